@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs what the project needs from Debian's packages, builds, and then
+# runs the program ("run") or the tests ("test", "test-sanitize").
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(
+  cmake ninja-build g++ clang pkg-config
+  qt6-base-dev qt6-multimedia-dev libqt6svg6-dev
+  libplist-dev libplist++-dev libplist-utils libblkid-dev libsystemd-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  dosfstools mtools exfatprogs xorriso apfsprogs fdisk gdisk sleuthkit
+  xvfb xauth
+)
+
+install_packages() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+build() { # build-dir build-type
+  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE="$2" >/dev/null
+  cmake --build "$1" --parallel
+}
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+case "${1:-}" in
+  run)
+    install_packages
+    build build RelWithDebInfo
+    shift
+    exec ./build/src/app/drentic-recovery "$@"
+    ;;
+  test)
+    install_packages
+    build build RelWithDebInfo
+    QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs"
+    ;;
+  test-sanitize)
+    install_packages
+    build build-sanitize Sanitize
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      QT_QPA_PLATFORM=offscreen ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+    ;;
+  *)
+    echo "usage: $0 run [args] | test | test-sanitize" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,115 @@
+#include "platform/AppController.h"
+#include "platform/RecordingController.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace platform;
+
+TEST(TimeText, DaysHoursMinutesSeconds) {
+    EXPECT_EQ(getTimeFormStringForInterval(59), "0:00:00:59");
+    EXPECT_EQ(getTimeFormStringForInterval(3600), "0:01:00:00");
+    EXPECT_EQ(getTimeFormStringForInterval(90), "0:00:01:30");
+    EXPECT_EQ(getTimeFormStringForInterval(25 * 3600), "1:01:00:00");
+    EXPECT_EQ(getTimeFormStringForInterval(0), "0:00:00:00");
+    EXPECT_EQ(getTimeFormStringForInterval(59.99), "0:00:00:59");
+    EXPECT_EQ(getTimeFormStringForInterval(12 * 86400 + 3 * 3600 + 4 * 60 + 5), "12:03:04:05");
+}
+
+TEST(TimeText, EverySecondOfTheFirstDaysIsExact) {
+    // The fractional-minute rule must not lose a second to rounding.
+    for (int s = 0; s < 3 * 86400; s += 7) {
+        int sec = s % 60, min = (s / 60) % 60, hour = (s / 3600) % 24, day = s / 86400;
+        char want[32];
+        std::snprintf(want, sizeof want, "%d:%02d:%02d:%02d", day, hour, min, sec);
+        ASSERT_EQ(getTimeFormStringForInterval(s), want) << s;
+    }
+}
+
+TEST(TimeText, NonsenseIntervalsGiveZeroOrAClampedText) {
+    EXPECT_EQ(getTimeFormStringForInterval(-5), "0:00:00:00");
+    EXPECT_EQ(getTimeFormStringForInterval(std::nan("")), "0:00:00:00");
+    EXPECT_FALSE(getTimeFormStringForInterval(1e300).empty());
+}
+
+TEST(AlertRequest, FourItemsShowOneButtonAndNoArguments) {
+    Array r{"! Error", "The Drive or Volume being read is no longer available. The Program will quit now.",
+            "Quit", Array{true}};
+    AlertText t = alertTextFromRequest(r);
+    EXPECT_EQ(t.title, "! Error");
+    EXPECT_EQ(t.defaultButton, "Quit");
+    EXPECT_EQ(t.alternateButton, "");
+    EXPECT_EQ(t.otherButton, "");
+    EXPECT_EQ(t.message, "The Drive or Volume being read is no longer available. The Program will quit now.");
+}
+
+TEST(AlertRequest, FiveAndSixItemsAddAlternateAndOtherButtons) {
+    AlertText five = alertTextFromRequest(Array{"T", "M", "Yes", "No", Array{true}});
+    EXPECT_EQ(five.alternateButton, "No");
+    EXPECT_EQ(five.otherButton, "");
+    AlertText six = alertTextFromRequest(Array{"T", "M", "Yes", "No", "Cancel", Array{true}});
+    EXPECT_EQ(six.alternateButton, "No");
+    EXPECT_EQ(six.otherButton, "Cancel");
+}
+
+TEST(AlertRequest, ArgumentsFillTheMessageAtMostThree) {
+    Array r = alertRequest("! Could not open drive", "A valid fileDesc could not be obtained for drive: %@",
+                           "OK", {"/dev/disk2"});
+    EXPECT_EQ(alertTextFromRequest(r).message, "A valid fileDesc could not be obtained for drive: /dev/disk2");
+    Array four{"T", "%@-%@-%@-%@", "OK", Array{true, 1, 2, 3, 4}};
+    EXPECT_EQ(alertTextFromRequest(four).message, "1-2-3-(null)");
+    // A malformed request (too short, no argument array) still gives text, never a crash.
+    EXPECT_EQ(alertTextFromRequest(Array{"only a title"}).title, "only a title");
+    EXPECT_EQ(alertTextFromRequest(Array{}).title, "");
+}
+
+TEST(RecordingController, RecordsEveryCallInOrderAndAnswersFromItsScript) {
+    RecordingController c;
+    c.scriptAlertAnswers({AlertAlternateReturn, AlertOtherReturn});
+    c.updateProgress(Dict{{"Progress Status", "default"}});
+    EXPECT_EQ(c.showAlertPanelWithData(Dict{{"title", "Resume Recovery?"}, {"defaultButton", "YES"},
+                                             {"alternateButton", "NO"}}),
+              AlertAlternateReturn);
+    EXPECT_EQ(c.showAlertPanelWithData(Dict{{"title", "x"}}), AlertOtherReturn);
+    // Past the script the default button answers.
+    EXPECT_EQ(c.showAlertPanelWithData(Dict{{"title", "y"}}), AlertDefaultReturn);
+    EXPECT_EQ(c.alertResultValue(), AlertDefaultReturn);
+    c.terminateApp();
+    std::vector<std::string> want{"updateProgress:", "showAlertPanelWithData:", "showAlertPanelWithData:",
+                                  "showAlertPanelWithData:", "terminateApp"};
+    EXPECT_EQ(c.callNames(), want);
+    EXPECT_TRUE(c.terminateRequested());
+    ASSERT_EQ(c.alerts().size(), 3u);
+    EXPECT_EQ(c.alerts()[0].title, "Resume Recovery?");
+    EXPECT_EQ(c.callsNamed("updateProgress:").at(0).dictValue().get("Progress Status").stringValue(),
+              "default");
+}
+
+TEST(RecordingController, MainThreadWorkRunsInlineFromAnyThread) {
+    RecordingController c;
+    setAppController(&c);
+    std::thread::id ranOn;
+    std::thread worker([&] {
+        appController()->performOnMainThread([&] { ranOn = std::this_thread::get_id(); }, true);
+        appController()->runAlertPanel(alertRequest("! Error", "x", "OK"));
+    });
+    std::thread::id workerId = worker.get_id();
+    worker.join();
+    EXPECT_EQ(ranOn, workerId);
+    EXPECT_EQ(c.alerts().at(0).title, "! Error");
+    setAppController(nullptr);
+    EXPECT_EQ(appController(), nullptr);
+}
+
+TEST(RecordingController, ListsAndFlagsAreReadBack) {
+    RecordingController c;
+    c.setDriveDictArray(Array{Dict{{"Path", "/dev/sda"}}});
+    c.setScanMode(3);
+    EXPECT_EQ(c.driveDictArray().at(0).dictValue().get("Path").stringValue(), "/dev/sda");
+    EXPECT_TRUE(c.volumeDictArray().empty());
+    EXPECT_EQ(c.scanMode(), 3);
+    EXPECT_TRUE(c.scanInfoOrSavingNotProcessing());
+    c.setScanInfoOrSavingNotProcessing(false);
+    EXPECT_FALSE(c.scanInfoOrSavingNotProcessing());
+}
