@@ -1,0 +1,5 @@
+#include "hfsplus/BTreeTableClassOrph.h"
+
+// The algorithm is compiled once here for the orphan index.
+template class BTreeNode<NodeTypeOrph, ItemTypeOrph>;
+template class BTreeTable<BTreeTableClassOrph, NodeTypeOrph>;

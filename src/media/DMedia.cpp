@@ -1,0 +1,251 @@
+#include "media/DMedia.h"
+
+#include "platform/AppController.h"
+#include "platform/KeyedArchiver.h"
+#include "platform/KeyedUnarchiver.h"
+#include "platform/SystemLog.h"
+#include "volume/BTreeTableClassUInt32.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+// Scans read in batches of a few sectors to a few hundred KiB; serving
+// sequential batches from one large read keeps them near the medium's
+// streaming speed.
+constexpr std::size_t kReadAheadBytes = 4u << 20;
+// From this size on a read is cheaper straight into the caller's buffer
+// than through the window (one copy less).
+constexpr std::size_t kDirectReadBytes = 64u << 10;
+constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
+
+// Reads up to len bytes at offset, retrying interrupted and partial reads;
+// returns the bytes read (fewer only at the end of the medium) or -1.
+std::int64_t preadFully(int fd, std::uint8_t* buf, std::size_t len, std::uint64_t offset) {
+    std::size_t done = 0;
+    while (done < len) {
+        ssize_t n = ::pread(fd, buf + done, len - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+} // namespace
+
+struct DMedia::Device {
+    int fd = -1;
+    std::mutex windowMutex;
+    std::vector<std::uint8_t> window;
+    std::uint64_t windowStart = 0;
+    std::size_t windowLength = 0;
+    std::uint64_t lastEnd = UINT64_MAX;
+
+    ~Device() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+DMedia::DMedia() = default;
+DMedia::~DMedia() = default;
+
+std::shared_ptr<DMedia> DMedia::initWithDictionary(const platform::Dict& d) {
+    std::uint32_t bytesPerSector = d.get("Preferred Block Size").unsignedIntValue();
+    if (bytesPerSector == 0) {
+        platform::logFormat("Drive %@ has no sector size; it cannot be read", d.get("Path"));
+        return nullptr;
+    }
+    auto m = std::make_shared<DMedia>();
+    m->u32BytesInSector_ = bytesPerSector;
+    m->path_ = d.get("Path").description();
+    m->sizeInBytes_ = d.get("Size").uint64Value();
+    m->sizeInSect_ = m->sizeInBytes_ / bytesPerSector;
+    m->model_ = d.get("device model").description();
+    m->serial_ = d.get("device serial").description();
+    m->revision_ = d.get("device revision").description();
+    m->setAbortVolumeScan(false);
+    m->cPath_ = m->path_;
+    return m;
+}
+
+void DMedia::encodeWithCoder(platform::KeyedArchiver& coder) const {
+    if (!path_.empty()) coder.encodeObject(platform::Value(path_), "path");
+    if (!model_.empty()) coder.encodeObject(platform::Value(model_), "model");
+    if (!serial_.empty()) coder.encodeObject(platform::Value(serial_), "serial");
+    if (!revision_.empty()) coder.encodeObject(platform::Value(revision_), "revision");
+    if (sizeInSect_) coder.encodeObject(platform::Value(static_cast<unsigned long long>(sizeInSect_)), "sizeInSect");
+}
+
+std::shared_ptr<DMedia> DMedia::initWithCoder(platform::KeyedUnarchiver& coder) {
+    auto m = std::make_shared<DMedia>();
+    if (coder.containsValueForKey("path")) m->setPath(coder.decodeObject("path").stringValue());
+    if (coder.containsValueForKey("model")) m->setModel(coder.decodeObject("model").stringValue());
+    if (coder.containsValueForKey("serial")) m->setSerial(coder.decodeObject("serial").stringValue());
+    if (coder.containsValueForKey("revision")) m->setRevision(coder.decodeObject("revision").stringValue());
+    if (coder.containsValueForKey("sizeInSect")) m->setSizeInSect(coder.decodeObject("sizeInSect").uint64Value());
+    return m;
+}
+
+void DMedia::registerArchiveClass() {
+    platform::KeyedUnarchiver::registerClass(
+        "DMedia", [](platform::KeyedUnarchiver& c) -> platform::ObjectPtr { return initWithCoder(c); });
+}
+
+std::shared_ptr<DMedia> DMedia::mutableCopy() const {
+    auto m = std::make_shared<DMedia>();
+    m->path_ = path_;
+    m->model_ = model_;
+    m->serial_ = serial_;
+    m->revision_ = revision_;
+    m->sizeInSect_ = sizeInSect_;
+    m->u32BytesInSector_ = u32BytesInSector_;
+    m->HPlusVolStart_ = HPlusVolStart_;
+    m->blockSize_ = blockSize_;
+    return m;
+}
+
+bool DMedia::readSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
+    return readWith(Reader::Scan, sector, size, buffer);
+}
+bool DMedia::readPreviewSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
+    return readWith(Reader::Preview, sector, size, buffer);
+}
+bool DMedia::readSaveSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
+    return readWith(Reader::Save, sector, size, buffer);
+}
+
+std::shared_ptr<DMedia::Device> DMedia::device() {
+    std::lock_guard lock(deviceMutex_);
+    if (device_) return device_;
+    int fd = ::open(cPath_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    device_ = std::make_shared<Device>();
+    device_->fd = fd;
+    return device_;
+}
+
+void DMedia::dropDevice(const std::shared_ptr<Device>& failed) {
+    std::lock_guard lock(deviceMutex_);
+    if (device_ == failed) device_.reset();
+}
+
+bool DMedia::devicePresent() const {
+    platform::AppController* c = platform::appController();
+    if (!c) return true;
+    for (const platform::Array& list : {c->driveDictArray(), c->volumeDictArray()})
+        for (const auto& d : list)
+            if (d.dictValue().get("Path").description() == path_) return true;
+    return false;
+}
+
+bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
+    const std::uint64_t bps = u32BytesInSector_;
+    if (size < 0 || bps == 0 || static_cast<std::uint64_t>(size) * bps > kMaxReadBytes ||
+        sector > UINT64_MAX / (bps ? bps : 1)) {
+        platform::logFormat("Read of %d sectors at sector %llu refused on %@: the request is out of range",
+                            size, static_cast<unsigned long long>(sector), path_);
+        return false;
+    }
+    const std::uint64_t offset = sector * bps;
+    const std::size_t length = static_cast<std::size_t>(static_cast<std::uint64_t>(size) * bps);
+    if (length == 0) return true;
+
+    std::shared_ptr<Device> dev = device();
+    if (!dev && reader == Reader::Scan) {
+        platform::logFormat("Unable to open the drive %@ error: %d", cPath_, errno);
+        if (auto* c = platform::appController())
+            c->runAlertPanel(platform::alertRequest("! Could not open drive",
+                                                    "A valid fileDesc could not be obtained for drive: %@",
+                                                    "OK", {path_}));
+        return false;
+    }
+
+    std::int64_t got = -1;
+    int err = ENODEV;
+    bool readFailed = false;
+    if (dev) {
+        if (reader == Reader::Scan && length < kDirectReadBytes) {
+            std::lock_guard lock(dev->windowMutex);
+            bool inWindow = offset >= dev->windowStart && offset - dev->windowStart <= dev->windowLength &&
+                            length <= dev->windowLength - (offset - dev->windowStart);
+            if (!inWindow && offset == dev->lastEnd) {
+                // Sequential batches: one large read serves the next ones.
+                dev->window.resize(kReadAheadBytes);
+                std::int64_t n = preadFully(dev->fd, dev->window.data(), kReadAheadBytes, offset);
+                dev->windowStart = offset;
+                dev->windowLength = n < 0 ? 0 : static_cast<std::size_t>(n);
+                if (n < 0) err = errno, readFailed = true;
+                else got = std::min<std::int64_t>(n, static_cast<std::int64_t>(length));
+                if (got > 0) std::memcpy(buffer, dev->window.data(), static_cast<std::size_t>(got));
+            } else if (inWindow) {
+                std::memcpy(buffer, dev->window.data() + (offset - dev->windowStart), length);
+                got = static_cast<std::int64_t>(length);
+            }
+            dev->lastEnd = offset + length;
+        }
+        // Random reads (B-tree nodes, headers) and large ones go straight to the device.
+        if (got < 0 && !readFailed) {
+            got = preadFully(dev->fd, buffer, length, offset);
+            if (got < 0) err = errno;
+        }
+    }
+
+    if (got >= 0) {
+        // Past the end of the medium: the caller must never see stale bytes
+        // of an earlier read in the unread tail.
+        if (static_cast<std::size_t>(got) < length) std::memset(buffer + got, 0, length - static_cast<std::size_t>(got));
+        return true;
+    }
+
+    platform::logFormat("Unable to read from the drive %@ error: %d", cPath_, err);
+    platform::logFormat("Further info, sectorNum: %@, size: %d, sizeInSect: %@",
+                        static_cast<unsigned long long>(sector), size,
+                        static_cast<unsigned long long>(sizeInSect_));
+    if (dev) dropDevice(dev);
+    if (devicePresent()) return false;
+
+    platform::AppController* c = platform::appController();
+    if (!c) return false;
+    switch (reader) {
+    case Reader::Scan:
+        c->runAlertPanel(platform::alertRequest(
+            "! Error", "The Drive or Volume being read is no longer available. The Program will quit now.", "Quit"));
+        c->terminateApp();
+        break;
+    case Reader::Preview:
+        c->runAlertPanel(platform::alertRequest("! Can not show preview",
+                                                "The Drive or Volume being read is no longer available.", "OK"));
+        c->previewClose();
+        break;
+    case Reader::Save:
+        c->runAlertPanel(platform::alertRequest("! Can not save files",
+                                                "The Drive or Volume being read is no longer available.", "OK"));
+        c->previewClose();
+        break;
+    }
+    return false;
+}
+
+void DMedia::myTimerFireMethod() {
+    if (!timerFireMethodCanRun()) return;
+    platform::Dict progress = dataUpdate;
+    if (auto* c = platform::appController()) c->updateVolumeScanProgress(progress);
+    setTimerFireMethodCanRun(false);
+}
+
+std::string DMedia::getTimeFormStringForInterval(double seconds) const {
+    return platform::getTimeFormStringForInterval(seconds);
+}
+
+void DMedia::convertDMediaBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length) {
+    for (std::int64_t i = 0; i < length; ++i) units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
+}
+
+void DMedia::convertDMediaLittleUniCharArrayToHost(std::uint16_t*, std::int64_t) {
+    // The host is little-endian: nothing to do.
+}

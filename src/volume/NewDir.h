@@ -1,0 +1,141 @@
+#pragma once
+
+// One node of the found-file tree. Every folder and file a scan finds, by any
+// method, becomes a NewDir owned by its parent folder through the child list;
+// the root is owned by the volume. The record keeps the designed fields and
+// widths (they are what session and snapshot files store); its lists are
+// vectors, so appends are constant time and keep the order in which the scan
+// found the entries.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class BTreeTableClass;
+
+// One data extent: allocation blocks counted from the node's
+// dataStartSector in units of sectorsPerBlock sectors.
+struct ExtP {
+    std::uint32_t startBlock = 0;
+    std::uint32_t blockCount = 0;
+};
+
+// A group of extents that continues a file at a later file position
+// (groupStartBlock = file blocks that precede the group).
+struct ExtCompP {
+    std::uint32_t groupStartBlock = 0;
+    std::vector<ExtP> extents;
+    std::uint32_t cellCount() const { return static_cast<std::uint32_t>(extents.size()); }
+};
+
+struct NewDir {
+    enum : std::uint16_t { Folder = 1, File = 2 };
+
+    // The outline item that currently shows the node; not owned.
+    void* viewHelper = nullptr;
+    // File: size in bytes. Folder: total of the files below it.
+    std::uint64_t fileSize = 0;
+    // HFS+ seconds since 1904, or DOS date and time when isFATEntry is 1.
+    std::uint32_t createDate = 0;
+    std::uint32_t modDate = 0;
+    std::uint32_t parentID = 0;
+    std::uint32_t fileID = 0;
+    // Indexes that children appended with indexing go into; not owned.
+    BTreeTableClass* childIndex = nullptr;
+    BTreeTableClass* advScanIndex = nullptr;
+    std::uint32_t fileCount = 0;
+    std::uint32_t childrenCount = 0;
+    // The child list owns its nodes; the deleted-child list names nodes that
+    // are also in the child list and owns none.
+    std::vector<NewDir*> childList;
+    std::vector<NewDir*> deletedList;
+    // Direct arrays of both lists, built once a scan completes (absent
+    // before); the result screens index these.
+    std::unique_ptr<std::vector<NewDir*>> childrenDirect;
+    std::unique_ptr<std::vector<NewDir*>> deletedChildrenDirect;
+    // Sector, relative to the volume start, that block 0 of the extents is at.
+    std::uint32_t dataStartSector = 0;
+    // Byte offset of the data inside its first sector (a JPEG inside a RAW).
+    std::uint32_t firstSectorOffset = 0;
+    std::uint16_t nameLength = 0;
+    std::uint16_t pathLength = 0;
+    std::uint16_t repeatCount = 0;
+    std::uint16_t fileType = 0;
+    NewDir* pndirPointer = nullptr;
+    // Extension length in UTF-16 units; the outline also stores here the
+    // length of the name's last dot-separated part.
+    std::uint8_t extensionLength = 0;
+    std::uint8_t deletedViewActive = 0;
+    std::uint8_t sectorsPerBlock = 0;
+    std::uint8_t selected = 0;
+    std::uint8_t isFATEntry = 0;
+    std::uint8_t complete = 0;
+    std::uint8_t deleted = 0;
+    std::vector<ExtP> extents;
+    std::vector<ExtCompP> extentGroups;
+    std::u16string nameBuffer;
+    std::u16string pathBuffer;
+    std::u16string extensionBuffer;
+
+    std::uint32_t childrenArrayCount() const { return static_cast<std::uint32_t>(childList.size()); }
+    std::uint32_t deletedCount() const { return static_cast<std::uint32_t>(deletedList.size()); }
+    std::uint32_t extentCount() const { return static_cast<std::uint32_t>(extents.size()); }
+    std::uint32_t extentGroupCount() const { return static_cast<std::uint32_t>(extentGroups.size()); }
+    bool isFolder() const { return fileType == Folder; }
+};
+
+// Record-level operations the tree operations of the volume and of the
+// result screens are built from. None of them touches counters of ancestors.
+namespace newdir {
+
+// A new zeroed node (the caller owns it until it is attached).
+NewDir* allocate();
+
+// Frees the node and its whole subtree: each node reachable through child
+// lists exactly once (deleted-child lists own nothing), without recursion so
+// that a hostile medium's deep folder chain cannot exhaust the stack.
+void freeNDir(NewDir* node);
+
+void appendChild(NewDir* folder, NewDir* child);
+void appendDeletedChild(NewDir* folder, NewDir* child);
+// Unlinks the child at that position of the child list and frees its
+// subtree; an index not below the count changes nothing. The deleted-child
+// list is not touched.
+void removeChildAtIndex(NewDir* folder, std::uint32_t index);
+// The child at that position, or nullptr past the end.
+NewDir* childAtIndex(const NewDir* folder, std::uint32_t index);
+NewDir* deletedChildAtIndex(const NewDir* folder, std::uint32_t index);
+// Exchanges the child list and the deleted-child list (and their direct
+// arrays), for the deleted-files view.
+void swapChildLists(NewDir* folder);
+
+// The record stores 32-bit block numbers: a value that does not fit is
+// refused with a log line instead of being truncated. True when appended.
+bool appendDataExtent(NewDir* node, std::uint64_t startBlock, std::uint64_t blockCount);
+void appendExtentGroup(NewDir* node, ExtCompP group);
+bool appendExtentToGroup(ExtCompP& group, std::uint64_t startBlock, std::uint64_t blockCount);
+// Refuses, with a log line, a block of more than 255 sectors.
+bool setSectorsPerBlock(NewDir* node, std::uint64_t sectors);
+// dataStartSector is 32 bits wide; refuses what does not fit.
+bool setDataStartSector(NewDir* node, std::uint64_t sector);
+
+// Names, paths and extensions: the units up to the first NUL. An empty
+// result leaves the length 0. A string longer than its length field can
+// hold is refused with a log line (false).
+bool setFileName(NewDir* node, std::u16string_view name);
+bool setPathName(NewDir* node, std::u16string_view path);
+bool setExtension(NewDir* node, std::u16string_view extension);
+std::u16string fileName(const NewDir* node);
+std::u16string pathName(const NewDir* node);
+std::u16string extension(const NewDir* node);
+
+// Builds the direct arrays of the folder and of every folder below it.
+void fillChildrenDirectArrays(NewDir* folder);
+
+// UTF-8 <-> UTF-16 at the edges (names are shown and written as UTF-8).
+std::u16string utf16(std::string_view utf8);
+std::string utf8(std::u16string_view utf16);
+
+} // namespace newdir

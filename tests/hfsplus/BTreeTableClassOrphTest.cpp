@@ -1,0 +1,201 @@
+#include "hfsplus/BTreeTableClassOrph.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+// The tree holds NewDir addresses only; a tag made into an address is enough
+// to tell parked entries apart and is never dereferenced.
+NewDir* fakeDir(std::uint64_t tag) {
+    return reinterpret_cast<NewDir*>(static_cast<std::uintptr_t>((tag + 1) * 16));
+}
+
+std::unique_ptr<ItemTypeOrph> parked(std::uint32_t id, std::uint64_t tag) {
+    return std::make_unique<ItemTypeOrph>(id, fakeDir(tag));
+}
+
+// The walk of the orphan passes: a node's items in slot order, then, when the
+// node has items and branch 0 is a node, each branch 0..count in turn.
+void passOrder(const NodeTypeOrph* node, std::vector<std::uint32_t>& ids) {
+    if (node == BTreeTableClassOrph::noNode()) return;
+    for (std::int32_t i = 0; i < node->count(); ++i) ids.push_back(node->key(i)->keyField());
+    if (node->count() > 0 && node->branch(0) != BTreeTableClassOrph::noNode())
+        for (std::int32_t i = 0; i <= node->count(); ++i) passOrder(node->branch(i), ids);
+}
+
+std::vector<std::uint32_t> passOrder(const BTreeTableClassOrph& tree) {
+    std::vector<std::uint32_t> ids;
+    passOrder(tree.root(), ids);
+    return ids;
+}
+
+// In-order keys, checking the B-tree invariants on the way.
+struct Shape {
+    std::vector<std::uint32_t> inOrder;
+    int leafDepth = -1;
+    bool ok = true;
+    std::int64_t nodes = 0;
+
+    void walk(const NodeTypeOrph* node, int depth, bool isRoot) {
+        if (node == BTreeTableClassOrph::noNode()) {
+            if (leafDepth < 0) leafDepth = depth;
+            ok = ok && depth == leafDepth;
+            return;
+        }
+        ++nodes;
+        ok = ok && node->count() >= (isRoot ? 1 : 2) && node->count() <= 4;
+        for (std::int32_t i = 0; i <= node->count() && i <= 4; ++i) {
+            walk(node->branch(i), depth + 1, false);
+            if (i < node->count()) inOrder.push_back(node->key(i)->keyField());
+        }
+    }
+};
+
+TEST(BTreeTableClassOrph, NewTreeIsEmptyWithBothSwitchesOff) {
+    BTreeTableClassOrph tree;
+    EXPECT_NE(BTreeTableClassOrph::noNode(), nullptr);
+    EXPECT_EQ(tree.root(), BTreeTableClassOrph::noNode());
+    EXPECT_TRUE(tree.empty());
+    EXPECT_EQ(tree.retrieveKeyField(16), nullptr);
+    EXPECT_FALSE(tree.incrementData());
+    EXPECT_FALSE(tree.showVolNameOnly());
+}
+
+TEST(BTreeTableClassOrph, SwitchesAreSetByThePasses) {
+    BTreeTableClassOrph tree;
+    tree.setIncrementData(true);
+    EXPECT_TRUE(tree.incrementData());
+    EXPECT_FALSE(tree.showVolNameOnly());
+    tree.setShowVolNameOnly(true);
+    EXPECT_TRUE(tree.showVolNameOnly());
+    tree.setIncrementData(false);
+    EXPECT_FALSE(tree.incrementData());
+}
+
+TEST(BTreeTableClassOrph, NewEntryHasBothMarksOff) {
+    ItemTypeOrph item;
+    EXPECT_EQ(item.keyField(), 0u);
+    EXPECT_EQ(item.dir(), nullptr);
+    EXPECT_FALSE(item.alreadyPolled());
+    EXPECT_FALSE(item.parentFoundInBtree());
+
+    BTreeTableClassOrph tree;
+    tree.insert(parked(100, 1));
+    ItemTypeOrph* found = tree.retrieveKeyField(100);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->dir(), fakeDir(1));
+    EXPECT_FALSE(found->alreadyPolled());
+    EXPECT_FALSE(found->parentFoundInBtree());
+}
+
+TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarks) {
+    BTreeTableClassOrph tree;
+    for (std::uint32_t id = 20; id < 40; ++id) tree.insert(parked(id, id));
+    ItemTypeOrph* first = tree.retrieveKeyField(25);
+    ASSERT_NE(first, nullptr);
+    first->setAlreadyPolled(true);
+    first->setParentFoundInBtree(true);
+    const auto before = passOrder(tree);
+
+    tree.insert(parked(25, 999));
+
+    ItemTypeOrph* found = tree.retrieveKeyField(25);
+    EXPECT_EQ(found, first);
+    EXPECT_EQ(found->dir(), fakeDir(25));
+    EXPECT_TRUE(found->alreadyPolled());
+    EXPECT_TRUE(found->parentFoundInBtree());
+    EXPECT_EQ(tree.numItems(), 20);
+    EXPECT_EQ(passOrder(tree), before);
+}
+
+TEST(BTreeTableClassOrph, PassesMeetTheRootBeforeItsBranches) {
+    BTreeTableClassOrph ascending;
+    for (std::uint32_t id = 1; id <= 5; ++id) ascending.insert(parked(id, id));
+    EXPECT_EQ(passOrder(ascending), (std::vector<std::uint32_t>{3, 1, 2, 4, 5}));
+
+    BTreeTableClassOrph descending;
+    for (std::uint32_t id = 5; id >= 1; --id) descending.insert(parked(id, id));
+    EXPECT_EQ(passOrder(descending), (std::vector<std::uint32_t>{3, 1, 2, 4, 5}));
+
+    // 1..10: root 3 6; leaves 1 2 | 4 5 | 7 8 9 10.
+    BTreeTableClassOrph ten;
+    for (std::uint32_t id = 1; id <= 10; ++id) ten.insert(parked(id, id));
+    EXPECT_EQ(passOrder(ten), (std::vector<std::uint32_t>{3, 6, 1, 2, 4, 5, 7, 8, 9, 10}));
+}
+
+TEST(BTreeTableClassOrph, IdsCompareUnsigned) {
+    BTreeTableClassOrph tree;
+    for (std::uint32_t id : {0xFFFFFFFFu, 1u, 0x80000001u, 16u}) tree.insert(parked(id, id));
+    EXPECT_EQ(passOrder(tree), (std::vector<std::uint32_t>{1, 16, 0x80000001u, 0xFFFFFFFFu}));
+    EXPECT_NE(tree.retrieveKeyField(0xFFFFFFFFu), nullptr);
+    EXPECT_EQ(tree.retrieveKeyField(0x7FFFFFFFu), nullptr);
+}
+
+// Parked NewDirs belong to the found-file tree once attached; the orphan tree
+// must never free them. Real allocations with a pattern stand in for them: a
+// free by the tree would be a double free under AddressSanitizer.
+TEST(BTreeTableClassOrph, ReleasingTheTreeLeavesEveryParkedNewDirAlive) {
+    std::vector<std::unique_ptr<std::uint64_t[]>> entries;
+    for (std::uint64_t i = 0; i < 300; ++i) {
+        entries.push_back(std::make_unique<std::uint64_t[]>(16));
+        std::fill_n(entries.back().get(), 16, 0x0F0F000000000000ull | i);
+    }
+    {
+        BTreeTableClassOrph tree;
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            tree.insert(std::make_unique<ItemTypeOrph>(static_cast<std::uint32_t>(i + 16),
+                                                       reinterpret_cast<NewDir*>(entries[i].get())));
+        EXPECT_EQ(tree.retrieveKeyField(16)->dir(), reinterpret_cast<NewDir*>(entries[0].get()));
+    }
+    for (std::uint64_t i = 0; i < entries.size(); ++i)
+        for (std::size_t w = 0; w < 16; ++w) ASSERT_EQ(entries[i][w], 0x0F0F000000000000ull | i);
+}
+
+TEST(BTreeTableClassOrph, HundredThousandRandomIdsAgainstAReference) {
+    std::mt19937 rng(0x0A7F);
+    std::vector<std::uint32_t> pool(70'000);
+    for (auto& id : pool) id = static_cast<std::uint32_t>(rng());
+    std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
+
+    BTreeTableClassOrph tree;
+    std::map<std::uint32_t, std::uint64_t> reference;
+    for (std::uint64_t tag = 0; tag < 100'000; ++tag) {
+        const std::uint32_t id = pool[pick(rng)];
+        reference.emplace(id, tag);
+        tree.insert(parked(id, tag));
+    }
+    EXPECT_EQ(tree.numItems(), static_cast<std::int64_t>(reference.size()));
+
+    Shape shape;
+    shape.walk(tree.root(), 0, true);
+    EXPECT_TRUE(shape.ok);
+    EXPECT_EQ(shape.nodes, tree.numNodes());
+    std::vector<std::uint32_t> expected;
+    for (const auto& [id, tag] : reference) expected.push_back(id);
+    EXPECT_EQ(shape.inOrder, expected);
+
+    // The passes' walk meets every parked entry exactly once.
+    auto walked = passOrder(tree);
+    std::sort(walked.begin(), walked.end());
+    EXPECT_EQ(walked, expected);
+
+    for (const auto& [id, tag] : reference) {
+        ItemTypeOrph* found = tree.retrieveKeyField(id);
+        ASSERT_NE(found, nullptr) << id;
+        ASSERT_EQ(found->dir(), fakeDir(tag)) << id;
+    }
+    for (int i = 0; i < 100'000; ++i) {
+        const std::uint32_t id = static_cast<std::uint32_t>(rng());
+        if (reference.count(id)) continue;
+        ASSERT_EQ(tree.retrieveKeyField(id), nullptr) << id;
+    }
+}
+
+} // namespace

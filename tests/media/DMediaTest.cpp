@@ -1,0 +1,252 @@
+#include "media/DMedia.h"
+#include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
+#include "support/TestSupport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+// Byte i of a test image is a function of i, so any misplaced read shows.
+std::uint8_t patternByte(std::uint64_t i) {
+    return static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+}
+
+fs::path makeImage(std::uint64_t bytes) {
+    fs::path p = testsupport::makeTempDir("media") / "disk.img";
+    std::ofstream out(p, std::ios::binary);
+    std::vector<char> buf(1 << 16);
+    for (std::uint64_t off = 0; off < bytes; off += buf.size()) {
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), bytes - off));
+        for (std::size_t i = 0; i < n; ++i) buf[i] = static_cast<char>(patternByte(off + i));
+        out.write(buf.data(), static_cast<std::streamsize>(n));
+    }
+    return p;
+}
+
+Dict driveDict(const fs::path& p, std::uint64_t size, int sectorSize = 512) {
+    return Dict{{"Path", p.string()}, {"Preferred Block Size", sectorSize}, {"Size", size},
+                {"device model", "Model"}, {"device serial", "S1"}, {"device revision", "1.0"}};
+}
+
+class DMediaReaders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setAppController(&controller);
+        setLogSink([](const std::string&) {});
+    }
+    void TearDown() override {
+        setAppController(nullptr);
+        setLogSink(nullptr);
+    }
+    RecordingController controller;
+};
+
+bool matchesImage(const std::vector<std::uint8_t>& buf, std::uint64_t offset, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (buf[i] != patternByte(offset + i)) return false;
+    return true;
+}
+} // namespace
+
+TEST_F(DMediaReaders, DictionaryWithoutSectorSizeMakesNoMedia) {
+    Dict d{{"Path", "/dev/null"}, {"Size", 1024}};
+    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
+    d.set("Preferred Block Size", 0);
+    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
+}
+
+TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionary) {
+    Dict d{{"Path", "/dev/sdq"}, {"Preferred Block Size", 4096}, {"Size", 4096ull * 1000 + 100}};
+    auto m = DMedia::initWithDictionary(d);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->path(), "/dev/sdq");
+    EXPECT_EQ(m->cPath(), "/dev/sdq");
+    EXPECT_EQ(m->sizeInSect(), 1000u);
+    EXPECT_EQ(m->u32BytesInSector(), 4096u);
+    // Missing identity keys hold the text of an absent value.
+    EXPECT_EQ(m->model(), "(null)");
+}
+
+TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAsked) {
+    const std::uint64_t size = 1 << 20;
+    fs::path img = makeImage(size);
+    auto m = DMedia::initWithDictionary(driveDict(img, size));
+    ASSERT_TRUE(m);
+    std::vector<std::uint8_t> buf(8 * 512);
+    ASSERT_TRUE(m->readSector(10, 8, buf.data()));
+    EXPECT_TRUE(matchesImage(buf, 10 * 512, buf.size()));
+    ASSERT_TRUE(m->readPreviewSector(100, 8, buf.data()));
+    EXPECT_TRUE(matchesImage(buf, 100 * 512, buf.size()));
+    ASSERT_TRUE(m->readSaveSector(2040, 8, buf.data()));
+    EXPECT_TRUE(matchesImage(buf, 2040 * 512, buf.size()));
+    EXPECT_TRUE(controller.calls().empty());
+}
+
+TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTail) {
+    const std::uint64_t size = 1000 * 512 + 100; // ends inside a sector
+    fs::path img = makeImage(size);
+    auto m = DMedia::initWithDictionary(driveDict(img, size));
+    std::vector<std::uint8_t> buf(16 * 512, 0xAA);
+    ASSERT_TRUE(m->readSector(995, 16, buf.data()));
+    std::size_t valid = size - 995 * 512;
+    EXPECT_TRUE(matchesImage(buf, 995 * 512, valid));
+    for (std::size_t i = valid; i < buf.size(); ++i) ASSERT_EQ(buf[i], 0) << i;
+    // Entirely past the end: success, all zeros, never stale bytes.
+    std::fill(buf.begin(), buf.end(), 0xAA);
+    ASSERT_TRUE(m->readSector(5000, 16, buf.data()));
+    for (auto b : buf) ASSERT_EQ(b, 0);
+}
+
+TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
+    // Sequential batches are served from read-ahead; interleaved random
+    // reads and reads of other sizes must still see exactly the image.
+    const std::uint64_t size = 24ull << 20;
+    fs::path img = makeImage(size + 777);
+    auto m = DMedia::initWithDictionary(driveDict(img, size + 777));
+    std::mt19937_64 rng(7);
+    std::uint64_t seq = 0;
+    std::vector<std::uint8_t> buf;
+    for (int i = 0; i < 3000; ++i) {
+        std::uint64_t sector;
+        int count;
+        if (rng() % 4) {
+            count = 1 + static_cast<int>(rng() % 256);
+            sector = seq;
+            seq += count;
+            if (seq * 512 > size + 777) seq = 0;
+        } else {
+            count = 1 + static_cast<int>(rng() % 64);
+            sector = rng() % ((size + 777) / 512 + 10);
+        }
+        buf.assign(static_cast<std::size_t>(count) * 512, 0x55);
+        ASSERT_TRUE(m->readSector(sector, count, buf.data()));
+        std::uint64_t off = sector * 512;
+        std::size_t valid = off >= size + 777 ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size + 777 - off));
+        ASSERT_TRUE(matchesImage(buf, off, valid)) << "read " << i << " at sector " << sector;
+        for (std::size_t k = valid; k < buf.size(); ++k) ASSERT_EQ(buf[k], 0);
+    }
+}
+
+TEST_F(DMediaReaders, CountsOutOfRangeAreRefused) {
+    fs::path img = makeImage(4096);
+    auto m = DMedia::initWithDictionary(driveDict(img, 4096));
+    std::vector<std::uint8_t> buf(512);
+    EXPECT_FALSE(m->readSector(0, -1, buf.data()));
+    // More than 2 GiB in one read is refused (2^22 sectors of 512 bytes is the most).
+    EXPECT_FALSE(m->readSector(0, (1 << 22) + 1, buf.data()));
+    EXPECT_FALSE(m->readSector(0, INT32_MAX, buf.data()));
+    EXPECT_FALSE(m->readSector(UINT64_MAX / 256, 1, buf.data()));
+    EXPECT_TRUE(m->readSector(0, 0, buf.data()));
+    EXPECT_TRUE(controller.calls().empty());
+}
+
+TEST_F(DMediaReaders, FailedReadOfAListedDeviceSaysNothing) {
+    fs::path dir = testsupport::makeTempDir("notadevice");
+    controller.setDriveDictArray(Array{Dict{{"Path", dir.string()}}});
+    auto m = DMedia::initWithDictionary(driveDict(dir, 1 << 20));
+    std::vector<std::uint8_t> buf(512);
+    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
+    EXPECT_FALSE(m->readSaveSector(0, 1, buf.data()));
+    EXPECT_TRUE(controller.calls().empty());
+    // The volume list counts as well.
+    controller.setDriveDictArray({});
+    controller.setVolumeDictArray(Array{Dict{{"Path", dir.string()}}});
+    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
+    EXPECT_TRUE(controller.calls().empty());
+}
+
+TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSave) {
+    // A directory opens read-only but cannot be read: a failing device that
+    // is in neither list any more.
+    fs::path dir = testsupport::makeTempDir("gone");
+    auto m = DMedia::initWithDictionary(driveDict(dir, 1 << 20));
+    std::vector<std::uint8_t> buf(512);
+
+    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
+    EXPECT_FALSE(m->readSaveSector(0, 1, buf.data()));
+    EXPECT_FALSE(controller.terminateRequested());
+    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
+    EXPECT_TRUE(controller.terminateRequested());
+
+    std::vector<std::string> want{"runAlertPanel:", "previewClose:", "runAlertPanel:", "previewClose:",
+                                  "runAlertPanel:", "terminateApp"};
+    EXPECT_EQ(controller.callNames(), want);
+    auto alerts = controller.alerts();
+    ASSERT_EQ(alerts.size(), 3u);
+    EXPECT_EQ(alerts[0].title, "! Can not show preview");
+    EXPECT_EQ(alerts[0].message, "The Drive or Volume being read is no longer available.");
+    EXPECT_EQ(alerts[1].title, "! Can not save files");
+    EXPECT_EQ(alerts[2].title, "! Error");
+    EXPECT_EQ(alerts[2].message, "The Drive or Volume being read is no longer available. The Program will quit now.");
+    EXPECT_EQ(alerts[2].defaultButton, "Quit");
+}
+
+TEST_F(DMediaReaders, DeviceThatCannotBeOpenedIsReportedByTheScanReader) {
+    fs::path missing = testsupport::makeTempDir("missing") / "no-such-device";
+    auto m = DMedia::initWithDictionary(driveDict(missing, 1 << 20));
+    std::vector<std::uint8_t> buf(512);
+    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
+    ASSERT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts()[0].title, "! Could not open drive");
+    EXPECT_EQ(controller.alerts()[0].message,
+              "A valid fileDesc could not be obtained for drive: " + missing.string());
+    EXPECT_FALSE(controller.terminateRequested());
+    // The preview reader takes the failed-read path instead: not listed, so
+    // it closes the preview.
+    controller.clear();
+    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
+    EXPECT_EQ(controller.callNames(), (std::vector<std::string>{"runAlertPanel:", "previewClose:"}));
+}
+
+TEST_F(DMediaReaders, ProgressIsHandedOverOnlyWhenTheFlagIsSet) {
+    auto m = DMedia::initWithDictionary(driveDict("/dev/null", 512));
+    m->myTimerFireMethod();
+    EXPECT_TRUE(controller.calls().empty());
+    m->dataUpdate.set("TimeRemaining", "0:00:01:00");
+    m->setTimerFireMethodCanRun(true);
+    m->myTimerFireMethod();
+    ASSERT_EQ(controller.callNames(), std::vector<std::string>{"updateVolumeScanProgress:"});
+    EXPECT_EQ(controller.calls()[0].argument.dictValue().get("TimeRemaining").stringValue(), "0:00:01:00");
+    EXPECT_FALSE(m->timerFireMethodCanRun());
+}
+
+TEST_F(DMediaReaders, BigEndianNamesAreSwappedInPlace) {
+    std::uint16_t units[3] = {0x4100, 0x4200, 0x0000};
+    DMedia::convertDMediaBigUniCharArrayToHost(units, 3);
+    EXPECT_EQ(units[0], 0x0041);
+    EXPECT_EQ(units[1], 0x0042);
+    DMedia::convertDMediaLittleUniCharArrayToHost(units, 3);
+    EXPECT_EQ(units[0], 0x0041);
+}
+
+// A real block device with 4096-byte sectors, when this machine lets the
+// test attach a loop device.
+TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
+    const std::uint64_t size = 8 << 20;
+    fs::path img = makeImage(size);
+    std::string cmd = "losetup --sector-size 4096 -r -f --show " + img.string() + " 2>/dev/null";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    char dev[256] = {0};
+    bool attached = p && std::fgets(dev, sizeof dev, p) != nullptr;
+    if (p) ::pclose(p);
+    if (!attached) GTEST_SKIP() << "cannot attach a loop device here";
+    std::string device(dev);
+    while (!device.empty() && (device.back() == '\n' || device.back() == ' ')) device.pop_back();
+    std::string name = fs::path(device).filename();
+    int sectorSize = 0;
+    std::ifstream(fs::path("/sys/block") / name / "queue/logical_block_size") >> sectorSize;
+    auto m = DMedia::initWithDictionary(driveDict(device, size, sectorSize));
+    ASSERT_TRUE(m);
+    std::vector<std::uint8_t> buf(4 * 4096);
+    bool ok = m->readSector(3, 4, buf.data());
+    std::system(("losetup -d " + device).c_str());
+    EXPECT_EQ(sectorSize, 4096);
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(matchesImage(buf, 3 * 4096, buf.size()));
+}

@@ -1,0 +1,84 @@
+#include "media/Sleep.h"
+#include "media/SleepInhibitor.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+struct CountingInhibitor : SleepInhibitor {
+    std::atomic<int> reports{0};
+    std::atomic<int> releases{0};
+    void reportUserActivity() override { ++reports; }
+    void release() override { ++releases; }
+};
+
+// Waits for a condition set by another thread; the bound only keeps a broken
+// build from hanging, it asserts nothing about speed.
+template <class F> bool eventually(F f) {
+    for (int i = 0; i < 2000 && !f(); ++i) std::this_thread::sleep_for(5ms);
+    return f();
+}
+
+class KeepAwake : public ::testing::Test {
+protected:
+    void SetUp() override {
+        inhibitor = std::make_shared<CountingInhibitor>();
+        SleepInhibitor::setShared(inhibitor);
+        setKeepAwakeInterval(20ms);
+    }
+    void TearDown() override {
+        setPreventSleepStopFlag(true);
+        eventually([&] { return inhibitor->releases.load() > 0; });
+        SleepInhibitor::setShared(nullptr);
+        setKeepAwakeInterval(25000ms);
+    }
+    std::shared_ptr<CountingInhibitor> inhibitor;
+};
+} // namespace
+
+TEST_F(KeepAwake, ReportsAtOnceThenRepeatedlyUntilStopped) {
+    setPreventSleepStopFlag(false);
+    StartThread();
+    EXPECT_TRUE(eventually([&] { return inhibitor->reports >= 1; }));
+    EXPECT_TRUE(eventually([&] { return inhibitor->reports >= 3; }));
+    setPreventSleepStopFlag(true);
+    EXPECT_TRUE(eventually([&] { return inhibitor->releases == 1; }));
+    int settled = inhibitor->reports;
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(inhibitor->reports, settled);
+}
+
+TEST_F(KeepAwake, StopWithoutAThreadOnlySetsTheFlag) {
+    setPreventSleepStopFlag(true);
+    EXPECT_TRUE(preventSleepStopFlag());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(inhibitor->reports, 0);
+    EXPECT_EQ(inhibitor->releases, 0);
+    inhibitor->releases = 1; // nothing to wait for in TearDown
+}
+
+TEST_F(KeepAwake, ASecondScanKeepsTheMachineAwakeAgain) {
+    setPreventSleepStopFlag(false);
+    StartThread();
+    EXPECT_TRUE(eventually([&] { return inhibitor->reports >= 1; }));
+    setPreventSleepStopFlag(true);
+    EXPECT_TRUE(eventually([&] { return inhibitor->releases == 1; }));
+    int before = inhibitor->reports;
+    setPreventSleepStopFlag(false);
+    StartThread();
+    EXPECT_TRUE(eventually([&] { return inhibitor->reports > before; }));
+}
+
+TEST(LoginManagerInhibitor, WithoutALoginManagerItIsANoOp) {
+    // On a machine without a system bus this logs once and does nothing; on
+    // a desktop it takes and gives back a real lock. Neither may fail.
+    LoginManagerSleepInhibitor inhibitor;
+    inhibitor.reportUserActivity();
+    inhibitor.reportUserActivity();
+    inhibitor.release();
+    inhibitor.release();
+    SUCCEED();
+}

@@ -1,0 +1,182 @@
+#include "platform/ByteView.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <span>
+#include <vector>
+
+using platform::ByteView;
+
+namespace {
+
+// Bytes 0x01 0x02 ... 0x10 in a heap block of exactly that size, so a read
+// one byte too far is caught by AddressSanitizer in the sanitizer build.
+std::unique_ptr<std::uint8_t[]> sixteenBytes() {
+    auto p = std::make_unique<std::uint8_t[]>(16);
+    for (int i = 0; i < 16; ++i) p[i] = static_cast<std::uint8_t>(i + 1);
+    return p;
+}
+
+constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
+
+} // namespace
+
+TEST(ByteView, EmptyViewAnswersZeroForEveryRead) {
+    ByteView v;
+    EXPECT_EQ(v.size(), 0u);
+    EXPECT_TRUE(v.empty());
+    EXPECT_EQ(v.data(), nullptr);
+    EXPECT_TRUE(v.has(0, 0));
+    EXPECT_FALSE(v.has(0, 1));
+    EXPECT_EQ(v.u8(0), 0);
+    EXPECT_EQ(v.be16(0), 0);
+    EXPECT_EQ(v.be32(0), 0u);
+    EXPECT_EQ(v.be64(0), 0u);
+    EXPECT_EQ(v.le16(0), 0);
+    EXPECT_EQ(v.le32(0), 0u);
+    EXPECT_EQ(v.le64(0), 0u);
+    EXPECT_TRUE(v.utf16be(0, 10).empty());
+    EXPECT_TRUE(v.sub(0, 10).empty());
+}
+
+TEST(ByteView, NullPointerWithSizeIsAnEmptyView) {
+    ByteView v(nullptr, 100);
+    EXPECT_EQ(v.size(), 0u);
+    EXPECT_EQ(v.be32(0), 0u);
+}
+
+TEST(ByteView, ReadsBothByteOrders) {
+    auto p = sixteenBytes();
+    ByteView v(p.get(), 16);
+    EXPECT_EQ(v.u8(0), 0x01);
+    EXPECT_EQ(v.be16(0), 0x0102);
+    EXPECT_EQ(v.le16(0), 0x0201);
+    EXPECT_EQ(v.be32(1), 0x02030405u);
+    EXPECT_EQ(v.le32(1), 0x05040302u);
+    EXPECT_EQ(v.be64(8), 0x090A0B0C0D0E0F10ull);
+    EXPECT_EQ(v.le64(8), 0x100F0E0D0C0B0A09ull);
+}
+
+TEST(ByteView, SignedReadersKeepTheSign) {
+    const std::array<std::uint8_t, 4> b{0xFF, 0xFE, 0x80, 0x00};
+    ByteView v{std::span<const std::uint8_t>(b)};
+    EXPECT_EQ(v.s8(0), -1);
+    EXPECT_EQ(v.bes16(0), -2);
+    EXPECT_EQ(v.les16(0), -257);
+    EXPECT_EQ(v.bes32(0), static_cast<std::int32_t>(0xFFFE8000u));
+    EXPECT_EQ(v.les32(0), static_cast<std::int32_t>(0x0080FEFFu));
+}
+
+TEST(ByteView, ReadsThatEndExactlyAtTheEndSucceed) {
+    auto p = sixteenBytes();
+    ByteView v(p.get(), 16);
+    EXPECT_EQ(v.u8(15), 0x10);
+    EXPECT_EQ(v.be16(14), 0x0F10);
+    EXPECT_EQ(v.be32(12), 0x0D0E0F10u);
+    EXPECT_EQ(v.be64(8), 0x090A0B0C0D0E0F10ull);
+    EXPECT_EQ(v.le16(14), 0x100F);
+}
+
+TEST(ByteView, ReadsOneBytePastTheEndAnswerZero) {
+    auto p = sixteenBytes();
+    ByteView v(p.get(), 16);
+    EXPECT_EQ(v.u8(16), 0);
+    EXPECT_EQ(v.be16(15), 0);
+    EXPECT_EQ(v.be32(13), 0u);
+    EXPECT_EQ(v.be64(9), 0u);
+    EXPECT_EQ(v.le16(15), 0);
+    EXPECT_EQ(v.le32(13), 0u);
+    EXPECT_EQ(v.le64(9), 0u);
+}
+
+TEST(ByteView, OffsetsNearTheTopOfTheAddressRangeDoNotWrap) {
+    auto p = sixteenBytes();
+    ByteView v(p.get(), 16);
+    for (std::size_t off : {kMax, kMax - 1, kMax - 3, kMax - 7, kMax / 2}) {
+        EXPECT_EQ(v.u8(off), 0);
+        EXPECT_EQ(v.be16(off), 0);
+        EXPECT_EQ(v.be32(off), 0u);
+        EXPECT_EQ(v.be64(off), 0u);
+        EXPECT_EQ(v.le64(off), 0u);
+        EXPECT_TRUE(v.sub(off, 4).empty());
+        EXPECT_TRUE(v.utf16be(off, 4).empty());
+    }
+}
+
+TEST(ByteView, HasIsExactAtTheEdgesAndOverflowSafe) {
+    auto p = sixteenBytes();
+    ByteView v(p.get(), 16);
+    EXPECT_TRUE(v.has(0, 16));
+    EXPECT_TRUE(v.has(16, 0));
+    EXPECT_TRUE(v.has(15, 1));
+    EXPECT_FALSE(v.has(0, 17));
+    EXPECT_FALSE(v.has(16, 1));
+    EXPECT_FALSE(v.has(17, 0));
+    // offset + length would wrap round to a small number
+    EXPECT_FALSE(v.has(1, kMax));
+    EXPECT_FALSE(v.has(kMax, 2));
+    EXPECT_FALSE(v.has(8, kMax - 7));
+    EXPECT_FALSE(v.has(kMax, kMax));
+}
+
+TEST(ByteView, SubIsClampedAndEmptyPastTheEnd) {
+    auto p = sixteenBytes();
+    ByteView v(p.get(), 16);
+    ByteView s = v.sub(4, 4);
+    EXPECT_EQ(s.size(), 4u);
+    EXPECT_EQ(s.data(), p.get() + 4);
+    EXPECT_EQ(s.be32(0), 0x05060708u);
+    EXPECT_EQ(s.be32(1), 0u) << "a sub-view is bounded by its own end, not its parent's";
+
+    EXPECT_EQ(v.sub(12, 100).size(), 4u);
+    EXPECT_EQ(v.sub(12, kMax).size(), 4u);
+    EXPECT_TRUE(v.sub(16, 1).empty());
+    EXPECT_TRUE(v.sub(100, 1).empty());
+    EXPECT_EQ(v.sub(3).size(), 13u);
+    EXPECT_TRUE(v.sub(16).empty());
+}
+
+TEST(ByteView, BuildsFromVectorAndSpan) {
+    std::vector<std::uint8_t> bytes{0x12, 0x34, 0x56, 0x78};
+    ByteView fromVector(bytes);
+    ByteView fromSpan{std::span<const std::uint8_t>(bytes)};
+    EXPECT_EQ(fromVector.size(), 4u);
+    EXPECT_EQ(fromVector.be32(0), 0x12345678u);
+    EXPECT_EQ(fromSpan.le32(0), 0x78563412u);
+}
+
+TEST(ByteView, Utf16UnitsInBothByteOrders) {
+    // "Hé" then U+1F600 as a surrogate pair
+    const std::vector<std::uint8_t> be{0x00, 0x48, 0x00, 0xE9, 0xD8, 0x3D, 0xDE, 0x00};
+    const std::vector<std::uint8_t> le{0x48, 0x00, 0xE9, 0x00, 0x3D, 0xD8, 0x00, 0xDE};
+    const std::u16string want = u"H\u00E9\U0001F600";
+    EXPECT_EQ(ByteView(be).utf16be(0, 4), want);
+    EXPECT_EQ(ByteView(le).utf16le(0, 4), want);
+    EXPECT_EQ(ByteView(be).utf16be(2, 1), u"\u00E9");
+}
+
+TEST(ByteView, Utf16StopsAtTheEndWithWholeUnitsOnly) {
+    auto p = sixteenBytes();
+    ByteView v(p.get(), 16);
+    EXPECT_EQ(v.utf16be(0, 100).size(), 8u);
+    EXPECT_EQ(v.utf16be(1, 100).size(), 7u) << "the odd byte at the end is not half a unit";
+    EXPECT_EQ(v.utf16be(15, 1).size(), 0u);
+    EXPECT_EQ(v.utf16be(14, 1), std::u16string(1, char16_t(0x0F10)));
+    EXPECT_EQ(v.utf16be(0, kMax).size(), 8u);
+}
+
+TEST(ByteView, CopyToZeroFillsWhatIsMissing) {
+    auto p = sixteenBytes();
+    ByteView v(p.get(), 16);
+    std::array<std::uint8_t, 6> out;
+    out.fill(0xAA);
+    v.copyTo(13, out.data(), out.size());
+    EXPECT_EQ(out, (std::array<std::uint8_t, 6>{0x0E, 0x0F, 0x10, 0, 0, 0}));
+    out.fill(0xAA);
+    v.copyTo(kMax, out.data(), out.size());
+    EXPECT_EQ(out, (std::array<std::uint8_t, 6>{}));
+}

@@ -1,0 +1,945 @@
+#include "platform/Archivable.h"
+#include "platform/KeyedArchiver.h"
+#include "platform/KeyedUnarchiver.h"
+
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+// --- test classes ------------------------------------------------------------
+
+std::atomic<int> gSampleDecodes{0};
+
+// Carries one entry of every typed kind, plus object references.
+class Sample : public Archivable {
+public:
+    std::int32_t plainInt = 0;
+    std::int32_t int32 = 0;
+    std::int64_t int64 = 0;
+    bool flag = false;
+    float single = 0;
+    double real = 0;
+    Value label;    // any value
+    Value children; // an array of objects
+    ObjectPtr child;
+
+    std::string className() const override { return "DRTestSample"; }
+    std::vector<std::string> classChain() const override {
+        return {"DRTestSample", "DRTestBase", "NSObject"};
+    }
+    void encodeWithCoder(KeyedArchiver& c) const override {
+        c.encodeInt(plainInt, "plainInt");
+        c.encodeInt32(int32, "int32");
+        c.encodeInt64(int64, "int64");
+        c.encodeBool(flag, "flag");
+        c.encodeFloat(single, "single");
+        c.encodeDouble(real, "real");
+        c.encodeObject(label, "label");
+        c.encodeObject(children, "children");
+        c.encodeObject(child, "child");
+    }
+    static ObjectPtr decode(KeyedUnarchiver& c) {
+        ++gSampleDecodes;
+        auto s = std::make_shared<Sample>();
+        s->plainInt = c.decodeInt("plainInt");
+        s->int32 = c.decodeInt32("int32");
+        s->int64 = c.decodeInt64("int64");
+        s->flag = c.decodeBool("flag");
+        s->single = c.decodeFloat("single");
+        s->real = c.decodeDouble("real");
+        s->label = c.decodeObject("label");
+        s->children = c.decodeObject("children");
+        s->child = c.decodeObject("child").object();
+        return s;
+    }
+};
+
+// A class with the default class chain and a key that starts with '$'.
+class Leaf : public Archivable {
+public:
+    std::string name;
+    explicit Leaf(std::string n = {}) : name(std::move(n)) {}
+    std::string className() const override { return "DRTestLeaf"; }
+    void encodeWithCoder(KeyedArchiver& c) const override {
+        c.encodeObject(name, "name");
+        c.encodeInt(7, "$class"); // must not clash with the archive's own $class
+    }
+    static ObjectPtr decode(KeyedUnarchiver& c) {
+        if (c.decodeInt("$class") != 7) c.failWithError("escaped key lost");
+        return std::make_shared<Leaf>(c.decodeObject("name").stringValue());
+    }
+};
+
+// Reads every typed entry, for checking missing-key defaults.
+struct Defaults {
+    bool contains = true;
+    std::int32_t i = -1, i32 = -1;
+    std::int64_t i64 = -1;
+    bool b = true;
+    float f = -1;
+    double d = -1;
+    Value o = Value("not null");
+};
+Defaults gDefaults;
+
+class Empty : public Archivable {
+public:
+    std::string className() const override { return "DRTestEmpty"; }
+    void encodeWithCoder(KeyedArchiver&) const override {}
+    static ObjectPtr decode(KeyedUnarchiver& c) {
+        gDefaults.contains = c.containsValueForKey("missing");
+        gDefaults.i = c.decodeInt("missing");
+        gDefaults.i32 = c.decodeInt32("missing");
+        gDefaults.i64 = c.decodeInt64("missing");
+        gDefaults.b = c.decodeBool("missing");
+        gDefaults.f = c.decodeFloat("missing");
+        gDefaults.d = c.decodeDouble("missing");
+        gDefaults.o = c.decodeObject("missing");
+        return std::make_shared<Empty>();
+    }
+};
+
+// An object that cannot go into an archive.
+class Plain : public Object {
+public:
+    std::string className() const override { return "DRTestPlain"; }
+};
+
+// An object whose encoding reaches itself.
+class Loop : public Archivable {
+public:
+    ObjectPtr next;
+    std::string className() const override { return "DRTestLoop"; }
+    void encodeWithCoder(KeyedArchiver& c) const override { c.encodeObject(next, "next"); }
+};
+
+class Thrower : public Archivable {
+public:
+    std::string className() const override { return "DRTestThrower"; }
+    void encodeWithCoder(KeyedArchiver&) const override { throw std::runtime_error("boom"); }
+};
+
+const KeyedUnarchiver::ClassTable& classes() {
+    static const KeyedUnarchiver::ClassTable t = {
+        {"DRTestSample", &Sample::decode},
+        {"DRTestLeaf", &Leaf::decode},
+        {"DRTestEmpty", &Empty::decode},
+    };
+    return t;
+}
+
+Data archive(const Value& v) {
+    std::string error;
+    auto data = KeyedArchiver::archivedDataWithRootObject(v, &error);
+    EXPECT_TRUE(data.has_value()) << error;
+    return data.value_or(Data{});
+}
+
+std::optional<Value> unarchive(const Data& d, std::string* error = nullptr) {
+    return KeyedUnarchiver::unarchiveObjectWithData(d, error, classes());
+}
+
+Value roundTrip(const Value& v) {
+    std::string error;
+    auto out = unarchive(archive(v), &error);
+    EXPECT_TRUE(out.has_value()) << error;
+    return out.value_or(Value());
+}
+
+// --- property-list helpers for hand-made archives ------------------------------
+
+struct Plist {
+    plist_t node;
+    explicit Plist(plist_t n) : node(n) {}
+    Plist(const Plist&) = delete;
+    ~Plist() {
+        if (node) plist_free(node);
+    }
+};
+
+Plist parse(const Data& d) {
+    plist_t p = nullptr;
+    plist_from_memory(reinterpret_cast<const char*>(d.data()), static_cast<std::uint32_t>(d.size()), &p);
+    return Plist(p);
+}
+
+Data toBinary(plist_t p) {
+    char* bin = nullptr;
+    std::uint32_t len = 0;
+    plist_to_bin(p, &bin, &len);
+    Data out(reinterpret_cast<std::uint8_t*>(bin), reinterpret_cast<std::uint8_t*>(bin) + len);
+    std::free(bin);
+    return out;
+}
+
+plist_t classRecord(const char* name) {
+    plist_t c = plist_new_dict();
+    plist_t chain = plist_new_array();
+    plist_array_append_item(chain, plist_new_string(name));
+    plist_array_append_item(chain, plist_new_string("NSObject"));
+    plist_dict_set_item(c, "$classes", chain);
+    plist_dict_set_item(c, "$classname", plist_new_string(name));
+    return c;
+}
+
+plist_t record(std::uint64_t classUID) {
+    plist_t r = plist_new_dict();
+    plist_dict_set_item(r, "$class", plist_new_uid(classUID));
+    return r;
+}
+
+// An archive whose $objects are "$null" followed by what fill appends.
+Data handMade(const std::function<void(plist_t objects)>& fill, std::uint64_t root = 1) {
+    plist_t top = plist_new_dict();
+    plist_dict_set_item(top, "$archiver", plist_new_string("NSKeyedArchiver"));
+    plist_dict_set_item(top, "$version", plist_new_uint(100000));
+    plist_t t = plist_new_dict();
+    plist_dict_set_item(t, "root", plist_new_uid(root));
+    plist_dict_set_item(top, "$top", t);
+    plist_t objects = plist_new_array();
+    plist_array_append_item(objects, plist_new_string("$null"));
+    fill(objects);
+    plist_dict_set_item(top, "$objects", objects);
+    Data d = toBinary(top);
+    plist_free(top);
+    return d;
+}
+
+// A Sample record (class at UID 2) with one extra entry.
+Data sampleWithEntry(const char* key, plist_t value) {
+    return handMade([&](plist_t o) {
+        plist_t r = record(2);
+        plist_dict_set_item(r, key, value);
+        plist_array_append_item(o, r);
+        plist_array_append_item(o, classRecord("DRTestSample"));
+    });
+}
+
+void expectRejected(const Data& d, const char* what) {
+    std::string error;
+    auto out = unarchive(d, &error);
+    EXPECT_FALSE(out.has_value()) << what;
+    EXPECT_FALSE(error.empty()) << what;
+}
+
+Value nestedSample() {
+    Dict inner1{{"name", "first"}, {"count", 3}, {"neg", -42}};
+    Dict inner2{{"name", "h\xc3\xa9llo \xf0\x9f\x98\x80"}, {"empty", ""}, {"nullstr", "$null"}};
+    Array list1{Value(inner1), Value(inner2), Value(), Value(true), Value(false)};
+    Array numbers{Value(std::numeric_limits<std::int64_t>::min()),
+                  Value(std::numeric_limits<std::int64_t>::max()),
+                  Value(-1),
+                  Value(0),
+                  Value(255),
+                  Value(256),
+                  Value(-129),
+                  Value(std::int64_t(1) << 40),
+                  Value(0.1),
+                  Value(-2.5),
+                  Value(1e300),
+                  Value(5e-324),
+                  Value(std::numeric_limits<double>::infinity()),
+                  Value()};
+    Dict top{{"list", Value(list1)},
+             {"numbers", Value(numbers)},
+             {"data", Value(Data{0, 1, 2, 0xfe, 0xff})},
+             {"emptyData", Value(Data{})},
+             {"emptyList", Value(Array{})},
+             {"emptyDict", Value(Dict{})},
+             {"$dollar", "key starting with a dollar"},
+             {"nested", Value(Array{Value(Array{Value(Array{Value("deep")})})})}};
+    return Value(top);
+}
+
+} // namespace
+
+// --- round trips ---------------------------------------------------------------
+
+TEST(KeyedArchive, NestedValuesRoundTrip) {
+    Value v = nestedSample();
+    Value back = roundTrip(v);
+    EXPECT_EQ(back, v) << back.description();
+    const Array& numbers = back.dictValue()["numbers"].arrayValue();
+    ASSERT_EQ(numbers.size(), 14u);
+    EXPECT_EQ(numbers[0].type(), Value::Type::Int);
+    EXPECT_EQ(numbers[0].int64Value(), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(numbers[2].int64Value(), -1);
+    EXPECT_TRUE(numbers[13].isNull());
+}
+
+TEST(KeyedArchive, UnsignedValuesRoundTripAsTheirBits) {
+    const std::uint64_t big[] = {std::numeric_limits<std::uint64_t>::max(),
+                                 std::uint64_t(1) << 63, 0x8000000000000001ull, 12345};
+    for (std::uint64_t u : big) {
+        Value back = roundTrip(Value(Array{Value(u)}));
+        ASSERT_EQ(back.arrayValue().size(), 1u);
+        EXPECT_EQ(back.arrayValue()[0].uint64Value(), u);
+    }
+}
+
+TEST(KeyedArchive, ScalarAndNullRootsRoundTrip) {
+    for (const Value& v : {Value("text"), Value(17), Value(-17), Value(2.25), Value(true),
+                           Value(Data{9, 8, 7}), Value(Array{}), Value(Dict{})})
+        EXPECT_EQ(roundTrip(v), v) << v.description();
+    EXPECT_TRUE(roundTrip(Value()).isNull());
+}
+
+TEST(KeyedArchive, NaNSurvivesAsNaN) {
+    Value back = roundTrip(Value(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_EQ(back.type(), Value::Type::Double);
+    EXPECT_TRUE(std::isnan(back.doubleValue()));
+}
+
+TEST(KeyedArchive, ArchivableObjectRoundTripsEveryTypedEntry) {
+    auto leafA = std::make_shared<Leaf>("a");
+    auto leafB = std::make_shared<Leaf>("b");
+    auto inner = std::make_shared<Sample>();
+    inner->plainInt = -5;
+    inner->label = "inner";
+    auto s = std::make_shared<Sample>();
+    s->plainInt = std::numeric_limits<std::int32_t>::min();
+    s->int32 = std::numeric_limits<std::int32_t>::max();
+    s->int64 = std::numeric_limits<std::int64_t>::min();
+    s->flag = true;
+    s->single = 1.5f;
+    s->real = -1e-300;
+    s->label = Value(Dict{{"k", Value(Array{Value(1), Value("two")})}});
+    s->children = Value(Array{Value(leafA), Value(leafB), Value(inner)});
+    s->child = inner;
+
+    Value back = roundTrip(Value(s));
+    auto r = back.objectAs<Sample>();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->plainInt, std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(r->int32, std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(r->int64, std::numeric_limits<std::int64_t>::min());
+    EXPECT_TRUE(r->flag);
+    EXPECT_EQ(r->single, 1.5f);
+    EXPECT_EQ(r->real, -1e-300);
+    EXPECT_EQ(r->label, s->label);
+    const Array& kids = r->children.arrayValue();
+    ASSERT_EQ(kids.size(), 3u);
+    ASSERT_TRUE(kids[0].objectAs<Leaf>());
+    EXPECT_EQ(kids[0].objectAs<Leaf>()->name, "a");
+    EXPECT_EQ(kids[1].objectAs<Leaf>()->name, "b");
+    auto decodedInner = kids[2].objectAs<Sample>();
+    ASSERT_TRUE(decodedInner);
+    EXPECT_EQ(decodedInner->plainInt, -5);
+    EXPECT_EQ(decodedInner->label, Value("inner"));
+    // The inner object was referenced twice and comes back as one object.
+    EXPECT_EQ(r->child, kids[2].object());
+}
+
+TEST(KeyedArchive, SharedObjectIsStoredOnceAndDecodedOnce) {
+    auto shared = std::make_shared<Sample>();
+    shared->label = "shared";
+    Value v(Array{Value(shared), Value(shared), Value(Dict{{"again", Value(shared)}})});
+    Data d = archive(v);
+
+    Plist p = parse(d);
+    plist_t objects = plist_dict_get_item(p.node, "$objects");
+    int sampleRecords = 0;
+    for (std::uint32_t i = 0; i < plist_array_get_size(objects); ++i)
+        if (plist_dict_get_item(plist_array_get_item(objects, i), "label")) ++sampleRecords;
+    EXPECT_EQ(sampleRecords, 1);
+
+    gSampleDecodes = 0;
+    auto back = unarchive(d);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(gSampleDecodes.load(), 1);
+    const Array& a = back->arrayValue();
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_TRUE(a[0].object());
+    EXPECT_EQ(a[0].object(), a[1].object());
+    EXPECT_EQ(a[0].object(), a[2].dictValue()["again"].object());
+}
+
+TEST(KeyedArchive, EqualStringsAndClassRecordsAreStoredOnce) {
+    Value v(Array{Value("same"), Value("same"), Value(Dict{{"same", "same"}}),
+                  Value(std::make_shared<Leaf>("same")), Value(std::make_shared<Leaf>("x"))});
+    Plist p = parse(archive(v));
+    plist_t objects = plist_dict_get_item(p.node, "$objects");
+    ASSERT_TRUE(objects);
+    int sameStrings = 0, leafClasses = 0, arrayClasses = 0;
+    for (std::uint32_t i = 0; i < plist_array_get_size(objects); ++i) {
+        plist_t o = plist_array_get_item(objects, i);
+        if (plist_get_node_type(o) == PLIST_STRING && plist_string_val_compare(o, "same") == 0)
+            ++sameStrings;
+        if (plist_get_node_type(o) == PLIST_DICT) {
+            plist_t name = plist_dict_get_item(o, "$classname");
+            if (name && plist_string_val_compare(name, "DRTestLeaf") == 0) ++leafClasses;
+            if (name && plist_string_val_compare(name, "NSMutableArray") == 0) {
+                ++arrayClasses;
+                plist_t chain = plist_dict_get_item(o, "$classes");
+                ASSERT_EQ(plist_array_get_size(chain), 3u);
+                EXPECT_EQ(plist_string_val_compare(plist_array_get_item(chain, 1), "NSArray"), 0);
+            }
+        }
+    }
+    EXPECT_EQ(sameStrings, 1);
+    EXPECT_EQ(leafClasses, 1);
+    EXPECT_EQ(arrayClasses, 1);
+}
+
+TEST(KeyedArchive, ClassChainComesFromTheObject) {
+    Plist p = parse(archive(Value(std::make_shared<Sample>())));
+    plist_t objects = plist_dict_get_item(p.node, "$objects");
+    bool found = false;
+    for (std::uint32_t i = 0; i < plist_array_get_size(objects); ++i) {
+        plist_t o = plist_array_get_item(objects, i);
+        plist_t name = plist_get_node_type(o) == PLIST_DICT ? plist_dict_get_item(o, "$classname") : nullptr;
+        if (!name || plist_string_val_compare(name, "DRTestSample") != 0) continue;
+        found = true;
+        plist_t chain = plist_dict_get_item(o, "$classes");
+        ASSERT_EQ(plist_array_get_size(chain), 3u);
+        EXPECT_EQ(plist_string_val_compare(plist_array_get_item(chain, 1), "DRTestBase"), 0);
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST(KeyedArchive, MissingKeysDecodeAsZeroFalseAndNull) {
+    gDefaults = Defaults{};
+    auto back = unarchive(archive(Value(std::make_shared<Empty>())));
+    ASSERT_TRUE(back);
+    EXPECT_FALSE(gDefaults.contains);
+    EXPECT_EQ(gDefaults.i, 0);
+    EXPECT_EQ(gDefaults.i32, 0);
+    EXPECT_EQ(gDefaults.i64, 0);
+    EXPECT_FALSE(gDefaults.b);
+    EXPECT_EQ(gDefaults.f, 0.0f);
+    EXPECT_EQ(gDefaults.d, 0.0);
+    EXPECT_TRUE(gDefaults.o.isNull());
+}
+
+TEST(KeyedArchive, OutputIsBinaryPlistInKeyedLayout) {
+    Data d = archive(Value(Array{Value("x"), Value(std::make_shared<Leaf>("y"))}));
+    ASSERT_GE(d.size(), 8u);
+    EXPECT_EQ(std::memcmp(d.data(), "bplist00", 8), 0);
+    Plist p = parse(d);
+    ASSERT_TRUE(p.node);
+    ASSERT_EQ(plist_get_node_type(p.node), PLIST_DICT);
+    EXPECT_EQ(plist_dict_get_size(p.node), 4u);
+    plist_t archiver = plist_dict_get_item(p.node, "$archiver");
+    ASSERT_TRUE(archiver);
+    EXPECT_EQ(plist_string_val_compare(archiver, "NSKeyedArchiver"), 0);
+    plist_t version = plist_dict_get_item(p.node, "$version");
+    ASSERT_TRUE(version);
+    EXPECT_EQ(plist_uint_val_compare(version, 100000), 0);
+    plist_t top = plist_dict_get_item(p.node, "$top");
+    ASSERT_TRUE(top);
+    plist_t root = plist_dict_get_item(top, "root");
+    ASSERT_TRUE(root);
+    ASSERT_EQ(plist_get_node_type(root), PLIST_UID);
+    EXPECT_EQ(plist_uid_val_compare(root, 1), 0);
+    plist_t objects = plist_dict_get_item(p.node, "$objects");
+    ASSERT_TRUE(objects);
+    ASSERT_EQ(plist_get_node_type(objects), PLIST_ARRAY);
+    EXPECT_EQ(plist_string_val_compare(plist_array_get_item(objects, 0), "$null"), 0);
+    // The root array's record lists its elements as references.
+    plist_t rootRecord = plist_array_get_item(objects, 1);
+    plist_t items = plist_dict_get_item(rootRecord, "NS.objects");
+    ASSERT_TRUE(items);
+    ASSERT_EQ(plist_array_get_size(items), 2u);
+    EXPECT_EQ(plist_get_node_type(plist_array_get_item(items, 0)), PLIST_UID);
+    EXPECT_EQ(plist_get_node_type(plist_dict_get_item(rootRecord, "$class")), PLIST_UID);
+}
+
+TEST(KeyedArchive, NullRootIsTheNilReference) {
+    Plist p = parse(archive(Value()));
+    plist_t root = plist_dict_get_item(plist_dict_get_item(p.node, "$top"), "root");
+    ASSERT_TRUE(root);
+    EXPECT_EQ(plist_uid_val_compare(root, 0), 0);
+    EXPECT_EQ(plist_array_get_size(plist_dict_get_item(p.node, "$objects")), 1u);
+}
+
+TEST(KeyedArchive, TypedEntriesAreStoredInline) {
+    auto s = std::make_shared<Sample>();
+    s->int64 = -3;
+    Plist p = parse(archive(Value(s)));
+    plist_t rec = plist_array_get_item(plist_dict_get_item(p.node, "$objects"), 1);
+    EXPECT_EQ(plist_get_node_type(plist_dict_get_item(rec, "int64")), PLIST_UINT);
+    EXPECT_EQ(plist_uint_val_compare(plist_dict_get_item(rec, "int64"), std::uint64_t(-3)), 0);
+    EXPECT_EQ(plist_get_node_type(plist_dict_get_item(rec, "flag")), PLIST_BOOLEAN);
+    EXPECT_EQ(plist_get_node_type(plist_dict_get_item(rec, "single")), PLIST_REAL);
+    EXPECT_EQ(plist_get_node_type(plist_dict_get_item(rec, "real")), PLIST_REAL);
+    // A null object is the nil reference.
+    plist_t label = plist_dict_get_item(rec, "label");
+    ASSERT_EQ(plist_get_node_type(label), PLIST_UID);
+    EXPECT_EQ(plist_uid_val_compare(label, 0), 0);
+}
+
+TEST(KeyedArchive, PlistutilReadsTheArchive) {
+    const char* path = std::getenv("PATH");
+    bool found = false;
+    std::string dirs = path ? path : "";
+    for (std::size_t start = 0; start <= dirs.size();) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::filesystem::path candidate = std::filesystem::path(dirs.substr(start, end - start)) / "plistutil";
+        if (::access(candidate.c_str(), X_OK) == 0) found = true;
+        start = end + 1;
+    }
+    if (!found) GTEST_SKIP() << "plistutil is not installed";
+
+    auto dir = std::filesystem::temp_directory_path() /
+               ("keyedarchive-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    auto file = dir / "archive.plist";
+    Data d = archive(nestedSample());
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(d.data()), std::streamsize(d.size()));
+    }
+    std::string command = "plistutil -i '" + file.string() + "' 2>&1";
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
+        ::pclose(pipe);
+    }
+    std::filesystem::remove_all(dir);
+    EXPECT_NE(text.find("$archiver"), std::string::npos) << text;
+    EXPECT_NE(text.find("$top"), std::string::npos);
+    EXPECT_NE(text.find("$objects"), std::string::npos);
+    EXPECT_NE(text.find("NSKeyedArchiver"), std::string::npos);
+}
+
+TEST(KeyedArchive, XmlArchivesAreReadToo) {
+    Value v = nestedSample();
+    Data bin = archive(v);
+    Plist p = parse(bin);
+    char* xml = nullptr;
+    std::uint32_t len = 0;
+    plist_to_xml(p.node, &xml, &len);
+    ASSERT_TRUE(xml);
+    Data text(reinterpret_cast<std::uint8_t*>(xml), reinterpret_cast<std::uint8_t*>(xml) + len);
+    std::free(xml);
+    std::string error;
+    auto back = unarchive(text, &error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(*back, v);
+}
+
+TEST(KeyedArchive, ExtraClassesTakePrecedenceOverTheRegistry) {
+    KeyedUnarchiver::registerClass("DRTestRegistered", [](KeyedUnarchiver&) -> ObjectPtr {
+        return std::make_shared<Leaf>("from registry");
+    });
+    class Registered : public Archivable {
+    public:
+        std::string className() const override { return "DRTestRegistered"; }
+        void encodeWithCoder(KeyedArchiver&) const override {}
+    };
+    Data d = archive(Value(std::make_shared<Registered>()));
+    auto viaRegistry = KeyedUnarchiver::unarchiveObjectWithData(d);
+    ASSERT_TRUE(viaRegistry);
+    EXPECT_EQ(viaRegistry->objectAs<Leaf>()->name, "from registry");
+    KeyedUnarchiver::ClassTable extra{{"DRTestRegistered", [](KeyedUnarchiver&) -> ObjectPtr {
+                                           return std::make_shared<Leaf>("from table");
+                                       }}};
+    auto viaTable = KeyedUnarchiver::unarchiveObjectWithData(d, nullptr, extra);
+    ASSERT_TRUE(viaTable);
+    EXPECT_EQ(viaTable->objectAs<Leaf>()->name, "from table");
+}
+
+TEST(KeyedArchive, RegistryIsSafeToUseFromSeveralThreads) {
+    class Counted : public Archivable {
+    public:
+        std::string className() const override { return "DRTestThreaded"; }
+        void encodeWithCoder(KeyedArchiver&) const override {}
+    };
+    KeyedUnarchiver::registerClass("DRTestThreaded",
+                                   [](KeyedUnarchiver&) -> ObjectPtr { return std::make_shared<Empty>(); });
+    Data d = archive(Value(std::make_shared<Counted>()));
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                KeyedUnarchiver::registerClass("DRTestOther" + std::to_string(t * 100 + i),
+                                               [](KeyedUnarchiver&) { return ObjectPtr(); });
+                if (KeyedUnarchiver::unarchiveObjectWithData(d)) ++ok;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(ok.load(), 200);
+}
+
+TEST(KeyedArchive, LargeArchiveRoundTripsQuickly) {
+    Array rows;
+    for (int i = 0; i < 5000; ++i)
+        rows.push_back(Value(Dict{{"index", i}, {"name", "file" + std::to_string(i % 500)}}));
+    Value v(rows);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(roundTrip(v), v);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+// --- encoding errors -------------------------------------------------------------
+
+TEST(KeyedArchive, NonArchivableObjectIsAnEncodingError) {
+    std::string error;
+    auto d = KeyedArchiver::archivedDataWithRootObject(
+        Value(Array{Value(1), Value(std::make_shared<Plain>())}), &error);
+    EXPECT_FALSE(d);
+    EXPECT_NE(error.find("DRTestPlain"), std::string::npos) << error;
+
+    // Also when an archivable object refers to one.
+    auto s = std::make_shared<Sample>();
+    s->label = Value(std::make_shared<Plain>());
+    error.clear();
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value(s), &error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(KeyedArchive, UnstorableTextIsAnEncodingError) {
+    std::string error;
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value(std::string("a\0b", 3)), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value("bad \xff byte")));
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value("\xc0\x80 overlong")));
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value("\xed\xa0\x80 surrogate")));
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value(Dict{{"bad \xfe key", 1}})));
+}
+
+TEST(KeyedArchive, CyclicObjectGraphIsAnEncodingError) {
+    auto a = std::make_shared<Loop>();
+    auto b = std::make_shared<Loop>();
+    a->next = b;
+    b->next = a;
+    std::string error;
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value(a), &error));
+    EXPECT_FALSE(error.empty());
+    b->next = nullptr; // break the cycle so both are freed
+}
+
+TEST(KeyedArchive, ThrowingEncoderIsAnEncodingError) {
+    std::string error;
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<Thrower>()), &error));
+    EXPECT_NE(error.find("boom"), std::string::npos) << error;
+}
+
+TEST(KeyedArchive, TooDeepNestingIsRejectedBothWays) {
+    auto nest = [](int levels) {
+        Value v("bottom");
+        for (int i = 0; i < levels; ++i) {
+            Array a;
+            a.push_back(std::move(v));
+            v = Value(std::move(a));
+        }
+        return v;
+    };
+    Value v = nest(300);
+    std::string error;
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(v, &error));
+    EXPECT_FALSE(error.empty());
+
+    // 250 levels are fine.
+    Value ok = nest(250);
+    EXPECT_EQ(roundTrip(ok), ok);
+
+    // A hand-made chain of 300 arrays is refused when read.
+    Data deep = handMade([](plist_t o) {
+        for (std::uint64_t i = 1; i <= 300; ++i) {
+            plist_t r = record(301);
+            plist_t items = plist_new_array();
+            if (i < 300) plist_array_append_item(items, plist_new_uid(i + 1));
+            plist_dict_set_item(r, "NS.objects", items);
+            plist_array_append_item(o, r);
+        }
+        plist_array_append_item(o, classRecord("NSArray"));
+    });
+    expectRejected(deep, "deep nesting");
+}
+
+// --- decoding errors ---------------------------------------------------------------
+
+TEST(KeyedArchive, EmptyInputIsAnError) {
+    std::string error;
+    EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(Data{}, &error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(KeyedArchive, RandomBytesAreErrors) {
+    std::mt19937 rng(20240601);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int i = 0; i < 3000; ++i) {
+        Data d(rng() % 300);
+        for (auto& b : d) b = std::uint8_t(byte(rng));
+        // Half of them look like binary property lists, to get past the magic.
+        if (i % 2 == 0 && d.size() >= 8) std::memcpy(d.data(), "bplist00", 8);
+        std::string error;
+        EXPECT_FALSE(unarchive(d, &error));
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(KeyedArchive, EveryTruncationOfAnArchiveIsAnError) {
+    Data d = archive(nestedSample());
+    for (std::size_t len = 0; len < d.size(); ++len) {
+        Data prefix(d.begin(), d.begin() + std::ptrdiff_t(len));
+        std::string error;
+        ASSERT_FALSE(unarchive(prefix, &error)) << "prefix of " << len << " bytes";
+        ASSERT_FALSE(error.empty());
+    }
+}
+
+TEST(KeyedArchive, FlippedBytesGiveAnErrorOrAValueNeverACrash) {
+    auto s = std::make_shared<Sample>();
+    s->label = nestedSample();
+    s->children = Value(Array{Value(std::make_shared<Leaf>("x"))});
+    Data d = archive(Value(s));
+    int failures = 0;
+    for (std::size_t i = 0; i < d.size(); ++i) {
+        for (std::uint8_t mask : {std::uint8_t(0xff), std::uint8_t(0x01)}) {
+            Data bad = d;
+            bad[i] ^= mask;
+            std::string error;
+            auto out = unarchive(bad, &error);
+            if (!out) {
+                ++failures;
+                EXPECT_FALSE(error.empty());
+            }
+        }
+    }
+    EXPECT_GT(failures, 0);
+}
+
+TEST(KeyedArchive, DanglingReferenceIsAnError) {
+    // An array whose element points past the end of $objects.
+    expectRejected(handMade([](plist_t o) {
+                       plist_t r = record(2);
+                       plist_t items = plist_new_array();
+                       plist_array_append_item(items, plist_new_uid(99));
+                       plist_dict_set_item(r, "NS.objects", items);
+                       plist_array_append_item(o, r);
+                       plist_array_append_item(o, classRecord("NSArray"));
+                   }),
+                   "dangling element");
+    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, plist_new_string("x")); }, 5),
+                   "dangling root");
+    expectRejected(sampleWithEntry("label", plist_new_uid(1000)), "dangling entry");
+    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, record(77)); }), "dangling class");
+}
+
+TEST(KeyedArchive, SelfReferenceIsAnError) {
+    expectRejected(sampleWithEntry("child", plist_new_uid(1)), "object referring to itself");
+    expectRejected(handMade([](plist_t o) {
+                       plist_t r = record(2);
+                       plist_t items = plist_new_array();
+                       plist_array_append_item(items, plist_new_uid(1));
+                       plist_dict_set_item(r, "NS.objects", items);
+                       plist_array_append_item(o, r);
+                       plist_array_append_item(o, classRecord("NSMutableArray"));
+                   }),
+                   "array containing itself");
+}
+
+TEST(KeyedArchive, WrongTypedEntriesAreErrors) {
+    expectRejected(sampleWithEntry("plainInt", plist_new_string("7")), "int from a string");
+    expectRejected(sampleWithEntry("real", plist_new_string("7")), "double from a string");
+    expectRejected(sampleWithEntry("flag", plist_new_data("x", 1)), "bool from data");
+    expectRejected(sampleWithEntry("label", plist_new_uint(5)), "object from an inline integer");
+    expectRejected(sampleWithEntry("int32", plist_new_uint(std::uint64_t(1) << 31)), "int32 overflow");
+    expectRejected(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-1) << 40)), "int underflow");
+    // A dictionary key that is not a string.
+    expectRejected(handMade([](plist_t o) {
+                       plist_t r = record(3);
+                       plist_t keys = plist_new_array();
+                       plist_array_append_item(keys, plist_new_uid(2));
+                       plist_t vals = plist_new_array();
+                       plist_array_append_item(vals, plist_new_uid(2));
+                       plist_dict_set_item(r, "NS.keys", keys);
+                       plist_dict_set_item(r, "NS.objects", vals);
+                       plist_array_append_item(o, r);
+                       plist_array_append_item(o, plist_new_uint(4));
+                       plist_array_append_item(o, classRecord("NSDictionary"));
+                   }),
+                   "integer dictionary key");
+    // A plain array standing in $objects.
+    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, plist_new_array()); }),
+                   "bare array object");
+    // The same entries of the right type are fine.
+    std::string error;
+    EXPECT_TRUE(unarchive(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-7))), &error)) << error;
+}
+
+TEST(KeyedArchive, UnknownClassIsAnError) {
+    std::string error;
+    auto out = unarchive(handMade([](plist_t o) {
+                             plist_array_append_item(o, record(2));
+                             plist_array_append_item(o, classRecord("DRNoSuchClass"));
+                         }),
+                         &error);
+    EXPECT_FALSE(out);
+    EXPECT_NE(error.find("DRNoSuchClass"), std::string::npos) << error;
+}
+
+TEST(KeyedArchive, NotAKeyedArchiveIsAnError) {
+    plist_t top = plist_new_dict();
+    plist_dict_set_item(top, "$archiver", plist_new_string("SomethingElse"));
+    plist_dict_set_item(top, "$objects", plist_new_array());
+    expectRejected(toBinary(top), "wrong archiver");
+    plist_free(top);
+    plist_t arr = plist_new_array();
+    expectRejected(toBinary(arr), "array at the top");
+    plist_free(arr);
+    std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict/></plist>";
+    expectRejected(Data(xml.begin(), xml.end()), "empty XML dictionary");
+}
+
+TEST(KeyedArchive, FactoryRejectionAndExceptionsAreErrors) {
+    Data d = archive(Value(std::make_shared<Leaf>("x")));
+    KeyedUnarchiver::ClassTable rejecting{{"DRTestLeaf", [](KeyedUnarchiver& c) -> ObjectPtr {
+                                               c.failWithError("not today");
+                                               EXPECT_TRUE(c.failed());
+                                               return nullptr;
+                                           }}};
+    std::string error;
+    EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(d, &error, rejecting));
+    EXPECT_EQ(error, "not today");
+    KeyedUnarchiver::ClassTable throwing{{"DRTestLeaf", [](KeyedUnarchiver&) -> ObjectPtr {
+                                              throw std::runtime_error("bad record");
+                                          }}};
+    EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(d, &error, throwing));
+    EXPECT_NE(error.find("bad record"), std::string::npos) << error;
+}
+
+TEST(KeyedArchive, ExponentialSharingIsRefusedQuickly) {
+    // Each array lists the next one 64 times: 64^12 values if expanded.
+    Data d = handMade([](plist_t o) {
+        const std::uint64_t levels = 12, cls = levels + 2;
+        for (std::uint64_t i = 1; i <= levels; ++i) {
+            plist_t r = record(cls);
+            plist_t items = plist_new_array();
+            for (int k = 0; k < 64; ++k) plist_array_append_item(items, plist_new_uid(i + 1));
+            plist_dict_set_item(r, "NS.objects", items);
+            plist_array_append_item(o, r);
+        }
+        plist_array_append_item(o, plist_new_string("leaf"));
+        plist_array_append_item(o, classRecord("NSArray"));
+    });
+    auto start = std::chrono::steady_clock::now();
+    expectRejected(d, "exponential sharing");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+namespace {
+// A binary property list built by hand: each object is raw bytes, references
+// are one byte wide.
+Data rawBinaryPlist(const std::vector<Data>& objects) {
+    Data out = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    std::vector<std::uint64_t> offsets;
+    for (const auto& o : objects) {
+        offsets.push_back(out.size());
+        out.insert(out.end(), o.begin(), o.end());
+    }
+    const std::uint64_t table = out.size();
+    for (auto off : offsets)
+        for (int s = 3; s >= 0; --s) out.push_back(std::uint8_t(off >> (8 * s)));
+    Data trailer(32, 0);
+    trailer[6] = 4; // offset size
+    trailer[7] = 1; // reference size
+    auto put = [&](int at, std::uint64_t v) {
+        for (int s = 0; s < 8; ++s) trailer[at + s] = std::uint8_t(v >> (8 * (7 - s)));
+    };
+    put(8, objects.size());
+    put(16, 0);
+    put(24, table);
+    out.insert(out.end(), trailer.begin(), trailer.end());
+    return out;
+}
+} // namespace
+
+TEST(KeyedArchive, HostileBinaryPlistsAreRefusedBeforeParsing) {
+    // Twenty arrays of ten references each to the next: 10^20 nodes if expanded.
+    std::vector<Data> laugh;
+    for (int i = 0; i < 20; ++i) laugh.push_back(Data(11, std::uint8_t(i + 1)));
+    for (auto& o : laugh) o[0] = 0xAA;
+    laugh.push_back(Data{0x10, 0x01});
+    auto start = std::chrono::steady_clock::now();
+    expectRejected(rawBinaryPlist(laugh), "shared-reference blow-up");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+
+    // A chain of 200 nested one-element arrays.
+    std::vector<Data> chain;
+    for (int i = 0; i < 200; ++i) chain.push_back(Data{0xA1, std::uint8_t(i + 1)});
+    chain.push_back(Data{0x10, 0x01});
+    expectRejected(rawBinaryPlist(chain), "deep chain");
+
+    // An array that contains itself, a reference past the end, and a string
+    // longer than the file.
+    expectRejected(rawBinaryPlist({Data{0xA1, 0x00}}), "self-containing array");
+    expectRejected(rawBinaryPlist({Data{0xA1, 0x05}}), "reference past the end");
+    expectRejected(rawBinaryPlist({Data{0x5F, 0x13, 0x7f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}}),
+                   "huge string length");
+    // A string with a NUL inside must not trip the library's checks.
+    expectRejected(rawBinaryPlist({Data{0x53, 'a', 0, 'b'}}), "string with NUL");
+}
+
+TEST(KeyedArchive, StringWithNulFromAFileReadsWithoutAborting) {
+    // The property-list library asserts on NUL inside strings in some of its
+    // accessors; the reader must use the ones that do not. The library keeps
+    // the text before the NUL.
+    // Built by hand: top dict {$archiver, $objects, $top} with a root string "a\0b".
+    // Objects: 0 top dict, 1..3 keys, 4 archiver string, 5 $objects array,
+    // 6 $top dict, 7 "root" key, 8 UID 1, 9 "$null", 10 "a\0b".
+    std::vector<Data> o;
+    auto ascii = [](std::string s) {
+        Data d;
+        if (s.size() < 15) {
+            d.push_back(std::uint8_t(0x50 | s.size()));
+        } else {
+            d = {0x5F, 0x10, std::uint8_t(s.size())};
+        }
+        d.insert(d.end(), s.begin(), s.end());
+        return d;
+    };
+    o.push_back(Data{0xD3, 1, 2, 3, 4, 5, 6});
+    o.push_back(ascii("$archiver"));
+    o.push_back(ascii("$objects"));
+    o.push_back(ascii("$top"));
+    o.push_back(ascii("NSKeyedArchiver"));
+    o.push_back(Data{0xA2, 9, 10});
+    o.push_back(Data{0xD1, 7, 8});
+    o.push_back(ascii("root"));
+    o.push_back(Data{0x80, 0x01});
+    o.push_back(ascii("$null"));
+    o.push_back(ascii(std::string("a\0b", 3)));
+    std::string error;
+    auto out = unarchive(rawBinaryPlist(o), &error);
+    ASSERT_TRUE(out) << error;
+    EXPECT_EQ(out->stringValue().substr(0, 1), "a");
+}
+
+TEST(KeyedArchive, DeeplyNestedXmlIsRefused) {
+    std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (int i = 0; i < 5000; ++i) xml += "<array>";
+    for (int i = 0; i < 5000; ++i) xml += "</array>";
+    xml += "</plist>";
+    expectRejected(Data(xml.begin(), xml.end()), "deep XML");
+    // Closing tags hidden in comments do not lower the count.
+    std::string sneaky = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (int i = 0; i < 2000; ++i) sneaky += "<array><!-- </array> -->";
+    expectRejected(Data(sneaky.begin(), sneaky.end()), "XML with hidden closers");
+}

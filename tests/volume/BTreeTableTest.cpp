@@ -1,0 +1,500 @@
+#include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassUInt32.h"
+#include "volume/BTreeTableClassUInt64_NDIR.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <vector>
+
+namespace {
+
+// The indexes only ever hold a NewDir's address, so a tag made into an
+// address is enough to tell items apart; it is never dereferenced.
+NewDir* fakeDir(std::uint64_t tag) {
+    return reinterpret_cast<NewDir*>(static_cast<std::uintptr_t>((tag + 1) * 16));
+}
+
+template <class Node> std::vector<typename Node::Item::Key> keysOf(const Node* node) {
+    std::vector<typename Node::Item::Key> keys;
+    for (std::int32_t i = 0; i < node->count(); ++i) keys.push_back(node->key(i)->keyField());
+    return keys;
+}
+
+// What a walk of the nodes finds: the B-tree invariants and the keys in order.
+template <class Tree> struct TreeShape {
+    using Node = std::remove_pointer_t<decltype(std::declval<Tree&>().root())>;
+    using Key = typename Tree::Key;
+
+    std::vector<Key> inOrder;
+    std::int64_t nodes = 0;
+    int noNodeDepth = -1; // depth of every noNode link, once seen
+    int maxDepth = 0;
+    std::vector<std::string> faults;
+
+    explicit TreeShape(const Tree& tree) { walk(tree.root(), 0, true); }
+
+    void walk(const Node* node, int depth, bool isRoot) {
+        if (node == Tree::noNode()) {
+            if (noNodeDepth < 0) noNodeDepth = depth;
+            if (depth != noNodeDepth) faults.push_back("leaves at different depths");
+            return;
+        }
+        if (node == nullptr) {
+            faults.push_back("null link");
+            return;
+        }
+        ++nodes;
+        maxDepth = std::max(maxDepth, depth + 1);
+        const std::int32_t min = isRoot ? 1 : 2;
+        if (node->count() < min || node->count() > 4) faults.push_back("node item count out of range");
+        for (std::int32_t i = 0; i <= node->count() && i <= 4; ++i) {
+            walk(node->branch(i), depth + 1, false);
+            if (i < node->count()) inOrder.push_back(node->key(i)->keyField());
+        }
+    }
+
+    bool strictlyAscending() const {
+        return std::adjacent_find(inOrder.begin(), inOrder.end(),
+                                  [](Key a, Key b) { return !(a < b); }) == inOrder.end();
+    }
+};
+
+// ---- the node-ID index --------------------------------------------------
+
+TEST(BTreeTableClass, EmptyTreeHasNoNodeRootAndFindsNothing) {
+    BTreeTableClass tree;
+    EXPECT_NE(BTreeTableClass::noNode(), nullptr);
+    EXPECT_EQ(tree.root(), BTreeTableClass::noNode());
+    EXPECT_EQ(tree.root(), NodeType::noNode());
+    EXPECT_TRUE(tree.empty());
+    EXPECT_EQ(tree.retrieveKeyField(2), nullptr);
+    EXPECT_EQ(tree.numItems(), 0);
+    EXPECT_EQ(tree.numNodes(), 0);
+}
+
+TEST(BTreeTableClass, FirstInsertCreatesRootWithOneItemAndNoNodeBranches) {
+    BTreeTableClass tree;
+    EXPECT_TRUE(tree.insert(std::make_unique<ItemType>(2, fakeDir(2))));
+    EXPECT_FALSE(tree.empty());
+    EXPECT_EQ(tree.numNodes(), 1);
+    EXPECT_EQ(tree.numItems(), 1);
+    ASSERT_NE(tree.root(), BTreeTableClass::noNode());
+    EXPECT_EQ(tree.root()->count(), 1);
+    EXPECT_EQ(tree.root()->key(0)->keyField(), 2u);
+    EXPECT_EQ(tree.root()->branch(0), BTreeTableClass::noNode());
+    EXPECT_EQ(tree.root()->branch(1), BTreeTableClass::noNode());
+    ItemType* found = tree.retrieveKeyField(2);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->dir(), fakeDir(2));
+}
+
+TEST(BTreeTableClass, FourKeysFitInTheRootInAscendingOrder) {
+    BTreeTableClass tree;
+    for (std::uint32_t k : {30u, 10u, 40u, 20u}) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    EXPECT_EQ(tree.numNodes(), 1);
+    EXPECT_EQ(keysOf(tree.root()), (std::vector<std::uint32_t>{10, 20, 30, 40}));
+    for (std::int32_t i = 0; i <= 4; ++i) EXPECT_EQ(tree.root()->branch(i), BTreeTableClass::noNode());
+}
+
+void expectThreeAtTopOneTwoLeftFourFiveRight(const BTreeTableClass& tree) {
+    const NodeType* root = tree.root();
+    ASSERT_NE(root, BTreeTableClass::noNode());
+    EXPECT_EQ(keysOf(root), (std::vector<std::uint32_t>{3}));
+    ASSERT_NE(root->branch(0), BTreeTableClass::noNode());
+    ASSERT_NE(root->branch(1), BTreeTableClass::noNode());
+    EXPECT_EQ(keysOf(root->branch(0)), (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_EQ(keysOf(root->branch(1)), (std::vector<std::uint32_t>{4, 5}));
+    for (const NodeType* leaf : {root->branch(0), root->branch(1)})
+        for (std::int32_t i = 0; i <= leaf->count(); ++i)
+            EXPECT_EQ(leaf->branch(i), BTreeTableClass::noNode());
+    EXPECT_EQ(tree.numNodes(), 3);
+    EXPECT_EQ(tree.numItems(), 5);
+}
+
+TEST(BTreeTableClass, KeysOneToFiveAscendingSplitAroundThree) {
+    BTreeTableClass tree;
+    for (std::uint32_t k = 1; k <= 5; ++k) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    expectThreeAtTopOneTwoLeftFourFiveRight(tree);
+}
+
+TEST(BTreeTableClass, KeysFiveToOneDescendingGiveTheSameShape) {
+    BTreeTableClass tree;
+    for (std::uint32_t k = 5; k >= 1; --k) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    expectThreeAtTopOneTwoLeftFourFiveRight(tree);
+}
+
+TEST(BTreeTableClass, MiddleOfFiveRisesWhereverTheNewKeyFalls) {
+    // The new key lands in each of the five positions of a full leaf.
+    const std::vector<std::vector<std::uint32_t>> orders = {
+        {20, 30, 40, 50, 10}, {10, 30, 40, 50, 20}, {10, 20, 40, 50, 30},
+        {10, 20, 30, 50, 40}, {10, 20, 30, 40, 50}};
+    for (const auto& order : orders) {
+        BTreeTableClass tree;
+        for (std::uint32_t k : order) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+        EXPECT_EQ(keysOf(tree.root()), (std::vector<std::uint32_t>{30}));
+        EXPECT_EQ(keysOf(tree.root()->branch(0)), (std::vector<std::uint32_t>{10, 20}));
+        EXPECT_EQ(keysOf(tree.root()->branch(1)), (std::vector<std::uint32_t>{40, 50}));
+    }
+}
+
+TEST(BTreeTableClass, AscendingKeysOneToTenLeaveHalfFullNodes) {
+    // 1..5 split around 3; 6, 7 fill the right leaf, 8 splits it around 6;
+    // 9, 10 fill the new right leaf.
+    BTreeTableClass tree;
+    for (std::uint32_t k = 1; k <= 10; ++k) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    const NodeType* root = tree.root();
+    EXPECT_EQ(keysOf(root), (std::vector<std::uint32_t>{3, 6}));
+    EXPECT_EQ(keysOf(root->branch(0)), (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_EQ(keysOf(root->branch(1)), (std::vector<std::uint32_t>{4, 5}));
+    EXPECT_EQ(keysOf(root->branch(2)), (std::vector<std::uint32_t>{7, 8, 9, 10}));
+    EXPECT_EQ(tree.numNodes(), 4);
+}
+
+TEST(BTreeTableClass, EqualKeyKeepsTheFirstItemAndChangesNothing) {
+    BTreeTableClass tree;
+    for (std::uint32_t k = 1; k <= 12; ++k) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    const ItemType* rootItem = tree.retrieveKeyField(tree.root()->key(0)->keyField());
+    const ItemType* leafItem = tree.retrieveKeyField(1);
+    const auto items = tree.numItems();
+    const auto nodes = tree.numNodes();
+    const std::vector<std::uint32_t> before = TreeShape<BTreeTableClass>(tree).inOrder;
+
+    // One duplicate meets its key in an inner node, one in a leaf.
+    tree.insert(std::make_unique<ItemType>(rootItem->keyField(), fakeDir(1000)));
+    tree.insert(std::make_unique<ItemType>(1, fakeDir(1001)));
+
+    EXPECT_EQ(tree.numItems(), items);
+    EXPECT_EQ(tree.numNodes(), nodes);
+    EXPECT_EQ(tree.retrieveKeyField(rootItem->keyField()), rootItem);
+    EXPECT_EQ(tree.retrieveKeyField(rootItem->keyField())->dir(), fakeDir(rootItem->keyField()));
+    EXPECT_EQ(tree.retrieveKeyField(1), leafItem);
+    EXPECT_EQ(tree.retrieveKeyField(1)->dir(), fakeDir(1));
+    EXPECT_EQ(TreeShape<BTreeTableClass>(tree).inOrder, before);
+}
+
+TEST(BTreeTableClass, KeysCompareUnsigned) {
+    BTreeTableClass tree;
+    for (std::uint32_t k : {0xFFFFFFFFu, 1u, 0x80000000u, 2u})
+        tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    EXPECT_EQ(keysOf(tree.root()), (std::vector<std::uint32_t>{1, 2, 0x80000000u, 0xFFFFFFFFu}));
+    ASSERT_NE(tree.retrieveKeyField(0xFFFFFFFFu), nullptr);
+    EXPECT_EQ(tree.retrieveKeyField(0xFFFFFFFFu)->dir(), fakeDir(0xFFFFFFFFu));
+    EXPECT_EQ(tree.retrieveKeyField(0x7FFFFFFFu), nullptr);
+}
+
+TEST(BTreeTableClass, LookupMissesAtEveryPosition) {
+    BTreeTableClass tree;
+    for (std::uint32_t k = 10; k <= 200; k += 10) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    for (std::uint32_t k = 0; k <= 210; ++k) {
+        ItemType* found = tree.retrieveKeyField(k);
+        if (k % 10 == 0 && k >= 10 && k <= 200) {
+            ASSERT_NE(found, nullptr) << k;
+            EXPECT_EQ(found->keyField(), k);
+        } else {
+            EXPECT_EQ(found, nullptr) << k;
+        }
+    }
+}
+
+// The tree must name NewDirs without ever freeing them: the found-file tree
+// owns them. Real allocations stand in for the nodes, filled with a pattern;
+// a tree that freed one would show as a double free under AddressSanitizer,
+// and as a changed pattern otherwise.
+TEST(BTreeTableClass, DestroyingTheIndexLeavesEveryNewDirAlive) {
+    constexpr std::size_t kWords = 32;
+    std::vector<std::unique_ptr<std::uint64_t[]>> folders;
+    for (std::uint64_t i = 0; i < 500; ++i) {
+        folders.push_back(std::make_unique<std::uint64_t[]>(kWords));
+        std::fill_n(folders.back().get(), kWords, 0xABCD000000000000ull | i);
+    }
+    auto asNewDir = [&](std::size_t i) { return reinterpret_cast<NewDir*>(folders[i].get()); };
+    {
+        BTreeTableClass byId;
+        BTreeTableClassUInt64_NDIR byAddress;
+        for (std::size_t i = 0; i < folders.size(); ++i) {
+            byId.insert(std::make_unique<ItemType>(static_cast<std::uint32_t>(i + 2), asNewDir(i)));
+            byAddress.insert(std::make_unique<ItemTypeUInt64_NDIR>(
+                reinterpret_cast<std::uintptr_t>(asNewDir(i)), asNewDir(i)));
+        }
+        EXPECT_EQ(byId.retrieveKeyField(2)->dir(), asNewDir(0));
+        EXPECT_EQ(byAddress.retrieveKeyField(reinterpret_cast<std::uintptr_t>(asNewDir(7)))->dir(),
+                  asNewDir(7));
+    }
+    for (std::uint64_t i = 0; i < folders.size(); ++i)
+        for (std::size_t w = 0; w < kWords; ++w) ASSERT_EQ(folders[i][w], 0xABCD000000000000ull | i);
+}
+
+// ---- the counted 64-bit set ---------------------------------------------
+
+TEST(BTreeTableClassUInt32, EachLookupOfAStoredKeyCountsOnce) {
+    BTreeTableClassUInt32 tree;
+    tree.insert(std::make_unique<ItemTypeUInt32>(7));
+    tree.insert(std::make_unique<ItemTypeUInt32>(9));
+    for (std::uint32_t n = 1; n <= 3; ++n) {
+        ItemTypeUInt32* found = tree.retrieveKeyField(7);
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->retrieveCount(), n);
+    }
+    EXPECT_EQ(tree.retrieveKeyField(8), nullptr);
+    EXPECT_EQ(tree.retrieveKeyField(0x100000007ull), nullptr);
+    EXPECT_EQ(tree.retrieveKeyField(7)->retrieveCount(), 4u);
+    EXPECT_EQ(tree.retrieveKeyField(9)->retrieveCount(), 1u);
+}
+
+TEST(BTreeTableClassUInt32, NewItemStartsAtZero) {
+    ItemTypeUInt32 item;
+    EXPECT_EQ(item.keyField(), 0u);
+    EXPECT_EQ(item.retrieveCount(), 0u);
+}
+
+TEST(BTreeTableClassUInt32, CounterWrapsAt32Bits) {
+    BTreeTableClassUInt32 tree;
+    auto item = std::make_unique<ItemTypeUInt32>(1);
+    item->setRetrieveCount(0xFFFFFFFFu);
+    tree.insert(std::move(item));
+    EXPECT_EQ(tree.retrieveKeyField(1)->retrieveCount(), 0u);
+}
+
+TEST(BTreeTableClassUInt32, EqualKeyKeepsTheFirstItemAndItsCounter) {
+    BTreeTableClassUInt32 tree;
+    tree.insert(std::make_unique<ItemTypeUInt32>(42));
+    ItemTypeUInt32* first = tree.retrieveKeyField(42);
+    tree.retrieveKeyField(42);
+    auto again = std::make_unique<ItemTypeUInt32>(42);
+    again->setRetrieveCount(100);
+    tree.insert(std::move(again));
+    EXPECT_EQ(tree.numItems(), 1);
+    EXPECT_EQ(tree.numNodes(), 1);
+    ItemTypeUInt32* found = tree.retrieveKeyField(42);
+    EXPECT_EQ(found, first);
+    EXPECT_EQ(found->retrieveCount(), 3u);
+}
+
+TEST(BTreeTableClassUInt32, KeysAbove32BitsAreDistinct) {
+    BTreeTableClassUInt32 tree;
+    const std::uint64_t big = 0x100000005ull;
+    tree.insert(std::make_unique<ItemTypeUInt32>(big));
+    EXPECT_EQ(tree.retrieveKeyField(5), nullptr);
+    tree.insert(std::make_unique<ItemTypeUInt32>(5));
+    EXPECT_EQ(tree.numItems(), 2);
+    ASSERT_NE(tree.retrieveKeyField(big), nullptr);
+    EXPECT_EQ(tree.retrieveKeyField(big)->keyField(), big);
+    EXPECT_EQ(tree.retrieveKeyField(5)->keyField(), 5u);
+}
+
+TEST(BTreeTableClassUInt32, KeysCompareUnsigned64) {
+    BTreeTableClassUInt32 tree;
+    for (std::uint64_t k : {~0ull, 1ull, 1ull << 63, 0xFFFFFFFFull})
+        tree.insert(std::make_unique<ItemTypeUInt32>(k));
+    EXPECT_EQ(keysOf(tree.root()),
+              (std::vector<std::uint64_t>{1, 0xFFFFFFFFull, 1ull << 63, ~0ull}));
+    EXPECT_NE(tree.retrieveKeyField(~0ull), nullptr);
+}
+
+// A scan of a very large volume holds millions of first blocks, mostly met
+// in ascending order, which leaves nodes half full: the depth, and with it the
+// recursion of freeing, must still grow only with the logarithm.
+TEST(BTreeTableClassUInt32, ManyAscendingKeysStayShallowAndFree) {
+    auto tree = std::make_unique<BTreeTableClassUInt32>();
+    constexpr std::uint64_t kCount = 300'000;
+    for (std::uint64_t k = 0; k < kCount; ++k)
+        tree->insert(std::make_unique<ItemTypeUInt32>(k * 8 + (1ull << 33)));
+    EXPECT_EQ(tree->numItems(), static_cast<std::int64_t>(kCount));
+    TreeShape<BTreeTableClassUInt32> shape(*tree);
+    EXPECT_TRUE(shape.faults.empty());
+    EXPECT_EQ(shape.nodes, tree->numNodes());
+    EXPECT_LE(shape.maxDepth, 13); // log3 of the count, rounded up, plus one
+    EXPECT_NE(tree->retrieveKeyField((kCount - 1) * 8 + (1ull << 33)), nullptr);
+    tree.reset();
+}
+
+// ---- the address-to-folder map ------------------------------------------
+
+TEST(BTreeTableClassUInt64_NDIR, StoresKeysAbove32BitsWithTheirFolder) {
+    BTreeTableClassUInt64_NDIR tree;
+    const std::uint64_t address = 0x00007F12345678A0ull;
+    tree.insert(std::make_unique<ItemTypeUInt64_NDIR>(address, fakeDir(1)));
+    tree.insert(std::make_unique<ItemTypeUInt64_NDIR>(address & 0xFFFFFFFFu, fakeDir(2)));
+    ItemTypeUInt64_NDIR* found = tree.retrieveKeyField(address);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->keyField(), address);
+    EXPECT_EQ(found->dir(), fakeDir(1));
+    EXPECT_EQ(tree.retrieveKeyField(address & 0xFFFFFFFFu)->dir(), fakeDir(2));
+    EXPECT_EQ(tree.retrieveKeyField(address + 1), nullptr);
+}
+
+TEST(BTreeTableClassUInt64_NDIR, EqualKeyKeepsTheFirstFolder) {
+    BTreeTableClassUInt64_NDIR tree;
+    tree.insert(std::make_unique<ItemTypeUInt64_NDIR>(1ull << 40, fakeDir(1)));
+    tree.insert(std::make_unique<ItemTypeUInt64_NDIR>(1ull << 40, fakeDir(2)));
+    EXPECT_EQ(tree.numItems(), 1);
+    EXPECT_EQ(tree.retrieveKeyField(1ull << 40)->dir(), fakeDir(1));
+}
+
+// ---- every family against a reference -----------------------------------
+
+template <class Tree> struct Family;
+
+template <> struct Family<BTreeTableClass> {
+    using Key = std::uint32_t;
+    static std::unique_ptr<ItemType> make(Key k, std::uint32_t tag) {
+        return std::make_unique<ItemType>(k, fakeDir(tag));
+    }
+    // What the stored item says about which insertion it came from.
+    static std::uint64_t tagOf(ItemType& item) {
+        return reinterpret_cast<std::uintptr_t>(item.dir()) / 16 - 1;
+    }
+};
+
+template <> struct Family<BTreeTableClassUInt64_NDIR> {
+    using Key = std::uint64_t;
+    static std::unique_ptr<ItemTypeUInt64_NDIR> make(Key k, std::uint32_t tag) {
+        return std::make_unique<ItemTypeUInt64_NDIR>(k, fakeDir(tag));
+    }
+    static std::uint64_t tagOf(ItemTypeUInt64_NDIR& item) {
+        return reinterpret_cast<std::uintptr_t>(item.dir()) / 16 - 1;
+    }
+};
+
+template <> struct Family<BTreeTableClassUInt32> {
+    using Key = std::uint64_t;
+    // The counter carries the tag; the one lookup that reads it adds 1.
+    static std::unique_ptr<ItemTypeUInt32> make(Key k, std::uint32_t tag) {
+        auto item = std::make_unique<ItemTypeUInt32>(k);
+        item->setRetrieveCount(tag);
+        return item;
+    }
+    static std::uint64_t tagOf(ItemTypeUInt32& item) { return item.retrieveCount() - 1u; }
+};
+
+template <class Tree> class BTreeAgainstReference : public ::testing::Test {};
+using Families = ::testing::Types<BTreeTableClass, BTreeTableClassUInt32, BTreeTableClassUInt64_NDIR>;
+TYPED_TEST_SUITE(BTreeAgainstReference, Families);
+
+TYPED_TEST(BTreeAgainstReference, HundredThousandRandomInsertsWithDuplicates) {
+    using F = Family<TypeParam>;
+    using Key = typename F::Key;
+    std::mt19937_64 rng(0x5EED'B7EEull);
+    // Keys come from a pool smaller than the number of insertions, so about a
+    // third of the insertions repeat a key; the pool spans the full width so
+    // the top bit takes part in every comparison.
+    std::vector<Key> pool(70'000);
+    for (Key& k : pool) k = static_cast<Key>(rng());
+    std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
+
+    TypeParam tree;
+    std::map<Key, std::uint32_t> reference; // key -> tag of its first insertion
+    for (std::uint32_t tag = 0; tag < 100'000; ++tag) {
+        const Key k = pool[pick(rng)];
+        reference.emplace(k, tag);
+        tree.insert(F::make(k, tag));
+    }
+    EXPECT_EQ(tree.numItems(), static_cast<std::int64_t>(reference.size()));
+
+    TreeShape<TypeParam> shape(tree);
+    EXPECT_TRUE(shape.faults.empty()) << shape.faults.front();
+    EXPECT_TRUE(shape.strictlyAscending());
+    EXPECT_EQ(shape.nodes, tree.numNodes());
+    std::vector<Key> expected;
+    for (const auto& [k, tag] : reference) expected.push_back(k);
+    EXPECT_EQ(shape.inOrder, expected);
+
+    for (const auto& [k, tag] : reference) {
+        auto* found = tree.retrieveKeyField(k);
+        ASSERT_NE(found, nullptr) << k;
+        ASSERT_EQ(found->keyField(), k);
+        ASSERT_EQ(F::tagOf(*found), tag) << "first item kept for " << k;
+    }
+    std::set<Key> keys;
+    for (const auto& [k, tag] : reference) keys.insert(k);
+    for (int i = 0; i < 100'000; ++i) {
+        const Key k = static_cast<Key>(rng());
+        if (keys.count(k)) continue;
+        ASSERT_EQ(tree.retrieveKeyField(k), nullptr) << k;
+    }
+    // Lookups change neither the counts nor the shape.
+    EXPECT_EQ(tree.numItems(), static_cast<std::int64_t>(reference.size()));
+    EXPECT_EQ(TreeShape<TypeParam>(tree).inOrder, expected);
+}
+
+// ---- the template's ownership and hooks, seen through a counting family --
+
+struct CountedItem : BTreeItem<std::uint32_t> {
+    static inline int live = 0;
+    explicit CountedItem(std::uint32_t k) : BTreeItem(k) { ++live; }
+    ~CountedItem() { --live; }
+    int merged = 0;
+};
+
+struct CountedNode : BTreeNode<CountedNode, CountedItem> {
+    static inline int live = 0;
+    CountedNode() { ++live; }
+    ~CountedNode() { --live; }
+};
+
+// Like the signature index of the search, this family folds an equal key into
+// the stored item and keeps the newcomer for inspection.
+class MergingTable : public BTreeTable<MergingTable, CountedNode> {
+public:
+    std::vector<std::unique_ptr<CountedItem>> offered;
+
+private:
+    friend class BTreeTable<MergingTable, CountedNode>;
+    void equalKeyOffered(CountedItem& stored, std::unique_ptr<CountedItem> item) {
+        ++stored.merged;
+        offered.push_back(std::move(item));
+    }
+};
+
+class PlainCountedTable : public BTreeTable<PlainCountedTable, CountedNode> {};
+
+TEST(BTreeTable, DestroyingTheTreeFreesEveryItemAndNodeOnce) {
+    const int itemsBefore = CountedItem::live;
+    const int nodesBefore = CountedNode::live;
+    {
+        PlainCountedTable tree;
+        std::mt19937 rng(7);
+        for (int i = 0; i < 20'000; ++i) tree.insert(std::make_unique<CountedItem>(rng() % 15'000));
+        EXPECT_EQ(CountedItem::live - itemsBefore, tree.numItems());
+        EXPECT_EQ(CountedNode::live - nodesBefore, tree.numNodes());
+    }
+    EXPECT_EQ(CountedItem::live, itemsBefore);
+    EXPECT_EQ(CountedNode::live, nodesBefore);
+}
+
+TEST(BTreeTable, EqualKeyGoesToTheFamilysHook) {
+    const int itemsBefore = CountedItem::live;
+    {
+        MergingTable tree;
+        for (std::uint32_t k : {5u, 1u, 9u, 5u, 5u, 1u}) tree.insert(std::make_unique<CountedItem>(k));
+        EXPECT_EQ(tree.numItems(), 3);
+        EXPECT_EQ(tree.offered.size(), 3u);
+        EXPECT_EQ(tree.retrieveKeyField(5)->merged, 2);
+        EXPECT_EQ(tree.retrieveKeyField(1)->merged, 1);
+        EXPECT_EQ(tree.retrieveKeyField(9)->merged, 0);
+    }
+    EXPECT_EQ(CountedItem::live, itemsBefore);
+}
+
+TEST(BTreeTable, FreeingANodeTwiceFreesNothingTwice) {
+    const int itemsBefore = CountedItem::live;
+    const int nodesBefore = CountedNode::live;
+    auto node = std::make_unique<CountedNode>();
+    node->setKey(new CountedItem(1), 0);
+    node->setBranch(new CountedNode, 0);
+    node->setCount(1);
+    CountedNode::enumerateBTreeForFreeingStartNode(node.get());
+    EXPECT_EQ(node->count(), 0);
+    EXPECT_EQ(node->branch(0), CountedNode::noNode());
+    EXPECT_EQ(CountedItem::live, itemsBefore);
+    node.reset();
+    EXPECT_EQ(CountedNode::live, nodesBefore);
+}
+
+} // namespace

@@ -1,0 +1,203 @@
+#include "platform/SystemLog.h"
+#include "volume/NewDir.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace newdir;
+
+namespace {
+NewDir* folder(std::uint32_t id) {
+    NewDir* d = allocate();
+    d->fileType = NewDir::Folder;
+    d->fileID = id;
+    return d;
+}
+NewDir* file(std::uint32_t id) {
+    NewDir* d = allocate();
+    d->fileType = NewDir::File;
+    d->fileID = id;
+    return d;
+}
+struct LogCapture {
+    std::vector<std::string> lines;
+    LogCapture() {
+        platform::setLogSink([this](const std::string& l) { lines.push_back(l); });
+    }
+    ~LogCapture() { platform::setLogSink(nullptr); }
+};
+} // namespace
+
+TEST(NewDirRecord, NewNodeIsZeroed) {
+    NewDir* d = allocate();
+    EXPECT_EQ(d->fileSize, 0u);
+    EXPECT_EQ(d->fileID, 0u);
+    EXPECT_EQ(d->childrenArrayCount(), 0u);
+    EXPECT_EQ(d->nameLength, 0u);
+    EXPECT_EQ(d->pndirPointer, nullptr);
+    EXPECT_EQ(d->childrenDirect, nullptr);
+    EXPECT_TRUE(fileName(d).empty());
+    freeNDir(d);
+}
+
+TEST(NewDirRecord, AppendsKeepOrderAndChildAccessStopsAtTheCount) {
+    NewDir* root = folder(2);
+    EXPECT_EQ(childAtIndex(root, 0), nullptr);
+    NewDir* a = file(10);
+    NewDir* b = file(11);
+    appendChild(root, a);
+    appendChild(root, b);
+    EXPECT_EQ(root->childrenArrayCount(), 2u);
+    EXPECT_EQ(childAtIndex(root, 0), a);
+    EXPECT_EQ(childAtIndex(root, 1), b);
+    EXPECT_EQ(childAtIndex(root, 2), nullptr);
+    // Appending sets no parent link: the builder does.
+    EXPECT_EQ(a->pndirPointer, nullptr);
+    freeNDir(root);
+}
+
+TEST(NewDirRecord, RemovingChildrenUnlinksAndFreesTheirSubtrees) {
+    NewDir* root = folder(2);
+    NewDir* sub = folder(20);
+    appendChild(sub, file(21));
+    appendChild(root, file(10));
+    appendChild(root, sub);
+    appendChild(root, file(12));
+    removeChildAtIndex(root, 3); // not below the count: nothing
+    EXPECT_EQ(root->childrenArrayCount(), 3u);
+    removeChildAtIndex(root, 2); // the last
+    EXPECT_EQ(root->childrenArrayCount(), 2u);
+    EXPECT_EQ(childAtIndex(root, 1), sub);
+    removeChildAtIndex(root, 1); // a folder with a child; ASan catches leaks and double frees
+    removeChildAtIndex(root, 0);
+    EXPECT_EQ(root->childrenArrayCount(), 0u);
+    appendChild(root, file(13));
+    EXPECT_EQ(childAtIndex(root, 0)->fileID, 13u);
+    freeNDir(root);
+}
+
+TEST(NewDirRecord, DeletedListNamesChildrenAndSwapsWithTheChildList) {
+    NewDir* root = folder(2);
+    NewDir* live = file(10);
+    NewDir* gone = file(11);
+    gone->deleted = 1;
+    appendChild(root, live);
+    appendChild(root, gone);
+    appendDeletedChild(root, gone);
+    EXPECT_EQ(root->deletedCount(), 1u);
+    EXPECT_EQ(deletedChildAtIndex(root, 0), gone);
+    EXPECT_EQ(deletedChildAtIndex(root, 1), nullptr);
+    swapChildLists(root);
+    EXPECT_EQ(root->childrenArrayCount(), 1u);
+    EXPECT_EQ(childAtIndex(root, 0), gone);
+    EXPECT_EQ(root->deletedCount(), 2u);
+    swapChildLists(root);
+    EXPECT_EQ(childAtIndex(root, 0), live);
+    // Freeing frees each node once even though two lists name "gone".
+    freeNDir(root);
+}
+
+TEST(NewDirRecord, FreeingADeepTreeWithDeletedListsFreesEveryNodeOnce) {
+    // A hostile medium can describe a folder chain far deeper than any real
+    // one; freeing must not recurse once per level.
+    NewDir* root = folder(2);
+    NewDir* cur = root;
+    for (std::uint32_t i = 0; i < 200000; ++i) {
+        NewDir* next = folder(100 + i);
+        appendChild(cur, next);
+        NewDir* f = file(1000000 + i);
+        appendChild(cur, f);
+        appendDeletedChild(cur, f);
+        appendDeletedChild(cur, next);
+        cur = next;
+    }
+    fillChildrenDirectArrays(root);
+    EXPECT_EQ(root->childrenDirect->size(), 2u);
+    EXPECT_EQ(root->deletedChildrenDirect->size(), 2u);
+    freeNDir(root);
+}
+
+TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolder) {
+    NewDir* root = folder(2);
+    NewDir* sub = folder(3);
+    NewDir* empty = folder(4);
+    appendChild(root, sub);
+    appendChild(root, empty);
+    appendChild(sub, file(5));
+    appendDeletedChild(sub, childAtIndex(sub, 0));
+    fillChildrenDirectArrays(root);
+    ASSERT_TRUE(root->childrenDirect);
+    EXPECT_EQ((*root->childrenDirect)[1], empty);
+    EXPECT_EQ(root->deletedChildrenDirect, nullptr);
+    ASSERT_TRUE(sub->deletedChildrenDirect);
+    EXPECT_EQ((*sub->deletedChildrenDirect)[0]->fileID, 5u);
+    EXPECT_EQ(empty->childrenDirect, nullptr);
+    freeNDir(root);
+}
+
+TEST(NewDirRecord, ExtentsAndExtentGroupsAppendInOrder) {
+    NewDir* f = file(30);
+    EXPECT_TRUE(appendDataExtent(f, 100, 8));
+    EXPECT_TRUE(appendDataExtent(f, 0xFFFFFFFFull, 1));
+    EXPECT_EQ(f->extentCount(), 2u);
+    EXPECT_EQ(f->extents[1].startBlock, 0xFFFFFFFFu);
+    ExtCompP g1;
+    g1.groupStartBlock = 16;
+    EXPECT_TRUE(appendExtentToGroup(g1, 500, 2));
+    EXPECT_TRUE(appendExtentToGroup(g1, 600, 2));
+    EXPECT_TRUE(appendExtentToGroup(g1, 700, 2));
+    EXPECT_EQ(g1.cellCount(), 3u);
+    appendExtentGroup(f, g1);
+    appendExtentGroup(f, ExtCompP{});
+    EXPECT_EQ(f->extentGroupCount(), 2u);
+    EXPECT_EQ(f->extentGroups[0].extents[2].startBlock, 700u);
+    freeNDir(f);
+}
+
+TEST(NewDirRecord, ValuesWiderThanTheRecordAreRefusedNotTruncated) {
+    LogCapture log;
+    NewDir* f = file(31);
+    EXPECT_FALSE(appendDataExtent(f, 0x100000000ull, 1));
+    EXPECT_FALSE(appendDataExtent(f, 1, 0x100000000ull));
+    EXPECT_EQ(f->extentCount(), 0u);
+    ExtCompP g;
+    EXPECT_FALSE(appendExtentToGroup(g, 0x1FFFFFFFFull, 1));
+    EXPECT_EQ(g.cellCount(), 0u);
+    EXPECT_TRUE(setSectorsPerBlock(f, 255));
+    EXPECT_FALSE(setSectorsPerBlock(f, 256));
+    EXPECT_EQ(f->sectorsPerBlock, 255u);
+    EXPECT_FALSE(setDataStartSector(f, 0x100000000ull));
+    EXPECT_EQ(f->dataStartSector, 0u);
+    EXPECT_FALSE(setExtension(f, std::u16string(256, u'x')));
+    EXPECT_EQ(log.lines.size(), 6u);
+    freeNDir(f);
+}
+
+TEST(NewDirRecord, NamesStopAtTheFirstNulAndEmptyReadsBackEmpty) {
+    NewDir* f = file(40);
+    std::u16string withNul = u"abc";
+    withNul += u'\0';
+    withNul += u"def";
+    EXPECT_TRUE(setFileName(f, withNul));
+    EXPECT_EQ(f->nameLength, 3u);
+    EXPECT_EQ(fileName(f), u"abc");
+    EXPECT_TRUE(setFileName(f, u""));
+    EXPECT_EQ(f->nameLength, 0u);
+    EXPECT_TRUE(fileName(f).empty());
+    // Paths are kept whole, whatever their length.
+    std::u16string longPath(5000, u'p');
+    EXPECT_TRUE(setPathName(f, longPath));
+    EXPECT_EQ(pathName(f), longPath);
+    EXPECT_TRUE(setExtension(f, u"jpg"));
+    EXPECT_EQ(f->extensionLength, 3u);
+    EXPECT_EQ(extension(f), u"jpg");
+    freeNDir(f);
+}
+
+TEST(NewDirRecord, Utf8AndUtf16ConvertBothWaysAndSurviveDamage) {
+    std::string s = "Résumé 📷 file.txt";
+    EXPECT_EQ(utf8(utf16(s)), s);
+    EXPECT_EQ(utf16("a\xC3"), u"a\uFFFD");             // truncated sequence
+    EXPECT_EQ(utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD"); // lone surrogate
+    EXPECT_EQ(utf16("\xFF"), u"\uFFFD");
+}
