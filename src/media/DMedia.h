@@ -55,7 +55,7 @@ public:
     // --- progress hand-over ---
     // A worker fills dataUpdate only while the flag is off and then turns it
     // on; the once-a-second tick hands it to the display and turns it off.
-    void myTimerFireMethod();
+    virtual void myTimerFireMethod();
     bool timerFireMethodCanRun() const { return timerFireMethodCanRun_.load(std::memory_order_acquire); }
     void setTimerFireMethodCanRun(bool v) { timerFireMethodCanRun_.store(v, std::memory_order_release); }
     void setTimerFireMethodCanRunAlt(const platform::Value& v) { setTimerFireMethodCanRun(v.boolValue()); }
@@ -69,7 +69,7 @@ public:
     const std::string& path() const { return path_; }
     void setPath(const std::string& p) { path_ = p; }
     const std::string& cPath() const { return cPath_; }
-    void setCPath() { cPath_ = path_; }
+    virtual void setCPath() { cPath_ = path_; }
     const std::string& model() const { return model_; }
     void setModel(const std::string& m) { model_ = m; }
     const std::string& serial() const { return serial_; }

@@ -55,7 +55,7 @@ using PlistPtr = std::unique_ptr<void, PlistFree>;
 class BinaryPlistCheck {
 public:
     BinaryPlistCheck(const std::uint8_t* p, std::size_t n)
-        : p_(p), n_(n), maxNodes_(clampLimit(std::uint64_t(n) * 8, 1u << 16, 1u << 23)) {}
+        : p_(p), n_(n), maxNodes_(clampLimit(std::uint64_t(n) * 8, 1u << 16, 1u << 25)) {}
 
     // Empty when the list is sound enough to hand to the library.
     std::string problem() {

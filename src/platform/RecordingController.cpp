@@ -3,8 +3,19 @@
 namespace platform {
 
 void RecordingController::record(std::string name, Value argument) {
+    std::function<void(const Call&)> observer;
+    Call call{std::move(name), std::move(argument)};
+    {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
+        observer = observer_;
+    }
+    if (observer) observer(call);
+}
+
+void RecordingController::setCallObserver(std::function<void(const Call&)> observer) {
     std::lock_guard lock(mutex_);
-    calls_.push_back({std::move(name), std::move(argument)});
+    observer_ = std::move(observer);
 }
 
 void RecordingController::scriptAlertAnswers(std::vector<int> answers) {

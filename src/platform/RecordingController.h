@@ -25,6 +25,9 @@ public:
     void setDriveDictArray(Array drives);
     void setVolumeDictArray(Array volumes);
     void setScanMode(int mode);
+    // Runs after each call is recorded (on the calling thread), so a test can
+    // act at a given point of a scan, e.g. press Stop.
+    void setCallObserver(std::function<void(const Call&)> observer);
 
     std::vector<Call> calls() const;
     std::vector<std::string> callNames() const;
@@ -71,6 +74,7 @@ private:
     std::vector<Call> calls_;
     std::vector<AlertText> alerts_;
     std::deque<int> answers_;
+    std::function<void(const Call&)> observer_;
     int alertResult_ = AlertDefaultReturn;
     Array drives_, volumes_;
     int scanMode_ = 0;

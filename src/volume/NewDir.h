@@ -73,6 +73,9 @@ struct NewDir {
     std::uint8_t isFATEntry = 0;
     std::uint8_t complete = 0;
     std::uint8_t deleted = 0;
+    // 1 for nodes made by the signature search and the carving (and the
+    // root of a whole-disk search).
+    std::uint8_t foundBySignature = 0;
     std::vector<ExtP> extents;
     std::vector<ExtCompP> extentGroups;
     std::u16string nameBuffer;

@@ -296,6 +296,33 @@ TEST(KeyedArchive, UnsignedValuesRoundTripAsTheirBits) {
     }
 }
 
+TEST(KeyedArchive, LargeUnsignedValuesAreWrittenInTheUnsignedForm) {
+    // Readers show the format's 16-byte integers as unsigned numbers.
+    Plist p = parse(archive(Value(Array{Value(std::numeric_limits<std::uint64_t>::max()), Value(-1)})));
+    ASSERT_TRUE(p.node);
+    char* xml = nullptr;
+    std::uint32_t len = 0;
+    plist_to_xml(p.node, &xml, &len);
+    ASSERT_TRUE(xml);
+    std::string text(xml, len);
+    std::free(xml);
+    EXPECT_NE(text.find("<integer>18446744073709551615</integer>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<integer>-1</integer>"), std::string::npos) << text;
+}
+
+TEST(KeyedArchive, BigCollectionsAndLongValuesRoundTrip) {
+    // Past the sizes where counts, references and offsets need wider fields.
+    Array many;
+    for (int i = 0; i < 70000; ++i) many.push_back(Value(i % 3 == 0 ? Value(i) : Value("s" + std::to_string(i))));
+    Data blob(70000);
+    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = std::uint8_t(i * 7);
+    std::string longText(300, 'x');
+    longText += "\xc3\xa9";
+    Value v(Dict{{"many", Value(many)}, {"blob", Value(blob)}, {"text", Value(longText)},
+                 {"fifteen", Value(Array(15, Value(1)))}, {"big", Value(std::int64_t(1) << 33)}});
+    EXPECT_EQ(roundTrip(v), v);
+}
+
 TEST(KeyedArchive, ScalarAndNullRootsRoundTrip) {
     for (const Value& v : {Value("text"), Value(17), Value(-17), Value(2.25), Value(true),
                            Value(Data{9, 8, 7}), Value(Array{}), Value(Dict{})})

@@ -1,0 +1,371 @@
+#include "hfsplus/CatalogReader.h"
+
+#include "hfsplus/BTreeTableClassOrph.h"
+#include "hfsplus/CatalogNodeSearch.h"
+#include "hfsplus/HFSPlusVolume.h"
+#include "platform/AppController.h"
+#include "platform/SystemLog.h"
+#include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassUInt32.h"
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <algorithm>
+#include <limits>
+
+using platform::ByteView;
+using platform::Dict;
+
+namespace {
+
+constexpr std::size_t kFirstRecordOffset = 14;
+constexpr std::uint16_t kMinKeyLength = 6;
+constexpr std::uint16_t kMaxKeyLength = 516;
+
+// Finder's folder-view files: never worth recovering.
+constexpr std::u16string_view kDSStore = u".DS_Store";
+
+std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t product;
+    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
+}
+
+// Every folder from `folder` up to the root: the running totals of a scan.
+template <class Change> void forEachAncestor(NewDir* folder, Change&& change) {
+    for (NewDir* a = folder; a != nullptr; a = a->pndirPointer) change(*a);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Entry
+
+bool CatalogReader::makeTree() {
+    volume_.createRoot();
+    auto* controller = platform::appController();
+    if (controller) controller->setUpTimer();
+    readFilesAndFolders();
+    if (controller) controller->invalidateTimer();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The leaf walk
+
+std::uint32_t CatalogReader::nextNodeFromLists() {
+    // Node 0 is the header node and never a leaf; a damaged index that
+    // names it must not end the walk early.
+    if (mode_ == Mode::Chain) {
+        if (const auto* chain = volume_.leafNodePointerArray.get()) {
+            while (chainPosition_ < chain->size())
+                if (const std::uint32_t node = (*chain)[chainPosition_++]; node != 0) return node;
+        }
+        // The index's leaves are used up: from here on only the leaves the
+        // sweep found, without following their links.
+        mode_ = Mode::Total;
+    }
+    if (const auto* total = volume_.leafNodePointerTotalArray.get()) {
+        while (totalPosition_ < total->size())
+            if (const std::uint32_t node = (*total)[totalPosition_++]; node != 0) return node;
+    }
+    return 0;
+}
+
+bool CatalogReader::readFilesAndFolders() {
+    HFSPlusVolume hfs(volume_);
+    HFSPlusVolume::postProgress(Dict{{"Progress Status", "default"},
+                                     {"Progress Type", 1},
+                                     {"BarMaxValue", volume_.leafRecords}});
+    HFSPlusVolume::postProgress(Dict{{"TimeRemaining", ""}});
+    start_ = std::chrono::steady_clock::now();
+    mode_ = Mode::Chain;
+    chainPosition_ = totalPosition_ = 0;
+    recordsMet_ = 0;
+
+    filesRepresentable_ = volume_.blockSize() <= std::numeric_limits<std::uint8_t>::max() &&
+                          volume_.blocksStartsAtSector <= std::numeric_limits<std::uint32_t>::max();
+    if (!filesRepresentable_)
+        platform::logFormat("HFS+ volume on %@: allocation blocks of %u sectors cannot be kept with found files; "
+                            "files are skipped",
+                            volume_.path(), volume_.blockSize());
+
+    // The sectors of the leaves taken by this walk. Without the volume's
+    // index (never expected) a private one still keeps the walk finite.
+    BTreeTableClassUInt32 privateUsed;
+    BTreeTableClassUInt32* used =
+        volume_.btreeForUsedCatNodeSector ? volume_.btreeForUsedCatNodeSector.get() : &privateUsed;
+    const std::uint64_t expectedRecords = 2 * static_cast<std::uint64_t>(volume_.leafRecords);
+
+    std::uint32_t node = volume_.firstLeafNode;
+    while (node != 0 && !volume_.stopTreeThread()) {
+        const std::uint64_t sector = hfs.catNodeToSector(node);
+        if (!hfs.readNode(sector, volume_.catNodeSize, buffer_)) {
+            node = nextNodeFromLists();
+            continue;
+        }
+        const BTNodeDescriptor_ desc = convertBTNodeDesc(ByteView(buffer_));
+        if (!CatalogNodeSearch::verifyLeafNodeDesc(desc)) {
+            node = nextNodeFromLists();
+            continue;
+        }
+        if (used->retrieveKeyField(sector) != nullptr) {
+            // Taken already, and its forward link was followed when it was:
+            // go on with the lists. Following the link again would walk the
+            // chain up to the same break a second time and, meeting its
+            // nodes a third time, end the walk before the leaves behind the
+            // break were reached. Every step now either reads a new node or
+            // uses up a list entry, so the walk ends without a cycle test.
+            node = nextNodeFromLists();
+            continue;
+        }
+        used->insert(std::make_unique<ItemTypeUInt32>(sector));
+        recordsMet_ += desc.numRecords;
+
+        const std::size_t table = HFSPlusVolume::offsetTableStart(buffer_.size(), desc.numRecords);
+        // The strict tests keep a byte's distance from the offset table.
+        const std::size_t limit = mode_ == Mode::Total ? table - 1 : table;
+        for (std::uint32_t i = 0; table != 0 && i < desc.numRecords; ++i) {
+            if (volume_.stopTreeThread()) break;
+            Record record;
+            if (!locateRecord(desc.numRecords, i, record)) continue;
+            if (record.recordType == hfsplus::kFolderRecord)
+                takeFolder(record, limit);
+            else
+                takeFile(record, limit);
+        }
+
+        if (mode_ == Mode::Total)
+            node = nextNodeFromLists();
+        else if (desc.fLink != 0)
+            node = desc.fLink;
+        else if (recordsMet_ < expectedRecords)
+            node = nextNodeFromLists(); // the chain broke off early
+        else
+            break;
+    }
+    postEnd();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// One record
+
+bool CatalogReader::locateRecord(std::uint32_t numRecords, std::uint32_t i, Record& record) const {
+    const ByteView node(buffer_);
+    const std::size_t size = node.size();
+    const std::size_t table = HFSPlusVolume::offsetTableStart(size, numRecords);
+    if (table == 0 || i >= numRecords) return false;
+    const bool strict = mode_ == Mode::Total;
+    // The last byte in front of the offset table.
+    const std::size_t last = table - 1;
+
+    const std::size_t slot = size - 2 * (static_cast<std::size_t>(i) + 1);
+    if (strict && slot < size - std::min<std::size_t>(size, volume_.u32BytesInSector())) return false;
+
+    const std::size_t r = node.be16(slot);
+    if (r < kFirstRecordOffset || r + 8 > table) return false;
+    if (strict && r + 2 > last) return false;
+
+    const std::uint16_t keyLength = node.be16(r);
+    if (keyLength < kMinKeyLength || keyLength > kMaxKeyLength) return false;
+    if (strict && r + keyLength + 2 > last) return false;
+
+    const std::uint32_t parentID = node.be32(r + 2);
+    if (strict && parentID == 0) return false;
+
+    const std::uint16_t nameLength = node.be16(r + 6);
+    if (nameLength == 0 || nameLength > hfsplus::kMaxNameLength) return false;
+    if (r + hfsplus::kCatalogKeyNameOffset + 2 * static_cast<std::size_t>(nameLength) > table) return false;
+
+    const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(node.sub(r, std::min(hfsplus::kCatalogKeyMaxSize, table - r)));
+    if (strict && !key.nameLengthValid()) return false;
+    if (strict && r + 2 + keyLength + 2 > last) return false;
+
+    const std::size_t data = r + keyLength + 2;
+    if (data + 2 > table) return false;
+    if (key.nodeName.unicode == kDSStore) return false;
+
+    const std::int16_t type = node.bes16(data);
+    if (type != hfsplus::kFolderRecord && type != hfsplus::kFileRecord) return false;
+    // The root folder's own record: "Root" stands for it.
+    if (key.parentID == hfsplus::kRootParentID) return false;
+
+    record.dataOffset = data;
+    record.parentID = key.parentID;
+    record.recordType = type;
+    record.name = key.nodeName.unicode;
+    return true;
+}
+
+void CatalogReader::takeFolder(const Record& record, std::size_t limit) {
+    if (record.dataOffset + hfsplus::kCatalogFolderSize > limit) return;
+    const HFSPlusCatalogFolder_ folder =
+        convertHPlusCatalogFolder(ByteView(buffer_).sub(record.dataOffset, hfsplus::kCatalogFolderSize));
+    if (mode_ == Mode::Total) {
+        if (folder.accessDate == 0 || folder.contentModDate == 0 || folder.createDate == 0 || folder.folderID == 0)
+            return;
+        if (folder.recordType != hfsplus::kFolderRecord) return;
+    }
+
+    NewDir* dir = newdir::allocate();
+    if (filesRepresentable_) dir->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
+    dir->fileType = NewDir::Folder;
+    dir->parentID = record.parentID;
+    dir->fileID = folder.folderID;
+    dir->createDate = folder.createDate;
+    dir->modDate = folder.contentModDate;
+    volume_.setFileName(record.name, dir);
+    volume_.maxFileID = std::max(volume_.maxFileID, folder.folderID);
+    ++volume_.folderCount;
+    ++volume_.entryCount;
+
+    const ItemType* parentItem = volume_.btree ? volume_.btree->retrieveKeyField(record.parentID) : nullptr;
+    NewDir* parent = parentItem ? parentItem->dir() : nullptr;
+    dir->childIndex = volume_.btree.get();
+    if (parent) {
+        volume_.setPathName(volume_.pathNameOfDir(parent) + u"/" + volume_.fileNameOfDir(parent), dir);
+        dir->pndirPointer = parent;
+        forEachAncestor(parent, [](NewDir& a) { ++a.childrenCount; });
+        volume_.addChildUpdateBTree(dir, parent);
+    } else {
+        // Not in the index either, so whatever lies below it waits too.
+        ++volume_.orphEntriesTotal;
+        park(folder.folderID, dir);
+    }
+    recordTaken();
+}
+
+void CatalogReader::takeFile(const Record& record, std::size_t limit) {
+    if (record.dataOffset + hfsplus::kCatalogFileSize > limit) return;
+    const HFSPlusCatalogFile_ file =
+        convertHPlusCatalogFile(ByteView(buffer_).sub(record.dataOffset, hfsplus::kCatalogFileSize));
+    if (mode_ == Mode::Total) {
+        if (file.accessDate == 0 || file.contentModDate == 0 || file.createDate == 0 || file.fileID == 0) return;
+        if (file.recordType != hfsplus::kFileRecord) return;
+    }
+
+    // Sizes must agree with the forks' block counts and fit the volume.
+    const std::uint64_t blockBytes = static_cast<std::uint64_t>(volume_.blockSize()) * volume_.u32BytesInSector();
+    if (blockBytes == 0 || !filesRepresentable_) return;
+    const std::uint64_t volumeBytes = saturatingMul(volume_.sizeInSect(), volume_.u32BytesInSector());
+    std::uint64_t bothForks;
+    if (__builtin_add_overflow(file.dataFork.logicalSize, file.resourceFork.logicalSize, &bothForks) ||
+        bothForks >= volumeBytes)
+        return;
+    for (const HFSPlusForkData_* fork : {&file.dataFork, &file.resourceFork}) {
+        if (fork->logicalSize > saturatingMul(fork->totalBlocks, blockBytes)) return;
+        const std::uint64_t blocksNeeded = fork->logicalSize / blockBytes + (fork->logicalSize % blockBytes != 0);
+        if (fork->totalBlocks != blocksNeeded) return;
+    }
+
+    NewDir* dir = newdir::allocate();
+    dir->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
+    dir->fileType = NewDir::File;
+    dir->parentID = record.parentID;
+    dir->fileID = file.fileID;
+    dir->createDate = file.createDate;
+    dir->modDate = file.contentModDate;
+    dir->fileSize = file.dataFork.logicalSize;
+    dir->sectorsPerBlock = static_cast<std::uint8_t>(volume_.blockSize());
+    volume_.setFileName(record.name, dir);
+    volume_.maxFileID = std::max(volume_.maxFileID, file.fileID);
+
+    const ItemType* parentItem = volume_.btree ? volume_.btree->retrieveKeyField(record.parentID) : nullptr;
+    NewDir* parent = parentItem ? parentItem->dir() : nullptr;
+    dir->pndirPointer = parent;
+
+    // The data fork's extents: the eight in the record, and the rest from
+    // the extents-overflow B-tree when those eight do not cover the fork.
+    const std::uint32_t totalBlocks = file.dataFork.totalBlocks;
+    std::uint64_t listed = 0;
+    bool endedEarly = false;
+    for (const HFSPlusExtentDescriptor_& d : file.dataFork.extents) {
+        if (d.startBlock == 0) {
+            endedEarly = true;
+            break;
+        }
+        volume_.addDataExtStartBlock(d.startBlock, d.blockCount, dir);
+        listed += d.blockCount;
+    }
+    if (endedEarly) {
+        if (listed != totalBlocks) {
+            volume_.freeNDir(dir);
+            return;
+        }
+    } else if (listed < totalBlocks) {
+        if (auto more = HFSPlusVolume(volume_).extentsForID(file.fileID, hfsplus::kDataFork,
+                                                             static_cast<std::uint32_t>(listed), totalBlocks))
+            for (const Extent& e : *more) volume_.addDataExtStartBlock(e.startBlock(), e.blockCount(), dir);
+        std::uint64_t all = 0;
+        for (const ExtP& e : dir->extents) all += e.blockCount;
+        if (all != totalBlocks) {
+            volume_.freeNDir(dir);
+            return;
+        }
+    }
+
+    // The searches that run later skip blocks a found file already starts at.
+    const std::uint32_t firstBlock = file.dataFork.extents[0].startBlock;
+    if (volume_.btreeFirstFileBlock && (parent == nullptr || firstBlock != 0))
+        volume_.btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(firstBlock));
+
+    dir->fileCount = 1;
+    ++volume_.fileCount;
+    ++volume_.entryCount;
+    if (parent) {
+        volume_.dataSize += file.dataFork.logicalSize;
+        const std::uint64_t size = dir->fileSize;
+        forEachAncestor(parent, [size](NewDir& a) {
+            ++a.childrenCount;
+            a.fileSize += size;
+            ++a.fileCount;
+        });
+        volume_.addChild(dir, parent);
+    } else {
+        volume_.dataSize += bothForks;
+        ++volume_.orphEntriesTotal;
+        park(file.fileID, dir);
+    }
+    recordTaken();
+}
+
+void CatalogReader::park(std::uint32_t id, NewDir* node) {
+    BTreeTableClassOrph* orphans = volume_.btreeOrph.get();
+    if (!orphans || orphans->retrieveKeyField(id) != nullptr) {
+        volume_.freeNDir(node);
+        return;
+    }
+    orphans->insert(std::make_unique<ItemTypeOrph>(id, node));
+}
+
+// ---------------------------------------------------------------------------
+// Progress
+
+void CatalogReader::recordTaken() {
+    // Filled only while the display is not holding the last one; the
+    // once-a-second tick shows it and hands it back.
+    if (volume_.timerFireMethodCanRun()) return;
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double expected = 2.0 * static_cast<double>(volume_.leafRecords);
+    const double met = static_cast<double>(recordsMet_);
+    const double remaining = met > 0 ? elapsed * (expected - met) / met : 0.0;
+    Dict& update = volume_.dataUpdate;
+    update.clear();
+    update.set("TimeRemaining", volume_.getTimeFormStringForInterval(remaining));
+    update.set("Progress Status", "default");
+    update.set("Folders", volume_.folderCount);
+    update.set("Files", volume_.fileCount);
+    update.set("Entries Found", volume_.entryCount);
+    update.set("Data", static_cast<unsigned long long>(volume_.dataSize));
+    update.set("BarDoubleValue", volume_.entryCount);
+    volume_.setTimerFireMethodCanRun(true);
+}
+
+void CatalogReader::postEnd() {
+    HFSPlusVolume::postProgress(Dict{{"Progress Status", "default"},
+                                     {"Folders", volume_.folderCount},
+                                     {"Files", volume_.fileCount},
+                                     {"Entries Found", volume_.entryCount},
+                                     {"Data", static_cast<unsigned long long>(volume_.dataSize)},
+                                     {"BarDoubleValue", volume_.leafRecords}});
+}

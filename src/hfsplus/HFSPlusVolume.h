@@ -1,0 +1,122 @@
+#pragma once
+
+// Opening an HFS+ volume for a scan: finding its volume header (directly,
+// inside an HFS wrapper or from the alternate copy), checking the header
+// nodes of the extents-overflow and catalog B-trees, building the extent
+// lists of both files, mapping node numbers to sectors and looking up the
+// overflow extents of a file.
+//
+// Everything here works on the Volume it is given and keeps its results in
+// that Volume's fields (HPlusVolStart, blockSize, catalogExt, catNodeSize,
+// ...), so the catalog readers that run after it need nothing but the Volume.
+//
+// The medium is untrusted. A geometry that makes no sense (a block, node or
+// sector size of 0, or one that is not a whole number of sectors) makes the
+// volume unusable instead of being divided by; every sector number is 64-bit
+// and must lie inside the volume before it is read; and node records are
+// only taken where they lie inside the node, in front of its offset table.
+
+#include "hfsplus/Extent.h"
+#include "platform/ByteView.h"
+#include "platform/Value.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class Volume;
+
+class HFSPlusVolume {
+public:
+    explicit HFSPlusVolume(Volume& volume) noexcept : volume_(volume) {}
+
+    // Finds the volume header from startSector (or vibAtSector), through an
+    // HFS wrapper when there is one, falling back on the alternate copy at
+    // the volume's end. Sets mdb, vib, HPlusVolStart and blockSize. False
+    // when no usable HFS+ header is found.
+    bool initializeVIB();
+    // The deleted-file scan's reader for devices that begin with the volume:
+    // the header at byte 1024 of the device (or of the wrapped volume), no
+    // signature test, no alternate copy. Sets vib, HPlusVolStart, blockSize
+    // and totalBlocks; a nonsensical block size leaves blockSize 0.
+    void fillVIB();
+    // Checks the header nodes of the extents and catalog B-trees and takes
+    // their geometry (node sizes, root nodes, first leaf, leaf records,
+    // depth); completes the catalog's extents from the extents B-tree.
+    bool checkCatalogAndExtentsFile();
+    // The catalog extents exactly as the volume header lists them, kept for
+    // the advanced scan when the checks have failed.
+    void getCatalogExtFromVIB();
+
+    // First sector of a catalog or extents B-tree node, or 0 when the node
+    // lies beyond the file's extents or outside the volume.
+    std::uint64_t catNodeToSector(std::uint32_t node) const;
+    std::uint64_t extNodeToSector(std::uint32_t node) const;
+
+    // The extents of a fork beyond its first startBlock blocks, from the
+    // extents-overflow B-tree, until totalBlocks are covered. Nothing when
+    // the volume has no extents B-tree or the user stopped during the
+    // descent; otherwise what was found (possibly nothing at all).
+    std::optional<std::vector<Extent>> extentsForID(std::uint32_t id, std::uint8_t fork,
+                                                    std::uint32_t startBlock, std::uint32_t totalBlocks);
+
+    // --- shared by the catalog readers ---
+
+    // Whether sectors [sector, sector + count) lie inside the volume
+    // (before startSector + sizeInSect). Never wraps.
+    bool sectorsInVolume(std::uint64_t sector, std::uint64_t count) const;
+    // Reads a B-tree node of `sectors` sectors into buffer, which is resized
+    // and zeroed first, so a node that cannot be read never shows the bytes
+    // of an earlier one. False (and nothing read) when the sector is 0, the
+    // node is not wholly inside the volume or the read fails.
+    bool readNode(std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer);
+    // Bytes of a catalog node, or 0 when the geometry is unusable.
+    std::size_t catNodeBytes() const;
+
+    // Where a node's record-offset table begins (node size - 2 x (records +
+    // 1), the free-space offset included), or 0 when that many records
+    // cannot fit behind the 14-byte descriptor.
+    static std::size_t offsetTableStart(std::size_t nodeBytes, std::uint32_t numRecords);
+    // Record i's offset when it lies inside the node: at least 14 and before
+    // the offset table. Nothing otherwise.
+    static std::optional<std::size_t> recordOffset(platform::ByteView node, std::uint32_t numRecords,
+                                                   std::uint32_t i);
+    // The offset of record 0, in the node's last two bytes; 14 in every
+    // well-formed node.
+    static std::uint16_t lastOffset(platform::ByteView node);
+
+    // Hands a progress dictionary to the application controller, when there
+    // is one, which shows it on the main thread before returning.
+    static void postProgress(const platform::Dict& progress);
+
+    // Deepest B-tree we descend: real catalogs stay below ten levels, and a
+    // damaged index must not send a descent round in circles.
+    static constexpr std::uint32_t kMaxTreeDepth = 16;
+
+private:
+    // Bytes [offset, offset + length) of the sector run starting at sector,
+    // read whole; nothing when it is not inside the volume or unreadable.
+    std::optional<std::vector<std::uint8_t>> readStructure(std::uint64_t sector, std::uint64_t offset,
+                                                           std::size_t length);
+    // The sector and offset in it of the byte `bytesBack` before the end of
+    // a run of `sectors` sectors starting at `first`; nothing when the run is
+    // shorter than that.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> positionBeforeEnd(std::uint64_t first,
+                                                                             std::uint64_t sectors,
+                                                                             std::uint64_t bytesBack) const;
+    // Follows the HFS wrapper in mdb to the embedded volume's header.
+    bool followWrapper(std::uint64_t volumeStart);
+    // Takes the allocation block size from vib; false (blockSize 0) when it
+    // is not a whole, non-zero number of sectors.
+    bool takeBlockSize();
+    // Reads node 0 of a B-tree file whose first allocation block is given,
+    // applies the header-node test and answers the node size in sectors
+    // (0 when unusable) with the header record.
+    bool readHeaderNode(std::uint32_t firstBlock, std::int32_t& nodeSectors, std::uint32_t& rootNode,
+                        std::uint32_t& firstLeaf, std::uint32_t& leafRecords, std::uint16_t& depth);
+    std::uint64_t nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
+                               const std::vector<Extent>& extents) const;
+
+    Volume& volume_;
+};

@@ -1,0 +1,69 @@
+#pragma once
+
+// The scan threads: each runs detached on one volume, resets its per-scan
+// state, creates the root of the found-file tree, runs the file-system
+// recovery that matches the volume's content, the signature search the user
+// asked for, the clean-up passes, and posts the final progress with
+// "Tree Complete". They sit above every recovery and search they choose.
+//
+// Argument arrays (a resumed scan appends the resume block and "auto"):
+//   startMakingTree:      [mode string, search flag, (marked types)]
+//   scanForDeletedFiles:  [deleted-file flag, search flag, (types), (method)]
+//   scanForDeletedFilesDisk: [types, method]
+// method: 0 plain signature search, 1 photo-and-file carving, other: none.
+
+#include "platform/Value.h"
+
+#include <cstdint>
+#include <memory>
+
+class Volume;
+
+class ScanThread {
+public:
+    explicit ScanThread(std::shared_ptr<Volume> volume);
+
+    // Thread bodies. Each ends with exactly one "Tree Complete" post, after
+    // which it touches no user-interface object.
+    void startMakingTree(const platform::Array& arguments);
+    void scanForDeletedFiles(const platform::Array& arguments);
+    void scanForDeletedFilesDisk(const platform::Array& arguments);
+    // Per-file-system bodies of scanForDeletedFiles, on the same thread.
+    void scanForDeletedFilesHFS(const platform::Array& arguments);
+    void scanForDeletedFilesFAT(const platform::Array& arguments);
+    void scanForDeletedFilesExFAT(const platform::Array& arguments);
+    void scanForDeletedFilesAPFS(const platform::Array& arguments);
+
+    // Starts a body on a detached thread that holds the volume.
+    enum class Entry { MakingTree, DeletedFiles, DeletedFilesDisk };
+    static void detach(std::shared_ptr<Volume> volume, Entry entry, platform::Array arguments);
+
+    // The file system a content string selects.
+    enum class FileSystem { None, HFSPlus, FAT, ExFAT, APFS };
+    // Tree scans accept the APFS partition type as well as "APFS"; the
+    // deleted-file scan only "APFS".
+    static FileSystem fileSystemForContent(const std::string& content, bool treeScan);
+
+private:
+    // Reads "auto" and the resume block; sets the volume's autoCrashRecovery.
+    void detectResume(const platform::Array& arguments);
+    // Creates the root unless one exists.
+    void ensureRoot();
+    // Runs one keep-awake phase around fn.
+    template <class F> void phase(F&& fn);
+    // The search step: lookup trees for a plain search, the snapshot
+    // hand-over, the pause wait, then the driver. A driver this build does
+    // not have is skipped with a log line.
+    enum class Driver;
+    void searchStep(Driver driver);
+    void hfsTreeRecovery();
+    // The FAT, exFAT and APFS bodies: recovery, search, clean-up, post.
+    void otherFileSystemBody(const platform::Array& arguments, const char* recovery, Driver plain, Driver carve);
+    void cleanUp();
+    void post(platform::Dict progress, bool wait);
+    void invalidateTimer();
+
+    std::shared_ptr<Volume> volume_;
+    bool resumed_ = false;
+    std::uint64_t resumePosition_ = 0;
+};

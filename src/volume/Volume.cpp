@@ -1,0 +1,781 @@
+#include "volume/Volume.h"
+
+#include "hfsplus/BTreeTableClassOrph.h"
+#include "media/Sleep.h"
+#include "platform/AppController.h"
+#include "platform/SystemLog.h"
+#include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassUInt32.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <unordered_set>
+#include <utility>
+
+namespace {
+
+// The size calculators of the carving drivers hold no volume, so the sector
+// size and the user's stop reach them through these two process-wide values.
+std::atomic<std::uint32_t> gBytesPerSector{512};
+std::atomic<bool> gStopByte{false};
+
+// Drive-list rows carry strings; a copy of an absent entry is empty.
+std::string textOf(const platform::Value& v) {
+    if (v.isNull()) return {};
+    if (v.isString()) return v.stringValue();
+    return v.description();
+}
+
+// "%@" of an unset string shows "(null)", as the log and the about text
+// always have.
+platform::Value shown(const std::string& s) {
+    return s.empty() ? platform::Value() : platform::Value(s);
+}
+
+// Applies fn to the node and to every folder above it along the parent
+// links, up to the root. The links come from the readers; a damaged medium
+// could close them into a ring, so the walk stops when it comes back to a
+// node it has been at (Brent's checkpoints: no memory, at most about twice
+// the ring's length of extra steps).
+template <class Fn> void forEachAncestor(NewDir* from, Fn fn) {
+    NewDir* checkpoint = nullptr;
+    std::size_t steps = 0;
+    std::size_t limit = 1;
+    for (NewDir* cur = from; cur;) {
+        fn(cur);
+        cur = cur->pndirPointer;
+        if (cur && cur == checkpoint) {
+            platform::logLine("Parent links of the found tree form a ring; totals above it left as they are");
+            return;
+        }
+        if (++steps == limit) {
+            checkpoint = cur;
+            limit *= 2;
+            steps = 0;
+        }
+    }
+}
+
+// Running totals to take off a folder and everything above it.
+struct Decrement {
+    std::uint64_t size = 0;
+    std::uint32_t files = 0;
+    std::uint32_t entries = 0;
+    bool any() const { return size || files || entries; }
+    void add(const Decrement& o) {
+        size += o.size;
+        files += o.files;
+        entries += o.entries;
+    }
+    void applyTo(NewDir* d) const {
+        d->fileSize -= size;
+        d->fileCount -= files;
+        d->childrenCount -= entries;
+    }
+};
+
+// The removal passes lower a folder's totals and those of every folder above
+// it each time they drop something. Done literally that costs the depth of
+// the folder per removal, which a medium with a folder chain hundreds of
+// thousands deep turns into hours. So while the parent links agree with the
+// tree being walked, a folder's decrement is parked in its walk entry and
+// summed up the walk once at the end: the passes never read the totals they
+// lower above the folder they are in, and sums do not care about order, so
+// every folder ends with the same values. Where a parent link disagrees with
+// the tree, that folder's removals walk its parent links at once instead.
+struct RemovalWalk {
+    struct Entry {
+        NewDir* dir;
+        std::size_t parent; // index of the parent's entry; npos for the start
+        bool linksAgree;    // this and every link up to the start match the tree
+        Decrement pending;
+    };
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    std::vector<Entry> entries;
+    std::vector<std::size_t> stack;
+
+    explicit RemovalWalk(NewDir* start) {
+        entries.push_back({start, npos, true, {}});
+        stack.push_back(0);
+    }
+
+    void push(std::size_t parentEntry, NewDir* child) {
+        const Entry& p = entries[parentEntry];
+        entries.push_back({child, parentEntry, p.linksAgree && child->pndirPointer == p.dir, {}});
+        stack.push_back(entries.size() - 1);
+    }
+
+    void lower(std::size_t entry, const Decrement& d) {
+        if (!d.any()) return;
+        Entry& e = entries[entry];
+        if (e.linksAgree)
+            e.pending.add(d);
+        else
+            forEachAncestor(e.dir, [&](NewDir* a) { d.applyTo(a); });
+    }
+
+    // Deepest entries first: each one's parent comes before it in the walk.
+    void settle() {
+        for (std::size_t i = entries.size(); i-- > 0;) {
+            Entry& e = entries[i];
+            if (!e.pending.any()) continue;
+            if (e.parent == npos) {
+                const Decrement d = e.pending;
+                forEachAncestor(e.dir, [&](NewDir* a) { d.applyTo(a); });
+            } else {
+                e.pending.applyTo(e.dir);
+                entries[e.parent].pending.add(e.pending);
+            }
+        }
+    }
+};
+
+// The extension as the path rules give it: the text after the last dot of
+// the last path component; none for a name that only begins with a dot.
+std::u16string_view pathExtension(std::u16string_view name) {
+    while (name.size() > 1 && name.back() == u'/') name.remove_suffix(1);
+    if (auto slash = name.rfind(u'/'); slash != std::u16string_view::npos) name = name.substr(slash + 1);
+    auto dot = name.rfind(u'.');
+    if (dot == std::u16string_view::npos || dot == 0) return {};
+    return name.substr(dot + 1);
+}
+
+bool beginsWith(std::u16string_view s, std::u16string_view prefix) {
+    return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Construction and per-scan state
+
+Volume::Volume() = default;
+
+// The found-file tree is not freed here: its owner frees it first (freeTree),
+// possibly on another thread while this object lives on.
+Volume::~Volume() = default;
+
+std::shared_ptr<Volume> Volume::initWithDictionary(const platform::Dict& d) {
+    const std::uint32_t bytesInSector = d.get("Preferred Block Size").unsignedIntValue();
+    if (bytesInSector == 0) {
+        platform::logFormat("Volume %@ has no sector size; it cannot be read", d.get("Path"));
+        return nullptr;
+    }
+    auto v = std::make_shared<Volume>();
+
+    if (d.contains("WhetherDiskDict")) {
+        v->u32BytesInSector_ = bytesInSector;
+        setBytesPerSector(bytesInSector);
+        v->path_ = textOf(d.get("Path"));
+        v->model_ = textOf(d.get("device model"));
+        v->serial_ = textOf(d.get("device serial"));
+        v->revision_ = textOf(d.get("device revision"));
+        v->sizeInBytes_ = d.get("Size").uint64Value();
+        v->sizeInSect_ = v->sizeInBytes_ / bytesInSector;
+        v->totalBlocks = v->sizeInSect_;
+        v->volumeScanType = 3;
+        v->HPlusVolStart_ = 0;
+        v->blockSize_ = 1;
+        v->btree = std::make_unique<BTreeTableClass>();
+        v->maxFileID = 9;
+    } else if (d.contains("WhetherVolume")) {
+        v->model_ = textOf(d.get("device model"));
+        v->serial_ = textOf(d.get("device serial"));
+        v->revision_ = textOf(d.get("device revision"));
+        // A row that says it is not a volume carries nothing more we use.
+        if (d.get("WhetherVolume").boolValue()) {
+            v->u32BytesInSector_ = bytesInSector;
+            setBytesPerSector(bytesInSector);
+            v->path_ = textOf(d.get("Path"));
+            v->volumeName = textOf(d.get("Volume Name"));
+            v->sizeInSect_ = d.get("Size").uint64Value() / bytesInSector;
+            v->volumeScanType = 2;
+            v->parentDrivePath = textOf(d.get("Parent Drive Path"));
+            v->HPlusVolStart_ = 0;
+            v->btree = std::make_unique<BTreeTableClass>();
+            v->btreeNormalScan = std::make_unique<BTreeTableClass>();
+            v->btreeForUsedCatNodeSector = std::make_unique<BTreeTableClassUInt32>();
+            v->btreeFirstFileBlock = std::make_unique<BTreeTableClassUInt32>();
+            // A mounted volume's device begins at the volume.
+            v->vibAtSector = 2;
+            v->startSector = 0;
+            v->maxFileID = 9;
+            v->isJournaled = d.get("journaled").stringValue() == "Yes";
+            v->volumeContent = textOf(d.get("Content"));
+            v->supportsFileSystemRecovery = d.get("supportFileSystemRecovery").boolValue();
+            v->blocksStartsAtSector = 0;
+        }
+    } else {
+        // A volume the partition search found on a disk.
+        v->model_ = textOf(d.get("device model"));
+        v->serial_ = textOf(d.get("device serial"));
+        v->revision_ = textOf(d.get("device revision"));
+        v->u32BytesInSector_ = bytesInSector;
+        setBytesPerSector(bytesInSector);
+        v->path_ = textOf(d.get("Path"));
+        v->volumeName = textOf(d.get("Volume Name"));
+        v->sizeInSect_ = d.get("Volume Size In Sectors").uint64Value();
+        v->startSector = d.get("Volume Start").uint64Value();
+        v->HPlusVolStart_ = v->startSector;
+        v->volumeScanType = d.get("Volume Scan Type").intValue();
+        v->vibAtSector = v->volumeScanType == 1 ? d.get("WhetherAlternateSector").uint64Value() : 0;
+        v->btree = std::make_unique<BTreeTableClass>();
+        v->btreeAdvScan = v->btree.get();
+        v->btreeForUsedCatNodeSector = std::make_unique<BTreeTableClassUInt32>();
+        v->btreeFirstFileBlock = std::make_unique<BTreeTableClassUInt32>();
+        v->maxFileID = 0;
+        v->catNodeSize = 0;
+        if (!d.contains("Content"))
+            platform::logFormat("Volume found at sector %@ of %@ has no content type", d.get("Volume Start"),
+                                d.get("Path"));
+        v->volumeContent = textOf(d.get("Content"));
+    }
+
+    // Every kind. An APFS volume has no device of its own: its blocks are
+    // read through the whole disk that holds the container.
+    if (!v->parentDrivePath.empty() && v->volumeContent == "APFS")
+        v->cPath_ = v->parentDrivePath;
+    else
+        v->cPath_ = v->path_;
+    v->openedScanInfo = false;
+    v->rtfdArray.clear();
+    v->lookForRtfAttachments = false;
+    v->btreeOrph = std::make_unique<BTreeTableClassOrph>();
+    v->btreeOrphAdvScanEntries = std::make_unique<BTreeTableClassOrph>();
+    v->orphEntryCount = v->orphEntriesTotal = 0;
+    v->orphAdvScanEntryCount = v->orphAdvScanEntriesTotal = 0;
+    v->dataUpdate.clear();
+    v->setStopTreeThread(false);
+    v->autoCrashRecovery = false;
+    return v;
+}
+
+std::string Volume::description() const {
+    return platform::format("%@ %@ %@ %@ %@ size:%@", shown(volumeName), shown(path_), shown(model_),
+                            shown(serial_), shown(revision_),
+                            static_cast<unsigned long long>(sizeInSect_ * 512));
+}
+
+void Volume::resetSigArraysAndBtreesAndOthers() {
+    if (!autoCrashRecovery) {
+        sigArray.clear();
+        mp3DoneArray.clear();
+        mpgDoneArray.clear();
+        extentsExt.clear();
+        allocationExt.clear();
+        catalogExt.clear();
+        entryCount = folderCount = fileCount = 0;
+        dataSize = 0;
+        maxFileID = 9;
+        blocksStartsAtSector = 0;
+        setStopTreeThread(false);
+        scanInfoSaved = false;
+        previewWarningShown = false;
+        openedScanInfo = false;
+        catNodeSize = 0;
+        rtfdArray.clear();
+        orphEntryCount = orphEntriesTotal = 0;
+        orphAdvScanEntryCount = orphAdvScanEntriesTotal = 0;
+        dataUpdate.clear();
+        dirFirstSigFound = nullptr;
+        // The indexes made at construction stay.
+        return;
+    }
+    // Resuming: this object was restored from the snapshot, which carries the
+    // counters, the next file ID and the search lists but no indexes.
+    extentsExt.clear();
+    allocationExt.clear();
+    catalogExt.clear();
+    setStopTreeThread(false);
+    scanInfoSaved = false;
+    previewWarningShown = false;
+    {
+        // A restored tree may name the old indexes; it names the new ones
+        // from here on, so nothing points at a released index.
+        auto fresh = std::make_unique<BTreeTableClass>();
+        redirectNodeIndexes({btree.get(), btreeNormalScan.get(), btreeAdvScan}, fresh.get());
+        btree = std::move(fresh);
+    }
+    btreeNormalScan = std::make_unique<BTreeTableClass>();
+    btreeAdvScan = btree.get();
+    btreeForUsedCatNodeSector = std::make_unique<BTreeTableClassUInt32>();
+    catNodeSize = 0;
+    openedScanInfo = false;
+    rtfdArray.clear();
+    lookForRtfAttachments = false;
+    btreeOrph = std::make_unique<BTreeTableClassOrph>();
+    btreeOrphAdvScanEntries = std::make_unique<BTreeTableClassOrph>();
+    orphEntryCount = orphEntriesTotal = 0;
+    orphAdvScanEntryCount = orphAdvScanEntriesTotal = 0;
+    dataUpdate.clear();
+    dirFirstSigFound = nullptr;
+}
+
+void Volume::myTimerFireMethod() {
+    if (!timerFireMethodCanRun()) return;
+    // The display gets its own copy: the scan fills dataUpdate again as soon
+    // as the flag is off.
+    platform::Dict progress = dataUpdate;
+    if (auto* c = platform::appController()) c->updateProgress(progress);
+    setTimerFireMethodCanRun(false);
+}
+
+void Volume::setCPath() {
+    cPath_ = path_;
+}
+
+std::uint32_t Volume::bytesPerSector() {
+    return gBytesPerSector.load(std::memory_order_relaxed);
+}
+void Volume::setBytesPerSector(std::uint32_t bytes) {
+    gBytesPerSector.store(bytes, std::memory_order_relaxed);
+}
+bool Volume::stopByte() {
+    return gStopByte.load(std::memory_order_relaxed);
+}
+void Volume::setStopByte(bool stop) {
+    gStopByte.store(stop, std::memory_order_relaxed);
+}
+
+void Volume::setStopTreeThread(bool stop) {
+    stopTreeThread_.store(stop, std::memory_order_relaxed);
+    setStopByte(stop);
+}
+
+void Volume::startPreventingSleep() {
+    setPreventSleepStopFlag(false);
+    StartThread();
+}
+
+// Does not wait: the keep-awake thread sees the flag on its next pass.
+void Volume::stopPreventingSleep() {
+    setPreventSleepStopFlag(true);
+}
+
+// ---------------------------------------------------------------------------
+// Tree operations
+
+std::u16string Volume::fileNameOfDir(const NewDir* node) const {
+    return newdir::fileName(node);
+}
+void Volume::setFileName(std::u16string_view name, NewDir* ofDir) {
+    newdir::setFileName(ofDir, name);
+}
+std::u16string Volume::pathNameOfDir(const NewDir* node) const {
+    return newdir::pathName(node);
+}
+void Volume::setPathName(std::u16string_view path, NewDir* ofDir) {
+    newdir::setPathName(ofDir, path);
+}
+std::u16string Volume::extensionOfDir(const NewDir* node) const {
+    return newdir::extension(node);
+}
+void Volume::setExtension(std::u16string_view extension, NewDir* ofDir) {
+    newdir::setExtension(ofDir, extension);
+}
+
+NewDir* Volume::childAtIndex_(std::uint32_t index, const NewDir* ofDir) const {
+    return newdir::childAtIndex(ofDir, index);
+}
+NewDir* Volume::childAtIndexDeleted_(std::uint32_t index, const NewDir* ofDir) const {
+    return newdir::deletedChildAtIndex(ofDir, index);
+}
+
+// Appending never sets the child's parent link or parent ID: the builder
+// does, since only it knows whether the child really belongs there.
+void Volume::addChild(NewDir* child, NewDir* toDir) {
+    newdir::appendChild(toDir, child);
+}
+void Volume::addChildDeletedArray(NewDir* child, NewDir* toDir) {
+    newdir::appendDeletedChild(toDir, child);
+}
+
+void Volume::addChildUpdateBTree(NewDir* child, NewDir* toDir) {
+    newdir::appendChild(toDir, child);
+    // An ID met twice keeps the node indexed first; the second is still in
+    // the tree.
+    if (toDir->childIndex) toDir->childIndex->insert(std::make_unique<ItemType>(child->fileID, child));
+}
+
+void Volume::addChildAdvScan(NewDir* child, NewDir* toDir) {
+    newdir::appendChild(toDir, child);
+    // Only folders: the advanced scan looks parents up, never files.
+    if (toDir->advScanIndex && child->fileType == NewDir::Folder)
+        toDir->advScanIndex->insert(std::make_unique<ItemType>(child->fileID, child));
+}
+
+void Volume::removeChildAtIndex(std::uint32_t index, NewDir* fromDir) {
+    newdir::removeChildAtIndex(fromDir, index);
+}
+
+void Volume::swapChildrenArrayOfDir(NewDir* folder) {
+    newdir::swapChildLists(folder);
+}
+
+bool Volume::addDataExtStartBlock(std::uint64_t startBlock, std::uint64_t blockCount, NewDir* toDir) {
+    return newdir::appendDataExtent(toDir, startBlock, blockCount);
+}
+
+void Volume::addDataExtComp(ExtCompP group, NewDir* toDir) {
+    newdir::appendExtentGroup(toDir, std::move(group));
+}
+
+bool Volume::addDataExtCompEXTP(ExtP extent, ExtCompP& toExtCP) {
+    return newdir::appendExtentToGroup(toExtCP, extent.startBlock, extent.blockCount);
+}
+
+void Volume::freeNDir(NewDir* node) {
+    newdir::freeNDir(node);
+}
+
+void Volume::fillChildrenDirectArrays(NewDir* folder) {
+    if (folder) newdir::fillChildrenDirectArrays(folder);
+}
+
+void Volume::freeBtreeNormalScanNDIRs() {
+    if (!btreeNormalScan || btreeNormalScan->empty()) return;
+    const NodeType* noNode = BTreeTableClass::noNode();
+    // The index is a handful of levels deep; the list only saves recursion.
+    // A node filed under two IDs is freed once.
+    std::vector<NodeType*> pending{btreeNormalScan->root()};
+    std::unordered_set<NewDir*> freed;
+    while (!pending.empty()) {
+        NodeType* node = pending.back();
+        pending.pop_back();
+        for (std::int32_t i = 0; i < node->count(); ++i) {
+            ItemType* item = node->key(i);
+            if (NewDir* dir = item->dir(); dir && freed.insert(dir).second) newdir::freeNDir(dir);
+            item->setNDIRPtr(nullptr);
+        }
+        for (std::int32_t i = 0; i <= node->count(); ++i)
+            if (node->branch(i) != noNode) pending.push_back(node->branch(i));
+    }
+}
+
+void Volume::convertBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length) {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (std::int64_t i = 0; i < length; ++i)
+            units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
+    }
+}
+
+NewDir* Volume::createRoot() {
+    NewDir* root = newdir::allocate();
+    root->fileType = NewDir::Folder;
+    root->fileID = 2;
+    root->parentID = 1;
+    newdir::setFileName(root, u"Root");
+    newdir::setPathName(root, u"1");
+    newdir::setDataStartSector(root, blocksStartsAtSector);
+    root->childIndex = btree.get();
+    if (btree) btree->insert(std::make_unique<ItemType>(2u, root));
+    dirRoot = root;
+    return root;
+}
+
+void Volume::freeTree() {
+    newdir::freeNDir(dirRoot);
+    dirRoot = nullptr;
+    dirLostFiles = nullptr;
+    dirLostFolders = nullptr;
+    dirFirstSigFound = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Clean-up passes
+
+void Volume::processDuplicateEntries() {
+    platform::AppController* controller = platform::appController();
+    platform::Dict progress;
+    auto post = [&](const char* text) {
+        progress.set("Progress Status", platform::Value(text));
+        if (controller) controller->updateProgress(platform::Dict(progress));
+    };
+    auto step = [&](const char* text) {
+        post(text);
+        platform::logLine(text);
+    };
+
+    progress.set("Progress Type", platform::Value(0));
+    progress.set("Start Animation", platform::Value(true));
+    step("Rearranging tree...");
+
+    // The scan is complete: the auto-recovery files are no longer needed.
+    if (controller) controller->rawScanCompleted();
+
+    if (filterTreeForMedia) {
+        step("Removing non-media tree...");
+        removeNonMediaFilesAndFolders(dirRoot);
+    }
+    step("Removing empty tree...");
+    removeZeroSizeFolders(dirRoot);
+    step("Rearranging tree (step 2)...");
+    rearrangeTreeFromDir(dirRoot);
+    step("Removing deleted tree...");
+    rearrangeDeletedTree(dirRoot);
+    step("Fixing names...");
+    fixNilFileNames(dirRoot);
+    step("Optimizing Tree...");
+    fillChildrenDirectArrays(dirRoot);
+
+    post("Removing helper trees...");
+    platform::logLine("Removing helper trees..");
+    releaseHelperIndexes();
+
+    progress.clear();
+    progress.set("Stop Animation", platform::Value(true));
+    step("Rearranging tree (done)...");
+}
+
+void Volume::redirectNodeIndexes(std::initializer_list<const BTreeTableClass*> replaced,
+                                 BTreeTableClass* replacement) {
+    auto isReplaced = [&](const BTreeTableClass* index) {
+        return index && std::find(replaced.begin(), replaced.end(), index) != replaced.end();
+    };
+    if (!dirRoot) return;
+    std::vector<NewDir*> pending{dirRoot};
+    while (!pending.empty()) {
+        NewDir* d = pending.back();
+        pending.pop_back();
+        if (isReplaced(d->childIndex)) d->childIndex = replacement;
+        if (isReplaced(d->advScanIndex)) d->advScanIndex = replacement;
+        for (NewDir* c : d->childList)
+            if (c) pending.push_back(c);
+    }
+}
+
+void Volume::releaseHelperIndexes() {
+    // Nodes name the index their children went into; once the indexes are
+    // gone no node may reach them, so those links are cleared first.
+    redirectNodeIndexes({btree.get(), btreeNormalScan.get(), btreeAdvScan}, nullptr);
+    // From here on no node is found by its ID any more.
+    sigArray.clear();
+    btree.reset();
+    btreeAdvScan = nullptr;
+    btreeNormalScan.reset();
+    btreeFirstFileBlock.reset();
+    btreeForUsedCatNodeSector.reset();
+    btreeForVIBCreateDate.reset();
+    btreeOrph.reset();
+    btreeOrphAdvScanEntries.reset();
+}
+
+bool Volume::isMediaFile(std::u16string_view extension) {
+    static constexpr std::string_view kMedia[] = {
+        "ra",   "rm",   "mts",  "bmp",  "jpg",  "gif",  "png",  "tif",  "psd",  "amr",  "aif",
+        "3g2",  "3gp",  "m4v",  "m4a",  "m4b",  "mid",  "mov",  "mp3",  "mp4",  "mpg",  "wav",
+        "arw",  "sr2",  "kdc",  "k25",  "dcr",  "pef",  "dng",  "cr2",  "nef",  "orf",  "raw",
+        "3fr",  "crw",  "raf",  "mrw",  "x3f",  "avi",  "mpeg", "indd", "indt", "indb", "jpeg",
+        "tiff", "aiff"};
+    if (extension.size() < 2 || extension.size() > 4) return false;
+    std::string lower;
+    for (char16_t u : extension) {
+        if (u >= 0x80) return false;
+        auto c = static_cast<char>(u);
+        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return std::find(std::begin(kMedia), std::end(kMedia), lower) != std::end(kMedia);
+}
+
+void Volume::removeNonMediaFilesAndFolders(NewDir* folder) {
+    if (!folder) return;
+    RemovalWalk walk(folder);
+    while (!walk.stack.empty()) {
+        const std::size_t entry = walk.stack.back();
+        walk.stack.pop_back();
+        NewDir* f = walk.entries[entry].dir;
+
+        // Files whose extension is not a media one go, the rest keep their
+        // order. Folders stay here; the next pass drops those left empty.
+        Decrement removed;
+        auto& children = f->childList;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            NewDir* c = children[i];
+            if (c && c->fileType == NewDir::File) {
+                const std::u16string name = newdir::fileName(c);
+                const std::u16string_view ext = pathExtension(name);
+                if (ext.size() < 2 || ext.size() > 4 || !isMediaFile(ext)) {
+                    removed.size += c->fileSize;
+                    removed.files += 1;
+                    removed.entries += 1;
+                    newdir::freeNDir(c);
+                    continue;
+                }
+            }
+            children[kept++] = c;
+        }
+        children.resize(kept);
+        walk.lower(entry, removed);
+
+        for (std::size_t i = children.size(); i-- > 0;)
+            if (children[i] && !children[i]->childList.empty()) walk.push(entry, children[i]);
+    }
+    walk.settle();
+}
+
+void Volume::removeZeroSizeFolders(NewDir* folder) {
+    if (!folder) return;
+    RemovalWalk walk(folder);
+    while (!walk.stack.empty()) {
+        const std::size_t entry = walk.stack.back();
+        walk.stack.pop_back();
+        NewDir* f = walk.entries[entry].dir;
+        if (f->childrenCount == 0) continue;
+
+        // Folders whose running size is 0 go, and hidden system folders go
+        // even with data in them; the trash stays, it is where deleted files
+        // are most often found. Each goes with its whole subtree. Sizes are
+        // left to the next pass, which recomputes every total.
+        Decrement removed;
+        auto& children = f->childList;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            NewDir* c = children[i];
+            if (c && c->fileType == NewDir::Folder) {
+                const std::u16string name = newdir::fileName(c);
+                const bool hidden = beginsWith(name, u".") && !beginsWith(name, u".Trashes");
+                if (c->fileSize == 0 || hidden) {
+                    removed.files += c->fileCount;
+                    removed.entries += c->childrenCount + 1;
+                    newdir::freeNDir(c);
+                    continue;
+                }
+            }
+            children[kept++] = c;
+        }
+        children.resize(kept);
+        walk.lower(entry, removed);
+
+        for (std::size_t i = children.size(); i-- > 0;)
+            if (children[i] && children[i]->childrenCount != 0) walk.push(entry, children[i]);
+    }
+    walk.settle();
+}
+
+void Volume::rearrangeTreeFromDir(NewDir* folder) {
+    if (!folder) return;
+    // Each folder is zeroed when the walk reaches it and then counts its
+    // direct children; the folders are then folded into their parents,
+    // deepest first. Every folder ends with the sums over everything below
+    // it, as if each file had been added to every folder above it, without
+    // walking up once per file.
+    struct Entry {
+        NewDir* dir;
+        std::size_t parent;
+        bool deletedFileBelow;
+    };
+    constexpr std::size_t kStart = static_cast<std::size_t>(-1);
+    std::vector<Entry> walked;
+    std::vector<std::pair<NewDir*, std::size_t>> pending{{folder, kStart}};
+    while (!pending.empty()) {
+        auto [f, parent] = pending.back();
+        pending.pop_back();
+        const std::size_t self = walked.size();
+        walked.push_back({f, parent, false});
+
+        f->fileSize = 0;
+        f->fileCount = 0;
+        f->childrenCount = 0;
+        f->extents.clear();
+        bool deletedFile = false;
+        for (NewDir* c : f->childList) {
+            if (!c) continue;
+            c->pndirPointer = f;
+            if (c->fileType == NewDir::File) {
+                c->fileCount = 1;
+                c->childrenCount = 0;
+                if (c->deleted == 1) deletedFile = true;
+                f->fileSize += c->fileSize;
+                f->fileCount += 1;
+                f->childrenCount += 1;
+            } else if (c->fileType == NewDir::Folder) {
+                f->childrenCount += 1;
+            }
+        }
+        walked[self].deletedFileBelow = deletedFile;
+        for (std::size_t i = f->childList.size(); i-- > 0;) {
+            NewDir* c = f->childList[i];
+            if (c && c->fileType == NewDir::Folder) pending.emplace_back(c, self);
+        }
+    }
+
+    for (std::size_t i = walked.size(); i-- > 0;) {
+        const Entry& e = walked[i];
+        // A folder keeps a deleted mark its reader gave it; only a deleted
+        // file marks the folders above it.
+        if (e.deletedFileBelow) e.dir->deleted = 1;
+        if (e.parent == kStart) continue;
+        Entry& p = walked[e.parent];
+        p.dir->fileSize += e.dir->fileSize;
+        p.dir->fileCount += e.dir->fileCount;
+        p.dir->childrenCount += e.dir->childrenCount;
+        p.deletedFileBelow = p.deletedFileBelow || e.deletedFileBelow;
+    }
+
+    // Folders above the one the pass started at are not zeroed: they gain
+    // what lies below it.
+    if (NewDir* above = folder->pndirPointer) {
+        const bool deletedFile = walked.front().deletedFileBelow;
+        const std::uint64_t size = folder->fileSize;
+        const std::uint32_t files = folder->fileCount;
+        const std::uint32_t entries = folder->childrenCount;
+        forEachAncestor(above, [&](NewDir* a) {
+            if (deletedFile) a->deleted = 1;
+            a->fileSize += size;
+            a->fileCount += files;
+            a->childrenCount += entries;
+        });
+    }
+}
+
+void Volume::rearrangeDeletedTree(NewDir* folder) {
+    if (!folder) return;
+    std::vector<NewDir*> pending{folder};
+    while (!pending.empty()) {
+        NewDir* f = pending.back();
+        pending.pop_back();
+        for (NewDir* c : f->childList)
+            if (c && c->deleted == 1) newdir::appendDeletedChild(f, c);
+        for (std::size_t i = f->childList.size(); i-- > 0;) {
+            NewDir* c = f->childList[i];
+            if (c && c->fileType == NewDir::Folder) pending.push_back(c);
+        }
+    }
+}
+
+void Volume::fixNilFileNames(NewDir* folder) {
+    if (!folder) return;
+    std::vector<NewDir*> pending{folder};
+    while (!pending.empty()) {
+        NewDir* f = pending.back();
+        pending.pop_back();
+        for (NewDir* c : f->childList)
+            if (c && c->nameLength == 0) newdir::setFileName(c, u"Untitled");
+        for (std::size_t i = f->childList.size(); i-- > 0;) {
+            NewDir* c = f->childList[i];
+            if (c && c->childrenCount != 0) pending.push_back(c);
+        }
+    }
+}
+
+// Paths are built as the readers attach entries; nothing is left to fix.
+void Volume::fixPathNames(NewDir*) {}
+
+std::u16string Volume::suggestedRepeatFileName(std::u16string_view name, NewDir* parent) {
+    if (!parent || parent->childList.empty()) return std::u16string(name);
+    for (NewDir* c : parent->childList) {
+        if (!c || c->nameLength == 0 || newdir::fileName(c) != name) continue;
+        // The k-th later entry with this name gets k underscores, before the
+        // extension so the file still opens with the same program.
+        const std::size_t underscores = static_cast<std::size_t>(c->repeatCount) + 1;
+        std::u16string result(name);
+        const auto dot = result.rfind(u'.');
+        result.insert(dot == std::u16string::npos ? result.size() : dot, underscores, u'_');
+        c->repeatCount = static_cast<std::uint16_t>(c->repeatCount + 1);
+        return result;
+    }
+    return std::u16string(name);
+}

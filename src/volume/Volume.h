@@ -1,0 +1,219 @@
+#pragma once
+
+// The thing a scan runs on: a whole disk, a mounted volume, or a volume that
+// the partition search found on a disk. It reads through DMedia's readers and
+// holds where the volume lies and what it holds, the found-file tree with its
+// counters and indexes, the working state of the readers and the flags by
+// which the user interface pauses and stops the scan.
+//
+// The readers of each file system keep their operations in classes of their
+// own folder (src/hfsplus/, src/fs/...), and the scan threads that choose
+// among them live above them (src/scan/); what they share with the scan
+// lives here as plain fields.
+
+#include "media/DMedia.h"
+#include "volume/NewDir.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+class BTreeTableClass;
+class BTreeTableClassUInt32;
+class BTreeTableClassOrph;
+
+class Volume : public DMedia, public std::enable_shared_from_this<Volume> {
+public:
+    // Builds the volume of a drive-list row (whole disk: "WhetherDiskDict";
+    // mounted volume: "WhetherVolume"; otherwise a volume found on a disk).
+    // nullptr when the dictionary has no usable "Preferred Block Size".
+    static std::shared_ptr<Volume> initWithDictionary(const platform::Dict& dictionary);
+    Volume();
+    ~Volume() override;
+
+    std::string className() const override { return "Volume"; }
+    // "%@ %@ %@ %@ %@ size:%@": name, path, model, serial, revision, bytes.
+    std::string description() const override;
+
+    // Prepares the object for a scan; keeps restored counters when the scan
+    // resumes an interrupted one (autoCrashRecovery).
+    void resetSigArraysAndBtreesAndOthers();
+    // The once-a-second progress tick (main thread): hands dataUpdate to the
+    // display when the scan filled it.
+    void myTimerFireMethod() override;
+    void setCPath() override;
+
+    // --- process-wide values ---
+    // Bytes per sector of the volume made last (512 before any); the carving
+    // size calculators read it.
+    static std::uint32_t bytesPerSector();
+    static void setBytesPerSector(std::uint32_t bytes);
+    // A copy of the running volume's stopTreeThread, polled by code that
+    // holds no volume.
+    static bool stopByte();
+    static void setStopByte(bool stop);
+
+    // --- control flags, written by other threads ---
+    bool stopTreeThread() const { return stopTreeThread_.load(std::memory_order_relaxed); }
+    void setStopTreeThread(bool stop);
+    bool pauseThread() const { return pauseThread_.load(std::memory_order_acquire); }
+    void setPauseThread(bool pause) { pauseThread_.store(pause, std::memory_order_release); }
+
+    // --- keep-awake around each phase of a scan ---
+    void startPreventingSleep();
+    void stopPreventingSleep();
+
+    // --- found-file tree operations (scan side: they walk the lists) ---
+    std::u16string fileNameOfDir(const NewDir* node) const;
+    void setFileName(std::u16string_view name, NewDir* ofDir);
+    std::u16string pathNameOfDir(const NewDir* node) const;
+    void setPathName(std::u16string_view path, NewDir* ofDir);
+    std::u16string extensionOfDir(const NewDir* node) const;
+    void setExtension(std::u16string_view extension, NewDir* ofDir);
+    NewDir* childAtIndex_(std::uint32_t index, const NewDir* ofDir) const;
+    NewDir* childAtIndexDeleted_(std::uint32_t index, const NewDir* ofDir) const;
+    void addChild(NewDir* child, NewDir* toDir);
+    void addChildDeletedArray(NewDir* child, NewDir* toDir);
+    // Appends and indexes the child by file ID in the folder's childIndex.
+    void addChildUpdateBTree(NewDir* child, NewDir* toDir);
+    // Appends and indexes a folder child in the folder's advScanIndex.
+    void addChildAdvScan(NewDir* child, NewDir* toDir);
+    void removeChildAtIndex(std::uint32_t index, NewDir* fromDir);
+    void swapChildrenArrayOfDir(NewDir* folder);
+    // Refuses, with a log line, a start or count beyond 32 bits.
+    bool addDataExtStartBlock(std::uint64_t startBlock, std::uint64_t blockCount, NewDir* toDir);
+    void addDataExtComp(ExtCompP group, NewDir* toDir);
+    bool addDataExtCompEXTP(ExtP extent, ExtCompP& toExtCP);
+    void freeNDir(NewDir* node);
+    void fillChildrenDirectArrays(NewDir* folder);
+    // Frees every NewDir held in btreeNormalScan (the index itself stays).
+    void freeBtreeNormalScanNDIRs();
+    static void convertBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length);
+    // A zeroed "Root" folder (ID 2, parent 1, path "1") indexed in btree under
+    // key 2 and installed as dirRoot. Called only while no tree exists: a
+    // tree still in dirRoot is not freed here (see freeTree).
+    NewDir* createRoot();
+    // Frees the found-file tree and forgets its root, "Lost Files", "Lost
+    // Folders" and the first carved-file folder. The volume never frees its
+    // tree by itself (not even when it is destroyed): the tree's owner calls
+    // this once nothing shows or walks the tree any more.
+    void freeTree();
+
+    // --- clean-up passes over a finished tree ---
+    void processDuplicateEntries();
+    void removeNonMediaFilesAndFolders(NewDir* folder);
+    static bool isMediaFile(std::u16string_view extension);
+    void removeZeroSizeFolders(NewDir* folder);
+    void rearrangeTreeFromDir(NewDir* folder);
+    void rearrangeDeletedTree(NewDir* folder);
+    void fixNilFileNames(NewDir* folder);
+    void fixPathNames(NewDir* folder);
+    std::u16string suggestedRepeatFileName(std::u16string_view name, NewDir* parent);
+
+    // --- where the volume lies and what it holds ---
+    std::uint64_t startSector = 0;
+    std::string volumeName;
+    std::string volumeContent;
+    // 0/1 found by the partition search (1: header at vibAtSector),
+    // 2 mounted volume, 3 whole disk.
+    std::int32_t volumeScanType = 0;
+    std::uint64_t vibAtSector = 0;
+    std::string parentDrivePath;
+    std::uint64_t totalBlocks = 0;
+    std::uint64_t blocksStartsAtSector = 0;
+    bool supportsFileSystemRecovery = false;
+    bool isJournaled = false;
+    std::string scanMode;
+    std::int32_t treeScanMode = 0;
+
+    // --- found-file tree and counters ---
+    NewDir* dirRoot = nullptr;
+    NewDir* dirLostFiles = nullptr;
+    NewDir* dirLostFolders = nullptr;
+    std::uint32_t entryCount = 0;
+    std::uint32_t folderCount = 0;
+    std::uint32_t fileCount = 0;
+    std::uint64_t dataSize = 0;
+    std::uint32_t maxFileID = 0;
+
+    // --- indexes (btreeAdvScan is btree whenever it is set) ---
+    std::unique_ptr<BTreeTableClass> btree;
+    std::unique_ptr<BTreeTableClass> btreeNormalScan;
+    BTreeTableClass* btreeAdvScan = nullptr;
+    std::unique_ptr<BTreeTableClassUInt32> btreeFirstFileBlock;
+    std::unique_ptr<BTreeTableClassOrph> btreeOrph;
+    std::unique_ptr<BTreeTableClassOrph> btreeOrphAdvScanEntries;
+    std::uint32_t orphEntryCount = 0;
+    std::uint32_t orphEntriesTotal = 0;
+    std::uint32_t orphAdvScanEntryCount = 0;
+    std::uint32_t orphAdvScanEntriesTotal = 0;
+
+    // --- HFS+ reader state ---
+    std::uint64_t journalStart = 0;
+    std::uint64_t journalSize = 0;
+    std::uint32_t leafRecords = 0;
+    std::int32_t catTreeDepth = 0;
+    std::vector<Extent> allocationExt;
+    // Catalog leaf nodes found through the level-2 index nodes (node numbers)
+    // and every leaf node found by the sweep; absent until a search runs.
+    std::unique_ptr<std::vector<std::uint32_t>> leafNodePointerArray;
+    std::unique_ptr<std::vector<std::uint32_t>> leafNodePointerTotalArray;
+    std::vector<Extent> catalogExtAsPerVIB;
+    bool level2IndexNodeHasProblems = false;
+    bool advScanEntriesCanBePutIntoOrphanEntryArray = false;
+    bool aborting = false;
+    std::chrono::steady_clock::time_point startDate{};
+
+    // --- FAT and exFAT reader state ---
+    std::uint8_t u8SectorPerCluster = 0;
+    std::uint16_t u16ReservedSectorCount = 0;
+    std::uint16_t u16NumberOfFats = 0;
+    std::uint16_t u16ProcessedDirEntryInRootDirectory = 0;
+    std::uint32_t u32FATSize = 0;
+    std::uint32_t u32RootDirectoryStart = 0;
+    std::uint32_t u32RootDirectorySectors = 0;
+    bool bFATOneIsHealthy = false;
+    std::uint64_t u64SaveVolumeStart = 0;
+
+    // --- signature-search state ---
+    // The marked file types of this scan (SigNode objects).
+    platform::Array sigArray;
+    platform::Array mp3DoneArray;
+    platform::Array mpgDoneArray;
+    platform::Array rtfdArray;
+    bool lookForRtfAttachments = false;
+    float startPos = 0;
+    float endPos = 0;
+    std::string foundName;
+    std::string foundParentPath;
+    bool filterTreeForMedia = false;
+    NewDir* dirFirstSigFound = nullptr;
+
+    // --- control ---
+    std::atomic<bool> autoCrashRecovery{false};
+    bool scanInfoSaved = false;
+    bool previewWarningShown = false;
+    bool openedScanInfo = false;
+
+    void setSizeInBytes(std::uint64_t bytes) { sizeInBytes_ = bytes; }
+    void setTotalBlocks(std::uint64_t blocks) { totalBlocks = blocks; }
+    void setRawSearchStart(float start, float end) {
+        startPos = start;
+        endPos = end;
+    }
+
+private:
+    // Step 9 of the clean-up: the search list and every index go, and nodes
+    // stop naming the indexes their children went into.
+    void releaseHelperIndexes();
+    // Points every node's childIndex/advScanIndex that names one of the
+    // replaced indexes at the replacement (nullptr: no index).
+    void redirectNodeIndexes(std::initializer_list<const BTreeTableClass*> replaced, BTreeTableClass* replacement);
+
+    std::atomic<bool> stopTreeThread_{false};
+    std::atomic<bool> pauseThread_{false};
+};
