@@ -5,6 +5,8 @@
 #include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
+#include <chrono>
 #include <limits>
 #include <unordered_set>
 

@@ -17,7 +17,6 @@
 #include "hfsplus/HFSPlusStructures.h"
 #include "platform/ByteView.h"
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -57,7 +56,7 @@ private:
     // pointers to leafNodePointerArray; a failing node (or a link back to a
     // node already walked) sets the flag, a stop request ends it quietly.
     void walkLevel2Forward(std::uint32_t first);
-    // The designed node-by-node search of the catalog file. `visit` gets the
+    // The node-by-node search of the catalog file. `visit` gets the
     // node number (its position in file order across the extents) with the
     // node in the buffer, and answers true to end the search.
     template <class Visit> void sweepCatalogFile(Visit&& visit);
