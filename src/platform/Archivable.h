@@ -38,9 +38,9 @@ inline constexpr int kMaxNesting = 256;
 // can never be mistaken for bookkeeping; both sides apply the same rule.
 std::string escapedKey(std::string_view key);
 
-// Whether text can be stored as a property-list string unchanged: valid UTF-8
-// (no overlong forms, no surrogates) with no NUL character, which the
-// property-list library would otherwise silently cut or rewrite.
+// Whether text survives a trip through a property-list string unchanged:
+// valid UTF-8 (no overlong forms, no surrogates) and no NUL character, where
+// property-list readers, the library we read with among them, cut the text.
 bool isStorableText(std::string_view text);
 
 } // namespace keyedarchive

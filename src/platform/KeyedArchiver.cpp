@@ -59,9 +59,7 @@ public:
         return r;
     }
 
-    Ref data(const Data& d) {
-        return add(Node{kData, 0, std::string(d.begin(), d.end()), {}});
-    }
+    Ref data(const Data& d) { return add(Node{kData, 0, std::string(d.begin(), d.end()), {}}); }
 
     Ref uid(std::uint64_t v) {
         if (auto it = uids_.find(v); it != uids_.end()) return it->second;
@@ -89,7 +87,8 @@ public:
         }
         const std::uint64_t table = out.size();
         const unsigned offsetSize = widthFor(table);
-        for (auto off : offsets) putBE(out, off, offsetSize);
+        for (auto off : offsets)
+            putBE(out, off, offsetSize);
         out.insert(out.end(), 6, 0); // unused, sort version
         out.push_back(std::uint8_t(offsetSize));
         out.push_back(std::uint8_t(refSize));
@@ -117,8 +116,8 @@ private:
 
     struct Node {
         Kind kind;
-        std::uint64_t bits;   // integers, reals (bit pattern), UIDs
-        std::string payload;  // string text or data bytes
+        std::uint64_t bits;    // integers, reals (bit pattern), UIDs
+        std::string payload;   // string text or data bytes
         std::vector<Ref> refs; // array items, or dictionary keys then values
     };
 
@@ -135,7 +134,8 @@ private:
     }
 
     static void putBE(Data& out, std::uint64_t v, unsigned width) {
-        for (unsigned i = width; i-- > 0;) out.push_back(std::uint8_t(v >> (8 * i)));
+        for (unsigned i = width; i-- > 0;)
+            out.push_back(std::uint8_t(v >> (8 * i)));
     }
 
     // An object marker with its count: in the low nibble when it fits, else
@@ -169,7 +169,8 @@ private:
                 cp &= 0x1F;
                 len = 2;
             }
-            for (std::size_t k = 1; k < len && i + k < s.size(); ++k) cp = (cp << 6) | (p[i + k] & 0x3F);
+            for (std::size_t k = 1; k < len && i + k < s.size(); ++k)
+                cp = (cp << 6) | (p[i + k] & 0x3F);
             i += len;
             if (cp >= 0x10000) {
                 cp -= 0x10000;
@@ -209,14 +210,16 @@ private:
             return;
         case kString: {
             bool ascii = true;
-            for (unsigned char c : n.payload) ascii = ascii && c < 0x80;
+            for (unsigned char c : n.payload)
+                ascii = ascii && c < 0x80;
             if (ascii) {
                 putMarker(out, 0x50, n.payload.size());
                 out.insert(out.end(), n.payload.begin(), n.payload.end());
             } else {
                 auto units = utf16(n.payload);
                 putMarker(out, 0x60, units.size());
-                for (auto u : units) putBE(out, u, 2);
+                for (auto u : units)
+                    putBE(out, u, 2);
             }
             return;
         }
@@ -232,11 +235,13 @@ private:
         }
         case kArray:
             putMarker(out, 0xA0, n.refs.size());
-            for (Ref r : n.refs) putBE(out, r, refSize);
+            for (Ref r : n.refs)
+                putBE(out, r, refSize);
             return;
         case kDict:
             putMarker(out, 0xD0, n.refs.size() / 2);
-            for (Ref r : n.refs) putBE(out, r, refSize);
+            for (Ref r : n.refs)
+                putBE(out, r, refSize);
             return;
         }
     }
@@ -310,9 +315,11 @@ struct KeyedArchiver::Impl {
     Ref recordNode(const std::map<std::string, Ref>& entries, std::uint64_t classUID) {
         std::vector<Ref> refs;
         refs.reserve(2 * entries.size() + 2);
-        for (const auto& e : entries) refs.push_back(out.string(e.first));
+        for (const auto& e : entries)
+            refs.push_back(out.string(e.first));
         refs.push_back(out.string("$class"));
-        for (const auto& e : entries) refs.push_back(e.second);
+        for (const auto& e : entries)
+            refs.push_back(e.second);
         refs.push_back(out.uid(classUID));
         return out.dict(std::move(refs));
     }
@@ -355,7 +362,8 @@ struct KeyedArchiver::Impl {
     Ref uidArray(const std::vector<std::uint64_t>& uids) {
         std::vector<Ref> refs;
         refs.reserve(uids.size());
-        for (auto u : uids) refs.push_back(out.uid(u));
+        for (auto u : uids)
+            refs.push_back(out.uid(u));
         return out.array(std::move(refs));
     }
 

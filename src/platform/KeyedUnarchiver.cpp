@@ -1,15 +1,15 @@
 #include "platform/KeyedUnarchiver.h"
 
-#include <plist/plist.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <plist/plist.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -82,7 +82,8 @@ private:
     // Big-endian unsigned of 1..8 bytes; the caller has bounded pos + width.
     std::uint64_t readBE(std::size_t pos, unsigned width) const {
         std::uint64_t v = 0;
-        for (unsigned i = 0; i < width; ++i) v = (v << 8) | p_[pos + i];
+        for (unsigned i = 0; i < width; ++i)
+            v = (v << 8) | p_[pos + i];
         return v;
     }
 
@@ -98,7 +99,8 @@ private:
             return fail("the binary property list has a damaged trailer");
         if (numObjects_ == 0 || top_ >= numObjects_)
             return fail("the binary property list has no valid top object");
-        if (table < 9 || table > t) return fail("the binary property list's offset table is misplaced");
+        if (table < 9 || table > t)
+            return fail("the binary property list's offset table is misplaced");
         if (numObjects_ > (t - table) / offsetSize_)
             return fail("the binary property list's offset table is truncated");
         tableOffset_ = static_cast<std::size_t>(table);
@@ -191,7 +193,8 @@ private:
             onPath_.insert(index);
             const std::uint64_t keys = k == kDict ? refs / 2 : 0;
             for (std::uint64_t i = 0; i < refs; ++i) {
-                const std::uint64_t child = readBE(at + static_cast<std::size_t>(i) * refSize_, refSize_);
+                const std::uint64_t child =
+                    readBE(at + static_cast<std::size_t>(i) * refSize_, refSize_);
                 if (child >= numObjects_) return fail("a reference points past the last object");
                 std::uint64_t childNodes = 0;
                 std::uint8_t childKind = 0;
@@ -273,7 +276,8 @@ std::string xmlNestingProblem(const char* p, std::size_t n) {
             i = std::min(n, end + 1);
         } else if (startsWith(i, "</")) {
             std::size_t s = i + 2, e = s;
-            while (e < n && isNameChar(p[e])) ++e;
+            while (e < n && isNameChar(p[e]))
+                ++e;
             if (open.empty() || open.back() != std::string_view(p + s, e - s))
                 return "the XML property list has mismatched tags";
             open.pop_back();
@@ -281,7 +285,8 @@ std::string xmlNestingProblem(const char* p, std::size_t n) {
             i = std::min(n, end + 1);
         } else {
             std::size_t s = i + 1, e = s;
-            while (e < n && isNameChar(p[e])) ++e;
+            while (e < n && isNameChar(p[e]))
+                ++e;
             if (e == s) return "the XML property list is malformed";
             // Find the tag's end, stepping over quoted attribute values.
             char quote = 0;
@@ -408,6 +413,24 @@ Registry& registry() {
     return r;
 }
 
+// Text from the file, made safe to show in an error message.
+std::string shown(std::string_view text) {
+    if (text.size() > 80) text = text.substr(0, 80);
+    std::string out;
+    const bool utf8 = keyedarchive::isStorableText(text);
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8)) {
+            static const char* hex = "0123456789abcdef";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -478,8 +501,9 @@ struct KeyedUnarchiver::Impl {
         if (!nest.ok) return {};
         if (uid == 0) return {};
         if (uid >= objects.size()) {
-            fail("a reference to object " + std::to_string(uid) + " points past the end of $objects (" +
-                 std::to_string(objects.size()) + " objects)");
+            fail("a reference to object " + std::to_string(uid) +
+                 " points past the end of $objects (" + std::to_string(objects.size()) +
+                 " objects)");
             return {};
         }
         const std::size_t i = static_cast<std::size_t>(uid);
@@ -632,7 +656,8 @@ struct KeyedUnarchiver::Impl {
         if (isOneOf(name, {"NSDictionary", "NSMutableDictionary"})) return decodeDict(uid, rec);
         if (isOneOf(name, {"NSString", "NSMutableString"})) {
             Value s = inlineOrReferenced(plist_dict_get_item(rec, "NS.string"));
-            if (!error && !s.isString()) fail(where(uid) + ": a " + name + " record holds no string");
+            if (!error && !s.isString())
+                fail(where(uid) + ": a " + name + " record holds no string");
             return error ? Value() : s;
         }
         if (isOneOf(name, {"NSData", "NSMutableData"})) {
@@ -668,7 +693,7 @@ struct KeyedUnarchiver::Impl {
             if (auto it = r.table.find(name); it != r.table.end()) factory = it->second;
         }
         if (!factory) {
-            fail(where(uid) + " is of class " + name + ", which this program cannot read");
+            fail(where(uid) + " is of class " + shown(name) + ", which this program cannot read");
             return {};
         }
 
@@ -722,7 +747,8 @@ struct KeyedUnarchiver::Impl {
         if (!integerEntry(key, v)) return 0;
         if (v < std::numeric_limits<std::int32_t>::min() ||
             v > std::numeric_limits<std::int32_t>::max()) {
-            fail(entryName(key) + " holds " + std::to_string(v) + ", too large for a 32-bit integer");
+            fail(entryName(key) + " holds " + std::to_string(v) +
+                 ", too large for a 32-bit integer");
             return 0;
         }
         return static_cast<std::int32_t>(v);
@@ -793,11 +819,12 @@ std::optional<Value> KeyedUnarchiver::unarchiveObjectWithData(const Data& data, 
 
                 std::string archiver;
                 std::uint64_t rootUID = 0;
-                plist_t objects = raw ? plist_dict_get_item(raw, "$objects") : nullptr;
-                plist_t top = raw ? plist_dict_get_item(raw, "$top") : nullptr;
+                const bool isDict = raw && plist_get_node_type(raw) == PLIST_DICT;
+                plist_t objects = isDict ? plist_dict_get_item(raw, "$objects") : nullptr;
+                plist_t top = isDict ? plist_dict_get_item(raw, "$top") : nullptr;
                 if (!raw) {
                     why = "the data is not a property list";
-                } else if (plist_get_node_type(raw) != PLIST_DICT) {
+                } else if (!isDict) {
                     why = "the property list is not a keyed archive (its top is not a dictionary)";
                 } else if (!stringOf(plist_dict_get_item(raw, "$archiver"), archiver) ||
                            archiver != "NSKeyedArchiver") {
@@ -861,7 +888,8 @@ float KeyedUnarchiver::decodeFloat(std::string_view key) {
     // Out-of-range doubles become infinities, as the hardware conversion
     // gives, without the undefined behaviour of a plain cast.
     if (std::isfinite(d) && std::fabs(d) > double(std::numeric_limits<float>::max()))
-        return d > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+        return d > 0 ? std::numeric_limits<float>::infinity()
+                     : -std::numeric_limits<float>::infinity();
     return static_cast<float>(d);
 }
 

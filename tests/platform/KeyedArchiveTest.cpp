@@ -2,9 +2,6 @@
 #include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
 
-#include <gtest/gtest.h>
-#include <plist/plist.h>
-
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -14,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
 #include <limits>
+#include <plist/plist.h>
 #include <random>
 #include <string>
 #include <thread>
@@ -178,7 +177,8 @@ struct Plist {
 
 Plist parse(const Data& d) {
     plist_t p = nullptr;
-    plist_from_memory(reinterpret_cast<const char*>(d.data()), static_cast<std::uint32_t>(d.size()), &p);
+    plist_from_memory(reinterpret_cast<const char*>(d.data()), static_cast<std::uint32_t>(d.size()),
+                      &p);
     return Plist(p);
 }
 
@@ -287,8 +287,8 @@ TEST(KeyedArchive, NestedValuesRoundTrip) {
 }
 
 TEST(KeyedArchive, UnsignedValuesRoundTripAsTheirBits) {
-    const std::uint64_t big[] = {std::numeric_limits<std::uint64_t>::max(),
-                                 std::uint64_t(1) << 63, 0x8000000000000001ull, 12345};
+    const std::uint64_t big[] = {std::numeric_limits<std::uint64_t>::max(), std::uint64_t(1) << 63,
+                                 0x8000000000000001ull, 12345};
     for (std::uint64_t u : big) {
         Value back = roundTrip(Value(Array{Value(u)}));
         ASSERT_EQ(back.arrayValue().size(), 1u);
@@ -298,7 +298,8 @@ TEST(KeyedArchive, UnsignedValuesRoundTripAsTheirBits) {
 
 TEST(KeyedArchive, LargeUnsignedValuesAreWrittenInTheUnsignedForm) {
     // Readers show the format's 16-byte integers as unsigned numbers.
-    Plist p = parse(archive(Value(Array{Value(std::numeric_limits<std::uint64_t>::max()), Value(-1)})));
+    Plist p =
+        parse(archive(Value(Array{Value(std::numeric_limits<std::uint64_t>::max()), Value(-1)})));
     ASSERT_TRUE(p.node);
     char* xml = nullptr;
     std::uint32_t len = 0;
@@ -313,13 +314,18 @@ TEST(KeyedArchive, LargeUnsignedValuesAreWrittenInTheUnsignedForm) {
 TEST(KeyedArchive, BigCollectionsAndLongValuesRoundTrip) {
     // Past the sizes where counts, references and offsets need wider fields.
     Array many;
-    for (int i = 0; i < 70000; ++i) many.push_back(Value(i % 3 == 0 ? Value(i) : Value("s" + std::to_string(i))));
+    for (int i = 0; i < 70000; ++i)
+        many.push_back(Value(i % 3 == 0 ? Value(i) : Value("s" + std::to_string(i))));
     Data blob(70000);
-    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = std::uint8_t(i * 7);
+    for (std::size_t i = 0; i < blob.size(); ++i)
+        blob[i] = std::uint8_t(i * 7);
     std::string longText(300, 'x');
     longText += "\xc3\xa9";
-    Value v(Dict{{"many", Value(many)}, {"blob", Value(blob)}, {"text", Value(longText)},
-                 {"fifteen", Value(Array(15, Value(1)))}, {"big", Value(std::int64_t(1) << 33)}});
+    Value v(Dict{{"many", Value(many)},
+                 {"blob", Value(blob)},
+                 {"text", Value(longText)},
+                 {"fifteen", Value(Array(15, Value(1)))},
+                 {"big", Value(std::int64_t(1) << 33)}});
     EXPECT_EQ(roundTrip(v), v);
 }
 
@@ -433,7 +439,8 @@ TEST(KeyedArchive, ClassChainComesFromTheObject) {
     bool found = false;
     for (std::uint32_t i = 0; i < plist_array_get_size(objects); ++i) {
         plist_t o = plist_array_get_item(objects, i);
-        plist_t name = plist_get_node_type(o) == PLIST_DICT ? plist_dict_get_item(o, "$classname") : nullptr;
+        plist_t name =
+            plist_get_node_type(o) == PLIST_DICT ? plist_dict_get_item(o, "$classname") : nullptr;
         if (!name || plist_string_val_compare(name, "DRTestSample") != 0) continue;
         found = true;
         plist_t chain = plist_dict_get_item(o, "$classes");
@@ -521,14 +528,15 @@ TEST(KeyedArchive, PlistutilReadsTheArchive) {
     for (std::size_t start = 0; start <= dirs.size();) {
         std::size_t end = dirs.find(':', start);
         if (end == std::string::npos) end = dirs.size();
-        std::filesystem::path candidate = std::filesystem::path(dirs.substr(start, end - start)) / "plistutil";
+        std::filesystem::path candidate =
+            std::filesystem::path(dirs.substr(start, end - start)) / "plistutil";
         if (::access(candidate.c_str(), X_OK) == 0) found = true;
         start = end + 1;
     }
     if (!found) GTEST_SKIP() << "plistutil is not installed";
 
-    auto dir = std::filesystem::temp_directory_path() /
-               ("keyedarchive-" + std::to_string(::getpid()));
+    auto dir =
+        std::filesystem::temp_directory_path() / ("keyedarchive-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     auto file = dir / "archive.plist";
     Data d = archive(nestedSample());
@@ -541,7 +549,8 @@ TEST(KeyedArchive, PlistutilReadsTheArchive) {
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         char buf[4096];
         std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
+        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+            text.append(buf, n);
         ::pclose(pipe);
     }
     std::filesystem::remove_all(dir);
@@ -594,8 +603,8 @@ TEST(KeyedArchive, RegistryIsSafeToUseFromSeveralThreads) {
         std::string className() const override { return "DRTestThreaded"; }
         void encodeWithCoder(KeyedArchiver&) const override {}
     };
-    KeyedUnarchiver::registerClass("DRTestThreaded",
-                                   [](KeyedUnarchiver&) -> ObjectPtr { return std::make_shared<Empty>(); });
+    KeyedUnarchiver::registerClass(
+        "DRTestThreaded", [](KeyedUnarchiver&) -> ObjectPtr { return std::make_shared<Empty>(); });
     Data d = archive(Value(std::make_shared<Counted>()));
     std::atomic<int> ok{0};
     std::vector<std::thread> threads;
@@ -608,7 +617,8 @@ TEST(KeyedArchive, RegistryIsSafeToUseFromSeveralThreads) {
             }
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(ok.load(), 200);
 }
 
@@ -662,7 +672,8 @@ TEST(KeyedArchive, CyclicObjectGraphIsAnEncodingError) {
 
 TEST(KeyedArchive, ThrowingEncoderIsAnEncodingError) {
     std::string error;
-    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<Thrower>()), &error));
+    EXPECT_FALSE(
+        KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<Thrower>()), &error));
     EXPECT_NE(error.find("boom"), std::string::npos) << error;
 }
 
@@ -712,7 +723,8 @@ TEST(KeyedArchive, RandomBytesAreErrors) {
     std::uniform_int_distribution<int> byte(0, 255);
     for (int i = 0; i < 3000; ++i) {
         Data d(rng() % 300);
-        for (auto& b : d) b = std::uint8_t(byte(rng));
+        for (auto& b : d)
+            b = std::uint8_t(byte(rng));
         // Half of them look like binary property lists, to get past the magic.
         if (i % 2 == 0 && d.size() >= 8) std::memcpy(d.data(), "bplist00", 8);
         std::string error;
@@ -763,10 +775,12 @@ TEST(KeyedArchive, DanglingReferenceIsAnError) {
                        plist_array_append_item(o, classRecord("NSArray"));
                    }),
                    "dangling element");
-    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, plist_new_string("x")); }, 5),
-                   "dangling root");
+    expectRejected(
+        handMade([](plist_t o) { plist_array_append_item(o, plist_new_string("x")); }, 5),
+        "dangling root");
     expectRejected(sampleWithEntry("label", plist_new_uid(1000)), "dangling entry");
-    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, record(77)); }), "dangling class");
+    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, record(77)); }),
+                   "dangling class");
 }
 
 TEST(KeyedArchive, SelfReferenceIsAnError) {
@@ -787,8 +801,10 @@ TEST(KeyedArchive, WrongTypedEntriesAreErrors) {
     expectRejected(sampleWithEntry("real", plist_new_string("7")), "double from a string");
     expectRejected(sampleWithEntry("flag", plist_new_data("x", 1)), "bool from data");
     expectRejected(sampleWithEntry("label", plist_new_uint(5)), "object from an inline integer");
-    expectRejected(sampleWithEntry("int32", plist_new_uint(std::uint64_t(1) << 31)), "int32 overflow");
-    expectRejected(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-1) << 40)), "int underflow");
+    expectRejected(sampleWithEntry("int32", plist_new_uint(std::uint64_t(1) << 31)),
+                   "int32 overflow");
+    expectRejected(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-1) << 40)),
+                   "int underflow");
     // A dictionary key that is not a string.
     expectRejected(handMade([](plist_t o) {
                        plist_t r = record(3);
@@ -808,7 +824,8 @@ TEST(KeyedArchive, WrongTypedEntriesAreErrors) {
                    "bare array object");
     // The same entries of the right type are fine.
     std::string error;
-    EXPECT_TRUE(unarchive(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-7))), &error)) << error;
+    EXPECT_TRUE(unarchive(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-7))), &error))
+        << error;
 }
 
 TEST(KeyedArchive, UnknownClassIsAnError) {
@@ -859,7 +876,8 @@ TEST(KeyedArchive, ExponentialSharingIsRefusedQuickly) {
         for (std::uint64_t i = 1; i <= levels; ++i) {
             plist_t r = record(cls);
             plist_t items = plist_new_array();
-            for (int k = 0; k < 64; ++k) plist_array_append_item(items, plist_new_uid(i + 1));
+            for (int k = 0; k < 64; ++k)
+                plist_array_append_item(items, plist_new_uid(i + 1));
             plist_dict_set_item(r, "NS.objects", items);
             plist_array_append_item(o, r);
         }
@@ -883,12 +901,14 @@ Data rawBinaryPlist(const std::vector<Data>& objects) {
     }
     const std::uint64_t table = out.size();
     for (auto off : offsets)
-        for (int s = 3; s >= 0; --s) out.push_back(std::uint8_t(off >> (8 * s)));
+        for (int s = 3; s >= 0; --s)
+            out.push_back(std::uint8_t(off >> (8 * s)));
     Data trailer(32, 0);
     trailer[6] = 4; // offset size
     trailer[7] = 1; // reference size
     auto put = [&](int at, std::uint64_t v) {
-        for (int s = 0; s < 8; ++s) trailer[at + s] = std::uint8_t(v >> (8 * (7 - s)));
+        for (int s = 0; s < 8; ++s)
+            trailer[at + s] = std::uint8_t(v >> (8 * (7 - s)));
     };
     put(8, objects.size());
     put(16, 0);
@@ -901,8 +921,10 @@ Data rawBinaryPlist(const std::vector<Data>& objects) {
 TEST(KeyedArchive, HostileBinaryPlistsAreRefusedBeforeParsing) {
     // Twenty arrays of ten references each to the next: 10^20 nodes if expanded.
     std::vector<Data> laugh;
-    for (int i = 0; i < 20; ++i) laugh.push_back(Data(11, std::uint8_t(i + 1)));
-    for (auto& o : laugh) o[0] = 0xAA;
+    for (int i = 0; i < 20; ++i)
+        laugh.push_back(Data(11, std::uint8_t(i + 1)));
+    for (auto& o : laugh)
+        o[0] = 0xAA;
     laugh.push_back(Data{0x10, 0x01});
     auto start = std::chrono::steady_clock::now();
     expectRejected(rawBinaryPlist(laugh), "shared-reference blow-up");
@@ -910,7 +932,8 @@ TEST(KeyedArchive, HostileBinaryPlistsAreRefusedBeforeParsing) {
 
     // A chain of 200 nested one-element arrays.
     std::vector<Data> chain;
-    for (int i = 0; i < 200; ++i) chain.push_back(Data{0xA1, std::uint8_t(i + 1)});
+    for (int i = 0; i < 200; ++i)
+        chain.push_back(Data{0xA1, std::uint8_t(i + 1)});
     chain.push_back(Data{0x10, 0x01});
     expectRejected(rawBinaryPlist(chain), "deep chain");
 
@@ -918,8 +941,9 @@ TEST(KeyedArchive, HostileBinaryPlistsAreRefusedBeforeParsing) {
     // longer than the file.
     expectRejected(rawBinaryPlist({Data{0xA1, 0x00}}), "self-containing array");
     expectRejected(rawBinaryPlist({Data{0xA1, 0x05}}), "reference past the end");
-    expectRejected(rawBinaryPlist({Data{0x5F, 0x13, 0x7f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}}),
-                   "huge string length");
+    expectRejected(
+        rawBinaryPlist({Data{0x5F, 0x13, 0x7f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}}),
+        "huge string length");
     // A string with a NUL inside must not trip the library's checks.
     expectRejected(rawBinaryPlist({Data{0x53, 'a', 0, 'b'}}), "string with NUL");
 }
@@ -961,12 +985,15 @@ TEST(KeyedArchive, StringWithNulFromAFileReadsWithoutAborting) {
 
 TEST(KeyedArchive, DeeplyNestedXmlIsRefused) {
     std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-    for (int i = 0; i < 5000; ++i) xml += "<array>";
-    for (int i = 0; i < 5000; ++i) xml += "</array>";
+    for (int i = 0; i < 5000; ++i)
+        xml += "<array>";
+    for (int i = 0; i < 5000; ++i)
+        xml += "</array>";
     xml += "</plist>";
     expectRejected(Data(xml.begin(), xml.end()), "deep XML");
     // Closing tags hidden in comments do not lower the count.
     std::string sneaky = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-    for (int i = 0; i < 2000; ++i) sneaky += "<array><!-- </array> -->";
+    for (int i = 0; i < 2000; ++i)
+        sneaky += "<array><!-- </array> -->";
     expectRejected(Data(sneaky.begin(), sneaky.end()), "XML with hidden closers");
 }

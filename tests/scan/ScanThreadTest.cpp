@@ -119,9 +119,32 @@ TEST_F(ScanThreads, NormalScanOfARealVolumeBuildsTheTreeAndCleansUp) {
     // Clean-up ran: direct arrays exist and the helper indexes are gone.
     EXPECT_TRUE(v->dirRoot->childrenDirect);
     EXPECT_EQ(v->btree, nullptr);
-    auto n = names();
-    auto completed = std::find(n.begin(), n.end(), "rawScanCompleted");
-    ASSERT_NE(completed, n.end());
+    // The catalog reading runs under the progress timer, then the clean-up
+    // reports each pass and the scan's completion, then the final post.
+    std::vector<std::string> seen;
+    for (const auto& c : controller.calls()) {
+        std::string status = c.argument.dictValue().get("Progress Status").stringValue();
+        seen.push_back(status.empty() ? c.name : c.name + " " + status);
+    }
+    auto timerOn = std::find(seen.begin(), seen.end(), "setUpTimer");
+    auto timerOff = std::find(seen.begin(), seen.end(), "invalidateTimer");
+    ASSERT_NE(timerOn, seen.end());
+    ASSERT_NE(timerOff, seen.end());
+    EXPECT_LT(timerOn, timerOff);
+    std::vector<std::string> tail{"updateProgress: Rearranging tree...",
+                                  "rawScanCompleted",
+                                  "updateProgress: Removing empty tree...",
+                                  "updateProgress: Rearranging tree (step 2)...",
+                                  "updateProgress: Removing deleted tree...",
+                                  "updateProgress: Fixing names...",
+                                  "updateProgress: Optimizing Tree...",
+                                  "updateProgress: Removing helper trees...",
+                                  "updateProgress: Rearranging tree (done)...",
+                                  "updateProgress: default"};
+    ASSERT_GE(seen.size(), tail.size());
+    EXPECT_EQ(std::vector<std::string>(seen.end() - tail.size(), seen.end()), tail);
+    EXPECT_GT(timerOff, seen.begin());
+    EXPECT_LT(timerOff - seen.begin(), static_cast<long>(seen.size() - tail.size()) + 1);
     expectTreeCompleteLast();
 }
 
