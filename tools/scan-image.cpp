@@ -9,6 +9,7 @@
 // "start+count" in sectors of the image. Alerts are answered with their
 // default button and shown on standard error.
 
+#include "ScanImageCommands.h"
 #include "platform/ByteView.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
@@ -29,7 +30,10 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]\n"
-                 "                             [--mode normal|advanced|deleted]\n");
+                 "                             [--mode normal|advanced|deleted]\n"
+                 "       scan-image partitions IMAGE\n"
+                 "       scan-image content IMAGE\n"
+                 "       scan-image lost-volumes IMAGE\n");
     return 2;
 }
 
@@ -164,6 +168,10 @@ int runTree(const Options& o) {
 int main(int argc, char** argv) {
     if (argc < 3) return usage();
     std::string command = argv[1];
+    std::vector<std::string> rest(argv + 2, argv + argc);
+    if (command == "partitions") return partitionsCommand(rest);
+    if (command == "content") return contentCommand(rest);
+    if (command == "lost-volumes") return lostVolumesCommand(rest);
     Options o;
     o.image = argv[2];
     for (int i = 3; i < argc; ++i) {

@@ -1,0 +1,8 @@
+#include "ScanImageCommands.h"
+
+#include <cstdio>
+
+int partitionsCommand(const std::vector<std::string>&) {
+    std::fprintf(stderr, "scan-image: this command is not built yet\n");
+    return 2;
+}
