@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 
 packages=(
   cmake ninja-build g++ clang pkg-config
-  qt6-base-dev qt6-multimedia-dev libqt6svg6-dev
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev
   libplist-dev libplist++-dev libplist-utils libblkid-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools exfatprogs xorriso apfsprogs fdisk gdisk sleuthkit
