@@ -1,8 +1,10 @@
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "platform/ProcessFlags.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <cstring>
 #include <sys/socket.h>
@@ -20,8 +22,16 @@ void onTerminateSignal(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // "auto" as the second argument: resume the interrupted scan without
+    // asking. Read before Qt takes its own options out of the vector.
+    if (argc > 2 && std::strcmp(argv[2], "auto") == 0) platform::autoResumeFlag() = true;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Drentic Deleted File Recovery"));
+    QApplication::setOrganizationName(QStringLiteral("drentic-recovery"));
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Highlight, QColor(0x2F, 0x6F, 0xDB));
+    QApplication::setPalette(palette);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) == 0) {
         struct sigaction sa {};
@@ -41,6 +51,7 @@ int main(int argc, char** argv) {
     Quelvar_Recovery_SoftwareAppDelegate delegate;
     MainWindow window;
     delegate.setWindow(&window);
-    window.show();
+    delegate.awakeFromNib();
+    QTimer::singleShot(0, &delegate, &Quelvar_Recovery_SoftwareAppDelegate::applicationDidFinishLaunching);
     return app.exec();
 }

@@ -150,7 +150,7 @@ bool CatalogReader::readFilesAndFolders() {
 // ---------------------------------------------------------------------------
 // One record
 
-bool CatalogReader::locateRecord(std::uint32_t numRecords, std::uint32_t i, Record& record) const {
+bool CatalogReader::locateRecord(std::uint32_t numRecords, std::uint32_t i, Record& record) {
     const ByteView node(buffer_);
     const std::size_t size = node.size();
     const std::size_t table = HFSPlusVolume::offsetTableStart(size, numRecords);
@@ -184,6 +184,7 @@ bool CatalogReader::locateRecord(std::uint32_t numRecords, std::uint32_t i, Reco
     const std::size_t data = r + keyLength + 2;
     if (data + 2 > table) return false;
     if (key.nodeName.unicode == kDSStore) return false;
+    recordNamed();
 
     const std::int16_t type = node.bes16(data);
     if (type != hfsplus::kFolderRecord && type != hfsplus::kFileRecord) return false;
@@ -235,27 +236,27 @@ void CatalogReader::takeFolder(const Record& record, std::size_t limit) {
     recordTaken();
 }
 
-void CatalogReader::takeFile(const Record& record, std::size_t limit) {
-    if (record.dataOffset + hfsplus::kCatalogFileSize > limit) return;
-    const HFSPlusCatalogFile_ file =
-        convertHPlusCatalogFile(ByteView(buffer_).sub(record.dataOffset, hfsplus::kCatalogFileSize));
+NewDir* CatalogReader::fileNode(const Record& record, std::size_t limit, HFSPlusCatalogFile_& file) {
+    if (record.dataOffset + hfsplus::kCatalogFileSize > limit) return nullptr;
+    file = convertHPlusCatalogFile(ByteView(buffer_).sub(record.dataOffset, hfsplus::kCatalogFileSize));
     if (mode_ == Mode::Total) {
-        if (file.accessDate == 0 || file.contentModDate == 0 || file.createDate == 0 || file.fileID == 0) return;
-        if (file.recordType != hfsplus::kFileRecord) return;
+        if (file.accessDate == 0 || file.contentModDate == 0 || file.createDate == 0 || file.fileID == 0)
+            return nullptr;
+        if (file.recordType != hfsplus::kFileRecord) return nullptr;
     }
 
     // Sizes must agree with the forks' block counts and fit the volume.
     const std::uint64_t blockBytes = static_cast<std::uint64_t>(volume_.blockSize()) * volume_.u32BytesInSector();
-    if (blockBytes == 0 || !filesRepresentable_) return;
+    if (blockBytes == 0 || !filesRepresentable_) return nullptr;
     const std::uint64_t volumeBytes = saturatingMul(volume_.sizeInSect(), volume_.u32BytesInSector());
     std::uint64_t bothForks;
     if (__builtin_add_overflow(file.dataFork.logicalSize, file.resourceFork.logicalSize, &bothForks) ||
         bothForks >= volumeBytes)
-        return;
+        return nullptr;
     for (const HFSPlusForkData_* fork : {&file.dataFork, &file.resourceFork}) {
-        if (fork->logicalSize > saturatingMul(fork->totalBlocks, blockBytes)) return;
+        if (fork->logicalSize > saturatingMul(fork->totalBlocks, blockBytes)) return nullptr;
         const std::uint64_t blocksNeeded = fork->logicalSize / blockBytes + (fork->logicalSize % blockBytes != 0);
-        if (fork->totalBlocks != blocksNeeded) return;
+        if (fork->totalBlocks != blocksNeeded) return nullptr;
     }
 
     NewDir* dir = newdir::allocate();
@@ -269,10 +270,6 @@ void CatalogReader::takeFile(const Record& record, std::size_t limit) {
     dir->sectorsPerBlock = static_cast<std::uint8_t>(volume_.blockSize());
     volume_.setFileName(record.name, dir);
     volume_.maxFileID = std::max(volume_.maxFileID, file.fileID);
-
-    const ItemType* parentItem = volume_.btree ? volume_.btree->retrieveKeyField(record.parentID) : nullptr;
-    NewDir* parent = parentItem ? parentItem->dir() : nullptr;
-    dir->pndirPointer = parent;
 
     // The data fork's extents: the eight in the record, and the rest from
     // the extents-overflow B-tree when those eight do not cover the fork.
@@ -290,7 +287,7 @@ void CatalogReader::takeFile(const Record& record, std::size_t limit) {
     if (endedEarly) {
         if (listed != totalBlocks) {
             volume_.freeNDir(dir);
-            return;
+            return nullptr;
         }
     } else if (listed < totalBlocks) {
         if (auto more = HFSPlusVolume(volume_).extentsForID(file.fileID, hfsplus::kDataFork,
@@ -300,9 +297,21 @@ void CatalogReader::takeFile(const Record& record, std::size_t limit) {
         for (const ExtP& e : dir->extents) all += e.blockCount;
         if (all != totalBlocks) {
             volume_.freeNDir(dir);
-            return;
+            return nullptr;
         }
     }
+    return dir;
+}
+
+void CatalogReader::takeFile(const Record& record, std::size_t limit) {
+    HFSPlusCatalogFile_ file;
+    NewDir* dir = fileNode(record, limit, file);
+    if (!dir) return;
+    const std::uint64_t bothForks = file.dataFork.logicalSize + file.resourceFork.logicalSize;
+
+    const ItemType* parentItem = volume_.btree ? volume_.btree->retrieveKeyField(record.parentID) : nullptr;
+    NewDir* parent = parentItem ? parentItem->dir() : nullptr;
+    dir->pndirPointer = parent;
 
     // The searches that run later skip blocks a found file already starts at.
     const std::uint32_t firstBlock = file.dataFork.extents[0].startBlock;

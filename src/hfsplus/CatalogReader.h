@@ -32,6 +32,7 @@ struct NewDir;
 class CatalogReader {
 public:
     explicit CatalogReader(Volume& volume) noexcept : volume_(volume) {}
+    virtual ~CatalogReader() = default;
 
     // Creates the tree's root and runs the walk with the progress tick
     // running. Always true.
@@ -40,7 +41,10 @@ public:
     // ends it with what it has built.
     bool readFilesAndFolders();
 
-private:
+protected:
+    // The walk and the record checks are shared with the deleted-file scan's
+    // live-file pass, which keeps what it finds elsewhere: it overrides what
+    // is done with a record that passed.
     enum class Mode { Chain, Total };
 
     // Where one record of the node in the buffer lies, once it has passed
@@ -53,15 +57,21 @@ private:
     };
 
     std::uint32_t nextNodeFromLists();
-    bool locateRecord(std::uint32_t numRecords, std::uint32_t i, Record& record) const;
-    void takeFolder(const Record& record, std::size_t limit);
-    void takeFile(const Record& record, std::size_t limit);
+    bool locateRecord(std::uint32_t numRecords, std::uint32_t i, Record& record);
+    virtual void takeFolder(const Record& record, std::size_t limit);
+    virtual void takeFile(const Record& record, std::size_t limit);
+    // A record whose name passed, of any type.
+    virtual void recordNamed() {}
+    // The node of a file record whose sizes and extents agree (extents from
+    // the overflow file included), not yet placed anywhere; nullptr when the
+    // record fails.
+    NewDir* fileNode(const Record& record, std::size_t limit, HFSPlusCatalogFile_& file);
     // Parks an entry whose parent is not in the tree; an ID parked already
     // keeps its first entry and the newcomer is freed.
     void park(std::uint32_t id, NewDir* node);
     // The progress hand-over after each accepted record.
     void recordTaken();
-    void postEnd();
+    virtual void postEnd();
 
     Volume& volume_;
     std::vector<std::uint8_t> buffer_;

@@ -1,5 +1,6 @@
 #include "media/DMedia.h"
 
+#include "media/PartitionTables.h"
 #include "platform/AppController.h"
 #include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
@@ -229,6 +230,10 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
         break;
     }
     return false;
+}
+
+void DMedia::initialize(platform::Array& array) {
+    PartitionTables(*this).initialize(array);
 }
 
 void DMedia::myTimerFireMethod() {

@@ -52,6 +52,12 @@ public:
     bool readPreviewSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     bool readSaveSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
 
+    // --- partition table ---
+    // Reads the drive's partition table (GUID, MBR with extended partitions
+    // or Apple map) and appends a volume dictionary per HFS-family partition
+    // to `array`; see PartitionTables.
+    void initialize(platform::Array& array);
+
     // --- progress hand-over ---
     // A worker fills dataUpdate only while the flag is off and then turns it
     // on; the once-a-second tick hands it to the display and turns it off.

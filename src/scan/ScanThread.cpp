@@ -1,10 +1,16 @@
 #include "scan/ScanThread.h"
 
+#include "hfsplus/AdvancedTreeScan.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
+#include "hfsplus/DeletedFileScan.h"
 #include "hfsplus/HFSPlusVolume.h"
+#include "hfsplus/JournalExtents.h"
+#include "hfsplus/OrphanEntries.h"
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
+#include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassUInt32.h"
 #include "volume/Volume.h"
 
 #include <chrono>
@@ -166,18 +172,25 @@ void ScanThread::hfsTreeRecovery() {
             if (v.firstLeafNode != 0 && v.catNodeSize != 0) {
                 phase([&] { CatalogReader(v).makeTree(); });
                 if (v.orphEntriesTotal > 0) {
-                    logStep("placing orphaned entries");
+                    phase([&] {
+                        OrphanEntries orphans(v);
+                        // The advanced scan's fragment search passes over the
+                        // nodes this walk read: what cannot be placed here is
+                        // kept for its passes rather than dropped.
+                        orphans.setKeepUnplacedEntries(v.treeScanMode == 1);
+                        orphans.processOrphanEntriesWithIncrement(false, false);
+                    });
                     invalidateTimer();
                 }
             }
-            if (v.treeScanMode == 1) logStep("the advanced tree scan");
+            if (v.treeScanMode == 1) phase([&] { AdvancedTreeScan(v).makeAdvTree(); });
             return;
         }
         hfs.getCatalogExtFromVIB();
     }
     if (v.scanMode == "Advanced Scan") {
         v.setBlockSize(8);
-        logStep("the advanced tree scan");
+        phase([&] { AdvancedTreeScan(v).makeAdvTree(); });
         return;
     }
     v.aborting = true;
@@ -264,7 +277,31 @@ void ScanThread::scanForDeletedFilesHFS(const Array& arguments) {
         hfs.checkCatalogAndExtentsFile(); // the deleted-file scan goes on either way
     });
     if (intAt(arguments, 0) == 1 && !resumed_) {
-        logStep("the deleted-file scan of HFS+ volumes");
+        DeletedFileScan deleted(v);
+        JournalExtents journal(v);
+        deleted.startMakingTreeDeletedFileScan();
+        v.orphEntriesTotal = 0;
+        journal.getJournalSizeAndStart();
+        phase([&] {
+            deleted.searchCatFragsForDeletedFiles();
+            platform::logLine("Removing redundant entries of the live catalog");
+            v.freeBtreeNormalScanNDIRs();
+            v.btreeNormalScan.reset();
+            v.btreeForUsedCatNodeSector.reset();
+            invalidateTimer();
+            if (v.orphEntriesTotal > 0) {
+                OrphanEntries(v).processOrphanEntriesWithIncrement(false, true);
+                invalidateTimer();
+            }
+            journal.searchJournalForExtraExtents();
+        });
+        invalidateTimer();
+        phase([&] {
+            post(Dict{{"Progress Status", "Rearranging extra extents ..."}, {"Progress Type", 0}, {"Start Animation", true}},
+                 true);
+            journal.rearrangeExtsFound(v.dirRoot);
+            post(Dict{{"Progress Status", "Rearranging extra extents ..."}, {"Stop Animation", true}}, true);
+        });
         v.treeScanMode = 1;
     }
     ensureRoot();

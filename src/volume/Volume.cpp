@@ -767,7 +767,11 @@ void Volume::fixPathNames(NewDir*) {}
 std::u16string Volume::suggestedRepeatFileName(std::u16string_view name, NewDir* parent) {
     if (!parent || parent->childList.empty()) return std::u16string(name);
     for (NewDir* c : parent->childList) {
-        if (!c || c->nameLength == 0 || newdir::fileName(c) != name) continue;
+        // Compared in place: this runs once per entry a reader places, over
+        // every child of the folder, so no string is built per child.
+        if (!c || c->nameLength == 0 || c->nameLength != name.size() || c->nameBuffer.size() < name.size() ||
+            std::u16string_view(c->nameBuffer.data(), name.size()) != name)
+            continue;
         // The k-th later entry with this name gets k underscores, before the
         // extension so the file still opens with the same program.
         const std::size_t underscores = static_cast<std::size_t>(c->repeatCount) + 1;

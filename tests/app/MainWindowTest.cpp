@@ -1,14 +1,17 @@
-#include "app/MainWindow.h"
-#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "AppTestSupport.h"
 
-#include <QApplication>
+#include "app/ProgressIndicator.h"
+#include "platform/ProcessFlags.h"
+
+#include <QDialog>
+#include <QFile>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTimer>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <thread>
 
 using platform::Array;
@@ -18,97 +21,220 @@ using platform::Value;
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void windowComesUpWithItsTitleAndAnEmptyTabView() {
-        Quelvar_Recovery_SoftwareAppDelegate delegate;
-        MainWindow window;
-        delegate.setWindow(&window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(window.windowTitle(), QStringLiteral("Drentic Deleted File Recovery"));
-        QCOMPARE(window.tabView()->count(), 0);
-        QVERIFY(platform::appController() == &delegate);
-        window.close();
-        QVERIFY(!window.isVisible());
+    void programStartsOnTheHomeScreen() {
+        ProgramUnderTest p;
+        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        QCOMPARE(p.window.windowTitle(), QStringLiteral("Drentic Deleted File Recovery"));
+        QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Main Screen"));
+        QCOMPARE(p.window.tabView()->count(), 13);
+        QVERIFY(platform::appController() == &p.delegate);
+        QVERIFY(Quelvar_Recovery_SoftwareAppDelegate::shared() == &p.delegate);
     }
 
-    void screensAreSelectedByIdentifier() {
-        MainWindow window;
-        window.addScreen("Main Screen", new QLabel("home"));
-        window.addScreen("Progress", new QLabel("progress"));
-        QCOMPARE(window.selectedIdentifier(), QStringLiteral("Main Screen"));
-        QVERIFY(window.selectTabViewItemWithIdentifier("Progress"));
-        QCOMPARE(window.selectedIdentifier(), QStringLiteral("Progress"));
-        QVERIFY(!window.selectTabViewItemWithIdentifier("Nowhere"));
-        QCOMPARE(window.selectedIdentifier(), QStringLiteral("Progress"));
+    void everyScreenIdentifierSelectsItsPage() {
+        ProgramUnderTest p;
+        const QStringList ids = {"Main Screen", "Recover Files", "Recover Photos", "Recover Partitions",
+                                 "Drives List", "PT list", "PT scan prog", "PT scan list", "Tree scan mode",
+                                 "Signatures", "Raw slider", "Progress", "Tree"};
+        QCOMPARE(MainWindow::screenIdentifiers(), ids);
+        QSet<QWidget*> pages;
+        for (const QString& id : ids) {
+            // As a worker would ask for it.
+            onWorker([&] { p.delegate.selectTabViewItemWithIdentifier(id.toStdString()); });
+            QCOMPARE(p.window.selectedIdentifier(), id);
+            QWidget* page = p.window.tabView()->currentWidget();
+            QCOMPARE(page, p.window.screen(id));
+            pages.insert(page);
+        }
+        QCOMPARE(pages.size(), ids.size());
+        QVERIFY(!p.window.selectTabViewItemWithIdentifier("Nowhere"));
+        QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Tree"));
+    }
+
+    // Requests find their controls by these names.
+    void controlsCarryTheirNames() {
+        ProgramUnderTest p;
+        const char* names[] = {
+            "buttonRecoverFiles", "buttonRecoverPhotos", "buttonRecoverPartitionAndDrives",
+            "imageViewMainScreen", "imageViewMainScreenImposed", "imageViewRecoverFilesImposed",
+            "imageViewRecoverPhotosImposed", "imageViewRecoverPartitionsImposed", "tableViewDrives",
+            "nextButtonInDrivesList", "textFieldHeadingDriveListTab", "tableViewPTList",
+            "buttonPTListCheckBoxScanForVolumes", "buttonPTListNext", "progressIndicatorScanForVolumes",
+            "progressIndicatorScanForVolumesValidityScan", "pleaseWaitForValidatingVolumeTextField",
+            "textFieldETAValidityScan", "textFieldETAScanForVolumes", "tableViewScanForVolumes",
+            "tableViewScanPTList", "buttonPTScanListNext", "textFieldNumFoundVolumes", "outlineViewSig",
+            "nextButtonSigTab", "skipButtonSigTab", "rawSearchCheckBox", "buttonSigAddFileType",
+            "buttonSigRemoveFileType", "sliderStart", "sliderEnd", "textFieldStartSliderStatus",
+            "textFieldEndSliderStatus", "textFieldSizeOfRawScanDrvVol", "progress", "textFieldStatus",
+            "textFieldPercentDone", "textFieldSizeDone", "timeRemainingTextFieldForTree", "textFieldEntries",
+            "textFieldFolders", "textFieldFiles", "textFieldData", "textFieldScanTimeElapsed",
+            "scanningProgressIndicator", "outlineViewData", "saveButton", "saveScanButton", "previewButton",
+            "windowLoadingDrives", "progressIndicatorLoadingDrives", "alertWindowForAbort", "windowPreparingTree",
+            "progressIndicatorPreparingTree", "windowSavingData", "progressTree", "windowSavingRecoverySession",
+            "windowAboutPanel", "windowSIPPanel",
+        };
+        for (const char* name : names) QVERIFY2(p.delegate.element(QString::fromLatin1(name)), name);
+        // One control under two names.
+        QCOMPARE(p.delegate.element("buttonSigSelNext"), p.delegate.element("nextButtonSigTab"));
+        QCOMPARE(p.delegate.element("buttonRemoveFileType"), p.delegate.element("buttonSigRemoveFileType"));
+        // Names are unique in the window.
+        QStringList seen;
+        for (QObject* o : p.window.findChildren<QObject*>()) {
+            const QString n = o->objectName();
+            if (n.isEmpty() || n.startsWith(QStringLiteral("qt_")) || n.startsWith(QStringLiteral("_q_"))) continue;
+            QVERIFY2(!seen.contains(n), qPrintable(n));
+            seen << n;
+        }
+    }
+
+    void setUpGivesTheDesignedStartingTexts() {
+        ProgramUnderTest p;
+        QCOMPARE(p.delegate.scanInfoFileExtension(), QStringLiteral("drs"));
+        QCOMPARE(p.widget<QLabel>("textFieldPercentDone")->text(), QStringLiteral(" "));
+        QCOMPARE(p.widget<QLabel>("textFieldEstimatedRecoverySpeedStatic")->text(),
+                 QStringLiteral("Estimated Recovery Speed"));
+        QVERIFY(p.widget<QLabel>("textFieldEstimatedRecoverySpeedStatic")->font().underline());
+        QCOMPARE(p.widget<QWidget>("markAllButton")->toolTip(), QStringLiteral("Mark All Found"));
+        QVERIFY(!p.widget<QWidget>("previewButton")->isEnabled());
+        QVERIFY(p.widget<QWidget>("buttonSigLoadFileTypes")->isHidden());
+        QCOMPARE(p.delegate.scanMode(), -1);
+        QVERIFY(p.delegate.zeroTableViewDrivesList());
+    }
+
+    void choosingAListScreenDisablesItsNextButton() {
+        ProgramUnderTest p;
+        const struct {
+            const char* screen;
+            const char* next;
+        } lists[] = {{"Drives List", "nextButtonInDrivesList"},
+                     {"PT list", "buttonPTListNext"},
+                     {"PT scan list", "buttonPTScanListNext"},
+                     {"Signatures", "nextButtonSigTab"}};
+        for (const auto& l : lists) {
+            p.widget<QWidget>(l.next)->setEnabled(true);
+            p.window.selectTabViewItemWithIdentifier(QString::fromLatin1(l.screen));
+            QVERIFY2(!p.widget<QWidget>(l.next)->isEnabled(), l.next);
+            p.window.selectTabViewItemWithIdentifier("Main Screen");
+        }
+    }
+
+    // Only the result screen may grow, and only taller.
+    void windowKeepsItsSizeExceptOnTheResultScreen() {
+        ProgramUnderTest p;
+        const QSize initial = p.delegate.initialWindowSize();
+        QCOMPARE(p.window.minimumSize(), initial);
+        QCOMPARE(p.window.maximumSize(), initial);
+        p.window.selectTabViewItemWithIdentifier("Tree");
+        QCOMPARE(p.window.minimumSize(), initial);
+        QCOMPARE(p.window.maximumWidth(), initial.width());
+        QVERIFY(p.window.maximumHeight() > initial.height());
     }
 
     // A worker's requests are carried to the main thread and the worker
     // waits until they are done.
     void workerRequestsRunOnTheMainThreadAndWait() {
-        Quelvar_Recovery_SoftwareAppDelegate delegate;
-        MainWindow window;
-        delegate.setWindow(&window);
-        auto* button = new QPushButton("Save", &window);
-        button->setObjectName("saveButton");
-        auto* bar = new QProgressBar(&window);
-        bar->setObjectName("saveBar");
-        auto* label = new QLabel(&window);
-        delegate.registerElement("statusText", label);
-
+        ProgramUnderTest p;
+        auto* label = new QLabel(&p.window);
+        p.delegate.registerElement("statusText", label);
+        std::atomic<bool> done{false};
         bool ranOnMain = false;
         std::thread worker([&] {
-            delegate.updateButton(Dict{{"button", "saveButton"}, {"setEnabled", false}, {"setTitle", "Stop"}});
-            delegate.updateTextField(Dict{{"textField", "statusText"}, {"textField String", "Saving 50%"}});
+            p.delegate.updateButton(Dict{{"button", "saveButton"}, {"setEnabled", false}, {"setTitle", "Stop"}});
+            p.delegate.updateTextField(Dict{{"textField", "statusText"}, {"textField String", "Saving 50%"}});
             // Without the text nothing changes.
-            delegate.updateTextField(Dict{{"textField", "statusText"}});
+            p.delegate.updateTextField(Dict{{"textField", "statusText"}});
             // 64-bit counts beyond the int range still land on the bar.
-            delegate.updateProgressIndicator(Dict{{"progressIndicator", "saveBar"},
-                                                  {"setIndeterminate", false},
-                                                  {"minValue", 0.0},
-                                                  {"maxValue", 8e12},
-                                                  {"doubleValue", 2e12}});
-            delegate.performOnMainThread(
-                [&] { ranOnMain = QThread::currentThread() == qApp->thread(); }, true);
+            p.delegate.updateProgressIndicator(Dict{{"progressIndicator", "progressTree"},
+                                                    {"setIndeterminate", false},
+                                                    {"minValue", 0.0},
+                                                    {"maxValue", 8e12},
+                                                    {"doubleValue", 2e12}});
+            p.delegate.performOnMainThread([&] { ranOnMain = QThread::currentThread() == qApp->thread(); }, true);
+            done = true;
         });
-        while (!ranOnMain) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         worker.join();
-        QVERIFY(!button->isEnabled());
-        QCOMPARE(button->text(), QStringLiteral("Stop"));
+        QVERIFY(ranOnMain);
+        QVERIFY(!p.widget<QWidget>("saveButton")->isEnabled());
+        QCOMPARE(p.widget<QPushButton>("saveButton")->text(), QStringLiteral("Stop"));
         QCOMPARE(label->text(), QStringLiteral("Saving 50%"));
+        auto* bar = p.widget<ProgressIndicator>("progressTree");
         QCOMPARE(bar->value(), bar->maximum() / 4);
+        QCOMPARE(bar->doubleValue(), 2e12);
     }
 
     void buttonRequestWithoutButtonChangesNothing() {
-        Quelvar_Recovery_SoftwareAppDelegate delegate;
-        MainWindow window;
-        delegate.setWindow(&window);
-        auto* button = new QPushButton("Save", &window);
-        button->setObjectName("saveButton");
-        delegate.updateButton(Dict{{"setEnabled", false}});
+        ProgramUnderTest p;
+        auto* button = p.widget<QPushButton>("saveButton");
+        p.delegate.updateButton(Dict{{"setEnabled", false}});
         QVERIFY(button->isEnabled());
-        delegate.updateButton(Dict{{"button", "saveButton"}, {"setEnabled", true}, {"setHidden", false}});
+        p.delegate.updateButton(Dict{{"button", "saveButton"}, {"setEnabled", true}, {"setHidden", false}});
         QVERIFY(button->isEnabled());
         QVERIFY(!button->isHidden());
     }
 
-    // The pressed button's code is returned and kept for the waiting worker.
-    void dictionaryAlertReportsTheAlternateButton() {
-        Quelvar_Recovery_SoftwareAppDelegate delegate;
-        MainWindow window;
-        delegate.setWindow(&window);
-        QTimer::singleShot(50, [] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                    for (QAbstractButton* b : box->buttons())
-                        if (b->text() == "NO") b->click();
-                }
-            }
+    // A sheet begun by a worker blocks the window but not the main thread,
+    // and ending it runs its end handler.
+    void sheetsAreWindowModalAndEndInTheirHandler() {
+        ProgramUnderTest p;
+        p.delegate.setZeroTableViewDrivesList(true);
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            p.delegate.beginSheetWindowWithContextInfoAndOthers(
+                Dict{{"sheetWindow", "windowLoadingDrives"}, {"parentWindow", "window"}});
+            p.delegate.updateProgressIndicator(
+                Dict{{"progressIndicator", "progressIndicatorLoadingDrives"}, {"animation", true}});
+            done = true;
         });
-        int answer = delegate.showAlertPanelWithData(
-            Dict{{"title", "Resume Recovery?"}, {"body", "100% of /dev/sda"}, {"defaultButton", "YES"},
-                 {"alternateButton", "NO"}});
-        QCOMPARE(answer, int(platform::AlertAlternateReturn));
-        QCOMPARE(delegate.alertResultValue(), int(platform::AlertAlternateReturn));
+        while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        worker.join();
+        auto* sheet = p.widget<QDialog>("windowLoadingDrives");
+        QVERIFY(sheet->isVisible());
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QVERIFY(p.widget<ProgressIndicator>("progressIndicatorLoadingDrives")->isAnimating());
+        QVERIFY(p.delegate.zeroTableViewDrivesList());
+        p.delegate.endSheetWindow(Dict{{"sheetWindow", "windowLoadingDrives"}});
+        QVERIFY(!sheet->isVisible());
+        QVERIFY(!p.delegate.zeroTableViewDrivesList());
+    }
+
+    void quitIsRefusedWhileAScanRuns() {
+        ProgramUnderTest p;
+        platform::scanRunningFlag() = true;
+        AlertAnswerer answer("OK");
+        bool quitAsked = false;
+        QMetaObject::Connection c =
+            connect(qApp, &QCoreApplication::aboutToQuit, this, [&] { quitAsked = true; });
+        p.delegate.terminateApplication();
+        QVERIFY(answer.answered());
+        QCOMPARE(answer.title(), QStringLiteral("Scan running"));
+        QVERIFY(p.window.isVisible());
+        AlertAnswerer again("OK");
+        QVERIFY(!p.delegate.windowShouldClose());
+        QCOMPARE(again.title(), QStringLiteral("Scan running"));
+        platform::scanRunningFlag() = false;
+        QVERIFY(p.delegate.windowShouldClose());
+        disconnect(c);
+        QVERIFY(!quitAsked);
+    }
+
+    // Another program asks for the window by creating "bringFrontFile.dat";
+    // the file is taken away within a couple of seconds.
+    void bringFrontFileIsTakenAway() {
+        QTemporaryDir state;
+        qputenv("DRENTIC_STATE_DIR", state.path().toLocal8Bit());
+        ProgramUnderTest p;
+        const QString path = Quelvar_Recovery_SoftwareAppDelegate::bringFrontFilePath();
+        QVERIFY(path.startsWith(state.path()));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        p.window.showMinimized();
+        p.delegate.watchBringFrontFileThread();
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path), 5000);
+        QVERIFY(p.window.isVisible());
+        QVERIFY(!p.window.isMinimized());
+        qunsetenv("DRENTIC_STATE_DIR");
     }
 };
 

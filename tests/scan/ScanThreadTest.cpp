@@ -205,7 +205,9 @@ TEST_F(ScanThreads, EveryWizardRowEndsWithOneFinalPost) {
                          row.args[1].intValue() <= 1) ||
                         (row.entry != ScanThread::Entry::DeletedFilesDisk && row.args.size() > 2 &&
                          row.args[1].intValue() == 1);
-        if (searches) EXPECT_TRUE(logged("not available in this build"));
+        if (searches) {
+            EXPECT_TRUE(logged("not available in this build"));
+        }
     }
 }
 

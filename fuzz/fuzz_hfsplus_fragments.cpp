@@ -1,0 +1,127 @@
+// Runs the advanced HFS+ tree scan over a volume made from the input: the
+// search of every sector for catalog leaf nodes, the records of each node
+// found, and the orphan passes that place what was parked (recreated lost
+// folders, parent cycles and all), then the clean-up passes.
+//
+// The input is a list of sectors, as for fuzz_hfsplus_catalog: records of a
+// 4-byte big-endian sector number followed by 512 bytes, written into a
+// 1 MiB sparse file (sector numbers wrap at its end). A leaf node the search
+// takes is eight sectors ending in a sector whose last u16 is 14; a seed can
+// be cut from a built or macOS-made image the same way:
+//
+//   python3 -c 'import sys,struct; d=open(sys.argv[1],"rb").read()
+//   sys.stdout.buffer.write(b"".join(struct.pack(">I",i)+d[i*512:i*512+512]
+//   for i in range(min(len(d)//512,2048)) if any(d[i*512:i*512+512])))' hfsplus.raw > seed
+//
+// Build: see fuzz/run-all.sh (the fuzz build makes every fuzz_*.cpp).
+
+#include "hfsplus/AdvancedTreeScan.h"
+#include "hfsplus/CatalogNodeSearch.h"
+#include "hfsplus/CatalogReader.h"
+#include "hfsplus/HFSPlusVolume.h"
+#include "hfsplus/OrphanEntries.h"
+#include "platform/ByteView.h"
+#include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
+#include "volume/Volume.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint64_t kSectorBytes = 512;
+constexpr std::uint64_t kVolumeSectors = 2048;
+constexpr std::size_t kRecordBytes = 4 + kSectorBytes;
+
+struct Harness {
+    std::string path;
+    int fd = -1;
+    platform::RecordingController controller;
+
+    Harness() {
+        char name[] = "/tmp/fuzz-hfsplus-fragments-XXXXXX";
+        fd = ::mkstemp(name);
+        if (fd < 0) std::abort();
+        path = name;
+        platform::setLogSink([](const std::string&) {});
+        controller.setDriveDictArray({platform::Dict{{"Path", path}}});
+        platform::setAppController(&controller);
+    }
+    ~Harness() {
+        ::close(fd);
+        ::unlink(path.c_str());
+    }
+};
+
+Harness& harness() {
+    static Harness h;
+    return h;
+}
+
+bool writeImage(Harness& h, const std::uint8_t* data, std::size_t size) {
+    if (::ftruncate(h.fd, 0) != 0) return false;
+    for (std::size_t at = 0; at + kRecordBytes <= size; at += kRecordBytes) {
+        const std::uint64_t sector = platform::ByteView(data + at, 4).be32(0) % kVolumeSectors;
+        if (::pwrite(h.fd, data + at + 4, kSectorBytes, static_cast<off_t>(sector * kSectorBytes)) !=
+            static_cast<ssize_t>(kSectorBytes))
+            return false;
+    }
+    return ::ftruncate(h.fd, static_cast<off_t>(kVolumeSectors * kSectorBytes)) == 0;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Harness& h = harness();
+    if (!writeImage(h, data, size)) return 0;
+    h.controller.clear();
+
+    auto v = Volume::initWithDictionary(platform::Dict{{"Path", h.path},
+                                                       {"Preferred Block Size", 512},
+                                                       {"Volume Start", 0},
+                                                       {"Volume Size In Sectors", kVolumeSectors},
+                                                       {"Volume Scan Type", 0},
+                                                       {"Content", "Apple_HFS"},
+                                                       {"Volume Name", "fuzz"},
+                                                       {"device model", "-"},
+                                                       {"device serial", "-"},
+                                                       {"device revision", "-"}});
+    if (!v) std::abort();
+    v->resetSigArraysAndBtreesAndOthers();
+
+    // The scan thread's advanced tree scan, step for step, without its
+    // keep-awake phases: the catalog walk when the headers hold, then the
+    // fragment search and the orphan passes, then the clean-up.
+    HFSPlusVolume hfs(*v);
+    bool valid = false;
+    if (hfs.initializeVIB()) {
+        v->advScanEntriesCanBePutIntoOrphanEntryArray = true;
+        valid = hfs.checkCatalogAndExtentsFile();
+        if (valid) {
+            CatalogNodeSearch search(*v);
+            if (v->catTreeDepth > 1) search.enumerateLevel2IndexNodes();
+            if (v->leafNodePointerArray && (v->leafNodePointerArray->empty() || v->level2IndexNodeHasProblems))
+                search.searchForLevel2IndexNodes();
+            if (v->level2IndexNodeHasProblems) search.searchForLeafNodes();
+            if (v->firstLeafNode != 0 && v->catNodeSize != 0) {
+                CatalogReader(*v).makeTree();
+                if (v->orphEntriesTotal > 0) {
+                    OrphanEntries orphans(*v);
+                    orphans.setKeepUnplacedEntries(true);
+                    orphans.processOrphanEntriesWithIncrement(false, false);
+                }
+            }
+        } else {
+            hfs.getCatalogExtFromVIB();
+        }
+    }
+    if (!valid) v->setBlockSize(8);
+    AdvancedTreeScan(*v).makeAdvTree();
+    v->processDuplicateEntries();
+    v->freeTree();
+    return 0;
+}

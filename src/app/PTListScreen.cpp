@@ -1,0 +1,24 @@
+#include "app/PTListScreen.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+PTListScreen::PTListScreen(QWidget* parent)
+    : WizardScreen(tr("Partitions"),
+                   tr("Select the partition to recover from, or search the whole disk for lost volumes."), parent) {
+    auto* table = makeTable(QStringLiteral("tableViewPTList"), {tr("Drives")}, this);
+    table->horizontalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(80);
+    content()->addWidget(table, 1);
+    auto* searchAll = new QCheckBox(tr("Search the whole disk for lost volumes"), this);
+    searchAll->setObjectName(QStringLiteral("buttonPTListCheckBoxScanForVolumes"));
+    content()->addWidget(searchAll);
+
+    addHomeButton(QStringLiteral("buttonGoToHomeFromPTListTab"));
+    addHelpButton(QStringLiteral("buttonHelpPTListTab"), QStringLiteral("partitions"));
+    addStepButton(tr("Back"), QStringLiteral("buttonPTListBack"));
+    addStepButton(tr("Next"), QStringLiteral("buttonPTListNext"), true);
+}

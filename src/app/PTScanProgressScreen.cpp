@@ -1,0 +1,59 @@
+#include "app/PTScanProgressScreen.h"
+
+#include "app/BusyIndicator.h"
+#include "app/ProgressIndicator.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+PTScanProgressScreen::PTScanProgressScreen(QWidget* parent)
+    : WizardScreen(tr("Searching for Lost Volumes"),
+                   tr("Every sector of the disk is examined for the start of a volume. This can take a while."),
+                   parent) {
+    auto* bar = new ProgressIndicator(this);
+    bar->setObjectName(QStringLiteral("progressIndicatorScanForVolumes"));
+    content()->addWidget(bar);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(6);
+    grid->addWidget(makeLabel(QString(), tr("Started:"), "caption", this), 0, 0);
+    grid->addWidget(makeLabel(QStringLiteral("textFieldScanForVolumesStartTime"), QString(), "value", this), 0, 1);
+    grid->addWidget(makeLabel(QString(), tr("Time Elapsed:"), "caption", this), 0, 2);
+    grid->addWidget(makeLabel(QStringLiteral("textFieldScanForVolumesTimeElapsed"), QString(), "value", this), 0, 3);
+    grid->addWidget(makeLabel(QString(), tr("Time Remaining:"), "caption", this), 1, 0);
+    grid->addWidget(makeLabel(QStringLiteral("textFieldETAScanForVolumes"), QString(), "value", this), 1, 1);
+    auto* subTask = new QHBoxLayout;
+    subTask->setSpacing(8);
+    subTask->addWidget(makeLabel(QStringLiteral("pleaseWaitForValidatingVolumeTextField"), QString(), "caption", this));
+    subTask->addWidget(makeLabel(QStringLiteral("textFieldETAValidityScan"), QString(), "value", this));
+    auto* spinner = new BusyIndicator(this);
+    spinner->setObjectName(QStringLiteral("progressIndicatorScanForVolumesValidityScan"));
+    subTask->addWidget(spinner);
+    subTask->addStretch(1);
+    grid->addLayout(subTask, 1, 2, 1, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    content()->addLayout(grid);
+
+    auto* found = new QTableWidget(0, 2, this);
+    found->setObjectName(QStringLiteral("tableViewScanForVolumes"));
+    found->setHorizontalHeaderLabels({tr("Found"), tr("Validity")});
+    found->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    found->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    found->verticalHeader()->hide();
+    found->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    found->setSelectionMode(QAbstractItemView::NoSelection);
+    found->setShowGrid(false);
+    found->setFocusPolicy(Qt::NoFocus);
+    found->verticalHeader()->setDefaultSectionSize(26);
+    content()->addWidget(found, 1);
+
+    addHelpButton(QStringLiteral("buttonHelpPTScanProgTab"), QStringLiteral("lost-volumes"));
+    addStepButton(tr("Stop"), QStringLiteral("buttonStopScanForVolumes"));
+}

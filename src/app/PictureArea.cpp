@@ -1,0 +1,17 @@
+#include "app/PictureArea.h"
+
+#include <QLabel>
+
+PictureArea::PictureArea(const QString& pictureName, const QString& overlayName, QWidget* parent)
+    : QWidget(parent), picture_(new QLabel(this)), overlay_(new QLabel(this)) {
+    setFixedSize(kSide, kSide);
+    for (QLabel* label : {picture_, overlay_}) {
+        label->setGeometry(0, 0, kSide, kSide);
+        label->setAlignment(Qt::AlignCenter);
+    }
+    picture_->setObjectName(pictureName);
+    overlay_->setObjectName(overlayName);
+    // The overlay is mostly transparent; it must not swallow the pointer.
+    overlay_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    overlay_->raise();
+}

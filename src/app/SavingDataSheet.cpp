@@ -1,0 +1,28 @@
+#include "app/SavingDataSheet.h"
+
+#include "app/ProgressIndicator.h"
+#include "app/WizardScreen.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+SavingDataSheet::SavingDataSheet(QWidget* parent)
+    : SheetWindow(QStringLiteral("windowSavingData"), tr("Saving Marked Files"),
+                  tr("The marked files and folders are being written to the destination folder."), parent) {
+    auto* bar = new ProgressIndicator(this);
+    bar->setObjectName(QStringLiteral("progressTree"));
+    body()->addWidget(bar);
+    auto* grid = new QGridLayout;
+    grid->addWidget(WizardScreen::makeLabel(QStringLiteral("textFieldSavedData"), QString(), "value", this), 0, 0);
+    grid->addWidget(WizardScreen::makeLabel(QString(), tr("Time Elapsed:"), "caption", this), 0, 1, Qt::AlignRight);
+    grid->addWidget(WizardScreen::makeLabel(QStringLiteral("textFieldSavingTimeElapsed"), QString(), "value", this), 0,
+                    2);
+    grid->setColumnStretch(0, 1);
+    body()->addLayout(grid);
+    auto* stop = new QPushButton(tr("Stop Saving"), this);
+    stop->setObjectName(QStringLiteral("stopSaveButton"));
+    buttons()->addWidget(stop);
+}

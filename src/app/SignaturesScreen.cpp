@@ -1,0 +1,82 @@
+#include "app/SignaturesScreen.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+SignaturesScreen::SignaturesScreen(QWidget* parent)
+    : WizardScreen(tr("File Types"), tr("Mark the kinds of file to search for. Fewer types make a faster search."),
+                   parent) {
+    auto* findRow = new QHBoxLayout;
+    findRow->setSpacing(8);
+    auto* find = new QLineEdit(this);
+    find->setObjectName(QStringLiteral("findFTSearchField"));
+    find->setClearButtonEnabled(true);
+    find->setFixedWidth(340);
+    findRow->addWidget(find);
+    auto* stepper = new QSpinBox(this);
+    stepper->setObjectName(QStringLiteral("stepperFT"));
+    stepper->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
+    findRow->addWidget(stepper);
+    findRow->addWidget(makeLabel(QStringLiteral("findFTStatusTextField"), QString(), "caption", this), 1);
+    content()->addLayout(findRow);
+
+    auto* outline = makeOutline(QStringLiteral("outlineViewSig"),
+                                {tr("File Types"), tr("Mark"), tr("Maximum File Size to recover")}, this);
+    outline->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    outline->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    content()->addWidget(outline, 1);
+
+    auto* counts = new QHBoxLayout;
+    counts->setSpacing(18);
+    counts->addWidget(makeLabel(QStringLiteral("textFieldNumMarkedUnmarkedSig"), QString(), "caption", this));
+    counts->addWidget(makeLabel(QStringLiteral("textFieldNumTotalSig"), QString(), "caption", this));
+    counts->addWidget(makeLabel(QStringLiteral("textFieldNumTotalSigCategories"), QString(), "caption", this));
+    counts->addStretch(1);
+    content()->addLayout(counts);
+
+    auto* editing = new QHBoxLayout;
+    editing->setSpacing(8);
+    const struct {
+        const char* name;
+        const char* text;
+    } buttons[] = {
+        {"buttonSigSelectAll", QT_TR_NOOP("Mark All")},
+        {"buttonSigDeselectAll", QT_TR_NOOP("Unmark All")},
+        {"buttonSigAddFileType", QT_TR_NOOP("Add File Type...")},
+        {"buttonSigRemoveFileType", QT_TR_NOOP("Delete File Type")},
+        {"buttonSigLoadFileTypes", QT_TR_NOOP("Load File Types")},
+    };
+    for (const auto& b : buttons) {
+        auto* button = new QPushButton(tr(b.text), this);
+        button->setObjectName(QString::fromLatin1(b.name));
+        editing->addWidget(button);
+    }
+    editing->addStretch(1);
+    auto* speed = new QVBoxLayout;
+    speed->setSpacing(3);
+    speed->addWidget(makeLabel(QStringLiteral("textFieldEstimatedRecoverySpeedStatic"), QString(), "caption", this));
+    auto* gradient = new QLabel(this);
+    gradient->setObjectName(QStringLiteral("imageViewSigSpeedGradient"));
+    gradient->setFixedSize(220, 14);
+    gradient->setScaledContents(true);
+    speed->addWidget(gradient);
+    editing->addLayout(speed);
+    content()->addLayout(editing);
+
+    auto* range = new QCheckBox(tr("Choose the part of the drive to search before the scan starts"), this);
+    range->setObjectName(QStringLiteral("rawSearchCheckBox"));
+    content()->addWidget(range);
+
+    addHomeButton(QStringLiteral("buttonGoToHomeFromSignaturesTab"));
+    addHelpButton(QStringLiteral("buttonHelpSignaturesTab"), QStringLiteral("file-types"));
+    addStepButton(tr("Back"), QStringLiteral("buttonSigSelBack"));
+    addStepButton(tr("Skip"), QStringLiteral("skipButtonSigTab"));
+    addStepButton(tr("Next"), QStringLiteral("nextButtonSigTab"), true);
+}

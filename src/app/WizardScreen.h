@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QWidget>
+
+class HoverButton;
+class QHBoxLayout;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+// The frame shared by the screens after the recovery-kind choice: a heading
+// with a line under it, the screen's own content, and a footer with the home
+// and help buttons on the left and the screen's steps (Back, Next, Stop ...)
+// on the right. Every screen looks alike and puts its steps in one place.
+class WizardScreen : public QWidget {
+    Q_OBJECT
+public:
+    // The subtitle label gets subtitleName as object name when the program
+    // rewrites it (the drives list's heading).
+    WizardScreen(const QString& title, const QString& subtitle, QWidget* parent = nullptr,
+                 const QString& subtitleName = QString());
+
+    QLabel* titleLabel() const { return title_; }
+    QLabel* subtitleLabel() const { return subtitle_; }
+
+    // A label with an object name and a look ("caption", "value", "status",
+    // "heading", "count"), shared by all screens and sheets.
+    static QLabel* makeLabel(const QString& objectName, const QString& text, const char* role,
+                             QWidget* parent = nullptr);
+
+    // A list or an outline with its column headings; the rows come from
+    // the model that the list's owner installs.
+    static class QTableView* makeTable(const QString& objectName, const QStringList& columns, QWidget* parent);
+    static class QTreeView* makeOutline(const QString& objectName, const QStringList& columns, QWidget* parent);
+
+protected:
+    QVBoxLayout* content() const { return content_; }
+    HoverButton* addHomeButton(const QString& objectName);
+    HoverButton* addHelpButton(const QString& objectName, const QString& manualSection);
+    // Footer buttons on the right, in the order added; the primary one is
+    // the step forward and is drawn in the accent colour.
+    QPushButton* addStepButton(const QString& text, const QString& objectName, bool primary = false);
+    QHBoxLayout* footerLeft() const { return footerLeft_; }
+
+private:
+    QLabel* title_;
+    QLabel* subtitle_;
+    QVBoxLayout* content_;
+    QHBoxLayout* footerLeft_;
+    QHBoxLayout* footerRight_;
+};

@@ -1,0 +1,95 @@
+#include "hfsplus/AdvancedTreeScan.h"
+
+#include "hfsplus/BTreeTableClassOrph.h"
+#include "hfsplus/CatalogFragmentSearch.h"
+#include "hfsplus/HFSPlusStructures.h"
+#include "hfsplus/HFSPlusVolume.h"
+#include "hfsplus/OrphanEntries.h"
+#include "platform/AppController.h"
+#include "volume/Volume.h"
+
+#include <limits>
+
+namespace {
+
+void invalidateTimer() {
+    if (auto* c = platform::appController()) c->invalidateTimer();
+}
+
+std::uint64_t saturatingMulAdd(std::uint64_t base, std::uint64_t a, std::uint64_t b) {
+    std::uint64_t product, sum;
+    if (__builtin_mul_overflow(a, b, &product) || __builtin_add_overflow(base, product, &sum))
+        return std::numeric_limits<std::uint64_t>::max();
+    return sum;
+}
+
+} // namespace
+
+bool AdvancedTreeScan::makeAdvTree() {
+    Volume& v = volume_;
+    if (!v.dirRoot) v.createRoot();
+
+    OrphanEntries orphans(v);
+    orphans.handOverUnplacedEntries(v.btreeOrph.get(), v.btreeOrphAdvScanEntries.get());
+    v.btreeOrph = std::make_unique<BTreeTableClassOrph>();
+    // From here on the count is of this step's plain orphans only.
+    v.orphEntriesTotal = 0;
+
+    CatalogFragmentSearch(v).searchCatFrags();
+    checkAllocationFile();
+
+    if (v.orphEntriesTotal > 0) {
+        orphans.setKeepUnplacedEntries(true);
+        orphans.processOrphanEntriesWithIncrement(true, false);
+        orphans.handOverUnplacedEntries(v.btreeOrph.get(), v.btreeOrphAdvScanEntries.get());
+        v.btreeOrph.reset();
+        invalidateTimer();
+    }
+    if (v.orphAdvScanEntriesTotal > 0) {
+        orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
+        invalidateTimer();
+        orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
+        invalidateTimer();
+        v.btreeOrphAdvScanEntries.reset();
+    }
+    return true;
+}
+
+void AdvancedTreeScan::checkAllocationFile() {
+    Volume& v = volume_;
+    const HFSPlusForkData_& fork = v.vib.allocationFile;
+    std::uint64_t listed = 0;
+    // Zero descriptors are passed over, not taken as the end of the list.
+    for (const HFSPlusExtentDescriptor_& d : fork.extents) {
+        if (d.startBlock == 0) continue;
+        v.allocationExt.emplace_back(d.startBlock, d.blockCount);
+        listed += d.blockCount;
+    }
+    if (listed < fork.totalBlocks) {
+        if (auto more = HFSPlusVolume(v).extentsForID(hfsplus::kAllocationFileID, hfsplus::kDataFork,
+                                                      static_cast<std::uint32_t>(listed), fork.totalBlocks))
+            v.allocationExt.insert(v.allocationExt.end(), more->begin(), more->end());
+    }
+}
+
+void AdvancedTreeScan::fillAllocationExt() {
+    checkAllocationFile();
+}
+
+bool AdvancedTreeScan::sectorIsInCatalogFile(std::uint64_t sector) const {
+    if (!volume_.catalogExt.empty()) return sectorIsInThisExtArray(volume_.catalogExt, sector);
+    if (!volume_.catalogExtAsPerVIB.empty()) return sectorIsInThisExtArray(volume_.catalogExtAsPerVIB, sector);
+    return false;
+}
+
+bool AdvancedTreeScan::sectorIsInThisExtArray(const std::vector<Extent>& array, std::uint64_t sector) const {
+    const std::uint64_t start = volume_.HPlusVolStart();
+    const std::uint64_t blockSize = volume_.blockSize();
+    for (const Extent& e : array) {
+        const std::uint64_t first = saturatingMulAdd(start, e.startBlock(), blockSize);
+        const std::uint64_t end =
+            saturatingMulAdd(start, static_cast<std::uint64_t>(e.startBlock()) + e.blockCount(), blockSize);
+        if (first <= sector && sector < end) return true;
+    }
+    return false;
+}

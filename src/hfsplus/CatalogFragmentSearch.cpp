@@ -1,0 +1,317 @@
+#include "hfsplus/CatalogFragmentSearch.h"
+
+#include "hfsplus/AdvancedTreeScan.h"
+#include "hfsplus/BTreeTableClassOrph.h"
+#include "hfsplus/HFSPlusStructures.h"
+#include "hfsplus/HFSPlusVolume.h"
+#include "platform/AppController.h"
+#include "platform/SystemLog.h"
+#include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassUInt32.h"
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+using platform::ByteView;
+using platform::Dict;
+
+namespace {
+
+constexpr const char* kStatus = "Searching catalog fragments...";
+constexpr std::uint64_t kProgressEveryGroups = 50;
+constexpr std::int32_t kAssumedNodeSectors = 8;
+constexpr std::uint16_t kFirstRecordOffset = 14;
+constexpr std::uint16_t kMinKeyLength = 6;
+constexpr std::uint16_t kMaxKeyLength = 516;
+constexpr std::uint16_t kMaxNodeRecords = 254;
+constexpr std::uint32_t kLostFoldersID = 8;
+
+// Finder's folder-view files: never worth recovering.
+constexpr std::u16string_view kDSStore = u".DS_Store";
+
+std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t product;
+    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
+}
+
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t sum;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
+}
+
+void post(const Dict& progress) {
+    if (auto* c = platform::appController()) c->updateProgress(progress);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The search
+
+void CatalogFragmentSearch::makeLostFolders() {
+    Volume& v = volume_;
+    if (!v.dirRoot) {
+        platform::logLine("No tree root for \"Lost Folders\"; orphan folders of the advanced scan cannot be placed");
+        return;
+    }
+    NewDir* node = newdir::allocate();
+    node->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
+    node->fileType = NewDir::Folder;
+    node->fileID = kLostFoldersID;
+    node->parentID = hfsplus::kRootFolderID;
+    v.setFileName(u"Lost Folders", node);
+    v.setPathName(u"/Root", node);
+    node->childIndex = v.btree.get();
+    node->pndirPointer = v.dirRoot;
+    node->advScanIndex = v.btreeAdvScan;
+    node->deleted = 1;
+    v.addChildUpdateBTree(node, v.dirRoot);
+    ++v.dirRoot->childrenCount;
+    // The advanced scan's folder index is the ID index whenever both exist;
+    // the second insert then changes nothing.
+    if (v.btreeAdvScan) v.btreeAdvScan->insert(std::make_unique<ItemType>(kLostFoldersID, node));
+    v.dirLostFolders = node;
+}
+
+void CatalogFragmentSearch::searchCatFrags() {
+    Volume& v = volume_;
+    const std::uint64_t sectors = v.sizeInSect();
+    const std::uint64_t groups = sectors / kGroupSectors;
+    post(Dict{{"Progress Status", kStatus}, {"Progress Type", 1}, {"BarDoubleValue", 0}});
+    post(Dict{{"BarMaxValue", static_cast<unsigned long long>(groups)},
+              {"Progress Status", kStatus},
+              {"BarMinValue", 0}});
+    post(Dict{{"TimeRemaining", ""}});
+
+    makeLostFolders();
+
+    const std::uint32_t bps = v.u32BytesInSector();
+    if (bps == 0) return;
+    // The volume's own sectors, counted on the device: a volume found on a
+    // disk begins at startSector.
+    const std::uint64_t first = v.startSector;
+    const std::uint64_t end = saturatingAdd(first, sectors);
+    const std::uint64_t groupsPerBatch = std::max<std::uint64_t>(1, kBatchBytes / (kGroupSectors * bps));
+    const std::uint64_t batchSectors = groupsPerBatch * kGroupSectors;
+
+    const auto started = std::chrono::steady_clock::now();
+    std::uint64_t counted = 0;
+    for (std::uint64_t at = first; at < end; at += std::min(batchSectors, end - at)) {
+        if (v.stopTreeThread()) break;
+        // One large read for many groups; a batch that cannot be read is
+        // looked at as zeros, never as what an earlier read left (the reader
+        // zero-fills what lies past the end of the medium).
+        const std::uint64_t n = std::min(batchSectors, end - at);
+        batch_.resize(static_cast<std::size_t>(n) * bps);
+        if (!v.readSector(at, static_cast<std::int32_t>(n), batch_.data())) std::fill(batch_.begin(), batch_.end(), 0);
+        batchStart_ = at;
+        batchSectors_ = n;
+
+        for (std::uint64_t g = at; g < at + n; g += kGroupSectors) {
+            if (v.stopTreeThread()) break;
+            ++counted;
+            if (counted % kProgressEveryGroups == 0) {
+                const double elapsed =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+                const double remaining =
+                    elapsed * (static_cast<double>(groups) - static_cast<double>(counted)) / static_cast<double>(counted);
+                post(Dict{{"Progress Status", kStatus},
+                          {"BarDoubleValue", static_cast<unsigned long long>(counted)},
+                          {"TimeRemaining", v.getTimeFormStringForInterval(remaining)}});
+            }
+            const std::uint64_t groupEnd = std::min(g + kGroupSectors, at + n);
+            for (std::uint64_t s = g; s < groupEnd; ++s) {
+                if (v.stopTreeThread()) break;
+                examineSector(s, ByteView(batch_.data() + (s - at) * bps, bps));
+            }
+        }
+    }
+    batch_.clear();
+    batch_.shrink_to_fit();
+    batchStart_ = batchSectors_ = 0;
+}
+
+void CatalogFragmentSearch::examineSector(std::uint64_t sector, ByteView bytes) {
+    const std::size_t size = bytes.size();
+    if (size < 4 || bytes.be16(size - 2) != kFirstRecordOffset || bytes.be16(size - 4) <= kFirstRecordOffset) return;
+    Volume& v = volume_;
+    if (v.catNodeSize <= 0) v.catNodeSize = kAssumedNodeSectors;
+    const auto nodeSectors = static_cast<std::uint64_t>(v.catNodeSize);
+    // A node that would begin before the volume is not the volume's (the
+    // sector itself always lies inside it).
+    if (sector < v.startSector || sector - v.startSector + 1 < nodeSectors) return;
+    const std::uint64_t firstSector = sector + 1 - nodeSectors;
+    const BTNodeDescriptor_ desc = convertBTNodeDesc(sectorsAt(firstSector, 1, descriptor_));
+    if (desc.height == 1 && desc.kind == hfsplus::kLeafNode && desc.numRecords >= 1 &&
+        desc.numRecords <= kMaxNodeRecords && desc.reserved == 0)
+        processCatFrags(firstSector);
+}
+
+ByteView CatalogFragmentSearch::sectorsAt(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& scratch) {
+    const std::uint32_t bps = volume_.u32BytesInSector();
+    if (sector >= batchStart_ && count <= batchSectors_ && sector - batchStart_ <= batchSectors_ - count &&
+        !batch_.empty())
+        return ByteView(batch_.data() + (sector - batchStart_) * bps, static_cast<std::size_t>(count) * bps);
+    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        scratch.clear();
+        return ByteView(scratch);
+    }
+    // Zeros when the node is not wholly inside the volume or unreadable.
+    HFSPlusVolume(volume_).readNode(sector, static_cast<std::int32_t>(count), scratch);
+    return ByteView(scratch);
+}
+
+bool CatalogFragmentSearch::getIfUnusedSectorForCatalogNode(std::uint64_t sector) {
+    BTreeTableClassUInt32* used = volume_.btreeForUsedCatNodeSector.get();
+    return !(used && used->retrieveKeyField(sector) != nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// One fragment
+
+void CatalogFragmentSearch::processCatFrags(std::uint64_t sector) {
+    Volume& v = volume_;
+    if (!getIfUnusedSectorForCatalogNode(sector)) return;
+    const bool inCatalogFile =
+        v.advScanEntriesCanBePutIntoOrphanEntryArray && AdvancedTreeScan(v).sectorIsInCatalogFile(sector);
+    if (v.catNodeSize <= 0) v.catNodeSize = kAssumedNodeSectors;
+    const ByteView node = sectorsAt(sector, static_cast<std::uint64_t>(v.catNodeSize), node_);
+    if (node.empty()) return;
+    const BTNodeDescriptor_ desc = convertBTNodeDesc(node);
+    takeRecords(node, desc.numRecords, inCatalogFile);
+}
+
+void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords, bool inCatalogFile) {
+    Volume& v = volume_;
+    const std::uint32_t bps = v.u32BytesInSector();
+    const std::size_t nodeBytes = node.size();
+    // The offset table holds one slot per record and the free-space offset;
+    // L is the last byte in front of it.
+    const std::int64_t limit =
+        static_cast<std::int64_t>(nodeBytes) - 1 - 2 * (static_cast<std::int64_t>(numRecords) + 1);
+    if (limit < static_cast<std::int64_t>(kFirstRecordOffset)) return;
+    const auto L = static_cast<std::uint64_t>(limit);
+    const std::size_t lastSector = nodeBytes - std::min<std::size_t>(nodeBytes, bps);
+
+    const std::uint64_t blockBytes = static_cast<std::uint64_t>(v.blockSize()) * bps;
+    const std::uint64_t volumeBytes = saturatingMul(v.sizeInSect(), bps);
+    // Found files keep the sectors per block in 8 bits and the data start in
+    // 32; a geometry beyond that cannot be represented, so no file is taken.
+    const bool filesRepresentable = v.blockSize() <= std::numeric_limits<std::uint8_t>::max() &&
+                                    v.blocksStartsAtSector <= std::numeric_limits<std::uint32_t>::max();
+    if (!filesRepresentable && !loggedUnrepresentable_) {
+        loggedUnrepresentable_ = true;
+        platform::logFormat("HFS+ volume on %@: allocation blocks of %u sectors cannot be kept with found files; "
+                            "file fragments are skipped",
+                            v.path(), v.blockSize());
+    }
+
+    for (std::uint32_t i = 0; i < numRecords; ++i) {
+        if (v.stopTreeThread()) return;
+        const std::size_t slot = nodeBytes - 2 * (static_cast<std::size_t>(i) + 1);
+        if (slot < lastSector) return;
+        const std::uint64_t r = node.be16(slot);
+        if (r < kFirstRecordOffset || r + 2 > L) return;
+        const std::uint16_t keyLength = node.be16(r);
+        if (keyLength < kMinKeyLength || keyLength > kMaxKeyLength) continue;
+        if (r + keyLength + 2 > L) return;
+        if (node.be32(r + 2) == 0) return;
+        const std::uint16_t nameLength = node.be16(r + 6);
+        if (nameLength < 1 || nameLength > hfsplus::kMaxNameLength) continue;
+        const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(node.sub(r, std::size_t{keyLength} + 2));
+        if (r + 2 + keyLength + 2 > L) return;
+        // The name lies inside its key, as in every key the file system writes.
+        if (6 + 2 * static_cast<std::uint64_t>(nameLength) > keyLength) continue;
+        const std::u16string& name = key.nodeName.unicode;
+        if (name.empty() || name == kDSStore) continue;
+        const std::uint64_t data = r + keyLength + 2;
+        const std::int16_t type = node.bes16(data);
+        if (type != hfsplus::kFolderRecord && type != hfsplus::kFileRecord) continue;
+        // The root folder's own record: "Root" stands for it.
+        if (key.parentID == hfsplus::kRootParentID) continue;
+
+        if (type == hfsplus::kFolderRecord) {
+            if (data + hfsplus::kCatalogFolderSize > L) return;
+            const HFSPlusCatalogFolder_ folder = convertHPlusCatalogFolder(node.sub(data, hfsplus::kCatalogFolderSize));
+            if (folder.accessDate == 0 || folder.contentModDate == 0 || folder.createDate == 0 || folder.folderID == 0)
+                return;
+            if (folder.recordType != hfsplus::kFolderRecord) return;
+            NewDir* dir = newdir::allocate();
+            dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
+            dir->fileType = NewDir::Folder;
+            dir->parentID = key.parentID;
+            dir->fileID = folder.folderID;
+            dir->createDate = folder.createDate;
+            dir->modDate = folder.contentModDate;
+            v.setFileName(name, dir);
+            v.maxFileID = std::max(v.maxFileID, folder.folderID);
+            park(folder.folderID, dir, inCatalogFile);
+            continue;
+        }
+
+        if (data + hfsplus::kCatalogFileSize > L) return;
+        const HFSPlusCatalogFile_ file = convertHPlusCatalogFile(node.sub(data, hfsplus::kCatalogFileSize));
+        if (file.accessDate == 0 || file.contentModDate == 0 || file.createDate == 0 || file.fileID == 0) return;
+        if (file.recordType != hfsplus::kFileRecord) return;
+        // Sizes must agree with the forks' block counts and fit the volume.
+        if (blockBytes == 0 || !filesRepresentable) continue;
+        if (saturatingAdd(file.dataFork.logicalSize, file.resourceFork.logicalSize) >= volumeBytes) continue;
+        bool forksAgree = true;
+        for (const HFSPlusForkData_* fork : {&file.dataFork, &file.resourceFork}) {
+            if (fork->logicalSize > saturatingMul(fork->totalBlocks, blockBytes)) forksAgree = false;
+            const std::uint64_t needed = fork->logicalSize / blockBytes + (fork->logicalSize % blockBytes != 0);
+            if (fork->totalBlocks != needed) forksAgree = false;
+        }
+        if (!forksAgree) continue;
+
+        NewDir* dir = newdir::allocate();
+        dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
+        dir->fileType = NewDir::File;
+        dir->parentID = key.parentID;
+        dir->fileID = file.fileID;
+        dir->createDate = file.createDate;
+        dir->modDate = file.contentModDate;
+        v.setFileName(name, dir);
+        dir->fileSize = file.dataFork.logicalSize;
+        dir->sectorsPerBlock = static_cast<std::uint8_t>(v.blockSize());
+        // The eight extents of the record; overflow records are not looked up
+        // for a fragment.
+        std::uint64_t listed = 0;
+        const std::size_t used = extentListLength(file.dataFork.extents);
+        for (std::size_t e = 0; e < used; ++e) {
+            v.addDataExtStartBlock(file.dataFork.extents[e].startBlock, file.dataFork.extents[e].blockCount, dir);
+            listed += file.dataFork.extents[e].blockCount;
+        }
+        const std::uint32_t total = file.dataFork.totalBlocks;
+        if ((used < hfsplus::kExtentsPerRecord && listed != total) ||
+            (used == hfsplus::kExtentsPerRecord && listed > total)) {
+            v.freeNDir(dir);
+            continue;
+        }
+        dir->fileCount = 1;
+        v.maxFileID = std::max(v.maxFileID, file.fileID);
+        park(file.fileID, dir, inCatalogFile);
+    }
+}
+
+void CatalogFragmentSearch::park(std::uint32_t id, NewDir* node, bool inCatalogFile) {
+    Volume& v = volume_;
+    BTreeTableClassOrph* orphans;
+    if (inCatalogFile) {
+        ++v.orphEntriesTotal;
+        orphans = v.btreeOrph.get();
+    } else {
+        ++v.orphAdvScanEntriesTotal;
+        orphans = v.btreeOrphAdvScanEntries.get();
+    }
+    // The first fragment met with an ID stays (the lowest sector); a later
+    // one is dropped, and so is everything when there is no index to park in.
+    if (!orphans || orphans->retrieveKeyField(id) != nullptr) {
+        v.freeNDir(node);
+        return;
+    }
+    orphans->insert(std::make_unique<ItemTypeOrph>(id, node));
+}

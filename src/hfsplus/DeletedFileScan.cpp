@@ -1,0 +1,348 @@
+#include "hfsplus/DeletedFileScan.h"
+
+#include "hfsplus/BTreeTableClassOrph.h"
+#include "hfsplus/CatalogNodeSearch.h"
+#include "hfsplus/HFSPlusStructures.h"
+#include "hfsplus/HFSPlusVolume.h"
+#include "hfsplus/JournalExtents.h"
+#include "hfsplus/JournalSectorReader.h"
+#include "hfsplus/LiveFileReader.h"
+#include "platform/AppController.h"
+#include "platform/SystemLog.h"
+#include "volume/BTreeTableClass.h"
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+using platform::ByteView;
+using platform::Dict;
+
+namespace {
+
+constexpr std::int64_t kFirstRecordOffset = 14;
+constexpr std::int64_t kMinKeyLength = 6;
+constexpr std::int64_t kMaxKeyLength = 516;
+// A node descriptor's record count: a copy claiming more is not a node.
+constexpr std::uint16_t kMaxNodeRecords = 254;
+
+// Finder's folder-view files: never worth recovering.
+constexpr std::u16string_view kDSStore = u".DS_Store";
+
+std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t product;
+    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
+}
+
+} // namespace
+
+DeletedFileScan::DeletedFileScan(Volume& volume) noexcept : volume_(volume) {}
+DeletedFileScan::~DeletedFileScan() = default;
+
+// ---------------------------------------------------------------------------
+// The live-file pass
+
+void DeletedFileScan::startMakingTreeDeletedFileScan() {
+    Volume& v = volume_;
+    auto phase = [&v](auto&& step) {
+        v.startPreventingSleep();
+        step();
+        v.stopPreventingSleep();
+    };
+    v.aborting = false;
+    CatalogNodeSearch search(v);
+    if (v.catTreeDepth > 1) phase([&] { search.enumerateLevel2IndexNodes(); });
+    if (v.leafNodePointerArray && (v.leafNodePointerArray->empty() || v.level2IndexNodeHasProblems))
+        phase([&] { search.searchForLevel2IndexNodes(); });
+    if (v.level2IndexNodeHasProblems) phase([&] { search.searchForLeafNodes(); });
+    if (v.firstLeafNode != 0 && v.catNodeSize != 0) phase([&] { makeTreeDeletedFileScan(); });
+}
+
+bool DeletedFileScan::makeTreeDeletedFileScan() {
+    auto* controller = platform::appController();
+    if (controller) controller->setUpTimer();
+    readFilesAndFoldersDeletedFileScan();
+    if (controller) controller->invalidateTimer();
+    return true;
+}
+
+bool DeletedFileScan::readFilesAndFoldersDeletedFileScan() {
+    LiveFileReader(volume_).readFilesAndFolders();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The journal node search
+
+void DeletedFileScan::searchCatFragsForDeletedFiles() {
+    Volume& v = volume_;
+    v.fileCount = v.folderCount = v.entryCount = 0;
+    v.dataSize = 0;
+
+    const std::uint32_t bps = v.u32BytesInSector();
+    const std::uint64_t n = bps == 0 ? 0 : v.journalSize / bps;
+    HFSPlusVolume::postProgress(Dict{{"Progress Status", "default"}, {"Progress Type", 1}, {"BarDoubleValue", 0}});
+    HFSPlusVolume::postProgress(Dict{{"BarMaxValue", static_cast<unsigned long long>(n)},
+                                     {"Progress Status", "default"},
+                                     {"BarMinValue", 0}});
+    HFSPlusVolume::postProgress(Dict{{"TimeRemaining", ""}});
+    if (auto* c = platform::appController()) c->setUpTimer();
+    const auto start = std::chrono::steady_clock::now();
+
+    filesRepresentable_ = v.blockSize() <= std::numeric_limits<std::uint8_t>::max() &&
+                          v.blocksStartsAtSector <= std::numeric_limits<std::uint32_t>::max();
+    if (!filesRepresentable_)
+        platform::logFormat("HFS+ volume on %@: allocation blocks of %u sectors cannot be kept with found files; "
+                            "journal files are skipped",
+                            v.path(), v.blockSize());
+    if (n == 0) return;
+
+    // The journal lies inside the volume (getJournalSizeAndStart sees to
+    // it), so its sector numbers cannot wrap.
+    const std::uint64_t first = v.HPlusVolStart() + v.journalStart / bps;
+    journal_ = std::make_unique<JournalSectorReader>(v, first, n);
+    const std::uint64_t nodeSectors = v.catNodeSize > 0 ? static_cast<std::uint64_t>(v.catNodeSize) : 0;
+    auto timeText = [&](std::uint64_t counted) {
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double c = static_cast<double>(counted);
+        return v.getTimeFormStringForInterval(elapsed * (static_cast<double>(n) - c) / c);
+    };
+
+    std::vector<std::uint8_t> head;
+    for (std::uint64_t i = 0; i < n && !v.stopTreeThread(); ++i) {
+        if (!v.timerFireMethodCanRun()) {
+            Dict& update = v.dataUpdate;
+            update.clear();
+            update.set("Progress Status", "default");
+            update.set("BarDoubleValue", static_cast<unsigned long long>(i));
+            update.set("TimeRemaining", timeText(i + 1));
+            v.setTimerFireMethodCanRun(true);
+        }
+
+        // The last sector of a node: the offsets of its first record (14)
+        // and of its second (further on) end it.
+        const ByteView sector = journal_->sector(i);
+        if (sector.size() < 4) continue;
+        if (sector.be16(sector.size() - 2) != kFirstRecordOffset || sector.be16(sector.size() - 4) <= kFirstRecordOffset)
+            continue;
+        const std::uint64_t s = first + i;
+        if (nodeSectors == 0 || s + 1 < nodeSectors) continue;
+        const std::uint64_t t = s + 1 - nodeSectors;
+        if (!journal_->read(t, 1, head)) continue;
+        const BTNodeDescriptor_ desc = convertBTNodeDesc(ByteView(head));
+        if (desc.height == 1 && desc.kind == hfsplus::kLeafNode && desc.numRecords >= 1 &&
+            desc.numRecords <= kMaxNodeRecords && desc.reserved == 0)
+            processCatFragForDeletedFiles(t, timeText(i + 1));
+        // Every sector is examined: copies overlap and are not jumped over.
+    }
+    journal_.reset();
+}
+
+// ---------------------------------------------------------------------------
+// One journal node
+
+void DeletedFileScan::postNodeEnd(const std::optional<std::string>& timeRemaining) {
+    Dict progress;
+    if (timeRemaining) progress.set("TimeRemaining", *timeRemaining);
+    progress.set("Progress Status", "default");
+    progress.set("Folders", volume_.folderCount);
+    progress.set("Files", volume_.fileCount);
+    progress.set("Entries Found", volume_.entryCount);
+    progress.set("Data", static_cast<unsigned long long>(volume_.dataSize));
+    HFSPlusVolume::postProgress(progress);
+}
+
+void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
+                                                     const std::optional<std::string>& timeRemaining) {
+    Volume& v = volume_;
+    Dict opening{{"Progress Status", "default"}};
+    if (timeRemaining) opening.set("TimeRemaining", *timeRemaining);
+    HFSPlusVolume::postProgress(opening);
+
+    const std::int32_t nodeSectors = v.catNodeSize;
+    const bool read = nodeSectors > 0 && (journal_ ? journal_->read(sector, static_cast<std::uint32_t>(nodeSectors), buffer_)
+                                                   : HFSPlusVolume(v).readNode(sector, nodeSectors, buffer_));
+    if (!read) {
+        // Nothing of a node that could not be read is taken.
+        postNodeEnd(timeRemaining);
+        return;
+    }
+
+    const ByteView node(buffer_);
+    const auto b = static_cast<std::int64_t>(node.size());
+    const BTNodeDescriptor_ desc = convertBTNodeDesc(node);
+    const std::int64_t records = desc.numRecords;
+    // The last byte a record may use: the offset table (and its free-space
+    // slot) lies behind it.
+    const std::int64_t limit = (b - 1) - 2 * (records + 1);
+    const std::int64_t lastSector = b - static_cast<std::int64_t>(v.u32BytesInSector());
+
+    for (std::int64_t i = 0; i < records && !v.stopTreeThread(); ++i) {
+        const std::int64_t slot = b - 2 * (i + 1);
+        if (slot < lastSector || slot < 0) break;
+        const std::int64_t r = node.be16(static_cast<std::size_t>(slot));
+        if (r < kFirstRecordOffset || r + 2 > limit) break;
+        const std::int64_t k = node.be16(static_cast<std::size_t>(r));
+        if (k > kMaxKeyLength || k < kMinKeyLength || r + k + 2 > limit) break;
+        const std::uint32_t parentID = node.be32(static_cast<std::size_t>(r + 2));
+        if (parentID == 0) break;
+        const std::int64_t nameLength = node.be16(static_cast<std::size_t>(r + 6));
+        if (nameLength == 0) continue;
+        if (nameLength > static_cast<std::int64_t>(hfsplus::kMaxNameLength)) break;
+        // The name must lie inside its own key, which counts the parent ID,
+        // the name length and the name's units.
+        if (6 + 2 * nameLength > k) break;
+        const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(
+            node.sub(static_cast<std::size_t>(r), std::min<std::size_t>(static_cast<std::size_t>(k) + 2,
+                                                                        hfsplus::kCatalogKeyMaxSize)));
+        if (r + key.keyLength + 4 > limit) break;
+        const std::u16string& name = key.nodeName.unicode;
+        if (name.empty() || name == kDSStore) continue;
+
+        const std::size_t data = static_cast<std::size_t>(r + k + 2);
+        const std::int16_t type = node.bes16(data);
+        if (type != hfsplus::kFolderRecord && type != hfsplus::kFileRecord) continue;
+        // The root folder's own record: "Root" stands for it.
+        if (key.parentID == hfsplus::kRootParentID) continue;
+
+        const Next next = type == hfsplus::kFolderRecord
+                              ? takeFolder(data, key.parentID, name, limit)
+                              : takeFile(data, key.parentID, name, limit);
+        if (next == Next::EndNode) break;
+    }
+    postNodeEnd(timeRemaining);
+}
+
+bool DeletedFileScan::alreadyFound(std::uint32_t id) {
+    // In the tree from an earlier generation of its node, or parked from
+    // one: a later copy adds nothing, and is not counted again.
+    if (volume_.btree && volume_.btree->retrieveKeyField(id) != nullptr) return true;
+    return volume_.btreeOrph && volume_.btreeOrph->retrieveKeyField(id) != nullptr;
+}
+
+DeletedFileScan::Next DeletedFileScan::takeFolder(std::size_t dataOffset, std::uint32_t parentID,
+                                                  const std::u16string& name, std::int64_t limit) {
+    Volume& v = volume_;
+    if (static_cast<std::int64_t>(dataOffset + hfsplus::kCatalogFolderSize) > limit) return Next::EndNode;
+    const HFSPlusCatalogFolder_ folder =
+        convertHPlusCatalogFolder(ByteView(buffer_).sub(dataOffset, hfsplus::kCatalogFolderSize));
+    if (folder.accessDate == 0 || folder.contentModDate == 0 || folder.createDate == 0 || folder.folderID == 0 ||
+        folder.recordType != hfsplus::kFolderRecord)
+        return Next::EndNode;
+    if (alreadyFound(folder.folderID)) return Next::Record;
+
+    NewDir* dir = newdir::allocate();
+    if (filesRepresentable_) dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
+    dir->fileType = NewDir::Folder;
+    dir->parentID = parentID;
+    dir->fileID = folder.folderID;
+    dir->createDate = folder.createDate;
+    dir->modDate = folder.contentModDate;
+    dir->deleted = 1;
+    v.setFileName(name, dir);
+    v.maxFileID = std::max(v.maxFileID, folder.folderID);
+    ++v.folderCount;
+    ++v.entryCount;
+    attach(dir, parentID);
+    return Next::Record;
+}
+
+DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uint32_t parentID,
+                                                const std::u16string& name, std::int64_t limit) {
+    Volume& v = volume_;
+    if (static_cast<std::int64_t>(dataOffset + hfsplus::kCatalogFileSize) > limit) return Next::EndNode;
+    const HFSPlusCatalogFile_ file =
+        convertHPlusCatalogFile(ByteView(buffer_).sub(dataOffset, hfsplus::kCatalogFileSize));
+    if (file.accessDate == 0 || file.contentModDate == 0 || file.createDate == 0) return Next::Record;
+    if (file.fileID == 0 || file.recordType != hfsplus::kFileRecord) return Next::EndNode;
+
+    // Sizes must agree with the forks' block counts. Without a usable block
+    // size (or one the record cannot keep) no file can be placed at all.
+    const std::uint64_t blockBytes = static_cast<std::uint64_t>(v.blockSize()) * v.u32BytesInSector();
+    if (blockBytes == 0 || !filesRepresentable_) return Next::Record;
+    for (const HFSPlusForkData_* fork : {&file.dataFork, &file.resourceFork}) {
+        if (fork->logicalSize > saturatingMul(fork->totalBlocks, blockBytes)) return Next::Record;
+        const std::uint64_t blocksNeeded = fork->logicalSize / blockBytes + (fork->logicalSize % blockBytes != 0);
+        if (fork->totalBlocks != blocksNeeded) return Next::Record;
+    }
+    if (alreadyFound(file.fileID)) return Next::Record;
+    const HFSPlusExtentDescriptor_& firstExtent = file.dataFork.extents[0];
+    if (file.dataFork.logicalSize == 0 || file.dataFork.totalBlocks == 0 || firstExtent.startBlock == 0 ||
+        firstExtent.blockCount == 0)
+        return Next::Record;
+
+    NewDir* dir = newdir::allocate();
+    dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
+    dir->fileType = NewDir::File;
+    dir->parentID = parentID;
+    dir->fileID = file.fileID;
+    dir->createDate = file.createDate;
+    dir->modDate = file.contentModDate;
+    dir->fileSize = file.dataFork.logicalSize;
+    dir->sectorsPerBlock = static_cast<std::uint8_t>(v.blockSize());
+    v.setFileName(name, dir);
+    // The data fork's extents in the record; those beyond the eighth come
+    // from journal copies of extents nodes later.
+    for (const HFSPlusExtentDescriptor_& d : file.dataFork.extents) {
+        if (d.startBlock == 0) break;
+        if (!JournalExtents::extentInVolume(v, d.startBlock, d.blockCount)) {
+            platform::logFormat("Journal record of file %u not taken: blocks %u..+%u lie outside the volume",
+                                file.fileID, d.startBlock, d.blockCount);
+            v.freeNDir(dir);
+            return Next::Record;
+        }
+        v.addDataExtStartBlock(d.startBlock, d.blockCount, dir);
+    }
+    dir->fileCount = 1;
+
+    // The live file itself, unchanged: not deleted.
+    if (v.btreeNormalScan) {
+        const ItemType* live = v.btreeNormalScan->retrieveKeyField(file.fileID);
+        if (live && live->dir() && live->dir()->fileSize == dir->fileSize &&
+            v.fileNameOfDir(live->dir()) == v.fileNameOfDir(dir)) {
+            v.freeNDir(dir);
+            return Next::Record;
+        }
+    }
+
+    dir->deleted = 1;
+    v.maxFileID = std::max(v.maxFileID, file.fileID);
+    ++v.fileCount;
+    ++v.entryCount;
+    v.dataSize += dir->fileSize;
+    attach(dir, parentID);
+    return Next::Record;
+}
+
+void DeletedFileScan::attach(NewDir* node, std::uint32_t parentID) {
+    Volume& v = volume_;
+    // Set on parked entries too: whatever the orphan pass puts under them
+    // must be found by ID as well, by the journal extents search among
+    // others, whichever of them the pass meets first.
+    node->childIndex = v.btree.get();
+    const ItemType* parentItem = v.btree ? v.btree->retrieveKeyField(parentID) : nullptr;
+    NewDir* parent = parentItem ? parentItem->dir() : nullptr;
+    if (!parent) {
+        ++v.orphEntriesTotal;
+        if (v.btreeOrph)
+            v.btreeOrph->insert(std::make_unique<ItemTypeOrph>(node->fileID, node));
+        else
+            v.freeNDir(node);
+        return;
+    }
+    const bool file = node->fileType == NewDir::File;
+    // Nodes reach the tree only under a node already in it, so the parent
+    // links lead to the root; the bound only keeps the climb finite.
+    std::uint64_t steps = 0;
+    for (NewDir* a = parent; a != nullptr && steps <= v.entryCount + 8ull; a = a->pndirPointer, ++steps) {
+        ++a->childrenCount;
+        if (file) {
+            ++a->fileCount;
+            a->fileSize += node->fileSize;
+        }
+    }
+    node->pndirPointer = parent;
+    v.addChildUpdateBTree(node, parent);
+}

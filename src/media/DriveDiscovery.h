@@ -1,0 +1,100 @@
+#pragma once
+
+// The drive list: every writable disk of the machine, every volume on those
+// disks whose file system the program can read, and the volumes offered for
+// formatted recovery. Built from the kernel's own description of its block
+// devices (sysfs), the process's mount table and the first sectors of each
+// candidate volume; nothing is ever opened for writing.
+//
+// The steps walk up the device tree: each medium (disk or partition) is
+// described by an array of property dictionaries, its own first and then
+// those of the objects above it; the array is flattened into one dictionary
+// (the nearest source wins), matched with the mounted volumes, split into
+// drives and volumes, classified by its content, and each volume is hung
+// under its drive. Which disk a partition belongs to
+// comes from sysfs (the folder above the partition's), never from its name.
+//
+// Runs on the main thread only; the lists are rebuilt from nothing by every
+// initialDriveList.
+
+#include "media/MountTable.h"
+#include "media/SysfsBlockDevice.h"
+#include "media/SystemPaths.h"
+#include "platform/Value.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+class DriveDiscovery {
+public:
+    explicit DriveDiscovery(SystemPaths paths = SystemPaths::system());
+
+    // Rebuilds every list.
+    void initialDriveList();
+
+    const platform::Array& driveDictArray() const { return driveDictArray_; }
+    const platform::Array& volumeDictArray() const { return volumeDictArray_; }
+    // HFS+, HFSX, APFS and exFAT volumes: the same dictionaries as in
+    // volumeDictArray, in the same order.
+    const platform::Array& volumeDictArrayHFSOnly() const { return volumeDictArrayHFSOnly_; }
+
+    // --- intermediate lists, rebuilt on every refresh ---
+    // One dictionary per mounted volume: "Mounted Path", "Volume Name",
+    // "Volume Path".
+    platform::Array finalArrayForVolumes;
+    // Per medium, its property dictionaries and those of the objects above.
+    platform::Array responseDriveFinder;
+    // Per medium, the flattened dictionary.
+    platform::Array responseFindMedia;
+
+    // --- the steps, in the order initialDriveList runs them ---
+    void volumeList();
+    void AddMountedVolumeDetails(platform::Array& volumes);
+    void GetMediaList(platform::Array& list);
+    std::vector<SysfsBlockDevice> FindWritableMedia() const;
+    void CollectMediaProperties(const std::vector<SysfsBlockDevice>& media, platform::Array& list);
+    void sortDriveFinderResponse();
+    // 1 copy, 2 rename (newKeyForKey), 3 look inside, 0 drop.
+    static int valueRequired(const std::string& key);
+    // The key a property is stored under and its new value, or nothing.
+    std::optional<std::string> newKeyForKey(const std::string& key, platform::Value& value,
+                                            const platform::Value& oldValue) const;
+    void rearrangeDriveFinderResponse();
+    void truncateDriveModelNumber();
+    void separateDrvVol();
+    void checkForFATPartitionByWindows(platform::Array& drives, platform::Array& volumes);
+    void attachVolumesToDrives();
+    void fixBundleResource();
+    void getDrvVolIconPaths();
+
+private:
+    // What sysfs says of a medium that its dictionaries do not carry.
+    struct MediumLink {
+        std::string name;        // kernel name
+        std::string parentPath;  // "Path" of the disk of a partition, "" for a disk
+        std::string devNumber;   // "major:minor"
+        bool isPartition = false;
+        bool hasPartitions = false;
+    };
+    struct MountedVolume {
+        MountTable::Entry entry;
+        std::string fileSystemType;
+    };
+
+    // The mount of a medium, preferring one that shows the whole file
+    // system; nullptr when it is not mounted.
+    const MountedVolume* mountOf(const MediumLink& link, const std::string& path) const;
+    // Brings each drive's "Children Volume Array" and the HFS list up to date
+    // with the volume dictionaries.
+    void syncChildren();
+
+    SystemPaths paths_;
+    platform::Array driveDictArray_;
+    platform::Array volumeDictArray_;
+    platform::Array volumeDictArrayHFSOnly_;
+    std::vector<std::size_t> hfsOnly_;  // indexes into volumeDictArray_
+    std::vector<MountedVolume> mounted_;  // beside finalArrayForVolumes
+    std::map<std::string, MediumLink> links_;  // by "Path"
+};

@@ -1,0 +1,720 @@
+#include "media/LostVolumeSearch.h"
+
+#include "media/DMedia.h"
+#include "platform/AppController.h"
+#include "platform/Format.h"
+#include "platform/SystemLog.h"
+#include "volume/BTreeTableClassUInt32.h"
+
+#include <algorithm>
+#include <limits>
+#include <tuple>
+#include <unordered_set>
+
+using platform::Array;
+using platform::ByteView;
+using platform::Dict;
+using platform::Value;
+
+namespace {
+
+// The volume header lies 1024 bytes into its volume, the alternate copy
+// 1024 bytes before the volume's end.
+constexpr std::uint64_t kHeaderOffset = hfsplus::kVolumeHeaderOffset;
+constexpr std::uint64_t kAlternateFromEnd = hfsplus::kAlternateHeaderFromEnd;
+
+// Sector sizes the search can work with: the header has to fit in one.
+constexpr std::uint64_t kMinSectorBytes = 512;
+constexpr std::uint64_t kMaxSectorBytes = 64u << 10;
+
+// The remaining time of a catalog walk or sweep is posted every this many
+// nodes.
+constexpr std::uint64_t kNodesPerTimePost = 50;
+// A catalog whose header node is damaged is swept as if its nodes were
+// 8 KiB: 16 sectors of 512 bytes.
+constexpr std::uint64_t kGuessedNodeBytes = 8192;
+// What a damaged extents header costs the rating.
+constexpr int kPartialPercentage = 10;
+// The percentage given when the root folder is found but nothing was rated.
+constexpr int kRootFoundPercentage = 60;
+// Real B-trees stay well below this depth; a damaged index must not send
+// the extents lookup round in circles.
+constexpr std::uint32_t kMaxTreeDepth = 16;
+
+constexpr const char* kValid = "Valid";
+constexpr const char* kPartialValid = "Partial Valid";
+constexpr const char* kInvalid = "Invalid";
+
+bool isLeafKind(const BTNodeDescriptor_& d) {
+    return d.kind == hfsplus::kLeafNode && d.height == 1;
+}
+
+// Extents keys are ordered by file ID, then fork type, then start block.
+bool extentKeyNotAbove(const HFSPlusExtentKey_& key, std::uint32_t id, std::uint8_t fork, std::uint32_t start) {
+    return std::tie(key.fileID, key.forkType, key.startBlock) <= std::tie(id, fork, start);
+}
+
+// Where a node's record-offset table begins, or 0 when that many records
+// cannot fit behind the descriptor.
+std::size_t offsetTableStart(std::size_t nodeBytes, std::uint32_t numRecords) {
+    const std::uint64_t table = 2 * (static_cast<std::uint64_t>(numRecords) + 1);
+    if (nodeBytes < hfsplus::kBTNodeDescriptorSize || table > nodeBytes - hfsplus::kBTNodeDescriptorSize) return 0;
+    return nodeBytes - static_cast<std::size_t>(table);
+}
+
+// Record i's offset when it lies inside the node, behind the descriptor and
+// before the offset table.
+std::optional<std::size_t> recordOffset(ByteView node, std::uint32_t numRecords, std::uint32_t i) {
+    const std::size_t table = offsetTableStart(node.size(), numRecords);
+    if (table == 0 || i >= numRecords) return std::nullopt;
+    const std::size_t offset = node.be16(node.size() - 2 * (static_cast<std::size_t>(i) + 1));
+    if (offset < hfsplus::kBTNodeDescriptorSize || offset >= table) return std::nullopt;
+    return offset;
+}
+
+// The volume name as the drive list shows it. Units that do not make a
+// character (a lone surrogate) become U+FFFD.
+std::string utf8FromUtf16(const std::u16string& units) {
+    std::string out;
+    auto put = [&out](std::uint32_t c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const std::uint32_t u = units[i];
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+            put(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u < 0xE000) {
+            put(0xFFFD);
+        } else {
+            put(u);
+        }
+    }
+    return out;
+}
+
+// Runs fn where the display reads the lists: on the main thread, waiting.
+template <class F> void onMainThread(F&& fn) {
+    if (auto* c = platform::appController()) c->performOnMainThread(std::forward<F>(fn), true);
+    else fn();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The search
+
+void LostVolumeSearch::initializeForVolumeThoroughScan(Array& argument) {
+    DMedia& m = media_;
+    platform::AppController* controller = platform::appController();
+    Array* handedOver = !argument.empty() ? argument[0].array() : nullptr;
+    rows_ = argument.size() > 1 ? argument[1].array() : nullptr;
+
+    m.volFoundAtSectorArray.clear();
+    m.btreeForVIBCreateDate = std::make_unique<BTreeTableClassUInt32>();
+
+    const std::uint64_t bps = m.u32BytesInSector();
+    const bool usableSectors = bps >= kMinSectorBytes && bps <= kMaxSectorBytes && bps % kMinSectorBytes == 0;
+    if (!usableSectors)
+        platform::logFormat("Drive %@ has sectors of %d bytes; no volume header can be searched for on it", m.path(),
+                            static_cast<unsigned>(bps));
+    totalSectors_ = usableSectors ? m.sizeInBytes() / bps : 0;
+    chunks_ = totalSectors_ / kChunkSectors;
+    // The sectors after the last whole chunk are searched too, as a shorter
+    // chunk: a lost volume's only surviving header may lie there.
+    const std::uint64_t allChunks = chunks_ + (totalSectors_ % kChunkSectors != 0 ? 1 : 0);
+
+    post(Dict{{"BarMaxValue", allChunks}});
+    post(Dict{{"BarDoubleValue", 0}});
+    post(Dict{{"TimeRemaining", ""}});
+    if (controller) controller->performOnMainThread([controller] { controller->setUpTimerForDMedia(); }, false);
+
+    estimateBase_ = allChunks;
+    sinceEstimate_ = 0;
+    chunkCounter_ = 0;
+    estimateStart_ = Clock::now();
+
+    // A header sits 1024 bytes into its volume, so on sectors of 512 or 1024
+    // bytes it begins a sector and on larger ones it lies 1024 bytes in. The
+    // alternate copy ends 1024 bytes before the volume's end: on sectors of
+    // 4096 bytes and more that is another place in the sector.
+    std::vector<std::uint64_t> headerOffsets;
+    if (usableSectors) {
+        headerOffsets.push_back(kHeaderOffset % bps);
+        const std::uint64_t alternate = (bps - kAlternateFromEnd % bps) % bps;
+        if (alternate != headerOffsets.front() && alternate + hfsplus::kVolumeInformationBlockSize <= bps)
+            headerOffsets.push_back(alternate);
+    }
+
+    const std::uint64_t chunksPerBatch =
+        usableSectors ? std::max<std::uint64_t>(1, kBatchBytes / (kChunkSectors * bps)) : 1;
+    const std::uint64_t batchSectors = chunksPerBatch * kChunkSectors;
+    std::vector<std::uint8_t> batch;
+
+    for (std::uint64_t first = 0; first < totalSectors_ && !m.abortVolumeScan(); first += batchSectors) {
+        const std::uint64_t inBatch = std::min(batchSectors, totalSectors_ - first);
+        // An unreadable batch reads as zeros, which hold no signature.
+        readDriveSectors(first, inBatch, batch);
+        const ByteView view(batch);
+
+        for (std::uint64_t chunk = 0; chunk < inBatch; chunk += kChunkSectors) {
+            if (m.abortVolumeScan()) break;
+            ++chunkCounter_;
+            ++sinceEstimate_;
+            if (!m.timerFireMethodCanRun()) {
+                const double elapsed = std::chrono::duration<double>(Clock::now() - estimateStart_).count();
+                const double left = estimateBase_ > sinceEstimate_ ? double(estimateBase_ - sinceEstimate_) : 0.0;
+                m.dataUpdate = Dict{{"BarDoubleValue", chunkCounter_},
+                                    {"TimeRemaining", timeText(elapsed * left / double(sinceEstimate_))}};
+                m.setTimerFireMethodCanRun(true);
+            }
+
+            const std::uint64_t chunkEnd = std::min(chunk + kChunkSectors, inBatch);
+            for (std::uint64_t i = chunk; i < chunkEnd; ++i) {
+                if (m.abortVolumeScan()) break;
+                const ByteView sector = view.sub(static_cast<std::size_t>(i * bps), static_cast<std::size_t>(bps));
+                for (const std::uint64_t offset : headerOffsets) {
+                    if (!hfsplus::isHFSPlusSignature(sector.be16(static_cast<std::size_t>(offset)))) continue;
+                    const std::uint64_t s = first + i;
+                    examineCandidate(s, s * bps + offset,
+                                     sector.sub(static_cast<std::size_t>(offset), hfsplus::kVolumeInformationBlockSize));
+                    if (m.abortVolumeScan()) break;
+                }
+            }
+        }
+    }
+
+    onMainThread([&] {
+        if (handedOver)
+            for (const Value& d : m.volumeScanArray) handedOver->push_back(d);
+    });
+    batch.clear();
+    batch.shrink_to_fit();
+    node_.clear();
+    node_.shrink_to_fit();
+    post(Dict{{"Scan Complete", true}});
+    if (controller) controller->invalidateTimer();
+    rows_ = nullptr;
+}
+
+void LostVolumeSearch::examineCandidate(std::uint64_t sector, std::uint64_t headerByte, ByteView header) {
+    DMedia& m = media_;
+    const std::uint64_t bps = m.u32BytesInSector();
+
+    m.vib = convertVIB(header);
+    if (!verifyVIB(m.vib)) return;
+    // A volume's alternate header carries the same creation date as its
+    // primary one, so each volume is handled once.
+    BTreeTableClassUInt32& dates = *m.btreeForVIBCreateDate;
+    if (dates.retrieveKeyField(m.vib.createDate)) return;
+    dates.insert(std::make_unique<ItemTypeUInt32>(m.vib.createDate));
+
+    // verifyVIB made the block a whole number (1 to 16) of sectors, so the
+    // length is below 2^36 sectors and no product below overflows.
+    const std::uint64_t length = static_cast<std::uint64_t>(m.vib.totalBlocks) * (m.vib.blockSize / bps);
+
+    // As a primary header: the volume starts 1024 bytes before it. One in
+    // the drive's first 1024 bytes cannot be one.
+    if (headerByte >= kHeaderOffset && (headerByte - kHeaderOffset) % bps == 0) {
+        const std::uint64_t start = (headerByte - kHeaderOffset) / bps;
+        m.setHPlusVolStart(start);
+        // A volume that ends exactly at the drive's end fits on it.
+        if (length <= totalSectors_ && start <= totalSectors_ - length) tryVolumeAt(start, 0);
+    }
+
+    // As an alternate header, when it lies further into the drive than the
+    // volume's length and 1024 bytes, so that the volume it would end
+    // starts on the drive. A header whose primary reading fitted is tried
+    // this way too: it may be the one surviving copy at a volume's end.
+    if ((headerByte + kAlternateFromEnd) % bps == 0 && headerByte > kHeaderOffset &&
+        headerByte - kHeaderOffset > length * bps) {
+        m.vib = convertVIB(header);
+        if (!verifyVIB(m.vib)) return;
+        const std::uint64_t end = (headerByte + kAlternateFromEnd) / bps;
+        if (end < length) return;
+        tryVolumeAt(end - length, sector);
+    }
+}
+
+void LostVolumeSearch::tryVolumeAt(std::uint64_t start, std::uint64_t whetherAlternateSector) {
+    DMedia& m = media_;
+    m.setHPlusVolStart(start);
+    post(Dict{{"Start Animation", true}, {"Progress Status", true}});
+    Array result;
+    const std::size_t before = m.volumeScanArray.size();
+    verifyVolumeAndGetData(result, whetherAlternateSector);
+    resetEstimate();
+    post(Dict{{"Stop Animation", true}});
+
+    // Only a verification that kept a volume dictionary has something to
+    // show: its row and its dictionary go together.
+    if (m.volumeScanArray.size() <= before) return;
+    if (result.size() > 1 && result[1].stringValue() == kInvalid) {
+        m.volumeScanArray.erase(m.volumeScanArray.begin() + static_cast<std::ptrdiff_t>(before),
+                                m.volumeScanArray.end());
+        return;
+    }
+    reportVolumeAt(start, result, before);
+}
+
+void LostVolumeSearch::reportVolumeAt(std::uint64_t start, const Array& result, std::size_t dictionaryIndex) {
+    DMedia& m = media_;
+    for (const Value& found : m.volFoundAtSectorArray) {
+        if (found.uint64Value() != start) continue;
+        // Reached before: this verification's own dictionary goes, and no
+        // second row is made.
+        if (dictionaryIndex < m.volumeScanArray.size())
+            m.volumeScanArray.erase(m.volumeScanArray.begin() + static_cast<std::ptrdiff_t>(dictionaryIndex));
+        return;
+    }
+    const Value startValue(static_cast<unsigned long long>(start));
+    Dict row{{"Found Column", platform::format("Volume Found @ Sector: %@", startValue)},
+             {"Validity Column", Value(result)},
+             {"Volume Start", startValue}};
+    m.volFoundAtSectorArray.push_back(startValue);
+    onMainThread([this, &row] {
+        if (rows_) rows_->push_back(row);
+    });
+    post(Dict{{"Volumes Found", true}});
+}
+
+void LostVolumeSearch::resetEstimate() {
+    estimateBase_ = chunks_ + (totalSectors_ % kChunkSectors != 0 ? 1 : 0);
+    estimateBase_ = estimateBase_ > chunkCounter_ ? estimateBase_ - chunkCounter_ : 0;
+    sinceEstimate_ = 0;
+    estimateStart_ = Clock::now();
+}
+
+// ---------------------------------------------------------------------------
+// Header plausibility
+
+bool LostVolumeSearch::verifyVIB(const VolumeInformationBlock& v) const {
+    const std::uint64_t bps = media_.u32BytesInSector();
+    if (bps == 0 || v.blockSize == 0 || v.blockSize % bps != 0) return false;
+    const std::uint64_t ratio = v.blockSize / bps;
+    // Allocation blocks of 2 to 16 sectors. On sectors of 1024 bytes and
+    // more a block of one sector is the usual format (4 KiB blocks on a
+    // 4 KiB-sector drive), as 8 sectors are on 512-byte sectors.
+    const bool blockSizeUsual = ratio == 2 || ratio == 4 || ratio == 8 || ratio == 16 || (ratio == 1 && bps >= 1024);
+    if (!blockSizeUsual) return false;
+    const HFSPlusForkData_& catalog = v.catalogFile;
+    const HFSPlusForkData_& extents = v.extentsFile;
+    return catalog.logicalSize != 0 && catalog.totalBlocks != 0 && catalog.clumpSize != 0 &&
+           catalog.extents[0].startBlock != 0 && catalog.extents[0].blockCount != 0 && v.createDate != 0 &&
+           v.dataClumpSize != 0 && extents.clumpSize != 0 && extents.logicalSize != 0 && extents.totalBlocks != 0 &&
+           extents.extents[0].blockCount != 0 && extents.extents[0].startBlock != 0 && v.fileCount != 0 &&
+           v.folderCount != 0 && v.modifyDate != 0 && v.signature != 0 && v.totalBlocks != 0;
+}
+
+// ---------------------------------------------------------------------------
+// Verification of one candidate volume
+
+void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t whetherAlternateSector) {
+    DMedia& m = media_;
+    const std::uint64_t bps = m.u32BytesInSector();
+    const std::uint64_t volumeStart = m.HPlusVolStart();
+
+    m.catalogExt.clear();
+    m.extentsExt.clear();
+    const std::size_t before = m.volumeScanArray.size();
+    m.setBlockSize(bps != 0 ? static_cast<std::uint32_t>(m.vib.blockSize / bps) : 0);
+    m.btreeForUsedCatNodeSector = std::make_unique<BTreeTableClassUInt32>();
+    // Nothing of the volume examined before may be taken for this one's.
+    m.extNodeSize = 0;
+    m.catNodeSize = 0;
+    m.extRootNode = 0;
+    m.catRootNode = 0;
+    m.firstLeafNode = 0;
+
+    auto finish = [&] { node_.clear(); };
+    auto rateInvalid = [&](const char* why) {
+        platform::logFormat("Volume at sector %@ of %@ not taken: %@", static_cast<unsigned long long>(volumeStart),
+                            m.path(), why);
+        result.clear();
+        result.push_back(0);
+        result.push_back(kInvalid);
+        m.volumeScanArray.resize(before);
+        finish();
+    };
+    // An abort takes back what this verification found.
+    auto rateAborted = [&] {
+        result.push_back(0);
+        result.push_back(kInvalid);
+        m.volumeScanArray.resize(before);
+        finish();
+    };
+
+    if (bps == 0 || m.blockSize() == 0 || m.vib.blockSize % bps != 0)
+        return rateInvalid("its allocation block is not a whole number of sectors");
+    if (!forkInsideVolume(m.vib.catalogFile)) return rateInvalid("its catalog file lies outside the volume");
+    const std::uint64_t blockSectors = m.blockSize();
+
+    // --- the extents-overflow file ---
+    for (const HFSPlusExtentDescriptor_& d : m.vib.extentsFile.extents)
+        if (d.startBlock != 0) m.extentsExt.emplace_back(d.startBlock, d.blockCount);
+    bool extentsGood = false;
+    if (!m.extentsExt.empty()) {
+        readDriveSectors(volumeStart + static_cast<std::uint64_t>(m.extentsExt.front().startBlock()) * blockSectors, 1,
+                         node_);
+        const ByteView header(node_);
+        if (isHeaderDescriptor(convertBTNodeDesc(header))) {
+            const BTHeaderRecord h = convertBTHdrRec(header.sub(hfsplus::kBTHeaderRecordOffset));
+            // Nodes that are not whole sectors cannot be found by sector.
+            if (h.nodeSize != 0 && h.nodeSize % bps == 0) {
+                m.extNodeSize = static_cast<std::int32_t>(h.nodeSize / bps);
+                m.extRootNode = h.rootNode;
+                extentsGood = true;
+            }
+        }
+    }
+    if (!extentsGood) {
+        result.push_back(kPartialPercentage);
+        result.push_back(kPartialValid);
+    }
+
+    // --- the catalog file's extents ---
+    std::uint64_t listed = 0;
+    for (const HFSPlusExtentDescriptor_& d : m.vib.catalogFile.extents) {
+        if (d.startBlock == 0) continue;
+        m.catalogExt.emplace_back(d.startBlock, d.blockCount);
+        listed += d.blockCount;
+    }
+    const std::uint32_t catalogBlocks = m.vib.catalogFile.totalBlocks;
+    if (extentsGood && listed < catalogBlocks) {
+        if (auto more = extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork, static_cast<std::uint32_t>(listed),
+                                     catalogBlocks)) {
+            // An overflow record that points outside the volume is not the
+            // catalog's: sweeping it would only count someone else's sectors.
+            for (const Extent& e : *more)
+                if (static_cast<std::uint64_t>(e.startBlock()) + e.blockCount() <= m.vib.totalBlocks)
+                    m.catalogExt.push_back(e);
+        }
+    }
+    std::uint64_t catalogSectors = 0;
+    for (const Extent& e : m.catalogExt) catalogSectors += static_cast<std::uint64_t>(e.blockCount()) * blockSectors;
+
+    // --- the catalog's header node ---
+    if (m.catalogExt.empty()) return rateInvalid("its header lists no catalog extent");
+    readDriveSectors(volumeStart + static_cast<std::uint64_t>(m.catalogExt.front().startBlock()) * blockSectors, 1,
+                     node_);
+    const ByteView headerNode(node_);
+    if (!isHeaderDescriptor(convertBTNodeDesc(headerNode))) {
+        result.push_back(kPartialPercentage);
+        result.push_back(kPartialValid);
+
+        // Damaged header: sweep the catalog with a guessed node size.
+        const auto guessed = static_cast<std::int32_t>(std::max<std::uint64_t>(1, kGuessedNodeBytes / bps));
+        m.catNodeSize = guessed;
+        const std::uint64_t nodes = catalogSectors / static_cast<std::uint64_t>(guessed);
+        if (nodes == 0) return rateInvalid("its catalog does not hold one whole node");
+        std::uint64_t leaves = 0;
+        if (!sweepCatalog(guessed, nodes, leaves)) return rateAborted();
+        const std::uint64_t percent = leaves * 100 / nodes;
+        result.clear();
+        result.push_back(percent);
+        result.push_back(kValid);
+        m.volumeScanArray.push_back(volumeDictionary(whetherAlternateSector, percent, std::string("Untitled")));
+    } else {
+        const BTHeaderRecord h = convertBTHdrRec(headerNode.sub(hfsplus::kBTHeaderRecordOffset));
+        if (h.nodeSize == 0 || h.nodeSize % bps != 0)
+            return rateInvalid("its catalog nodes are not a whole number of sectors");
+        m.catNodeSize = static_cast<std::int32_t>(h.nodeSize / bps);
+        m.catRootNode = h.rootNode;
+        m.firstLeafNode = h.firstLeafNode;
+        const std::uint64_t leafRecords = h.leafRecords;
+
+        // Sound header: walk the leaf chain, reading each node's descriptor.
+        BTreeTableClassUInt32& used = *m.btreeForUsedCatNodeSector;
+        std::uint64_t walked = 0;
+        std::uint64_t records = 0;
+        const Clock::time_point walkStart = Clock::now();
+        for (std::uint32_t n = m.firstLeafNode; n != 0;) {
+            if (m.abortVolumeScan()) break;
+            // A chain that comes back to a node it has passed ends there.
+            if (used.retrieveKeyField(n)) break;
+            used.insert(std::make_unique<ItemTypeUInt32>(n));
+            ++walked;
+            const std::uint64_t sector = catalogNodeToSector(n);
+            if (sector != 0) readDriveSectors(sector, 1, node_);
+            else node_.assign(static_cast<std::size_t>(bps), 0);
+            const BTNodeDescriptor_ d = convertBTNodeDesc(ByteView(node_));
+            records += d.numRecords;
+            if (walked % kNodesPerTimePost == 0) {
+                const double elapsed = std::chrono::duration<double>(Clock::now() - walkStart).count();
+                const double left = leafRecords > records ? double(leafRecords - records) : 0.0;
+                post(Dict{{"Time Remaining For SubTask", timeText(records ? elapsed * left / double(records) : 0.0)},
+                          {"Progress Status", true}});
+            }
+            if (!isLeafDescriptor(d)) break;
+            n = d.fLink;
+        }
+        std::uint64_t validity = 100;
+        if (records < leafRecords) validity = records * 100 / leafRecords;
+        result.push_back(validity);
+        result.push_back(kValid);
+
+        // Name the volume from the root folder's record, the first of the
+        // first leaf.
+        const std::uint64_t firstSector = catalogNodeToSector(m.firstLeafNode);
+        if (firstSector != 0) readDriveSectors(firstSector, 2, node_);
+        else node_.assign(static_cast<std::size_t>(2 * bps), 0);
+        const ByteView leaf(node_);
+        const BTNodeDescriptor_ d = convertBTNodeDesc(leaf);
+        if (d.bLink == 0 && d.kind == hfsplus::kLeafNode && d.height == 1) {
+            constexpr std::size_t keyAt = hfsplus::kBTNodeDescriptorSize;
+            const std::size_t keyLength = leaf.be16(keyAt);
+            // The name is read no further than the key says it reaches.
+            const HFSPlusCatalogKey_ key =
+                convertHPlusCatalogKey(leaf.sub(keyAt, std::min(2 + keyLength, hfsplus::kCatalogKeyMaxSize)));
+            if (key.parentID == hfsplus::kRootParentID) {
+                const HFSPlusCatalogFolder_ folder = convertHPlusCatalogFolder(leaf.sub(keyAt + 2 + keyLength));
+                if (folder.recordType == hfsplus::kFolderRecord && folder.folderID == hfsplus::kRootFolderID) {
+                    std::optional<std::string> name;
+                    if (key.nameLengthValid() && !key.nodeName.unicode.empty())
+                        name = utf8FromUtf16(key.nodeName.unicode);
+                    m.volumeScanArray.push_back(volumeDictionary(whetherAlternateSector, validity, name));
+                    if (result.empty()) {
+                        result.push_back(kRootFoundPercentage);
+                        result.push_back(kValid);
+                    } else if (result.size() == 1) {
+                        result.push_back(kValid);
+                    } else {
+                        result.back() = Value(kValid);
+                    }
+                }
+            }
+        } else {
+            // The first leaf is not where the header says: sweep the catalog
+            // with the header's node size and rate it by the nodes in use.
+            if (h.totalNodes <= h.freeNodes) return rateInvalid("its catalog header counts no node in use");
+            const std::uint64_t nodes = catalogSectors / static_cast<std::uint64_t>(m.catNodeSize);
+            std::uint64_t leaves = 0;
+            sweepCatalog(m.catNodeSize, nodes, leaves); // an abort is taken back below
+            const std::uint64_t percent = leaves * 100 / (static_cast<std::uint64_t>(h.totalNodes) - h.freeNodes);
+            if (percent > validity) {
+                validity = percent;
+                result[0] = Value(percent);
+            }
+            m.volumeScanArray.push_back(volumeDictionary(whetherAlternateSector, validity, std::string("Untitled")));
+        }
+    }
+
+    if (m.abortVolumeScan() && m.volumeScanArray.size() > before) return rateAborted();
+    finish();
+}
+
+bool LostVolumeSearch::sweepCatalog(std::int32_t nodeSectors, std::uint64_t nodesInCatalog, std::uint64_t& leaves) {
+    DMedia& m = media_;
+    const std::uint64_t blockSectors = m.blockSize();
+    const auto size = static_cast<std::uint64_t>(nodeSectors);
+    if (size == 0 || blockSectors == 0) return true;
+    std::uint64_t counted = 0;
+    const Clock::time_point sweepStart = Clock::now();
+    for (const Extent& e : m.catalogExt) {
+        if (m.abortVolumeScan()) return false;
+        const std::uint64_t first = m.HPlusVolStart() + static_cast<std::uint64_t>(e.startBlock()) * blockSectors;
+        const std::uint64_t nodes = static_cast<std::uint64_t>(e.blockCount()) * blockSectors / size;
+        for (std::uint64_t n = 0; n < nodes; ++n) {
+            if (m.abortVolumeScan()) return false;
+            ++counted;
+            if (counted % kNodesPerTimePost == 0) {
+                const double elapsed = std::chrono::duration<double>(Clock::now() - sweepStart).count();
+                const double left = nodesInCatalog > counted ? double(nodesInCatalog - counted) : 0.0;
+                post(Dict{{"Time Remaining For SubTask", timeText(elapsed * left / double(counted))},
+                          {"Progress Status", true}});
+            }
+            readDriveSectors(first + n * size, 1, node_);
+            if (isLeafDescriptor(convertBTNodeDesc(ByteView(node_)))) ++leaves;
+        }
+    }
+    return true;
+}
+
+Dict LostVolumeSearch::volumeDictionary(std::uint64_t whetherAlternateSector, std::uint64_t validity,
+                                        const std::optional<std::string>& name) const {
+    const DMedia& m = media_;
+    const std::uint64_t bps = m.u32BytesInSector();
+    const std::uint64_t sectors = bps ? static_cast<std::uint64_t>(m.vib.totalBlocks) * (m.vib.blockSize / bps) : 0;
+    Dict d{{"Volume Start", static_cast<unsigned long long>(m.HPlusVolStart())},
+           {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
+           {"Volume Scan Type", 1},
+           {"Path", m.path()},
+           {"Model", m.model()},
+           {"Serial", m.serial()},
+           {"Revision", m.revision()},
+           {"WhetherAlternateSector", static_cast<unsigned long long>(whetherAlternateSector)},
+           {"Content", "Apple_HFS"},
+           {"Volume Validity", static_cast<unsigned long long>(validity)}};
+    if (name) d.set("Volume Name", *name);
+    return d;
+}
+
+// ---------------------------------------------------------------------------
+// Node numbers to sectors and the extents-overflow lookup
+
+std::uint64_t LostVolumeSearch::nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
+                                             const std::vector<Extent>& extents) const {
+    const std::uint64_t blockSectors = media_.blockSize();
+    if (nodeSectors <= 0 || blockSectors == 0) return 0;
+    const auto size = static_cast<std::uint64_t>(nodeSectors);
+    std::uint64_t k = node;
+    for (const Extent& e : extents) {
+        const std::uint64_t extentSectors = static_cast<std::uint64_t>(e.blockCount()) * blockSectors;
+        if (k * size < extentSectors)
+            return media_.HPlusVolStart() + static_cast<std::uint64_t>(e.startBlock()) * blockSectors + k * size;
+        k -= extentSectors / size;
+    }
+    return 0;
+}
+
+std::uint64_t LostVolumeSearch::catalogNodeToSector(std::uint32_t node) const {
+    return nodeToSector(node, media_.catNodeSize, media_.catalogExt);
+}
+
+std::uint64_t LostVolumeSearch::extentsNodeToSector(std::uint32_t node) const {
+    // The extents file's own extents are all in the volume header.
+    std::vector<Extent> extents;
+    for (const HFSPlusExtentDescriptor_& d : media_.vib.extentsFile.extents)
+        extents.emplace_back(d.startBlock, d.blockCount);
+    return nodeToSector(node, media_.extNodeSize, extents);
+}
+
+std::optional<std::vector<Extent>> LostVolumeSearch::extentsForID(std::uint32_t fileID, std::uint8_t fork,
+                                                                  std::uint32_t startBlock, std::uint32_t totalBlocks) {
+    DMedia& m = media_;
+    if (m.extRootNode == 0 || m.extNodeSize <= 0) return std::nullopt;
+    std::vector<std::uint8_t> buffer;
+    std::vector<Extent> found;
+    auto readNode = [&](std::uint32_t node) {
+        const std::uint64_t sector = extentsNodeToSector(node);
+        if (sector == 0) return false;
+        return readDriveSectors(sector, static_cast<std::uint64_t>(m.extNodeSize), buffer);
+    };
+
+    // Descent from the root to the leaf holding the last key not above
+    // (fileID, fork, startBlock).
+    std::uint32_t node = m.extRootNode;
+    for (std::uint32_t level = 0;; ++level) {
+        if (level >= kMaxTreeDepth) return found;
+        if (!readNode(node)) return found;
+        const ByteView view(buffer);
+        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
+        if (desc.kind != hfsplus::kIndexNode) break;
+        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
+        std::optional<std::uint32_t> child;
+        for (std::uint32_t i = desc.numRecords; i-- > 0;) {
+            const auto r = recordOffset(view, desc.numRecords, i);
+            if (!r || *r + hfsplus::kExtentKeySize + 4 > table) continue;
+            const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
+            if (extentKeyNotAbove(key, fileID, fork, startBlock)) {
+                child = view.be32(*r + hfsplus::kExtentKeySize);
+                break;
+            }
+        }
+        if (!child) return found;
+        node = *child;
+    }
+
+    // Leaf walk: records keyed exactly (fork, file, start), each going on
+    // where the one before ended, within a leaf and on into the next.
+    std::uint64_t covered = startBlock;
+    std::unordered_set<std::uint32_t> visited;
+    while (node != 0) {
+        if (!visited.insert(node).second) break;
+        if (!readNode(node)) break;
+        const ByteView view(buffer);
+        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
+        if (desc.kind != hfsplus::kLeafNode) {
+            node = desc.fLink;
+            continue;
+        }
+        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
+        std::uint32_t lower = 0;
+        std::uint32_t hits = 0;
+        while (lower < desc.numRecords && covered <= std::numeric_limits<std::uint32_t>::max()) {
+            std::optional<std::uint32_t> hit;
+            std::size_t hitOffset = 0;
+            for (std::uint32_t i = desc.numRecords; i-- > lower;) {
+                const auto r = recordOffset(view, desc.numRecords, i);
+                if (!r || *r + hfsplus::kExtentLeafRecordSize > table) continue;
+                const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
+                if (key.forkType == fork && key.fileID == fileID && key.startBlock == covered) {
+                    hit = i;
+                    hitOffset = *r;
+                    break;
+                }
+            }
+            if (!hit) break;
+            ++hits;
+            const HFSPlusExtentRecord_ record =
+                convertHPlusExtRec(view.sub(hitOffset + hfsplus::kExtentKeySize, hfsplus::kExtentRecordSize));
+            for (const HFSPlusExtentDescriptor_& d : record) {
+                if (d.startBlock == 0) break;
+                found.emplace_back(d.startBlock, d.blockCount);
+                covered += d.blockCount;
+            }
+            if (covered >= totalBlocks) return found;
+            lower = *hit + 1;
+        }
+        if (hits == 0) break;
+        node = desc.fLink;
+    }
+    return found;
+}
+
+// ---------------------------------------------------------------------------
+// Small helpers
+
+bool LostVolumeSearch::readDriveSectors(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer) {
+    const std::uint64_t bps = media_.u32BytesInSector();
+    buffer.resize(static_cast<std::size_t>(count * bps));
+    const std::uint64_t driveSectors = bps ? media_.sizeInBytes() / bps : 0;
+    // Only the part inside the drive is read; the rest reads as zeros.
+    const std::uint64_t inside =
+        sector < driveSectors ? std::min(count, driveSectors - sector) : 0;
+    bool read = false;
+    if (inside > 0 && inside <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+        read = media_.readSector(sector, static_cast<std::int32_t>(inside), buffer.data());
+    const std::size_t valid = read ? static_cast<std::size_t>(inside * bps) : 0;
+    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(valid), buffer.end(), 0);
+    return read && inside == count;
+}
+
+bool LostVolumeSearch::isLeafDescriptor(const BTNodeDescriptor_& d) {
+    return isLeafKind(d) && d.numRecords != 0;
+}
+
+bool LostVolumeSearch::isHeaderDescriptor(const BTNodeDescriptor_& d) {
+    return d.bLink == 0 && d.kind == hfsplus::kHeaderNode && d.height == 0 && d.numRecords == 3;
+}
+
+bool LostVolumeSearch::forkInsideVolume(const HFSPlusForkData_& fork) const {
+    for (const HFSPlusExtentDescriptor_& d : fork.extents) {
+        if (d.startBlock == 0) break;
+        if (static_cast<std::uint64_t>(d.startBlock) + d.blockCount > media_.vib.totalBlocks) return false;
+    }
+    return true;
+}
+
+void LostVolumeSearch::post(Dict progress) const {
+    if (auto* c = platform::appController()) c->updateVolumeScanProgress(progress);
+}
+
+std::string LostVolumeSearch::timeText(double seconds) const {
+    if (!(seconds >= 0) || seconds > 1e15) seconds = 0;
+    return media_.getTimeFormStringForInterval(seconds);
+}

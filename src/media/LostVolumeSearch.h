@@ -1,0 +1,133 @@
+#pragma once
+
+// The search of a whole drive for lost HFS+ and HFSX volumes, for when its
+// partition table is gone or wrong. Every sector is looked at for a volume
+// header signature; a header that is plausible is measured by walking (or,
+// when its catalog header node is damaged, sweeping) the volume's catalog,
+// and rated by how much of the catalog is intact. Each volume found becomes
+// a row of the found-volume list at once; when the search ends every volume
+// dictionary found is handed over, ready to build a Volume from
+// ("Volume Scan Type" 1, "WhetherAlternateSector" saying where the header
+// was).
+//
+// The search works on the drive's DMedia and keeps its working state there
+// (vib, HPlusVolStart, blockSize, the extent lists and node fields, the two
+// B-tree indexes, volumeScanArray, volFoundAtSectorArray, dataUpdate), so it
+// runs on the thread that owns that DMedia, one search at a time.
+//
+// Everything on the drive is untrusted. Sizes and sectors are 64-bit; a read
+// is only made inside the drive (anything else reads as zeros, so a header
+// naming far-away structures cannot make the reader take the drive for
+// vanished); a block or node size that is not a whole, sensible number of
+// sectors, and a count that a percentage would be divided by being 0, rate
+// the candidate "Invalid"; the leaf-chain walk keeps the nodes it has met and
+// the extents lookup its leaves and a depth limit, so no loop of links can
+// hold the search.
+
+#include "hfsplus/Extent.h"
+#include "hfsplus/HFSPlusStructures.h"
+#include "platform/Value.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class DMedia;
+
+class LostVolumeSearch {
+public:
+    explicit LostVolumeSearch(DMedia& media) noexcept : media_(media) {}
+
+    // The search; meant as the body of a detached thread. `argument` holds
+    // two arrays: element 0 receives, when the search ends, every volume
+    // dictionary found; element 1 receives one row dictionary ("Found
+    // Column", "Validity Column", and "Volume Start" linking it to its
+    // volume dictionary) the moment a volume is found. Both are appended to
+    // on the main thread, so the display may read them between progress
+    // posts; the caller keeps `argument` alive until "Scan Complete".
+    void initializeForVolumeThoroughScan(platform::Array& argument);
+
+    // The plausibility test of a candidate header (in host order).
+    bool verifyVIB(const VolumeInformationBlock& vib) const;
+
+    // Measures the volume whose header is in the drive's vib and whose first
+    // sector is HPlusVolStart: appends its volume dictionary to
+    // volumeScanArray (at most one) and fills `result` with pairs of a
+    // percentage and "Valid", "Partial Valid" or "Invalid". Element 1 is the
+    // rating the search goes by.
+    void verifyVolumeAndGetData(platform::Array& result, std::uint64_t whetherAlternateSector);
+
+    // First sector of a catalog or extents-overflow node of the volume
+    // examined, or 0 when it lies beyond the file's extents or the geometry
+    // is unusable.
+    std::uint64_t catalogNodeToSector(std::uint32_t node) const;
+    std::uint64_t extentsNodeToSector(std::uint32_t node) const;
+    // A fork's extents beyond its first startBlock blocks, from the
+    // extents-overflow B-tree, until totalBlocks are covered; nothing when
+    // the volume has no usable extents B-tree.
+    std::optional<std::vector<Extent>> extentsForID(std::uint32_t fileID, std::uint8_t fork,
+                                                    std::uint32_t startBlock, std::uint32_t totalBlocks);
+
+    // The drive is searched in chunks of this many sectors; the abort flag
+    // is looked at before each of them (and before each sector, catalog
+    // node and extent).
+    static constexpr std::uint32_t kChunkSectors = 63;
+    // Several chunks are read at once, up to about this many bytes.
+    static constexpr std::size_t kBatchBytes = 4u << 20;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // A header candidate at byte `headerByte` of the drive, found in sector
+    // `sector`, whose 512 bytes are `header`.
+    void examineCandidate(std::uint64_t sector, std::uint64_t headerByte, platform::ByteView header);
+    // Verifies the volume starting at `start` and reports it when it rates.
+    void tryVolumeAt(std::uint64_t start, std::uint64_t whetherAlternateSector);
+    // Report of a start sector whose verification added the volume
+    // dictionary at `dictionaryIndex` of volumeScanArray.
+    void reportVolumeAt(std::uint64_t start, const platform::Array& result, std::size_t dictionaryIndex);
+    void resetEstimate();
+
+    // Reads `count` sectors into `buffer` (resized and zeroed first). Only
+    // sectors wholly inside the drive are read; false, with zeros, for
+    // anything else or a failed read.
+    bool readDriveSectors(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer);
+
+    // Leaf test on a node descriptor: kind leaf, height 1, some records.
+    static bool isLeafDescriptor(const BTNodeDescriptor_& descriptor);
+    // Header-node test: no backward link, kind header, height 0, 3 records.
+    static bool isHeaderDescriptor(const BTNodeDescriptor_& descriptor);
+    // Sweep of the catalog's extents node by node (first sector of each);
+    // counts the nodes that pass the leaf test. False when an abort ended it.
+    bool sweepCatalog(std::int32_t nodeSectors, std::uint64_t nodesInCatalog, std::uint64_t& leaves);
+    // The volume dictionary of the volume examined, with or without a name.
+    platform::Dict volumeDictionary(std::uint64_t whetherAlternateSector, std::uint64_t validity,
+                                    const std::optional<std::string>& name) const;
+    // Node `node` of a B-tree file of `nodeSectors`-sector nodes over
+    // `extents`, as a drive sector; 0 when beyond them.
+    std::uint64_t nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
+                               const std::vector<Extent>& extents) const;
+    // Whether every extent of a fork the header lists lies inside the volume.
+    bool forkInsideVolume(const HFSPlusForkData_& fork) const;
+
+    void post(platform::Dict progress) const;
+    std::string timeText(double seconds) const;
+
+    DMedia& media_;
+
+    // Sectors of the drive and the whole chunks in it.
+    std::uint64_t totalSectors_ = 0;
+    std::uint64_t chunks_ = 0;
+    // Remaining-time estimate: chunks left at its start, chunks since it
+    // started, chunks searched so far, and when it started.
+    std::uint64_t estimateBase_ = 0;
+    std::uint64_t sinceEstimate_ = 0;
+    std::uint64_t chunkCounter_ = 0;
+    Clock::time_point estimateStart_{};
+
+    // Element 1 of the running search's argument: the rows shown so far.
+    platform::Array* rows_ = nullptr;
+    std::vector<std::uint8_t> node_;
+};

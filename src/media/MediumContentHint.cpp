@@ -1,0 +1,33 @@
+#include "media/MediumContentHint.h"
+
+#include "media/ContentHint.h"
+
+std::string MediumContentHint::forPartition(const BlockProbe::PartitionEntry& entry) {
+    if (entry.typeByte >= 0) {
+        if (entry.typeByte == 0x83) return "-";
+        return ContentHint::forMBRSystemID(static_cast<std::uint8_t>(entry.typeByte));
+    }
+    if (entry.typeString.empty()) return "-";
+    // Linux has no device per APFS volume: the container partition stands
+    // for its volumes.
+    if (entry.typeString == kAPFSContainer) return kAPFS;
+    if (entry.typeString == kLinuxData) return "-";
+    // A GPT type comes as its GUID already; an Apple type as its name.
+    return ContentHint::forApplePartitionType(entry.typeString);
+}
+
+std::string MediumContentHint::forScheme(const std::string& scheme) {
+    if (scheme.empty()) return {};
+    if (scheme == "gpt") return "GUID_partition_scheme";
+    if (scheme == "dos") return "FDisk_partition_scheme";
+    if (scheme == "mac") return "Apple_partition_scheme";
+    return scheme;
+}
+
+std::string MediumContentHint::forFileSystemType(const std::string& type, bool wholeDisk) {
+    if (type.rfind("hfs", 0) == 0) return "Apple_HFS";
+    if (type.rfind("fat", 0) == 0 || type.rfind("msdos", 0) == 0 || type == "vfat") return "FAT32";
+    if (!wholeDisk && (type == "apfs" || type == "fuse.apfs" || type == "fuse.apfs-fuse" || type == kAPFS))
+        return kAPFS;
+    return {};
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+// The "Content" hint of a medium found by discovery: a partition's hint from
+// the entry libblkid reads in its disk's table (in the vocabulary of
+// ContentHint), a whole disk's partition scheme, and, where the table says
+// nothing about the file system, the hint the file system's own type gives.
+
+#include "media/BlockProbe.h"
+
+#include <string>
+
+class MediumContentHint {
+public:
+    // GPT type GUIDs of the list's vocabulary, and two the table readers
+    // leave as they are.
+    static constexpr const char* kMicrosoftBasicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+    static constexpr const char* kAppleHFS = "48465300-0000-11AA-AA11-00306543ECAC";
+    static constexpr const char* kAPFS = "41504653-0000-11AA-AA11-00306543ECAC";
+    static constexpr const char* kAPFSContainer = "7C3457EF-0000-11AA-AA11-00306543ECAC";
+    static constexpr const char* kLinuxData = "0FC63DAF-8483-4772-8E79-3D69D8477DE4";
+
+    // A partition's hint from its table entry. "-" when the entry names no
+    // particular file system (Linux data, MBR type 0x83): the file system
+    // found on it decides.
+    static std::string forPartition(const BlockProbe::PartitionEntry& entry);
+    // A whole disk's hint: its partition scheme, "" when it has none.
+    static std::string forScheme(const std::string& scheme);
+    // The hint a mounted or probed file system gives when the table gave
+    // none; "" when its type is not one the list knows. A file system that
+    // fills a whole disk never takes the APFS hint: APFS lives in a
+    // container partition.
+    static std::string forFileSystemType(const std::string& type, bool wholeDisk);
+};

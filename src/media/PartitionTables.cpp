@@ -1,0 +1,606 @@
+#include "media/PartitionTables.h"
+
+#include "hfsplus/Extent.h"
+#include "hfsplus/HFSPlusStructures.h"
+#include "media/DMedia.h"
+#include "media/PartitionTableStructures.h"
+#include "platform/Format.h"
+#include "platform/SystemLog.h"
+
+#include <algorithm>
+#include <limits>
+#include <set>
+#include <tuple>
+#include <unordered_set>
+
+using platform::Array;
+using platform::ByteView;
+using platform::Dict;
+using platform::Value;
+
+namespace {
+
+constexpr std::uint32_t kMinSectorSize = 512;
+constexpr std::uint32_t kMaxSectorSize = 1u << 20;
+// Descriptor, longest catalog key and a folder record: what the first
+// record of a catalog leaf can span.
+constexpr std::size_t kFirstRecordSpan =
+    hfsplus::kBTNodeDescriptorSize + hfsplus::kCatalogKeyMaxSize + hfsplus::kCatalogFolderSize;
+constexpr std::uint16_t kCatalogKeyMinLength = 6;
+constexpr std::uint16_t kCatalogKeyMaxLength = 516;
+constexpr std::size_t kHFSNameMaxLength = 27;
+
+std::optional<std::uint64_t> add64(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t sum;
+    if (__builtin_add_overflow(a, b, &sum)) return std::nullopt;
+    return sum;
+}
+
+std::optional<std::uint64_t> mul64(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t product;
+    if (__builtin_mul_overflow(a, b, &product)) return std::nullopt;
+    return product;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// UTF-16 from a medium to UTF-8; a unit that is half of no pair becomes
+// U+FFFD rather than bytes no text reader accepts.
+std::string utf8FromUtf16(const std::u16string& units) {
+    std::string out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            appendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            appendUtf8(out, 0xFFFD);
+        } else {
+            appendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+// Length of the well-formed UTF-8 sequence at s[i], or 0.
+std::size_t utf8SequenceLength(const std::string& s, std::size_t i) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    std::size_t n;
+    char32_t cp;
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) n = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF) n = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4) n = 4, cp = c & 0x07;
+    else return 0;
+    if (i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        return 0;
+    return n;
+}
+
+bool isValidUtf8(const std::string& s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8SequenceLength(s, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+// Bytes that ought to be UTF-8; what is not becomes U+FFFD, so a partition
+// name always reads as text.
+std::string utf8Lossy(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8SequenceLength(s, i);
+        if (n == 0) {
+            appendUtf8(out, 0xFFFD);
+            ++i;
+        } else {
+            out.append(s, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
+// Text of a fixed field up to its first NUL.
+template <std::size_t N> std::string cString(const std::array<std::uint8_t, N>& field, std::size_t limit = N) {
+    std::string out;
+    for (std::size_t i = 0; i < std::min(limit, N) && field[i] != 0; ++i) out.push_back(static_cast<char>(field[i]));
+    return out;
+}
+
+// Where a node's record-offset table begins, or 0 when that many records
+// cannot fit behind the descriptor.
+std::size_t offsetTableStart(std::size_t nodeBytes, std::uint32_t numRecords) {
+    const std::uint64_t table = 2 * (static_cast<std::uint64_t>(numRecords) + 1);
+    if (nodeBytes < hfsplus::kBTNodeDescriptorSize || table > nodeBytes - hfsplus::kBTNodeDescriptorSize) return 0;
+    return nodeBytes - static_cast<std::size_t>(table);
+}
+
+// Record i's offset when it lies inside the node, before the offset table.
+std::optional<std::size_t> recordOffset(ByteView node, std::uint32_t numRecords, std::uint32_t i) {
+    const std::size_t table = offsetTableStart(node.size(), numRecords);
+    if (table == 0 || i >= numRecords) return std::nullopt;
+    const std::size_t offset = node.be16(node.size() - 2 * (static_cast<std::size_t>(i) + 1));
+    if (offset < hfsplus::kBTNodeDescriptorSize || offset >= table) return std::nullopt;
+    return offset;
+}
+
+bool extentKeyNotAbove(const HFSPlusExtentKey_& key, std::uint32_t id, std::uint8_t fork, std::uint32_t start) {
+    return std::tie(key.fileID, key.forkType, key.startBlock) <= std::tie(id, fork, start);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Reading
+
+std::vector<std::uint8_t> PartitionTables::readBytes(std::uint64_t sector, std::uint64_t offset, std::size_t length) {
+    const std::uint64_t bps = media_.u32BytesInSector();
+    std::vector<std::uint8_t> out(length, 0);
+    if (bps == 0 || length == 0) return out;
+    const std::uint64_t count = (offset + length + bps - 1) / bps;
+    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return out;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count * bps), 0);
+    // A failed read leaves the zeroed buffer, which every test below reads
+    // as "nothing here"; a partial one must not leave half a record.
+    if (!media_.readSector(sector, static_cast<std::int32_t>(count), buffer.data())) return out;
+    std::copy_n(buffer.begin() + static_cast<std::ptrdiff_t>(offset), length, out.begin());
+    return out;
+}
+
+std::vector<std::uint8_t> PartitionTables::readOneSector(std::uint64_t sector) {
+    return readBytes(sector, 0, media_.u32BytesInSector());
+}
+
+Dict PartitionTables::volumeDictionary(std::uint64_t start, std::uint64_t sectors, const std::string& name) const {
+    return Dict{{"Volume Start", static_cast<unsigned long long>(start)},
+                {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
+                {"Volume Name", name},
+                {"Volume Scan Type", 0},
+                {"Path", media_.path()},
+                {"Model", media_.model()},
+                {"Serial", media_.serial()},
+                {"Revision", media_.revision()},
+                {"Content", "Apple_HFS"}};
+}
+
+// ---------------------------------------------------------------------------
+// Choosing the scheme
+
+void PartitionTables::initialize(Array& array) {
+    const std::uint32_t bps = media_.u32BytesInSector();
+    if (bps < kMinSectorSize || bps > kMaxSectorSize) {
+        platform::logFormat("Partition table of %@ not read: %u bytes per sector is no drive's sector size",
+                            media_.path(), bps);
+        return;
+    }
+    const std::vector<std::uint8_t> sector0 = readBytes(0, 0, partitions::kRecordSize);
+    const std::vector<std::uint8_t> sector1 = readBytes(1, 0, partitions::kRecordSize);
+    const ByteView first(sector0);
+    const PartitionMap map = convertPM(ByteView(sector1));
+
+    const bool bootSignature = first.u8(510) == 0x55 && first.u8(511) == 0xAA;
+    const bool protectiveMBR = first.u8(partitions::kMBRPartitionTableOffset + 4) == partitions::kSystemIDProtectiveGPT;
+    if (bootSignature && protectiveMBR) {
+        readAndInterpretGPT();
+        getVolumeNamesGPT();
+    } else if (bootSignature) {
+        readAndInterpretMBR();
+        getVolumeNamesGPT();
+    } else if (map.pmSig == partitions::kPMSignature) {
+        readAndInterpretPM();
+        getVolumeNamesPM();
+    } else {
+        return;
+    }
+    for (const Value& v : media_.volumePMArray) array.push_back(Value(v.dictValue()));
+}
+
+// ---------------------------------------------------------------------------
+// MBR and extended partitions
+
+void PartitionTables::fillPTList(Array& list, std::uint64_t fromMBRAt, std::uint64_t firstExtOffset) {
+    const std::vector<std::uint8_t> record = readBytes(fromMBRAt, 0, partitions::kRecordSize);
+    const MasterBootRecord mbr = convertMBR(ByteView(record));
+    if (mbr.signature != partitions::kMBRSignature) return;
+    for (const Fdisk_Partition_Table& entry : mbr.partitionTable) {
+        if (entry.systemID == partitions::kSystemIDEmpty) continue;
+        // Both addends are below 2^33, so the 64-bit sum cannot wrap: a start
+        // beyond 2^32 sectors stays where the table puts it.
+        const std::uint64_t base = partitions::isExtendedSystemID(entry.systemID) ? firstExtOffset : fromMBRAt;
+        list.push_back(Dict{{"System ID", static_cast<unsigned>(entry.systemID)},
+                            {"Relative Sector", static_cast<unsigned long long>(entry.relativeSector + base)},
+                            {"Number Of Sectors", static_cast<unsigned long long>(entry.numberOfSectors)}});
+    }
+}
+
+void PartitionTables::readAndInterpretMBR() {
+    Array list;
+    fillPTList(list, 0, 0);
+
+    // Links between extended records count from the start of the outermost
+    // extended partition.
+    std::uint64_t extendedBase = 0;
+    for (const Value& e : list)
+        if (partitions::isExtendedSystemID(e.dictValue().get("System ID").uint64Value()))
+            extendedBase = e.dictValue().get("Relative Sector").uint64Value();
+
+    // A chain that points back into itself would be followed for ever:
+    // every record is read once, and no chain is longer than any real disk's.
+    std::set<std::uint64_t> visited{0};
+    std::size_t records = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const Dict& entry = list[i].dictValue();
+        if (!partitions::isExtendedSystemID(entry.get("System ID").uint64Value())) continue;
+        const std::uint64_t sector = entry.get("Relative Sector").uint64Value();
+        if (!visited.insert(sector).second) {
+            platform::logFormat("Extended partition chain of %@ returns to sector %@; not followed again",
+                                media_.path(), static_cast<unsigned long long>(sector));
+            continue;
+        }
+        if (++records > kMaxExtendedRecords) {
+            platform::logFormat("Extended partition chain of %@ is longer than %@ records; the rest is skipped",
+                                media_.path(), static_cast<unsigned long long>(kMaxExtendedRecords));
+            break;
+        }
+        fillPTList(list, sector, extendedBase); // may grow `list`; `entry` is not used after this
+    }
+
+    unsigned counter = 0;
+    for (const Value& e : list) {
+        const Dict& entry = e.dictValue();
+        if (entry.get("System ID").uint64Value() != partitions::kSystemIDHFS) continue;
+        ++counter;
+        media_.volumePMArray.push_back(volumeDictionary(entry.get("Relative Sector").uint64Value(),
+                                                        entry.get("Number Of Sectors").uint64Value(),
+                                                        platform::format("Untitled %@", counter)));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// GUID partition table
+
+void PartitionTables::readAndInterpretGPT() {
+    const std::uint32_t bps = media_.u32BytesInSector();
+    const std::vector<std::uint8_t> headerBytes = readBytes(1, 0, partitions::kRecordSize);
+    const GUIDPartitionTableHeader header = convertGPTHeader(ByteView(headerBytes));
+    if (header.signature != partitions::kGPTSignature) return;
+
+    const std::uint32_t entrySize = header.sizeOfPartitionEntry;
+    if (entrySize < partitions::kGPTEntryMinSize || entrySize % 8 != 0 || entrySize > bps) {
+        platform::logFormat("GUID partition table of %@ not read: entry size %u is not a multiple of 8 "
+                            "from 128 to %u bytes",
+                            media_.path(), entrySize, bps);
+        return;
+    }
+    const std::uint64_t entriesPerSector = bps / entrySize;
+
+    // The entry array lies in front of the first usable sector; a count that
+    // reaches past it (or past the medium) is not an entry array.
+    std::uint64_t count = header.numberOfPartitionEntries;
+    auto fitBefore = [&](std::uint64_t limit) -> std::uint64_t {
+        if (limit <= header.partitionEntryLBA) return 0;
+        return mul64(limit - header.partitionEntryLBA, entriesPerSector).value_or(std::numeric_limits<std::uint64_t>::max());
+    };
+    std::uint64_t fits = fitBefore(header.firstUsableLBA);
+    if (media_.sizeInSect() != 0) fits = std::min(fits, fitBefore(media_.sizeInSect()));
+    if (count > fits) {
+        platform::logFormat("GUID partition table of %@ claims %u entries; only %@ fit before its first usable "
+                            "sector",
+                            media_.path(), header.numberOfPartitionEntries, static_cast<unsigned long long>(fits));
+        count = fits;
+    }
+
+    std::vector<std::uint8_t> sector;
+    std::uint64_t sectorNumber = 0;
+    bool haveSector = false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const auto at = add64(header.partitionEntryLBA, i / entriesPerSector);
+        if (!at) break;
+        if (!haveSector || *at != sectorNumber) {
+            sector = readOneSector(*at);
+            sectorNumber = *at;
+            haveSector = true;
+        }
+        const std::size_t offset = static_cast<std::size_t>((i % entriesPerSector) * entrySize);
+        const GUIDPartitionTableEntry entry =
+            convertGPTEntry(ByteView(sector).sub(offset, partitions::kGPTEntryMinSize));
+        if (entry.isEmpty()) break;
+        if (entry.partitionTypeGUID != partitions::kGPTAppleHFSType) continue;
+        if (entry.endingLBA < entry.startingLBA) {
+            platform::logFormat("GUID partition entry %@ of %@ ends before it starts; skipped",
+                                static_cast<unsigned long long>(i), media_.path());
+            continue;
+        }
+        // The name field is padded with zero units; the name ends at the first.
+        std::u16string name = entry.partitionName;
+        name.resize(std::min(name.size(), name.find(u'\0')));
+        media_.volumePMArray.push_back(
+            volumeDictionary(entry.startingLBA, entry.endingLBA - entry.startingLBA + 1, utf8FromUtf16(name)));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Apple partition map
+
+void PartitionTables::readAndInterpretPM() {
+    const PartitionMap first = convertPM(ByteView(readBytes(1, 0, partitions::kRecordSize)));
+    if (first.pmSig != partitions::kPMSignature) return;
+    std::int64_t entries = static_cast<std::int32_t>(first.pmMapBlkCnt);
+    if (entries > static_cast<std::int64_t>(kMaxPMEntries)) {
+        platform::logFormat("Apple partition map of %@ claims %u entries; only the first %u are read",
+                            media_.path(), first.pmMapBlkCnt, kMaxPMEntries);
+        entries = kMaxPMEntries;
+    }
+    // Entry 1, in sector 1, describes the map itself and is never listed.
+    for (std::int64_t i = 0; i < entries - 1; ++i) {
+        const PartitionMap entry =
+            convertPM(ByteView(readBytes(static_cast<std::uint64_t>(i) + 2, 0, partitions::kRecordSize)));
+        if (entry.pmSig != partitions::kPMSignature) break;
+        const std::string type = entry.type();
+        if (type != "Apple_HFS" && type != "Apple_HFSX") continue;
+        media_.volumePMArray.push_back(
+            volumeDictionary(entry.pmPyPartStart, entry.pmPartBlkCnt, utf8Lossy(cString(entry.pmPartName))));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Volume names
+
+void PartitionTables::getVolumeNamesGPT() {
+    for (Value& v : media_.volumePMArray) {
+        Dict* d = v.dict();
+        if (!d || d->get("Content").stringValue() != "Apple_HFS") continue;
+        media_.setHPlusVolStart(d->get("Volume Start").uint64Value());
+        if (auto name = rootFolderName(true)) d->set("Volume Name", *name);
+    }
+}
+
+void PartitionTables::getVolumeNamesPM() {
+    const std::uint32_t bps = media_.u32BytesInSector();
+    for (Value& v : media_.volumePMArray) {
+        Dict* d = v.dict();
+        if (!d) continue;
+        const std::uint64_t start = d->get("Volume Start").uint64Value();
+        const auto headerSector = add64(start, hfsplus::kVolumeHeaderOffset / bps);
+        if (!headerSector) continue;
+        media_.mdb = convertMDB(
+            ByteView(readBytes(*headerSector, hfsplus::kVolumeHeaderOffset % bps, hfsplus::kMasterDirectoryBlockSize)));
+        const MasterDirectoryBlock& mdb = media_.mdb;
+
+        if (mdb.drSigWord == hfsplus::kHFSSignature) {
+            // The name is as long as its length byte says, and the field holds 27.
+            const std::string name = cString(mdb.drVN, std::min<std::size_t>(mdb.nameLength, kHFSNameMaxLength));
+            if (!name.empty() && isValidUtf8(name)) d->set("Volume Name", name);
+            if (!hfsplus::isHFSPlusSignature(mdb.drEmbedSigWord)) continue;
+            if (mdb.drAlBlkSiz == 0 || mdb.drAlBlkSiz % bps != 0) {
+                platform::logFormat("HFS wrapper on %@ at sector %@: allocation block size %u is not a whole "
+                                    "number of sectors",
+                                    media_.path(), static_cast<unsigned long long>(start), mdb.drAlBlkSiz);
+                continue;
+            }
+            const auto embedded =
+                add64(start, mdb.drAlBlSt + static_cast<std::uint64_t>(mdb.drAlBlkSiz / bps) * mdb.drEmbedExtent.xdrStABN);
+            if (!embedded) continue;
+            media_.setHPlusVolStart(*embedded);
+            if (auto rootName = rootFolderName(false)) d->set("Volume Name", *rootName);
+        } else if (hfsplus::isHFSPlusSignature(mdb.drSigWord)) {
+            media_.setHPlusVolStart(start);
+            if (auto rootName = rootFolderName(false)) d->set("Volume Name", *rootName);
+        }
+    }
+}
+
+bool PartitionTables::readHeaderNode(std::uint32_t firstBlock, std::int32_t& nodeSectors, std::uint32_t& rootNode,
+                                     std::uint32_t& firstLeafNode) {
+    const std::uint32_t bps = media_.u32BytesInSector();
+    const auto blockStart = mul64(firstBlock, media_.blockSize());
+    const auto sector = blockStart ? add64(media_.HPlusVolStart(), *blockStart) : std::nullopt;
+    if (!sector) return false;
+    const std::vector<std::uint8_t> bytes =
+        readBytes(*sector, 0, hfsplus::kBTHeaderRecordOffset + hfsplus::kBTHeaderRecordSize);
+    const ByteView node(bytes);
+    const BTNodeDescriptor_ desc = convertBTNodeDesc(node);
+    if (desc.bLink != 0 || desc.kind != hfsplus::kHeaderNode || desc.height != 0 || desc.numRecords != 3)
+        return false;
+    const BTHeaderRecord header = convertBTHdrRec(node.sub(hfsplus::kBTHeaderRecordOffset));
+    // A node that is not a whole number of sectors cannot be mapped to them.
+    if (header.nodeSize == 0 || header.nodeSize % bps != 0) return false;
+    nodeSectors = static_cast<std::int32_t>(header.nodeSize / bps);
+    rootNode = header.rootNode;
+    firstLeafNode = header.firstLeafNode;
+    return true;
+}
+
+std::optional<std::uint64_t> PartitionTables::nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
+                                                           const std::vector<Extent>& extents) const {
+    const std::uint64_t blockSize = media_.blockSize();
+    if (nodeSectors <= 0 || blockSize == 0) return std::nullopt;
+    const auto size = static_cast<std::uint64_t>(nodeSectors);
+    std::uint64_t k = node;
+    for (const Extent& e : extents) {
+        const std::uint64_t extentSectors = static_cast<std::uint64_t>(e.blockCount()) * blockSize;
+        const std::uint64_t offset = k * size; // k < 2^32, size < 2^31
+        if (offset < extentSectors) {
+            const auto blockStart = mul64(e.startBlock(), blockSize);
+            const auto inVolume = blockStart ? add64(*blockStart, offset) : std::nullopt;
+            return inVolume ? add64(media_.HPlusVolStart(), *inVolume) : std::nullopt;
+        }
+        k -= extentSectors / size;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> PartitionTables::catalogNodeToSector(std::uint32_t node) const {
+    return nodeToSector(node, media_.catNodeSize, media_.catalogExt);
+}
+
+std::optional<std::uint64_t> PartitionTables::extentsNodeToSector(std::uint32_t node) const {
+    // The extents file has no overflow records of its own: the header lists all of it.
+    std::vector<Extent> extents;
+    for (const HFSPlusExtentDescriptor_& d : media_.vib.extentsFile.extents) extents.emplace_back(d.startBlock, d.blockCount);
+    return nodeToSector(node, media_.extNodeSize, extents);
+}
+
+std::vector<Extent> PartitionTables::extentsForID(std::uint32_t id, std::uint8_t fork, std::uint32_t startBlock,
+                                                  std::uint32_t totalBlocks) {
+    std::vector<Extent> found;
+    const std::uint32_t bps = media_.u32BytesInSector();
+    if (media_.extRootNode == 0 || media_.extNodeSize <= 0) return found;
+    const std::size_t nodeBytes = static_cast<std::size_t>(media_.extNodeSize) * bps;
+    auto readNode = [&](std::uint32_t node) -> std::optional<std::vector<std::uint8_t>> {
+        const auto sector = extentsNodeToSector(node);
+        if (!sector) return std::nullopt;
+        return readBytes(*sector, 0, nodeBytes);
+    };
+
+    // Descent to the leaf holding the last key not above (id, fork, startBlock).
+    std::uint32_t node = media_.extRootNode;
+    for (std::uint32_t level = 0;; ++level) {
+        if (level >= kMaxTreeDepth) return found;
+        const auto bytes = readNode(node);
+        if (!bytes) return found;
+        const ByteView view(*bytes);
+        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
+        if (desc.kind != hfsplus::kIndexNode) break;
+        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
+        std::optional<std::uint32_t> child;
+        for (std::uint32_t i = desc.numRecords; i-- > 0;) {
+            const auto r = recordOffset(view, desc.numRecords, i);
+            if (!r || *r + hfsplus::kExtentKeySize + 4 > table) continue;
+            const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
+            if (extentKeyNotAbove(key, id, fork, startBlock)) {
+                child = view.be32(*r + hfsplus::kExtentKeySize);
+                break;
+            }
+        }
+        if (!child) return found;
+        node = *child;
+    }
+
+    // Leaf walk: records keyed (fork, id, start), each continuing where the
+    // one before ended, in this leaf and the ones after it.
+    std::uint64_t covered = startBlock;
+    std::unordered_set<std::uint32_t> visited;
+    while (node != 0 && covered < totalBlocks) {
+        if (!visited.insert(node).second) break;
+        const auto bytes = readNode(node);
+        if (!bytes) break;
+        const ByteView view(*bytes);
+        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
+        if (desc.kind != hfsplus::kLeafNode) break;
+        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
+        bool progressed = false;
+        for (std::uint32_t i = 0; i < desc.numRecords && covered < totalBlocks; ++i) {
+            const auto r = recordOffset(view, desc.numRecords, i);
+            if (!r || *r + hfsplus::kExtentLeafRecordSize > table) continue;
+            const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
+            if (key.forkType != fork || key.fileID != id || key.startBlock != covered) continue;
+            progressed = true;
+            const HFSPlusExtentRecord_ record =
+                convertHPlusExtRec(view.sub(*r + hfsplus::kExtentKeySize, hfsplus::kExtentRecordSize));
+            for (const HFSPlusExtentDescriptor_& d : record) {
+                if (d.startBlock == 0) break;
+                found.emplace_back(d.startBlock, d.blockCount);
+                covered += d.blockCount;
+            }
+        }
+        if (!progressed) break;
+        node = desc.fLink;
+    }
+    return found;
+}
+
+std::optional<std::string> PartitionTables::rootFolderName(bool testSignature) {
+    const std::uint32_t bps = media_.u32BytesInSector();
+    const auto headerSector = add64(media_.HPlusVolStart(), hfsplus::kVolumeHeaderOffset / bps);
+    if (!headerSector) return std::nullopt;
+    media_.vib = convertVIB(
+        ByteView(readBytes(*headerSector, hfsplus::kVolumeHeaderOffset % bps, hfsplus::kVolumeInformationBlockSize)));
+    const VolumeInformationBlock& vib = media_.vib;
+    if (testSignature && !hfsplus::isHFSPlusSignature(vib.signature)) return std::nullopt;
+
+    media_.catalogExt.clear();
+    media_.extentsExt.clear();
+    media_.setBlockSize(vib.blockSize / bps);
+    // Blocks that are not a whole number of sectors cannot be found on the
+    // drive by sector; nothing of the volume can be read.
+    if (vib.blockSize == 0 || vib.blockSize % bps != 0) return std::nullopt;
+
+    for (const HFSPlusExtentDescriptor_& d : vib.extentsFile.extents)
+        if (d.startBlock != 0) media_.extentsExt.emplace_back(d.startBlock, d.blockCount);
+    // The extents B-tree of this volume, when it checks out; the geometry a
+    // previous volume left in the fields must never be used for this one.
+    bool extentsTree = false;
+    std::int32_t nodeSectors = 0;
+    std::uint32_t rootNode = 0, firstLeaf = 0;
+    if (!media_.extentsExt.empty() &&
+        readHeaderNode(media_.extentsExt.front().startBlock(), nodeSectors, rootNode, firstLeaf)) {
+        media_.extNodeSize = nodeSectors;
+        media_.extRootNode = rootNode;
+        extentsTree = true;
+    }
+
+    std::uint64_t listed = 0;
+    for (const HFSPlusExtentDescriptor_& d : vib.catalogFile.extents) {
+        if (d.startBlock == 0) continue;
+        media_.catalogExt.emplace_back(d.startBlock, d.blockCount);
+        listed += d.blockCount;
+    }
+    if (media_.catalogExt.empty()) return std::nullopt;
+    if (extentsTree && listed < vib.catalogFile.totalBlocks) {
+        const std::vector<Extent> more = extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork,
+                                                      static_cast<std::uint32_t>(listed), vib.catalogFile.totalBlocks);
+        media_.catalogExt.insert(media_.catalogExt.end(), more.begin(), more.end());
+    }
+
+    if (!readHeaderNode(media_.catalogExt.front().startBlock(), nodeSectors, rootNode, firstLeaf)) return std::nullopt;
+    media_.catNodeSize = nodeSectors;
+    media_.catRootNode = rootNode;
+    media_.firstLeafNode = firstLeaf;
+
+    const auto leafSector = catalogNodeToSector(media_.firstLeafNode);
+    if (!leafSector) return std::nullopt;
+    const std::size_t nodeBytes = static_cast<std::size_t>(media_.catNodeSize) * bps;
+    const std::vector<std::uint8_t> bytes = readBytes(*leafSector, 0, std::max<std::size_t>(2 * bps, kFirstRecordSpan));
+    // The first record is taken only as far as the node reaches.
+    const ByteView leaf = ByteView(bytes).sub(0, nodeBytes);
+    const BTNodeDescriptor_ desc = convertBTNodeDesc(leaf);
+    if (desc.bLink != 0 || desc.kind != hfsplus::kLeafNode || desc.height != 1) return std::nullopt;
+
+    const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(leaf.sub(hfsplus::kBTNodeDescriptorSize));
+    if (key.parentID != hfsplus::kRootParentID) return std::nullopt;
+    if (key.keyLength < kCatalogKeyMinLength || key.keyLength > kCatalogKeyMaxLength || !key.nameLengthValid() ||
+        kCatalogKeyMinLength + 2u * key.nodeName.length > key.keyLength)
+        return std::nullopt;
+    const HFSPlusCatalogFolder_ folder = convertHPlusCatalogFolder(
+        leaf.sub(hfsplus::kBTNodeDescriptorSize + 2 + key.keyLength, hfsplus::kCatalogFolderSize));
+    if (folder.recordType != hfsplus::kFolderRecord || folder.folderID != hfsplus::kRootFolderID) return std::nullopt;
+    std::string name = utf8FromUtf16(key.nodeName.unicode);
+    if (name.empty()) return std::nullopt;
+    return name;
+}

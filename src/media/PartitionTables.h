@@ -1,0 +1,93 @@
+#pragma once
+
+// Reading a drive's partition table into volume dictionaries: the GUID
+// partition table, the MBR with its chain of extended boot records, or the
+// Apple partition map. Only HFS-family partitions are listed; each gets a
+// dictionary with "Volume Start", "Volume Size In Sectors", "Volume Name",
+// "Volume Scan Type", "Path", "Model", "Serial", "Revision" and "Content",
+// and its name is then replaced by the name of the volume's root folder
+// where the HFS+ catalog can be read.
+//
+// Everything works on the DMedia it is given and leaves its results in that
+// drive's fields (volumePMArray, and vib, mdb, HPlusVolStart, blockSize, the
+// extent lists and node fields describing the last volume examined).
+//
+// A partition table is untrusted input. Every count, size and link is
+// bounded before it is followed: a chain of extended records stops at a
+// sector already read and after kMaxExtendedRecords records, a GUID entry
+// size must be a multiple of 8 from 128 to the sector size and the entry
+// count is cut to what fits before the first usable sector, an Apple map
+// holds at most kMaxPMEntries entries and ends at the first entry without
+// "PM". Sector arithmetic is 64-bit and checked, so no table can make a
+// read wrap around.
+
+#include "platform/ByteView.h"
+#include "platform/Value.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class DMedia;
+class Extent;
+
+class PartitionTables {
+public:
+    explicit PartitionTables(DMedia& media) noexcept : media_(media) {}
+
+    static constexpr std::size_t kMaxExtendedRecords = 128;
+    static constexpr std::uint32_t kMaxPMEntries = 256;
+    // Deepest extents B-tree descended while the catalog's extents are
+    // completed; real trees stay far below.
+    static constexpr std::uint32_t kMaxTreeDepth = 16;
+
+    // Recognises the scheme, fills volumePMArray, settles the names and
+    // appends a copy of every dictionary to `array`, in table order.
+    void initialize(platform::Array& array);
+
+    void readAndInterpretMBR();
+    void readAndInterpretGPT();
+    void readAndInterpretPM();
+    // Reads the MBR or extended record at fromMBRAt and appends one small
+    // dictionary per used entry ("System ID", "Relative Sector" as an
+    // absolute sector, "Number Of Sectors"). Links to further extended
+    // records count from firstExtOffset, every other start from the
+    // record's own sector.
+    void fillPTList(platform::Array& list, std::uint64_t fromMBRAt, std::uint64_t firstExtOffset);
+
+    // After a GUID table or an MBR: every "Apple_HFS" volume whose header
+    // says "H+" or "HX" gets the name of its root folder.
+    void getVolumeNamesGPT();
+    // After an Apple map: HFS volumes get the name from their master
+    // directory block, then (for an embedded HFS+ volume) the root folder's
+    // name; plain HFS+ volumes the root folder's name.
+    void getVolumeNamesPM();
+
+private:
+    // Bytes [offset, offset + length) of the sectors from `sector` on, read
+    // whole into a zeroed buffer: zeros where the read failed or the medium
+    // ended.
+    std::vector<std::uint8_t> readBytes(std::uint64_t sector, std::uint64_t offset, std::size_t length);
+    std::vector<std::uint8_t> readOneSector(std::uint64_t sector);
+    // The volume dictionary of one HFS partition with the drive's keys.
+    platform::Dict volumeDictionary(std::uint64_t start, std::uint64_t sectors, const std::string& name) const;
+    // The root folder's name of the HFS+ volume at HPlusVolStart, reading
+    // its header, B-tree header nodes and first catalog leaf; nothing when
+    // any of them cannot be read or makes no sense.
+    std::optional<std::string> rootFolderName(bool testSignature);
+    // Tests a B-tree header node at the first allocation block of a file
+    // and takes its node size in sectors, root node and first leaf.
+    bool readHeaderNode(std::uint32_t firstBlock, std::int32_t& nodeSectors, std::uint32_t& rootNode,
+                        std::uint32_t& firstLeafNode);
+    std::optional<std::uint64_t> nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
+                                              const std::vector<Extent>& extents) const;
+    std::optional<std::uint64_t> catalogNodeToSector(std::uint32_t node) const;
+    std::optional<std::uint64_t> extentsNodeToSector(std::uint32_t node) const;
+    // The catalog's extents beyond its first startBlock blocks, from the
+    // extents-overflow B-tree, until totalBlocks are covered.
+    std::vector<Extent> extentsForID(std::uint32_t id, std::uint8_t fork, std::uint32_t startBlock,
+                                     std::uint32_t totalBlocks);
+
+    DMedia& media_;
+};

@@ -1,0 +1,229 @@
+#include "media/SysfsBlockDevice.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string trimmed(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::optional<std::uint64_t> parseUnsigned(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    std::string t = trimmed(*text);
+    std::uint64_t v = 0;
+    auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (ec != std::errc() || p != t.data() + t.size() || t.empty()) return std::nullopt;
+    return v;
+}
+
+bool isDir(const fs::path& p) {
+    std::error_code ec;
+    return fs::is_directory(p, ec);
+}
+
+bool pathExists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(p, ec);
+}
+
+// The last component of where a symbolic link points, "" when it is none.
+std::string linkTargetName(const fs::path& link) {
+    std::error_code ec;
+    fs::path target = fs::read_symlink(link, ec);
+    if (ec) return {};
+    return target.filename().string();
+}
+
+// Buses in the order they decide the interconnect: a disk behind a USB bridge
+// is a USB disk whatever protocol it speaks behind the bridge, so the outer,
+// more specific bus wins over the inner one.
+enum Bus { None, Virtual, Scsi, Virtio, Sata, Sas, PciExpress, SecureDigital, Thunderbolt, FireWire, Usb };
+
+const char* busName(Bus b) {
+    switch (b) {
+    case Usb: return "USB";
+    case FireWire: return "FireWire";
+    case Thunderbolt: return "Thunderbolt";
+    case SecureDigital: return "Secure Digital";
+    case PciExpress: return "PCI-Express";
+    case Sas: return "SAS";
+    case Sata: return "SATA";
+    case Virtio: return "Virtio";
+    case Scsi: return "SCSI";
+    case Virtual: return "Virtual Interface";
+    case None: break;
+    }
+    return "";
+}
+
+Bus busOfSubsystem(const std::string& s) {
+    if (s == "usb") return Usb;
+    if (s == "firewire" || s == "ieee1394") return FireWire;
+    if (s == "thunderbolt") return Thunderbolt;
+    if (s == "mmc" || s == "sdio") return SecureDigital;
+    if (s == "nvme" || s == "nvme-subsystem") return PciExpress;
+    if (s.rfind("sas", 0) == 0) return Sas;
+    if (s == "ata_port" || s == "ata_link" || s == "ata_device") return Sata;
+    if (s == "virtio") return Virtio;
+    if (s == "scsi") return Scsi;
+    return None;
+}
+
+// Sysfs nests devices a few dozen levels at most; the bound only guards
+// against a fake or broken tree.
+constexpr int kMaxWalk = 64;
+
+} // namespace
+
+std::optional<SysfsBlockDevice> SysfsBlockDevice::open(const std::string& entry, const std::string& sysfsRoot) {
+    std::error_code ec;
+    fs::path folder = fs::canonical(entry, ec);
+    if (ec || !isDir(folder)) return std::nullopt;
+    SysfsBlockDevice d;
+    fs::path root = fs::canonical(sysfsRoot, ec);
+    d.sysfsRoot_ = ec ? sysfsRoot : root.string();
+    d.entry_ = entry;
+    d.name_ = fs::path(entry).filename().string();
+    d.folder_ = folder.string();
+    return d;
+}
+
+std::string SysfsBlockDevice::parentFolder() const { return fs::path(folder_).parent_path().string(); }
+
+std::optional<std::string> SysfsBlockDevice::readAttribute(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::string text(kMaxAttribute, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    text.resize(got);
+    if (auto nl = text.find('\n'); nl != std::string::npos) text.resize(nl);
+    // Identity strings come from the device's own firmware: nothing in them
+    // may act as a control character where they are shown or logged.
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return text;
+}
+
+std::optional<std::string> SysfsBlockDevice::attribute(const std::string& relativePath) const {
+    return readAttribute((fs::path(folder_) / relativePath).string());
+}
+
+std::optional<std::string> SysfsBlockDevice::firstAttribute(std::initializer_list<const char*> names) const {
+    for (const char* n : names) {
+        auto v = attribute(n);
+        if (v && !trimmed(*v).empty()) return v;
+    }
+    return std::nullopt;
+}
+
+bool SysfsBlockDevice::isPartition() const { return pathExists(fs::path(folder_) / "partition"); }
+
+std::uint32_t SysfsBlockDevice::partitionNumber() const {
+    auto v = parseUnsigned(attribute("partition"));
+    return v && *v <= UINT32_MAX ? static_cast<std::uint32_t>(*v) : 0;
+}
+
+bool SysfsBlockDevice::readOnly() const {
+    auto v = parseUnsigned(attribute("ro"));
+    // A device that will not say counts as read-only: it is not offered.
+    return !v || *v != 0;
+}
+
+std::uint64_t SysfsBlockDevice::sizeInBytes() const {
+    auto v = parseUnsigned(attribute("size"));
+    if (!v || *v > UINT64_MAX / 512) return 0;
+    return *v * 512;
+}
+
+std::uint32_t SysfsBlockDevice::logicalBlockSize() const {
+    auto v = parseUnsigned(attribute("queue/logical_block_size"));
+    return v && *v <= UINT32_MAX ? static_cast<std::uint32_t>(*v) : 0;
+}
+
+bool SysfsBlockDevice::removable() const {
+    auto v = parseUnsigned(attribute("removable"));
+    return v && *v != 0;
+}
+
+std::string SysfsBlockDevice::devNumber() const {
+    auto v = attribute("dev");
+    return v ? trimmed(*v) : std::string();
+}
+
+bool SysfsBlockDevice::isMemoryDisk() const {
+    if (pathExists(fs::path(folder_) / "comp_algorithm")) return true;
+    std::string dev = devNumber();
+    return dev.rfind("1:", 0) == 0;
+}
+
+std::string SysfsBlockDevice::model() const {
+    auto v = firstAttribute({"device/model", "device/name"});
+    return v ? *v : std::string();
+}
+
+std::string SysfsBlockDevice::serial() const {
+    auto v = firstAttribute({"device/serial", "serial", "device/wwid", "wwid"});
+    return v ? *v : std::string();
+}
+
+std::string SysfsBlockDevice::revision() const {
+    auto v = firstAttribute({"device/rev", "device/firmware_rev", "device/fwrev"});
+    return v ? *v : std::string();
+}
+
+std::string SysfsBlockDevice::physicalInterconnect() const {
+    const fs::path devices = fs::path(sysfsRoot_) / "devices";
+    Bus best = None;
+    fs::path d = fs::path(folder_);
+    for (int step = 0; step < kMaxWalk && !d.empty() && d != d.root_path(); ++step) {
+        if (d == devices) break;
+        if (d.parent_path() == devices && d.filename() == "virtual") best = std::max(best, Virtual);
+        best = std::max(best, busOfSubsystem(linkTargetName(d / "subsystem")));
+        if (isDir(d / "ata_port")) best = std::max(best, Sata);
+        if (isDir(d / "sas_device") || isDir(d / "sas_end_device")) best = std::max(best, Sas);
+        d = d.parent_path();
+    }
+    return busName(best);
+}
+
+std::string SysfsBlockDevice::driverName() const {
+    fs::path d = fs::path(folder_);
+    for (int step = 0; step < kMaxWalk && !d.empty() && d != d.root_path(); ++step) {
+        std::string n = linkTargetName(d / "driver");
+        if (!n.empty()) return n;
+        d = d.parent_path();
+    }
+    return {};
+}
+
+std::string SysfsBlockDevice::driverFolder() const {
+    fs::path d = fs::path(folder_);
+    for (int step = 0; step < kMaxWalk && !d.empty() && d != d.root_path(); ++step) {
+        std::error_code ec;
+        if (fs::is_symlink(d / "driver", ec)) {
+            fs::path target = fs::canonical(d / "driver", ec);
+            return ec ? std::string() : target.string();
+        }
+        d = d.parent_path();
+    }
+    return {};
+}

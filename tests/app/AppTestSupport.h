@@ -1,0 +1,82 @@
+#pragma once
+
+// Helpers shared by the program's widget tests.
+
+#include "app/MainWindow.h"
+#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+// The delegate and its window, set up as the program sets them up.
+struct ProgramUnderTest {
+    Quelvar_Recovery_SoftwareAppDelegate delegate;
+    MainWindow window;
+    ProgramUnderTest() {
+        delegate.setWindow(&window);
+        delegate.awakeFromNib();
+    }
+    template <class T> T* widget(const char* name) { return window.findChild<T*>(QString::fromLatin1(name)); }
+};
+
+// Answers the next alert that comes up by pressing the button with that
+// title. An alert runs its own event loop, so the answer has to come from a
+// timer that fires inside it; `seen` looks at the alert first.
+class AlertAnswerer : public QObject {
+public:
+    explicit AlertAnswerer(QString button, std::function<void(QMessageBox*)> seen = {})
+        : button_(std::move(button)), seen_(std::move(seen)) {
+        timer_.setInterval(20);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { look(); });
+        timer_.start();
+    }
+    bool answered() const { return answered_; }
+    QString title() const { return title_; }
+    QString message() const { return message_; }
+    QStringList buttons() const { return buttons_; }
+
+private:
+    void look() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible()) continue;
+            title_ = box->text();
+            message_ = box->informativeText();
+            buttons_.clear();
+            for (QAbstractButton* b : box->buttons()) buttons_ << b->text();
+            if (seen_) seen_(box);
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == button_) {
+                    timer_.stop();
+                    answered_ = true;
+                    b->click();
+                    return;
+                }
+            }
+        }
+    }
+    QString button_;
+    std::function<void(QMessageBox*)> seen_;
+    QTimer timer_;
+    bool answered_ = false;
+    QString title_, message_;
+    QStringList buttons_;
+};
+
+// Runs fn on a worker thread while the main thread serves its requests, and
+// returns when fn has returned.
+inline void onWorker(const std::function<void()>& fn) {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        fn();
+        done = true;
+    });
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+}

@@ -1,0 +1,75 @@
+#include "AppTestSupport.h"
+
+#include "media/DMedia.h"
+#include "volume/Volume.h"
+
+#include <QDialog>
+#include <QPushButton>
+#include <QtTest>
+
+using platform::Dict;
+
+class StopSheetTest : public QObject {
+    Q_OBJECT
+private slots:
+    void stopButtonAsksFirst() {
+        ProgramUnderTest p;
+        auto volume = std::make_shared<Volume>();
+        p.delegate.setSelectedVolume(volume);
+        p.window.selectTabViewItemWithIdentifier("Progress");
+        p.widget<QPushButton>("buttonStopScan")->click();
+        auto* sheet = p.widget<QDialog>("alertWindowForAbort");
+        QVERIFY(sheet->isVisible());
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QVERIFY(!volume->stopTreeThread());
+    }
+
+    void confirmingStopsTheVolumeAndTheDrive() {
+        ProgramUnderTest p;
+        auto volume = std::make_shared<Volume>();
+        auto drive = std::make_shared<DMedia>();
+        p.delegate.setSelectedVolume(volume);
+        p.delegate.setSelectedDrive(drive);
+        p.delegate.stopTreeThread();
+        p.widget<QPushButton>("buttonAbortTreeThread")->click();
+        QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
+        QVERIFY(volume->stopTreeThread());
+        QVERIFY(drive->abortVolumeScan());
+    }
+
+    void cancellingLeavesTheScanRunning() {
+        ProgramUnderTest p;
+        auto volume = std::make_shared<Volume>();
+        auto drive = std::make_shared<DMedia>();
+        p.delegate.setSelectedVolume(volume);
+        p.delegate.setSelectedDrive(drive);
+        p.delegate.stopTreeThread();
+        p.widget<QPushButton>("buttonDontAbortTreeThread")->click();
+        QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
+        QVERIFY(!volume->stopTreeThread());
+        QVERIFY(!drive->abortVolumeScan());
+    }
+
+    void confirmingWithNothingSelectedOnlyCloses() {
+        ProgramUnderTest p;
+        p.delegate.stopTreeThread();
+        p.delegate.abortTreeThread();
+        QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
+    }
+
+    // The scan may end while the question is up: the sheet goes with it.
+    void scanEndClosesTheSheet() {
+        ProgramUnderTest p;
+        p.delegate.stopTreeThread();
+        onWorker([&] { p.delegate.updateProgress(Dict{{"Tree Complete", true}}); });
+        QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
+        QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Tree"));
+        p.delegate.stopTreeThread();
+        onWorker([&] { p.delegate.updateVolumeScanProgress(Dict{{"Scan Complete", true}}); });
+        QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
+        QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("PT scan list"));
+    }
+};
+
+QTEST_MAIN(StopSheetTest)
+#include "StopSheetTest.moc"

@@ -1,0 +1,989 @@
+// The advanced HFS+ tree scan end to end, and its parts: the search of the
+// whole volume for catalog leaf nodes, the allocation file's extents, the
+// catalog-sector test and the three orphan passes that build the tree from
+// what was parked. Volumes come from the HFS+ image builder (damaged on
+// purpose where a test needs it) and from the macOS-made fixture; the orphan
+// passes are also driven directly on parked nodes made in memory.
+
+#include "hfsplus/AdvancedTreeScan.h"
+#include "hfsplus/BTreeTableClassOrph.h"
+#include "hfsplus/CatalogFragmentSearch.h"
+#include "hfsplus/HFSPlusVolume.h"
+#include "hfsplus/OrphanEntries.h"
+#include "platform/AppController.h"
+#include "platform/ByteView.h"
+#include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
+#include "scan/ScanThread.h"
+#include "support/HFSPlusImageBuilder.h"
+#include "support/TestSupport.h"
+#include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassUInt32.h"
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using platform::Array;
+using platform::Dict;
+using testsupport::HFSCatalogRecord;
+using testsupport::HFSPlusImageBuilder;
+using testsupport::HFSPlusImageOptions;
+using Builder = HFSPlusImageBuilder;
+
+namespace {
+
+std::vector<std::uint8_t> bytes(std::size_t size, std::uint32_t seed) { return Builder::patternData(size, seed); }
+
+testsupport::HFSFileOptions inExtents(std::uint32_t count) {
+    testsupport::HFSFileOptions o;
+    o.extentCount = count;
+    return o;
+}
+
+std::string utf8(const std::u16string& s) { return newdir::utf8(s); }
+std::string nameOf(const NewDir* d) { return utf8(newdir::fileName(d)); }
+
+// Every node below the root by its path of names ("Docs/a.txt"). A name met
+// twice in one folder shows up as two paths only when the passes renamed it.
+std::map<std::string, const NewDir*> listTree(const NewDir* root) {
+    std::map<std::string, const NewDir*> out;
+    if (!root) return out;
+    std::vector<std::pair<const NewDir*, std::string>> pending{{root, ""}};
+    while (!pending.empty()) {
+        auto [d, prefix] = pending.back();
+        pending.pop_back();
+        for (const NewDir* c : d->childList) {
+            if (!c) continue;
+            const std::string path = prefix.empty() ? nameOf(c) : prefix + "/" + nameOf(c);
+            out.emplace(path, c);
+            if (c->isFolder()) pending.emplace_back(c, path);
+        }
+    }
+    return out;
+}
+
+std::set<std::string> pathsOf(const std::map<std::string, const NewDir*>& tree) {
+    std::set<std::string> s;
+    for (const auto& [p, d] : tree) s.insert(p);
+    return s;
+}
+
+// Every node's parent links lead to the root in fewer steps than there are
+// nodes, and each node's link names the folder that holds it.
+void expectNoRings(const NewDir* root) {
+    const auto tree = listTree(root);
+    const std::size_t limit = tree.size() + 2;
+    for (const auto& [path, d] : tree) {
+        std::size_t steps = 0;
+        const NewDir* a = d;
+        while (a && a != root && steps <= limit) {
+            a = a->pndirPointer;
+            ++steps;
+        }
+        EXPECT_EQ(a, root) << path << " does not lead to the root";
+        if (const NewDir* p = d->pndirPointer) {
+            EXPECT_NE(std::find(p->childList.begin(), p->childList.end(), d), p->childList.end()) << path;
+        }
+    }
+}
+
+// Runs fn on a thread of its own and gives it this long: a scan that loops
+// would otherwise hold the test run for ever.
+void within(std::chrono::seconds limit, const std::function<void()>& fn) {
+    std::promise<void> done;
+    auto finished = done.get_future();
+    std::thread worker([&] {
+        fn();
+        done.set_value();
+    });
+    if (finished.wait_for(limit) != std::future_status::ready) {
+        std::fprintf(stderr, "the scan did not end within %lld s\n", static_cast<long long>(limit.count()));
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    worker.join();
+}
+
+void writeAt(const fs::path& image, std::uint64_t offset, const std::vector<std::uint8_t>& data) {
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(f.good());
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    ASSERT_TRUE(f.good());
+}
+
+fs::path zeroImage(std::uint64_t size) {
+    const fs::path p = testsupport::makeTempDir("deep") / "zeros.img";
+    std::ofstream(p, std::ios::binary).seekp(static_cast<std::streamoff>(size - 1)).put('\0');
+    return p;
+}
+
+// A file record the fragment search takes: dates set, one extent that
+// agrees with its size in 4096-byte blocks.
+HFSCatalogRecord fileRecord(std::uint32_t id, std::uint32_t parent, const char* name, std::uint64_t size,
+                            std::uint32_t startBlock) {
+    HFSCatalogRecord r;
+    r.type = hfsplus::kFileRecord;
+    r.keyParentID = parent;
+    r.keyName = name;
+    r.id = id;
+    r.createDate = r.contentModDate = r.attributeModDate = r.accessDate = 0xD5000000u;
+    const auto blocks = static_cast<std::uint32_t>((size + 4095) / 4096);
+    r.dataFork.logicalSize = size;
+    r.dataFork.totalBlocks = blocks;
+    if (blocks) r.dataFork.extents.push_back({startBlock, blocks});
+    return r;
+}
+
+HFSCatalogRecord folderRecord(std::uint32_t id, std::uint32_t parent, const char* name) {
+    HFSCatalogRecord r;
+    r.type = hfsplus::kFolderRecord;
+    r.keyParentID = parent;
+    r.keyName = name;
+    r.id = id;
+    r.createDate = r.contentModDate = r.attributeModDate = r.accessDate = 0xD5000000u;
+    return r;
+}
+
+class DeepScan : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::setAppController(&controller);
+        platform::setLogSink([this](const std::string& l) { logs.push_back(l); });
+    }
+    void TearDown() override {
+        for (auto& v : volumes) v->freeTree();
+        platform::setAppController(nullptr);
+        platform::setLogSink(nullptr);
+    }
+
+    fs::path write(Builder& b) {
+        const fs::path p = testsupport::makeTempDir("deep") / "volume.img";
+        b.writeTo(p);
+        return p;
+    }
+
+    // The volume as the partition search reports one: it begins at its
+    // container's first sector and runs to the end of the container.
+    std::shared_ptr<Volume> open(const fs::path& image, std::uint64_t startSector, std::uint64_t sectors,
+                                 std::uint32_t bytesPerSector = 512) {
+        auto v = Volume::initWithDictionary(Dict{{"Path", image.string()},
+                                                 {"Preferred Block Size", bytesPerSector},
+                                                 {"Volume Start", static_cast<unsigned long long>(startSector)},
+                                                 {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
+                                                 {"Volume Scan Type", 0},
+                                                 {"Content", "Apple_HFS"},
+                                                 {"Volume Name", "deep"},
+                                                 {"device model", "-"},
+                                                 {"device serial", "-"},
+                                                 {"device revision", "-"}});
+        if (v) volumes.push_back(v);
+        return v;
+    }
+    std::shared_ptr<Volume> open(const fs::path& image, const Builder& b, std::uint64_t containerBytes = 0) {
+        const auto& l = b.layout();
+        const std::uint64_t bytesOfContainer = containerBytes ? containerBytes : l.imageSize - l.containerOffset;
+        return open(image, l.containerOffset / l.sectorSize, bytesOfContainer / l.sectorSize, l.sectorSize);
+    }
+
+    void scan(const std::shared_ptr<Volume>& v, const char* mode) {
+        within(std::chrono::seconds(120), [&] { ScanThread(v).startMakingTree(Array{mode, 0}); });
+    }
+
+    // A fresh volume over a zero image, reset for a scan, with a root.
+    std::shared_ptr<Volume> memoryVolume(std::uint64_t bytes = 4u << 20) {
+        auto v = open(zeroImage(bytes), 0, bytes / 512);
+        v->resetSigArraysAndBtreesAndOthers();
+        v->setBlockSize(8);
+        v->createRoot();
+        return v;
+    }
+
+    bool progressShown(const std::string& status) const {
+        for (const auto& c : controller.callsNamed("updateProgress:"))
+            if (c.dictValue().get("Progress Status").stringValue() == status) return true;
+        return false;
+    }
+
+    platform::RecordingController controller;
+    std::vector<std::string> logs;
+    std::vector<std::shared_ptr<Volume>> volumes;
+};
+
+void expectFileIs(const std::map<std::string, const NewDir*>& tree, const std::string& path,
+                  const Builder::Entry* entry) {
+    auto it = tree.find(path);
+    ASSERT_NE(it, tree.end()) << path << " not found";
+    const NewDir* d = it->second;
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(d->fileType, NewDir::File) << path;
+    EXPECT_EQ(d->fileID, entry->id) << path;
+    EXPECT_EQ(d->fileSize, entry->size) << path;
+    std::vector<HFSPlusExtentDescriptor_> got;
+    for (const ExtP& e : d->extents) got.push_back({e.startBlock, e.blockCount});
+    std::vector<HFSPlusExtentDescriptor_> want(entry->dataExtents.begin(),
+                                               entry->dataExtents.begin() +
+                                                   static_cast<std::ptrdiff_t>(std::min<std::size_t>(8, entry->dataExtents.size())));
+    if (entry->dataExtents.size() <= 8) {
+        EXPECT_EQ(got, want) << path;
+    }
+}
+
+} // namespace
+
+// ===================================================================
+// Whole scans of built volumes
+
+TEST_F(DeepScan, AdvancedScanOfAVolumeWithAZeroedCatalogHeaderRecoversEveryFile) {
+    Builder b({.volumeName = "Deep", .maxRecordsPerLeaf = 4});
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    const auto sub = b.addFolder(docs, "Sub");
+    const auto top = b.addFile(Builder::kRoot, "top.bin", bytes(5000, 1));
+    const auto a = b.addFile(docs, "a.txt", bytes(10000, 2));
+    const auto bd = b.addFile(sub, "b.dat", bytes(70000, 3), inExtents(3));
+    const auto frag = b.addFile(docs, "frag.bin", bytes(200000, 4), inExtents(8));
+    b.damageZeroCatalogHeaderNode();
+    const fs::path image = write(b);
+
+    auto normal = open(image, b);
+    scan(normal, "Normal Scan");
+    ASSERT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts()[0].title, "!Can not process");
+    controller.clear();
+
+    auto v = open(image, b);
+    scan(v, "Advanced Scan");
+    EXPECT_TRUE(controller.alerts().empty());
+    EXPECT_EQ(v->blockSize(), 8u);
+    const auto tree = listTree(v->dirRoot);
+    expectFileIs(tree, "top.bin", b.entry(top));
+    expectFileIs(tree, "Docs/a.txt", b.entry(a));
+    expectFileIs(tree, "Docs/Sub/b.dat", b.entry(bd));
+    expectFileIs(tree, "Docs/frag.bin", b.entry(frag));
+    // Nothing went astray: no lost entries on an intact catalog.
+    EXPECT_EQ(tree.count("Lost Files"), 0u);
+    EXPECT_EQ(tree.count("Lost Folders"), 0u);
+    EXPECT_TRUE(progressShown("Searching catalog fragments..."));
+    EXPECT_TRUE(progressShown("Processing orphan & lost entries..."));
+    expectNoRings(v->dirRoot);
+}
+
+class MissingParents : public DeepScan, public ::testing::WithParamInterface<bool> {};
+
+// Folders whose parent record is gone are recreated under "Lost Folders" as
+// LostFolder<parent ID> with everything below them; files whose parent is
+// gone go to "Lost Files". Both with the catalog header intact (the catalog
+// walk parks them) and with it zeroed (the fragment search finds them).
+TEST_P(MissingParents, EndInLostFoldersAndLostFilesWithTheirSubtrees) {
+    const bool zeroHeader = GetParam();
+    Builder b({.volumeName = "Lost"});
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    const auto keep = b.addFile(docs, "keep.txt", bytes(3000, 1));
+    const auto orphanA = b.addFolderWithID(500, 123, "Orphan A");
+    const auto a1 = b.addFile(orphanA, "a1.bin", bytes(9000, 2));
+    const auto inner = b.addFolder(orphanA, "Inner");
+    const auto deep = b.addFile(inner, "deep.bin", bytes(12000, 3));
+    const auto orphanB = b.addFolderWithID(550, 123, "Orphan B");
+    const auto b1 = b.addFile(orphanB, "b1.bin", bytes(7000, 4));
+    const auto lost1 = b.addFileWithID(600, 124, "lost.txt", bytes(3000, 5));
+    const auto lost2 = b.addFileWithID(601, 125, "lost.txt", bytes(4000, 6));
+    if (zeroHeader) b.damageZeroCatalogHeaderNode();
+    const fs::path image = write(b);
+
+    auto v = open(image, b);
+    scan(v, "Advanced Scan");
+    const auto tree = listTree(v->dirRoot);
+    expectFileIs(tree, "Docs/keep.txt", b.entry(keep));
+
+    // Two orphan folders of one missing parent: two recreated parents.
+    const std::string f1 = "Lost Folders/LostFolder123";
+    const std::string f2 = "Lost Folders/LostFolder123_";
+    ASSERT_TRUE(tree.count(f1)) << "no " << f1;
+    ASSERT_TRUE(tree.count(f2)) << "no " << f2;
+    const std::string underA = tree.count(f1 + "/Orphan A") ? f1 : f2;
+    const std::string underB = underA == f1 ? f2 : f1;
+    expectFileIs(tree, underA + "/Orphan A/a1.bin", b.entry(a1));
+    expectFileIs(tree, underA + "/Orphan A/Inner/deep.bin", b.entry(deep));
+    expectFileIs(tree, underB + "/Orphan B/b1.bin", b.entry(b1));
+    EXPECT_EQ(tree.at(underA + "/Orphan A")->fileID, orphanA);
+    EXPECT_EQ(tree.at(underA + "/Orphan A/Inner")->fileID, inner);
+    EXPECT_EQ(tree.at(underB + "/Orphan B")->fileID, orphanB);
+    EXPECT_EQ(tree.at(f1)->fileID, 123u);
+    EXPECT_EQ(tree.at(f1)->parentID, 8u);
+
+    // Two parentless files of one name: the second gets "_" before its
+    // extension, both marked deleted.
+    ASSERT_TRUE(tree.count("Lost Files/lost.txt"));
+    ASSERT_TRUE(tree.count("Lost Files/lost_.txt"));
+    std::set<std::uint32_t> ids{tree.at("Lost Files/lost.txt")->fileID, tree.at("Lost Files/lost_.txt")->fileID};
+    EXPECT_EQ(ids, (std::set<std::uint32_t>{lost1, lost2}));
+    EXPECT_EQ(tree.at("Lost Files/lost.txt")->deleted, 1);
+    EXPECT_EQ(tree.at("Lost Files")->fileID, 7u);
+    EXPECT_EQ(tree.at("Lost Folders")->fileID, 8u);
+    expectNoRings(v->dirRoot);
+}
+
+INSTANTIATE_TEST_SUITE_P(CatalogHeader, MissingParents, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Zeroed" : "Intact"; });
+
+TEST_F(DeepScan, NormalScanPutsParentlessFilesIntoLostFilesAndLeavesParentlessFoldersOut) {
+    Builder b({.volumeName = "Lost"});
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    b.addFile(docs, "keep.txt", bytes(3000, 1));
+    const auto orphanA = b.addFolderWithID(500, 123, "Orphan A");
+    b.addFile(orphanA, "a1.bin", bytes(9000, 2));
+    const auto lost = b.addFileWithID(600, 124, "lost.txt", bytes(3000, 5));
+    const fs::path image = write(b);
+    auto v = open(image, b);
+    scan(v, "Normal Scan");
+    const auto tree = listTree(v->dirRoot);
+    EXPECT_TRUE(tree.count("Docs/keep.txt"));
+    ASSERT_TRUE(tree.count("Lost Files/lost.txt"));
+    EXPECT_EQ(tree.at("Lost Files/lost.txt")->fileID, lost);
+    // No "Lost Folders" without the advanced scan: the folder is left out,
+    // and freed (the leak checker would say otherwise).
+    for (const auto& [path, d] : tree) EXPECT_EQ(path.find("Orphan A"), std::string::npos) << path;
+}
+
+TEST_F(DeepScan, FragmentsOutsideTheCatalogFileArePlacedByTheAdvancedPasses) {
+    Builder b({.volumeName = "Stale"});
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    const auto live = b.addFile(docs, "live.txt", bytes(3000, 1));
+    const auto gone = b.addDeletedFile(docs, "gone.bin", bytes(30000, 2));
+    const auto oldDir = b.addDeletedFolder(docs, "OldDir");
+    const auto old = b.addDeletedFile(oldDir, "old.bin", bytes(20000, 3), inExtents(2));
+    b.addStaleLeafNodeOf({gone});
+    b.addStaleLeafNodeOf({oldDir, old});
+    const fs::path image = write(b);
+
+    auto v = open(image, b);
+    scan(v, "Advanced Scan");
+    const auto tree = listTree(v->dirRoot);
+    expectFileIs(tree, "Docs/live.txt", b.entry(live));
+    // The advanced passes look parents up among the fragments only: the
+    // deleted folder gets a recreated parent named by the live folder's ID.
+    const std::string lostDir = "Lost Folders/LostFolder" + std::to_string(docs);
+    expectFileIs(tree, lostDir + "/OldDir/old.bin", b.entry(old));
+    expectFileIs(tree, "Lost Files/gone.bin", b.entry(gone));
+    EXPECT_EQ(tree.at("Lost Files/gone.bin")->deleted, 1);
+    expectNoRings(v->dirRoot);
+}
+
+TEST_F(DeepScan, ParentCyclesSelfParentsAndParentFilesTerminateWithEverythingRecovered) {
+    HFSPlusImageOptions o;
+    o.volumeName = "Cycles";
+    o.maxRecordsPerLeaf = 3;
+    Builder b(o);
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    const auto plain = b.addFile(docs, "plain.bin", bytes(4000, 1));
+    const auto cycA = b.addFolderWithID(700, 710, "CycA");
+    const auto ina = b.addFile(cycA, "ina.bin", bytes(5000, 2));
+    const auto cycB = b.addFolderWithID(710, 700, "CycB");
+    const auto inb = b.addFile(cycB, "inb.bin", bytes(6000, 3));
+    const auto self = b.addFolderWithID(720, 720, "Self");
+    const auto ins = b.addFile(self, "ins.bin", bytes(7000, 4));
+    const auto underFile = b.addFolderWithID(730, plain, "UnderFile");
+    const auto inf = b.addFile(underFile, "inf.bin", bytes(8000, 5));
+    const auto selfFile = b.addFileWithID(740, 740, "selffile.bin", bytes(9000, 6));
+    const fs::path image = write(b);
+
+    for (const char* mode : {"Normal Scan", "Advanced Scan"}) {
+        SCOPED_TRACE(mode);
+        auto v = open(image, b);
+        scan(v, mode);
+        const auto tree = listTree(v->dirRoot);
+        expectNoRings(v->dirRoot);
+        expectFileIs(tree, "Docs/plain.bin", b.entry(plain));
+        // A file that names itself as its parent is lost, not its own child.
+        expectFileIs(tree, "Lost Files/selffile.bin", b.entry(selfFile));
+        if (std::string(mode) == "Normal Scan") continue;
+
+        expectFileIs(tree, "Lost Folders/LostFolder720/Self/ins.bin", b.entry(ins));
+        // A folder whose parent is a file goes to the lost folders.
+        expectFileIs(tree, "Lost Folders/LostFolder" + std::to_string(plain) + "/UnderFile/inf.bin", b.entry(inf));
+        EXPECT_EQ(tree.at("Lost Folders/LostFolder" + std::to_string(plain) + "/UnderFile")->fileID, underFile);
+        // Of two folders naming each other, one ends below the other.
+        std::set<std::uint32_t> found;
+        for (const auto& [path, d] : tree) {
+            if (path.rfind("Lost Folders/", 0) != 0) continue;
+            if (d->fileID == cycA || d->fileID == cycB || d->fileID == ina || d->fileID == inb) found.insert(d->fileID);
+        }
+        EXPECT_EQ(found, (std::set<std::uint32_t>{cycA, cycB, ina, inb}));
+        const bool aTop = tree.count("Lost Folders/LostFolder710/CycA/CycB/inb.bin") != 0;
+        const bool bTop = tree.count("Lost Folders/LostFolder700/CycB/CycA/ina.bin") != 0;
+        EXPECT_TRUE(aTop || bTop);
+    }
+}
+
+TEST_F(DeepScan, LoopingLeafLinksEndPromptlyInBothModes) {
+    HFSPlusImageOptions o;
+    o.volumeName = "Loop";
+    o.maxRecordsPerLeaf = 3;
+    Builder b(o);
+    std::vector<std::uint32_t> files;
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    for (int i = 0; i < 12; ++i)
+        files.push_back(b.addFile(docs, "f" + std::to_string(i) + ".bin", bytes(3000 + 100 * i, 10 + i)));
+    b.damageCatalogLeafLoop(0, 3);
+    const fs::path image = write(b);
+    for (const char* mode : {"Normal Scan", "Advanced Scan"}) {
+        SCOPED_TRACE(mode);
+        auto v = open(image, b);
+        scan(v, mode);
+        expectNoRings(v->dirRoot);
+        const auto tree = listTree(v->dirRoot);
+        if (std::string(mode) == "Advanced Scan")
+            for (std::uint32_t id : files)
+                expectFileIs(tree, "Docs/" + b.entry(id)->name.utf8(), b.entry(id));
+    }
+}
+
+struct Variant {
+    const char* name;
+    std::function<void(HFSPlusImageOptions&)> options;
+    std::function<void(Builder&)> damage;
+};
+
+class Variants : public DeepScan, public ::testing::WithParamInterface<Variant> {};
+
+// Whatever the way in to the volume header, both scans find the same tree:
+// the fragment search adds nothing to an intact volume without stale nodes.
+TEST_P(Variants, OpenAndScanInBothModes) {
+    HFSPlusImageOptions o;
+    o.volumeName = "Variant";
+    GetParam().options(o);
+    Builder b(o);
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    const auto readme = b.addFile(docs, "Readme", bytes(5000, 1));
+    const auto upper = b.addFile(docs, "README", bytes(6000, 2));
+    const auto sub = b.addFolder(docs, "Sub");
+    const auto big = b.addFile(sub, "big.bin", bytes(150000, 3), inExtents(4));
+    const auto top = b.addFile(Builder::kRoot, "top.bin", bytes(2000, 4));
+    if (GetParam().damage) GetParam().damage(b);
+    const fs::path image = write(b);
+
+    std::set<std::string> normalPaths;
+    for (const char* mode : {"Normal Scan", "Advanced Scan"}) {
+        SCOPED_TRACE(mode);
+        auto v = open(image, b);
+        scan(v, mode);
+        EXPECT_TRUE(controller.alerts().empty());
+        const auto tree = listTree(v->dirRoot);
+        expectFileIs(tree, "Docs/Readme", b.entry(readme));
+        expectFileIs(tree, "Docs/README", b.entry(upper));
+        expectFileIs(tree, "Docs/Sub/big.bin", b.entry(big));
+        expectFileIs(tree, "top.bin", b.entry(top));
+        if (std::string(mode) == "Normal Scan")
+            normalPaths = pathsOf(tree);
+        else
+            EXPECT_EQ(pathsOf(tree), normalPaths);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, Variants,
+    ::testing::Values(
+        Variant{"HFSWrapper", [](HFSPlusImageOptions& o) { o.wrapping = HFSPlusImageOptions::Wrapping::HFSWrapper; }, {}},
+        Variant{"HFSX", [](HFSPlusImageOptions& o) { o.hfsx = true; }, {}},
+        Variant{"AlternateHeaderOnly", [](HFSPlusImageOptions&) {}, [](Builder& b) { b.damageZeroPrimaryHeader(); }},
+        Variant{"InsideADisk",
+                [](HFSPlusImageOptions& o) {
+                    o.diskOffset = 1u << 20;
+                    o.diskSize = (1u << 20) + o.totalSize + (1u << 20);
+                },
+                {}},
+        Variant{"FourKSectors", [](HFSPlusImageOptions& o) { o.sectorSize = 4096; }, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DeepScan, TheFragmentSearchStaysInsideTheVolume) {
+    // A volume 1 MiB into a disk, with leaf nodes that look like the real
+    // thing before it and behind it: only the volume's own node is taken.
+    HFSPlusImageOptions o;
+    o.volumeName = "Inside";
+    o.diskOffset = 1u << 20;
+    o.diskSize = (1u << 20) + o.totalSize + (1u << 20);
+    Builder b(o);
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    b.addFile(docs, "live.txt", bytes(3000, 1));
+    const auto gone = b.addDeletedFile(docs, "gone.bin", bytes(30000, 2));
+    b.addStaleLeafNodeOf({gone});
+    const fs::path image = write(b);
+    const auto before = Builder::encodeCatalogLeafNode({fileRecord(900, 2, "before.bin", 5000, 100)}, 4096);
+    const auto after = Builder::encodeCatalogLeafNode({fileRecord(901, 2, "after.bin", 5000, 100)}, 4096);
+    writeAt(image, 64u << 10, before);
+    writeAt(image, o.diskOffset + o.totalSize + (64u << 10), after);
+    // The partition's sectors only: the disk goes on behind it.
+    auto v = open(image, o.diskOffset / 512, o.totalSize / 512);
+    scan(v, "Advanced Scan");
+    const auto tree = listTree(v->dirRoot);
+    EXPECT_TRUE(tree.count("Docs/live.txt"));
+    expectFileIs(tree, "Lost Files/gone.bin", b.entry(gone));
+    EXPECT_FALSE(tree.count("Lost Files/before.bin"));
+    EXPECT_FALSE(tree.count("Lost Files/after.bin"));
+}
+
+TEST_F(DeepScan, NodesAcrossGroupAndBatchBoundariesAreFound) {
+    // No volume header at all: every fragment goes to the advanced passes
+    // with eight-sector blocks and nodes assumed.
+    const std::uint64_t sectors = 32768;
+    const fs::path image = zeroImage(sectors * 512);
+    const std::uint64_t batch = std::max<std::uint64_t>(1, CatalogFragmentSearch::kBatchBytes / (63 * 512)) * 63;
+    const std::uint64_t acrossGroup = 60;         // sectors 60..67, the group ends at 62
+    const std::uint64_t acrossBatch = batch - 4;  // the first batch ends at batch - 1
+    const std::uint64_t last = sectors - 8;       // the volume's last node
+    writeAt(image, acrossGroup * 512,
+            Builder::encodeCatalogLeafNode({fileRecord(900, 2, "group.bin", 5000, 100)}, 4096));
+    writeAt(image, acrossBatch * 512,
+            Builder::encodeCatalogLeafNode({fileRecord(901, 2, "batch.bin", 6000, 200)}, 4096));
+    writeAt(image, last * 512, Builder::encodeCatalogLeafNode({fileRecord(902, 2, "last.bin", 7000, 300)}, 4096));
+    auto v = open(image, 0, sectors);
+    scan(v, "Advanced Scan");
+    EXPECT_EQ(v->catNodeSize, 8);
+    const auto tree = listTree(v->dirRoot);
+    for (const char* name : {"group.bin", "batch.bin", "last.bin"}) {
+        ASSERT_TRUE(tree.count(std::string("Lost Files/") + name)) << name;
+        EXPECT_EQ(tree.at(std::string("Lost Files/") + name)->sectorsPerBlock, 8);
+    }
+    EXPECT_EQ(tree.at("Lost Files/batch.bin")->fileSize, 6000u);
+    ASSERT_EQ(tree.at("Lost Files/batch.bin")->extents.size(), 1u);
+    EXPECT_EQ(tree.at("Lost Files/batch.bin")->extents[0].startBlock, 200u);
+}
+
+TEST_F(DeepScan, RecordsThatFailTheBoundsArePassedOverAndTheRestTaken) {
+    const std::uint64_t sectors = 8192;
+    const fs::path image = zeroImage(sectors * 512);
+    HFSCatalogRecord tooLongName = fileRecord(910, 2, "bad1.bin", 5000, 100);
+    tooLongName.storedNameLength = 256;
+    HFSCatalogRecord noName = fileRecord(911, 2, "x", 5000, 100);
+    noName.storedNameLength = 0;
+    HFSCatalogRecord rootRecord = folderRecord(2, 1, "VolumeName");
+    HFSCatalogRecord dsStore = fileRecord(912, 2, ".DS_Store", 5000, 100);
+    HFSCatalogRecord sizeMismatch = fileRecord(913, 2, "mismatch.bin", 5000, 100);
+    sizeMismatch.dataFork.totalBlocks = 3;
+    std::vector<HFSCatalogRecord> records{tooLongName,  noName, rootRecord, dsStore, sizeMismatch,
+                                          fileRecord(914, 2, "good.bin", 5000, 100),
+                                          fileRecord(915, 2, "DS_STORE.bin", 5000, 100)};
+    auto node = Builder::encodeCatalogLeafNode(records, 4096);
+    writeAt(image, 1000 * 512, node);
+    auto v = open(image, 0, sectors);
+    scan(v, "Advanced Scan");
+    const auto tree = listTree(v->dirRoot);
+    EXPECT_TRUE(tree.count("Lost Files/good.bin"));
+    EXPECT_TRUE(tree.count("Lost Files/DS_STORE.bin"));
+    EXPECT_EQ(tree.count("Lost Files/.DS_Store"), 0u);
+    EXPECT_EQ(tree.count("Lost Files/mismatch.bin"), 0u);
+    EXPECT_EQ(tree.count("Lost Files/bad1.bin"), 0u);
+    for (const auto& [path, d] : tree) EXPECT_NE(d->fileID, 2u) << path;
+}
+
+TEST_F(DeepScan, AKeyLengthOutOfBoundsSkipsTheRecordAndAnOffsetPastTheTableEndsTheNode) {
+    const std::uint64_t sectors = 8192;
+    const fs::path image = zeroImage(sectors * 512);
+    auto node = Builder::encodeCatalogLeafNode({fileRecord(920, 2, "a.bin", 5000, 100), fileRecord(921, 2, "b.bin", 5000, 100),
+                                                fileRecord(922, 2, "c.bin", 5000, 100)},
+                                               4096);
+    // Record 0: key length 517. Record 2: an offset inside the offset table.
+    const auto offsetOf = [&](int i) -> std::size_t { return platform::ByteView(node).be16(4096 - 2 * (i + 1)); };
+    const std::size_t r0 = offsetOf(0);
+    node[r0] = 517 >> 8;
+    node[r0 + 1] = 517 & 0xFF;
+    node[4096 - 6] = (4096 - 4) >> 8;
+    node[4096 - 5] = (4096 - 4) & 0xFF;
+    writeAt(image, 1000 * 512, node);
+    auto v = open(image, 0, sectors);
+    scan(v, "Advanced Scan");
+    const auto tree = listTree(v->dirRoot);
+    EXPECT_EQ(tree.count("Lost Files/a.bin"), 0u);
+    EXPECT_TRUE(tree.count("Lost Files/b.bin"));
+    EXPECT_EQ(tree.count("Lost Files/c.bin"), 0u);
+}
+
+TEST_F(DeepScan, TheMacOSVolumeScannedInAdvancedModeHoldsEveryEntryOfTheNormalScan) {
+    const fs::path image = testsupport::copyOfSharedFixture("hfsplus.raw");
+    if (image.empty()) GTEST_SKIP() << "shared fixtures not found";
+    const std::uint64_t sectors = fs::file_size(image) / 512;
+    auto normal = open(image, 0, sectors);
+    scan(normal, "Normal Scan");
+    auto advanced = open(image, 0, sectors);
+    scan(advanced, "Advanced Scan");
+    const auto n = listTree(normal->dirRoot);
+    const auto a = listTree(advanced->dirRoot);
+    ASSERT_FALSE(n.empty());
+    for (const auto& [path, d] : n) {
+        auto it = a.find(path);
+        ASSERT_NE(it, a.end()) << path << " missing from the advanced scan";
+        EXPECT_EQ(it->second->fileType, d->fileType) << path;
+        EXPECT_EQ(it->second->fileSize, d->fileSize) << path;
+        EXPECT_EQ(it->second->fileID, d->fileID) << path;
+    }
+    expectNoRings(advanced->dirRoot);
+}
+
+// ===================================================================
+// The parts on their own
+
+TEST_F(DeepScan, AVolumeWithoutCatalogNodesStillGetsLostFoldersAndNoOrphanPass) {
+    auto v = memoryVolume();
+    AdvancedTreeScan scan(*v);
+    EXPECT_TRUE(scan.makeAdvTree());
+    ASSERT_NE(v->dirLostFolders, nullptr);
+    EXPECT_EQ(v->dirLostFolders->pndirPointer, v->dirRoot);
+    EXPECT_EQ(nameOf(v->dirLostFolders), "Lost Folders");
+    EXPECT_EQ(utf8(newdir::pathName(v->dirLostFolders)), "/Root");
+    EXPECT_EQ(v->dirLostFolders->deleted, 1);
+    EXPECT_EQ(v->btree->retrieveKeyField(8)->dir(), v->dirLostFolders);
+    EXPECT_EQ(v->dirRoot->childrenCount, 1u);
+    EXPECT_EQ(v->orphEntriesTotal, 0u);
+    EXPECT_EQ(v->orphAdvScanEntriesTotal, 0u);
+    EXPECT_FALSE(progressShown("Processing orphan & lost entries..."));
+    EXPECT_TRUE(progressShown("Searching catalog fragments..."));
+    // No candidate node was met, so the node size was never assumed.
+    EXPECT_EQ(v->catNodeSize, 0);
+}
+
+TEST_F(DeepScan, ANodeAtASectorTheCatalogWalkReadIsNotReadAgain) {
+    const fs::path image = zeroImage(4u << 20);
+    writeAt(image, 300 * 512, Builder::encodeCatalogLeafNode({fileRecord(930, 2, "once.bin", 5000, 100)}, 4096));
+    auto v = open(image, 0, 8192);
+    v->resetSigArraysAndBtreesAndOthers();
+    v->setBlockSize(8);
+    v->catNodeSize = 8;
+    v->createRoot();
+    CatalogFragmentSearch search(*v);
+    v->btreeForUsedCatNodeSector->insert(std::make_unique<ItemTypeUInt32>(300));
+    EXPECT_FALSE(search.getIfUnusedSectorForCatalogNode(300));
+    EXPECT_TRUE(search.getIfUnusedSectorForCatalogNode(301));
+    search.processCatFrags(300);
+    EXPECT_EQ(v->orphAdvScanEntriesTotal, 0u);
+    EXPECT_TRUE(v->btreeOrphAdvScanEntries->empty());
+}
+
+TEST_F(DeepScan, OfTwoFragmentsWithOneIDTheFirstMetStays) {
+    const fs::path image = zeroImage(4u << 20);
+    writeAt(image, 100 * 512, Builder::encodeCatalogLeafNode({fileRecord(940, 2, "first.bin", 5000, 100)}, 4096));
+    writeAt(image, 500 * 512, Builder::encodeCatalogLeafNode({fileRecord(940, 2, "second.bin", 5000, 100)}, 4096));
+    auto v = open(image, 0, 8192);
+    scan(v, "Advanced Scan");
+    const auto tree = listTree(v->dirRoot);
+    EXPECT_TRUE(tree.count("Lost Files/first.bin"));
+    EXPECT_FALSE(tree.count("Lost Files/second.bin"));
+}
+
+TEST_F(DeepScan, FragmentsInsideTheCatalogFileGoToTheOrphanIndexOnlyWhenTheHeaderWasFound) {
+    const fs::path image = zeroImage(4u << 20);
+    writeAt(image, 800 * 512, Builder::encodeCatalogLeafNode({folderRecord(950, 2, "Inside")}, 4096));
+    writeAt(image, 2000 * 512, Builder::encodeCatalogLeafNode({folderRecord(951, 2, "Outside")}, 4096));
+    for (bool headerFound : {true, false}) {
+        auto v = open(image, 0, 8192);
+        v->resetSigArraysAndBtreesAndOthers();
+        v->setBlockSize(8);
+        v->catNodeSize = 8;
+        v->createRoot();
+        v->catalogExtAsPerVIB = {Extent(100, 10)}; // sectors 800..879
+        v->advScanEntriesCanBePutIntoOrphanEntryArray = headerFound;
+        CatalogFragmentSearch(*v).searchCatFrags();
+        EXPECT_EQ(v->btreeOrph->retrieveKeyField(950) != nullptr, headerFound);
+        EXPECT_EQ(v->btreeOrphAdvScanEntries->retrieveKeyField(950) != nullptr, !headerFound);
+        EXPECT_NE(v->btreeOrphAdvScanEntries->retrieveKeyField(951), nullptr);
+        EXPECT_EQ(v->orphEntriesTotal, headerFound ? 1u : 0u);
+        EXPECT_EQ(v->maxFileID, 951u);
+        OrphanEntries orphans(*v);
+        orphans.releaseUnplacedEntries(v->btreeOrph.get());
+        orphans.releaseUnplacedEntries(v->btreeOrphAdvScanEntries.get());
+    }
+}
+
+TEST_F(DeepScan, TheCatalogSectorTestUsesTheFoundExtentsFirstAndEndsBeforeTheLastBlock) {
+    auto v = memoryVolume();
+    AdvancedTreeScan scan(*v);
+    EXPECT_FALSE(scan.sectorIsInCatalogFile(0));
+    EXPECT_FALSE(scan.sectorIsInCatalogFile(1000));
+    v->setHPlusVolStart(16);
+    v->setBlockSize(8);
+    v->catalogExtAsPerVIB = {Extent(10, 5)}; // sectors 96..135
+    EXPECT_FALSE(scan.sectorIsInCatalogFile(95));
+    EXPECT_TRUE(scan.sectorIsInCatalogFile(96));
+    EXPECT_TRUE(scan.sectorIsInCatalogFile(135));
+    EXPECT_FALSE(scan.sectorIsInCatalogFile(136));
+    v->catalogExt = {Extent(20, 1)}; // sectors 176..183, and the header's list no longer counts
+    EXPECT_FALSE(scan.sectorIsInCatalogFile(100));
+    EXPECT_TRUE(scan.sectorIsInCatalogFile(176));
+    EXPECT_FALSE(scan.sectorIsInCatalogFile(184));
+    // Block numbers near the top of 32 bits do not wrap.
+    EXPECT_TRUE(scan.sectorIsInThisExtArray({Extent(0xFFFFFFF0u, 0x10)}, 16 + 0xFFFFFFF0ull * 8));
+}
+
+TEST_F(DeepScan, TheAllocationFileExtentsComeFromTheVolumeHeader) {
+    Builder b({.volumeName = "Alloc"});
+    b.addFile(Builder::kRoot, "x.bin", bytes(4000, 1));
+    const fs::path image = write(b);
+    auto v = open(image, b);
+    v->resetSigArraysAndBtreesAndOthers();
+    HFSPlusVolume hfs(*v);
+    ASSERT_TRUE(hfs.initializeVIB());
+    ASSERT_TRUE(hfs.checkCatalogAndExtentsFile());
+    AdvancedTreeScan(*v).fillAllocationExt();
+    std::vector<Extent> want;
+    for (const auto& e : b.layout().allocationFile) want.emplace_back(e.startBlock, e.blockCount);
+    EXPECT_EQ(v->allocationExt, want);
+}
+
+// ------------------------------------------------------ orphan passes ----
+
+namespace {
+
+NewDir* folderNode(Volume& v, std::uint32_t id, std::uint32_t parent, const char* name) {
+    NewDir* d = newdir::allocate();
+    d->fileType = NewDir::Folder;
+    d->fileID = id;
+    d->parentID = parent;
+    v.setFileName(newdir::utf16(name), d);
+    return d;
+}
+
+NewDir* fileNode(Volume& v, std::uint32_t id, std::uint32_t parent, const char* name, std::uint64_t size,
+                 std::uint32_t startBlock = 100) {
+    NewDir* d = newdir::allocate();
+    d->fileType = NewDir::File;
+    d->fileID = id;
+    d->parentID = parent;
+    d->fileSize = size;
+    d->fileCount = 1;
+    v.setFileName(newdir::utf16(name), d);
+    if (size) v.addDataExtStartBlock(startBlock, (size + 4095) / 4096, d);
+    return d;
+}
+
+void park(BTreeTableClassOrph& tree, NewDir* d) { tree.insert(std::make_unique<ItemTypeOrph>(d->fileID, d)); }
+
+} // namespace
+
+TEST_F(DeepScan, AParkedFileUnderAParkedFolderIsCountedOnceWhicheverComesFirst) {
+    for (bool folderFirst : {true, false}) {
+        SCOPED_TRACE(folderFirst);
+        auto v = memoryVolume();
+        const std::uint32_t folderID = folderFirst ? 300 : 302;
+        NewDir* folder = folderNode(*v, folderID, 2, "Parked");
+        NewDir* file = fileNode(*v, 301, folderID, "f.bin", 1000);
+        park(*v->btreeOrph, folder);
+        park(*v->btreeOrph, file);
+        v->orphEntriesTotal = 2;
+        OrphanEntries(*v).processOrphanEntriesWithIncrement(false, false);
+        ASSERT_EQ(folder->pndirPointer, v->dirRoot);
+        ASSERT_EQ(file->pndirPointer, folder);
+        EXPECT_EQ(v->dirRoot->fileSize, 1000u);
+        EXPECT_EQ(v->dirRoot->fileCount, 1u);
+        // Root: the folder, the file and the "Lost Files" made on the way.
+        EXPECT_EQ(v->dirRoot->childrenCount, 3u);
+        EXPECT_EQ(folder->fileSize, 1000u);
+        EXPECT_EQ(folder->childrenCount, 1u);
+        EXPECT_TRUE(v->btreeOrph->retrieveKeyField(301)->parentFoundInBtree());
+        EXPECT_TRUE(v->btreeOrph->retrieveKeyField(301)->alreadyPolled());
+    }
+}
+
+TEST_F(DeepScan, ThePlainPassMakesLostFilesEvenWhenNothingGoesThere) {
+    auto v = memoryVolume();
+    NewDir* folder = folderNode(*v, 300, 2, "Parked");
+    park(*v->btreeOrph, folder);
+    v->orphEntriesTotal = 1;
+    OrphanEntries(*v).processOrphanEntriesWithIncrement(false, false);
+    ASSERT_NE(v->dirLostFiles, nullptr);
+    EXPECT_EQ(nameOf(v->dirLostFiles), "Lost Files");
+    EXPECT_EQ(v->dirLostFiles->fileID, 7u);
+    EXPECT_EQ(v->dirLostFiles->deleted, 1);
+    EXPECT_EQ(utf8(newdir::pathName(v->dirLostFiles)), "/Root");
+    // Counted although the pass itself counts nothing.
+    EXPECT_EQ(v->folderCount, 1u);
+    EXPECT_EQ(v->entryCount, 1u);
+    EXPECT_EQ(controller.callsNamed("setUpTimer").size(), 1u);
+    // A second pass finds it by its ID and marks it deleted.
+    v->dirLostFiles->deleted = 0;
+    OrphanEntries(*v).processOrphanEntriesWithIncrement(false, false);
+    EXPECT_EQ(v->dirLostFiles->deleted, 1);
+    EXPECT_EQ(v->folderCount, 1u);
+}
+
+TEST_F(DeepScan, ThePlainPassNeverPutsAnEntryUnderItselfItsDescendantOrAFile) {
+    auto v = memoryVolume();
+    NewDir* self = folderNode(*v, 400, 400, "Self");
+    NewDir* selfChild = fileNode(*v, 401, 400, "inself.bin", 100);
+    NewDir* a = folderNode(*v, 402, 403, "A");
+    NewDir* b = folderNode(*v, 403, 402, "B");
+    NewDir* fileParent = fileNode(*v, 404, 2, "parent.bin", 100);
+    NewDir* underFile = fileNode(*v, 405, 404, "underfile.bin", 200);
+    NewDir* selfFile = fileNode(*v, 406, 406, "selffile.bin", 300);
+    for (NewDir* d : {self, selfChild, a, b, fileParent, underFile, selfFile}) park(*v->btreeOrph, d);
+    v->orphEntriesTotal = 7;
+    within(std::chrono::seconds(30), [&] { OrphanEntries(*v).processOrphanEntriesWithIncrement(true, false); });
+    const auto tree = listTree(v->dirRoot);
+    expectNoRings(v->dirRoot);
+    EXPECT_TRUE(tree.count("parent.bin"));
+    EXPECT_TRUE(tree.count("Lost Files/underfile.bin"));
+    EXPECT_TRUE(tree.count("Lost Files/selffile.bin"));
+    // The folders found no acceptable parent and were freed with what they
+    // held (the leak checker sees to that); nothing of them is in the tree.
+    EXPECT_EQ(tree.size(), 4u);
+    EXPECT_EQ(v->btreeOrph->retrieveKeyField(400)->dir(), nullptr);
+    EXPECT_EQ(v->btreeOrph->retrieveKeyField(402)->dir(), nullptr);
+}
+
+TEST_F(DeepScan, KeptLeftoversAreHandedToTheAdvancedPassesAndPlacedThere) {
+    auto v = memoryVolume();
+    CatalogFragmentSearch(*v).searchCatFrags(); // "Lost Folders"
+    NewDir* a = folderNode(*v, 402, 403, "A");
+    NewDir* b = folderNode(*v, 403, 402, "B");
+    NewDir* inA = fileNode(*v, 410, 402, "ina.bin", 100);
+    for (NewDir* d : {a, b, inA}) park(*v->btreeOrph, d);
+    v->orphEntriesTotal = 3;
+    OrphanEntries orphans(*v);
+    orphans.setKeepUnplacedEntries(true);
+    orphans.processOrphanEntriesWithIncrement(true, false);
+    EXPECT_EQ(orphans.handOverUnplacedEntries(v->btreeOrph.get(), v->btreeOrphAdvScanEntries.get()), 1u);
+    EXPECT_EQ(v->orphAdvScanEntriesTotal, 1u);
+    orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
+    orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
+    const auto tree = listTree(v->dirRoot);
+    expectNoRings(v->dirRoot);
+    // A went under B first; B could then not go under A and got a
+    // recreated parent named by A's ID.
+    EXPECT_TRUE(tree.count("Lost Folders/LostFolder402/B/A/ina.bin"));
+}
+
+TEST_F(DeepScan, OrphanFoldersOfOneMissingParentGetOneRecreatedParentEach) {
+    auto v = memoryVolume();
+    CatalogFragmentSearch(*v).searchCatFrags();
+    NewDir* x = folderNode(*v, 200, 123, "X");
+    NewDir* y = folderNode(*v, 201, 123, "Y");
+    park(*v->btreeOrphAdvScanEntries, x);
+    park(*v->btreeOrphAdvScanEntries, y);
+    v->orphAdvScanEntriesTotal = 2;
+    const std::uint32_t folders = v->folderCount;
+    OrphanEntries orphans(*v);
+    orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
+    EXPECT_EQ(x->pndirPointer, nullptr); // left for the second pass
+    orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
+    // "Lost Files" from the first pass, and two recreated folders with one
+    // orphan each.
+    EXPECT_EQ(v->folderCount, folders + 1 + 4);
+    ASSERT_NE(x->pndirPointer, nullptr);
+    ASSERT_NE(y->pndirPointer, nullptr);
+    EXPECT_EQ(nameOf(x->pndirPointer), "LostFolder123");
+    EXPECT_EQ(nameOf(y->pndirPointer), "LostFolder123_");
+    EXPECT_EQ(x->pndirPointer->fileID, 123u);
+    EXPECT_EQ(x->pndirPointer->parentID, 8u);
+    EXPECT_EQ(x->pndirPointer->pndirPointer, v->dirLostFolders);
+    EXPECT_EQ(x->pndirPointer->deleted, 0);
+    EXPECT_EQ(utf8(newdir::pathName(x->pndirPointer)), "/Root/Lost Folders");
+    EXPECT_EQ(utf8(newdir::pathName(x)), "/Root/Lost Folders/LostFolder123");
+    // Marks are left alone by the second pass.
+    EXPECT_FALSE(v->btreeOrphAdvScanEntries->retrieveKeyField(200)->parentFoundInBtree());
+    // Unmarked, but placed: a second run does not place them again.
+    orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
+    EXPECT_EQ(v->dirLostFolders->childrenArrayCount(), 2u);
+    EXPECT_EQ(v->folderCount, folders + 1 + 4);
+}
+
+TEST_F(DeepScan, TheFirstAdvancedPassPutsEntriesOnlyUnderParkedFolders) {
+    auto v = memoryVolume();
+    CatalogFragmentSearch(*v).searchCatFrags();
+    NewDir* folder = folderNode(*v, 200, 2, "F");
+    NewDir* inFolder = fileNode(*v, 201, 200, "in.bin", 100);
+    NewDir* parentFile = fileNode(*v, 202, 2, "p.bin", 100);
+    NewDir* underFile = fileNode(*v, 203, 202, "under.bin", 100);
+    for (NewDir* d : {folder, inFolder, parentFile, underFile}) park(*v->btreeOrphAdvScanEntries, d);
+    v->orphAdvScanEntriesTotal = 4;
+    OrphanEntries orphans(*v);
+    orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
+    EXPECT_EQ(inFolder->pndirPointer, folder);
+    EXPECT_EQ(underFile->pndirPointer, nullptr);
+    EXPECT_EQ(folder->pndirPointer, nullptr); // the root is not among the fragments
+    orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
+    const auto tree = listTree(v->dirRoot);
+    EXPECT_TRUE(tree.count("Lost Folders/LostFolder2/F/in.bin"));
+    EXPECT_TRUE(tree.count("Lost Files/p.bin"));
+    EXPECT_TRUE(tree.count("Lost Files/under.bin"));
+}
+
+TEST_F(DeepScan, TheSecondPassLeavesImplausibleFilesOut) {
+    auto v = memoryVolume(); // 8192 sectors, 8-sector blocks: 1024 blocks
+    CatalogFragmentSearch(*v).searchCatFrags();
+    OrphanEntries orphans(*v);
+    orphans.processOrphanAdvScanEntriesWithIncrement(true, false); // makes "Lost Files"
+    NewDir* empty = fileNode(*v, 300, 999, "empty.bin", 0);
+    NewDir* nameless = fileNode(*v, 301, 999, "", 100);
+    NewDir* beyond = fileNode(*v, 302, 999, "beyond.bin", 100, 1025);
+    NewDir* atEnd = fileNode(*v, 303, 999, "atend.bin", 100, 1024);
+    NewDir* noParent = fileNode(*v, 304, 0, "noparent.bin", 100);
+    for (NewDir* d : {empty, nameless, beyond, atEnd, noParent}) park(*v->btreeOrphAdvScanEntries, d);
+    v->orphAdvScanEntriesTotal = 5;
+    orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
+    const auto tree = listTree(v->dirRoot);
+    EXPECT_TRUE(tree.count("Lost Files/atend.bin"));
+    EXPECT_EQ(tree.count("Lost Files/empty.bin"), 0u);
+    EXPECT_EQ(tree.count("Lost Files/beyond.bin"), 0u);
+    EXPECT_EQ(tree.count("Lost Files/noparent.bin"), 0u);
+    EXPECT_EQ(v->dirLostFiles->childrenArrayCount(), 1u);
+}
+
+TEST_F(DeepScan, AStoppedScanPlacesNothingAndLeaksNothing) {
+    auto v = memoryVolume();
+    CatalogFragmentSearch(*v).searchCatFrags();
+    park(*v->btreeOrph, fileNode(*v, 300, 2, "a.bin", 100));
+    park(*v->btreeOrphAdvScanEntries, folderNode(*v, 301, 999, "F"));
+    v->orphEntriesTotal = v->orphAdvScanEntriesTotal = 1;
+    v->setStopTreeThread(true);
+    OrphanEntries orphans(*v);
+    orphans.processOrphanEntriesWithIncrement(true, false);
+    orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
+    orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
+    EXPECT_EQ(v->dirRoot->childrenArrayCount(), 1u); // "Lost Folders" only
+    EXPECT_TRUE(controller.callsNamed("setUpTimer").empty());
+}
+
+TEST_F(DeepScan, StoppingDuringTheFragmentSearchEndsTheScanWithWhatItHas) {
+    Builder b({.totalSize = 32u << 20, .volumeName = "Stop"});
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    for (int i = 0; i < 20; ++i) b.addFile(docs, "f" + std::to_string(i), bytes(4000, i));
+    const auto gone = b.addDeletedFile(docs, "gone.bin", bytes(30000, 2));
+    b.addStaleLeafNodeOf({gone});
+    const fs::path image = write(b);
+    auto v = open(image, b);
+    controller.setCallObserver([v](const platform::RecordingController::Call& c) {
+        if (c.name == "updateProgress:" && c.argument.dictValue().contains("BarDoubleValue") &&
+            c.argument.dictValue().get("Progress Status").stringValue() == "Searching catalog fragments..." &&
+            c.argument.dictValue().get("BarDoubleValue").uint64Value() >= 50)
+            v->setStopTreeThread(true);
+    });
+    scan(v, "Advanced Scan");
+    controller.setCallObserver(nullptr);
+    // The catalog walk ran before the stop: the live tree is there.
+    const auto tree = listTree(v->dirRoot);
+    EXPECT_TRUE(tree.count("Docs/f0"));
+    std::uint64_t searched = 0;
+    for (const auto& c : controller.callsNamed("updateProgress:"))
+        if (c.dictValue().get("Progress Status").stringValue() == "Searching catalog fragments..." &&
+            c.dictValue().contains("BarDoubleValue"))
+            searched = std::max<std::uint64_t>(searched, c.dictValue().get("BarDoubleValue").uint64Value());
+    EXPECT_EQ(searched, 50u);
+    auto calls = controller.calls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_TRUE(calls.back().argument.dictValue().get("Tree Complete").boolValue());
+}

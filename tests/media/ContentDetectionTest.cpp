@@ -1,0 +1,474 @@
+// The content tests of the drive list: FAT volumes made by mkfs.vfat right
+// at the cluster counts where the FAT type changes (the count decides, not
+// the layout mkfs chose), exFAT and APFS volumes from mkfs.exfat and mkapfs,
+// the macOS-made HFS+ and APFS volumes, HFSX, journaled and wrapped HFS+,
+// and the byte-order readers the tests use. Also the content hints of
+// partition-table types.
+
+#include "media/ContentHint.h"
+#include "media/VolumeContentDetection.h"
+#include "platform/ByteView.h"
+#include "platform/SystemLog.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using platform::ByteView;
+using platform::Dict;
+
+namespace {
+
+std::optional<std::string> runCommand(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return std::nullopt;
+    std::string out;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+    if (::pclose(pipe) != 0) return std::nullopt;
+    return out;
+}
+
+bool haveTool(const std::string& name) {
+    return runCommand("command -v " + name + " >/dev/null 2>&1").has_value();
+}
+
+Dict volumeAt(const fs::path& p, std::uint32_t sectorSize = 512) {
+    return Dict{{"Path", p.string()}, {"Preferred Block Size", sectorSize}};
+}
+
+std::vector<std::uint8_t> readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeAt(const fs::path& p, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+    std::fstream f(p, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+fs::path emptyFile(const std::string& name, std::uint64_t bytes) {
+    fs::path p = testsupport::makeTempDir("content") / name;
+    std::ofstream(p, std::ios::binary).close();
+    fs::resize_file(p, bytes);
+    return p;
+}
+
+// A FAT volume made by mkfs.vfat with the given options and size in KiB,
+// and the cluster count mkfs.vfat says it made.
+struct MadeFat {
+    fs::path image;
+    std::uint64_t clusters = 0;
+};
+std::optional<MadeFat> mkfsVfat(const std::string& options, std::uint64_t kib) {
+    MadeFat made;
+    made.image = testsupport::makeTempDir("fat") / "fat.img";
+    auto out = runCommand("mkfs.vfat -C -a --invariant -v " + options + " '" + made.image.string() + "' " +
+                          std::to_string(kib) + " 2>&1");
+    if (!out) return std::nullopt;
+    std::smatch m;
+    static const std::regex provides(R"(provides (\d+) clusters)");
+    if (!std::regex_search(*out, m, provides)) return std::nullopt;
+    made.clusters = std::stoull(m[1]);
+    return made;
+}
+
+class ContentDetection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::setLogSink([](const std::string&) {});
+    }
+    void TearDown() override { platform::setLogSink(nullptr); }
+
+    static fs::path fixture(const std::string& name) {
+        fs::path p = testsupport::testImage(name);
+        if (p.empty()) ADD_FAILURE() << "fixture image " << name << " was not made";
+        return p;
+    }
+
+    VolumeContentDetection detect;
+};
+
+// A boot sector with the fields the FAT type is computed from.
+std::vector<std::uint8_t> bootSector(std::uint16_t bytesPerSector, std::uint8_t sectorsPerCluster,
+                                     std::uint16_t reserved, std::uint8_t fats, std::uint16_t rootEntries,
+                                     std::uint32_t totalSectors, std::uint32_t fatSize) {
+    std::vector<std::uint8_t> b(512, 0);
+    b[0] = 0xEB;
+    b[2] = 0x90;
+    b[11] = static_cast<std::uint8_t>(bytesPerSector);
+    b[12] = static_cast<std::uint8_t>(bytesPerSector >> 8);
+    b[13] = sectorsPerCluster;
+    b[14] = static_cast<std::uint8_t>(reserved);
+    b[15] = static_cast<std::uint8_t>(reserved >> 8);
+    b[16] = fats;
+    b[17] = static_cast<std::uint8_t>(rootEntries);
+    b[18] = static_cast<std::uint8_t>(rootEntries >> 8);
+    if (totalSectors < 0x10000) {
+        b[19] = static_cast<std::uint8_t>(totalSectors);
+        b[20] = static_cast<std::uint8_t>(totalSectors >> 8);
+    } else {
+        for (int i = 0; i < 4; ++i) b[32 + i] = static_cast<std::uint8_t>(totalSectors >> (8 * i));
+    }
+    if (fatSize < 0x10000) {
+        b[22] = static_cast<std::uint8_t>(fatSize);
+        b[23] = static_cast<std::uint8_t>(fatSize >> 8);
+    } else {
+        for (int i = 0; i < 4; ++i) b[36 + i] = static_cast<std::uint8_t>(fatSize >> (8 * i));
+    }
+    b[54] = 'F', b[55] = 'A', b[56] = 'T';
+    b[510] = 0x55;
+    b[511] = 0xAA;
+    return b;
+}
+
+fs::path imageWithBootSector(const std::vector<std::uint8_t>& boot) {
+    fs::path p = emptyFile("boot.img", 64 * 1024);
+    writeAt(p, 0, boot);
+    return p;
+}
+
+} // namespace
+
+// ------------------------------------------------------ byte readers ----
+
+TEST(ByteOrderReaders, ModeZeroIsBigEndianAndModesOneAndThreeLittleEndian) {
+    const std::uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78, 0x9A};
+    const ByteView b(bytes, sizeof bytes);
+    EXPECT_EQ(VolumeContentDetection::twoByteRead(b, 0, 0), 0x1234);
+    EXPECT_EQ(VolumeContentDetection::twoByteRead(b, 0, 1), 0x3412);
+    EXPECT_EQ(VolumeContentDetection::twoByteRead(b, 3, 1), 0x9A78);
+    EXPECT_EQ(VolumeContentDetection::fourByteRead(b, 0, 0), 0x12345678u);
+    EXPECT_EQ(VolumeContentDetection::fourByteRead(b, 0, 3), 0x78563412u);
+    EXPECT_EQ(VolumeContentDetection::fourByteRead(b, 1, 3), 0x9A785634u);
+}
+
+TEST(ByteOrderReaders, BytesOutsideTheBufferAndOtherModesReadAsZero) {
+    const std::uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78};
+    const ByteView b(bytes, sizeof bytes);
+    EXPECT_EQ(VolumeContentDetection::twoByteRead(b, 3, 0), 0);
+    EXPECT_EQ(VolumeContentDetection::twoByteRead(b, -1, 1), 0);
+    EXPECT_EQ(VolumeContentDetection::fourByteRead(b, 1, 3), 0u);
+    EXPECT_EQ(VolumeContentDetection::fourByteRead(b, 0x7FFFFFFF, 0), 0u);
+    EXPECT_EQ(VolumeContentDetection::fourByteRead(b, -4, 3), 0u);
+    EXPECT_EQ(VolumeContentDetection::twoByteRead(b, 0, 2), 0);
+    EXPECT_EQ(VolumeContentDetection::fourByteRead(b, 0, 1), 0u);
+    EXPECT_EQ(VolumeContentDetection::fourByteRead(ByteView(), 0, 0), 0u);
+}
+
+// ------------------------------------------------------- sector reader ----
+
+TEST_F(ContentDetection, SaveSectorReaderReadsAtTheSectorAndAcceptsTheEndOfTheDevice) {
+    const fs::path p = emptyFile("r.img", 4096);
+    std::vector<std::uint8_t> pattern(4096);
+    for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(i * 7);
+    writeAt(p, 0, pattern);
+    std::vector<std::uint8_t> buffer(2048, 0xEE);
+    ASSERT_TRUE(VolumeContentDetection::readSaveSector(2, 2, 512, buffer, p.string()));
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 1024, pattern.begin() + 1024));
+    // A read across the end, and one wholly past it, succeed; what was not
+    // read is left as it was.
+    std::fill(buffer.begin(), buffer.end(), 0xEE);
+    ASSERT_TRUE(VolumeContentDetection::readSaveSector(7, 4, 512, buffer, p.string()));
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 512, pattern.begin() + 3584));
+    EXPECT_EQ(buffer[600], 0xEE);
+    EXPECT_TRUE(VolumeContentDetection::readSaveSector(1000, 1, 512, buffer, p.string()));
+    // No device, a request the buffer cannot hold, an offset beyond 64 bits.
+    EXPECT_FALSE(VolumeContentDetection::readSaveSector(0, 1, 512, buffer, (p.parent_path() / "none").string()));
+    EXPECT_FALSE(VolumeContentDetection::readSaveSector(0, 5, 512, buffer, p.string()));
+    EXPECT_FALSE(VolumeContentDetection::readSaveSector(~0ull, 1, 512, buffer, p.string()));
+}
+
+// ---------------------------------------------------------------- FAT ----
+
+TEST_F(ContentDetection, FatFixturesAreFatOfTheirOwnType) {
+    for (const char* type : {"FAT12", "FAT16", "FAT32"}) {
+        std::string name = type;
+        for (auto& c : name) c = static_cast<char>(std::tolower(c));
+        const fs::path image = fixture(name + ".img");
+        if (image.empty()) continue;
+        const Dict v = volumeAt(image);
+        EXPECT_TRUE(detect.isVolumeFAT(v)) << type;
+        EXPECT_FALSE(detect.isVolumeExFAT(v)) << type;
+        EXPECT_FALSE(detect.isVolumeAPFS(v)) << type;
+        EXPECT_EQ(detect.fatFileSystemDetermination(v), type);
+        const auto journal = detect.checkForJournal(v);
+        ASSERT_TRUE(journal);
+        EXPECT_EQ(journal->get("Content").stringValue(), "-");
+        EXPECT_EQ(journal->get("supportFileSystemRecovery").intValue(), 0);
+    }
+}
+
+TEST_F(ContentDetection, ClusterCountDecidesTheFatTypeAtTheBoundaries) {
+    if (!haveTool("mkfs.vfat")) GTEST_SKIP() << "mkfs.vfat not installed";
+    struct Case {
+        const char* options;
+        std::uint64_t kib;
+        std::uint64_t clusters;
+        const char* type;
+    };
+    // mkfs.vfat builds FAT12 up to 4084 clusters and FAT16 from 4087 to
+    // 65524; the FAT32 layout it builds with a warning for any count, so
+    // the same layout on both sides of each boundary shows that the count
+    // alone decides.
+    const Case cases[] = {
+        {"-F 12 -s 1 -r 16 -R 1", 2055, 4084, "FAT12"},
+        {"-F 32 -s 1 -R 32", 2090, 4084, "FAT12"},
+        {"-F 32 -s 1 -R 31", 2090, 4085, "FAT16"},
+        {"-F 16 -s 1 -r 16 -R 4", 2062, 4087, "FAT16"},
+        {"-F 16 -s 1 -r 16 -R 1", 33019, 65524, "FAT16"},
+        {"-F 32 -s 1 -R 32", 33290, 65524, "FAT16"},
+        {"-F 32 -s 1 -R 31", 33290, 65525, "FAT32"},
+        // An ordinary FAT32 volume, counted by whatever mkfs.vfat made.
+        {"-F 32 -s 1", 40960, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        auto made = mkfsVfat(c.options, c.kib);
+        ASSERT_TRUE(made) << c.options << " " << c.kib;
+        if (c.clusters) {
+            EXPECT_EQ(made->clusters, c.clusters) << c.options << " " << c.kib;
+        }
+        const std::string expected = made->clusters < 4085 ? "FAT12" : made->clusters < 65525 ? "FAT16" : "FAT32";
+        if (c.clusters) {
+            EXPECT_EQ(expected, c.type);
+        }
+        const Dict v = volumeAt(made->image);
+        EXPECT_TRUE(detect.isVolumeFAT(v));
+        EXPECT_EQ(detect.fatFileSystemDetermination(v), expected)
+            << c.options << " " << c.kib << ": " << made->clusters << " clusters";
+    }
+}
+
+TEST_F(ContentDetection, FatTypeOfTheWorkedExample) {
+    // 2 FATs of 256 sectors, 4 reserved, 512 root entries, 512-byte sectors,
+    // 4 sectors a cluster, 262144 sectors: 32 root-folder sectors, 261596
+    // data sectors, 65399 clusters.
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 4, 4, 2, 512, 262144, 256)))),
+              "FAT16");
+    // The 32-bit total and FAT size fields are read when the 16-bit ones are 0.
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 1, 32, 2, 0, 2000000, 70000)))),
+              "FAT32");
+}
+
+TEST_F(ContentDetection, BootSectorsThatGiveNoFatTypeSayDash) {
+    // Zeros; no sectors per cluster; areas larger than the volume.
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(std::vector<std::uint8_t>(512, 0)))), "-");
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 0, 4, 2, 512, 262144, 256)))),
+              "-");
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 4, 4, 2, 512, 100, 256)))),
+              "-");
+    EXPECT_EQ(detect.fatFileSystemDetermination(
+                  volumeAt(imageWithBootSector(bootSector(512, 1, 0xFFFF, 0xFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF)))),
+              "-");
+    // Odd but honest numbers are still counted.
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(1, 1, 0, 0, 0, 5000, 0)))),
+              "FAT16");
+}
+
+TEST_F(ContentDetection, FatPartitionsInsideADiskAreReadFromTheirStart) {
+    const fs::path mbr = fixture("mbr-extended.img");
+    const fs::path gpt = fixture("gpt.img");
+    if (mbr.empty() || gpt.empty()) return;
+    EXPECT_EQ(VolumeContentDetection(2048).fatFileSystemDetermination(volumeAt(mbr)), "FAT16");
+    EXPECT_EQ(VolumeContentDetection(20480).fatFileSystemDetermination(volumeAt(mbr)), "FAT12");
+    EXPECT_TRUE(VolumeContentDetection(40960).isVolumeExFAT(volumeAt(mbr)));
+    EXPECT_FALSE(VolumeContentDetection(30720).isVolumeFAT(volumeAt(mbr)));
+    EXPECT_EQ(VolumeContentDetection(2048).fatFileSystemDetermination(volumeAt(gpt)), "FAT16");
+    EXPECT_TRUE(VolumeContentDetection(18432).isVolumeExFAT(volumeAt(gpt)));
+    // The disk itself starts with a partition table, not a file system.
+    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(mbr)));
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(gpt)), "-");
+}
+
+// ------------------------------------------------------- exFAT, APFS ----
+
+TEST_F(ContentDetection, ExFatVolumeIsExFatAndNotFat) {
+    const fs::path image = fixture("exfat.img");
+    if (image.empty()) return;
+    EXPECT_TRUE(detect.isVolumeExFAT(volumeAt(image)));
+    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(image)));
+    EXPECT_FALSE(detect.isVolumeAPFS(volumeAt(image)));
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(image)), "-");
+}
+
+TEST_F(ContentDetection, ApfsContainersAreApfs) {
+    const fs::path made = fixture("apfs.img");
+    const fs::path macos = testsupport::copyOfSharedFixture("apfs.raw");
+    ASSERT_FALSE(macos.empty());
+    for (const fs::path& image : {made, macos}) {
+        if (image.empty()) continue;
+        EXPECT_TRUE(detect.isVolumeAPFS(volumeAt(image))) << image;
+        EXPECT_FALSE(detect.isVolumeFAT(volumeAt(image))) << image;
+        EXPECT_FALSE(detect.isVolumeExFAT(volumeAt(image))) << image;
+        // On 4096-byte sectors too: the container superblock is block 0.
+        EXPECT_TRUE(detect.isVolumeAPFS(volumeAt(image, 4096))) << image;
+    }
+    const fs::path hfs = testsupport::copyOfSharedFixture("hfsplus.raw");
+    EXPECT_FALSE(detect.isVolumeAPFS(volumeAt(hfs)));
+}
+
+// ---------------------------------------------------------------- HFS+ ----
+
+TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaled) {
+    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    ASSERT_FALSE(raw.empty());
+    // The macOS-made volume is not journaled (attributes 0x80000100).
+    auto journal = detect.checkForJournal(volumeAt(raw));
+    ASSERT_TRUE(journal);
+    EXPECT_EQ(*journal, (Dict{{"HFSVolumeStart", 0}, {"Content", "Apple_HFS"}, {"journaled", "No"},
+                              {"supportFileSystemRecovery", 0}}));
+    // The same volume with the journaled bit.
+    auto bytes = readFile(raw);
+    bytes[1024 + 6] |= 0x20;
+    writeAt(raw, 0, bytes);
+    journal = detect.checkForJournal(volumeAt(raw));
+    ASSERT_TRUE(journal);
+    EXPECT_EQ(*journal, (Dict{{"HFSVolumeStart", 0}, {"Content", "Apple_HFS"}, {"journaled", "Yes"},
+                              {"supportFileSystemRecovery", 1}}));
+    // On 4096-byte sectors the header is read at the same byte.
+    EXPECT_EQ(detect.checkForJournal(volumeAt(raw, 4096)), journal);
+    // Case-sensitive HFSX.
+    bytes[1025] = 'X';
+    writeAt(raw, 0, bytes);
+    journal = detect.checkForJournal(volumeAt(raw));
+    ASSERT_TRUE(journal);
+    EXPECT_EQ(journal->get("Content").stringValue(), "Apple_HFSX");
+    EXPECT_EQ(journal->get("journaled").stringValue(), "Yes");
+    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(raw)));
+}
+
+TEST_F(ContentDetection, HfsPlusPartitionsOfTheFixtureDisks) {
+    const fs::path iso = fixture("hfsplus.iso");
+    const fs::path gpt = fixture("gpt.img");
+    if (iso.empty() || gpt.empty()) return;
+    for (const auto& [image, start] : {std::pair{iso, 1944ull}, std::pair{gpt, 34816ull}}) {
+        auto journal = VolumeContentDetection(start).checkForJournal(volumeAt(image));
+        ASSERT_TRUE(journal);
+        EXPECT_EQ(journal->get("Content").stringValue(), "Apple_HFS");
+        EXPECT_EQ(journal->get("journaled").stringValue(), "No"); // xorriso writes no journal
+    }
+}
+
+TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
+    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    ASSERT_FALSE(raw.empty());
+    // First allocation sector 6, 4096-byte blocks, embedded volume at block
+    // 2: it begins at sector 6 + 2 x 8 = 22.
+    const fs::path image = emptyFile("wrapper.img", 22 * 512 + fs::file_size(raw));
+    std::vector<std::uint8_t> mdb(512, 0);
+    mdb[0] = 'B', mdb[1] = 'D';
+    mdb[20] = 0x00, mdb[21] = 0x00, mdb[22] = 0x10, mdb[23] = 0x00;
+    mdb[28] = 0, mdb[29] = 6;
+    mdb[124] = 'H', mdb[125] = '+';
+    mdb[126] = 0, mdb[127] = 2;
+    writeAt(image, 1024, mdb);
+    auto bytes = readFile(raw);
+    bytes[1024 + 6] |= 0x20;
+    writeAt(image, 22 * 512, bytes);
+    auto journal = detect.checkForJournal(volumeAt(image));
+    ASSERT_TRUE(journal);
+    EXPECT_EQ(*journal, (Dict{{"HFSVolumeStart", 22}, {"Content", "Apple_HFS"}, {"journaled", "Yes"},
+                              {"supportFileSystemRecovery", 1}}));
+    // A wrapper around nothing.
+    mdb[127] = 200;
+    writeAt(image, 1024, mdb);
+    journal = detect.checkForJournal(volumeAt(image));
+    ASSERT_TRUE(journal);
+    EXPECT_EQ(journal->get("HFSVolumeStart").uint64Value(), 6u + 200u * 8u);
+    EXPECT_EQ(journal->get("Content").stringValue(), "-");
+    // A wrapper whose embedded volume lies beyond the end of the device.
+    mdb[126] = 0xFF, mdb[127] = 0xFF;
+    writeAt(image, 1024, mdb);
+    EXPECT_FALSE(detect.checkForJournal(volumeAt(image)));
+}
+
+TEST_F(ContentDetection, VolumesWithoutAnHfsHeaderAreNeverJournaled) {
+    // Whatever stands where an HFS+ header keeps its attributes.
+    std::vector<std::uint8_t> bytes(4096, 0xFF);
+    const fs::path image = emptyFile("junk.img", 8192);
+    writeAt(image, 0, bytes);
+    auto journal = detect.checkForJournal(volumeAt(image));
+    ASSERT_TRUE(journal);
+    EXPECT_EQ(*journal, (Dict{{"HFSVolumeStart", 0}, {"Content", "-"}, {"journaled", "No"},
+                              {"supportFileSystemRecovery", 0}}));
+}
+
+// ------------------------------------------------------ failed reads ----
+
+TEST_F(ContentDetection, DevicesThatCannotBeReadAnswerNo) {
+    const fs::path missing = testsupport::makeTempDir("content") / "missing";
+    const fs::path empty = emptyFile("empty.img", 0);
+    for (const fs::path& p : {missing, empty}) {
+        EXPECT_FALSE(detect.isVolumeAPFS(volumeAt(p)));
+        EXPECT_FALSE(detect.isVolumeFAT(volumeAt(p)));
+        EXPECT_FALSE(detect.isVolumeExFAT(volumeAt(p)));
+        EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(p)), "-");
+        EXPECT_FALSE(detect.checkForJournal(volumeAt(p)));
+    }
+    // No sector size, or one no device has.
+    const fs::path fat = fixture("fat16.img");
+    if (fat.empty()) return;
+    EXPECT_FALSE(detect.isVolumeFAT(Dict{{"Path", fat.string()}}));
+    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(fat, 0x80000000u)));
+    EXPECT_FALSE(detect.checkForJournal(volumeAt(fat, 0)));
+    // A start sector whose byte offset does not fit 64 bits.
+    EXPECT_FALSE(VolumeContentDetection(~0ull / 2).isVolumeFAT(volumeAt(fat)));
+}
+
+// -------------------------------------------------------- content hints ----
+
+TEST(ContentHints, MbrTypesMapToTheListVocabulary) {
+    EXPECT_EQ(ContentHint::forMBRSystemID(0x0B), "DOS_FAT_32");
+    EXPECT_EQ(ContentHint::forMBRSystemID(0x0C), "Windows_FAT_32");
+    EXPECT_EQ(ContentHint::forMBRSystemID(0x06), "DOS_FAT_16");
+    EXPECT_EQ(ContentHint::forMBRSystemID(0x04), "DOS_FAT_16");
+    EXPECT_EQ(ContentHint::forMBRSystemID(0x01), "DOS_FAT_16");
+    EXPECT_EQ(ContentHint::forMBRSystemID(0x0E), "Windows_FAT_16");
+    EXPECT_EQ(ContentHint::forMBRSystemID(0x07), "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7");
+    EXPECT_EQ(ContentHint::forMBRSystemID(0xAF), "Apple_HFS");
+    EXPECT_EQ(ContentHint::forMBRSystemID(0x83), "0x83");
+}
+
+TEST(ContentHints, GptTypesAreTheirGuidInUpperCase) {
+    const std::uint8_t hfs[16] = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
+                                  0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
+    EXPECT_EQ(ContentHint::forGPTType(ByteView(hfs, 16)), "48465300-0000-11AA-AA11-00306543ECAC");
+    EXPECT_EQ(ContentHint::forGPTType(ByteView(hfs, 15)), "");
+}
+
+TEST(ContentHints, GptTypesOfTheFixtureDiskMatchItsLayout) {
+    const fs::path image = testsupport::testImage("gpt.img");
+    if (image.empty()) GTEST_SKIP() << "gpt.img was not made";
+    const auto bytes = readFile(image);
+    std::vector<std::string> fromDisk, fromLayout;
+    for (std::size_t i = 0; i < 4; ++i) fromDisk.push_back(ContentHint::forGPTType(ByteView(bytes).sub(1024 + 128 * i, 16)));
+    std::ifstream in(testsupport::testImagesDir() / "gpt.layout");
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream cells(line);
+        std::string cell;
+        for (int k = 0; k < 4; ++k) std::getline(cells, cell, '\t');
+        fromLayout.push_back(cell);
+    }
+    EXPECT_EQ(fromDisk, fromLayout);
+}
+
+TEST(ContentHints, AppleTypesStandAsTheyAreExceptApfs) {
+    EXPECT_EQ(ContentHint::forApplePartitionType("Apple_HFS"), "Apple_HFS");
+    EXPECT_EQ(ContentHint::forApplePartitionType("Apple_HFSX"), "Apple_HFSX");
+    EXPECT_EQ(ContentHint::forApplePartitionType(std::string("Apple_HFS\0junk", 14)), "Apple_HFS");
+    EXPECT_EQ(ContentHint::forApplePartitionType("Apple_APFS"), "41504653-0000-11AA-AA11-00306543ECAC");
+}

@@ -1,0 +1,604 @@
+// The search of a whole drive for lost HFS+ volumes, on drive images built
+// here from the macOS-made volume (placed, damaged and copied at will) and on
+// the xorriso-made hybrid image.
+
+#include "media/DMedia.h"
+#include "media/LostVolumeSearch.h"
+#include "platform/ByteView.h"
+#include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
+#include "support/TestSupport.h"
+
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The macOS volume: 4096-byte blocks, 1014 of them (8112 sectors of 512
+// bytes), extents file at block 2, catalog (4096-byte nodes, header node 0,
+// the only leaf node 1 holding 26 records) at blocks 186 to 193, volume name
+// "hfsplus_test". Its alternate header is the one written when the volume was
+// made, with no files and folders counted.
+constexpr std::uint64_t kVolumeBytes = 4153344;
+constexpr std::uint64_t kCatalogFirstBlock = 186;
+constexpr std::uint64_t kBlockBytes = 4096;
+constexpr std::uint64_t kHeaderAt = 1024;
+constexpr std::uint64_t kAlternateAt = kVolumeBytes - 1024;
+
+std::vector<std::uint8_t> fixtureVolume() {
+    const fs::path p = testsupport::copyOfSharedFixture("hfsplus.raw");
+    if (p.empty()) return {};
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void putBE32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    b[at] = std::uint8_t(v >> 24);
+    b[at + 1] = std::uint8_t(v >> 16);
+    b[at + 2] = std::uint8_t(v >> 8);
+    b[at + 3] = std::uint8_t(v);
+}
+
+// The primary header copied over the alternate one, the way a volume that
+// was in use keeps both.
+void refreshAlternate(std::vector<std::uint8_t>& v) {
+    std::memcpy(v.data() + kAlternateAt, v.data() + kHeaderAt, 512);
+}
+
+// A drive image: `sectors` sectors of `bytesPerSector`, zeros but for what
+// is placed in it.
+class DriveImage {
+public:
+    DriveImage(std::uint64_t sectors, std::uint32_t bytesPerSector = 512)
+        : path_(testsupport::makeTempDir("lostvol") / "drive.img"), bps_(bytesPerSector), sectors_(sectors) {
+        std::ofstream(path_, std::ios::binary).close();
+        fs::resize_file(path_, sectors * bytesPerSector);
+    }
+    void place(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) { placeAtByte(sector * bps_, bytes); }
+    void placeAtByte(std::uint64_t byte, const std::vector<std::uint8_t>& bytes) {
+        std::fstream f(path_, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(byte));
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    const fs::path& path() const { return path_; }
+    std::uint32_t bytesPerSector() const { return bps_; }
+    std::uint64_t sectors() const { return sectors_; }
+
+private:
+    fs::path path_;
+    std::uint32_t bps_;
+    std::uint64_t sectors_;
+};
+
+struct Outcome {
+    Array handedOver; // element 0: the volume dictionaries
+    Array rows;       // element 1: the rows shown
+    std::shared_ptr<DMedia> media;
+};
+
+class LostVolumeSearchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setAppController(&controller);
+        setLogSink([](const std::string&) {});
+        volume = fixtureVolume();
+        if (volume.size() != kVolumeBytes) GTEST_SKIP() << "the shared HFS+ fixture is missing";
+    }
+    void TearDown() override {
+        setAppController(nullptr);
+        setLogSink(nullptr);
+    }
+
+    std::shared_ptr<DMedia> mediaFor(const DriveImage& d) {
+        controller.setDriveDictArray(Array{Dict{{"Path", d.path().string()}}});
+        return DMedia::initWithDictionary(Dict{{"Path", d.path().string()},
+                                               {"Preferred Block Size", d.bytesPerSector()},
+                                               {"Size", d.sectors() * d.bytesPerSector()},
+                                               {"device model", "Model"},
+                                               {"device serial", "S1"},
+                                               {"device revision", "1.0"}});
+    }
+
+    Outcome search(const DriveImage& d) {
+        Outcome o;
+        o.media = mediaFor(d);
+        EXPECT_TRUE(o.media);
+        Array argument{Array{}, Array{}};
+        LostVolumeSearch(*o.media).initializeForVolumeThoroughScan(argument);
+        o.handedOver = argument[0].arrayValue();
+        o.rows = argument[1].arrayValue();
+        return o;
+    }
+
+    std::vector<Dict> progressPosts() const {
+        std::vector<Dict> out;
+        for (const Value& v : controller.callsNamed("updateVolumeScanProgress:")) out.push_back(v.dictValue());
+        return out;
+    }
+    std::size_t postsWith(std::string_view key) const {
+        std::size_t n = 0;
+        for (const Dict& d : progressPosts()) n += d.contains(key);
+        return n;
+    }
+
+    RecordingController controller;
+    std::vector<std::uint8_t> volume;
+};
+
+std::uint64_t u64(const Dict& d, std::string_view key) { return d.get(key).uint64Value(); }
+
+} // namespace
+
+TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceAndRatedValid) {
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+
+    ASSERT_EQ(o.rows.size(), 1u);
+    const Dict& row = o.rows[0].dictValue();
+    EXPECT_EQ(row.get("Found Column").stringValue(), "Volume Found @ Sector: 40");
+    EXPECT_EQ(row.get("Validity Column"), Value(Array{100, "Valid"}));
+
+    ASSERT_EQ(o.handedOver.size(), 1u);
+    const Dict& v = o.handedOver[0].dictValue();
+    EXPECT_EQ(u64(v, "Volume Start"), 40u);
+    EXPECT_EQ(u64(v, "Volume Size In Sectors"), kVolumeBytes / 512);
+    EXPECT_EQ(v.get("Volume Scan Type").intValue(), 1);
+    EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
+    EXPECT_EQ(v.get("Content").stringValue(), "Apple_HFS");
+    EXPECT_EQ(v.get("Volume Name").stringValue(), "hfsplus_test");
+    EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
+    EXPECT_EQ(v.get("Path").stringValue(), drive.path().string());
+    EXPECT_EQ(v.get("Model").stringValue(), "Model");
+    EXPECT_EQ(v.get("Serial").stringValue(), "S1");
+    EXPECT_EQ(v.get("Revision").stringValue(), "1.0");
+    EXPECT_FALSE(v.contains("WhetherVolume"));
+    // The row names the dictionary it stands for.
+    EXPECT_EQ(u64(row, "Volume Start"), 40u);
+    EXPECT_EQ(o.media->volumeScanArray.size(), 1u);
+}
+
+TEST_F(LostVolumeSearchTest, ProgressRunsFromTheBarSetUpToScanComplete) {
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+
+    const std::vector<Dict> posts = progressPosts();
+    ASSERT_GE(posts.size(), 7u);
+    const std::uint64_t chunks = (drive.sectors() + 62) / 63;
+    EXPECT_EQ(posts[0], (Dict{{"BarMaxValue", chunks}}));
+    EXPECT_EQ(posts[1], (Dict{{"BarDoubleValue", 0}}));
+    EXPECT_EQ(posts[2], (Dict{{"TimeRemaining", ""}}));
+    EXPECT_EQ(posts[3], (Dict{{"Start Animation", true}, {"Progress Status", true}}));
+    EXPECT_EQ(posts[4], (Dict{{"Stop Animation", true}}));
+    EXPECT_EQ(posts[5], (Dict{{"Volumes Found", true}}));
+    EXPECT_EQ(posts.back(), (Dict{{"Scan Complete", true}}));
+
+    // The tick is started before the drive is read and stopped after the
+    // last post.
+    const std::vector<std::string> names = controller.callNames();
+    auto at = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
+    EXPECT_LT(at("setUpTimerForDMedia"), at("invalidateTimer"));
+    EXPECT_EQ(names.back(), "invalidateTimer");
+
+    // The first chunk's bar value waits in dataUpdate for the tick, which
+    // hands it over once.
+    EXPECT_TRUE(o.media->timerFireMethodCanRun());
+    EXPECT_EQ(o.media->dataUpdate.get("BarDoubleValue").intValue(), 1);
+    EXPECT_TRUE(o.media->dataUpdate.contains("TimeRemaining"));
+    controller.clear();
+    o.media->myTimerFireMethod();
+    o.media->myTimerFireMethod();
+    ASSERT_EQ(postsWith("BarDoubleValue"), 1u);
+    EXPECT_FALSE(o.media->timerFireMethodCanRun());
+}
+
+TEST_F(LostVolumeSearchTest, VolumeKnownOnlyByItsAlternateHeaderStartsBeforeIt) {
+    refreshAlternate(volume);
+    std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
+    // Just room for the volume: read as a primary header the alternate one
+    // would make a volume running past the drive's end.
+    DriveImage drive(40 + kVolumeBytes / 512 + 10);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+
+    const std::uint64_t alternateSector = 40 + kAlternateAt / 512;
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Found Column").stringValue(), "Volume Found @ Sector: 40");
+    ASSERT_EQ(o.handedOver.size(), 1u);
+    const Dict& v = o.handedOver[0].dictValue();
+    EXPECT_EQ(u64(v, "Volume Start"), 40u);
+    EXPECT_EQ(u64(v, "WhetherAlternateSector"), alternateSector);
+    EXPECT_EQ(v.get("Volume Name").stringValue(), "hfsplus_test");
+    EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
+}
+
+TEST_F(LostVolumeSearchTest, AlternateHeaderThatCountsNoFilesIsNoVolume) {
+    // The fixture's own alternate header counts no files and no folders, so
+    // it fails the plausibility test: with the primary gone, nothing is found.
+    std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
+    DriveImage drive(40 + kVolumeBytes / 512 + 10);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    EXPECT_TRUE(o.rows.empty());
+    EXPECT_TRUE(o.handedOver.empty());
+    EXPECT_EQ(postsWith("Start Animation"), 0u);
+    EXPECT_EQ(postsWith("Scan Complete"), 1u);
+}
+
+TEST_F(LostVolumeSearchTest, HeaderIsAlsoTriedAsAlternateWhenTheVolumeWouldFitBeforeIt) {
+    // A second volume far enough in (its start beyond its own length) is
+    // also tried as if its header were an alternate one; that try sweeps
+    // what lies there and shows up as a further, "Untitled" row.
+    const std::uint64_t second = 40 + kVolumeBytes / 512 + 100;
+    std::vector<std::uint8_t> other = volume;
+    putBE32(other, kHeaderAt + 16, 0x12345678); // another creation date
+    DriveImage drive(second + kVolumeBytes / 512 + 10);
+    drive.place(40, volume);
+    drive.place(second, other);
+    Outcome o = search(drive);
+
+    ASSERT_EQ(o.rows.size(), 3u);
+    ASSERT_EQ(o.handedOver.size(), 3u);
+    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
+    EXPECT_EQ(u64(o.handedOver[1].dictValue(), "Volume Start"), second);
+    EXPECT_EQ(o.handedOver[1].dictValue().get("Volume Name").stringValue(), "hfsplus_test");
+    const Dict& guess = o.handedOver[2].dictValue();
+    EXPECT_EQ(u64(guess, "Volume Start"), second + 2 + 2 - kVolumeBytes / 512);
+    EXPECT_EQ(u64(guess, "WhetherAlternateSector"), second + 2);
+    EXPECT_EQ(guess.get("Volume Name").stringValue(), "Untitled");
+    // Each row stands for the dictionary at the same place.
+    for (std::size_t i = 0; i < o.rows.size(); ++i)
+        EXPECT_EQ(u64(o.rows[i].dictValue(), "Volume Start"), u64(o.handedOver[i].dictValue(), "Volume Start"));
+}
+
+TEST_F(LostVolumeSearchTest, DamagedCatalogIsSweptAndNamedUntitled) {
+    // Every catalog node zeroed: the sweep finds no leaf.
+    const std::size_t catalog = kCatalogFirstBlock * kBlockBytes;
+    std::fill(volume.begin() + catalog, volume.begin() + catalog + 8 * kBlockBytes, 0);
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{0, "Valid"}));
+    ASSERT_EQ(o.handedOver.size(), 1u);
+    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
+    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Validity").intValue(), 0);
+}
+
+TEST_F(LostVolumeSearchTest, SweepRatesTheLeavesItMeetsAtTheGuessedNodeSize) {
+    // Header node gone, the leaf moved to the second 8 KiB of the catalog:
+    // the sweep looks at the first sector of each 16-sector node and meets
+    // one leaf in four nodes.
+    const std::size_t catalog = kCatalogFirstBlock * kBlockBytes;
+    std::memcpy(volume.data() + catalog + 8192, volume.data() + catalog + 4096, 4096);
+    std::fill(volume.begin() + catalog, volume.begin() + catalog + 8192, 0);
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{25, "Valid"}));
+    ASSERT_EQ(o.handedOver.size(), 1u);
+    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
+    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Validity").intValue(), 25);
+}
+
+TEST_F(LostVolumeSearchTest, DamagedExtentsHeaderRatesPartialValid) {
+    std::fill(volume.begin() + 2 * kBlockBytes, volume.begin() + 3 * kBlockBytes, 0);
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{10, "Partial Valid", 100, "Valid"}));
+    ASSERT_EQ(o.handedOver.size(), 1u);
+    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "hfsplus_test");
+}
+
+TEST_F(LostVolumeSearchTest, LeafChainThatLoopsBackEndsAtTheNodeSeenTwice) {
+    // The only leaf names itself as its successor.
+    const std::size_t leaf = kCatalogFirstBlock * kBlockBytes + 4096;
+    putBE32(volume, leaf, 1);
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{100, "Valid"}));
+}
+
+TEST_F(LostVolumeSearchTest, SameStartReachedTwiceGivesOneRowAndOneDictionary) {
+    // The alternate header carries another creation date, so it is handled
+    // too, and as an alternate header it points back at sector 40.
+    refreshAlternate(volume);
+    putBE32(volume, kAlternateAt + 16, 0x12345678);
+    DriveImage drive(40 + kVolumeBytes / 512 + 10);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+
+    EXPECT_EQ(postsWith("Start Animation"), 2u); // both were verified
+    ASSERT_EQ(o.rows.size(), 1u);
+    ASSERT_EQ(o.handedOver.size(), 1u);
+    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
+    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "WhetherAlternateSector"), 0u);
+}
+
+TEST_F(LostVolumeSearchTest, VolumeFillingTheWholeDriveIsFound) {
+    // A volume that ends exactly at the drive's end fits on it.
+    DriveImage drive(kVolumeBytes / 512);
+    drive.place(0, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Found Column").stringValue(), "Volume Found @ Sector: 0");
+}
+
+TEST_F(LostVolumeSearchTest, SectorsAfterTheLastWholeChunkAreSearched) {
+    // The drive ends with the volume, and the volume's only good header is
+    // its alternate one in the last two sectors, behind the last whole chunk.
+    refreshAlternate(volume);
+    std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
+    DriveImage drive(40 + kVolumeBytes / 512);
+    ASSERT_NE(drive.sectors() % 63, 0u);
+    ASSERT_GE(40 + kAlternateAt / 512, drive.sectors() / 63 * 63);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
+}
+
+TEST_F(LostVolumeSearchTest, FourKibSectorsFindTheHeaderWhereItLies) {
+    DriveImage drive(40 + kVolumeBytes / 4096 + 20, 4096);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Found Column").stringValue(), "Volume Found @ Sector: 40");
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{100, "Valid"}));
+    const Dict& v = o.handedOver[0].dictValue();
+    EXPECT_EQ(u64(v, "Volume Size In Sectors"), kVolumeBytes / 4096);
+    EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
+    EXPECT_EQ(v.get("Volume Name").stringValue(), "hfsplus_test");
+}
+
+TEST_F(LostVolumeSearchTest, FourKibSectorsFindAnAlternateHeaderNearTheSectorsEnd) {
+    refreshAlternate(volume);
+    std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
+    DriveImage drive(40 + kVolumeBytes / 4096 + 3, 4096);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    const Dict& v = o.handedOver[0].dictValue();
+    EXPECT_EQ(u64(v, "Volume Start"), 40u);
+    // The header lies 3072 bytes into the volume's last sector.
+    EXPECT_EQ(u64(v, "WhetherAlternateSector"), 40 + kVolumeBytes / 4096 - 1);
+    EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
+}
+
+TEST_F(LostVolumeSearchTest, AbortDuringTheFirstReportEndsTheSearchWithinItsChunk) {
+    // A second header later in the same chunk and a whole second volume
+    // further on: neither is looked at once the user has stopped.
+    std::vector<std::uint8_t> sameChunk(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512);
+    putBE32(sameChunk, 16, 0x11111111);
+    std::vector<std::uint8_t> other = volume;
+    putBE32(other, kHeaderAt + 16, 0x22222222);
+    const std::uint64_t second = 40 + kVolumeBytes / 512 + 100;
+    DriveImage drive(second + kVolumeBytes / 512 + 10);
+    drive.place(40, volume);
+    drive.place(50, sameChunk);
+    drive.place(second, other);
+
+    std::shared_ptr<DMedia> media = mediaFor(drive);
+    controller.setCallObserver([&](const RecordingController::Call& c) {
+        if (c.name == "updateVolumeScanProgress:" && c.argument.dictValue().contains("Volumes Found"))
+            media->setAbortVolumeScan(true);
+    });
+    Array argument{Array{}, Array{}};
+    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
+    controller.setCallObserver(nullptr);
+
+    EXPECT_EQ(postsWith("Start Animation"), 1u);
+    ASSERT_EQ(argument[1].arrayValue().size(), 1u);
+    // What was found before the stop is still handed over.
+    ASSERT_EQ(argument[0].arrayValue().size(), 1u);
+    EXPECT_EQ(u64(argument[0].arrayValue()[0].dictValue(), "Volume Start"), 40u);
+    EXPECT_EQ(progressPosts().back(), (Dict{{"Scan Complete", true}}));
+    EXPECT_EQ(controller.callNames().back(), "invalidateTimer");
+}
+
+TEST_F(LostVolumeSearchTest, AbortDuringAVerificationLeavesNoRow) {
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    std::shared_ptr<DMedia> media = mediaFor(drive);
+    controller.setCallObserver([&](const RecordingController::Call& c) {
+        if (c.name == "updateVolumeScanProgress:" && c.argument.dictValue().contains("Start Animation"))
+            media->setAbortVolumeScan(true);
+    });
+    Array argument{Array{}, Array{}};
+    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
+    controller.setCallObserver(nullptr);
+
+    EXPECT_TRUE(argument[0].arrayValue().empty());
+    EXPECT_TRUE(argument[1].arrayValue().empty());
+    EXPECT_TRUE(media->volumeScanArray.empty());
+    EXPECT_EQ(postsWith("Volumes Found"), 0u);
+    EXPECT_EQ(progressPosts().back(), (Dict{{"Scan Complete", true}}));
+}
+
+TEST_F(LostVolumeSearchTest, AbortFromAnotherThreadStopsTheSearch) {
+    // The user presses Stop on the main thread while the search runs on its
+    // own; the search holds still at its first report until the flag is set,
+    // so the volume further on is certainly not reached.
+    std::vector<std::uint8_t> other = volume;
+    putBE32(other, kHeaderAt + 16, 0x22222222);
+    const std::uint64_t second = 40 + kVolumeBytes / 512 + 100;
+    DriveImage drive(second + kVolumeBytes / 512 + 10);
+    drive.place(40, volume);
+    drive.place(second, other);
+    std::shared_ptr<DMedia> media = mediaFor(drive);
+
+    std::promise<void> reported, stopped;
+    std::future<void> stoppedFuture = stopped.get_future();
+    controller.setCallObserver([&](const RecordingController::Call& c) {
+        if (c.name == "updateVolumeScanProgress:" && c.argument.dictValue().contains("Volumes Found")) {
+            reported.set_value();
+            stoppedFuture.wait();
+        }
+    });
+    std::thread stopper([&, reportedFuture = reported.get_future()]() mutable {
+        reportedFuture.wait();
+        media->setAbortVolumeScan(true);
+        stopped.set_value();
+    });
+    Array argument{Array{}, Array{}};
+    std::thread searcher([&] { LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument); });
+    searcher.join();
+    stopper.join();
+    controller.setCallObserver(nullptr);
+
+    EXPECT_EQ(argument[1].arrayValue().size(), 1u);
+    EXPECT_EQ(argument[0].arrayValue().size(), 1u);
+    EXPECT_EQ(postsWith("Scan Complete"), 1u);
+}
+
+TEST_F(LostVolumeSearchTest, AbortBeforeTheFirstChunkSearchesNothing) {
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    std::shared_ptr<DMedia> media = mediaFor(drive);
+    media->setAbortVolumeScan(true);
+    Array argument{Array{}, Array{}};
+    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
+    EXPECT_TRUE(argument[1].arrayValue().empty());
+    EXPECT_FALSE(media->timerFireMethodCanRun()); // not one chunk counted
+    EXPECT_EQ(postsWith("Scan Complete"), 1u);
+}
+
+// ------------------------------------------------------- hostile headers ----
+
+TEST_F(LostVolumeSearchTest, HeaderWithBlockSizeZeroIsNoCandidate) {
+    putBE32(volume, kHeaderAt + 40, 0);
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    EXPECT_TRUE(o.rows.empty());
+    EXPECT_EQ(postsWith("Start Animation"), 0u);
+}
+
+TEST_F(LostVolumeSearchTest, HeaderWithHugeCountsFitsNowhere) {
+    putBE32(volume, kHeaderAt + 44, 0xFFFFFFFF);           // total blocks
+    putBE32(volume, kHeaderAt + 272 + 12, 0xFFFFFFFF);     // catalog total blocks
+    putBE32(volume, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF); // catalog first extent's count
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    EXPECT_TRUE(o.rows.empty());
+    EXPECT_TRUE(o.handedOver.empty());
+}
+
+TEST_F(LostVolumeSearchTest, CatalogBeyondTheDriveRatesInvalid) {
+    putBE32(volume, kHeaderAt + 272 + 16, 0xFFFFFF00); // catalog's first extent starts far away
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    EXPECT_EQ(postsWith("Start Animation"), 1u);
+    EXPECT_TRUE(o.rows.empty());
+    EXPECT_TRUE(o.handedOver.empty());
+    EXPECT_TRUE(o.media->volumeScanArray.empty());
+}
+
+TEST_F(LostVolumeSearchTest, CatalogNodeSizeBelowASectorRatesInvalid) {
+    // Node size (header record offset 18) of 0.
+    const std::size_t header = kCatalogFirstBlock * kBlockBytes + 14;
+    volume[header + 18] = 0;
+    volume[header + 19] = 0;
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    EXPECT_TRUE(o.rows.empty());
+    EXPECT_TRUE(o.handedOver.empty());
+}
+
+TEST_F(LostVolumeSearchTest, SweepOfACatalogWithoutNodesInUseRatesInvalid) {
+    // First leaf moved off (the header names node 3, which is empty) and no
+    // node counted in use: there is nothing to divide by.
+    const std::size_t header = kCatalogFirstBlock * kBlockBytes + 14;
+    putBE32(volume, header + 10, 3); // first leaf node
+    putBE32(volume, header + 22, 6); // total nodes
+    putBE32(volume, header + 26, 6); // free nodes
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    EXPECT_TRUE(o.rows.empty());
+    EXPECT_TRUE(o.handedOver.empty());
+}
+
+TEST_F(LostVolumeSearchTest, HeaderInTheDrivesFirstSectorsIsNoPrimaryHeader) {
+    // A header in sector 0 would put its volume 1024 bytes before the drive.
+    std::vector<std::uint8_t> header(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512);
+    DriveImage drive(20000);
+    drive.place(0, header);
+    Outcome o = search(drive);
+    EXPECT_TRUE(o.rows.empty());
+    EXPECT_EQ(postsWith("Start Animation"), 0u);
+}
+
+TEST_F(LostVolumeSearchTest, RandomHeadersNeverCrashTheSearch) {
+    std::vector<std::uint8_t> header(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512);
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<std::uint8_t> h = header;
+        for (int k = 0; k < 12; ++k) h[2 + next() % 510] = static_cast<std::uint8_t>(next() >> 16);
+        drive.place(1000 + round * 17, h);
+    }
+    Outcome o = search(drive);
+    EXPECT_EQ(postsWith("Scan Complete"), 1u);
+    EXPECT_EQ(o.rows.size(), o.handedOver.size());
+}
+
+TEST_F(LostVolumeSearchTest, UnusableSectorSizeSearchesNothing) {
+    DriveImage drive(100, 512);
+    controller.setDriveDictArray(Array{Dict{{"Path", drive.path().string()}}});
+    auto media = DMedia::initWithDictionary(
+        Dict{{"Path", drive.path().string()}, {"Preferred Block Size", 100}, {"Size", 51200}});
+    ASSERT_TRUE(media);
+    Array argument{Array{}, Array{}};
+    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
+    EXPECT_EQ(postsWith("Scan Complete"), 1u);
+    EXPECT_EQ(progressPosts()[0], (Dict{{"BarMaxValue", 0}}));
+}
+
+// -------------------------------------------------------- the xorriso image ----
+
+TEST_F(LostVolumeSearchTest, XorrisoHybridImageShowsItsHFSPlusVolume) {
+    const fs::path iso = testsupport::testImage("hfsplus.iso");
+    const fs::path startFile = testsupport::testImage("hfsplus.start");
+    if (iso.empty() || startFile.empty()) GTEST_SKIP() << "fixture images not made";
+    std::uint64_t start = 0;
+    std::ifstream(startFile) >> start;
+    const fs::path copy = testsupport::makeTempDir("lostvol-iso") / "hfsplus.iso";
+    fs::copy_file(iso, copy);
+
+    controller.setDriveDictArray(Array{Dict{{"Path", copy.string()}}});
+    auto media = DMedia::initWithDictionary(
+        Dict{{"Path", copy.string()}, {"Preferred Block Size", 512}, {"Size", fs::file_size(copy)}});
+    ASSERT_TRUE(media);
+    Array argument{Array{}, Array{}};
+    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
+
+    // The volume's alternate header, at its end, is the same volume again.
+    ASSERT_EQ(argument[1].arrayValue().size(), 1u);
+    ASSERT_EQ(argument[0].arrayValue().size(), 1u);
+    const Dict& v = argument[0].arrayValue()[0].dictValue();
+    EXPECT_EQ(u64(v, "Volume Start"), start);
+    EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
+    EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
+    EXPECT_FALSE(v.get("Volume Name").stringValue().empty());
+    EXPECT_NE(v.get("Volume Name").stringValue(), "Untitled");
+}

@@ -1,0 +1,781 @@
+// Reading partition tables into the volume dictionaries of the partition
+// list: the GUID, MBR and Apple-map disks made by sgdisk, sfdisk and
+// xorriso, checked against what The Sleuth Kit's mmls and fsstat read from
+// the same images, and hand-made tables that loop, claim absurd counts and
+// sizes, or end early, which must all end promptly with sane lists.
+
+#include "hfsplus/HFSPlusStructures.h"
+#include "media/DMedia.h"
+#include "platform/ByteView.h"
+#include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using platform::Array;
+using platform::ByteView;
+using platform::Dict;
+
+namespace {
+
+// ------------------------------------------------------------- tools ----
+
+std::optional<std::string> runCommand(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return std::nullopt;
+    std::string out;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+    if (::pclose(pipe) != 0) return std::nullopt;
+    return out;
+}
+
+std::string quoted(const fs::path& p) {
+    std::string out = "'";
+    for (char c : p.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+bool haveTool(const std::string& name) {
+    return runCommand("command -v " + name + " >/dev/null 2>&1").has_value();
+}
+
+struct MmlsRow {
+    std::uint64_t start = 0;
+    std::uint64_t length = 0;
+    std::string description;
+};
+
+// The partitions mmls lists (not its meta rows or unallocated gaps).
+std::vector<MmlsRow> mmls(const fs::path& image, std::uint32_t sectorSize = 512) {
+    std::vector<MmlsRow> rows;
+    auto out = runCommand("mmls -b " + std::to_string(sectorSize) + " " + quoted(image) + " 2>/dev/null");
+    if (!out) return rows;
+    static const std::regex row(R"(^\d+:\s+(\S+)\s+(\d+)\s+(\d+)\s+(\d+)\s+(.*)$)");
+    std::istringstream lines(*out);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (!std::regex_match(line, m, row) || m[1] == "Meta" || m[1] == "-------") continue;
+        rows.push_back({std::stoull(m[2]), std::stoull(m[4]), m[5]});
+    }
+    return rows;
+}
+
+// The volume name fsstat reads from the HFS+ volume at a sector.
+std::string fsstatVolumeName(const fs::path& image, std::uint64_t start) {
+    auto out = runCommand("fsstat -o " + std::to_string(start) + " " + quoted(image) + " 2>/dev/null");
+    if (!out) return {};
+    static const std::regex name(R"(Volume Name: (.*))");
+    std::smatch m;
+    return std::regex_search(*out, m, name) ? m[1].str() : std::string();
+}
+
+// Rows of a fixture's .layout file, split at tabs, comments left out.
+std::vector<std::vector<std::string>> layout(const fs::path& file) {
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::istringstream cellStream(line);
+        for (std::string cell; std::getline(cellStream, cell, '\t');) cells.push_back(cell);
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+fs::path copyOf(const fs::path& source, const std::string& name) {
+    fs::path dst = testsupport::makeTempDir("pt") / name;
+    fs::copy_file(source, dst);
+    fs::permissions(dst, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    return dst;
+}
+
+std::vector<std::uint8_t> readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// ------------------------------------------------------- image builder ----
+
+void put16be(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
+    b[at] = static_cast<std::uint8_t>(v >> 8);
+    b[at + 1] = static_cast<std::uint8_t>(v);
+}
+void put32be(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+void put16le(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32le(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void put64le(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void putText(std::vector<std::uint8_t>& b, std::size_t at, const std::string& s) {
+    std::copy(s.begin(), s.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+std::uint32_t crc32(const std::uint8_t* data, std::size_t n) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+        c ^= data[i];
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+// A disk image written sector by sector; the file is as long as `sectors`.
+class DiskImage {
+public:
+    DiskImage(const std::string& name, std::uint64_t sectors, std::uint32_t sectorSize = 512)
+        : path_(testsupport::makeTempDir("pt") / name), sectorSize_(sectorSize) {
+        std::ofstream(path_, std::ios::binary).close();
+        fs::resize_file(path_, sectors * sectorSize);
+    }
+    const fs::path& path() const { return path_; }
+    std::uint32_t sectorSize() const { return sectorSize_; }
+    std::vector<std::uint8_t> sector() const { return std::vector<std::uint8_t>(sectorSize_, 0); }
+
+    void write(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) {
+        std::fstream f(path_, std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp(static_cast<std::streamoff>(sector * sectorSize_));
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    // A whole file (a volume image) copied in at a sector.
+    void place(std::uint64_t sector, const fs::path& volume) { write(sector, readFile(volume)); }
+
+private:
+    fs::path path_;
+    std::uint32_t sectorSize_;
+};
+
+// An MBR or extended boot record with up to four entries.
+struct MbrEntry {
+    std::uint8_t type;
+    std::uint32_t relative;
+    std::uint32_t sectors;
+};
+std::vector<std::uint8_t> bootRecord(const std::vector<MbrEntry>& entries, std::uint32_t sectorSize = 512) {
+    std::vector<std::uint8_t> b(sectorSize, 0);
+    for (std::size_t i = 0; i < entries.size() && i < 4; ++i) {
+        const std::size_t at = 446 + 16 * i;
+        b[at + 4] = entries[i].type;
+        put32le(b, at + 8, entries[i].relative);
+        put32le(b, at + 12, entries[i].sectors);
+    }
+    b[510] = 0x55;
+    b[511] = 0xAA;
+    return b;
+}
+
+const std::uint8_t kHFSType[16] = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
+                                   0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
+const std::uint8_t kLinuxType[16] = {0xAF, 0x3D, 0xC6, 0x0F, 0x83, 0x84, 0x72, 0x47,
+                                     0x8E, 0x79, 0x3D, 0x69, 0xD8, 0x47, 0x7D, 0xE4};
+
+struct GptEntry {
+    const std::uint8_t* type;
+    std::uint64_t first;
+    std::uint64_t last;
+    std::u16string name;
+};
+
+// A GUID table: protective MBR, header in sector 1 and the entry array from
+// sector 2, with the checksums a real one carries.
+struct GptLayout {
+    std::uint32_t entryCount = 128;
+    std::uint32_t entrySize = 128;
+    std::uint64_t arrayStart = 2;
+    std::uint64_t firstUsable = 34;
+};
+void writeGpt(DiskImage& disk, std::uint64_t diskSectors, const std::vector<GptEntry>& entries,
+              const GptLayout& l = {}) {
+    const std::uint32_t bps = disk.sectorSize();
+    disk.write(0, bootRecord({{0xEE, 1, static_cast<std::uint32_t>(std::min<std::uint64_t>(diskSectors - 1, 0xFFFFFFFF))}}, bps));
+    const std::uint64_t arrayEntries = std::min<std::uint64_t>(l.entryCount, 4096);
+    std::vector<std::uint8_t> array(static_cast<std::size_t>(arrayEntries) * std::max<std::uint32_t>(l.entrySize, 1), 0);
+    for (std::size_t i = 0; i < entries.size() && (i + 1) * l.entrySize <= array.size(); ++i) {
+        const std::size_t at = i * l.entrySize;
+        if (!entries[i].type) continue; // an unused slot
+        std::copy(entries[i].type, entries[i].type + 16, array.begin() + static_cast<std::ptrdiff_t>(at));
+        array[at + 16] = static_cast<std::uint8_t>(i + 1);
+        put64le(array, at + 32, entries[i].first);
+        put64le(array, at + 40, entries[i].last);
+        for (std::size_t k = 0; k < entries[i].name.size() && k < 36; ++k) put16le(array, at + 56 + 2 * k, entries[i].name[k]);
+    }
+    std::vector<std::uint8_t> header = disk.sector();
+    putText(header, 0, "EFI PART");
+    put32le(header, 8, 0x00010000);
+    put32le(header, 12, 92);
+    put64le(header, 24, 1);
+    put64le(header, 32, diskSectors - 1);
+    put64le(header, 40, l.firstUsable);
+    put64le(header, 48, diskSectors - 34);
+    header[56] = 0x42;
+    put64le(header, 72, l.arrayStart);
+    put32le(header, 80, l.entryCount);
+    put32le(header, 84, l.entrySize);
+    put32le(header, 88, crc32(array.data(), array.size()));
+    put32le(header, 16, crc32(header.data(), 92));
+    disk.write(1, header);
+    disk.write(l.arrayStart, array);
+}
+
+// An Apple partition map entry.
+std::vector<std::uint8_t> pmEntry(std::uint32_t count, std::uint32_t start, std::uint32_t length,
+                                  const std::string& name, const std::string& type) {
+    std::vector<std::uint8_t> b(512, 0);
+    putText(b, 0, "PM");
+    put32be(b, 4, count);
+    put32be(b, 8, start);
+    put32be(b, 12, length);
+    putText(b, 16, name.substr(0, 32));
+    putText(b, 48, type.substr(0, 32));
+    return b;
+}
+
+// The HFS+ volume header of a volume image, in host order.
+VolumeInformationBlock headerOf(const fs::path& volume) {
+    const std::vector<std::uint8_t> bytes = readFile(volume);
+    return convertVIB(ByteView(bytes).sub(1024, 512));
+}
+
+// ------------------------------------------------------------ fixture ----
+
+struct Listed {
+    std::uint64_t start;
+    std::uint64_t sectors;
+    std::string name;
+    bool operator==(const Listed&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Listed& l) {
+    return os << "{" << l.start << ", " << l.sectors << ", \"" << l.name << "\"}";
+}
+
+class PartitionTables : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::setLogSink([this](const std::string& line) { logs.push_back(line); });
+        platform::setAppController(&controller);
+    }
+    void TearDown() override {
+        platform::setAppController(nullptr);
+        platform::setLogSink(nullptr);
+    }
+
+    // What initialize: lists for an image, read as a drive of that sector size.
+    Array partitionsOf(const fs::path& image, std::uint32_t sectorSize = 512) {
+        controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
+        std::error_code ec;
+        const auto size = fs::file_size(image, ec);
+        auto drive = DMedia::initWithDictionary(Dict{{"Path", image.string()},
+                                                     {"Preferred Block Size", sectorSize},
+                                                     {"Size", ec ? 0ull : static_cast<unsigned long long>(size)},
+                                                     {"device model", "Test Disk"},
+                                                     {"device serial", "SN-1"},
+                                                     {"device revision", "1.0"}});
+        if (!drive) return {};
+        Array out;
+        drive->initialize(out);
+        // The drive keeps the same dictionaries.
+        EXPECT_EQ(drive->volumePMArray, out);
+        return out;
+    }
+
+    static std::vector<Listed> listed(const Array& volumes) {
+        std::vector<Listed> out;
+        for (const auto& v : volumes) {
+            const Dict& d = v.dictValue();
+            out.push_back({d.get("Volume Start").uint64Value(), d.get("Volume Size In Sectors").uint64Value(),
+                           d.get("Volume Name").stringValue()});
+        }
+        return out;
+    }
+
+    static fs::path fixture(const std::string& name) {
+        fs::path p = testsupport::testImage(name);
+        if (p.empty()) ADD_FAILURE() << "fixture image " << name << " was not made";
+        return p;
+    }
+
+    platform::RecordingController controller;
+    std::vector<std::string> logs;
+};
+
+} // namespace
+
+// ------------------------------------------------------ fixture disks ----
+
+TEST_F(PartitionTables, GptDiskListsItsHfsPlusPartitionWithTheRootFolderName) {
+    const fs::path image = fixture("gpt.img");
+    if (image.empty()) return;
+    const Array volumes = partitionsOf(image);
+    ASSERT_EQ(volumes.size(), 1u);
+    const Dict& d = volumes[0].dictValue();
+
+    // Where sgdisk put the Apple HFS+ partition, by the layout and by mmls.
+    std::uint64_t start = 0, sectors = 0;
+    for (const auto& row : layout(testsupport::testImagesDir() / "gpt.layout"))
+        if (row.size() > 3 && row[3] == "48465300-0000-11AA-AA11-00306543ECAC")
+            start = std::stoull(row[1]), sectors = std::stoull(row[2]);
+    ASSERT_NE(start, 0u);
+    EXPECT_EQ(d.get("Volume Start").uint64Value(), start);
+    EXPECT_EQ(d.get("Volume Size In Sectors").uint64Value(), sectors);
+    if (haveTool("mmls")) {
+        const auto rows = mmls(image);
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                                [&](const MmlsRow& r) { return r.start == start && r.length == sectors; }));
+    }
+    // The table calls it "Apple HFS+"; the catalog's root folder is the volume's own name.
+    const std::string expectedName = haveTool("fsstat") ? fsstatVolumeName(image, start) : "HFSPLUSTEST";
+    EXPECT_EQ(expectedName, "HFSPLUSTEST");
+    EXPECT_EQ(d.get("Volume Name").stringValue(), expectedName);
+    EXPECT_EQ(d.get("Content").stringValue(), "Apple_HFS");
+    EXPECT_EQ(d.get("Volume Scan Type").intValue(), 0);
+    EXPECT_EQ(d.get("Path").stringValue(), image.string());
+    EXPECT_EQ(d.get("Model").stringValue(), "Test Disk");
+    EXPECT_EQ(d.get("Serial").stringValue(), "SN-1");
+    EXPECT_EQ(d.get("Revision").stringValue(), "1.0");
+    EXPECT_EQ(d.size(), 9u);
+}
+
+TEST_F(PartitionTables, ApplePartitionMapListsTheApple_HFSPartitionWithTheRootFolderName) {
+    const fs::path image = fixture("hfsplus.iso");
+    if (image.empty()) return;
+    std::uint64_t start = 0;
+    std::ifstream(testsupport::testImagesDir() / "hfsplus.start") >> start;
+    ASSERT_EQ(start, 1944u);
+    const Array volumes = partitionsOf(image);
+    ASSERT_EQ(volumes.size(), 1u);
+    const auto got = listed(volumes);
+    EXPECT_EQ(got[0].start, start);
+    if (haveTool("mmls")) {
+        std::vector<MmlsRow> hfs;
+        for (const auto& r : mmls(image))
+            if (r.description == "Apple_HFS") hfs.push_back(r);
+        ASSERT_EQ(hfs.size(), 1u);
+        EXPECT_EQ(got[0].start, hfs[0].start);
+        EXPECT_EQ(got[0].sectors, hfs[0].length);
+    }
+    EXPECT_EQ(got[0].name, haveTool("fsstat") ? fsstatVolumeName(image, start) : "HFSPLUSTEST");
+    EXPECT_EQ(volumes[0].dictValue().get("Content").stringValue(), "Apple_HFS");
+}
+
+TEST_F(PartitionTables, MbrDiskWithoutHfsPartitionsListsNothing) {
+    const fs::path image = fixture("mbr-extended.img");
+    if (image.empty()) return;
+    EXPECT_TRUE(partitionsOf(image).empty());
+}
+
+TEST_F(PartitionTables, MbrPrimaryAndLogicalHfsPartitionsAreListedInTableOrder) {
+    const fs::path source = fixture("mbr-extended.img");
+    if (source.empty()) return;
+    if (!haveTool("sfdisk")) GTEST_SKIP() << "sfdisk not installed";
+    // The primary and two logical partitions become HFS partitions; the
+    // second logical one gets a real HFS+ volume.
+    const fs::path image = copyOf(source, "mbr-hfs.img");
+    for (int n : {1, 5, 6})
+        ASSERT_TRUE(runCommand("sfdisk -q --no-reread --no-tell-kernel --part-type " + quoted(image) + " " +
+                               std::to_string(n) + " af >/dev/null 2>&1"));
+    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    ASSERT_FALSE(raw.empty());
+
+    std::vector<Listed> expected;
+    int counter = 0;
+    for (const auto& row : layout(testsupport::testImagesDir() / "mbr-extended.layout")) {
+        if (row[0] != "1" && row[0] != "5" && row[0] != "6") continue;
+        expected.push_back({std::stoull(row[1]), std::stoull(row[2]), "Untitled " + std::to_string(++counter)});
+    }
+    ASSERT_EQ(expected.size(), 3u);
+    {
+        std::fstream f(image, std::ios::binary | std::ios::in | std::ios::out);
+        const auto bytes = readFile(raw);
+        ASSERT_LE(bytes.size(), expected[2].sectors * 512);
+        f.seekp(static_cast<std::streamoff>(expected[2].start * 512));
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    expected[2].name = "hfsplus_test";
+
+    EXPECT_EQ(listed(partitionsOf(image)), expected);
+    if (haveTool("mmls")) {
+        std::vector<Listed> fromMmls;
+        for (const auto& r : mmls(image))
+            if (r.description.find("(0xaf)") != std::string::npos) fromMmls.push_back({r.start, r.length, ""});
+        ASSERT_EQ(fromMmls.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(fromMmls[i].start, expected[i].start);
+            EXPECT_EQ(fromMmls[i].sectors, expected[i].sectors);
+        }
+    }
+}
+
+// ---------------------------------------------------------- MBR chains ----
+
+TEST_F(PartitionTables, LogicalStartsCountFromTheirOwnRecordAndLinksFromTheExtendedPartition) {
+    DiskImage disk("chain.img", 4000);
+    disk.write(0, bootRecord({{0xAF, 64, 100}, {0x05, 1000, 2500}}));
+    disk.write(1000, bootRecord({{0xAF, 10, 20}, {0x05, 1000, 500}}));  // next record at 1000 + 1000
+    disk.write(2000, bootRecord({{0xAF, 30, 40}}));
+    const std::vector<Listed> expected{{64, 100, "Untitled 1"}, {1010, 20, "Untitled 2"}, {2030, 40, "Untitled 3"}};
+    EXPECT_EQ(listed(partitionsOf(disk.path())), expected);
+    if (haveTool("mmls")) {
+        std::vector<std::uint64_t> starts;
+        for (const auto& r : mmls(disk.path()))
+            if (r.description.find("(0xaf)") != std::string::npos) starts.push_back(r.start);
+        EXPECT_EQ(starts, (std::vector<std::uint64_t>{64, 1010, 2030}));
+    }
+}
+
+TEST_F(PartitionTables, ExtendedChainThatLoopsBackIsReadOnce) {
+    DiskImage disk("loop.img", 4000);
+    disk.write(0, bootRecord({{0xAF, 64, 100}, {0x05, 1000, 2500}}));
+    disk.write(1000, bootRecord({{0xAF, 10, 20}, {0x05, 1000, 500}}));
+    // Back to the first extended record, to itself, and to the MBR.
+    disk.write(2000, bootRecord({{0xAF, 30, 40}, {0x05, 0, 500}, {0x0F, 1000, 10}}));
+    const std::vector<Listed> expected{{64, 100, "Untitled 1"}, {1010, 20, "Untitled 2"}, {2030, 40, "Untitled 3"}};
+    EXPECT_EQ(listed(partitionsOf(disk.path())), expected);
+
+    // A record that names itself as the next one.
+    DiskImage self("self.img", 2000);
+    self.write(0, bootRecord({{0x05, 1000, 900}}));
+    self.write(1000, bootRecord({{0xAF, 5, 5}, {0x05, 0, 900}}));
+    EXPECT_EQ(listed(partitionsOf(self.path())), (std::vector<Listed>{{1005, 5, "Untitled 1"}}));
+}
+
+TEST_F(PartitionTables, ExtendedChainStopsAfter128Records) {
+    const std::uint32_t records = 300;
+    DiskImage disk("long.img", 1000 + 2ull * records + 10);
+    disk.write(0, bootRecord({{0x05, 1000, 2 * records}}));
+    for (std::uint32_t k = 0; k < records; ++k)
+        disk.write(1000 + 2ull * k, bootRecord({{0xAF, 1, 1}, {0x05, 2 * (k + 1), 2}}));
+    const auto got = listed(partitionsOf(disk.path()));
+    ASSERT_EQ(got.size(), 128u);
+    EXPECT_EQ(got.back(), (Listed{1000 + 2 * 127 + 1, 1, "Untitled 128"}));
+    EXPECT_TRUE(std::any_of(logs.begin(), logs.end(),
+                            [](const std::string& l) { return l.find("longer than 128") != std::string::npos; }));
+}
+
+TEST_F(PartitionTables, StartsBeyondFourBillionSectorsDoNotWrap) {
+    DiskImage disk("far.img", 2000);
+    disk.write(0, bootRecord({{0x05, 1000, 900}}));
+    disk.write(1000, bootRecord({{0xAF, 0xFFFFFFF0u, 16}, {0x05, 0xFFFFFF00u, 16}}));
+    // The logical partition lies past 2^32 sectors; its link points past
+    // the drive's end, where nothing is found.
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{1000ull + 0xFFFFFFF0ull, 16, "Untitled 1"}}));
+}
+
+TEST_F(PartitionTables, RecordWithoutBootSignatureAddsNothing) {
+    DiskImage disk("nosig.img", 2000);
+    disk.write(0, bootRecord({{0xAF, 64, 100}, {0x05, 1000, 900}}));
+    auto ebr = bootRecord({{0xAF, 10, 20}});
+    ebr[510] = 0;
+    disk.write(1000, ebr);
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{64, 100, "Untitled 1"}}));
+}
+
+// ----------------------------------------------------------------- GPT ----
+
+TEST_F(PartitionTables, GptListsOnlyHfsPartitionsSizedLastMinusFirstPlusOne) {
+    DiskImage disk("gpt-small.img", 4096);
+    writeGpt(disk, 4096, {{kLinuxType, 100, 199, u"Linux"}, {kHFSType, 200, 299, u"Mac HD"}, {kHFSType, 300, 300, u"One"}});
+    // No HFS+ header in the partitions: the table's names stay, without the
+    // zero units that pad the name field.
+    EXPECT_EQ(listed(partitionsOf(disk.path())),
+              (std::vector<Listed>{{200, 100, "Mac HD"}, {300, 1, "One"}}));
+    if (haveTool("mmls")) {
+        const auto rows = mmls(disk.path());
+        ASSERT_EQ(rows.size(), 3u);
+        EXPECT_EQ(rows[1].start, 200u);
+        EXPECT_EQ(rows[1].length, 100u);
+    }
+}
+
+TEST_F(PartitionTables, GptEmptyEntryEndsTheTable) {
+    DiskImage disk("gpt-gap.img", 4096);
+    writeGpt(disk, 4096, {{kHFSType, 100, 199, u"A"}, {kHFSType, 200, 299, u"B"}, {nullptr, 0, 0, u""}, {kHFSType, 300, 399, u"C"}},
+             GptLayout{});
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{100, 100, "A"}, {200, 100, "B"}}));
+}
+
+TEST_F(PartitionTables, GptEntryCountIsCutToWhatFitsBeforeTheFirstUsableSector) {
+    DiskImage disk("gpt-count.img", 4096);
+    // 32 sectors of entries hold 128; every slot and the sectors after the
+    // array hold an HFS entry that must not be taken for one.
+    std::vector<GptEntry> entries;
+    for (int i = 0; i < 1024; ++i) entries.push_back({kHFSType, 1000u + i, 1000u + i, u"P"});
+    writeGpt(disk, 4096, entries, GptLayout{1024, 128, 2, 34});
+    std::vector<std::uint8_t> header = readFile(disk.path());
+    header = std::vector<std::uint8_t>(header.begin() + 512, header.begin() + 1024);
+    put32le(header, 80, 0xFFFFFFFFu);
+    disk.write(1, header);
+    const auto got = listed(partitionsOf(disk.path()));
+    ASSERT_EQ(got.size(), 128u);
+    EXPECT_EQ(got.back().start, 1127u);
+
+    // A first usable sector in front of the array leaves no room at all.
+    put64le(header, 40, 1);
+    disk.write(1, header);
+    EXPECT_TRUE(partitionsOf(disk.path()).empty());
+}
+
+TEST_F(PartitionTables, GptEntrySizeMustBeAMultipleOf8From128ToTheSectorSize) {
+    for (std::uint32_t size : {0u, 8u, 64u, 120u, 130u, 1024u, 4096u, 0x80000000u, 0xFFFFFFFFu}) {
+        DiskImage disk("gpt-size.img", 4096);
+        writeGpt(disk, 4096, {{kHFSType, 100, 199, u"A"}}, GptLayout{4, 128, 2, 34});
+        std::vector<std::uint8_t> header = readFile(disk.path());
+        header = std::vector<std::uint8_t>(header.begin() + 512, header.begin() + 1024);
+        put32le(header, 84, size);
+        disk.write(1, header);
+        EXPECT_TRUE(partitionsOf(disk.path()).empty()) << "entry size " << size;
+    }
+    // Entries larger than 128 bytes are read at their own stride.
+    DiskImage wide("gpt-256.img", 4096);
+    writeGpt(wide, 4096, {{kHFSType, 100, 199, u"A"}, {kLinuxType, 200, 299, u"L"}, {kHFSType, 300, 399, u"B"}},
+             GptLayout{128, 256, 2, 66});
+    EXPECT_EQ(listed(partitionsOf(wide.path())), (std::vector<Listed>{{100, 100, "A"}, {300, 100, "B"}}));
+}
+
+TEST_F(PartitionTables, GptPartitionEndingBeforeItStartsIsSkipped) {
+    DiskImage disk("gpt-inverted.img", 4096);
+    writeGpt(disk, 4096, {{kHFSType, 300, 100, u"Backwards"}, {kHFSType, 400, 499, u"Fine"}});
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{400, 100, "Fine"}}));
+}
+
+TEST_F(PartitionTables, ProtectiveMbrWithoutEfiHeaderListsNothing) {
+    DiskImage disk("gpt-noheader.img", 4096);
+    writeGpt(disk, 4096, {{kHFSType, 100, 199, u"A"}});
+    disk.write(1, disk.sector());
+    EXPECT_TRUE(partitionsOf(disk.path()).empty());
+}
+
+TEST_F(PartitionTables, GptOnFourKilobyteSectorsNamesTheHfsPlusVolume) {
+    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    ASSERT_FALSE(raw.empty());
+    const std::uint64_t sectors = 2048; // 8 MiB
+    const std::uint64_t volumeSectors = (fs::file_size(raw) + 4095) / 4096;
+    DiskImage disk("gpt-4k.img", sectors, 4096);
+    writeGpt(disk, sectors, {{kHFSType, 256, 256 + volumeSectors - 1, u"Mac 4K"}}, GptLayout{128, 128, 2, 6});
+    disk.place(256, raw);
+    EXPECT_EQ(listed(partitionsOf(disk.path(), 4096)),
+              (std::vector<Listed>{{256, volumeSectors, "hfsplus_test"}}));
+    if (haveTool("mmls")) {
+        const auto rows = mmls(disk.path(), 4096);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].start, 256u);
+        EXPECT_EQ(rows[0].length, volumeSectors);
+    }
+}
+
+TEST_F(PartitionTables, EachVolumeIsNamedFromItsOwnCatalogOnly) {
+    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    ASSERT_FALSE(raw.empty());
+    const VolumeInformationBlock vib = headerOf(raw);
+    ASSERT_EQ(vib.blockSize, 4096u);
+    const std::uint64_t volumeSectors = fs::file_size(raw) / 512;
+    DiskImage disk("gpt-two.img", 20480);
+    writeGpt(disk, 20480,
+             {{kHFSType, 2048, 2048 + volumeSectors - 1, u"First"},
+              {kHFSType, 10240, 10240 + volumeSectors - 1, u"Second"}});
+    disk.place(2048, raw);
+    disk.place(10240, raw);
+    // The second volume's catalog header node is gone; what the first left
+    // in the drive's fields must not name it.
+    disk.write(10240 + std::uint64_t(vib.catalogFile.extents[0].startBlock) * 8, disk.sector());
+    EXPECT_EQ(listed(partitionsOf(disk.path())),
+              (std::vector<Listed>{{2048, volumeSectors, "hfsplus_test"}, {10240, volumeSectors, "Second"}}));
+}
+
+TEST_F(PartitionTables, VolumeWithoutHPlusHeaderKeepsItsTableName) {
+    DiskImage disk("gpt-fat.img", 4096);
+    writeGpt(disk, 4096, {{kHFSType, 100, 1999, u"Not HFS"}});
+    auto junk = disk.sector();
+    putText(junk, 0, "HX");
+    disk.write(101, junk); // "HX" one sector too early
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{100, 1900, "Not HFS"}}));
+}
+
+// ------------------------------------------------------ Apple map ----
+
+TEST_F(PartitionTables, AppleMapWithDriverAndHfsPartitionListsTheHfsOneNamedFromTheMap) {
+    DiskImage disk("apm.img", 4096);
+    disk.write(1, pmEntry(3, 1, 63, "Apple", "Apple_partition_map"));
+    disk.write(2, pmEntry(3, 64, 64, "Macintosh", "Apple_Driver43"));
+    disk.write(3, pmEntry(3, 128, 2000, "Macintosh HD", "Apple_HFS"));
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{128, 2000, "Macintosh HD"}}));
+    if (haveTool("mmls")) {
+        const auto rows = mmls(disk.path());
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const MmlsRow& r) {
+            return r.start == 128 && r.length == 2000 && r.description == "Apple_HFS";
+        }));
+    }
+}
+
+TEST_F(PartitionTables, AppleMapHfsxPartitionIsListedAsApple_HFS) {
+    DiskImage disk("apm-hfsx.img", 4096);
+    disk.write(1, pmEntry(2, 1, 63, "Apple", "Apple_partition_map"));
+    disk.write(2, pmEntry(2, 128, 2000, "Case", "Apple_HFSX"));
+    const Array volumes = partitionsOf(disk.path());
+    ASSERT_EQ(volumes.size(), 1u);
+    EXPECT_EQ(volumes[0].dictValue().get("Content").stringValue(), "Apple_HFS");
+    EXPECT_EQ(volumes[0].dictValue().get("Volume Name").stringValue(), "Case");
+}
+
+TEST_F(PartitionTables, AppleMapEntryCountIsCappedAt256) {
+    DiskImage disk("apm-many.img", 1024);
+    disk.write(1, pmEntry(0x7FFFFFFF, 1, 600, "Apple", "Apple_partition_map"));
+    for (std::uint64_t s = 2; s < 600; ++s) disk.write(s, pmEntry(0x7FFFFFFF, 700, 10, "P", "Apple_HFS"));
+    EXPECT_EQ(partitionsOf(disk.path()).size(), 255u);
+
+    // A count that reads as negative lists nothing.
+    disk.write(1, pmEntry(0xFFFFFFFF, 1, 600, "Apple", "Apple_partition_map"));
+    EXPECT_TRUE(partitionsOf(disk.path()).empty());
+}
+
+TEST_F(PartitionTables, AppleMapWalkEndsAtTheFirstEntryWithoutPM) {
+    DiskImage disk("apm-gap.img", 4096);
+    disk.write(1, pmEntry(4, 1, 63, "Apple", "Apple_partition_map"));
+    disk.write(2, pmEntry(4, 128, 100, "One", "Apple_HFS"));
+    disk.write(4, pmEntry(4, 256, 100, "Two", "Apple_HFS"));
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{128, 100, "One"}}));
+}
+
+namespace {
+// An HFS master directory block at byte 1024 of the partition at `start`.
+void writeMDB(DiskImage& disk, std::uint64_t start, std::uint8_t nameLength, const std::string& name,
+              std::uint16_t embedSignature, std::uint16_t firstAllocationSector, std::uint32_t blockSize,
+              std::uint16_t embedStartBlock, std::uint16_t embedBlocks) {
+    auto mdb = disk.sector();
+    put16be(mdb, 0, 0x4244);
+    put32be(mdb, 20, blockSize);
+    put16be(mdb, 28, firstAllocationSector);
+    mdb[36] = nameLength;
+    putText(mdb, 37, name);
+    put16be(mdb, 124, embedSignature);
+    put16be(mdb, 126, embedStartBlock);
+    put16be(mdb, 128, embedBlocks);
+    disk.write(start + 2, mdb);
+}
+} // namespace
+
+TEST_F(PartitionTables, HfsWrapperTakesTheWrapperNameThenTheEmbeddedRootFolderName) {
+    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    ASSERT_FALSE(raw.empty());
+    DiskImage disk("apm-wrapper.img", 20480);
+    disk.write(1, pmEntry(4, 1, 63, "Apple", "Apple_partition_map"));
+    disk.write(2, pmEntry(4, 64, 9000, "Wrapped", "Apple_HFS"));
+    disk.write(3, pmEntry(4, 10000, 9000, "Plain HFS", "Apple_HFS"));
+    disk.write(4, pmEntry(4, 19100, 1000, "Long", "Apple_HFS"));
+    // Embedded volume at 64 + 16 + 2 x 8 = 96.
+    writeMDB(disk, 64, 7, "Wrapper", 0x482B, 16, 4096, 2, 1014);
+    disk.place(96, raw);
+    writeMDB(disk, 10000, 8, "Old Disk", 0, 16, 4096, 0, 0);
+    // A length byte beyond the 27-byte field: the name is its 27 bytes.
+    writeMDB(disk, 19100, 200, std::string(27, 'N') + "\x12\x34", 0, 16, 4096, 0, 0);
+    EXPECT_EQ(listed(partitionsOf(disk.path())),
+              (std::vector<Listed>{{64, 9000, "hfsplus_test"}, {10000, 9000, "Old Disk"}, {19100, 1000, std::string(27, 'N')}}));
+}
+
+TEST_F(PartitionTables, PlainHfsPlusVolumeInAnAppleMapIsNamedFromItsCatalog) {
+    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    ASSERT_FALSE(raw.empty());
+    DiskImage disk("apm-plain.img", 10000);
+    disk.write(1, pmEntry(2, 1, 63, "Apple", "Apple_partition_map"));
+    disk.write(2, pmEntry(2, 64, 8112, "Untitled", "Apple_HFS"));
+    disk.place(64, raw);
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{64, 8112, "hfsplus_test"}}));
+}
+
+// ------------------------------------------------- damaged and odd ----
+
+TEST_F(PartitionTables, TruncatedDisksEndWithSaneLists) {
+    const fs::path gpt = fixture("gpt.img");
+    const fs::path iso = fixture("hfsplus.iso");
+    if (gpt.empty() || iso.empty()) return;
+    struct Case {
+        fs::path source;
+        std::uint64_t start, sectors;
+        std::string tableName;
+    };
+    std::uint64_t isoSectors = 0;
+    for (const auto& v : partitionsOf(iso)) isoSectors = v.dictValue().get("Volume Size In Sectors").uint64Value();
+    ASSERT_NE(isoSectors, 0u);
+    const std::string isoTableName = [&] {
+        // The Apple map's own name for the partition, as the map has it.
+        const auto bytes = readFile(iso);
+        for (std::size_t s = 2; s < 8; ++s) {
+            const ByteView e = ByteView(bytes).sub(s * 512, 512);
+            if (e.be32(8) == 1944) {
+                std::string n;
+                for (std::size_t i = 16; i < 48 && e.u8(i); ++i) n.push_back(static_cast<char>(e.u8(i)));
+                return n;
+            }
+        }
+        return std::string();
+    }();
+    for (const Case& c : {Case{gpt, 34816, 49152, "Apple HFS+"}, Case{iso, 1944, isoSectors, isoTableName}}) {
+        const auto full = fs::file_size(c.source);
+        for (std::uint64_t length : std::vector<std::uint64_t>{
+                 0, 100, 511, 512, 1000, 1024, 2048, 16384, 17408, c.start * 512, c.start * 512 + 1100,
+                 c.start * 512 + 1536, c.start * 512 + 8192, c.start * 512 + 65536, c.start * 512 + 200000, full / 2}) {
+            const fs::path cut = copyOf(c.source, "cut.img");
+            fs::resize_file(cut, std::min<std::uint64_t>(length, full));
+            const auto got = listed(partitionsOf(cut));
+            ASSERT_LE(got.size(), 1u) << c.source << " cut at " << length;
+            if (got.empty()) continue;
+            EXPECT_EQ(got[0].start, c.start);
+            EXPECT_EQ(got[0].sectors, c.sectors);
+            EXPECT_TRUE(got[0].name == c.tableName || got[0].name == "HFSPLUSTEST") << got[0].name;
+        }
+    }
+}
+
+TEST_F(PartitionTables, DamagedCatalogLeavesTheTableName) {
+    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    ASSERT_FALSE(raw.empty());
+    const VolumeInformationBlock vib = headerOf(raw);
+    const std::uint64_t catalog = std::uint64_t(vib.catalogFile.extents[0].startBlock) * 8;
+    const std::uint64_t volumeSectors = fs::file_size(raw) / 512;
+    // Bytes of every kind over the catalog's header node and its first
+    // leaf (node 1 onwards): none may be read out of place.
+    std::uint32_t seed = 12345;
+    for (int round = 0; round < 40; ++round) {
+        DiskImage disk("gpt-damaged.img", 10240);
+        writeGpt(disk, 10240, {{kHFSType, 2048, 2048 + volumeSectors - 1, u"Table"}});
+        disk.place(2048, raw);
+        std::vector<std::uint8_t> junk(4096);
+        for (auto& b : junk) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+        if (round % 4 == 0) junk.assign(4096, 0xFF);
+        disk.write(2048 + catalog + (round % 2 ? 8 : 0) + (round % 3), std::vector<std::uint8_t>(junk.begin(), junk.begin() + 512 * (1 + round % 8)));
+        const auto got = listed(partitionsOf(disk.path()));
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_TRUE(got[0].name == "Table" || got[0].name == "hfsplus_test") << got[0].name;
+    }
+}
+
+TEST_F(PartitionTables, UnreadableOrUnusableDrivesListNothing) {
+    EXPECT_TRUE(partitionsOf(testsupport::makeTempDir("pt") / "missing.img").empty());
+    const fs::path gpt = fixture("gpt.img");
+    if (gpt.empty()) return;
+    // A sector size no drive has.
+    EXPECT_TRUE(partitionsOf(gpt, 256).empty());
+    // An empty drive.
+    DiskImage empty("empty.img", 0);
+    EXPECT_TRUE(partitionsOf(empty.path()).empty());
+}
