@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "media/DriveDiscovery.h"
 #include "platform/ProcessFlags.h"
 
 #include <QApplication>
@@ -51,6 +52,13 @@ int main(int argc, char** argv) {
     Quelvar_Recovery_SoftwareAppDelegate delegate;
     MainWindow window;
     delegate.setWindow(&window);
+    // The drive list is what sysfs, the mount table and the media show now.
+    delegate.setDriveListLoader([] {
+        DriveDiscovery discovery;
+        discovery.initialDriveList();
+        return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{
+            discovery.driveDictArray(), discovery.volumeDictArray(), discovery.volumeDictArrayHFSOnly()};
+    });
     delegate.awakeFromNib();
     QTimer::singleShot(0, &delegate, &Quelvar_Recovery_SoftwareAppDelegate::applicationDidFinishLaunching);
     return app.exec();
