@@ -229,3 +229,12 @@ JournalInfoBlock convertJournalInfoBlock(ByteView b) {
     j.size = b.be64(44);
     return j;
 }
+
+std::optional<std::uint64_t> embeddedVolumeSectorOffset(const MasterDirectoryBlock& mdb,
+                                                        std::uint32_t bytesPerSector) {
+    if (bytesPerSector == 0 || mdb.drAlBlkSiz == 0 || mdb.drAlBlkSiz % bytesPerSector != 0) return std::nullopt;
+    const std::uint64_t bytes = static_cast<std::uint64_t>(mdb.drAlBlSt) * 512 +
+                                static_cast<std::uint64_t>(mdb.drAlBlkSiz) * mdb.drEmbedExtent.xdrStABN;
+    if (bytes % bytesPerSector != 0) return std::nullopt;
+    return bytes / bytesPerSector;
+}

@@ -24,6 +24,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace hfsplus {
@@ -348,3 +349,10 @@ JournalInfoBlock convertJournalInfoBlock(platform::ByteView bytes);
 // How many descriptors of a converted record are in use: the index of the
 // first whose start block is 0, or 8.
 std::size_t extentListLength(const HFSPlusExtentRecord_& record);
+
+// Where the HFS+ volume embedded in an HFS wrapper starts, in sectors from
+// the wrapper's first sector. drAlBlSt counts 512-byte units whatever the
+// device's sector size; nullopt when the wrapper's blocks or the start are
+// not whole sectors of the device (a damaged or foreign wrapper).
+std::optional<std::uint64_t> embeddedVolumeSectorOffset(const MasterDirectoryBlock& mdb,
+                                                        std::uint32_t bytesPerSector);

@@ -141,8 +141,9 @@ bool HFSPlusVolume::followWrapper(std::uint64_t volumeStart) {
                             volume_.path(), mdb.drAlBlkSiz);
         return false;
     }
-    const auto embeddedStart =
-        add64(volumeStart, mdb.drAlBlSt + static_cast<std::uint64_t>(wrapperBlock) * mdb.drEmbedExtent.xdrStABN);
+    const auto offset = embeddedVolumeSectorOffset(mdb, bps);
+    if (!offset) return false;
+    const auto embeddedStart = add64(volumeStart, *offset);
     if (!embeddedStart) return false;
     volume_.setHPlusVolStart(*embeddedStart);
 
@@ -210,8 +211,12 @@ void HFSPlusVolume::fillVIB() {
                 volume_.setBlockSize(0);
                 return;
             }
-            const std::uint64_t start =
-                mdb.drAlBlSt + static_cast<std::uint64_t>(wrapperBlock) * mdb.drEmbedExtent.xdrStABN;
+            const auto offset = embeddedVolumeSectorOffset(mdb, bps);
+            if (!offset) {
+                volume_.setBlockSize(0);
+                return;
+            }
+            const std::uint64_t start = *offset;
             volume_.setHPlusVolStart(start);
             bytes = readStructure(start + hfsplus::kVolumeHeaderOffset / bps, hfsplus::kVolumeHeaderOffset % bps,
                                   hfsplus::kVolumeInformationBlockSize);

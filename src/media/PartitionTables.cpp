@@ -403,8 +403,9 @@ void PartitionTables::getVolumeNamesPM() {
                                     media_.path(), static_cast<unsigned long long>(start), mdb.drAlBlkSiz);
                 continue;
             }
-            const auto embedded =
-                add64(start, mdb.drAlBlSt + static_cast<std::uint64_t>(mdb.drAlBlkSiz / bps) * mdb.drEmbedExtent.xdrStABN);
+            const auto offset = embeddedVolumeSectorOffset(mdb, bps);
+            if (!offset) continue;
+            const auto embedded = add64(start, *offset);
             if (!embedded) continue;
             media_.setHPlusVolStart(*embedded);
             if (auto rootName = rootFolderName(false)) d->set("Volume Name", *rootName);

@@ -192,8 +192,8 @@ struct HFSPlusImageOptions {
     // block 0 (drAlBlSt; left as the public format counts it, in 512-byte
     // units), the wrapper's allocation block size and the wrapper block where
     // the embedded volume begins. The embedded volume's size is totalSize.
-    // The program's readers count drAlBlSt in device sectors, the format in
-    // 512-byte units: with 4096-byte sectors only 0 means the same to both.
+    // With 4096-byte sectors it must be a multiple of 8 for the embedded
+    // volume to start on a whole device sector.
     std::uint16_t wrapperAllocationStart = 8;
     std::uint32_t wrapperBlockSize = 4096;
     std::uint16_t wrapperEmbedStartBlock = 1;

@@ -960,7 +960,8 @@ TEST_F(BuilderScan, NormalScanFindsAWrappedVolumeOn4096ByteSectorsAndTheAlternat
     HFSPlusImageOptions o;
     o.sectorSize = 4096;
     o.wrapping = HFSPlusImageOptions::Wrapping::HFSWrapper;
-    o.wrapperAllocationStart = 0; // the readers count drAlBlSt in device sectors
+    // drAlBlSt counts 512-byte units even on a 4096-byte-sector device.
+    o.wrapperAllocationStart = 8;
     o.wrapperEmbedStartBlock = 2;
     o.diskOffset = 64u << 10;
     HFSPlusImageBuilder b(o);
