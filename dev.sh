@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev
   libplist-dev libplist++-dev libplist-utils libblkid-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dosfstools mtools exfatprogs xorriso apfsprogs fdisk gdisk sleuthkit
+  dosfstools mtools exfatprogs xorriso apfsprogs fdisk gdisk sleuthkit eyed3
   xvfb xauth
 )
 

@@ -14,62 +14,42 @@
 //
 // Build: see run-all.sh (a clang build with -DDRENTIC_BUILD_FUZZ=ON).
 
+#include "FuzzImage.h"
 #include "media/VolumeContentDetection.h"
 #include "platform/ByteView.h"
-#include "platform/SystemLog.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 constexpr std::size_t kHeaderBytes = 6;
 
-struct Harness {
-    std::string path;
-    int fd = -1;
-
-    Harness() {
-        char name[] = "/tmp/fuzz-content-detection-XXXXXX";
-        fd = ::mkstemp(name);
-        if (fd < 0) std::abort();
-        path = name;
-        platform::setLogSink([](const std::string&) {});
-    }
-    ~Harness() {
-        ::close(fd);
-        ::unlink(path.c_str());
-    }
-};
-
-Harness& harness() {
-    static Harness h;
-    return h;
+FuzzImage& image() {
+    static FuzzImage image("fuzz-content-detection", FuzzImage::Controller::None);
+    return image;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < kHeaderBytes) return 0;
-    Harness& h = harness();
+    FuzzImage& img = image();
     const std::uint32_t sectorSize = 512u << (data[0] & 3);
     const std::uint64_t start = data[1] & 7;
     const platform::ByteView input(data, size);
     const std::int32_t position = static_cast<std::int16_t>(input.be16(2));
     const std::int32_t mode = data[4] & 3;
-    if (::ftruncate(h.fd, 0) != 0) return 0;
-    const std::size_t body = size - kHeaderBytes;
-    if (body && ::pwrite(h.fd, data + kHeaderBytes, body, 0) != static_cast<ssize_t>(body)) return 0;
+    if (!img.writeWhole(data + kHeaderBytes, size - kHeaderBytes)) return 0;
 
     // The readers never look outside the bytes they are given.
     const platform::ByteView bytes = input.sub(kHeaderBytes);
     (void)VolumeContentDetection::twoByteRead(bytes, position, mode);
     (void)VolumeContentDetection::fourByteRead(bytes, position, mode);
 
-    const platform::Dict volume{{"Path", h.path}, {"Preferred Block Size", sectorSize}};
+    const platform::Dict volume{{"Path", img.path()}, {"Preferred Block Size", sectorSize}};
     const VolumeContentDetection detect(start);
     (void)detect.isVolumeAPFS(volume);
     (void)detect.isVolumeExFAT(volume);

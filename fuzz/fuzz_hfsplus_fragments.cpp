@@ -15,81 +15,35 @@
 //
 // Build: see fuzz/run-all.sh (the fuzz build makes every fuzz_*.cpp).
 
+#include "FuzzImage.h"
 #include "hfsplus/AdvancedTreeScan.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/OrphanEntries.h"
-#include "platform/ByteView.h"
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
-#include <unistd.h>
 
 namespace {
 
-constexpr std::uint64_t kSectorBytes = 512;
 constexpr std::uint64_t kVolumeSectors = 2048;
-constexpr std::size_t kRecordBytes = 4 + kSectorBytes;
 
-struct Harness {
-    std::string path;
-    int fd = -1;
-    platform::RecordingController controller;
-
-    Harness() {
-        char name[] = "/tmp/fuzz-hfsplus-fragments-XXXXXX";
-        fd = ::mkstemp(name);
-        if (fd < 0) std::abort();
-        path = name;
-        platform::setLogSink([](const std::string&) {});
-        controller.setDriveDictArray({platform::Dict{{"Path", path}}});
-        platform::setAppController(&controller);
-    }
-    ~Harness() {
-        ::close(fd);
-        ::unlink(path.c_str());
-    }
-};
-
-Harness& harness() {
-    static Harness h;
-    return h;
-}
-
-bool writeImage(Harness& h, const std::uint8_t* data, std::size_t size) {
-    if (::ftruncate(h.fd, 0) != 0) return false;
-    for (std::size_t at = 0; at + kRecordBytes <= size; at += kRecordBytes) {
-        const std::uint64_t sector = platform::ByteView(data + at, 4).be32(0) % kVolumeSectors;
-        if (::pwrite(h.fd, data + at + 4, kSectorBytes, static_cast<off_t>(sector * kSectorBytes)) !=
-            static_cast<ssize_t>(kSectorBytes))
-            return false;
-    }
-    return ::ftruncate(h.fd, static_cast<off_t>(kVolumeSectors * kSectorBytes)) == 0;
+FuzzImage& image() {
+    static FuzzImage image("fuzz-hfsplus-fragments");
+    return image;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Harness& h = harness();
-    if (!writeImage(h, data, size)) return 0;
-    h.controller.clear();
+    FuzzImage& img = image();
+    if (!img.writeSectorRecords(data, size, kVolumeSectors)) return 0;
+    img.controller().clear();
 
-    auto v = Volume::initWithDictionary(platform::Dict{{"Path", h.path},
-                                                       {"Preferred Block Size", 512},
-                                                       {"Volume Start", 0},
-                                                       {"Volume Size In Sectors", kVolumeSectors},
-                                                       {"Volume Scan Type", 0},
-                                                       {"Content", "Apple_HFS"},
-                                                       {"Volume Name", "fuzz"},
-                                                       {"device model", "-"},
-                                                       {"device serial", "-"},
-                                                       {"device revision", "-"}});
+    auto v = Volume::initWithDictionary(img.foundVolume(kVolumeSectors));
     if (!v) std::abort();
     v->resetSigArraysAndBtreesAndOthers();
 

@@ -20,10 +20,9 @@
 //
 // Build: see fuzz/run-all.sh.
 
+#include "FuzzImage.h"
 #include "media/Sleep.h"
 #include "platform/ByteView.h"
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
 #include "volume/Volume.h"
 
@@ -32,8 +31,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -87,27 +84,14 @@ struct Image {
 };
 
 struct Harness {
-    std::string path;
-    int fd = -1;
-    platform::RecordingController controller;
+    FuzzImage image{"fuzz-hfsplus-journal"};
     bool written = false;
     Image img; // the parts that never change are written once
 
     Harness() {
-        char name[] = "/tmp/fuzz-hfsplus-journal-XXXXXX";
-        fd = ::mkstemp(name);
-        if (fd < 0) std::abort();
-        path = name;
-        platform::setLogSink([](const std::string&) {});
-        controller.setDriveDictArray({platform::Dict{{"Path", path}}});
-        platform::setAppController(&controller);
         // Every phase of a scan starts a keep-awake thread; let each one end
         // at once instead of sleeping out its 25 seconds.
         setKeepAwakeInterval(std::chrono::milliseconds(1));
-    }
-    ~Harness() {
-        ::close(fd);
-        ::unlink(path.c_str());
     }
 };
 
@@ -165,13 +149,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::copy(leaf.data(), leaf.data() + leaf.size(),
               img.bytes.begin() + static_cast<std::ptrdiff_t>(std::size_t{kCatalogStart} * kBlock + catalogNodeSize));
 
-    if (::pwrite(h.fd, img.bytes.data() + from, to - from, static_cast<off_t>(from)) != static_cast<ssize_t>(to - from))
-        return 0;
+    if (!h.image.writeAt(from, img.bytes.data() + from, to - from)) return 0;
     h.written = true;
-    h.controller.clear();
+    h.image.controller().clear();
 
     auto v = Volume::initWithDictionary(platform::Dict{{"WhetherVolume", true},
-                                                       {"Path", h.path},
+                                                       {"Path", h.image.path()},
                                                        {"Preferred Block Size", sectorSize},
                                                        {"Size", static_cast<unsigned long long>(img.bytes.size())},
                                                        {"Content", "Apple_HFS"},

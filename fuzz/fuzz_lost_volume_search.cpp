@@ -17,80 +17,37 @@
 //
 // Build: see run-all.sh (the fuzz build of the whole tree).
 
+#include "FuzzImage.h"
 #include "media/DMedia.h"
 #include "media/LostVolumeSearch.h"
-#include "platform/ByteView.h"
 #include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
-constexpr std::uint64_t kUnitBytes = 512;
 constexpr std::uint64_t kDriveBytes = 4u << 20;
-constexpr std::size_t kRecordBytes = 4 + kUnitBytes;
 
-struct Harness {
-    std::string path;
-    int fd = -1;
-    platform::RecordingController controller;
-
-    Harness() {
-        // A drive in memory: rewriting a file on disk for every input would
-        // leave the fuzzer waiting on the file system most of the time.
-        fd = ::memfd_create("fuzz-lost-volume-search", MFD_CLOEXEC);
-        if (fd >= 0) {
-            path = "/proc/self/fd/" + std::to_string(fd);
-        } else {
-            char name[] = "/tmp/fuzz-lost-volume-search-XXXXXX";
-            fd = ::mkstemp(name);
-            if (fd < 0) std::abort();
-            path = name;
-        }
-        platform::setLogSink([](const std::string&) {});
-        controller.setDriveDictArray({platform::Dict{{"Path", path}}});
-        platform::setAppController(&controller);
-    }
-    ~Harness() {
-        ::close(fd);
-        if (path.rfind("/tmp/", 0) == 0) ::unlink(path.c_str());
-    }
-};
-
-Harness& harness() {
-    static Harness h;
-    return h;
-}
-
-bool writeDrive(Harness& h, const std::uint8_t* data, std::size_t size) {
-    if (::ftruncate(h.fd, 0) != 0) return false;
-    const std::uint64_t units = kDriveBytes / kUnitBytes;
-    for (std::size_t at = 0; at + kRecordBytes <= size; at += kRecordBytes) {
-        const std::uint64_t unit = platform::ByteView(data + at, 4).be32(0) % units;
-        if (::pwrite(h.fd, data + at + 4, kUnitBytes, static_cast<off_t>(unit * kUnitBytes)) !=
-            static_cast<ssize_t>(kUnitBytes))
-            return false;
-    }
-    return ::ftruncate(h.fd, static_cast<off_t>(kDriveBytes)) == 0;
+// A drive in memory: rewriting a file on disk for every input would leave
+// the fuzzer waiting on the file system most of the time.
+FuzzImage& image() {
+    static FuzzImage image("fuzz-lost-volume-search", FuzzImage::Controller::Recording, FuzzImage::Storage::Memory);
+    return image;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    Harness& h = harness();
+    FuzzImage& img = image();
     const std::uint8_t options = data[0];
-    if (!writeDrive(h, data + 1, size - 1)) return 0;
-    h.controller.clear();
+    if (!img.writeSectorRecords(data + 1, size - 1, kDriveBytes / FuzzImage::kSectorBytes)) return 0;
+    img.controller().clear();
 
     const std::uint32_t bytesPerSector = (options & 1) ? 4096 : 512;
-    auto media = DMedia::initWithDictionary(platform::Dict{{"Path", h.path},
+    auto media = DMedia::initWithDictionary(platform::Dict{{"Path", img.path()},
                                                            {"Preferred Block Size", bytesPerSector},
                                                            {"Size", kDriveBytes},
                                                            {"device model", "-"},
@@ -100,13 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const unsigned stopAt = options >> 1;
     unsigned posts = 0;
-    h.controller.setCallObserver([&](const platform::RecordingController::Call& c) {
+    img.controller().setCallObserver([&](const platform::RecordingController::Call& c) {
         if (stopAt != 0 && c.name == "updateVolumeScanProgress:" && ++posts == stopAt) media->setAbortVolumeScan(true);
     });
 
     platform::Array argument{platform::Array{}, platform::Array{}};
     LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
-    h.controller.setCallObserver(nullptr);
+    img.controller().setCallObserver(nullptr);
 
     // Every row stands for one handed-over volume dictionary.
     if (argument[0].arrayValue().size() != argument[1].arrayValue().size()) std::abort();

@@ -20,72 +20,35 @@
 //
 // Build: see run-all.sh (a clang build with -DDRENTIC_BUILD_FUZZ=ON).
 
+#include "FuzzImage.h"
 #include "media/DMedia.h"
-#include "platform/ByteView.h"
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
-#include <unistd.h>
 
 namespace {
 
-constexpr std::uint64_t kRecordSectorBytes = 512;
 constexpr std::uint64_t kDiskSectors = 131072; // 64 MiB of 512-byte sectors
-constexpr std::size_t kRecordBytes = 4 + kRecordSectorBytes;
 
-struct Harness {
-    std::string path;
-    int fd = -1;
-    platform::RecordingController controller;
-
-    Harness() {
-        char name[] = "/tmp/fuzz-partition-tables-XXXXXX";
-        fd = ::mkstemp(name);
-        if (fd < 0) std::abort();
-        path = name;
-        platform::setLogSink([](const std::string&) {});
-        // The disk counts as present, so a failed read is only a failed read.
-        controller.setDriveDictArray({platform::Dict{{"Path", path}}});
-        platform::setAppController(&controller);
-    }
-    ~Harness() {
-        ::close(fd);
-        ::unlink(path.c_str());
-    }
-};
-
-Harness& harness() {
-    static Harness h;
-    return h;
-}
-
-bool writeDisk(Harness& h, const std::uint8_t* data, std::size_t size) {
-    if (::ftruncate(h.fd, 0) != 0) return false;
-    for (std::size_t at = 0; at + kRecordBytes <= size; at += kRecordBytes) {
-        const std::uint64_t sector = platform::ByteView(data + at, 4).be32(0) % kDiskSectors;
-        if (::pwrite(h.fd, data + at + 4, kRecordSectorBytes, static_cast<off_t>(sector * kRecordSectorBytes)) !=
-            static_cast<ssize_t>(kRecordSectorBytes))
-            return false;
-    }
-    return ::ftruncate(h.fd, static_cast<off_t>(kDiskSectors * kRecordSectorBytes)) == 0;
+// The disk counts as present, so a failed read is only a failed read.
+FuzzImage& image() {
+    static FuzzImage image("fuzz-partition-tables");
+    return image;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    Harness& h = harness();
+    FuzzImage& img = image();
     const std::uint32_t sectorSize = 512u << (data[0] & 3);
-    if (!writeDisk(h, data + 1, size - 1)) return 0;
-    h.controller.clear();
+    if (!img.writeSectorRecords(data + 1, size - 1, kDiskSectors)) return 0;
+    img.controller().clear();
 
-    auto drive = DMedia::initWithDictionary(platform::Dict{{"Path", h.path},
+    auto drive = DMedia::initWithDictionary(platform::Dict{{"Path", img.path()},
                                                            {"Preferred Block Size", sectorSize},
-                                                           {"Size", kDiskSectors * kRecordSectorBytes},
+                                                           {"Size", kDiskSectors * FuzzImage::kSectorBytes},
                                                            {"device model", "-"},
                                                            {"device serial", "-"},
                                                            {"device revision", "-"}});
@@ -99,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const platform::Value& v : volumes) {
         const platform::Dict& d = v.dictValue();
         if (d.get("Content").stringValue() != "Apple_HFS" || !d.contains("Volume Start") ||
-            !d.contains("Volume Size In Sectors") || !d.get("Volume Name").isString() || d.get("Path").stringValue() != h.path)
+            !d.contains("Volume Size In Sectors") || !d.get("Volume Name").isString() || d.get("Path").stringValue() != img.path())
             std::abort();
     }
     return 0;

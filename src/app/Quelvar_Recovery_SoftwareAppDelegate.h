@@ -145,6 +145,8 @@ public:
     // found and the rows of the live list ("Found Column", "Validity Column").
     platform::Array& volumeScanArgument() { return volumeScanArgument_; }
     NewDir* dirRootTemp() const { return dirRootTemp_; }
+    // The result screen keeps this at the root it shows (nullptr while none).
+    void setDirRootTemp(NewDir* root) { dirRootTemp_ = root; }
     QString scanInfoFileExtension() const { return scanInfoFileExtension_; }
     QSize initialWindowSize() const { return initialWindowSize_; }
     bool stopElapsedTimeThread() const { return stopElapsedTimeThread_; }

@@ -1,6 +1,8 @@
 #include "app/TreeScreen.h"
 
 #include "app/BusyIndicator.h"
+#include "results/qt/ClearingSearchField.h"
+#include "results/qt/OutlineViewHighlightingRow.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,7 +24,7 @@ TreeScreen::TreeScreen(QWidget* parent)
     tools->addWidget(fileTypes);
     tools->addWidget(deleted);
     tools->addStretch(1);
-    auto* find = new QLineEdit(this);
+    auto* find = new ClearingSearchField(this);
     find->setObjectName(QStringLiteral("findField"));
     find->setClearButtonEnabled(true);
     find->setFixedWidth(200);
@@ -46,12 +48,12 @@ TreeScreen::TreeScreen(QWidget* parent)
     }
     content()->addLayout(tools);
 
-    auto* outline = makeOutline(QStringLiteral("outlineViewData"),
-                                {tr("Files"), tr("Mark"), tr("Files Count"), tr("Size"), tr("Modification date"),
-                                 tr("Create date"), tr("Complete")},
-                                this);
-    for (int column = 1; column < 7; ++column)
-        outline->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    // The columns and rows come from the found-file model that the result
+    // screen's controller installs.
+    auto* outline = new OutlineViewHighlightingRow(this);
+    outline->setObjectName(QStringLiteral("outlineViewData"));
+    outline->setAlternatingRowColors(true);
+    outline->setUniformRowHeights(true);
     content()->addWidget(outline, 1);
 
     auto* totals = new QHBoxLayout;

@@ -1,5 +1,8 @@
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/PreviewWindow.h"
+#include "app/TreeScreenController.h"
+#include "results/NewDirViewHelper.h"
 #include "media/DriveDiscovery.h"
 #include "platform/ProcessFlags.h"
 
@@ -60,6 +63,13 @@ int main(int argc, char** argv) {
             discovery.driveDictArray(), discovery.volumeDictArray(), discovery.volumeDictArrayHFSOnly()};
     });
     delegate.awakeFromNib();
+    TreeScreenController* tree = TreeScreenController::install(delegate);
+    // The Preview button, a double click and a new selection while the
+    // preview is up all show the selected entry.
+    tree->setPreviewHook([&delegate, tree] {
+        NewDirViewHelper* item = tree->selectedItem();
+        PreviewWindow::preview(delegate, item ? item->newDir() : nullptr);
+    });
     QTimer::singleShot(0, &delegate, &Quelvar_Recovery_SoftwareAppDelegate::applicationDidFinishLaunching);
     return app.exec();
 }

@@ -24,8 +24,6 @@ constexpr const char* kStatus = "Searching catalog fragments...";
 constexpr std::uint64_t kProgressEveryGroups = 50;
 constexpr std::int32_t kAssumedNodeSectors = 8;
 constexpr std::uint16_t kFirstRecordOffset = 14;
-constexpr std::uint16_t kMinKeyLength = 6;
-constexpr std::uint16_t kMaxKeyLength = 516;
 constexpr std::uint16_t kMaxNodeRecords = 254;
 constexpr std::uint32_t kLostFoldersID = 8;
 
@@ -200,8 +198,7 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
     const std::uint64_t volumeBytes = saturatingMul(v.sizeInSect(), bps);
     // Found files keep the sectors per block in 8 bits and the data start in
     // 32; a geometry beyond that cannot be represented, so no file is taken.
-    const bool filesRepresentable = v.blockSize() <= std::numeric_limits<std::uint8_t>::max() &&
-                                    v.blocksStartsAtSector <= std::numeric_limits<std::uint32_t>::max();
+    const bool filesRepresentable = HFSPlusVolume(v).filesRepresentable();
     if (!filesRepresentable && !loggedUnrepresentable_) {
         loggedUnrepresentable_ = true;
         platform::logFormat("HFS+ volume on %@: allocation blocks of %u sectors cannot be kept with found files; "
@@ -216,7 +213,7 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
         const std::uint64_t r = node.be16(slot);
         if (r < kFirstRecordOffset || r + 2 > L) return;
         const std::uint16_t keyLength = node.be16(r);
-        if (keyLength < kMinKeyLength || keyLength > kMaxKeyLength) continue;
+        if (keyLength < hfsplus::kCatalogKeyMinLength || keyLength > hfsplus::kCatalogKeyMaxLength) continue;
         if (r + keyLength + 2 > L) return;
         if (node.be32(r + 2) == 0) return;
         const std::uint16_t nameLength = node.be16(r + 6);
@@ -259,13 +256,7 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
         // Sizes must agree with the forks' block counts and fit the volume.
         if (blockBytes == 0 || !filesRepresentable) continue;
         if (saturatingAdd(file.dataFork.logicalSize, file.resourceFork.logicalSize) >= volumeBytes) continue;
-        bool forksAgree = true;
-        for (const HFSPlusForkData_* fork : {&file.dataFork, &file.resourceFork}) {
-            if (fork->logicalSize > saturatingMul(fork->totalBlocks, blockBytes)) forksAgree = false;
-            const std::uint64_t needed = fork->logicalSize / blockBytes + (fork->logicalSize % blockBytes != 0);
-            if (fork->totalBlocks != needed) forksAgree = false;
-        }
-        if (!forksAgree) continue;
+        if (!HFSPlusVolume::forkSizesAgree(file, blockBytes)) continue;
 
         NewDir* dir = newdir::allocate();
         dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);

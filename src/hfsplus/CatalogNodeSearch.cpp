@@ -1,6 +1,8 @@
 #include "hfsplus/CatalogNodeSearch.h"
 
+#include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
+#include "media/HFSPlusDriveGeometry.h"
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
 #include "volume/Volume.h"
@@ -17,14 +19,12 @@ namespace {
 
 constexpr const char* kSearchingStatus = "Searching catalog file...";
 constexpr std::uint16_t kFirstRecordOffset = 14;
-constexpr std::uint16_t kMinKeyLength = 6;
-constexpr std::uint16_t kMaxKeyLength = 516;
 
 bool nodeShapeIs(ByteView node, std::int8_t kind, std::uint32_t height) {
     const BTNodeDescriptor_ desc = convertBTNodeDesc(node);
     return desc.kind == kind && desc.height == height && desc.numRecords != 0 &&
-           HFSPlusVolume::lastOffset(node) == kFirstRecordOffset &&
-           HFSPlusVolume::offsetTableStart(node.size(), desc.numRecords) != 0;
+           hfsplus::lastOffset(node) == kFirstRecordOffset &&
+           hfsplus::offsetTableStart(node.size(), desc.numRecords) != 0;
 }
 
 } // namespace
@@ -46,18 +46,18 @@ bool CatalogNodeSearch::isLeafNode(ByteView node) {
 
 std::optional<std::vector<std::uint32_t>> CatalogNodeSearch::childPointers(ByteView node) {
     const BTNodeDescriptor_ desc = convertBTNodeDesc(node);
-    const std::size_t table = HFSPlusVolume::offsetTableStart(node.size(), desc.numRecords);
+    const std::size_t table = hfsplus::offsetTableStart(node.size(), desc.numRecords);
     std::vector<std::uint32_t> children;
     children.reserve(desc.numRecords);
     for (std::uint32_t i = 0; i < desc.numRecords; ++i) {
-        const auto r = HFSPlusVolume::recordOffset(node, desc.numRecords, i);
+        const auto r = hfsplus::recordOffset(node, desc.numRecords, i);
         if (!r) return std::nullopt;
         // Only the key's length matters here: the child pointer follows the
         // key. Index keys of thread records have empty names, so the name is
         // not tested.
         const HFSPlusCatalogKey_ key =
             convertHPlusCatalogKey(node.sub(*r, std::min(hfsplus::kCatalogKeyMaxSize, table - *r)));
-        if (key.keyLength < kMinKeyLength || key.keyLength > kMaxKeyLength) return std::nullopt;
+        if (key.keyLength < hfsplus::kCatalogKeyMinLength || key.keyLength > hfsplus::kCatalogKeyMaxLength) return std::nullopt;
         const std::size_t pointer = *r + key.keyLength + 2;
         if (pointer + 4 > table) return std::nullopt;
         children.push_back(node.be32(pointer));
@@ -118,7 +118,7 @@ void CatalogNodeSearch::enumerateLevel2IndexNodes() {
         volume_.leafNodePointerArray = std::make_unique<std::vector<std::uint32_t>>();
 
     std::int32_t level = volume_.catTreeDepth;
-    if (level > static_cast<std::int32_t>(HFSPlusVolume::kMaxTreeDepth)) {
+    if (level > static_cast<std::int32_t>(HFSPlusDriveGeometry::kMaxTreeDepth)) {
         platform::logFormat("Catalog B-tree claims a depth of %d; its index is not used", level);
         volume_.level2IndexNodeHasProblems = true;
         return;

@@ -2,6 +2,7 @@
 
 #include "hfsplus/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogNodeSearch.h"
+#include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
@@ -19,8 +20,6 @@ using platform::Dict;
 namespace {
 
 constexpr std::size_t kFirstRecordOffset = 14;
-constexpr std::uint16_t kMinKeyLength = 6;
-constexpr std::uint16_t kMaxKeyLength = 516;
 
 // Finder's folder-view files: never worth recovering.
 constexpr std::u16string_view kDSStore = u".DS_Store";
@@ -82,8 +81,7 @@ bool CatalogReader::readFilesAndFolders() {
     chainPosition_ = totalPosition_ = 0;
     recordsMet_ = 0;
 
-    filesRepresentable_ = volume_.blockSize() <= std::numeric_limits<std::uint8_t>::max() &&
-                          volume_.blocksStartsAtSector <= std::numeric_limits<std::uint32_t>::max();
+    filesRepresentable_ = HFSPlusVolume(volume_).filesRepresentable();
     if (!filesRepresentable_)
         platform::logFormat("HFS+ volume on %@: allocation blocks of %u sectors cannot be kept with found files; "
                             "files are skipped",
@@ -121,7 +119,7 @@ bool CatalogReader::readFilesAndFolders() {
         used->insert(std::make_unique<ItemTypeUInt32>(sector));
         recordsMet_ += desc.numRecords;
 
-        const std::size_t table = HFSPlusVolume::offsetTableStart(buffer_.size(), desc.numRecords);
+        const std::size_t table = hfsplus::offsetTableStart(buffer_.size(), desc.numRecords);
         // The strict tests keep a byte's distance from the offset table.
         const std::size_t limit = mode_ == Mode::Total ? table - 1 : table;
         for (std::uint32_t i = 0; table != 0 && i < desc.numRecords; ++i) {
@@ -153,7 +151,7 @@ bool CatalogReader::readFilesAndFolders() {
 bool CatalogReader::locateRecord(std::uint32_t numRecords, std::uint32_t i, Record& record) {
     const ByteView node(buffer_);
     const std::size_t size = node.size();
-    const std::size_t table = HFSPlusVolume::offsetTableStart(size, numRecords);
+    const std::size_t table = hfsplus::offsetTableStart(size, numRecords);
     if (table == 0 || i >= numRecords) return false;
     const bool strict = mode_ == Mode::Total;
     // The last byte in front of the offset table.
@@ -167,7 +165,7 @@ bool CatalogReader::locateRecord(std::uint32_t numRecords, std::uint32_t i, Reco
     if (strict && r + 2 > last) return false;
 
     const std::uint16_t keyLength = node.be16(r);
-    if (keyLength < kMinKeyLength || keyLength > kMaxKeyLength) return false;
+    if (keyLength < hfsplus::kCatalogKeyMinLength || keyLength > hfsplus::kCatalogKeyMaxLength) return false;
     if (strict && r + keyLength + 2 > last) return false;
 
     const std::uint32_t parentID = node.be32(r + 2);
@@ -253,11 +251,7 @@ NewDir* CatalogReader::fileNode(const Record& record, std::size_t limit, HFSPlus
     if (__builtin_add_overflow(file.dataFork.logicalSize, file.resourceFork.logicalSize, &bothForks) ||
         bothForks >= volumeBytes)
         return nullptr;
-    for (const HFSPlusForkData_* fork : {&file.dataFork, &file.resourceFork}) {
-        if (fork->logicalSize > saturatingMul(fork->totalBlocks, blockBytes)) return nullptr;
-        const std::uint64_t blocksNeeded = fork->logicalSize / blockBytes + (fork->logicalSize % blockBytes != 0);
-        if (fork->totalBlocks != blocksNeeded) return nullptr;
-    }
+    if (!HFSPlusVolume::forkSizesAgree(file, blockBytes)) return nullptr;
 
     NewDir* dir = newdir::allocate();
     dir->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);

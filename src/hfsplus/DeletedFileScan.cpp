@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <limits>
 
 using platform::ByteView;
 using platform::Dict;
@@ -23,18 +22,11 @@ using platform::Dict;
 namespace {
 
 constexpr std::int64_t kFirstRecordOffset = 14;
-constexpr std::int64_t kMinKeyLength = 6;
-constexpr std::int64_t kMaxKeyLength = 516;
 // A node descriptor's record count: a copy claiming more is not a node.
 constexpr std::uint16_t kMaxNodeRecords = 254;
 
 // Finder's folder-view files: never worth recovering.
 constexpr std::u16string_view kDSStore = u".DS_Store";
-
-std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t product;
-    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
-}
 
 } // namespace
 
@@ -91,8 +83,7 @@ void DeletedFileScan::searchCatFragsForDeletedFiles() {
     if (auto* c = platform::appController()) c->setUpTimer();
     const auto start = std::chrono::steady_clock::now();
 
-    filesRepresentable_ = v.blockSize() <= std::numeric_limits<std::uint8_t>::max() &&
-                          v.blocksStartsAtSector <= std::numeric_limits<std::uint32_t>::max();
+    filesRepresentable_ = HFSPlusVolume(v).filesRepresentable();
     if (!filesRepresentable_)
         platform::logFormat("HFS+ volume on %@: allocation blocks of %u sectors cannot be kept with found files; "
                             "journal files are skipped",
@@ -185,7 +176,7 @@ void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
         const std::int64_t r = node.be16(static_cast<std::size_t>(slot));
         if (r < kFirstRecordOffset || r + 2 > limit) break;
         const std::int64_t k = node.be16(static_cast<std::size_t>(r));
-        if (k > kMaxKeyLength || k < kMinKeyLength || r + k + 2 > limit) break;
+        if (k > hfsplus::kCatalogKeyMaxLength || k < hfsplus::kCatalogKeyMinLength || r + k + 2 > limit) break;
         const std::uint32_t parentID = node.be32(static_cast<std::size_t>(r + 2));
         if (parentID == 0) break;
         const std::int64_t nameLength = node.be16(static_cast<std::size_t>(r + 6));
@@ -262,11 +253,7 @@ DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uin
     // size (or one the record cannot keep) no file can be placed at all.
     const std::uint64_t blockBytes = static_cast<std::uint64_t>(v.blockSize()) * v.u32BytesInSector();
     if (blockBytes == 0 || !filesRepresentable_) return Next::Record;
-    for (const HFSPlusForkData_* fork : {&file.dataFork, &file.resourceFork}) {
-        if (fork->logicalSize > saturatingMul(fork->totalBlocks, blockBytes)) return Next::Record;
-        const std::uint64_t blocksNeeded = fork->logicalSize / blockBytes + (fork->logicalSize % blockBytes != 0);
-        if (fork->totalBlocks != blocksNeeded) return Next::Record;
-    }
+    if (!HFSPlusVolume::forkSizesAgree(file, blockBytes)) return Next::Record;
     if (alreadyFound(file.fileID)) return Next::Record;
     const HFSPlusExtentDescriptor_& firstExtent = file.dataFork.extents[0];
     if (file.dataFork.logicalSize == 0 || file.dataFork.totalBlocks == 0 || firstExtent.startBlock == 0 ||

@@ -238,3 +238,21 @@ std::optional<std::uint64_t> embeddedVolumeSectorOffset(const MasterDirectoryBlo
     if (bytes % bytesPerSector != 0) return std::nullopt;
     return bytes / bytesPerSector;
 }
+
+std::size_t hfsplus::offsetTableStart(std::size_t nodeBytes, std::uint32_t numRecords) {
+    const std::uint64_t table = 2 * (static_cast<std::uint64_t>(numRecords) + 1);
+    if (nodeBytes < kBTNodeDescriptorSize || table > nodeBytes - kBTNodeDescriptorSize) return 0;
+    return nodeBytes - static_cast<std::size_t>(table);
+}
+
+std::optional<std::size_t> hfsplus::recordOffset(ByteView node, std::uint32_t numRecords, std::uint32_t i) {
+    const std::size_t table = offsetTableStart(node.size(), numRecords);
+    if (table == 0 || i >= numRecords) return std::nullopt;
+    const std::size_t offset = node.be16(node.size() - 2 * (static_cast<std::size_t>(i) + 1));
+    if (offset < kBTNodeDescriptorSize || offset >= table) return std::nullopt;
+    return offset;
+}
+
+std::uint16_t hfsplus::lastOffset(ByteView node) {
+    return node.size() < 2 ? 0 : node.be16(node.size() - 2);
+}

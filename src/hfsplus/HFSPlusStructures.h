@@ -63,6 +63,10 @@ inline constexpr std::size_t kMaxNameLength = 255;          // UTF-16 units in a
 inline constexpr std::size_t kCatalogKeyNameOffset = 8;     // first name unit of a catalog key
 inline constexpr std::size_t kCatalogKeyMinSize = 8;        // key length, parent ID, name length
 inline constexpr std::size_t kCatalogKeyMaxSize = 518;
+// The key length a catalog key states (the bytes after the length field):
+// parent ID and name length with no name, up to a name of 255 units.
+inline constexpr std::uint16_t kCatalogKeyMinLength = 6;
+inline constexpr std::uint16_t kCatalogKeyMaxLength = 516;
 inline constexpr std::size_t kCatalogFolderSize = 88;
 inline constexpr std::size_t kCatalogFileSize = 248;
 inline constexpr std::size_t kCatalogFileDataForkOffset = 88;
@@ -356,3 +360,22 @@ std::size_t extentListLength(const HFSPlusExtentRecord_& record);
 // not whole sectors of the device (a damaged or foreign wrapper).
 std::optional<std::uint64_t> embeddedVolumeSectorOffset(const MasterDirectoryBlock& mdb,
                                                         std::uint32_t bytesPerSector);
+
+// ---------------------------------------------------------- node records ----
+// A B-tree node ends with its record-offset table: one 16-bit offset per
+// record, record 0 last, with the free-space offset in front of them.
+
+namespace hfsplus {
+
+// Where a node's record-offset table begins (node size - 2 x (records + 1),
+// the free-space offset included), or 0 when that many records cannot fit
+// behind the node descriptor.
+std::size_t offsetTableStart(std::size_t nodeBytes, std::uint32_t numRecords);
+// Record i's offset when it lies inside the node: at least 14 and before the
+// offset table. Nothing otherwise.
+std::optional<std::size_t> recordOffset(platform::ByteView node, std::uint32_t numRecords, std::uint32_t i);
+// The offset of record 0, in the node's last two bytes; 14 in every
+// well-formed node.
+std::uint16_t lastOffset(platform::ByteView node);
+
+} // namespace hfsplus

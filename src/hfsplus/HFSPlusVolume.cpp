@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <tuple>
-#include <unordered_set>
 
 using platform::ByteView;
 using platform::Dict;
@@ -18,32 +16,7 @@ namespace {
 constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
 
 // a + b, or nothing when the sum does not fit 64 bits.
-std::optional<std::uint64_t> add64(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) return std::nullopt;
-    return sum;
-}
-
-// a x b, or nothing when the product does not fit 64 bits.
-std::optional<std::uint64_t> mul64(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t product;
-    if (__builtin_mul_overflow(a, b, &product)) return std::nullopt;
-    return product;
-}
-
-// A size in bytes from the medium is only usable when it is a whole,
-// non-zero number of sectors; anything else would divide by zero or cut
-// nodes and blocks across sector boundaries.
-std::uint32_t wholeSectors(std::uint64_t bytes, std::uint32_t bytesPerSector) {
-    if (bytesPerSector == 0 || bytes == 0 || bytes % bytesPerSector != 0) return 0;
-    const std::uint64_t sectors = bytes / bytesPerSector;
-    return sectors > std::numeric_limits<std::uint32_t>::max() ? 0 : static_cast<std::uint32_t>(sectors);
-}
-
-// Extents keys are ordered by file ID, then fork type, then start block.
-bool extentKeyNotAbove(const HFSPlusExtentKey_& key, std::uint32_t id, std::uint8_t fork, std::uint32_t start) {
-    return std::tie(key.fileID, key.forkType, key.startBlock) <= std::tie(id, fork, start);
-}
+constexpr auto add64 = &HFSPlusDriveGeometry::checkedAdd;
 
 } // namespace
 
@@ -54,19 +27,31 @@ void HFSPlusVolume::postProgress(const Dict& progress) {
     if (auto* c = platform::appController()) c->updateProgress(progress);
 }
 
+std::uint64_t HFSPlusVolume::volumeEnd() const {
+    return add64(volume_.startSector, volume_.sizeInSect()).value_or(kU64Max);
+}
+
 bool HFSPlusVolume::sectorsInVolume(std::uint64_t sector, std::uint64_t count) const {
-    const std::uint64_t end = add64(volume_.startSector, volume_.sizeInSect()).value_or(kU64Max);
+    const std::uint64_t end = volumeEnd();
     return count <= end && sector <= end - count;
 }
 
-bool HFSPlusVolume::readNode(std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer) {
+bool HFSPlusVolume::readSectors(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer) {
     const std::uint32_t bps = volume_.u32BytesInSector();
-    buffer.assign(sectors > 0 ? static_cast<std::size_t>(sectors) * bps : 0, 0);
-    if (sector == 0 || sectors <= 0 || bps == 0 || !sectorsInVolume(sector, static_cast<std::uint64_t>(sectors)))
+    buffer.assign(static_cast<std::size_t>(count * bps), 0);
+    if (count == 0 || bps == 0 || count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
+        !sectorsInVolume(sector, count))
         return false;
-    if (volume_.readSector(sector, sectors, buffer.data())) return true;
-    // Whatever the reader left behind is not this node.
+    if (volume_.readSector(sector, static_cast<std::int32_t>(count), buffer.data())) return true;
+    // Whatever the reader left behind is not these sectors.
     std::fill(buffer.begin(), buffer.end(), 0);
+    return false;
+}
+
+bool HFSPlusVolume::readNode(std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer) {
+    const std::uint64_t count = sectors > 0 ? static_cast<std::uint64_t>(sectors) : 0;
+    if (sector != 0) return readSectors(sector, count, buffer);
+    buffer.assign(static_cast<std::size_t>(count * volume_.u32BytesInSector()), 0);
     return false;
 }
 
@@ -75,33 +60,30 @@ std::size_t HFSPlusVolume::catNodeBytes() const {
     return static_cast<std::size_t>(volume_.catNodeSize) * volume_.u32BytesInSector();
 }
 
-std::size_t HFSPlusVolume::offsetTableStart(std::size_t nodeBytes, std::uint32_t numRecords) {
-    const std::uint64_t table = 2 * (static_cast<std::uint64_t>(numRecords) + 1);
-    if (nodeBytes < hfsplus::kBTNodeDescriptorSize || table > nodeBytes - hfsplus::kBTNodeDescriptorSize) return 0;
-    return nodeBytes - static_cast<std::size_t>(table);
+bool HFSPlusVolume::filesRepresentable() const {
+    return volume_.blockSize() <= std::numeric_limits<std::uint8_t>::max() &&
+           volume_.blocksStartsAtSector <= std::numeric_limits<std::uint32_t>::max();
 }
 
-std::optional<std::size_t> HFSPlusVolume::recordOffset(ByteView node, std::uint32_t numRecords, std::uint32_t i) {
-    const std::size_t table = offsetTableStart(node.size(), numRecords);
-    if (table == 0 || i >= numRecords) return std::nullopt;
-    const std::size_t offset = node.be16(node.size() - 2 * (static_cast<std::size_t>(i) + 1));
-    if (offset < hfsplus::kBTNodeDescriptorSize || offset >= table) return std::nullopt;
-    return offset;
-}
-
-std::uint16_t HFSPlusVolume::lastOffset(ByteView node) {
-    return node.size() < 2 ? 0 : node.be16(node.size() - 2);
+bool HFSPlusVolume::forkSizesAgree(const HFSPlusCatalogFile_& file, std::uint64_t blockBytes) {
+    if (blockBytes == 0) return false;
+    for (const HFSPlusForkData_* fork : {&file.dataFork, &file.resourceFork}) {
+        std::uint64_t capacity;
+        if (__builtin_mul_overflow(static_cast<std::uint64_t>(fork->totalBlocks), blockBytes, &capacity))
+            capacity = kU64Max;
+        if (fork->logicalSize > capacity) return false;
+        const std::uint64_t blocksNeeded = fork->logicalSize / blockBytes + (fork->logicalSize % blockBytes != 0);
+        if (fork->totalBlocks != blocksNeeded) return false;
+    }
+    return true;
 }
 
 std::optional<std::vector<std::uint8_t>> HFSPlusVolume::readStructure(std::uint64_t sector, std::uint64_t offset,
                                                                       std::size_t length) {
     const std::uint32_t bps = volume_.u32BytesInSector();
     if (bps == 0) return std::nullopt;
-    const std::uint64_t count = (offset + length + bps - 1) / bps;
-    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) || !sectorsInVolume(sector, count))
-        return std::nullopt;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count) * bps, 0);
-    if (!volume_.readSector(sector, static_cast<std::int32_t>(count), buffer.data())) return std::nullopt;
+    std::vector<std::uint8_t> buffer;
+    if (!readSectors(sector, (offset + length + bps - 1) / bps, buffer)) return std::nullopt;
     return std::vector<std::uint8_t>(buffer.begin() + static_cast<std::ptrdiff_t>(offset),
                                      buffer.begin() + static_cast<std::ptrdiff_t>(offset + length));
 }
@@ -119,7 +101,7 @@ HFSPlusVolume::positionBeforeEnd(std::uint64_t first, std::uint64_t sectors, std
 
 bool HFSPlusVolume::takeBlockSize() {
     const std::uint32_t bps = volume_.u32BytesInSector();
-    const std::uint32_t sectors = wholeSectors(volume_.vib.blockSize, bps);
+    const std::uint32_t sectors = HFSPlusDriveGeometry::wholeSectors(volume_.vib.blockSize, bps);
     volume_.setBlockSize(sectors);
     if (sectors == 0)
         platform::logFormat("HFS+ volume on %@: allocation block size %u is not a whole number of %u-byte "
@@ -135,7 +117,7 @@ bool HFSPlusVolume::followWrapper(std::uint64_t volumeStart) {
     const MasterDirectoryBlock& mdb = volume_.mdb;
     if (!hfsplus::isHFSPlusSignature(mdb.drEmbedSigWord)) return false;
     const std::uint32_t bps = volume_.u32BytesInSector();
-    const std::uint32_t wrapperBlock = wholeSectors(mdb.drAlBlkSiz, bps);
+    const std::uint32_t wrapperBlock = HFSPlusDriveGeometry::wholeSectors(mdb.drAlBlkSiz, bps);
     if (wrapperBlock == 0) {
         platform::logFormat("HFS wrapper on %@: allocation block size %u is not a whole number of sectors",
                             volume_.path(), mdb.drAlBlkSiz);
@@ -206,7 +188,7 @@ void HFSPlusVolume::fillVIB() {
         volume_.mdb = convertMDB(ByteView(*bytes));
         const MasterDirectoryBlock& mdb = volume_.mdb;
         if (hfsplus::isHFSPlusSignature(mdb.drEmbedSigWord)) {
-            const std::uint32_t wrapperBlock = wholeSectors(mdb.drAlBlkSiz, bps);
+            const std::uint32_t wrapperBlock = HFSPlusDriveGeometry::wholeSectors(mdb.drAlBlkSiz, bps);
             if (wrapperBlock == 0) {
                 volume_.setBlockSize(0);
                 return;
@@ -234,24 +216,15 @@ void HFSPlusVolume::fillVIB() {
 
 bool HFSPlusVolume::readHeaderNode(std::uint32_t firstBlock, std::int32_t& nodeSectors, std::uint32_t& rootNode,
                                    std::uint32_t& firstLeaf, std::uint32_t& leafRecords, std::uint16_t& depth) {
-    const std::uint32_t bps = volume_.u32BytesInSector();
-    const auto blockStart = mul64(firstBlock, volume_.blockSize());
-    const auto sector = blockStart ? add64(volume_.HPlusVolStart(), *blockStart) : std::nullopt;
-    if (!sector || bps == 0 || volume_.blockSize() == 0) return false;
-    auto bytes = readStructure(*sector, 0, hfsplus::kBTHeaderRecordOffset + hfsplus::kBTHeaderRecordSize);
-    if (!bytes) return false;
-    const ByteView node(*bytes);
-    const BTNodeDescriptor_ desc = convertBTNodeDesc(node);
-    if (desc.bLink != 0 || desc.kind != hfsplus::kHeaderNode || desc.height != 0 || desc.numRecords != 3)
-        return false;
-    const BTHeaderRecord header = convertBTHdrRec(node.sub(hfsplus::kBTHeaderRecordOffset));
-    const std::uint32_t sectors = wholeSectors(header.nodeSize, bps);
-    if (sectors == 0) {
+    const auto node = geometry().readHeaderNode(firstBlock, nodeReader());
+    if (!node) return false;
+    const BTHeaderRecord& header = node->record;
+    if (node->nodeSectors == 0) {
         platform::logFormat("HFS+ volume on %@: B-tree node size %u is not a whole number of %u-byte sectors",
-                            volume_.path(), header.nodeSize, bps);
+                            volume_.path(), header.nodeSize, volume_.u32BytesInSector());
         return false;
     }
-    nodeSectors = static_cast<std::int32_t>(sectors);
+    nodeSectors = static_cast<std::int32_t>(node->nodeSectors);
     rootNode = header.rootNode;
     firstLeaf = header.firstLeafNode;
     leafRecords = header.leafRecords;
@@ -269,8 +242,7 @@ bool HFSPlusVolume::checkCatalogAndExtentsFile() {
                       {"Data", static_cast<unsigned long long>(volume_.dataSize)}});
     const Dict extentsDone{{"Progress Status", "Checking Extents File ... done"}, {"Stop Animation", true}};
 
-    for (const HFSPlusExtentDescriptor_& d : volume_.vib.extentsFile.extents)
-        if (d.startBlock != 0) volume_.extentsExt.emplace_back(d.startBlock, d.blockCount);
+    HFSPlusDriveGeometry::appendListedExtents(volume_.vib.extentsFile, volume_.extentsExt);
 
     std::int32_t nodeSectors = 0;
     std::uint32_t root = 0, firstLeaf = 0, leafRecords = 0;
@@ -285,12 +257,7 @@ bool HFSPlusVolume::checkCatalogAndExtentsFile() {
     postProgress(extentsDone);
     postProgress(Dict{{"Progress Status", "Checking Catalog File ..."}, {"Start Animation", true}});
 
-    std::uint64_t listed = 0;
-    for (const HFSPlusExtentDescriptor_& d : volume_.vib.catalogFile.extents) {
-        if (d.startBlock == 0) continue;
-        volume_.catalogExt.emplace_back(d.startBlock, d.blockCount);
-        listed += d.blockCount;
-    }
+    const std::uint64_t listed = HFSPlusDriveGeometry::appendListedExtents(volume_.vib.catalogFile, volume_.catalogExt);
     if (volume_.catalogExt.empty() ||
         !readHeaderNode(volume_.catalogExt.front().startBlock(), nodeSectors, root, firstLeaf, leafRecords, depth)) {
         postProgress(Dict{{"Progress Status", "Checking Catalog File ... done"}, {"Stop Animation", true}});
@@ -322,118 +289,28 @@ void HFSPlusVolume::getCatalogExtFromVIB() {
 }
 
 // ---------------------------------------------------------------------------
-// Node numbers to sectors
+// Node numbers to sectors and the extents-overflow lookup
 
-std::uint64_t HFSPlusVolume::nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
-                                          const std::vector<Extent>& extents) const {
-    const std::uint64_t blockSize = volume_.blockSize();
-    if (nodeSectors <= 0 || blockSize == 0) return 0;
-    const auto size = static_cast<std::uint64_t>(nodeSectors);
-    std::uint64_t k = node;
-    for (const Extent& e : extents) {
-        const std::uint64_t extentSectors = static_cast<std::uint64_t>(e.blockCount()) * blockSize;
-        const std::uint64_t offset = k * size; // k < 2^32 and size < 2^31: no overflow
-        if (offset < extentSectors) {
-            const auto sector = add64(volume_.HPlusVolStart(), static_cast<std::uint64_t>(e.startBlock()) * blockSize + offset);
-            if (!sector || !sectorsInVolume(*sector, size)) return 0;
-            return *sector;
-        }
-        k -= extentSectors / size;
-    }
-    return 0;
+HFSPlusDriveGeometry HFSPlusVolume::geometry() const {
+    return HFSPlusDriveGeometry(volume_, volumeEnd());
+}
+
+HFSPlusDriveGeometry::SectorReader HFSPlusVolume::nodeReader() {
+    return [this](std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer) {
+        return readNode(sector, sectors, buffer);
+    };
 }
 
 std::uint64_t HFSPlusVolume::catNodeToSector(std::uint32_t node) const {
-    return nodeToSector(node, volume_.catNodeSize, volume_.catalogExt);
+    return geometry().catalogNodeToSector(node).value_or(0);
 }
 
 std::uint64_t HFSPlusVolume::extNodeToSector(std::uint32_t node) const {
-    // The extents file's own extents are all in the volume header: it has
-    // no overflow records of its own.
-    std::vector<Extent> extents;
-    for (const HFSPlusExtentDescriptor_& d : volume_.vib.extentsFile.extents)
-        extents.emplace_back(d.startBlock, d.blockCount);
-    return nodeToSector(node, volume_.extNodeSize, extents);
+    return geometry().extentsNodeToSector(node).value_or(0);
 }
-
-// ---------------------------------------------------------------------------
-// Extents-overflow lookup
 
 std::optional<std::vector<Extent>> HFSPlusVolume::extentsForID(std::uint32_t id, std::uint8_t fork,
                                                                std::uint32_t startBlock, std::uint32_t totalBlocks) {
-    if (volume_.extRootNode == 0 || volume_.extNodeSize <= 0) return std::nullopt;
-    std::vector<std::uint8_t> buffer;
-    std::vector<Extent> found;
-
-    // Descent from the root to the leaf that holds the first key not above
-    // (id, fork, startBlock).
-    std::uint32_t node = volume_.extRootNode;
-    for (std::uint32_t level = 0;; ++level) {
-        if (volume_.stopTreeThread()) return std::nullopt;
-        if (level >= kMaxTreeDepth) return found;
-        if (!readNode(extNodeToSector(node), volume_.extNodeSize, buffer)) return found;
-        const ByteView view(buffer);
-        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
-        if (desc.kind != hfsplus::kIndexNode) break;
-        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
-        std::optional<std::uint32_t> child;
-        for (std::uint32_t i = desc.numRecords; i-- > 0;) {
-            const auto r = recordOffset(view, desc.numRecords, i);
-            if (!r || *r + hfsplus::kExtentKeySize + 4 > table) continue;
-            const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
-            if (extentKeyNotAbove(key, id, fork, startBlock)) {
-                child = view.be32(*r + hfsplus::kExtentKeySize);
-                break;
-            }
-        }
-        if (!child) return found;
-        node = *child;
-    }
-
-    // Leaf walk: records keyed exactly (fork, id, start), each continuing
-    // where the previous one ended, within a leaf and on into the next.
-    std::uint64_t covered = startBlock;
-    std::unordered_set<std::uint32_t> visited;
-    while (node != 0) {
-        if (volume_.stopTreeThread()) return found;
-        if (!visited.insert(node).second) break;
-        if (!readNode(extNodeToSector(node), volume_.extNodeSize, buffer)) break;
-        const ByteView view(buffer);
-        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
-        if (desc.kind != hfsplus::kLeafNode) {
-            node = desc.fLink;
-            continue;
-        }
-        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
-        std::uint32_t lower = 0;
-        std::uint32_t hits = 0;
-        while (lower < desc.numRecords && covered <= std::numeric_limits<std::uint32_t>::max()) {
-            std::optional<std::uint32_t> hit;
-            std::size_t hitOffset = 0;
-            for (std::uint32_t i = desc.numRecords; i-- > lower;) {
-                const auto r = recordOffset(view, desc.numRecords, i);
-                if (!r || *r + hfsplus::kExtentLeafRecordSize > table) continue;
-                const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
-                if (key.forkType == fork && key.fileID == id && key.startBlock == covered) {
-                    hit = i;
-                    hitOffset = *r;
-                    break;
-                }
-            }
-            if (!hit) break;
-            ++hits;
-            const HFSPlusExtentRecord_ record =
-                convertHPlusExtRec(view.sub(hitOffset + hfsplus::kExtentKeySize, hfsplus::kExtentRecordSize));
-            for (const HFSPlusExtentDescriptor_& d : record) {
-                if (d.startBlock == 0) break;
-                found.emplace_back(d.startBlock, d.blockCount);
-                covered += d.blockCount;
-            }
-            if (covered >= totalBlocks) return found;
-            lower = *hit + 1;
-        }
-        if (hits == 0) break;
-        node = desc.fLink;
-    }
-    return found;
+    return geometry().extentsForID(id, fork, startBlock, totalBlocks, nodeReader(),
+                                   [this] { return volume_.stopTreeThread(); });
 }

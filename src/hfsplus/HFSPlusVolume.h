@@ -9,6 +9,9 @@
 // Everything here works on the Volume it is given and keeps its results in
 // that Volume's fields (HPlusVolStart, blockSize, catalogExt, catNodeSize,
 // ...), so the catalog readers that run after it need nothing but the Volume.
+// The node mapping, the header-node test and the extents-overflow lookup are
+// HFSPlusDriveGeometry's, which the drive code uses on the same fields; a
+// scan binds them to its volume and lets its stop flag end a lookup.
 //
 // The medium is untrusted. A geometry that makes no sense (a block, node or
 // sector size of 0, or one that is not a whole number of sectors) makes the
@@ -17,6 +20,8 @@
 // only taken where they lie inside the node, in front of its offset table.
 
 #include "hfsplus/Extent.h"
+#include "hfsplus/HFSPlusStructures.h"
+#include "media/HFSPlusDriveGeometry.h"
 #include "platform/ByteView.h"
 #include "platform/Value.h"
 
@@ -66,33 +71,27 @@ public:
     // Whether sectors [sector, sector + count) lie inside the volume
     // (before startSector + sizeInSect). Never wraps.
     bool sectorsInVolume(std::uint64_t sector, std::uint64_t count) const;
-    // Reads a B-tree node of `sectors` sectors into buffer, which is resized
-    // and zeroed first, so a node that cannot be read never shows the bytes
-    // of an earlier one. False (and nothing read) when the sector is 0, the
-    // node is not wholly inside the volume or the read fails.
+    // Reads `count` sectors into buffer, which is resized and zeroed first,
+    // so sectors that cannot be read never show the bytes of an earlier
+    // read. False (and nothing read) when count is 0 or more than one read
+    // takes, the sectors are not wholly inside the volume or the read fails.
+    bool readSectors(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer);
+    // Reads a B-tree node of `sectors` sectors as readSectors does. Sector 0
+    // is where a node that has none would be: it is never read.
     bool readNode(std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer);
     // Bytes of a catalog node, or 0 when the geometry is unusable.
     std::size_t catNodeBytes() const;
-
-    // Where a node's record-offset table begins (node size - 2 x (records +
-    // 1), the free-space offset included), or 0 when that many records
-    // cannot fit behind the 14-byte descriptor.
-    static std::size_t offsetTableStart(std::size_t nodeBytes, std::uint32_t numRecords);
-    // Record i's offset when it lies inside the node: at least 14 and before
-    // the offset table. Nothing otherwise.
-    static std::optional<std::size_t> recordOffset(platform::ByteView node, std::uint32_t numRecords,
-                                                   std::uint32_t i);
-    // The offset of record 0, in the node's last two bytes; 14 in every
-    // well-formed node.
-    static std::uint16_t lastOffset(platform::ByteView node);
+    // Whether found files can keep this volume's geometry: a found file
+    // holds the sectors per block in 8 bits and the data start in 32.
+    bool filesRepresentable() const;
+    // Whether both forks of a file record agree with their block counts: no
+    // more bytes than their blocks hold, and exactly the blocks those bytes
+    // need. False for a block size of 0.
+    static bool forkSizesAgree(const HFSPlusCatalogFile_& file, std::uint64_t blockBytes);
 
     // Hands a progress dictionary to the application controller, when there
     // is one, which shows it on the main thread before returning.
     static void postProgress(const platform::Dict& progress);
-
-    // Deepest B-tree we descend: real catalogs stay below ten levels, and a
-    // damaged index must not send a descent round in circles.
-    static constexpr std::uint32_t kMaxTreeDepth = 16;
 
 private:
     // Bytes [offset, offset + length) of the sector run starting at sector,
@@ -115,8 +114,14 @@ private:
     // (0 when unusable) with the header record.
     bool readHeaderNode(std::uint32_t firstBlock, std::int32_t& nodeSectors, std::uint32_t& rootNode,
                         std::uint32_t& firstLeaf, std::uint32_t& leafRecords, std::uint16_t& depth);
-    std::uint64_t nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
-                               const std::vector<Extent>& extents) const;
+    // Node geometry over this volume's fields: no node is placed past the
+    // volume's last sector.
+    HFSPlusDriveGeometry geometry() const;
+    // readNode, as the geometry's reader of B-tree nodes.
+    HFSPlusDriveGeometry::SectorReader nodeReader();
+    // The sector after the volume's last (the largest sector number when
+    // that does not fit).
+    std::uint64_t volumeEnd() const;
 
     Volume& volume_;
 };

@@ -5,29 +5,16 @@
 #include "volume/Volume.h"
 
 #include <algorithm>
-#include <cstring>
-#include <limits>
 
 JournalSectorReader::JournalSectorReader(Volume& volume, std::uint64_t first, std::uint64_t sectors)
     : volume_(volume), first_(first), sectors_(sectors), bytesPerSector_(volume.u32BytesInSector()) {
     batchSectors_ = bytesPerSector_ == 0 ? 0 : std::max<std::uint64_t>(1, kBatchBytes / bytesPerSector_);
 }
 
-bool JournalSectorReader::readDevice(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer) {
-    buffer.assign(static_cast<std::size_t>(count * bytesPerSector_), 0);
-    if (count == 0 || bytesPerSector_ == 0 || count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
-        !HFSPlusVolume(volume_).sectorsInVolume(sector, count))
-        return false;
-    if (volume_.readSector(sector, static_cast<std::int32_t>(count), buffer.data())) return true;
-    // Whatever the reader left behind is not these sectors.
-    std::fill(buffer.begin(), buffer.end(), 0);
-    return false;
-}
-
 void JournalSectorReader::loadBatch(std::uint64_t i) {
     batchStart_ = i;
     batchLength_ = std::min(batchSectors_, sectors_ - i);
-    batchReadable_ = readDevice(first_ + i, batchLength_, batch_);
+    batchReadable_ = HFSPlusVolume(volume_).readSectors(first_ + i, batchLength_, batch_);
     if (!batchReadable_ && !failureLogged_) {
         failureLogged_ = true;
         platform::logFormat("Journal of %@: sectors from %llu could not be read; they are taken as empty",
@@ -56,5 +43,5 @@ bool JournalSectorReader::read(std::uint64_t sector, std::uint32_t count, std::v
                       batch_.begin() + static_cast<std::ptrdiff_t>(at + length));
         return true;
     }
-    return readDevice(sector, count, buffer);
+    return HFSPlusVolume(volume_).readSectors(sector, count, buffer);
 }

@@ -35,7 +35,6 @@ public:
     static constexpr std::uint64_t kBatchBytes = 1u << 20;
 
 private:
-    bool readDevice(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer);
     void loadBatch(std::uint64_t i);
 
     Volume& volume_;

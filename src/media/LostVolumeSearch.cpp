@@ -1,6 +1,7 @@
 #include "media/LostVolumeSearch.h"
 
 #include "media/DMedia.h"
+#include "media/HFSPlusDriveGeometry.h"
 #include "platform/AppController.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
@@ -8,8 +9,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <tuple>
-#include <unordered_set>
 
 using platform::Array;
 using platform::ByteView;
@@ -37,9 +36,6 @@ constexpr std::uint64_t kGuessedNodeBytes = 8192;
 constexpr int kPartialPercentage = 10;
 // The percentage given when the root folder is found but nothing was rated.
 constexpr int kRootFoundPercentage = 60;
-// Real B-trees stay well below this depth; a damaged index must not send
-// the extents lookup round in circles.
-constexpr std::uint32_t kMaxTreeDepth = 16;
 
 constexpr const char* kValid = "Valid";
 constexpr const char* kPartialValid = "Partial Valid";
@@ -47,29 +43,6 @@ constexpr const char* kInvalid = "Invalid";
 
 bool isLeafKind(const BTNodeDescriptor_& d) {
     return d.kind == hfsplus::kLeafNode && d.height == 1;
-}
-
-// Extents keys are ordered by file ID, then fork type, then start block.
-bool extentKeyNotAbove(const HFSPlusExtentKey_& key, std::uint32_t id, std::uint8_t fork, std::uint32_t start) {
-    return std::tie(key.fileID, key.forkType, key.startBlock) <= std::tie(id, fork, start);
-}
-
-// Where a node's record-offset table begins, or 0 when that many records
-// cannot fit behind the descriptor.
-std::size_t offsetTableStart(std::size_t nodeBytes, std::uint32_t numRecords) {
-    const std::uint64_t table = 2 * (static_cast<std::uint64_t>(numRecords) + 1);
-    if (nodeBytes < hfsplus::kBTNodeDescriptorSize || table > nodeBytes - hfsplus::kBTNodeDescriptorSize) return 0;
-    return nodeBytes - static_cast<std::size_t>(table);
-}
-
-// Record i's offset when it lies inside the node, behind the descriptor and
-// before the offset table.
-std::optional<std::size_t> recordOffset(ByteView node, std::uint32_t numRecords, std::uint32_t i) {
-    const std::size_t table = offsetTableStart(node.size(), numRecords);
-    if (table == 0 || i >= numRecords) return std::nullopt;
-    const std::size_t offset = node.be16(node.size() - 2 * (static_cast<std::size_t>(i) + 1));
-    if (offset < hfsplus::kBTNodeDescriptorSize || offset >= table) return std::nullopt;
-    return offset;
 }
 
 // The volume name as the drive list shows it. Units that do not make a
@@ -362,41 +335,23 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         return rateInvalid("its allocation block is not a whole number of sectors");
     if (!forkInsideVolume(m.vib.catalogFile)) return rateInvalid("its catalog file lies outside the volume");
     const std::uint64_t blockSectors = m.blockSize();
+    HFSPlusDriveGeometry geometry(m);
+    const HFSPlusDriveGeometry::SectorReader readNode = nodeReader();
 
     // --- the extents-overflow file ---
-    for (const HFSPlusExtentDescriptor_& d : m.vib.extentsFile.extents)
-        if (d.startBlock != 0) m.extentsExt.emplace_back(d.startBlock, d.blockCount);
-    bool extentsGood = false;
-    if (!m.extentsExt.empty()) {
-        readDriveSectors(volumeStart + static_cast<std::uint64_t>(m.extentsExt.front().startBlock()) * blockSectors, 1,
-                         node_);
-        const ByteView header(node_);
-        if (isHeaderDescriptor(convertBTNodeDesc(header))) {
-            const BTHeaderRecord h = convertBTHdrRec(header.sub(hfsplus::kBTHeaderRecordOffset));
-            // Nodes that are not whole sectors cannot be found by sector.
-            if (h.nodeSize != 0 && h.nodeSize % bps == 0) {
-                m.extNodeSize = static_cast<std::int32_t>(h.nodeSize / bps);
-                m.extRootNode = h.rootNode;
-                extentsGood = true;
-            }
-        }
-    }
+    HFSPlusDriveGeometry::appendListedExtents(m.vib.extentsFile, m.extentsExt);
+    const bool extentsGood = geometry.takeExtentsTreeHeader(readNode);
     if (!extentsGood) {
         result.push_back(kPartialPercentage);
         result.push_back(kPartialValid);
     }
 
     // --- the catalog file's extents ---
-    std::uint64_t listed = 0;
-    for (const HFSPlusExtentDescriptor_& d : m.vib.catalogFile.extents) {
-        if (d.startBlock == 0) continue;
-        m.catalogExt.emplace_back(d.startBlock, d.blockCount);
-        listed += d.blockCount;
-    }
+    const std::uint64_t listed = HFSPlusDriveGeometry::appendListedExtents(m.vib.catalogFile, m.catalogExt);
     const std::uint32_t catalogBlocks = m.vib.catalogFile.totalBlocks;
     if (extentsGood && listed < catalogBlocks) {
-        if (auto more = extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork, static_cast<std::uint32_t>(listed),
-                                     catalogBlocks)) {
+        if (auto more = geometry.extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork,
+                                              static_cast<std::uint32_t>(listed), catalogBlocks, readNode)) {
             // An overflow record that points outside the volume is not the
             // catalog's: sweeping it would only count someone else's sectors.
             for (const Extent& e : *more)
@@ -409,10 +364,8 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
 
     // --- the catalog's header node ---
     if (m.catalogExt.empty()) return rateInvalid("its header lists no catalog extent");
-    readDriveSectors(volumeStart + static_cast<std::uint64_t>(m.catalogExt.front().startBlock()) * blockSectors, 1,
-                     node_);
-    const ByteView headerNode(node_);
-    if (!isHeaderDescriptor(convertBTNodeDesc(headerNode))) {
+    const auto headerNode = geometry.readHeaderNode(m.catalogExt.front().startBlock(), readNode);
+    if (!headerNode) {
         result.push_back(kPartialPercentage);
         result.push_back(kPartialValid);
 
@@ -429,10 +382,9 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         result.push_back(kValid);
         m.volumeScanArray.push_back(volumeDictionary(whetherAlternateSector, percent, std::string("Untitled")));
     } else {
-        const BTHeaderRecord h = convertBTHdrRec(headerNode.sub(hfsplus::kBTHeaderRecordOffset));
-        if (h.nodeSize == 0 || h.nodeSize % bps != 0)
-            return rateInvalid("its catalog nodes are not a whole number of sectors");
-        m.catNodeSize = static_cast<std::int32_t>(h.nodeSize / bps);
+        const BTHeaderRecord& h = headerNode->record;
+        if (headerNode->nodeSectors == 0) return rateInvalid("its catalog nodes are not a whole number of sectors");
+        m.catNodeSize = static_cast<std::int32_t>(headerNode->nodeSectors);
         m.catRootNode = h.rootNode;
         m.firstLeafNode = h.firstLeafNode;
         const std::uint64_t leafRecords = h.leafRecords;
@@ -448,7 +400,7 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
             if (used.retrieveKeyField(n)) break;
             used.insert(std::make_unique<ItemTypeUInt32>(n));
             ++walked;
-            const std::uint64_t sector = catalogNodeToSector(n);
+            const std::uint64_t sector = geometry.catalogNodeToSector(n).value_or(0);
             if (sector != 0) readDriveSectors(sector, 1, node_);
             else node_.assign(static_cast<std::size_t>(bps), 0);
             const BTNodeDescriptor_ d = convertBTNodeDesc(ByteView(node_));
@@ -469,7 +421,7 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
 
         // Name the volume from the root folder's record, the first of the
         // first leaf.
-        const std::uint64_t firstSector = catalogNodeToSector(m.firstLeafNode);
+        const std::uint64_t firstSector = geometry.catalogNodeToSector(m.firstLeafNode).value_or(0);
         if (firstSector != 0) readDriveSectors(firstSector, 2, node_);
         else node_.assign(static_cast<std::size_t>(2 * bps), 0);
         const ByteView leaf(node_);
@@ -564,120 +516,14 @@ Dict LostVolumeSearch::volumeDictionary(std::uint64_t whetherAlternateSector, st
 }
 
 // ---------------------------------------------------------------------------
-// Node numbers to sectors and the extents-overflow lookup
-
-std::uint64_t LostVolumeSearch::nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
-                                             const std::vector<Extent>& extents) const {
-    const std::uint64_t blockSectors = media_.blockSize();
-    if (nodeSectors <= 0 || blockSectors == 0) return 0;
-    const auto size = static_cast<std::uint64_t>(nodeSectors);
-    std::uint64_t k = node;
-    for (const Extent& e : extents) {
-        const std::uint64_t extentSectors = static_cast<std::uint64_t>(e.blockCount()) * blockSectors;
-        if (k * size < extentSectors)
-            return media_.HPlusVolStart() + static_cast<std::uint64_t>(e.startBlock()) * blockSectors + k * size;
-        k -= extentSectors / size;
-    }
-    return 0;
-}
-
-std::uint64_t LostVolumeSearch::catalogNodeToSector(std::uint32_t node) const {
-    return nodeToSector(node, media_.catNodeSize, media_.catalogExt);
-}
-
-std::uint64_t LostVolumeSearch::extentsNodeToSector(std::uint32_t node) const {
-    // The extents file's own extents are all in the volume header.
-    std::vector<Extent> extents;
-    for (const HFSPlusExtentDescriptor_& d : media_.vib.extentsFile.extents)
-        extents.emplace_back(d.startBlock, d.blockCount);
-    return nodeToSector(node, media_.extNodeSize, extents);
-}
-
-std::optional<std::vector<Extent>> LostVolumeSearch::extentsForID(std::uint32_t fileID, std::uint8_t fork,
-                                                                  std::uint32_t startBlock, std::uint32_t totalBlocks) {
-    DMedia& m = media_;
-    if (m.extRootNode == 0 || m.extNodeSize <= 0) return std::nullopt;
-    std::vector<std::uint8_t> buffer;
-    std::vector<Extent> found;
-    auto readNode = [&](std::uint32_t node) {
-        const std::uint64_t sector = extentsNodeToSector(node);
-        if (sector == 0) return false;
-        return readDriveSectors(sector, static_cast<std::uint64_t>(m.extNodeSize), buffer);
-    };
-
-    // Descent from the root to the leaf holding the last key not above
-    // (fileID, fork, startBlock).
-    std::uint32_t node = m.extRootNode;
-    for (std::uint32_t level = 0;; ++level) {
-        if (level >= kMaxTreeDepth) return found;
-        if (!readNode(node)) return found;
-        const ByteView view(buffer);
-        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
-        if (desc.kind != hfsplus::kIndexNode) break;
-        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
-        std::optional<std::uint32_t> child;
-        for (std::uint32_t i = desc.numRecords; i-- > 0;) {
-            const auto r = recordOffset(view, desc.numRecords, i);
-            if (!r || *r + hfsplus::kExtentKeySize + 4 > table) continue;
-            const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
-            if (extentKeyNotAbove(key, fileID, fork, startBlock)) {
-                child = view.be32(*r + hfsplus::kExtentKeySize);
-                break;
-            }
-        }
-        if (!child) return found;
-        node = *child;
-    }
-
-    // Leaf walk: records keyed exactly (fork, file, start), each going on
-    // where the one before ended, within a leaf and on into the next.
-    std::uint64_t covered = startBlock;
-    std::unordered_set<std::uint32_t> visited;
-    while (node != 0) {
-        if (!visited.insert(node).second) break;
-        if (!readNode(node)) break;
-        const ByteView view(buffer);
-        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
-        if (desc.kind != hfsplus::kLeafNode) {
-            node = desc.fLink;
-            continue;
-        }
-        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
-        std::uint32_t lower = 0;
-        std::uint32_t hits = 0;
-        while (lower < desc.numRecords && covered <= std::numeric_limits<std::uint32_t>::max()) {
-            std::optional<std::uint32_t> hit;
-            std::size_t hitOffset = 0;
-            for (std::uint32_t i = desc.numRecords; i-- > lower;) {
-                const auto r = recordOffset(view, desc.numRecords, i);
-                if (!r || *r + hfsplus::kExtentLeafRecordSize > table) continue;
-                const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
-                if (key.forkType == fork && key.fileID == fileID && key.startBlock == covered) {
-                    hit = i;
-                    hitOffset = *r;
-                    break;
-                }
-            }
-            if (!hit) break;
-            ++hits;
-            const HFSPlusExtentRecord_ record =
-                convertHPlusExtRec(view.sub(hitOffset + hfsplus::kExtentKeySize, hfsplus::kExtentRecordSize));
-            for (const HFSPlusExtentDescriptor_& d : record) {
-                if (d.startBlock == 0) break;
-                found.emplace_back(d.startBlock, d.blockCount);
-                covered += d.blockCount;
-            }
-            if (covered >= totalBlocks) return found;
-            lower = *hit + 1;
-        }
-        if (hits == 0) break;
-        node = desc.fLink;
-    }
-    return found;
-}
-
-// ---------------------------------------------------------------------------
 // Small helpers
+
+HFSPlusDriveGeometry::SectorReader LostVolumeSearch::nodeReader() {
+    // Sector 0 is where a node that has none would be.
+    return [this](std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer) {
+        return sector != 0 && readDriveSectors(sector, static_cast<std::uint64_t>(sectors), buffer);
+    };
+}
 
 bool LostVolumeSearch::readDriveSectors(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer) {
     const std::uint64_t bps = media_.u32BytesInSector();
@@ -696,10 +542,6 @@ bool LostVolumeSearch::readDriveSectors(std::uint64_t sector, std::uint64_t coun
 
 bool LostVolumeSearch::isLeafDescriptor(const BTNodeDescriptor_& d) {
     return isLeafKind(d) && d.numRecords != 0;
-}
-
-bool LostVolumeSearch::isHeaderDescriptor(const BTNodeDescriptor_& d) {
-    return d.bLink == 0 && d.kind == hfsplus::kHeaderNode && d.height == 0 && d.numRecords == 3;
 }
 
 bool LostVolumeSearch::forkInsideVolume(const HFSPlusForkData_& fork) const {

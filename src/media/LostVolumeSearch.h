@@ -24,8 +24,8 @@
 // the extents lookup its leaves and a depth limit, so no loop of links can
 // hold the search.
 
-#include "hfsplus/Extent.h"
 #include "hfsplus/HFSPlusStructures.h"
+#include "media/HFSPlusDriveGeometry.h"
 #include "platform/Value.h"
 
 #include <chrono>
@@ -59,17 +59,6 @@ public:
     // rating the search goes by.
     void verifyVolumeAndGetData(platform::Array& result, std::uint64_t whetherAlternateSector);
 
-    // First sector of a catalog or extents-overflow node of the volume
-    // examined, or 0 when it lies beyond the file's extents or the geometry
-    // is unusable.
-    std::uint64_t catalogNodeToSector(std::uint32_t node) const;
-    std::uint64_t extentsNodeToSector(std::uint32_t node) const;
-    // A fork's extents beyond its first startBlock blocks, from the
-    // extents-overflow B-tree, until totalBlocks are covered; nothing when
-    // the volume has no usable extents B-tree.
-    std::optional<std::vector<Extent>> extentsForID(std::uint32_t fileID, std::uint8_t fork,
-                                                    std::uint32_t startBlock, std::uint32_t totalBlocks);
-
     // The drive is searched in chunks of this many sectors; the abort flag
     // is looked at before each of them (and before each sector, catalog
     // node and extent).
@@ -94,21 +83,19 @@ private:
     // sectors wholly inside the drive are read; false, with zeros, for
     // anything else or a failed read.
     bool readDriveSectors(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer);
+    // readDriveSectors as the reader of the volume's B-tree nodes, for the
+    // node mapping and extents lookup this search shares with the other
+    // HFS+ readers; sector 0 is where a node that has none would be.
+    HFSPlusDriveGeometry::SectorReader nodeReader();
 
     // Leaf test on a node descriptor: kind leaf, height 1, some records.
     static bool isLeafDescriptor(const BTNodeDescriptor_& descriptor);
-    // Header-node test: no backward link, kind header, height 0, 3 records.
-    static bool isHeaderDescriptor(const BTNodeDescriptor_& descriptor);
     // Sweep of the catalog's extents node by node (first sector of each);
     // counts the nodes that pass the leaf test. False when an abort ended it.
     bool sweepCatalog(std::int32_t nodeSectors, std::uint64_t nodesInCatalog, std::uint64_t& leaves);
     // The volume dictionary of the volume examined, with or without a name.
     platform::Dict volumeDictionary(std::uint64_t whetherAlternateSector, std::uint64_t validity,
                                     const std::optional<std::string>& name) const;
-    // Node `node` of a B-tree file of `nodeSectors`-sector nodes over
-    // `extents`, as a drive sector; 0 when beyond them.
-    std::uint64_t nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
-                               const std::vector<Extent>& extents) const;
     // Whether every extent of a fork the header lists lies inside the volume.
     bool forkInsideVolume(const HFSPlusForkData_& fork) const;
 

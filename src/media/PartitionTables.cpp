@@ -3,6 +3,7 @@
 #include "hfsplus/Extent.h"
 #include "hfsplus/HFSPlusStructures.h"
 #include "media/DMedia.h"
+#include "media/HFSPlusDriveGeometry.h"
 #include "media/PartitionTableStructures.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
@@ -10,8 +11,6 @@
 #include <algorithm>
 #include <limits>
 #include <set>
-#include <tuple>
-#include <unordered_set>
 
 using platform::Array;
 using platform::ByteView;
@@ -26,21 +25,11 @@ constexpr std::uint32_t kMaxSectorSize = 1u << 20;
 // record of a catalog leaf can span.
 constexpr std::size_t kFirstRecordSpan =
     hfsplus::kBTNodeDescriptorSize + hfsplus::kCatalogKeyMaxSize + hfsplus::kCatalogFolderSize;
-constexpr std::uint16_t kCatalogKeyMinLength = 6;
-constexpr std::uint16_t kCatalogKeyMaxLength = 516;
 constexpr std::size_t kHFSNameMaxLength = 27;
 
-std::optional<std::uint64_t> add64(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) return std::nullopt;
-    return sum;
-}
-
-std::optional<std::uint64_t> mul64(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t product;
-    if (__builtin_mul_overflow(a, b, &product)) return std::nullopt;
-    return product;
-}
+// Sector arithmetic that never wraps: nothing when a result does not fit.
+constexpr auto add64 = &HFSPlusDriveGeometry::checkedAdd;
+constexpr auto mul64 = &HFSPlusDriveGeometry::checkedMul;
 
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -130,27 +119,6 @@ template <std::size_t N> std::string cString(const std::array<std::uint8_t, N>& 
     std::string out;
     for (std::size_t i = 0; i < std::min(limit, N) && field[i] != 0; ++i) out.push_back(static_cast<char>(field[i]));
     return out;
-}
-
-// Where a node's record-offset table begins, or 0 when that many records
-// cannot fit behind the descriptor.
-std::size_t offsetTableStart(std::size_t nodeBytes, std::uint32_t numRecords) {
-    const std::uint64_t table = 2 * (static_cast<std::uint64_t>(numRecords) + 1);
-    if (nodeBytes < hfsplus::kBTNodeDescriptorSize || table > nodeBytes - hfsplus::kBTNodeDescriptorSize) return 0;
-    return nodeBytes - static_cast<std::size_t>(table);
-}
-
-// Record i's offset when it lies inside the node, before the offset table.
-std::optional<std::size_t> recordOffset(ByteView node, std::uint32_t numRecords, std::uint32_t i) {
-    const std::size_t table = offsetTableStart(node.size(), numRecords);
-    if (table == 0 || i >= numRecords) return std::nullopt;
-    const std::size_t offset = node.be16(node.size() - 2 * (static_cast<std::size_t>(i) + 1));
-    if (offset < hfsplus::kBTNodeDescriptorSize || offset >= table) return std::nullopt;
-    return offset;
-}
-
-bool extentKeyNotAbove(const HFSPlusExtentKey_& key, std::uint32_t id, std::uint8_t fork, std::uint32_t start) {
-    return std::tie(key.fileID, key.forkType, key.startBlock) <= std::tie(id, fork, start);
 }
 
 } // namespace
@@ -416,124 +384,13 @@ void PartitionTables::getVolumeNamesPM() {
     }
 }
 
-bool PartitionTables::readHeaderNode(std::uint32_t firstBlock, std::int32_t& nodeSectors, std::uint32_t& rootNode,
-                                     std::uint32_t& firstLeafNode) {
-    const std::uint32_t bps = media_.u32BytesInSector();
-    const auto blockStart = mul64(firstBlock, media_.blockSize());
-    const auto sector = blockStart ? add64(media_.HPlusVolStart(), *blockStart) : std::nullopt;
-    if (!sector) return false;
-    const std::vector<std::uint8_t> bytes =
-        readBytes(*sector, 0, hfsplus::kBTHeaderRecordOffset + hfsplus::kBTHeaderRecordSize);
-    const ByteView node(bytes);
-    const BTNodeDescriptor_ desc = convertBTNodeDesc(node);
-    if (desc.bLink != 0 || desc.kind != hfsplus::kHeaderNode || desc.height != 0 || desc.numRecords != 3)
-        return false;
-    const BTHeaderRecord header = convertBTHdrRec(node.sub(hfsplus::kBTHeaderRecordOffset));
-    // A node that is not a whole number of sectors cannot be mapped to them.
-    if (header.nodeSize == 0 || header.nodeSize % bps != 0) return false;
-    nodeSectors = static_cast<std::int32_t>(header.nodeSize / bps);
-    rootNode = header.rootNode;
-    firstLeafNode = header.firstLeafNode;
-    return true;
-}
-
-std::optional<std::uint64_t> PartitionTables::nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
-                                                           const std::vector<Extent>& extents) const {
-    const std::uint64_t blockSize = media_.blockSize();
-    if (nodeSectors <= 0 || blockSize == 0) return std::nullopt;
-    const auto size = static_cast<std::uint64_t>(nodeSectors);
-    std::uint64_t k = node;
-    for (const Extent& e : extents) {
-        const std::uint64_t extentSectors = static_cast<std::uint64_t>(e.blockCount()) * blockSize;
-        const std::uint64_t offset = k * size; // k < 2^32, size < 2^31
-        if (offset < extentSectors) {
-            const auto blockStart = mul64(e.startBlock(), blockSize);
-            const auto inVolume = blockStart ? add64(*blockStart, offset) : std::nullopt;
-            return inVolume ? add64(media_.HPlusVolStart(), *inVolume) : std::nullopt;
-        }
-        k -= extentSectors / size;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::uint64_t> PartitionTables::catalogNodeToSector(std::uint32_t node) const {
-    return nodeToSector(node, media_.catNodeSize, media_.catalogExt);
-}
-
-std::optional<std::uint64_t> PartitionTables::extentsNodeToSector(std::uint32_t node) const {
-    // The extents file has no overflow records of its own: the header lists all of it.
-    std::vector<Extent> extents;
-    for (const HFSPlusExtentDescriptor_& d : media_.vib.extentsFile.extents) extents.emplace_back(d.startBlock, d.blockCount);
-    return nodeToSector(node, media_.extNodeSize, extents);
-}
-
-std::vector<Extent> PartitionTables::extentsForID(std::uint32_t id, std::uint8_t fork, std::uint32_t startBlock,
-                                                  std::uint32_t totalBlocks) {
-    std::vector<Extent> found;
-    const std::uint32_t bps = media_.u32BytesInSector();
-    if (media_.extRootNode == 0 || media_.extNodeSize <= 0) return found;
-    const std::size_t nodeBytes = static_cast<std::size_t>(media_.extNodeSize) * bps;
-    auto readNode = [&](std::uint32_t node) -> std::optional<std::vector<std::uint8_t>> {
-        const auto sector = extentsNodeToSector(node);
-        if (!sector) return std::nullopt;
-        return readBytes(*sector, 0, nodeBytes);
+HFSPlusDriveGeometry::SectorReader PartitionTables::nodeReader() {
+    // A node that cannot be read reads as zeros, which no test below takes
+    // for a node.
+    return [this](std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer) {
+        buffer = readBytes(sector, 0, static_cast<std::size_t>(sectors) * media_.u32BytesInSector());
+        return true;
     };
-
-    // Descent to the leaf holding the last key not above (id, fork, startBlock).
-    std::uint32_t node = media_.extRootNode;
-    for (std::uint32_t level = 0;; ++level) {
-        if (level >= kMaxTreeDepth) return found;
-        const auto bytes = readNode(node);
-        if (!bytes) return found;
-        const ByteView view(*bytes);
-        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
-        if (desc.kind != hfsplus::kIndexNode) break;
-        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
-        std::optional<std::uint32_t> child;
-        for (std::uint32_t i = desc.numRecords; i-- > 0;) {
-            const auto r = recordOffset(view, desc.numRecords, i);
-            if (!r || *r + hfsplus::kExtentKeySize + 4 > table) continue;
-            const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
-            if (extentKeyNotAbove(key, id, fork, startBlock)) {
-                child = view.be32(*r + hfsplus::kExtentKeySize);
-                break;
-            }
-        }
-        if (!child) return found;
-        node = *child;
-    }
-
-    // Leaf walk: records keyed (fork, id, start), each continuing where the
-    // one before ended, in this leaf and the ones after it.
-    std::uint64_t covered = startBlock;
-    std::unordered_set<std::uint32_t> visited;
-    while (node != 0 && covered < totalBlocks) {
-        if (!visited.insert(node).second) break;
-        const auto bytes = readNode(node);
-        if (!bytes) break;
-        const ByteView view(*bytes);
-        const BTNodeDescriptor_ desc = convertBTNodeDesc(view);
-        if (desc.kind != hfsplus::kLeafNode) break;
-        const std::size_t table = offsetTableStart(view.size(), desc.numRecords);
-        bool progressed = false;
-        for (std::uint32_t i = 0; i < desc.numRecords && covered < totalBlocks; ++i) {
-            const auto r = recordOffset(view, desc.numRecords, i);
-            if (!r || *r + hfsplus::kExtentLeafRecordSize > table) continue;
-            const HFSPlusExtentKey_ key = convertHPlusExtentKey(view.sub(*r, hfsplus::kExtentKeySize));
-            if (key.forkType != fork || key.fileID != id || key.startBlock != covered) continue;
-            progressed = true;
-            const HFSPlusExtentRecord_ record =
-                convertHPlusExtRec(view.sub(*r + hfsplus::kExtentKeySize, hfsplus::kExtentRecordSize));
-            for (const HFSPlusExtentDescriptor_& d : record) {
-                if (d.startBlock == 0) break;
-                found.emplace_back(d.startBlock, d.blockCount);
-                covered += d.blockCount;
-            }
-        }
-        if (!progressed) break;
-        node = desc.fLink;
-    }
-    return found;
 }
 
 std::optional<std::string> PartitionTables::rootFolderName(bool testSignature) {
@@ -552,39 +409,28 @@ std::optional<std::string> PartitionTables::rootFolderName(bool testSignature) {
     // drive by sector; nothing of the volume can be read.
     if (vib.blockSize == 0 || vib.blockSize % bps != 0) return std::nullopt;
 
-    for (const HFSPlusExtentDescriptor_& d : vib.extentsFile.extents)
-        if (d.startBlock != 0) media_.extentsExt.emplace_back(d.startBlock, d.blockCount);
+    HFSPlusDriveGeometry geometry(media_);
+    const HFSPlusDriveGeometry::SectorReader readNode = nodeReader();
+    HFSPlusDriveGeometry::appendListedExtents(vib.extentsFile, media_.extentsExt);
     // The extents B-tree of this volume, when it checks out; the geometry a
     // previous volume left in the fields must never be used for this one.
-    bool extentsTree = false;
-    std::int32_t nodeSectors = 0;
-    std::uint32_t rootNode = 0, firstLeaf = 0;
-    if (!media_.extentsExt.empty() &&
-        readHeaderNode(media_.extentsExt.front().startBlock(), nodeSectors, rootNode, firstLeaf)) {
-        media_.extNodeSize = nodeSectors;
-        media_.extRootNode = rootNode;
-        extentsTree = true;
-    }
+    const bool extentsTree = geometry.takeExtentsTreeHeader(readNode);
 
-    std::uint64_t listed = 0;
-    for (const HFSPlusExtentDescriptor_& d : vib.catalogFile.extents) {
-        if (d.startBlock == 0) continue;
-        media_.catalogExt.emplace_back(d.startBlock, d.blockCount);
-        listed += d.blockCount;
-    }
+    const std::uint64_t listed = HFSPlusDriveGeometry::appendListedExtents(vib.catalogFile, media_.catalogExt);
     if (media_.catalogExt.empty()) return std::nullopt;
     if (extentsTree && listed < vib.catalogFile.totalBlocks) {
-        const std::vector<Extent> more = extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork,
-                                                      static_cast<std::uint32_t>(listed), vib.catalogFile.totalBlocks);
-        media_.catalogExt.insert(media_.catalogExt.end(), more.begin(), more.end());
+        if (auto more = geometry.extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork,
+                                              static_cast<std::uint32_t>(listed), vib.catalogFile.totalBlocks, readNode))
+            media_.catalogExt.insert(media_.catalogExt.end(), more->begin(), more->end());
     }
 
-    if (!readHeaderNode(media_.catalogExt.front().startBlock(), nodeSectors, rootNode, firstLeaf)) return std::nullopt;
-    media_.catNodeSize = nodeSectors;
-    media_.catRootNode = rootNode;
-    media_.firstLeafNode = firstLeaf;
+    const auto header = geometry.readHeaderNode(media_.catalogExt.front().startBlock(), readNode);
+    if (!header || header->nodeSectors == 0) return std::nullopt;
+    media_.catNodeSize = static_cast<std::int32_t>(header->nodeSectors);
+    media_.catRootNode = header->record.rootNode;
+    media_.firstLeafNode = header->record.firstLeafNode;
 
-    const auto leafSector = catalogNodeToSector(media_.firstLeafNode);
+    const auto leafSector = geometry.catalogNodeToSector(media_.firstLeafNode);
     if (!leafSector) return std::nullopt;
     const std::size_t nodeBytes = static_cast<std::size_t>(media_.catNodeSize) * bps;
     const std::vector<std::uint8_t> bytes = readBytes(*leafSector, 0, std::max<std::size_t>(2 * bps, kFirstRecordSpan));
@@ -595,8 +441,8 @@ std::optional<std::string> PartitionTables::rootFolderName(bool testSignature) {
 
     const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(leaf.sub(hfsplus::kBTNodeDescriptorSize));
     if (key.parentID != hfsplus::kRootParentID) return std::nullopt;
-    if (key.keyLength < kCatalogKeyMinLength || key.keyLength > kCatalogKeyMaxLength || !key.nameLengthValid() ||
-        kCatalogKeyMinLength + 2u * key.nodeName.length > key.keyLength)
+    if (key.keyLength < hfsplus::kCatalogKeyMinLength || key.keyLength > hfsplus::kCatalogKeyMaxLength || !key.nameLengthValid() ||
+        hfsplus::kCatalogKeyMinLength + 2u * key.nodeName.length > key.keyLength)
         return std::nullopt;
     const HFSPlusCatalogFolder_ folder = convertHPlusCatalogFolder(
         leaf.sub(hfsplus::kBTNodeDescriptorSize + 2 + key.keyLength, hfsplus::kCatalogFolderSize));

@@ -21,6 +21,7 @@
 // "PM". Sector arithmetic is 64-bit and checked, so no table can make a
 // read wrap around.
 
+#include "media/HFSPlusDriveGeometry.h"
 #include "platform/ByteView.h"
 #include "platform/Value.h"
 
@@ -30,7 +31,6 @@
 #include <vector>
 
 class DMedia;
-class Extent;
 
 class PartitionTables {
 public:
@@ -38,9 +38,6 @@ public:
 
     static constexpr std::size_t kMaxExtendedRecords = 128;
     static constexpr std::uint32_t kMaxPMEntries = 256;
-    // Deepest extents B-tree descended while the catalog's extents are
-    // completed; real trees stay far below.
-    static constexpr std::uint32_t kMaxTreeDepth = 16;
 
     // Recognises the scheme, fills volumePMArray, settles the names and
     // appends a copy of every dictionary to `array`, in table order.
@@ -76,18 +73,10 @@ private:
     // its header, B-tree header nodes and first catalog leaf; nothing when
     // any of them cannot be read or makes no sense.
     std::optional<std::string> rootFolderName(bool testSignature);
-    // Tests a B-tree header node at the first allocation block of a file
-    // and takes its node size in sectors, root node and first leaf.
-    bool readHeaderNode(std::uint32_t firstBlock, std::int32_t& nodeSectors, std::uint32_t& rootNode,
-                        std::uint32_t& firstLeafNode);
-    std::optional<std::uint64_t> nodeToSector(std::uint32_t node, std::int32_t nodeSectors,
-                                              const std::vector<Extent>& extents) const;
-    std::optional<std::uint64_t> catalogNodeToSector(std::uint32_t node) const;
-    std::optional<std::uint64_t> extentsNodeToSector(std::uint32_t node) const;
-    // The catalog's extents beyond its first startBlock blocks, from the
-    // extents-overflow B-tree, until totalBlocks are covered.
-    std::vector<Extent> extentsForID(std::uint32_t id, std::uint8_t fork, std::uint32_t startBlock,
-                                     std::uint32_t totalBlocks);
+    // readBytes as the reader of the volume's B-tree nodes, for the node
+    // mapping and extents lookup these tables share with the other HFS+
+    // readers.
+    HFSPlusDriveGeometry::SectorReader nodeReader();
 
     DMedia& media_;
 };

@@ -1,0 +1,602 @@
+#include "app/TreeScreenController.h"
+
+#include "app/AppImages.h"
+#include "app/MainWindow.h"
+#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "platform/ProcessFlags.h"
+#include "results/CheckController.h"
+#include "results/qt/ClearingSearchField.h"
+#include "results/qt/OutlineCell.h"
+#include "results/qt/OutlineImageCell.h"
+#include "results/qt/ResultOutlineModel.h"
+#include "volume/Volume.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTreeView>
+#include <thread>
+
+using platform::Array;
+using platform::Dict;
+using platform::Value;
+using Toggle = TreeArrangement::Toggle;
+
+namespace {
+
+// The toggles' pictures by the names the designs give them, as the files
+// of the resource folder are called.
+std::string pictureFile(const std::string& name) {
+    if (name == "data_View") return "data-view";
+    if (name == "file_Types_View") return "file-types-view";
+    if (name == "folder_Select") return "folder-select";
+    if (name == "folder_Delete") return "folder-delete";
+    return name;
+}
+
+} // namespace
+
+TreeScreenController*
+TreeScreenController::install(Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+    if (TreeScreenController* existing = of(delegate)) return existing;
+    auto* controller = new TreeScreenController(delegate);
+    delegate.setTreeDisplayHook([controller] { controller->showTree(); });
+    return controller;
+}
+
+TreeScreenController*
+TreeScreenController::of(const Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+    return delegate.findChild<TreeScreenController*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+TreeScreenController::TreeScreenController(Quelvar_Recovery_SoftwareAppDelegate& delegate)
+    : QObject(&delegate), delegate_(delegate), tree_(std::make_shared<DisplayedTree>()) {
+    std::weak_ptr<DisplayedTree> shown = tree_;
+    find_ = std::make_shared<TreeFind>([shown] {
+        auto tree = shown.lock();
+        return tree ? tree->dirRootTemp() : nullptr;
+    });
+    find_->setDisplay({[this](const std::string& text) { setText("findTextField", text); },
+                       [this](bool animate) {
+                           delegate_.updateProgressIndicator(
+                               Dict{{"progressIndicator", "findProgress"}, {"animation", animate}});
+                       },
+                       [this](bool any) {
+                           // findThreadComplete
+                           setButtonEnabled("markAllButton", any);
+                           setButtonEnabled("prevButton", any);
+                           setButtonEnabled("nextButton", any);
+                           setButtonEnabled("unmarkAllButton", false);
+                       }});
+    model_ = new ResultOutlineModel(this);
+    model_->setMarkHandler(
+        [this](NewDirViewHelper* item, bool mark) { return editMark(item, mark); });
+    model_->setPreviewState([this](const NewDirViewHelper* item) { return previewState(item); });
+    connectControls();
+}
+
+TreeScreenController::~TreeScreenController() {
+    // The delegate is mostly gone by now: only what this object holds is
+    // touched. A worker still busy with the tree keeps it.
+    if (treeWorkerRunning_) return;
+    model_->detach();
+    tree_->freeTreeNodes();
+}
+
+QAbstractButton* TreeScreenController::button(const char* name) const {
+    return qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name)));
+}
+
+std::string TreeScreenController::title(const char* buttonName) const {
+    std::string text;
+    delegate_.performOnMainThread(
+        [&] {
+            if (QAbstractButton* b = button(buttonName)) text = b->text().toStdString();
+        },
+        true);
+    return text;
+}
+
+void TreeScreenController::setButtonEnabled(const char* name, bool enabled) {
+    delegate_.updateButton(Dict{{"button", name}, {"setEnabled", enabled}});
+}
+
+void TreeScreenController::setText(const char* field, const std::string& text) {
+    delegate_.updateTextField(Dict{{"textField", field}, {"textField String", text}});
+}
+
+void TreeScreenController::connectControls() {
+    outline_ = qobject_cast<QTreeView*>(delegate_.element(QStringLiteral("outlineViewData")));
+    if (outline_) {
+        outline_->setModel(model_);
+        nameCell_ = new OutlineCell(this);
+        nameCell_->setDeleteOverlay(AppImages::imageNamed(QStringLiteral("DeleteOverlay_6")));
+        verdictCell_ = new OutlineImageCell(this);
+        verdictCell_->setImages(AppImages::imageNamed(QStringLiteral("green")),
+                                AppImages::imageNamed(QStringLiteral("red")),
+                                AppImages::imageNamed(QStringLiteral("grey")));
+        outline_->setItemDelegateForColumn(ResultOutlineModel::FilesColumn, nameCell_);
+        outline_->setItemDelegateForColumn(ResultOutlineModel::CompleteColumn, verdictCell_);
+        outline_->setSelectionMode(QAbstractItemView::SingleSelection);
+        outline_->setSelectionBehavior(QAbstractItemView::SelectRows);
+        outline_->setExpandsOnDoubleClick(false);
+        QHeaderView* header = outline_->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(ResultOutlineModel::FilesColumn, QHeaderView::Stretch);
+        for (int c = 1; c < ResultOutlineModel::ColumnCount; ++c)
+            header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+        connect(outline_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                &TreeScreenController::outlineViewSelectionDidChange);
+        connect(outline_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+            if (index.isValid() && !model_->isPlaceholder(index) && previewHook_) previewHook_();
+        });
+    }
+    auto onClick = [this](const char* name, void (TreeScreenController::*action)()) {
+        if (QAbstractButton* b = button(name)) connect(b, &QAbstractButton::clicked, this, action);
+    };
+    onClick("buttonTreeFileTypesToggle", &TreeScreenController::toggleTreeFileTypes);
+    onClick("buttonTreeShowDeleted", &TreeScreenController::toggleTreeDeleted);
+    onClick("prevButton", &TreeScreenController::findPrev);
+    onClick("nextButton", &TreeScreenController::findNext);
+    onClick("markAllButton", &TreeScreenController::markAllFound);
+    onClick("unmarkAllButton", &TreeScreenController::unmarkAllFound);
+    onClick("buttonTreeBackToPartitions", &TreeScreenController::treeBackButtonClicked);
+    onClick("saveButton", &TreeScreenController::saveMarkedFiles);
+    onClick("stopSaveButton", &TreeScreenController::abortSaving);
+    // The returning sheet's message line, for the texts the freeing shows.
+    if (QWidget* sheet = delegate_.element(QStringLiteral("windowReturningTree")))
+        for (QLabel* label : sheet->findChildren<QLabel*>())
+            if (label->property("role").toString() == QLatin1String("caption")) {
+                delegate_.registerElement(QStringLiteral("textFieldReturningTree"), label);
+                break;
+            }
+    if (auto* field = qobject_cast<QLineEdit*>(delegate_.element(QStringLiteral("findField")))) {
+        if (auto* clearing = qobject_cast<ClearingSearchField*>(field))
+            clearing->setTitleString(field->property("title").toString());
+        connect(field, &QLineEdit::returnPressed, this, &TreeScreenController::find);
+    }
+}
+
+void TreeScreenController::detachOutline() {
+    tree_->setDirRootTemp(nullptr);
+    delegate_.setDirRootTemp(nullptr);
+    model_->detach();
+}
+
+void TreeScreenController::attachOutline() {
+    NewDir* root = tree_->dirRootTemp();
+    delegate_.setDirRootTemp(root);
+    model_->attach(NewDirViewHelper::of(root));
+    if (outline_ && root) outline_->expand(model_->index(0, 0));
+}
+
+NewDirViewHelper* TreeScreenController::selectedItem() const {
+    if (!outline_ || !outline_->selectionModel()) return nullptr;
+    const QModelIndexList rows = outline_->selectionModel()->selectedRows();
+    if (rows.isEmpty() || model_->isPlaceholder(rows.first())) return nullptr;
+    return model_->itemAt(rows.first());
+}
+
+int TreeScreenController::previewState(const NewDirViewHelper* item) const {
+    QWidget* preview = delegate_.element(QStringLiteral("previewWindow"));
+    if (!preview || !preview->isVisible()) return 0;
+    const NewDirViewHelper* selected = selectedItem();
+    return selected && selected->newDir() == item->newDir() ? 1 : 2;
+}
+
+// ---------------------------------------------------------------------------
+// Showing
+
+void TreeScreenController::generateViewHelperFor(NewDir* node, NewDir* parent) {
+    tree_->generateViewHelperFor(node, parent);
+}
+
+void TreeScreenController::reloadOutlineViewData() {
+    // Anything below the root may have changed: the outline starts again
+    // from the root shown.
+    model_->attach(model_->attachedRoot());
+    if (outline_ && model_->attachedRoot()) outline_->expand(model_->index(0, 0));
+}
+
+void TreeScreenController::showTree() {
+    // A tree being freed is not shown again: the scan that was refused
+    // posts its end after the program has gone back.
+    if (treeWorkerRunning_) return;
+    delegate_.updateButton(Dict{{"button", "buttonTreeFileTypesToggle"},
+                                {"setTitle", TreeArrangement::kFileTypesView},
+                                {"setImage", pictureFile("file_Types_View")}});
+    delegate_.updateButton(Dict{{"button", "buttonTreeShowDeleted"},
+                                {"setTitle", TreeArrangement::kShowDeleted},
+                                {"setImage", pictureFile("folder_Delete")}});
+    delegate_.endSheetWindow(Dict{{"sheetWindow", "alertWindowForAbort"}});
+    delegate_.setStopElapsedTimeThread(true);
+
+    std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+    if (volume && volume->dirRoot) {
+        setText("textFieldTreeStatus", " ");
+        setText("findField", "");
+        setText("findTextFieldSelectedIndex", " ");
+        delegate_.endSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}});
+        delegate_.beginSheetWindow(
+            Dict{{"sheetWindow", "windowPreparingTree"}, {"parentWindow", "window"}});
+        delegate_.updateProgressIndicator(
+            Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", true}});
+        tree_->setVolume(volume);
+        tree_->showVolumeRoot();
+        tree_->generateViewHelperFor(tree_->dirRootTemp(), nullptr);
+        delegate_.updateProgressIndicator(
+            Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", false}});
+        delegate_.endSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}});
+
+        attachOutline();
+        delegate_.selectTabViewItemWithIdentifier("Tree");
+        setText("textFieldTotalData", tree_->totalDataText());
+        countMarkedDataAndFiles();
+        setText("textFieldSavedData", " ");
+
+        if (!volume->openedScanInfo) {
+            const int chosenFrom = delegate_.isPTListOrPTScanListChosen();
+            if (chosenFrom != 0 && chosenFrom != 1) {
+                if (rawSearchMode_ != 3 && delegate_.scanMode() != 5)
+                    delegate_.runAlertPanel(
+                        platform::alertRequest("Deleted file scan completed",
+                                               "Recovered data tree may contain regular "
+                                               "files(which may show in finder) and the deleted "
+                                               "files. Select \"Show deleted\" to view only "
+                                               "deleted files, then select the files which you "
+                                               "want to recover and click \"Save\"",
+                                               "OK"));
+            } else if (delegate_.treeScanMode() == 0) {
+                delegate_.runAlertPanel(
+                    platform::alertRequest("Standard scan completed",
+                                           "Check for lost data in the recovered tree. If you are "
+                                           "unable to find the desired data, click "
+                                           "the back button and select advanced scan option.",
+                                           "OK"));
+            }
+        }
+    }
+    for (const char* name : {"markAllButton", "unmarkAllButton", "prevButton", "nextButton",
+                             "previewButton", "saveButton", "stopSaveButton"})
+        setButtonEnabled(name, false);
+    setButtonEnabled("saveScanButton", !(volume && volume->openedScanInfo));
+    find_->setFindThreadAbort(false);
+    emit treeShown();
+}
+
+void TreeScreenController::showTreeModified() {
+    std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+    if (volume && volume->dirRoot) {
+        // A tree read from a session comes without a shown root.
+        if (!tree_->dirRootTemp() && !tree_->volume()) {
+            tree_->setVolume(volume);
+            tree_->showVolumeRoot();
+        }
+        attachOutline();
+        setText("findField", " ");
+        setText("findTextFieldSelectedIndex", " ");
+        setText("textFieldTotalData", tree_->totalDataText());
+        countMarkedDataAndFiles();
+        setText("textFieldSavedData", " ");
+    }
+    emit treeShown();
+}
+
+void TreeScreenController::countMarkedDataAndFiles() {
+    tree_->countMarkedDataAndFiles();
+    setText("textFieldMarkedData", tree_->markedDataText());
+    NewDir* root = tree_->dirRootTemp();
+    if (root && root->selected == 1) setButtonEnabled("saveButton", true);
+}
+
+void TreeScreenController::returnTree() {
+    tree_->returnTree(title("buttonTreeShowDeleted"));
+}
+
+// ---------------------------------------------------------------------------
+// Marks
+
+bool TreeScreenController::editMark(NewDirViewHelper* item, bool mark) {
+    if (!delegate_.scanInfoOrSavingNotProcessing()) {
+        delegate_.runAlertPanel(platform::alertRequest(
+            "Process Running",
+            "Can not check/uncheck while current process (Data Saving/Recovery Session "
+            "Saving/Recovery Session "
+            "Opening) is running. Please wait for the process to finish first.",
+            "OK"));
+        return false;
+    }
+    if (!item || !item->newDir()) return false;
+    CheckController(item->newDir(), mark ? 1 : 0).run();
+    NewDir* root = tree_->dirRootTemp();
+    setButtonEnabled("saveButton", root && root->selected == 1);
+    countMarkedDataAndFiles();
+    return true;
+}
+
+void TreeScreenController::outlineViewSelectionDidChange() {
+    const NewDirViewHelper* item = selectedItem();
+    setButtonEnabled("previewButton", item && item->fileType() == NewDir::File);
+    QWidget* preview = delegate_.element(QStringLiteral("previewWindow"));
+    if (preview && preview->isVisible() && previewHook_) previewHook_();
+}
+
+// ---------------------------------------------------------------------------
+// Find
+
+void TreeScreenController::find() {
+    auto* field = qobject_cast<QLineEdit*>(delegate_.element(QStringLiteral("findField")));
+    if (!field) return;
+    if (find_->find(field->text().toStdString())) setText("findTextFieldSelectedIndex", " ");
+}
+
+void TreeScreenController::selectFound(int index) {
+    if (index < 0 || !outline_) return;
+    NewDir* node = find_->foundNode(static_cast<std::size_t>(index));
+    if (!node) return;
+    // The ancestors open from the root down, then the row alone is selected.
+    std::vector<NewDir*> ancestors;
+    for (NewDir* a = node->pndirPointer; a; a = a->pndirPointer)
+        ancestors.push_back(a);
+    for (auto it = ancestors.rbegin(); it != ancestors.rend(); ++it) {
+        const QModelIndex a = model_->indexOfNode(*it);
+        if (a.isValid()) outline_->expand(a);
+    }
+    const QModelIndex row = model_->indexOfNode(node);
+    if (row.isValid()) {
+        outline_->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect |
+                                                    QItemSelectionModel::Rows);
+        outline_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::NoUpdate);
+        outline_->scrollTo(row);
+    }
+    setText("findTextFieldSelectedIndex", find_->selectedIndexText());
+}
+
+void TreeScreenController::findNext() {
+    selectFound(find_->findNext());
+}
+
+void TreeScreenController::findPrev() {
+    selectFound(find_->findPrev());
+}
+
+void TreeScreenController::markAllFound() {
+    if (find_->findArrayCount() == 0) return;
+    for (NewDir* node : find_->markAllFound(1))
+        model_->reloadItemAndAncestors(model_->indexOfNode(node));
+    setButtonEnabled("markAllButton", false);
+    setButtonEnabled("unmarkAllButton", true);
+    countMarkedDataAndFiles();
+}
+
+void TreeScreenController::unmarkAllFound() {
+    if (find_->findArrayCount() == 0) return;
+    for (NewDir* node : find_->markAllFound(0))
+        model_->reloadItemAndAncestors(model_->indexOfNode(node));
+    setButtonEnabled("unmarkAllButton", false);
+    setButtonEnabled("markAllButton", true);
+    countMarkedDataAndFiles();
+}
+
+// ---------------------------------------------------------------------------
+// The view toggles
+
+void TreeScreenController::toggleTreeFileTypes() {
+    startPreparingTree(Toggle::FileTypes);
+}
+
+void TreeScreenController::toggleTreeDeleted() {
+    startPreparingTree(Toggle::Deleted);
+}
+
+void TreeScreenController::startPreparingTree(Toggle sender) {
+    if (treeWorkerRunning_) return;
+    // The titles still describe what is shown; the worker changes them at
+    // its end.
+    const std::string fileTypesTitle = title("buttonTreeFileTypesToggle");
+    const std::string deletedTitle = title("buttonTreeShowDeleted");
+    detachOutline();
+    treeWorkerRunning_ = true;
+    std::thread([this, sender, fileTypesTitle, deletedTitle] {
+        runSheetForPreparingTree(sender, fileTypesTitle, deletedTitle);
+    }).detach();
+}
+
+void TreeScreenController::runSheetForPreparingTree(Toggle sender,
+                                                    const std::string& fileTypesTitle,
+                                                    const std::string& deletedTitle) {
+    auto self = std::make_shared<TreeFind::Worker>();
+    setButtonEnabled("buttonTreeFileTypesToggle", false);
+    setButtonEnabled("buttonTreeShowDeleted", false);
+    setText("findField", " ");
+    find_->stopFindAndStandAsFindThread(self);
+    setText("findTextField", " ");
+    setText("findTextFieldSelectedIndex", " ");
+    delegate_.performOnMainThread([this] { find_->clearResults(); }, true);
+    delegate_.beginSheetWindow(
+        Dict{{"sheetWindow", "windowPreparingTree"}, {"parentWindow", "window"}});
+    delegate_.updateProgressIndicator(
+        Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", true}});
+
+    TreeArrangement(*tree_).prepareTree(sender, fileTypesTitle, deletedTitle);
+
+    delegate_.updateProgressIndicator(
+        Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", false}});
+    delegate_.endSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}});
+    const std::string& pressed = sender == Toggle::FileTypes ? fileTypesTitle : deletedTitle;
+    const char* pressedName =
+        sender == Toggle::FileTypes ? "buttonTreeFileTypesToggle" : "buttonTreeShowDeleted";
+    delegate_.updateButton(
+        Dict{{"button", pressedName},
+             {"setTitle", TreeArrangement::titleAfterPress(pressed)},
+             {"setImage", pictureFile(TreeArrangement::imageAfterPress(pressed))}});
+    setButtonEnabled("buttonTreeFileTypesToggle", true);
+    setButtonEnabled("buttonTreeShowDeleted", true);
+    delegate_.performOnMainThread(
+        [this] {
+            treeWorkerRunning_ = false;
+            showTreeModified();
+        },
+        true);
+    self->finished = true;
+}
+
+// ---------------------------------------------------------------------------
+// Going back
+
+void TreeScreenController::treeBackButtonClicked() {
+    const int answer = delegate_.showAlertPanelWithData(Dict{
+        {"title", "Important Tip"},
+        {"body",
+         "You can save on scanning time when you want to use the software again by saving current "
+         "recovery session file.\nClick \"Cancel\" to return and click on \"Save Recovery "
+         "Session\" "
+         "button to save the recovery session file, or click \"OK\" to leave this option and "
+         "proceed."},
+        {"defaultButton", "Cancel"},
+        {"alternateButton", "OK"}});
+    if (answer != platform::AlertAlternateReturn) return;
+    platform::autoResumeFlag() = false;
+    delegate_.previewClose();
+    if (MainWindow* window = delegate_.window();
+        window && delegate_.initialWindowSize().isValid()) {
+        window->resize(delegate_.initialWindowSize());
+        if (QScreen* screen = window->QWidget::screen()) {
+            QRect frame = window->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            window->move(frame.topLeft());
+        }
+    }
+    delegate_.fillCellArray();
+    switch (delegate_.isPTListOrPTScanListChosen()) {
+    case 0:
+        freeTree(false);
+        if (auto* box = button("buttonPTListCheckBoxScanForVolumes")) box->setChecked(false);
+        delegate_.selectTabViewItemWithIdentifier("PT list");
+        if (auto* list = qobject_cast<QAbstractItemView*>(
+                delegate_.element(QStringLiteral("tableViewPTList"))))
+            list->clearSelection();
+        break;
+    case 1: {
+        freeTree(false);
+        const platform::Array& found = delegate_.volumeScanArgument().empty()
+                                           ? platform::Array()
+                                           : delegate_.volumeScanArgument()[0].arrayValue();
+        setText("textFieldNumFoundVolumes", std::to_string(found.size()));
+        delegate_.selectTabViewItemWithIdentifier("PT scan list");
+        if (auto* list = qobject_cast<QAbstractItemView*>(
+                delegate_.element(QStringLiteral("tableViewScanPTList"))))
+            list->clearSelection();
+        break;
+    }
+    default:
+        delegate_.setZeroTableViewDrivesList(true);
+        freeTree(true);
+        break;
+    }
+}
+
+void TreeScreenController::freeTree(bool backToDrivesList) {
+    if (treeWorkerRunning_) return;
+    detachOutline();
+    // Ends at once; the main thread never waits for a sheet to go.
+    delegate_.endSheetWindow(Dict{{"sheetWindow", "windowReturningTree"}});
+    treeWorkerRunning_ = true;
+    std::thread([this, backToDrivesList] { freeTreeThread(backToDrivesList); }).detach();
+}
+
+void TreeScreenController::freeTreeThread(bool backToDrivesList) {
+    auto self = std::make_shared<TreeFind::Worker>();
+    // A find still walking the tree stops before anything is freed, and its
+    // results, which name the nodes, go with the tree.
+    find_->stopFindAndStandAsFindThread(self);
+    delegate_.performOnMainThread([this] { find_->clearResults(); }, true);
+
+    const Dict sheet{{"sheetWindow", "windowReturningTree"}, {"parentWindow", "window"}};
+    if (backToDrivesList)
+        delegate_.beginSheetWindowWithContextInfoAndOthers(sheet);
+    else
+        delegate_.beginSheetWindow(sheet);
+    delegate_.updateProgressIndicator(
+        Dict{{"progressIndicator", "progressIndicatorReturningTree"}, {"animation", true}});
+    const std::string deletedTitle = title("buttonTreeShowDeleted");
+    if (deletedTitle == TreeArrangement::kShowAll) {
+        setText("textFieldReturningTree", "Returning Tree to Original State. Please wait ...");
+        tree_->returnTree(deletedTitle);
+    }
+    tree_->freeTreeNodes();
+    delegate_.performOnMainThread([this] { delegate_.setSelectedVolume(nullptr); }, true);
+
+    if (backToDrivesList) {
+        setText("textFieldReturningTree", "Loading Drives. Please wait ...");
+        delegate_.setZeroTableViewDrivesList(true);
+        if (!platform::autoResumeFlag())
+            delegate_.performOnMainThread(
+                [this] {
+                    delegate_.initialDriveList();
+                    delegate_.fillCellArray();
+                },
+                true);
+    }
+    delegate_.updateProgressIndicator(
+        Dict{{"progressIndicator", "progressIndicatorReturningTree"}, {"animation", false}});
+    delegate_.endSheetWindow(Dict{{"sheetWindow", "windowReturningTree"}});
+
+    if (backToDrivesList) {
+        const int mode = delegate_.scanMode();
+        if (mode >= 0 && mode <= 5) delegate_.selectTabViewItemWithIdentifier("Drives List");
+        const char* heading = mode == 4   ? "Please select disk to continue..."
+                              : mode == 3 ? "Please select disk / volume to continue..."
+                                          : "Please select volume to continue...";
+        setText("textFieldHeadingDriveListTab", heading);
+        const bool editable = mode == 4 || mode == 5;
+        for (const char* name : {"buttonSigAddFileType", "buttonSigRemoveFileType"})
+            delegate_.updateButton(
+                Dict{{"button", name}, {"setEnabled", editable}, {"setHidden", !editable}});
+    }
+    delegate_.performOnMainThread(
+        [this] {
+            treeWorkerRunning_ = false;
+            delegate_.setDirRootTemp(nullptr);
+            emit treeFreed();
+        },
+        true);
+    self->finished = true;
+}
+
+void TreeScreenController::saveMarkedFiles() {
+    if (!tree_ || !tree_->volume() || !tree_->dirRootTemp()) return;
+    if (saving_ && !saving_->waitUntilFinished(std::chrono::milliseconds(0))) return; // one save at a time
+    auto volume = tree_->volume();
+    saving_ = DataSaving::create(volume, tree_->dirRootTemp(),
+                                 platform::Dict{{"Content", volume->volumeContent}, {"Path", volume->path()}});
+    saving_->setMarkedData(tree_->markedData);
+    saving_->setSelectedRowIsFile([this] {
+        NewDirViewHelper* item = selectedItem();
+        return item && item->newDir() && !item->newDir()->isFolder();
+    });
+    if (!saving_->saveData()) return;
+    auto* dialog = new QFileDialog(delegate_.window(), QStringLiteral("Choose where to save the marked files"));
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<QFileDialog> guard(dialog);
+    saving_->setOpenPanelVisible([guard] { return guard && guard->isVisible(); });
+    std::weak_ptr<DataSaving> weak = saving_;
+    connect(dialog, &QFileDialog::finished, this, [weak, dialog](int result) {
+        auto saving = weak.lock();
+        if (!saving) return;
+        const QStringList chosen = dialog->selectedFiles();
+        const std::string path = chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+        saving->destinationPanelDidEnd(result == QDialog::Accepted ? 1 : 0, path);
+    });
+    dialog->open();
+}
+
+void TreeScreenController::abortSaving() {
+    if (saving_) saving_->abortDataSaving();
+}

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "results/DataSaving.h"
+
+// What makes the "Tree" screen work: showing a finished scan's tree in the
+// found-file outline, the marks and their totals, the file-types and
+// deleted-files views, the find with its Previous, Next, Mark All and Unmark
+// All, and going back, which frees the tree. The work itself is done by the
+// headless classes of src/results/; this class connects them to the
+// screen's controls and runs the long steps (rearranging, freeing) on worker
+// threads behind a sheet, with the outline detached from the tree while a
+// worker changes it.
+//
+// Saving and preview reach the shown tree through displayedTree(),
+// selectedItem() and the hooks below.
+
+#include "results/DisplayedTree.h"
+#include "results/TreeArrangement.h"
+#include "results/TreeFind.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTreeView>
+#include <functional>
+#include <memory>
+#include <string>
+
+class NewDirViewHelper;
+class OutlineCell;
+class OutlineImageCell;
+class QAbstractButton;
+class QModelIndex;
+class Quelvar_Recovery_SoftwareAppDelegate;
+class ResultOutlineModel;
+
+class TreeScreenController : public QObject {
+    Q_OBJECT
+public:
+    // Makes the controller of the delegate's window (a child of the
+    // delegate), connects the screen's controls and has the end of a scan
+    // show its tree here.
+    static TreeScreenController* install(Quelvar_Recovery_SoftwareAppDelegate& delegate);
+    // The installed controller, or nullptr.
+    static TreeScreenController* of(const Quelvar_Recovery_SoftwareAppDelegate& delegate);
+    // A tree still shown when the program ends is freed with the screen.
+    ~TreeScreenController() override;
+
+    // --- showing (main thread) ---
+    // A freshly scanned tree: outline items, the "Tree" screen, totals and,
+    // after a scan of the disk, the completion alert.
+    void showTree();
+    // A tree rearranged by a view change, or read from a session file.
+    void showTreeModified();
+    void generateViewHelperFor(NewDir* node, NewDir* parent);
+    void countMarkedDataAndFiles();
+    void reloadOutlineViewData();
+    // Undoes the deleted-only arrangement when the toggle reads "Show  All".
+    void returnTree();
+
+    // --- the screen's actions (main thread) ---
+    void toggleTreeFileTypes();
+    void toggleTreeDeleted();
+    void find();
+    // The Save button: the designed checks, a folder chooser that does not
+    // block the window, then the save thread; the saving sheet's Stop button
+    // aborts it.
+    void saveMarkedFiles();
+    void abortSaving();
+    void findNext();
+    void findPrev();
+    void markAllFound();
+    void unmarkAllFound();
+    void treeBackButtonClicked();
+    // Frees the tree on a worker; true goes back to the drives list, false
+    // to a partition list.
+    void freeTree(bool backToDrivesList);
+    void outlineViewSelectionDidChange();
+
+    // --- state ---
+    std::shared_ptr<DisplayedTree> displayedTree() const { return tree_; }
+    std::shared_ptr<TreeFind> treeFind() const { return find_; }
+    ResultOutlineModel* model() const { return model_; }
+    QTreeView* outline() const { return outline_; }
+    // The outline item of the selected row, or nullptr ("Loading..." too).
+    NewDirViewHelper* selectedItem() const;
+    // The search mode of the scan wizard (3: whole-disk search), which
+    // decides the completion alert.
+    void setRawSearchMode(int mode) { rawSearchMode_ = mode; }
+    // The preview's action: a double click on a row, and a new selection
+    // while the preview window is up.
+    void setPreviewHook(std::function<void()> hook) { previewHook_ = std::move(hook); }
+    // True while a worker rearranges or frees the tree.
+    bool treeWorkerRunning() const { return treeWorkerRunning_; }
+
+signals:
+    // After showTree, showTreeModified, and the end of freeTree's worker.
+    void treeShown();
+    void treeFreed();
+
+private:
+    explicit TreeScreenController(Quelvar_Recovery_SoftwareAppDelegate& delegate);
+    void connectControls();
+    QAbstractButton* button(const char* name) const;
+    std::string title(const char* buttonName) const;
+    void setButtonEnabled(const char* name, bool enabled);
+    void setText(const char* field, const std::string& text);
+    // The outline shows the placeholder and no longer reads the tree.
+    void detachOutline();
+    void attachOutline();
+    bool editMark(NewDirViewHelper* item, bool mark);
+    void selectFound(int index);
+    void startPreparingTree(TreeArrangement::Toggle sender);
+    void runSheetForPreparingTree(TreeArrangement::Toggle sender, const std::string& fileTypesTitle,
+                                  const std::string& deletedTitle);
+    void freeTreeThread(bool backToDrivesList);
+    int previewState(const NewDirViewHelper* item) const;
+
+    Quelvar_Recovery_SoftwareAppDelegate& delegate_;
+    std::shared_ptr<DisplayedTree> tree_;
+    std::shared_ptr<TreeFind> find_;
+    ResultOutlineModel* model_ = nullptr;
+    QPointer<QTreeView> outline_;
+    OutlineCell* nameCell_ = nullptr;
+    OutlineImageCell* verdictCell_ = nullptr;
+    int rawSearchMode_ = -1;
+    bool treeWorkerRunning_ = false;
+    std::function<void()> previewHook_;
+    std::shared_ptr<DataSaving> saving_;
+};

@@ -1,0 +1,591 @@
+#include "results/DataSaving.h"
+
+#include "platform/AppController.h"
+#include "platform/Format.h"
+#include "platform/SystemLog.h"
+#include "results/DestinationFolder.h"
+#include "results/LocalDestinationFileSystem.h"
+#include "results/NewDirViewHelper.h"
+#include "results/SaveFileName.h"
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+using platform::AlertDefaultReturn;
+using platform::Dict;
+
+namespace {
+
+// Folders held open down the walk; deeper ones are opened again when the
+// walk comes back to them, so a hostile chain of nested folders cannot use
+// up the process's descriptors.
+constexpr std::size_t kOpenFolders = 64;
+
+const char* const kApfsPartitionType = "41504653-0000-11AA-AA11-00306543ECAC";
+
+std::string errorText(int error) {
+    return std::strerror(error);
+}
+
+} // namespace
+
+struct DataSaving::Frame {
+    NewDir* node = nullptr;
+    // The name the folder was created under in its parent, and its path
+    // from the destination, for the log.
+    std::string name;
+    std::string relative;
+    std::optional<DestinationFolder> folder;
+    // Folders made by the first pass that have something below them.
+    std::vector<std::pair<NewDir*, std::string>> subfolders;
+    std::size_t next = 0;
+};
+
+std::shared_ptr<DataSaving>
+DataSaving::create(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
+                   platform::Dict selectedDrvOrVolDict,
+                   std::shared_ptr<const DestinationFileSystem> destination) {
+    if (!destination) destination = std::make_shared<LocalDestinationFileSystem>();
+    return std::shared_ptr<DataSaving>(new DataSaving(std::move(selectedVolume), dirRootTemp,
+                                                      std::move(selectedDrvOrVolDict),
+                                                      std::move(destination)));
+}
+
+DataSaving::DataSaving(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
+                       platform::Dict selectedDrvOrVolDict,
+                       std::shared_ptr<const DestinationFileSystem> destination)
+    : selectedVolume_(std::move(selectedVolume)), dirRootTemp_(dirRootTemp),
+      selectedDrvOrVolDict_(std::move(selectedDrvOrVolDict)), destination_(std::move(destination)) {
+    if (selectedVolume_) {
+        sourcePath_ = selectedVolume_->path();
+        Volume* volume = selectedVolume_.get();
+        reader_ = [volume](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
+            return volume->readSaveSector(sector, count, buffer);
+        };
+    }
+}
+
+DataSaving::~DataSaving() {
+    {
+        std::lock_guard lock(mutex_);
+        stopElapsedTimeThread_ = true;
+    }
+    changed_.notify_all();
+    if (elapsedThread_.joinable() && elapsedThread_.get_id() != std::this_thread::get_id())
+        elapsedThread_.join();
+    else if (elapsedThread_.joinable())
+        elapsedThread_.detach();
+}
+
+DataSaving::MarkedCount DataSaving::countMarkedToSave(const NewDir* root) {
+    MarkedCount count;
+    if (!root || root->selected != 1) return count;
+    std::vector<const NewDir*> pending{root};
+    while (!pending.empty()) {
+        const NewDir* folder = pending.back();
+        pending.pop_back();
+        if (folder->childrenCount == 0) continue;
+        for (const NewDir* child : folder->childList) {
+            if (!child || child->selected != 1) continue;
+            if (child->fileType == NewDir::File) {
+                ++count.files;
+                count.bytes += child->fileSize;
+            } else if (child->fileType == NewDir::Folder && child->childrenCount != 0) {
+                pending.push_back(child);
+            }
+        }
+    }
+    return count;
+}
+
+// ---------------------------------------------------------------------------
+// Alerts and interface requests
+
+int DataSaving::alert(const std::string& title, const std::string& body,
+                      const std::string& defaultButton, const std::string& alternateButton) {
+    platform::AppController* c = platform::appController();
+    if (!c) return AlertDefaultReturn;
+    Dict request{{"title", title}, {"body", body}, {"defaultButton", defaultButton}};
+    if (!alternateButton.empty()) request.set("alternateButton", alternateButton);
+    return c->showAlertPanelWithData(request);
+}
+
+void DataSaving::button(const char* name, bool enabled) {
+    if (auto* c = platform::appController())
+        c->updateButton(Dict{{"button", name}, {"setEnabled", enabled}});
+}
+
+std::string DataSaving::endTitle() const {
+    std::lock_guard lock(mutex_);
+    return endTitle_;
+}
+
+std::string DataSaving::endBody() const {
+    std::lock_guard lock(mutex_);
+    return endBody_;
+}
+
+// ---------------------------------------------------------------------------
+// Main thread: the Save action and the destination
+
+bool DataSaving::saveData() {
+    if (auto* c = platform::appController()) c->previewClose();
+    return alert("Information",
+                 "Please ensure that you are not saving recovered data to the same volume from "
+                 "which you are recovering. Saving the recovered data to the same hard drive / "
+                 "volume would result in permanent data loss. Do you want to continue?",
+                 "Yes", "No") == AlertDefaultReturn;
+}
+
+bool DataSaving::checkDestination(const std::string& path) {
+    // A free size that cannot be read counts as none.
+    const std::uint64_t free = destination_->freeBytes(path).value_or(0);
+    if (free < markedData()) {
+        alert("! Not enough free disk space",
+              "The volume you have chosen to save data does not have enough free space available.",
+              "OK");
+        return false;
+    }
+    if (const auto info = destination_->info(path)) {
+        if (!info->writable) {
+            alert("! Can not save", "The volume chosen to save data to, is not writable.", "OK");
+            return false;
+        }
+        canSaveSlashes_ = DestinationFileSystem::takesColons(info->typeName);
+    } else {
+        canSaveSlashes_ = true;
+    }
+    // The warning before the panel is not enough: writing onto the medium
+    // being recovered destroys the very data the user is after.
+    if (selectedVolume_) {
+        const std::string read = selectedVolume_->cPath();
+        const std::string& named = selectedVolume_->path();
+        if (destination_->isOnDevice(path, read) ||
+            (named != read && destination_->isOnDevice(path, named))) {
+            alert("! Can not save",
+                  "The folder chosen to save data to is on the drive or volume being recovered. "
+                  "Saving there would overwrite the data being recovered. Please choose a folder "
+                  "on another drive.",
+                  "OK");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DataSaving::destinationPanelDidEnd(int panelResult, const std::string& path) {
+    if (panelResult != 1) return false;
+    if (!checkDestination(path)) return false;
+    for (const char* name :
+         {"saveScanButton", "buttonTreeBackToPartitions", "previewButton", "saveButton"})
+        button(name, false);
+    if (auto* c = platform::appController()) {
+        c->setScanInfoOrSavingNotProcessing(false);
+        c->updateTextField(Dict{{"textField", "textFieldSavedData"}, {"textField String", " "}});
+    }
+    savedData_ = 0;
+    startSaveThread(path);
+    return true;
+}
+
+void DataSaving::startSaveThread(const std::string& path) {
+    {
+        std::lock_guard lock(mutex_);
+        running_ = true;
+    }
+    std::thread([self = shared_from_this(), path] {
+        self->saveFilesAndFolders(Dict{{"path", path}});
+    }).detach();
+}
+
+bool DataSaving::waitUntilFinished(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return !running_; });
+}
+
+void DataSaving::abortDataSaving() {
+    abortSaving_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// Save thread
+
+int DataSaving::showAlert() {
+    if (canSaveSlashes()) return AlertDefaultReturn;
+    return alert("Information",
+                 "It is highly recommended to save data on a Linux native filesystem. The volume "
+                 "chosen for saving data does not have a native filesystem, such as \"ext4\", "
+                 "\"XFS\" or \"Btrfs\". Click OK to continue with saving data on this volume OR "
+                 "click Cancel to go back and choose another volume",
+                 "OK", "Cancel");
+}
+
+void DataSaving::updateTreeProgress(std::uint64_t bytes) {
+    if (bytes == 0) return;
+    platform::AppController* c = platform::appController();
+    if (!c) return;
+    char text[64];
+    const double n = static_cast<double>(bytes);
+    if (bytes < 1000000ULL)
+        std::snprintf(text, sizeof text, "Saved: %.2f KB", n / 1000.0);
+    else if (bytes < 1000000000ULL)
+        std::snprintf(text, sizeof text, "Saved: %.2f MB", n / 1000000.0);
+    else
+        std::snprintf(text, sizeof text, "Saved: %.2f GB", n / 1000000000.0);
+    c->updateTextField(
+        Dict{{"textField", "textFieldSavedData"}, {"textField String", std::string(text)}});
+    c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"doubleValue", n}});
+}
+
+void DataSaving::startElapsedTimeThreadSavingData() {
+    if (elapsedThread_.joinable()) {
+        {
+            std::lock_guard lock(mutex_);
+            stopElapsedTimeThread_ = true;
+        }
+        changed_.notify_all();
+        elapsedThread_.join();
+    }
+    stopElapsedTimeThread_ = false;
+    if (auto* c = platform::appController()) c->setStopElapsedTimeThread(false);
+    elapsedThread_ = std::thread([this] { elapsedTimeThreadSavingData(); });
+}
+
+void DataSaving::elapsedTimeThreadSavingData() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        // Woken at once by the end of the save, so the time is never shown
+        // after it (nor to a controller that has gone).
+        if (changed_.wait_for(lock, std::chrono::seconds(1),
+                              [this] { return stopElapsedTimeThread_.load(); }))
+            return;
+        lock.unlock();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - scanStartDate_)
+                .count();
+        if (auto* c = platform::appController())
+            c->updateTextField(
+                Dict{{"textField", "textFieldSavingTimeElapsed"},
+                     {"textField String", platform::getTimeFormStringForInterval(seconds)}});
+        showSavingProgress_ = true;
+        lock.lock();
+    }
+}
+
+void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
+    const std::string path = argument.get("path").stringValue();
+    platform::AppController* c = platform::appController();
+    errors_ = 0;
+    savedFiles_ = 0;
+    filesReached_ = 0;
+    sourceGone_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        endTitle_.clear();
+        endBody_.clear();
+    }
+
+    // 1. The destination panel goes first.
+    if (openPanelVisible_)
+        while (openPanelVisible_())
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (panelSettleDelay_.count() > 0) std::this_thread::sleep_for(panelSettleDelay_);
+
+    // 2. A foreign file system: the user may still choose another folder.
+    int answer = AlertDefaultReturn;
+    if (c)
+        c->performOnMainThread([this, &answer] { answer = showAlert(); }, true);
+    else
+        answer = showAlert();
+
+    if (answer == AlertDefaultReturn) {
+        if (c) {
+            c->beginSheetWindow(
+                Dict{{"sheetWindow", "windowSavingData"}, {"parentWindow", "window"}});
+            c->updateProgressIndicator(
+                Dict{{"progressIndicator", "progressTree"}, {"minValue", 0.0}});
+            c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"},
+                                            {"maxValue", static_cast<double>(markedData())}});
+        }
+        abortSaving_ = false;
+        showSavingProgress_ = true;
+        button("stopSaveButton", true);
+        scanStartDate_ = std::chrono::steady_clock::now();
+        startElapsedTimeThreadSavingData();
+
+        const MarkedCount marked = countMarkedToSave(dirRootTemp_);
+        saveDir(dirRootTemp_, path);
+        // Whatever the walk never reached (a folder that could not be made,
+        // a source that went away) was not saved either; a stop is the
+        // user's choice and no failure.
+        if (!abortSaving() && marked.files > filesReached_) errors_ += marked.files - filesReached_;
+
+        if (c) {
+            c->updateProgressIndicator(
+                Dict{{"progressIndicator", "progressTree"}, {"doubleValue", 0.0}});
+            c->endSheetWindow(Dict{{"sheetWindow", "windowSavingData"}});
+        }
+        {
+            std::lock_guard lock(mutex_);
+            stopElapsedTimeThread_ = true;
+        }
+        changed_.notify_all();
+        if (c) c->setStopElapsedTimeThread(true);
+        if (elapsedThread_.joinable()) elapsedThread_.join();
+
+        std::string title, body;
+        const std::uint64_t errors = savingErrors();
+        const std::string failures =
+            errors
+                ? platform::format(
+                      "\n\n%llu of the marked files and folders could not be saved; the system log "
+                      "says which and why.",
+                      static_cast<unsigned long long>(errors))
+                : std::string();
+        if (abortSaving()) {
+            title = "Saving Aborted";
+            body = platform::format("Saving location was: %@", path) + failures;
+        } else if (errors) {
+            title = platform::format("Saving completed with %llu errors",
+                                     static_cast<unsigned long long>(errors));
+            body = platform::format("Saved at: %@", path) + failures;
+        } else {
+            title = "Saving Completed";
+            body = platform::format("Saved at: %@", path);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            endTitle_ = title;
+            endBody_ = body;
+        }
+        platform::logFormat("%@: %@", title, path);
+        alert(title, body, "OK");
+    }
+
+    finishSave();
+    {
+        std::lock_guard lock(mutex_);
+        running_ = false;
+    }
+    changed_.notify_all();
+}
+
+void DataSaving::finishSave() {
+    platform::AppController* c = platform::appController();
+    if (selectedVolume_ && !selectedVolume_->openedScanInfo) button("saveScanButton", true);
+    button("buttonTreeBackToPartitions", true);
+    if (c)
+        c->performOnMainThread(
+            [this] {
+                if (selectedRowIsFile_ && selectedRowIsFile_()) button("previewButton", true);
+            },
+            true);
+    if (selectedVolume_ && selectedVolume_->dirRoot && selectedVolume_->dirRoot->selected == 1)
+        button("saveButton", true);
+    if (c) c->setScanInfoOrSavingNotProcessing(true);
+    button("stopSaveButton", false);
+}
+
+// ---------------------------------------------------------------------------
+// The walk
+
+std::string DataSaving::displayNameOf(const NewDir* node) const {
+    DisplayName shown;
+    if (displayNameSource_) {
+        shown = displayNameSource_(node);
+    } else if (const NewDirViewHelper* item = NewDirViewHelper::of(node)) {
+        // The name the user sees in the outline is the name on the disk.
+        shown = {item->fileName(), item->appendChildrenArrayCount()};
+    } else {
+        shown.fileName = newdir::utf8(newdir::fileName(node));
+    }
+    return SaveFileName::displayName(shown.fileName, shown.appendChildrenArrayCount,
+                                     node->childrenArrayCount(), canSaveSlashes());
+}
+
+FileExtentsCopier::Geometry DataSaving::geometry() const {
+    FileExtentsCopier::Geometry g;
+    if (!selectedVolume_) return g;
+    const Volume& v = *selectedVolume_;
+    g.bytesPerSector = v.u32BytesInSector();
+    g.volumeStart = v.HPlusVolStart();
+    const std::string content = selectedDrvOrVolDict_.get("Content").stringValue();
+    g.sectorAddressed = content == "APFS" || content == kApfsPartitionType ||
+                        v.volumeContent == "APFS" || v.volumeContent == kApfsPartitionType;
+    // APFS extents count sectors of whichever device holds the container,
+    // which the volume's own size does not describe; the reader zero-fills
+    // anything past that device's end.
+    if (!g.sectorAddressed && v.sizeInSect() != 0 &&
+        __builtin_add_overflow(v.startSector, v.sizeInSect(), &g.volumeEnd))
+        g.volumeEnd = UINT64_MAX;
+    return g;
+}
+
+void DataSaving::folderFailed(const std::string& path, int error) {
+    ++errors_;
+    platform::logFormat(
+        "Could not create the folder %@ on the destination: %@; nothing below it is saved", path,
+        errorText(error));
+}
+
+bool DataSaving::sourcePresent() const {
+    platform::AppController* c = platform::appController();
+    if (!c) return true;
+    for (const platform::Array& list : {c->driveDictArray(), c->volumeDictArray()})
+        for (const auto& row : list)
+            if (row.dictValue().get("Path").description() == sourcePath_) return true;
+    return false;
+}
+
+void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const std::string& where,
+                           const std::string& name) {
+    // An empty file is not created: there is nothing of it to recover.
+    if (node->fileSize == 0) {
+        ++savedFiles_;
+        return;
+    }
+    std::string created;
+    const int fd = folder.createFile(name, created);
+    if (fd < 0) {
+        ++errors_;
+        platform::logFormat("Could not create the file %@ on the destination: %@", where + name,
+                            errorText(errno));
+        return;
+    }
+    platform::AppController* c = platform::appController();
+    FileExtentsCopier copier(geometry(), reader_, abortSaving_, [this, c](std::uint64_t bytes) {
+        savedData_ += bytes;
+        if (showSavingProgress_.load()) {
+            const std::uint64_t saved = savedData_.load();
+            if (c) c->performOnMainThread([this, saved] { updateTreeProgress(saved); }, true);
+            showSavingProgress_ = false;
+        }
+    });
+    FileExtentsCopier::Result result = copier.copy(node, fd);
+    int writeError = copier.writeError();
+    if (::close(fd) != 0 && result == FileExtentsCopier::Result::Done) {
+        result = FileExtentsCopier::Result::WriteFailed;
+        writeError = errno;
+    }
+    switch (result) {
+    case FileExtentsCopier::Result::Done:
+        ++savedFiles_;
+        if (copier.bytesWritten() < node->fileSize)
+            platform::logFormat(
+                "The extents of %@ hold %llu of its %llu bytes; the rest was not found",
+                where + created, static_cast<unsigned long long>(copier.bytesWritten()),
+                static_cast<unsigned long long>(node->fileSize));
+        break;
+    case FileExtentsCopier::Result::Aborted:
+        break;
+    case FileExtentsCopier::Result::ReadFailed:
+        ++errors_;
+        platform::logFormat("Could not read %@ from the medium; %llu of its %llu bytes are saved",
+                            where + created, static_cast<unsigned long long>(copier.bytesWritten()),
+                            static_cast<unsigned long long>(node->fileSize));
+        if (!sourcePresent()) {
+            sourceGone_ = true;
+            platform::logFormat("The medium %@ is no longer available; saving stops", sourcePath_);
+        }
+        break;
+    case FileExtentsCopier::Result::WriteFailed:
+        ++errors_;
+        platform::logFormat(
+            "Could not write %@ on the destination: %@; %llu of its %llu bytes are saved",
+            where + created, errorText(writeError),
+            static_cast<unsigned long long>(copier.bytesWritten()),
+            static_cast<unsigned long long>(node->fileSize));
+        break;
+    case FileExtentsCopier::Result::Refused:
+        ++errors_;
+        break;
+    }
+}
+
+void DataSaving::saveChildren(Frame& frame) {
+    NewDir* folder = frame.node;
+    if (folder->childrenCount == 0) return;
+    const std::uint32_t count = folder->childrenArrayCount();
+    for (std::uint32_t i = 0; i < count && !stopped(); ++i) {
+        NewDir* child = newdir::childAtIndex(folder, i);
+        if (!child || child->selected != 1) continue;
+        const std::string name = displayNameOf(child);
+        if (child->fileType == NewDir::Folder) {
+            std::string created;
+            if (!frame.folder->makeFolder(name, created)) {
+                folderFailed(frame.relative + "/" + name, errno);
+                continue;
+            }
+            if (child->childrenCount != 0) frame.subfolders.emplace_back(child, created);
+        } else if (child->fileType == NewDir::File) {
+            ++filesReached_;
+            writeFile(child, *frame.folder, frame.relative + "/", name);
+        }
+    }
+}
+
+bool DataSaving::reopenTopFolder(std::vector<Frame>& stack) {
+    std::size_t open = stack.size() - 1;
+    while (open > 0 && !stack[open].folder)
+        --open;
+    // Down by name from there, holding one folder at a time: the folders in
+    // between stay closed.
+    std::optional<DestinationFolder> current;
+    for (std::size_t k = open + 1; k < stack.size(); ++k) {
+        const DestinationFolder& parent = current ? *current : *stack[open].folder;
+        auto next = parent.openFolder(stack[k].name);
+        if (!next) return false;
+        current = std::move(next);
+    }
+    stack.back().folder = std::move(current);
+    return stack.back().folder.has_value();
+}
+
+bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
+    if (!node || node->selected != 1) return true;
+    auto destination = DestinationFolder::openDestination(atPath);
+    if (!destination) {
+        folderFailed(atPath, errno);
+        return false;
+    }
+    const std::string shown = displayNameOf(node);
+    std::string created;
+    auto top = destination->makeFolder(shown, created);
+    if (!top) {
+        folderFailed(shown, errno);
+        return false;
+    }
+
+    std::vector<Frame> stack;
+    stack.push_back(Frame{node, created, created, std::move(top), {}, 0});
+    saveChildren(stack.back());
+    while (!stack.empty() && !stopped()) {
+        Frame& frame = stack.back();
+        if (frame.next >= frame.subfolders.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const auto [child, name] = frame.subfolders[frame.next++];
+        if (!frame.folder && !reopenTopFolder(stack)) {
+            folderFailed(frame.relative, errno);
+            stack.pop_back();
+            continue;
+        }
+        // Made by the first pass; made again if it has gone since.
+        std::string made;
+        auto folder = frame.folder->makeFolder(name, made);
+        if (!folder) {
+            folderFailed(frame.relative + "/" + name, errno);
+            continue;
+        }
+        std::string relative = frame.relative + "/" + made;
+        if (stack.size() >= kOpenFolders) stack[stack.size() - kOpenFolders + 1].folder.reset();
+        stack.push_back(Frame{child, made, std::move(relative), std::move(folder), {}, 0});
+        saveChildren(stack.back());
+    }
+    return !stopped();
+}

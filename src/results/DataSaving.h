@@ -1,0 +1,198 @@
+#pragma once
+
+// Saving the marked files and folders: what the program is run for. Every
+// marked node of the displayed tree is written, with the tree's folder
+// structure under a folder "Root", into a folder the user chose on another
+// drive. File contents are read straight from the medium through the
+// saving reader; nothing on the medium is ever written.
+//
+// The main thread runs the Save action and the checks of the chosen folder;
+// the save thread writes, shows its progress in the saving sheet through the
+// application controller and ends with an alert; a small thread shows the
+// elapsed time. Nothing is written outside the destination, nothing there
+// is overwritten, and every failed write, flush, read or folder is counted
+// and reported: only a clean save says "Saving Completed".
+
+#include "platform/Value.h"
+#include "results/DestinationFileSystem.h"
+#include "results/FileExtentsCopier.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+class DestinationFolder;
+struct NewDir;
+class Volume;
+
+class DataSaving : public std::enable_shared_from_this<DataSaving> {
+public:
+    // The shown name of a node and whether the child count goes with it
+    // (the extension folders of the file-types view), as the outline item
+    // of the node has them.
+    struct DisplayName {
+        std::string fileName;
+        bool appendChildrenArrayCount = false;
+    };
+    using DisplayNameSource = std::function<DisplayName(const NewDir*)>;
+
+    // What the marked part of a tree holds, as the save walks it.
+    struct MarkedCount {
+        std::uint64_t files = 0;
+        std::uint64_t bytes = 0;
+    };
+
+    // selectedVolume: the scanned volume (reader, geometry, its own root);
+    // dirRootTemp: the root of the tree as displayed, which is what is
+    // saved; selectedDrvOrVolDict: the row the scan was started from.
+    // Without a destination file system the running system answers.
+    static std::shared_ptr<DataSaving>
+    create(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
+           platform::Dict selectedDrvOrVolDict,
+           std::shared_ptr<const DestinationFileSystem> destination = nullptr);
+    ~DataSaving();
+    DataSaving(const DataSaving&) = delete;
+    DataSaving& operator=(const DataSaving&) = delete;
+
+    // Marked files (and their bytes) reached through marked folders, the
+    // way saveDir reaches them.
+    static MarkedCount countMarkedToSave(const NewDir* root);
+
+    // --- main thread ---
+    // The Save button: closes a visible preview and asks the user to make
+    // sure the destination is on another drive. True when the destination
+    // panel is to be shown.
+    bool saveData();
+    // The end of the destination panel: with the OK result (1), the checks
+    // of the chosen folder, then the save thread. True when it started.
+    bool destinationPanelDidEnd(int panelResult, const std::string& path);
+    // The checks of the chosen folder: room for markedData, writable, not
+    // on the medium being recovered; sets canSaveSlashes. Each refusal has
+    // told the user why.
+    bool checkDestination(const std::string& path);
+    // Starts saveFilesAndFolders on a detached thread for the destination.
+    void startSaveThread(const std::string& path);
+    // The sheet's stop button.
+    void abortDataSaving();
+
+    // --- save thread ---
+    // One save from start to end; argument: {"path": destination folder}.
+    void saveFilesAndFolders(const platform::Dict& argument);
+    // On the main thread: the warning for a destination whose file system
+    // does not take every name. The alert's answer (default: go on).
+    int showAlert();
+    // Writes the marked folder node, and everything marked below it, under
+    // the destination folder atPath. False when the walk could not finish
+    // (stopped, destination or folder unusable, source gone).
+    bool saveDir(NewDir* node, const std::string& atPath);
+    // On the main thread: the bytes saved so far in the sheet.
+    void updateTreeProgress(std::uint64_t bytes);
+    void startElapsedTimeThreadSavingData();
+    void elapsedTimeThreadSavingData();
+
+    // Blocks until a save started here has ended (true) or the time is up.
+    bool waitUntilFinished(std::chrono::milliseconds timeout);
+
+    // --- state ---
+    std::uint64_t markedData() const { return markedData_.load(); }
+    void setMarkedData(std::uint64_t bytes) { markedData_ = bytes; }
+    std::uint64_t savedData() const { return savedData_.load(); }
+    bool canSaveSlashes() const { return canSaveSlashes_.load(); }
+    bool abortSaving() const { return abortSaving_.load(); }
+    bool showSavingProgress() const { return showSavingProgress_.load(); }
+    bool stopElapsedTimeThread() const { return stopElapsedTimeThread_.load(); }
+    // Marked files and folders that could not be saved by the last save.
+    std::uint64_t savingErrors() const { return errors_.load(); }
+    // Files written in full by the last save.
+    std::uint64_t savedFiles() const { return savedFiles_.load(); }
+    // The final alert of the last save ("" before one ended).
+    std::string endTitle() const;
+    std::string endBody() const;
+
+    // --- what the program plugs in ---
+    // Names on the destination come from the nodes' outline items when they
+    // have them, else from the nodes; a source replaces both.
+    void setDisplayNameSource(DisplayNameSource source) { displayNameSource_ = std::move(source); }
+    // Whether the destination panel is still on screen (asked from the
+    // save thread, which waits for it to go).
+    void setOpenPanelVisible(std::function<bool()> visible) {
+        openPanelVisible_ = std::move(visible);
+    }
+    // How long the save thread lets the closed panel settle (1 s).
+    void setPanelSettleDelay(std::chrono::milliseconds delay) { panelSettleDelay_ = delay; }
+    // Whether the outline's selected row is a file (asked on the main
+    // thread at the end, for the preview button).
+    void setSelectedRowIsFile(std::function<bool()> isFile) {
+        selectedRowIsFile_ = std::move(isFile);
+    }
+    // Replaces the volume's saving reader (tests observe and fail reads).
+    void setSectorReader(FileExtentsCopier::SectorReader reader) { reader_ = std::move(reader); }
+
+private:
+    DataSaving(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
+               platform::Dict selectedDrvOrVolDict,
+               std::shared_ptr<const DestinationFileSystem> destination);
+
+    struct Frame;
+    std::string displayNameOf(const NewDir* node) const;
+    FileExtentsCopier::Geometry geometry() const;
+    // First pass over a folder's children: marked folders are created,
+    // marked files written; the folders to enter next are remembered.
+    void saveChildren(Frame& frame);
+    // Opens again the folder of the top frame, closed while the walk was
+    // deeper down, by name from the nearest open folder above it.
+    bool reopenTopFolder(std::vector<Frame>& stack);
+    // where: the folder's path from the destination, with a trailing "/".
+    void writeFile(NewDir* node, const DestinationFolder& folder, const std::string& where,
+                   const std::string& name);
+    // path: the folder as the log names it.
+    void folderFailed(const std::string& path, int error);
+    // Whether the medium is still in the drive lists; a save whose source
+    // has gone stops instead of failing every file that is left.
+    bool sourcePresent() const;
+    bool stopped() const { return abortSaving_.load() || sourceGone_; }
+    int alert(const std::string& title, const std::string& body, const std::string& defaultButton,
+              const std::string& alternateButton = {});
+    void button(const char* name, bool enabled);
+    void finishSave();
+
+    std::shared_ptr<Volume> selectedVolume_;
+    NewDir* dirRootTemp_ = nullptr;
+    platform::Dict selectedDrvOrVolDict_;
+    std::shared_ptr<const DestinationFileSystem> destination_;
+
+    std::atomic<std::uint64_t> markedData_{0};
+    std::atomic<std::uint64_t> savedData_{0};
+    std::atomic<bool> canSaveSlashes_{true};
+    std::atomic<bool> abortSaving_{false};
+    std::atomic<bool> showSavingProgress_{false};
+    std::atomic<bool> stopElapsedTimeThread_{true};
+    std::chrono::steady_clock::time_point scanStartDate_{};
+
+    // Bookkeeping of the save thread.
+    std::atomic<std::uint64_t> errors_{0};
+    std::atomic<std::uint64_t> savedFiles_{0};
+    std::uint64_t filesReached_ = 0;
+    bool sourceGone_ = false;
+    std::string sourcePath_;
+
+    DisplayNameSource displayNameSource_;
+    std::function<bool()> openPanelVisible_;
+    std::function<bool()> selectedRowIsFile_;
+    FileExtentsCopier::SectorReader reader_;
+    std::chrono::milliseconds panelSettleDelay_{1000};
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread elapsedThread_;
+    bool running_ = false;
+    std::string endTitle_, endBody_;
+};

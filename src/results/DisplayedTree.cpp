@@ -1,0 +1,203 @@
+#include "results/DisplayedTree.h"
+
+#include "results/ResultText.h"
+#include "results/TreeArrangement.h"
+#include "results/ViewingTreeOperations.h"
+#include "volume/Volume.h"
+
+#include <algorithm>
+
+DisplayedTree::~DisplayedTree() {
+    releaseFileTypesArrangement();
+}
+
+void DisplayedTree::showVolumeRoot() {
+    dirRootFileTypes = nullptr;
+    dirRootFileTypesDeleted = nullptr;
+    dirRootDeleted = nullptr;
+    setDirRootTemp(volume_ ? volume_->dirRoot : nullptr);
+}
+
+void DisplayedTree::generateViewHelperFor(NewDir* node, NewDir* parent) {
+    if (!node) return;
+    struct Pending {
+        NewDir* node;
+        NewDir* parent;
+    };
+    std::vector<Pending> pending{{node, parent}};
+    while (!pending.empty()) {
+        auto [n, p] = pending.back();
+        pending.pop_back();
+        std::unique_ptr<NewDirViewHelper> helper = NewDirViewHelper::initWithNewDir(n);
+        if (!p) {
+            dirRootHelper_ = std::move(helper);
+        } else {
+            n->pndirPointer = p;
+            NewDirViewHelper* parentHelper = NewDirViewHelper::of(p);
+            if (!parentHelper) continue; // cannot happen: parents are made first
+            if (!parentHelper->hasChildrenArray()) parentHelper->initChildrenArray();
+            parentHelper->childrenArray().push_back(std::move(helper));
+        }
+        // Children in reverse so that they are made, and listed, in order.
+        for (std::uint32_t i = n->childrenArrayCount(); i-- > 0;)
+            if (NewDir* c = newdir::childAtIndex(n, i)) pending.push_back({c, n});
+    }
+}
+
+void DisplayedTree::setParents(NewDir* node) {
+    if (!node) return;
+    // Folders in walk order (each after its parent), then folded into their
+    // parents from the last to the first: every folder ends with the sums
+    // over everything listed below it, as if each file had been added to
+    // every folder above it, without walking up once per file.
+    struct Walked {
+        NewDir* folder;
+        std::size_t parent;
+    };
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::vector<Walked> walked;
+    std::vector<std::pair<NewDir*, std::size_t>> pending{{node, kNone}};
+    while (!pending.empty()) {
+        auto [f, parent] = pending.back();
+        pending.pop_back();
+        const std::size_t self = walked.size();
+        walked.push_back({f, parent});
+        f->fileSize = 0;
+        f->fileCount = 0;
+        f->childrenCount = 0;
+        for (NewDir* c : f->childList) {
+            if (!c) continue;
+            c->pndirPointer = f;
+            if (c->fileType == NewDir::File) {
+                f->fileSize += c->fileSize;
+                f->fileCount += 1;
+                f->childrenCount += 1;
+            } else if (c->fileType == NewDir::Folder) {
+                f->childrenCount += 1;
+                pending.push_back({c, self});
+            }
+        }
+    }
+    for (std::size_t i = walked.size(); i-- > 0;) {
+        NewDir* f = walked[i].folder;
+        // Every folder below this one is final by now.
+        if (!f->childList.empty()) {
+            f->selected = std::any_of(f->childList.begin(), f->childList.end(),
+                                      [](const NewDir* c) { return c && c->selected == 1; })
+                              ? 1
+                              : 0;
+        } else if (!f->deletedList.empty()) {
+            // Its entries are only hidden by the deleted-files view; nothing
+            // shown below it is marked.
+            f->selected = 0;
+        }
+        if (walked[i].parent == kNone) continue;
+        NewDir* p = walked[walked[i].parent].folder;
+        p->fileSize += f->fileSize;
+        p->fileCount += f->fileCount;
+        p->childrenCount += f->childrenCount;
+    }
+}
+
+void DisplayedTree::countMarkedDataAndFiles() {
+    markedData = 0;
+    markedFiles = 0;
+    NewDir* root = dirRootTemp();
+    if (!root) return;
+    std::vector<const NewDir*> pending{root};
+    while (!pending.empty()) {
+        const NewDir* n = pending.back();
+        pending.pop_back();
+        if (n->selected == 1 && n->fileType == NewDir::File) {
+            markedData += n->fileSize;
+            markedFiles += 1;
+        }
+        if (n->childrenCount != 0)
+            for (NewDir* c : n->childList)
+                if (c) pending.push_back(c);
+    }
+}
+
+std::uint32_t DisplayedTree::childrenSelectedOfDir(const NewDir* folder) {
+    return ViewingTreeOperations::childrenSelectedOfDir(folder);
+}
+
+int DisplayedTree::markState(const NewDir* node) {
+    if (!node) return 2;
+    if (node->childrenCount < 1) {
+        if (node->fileType == NewDir::File || node->fileType == NewDir::Folder)
+            return node->selected;
+        return 2;
+    }
+    // The marked nodes below, counted until the answer is certain: once a
+    // marked and an unmarked node have both been met the box is mixed, so a
+    // big folder's row does not walk its whole subtree on every repaint.
+    std::uint64_t marked = 0;
+    bool unmarkedSeen = false;
+    std::vector<const NewDir*> pending(node->childList.rbegin(), node->childList.rend());
+    while (!pending.empty()) {
+        const NewDir* n = pending.back();
+        pending.pop_back();
+        if (!n) continue;
+        if (n->selected == 1)
+            ++marked;
+        else
+            unmarkedSeen = true;
+        if (marked > 0 && unmarkedSeen && marked < node->childrenCount) return -1;
+        for (auto it = n->childList.rbegin(); it != n->childList.rend(); ++it)
+            pending.push_back(*it);
+    }
+    if (marked >= node->childrenCount) return 1;
+    return marked == 0 ? 0 : -1;
+}
+
+bool DisplayedTree::hasMarkState(const NewDir* node) {
+    return node && (node->childrenCount >= 1 || node->fileType == NewDir::File ||
+                    node->fileType == NewDir::Folder);
+}
+
+std::string DisplayedTree::totalDataText() const {
+    const NewDir* root = dirRootTemp();
+    return ResultText::dataInFilesString(root ? root->fileSize : 0, root ? root->fileCount : 0);
+}
+
+std::string DisplayedTree::markedDataText() const {
+    return ResultText::dataInFilesString(markedData, markedFiles);
+}
+
+void DisplayedTree::returnTree(const std::string& deletedToggleTitle) {
+    if (deletedToggleTitle != TreeArrangement::kShowAll) return;
+    NewDir* root = volume_ ? volume_->dirRoot : nullptr;
+    if (root && root->deletedViewActive == 1) {
+        TreeArrangement::arrangeTreeForDeleted(root, false);
+        root->deletedViewActive = 0;
+    }
+}
+
+void DisplayedTree::releaseFileTypesArrangement() {
+    // Every folder of the arrangement (its root and one per extension) has
+    // its item here, whichever of its lists the deleted-files view shows.
+    for (auto& helper : arrayDirFileTypesHelper) {
+        NewDir* folder = helper ? helper->newDir() : nullptr;
+        if (folder) ViewingTreeOperations::freeOnlyFileTypesNDir(folder);
+    }
+    arrayDirFileTypesHelper.clear();
+    dirRootFileTypes = nullptr;
+    dirRootFileTypesDeleted = nullptr;
+}
+
+void DisplayedTree::freeTreeNodes() {
+    setDirRootTemp(nullptr);
+    releaseFileTypesArrangement();
+    if (volume_) {
+        NewDir* root = volume_->dirRoot;
+        // A root without children is freed too; ViewingTreeOperations frees
+        // a folder's full list even while the deleted-files view shows it.
+        ViewingTreeOperations::freeNDir(root);
+        volume_->dirRoot = nullptr;
+        volume_->freeTree();
+    }
+    dirRootDeleted = nullptr;
+    dirRootHelper_.reset();
+    volume_.reset();
+}

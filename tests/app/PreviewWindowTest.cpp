@@ -1,0 +1,357 @@
+// The preview window on a disk image made here: pictures written by QImage,
+// a text file, garbage, and a silent MP3 whose ID3 tag carries lyrics and a
+// cover, each a found file whose extents point into the image.
+
+#include "AppTestSupport.h"
+
+#include "app/PreviewWindow.h"
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes pngOf(int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return Bytes(out.begin(), out.end());
+}
+
+Bytes be32(std::uint32_t v) {
+    return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v)};
+}
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+Bytes bytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
+std::uint32_t synchsafe(std::uint32_t v) {
+    return ((v & 0x0FE00000u) << 3) | ((v & 0x001FC000u) << 2) | ((v & 0x00003F80u) << 1) | (v & 0x7Fu);
+}
+
+// A silent MP3 (MPEG-1 layer III frames of zeros) behind an ID3 2.3 tag with
+// a "USLT" and an "APIC" frame.
+Bytes taggedMp3(const std::string& lyrics, const Bytes& cover, int frames) {
+    auto frame = [](std::string_view id, const Bytes& body) {
+        return bytes(id) + be32(static_cast<std::uint32_t>(body.size())) + Bytes{0, 0} + body;
+    };
+    Bytes uslt = Bytes{0} + bytes("eng") + Bytes{0} + bytes(lyrics);
+    Bytes apic = Bytes{0} + bytes("image/png") + Bytes{0, 3} + bytes("cover") + Bytes{0} + cover;
+    Bytes body = frame("USLT", uslt) + frame("APIC", apic) + Bytes(64, 0);
+    Bytes out = bytes("ID3") + Bytes{3, 0, 0} + be32(synchsafe(static_cast<std::uint32_t>(body.size()))) + body;
+    for (int i = 0; i < frames; ++i) out = out + Bytes{0xFF, 0xFB, 0x90, 0x00} + Bytes(413, 0);
+    return out;
+}
+
+} // namespace
+
+class PreviewWindowTest : public QObject {
+    Q_OBJECT
+
+    struct Placed {
+        std::uint32_t sector;
+        std::uint64_t size;
+    };
+
+    QTemporaryDir dir_;
+    std::string imagePath_;
+    std::vector<NewDir*> nodes_;
+    Bytes png_, cover_;
+    Placed pngAt_{}, textAt_{}, garbageAt_{}, mp3At_{}, notImageAt_{};
+    std::uint32_t nextSector_ = 8;
+
+    Placed place(std::ofstream& out, const Bytes& data) {
+        Placed p{nextSector_, data.size()};
+        out.seekp(static_cast<std::streamoff>(p.sector) * 512);
+        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        nextSector_ += static_cast<std::uint32_t>((data.size() + 511) / 512) + 4;
+        return p;
+    }
+
+    std::shared_ptr<Volume> volume(bool sessionSaved = true) {
+        platform::Dict d{{"Path", imagePath_},           {"Preferred Block Size", 512}, {"Volume Start", 0},
+                         {"Volume Size In Sectors", 4096}, {"Volume Scan Type", 0},       {"Content", "Apple_HFS"},
+                         {"Volume Name", "test"},          {"device model", "-"},         {"device serial", "-"},
+                         {"device revision", "-"}};
+        auto v = Volume::initWithDictionary(d);
+        v->scanInfoSaved = sessionSaved;
+        return v;
+    }
+
+    NewDir* file(const char16_t* name, Placed where, std::uint8_t sectorsPerBlock = 1) {
+        NewDir* n = newdir::allocate();
+        n->fileType = NewDir::File;
+        newdir::setFileName(n, name);
+        n->fileSize = where.size;
+        newdir::setSectorsPerBlock(n, sectorsPerBlock);
+        const std::uint64_t blocks = (where.size + 511) / 512;
+        newdir::appendDataExtent(n, where.sector, blocks ? blocks : 1);
+        nodes_.push_back(n);
+        return n;
+    }
+    NewDir* folder(const char16_t* name) {
+        NewDir* n = newdir::allocate();
+        n->fileType = NewDir::Folder;
+        newdir::setFileName(n, name);
+        nodes_.push_back(n);
+        return n;
+    }
+
+    static QString text(PreviewWindow* w) { return w->findChild<QPlainTextEdit*>("previewText")->toPlainText(); }
+    static QString label(PreviewWindow* w, const char* name) { return w->findChild<QLabel*>(name)->text(); }
+    static QPixmap pixmap(PreviewWindow* w, const char* name) { return w->findChild<QLabel*>(name)->pixmap(); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        imagePath_ = dir_.filePath(QStringLiteral("disk.img")).toStdString();
+        png_ = pngOf(40, 30, Qt::red);
+        cover_ = pngOf(16, 16, Qt::blue);
+        std::ofstream out(imagePath_, std::ios::binary);
+        pngAt_ = place(out, png_);
+        textAt_ = place(out, Bytes{'A', 0x0A, 'B'});
+        garbageAt_ = place(out, Bytes(5000, 'x'));
+        notImageAt_ = place(out, bytes("plain words, not a picture"));
+        mp3At_ = place(out, taggedMp3("one\ntwo\nthree\nfour\nfive", cover_, 200));
+        out.seekp(4096 * 512 - 1);
+        out.put('\0');
+    }
+    void cleanupTestCase() {
+        for (NewDir* n : nodes_) newdir::freeNDir(n);
+    }
+
+    void showsAnImageWrittenByQImage() {
+        ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        PreviewWindow::preview(p.delegate, file(u"photo.PNG", pngAt_));
+        auto* w = PreviewWindow::of(&p.window);
+        QVERIFY(w);
+        QCOMPARE(w->objectName(), QStringLiteral("previewWindow"));
+        QCOMPARE(p.delegate.element(QStringLiteral("previewWindow")), w);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->supportedFileType(), int(PreviewWindow::Image));
+        QTRY_VERIFY(!w->previewLoading());
+        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
+        QCOMPARE(w->previewImageName(), QString());
+        QCOMPARE(w->previewData().size(), qsizetype(png_.size()));
+        const QPixmap shown = pixmap(w, "previewImage");
+        QVERIFY(!shown.isNull());
+        QCOMPARE(shown.toImage().pixelColor(5, 5), QColor(Qt::red));
+        QCOMPARE(label(w, "previewFileName"), QStringLiteral("photo.PNG"));
+
+        // Closing through the program clears the window and the count.
+        p.delegate.previewClose();
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->numPreviewAttempts(), 0);
+        QVERIFY(pixmap(w, "previewImage").isNull());
+    }
+
+    void showsATextFileAsPrintableCharacters() {
+        ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        PreviewWindow::preview(p.delegate, file(u"notes.txt", textAt_));
+        auto* w = PreviewWindow::of(&p.window);
+        QCOMPARE(w->supportedFileType(), int(PreviewWindow::Text));
+        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Text"));
+        QCOMPARE(text(w), QStringLiteral("A.B"));
+        // No extension at all is text too.
+        PreviewWindow::preview(p.delegate, file(u"README", textAt_));
+        QCOMPARE(text(w), QStringLiteral("A.B"));
+    }
+
+    void dataNoImageReaderTakesFallsBackToText() {
+        ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        PreviewWindow::preview(p.delegate, file(u"fake.jpg", notImageAt_));
+        auto* w = PreviewWindow::of(&p.window);
+        QTRY_VERIFY(!w->previewLoading());
+        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Text"));
+        QCOMPARE(text(w), QStringLiteral("plain words, not a picture"));
+    }
+
+    void garbageAsAMovieShowsTheFailedPicture() {
+        ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        PreviewWindow::preview(p.delegate, file(u"clip.mov", garbageAt_));
+        auto* w = PreviewWindow::of(&p.window);
+        QCOMPARE(w->supportedFileType(), int(PreviewWindow::Movie));
+        QTRY_COMPARE_WITH_TIMEOUT(w->previewImageName(), QStringLiteral("preview-failed"), 15000);
+        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
+        QCOMPARE(label(w, "movieStatus"), QStringLiteral("!Error: could not initialize"));
+    }
+
+    void aBlockOfNoBytesShowsTheFailedPicture() {
+        ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        PreviewWindow::preview(p.delegate, file(u"broken.png", pngAt_, 0));
+        auto* w = PreviewWindow::of(&p.window);
+        QTRY_VERIFY(!w->previewLoading());
+        QCOMPARE(w->previewImageName(), QStringLiteral("preview-failed"));
+        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
+    }
+
+    void aFileOfTheSizeLimitShowsItsFirstBlockAsText() {
+        ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        NewDir* big = file(u"huge.txt", textAt_);
+        newdir::setFileName(big, u"huge.png");
+        big->fileSize = 50'000'000;
+        PreviewWindow::preview(p.delegate, big);
+        auto* w = PreviewWindow::of(&p.window);
+        QVERIFY(!w->previewLoading());
+        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Text"));
+        QCOMPARE(text(w).left(3), QStringLiteral("A.B"));
+        QCOMPARE(text(w).size(), 511);
+    }
+
+    void anMp3ShowsItsTagsCoverAndLyrics() {
+        ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        PreviewWindow::preview(p.delegate, file(u"song.mp3", mp3At_));
+        auto* w = PreviewWindow::of(&p.window);
+        QTRY_VERIFY_WITH_TIMEOUT(w->selectedPreviewTab() == QStringLiteral("Movie") ||
+                                     w->previewImageName() == QStringLiteral("preview-failed"),
+                                 15000);
+        if (w->previewImageName() == QStringLiteral("preview-failed"))
+            QSKIP("no multimedia back end here opens MP3 data from memory");
+        QCOMPARE(label(w, "movieSizeLoaded"), QStringLiteral("Loaded 100.00 %"));
+        QVERIFY(label(w, "movieDuration").startsWith(QStringLiteral("Duration: 0:00:00:0")));
+        QVERIFY(!pixmap(w, "posterView").isNull());
+        QVERIFY(!pixmap(w, "bigPosterView").isNull());
+        QCOMPARE(pixmap(w, "bigPosterView").toImage().pixelColor(2, 2), QColor(Qt::blue));
+        QVERIFY(w->lyricsScrolling());
+        QVERIFY(w->lyricsText() == QStringLiteral("one\ntwo") || w->lyricsText() == QStringLiteral("three\nfour"));
+        w->previewClose();
+        QVERIFY(!w->lyricsScrolling());
+    }
+
+    void lyricsScrollTwoLinesAtATimeAndNeverShowTheLastLine() {
+        ProgramUnderTest p;
+        auto* w = PreviewWindow::of(&p.window);
+        // 9 characters over 2.7 s: each pair of one-letter lines holds 0.6 s.
+        w->scrollLyrics(QStringLiteral("a\r\nb\nc\rd\ne"), 2.7, 9);
+        QCOMPARE(w->lyricsText(), QStringLiteral("a\nb"));
+        QVERIFY(w->lyricsScrolling());
+        QTRY_COMPARE_WITH_TIMEOUT(w->lyricsText(), QStringLiteral("c\nd"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->lyricsScrolling(), 5000);
+        QCOMPARE(w->lyricsText(), QStringLiteral(" "));
+    }
+
+    void aNewerRequestReplacesTheOneInProgressAndAThirdWaitingOneIsRefused() {
+        ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        auto* w = PreviewWindow::of(&p.window);
+        NewDir* a = file(u"a.png", pngAt_);
+        NewDir* b = file(u"b.txt", textAt_);
+        NewDir* c = file(u"c.png", pngAt_);
+        // The reader's end comes back through the event loop, so until it is
+        // served the first request stays in progress.
+        w->showPreviewFor(p.delegate.selectedVolume(), a);
+        QVERIFY(w->previewLoading());
+        QCOMPARE(w->numPreviewAttempts(), 0);
+        w->showPreviewFor(p.delegate.selectedVolume(), b);
+        QCOMPARE(w->numPreviewAttempts(), 1);
+        w->showPreviewFor(p.delegate.selectedVolume(), c);
+        QCOMPARE(w->numPreviewAttempts(), 2);
+        w->showPreviewFor(p.delegate.selectedVolume(), b);
+        QCOMPARE(w->numPreviewAttempts(), 2);
+        // a gives up, c (which took b's place) is shown.
+        QTRY_VERIFY(w->previewHDir() == c && !w->previewLoading());
+        QCOMPARE(w->previewImageName(), QString());
+        QCOMPARE(w->numPreviewAttempts(), 1);
+
+        // From then on one request can wait behind a running one; a third
+        // is refused and leaves the count at 2.
+        w->showPreviewFor(p.delegate.selectedVolume(), a);
+        QVERIFY(w->previewLoading());
+        QCOMPARE(w->numPreviewAttempts(), 1);
+        w->showPreviewFor(p.delegate.selectedVolume(), c);
+        QCOMPARE(w->numPreviewAttempts(), 2);
+        w->showPreviewFor(p.delegate.selectedVolume(), b);
+        QCOMPARE(w->numPreviewAttempts(), 2);
+        QTRY_VERIFY(w->previewHDir() == c && !w->previewLoading());
+    }
+
+    void foldersShowOnlyWhileTheWindowIsOpen() {
+        ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        NewDir* photos = folder(u"Photos");
+        PreviewWindow::preview(p.delegate, photos);
+        auto* existing = p.window.findChild<PreviewWindow*>();
+        QVERIFY(!existing || !existing->isVisible());
+        PreviewWindow::preview(p.delegate, file(u"notes.txt", textAt_));
+        auto* w = PreviewWindow::of(&p.window);
+        PreviewWindow::preview(p.delegate, photos);
+        QCOMPARE(label(w, "previewFileName"), QStringLiteral("Photos"));
+        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
+        QCOMPARE(w->previewImageName(), QString());
+        QVERIFY(!w->previewLoading());
+    }
+
+    void theSessionWarningComesOncePerVolume() {
+        ProgramUnderTest p;
+        auto v = volume(false);
+        p.delegate.setSelectedVolume(v);
+        NewDir* notes = file(u"notes.txt", textAt_);
+        {
+            AlertAnswerer goBack(QStringLiteral("Go Back"));
+            PreviewWindow::preview(p.delegate, notes);
+            QVERIFY(goBack.answered());
+            QCOMPARE(goBack.title(), QStringLiteral("Information"));
+            QVERIFY(goBack.message().startsWith(QStringLiteral("It is strongly recommended to save \"Recovery Session\"")));
+            QCOMPARE(goBack.buttons(), (QStringList{QStringLiteral("Go Back"), QStringLiteral("Preview")}));
+        }
+        QVERIFY(v->previewWarningShown);
+        auto* w = PreviewWindow::of(&p.window);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->numPreviewAttempts(), 0);
+        // The next request goes straight to the preview.
+        PreviewWindow::preview(p.delegate, notes);
+        QVERIFY(w->isVisible());
+        QCOMPARE(text(w), QStringLiteral("A.B"));
+    }
+
+    void aVanishedDeviceClosesThePreviewAfterItsAlert() {
+        ProgramUnderTest p;
+        QTemporaryDir gone;
+        const QString path = gone.filePath(QStringLiteral("gone.img"));
+        {
+            std::ofstream(path.toStdString(), std::ios::binary).seekp(64 * 512 - 1).put('\0');
+        }
+        platform::Dict d{{"Path", path.toStdString()}, {"Preferred Block Size", 512}, {"Volume Start", 0},
+                         {"Volume Size In Sectors", 64}, {"Volume Scan Type", 0},   {"Content", "Apple_HFS"},
+                         {"Volume Name", "gone"},       {"device model", "-"},     {"device serial", "-"},
+                         {"device revision", "-"}};
+        auto v = Volume::initWithDictionary(d);
+        v->scanInfoSaved = true;
+        p.delegate.setSelectedVolume(v);
+        QFile::remove(path);
+        auto* w = PreviewWindow::of(&p.window);
+        AlertAnswerer ok(QStringLiteral("OK"));
+        PreviewWindow::preview(p.delegate, file(u"photo.png", Placed{1, 600}));
+        QTRY_VERIFY(ok.answered());
+        QCOMPARE(ok.title(), QStringLiteral("! Can not show preview"));
+        QTRY_VERIFY(!w->previewLoading());
+        QVERIFY(!w->isVisible());
+    }
+};
+
+QTEST_MAIN(PreviewWindowTest)
+#include "PreviewWindowTest.moc"

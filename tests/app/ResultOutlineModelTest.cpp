@@ -1,0 +1,288 @@
+#include "results/qt/ResultOutlineModel.h"
+
+#include "platform/RecordingController.h"
+#include "results/CheckController.h"
+#include "results/DisplayedTree.h"
+#include "results/TreeArrangement.h"
+#include "results/qt/OutlineCell.h"
+#include "results/qt/OutlineImageCell.h"
+#include "results/qt/TableViewImageCell.h"
+#include "scan/ScanThread.h"
+#include "support/TestSupport.h"
+#include "volume/Volume.h"
+
+#include <QAbstractItemModelTester>
+#include <QTreeView>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+
+using platform::Array;
+using platform::Dict;
+using Toggle = TreeArrangement::Toggle;
+namespace fs = std::filesystem;
+
+namespace {
+
+NewDir* addNode(NewDir* parent, const char16_t* name, std::uint16_t kind, std::uint64_t size,
+                bool deleted) {
+    NewDir* n = newdir::allocate();
+    n->fileType = kind;
+    n->fileSize = size;
+    n->fileCount = kind == NewDir::File ? 1 : 0;
+    n->deleted = deleted ? 1 : 0;
+    n->pndirPointer = parent;
+    newdir::setFileName(n, name);
+    newdir::appendChild(parent, n);
+    return n;
+}
+
+// A tree with deleted entries, cleaned up as a scan leaves it.
+std::shared_ptr<Volume> builtVolume() {
+    auto v = std::make_shared<Volume>();
+    NewDir* root = v->createRoot();
+    NewDir* docs = addNode(root, u"Documents", NewDir::Folder, 0, false);
+    addNode(docs, u"a.txt", NewDir::File, 10, false);
+    addNode(docs, u"b.txt", NewDir::File, 20, true);
+    NewDir* sub = addNode(docs, u"sub", NewDir::Folder, 0, false);
+    addNode(sub, u"c.jpg", NewDir::File, 30, true);
+    addNode(sub, u"d\rline.jpg", NewDir::File, 40, false);
+    NewDir* lost = addNode(root, u"Lost Files", NewDir::Folder, 0, true);
+    addNode(lost, u"e.png", NewDir::File, 50, true);
+    addNode(root, u"empty", NewDir::Folder, 0, false);
+    addNode(root, u"README", NewDir::File, 5, false);
+    v->rearrangeTreeFromDir(root);
+    v->rearrangeDeletedTree(root);
+    v->fillChildrenDirectArrays(root);
+    return v;
+}
+
+std::shared_ptr<Volume> scannedVolume() {
+    const fs::path image = testsupport::testImage("hfsplus.iso");
+    if (image.empty()) return nullptr;
+    std::uint64_t start = 0;
+    std::ifstream(testsupport::testImagesDir() / "hfsplus.start") >> start;
+    const std::uint64_t sectors = fs::file_size(image) / 512;
+    auto v = Volume::initWithDictionary(Dict{{"Path", image.string()},
+                                             {"Preferred Block Size", 512},
+                                             {"Volume Start", start},
+                                             {"Volume Size In Sectors", sectors - start},
+                                             {"Volume Scan Type", 0},
+                                             {"Content", "Apple_HFS"},
+                                             {"Volume Name", "test"},
+                                             {"device model", "-"},
+                                             {"device serial", "-"},
+                                             {"device revision", "-"}});
+    platform::RecordingController controller;
+    platform::setAppController(&controller);
+    ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+    platform::setAppController(nullptr);
+    return v;
+}
+
+// Every row of the model, depth first: its parent is the index it was
+// reached from, and its item's node is listed at that row.
+int walkWholeModel(const ResultOutlineModel& model) {
+    int rows = 0;
+    std::vector<QModelIndex> pending{model.index(0, 0)};
+    while (!pending.empty()) {
+        const QModelIndex p = pending.back();
+        pending.pop_back();
+        ++rows;
+        const int n = model.rowCount(p);
+        for (int r = 0; r < n; ++r) {
+            const QModelIndex c = model.index(r, 0, p);
+            if (!c.isValid() || model.parent(c) != p || c.row() != r) return -1;
+            for (int col = 1; col < ResultOutlineModel::ColumnCount; ++col)
+                if (model.parent(model.index(r, col, p)) != p) return -1;
+            pending.push_back(c);
+        }
+    }
+    return rows;
+}
+
+} // namespace
+
+class ResultOutlineModelTest : public QObject {
+    Q_OBJECT
+private:
+    // The model over the shown tree, checked by Qt's tester through marks,
+    // the view changes (detached while the tree changes) and going back.
+    void exerciseModel(const std::shared_ptr<Volume>& volume) {
+        DisplayedTree tree;
+        tree.setVolume(volume);
+        tree.showVolumeRoot();
+        tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
+
+        ResultOutlineModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QTreeView view;
+        view.setModel(&model);
+        model.setMarkHandler([](NewDirViewHelper* item, bool mark) {
+            CheckController(item->newDir(), mark ? 1 : 0).run();
+            return true;
+        });
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("Loading..."));
+        QVERIFY(!model.hasChildren(model.index(0, 0)));
+        QVERIFY(!(model.flags(model.index(0, ResultOutlineModel::MarkColumn)) &
+                  Qt::ItemIsUserCheckable));
+
+        model.attach(NewDirViewHelper::of(tree.dirRootTemp()));
+        view.expandAll();
+        QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("Root"));
+        QVERIFY(walkWholeModel(model) > 1);
+
+        // Mark the first file found, through the check box.
+        QModelIndex file;
+        std::vector<QModelIndex> pending{model.index(0, 0)};
+        while (!pending.empty() && !file.isValid()) {
+            const QModelIndex p = pending.back();
+            pending.pop_back();
+            for (int r = 0; r < model.rowCount(p); ++r) {
+                const QModelIndex c = model.index(r, 0, p);
+                if (c.data(ResultOutlineModel::KindRole).toInt() == NewDir::File) {
+                    file = c;
+                    break;
+                }
+                pending.push_back(c);
+            }
+        }
+        QVERIFY(file.isValid());
+        const QModelIndex box = file.siblingAtColumn(ResultOutlineModel::MarkColumn);
+        QVERIFY(model.setData(box, Qt::Checked, Qt::CheckStateRole));
+        QCOMPARE(box.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        const QModelIndex rootBox = model.index(0, ResultOutlineModel::MarkColumn);
+        QVERIFY(rootBox.data(Qt::CheckStateRole).toInt() != int(Qt::Unchecked));
+        QCOMPARE(tree.dirRootTemp()->selected, 1);
+
+        // Every arrangement, each made while the model is detached.
+        TreeArrangement arrangement(tree);
+        const struct {
+            Toggle toggle;
+            const char* fileTypes;
+            const char* deleted;
+        } presses[] = {
+            {Toggle::FileTypes, "File Types View", "Show Deleted"},
+            {Toggle::Deleted, "Data  View", "Show Deleted"},
+            {Toggle::FileTypes, "Data  View", "Show  All"},
+            {Toggle::Deleted, "File Types View", "Show  All"},
+        };
+        for (const auto& press : presses) {
+            model.detach();
+            QVERIFY(arrangement.prepareTree(press.toggle, press.fileTypes, press.deleted));
+            model.attach(NewDirViewHelper::of(tree.dirRootTemp()));
+            view.expandAll();
+            QVERIFY(walkWholeModel(model) >= 1);
+            const QModelIndex top = model.index(0, 0);
+            for (int r = 0; r < model.rowCount(top); ++r) {
+                const QModelIndex c = model.index(r, ResultOutlineModel::MarkColumn, top);
+                QVERIFY(model.setData(c, Qt::Checked, Qt::CheckStateRole));
+                QVERIFY(model.setData(c, Qt::Unchecked, Qt::CheckStateRole));
+            }
+        }
+        model.detach();
+        tree.freeTreeNodes();
+        QCOMPARE(volume->dirRoot, static_cast<NewDir*>(nullptr));
+        QCOMPARE(model.rowCount(), 1);
+    }
+
+private slots:
+    void modelOfAScannedXorrisoVolumePassesTheTester() {
+        auto volume = scannedVolume();
+        if (!volume) QSKIP("xorriso image not made");
+        QVERIFY(volume->dirRoot);
+        exerciseModel(volume);
+    }
+
+    void modelOfABuiltTreeWithDeletedEntriesPassesTheTester() { exerciseModel(builtVolume()); }
+
+    void cellsShowTheDesignedTexts() {
+        auto volume = builtVolume();
+        DisplayedTree tree;
+        tree.setVolume(volume);
+        tree.showVolumeRoot();
+        tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
+        ResultOutlineModel model;
+        model.attach(tree.dirRootHelper());
+        const QModelIndex root = model.index(0, 0);
+        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Files"));
+        QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Mark"));
+        QCOMPARE(model.headerData(5, Qt::Horizontal).toString(),
+                 QStringLiteral("Modification date"));
+        const QModelIndex docs = model.index(0, 0, root);
+        QCOMPARE(docs.data().toString(), QStringLiteral("Documents"));
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::FilesCountColumn).data().toUInt(), 4u);
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::SizeColumn).data().toString(),
+                 QStringLiteral("0.10 KB"));
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn).data().toString(),
+                 QStringLiteral("N.A."));
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::ModificationDateColumn).data().toString(),
+                 QStringLiteral(" - "));
+        QCOMPARE(docs.data(Qt::ToolTipRole).toString(), QStringLiteral("Documents"));
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn)
+                     .data(Qt::ToolTipRole)
+                     .toString(),
+                 QStringLiteral("Not Applicable"));
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::FilesCountColumn)
+                     .data(Qt::ToolTipRole)
+                     .toString(),
+                 QStringLiteral("4"));
+        const QModelIndex a = model.index(0, 0, docs);
+        QCOMPARE(a.data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("a.txt\nDouble click to preview"));
+        model.setPreviewState([](const NewDirViewHelper*) { return 2; });
+        QCOMPARE(a.data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("a.txt\nSingle click to preview"));
+        // A carriage return in a name shows as "_".
+        const QModelIndex sub = model.index(2, 0, docs);
+        QCOMPARE(model.index(1, 0, sub).data().toString(), QStringLiteral("d_line.jpg"));
+        QVERIFY(model.index(0, 0, sub).data(ResultOutlineModel::DeletedRole).toBool());
+        // An empty folder shows its own mark; mixed marks from a partly
+        // marked folder.
+        const QModelIndex empty = model.index(2, ResultOutlineModel::MarkColumn, root);
+        QCOMPARE(empty.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        CheckController(static_cast<NewDirViewHelper*>(a.internalPointer())->newDir(), 1).run();
+        QCOMPARE(
+            docs.siblingAtColumn(ResultOutlineModel::MarkColumn).data(Qt::CheckStateRole).toInt(),
+            int(Qt::PartiallyChecked));
+        tree.freeTreeNodes();
+    }
+
+    void theNameCellDrawsIconsAndTheOverlay() {
+        OutlineCell cell;
+        QPixmap overlay(6, 6);
+        overlay.fill(Qt::red);
+        cell.setDeleteOverlay(overlay);
+        const QImage plain = cell.iconFor(2, QStringLiteral("a.jpg"), false).toImage();
+        const QImage marked = cell.iconFor(2, QStringLiteral("a.jpg"), true).toImage();
+        QCOMPARE(marked.size(), QSize(16, 16));
+        QCOMPARE(marked.pixelColor(12, 2), QColor(Qt::red));
+        QVERIFY(plain != marked);
+        // A folder named like a document is still a folder, unless it is a
+        // bundle of rich text.
+        QCOMPARE(cell.iconFor(1, QStringLiteral("Photos.2010"), false).toImage(),
+                 cell.iconFor(1, QStringLiteral("Other"), false).toImage());
+    }
+
+    void theVerdictAndRatingCellsPickTheirPictures() {
+        OutlineImageCell verdict;
+        QPixmap green(4, 4), red(4, 4), grey(4, 4);
+        green.fill(Qt::green);
+        red.fill(Qt::red);
+        grey.fill(Qt::gray);
+        verdict.setImages(green, red, grey);
+        QCOMPARE(verdict.imageFor(QStringLiteral("Bad")).toImage(), red.toImage());
+        QCOMPARE(verdict.imageFor(QStringLiteral("Good")).toImage(), green.toImage());
+        QCOMPARE(verdict.imageFor(QStringLiteral("N.A.")).toImage(), grey.toImage());
+        QVERIFY(verdict.imageFor(QStringLiteral("x")).isNull());
+        QCOMPARE(TableViewImageCell::imageNameFor(10), QStringLiteral("0_5"));
+        QCOMPARE(TableViewImageCell::imageNameFor(11), QStringLiteral("1_"));
+        QCOMPARE(TableViewImageCell::imageNameFor(100), QStringLiteral("5_"));
+        QCOMPARE(TableViewImageCell::imageNameFor(101), QString());
+    }
+};
+
+QTEST_MAIN(ResultOutlineModelTest)
+#include "ResultOutlineModelTest.moc"

@@ -1,0 +1,43 @@
+#pragma once
+
+// The scan the tree and save subcommands share: the image is taken as a
+// volume the partition search found on a disk (starting at a given sector,
+// in sectors of a given size) and scanned by the program's own scan thread,
+// on the calling thread, with alerts answered by their default button.
+
+#include "platform/RecordingController.h"
+#include "platform/Value.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class Volume;
+
+struct ScanImageOptions {
+    std::string image;
+    std::uint64_t start = 0;
+    std::uint32_t sectorSize = 512;
+    std::string content;
+    std::string mode = "normal";
+};
+
+// Reads one of the scan's options (--start, --sector-size, --content,
+// --mode) with its value into o; false when flag is not one of them or the
+// value does not fit it.
+bool parseScanImageOption(const std::string& flag, const char* value, ScanImageOptions& o);
+
+struct ScannedImage {
+    std::shared_ptr<Volume> volume;
+    // The volume dictionary the volume was made from.
+    platform::Dict row;
+    // The scan ran to its final "Tree Complete" without giving up.
+    bool completed = false;
+};
+
+// Scans the image with o. The controller becomes the process's application
+// controller (and stays so) with the image in its drive list, so a failed
+// read is reported rather than taken for a vanished drive. Alerts of the
+// scan go to standard error. An empty volume, after a message on standard
+// error, when the image cannot be scanned.
+ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController& controller);
