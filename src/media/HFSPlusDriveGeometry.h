@@ -1,12 +1,13 @@
 #pragma once
 
-// Where the B-tree nodes of an HFS+ volume lie on its drive, and the
-// extents-overflow lookup that completes a file's extents. It reads the
-// geometry a DMedia's working fields describe (HPlusVolStart, blockSize,
-// vib, catalogExt, catNodeSize, extNodeSize, extRootNode): the partition
-// readers and the lost-volume search fill them for the volume they examine,
-// an HFS+ scan fills them in its Volume, and all three map nodes and follow
-// the extents B-tree through this one class.
+// Where the B-tree nodes of an HFS+ volume lie on its drive, the test of a
+// B-tree's header node, and the extents-overflow lookup that completes a
+// file's extents. It works on the geometry a DMedia's working fields
+// describe (HPlusVolStart, blockSize, vib, catalogExt, extentsExt,
+// catNodeSize, extNodeSize, extRootNode): the partition readers and the
+// lost-volume search fill them for the volume they examine, an HFS+ scan
+// fills them in its Volume, and all three map nodes and follow the extents
+// B-tree through this one class. Only takeExtentsTreeHeader writes to them.
 //
 // How sectors are read stays with the caller: each passes a reader that
 // keeps to its own bounds (the drive, the volume) and says whether a read
