@@ -5,6 +5,7 @@
 #include "platform/AppController.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
+#include "platform/TextEncoding.h"
 #include "volume/BTreeTableClassUInt32.h"
 
 #include <algorithm>
@@ -45,40 +46,7 @@ bool isLeafKind(const BTNodeDescriptor_& d) {
     return d.kind == hfsplus::kLeafNode && d.height == 1;
 }
 
-// The volume name as the drive list shows it. Units that do not make a
-// character (a lone surrogate) become U+FFFD.
-std::string utf8FromUtf16(const std::u16string& units) {
-    std::string out;
-    auto put = [&out](std::uint32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    };
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const std::uint32_t u = units[i];
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
-            put(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            put(0xFFFD);
-        } else {
-            put(u);
-        }
-    }
-    return out;
-}
+using platform::utf8FromUtf16;
 
 // Runs fn where the display reads the lists: on the main thread, waiting.
 template <class F> void onMainThread(F&& fn) {

@@ -7,6 +7,7 @@
 #include "media/PartitionTableStructures.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
+#include "platform/TextEncoding.h"
 
 #include <algorithm>
 #include <limits>
@@ -31,88 +32,9 @@ constexpr std::size_t kHFSNameMaxLength = 27;
 constexpr auto add64 = &HFSPlusDriveGeometry::checkedAdd;
 constexpr auto mul64 = &HFSPlusDriveGeometry::checkedMul;
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
-// UTF-16 from a medium to UTF-8; a unit that is half of no pair becomes
-// U+FFFD rather than bytes no text reader accepts.
-std::string utf8FromUtf16(const std::u16string& units) {
-    std::string out;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char16_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            appendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            appendUtf8(out, 0xFFFD);
-        } else {
-            appendUtf8(out, u);
-        }
-    }
-    return out;
-}
-
-// Length of the well-formed UTF-8 sequence at s[i], or 0.
-std::size_t utf8SequenceLength(const std::string& s, std::size_t i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    std::size_t n;
-    char32_t cp;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) n = 2, cp = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF) n = 3, cp = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4) n = 4, cp = c & 0x07;
-    else return 0;
-    if (i + n > s.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-        return 0;
-    return n;
-}
-
-bool isValidUtf8(const std::string& s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8SequenceLength(s, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
-// Bytes that ought to be UTF-8; what is not becomes U+FFFD, so a partition
-// name always reads as text.
-std::string utf8Lossy(const std::string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8SequenceLength(s, i);
-        if (n == 0) {
-            appendUtf8(out, 0xFFFD);
-            ++i;
-        } else {
-            out.append(s, i, n);
-            i += n;
-        }
-    }
-    return out;
-}
+using platform::isValidUtf8;
+using platform::utf8FromUtf16;
+using platform::utf8Lossy;
 
 // Text of a fixed field up to its first NUL.
 template <std::size_t N> std::string cString(const std::array<std::uint8_t, N>& field, std::size_t limit = N) {

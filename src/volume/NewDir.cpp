@@ -1,6 +1,7 @@
 #include "volume/NewDir.h"
 
 #include "platform/SystemLog.h"
+#include "platform/TextEncoding.h"
 
 #include <limits>
 #include <utility>
@@ -155,73 +156,11 @@ void fillChildrenDirectArrays(NewDir* folder) {
 }
 
 std::u16string utf16(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
-        auto b = static_cast<unsigned char>(s[i]);
-        char32_t cp;
-        std::size_t n;
-        if (b < 0x80) cp = b, n = 1;
-        else if ((b & 0xE0) == 0xC0) cp = b & 0x1F, n = 2;
-        else if ((b & 0xF0) == 0xE0) cp = b & 0x0F, n = 3;
-        else if ((b & 0xF8) == 0xF0) cp = b & 0x07, n = 4;
-        else cp = 0xFFFD, n = 1;
-        if (n > 1) {
-            if (i + n > s.size()) {
-                cp = 0xFFFD;
-                n = s.size() - i;
-            } else {
-                for (std::size_t k = 1; k < n; ++k) {
-                    auto c = static_cast<unsigned char>(s[i + k]);
-                    if ((c & 0xC0) != 0x80) {
-                        cp = 0xFFFD;
-                        n = k;
-                        break;
-                    }
-                    cp = (cp << 6) | (c & 0x3F);
-                }
-            }
-        }
-        i += n;
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp);
-        }
-    }
-    return out;
+    return platform::utf16FromUtf8(s);
 }
 
 std::string utf8(std::u16string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t cp = s[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD; // a lone surrogate from a damaged name
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
+    return platform::utf8FromUtf16(s);
 }
 
 } // namespace newdir
