@@ -8,7 +8,7 @@
 //   truncate -s 4G big.img; hfs_fragment_search_bench big.img
 // or on a real volume image with many fragments.
 
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "hfsplus/OrphanEntries.h"
 #include "platform/RecordingController.h"

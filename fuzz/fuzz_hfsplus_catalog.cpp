@@ -20,7 +20,7 @@
 //     $(pkg-config --cflags --libs libplist-2.0) -lsystemd -o fuzz_hfsplus_catalog
 
 #include "FuzzImage.h"
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
 #include "hfsplus/HFSPlusVolume.h"
@@ -69,11 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     HFSPlusVolume hfs(*v);
     if (hfs.initializeVIB()) {
         if (hfs.checkCatalogAndExtentsFile()) {
-            CatalogNodeSearch search(*v);
-            if (v->catTreeDepth > 1) search.enumerateLevel2IndexNodes();
-            if (v->leafNodePointerArray && (v->leafNodePointerArray->empty() || v->level2IndexNodeHasProblems))
-                search.searchForLevel2IndexNodes();
-            if (v->level2IndexNodeHasProblems) search.searchForLeafNodes();
+            CatalogNodeSearch(*v).findCatalogLeafNodes();
             if (v->firstLeafNode != 0 && v->catNodeSize != 0) CatalogReader(*v).makeTree();
         } else {
             hfs.getCatalogExtFromVIB();

@@ -56,11 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         v->advScanEntriesCanBePutIntoOrphanEntryArray = true;
         valid = hfs.checkCatalogAndExtentsFile();
         if (valid) {
-            CatalogNodeSearch search(*v);
-            if (v->catTreeDepth > 1) search.enumerateLevel2IndexNodes();
-            if (v->leafNodePointerArray && (v->leafNodePointerArray->empty() || v->level2IndexNodeHasProblems))
-                search.searchForLevel2IndexNodes();
-            if (v->level2IndexNodeHasProblems) search.searchForLeafNodes();
+            CatalogNodeSearch(*v).findCatalogLeafNodes();
             if (v->firstLeafNode != 0 && v->catNodeSize != 0) {
                 CatalogReader(*v).makeTree();
                 if (v->orphEntriesTotal > 0) {

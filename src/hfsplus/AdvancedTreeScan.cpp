@@ -1,26 +1,20 @@
 #include "hfsplus/AdvancedTreeScan.h"
 
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/OrphanEntries.h"
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "volume/Volume.h"
 
-#include <limits>
+using platform::saturatingMulAdd;
 
 namespace {
 
 void invalidateTimer() {
     if (auto* c = platform::appController()) c->invalidateTimer();
-}
-
-std::uint64_t saturatingMulAdd(std::uint64_t base, std::uint64_t a, std::uint64_t b) {
-    std::uint64_t product, sum;
-    if (__builtin_mul_overflow(a, b, &product) || __builtin_add_overflow(base, product, &sum))
-        return std::numeric_limits<std::uint64_t>::max();
-    return sum;
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 #include "hfsplus/CatalogFragmentSearch.h"
 
 #include "hfsplus/AdvancedTreeScan.h"
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassUInt32.h"
@@ -17,6 +18,8 @@
 
 using platform::ByteView;
 using platform::Dict;
+using platform::saturatingAdd;
+using platform::saturatingMul;
 
 namespace {
 
@@ -29,16 +32,6 @@ constexpr std::uint32_t kLostFoldersID = 8;
 
 // Finder's folder-view files: never worth recovering.
 constexpr std::u16string_view kDSStore = u".DS_Store";
-
-std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t product;
-    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
-}
-
-std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t sum;
-    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
-}
 
 void post(const Dict& progress) {
     if (auto* c = platform::appController()) c->updateProgress(progress);

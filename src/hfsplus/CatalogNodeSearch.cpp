@@ -29,6 +29,20 @@ bool nodeShapeIs(ByteView node, std::int8_t kind, std::uint32_t height) {
 
 } // namespace
 
+void CatalogNodeSearch::findCatalogLeafNodes(const StepRunner& runStep) {
+    const auto run = [&runStep](const std::function<void()>& step) {
+        if (runStep)
+            runStep(step);
+        else
+            step();
+    };
+    Volume& v = volume_;
+    if (v.catTreeDepth > 1) run([this] { enumerateLevel2IndexNodes(); });
+    if (v.leafNodePointerArray && (v.leafNodePointerArray->empty() || v.level2IndexNodeHasProblems))
+        run([this] { searchForLevel2IndexNodes(); });
+    if (v.level2IndexNodeHasProblems) run([this] { searchForLeafNodes(); });
+}
+
 // ---------------------------------------------------------------------------
 // Node tests
 

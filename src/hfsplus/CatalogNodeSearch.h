@@ -18,6 +18,7 @@
 #include "platform/ByteView.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,18 @@ class Volume;
 class CatalogNodeSearch {
 public:
     explicit CatalogNodeSearch(Volume& volume) noexcept : volume_(volume) {}
+
+    // Runs one step of the search; the scan thread wraps each step in a
+    // keep-awake phase, everyone else just calls it.
+    using StepRunner = std::function<void(const std::function<void()>& step)>;
+
+    // The leaf lists every catalog walk starts from, once the headers have
+    // been checked: the descent when the tree has index levels, the search
+    // for the level above the leaves when the descent gave nothing or failed,
+    // and the search for leaves themselves when that failed too. Each step
+    // that runs goes through runStep when there is one.
+    void findCatalogLeafNodes(const StepRunner& runStep = {});
+
 
     // Descent from the root through the leftmost children to the level
     // above the leaves, then along that level: leafNodePointerArray gets

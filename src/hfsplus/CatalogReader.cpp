@@ -1,10 +1,11 @@
 #include "hfsplus/CatalogReader.h"
 
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassUInt32.h"
@@ -12,9 +13,9 @@
 #include "volume/Volume.h"
 
 #include <algorithm>
-#include <limits>
 
 using platform::ByteView;
+using platform::saturatingMul;
 using platform::Dict;
 
 namespace {
@@ -23,11 +24,6 @@ constexpr std::size_t kFirstRecordOffset = 14;
 
 // Finder's folder-view files: never worth recovering.
 constexpr std::u16string_view kDSStore = u".DS_Store";
-
-std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t product;
-    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
-}
 
 // Every folder from `folder` up to the root: the running totals of a scan.
 template <class Change> void forEachAncestor(NewDir* folder, Change&& change) {

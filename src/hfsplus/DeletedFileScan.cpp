@@ -1,6 +1,6 @@
 #include "hfsplus/DeletedFileScan.h"
 
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
@@ -44,11 +44,8 @@ void DeletedFileScan::startMakingTreeDeletedFileScan() {
         v.stopPreventingSleep();
     };
     v.aborting = false;
-    CatalogNodeSearch search(v);
-    if (v.catTreeDepth > 1) phase([&] { search.enumerateLevel2IndexNodes(); });
-    if (v.leafNodePointerArray && (v.leafNodePointerArray->empty() || v.level2IndexNodeHasProblems))
-        phase([&] { search.searchForLevel2IndexNodes(); });
-    if (v.level2IndexNodeHasProblems) phase([&] { search.searchForLeafNodes(); });
+    CatalogNodeSearch(v).findCatalogLeafNodes(
+        [&phase](const std::function<void()>& step) { phase(step); });
     if (v.firstLeafNode != 0 && v.catNodeSize != 0) phase([&] { makeTreeDeletedFileScan(); });
 }
 

@@ -2,6 +2,7 @@
 
 #include "hfsplus/HFSPlusStructures.h"
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
@@ -16,7 +17,7 @@ namespace {
 constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
 
 // a + b, or nothing when the sum does not fit 64 bits.
-constexpr auto add64 = &HFSPlusDriveGeometry::checkedAdd;
+constexpr auto add64 = &platform::checkedAdd;
 
 } // namespace
 

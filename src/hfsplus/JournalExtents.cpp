@@ -3,6 +3,7 @@
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalSectorReader.h"
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/NewDir.h"
@@ -17,6 +18,7 @@
 
 using platform::ByteView;
 using platform::Dict;
+using platform::saturatingMul;
 
 namespace {
 
@@ -33,11 +35,6 @@ constexpr std::size_t kRecordRoom = 80;
 // into a huge allocation block belong to no node, and a block size read
 // from a damaged header must not decide how much memory one read takes.
 constexpr std::uint64_t kMaxNodeBytes = 1u << 16;
-
-std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t product;
-    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
-}
 
 // A sector that begins like a copy of an extents-overflow leaf node: leaf
 // kind and height, some records, and the first two records with the key

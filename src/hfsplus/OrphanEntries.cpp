@@ -1,6 +1,6 @@
 #include "hfsplus/OrphanEntries.h"
 
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "platform/AppController.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 using platform::Dict;
 
@@ -22,26 +23,12 @@ constexpr std::uint32_t kLostFoldersID = 8;
 
 // Every folder from `from` up along the parent links. The passes never let
 // those links close into a ring, but links set by other readers are not ours
-// to vouch for: a ring ends the climb (Brent's checkpoints, no memory) with a
-// log line. Answers false when it met one.
+// to vouch for: a ring ends the climb with a log line. Answers false when it
+// met one.
 template <class Fn> bool climb(NewDir* from, Fn&& fn) {
-    NewDir* checkpoint = nullptr;
-    std::size_t steps = 0;
-    std::size_t limit = 1;
-    for (NewDir* cur = from; cur;) {
-        fn(cur);
-        cur = cur->pndirPointer;
-        if (cur && cur == checkpoint) {
-            platform::logLine("Parent links of the found tree form a ring; the climb stops there");
-            return false;
-        }
-        if (++steps == limit) {
-            checkpoint = cur;
-            limit *= 2;
-            steps = 0;
-        }
-    }
-    return true;
+    if (newdir::forEachAncestor(from, std::forward<Fn>(fn))) return true;
+    platform::logLine("Parent links of the found tree form a ring; the climb stops there");
+    return false;
 }
 
 // The items of an orphan index below node, in the passes' order: a node's

@@ -1,12 +1,15 @@
 #include "media/HFSPlusDriveGeometry.h"
 
 #include "media/DMedia.h"
+#include "platform/CheckedMath.h"
 
 #include <limits>
 #include <tuple>
 #include <unordered_set>
 
 using platform::ByteView;
+using platform::checkedAdd;
+using platform::checkedMul;
 
 namespace {
 
@@ -16,18 +19,6 @@ bool extentKeyNotAbove(const HFSPlusExtentKey_& key, std::uint32_t id, std::uint
 }
 
 } // namespace
-
-std::optional<std::uint64_t> HFSPlusDriveGeometry::checkedAdd(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) return std::nullopt;
-    return sum;
-}
-
-std::optional<std::uint64_t> HFSPlusDriveGeometry::checkedMul(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t product;
-    if (__builtin_mul_overflow(a, b, &product)) return std::nullopt;
-    return product;
-}
 
 std::uint32_t HFSPlusDriveGeometry::wholeSectors(std::uint64_t bytes, std::uint32_t bytesPerSector) {
     if (bytesPerSector == 0 || bytes == 0 || bytes % bytesPerSector != 0) return 0;

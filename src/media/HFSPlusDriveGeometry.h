@@ -92,12 +92,6 @@ public:
     // is never divided by nor cuts blocks and nodes across sectors.
     static std::uint32_t wholeSectors(std::uint64_t bytes, std::uint32_t bytesPerSector);
 
-    // a + b and a x b, or nothing when the result does not fit 64 bits: the
-    // checked arithmetic of every sector number here, and of the readers
-    // that work out sectors of their own from the same untrusted fields.
-    static std::optional<std::uint64_t> checkedAdd(std::uint64_t a, std::uint64_t b);
-    static std::optional<std::uint64_t> checkedMul(std::uint64_t a, std::uint64_t b);
-
 private:
     DMedia& media_;
     std::optional<std::uint64_t> endSector_;

@@ -5,6 +5,7 @@
 #include "media/DMedia.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "media/PartitionTableStructures.h"
+#include "platform/CheckedMath.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
 #include "platform/TextEncoding.h"
@@ -29,8 +30,8 @@ constexpr std::size_t kFirstRecordSpan =
 constexpr std::size_t kHFSNameMaxLength = 27;
 
 // Sector arithmetic that never wraps: nothing when a result does not fit.
-constexpr auto add64 = &HFSPlusDriveGeometry::checkedAdd;
-constexpr auto mul64 = &HFSPlusDriveGeometry::checkedMul;
+constexpr auto add64 = &platform::checkedAdd;
+constexpr auto mul64 = &platform::checkedMul;
 
 using platform::isValidUtf8;
 using platform::utf8FromUtf16;

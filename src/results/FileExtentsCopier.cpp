@@ -1,5 +1,6 @@
 #include "results/FileExtentsCopier.h"
 
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "volume/NewDir.h"
 
@@ -13,18 +14,6 @@ namespace {
 
 // A run reads up to this many allocation blocks at once.
 constexpr std::uint64_t kBlocksPerRun = 8;
-
-std::optional<std::uint64_t> add(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t r;
-    if (__builtin_add_overflow(a, b, &r)) return std::nullopt;
-    return r;
-}
-
-std::optional<std::uint64_t> mul(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t r;
-    if (__builtin_mul_overflow(a, b, &r)) return std::nullopt;
-    return r;
-}
 
 // Writes all of it, across interrupted and partial writes.
 bool writeAll(int fd, const std::uint8_t* data, std::size_t length) {
@@ -57,7 +46,7 @@ FileExtentsCopier::Result FileExtentsCopier::readAndWrite(std::uint64_t sector,
     if (written_ >= fileSize_) return Result::Done;
     if (abortSaving_.load()) return Result::Aborted;
     const std::uint64_t sectors = unitSectors * count; // at most 8 x 255
-    const auto end = add(sector, sectors);
+    const auto end = platform::checkedAdd(sector, sectors);
     if (!end || sector < (geometry_.sectorAddressed ? 0 : geometry_.volumeStart) ||
         (geometry_.volumeEnd != 0 && *end > geometry_.volumeEnd)) {
         platform::logFormat("Sectors %llu to %llu lie outside the volume; they are not read",
@@ -127,11 +116,11 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
             continue;
         }
 
-        const auto base = add(geometry_.volumeStart, node->dataStartSector);
+        const auto base = platform::checkedAdd(geometry_.volumeStart, node->dataStartSector);
         auto sectorOfBlock = [&](std::uint64_t b) -> std::optional<std::uint64_t> {
-            const auto block = add(extent.startBlock, b);
-            const auto offset = block ? mul(*block, unitSectors) : std::nullopt;
-            return base && offset ? add(*base, *offset) : std::nullopt;
+            const auto block = platform::checkedAdd(extent.startBlock, b);
+            const auto offset = block ? platform::checkedMul(*block, unitSectors) : std::nullopt;
+            return base && offset ? platform::checkedAdd(*base, *offset) : std::nullopt;
         };
         auto run = [&](std::uint64_t b, std::uint64_t blocks) {
             const auto sector = sectorOfBlock(b);

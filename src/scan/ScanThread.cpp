@@ -164,11 +164,8 @@ void ScanThread::hfsTreeRecovery() {
         v.advScanEntriesCanBePutIntoOrphanEntryArray = true;
         phase([&] { valid = hfs.checkCatalogAndExtentsFile(); });
         if (valid) {
-            CatalogNodeSearch search(v);
-            if (v.catTreeDepth > 1) phase([&] { search.enumerateLevel2IndexNodes(); });
-            if (v.leafNodePointerArray && (v.leafNodePointerArray->empty() || v.level2IndexNodeHasProblems))
-                phase([&] { search.searchForLevel2IndexNodes(); });
-            if (v.level2IndexNodeHasProblems) phase([&] { search.searchForLeafNodes(); });
+            CatalogNodeSearch(v).findCatalogLeafNodes(
+                [this](const std::function<void()>& step) { phase(step); });
             if (v.firstLeafNode != 0 && v.catNodeSize != 0) {
                 phase([&] { CatalogReader(v).makeTree(); });
                 if (v.orphEntriesTotal > 0) {

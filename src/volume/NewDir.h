@@ -7,6 +7,7 @@
 // vectors, so appends are constant time and keep the order in which the scan
 // found the entries.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -140,5 +141,28 @@ void fillChildrenDirectArrays(NewDir* folder);
 // UTF-8 <-> UTF-16 at the edges (names are shown and written as UTF-8).
 std::u16string utf16(std::string_view utf8);
 std::string utf8(std::u16string_view utf16);
+
+// Applies fn to the node and to every folder above it along the parent
+// links, up to the root. The links come from the readers; a damaged medium
+// could close them into a ring, so the walk stops when it comes back to a
+// node it has been at (Brent's checkpoints: no memory, at most about twice
+// the ring's length of extra steps). False when it met a ring; the caller
+// says in the log what that leaves undone.
+template <class Fn> bool forEachAncestor(NewDir* from, Fn&& fn) {
+    NewDir* checkpoint = nullptr;
+    std::size_t steps = 0;
+    std::size_t limit = 1;
+    for (NewDir* cur = from; cur;) {
+        fn(cur);
+        cur = cur->pndirPointer;
+        if (cur && cur == checkpoint) return false;
+        if (++steps == limit) {
+            checkpoint = cur;
+            limit *= 2;
+            steps = 0;
+        }
+    }
+    return true;
+}
 
 } // namespace newdir

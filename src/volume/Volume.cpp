@@ -1,6 +1,6 @@
 #include "volume/Volume.h"
 
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "media/Sleep.h"
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
@@ -33,28 +33,11 @@ platform::Value shown(const std::string& s) {
     return s.empty() ? platform::Value() : platform::Value(s);
 }
 
-// Applies fn to the node and to every folder above it along the parent
-// links, up to the root. The links come from the readers; a damaged medium
-// could close them into a ring, so the walk stops when it comes back to a
-// node it has been at (Brent's checkpoints: no memory, at most about twice
-// the ring's length of extra steps).
+// Applies fn to the node and to every folder above it, up to the root; a
+// ring in the parent links ends the walk with a log line.
 template <class Fn> void forEachAncestor(NewDir* from, Fn fn) {
-    NewDir* checkpoint = nullptr;
-    std::size_t steps = 0;
-    std::size_t limit = 1;
-    for (NewDir* cur = from; cur;) {
-        fn(cur);
-        cur = cur->pndirPointer;
-        if (cur && cur == checkpoint) {
-            platform::logLine("Parent links of the found tree form a ring; totals above it left as they are");
-            return;
-        }
-        if (++steps == limit) {
-            checkpoint = cur;
-            limit *= 2;
-            steps = 0;
-        }
-    }
+    if (!newdir::forEachAncestor(from, fn))
+        platform::logLine("Parent links of the found tree form a ring; totals above it left as they are");
 }
 
 // Running totals to take off a folder and everything above it.

@@ -6,7 +6,7 @@
 // passes are also driven directly on parked nodes made in memory.
 
 #include "hfsplus/AdvancedTreeScan.h"
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/OrphanEntries.h"

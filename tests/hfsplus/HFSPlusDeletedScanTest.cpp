@@ -9,7 +9,7 @@
 // a journal outside the volume, looping links, hostile records) must end
 // promptly with whatever can be recovered.
 
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/DeletedFileScan.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"

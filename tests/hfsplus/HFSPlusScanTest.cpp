@@ -6,7 +6,7 @@
 // (broken leaf chains, a damaged index, nonsensical geometry, truncation,
 // random bytes in catalog nodes) must still give the tree or end cleanly.
 
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
 #include "hfsplus/HFSPlusStructures.h"
@@ -208,11 +208,7 @@ Outcome runNormalScan(Volume& v) {
         hfs.getCatalogExtFromVIB();
         return o;
     }
-    CatalogNodeSearch search(v);
-    if (v.catTreeDepth > 1) search.enumerateLevel2IndexNodes();
-    if (v.leafNodePointerArray && (v.leafNodePointerArray->empty() || v.level2IndexNodeHasProblems))
-        search.searchForLevel2IndexNodes();
-    if (v.level2IndexNodeHasProblems) search.searchForLeafNodes();
+    CatalogNodeSearch(v).findCatalogLeafNodes();
     if (v.firstLeafNode != 0 && v.catNodeSize != 0) {
         CatalogReader(v).makeTree();
         o.treeBuilt = true;

@@ -296,12 +296,7 @@ public:
         v->resetSigArraysAndBtreesAndOthers();
         HFSPlusVolume hfs(*v);
         if (!hfs.initializeVIB() || !hfs.checkCatalogAndExtentsFile()) return nullptr;
-        CatalogNodeSearch search(*v);
-        if (v->catTreeDepth > 1) search.enumerateLevel2IndexNodes();
-        if (v->leafNodePointerArray &&
-            (v->leafNodePointerArray->empty() || v->level2IndexNodeHasProblems))
-            search.searchForLevel2IndexNodes();
-        if (v->level2IndexNodeHasProblems) search.searchForLeafNodes();
+        CatalogNodeSearch(*v).findCatalogLeafNodes();
         if (v->firstLeafNode == 0 || v->catNodeSize == 0) return nullptr;
         CatalogReader(*v).makeTree();
         return v;

@@ -1,4 +1,4 @@
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "media/Sleep.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"

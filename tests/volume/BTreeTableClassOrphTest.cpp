@@ -1,4 +1,4 @@
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 
 #include <gtest/gtest.h>
 

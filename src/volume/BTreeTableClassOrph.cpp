@@ -1,4 +1,4 @@
-#include "hfsplus/BTreeTableClassOrph.h"
+#include "volume/BTreeTableClassOrph.h"
 
 // The algorithm is compiled once here for the orphan index.
 template class BTreeNode<NodeTypeOrph, ItemTypeOrph>;
