@@ -27,7 +27,7 @@ PermissionPanel::PermissionPanel(QWidget* parent) : QDialog(parent) {
     add("textStep2", tr("2. Or add yourself to the group that may read disks, then log in again:\n"
                         "    sudo usermod -aG disk $USER"),
         "value");
-    add("textStep3", tr("3. For a disk image, attach it read-only first:\n    sudo losetup -frP --show image.img"),
+    add("textStep3", tr("3. For a disk image, attach it first (the program only reads it):\n    sudo losetup -fP --show image.img"),
         "value");
     add("sipFooterText1", tr("Make a note of the steps for your reference."), "caption");
     add("sipFooterEmail", tr("The manual (Help menu) explains each step."), "caption");
