@@ -4,6 +4,7 @@
 
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "volume/NewDir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -13,6 +14,20 @@
 #include <functional>
 #include <memory>
 #include <thread>
+
+// A node of a test tree, attached under parent with its running counts.
+inline NewDir* addNode(NewDir* parent, const char16_t* name, std::uint16_t kind, std::uint64_t size,
+                bool deleted) {
+    NewDir* n = newdir::allocate();
+    n->fileType = kind;
+    n->fileSize = size;
+    n->fileCount = kind == NewDir::File ? 1 : 0;
+    n->deleted = deleted ? 1 : 0;
+    n->pndirPointer = parent;
+    newdir::setFileName(n, name);
+    newdir::appendChild(parent, n);
+    return n;
+}
 
 // The delegate and its window, set up as the program sets them up.
 struct ProgramUnderTest {

@@ -1,3 +1,4 @@
+#include "AppTestSupport.h"
 #include "results/qt/ResultOutlineModel.h"
 
 #include "platform/RecordingController.h"
@@ -23,19 +24,6 @@ using Toggle = TreeArrangement::Toggle;
 namespace fs = std::filesystem;
 
 namespace {
-
-NewDir* addNode(NewDir* parent, const char16_t* name, std::uint16_t kind, std::uint64_t size,
-                bool deleted) {
-    NewDir* n = newdir::allocate();
-    n->fileType = kind;
-    n->fileSize = size;
-    n->fileCount = kind == NewDir::File ? 1 : 0;
-    n->deleted = deleted ? 1 : 0;
-    n->pndirPointer = parent;
-    newdir::setFileName(n, name);
-    newdir::appendChild(parent, n);
-    return n;
-}
 
 // A tree with deleted entries, cleaned up as a scan leaves it.
 std::shared_ptr<Volume> builtVolume() {

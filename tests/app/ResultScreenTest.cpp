@@ -85,18 +85,6 @@ struct ScannedProgram {
     }
 };
 
-NewDir* addNode(NewDir* parent, const char16_t* name, std::uint16_t kind, std::uint64_t size,
-                bool deleted) {
-    NewDir* n = newdir::allocate();
-    n->fileType = kind;
-    n->fileSize = size;
-    n->deleted = deleted ? 1 : 0;
-    n->pndirPointer = parent;
-    newdir::setFileName(n, name);
-    newdir::appendChild(parent, n);
-    return n;
-}
-
 // A small finished tree with deleted entries, as a scan hands it over.
 std::shared_ptr<Volume> builtVolume() {
     auto v = std::make_shared<Volume>();
