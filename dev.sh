@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the project needs from Debian's packages, builds, and then
-# runs the program ("run") or the tests ("test", "test-sanitize").
+# runs the program ("run") or the tests ("test", "test-sanitize"), or checks
+# that every source is formatted as .clang-format says ("check-format").
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(
-  cmake ninja-build g++ clang pkg-config
+  cmake ninja-build g++ clang clang-format pkg-config
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev
   libplist-dev libplist++-dev libplist-utils libblkid-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -26,8 +27,8 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-build() { # build-dir build-type
-  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE="$2" >/dev/null
+build() { # build-dir build-type [cmake options]
+  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE="$2" "${@:3}" >/dev/null
   cmake --build "$1" --parallel
 }
 
@@ -47,12 +48,16 @@ case "${1:-}" in
     ;;
   test-sanitize)
     install_packages
-    build build-sanitize Sanitize
+    build build-sanitize Sanitize -DDRENTIC_CHECK_LAYERS=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       QT_QPA_PLATFORM=offscreen ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
     ;;
+  check-format)
+    install_packages
+    git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+    ;;
   *)
-    echo "usage: $0 run [args] | test | test-sanitize" >&2
+    echo "usage: $0 run [args] | test | test-sanitize | check-format" >&2
     exit 2
     ;;
 esac

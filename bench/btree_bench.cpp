@@ -5,9 +5,8 @@
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassUInt32.h"
 
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <cstdint>
 #include <memory>
 #include <numeric>
@@ -21,7 +20,8 @@ constexpr std::size_t kKeys = 1'000'000;
 std::vector<std::uint64_t> randomKeys(std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     std::vector<std::uint64_t> keys(kKeys);
-    for (auto& k : keys) k = rng();
+    for (auto& k : keys)
+        k = rng();
     return keys;
 }
 
@@ -32,7 +32,8 @@ std::vector<std::uint64_t> ascendingKeys() {
 }
 
 void insertAll(BTreeTableClassUInt32& tree, const std::vector<std::uint64_t>& keys) {
-    for (std::uint64_t k : keys) tree.insert(std::make_unique<ItemTypeUInt32>(k));
+    for (std::uint64_t k : keys)
+        tree.insert(std::make_unique<ItemTypeUInt32>(k));
 }
 
 void BM_InsertRandomUInt32(benchmark::State& state) {
@@ -82,7 +83,8 @@ void BM_LookupHitUInt32(benchmark::State& state) {
     insertAll(tree, keys);
     std::shuffle(keys.begin(), keys.end(), std::mt19937_64(4));
     for (auto _ : state) {
-        for (std::uint64_t k : keys) benchmark::DoNotOptimize(tree.retrieveKeyField(k));
+        for (std::uint64_t k : keys)
+            benchmark::DoNotOptimize(tree.retrieveKeyField(k));
     }
     state.SetItemsProcessed(state.iterations() * kKeys);
 }
@@ -93,7 +95,8 @@ void BM_LookupMissUInt32(benchmark::State& state) {
     insertAll(tree, randomKeys(5));
     const auto probes = randomKeys(6); // 2^-44 chance of any hit
     for (auto _ : state) {
-        for (std::uint64_t k : probes) benchmark::DoNotOptimize(tree.retrieveKeyField(k));
+        for (std::uint64_t k : probes)
+            benchmark::DoNotOptimize(tree.retrieveKeyField(k));
     }
     state.SetItemsProcessed(state.iterations() * kKeys);
 }
@@ -102,11 +105,14 @@ BENCHMARK(BM_LookupMissUInt32)->Unit(benchmark::kMillisecond);
 void BM_InsertAndLookupNodeIndex(benchmark::State& state) {
     std::vector<std::uint32_t> ids(kKeys);
     std::mt19937 rng(7);
-    for (auto& id : ids) id = rng();
+    for (auto& id : ids)
+        id = rng();
     for (auto _ : state) {
         BTreeTableClass tree;
-        for (std::uint32_t id : ids) tree.insert(std::make_unique<ItemType>(id, nullptr));
-        for (std::uint32_t id : ids) benchmark::DoNotOptimize(tree.retrieveKeyField(id));
+        for (std::uint32_t id : ids)
+            tree.insert(std::make_unique<ItemType>(id, nullptr));
+        for (std::uint32_t id : ids)
+            benchmark::DoNotOptimize(tree.retrieveKeyField(id));
     }
     state.SetItemsProcessed(state.iterations() * kKeys * 2);
 }

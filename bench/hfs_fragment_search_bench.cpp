@@ -8,11 +8,11 @@
 //   truncate -s 4G big.img; hfs_fragment_search_bench big.img
 // or on a real volume image with many fragments.
 
-#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "hfsplus/OrphanEntries.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/Volume.h"
 
 #include <chrono>
@@ -26,7 +26,9 @@
 
 namespace {
 
-double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // What reading the image costs by itself: 4 MiB reads front to back.
 double plainRead(const std::string& image, std::uint64_t offset, std::uint64_t bytes) {
@@ -63,17 +65,17 @@ int main(int argc, char** argv) {
     controller.setDriveDictArray(platform::Array{platform::Dict{{"Path", image}}});
     platform::setAppController(&controller);
 
-    auto v = Volume::initWithDictionary(platform::Dict{{"Path", image},
-                                                       {"Preferred Block Size", 512},
-                                                       {"Volume Start", static_cast<unsigned long long>(start)},
-                                                       {"Volume Size In Sectors",
-                                                        static_cast<unsigned long long>(sectors - start)},
-                                                       {"Volume Scan Type", 0},
-                                                       {"Content", "Apple_HFS"},
-                                                       {"Volume Name", "bench"},
-                                                       {"device model", "-"},
-                                                       {"device serial", "-"},
-                                                       {"device revision", "-"}});
+    auto v = Volume::initWithDictionary(
+        platform::Dict{{"Path", image},
+                       {"Preferred Block Size", 512},
+                       {"Volume Start", static_cast<unsigned long long>(start)},
+                       {"Volume Size In Sectors", static_cast<unsigned long long>(sectors - start)},
+                       {"Volume Scan Type", 0},
+                       {"Content", "Apple_HFS"},
+                       {"Volume Name", "bench"},
+                       {"device model", "-"},
+                       {"device serial", "-"},
+                       {"device revision", "-"}});
     if (!v) return 2;
     v->resetSigArraysAndBtreesAndOthers();
     v->setBlockSize(8);

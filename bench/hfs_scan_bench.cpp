@@ -61,9 +61,10 @@ int main(int argc, char** argv) {
     // fls first, so both read from the page cache alike.
     runFls(image, start);
 
-    platform::Dict d{{"Path", image},         {"Preferred Block Size", 512}, {"Volume Start", start},
-                     {"Volume Size In Sectors", sectors - start}, {"Volume Scan Type", 0},
-                     {"Content", "Apple_HFS"}, {"Volume Name", "bench"},     {"device model", "-"},
+    platform::Dict d{{"Path", image},          {"Preferred Block Size", 512},
+                     {"Volume Start", start},  {"Volume Size In Sectors", sectors - start},
+                     {"Volume Scan Type", 0},  {"Content", "Apple_HFS"},
+                     {"Volume Name", "bench"}, {"device model", "-"},
                      {"device serial", "-"},   {"device revision", "-"}};
     auto volume = Volume::initWithDictionary(d);
     auto t0 = std::chrono::steady_clock::now();

@@ -35,7 +35,8 @@ void prepareImage() {
     }
     int fd = ::open(gImage.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<std::uint8_t> buf(8 << 20);
-    for (std::size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<std::uint8_t>(i * 31 + (i >> 12));
+    for (std::size_t i = 0; i < buf.size(); ++i)
+        buf[i] = static_cast<std::uint8_t>(i * 31 + (i >> 12));
     for (std::uint64_t off = 0; off < want; off += buf.size()) {
         if (::write(fd, buf.data(), buf.size()) != static_cast<ssize_t>(buf.size())) std::abort();
     }

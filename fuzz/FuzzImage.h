@@ -90,16 +90,11 @@ public:
     // The drive-list row of a volume found on a disk, as the HFS+ scan
     // targets open it: the image's first `sectors` 512-byte sectors.
     platform::Dict foundVolume(std::uint64_t sectors) const {
-        return platform::Dict{{"Path", path_},
-                              {"Preferred Block Size", 512},
-                              {"Volume Start", 0},
-                              {"Volume Size In Sectors", sectors},
-                              {"Volume Scan Type", 0},
-                              {"Content", "Apple_HFS"},
-                              {"Volume Name", "fuzz"},
-                              {"device model", "-"},
-                              {"device serial", "-"},
-                              {"device revision", "-"}};
+        return platform::Dict{{"Path", path_},         {"Preferred Block Size", 512},
+                              {"Volume Start", 0},     {"Volume Size In Sectors", sectors},
+                              {"Volume Scan Type", 0}, {"Content", "Apple_HFS"},
+                              {"Volume Name", "fuzz"}, {"device model", "-"},
+                              {"device serial", "-"},  {"device revision", "-"}};
     }
 
 private:

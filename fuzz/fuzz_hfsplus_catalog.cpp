@@ -20,10 +20,10 @@
 //     $(pkg-config --cflags --libs libplist-2.0) -lsystemd -o fuzz_hfsplus_catalog
 
 #include "FuzzImage.h"
-#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
 #include "hfsplus/HFSPlusVolume.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
@@ -49,7 +49,8 @@ void freeParkedOrphans(Volume& v) {
     while (!pending.empty()) {
         NodeTypeOrph* node = pending.back();
         pending.pop_back();
-        for (std::int32_t i = 0; i < node->count(); ++i) newdir::freeNDir(node->key(i)->dir());
+        for (std::int32_t i = 0; i < node->count(); ++i)
+            newdir::freeNDir(node->key(i)->dir());
         for (std::int32_t i = 0; i <= node->count(); ++i)
             if (node->branch(i) != BTreeTableClassOrph::noNode()) pending.push_back(node->branch(i));
     }

@@ -68,8 +68,8 @@ struct Image {
     // Node 0 of a B-tree file: the header node with its header record.
     void headerNode(std::size_t at, std::uint16_t depth, std::uint32_t root, std::uint32_t firstLeaf,
                     std::uint16_t nodeSize, std::uint32_t totalNodes) {
-        u8(at + 8, 1);     // kind: header
-        u16(at + 10, 3);   // records
+        u8(at + 8, 1);   // kind: header
+        u16(at + 10, 3); // records
         u16(at + 14, depth);
         u32(at + 16, root);
         u32(at + 20, firstLeaf ? 2 : 0); // leaf records
@@ -114,8 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Clear what the last input wrote: the catalog, the info block, the journal.
     const std::size_t from = h.written ? std::size_t{kCatalogStart} * kBlock : 0;
     const std::size_t to = h.written ? std::size_t{kJournalStart + kJournalBlocks} * kBlock : img.bytes.size();
-    std::fill(img.bytes.begin() + static_cast<std::ptrdiff_t>(from), img.bytes.begin() + static_cast<std::ptrdiff_t>(to),
-              0);
+    std::fill(img.bytes.begin() + static_cast<std::ptrdiff_t>(from),
+              img.bytes.begin() + static_cast<std::ptrdiff_t>(to), 0);
     const std::size_t vh = 1024;
     img.u16(vh, 0x482B);
     img.u16(vh + 2, 4);

@@ -2,7 +2,7 @@
 // start of the input and at an offset the input itself picks, the way the
 // readers hand them records found at offsets taken from a damaged node.
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 #include "platform/ByteView.h"
 
 #include <cstddef>
@@ -28,8 +28,8 @@ void checkName(const HFSUniStr255_& name, std::size_t bytesAfterLength) {
 void decodeAll(platform::ByteView v) {
     (void)convertMDB(v);
     const VolumeInformationBlock vib = convertVIB(v);
-    for (const auto* f : {&vib.allocationFile, &vib.extentsFile, &vib.catalogFile, &vib.attributesFile,
-                          &vib.startupFile})
+    for (const auto* f :
+         {&vib.allocationFile, &vib.extentsFile, &vib.catalogFile, &vib.attributesFile, &vib.startupFile})
         checkExtentRule(f->extents);
     checkExtentRule(convertHPlusForkData(v).extents);
     checkExtentRule(convertHPlusExtRec(v));

@@ -35,7 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // rest follows a header whose size covers it, in synchsafe form.
         const std::uint8_t major = static_cast<std::uint8_t>(2 + data[0] % 3);
         const std::uint32_t body = static_cast<std::uint32_t>(std::min<std::size_t>(size - 2, 0x0FFFFFFF));
-        std::vector<std::uint8_t> tagged = {'I', 'D', '3', major, 0, data[1],
+        std::vector<std::uint8_t> tagged = {'I',
+                                            'D',
+                                            '3',
+                                            major,
+                                            0,
+                                            data[1],
                                             static_cast<std::uint8_t>((body >> 21) & 0x7F),
                                             static_cast<std::uint8_t>((body >> 14) & 0x7F),
                                             static_cast<std::uint8_t>((body >> 7) & 0x7F),
@@ -45,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (size >= 4) {
-        const std::uint32_t v = (static_cast<std::uint32_t>(data[0]) << 24) | (static_cast<std::uint32_t>(data[1]) << 16) |
+        const std::uint32_t v = (static_cast<std::uint32_t>(data[0]) << 24) |
+                                (static_cast<std::uint32_t>(data[1]) << 16) |
                                 (static_cast<std::uint32_t>(data[2]) << 8) | data[3];
         if (ID3Tag::mp3BitShredder(v) > 0x0FFFFFFFu) std::abort();
     }

@@ -80,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Whatever was read must archive again (unless it holds text the
         // format cannot carry) and what we write we must be able to read.
         if (auto again = KeyedArchiver::archivedDataWithRootObject(*value)) {
-            if (!KeyedUnarchiver::unarchiveObjectWithData(*again, &error, fuzzClasses()))
-                __builtin_trap();
+            if (!KeyedUnarchiver::unarchiveObjectWithData(*again, &error, fuzzClasses())) __builtin_trap();
         }
     }
     return 0;

@@ -18,8 +18,8 @@
 // Build: see run-all.sh (the fuzz build of the whole tree).
 
 #include "FuzzImage.h"
+#include "hfsplus/LostVolumeSearch.h"
 #include "media/DMedia.h"
-#include "media/LostVolumeSearch.h"
 #include "platform/RecordingController.h"
 
 #include <cstddef>

@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const platform::Value& v : volumes) {
         const platform::Dict& d = v.dictValue();
         if (d.get("Content").stringValue() != "Apple_HFS" || !d.contains("Volume Start") ||
-            !d.contains("Volume Size In Sectors") || !d.get("Volume Name").isString() || d.get("Path").stringValue() != img.path())
+            !d.contains("Volume Size In Sectors") || !d.get("Volume Name").isString() ||
+            d.get("Path").stringValue() != img.path())
             std::abort();
     }
     return 0;

@@ -49,7 +49,9 @@ bool parseNumber(const std::string& s, std::uint64_t& out) {
     return true;
 }
 
-const char* yesNo(bool b) { return b ? "YES" : "NO"; }
+const char* yesNo(bool b) {
+    return b ? "YES" : "NO";
+}
 
 } // namespace
 
@@ -63,8 +65,8 @@ int contentCommand(const std::vector<std::string>& args) {
         const std::string& option = args[i];
         const std::string& value = args[++i];
         if (option == "--start" && parseNumber(value, start)) continue;
-        if (option == "--sector-size" && parseNumber(value, sectorSize) && sectorSize >= 512 &&
-            sectorSize <= 65536 && (sectorSize & (sectorSize - 1)) == 0)
+        if (option == "--sector-size" && parseNumber(value, sectorSize) && sectorSize >= 512 && sectorSize <= 65536 &&
+            (sectorSize & (sectorSize - 1)) == 0)
             continue;
         return contentUsage();
     }
@@ -81,7 +83,8 @@ int contentCommand(const std::vector<std::string>& args) {
     std::cout << "fatFileSystemDetermination\t" << detection.fatFileSystemDetermination(volume) << '\n';
     std::cout << "checkForJournal";
     if (auto journal = detection.checkForJournal(volume)) {
-        for (const auto& [key, value] : *journal) std::cout << '\t' << key << '=' << value.description();
+        for (const auto& [key, value] : *journal)
+            std::cout << '\t' << key << '=' << value.description();
     } else {
         std::cout << "\tnil";
     }

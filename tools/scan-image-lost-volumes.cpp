@@ -23,8 +23,8 @@
 // usage error or an image that cannot be opened. Alerts go to standard error.
 
 #include "ScanImageCommands.h"
+#include "hfsplus/LostVolumeSearch.h"
 #include "media/DMedia.h"
-#include "media/LostVolumeSearch.h"
 #include "platform/RecordingController.h"
 
 #include <cerrno>
@@ -124,9 +124,8 @@ int lostVolumesCommand(const std::vector<std::string>& args) {
         const std::string name = v.contains("Volume Name") ? field(v.get("Volume Name").stringValue()) : "-";
         std::cout << "volume\t" << v.get("Volume Start").uint64Value() << '\t'
                   << v.get("Volume Size In Sectors").uint64Value() << '\t'
-                  << v.get("WhetherAlternateSector").uint64Value() << '\t'
-                  << v.get("Volume Validity").uint64Value() << '\t' << field(v.get("Content").stringValue()) << '\t'
-                  << name << '\n';
+                  << v.get("WhetherAlternateSector").uint64Value() << '\t' << v.get("Volume Validity").uint64Value()
+                  << '\t' << field(v.get("Content").stringValue()) << '\t' << name << '\n';
     }
     return completed ? 0 : 1;
 }

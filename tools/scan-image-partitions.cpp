@@ -50,11 +50,20 @@ std::string escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -67,8 +76,10 @@ int partitionsCommand(const std::vector<std::string>& args) {
     const std::string image = args[0];
     std::uint32_t sectorSize = 512;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--sector-size" && i + 1 < args.size() && parseSectorSize(args[i + 1], sectorSize)) ++i;
-        else return partitionsUsage();
+        if (args[i] == "--sector-size" && i + 1 < args.size() && parseSectorSize(args[i + 1], sectorSize))
+            ++i;
+        else
+            return partitionsUsage();
     }
     struct stat st {};
     if (::stat(image.c_str(), &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))) {
@@ -76,11 +87,11 @@ int partitionsCommand(const std::vector<std::string>& args) {
         return 2;
     }
     auto drive = DMedia::initWithDictionary(platform::Dict{{"Path", image},
-                                                          {"Preferred Block Size", sectorSize},
-                                                          {"Size", static_cast<unsigned long long>(st.st_size)},
-                                                          {"device model", "-"},
-                                                          {"device serial", "-"},
-                                                          {"device revision", "-"}});
+                                                           {"Preferred Block Size", sectorSize},
+                                                           {"Size", static_cast<unsigned long long>(st.st_size)},
+                                                           {"device model", "-"},
+                                                           {"device serial", "-"},
+                                                           {"device revision", "-"}});
     if (!drive) return 2;
     // The image is the drive being read: it counts as present, so a read
     // error is reported instead of ending the tool as a vanished drive would.

@@ -52,8 +52,7 @@ void markSubtree(NewDir* top) {
 // the folders above each; the number of nodes the path named.
 std::size_t markPath(NewDir* root, const std::string& prefix) {
     std::size_t found = 0;
-    std::vector<std::pair<NewDir*, std::string>> pending{
-        {root, newdir::utf8(newdir::fileName(root))}};
+    std::vector<std::pair<NewDir*, std::string>> pending{{root, newdir::utf8(newdir::fileName(root))}};
     while (!pending.empty()) {
         auto [n, path] = pending.back();
         pending.pop_back();
@@ -119,8 +118,7 @@ int saveCommand(const std::vector<std::string>& args) {
     for (std::size_t i = alertsBefore; i < alerts.size(); ++i) {
         const bool last = started && i + 1 == alerts.size();
         std::FILE* out = last ? stdout : stderr;
-        std::fprintf(out, last ? "%s\n%s\n" : "alert: %s: %s\n", alerts[i].title.c_str(),
-                     alerts[i].message.c_str());
+        std::fprintf(out, last ? "%s\n%s\n" : "alert: %s: %s\n", alerts[i].title.c_str(), alerts[i].message.c_str());
     }
     if (!started) return finish(1);
     const bool clean = saving->savingErrors() == 0 && !saving->abortSaving();

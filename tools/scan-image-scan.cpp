@@ -43,14 +43,12 @@ bool parseScanImageOption(const std::string& a, const char* value, ScanImageOpti
     std::uint64_t n = 0;
     if (a == "--start" && parseNumber(value, n))
         o.start = n;
-    else if (a == "--sector-size" && parseNumber(value, n) && n >= 512 && n <= 65536 &&
-             (n & (n - 1)) == 0)
+    else if (a == "--sector-size" && parseNumber(value, n) && n >= 512 && n <= 65536 && (n & (n - 1)) == 0)
         o.sectorSize = static_cast<std::uint32_t>(n);
     else if (a == "--content")
         o.content = value;
-    else if (a == "--mode" &&
-             (std::strcmp(value, "normal") == 0 || std::strcmp(value, "advanced") == 0 ||
-              std::strcmp(value, "deleted") == 0))
+    else if (a == "--mode" && (std::strcmp(value, "normal") == 0 || std::strcmp(value, "advanced") == 0 ||
+                               std::strcmp(value, "deleted") == 0))
         o.mode = value;
     else
         return false;
@@ -70,12 +68,11 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         std::fprintf(stderr, "scan-image: start sector beyond the image\n");
         return out;
     }
-    out.row = platform::Dict{
-        {"Path", o.image},         {"Preferred Block Size", o.sectorSize},
-        {"Volume Start", o.start}, {"Volume Size In Sectors", imageSectors - o.start},
-        {"Volume Scan Type", 0},   {"Content", content},
-        {"Volume Name", o.image},  {"device model", "-"},
-        {"device serial", "-"},    {"device revision", "-"}};
+    out.row = platform::Dict{{"Path", o.image},         {"Preferred Block Size", o.sectorSize},
+                             {"Volume Start", o.start}, {"Volume Size In Sectors", imageSectors - o.start},
+                             {"Volume Scan Type", 0},   {"Content", content},
+                             {"Volume Name", o.image},  {"device model", "-"},
+                             {"device serial", "-"},    {"device revision", "-"}};
     out.volume = Volume::initWithDictionary(out.row);
     if (!out.volume) {
         std::fprintf(stderr, "scan-image: the image cannot be read as a volume\n");

@@ -26,14 +26,13 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]\n"
-                 "                             [--mode normal|advanced|deleted]\n"
-                 "       scan-image partitions IMAGE\n"
-                 "       scan-image content IMAGE\n"
-                 "       scan-image lost-volumes IMAGE\n"
-                 "       scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] [--only PATH-PREFIX]\n"
-                 "                             [--mode normal|advanced|deleted]\n");
+    std::fprintf(stderr, "usage: scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]\n"
+                         "                             [--mode normal|advanced|deleted]\n"
+                         "       scan-image partitions IMAGE\n"
+                         "       scan-image content IMAGE\n"
+                         "       scan-image lost-volumes IMAGE\n"
+                         "       scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] [--only PATH-PREFIX]\n"
+                         "                             [--mode normal|advanced|deleted]\n");
     return 2;
 }
 
@@ -72,9 +71,11 @@ void printTree(const Volume& v) {
             line += std::to_string(base + std::uint64_t(e.startBlock) * spb) + '+' +
                     std::to_string(std::uint64_t(e.blockCount) * spb);
         };
-        for (const ExtP& e : n->extents) addExtent(e);
+        for (const ExtP& e : n->extents)
+            addExtent(e);
         for (const ExtCompP& g : n->extentGroups)
-            for (const ExtP& e : g.extents) addExtent(e);
+            for (const ExtP& e : g.extents)
+                addExtent(e);
         std::cout << line << '\n';
         for (auto it = n->childList.rbegin(); it != n->childList.rend(); ++it)
             if (*it) pending.push_back(*it);

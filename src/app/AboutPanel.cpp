@@ -22,8 +22,8 @@ AboutPanel::AboutPanel(const QString& version, QWidget* parent) : QDialog(parent
     auto* name = WizardScreen::makeLabel(QString(), tr("Drentic Deleted File Recovery"), "screenTitle", this);
     name->setAlignment(Qt::AlignCenter);
     layout->addWidget(name);
-    auto* versionLabel =
-        WizardScreen::makeLabel(QStringLiteral("textFieldAboutVersion"), tr("Version %1").arg(version), "caption", this);
+    auto* versionLabel = WizardScreen::makeLabel(QStringLiteral("textFieldAboutVersion"), tr("Version %1").arg(version),
+                                                 "caption", this);
     versionLabel->setAlignment(Qt::AlignCenter);
     layout->addWidget(versionLabel);
     auto* text = WizardScreen::makeLabel(

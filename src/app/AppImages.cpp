@@ -6,8 +6,7 @@
 #include <QHash>
 
 QString AppImages::pathFor(const QString& name) {
-    return QString::fromStdString(platform::resourcePath("images")) + QLatin1Char('/') + name +
-           QStringLiteral(".png");
+    return QString::fromStdString(platform::resourcePath("images")) + QLatin1Char('/') + name + QStringLiteral(".png");
 }
 
 QPixmap AppImages::imageNamed(const QString& name) {

@@ -28,7 +28,7 @@ QPixmap paint(DriveIcon::Kind kind, int size) {
     switch (kind) {
     case Kind::UsbStick: {
         p.setBrush(light);
-        p.drawRect(QRectF(22, 6, 20, 14));  // plug
+        p.drawRect(QRectF(22, 6, 20, 14)); // plug
         p.setBrush(edge);
         p.drawRect(QRectF(26, 10, 4, 4));
         p.drawRect(QRectF(34, 10, 4, 4));
@@ -47,7 +47,8 @@ QPixmap paint(DriveIcon::Kind kind, int size) {
         p.setBrush(QColor(60, 63, 70));
         p.drawPath(card);
         p.setBrush(QColor(214, 170, 60));
-        for (int i = 0; i < 4; ++i) p.drawRect(QRectF(18 + 7 * i, 10, 4, 9));
+        for (int i = 0; i < 4; ++i)
+            p.drawRect(QRectF(18 + 7 * i, 10, 4, 9));
         p.setBrush(light);
         p.drawRect(QRectF(19, 30, 28, 20));
         break;
@@ -83,7 +84,7 @@ QPixmap paint(DriveIcon::Kind kind, int size) {
         p.setPen(QPen(edge, 1.5));
         p.drawLine(QPointF(8, 38), QPointF(56, 38));
         p.setPen(Qt::NoPen);
-        p.setBrush(QColor(115, 210, 22));  // the activity light
+        p.setBrush(QColor(115, 210, 22)); // the activity light
         p.drawEllipse(QPointF(49, 43), 2.5, 2.5);
         if (kind == Kind::ExternalDisk) {
             p.setPen(QPen(edge, 3));
@@ -99,8 +100,7 @@ QPixmap paint(DriveIcon::Kind kind, int size) {
 
 DriveIcon::Kind DriveIcon::kindOfRow(const Dict& row) {
     const bool volume = row.contains("WhetherVolume");
-    if (textOf(row, "bundle path") == QLatin1String("nil"))
-        return volume ? Kind::Removable : Kind::HardDisk;
+    if (textOf(row, "bundle path") == QLatin1String("nil")) return volume ? Kind::Removable : Kind::HardDisk;
     const QString bus = textOf(row, "Physical Interconnect");
     const QString resource = textOf(row, "IOBundleResourceFile");
     const QString driver = textOf(row, "CFBundleIdentifier");

@@ -72,8 +72,10 @@ void HoverButton::updateTrackingAreas() {
     const bool inside = rect().contains(mapFromGlobal(QCursor::pos()));
     // Only a change of side counts: a still pointer must not keep resetting
     // pictures that the screen has chosen since.
-    if (inside && !hovering_) mouseEntered(nullptr);
-    else if (!inside && hovering_) mouseExited(nullptr);
+    if (inside && !hovering_)
+        mouseEntered(nullptr);
+    else if (!inside && hovering_)
+        mouseExited(nullptr);
 }
 
 void HoverButton::enterEvent(QEnterEvent* event) {

@@ -9,9 +9,8 @@
 #include <QVBoxLayout>
 
 MainScreen::MainScreen(QWidget* parent)
-    : QWidget(parent),
-      pictureArea_(new PictureArea(QStringLiteral("imageViewMainScreen"), QStringLiteral("imageViewMainScreenImposed"),
-                                   this)) {
+    : QWidget(parent), pictureArea_(new PictureArea(QStringLiteral("imageViewMainScreen"),
+                                                    QStringLiteral("imageViewMainScreenImposed"), this)) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(32, 28, 32, 28);
     row->setSpacing(36);

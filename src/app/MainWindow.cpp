@@ -44,10 +44,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), tabView_(new QSta
 
 const QStringList& MainWindow::screenIdentifiers() {
     static const QStringList ids = {
-        QStringLiteral("Main Screen"),  QStringLiteral("Recover Files"), QStringLiteral("Recover Photos"),
-        QStringLiteral("Recover Partitions"), QStringLiteral("Drives List"), QStringLiteral("PT list"),
-        QStringLiteral("PT scan prog"), QStringLiteral("PT scan list"), QStringLiteral("Tree scan mode"),
-        QStringLiteral("Signatures"),   QStringLiteral("Raw slider"),    QStringLiteral("Progress"),
+        QStringLiteral("Main Screen"),    QStringLiteral("Recover Files"),
+        QStringLiteral("Recover Photos"), QStringLiteral("Recover Partitions"),
+        QStringLiteral("Drives List"),    QStringLiteral("PT list"),
+        QStringLiteral("PT scan prog"),   QStringLiteral("PT scan list"),
+        QStringLiteral("Tree scan mode"), QStringLiteral("Signatures"),
+        QStringLiteral("Raw slider"),     QStringLiteral("Progress"),
         QStringLiteral("Tree"),
     };
     return ids;

@@ -24,10 +24,12 @@ PermissionPanel::PermissionPanel(QWidget* parent) : QDialog(parent) {
         "heading");
     add("sipMidHeading", tr("Do one of the following, then start the program again."), "caption");
     add("textStep1", tr("1. Start it with administrator rights:\n    pkexec drentic-recovery"), "value");
-    add("textStep2", tr("2. Or add yourself to the group that may read disks, then log in again:\n"
-                        "    sudo usermod -aG disk $USER"),
+    add("textStep2",
+        tr("2. Or add yourself to the group that may read disks, then log in again:\n"
+           "    sudo usermod -aG disk $USER"),
         "value");
-    add("textStep3", tr("3. For a disk image, attach it first (the program only reads it):\n    sudo losetup -fP --show image.img"),
+    add("textStep3",
+        tr("3. For a disk image, attach it first (the program only reads it):\n    sudo losetup -fP --show image.img"),
         "value");
     add("sipFooterText1", tr("Make a note of the steps for your reference."), "caption");
     add("sipFooterEmail", tr("The manual (Help menu) explains each step."), "caption");

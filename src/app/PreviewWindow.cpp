@@ -30,9 +30,8 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QUrl>
-#include <QVideoSink>
 #include <QVBoxLayout>
-
+#include <QVideoSink>
 #include <algorithm>
 #include <thread>
 
@@ -90,13 +89,13 @@ QPixmap scaledToFit(const QImage& image, const QSize& area) {
 // asked to play such a picture as video.
 bool isSoundOnlyType(const QString& extension) {
     static const QStringList types = {
-        QStringLiteral("mp3"), QStringLiteral("mp2"), QStringLiteral("mpa"),  QStringLiteral("m4a"),
-        QStringLiteral("m4b"), QStringLiteral("m4p"), QStringLiteral("aac"),  QStringLiteral("adts"),
-        QStringLiteral("wav"), QStringLiteral("wave"), QStringLiteral("aif"), QStringLiteral("aiff"),
-        QStringLiteral("aifc"), QStringLiteral("caf"), QStringLiteral("au"),  QStringLiteral("snd"),
-        QStringLiteral("amr"), QStringLiteral("mid"), QStringLiteral("midi"), QStringLiteral("kar"),
-        QStringLiteral("smf"), QStringLiteral("ra"),  QStringLiteral("flac"), QStringLiteral("oga"),
-        QStringLiteral("ogg"), QStringLiteral("wma"),
+        QStringLiteral("mp3"),  QStringLiteral("mp2"),  QStringLiteral("mpa"),  QStringLiteral("m4a"),
+        QStringLiteral("m4b"),  QStringLiteral("m4p"),  QStringLiteral("aac"),  QStringLiteral("adts"),
+        QStringLiteral("wav"),  QStringLiteral("wave"), QStringLiteral("aif"),  QStringLiteral("aiff"),
+        QStringLiteral("aifc"), QStringLiteral("caf"),  QStringLiteral("au"),   QStringLiteral("snd"),
+        QStringLiteral("amr"),  QStringLiteral("mid"),  QStringLiteral("midi"), QStringLiteral("kar"),
+        QStringLiteral("smf"),  QStringLiteral("ra"),   QStringLiteral("flac"), QStringLiteral("oga"),
+        QStringLiteral("ogg"),  QStringLiteral("wma"),
     };
     return types.contains(extension.toLower());
 }
@@ -215,8 +214,7 @@ void PreviewWindow::preferWorkingMediaBackend() {
     chosen = true;
     if (!qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) return;
     const QDir plugins(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/multimedia"));
-    if (!plugins.entryList({QStringLiteral("*ffmpeg*")}, QDir::Files).isEmpty())
-        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+    if (!plugins.entryList({QStringLiteral("*ffmpeg*")}, QDir::Files).isEmpty()) qputenv("QT_MEDIA_BACKEND", "ffmpeg");
 }
 
 PreviewWindow* PreviewWindow::of(QWidget* anyWidget) {
@@ -278,7 +276,9 @@ PreviewWindow::Kind PreviewWindow::kindForName(const QString& fileName) {
 // ---------------------------------------------------------------------------
 // Requests
 
-bool PreviewWindow::previewThreadAbort() const { return current_ && current_->previewThreadAbort.load(); }
+bool PreviewWindow::previewThreadAbort() const {
+    return current_ && current_->previewThreadAbort.load();
+}
 
 void PreviewWindow::showPreviewFor(std::shared_ptr<Volume> volume, NewDir* node) {
     if (!node) return;
@@ -425,8 +425,10 @@ void PreviewWindow::previewLoadFinished(std::shared_ptr<Job> job, PreviewData::R
 
 void PreviewWindow::previewDataLoaded() {
     if (previewThreadAbort()) return;
-    if (supportedFileType_ == Image) previewImage();
-    else if (supportedFileType_ == Movie) previewMovie();
+    if (supportedFileType_ == Image)
+        previewImage();
+    else if (supportedFileType_ == Movie)
+        previewMovie();
 }
 
 void PreviewWindow::previewAfterThreadAbort() {
@@ -480,8 +482,7 @@ void PreviewWindow::previewMovie() {
     const QString name = QString::fromStdU16String(current_->source.name);
     madeUpMovieName_ = QStringLiteral("abc.") + lastComponent(name);
     const std::uint64_t size = current_->source.fileSize;
-    const float share =
-        size ? static_cast<float>(previewData_.size()) / static_cast<float>(size) * 100.0f : 0.0f;
+    const float share = size ? static_cast<float>(previewData_.size()) / static_cast<float>(size) * 100.0f : 0.0f;
     movieLoadedText_ = QString::asprintf("Loaded %.2f %%", static_cast<double>(share));
 
     auto* player = new QMediaPlayer(this);
@@ -495,8 +496,10 @@ void PreviewWindow::previewMovie() {
     movieSettled_ = false;
 
     connect(player, &QMediaPlayer::mediaStatusChanged, this, [this, player](QMediaPlayer::MediaStatus status) {
-        if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia) movieOpened(player);
-        else if (status == QMediaPlayer::InvalidMedia) movieFailed(player);
+        if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)
+            movieOpened(player);
+        else if (status == QMediaPlayer::InvalidMedia)
+            movieFailed(player);
     });
     connect(player, &QMediaPlayer::errorOccurred, this, [this, player](QMediaPlayer::Error error, const QString&) {
         if (error != QMediaPlayer::NoError) movieFailed(player);
@@ -527,7 +530,7 @@ void PreviewWindow::movieOpened(QMediaPlayer* player) {
         return;
     }
     setPreviewMovieMovieView(player->hasVideo() && !isSoundOnlyType(lastComponent(madeUpMovieName_)) ? player
-                                                                                                   : nullptr);
+                                                                                                     : nullptr);
     setMovieStatusTextField(QStringLiteral(" "));
     movieSizeLoaded_->setText(movieLoadedText_);
 
@@ -552,7 +555,8 @@ void PreviewWindow::movieOpened(QMediaPlayer* player) {
     std::u16string lyrics;
     if (milliseconds > 0 && tagged) lyrics = ID3Tag::lyrics(data);
     if (!lyrics.empty())
-        scrollLyrics(QString::fromStdU16String(lyrics), seconds, static_cast<int>(std::min<std::size_t>(lyrics.size(), INT32_MAX)));
+        scrollLyrics(QString::fromStdU16String(lyrics), seconds,
+                     static_cast<int>(std::min<std::size_t>(lyrics.size(), INT32_MAX)));
     else
         setTextFieldScrollLyrics(QString());
 
@@ -621,7 +625,9 @@ void PreviewWindow::stopScrollLyrics() {
     setTextFieldScrollLyrics(QStringLiteral(" "));
 }
 
-QString PreviewWindow::lyricsText() const { return textFieldLyrics_->text(); }
+QString PreviewWindow::lyricsText() const {
+    return textFieldLyrics_->text();
+}
 
 // ---------------------------------------------------------------------------
 // Closing
@@ -662,8 +668,10 @@ void PreviewWindow::setPreviewMovieMovieView(QMediaPlayer* player) {
         qtMovie_->stop();
         qtMovie_->setVideoOutput(nullptr);
     }
-    if (player) player->setVideoOutput(previewMovie_->videoSink());
-    else previewMovie_->clear();
+    if (player)
+        player->setVideoOutput(previewMovie_->videoSink());
+    else
+        previewMovie_->clear();
 }
 
 void PreviewWindow::nilQTMovie() {
@@ -691,8 +699,10 @@ void PreviewWindow::clearMovieDetails() {
 }
 
 void PreviewWindow::setPreviewIconImageView(const QIcon& icon) {
-    if (icon.isNull()) previewIcon_->clear();
-    else previewIcon_->setPixmap(icon.pixmap(previewIcon_->size()));
+    if (icon.isNull())
+        previewIcon_->clear();
+    else
+        previewIcon_->setPixmap(icon.pixmap(previewIcon_->size()));
 }
 
 void PreviewWindow::setPreviewImageImageView(const QString& resourceName) {
@@ -703,8 +713,10 @@ void PreviewWindow::setPreviewImageImageView(const QString& resourceName) {
         return;
     }
     const QPixmap picture = AppImages::imageNamed(resourceName);
-    if (picture.isNull()) previewImage_->setText(resourceName);
-    else previewImage_->setPixmap(picture);
+    if (picture.isNull())
+        previewImage_->setText(resourceName);
+    else
+        previewImage_->setPixmap(picture);
 }
 
 void PreviewWindow::setPreviewImage(const QImage& image) {
@@ -718,9 +730,13 @@ void PreviewWindow::showScaledImage() {
     previewImage_->setPixmap(scaledToFit(shownImage_, previewImage_->size()));
 }
 
-void PreviewWindow::setPreviewFileNameTextField(const QString& text) { previewFileName_->setText(text); }
+void PreviewWindow::setPreviewFileNameTextField(const QString& text) {
+    previewFileName_->setText(text);
+}
 
-void PreviewWindow::setMovieStatusTextField(const QString& text) { movieStatus_->setText(text); }
+void PreviewWindow::setMovieStatusTextField(const QString& text) {
+    movieStatus_->setText(text);
+}
 
 void PreviewWindow::setPreviewTextTextField(const QString& text) {
     previewText_->setPlainText(text.isNull() ? QStringLiteral(" ") : text);
@@ -736,4 +752,6 @@ QString PreviewWindow::selectedPreviewTab() const {
     return page ? page->objectName() : QString();
 }
 
-void PreviewWindow::setTextFieldScrollLyrics(const QString& text) { textFieldLyrics_->setText(text); }
+void PreviewWindow::setTextFieldScrollLyrics(const QString& text) {
+    textFieldLyrics_->setText(text);
+}

@@ -46,7 +46,8 @@ void ProgressIndicator::incrementBy(double delta) {
 void ProgressIndicator::apply() {
     if (indeterminate_) {
         // An empty range is Qt's moving "busy" bar; a stopped one rests empty.
-        if (animating_) setRange(0, 0);
+        if (animating_)
+            setRange(0, 0);
         else {
             setRange(0, kBarScale);
             setValue(0);

@@ -59,9 +59,15 @@ public:
 };
 
 const char* const kTextFieldsBlankAtStart[] = {
-    "textFieldScanStartTime",     "textFieldScanTimeElapsed",  "textFieldMainScanStatus",
-    "textFieldScanForVolumesStartTime", "textFieldScanForVolumesTimeElapsed", "textFieldETAValidityScan",
-    "textFieldETAScanForVolumes", "textFieldPercentDone",      "textFieldSizeDone",
+    "textFieldScanStartTime",
+    "textFieldScanTimeElapsed",
+    "textFieldMainScanStatus",
+    "textFieldScanForVolumesStartTime",
+    "textFieldScanForVolumesTimeElapsed",
+    "textFieldETAValidityScan",
+    "textFieldETAScanForVolumes",
+    "textFieldPercentDone",
+    "textFieldSizeDone",
     "timeRemainingTextFieldForTree",
 };
 
@@ -117,8 +123,10 @@ template <class T> T* Quelvar_Recovery_SoftwareAppDelegate::find(const QString& 
 
 void Quelvar_Recovery_SoftwareAppDelegate::setText(const QString& field, const QString& text) {
     QWidget* w = element(field);
-    if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
-    else if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setText(text);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(text);
+    else if (auto* edit = qobject_cast<QLineEdit*>(w))
+        edit->setText(text);
 }
 
 QPixmap Quelvar_Recovery_SoftwareAppDelegate::imageNamed(const QString& name) {
@@ -132,7 +140,8 @@ void Quelvar_Recovery_SoftwareAppDelegate::configureHoverButton(const QString& n
                                                                 bool resetWhenNotHovering) {
     auto* button = find<HoverButton>(name);
     if (!button) return;
-    button->setImageNormal(imageNamed(prefix + QStringLiteral("-normal")), imageNamed(prefix + QStringLiteral("-hover")));
+    button->setImageNormal(imageNamed(prefix + QStringLiteral("-normal")),
+                           imageNamed(prefix + QStringLiteral("-hover")));
     button->setImage(button->normalImage());
     button->setButtonID(id);
     button->setResetImageWhenNotHovering(resetWhenNotHovering);
@@ -148,12 +157,27 @@ void Quelvar_Recovery_SoftwareAppDelegate::awakeFromNib() {
     auto* singleClick = new SingleClickFilter(this);
     for (const char* name : {"buttonTreeFileTypesToggle", "buttonTreeShowDeleted"})
         if (QWidget* w = element(QString::fromLatin1(name))) w->installEventFilter(singleClick);
-    for (const char* name :
-         {"DeleteOverlay_6", "red", "green", "grey", "preview-loading", "preview-failed", "data-view", "file-types-view",
-          "folder-select", "folder-delete", "wizard", "wizard2", "Recover_File_hover", "Recover_Photos_hover",
-          "Recover_Partition_Drives_hover", "Fast_File_Recovery_hover", "Advanced_File_Recovery_hover",
-          "Fast_Photo_Recovery_hover", "Advanced_Photo_Recovery_hover", "Partition_Recovery_hover",
-          "Formatted_Reformatted_Recovery_hover"})
+    for (const char* name : {"DeleteOverlay_6",
+                             "red",
+                             "green",
+                             "grey",
+                             "preview-loading",
+                             "preview-failed",
+                             "data-view",
+                             "file-types-view",
+                             "folder-select",
+                             "folder-delete",
+                             "wizard",
+                             "wizard2",
+                             "Recover_File_hover",
+                             "Recover_Photos_hover",
+                             "Recover_Partition_Drives_hover",
+                             "Fast_File_Recovery_hover",
+                             "Advanced_File_Recovery_hover",
+                             "Fast_Photo_Recovery_hover",
+                             "Advanced_Photo_Recovery_hover",
+                             "Partition_Recovery_hover",
+                             "Formatted_Reformatted_Recovery_hover"})
         imageNamed(QString::fromLatin1(name));
     for (const char* prefix : {"rf", "rp", "rpd", "ffr", "afr", "fpr", "apr", "pr", "frr", "home", "home2", "help"}) {
         imageNamed(QString::fromLatin1(prefix) + QStringLiteral("-normal"));
@@ -218,7 +242,8 @@ void Quelvar_Recovery_SoftwareAppDelegate::awakeFromNib() {
             over->setPixmap(imageNamed(QString::fromLatin1(k.overlay)));
     }
 
-    for (const char* field : kTextFieldsBlankAtStart) setText(QString::fromLatin1(field), QStringLiteral(" "));
+    for (const char* field : kTextFieldsBlankAtStart)
+        setText(QString::fromLatin1(field), QStringLiteral(" "));
 
     if (auto* speed = find<QLabel>(QStringLiteral("textFieldEstimatedRecoverySpeedStatic"))) {
         speed->setText(QStringLiteral("Estimated Recovery Speed"));
@@ -263,9 +288,12 @@ void Quelvar_Recovery_SoftwareAppDelegate::awakeFromNib() {
         const char* name;
         const char* tip;
     } tips[] = {
-        {"markAllButton", "Mark All Found"},         {"unmarkAllButton", "Unmark All Found"},
-        {"prevButton", "Go To Previous (Found)"},    {"nextButton", "Go To Next (Found)"},
-        {"saveButton", "Save Selected Files"},       {"stopSaveButton", "Abort Saving Files"},
+        {"markAllButton", "Mark All Found"},
+        {"unmarkAllButton", "Unmark All Found"},
+        {"prevButton", "Go To Previous (Found)"},
+        {"nextButton", "Go To Next (Found)"},
+        {"saveButton", "Save Selected Files"},
+        {"stopSaveButton", "Abort Saving Files"},
         {"saveScanButton", "Helps in reloading data tree"},
     };
     for (const auto& t : tips)
@@ -308,8 +336,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::awakeFromNib() {
             &Quelvar_Recovery_SoftwareAppDelegate::displayAboutPanel);
     window_->setCloseHandler([this] { return windowShouldClose(); });
     connect(window_, &MainWindow::windowClosed, this, &Quelvar_Recovery_SoftwareAppDelegate::terminateApp);
-    connect(window_, &MainWindow::tabSelected, this,
-            [this](const QString& id) { tabView(window_->tabView(), id); });
+    connect(window_, &MainWindow::tabSelected, this, [this](const QString& id) { tabView(window_->tabView(), id); });
 
     // The window opens centred, at the size that later limits resizing.
     if (QScreen* screen = window_->QWidget::screen()) {
@@ -449,9 +476,9 @@ void Quelvar_Recovery_SoftwareAppDelegate::checkForUpdateClicked(QObject*) {
         const std::string online = list->dictValue().get("CFBundleShortVersionString").stringValue();
         platform::logFormat("%@ %@", online, local);
         if (online.empty() || local.empty() || online == local) return;
-        const int answer = runAlert(QStringLiteral("A newer version of Drentic Deleted File Recovery Software is available"),
-                                    QStringLiteral("Do you want to update"), QStringLiteral("YES"), QStringLiteral("NO"),
-                                    QString());
+        const int answer =
+            runAlert(QStringLiteral("A newer version of Drentic Deleted File Recovery Software is available"),
+                     QStringLiteral("Do you want to update"), QStringLiteral("YES"), QStringLiteral("NO"), QString());
         if (answer == platform::AlertAlternateReturn) return;
         // The updater is a separate program, started only when it is there.
         const QString updater = qs(platform::executableDir()) + QStringLiteral("/.autoUpd");
@@ -565,10 +592,14 @@ void Quelvar_Recovery_SoftwareAppDelegate::tabView(QWidget*, const QString& didS
         }
     }
     const char* next = nullptr;
-    if (didSelectTabViewItem == QStringLiteral("Drives List")) next = "nextButtonInDrivesList";
-    else if (didSelectTabViewItem == QStringLiteral("PT list")) next = "buttonPTListNext";
-    else if (didSelectTabViewItem == QStringLiteral("PT scan list")) next = "buttonPTScanListNext";
-    else if (didSelectTabViewItem == QStringLiteral("Signatures")) next = "nextButtonSigTab";
+    if (didSelectTabViewItem == QStringLiteral("Drives List"))
+        next = "nextButtonInDrivesList";
+    else if (didSelectTabViewItem == QStringLiteral("PT list"))
+        next = "buttonPTListNext";
+    else if (didSelectTabViewItem == QStringLiteral("PT scan list"))
+        next = "buttonPTScanListNext";
+    else if (didSelectTabViewItem == QStringLiteral("Signatures"))
+        next = "nextButtonSigTab";
     if (next)
         if (QWidget* w = element(QString::fromLatin1(next))) w->setEnabled(false);
 }
@@ -610,21 +641,33 @@ void Quelvar_Recovery_SoftwareAppDelegate::resetImages(std::initializer_list<Hov
 }
 
 #define MAIN_SCREEN_CHOICES                                                                                            \
-    {{"buttonRecoverFiles", "rf-normal", "Recover_File_hover"},                                                        \
-     {"buttonRecoverPhotos", "rp-normal", "Recover_Photos_hover"},                                                     \
-     {"buttonRecoverPartitionAndDrives", "rpd-normal", "Recover_Partition_Drives_hover"}}
+    {                                                                                                                  \
+        {"buttonRecoverFiles", "rf-normal", "Recover_File_hover"},                                                     \
+            {"buttonRecoverPhotos", "rp-normal", "Recover_Photos_hover"}, {                                            \
+            "buttonRecoverPartitionAndDrives", "rpd-normal", "Recover_Partition_Drives_hover"                          \
+        }                                                                                                              \
+    }
 #define FILES_CHOICES                                                                                                  \
-    {{"buttonRecoverFilesFast", "ffr-normal", "Fast_File_Recovery_hover"},                                             \
-     {"buttonRecoverFilesAdvanced", "afr-normal", "Advanced_File_Recovery_hover"},                                     \
-     {"buttonBackToMainScreenFromFileRecoveryTab", "home-normal", "Recover_File_hover"}}
+    {                                                                                                                  \
+        {"buttonRecoverFilesFast", "ffr-normal", "Fast_File_Recovery_hover"},                                          \
+            {"buttonRecoverFilesAdvanced", "afr-normal", "Advanced_File_Recovery_hover"}, {                            \
+            "buttonBackToMainScreenFromFileRecoveryTab", "home-normal", "Recover_File_hover"                           \
+        }                                                                                                              \
+    }
 #define PHOTOS_CHOICES                                                                                                 \
-    {{"buttonRecoverPhotosFast", "fpr-normal", "Fast_Photo_Recovery_hover"},                                           \
-     {"buttonRecoverPhotosAdvanced", "apr-normal", "Advanced_Photo_Recovery_hover"},                                   \
-     {"buttonBackToMainScreenFromPhotoRecoveryTab", "home-normal", "Recover_Photos_hover"}}
+    {                                                                                                                  \
+        {"buttonRecoverPhotosFast", "fpr-normal", "Fast_Photo_Recovery_hover"},                                        \
+            {"buttonRecoverPhotosAdvanced", "apr-normal", "Advanced_Photo_Recovery_hover"}, {                          \
+            "buttonBackToMainScreenFromPhotoRecoveryTab", "home-normal", "Recover_Photos_hover"                        \
+        }                                                                                                              \
+    }
 #define PARTITIONS_CHOICES                                                                                             \
-    {{"buttonRecoverPartitionAndDrivesFast", "pr-normal", "Partition_Recovery_hover"},                                 \
-     {"buttonRecoverPartitionAndDrivesAdvanced", "frr-normal", "Formatted_Reformatted_Recovery_hover"},                \
-     {"buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab", "home-normal", "Recover_Partition_Drives_hover"}}
+    {                                                                                                                  \
+        {"buttonRecoverPartitionAndDrivesFast", "pr-normal", "Partition_Recovery_hover"},                              \
+            {"buttonRecoverPartitionAndDrivesAdvanced", "frr-normal", "Formatted_Reformatted_Recovery_hover"}, {       \
+            "buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab", "home-normal", "Recover_Partition_Drives_hover" \
+        }                                                                                                              \
+    }
 
 void Quelvar_Recovery_SoftwareAppDelegate::changeMainScreenImages() {
     changeImages("imageViewMainScreen", MAIN_SCREEN_CHOICES);
@@ -671,8 +714,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::performOnMainThread(std::function<voi
         fn();
         return;
     }
-    QMetaObject::invokeMethod(this, std::move(fn),
-                              waitUntilDone ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, std::move(fn), waitUntilDone ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::onMain(const std::function<void()>& fn) {
@@ -686,10 +728,12 @@ int Quelvar_Recovery_SoftwareAppDelegate::runAlert(const QString& title, const Q
     box.setWindowTitle(title);
     // Failures (their titles begin with "!") get the caution sign, all other
     // alerts the program's own icon.
-    const QPixmap icon = imageNamed(title.startsWith(QLatin1Char('!')) ? QStringLiteral("alert-caution")
-                                                                        : QStringLiteral("AppIcon"));
-    if (!icon.isNull()) box.setIconPixmap(icon.scaled(56, 56, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    else box.setIcon(QMessageBox::Information);
+    const QPixmap icon =
+        imageNamed(title.startsWith(QLatin1Char('!')) ? QStringLiteral("alert-caution") : QStringLiteral("AppIcon"));
+    if (!icon.isNull())
+        box.setIconPixmap(icon.scaled(56, 56, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    else
+        box.setIcon(QMessageBox::Information);
     box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { font-weight: bold; font-size: 14px; min-width: 340px; }"
                                      "QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
     box.setTextFormat(Qt::PlainText);
@@ -698,8 +742,8 @@ int Quelvar_Recovery_SoftwareAppDelegate::runAlert(const QString& title, const Q
     // Messages carry paths and names from the medium: never read as markup.
     if (auto* info = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         info->setTextFormat(Qt::PlainText);
-    QAbstractButton* b1 = box.addButton(defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton,
-                                        QMessageBox::AcceptRole);
+    QAbstractButton* b1 =
+        box.addButton(defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton, QMessageBox::AcceptRole);
     QAbstractButton* b0 = alternateButton.isEmpty() ? nullptr : box.addButton(alternateButton, QMessageBox::RejectRole);
     QAbstractButton* bm1 = otherButton.isEmpty() ? nullptr : box.addButton(otherButton, QMessageBox::DestructiveRole);
     box.setDefaultButton(static_cast<QPushButton*>(b1));
@@ -722,10 +766,10 @@ int Quelvar_Recovery_SoftwareAppDelegate::showAlertPanelWithData(const Dict& req
     int answer = platform::AlertDefaultReturn;
     onMain([this, &request, &answer] {
         // The body is shown as it stands, never used as a format.
-        answer = runAlert(qs(request.get("title").stringValue()), qs(request.get("body").stringValue()),
-                          qs(request.get("defaultButton").stringValue()),
-                          qs(request.get("alternateButton").stringValue()),
-                          qs(request.get("otherButton").stringValue()));
+        answer =
+            runAlert(qs(request.get("title").stringValue()), qs(request.get("body").stringValue()),
+                     qs(request.get("defaultButton").stringValue()), qs(request.get("alternateButton").stringValue()),
+                     qs(request.get("otherButton").stringValue()));
         alertResultValue_ = answer;
     });
     return answer;
@@ -743,8 +787,10 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateButton(const Dict& r) {
         if (r.contains("setImage")) {
             // Pictures travel by name.
             const QPixmap image = imageNamed(qs(r.get("setImage").stringValue()));
-            if (hover) hover->setImage(image);
-            else button->setIcon(QIcon(image));
+            if (hover)
+                hover->setImage(image);
+            else
+                button->setIcon(QIcon(image));
         }
         if (r.contains("setAlternateImagesState") && hover)
             hover->setAlternateImagesState(r.get("setAlternateImagesState").boolValue());
@@ -817,8 +863,10 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateProgressIndicator(const Dict& r
         QWidget* w = element(qs(r.get("progressIndicator").stringValue()));
         if (auto* spinner = qobject_cast<BusyIndicator*>(w)) {
             if (r.contains("animation")) {
-                if (r.get("animation").boolValue()) spinner->startAnimation();
-                else spinner->stopAnimation();
+                if (r.get("animation").boolValue())
+                    spinner->startAnimation();
+                else
+                    spinner->stopAnimation();
             }
             return;
         }
@@ -826,8 +874,10 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateProgressIndicator(const Dict& r
         if (!bar) return;
         if (r.contains("setIndeterminate")) bar->setIndeterminate(r.get("setIndeterminate").boolValue());
         if (r.contains("animation")) {
-            if (r.get("animation").boolValue()) bar->startAnimation();
-            else bar->stopAnimation();
+            if (r.get("animation").boolValue())
+                bar->startAnimation();
+            else
+                bar->stopAnimation();
         }
         if (r.contains("minValue")) bar->setMinValue(r.get("minValue").doubleValue());
         if (r.contains("maxValue")) bar->setMaxValue(r.get("maxValue").doubleValue());
@@ -844,9 +894,12 @@ std::string Quelvar_Recovery_SoftwareAppDelegate::sizeString(std::uint64_t bytes
     // MB); the division is single precision, as the display always was.
     const float v = static_cast<float>(bytes);
     char text[64];
-    if (bytes < 1000000ULL) std::snprintf(text, sizeof text, "%.2f KB", static_cast<double>(v / 1000.0f));
-    else if (bytes < 1000000000ULL) std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(v / 1000000.0f));
-    else std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(v / 1000000000.0f));
+    if (bytes < 1000000ULL)
+        std::snprintf(text, sizeof text, "%.2f KB", static_cast<double>(v / 1000.0f));
+    else if (bytes < 1000000000ULL)
+        std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(v / 1000000.0f));
+    else
+        std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(v / 1000000000.0f));
     return text;
 }
 
@@ -859,18 +912,19 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateProgress(const Dict& p) {
                     ? QStringLiteral("Overall Progress: %1%").arg(qs(p.get("Percent Done").description()))
                     : QString());
         if (p.contains("Size Done") && p.contains("Total Size"))
-            setText(QStringLiteral("textFieldSizeDone"),
-                    QStringLiteral("Completed: %1 / %2")
-                        .arg(qs(sizeString(p.get("Size Done").uint64Value())),
-                             qs(sizeString(p.get("Total Size").uint64Value()))));
+            setText(QStringLiteral("textFieldSizeDone"), QStringLiteral("Completed: %1 / %2")
+                                                             .arg(qs(sizeString(p.get("Size Done").uint64Value())),
+                                                                  qs(sizeString(p.get("Total Size").uint64Value()))));
         else
             setText(QStringLiteral("textFieldSizeDone"), QStringLiteral(" "));
 
         auto* bar = find<ProgressIndicator>(QStringLiteral("progress"));
         if (p.contains("Progress Type") && bar) {
             const int type = p.get("Progress Type").intValue();
-            if (type == 0) bar->setIndeterminate(true);
-            else if (type == 1) bar->setIndeterminate(false);
+            if (type == 0)
+                bar->setIndeterminate(true);
+            else if (type == 1)
+                bar->setIndeterminate(false);
         }
         if (p.contains("Start Animation") && bar) bar->startAnimation();
         if (p.contains("Stop Animation") && bar) bar->stopAnimation();
@@ -878,8 +932,9 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateProgress(const Dict& p) {
             const std::string& status = p.get("Progress Status").stringValue();
             const QString main = qs(mainScanStatus_);
             setText(QStringLiteral("textFieldStatus"),
-                    status == "default" ? main
-                                        : QStringLiteral("%1 - %2").arg(main, qs(p.get("Progress Status").description())));
+                    status == "default"
+                        ? main
+                        : QStringLiteral("%1 - %2").arg(main, qs(p.get("Progress Status").description())));
         }
         if (p.contains("Entries Found"))
             setText(QStringLiteral("textFieldEntries"), qs(p.get("Entries Found").description()));
@@ -915,9 +970,9 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateVolumeScanProgress(const Dict& 
         }
         setText(QStringLiteral("pleaseWaitForValidatingVolumeTextField"),
                 p.contains("Progress Status") ? QStringLiteral("Time Remaining (Sub Task):") : QString());
-        setText(QStringLiteral("textFieldETAValidityScan"),
-                p.contains("Time Remaining For SubTask") ? qs(p.get("Time Remaining For SubTask").description())
-                                                         : QString());
+        setText(QStringLiteral("textFieldETAValidityScan"), p.contains("Time Remaining For SubTask")
+                                                                ? qs(p.get("Time Remaining For SubTask").description())
+                                                                : QString());
         if (p.contains("Volumes Found")) rebuildVolumesFoundTable();
         if (auto* bar = find<ProgressIndicator>(QStringLiteral("progressIndicatorScanForVolumes"))) {
             if (p.contains("BarIncrement"))
@@ -943,8 +998,8 @@ void Quelvar_Recovery_SoftwareAppDelegate::rebuildVolumesFoundTable() {
     table->setRowCount(static_cast<int>(rows.size()));
     // Orange half-blended with white marks the rows of the live list.
     const QColor orange = QColor::fromRgbF(1.0, 0.5, 0.0);
-    const QColor background = QColor::fromRgbF((orange.redF() + 1.0) / 2, (orange.greenF() + 1.0) / 2,
-                                               (orange.blueF() + 1.0) / 2);
+    const QColor background =
+        QColor::fromRgbF((orange.redF() + 1.0) / 2, (orange.greenF() + 1.0) / 2, (orange.blueF() + 1.0) / 2);
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const Dict& row = rows[static_cast<std::size_t>(r)].dictValue();
         const Array& validity = row.get("Validity Column").arrayValue();
@@ -964,7 +1019,8 @@ void Quelvar_Recovery_SoftwareAppDelegate::rebuildVolumesFoundTable() {
                 valid->setText(qs(validity[0].description()));
             }
         }
-        for (QTableWidgetItem* item : {found, valid}) item->setBackground(background);
+        for (QTableWidgetItem* item : {found, valid})
+            item->setBackground(background);
         table->setItem(r, 0, found);
         table->setItem(r, 1, valid);
     }
@@ -976,15 +1032,19 @@ void Quelvar_Recovery_SoftwareAppDelegate::showTree() {
     // Any question about stopping is moot now: the scan has ended.
     endSheet(element(QStringLiteral("alertWindowForAbort")));
     stopElapsedTimeThread_ = true;
-    if (treeDisplayHook_) treeDisplayHook_();
-    else if (window_) window_->selectTabViewItemWithIdentifier(QStringLiteral("Tree"));
+    if (treeDisplayHook_)
+        treeDisplayHook_();
+    else if (window_)
+        window_->selectTabViewItemWithIdentifier(QStringLiteral("Tree"));
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::showPTScanList() {
     endSheet(element(QStringLiteral("alertWindowForAbort")));
     stopElapsedTimeThread_ = true;
-    if (ptScanListHook_) ptScanListHook_();
-    else if (window_) window_->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
+    if (ptScanListHook_)
+        ptScanListHook_();
+    else if (window_)
+        window_->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
 }
 
 // ---------------------------------------------------------------------------

@@ -15,9 +15,8 @@ public:
         QString objectName;
         QString title;
     };
-    RecoveryKindScreen(const QString& pictureName, const QString& heading, const QString& question,
-                       const Choice& fast, const Choice& advanced, const QString& backName,
-                       QWidget* parent = nullptr);
+    RecoveryKindScreen(const QString& pictureName, const QString& heading, const QString& question, const Choice& fast,
+                       const Choice& advanced, const QString& backName, QWidget* parent = nullptr);
 
     PictureArea* pictureArea() const { return pictureArea_; }
 

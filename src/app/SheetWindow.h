@@ -13,8 +13,7 @@ class QHBoxLayout;
 class SheetWindow : public QDialog {
     Q_OBJECT
 public:
-    SheetWindow(const QString& objectName, const QString& heading, const QString& message,
-                QWidget* parent = nullptr);
+    SheetWindow(const QString& objectName, const QString& heading, const QString& message, QWidget* parent = nullptr);
 
 protected:
     QVBoxLayout* body() const { return body_; }

@@ -8,8 +8,7 @@ StopScanSheet::StopScanSheet(QWidget* parent)
                   tr("What has been found so far will be shown, and you can recover it. The scan can not be "
                      "continued afterwards."),
                   parent),
-      continue_(new QPushButton(tr("Continue Scanning"), this)),
-      stop_(new QPushButton(tr("Stop"), this)) {
+      continue_(new QPushButton(tr("Continue Scanning"), this)), stop_(new QPushButton(tr("Stop"), this)) {
     continue_->setObjectName(QStringLiteral("buttonDontAbortTreeThread"));
     stop_->setObjectName(QStringLiteral("buttonAbortTreeThread"));
     stop_->setProperty("primary", true);

@@ -9,8 +9,8 @@
 
 TreeScanModeScreen::TreeScanModeScreen(QWidget* parent)
     : WizardScreen(tr("Scan Mode"), tr("Choose how the folders and files of the volume are rebuilt."), parent) {
-    auto* standard = new QCommandLinkButton(
-        tr("Standard Scan"), tr("Reads the volume's catalog as it stands. Quick; use it first."), this);
+    auto* standard = new QCommandLinkButton(tr("Standard Scan"),
+                                            tr("Reads the volume's catalog as it stands. Quick; use it first."), this);
     standard->setObjectName(QStringLiteral("buttonTreeScanModeStd"));
     auto* advanced = new QCommandLinkButton(
         tr("Advanced Scan"),
@@ -20,7 +20,8 @@ TreeScanModeScreen::TreeScanModeScreen(QWidget* parent)
     advanced->setObjectName(QStringLiteral("buttonTreeScanModeAdv"));
     standard->setIcon(QIcon(AppImages::imageNamed(QStringLiteral("standard-scan"))));
     advanced->setIcon(QIcon(AppImages::imageNamed(QStringLiteral("advanced-scan"))));
-    for (QCommandLinkButton* b : {standard, advanced}) b->setIconSize(QSize(32, 32));
+    for (QCommandLinkButton* b : {standard, advanced})
+        b->setIconSize(QSize(32, 32));
     content()->addSpacing(12);
     content()->addWidget(standard);
     content()->addWidget(advanced);

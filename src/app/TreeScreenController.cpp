@@ -40,16 +40,14 @@ std::string pictureFile(const std::string& name) {
 
 } // namespace
 
-TreeScreenController*
-TreeScreenController::install(Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+TreeScreenController* TreeScreenController::install(Quelvar_Recovery_SoftwareAppDelegate& delegate) {
     if (TreeScreenController* existing = of(delegate)) return existing;
     auto* controller = new TreeScreenController(delegate);
     delegate.setTreeDisplayHook([controller] { controller->showTree(); });
     return controller;
 }
 
-TreeScreenController*
-TreeScreenController::of(const Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+TreeScreenController* TreeScreenController::of(const Quelvar_Recovery_SoftwareAppDelegate& delegate) {
     return delegate.findChild<TreeScreenController*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
@@ -60,21 +58,20 @@ TreeScreenController::TreeScreenController(Quelvar_Recovery_SoftwareAppDelegate&
         auto tree = shown.lock();
         return tree ? tree->dirRootTemp() : nullptr;
     });
-    find_->setDisplay({[this](const std::string& text) { setText("findTextField", text); },
-                       [this](bool animate) {
-                           delegate_.updateProgressIndicator(
-                               Dict{{"progressIndicator", "findProgress"}, {"animation", animate}});
-                       },
-                       [this](bool any) {
-                           // findThreadComplete
-                           setButtonEnabled("markAllButton", any);
-                           setButtonEnabled("prevButton", any);
-                           setButtonEnabled("nextButton", any);
-                           setButtonEnabled("unmarkAllButton", false);
-                       }});
+    find_->setDisplay(
+        {[this](const std::string& text) { setText("findTextField", text); },
+         [this](bool animate) {
+             delegate_.updateProgressIndicator(Dict{{"progressIndicator", "findProgress"}, {"animation", animate}});
+         },
+         [this](bool any) {
+             // findThreadComplete
+             setButtonEnabled("markAllButton", any);
+             setButtonEnabled("prevButton", any);
+             setButtonEnabled("nextButton", any);
+             setButtonEnabled("unmarkAllButton", false);
+         }});
     model_ = new ResultOutlineModel(this);
-    model_->setMarkHandler(
-        [this](NewDirViewHelper* item, bool mark) { return editMark(item, mark); });
+    model_->setMarkHandler([this](NewDirViewHelper* item, bool mark) { return editMark(item, mark); });
     model_->setPreviewState([this](const NewDirViewHelper* item) { return previewState(item); });
     connectControls();
 }
@@ -221,8 +218,7 @@ void TreeScreenController::showTree() {
         setText("findField", "");
         setText("findTextFieldSelectedIndex", " ");
         delegate_.endSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}});
-        delegate_.beginSheetWindow(
-            Dict{{"sheetWindow", "windowPreparingTree"}, {"parentWindow", "window"}});
+        delegate_.beginSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}, {"parentWindow", "window"}});
         delegate_.updateProgressIndicator(
             Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", true}});
         tree_->setVolume(volume);
@@ -242,26 +238,24 @@ void TreeScreenController::showTree() {
             const int chosenFrom = delegate_.isPTListOrPTScanListChosen();
             if (chosenFrom != 0 && chosenFrom != 1) {
                 if (rawSearchMode_ != 3 && delegate_.scanMode() != 5)
-                    delegate_.runAlertPanel(
-                        platform::alertRequest("Deleted file scan completed",
-                                               "Recovered data tree may contain regular "
-                                               "files(which may show in finder) and the deleted "
-                                               "files. Select \"Show deleted\" to view only "
-                                               "deleted files, then select the files which you "
-                                               "want to recover and click \"Save\"",
-                                               "OK"));
+                    delegate_.runAlertPanel(platform::alertRequest("Deleted file scan completed",
+                                                                   "Recovered data tree may contain regular "
+                                                                   "files(which may show in finder) and the deleted "
+                                                                   "files. Select \"Show deleted\" to view only "
+                                                                   "deleted files, then select the files which you "
+                                                                   "want to recover and click \"Save\"",
+                                                                   "OK"));
             } else if (delegate_.treeScanMode() == 0) {
-                delegate_.runAlertPanel(
-                    platform::alertRequest("Standard scan completed",
-                                           "Check for lost data in the recovered tree. If you are "
-                                           "unable to find the desired data, click "
-                                           "the back button and select advanced scan option.",
-                                           "OK"));
+                delegate_.runAlertPanel(platform::alertRequest("Standard scan completed",
+                                                               "Check for lost data in the recovered tree. If you are "
+                                                               "unable to find the desired data, click "
+                                                               "the back button and select advanced scan option.",
+                                                               "OK"));
             }
         }
     }
-    for (const char* name : {"markAllButton", "unmarkAllButton", "prevButton", "nextButton",
-                             "previewButton", "saveButton", "stopSaveButton"})
+    for (const char* name : {"markAllButton", "unmarkAllButton", "prevButton", "nextButton", "previewButton",
+                             "saveButton", "stopSaveButton"})
         setButtonEnabled(name, false);
     setButtonEnabled("saveScanButton", !(volume && volume->openedScanInfo));
     find_->setFindThreadAbort(false);
@@ -302,12 +296,12 @@ void TreeScreenController::returnTree() {
 
 bool TreeScreenController::editMark(NewDirViewHelper* item, bool mark) {
     if (!delegate_.scanInfoOrSavingNotProcessing()) {
-        delegate_.runAlertPanel(platform::alertRequest(
-            "Process Running",
-            "Can not check/uncheck while current process (Data Saving/Recovery Session "
-            "Saving/Recovery Session "
-            "Opening) is running. Please wait for the process to finish first.",
-            "OK"));
+        delegate_.runAlertPanel(
+            platform::alertRequest("Process Running",
+                                   "Can not check/uncheck while current process (Data Saving/Recovery Session "
+                                   "Saving/Recovery Session "
+                                   "Opening) is running. Please wait for the process to finish first.",
+                                   "OK"));
         return false;
     }
     if (!item || !item->newDir()) return false;
@@ -348,8 +342,7 @@ void TreeScreenController::selectFound(int index) {
     }
     const QModelIndex row = model_->indexOfNode(node);
     if (row.isValid()) {
-        outline_->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect |
-                                                    QItemSelectionModel::Rows);
+        outline_->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         outline_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::NoUpdate);
         outline_->scrollTo(row);
     }
@@ -406,8 +399,7 @@ void TreeScreenController::startPreparingTree(Toggle sender) {
     }).detach();
 }
 
-void TreeScreenController::runSheetForPreparingTree(Toggle sender,
-                                                    const std::string& fileTypesTitle,
+void TreeScreenController::runSheetForPreparingTree(Toggle sender, const std::string& fileTypesTitle,
                                                     const std::string& deletedTitle) {
     auto self = std::make_shared<TreeFind::Worker>();
     setButtonEnabled("buttonTreeFileTypesToggle", false);
@@ -417,8 +409,7 @@ void TreeScreenController::runSheetForPreparingTree(Toggle sender,
     setText("findTextField", " ");
     setText("findTextFieldSelectedIndex", " ");
     delegate_.performOnMainThread([this] { find_->clearResults(); }, true);
-    delegate_.beginSheetWindow(
-        Dict{{"sheetWindow", "windowPreparingTree"}, {"parentWindow", "window"}});
+    delegate_.beginSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}, {"parentWindow", "window"}});
     delegate_.updateProgressIndicator(
         Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", true}});
 
@@ -428,12 +419,10 @@ void TreeScreenController::runSheetForPreparingTree(Toggle sender,
         Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", false}});
     delegate_.endSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}});
     const std::string& pressed = sender == Toggle::FileTypes ? fileTypesTitle : deletedTitle;
-    const char* pressedName =
-        sender == Toggle::FileTypes ? "buttonTreeFileTypesToggle" : "buttonTreeShowDeleted";
-    delegate_.updateButton(
-        Dict{{"button", pressedName},
-             {"setTitle", TreeArrangement::titleAfterPress(pressed)},
-             {"setImage", pictureFile(TreeArrangement::imageAfterPress(pressed))}});
+    const char* pressedName = sender == Toggle::FileTypes ? "buttonTreeFileTypesToggle" : "buttonTreeShowDeleted";
+    delegate_.updateButton(Dict{{"button", pressedName},
+                                {"setTitle", TreeArrangement::titleAfterPress(pressed)},
+                                {"setImage", pictureFile(TreeArrangement::imageAfterPress(pressed))}});
     setButtonEnabled("buttonTreeFileTypesToggle", true);
     setButtonEnabled("buttonTreeShowDeleted", true);
     delegate_.performOnMainThread(
@@ -449,21 +438,19 @@ void TreeScreenController::runSheetForPreparingTree(Toggle sender,
 // Going back
 
 void TreeScreenController::treeBackButtonClicked() {
-    const int answer = delegate_.showAlertPanelWithData(Dict{
-        {"title", "Important Tip"},
-        {"body",
-         "You can save on scanning time when you want to use the software again by saving current "
-         "recovery session file.\nClick \"Cancel\" to return and click on \"Save Recovery "
-         "Session\" "
-         "button to save the recovery session file, or click \"OK\" to leave this option and "
-         "proceed."},
-        {"defaultButton", "Cancel"},
-        {"alternateButton", "OK"}});
+    const int answer = delegate_.showAlertPanelWithData(
+        Dict{{"title", "Important Tip"},
+             {"body", "You can save on scanning time when you want to use the software again by saving current "
+                      "recovery session file.\nClick \"Cancel\" to return and click on \"Save Recovery "
+                      "Session\" "
+                      "button to save the recovery session file, or click \"OK\" to leave this option and "
+                      "proceed."},
+             {"defaultButton", "Cancel"},
+             {"alternateButton", "OK"}});
     if (answer != platform::AlertAlternateReturn) return;
     platform::autoResumeFlag() = false;
     delegate_.previewClose();
-    if (MainWindow* window = delegate_.window();
-        window && delegate_.initialWindowSize().isValid()) {
+    if (MainWindow* window = delegate_.window(); window && delegate_.initialWindowSize().isValid()) {
         window->resize(delegate_.initialWindowSize());
         if (QScreen* screen = window->QWidget::screen()) {
             QRect frame = window->frameGeometry();
@@ -477,19 +464,16 @@ void TreeScreenController::treeBackButtonClicked() {
         freeTree(false);
         if (auto* box = button("buttonPTListCheckBoxScanForVolumes")) box->setChecked(false);
         delegate_.selectTabViewItemWithIdentifier("PT list");
-        if (auto* list = qobject_cast<QAbstractItemView*>(
-                delegate_.element(QStringLiteral("tableViewPTList"))))
+        if (auto* list = qobject_cast<QAbstractItemView*>(delegate_.element(QStringLiteral("tableViewPTList"))))
             list->clearSelection();
         break;
     case 1: {
         freeTree(false);
-        const platform::Array& found = delegate_.volumeScanArgument().empty()
-                                           ? platform::Array()
-                                           : delegate_.volumeScanArgument()[0].arrayValue();
+        const platform::Array& found =
+            delegate_.volumeScanArgument().empty() ? platform::Array() : delegate_.volumeScanArgument()[0].arrayValue();
         setText("textFieldNumFoundVolumes", std::to_string(found.size()));
         delegate_.selectTabViewItemWithIdentifier("PT scan list");
-        if (auto* list = qobject_cast<QAbstractItemView*>(
-                delegate_.element(QStringLiteral("tableViewScanPTList"))))
+        if (auto* list = qobject_cast<QAbstractItemView*>(delegate_.element(QStringLiteral("tableViewScanPTList"))))
             list->clearSelection();
         break;
     }
@@ -555,8 +539,7 @@ void TreeScreenController::freeTreeThread(bool backToDrivesList) {
         setText("textFieldHeadingDriveListTab", heading);
         const bool editable = mode == 4 || mode == 5;
         for (const char* name : {"buttonSigAddFileType", "buttonSigRemoveFileType"})
-            delegate_.updateButton(
-                Dict{{"button", name}, {"setEnabled", editable}, {"setHidden", !editable}});
+            delegate_.updateButton(Dict{{"button", name}, {"setEnabled", editable}, {"setHidden", !editable}});
     }
     delegate_.performOnMainThread(
         [this] {

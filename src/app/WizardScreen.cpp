@@ -4,16 +4,15 @@
 
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTreeView>
 #include <QVBoxLayout>
 
-WizardScreen::WizardScreen(const QString& title, const QString& subtitle, QWidget* parent,
-                           const QString& subtitleName)
+WizardScreen::WizardScreen(const QString& title, const QString& subtitle, QWidget* parent, const QString& subtitleName)
     : QWidget(parent) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);

@@ -1,10 +1,10 @@
 #include "app/MainWindow.h"
-#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/PreviewWindow.h"
+#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/TreeScreenController.h"
-#include "results/NewDirViewHelper.h"
 #include "media/DriveDiscovery.h"
 #include "platform/ProcessFlags.h"
+#include "results/NewDirViewHelper.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
     delegate.setDriveListLoader([] {
         DriveDiscovery discovery;
         discovery.initialDriveList();
-        return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{
-            discovery.driveDictArray(), discovery.volumeDictArray(), discovery.volumeDictArrayHFSOnly()};
+        return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{discovery.driveDictArray(), discovery.volumeDictArray(),
+                                                                discovery.volumeDictArrayHFSOnly()};
     });
     delegate.awakeFromNib();
     TreeScreenController* tree = TreeScreenController::install(delegate);

@@ -1,12 +1,12 @@
 #include "hfsplus/AdvancedTreeScan.h"
 
-#include "volume/BTreeTableClassOrph.h"
+#include "formats/HFSPlusStructures.h"
 #include "hfsplus/CatalogFragmentSearch.h"
-#include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/OrphanEntries.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/Volume.h"
 
 using platform::saturatingMulAdd;

@@ -7,7 +7,7 @@
 // file's extents for the deleted-file scan's searches, and the test whether
 // a sector lies inside the catalog file.
 
-#include "hfsplus/Extent.h"
+#include "formats/Extent.h"
 
 #include <cstdint>
 #include <vector>

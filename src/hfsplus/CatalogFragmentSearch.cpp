@@ -1,13 +1,13 @@
 #include "hfsplus/CatalogFragmentSearch.h"
 
+#include "formats/HFSPlusStructures.h"
 #include "hfsplus/AdvancedTreeScan.h"
-#include "volume/BTreeTableClassOrph.h"
-#include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
@@ -72,9 +72,8 @@ void CatalogFragmentSearch::searchCatFrags() {
     const std::uint64_t sectors = v.sizeInSect();
     const std::uint64_t groups = sectors / kGroupSectors;
     post(Dict{{"Progress Status", kStatus}, {"Progress Type", 1}, {"BarDoubleValue", 0}});
-    post(Dict{{"BarMaxValue", static_cast<unsigned long long>(groups)},
-              {"Progress Status", kStatus},
-              {"BarMinValue", 0}});
+    post(Dict{
+        {"BarMaxValue", static_cast<unsigned long long>(groups)}, {"Progress Status", kStatus}, {"BarMinValue", 0}});
     post(Dict{{"TimeRemaining", ""}});
 
     makeLostFolders();
@@ -107,8 +106,8 @@ void CatalogFragmentSearch::searchCatFrags() {
             if (counted % kProgressEveryGroups == 0) {
                 const double elapsed =
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-                const double remaining =
-                    elapsed * (static_cast<double>(groups) - static_cast<double>(counted)) / static_cast<double>(counted);
+                const double remaining = elapsed * (static_cast<double>(groups) - static_cast<double>(counted)) /
+                                         static_cast<double>(counted);
                 post(Dict{{"Progress Status", kStatus},
                           {"BarDoubleValue", static_cast<unsigned long long>(counted)},
                           {"TimeRemaining", v.getTimeFormStringForInterval(remaining)}});
@@ -141,7 +140,8 @@ void CatalogFragmentSearch::examineSector(std::uint64_t sector, ByteView bytes) 
         processCatFrags(firstSector);
 }
 
-ByteView CatalogFragmentSearch::sectorsAt(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& scratch) {
+ByteView CatalogFragmentSearch::sectorsAt(std::uint64_t sector, std::uint64_t count,
+                                          std::vector<std::uint8_t>& scratch) {
     const std::uint32_t bps = volume_.u32BytesInSector();
     if (sector >= batchStart_ && count <= batchSectors_ && sector - batchStart_ <= batchSectors_ - count &&
         !batch_.empty())

@@ -1,6 +1,6 @@
 #include "hfsplus/CatalogNodeSearch.h"
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/AppController.h"
@@ -71,7 +71,8 @@ std::optional<std::vector<std::uint32_t>> CatalogNodeSearch::childPointers(ByteV
         // not tested.
         const HFSPlusCatalogKey_ key =
             convertHPlusCatalogKey(node.sub(*r, std::min(hfsplus::kCatalogKeyMaxSize, table - *r)));
-        if (key.keyLength < hfsplus::kCatalogKeyMinLength || key.keyLength > hfsplus::kCatalogKeyMaxLength) return std::nullopt;
+        if (key.keyLength < hfsplus::kCatalogKeyMinLength || key.keyLength > hfsplus::kCatalogKeyMaxLength)
+            return std::nullopt;
         const std::size_t pointer = *r + key.keyLength + 2;
         if (pointer + 4 > table) return std::nullopt;
         children.push_back(node.be32(pointer));
@@ -90,7 +91,8 @@ bool CatalogNodeSearch::readCatalogNode(std::uint32_t node) {
 std::uint64_t CatalogNodeSearch::catalogFileNodes() const {
     if (volume_.catNodeSize <= 0) return 0;
     std::uint64_t blocks = 0;
-    for (const Extent& e : volume_.catalogExt) blocks += e.blockCount();
+    for (const Extent& e : volume_.catalogExt)
+        blocks += e.blockCount();
     std::uint64_t sectors;
     if (__builtin_mul_overflow(blocks, static_cast<std::uint64_t>(volume_.blockSize()), &sectors))
         sectors = std::numeric_limits<std::uint64_t>::max();

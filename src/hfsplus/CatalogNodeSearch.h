@@ -14,7 +14,7 @@
 // taken from inside the node, and every walk along sibling links keeps the
 // nodes it has met, so a cycle of links ends it.
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
@@ -38,7 +38,6 @@ public:
     // and the search for leaves themselves when that failed too. Each step
     // that runs goes through runStep when there is one.
     void findCatalogLeafNodes(const StepRunner& runStep = {});
-
 
     // Descent from the root through the leftmost children to the level
     // above the leaves, then along that level: leafNodePointerArray gets

@@ -1,13 +1,13 @@
 #include "hfsplus/CatalogReader.h"
 
-#include "volume/BTreeTableClassOrph.h"
+#include "formats/HFSPlusStructures.h"
 #include "hfsplus/CatalogNodeSearch.h"
-#include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
@@ -15,8 +15,8 @@
 #include <algorithm>
 
 using platform::ByteView;
-using platform::saturatingMul;
 using platform::Dict;
+using platform::saturatingMul;
 
 namespace {
 
@@ -27,7 +27,8 @@ constexpr std::u16string_view kDSStore = u".DS_Store";
 
 // Every folder from `folder` up to the root: the running totals of a scan.
 template <class Change> void forEachAncestor(NewDir* folder, Change&& change) {
-    for (NewDir* a = folder; a != nullptr; a = a->pndirPointer) change(*a);
+    for (NewDir* a = folder; a != nullptr; a = a->pndirPointer)
+        change(*a);
 }
 
 } // namespace
@@ -68,9 +69,8 @@ std::uint32_t CatalogReader::nextNodeFromLists() {
 
 bool CatalogReader::readFilesAndFolders() {
     HFSPlusVolume hfs(volume_);
-    HFSPlusVolume::postProgress(Dict{{"Progress Status", "default"},
-                                     {"Progress Type", 1},
-                                     {"BarMaxValue", volume_.leafRecords}});
+    HFSPlusVolume::postProgress(
+        Dict{{"Progress Status", "default"}, {"Progress Type", 1}, {"BarMaxValue", volume_.leafRecords}});
     HFSPlusVolume::postProgress(Dict{{"TimeRemaining", ""}});
     start_ = std::chrono::steady_clock::now();
     mode_ = Mode::Chain;
@@ -171,7 +171,8 @@ bool CatalogReader::locateRecord(std::uint32_t numRecords, std::uint32_t i, Reco
     if (nameLength == 0 || nameLength > hfsplus::kMaxNameLength) return false;
     if (r + hfsplus::kCatalogKeyNameOffset + 2 * static_cast<std::size_t>(nameLength) > table) return false;
 
-    const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(node.sub(r, std::min(hfsplus::kCatalogKeyMaxSize, table - r)));
+    const HFSPlusCatalogKey_ key =
+        convertHPlusCatalogKey(node.sub(r, std::min(hfsplus::kCatalogKeyMaxSize, table - r)));
     if (strict && !key.nameLengthValid()) return false;
     if (strict && r + 2 + keyLength + 2 > last) return false;
 
@@ -281,10 +282,12 @@ NewDir* CatalogReader::fileNode(const Record& record, std::size_t limit, HFSPlus
         }
     } else if (listed < totalBlocks) {
         if (auto more = HFSPlusVolume(volume_).extentsForID(file.fileID, hfsplus::kDataFork,
-                                                             static_cast<std::uint32_t>(listed), totalBlocks))
-            for (const Extent& e : *more) volume_.addDataExtStartBlock(e.startBlock(), e.blockCount(), dir);
+                                                            static_cast<std::uint32_t>(listed), totalBlocks))
+            for (const Extent& e : *more)
+                volume_.addDataExtStartBlock(e.startBlock(), e.blockCount(), dir);
         std::uint64_t all = 0;
-        for (const ExtP& e : dir->extents) all += e.blockCount;
+        for (const ExtP& e : dir->extents)
+            all += e.blockCount;
         if (all != totalBlocks) {
             volume_.freeNDir(dir);
             return nullptr;

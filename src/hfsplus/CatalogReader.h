@@ -18,7 +18,7 @@
 // record is only taken when it, its key and its data lie inside the node,
 // in front of the offset table.
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 #include "platform/ByteView.h"
 
 #include <chrono>

@@ -1,8 +1,7 @@
 #include "hfsplus/DeletedFileScan.h"
 
-#include "volume/BTreeTableClassOrph.h"
+#include "formats/HFSPlusStructures.h"
 #include "hfsplus/CatalogNodeSearch.h"
-#include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
 #include "hfsplus/JournalSectorReader.h"
@@ -10,6 +9,7 @@
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
@@ -44,8 +44,7 @@ void DeletedFileScan::startMakingTreeDeletedFileScan() {
         v.stopPreventingSleep();
     };
     v.aborting = false;
-    CatalogNodeSearch(v).findCatalogLeafNodes(
-        [&phase](const std::function<void()>& step) { phase(step); });
+    CatalogNodeSearch(v).findCatalogLeafNodes([&phase](const std::function<void()>& step) { phase(step); });
     if (v.firstLeafNode != 0 && v.catNodeSize != 0) phase([&] { makeTreeDeletedFileScan(); });
 }
 
@@ -73,9 +72,8 @@ void DeletedFileScan::searchCatFragsForDeletedFiles() {
     const std::uint32_t bps = v.u32BytesInSector();
     const std::uint64_t n = bps == 0 ? 0 : v.journalSize / bps;
     HFSPlusVolume::postProgress(Dict{{"Progress Status", "default"}, {"Progress Type", 1}, {"BarDoubleValue", 0}});
-    HFSPlusVolume::postProgress(Dict{{"BarMaxValue", static_cast<unsigned long long>(n)},
-                                     {"Progress Status", "default"},
-                                     {"BarMinValue", 0}});
+    HFSPlusVolume::postProgress(
+        Dict{{"BarMaxValue", static_cast<unsigned long long>(n)}, {"Progress Status", "default"}, {"BarMinValue", 0}});
     HFSPlusVolume::postProgress(Dict{{"TimeRemaining", ""}});
     if (auto* c = platform::appController()) c->setUpTimer();
     const auto start = std::chrono::steady_clock::now();
@@ -113,7 +111,8 @@ void DeletedFileScan::searchCatFragsForDeletedFiles() {
         // and of its second (further on) end it.
         const ByteView sector = journal_->sector(i);
         if (sector.size() < 4) continue;
-        if (sector.be16(sector.size() - 2) != kFirstRecordOffset || sector.be16(sector.size() - 4) <= kFirstRecordOffset)
+        if (sector.be16(sector.size() - 2) != kFirstRecordOffset ||
+            sector.be16(sector.size() - 4) <= kFirstRecordOffset)
             continue;
         const std::uint64_t s = first + i;
         if (nodeSectors == 0 || s + 1 < nodeSectors) continue;
@@ -143,15 +142,16 @@ void DeletedFileScan::postNodeEnd(const std::optional<std::string>& timeRemainin
 }
 
 void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
-                                                     const std::optional<std::string>& timeRemaining) {
+                                                    const std::optional<std::string>& timeRemaining) {
     Volume& v = volume_;
     Dict opening{{"Progress Status", "default"}};
     if (timeRemaining) opening.set("TimeRemaining", *timeRemaining);
     HFSPlusVolume::postProgress(opening);
 
     const std::int32_t nodeSectors = v.catNodeSize;
-    const bool read = nodeSectors > 0 && (journal_ ? journal_->read(sector, static_cast<std::uint32_t>(nodeSectors), buffer_)
-                                                   : HFSPlusVolume(v).readNode(sector, nodeSectors, buffer_));
+    const bool read =
+        nodeSectors > 0 && (journal_ ? journal_->read(sector, static_cast<std::uint32_t>(nodeSectors), buffer_)
+                                     : HFSPlusVolume(v).readNode(sector, nodeSectors, buffer_));
     if (!read) {
         // Nothing of a node that could not be read is taken.
         postNodeEnd(timeRemaining);
@@ -183,8 +183,8 @@ void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
         // the name length and the name's units.
         if (6 + 2 * nameLength > k) break;
         const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(
-            node.sub(static_cast<std::size_t>(r), std::min<std::size_t>(static_cast<std::size_t>(k) + 2,
-                                                                        hfsplus::kCatalogKeyMaxSize)));
+            node.sub(static_cast<std::size_t>(r),
+                     std::min<std::size_t>(static_cast<std::size_t>(k) + 2, hfsplus::kCatalogKeyMaxSize)));
         if (r + key.keyLength + 4 > limit) break;
         const std::u16string& name = key.nodeName.unicode;
         if (name.empty() || name == kDSStore) continue;
@@ -195,9 +195,8 @@ void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
         // The root folder's own record: "Root" stands for it.
         if (key.parentID == hfsplus::kRootParentID) continue;
 
-        const Next next = type == hfsplus::kFolderRecord
-                              ? takeFolder(data, key.parentID, name, limit)
-                              : takeFile(data, key.parentID, name, limit);
+        const Next next = type == hfsplus::kFolderRecord ? takeFolder(data, key.parentID, name, limit)
+                                                         : takeFile(data, key.parentID, name, limit);
         if (next == Next::EndNode) break;
     }
     postNodeEnd(timeRemaining);

@@ -1,6 +1,6 @@
 #include "hfsplus/HFSPlusVolume.h"
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -152,8 +152,7 @@ bool HFSPlusVolume::initializeVIB() {
     // Primary header: 1024 bytes into the volume, or in the sector the
     // partition search found it in.
     const std::uint64_t primarySector =
-        volume_.vibAtSector != 0 ? volume_.vibAtSector
-                                 : add64(s, hfsplus::kVolumeHeaderOffset / bps).value_or(kU64Max);
+        volume_.vibAtSector != 0 ? volume_.vibAtSector : add64(s, hfsplus::kVolumeHeaderOffset / bps).value_or(kU64Max);
     const std::uint64_t primaryOffset = hfsplus::kVolumeHeaderOffset % bps;
     auto bytes = readStructure(primarySector, primaryOffset, hfsplus::kVolumeInformationBlockSize);
     volume_.mdb = convertMDB(bytes ? ByteView(*bytes) : ByteView());
@@ -274,8 +273,8 @@ bool HFSPlusVolume::checkCatalogAndExtentsFile() {
 
     const std::uint32_t total = volume_.vib.catalogFile.totalBlocks;
     if (listed < total) {
-        if (auto more = extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork, static_cast<std::uint32_t>(listed),
-                                     total))
+        if (auto more =
+                extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork, static_cast<std::uint32_t>(listed), total))
             volume_.catalogExt.insert(volume_.catalogExt.end(), more->begin(), more->end());
     }
     return true;

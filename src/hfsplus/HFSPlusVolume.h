@@ -19,8 +19,8 @@
 // and must lie inside the volume before it is read; and node records are
 // only taken where they lie inside the node, in front of its offset table.
 
-#include "hfsplus/Extent.h"
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/Extent.h"
+#include "formats/HFSPlusStructures.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/ByteView.h"
 #include "platform/Value.h"
@@ -63,8 +63,8 @@ public:
     // extents-overflow B-tree, until totalBlocks are covered. Nothing when
     // the volume has no extents B-tree or the user stopped during the
     // descent; otherwise what was found (possibly nothing at all).
-    std::optional<std::vector<Extent>> extentsForID(std::uint32_t id, std::uint8_t fork,
-                                                    std::uint32_t startBlock, std::uint32_t totalBlocks);
+    std::optional<std::vector<Extent>> extentsForID(std::uint32_t id, std::uint8_t fork, std::uint32_t startBlock,
+                                                    std::uint32_t totalBlocks);
 
     // --- shared by the catalog readers ---
 
@@ -101,8 +101,7 @@ private:
     // The sector and offset in it of the byte `bytesBack` before the end of
     // a run of `sectors` sectors starting at `first`; nothing when the run is
     // shorter than that.
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> positionBeforeEnd(std::uint64_t first,
-                                                                             std::uint64_t sectors,
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> positionBeforeEnd(std::uint64_t first, std::uint64_t sectors,
                                                                              std::uint64_t bytesBack) const;
     // Follows the HFS wrapper in mdb to the embedded volume's header.
     bool followWrapper(std::uint64_t volumeStart);

@@ -64,7 +64,8 @@ bool JournalExtents::extentInVolume(Volume& volume, std::uint64_t startBlock, st
 
 std::uint64_t JournalExtents::coveredBlocks(const NewDir& file) {
     std::uint64_t covered = 0;
-    for (const ExtP& e : file.extents) covered += e.blockCount;
+    for (const ExtP& e : file.extents)
+        covered += e.blockCount;
     return covered;
 }
 
@@ -181,9 +182,8 @@ void JournalExtents::searchJournalForExtraExtents() {
     const std::uint64_t blockSize = volume_.blockSize();
     const std::uint64_t n = bps == 0 ? 0 : volume_.journalSize / bps;
     HFSPlusVolume::postProgress(Dict{{"Progress Status", kSearchStatus}, {"Progress Type", 1}, {"BarDoubleValue", 0}});
-    HFSPlusVolume::postProgress(Dict{{"BarMaxValue", static_cast<unsigned long long>(n)},
-                                     {"Progress Status", kSearchStatus},
-                                     {"BarMinValue", 0}});
+    HFSPlusVolume::postProgress(Dict{
+        {"BarMaxValue", static_cast<unsigned long long>(n)}, {"Progress Status", kSearchStatus}, {"BarMinValue", 0}});
     HFSPlusVolume::postProgress(Dict{{"TimeRemaining", ""}});
     if (auto* c = platform::appController()) c->setUpTimer();
     const auto start = std::chrono::steady_clock::now();

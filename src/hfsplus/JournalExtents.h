@@ -13,7 +13,7 @@
 // a journal reaching past the volume's end is cut at it. Every extent taken
 // from a journal copy lies inside the volume before it is recorded.
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 
 #include <cstdint>
 

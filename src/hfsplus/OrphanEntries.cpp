@@ -1,10 +1,10 @@
 #include "hfsplus/OrphanEntries.h"
 
-#include "volume/BTreeTableClassOrph.h"
 #include "platform/AppController.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
@@ -84,9 +84,8 @@ void OrphanEntries::runPass(Pass pass, bool increment, bool showVolNameOnly) {
     platform::AppController* controller = platform::appController();
     if (controller) {
         controller->updateProgress(Dict{{"Progress Status", kStatus}, {"Progress Type", 1}, {"BarDoubleValue", 0}});
-        controller->updateProgress(Dict{{"Progress Status", kStatus},
-                                        {"BarMaxValue", static_cast<unsigned long long>(total)},
-                                        {"BarMinValue", 0}});
+        controller->updateProgress(Dict{
+            {"Progress Status", kStatus}, {"BarMaxValue", static_cast<unsigned long long>(total)}, {"BarMinValue", 0}});
     }
     // The second pass uses "Lost Files" as the first one left it.
     if (pass != Pass::AdvScanRun2) findOrMakeLostFiles();
@@ -148,9 +147,15 @@ void OrphanEntries::findOrMakeLostFiles() {
 // ---------------------------------------------------------------------------
 // Walks
 
-void OrphanEntries::iterateBtreeOrphBranch(NodeTypeOrph* node) { walk(Pass::Plain, node); }
-void OrphanEntries::iterateBtreeOrphAdvScanBranch(NodeTypeOrph* node) { walk(Pass::AdvScan, node); }
-void OrphanEntries::iterateBtreeOrphAdvScanBranchRun2(NodeTypeOrph* node) { walk(Pass::AdvScanRun2, node); }
+void OrphanEntries::iterateBtreeOrphBranch(NodeTypeOrph* node) {
+    walk(Pass::Plain, node);
+}
+void OrphanEntries::iterateBtreeOrphAdvScanBranch(NodeTypeOrph* node) {
+    walk(Pass::AdvScan, node);
+}
+void OrphanEntries::iterateBtreeOrphAdvScanBranchRun2(NodeTypeOrph* node) {
+    walk(Pass::AdvScanRun2, node);
+}
 
 void OrphanEntries::walk(Pass pass, NodeTypeOrph* node) {
     if (!node || node == BTreeTableClassOrph::noNode()) return;
@@ -176,9 +181,15 @@ void OrphanEntries::walk(Pass pass, NodeTypeOrph* node) {
 // ---------------------------------------------------------------------------
 // One entry
 
-void OrphanEntries::processThisOrphanEntry(ItemTypeOrph* item) { processEntry(Pass::Plain, item); }
-void OrphanEntries::processThisOrphanEntryAdvScan(ItemTypeOrph* item) { processEntry(Pass::AdvScan, item); }
-void OrphanEntries::processThisOrphanEntryAdvScanRun2(ItemTypeOrph* item) { processEntry(Pass::AdvScanRun2, item); }
+void OrphanEntries::processThisOrphanEntry(ItemTypeOrph* item) {
+    processEntry(Pass::Plain, item);
+}
+void OrphanEntries::processThisOrphanEntryAdvScan(ItemTypeOrph* item) {
+    processEntry(Pass::AdvScan, item);
+}
+void OrphanEntries::processThisOrphanEntryAdvScanRun2(ItemTypeOrph* item) {
+    processEntry(Pass::AdvScanRun2, item);
+}
 
 void OrphanEntries::processEntry(Pass pass, ItemTypeOrph* item) {
     Volume& v = volume_;
@@ -433,13 +444,15 @@ void OrphanEntries::freeUnplaced(const std::vector<NewDir*>& tops) {
             if (!n) continue;
             if (n != top && topSet.count(n)) covered.insert(n);
             if (!gone.insert(n).second) continue;
-            for (NewDir* c : n->childList) pending.push_back(c);
+            for (NewDir* c : n->childList)
+                pending.push_back(c);
         }
     }
     for (BTreeTableClass* index : {v.btree.get(), v.btreeAdvScan}) {
         if (!index) continue;
         for (NewDir* n : gone)
-            if (ItemType* item = index->retrieveKeyField(n->fileID); item && item->dir() == n) item->setNDIRPtr(nullptr);
+            if (ItemType* item = index->retrieveKeyField(n->fileID); item && item->dir() == n)
+                item->setNDIRPtr(nullptr);
     }
     for (BTreeTableClassOrph* orphans : {v.btreeOrph.get(), v.btreeOrphAdvScanEntries.get()}) {
         if (!orphans) continue;

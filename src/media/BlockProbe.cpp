@@ -25,7 +25,9 @@ std::string boundedText(const char* s) {
 
 #ifdef DRENTIC_HAVE_BLKID
 
-bool BlockProbe::available() { return true; }
+bool BlockProbe::available() {
+    return true;
+}
 
 BlockProbe::PartitionTable BlockProbe::partitionTable(const std::string& deviceNode) {
     PartitionTable table;
@@ -81,8 +83,14 @@ BlockProbe::FileSystem BlockProbe::fileSystem(const std::string& deviceNode) {
 
 #else
 
-bool BlockProbe::available() { return false; }
-BlockProbe::PartitionTable BlockProbe::partitionTable(const std::string&) { return {}; }
-BlockProbe::FileSystem BlockProbe::fileSystem(const std::string&) { return {}; }
+bool BlockProbe::available() {
+    return false;
+}
+BlockProbe::PartitionTable BlockProbe::partitionTable(const std::string&) {
+    return {};
+}
+BlockProbe::FileSystem BlockProbe::fileSystem(const std::string&) {
+    return {};
+}
 
 #endif

@@ -13,16 +13,16 @@
 class BlockProbe {
 public:
     struct PartitionEntry {
-        std::uint32_t number = 0;  // as the kernel numbers it (sysfs "partition")
-        std::string typeString;    // GPT type GUID (upper case) or Apple type name
-        int typeByte = -1;         // MBR type byte; -1 when the table has none
+        std::uint32_t number = 0; // as the kernel numbers it (sysfs "partition")
+        std::string typeString;   // GPT type GUID (upper case) or Apple type name
+        int typeByte = -1;        // MBR type byte; -1 when the table has none
     };
     struct PartitionTable {
-        std::string scheme;        // "gpt", "dos", "mac", ... or "" for none
+        std::string scheme; // "gpt", "dos", "mac", ... or "" for none
         std::vector<PartitionEntry> partitions;
     };
     struct FileSystem {
-        std::string type;          // "vfat", "exfat", "hfsplus", "apfs", ... or ""
+        std::string type; // "vfat", "exfat", "hfsplus", "apfs", ... or ""
         std::string label;
     };
 

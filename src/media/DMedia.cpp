@@ -5,7 +5,6 @@
 #include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
 #include "platform/SystemLog.h"
-#include "volume/BTreeTableClassUInt32.h"
 
 #include <cerrno>
 #include <cstring>
@@ -148,8 +147,8 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
     const std::uint64_t bps = u32BytesInSector_;
     if (size < 0 || bps == 0 || static_cast<std::uint64_t>(size) * bps > kMaxReadBytes ||
         sector > UINT64_MAX / (bps ? bps : 1)) {
-        platform::logFormat("Read of %d sectors at sector %llu refused on %@: the request is out of range",
-                            size, static_cast<unsigned long long>(sector), path_);
+        platform::logFormat("Read of %d sectors at sector %llu refused on %@: the request is out of range", size,
+                            static_cast<unsigned long long>(sector), path_);
         return false;
     }
     const std::uint64_t offset = sector * bps;
@@ -160,9 +159,8 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
     if (!dev && reader == Reader::Scan) {
         platform::logFormat("Unable to open the drive %@ error: %d", cPath_, errno);
         if (auto* c = platform::appController())
-            c->runAlertPanel(platform::alertRequest("! Could not open drive",
-                                                    "A valid fileDesc could not be obtained for drive: %@",
-                                                    "OK", {path_}));
+            c->runAlertPanel(platform::alertRequest(
+                "! Could not open drive", "A valid fileDesc could not be obtained for drive: %@", "OK", {path_}));
         return false;
     }
 
@@ -180,8 +178,10 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
                 std::int64_t n = preadFully(dev->fd, dev->window.data(), kReadAheadBytes, offset);
                 dev->windowStart = offset;
                 dev->windowLength = n < 0 ? 0 : static_cast<std::size_t>(n);
-                if (n < 0) err = errno, readFailed = true;
-                else got = std::min<std::int64_t>(n, static_cast<std::int64_t>(length));
+                if (n < 0)
+                    err = errno, readFailed = true;
+                else
+                    got = std::min<std::int64_t>(n, static_cast<std::int64_t>(length));
                 if (got > 0) std::memcpy(buffer, dev->window.data(), static_cast<std::size_t>(got));
             } else if (inWindow) {
                 std::memcpy(buffer, dev->window.data() + (offset - dev->windowStart), length);
@@ -199,14 +199,14 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
     if (got >= 0) {
         // Past the end of the medium: the caller must never see stale bytes
         // of an earlier read in the unread tail.
-        if (static_cast<std::size_t>(got) < length) std::memset(buffer + got, 0, length - static_cast<std::size_t>(got));
+        if (static_cast<std::size_t>(got) < length)
+            std::memset(buffer + got, 0, length - static_cast<std::size_t>(got));
         return true;
     }
 
     platform::logFormat("Unable to read from the drive %@ error: %d", cPath_, err);
     platform::logFormat("Further info, sectorNum: %@, size: %d, sizeInSect: %@",
-                        static_cast<unsigned long long>(sector), size,
-                        static_cast<unsigned long long>(sizeInSect_));
+                        static_cast<unsigned long long>(sector), size, static_cast<unsigned long long>(sizeInSect_));
     if (dev) dropDevice(dev);
     if (devicePresent()) return false;
 
@@ -248,7 +248,8 @@ std::string DMedia::getTimeFormStringForInterval(double seconds) const {
 }
 
 void DMedia::convertDMediaBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length) {
-    for (std::int64_t i = 0; i < length; ++i) units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
+    for (std::int64_t i = 0; i < length; ++i)
+        units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
 }
 
 void DMedia::convertDMediaLittleUniCharArrayToHost(std::uint16_t*, std::int64_t) {

@@ -6,8 +6,8 @@
 // readers every scan, preview and save goes through. The medium is only ever
 // opened read-only.
 
-#include "hfsplus/Extent.h"
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/Extent.h"
+#include "formats/HFSPlusStructures.h"
 #include "platform/Archivable.h"
 #include "platform/Value.h"
 
@@ -17,8 +17,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-class BTreeTableClassUInt32;
 
 class DMedia : public platform::Archivable {
 public:
@@ -98,8 +96,6 @@ public:
     // HFS+ volume examined last.
     platform::Array volumePMArray;
     platform::Array volumeScanArray;
-    std::unique_ptr<BTreeTableClassUInt32> btreeForUsedCatNodeSector;
-    std::unique_ptr<BTreeTableClassUInt32> btreeForVIBCreateDate;
     MasterDirectoryBlock mdb{};
     VolumeInformationBlock vib{};
     std::vector<Extent> catalogExt;

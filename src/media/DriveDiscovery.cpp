@@ -1,8 +1,8 @@
 #include "media/DriveDiscovery.h"
 
 #include "media/BlockProbe.h"
-#include "media/MediumContentHint.h"
 #include "media/DriveListRows.h"
+#include "media/MediumContentHint.h"
 #include "media/VolumeContentDetection.h"
 #include "platform/ByteView.h"
 #include "platform/SystemLog.h"
@@ -26,11 +26,16 @@ namespace {
 // other mount keeps the type the mount table gives.
 std::string typeOfMagic(unsigned long magic) {
     switch (magic) {
-    case 0x4d44: return "msdos";       // vfat and msdos
-    case 0x482b: return "hfsplus";
-    case 0x4244: return "hfs";
-    case 0x2011bab0: return "exfat";
-    default: return {};
+    case 0x4d44:
+        return "msdos"; // vfat and msdos
+    case 0x482b:
+        return "hfsplus";
+    case 0x4244:
+        return "hfs";
+    case 0x2011bab0:
+        return "exfat";
+    default:
+        return {};
     }
 }
 
@@ -42,11 +47,15 @@ bool naturalLess(const std::string& a, const std::string& b) {
         const bool db = std::isdigit(static_cast<unsigned char>(b[j])) != 0;
         if (da && db) {
             std::size_t ie = i, je = j;
-            while (ie < a.size() && std::isdigit(static_cast<unsigned char>(a[ie]))) ++ie;
-            while (je < b.size() && std::isdigit(static_cast<unsigned char>(b[je]))) ++je;
+            while (ie < a.size() && std::isdigit(static_cast<unsigned char>(a[ie])))
+                ++ie;
+            while (je < b.size() && std::isdigit(static_cast<unsigned char>(b[je])))
+                ++je;
             std::string_view na(a.data() + i, ie - i), nb(b.data() + j, je - j);
-            while (na.size() > 1 && na.front() == '0') na.remove_prefix(1);
-            while (nb.size() > 1 && nb.front() == '0') nb.remove_prefix(1);
+            while (na.size() > 1 && na.front() == '0')
+                na.remove_prefix(1);
+            while (nb.size() > 1 && nb.front() == '0')
+                nb.remove_prefix(1);
             if (na.size() != nb.size()) return na.size() < nb.size();
             if (na != nb) return na < nb;
             i = ie;
@@ -62,8 +71,10 @@ bool naturalLess(const std::string& a, const std::string& b) {
 
 std::string trimBlanksAndTabs(const std::string& s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+        --e;
     return s.substr(b, e - b);
 }
 
@@ -75,7 +86,8 @@ bool contentMissing(const Dict& d) {
 // The name a mounted volume is shown with: the last part of its mount point.
 std::string nameOfMountPoint(const std::string& mountPoint) {
     std::string p = mountPoint;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
     const std::size_t slash = p.rfind('/');
     std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
     return name.empty() ? p : name;
@@ -180,8 +192,7 @@ void DriveDiscovery::GetMediaList(Array& list) {
 std::vector<SysfsBlockDevice> DriveDiscovery::FindWritableMedia() const {
     std::vector<SysfsBlockDevice> disks;
     std::error_code ec;
-    for (fs::directory_iterator it(fs::path(paths_.sysfsRoot) / "block", ec), end; !ec && it != end;
-         it.increment(ec)) {
+    for (fs::directory_iterator it(fs::path(paths_.sysfsRoot) / "block", ec), end; !ec && it != end; it.increment(ec)) {
         auto d = SysfsBlockDevice::open(it->path().string(), paths_.sysfsRoot);
         if (!d) continue;
         // Unattached loop devices have no size; zram swap and RAM disks are
@@ -213,7 +224,8 @@ std::vector<SysfsBlockDevice> DriveDiscovery::FindWritableMedia() const {
             return naturalLess(a.name(), b.name());
         });
         media.push_back(std::move(disks[i]));
-        for (auto& p : parts) media.push_back(std::move(p));
+        for (auto& p : parts)
+            media.push_back(std::move(p));
     }
     return media;
 }
@@ -301,15 +313,28 @@ std::optional<std::string> DriveDiscovery::newKeyForKey(const std::string& key, 
                                                         const Value& oldValue) const {
     if (key == "Content") {
         const std::string old = oldValue.description();
-        if (old == MediumContentHint::kAppleHFS) value = "Apple_HFS";
-        else if (old == "Windows_FAT_32") value = "FAT32";
-        else if (old == "Windows_FAT_16") value = "FAT16";
-        else value = oldValue;
+        if (old == MediumContentHint::kAppleHFS)
+            value = "Apple_HFS";
+        else if (old == "Windows_FAT_32")
+            value = "FAT32";
+        else if (old == "Windows_FAT_16")
+            value = "FAT16";
+        else
+            value = oldValue;
         return key;
     }
-    if (key == "Model") { value = oldValue; return std::string("device model"); }
-    if (key == "Serial Number") { value = oldValue; return std::string("device serial"); }
-    if (key == "Revision") { value = oldValue; return std::string("device revision"); }
+    if (key == "Model") {
+        value = oldValue;
+        return std::string("device model");
+    }
+    if (key == "Serial Number") {
+        value = oldValue;
+        return std::string("device serial");
+    }
+    if (key == "Revision") {
+        value = oldValue;
+        return std::string("device revision");
+    }
     if (key == "BSD Name") {
         // Linux has no separate raw node: the block device itself is read,
         // and only ever opened read-only.
@@ -437,7 +462,8 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
             setAside.push_back(std::move(copy));
         }
     }
-    for (Value& v : setAside) responseFindMedia.push_back(std::move(v));
+    for (Value& v : setAside)
+        responseFindMedia.push_back(std::move(v));
 }
 
 void DriveDiscovery::truncateDriveModelNumber() {
@@ -629,6 +655,7 @@ void DriveDiscovery::fixBundleResource() {
 }
 
 void DriveDiscovery::getDrvVolIconPaths() {
-    DriveListRows::getDrvVolIconPaths(driveDictArray_, volumeDictArray_, DriveListRows::driverBundles(paths_.sysfsRoot));
+    DriveListRows::getDrvVolIconPaths(driveDictArray_, volumeDictArray_,
+                                      DriveListRows::driverBundles(paths_.sysfsRoot));
     syncChildren();
 }

@@ -72,9 +72,9 @@ public:
 private:
     // What sysfs says of a medium that its dictionaries do not carry.
     struct MediumLink {
-        std::string name;        // kernel name
-        std::string parentPath;  // "Path" of the disk of a partition, "" for a disk
-        std::string devNumber;   // "major:minor"
+        std::string name;       // kernel name
+        std::string parentPath; // "Path" of the disk of a partition, "" for a disk
+        std::string devNumber;  // "major:minor"
         bool isPartition = false;
         bool hasPartitions = false;
     };
@@ -94,7 +94,7 @@ private:
     platform::Array driveDictArray_;
     platform::Array volumeDictArray_;
     platform::Array volumeDictArrayHFSOnly_;
-    std::vector<std::size_t> hfsOnly_;  // indexes into volumeDictArray_
-    std::vector<MountedVolume> mounted_;  // beside finalArrayForVolumes
-    std::map<std::string, MediumLink> links_;  // by "Path"
+    std::vector<std::size_t> hfsOnly_;        // indexes into volumeDictArray_
+    std::vector<MountedVolume> mounted_;      // beside finalArrayForVolumes
+    std::map<std::string, MediumLink> links_; // by "Path"
 };

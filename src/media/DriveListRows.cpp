@@ -11,9 +11,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string& textOf(const Dict& d, std::string_view key) { return d.get(key).stringValue(); }
+const std::string& textOf(const Dict& d, std::string_view key) {
+    return d.get(key).stringValue();
+}
 
-bool hasText(const Dict& d, std::string_view key) { return d.get(key).isString(); }
+bool hasText(const Dict& d, std::string_view key) {
+    return d.get(key).isString();
+}
 
 } // namespace
 
@@ -30,7 +34,8 @@ std::vector<DriveListRows::Bundle> DriveListRows::driverBundles(const std::strin
         for (fs::directory_iterator it(bus / "drivers", ec2), end; !ec2 && it != end; it.increment(ec2))
             drivers.push_back(it->path());
         std::sort(drivers.begin(), drivers.end());
-        for (const fs::path& d : drivers) bundles.push_back({d.filename().string(), d.string()});
+        for (const fs::path& d : drivers)
+            bundles.push_back({d.filename().string(), d.string()});
     }
     return bundles;
 }
@@ -101,13 +106,18 @@ void DriveListRows::getDrvVolIconPaths(Array& driveDictArray, Array& volumeDictA
             return;
         }
     };
-    for (Value& v : driveDictArray) give(v);
-    for (Value& v : volumeDictArray) give(v);
+    for (Value& v : driveDictArray)
+        give(v);
+    for (Value& v : volumeDictArray)
+        give(v);
 }
 
 std::size_t DriveListRows::cellCount(int scanMode, const Array& driveDictArray, const Array& volumeDictArray) {
     switch (scanMode) {
-    case 0: case 1: case 2: case 5:
+    case 0:
+    case 1:
+    case 2:
+    case 5:
         // Mode 5 shows the shorter HFS list, but its cells are made per
         // volume: at least as many cells as rows.
         return volumeDictArray.size();
@@ -115,7 +125,8 @@ std::size_t DriveListRows::cellCount(int scanMode, const Array& driveDictArray, 
         return driveDictArray.size();
     case 3: {
         std::size_t n = 0;
-        for (const Value& d : driveDictArray) n += 1 + d.dictValue().get("Children Volume Array").arrayValue().size();
+        for (const Value& d : driveDictArray)
+            n += 1 + d.dictValue().get("Children Volume Array").arrayValue().size();
         return n;
     }
     default:
@@ -126,11 +137,18 @@ std::size_t DriveListRows::cellCount(int scanMode, const Array& driveDictArray, 
 std::size_t DriveListRows::numberOfRows(int scanMode, const Array& driveDictArray, const Array& volumeDictArray,
                                         const Array& volumeDictArrayHFSOnly) {
     switch (scanMode) {
-    case 0: case 1: case 2: return volumeDictArray.size();
-    case 3: return volumeDictArray.size() + driveDictArray.size();
-    case 4: return driveDictArray.size();
-    case 5: return volumeDictArrayHFSOnly.size();
-    default: return 0;
+    case 0:
+    case 1:
+    case 2:
+        return volumeDictArray.size();
+    case 3:
+        return volumeDictArray.size() + driveDictArray.size();
+    case 4:
+        return driveDictArray.size();
+    case 5:
+        return volumeDictArrayHFSOnly.size();
+    default:
+        return 0;
     }
 }
 
@@ -141,9 +159,14 @@ std::optional<Dict> DriveListRows::rowObject(int scanMode, std::size_t row, cons
         return a[row].dictValue();
     };
     switch (scanMode) {
-    case 0: case 1: case 2: return at(volumeDictArray);
-    case 4: return at(driveDictArray);
-    case 5: return at(volumeDictArrayHFSOnly);
+    case 0:
+    case 1:
+    case 2:
+        return at(volumeDictArray);
+    case 4:
+        return at(driveDictArray);
+    case 5:
+        return at(volumeDictArrayHFSOnly);
     case 3:
         for (const Value& dv : driveDictArray) {
             const Dict& drive = dv.dictValue();

@@ -23,7 +23,7 @@ class DriveListRows {
 public:
     struct Bundle {
         std::string identifier;
-        std::string path;  // "" when the path cannot be had
+        std::string path; // "" when the path cannot be had
     };
 
     // The drivers under <sysfs>/bus/*/drivers/, in a stable order.
@@ -49,8 +49,7 @@ public:
                                     const platform::Array& volumeDictArray,
                                     const platform::Array& volumeDictArrayHFSOnly);
     // The dictionary of row r, or nothing.
-    static std::optional<platform::Dict> rowObject(int scanMode, std::size_t row,
-                                                   const platform::Array& driveDictArray,
+    static std::optional<platform::Dict> rowObject(int scanMode, std::size_t row, const platform::Array& driveDictArray,
                                                    const platform::Array& volumeDictArray,
                                                    const platform::Array& volumeDictArrayHFSOnly);
 };

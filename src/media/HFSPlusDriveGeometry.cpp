@@ -110,11 +110,9 @@ bool HFSPlusDriveGeometry::takeExtentsTreeHeader(const SectorReader& read) {
 // ---------------------------------------------------------------------------
 // Extents-overflow lookup
 
-std::optional<std::vector<Extent>> HFSPlusDriveGeometry::extentsForID(std::uint32_t fileID, std::uint8_t fork,
-                                                                      std::uint32_t startBlock,
-                                                                      std::uint32_t totalBlocks,
-                                                                      const SectorReader& read,
-                                                                      const StopTest& stop) const {
+std::optional<std::vector<Extent>>
+HFSPlusDriveGeometry::extentsForID(std::uint32_t fileID, std::uint8_t fork, std::uint32_t startBlock,
+                                   std::uint32_t totalBlocks, const SectorReader& read, const StopTest& stop) const {
     if (media_.extRootNode == 0 || media_.extNodeSize <= 0) return std::nullopt;
     std::vector<std::uint8_t> buffer;
     std::vector<Extent> found;

@@ -20,8 +20,8 @@
 // descent of the extents B-tree ends after kMaxTreeDepth levels and its leaf
 // walk at a leaf met before, so no loop of links can hold a lookup.
 
-#include "hfsplus/Extent.h"
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/Extent.h"
+#include "formats/HFSPlusStructures.h"
 
 #include <cstdint>
 #include <functional>

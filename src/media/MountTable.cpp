@@ -15,7 +15,8 @@ std::vector<std::string_view> splitFields(std::string_view line) {
     std::vector<std::string_view> fields;
     std::size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && line[i] == ' ') ++i;
+        while (i < line.size() && line[i] == ' ')
+            ++i;
         if (i >= line.size()) break;
         std::size_t e = line.find(' ', i);
         if (e == std::string_view::npos) e = line.size();
@@ -25,7 +26,9 @@ std::vector<std::string_view> splitFields(std::string_view line) {
     return fields;
 }
 
-bool isOctal(char c) { return c >= '0' && c <= '7'; }
+bool isOctal(char c) {
+    return c >= '0' && c <= '7';
+}
 
 } // namespace
 
@@ -59,7 +62,8 @@ bool MountTable::parseLine(std::string_view line, Entry& out) {
     std::vector<std::string_view> f = splitFields(line);
     if (f.size() < 10) return false;
     std::size_t dash = 6;
-    while (dash < f.size() && f[dash] != "-") ++dash;
+    while (dash < f.size() && f[dash] != "-")
+        ++dash;
     if (dash + 2 >= f.size()) return false;
     out.majorMinor = std::string(f[2]);
     out.root = unescape(f[3]);

@@ -12,11 +12,11 @@
 class MountTable {
 public:
     struct Entry {
-        std::string majorMinor;  // "8:1"; the device the file system lives on
-        std::string root;        // the folder of that file system seen here
+        std::string majorMinor; // "8:1"; the device the file system lives on
+        std::string root;       // the folder of that file system seen here
         std::string mountPoint;
-        std::string fsType;      // "vfat", "hfsplus", "fuseblk", ...
-        std::string source;      // the mounted-from device name ("/dev/sdb1")
+        std::string fsType; // "vfat", "hfsplus", "fuseblk", ...
+        std::string source; // the mounted-from device name ("/dev/sdb1")
         unsigned major() const;
     };
 

@@ -1,10 +1,10 @@
 #include "media/PartitionTables.h"
 
-#include "hfsplus/Extent.h"
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/Extent.h"
+#include "formats/HFSPlusStructures.h"
+#include "formats/PartitionTableStructures.h"
 #include "media/DMedia.h"
 #include "media/HFSPlusDriveGeometry.h"
-#include "media/PartitionTableStructures.h"
 #include "platform/CheckedMath.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
@@ -40,7 +40,8 @@ using platform::utf8Lossy;
 // Text of a fixed field up to its first NUL.
 template <std::size_t N> std::string cString(const std::array<std::uint8_t, N>& field, std::size_t limit = N) {
     std::string out;
-    for (std::size_t i = 0; i < std::min(limit, N) && field[i] != 0; ++i) out.push_back(static_cast<char>(field[i]));
+    for (std::size_t i = 0; i < std::min(limit, N) && field[i] != 0; ++i)
+        out.push_back(static_cast<char>(field[i]));
     return out;
 }
 
@@ -108,7 +109,8 @@ void PartitionTables::initialize(Array& array) {
     } else {
         return;
     }
-    for (const Value& v : media_.volumePMArray) array.push_back(Value(v.dictValue()));
+    for (const Value& v : media_.volumePMArray)
+        array.push_back(Value(v.dictValue()));
 }
 
 // ---------------------------------------------------------------------------
@@ -195,7 +197,8 @@ void PartitionTables::readAndInterpretGPT() {
     std::uint64_t count = header.numberOfPartitionEntries;
     auto fitBefore = [&](std::uint64_t limit) -> std::uint64_t {
         if (limit <= header.partitionEntryLBA) return 0;
-        return mul64(limit - header.partitionEntryLBA, entriesPerSector).value_or(std::numeric_limits<std::uint64_t>::max());
+        return mul64(limit - header.partitionEntryLBA, entriesPerSector)
+            .value_or(std::numeric_limits<std::uint64_t>::max());
     };
     std::uint64_t fits = fitBefore(header.firstUsableLBA);
     if (media_.sizeInSect() != 0) fits = std::min(fits, fitBefore(media_.sizeInSect()));
@@ -243,8 +246,8 @@ void PartitionTables::readAndInterpretPM() {
     if (first.pmSig != partitions::kPMSignature) return;
     std::int64_t entries = static_cast<std::int32_t>(first.pmMapBlkCnt);
     if (entries > static_cast<std::int64_t>(kMaxPMEntries)) {
-        platform::logFormat("Apple partition map of %@ claims %u entries; only the first %u are read",
-                            media_.path(), first.pmMapBlkCnt, kMaxPMEntries);
+        platform::logFormat("Apple partition map of %@ claims %u entries; only the first %u are read", media_.path(),
+                            first.pmMapBlkCnt, kMaxPMEntries);
         entries = kMaxPMEntries;
     }
     // Entry 1, in sector 1, describes the map itself and is never listed.
@@ -342,8 +345,9 @@ std::optional<std::string> PartitionTables::rootFolderName(bool testSignature) {
     const std::uint64_t listed = HFSPlusDriveGeometry::appendListedExtents(vib.catalogFile, media_.catalogExt);
     if (media_.catalogExt.empty()) return std::nullopt;
     if (extentsTree && listed < vib.catalogFile.totalBlocks) {
-        if (auto more = geometry.extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork,
-                                              static_cast<std::uint32_t>(listed), vib.catalogFile.totalBlocks, readNode))
+        if (auto more =
+                geometry.extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork, static_cast<std::uint32_t>(listed),
+                                      vib.catalogFile.totalBlocks, readNode))
             media_.catalogExt.insert(media_.catalogExt.end(), more->begin(), more->end());
     }
 
@@ -364,8 +368,8 @@ std::optional<std::string> PartitionTables::rootFolderName(bool testSignature) {
 
     const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(leaf.sub(hfsplus::kBTNodeDescriptorSize));
     if (key.parentID != hfsplus::kRootParentID) return std::nullopt;
-    if (key.keyLength < hfsplus::kCatalogKeyMinLength || key.keyLength > hfsplus::kCatalogKeyMaxLength || !key.nameLengthValid() ||
-        hfsplus::kCatalogKeyMinLength + 2u * key.nodeName.length > key.keyLength)
+    if (key.keyLength < hfsplus::kCatalogKeyMinLength || key.keyLength > hfsplus::kCatalogKeyMaxLength ||
+        !key.nameLengthValid() || hfsplus::kCatalogKeyMinLength + 2u * key.nodeName.length > key.keyLength)
         return std::nullopt;
     const HFSPlusCatalogFolder_ folder = convertHPlusCatalogFolder(
         leaf.sub(hfsplus::kBTNodeDescriptorSize + 2 + key.keyLength, hfsplus::kCatalogFolderSize));

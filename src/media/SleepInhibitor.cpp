@@ -50,9 +50,8 @@ void LoginManagerSleepInhibitor::reportUserActivity() {
     int r = sd_bus_open_system(&bus);
     if (r >= 0)
         r = sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
-                               "org.freedesktop.login1.Manager", "Inhibit", &error, &reply, "ssss",
-                               "sleep:idle", "Drentic Deleted File Recovery", "A recovery scan is running",
-                               "block");
+                               "org.freedesktop.login1.Manager", "Inhibit", &error, &reply, "ssss", "sleep:idle",
+                               "Drentic Deleted File Recovery", "A recovery scan is running", "block");
     int fd = -1;
     if (r >= 0) r = sd_bus_message_read(reply, "h", &fd);
     // The descriptor belongs to the reply; keep a copy of our own.

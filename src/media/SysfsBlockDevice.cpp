@@ -14,8 +14,10 @@ namespace {
 
 std::string trimmed(std::string_view s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+        --e;
     return std::string(s.substr(b, e - b));
 }
 
@@ -53,17 +55,28 @@ enum Bus { None, Virtual, Scsi, Virtio, Sata, Sas, PciExpress, SecureDigital, Th
 
 const char* busName(Bus b) {
     switch (b) {
-    case Usb: return "USB";
-    case FireWire: return "FireWire";
-    case Thunderbolt: return "Thunderbolt";
-    case SecureDigital: return "Secure Digital";
-    case PciExpress: return "PCI-Express";
-    case Sas: return "SAS";
-    case Sata: return "SATA";
-    case Virtio: return "Virtio";
-    case Scsi: return "SCSI";
-    case Virtual: return "Virtual Interface";
-    case None: break;
+    case Usb:
+        return "USB";
+    case FireWire:
+        return "FireWire";
+    case Thunderbolt:
+        return "Thunderbolt";
+    case SecureDigital:
+        return "Secure Digital";
+    case PciExpress:
+        return "PCI-Express";
+    case Sas:
+        return "SAS";
+    case Sata:
+        return "SATA";
+    case Virtio:
+        return "Virtio";
+    case Scsi:
+        return "SCSI";
+    case Virtual:
+        return "Virtual Interface";
+    case None:
+        break;
     }
     return "";
 }
@@ -100,7 +113,9 @@ std::optional<SysfsBlockDevice> SysfsBlockDevice::open(const std::string& entry,
     return d;
 }
 
-std::string SysfsBlockDevice::parentFolder() const { return fs::path(folder_).parent_path().string(); }
+std::string SysfsBlockDevice::parentFolder() const {
+    return fs::path(folder_).parent_path().string();
+}
 
 std::optional<std::string> SysfsBlockDevice::readAttribute(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -135,7 +150,9 @@ std::optional<std::string> SysfsBlockDevice::firstAttribute(std::initializer_lis
     return std::nullopt;
 }
 
-bool SysfsBlockDevice::isPartition() const { return pathExists(fs::path(folder_) / "partition"); }
+bool SysfsBlockDevice::isPartition() const {
+    return pathExists(fs::path(folder_) / "partition");
+}
 
 std::uint32_t SysfsBlockDevice::partitionNumber() const {
     auto v = parseUnsigned(attribute("partition"));

@@ -1,6 +1,6 @@
 #include "media/VolumeContentDetection.h"
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 #include "platform/SystemLog.h"
 
 #include <cerrno>
@@ -173,8 +173,9 @@ std::optional<Dict> VolumeContentDetection::checkForJournal(const Dict& volume) 
     // Only an HFS+ or HFSX header has a journaled bit; in anything else the
     // same bytes are file data or another file system's fields, and must
     // not offer a file-system recovery the volume cannot have.
-    const std::uint32_t attributes =
-        hfsplus::isHFSPlusSignature(signature) ? fourByteRead(ByteView(buffer), static_cast<std::int32_t>(at + 4), 0) : 0;
+    const std::uint32_t attributes = hfsplus::isHFSPlusSignature(signature)
+                                         ? fourByteRead(ByteView(buffer), static_cast<std::int32_t>(at + 4), 0)
+                                         : 0;
     const bool journaled = (attributes & kJournaledBit) != 0;
     result.set("journaled", journaled ? "Yes" : "No");
     result.set("supportFileSystemRecovery", journaled ? 1 : 0);

@@ -71,8 +71,8 @@ private:
     // The first `sectors` sectors of the volume, zero where they could not
     // be read; empty for an unusable sector size. `bytesRead` (when given)
     // receives the byte count read, or -1 for a failure.
-    std::vector<std::uint8_t> probe(const platform::Dict& volume, std::uint64_t sectorInVolume,
-                                    std::uint32_t sectors, std::int64_t* bytesRead = nullptr) const;
+    std::vector<std::uint8_t> probe(const platform::Dict& volume, std::uint64_t sectorInVolume, std::uint32_t sectors,
+                                    std::int64_t* bytesRead = nullptr) const;
 
     std::uint64_t volumeStartSector_;
 };

@@ -32,7 +32,8 @@ AlertText alertTextFromRequest(const Array& r) {
     if (!r.empty()) {
         const Array& last = r.back().arrayValue();
         // The first item is a placeholder flag; at most three arguments follow.
-        for (std::size_t i = 1; i < last.size() && i <= 3; ++i) fmtArgs.push_back(last[i]);
+        for (std::size_t i = 1; i < last.size() && i <= 3; ++i)
+            fmtArgs.push_back(last[i]);
     }
     t.message = r.size() > 1 ? formatString(r[1].stringValue(), fmtArgs) : std::string();
     return t;
@@ -40,9 +41,9 @@ AlertText alertTextFromRequest(const Array& r) {
 
 Array alertRequest(std::string title, std::string message, std::string button, Array arguments) {
     Array last{Value(true)};
-    for (auto& a : arguments) last.push_back(std::move(a));
-    return Array{Value(std::move(title)), Value(std::move(message)), Value(std::move(button)),
-                 Value(std::move(last))};
+    for (auto& a : arguments)
+        last.push_back(std::move(a));
+    return Array{Value(std::move(title)), Value(std::move(message)), Value(std::move(button)), Value(std::move(last))};
 }
 
 std::string getTimeFormStringForInterval(double interval) {

@@ -102,8 +102,7 @@ struct AlertText {
 AlertText alertTextFromRequest(const Array& request);
 
 // Builds the usual four-item array-form request.
-Array alertRequest(std::string title, std::string message, std::string button,
-                   Array arguments = {});
+Array alertRequest(std::string title, std::string message, std::string button, Array arguments = {});
 
 // "d:hh:mm:ss" for a number of seconds: whole minutes by truncation, the
 // seconds from the fractional minute; days are not padded.

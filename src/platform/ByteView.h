@@ -22,10 +22,8 @@ public:
     constexpr ByteView() noexcept = default;
     constexpr ByteView(const std::uint8_t* data, std::size_t size) noexcept
         : data_(data), size_(data != nullptr ? size : 0) {}
-    constexpr ByteView(std::span<const std::uint8_t> bytes) noexcept
-        : ByteView(bytes.data(), bytes.size()) {}
-    ByteView(const std::vector<std::uint8_t>& bytes) noexcept
-        : ByteView(bytes.data(), bytes.size()) {}
+    constexpr ByteView(std::span<const std::uint8_t> bytes) noexcept : ByteView(bytes.data(), bytes.size()) {}
+    ByteView(const std::vector<std::uint8_t>& bytes) noexcept : ByteView(bytes.data(), bytes.size()) {}
 
     constexpr const std::uint8_t* data() const noexcept { return data_; }
     constexpr std::size_t size() const noexcept { return size_; }
@@ -68,12 +66,8 @@ public:
     // on disk, in host order. Only whole units inside the view are taken, so
     // a name cut off by the end of a buffer comes back shorter, never padded
     // with bytes from beyond it.
-    std::u16string utf16be(std::size_t off, std::size_t units) const {
-        return utf16(off, units, true);
-    }
-    std::u16string utf16le(std::size_t off, std::size_t units) const {
-        return utf16(off, units, false);
-    }
+    std::u16string utf16be(std::size_t off, std::size_t units) const { return utf16(off, units, true); }
+    std::u16string utf16le(std::size_t off, std::size_t units) const { return utf16(off, units, false); }
 
     // Copies up to n bytes from off into out and zero-fills the rest of the n,
     // for fields kept as raw bytes (names, Finder information).
@@ -90,17 +84,24 @@ private:
         return v;
     }
     template <class T> static constexpr T swap(T v) noexcept {
-        if constexpr (sizeof(T) == 2) return static_cast<T>(__builtin_bswap16(v));
-        else if constexpr (sizeof(T) == 4) return static_cast<T>(__builtin_bswap32(v));
-        else return static_cast<T>(__builtin_bswap64(v));
+        if constexpr (sizeof(T) == 2)
+            return static_cast<T>(__builtin_bswap16(v));
+        else if constexpr (sizeof(T) == 4)
+            return static_cast<T>(__builtin_bswap32(v));
+        else
+            return static_cast<T>(__builtin_bswap64(v));
     }
     template <class T> static constexpr T fromBig(T v) noexcept {
-        if constexpr (std::endian::native == std::endian::big) return v;
-        else return swap(v);
+        if constexpr (std::endian::native == std::endian::big)
+            return v;
+        else
+            return swap(v);
     }
     template <class T> static constexpr T fromLittle(T v) noexcept {
-        if constexpr (std::endian::native == std::endian::little) return v;
-        else return swap(v);
+        if constexpr (std::endian::native == std::endian::little)
+            return v;
+        else
+            return swap(v);
     }
 
     std::u16string utf16(std::size_t off, std::size_t units, bool big) const {

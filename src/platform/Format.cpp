@@ -20,13 +20,17 @@ std::string formatString(std::string_view fmt, const Array& args) {
         // Collect flags, width, precision and length modifiers.
         std::size_t j = i + 1;
         std::string spec = "%";
-        while (j < fmt.size() && std::string_view("-+ #0").find(fmt[j]) != std::string_view::npos) spec += fmt[j++];
-        while (j < fmt.size() && fmt[j] >= '0' && fmt[j] <= '9') spec += fmt[j++];
+        while (j < fmt.size() && std::string_view("-+ #0").find(fmt[j]) != std::string_view::npos)
+            spec += fmt[j++];
+        while (j < fmt.size() && fmt[j] >= '0' && fmt[j] <= '9')
+            spec += fmt[j++];
         if (j < fmt.size() && fmt[j] == '.') {
             spec += fmt[j++];
-            while (j < fmt.size() && fmt[j] >= '0' && fmt[j] <= '9') spec += fmt[j++];
+            while (j < fmt.size() && fmt[j] >= '0' && fmt[j] <= '9')
+                spec += fmt[j++];
         }
-        while (j < fmt.size() && std::string_view("hlqLzjt").find(fmt[j]) != std::string_view::npos) ++j;
+        while (j < fmt.size() && std::string_view("hlqLzjt").find(fmt[j]) != std::string_view::npos)
+            ++j;
         if (j >= fmt.size()) {
             out += fmt.substr(i);
             break;

@@ -71,9 +71,7 @@ public:
     Ref array(std::vector<Ref> items) { return add(Node{kArray, 0, {}, std::move(items)}); }
 
     // keysThenValues holds n key refs followed by their n value refs.
-    Ref dict(std::vector<Ref> keysThenValues) {
-        return add(Node{kDict, 0, {}, std::move(keysThenValues)});
-    }
+    Ref dict(std::vector<Ref> keysThenValues) { return add(Node{kDict, 0, {}, std::move(keysThenValues)}); }
 
     Data finish(Ref top) const {
         const std::uint64_t count = nodes_.size();
@@ -101,18 +99,7 @@ public:
     std::size_t size() const { return nodes_.size(); }
 
 private:
-    enum Kind : std::uint8_t {
-        kFalse,
-        kTrue,
-        kInt,
-        kBigUnsigned,
-        kReal,
-        kString,
-        kData,
-        kUid,
-        kArray,
-        kDict
-    };
+    enum Kind : std::uint8_t { kFalse, kTrue, kInt, kBigUnsigned, kReal, kString, kData, kUid, kArray, kDict };
 
     struct Node {
         Kind kind;
@@ -352,8 +339,8 @@ struct KeyedArchiver::Impl {
             if (!countPayload(c.size() + 8)) return 0;
             list.push_back(out.string(c));
         }
-        Ref rec = out.dict({out.string("$classes"), out.string("$classname"),
-                            out.array(std::move(list)), out.string(name)});
+        Ref rec =
+            out.dict({out.string("$classes"), out.string("$classname"), out.array(std::move(list)), out.string(name)});
         std::uint64_t uid = append(rec);
         classes.emplace(name, uid);
         return uid;
@@ -399,8 +386,7 @@ struct KeyedArchiver::Impl {
             if (error) return 0;
         }
         if (!countPayload(dict.size() * 16)) return 0;
-        std::map<std::string, Ref> entries{{"NS.keys", uidArray(keys)},
-                                           {"NS.objects", uidArray(values)}};
+        std::map<std::string, Ref> entries{{"NS.keys", uidArray(keys)}, {"NS.objects", uidArray(values)}};
         std::uint64_t cls = classRecord(kDictChain.front(), kDictChain);
         if (error) return 0;
         slots[uid] = recordNode(entries, cls);
@@ -501,9 +487,9 @@ struct KeyedArchiver::Impl {
         }
         Ref objects = out.array(std::move(list));
         Ref top = out.dict({out.string("root"), out.uid(rootUID)});
-        Ref archive = out.dict({out.string("$archiver"), out.string("$top"), out.string("$objects"),
-                                out.string("$version"), out.string("NSKeyedArchiver"), top, objects,
-                                out.integer(100000)});
+        Ref archive =
+            out.dict({out.string("$archiver"), out.string("$top"), out.string("$objects"), out.string("$version"),
+                      out.string("NSKeyedArchiver"), top, objects, out.integer(100000)});
         if (out.size() > 0x7FFFFFFF) {
             fail("the archive has too many objects");
             return std::nullopt;
@@ -517,8 +503,7 @@ KeyedArchiver::KeyedArchiver() : d_(std::make_unique<Impl>()) {
 }
 KeyedArchiver::~KeyedArchiver() = default;
 
-std::optional<Data> KeyedArchiver::archivedDataWithRootObject(const Value& root,
-                                                              std::string* error) {
+std::optional<Data> KeyedArchiver::archivedDataWithRootObject(const Value& root, std::string* error) {
     std::string why;
     try {
         KeyedArchiver coder;

@@ -21,8 +21,7 @@ public:
     // value holds something an archive cannot carry: an object that is not
     // Archivable, text that is not valid UTF-8 or holds a NUL, nesting deeper
     // than the unarchiver accepts, or an object that contains itself.
-    static std::optional<Data> archivedDataWithRootObject(const Value& root,
-                                                          std::string* error = nullptr);
+    static std::optional<Data> archivedDataWithRootObject(const Value& root, std::string* error = nullptr);
 
     // The encode calls an Archivable makes from encodeWithCoder. Each stores
     // one entry under key in the object's record; a repeated key replaces the

@@ -97,10 +97,8 @@ private:
         const std::uint64_t table = readBE(t + 24, 8);
         if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
             return fail("the binary property list has a damaged trailer");
-        if (numObjects_ == 0 || top_ >= numObjects_)
-            return fail("the binary property list has no valid top object");
-        if (table < 9 || table > t)
-            return fail("the binary property list's offset table is misplaced");
+        if (numObjects_ == 0 || top_ >= numObjects_) return fail("the binary property list has no valid top object");
+        if (table < 9 || table > t) return fail("the binary property list's offset table is misplaced");
         if (numObjects_ > (t - table) / offsetSize_)
             return fail("the binary property list's offset table is truncated");
         tableOffset_ = static_cast<std::size_t>(table);
@@ -110,10 +108,8 @@ private:
     // Reads the header of object `index` and the number of references it
     // holds; refsAt is where they start.
     bool describe(std::uint64_t index, Kind& kind, std::uint64_t& refs, std::size_t& refsAt) {
-        const std::uint64_t off =
-            readBE(tableOffset_ + static_cast<std::size_t>(index) * offsetSize_, offsetSize_);
-        if (off < 8 || off >= tableOffset_)
-            return fail("an object offset lies outside the binary property list");
+        const std::uint64_t off = readBE(tableOffset_ + static_cast<std::size_t>(index) * offsetSize_, offsetSize_);
+        if (off < 8 || off >= tableOffset_) return fail("an object offset lies outside the binary property list");
         std::size_t pos = static_cast<std::size_t>(off);
         const std::size_t end = tableOffset_;
         const std::uint8_t marker = p_[pos++];
@@ -154,8 +150,7 @@ private:
             if (lo == 15) {
                 if (!need(1)) return false;
                 const std::uint8_t ext = p_[pos++];
-                if ((ext >> 4) != 0x1 || (ext & 15) > 3)
-                    return fail("an object length is malformed");
+                if ((ext >> 4) != 0x1 || (ext & 15) > 3) return fail("an object length is malformed");
                 const unsigned width = 1u << (ext & 15);
                 if (!need(width)) return false;
                 count = readBE(pos, width);
@@ -193,8 +188,7 @@ private:
             onPath_.insert(index);
             const std::uint64_t keys = k == kDict ? refs / 2 : 0;
             for (std::uint64_t i = 0; i < refs; ++i) {
-                const std::uint64_t child =
-                    readBE(at + static_cast<std::size_t>(i) * refSize_, refSize_);
+                const std::uint64_t child = readBE(at + static_cast<std::size_t>(i) * refSize_, refSize_);
                 if (child >= numObjects_) return fail("a reference points past the last object");
                 std::uint64_t childNodes = 0;
                 std::uint8_t childKind = 0;
@@ -239,8 +233,7 @@ std::string xmlNestingProblem(const char* p, std::size_t n) {
     auto countHidden = [&](std::size_t from, std::size_t to) {
         std::string_view region(p + from, to - from);
         for (std::string_view tag : {std::string_view("<array"), std::string_view("<dict")}) {
-            for (auto at = region.find(tag); at != std::string_view::npos;
-                 at = region.find(tag, at + 1))
+            for (auto at = region.find(tag); at != std::string_view::npos; at = region.find(tag, at + 1))
                 ++hidden;
         }
     };
@@ -248,8 +241,8 @@ std::string xmlNestingProblem(const char* p, std::size_t n) {
         return n - at >= what.size() && std::memcmp(p + at, what.data(), what.size()) == 0;
     };
     auto isNameChar = [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_' || c == ':' || c == '.' || c == '-';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == ':' ||
+               c == '.' || c == '-';
     };
     std::size_t i = 0;
     while (i < n) {
@@ -301,8 +294,7 @@ std::string xmlNestingProblem(const char* p, std::size_t n) {
             if (end >= n) break; // truncated; the reader rejects it
             if (p[end - 1] != '/') {
                 open.emplace_back(p + s, e - s);
-                if (open.size() + hidden > kMaxXmlNesting)
-                    return "the XML property list is nested too deeply";
+                if (open.size() + hidden > kMaxXmlNesting) return "the XML property list is nested too deeply";
             }
             i = end + 1;
         }
@@ -501,9 +493,8 @@ struct KeyedUnarchiver::Impl {
         if (!nest.ok) return {};
         if (uid == 0) return {};
         if (uid >= objects.size()) {
-            fail("a reference to object " + std::to_string(uid) +
-                 " points past the end of $objects (" + std::to_string(objects.size()) +
-                 " objects)");
+            fail("a reference to object " + std::to_string(uid) + " points past the end of $objects (" +
+                 std::to_string(objects.size()) + " objects)");
             return {};
         }
         const std::size_t i = static_cast<std::size_t>(uid);
@@ -599,8 +590,7 @@ struct KeyedUnarchiver::Impl {
 
     Value decodeDict(std::uint64_t uid, plist_t rec) {
         std::vector<std::uint64_t> keys, values;
-        if (!uidList(uid, rec, "NS.keys", keys) || !uidList(uid, rec, "NS.objects", values))
-            return {};
+        if (!uidList(uid, rec, "NS.keys", keys) || !uidList(uid, rec, "NS.objects", values)) return {};
         if (keys.size() != values.size()) {
             fail(where(uid) + ": a dictionary has " + std::to_string(keys.size()) + " keys but " +
                  std::to_string(values.size()) + " values");
@@ -650,14 +640,13 @@ struct KeyedUnarchiver::Impl {
             return {};
         }
 
-        if (isOneOf(name, {"NSArray", "NSMutableArray", "NSSet", "NSMutableSet", "NSOrderedSet",
-                           "NSMutableOrderedSet"}))
+        if (isOneOf(name,
+                    {"NSArray", "NSMutableArray", "NSSet", "NSMutableSet", "NSOrderedSet", "NSMutableOrderedSet"}))
             return decodeArray(uid, rec);
         if (isOneOf(name, {"NSDictionary", "NSMutableDictionary"})) return decodeDict(uid, rec);
         if (isOneOf(name, {"NSString", "NSMutableString"})) {
             Value s = inlineOrReferenced(plist_dict_get_item(rec, "NS.string"));
-            if (!error && !s.isString())
-                fail(where(uid) + ": a " + name + " record holds no string");
+            if (!error && !s.isString()) fail(where(uid) + ": a " + name + " record holds no string");
             return error ? Value() : s;
         }
         if (isOneOf(name, {"NSData", "NSMutableData"})) {
@@ -745,10 +734,8 @@ struct KeyedUnarchiver::Impl {
     std::int32_t int32Entry(std::string_view key) {
         std::int64_t v = 0;
         if (!integerEntry(key, v)) return 0;
-        if (v < std::numeric_limits<std::int32_t>::min() ||
-            v > std::numeric_limits<std::int32_t>::max()) {
-            fail(entryName(key) + " holds " + std::to_string(v) +
-                 ", too large for a 32-bit integer");
+        if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) {
+            fail(entryName(key) + " holds " + std::to_string(v) + ", too large for a 32-bit integer");
             return 0;
         }
         return static_cast<std::int32_t>(v);
@@ -888,8 +875,7 @@ float KeyedUnarchiver::decodeFloat(std::string_view key) {
     // Out-of-range doubles become infinities, as the hardware conversion
     // gives, without the undefined behaviour of a plain cast.
     if (std::isfinite(d) && std::fabs(d) > double(std::numeric_limits<float>::max()))
-        return d > 0 ? std::numeric_limits<float>::infinity()
-                     : -std::numeric_limits<float>::infinity();
+        return d > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
     return static_cast<float>(d);
 }
 
@@ -904,8 +890,7 @@ Value KeyedUnarchiver::decodeObject(std::string_view key) {
     if (!node) return {};
     std::uint64_t ref = 0;
     if (!uidOf(node, ref)) {
-        d.fail(d.entryName(key) + " is " + typeName(plist_get_node_type(node)) +
-               ", not an object reference");
+        d.fail(d.entryName(key) + " is " + typeName(plist_get_node_type(node)) + ", not an object reference");
         return {};
     }
     return d.decodeUID(ref);

@@ -36,8 +36,7 @@ public:
     // names with no factory, nesting deeper than 256 levels, or a factory that
     // rejected its record. Classes in extraClasses take precedence over the
     // process-wide ones for this call only.
-    static std::optional<Value> unarchiveObjectWithData(const Data& data,
-                                                        std::string* error = nullptr,
+    static std::optional<Value> unarchiveObjectWithData(const Data& data, std::string* error = nullptr,
                                                         const ClassTable& extraClasses = {});
 
     // The decode calls a factory makes; they read the entries of the record

@@ -42,7 +42,8 @@ std::vector<RecordingController::Call> RecordingController::calls() const {
 std::vector<std::string> RecordingController::callNames() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> names;
-    for (const auto& c : calls_) names.push_back(c.name);
+    for (const auto& c : calls_)
+        names.push_back(c.name);
     return names;
 }
 std::vector<Value> RecordingController::callsNamed(std::string_view name) const {
@@ -101,23 +102,39 @@ int RecordingController::alertResultValue() const {
     return alertResult_;
 }
 
-void RecordingController::updateButton(const Dict& r) { record("updateButton:", Value(r)); }
-void RecordingController::updateTextField(const Dict& r) { record("updateTextField:", Value(r)); }
-void RecordingController::beginSheetWindow(const Dict& r) { record("beginSheetWindow:", Value(r)); }
+void RecordingController::updateButton(const Dict& r) {
+    record("updateButton:", Value(r));
+}
+void RecordingController::updateTextField(const Dict& r) {
+    record("updateTextField:", Value(r));
+}
+void RecordingController::beginSheetWindow(const Dict& r) {
+    record("beginSheetWindow:", Value(r));
+}
 void RecordingController::beginSheetWindowWithContextInfoAndOthers(const Dict& r) {
     record("beginSheetWindowWithContextInfoAndOthers:", Value(r));
 }
-void RecordingController::endSheetWindow(const Dict& r) { record("endSheetWindow:", Value(r)); }
+void RecordingController::endSheetWindow(const Dict& r) {
+    record("endSheetWindow:", Value(r));
+}
 void RecordingController::updateProgressIndicator(const Dict& r) {
     record("updateProgressIndicator:", Value(r));
 }
-void RecordingController::updateProgress(const Dict& p) { record("updateProgress:", Value(p)); }
+void RecordingController::updateProgress(const Dict& p) {
+    record("updateProgress:", Value(p));
+}
 void RecordingController::updateVolumeScanProgress(const Dict& p) {
     record("updateVolumeScanProgress:", Value(p));
 }
-void RecordingController::setUpTimer() { record("setUpTimer"); }
-void RecordingController::setUpTimerForDMedia() { record("setUpTimerForDMedia"); }
-void RecordingController::invalidateTimer() { record("invalidateTimer"); }
+void RecordingController::setUpTimer() {
+    record("setUpTimer");
+}
+void RecordingController::setUpTimerForDMedia() {
+    record("setUpTimerForDMedia");
+}
+void RecordingController::invalidateTimer() {
+    record("invalidateTimer");
+}
 void RecordingController::setStopElapsedTimeThread(bool stop) {
     record("setStopElapsedTimeThread", Value(stop));
 }
@@ -132,8 +149,12 @@ void RecordingController::terminateApp() {
     std::lock_guard lock(mutex_);
     terminate_ = true;
 }
-void RecordingController::destroyVolumeAndBackToPartList() { record("destroyVolumeAndBackToPartList"); }
-void RecordingController::previewClose() { record("previewClose:"); }
+void RecordingController::destroyVolumeAndBackToPartList() {
+    record("destroyVolumeAndBackToPartList");
+}
+void RecordingController::previewClose() {
+    record("previewClose:");
+}
 
 int RecordingController::scanMode() const {
     std::lock_guard lock(mutex_);
@@ -156,7 +177,11 @@ void RecordingController::setScanInfoOrSavingNotProcessing(bool v) {
     std::lock_guard lock(mutex_);
     notProcessing_ = v;
 }
-void RecordingController::rawScanStarted(const Value& argument) { record("rawScanStarted:", argument); }
-void RecordingController::rawScanCompleted() { record("rawScanCompleted"); }
+void RecordingController::rawScanStarted(const Value& argument) {
+    record("rawScanStarted:", argument);
+}
+void RecordingController::rawScanCompleted() {
+    record("rawScanCompleted");
+}
 
 } // namespace platform

@@ -202,7 +202,8 @@ std::string Value::description() const {
     }
     case Type::Dict: {
         std::string s = "{";
-        for (const auto& [k, v] : dictValue()) s += "\n    " + k + " = " + indentNested(v.description()) + ";";
+        for (const auto& [k, v] : dictValue())
+            s += "\n    " + k + " = " + indentNested(v.description()) + ";";
         return s + "\n}";
     }
     case Type::Object:

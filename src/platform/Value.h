@@ -78,8 +78,7 @@ public:
     Value(platform::Dict d);
     Value(ObjectPtr o);
     template <class T>
-        requires std::is_base_of_v<Object, T>
-    Value(std::shared_ptr<T> o) : Value(ObjectPtr(std::move(o))) {}
+    requires std::is_base_of_v<Object, T> Value(std::shared_ptr<T> o) : Value(ObjectPtr(std::move(o))) {}
 
     Value(const Value&);
     Value(Value&&) noexcept;
@@ -115,9 +114,7 @@ public:
     platform::Array* array();
     platform::Dict* dict();
     ObjectPtr object() const;
-    template <class T> std::shared_ptr<T> objectAs() const {
-        return std::dynamic_pointer_cast<T>(object());
-    }
+    template <class T> std::shared_ptr<T> objectAs() const { return std::dynamic_pointer_cast<T>(object()); }
 
     // The text "%@" gives: "(null)" for nothing, digits for numbers, the
     // string itself, and list forms for arrays and dictionaries.
@@ -127,9 +124,8 @@ public:
     bool operator==(const Value& o) const;
 
 private:
-    using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double,
-                                 std::string, platform::Data, detail::Box<platform::Array>,
-                                 detail::Box<platform::Dict>, ObjectPtr>;
+    using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, platform::Data,
+                                 detail::Box<platform::Array>, detail::Box<platform::Dict>, ObjectPtr>;
     Storage v_;
 };
 

@@ -18,8 +18,7 @@ locale_t unicodeLocale() {
 
 char32_t lower(char32_t c) {
     if (c < 0x80) return (c >= U'A' && c <= U'Z') ? c + 32 : c;
-    if (locale_t loc = unicodeLocale())
-        return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc));
+    if (locale_t loc = unicodeLocale()) return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc));
     return c;
 }
 
@@ -31,8 +30,7 @@ std::u32string CaseInsensitiveText::fold(std::string_view utf8) {
     out.reserve(units.size());
     for (std::size_t i = 0; i < units.size(); ++i) {
         char32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
             ++i;
         }

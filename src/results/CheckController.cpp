@@ -18,13 +18,11 @@ void CheckController::setSelected() {
         node->selected = 1;
         for (NewDir* a = node->pndirPointer; a; a = a->pndirPointer)
             a->selected = 1;
-        if (node->childrenCount != 0)
-            markAllChildrenDirArray(node->childList, node->childrenArrayCount(), 1);
+        if (node->childrenCount != 0) markAllChildrenDirArray(node->childList, node->childrenArrayCount(), 1);
         return;
     }
     node->selected = 0;
-    if (node->childrenCount != 0)
-        markAllChildrenDirArray(node->childList, node->childrenArrayCount(), 0);
+    if (node->childrenCount != 0) markAllChildrenDirArray(node->childList, node->childrenArrayCount(), 0);
     // Every ancestor of a marked node is marked, so a folder holds a marked
     // node somewhere below it exactly when one of its own children is
     // marked: looking at the children answers the question without walking
@@ -36,8 +34,8 @@ void CheckController::setSelected() {
     }
 }
 
-void CheckController::markAllChildrenDirArray(const std::vector<NewDir*>& list,
-                                              std::uint32_t length, std::uint8_t value) {
+void CheckController::markAllChildrenDirArray(const std::vector<NewDir*>& list, std::uint32_t length,
+                                              std::uint8_t value) {
     struct Level {
         const std::vector<NewDir*>* list;
         std::size_t length;
@@ -55,7 +53,6 @@ void CheckController::markAllChildrenDirArray(const std::vector<NewDir*>& list,
         node->selected = value;
         if (node->childrenCount != 0)
             pending.push_back(
-                {&node->childList,
-                 std::min<std::size_t>(node->childrenArrayCount(), node->childList.size()), 0});
+                {&node->childList, std::min<std::size_t>(node->childrenArrayCount(), node->childList.size()), 0});
     }
 }

@@ -20,8 +20,7 @@ public:
     void setSelected();
     // Sets the marked byte of at most length entries of the list and of
     // everything below them.
-    static void markAllChildrenDirArray(const std::vector<NewDir*>& list, std::uint32_t length,
-                                        std::uint8_t value);
+    static void markAllChildrenDirArray(const std::vector<NewDir*>& list, std::uint32_t length, std::uint8_t value);
 
     NewDir* hdir() const { return hdir_; }
     std::uint8_t flag() const { return flag_; }

@@ -45,18 +45,15 @@ struct DataSaving::Frame {
     std::size_t next = 0;
 };
 
-std::shared_ptr<DataSaving>
-DataSaving::create(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
-                   platform::Dict selectedDrvOrVolDict,
-                   std::shared_ptr<const DestinationFileSystem> destination) {
+std::shared_ptr<DataSaving> DataSaving::create(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
+                                               platform::Dict selectedDrvOrVolDict,
+                                               std::shared_ptr<const DestinationFileSystem> destination) {
     if (!destination) destination = std::make_shared<LocalDestinationFileSystem>();
     return std::shared_ptr<DataSaving>(new DataSaving(std::move(selectedVolume), dirRootTemp,
-                                                      std::move(selectedDrvOrVolDict),
-                                                      std::move(destination)));
+                                                      std::move(selectedDrvOrVolDict), std::move(destination)));
 }
 
-DataSaving::DataSaving(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
-                       platform::Dict selectedDrvOrVolDict,
+DataSaving::DataSaving(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp, platform::Dict selectedDrvOrVolDict,
                        std::shared_ptr<const DestinationFileSystem> destination)
     : selectedVolume_(std::move(selectedVolume)), dirRootTemp_(dirRootTemp),
       selectedDrvOrVolDict_(std::move(selectedDrvOrVolDict)), destination_(std::move(destination)) {
@@ -105,8 +102,8 @@ DataSaving::MarkedCount DataSaving::countMarkedToSave(const NewDir* root) {
 // ---------------------------------------------------------------------------
 // Alerts and interface requests
 
-int DataSaving::alert(const std::string& title, const std::string& body,
-                      const std::string& defaultButton, const std::string& alternateButton) {
+int DataSaving::alert(const std::string& title, const std::string& body, const std::string& defaultButton,
+                      const std::string& alternateButton) {
     platform::AppController* c = platform::appController();
     if (!c) return AlertDefaultReturn;
     Dict request{{"title", title}, {"body", body}, {"defaultButton", defaultButton}};
@@ -115,8 +112,7 @@ int DataSaving::alert(const std::string& title, const std::string& body,
 }
 
 void DataSaving::button(const char* name, bool enabled) {
-    if (auto* c = platform::appController())
-        c->updateButton(Dict{{"button", name}, {"setEnabled", enabled}});
+    if (auto* c = platform::appController()) c->updateButton(Dict{{"button", name}, {"setEnabled", enabled}});
 }
 
 std::string DataSaving::endTitle() const {
@@ -146,8 +142,7 @@ bool DataSaving::checkDestination(const std::string& path) {
     const std::uint64_t free = destination_->freeBytes(path).value_or(0);
     if (free < markedData()) {
         alert("! Not enough free disk space",
-              "The volume you have chosen to save data does not have enough free space available.",
-              "OK");
+              "The volume you have chosen to save data does not have enough free space available.", "OK");
         return false;
     }
     if (const auto info = destination_->info(path)) {
@@ -164,8 +159,7 @@ bool DataSaving::checkDestination(const std::string& path) {
     if (selectedVolume_) {
         const std::string read = selectedVolume_->cPath();
         const std::string& named = selectedVolume_->path();
-        if (destination_->isOnDevice(path, read) ||
-            (named != read && destination_->isOnDevice(path, named))) {
+        if (destination_->isOnDevice(path, read) || (named != read && destination_->isOnDevice(path, named))) {
             alert("! Can not save",
                   "The folder chosen to save data to is on the drive or volume being recovered. "
                   "Saving there would overwrite the data being recovered. Please choose a folder "
@@ -180,8 +174,7 @@ bool DataSaving::checkDestination(const std::string& path) {
 bool DataSaving::destinationPanelDidEnd(int panelResult, const std::string& path) {
     if (panelResult != 1) return false;
     if (!checkDestination(path)) return false;
-    for (const char* name :
-         {"saveScanButton", "buttonTreeBackToPartitions", "previewButton", "saveButton"})
+    for (const char* name : {"saveScanButton", "buttonTreeBackToPartitions", "previewButton", "saveButton"})
         button(name, false);
     if (auto* c = platform::appController()) {
         c->setScanInfoOrSavingNotProcessing(false);
@@ -197,9 +190,7 @@ void DataSaving::startSaveThread(const std::string& path) {
         std::lock_guard lock(mutex_);
         running_ = true;
     }
-    std::thread([self = shared_from_this(), path] {
-        self->saveFilesAndFolders(Dict{{"path", path}});
-    }).detach();
+    std::thread([self = shared_from_this(), path] { self->saveFilesAndFolders(Dict{{"path", path}}); }).detach();
 }
 
 bool DataSaving::waitUntilFinished(std::chrono::milliseconds timeout) {
@@ -236,8 +227,7 @@ void DataSaving::updateTreeProgress(std::uint64_t bytes) {
         std::snprintf(text, sizeof text, "Saved: %.2f MB", n / 1000000.0);
     else
         std::snprintf(text, sizeof text, "Saved: %.2f GB", n / 1000000000.0);
-    c->updateTextField(
-        Dict{{"textField", "textFieldSavedData"}, {"textField String", std::string(text)}});
+    c->updateTextField(Dict{{"textField", "textFieldSavedData"}, {"textField String", std::string(text)}});
     c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"doubleValue", n}});
 }
 
@@ -260,17 +250,12 @@ void DataSaving::elapsedTimeThreadSavingData() {
     for (;;) {
         // Woken at once by the end of the save, so the time is never shown
         // after it (nor to a controller that has gone).
-        if (changed_.wait_for(lock, std::chrono::seconds(1),
-                              [this] { return stopElapsedTimeThread_.load(); }))
-            return;
+        if (changed_.wait_for(lock, std::chrono::seconds(1), [this] { return stopElapsedTimeThread_.load(); })) return;
         lock.unlock();
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - scanStartDate_)
-                .count();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - scanStartDate_).count();
         if (auto* c = platform::appController())
-            c->updateTextField(
-                Dict{{"textField", "textFieldSavingTimeElapsed"},
-                     {"textField String", platform::getTimeFormStringForInterval(seconds)}});
+            c->updateTextField(Dict{{"textField", "textFieldSavingTimeElapsed"},
+                                    {"textField String", platform::getTimeFormStringForInterval(seconds)}});
         showSavingProgress_ = true;
         lock.lock();
     }
@@ -304,12 +289,10 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
 
     if (answer == AlertDefaultReturn) {
         if (c) {
-            c->beginSheetWindow(
-                Dict{{"sheetWindow", "windowSavingData"}, {"parentWindow", "window"}});
+            c->beginSheetWindow(Dict{{"sheetWindow", "windowSavingData"}, {"parentWindow", "window"}});
+            c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"minValue", 0.0}});
             c->updateProgressIndicator(
-                Dict{{"progressIndicator", "progressTree"}, {"minValue", 0.0}});
-            c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"},
-                                            {"maxValue", static_cast<double>(markedData())}});
+                Dict{{"progressIndicator", "progressTree"}, {"maxValue", static_cast<double>(markedData())}});
         }
         abortSaving_ = false;
         showSavingProgress_ = true;
@@ -325,8 +308,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         if (!abortSaving() && marked.files > filesReached_) errors_ += marked.files - filesReached_;
 
         if (c) {
-            c->updateProgressIndicator(
-                Dict{{"progressIndicator", "progressTree"}, {"doubleValue", 0.0}});
+            c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"doubleValue", 0.0}});
             c->endSheetWindow(Dict{{"sheetWindow", "windowSavingData"}});
         }
         {
@@ -340,18 +322,15 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         std::string title, body;
         const std::uint64_t errors = savingErrors();
         const std::string failures =
-            errors
-                ? platform::format(
-                      "\n\n%llu of the marked files and folders could not be saved; the system log "
-                      "says which and why.",
-                      static_cast<unsigned long long>(errors))
-                : std::string();
+            errors ? platform::format("\n\n%llu of the marked files and folders could not be saved; the system log "
+                                      "says which and why.",
+                                      static_cast<unsigned long long>(errors))
+                   : std::string();
         if (abortSaving()) {
             title = "Saving Aborted";
             body = platform::format("Saving location was: %@", path) + failures;
         } else if (errors) {
-            title = platform::format("Saving completed with %llu errors",
-                                     static_cast<unsigned long long>(errors));
+            title = platform::format("Saving completed with %llu errors", static_cast<unsigned long long>(errors));
             body = platform::format("Saved at: %@", path) + failures;
         } else {
             title = "Saving Completed";
@@ -403,8 +382,8 @@ std::string DataSaving::displayNameOf(const NewDir* node) const {
     } else {
         shown.fileName = newdir::utf8(newdir::fileName(node));
     }
-    return SaveFileName::displayName(shown.fileName, shown.appendChildrenArrayCount,
-                                     node->childrenArrayCount(), canSaveSlashes());
+    return SaveFileName::displayName(shown.fileName, shown.appendChildrenArrayCount, node->childrenArrayCount(),
+                                     canSaveSlashes());
 }
 
 FileExtentsCopier::Geometry DataSaving::geometry() const {
@@ -414,8 +393,8 @@ FileExtentsCopier::Geometry DataSaving::geometry() const {
     g.bytesPerSector = v.u32BytesInSector();
     g.volumeStart = v.HPlusVolStart();
     const std::string content = selectedDrvOrVolDict_.get("Content").stringValue();
-    g.sectorAddressed = content == "APFS" || content == kApfsPartitionType ||
-                        v.volumeContent == "APFS" || v.volumeContent == kApfsPartitionType;
+    g.sectorAddressed = content == "APFS" || content == kApfsPartitionType || v.volumeContent == "APFS" ||
+                        v.volumeContent == kApfsPartitionType;
     // APFS extents count sectors of whichever device holds the container,
     // which the volume's own size does not describe; the reader zero-fills
     // anything past that device's end.
@@ -427,9 +406,8 @@ FileExtentsCopier::Geometry DataSaving::geometry() const {
 
 void DataSaving::folderFailed(const std::string& path, int error) {
     ++errors_;
-    platform::logFormat(
-        "Could not create the folder %@ on the destination: %@; nothing below it is saved", path,
-        errorText(error));
+    platform::logFormat("Could not create the folder %@ on the destination: %@; nothing below it is saved", path,
+                        errorText(error));
 }
 
 bool DataSaving::sourcePresent() const {
@@ -452,8 +430,7 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     const int fd = folder.createFile(name, created);
     if (fd < 0) {
         ++errors_;
-        platform::logFormat("Could not create the file %@ on the destination: %@", where + name,
-                            errorText(errno));
+        platform::logFormat("Could not create the file %@ on the destination: %@", where + name, errorText(errno));
         return;
     }
     platform::AppController* c = platform::appController();
@@ -475,17 +452,16 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     case FileExtentsCopier::Result::Done:
         ++savedFiles_;
         if (copier.bytesWritten() < node->fileSize)
-            platform::logFormat(
-                "The extents of %@ hold %llu of its %llu bytes; the rest was not found",
-                where + created, static_cast<unsigned long long>(copier.bytesWritten()),
-                static_cast<unsigned long long>(node->fileSize));
+            platform::logFormat("The extents of %@ hold %llu of its %llu bytes; the rest was not found",
+                                where + created, static_cast<unsigned long long>(copier.bytesWritten()),
+                                static_cast<unsigned long long>(node->fileSize));
         break;
     case FileExtentsCopier::Result::Aborted:
         break;
     case FileExtentsCopier::Result::ReadFailed:
         ++errors_;
-        platform::logFormat("Could not read %@ from the medium; %llu of its %llu bytes are saved",
-                            where + created, static_cast<unsigned long long>(copier.bytesWritten()),
+        platform::logFormat("Could not read %@ from the medium; %llu of its %llu bytes are saved", where + created,
+                            static_cast<unsigned long long>(copier.bytesWritten()),
                             static_cast<unsigned long long>(node->fileSize));
         if (!sourcePresent()) {
             sourceGone_ = true;
@@ -494,11 +470,10 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         break;
     case FileExtentsCopier::Result::WriteFailed:
         ++errors_;
-        platform::logFormat(
-            "Could not write %@ on the destination: %@; %llu of its %llu bytes are saved",
-            where + created, errorText(writeError),
-            static_cast<unsigned long long>(copier.bytesWritten()),
-            static_cast<unsigned long long>(node->fileSize));
+        platform::logFormat("Could not write %@ on the destination: %@; %llu of its %llu bytes are saved",
+                            where + created, errorText(writeError),
+                            static_cast<unsigned long long>(copier.bytesWritten()),
+                            static_cast<unsigned long long>(node->fileSize));
         break;
     case FileExtentsCopier::Result::Refused:
         ++errors_;

@@ -54,10 +54,9 @@ public:
     // dirRootTemp: the root of the tree as displayed, which is what is
     // saved; selectedDrvOrVolDict: the row the scan was started from.
     // Without a destination file system the running system answers.
-    static std::shared_ptr<DataSaving>
-    create(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
-           platform::Dict selectedDrvOrVolDict,
-           std::shared_ptr<const DestinationFileSystem> destination = nullptr);
+    static std::shared_ptr<DataSaving> create(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
+                                              platform::Dict selectedDrvOrVolDict,
+                                              std::shared_ptr<const DestinationFileSystem> destination = nullptr);
     ~DataSaving();
     DataSaving(const DataSaving&) = delete;
     DataSaving& operator=(const DataSaving&) = delete;
@@ -123,22 +122,17 @@ public:
     void setDisplayNameSource(DisplayNameSource source) { displayNameSource_ = std::move(source); }
     // Whether the destination panel is still on screen (asked from the
     // save thread, which waits for it to go).
-    void setOpenPanelVisible(std::function<bool()> visible) {
-        openPanelVisible_ = std::move(visible);
-    }
+    void setOpenPanelVisible(std::function<bool()> visible) { openPanelVisible_ = std::move(visible); }
     // How long the save thread lets the closed panel settle (1 s).
     void setPanelSettleDelay(std::chrono::milliseconds delay) { panelSettleDelay_ = delay; }
     // Whether the outline's selected row is a file (asked on the main
     // thread at the end, for the preview button).
-    void setSelectedRowIsFile(std::function<bool()> isFile) {
-        selectedRowIsFile_ = std::move(isFile);
-    }
+    void setSelectedRowIsFile(std::function<bool()> isFile) { selectedRowIsFile_ = std::move(isFile); }
     // Replaces the volume's saving reader (tests observe and fail reads).
     void setSectorReader(FileExtentsCopier::SectorReader reader) { reader_ = std::move(reader); }
 
 private:
-    DataSaving(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp,
-               platform::Dict selectedDrvOrVolDict,
+    DataSaving(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTemp, platform::Dict selectedDrvOrVolDict,
                std::shared_ptr<const DestinationFileSystem> destination);
 
     struct Frame;
@@ -151,8 +145,7 @@ private:
     // deeper down, by name from the nearest open folder above it.
     bool reopenTopFolder(std::vector<Frame>& stack);
     // where: the folder's path from the destination, with a trailing "/".
-    void writeFile(NewDir* node, const DestinationFolder& folder, const std::string& where,
-                   const std::string& name);
+    void writeFile(NewDir* node, const DestinationFolder& folder, const std::string& where, const std::string& name);
     // path: the folder as the log names it.
     void folderFailed(const std::string& path, int error);
     // Whether the medium is still in the drive lists; a save whose source

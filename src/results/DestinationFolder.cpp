@@ -77,8 +77,7 @@ bool DestinationFolder::insideDestination(int fd) const {
     if (!path) return true;
     const std::string& root = *root_;
     if (root == "/") return !path->empty() && path->front() == '/';
-    return path->size() > root.size() && path->compare(0, root.size(), root) == 0 &&
-           (*path)[root.size()] == '/';
+    return path->size() > root.size() && path->compare(0, root.size(), root) == 0 && (*path)[root.size()] == '/';
 }
 
 std::optional<DestinationFolder> DestinationFolder::openFolder(const std::string& name) const {
@@ -89,9 +88,7 @@ std::optional<DestinationFolder> DestinationFolder::openFolder(const std::string
     const int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     if (!insideDestination(fd)) {
-        platform::logFormat(
-            "Folder %@ resolves outside the destination %@; nothing is saved into it", name,
-            *root_);
+        platform::logFormat("Folder %@ resolves outside the destination %@; nothing is saved into it", name, *root_);
         closeKeepingErrno(fd);
         errno = EXDEV;
         return std::nullopt;
@@ -128,13 +125,11 @@ int DestinationFolder::createFile(const std::string& name, std::string& createdN
             return -1;
         }
         // O_EXCL: an existing file, and a link of any kind, is never opened.
-        const int fd = ::openat(fd_, candidate.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
+        const int fd = ::openat(fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
         if (fd >= 0) {
             if (!insideDestination(fd)) {
-                platform::logFormat(
-                    "File %@ resolves outside the destination %@; it is removed unwritten",
-                    candidate, *root_);
+                platform::logFormat("File %@ resolves outside the destination %@; it is removed unwritten", candidate,
+                                    *root_);
                 ::close(fd);
                 ::unlinkat(fd_, candidate.c_str(), 0);
                 errno = EXDEV;

@@ -30,8 +30,7 @@ public:
     // when a real folder of that name exists, that folder. A name taken by
     // anything else (a file, a link) moves on to the next collision name.
     // createdName receives the name used. Empty with errno set on failure.
-    std::optional<DestinationFolder> makeFolder(const std::string& name,
-                                                std::string& createdName) const;
+    std::optional<DestinationFolder> makeFolder(const std::string& name, std::string& createdName) const;
     // An existing real folder of this folder (never through a link).
     std::optional<DestinationFolder> openFolder(const std::string& name) const;
 

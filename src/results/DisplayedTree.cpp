@@ -125,8 +125,7 @@ std::uint32_t DisplayedTree::childrenSelectedOfDir(const NewDir* folder) {
 int DisplayedTree::markState(const NewDir* node) {
     if (!node) return 2;
     if (node->childrenCount < 1) {
-        if (node->fileType == NewDir::File || node->fileType == NewDir::Folder)
-            return node->selected;
+        if (node->fileType == NewDir::File || node->fileType == NewDir::Folder) return node->selected;
         return 2;
     }
     // The marked nodes below, counted until the answer is certain: once a
@@ -152,8 +151,7 @@ int DisplayedTree::markState(const NewDir* node) {
 }
 
 bool DisplayedTree::hasMarkState(const NewDir* node) {
-    return node && (node->childrenCount >= 1 || node->fileType == NewDir::File ||
-                    node->fileType == NewDir::Folder);
+    return node && (node->childrenCount >= 1 || node->fileType == NewDir::File || node->fileType == NewDir::Folder);
 }
 
 std::string DisplayedTree::totalDataText() const {

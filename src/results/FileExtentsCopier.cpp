@@ -35,13 +35,11 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t length) {
 
 } // namespace
 
-FileExtentsCopier::FileExtentsCopier(Geometry geometry, SectorReader reader,
-                                     const std::atomic<bool>& abortSaving, WriteObserver afterWrite)
-    : geometry_(geometry), reader_(std::move(reader)), abortSaving_(abortSaving),
-      afterWrite_(std::move(afterWrite)) {}
+FileExtentsCopier::FileExtentsCopier(Geometry geometry, SectorReader reader, const std::atomic<bool>& abortSaving,
+                                     WriteObserver afterWrite)
+    : geometry_(geometry), reader_(std::move(reader)), abortSaving_(abortSaving), afterWrite_(std::move(afterWrite)) {}
 
-FileExtentsCopier::Result FileExtentsCopier::readAndWrite(std::uint64_t sector,
-                                                          std::uint64_t unitSectors,
+FileExtentsCopier::Result FileExtentsCopier::readAndWrite(std::uint64_t sector, std::uint64_t unitSectors,
                                                           std::uint64_t count) {
     if (written_ >= fileSize_) return Result::Done;
     if (abortSaving_.load()) return Result::Aborted;
@@ -49,21 +47,18 @@ FileExtentsCopier::Result FileExtentsCopier::readAndWrite(std::uint64_t sector,
     const auto end = platform::checkedAdd(sector, sectors);
     if (!end || sector < (geometry_.sectorAddressed ? 0 : geometry_.volumeStart) ||
         (geometry_.volumeEnd != 0 && *end > geometry_.volumeEnd)) {
-        platform::logFormat("Sectors %llu to %llu lie outside the volume; they are not read",
-                            static_cast<unsigned long long>(sector),
-                            static_cast<unsigned long long>(
-                                end ? *end - 1 : std::numeric_limits<std::uint64_t>::max()));
+        platform::logFormat(
+            "Sectors %llu to %llu lie outside the volume; they are not read", static_cast<unsigned long long>(sector),
+            static_cast<unsigned long long>(end ? *end - 1 : std::numeric_limits<std::uint64_t>::max()));
         return Result::ReadFailed;
     }
     const std::size_t bytes = static_cast<std::size_t>(sectors * geometry_.bytesPerSector);
     // A fresh zero-filled buffer for every read: nothing of an earlier read
     // can end up in this file.
     buffer_.assign(bytes, 0);
-    if (!reader_ || !reader_(sector, static_cast<std::int32_t>(sectors), buffer_.data()))
-        return Result::ReadFailed;
+    if (!reader_ || !reader_(sector, static_cast<std::int32_t>(sectors), buffer_.data())) return Result::ReadFailed;
     // Never past the file's size, whatever the extents add up to.
-    const std::size_t length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(bytes, fileSize_ - written_));
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, fileSize_ - written_));
     if (!writeAll(fd_, buffer_.data(), length) || ::fsync(fd_) != 0) {
         writeError_ = errno;
         return Result::WriteFailed;
@@ -81,10 +76,8 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
     const std::uint64_t bytesPerSector = geometry_.bytesPerSector;
     const std::uint64_t unitSectors = geometry_.sectorAddressed ? 1 : node->sectorsPerBlock;
     if (bytesPerSector == 0 || unitSectors == 0) {
-        platform::logFormat(
-            "File %u has no block size (%u bytes per sector, %u sectors per block); it is not read",
-            node->fileID, static_cast<unsigned>(bytesPerSector),
-            static_cast<unsigned>(unitSectors));
+        platform::logFormat("File %u has no block size (%u bytes per sector, %u sectors per block); it is not read",
+                            node->fileID, static_cast<unsigned>(bytesPerSector), static_cast<unsigned>(unitSectors));
         return Result::Refused;
     }
     const std::uint64_t unitBytes = bytesPerSector * unitSectors;
@@ -93,9 +86,8 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
     if (node->extents.size() == 1) {
         const std::uint64_t needed = fileSize_ / unitBytes + (fileSize_ % unitBytes != 0);
         if (needed > std::numeric_limits<std::uint32_t>::max()) {
-            platform::logFormat(
-                "File %u of %llu bytes needs more blocks than an extent holds; it is not read",
-                node->fileID, static_cast<unsigned long long>(fileSize_));
+            platform::logFormat("File %u of %llu bytes needs more blocks than an extent holds; it is not read",
+                                node->fileID, static_cast<unsigned long long>(fileSize_));
             return Result::Refused;
         }
         node->extents[0].blockCount = static_cast<std::uint32_t>(needed);
@@ -110,9 +102,7 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
 
         if (geometry_.sectorAddressed) {
             for (std::uint64_t j = 0; j < count && written_ < fileSize_; ++j)
-                if (Result r = readAndWrite(std::uint64_t(extent.startBlock) + j, 1, 1);
-                    r != Result::Done)
-                    return r;
+                if (Result r = readAndWrite(std::uint64_t(extent.startBlock) + j, 1, 1); r != Result::Done) return r;
             continue;
         }
 
@@ -125,9 +115,8 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
         auto run = [&](std::uint64_t b, std::uint64_t blocks) {
             const auto sector = sectorOfBlock(b);
             if (!sector) {
-                platform::logFormat(
-                    "Block %llu of file %u lies beyond any sector number; it is not read",
-                    static_cast<unsigned long long>(b), node->fileID);
+                platform::logFormat("Block %llu of file %u lies beyond any sector number; it is not read",
+                                    static_cast<unsigned long long>(b), node->fileID);
                 return Result::ReadFailed;
             }
             return readAndWrite(*sector, unitSectors, blocks);

@@ -18,8 +18,7 @@ class FileExtentsCopier {
 public:
     // One read of `count` sectors at `sector` into buffer (count x bytes per
     // sector bytes); Volume::readSaveSector in the program.
-    using SectorReader =
-        std::function<bool(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer)>;
+    using SectorReader = std::function<bool(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer)>;
     // Called after each write has reached the device, with its byte count.
     using WriteObserver = std::function<void(std::uint64_t bytes)>;
 

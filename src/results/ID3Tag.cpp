@@ -125,12 +125,14 @@ std::optional<ID3Tag::Frame> ID3Tag::findFrame(ByteView data, std::string_view i
                 unsynchronised = (frameFlags & kV4Unsynchronised) || (tagFlags & kTagUnsynchronised);
             }
             if (skip > size) return std::nullopt;
-            const ByteView body = frames.sub(bodyStart + static_cast<std::size_t>(skip),
-                                             static_cast<std::size_t>(size - skip));
+            const ByteView body =
+                frames.sub(bodyStart + static_cast<std::size_t>(skip), static_cast<std::size_t>(size - skip));
             Frame frame;
             frame.majorVersion = major;
-            if (unsynchronised) frame.body = removeUnsynchronisation(body);
-            else frame.body.assign(body.data(), body.data() + body.size());
+            if (unsynchronised)
+                frame.body = removeUnsynchronisation(body);
+            else
+                frame.body.assign(body.data(), body.data() + body.size());
             return frame;
         }
         pos = bodyStart + size;
@@ -153,11 +155,13 @@ std::u16string ID3Tag::decodeText(ByteView text, int encoding, bool littleEndian
     std::u16string out;
     switch (encoding) {
     case 0: // ISO-8859-1: each byte is its own code point.
-        for (std::size_t i = 0; i < text.size() && text.u8(i) != 0; ++i) out.push_back(static_cast<char16_t>(text.u8(i)));
+        for (std::size_t i = 0; i < text.size() && text.u8(i) != 0; ++i)
+            out.push_back(static_cast<char16_t>(text.u8(i)));
         return out;
     case 3: { // UTF-8
         std::size_t n = 0;
-        while (n < text.size() && text.u8(n) != 0) ++n;
+        while (n < text.size() && text.u8(n) != 0)
+            ++n;
         return newdir::utf16(std::string_view(reinterpret_cast<const char*>(text.data()), n));
     }
     case 1:
@@ -166,8 +170,10 @@ std::u16string ID3Tag::decodeText(ByteView text, int encoding, bool littleEndian
         bool little = encoding == 1 && littleEndianDefault;
         if (encoding == 1 && text.has(0, 2)) {
             // The text's own byte-order mark wins over the descriptor's.
-            if (text.u8(0) == 0xFF && text.u8(1) == 0xFE) little = true, i = 2;
-            else if (text.u8(0) == 0xFE && text.u8(1) == 0xFF) little = false, i = 2;
+            if (text.u8(0) == 0xFF && text.u8(1) == 0xFE)
+                little = true, i = 2;
+            else if (text.u8(0) == 0xFE && text.u8(1) == 0xFF)
+                little = false, i = 2;
         }
         for (; text.has(i, 2); i += 2) {
             const std::uint16_t unit = little ? text.le16(i) : text.be16(i);

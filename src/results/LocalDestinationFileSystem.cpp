@@ -79,16 +79,14 @@ std::string typeFromMagic(unsigned long magic) {
 
 } // namespace
 
-LocalDestinationFileSystem::LocalDestinationFileSystem(SystemPaths paths)
-    : paths_(std::move(paths)) {}
+LocalDestinationFileSystem::LocalDestinationFileSystem(SystemPaths paths) : paths_(std::move(paths)) {}
 
 std::optional<std::uint64_t> LocalDestinationFileSystem::freeBytes(const std::string& path) const {
     struct statvfs s {};
     if (::statvfs(path.c_str(), &s) != 0) return std::nullopt;
     const std::uint64_t unit = s.f_frsize ? s.f_frsize : s.f_bsize;
     std::uint64_t bytes = 0;
-    if (__builtin_mul_overflow(static_cast<std::uint64_t>(s.f_bavail), unit, &bytes))
-        bytes = UINT64_MAX;
+    if (__builtin_mul_overflow(static_cast<std::uint64_t>(s.f_bavail), unit, &bytes)) bytes = UINT64_MAX;
     return bytes;
 }
 
@@ -96,8 +94,7 @@ std::string LocalDestinationFileSystem::mountedTypeOf(const std::string& path) c
     const std::vector<MountTable::Entry> entries = MountTable::read(paths_.mountInfo);
     if (entries.empty()) return {};
     struct stat st {};
-    const std::string device =
-        ::stat(path.c_str(), &st) == 0 ? majorMinor(st.st_dev) : std::string();
+    const std::string device = ::stat(path.c_str(), &st) == 0 ? majorMinor(st.st_dev) : std::string();
     const std::string where = resolved(path);
     const MountTable::Entry* best = nullptr;
     bool bestMatchesDevice = false;
@@ -115,8 +112,7 @@ std::string LocalDestinationFileSystem::mountedTypeOf(const std::string& path) c
     return best ? best->fsType : std::string();
 }
 
-std::optional<DestinationFileSystem::Info>
-LocalDestinationFileSystem::info(const std::string& path) const {
+std::optional<DestinationFileSystem::Info> LocalDestinationFileSystem::info(const std::string& path) const {
     struct statvfs s {};
     if (::statvfs(path.c_str(), &s) != 0) return std::nullopt;
     Info out;
@@ -124,8 +120,7 @@ LocalDestinationFileSystem::info(const std::string& path) const {
     out.typeName = mountedTypeOf(path);
     if (out.typeName.empty()) {
         struct statfs f {};
-        if (::statfs(path.c_str(), &f) == 0)
-            out.typeName = typeFromMagic(static_cast<unsigned long>(f.f_type));
+        if (::statfs(path.c_str(), &f) == 0) out.typeName = typeFromMagic(static_cast<unsigned long>(f.f_type));
     }
     return out;
 }
@@ -149,24 +144,21 @@ std::set<std::string> LocalDestinationFileSystem::blockDevicesUnder(const std::s
     const MountTable::Entry* best = nullptr;
     const std::vector<MountTable::Entry> entries = MountTable::read(paths_.mountInfo);
     for (const auto& e : entries)
-        if (mountPointCovers(e.mountPoint, where) &&
-            (!best || e.mountPoint.size() >= best->mountPoint.size()))
+        if (mountPointCovers(e.mountPoint, where) && (!best || e.mountPoint.size() >= best->mountPoint.size()))
             best = &e;
     if (best && !best->source.empty() && best->source.front() == '/') {
         struct stat src {};
-        if (::stat(best->source.c_str(), &src) == 0 && S_ISBLK(src.st_mode))
-            pending.push_back(majorMinor(src.st_rdev));
+        if (::stat(best->source.c_str(), &src) == 0 && S_ISBLK(src.st_mode)) pending.push_back(majorMinor(src.st_rdev));
     }
     while (!pending.empty() && devices.size() < kMaxStackedDevices) {
         std::string mm = pending.back();
         pending.pop_back();
         if (!devices.insert(mm).second) continue;
-        auto device =
-            SysfsBlockDevice::open(paths_.sysfsRoot + "/dev/block/" + mm, paths_.sysfsRoot);
+        auto device = SysfsBlockDevice::open(paths_.sysfsRoot + "/dev/block/" + mm, paths_.sysfsRoot);
         if (!device) continue;
         std::error_code ec;
-        for (fs::directory_iterator it(fs::path(device->folder()) / "slaves", ec), end;
-             !ec && it != end; it.increment(ec)) {
+        for (fs::directory_iterator it(fs::path(device->folder()) / "slaves", ec), end; !ec && it != end;
+             it.increment(ec)) {
             auto slave = SysfsBlockDevice::open(it->path().string(), paths_.sysfsRoot);
             if (slave && !slave->devNumber().empty()) pending.push_back(slave->devNumber());
         }
@@ -174,13 +166,11 @@ std::set<std::string> LocalDestinationFileSystem::blockDevicesUnder(const std::s
     return devices;
 }
 
-bool LocalDestinationFileSystem::isOnDevice(const std::string& path,
-                                            const std::string& devicePath) const {
+bool LocalDestinationFileSystem::isOnDevice(const std::string& path, const std::string& devicePath) const {
     struct stat dev {};
     // An image file is read, never written; a destination beside it harms
     // nothing of it.
-    if (devicePath.empty() || ::stat(devicePath.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode))
-        return false;
+    if (devicePath.empty() || ::stat(devicePath.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) return false;
     const std::string scanned = majorMinor(dev.st_rdev);
     const std::string scannedDisk = wholeDiskOf(scanned);
     for (const std::string& under : blockDevicesUnder(path)) {

@@ -10,8 +10,7 @@ std::unique_ptr<NewDirViewHelper> NewDirViewHelper::initWithNewDir(NewDir* node)
     return helper;
 }
 
-std::unique_ptr<NewDirViewHelper> NewDirViewHelper::initWithNewDir(NewDir* node,
-                                                                   bool appendChildrenArrayCount) {
+std::unique_ptr<NewDirViewHelper> NewDirViewHelper::initWithNewDir(NewDir* node, bool appendChildrenArrayCount) {
     auto helper = std::make_unique<NewDirViewHelper>();
     helper->newDir_ = node;
     if (node) node->viewHelper = helper.get();
@@ -52,8 +51,7 @@ std::uint32_t NewDirViewHelper::childrenSelected() const {
     return countChildrenSelectedInArray(newDir_->childList, newDir_->childrenArrayCount());
 }
 
-std::uint32_t NewDirViewHelper::countChildrenSelectedInArray(const std::vector<NewDir*>& list,
-                                                             std::uint32_t length) {
+std::uint32_t NewDirViewHelper::countChildrenSelectedInArray(const std::vector<NewDir*>& list, std::uint32_t length) {
     std::uint32_t counter = 0;
     struct Level {
         const std::vector<NewDir*>* list;
@@ -70,8 +68,7 @@ std::uint32_t NewDirViewHelper::countChildrenSelectedInArray(const std::vector<N
         const NewDir* node = (*level.list)[level.next++];
         if (!node) continue;
         if (node->selected == 1) ++counter;
-        if (node->childrenArrayCount() != 0)
-            pending.push_back({&node->childList, node->childList.size(), 0});
+        if (node->childrenArrayCount() != 0) pending.push_back({&node->childList, node->childList.size(), 0});
     }
     return counter;
 }

@@ -22,8 +22,7 @@ public:
     // extension.
     static std::unique_ptr<NewDirViewHelper> initWithNewDir(NewDir* node);
     // Points the node at the item and sets the count flag; builds no name.
-    static std::unique_ptr<NewDirViewHelper> initWithNewDir(NewDir* node,
-                                                            bool appendChildrenArrayCount);
+    static std::unique_ptr<NewDirViewHelper> initWithNewDir(NewDir* node, bool appendChildrenArrayCount);
     // Children's items are released without recursion: a found tree may be
     // hundreds of thousands of folders deep.
     ~NewDirViewHelper();
@@ -52,8 +51,7 @@ public:
     // Marked nodes anywhere below the node; 0 when nothing is below it.
     std::uint32_t childrenSelected() const;
     // Marked nodes among at most length entries of the list and below them.
-    static std::uint32_t countChildrenSelectedInArray(const std::vector<NewDir*>& list,
-                                                      std::uint32_t length);
+    static std::uint32_t countChildrenSelectedInArray(const std::vector<NewDir*>& list, std::uint32_t length);
 
     // The node's fields as the outline reads them.
     std::uint8_t isFATEntry() const { return newDir_->isFATEntry; }
@@ -72,9 +70,7 @@ public:
     std::uint32_t childrenArrayCount() const { return newDir_->childrenArrayCount(); }
     bool expandable() const { return childrenArrayCount() != 0; }
     // The index-th child node; nullptr past the end.
-    NewDir* childAtIndex_(std::uint32_t index) const {
-        return newdir::childAtIndex(newDir_, index);
-    }
+    NewDir* childAtIndex_(std::uint32_t index) const { return newdir::childAtIndex(newDir_, index); }
 
     // The items of the children, made by whoever builds the items.
     void initChildrenArray() { hasChildrenArray_ = true; }

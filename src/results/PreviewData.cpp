@@ -59,8 +59,8 @@ PreviewData::Result PreviewData::getPreviewData(Volume& volume, const Source& no
         const std::uint64_t count = extent.blockCount;
         // The last extent's final blocks go one per read: its count mod 8
         // when there is a rest, else its final run of eight.
-        const std::uint64_t singlyReadTail = count % kBlocksPerRead ? count % kBlocksPerRead
-                                                                    : std::min<std::uint64_t>(kBlocksPerRead, count);
+        const std::uint64_t singlyReadTail =
+            count % kBlocksPerRead ? count % kBlocksPerRead : std::min<std::uint64_t>(kBlocksPerRead, count);
         for (std::uint64_t block = 0; block < count;) {
             if (previewThreadAbort.load()) break;
             // Blocks past the file's end are not the file's; bytes already
@@ -71,9 +71,12 @@ PreviewData::Result PreviewData::getPreviewData(Volume& volume, const Source& no
             }
             const std::uint64_t left = count - block;
             std::uint64_t run = 1;
-            if (apfs) run = 1;
-            else if (!lastExtent) run = std::min<std::uint64_t>(kBlocksPerRead, left);
-            else run = left > singlyReadTail ? kBlocksPerRead : 1;
+            if (apfs)
+                run = 1;
+            else if (!lastExtent)
+                run = std::min<std::uint64_t>(kBlocksPerRead, left);
+            else
+                run = left > singlyReadTail ? kBlocksPerRead : 1;
 
             const std::uint64_t length = run * unitBytes;
             if (length > kPreviewSizeLimit || length < 1) {

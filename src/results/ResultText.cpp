@@ -21,8 +21,7 @@ std::string ResultText::dateString(std::uint32_t time, std::uint8_t isFATEntry) 
     if (isFATEntry == 1) return getStringForDOSDate(time);
     if (isFATEntry != 0) return {};
     // 2,082,844,800 seconds lie between 1904-01-01 and 1970-01-01 (GMT).
-    const std::time_t unixTime =
-        static_cast<std::time_t>(static_cast<std::int64_t>(time) - 2082844800LL);
+    const std::time_t unixTime = static_cast<std::time_t>(static_cast<std::int64_t>(time) - 2082844800LL);
     std::tm local{};
     if (!localtime_r(&unixTime, &local)) return {};
     char text[64];
@@ -41,11 +40,9 @@ std::string ResultText::getStringForDOSDate(std::uint32_t value) {
     const unsigned hour = (time >> 11) & 0x1F;
     // Midnight and the first minute of an hour are ordinary times (00:30 is
     // half past midnight), so only values past the clock's end are refused.
-    if (day == 0 || month == 0 || month > 12 || yearField == 0 || minute > 59 || hour > 23)
-        return "-";
+    if (day == 0 || month == 0 || month > 12 || yearField == 0 || minute > 59 || hour > 23) return "-";
     char text[64];
-    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", 1980 + yearField, month, day, hour,
-                  minute, seconds);
+    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", 1980 + yearField, month, day, hour, minute, seconds);
     return text;
 }
 

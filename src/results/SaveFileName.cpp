@@ -80,8 +80,7 @@ std::string SaveFileName::safeComponent(std::string_view name) {
     const std::size_t dot = out.rfind('.');
     if (dot != std::string::npos && dot > 0 && out.size() - dot <= kKeptExtension) {
         const std::string extension = out.substr(dot);
-        std::string stem(
-            cutAtCharacter(std::string_view(out).substr(0, dot), kNameMax - extension.size()));
+        std::string stem(cutAtCharacter(std::string_view(out).substr(0, dot), kNameMax - extension.size()));
         if (!stem.empty()) return stem + extension;
     }
     std::string cut(cutAtCharacter(out, kNameMax));

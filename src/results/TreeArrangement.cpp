@@ -9,15 +9,13 @@
 namespace {
 
 void switchTo(NewDir* root, bool deletedOnly) {
-    if (root->deletedViewActive != (deletedOnly ? 1 : 0))
-        TreeArrangement::arrangeTreeForDeleted(root, deletedOnly);
+    if (root->deletedViewActive != (deletedOnly ? 1 : 0)) TreeArrangement::arrangeTreeForDeleted(root, deletedOnly);
     root->deletedViewActive = deletedOnly ? 1 : 0;
 }
 
 } // namespace
 
-bool TreeArrangement::prepareTree(Toggle sender, const std::string& fileTypesTitle,
-                                  const std::string& deletedTitle) {
+bool TreeArrangement::prepareTree(Toggle sender, const std::string& fileTypesTitle, const std::string& deletedTitle) {
     bool showingFileTypes;
     if (fileTypesTitle == kFileTypesView)
         showingFileTypes = false;
@@ -145,8 +143,7 @@ void TreeArrangement::arrangeTreeForFileTypes(NewDir* node) {
 
 void TreeArrangement::addFileToExtensionFolder(NewDir* file) {
     const NewDirViewHelper* item = NewDirViewHelper::of(file);
-    if (!item || item->extension().empty())
-        return; // a name ending in "." has no type to list it under
+    if (!item || item->extension().empty()) return; // a name ending in "." has no type to list it under
     const std::string& extension = item->extension();
     NewDir* folder;
     if (auto it = dictFileTypesExtensions.find(extension); it != dictFileTypesExtensions.end()) {
@@ -179,9 +176,8 @@ void TreeArrangement::rearrangeFileTypesTreeInAplhaNumOrder() {
     if (!root) return;
     std::vector<std::string> order = arrayFileTypeExtension;
     // Extensions equal but for case keep the order of their first files.
-    std::stable_sort(order.begin(), order.end(), [](const std::string& a, const std::string& b) {
-        return CaseInsensitiveText::compare(a, b) < 0;
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [](const std::string& a, const std::string& b) { return CaseInsensitiveText::compare(a, b) < 0; });
     for (const std::string& extension : order) {
         auto it = dictFileTypesExtensions.find(extension);
         if (it == dictFileTypesExtensions.end()) continue;

@@ -30,8 +30,7 @@ public:
     // titles the toggles show now, sets the tree's dirRootTemp to its root
     // and recounts it. False (nothing changed) for another sender, a title
     // other than the four, or a tree without a root.
-    bool prepareTree(Toggle sender, const std::string& fileTypesTitle,
-                     const std::string& deletedTitle);
+    bool prepareTree(Toggle sender, const std::string& fileTypesTitle, const std::string& deletedTitle);
     // A toggle's title and picture after a press.
     static std::string titleAfterPress(const std::string& title);
     static std::string imageAfterPress(const std::string& title);

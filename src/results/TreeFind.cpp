@@ -127,8 +127,7 @@ NewDir* TreeFind::foundNode(std::size_t index) const {
 }
 
 void TreeFind::select(std::int32_t index) {
-    selectedIndexText_ =
-        std::to_string(index + 1) + "/" + std::to_string(findArray_.size()) + " highlighted";
+    selectedIndexText_ = std::to_string(index + 1) + "/" + std::to_string(findArray_.size()) + " highlighted";
 }
 
 int TreeFind::findNext() {

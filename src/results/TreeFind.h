@@ -38,8 +38,7 @@ public:
     };
 
     // The root shown now (asked on the main thread); nullptr: nothing shown.
-    explicit TreeFind(std::function<NewDir*()> dirRootTemp)
-        : dirRootTemp_(std::move(dirRootTemp)) {}
+    explicit TreeFind(std::function<NewDir*()> dirRootTemp) : dirRootTemp_(std::move(dirRootTemp)) {}
     void setDisplay(Display display) { display_ = std::move(display); }
 
     // --- main thread ---

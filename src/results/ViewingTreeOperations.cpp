@@ -4,8 +4,7 @@
 
 NewDir* ViewingTreeOperations::childAtIndex_(std::uint32_t index, const NewDir* ofDir) {
     if (!ofDir || index >= ofDir->childrenArrayCount()) return nullptr;
-    if (ofDir->childrenDirect && index < ofDir->childrenDirect->size())
-        return (*ofDir->childrenDirect)[index];
+    if (ofDir->childrenDirect && index < ofDir->childrenDirect->size()) return (*ofDir->childrenDirect)[index];
     return newdir::childAtIndex(ofDir, index);
 }
 
@@ -28,12 +27,10 @@ void ViewingTreeOperations::addChild(NewDir* child, bool forViewingTree, NewDir*
     toDir->childrenDirect->push_back(child);
 }
 
-void ViewingTreeOperations::addChildDeletedArray(NewDir* child, bool forViewingTree,
-                                                 NewDir* toDir) {
+void ViewingTreeOperations::addChildDeletedArray(NewDir* child, bool forViewingTree, NewDir* toDir) {
     newdir::appendDeletedChild(toDir, child);
     if (!forViewingTree) return;
-    if (!toDir->deletedChildrenDirect)
-        toDir->deletedChildrenDirect = std::make_unique<std::vector<NewDir*>>();
+    if (!toDir->deletedChildrenDirect) toDir->deletedChildrenDirect = std::make_unique<std::vector<NewDir*>>();
     toDir->deletedChildrenDirect->push_back(child);
 }
 
@@ -47,8 +44,7 @@ void ViewingTreeOperations::freeNDir(NewDir*& node) {
     while (!pending.empty()) {
         NewDir* n = pending.back();
         pending.pop_back();
-        const std::vector<NewDir*>& full =
-            n->childList.size() >= n->deletedList.size() ? n->childList : n->deletedList;
+        const std::vector<NewDir*>& full = n->childList.size() >= n->deletedList.size() ? n->childList : n->deletedList;
         for (NewDir* child : full)
             if (child) pending.push_back(child);
         delete n;

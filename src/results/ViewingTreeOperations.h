@@ -16,15 +16,10 @@
 class ViewingTreeOperations {
 public:
     static std::u16string fileNameOfDir(const NewDir* node) { return newdir::fileName(node); }
-    static void setFileName(std::u16string_view name, NewDir* ofDir) {
-        newdir::setFileName(ofDir, name);
-    }
+    static void setFileName(std::u16string_view name, NewDir* ofDir) { newdir::setFileName(ofDir, name); }
     static std::u16string pathNameOfDir(const NewDir* node) { return newdir::pathName(node); }
-    static void setPathName(std::u16string_view path, NewDir* ofDir) {
-        newdir::setPathName(ofDir, path);
-    }
-    static bool addDataExtStartBlock(std::uint64_t startBlock, std::uint64_t blockCount,
-                                     NewDir* toDir) {
+    static void setPathName(std::u16string_view path, NewDir* ofDir) { newdir::setPathName(ofDir, path); }
+    static bool addDataExtStartBlock(std::uint64_t startBlock, std::uint64_t blockCount, NewDir* toDir) {
         return newdir::appendDataExtent(toDir, startBlock, blockCount);
     }
 
@@ -52,6 +47,5 @@ public:
 
     // Marked nodes anywhere below the folder (0 when it has no entries below).
     static std::uint32_t childrenSelectedOfDir(const NewDir* folder);
-    static std::uint32_t countChildrenSelectedInArray(const std::vector<NewDir*>& list,
-                                                      std::uint32_t length);
+    static std::uint32_t countChildrenSelectedInArray(const std::vector<NewDir*>& list, std::uint32_t length);
 };

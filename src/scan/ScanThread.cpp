@@ -22,32 +22,28 @@ using platform::Dict;
 using platform::Value;
 
 enum class ScanThread::Driver {
-    PlainHFS,         // signatureSearchStartAt:
-    PlainFAT,         // signatureSearchFATStartAt:
-    PlainExFAT,       // signatureSearchExFATStartAt:
-    PlainAPFS,        // signatureSearchAPFSStartAt:
-    PlainDisk,        // signatureSearchDiskStartAt:
-    CarveVolume,      // signatureSearchVolPhotoAndFileRecoveryMethodStartAt:
-    CarveAPFS,        // signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt:
-    CarveExFAT,       // signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt:
-    CarveDisk,        // signatureSearchDiskPhotoMethodStartAt:
-    CarveHFSFree,     // signatureSearchOnFreeSpaceOnlyStartAt:
-    CarveFATFree,     // signatureSearchOnFreeSpaceOnFATVolumeStartAt:
+    PlainHFS,     // signatureSearchStartAt:
+    PlainFAT,     // signatureSearchFATStartAt:
+    PlainExFAT,   // signatureSearchExFATStartAt:
+    PlainAPFS,    // signatureSearchAPFSStartAt:
+    PlainDisk,    // signatureSearchDiskStartAt:
+    CarveVolume,  // signatureSearchVolPhotoAndFileRecoveryMethodStartAt:
+    CarveAPFS,    // signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt:
+    CarveExFAT,   // signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt:
+    CarveDisk,    // signatureSearchDiskPhotoMethodStartAt:
+    CarveHFSFree, // signatureSearchOnFreeSpaceOnlyStartAt:
+    CarveFATFree, // signatureSearchOnFreeSpaceOnFATVolumeStartAt:
 };
 
 namespace {
 const char* driverName(int d) {
-    static const char* names[] = {"signature search of HFS+ free space",
-                                  "signature search of FAT free clusters",
-                                  "signature search of an exFAT volume",
-                                  "signature search of APFS free blocks",
-                                  "signature search of the whole disk",
-                                  "photo and file carving of the volume",
-                                  "photo and file carving of an APFS volume",
-                                  "photo and file carving of an exFAT volume",
-                                  "photo and file carving of the whole disk",
-                                  "photo and file carving of HFS+ free space",
-                                  "photo and file carving of FAT free space"};
+    static const char* names[] = {
+        "signature search of HFS+ free space",      "signature search of FAT free clusters",
+        "signature search of an exFAT volume",      "signature search of APFS free blocks",
+        "signature search of the whole disk",       "photo and file carving of the volume",
+        "photo and file carving of an APFS volume", "photo and file carving of an exFAT volume",
+        "photo and file carving of the whole disk", "photo and file carving of HFS+ free space",
+        "photo and file carving of FAT free space"};
     return names[d];
 }
 
@@ -95,8 +91,7 @@ ScanThread::FileSystem ScanThread::fileSystemForContent(const std::string& conte
     if (content.rfind("Apple", 0) == 0) return FileSystem::HFSPlus;
     if (content.rfind("FAT", 0) == 0) return FileSystem::FAT;
     if (content == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7") return treeScan ? FileSystem::None : FileSystem::ExFAT;
-    if (content == "APFS" || (treeScan && content == "41504653-0000-11AA-AA11-00306543ECAC"))
-        return FileSystem::APFS;
+    if (content == "APFS" || (treeScan && content == "41504653-0000-11AA-AA11-00306543ECAC")) return FileSystem::APFS;
     return FileSystem::None;
 }
 
@@ -141,7 +136,8 @@ void ScanThread::searchStep(Driver driver) {
     }
     platform::AppController* c = platform::appController();
     if (c) c->rawScanStarted(resumed_ ? Value("auto") : Value());
-    while (volume_->pauseThread()) std::this_thread::sleep_for(std::chrono::seconds(1));
+    while (volume_->pauseThread())
+        std::this_thread::sleep_for(std::chrono::seconds(1));
     run(resumePosition_);
 }
 
@@ -164,8 +160,7 @@ void ScanThread::hfsTreeRecovery() {
         v.advScanEntriesCanBePutIntoOrphanEntryArray = true;
         phase([&] { valid = hfs.checkCatalogAndExtentsFile(); });
         if (valid) {
-            CatalogNodeSearch(v).findCatalogLeafNodes(
-                [this](const std::function<void()>& step) { phase(step); });
+            CatalogNodeSearch(v).findCatalogLeafNodes([this](const std::function<void()>& step) { phase(step); });
             if (v.firstLeafNode != 0 && v.catNodeSize != 0) {
                 phase([&] { CatalogReader(v).makeTree(); });
                 if (v.orphEntriesTotal > 0) {
@@ -193,8 +188,8 @@ void ScanThread::hfsTreeRecovery() {
     v.aborting = true;
     if (auto* c = platform::appController()) {
         c->runAlertPanel(platform::alertRequest(
-            "!Can not process", "Key data structures not found. Please try Advance Scan for tree on the desired volume.",
-            "OK"));
+            "!Can not process",
+            "Key data structures not found. Please try Advance Scan for tree on the desired volume.", "OK"));
         c->destroyVolumeAndBackToPartList();
     }
 }
@@ -204,8 +199,10 @@ void ScanThread::startMakingTree(const Array& arguments) {
     detectResume(arguments);
     v.resetSigArraysAndBtreesAndOthers();
     v.scanMode = !arguments.empty() ? arguments[0].stringValue() : std::string();
-    if (v.scanMode == "Normal Scan") v.treeScanMode = 0;
-    else if (v.scanMode == "Advanced Scan") v.treeScanMode = 1;
+    if (v.scanMode == "Normal Scan")
+        v.treeScanMode = 0;
+    else if (v.scanMode == "Advanced Scan")
+        v.treeScanMode = 1;
     const bool search = intAt(arguments, 1) != 0;
     if (search) v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
 
@@ -294,7 +291,9 @@ void ScanThread::scanForDeletedFilesHFS(const Array& arguments) {
         });
         invalidateTimer();
         phase([&] {
-            post(Dict{{"Progress Status", "Rearranging extra extents ..."}, {"Progress Type", 0}, {"Start Animation", true}},
+            post(Dict{{"Progress Status", "Rearranging extra extents ..."},
+                      {"Progress Type", 0},
+                      {"Start Animation", true}},
                  true);
             journal.rearrangeExtsFound(v.dirRoot);
             post(Dict{{"Progress Status", "Rearranging extra extents ..."}, {"Stop Animation", true}}, true);
@@ -305,8 +304,10 @@ void ScanThread::scanForDeletedFilesHFS(const Array& arguments) {
     if (intAt(arguments, 1) == 1) {
         v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
         std::int64_t method = methodAt(arguments, 3);
-        if (method == 0) searchStep(Driver::PlainHFS);
-        else if (method == 1) searchStep(Driver::CarveHFSFree);
+        if (method == 0)
+            searchStep(Driver::PlainHFS);
+        else if (method == 1)
+            searchStep(Driver::CarveHFSFree);
         invalidateTimer();
         v.treeScanMode = 0;
     }
@@ -325,8 +326,10 @@ void ScanThread::otherFileSystemBody(const Array& arguments, const char* recover
     if (intAt(arguments, 1) == 1) {
         v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
         std::int64_t method = methodAt(arguments, 3);
-        if (method == 0) searchStep(plain);
-        else if (method == 1) searchStep(carve);
+        if (method == 0)
+            searchStep(plain);
+        else if (method == 1)
+            searchStep(carve);
         invalidateTimer();
         v.treeScanMode = 0;
     }
@@ -358,8 +361,10 @@ void ScanThread::scanForDeletedFilesDisk(const Array& arguments) {
     ensureRoot();
     v.sigArray = !arguments.empty() ? arguments[0].arrayValue() : Array{};
     std::int64_t method = methodAt(arguments, 1);
-    if (method == 0) searchStep(Driver::PlainDisk);
-    else if (method == 1) searchStep(Driver::CarveDisk);
+    if (method == 0)
+        searchStep(Driver::PlainDisk);
+    else if (method == 1)
+        searchStep(Driver::CarveDisk);
     invalidateTimer();
     cleanUp();
     post(Dict{{"Progress Status", "Tree Completed ..."}, {"Tree Complete", true}, {"BarDoubleValue", 0}}, false);

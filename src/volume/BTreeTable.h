@@ -52,8 +52,7 @@ public:
     static constexpr std::int32_t kMaxItems = 4;
     static constexpr std::int32_t kMaxBranches = kMaxItems + 1;
 
-    BTreeNode() noexcept
-        : keys_{}, branches_{noNode(), noNode(), noNode(), noNode(), noNode()} {}
+    BTreeNode() noexcept : keys_{}, branches_{noNode(), noNode(), noNode(), noNode(), noNode()} {}
     BTreeNode(const BTreeNode&) = delete;
     BTreeNode& operator=(const BTreeNode&) = delete;
     ~BTreeNode() { enumerateBTreeForFreeingStartNode(this); }
@@ -146,8 +145,8 @@ protected:
     // Splits the full currentRoot around currentItem: of the five keys the two
     // smaller stay, the two larger go to a new node (newRight), and the middle
     // one comes back in newItem to rise.
-    void splitCurrentItem(Item* currentItem, Node* currentRight, Node* currentRoot,
-                          std::int32_t location, Item*& newItem);
+    void splitCurrentItem(Item* currentItem, Node* currentRight, Node* currentRoot, std::int32_t location,
+                          Item*& newItem);
     // Pushes currentItem down into the subtree at currentRoot. moveUp says
     // whether newItem (with newRight) must still be put into the level above.
     void pushDownCurrentItem(Item* currentItem, Node* currentRoot, bool& moveUp, Item*& newItem);
@@ -176,14 +175,14 @@ bool BTreeTable<Derived, Node>::searchNodeForTarget(Key target, std::int32_t& lo
         return false;
     }
     std::int32_t loc = node->count() - 1;
-    while (target < node->key(loc)->keyField() && loc > 0) --loc;
+    while (target < node->key(loc)->keyField() && loc > 0)
+        --loc;
     location = loc;
     return target == node->key(loc)->keyField();
 }
 
 template <class Derived, class Node>
-void BTreeTable<Derived, Node>::addItem(Item* item, Node* right, Node* node,
-                                        std::int32_t location) noexcept {
+void BTreeTable<Derived, Node>::addItem(Item* item, Node* right, Node* node, std::int32_t location) noexcept {
     for (std::int32_t i = node->count(); i > location; --i) {
         node->setKey(node->key(i - 1), i);
         node->setBranch(node->branch(i), i + 1);
@@ -194,9 +193,8 @@ void BTreeTable<Derived, Node>::addItem(Item* item, Node* right, Node* node,
 }
 
 template <class Derived, class Node>
-void BTreeTable<Derived, Node>::splitCurrentItem(Item* currentItem, Node* currentRight,
-                                                 Node* currentRoot, std::int32_t location,
-                                                 Item*& newItem) {
+void BTreeTable<Derived, Node>::splitCurrentItem(Item* currentItem, Node* currentRight, Node* currentRoot,
+                                                 std::int32_t location, Item*& newItem) {
     rightNode_ = new Node;
     Node* right = rightNode_;
     const std::int32_t median = location < 2 ? 2 : 3;
@@ -218,8 +216,8 @@ void BTreeTable<Derived, Node>::splitCurrentItem(Item* currentItem, Node* curren
 }
 
 template <class Derived, class Node>
-void BTreeTable<Derived, Node>::pushDownCurrentItem(Item* currentItem, Node* currentRoot,
-                                                    bool& moveUp, Item*& newItem) {
+void BTreeTable<Derived, Node>::pushDownCurrentItem(Item* currentItem, Node* currentRoot, bool& moveUp,
+                                                    Item*& newItem) {
     if (currentRoot == noNode()) {
         moveUp = true;
         newItem = currentItem;
@@ -243,8 +241,7 @@ void BTreeTable<Derived, Node>::pushDownCurrentItem(Item* currentItem, Node* cur
     }
 }
 
-template <class Derived, class Node>
-bool BTreeTable<Derived, Node>::insert(std::unique_ptr<Item> item) {
+template <class Derived, class Node> bool BTreeTable<Derived, Node>::insert(std::unique_ptr<Item> item) {
     // The tree holds the item by plain pointer from here on; it goes back
     // into a unique_ptr only if the key turns out to be stored already.
     Item* offered = item.release();
@@ -272,8 +269,7 @@ bool BTreeTable<Derived, Node>::insert(std::unique_ptr<Item> item) {
     return true;
 }
 
-template <class Derived, class Node>
-auto BTreeTable<Derived, Node>::retrieveKeyField(Key key) -> Item* {
+template <class Derived, class Node> auto BTreeTable<Derived, Node>::retrieveKeyField(Key key) -> Item* {
     currentNode_ = root_;
     while (currentNode_ != noNode()) {
         std::int32_t location;

@@ -34,9 +34,7 @@ private:
 
     // The catalog readers stop walking a leaf chain once a node's count goes
     // above 1, so every hit counts, wrapping like the 32-bit counter it is.
-    void itemRetrieved(ItemTypeUInt32& item) noexcept {
-        item.setRetrieveCount(item.retrieveCount() + 1u);
-    }
+    void itemRetrieved(ItemTypeUInt32& item) noexcept { item.setRetrieveCount(item.retrieveCount() + 1u); }
 };
 
 extern template class BTreeNode<NodeTypeUInt32, ItemTypeUInt32>;

@@ -25,8 +25,7 @@ private:
 
 class NodeTypeUInt64_NDIR final : public BTreeNode<NodeTypeUInt64_NDIR, ItemTypeUInt64_NDIR> {};
 
-class BTreeTableClassUInt64_NDIR final
-    : public BTreeTable<BTreeTableClassUInt64_NDIR, NodeTypeUInt64_NDIR> {
+class BTreeTableClassUInt64_NDIR final : public BTreeTable<BTreeTableClassUInt64_NDIR, NodeTypeUInt64_NDIR> {
 public:
     BTreeTableClassUInt64_NDIR() noexcept = default;
     ~BTreeTableClassUInt64_NDIR() = default;

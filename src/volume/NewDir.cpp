@@ -57,8 +57,8 @@ constexpr std::uint64_t kU32Max = std::numeric_limits<std::uint32_t>::max();
 
 bool fitsExtent(std::uint64_t startBlock, std::uint64_t blockCount, std::uint32_t fileID) {
     if (startBlock <= kU32Max && blockCount <= kU32Max) return true;
-    platform::logFormat("Extent of file %u not recorded: start block %llu or count %llu exceeds 32 bits",
-                        fileID, startBlock, blockCount);
+    platform::logFormat("Extent of file %u not recorded: start block %llu or count %llu exceeds 32 bits", fileID,
+                        startBlock, blockCount);
     return false;
 }
 
@@ -148,8 +148,7 @@ void fillChildrenDirectArrays(NewDir* folder) {
         pending.pop_back();
         if (f->childList.empty() && f->deletedList.empty()) continue;
         if (!f->childList.empty()) f->childrenDirect = std::make_unique<std::vector<NewDir*>>(f->childList);
-        if (!f->deletedList.empty())
-            f->deletedChildrenDirect = std::make_unique<std::vector<NewDir*>>(f->deletedList);
+        if (!f->deletedList.empty()) f->deletedChildrenDirect = std::make_unique<std::vector<NewDir*>>(f->deletedList);
         for (NewDir* c : f->childList)
             if (c && c->isFolder()) pending.push_back(c);
     }

@@ -1,10 +1,10 @@
 #include "volume/Volume.h"
 
-#include "volume/BTreeTableClassOrph.h"
 #include "media/Sleep.h"
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
 
 #include <algorithm>
@@ -118,7 +118,8 @@ struct RemovalWalk {
 // The extension as the path rules give it: the text after the last dot of
 // the last path component; none for a name that only begins with a dot.
 std::u16string_view pathExtension(std::u16string_view name) {
-    while (name.size() > 1 && name.back() == u'/') name.remove_suffix(1);
+    while (name.size() > 1 && name.back() == u'/')
+        name.remove_suffix(1);
     if (auto slash = name.rfind(u'/'); slash != std::u16string_view::npos) name = name.substr(slash + 1);
     auto dot = name.rfind(u'.');
     if (dot == std::u16string_view::npos || dot == 0) return {};
@@ -236,9 +237,8 @@ std::shared_ptr<Volume> Volume::initWithDictionary(const platform::Dict& d) {
 }
 
 std::string Volume::description() const {
-    return platform::format("%@ %@ %@ %@ %@ size:%@", shown(volumeName), shown(path_), shown(model_),
-                            shown(serial_), shown(revision_),
-                            static_cast<unsigned long long>(sizeInSect_ * 512));
+    return platform::format("%@ %@ %@ %@ %@ size:%@", shown(volumeName), shown(path_), shown(model_), shown(serial_),
+                            shown(revision_), static_cast<unsigned long long>(sizeInSect_ * 512));
 }
 
 void Volume::resetSigArraysAndBtreesAndOthers() {
@@ -512,8 +512,7 @@ void Volume::processDuplicateEntries() {
     step("Rearranging tree (done)...");
 }
 
-void Volume::redirectNodeIndexes(std::initializer_list<const BTreeTableClass*> replaced,
-                                 BTreeTableClass* replacement) {
+void Volume::redirectNodeIndexes(std::initializer_list<const BTreeTableClass*> replaced, BTreeTableClass* replacement) {
     auto isReplaced = [&](const BTreeTableClass* index) {
         return index && std::find(replaced.begin(), replaced.end(), index) != replaced.end();
     };
@@ -540,18 +539,16 @@ void Volume::releaseHelperIndexes() {
     btreeNormalScan.reset();
     btreeFirstFileBlock.reset();
     btreeForUsedCatNodeSector.reset();
-    btreeForVIBCreateDate.reset();
     btreeOrph.reset();
     btreeOrphAdvScanEntries.reset();
 }
 
 bool Volume::isMediaFile(std::u16string_view extension) {
     static constexpr std::string_view kMedia[] = {
-        "ra",   "rm",   "mts",  "bmp",  "jpg",  "gif",  "png",  "tif",  "psd",  "amr",  "aif",
-        "3g2",  "3gp",  "m4v",  "m4a",  "m4b",  "mid",  "mov",  "mp3",  "mp4",  "mpg",  "wav",
-        "arw",  "sr2",  "kdc",  "k25",  "dcr",  "pef",  "dng",  "cr2",  "nef",  "orf",  "raw",
-        "3fr",  "crw",  "raf",  "mrw",  "x3f",  "avi",  "mpeg", "indd", "indt", "indb", "jpeg",
-        "tiff", "aiff"};
+        "ra",  "rm",  "mts", "bmp",  "jpg",  "gif",  "png",  "tif",  "psd",  "amr", "aif", "3g2",
+        "3gp", "m4v", "m4a", "m4b",  "mid",  "mov",  "mp3",  "mp4",  "mpg",  "wav", "arw", "sr2",
+        "kdc", "k25", "dcr", "pef",  "dng",  "cr2",  "nef",  "orf",  "raw",  "3fr", "crw", "raf",
+        "mrw", "x3f", "avi", "mpeg", "indd", "indt", "indb", "jpeg", "tiff", "aiff"};
     if (extension.size() < 2 || extension.size() > 4) return false;
     std::string lower;
     for (char16_t u : extension) {

@@ -145,6 +145,8 @@ public:
     std::unique_ptr<BTreeTableClass> btreeNormalScan;
     BTreeTableClass* btreeAdvScan = nullptr;
     std::unique_ptr<BTreeTableClassUInt32> btreeFirstFileBlock;
+    // Catalog nodes already read into the tree, so the sweeps pass over them.
+    std::unique_ptr<BTreeTableClassUInt32> btreeForUsedCatNodeSector;
     std::unique_ptr<BTreeTableClassOrph> btreeOrph;
     std::unique_ptr<BTreeTableClassOrph> btreeOrphAdvScanEntries;
     std::uint32_t orphEntryCount = 0;

@@ -23,7 +23,8 @@ private:
             code = p.delegate.showAlertPanelWithData(request);
             returned = true;
         });
-        while (!returned) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (!returned)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         worker.join();
         [&] {
             QVERIFY(answer.answered());
@@ -76,7 +77,8 @@ private slots:
                                                             "OK", Array{Value("/dev/sdz")}));
             returned = true;
         });
-        while (!returned) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (!returned)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         worker.join();
         QVERIFY(blockedWhileShown);
         QCOMPARE(answer.title(), QStringLiteral("! Could not open drive"));

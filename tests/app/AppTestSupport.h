@@ -16,8 +16,7 @@
 #include <thread>
 
 // A node of a test tree, attached under parent with its running counts.
-inline NewDir* addNode(NewDir* parent, const char16_t* name, std::uint16_t kind, std::uint64_t size,
-                bool deleted) {
+inline NewDir* addNode(NewDir* parent, const char16_t* name, std::uint16_t kind, std::uint64_t size, bool deleted) {
     NewDir* n = newdir::allocate();
     n->fileType = kind;
     n->fileSize = size;
@@ -64,7 +63,8 @@ private:
             title_ = box->text();
             message_ = box->informativeText();
             buttons_.clear();
-            for (QAbstractButton* b : box->buttons()) buttons_ << b->text();
+            for (QAbstractButton* b : box->buttons())
+                buttons_ << b->text();
             if (seen_) seen_(box);
             for (QAbstractButton* b : box->buttons()) {
                 if (b->text() == button_) {
@@ -92,6 +92,7 @@ inline void onWorker(const std::function<void()>& fn) {
         fn();
         done = true;
     });
-    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     worker.join();
 }

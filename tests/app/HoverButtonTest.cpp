@@ -1,7 +1,7 @@
-#include "AppTestSupport.h"
-
-#include "app/AppImages.h"
 #include "app/HoverButton.h"
+
+#include "AppTestSupport.h"
+#include "app/AppImages.h"
 
 #include <QEnterEvent>
 #include <QLabel>

@@ -1,5 +1,4 @@
 #include "AppTestSupport.h"
-
 #include "app/ProgressIndicator.h"
 #include "platform/ProcessFlags.h"
 
@@ -33,9 +32,10 @@ private slots:
 
     void everyScreenIdentifierSelectsItsPage() {
         ProgramUnderTest p;
-        const QStringList ids = {"Main Screen", "Recover Files", "Recover Photos", "Recover Partitions",
-                                 "Drives List", "PT list", "PT scan prog", "PT scan list", "Tree scan mode",
-                                 "Signatures", "Raw slider", "Progress", "Tree"};
+        const QStringList ids = {
+            "Main Screen",  "Recover Files", "Recover Photos", "Recover Partitions", "Drives List", "PT list",
+            "PT scan prog", "PT scan list",  "Tree scan mode", "Signatures",         "Raw slider",  "Progress",
+            "Tree"};
         QCOMPARE(MainWindow::screenIdentifiers(), ids);
         QSet<QWidget*> pages;
         for (const QString& id : ids) {
@@ -55,25 +55,68 @@ private slots:
     void controlsCarryTheirNames() {
         ProgramUnderTest p;
         const char* names[] = {
-            "buttonRecoverFiles", "buttonRecoverPhotos", "buttonRecoverPartitionAndDrives",
-            "imageViewMainScreen", "imageViewMainScreenImposed", "imageViewRecoverFilesImposed",
-            "imageViewRecoverPhotosImposed", "imageViewRecoverPartitionsImposed", "tableViewDrives",
-            "nextButtonInDrivesList", "textFieldHeadingDriveListTab", "tableViewPTList",
-            "buttonPTListCheckBoxScanForVolumes", "buttonPTListNext", "progressIndicatorScanForVolumes",
-            "progressIndicatorScanForVolumesValidityScan", "pleaseWaitForValidatingVolumeTextField",
-            "textFieldETAValidityScan", "textFieldETAScanForVolumes", "tableViewScanForVolumes",
-            "tableViewScanPTList", "buttonPTScanListNext", "textFieldNumFoundVolumes", "outlineViewSig",
-            "nextButtonSigTab", "skipButtonSigTab", "rawSearchCheckBox", "buttonSigAddFileType",
-            "buttonSigRemoveFileType", "sliderStart", "sliderEnd", "textFieldStartSliderStatus",
-            "textFieldEndSliderStatus", "textFieldSizeOfRawScanDrvVol", "progress", "textFieldStatus",
-            "textFieldPercentDone", "textFieldSizeDone", "timeRemainingTextFieldForTree", "textFieldEntries",
-            "textFieldFolders", "textFieldFiles", "textFieldData", "textFieldScanTimeElapsed",
-            "scanningProgressIndicator", "outlineViewData", "saveButton", "saveScanButton", "previewButton",
-            "windowLoadingDrives", "progressIndicatorLoadingDrives", "alertWindowForAbort", "windowPreparingTree",
-            "progressIndicatorPreparingTree", "windowSavingData", "progressTree", "windowSavingRecoverySession",
-            "windowAboutPanel", "windowSIPPanel",
+            "buttonRecoverFiles",
+            "buttonRecoverPhotos",
+            "buttonRecoverPartitionAndDrives",
+            "imageViewMainScreen",
+            "imageViewMainScreenImposed",
+            "imageViewRecoverFilesImposed",
+            "imageViewRecoverPhotosImposed",
+            "imageViewRecoverPartitionsImposed",
+            "tableViewDrives",
+            "nextButtonInDrivesList",
+            "textFieldHeadingDriveListTab",
+            "tableViewPTList",
+            "buttonPTListCheckBoxScanForVolumes",
+            "buttonPTListNext",
+            "progressIndicatorScanForVolumes",
+            "progressIndicatorScanForVolumesValidityScan",
+            "pleaseWaitForValidatingVolumeTextField",
+            "textFieldETAValidityScan",
+            "textFieldETAScanForVolumes",
+            "tableViewScanForVolumes",
+            "tableViewScanPTList",
+            "buttonPTScanListNext",
+            "textFieldNumFoundVolumes",
+            "outlineViewSig",
+            "nextButtonSigTab",
+            "skipButtonSigTab",
+            "rawSearchCheckBox",
+            "buttonSigAddFileType",
+            "buttonSigRemoveFileType",
+            "sliderStart",
+            "sliderEnd",
+            "textFieldStartSliderStatus",
+            "textFieldEndSliderStatus",
+            "textFieldSizeOfRawScanDrvVol",
+            "progress",
+            "textFieldStatus",
+            "textFieldPercentDone",
+            "textFieldSizeDone",
+            "timeRemainingTextFieldForTree",
+            "textFieldEntries",
+            "textFieldFolders",
+            "textFieldFiles",
+            "textFieldData",
+            "textFieldScanTimeElapsed",
+            "scanningProgressIndicator",
+            "outlineViewData",
+            "saveButton",
+            "saveScanButton",
+            "previewButton",
+            "windowLoadingDrives",
+            "progressIndicatorLoadingDrives",
+            "alertWindowForAbort",
+            "windowPreparingTree",
+            "progressIndicatorPreparingTree",
+            "windowSavingData",
+            "progressTree",
+            "windowSavingRecoverySession",
+            "windowAboutPanel",
+            "windowSIPPanel",
         };
-        for (const char* name : names) QVERIFY2(p.delegate.element(QString::fromLatin1(name)), name);
+        for (const char* name : names)
+            QVERIFY2(p.delegate.element(QString::fromLatin1(name)), name);
         // One control under two names.
         QCOMPARE(p.delegate.element("buttonSigSelNext"), p.delegate.element("nextButtonSigTab"));
         QCOMPARE(p.delegate.element("buttonRemoveFileType"), p.delegate.element("buttonSigRemoveFileType"));
@@ -152,7 +195,8 @@ private slots:
             p.delegate.performOnMainThread([&] { ranOnMain = QThread::currentThread() == qApp->thread(); }, true);
             done = true;
         });
-        while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         worker.join();
         QVERIFY(ranOnMain);
         QVERIFY(!p.widget<QWidget>("saveButton")->isEnabled());
@@ -186,7 +230,8 @@ private slots:
                 Dict{{"progressIndicator", "progressIndicatorLoadingDrives"}, {"animation", true}});
             done = true;
         });
-        while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         worker.join();
         auto* sheet = p.widget<QDialog>("windowLoadingDrives");
         QVERIFY(sheet->isVisible());
@@ -203,8 +248,7 @@ private slots:
         platform::scanRunningFlag() = true;
         AlertAnswerer answer("OK");
         bool quitAsked = false;
-        QMetaObject::Connection c =
-            connect(qApp, &QCoreApplication::aboutToQuit, this, [&] { quitAsked = true; });
+        QMetaObject::Connection c = connect(qApp, &QCoreApplication::aboutToQuit, this, [&] { quitAsked = true; });
         p.delegate.terminateApplication();
         QVERIFY(answer.answered());
         QCOMPARE(answer.title(), QStringLiteral("Scan running"));

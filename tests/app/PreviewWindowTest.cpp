@@ -2,9 +2,9 @@
 // a text file, garbage, and a silent MP3 whose ID3 tag carries lyrics and a
 // cover, each a found file whose extents point into the image.
 
-#include "AppTestSupport.h"
-
 #include "app/PreviewWindow.h"
+
+#include "AppTestSupport.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
@@ -14,7 +14,6 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <fstream>
 #include <string>
 #include <vector>
@@ -41,7 +40,9 @@ Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
-Bytes bytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes bytes(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 std::uint32_t synchsafe(std::uint32_t v) {
     return ((v & 0x0FE00000u) << 3) | ((v & 0x001FC000u) << 2) | ((v & 0x00003F80u) << 1) | (v & 0x7Fu);
 }
@@ -56,7 +57,8 @@ Bytes taggedMp3(const std::string& lyrics, const Bytes& cover, int frames) {
     Bytes apic = Bytes{0} + bytes("image/png") + Bytes{0, 3} + bytes("cover") + Bytes{0} + cover;
     Bytes body = frame("USLT", uslt) + frame("APIC", apic) + Bytes(64, 0);
     Bytes out = bytes("ID3") + Bytes{3, 0, 0} + be32(synchsafe(static_cast<std::uint32_t>(body.size()))) + body;
-    for (int i = 0; i < frames; ++i) out = out + Bytes{0xFF, 0xFB, 0x90, 0x00} + Bytes(413, 0);
+    for (int i = 0; i < frames; ++i)
+        out = out + Bytes{0xFF, 0xFB, 0x90, 0x00} + Bytes(413, 0);
     return out;
 }
 
@@ -86,10 +88,11 @@ class PreviewWindowTest : public QObject {
     }
 
     std::shared_ptr<Volume> volume(bool sessionSaved = true) {
-        platform::Dict d{{"Path", imagePath_},           {"Preferred Block Size", 512}, {"Volume Start", 0},
-                         {"Volume Size In Sectors", 4096}, {"Volume Scan Type", 0},       {"Content", "Apple_HFS"},
-                         {"Volume Name", "test"},          {"device model", "-"},         {"device serial", "-"},
-                         {"device revision", "-"}};
+        platform::Dict d{{"Path", imagePath_},    {"Preferred Block Size", 512},
+                         {"Volume Start", 0},     {"Volume Size In Sectors", 4096},
+                         {"Volume Scan Type", 0}, {"Content", "Apple_HFS"},
+                         {"Volume Name", "test"}, {"device model", "-"},
+                         {"device serial", "-"},  {"device revision", "-"}};
         auto v = Volume::initWithDictionary(d);
         v->scanInfoSaved = sessionSaved;
         return v;
@@ -134,7 +137,8 @@ private slots:
         out.put('\0');
     }
     void cleanupTestCase() {
-        for (NewDir* n : nodes_) newdir::freeNDir(n);
+        for (NewDir* n : nodes_)
+            newdir::freeNDir(n);
     }
 
     void showsAnImageWrittenByQImage() {
@@ -315,7 +319,8 @@ private slots:
             PreviewWindow::preview(p.delegate, notes);
             QVERIFY(goBack.answered());
             QCOMPARE(goBack.title(), QStringLiteral("Information"));
-            QVERIFY(goBack.message().startsWith(QStringLiteral("It is strongly recommended to save \"Recovery Session\"")));
+            QVERIFY(
+                goBack.message().startsWith(QStringLiteral("It is strongly recommended to save \"Recovery Session\"")));
             QCOMPARE(goBack.buttons(), (QStringList{QStringLiteral("Go Back"), QStringLiteral("Preview")}));
         }
         QVERIFY(v->previewWarningShown);
@@ -332,12 +337,10 @@ private slots:
         ProgramUnderTest p;
         QTemporaryDir gone;
         const QString path = gone.filePath(QStringLiteral("gone.img"));
-        {
-            std::ofstream(path.toStdString(), std::ios::binary).seekp(64 * 512 - 1).put('\0');
-        }
-        platform::Dict d{{"Path", path.toStdString()}, {"Preferred Block Size", 512}, {"Volume Start", 0},
-                         {"Volume Size In Sectors", 64}, {"Volume Scan Type", 0},   {"Content", "Apple_HFS"},
-                         {"Volume Name", "gone"},       {"device model", "-"},     {"device serial", "-"},
+        { std::ofstream(path.toStdString(), std::ios::binary).seekp(64 * 512 - 1).put('\0'); }
+        platform::Dict d{{"Path", path.toStdString()},   {"Preferred Block Size", 512}, {"Volume Start", 0},
+                         {"Volume Size In Sectors", 64}, {"Volume Scan Type", 0},       {"Content", "Apple_HFS"},
+                         {"Volume Name", "gone"},        {"device model", "-"},         {"device serial", "-"},
                          {"device revision", "-"}};
         auto v = Volume::initWithDictionary(d);
         v->scanInfoSaved = true;

@@ -1,5 +1,4 @@
 #include "AppTestSupport.h"
-
 #include "app/BusyIndicator.h"
 #include "app/ProgressIndicator.h"
 #include "media/DMedia.h"
@@ -108,7 +107,8 @@ private slots:
                        {"Size Done", 5ULL},
                        {"Progress Type", 7},
                        {"BarIncrement", 2000000000000ULL}});
-        QCOMPARE(text(p, "textFieldStatus"), QStringLiteral("Searching for deleted files from Backup - Reading catalog"));
+        QCOMPARE(text(p, "textFieldStatus"),
+                 QStringLiteral("Searching for deleted files from Backup - Reading catalog"));
         QCOMPARE(text(p, "textFieldPercentDone"), QString());
         QCOMPARE(text(p, "timeRemainingTextFieldForTree"), QString());
         QCOMPARE(text(p, "textFieldSizeDone"), QStringLiteral(" "));
@@ -136,7 +136,8 @@ private slots:
             platform::appController()->invalidateTimer();
             done = true;
         });
-        while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         last.join();
         QCOMPARE(treeShown, 1);
         QVERIFY(!platform::scanRunningFlag());
@@ -167,12 +168,9 @@ private slots:
         onWorker([&] { p.delegate.setUpTimerForDMedia(); });
         QTRY_VERIFY(p.delegate.timerValid());
 
-        drive->dataUpdate = Dict{{"Progress Status", "x"},
-                                 {"Time Remaining For SubTask", "0:00:00:35"},
-                                 {"Start Animation", true},
-                                 {"BarMinValue", 0},
-                                 {"BarMaxValue", 1000},
-                                 {"BarDoubleValue", 250},
+        drive->dataUpdate = Dict{{"Progress Status", "x"},       {"Time Remaining For SubTask", "0:00:00:35"},
+                                 {"Start Animation", true},      {"BarMinValue", 0},
+                                 {"BarMaxValue", 1000},          {"BarDoubleValue", 250},
                                  {"TimeRemaining", "0:00:21:03"}};
         drive->setTimerFireMethodCanRun(true);
         QTRY_VERIFY_WITH_TIMEOUT(!drive->timerFireMethodCanRun(), 3000);
@@ -185,8 +183,8 @@ private slots:
 
         // Without "Progress Status" the label goes, even with a sub-task
         // time; an absent "TimeRemaining" leaves its text.
-        drive->dataUpdate = Dict{{"Time Remaining For SubTask", "0:00:00:10"}, {"BarIncrement", 250},
-                                 {"Stop Animation", true}};
+        drive->dataUpdate =
+            Dict{{"Time Remaining For SubTask", "0:00:00:10"}, {"BarIncrement", 250}, {"Stop Animation", true}};
         drive->setTimerFireMethodCanRun(true);
         QTRY_VERIFY_WITH_TIMEOUT(!drive->timerFireMethodCanRun(), 3000);
         QCOMPARE(text(p, "pleaseWaitForValidatingVolumeTextField"), QString());

@@ -1,6 +1,6 @@
-#include "AppTestSupport.h"
 #include "results/qt/ResultOutlineModel.h"
 
+#include "AppTestSupport.h"
 #include "platform/RecordingController.h"
 #include "results/CheckController.h"
 #include "results/DisplayedTree.h"
@@ -103,8 +103,7 @@ private:
         tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
 
         ResultOutlineModel model;
-        QAbstractItemModelTester tester(&model,
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QTreeView view;
         view.setModel(&model);
         model.setMarkHandler([](NewDirViewHelper* item, bool mark) {
@@ -114,8 +113,7 @@ private:
         QCOMPARE(model.rowCount(), 1);
         QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("Loading..."));
         QVERIFY(!model.hasChildren(model.index(0, 0)));
-        QVERIFY(!(model.flags(model.index(0, ResultOutlineModel::MarkColumn)) &
-                  Qt::ItemIsUserCheckable));
+        QVERIFY(!(model.flags(model.index(0, ResultOutlineModel::MarkColumn)) & Qt::ItemIsUserCheckable));
 
         model.attach(NewDirViewHelper::of(tree.dirRootTemp()));
         view.expandAll();
@@ -197,32 +195,23 @@ private slots:
         const QModelIndex root = model.index(0, 0);
         QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Files"));
         QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Mark"));
-        QCOMPARE(model.headerData(5, Qt::Horizontal).toString(),
-                 QStringLiteral("Modification date"));
+        QCOMPARE(model.headerData(5, Qt::Horizontal).toString(), QStringLiteral("Modification date"));
         const QModelIndex docs = model.index(0, 0, root);
         QCOMPARE(docs.data().toString(), QStringLiteral("Documents"));
         QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::FilesCountColumn).data().toUInt(), 4u);
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::SizeColumn).data().toString(),
-                 QStringLiteral("0.10 KB"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn).data().toString(),
-                 QStringLiteral("N.A."));
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::SizeColumn).data().toString(), QStringLiteral("0.10 KB"));
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn).data().toString(), QStringLiteral("N.A."));
         QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::ModificationDateColumn).data().toString(),
                  QStringLiteral(" - "));
         QCOMPARE(docs.data(Qt::ToolTipRole).toString(), QStringLiteral("Documents"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn)
-                     .data(Qt::ToolTipRole)
-                     .toString(),
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn).data(Qt::ToolTipRole).toString(),
                  QStringLiteral("Not Applicable"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::FilesCountColumn)
-                     .data(Qt::ToolTipRole)
-                     .toString(),
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::FilesCountColumn).data(Qt::ToolTipRole).toString(),
                  QStringLiteral("4"));
         const QModelIndex a = model.index(0, 0, docs);
-        QCOMPARE(a.data(Qt::ToolTipRole).toString(),
-                 QStringLiteral("a.txt\nDouble click to preview"));
+        QCOMPARE(a.data(Qt::ToolTipRole).toString(), QStringLiteral("a.txt\nDouble click to preview"));
         model.setPreviewState([](const NewDirViewHelper*) { return 2; });
-        QCOMPARE(a.data(Qt::ToolTipRole).toString(),
-                 QStringLiteral("a.txt\nSingle click to preview"));
+        QCOMPARE(a.data(Qt::ToolTipRole).toString(), QStringLiteral("a.txt\nSingle click to preview"));
         // A carriage return in a name shows as "_".
         const QModelIndex sub = model.index(2, 0, docs);
         QCOMPARE(model.index(1, 0, sub).data().toString(), QStringLiteral("d_line.jpg"));
@@ -232,9 +221,8 @@ private slots:
         const QModelIndex empty = model.index(2, ResultOutlineModel::MarkColumn, root);
         QCOMPARE(empty.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
         CheckController(static_cast<NewDirViewHelper*>(a.internalPointer())->newDir(), 1).run();
-        QCOMPARE(
-            docs.siblingAtColumn(ResultOutlineModel::MarkColumn).data(Qt::CheckStateRole).toInt(),
-            int(Qt::PartiallyChecked));
+        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::MarkColumn).data(Qt::CheckStateRole).toInt(),
+                 int(Qt::PartiallyChecked));
         tree.freeTreeNodes();
     }
 

@@ -117,13 +117,12 @@ private slots:
         QVERIFY(s.model()->rowCount(s.rootIndex()) > 0);
         QVERIFY(s.controller->outline()->isExpanded(s.rootIndex()));
         QCOMPARE(text(s.p, "textFieldTotalData").toStdString(),
-                 ResultText::dataInFilesString(s.volume->dirRoot->fileSize,
-                                               s.volume->dirRoot->fileCount));
+                 ResultText::dataInFilesString(s.volume->dirRoot->fileSize, s.volume->dirRoot->fileCount));
         QCOMPARE(text(s.p, "textFieldMarkedData"), QStringLiteral("0 KB in 0 Files"));
         QCOMPARE(text(s.p, "buttonTreeFileTypesToggle"), QStringLiteral("File Types View"));
         QCOMPARE(text(s.p, "buttonTreeShowDeleted"), QStringLiteral("Show Deleted"));
-        for (const char* name : {"markAllButton", "unmarkAllButton", "prevButton", "nextButton",
-                                 "previewButton", "saveButton"})
+        for (const char* name :
+             {"markAllButton", "unmarkAllButton", "prevButton", "nextButton", "previewButton", "saveButton"})
             QVERIFY2(!enabled(s.p, name), name);
         QVERIFY(enabled(s.p, "saveScanButton"));
 
@@ -157,8 +156,7 @@ private slots:
         QCOMPARE(s.rootIndex().data().toString(), QStringLiteral("Loading..."));
         QVERIFY(!s.p.delegate.dirRootTemp());
         QCOMPARE(s.p.window.selectedIdentifier(), QStringLiteral("Drives List"));
-        QCOMPARE(text(s.p, "textFieldHeadingDriveListTab"),
-                 QStringLiteral("Please select volume to continue..."));
+        QCOMPARE(text(s.p, "textFieldHeadingDriveListTab"), QStringLiteral("Please select volume to continue..."));
         QVERIFY(!s.p.widget<QWidget>("windowReturningTree")->isVisible());
     }
 
@@ -166,8 +164,7 @@ private slots:
         ScannedProgram s;
         if (!s.scan()) QSKIP("xorriso image not made");
         const int folderRows = s.model()->rowCount(s.rootIndex());
-        s.andWait(SIGNAL(treeShown()),
-                  [&] { s.p.widget<QAbstractButton>("buttonTreeFileTypesToggle")->click(); });
+        s.andWait(SIGNAL(treeShown()), [&] { s.p.widget<QAbstractButton>("buttonTreeFileTypesToggle")->click(); });
         QCOMPARE(text(s.p, "buttonTreeFileTypesToggle"), QStringLiteral("Data  View"));
         QVERIFY(enabled(s.p, "buttonTreeFileTypesToggle"));
         NewDir* fileTypesRoot = s.controller->displayedTree()->dirRootFileTypes;
@@ -175,16 +172,12 @@ private slots:
         QVERIFY(s.p.delegate.dirRootTemp() == fileTypesRoot);
         // Extension folders show their file count after the name.
         const QModelIndex firstType = s.model()->index(0, 0, s.rootIndex());
-        QVERIFY(firstType.data().toString().endsWith(
-            QStringLiteral("[%1]").arg(s.model()->rowCount(firstType))));
+        QVERIFY(firstType.data().toString().endsWith(QStringLiteral("[%1]").arg(s.model()->rowCount(firstType))));
 
-        s.andWait(SIGNAL(treeShown()),
-                  [&] { s.p.widget<QAbstractButton>("buttonTreeShowDeleted")->click(); });
+        s.andWait(SIGNAL(treeShown()), [&] { s.p.widget<QAbstractButton>("buttonTreeShowDeleted")->click(); });
         QCOMPARE(text(s.p, "buttonTreeShowDeleted"), QStringLiteral("Show  All"));
-        s.andWait(SIGNAL(treeShown()),
-                  [&] { s.p.widget<QAbstractButton>("buttonTreeFileTypesToggle")->click(); });
-        s.andWait(SIGNAL(treeShown()),
-                  [&] { s.p.widget<QAbstractButton>("buttonTreeShowDeleted")->click(); });
+        s.andWait(SIGNAL(treeShown()), [&] { s.p.widget<QAbstractButton>("buttonTreeFileTypesToggle")->click(); });
+        s.andWait(SIGNAL(treeShown()), [&] { s.p.widget<QAbstractButton>("buttonTreeShowDeleted")->click(); });
         QCOMPARE(text(s.p, "buttonTreeFileTypesToggle"), QStringLiteral("File Types View"));
         QCOMPARE(text(s.p, "buttonTreeShowDeleted"), QStringLiteral("Show Deleted"));
         QCOMPARE(s.model()->rowCount(s.rootIndex()), folderRows);
@@ -216,8 +209,7 @@ private slots:
         QSignalSpy freed(controller, SIGNAL(treeFreed()));
         controller->freeTree(false);
         QVERIFY(freed.wait(10000));
-        QCOMPARE(qobject_cast<QLabel*>(p.delegate.element(QStringLiteral("textFieldReturningTree")))
-                     ->text(),
+        QCOMPARE(qobject_cast<QLabel*>(p.delegate.element(QStringLiteral("textFieldReturningTree")))->text(),
                  QStringLiteral("Returning Tree to Original State. Please wait ..."));
         QCOMPARE(volume->dirRoot, static_cast<NewDir*>(nullptr));
         QVERIFY(!p.delegate.selectedVolume());
@@ -234,10 +226,8 @@ private slots:
         p.widget<QAbstractButton>("buttonTreeFileTypesToggle")->click();
         QVERIFY(shown.wait(10000));
         const QModelIndex root = controller->model()->index(0, 0);
-        QCOMPARE(controller->model()->index(0, 0, root).data().toString(),
-                 QStringLiteral("jpg[2]"));
-        QCOMPARE(controller->model()->index(1, 0, root).data().toString(),
-                 QStringLiteral("JPG[1]"));
+        QCOMPARE(controller->model()->index(0, 0, root).data().toString(), QStringLiteral("jpg[2]"));
+        QCOMPARE(controller->model()->index(1, 0, root).data().toString(), QStringLiteral("JPG[1]"));
         // The sanitizer build's leak check at exit sees what is left.
     }
 
@@ -248,17 +238,14 @@ private slots:
         field->setText(QStringLiteral("leaf1"));
         QMetaObject::invokeMethod(field, "returnPressed");
         QTRY_VERIFY_WITH_TIMEOUT(
-            text(s.p, "findTextField").endsWith(QStringLiteral("Matches Found")) &&
-                enabled(s.p, "nextButton"),
-            10000);
+            text(s.p, "findTextField").endsWith(QStringLiteral("Matches Found")) && enabled(s.p, "nextButton"), 10000);
         const std::size_t found = s.controller->treeFind()->findArrayCount();
         QVERIFY(found > 1);
         QCOMPARE(text(s.p, "findTextField"), QStringLiteral("%1 Matches Found").arg(found));
         QVERIFY(enabled(s.p, "markAllButton"));
         QVERIFY(!enabled(s.p, "unmarkAllButton"));
         s.p.widget<QAbstractButton>("nextButton")->click();
-        QCOMPARE(text(s.p, "findTextFieldSelectedIndex"),
-                 QStringLiteral("1/%1 highlighted").arg(found));
+        QCOMPARE(text(s.p, "findTextFieldSelectedIndex"), QStringLiteral("1/%1 highlighted").arg(found));
         NewDirViewHelper* selected = s.controller->selectedItem();
         QVERIFY(selected);
         QCOMPARE(selected->newDir(), s.controller->treeFind()->foundNode(0));

@@ -1,5 +1,4 @@
 #include "AppTestSupport.h"
-
 #include "media/DMedia.h"
 #include "volume/Volume.h"
 

@@ -6,7 +6,6 @@
 // passes are also driven directly on parked nodes made in memory.
 
 #include "hfsplus/AdvancedTreeScan.h"
-#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/OrphanEntries.h"
@@ -18,11 +17,10 @@
 #include "support/HFSPlusImageBuilder.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,6 +30,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <set>
@@ -49,7 +48,9 @@ using Builder = HFSPlusImageBuilder;
 
 namespace {
 
-std::vector<std::uint8_t> bytes(std::size_t size, std::uint32_t seed) { return Builder::patternData(size, seed); }
+std::vector<std::uint8_t> bytes(std::size_t size, std::uint32_t seed) {
+    return Builder::patternData(size, seed);
+}
 
 testsupport::HFSFileOptions inExtents(std::uint32_t count) {
     testsupport::HFSFileOptions o;
@@ -57,8 +58,12 @@ testsupport::HFSFileOptions inExtents(std::uint32_t count) {
     return o;
 }
 
-std::string utf8(const std::u16string& s) { return newdir::utf8(s); }
-std::string nameOf(const NewDir* d) { return utf8(newdir::fileName(d)); }
+std::string utf8(const std::u16string& s) {
+    return newdir::utf8(s);
+}
+std::string nameOf(const NewDir* d) {
+    return utf8(newdir::fileName(d));
+}
 
 // Every node below the root by its path of names ("Docs/a.txt"). A name met
 // twice in one folder shows up as two paths only when the passes renamed it.
@@ -81,7 +86,8 @@ std::map<std::string, const NewDir*> listTree(const NewDir* root) {
 
 std::set<std::string> pathsOf(const std::map<std::string, const NewDir*>& tree) {
     std::set<std::string> s;
-    for (const auto& [p, d] : tree) s.insert(p);
+    for (const auto& [p, d] : tree)
+        s.insert(p);
     return s;
 }
 
@@ -169,7 +175,8 @@ protected:
         platform::setLogSink([this](const std::string& l) { logs.push_back(l); });
     }
     void TearDown() override {
-        for (auto& v : volumes) v->freeTree();
+        for (auto& v : volumes)
+            v->freeTree();
         platform::setAppController(nullptr);
         platform::setLogSink(nullptr);
     }
@@ -237,10 +244,11 @@ void expectFileIs(const std::map<std::string, const NewDir*>& tree, const std::s
     EXPECT_EQ(d->fileID, entry->id) << path;
     EXPECT_EQ(d->fileSize, entry->size) << path;
     std::vector<HFSPlusExtentDescriptor_> got;
-    for (const ExtP& e : d->extents) got.push_back({e.startBlock, e.blockCount});
-    std::vector<HFSPlusExtentDescriptor_> want(entry->dataExtents.begin(),
-                                               entry->dataExtents.begin() +
-                                                   static_cast<std::ptrdiff_t>(std::min<std::size_t>(8, entry->dataExtents.size())));
+    for (const ExtP& e : d->extents)
+        got.push_back({e.startBlock, e.blockCount});
+    std::vector<HFSPlusExtentDescriptor_> want(
+        entry->dataExtents.begin(),
+        entry->dataExtents.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(8, entry->dataExtents.size())));
     if (entry->dataExtents.size() <= 8) {
         EXPECT_EQ(got, want) << path;
     }
@@ -359,7 +367,8 @@ TEST_F(DeepScan, NormalScanPutsParentlessFilesIntoLostFilesAndLeavesParentlessFo
     EXPECT_EQ(tree.at("Lost Files/lost.txt")->fileID, lost);
     // No "Lost Folders" without the advanced scan: the folder is left out,
     // and freed (the leak checker would say otherwise).
-    for (const auto& [path, d] : tree) EXPECT_EQ(path.find("Orphan A"), std::string::npos) << path;
+    for (const auto& [path, d] : tree)
+        EXPECT_EQ(path.find("Orphan A"), std::string::npos) << path;
 }
 
 TEST_F(DeepScan, FragmentsOutsideTheCatalogFileArePlacedByTheAdvancedPasses) {
@@ -499,17 +508,19 @@ TEST_P(Variants, OpenAndScanInBothModes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Volumes, Variants,
-    ::testing::Values(
-        Variant{"HFSWrapper", [](HFSPlusImageOptions& o) { o.wrapping = HFSPlusImageOptions::Wrapping::HFSWrapper; }, {}},
-        Variant{"HFSX", [](HFSPlusImageOptions& o) { o.hfsx = true; }, {}},
-        Variant{"AlternateHeaderOnly", [](HFSPlusImageOptions&) {}, [](Builder& b) { b.damageZeroPrimaryHeader(); }},
-        Variant{"InsideADisk",
-                [](HFSPlusImageOptions& o) {
-                    o.diskOffset = 1u << 20;
-                    o.diskSize = (1u << 20) + o.totalSize + (1u << 20);
-                },
-                {}},
-        Variant{"FourKSectors", [](HFSPlusImageOptions& o) { o.sectorSize = 4096; }, {}}),
+    ::testing::Values(Variant{"HFSWrapper",
+                              [](HFSPlusImageOptions& o) { o.wrapping = HFSPlusImageOptions::Wrapping::HFSWrapper; },
+                              {}},
+                      Variant{"HFSX", [](HFSPlusImageOptions& o) { o.hfsx = true; }, {}},
+                      Variant{"AlternateHeaderOnly", [](HFSPlusImageOptions&) {},
+                              [](Builder& b) { b.damageZeroPrimaryHeader(); }},
+                      Variant{"InsideADisk",
+                              [](HFSPlusImageOptions& o) {
+                                  o.diskOffset = 1u << 20;
+                                  o.diskSize = (1u << 20) + o.totalSize + (1u << 20);
+                              },
+                              {}},
+                      Variant{"FourKSectors", [](HFSPlusImageOptions& o) { o.sectorSize = 4096; }, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DeepScan, TheFragmentSearchStaysInsideTheVolume) {
@@ -545,9 +556,9 @@ TEST_F(DeepScan, NodesAcrossGroupAndBatchBoundariesAreFound) {
     const std::uint64_t sectors = 32768;
     const fs::path image = zeroImage(sectors * 512);
     const std::uint64_t batch = std::max<std::uint64_t>(1, CatalogFragmentSearch::kBatchBytes / (63 * 512)) * 63;
-    const std::uint64_t acrossGroup = 60;         // sectors 60..67, the group ends at 62
-    const std::uint64_t acrossBatch = batch - 4;  // the first batch ends at batch - 1
-    const std::uint64_t last = sectors - 8;       // the volume's last node
+    const std::uint64_t acrossGroup = 60;        // sectors 60..67, the group ends at 62
+    const std::uint64_t acrossBatch = batch - 4; // the first batch ends at batch - 1
+    const std::uint64_t last = sectors - 8;      // the volume's last node
     writeAt(image, acrossGroup * 512,
             Builder::encodeCatalogLeafNode({fileRecord(900, 2, "group.bin", 5000, 100)}, 4096));
     writeAt(image, acrossBatch * 512,
@@ -577,7 +588,11 @@ TEST_F(DeepScan, RecordsThatFailTheBoundsArePassedOverAndTheRestTaken) {
     HFSCatalogRecord dsStore = fileRecord(912, 2, ".DS_Store", 5000, 100);
     HFSCatalogRecord sizeMismatch = fileRecord(913, 2, "mismatch.bin", 5000, 100);
     sizeMismatch.dataFork.totalBlocks = 3;
-    std::vector<HFSCatalogRecord> records{tooLongName,  noName, rootRecord, dsStore, sizeMismatch,
+    std::vector<HFSCatalogRecord> records{tooLongName,
+                                          noName,
+                                          rootRecord,
+                                          dsStore,
+                                          sizeMismatch,
                                           fileRecord(914, 2, "good.bin", 5000, 100),
                                           fileRecord(915, 2, "DS_STORE.bin", 5000, 100)};
     auto node = Builder::encodeCatalogLeafNode(records, 4096);
@@ -590,15 +605,17 @@ TEST_F(DeepScan, RecordsThatFailTheBoundsArePassedOverAndTheRestTaken) {
     EXPECT_EQ(tree.count("Lost Files/.DS_Store"), 0u);
     EXPECT_EQ(tree.count("Lost Files/mismatch.bin"), 0u);
     EXPECT_EQ(tree.count("Lost Files/bad1.bin"), 0u);
-    for (const auto& [path, d] : tree) EXPECT_NE(d->fileID, 2u) << path;
+    for (const auto& [path, d] : tree)
+        EXPECT_NE(d->fileID, 2u) << path;
 }
 
 TEST_F(DeepScan, AKeyLengthOutOfBoundsSkipsTheRecordAndAnOffsetPastTheTableEndsTheNode) {
     const std::uint64_t sectors = 8192;
     const fs::path image = zeroImage(sectors * 512);
-    auto node = Builder::encodeCatalogLeafNode({fileRecord(920, 2, "a.bin", 5000, 100), fileRecord(921, 2, "b.bin", 5000, 100),
-                                                fileRecord(922, 2, "c.bin", 5000, 100)},
-                                               4096);
+    auto node =
+        Builder::encodeCatalogLeafNode({fileRecord(920, 2, "a.bin", 5000, 100), fileRecord(921, 2, "b.bin", 5000, 100),
+                                        fileRecord(922, 2, "c.bin", 5000, 100)},
+                                       4096);
     // Record 0: key length 517. Record 2: an offset inside the offset table.
     const auto offsetOf = [&](int i) -> std::size_t { return platform::ByteView(node).be16(4096 - 2 * (i + 1)); };
     const std::size_t r0 = offsetOf(0);
@@ -616,7 +633,7 @@ TEST_F(DeepScan, AKeyLengthOutOfBoundsSkipsTheRecordAndAnOffsetPastTheTableEndsT
 }
 
 TEST_F(DeepScan, TheMacOSVolumeScannedInAdvancedModeHoldsEveryEntryOfTheNormalScan) {
-    const fs::path image = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path image = testsupport::copyOfReadyImage("hfsplus.raw");
     if (image.empty()) GTEST_SKIP() << "shared fixtures not found";
     const std::uint64_t sectors = fs::file_size(image) / 512;
     auto normal = open(image, 0, sectors);
@@ -741,7 +758,8 @@ TEST_F(DeepScan, TheAllocationFileExtentsComeFromTheVolumeHeader) {
     ASSERT_TRUE(hfs.checkCatalogAndExtentsFile());
     AdvancedTreeScan(*v).fillAllocationExt();
     std::vector<Extent> want;
-    for (const auto& e : b.layout().allocationFile) want.emplace_back(e.startBlock, e.blockCount);
+    for (const auto& e : b.layout().allocationFile)
+        want.emplace_back(e.startBlock, e.blockCount);
     EXPECT_EQ(v->allocationExt, want);
 }
 
@@ -771,7 +789,9 @@ NewDir* fileNode(Volume& v, std::uint32_t id, std::uint32_t parent, const char* 
     return d;
 }
 
-void park(BTreeTableClassOrph& tree, NewDir* d) { tree.insert(std::make_unique<ItemTypeOrph>(d->fileID, d)); }
+void park(BTreeTableClassOrph& tree, NewDir* d) {
+    tree.insert(std::make_unique<ItemTypeOrph>(d->fileID, d));
+}
 
 } // namespace
 
@@ -830,7 +850,8 @@ TEST_F(DeepScan, ThePlainPassNeverPutsAnEntryUnderItselfItsDescendantOrAFile) {
     NewDir* fileParent = fileNode(*v, 404, 2, "parent.bin", 100);
     NewDir* underFile = fileNode(*v, 405, 404, "underfile.bin", 200);
     NewDir* selfFile = fileNode(*v, 406, 406, "selffile.bin", 300);
-    for (NewDir* d : {self, selfChild, a, b, fileParent, underFile, selfFile}) park(*v->btreeOrph, d);
+    for (NewDir* d : {self, selfChild, a, b, fileParent, underFile, selfFile})
+        park(*v->btreeOrph, d);
     v->orphEntriesTotal = 7;
     within(std::chrono::seconds(30), [&] { OrphanEntries(*v).processOrphanEntriesWithIncrement(true, false); });
     const auto tree = listTree(v->dirRoot);
@@ -851,7 +872,8 @@ TEST_F(DeepScan, KeptLeftoversAreHandedToTheAdvancedPassesAndPlacedThere) {
     NewDir* a = folderNode(*v, 402, 403, "A");
     NewDir* b = folderNode(*v, 403, 402, "B");
     NewDir* inA = fileNode(*v, 410, 402, "ina.bin", 100);
-    for (NewDir* d : {a, b, inA}) park(*v->btreeOrph, d);
+    for (NewDir* d : {a, b, inA})
+        park(*v->btreeOrph, d);
     v->orphEntriesTotal = 3;
     OrphanEntries orphans(*v);
     orphans.setKeepUnplacedEntries(true);
@@ -908,7 +930,8 @@ TEST_F(DeepScan, TheFirstAdvancedPassPutsEntriesOnlyUnderParkedFolders) {
     NewDir* inFolder = fileNode(*v, 201, 200, "in.bin", 100);
     NewDir* parentFile = fileNode(*v, 202, 2, "p.bin", 100);
     NewDir* underFile = fileNode(*v, 203, 202, "under.bin", 100);
-    for (NewDir* d : {folder, inFolder, parentFile, underFile}) park(*v->btreeOrphAdvScanEntries, d);
+    for (NewDir* d : {folder, inFolder, parentFile, underFile})
+        park(*v->btreeOrphAdvScanEntries, d);
     v->orphAdvScanEntriesTotal = 4;
     OrphanEntries orphans(*v);
     orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
@@ -932,7 +955,8 @@ TEST_F(DeepScan, TheSecondPassLeavesImplausibleFilesOut) {
     NewDir* beyond = fileNode(*v, 302, 999, "beyond.bin", 100, 1025);
     NewDir* atEnd = fileNode(*v, 303, 999, "atend.bin", 100, 1024);
     NewDir* noParent = fileNode(*v, 304, 0, "noparent.bin", 100);
-    for (NewDir* d : {empty, nameless, beyond, atEnd, noParent}) park(*v->btreeOrphAdvScanEntries, d);
+    for (NewDir* d : {empty, nameless, beyond, atEnd, noParent})
+        park(*v->btreeOrphAdvScanEntries, d);
     v->orphAdvScanEntriesTotal = 5;
     orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
     const auto tree = listTree(v->dirRoot);
@@ -961,7 +985,8 @@ TEST_F(DeepScan, AStoppedScanPlacesNothingAndLeaksNothing) {
 TEST_F(DeepScan, StoppingDuringTheFragmentSearchEndsTheScanWithWhatItHas) {
     Builder b({.totalSize = 32u << 20, .volumeName = "Stop"});
     const auto docs = b.addFolder(Builder::kRoot, "Docs");
-    for (int i = 0; i < 20; ++i) b.addFile(docs, "f" + std::to_string(i), bytes(4000, i));
+    for (int i = 0; i < 20; ++i)
+        b.addFile(docs, "f" + std::to_string(i), bytes(4000, i));
     const auto gone = b.addDeletedFile(docs, "gone.bin", bytes(30000, 2));
     b.addStaleLeafNodeOf({gone});
     const fs::path image = write(b);

@@ -9,7 +9,6 @@
 // a journal outside the volume, looping links, hostile records) must end
 // promptly with whatever can be recovered.
 
-#include "volume/BTreeTableClassOrph.h"
 #include "hfsplus/DeletedFileScan.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
@@ -20,15 +19,15 @@
 #include "support/HFSPlusImageBuilder.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -47,7 +46,9 @@ namespace {
 using Builder = HFSPlusImageBuilder;
 constexpr std::uint32_t kRoot = Builder::kRoot;
 
-std::vector<std::uint8_t> pattern(std::size_t size, std::uint32_t seed) { return Builder::patternData(size, seed); }
+std::vector<std::uint8_t> pattern(std::size_t size, std::uint32_t seed) {
+    return Builder::patternData(size, seed);
+}
 
 HFSPlusImageOptions journaled() {
     HFSPlusImageOptions o;
@@ -90,7 +91,8 @@ void writeBE16(std::vector<std::uint8_t>& image, std::uint64_t at, std::uint16_t
     image[at + 1] = static_cast<std::uint8_t>(v);
 }
 void writeBE32(std::vector<std::uint8_t>& image, std::uint64_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) image[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        image[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
 
 class HFSPlusDeletedScan : public ::testing::Test {
@@ -100,7 +102,8 @@ protected:
         platform::setLogSink([this](const std::string& l) { logs.push_back(l); });
     }
     void TearDown() override {
-        for (auto& v : volumes) v->freeTree();
+        for (auto& v : volumes)
+            v->freeTree();
         platform::setAppController(nullptr);
         platform::setLogSink(nullptr);
     }
@@ -149,7 +152,8 @@ protected:
     }
 
     bool logged(const std::string& part) const {
-        return std::any_of(logs.begin(), logs.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+        return std::any_of(logs.begin(), logs.end(),
+                           [&](const std::string& l) { return l.find(part) != std::string::npos; });
     }
     std::vector<std::string> statuses() const {
         std::vector<std::string> out;
@@ -204,7 +208,8 @@ TEST_F(HFSPlusDeletedScan, DeletedFileWithMoreThanEightExtentsIsRecoveredWhole) 
     // empty) from the copy of the extents node.
     ASSERT_EQ(file->extentCount(), 16u);
     std::uint64_t blocks = 0;
-    for (const ExtP& e : file->extents) blocks += e.blockCount;
+    for (const ExtP& e : file->extents)
+        blocks += e.blockCount;
     EXPECT_EQ(blocks, b.entry(gone)->dataTotalBlocks);
     EXPECT_EQ(readBack(image, *v, *file), data);
     // The live catalog never enters the deleted-file tree.
@@ -294,7 +299,8 @@ TEST_F(HFSPlusDeletedScan, AGroupListedBeforeTheOneItFollowsStaysUnusedAndTheFil
     const auto f = b.addDeletedFile(docs, "big.bin", data, extentsOf(4));
     const auto runs = b.entry(f)->dataExtents;
     ASSERT_EQ(runs.size(), 4u);
-    for (const auto& r : runs) ASSERT_EQ(r.blockCount, 50u);
+    for (const auto& r : runs)
+        ASSERT_EQ(r.blockCount, 50u);
     auto record = b.recordOf(f);
     record.dataFork.extents = {runs[0]};
     b.addJournalCopyOf(docs);
@@ -313,7 +319,8 @@ TEST_F(HFSPlusDeletedScan, AGroupListedBeforeTheOneItFollowsStaysUnusedAndTheFil
     EXPECT_EQ(file->extentGroups[0].groupStartBlock, 150u);
     EXPECT_EQ(file->extentGroups[1].groupStartBlock, 100u);
     std::uint64_t covered = 0;
-    for (const ExtP& e : file->extents) covered += e.blockCount;
+    for (const ExtP& e : file->extents)
+        covered += e.blockCount;
     EXPECT_EQ(covered, 150u);
     EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
 }
@@ -427,15 +434,18 @@ TEST_F(HFSPlusDeletedScan, DSStoreAndTheRootRecordAreNeverTaken) {
     EXPECT_EQ(child(folder, u".DS_Store"), nullptr);
     EXPECT_NE(child(folder, u"real.bin"), nullptr);
     EXPECT_EQ(child(v->dirRoot, u"Deleted"), nullptr);
-    for (NewDir* n : allBelow(v->dirRoot)) EXPECT_NE(n->fileID, kRoot);
+    for (NewDir* n : allBelow(v->dirRoot))
+        EXPECT_NE(n->fileID, kRoot);
 }
 
 TEST_F(HFSPlusDeletedScan, FourKiBSectorsAndAWrapperFindTheSameFile) {
     for (int variant = 0; variant < 2; ++variant) {
         SCOPED_TRACE(variant == 0 ? "4096-byte sectors" : "HFS wrapper");
         HFSPlusImageOptions o = journaled();
-        if (variant == 0) o.sectorSize = 4096;
-        else o.wrapping = HFSPlusImageOptions::Wrapping::HFSWrapper;
+        if (variant == 0)
+            o.sectorSize = 4096;
+        else
+            o.wrapping = HFSPlusImageOptions::Wrapping::HFSWrapper;
         Builder b(o);
         const auto docs = b.addFolder(kRoot, "Docs");
         b.addJournalCopyOf(docs);
@@ -508,7 +518,8 @@ TEST_F(HFSPlusDeletedScan, LoopingLinksInJournalCopiesAndTheCatalogEndTheScan) {
     o.maxRecordsPerLeaf = 2;
     Builder b(o);
     const auto docs = b.addFolder(kRoot, "Docs");
-    for (int i = 0; i < 6; ++i) b.addFile(docs, "live" + std::to_string(i), pattern(1000, 20 + i));
+    for (int i = 0; i < 6; ++i)
+        b.addFile(docs, "live" + std::to_string(i), pattern(1000, 20 + i));
     b.addJournalCopyOf(docs);
     const auto data = pattern(9 * 4096, 16);
     b.addDeletedFileInJournal(docs, "gone.bin", data, 9);
@@ -523,7 +534,8 @@ TEST_F(HFSPlusDeletedScan, LoopingLinksInJournalCopiesAndTheCatalogEndTheScan) {
         writeBE32(image, copies[i].imageOffset, static_cast<std::uint32_t>(i % 2 ? 1 : 2));
         writeBE32(image, copies[i].imageOffset + 4, static_cast<std::uint32_t>(i + 1));
     }
-    for (const auto& e : b.layout().journalExtentsNodes) writeBE32(image, e.imageOffset, 1);
+    for (const auto& e : b.layout().journalExtentsNodes)
+        writeBE32(image, e.imageOffset, 1);
     auto v = mounted(image);
     scan(v);
     expectTreeCompleteLast();
@@ -566,8 +578,10 @@ TEST_F(HFSPlusDeletedScan, HostileRecordsInACopyEndOnlyThatCopy) {
         // The mangled copy ends after its first record (the folder, which
         // the clean-up then drops as empty); the untouched one gives the file.
         NewDir* good = child(child(v->dirRoot, u"Docs"), u"good.bin");
-        if (img == &image) EXPECT_NE(good, nullptr);
-        else EXPECT_EQ(good, nullptr);
+        if (img == &image)
+            EXPECT_NE(good, nullptr);
+        else
+            EXPECT_EQ(good, nullptr);
     }
     EXPECT_TRUE(logged("lie outside the volume"));
 }
@@ -591,7 +605,7 @@ TEST_F(HFSPlusDeletedScan, StopEndsThePassesButTheScanStillCompletes) {
 // The macOS-made volume: no journal, no deleted files
 
 TEST_F(HFSPlusDeletedScan, MacOSVolumeKeepsItsLiveFilesInTheIndexAndFindsNothingDeleted) {
-    const fs::path img = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
     if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
 
     auto v = mountedFile(img);

@@ -6,21 +6,19 @@
 // (broken leaf chains, a damaged index, nonsensical geometry, truncation,
 // random bytes in catalog nodes) must still give the tree or end cleanly.
 
-#include "volume/BTreeTableClassOrph.h"
+#include "formats/HFSPlusStructures.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
-#include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/AppController.h"
 #include "platform/ByteView.h"
 #include "platform/RecordingController.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -28,6 +26,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,7 +49,8 @@ std::optional<std::string> runCommand(const std::string& command) {
     if (!pipe) return std::nullopt;
     std::string out;
     char chunk[65536];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        out.append(chunk, n);
     if (::pclose(pipe) != 0) return std::nullopt;
     return out;
 }
@@ -64,7 +64,8 @@ bool haveSleuthKit() {
 
 std::string quoted(const fs::path& p) {
     std::string q = "'";
-    for (char c : p.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : p.string())
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
@@ -114,7 +115,9 @@ std::string asFlsShowsIt(std::string name) {
     return name;
 }
 
-std::uint64_t fileSize(const fs::path& p) { return static_cast<std::uint64_t>(fs::file_size(p)); }
+std::uint64_t fileSize(const fs::path& p) {
+    return static_cast<std::uint64_t>(fs::file_size(p));
+}
 
 void patchBytes(const fs::path& image, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
     std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
@@ -157,7 +160,7 @@ struct Image {
 
 Image macVolume() {
     Image i;
-    i.path = testsupport::copyOfSharedFixture("hfsplus.raw");
+    i.path = testsupport::copyOfReadyImage("hfsplus.raw");
     if (!i.path.empty()) i.sectors = fileSize(i.path) / 512;
     return i;
 }
@@ -183,17 +186,17 @@ struct Outcome {
 
 // A volume as the partition search reports one, read like a disk.
 std::shared_ptr<Volume> openVolume(const Image& image, std::uint64_t sectors = 0, std::uint32_t bytesPerSector = 512) {
-    return Volume::initWithDictionary(Dict{{"Path", image.path.string()},
-                                           {"Preferred Block Size", bytesPerSector},
-                                           {"Volume Start", static_cast<unsigned long long>(image.start)},
-                                           {"Volume Size In Sectors",
-                                            static_cast<unsigned long long>(sectors ? sectors : image.sectors)},
-                                           {"Volume Scan Type", 0},
-                                           {"Content", "Apple_HFS"},
-                                           {"Volume Name", "x"},
-                                           {"device model", "-"},
-                                           {"device serial", "-"},
-                                           {"device revision", "-"}});
+    return Volume::initWithDictionary(
+        Dict{{"Path", image.path.string()},
+             {"Preferred Block Size", bytesPerSector},
+             {"Volume Start", static_cast<unsigned long long>(image.start)},
+             {"Volume Size In Sectors", static_cast<unsigned long long>(sectors ? sectors : image.sectors)},
+             {"Volume Scan Type", 0},
+             {"Content", "Apple_HFS"},
+             {"Volume Name", "x"},
+             {"device model", "-"},
+             {"device serial", "-"},
+             {"device revision", "-"}});
 }
 
 // The normal tree scan's HFS+ steps, in the scan thread's order.
@@ -247,7 +250,8 @@ public:
         platform::setAppController(nullptr);
     }
 
-    std::shared_ptr<Volume> volumeFor(const Image& image, std::uint64_t sectors = 0, std::uint32_t bytesPerSector = 512) {
+    std::shared_ptr<Volume> volumeFor(const Image& image, std::uint64_t sectors = 0,
+                                      std::uint32_t bytesPerSector = 512) {
         platform::Array drives = controller_.driveDictArray();
         drives.push_back(Dict{{"Path", image.path.string()}});
         controller_.setDriveDictArray(drives);
@@ -299,7 +303,8 @@ std::map<std::uint32_t, std::string> treeSignature(Volume& v) {
         s << f.path << '|' << f.node->fileType << '|' << f.node->parentID << '|' << (f.parent ? f.parent->fileID : 0)
           << '|' << f.node->fileSize << '|' << f.node->fileCount << '|' << f.node->childrenCount << '|'
           << newdir::utf8(v.pathNameOfDir(f.node));
-        for (const ExtP& e : f.node->extents) s << '|' << e.startBlock << '+' << e.blockCount;
+        for (const ExtP& e : f.node->extents)
+            s << '|' << e.startBlock << '+' << e.blockCount;
         sig[id] = s.str();
     }
     return sig;
@@ -309,8 +314,8 @@ std::string readThroughExtents(Volume& v, const NewDir* file) {
     std::string data;
     const std::uint32_t bps = v.u32BytesInSector();
     for (const ExtP& e : file->extents) {
-        const std::uint64_t sector =
-            v.HPlusVolStart() + file->dataStartSector + static_cast<std::uint64_t>(e.startBlock) * file->sectorsPerBlock;
+        const std::uint64_t sector = v.HPlusVolStart() + file->dataStartSector +
+                                     static_cast<std::uint64_t>(e.startBlock) * file->sectorsPerBlock;
         const auto count = static_cast<std::int32_t>(e.blockCount * file->sectorsPerBlock);
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count) * bps);
         EXPECT_TRUE(v.readSector(sector, count, buffer.data()));
@@ -327,7 +332,8 @@ std::vector<const FlsEntry*> expectTreeMatchesFls(Volume& v, const Image& image,
     std::size_t nodes = 0;
     const auto byID = treeByID(v, &nodes);
     std::map<std::string, std::uint32_t> idOfPath;
-    for (const FlsEntry& e : fls) idOfPath[e.path] = e.id;
+    for (const FlsEntry& e : fls)
+        idOfPath[e.path] = e.id;
 
     std::vector<const FlsEntry*> files;
     std::size_t expected = 0;
@@ -429,9 +435,9 @@ CatalogLayout layoutOf(const Image& image) {
     return layout;
 }
 
-#define REQUIRE_IMAGE(image)                                                                                 \
-    do {                                                                                                     \
-        if ((image).path.empty()) GTEST_SKIP() << "test image not available";                               \
+#define REQUIRE_IMAGE(image)                                                                                           \
+    do {                                                                                                               \
+        if ((image).path.empty()) GTEST_SKIP() << "test image not available";                                          \
     } while (0)
 
 // ====================================================== healthy volumes ====
@@ -508,7 +514,8 @@ TEST_F(HFSPlusScan, XorrisoVolumeGivesTheTreeSleuthKitReads) {
     EXPECT_EQ(v->fileCount, 3005u);
     EXPECT_EQ(v->folderCount, 262u);
     std::uint64_t bytes = 0;
-    for (const auto& [path, size] : sizes) bytes += size;
+    for (const auto& [path, size] : sizes)
+        bytes += size;
     EXPECT_EQ(v->dataSize, bytes);
     EXPECT_EQ(v->dirRoot->fileCount, 3005u);
     EXPECT_EQ(v->dirRoot->childrenCount, 3005u + 262u);
@@ -523,7 +530,8 @@ TEST_F(HFSPlusScan, ProgressIsPostedAtTheStepsAndHandedOverBetween) {
 
     const auto posts = controller_.callsNamed("updateProgress:");
     std::vector<std::string> statuses;
-    for (const auto& p : posts) statuses.push_back(p.dictValue().get("Progress Status").description());
+    for (const auto& p : posts)
+        statuses.push_back(p.dictValue().get("Progress Status").description());
     ASSERT_GE(statuses.size(), 5u);
     EXPECT_EQ(statuses[0], "Checking Extents File ...");
     EXPECT_EQ(statuses[1], "Checking Extents File ... done");
@@ -674,7 +682,8 @@ TEST_F(HFSPlusScanBrokenCatalog, DamagedRootIsMadeUpForByTheSearchForTheLevelAbo
 TEST_F(HFSPlusScanBrokenCatalog, WithoutAnyUsableIndexTheLeafSweepGivesTheTree) {
     setForwardLink(layout_.leavesInKeyOrder[100], 0xDEADBEEF);
     spoilNode(layout_.root);
-    for (std::uint32_t n : layout_.level2Nodes) spoilNode(n);
+    for (std::uint32_t n : layout_.level2Nodes)
+        spoilNode(n);
     auto v = rescan();
     EXPECT_TRUE(v->level2IndexNodeHasProblems);
     ASSERT_TRUE(v->leafNodePointerArray);
@@ -694,7 +703,8 @@ TEST_F(HFSPlusScanBrokenCatalog, FolderRecordMetBeforeItsParentIsParkedWithItsEn
     const std::uint64_t headerRecord = layout_.offsetOfNode.at(0) + 14;
     patchBytes(image_.path, headerRecord + 10, be32(half)); // first leaf node
     spoilNode(layout_.root);
-    for (std::uint32_t n : layout_.level2Nodes) spoilNode(n);
+    for (std::uint32_t n : layout_.level2Nodes)
+        spoilNode(n);
     auto v = rescan();
     EXPECT_GT(v->orphEntriesTotal, 0u);
     const auto byID = treeByID(*v);
@@ -851,8 +861,8 @@ TEST_F(HFSPlusScan, TruncatedImagesEndWithATreeOrTheNotFoundAnswer) {
     const std::uint64_t catalogStart = layout.offsetOfNode.at(0);
     const std::uint64_t catalogMiddle = layout.offsetOfNode.at(128);
     const std::uint64_t volumeStart = full.start * 512;
-    for (std::uint64_t length : {volumeStart, volumeStart + 1024, volumeStart + 1536, volumeStart + 4096,
-                                 catalogStart, catalogStart + 100, catalogMiddle, catalogMiddle + 3000}) {
+    for (std::uint64_t length : {volumeStart, volumeStart + 1024, volumeStart + 1536, volumeStart + 4096, catalogStart,
+                                 catalogStart + 100, catalogMiddle, catalogMiddle + 3000}) {
         SCOPED_TRACE(length);
         Image cut = full;
         cut.path = testsupport::makeTempDir("cut") / "cut.iso";
@@ -883,7 +893,8 @@ TEST_F(HFSPlusScan, TruncatedImagesEndWithATreeOrTheNotFoundAnswer) {
 void scrambleAndScan(Scan& test, const Image& image, const CatalogLayout& layout, std::uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<std::uint32_t> nodes;
-    for (const auto& [n, off] : layout.offsetOfNode) nodes.push_back(n);
+    for (const auto& [n, off] : layout.offsetOfNode)
+        nodes.push_back(n);
     std::map<std::uint64_t, std::vector<std::uint8_t>> saved;
     const int damagedNodes = 1 + static_cast<int>(rng() % 4);
     for (int k = 0; k < damagedNodes; ++k) {
@@ -893,14 +904,16 @@ void scrambleAndScan(Scan& test, const Image& image, const CatalogLayout& layout
         std::vector<std::uint8_t> bytes = saved[at];
         switch (rng() % 3) {
         case 0: // a few bytes anywhere, the descriptor and offsets included
-            for (int i = 0; i < 16; ++i) bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
+            for (int i = 0; i < 16; ++i)
+                bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
             break;
         case 1: // the record-offset table
             for (std::size_t i = bytes.size() - 64; i < bytes.size(); ++i)
                 if (rng() % 3 == 0) bytes[i] = static_cast<std::uint8_t>(rng());
             break;
         default: // all of it, keeping a leaf's look so the records are read
-            for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+            for (auto& b : bytes)
+                b = static_cast<std::uint8_t>(rng());
             bytes[8] = 0xFF;
             bytes[9] = 1;
             break;
@@ -911,11 +924,13 @@ void scrambleAndScan(Scan& test, const Image& image, const CatalogLayout& layout
     const Outcome o = runNormalScan(*v);
     if (o.treeBuilt) {
         EXPECT_NE(v->dirRoot, nullptr);
-        for (const auto& [id, f] : treeByID(*v)) EXPECT_LE(f.node->nameLength, 255u);
+        for (const auto& [id, f] : treeByID(*v))
+            EXPECT_LE(f.node->nameLength, 255u);
     } else {
         EXPECT_EQ(v->dirRoot, nullptr);
     }
-    for (const auto& [at, bytes] : saved) patchBytes(image.path, at, bytes);
+    for (const auto& [at, bytes] : saved)
+        patchBytes(image.path, at, bytes);
 }
 
 using HFSPlusScanRandomCatalogBytes = Scan;

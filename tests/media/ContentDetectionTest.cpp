@@ -11,14 +11,13 @@
 #include "platform/SystemLog.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -36,7 +35,8 @@ std::optional<std::string> runCommand(const std::string& command) {
     if (!pipe) return std::nullopt;
     std::string out;
     char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        out.append(chunk, n);
     if (::pclose(pipe) != 0) return std::nullopt;
     return out;
 }
@@ -121,13 +121,15 @@ std::vector<std::uint8_t> bootSector(std::uint16_t bytesPerSector, std::uint8_t 
         b[19] = static_cast<std::uint8_t>(totalSectors);
         b[20] = static_cast<std::uint8_t>(totalSectors >> 8);
     } else {
-        for (int i = 0; i < 4; ++i) b[32 + i] = static_cast<std::uint8_t>(totalSectors >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            b[32 + i] = static_cast<std::uint8_t>(totalSectors >> (8 * i));
     }
     if (fatSize < 0x10000) {
         b[22] = static_cast<std::uint8_t>(fatSize);
         b[23] = static_cast<std::uint8_t>(fatSize >> 8);
     } else {
-        for (int i = 0; i < 4; ++i) b[36 + i] = static_cast<std::uint8_t>(fatSize >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            b[36 + i] = static_cast<std::uint8_t>(fatSize >> (8 * i));
     }
     b[54] = 'F', b[55] = 'A', b[56] = 'T';
     b[510] = 0x55;
@@ -174,7 +176,8 @@ TEST(ByteOrderReaders, BytesOutsideTheBufferAndOtherModesReadAsZero) {
 TEST_F(ContentDetection, SaveSectorReaderReadsAtTheSectorAndAcceptsTheEndOfTheDevice) {
     const fs::path p = emptyFile("r.img", 4096);
     std::vector<std::uint8_t> pattern(4096);
-    for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(i * 7);
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = static_cast<std::uint8_t>(i * 7);
     writeAt(p, 0, pattern);
     std::vector<std::uint8_t> buffer(2048, 0xEE);
     ASSERT_TRUE(VolumeContentDetection::readSaveSector(2, 2, 512, buffer, p.string()));
@@ -197,7 +200,8 @@ TEST_F(ContentDetection, SaveSectorReaderReadsAtTheSectorAndAcceptsTheEndOfTheDe
 TEST_F(ContentDetection, FatFixturesAreFatOfTheirOwnType) {
     for (const char* type : {"FAT12", "FAT16", "FAT32"}) {
         std::string name = type;
-        for (auto& c : name) c = static_cast<char>(std::tolower(c));
+        for (auto& c : name)
+            c = static_cast<char>(std::tolower(c));
         const fs::path image = fixture(name + ".img");
         if (image.empty()) continue;
         const Dict v = volumeAt(image);
@@ -256,18 +260,21 @@ TEST_F(ContentDetection, FatTypeOfTheWorkedExample) {
     // 2 FATs of 256 sectors, 4 reserved, 512 root entries, 512-byte sectors,
     // 4 sectors a cluster, 262144 sectors: 32 root-folder sectors, 261596
     // data sectors, 65399 clusters.
-    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 4, 4, 2, 512, 262144, 256)))),
-              "FAT16");
+    EXPECT_EQ(
+        detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 4, 4, 2, 512, 262144, 256)))),
+        "FAT16");
     // The 32-bit total and FAT size fields are read when the 16-bit ones are 0.
-    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 1, 32, 2, 0, 2000000, 70000)))),
-              "FAT32");
+    EXPECT_EQ(
+        detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 1, 32, 2, 0, 2000000, 70000)))),
+        "FAT32");
 }
 
 TEST_F(ContentDetection, BootSectorsThatGiveNoFatTypeSayDash) {
     // Zeros; no sectors per cluster; areas larger than the volume.
     EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(std::vector<std::uint8_t>(512, 0)))), "-");
-    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 0, 4, 2, 512, 262144, 256)))),
-              "-");
+    EXPECT_EQ(
+        detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 0, 4, 2, 512, 262144, 256)))),
+        "-");
     EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(imageWithBootSector(bootSector(512, 4, 4, 2, 512, 100, 256)))),
               "-");
     EXPECT_EQ(detect.fatFileSystemDetermination(
@@ -306,7 +313,7 @@ TEST_F(ContentDetection, ExFatVolumeIsExFatAndNotFat) {
 
 TEST_F(ContentDetection, ApfsContainersAreApfs) {
     const fs::path made = fixture("apfs.img");
-    const fs::path macos = testsupport::copyOfSharedFixture("apfs.raw");
+    const fs::path macos = testsupport::copyOfReadyImage("apfs.raw");
     ASSERT_FALSE(macos.empty());
     for (const fs::path& image : {made, macos}) {
         if (image.empty()) continue;
@@ -316,28 +323,31 @@ TEST_F(ContentDetection, ApfsContainersAreApfs) {
         // On 4096-byte sectors too: the container superblock is block 0.
         EXPECT_TRUE(detect.isVolumeAPFS(volumeAt(image, 4096))) << image;
     }
-    const fs::path hfs = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path hfs = testsupport::copyOfReadyImage("hfsplus.raw");
     EXPECT_FALSE(detect.isVolumeAPFS(volumeAt(hfs)));
 }
 
 // ---------------------------------------------------------------- HFS+ ----
 
 TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaled) {
-    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     // The macOS-made volume is not journaled (attributes 0x80000100).
     auto journal = detect.checkForJournal(volumeAt(raw));
     ASSERT_TRUE(journal);
-    EXPECT_EQ(*journal, (Dict{{"HFSVolumeStart", 0}, {"Content", "Apple_HFS"}, {"journaled", "No"},
-                              {"supportFileSystemRecovery", 0}}));
+    EXPECT_EQ(
+        *journal,
+        (Dict{{"HFSVolumeStart", 0}, {"Content", "Apple_HFS"}, {"journaled", "No"}, {"supportFileSystemRecovery", 0}}));
     // The same volume with the journaled bit.
     auto bytes = readFile(raw);
     bytes[1024 + 6] |= 0x20;
     writeAt(raw, 0, bytes);
     journal = detect.checkForJournal(volumeAt(raw));
     ASSERT_TRUE(journal);
-    EXPECT_EQ(*journal, (Dict{{"HFSVolumeStart", 0}, {"Content", "Apple_HFS"}, {"journaled", "Yes"},
-                              {"supportFileSystemRecovery", 1}}));
+    EXPECT_EQ(
+        *journal,
+        (Dict{
+            {"HFSVolumeStart", 0}, {"Content", "Apple_HFS"}, {"journaled", "Yes"}, {"supportFileSystemRecovery", 1}}));
     // On 4096-byte sectors the header is read at the same byte.
     EXPECT_EQ(detect.checkForJournal(volumeAt(raw, 4096)), journal);
     // Case-sensitive HFSX.
@@ -363,7 +373,7 @@ TEST_F(ContentDetection, HfsPlusPartitionsOfTheFixtureDisks) {
 }
 
 TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
-    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     // First allocation sector 6, 4096-byte blocks, embedded volume at block
     // 2: it begins at sector 6 + 2 x 8 = 22.
@@ -380,8 +390,10 @@ TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
     writeAt(image, 22 * 512, bytes);
     auto journal = detect.checkForJournal(volumeAt(image));
     ASSERT_TRUE(journal);
-    EXPECT_EQ(*journal, (Dict{{"HFSVolumeStart", 22}, {"Content", "Apple_HFS"}, {"journaled", "Yes"},
-                              {"supportFileSystemRecovery", 1}}));
+    EXPECT_EQ(
+        *journal,
+        (Dict{
+            {"HFSVolumeStart", 22}, {"Content", "Apple_HFS"}, {"journaled", "Yes"}, {"supportFileSystemRecovery", 1}}));
     // A wrapper around nothing.
     mdb[127] = 200;
     writeAt(image, 1024, mdb);
@@ -402,8 +414,8 @@ TEST_F(ContentDetection, VolumesWithoutAnHfsHeaderAreNeverJournaled) {
     writeAt(image, 0, bytes);
     auto journal = detect.checkForJournal(volumeAt(image));
     ASSERT_TRUE(journal);
-    EXPECT_EQ(*journal, (Dict{{"HFSVolumeStart", 0}, {"Content", "-"}, {"journaled", "No"},
-                              {"supportFileSystemRecovery", 0}}));
+    EXPECT_EQ(*journal,
+              (Dict{{"HFSVolumeStart", 0}, {"Content", "-"}, {"journaled", "No"}, {"supportFileSystemRecovery", 0}}));
 }
 
 // ------------------------------------------------------ failed reads ----
@@ -454,13 +466,15 @@ TEST(ContentHints, GptTypesOfTheFixtureDiskMatchItsLayout) {
     if (image.empty()) GTEST_SKIP() << "gpt.img was not made";
     const auto bytes = readFile(image);
     std::vector<std::string> fromDisk, fromLayout;
-    for (std::size_t i = 0; i < 4; ++i) fromDisk.push_back(ContentHint::forGPTType(ByteView(bytes).sub(1024 + 128 * i, 16)));
+    for (std::size_t i = 0; i < 4; ++i)
+        fromDisk.push_back(ContentHint::forGPTType(ByteView(bytes).sub(1024 + 128 * i, 16)));
     std::ifstream in(testsupport::testImagesDir() / "gpt.layout");
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
         std::istringstream cells(line);
         std::string cell;
-        for (int k = 0; k < 4; ++k) std::getline(cells, cell, '\t');
+        for (int k = 0; k < 4; ++k)
+            std::getline(cells, cell, '\t');
         fromLayout.push_back(cell);
     }
     EXPECT_EQ(fromDisk, fromLayout);

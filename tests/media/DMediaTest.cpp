@@ -1,4 +1,5 @@
 #include "media/DMedia.h"
+
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 #include "support/TestSupport.h"
@@ -23,15 +24,17 @@ fs::path makeImage(std::uint64_t bytes) {
     std::vector<char> buf(1 << 16);
     for (std::uint64_t off = 0; off < bytes; off += buf.size()) {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), bytes - off));
-        for (std::size_t i = 0; i < n; ++i) buf[i] = static_cast<char>(patternByte(off + i));
+        for (std::size_t i = 0; i < n; ++i)
+            buf[i] = static_cast<char>(patternByte(off + i));
         out.write(buf.data(), static_cast<std::streamsize>(n));
     }
     return p;
 }
 
 Dict driveDict(const fs::path& p, std::uint64_t size, int sectorSize = 512) {
-    return Dict{{"Path", p.string()}, {"Preferred Block Size", sectorSize}, {"Size", size},
-                {"device model", "Model"}, {"device serial", "S1"}, {"device revision", "1.0"}};
+    return Dict{{"Path", p.string()},    {"Preferred Block Size", sectorSize},
+                {"Size", size},          {"device model", "Model"},
+                {"device serial", "S1"}, {"device revision", "1.0"}};
 }
 
 class DMediaReaders : public ::testing::Test {
@@ -96,11 +99,13 @@ TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTail) {
     ASSERT_TRUE(m->readSector(995, 16, buf.data()));
     std::size_t valid = size - 995 * 512;
     EXPECT_TRUE(matchesImage(buf, 995 * 512, valid));
-    for (std::size_t i = valid; i < buf.size(); ++i) ASSERT_EQ(buf[i], 0) << i;
+    for (std::size_t i = valid; i < buf.size(); ++i)
+        ASSERT_EQ(buf[i], 0) << i;
     // Entirely past the end: success, all zeros, never stale bytes.
     std::fill(buf.begin(), buf.end(), 0xAA);
     ASSERT_TRUE(m->readSector(5000, 16, buf.data()));
-    for (auto b : buf) ASSERT_EQ(b, 0);
+    for (auto b : buf)
+        ASSERT_EQ(b, 0);
 }
 
 TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
@@ -127,9 +132,11 @@ TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
         buf.assign(static_cast<std::size_t>(count) * 512, 0x55);
         ASSERT_TRUE(m->readSector(sector, count, buf.data()));
         std::uint64_t off = sector * 512;
-        std::size_t valid = off >= size + 777 ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size + 777 - off));
+        std::size_t valid =
+            off >= size + 777 ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size + 777 - off));
         ASSERT_TRUE(matchesImage(buf, off, valid)) << "read " << i << " at sector " << sector;
-        for (std::size_t k = valid; k < buf.size(); ++k) ASSERT_EQ(buf[k], 0);
+        for (std::size_t k = valid; k < buf.size(); ++k)
+            ASSERT_EQ(buf[k], 0);
     }
 }
 
@@ -174,8 +181,8 @@ TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSave) {
     EXPECT_FALSE(m->readSector(0, 1, buf.data()));
     EXPECT_TRUE(controller.terminateRequested());
 
-    std::vector<std::string> want{"runAlertPanel:", "previewClose:", "runAlertPanel:", "previewClose:",
-                                  "runAlertPanel:", "terminateApp"};
+    std::vector<std::string> want{
+        "runAlertPanel:", "previewClose:", "runAlertPanel:", "previewClose:", "runAlertPanel:", "terminateApp"};
     EXPECT_EQ(controller.callNames(), want);
     auto alerts = controller.alerts();
     ASSERT_EQ(alerts.size(), 3u);
@@ -194,8 +201,7 @@ TEST_F(DMediaReaders, DeviceThatCannotBeOpenedIsReportedByTheScanReader) {
     EXPECT_FALSE(m->readSector(0, 1, buf.data()));
     ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts()[0].title, "! Could not open drive");
-    EXPECT_EQ(controller.alerts()[0].message,
-              "A valid fileDesc could not be obtained for drive: " + missing.string());
+    EXPECT_EQ(controller.alerts()[0].message, "A valid fileDesc could not be obtained for drive: " + missing.string());
     EXPECT_FALSE(controller.terminateRequested());
     // The preview reader takes the failed-read path instead: not listed, so
     // it closes the preview.
@@ -237,7 +243,8 @@ TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
     if (p) ::pclose(p);
     if (!attached) GTEST_SKIP() << "cannot attach a loop device here";
     std::string device(dev);
-    while (!device.empty() && (device.back() == '\n' || device.back() == ' ')) device.pop_back();
+    while (!device.empty() && (device.back() == '\n' || device.back() == ' '))
+        device.pop_back();
     std::string name = fs::path(device).filename();
     int sectorSize = 0;
     std::ifstream(fs::path("/sys/block") / name / "queue/logical_block_size") >> sectorSize;

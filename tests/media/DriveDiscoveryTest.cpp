@@ -1,4 +1,5 @@
 #include "media/DriveDiscovery.h"
+
 #include "media/DriveListRows.h"
 #include "media/MountTable.h"
 #include "media/SysfsBlockDevice.h"
@@ -29,9 +30,13 @@ void writeFile(const fs::path& p, const std::string& text) {
     out << text;
 }
 
-bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+bool run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+std::string quoted(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
 
 // A sparse file of the given size.
 void makeBlank(const fs::path& p, std::uint64_t bytes) {
@@ -68,13 +73,15 @@ std::uint32_t crc32(const std::uint8_t* p, std::size_t n) {
     std::uint32_t c = 0xffffffffu;
     for (std::size_t i = 0; i < n; ++i) {
         c ^= p[i];
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
     }
     return ~c;
 }
 
 void putLE(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < bytes; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // A GUID in its on-disk order: the first three groups little-endian.
@@ -83,14 +90,16 @@ void putGUID(std::vector<std::uint8_t>& b, std::size_t at, const std::string& te
     putLE(b, at, hex(0, 4), 4);
     putLE(b, at + 4, hex(9, 2), 2);
     putLE(b, at + 6, hex(14, 2), 2);
-    for (int i = 0; i < 2; ++i) b[at + 8 + i] = static_cast<std::uint8_t>(hex(19 + 2 * i, 1));
-    for (int i = 0; i < 6; ++i) b[at + 10 + i] = static_cast<std::uint8_t>(hex(24 + 2 * i, 1));
+    for (int i = 0; i < 2; ++i)
+        b[at + 8 + i] = static_cast<std::uint8_t>(hex(19 + 2 * i, 1));
+    for (int i = 0; i < 6; ++i)
+        b[at + 10 + i] = static_cast<std::uint8_t>(hex(24 + 2 * i, 1));
 }
 
 struct TableEntry {
     std::uint64_t start, sectors;
-    std::string gptType;   // for GPT
-    std::uint8_t mbrType;  // for MBR
+    std::string gptType;  // for GPT
+    std::uint8_t mbrType; // for MBR
 };
 
 void writeMBR(const fs::path& p, std::uint64_t bytes, const std::vector<TableEntry>& entries) {
@@ -217,9 +226,7 @@ public:
         fs::create_directory_symlink(p, sys() / "class" / "block" / name);
         return p;
     }
-    void mountLine(const std::string& line) {
-        std::ofstream(mountInfo(), std::ios::app) << line << "\n";
-    }
+    void mountLine(const std::string& line) { std::ofstream(mountInfo(), std::ios::app) << line << "\n"; }
 
 private:
     fs::path root_;
@@ -233,19 +240,23 @@ const Dict* findByPath(const Array& list, const std::string& path) {
 
 std::vector<std::string> pathsOf(const Array& list) {
     std::vector<std::string> out;
-    for (const Value& v : list) out.push_back(v.dictValue().get("Path").description());
+    for (const Value& v : list)
+        out.push_back(v.dictValue().get("Path").description());
     return out;
 }
 
 std::set<std::string> keysOf(const Dict& d) {
     std::set<std::string> keys;
-    for (const auto& [k, v] : d) keys.insert(k);
+    for (const auto& [k, v] : d)
+        keys.insert(k);
     return keys;
 }
 
 class DriveDiscoveryTree : public ::testing::Test {
 protected:
-    void SetUp() override { setLogSink([this](const std::string& l) { log.push_back(l); }); }
+    void SetUp() override {
+        setLogSink([this](const std::string& l) { log.push_back(l); });
+    }
     void TearDown() override { setLogSink(nullptr); }
     std::vector<std::string> log;
 };
@@ -303,7 +314,9 @@ protected:
         f.addPartition(sda, "sda3", 3, 8192, "8:3");
         f.addPartition(sda, "sda4", 4, 8192, "8:4");
         writeGPT(f.dev() / "sda", 64u << 20,
-                 {{2048, 4096, kEFI, 0}, {6144, 81920, kBasicData, 0}, {88064, 8192, kHFSPlus, 0},
+                 {{2048, 4096, kEFI, 0},
+                  {6144, 81920, kBasicData, 0},
+                  {88064, 8192, kHFSPlus, 0},
                   {96256, 8192, kLinuxData, 0}});
         ok = ok && (makeFAT(f.dev() / "sda1", 2u << 20, ""));
         ok = ok && (makeFAT(f.dev() / "sda2", 40u << 20, "-F 32 -s 1 -n STICK"));
@@ -319,8 +332,8 @@ protected:
         writeFile(sdbDev / "model", "Cruzer Blade    \n");
         writeFile(sdbDev / "vendor", "SanDisk \n");
         writeFile(sdbDev / "rev", "1.00\n");
-        fs::path sdb = f.addDisk("sdb", sdbDev / "block" / "sdb", sdbDev,
-                                 {.sectors = 65536, .removable = 1, .dev = "8:16"});
+        fs::path sdb =
+            f.addDisk("sdb", sdbDev / "block" / "sdb", sdbDev, {.sectors = 65536, .removable = 1, .dev = "8:16"});
         f.addPartition(sdb, "sdb1", 1, 16384, "8:17");
         f.addPartition(sdb, "sdb2", 2, 8192, "8:18");
         writeMBR(f.dev() / "sdb", 32u << 20, {{2048, 16384, "", 0x0C}, {18432, 8192, "", 0x07}});
@@ -343,8 +356,8 @@ protected:
         writeFile(ctrl / "model", "WDC PC SN730\n");
         writeFile(ctrl / "serial", "2034AB  \n");
         writeFile(ctrl / "firmware_rev", "11170101\n");
-        fs::path nvme = f.addDisk("nvme0n1", ctrl / "nvme0n1", ctrl,
-                                  {.sectors = 65536, .logicalBlockSize = 4096, .dev = "259:0"});
+        fs::path nvme =
+            f.addDisk("nvme0n1", ctrl / "nvme0n1", ctrl, {.sectors = 65536, .logicalBlockSize = 4096, .dev = "259:0"});
         f.addPartition(nvme, "nvme0n1p1", 1, 16384, "259:1");
         writeGPT(f.dev() / "nvme0n1", 32u << 20, {{2048, 16384, kAPFSContainer, 0}});
         makeAPFSContainer(f.dev() / "nvme0n1p1");
@@ -491,7 +504,8 @@ TEST(DriveDiscoverySteps, SATAIdentityTakesTheProductNameAndKeepsTheSerialNumber
 
 TEST(DriveDiscoverySteps, IdentityLosesBlanksAndMissingPartsBecomeDashes) {
     DriveDiscovery d(SystemPaths{"/nonexistent", "/nonexistent", "/dev"});
-    d.responseFindMedia.push_back(Dict{{"Path", "/dev/sda"}, {"device model", " \tSamsung  "}, {"device serial", "   "}});
+    d.responseFindMedia.push_back(
+        Dict{{"Path", "/dev/sda"}, {"device model", " \tSamsung  "}, {"device serial", "   "}});
     d.responseFindMedia.push_back(Dict{{"Path", "/dev/sda1"}, {"WhetherVolume", true}, {"device model", " x "}});
     d.truncateDriveModelNumber();
     const Dict& drive = d.responseFindMedia[0].dictValue();
@@ -514,8 +528,8 @@ TEST_F(DriveDiscoveryFake, ASATADiskGivesItsWholeDriveDictionary) {
     ASSERT_NE(sda, nullptr);
     EXPECT_EQ(keysOf(*sda),
               (std::set<std::string>{"Path", "Size", "Preferred Block Size", "Content", "CFBundleIdentifier",
-                                     "IOBundleResourceFile", "Physical Interconnect", "device model",
-                                     "device serial", "device revision", "WhetherDiskDict", "Children Volume Array",
+                                     "IOBundleResourceFile", "Physical Interconnect", "device model", "device serial",
+                                     "device revision", "WhetherDiskDict", "Children Volume Array",
                                      "Volume and Drive Index", "bundle path"}));
     EXPECT_EQ(sda->get("Size").uint64Value(), 131072ull * 512);
     EXPECT_EQ(sda->get("Preferred Block Size").intValue(), 512);
@@ -535,13 +549,28 @@ TEST_F(DriveDiscoveryFake, ASATADiskGivesItsWholeDriveDictionary) {
 TEST_F(DriveDiscoveryFake, AMountedFATPartitionGivesItsWholeVolumeDictionary) {
     const Dict* v = findByPath(discovery->volumeDictArray(), fake.node("sda2"));
     ASSERT_NE(v, nullptr);
-    EXPECT_EQ(keysOf(*v),
-              (std::set<std::string>{"Path", "Size", "Preferred Block Size", "Content", "CFBundleIdentifier",
-                                     "IOBundleResourceFile", "Physical Interconnect", "device model",
-                                     "device serial", "device revision", "WhetherVolume", "Volume Name",
-                                     "Mounted Path", "journaled", "supportFileSystemRecovery", "fileSystem",
-                                     "HFSVolumeStart", "Parent Drive Path", "Index of child Volume",
-                                     "Total Volumes in a disk", "Volume and Drive Index", "bundle path"}));
+    EXPECT_EQ(keysOf(*v), (std::set<std::string>{"Path",
+                                                 "Size",
+                                                 "Preferred Block Size",
+                                                 "Content",
+                                                 "CFBundleIdentifier",
+                                                 "IOBundleResourceFile",
+                                                 "Physical Interconnect",
+                                                 "device model",
+                                                 "device serial",
+                                                 "device revision",
+                                                 "WhetherVolume",
+                                                 "Volume Name",
+                                                 "Mounted Path",
+                                                 "journaled",
+                                                 "supportFileSystemRecovery",
+                                                 "fileSystem",
+                                                 "HFSVolumeStart",
+                                                 "Parent Drive Path",
+                                                 "Index of child Volume",
+                                                 "Total Volumes in a disk",
+                                                 "Volume and Drive Index",
+                                                 "bundle path"}));
     EXPECT_EQ(v->get("Size").uint64Value(), 81920ull * 512);
     EXPECT_EQ(v->get("Preferred Block Size").intValue(), 512);
     EXPECT_EQ(v->get("Content").stringValue(), "FAT32");
@@ -566,8 +595,8 @@ TEST_F(DriveDiscoveryFake, AMountedFATPartitionGivesItsWholeVolumeDictionary) {
 
 TEST_F(DriveDiscoveryFake, VolumesAreTheRecognisedOnesMountedOrNot) {
     EXPECT_EQ(pathsOf(discovery->volumeDictArray()),
-              (std::vector<std::string>{fake.node("nvme0n1p1"), fake.node("sda2"), fake.node("sda3"),
-                                        fake.node("sdb1"), fake.node("sdb2"), fake.node("mmcblk0")}));
+              (std::vector<std::string>{fake.node("nvme0n1p1"), fake.node("sda2"), fake.node("sda3"), fake.node("sdb1"),
+                                        fake.node("sdb2"), fake.node("mmcblk0")}));
     EXPECT_EQ(pathsOf(discovery->volumeDictArrayHFSOnly()),
               (std::vector<std::string>{fake.node("nvme0n1p1"), fake.node("sda3"), fake.node("sdb2")}));
 }
@@ -614,7 +643,7 @@ TEST_F(DriveDiscoveryFake, PartitionsOfOtherKindsAreLeftOut) {
     const Array& vols = discovery->volumeDictArray();
     EXPECT_EQ(findByPath(vols, fake.node("sda1")), nullptr);  // EFI system partition
     EXPECT_EQ(findByPath(vols, fake.node("sda4")), nullptr);  // Linux data, no FAT
-    EXPECT_EQ(findByPath(vols, fake.node("loop0")), nullptr);  // zeros
+    EXPECT_EQ(findByPath(vols, fake.node("loop0")), nullptr); // zeros
 }
 
 TEST_F(DriveDiscoveryFake, BusIdentityAndIconKindComeFromSysfs) {
@@ -657,11 +686,11 @@ TEST_F(DriveDiscoveryFake, DrivesAndVolumesAreNumberedInListOrder) {
     const Array& drives = discovery->driveDictArray();
     std::vector<std::pair<std::string, int>> rows;
     for (std::size_t r = 0; r < 11; ++r) {
-        auto d = DriveListRows::rowObject(3, r, drives, discovery->volumeDictArray(),
-                                          discovery->volumeDictArrayHFSOnly());
+        auto d =
+            DriveListRows::rowObject(3, r, drives, discovery->volumeDictArray(), discovery->volumeDictArrayHFSOnly());
         ASSERT_TRUE(d) << r;
-        rows.push_back({fs::path(d->get("Path").description()).filename().string(),
-                        d->contains("WhetherVolume") ? 1 : 0});
+        rows.push_back(
+            {fs::path(d->get("Path").description()).filename().string(), d->contains("WhetherVolume") ? 1 : 0});
     }
     EXPECT_EQ(rows, (std::vector<std::pair<std::string, int>>{{"loop0", 0},
                                                               {"mmcblk0", 0},
@@ -674,8 +703,8 @@ TEST_F(DriveDiscoveryFake, DrivesAndVolumesAreNumberedInListOrder) {
                                                               {"sdb", 0},
                                                               {"sdb1", 1},
                                                               {"sdb2", 1}}));
-    EXPECT_FALSE(DriveListRows::rowObject(3, 11, drives, discovery->volumeDictArray(),
-                                          discovery->volumeDictArrayHFSOnly()));
+    EXPECT_FALSE(
+        DriveListRows::rowObject(3, 11, drives, discovery->volumeDictArray(), discovery->volumeDictArrayHFSOnly()));
     // A drive's "Children Volume Array" holds its volumes as they are in the
     // volume list, numbers and icon keys included.
     const Dict* sdb = findByPath(drives, fake.node("sdb"));
@@ -717,7 +746,8 @@ TEST_F(DriveDiscoveryFake, ARefreshBuildsTheSameListsAgain) {
 TEST_F(DriveDiscoveryFake, MountedVolumesComeFromTheMountTable) {
     // Only file systems on a device are looked at; /proc is not.
     std::vector<std::string> mounted;
-    for (const Value& v : discovery->finalArrayForVolumes) mounted.push_back(v.dictValue().get("Mounted Path").stringValue());
+    for (const Value& v : discovery->finalArrayForVolumes)
+        mounted.push_back(v.dictValue().get("Mounted Path").stringValue());
     EXPECT_EQ(mounted, (std::vector<std::string>{"/", "/srv/bound photos", "/media/user/My Stick"}));
     const Dict& root = discovery->finalArrayForVolumes[0].dictValue();
     EXPECT_EQ(root.get("Volume Name").stringValue(), "/");
@@ -791,8 +821,7 @@ TEST_F(DriveDiscoveryTree, APartitionBelongsToTheDiskAboveItWhateverItsName) {
     EXPECT_EQ(pathsOf(d.volumeDictArray()), (std::vector<std::string>{f.node("data"), f.node("loop10p1")}));
     EXPECT_EQ(findByPath(d.volumeDictArray(), f.node("loop10p1"))->get("Parent Drive Path").stringValue(),
               f.node("loop10"));
-    EXPECT_EQ(findByPath(d.volumeDictArray(), f.node("data"))->get("Parent Drive Path").stringValue(),
-              f.node("loop1"));
+    EXPECT_EQ(findByPath(d.volumeDictArray(), f.node("data"))->get("Parent Drive Path").stringValue(), f.node("loop1"));
     EXPECT_EQ(findByPath(d.driveDictArray(), f.node("loop10"))->get("Volume and Drive Index").intValue(), 2);
 }
 
@@ -800,7 +829,8 @@ TEST_F(DriveDiscoveryTree, LongPathsAreFollowedWhateverTheirLength) {
     // A device folder far longer than any fixed path field, and a mount
     // point longer than the 512 bytes a mount-table entry once could hold.
     std::string deep = "dev";
-    for (int i = 0; i < 12; ++i) deep += "/a-rather-long-folder-name-for-devices-" + std::to_string(i);
+    for (int i = 0; i < 12; ++i)
+        deep += "/a-rather-long-folder-name-for-devices-" + std::to_string(i);
     FakeSystem f("long");
     SystemPaths paths = f.paths();
     paths.deviceDir = (fs::path(paths.sysfsRoot).parent_path() / deep).string();
@@ -810,7 +840,8 @@ TEST_F(DriveDiscoveryTree, LongPathsAreFollowedWhateverTheirLength) {
     f.addPartition(disk, "sdz1", 1, 16384, "8:97");
     ASSERT_TRUE(makeFAT(fs::path(paths.deviceDir) / "sdz1", 8u << 20, "-F 16 -s 1 -n LONG"));
     std::string mountPoint = "/media";
-    for (int i = 0; i < 80; ++i) mountPoint += "/folder\\040number\\040" + std::to_string(i);
+    for (int i = 0; i < 80; ++i)
+        mountPoint += "/folder\\040number\\040" + std::to_string(i);
     f.mountLine("70 27 8:97 / " + mountPoint + " rw - vfat /dev/sdz1 rw");
     DriveDiscovery d(paths);
     d.initialDriveList();
@@ -865,16 +896,18 @@ TEST(DriveListRows, ADriveWithoutIconTakesItsFirstVolumesIcon) {
 }
 
 TEST(DriveListRows, VolumesShowTheirDrivesIconAndSharedDriversShareOneBundle) {
-    Array drives{Dict{{"Path", "/dev/sda"}, {"CFBundleIdentifier", "sd"}, {"IOBundleResourceFile", "Internal.icns"}},
-                 Dict{{"Path", "/dev/sdb"}, {"CFBundleIdentifier", "sd"}, {"IOBundleResourceFile", "Removable.icns"}},
-                 Dict{{"Path", "/dev/vdb"}, {"CFBundleIdentifier", "virtio_blk"}, {"IOBundleResourceFile", "Internal.icns"}}};
-    Array volumes{Dict{{"Path", "/dev/sdb1"}, {"Parent Drive Path", "/dev/sdb"}, {"CFBundleIdentifier", "own"},
+    Array drives{
+        Dict{{"Path", "/dev/sda"}, {"CFBundleIdentifier", "sd"}, {"IOBundleResourceFile", "Internal.icns"}},
+        Dict{{"Path", "/dev/sdb"}, {"CFBundleIdentifier", "sd"}, {"IOBundleResourceFile", "Removable.icns"}},
+        Dict{{"Path", "/dev/vdb"}, {"CFBundleIdentifier", "virtio_blk"}, {"IOBundleResourceFile", "Internal.icns"}}};
+    Array volumes{Dict{{"Path", "/dev/sdb1"},
+                       {"Parent Drive Path", "/dev/sdb"},
+                       {"CFBundleIdentifier", "own"},
                        {"IOBundleResourceFile", "Own.icns"}},
                   Dict{{"Path", "/dev/vdb"}, {"Parent Drive Path", "/dev/vdb"}},
                   Dict{{"Path", "/dev/orphan"}, {"CFBundleIdentifier", "nobody"}}};
-    std::vector<DriveListRows::Bundle> bundles{{"ahci", "/sys/bus/pci/drivers/ahci"},
-                                               {"sd", "/sys/bus/scsi/drivers/sd"},
-                                               {"sd", "/sys/bus/other/drivers/sd"}};
+    std::vector<DriveListRows::Bundle> bundles{
+        {"ahci", "/sys/bus/pci/drivers/ahci"}, {"sd", "/sys/bus/scsi/drivers/sd"}, {"sd", "/sys/bus/other/drivers/sd"}};
     DriveListRows::getDrvVolIconPaths(drives, volumes, bundles);
     EXPECT_EQ(drives[0].dictValue().get("bundle path").stringValue(), "/sys/bus/scsi/drivers/sd");
     EXPECT_EQ(drives[1].dictValue().get("bundle path").stringValue(), "/sys/bus/scsi/drivers/sd");
@@ -916,7 +949,8 @@ TEST_F(DriveDiscoveryTree, TheRealSystemListsAnAttachedImage) {
         const int status = ::pclose(p);
         if (status != 0) loop.clear();
     }
-    while (!loop.empty() && (loop.back() == '\n' || loop.back() == ' ')) loop.pop_back();
+    while (!loop.empty() && (loop.back() == '\n' || loop.back() == ' '))
+        loop.pop_back();
     if (loop.empty()) GTEST_SKIP() << "losetup is not permitted here; attaching an image needs root";
     struct Detach {
         std::string dev;

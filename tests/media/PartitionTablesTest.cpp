@@ -4,20 +4,19 @@
 // the same images, and hand-made tables that loop, claim absurd counts and
 // sizes, or end early, which must all end promptly with sane lists.
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 #include "media/DMedia.h"
 #include "platform/ByteView.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -38,14 +37,16 @@ std::optional<std::string> runCommand(const std::string& command) {
     if (!pipe) return std::nullopt;
     std::string out;
     char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        out.append(chunk, n);
     if (::pclose(pipe) != 0) return std::nullopt;
     return out;
 }
 
 std::string quoted(const fs::path& p) {
     std::string out = "'";
-    for (char c : p.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : p.string())
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
@@ -91,7 +92,8 @@ std::vector<std::vector<std::string>> layout(const fs::path& file) {
         if (line.empty() || line[0] == '#') continue;
         std::vector<std::string> cells;
         std::istringstream cellStream(line);
-        for (std::string cell; std::getline(cellStream, cell, '\t');) cells.push_back(cell);
+        for (std::string cell; std::getline(cellStream, cell, '\t');)
+            cells.push_back(cell);
         rows.push_back(cells);
     }
     return rows;
@@ -116,17 +118,20 @@ void put16be(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
     b[at + 1] = static_cast<std::uint8_t>(v);
 }
 void put32be(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
 void put16le(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
     b[at] = static_cast<std::uint8_t>(v);
     b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 void put32le(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void put64le(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void putText(std::vector<std::uint8_t>& b, std::size_t at, const std::string& s) {
     std::copy(s.begin(), s.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
@@ -136,7 +141,8 @@ std::uint32_t crc32(const std::uint8_t* data, std::size_t n) {
     std::uint32_t c = 0xFFFFFFFFu;
     for (std::size_t i = 0; i < n; ++i) {
         c ^= data[i];
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
     }
     return ~c;
 }
@@ -208,9 +214,12 @@ struct GptLayout {
 void writeGpt(DiskImage& disk, std::uint64_t diskSectors, const std::vector<GptEntry>& entries,
               const GptLayout& l = {}) {
     const std::uint32_t bps = disk.sectorSize();
-    disk.write(0, bootRecord({{0xEE, 1, static_cast<std::uint32_t>(std::min<std::uint64_t>(diskSectors - 1, 0xFFFFFFFF))}}, bps));
+    disk.write(
+        0,
+        bootRecord({{0xEE, 1, static_cast<std::uint32_t>(std::min<std::uint64_t>(diskSectors - 1, 0xFFFFFFFF))}}, bps));
     const std::uint64_t arrayEntries = std::min<std::uint64_t>(l.entryCount, 4096);
-    std::vector<std::uint8_t> array(static_cast<std::size_t>(arrayEntries) * std::max<std::uint32_t>(l.entrySize, 1), 0);
+    std::vector<std::uint8_t> array(static_cast<std::size_t>(arrayEntries) * std::max<std::uint32_t>(l.entrySize, 1),
+                                    0);
     for (std::size_t i = 0; i < entries.size() && (i + 1) * l.entrySize <= array.size(); ++i) {
         const std::size_t at = i * l.entrySize;
         if (!entries[i].type) continue; // an unused slot
@@ -218,7 +227,8 @@ void writeGpt(DiskImage& disk, std::uint64_t diskSectors, const std::vector<GptE
         array[at + 16] = static_cast<std::uint8_t>(i + 1);
         put64le(array, at + 32, entries[i].first);
         put64le(array, at + 40, entries[i].last);
-        for (std::size_t k = 0; k < entries[i].name.size() && k < 36; ++k) put16le(array, at + 56 + 2 * k, entries[i].name[k]);
+        for (std::size_t k = 0; k < entries[i].name.size() && k < 36; ++k)
+            put16le(array, at + 56 + 2 * k, entries[i].name[k]);
     }
     std::vector<std::uint8_t> header = disk.sector();
     putText(header, 0, "EFI PART");
@@ -394,7 +404,7 @@ TEST_F(PartitionTables, MbrPrimaryAndLogicalHfsPartitionsAreListedInTableOrder) 
     for (int n : {1, 5, 6})
         ASSERT_TRUE(runCommand("sfdisk -q --no-reread --no-tell-kernel --part-type " + quoted(image) + " " +
                                std::to_string(n) + " af >/dev/null 2>&1"));
-    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
 
     std::vector<Listed> expected;
@@ -431,7 +441,7 @@ TEST_F(PartitionTables, MbrPrimaryAndLogicalHfsPartitionsAreListedInTableOrder) 
 TEST_F(PartitionTables, LogicalStartsCountFromTheirOwnRecordAndLinksFromTheExtendedPartition) {
     DiskImage disk("chain.img", 4000);
     disk.write(0, bootRecord({{0xAF, 64, 100}, {0x05, 1000, 2500}}));
-    disk.write(1000, bootRecord({{0xAF, 10, 20}, {0x05, 1000, 500}}));  // next record at 1000 + 1000
+    disk.write(1000, bootRecord({{0xAF, 10, 20}, {0x05, 1000, 500}})); // next record at 1000 + 1000
     disk.write(2000, bootRecord({{0xAF, 30, 40}}));
     const std::vector<Listed> expected{{64, 100, "Untitled 1"}, {1010, 20, "Untitled 2"}, {2030, 40, "Untitled 3"}};
     EXPECT_EQ(listed(partitionsOf(disk.path())), expected);
@@ -494,11 +504,11 @@ TEST_F(PartitionTables, RecordWithoutBootSignatureAddsNothing) {
 
 TEST_F(PartitionTables, GptListsOnlyHfsPartitionsSizedLastMinusFirstPlusOne) {
     DiskImage disk("gpt-small.img", 4096);
-    writeGpt(disk, 4096, {{kLinuxType, 100, 199, u"Linux"}, {kHFSType, 200, 299, u"Mac HD"}, {kHFSType, 300, 300, u"One"}});
+    writeGpt(disk, 4096,
+             {{kLinuxType, 100, 199, u"Linux"}, {kHFSType, 200, 299, u"Mac HD"}, {kHFSType, 300, 300, u"One"}});
     // No HFS+ header in the partitions: the table's names stay, without the
     // zero units that pad the name field.
-    EXPECT_EQ(listed(partitionsOf(disk.path())),
-              (std::vector<Listed>{{200, 100, "Mac HD"}, {300, 1, "One"}}));
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{200, 100, "Mac HD"}, {300, 1, "One"}}));
     if (haveTool("mmls")) {
         const auto rows = mmls(disk.path());
         ASSERT_EQ(rows.size(), 3u);
@@ -509,7 +519,8 @@ TEST_F(PartitionTables, GptListsOnlyHfsPartitionsSizedLastMinusFirstPlusOne) {
 
 TEST_F(PartitionTables, GptEmptyEntryEndsTheTable) {
     DiskImage disk("gpt-gap.img", 4096);
-    writeGpt(disk, 4096, {{kHFSType, 100, 199, u"A"}, {kHFSType, 200, 299, u"B"}, {nullptr, 0, 0, u""}, {kHFSType, 300, 399, u"C"}},
+    writeGpt(disk, 4096,
+             {{kHFSType, 100, 199, u"A"}, {kHFSType, 200, 299, u"B"}, {nullptr, 0, 0, u""}, {kHFSType, 300, 399, u"C"}},
              GptLayout{});
     EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{100, 100, "A"}, {200, 100, "B"}}));
 }
@@ -519,7 +530,8 @@ TEST_F(PartitionTables, GptEntryCountIsCutToWhatFitsBeforeTheFirstUsableSector) 
     // 32 sectors of entries hold 128; every slot and the sectors after the
     // array hold an HFS entry that must not be taken for one.
     std::vector<GptEntry> entries;
-    for (int i = 0; i < 1024; ++i) entries.push_back({kHFSType, 1000u + i, 1000u + i, u"P"});
+    for (int i = 0; i < 1024; ++i)
+        entries.push_back({kHFSType, 1000u + i, 1000u + i, u"P"});
     writeGpt(disk, 4096, entries, GptLayout{1024, 128, 2, 34});
     std::vector<std::uint8_t> header = readFile(disk.path());
     header = std::vector<std::uint8_t>(header.begin() + 512, header.begin() + 1024);
@@ -566,15 +578,14 @@ TEST_F(PartitionTables, ProtectiveMbrWithoutEfiHeaderListsNothing) {
 }
 
 TEST_F(PartitionTables, GptOnFourKilobyteSectorsNamesTheHfsPlusVolume) {
-    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     const std::uint64_t sectors = 2048; // 8 MiB
     const std::uint64_t volumeSectors = (fs::file_size(raw) + 4095) / 4096;
     DiskImage disk("gpt-4k.img", sectors, 4096);
     writeGpt(disk, sectors, {{kHFSType, 256, 256 + volumeSectors - 1, u"Mac 4K"}}, GptLayout{128, 128, 2, 6});
     disk.place(256, raw);
-    EXPECT_EQ(listed(partitionsOf(disk.path(), 4096)),
-              (std::vector<Listed>{{256, volumeSectors, "hfsplus_test"}}));
+    EXPECT_EQ(listed(partitionsOf(disk.path(), 4096)), (std::vector<Listed>{{256, volumeSectors, "hfsplus_test"}}));
     if (haveTool("mmls")) {
         const auto rows = mmls(disk.path(), 4096);
         ASSERT_EQ(rows.size(), 1u);
@@ -584,7 +595,7 @@ TEST_F(PartitionTables, GptOnFourKilobyteSectorsNamesTheHfsPlusVolume) {
 }
 
 TEST_F(PartitionTables, EachVolumeIsNamedFromItsOwnCatalogOnly) {
-    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     const VolumeInformationBlock vib = headerOf(raw);
     ASSERT_EQ(vib.blockSize, 4096u);
@@ -640,7 +651,8 @@ TEST_F(PartitionTables, AppleMapHfsxPartitionIsListedAsApple_HFS) {
 TEST_F(PartitionTables, AppleMapEntryCountIsCappedAt256) {
     DiskImage disk("apm-many.img", 1024);
     disk.write(1, pmEntry(0x7FFFFFFF, 1, 600, "Apple", "Apple_partition_map"));
-    for (std::uint64_t s = 2; s < 600; ++s) disk.write(s, pmEntry(0x7FFFFFFF, 700, 10, "P", "Apple_HFS"));
+    for (std::uint64_t s = 2; s < 600; ++s)
+        disk.write(s, pmEntry(0x7FFFFFFF, 700, 10, "P", "Apple_HFS"));
     EXPECT_EQ(partitionsOf(disk.path()).size(), 255u);
 
     // A count that reads as negative lists nothing.
@@ -675,7 +687,7 @@ void writeMDB(DiskImage& disk, std::uint64_t start, std::uint8_t nameLength, con
 } // namespace
 
 TEST_F(PartitionTables, HfsWrapperTakesTheWrapperNameThenTheEmbeddedRootFolderName) {
-    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     DiskImage disk("apm-wrapper.img", 20480);
     disk.write(1, pmEntry(4, 1, 63, "Apple", "Apple_partition_map"));
@@ -689,11 +701,12 @@ TEST_F(PartitionTables, HfsWrapperTakesTheWrapperNameThenTheEmbeddedRootFolderNa
     // A length byte beyond the 27-byte field: the name is its 27 bytes.
     writeMDB(disk, 19100, 200, std::string(27, 'N') + "\x12\x34", 0, 16, 4096, 0, 0);
     EXPECT_EQ(listed(partitionsOf(disk.path())),
-              (std::vector<Listed>{{64, 9000, "hfsplus_test"}, {10000, 9000, "Old Disk"}, {19100, 1000, std::string(27, 'N')}}));
+              (std::vector<Listed>{
+                  {64, 9000, "hfsplus_test"}, {10000, 9000, "Old Disk"}, {19100, 1000, std::string(27, 'N')}}));
 }
 
 TEST_F(PartitionTables, PlainHfsPlusVolumeInAnAppleMapIsNamedFromItsCatalog) {
-    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     DiskImage disk("apm-plain.img", 10000);
     disk.write(1, pmEntry(2, 1, 63, "Apple", "Apple_partition_map"));
@@ -714,7 +727,8 @@ TEST_F(PartitionTables, TruncatedDisksEndWithSaneLists) {
         std::string tableName;
     };
     std::uint64_t isoSectors = 0;
-    for (const auto& v : partitionsOf(iso)) isoSectors = v.dictValue().get("Volume Size In Sectors").uint64Value();
+    for (const auto& v : partitionsOf(iso))
+        isoSectors = v.dictValue().get("Volume Size In Sectors").uint64Value();
     ASSERT_NE(isoSectors, 0u);
     const std::string isoTableName = [&] {
         // The Apple map's own name for the partition, as the map has it.
@@ -723,7 +737,8 @@ TEST_F(PartitionTables, TruncatedDisksEndWithSaneLists) {
             const ByteView e = ByteView(bytes).sub(s * 512, 512);
             if (e.be32(8) == 1944) {
                 std::string n;
-                for (std::size_t i = 16; i < 48 && e.u8(i); ++i) n.push_back(static_cast<char>(e.u8(i)));
+                for (std::size_t i = 16; i < 48 && e.u8(i); ++i)
+                    n.push_back(static_cast<char>(e.u8(i)));
                 return n;
             }
         }
@@ -747,7 +762,7 @@ TEST_F(PartitionTables, TruncatedDisksEndWithSaneLists) {
 }
 
 TEST_F(PartitionTables, DamagedCatalogLeavesTheTableName) {
-    const fs::path raw = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     const VolumeInformationBlock vib = headerOf(raw);
     const std::uint64_t catalog = std::uint64_t(vib.catalogFile.extents[0].startBlock) * 8;
@@ -760,9 +775,11 @@ TEST_F(PartitionTables, DamagedCatalogLeavesTheTableName) {
         writeGpt(disk, 10240, {{kHFSType, 2048, 2048 + volumeSectors - 1, u"Table"}});
         disk.place(2048, raw);
         std::vector<std::uint8_t> junk(4096);
-        for (auto& b : junk) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+        for (auto& b : junk)
+            b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
         if (round % 4 == 0) junk.assign(4096, 0xFF);
-        disk.write(2048 + catalog + (round % 2 ? 8 : 0) + (round % 3), std::vector<std::uint8_t>(junk.begin(), junk.begin() + 512 * (1 + round % 8)));
+        disk.write(2048 + catalog + (round % 2 ? 8 : 0) + (round % 3),
+                   std::vector<std::uint8_t>(junk.begin(), junk.begin() + 512 * (1 + round % 8)));
         const auto got = listed(partitionsOf(disk.path()));
         ASSERT_EQ(got.size(), 1u);
         EXPECT_TRUE(got[0].name == "Table" || got[0].name == "hfsplus_test") << got[0].name;

@@ -1,4 +1,5 @@
 #include "media/Sleep.h"
+
 #include "media/SleepInhibitor.h"
 
 #include <atomic>
@@ -18,7 +19,8 @@ struct CountingInhibitor : SleepInhibitor {
 // Waits for a condition set by another thread; the bound only keeps a broken
 // build from hanging, it asserts nothing about speed.
 template <class F> bool eventually(F f) {
-    for (int i = 0; i < 2000 && !f(); ++i) std::this_thread::sleep_for(5ms);
+    for (int i = 0; i < 2000 && !f(); ++i)
+        std::this_thread::sleep_for(5ms);
     return f();
 }
 

@@ -1,4 +1,5 @@
 #include "platform/AppController.h"
+
 #include "platform/RecordingController.h"
 
 #include <cmath>
@@ -34,8 +35,8 @@ TEST(TimeText, NonsenseIntervalsGiveZeroOrAClampedText) {
 }
 
 TEST(AlertRequest, FourItemsShowOneButtonAndNoArguments) {
-    Array r{"! Error", "The Drive or Volume being read is no longer available. The Program will quit now.",
-            "Quit", Array{true}};
+    Array r{"! Error", "The Drive or Volume being read is no longer available. The Program will quit now.", "Quit",
+            Array{true}};
     AlertText t = alertTextFromRequest(r);
     EXPECT_EQ(t.title, "! Error");
     EXPECT_EQ(t.defaultButton, "Quit");
@@ -54,8 +55,8 @@ TEST(AlertRequest, FiveAndSixItemsAddAlternateAndOtherButtons) {
 }
 
 TEST(AlertRequest, ArgumentsFillTheMessageAtMostThree) {
-    Array r = alertRequest("! Could not open drive", "A valid fileDesc could not be obtained for drive: %@",
-                           "OK", {"/dev/disk2"});
+    Array r = alertRequest("! Could not open drive", "A valid fileDesc could not be obtained for drive: %@", "OK",
+                           {"/dev/disk2"});
     EXPECT_EQ(alertTextFromRequest(r).message, "A valid fileDesc could not be obtained for drive: /dev/disk2");
     Array four{"T", "%@-%@-%@-%@", "OK", Array{true, 1, 2, 3, 4}};
     EXPECT_EQ(alertTextFromRequest(four).message, "1-2-3-(null)");
@@ -68,8 +69,8 @@ TEST(RecordingController, RecordsEveryCallInOrderAndAnswersFromItsScript) {
     RecordingController c;
     c.scriptAlertAnswers({AlertAlternateReturn, AlertOtherReturn});
     c.updateProgress(Dict{{"Progress Status", "default"}});
-    EXPECT_EQ(c.showAlertPanelWithData(Dict{{"title", "Resume Recovery?"}, {"defaultButton", "YES"},
-                                             {"alternateButton", "NO"}}),
+    EXPECT_EQ(c.showAlertPanelWithData(
+                  Dict{{"title", "Resume Recovery?"}, {"defaultButton", "YES"}, {"alternateButton", "NO"}}),
               AlertAlternateReturn);
     EXPECT_EQ(c.showAlertPanelWithData(Dict{{"title", "x"}}), AlertOtherReturn);
     // Past the script the default button answers.
@@ -82,8 +83,7 @@ TEST(RecordingController, RecordsEveryCallInOrderAndAnswersFromItsScript) {
     EXPECT_TRUE(c.terminateRequested());
     ASSERT_EQ(c.alerts().size(), 3u);
     EXPECT_EQ(c.alerts()[0].title, "Resume Recovery?");
-    EXPECT_EQ(c.callsNamed("updateProgress:").at(0).dictValue().get("Progress Status").stringValue(),
-              "default");
+    EXPECT_EQ(c.callsNamed("updateProgress:").at(0).dictValue().get("Progress Status").stringValue(), "default");
 }
 
 TEST(RecordingController, MainThreadWorkRunsInlineFromAnyThread) {

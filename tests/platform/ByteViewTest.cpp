@@ -1,9 +1,8 @@
 #include "platform/ByteView.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <limits>
 #include <memory>
 #include <span>
@@ -17,7 +16,8 @@ namespace {
 // one byte too far is caught by AddressSanitizer in the sanitizer build.
 std::unique_ptr<std::uint8_t[]> sixteenBytes() {
     auto p = std::make_unique<std::uint8_t[]>(16);
-    for (int i = 0; i < 16; ++i) p[i] = static_cast<std::uint8_t>(i + 1);
+    for (int i = 0; i < 16; ++i)
+        p[i] = static_cast<std::uint8_t>(i + 1);
     return p;
 }
 

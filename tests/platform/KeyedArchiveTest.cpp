@@ -42,9 +42,7 @@ public:
     ObjectPtr child;
 
     std::string className() const override { return "DRTestSample"; }
-    std::vector<std::string> classChain() const override {
-        return {"DRTestSample", "DRTestBase", "NSObject"};
-    }
+    std::vector<std::string> classChain() const override { return {"DRTestSample", "DRTestBase", "NSObject"}; }
     void encodeWithCoder(KeyedArchiver& c) const override {
         c.encodeInt(plainInt, "plainInt");
         c.encodeInt32(int32, "int32");
@@ -177,8 +175,7 @@ struct Plist {
 
 Plist parse(const Data& d) {
     plist_t p = nullptr;
-    plist_from_memory(reinterpret_cast<const char*>(d.data()), static_cast<std::uint32_t>(d.size()),
-                      &p);
+    plist_from_memory(reinterpret_cast<const char*>(d.data()), static_cast<std::uint32_t>(d.size()), &p);
     return Plist(p);
 }
 
@@ -298,8 +295,7 @@ TEST(KeyedArchive, UnsignedValuesRoundTripAsTheirBits) {
 
 TEST(KeyedArchive, LargeUnsignedValuesAreWrittenInTheUnsignedForm) {
     // Readers show the format's 16-byte integers as unsigned numbers.
-    Plist p =
-        parse(archive(Value(Array{Value(std::numeric_limits<std::uint64_t>::max()), Value(-1)})));
+    Plist p = parse(archive(Value(Array{Value(std::numeric_limits<std::uint64_t>::max()), Value(-1)})));
     ASSERT_TRUE(p.node);
     char* xml = nullptr;
     std::uint32_t len = 0;
@@ -330,8 +326,8 @@ TEST(KeyedArchive, BigCollectionsAndLongValuesRoundTrip) {
 }
 
 TEST(KeyedArchive, ScalarAndNullRootsRoundTrip) {
-    for (const Value& v : {Value("text"), Value(17), Value(-17), Value(2.25), Value(true),
-                           Value(Data{9, 8, 7}), Value(Array{}), Value(Dict{})})
+    for (const Value& v : {Value("text"), Value(17), Value(-17), Value(2.25), Value(true), Value(Data{9, 8, 7}),
+                           Value(Array{}), Value(Dict{})})
         EXPECT_EQ(roundTrip(v), v) << v.description();
     EXPECT_TRUE(roundTrip(Value()).isNull());
 }
@@ -407,16 +403,15 @@ TEST(KeyedArchive, SharedObjectIsStoredOnceAndDecodedOnce) {
 }
 
 TEST(KeyedArchive, EqualStringsAndClassRecordsAreStoredOnce) {
-    Value v(Array{Value("same"), Value("same"), Value(Dict{{"same", "same"}}),
-                  Value(std::make_shared<Leaf>("same")), Value(std::make_shared<Leaf>("x"))});
+    Value v(Array{Value("same"), Value("same"), Value(Dict{{"same", "same"}}), Value(std::make_shared<Leaf>("same")),
+                  Value(std::make_shared<Leaf>("x"))});
     Plist p = parse(archive(v));
     plist_t objects = plist_dict_get_item(p.node, "$objects");
     ASSERT_TRUE(objects);
     int sameStrings = 0, leafClasses = 0, arrayClasses = 0;
     for (std::uint32_t i = 0; i < plist_array_get_size(objects); ++i) {
         plist_t o = plist_array_get_item(objects, i);
-        if (plist_get_node_type(o) == PLIST_STRING && plist_string_val_compare(o, "same") == 0)
-            ++sameStrings;
+        if (plist_get_node_type(o) == PLIST_STRING && plist_string_val_compare(o, "same") == 0) ++sameStrings;
         if (plist_get_node_type(o) == PLIST_DICT) {
             plist_t name = plist_dict_get_item(o, "$classname");
             if (name && plist_string_val_compare(name, "DRTestLeaf") == 0) ++leafClasses;
@@ -439,8 +434,7 @@ TEST(KeyedArchive, ClassChainComesFromTheObject) {
     bool found = false;
     for (std::uint32_t i = 0; i < plist_array_get_size(objects); ++i) {
         plist_t o = plist_array_get_item(objects, i);
-        plist_t name =
-            plist_get_node_type(o) == PLIST_DICT ? plist_dict_get_item(o, "$classname") : nullptr;
+        plist_t name = plist_get_node_type(o) == PLIST_DICT ? plist_dict_get_item(o, "$classname") : nullptr;
         if (!name || plist_string_val_compare(name, "DRTestSample") != 0) continue;
         found = true;
         plist_t chain = plist_dict_get_item(o, "$classes");
@@ -528,15 +522,13 @@ TEST(KeyedArchive, PlistutilReadsTheArchive) {
     for (std::size_t start = 0; start <= dirs.size();) {
         std::size_t end = dirs.find(':', start);
         if (end == std::string::npos) end = dirs.size();
-        std::filesystem::path candidate =
-            std::filesystem::path(dirs.substr(start, end - start)) / "plistutil";
+        std::filesystem::path candidate = std::filesystem::path(dirs.substr(start, end - start)) / "plistutil";
         if (::access(candidate.c_str(), X_OK) == 0) found = true;
         start = end + 1;
     }
     if (!found) GTEST_SKIP() << "plistutil is not installed";
 
-    auto dir =
-        std::filesystem::temp_directory_path() / ("keyedarchive-" + std::to_string(::getpid()));
+    auto dir = std::filesystem::temp_directory_path() / ("keyedarchive-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     auto file = dir / "archive.plist";
     Data d = archive(nestedSample());
@@ -577,9 +569,8 @@ TEST(KeyedArchive, XmlArchivesAreReadToo) {
 }
 
 TEST(KeyedArchive, ExtraClassesTakePrecedenceOverTheRegistry) {
-    KeyedUnarchiver::registerClass("DRTestRegistered", [](KeyedUnarchiver&) -> ObjectPtr {
-        return std::make_shared<Leaf>("from registry");
-    });
+    KeyedUnarchiver::registerClass(
+        "DRTestRegistered", [](KeyedUnarchiver&) -> ObjectPtr { return std::make_shared<Leaf>("from registry"); });
     class Registered : public Archivable {
     public:
         std::string className() const override { return "DRTestRegistered"; }
@@ -589,9 +580,8 @@ TEST(KeyedArchive, ExtraClassesTakePrecedenceOverTheRegistry) {
     auto viaRegistry = KeyedUnarchiver::unarchiveObjectWithData(d);
     ASSERT_TRUE(viaRegistry);
     EXPECT_EQ(viaRegistry->objectAs<Leaf>()->name, "from registry");
-    KeyedUnarchiver::ClassTable extra{{"DRTestRegistered", [](KeyedUnarchiver&) -> ObjectPtr {
-                                           return std::make_shared<Leaf>("from table");
-                                       }}};
+    KeyedUnarchiver::ClassTable extra{
+        {"DRTestRegistered", [](KeyedUnarchiver&) -> ObjectPtr { return std::make_shared<Leaf>("from table"); }}};
     auto viaTable = KeyedUnarchiver::unarchiveObjectWithData(d, nullptr, extra);
     ASSERT_TRUE(viaTable);
     EXPECT_EQ(viaTable->objectAs<Leaf>()->name, "from table");
@@ -603,8 +593,8 @@ TEST(KeyedArchive, RegistryIsSafeToUseFromSeveralThreads) {
         std::string className() const override { return "DRTestThreaded"; }
         void encodeWithCoder(KeyedArchiver&) const override {}
     };
-    KeyedUnarchiver::registerClass(
-        "DRTestThreaded", [](KeyedUnarchiver&) -> ObjectPtr { return std::make_shared<Empty>(); });
+    KeyedUnarchiver::registerClass("DRTestThreaded",
+                                   [](KeyedUnarchiver&) -> ObjectPtr { return std::make_shared<Empty>(); });
     Data d = archive(Value(std::make_shared<Counted>()));
     std::atomic<int> ok{0};
     std::vector<std::thread> threads;
@@ -636,8 +626,8 @@ TEST(KeyedArchive, LargeArchiveRoundTripsQuickly) {
 
 TEST(KeyedArchive, NonArchivableObjectIsAnEncodingError) {
     std::string error;
-    auto d = KeyedArchiver::archivedDataWithRootObject(
-        Value(Array{Value(1), Value(std::make_shared<Plain>())}), &error);
+    auto d =
+        KeyedArchiver::archivedDataWithRootObject(Value(Array{Value(1), Value(std::make_shared<Plain>())}), &error);
     EXPECT_FALSE(d);
     EXPECT_NE(error.find("DRTestPlain"), std::string::npos) << error;
 
@@ -672,8 +662,7 @@ TEST(KeyedArchive, CyclicObjectGraphIsAnEncodingError) {
 
 TEST(KeyedArchive, ThrowingEncoderIsAnEncodingError) {
     std::string error;
-    EXPECT_FALSE(
-        KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<Thrower>()), &error));
+    EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<Thrower>()), &error));
     EXPECT_NE(error.find("boom"), std::string::npos) << error;
 }
 
@@ -775,12 +764,9 @@ TEST(KeyedArchive, DanglingReferenceIsAnError) {
                        plist_array_append_item(o, classRecord("NSArray"));
                    }),
                    "dangling element");
-    expectRejected(
-        handMade([](plist_t o) { plist_array_append_item(o, plist_new_string("x")); }, 5),
-        "dangling root");
+    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, plist_new_string("x")); }, 5), "dangling root");
     expectRejected(sampleWithEntry("label", plist_new_uid(1000)), "dangling entry");
-    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, record(77)); }),
-                   "dangling class");
+    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, record(77)); }), "dangling class");
 }
 
 TEST(KeyedArchive, SelfReferenceIsAnError) {
@@ -801,10 +787,8 @@ TEST(KeyedArchive, WrongTypedEntriesAreErrors) {
     expectRejected(sampleWithEntry("real", plist_new_string("7")), "double from a string");
     expectRejected(sampleWithEntry("flag", plist_new_data("x", 1)), "bool from data");
     expectRejected(sampleWithEntry("label", plist_new_uint(5)), "object from an inline integer");
-    expectRejected(sampleWithEntry("int32", plist_new_uint(std::uint64_t(1) << 31)),
-                   "int32 overflow");
-    expectRejected(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-1) << 40)),
-                   "int underflow");
+    expectRejected(sampleWithEntry("int32", plist_new_uint(std::uint64_t(1) << 31)), "int32 overflow");
+    expectRejected(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-1) << 40)), "int underflow");
     // A dictionary key that is not a string.
     expectRejected(handMade([](plist_t o) {
                        plist_t r = record(3);
@@ -820,12 +804,10 @@ TEST(KeyedArchive, WrongTypedEntriesAreErrors) {
                    }),
                    "integer dictionary key");
     // A plain array standing in $objects.
-    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, plist_new_array()); }),
-                   "bare array object");
+    expectRejected(handMade([](plist_t o) { plist_array_append_item(o, plist_new_array()); }), "bare array object");
     // The same entries of the right type are fine.
     std::string error;
-    EXPECT_TRUE(unarchive(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-7))), &error))
-        << error;
+    EXPECT_TRUE(unarchive(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-7))), &error)) << error;
 }
 
 TEST(KeyedArchive, UnknownClassIsAnError) {
@@ -862,9 +844,8 @@ TEST(KeyedArchive, FactoryRejectionAndExceptionsAreErrors) {
     std::string error;
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(d, &error, rejecting));
     EXPECT_EQ(error, "not today");
-    KeyedUnarchiver::ClassTable throwing{{"DRTestLeaf", [](KeyedUnarchiver&) -> ObjectPtr {
-                                              throw std::runtime_error("bad record");
-                                          }}};
+    KeyedUnarchiver::ClassTable throwing{
+        {"DRTestLeaf", [](KeyedUnarchiver&) -> ObjectPtr { throw std::runtime_error("bad record"); }}};
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(d, &error, throwing));
     EXPECT_NE(error.find("bad record"), std::string::npos) << error;
 }
@@ -941,9 +922,8 @@ TEST(KeyedArchive, HostileBinaryPlistsAreRefusedBeforeParsing) {
     // longer than the file.
     expectRejected(rawBinaryPlist({Data{0xA1, 0x00}}), "self-containing array");
     expectRejected(rawBinaryPlist({Data{0xA1, 0x05}}), "reference past the end");
-    expectRejected(
-        rawBinaryPlist({Data{0x5F, 0x13, 0x7f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}}),
-        "huge string length");
+    expectRejected(rawBinaryPlist({Data{0x5F, 0x13, 0x7f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}}),
+                   "huge string length");
     // A string with a NUL inside must not trip the library's checks.
     expectRejected(rawBinaryPlist({Data{0x53, 'a', 0, 'b'}}), "string with NUL");
 }

@@ -1,5 +1,6 @@
-#include "platform/Format.h"
 #include "platform/Value.h"
+
+#include "platform/Format.h"
 
 #include <gtest/gtest.h>
 

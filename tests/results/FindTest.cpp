@@ -14,8 +14,7 @@ struct Find : ::testing::Test {
     platform::RecordingController controller;
     ResultTreeBuilder b;
     DisplayedTree tree;
-    std::shared_ptr<TreeFind> find =
-        std::make_shared<TreeFind>([this] { return tree.dirRootTemp(); });
+    std::shared_ptr<TreeFind> find = std::make_shared<TreeFind>([this] { return tree.dirRootTemp(); });
     std::vector<std::string> texts;
     std::vector<bool> completed;
     NewDir *one = nullptr, *two = nullptr, *three = nullptr;

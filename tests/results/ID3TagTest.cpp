@@ -1,10 +1,10 @@
 #include "results/ID3Tag.h"
-#include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
+#include "support/TestSupport.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <random>
 #include <string>
@@ -17,7 +17,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes bytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes bytes(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -40,8 +42,9 @@ Bytes frame(int major, std::string_view id, const Bytes& body, std::uint16_t fla
 // One frame of a version 2.2 tag: three-letter name, 24-bit size.
 Bytes frame22(std::string_view id, const Bytes& body) {
     std::uint32_t size = static_cast<std::uint32_t>(body.size());
-    return bytes(id) + Bytes{static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 8),
-                             static_cast<std::uint8_t>(size)} +
+    return bytes(id) +
+           Bytes{static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 8),
+                 static_cast<std::uint8_t>(size)} +
            body;
 }
 Bytes tag(int major, const Bytes& frames, std::uint8_t flags = 0, std::size_t padding = 32) {
@@ -52,12 +55,14 @@ Bytes tag(int major, const Bytes& frames, std::uint8_t flags = 0, std::size_t pa
 
 Bytes utf16le(std::u16string_view s) {
     Bytes out;
-    for (char16_t c : s) out.push_back(static_cast<std::uint8_t>(c)), out.push_back(static_cast<std::uint8_t>(c >> 8));
+    for (char16_t c : s)
+        out.push_back(static_cast<std::uint8_t>(c)), out.push_back(static_cast<std::uint8_t>(c >> 8));
     return out;
 }
 Bytes utf16be(std::u16string_view s) {
     Bytes out;
-    for (char16_t c : s) out.push_back(static_cast<std::uint8_t>(c >> 8)), out.push_back(static_cast<std::uint8_t>(c));
+    for (char16_t c : s)
+        out.push_back(static_cast<std::uint8_t>(c >> 8)), out.push_back(static_cast<std::uint8_t>(c));
     return out;
 }
 
@@ -77,8 +82,12 @@ Bytes unsynchronise(const Bytes& in) {
     return out;
 }
 
-std::u16string lyricsOf(const Bytes& b) { return ID3Tag::lyrics(ByteView(b)); }
-Bytes pictureOf(const Bytes& b) { return ID3Tag::picture(ByteView(b)); }
+std::u16string lyricsOf(const Bytes& b) {
+    return ID3Tag::lyrics(ByteView(b));
+}
+Bytes pictureOf(const Bytes& b) {
+    return ID3Tag::picture(ByteView(b));
+}
 
 } // namespace
 
@@ -101,7 +110,8 @@ TEST(ID3Lyrics, Version23LatinLyricsAfterOtherFrames) {
 
 TEST(ID3Lyrics, Version24Utf16WithLittleEndianMarks) {
     std::u16string text;
-    for (int i = 0; i < 40; ++i) text += u"line \u00fc\u4e2d\n"; // over 127 bytes: a synchsafe size that matters
+    for (int i = 0; i < 40; ++i)
+        text += u"line \u00fc\u4e2d\n"; // over 127 bytes: a synchsafe size that matters
     Bytes uslt = Bytes{1} + bytes("eng") + Bytes{0xFF, 0xFE, 0, 0} + Bytes{0xFF, 0xFE} + utf16le(text) + Bytes{0, 0};
     Bytes t = tag(4, frame(4, "USLT", uslt));
     EXPECT_EQ(lyricsOf(t), text);
@@ -210,10 +220,11 @@ TEST(ID3Damage, TruncatedOversizedAndGarbageFramesGiveNothing) {
 TEST(ID3Damage, RandomBytesBehindAHeaderNeverFault) {
     std::mt19937 rng(12345);
     for (int round = 0; round < 3000; ++round) {
-        Bytes t = bytes("ID3") + Bytes{static_cast<std::uint8_t>(2 + round % 3), 0,
-                                       static_cast<std::uint8_t>(rng() & 0xE0)};
+        Bytes t =
+            bytes("ID3") + Bytes{static_cast<std::uint8_t>(2 + round % 3), 0, static_cast<std::uint8_t>(rng() & 0xE0)};
         std::size_t n = rng() % 300;
-        for (std::size_t i = 0; i < n + 4; ++i) t.push_back(static_cast<std::uint8_t>(rng()));
+        for (std::size_t i = 0; i < n + 4; ++i)
+            t.push_back(static_cast<std::uint8_t>(rng()));
         // Now and then a frame name the walk stops at.
         if (n > 20 && round % 2) std::copy_n(round % 4 == 1 ? "USLT" : "APIC", 4, t.begin() + 10);
         (void)lyricsOf(t);

@@ -1,13 +1,13 @@
+#include "results/PreviewData.h"
+
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
-#include "results/PreviewData.h"
 #include "scan/ScanThread.h"
 #include "support/TestSupport.h"
 #include "volume/Volume.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -16,16 +16,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kPasswords =
-    "place,user,password\nbank,joesmith,superrich\nalarm system,-,1234\ntreasure chest,-,1111\nuber secret laire,admin,admin\n";
+const std::string kPasswords = "place,user,password\nbank,joesmith,superrich\nalarm system,-,1234\ntreasure "
+                               "chest,-,1111\nuber secret laire,admin,admin\n";
 const std::string kAFile = "This is a text file.\n\nWe should be able to parse it.\n";
 
 std::shared_ptr<Volume> volumeFor(const fs::path& image, const std::string& content) {
     std::uint64_t sectors = fs::file_size(image) / 512;
-    Dict d{{"Path", image.string()},     {"Preferred Block Size", 512}, {"Volume Start", 0},
-           {"Volume Size In Sectors", sectors}, {"Volume Scan Type", 0},  {"Content", content},
-           {"Volume Name", "test"},      {"device model", "-"},         {"device serial", "-"},
-           {"device revision", "-"}};
+    Dict d{{"Path", image.string()}, {"Preferred Block Size", 512},
+           {"Volume Start", 0},      {"Volume Size In Sectors", sectors},
+           {"Volume Scan Type", 0},  {"Content", content},
+           {"Volume Name", "test"},  {"device model", "-"},
+           {"device serial", "-"},   {"device revision", "-"}};
     return Volume::initWithDictionary(d);
 }
 
@@ -38,7 +39,9 @@ NewDir* findByName(NewDir* folder, const std::u16string& name) {
     return nullptr;
 }
 
-std::string asString(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string asString(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 // A disk image whose every byte tells where it is: byte i of sector s is
 // (s * 7 + i) mod 251, so a wrong sector or offset shows in the data.
@@ -46,13 +49,15 @@ fs::path patternImage(std::uint64_t sectors) {
     fs::path p = testsupport::makeTempDir("preview") / "pattern.img";
     std::ofstream out(p, std::ios::binary);
     for (std::uint64_t s = 0; s < sectors; ++s)
-        for (int i = 0; i < 512; ++i) out.put(static_cast<char>((s * 7 + i) % 251));
+        for (int i = 0; i < 512; ++i)
+            out.put(static_cast<char>((s * 7 + i) % 251));
     return p;
 }
 std::string patternBytes(std::uint64_t sector, std::uint64_t count) {
     std::string out;
     for (std::uint64_t s = sector; s < sector + count; ++s)
-        for (int i = 0; i < 512; ++i) out.push_back(static_cast<char>((s * 7 + i) % 251));
+        for (int i = 0; i < 512; ++i)
+            out.push_back(static_cast<char>((s * 7 + i) % 251));
     return out;
 }
 
@@ -63,7 +68,8 @@ protected:
         setLogSink([this](const std::string& l) { logs.push_back(l); });
     }
     void TearDown() override {
-        for (auto& v : volumes) v->freeTree();
+        for (auto& v : volumes)
+            v->freeTree();
         setAppController(nullptr);
         setLogSink(nullptr);
     }
@@ -73,7 +79,7 @@ protected:
     }
     // The macOS-made volume, scanned as the program scans it.
     std::shared_ptr<Volume> scannedFixture() {
-        fs::path img = testsupport::copyOfSharedFixture("hfsplus.raw");
+        fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
         if (img.empty()) return nullptr;
         auto v = keep(volumeFor(img, "Apple_HFS"));
         ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
@@ -186,9 +192,8 @@ TEST_F(PreviewReading, APFSExtentsCountDeviceSectors) {
     auto text = PreviewData::previewTextData(*v, s);
     ASSERT_TRUE(text.has_value());
     std::string block = patternBytes(20, 8);
-    EXPECT_EQ(*text, PreviewData::printableText(ByteView(reinterpret_cast<const std::uint8_t*>(block.data()),
-                                                         block.size()),
-                                                s.fileSize));
+    EXPECT_EQ(*text, PreviewData::printableText(
+                         ByteView(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()), s.fileSize));
 }
 
 TEST_F(PreviewReading, AReadLengthOutOfBoundsAbortsThePreview) {
@@ -236,9 +241,7 @@ TEST_F(PreviewReading, ExtentsBeyondAnyDeviceAbortInsteadOfWrapping) {
 
 TEST_F(PreviewReading, AFailedReadEndsSilentlyAfterTheReadersOwnAlert) {
     fs::path gone = testsupport::makeTempDir("preview") / "no-such-device";
-    {
-        std::ofstream(gone) << "x";
-    }
+    { std::ofstream(gone) << "x"; }
     auto v = keep(volumeFor(gone, "Apple_HFS"));
     ASSERT_NE(v, nullptr);
     fs::remove(gone);

@@ -7,8 +7,7 @@
 #include <gtest/gtest.h>
 
 namespace {
-std::uint32_t dos(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
-                  unsigned seconds) {
+std::uint32_t dos(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned seconds) {
     const unsigned date = ((year - 1980) << 9) | (month << 5) | day;
     const unsigned time = (hour << 11) | (minute << 5) | (seconds / 2);
     return (date << 16) | time;

@@ -33,8 +33,7 @@ struct ResultTreeBuilder {
         newdir::appendChild(parent, n);
         return n;
     }
-    NewDir* file(NewDir* parent, const std::string& name, std::uint64_t size,
-                 bool deleted = false) {
+    NewDir* file(NewDir* parent, const std::string& name, std::uint64_t size, bool deleted = false) {
         NewDir* n = newdir::allocate();
         n->fileType = NewDir::File;
         n->fileID = nextID++;

@@ -72,8 +72,7 @@ std::string quoted(const fs::path& p) {
 // Every entry below root (links not followed), as paths relative to it.
 std::set<std::string> entriesBelow(const fs::path& root) {
     std::set<std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-         ++it)
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
         out.insert(fs::relative(it->path(), root).string());
     return out;
 }
@@ -103,8 +102,7 @@ fs::path makeImage(std::uint64_t sectors) {
     std::string bytes(sectors * 512, '\0');
     for (std::uint64_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(imageByte(i));
-    std::ofstream(p, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return p;
 }
 
@@ -115,8 +113,7 @@ std::string imageBytes(std::uint64_t offset, std::uint64_t length) {
     return s;
 }
 
-std::shared_ptr<Volume> volumeOver(const fs::path& image, std::uint64_t start,
-                                   std::uint64_t sectors,
+std::shared_ptr<Volume> volumeOver(const fs::path& image, std::uint64_t start, std::uint64_t sectors,
                                    const std::string& content = "Apple_HFS") {
     Dict d{{"Path", image.string()}, {"Preferred Block Size", 512},
            {"Volume Start", start},  {"Volume Size In Sectors", sectors},
@@ -153,8 +150,7 @@ struct TreeBuilder {
         return attach(parent, n);
     }
     NewDir* file(NewDir* parent, std::u16string_view name, std::uint64_t size,
-                 std::vector<std::pair<std::uint32_t, std::uint32_t>> extents,
-                 std::uint8_t sectorsPerBlock = 8) {
+                 std::vector<std::pair<std::uint32_t, std::uint32_t>> extents, std::uint8_t sectorsPerBlock = 8) {
         NewDir* n = newdir::allocate();
         n->fileType = NewDir::File;
         n->fileSize = size;
@@ -206,12 +202,11 @@ protected:
 
     // Records every read and passes it on to the volume.
     void recordReads(DataSaving& s, Volume& v, std::function<void(std::size_t)> onRead = nullptr) {
-        s.setSectorReader(
-            [this, &v, onRead](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
-                reads.push_back({sector, count});
-                if (onRead) onRead(reads.size());
-                return v.readSaveSector(sector, count, buffer);
-            });
+        s.setSectorReader([this, &v, onRead](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
+            reads.push_back({sector, count});
+            if (onRead) onRead(reads.size());
+            return v.readSaveSector(sector, count, buffer);
+        });
     }
 
     void save(DataSaving& s) { s.saveFilesAndFolders(Dict{{"path", destination.string()}}); }
@@ -356,13 +351,11 @@ TEST(SaveDestination, TheMountTableNamesTheDeepestFileSystemAbove) {
     fs::create_directories(dir / "usb" / "photos");
     struct stat st {};
     ASSERT_EQ(::stat(dir.c_str(), &st), 0);
-    const std::string dev =
-        std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    const std::string dev = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
     const std::string real = fs::canonical(dir).string();
-    std::ofstream(dir / "mountinfo")
-        << "1 0 " << dev << " / / rw - ext4 /dev/root rw\n"
-        << "2 1 " << dev << " / " << real << "/usb rw - vfat /dev/sdz1 rw\n"
-        << "3 1 " << dev << " / " << real << "/us rw - ntfs3 /dev/sdz2 rw\n";
+    std::ofstream(dir / "mountinfo") << "1 0 " << dev << " / / rw - ext4 /dev/root rw\n"
+                                     << "2 1 " << dev << " / " << real << "/usb rw - vfat /dev/sdz1 rw\n"
+                                     << "3 1 " << dev << " / " << real << "/us rw - ntfs3 /dev/sdz2 rw\n";
     SystemPaths paths;
     paths.mountInfo = (dir / "mountinfo").string();
     LocalDestinationFileSystem local(paths);
@@ -386,8 +379,7 @@ TEST(SaveDestination, AFolderOnTheScannedDeviceItselfIsRecognised) {
     // one with a node in /dev.
     struct stat st {};
     ASSERT_EQ(::stat(dir.c_str(), &st), 0);
-    const std::string mm =
-        std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    const std::string mm = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
     std::ifstream uevent("/sys/dev/block/" + mm + "/uevent");
     std::string line, name;
     while (std::getline(uevent, line))
@@ -458,8 +450,7 @@ TEST_F(Saving, FreeSpaceEqualToTheMarkedBytesIsEnoughOneByteLessIsNot) {
     fake->free = 4999;
     EXPECT_FALSE(s->destinationPanelDidEnd(1, destination.string()));
     EXPECT_EQ(lastAlertTitle(), "! Not enough free disk space");
-    EXPECT_EQ(lastAlertMessage(),
-              "The volume you have chosen to save data does not have enough free space available.");
+    EXPECT_EQ(lastAlertMessage(), "The volume you have chosen to save data does not have enough free space available.");
     // Unknown counts as none.
     fake->free.reset();
     EXPECT_FALSE(s->checkDestination(destination.string()));
@@ -524,8 +515,7 @@ TEST_F(Saving, CancellingTheForeignFileSystemWarningCreatesNothingAndRestoresThe
     EXPECT_TRUE(controller.callsNamed("beginSheetWindow:").empty());
     std::map<std::string, bool> buttons;
     for (const auto& b : controller.callsNamed("updateButton:"))
-        buttons[b.dictValue().get("button").stringValue()] =
-            b.dictValue().get("setEnabled").boolValue();
+        buttons[b.dictValue().get("button").stringValue()] = b.dictValue().get("setEnabled").boolValue();
     EXPECT_TRUE(buttons["saveScanButton"]);
     EXPECT_TRUE(buttons["buttonTreeBackToPartitions"]);
     EXPECT_TRUE(buttons["previewButton"]);
@@ -621,8 +611,7 @@ TEST_F(Saving, SectorAddressedSourcesReadOneSectorAtATimeFromTheDeviceStart) {
     recordReads(*s, *v);
     save(*s);
     EXPECT_EQ(reads, (std::vector<Read>{{50, 1}, {51, 1}, {70, 1}}));
-    EXPECT_EQ(readFile(destination / "Root" / "e.bin"),
-              imageBytes(50 * 512, 1024) + imageBytes(70 * 512, 176));
+    EXPECT_EQ(readFile(destination / "Root" / "e.bin"), imageBytes(50 * 512, 1024) + imageBytes(70 * 512, 176));
 }
 
 TEST_F(Saving, ZeroLengthFilesAreNotCreatedButAFileWithoutExtentsIsSavedEmpty) {
@@ -663,8 +652,7 @@ TEST_F(Saving, ExtentsShorterThanTheFileGiveWhatTheyHoldAndNoMore) {
     auto v = medium();
     auto s = saver(v, tree.root);
     save(*s);
-    EXPECT_EQ(readFile(destination / "Root" / "g.bin"),
-              imageBytes(0, 4096) + imageBytes(40 * 512, 4096));
+    EXPECT_EQ(readFile(destination / "Root" / "g.bin"), imageBytes(0, 4096) + imageBytes(40 * 512, 4096));
     EXPECT_TRUE(logged("hold 8192 of its 20000 bytes"));
 }
 
@@ -784,14 +772,11 @@ TEST_F(Saving, TheSheetShowsProgressOnceAfterTheStartAndEndsBeforeTheAlert) {
             if (d.contains(key)) what += " " + d.get(key).stringValue();
         seen.push_back(what);
     }
-    auto at = [&](const std::string& s) {
-        return std::find(seen.begin(), seen.end(), s) - seen.begin();
-    };
+    auto at = [&](const std::string& s) { return std::find(seen.begin(), seen.end(), s) - seen.begin(); };
     EXPECT_LT(at("beginSheetWindow: windowSavingData"), at("updateButton: stopSaveButton"));
     EXPECT_LT(at("updateButton: stopSaveButton"), at("updateTextField: textFieldSavedData"));
     EXPECT_LT(at("updateTextField: textFieldSavedData"), at("endSheetWindow: windowSavingData"));
-    EXPECT_LT(at("endSheetWindow: windowSavingData"),
-              at("showAlertPanelWithData: Saving Completed"));
+    EXPECT_LT(at("endSheetWindow: windowSavingData"), at("showAlertPanelWithData: Saving Completed"));
     EXPECT_EQ(std::count(seen.begin(), seen.end(), "updateTextField: textFieldSavedData"), 1);
     EXPECT_EQ(seen.back(), "updateButton: stopSaveButton");
     auto bars = controller.callsNamed("updateProgressIndicator:");
@@ -818,8 +803,8 @@ TEST_F(Saving, OnlyMarkedNodesAreSavedWithTheTreesFolders) {
     auto s = saver(v, tree.root);
     save(*s);
     EXPECT_EQ(entriesBelow(destination),
-              (std::set<std::string>{"Root", "Root/Docs", "Root/Docs/kept.txt", "Root/Docs/A",
-                                     "Root/Docs/A/B", "Root/Docs/A/B/deep.txt", "Root/Empty"}));
+              (std::set<std::string>{"Root", "Root/Docs", "Root/Docs/kept.txt", "Root/Docs/A", "Root/Docs/A/B",
+                                     "Root/Docs/A/B/deep.txt", "Root/Empty"}));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
 }
 
@@ -842,8 +827,8 @@ TEST_F(Saving, ExtensionFoldersOfTheFileTypesViewCarryTheirCount) {
     auto s = saver(v, tree.root);
     save(*s);
     EXPECT_EQ(entriesBelow(destination),
-              (std::set<std::string>{"Root", "Root/jpg [3]", "Root/jpg [3]/shown-p0.jpg",
-                                     "Root/jpg [3]/shown-p1.jpg", "Root/jpg [3]/shown-p2.jpg"}));
+              (std::set<std::string>{"Root", "Root/jpg [3]", "Root/jpg [3]/shown-p0.jpg", "Root/jpg [3]/shown-p1.jpg",
+                                     "Root/jpg [3]/shown-p2.jpg"}));
 }
 
 TEST_F(Saving, NamesWithSlashesFollowTheDestinationsFileSystem) {
@@ -881,12 +866,11 @@ TEST_F(Saving, HostileNamesStayInsideTheDestination) {
     ASSERT_TRUE(s->checkDestination(destination.string()));
     save(*s);
     // Nothing beside the destination, nothing above it.
-    EXPECT_EQ(
-        entriesBelow(outer),
-        (std::set<std::string>{"chosen", "chosen/Root", "chosen/Root/_..", "chosen/Root/_../_..",
-                               "chosen/Root/_../_.", "chosen/Root/_.", "chosen/Root/_./a_b",
-                               "chosen/Root/Untitled", "chosen/Root/Untitled/Untitled",
-                               "chosen/Root/.._..evil", "chosen/Root/.._.._.._escaped"}));
+    EXPECT_EQ(entriesBelow(outer),
+              (std::set<std::string>{"chosen", "chosen/Root", "chosen/Root/_..", "chosen/Root/_../_..",
+                                     "chosen/Root/_../_.", "chosen/Root/_.", "chosen/Root/_./a_b",
+                                     "chosen/Root/Untitled", "chosen/Root/Untitled/Untitled", "chosen/Root/.._..evil",
+                                     "chosen/Root/.._.._.._escaped"}));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
 }
 
@@ -938,8 +922,8 @@ TEST_F(Saving, SavingTwiceIntoOneDestinationKeepsBothCopies) {
     save(*s);
     save(*s);
     const fs::path d = destination / "Root" / "Docs";
-    EXPECT_EQ(entriesBelow(d), (std::set<std::string>{"photo.jpg", "photo_.jpg", "photo__.jpg",
-                                                      "photo___.jpg", "notes", "notes_"}));
+    EXPECT_EQ(entriesBelow(d),
+              (std::set<std::string>{"photo.jpg", "photo_.jpg", "photo__.jpg", "photo___.jpg", "notes", "notes_"}));
     EXPECT_EQ(readFile(d / "photo.jpg"), imageBytes(8 * 512, 3000));
     EXPECT_EQ(readFile(d / "photo_.jpg"), imageBytes(24 * 512, 100));
     EXPECT_EQ(readFile(d / "photo__.jpg"), imageBytes(8 * 512, 3000));
@@ -1008,8 +992,7 @@ TEST_F(Saving, AWriteThatFailsIsCountedAndTheSaveGoesOn) {
     EXPECT_EQ(readFile(destination / "Root" / "small-2"), imageBytes(160 * 512, 3000));
     EXPECT_EQ(s->savingErrors(), 1u);
     EXPECT_EQ(lastAlertTitle(), "Saving completed with 1 errors");
-    EXPECT_NE(lastAlertMessage().find("1 of the marked files and folders could not be saved"),
-              std::string::npos);
+    EXPECT_NE(lastAlertMessage().find("1 of the marked files and folders could not be saved"), std::string::npos);
     EXPECT_TRUE(logged("Could not write Root/too-big"));
 }
 
@@ -1085,8 +1068,7 @@ std::map<std::string, ManifestEntry> readManifest(const fs::path& p) {
 // sha256 of every file below root, by path relative to it.
 std::map<std::string, std::string> checksumsBelow(const fs::path& root) {
     std::map<std::string, std::string> out;
-    auto listing = runCommand("cd " + quoted(root) +
-                              " && find . -type f -print0 | sort -z | xargs -0 -r sha256sum");
+    auto listing = runCommand("cd " + quoted(root) + " && find . -type f -print0 | sort -z | xargs -0 -r sha256sum");
     if (!listing) return out;
     std::istringstream lines(*listing);
     for (std::string line; std::getline(lines, line);)
@@ -1117,8 +1099,7 @@ TEST_F(SavingScans, EveryFileOfTheXorrisoVolumeIsSavedByteForByte) {
     fs::path iso = testsupport::testImage("hfsplus.iso");
     fs::path startFile = testsupport::testImage("hfsplus.start");
     fs::path manifestFile = testsupport::testImage("hfsplus.manifest");
-    if (iso.empty() || startFile.empty() || manifestFile.empty())
-        GTEST_SKIP() << "fixture images not made";
+    if (iso.empty() || startFile.empty() || manifestFile.empty()) GTEST_SKIP() << "fixture images not made";
     std::uint64_t start = 0;
     std::ifstream(startFile) >> start;
     auto v = scan(iso, start);
@@ -1156,8 +1137,7 @@ TEST_F(SavingScans, AMarkedSubtreeOfTheXorrisoVolumeIsSavedUnderItsAncestors) {
     fs::path iso = testsupport::testImage("hfsplus.iso");
     fs::path startFile = testsupport::testImage("hfsplus.start");
     fs::path manifestFile = testsupport::testImage("hfsplus.manifest");
-    if (iso.empty() || startFile.empty() || manifestFile.empty())
-        GTEST_SKIP() << "fixture images not made";
+    if (iso.empty() || startFile.empty() || manifestFile.empty()) GTEST_SKIP() << "fixture images not made";
     std::uint64_t start = 0;
     std::ifstream(startFile) >> start;
     auto v = scan(iso, start);
@@ -1181,7 +1161,7 @@ TEST_F(SavingScans, AMarkedSubtreeOfTheXorrisoVolumeIsSavedUnderItsAncestors) {
 }
 
 TEST_F(SavingScans, TheMacOSVolumesFilesAreSavedAsIcatReadsThem) {
-    fs::path img = testsupport::copyOfSharedFixture("hfsplus.raw");
+    fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
     if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
     auto v = scan(img, 0);
     ASSERT_NE(v->dirRoot, nullptr);
@@ -1191,12 +1171,10 @@ TEST_F(SavingScans, TheMacOSVolumesFilesAreSavedAsIcatReadsThem) {
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
     EXPECT_EQ(readFile(destination / "Root" / "a_directory" / "a_file"),
               "This is a text file.\n\nWe should be able to parse it.\n");
-    EXPECT_EQ(readFile(destination / "Root" / "a_directory" / "another_file"),
-              "This is another file.\n");
-    EXPECT_EQ(
-        readFile(destination / "Root" / "passwords.txt"),
-        "place,user,password\nbank,joesmith,superrich\nalarm system,-,1234\ntreasure chest,-,1111\n"
-        "uber secret laire,admin,admin\n");
+    EXPECT_EQ(readFile(destination / "Root" / "a_directory" / "another_file"), "This is another file.\n");
+    EXPECT_EQ(readFile(destination / "Root" / "passwords.txt"),
+              "place,user,password\nbank,joesmith,superrich\nalarm system,-,1234\ntreasure chest,-,1111\n"
+              "uber secret laire,admin,admin\n");
     // The resource fork's file has an empty data fork: not created.
     EXPECT_FALSE(fs::exists(destination / "Root" / "a_directory" / "a_resourcefork"));
 
@@ -1208,13 +1186,11 @@ TEST_F(SavingScans, TheMacOSVolumesFilesAreSavedAsIcatReadsThem) {
         auto [node, where] = pending.back();
         pending.pop_back();
         for (const NewDir* c : node->childList) {
-            const fs::path there = where / SaveFileName::displayName(
-                                               newdir::utf8(newdir::fileName(c)), false, 0, true);
+            const fs::path there = where / SaveFileName::displayName(newdir::utf8(newdir::fileName(c)), false, 0, true);
             if (c->isFolder()) {
                 pending.push_back({c, there});
             } else if (c->fileSize > 0) {
-                auto expected =
-                    runCommand("icat -f hfs " + quoted(img) + " " + std::to_string(c->fileID));
+                auto expected = runCommand("icat -f hfs " + quoted(img) + " " + std::to_string(c->fileID));
                 ASSERT_TRUE(expected) << there;
                 EXPECT_EQ(readFile(there), *expected) << there;
                 ++compared;

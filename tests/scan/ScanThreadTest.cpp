@@ -1,6 +1,7 @@
+#include "scan/ScanThread.h"
+
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
-#include "scan/ScanThread.h"
 #include "support/TestSupport.h"
 #include "volume/Volume.h"
 
@@ -21,10 +22,11 @@ fs::path zeroImage(std::uint64_t bytes) {
 
 std::shared_ptr<Volume> volumeFor(const fs::path& image, const std::string& content, std::uint64_t start = 0) {
     std::uint64_t sectors = fs::file_size(image) / 512;
-    Dict d{{"Path", image.string()},     {"Preferred Block Size", 512}, {"Volume Start", start},
-           {"Volume Size In Sectors", sectors - start}, {"Volume Scan Type", 0},  {"Content", content},
-           {"Volume Name", "test"},      {"device model", "-"},         {"device serial", "-"},
-           {"device revision", "-"}};
+    Dict d{{"Path", image.string()}, {"Preferred Block Size", 512},
+           {"Volume Start", start},  {"Volume Size In Sectors", sectors - start},
+           {"Volume Scan Type", 0},  {"Content", content},
+           {"Volume Name", "test"},  {"device model", "-"},
+           {"device serial", "-"},   {"device revision", "-"}};
     return Volume::initWithDictionary(d);
 }
 
@@ -35,7 +37,8 @@ protected:
         setLogSink([this](const std::string& l) { logs.push_back(l); });
     }
     void TearDown() override {
-        for (auto& v : volumes) v->freeTree();
+        for (auto& v : volumes)
+            v->freeTree();
         setAppController(nullptr);
         setLogSink(nullptr);
     }
@@ -60,7 +63,8 @@ protected:
         return std::find(n.begin(), n.end(), name) != n.end();
     }
     bool logged(const std::string& part) const {
-        return std::any_of(logs.begin(), logs.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+        return std::any_of(logs.begin(), logs.end(),
+                           [&](const std::string& l) { return l.find(part) != std::string::npos; });
     }
     RecordingController controller;
     std::vector<std::string> logs;
@@ -109,7 +113,7 @@ TEST_F(ScanThreads, AdvancedScanWithoutHeaderAssumesEightSectorBlocks) {
 }
 
 TEST_F(ScanThreads, NormalScanOfARealVolumeBuildsTheTreeAndCleansUp) {
-    fs::path img = testsupport::copyOfSharedFixture("hfsplus.raw");
+    fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
     if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
     auto v = keep(volumeFor(img, "Apple_HFS"));
     ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
@@ -131,16 +135,12 @@ TEST_F(ScanThreads, NormalScanOfARealVolumeBuildsTheTreeAndCleansUp) {
     ASSERT_NE(timerOn, seen.end());
     ASSERT_NE(timerOff, seen.end());
     EXPECT_LT(timerOn, timerOff);
-    std::vector<std::string> tail{"updateProgress: Rearranging tree...",
-                                  "rawScanCompleted",
-                                  "updateProgress: Removing empty tree...",
-                                  "updateProgress: Rearranging tree (step 2)...",
-                                  "updateProgress: Removing deleted tree...",
-                                  "updateProgress: Fixing names...",
-                                  "updateProgress: Optimizing Tree...",
-                                  "updateProgress: Removing helper trees...",
-                                  "updateProgress: Rearranging tree (done)...",
-                                  "updateProgress: default"};
+    std::vector<std::string> tail{
+        "updateProgress: Rearranging tree...",        "rawScanCompleted",
+        "updateProgress: Removing empty tree...",     "updateProgress: Rearranging tree (step 2)...",
+        "updateProgress: Removing deleted tree...",   "updateProgress: Fixing names...",
+        "updateProgress: Optimizing Tree...",         "updateProgress: Removing helper trees...",
+        "updateProgress: Rearranging tree (done)...", "updateProgress: default"};
     ASSERT_GE(seen.size(), tail.size());
     EXPECT_EQ(std::vector<std::string>(seen.end() - tail.size(), seen.end()), tail);
     EXPECT_GT(timerOff, seen.begin());
@@ -152,7 +152,7 @@ TEST_F(ScanThreads, NormalScanOfARealVolumeBuildsTheTreeAndCleansUp) {
 // final post; a search this build cannot run is skipped with a log line and
 // never pretends to run (no snapshot hand-over).
 TEST_F(ScanThreads, EveryWizardRowEndsWithOneFinalPost) {
-    fs::path img = testsupport::copyOfSharedFixture("hfsplus.raw");
+    fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
     if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
     Array types{};
     struct Row {
@@ -170,8 +170,7 @@ TEST_F(ScanThreads, EveryWizardRowEndsWithOneFinalPost) {
         {"mode 3", ScanThread::Entry::DeletedFilesDisk, Array{types, 1}, "Apple_HFS"},
         {"mode 3 resumed", ScanThread::Entry::DeletedFilesDisk, Array{types, 0, 4096ull, "auto"}, "Apple_HFS"},
         {"mode 4", ScanThread::Entry::MakingTree, Array{"Normal Scan", 1, types}, "Apple_HFS"},
-        {"mode 4 resumed", ScanThread::Entry::MakingTree, Array{"Normal Scan", 1, types, 4096ull, "auto"},
-         "Apple_HFS"},
+        {"mode 4 resumed", ScanThread::Entry::MakingTree, Array{"Normal Scan", 1, types, 4096ull, "auto"}, "Apple_HFS"},
         {"mode 5", ScanThread::Entry::MakingTree, Array{"Normal Scan", 0}, "Apple_HFS"},
         {"FAT search only", ScanThread::Entry::DeletedFiles, Array{0, 1, types, 0}, "FAT32"},
         {"exFAT", ScanThread::Entry::DeletedFiles, Array{1, 1, types, 1}, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"},
@@ -201,10 +200,10 @@ TEST_F(ScanThreads, EveryWizardRowEndsWithOneFinalPost) {
         EXPECT_NE(v->dirRoot, nullptr);
         bool resumed = row.args.back().stringValue() == "auto";
         EXPECT_EQ(v->autoCrashRecovery.load(), resumed);
-        bool searches = (row.entry == ScanThread::Entry::DeletedFilesDisk && row.args[1].intValue() >= 0 &&
-                         row.args[1].intValue() <= 1) ||
-                        (row.entry != ScanThread::Entry::DeletedFilesDisk && row.args.size() > 2 &&
-                         row.args[1].intValue() == 1);
+        bool searches =
+            (row.entry == ScanThread::Entry::DeletedFilesDisk && row.args[1].intValue() >= 0 &&
+             row.args[1].intValue() <= 1) ||
+            (row.entry != ScanThread::Entry::DeletedFilesDisk && row.args.size() > 2 && row.args[1].intValue() == 1);
         if (searches) {
             EXPECT_TRUE(logged("not available in this build"));
         }
@@ -220,7 +219,7 @@ TEST_F(ScanThreads, FatScanWithoutDeletedFlagStillRunsTheFileSystemStep) {
 }
 
 TEST_F(ScanThreads, ResumedTreeScanRunsNoFileSystemStepAndKeepsItsTree) {
-    fs::path img = testsupport::copyOfSharedFixture("hfsplus.raw");
+    fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
     if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
     auto v = keep(volumeFor(img, "Apple_HFS"));
     NewDir* restored = v->createRoot();

@@ -30,8 +30,7 @@ public:
 
 private:
     std::uint8_t* at(std::size_t off, std::size_t n) {
-        if (base_ + off + n > bytes_.size())
-            throw std::out_of_range("HFS+ builder: write past the buffer");
+        if (base_ + off + n > bytes_.size()) throw std::out_of_range("HFS+ builder: write past the buffer");
         return bytes_.data() + base_ + off;
     }
     void put(std::size_t off, std::uint64_t v, std::size_t n) {
@@ -95,8 +94,7 @@ std::string utf16ToUtf8(const std::u16string& s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
         std::uint32_t cp = s[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-            s[i + 1] < 0xE000) {
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         }
@@ -151,13 +149,12 @@ constexpr std::uint32_t kPadExtentsFileID = 0xFFFFFF00u;
 
 // A node of a B-tree: descriptor, records from byte 14 on, and the offset
 // table (record offsets and the free-space offset) at the end.
-Bytes encodeNode(const std::vector<Bytes>& records, std::uint32_t nodeSize, std::int8_t kind,
-                 std::uint8_t height, std::uint32_t fLink, std::uint32_t bLink) {
+Bytes encodeNode(const std::vector<Bytes>& records, std::uint32_t nodeSize, std::int8_t kind, std::uint8_t height,
+                 std::uint32_t fLink, std::uint32_t bLink) {
     std::size_t used = hfsplus::kBTNodeDescriptorSize + 2 * (records.size() + 1);
     for (const auto& r : records)
         used += r.size();
-    if (used > nodeSize)
-        fail("records do not fit in one node of " + std::to_string(nodeSize) + " bytes");
+    if (used > nodeSize) fail("records do not fit in one node of " + std::to_string(nodeSize) + " bytes");
     Bytes node(nodeSize, 0);
     Writer w(node);
     w.u32(0, fLink);
@@ -181,8 +178,8 @@ bool fitsInNode(std::size_t count, std::size_t bytes, std::uint32_t nodeSize) {
 }
 
 // Greedy packing of records into nodes, in order.
-std::vector<std::vector<Bytes>> packRecords(const std::vector<Bytes>& records,
-                                            std::uint32_t nodeSize, std::uint32_t maxPerNode) {
+std::vector<std::vector<Bytes>> packRecords(const std::vector<Bytes>& records, std::uint32_t nodeSize,
+                                            std::uint32_t maxPerNode) {
     std::vector<std::vector<Bytes>> nodes;
     std::vector<Bytes> current;
     std::size_t bytes = 0;
@@ -213,9 +210,8 @@ struct TreeNodes {
     std::vector<std::vector<std::uint32_t>> indexLevels;
 };
 
-TreeNodes buildTree(const std::vector<Bytes>& sortedRecords, std::uint32_t nodeSize,
-                    std::uint32_t maxPerLeaf, std::uint32_t maxPerIndex,
-                    const std::function<Bytes(const Bytes&)>& keyOf) {
+TreeNodes buildTree(const std::vector<Bytes>& sortedRecords, std::uint32_t nodeSize, std::uint32_t maxPerLeaf,
+                    std::uint32_t maxPerIndex, const std::function<Bytes(const Bytes&)>& keyOf) {
     TreeNodes t;
     t.nodes.emplace_back(); // header
     t.leafRecords = static_cast<std::uint32_t>(sortedRecords.size());
@@ -226,8 +222,8 @@ TreeNodes buildTree(const std::vector<Bytes>& sortedRecords, std::uint32_t nodeS
         std::uint32_t node;
         Bytes key;
     };
-    auto makeLevel = [&](const std::vector<std::vector<Bytes>>& groups, std::int8_t kind,
-                         std::uint8_t height, std::vector<Bytes> firstKeys) {
+    auto makeLevel = [&](const std::vector<std::vector<Bytes>>& groups, std::int8_t kind, std::uint8_t height,
+                         std::vector<Bytes> firstKeys) {
         std::vector<Child> level;
         const auto first = static_cast<std::uint32_t>(t.nodes.size());
         for (std::size_t i = 0; i < groups.size(); ++i) {
@@ -286,11 +282,9 @@ struct HeaderFields {
 };
 
 // Node 0: header record, user data record, map record.
-Bytes encodeHeaderNode(std::uint32_t nodeSize, const HeaderFields& h,
-                       const std::vector<bool>& usedNodes) {
+Bytes encodeHeaderNode(std::uint32_t nodeSize, const HeaderFields& h, const std::vector<bool>& usedNodes) {
     const std::size_t mapBytes = nodeSize - 256;
-    if (h.totalNodes > mapBytes * 8)
-        fail("B-tree too large for the header node's map (no map nodes are written)");
+    if (h.totalNodes > mapBytes * 8) fail("B-tree too large for the header node's map (no map nodes are written)");
     Bytes header(hfsplus::kBTHeaderRecordSize, 0);
     Writer w(header);
     w.u16(0, static_cast<std::uint16_t>(h.depth));
@@ -367,8 +361,8 @@ std::vector<HFSExtentsRecord> overflowOf(std::uint8_t forkType, std::uint32_t fi
     return out;
 }
 
-std::uint64_t nodeOffsetIn(const std::vector<HFSExtent>& extents, std::uint32_t blockSize,
-                           std::uint32_t nodeSize, std::uint32_t node) {
+std::uint64_t nodeOffsetIn(const std::vector<HFSExtent>& extents, std::uint32_t blockSize, std::uint32_t nodeSize,
+                           std::uint32_t node) {
     std::uint64_t rest = std::uint64_t{node} * nodeSize;
     for (const auto& e : extents) {
         const std::uint64_t bytes = std::uint64_t{e.blockCount} * blockSize;
@@ -400,30 +394,21 @@ std::uint64_t HFSPlusImageBuilder::Layout::extentsNodeOffset(std::uint32_t node)
 
 // ------------------------------------------------------- construction ----
 
-HFSPlusImageBuilder::HFSPlusImageBuilder(HFSPlusImageOptions options)
-    : options_(std::move(options)) {
+HFSPlusImageBuilder::HFSPlusImageBuilder(HFSPlusImageOptions options) : options_(std::move(options)) {
     const auto& o = options_;
-    if (!powerOfTwo(o.sectorSize) || o.sectorSize < 512)
-        throw std::invalid_argument("HFS+ builder: sector size");
-    if (!powerOfTwo(o.blockSize) || o.blockSize < 512)
-        throw std::invalid_argument("HFS+ builder: block size");
+    if (!powerOfTwo(o.sectorSize) || o.sectorSize < 512) throw std::invalid_argument("HFS+ builder: sector size");
+    if (!powerOfTwo(o.blockSize) || o.blockSize < 512) throw std::invalid_argument("HFS+ builder: block size");
     for (std::uint32_t n : {o.catalogNodeSize, o.extentsNodeSize})
-        if (!powerOfTwo(n) || n < 512 || n > 32768)
-            throw std::invalid_argument("HFS+ builder: node size");
-    if (o.totalSize == 0 || o.totalSize % o.blockSize != 0 ||
-        o.totalSize / o.blockSize > 0xFFFFFFFFu)
-        throw std::invalid_argument(
-            "HFS+ builder: total size must be a multiple of the block size");
+        if (!powerOfTwo(n) || n < 512 || n > 32768) throw std::invalid_argument("HFS+ builder: node size");
+    if (o.totalSize == 0 || o.totalSize % o.blockSize != 0 || o.totalSize / o.blockSize > 0xFFFFFFFFu)
+        throw std::invalid_argument("HFS+ builder: total size must be a multiple of the block size");
     if (o.journaled && (o.journalSize == 0 || o.journalSize % o.blockSize != 0))
-        throw std::invalid_argument(
-            "HFS+ builder: journal size must be a multiple of the block size");
+        throw std::invalid_argument("HFS+ builder: journal size must be a multiple of the block size");
     if (o.journaled && (o.journalBlockListSize < 32 || o.journalBlockListSize % o.sectorSize != 0))
-        throw std::invalid_argument(
-            "HFS+ builder: block list size must be a multiple of the sector size");
+        throw std::invalid_argument("HFS+ builder: block list size must be a multiple of the sector size");
     if (o.diskOffset % o.sectorSize != 0) throw std::invalid_argument("HFS+ builder: disk offset");
     if (o.wrapping == HFSPlusImageOptions::Wrapping::HFSWrapper &&
-        (!powerOfTwo(o.wrapperBlockSize) || o.wrapperBlockSize < 512 ||
-         o.totalSize % o.wrapperBlockSize != 0))
+        (!powerOfTwo(o.wrapperBlockSize) || o.wrapperBlockSize < 512 || o.totalSize % o.wrapperBlockSize != 0))
         throw std::invalid_argument("HFS+ builder: wrapper block size must divide the volume size");
     if (o.defaultDate == 0) throw std::invalid_argument("HFS+ builder: default date 0");
 
@@ -445,9 +430,8 @@ HFSPlusImageBuilder::HFSPlusImageBuilder(HFSPlusImageOptions options)
 
 std::uint32_t HFSPlusImageBuilder::allocateContiguous(std::uint32_t blocks, bool used) {
     if (std::uint64_t{cursor_} + blocks > dataLimit_)
-        fail("volume full: raise totalSize (" + std::to_string(blocks) +
-             " blocks wanted at block " + std::to_string(cursor_) + " of " +
-             std::to_string(dataLimit_) + ")");
+        fail("volume full: raise totalSize (" + std::to_string(blocks) + " blocks wanted at block " +
+             std::to_string(cursor_) + " of " + std::to_string(dataLimit_) + ")");
     const std::uint32_t start = cursor_;
     for (std::uint32_t i = 0; i < blocks; ++i)
         used_[start + i] = used;
@@ -455,15 +439,14 @@ std::uint32_t HFSPlusImageBuilder::allocateContiguous(std::uint32_t blocks, bool
     return start;
 }
 
-std::vector<HFSExtent> HFSPlusImageBuilder::allocateRuns(std::uint32_t blocks, std::uint32_t runs,
-                                                         bool used, std::uint32_t unit) {
+std::vector<HFSExtent> HFSPlusImageBuilder::allocateRuns(std::uint32_t blocks, std::uint32_t runs, bool used,
+                                                         std::uint32_t unit) {
     std::vector<HFSExtent> out;
     if (blocks == 0) return out;
     if (runs == 0) runs = 1;
     const std::uint32_t units = blocks / unit;
     if (runs > units)
-        fail("cannot cut " + std::to_string(blocks) + " blocks into " + std::to_string(runs) +
-             " extents");
+        fail("cannot cut " + std::to_string(blocks) + " blocks into " + std::to_string(runs) + " extents");
     for (std::uint32_t i = 0; i < runs; ++i) {
         const std::uint32_t size = (units / runs + (i < units % runs ? 1 : 0)) * unit;
         out.push_back({allocateContiguous(size, used), size});
@@ -487,25 +470,20 @@ void HFSPlusImageBuilder::reserveMetadata() {
     layout_.allocationFile = {{allocateContiguous(bitmapBlocks, true), bitmapBlocks}};
 
     const std::uint32_t extentNodes = o.extentsNodeCount ? o.extentsNodeCount : 16;
-    const auto extentBlocks =
-        static_cast<std::uint32_t>(ceilDiv(std::uint64_t{extentNodes} * o.extentsNodeSize, bs));
+    const auto extentBlocks = static_cast<std::uint32_t>(ceilDiv(std::uint64_t{extentNodes} * o.extentsNodeSize, bs));
     layout_.extentsFile = {{allocateContiguous(extentBlocks, true), extentBlocks}};
     layout_.extentsNodeSize = o.extentsNodeSize;
-    layout_.extentsTotalNodes =
-        static_cast<std::uint32_t>(std::uint64_t{extentBlocks} * bs / o.extentsNodeSize);
+    layout_.extentsTotalNodes = static_cast<std::uint32_t>(std::uint64_t{extentBlocks} * bs / o.extentsNodeSize);
 
     std::uint32_t catalogNodes = o.catalogNodeCount;
-    if (catalogNodes == 0)
-        catalogNodes = std::max<std::uint32_t>(32, (256u << 10) / o.catalogNodeSize);
+    if (catalogNodes == 0) catalogNodes = std::max<std::uint32_t>(32, (256u << 10) / o.catalogNodeSize);
     // Each extent of the catalog holds whole nodes.
     const std::uint32_t unit = std::max<std::uint32_t>(1, o.catalogNodeSize / bs);
-    auto catalogBlocks =
-        static_cast<std::uint32_t>(ceilDiv(std::uint64_t{catalogNodes} * o.catalogNodeSize, bs));
+    auto catalogBlocks = static_cast<std::uint32_t>(ceilDiv(std::uint64_t{catalogNodes} * o.catalogNodeSize, bs));
     catalogBlocks = static_cast<std::uint32_t>(ceilDiv(catalogBlocks, unit) * unit);
     layout_.catalogFile = allocateRuns(catalogBlocks, o.catalogExtentCount, true, unit);
     layout_.catalogNodeSize = o.catalogNodeSize;
-    layout_.catalogTotalNodes =
-        static_cast<std::uint32_t>(std::uint64_t{catalogBlocks} * bs / o.catalogNodeSize);
+    layout_.catalogTotalNodes = static_cast<std::uint32_t>(std::uint64_t{catalogBlocks} * bs / o.catalogNodeSize);
 
     if (o.attributesFile) {
         const auto blocks = static_cast<std::uint32_t>(ceilDiv(4 * 4096, bs));
@@ -514,8 +492,7 @@ void HFSPlusImageBuilder::reserveMetadata() {
 
     if (o.journaled) {
         journalInfoBlock_ = allocateContiguous(1, true);
-        journalStartBlock_ =
-            allocateContiguous(static_cast<std::uint32_t>(o.journalSize / bs), true);
+        journalStartBlock_ = allocateContiguous(static_cast<std::uint32_t>(o.journalSize / bs), true);
     }
 }
 
@@ -523,16 +500,14 @@ void HFSPlusImageBuilder::reserveMetadata() {
 
 std::uint32_t HFSPlusImageBuilder::newID(std::uint32_t id) {
     if (id == 0) id = nextID_;
-    if (entryIndex_.count(id) != 0 || id == kRoot)
-        fail("entry ID " + std::to_string(id) + " used twice");
+    if (entryIndex_.count(id) != 0 || id == kRoot) fail("entry ID " + std::to_string(id) + " used twice");
     if (id >= nextID_) nextID_ = id + 1;
     return id;
 }
 
 HFSPlusImageBuilder::Entry& HFSPlusImageBuilder::makeEntry(std::uint32_t id, std::uint32_t parentID,
                                                            const HFSName& name, Kind kind,
-                                                           const HFSEntryOptions& options,
-                                                           bool live) {
+                                                           const HFSEntryOptions& options, bool live) {
     id = newID(id);
     Entry e;
     e.id = id;
@@ -558,8 +533,7 @@ void HFSPlusImageBuilder::writeForkData(const std::vector<HFSExtent>& extents, c
     std::size_t done = 0;
     for (const auto& x : extents) {
         const std::uint64_t at = std::uint64_t{x.startBlock} * options_.blockSize;
-        const std::size_t n = std::min<std::size_t>(data.size() - done,
-                                                    std::size_t{x.blockCount} * options_.blockSize);
+        const std::size_t n = std::min<std::size_t>(data.size() - done, std::size_t{x.blockCount} * options_.blockSize);
         std::copy(data.begin() + static_cast<std::ptrdiff_t>(done),
                   data.begin() + static_cast<std::ptrdiff_t>(done + n),
                   volume_.begin() + static_cast<std::ptrdiff_t>(at));
@@ -583,30 +557,25 @@ std::uint32_t HFSPlusImageBuilder::addFolder(std::uint32_t parentID, const HFSNa
     return addFolderWithID(0, parentID, name, options);
 }
 
-std::uint32_t HFSPlusImageBuilder::addFolderWithID(std::uint32_t id, std::uint32_t parentID,
-                                                   const HFSName& name,
+std::uint32_t HFSPlusImageBuilder::addFolderWithID(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
                                                    const HFSEntryOptions& options) {
     return makeEntry(id, parentID, name, Kind::Folder, options, true).id;
 }
 
-std::uint32_t HFSPlusImageBuilder::addFile(std::uint32_t parentID, const HFSName& name,
-                                           std::vector<std::uint8_t> data,
+std::uint32_t HFSPlusImageBuilder::addFile(std::uint32_t parentID, const HFSName& name, std::vector<std::uint8_t> data,
                                            const HFSFileOptions& options) {
     return addFileWithID(0, parentID, name, std::move(data), options);
 }
 
-std::uint32_t HFSPlusImageBuilder::addFileWithID(std::uint32_t id, std::uint32_t parentID,
-                                                 const HFSName& name,
-                                                 std::vector<std::uint8_t> data,
-                                                 const HFSFileOptions& options) {
+std::uint32_t HFSPlusImageBuilder::addFileWithID(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
+                                                 std::vector<std::uint8_t> data, const HFSFileOptions& options) {
     return addFileEntry(id, parentID, name, std::move(data), options, true);
 }
 
-std::uint32_t HFSPlusImageBuilder::addFileEntry(std::uint32_t id, std::uint32_t parentID,
-                                                const HFSName& name, std::vector<std::uint8_t> data,
-                                                const HFSFileOptions& options, bool live) {
-    if (id != 0 && (entryIndex_.count(id) != 0 || id == kRoot))
-        fail("entry ID " + std::to_string(id) + " used twice");
+std::uint32_t HFSPlusImageBuilder::addFileEntry(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
+                                                std::vector<std::uint8_t> data, const HFSFileOptions& options,
+                                                bool live) {
+    if (id != 0 && (entryIndex_.count(id) != 0 || id == kRoot)) fail("entry ID " + std::to_string(id) + " used twice");
     Entry probe;
     probe.data = std::move(data);
     probe.resource = options.resourceFork;
@@ -617,11 +586,8 @@ std::uint32_t HFSPlusImageBuilder::addFileEntry(std::uint32_t id, std::uint32_t 
     } catch (...) {
         for (std::uint32_t b = cursor; b < cursor_; ++b)
             used_[b] = false;
-        std::fill(volume_.begin() +
-                      static_cast<std::ptrdiff_t>(std::uint64_t{cursor} * options_.blockSize),
-                  volume_.begin() +
-                      static_cast<std::ptrdiff_t>(std::uint64_t{cursor_} * options_.blockSize),
-                  0);
+        std::fill(volume_.begin() + static_cast<std::ptrdiff_t>(std::uint64_t{cursor} * options_.blockSize),
+                  volume_.begin() + static_cast<std::ptrdiff_t>(std::uint64_t{cursor_} * options_.blockSize), 0);
         cursor_ = cursor;
         throw;
     }
@@ -645,22 +611,18 @@ std::uint32_t HFSPlusImageBuilder::addDeletedFolder(std::uint32_t parentID, cons
     return addDeletedFolderWithID(0, parentID, name, options);
 }
 
-std::uint32_t HFSPlusImageBuilder::addDeletedFolderWithID(std::uint32_t id, std::uint32_t parentID,
-                                                          const HFSName& name,
+std::uint32_t HFSPlusImageBuilder::addDeletedFolderWithID(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
                                                           const HFSEntryOptions& options) {
     return makeEntry(id, parentID, name, Kind::Folder, options, false).id;
 }
 
 std::uint32_t HFSPlusImageBuilder::addDeletedFile(std::uint32_t parentID, const HFSName& name,
-                                                  std::vector<std::uint8_t> data,
-                                                  const HFSFileOptions& options) {
+                                                  std::vector<std::uint8_t> data, const HFSFileOptions& options) {
     return addDeletedFileWithID(0, parentID, name, std::move(data), options);
 }
 
-std::uint32_t HFSPlusImageBuilder::addDeletedFileWithID(std::uint32_t id, std::uint32_t parentID,
-                                                        const HFSName& name,
-                                                        std::vector<std::uint8_t> data,
-                                                        const HFSFileOptions& options) {
+std::uint32_t HFSPlusImageBuilder::addDeletedFileWithID(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
+                                                        std::vector<std::uint8_t> data, const HFSFileOptions& options) {
     return addFileEntry(id, parentID, name, std::move(data), options, false);
 }
 
@@ -762,8 +724,7 @@ std::vector<HFSExtentsRecord> HFSPlusImageBuilder::overflowRecordsOf(std::uint32
 
 std::vector<std::uint8_t> HFSPlusImageBuilder::encodeCatalogRecord(const HFSCatalogRecord& r) {
     const std::u16string& name = r.keyName.units;
-    const std::uint16_t storedLength =
-        r.storedNameLength.value_or(static_cast<std::uint16_t>(name.size()));
+    const std::uint16_t storedLength = r.storedNameLength.value_or(static_cast<std::uint16_t>(name.size()));
     const std::size_t written = std::min<std::size_t>(storedLength, name.size());
     const std::size_t keyLength = 6 + 2 * written;
     std::size_t dataSize = hfsplus::kCatalogFolderSize;
@@ -788,8 +749,7 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::encodeCatalogRecord(const HFSCata
         return out;
     }
     d.u16(2, r.flags);
-    if (r.type != hfsplus::kFileRecord)
-        d.u32(4, r.valence); // the file record's word at 4 is reserved
+    if (r.type != hfsplus::kFileRecord) d.u32(4, r.valence); // the file record's word at 4 is reserved
     d.u32(8, r.id);
     d.u32(12, r.createDate);
     d.u32(16, r.contentModDate);
@@ -807,9 +767,8 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::encodeCatalogRecord(const HFSCata
     return out;
 }
 
-int HFSPlusImageBuilder::compareCatalogKeys(std::uint32_t parentA, const std::u16string& nameA,
-                                            std::uint32_t parentB, const std::u16string& nameB,
-                                            bool binary) {
+int HFSPlusImageBuilder::compareCatalogKeys(std::uint32_t parentA, const std::u16string& nameA, std::uint32_t parentB,
+                                            const std::u16string& nameB, bool binary) {
     if (parentA != parentB) return parentA < parentB ? -1 : 1;
     const std::size_t n = std::min(nameA.size(), nameB.size());
     for (std::size_t i = 0; i < n; ++i) {
@@ -821,20 +780,18 @@ int HFSPlusImageBuilder::compareCatalogKeys(std::uint32_t parentA, const std::u1
     return 0;
 }
 
-std::vector<std::uint8_t>
-HFSPlusImageBuilder::encodeCatalogLeafNode(const std::vector<HFSCatalogRecord>& records,
-                                           std::uint32_t nodeSize, std::uint32_t fLink,
-                                           std::uint32_t bLink) {
+std::vector<std::uint8_t> HFSPlusImageBuilder::encodeCatalogLeafNode(const std::vector<HFSCatalogRecord>& records,
+                                                                     std::uint32_t nodeSize, std::uint32_t fLink,
+                                                                     std::uint32_t bLink) {
     std::vector<Bytes> encoded;
     for (const auto& r : records)
         encoded.push_back(encodeCatalogRecord(r));
     return encodeNode(encoded, nodeSize, hfsplus::kLeafNode, 1, fLink, bLink);
 }
 
-std::vector<std::uint8_t>
-HFSPlusImageBuilder::encodeExtentsLeafNode(const std::vector<HFSExtentsRecord>& records,
-                                           std::uint32_t nodeSize, std::uint32_t fLink,
-                                           std::uint32_t bLink) {
+std::vector<std::uint8_t> HFSPlusImageBuilder::encodeExtentsLeafNode(const std::vector<HFSExtentsRecord>& records,
+                                                                     std::uint32_t nodeSize, std::uint32_t fLink,
+                                                                     std::uint32_t bLink) {
     std::vector<Bytes> encoded;
     for (const auto& r : records)
         encoded.push_back(encodeExtentsRecord(r));
@@ -843,10 +800,8 @@ HFSPlusImageBuilder::encodeExtentsLeafNode(const std::vector<HFSExtentsRecord>& 
 
 // ------------------------------------------------------------ journal ----
 
-std::uint32_t HFSPlusImageBuilder::addDeletedFileInJournal(std::uint32_t parentID,
-                                                           const HFSName& name,
-                                                           std::vector<std::uint8_t> data,
-                                                           std::uint32_t extentCount) {
+std::uint32_t HFSPlusImageBuilder::addDeletedFileInJournal(std::uint32_t parentID, const HFSName& name,
+                                                           std::vector<std::uint8_t> data, std::uint32_t extentCount) {
     HFSFileOptions options;
     options.extentCount = extentCount;
     const std::uint32_t id = addDeletedFile(parentID, name, std::move(data), options);
@@ -854,8 +809,7 @@ std::uint32_t HFSPlusImageBuilder::addDeletedFileInJournal(std::uint32_t parentI
     return id;
 }
 
-std::uint32_t HFSPlusImageBuilder::addDeletedFolderInJournal(std::uint32_t parentID,
-                                                             const HFSName& name) {
+std::uint32_t HFSPlusImageBuilder::addDeletedFolderInJournal(std::uint32_t parentID, const HFSName& name) {
     const std::uint32_t id = addDeletedFolder(parentID, name);
     addJournalCopyOf(id);
     return id;
@@ -894,11 +848,9 @@ void HFSPlusImageBuilder::endJournalTransaction() {
 
 // ---------------------------------------------------------- fragments ----
 
-HFSNodePlacement
-HFSPlusImageBuilder::addStaleLeafNode(const std::vector<HFSCatalogRecord>& records) {
+HFSNodePlacement HFSPlusImageBuilder::addStaleLeafNode(const std::vector<HFSCatalogRecord>& records) {
     const Bytes node = encodeCatalogLeafNode(records, options_.catalogNodeSize);
-    const auto blocks =
-        static_cast<std::uint32_t>(ceilDiv(options_.catalogNodeSize, options_.blockSize));
+    const auto blocks = static_cast<std::uint32_t>(ceilDiv(options_.catalogNodeSize, options_.blockSize));
     const std::uint32_t start = allocateContiguous(blocks, false);
     const std::uint64_t at = std::uint64_t{start} * options_.blockSize;
     std::copy(node.begin(), node.end(), volume_.begin() + static_cast<std::ptrdiff_t>(at));
@@ -1003,11 +955,9 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
         if (e.hasThread) live.push_back(threadRecordOf(e.id));
     }
     live.insert(live.end(), extraLiveRecords_.begin(), extraLiveRecords_.end());
-    std::stable_sort(live.begin(), live.end(),
-                     [&](const HFSCatalogRecord& a, const HFSCatalogRecord& b) {
-                         return compareCatalogKeys(a.keyParentID, a.keyName.units, b.keyParentID,
-                                                   b.keyName.units, binary) < 0;
-                     });
+    std::stable_sort(live.begin(), live.end(), [&](const HFSCatalogRecord& a, const HFSCatalogRecord& b) {
+        return compareCatalogKeys(a.keyParentID, a.keyName.units, b.keyParentID, b.keyName.units, binary) < 0;
+    });
     std::vector<Bytes> liveBytes;
     for (const auto& r : live)
         liveBytes.push_back(encodeCatalogRecord(r));
@@ -1015,11 +965,9 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
         const std::size_t keyLength = (std::size_t{record[0]} << 8) | record[1];
         return Bytes(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(2 + keyLength));
     };
-    TreeNodes cat = buildTree(liveBytes, o.catalogNodeSize, o.maxRecordsPerLeaf,
-                              o.maxRecordsPerIndexNode, catalogKey);
+    TreeNodes cat = buildTree(liveBytes, o.catalogNodeSize, o.maxRecordsPerLeaf, o.maxRecordsPerIndexNode, catalogKey);
     const auto usedCatalogNodes = static_cast<std::uint32_t>(cat.nodes.size());
-    const auto catalogNodesNeeded =
-        usedCatalogNodes + static_cast<std::uint32_t>(freeNodeFragments_.size());
+    const auto catalogNodesNeeded = usedCatalogNodes + static_cast<std::uint32_t>(freeNodeFragments_.size());
     if (catalogNodesNeeded > layout_.catalogTotalNodes)
         fail("catalog full: " + std::to_string(catalogNodesNeeded) + " nodes needed, " +
              std::to_string(layout_.catalogTotalNodes) + " available; raise catalogNodeCount");
@@ -1051,8 +999,7 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
             writeAt(layout_.catalogNodeOffset(n), cat.nodes[n]);
         for (std::size_t i = 0; i < freeNodeFragments_.size(); ++i) {
             const auto n = static_cast<std::uint32_t>(usedCatalogNodes + i);
-            writeAt(layout_.catalogNodeOffset(n),
-                    encodeCatalogLeafNode(freeNodeFragments_[i], o.catalogNodeSize));
+            writeAt(layout_.catalogNodeOffset(n), encodeCatalogLeafNode(freeNodeFragments_[i], o.catalogNodeSize));
             layout_.catalogFragmentNodes.push_back(n);
         }
     }
@@ -1069,12 +1016,9 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
     std::vector<Bytes> overflowBytes;
     for (const auto& r : overflow)
         overflowBytes.push_back(encodeExtentsRecord(r));
-    const auto extentsKey = [](const Bytes& record) {
-        return Bytes(record.begin(), record.begin() + 12);
-    };
+    const auto extentsKey = [](const Bytes& record) { return Bytes(record.begin(), record.begin() + 12); };
     TreeNodes ext = buildTree(overflowBytes, o.extentsNodeSize, 0, 0, extentsKey);
-    if (ext.nodes.size() > layout_.extentsTotalNodes)
-        fail("extents file full; raise extentsNodeCount");
+    if (ext.nodes.size() > layout_.extentsTotalNodes) fail("extents file full; raise extentsNodeCount");
     layout_.extentsRootNode = ext.root;
     layout_.extentsDepth = ext.depth;
     layout_.extentsLeafRecords = ext.leafRecords;
@@ -1109,8 +1053,7 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
         h.freeNodes = total - 1;
         h.clumpSize = nodeSize * 4;
         h.attributes = kBigKeys | kVariableIndexKeys;
-        writeAt(std::uint64_t{layout_.attributesFile[0].startBlock} * bs,
-                encodeHeaderNode(nodeSize, h, {true}));
+        writeAt(std::uint64_t{layout_.attributesFile[0].startBlock} * bs, encodeHeaderNode(nodeSize, h, {true}));
     }
 
     // --- the journal ---
@@ -1119,10 +1062,9 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
     std::uint32_t journalInfoBlock = 0;
     bool anyJournalContent = false;
     for (std::size_t t = 0; t < journalCatalogRecords_.size(); ++t)
-        anyJournalContent = anyJournalContent || !journalCatalogRecords_[t].empty() ||
-                            !journalExtentsRecords_[t].empty();
-    if (!o.journaled && anyJournalContent)
-        fail("journal records on a volume that is not journaled");
+        anyJournalContent =
+            anyJournalContent || !journalCatalogRecords_[t].empty() || !journalExtentsRecords_[t].empty();
+    if (!o.journaled && anyJournalContent) fail("journal records on a volume that is not journaled");
     layout_.journalInfoBlock = layout_.journalOffset = layout_.journalSize = 0;
     if (o.journaled) {
         const std::uint64_t jOff = std::uint64_t{journalStartBlock_} * bs;
@@ -1130,10 +1072,8 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
         const std::uint32_t jh = o.sectorSize;
         const std::uint32_t blh = o.journalBlockListSize;
         const bool little = !o.journalBigEndian;
-        const std::uint64_t first =
-            o.journalFirstTransactionOffset ? o.journalFirstTransactionOffset : jh;
-        if (first < jh || first >= jSize || first % o.sectorSize != 0)
-            fail("bad first transaction offset");
+        const std::uint64_t first = o.journalFirstTransactionOffset ? o.journalFirstTransactionOffset : jh;
+        if (first < jh || first >= jSize || first % o.sectorSize != 0) fail("bad first transaction offset");
         std::uint64_t pos = first;
         std::uint64_t written = 0;
         auto putCircular = [&](const Bytes& b) {
@@ -1145,8 +1085,7 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
             }
         };
         const std::uint32_t maxBlocks = blh / 16 - 1;
-        const std::uint64_t catalogTarget =
-            layout_.catalogNodeOffset(cat.leaves.empty() ? 1 : cat.leaves.front());
+        const std::uint64_t catalogTarget = layout_.catalogNodeOffset(cat.leaves.empty() ? 1 : cat.leaves.front());
         const std::uint64_t extentsTarget = layout_.extentsNodeOffset(1);
         for (std::size_t t = 0; t < journalCatalogRecords_.size(); ++t) {
             struct Copy {
@@ -1156,18 +1095,15 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
             };
             std::vector<Copy> copies;
             auto records = journalCatalogRecords_[t];
-            std::stable_sort(records.begin(), records.end(),
-                             [&](const HFSCatalogRecord& a, const HFSCatalogRecord& b) {
-                                 return compareCatalogKeys(a.keyParentID, a.keyName.units,
-                                                           b.keyParentID, b.keyName.units,
-                                                           binary) < 0;
-                             });
+            std::stable_sort(records.begin(), records.end(), [&](const HFSCatalogRecord& a, const HFSCatalogRecord& b) {
+                return compareCatalogKeys(a.keyParentID, a.keyName.units, b.keyParentID, b.keyName.units, binary) < 0;
+            });
             std::vector<Bytes> encoded;
             for (const auto& r : records)
                 encoded.push_back(encodeCatalogRecord(r));
             for (const auto& group : packRecords(encoded, o.catalogNodeSize, o.maxRecordsPerLeaf))
-                copies.push_back({encodeNode(group, o.catalogNodeSize, hfsplus::kLeafNode, 1, 0, 0),
-                                  catalogTarget, true});
+                copies.push_back(
+                    {encodeNode(group, o.catalogNodeSize, hfsplus::kLeafNode, 1, 0, 0), catalogTarget, true});
             auto extRecords = journalExtentsRecords_[t];
             std::stable_sort(extRecords.begin(), extRecords.end(), extentsKeyLess);
             std::vector<Bytes> extEncoded;
@@ -1175,10 +1111,9 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
                 extEncoded.push_back(encodeExtentsRecord(r));
             for (auto group : packRecords(extEncoded, o.extentsNodeSize, 0)) {
                 if (group.size() == 1 && padSingleExtents_)
-                    group.push_back(
-                        encodeExtentsRecord({hfsplus::kDataFork, kPadExtentsFileID, 0, {}}));
-                copies.push_back({encodeNode(group, o.extentsNodeSize, hfsplus::kLeafNode, 1, 0, 0),
-                                  extentsTarget, false});
+                    group.push_back(encodeExtentsRecord({hfsplus::kDataFork, kPadExtentsFileID, 0, {}}));
+                copies.push_back(
+                    {encodeNode(group, o.extentsNodeSize, hfsplus::kLeafNode, 1, 0, 0), extentsTarget, false});
             }
             for (std::size_t c = 0; c < copies.size(); c += maxBlocks) {
                 const std::size_t n = std::min<std::size_t>(maxBlocks, copies.size() - c);
@@ -1201,8 +1136,7 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
                     HFSNodePlacement p;
                     p.volumeOffset = jOff + pos;
                     p.imageOffset = layout_.volumeOffset + p.volumeOffset;
-                    (copy.catalog ? layout_.journalCatalogNodes : layout_.journalExtentsNodes)
-                        .push_back(p);
+                    (copy.catalog ? layout_.journalCatalogNodes : layout_.journalExtentsNodes).push_back(p);
                     putCircular(copy.node);
                 }
             }
@@ -1288,11 +1222,9 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
     // --- damage ---
     const Bytes zeroCatalogNode(o.catalogNodeSize, 0);
     if (damage_.zeroCatalogHeader) writeAt(layout_.catalogNodeOffset(0), zeroCatalogNode);
-    if (damage_.zeroExtentsHeader)
-        writeAt(layout_.extentsNodeOffset(0), Bytes(o.extentsNodeSize, 0));
+    if (damage_.zeroExtentsHeader) writeAt(layout_.extentsNodeOffset(0), Bytes(o.extentsNodeSize, 0));
     for (std::uint32_t n : damage_.zeroCatalogNodes) {
-        if (n >= layout_.catalogTotalNodes)
-            fail("no catalog node " + std::to_string(n) + " to zero");
+        if (n >= layout_.catalogTotalNodes) fail("no catalog node " + std::to_string(n) + " to zero");
         writeAt(layout_.catalogNodeOffset(n), zeroCatalogNode);
     }
     auto leafAt = [&](std::size_t i) {
@@ -1303,11 +1235,9 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::buildVolume() {
         Writer(vol, layout_.catalogNodeOffset(leafAt(leaf))).u32(0, link);
     for (const auto& [from, to] : damage_.leafLoops)
         Writer(vol, layout_.catalogNodeOffset(leafAt(to))).u32(0, leafAt(from));
-    if (damage_.zeroPrimary)
-        writeAt(hfsplus::kVolumeHeaderOffset, Bytes(hfsplus::kVolumeInformationBlockSize, 0));
+    if (damage_.zeroPrimary) writeAt(hfsplus::kVolumeHeaderOffset, Bytes(hfsplus::kVolumeInformationBlockSize, 0));
     if (damage_.zeroAlternate)
-        writeAt(o.totalSize - hfsplus::kAlternateHeaderFromEnd,
-                Bytes(hfsplus::kVolumeInformationBlockSize, 0));
+        writeAt(o.totalSize - hfsplus::kAlternateHeaderFromEnd, Bytes(hfsplus::kVolumeInformationBlockSize, 0));
     return vol;
 }
 
@@ -1325,11 +1255,10 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::build() {
             fail("volume too large for an HFS wrapper; raise wrapperBlockSize");
         if (std::uint64_t{o.wrapperAllocationStart} * 512 < 1536 && o.wrapperEmbedStartBlock == 0)
             fail("the embedded volume would overlap the wrapper's master directory block");
-        const std::uint64_t size =
-            std::uint64_t{o.wrapperAllocationStart} * 512 + wrapperBlocks * wbs;
+        const std::uint64_t size = std::uint64_t{o.wrapperAllocationStart} * 512 + wrapperBlocks * wbs;
         container.assign(size, 0);
-        const std::uint64_t embedAt = std::uint64_t{o.wrapperAllocationStart} * 512 +
-                                      std::uint64_t{o.wrapperEmbedStartBlock} * wbs;
+        const std::uint64_t embedAt =
+            std::uint64_t{o.wrapperAllocationStart} * 512 + std::uint64_t{o.wrapperEmbedStartBlock} * wbs;
         std::copy(vol.begin(), vol.end(), container.begin() + static_cast<std::ptrdiff_t>(embedAt));
         Bytes mdb(hfsplus::kMasterDirectoryBlockSize, 0);
         Writer w(mdb);
@@ -1356,15 +1285,13 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::build() {
     }
 
     const std::uint64_t imageSize = o.diskSize ? o.diskSize : o.diskOffset + container.size();
-    if (o.diskOffset + container.size() > imageSize)
-        fail("volume does not fit in the disk size given");
+    if (o.diskOffset + container.size() > imageSize) fail("volume does not fit in the disk size given");
     Bytes image;
     if (o.diskOffset == 0 && imageSize == container.size()) {
         image = std::move(container);
     } else {
         image.assign(imageSize, 0);
-        std::copy(container.begin(), container.end(),
-                  image.begin() + static_cast<std::ptrdiff_t>(o.diskOffset));
+        std::copy(container.begin(), container.end(), image.begin() + static_cast<std::ptrdiff_t>(o.diskOffset));
     }
     layout_.imageSize = image.size();
     return image;
@@ -1373,8 +1300,7 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::build() {
 std::filesystem::path HFSPlusImageBuilder::writeTo(const std::filesystem::path& path) {
     const Bytes image = build();
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()),
-              static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     out.close();
     if (!out) fail("cannot write " + path.string());
     return path;
@@ -1394,14 +1320,11 @@ std::vector<std::uint8_t> HFSPlusImageBuilder::patternData(std::size_t size, std
     return out;
 }
 
-std::vector<std::uint8_t> HFSPlusImageBuilder::readFork(const std::vector<std::uint8_t>& image,
-                                                        const Layout& layout,
-                                                        const std::vector<HFSExtent>& extents,
-                                                        std::uint64_t size) {
+std::vector<std::uint8_t> HFSPlusImageBuilder::readFork(const std::vector<std::uint8_t>& image, const Layout& layout,
+                                                        const std::vector<HFSExtent>& extents, std::uint64_t size) {
     Bytes out;
     for (const auto& x : extents) {
-        const std::uint64_t at =
-            layout.volumeOffset + std::uint64_t{x.startBlock} * layout.blockSize;
+        const std::uint64_t at = layout.volumeOffset + std::uint64_t{x.startBlock} * layout.blockSize;
         const std::uint64_t n = std::uint64_t{x.blockCount} * layout.blockSize;
         if (at >= image.size()) break;
         const std::uint64_t take = std::min<std::uint64_t>(n, image.size() - at);

@@ -7,7 +7,7 @@
 // file or leaves stale catalog leaf nodes in free blocks, yet those are what
 // the deep-recovery passes live on. This builder writes them on purpose, field
 // by field through big-endian writers (the mirror of the decoders in
-// hfsplus/HFSPlusStructures.h), and keeps a manifest of everything it wrote so
+// formats/HFSPlusStructures.h), and keeps a manifest of everything it wrote so
 // a test can compare what a scan found with what is really there and read the
 // bytes of any file back.
 //
@@ -41,7 +41,7 @@
 // request cannot be met (volume too small, catalog full, bad option), so a
 // badly set-up test fails loudly instead of building a different image.
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 
 #include <array>
 #include <cstddef>
@@ -161,10 +161,9 @@ struct HFSPlusImageOptions {
     bool attributesFile = false;
 
     // Journal (only when journaled).
-    std::uint64_t journalSize = 256u << 10; // bytes, header included; a multiple of blockSize
-    std::uint32_t journalBlockListSize =
-        4096;                      // bytes of each block list header, a multiple of sectorSize
-    bool journalBigEndian = false; // journals of Intel Macs are little-endian
+    std::uint64_t journalSize = 256u << 10;    // bytes, header included; a multiple of blockSize
+    std::uint32_t journalBlockListSize = 4096; // bytes of each block list header, a multiple of sectorSize
+    bool journalBigEndian = false;             // journals of Intel Macs are little-endian
     // True: the header's start equals its end (every transaction was
     // checkpointed, the copies are stale). False: start names the first
     // transaction, so the transactions would be replayed.
@@ -269,8 +268,7 @@ public:
     struct Layout {
         std::uint64_t imageSize = 0;
         std::uint64_t containerOffset = 0; // byte offset of the volume or of its HFS wrapper
-        std::uint64_t volumeOffset =
-            0; // byte offset of the HFS+ volume (the embedded one in a wrapper)
+        std::uint64_t volumeOffset = 0;    // byte offset of the HFS+ volume (the embedded one in a wrapper)
         std::uint64_t volumeSize = 0;
         std::uint32_t sectorSize = 0;
         std::uint32_t blockSize = 0;
@@ -298,9 +296,9 @@ public:
         std::uint32_t extentsLeafRecords = 0;
         std::vector<std::uint32_t> extentsLeafNodes;
 
-        std::uint32_t journalInfoBlock = 0; // as written in the volume header
-        std::uint64_t journalOffset = 0;    // as written in the info block (volume-relative bytes)
-        std::uint64_t journalSize = 0;      // as written in the info block
+        std::uint32_t journalInfoBlock = 0;                // as written in the volume header
+        std::uint64_t journalOffset = 0;                   // as written in the info block (volume-relative bytes)
+        std::uint64_t journalSize = 0;                     // as written in the info block
         std::vector<HFSNodePlacement> journalCatalogNodes; // copies, in journal order
         std::vector<HFSNodePlacement> journalExtentsNodes;
         std::vector<HFSNodePlacement> staleNodes;
@@ -311,9 +309,7 @@ public:
         std::uint64_t extentsNodeOffset(std::uint32_t node) const;
         // The device sector (of sectorSize bytes, counted from the image's
         // start) where the HFS+ volume begins.
-        std::uint64_t volumeStartSector() const {
-            return sectorSize ? volumeOffset / sectorSize : 0;
-        }
+        std::uint64_t volumeStartSector() const { return sectorSize ? volumeOffset / sectorSize : 0; }
     };
 
     explicit HFSPlusImageBuilder(HFSPlusImageOptions options = {});
@@ -321,12 +317,11 @@ public:
     const HFSPlusImageOptions& options() const { return options_; }
 
     // ---- live catalog ----
-    std::uint32_t addFolder(std::uint32_t parentID, const HFSName& name,
-                            const HFSEntryOptions& options = {});
+    std::uint32_t addFolder(std::uint32_t parentID, const HFSName& name, const HFSEntryOptions& options = {});
     std::uint32_t addFolderWithID(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
                                   const HFSEntryOptions& options = {});
-    std::uint32_t addFile(std::uint32_t parentID, const HFSName& name,
-                          std::vector<std::uint8_t> data, const HFSFileOptions& options = {});
+    std::uint32_t addFile(std::uint32_t parentID, const HFSName& name, std::vector<std::uint8_t> data,
+                          const HFSFileOptions& options = {});
     std::uint32_t addFileWithID(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
                                 std::vector<std::uint8_t> data, const HFSFileOptions& options = {});
     // An extra leaf record in the live catalog, written as it stands (a
@@ -338,16 +333,13 @@ public:
     // A deleted entry has no record in the live catalog; a file's data is
     // written into blocks left free in the bitmap. Where its record survives
     // is chosen with the calls below (a journal copy, a stale node ...).
-    std::uint32_t addDeletedFolder(std::uint32_t parentID, const HFSName& name,
-                                   const HFSEntryOptions& options = {});
-    std::uint32_t addDeletedFolderWithID(std::uint32_t id, std::uint32_t parentID,
-                                         const HFSName& name, const HFSEntryOptions& options = {});
-    std::uint32_t addDeletedFile(std::uint32_t parentID, const HFSName& name,
-                                 std::vector<std::uint8_t> data,
+    std::uint32_t addDeletedFolder(std::uint32_t parentID, const HFSName& name, const HFSEntryOptions& options = {});
+    std::uint32_t addDeletedFolderWithID(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
+                                         const HFSEntryOptions& options = {});
+    std::uint32_t addDeletedFile(std::uint32_t parentID, const HFSName& name, std::vector<std::uint8_t> data,
                                  const HFSFileOptions& options = {});
-    std::uint32_t addDeletedFileWithID(std::uint32_t id, std::uint32_t parentID,
-                                       const HFSName& name, std::vector<std::uint8_t> data,
-                                       const HFSFileOptions& options = {});
+    std::uint32_t addDeletedFileWithID(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
+                                       std::vector<std::uint8_t> data, const HFSFileOptions& options = {});
 
     // ---- the journal (journaled volumes) ----
     // The journal holds transactions in the order they are made; each holds
@@ -359,8 +351,7 @@ public:
     //
     // addDeletedFileInJournal = addDeletedFile + addJournalCopyOf, the file
     // cut into extentCount extents.
-    std::uint32_t addDeletedFileInJournal(std::uint32_t parentID, const HFSName& name,
-                                          std::vector<std::uint8_t> data,
+    std::uint32_t addDeletedFileInJournal(std::uint32_t parentID, const HFSName& name, std::vector<std::uint8_t> data,
                                           std::uint32_t extentCount = 1);
     std::uint32_t addDeletedFolderInJournal(std::uint32_t parentID, const HFSName& name);
     // A copy of an entry's folder or file record (live or deleted, as
@@ -436,24 +427,22 @@ public:
     // Deterministic bytes for file contents.
     static std::vector<std::uint8_t> patternData(std::size_t size, std::uint32_t seed);
     // The bytes of a fork read back from an image through its extents, cut to size.
-    static std::vector<std::uint8_t> readFork(const std::vector<std::uint8_t>& image,
-                                              const Layout& layout,
-                                              const std::vector<HFSExtent>& extents,
-                                              std::uint64_t size);
+    static std::vector<std::uint8_t> readFork(const std::vector<std::uint8_t>& image, const Layout& layout,
+                                              const std::vector<HFSExtent>& extents, std::uint64_t size);
     // One catalog leaf node of nodeSize bytes holding the records in the
     // order given (no sorting), with these links; throws when they do not fit.
-    static std::vector<std::uint8_t>
-    encodeCatalogLeafNode(const std::vector<HFSCatalogRecord>& records, std::uint32_t nodeSize,
-                          std::uint32_t fLink = 0, std::uint32_t bLink = 0);
-    static std::vector<std::uint8_t>
-    encodeExtentsLeafNode(const std::vector<HFSExtentsRecord>& records, std::uint32_t nodeSize,
-                          std::uint32_t fLink = 0, std::uint32_t bLink = 0);
+    static std::vector<std::uint8_t> encodeCatalogLeafNode(const std::vector<HFSCatalogRecord>& records,
+                                                           std::uint32_t nodeSize, std::uint32_t fLink = 0,
+                                                           std::uint32_t bLink = 0);
+    static std::vector<std::uint8_t> encodeExtentsLeafNode(const std::vector<HFSExtentsRecord>& records,
+                                                           std::uint32_t nodeSize, std::uint32_t fLink = 0,
+                                                           std::uint32_t bLink = 0);
     // One catalog leaf record (key and data) as written in a node.
     static std::vector<std::uint8_t> encodeCatalogRecord(const HFSCatalogRecord& record);
     // Key order of the catalog: parent ID, then the name compared with ASCII
     // case folding (HFS+ and case-folding HFSX) or by units (binary HFSX).
-    static int compareCatalogKeys(std::uint32_t parentA, const std::u16string& nameA,
-                                  std::uint32_t parentB, const std::u16string& nameB, bool binary);
+    static int compareCatalogKeys(std::uint32_t parentA, const std::u16string& nameA, std::uint32_t parentB,
+                                  const std::u16string& nameB, bool binary);
 
 private:
     struct EntryRecordInfo {
@@ -464,14 +453,11 @@ private:
     Entry& makeEntry(std::uint32_t id, std::uint32_t parentID, const HFSName& name, Kind kind,
                      const HFSEntryOptions& options, bool live);
     std::uint32_t addFileEntry(std::uint32_t id, std::uint32_t parentID, const HFSName& name,
-                               std::vector<std::uint8_t> data, const HFSFileOptions& options,
-                               bool live);
+                               std::vector<std::uint8_t> data, const HFSFileOptions& options, bool live);
     void placeForks(Entry& e, const HFSFileOptions& options, bool used);
-    std::vector<HFSExtent> allocateRuns(std::uint32_t blocks, std::uint32_t runs, bool used,
-                                        std::uint32_t unit = 1);
+    std::vector<HFSExtent> allocateRuns(std::uint32_t blocks, std::uint32_t runs, bool used, std::uint32_t unit = 1);
     std::uint32_t allocateContiguous(std::uint32_t blocks, bool used);
-    void writeForkData(const std::vector<HFSExtent>& extents,
-                       const std::vector<std::uint8_t>& data);
+    void writeForkData(const std::vector<HFSExtent>& extents, const std::vector<std::uint8_t>& data);
     Entry& mutableEntry(std::uint32_t id);
     const Entry& existingEntry(std::uint32_t id) const;
     void reserveMetadata();

@@ -8,9 +8,9 @@
 
 #include "support/HFSPlusImageBuilder.h"
 
+#include "formats/HFSPlusStructures.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
-#include "hfsplus/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/AppController.h"
 #include "platform/ByteView.h"
@@ -62,14 +62,13 @@ std::optional<std::string> runCommand(const std::string& command) {
 }
 
 bool haveSleuthKit() {
-    static const bool have = runCommand("fls -V 2>/dev/null").has_value() &&
-                             runCommand("fsstat -V 2>/dev/null").has_value() &&
-                             runCommand("icat -V 2>/dev/null").has_value() &&
-                             runCommand("istat -V 2>/dev/null").has_value();
+    static const bool have =
+        runCommand("fls -V 2>/dev/null").has_value() && runCommand("fsstat -V 2>/dev/null").has_value() &&
+        runCommand("icat -V 2>/dev/null").has_value() && runCommand("istat -V 2>/dev/null").has_value();
     return have;
 }
 
-#define REQUIRE_SLEUTHKIT()                                                                        \
+#define REQUIRE_SLEUTHKIT()                                                                                            \
     if (!haveSleuthKit()) GTEST_SKIP() << "The Sleuth Kit is not installed"
 
 // An image on disk as the Sleuth Kit tools address it.
@@ -79,13 +78,12 @@ struct TskImage {
     std::uint32_t sectorSize = 512;  // -b
 
     std::string args() const {
-        return "-f hfs -o " + std::to_string(offsetSectors) + " -b " + std::to_string(sectorSize) +
-               " '" + path.string() + "'";
+        return "-f hfs -o " + std::to_string(offsetSectors) + " -b " + std::to_string(sectorSize) + " '" +
+               path.string() + "'";
     }
 };
 
-TskImage writeImage(HFSPlusImageBuilder& b, const std::string& name,
-                    std::uint64_t tskOffsetBytes = 0) {
+TskImage writeImage(HFSPlusImageBuilder& b, const std::string& name, std::uint64_t tskOffsetBytes = 0) {
     TskImage t;
     t.path = b.writeTo(testsupport::makeTempDir("hfsbuild") / name);
     t.sectorSize = b.options().sectorSize;
@@ -107,11 +105,9 @@ std::map<std::uint32_t, std::string> flsListing(const TskImage& t) {
         const auto tab = line.find('\t');
         const auto colon = line.find(':');
         const auto space = line.find(' ');
-        if (tab == std::string::npos || colon == std::string::npos || space == std::string::npos)
-            continue;
+        if (tab == std::string::npos || colon == std::string::npos || space == std::string::npos) continue;
         if (line.find('*') < tab) continue;
-        const auto id =
-            static_cast<std::uint32_t>(std::stoul(line.substr(space + 1, colon - space - 1)));
+        const auto id = static_cast<std::uint32_t>(std::stoul(line.substr(space + 1, colon - space - 1)));
         // The volume's special files come from the volume header, not the catalog.
         if (id < HFSPlusImageBuilder::kFirstUserID) continue;
         out[id] = line.substr(0, 1) + " " + line.substr(tab + 1);
@@ -150,8 +146,7 @@ std::string pathOf(const HFSPlusImageBuilder& b, std::uint32_t id) {
 std::map<std::uint32_t, std::string> expectedListing(const HFSPlusImageBuilder& b) {
     std::map<std::uint32_t, std::string> out;
     for (const auto* e : b.liveEntries())
-        out[e->id] = std::string(e->kind == HFSPlusImageBuilder::Kind::Folder ? "d" : "r") + " " +
-                     pathOf(b, e->id);
+        out[e->id] = std::string(e->kind == HFSPlusImageBuilder::Kind::Folder ? "d" : "r") + " " + pathOf(b, e->id);
     return out;
 }
 
@@ -192,8 +187,8 @@ ByteView catalogNode(const Bytes& image, const HFSPlusImageBuilder& b, std::uint
 }
 
 bool blockIsUsed(const Bytes& image, const HFSPlusImageBuilder& b, std::uint32_t block) {
-    const ByteView bitmap = volumeView(image, b).sub(
-        std::uint64_t{b.layout().allocationFile[0].startBlock} * b.layout().blockSize);
+    const ByteView bitmap =
+        volumeView(image, b).sub(std::uint64_t{b.layout().allocationFile[0].startBlock} * b.layout().blockSize);
     return (bitmap.u8(block / 8) & (0x80 >> (block % 8))) != 0;
 }
 
@@ -238,8 +233,7 @@ std::vector<LeafRecord> liveCatalog(const Bytes& image, const HFSPlusImageBuilde
     return out;
 }
 
-const LeafRecord* findRecord(const std::vector<LeafRecord>& records, std::int16_t type,
-                             std::uint32_t id) {
+const LeafRecord* findRecord(const std::vector<LeafRecord>& records, std::int16_t type, std::uint32_t id) {
     for (const auto& r : records) {
         if (r.type != type) continue;
         if (type == hfsplus::kFolderRecord && r.folder.folderID == id) return &r;
@@ -275,22 +269,20 @@ public:
 
     // The normal tree scan's HFS+ steps, in the scan thread's order, on an
     // image read as a disk whose volume starts at volumeStartSector.
-    std::shared_ptr<Volume> scan(const TskImage& t, std::uint64_t volumeStartSector,
-                                 std::uint64_t sectors) {
+    std::shared_ptr<Volume> scan(const TskImage& t, std::uint64_t volumeStartSector, std::uint64_t sectors) {
         platform::Array drives = controller_.driveDictArray();
         drives.push_back(Dict{{"Path", t.path.string()}});
         controller_.setDriveDictArray(drives);
-        auto v = Volume::initWithDictionary(
-            Dict{{"Path", t.path.string()},
-                 {"Preferred Block Size", t.sectorSize},
-                 {"Volume Start", static_cast<unsigned long long>(volumeStartSector)},
-                 {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
-                 {"Volume Scan Type", 0},
-                 {"Content", "Apple_HFS"},
-                 {"Volume Name", "x"},
-                 {"device model", "-"},
-                 {"device serial", "-"},
-                 {"device revision", "-"}});
+        auto v = Volume::initWithDictionary(Dict{{"Path", t.path.string()},
+                                                 {"Preferred Block Size", t.sectorSize},
+                                                 {"Volume Start", static_cast<unsigned long long>(volumeStartSector)},
+                                                 {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
+                                                 {"Volume Scan Type", 0},
+                                                 {"Content", "Apple_HFS"},
+                                                 {"Volume Name", "x"},
+                                                 {"device model", "-"},
+                                                 {"device serial", "-"},
+                                                 {"device revision", "-"}});
         if (!v) return v;
         volumes_.push_back(v);
         v->resetSigArraysAndBtreesAndOthers();
@@ -310,9 +302,8 @@ std::string readThroughExtents(Volume& v, const NewDir* file) {
     std::string data;
     const std::uint32_t bps = v.u32BytesInSector();
     for (const ExtP& e : file->extents) {
-        const std::uint64_t sector =
-            v.HPlusVolStart() + file->dataStartSector +
-            static_cast<std::uint64_t>(e.startBlock) * file->sectorsPerBlock;
+        const std::uint64_t sector = v.HPlusVolStart() + file->dataStartSector +
+                                     static_cast<std::uint64_t>(e.startBlock) * file->sectorsPerBlock;
         const auto count = static_cast<std::int32_t>(e.blockCount * file->sectorsPerBlock);
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count) * bps);
         EXPECT_TRUE(v.readSector(sector, count, buffer.data()));
@@ -331,8 +322,7 @@ void expectTreeIsTheLiveCatalog(Volume& v, const HFSPlusImageBuilder& b) {
         const NewDir* dir = pending.back();
         pending.pop_back();
         for (NewDir* child : dir->childList) {
-            EXPECT_TRUE(byID.emplace(child->fileID, child).second)
-                << "ID twice in the tree: " << child->fileID;
+            EXPECT_TRUE(byID.emplace(child->fileID, child).second) << "ID twice in the tree: " << child->fileID;
             EXPECT_EQ(child->parentID, dir->fileID);
             if (child->isFolder()) pending.push_back(child);
         }
@@ -470,9 +460,8 @@ TEST(HFSPlusImageBuilderSleuthKit, Reads4096ByteSectorsInsideADiskAndThroughAnHF
     const TskImage t2 = writeImage(wrapped, "wrapped4k.img", wrapped.layout().containerOffset);
     const auto stat = fsstat(t2);
     ASSERT_TRUE(stat.has_value());
-    EXPECT_NE(stat->find(
-                  "embedded in an HFS wrapper at offset " +
-                  std::to_string(wrapped.layout().volumeOffset - wrapped.layout().containerOffset)),
+    EXPECT_NE(stat->find("embedded in an HFS wrapper at offset " +
+                         std::to_string(wrapped.layout().volumeOffset - wrapped.layout().containerOffset)),
               std::string::npos);
     EXPECT_EQ(fsstatLine(*stat, "Volume Name:"), "Wrapped");
     expectSleuthKitReadsLiveEntries(wrapped, t2);
@@ -492,8 +481,7 @@ TEST(HFSPlusImageBuilderSleuthKit, ShowsTheJournalInfoBlockAndListsNoDeletedEntr
     const TskImage t = writeImage(b, "journaled.img");
     const auto stat = fsstat(t);
     ASSERT_TRUE(stat.has_value());
-    EXPECT_EQ(fsstatLine(*stat, "Journal Info Block:"),
-              std::to_string(b.layout().journalInfoBlock));
+    EXPECT_EQ(fsstatLine(*stat, "Journal Info Block:"), std::to_string(b.layout().journalInfoBlock));
     EXPECT_NE(stat->find("Journaled"), std::string::npos);
     EXPECT_EQ(fsstatLine(*stat, "Number of files:"), "1");
     expectSleuthKitReadsLiveEntries(b, t);
@@ -512,8 +500,7 @@ TEST(HFSPlusImageBuilder, VolumeHeaderAndBTreeHeadersReadBackThroughTheDecoders)
     const auto& l = b.layout();
     const ByteView vol = volumeView(image, b);
 
-    for (std::uint64_t at :
-         {hfsplus::kVolumeHeaderOffset, l.volumeSize - hfsplus::kAlternateHeaderFromEnd}) {
+    for (std::uint64_t at : {hfsplus::kVolumeHeaderOffset, l.volumeSize - hfsplus::kAlternateHeaderFromEnd}) {
         const VolumeInformationBlock vib = convertVIB(vol.sub(at));
         EXPECT_EQ(vib.signature, hfsplus::kHFSPlusSignature);
         EXPECT_EQ(vib.version, 4);
@@ -527,8 +514,7 @@ TEST(HFSPlusImageBuilder, VolumeHeaderAndBTreeHeadersReadBackThroughTheDecoders)
         EXPECT_GT(vib.nextCatalogID, b.manifest().back().id);
         expectExtentsEqual(vib.allocationFile.extents, l.allocationFile);
         expectExtentsEqual(vib.extentsFile.extents, l.extentsFile);
-        expectExtentsEqual(vib.catalogFile.extents,
-                           {l.catalogFile.begin(), l.catalogFile.begin() + 8});
+        expectExtentsEqual(vib.catalogFile.extents, {l.catalogFile.begin(), l.catalogFile.begin() + 8});
         EXPECT_EQ(vib.catalogFile.totalBlocks * std::uint64_t{4096}, vib.catalogFile.logicalSize);
         EXPECT_EQ(vib.attributesFile.totalBlocks, 0u);
     }
@@ -539,8 +525,7 @@ TEST(HFSPlusImageBuilder, VolumeHeaderAndBTreeHeadersReadBackThroughTheDecoders)
     EXPECT_EQ(cd.height, 0);
     EXPECT_EQ(cd.numRecords, 3);
     EXPECT_EQ(cd.bLink, 0u);
-    const BTHeaderRecord ch =
-        convertBTHdrRec(catalogNode(image, b, 0).sub(hfsplus::kBTHeaderRecordOffset));
+    const BTHeaderRecord ch = convertBTHdrRec(catalogNode(image, b, 0).sub(hfsplus::kBTHeaderRecordOffset));
     EXPECT_EQ(ch.treeDepth, l.catalogDepth);
     EXPECT_EQ(ch.rootNode, l.catalogRootNode);
     EXPECT_EQ(ch.leafRecords, l.catalogLeafRecords);
@@ -561,8 +546,7 @@ TEST(HFSPlusImageBuilder, VolumeHeaderAndBTreeHeadersReadBackThroughTheDecoders)
     // The catalog's own overflow (1 record), twelve extents (1), twenty
     // extents (2 data, 1 resource).
     EXPECT_EQ(eh.leafRecords, 5u);
-    const ByteView extentsLeaf =
-        vol.sub(l.extentsNodeOffset(l.extentsLeafNodes.front()), l.extentsNodeSize);
+    const ByteView extentsLeaf = vol.sub(l.extentsNodeOffset(l.extentsLeafNodes.front()), l.extentsNodeSize);
     const HFSPlusExtentKey_ first = convertHPlusExtentKey(extentsLeaf.sub(14));
     EXPECT_EQ(first.fileID, hfsplus::kCatalogFileID);
     EXPECT_EQ(first.forkType, hfsplus::kDataFork);
@@ -570,11 +554,9 @@ TEST(HFSPlusImageBuilder, VolumeHeaderAndBTreeHeadersReadBackThroughTheDecoders)
     for (std::size_t i = 0; i < 8; ++i)
         covered += l.catalogFile[i].blockCount;
     EXPECT_EQ(first.startBlock, covered);
-    expectExtentsEqual(convertHPlusExtRec(extentsLeaf.sub(14 + 12)),
-                       {l.catalogFile.begin() + 8, l.catalogFile.end()});
+    expectExtentsEqual(convertHPlusExtRec(extentsLeaf.sub(14 + 12)), {l.catalogFile.begin() + 8, l.catalogFile.end()});
 
-    const JournalInfoBlock jib =
-        convertJournalInfoBlock(vol.sub(std::uint64_t{l.journalInfoBlock} * 4096));
+    const JournalInfoBlock jib = convertJournalInfoBlock(vol.sub(std::uint64_t{l.journalInfoBlock} * 4096));
     EXPECT_EQ(jib.flags, 1u);
     EXPECT_EQ(jib.offset, l.journalOffset);
     EXPECT_EQ(jib.size, l.journalSize);
@@ -602,8 +584,7 @@ TEST(HFSPlusImageBuilder, LeafChainIsLinkedBothWaysInKeyOrderAndIndexNodesPointA
         EXPECT_EQ(d.bLink, i > 0 ? l.catalogLeafNodes[i - 1] : 0u);
         EXPECT_TRUE(looksLikeLastSectorOfNode(n.sub(n.size() - 512)));
         for (const auto& r : leafRecords(n)) {
-            EXPECT_LE(HFSPlusImageBuilder::compareCatalogKeys(previousParent, previousName,
-                                                              r.key.parentID,
+            EXPECT_LE(HFSPlusImageBuilder::compareCatalogKeys(previousParent, previousName, r.key.parentID,
                                                               r.key.nodeName.unicode, false),
                       0);
             previousParent = r.key.parentID;
@@ -644,10 +625,8 @@ TEST(HFSPlusImageBuilder, HFSWrapperMasterDirectoryBlockPointsAtTheEmbeddedVolum
     EXPECT_EQ(mdb.drEmbedExtent.xdrNumABlks, 1024);
     // 6 sectors of 512 bytes, then ten wrapper blocks.
     EXPECT_EQ(b.layout().volumeOffset, 6u * 512 + 10u * 4096);
-    EXPECT_EQ(convertVIB(ByteView(image).sub(b.layout().volumeOffset + 1024)).signature,
-              hfsplus::kHFSPlusSignature);
-    EXPECT_EQ(convertMDB(ByteView(image).sub(image.size() - 1024)).drEmbedSigWord,
-              hfsplus::kHFSPlusSignature);
+    EXPECT_EQ(convertVIB(ByteView(image).sub(b.layout().volumeOffset + 1024)).signature, hfsplus::kHFSPlusSignature);
+    EXPECT_EQ(convertMDB(ByteView(image).sub(image.size() - 1024)).drEmbedSigWord, hfsplus::kHFSPlusSignature);
 }
 
 TEST(HFSPlusImageBuilder, DeletedFileInTheJournalIsALeafCopyWithItsOverflowInAnExtentsCopy) {
@@ -705,8 +684,7 @@ TEST(HFSPlusImageBuilder, DeletedFileInTheJournalIsALeafCopyWithItsOverflowInAnE
     EXPECT_EQ(records[1].file.dataFork.totalBlocks, 15u);
     EXPECT_NE(records[1].file.createDate, 0u);
     EXPECT_NE(records[1].file.accessDate, 0u);
-    expectExtentsEqual(records[1].file.dataFork.extents,
-                       {e->dataExtents.begin(), e->dataExtents.begin() + 8});
+    expectExtentsEqual(records[1].file.dataFork.extents, {e->dataExtents.begin(), e->dataExtents.begin() + 8});
 
     // The extents copy starts like an extents leaf as stored, with the key
     // lengths of two records (the second is the pad record) at 14 and 90.
@@ -724,8 +702,7 @@ TEST(HFSPlusImageBuilder, DeletedFileInTheJournalIsALeafCopyWithItsOverflowInAnE
     for (std::size_t i = 0; i < 8; ++i)
         covered += e->dataExtents[i].blockCount;
     EXPECT_EQ(key.startBlock, covered);
-    expectExtentsEqual(convertHPlusExtRec(ext.sub(26)),
-                       {e->dataExtents.begin() + 8, e->dataExtents.end()});
+    expectExtentsEqual(convertHPlusExtRec(ext.sub(26)), {e->dataExtents.begin() + 8, e->dataExtents.end()});
 
     // The second transaction comes after the first in the journal.
     EXPECT_GT(l.journalCatalogNodes[1].volumeOffset, l.journalExtentsNodes[0].volumeOffset);
@@ -850,8 +827,7 @@ TEST(HFSPlusImageBuilder, CraftedParentsAreWrittenAsGiven) {
     EXPECT_EQ(findRecord(live, hfsplus::kFolderThreadRecord, 101)->thread.parentID, 100u);
     EXPECT_EQ(findRecord(live, hfsplus::kFolderRecord, 102)->key.parentID, 102u);
     EXPECT_EQ(findRecord(live, hfsplus::kFileRecord, 103)->key.parentID, 999u);
-    EXPECT_EQ(findRecord(live, hfsplus::kFileThreadRecord, 103)->thread.nodeName.unicode,
-              u"no parent");
+    EXPECT_EQ(findRecord(live, hfsplus::kFileThreadRecord, 103)->thread.nodeName.unicode, u"no parent");
     const auto* under = b.entryNamed("under a file");
     EXPECT_EQ(findRecord(live, hfsplus::kFileRecord, under->id)->key.parentID, file);
     EXPECT_NE(findRecord(live, hfsplus::kFolderRecord, 200), nullptr);
@@ -875,10 +851,8 @@ TEST(HFSPlusImageBuilder, DamageHooksChangeOnlyWhatTheyName) {
     const Bytes d = bad.build();
     const auto& l = bad.layout();
     EXPECT_EQ(convertBTNodeDesc(catalogNode(d, bad, l.catalogLeafNodes[1])).fLink, 0xFFFFu);
-    EXPECT_EQ(convertBTNodeDesc(catalogNode(d, bad, l.catalogLeafNodes[3])).fLink,
-              l.catalogLeafNodes[2]);
-    EXPECT_EQ(convertBTNodeDesc(catalogNode(d, bad, l.catalogLeafNodes[2])).fLink,
-              l.catalogLeafNodes[3]);
+    EXPECT_EQ(convertBTNodeDesc(catalogNode(d, bad, l.catalogLeafNodes[3])).fLink, l.catalogLeafNodes[2]);
+    EXPECT_EQ(convertBTNodeDesc(catalogNode(d, bad, l.catalogLeafNodes[2])).fLink, l.catalogLeafNodes[3]);
     std::size_t differing = 0;
     for (std::size_t i = 0; i < g.size(); ++i)
         differing += g[i] != d[i] ? 1 : 0;

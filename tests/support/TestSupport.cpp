@@ -33,8 +33,8 @@ fs::path testImage(const std::string& name) {
     return fs::exists(p) ? p : fs::path();
 }
 
-fs::path sharedFixturesDir() {
-    return fs::path(DRENTIC_SOURCE_DIR) / ".." / "shared" / "fixtures";
+fs::path readyImagesDir() {
+    return fs::path(DRENTIC_SOURCE_DIR) / "tests" / "data";
 }
 
 fs::path makeTempDir(const std::string& tag) {
@@ -48,9 +48,11 @@ fs::path makeTempDir(const std::string& tag) {
     return p;
 }
 
-fs::path copyOfSharedFixture(const std::string& name) {
-    fs::path src = sharedFixturesDir() / name;
-    if (!fs::exists(src)) return {};
+fs::path copyOfReadyImage(const std::string& name) {
+    fs::path src = readyImagesDir() / name;
+    // The ready images are part of the repository: one missing is a broken
+    // checkout, never a reason to skip.
+    if (!fs::exists(src)) throw std::runtime_error("ready image missing: " + src.string());
     fs::path dst = makeTempDir("fixture") / name;
     fs::copy_file(src, dst);
     fs::permissions(dst, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);

@@ -1,9 +1,8 @@
 #include "volume/BTreeTableClassOrph.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <random>
@@ -25,9 +24,11 @@ std::unique_ptr<ItemTypeOrph> parked(std::uint32_t id, std::uint64_t tag) {
 // node has items and branch 0 is a node, each branch 0..count in turn.
 void passOrder(const NodeTypeOrph* node, std::vector<std::uint32_t>& ids) {
     if (node == BTreeTableClassOrph::noNode()) return;
-    for (std::int32_t i = 0; i < node->count(); ++i) ids.push_back(node->key(i)->keyField());
+    for (std::int32_t i = 0; i < node->count(); ++i)
+        ids.push_back(node->key(i)->keyField());
     if (node->count() > 0 && node->branch(0) != BTreeTableClassOrph::noNode())
-        for (std::int32_t i = 0; i <= node->count(); ++i) passOrder(node->branch(i), ids);
+        for (std::int32_t i = 0; i <= node->count(); ++i)
+            passOrder(node->branch(i), ids);
 }
 
 std::vector<std::uint32_t> passOrder(const BTreeTableClassOrph& tree) {
@@ -97,7 +98,8 @@ TEST(BTreeTableClassOrph, NewEntryHasBothMarksOff) {
 
 TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarks) {
     BTreeTableClassOrph tree;
-    for (std::uint32_t id = 20; id < 40; ++id) tree.insert(parked(id, id));
+    for (std::uint32_t id = 20; id < 40; ++id)
+        tree.insert(parked(id, id));
     ItemTypeOrph* first = tree.retrieveKeyField(25);
     ASSERT_NE(first, nullptr);
     first->setAlreadyPolled(true);
@@ -117,22 +119,26 @@ TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarks) {
 
 TEST(BTreeTableClassOrph, PassesMeetTheRootBeforeItsBranches) {
     BTreeTableClassOrph ascending;
-    for (std::uint32_t id = 1; id <= 5; ++id) ascending.insert(parked(id, id));
+    for (std::uint32_t id = 1; id <= 5; ++id)
+        ascending.insert(parked(id, id));
     EXPECT_EQ(passOrder(ascending), (std::vector<std::uint32_t>{3, 1, 2, 4, 5}));
 
     BTreeTableClassOrph descending;
-    for (std::uint32_t id = 5; id >= 1; --id) descending.insert(parked(id, id));
+    for (std::uint32_t id = 5; id >= 1; --id)
+        descending.insert(parked(id, id));
     EXPECT_EQ(passOrder(descending), (std::vector<std::uint32_t>{3, 1, 2, 4, 5}));
 
     // 1..10: root 3 6; leaves 1 2 | 4 5 | 7 8 9 10.
     BTreeTableClassOrph ten;
-    for (std::uint32_t id = 1; id <= 10; ++id) ten.insert(parked(id, id));
+    for (std::uint32_t id = 1; id <= 10; ++id)
+        ten.insert(parked(id, id));
     EXPECT_EQ(passOrder(ten), (std::vector<std::uint32_t>{3, 6, 1, 2, 4, 5, 7, 8, 9, 10}));
 }
 
 TEST(BTreeTableClassOrph, IdsCompareUnsigned) {
     BTreeTableClassOrph tree;
-    for (std::uint32_t id : {0xFFFFFFFFu, 1u, 0x80000001u, 16u}) tree.insert(parked(id, id));
+    for (std::uint32_t id : {0xFFFFFFFFu, 1u, 0x80000001u, 16u})
+        tree.insert(parked(id, id));
     EXPECT_EQ(passOrder(tree), (std::vector<std::uint32_t>{1, 16, 0x80000001u, 0xFFFFFFFFu}));
     EXPECT_NE(tree.retrieveKeyField(0xFFFFFFFFu), nullptr);
     EXPECT_EQ(tree.retrieveKeyField(0x7FFFFFFFu), nullptr);
@@ -155,13 +161,15 @@ TEST(BTreeTableClassOrph, ReleasingTheTreeLeavesEveryParkedNewDirAlive) {
         EXPECT_EQ(tree.retrieveKeyField(16)->dir(), reinterpret_cast<NewDir*>(entries[0].get()));
     }
     for (std::uint64_t i = 0; i < entries.size(); ++i)
-        for (std::size_t w = 0; w < 16; ++w) ASSERT_EQ(entries[i][w], 0x0F0F000000000000ull | i);
+        for (std::size_t w = 0; w < 16; ++w)
+            ASSERT_EQ(entries[i][w], 0x0F0F000000000000ull | i);
 }
 
 TEST(BTreeTableClassOrph, HundredThousandRandomIdsAgainstAReference) {
     std::mt19937 rng(0x0A7F);
     std::vector<std::uint32_t> pool(70'000);
-    for (auto& id : pool) id = static_cast<std::uint32_t>(rng());
+    for (auto& id : pool)
+        id = static_cast<std::uint32_t>(rng());
     std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
 
     BTreeTableClassOrph tree;
@@ -178,7 +186,8 @@ TEST(BTreeTableClassOrph, HundredThousandRandomIdsAgainstAReference) {
     EXPECT_TRUE(shape.ok);
     EXPECT_EQ(shape.nodes, tree.numNodes());
     std::vector<std::uint32_t> expected;
-    for (const auto& [id, tag] : reference) expected.push_back(id);
+    for (const auto& [id, tag] : reference)
+        expected.push_back(id);
     EXPECT_EQ(shape.inOrder, expected);
 
     // The passes' walk meets every parked entry exactly once.

@@ -2,10 +2,9 @@
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/BTreeTableClassUInt64_NDIR.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <random>
@@ -22,7 +21,8 @@ NewDir* fakeDir(std::uint64_t tag) {
 
 template <class Node> std::vector<typename Node::Item::Key> keysOf(const Node* node) {
     std::vector<typename Node::Item::Key> keys;
-    for (std::int32_t i = 0; i < node->count(); ++i) keys.push_back(node->key(i)->keyField());
+    for (std::int32_t i = 0; i < node->count(); ++i)
+        keys.push_back(node->key(i)->keyField());
     return keys;
 }
 
@@ -60,8 +60,8 @@ template <class Tree> struct TreeShape {
     }
 
     bool strictlyAscending() const {
-        return std::adjacent_find(inOrder.begin(), inOrder.end(),
-                                  [](Key a, Key b) { return !(a < b); }) == inOrder.end();
+        return std::adjacent_find(inOrder.begin(), inOrder.end(), [](Key a, Key b) { return !(a < b); }) ==
+               inOrder.end();
     }
 };
 
@@ -96,10 +96,12 @@ TEST(BTreeTableClass, FirstInsertCreatesRootWithOneItemAndNoNodeBranches) {
 
 TEST(BTreeTableClass, FourKeysFitInTheRootInAscendingOrder) {
     BTreeTableClass tree;
-    for (std::uint32_t k : {30u, 10u, 40u, 20u}) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    for (std::uint32_t k : {30u, 10u, 40u, 20u})
+        tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
     EXPECT_EQ(tree.numNodes(), 1);
     EXPECT_EQ(keysOf(tree.root()), (std::vector<std::uint32_t>{10, 20, 30, 40}));
-    for (std::int32_t i = 0; i <= 4; ++i) EXPECT_EQ(tree.root()->branch(i), BTreeTableClass::noNode());
+    for (std::int32_t i = 0; i <= 4; ++i)
+        EXPECT_EQ(tree.root()->branch(i), BTreeTableClass::noNode());
 }
 
 void expectThreeAtTopOneTwoLeftFourFiveRight(const BTreeTableClass& tree) {
@@ -119,24 +121,26 @@ void expectThreeAtTopOneTwoLeftFourFiveRight(const BTreeTableClass& tree) {
 
 TEST(BTreeTableClass, KeysOneToFiveAscendingSplitAroundThree) {
     BTreeTableClass tree;
-    for (std::uint32_t k = 1; k <= 5; ++k) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    for (std::uint32_t k = 1; k <= 5; ++k)
+        tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
     expectThreeAtTopOneTwoLeftFourFiveRight(tree);
 }
 
 TEST(BTreeTableClass, KeysFiveToOneDescendingGiveTheSameShape) {
     BTreeTableClass tree;
-    for (std::uint32_t k = 5; k >= 1; --k) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    for (std::uint32_t k = 5; k >= 1; --k)
+        tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
     expectThreeAtTopOneTwoLeftFourFiveRight(tree);
 }
 
 TEST(BTreeTableClass, MiddleOfFiveRisesWhereverTheNewKeyFalls) {
     // The new key lands in each of the five positions of a full leaf.
     const std::vector<std::vector<std::uint32_t>> orders = {
-        {20, 30, 40, 50, 10}, {10, 30, 40, 50, 20}, {10, 20, 40, 50, 30},
-        {10, 20, 30, 50, 40}, {10, 20, 30, 40, 50}};
+        {20, 30, 40, 50, 10}, {10, 30, 40, 50, 20}, {10, 20, 40, 50, 30}, {10, 20, 30, 50, 40}, {10, 20, 30, 40, 50}};
     for (const auto& order : orders) {
         BTreeTableClass tree;
-        for (std::uint32_t k : order) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+        for (std::uint32_t k : order)
+            tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
         EXPECT_EQ(keysOf(tree.root()), (std::vector<std::uint32_t>{30}));
         EXPECT_EQ(keysOf(tree.root()->branch(0)), (std::vector<std::uint32_t>{10, 20}));
         EXPECT_EQ(keysOf(tree.root()->branch(1)), (std::vector<std::uint32_t>{40, 50}));
@@ -147,7 +151,8 @@ TEST(BTreeTableClass, AscendingKeysOneToTenLeaveHalfFullNodes) {
     // 1..5 split around 3; 6, 7 fill the right leaf, 8 splits it around 6;
     // 9, 10 fill the new right leaf.
     BTreeTableClass tree;
-    for (std::uint32_t k = 1; k <= 10; ++k) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    for (std::uint32_t k = 1; k <= 10; ++k)
+        tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
     const NodeType* root = tree.root();
     EXPECT_EQ(keysOf(root), (std::vector<std::uint32_t>{3, 6}));
     EXPECT_EQ(keysOf(root->branch(0)), (std::vector<std::uint32_t>{1, 2}));
@@ -158,7 +163,8 @@ TEST(BTreeTableClass, AscendingKeysOneToTenLeaveHalfFullNodes) {
 
 TEST(BTreeTableClass, EqualKeyKeepsTheFirstItemAndChangesNothing) {
     BTreeTableClass tree;
-    for (std::uint32_t k = 1; k <= 12; ++k) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    for (std::uint32_t k = 1; k <= 12; ++k)
+        tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
     const ItemType* rootItem = tree.retrieveKeyField(tree.root()->key(0)->keyField());
     const ItemType* leafItem = tree.retrieveKeyField(1);
     const auto items = tree.numItems();
@@ -190,7 +196,8 @@ TEST(BTreeTableClass, KeysCompareUnsigned) {
 
 TEST(BTreeTableClass, LookupMissesAtEveryPosition) {
     BTreeTableClass tree;
-    for (std::uint32_t k = 10; k <= 200; k += 10) tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
+    for (std::uint32_t k = 10; k <= 200; k += 10)
+        tree.insert(std::make_unique<ItemType>(k, fakeDir(k)));
     for (std::uint32_t k = 0; k <= 210; ++k) {
         ItemType* found = tree.retrieveKeyField(k);
         if (k % 10 == 0 && k >= 10 && k <= 200) {
@@ -219,15 +226,15 @@ TEST(BTreeTableClass, DestroyingTheIndexLeavesEveryNewDirAlive) {
         BTreeTableClassUInt64_NDIR byAddress;
         for (std::size_t i = 0; i < folders.size(); ++i) {
             byId.insert(std::make_unique<ItemType>(static_cast<std::uint32_t>(i + 2), asNewDir(i)));
-            byAddress.insert(std::make_unique<ItemTypeUInt64_NDIR>(
-                reinterpret_cast<std::uintptr_t>(asNewDir(i)), asNewDir(i)));
+            byAddress.insert(
+                std::make_unique<ItemTypeUInt64_NDIR>(reinterpret_cast<std::uintptr_t>(asNewDir(i)), asNewDir(i)));
         }
         EXPECT_EQ(byId.retrieveKeyField(2)->dir(), asNewDir(0));
-        EXPECT_EQ(byAddress.retrieveKeyField(reinterpret_cast<std::uintptr_t>(asNewDir(7)))->dir(),
-                  asNewDir(7));
+        EXPECT_EQ(byAddress.retrieveKeyField(reinterpret_cast<std::uintptr_t>(asNewDir(7)))->dir(), asNewDir(7));
     }
     for (std::uint64_t i = 0; i < folders.size(); ++i)
-        for (std::size_t w = 0; w < kWords; ++w) ASSERT_EQ(folders[i][w], 0xABCD000000000000ull | i);
+        for (std::size_t w = 0; w < kWords; ++w)
+            ASSERT_EQ(folders[i][w], 0xABCD000000000000ull | i);
 }
 
 // ---- the counted 64-bit set ---------------------------------------------
@@ -292,8 +299,7 @@ TEST(BTreeTableClassUInt32, KeysCompareUnsigned64) {
     BTreeTableClassUInt32 tree;
     for (std::uint64_t k : {~0ull, 1ull, 1ull << 63, 0xFFFFFFFFull})
         tree.insert(std::make_unique<ItemTypeUInt32>(k));
-    EXPECT_EQ(keysOf(tree.root()),
-              (std::vector<std::uint64_t>{1, 0xFFFFFFFFull, 1ull << 63, ~0ull}));
+    EXPECT_EQ(keysOf(tree.root()), (std::vector<std::uint64_t>{1, 0xFFFFFFFFull, 1ull << 63, ~0ull}));
     EXPECT_NE(tree.retrieveKeyField(~0ull), nullptr);
 }
 
@@ -347,9 +353,7 @@ template <> struct Family<BTreeTableClass> {
         return std::make_unique<ItemType>(k, fakeDir(tag));
     }
     // What the stored item says about which insertion it came from.
-    static std::uint64_t tagOf(ItemType& item) {
-        return reinterpret_cast<std::uintptr_t>(item.dir()) / 16 - 1;
-    }
+    static std::uint64_t tagOf(ItemType& item) { return reinterpret_cast<std::uintptr_t>(item.dir()) / 16 - 1; }
 };
 
 template <> struct Family<BTreeTableClassUInt64_NDIR> {
@@ -385,7 +389,8 @@ TYPED_TEST(BTreeAgainstReference, HundredThousandRandomInsertsWithDuplicates) {
     // third of the insertions repeat a key; the pool spans the full width so
     // the top bit takes part in every comparison.
     std::vector<Key> pool(70'000);
-    for (Key& k : pool) k = static_cast<Key>(rng());
+    for (Key& k : pool)
+        k = static_cast<Key>(rng());
     std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
 
     TypeParam tree;
@@ -402,7 +407,8 @@ TYPED_TEST(BTreeAgainstReference, HundredThousandRandomInsertsWithDuplicates) {
     EXPECT_TRUE(shape.strictlyAscending());
     EXPECT_EQ(shape.nodes, tree.numNodes());
     std::vector<Key> expected;
-    for (const auto& [k, tag] : reference) expected.push_back(k);
+    for (const auto& [k, tag] : reference)
+        expected.push_back(k);
     EXPECT_EQ(shape.inOrder, expected);
 
     for (const auto& [k, tag] : reference) {
@@ -412,7 +418,8 @@ TYPED_TEST(BTreeAgainstReference, HundredThousandRandomInsertsWithDuplicates) {
         ASSERT_EQ(F::tagOf(*found), tag) << "first item kept for " << k;
     }
     std::set<Key> keys;
-    for (const auto& [k, tag] : reference) keys.insert(k);
+    for (const auto& [k, tag] : reference)
+        keys.insert(k);
     for (int i = 0; i < 100'000; ++i) {
         const Key k = static_cast<Key>(rng());
         if (keys.count(k)) continue;
@@ -460,7 +467,8 @@ TEST(BTreeTable, DestroyingTheTreeFreesEveryItemAndNodeOnce) {
     {
         PlainCountedTable tree;
         std::mt19937 rng(7);
-        for (int i = 0; i < 20'000; ++i) tree.insert(std::make_unique<CountedItem>(rng() % 15'000));
+        for (int i = 0; i < 20'000; ++i)
+            tree.insert(std::make_unique<CountedItem>(rng() % 15'000));
         EXPECT_EQ(CountedItem::live - itemsBefore, tree.numItems());
         EXPECT_EQ(CountedNode::live - nodesBefore, tree.numNodes());
     }
@@ -472,7 +480,8 @@ TEST(BTreeTable, EqualKeyGoesToTheFamilysHook) {
     const int itemsBefore = CountedItem::live;
     {
         MergingTable tree;
-        for (std::uint32_t k : {5u, 1u, 9u, 5u, 5u, 1u}) tree.insert(std::make_unique<CountedItem>(k));
+        for (std::uint32_t k : {5u, 1u, 9u, 5u, 5u, 1u})
+            tree.insert(std::make_unique<CountedItem>(k));
         EXPECT_EQ(tree.numItems(), 3);
         EXPECT_EQ(tree.offered.size(), 3u);
         EXPECT_EQ(tree.retrieveKeyField(5)->merged, 2);

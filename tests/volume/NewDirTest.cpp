@@ -1,5 +1,6 @@
-#include "platform/SystemLog.h"
 #include "volume/NewDir.h"
+
+#include "platform/SystemLog.h"
 
 #include <gtest/gtest.h>
 #include <set>
@@ -197,7 +198,7 @@ TEST(NewDirRecord, NamesStopAtTheFirstNulAndEmptyReadsBackEmpty) {
 TEST(NewDirRecord, Utf8AndUtf16ConvertBothWaysAndSurviveDamage) {
     std::string s = "Résumé 📷 file.txt";
     EXPECT_EQ(utf8(utf16(s)), s);
-    EXPECT_EQ(utf16("a\xC3"), u"a\uFFFD");             // truncated sequence
+    EXPECT_EQ(utf16("a\xC3"), u"a\uFFFD");                                // truncated sequence
     EXPECT_EQ(utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD"); // lone surrogate
     EXPECT_EQ(utf16("\xFF"), u"\uFFFD");
 }

@@ -1,13 +1,12 @@
-#include "volume/BTreeTableClassOrph.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/Volume.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -38,12 +37,9 @@ struct LogCapture {
 };
 
 std::shared_ptr<Volume> makeVolume() {
-    Dict d{{"WhetherVolume", Value(true)},
-           {"Path", Value("/dev/sdz2")},
-           {"Volume Name", Value("Card")},
-           {"Size", Value(static_cast<unsigned long long>(1 << 30))},
-           {"Preferred Block Size", Value(512)},
-           {"Content", Value("Apple_HFS")}};
+    Dict d{{"WhetherVolume", Value(true)},       {"Path", Value("/dev/sdz2")},
+           {"Volume Name", Value("Card")},       {"Size", Value(static_cast<unsigned long long>(1 << 30))},
+           {"Preferred Block Size", Value(512)}, {"Content", Value("Apple_HFS")}};
     auto v = Volume::initWithDictionary(d);
     v->resetSigArraysAndBtreesAndOthers();
     v->createRoot();
@@ -63,8 +59,7 @@ NewDir* addFolder(Volume& v, NewDir* parent, std::u16string_view name) {
     return d;
 }
 
-NewDir* addFile(Volume& v, NewDir* parent, std::u16string_view name, std::uint64_t size,
-                bool deleted = false) {
+NewDir* addFile(Volume& v, NewDir* parent, std::u16string_view name, std::uint64_t size, bool deleted = false) {
     NewDir* d = newdir::allocate();
     d->fileType = NewDir::File;
     d->fileID = v.maxFileID++;
@@ -152,14 +147,13 @@ TEST(TreeCleanup, MediaFilterJudgesTheLastExtensionIgnoringCase) {
     addFile(*v, folder, u"x.MTS", 10);
     addFile(*v, folder, u"song.ra", 10);
     v->processDuplicateEntries();
-    EXPECT_EQ(childNames(*v, folder),
-              (std::vector<std::u16string>{u"clip.MPEG", u"photo.Jpeg", u"x.MTS", u"song.ra"}));
+    EXPECT_EQ(childNames(*v, folder), (std::vector<std::u16string>{u"clip.MPEG", u"photo.Jpeg", u"x.MTS", u"song.ra"}));
     v->freeTree();
 }
 
 TEST(TreeCleanup, MediaExtensionsAreTheDesignedOnes) {
-    for (auto ext : {u"ra", u"RM", u"mts", u"jpg", u"3gp", u"3G2", u"x3f", u"k25", u"avi", u"indd", u"indt",
-                     u"indb", u"tiff", u"aiff", u"mpeg", u"JPEG", u"cr2", u"raw"})
+    for (auto ext : {u"ra", u"RM", u"mts", u"jpg", u"3gp", u"3G2", u"x3f", u"k25", u"avi", u"indd", u"indt", u"indb",
+                     u"tiff", u"aiff", u"mpeg", u"JPEG", u"cr2", u"raw"})
         EXPECT_TRUE(Volume::isMediaFile(ext)) << newdir::utf8(ext);
     for (auto ext : {u"", u"j", u"gz", u"txt", u"mpeg4", u"jpe", u"heic", u"webp", u"jpg ", u"j\u00e9g"})
         EXPECT_FALSE(Volume::isMediaFile(ext)) << newdir::utf8(ext);
@@ -406,16 +400,14 @@ TEST(TreeCleanup, ProgressTextsComeInTheDesignedOrderAroundTheCompletedScan) {
     v->processDuplicateEntries();
 
     const auto names = scope.controller.callNames();
-    const std::vector<std::string> expectedNames{"updateProgress:", "rawScanCompleted", "updateProgress:",
-                                                 "updateProgress:", "updateProgress:", "updateProgress:",
-                                                 "updateProgress:", "updateProgress:", "updateProgress:",
-                                                 "updateProgress:"};
+    const std::vector<std::string> expectedNames{
+        "updateProgress:", "rawScanCompleted", "updateProgress:", "updateProgress:", "updateProgress:",
+        "updateProgress:", "updateProgress:",  "updateProgress:", "updateProgress:", "updateProgress:"};
     EXPECT_EQ(names, expectedNames);
-    const std::vector<std::string> texts{"Rearranging tree...",        "Removing non-media tree...",
-                                         "Removing empty tree...",     "Rearranging tree (step 2)...",
-                                         "Removing deleted tree...",   "Fixing names...",
-                                         "Optimizing Tree...",         "Removing helper trees...",
-                                         "Rearranging tree (done)..."};
+    const std::vector<std::string> texts{
+        "Rearranging tree...",          "Removing non-media tree...", "Removing empty tree...",
+        "Rearranging tree (step 2)...", "Removing deleted tree...",   "Fixing names...",
+        "Optimizing Tree...",           "Removing helper trees...",   "Rearranging tree (done)..."};
     EXPECT_EQ(progressTexts(scope.controller), texts);
 
     const auto shown = scope.controller.callsNamed("updateProgress:");
@@ -452,7 +444,6 @@ TEST(TreeCleanup, WithoutTheMediaFilterNonMediaFilesStayAndNoFilterStepIsShown) 
 TEST(TreeCleanup, HelperIndexesAreReleasedAndNodesNoLongerNameThem) {
     ControllerScope scope;
     auto v = makeVolume();
-    v->btreeForVIBCreateDate = std::make_unique<BTreeTableClassUInt32>();
     v->btreeAdvScan = v->btree.get();
     v->sigArray.push_back(Value("jpg"));
     NewDir* f = addFolder(*v, v->dirRoot, u"F");
@@ -466,7 +457,6 @@ TEST(TreeCleanup, HelperIndexesAreReleasedAndNodesNoLongerNameThem) {
     EXPECT_EQ(v->btreeNormalScan, nullptr);
     EXPECT_EQ(v->btreeFirstFileBlock, nullptr);
     EXPECT_EQ(v->btreeForUsedCatNodeSector, nullptr);
-    EXPECT_EQ(v->btreeForVIBCreateDate, nullptr);
     EXPECT_EQ(v->btreeOrph, nullptr);
     EXPECT_EQ(v->btreeOrphAdvScanEntries, nullptr);
     EXPECT_EQ(v->dirRoot->childIndex, nullptr);

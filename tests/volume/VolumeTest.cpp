@@ -1,10 +1,11 @@
-#include "volume/BTreeTableClassOrph.h"
+#include "volume/Volume.h"
+
 #include "media/Sleep.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
-#include "volume/Volume.h"
 
 #include <gtest/gtest.h>
 

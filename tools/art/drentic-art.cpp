@@ -30,9 +30,9 @@ const QColor kMuted(0x5B, 0x6B, 0x7F);
 const QColor kLine(0xD3, 0xDC, 0xE8);
 const QColor kPanel(0xF3, 0xF6, 0xFA);
 const QColor kWhite(0xFF, 0xFF, 0xFF);
-const QColor kFiles(0x2F, 0x6F, 0xDB);     // files: blue
-const QColor kPhotos(0x1A, 0x9E, 0x8F);    // photos: teal
-const QColor kParts(0x6C, 0x4F, 0xD1);     // partitions and drives: violet
+const QColor kFiles(0x2F, 0x6F, 0xDB);  // files: blue
+const QColor kPhotos(0x1A, 0x9E, 0x8F); // photos: teal
+const QColor kParts(0x6C, 0x4F, 0xD1);  // partitions and drives: violet
 const QColor kRed(0xD6, 0x45, 0x45);
 const QColor kGreen(0x2E, 0x9E, 0x5B);
 const QColor kGrey(0x9A, 0xA5, 0xB1);
@@ -277,14 +277,15 @@ void wizardButton(const QString& prefix, const QString& title, const QString& li
             // The title shrinks until it fits beside the chevron.
             const double titleWidth = text.width() - 22;
             double px = 16;
-            while (px > 11 && QFontMetricsF(font(px, true)).horizontalAdvance(title) > titleWidth) px -= 0.5;
+            while (px > 11 && QFontMetricsF(font(px, true)).horizontalAdvance(title) > titleWidth)
+                px -= 0.5;
             p.setPen(hover ? kWhite : kInk);
             p.setFont(font(px, true));
             p.drawText(QRectF(text.left(), text.top(), titleWidth, 24), Qt::AlignLeft | Qt::AlignVCenter, title);
             p.setPen(hover ? QColor(255, 255, 255, 220) : kMuted);
             p.setFont(font(11.5));
-            p.drawText(QRectF(text.left(), text.top() + 26, text.width() - 22, 30), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                       line);
+            p.drawText(QRectF(text.left(), text.top() + 26, text.width() - 22, 30),
+                       Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, line);
             // a chevron says "this leads on"
             QPen chev(hover ? kWhite : tint(accent, 0.35), 2.2);
             chev.setCapStyle(Qt::RoundCap);
@@ -364,8 +365,10 @@ void star(QPainter& p, QPointF c, double r, const QBrush& fill, const QPen& pen)
         double a = -M_PI / 2 + i * M_PI / 5;
         double rr = (i % 2 == 0) ? r : r * 0.45;
         QPointF pt(c.x() + std::cos(a) * rr, c.y() + std::sin(a) * rr);
-        if (i == 0) path.moveTo(pt);
-        else path.lineTo(pt);
+        if (i == 0)
+            path.moveTo(pt);
+        else
+            path.lineTo(pt);
     }
     path.closeSubpath();
     p.setPen(pen);
@@ -445,18 +448,19 @@ int main(int argc, char** argv) {
     // Home screen choices.
     wizardButton("rf", "Recover Files", "Deleted or lost documents, folders and other files", kFiles, doc);
     wizardButton("rp", "Recover Photos", "Pictures, music and videos from cards, disks and volumes", kPhotos, photo);
-    wizardButton("rpd", "Recover Partitions & Drives", "Lost partitions and formatted or reformatted drives",
-                 kParts, pie);
+    wizardButton("rpd", "Recover Partitions & Drives", "Lost partitions and formatted or reformatted drives", kParts,
+                 pie);
     // Recovery-kind choices.
-    wizardButton("ffr", "Fast File Recovery", "Quick: reads the volume's own records of its files", kFiles, with(doc, bolt));
+    wizardButton("ffr", "Fast File Recovery", "Quick: reads the volume's own records of its files", kFiles,
+                 with(doc, bolt));
     wizardButton("afr", "Advanced File Recovery", "Also searches every block for known file types", kFiles,
                  with(doc, magnifier));
     wizardButton("fpr", "Fast Photo Recovery", "Finds pictures, music and videos by their records", kPhotos,
                  with(photo, bolt));
-    wizardButton("apr", "Advanced Photo Recovery", "Searches every block for photo, audio and video data",
-                 kPhotos, with(photo, magnifier));
-    wizardButton("pr", "Partition Recovery", "Reads the partition table, or searches the disk for lost volumes",
-                 kParts, pie);
+    wizardButton("apr", "Advanced Photo Recovery", "Searches every block for photo, audio and video data", kPhotos,
+                 with(photo, magnifier));
+    wizardButton("pr", "Partition Recovery", "Reads the partition table, or searches the disk for lost volumes", kParts,
+                 pie);
     wizardButton("frr", "Formatted / Reformatted Recovery", "Rebuilds the folders of a drive that was formatted",
                  kParts, with(drive, cycle));
 
@@ -542,8 +546,7 @@ int main(int argc, char** argv) {
             "Brings back deleted or lost documents, folders and other files from a volume or a disk.", kFiles, doc,
             nullptr);
     overlay("Recover_Photos_hover", "Recover Photos",
-            "Finds pictures, music and videos, even on memory cards and cameras' volumes.", kPhotos, photo,
-            nullptr);
+            "Finds pictures, music and videos, even on memory cards and cameras' volumes.", kPhotos, photo, nullptr);
     overlay("Recover_Partition_Drives_hover", "Recover Partitions & Drives",
             "Finds partitions that were lost or deleted and rebuilds drives that were formatted.", kParts, pie,
             nullptr);
@@ -552,8 +555,8 @@ int main(int argc, char** argv) {
             "folders.",
             kFiles, doc, bolt);
     overlay("Advanced_File_Recovery_hover", "Advanced File Recovery",
-            "Reads the records, then searches every block for the file types you choose. Slower, finds more.",
-            kFiles, doc, magnifier);
+            "Reads the records, then searches every block for the file types you choose. Slower, finds more.", kFiles,
+            doc, magnifier);
     overlay("Fast_Photo_Recovery_hover", "Fast Photo Recovery",
             "Keeps only pictures, music and videos from the volume's records and a quick search.", kPhotos, photo,
             bolt);
@@ -561,15 +564,16 @@ int main(int argc, char** argv) {
             "Searches every block of a volume or a whole disk for photo, audio and video data.", kPhotos, photo,
             magnifier);
     overlay("Partition_Recovery_hover", "Partition Recovery",
-            "Lists the partitions of a disk, or searches the whole disk for volumes whose partition is gone.",
-            kParts, pie, nullptr);
+            "Lists the partitions of a disk, or searches the whole disk for volumes whose partition is gone.", kParts,
+            pie, nullptr);
     overlay("Formatted_Reformatted_Recovery_hover", "Formatted / Reformatted Recovery",
-            "Rebuilds the folders and files of a volume from what its earlier file system left behind.", kParts,
-            drive, cycle);
+            "Rebuilds the folders and files of a volume from what its earlier file system left behind.", kParts, drive,
+            cycle);
 
     // Validity ratings, half a star per step.
     const char* ratings[] = {"0_5", "1_", "1_5", "2_", "2_5", "3_", "3_5", "4_", "4_5", "5_"};
-    for (int i = 0; i < 10; ++i) rating(QString::fromLatin1(ratings[i]), 0.5 * (i + 1));
+    for (int i = 0; i < 10; ++i)
+        rating(QString::fromLatin1(ratings[i]), 0.5 * (i + 1));
 
     // Completeness of a found file.
     dot("red", kRed);

@@ -28,14 +28,17 @@ QString gOut;
 int gCount = 0;
 
 void settle() {
-    for (int i = 0; i < 5; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 void write(QWidget* w, const QString& name) {
     settle();
     const QString path = QStringLiteral("%1/%2-%3.png").arg(gOut).arg(++gCount, 2, 10, QLatin1Char('0')).arg(name);
-    if (!w->grab().save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-    else std::printf("%s\n", qPrintable(path));
+    if (!w->grab().save(path))
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    else
+        std::printf("%s\n", qPrintable(path));
 }
 
 QString fileName(QString id) {
@@ -76,13 +79,15 @@ int main(int argc, char** argv) {
                                  {"Folders", 1204},
                                  {"Files", 17138},
                                  {"Data", 48213000000ULL}});
-    delegate.updateTextField(Dict{{"textField", "textFieldScanStartTime"}, {"textField String", "2024-05-14 10:21:07"}});
+    delegate.updateTextField(
+        Dict{{"textField", "textFieldScanStartTime"}, {"textField String", "2024-05-14 10:21:07"}});
     delegate.updateTextField(Dict{{"textField", "textFieldScanTimeElapsed"}, {"textField String", "0:00:09:12"}});
     delegate.updateProgressIndicator(Dict{{"progressIndicator", "scanningProgressIndicator"}, {"animation", true}});
     // And of a search for lost volumes.
     Array& rows = *delegate.volumeScanArgument()[1].array();
     rows.push_back(Dict{{"Found Column", "Volume \"Photos\" at sector 2048"}, {"Validity Column", Array{Value(96)}}});
-    rows.push_back(Dict{{"Found Column", "Volume \"Untitled\" at sector 409640"}, {"Validity Column", Array{Value(41)}}});
+    rows.push_back(
+        Dict{{"Found Column", "Volume \"Untitled\" at sector 409640"}, {"Validity Column", Array{Value(41)}}});
     delegate.updateVolumeScanProgress(Dict{{"Volumes Found", true},
                                            {"Progress Status", "validating"},
                                            {"Time Remaining For SubTask", "0:00:00:35"},
@@ -92,9 +97,10 @@ int main(int argc, char** argv) {
                                            {"TimeRemaining", "0:00:21:03"}});
     delegate.updateTextField(
         Dict{{"textField", "textFieldScanForVolumesStartTime"}, {"textField String", "2024-05-14 11:02:40"}});
-    delegate.updateTextField(Dict{{"textField", "textFieldScanForVolumesTimeElapsed"}, {"textField String", "0:00:04:50"}});
     delegate.updateTextField(
-        Dict{{"textField", "textFieldHeadingDriveListTab"}, {"textField String", "Please select volume to continue..."}});
+        Dict{{"textField", "textFieldScanForVolumesTimeElapsed"}, {"textField String", "0:00:04:50"}});
+    delegate.updateTextField(Dict{{"textField", "textFieldHeadingDriveListTab"},
+                                  {"textField String", "Please select volume to continue..."}});
     delegate.updateTextField(Dict{{"textField", "textFieldSizeOfRawScanDrvVol"}, {"textField String", "500.11 GB"}});
     delegate.updateTextField(Dict{{"textField", "textFieldStartSliderStatus"}, {"textField String", "0% 0 KB"}});
     delegate.updateTextField(Dict{{"textField", "textFieldEndSliderStatus"}, {"textField String", "100% 500.11 GB"}});

@@ -24,9 +24,8 @@ OutlineCell::OutlineCell(QObject* parent) : QStyledItemDelegate(parent) {}
 
 QIcon OutlineCell::baseIcon(int kind, const QString& extension) const {
     // A folder is a document only when it is a bundle of rich text.
-    const bool documentFolder = extension == QLatin1String("rtfd") ||
-                                extension == QLatin1String("RTFD") ||
-                                extension == QLatin1String("Rtfd");
+    const bool documentFolder =
+        extension == QLatin1String("rtfd") || extension == QLatin1String("RTFD") || extension == QLatin1String("Rtfd");
     const QString key = (kind == 1 && !documentFolder) ? QStringLiteral("/folder")
                         : extension.isEmpty()          ? QStringLiteral("/text")
                                                        : QStringLiteral(".") + extension;
@@ -36,12 +35,10 @@ QIcon OutlineCell::baseIcon(int kind, const QString& extension) const {
     if (key == QLatin1String("/folder")) {
         icon = QIcon::fromTheme(QStringLiteral("folder"), provider.icon(QFileIconProvider::Folder));
     } else if (key == QLatin1String("/text")) {
-        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"),
-                                provider.icon(QFileIconProvider::File));
+        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"), provider.icon(QFileIconProvider::File));
     } else {
         static QMimeDatabase mimes;
-        const QMimeType type =
-            mimes.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
+        const QMimeType type = mimes.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
         icon = QIcon::fromTheme(type.iconName());
         if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
         if (icon.isNull()) icon = provider.icon(QFileIconProvider::File);
@@ -66,8 +63,7 @@ QPixmap OutlineCell::iconFor(int kind, const QString& name, bool deleted) const 
     return icon;
 }
 
-void OutlineCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                        const QModelIndex& index) const {
+void OutlineCell::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     // The row's background and selection as the style draws them; the icon
@@ -82,8 +78,7 @@ void OutlineCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const int kind = index.data(ResultOutlineModel::KindRole).toInt();
     const bool deleted = index.data(ResultOutlineModel::DeletedRole).toBool();
     const QString text = index.data(Qt::DisplayRole).toString();
-    const QPixmap icon =
-        iconFor(kind, index.data(ResultOutlineModel::FileNameRole).toString(), deleted);
+    const QPixmap icon = iconFor(kind, index.data(ResultOutlineModel::FileNameRole).toString(), deleted);
 
     painter->save();
     const QPoint iconAt(frame.left(), frame.top() + frame.height() / 2 - icon.height() / 2);
@@ -97,11 +92,9 @@ void OutlineCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const QFontMetrics metrics(font);
     const int textHeight = metrics.height();
     const int textLeft = frame.left() + icon.width() + kGap;
-    const QRect textBox(textLeft,
-                        frame.top() + static_cast<int>(0.7 * frame.height()) - (textHeight + 5) / 2,
+    const QRect textBox(textLeft, frame.top() + static_cast<int>(0.7 * frame.height()) - (textHeight + 5) / 2,
                         qMax(0, frame.width() - icon.width() - kGap), textHeight + 5);
-    painter->drawText(textBox, Qt::AlignLeft | Qt::AlignTop,
-                      metrics.elidedText(text, Qt::ElideRight, textBox.width()));
+    painter->drawText(textBox, Qt::AlignLeft | Qt::AlignTop, metrics.elidedText(text, Qt::ElideRight, textBox.width()));
     painter->restore();
 }
 
@@ -110,6 +103,5 @@ QSize OutlineCell::sizeHint(const QStyleOptionViewItem& option, const QModelInde
     font.setPointSize(11);
     const QFontMetrics metrics(font);
     const QString text = index.data(Qt::DisplayRole).toString();
-    return {2 * kInset + kIconSize + kGap + metrics.horizontalAdvance(text),
-            qMax(20, metrics.height() + 6)};
+    return {2 * kInset + kIconSize + kGap + metrics.horizontalAdvance(text), qMax(20, metrics.height() + 6)};
 }

@@ -19,8 +19,7 @@ public:
     // The picture put over a deleted entry's icon ("DeleteOverlay_6").
     void setDeleteOverlay(const QPixmap& overlay) { overlay_ = overlay; }
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
     // The 16-point icon of an entry of that kind (1 folder, 2 file) and name;

@@ -5,8 +5,7 @@
 
 OutlineImageCell::OutlineImageCell(QObject* parent) : QStyledItemDelegate(parent) {}
 
-void OutlineImageCell::setImages(const QPixmap& good, const QPixmap& bad,
-                                 const QPixmap& notApplicable) {
+void OutlineImageCell::setImages(const QPixmap& good, const QPixmap& bad, const QPixmap& notApplicable) {
     good_ = good;
     bad_ = bad;
     notApplicable_ = notApplicable;
@@ -19,15 +18,13 @@ QPixmap OutlineImageCell::imageFor(const QString& value) const {
     return {};
 }
 
-void OutlineImageCell::drawImageOrText(QPainter* painter, const QStyleOptionViewItem& option,
-                                       const QPixmap& image, const QString& text) {
+void OutlineImageCell::drawImageOrText(QPainter* painter, const QStyleOptionViewItem& option, const QPixmap& image,
+                                       const QString& text) {
     const QRect frame = option.rect.adjusted(1, 0, -1, 0);
     painter->save();
     if (!image.isNull()) {
         painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter->drawPixmap(
-            QPoint(frame.left() + 15, frame.top() + frame.height() / 2 - image.height() / 2),
-            image);
+        painter->drawPixmap(QPoint(frame.left() + 15, frame.top() + frame.height() / 2 - image.height() / 2), image);
     } else if (!text.isEmpty()) {
         QFont font = QApplication::font();
         font.setPointSize(6);
@@ -35,15 +32,13 @@ void OutlineImageCell::drawImageOrText(QPainter* painter, const QStyleOptionView
         painter->setPen((option.state & QStyle::State_Selected) ? Qt::white : Qt::black);
         const QFontMetrics metrics(font);
         const int y = frame.top() + static_cast<int>(0.7 * frame.height()) - metrics.height() / 2;
-        painter->drawText(QRect(frame.left(), y, frame.width(), metrics.height()),
-                          Qt::AlignLeft | Qt::AlignTop,
+        painter->drawText(QRect(frame.left(), y, frame.width(), metrics.height()), Qt::AlignLeft | Qt::AlignTop,
                           metrics.elidedText(text, Qt::ElideRight, frame.width()));
     }
     painter->restore();
 }
 
-void OutlineImageCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                             const QModelIndex& index) const {
+void OutlineImageCell::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     opt.text.clear();

@@ -15,13 +15,12 @@ public:
     // The picture a value is drawn as; null for text.
     QPixmap imageFor(const QString& value) const;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
     // Shared with the rating cell: the picture, 15 points in and centred, or
     // the value as 6-point text.
-    static void drawImageOrText(QPainter* painter, const QStyleOptionViewItem& option,
-                                const QPixmap& image, const QString& text);
+    static void drawImageOrText(QPainter* painter, const QStyleOptionViewItem& option, const QPixmap& image,
+                                const QString& text);
 
 private:
     QPixmap good_, bad_, notApplicable_;

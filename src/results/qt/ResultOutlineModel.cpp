@@ -61,8 +61,7 @@ int ResultOutlineModel::rowOf(const NewDir* node) const {
     const std::vector<NewDir*>& list = parent->childList;
     if (auto it = rowHints_.constFind(node); it != rowHints_.constEnd()) {
         const int hint = *it;
-        if (hint >= 0 && static_cast<std::size_t>(hint) < list.size() &&
-            list[static_cast<std::size_t>(hint)] == node)
+        if (hint >= 0 && static_cast<std::size_t>(hint) < list.size() && list[static_cast<std::size_t>(hint)] == node)
             return hint;
     }
     for (std::size_t i = 0; i < list.size(); ++i)
@@ -177,16 +176,13 @@ QVariant ResultOutlineModel::data(const QModelIndex& index, int role) const {
     case FilesCountColumn:
         return role == Qt::DisplayRole ? QVariant(static_cast<uint>(node->fileCount)) : QVariant();
     case SizeColumn:
-        return role == Qt::DisplayRole ? QVariant(qs(ResultText::sizeString(node->fileSize)))
-                                       : QVariant();
+        return role == Qt::DisplayRole ? QVariant(qs(ResultText::sizeString(node->fileSize))) : QVariant();
     case ModificationDateColumn:
-        return role == Qt::DisplayRole
-                   ? QVariant(qs(ResultText::dateString(node->modDate, node->isFATEntry)))
-                   : QVariant();
+        return role == Qt::DisplayRole ? QVariant(qs(ResultText::dateString(node->modDate, node->isFATEntry)))
+                                       : QVariant();
     case CreateDateColumn:
-        return role == Qt::DisplayRole
-                   ? QVariant(qs(ResultText::dateString(node->createDate, node->isFATEntry)))
-                   : QVariant();
+        return role == Qt::DisplayRole ? QVariant(qs(ResultText::dateString(node->createDate, node->isFATEntry)))
+                                       : QVariant();
     default:
         return {};
     }
@@ -238,8 +234,7 @@ Qt::ItemFlags ResultOutlineModel::flags(const QModelIndex& index) const {
     if (!item) return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     // "Loading..." stands for no tree: nothing to mark there.
-    if (index.column() == MarkColumn && item != placeholder_.get() &&
-        DisplayedTree::hasMarkState(item->newDir()))
+    if (index.column() == MarkColumn && item != placeholder_.get() && DisplayedTree::hasMarkState(item->newDir()))
         f |= Qt::ItemIsUserCheckable;
     if (!hasChildren(index)) f |= Qt::ItemNeverHasChildren;
     return f;
@@ -247,8 +242,7 @@ Qt::ItemFlags ResultOutlineModel::flags(const QModelIndex& index) const {
 
 bool ResultOutlineModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     NewDirViewHelper* item = itemAt(index);
-    if (!item || role != Qt::CheckStateRole || item == placeholder_.get() || !markHandler_)
-        return false;
+    if (!item || role != Qt::CheckStateRole || item == placeholder_.get() || !markHandler_) return false;
     const bool mark = value.toInt() != Qt::Unchecked;
     if (!markHandler_(item, mark)) return false;
     reloadItemAndAncestors(index);
@@ -281,8 +275,6 @@ void ResultOutlineModel::reloadItemAndAncestors(const QModelIndex& item) {
 }
 
 QVariant ResultOutlineModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= ColumnCount)
-        return {};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount) return {};
     return QString::fromLatin1(kColumnTitles[section]);
 }

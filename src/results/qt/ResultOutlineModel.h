@@ -48,22 +48,16 @@ public:
     NewDirViewHelper* attachedRoot() const { return root_; }
     // The item of an index, or nullptr.
     NewDirViewHelper* itemAt(const QModelIndex& index) const;
-    bool isPlaceholder(const QModelIndex& index) const {
-        return itemAt(index) == placeholder_.get();
-    }
+    bool isPlaceholder(const QModelIndex& index) const { return itemAt(index) == placeholder_.get(); }
     // The index of a node of the attached tree (column 0); invalid when the
     // node is not in it.
     QModelIndex indexOfNode(const NewDir* node) const;
 
     // A click on a "Mark" check box: the new mark (any value but unchecked
     // marks, the mixed one too). The handler decides whether it applies.
-    void setMarkHandler(std::function<bool(NewDirViewHelper*, bool)> handler) {
-        markHandler_ = std::move(handler);
-    }
+    void setMarkHandler(std::function<bool(NewDirViewHelper*, bool)> handler) { markHandler_ = std::move(handler); }
     // 0 no preview window, 1 it shows this item, 2 it shows another item.
-    void setPreviewState(std::function<int(const NewDirViewHelper*)> state) {
-        previewState_ = std::move(state);
-    }
+    void setPreviewState(std::function<int(const NewDirViewHelper*)> state) { previewState_ = std::move(state); }
 
     // Redisplays an item, with everything below it when asked, after its
     // marks changed; then each ancestor (without their other children).
@@ -71,8 +65,7 @@ public:
     void reloadItemAndAncestors(const QModelIndex& item);
 
     // QAbstractItemModel
-    QModelIndex index(int row, int column,
-                      const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex& child) const override;
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -80,8 +73,7 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     // The texts of the cells, as the outline and its tool tips show them.
     static QString cellName(const NewDirViewHelper* item);

@@ -15,14 +15,11 @@ public:
     explicit TableViewImageCell(QObject* parent = nullptr);
 
     // Where the rating pictures come from, by name.
-    void setImageSource(std::function<QPixmap(const QString&)> source) {
-        source_ = std::move(source);
-    }
+    void setImageSource(std::function<QPixmap(const QString&)> source) { source_ = std::move(source); }
     // The picture name of a value; empty above 100.
     static QString imageNameFor(int value);
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
     std::function<QPixmap(const QString&)> source_;

@@ -16,8 +16,7 @@ class Extent : public platform::Archivable {
 public:
     // Both fields 0.
     Extent() = default;
-    Extent(std::uint32_t startBlock, std::uint32_t blockCount)
-        : startBlock_(startBlock), blockCount_(blockCount) {}
+    Extent(std::uint32_t startBlock, std::uint32_t blockCount) : startBlock_(startBlock), blockCount_(blockCount) {}
     Extent(const Extent&) = default;
     Extent& operator=(const Extent&) = default;
     ~Extent() override;
@@ -27,9 +26,7 @@ public:
     void setStartBlock(std::uint32_t startBlock) { startBlock_ = startBlock; }
     void setBlockCount(std::uint32_t blockCount) { blockCount_ = blockCount; }
 
-    bool operator==(const Extent& o) const {
-        return startBlock_ == o.startBlock_ && blockCount_ == o.blockCount_;
-    }
+    bool operator==(const Extent& o) const { return startBlock_ == o.startBlock_ && blockCount_ == o.blockCount_; }
 
     // A new, independent Extent with the same two fields.
     std::shared_ptr<Extent> copyWithZone() const { return std::make_shared<Extent>(*this); }

@@ -1,4 +1,4 @@
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 
 using platform::ByteView;
 
@@ -10,7 +10,8 @@ HFSExtentDecriptor hfsExtent(ByteView b, std::size_t off) {
 
 ExtentDataRecord hfsExtentRecord(ByteView b, std::size_t off) {
     ExtentDataRecord r{};
-    for (std::size_t i = 0; i < r.size(); ++i) r[i] = hfsExtent(b, off + i * hfsplus::kHFSExtentDescriptorSize);
+    for (std::size_t i = 0; i < r.size(); ++i)
+        r[i] = hfsExtent(b, off + i * hfsplus::kHFSExtentDescriptorSize);
     return r;
 }
 
@@ -79,7 +80,8 @@ HFSPlusExtentRecord_ convertHPlusExtRec(ByteView b) {
 
 std::size_t extentListLength(const HFSPlusExtentRecord_& record) {
     std::size_t n = 0;
-    while (n < record.size() && record[n].startBlock != 0) ++n;
+    while (n < record.size() && record[n].startBlock != 0)
+        ++n;
     return n;
 }
 
@@ -150,7 +152,8 @@ BTHeaderRecord convertBTHdrRec(ByteView b) {
     h.btreeType = b.u8(36);
     h.keyCompareType = b.u8(37);
     h.attributes = b.be32(38);
-    for (std::size_t i = 0; i < h.reserved3.size(); ++i) h.reserved3[i] = b.be32(42 + 4 * i);
+    for (std::size_t i = 0; i < h.reserved3.size(); ++i)
+        h.reserved3[i] = b.be32(42 + 4 * i);
     return h;
 }
 
@@ -230,8 +233,7 @@ JournalInfoBlock convertJournalInfoBlock(ByteView b) {
     return j;
 }
 
-std::optional<std::uint64_t> embeddedVolumeSectorOffset(const MasterDirectoryBlock& mdb,
-                                                        std::uint32_t bytesPerSector) {
+std::optional<std::uint64_t> embeddedVolumeSectorOffset(const MasterDirectoryBlock& mdb, std::uint32_t bytesPerSector) {
     if (bytesPerSector == 0 || mdb.drAlBlkSiz == 0 || mdb.drAlBlkSiz % bytesPerSector != 0) return std::nullopt;
     const std::uint64_t bytes = static_cast<std::uint64_t>(mdb.drAlBlSt) * 512 +
                                 static_cast<std::uint64_t>(mdb.drAlBlkSiz) * mdb.drEmbedExtent.xdrStABN;

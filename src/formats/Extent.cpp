@@ -1,4 +1,4 @@
-#include "hfsplus/Extent.h"
+#include "formats/Extent.h"
 
 #include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
@@ -6,8 +6,7 @@
 Extent::~Extent() = default;
 
 std::string Extent::description() const {
-    return "<Extent startBlock " + std::to_string(startBlock_) + " blockCount " +
-           std::to_string(blockCount_) + ">";
+    return "<Extent startBlock " + std::to_string(startBlock_) + " blockCount " + std::to_string(blockCount_) + ">";
 }
 
 void Extent::encodeWithCoder(platform::KeyedArchiver& coder) const {
@@ -24,7 +23,5 @@ std::shared_ptr<Extent> Extent::initWithCoder(platform::KeyedUnarchiver& coder) 
 
 void Extent::registerArchiveClass() {
     platform::KeyedUnarchiver::registerClass(
-        "Extent", [](platform::KeyedUnarchiver& coder) -> platform::ObjectPtr {
-            return initWithCoder(coder);
-        });
+        "Extent", [](platform::KeyedUnarchiver& coder) -> platform::ObjectPtr { return initWithCoder(coder); });
 }

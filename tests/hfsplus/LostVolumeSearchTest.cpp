@@ -2,8 +2,9 @@
 // here from the macOS-made volume (placed, damaged and copied at will) and on
 // the xorriso-made hybrid image.
 
+#include "hfsplus/LostVolumeSearch.h"
+
 #include "media/DMedia.h"
-#include "media/LostVolumeSearch.h"
 #include "platform/ByteView.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
@@ -32,7 +33,7 @@ constexpr std::uint64_t kHeaderAt = 1024;
 constexpr std::uint64_t kAlternateAt = kVolumeBytes - 1024;
 
 std::vector<std::uint8_t> fixtureVolume() {
-    const fs::path p = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path p = testsupport::copyOfReadyImage("hfsplus.raw");
     if (p.empty()) return {};
     std::ifstream in(p, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -118,12 +119,14 @@ protected:
 
     std::vector<Dict> progressPosts() const {
         std::vector<Dict> out;
-        for (const Value& v : controller.callsNamed("updateVolumeScanProgress:")) out.push_back(v.dictValue());
+        for (const Value& v : controller.callsNamed("updateVolumeScanProgress:"))
+            out.push_back(v.dictValue());
         return out;
     }
     std::size_t postsWith(std::string_view key) const {
         std::size_t n = 0;
-        for (const Dict& d : progressPosts()) n += d.contains(key);
+        for (const Dict& d : progressPosts())
+            n += d.contains(key);
         return n;
     }
 
@@ -131,7 +134,9 @@ protected:
     std::vector<std::uint8_t> volume;
 };
 
-std::uint64_t u64(const Dict& d, std::string_view key) { return d.get(key).uint64Value(); }
+std::uint64_t u64(const Dict& d, std::string_view key) {
+    return d.get(key).uint64Value();
+}
 
 } // namespace
 
@@ -554,7 +559,8 @@ TEST_F(LostVolumeSearchTest, RandomHeadersNeverCrashTheSearch) {
     drive.place(40, volume);
     for (int round = 0; round < 40; ++round) {
         std::vector<std::uint8_t> h = header;
-        for (int k = 0; k < 12; ++k) h[2 + next() % 510] = static_cast<std::uint8_t>(next() >> 16);
+        for (int k = 0; k < 12; ++k)
+            h[2 + next() % 510] = static_cast<std::uint8_t>(next() >> 16);
         drive.place(1000 + round * 17, h);
     }
     Outcome o = search(drive);

@@ -1,4 +1,4 @@
-#include "media/PartitionTableStructures.h"
+#include "formats/PartitionTableStructures.h"
 
 using platform::ByteView;
 

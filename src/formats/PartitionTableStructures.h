@@ -104,9 +104,9 @@ struct GUIDPartitionTableEntry {
 struct PartitionMap {
     std::uint16_t pmSig = 0; // kPMSignature
     std::uint16_t pmSigPad = 0;
-    std::uint32_t pmMapBlkCnt = 0; // entries in the map
-    std::uint32_t pmPyPartStart = 0; // first sector of the partition
-    std::uint32_t pmPartBlkCnt = 0;  // sectors
+    std::uint32_t pmMapBlkCnt = 0;                                  // entries in the map
+    std::uint32_t pmPyPartStart = 0;                                // first sector of the partition
+    std::uint32_t pmPartBlkCnt = 0;                                 // sectors
     std::array<std::uint8_t, partitions::kPMNameSize> pmPartName{}; // NUL-terminated when shorter
     std::array<std::uint8_t, partitions::kPMTypeSize> pmParType{};  // "Apple_HFS", "Apple_HFSX", ...
 

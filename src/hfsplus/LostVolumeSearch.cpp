@@ -1,4 +1,4 @@
-#include "media/LostVolumeSearch.h"
+#include "hfsplus/LostVolumeSearch.h"
 
 #include "media/DMedia.h"
 #include "media/HFSPlusDriveGeometry.h"
@@ -50,14 +50,19 @@ using platform::utf8FromUtf16;
 
 // Runs fn where the display reads the lists: on the main thread, waiting.
 template <class F> void onMainThread(F&& fn) {
-    if (auto* c = platform::appController()) c->performOnMainThread(std::forward<F>(fn), true);
-    else fn();
+    if (auto* c = platform::appController())
+        c->performOnMainThread(std::forward<F>(fn), true);
+    else
+        fn();
 }
 
 } // namespace
 
 // ---------------------------------------------------------------------------
 // The search
+
+LostVolumeSearch::LostVolumeSearch(DMedia& media) noexcept : media_(media) {}
+LostVolumeSearch::~LostVolumeSearch() = default;
 
 void LostVolumeSearch::initializeForVolumeThoroughScan(Array& argument) {
     DMedia& m = media_;
@@ -66,7 +71,7 @@ void LostVolumeSearch::initializeForVolumeThoroughScan(Array& argument) {
     rows_ = argument.size() > 1 ? argument[1].array() : nullptr;
 
     m.volFoundAtSectorArray.clear();
-    m.btreeForVIBCreateDate = std::make_unique<BTreeTableClassUInt32>();
+    btreeForVIBCreateDate_ = std::make_unique<BTreeTableClassUInt32>();
 
     const std::uint64_t bps = m.u32BytesInSector();
     const bool usableSectors = bps >= kMinSectorBytes && bps <= kMaxSectorBytes && bps % kMinSectorBytes == 0;
@@ -131,8 +136,9 @@ void LostVolumeSearch::initializeForVolumeThoroughScan(Array& argument) {
                 for (const std::uint64_t offset : headerOffsets) {
                     if (!hfsplus::isHFSPlusSignature(sector.be16(static_cast<std::size_t>(offset)))) continue;
                     const std::uint64_t s = first + i;
-                    examineCandidate(s, s * bps + offset,
-                                     sector.sub(static_cast<std::size_t>(offset), hfsplus::kVolumeInformationBlockSize));
+                    examineCandidate(
+                        s, s * bps + offset,
+                        sector.sub(static_cast<std::size_t>(offset), hfsplus::kVolumeInformationBlockSize));
                     if (m.abortVolumeScan()) break;
                 }
             }
@@ -141,7 +147,8 @@ void LostVolumeSearch::initializeForVolumeThoroughScan(Array& argument) {
 
     onMainThread([&] {
         if (handedOver)
-            for (const Value& d : m.volumeScanArray) handedOver->push_back(d);
+            for (const Value& d : m.volumeScanArray)
+                handedOver->push_back(d);
     });
     batch.clear();
     batch.shrink_to_fit();
@@ -160,7 +167,7 @@ void LostVolumeSearch::examineCandidate(std::uint64_t sector, std::uint64_t head
     if (!verifyVIB(m.vib)) return;
     // A volume's alternate header carries the same creation date as its
     // primary one, so each volume is handled once.
-    BTreeTableClassUInt32& dates = *m.btreeForVIBCreateDate;
+    BTreeTableClassUInt32& dates = *btreeForVIBCreateDate_;
     if (dates.retrieveKeyField(m.vib.createDate)) return;
     dates.insert(std::make_unique<ItemTypeUInt32>(m.vib.createDate));
 
@@ -273,7 +280,7 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
     m.extentsExt.clear();
     const std::size_t before = m.volumeScanArray.size();
     m.setBlockSize(bps != 0 ? static_cast<std::uint32_t>(m.vib.blockSize / bps) : 0);
-    m.btreeForUsedCatNodeSector = std::make_unique<BTreeTableClassUInt32>();
+    btreeForUsedCatNodeSector_ = std::make_unique<BTreeTableClassUInt32>();
     // Nothing of the volume examined before may be taken for this one's.
     m.extNodeSize = 0;
     m.catNodeSize = 0;
@@ -328,7 +335,8 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         }
     }
     std::uint64_t catalogSectors = 0;
-    for (const Extent& e : m.catalogExt) catalogSectors += static_cast<std::uint64_t>(e.blockCount()) * blockSectors;
+    for (const Extent& e : m.catalogExt)
+        catalogSectors += static_cast<std::uint64_t>(e.blockCount()) * blockSectors;
 
     // --- the catalog's header node ---
     if (m.catalogExt.empty()) return rateInvalid("its header lists no catalog extent");
@@ -358,7 +366,7 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         const std::uint64_t leafRecords = h.leafRecords;
 
         // Sound header: walk the leaf chain, reading each node's descriptor.
-        BTreeTableClassUInt32& used = *m.btreeForUsedCatNodeSector;
+        BTreeTableClassUInt32& used = *btreeForUsedCatNodeSector_;
         std::uint64_t walked = 0;
         std::uint64_t records = 0;
         const Clock::time_point walkStart = Clock::now();
@@ -369,8 +377,10 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
             used.insert(std::make_unique<ItemTypeUInt32>(n));
             ++walked;
             const std::uint64_t sector = geometry.catalogNodeToSector(n).value_or(0);
-            if (sector != 0) readDriveSectors(sector, 1, node_);
-            else node_.assign(static_cast<std::size_t>(bps), 0);
+            if (sector != 0)
+                readDriveSectors(sector, 1, node_);
+            else
+                node_.assign(static_cast<std::size_t>(bps), 0);
             const BTNodeDescriptor_ d = convertBTNodeDesc(ByteView(node_));
             records += d.numRecords;
             if (walked % kNodesPerTimePost == 0) {
@@ -390,8 +400,10 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         // Name the volume from the root folder's record, the first of the
         // first leaf.
         const std::uint64_t firstSector = geometry.catalogNodeToSector(m.firstLeafNode).value_or(0);
-        if (firstSector != 0) readDriveSectors(firstSector, 2, node_);
-        else node_.assign(static_cast<std::size_t>(2 * bps), 0);
+        if (firstSector != 0)
+            readDriveSectors(firstSector, 2, node_);
+        else
+            node_.assign(static_cast<std::size_t>(2 * bps), 0);
         const ByteView leaf(node_);
         const BTNodeDescriptor_ d = convertBTNodeDesc(leaf);
         if (d.bLink == 0 && d.kind == hfsplus::kLeafNode && d.height == 1) {
@@ -498,8 +510,7 @@ bool LostVolumeSearch::readDriveSectors(std::uint64_t sector, std::uint64_t coun
     buffer.resize(static_cast<std::size_t>(count * bps));
     const std::uint64_t driveSectors = bps ? media_.sizeInBytes() / bps : 0;
     // Only the part inside the drive is read; the rest reads as zeros.
-    const std::uint64_t inside =
-        sector < driveSectors ? std::min(count, driveSectors - sector) : 0;
+    const std::uint64_t inside = sector < driveSectors ? std::min(count, driveSectors - sector) : 0;
     bool read = false;
     if (inside > 0 && inside <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
         read = media_.readSector(sector, static_cast<std::int32_t>(inside), buffer.data());

@@ -11,9 +11,11 @@
 // was).
 //
 // The search works on the drive's DMedia and keeps its working state there
-// (vib, HPlusVolStart, blockSize, the extent lists and node fields, the two
-// B-tree indexes, volumeScanArray, volFoundAtSectorArray, dataUpdate), so it
-// runs on the thread that owns that DMedia, one search at a time.
+// (vib, HPlusVolStart, blockSize, the extent lists and node fields,
+// volumeScanArray, volFoundAtSectorArray, dataUpdate), so it runs on the
+// thread that owns that DMedia, one search at a time. Its two indexes (the
+// header creation dates seen, the catalog nodes of the candidate being
+// verified) are its own.
 //
 // Everything on the drive is untrusted. Sizes and sectors are 64-bit; a read
 // is only made inside the drive (anything else reads as zeros, so a header
@@ -24,21 +26,24 @@
 // the extents lookup its leaves and a depth limit, so no loop of links can
 // hold the search.
 
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/Value.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
+class BTreeTableClassUInt32;
 class DMedia;
 
 class LostVolumeSearch {
 public:
-    explicit LostVolumeSearch(DMedia& media) noexcept : media_(media) {}
+    explicit LostVolumeSearch(DMedia& media) noexcept;
+    ~LostVolumeSearch();
 
     // The search; meant as the body of a detached thread. `argument` holds
     // two arrays: element 0 receives, when the search ends, every volume
@@ -116,5 +121,7 @@ private:
 
     // Element 1 of the running search's argument: the rows shown so far.
     platform::Array* rows_ = nullptr;
+    std::unique_ptr<BTreeTableClassUInt32> btreeForVIBCreateDate_;
+    std::unique_ptr<BTreeTableClassUInt32> btreeForUsedCatNodeSector_;
     std::vector<std::uint8_t> node_;
 };

@@ -3,14 +3,13 @@
 // volumes made by macOS and by xorriso, checked against what The Sleuth Kit's
 // fsstat and istat read from the same images.
 
-#include "hfsplus/Extent.h"
-#include "hfsplus/HFSPlusStructures.h"
+#include "formats/HFSPlusStructures.h"
+
+#include "formats/Extent.h"
 #include "platform/ByteView.h"
 #include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
 #include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
@@ -22,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,23 +46,28 @@ public:
         return *this;
     }
     Bytes& be16(std::size_t off, std::uint16_t v) {
-        for (int i = 0; i < 2; ++i) b_.at(off + i) = static_cast<std::uint8_t>(v >> (8 * (1 - i)));
+        for (int i = 0; i < 2; ++i)
+            b_.at(off + i) = static_cast<std::uint8_t>(v >> (8 * (1 - i)));
         return *this;
     }
     Bytes& be32(std::size_t off, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) b_.at(off + i) = static_cast<std::uint8_t>(v >> (8 * (3 - i)));
+        for (int i = 0; i < 4; ++i)
+            b_.at(off + i) = static_cast<std::uint8_t>(v >> (8 * (3 - i)));
         return *this;
     }
     Bytes& be64(std::size_t off, std::uint64_t v) {
-        for (int i = 0; i < 8; ++i) b_.at(off + i) = static_cast<std::uint8_t>(v >> (8 * (7 - i)));
+        for (int i = 0; i < 8; ++i)
+            b_.at(off + i) = static_cast<std::uint8_t>(v >> (8 * (7 - i)));
         return *this;
     }
     Bytes& raw(std::size_t off, const std::vector<std::uint8_t>& v) {
-        for (std::size_t i = 0; i < v.size(); ++i) b_.at(off + i) = v[i];
+        for (std::size_t i = 0; i < v.size(); ++i)
+            b_.at(off + i) = v[i];
         return *this;
     }
     Bytes& utf16be(std::size_t off, const std::u16string& s) {
-        for (std::size_t i = 0; i < s.size(); ++i) be16(off + 2 * i, s[i]);
+        for (std::size_t i = 0; i < s.size(); ++i)
+            be16(off + 2 * i, s[i]);
         return *this;
     }
     ByteView view() const { return ByteView(b_); }
@@ -74,7 +79,8 @@ private:
 
 std::vector<std::uint8_t> seq(std::size_t n, std::uint8_t first) {
     std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(first + i);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<std::uint8_t>(first + i);
     return v;
 }
 
@@ -233,7 +239,8 @@ TEST(HFSPlusStructures, HeaderRecordEveryField) {
     Bytes b(hfsplus::kBTHeaderRecordSize);
     b.be16(0, 3).be32(2, 0x101).be32(6, 6536).be32(10, 5).be32(14, 256).be16(18, 4096).be16(20, 516);
     b.be32(22, 257).be32(26, 1).be16(30, 0xEEEE).be32(32, 0x100000).u8(36, 0).u8(37, 0xCF).be32(38, 6);
-    for (std::size_t i = 0; i < 16; ++i) b.be32(42 + 4 * i, 0xA0000000u + static_cast<std::uint32_t>(i));
+    for (std::size_t i = 0; i < 16; ++i)
+        b.be32(42 + 4 * i, 0xA0000000u + static_cast<std::uint32_t>(i));
     const BTHeaderRecord h = convertBTHdrRec(b.view());
     EXPECT_EQ(h.treeDepth, 3);
     EXPECT_EQ(h.rootNode, 0x101u);
@@ -249,7 +256,8 @@ TEST(HFSPlusStructures, HeaderRecordEveryField) {
     EXPECT_EQ(h.btreeType, 0);
     EXPECT_EQ(h.keyCompareType, 0xCF);
     EXPECT_EQ(h.attributes, 6u);
-    for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(h.reserved3[i], 0xA0000000u + i);
+    for (std::size_t i = 0; i < 16; ++i)
+        EXPECT_EQ(h.reserved3[i], 0xA0000000u + i);
 }
 
 TEST(HFSPlusStructures, CatalogKeyWithItsName) {
@@ -268,7 +276,8 @@ TEST(HFSPlusStructures, CatalogKeyWithItsName) {
 TEST(HFSPlusStructures, CatalogKeyWithNameLength256KeepsItsHeaderAndReadsNoName) {
     Bytes b(hfsplus::kCatalogKeyMaxSize + 2);
     b.be16(0, 516).be32(2, 99).be16(6, 256);
-    for (std::size_t i = 0; i < 256; ++i) b.be16(8 + 2 * i, u'x');
+    for (std::size_t i = 0; i < 256; ++i)
+        b.be16(8 + 2 * i, u'x');
     const HFSPlusCatalogKey_ k = convertHPlusCatalogKey(b.view());
     EXPECT_EQ(k.keyLength, 516);
     EXPECT_EQ(k.parentID, 99u);
@@ -283,7 +292,8 @@ TEST(HFSPlusStructures, CatalogKeyWithNameLength256KeepsItsHeaderAndReadsNoName)
 TEST(HFSPlusStructures, CatalogKeyWithTheLongestValidName) {
     Bytes b(hfsplus::kCatalogKeyMaxSize);
     b.be16(0, 516).be32(2, 2).be16(6, 255);
-    for (std::size_t i = 0; i < 255; ++i) b.be16(8 + 2 * i, static_cast<std::uint16_t>(0x4E00 + i));
+    for (std::size_t i = 0; i < 255; ++i)
+        b.be16(8 + 2 * i, static_cast<std::uint16_t>(0x4E00 + i));
     const HFSPlusCatalogKey_ k = convertHPlusCatalogKey(b.view());
     ASSERT_TRUE(k.nameLengthValid());
     ASSERT_EQ(k.nodeName.unicode.size(), 255u);
@@ -381,7 +391,8 @@ TEST(HFSPlusStructures, JournalInfoBlockOffsetAndSize) {
 
 TEST(HFSPlusExtentRule, AllEightDescriptorsInUseAreAllConverted) {
     Bytes b(hfsplus::kExtentRecordSize);
-    for (std::uint32_t i = 0; i < 8; ++i) b.be32(8 * i, 0x01000000u + i).be32(8 * i + 4, 0x100u + i);
+    for (std::uint32_t i = 0; i < 8; ++i)
+        b.be32(8 * i, 0x01000000u + i).be32(8 * i + 4, 0x100u + i);
     const HFSPlusExtentRecord_ r = convertHPlusExtRec(b.view());
     for (std::uint32_t i = 0; i < 8; ++i) {
         EXPECT_EQ(r[i].startBlock, 0x01000000u + i);
@@ -393,9 +404,11 @@ TEST(HFSPlusExtentRule, AllEightDescriptorsInUseAreAllConverted) {
 TEST(HFSPlusExtentRule, FirstDescriptorWithStartBlockZeroLeavesTheWholeRecordEmpty) {
     Bytes b(hfsplus::kExtentRecordSize);
     b.be32(0, 0).be32(4, 5);
-    for (std::uint32_t i = 1; i < 8; ++i) b.be32(8 * i, 40 + i).be32(8 * i + 4, 1);
+    for (std::uint32_t i = 1; i < 8; ++i)
+        b.be32(8 * i, 40 + i).be32(8 * i + 4, 1);
     const HFSPlusExtentRecord_ r = convertHPlusExtRec(b.view());
-    for (const auto& d : r) EXPECT_EQ(d, HFSPlusExtentDescriptor_{});
+    for (const auto& d : r)
+        EXPECT_EQ(d, HFSPlusExtentDescriptor_{});
     EXPECT_EQ(extentListLength(r), 0u);
 }
 
@@ -403,12 +416,14 @@ TEST(HFSPlusExtentRule, FourthDescriptorWithStartBlockZeroEndsTheListEvenWithABl
     Bytes b(hfsplus::kExtentRecordSize);
     b.be32(0, 10).be32(4, 1).be32(8, 20).be32(12, 2).be32(16, 30).be32(20, 3);
     b.be32(24, 0).be32(28, 9); // start 0, count 9: the end of the list all the same
-    for (std::uint32_t i = 4; i < 8; ++i) b.be32(8 * i, 100 + i).be32(8 * i + 4, 7);
+    for (std::uint32_t i = 4; i < 8; ++i)
+        b.be32(8 * i, 100 + i).be32(8 * i + 4, 7);
     const HFSPlusExtentRecord_ r = convertHPlusExtRec(b.view());
     EXPECT_EQ(r[0], (HFSPlusExtentDescriptor_{10, 1}));
     EXPECT_EQ(r[1], (HFSPlusExtentDescriptor_{20, 2}));
     EXPECT_EQ(r[2], (HFSPlusExtentDescriptor_{30, 3}));
-    for (std::size_t i = 3; i < 8; ++i) EXPECT_EQ(r[i], HFSPlusExtentDescriptor_{}) << "descriptor " << i;
+    for (std::size_t i = 3; i < 8; ++i)
+        EXPECT_EQ(r[i], HFSPlusExtentDescriptor_{}) << "descriptor " << i;
     EXPECT_EQ(extentListLength(r), 3u);
 }
 
@@ -417,8 +432,8 @@ TEST(HFSPlusExtentRule, AppliesToEveryForkOfTheVolumeHeaderAndOfAFileRecord) {
     for (std::size_t fork : {112u, 192u, 272u, 352u, 432u}) {
         vib.be64(fork, 8192).be32(fork + 12, 2);
         vib.be32(fork + 16, 7).be32(fork + 20, 1);
-        vib.be32(fork + 24, 0).be32(fork + 28, 1);  // ends the list
-        vib.be32(fork + 32, 9).be32(fork + 36, 1);  // behind the end: not taken
+        vib.be32(fork + 24, 0).be32(fork + 28, 1); // ends the list
+        vib.be32(fork + 32, 9).be32(fork + 36, 1); // behind the end: not taken
     }
     const VolumeInformationBlock v = convertVIB(vib.view());
     for (const HFSPlusForkData_* f :
@@ -460,8 +475,10 @@ template <class T> struct Field {
     std::function<std::uint64_t(const T&)> get;
 };
 
-#define FIELD(o, w, member) \
-    Field<T> { #member, o, w, [](const T& s) { return static_cast<std::uint64_t>(s.member); } }
+#define FIELD(o, w, member)                                                                                            \
+    Field<T> {                                                                                                         \
+#member, o, w, [](const T& s) { return static_cast<std::uint64_t>(s.member); }                                 \
+    }
 
 template <class T, std::size_t N>
 void addBytes(std::vector<Field<T>>& v, const std::string& name, std::size_t off,
@@ -474,8 +491,10 @@ void addBytes(std::vector<Field<T>>& v, const std::string& name, std::size_t off
 template <class T>
 void addFork(std::vector<Field<T>>& v, const std::string& name, std::size_t off, HFSPlusForkData_ T::*member) {
     v.push_back({name + ".logicalSize", off, 8, [member](const T& s) { return (s.*member).logicalSize; }});
-    v.push_back({name + ".clumpSize", off + 8, 4, [member](const T& s) { return std::uint64_t((s.*member).clumpSize); }});
-    v.push_back({name + ".totalBlocks", off + 12, 4, [member](const T& s) { return std::uint64_t((s.*member).totalBlocks); }});
+    v.push_back(
+        {name + ".clumpSize", off + 8, 4, [member](const T& s) { return std::uint64_t((s.*member).clumpSize); }});
+    v.push_back(
+        {name + ".totalBlocks", off + 12, 4, [member](const T& s) { return std::uint64_t((s.*member).totalBlocks); }});
     for (std::size_t i = 0; i < 8; ++i) {
         v.push_back({name + ".start" + std::to_string(i), off + 16 + 8 * i, 4,
                      [member, i](const T& s) { return std::uint64_t((s.*member).extents[i].startBlock); }});
@@ -489,7 +508,8 @@ std::vector<std::uint8_t> nonZeroBytes(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> d(1, 255);
     std::vector<std::uint8_t> v(n);
-    for (auto& x : v) x = static_cast<std::uint8_t>(d(rng));
+    for (auto& x : v)
+        x = static_cast<std::uint8_t>(d(rng));
     return v;
 }
 
@@ -517,16 +537,14 @@ void checkEveryPrefix(const std::vector<std::uint8_t>& full, Decode decode, cons
 
 TEST(HFSPlusShortInput, VolumeHeaderGivesZeroForEveryMissingField) {
     using T = VolumeInformationBlock;
-    std::vector<Field<T>> f{FIELD(0, 2, signature),        FIELD(2, 2, version),
-                            FIELD(4, 4, attributes),       FIELD(8, 4, lastMountedVersion),
-                            FIELD(12, 4, journalInfoBlock), FIELD(16, 4, createDate),
-                            FIELD(20, 4, modifyDate),      FIELD(24, 4, backupDate),
-                            FIELD(28, 4, checkedDate),     FIELD(32, 4, fileCount),
-                            FIELD(36, 4, folderCount),     FIELD(40, 4, blockSize),
-                            FIELD(44, 4, totalBlocks),     FIELD(48, 4, freeBlocks),
-                            FIELD(52, 4, nextAllocation),  FIELD(56, 4, rsrcClumpSize),
-                            FIELD(60, 4, dataClumpSize),   FIELD(64, 4, nextCatalogID),
-                            FIELD(68, 4, writeCount),      FIELD(72, 8, encodingsBitmap)};
+    std::vector<Field<T>> f{
+        FIELD(0, 2, signature),          FIELD(2, 2, version),           FIELD(4, 4, attributes),
+        FIELD(8, 4, lastMountedVersion), FIELD(12, 4, journalInfoBlock), FIELD(16, 4, createDate),
+        FIELD(20, 4, modifyDate),        FIELD(24, 4, backupDate),       FIELD(28, 4, checkedDate),
+        FIELD(32, 4, fileCount),         FIELD(36, 4, folderCount),      FIELD(40, 4, blockSize),
+        FIELD(44, 4, totalBlocks),       FIELD(48, 4, freeBlocks),       FIELD(52, 4, nextAllocation),
+        FIELD(56, 4, rsrcClumpSize),     FIELD(60, 4, dataClumpSize),    FIELD(64, 4, nextCatalogID),
+        FIELD(68, 4, writeCount),        FIELD(72, 8, encodingsBitmap)};
     addBytes(f, "finderInfo", 80, &T::finderInfo);
     addFork(f, "allocationFile", 112, &T::allocationFile);
     addFork(f, "extentsFile", 192, &T::extentsFile);
@@ -538,16 +556,33 @@ TEST(HFSPlusShortInput, VolumeHeaderGivesZeroForEveryMissingField) {
 
 TEST(HFSPlusShortInput, MasterDirectoryBlockGivesZeroForEveryMissingField) {
     using T = MasterDirectoryBlock;
-    std::vector<Field<T>> f{FIELD(0, 2, drSigWord),    FIELD(2, 4, drCrDate),     FIELD(6, 4, drLsMod),
-                            FIELD(10, 2, drAtrb),      FIELD(12, 2, drNmFls),     FIELD(14, 2, drVBMSt),
-                            FIELD(16, 2, drAllocPtr),  FIELD(18, 2, drNmAlBlks),  FIELD(20, 4, drAlBlkSiz),
-                            FIELD(24, 4, drClpSiz),    FIELD(28, 2, drAlBlSt),    FIELD(30, 4, drNxtCNID),
-                            FIELD(34, 2, drFreeBks),   FIELD(36, 1, nameLength),  FIELD(64, 4, drVolBkUp),
-                            FIELD(68, 2, drVSeqNum),   FIELD(70, 4, drWrCnt),     FIELD(74, 4, drXTClpSiz),
-                            FIELD(78, 4, drCTClpSiz),  FIELD(82, 2, drNmRtDirs),  FIELD(84, 4, drFilCnt),
-                            FIELD(88, 4, drDirCnt),    FIELD(124, 2, drEmbedSigWord),
-                            FIELD(126, 2, drEmbedExtent.xdrStABN), FIELD(128, 2, drEmbedExtent.xdrNumABlks),
-                            FIELD(130, 4, drXTFlSize), FIELD(146, 4, drCTFlSize)};
+    std::vector<Field<T>> f{FIELD(0, 2, drSigWord),
+                            FIELD(2, 4, drCrDate),
+                            FIELD(6, 4, drLsMod),
+                            FIELD(10, 2, drAtrb),
+                            FIELD(12, 2, drNmFls),
+                            FIELD(14, 2, drVBMSt),
+                            FIELD(16, 2, drAllocPtr),
+                            FIELD(18, 2, drNmAlBlks),
+                            FIELD(20, 4, drAlBlkSiz),
+                            FIELD(24, 4, drClpSiz),
+                            FIELD(28, 2, drAlBlSt),
+                            FIELD(30, 4, drNxtCNID),
+                            FIELD(34, 2, drFreeBks),
+                            FIELD(36, 1, nameLength),
+                            FIELD(64, 4, drVolBkUp),
+                            FIELD(68, 2, drVSeqNum),
+                            FIELD(70, 4, drWrCnt),
+                            FIELD(74, 4, drXTClpSiz),
+                            FIELD(78, 4, drCTClpSiz),
+                            FIELD(82, 2, drNmRtDirs),
+                            FIELD(84, 4, drFilCnt),
+                            FIELD(88, 4, drDirCnt),
+                            FIELD(124, 2, drEmbedSigWord),
+                            FIELD(126, 2, drEmbedExtent.xdrStABN),
+                            FIELD(128, 2, drEmbedExtent.xdrNumABlks),
+                            FIELD(130, 4, drXTFlSize),
+                            FIELD(146, 4, drCTFlSize)};
     addBytes(f, "drVN", 37, &T::drVN);
     addBytes(f, "drFndrInfo", 92, &T::drFndrInfo);
     for (std::size_t i = 0; i < 3; ++i) {
@@ -566,16 +601,16 @@ TEST(HFSPlusShortInput, MasterDirectoryBlockGivesZeroForEveryMissingField) {
 TEST(HFSPlusShortInput, NodeDescriptorAndHeaderRecordGiveZeroForMissingFields) {
     {
         using T = BTNodeDescriptor_;
-        std::vector<Field<T>> f{FIELD(0, 4, fLink), FIELD(4, 4, bLink), FIELD(8, 1, kind),
+        std::vector<Field<T>> f{FIELD(0, 4, fLink),  FIELD(4, 4, bLink),       FIELD(8, 1, kind),
                                 FIELD(9, 1, height), FIELD(10, 2, numRecords), FIELD(12, 2, reserved)};
         checkEveryPrefix<T>(nonZeroBytes(hfsplus::kBTNodeDescriptorSize, 3), convertBTNodeDesc, f);
     }
     {
         using T = BTHeaderRecord;
-        std::vector<Field<T>> f{FIELD(0, 2, treeDepth),      FIELD(2, 4, rootNode),    FIELD(6, 4, leafRecords),
-                                FIELD(10, 4, firstLeafNode), FIELD(14, 4, lastLeafNode), FIELD(18, 2, nodeSize),
-                                FIELD(20, 2, maxKeyLength),  FIELD(22, 4, totalNodes), FIELD(26, 4, freeNodes),
-                                FIELD(30, 2, reserved1),     FIELD(32, 4, clumpSize),  FIELD(36, 1, btreeType),
+        std::vector<Field<T>> f{FIELD(0, 2, treeDepth),       FIELD(2, 4, rootNode),      FIELD(6, 4, leafRecords),
+                                FIELD(10, 4, firstLeafNode),  FIELD(14, 4, lastLeafNode), FIELD(18, 2, nodeSize),
+                                FIELD(20, 2, maxKeyLength),   FIELD(22, 4, totalNodes),   FIELD(26, 4, freeNodes),
+                                FIELD(30, 2, reserved1),      FIELD(32, 4, clumpSize),    FIELD(36, 1, btreeType),
                                 FIELD(37, 1, keyCompareType), FIELD(38, 4, attributes)};
         for (std::size_t i = 0; i < 16; ++i)
             f.push_back({"reserved3[" + std::to_string(i) + "]", 42 + 4 * i, 4,
@@ -614,10 +649,10 @@ TEST(HFSPlusShortInput, CatalogKeyAndThreadNamesAreCutToTheWholeUnitsPresent) {
 TEST(HFSPlusShortInput, CatalogFolderAndFileRecordsGiveZeroForMissingFields) {
     {
         using T = HFSPlusCatalogFolder_;
-        std::vector<Field<T>> f{FIELD(0, 2, recordType),       FIELD(2, 2, flags),       FIELD(4, 4, valence),
-                                FIELD(8, 4, folderID),         FIELD(12, 4, createDate), FIELD(16, 4, contentModDate),
+        std::vector<Field<T>> f{FIELD(0, 2, recordType),        FIELD(2, 2, flags),       FIELD(4, 4, valence),
+                                FIELD(8, 4, folderID),          FIELD(12, 4, createDate), FIELD(16, 4, contentModDate),
                                 FIELD(20, 4, attributeModDate), FIELD(24, 4, accessDate), FIELD(28, 4, backupDate),
-                                FIELD(80, 4, textEncoding),    FIELD(84, 4, reserved)};
+                                FIELD(80, 4, textEncoding),     FIELD(84, 4, reserved)};
         addBytes(f, "bsdInfo", 32, &T::bsdInfo);
         addBytes(f, "userInfo", 48, &T::userInfo);
         addBytes(f, "finderInfo", 64, &T::finderInfo);
@@ -625,10 +660,12 @@ TEST(HFSPlusShortInput, CatalogFolderAndFileRecordsGiveZeroForMissingFields) {
     }
     {
         using T = HFSPlusCatalogFile_;
-        std::vector<Field<T>> f{FIELD(0, 2, recordType),       FIELD(2, 2, flags),       FIELD(4, 4, reserved1),
-                                FIELD(8, 4, fileID),           FIELD(12, 4, createDate), FIELD(16, 4, contentModDate),
-                                FIELD(20, 4, attributeModDate), FIELD(24, 4, accessDate), FIELD(28, 4, backupDate),
-                                FIELD(80, 4, textEncoding),    FIELD(84, 4, reserved2)};
+        std::vector<Field<T>> f{FIELD(0, 2, recordType),        FIELD(2, 2, flags),
+                                FIELD(4, 4, reserved1),         FIELD(8, 4, fileID),
+                                FIELD(12, 4, createDate),       FIELD(16, 4, contentModDate),
+                                FIELD(20, 4, attributeModDate), FIELD(24, 4, accessDate),
+                                FIELD(28, 4, backupDate),       FIELD(80, 4, textEncoding),
+                                FIELD(84, 4, reserved2)};
         addBytes(f, "bsdInfo", 32, &T::bsdInfo);
         addBytes(f, "userInfo", 48, &T::userInfo);
         addBytes(f, "finderInfo", 64, &T::finderInfo);
@@ -641,16 +678,18 @@ TEST(HFSPlusShortInput, CatalogFolderAndFileRecordsGiveZeroForMissingFields) {
 TEST(HFSPlusShortInput, ExtentKeyRecordAndJournalInfoGiveZeroForMissingFields) {
     {
         using T = HFSPlusExtentKey_;
-        std::vector<Field<T>> f{FIELD(0, 2, keyLength), FIELD(2, 1, forkType), FIELD(3, 1, pad),
-                                FIELD(4, 4, fileID), FIELD(8, 4, startBlock)};
+        std::vector<Field<T>> f{FIELD(0, 2, keyLength), FIELD(2, 1, forkType), FIELD(3, 1, pad), FIELD(4, 4, fileID),
+                                FIELD(8, 4, startBlock)};
         checkEveryPrefix<T>(nonZeroBytes(hfsplus::kExtentKeySize, 9), convertHPlusExtentKey, f);
     }
     {
         using T = HFSPlusExtentRecord_;
         std::vector<Field<T>> f;
         for (std::size_t i = 0; i < 8; ++i) {
-            f.push_back({"start" + std::to_string(i), 8 * i, 4, [i](const T& s) { return std::uint64_t(s[i].startBlock); }});
-            f.push_back({"count" + std::to_string(i), 8 * i + 4, 4, [i](const T& s) { return std::uint64_t(s[i].blockCount); }});
+            f.push_back(
+                {"start" + std::to_string(i), 8 * i, 4, [i](const T& s) { return std::uint64_t(s[i].startBlock); }});
+            f.push_back({"count" + std::to_string(i), 8 * i + 4, 4,
+                         [i](const T& s) { return std::uint64_t(s[i].blockCount); }});
         }
         checkEveryPrefix<T>(nonZeroBytes(hfsplus::kExtentRecordSize, 10), convertHPlusExtRec, f);
     }
@@ -669,7 +708,8 @@ TEST(HFSPlusShortInput, ExtentKeyRecordAndJournalInfoGiveZeroForMissingFields) {
 namespace {
 void expectExtentRule(const HFSPlusExtentRecord_& r) {
     const std::size_t n = extentListLength(r);
-    for (std::size_t i = n; i < r.size(); ++i) ASSERT_EQ(r[i], HFSPlusExtentDescriptor_{});
+    for (std::size_t i = n; i < r.size(); ++i)
+        ASSERT_EQ(r[i], HFSPlusExtentDescriptor_{});
 }
 } // namespace
 
@@ -689,8 +729,8 @@ TEST(HFSPlusRandomInput, EveryConverterCopesAndKeepsItsRules) {
 
         convertMDB(v);
         const VolumeInformationBlock vib = convertVIB(v);
-        for (const auto* fork : {&vib.allocationFile, &vib.extentsFile, &vib.catalogFile, &vib.attributesFile,
-                                 &vib.startupFile})
+        for (const auto* fork :
+             {&vib.allocationFile, &vib.extentsFile, &vib.catalogFile, &vib.attributesFile, &vib.startupFile})
             expectExtentRule(fork->extents);
         convertBTNodeDesc(v);
         convertBTHdrRec(v);
@@ -760,7 +800,8 @@ TEST(Extent, TheLargestStartBlockSurvivesArchiving) {
 TEST(Extent, AListOfExtentsSurvivesArchivingInOrder) {
     Extent::registerArchiveClass();
     platform::Array list;
-    for (std::uint32_t i = 0; i < 5; ++i) list.push_back(platform::Value(std::make_shared<Extent>(100 * i + 1, i)));
+    for (std::uint32_t i = 0; i < 5; ++i)
+        list.push_back(platform::Value(std::make_shared<Extent>(100 * i + 1, i)));
     std::string error;
     auto data = platform::KeyedArchiver::archivedDataWithRootObject(platform::Value(list), &error);
     ASSERT_TRUE(data) << error;
@@ -816,7 +857,8 @@ bool haveTool(const std::string& tool) {
 
 std::string shellQuote(const std::string& s) {
     std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
@@ -826,7 +868,8 @@ std::optional<std::string> runCommand(const std::string& cmd) {
     std::string out;
     char buf[4096];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
     if (::pclose(p) != 0) return std::nullopt;
     return out;
 }
@@ -869,7 +912,9 @@ std::string tskDate(std::uint32_t hfsDate) {
     return buf;
 }
 
-std::uint64_t firstNumber(const std::string& s) { return std::strtoull(s.c_str(), nullptr, 10); }
+std::uint64_t firstNumber(const std::string& s) {
+    return std::strtoull(s.c_str(), nullptr, 10);
+}
 
 std::string hex(const std::uint8_t* p, std::size_t n) {
     static const char* digits = "0123456789abcdef";
@@ -932,7 +977,8 @@ std::optional<HFSImage> xorrisoImage(std::string* why) {
     const fs::path dir = testsupport::makeTempDir("hfsgen");
     const fs::path src = dir / "src";
     fs::create_directories(src / "docs" / "deeper");
-    for (int i = 0; i < 40; ++i) std::ofstream(src / ("file" + std::to_string(i) + ".txt")) << "file " << i << "\n";
+    for (int i = 0; i < 40; ++i)
+        std::ofstream(src / ("file" + std::to_string(i) + ".txt")) << "file " << i << "\n";
     std::ofstream(src / "docs" / "readme.txt") << "hello\n";
     std::ofstream(src / "docs" / "deeper" / "notes.txt") << std::string(10000, 'n');
     const fs::path out = dir / "made.iso";
@@ -996,17 +1042,17 @@ void checkAgainstSleuthKit(const HFSImage& img) {
     }
 
     // --- the alternate header, 1024 bytes before the end ---
-    const auto altBytes = readAt(img.path, base + std::uint64_t(vib.totalBlocks) * vib.blockSize -
-                                               hfsplus::kAlternateHeaderFromEnd,
-                                 hfsplus::kVolumeInformationBlockSize);
+    const auto altBytes =
+        readAt(img.path, base + std::uint64_t(vib.totalBlocks) * vib.blockSize - hfsplus::kAlternateHeaderFromEnd,
+               hfsplus::kVolumeInformationBlockSize);
     const VolumeInformationBlock alt = convertVIB(ByteView(altBytes));
     EXPECT_TRUE(hfsplus::isHFSPlusSignature(alt.signature));
     EXPECT_EQ(alt.totalBlocks, vib.totalBlocks);
     EXPECT_EQ(alt.blockSize, vib.blockSize);
 
     // --- the catalog's and the extents file's sizes, as istat sees them ---
-    for (const auto& [id, fork] : {std::pair{hfsplus::kCatalogFileID, &vib.catalogFile},
-                                   std::pair{hfsplus::kExtentsFileID, &vib.extentsFile}}) {
+    for (const auto& [id, fork] :
+         {std::pair{hfsplus::kCatalogFileID, &vib.catalogFile}, std::pair{hfsplus::kExtentsFileID, &vib.extentsFile}}) {
         const auto istat = runCommand("TZ=UTC istat -f hfs" + tskOffset(img.startSector) + " " +
                                       shellQuote(img.path.string()) + " " + std::to_string(id) + " 2>/dev/null");
         ASSERT_TRUE(istat);
@@ -1091,7 +1137,7 @@ void checkAgainstSleuthKit(const HFSImage& img) {
 
 TEST(HFSPlusRealImages, VolumeMadeByMacOSMatchesFsstat) {
     if (!haveTool("fsstat") || !haveTool("istat")) GTEST_SKIP() << "The Sleuth Kit is not installed";
-    const fs::path copy = testsupport::copyOfSharedFixture("hfsplus.raw");
+    const fs::path copy = testsupport::copyOfReadyImage("hfsplus.raw");
     if (copy.empty()) GTEST_SKIP() << "hfsplus.raw is not among the shared fixtures";
 
     const auto bytes = readAt(copy, hfsplus::kVolumeHeaderOffset, hfsplus::kVolumeInformationBlockSize);

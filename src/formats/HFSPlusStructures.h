@@ -59,9 +59,9 @@ inline constexpr std::size_t kBTNodeDescriptorSize = 14;
 inline constexpr std::size_t kBTHeaderRecordOffset = 14; // in node 0, right after the descriptor
 inline constexpr std::size_t kBTHeaderRecordSize = 106;
 
-inline constexpr std::size_t kMaxNameLength = 255;          // UTF-16 units in a valid name
-inline constexpr std::size_t kCatalogKeyNameOffset = 8;     // first name unit of a catalog key
-inline constexpr std::size_t kCatalogKeyMinSize = 8;        // key length, parent ID, name length
+inline constexpr std::size_t kMaxNameLength = 255;      // UTF-16 units in a valid name
+inline constexpr std::size_t kCatalogKeyNameOffset = 8; // first name unit of a catalog key
+inline constexpr std::size_t kCatalogKeyMinSize = 8;    // key length, parent ID, name length
 inline constexpr std::size_t kCatalogKeyMaxSize = 518;
 // The key length a catalog key states (the bytes after the length field):
 // parent ID and name length with no name, up to a name of 255 units.
@@ -76,8 +76,8 @@ inline constexpr std::size_t kCatalogThreadMinSize = 10;
 inline constexpr std::size_t kCatalogThreadMaxSize = 520;
 
 inline constexpr std::size_t kExtentKeySize = 12;
-inline constexpr std::uint16_t kExtentKeyLength = 10;          // the key length of every extents key
-inline constexpr std::size_t kExtentLeafRecordSize = 76;       // key and extent record
+inline constexpr std::uint16_t kExtentKeyLength = 10;    // the key length of every extents key
+inline constexpr std::size_t kExtentLeafRecordSize = 76; // key and extent record
 
 inline constexpr std::size_t kJournalInfoBlockSize = 180;
 
@@ -136,7 +136,7 @@ struct MasterDirectoryBlock {
     std::uint16_t drNmAlBlks = 0;
     std::uint32_t drAlBlkSiz = 0; // allocation block size in bytes
     std::uint32_t drClpSiz = 0;
-    std::uint16_t drAlBlSt = 0;   // first 512-byte sector of allocation block 0
+    std::uint16_t drAlBlSt = 0; // first 512-byte sector of allocation block 0
     std::uint32_t drNxtCNID = 0;
     std::uint16_t drFreeBks = 0;
     std::uint8_t nameLength = 0;
@@ -191,7 +191,7 @@ struct VolumeInformationBlock {
     std::uint32_t checkedDate = 0;
     std::uint32_t fileCount = 0;
     std::uint32_t folderCount = 0;
-    std::uint32_t blockSize = 0;   // allocation block size in bytes
+    std::uint32_t blockSize = 0; // allocation block size in bytes
     std::uint32_t totalBlocks = 0;
     std::uint32_t freeBlocks = 0;
     std::uint32_t nextAllocation = 0;
@@ -210,10 +210,10 @@ struct VolumeInformationBlock {
 
 // The first 14 bytes of every B-tree node.
 struct BTNodeDescriptor_ {
-    std::uint32_t fLink = 0;      // next node of the same level, 0 for none
-    std::uint32_t bLink = 0;      // previous node of the same level, 0 for none
-    std::int8_t kind = 0;         // hfsplus::kLeafNode, kIndexNode, kHeaderNode, kMapNode
-    std::uint8_t height = 0;      // 1 for leaves, 0 for the header node
+    std::uint32_t fLink = 0; // next node of the same level, 0 for none
+    std::uint32_t bLink = 0; // previous node of the same level, 0 for none
+    std::int8_t kind = 0;    // hfsplus::kLeafNode, kIndexNode, kHeaderNode, kMapNode
+    std::uint8_t height = 0; // 1 for leaves, 0 for the header node
     std::uint16_t numRecords = 0;
     std::uint16_t reserved = 0;
 };
@@ -239,8 +239,8 @@ struct BTHeaderRecord {
 
 // A name of up to 255 UTF-16 units, in host order.
 struct HFSUniStr255_ {
-    std::uint16_t length = 0;  // as stored, even when it is out of range
-    std::u16string unicode;    // the units that were there, at most `length`
+    std::uint16_t length = 0; // as stored, even when it is out of range
+    std::u16string unicode;   // the units that were there, at most `length`
 };
 
 // Key of a catalog record. The record's data follows the key at
@@ -323,8 +323,8 @@ struct HFSPlusExtentKey_ {
 struct JournalInfoBlock {
     std::uint32_t flags = 0;
     std::array<std::uint8_t, 32> deviceSignature{}; // as stored
-    std::uint64_t offset = 0; // journal start, bytes from the start of the volume
-    std::uint64_t size = 0;   // journal length in bytes
+    std::uint64_t offset = 0;                       // journal start, bytes from the start of the volume
+    std::uint64_t size = 0;                         // journal length in bytes
 };
 
 // ---------------------------------------------------------- converters ----
@@ -358,8 +358,7 @@ std::size_t extentListLength(const HFSPlusExtentRecord_& record);
 // the wrapper's first sector. drAlBlSt counts 512-byte units whatever the
 // device's sector size; nullopt when the wrapper's blocks or the start are
 // not whole sectors of the device (a damaged or foreign wrapper).
-std::optional<std::uint64_t> embeddedVolumeSectorOffset(const MasterDirectoryBlock& mdb,
-                                                        std::uint32_t bytesPerSector);
+std::optional<std::uint64_t> embeddedVolumeSectorOffset(const MasterDirectoryBlock& mdb, std::uint32_t bytesPerSector);
 
 // ---------------------------------------------------------- node records ----
 // A B-tree node ends with its record-offset table: one 16-bit offset per
