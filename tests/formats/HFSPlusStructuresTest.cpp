@@ -32,6 +32,8 @@
 
 namespace fs = std::filesystem;
 using platform::ByteView;
+using testsupport::haveTool;
+using testsupport::runCommand;
 
 namespace {
 
@@ -851,27 +853,11 @@ std::vector<std::uint8_t> readAt(const fs::path& image, std::uint64_t offset, st
     return out;
 }
 
-bool haveTool(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 std::string shellQuote(const std::string& s) {
     std::string out = "'";
     for (char c : s)
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
-}
-
-std::optional<std::string> runCommand(const std::string& cmd) {
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return std::nullopt;
-    std::string out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    if (::pclose(p) != 0) return std::nullopt;
-    return out;
 }
 
 std::string trim(const std::string& s) {

@@ -39,21 +39,12 @@
 namespace fs = std::filesystem;
 using platform::ByteView;
 using platform::Dict;
+using testsupport::readBytes;
+using testsupport::runCommand;
 
 namespace {
 
 // ------------------------------------------------------------- tools ----
-
-std::optional<std::string> runCommand(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return std::nullopt;
-    std::string out;
-    char chunk[65536];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, n);
-    if (::pclose(pipe) != 0) return std::nullopt;
-    return out;
-}
 
 bool haveSleuthKit() {
     static const bool have = runCommand("fls -V 2>/dev/null").has_value() &&

@@ -27,31 +27,14 @@
 namespace fs = std::filesystem;
 using platform::ByteView;
 using platform::Dict;
+using testsupport::haveTool;
+using testsupport::readBytes;
+using testsupport::runCommand;
 
 namespace {
 
-std::optional<std::string> runCommand(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return std::nullopt;
-    std::string out;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, n);
-    if (::pclose(pipe) != 0) return std::nullopt;
-    return out;
-}
-
-bool haveTool(const std::string& name) {
-    return runCommand("command -v " + name + " >/dev/null 2>&1").has_value();
-}
-
 Dict volumeAt(const fs::path& p, std::uint32_t sectorSize = 512) {
     return Dict{{"Path", p.string()}, {"Preferred Block Size", sectorSize}};
-}
-
-std::vector<std::uint8_t> readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 void writeAt(const fs::path& p, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
@@ -339,7 +322,7 @@ TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaled) {
         *journal,
         (Dict{{"HFSVolumeStart", 0}, {"Content", "Apple_HFS"}, {"journaled", "No"}, {"supportFileSystemRecovery", 0}}));
     // The same volume with the journaled bit.
-    auto bytes = readFile(raw);
+    auto bytes = readBytes(raw);
     bytes[1024 + 6] |= 0x20;
     writeAt(raw, 0, bytes);
     journal = detect.checkForJournal(volumeAt(raw));
@@ -385,7 +368,7 @@ TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
     mdb[124] = 'H', mdb[125] = '+';
     mdb[126] = 0, mdb[127] = 2;
     writeAt(image, 1024, mdb);
-    auto bytes = readFile(raw);
+    auto bytes = readBytes(raw);
     bytes[1024 + 6] |= 0x20;
     writeAt(image, 22 * 512, bytes);
     auto journal = detect.checkForJournal(volumeAt(image));
@@ -464,7 +447,7 @@ TEST(ContentHints, GptTypesAreTheirGuidInUpperCase) {
 TEST(ContentHints, GptTypesOfTheFixtureDiskMatchItsLayout) {
     const fs::path image = testsupport::testImage("gpt.img");
     if (image.empty()) GTEST_SKIP() << "gpt.img was not made";
-    const auto bytes = readFile(image);
+    const auto bytes = readBytes(image);
     std::vector<std::string> fromDisk, fromLayout;
     for (std::size_t i = 0; i < 4; ++i)
         fromDisk.push_back(ContentHint::forGPTType(ByteView(bytes).sub(1024 + 128 * i, 16)));

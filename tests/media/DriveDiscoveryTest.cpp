@@ -15,6 +15,7 @@
 
 using namespace platform;
 namespace fs = std::filesystem;
+using testsupport::writeText;
 
 namespace {
 
@@ -23,12 +24,6 @@ constexpr const char* kBasicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
 constexpr const char* kHFSPlus = "48465300-0000-11AA-AA11-00306543ECAC";
 constexpr const char* kAPFSContainer = "7C3457EF-0000-11AA-AA11-00306543ECAC";
 constexpr const char* kLinuxData = "0FC63DAF-8483-4772-8E79-3D69D8477DE4";
-
-void writeFile(const fs::path& p, const std::string& text) {
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
@@ -169,7 +164,7 @@ public:
         fs::create_directories(sys() / "block");
         fs::create_directories(sys() / "class" / "block");
         fs::create_directories(dev());
-        writeFile(mountInfo(), "");
+        writeText(mountInfo(), "");
     }
     fs::path sys() const { return root_ / "sys"; }
     fs::path dev() const { return root_ / "dev"; }
@@ -204,11 +199,11 @@ public:
     // one is given).
     fs::path addDisk(const std::string& name, const fs::path& blockFolder, const fs::path& deviceDir, Disk d) {
         fs::create_directories(blockFolder / "queue");
-        writeFile(blockFolder / "size", std::to_string(d.sectors) + "\n");
-        writeFile(blockFolder / "ro", std::to_string(d.ro) + "\n");
-        writeFile(blockFolder / "removable", std::to_string(d.removable) + "\n");
-        writeFile(blockFolder / "dev", d.dev + "\n");
-        writeFile(blockFolder / "queue" / "logical_block_size", std::to_string(d.logicalBlockSize) + "\n");
+        writeText(blockFolder / "size", std::to_string(d.sectors) + "\n");
+        writeText(blockFolder / "ro", std::to_string(d.ro) + "\n");
+        writeText(blockFolder / "removable", std::to_string(d.removable) + "\n");
+        writeText(blockFolder / "dev", d.dev + "\n");
+        writeText(blockFolder / "queue" / "logical_block_size", std::to_string(d.logicalBlockSize) + "\n");
         if (!deviceDir.empty()) fs::create_directory_symlink(deviceDir, blockFolder / "device");
         fs::create_directory_symlink(blockFolder, sys() / "block" / name);
         fs::create_directory_symlink(blockFolder, sys() / "class" / "block" / name);
@@ -218,11 +213,11 @@ public:
                           const std::string& devNumber, int ro = 0) {
         fs::path p = diskFolder / name;
         fs::create_directories(p);
-        writeFile(p / "partition", std::to_string(number) + "\n");
-        writeFile(p / "size", std::to_string(sectors) + "\n");
-        writeFile(p / "start", "2048\n");
-        writeFile(p / "ro", std::to_string(ro) + "\n");
-        writeFile(p / "dev", devNumber + "\n");
+        writeText(p / "partition", std::to_string(number) + "\n");
+        writeText(p / "size", std::to_string(sectors) + "\n");
+        writeText(p / "start", "2048\n");
+        writeText(p / "ro", std::to_string(ro) + "\n");
+        writeText(p / "dev", devNumber + "\n");
         fs::create_directory_symlink(p, sys() / "class" / "block" / name);
         return p;
     }
@@ -305,9 +300,9 @@ protected:
         fs::path sdaDev = f.device("pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0");
         f.subsystem(sdaDev, "bus/scsi");
         f.driver(sdaDev, "scsi", "sd");
-        writeFile(sdaDev / "model", "Samsung SSD 860  \n");
-        writeFile(sdaDev / "rev", "4B6Q\n");
-        writeFile(sdaDev / "wwid", "t10.ATA     Samsung SSD 860 S3Z9NB0K\n");
+        writeText(sdaDev / "model", "Samsung SSD 860  \n");
+        writeText(sdaDev / "rev", "4B6Q\n");
+        writeText(sdaDev / "wwid", "t10.ATA     Samsung SSD 860 S3Z9NB0K\n");
         fs::path sda = f.addDisk("sda", sdaDev / "block" / "sda", sdaDev, {.sectors = 131072, .dev = "8:0"});
         f.addPartition(sda, "sda1", 1, 4096, "8:1");
         f.addPartition(sda, "sda2", 2, 81920, "8:2");
@@ -329,9 +324,9 @@ protected:
         fs::path sdbDev = f.device("pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0");
         f.subsystem(sdbDev, "bus/scsi");
         f.driver(sdbDev, "scsi", "sd");
-        writeFile(sdbDev / "model", "Cruzer Blade    \n");
-        writeFile(sdbDev / "vendor", "SanDisk \n");
-        writeFile(sdbDev / "rev", "1.00\n");
+        writeText(sdbDev / "model", "Cruzer Blade    \n");
+        writeText(sdbDev / "vendor", "SanDisk \n");
+        writeText(sdbDev / "rev", "1.00\n");
         fs::path sdb =
             f.addDisk("sdb", sdbDev / "block" / "sdb", sdbDev, {.sectors = 65536, .removable = 1, .dev = "8:16"});
         f.addPartition(sdb, "sdb1", 1, 16384, "8:17");
@@ -353,9 +348,9 @@ protected:
         f.driver(pci, "pci", "nvme");
         fs::path ctrl = f.device("pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0");
         f.subsystem(ctrl, "class/nvme");
-        writeFile(ctrl / "model", "WDC PC SN730\n");
-        writeFile(ctrl / "serial", "2034AB  \n");
-        writeFile(ctrl / "firmware_rev", "11170101\n");
+        writeText(ctrl / "model", "WDC PC SN730\n");
+        writeText(ctrl / "serial", "2034AB  \n");
+        writeText(ctrl / "firmware_rev", "11170101\n");
         fs::path nvme =
             f.addDisk("nvme0n1", ctrl / "nvme0n1", ctrl, {.sectors = 65536, .logicalBlockSize = 4096, .dev = "259:0"});
         f.addPartition(nvme, "nvme0n1p1", 1, 16384, "259:1");
@@ -366,9 +361,9 @@ protected:
         fs::path card = f.device("platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa");
         f.subsystem(card, "bus/mmc");
         f.driver(card, "mmc", "mmcblk");
-        writeFile(card / "name", "SC64G\n");
-        writeFile(card / "serial", "0x1234abcd\n");
-        writeFile(card / "fwrev", "0x0\n");
+        writeText(card / "name", "SC64G\n");
+        writeText(card / "serial", "0x1234abcd\n");
+        writeText(card / "fwrev", "0x0\n");
         f.addDisk("mmcblk0", card / "block" / "mmcblk0", card, {.sectors = 4096, .dev = "179:0"});
         ok = ok && (makeFAT(f.dev() / "mmcblk0", 2u << 20, "-n CARD"));
 
@@ -381,7 +376,7 @@ protected:
         fs::create_directories(loop1 / "loop");
         f.addDisk("loop1", loop1, {}, {.sectors = 0, .dev = "7:1"});
         fs::path zram = f.device("virtual/block/zram0");
-        writeFile(zram / "comp_algorithm", "[lzo-rle] zstd\n");
+        writeText(zram / "comp_algorithm", "[lzo-rle] zstd\n");
         f.addDisk("zram0", zram, {}, {.sectors = 1048576, .dev = "253:0"});
         f.addDisk("ram0", f.device("virtual/block/ram0"), {}, {.sectors = 8192, .dev = "1:0"});
 
@@ -864,11 +859,11 @@ TEST_F(DriveDiscoveryTree, AnEmptyOrMissingTreeGivesEmptyLists) {
 
 TEST_F(DriveDiscoveryTree, AnAttributeIsReadOnlyUpToItsBound) {
     FakeSystem f("attr");
-    writeFile(f.sys() / "big", std::string(100000, 'x'));
+    writeText(f.sys() / "big", std::string(100000, 'x'));
     auto v = SysfsBlockDevice::readAttribute((f.sys() / "big").string());
     ASSERT_TRUE(v);
     EXPECT_EQ(v->size(), SysfsBlockDevice::kMaxAttribute);
-    writeFile(f.sys() / "ctl", std::string("a\x01\x1b[31mb\nsecond line"));
+    writeText(f.sys() / "ctl", std::string("a\x01\x1b[31mb\nsecond line"));
     EXPECT_EQ(*SysfsBlockDevice::readAttribute((f.sys() / "ctl").string()), "a  [31mb");
 }
 

@@ -27,31 +27,19 @@ namespace fs = std::filesystem;
 using platform::Array;
 using platform::ByteView;
 using platform::Dict;
+using testsupport::haveTool;
+using testsupport::readBytes;
+using testsupport::runCommand;
 
 namespace {
 
 // ------------------------------------------------------------- tools ----
-
-std::optional<std::string> runCommand(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return std::nullopt;
-    std::string out;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, n);
-    if (::pclose(pipe) != 0) return std::nullopt;
-    return out;
-}
 
 std::string quoted(const fs::path& p) {
     std::string out = "'";
     for (char c : p.string())
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
-}
-
-bool haveTool(const std::string& name) {
-    return runCommand("command -v " + name + " >/dev/null 2>&1").has_value();
 }
 
 struct MmlsRow {
@@ -104,11 +92,6 @@ fs::path copyOf(const fs::path& source, const std::string& name) {
     fs::copy_file(source, dst);
     fs::permissions(dst, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
     return dst;
-}
-
-std::vector<std::uint8_t> readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 // ------------------------------------------------------- image builder ----
@@ -165,7 +148,7 @@ public:
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     // A whole file (a volume image) copied in at a sector.
-    void place(std::uint64_t sector, const fs::path& volume) { write(sector, readFile(volume)); }
+    void place(std::uint64_t sector, const fs::path& volume) { write(sector, readBytes(volume)); }
 
 private:
     fs::path path_;
@@ -263,7 +246,7 @@ std::vector<std::uint8_t> pmEntry(std::uint32_t count, std::uint32_t start, std:
 
 // The HFS+ volume header of a volume image, in host order.
 VolumeInformationBlock headerOf(const fs::path& volume) {
-    const std::vector<std::uint8_t> bytes = readFile(volume);
+    const std::vector<std::uint8_t> bytes = readBytes(volume);
     return convertVIB(ByteView(bytes).sub(1024, 512));
 }
 
@@ -416,7 +399,7 @@ TEST_F(PartitionTables, MbrPrimaryAndLogicalHfsPartitionsAreListedInTableOrder) 
     ASSERT_EQ(expected.size(), 3u);
     {
         std::fstream f(image, std::ios::binary | std::ios::in | std::ios::out);
-        const auto bytes = readFile(raw);
+        const auto bytes = readBytes(raw);
         ASSERT_LE(bytes.size(), expected[2].sectors * 512);
         f.seekp(static_cast<std::streamoff>(expected[2].start * 512));
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -533,7 +516,7 @@ TEST_F(PartitionTables, GptEntryCountIsCutToWhatFitsBeforeTheFirstUsableSector) 
     for (int i = 0; i < 1024; ++i)
         entries.push_back({kHFSType, 1000u + i, 1000u + i, u"P"});
     writeGpt(disk, 4096, entries, GptLayout{1024, 128, 2, 34});
-    std::vector<std::uint8_t> header = readFile(disk.path());
+    std::vector<std::uint8_t> header = readBytes(disk.path());
     header = std::vector<std::uint8_t>(header.begin() + 512, header.begin() + 1024);
     put32le(header, 80, 0xFFFFFFFFu);
     disk.write(1, header);
@@ -551,7 +534,7 @@ TEST_F(PartitionTables, GptEntrySizeMustBeAMultipleOf8From128ToTheSectorSize) {
     for (std::uint32_t size : {0u, 8u, 64u, 120u, 130u, 1024u, 4096u, 0x80000000u, 0xFFFFFFFFu}) {
         DiskImage disk("gpt-size.img", 4096);
         writeGpt(disk, 4096, {{kHFSType, 100, 199, u"A"}}, GptLayout{4, 128, 2, 34});
-        std::vector<std::uint8_t> header = readFile(disk.path());
+        std::vector<std::uint8_t> header = readBytes(disk.path());
         header = std::vector<std::uint8_t>(header.begin() + 512, header.begin() + 1024);
         put32le(header, 84, size);
         disk.write(1, header);
@@ -732,7 +715,7 @@ TEST_F(PartitionTables, TruncatedDisksEndWithSaneLists) {
     ASSERT_NE(isoSectors, 0u);
     const std::string isoTableName = [&] {
         // The Apple map's own name for the partition, as the map has it.
-        const auto bytes = readFile(iso);
+        const auto bytes = readBytes(iso);
         for (std::size_t s = 2; s < 8; ++s) {
             const ByteView e = ByteView(bytes).sub(s * 512, 512);
             if (e.be32(8) == 1944) {

@@ -39,28 +39,12 @@ using platform::AlertDefaultReturn;
 using platform::Array;
 using platform::Dict;
 using platform::RecordingController;
+using testsupport::readText;
+using testsupport::runCommand;
 
 namespace {
 
 // ------------------------------------------------------------- helpers ----
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::optional<std::string> runCommand(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return std::nullopt;
-    std::string out;
-    char chunk[65536];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, n);
-    if (::pclose(pipe) != 0) return std::nullopt;
-    return out;
-}
 
 std::string quoted(const fs::path& p) {
     std::string q = "'";
@@ -309,8 +293,8 @@ TEST(SaveDestination, AFileIsCreatedExclusivelyUnderTheNextFreeName) {
     ASSERT_GE(fd, 0);
     ::close(fd);
     EXPECT_EQ(created, "photo__.jpg");
-    EXPECT_EQ(readFile(dir / "photo.jpg"), "mine");
-    EXPECT_EQ(readFile(dir / "photo_.jpg"), "also mine");
+    EXPECT_EQ(readText(dir / "photo.jpg"), "mine");
+    EXPECT_EQ(readText(dir / "photo_.jpg"), "also mine");
 }
 
 TEST(SaveDestination, AnExistingFolderIsUsedButALinkInItsPlaceIsNot) {
@@ -556,7 +540,7 @@ TEST_F(Saving, ASingleExtentFileIsSizedFromItsSizeAndItsLastBlockTrimmed) {
     save(*s);
     EXPECT_EQ(f->extents[0].blockCount, 2u);
     EXPECT_EQ(reads, (std::vector<Read>{{24, 8}, {32, 8}}));
-    EXPECT_EQ(readFile(destination / "Root" / "a.bin"), imageBytes(24 * 512, 5000));
+    EXPECT_EQ(readText(destination / "Root" / "a.bin"), imageBytes(24 * 512, 5000));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
     EXPECT_EQ(lastAlertMessage(), "Saved at: " + destination.string());
     EXPECT_EQ(s->savedData(), 5000u);
@@ -573,7 +557,7 @@ TEST_F(Saving, ALastExtentOfSixteenBlocksIsOneRunThenEightSingleBlocks) {
     for (std::uint64_t b = 8; b < 16; ++b)
         expected.push_back({8 + b * 8, 8});
     EXPECT_EQ(reads, expected);
-    EXPECT_EQ(readFile(destination / "Root" / "b.bin"), imageBytes(8 * 512, 16 * 4096 - 100));
+    EXPECT_EQ(readText(destination / "Root" / "b.bin"), imageBytes(8 * 512, 16 * 4096 - 100));
 }
 
 TEST_F(Saving, EarlierExtentsAreReadInRunsOfEightAndTheirRemainderInOneRead) {
@@ -586,7 +570,7 @@ TEST_F(Saving, EarlierExtentsAreReadInRunsOfEightAndTheirRemainderInOneRead) {
     recordReads(*s, *v);
     save(*s);
     EXPECT_EQ(reads, (std::vector<Read>{{120, 16}, {136, 6}, {180, 2}, {182, 2}, {184, 2}}));
-    EXPECT_EQ(readFile(destination / "Root" / "c.bin"),
+    EXPECT_EQ(readText(destination / "Root" / "c.bin"),
               imageBytes(120 * 512, 11 * 1024) + imageBytes(180 * 512, size - 11 * 1024));
 }
 
@@ -599,7 +583,7 @@ TEST_F(Saving, FatEntriesCountTheirBlocksFromTheDataArea) {
     recordReads(*s, *v);
     save(*s);
     EXPECT_EQ(reads, (std::vector<Read>{{33 + 8, 4}}));
-    EXPECT_EQ(readFile(destination / "Root" / "d.txt"), imageBytes(41 * 512, 700));
+    EXPECT_EQ(readText(destination / "Root" / "d.txt"), imageBytes(41 * 512, 700));
 }
 
 TEST_F(Saving, SectorAddressedSourcesReadOneSectorAtATimeFromTheDeviceStart) {
@@ -611,7 +595,7 @@ TEST_F(Saving, SectorAddressedSourcesReadOneSectorAtATimeFromTheDeviceStart) {
     recordReads(*s, *v);
     save(*s);
     EXPECT_EQ(reads, (std::vector<Read>{{50, 1}, {51, 1}, {70, 1}}));
-    EXPECT_EQ(readFile(destination / "Root" / "e.bin"), imageBytes(50 * 512, 1024) + imageBytes(70 * 512, 176));
+    EXPECT_EQ(readText(destination / "Root" / "e.bin"), imageBytes(50 * 512, 1024) + imageBytes(70 * 512, 176));
 }
 
 TEST_F(Saving, ZeroLengthFilesAreNotCreatedButAFileWithoutExtentsIsSavedEmpty) {
@@ -638,7 +622,7 @@ TEST_F(Saving, ExtentsLongerThanTheFileNeverWritePastItsSize) {
     auto s = saver(v, tree.root);
     recordReads(*s, *v);
     save(*s);
-    EXPECT_EQ(readFile(destination / "Root" / "f.bin"), imageBytes(0, 5000));
+    EXPECT_EQ(readText(destination / "Root" / "f.bin"), imageBytes(0, 5000));
     // Nothing more is read once the file is whole.
     EXPECT_EQ(reads, (std::vector<Read>{{0, 16}}));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
@@ -652,7 +636,7 @@ TEST_F(Saving, ExtentsShorterThanTheFileGiveWhatTheyHoldAndNoMore) {
     auto v = medium();
     auto s = saver(v, tree.root);
     save(*s);
-    EXPECT_EQ(readFile(destination / "Root" / "g.bin"), imageBytes(0, 4096) + imageBytes(40 * 512, 4096));
+    EXPECT_EQ(readText(destination / "Root" / "g.bin"), imageBytes(0, 4096) + imageBytes(40 * 512, 4096));
     EXPECT_TRUE(logged("hold 8192 of its 20000 bytes"));
 }
 
@@ -666,7 +650,7 @@ TEST_F(Saving, ExtentsOutsideTheVolumeAreNotReadAndTheFileCountsAsAnError) {
     save(*s);
     for (const Read& r : reads)
         EXPECT_LE(r.sector + static_cast<std::uint64_t>(r.count), 1024u);
-    EXPECT_EQ(readFile(destination / "Root" / "near.bin"), imageBytes(8 * 512, 100));
+    EXPECT_EQ(readText(destination / "Root" / "near.bin"), imageBytes(8 * 512, 100));
     EXPECT_EQ(s->savingErrors(), 1u);
     EXPECT_EQ(lastAlertTitle(), "Saving completed with 1 errors");
     EXPECT_NE(lastAlertMessage().find("Saved at: " + destination.string()), std::string::npos);
@@ -684,8 +668,8 @@ TEST_F(Saving, AFailedReadCountsTheFileAndTheSaveGoesOnWithTheNext) {
         return sector == 0 ? false : v->readSaveSector(sector, count, buffer);
     });
     save(*s);
-    EXPECT_EQ(readFile(destination / "Root" / "3.bin"), imageBytes(48 * 512, 100));
-    EXPECT_EQ(readFile(destination / "Root" / "sub" / "2.bin"), imageBytes(32 * 512, 100));
+    EXPECT_EQ(readText(destination / "Root" / "3.bin"), imageBytes(48 * 512, 100));
+    EXPECT_EQ(readText(destination / "Root" / "sub" / "2.bin"), imageBytes(32 * 512, 100));
     EXPECT_EQ(s->savingErrors(), 1u);
     EXPECT_NE(lastAlertTitle(), "Saving Completed");
 }
@@ -886,9 +870,9 @@ TEST_F(Saving, ALinkPlantedInTheDestinationIsNotFollowed) {
     auto s = saver(v, tree.root);
     save(*s);
     EXPECT_EQ(entriesBelow(elsewhere), (std::set<std::string>{"precious.txt"}));
-    EXPECT_EQ(readFile(elsewhere / "precious.txt"), "keep me");
-    EXPECT_EQ(readFile(destination / "Root_" / "a.txt"), imageBytes(8 * 512, 100));
-    EXPECT_EQ(readFile(destination / "Root_" / "Docs" / "precious.txt"), imageBytes(16 * 512, 100));
+    EXPECT_EQ(readText(elsewhere / "precious.txt"), "keep me");
+    EXPECT_EQ(readText(destination / "Root_" / "a.txt"), imageBytes(8 * 512, 100));
+    EXPECT_EQ(readText(destination / "Root_" / "Docs" / "precious.txt"), imageBytes(16 * 512, 100));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
 }
 
@@ -904,10 +888,10 @@ TEST_F(Saving, ALinkPlantedInPlaceOfAFileIsNotWrittenThrough) {
     auto v = medium();
     auto s = saver(v, tree.root);
     save(*s);
-    EXPECT_EQ(readFile(elsewhere / "precious.txt"), "keep me");
+    EXPECT_EQ(readText(elsewhere / "precious.txt"), "keep me");
     EXPECT_FALSE(fs::exists(elsewhere / "missing.txt"));
-    EXPECT_EQ(readFile(destination / "Root" / "a_.txt"), imageBytes(8 * 512, 100));
-    EXPECT_EQ(readFile(destination / "Root" / "b_.txt"), imageBytes(16 * 512, 100));
+    EXPECT_EQ(readText(destination / "Root" / "a_.txt"), imageBytes(8 * 512, 100));
+    EXPECT_EQ(readText(destination / "Root" / "b_.txt"), imageBytes(16 * 512, 100));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
 }
 
@@ -924,11 +908,11 @@ TEST_F(Saving, SavingTwiceIntoOneDestinationKeepsBothCopies) {
     const fs::path d = destination / "Root" / "Docs";
     EXPECT_EQ(entriesBelow(d),
               (std::set<std::string>{"photo.jpg", "photo_.jpg", "photo__.jpg", "photo___.jpg", "notes", "notes_"}));
-    EXPECT_EQ(readFile(d / "photo.jpg"), imageBytes(8 * 512, 3000));
-    EXPECT_EQ(readFile(d / "photo_.jpg"), imageBytes(24 * 512, 100));
-    EXPECT_EQ(readFile(d / "photo__.jpg"), imageBytes(8 * 512, 3000));
-    EXPECT_EQ(readFile(d / "photo___.jpg"), imageBytes(24 * 512, 100));
-    EXPECT_EQ(readFile(d / "notes"), readFile(d / "notes_"));
+    EXPECT_EQ(readText(d / "photo.jpg"), imageBytes(8 * 512, 3000));
+    EXPECT_EQ(readText(d / "photo_.jpg"), imageBytes(24 * 512, 100));
+    EXPECT_EQ(readText(d / "photo__.jpg"), imageBytes(8 * 512, 3000));
+    EXPECT_EQ(readText(d / "photo___.jpg"), imageBytes(24 * 512, 100));
+    EXPECT_EQ(readText(d / "notes"), readText(d / "notes_"));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
 }
 
@@ -950,9 +934,9 @@ TEST_F(Saving, AFolderThatCannotBeMadeSkipsItsSubtreeAndCounts) {
         std::ofstream(destination / "Root" / taken) << "x";
     std::ofstream(destination / "Root" / std::string(SaveFileName::kNameMax, '_')) << "x";
     save(*s);
-    EXPECT_EQ(readFile(destination / "Root" / "b"), imageBytes(8 * 512, 10));
-    EXPECT_EQ(readFile(destination / "Root" / "c" / "3"), imageBytes(8 * 512, 10));
-    EXPECT_EQ(readFile(destination / "Root" / "a"), "x");
+    EXPECT_EQ(readText(destination / "Root" / "b"), imageBytes(8 * 512, 10));
+    EXPECT_EQ(readText(destination / "Root" / "c" / "3"), imageBytes(8 * 512, 10));
+    EXPECT_EQ(readText(destination / "Root" / "a"), "x");
     // The folder and the two files below it.
     EXPECT_EQ(s->savingErrors(), 3u);
     EXPECT_EQ(lastAlertTitle(), "Saving completed with 3 errors");
@@ -988,8 +972,8 @@ TEST_F(Saving, AWriteThatFailsIsCountedAndTheSaveGoesOn) {
     save(*s);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(readFile(destination / "Root" / "small-1"), imageBytes(8 * 512, 3000));
-    EXPECT_EQ(readFile(destination / "Root" / "small-2"), imageBytes(160 * 512, 3000));
+    EXPECT_EQ(readText(destination / "Root" / "small-1"), imageBytes(8 * 512, 3000));
+    EXPECT_EQ(readText(destination / "Root" / "small-2"), imageBytes(160 * 512, 3000));
     EXPECT_EQ(s->savingErrors(), 1u);
     EXPECT_EQ(lastAlertTitle(), "Saving completed with 1 errors");
     EXPECT_NE(lastAlertMessage().find("1 of the marked files and folders could not be saved"), std::string::npos);
@@ -1021,7 +1005,7 @@ TEST_F(Saving, ADeepChainOfFoldersIsSavedWithoutRecursionOrRunningOutOfDescripto
     fs::path p = destination / "Root";
     for (int i = 0; i < depth; ++i) {
         if (i % 3 == 0) {
-            EXPECT_EQ(readFile(p / "e" / "late"), imageBytes(16 * 512, 10)) << i;
+            EXPECT_EQ(readText(p / "e" / "late"), imageBytes(16 * 512, 10)) << i;
         }
         p /= "d";
     }
@@ -1169,10 +1153,10 @@ TEST_F(SavingScans, TheMacOSVolumesFilesAreSavedAsIcatReadsThem) {
     auto s = saver(v, v->dirRoot);
     save(*s);
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
-    EXPECT_EQ(readFile(destination / "Root" / "a_directory" / "a_file"),
+    EXPECT_EQ(readText(destination / "Root" / "a_directory" / "a_file"),
               "This is a text file.\n\nWe should be able to parse it.\n");
-    EXPECT_EQ(readFile(destination / "Root" / "a_directory" / "another_file"), "This is another file.\n");
-    EXPECT_EQ(readFile(destination / "Root" / "passwords.txt"),
+    EXPECT_EQ(readText(destination / "Root" / "a_directory" / "another_file"), "This is another file.\n");
+    EXPECT_EQ(readText(destination / "Root" / "passwords.txt"),
               "place,user,password\nbank,joesmith,superrich\nalarm system,-,1234\ntreasure chest,-,1111\n"
               "uber secret laire,admin,admin\n");
     // The resource fork's file has an empty data fork: not created.
@@ -1192,7 +1176,7 @@ TEST_F(SavingScans, TheMacOSVolumesFilesAreSavedAsIcatReadsThem) {
             } else if (c->fileSize > 0) {
                 auto expected = runCommand("icat -f hfs " + quoted(img) + " " + std::to_string(c->fileID));
                 ASSERT_TRUE(expected) << there;
-                EXPECT_EQ(readFile(there), *expected) << there;
+                EXPECT_EQ(readText(there), *expected) << there;
                 ++compared;
             }
         }

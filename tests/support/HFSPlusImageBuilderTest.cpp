@@ -38,6 +38,7 @@ using testsupport::HFSExtent;
 using testsupport::HFSFileOptions;
 using testsupport::HFSPlusImageBuilder;
 using testsupport::HFSPlusImageOptions;
+using testsupport::runCommand;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -49,17 +50,6 @@ Bytes pattern(std::size_t size, std::uint32_t seed) {
 }
 
 // ------------------------------------------------------- Sleuth Kit ----
-
-std::optional<std::string> runCommand(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return std::nullopt;
-    std::string out;
-    char chunk[65536];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, n);
-    if (::pclose(pipe) != 0) return std::nullopt;
-    return out;
-}
 
 bool haveSleuthKit() {
     static const bool have =

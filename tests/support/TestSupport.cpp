@@ -1,6 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -57,6 +60,37 @@ fs::path copyOfReadyImage(const std::string& name) {
     fs::copy_file(src, dst);
     fs::permissions(dst, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
     return dst;
+}
+
+std::optional<std::string> runCommand(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return std::nullopt;
+    std::string out;
+    char chunk[65536];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        out.append(chunk, n);
+    if (::pclose(pipe) != 0) return std::nullopt;
+    return out;
+}
+
+bool haveTool(const std::string& name) {
+    return runCommand("command -v " + name + " >/dev/null 2>&1").has_value();
+}
+
+std::vector<std::uint8_t> readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
 }
 
 } // namespace testsupport

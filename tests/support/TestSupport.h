@@ -4,8 +4,11 @@
 // the ready-made images of tests/data (never used in place: tests must not
 // write to them).
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -19,5 +22,16 @@ std::filesystem::path readyImagesDir();
 std::filesystem::path copyOfReadyImage(const std::string& name);
 // A fresh, empty temporary folder removed at process exit.
 std::filesystem::path makeTempDir(const std::string& tag = "t");
+
+// What a shell command printed on its standard output; nothing when it could
+// not run or exited with a failure.
+std::optional<std::string> runCommand(const std::string& command);
+// Whether a program is on the PATH.
+bool haveTool(const std::string& name);
+// A file's bytes (empty when it cannot be read).
+std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);
+std::string readText(const std::filesystem::path& path);
+// Writes text to a file, making its folders.
+void writeText(const std::filesystem::path& path, const std::string& text);
 
 } // namespace testsupport
