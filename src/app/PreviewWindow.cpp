@@ -7,6 +7,7 @@
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
 #include "results/ID3Tag.h"
+#include "volume/FileTypeRegistry.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
@@ -82,22 +83,6 @@ QPixmap scaledToFit(const QImage& image, const QSize& area) {
     if (image.isNull() || area.isEmpty()) return {};
     if (image.width() <= area.width() && image.height() <= area.height()) return QPixmap::fromImage(image);
     return QPixmap::fromImage(image.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-}
-
-// Types that hold sound only. Their pictures are cover art, shown as the
-// poster; Qt 6.4's FFmpeg back end divides by a zero frame rate when it is
-// asked to play such a picture as video.
-bool isSoundOnlyType(const QString& extension) {
-    static const QStringList types = {
-        QStringLiteral("mp3"),  QStringLiteral("mp2"),  QStringLiteral("mpa"),  QStringLiteral("m4a"),
-        QStringLiteral("m4b"),  QStringLiteral("m4p"),  QStringLiteral("aac"),  QStringLiteral("adts"),
-        QStringLiteral("wav"),  QStringLiteral("wave"), QStringLiteral("aif"),  QStringLiteral("aiff"),
-        QStringLiteral("aifc"), QStringLiteral("caf"),  QStringLiteral("au"),   QStringLiteral("snd"),
-        QStringLiteral("amr"),  QStringLiteral("mid"),  QStringLiteral("midi"), QStringLiteral("kar"),
-        QStringLiteral("smf"),  QStringLiteral("ra"),   QStringLiteral("flac"), QStringLiteral("oga"),
-        QStringLiteral("ogg"),  QStringLiteral("wma"),
-    };
-    return types.contains(extension.toLower());
 }
 
 QString textOf(const QVariant& value) {
@@ -245,31 +230,10 @@ const QStringList& PreviewWindow::imageFileTypes() {
     return types;
 }
 
-const QStringList& PreviewWindow::movieFileTypes() {
-    // The common movie and sound types, those of the formats the carving
-    // finds among them.
-    static const QStringList types = {
-        QStringLiteral("mov"),  QStringLiteral("qt"),   QStringLiteral("mp4"),  QStringLiteral("m4v"),
-        QStringLiteral("m4a"),  QStringLiteral("m4b"),  QStringLiteral("m4p"),  QStringLiteral("mp3"),
-        QStringLiteral("mp2"),  QStringLiteral("mpa"),  QStringLiteral("aac"),  QStringLiteral("adts"),
-        QStringLiteral("wav"),  QStringLiteral("wave"), QStringLiteral("aif"),  QStringLiteral("aiff"),
-        QStringLiteral("aifc"), QStringLiteral("caf"),  QStringLiteral("au"),   QStringLiteral("snd"),
-        QStringLiteral("3gp"),  QStringLiteral("3gpp"), QStringLiteral("3g2"),  QStringLiteral("3gp2"),
-        QStringLiteral("avi"),  QStringLiteral("mpg"),  QStringLiteral("mpeg"), QStringLiteral("m1v"),
-        QStringLiteral("m2v"),  QStringLiteral("mpe"),  QStringLiteral("vob"),  QStringLiteral("dv"),
-        QStringLiteral("dif"),  QStringLiteral("amr"),  QStringLiteral("mid"),  QStringLiteral("midi"),
-        QStringLiteral("kar"),  QStringLiteral("smf"),  QStringLiteral("rm"),   QStringLiteral("ra"),
-        QStringLiteral("ram"),  QStringLiteral("flac"), QStringLiteral("ogg"),  QStringLiteral("oga"),
-        QStringLiteral("ogv"),  QStringLiteral("mkv"),  QStringLiteral("webm"), QStringLiteral("wma"),
-        QStringLiteral("wmv"),  QStringLiteral("asf"),
-    };
-    return types;
-}
-
 PreviewWindow::Kind PreviewWindow::kindForName(const QString& fileName) {
     const QString ext = lastComponent(fileName).toLower();
     if (imageFileTypes().contains(ext)) return Image;
-    if (movieFileTypes().contains(ext)) return Movie;
+    if (FileTypeRegistry::isMovieType(ext.toStdString())) return Movie;
     return Text;
 }
 
@@ -529,8 +493,9 @@ void PreviewWindow::movieOpened(QMediaPlayer* player) {
         setPreviewImageImageView(QStringLiteral("preview-failed"));
         return;
     }
-    setPreviewMovieMovieView(player->hasVideo() && !isSoundOnlyType(lastComponent(madeUpMovieName_)) ? player
-                                                                                                     : nullptr);
+    setPreviewMovieMovieView(
+        player->hasVideo() && !FileTypeRegistry::isSoundOnly(lastComponent(madeUpMovieName_).toStdString()) ? player
+                                                                                                            : nullptr);
     setMovieStatusTextField(QStringLiteral(" "));
     movieSizeLoaded_->setText(movieLoadedText_);
 

@@ -89,11 +89,10 @@ public:
     QString lyricsText() const;
     bool lyricsScrolling() const { return lyricsTimer_.isActive(); }
 
-    // Lower-cased extensions shown as images (Qt's image readers) and as
-    // movies or sound (the usual movie and audio types).
+    // Lower-cased extensions shown as images (Qt's image readers).
     static const QStringList& imageFileTypes();
-    static const QStringList& movieFileTypes();
-    // The kind a name's extension selects.
+    // The kind a name's extension selects: an image where a reader decodes
+    // it, a movie for the movie and sound types of the file-type registry.
     static Kind kindForName(const QString& fileName);
 
 protected:

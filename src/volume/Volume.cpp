@@ -6,6 +6,7 @@
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
+#include "volume/FileTypeRegistry.h"
 
 #include <algorithm>
 #include <bit>
@@ -544,19 +545,7 @@ void Volume::releaseHelperIndexes() {
 }
 
 bool Volume::isMediaFile(std::u16string_view extension) {
-    static constexpr std::string_view kMedia[] = {
-        "ra",  "rm",  "mts", "bmp",  "jpg",  "gif",  "png",  "tif",  "psd",  "amr", "aif", "3g2",
-        "3gp", "m4v", "m4a", "m4b",  "mid",  "mov",  "mp3",  "mp4",  "mpg",  "wav", "arw", "sr2",
-        "kdc", "k25", "dcr", "pef",  "dng",  "cr2",  "nef",  "orf",  "raw",  "3fr", "crw", "raf",
-        "mrw", "x3f", "avi", "mpeg", "indd", "indt", "indb", "jpeg", "tiff", "aiff"};
-    if (extension.size() < 2 || extension.size() > 4) return false;
-    std::string lower;
-    for (char16_t u : extension) {
-        if (u >= 0x80) return false;
-        auto c = static_cast<char>(u);
-        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return std::find(std::begin(kMedia), std::end(kMedia), lower) != std::end(kMedia);
+    return FileTypeRegistry::isMediaFile(extension);
 }
 
 void Volume::removeNonMediaFilesAndFolders(NewDir* folder) {
