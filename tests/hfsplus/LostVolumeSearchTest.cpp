@@ -612,9 +612,8 @@ TEST_F(LostVolumeSearchTest, XorrisoHybridImageShowsItsHFSPlusVolume) {
 }
 
 TEST_F(LostVolumeSearchTest, CatalogRunningPastTheVolumesEndIsWalkedAndRated) {
-    // One catalog node per extent (the last two in overflow records), one
-    // record per leaf; the header's block count cut so that the catalog's
-    // last three extents lie past the volume's end, still on the drive.
+    // One leaf per node and one node per extent (two in overflow records);
+    // the volume cut short so that the last three extents lie past its end.
     testsupport::HFSPlusImageBuilder b(
         {.volumeName = "Cut", .catalogNodeCount = 10, .catalogExtentCount = 10, .maxRecordsPerLeaf = 1});
     b.addFolder(b.kRoot, "a");
@@ -631,8 +630,7 @@ TEST_F(LostVolumeSearchTest, CatalogRunningPastTheVolumesEndIsWalkedAndRated) {
 }
 
 TEST_F(LostVolumeSearchTest, FourKibSectorsSweepADamagedCatalogSixteenSectorsANode) {
-    // A catalog of 32 one-sector blocks holds two guessed nodes, at its
-    // blocks 0 and 16; the leaf is copied to the second.
+    // 32 one-sector catalog blocks: guessed nodes at 0 and 16, the leaf at 16.
     const std::size_t catalog = kCatalogFirstBlock * kBlockBytes;
     putBE32(volume, kHeaderAt + 272 + 16 + 4, 32);
     std::memcpy(volume.data() + catalog + 16 * kBlockBytes, volume.data() + catalog + kBlockBytes, kBlockBytes);
