@@ -30,9 +30,9 @@ constexpr std::uint64_t kMaxSectorBytes = 64u << 10;
 // The remaining time of a catalog walk or sweep is posted every this many
 // nodes.
 constexpr std::uint64_t kNodesPerTimePost = 50;
-// A catalog whose header node is damaged is swept as if its nodes were
-// 8 KiB: 16 sectors of 512 bytes.
-constexpr std::uint64_t kGuessedNodeBytes = 8192;
+// A catalog whose header node is damaged is swept as if its nodes were 16
+// sectors long, whatever the sector size: 8 KiB on 512-byte sectors.
+constexpr std::int32_t kGuessedNodeSectors = 16;
 // What a damaged extents header costs the rating.
 constexpr int kPartialPercentage = 10;
 // The percentage given when the root folder is found but nothing was rated.
@@ -47,6 +47,12 @@ bool isLeafKind(const BTNodeDescriptor_& d) {
 }
 
 using platform::utf8FromUtf16;
+
+// A B-tree's node size in whole sectors: a damaged size that is not a
+// multiple of the sector still places the nodes it can.
+std::uint32_t nodeSectors(const BTHeaderRecord& header, std::uint64_t bytesPerSector) {
+    return static_cast<std::uint32_t>(header.nodeSize / bytesPerSector);
+}
 
 // Runs fn where the display reads the lists: on the main thread, waiting.
 template <class F> void onMainThread(F&& fn) {
@@ -308,15 +314,21 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
 
     if (bps == 0 || m.blockSize() == 0 || m.vib.blockSize % bps != 0)
         return rateInvalid("its allocation block is not a whole number of sectors");
-    if (!forkInsideVolume(m.vib.catalogFile)) return rateInvalid("its catalog file lies outside the volume");
     const std::uint64_t blockSectors = m.blockSize();
     HFSPlusDriveGeometry geometry(m);
     const HFSPlusDriveGeometry::SectorReader readNode = nodeReader();
 
     // --- the extents-overflow file ---
+    // Its header node only has to pass the header-node test; a node size
+    // below one sector then leaves the overflow records unread.
     HFSPlusDriveGeometry::appendListedExtents(m.vib.extentsFile, m.extentsExt);
-    const bool extentsGood = geometry.takeExtentsTreeHeader(readNode);
-    if (!extentsGood) {
+    const auto extentsHeader =
+        m.extentsExt.empty() ? std::nullopt : geometry.readHeaderNode(m.extentsExt.front().startBlock(), readNode);
+    const bool extentsGood = extentsHeader.has_value();
+    if (extentsGood) {
+        m.extNodeSize = static_cast<std::int32_t>(nodeSectors(extentsHeader->record, bps));
+        m.extRootNode = extentsHeader->record.rootNode;
+    } else {
         result.push_back(kPartialPercentage);
         result.push_back(kPartialValid);
     }
@@ -326,13 +338,8 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
     const std::uint32_t catalogBlocks = m.vib.catalogFile.totalBlocks;
     if (extentsGood && listed < catalogBlocks) {
         if (auto more = geometry.extentsForID(hfsplus::kCatalogFileID, hfsplus::kDataFork,
-                                              static_cast<std::uint32_t>(listed), catalogBlocks, readNode)) {
-            // An overflow record that points outside the volume is not the
-            // catalog's: sweeping it would only count someone else's sectors.
-            for (const Extent& e : *more)
-                if (static_cast<std::uint64_t>(e.startBlock()) + e.blockCount() <= m.vib.totalBlocks)
-                    m.catalogExt.push_back(e);
-        }
+                                              static_cast<std::uint32_t>(listed), catalogBlocks, readNode))
+            m.catalogExt.insert(m.catalogExt.end(), more->begin(), more->end());
     }
     std::uint64_t catalogSectors = 0;
     for (const Extent& e : m.catalogExt)
@@ -346,12 +353,11 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         result.push_back(kPartialValid);
 
         // Damaged header: sweep the catalog with a guessed node size.
-        const auto guessed = static_cast<std::int32_t>(std::max<std::uint64_t>(1, kGuessedNodeBytes / bps));
-        m.catNodeSize = guessed;
-        const std::uint64_t nodes = catalogSectors / static_cast<std::uint64_t>(guessed);
+        m.catNodeSize = kGuessedNodeSectors;
+        const std::uint64_t nodes = catalogSectors / kGuessedNodeSectors;
         if (nodes == 0) return rateInvalid("its catalog does not hold one whole node");
         std::uint64_t leaves = 0;
-        if (!sweepCatalog(guessed, nodes, leaves)) return rateAborted();
+        if (!sweepCatalog(kGuessedNodeSectors, nodes, leaves)) return rateAborted();
         const std::uint64_t percent = leaves * 100 / nodes;
         result.clear();
         result.push_back(percent);
@@ -359,8 +365,8 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         m.volumeScanArray.push_back(volumeDictionary(whetherAlternateSector, percent, std::string("Untitled")));
     } else {
         const BTHeaderRecord& h = headerNode->record;
-        if (headerNode->nodeSectors == 0) return rateInvalid("its catalog nodes are not a whole number of sectors");
-        m.catNodeSize = static_cast<std::int32_t>(headerNode->nodeSectors);
+        m.catNodeSize = static_cast<std::int32_t>(nodeSectors(h, bps));
+        if (m.catNodeSize == 0) return rateInvalid("its catalog nodes are smaller than a sector");
         m.catRootNode = h.rootNode;
         m.firstLeafNode = h.firstLeafNode;
         const std::uint64_t leafRecords = h.leafRecords;
@@ -432,11 +438,15 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         } else {
             // The first leaf is not where the header says: sweep the catalog
             // with the header's node size and rate it by the nodes in use.
-            if (h.totalNodes <= h.freeNodes) return rateInvalid("its catalog header counts no node in use");
+            if (h.totalNodes == h.freeNodes) return rateInvalid("its catalog header counts no node in use");
             const std::uint64_t nodes = catalogSectors / static_cast<std::uint64_t>(m.catNodeSize);
             std::uint64_t leaves = 0;
             sweepCatalog(m.catNodeSize, nodes, leaves); // an abort is taken back below
-            const std::uint64_t percent = leaves * 100 / (static_cast<std::uint64_t>(h.totalNodes) - h.freeNodes);
+            // A header counting more free nodes than nodes gives the sweep
+            // nothing to rate against: the walk's rating stands.
+            const std::uint64_t percent = h.totalNodes > h.freeNodes
+                                              ? leaves * 100 / (static_cast<std::uint64_t>(h.totalNodes) - h.freeNodes)
+                                              : 0;
             if (percent > validity) {
                 validity = percent;
                 result[0] = Value(percent);
@@ -459,7 +469,10 @@ bool LostVolumeSearch::sweepCatalog(std::int32_t nodeSectors, std::uint64_t node
     for (const Extent& e : m.catalogExt) {
         if (m.abortVolumeScan()) return false;
         const std::uint64_t first = m.HPlusVolStart() + static_cast<std::uint64_t>(e.startBlock()) * blockSectors;
-        const std::uint64_t nodes = static_cast<std::uint64_t>(e.blockCount()) * blockSectors / size;
+        // Nodes past the drive's end read as nothing, so no leaf is missed by
+        // leaving them out; a damaged extent could list billions of them.
+        const std::uint64_t onDrive = first < driveSectors() ? (driveSectors() - first + size - 1) / size : 0;
+        const std::uint64_t nodes = std::min(static_cast<std::uint64_t>(e.blockCount()) * blockSectors / size, onDrive);
         for (std::uint64_t n = 0; n < nodes; ++n) {
             if (m.abortVolumeScan()) return false;
             ++counted;
@@ -508,9 +521,9 @@ HFSPlusDriveGeometry::SectorReader LostVolumeSearch::nodeReader() {
 bool LostVolumeSearch::readDriveSectors(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer) {
     const std::uint64_t bps = media_.u32BytesInSector();
     buffer.resize(static_cast<std::size_t>(count * bps));
-    const std::uint64_t driveSectors = bps ? media_.sizeInBytes() / bps : 0;
+    const std::uint64_t onDrive = driveSectors();
     // Only the part inside the drive is read; the rest reads as zeros.
-    const std::uint64_t inside = sector < driveSectors ? std::min(count, driveSectors - sector) : 0;
+    const std::uint64_t inside = sector < onDrive ? std::min(count, onDrive - sector) : 0;
     bool read = false;
     if (inside > 0 && inside <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
         read = media_.readSector(sector, static_cast<std::int32_t>(inside), buffer.data());
@@ -519,16 +532,13 @@ bool LostVolumeSearch::readDriveSectors(std::uint64_t sector, std::uint64_t coun
     return read && inside == count;
 }
 
-bool LostVolumeSearch::isLeafDescriptor(const BTNodeDescriptor_& d) {
-    return isLeafKind(d) && d.numRecords != 0;
+std::uint64_t LostVolumeSearch::driveSectors() const {
+    const std::uint64_t bps = media_.u32BytesInSector();
+    return bps ? media_.sizeInBytes() / bps : 0;
 }
 
-bool LostVolumeSearch::forkInsideVolume(const HFSPlusForkData_& fork) const {
-    for (const HFSPlusExtentDescriptor_& d : fork.extents) {
-        if (d.startBlock == 0) break;
-        if (static_cast<std::uint64_t>(d.startBlock) + d.blockCount > media_.vib.totalBlocks) return false;
-    }
-    return true;
+bool LostVolumeSearch::isLeafDescriptor(const BTNodeDescriptor_& d) {
+    return isLeafKind(d) && d.numRecords != 0;
 }
 
 void LostVolumeSearch::post(Dict progress) const {

@@ -20,11 +20,12 @@
 // Everything on the drive is untrusted. Sizes and sectors are 64-bit; a read
 // is only made inside the drive (anything else reads as zeros, so a header
 // naming far-away structures cannot make the reader take the drive for
-// vanished); a block or node size that is not a whole, sensible number of
-// sectors, and a count that a percentage would be divided by being 0, rate
-// the candidate "Invalid"; the leaf-chain walk keeps the nodes it has met and
-// the extents lookup its leaves and a depth limit, so no loop of links can
-// hold the search.
+// vanished, and a candidate whose catalog lies partly outside its volume or
+// the drive is rated by what can be read); a catalog node smaller than a
+// sector, and a count that a percentage would be divided by being 0, rate
+// the candidate "Invalid"; sweeps stop at the drive's end, the leaf-chain
+// walk keeps the nodes it has met and the extents lookup its leaves and a
+// depth limit, so no loop of links or huge extent can hold the search.
 
 #include "formats/HFSPlusStructures.h"
 #include "media/HFSPlusDriveGeometry.h"
@@ -88,6 +89,8 @@ private:
     // sectors wholly inside the drive are read; false, with zeros, for
     // anything else or a failed read.
     bool readDriveSectors(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& buffer);
+    // The drive's length in its own sectors.
+    std::uint64_t driveSectors() const;
     // readDriveSectors as the reader of the volume's B-tree nodes, for the
     // node mapping and extents lookup this search shares with the other
     // HFS+ readers; sector 0 is where a node that has none would be.
@@ -101,8 +104,6 @@ private:
     // The volume dictionary of the volume examined, with or without a name.
     platform::Dict volumeDictionary(std::uint64_t whetherAlternateSector, std::uint64_t validity,
                                     const std::optional<std::string>& name) const;
-    // Whether every extent of a fork the header lists lies inside the volume.
-    bool forkInsideVolume(const HFSPlusForkData_& fork) const;
 
     void post(platform::Dict progress) const;
     std::string timeText(double seconds) const;

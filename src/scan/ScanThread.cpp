@@ -13,8 +13,10 @@
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <string_view>
 #include <thread>
 
 using platform::Array;
@@ -66,7 +68,104 @@ std::int64_t methodAt(const Array& a, std::size_t i) {
 void logStep(const char* what) {
     platform::logFormat("%s is not available in this build; skipped", what);
 }
+
+// The content strings of each file system.
+bool hfsContent(std::string_view c) {
+    return c.starts_with("Apple");
+}
+bool fatContent(std::string_view c) {
+    return c.starts_with("FAT");
+}
+bool basicDataPartition(std::string_view c) {
+    return c == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+}
+bool apfsVolume(std::string_view c) {
+    return c == "APFS";
+}
+bool apfsVolumeOrContainer(std::string_view c) {
+    return apfsVolume(c) || c == "41504653-0000-11AA-AA11-00306543ECAC";
+}
+bool noContent(std::string_view) {
+    return false;
+}
 } // namespace
+
+struct ScanThread::Recovery {
+    FileSystem fileSystem;
+    // Whether a content string chooses this row for the tree scan and for
+    // the deleted-file scan.
+    bool (*treeContent)(std::string_view content);
+    bool (*deletedFileContent)(std::string_view content);
+    // What the log calls its recovery.
+    const char* name;
+    // The tree scan's file-system step (a new scan only).
+    void (ScanThread::*treeRecovery)(const Recovery& row);
+    // The deleted-file scan's body.
+    void (ScanThread::*deletedFileBody)(const Array& arguments);
+    // The deleted-file scan's search drivers: plain search and carving.
+    Driver plain;
+    Driver carve;
+    // The tree scan's carving driver.
+    Driver treeCarve;
+};
+
+std::span<const ScanThread::Recovery> ScanThread::recoveries() {
+    // Content strings are tested against the rows in this order.
+    static const Recovery rows[] = {
+        {.fileSystem = FileSystem::HFSPlus,
+         .treeContent = hfsContent,
+         .deletedFileContent = hfsContent,
+         .name = "HFS+ file-system recovery",
+         .treeRecovery = &ScanThread::hfsTreeRecovery,
+         .deletedFileBody = &ScanThread::scanForDeletedFilesHFS,
+         .plain = Driver::PlainHFS,
+         .carve = Driver::CarveHFSFree,
+         .treeCarve = Driver::CarveVolume},
+        {.fileSystem = FileSystem::FAT,
+         .treeContent = fatContent,
+         .deletedFileContent = fatContent,
+         .name = "FAT file-system recovery",
+         .treeRecovery = &ScanThread::recoveryNotAvailable,
+         .deletedFileBody = &ScanThread::scanForDeletedFilesFAT,
+         .plain = Driver::PlainFAT,
+         .carve = Driver::CarveFATFree,
+         .treeCarve = Driver::CarveVolume},
+        // The tree scan takes no exFAT volume: it only carves it, as any
+        // content without a row.
+        {.fileSystem = FileSystem::ExFAT,
+         .treeContent = noContent,
+         .deletedFileContent = basicDataPartition,
+         .name = "exFAT file-system recovery",
+         .treeRecovery = &ScanThread::recoveryNotAvailable,
+         .deletedFileBody = &ScanThread::scanForDeletedFilesExFAT,
+         .plain = Driver::PlainExFAT,
+         .carve = Driver::CarveExFAT,
+         .treeCarve = Driver::CarveVolume},
+        // The deleted-file scan takes an APFS volume, not its container.
+        {.fileSystem = FileSystem::APFS,
+         .treeContent = apfsVolumeOrContainer,
+         .deletedFileContent = apfsVolume,
+         .name = "APFS file-system recovery",
+         .treeRecovery = &ScanThread::recoveryNotAvailable,
+         .deletedFileBody = &ScanThread::scanForDeletedFilesAPFS,
+         .plain = Driver::PlainAPFS,
+         .carve = Driver::CarveAPFS,
+         .treeCarve = Driver::CarveAPFS},
+    };
+    return rows;
+}
+
+const ScanThread::Recovery* ScanThread::recoveryFor(const std::string& content, bool treeScan) {
+    for (const Recovery& row : recoveries())
+        if ((treeScan ? row.treeContent : row.deletedFileContent)(content)) return &row;
+    return nullptr;
+}
+
+const ScanThread::Recovery& ScanThread::recoveryOf(FileSystem fileSystem) {
+    // Every file system but None has its row.
+    const std::span<const Recovery> rows = recoveries();
+    return *std::find_if(rows.begin(), rows.end(), [&](const Recovery& r) { return r.fileSystem == fileSystem; });
+}
 
 ScanThread::ScanThread(std::shared_ptr<Volume> volume) : volume_(std::move(volume)) {}
 
@@ -88,11 +187,8 @@ void ScanThread::detach(std::shared_ptr<Volume> volume, Entry entry, Array argum
 }
 
 ScanThread::FileSystem ScanThread::fileSystemForContent(const std::string& content, bool treeScan) {
-    if (content.rfind("Apple", 0) == 0) return FileSystem::HFSPlus;
-    if (content.rfind("FAT", 0) == 0) return FileSystem::FAT;
-    if (content == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7") return treeScan ? FileSystem::None : FileSystem::ExFAT;
-    if (content == "APFS" || (treeScan && content == "41504653-0000-11AA-AA11-00306543ECAC")) return FileSystem::APFS;
-    return FileSystem::None;
+    const Recovery* row = recoveryFor(content, treeScan);
+    return row ? row->fileSystem : FileSystem::None;
 }
 
 void ScanThread::detectResume(const Array& arguments) {
@@ -148,7 +244,12 @@ void ScanThread::cleanUp() {
     });
 }
 
-void ScanThread::hfsTreeRecovery() {
+void ScanThread::recoveryNotAvailable(const Recovery& row) {
+    ensureRoot();
+    logStep(row.name);
+}
+
+void ScanThread::hfsTreeRecovery(const Recovery&) {
     Volume& v = *volume_;
     v.advScanEntriesCanBePutIntoOrphanEntryArray = false;
     v.aborting = false;
@@ -206,30 +307,14 @@ void ScanThread::startMakingTree(const Array& arguments) {
     const bool search = intAt(arguments, 1) != 0;
     if (search) v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
 
-    if (!resumed_) {
-        switch (fileSystemForContent(v.volumeContent, true)) {
-        case FileSystem::HFSPlus:
-            hfsTreeRecovery();
-            break;
-        case FileSystem::FAT:
-            ensureRoot();
-            logStep("FAT file-system recovery");
-            break;
-        case FileSystem::APFS:
-            ensureRoot();
-            logStep("APFS file-system recovery");
-            break;
-        default:
-            break;
-        }
-    }
+    // A content no row takes has no file-system step.
+    const Recovery* row = recoveryFor(v.volumeContent, true);
+    if (!resumed_ && row) (this->*row->treeRecovery)(*row);
     // Every content kind has a root before any search runs, so carved files
     // always have a tree to go into.
     if (!v.aborting) ensureRoot();
 
-    if (search && !v.aborting)
-        searchStep(fileSystemForContent(v.volumeContent, true) == FileSystem::APFS ? Driver::CarveAPFS
-                                                                                   : Driver::CarveVolume);
+    if (search && !v.aborting) searchStep(row ? row->treeCarve : Driver::CarveVolume);
     if (!v.aborting) cleanUp();
     post(Dict{{"Progress Status", "default"}, {"Tree Complete", true}}, false);
 }
@@ -238,21 +323,9 @@ void ScanThread::scanForDeletedFiles(const Array& arguments) {
     Volume& v = *volume_;
     detectResume(arguments);
     v.resetSigArraysAndBtreesAndOthers();
-    switch (fileSystemForContent(v.volumeContent, false)) {
-    case FileSystem::HFSPlus:
-        scanForDeletedFilesHFS(arguments);
+    if (const Recovery* row = recoveryFor(v.volumeContent, false)) {
+        (this->*row->deletedFileBody)(arguments);
         return;
-    case FileSystem::FAT:
-        scanForDeletedFilesFAT(arguments);
-        return;
-    case FileSystem::ExFAT:
-        scanForDeletedFilesExFAT(arguments);
-        return;
-    case FileSystem::APFS:
-        scanForDeletedFilesAPFS(arguments);
-        return;
-    case FileSystem::None:
-        break;
     }
     // A content none of the bodies takes still ends with an empty result,
     // so the progress screen is never left waiting.
@@ -301,53 +374,47 @@ void ScanThread::scanForDeletedFilesHFS(const Array& arguments) {
         v.treeScanMode = 1;
     }
     ensureRoot();
-    if (intAt(arguments, 1) == 1) {
-        v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
-        std::int64_t method = methodAt(arguments, 3);
-        if (method == 0)
-            searchStep(Driver::PlainHFS);
-        else if (method == 1)
-            searchStep(Driver::CarveHFSFree);
-        invalidateTimer();
-        v.treeScanMode = 0;
-    }
+    deletedFileSearch(recoveryOf(FileSystem::HFSPlus), arguments);
     cleanUp();
     post(Dict{{"Progress Status", "Tree Completed ..."}, {"Tree Complete", true}}, false);
 }
 
-void ScanThread::otherFileSystemBody(const Array& arguments, const char* recovery, Driver plain, Driver carve) {
+void ScanThread::deletedFileSearch(const Recovery& row, const Array& arguments) {
+    if (intAt(arguments, 1) != 1) return;
     Volume& v = *volume_;
+    v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
+    const std::int64_t method = methodAt(arguments, 3);
+    if (method == 0)
+        searchStep(row.plain);
+    else if (method == 1)
+        searchStep(row.carve);
+    invalidateTimer();
+    v.treeScanMode = 0;
+}
+
+void ScanThread::otherFileSystemBody(const Recovery& row, const Array& arguments) {
     // These file systems are recovered whenever the scan is not resumed,
     // whatever the deleted-file flag says.
     if (!resumed_) {
         ensureRoot();
-        phase([&] { logStep(recovery); });
+        phase([&] { logStep(row.name); });
     }
-    if (intAt(arguments, 1) == 1) {
-        v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
-        std::int64_t method = methodAt(arguments, 3);
-        if (method == 0)
-            searchStep(plain);
-        else if (method == 1)
-            searchStep(carve);
-        invalidateTimer();
-        v.treeScanMode = 0;
-    }
+    deletedFileSearch(row, arguments);
     ensureRoot();
     cleanUp();
     post(Dict{{"Progress Status", "Tree Completed ..."}, {"Tree Complete", true}, {"Stop Animation", true}}, false);
 }
 
 void ScanThread::scanForDeletedFilesFAT(const Array& arguments) {
-    otherFileSystemBody(arguments, "FAT file-system recovery", Driver::PlainFAT, Driver::CarveFATFree);
+    otherFileSystemBody(recoveryOf(FileSystem::FAT), arguments);
 }
 
 void ScanThread::scanForDeletedFilesExFAT(const Array& arguments) {
-    otherFileSystemBody(arguments, "exFAT file-system recovery", Driver::PlainExFAT, Driver::CarveExFAT);
+    otherFileSystemBody(recoveryOf(FileSystem::ExFAT), arguments);
 }
 
 void ScanThread::scanForDeletedFilesAPFS(const Array& arguments) {
-    otherFileSystemBody(arguments, "APFS file-system recovery", Driver::PlainAPFS, Driver::CarveAPFS);
+    otherFileSystemBody(recoveryOf(FileSystem::APFS), arguments);
 }
 
 void ScanThread::scanForDeletedFilesDisk(const Array& arguments) {

@@ -4,7 +4,9 @@
 // state, creates the root of the found-file tree, runs the file-system
 // recovery that matches the volume's content, the signature search the user
 // asked for, the clean-up passes, and posts the final progress with
-// "Tree Complete". They sit above every recovery and search they choose.
+// "Tree Complete". They sit above every recovery and search they choose:
+// each file system is one row of a table that names the content strings
+// choosing it, its recoveries and its search drivers.
 //
 // Argument arrays (a resumed scan appends the resume block and "auto"):
 //   startMakingTree:      [mode string, search flag, (marked types)]
@@ -16,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 class Volume;
 
@@ -45,6 +48,14 @@ public:
     static FileSystem fileSystemForContent(const std::string& content, bool treeScan);
 
 private:
+    // One row of the recovery table: a file system, the content strings that
+    // choose it for each scan, and what each scan runs for it.
+    struct Recovery;
+    static std::span<const Recovery> recoveries();
+    // The row a content string chooses; null when none takes it.
+    static const Recovery* recoveryFor(const std::string& content, bool treeScan);
+    static const Recovery& recoveryOf(FileSystem fileSystem);
+
     // Reads "auto" and the resume block; sets the volume's autoCrashRecovery.
     void detectResume(const platform::Array& arguments);
     // Creates the root unless one exists.
@@ -56,9 +67,15 @@ private:
     // not have is skipped with a log line.
     enum class Driver;
     void searchStep(Driver driver);
-    void hfsTreeRecovery();
+    // Tree-scan recoveries.
+    void hfsTreeRecovery(const Recovery& row);
+    // A file system this build cannot recover yet: its root and a log line.
+    void recoveryNotAvailable(const Recovery& row);
+    // The deleted-file scan's search, when asked for: the row's plain or
+    // carving driver by the method argument.
+    void deletedFileSearch(const Recovery& row, const platform::Array& arguments);
     // The FAT, exFAT and APFS bodies: recovery, search, clean-up, post.
-    void otherFileSystemBody(const platform::Array& arguments, const char* recovery, Driver plain, Driver carve);
+    void otherFileSystemBody(const Recovery& row, const platform::Array& arguments);
     void cleanUp();
     void post(platform::Dict progress, bool wait);
     void invalidateTimer();

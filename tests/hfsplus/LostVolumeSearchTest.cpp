@@ -8,6 +8,7 @@
 #include "platform/ByteView.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
+#include "support/HFSPlusImageBuilder.h"
 #include "support/TestSupport.h"
 
 #include <cstring>
@@ -504,15 +505,16 @@ TEST_F(LostVolumeSearchTest, HeaderWithHugeCountsFitsNowhere) {
     EXPECT_TRUE(o.handedOver.empty());
 }
 
-TEST_F(LostVolumeSearchTest, CatalogBeyondTheDriveRatesInvalid) {
-    putBE32(volume, kHeaderAt + 272 + 16, 0xFFFFFF00); // catalog's first extent starts far away
+TEST_F(LostVolumeSearchTest, CatalogBeyondTheDriveReadsAsNothingAndRatesZero) {
+    putBE32(volume, kHeaderAt + 272 + 16, 0xFFFFFF00);     // catalog's first extent starts far away
+    putBE32(volume, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF); // and is huge: only the drive is swept
     DriveImage drive(40 + kVolumeBytes / 512 + 200);
     drive.place(40, volume);
     Outcome o = search(drive);
     EXPECT_EQ(postsWith("Start Animation"), 1u);
-    EXPECT_TRUE(o.rows.empty());
-    EXPECT_TRUE(o.handedOver.empty());
-    EXPECT_TRUE(o.media->volumeScanArray.empty());
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{0, "Valid"}));
+    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
 }
 
 TEST_F(LostVolumeSearchTest, CatalogNodeSizeBelowASectorRatesInvalid) {
@@ -607,4 +609,59 @@ TEST_F(LostVolumeSearchTest, XorrisoHybridImageShowsItsHFSPlusVolume) {
     EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
     EXPECT_FALSE(v.get("Volume Name").stringValue().empty());
     EXPECT_NE(v.get("Volume Name").stringValue(), "Untitled");
+}
+
+TEST_F(LostVolumeSearchTest, CatalogRunningPastTheVolumesEndIsWalkedAndRated) {
+    // One leaf per node and one node per extent (two in overflow records);
+    // the volume cut short so that the last three extents lie past its end.
+    testsupport::HFSPlusImageBuilder b(
+        {.volumeName = "Cut", .catalogNodeCount = 10, .catalogExtentCount = 10, .maxRecordsPerLeaf = 1});
+    b.addFolder(b.kRoot, "a");
+    b.addFolder(b.kRoot, "b");
+    b.addFile(b.kRoot, "c", {1});
+    std::vector<std::uint8_t> image = b.build();
+    putBE32(image, kHeaderAt + 44, b.layout().catalogFile[7].startBlock);
+    DriveImage drive(40 + image.size() / 512);
+    drive.place(40, image);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{100, "Valid"}));
+    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Cut");
+}
+
+TEST_F(LostVolumeSearchTest, FourKibSectorsSweepADamagedCatalogSixteenSectorsANode) {
+    // 32 one-sector catalog blocks: guessed nodes at 0 and 16, the leaf at 16.
+    const std::size_t catalog = kCatalogFirstBlock * kBlockBytes;
+    putBE32(volume, kHeaderAt + 272 + 16 + 4, 32);
+    std::memcpy(volume.data() + catalog + 16 * kBlockBytes, volume.data() + catalog + kBlockBytes, kBlockBytes);
+    std::fill(volume.begin() + catalog, volume.begin() + catalog + 2 * kBlockBytes, 0);
+    DriveImage drive(40 + kVolumeBytes / 4096 + 20, 4096);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{50, "Valid"}));
+}
+
+TEST_F(LostVolumeSearchTest, CatalogHeaderCountingMoreFreeNodesThanNodesKeepsTheWalksRating) {
+    const std::size_t header = kCatalogFirstBlock * kBlockBytes + 14;
+    putBE32(volume, header + 10, 3); // first leaf node, an empty one
+    putBE32(volume, header + 22, 6); // total nodes
+    putBE32(volume, header + 26, 7); // free nodes
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{0, "Valid"}));
+    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
+}
+
+TEST_F(LostVolumeSearchTest, NodeSizeOfPartSectorsCountsItsWholeSectors) {
+    // 4097-byte nodes in both B-tree headers are taken as 8 sectors.
+    volume[kCatalogFirstBlock * kBlockBytes + 14 + 19] = 1;
+    volume[2 * kBlockBytes + 14 + 19] = 1;
+    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{100, "Valid"}));
 }

@@ -252,3 +252,11 @@ TEST_F(ScanThreads, StopFlagEndsTheScanEarlyButCleanUpAndFinalPostRun) {
     EXPECT_TRUE(called("rawScanCompleted"));
     expectTreeCompleteLast();
 }
+
+TEST_F(ScanThreads, TreeScanCarvesAnAPFSContainerWithItsDriverAndExFATAsAnyVolume) {
+    for (const char* content : {"41504653-0000-11AA-AA11-00306543ECAC", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"})
+        ScanThread(keep(volumeFor(zeroImage(1 << 20), content))).startMakingTree(Array{"Normal Scan", 1, Array{}});
+    EXPECT_TRUE(logged("photo and file carving of an APFS volume is not available"));
+    EXPECT_TRUE(logged("photo and file carving of the volume is not available"));
+    EXPECT_FALSE(logged("exFAT"));
+}
