@@ -355,10 +355,12 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         // Damaged header: sweep the catalog with a guessed node size.
         m.catNodeSize = kGuessedNodeSectors;
         const std::uint64_t nodes = catalogSectors / kGuessedNodeSectors;
-        if (nodes == 0) return rateInvalid("its catalog does not hold one whole node");
         std::uint64_t leaves = 0;
         if (!sweepCatalog(kGuessedNodeSectors, nodes, leaves)) return rateAborted();
-        const std::uint64_t percent = leaves * 100 / nodes;
+        // A catalog shorter than one guessed node (under 64 KiB on 4096-byte
+        // sectors) has nothing to sweep; its header still passed every test,
+        // so the volume is listed, rated 0, rather than hidden.
+        const std::uint64_t percent = nodes == 0 ? 0 : leaves * 100 / nodes;
         result.clear();
         result.push_back(percent);
         result.push_back(kValid);

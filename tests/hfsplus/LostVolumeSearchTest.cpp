@@ -665,3 +665,16 @@ TEST_F(LostVolumeSearchTest, NodeSizeOfPartSectorsCountsItsWholeSectors) {
     ASSERT_EQ(o.rows.size(), 1u);
     EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{100, "Valid"}));
 }
+
+TEST_F(LostVolumeSearchTest, DamagedCatalogShorterThanOneGuessedNodeIsStillListed) {
+    // The volume's 8-block catalog on 4096-byte sectors: 8 sectors, less than
+    // one 16-sector node to sweep.
+    std::fill(volume.begin() + kCatalogFirstBlock * kBlockBytes,
+              volume.begin() + (kCatalogFirstBlock + 1) * kBlockBytes, 0);
+    DriveImage drive(40 + kVolumeBytes / 4096 + 20, 4096);
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{0, "Valid"}));
+    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
+}
