@@ -8,7 +8,6 @@
 #include "media/DMedia.h"
 #include "platform/ByteView.h"
 #include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -36,10 +35,7 @@ namespace {
 // ------------------------------------------------------------- tools ----
 
 std::string quoted(const fs::path& p) {
-    std::string out = "'";
-    for (char c : p.string())
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
+    return testsupport::shellQuote(p.string());
 }
 
 struct MmlsRow {
@@ -134,18 +130,14 @@ std::uint32_t crc32(const std::uint8_t* data, std::size_t n) {
 class DiskImage {
 public:
     DiskImage(const std::string& name, std::uint64_t sectors, std::uint32_t sectorSize = 512)
-        : path_(testsupport::makeTempDir("pt") / name), sectorSize_(sectorSize) {
-        std::ofstream(path_, std::ios::binary).close();
-        fs::resize_file(path_, sectors * sectorSize);
-    }
+        : path_(testsupport::zeroFile(testsupport::makeTempDir("pt") / name, sectors * sectorSize)),
+          sectorSize_(sectorSize) {}
     const fs::path& path() const { return path_; }
     std::uint32_t sectorSize() const { return sectorSize_; }
     std::vector<std::uint8_t> sector() const { return std::vector<std::uint8_t>(sectorSize_, 0); }
 
     void write(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) {
-        std::fstream f(path_, std::ios::binary | std::ios::in | std::ios::out);
-        f.seekp(static_cast<std::streamoff>(sector * sectorSize_));
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        testsupport::writeBytesAt(path_, sector * sectorSize_, bytes);
     }
     // A whole file (a volume image) copied in at a sector.
     void place(std::uint64_t sector, const fs::path& volume) { write(sector, readBytes(volume)); }
@@ -264,15 +256,6 @@ std::ostream& operator<<(std::ostream& os, const Listed& l) {
 
 class PartitionTables : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::setLogSink([this](const std::string& line) { logs.push_back(line); });
-        platform::setAppController(&controller);
-    }
-    void TearDown() override {
-        platform::setAppController(nullptr);
-        platform::setLogSink(nullptr);
-    }
-
     // What initialize: lists for an image, read as a drive of that sector size.
     Array partitionsOf(const fs::path& image, std::uint32_t sectorSize = 512) {
         controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
@@ -308,8 +291,10 @@ protected:
         return p;
     }
 
-    platform::RecordingController controller;
-    std::vector<std::string> logs;
+    testsupport::LogCapture log;
+    testsupport::ControllerScope scope;
+    platform::RecordingController& controller = scope.controller;
+    std::vector<std::string>& logs = log.lines;
 };
 
 } // namespace
@@ -397,13 +382,9 @@ TEST_F(PartitionTables, MbrPrimaryAndLogicalHfsPartitionsAreListedInTableOrder) 
         expected.push_back({std::stoull(row[1]), std::stoull(row[2]), "Untitled " + std::to_string(++counter)});
     }
     ASSERT_EQ(expected.size(), 3u);
-    {
-        std::fstream f(image, std::ios::binary | std::ios::in | std::ios::out);
-        const auto bytes = readBytes(raw);
-        ASSERT_LE(bytes.size(), expected[2].sectors * 512);
-        f.seekp(static_cast<std::streamoff>(expected[2].start * 512));
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
+    const auto bytes = readBytes(raw);
+    ASSERT_LE(bytes.size(), expected[2].sectors * 512);
+    testsupport::writeBytesAt(image, expected[2].start * 512, bytes);
     expected[2].name = "hfsplus_test";
 
     EXPECT_EQ(listed(partitionsOf(image)), expected);
