@@ -56,14 +56,7 @@ bool matchesImage(const std::vector<std::uint8_t>& buf, std::uint64_t offset, st
 }
 } // namespace
 
-TEST_F(DMediaReaders, DictionaryWithoutSectorSizeMakesNoMedia) {
-    Dict d{{"Path", "/dev/null"}, {"Size", 1024}};
-    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
-    d.set("Preferred Block Size", 0);
-    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
-}
-
-TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionary) {
+TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionaryAndNeedsASectorSize) {
     Dict d{{"Path", "/dev/sdq"}, {"Preferred Block Size", 4096}, {"Size", 4096ull * 1000 + 100}};
     auto m = DMedia::initWithDictionary(d);
     ASSERT_TRUE(m);
@@ -71,6 +64,10 @@ TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionary) {
     EXPECT_EQ(m->u32BytesInSector(), 4096u);
     // Missing identity keys hold the text of an absent value.
     EXPECT_EQ(m->model(), "(null)");
+    d.set("Preferred Block Size", 0);
+    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
+    d.remove("Preferred Block Size");
+    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
 }
 
 TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAsked) {

@@ -789,20 +789,6 @@ TEST(DriveListRows, VolumesShowTheirDrivesIconAndSharedDriversShareOneBundle) {
     EXPECT_FALSE(volumes[2].dictValue().contains("bundle path"));
 }
 
-TEST(DriveListRows, DisksAndTheirVolumesAreNumberedInRowOrder) {
-    // A (a1, a2) and B: A 0, a1 1, a2 2, B 3; four cells in mode 3.
-    Dict a1{{"Path", "/dev/a1"}, {"Volume and Drive Index", 1}, {"WhetherVolume", true}};
-    Dict a2{{"Path", "/dev/a2"}, {"Volume and Drive Index", 2}, {"WhetherVolume", true}};
-    Array drives{Dict{{"Path", "/dev/a"}, {"Volume and Drive Index", 0}, {"Children Volume Array", Array{a1, a2}}},
-                 Dict{{"Path", "/dev/b"}, {"Volume and Drive Index", 3}}};
-    Array volumes{a1, a2};
-    EXPECT_EQ(DriveListRows::cellCount(3, drives, volumes), 4u);
-    std::vector<std::string> rows;
-    for (std::size_t r = 0; r < 4; ++r)
-        rows.push_back(DriveListRows::rowObject(3, r, drives, volumes, {})->get("Path").stringValue());
-    EXPECT_EQ(rows, (std::vector<std::string>{"/dev/a", "/dev/a1", "/dev/a2", "/dev/b"}));
-}
-
 // --- this machine ---
 
 TEST_F(DriveDiscoveryTree, TheRealSystemListsAnAttachedImage) {

@@ -41,10 +41,8 @@ Bytes pattern(std::size_t size, std::uint32_t seed) {
 // ------------------------------------------------------- Sleuth Kit ----
 
 bool haveSleuthKit() {
-    static const bool have =
-        runCommand("fls -V 2>/dev/null").has_value() && runCommand("fsstat -V 2>/dev/null").has_value() &&
-        runCommand("icat -V 2>/dev/null").has_value() && runCommand("istat -V 2>/dev/null").has_value();
-    return have;
+    using testsupport::haveTool;
+    return haveTool("fls") && haveTool("fsstat") && haveTool("icat") && haveTool("istat");
 }
 
 // Every live entry of the manifest.
