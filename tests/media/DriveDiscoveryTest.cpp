@@ -58,7 +58,7 @@ bool makeFAT(const fs::path& p, std::uint64_t bytes, const std::string& options)
 // A partition table made by sfdisk from its script, on a blank disk.
 bool partitionTable(const fs::path& p, std::uint64_t bytes, const std::string& script) {
     makeBlank(p, bytes);
-    const fs::path input = p.string() + ".sfdisk";
+    const fs::path input = testsupport::makeTempDir("sfdisk") / "script";
     writeText(input, script);
     return run("sfdisk -q --no-reread --no-tell-kernel " + quoted(p) + " < " + quoted(input));
 }
