@@ -44,24 +44,16 @@ namespace {
 class Bytes {
 public:
     explicit Bytes(std::size_t n) : b_(n, 0) {}
-    Bytes& be16(std::size_t off, std::uint16_t v) {
-        for (int i = 0; i < 2; ++i)
-            b_.at(off + i) = static_cast<std::uint8_t>(v >> (8 * (1 - i)));
-        return *this;
-    }
-    Bytes& be32(std::size_t off, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            b_.at(off + i) = static_cast<std::uint8_t>(v >> (8 * (3 - i)));
-        return *this;
-    }
-    Bytes& be64(std::size_t off, std::uint64_t v) {
-        for (int i = 0; i < 8; ++i)
-            b_.at(off + i) = static_cast<std::uint8_t>(v >> (8 * (7 - i)));
-        return *this;
-    }
+    Bytes& be16(std::size_t off, std::uint16_t v) { return put(off, v, 2); }
+    Bytes& be32(std::size_t off, std::uint32_t v) { return put(off, v, 4); }
+    Bytes& be64(std::size_t off, std::uint64_t v) { return put(off, v, 8); }
     ByteView view() const { return ByteView(b_); }
 
 private:
+    Bytes& put(std::size_t off, std::uint64_t v, int width) {
+        testsupport::putBE(b_, off, v, width);
+        return *this;
+    }
     std::vector<std::uint8_t> b_;
 };
 

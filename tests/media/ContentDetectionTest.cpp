@@ -77,31 +77,18 @@ protected:
 std::vector<std::uint8_t> bootSector(std::uint16_t bytesPerSector, std::uint8_t sectorsPerCluster,
                                      std::uint16_t reserved, std::uint8_t fats, std::uint16_t rootEntries,
                                      std::uint32_t totalSectors, std::uint32_t fatSize) {
+    using testsupport::putLE;
     std::vector<std::uint8_t> b(512, 0);
     b[0] = 0xEB;
     b[2] = 0x90;
-    b[11] = static_cast<std::uint8_t>(bytesPerSector);
-    b[12] = static_cast<std::uint8_t>(bytesPerSector >> 8);
+    putLE(b, 11, bytesPerSector, 2);
     b[13] = sectorsPerCluster;
-    b[14] = static_cast<std::uint8_t>(reserved);
-    b[15] = static_cast<std::uint8_t>(reserved >> 8);
+    putLE(b, 14, reserved, 2);
     b[16] = fats;
-    b[17] = static_cast<std::uint8_t>(rootEntries);
-    b[18] = static_cast<std::uint8_t>(rootEntries >> 8);
-    if (totalSectors < 0x10000) {
-        b[19] = static_cast<std::uint8_t>(totalSectors);
-        b[20] = static_cast<std::uint8_t>(totalSectors >> 8);
-    } else {
-        for (int i = 0; i < 4; ++i)
-            b[32 + i] = static_cast<std::uint8_t>(totalSectors >> (8 * i));
-    }
-    if (fatSize < 0x10000) {
-        b[22] = static_cast<std::uint8_t>(fatSize);
-        b[23] = static_cast<std::uint8_t>(fatSize >> 8);
-    } else {
-        for (int i = 0; i < 4; ++i)
-            b[36 + i] = static_cast<std::uint8_t>(fatSize >> (8 * i));
-    }
+    putLE(b, 17, rootEntries, 2);
+    // The 32-bit fields stand in when a value does not fit the 16-bit one.
+    putLE(b, totalSectors < 0x10000 ? 19 : 32, totalSectors, totalSectors < 0x10000 ? 2 : 4);
+    putLE(b, fatSize < 0x10000 ? 22 : 36, fatSize, fatSize < 0x10000 ? 2 : 4);
     b[54] = 'F', b[55] = 'A', b[56] = 'T';
     b[510] = 0x55;
     b[511] = 0xAA;

@@ -119,6 +119,16 @@ void writeBytesAt(const fs::path& path, std::uint64_t offset, const std::vector<
     if (!f) throw std::runtime_error("cannot write " + path.string());
 }
 
+void putBE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i)
+        bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * (width - 1 - i)));
+}
+
+void putLE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i)
+        bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
 std::string shellQuote(const std::string& text) {
     std::string out = "'";
     for (char c : text)

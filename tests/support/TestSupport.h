@@ -41,6 +41,10 @@ std::filesystem::path zeroFile(const std::filesystem::path& path, std::uint64_t 
 std::vector<std::uint8_t> readBytesAt(const std::filesystem::path& path, std::uint64_t offset, std::size_t length);
 // Overwrites bytes of an existing file in place.
 void writeBytesAt(const std::filesystem::path& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+// An unsigned integer of `width` bytes written into bytes at an offset, most
+// significant byte first (big-endian) or last (little-endian).
+void putBE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width);
+void putLE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width);
 // A path or argument in single quotes for the shell.
 std::string shellQuote(const std::string& text);
 
