@@ -8,7 +8,6 @@
 #include "media/ContentHint.h"
 #include "media/VolumeContentDetection.h"
 #include "platform/ByteView.h"
-#include "platform/SystemLog.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -37,17 +36,10 @@ Dict volumeAt(const fs::path& p, std::uint32_t sectorSize = 512) {
     return Dict{{"Path", p.string()}, {"Preferred Block Size", sectorSize}};
 }
 
-void writeAt(const fs::path& p, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
-    std::fstream f(p, std::ios::binary | std::ios::in | std::ios::out);
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using testsupport::writeBytesAt;
 
 fs::path emptyFile(const std::string& name, std::uint64_t bytes) {
-    fs::path p = testsupport::makeTempDir("content") / name;
-    std::ofstream(p, std::ios::binary).close();
-    fs::resize_file(p, bytes);
-    return p;
+    return testsupport::zeroFile(testsupport::makeTempDir("content") / name, bytes);
 }
 
 // A FAT volume made by mkfs.vfat with the given options and size in KiB,
@@ -59,8 +51,8 @@ struct MadeFat {
 std::optional<MadeFat> mkfsVfat(const std::string& options, std::uint64_t kib) {
     MadeFat made;
     made.image = testsupport::makeTempDir("fat") / "fat.img";
-    auto out = runCommand("mkfs.vfat -C -a --invariant -v " + options + " '" + made.image.string() + "' " +
-                          std::to_string(kib) + " 2>&1");
+    auto out = runCommand("mkfs.vfat -C -a --invariant -v " + options + " " +
+                          testsupport::shellQuote(made.image.string()) + " " + std::to_string(kib) + " 2>&1");
     if (!out) return std::nullopt;
     std::smatch m;
     static const std::regex provides(R"(provides (\d+) clusters)");
@@ -71,11 +63,7 @@ std::optional<MadeFat> mkfsVfat(const std::string& options, std::uint64_t kib) {
 
 class ContentDetection : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::setLogSink([](const std::string&) {});
-    }
-    void TearDown() override { platform::setLogSink(nullptr); }
-
+    testsupport::LogCapture quiet;
     static fs::path fixture(const std::string& name) {
         fs::path p = testsupport::testImage(name);
         if (p.empty()) ADD_FAILURE() << "fixture image " << name << " was not made";
@@ -89,31 +77,18 @@ protected:
 std::vector<std::uint8_t> bootSector(std::uint16_t bytesPerSector, std::uint8_t sectorsPerCluster,
                                      std::uint16_t reserved, std::uint8_t fats, std::uint16_t rootEntries,
                                      std::uint32_t totalSectors, std::uint32_t fatSize) {
+    using testsupport::putLE;
     std::vector<std::uint8_t> b(512, 0);
     b[0] = 0xEB;
     b[2] = 0x90;
-    b[11] = static_cast<std::uint8_t>(bytesPerSector);
-    b[12] = static_cast<std::uint8_t>(bytesPerSector >> 8);
+    putLE(b, 11, bytesPerSector, 2);
     b[13] = sectorsPerCluster;
-    b[14] = static_cast<std::uint8_t>(reserved);
-    b[15] = static_cast<std::uint8_t>(reserved >> 8);
+    putLE(b, 14, reserved, 2);
     b[16] = fats;
-    b[17] = static_cast<std::uint8_t>(rootEntries);
-    b[18] = static_cast<std::uint8_t>(rootEntries >> 8);
-    if (totalSectors < 0x10000) {
-        b[19] = static_cast<std::uint8_t>(totalSectors);
-        b[20] = static_cast<std::uint8_t>(totalSectors >> 8);
-    } else {
-        for (int i = 0; i < 4; ++i)
-            b[32 + i] = static_cast<std::uint8_t>(totalSectors >> (8 * i));
-    }
-    if (fatSize < 0x10000) {
-        b[22] = static_cast<std::uint8_t>(fatSize);
-        b[23] = static_cast<std::uint8_t>(fatSize >> 8);
-    } else {
-        for (int i = 0; i < 4; ++i)
-            b[36 + i] = static_cast<std::uint8_t>(fatSize >> (8 * i));
-    }
+    putLE(b, 17, rootEntries, 2);
+    // The 32-bit fields stand in when a value does not fit the 16-bit one.
+    putLE(b, totalSectors < 0x10000 ? 19 : 32, totalSectors, totalSectors < 0x10000 ? 2 : 4);
+    putLE(b, fatSize < 0x10000 ? 22 : 36, fatSize, fatSize < 0x10000 ? 2 : 4);
     b[54] = 'F', b[55] = 'A', b[56] = 'T';
     b[510] = 0x55;
     b[511] = 0xAA;
@@ -122,7 +97,7 @@ std::vector<std::uint8_t> bootSector(std::uint16_t bytesPerSector, std::uint8_t 
 
 fs::path imageWithBootSector(const std::vector<std::uint8_t>& boot) {
     fs::path p = emptyFile("boot.img", 64 * 1024);
-    writeAt(p, 0, boot);
+    writeBytesAt(p, 0, boot);
     return p;
 }
 
@@ -161,7 +136,7 @@ TEST_F(ContentDetection, SaveSectorReaderReadsAtTheSectorAndAcceptsTheEndOfTheDe
     std::vector<std::uint8_t> pattern(4096);
     for (std::size_t i = 0; i < pattern.size(); ++i)
         pattern[i] = static_cast<std::uint8_t>(i * 7);
-    writeAt(p, 0, pattern);
+    writeBytesAt(p, 0, pattern);
     std::vector<std::uint8_t> buffer(2048, 0xEE);
     ASSERT_TRUE(VolumeContentDetection::readSaveSector(2, 2, 512, buffer, p.string()));
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 1024, pattern.begin() + 1024));
@@ -324,7 +299,7 @@ TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaled) {
     // The same volume with the journaled bit.
     auto bytes = readBytes(raw);
     bytes[1024 + 6] |= 0x20;
-    writeAt(raw, 0, bytes);
+    writeBytesAt(raw, 0, bytes);
     journal = detect.checkForJournal(volumeAt(raw));
     ASSERT_TRUE(journal);
     EXPECT_EQ(
@@ -335,7 +310,7 @@ TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaled) {
     EXPECT_EQ(detect.checkForJournal(volumeAt(raw, 4096)), journal);
     // Case-sensitive HFSX.
     bytes[1025] = 'X';
-    writeAt(raw, 0, bytes);
+    writeBytesAt(raw, 0, bytes);
     journal = detect.checkForJournal(volumeAt(raw));
     ASSERT_TRUE(journal);
     EXPECT_EQ(journal->get("Content").stringValue(), "Apple_HFSX");
@@ -367,10 +342,10 @@ TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
     mdb[28] = 0, mdb[29] = 6;
     mdb[124] = 'H', mdb[125] = '+';
     mdb[126] = 0, mdb[127] = 2;
-    writeAt(image, 1024, mdb);
+    writeBytesAt(image, 1024, mdb);
     auto bytes = readBytes(raw);
     bytes[1024 + 6] |= 0x20;
-    writeAt(image, 22 * 512, bytes);
+    writeBytesAt(image, 22 * 512, bytes);
     auto journal = detect.checkForJournal(volumeAt(image));
     ASSERT_TRUE(journal);
     EXPECT_EQ(
@@ -379,14 +354,14 @@ TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
             {"HFSVolumeStart", 22}, {"Content", "Apple_HFS"}, {"journaled", "Yes"}, {"supportFileSystemRecovery", 1}}));
     // A wrapper around nothing.
     mdb[127] = 200;
-    writeAt(image, 1024, mdb);
+    writeBytesAt(image, 1024, mdb);
     journal = detect.checkForJournal(volumeAt(image));
     ASSERT_TRUE(journal);
     EXPECT_EQ(journal->get("HFSVolumeStart").uint64Value(), 6u + 200u * 8u);
     EXPECT_EQ(journal->get("Content").stringValue(), "-");
     // A wrapper whose embedded volume lies beyond the end of the device.
     mdb[126] = 0xFF, mdb[127] = 0xFF;
-    writeAt(image, 1024, mdb);
+    writeBytesAt(image, 1024, mdb);
     EXPECT_FALSE(detect.checkForJournal(volumeAt(image)));
 }
 
@@ -394,7 +369,7 @@ TEST_F(ContentDetection, VolumesWithoutAnHfsHeaderAreNeverJournaled) {
     // Whatever stands where an HFS+ header keeps its attributes.
     std::vector<std::uint8_t> bytes(4096, 0xFF);
     const fs::path image = emptyFile("junk.img", 8192);
-    writeAt(image, 0, bytes);
+    writeBytesAt(image, 0, bytes);
     auto journal = detect.checkForJournal(volumeAt(image));
     ASSERT_TRUE(journal);
     EXPECT_EQ(*journal,

@@ -4,7 +4,6 @@
 #include "platform/SystemLog.h"
 #include "support/TestSupport.h"
 
-#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
@@ -57,23 +56,18 @@ bool matchesImage(const std::vector<std::uint8_t>& buf, std::uint64_t offset, st
 }
 } // namespace
 
-TEST_F(DMediaReaders, DictionaryWithoutSectorSizeMakesNoMedia) {
-    Dict d{{"Path", "/dev/null"}, {"Size", 1024}};
-    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
-    d.set("Preferred Block Size", 0);
-    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
-}
-
-TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionary) {
+TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionaryAndNeedsASectorSize) {
     Dict d{{"Path", "/dev/sdq"}, {"Preferred Block Size", 4096}, {"Size", 4096ull * 1000 + 100}};
     auto m = DMedia::initWithDictionary(d);
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->path(), "/dev/sdq");
-    EXPECT_EQ(m->cPath(), "/dev/sdq");
     EXPECT_EQ(m->sizeInSect(), 1000u);
     EXPECT_EQ(m->u32BytesInSector(), 4096u);
     // Missing identity keys hold the text of an absent value.
     EXPECT_EQ(m->model(), "(null)");
+    d.set("Preferred Block Size", 0);
+    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
+    d.remove("Preferred Block Size");
+    EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
 }
 
 TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAsked) {
@@ -222,27 +216,15 @@ TEST_F(DMediaReaders, ProgressIsHandedOverOnlyWhenTheFlagIsSet) {
     EXPECT_FALSE(m->timerFireMethodCanRun());
 }
 
-TEST_F(DMediaReaders, BigEndianNamesAreSwappedInPlace) {
-    std::uint16_t units[3] = {0x4100, 0x4200, 0x0000};
-    DMedia::convertDMediaBigUniCharArrayToHost(units, 3);
-    EXPECT_EQ(units[0], 0x0041);
-    EXPECT_EQ(units[1], 0x0042);
-    DMedia::convertDMediaLittleUniCharArrayToHost(units, 3);
-    EXPECT_EQ(units[0], 0x0041);
-}
-
 // A real block device with 4096-byte sectors, when this machine lets the
 // test attach a loop device.
 TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
     const std::uint64_t size = 8 << 20;
     fs::path img = makeImage(size);
-    std::string cmd = "losetup --sector-size 4096 -r -f --show " + img.string() + " 2>/dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char dev[256] = {0};
-    bool attached = p && std::fgets(dev, sizeof dev, p) != nullptr;
-    if (p) ::pclose(p);
-    if (!attached) GTEST_SKIP() << "cannot attach a loop device here";
-    std::string device(dev);
+    std::string device = testsupport::runCommand("losetup --sector-size 4096 -r -f --show " +
+                                                 testsupport::shellQuote(img.string()) + " 2>/dev/null")
+                             .value_or("");
+    if (device.empty()) GTEST_SKIP() << "cannot attach a loop device here";
     while (!device.empty() && (device.back() == '\n' || device.back() == ' '))
         device.pop_back();
     std::string name = fs::path(device).filename();
@@ -252,7 +234,7 @@ TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
     ASSERT_TRUE(m);
     std::vector<std::uint8_t> buf(4 * 4096);
     bool ok = m->readSector(3, 4, buf.data());
-    std::system(("losetup -d " + device).c_str());
+    testsupport::runCommand("losetup -d " + device);
     EXPECT_EQ(sectorSize, 4096);
     ASSERT_TRUE(ok);
     EXPECT_TRUE(matchesImage(buf, 3 * 4096, buf.size()));

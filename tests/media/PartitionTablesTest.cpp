@@ -8,7 +8,6 @@
 #include "media/DMedia.h"
 #include "platform/ByteView.h"
 #include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -28,6 +27,8 @@ using platform::Array;
 using platform::ByteView;
 using platform::Dict;
 using testsupport::haveTool;
+using testsupport::putBE;
+using testsupport::putLE;
 using testsupport::readBytes;
 using testsupport::runCommand;
 
@@ -36,10 +37,7 @@ namespace {
 // ------------------------------------------------------------- tools ----
 
 std::string quoted(const fs::path& p) {
-    std::string out = "'";
-    for (char c : p.string())
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
+    return testsupport::shellQuote(p.string());
 }
 
 struct MmlsRow {
@@ -96,26 +94,6 @@ fs::path copyOf(const fs::path& source, const std::string& name) {
 
 // ------------------------------------------------------- image builder ----
 
-void put16be(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v >> 8);
-    b[at + 1] = static_cast<std::uint8_t>(v);
-}
-void put32be(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-void put16le(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32le(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put64le(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 void putText(std::vector<std::uint8_t>& b, std::size_t at, const std::string& s) {
     std::copy(s.begin(), s.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
 }
@@ -134,18 +112,14 @@ std::uint32_t crc32(const std::uint8_t* data, std::size_t n) {
 class DiskImage {
 public:
     DiskImage(const std::string& name, std::uint64_t sectors, std::uint32_t sectorSize = 512)
-        : path_(testsupport::makeTempDir("pt") / name), sectorSize_(sectorSize) {
-        std::ofstream(path_, std::ios::binary).close();
-        fs::resize_file(path_, sectors * sectorSize);
-    }
+        : path_(testsupport::zeroFile(testsupport::makeTempDir("pt") / name, sectors * sectorSize)),
+          sectorSize_(sectorSize) {}
     const fs::path& path() const { return path_; }
     std::uint32_t sectorSize() const { return sectorSize_; }
     std::vector<std::uint8_t> sector() const { return std::vector<std::uint8_t>(sectorSize_, 0); }
 
     void write(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) {
-        std::fstream f(path_, std::ios::binary | std::ios::in | std::ios::out);
-        f.seekp(static_cast<std::streamoff>(sector * sectorSize_));
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        testsupport::writeBytesAt(path_, sector * sectorSize_, bytes);
     }
     // A whole file (a volume image) copied in at a sector.
     void place(std::uint64_t sector, const fs::path& volume) { write(sector, readBytes(volume)); }
@@ -166,8 +140,8 @@ std::vector<std::uint8_t> bootRecord(const std::vector<MbrEntry>& entries, std::
     for (std::size_t i = 0; i < entries.size() && i < 4; ++i) {
         const std::size_t at = 446 + 16 * i;
         b[at + 4] = entries[i].type;
-        put32le(b, at + 8, entries[i].relative);
-        put32le(b, at + 12, entries[i].sectors);
+        putLE(b, at + 8, entries[i].relative, 4);
+        putLE(b, at + 12, entries[i].sectors, 4);
     }
     b[510] = 0x55;
     b[511] = 0xAA;
@@ -208,25 +182,25 @@ void writeGpt(DiskImage& disk, std::uint64_t diskSectors, const std::vector<GptE
         if (!entries[i].type) continue; // an unused slot
         std::copy(entries[i].type, entries[i].type + 16, array.begin() + static_cast<std::ptrdiff_t>(at));
         array[at + 16] = static_cast<std::uint8_t>(i + 1);
-        put64le(array, at + 32, entries[i].first);
-        put64le(array, at + 40, entries[i].last);
+        putLE(array, at + 32, entries[i].first, 8);
+        putLE(array, at + 40, entries[i].last, 8);
         for (std::size_t k = 0; k < entries[i].name.size() && k < 36; ++k)
-            put16le(array, at + 56 + 2 * k, entries[i].name[k]);
+            putLE(array, at + 56 + 2 * k, entries[i].name[k], 2);
     }
     std::vector<std::uint8_t> header = disk.sector();
     putText(header, 0, "EFI PART");
-    put32le(header, 8, 0x00010000);
-    put32le(header, 12, 92);
-    put64le(header, 24, 1);
-    put64le(header, 32, diskSectors - 1);
-    put64le(header, 40, l.firstUsable);
-    put64le(header, 48, diskSectors - 34);
+    putLE(header, 8, 0x00010000, 4);
+    putLE(header, 12, 92, 4);
+    putLE(header, 24, 1, 8);
+    putLE(header, 32, diskSectors - 1, 8);
+    putLE(header, 40, l.firstUsable, 8);
+    putLE(header, 48, diskSectors - 34, 8);
     header[56] = 0x42;
-    put64le(header, 72, l.arrayStart);
-    put32le(header, 80, l.entryCount);
-    put32le(header, 84, l.entrySize);
-    put32le(header, 88, crc32(array.data(), array.size()));
-    put32le(header, 16, crc32(header.data(), 92));
+    putLE(header, 72, l.arrayStart, 8);
+    putLE(header, 80, l.entryCount, 4);
+    putLE(header, 84, l.entrySize, 4);
+    putLE(header, 88, crc32(array.data(), array.size()), 4);
+    putLE(header, 16, crc32(header.data(), 92), 4);
     disk.write(1, header);
     disk.write(l.arrayStart, array);
 }
@@ -236,9 +210,9 @@ std::vector<std::uint8_t> pmEntry(std::uint32_t count, std::uint32_t start, std:
                                   const std::string& name, const std::string& type) {
     std::vector<std::uint8_t> b(512, 0);
     putText(b, 0, "PM");
-    put32be(b, 4, count);
-    put32be(b, 8, start);
-    put32be(b, 12, length);
+    putBE(b, 4, count, 4);
+    putBE(b, 8, start, 4);
+    putBE(b, 12, length, 4);
     putText(b, 16, name.substr(0, 32));
     putText(b, 48, type.substr(0, 32));
     return b;
@@ -264,15 +238,6 @@ std::ostream& operator<<(std::ostream& os, const Listed& l) {
 
 class PartitionTables : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::setLogSink([this](const std::string& line) { logs.push_back(line); });
-        platform::setAppController(&controller);
-    }
-    void TearDown() override {
-        platform::setAppController(nullptr);
-        platform::setLogSink(nullptr);
-    }
-
     // What initialize: lists for an image, read as a drive of that sector size.
     Array partitionsOf(const fs::path& image, std::uint32_t sectorSize = 512) {
         controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
@@ -308,8 +273,10 @@ protected:
         return p;
     }
 
-    platform::RecordingController controller;
-    std::vector<std::string> logs;
+    testsupport::LogCapture log;
+    testsupport::ControllerScope scope;
+    platform::RecordingController& controller = scope.controller;
+    std::vector<std::string>& logs = log.lines;
 };
 
 } // namespace
@@ -397,13 +364,9 @@ TEST_F(PartitionTables, MbrPrimaryAndLogicalHfsPartitionsAreListedInTableOrder) 
         expected.push_back({std::stoull(row[1]), std::stoull(row[2]), "Untitled " + std::to_string(++counter)});
     }
     ASSERT_EQ(expected.size(), 3u);
-    {
-        std::fstream f(image, std::ios::binary | std::ios::in | std::ios::out);
-        const auto bytes = readBytes(raw);
-        ASSERT_LE(bytes.size(), expected[2].sectors * 512);
-        f.seekp(static_cast<std::streamoff>(expected[2].start * 512));
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
+    const auto bytes = readBytes(raw);
+    ASSERT_LE(bytes.size(), expected[2].sectors * 512);
+    testsupport::writeBytesAt(image, expected[2].start * 512, bytes);
     expected[2].name = "hfsplus_test";
 
     EXPECT_EQ(listed(partitionsOf(image)), expected);
@@ -518,14 +481,14 @@ TEST_F(PartitionTables, GptEntryCountIsCutToWhatFitsBeforeTheFirstUsableSector) 
     writeGpt(disk, 4096, entries, GptLayout{1024, 128, 2, 34});
     std::vector<std::uint8_t> header = readBytes(disk.path());
     header = std::vector<std::uint8_t>(header.begin() + 512, header.begin() + 1024);
-    put32le(header, 80, 0xFFFFFFFFu);
+    putLE(header, 80, 0xFFFFFFFFu, 4);
     disk.write(1, header);
     const auto got = listed(partitionsOf(disk.path()));
     ASSERT_EQ(got.size(), 128u);
     EXPECT_EQ(got.back().start, 1127u);
 
     // A first usable sector in front of the array leaves no room at all.
-    put64le(header, 40, 1);
+    putLE(header, 40, 1, 8);
     disk.write(1, header);
     EXPECT_TRUE(partitionsOf(disk.path()).empty());
 }
@@ -536,7 +499,7 @@ TEST_F(PartitionTables, GptEntrySizeMustBeAMultipleOf8From128ToTheSectorSize) {
         writeGpt(disk, 4096, {{kHFSType, 100, 199, u"A"}}, GptLayout{4, 128, 2, 34});
         std::vector<std::uint8_t> header = readBytes(disk.path());
         header = std::vector<std::uint8_t>(header.begin() + 512, header.begin() + 1024);
-        put32le(header, 84, size);
+        putLE(header, 84, size, 4);
         disk.write(1, header);
         EXPECT_TRUE(partitionsOf(disk.path()).empty()) << "entry size " << size;
     }
@@ -657,14 +620,14 @@ void writeMDB(DiskImage& disk, std::uint64_t start, std::uint8_t nameLength, con
               std::uint16_t embedSignature, std::uint16_t firstAllocationSector, std::uint32_t blockSize,
               std::uint16_t embedStartBlock, std::uint16_t embedBlocks) {
     auto mdb = disk.sector();
-    put16be(mdb, 0, 0x4244);
-    put32be(mdb, 20, blockSize);
-    put16be(mdb, 28, firstAllocationSector);
+    putBE(mdb, 0, 0x4244, 2);
+    putBE(mdb, 20, blockSize, 4);
+    putBE(mdb, 28, firstAllocationSector, 2);
     mdb[36] = nameLength;
     putText(mdb, 37, name);
-    put16be(mdb, 124, embedSignature);
-    put16be(mdb, 126, embedStartBlock);
-    put16be(mdb, 128, embedBlocks);
+    putBE(mdb, 124, embedSignature, 2);
+    putBE(mdb, 126, embedStartBlock, 2);
+    putBE(mdb, 128, embedBlocks, 2);
     disk.write(start + 2, mdb);
 }
 } // namespace

@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
 
+#include "platform/SystemLog.h"
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -91,6 +94,60 @@ void writeText(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
+}
+
+fs::path zeroFile(const fs::path& path, std::uint64_t size) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc).close();
+    fs::resize_file(path, size);
+    return path;
+}
+
+std::vector<std::uint8_t> readBytesAt(const fs::path& path, std::uint64_t offset, std::size_t length) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> out(length);
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(length));
+    out.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return out;
+}
+
+void writeBytesAt(const fs::path& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!f) throw std::runtime_error("cannot write " + path.string());
+}
+
+void putBE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i)
+        bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * (width - 1 - i)));
+}
+
+void putLE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i)
+        bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::string shellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+LogCapture::LogCapture() {
+    platform::setLogSink([this](const std::string& line) { lines.push_back(line); });
+}
+LogCapture::~LogCapture() {
+    platform::setLogSink(nullptr);
+}
+
+ControllerScope::ControllerScope() {
+    platform::setAppController(&controller);
+}
+ControllerScope::~ControllerScope() {
+    platform::setAppController(nullptr);
 }
 
 } // namespace testsupport

@@ -4,6 +4,8 @@
 // the ready-made images of tests/data (never used in place: tests must not
 // write to them).
 
+#include "platform/RecordingController.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -33,5 +35,31 @@ std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);
 std::string readText(const std::filesystem::path& path);
 // Writes text to a file, making its folders.
 void writeText(const std::filesystem::path& path, const std::string& text);
+// A file of `size` zero bytes (sparse), making its folders.
+std::filesystem::path zeroFile(const std::filesystem::path& path, std::uint64_t size);
+// Bytes of a file from an offset (fewer at its end).
+std::vector<std::uint8_t> readBytesAt(const std::filesystem::path& path, std::uint64_t offset, std::size_t length);
+// Overwrites bytes of an existing file in place.
+void writeBytesAt(const std::filesystem::path& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+// An unsigned integer of `width` bytes written into bytes at an offset, most
+// significant byte first (big-endian) or last (little-endian).
+void putBE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width);
+void putLE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width);
+// A path or argument in single quotes for the shell.
+std::string shellQuote(const std::string& text);
+
+// The log lines written while it lives; none reach the console.
+struct LogCapture {
+    std::vector<std::string> lines;
+    LogCapture();
+    ~LogCapture();
+};
+
+// A recording controller installed as the application controller while it lives.
+struct ControllerScope {
+    platform::RecordingController controller;
+    ControllerScope();
+    ~ControllerScope();
+};
 
 } // namespace testsupport

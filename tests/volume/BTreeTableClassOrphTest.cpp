@@ -59,43 +59,6 @@ struct Shape {
     }
 };
 
-TEST(BTreeTableClassOrph, NewTreeIsEmptyWithBothSwitchesOff) {
-    BTreeTableClassOrph tree;
-    EXPECT_NE(BTreeTableClassOrph::noNode(), nullptr);
-    EXPECT_EQ(tree.root(), BTreeTableClassOrph::noNode());
-    EXPECT_TRUE(tree.empty());
-    EXPECT_EQ(tree.retrieveKeyField(16), nullptr);
-    EXPECT_FALSE(tree.incrementData());
-    EXPECT_FALSE(tree.showVolNameOnly());
-}
-
-TEST(BTreeTableClassOrph, SwitchesAreSetByThePasses) {
-    BTreeTableClassOrph tree;
-    tree.setIncrementData(true);
-    EXPECT_TRUE(tree.incrementData());
-    EXPECT_FALSE(tree.showVolNameOnly());
-    tree.setShowVolNameOnly(true);
-    EXPECT_TRUE(tree.showVolNameOnly());
-    tree.setIncrementData(false);
-    EXPECT_FALSE(tree.incrementData());
-}
-
-TEST(BTreeTableClassOrph, NewEntryHasBothMarksOff) {
-    ItemTypeOrph item;
-    EXPECT_EQ(item.keyField(), 0u);
-    EXPECT_EQ(item.dir(), nullptr);
-    EXPECT_FALSE(item.alreadyPolled());
-    EXPECT_FALSE(item.parentFoundInBtree());
-
-    BTreeTableClassOrph tree;
-    tree.insert(parked(100, 1));
-    ItemTypeOrph* found = tree.retrieveKeyField(100);
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->dir(), fakeDir(1));
-    EXPECT_FALSE(found->alreadyPolled());
-    EXPECT_FALSE(found->parentFoundInBtree());
-}
-
 TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarks) {
     BTreeTableClassOrph tree;
     for (std::uint32_t id = 20; id < 40; ++id)
@@ -133,15 +96,6 @@ TEST(BTreeTableClassOrph, PassesMeetTheRootBeforeItsBranches) {
     for (std::uint32_t id = 1; id <= 10; ++id)
         ten.insert(parked(id, id));
     EXPECT_EQ(passOrder(ten), (std::vector<std::uint32_t>{3, 6, 1, 2, 4, 5, 7, 8, 9, 10}));
-}
-
-TEST(BTreeTableClassOrph, IdsCompareUnsigned) {
-    BTreeTableClassOrph tree;
-    for (std::uint32_t id : {0xFFFFFFFFu, 1u, 0x80000001u, 16u})
-        tree.insert(parked(id, id));
-    EXPECT_EQ(passOrder(tree), (std::vector<std::uint32_t>{1, 16, 0x80000001u, 0xFFFFFFFFu}));
-    EXPECT_NE(tree.retrieveKeyField(0xFFFFFFFFu), nullptr);
-    EXPECT_EQ(tree.retrieveKeyField(0x7FFFFFFFu), nullptr);
 }
 
 // Parked NewDirs belong to the found-file tree once attached; the orphan tree

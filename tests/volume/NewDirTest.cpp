@@ -1,6 +1,6 @@
 #include "volume/NewDir.h"
 
-#include "platform/SystemLog.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <set>
@@ -20,26 +20,7 @@ NewDir* file(std::uint32_t id) {
     d->fileID = id;
     return d;
 }
-struct LogCapture {
-    std::vector<std::string> lines;
-    LogCapture() {
-        platform::setLogSink([this](const std::string& l) { lines.push_back(l); });
-    }
-    ~LogCapture() { platform::setLogSink(nullptr); }
-};
 } // namespace
-
-TEST(NewDirRecord, NewNodeIsZeroed) {
-    NewDir* d = allocate();
-    EXPECT_EQ(d->fileSize, 0u);
-    EXPECT_EQ(d->fileID, 0u);
-    EXPECT_EQ(d->childrenArrayCount(), 0u);
-    EXPECT_EQ(d->nameLength, 0u);
-    EXPECT_EQ(d->pndirPointer, nullptr);
-    EXPECT_EQ(d->childrenDirect, nullptr);
-    EXPECT_TRUE(fileName(d).empty());
-    freeNDir(d);
-}
 
 TEST(NewDirRecord, AppendsKeepOrderAndChildAccessStopsAtTheCount) {
     NewDir* root = folder(2);
@@ -156,7 +137,7 @@ TEST(NewDirRecord, ExtentsAndExtentGroupsAppendInOrder) {
 }
 
 TEST(NewDirRecord, ValuesWiderThanTheRecordAreRefusedNotTruncated) {
-    LogCapture log;
+    testsupport::LogCapture log;
     NewDir* f = file(31);
     EXPECT_FALSE(appendDataExtent(f, 0x100000000ull, 1));
     EXPECT_FALSE(appendDataExtent(f, 1, 0x100000000ull));

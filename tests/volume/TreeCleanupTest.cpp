@@ -1,5 +1,4 @@
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
+#include "support/TestSupport.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
@@ -15,25 +14,11 @@ using platform::Value;
 
 namespace {
 
-// Records the controller calls; the clean-up's log lines are dropped.
-struct ControllerScope {
-    platform::RecordingController controller;
-    ControllerScope() {
-        platform::setAppController(&controller);
-        platform::setLogSink([](const std::string&) {});
-    }
-    ~ControllerScope() {
-        platform::setAppController(nullptr);
-        platform::setLogSink(nullptr);
-    }
-};
+using testsupport::LogCapture;
 
-struct LogCapture {
-    std::vector<std::string> lines;
-    LogCapture() {
-        platform::setLogSink([this](const std::string& l) { lines.push_back(l); });
-    }
-    ~LogCapture() { platform::setLogSink(nullptr); }
+// Records the controller calls; the clean-up's log lines are dropped.
+struct ControllerScope : testsupport::ControllerScope {
+    LogCapture quiet;
 };
 
 std::shared_ptr<Volume> makeVolume() {
