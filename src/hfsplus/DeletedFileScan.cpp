@@ -1,6 +1,7 @@
 #include "hfsplus/DeletedFileScan.h"
 
 #include "formats/HFSPlusStructures.h"
+#include "hfsplus/CatalogEntryNode.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
@@ -220,15 +221,8 @@ DeletedFileScan::Next DeletedFileScan::takeFolder(std::size_t dataOffset, std::u
         return Next::EndNode;
     if (alreadyFound(folder.folderID)) return Next::Record;
 
-    NewDir* dir = newdir::allocate();
-    if (filesRepresentable_) dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
-    dir->fileType = NewDir::Folder;
-    dir->parentID = parentID;
-    dir->fileID = folder.folderID;
-    dir->createDate = folder.createDate;
-    dir->modDate = folder.contentModDate;
+    NewDir* dir = CatalogEntryNode::folder(v, parentID, name, folder);
     dir->deleted = 1;
-    v.setFileName(name, dir);
     v.maxFileID = std::max(v.maxFileID, folder.folderID);
     ++v.folderCount;
     ++v.entryCount;
@@ -256,29 +250,16 @@ DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uin
         firstExtent.blockCount == 0)
         return Next::Record;
 
-    NewDir* dir = newdir::allocate();
-    dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
-    dir->fileType = NewDir::File;
-    dir->parentID = parentID;
-    dir->fileID = file.fileID;
-    dir->createDate = file.createDate;
-    dir->modDate = file.contentModDate;
-    dir->fileSize = file.dataFork.logicalSize;
-    dir->sectorsPerBlock = static_cast<std::uint8_t>(v.blockSize());
-    v.setFileName(name, dir);
     // The data fork's extents in the record; those beyond the eighth come
     // from journal copies of extents nodes later.
-    for (const HFSPlusExtentDescriptor_& d : file.dataFork.extents) {
-        if (d.startBlock == 0) break;
-        if (!JournalExtents::extentInVolume(v, d.startBlock, d.blockCount)) {
+    NewDir* dir = CatalogEntryNode::file(v, parentID, name, file);
+    for (const ExtP& e : dir->extents)
+        if (!JournalExtents::extentInVolume(v, e.startBlock, e.blockCount)) {
             platform::logFormat("Journal record of file %u not taken: blocks %u..+%u lie outside the volume",
-                                file.fileID, d.startBlock, d.blockCount);
+                                file.fileID, e.startBlock, e.blockCount);
             v.freeNDir(dir);
             return Next::Record;
         }
-        v.addDataExtStartBlock(d.startBlock, d.blockCount, dir);
-    }
-    dir->fileCount = 1;
 
     // The live file itself, unchanged: not deleted.
     if (v.btreeNormalScan) {

@@ -1,5 +1,6 @@
 #include "hfsplus/JournalExtents.h"
 
+#include "hfsplus/CatalogEntryNode.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalSectorReader.h"
 #include "platform/AppController.h"
@@ -60,13 +61,6 @@ bool JournalExtents::extentInVolume(Volume& volume, std::uint64_t startBlock, st
         __builtin_mul_overflow(blockCount, blockSize, &sectors))
         return false;
     return HFSPlusVolume(volume).sectorsInVolume(first, sectors);
-}
-
-std::uint64_t JournalExtents::coveredBlocks(const NewDir& file) {
-    std::uint64_t covered = 0;
-    for (const ExtP& e : file.extents)
-        covered += e.blockCount;
-    return covered;
 }
 
 bool JournalExtents::covers(const Volume& volume, const NewDir& file, std::uint64_t blocks) {
@@ -139,7 +133,7 @@ void JournalExtents::takeExtentsRecord(ByteView record) {
     // naming one is stale or not an extents record at all.
     if (!file || file->fileType != NewDir::File) return;
     if (file->complete == kComplete || key.forkType != hfsplus::kDataFork) return;
-    const std::uint64_t covered = coveredBlocks(*file);
+    const std::uint64_t covered = CatalogEntryNode::coveredBlocks(*file);
     if (covers(volume_, *file, covered)) return;
     if (key.startBlock < covered) return; // appended from an earlier copy already
 
@@ -246,7 +240,7 @@ void JournalExtents::rearrangeExtsFound(NewDir* node) {
         pending.pop_back();
         if (!visited.insert(n).second) continue;
         if (n->fileType == NewDir::File) {
-            std::uint64_t covered = coveredBlocks(*n);
+            std::uint64_t covered = CatalogEntryNode::coveredBlocks(*n);
             bool complete = covers(volume_, *n, covered);
             if (!complete && !n->extentGroups.empty()) {
                 // One pass in list order: a group that continues the

@@ -44,8 +44,6 @@ public:
     // Whether an extent of allocation blocks lies wholly inside the volume
     // (block 0 at HPlusVolStart + blocksStartsAtSector).
     static bool extentInVolume(Volume& volume, std::uint64_t startBlock, std::uint64_t blockCount);
-    // The blocks a file's extents cover.
-    static std::uint64_t coveredBlocks(const NewDir& file);
     // Whether the extents of a file cover its size.
     static bool covers(const Volume& volume, const NewDir& file, std::uint64_t blocks);
 
