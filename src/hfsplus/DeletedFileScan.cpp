@@ -253,13 +253,16 @@ DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uin
     // The data fork's extents in the record; those beyond the eighth come
     // from journal copies of extents nodes later.
     NewDir* dir = CatalogEntryNode::file(v, parentID, name, file);
-    for (const ExtP& e : dir->extents)
-        if (!JournalExtents::extentInVolume(v, e.startBlock, e.blockCount)) {
-            platform::logFormat("Journal record of file %u not taken: blocks %u..+%u lie outside the volume",
-                                file.fileID, e.startBlock, e.blockCount);
-            v.freeNDir(dir);
-            return Next::Record;
-        }
+    // An extent leaving the volume cannot be the file's data: it is dropped
+    // and the file listed as one its extents do not hold whole, so what
+    // does lie inside can still be saved.
+    const auto outside = std::erase_if(
+        dir->extents, [&v](const ExtP& e) { return !JournalExtents::extentInVolume(v, e.startBlock, e.blockCount); });
+    if (outside != 0) {
+        platform::logFormat("Journal record of file %u: %u of its extents lie outside the volume; dropped", file.fileID,
+                            static_cast<unsigned>(outside));
+        dir->complete = JournalExtents::kIncomplete;
+    }
 
     // The live file itself, unchanged: not deleted.
     if (v.btreeNormalScan) {
