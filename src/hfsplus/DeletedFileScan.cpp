@@ -181,8 +181,9 @@ void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
         if (nameLength == 0) continue;
         if (nameLength > static_cast<std::int64_t>(hfsplus::kMaxNameLength)) break;
         // The name must lie inside its own key, which counts the parent ID,
-        // the name length and the name's units.
-        if (6 + 2 * nameLength > k) break;
+        // the name length and the name's units. The key length still places
+        // the record's data and the next record, so only this one is lost.
+        if (6 + 2 * nameLength > k) continue;
         const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(
             node.sub(static_cast<std::size_t>(r),
                      std::min<std::size_t>(static_cast<std::size_t>(k) + 2, hfsplus::kCatalogKeyMaxSize)));

@@ -704,3 +704,20 @@ TEST_F(HFSPlusDeletedScan, AJournalFileWithExtentsOutsideTheVolumeIsListedBadWit
     EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
     EXPECT_EQ(readBack(image, *v, *file), data);
 }
+
+TEST_F(HFSPlusDeletedScan, AJournalNameLongerThanItsKeySkipsOnlyThatRecord) {
+    Builder b(journaled());
+    const auto docs = b.addFolder(kRoot, "Docs");
+    b.addJournalCopyOf(docs);
+    const auto bad = b.addDeletedFile(docs, "a-bad.bin", pattern(3000, 25), extentsOf(1));
+    const auto good = b.addDeletedFile(docs, "b-good.bin", pattern(3000, 26), extentsOf(1));
+    auto record = b.recordOf(bad);
+    record.storedNameLength = 200; // more units than the key holds
+    b.addJournalRecords({record, b.recordOf(good)});
+    auto v = mounted(b.build());
+    scan(v);
+    NewDir* folder = child(v->dirRoot, u"Docs");
+    ASSERT_NE(folder, nullptr);
+    EXPECT_NE(child(folder, u"b-good.bin"), nullptr);
+    EXPECT_EQ(folder->childrenArrayCount(), 1u);
+}
