@@ -1032,14 +1032,13 @@ TEST_F(DeepScan, EntriesTheNormalPassCouldNotPlaceAreCountedOnceByTheAdvancedPas
     const auto tree = listTree(v->dirRoot);
     ASSERT_TRUE(tree.count("Lost Folders/LostFolder123/Orphan/o.bin"));
     ASSERT_TRUE(tree.count("Lost Folders/LostFolder" + std::to_string(docs) + "/Gone/Kept/k.bin"));
-    // "Lost Folders" is the one folder no pass counts.
     std::uint32_t folders = 0, files = 0;
     std::uint64_t data = 0;
     for (const auto& [path, d] : tree) {
-        if (path == "Lost Folders") continue;
+        if (path == "Lost Folders") continue; // the one folder no pass counts
         folders += d->isFolder();
-        files += d->fileType == NewDir::File;
-        data += d->fileType == NewDir::File ? d->fileSize : 0;
+        files += !d->isFolder();
+        data += d->isFolder() ? 0 : d->fileSize;
     }
     EXPECT_EQ(v->folderCount, folders);
     EXPECT_EQ(v->fileCount, files);

@@ -682,42 +682,29 @@ TEST_F(HFSPlusDeletedScan, JournalExtentsOutsideTheVolumeAreDroppedAndTheFileIsB
     EXPECT_TRUE(logged("lie outside the volume"));
 }
 
-TEST_F(HFSPlusDeletedScan, AJournalFileWithExtentsOutsideTheVolumeIsListedBadWithoutThem) {
-    Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
-    b.addJournalCopyOf(docs);
-    const auto data = pattern(5000, 24);
-    const auto f = b.addDeletedFile(docs, "far.bin", data, extentsOf(1));
-    auto record = b.recordOf(f);
-    const auto inside = record.dataFork.extents.front();
-    // Its inside extent alone covers it; the others start or end past the volume.
-    record.dataFork.extents = {
-        inside, {0x00FFFFF0u, 2}, {static_cast<std::uint32_t>(b.options().totalSize / b.options().blockSize) - 1, 5}};
-    b.addJournalRecords({record});
-    const auto image = b.build();
-    auto v = mounted(image);
-    scan(v);
-    NewDir* file = child(child(v->dirRoot, u"Docs"), u"far.bin");
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(file->extentCount(), 1u);
-    EXPECT_EQ(file->extents[0].startBlock, inside.startBlock);
-    EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
-    EXPECT_EQ(readBack(image, *v, *file), data);
-}
-
-TEST_F(HFSPlusDeletedScan, AJournalNameLongerThanItsKeySkipsOnlyThatRecord) {
+TEST_F(HFSPlusDeletedScan, AJournalRecordLosesOnlyItsExtentsOutsideTheVolumeOrItselfWhenItsNameOverrunsItsKey) {
     Builder b(journaled());
     const auto docs = b.addFolder(kRoot, "Docs");
     b.addJournalCopyOf(docs);
     const auto bad = b.addDeletedFile(docs, "a-bad.bin", pattern(3000, 25), extentsOf(1));
-    const auto good = b.addDeletedFile(docs, "b-good.bin", pattern(3000, 26), extentsOf(1));
-    auto record = b.recordOf(bad);
-    record.storedNameLength = 200; // more units than the key holds
-    b.addJournalRecords({record, b.recordOf(good)});
-    auto v = mounted(b.build());
+    auto badRecord = b.recordOf(bad);
+    badRecord.storedNameLength = 200; // more units than the key holds
+    const auto data = pattern(5000, 24);
+    auto farRecord = b.recordOf(b.addDeletedFile(docs, "b-far.bin", data, extentsOf(1)));
+    const auto inside = farRecord.dataFork.extents.front();
+    // The inside extent alone covers the file; the others start or end past the volume.
+    const auto last = static_cast<std::uint32_t>(b.options().totalSize / b.options().blockSize) - 1;
+    farRecord.dataFork.extents = {inside, {0x00FFFFF0u, 2}, {last, 5}};
+    b.addJournalRecords({badRecord, farRecord});
+    const auto image = b.build();
+    auto v = mounted(image);
     scan(v);
     NewDir* folder = child(v->dirRoot, u"Docs");
     ASSERT_NE(folder, nullptr);
-    EXPECT_NE(child(folder, u"b-good.bin"), nullptr);
     EXPECT_EQ(folder->childrenArrayCount(), 1u);
+    NewDir* file = child(folder, u"b-far.bin");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(file->extentCount(), 1u);
+    EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
+    EXPECT_EQ(readBack(image, *v, *file), data);
 }
