@@ -2,6 +2,7 @@
 
 #include "formats/HFSPlusStructures.h"
 #include "hfsplus/AdvancedTreeScan.h"
+#include "hfsplus/CatalogEntryNode.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
@@ -229,14 +230,7 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
             if (folder.accessDate == 0 || folder.contentModDate == 0 || folder.createDate == 0 || folder.folderID == 0)
                 return;
             if (folder.recordType != hfsplus::kFolderRecord) return;
-            NewDir* dir = newdir::allocate();
-            dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
-            dir->fileType = NewDir::Folder;
-            dir->parentID = key.parentID;
-            dir->fileID = folder.folderID;
-            dir->createDate = folder.createDate;
-            dir->modDate = folder.contentModDate;
-            v.setFileName(name, dir);
+            NewDir* dir = CatalogEntryNode::folder(v, key.parentID, name, folder);
             v.maxFileID = std::max(v.maxFileID, folder.folderID);
             park(folder.folderID, dir, inCatalogFile);
             continue;
@@ -251,31 +245,16 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
         if (saturatingAdd(file.dataFork.logicalSize, file.resourceFork.logicalSize) >= volumeBytes) continue;
         if (!HFSPlusVolume::forkSizesAgree(file, blockBytes)) continue;
 
-        NewDir* dir = newdir::allocate();
-        dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
-        dir->fileType = NewDir::File;
-        dir->parentID = key.parentID;
-        dir->fileID = file.fileID;
-        dir->createDate = file.createDate;
-        dir->modDate = file.contentModDate;
-        v.setFileName(name, dir);
-        dir->fileSize = file.dataFork.logicalSize;
-        dir->sectorsPerBlock = static_cast<std::uint8_t>(v.blockSize());
         // The eight extents of the record; overflow records are not looked up
         // for a fragment.
-        std::uint64_t listed = 0;
-        const std::size_t used = extentListLength(file.dataFork.extents);
-        for (std::size_t e = 0; e < used; ++e) {
-            v.addDataExtStartBlock(file.dataFork.extents[e].startBlock, file.dataFork.extents[e].blockCount, dir);
-            listed += file.dataFork.extents[e].blockCount;
-        }
+        NewDir* dir = CatalogEntryNode::file(v, key.parentID, name, file);
+        const std::uint64_t listed = CatalogEntryNode::coveredBlocks(*dir);
         const std::uint32_t total = file.dataFork.totalBlocks;
-        if ((used < hfsplus::kExtentsPerRecord && listed != total) ||
-            (used == hfsplus::kExtentsPerRecord && listed > total)) {
+        if ((dir->extentCount() < hfsplus::kExtentsPerRecord && listed != total) ||
+            (dir->extentCount() == hfsplus::kExtentsPerRecord && listed > total)) {
             v.freeNDir(dir);
             continue;
         }
-        dir->fileCount = 1;
         v.maxFileID = std::max(v.maxFileID, file.fileID);
         park(file.fileID, dir, inCatalogFile);
     }

@@ -1,6 +1,7 @@
 #include "hfsplus/CatalogReader.h"
 
 #include "formats/HFSPlusStructures.h"
+#include "hfsplus/CatalogEntryNode.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/AppController.h"
@@ -203,14 +204,7 @@ void CatalogReader::takeFolder(const Record& record, std::size_t limit) {
         if (folder.recordType != hfsplus::kFolderRecord) return;
     }
 
-    NewDir* dir = newdir::allocate();
-    if (filesRepresentable_) dir->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
-    dir->fileType = NewDir::Folder;
-    dir->parentID = record.parentID;
-    dir->fileID = folder.folderID;
-    dir->createDate = folder.createDate;
-    dir->modDate = folder.contentModDate;
-    volume_.setFileName(record.name, dir);
+    NewDir* dir = CatalogEntryNode::folder(volume_, record.parentID, record.name, folder);
     volume_.maxFileID = std::max(volume_.maxFileID, folder.folderID);
     ++volume_.folderCount;
     ++volume_.entryCount;
@@ -250,32 +244,14 @@ NewDir* CatalogReader::fileNode(const Record& record, std::size_t limit, HFSPlus
         return nullptr;
     if (!HFSPlusVolume::forkSizesAgree(file, blockBytes)) return nullptr;
 
-    NewDir* dir = newdir::allocate();
-    dir->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
-    dir->fileType = NewDir::File;
-    dir->parentID = record.parentID;
-    dir->fileID = file.fileID;
-    dir->createDate = file.createDate;
-    dir->modDate = file.contentModDate;
-    dir->fileSize = file.dataFork.logicalSize;
-    dir->sectorsPerBlock = static_cast<std::uint8_t>(volume_.blockSize());
-    volume_.setFileName(record.name, dir);
+    NewDir* dir = CatalogEntryNode::file(volume_, record.parentID, record.name, file);
     volume_.maxFileID = std::max(volume_.maxFileID, file.fileID);
 
     // The data fork's extents: the eight in the record, and the rest from
     // the extents-overflow B-tree when those eight do not cover the fork.
     const std::uint32_t totalBlocks = file.dataFork.totalBlocks;
-    std::uint64_t listed = 0;
-    bool endedEarly = false;
-    for (const HFSPlusExtentDescriptor_& d : file.dataFork.extents) {
-        if (d.startBlock == 0) {
-            endedEarly = true;
-            break;
-        }
-        volume_.addDataExtStartBlock(d.startBlock, d.blockCount, dir);
-        listed += d.blockCount;
-    }
-    if (endedEarly) {
+    const std::uint64_t listed = CatalogEntryNode::coveredBlocks(*dir);
+    if (dir->extentCount() < hfsplus::kExtentsPerRecord) {
         if (listed != totalBlocks) {
             volume_.freeNDir(dir);
             return nullptr;
@@ -285,10 +261,7 @@ NewDir* CatalogReader::fileNode(const Record& record, std::size_t limit, HFSPlus
                                                             static_cast<std::uint32_t>(listed), totalBlocks))
             for (const Extent& e : *more)
                 volume_.addDataExtStartBlock(e.startBlock(), e.blockCount(), dir);
-        std::uint64_t all = 0;
-        for (const ExtP& e : dir->extents)
-            all += e.blockCount;
-        if (all != totalBlocks) {
+        if (CatalogEntryNode::coveredBlocks(*dir) != totalBlocks) {
             volume_.freeNDir(dir);
             return nullptr;
         }
@@ -311,7 +284,6 @@ void CatalogReader::takeFile(const Record& record, std::size_t limit) {
     if (volume_.btreeFirstFileBlock && (parent == nullptr || firstBlock != 0))
         volume_.btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(firstBlock));
 
-    dir->fileCount = 1;
     ++volume_.fileCount;
     ++volume_.entryCount;
     if (parent) {

@@ -1,6 +1,7 @@
 #include "hfsplus/DeletedFileScan.h"
 
 #include "formats/HFSPlusStructures.h"
+#include "hfsplus/CatalogEntryNode.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
@@ -180,8 +181,9 @@ void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
         if (nameLength == 0) continue;
         if (nameLength > static_cast<std::int64_t>(hfsplus::kMaxNameLength)) break;
         // The name must lie inside its own key, which counts the parent ID,
-        // the name length and the name's units.
-        if (6 + 2 * nameLength > k) break;
+        // the name length and the name's units. The key length still places
+        // the record's data and the next record, so only this one is lost.
+        if (6 + 2 * nameLength > k) continue;
         const HFSPlusCatalogKey_ key = convertHPlusCatalogKey(
             node.sub(static_cast<std::size_t>(r),
                      std::min<std::size_t>(static_cast<std::size_t>(k) + 2, hfsplus::kCatalogKeyMaxSize)));
@@ -220,15 +222,8 @@ DeletedFileScan::Next DeletedFileScan::takeFolder(std::size_t dataOffset, std::u
         return Next::EndNode;
     if (alreadyFound(folder.folderID)) return Next::Record;
 
-    NewDir* dir = newdir::allocate();
-    if (filesRepresentable_) dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
-    dir->fileType = NewDir::Folder;
-    dir->parentID = parentID;
-    dir->fileID = folder.folderID;
-    dir->createDate = folder.createDate;
-    dir->modDate = folder.contentModDate;
+    NewDir* dir = CatalogEntryNode::folder(v, parentID, name, folder);
     dir->deleted = 1;
-    v.setFileName(name, dir);
     v.maxFileID = std::max(v.maxFileID, folder.folderID);
     ++v.folderCount;
     ++v.entryCount;
@@ -256,29 +251,19 @@ DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uin
         firstExtent.blockCount == 0)
         return Next::Record;
 
-    NewDir* dir = newdir::allocate();
-    dir->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
-    dir->fileType = NewDir::File;
-    dir->parentID = parentID;
-    dir->fileID = file.fileID;
-    dir->createDate = file.createDate;
-    dir->modDate = file.contentModDate;
-    dir->fileSize = file.dataFork.logicalSize;
-    dir->sectorsPerBlock = static_cast<std::uint8_t>(v.blockSize());
-    v.setFileName(name, dir);
     // The data fork's extents in the record; those beyond the eighth come
     // from journal copies of extents nodes later.
-    for (const HFSPlusExtentDescriptor_& d : file.dataFork.extents) {
-        if (d.startBlock == 0) break;
-        if (!JournalExtents::extentInVolume(v, d.startBlock, d.blockCount)) {
-            platform::logFormat("Journal record of file %u not taken: blocks %u..+%u lie outside the volume",
-                                file.fileID, d.startBlock, d.blockCount);
-            v.freeNDir(dir);
-            return Next::Record;
-        }
-        v.addDataExtStartBlock(d.startBlock, d.blockCount, dir);
+    NewDir* dir = CatalogEntryNode::file(v, parentID, name, file);
+    // An extent leaving the volume cannot be the file's data: it is dropped
+    // and the file listed as one its extents do not hold whole, so what
+    // does lie inside can still be saved.
+    const auto outside = std::erase_if(
+        dir->extents, [&v](const ExtP& e) { return !JournalExtents::extentInVolume(v, e.startBlock, e.blockCount); });
+    if (outside != 0) {
+        platform::logFormat("Journal record of file %u: %u of its extents lie outside the volume; dropped", file.fileID,
+                            static_cast<unsigned>(outside));
+        dir->complete = JournalExtents::kIncomplete;
     }
-    dir->fileCount = 1;
 
     // The live file itself, unchanged: not deleted.
     if (v.btreeNormalScan) {

@@ -1,5 +1,6 @@
 #include "hfsplus/JournalExtents.h"
 
+#include "hfsplus/CatalogEntryNode.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalSectorReader.h"
 #include "platform/AppController.h"
@@ -10,7 +11,6 @@
 #include "volume/Volume.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <limits>
 #include <unordered_set>
@@ -60,13 +60,6 @@ bool JournalExtents::extentInVolume(Volume& volume, std::uint64_t startBlock, st
         __builtin_mul_overflow(blockCount, blockSize, &sectors))
         return false;
     return HFSPlusVolume(volume).sectorsInVolume(first, sectors);
-}
-
-std::uint64_t JournalExtents::coveredBlocks(const NewDir& file) {
-    std::uint64_t covered = 0;
-    for (const ExtP& e : file.extents)
-        covered += e.blockCount;
-    return covered;
 }
 
 bool JournalExtents::covers(const Volume& volume, const NewDir& file, std::uint64_t blocks) {
@@ -139,40 +132,41 @@ void JournalExtents::takeExtentsRecord(ByteView record) {
     // naming one is stale or not an extents record at all.
     if (!file || file->fileType != NewDir::File) return;
     if (file->complete == kComplete || key.forkType != hfsplus::kDataFork) return;
-    const std::uint64_t covered = coveredBlocks(*file);
+    const std::uint64_t covered = CatalogEntryNode::coveredBlocks(*file);
     if (covers(volume_, *file, covered)) return;
     if (key.startBlock < covered) return; // appended from an earlier copy already
 
-    std::array<HFSPlusExtentDescriptor_, hfsplus::kExtentsPerRecord> descriptors;
-    for (std::size_t j = 0; j < descriptors.size(); ++j)
-        descriptors[j] = convertHPlusExtentDescriptor(
-            record.sub(hfsplus::kExtentKeySize + j * hfsplus::kExtentDescriptorSize, hfsplus::kExtentDescriptorSize));
     // A file with no extent at all has nothing these could follow on, so
     // they are not taken (a group for a later record still marks the gap).
+    // Of the others, one leaving the volume is dropped and the file is
+    // listed as one its extents do not hold whole.
     const bool take = covered != 0;
-    if (take) {
-        for (const HFSPlusExtentDescriptor_& d : descriptors) {
-            if (!extentInVolume(volume_, d.startBlock, d.blockCount)) {
-                platform::logFormat("Journal extents record of file %u not taken: blocks %u..+%u lie outside the "
-                                    "volume",
-                                    key.fileID, d.startBlock, d.blockCount);
-                return;
-            }
-        }
+    std::vector<HFSPlusExtentDescriptor_> descriptors;
+    unsigned outside = 0;
+    for (std::size_t j = 0; take && j < hfsplus::kExtentsPerRecord; ++j) {
+        const HFSPlusExtentDescriptor_ d = convertHPlusExtentDescriptor(
+            record.sub(hfsplus::kExtentKeySize + j * hfsplus::kExtentDescriptorSize, hfsplus::kExtentDescriptorSize));
+        if (extentInVolume(volume_, d.startBlock, d.blockCount))
+            descriptors.push_back(d);
+        else
+            ++outside;
+    }
+    if (outside != 0) {
+        platform::logFormat("Journal extents record of file %u: %u of its extents lie outside the volume; dropped",
+                            key.fileID, outside);
+        file->complete = kIncomplete;
     }
 
     if (key.startBlock == covered) {
-        if (take)
-            for (const HFSPlusExtentDescriptor_& d : descriptors)
-                volume_.addDataExtStartBlock(d.startBlock, d.blockCount, file);
+        for (const HFSPlusExtentDescriptor_& d : descriptors)
+            volume_.addDataExtStartBlock(d.startBlock, d.blockCount, file);
         return;
     }
     // Extents further on in the file than the ones it has: kept as a group
     // until the records between are found.
     ExtCompP group;
-    if (take)
-        for (const HFSPlusExtentDescriptor_& d : descriptors)
-            volume_.addDataExtCompEXTP(ExtP{d.startBlock, d.blockCount}, group);
+    for (const HFSPlusExtentDescriptor_& d : descriptors)
+        volume_.addDataExtCompEXTP(ExtP{d.startBlock, d.blockCount}, group);
     group.groupStartBlock = key.startBlock;
     volume_.addDataExtComp(std::move(group), file);
 }
@@ -246,7 +240,7 @@ void JournalExtents::rearrangeExtsFound(NewDir* node) {
         pending.pop_back();
         if (!visited.insert(n).second) continue;
         if (n->fileType == NewDir::File) {
-            std::uint64_t covered = coveredBlocks(*n);
+            std::uint64_t covered = CatalogEntryNode::coveredBlocks(*n);
             bool complete = covers(volume_, *n, covered);
             if (!complete && !n->extentGroups.empty()) {
                 // One pass in list order: a group that continues the
@@ -259,7 +253,9 @@ void JournalExtents::rearrangeExtsFound(NewDir* node) {
                 // What the groups added counts: a file they completed is whole.
                 complete = covers(volume_, *n, covered);
             }
-            n->complete = complete ? kComplete : kIncomplete;
+            // A file that lost extents lying outside the volume stays
+            // incomplete, whatever the rest covers.
+            n->complete = complete && n->complete != kIncomplete ? kComplete : kIncomplete;
         } else if (n->fileType == NewDir::Folder) {
             for (std::size_t i = n->childList.size(); i-- > 0;)
                 if (NewDir* child = n->childList[i]) pending.push_back(child);

@@ -11,7 +11,8 @@
 // The journal's location comes from the medium: a volume without one, or
 // whose journal does not begin inside the volume, gets no journal reads, and
 // a journal reaching past the volume's end is cut at it. Every extent taken
-// from a journal copy lies inside the volume before it is recorded.
+// from a journal copy lies inside the volume before it is recorded; one that
+// does not is dropped, and its file marked incomplete for good.
 
 #include "formats/HFSPlusStructures.h"
 
@@ -34,7 +35,8 @@ public:
     void searchJournalForExtraExtents();
     // Appends, in order, the groups that continue each file's extents and
     // sets `complete` of every file at or below the node: 1 when its
-    // extents cover its size, 2 when they do not.
+    // extents cover its size, 2 when they do not or when extents of it were
+    // dropped (marked 2 already).
     void rearrangeExtsFound(NewDir* node);
 
     // Values of a file's `complete` byte (0: not examined, shown as such).
@@ -44,8 +46,6 @@ public:
     // Whether an extent of allocation blocks lies wholly inside the volume
     // (block 0 at HPlusVolStart + blocksStartsAtSector).
     static bool extentInVolume(Volume& volume, std::uint64_t startBlock, std::uint64_t blockCount);
-    // The blocks a file's extents cover.
-    static std::uint64_t coveredBlocks(const NewDir& file);
     // Whether the extents of a file cover its size.
     static bool covers(const Volume& volume, const NewDir& file, std::uint64_t blocks);
 

@@ -18,7 +18,6 @@ void LiveFileReader::takeFile(const Record& record, std::size_t limit) {
     HFSPlusCatalogFile_ file;
     NewDir* dir = fileNode(record, limit, file);
     if (!dir) return;
-    dir->fileCount = 1;
     // Without an index (a volume found on a disk has none) nothing is kept,
     // and no journal copy is dropped as live. A file ID met twice keeps its
     // first node.

@@ -273,8 +273,12 @@ void OrphanEntries::processEntry(Pass pass, ItemTypeOrph* item) {
                 a->fileCount += files;
             });
             if (increment) {
-                v.folderCount += 2;
-                v.entryCount += 2;
+                ++v.folderCount;
+                ++v.entryCount;
+            }
+            if (countsWhenPlaced(entry)) {
+                ++v.folderCount;
+                ++v.entryCount;
             }
         }
     } else if (file) {
@@ -314,9 +318,13 @@ void OrphanEntries::attach(ItemTypeOrph* item, NewDir* entry, NewDir* parent) {
     countAttachment(entry, parent);
 }
 
+bool OrphanEntries::countsWhenPlaced(const NewDir* entry) const {
+    return tree_ && tree_->incrementData() && !countedWhenParked_.contains(entry);
+}
+
 void OrphanEntries::countAttachment(const NewDir* entry, NewDir* parent) {
     Volume& v = volume_;
-    const bool increment = tree_ && tree_->incrementData();
+    const bool increment = countsWhenPlaced(entry);
     const std::uint64_t size = entry->fileSize;
     if (entry->fileType == NewDir::Folder) {
         // A folder brings what was put under it while it waited.
@@ -394,6 +402,10 @@ std::uint32_t OrphanEntries::handOverUnplacedEntries(BTreeTableClassOrph* from, 
     if (!from || from->empty()) return 0;
     std::vector<ItemTypeOrph*> items;
     forEachItem(from->root(), [&](ItemTypeOrph* item) { items.push_back(item); });
+    // A pass that does not count what it places leaves the counting to the
+    // reader that parked the entries (the catalog walk counts every entry it
+    // parks): placed later, they must not be counted a second time.
+    const bool counted = !from->incrementData();
     std::uint32_t moved = 0;
     std::vector<NewDir*> dropped;
     std::unordered_set<NewDir*> seen;
@@ -408,6 +420,7 @@ std::uint32_t OrphanEntries::handOverUnplacedEntries(BTreeTableClassOrph* from, 
         ItemTypeOrph* there = to->retrieveKeyField(item->keyField());
         if (!there) {
             to->insert(std::make_unique<ItemTypeOrph>(item->keyField(), d));
+            if (counted) countedWhenParked_.insert(d);
             ++volume_.orphAdvScanEntriesTotal;
             ++moved;
             continue;
@@ -416,11 +429,14 @@ std::uint32_t OrphanEntries::handOverUnplacedEntries(BTreeTableClassOrph* from, 
         const bool oldIsBare = !old || (old->pndirPointer == nullptr && old->childList.empty() &&
                                         !there->alreadyPolled() && !there->parentFoundInBtree());
         if (oldIsBare && !d->childList.empty()) {
-            // The one moved in carries entries of its own: it takes the ID.
+            // The one moved in carries entries of its own: it takes the ID,
+            // and stands for an entry counted already if either was.
+            if (counted || countedWhenParked_.contains(old)) countedWhenParked_.insert(d);
             if (old) freeUnplaced({old});
             there->setNDIRPtr(d);
             ++moved;
         } else {
+            if (counted && old) countedWhenParked_.insert(old);
             dropped.push_back(d);
         }
     }
@@ -460,6 +476,8 @@ void OrphanEntries::freeUnplaced(const std::vector<NewDir*>& tops) {
             if (gone.count(item->dir())) item->setNDIRPtr(nullptr);
         });
     }
+    for (NewDir* n : gone)
+        countedWhenParked_.erase(n);
     if (gone.count(v.dirLostFiles)) v.dirLostFiles = nullptr;
     if (gone.count(v.dirLostFolders)) v.dirLostFolders = nullptr;
     std::unordered_set<NewDir*> freed;

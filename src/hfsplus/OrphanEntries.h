@@ -24,6 +24,7 @@
 // nothing points at a freed node.
 
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 class Volume;
@@ -69,7 +70,10 @@ public:
     // Moves the entries of `from` that are not attached anywhere into `to`,
     // so the advanced passes place them; orphAdvScanEntriesTotal counts them.
     // An ID `to` holds already keeps one node: the one with entries attached
-    // below it, else the one moved in. Answers the entries moved.
+    // below it, else the one moved in. Answers the entries moved. When the
+    // pass over `from` did not count what it placed, its reader counted the
+    // entries when it parked them: this object's passes then place them
+    // without counting them again.
     std::uint32_t handOverUnplacedEntries(BTreeTableClassOrph* from, BTreeTableClassOrph* to);
 
 private:
@@ -89,6 +93,8 @@ private:
     // The running totals of parent and every folder above it, and with
     // incrementData the volume's counters, for an entry put under parent.
     void countAttachment(const NewDir* entry, NewDir* parent);
+    // Whether placing the entry adds it to the volume's counters.
+    bool countsWhenPlaced(const NewDir* entry) const;
     bool isInTree(const NewDir* node) const;
     void entryProgress(std::uint32_t count, std::uint32_t total);
     // Frees these nodes with everything below them and clears every index
@@ -98,4 +104,6 @@ private:
     Volume& volume_;
     BTreeTableClassOrph* tree_ = nullptr; // the index of the running pass
     bool keepUnplaced_ = false;
+    // Entries handed over that their reader has counted already.
+    std::unordered_set<const NewDir*> countedWhenParked_;
 };

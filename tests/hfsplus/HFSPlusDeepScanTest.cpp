@@ -1012,3 +1012,36 @@ TEST_F(DeepScan, StoppingDuringTheFragmentSearchEndsTheScanWithWhatItHas) {
     ASSERT_FALSE(calls.empty());
     EXPECT_TRUE(calls.back().argument.dictValue().get("Tree Complete").boolValue());
 }
+
+TEST_F(DeepScan, EntriesTheNormalPassCouldNotPlaceAreCountedOnceByTheAdvancedPasses) {
+    Builder b({.volumeName = "Counts"});
+    const auto docs = b.addFolder(Builder::kRoot, "Docs");
+    b.addFile(docs, "keep.txt", bytes(3000, 1));
+    // Parent 123 exists nowhere: the second advanced pass places this one.
+    const auto orphan = b.addFolderWithID(500, 123, "Orphan");
+    b.addFile(orphan, "o.bin", bytes(5000, 2));
+    // Parent 701 survives only in a stale node: the first pass places this one.
+    const auto gone = b.addDeletedFolderWithID(701, docs, "Gone");
+    const auto kept = b.addFolderWithID(700, gone, "Kept");
+    b.addFile(kept, "k.bin", bytes(7000, 3));
+    b.addStaleLeafNodeOf({gone});
+    b.addFileWithID(600, 124, "lost.txt", bytes(2000, 4));
+    auto v = open(write(b), b);
+    scan(v, "Advanced Scan");
+
+    const auto tree = listTree(v->dirRoot);
+    ASSERT_TRUE(tree.count("Lost Folders/LostFolder123/Orphan/o.bin"));
+    ASSERT_TRUE(tree.count("Lost Folders/LostFolder" + std::to_string(docs) + "/Gone/Kept/k.bin"));
+    std::uint32_t folders = 0, files = 0;
+    std::uint64_t data = 0;
+    for (const auto& [path, d] : tree) {
+        if (path == "Lost Folders") continue; // the one folder no pass counts
+        folders += d->isFolder();
+        files += !d->isFolder();
+        data += d->isFolder() ? 0 : d->fileSize;
+    }
+    EXPECT_EQ(v->folderCount, folders);
+    EXPECT_EQ(v->fileCount, files);
+    EXPECT_EQ(v->entryCount, folders + files);
+    EXPECT_EQ(v->dataSize, data);
+}

@@ -554,12 +554,6 @@ TEST_F(HFSPlusDeletedScan, HostileRecordsInACopyEndOnlyThatCopy) {
     auto record = b.recordOf(bad);
     record.storedNameLength = 300; // beyond any name
     b.addJournalRecords({record});
-    b.endJournalTransaction();
-    // Extents outside the volume are refused, not recorded.
-    const auto far = b.addDeletedFile(docs, "far.bin", pattern(5000, 19), extentsOf(1));
-    auto farRecord = b.recordOf(far);
-    farRecord.dataFork.extents = {{0x00FFFFF0u, 2}};
-    b.addJournalRecords({farRecord});
     auto image = b.build();
     // A record offset pointing into the offset table of the first copy.
     const auto& first = b.layout().journalCatalogNodes.front();
@@ -571,10 +565,8 @@ TEST_F(HFSPlusDeletedScan, HostileRecordsInACopyEndOnlyThatCopy) {
         auto v = mounted(*img);
         scan(v);
         expectTreeCompleteLast();
-        for (NewDir* n : allBelow(v->dirRoot)) {
+        for (NewDir* n : allBelow(v->dirRoot))
             EXPECT_NE(newdir::fileName(n), u"bad.bin");
-            EXPECT_NE(newdir::fileName(n), u"far.bin");
-        }
         // The mangled copy ends after its first record (the folder, which
         // the clean-up then drops as empty); the untouched one gives the file.
         NewDir* good = child(child(v->dirRoot, u"Docs"), u"good.bin");
@@ -583,7 +575,6 @@ TEST_F(HFSPlusDeletedScan, HostileRecordsInACopyEndOnlyThatCopy) {
         else
             EXPECT_EQ(good, nullptr);
     }
-    EXPECT_TRUE(logged("lie outside the volume"));
 }
 
 TEST_F(HFSPlusDeletedScan, StopEndsThePassesButTheScanStillCompletes) {
@@ -666,21 +657,54 @@ TEST_F(HFSPlusDeletedScan, AFilePlacedUnderAParkedFolderStillGetsItsJournalExten
     EXPECT_EQ(readBack(image, *v, *file), data);
 }
 
-TEST_F(HFSPlusDeletedScan, JournalExtentsOutsideTheVolumeAreRefused) {
+TEST_F(HFSPlusDeletedScan, JournalExtentsOutsideTheVolumeAreDroppedAndTheFileIsBad) {
     Builder b(journaled());
     const auto docs = b.addFolder(kRoot, "Docs");
-    const auto f = b.addDeletedFile(docs, "cut.bin", pattern(10 * 4096, 23), extentsOf(10));
+    const auto data = pattern(10 * 4096, 23);
+    const auto f = b.addDeletedFile(docs, "cut.bin", data, extentsOf(10));
     auto overflow = b.overflowRecordsOf(f);
     ASSERT_EQ(overflow.size(), 1u);
-    overflow[0].extents[1] = {0xFFFFFF00u, 1};
+    // Beyond the two extents the file needs.
+    overflow[0].extents.resize(3);
+    overflow[0].extents[2] = {0xFFFFFF00u, 1};
     b.addJournalCopyOf(docs);
     b.addJournalRecords({b.recordOf(f)});
     b.addJournalExtentsRecords(overflow);
-    auto v = mounted(b.build());
+    const auto image = b.build();
+    auto v = mounted(image);
     scan(v);
     NewDir* file = child(child(v->dirRoot, u"Docs"), u"cut.bin");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->extentCount(), 8u);
+    // Eight from the catalog record, the record's seven others (five empty).
+    EXPECT_EQ(file->extentCount(), 15u);
+    EXPECT_EQ(readBack(image, *v, *file), data);
     EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
-    EXPECT_TRUE(logged("Journal extents record of file"));
+    EXPECT_TRUE(logged("lie outside the volume"));
+}
+
+TEST_F(HFSPlusDeletedScan, AJournalRecordLosesOnlyItsExtentsOutsideTheVolumeOrItselfWhenItsNameOverrunsItsKey) {
+    Builder b(journaled());
+    const auto docs = b.addFolder(kRoot, "Docs");
+    b.addJournalCopyOf(docs);
+    const auto bad = b.addDeletedFile(docs, "a-bad.bin", pattern(3000, 25), extentsOf(1));
+    auto badRecord = b.recordOf(bad);
+    badRecord.storedNameLength = 200; // more units than the key holds
+    const auto data = pattern(5000, 24);
+    auto farRecord = b.recordOf(b.addDeletedFile(docs, "b-far.bin", data, extentsOf(1)));
+    const auto inside = farRecord.dataFork.extents.front();
+    // The inside extent alone covers the file; the others start or end past the volume.
+    const auto last = static_cast<std::uint32_t>(b.options().totalSize / b.options().blockSize) - 1;
+    farRecord.dataFork.extents = {inside, {0x00FFFFF0u, 2}, {last, 5}};
+    b.addJournalRecords({badRecord, farRecord});
+    const auto image = b.build();
+    auto v = mounted(image);
+    scan(v);
+    NewDir* folder = child(v->dirRoot, u"Docs");
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->childrenArrayCount(), 1u);
+    NewDir* file = child(folder, u"b-far.bin");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(file->extentCount(), 1u);
+    EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
+    EXPECT_EQ(readBack(image, *v, *file), data);
 }

@@ -1,0 +1,52 @@
+#include "hfsplus/CatalogEntryNode.h"
+
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <limits>
+
+namespace {
+
+NewDir* entryNode(Volume& volume, std::uint16_t type, std::uint32_t parentID, std::uint32_t id,
+                  std::u16string_view name, std::uint32_t createDate, std::uint32_t contentModDate) {
+    NewDir* dir = newdir::allocate();
+    // The record keeps 32 bits of it: a start that does not fit is left
+    // out rather than cut.
+    if (volume.blocksStartsAtSector <= std::numeric_limits<std::uint32_t>::max())
+        dir->dataStartSector = static_cast<std::uint32_t>(volume.blocksStartsAtSector);
+    dir->fileType = type;
+    dir->parentID = parentID;
+    dir->fileID = id;
+    dir->createDate = createDate;
+    dir->modDate = contentModDate;
+    volume.setFileName(name, dir);
+    return dir;
+}
+
+} // namespace
+
+NewDir* CatalogEntryNode::folder(Volume& volume, std::uint32_t parentID, std::u16string_view name,
+                                 const HFSPlusCatalogFolder_& record) {
+    return entryNode(volume, NewDir::Folder, parentID, record.folderID, name, record.createDate, record.contentModDate);
+}
+
+NewDir* CatalogEntryNode::file(Volume& volume, std::uint32_t parentID, std::u16string_view name,
+                               const HFSPlusCatalogFile_& record) {
+    NewDir* dir =
+        entryNode(volume, NewDir::File, parentID, record.fileID, name, record.createDate, record.contentModDate);
+    dir->fileSize = record.dataFork.logicalSize;
+    dir->sectorsPerBlock = static_cast<std::uint8_t>(volume.blockSize());
+    dir->fileCount = 1;
+    for (const HFSPlusExtentDescriptor_& d : record.dataFork.extents) {
+        if (d.startBlock == 0) break;
+        volume.addDataExtStartBlock(d.startBlock, d.blockCount, dir);
+    }
+    return dir;
+}
+
+std::uint64_t CatalogEntryNode::coveredBlocks(const NewDir& file) {
+    std::uint64_t covered = 0;
+    for (const ExtP& e : file.extents)
+        covered += e.blockCount;
+    return covered;
+}
