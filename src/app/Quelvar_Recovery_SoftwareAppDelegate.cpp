@@ -7,6 +7,7 @@
 #include "app/PictureArea.h"
 #include "app/ProgressIndicator.h"
 #include "media/DMedia.h"
+#include "media/DriveDiscovery.h"
 #include "platform/InfoPlist.h"
 #include "platform/Paths.h"
 #include "platform/ProcessFlags.h"
@@ -39,6 +40,7 @@
 #include <QUrl>
 #include <QWindow>
 #include <cstdio>
+#include <cstring>
 
 using platform::Array;
 using platform::Dict;
@@ -76,7 +78,8 @@ const char* const kTextFieldsBlankAtStart[] = {
 // ---------------------------------------------------------------------------
 // Construction and launch
 
-Quelvar_Recovery_SoftwareAppDelegate::Quelvar_Recovery_SoftwareAppDelegate(QObject* parent) : QObject(parent) {
+Quelvar_Recovery_SoftwareAppDelegate::Quelvar_Recovery_SoftwareAppDelegate(DriveListLoader loader, QObject* parent)
+    : QObject(parent), driveListLoader_(std::move(loader)) {
     platform::setAppController(this);
     volumeScanArgument_ = Array{Value(Array{}), Value(Array{})};
 
@@ -107,6 +110,14 @@ Quelvar_Recovery_SoftwareAppDelegate::~Quelvar_Recovery_SoftwareAppDelegate() {
 
 Quelvar_Recovery_SoftwareAppDelegate* Quelvar_Recovery_SoftwareAppDelegate::shared() {
     return dynamic_cast<Quelvar_Recovery_SoftwareAppDelegate*>(platform::appController());
+}
+
+void Quelvar_Recovery_SoftwareAppDelegate::handleLaunchArguments(int argc, char** argv) {
+    // "auto" asks to resume the interrupted scan without a question. Nothing
+    // can resume a scan yet, and a set flag would keep the wizard from ever
+    // rebuilding the drive list, so the request is noted and left aside.
+    if (argc > 2 && std::strcmp(argv[2], "auto") == 0)
+        platform::logLine("\"auto\" ignored: resuming an interrupted scan is not available");
 }
 
 MainWindow* Quelvar_Recovery_SoftwareAppDelegate::window() const {
@@ -368,6 +379,12 @@ void Quelvar_Recovery_SoftwareAppDelegate::applicationDidFinishLaunching() {
 
 // ---------------------------------------------------------------------------
 // Drive list
+
+Quelvar_Recovery_SoftwareAppDelegate::DriveLists Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives() {
+    DriveDiscovery discovery;
+    discovery.initialDriveList();
+    return {discovery.driveDictArray(), discovery.volumeDictArray(), discovery.volumeDictArrayHFSOnly()};
+}
 
 void Quelvar_Recovery_SoftwareAppDelegate::initialDriveList() {
     if (!driveListLoader_) return;
@@ -1153,9 +1170,12 @@ void Quelvar_Recovery_SoftwareAppDelegate::terminateApp() {
 void Quelvar_Recovery_SoftwareAppDelegate::destroyVolumeAndBackToPartList() {
     performOnMainThread(
         [this] {
+            // The scan that refused the volume walks its tree no more, and
+            // nothing has shown it yet: the tree is freed at once, and the
+            // volume let go.
+            if (std::shared_ptr<Volume> volume = std::exchange(selectedVolume_, nullptr)) volume->freeTree();
             if (!window_) return;
-            // Back to the list the refused volume was chosen from; the found
-            // tree goes with the volume when the result screen releases it.
+            // Back to the list the refused volume was chosen from.
             const char* list = isPTListOrPTScanListChosen_ == 0   ? "PT list"
                                : isPTListOrPTScanListChosen_ == 1 ? "PT scan list"
                                                                   : "Drives List";

@@ -35,14 +35,31 @@ class Volume;
 class Quelvar_Recovery_SoftwareAppDelegate : public QObject, public platform::AppController {
     Q_OBJECT
 public:
+    // The drive and volume rows as drive discovery builds them.
+    struct DriveLists {
+        platform::Array driveDictArray;
+        platform::Array volumeDictArray;
+        platform::Array volumeDictArrayHFSOnly;
+    };
+    using DriveListLoader = std::function<DriveLists()>;
+    // What sysfs, the mount table and the media show now.
+    static DriveLists discoveredDrives();
+
     // The constructor stores the delegate as the process-wide controller and
-    // builds its lists; the window comes with setWindow, then awakeFromNib
-    // sets it up, then applicationDidFinishLaunching runs the launch.
-    explicit Quelvar_Recovery_SoftwareAppDelegate(QObject* parent = nullptr);
+    // loads the first drive list with the loader, so the lists that tell a
+    // failed read from a vanished device are there before anything reads;
+    // the window comes with setWindow, then awakeFromNib sets it up, then
+    // applicationDidFinishLaunching runs the launch.
+    explicit Quelvar_Recovery_SoftwareAppDelegate(DriveListLoader loader = discoveredDrives, QObject* parent = nullptr);
     ~Quelvar_Recovery_SoftwareAppDelegate() override;
 
     // The delegate that engine code and the hover buttons reach.
     static Quelvar_Recovery_SoftwareAppDelegate* shared();
+
+    // What main() reads from the command line before Qt takes its own
+    // options out of it: "auto" as the second argument, which is ignored
+    // (with a log line) for as long as no scan can be resumed.
+    static void handleLaunchArguments(int argc, char** argv);
 
     // --- start-up ---
     MainWindow* window() const;
@@ -51,14 +68,6 @@ public:
     void applicationDidFinishLaunching();
 
     // --- drive list ---
-    // The drive and volume rows as drive discovery builds them.
-    struct DriveLists {
-        platform::Array driveDictArray;
-        platform::Array volumeDictArray;
-        platform::Array volumeDictArrayHFSOnly;
-    };
-    // Drive discovery plugs in here; without it the lists stay empty.
-    void setDriveListLoader(std::function<DriveLists()> loader) { driveListLoader_ = std::move(loader); }
     // Rebuilds the drive and volume lists (main thread).
     void initialDriveList();
     // Rebuilds the rows of the drives table from the lists (main thread).
@@ -244,7 +253,7 @@ private:
     platform::Array driveDictArray_, volumeDictArray_, volumeDictArrayHFSOnly_;
     platform::Array partitionListDictArray_, partitionScanListDictArray_;
     platform::Array volumeScanArgument_;
-    std::function<DriveLists()> driveListLoader_;
+    DriveListLoader driveListLoader_;
 
     std::shared_ptr<Volume> selectedVolume_;
     std::shared_ptr<DMedia> selectedDrive_;

@@ -28,11 +28,14 @@ inline NewDir* addNode(NewDir* parent, const char16_t* name, std::uint16_t kind,
     return n;
 }
 
-// The delegate and its window, set up as the program sets them up.
+// The delegate and its window, set up as the program sets them up, with no
+// drives unless a test lists some.
 struct ProgramUnderTest {
     Quelvar_Recovery_SoftwareAppDelegate delegate;
     MainWindow window;
-    ProgramUnderTest() {
+    explicit ProgramUnderTest(Quelvar_Recovery_SoftwareAppDelegate::DriveListLoader drives =
+                                  [] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{}; })
+        : delegate(std::move(drives)) {
         delegate.setWindow(&window);
         delegate.awakeFromNib();
     }

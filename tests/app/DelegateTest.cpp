@@ -1,0 +1,69 @@
+#include "AppTestSupport.h"
+#include "media/DMedia.h"
+#include "platform/ProcessFlags.h"
+#include "platform/SystemLog.h"
+#include "volume/Volume.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+#include <vector>
+
+using platform::Array;
+using platform::Dict;
+
+namespace {
+
+// One drive, as drive discovery lists it.
+Quelvar_Recovery_SoftwareAppDelegate::DriveLists oneDrive(const std::string& path) {
+    Dict drive{{"Path", path}, {"Preferred Block Size", 512}, {"Size", 512}};
+    return {Array{drive}, Array{}, Array{}};
+}
+
+} // namespace
+
+class DelegateTest : public QObject {
+    Q_OBJECT
+private slots:
+    // A read that fails on a device that is still listed is a read error;
+    // only a device gone from the lists ends the scan or the save.
+    void driveListsAreThereAsSoonAsTheDelegateIsMade() {
+        QTemporaryDir dir; // reading a folder's descriptor fails
+        Quelvar_Recovery_SoftwareAppDelegate delegate([&] { return oneDrive(dir.path().toStdString()); });
+        QCOMPARE(delegate.driveDictArray().size(), std::size_t(1));
+        auto drive = DMedia::initWithDictionary(delegate.driveDictArray()[0].dictValue());
+        AlertAnswerer answer(QStringLiteral("OK"));
+        std::vector<std::uint8_t> buffer(512);
+        bool read = true;
+        onWorker([&] { read = drive->readSaveSector(0, 1, buffer.data()); });
+        QVERIFY(!read);
+        QVERIFY2(!answer.answered(), qPrintable(answer.title()));
+    }
+
+    void autoArgumentIsIgnoredUntilResumingExists() {
+        std::vector<std::string> lines;
+        platform::setLogSink([&](const std::string& line) { lines.push_back(line); });
+        char program[] = "drentic-recovery", option[] = "-x", resume[] = "auto";
+        char* argv[] = {program, option, resume, nullptr};
+        Quelvar_Recovery_SoftwareAppDelegate::handleLaunchArguments(3, argv);
+        platform::setLogSink(nullptr);
+        QVERIFY(!platform::autoResumeFlag());
+        QCOMPARE(lines.size(), std::size_t(1));
+    }
+
+    // A volume whose scan was refused goes, with its tree, and the window
+    // is back at the list it was chosen from.
+    void refusedVolumeIsReleasedWithItsTree() {
+        ProgramUnderTest p;
+        auto volume = std::make_shared<Volume>();
+        addNode(volume->createRoot(), u"a.txt", NewDir::File, 10, false);
+        p.delegate.setSelectedVolume(volume);
+        p.delegate.setIsPTListOrPTScanListChosen(0);
+        onWorker([&] { platform::appController()->destroyVolumeAndBackToPartList(); });
+        QTRY_COMPARE(p.window.selectedIdentifier(), QStringLiteral("PT list"));
+        QVERIFY(!p.delegate.selectedVolume());
+        QVERIFY(!volume->dirRoot);
+    }
+};
+
+QTEST_MAIN(DelegateTest)
+#include "DelegateTest.moc"
