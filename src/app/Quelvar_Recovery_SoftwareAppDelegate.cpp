@@ -13,6 +13,8 @@
 #include "platform/ProcessFlags.h"
 #include "platform/PropertyList.h"
 #include "platform/SystemLog.h"
+#include "results/ResultText.h"
+#include "results/qt/Utf8Text.h"
 #include "volume/Volume.h"
 
 #include <QAbstractButton>
@@ -48,10 +50,6 @@ using platform::Value;
 
 namespace {
 
-QString qs(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
 // Presses of these buttons count once even when they come as a double click:
 // each press starts a rearrangement of the whole found-file tree.
 class SingleClickFilter : public QObject {
@@ -72,6 +70,11 @@ const char* const kTextFieldsBlankAtStart[] = {
     "textFieldSizeDone",
     "timeRemainingTextFieldForTree",
 };
+
+// The progress screen writes nothing as "0.00 KB".
+std::string progressSize(std::uint64_t bytes) {
+    return ResultText::sizeString(bytes, ResultText::ZeroSize::TwoPlaces);
+}
 
 } // namespace
 
@@ -435,7 +438,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::setZeroTableViewDrivesList(bool zero)
 QString Quelvar_Recovery_SoftwareAppDelegate::bringFrontFilePath() {
     const std::string dir = platform::stateDir();
     if (dir.empty()) return {};
-    return qs(dir) + QStringLiteral("/bringFrontFile.dat");
+    return Utf8Text::toQString(dir) + QStringLiteral("/bringFrontFile.dat");
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::watchBringFrontFileThread() {
@@ -479,7 +482,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::checkForUpdateClicked(QObject*) {
     platform::logFormat("%@", url);
     const std::string local = info->shortVersionString();
     if (!network_) network_ = new QNetworkAccessManager(this);
-    QNetworkRequest request(QUrl(qs(url).replace(QLatin1Char(' '), QStringLiteral("%20"))));
+    QNetworkRequest request(QUrl(Utf8Text::toQString(url).replace(QLatin1Char(' '), QStringLiteral("%20"))));
     // No answer within a few seconds counts as no network: the check never
     // holds anything up.
     request.setTransferTimeout(8000);
@@ -498,7 +501,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::checkForUpdateClicked(QObject*) {
                      QStringLiteral("Do you want to update"), QStringLiteral("YES"), QStringLiteral("NO"), QString());
         if (answer == platform::AlertAlternateReturn) return;
         // The updater is a separate program, started only when it is there.
-        const QString updater = qs(platform::executableDir()) + QStringLiteral("/.autoUpd");
+        const QString updater = Utf8Text::toQString(platform::executableDir()) + QStringLiteral("/.autoUpd");
         if (QFileInfo(updater).isExecutable()) QProcess::startDetached(updater, {});
     });
 }
@@ -631,7 +634,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::displayAboutPanel() {
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::help(const QString& section) {
-    QUrl url = QUrl::fromLocalFile(qs(platform::resourcePath("Manual/index.html")));
+    QUrl url = QUrl::fromLocalFile(Utf8Text::toQString(platform::resourcePath("Manual/index.html")));
     if (!section.isEmpty()) url.setFragment(section);
     QDesktopServices::openUrl(url);
 }
@@ -775,7 +778,8 @@ int Quelvar_Recovery_SoftwareAppDelegate::runAlert(const QString& title, const Q
 void Quelvar_Recovery_SoftwareAppDelegate::runAlertPanel(const Array& request) {
     onMain([this, &request] {
         const platform::AlertText t = platform::alertTextFromRequest(request);
-        runAlert(qs(t.title), qs(t.message), qs(t.defaultButton), qs(t.alternateButton), qs(t.otherButton));
+        runAlert(Utf8Text::toQString(t.title), Utf8Text::toQString(t.message), Utf8Text::toQString(t.defaultButton),
+                 Utf8Text::toQString(t.alternateButton), Utf8Text::toQString(t.otherButton));
     });
 }
 
@@ -783,10 +787,11 @@ int Quelvar_Recovery_SoftwareAppDelegate::showAlertPanelWithData(const Dict& req
     int answer = platform::AlertDefaultReturn;
     onMain([this, &request, &answer] {
         // The body is shown as it stands, never used as a format.
-        answer =
-            runAlert(qs(request.get("title").stringValue()), qs(request.get("body").stringValue()),
-                     qs(request.get("defaultButton").stringValue()), qs(request.get("alternateButton").stringValue()),
-                     qs(request.get("otherButton").stringValue()));
+        answer = runAlert(Utf8Text::toQString(request.get("title").stringValue()),
+                          Utf8Text::toQString(request.get("body").stringValue()),
+                          Utf8Text::toQString(request.get("defaultButton").stringValue()),
+                          Utf8Text::toQString(request.get("alternateButton").stringValue()),
+                          Utf8Text::toQString(request.get("otherButton").stringValue()));
         alertResultValue_ = answer;
     });
     return answer;
@@ -795,15 +800,15 @@ int Quelvar_Recovery_SoftwareAppDelegate::showAlertPanelWithData(const Dict& req
 void Quelvar_Recovery_SoftwareAppDelegate::updateButton(const Dict& r) {
     onMain([this, &r] {
         if (!r.contains("button")) return;
-        auto* button = find<QAbstractButton>(qs(r.get("button").stringValue()));
+        auto* button = find<QAbstractButton>(Utf8Text::toQString(r.get("button").stringValue()));
         if (!button) return;
         auto* hover = qobject_cast<HoverButton*>(button);
         if (r.contains("setEnabled")) button->setEnabled(r.get("setEnabled").boolValue());
         if (r.contains("setHidden")) button->setHidden(r.get("setHidden").boolValue());
-        if (r.contains("setTitle")) button->setText(qs(r.get("setTitle").stringValue()));
+        if (r.contains("setTitle")) button->setText(Utf8Text::toQString(r.get("setTitle").stringValue()));
         if (r.contains("setImage")) {
             // Pictures travel by name.
-            const QPixmap image = imageNamed(qs(r.get("setImage").stringValue()));
+            const QPixmap image = imageNamed(Utf8Text::toQString(r.get("setImage").stringValue()));
             if (hover)
                 hover->setImage(image);
             else
@@ -818,13 +823,14 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateButton(const Dict& r) {
 void Quelvar_Recovery_SoftwareAppDelegate::updateTextField(const Dict& r) {
     onMain([this, &r] {
         if (!r.contains("textField") || !r.contains("textField String")) return;
-        setText(qs(r.get("textField").stringValue()), qs(r.get("textField String").description()));
+        setText(Utf8Text::toQString(r.get("textField").stringValue()),
+                Utf8Text::toQString(r.get("textField String").description()));
     });
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::beginSheetWindow(const Dict& r) {
     onMain([this, &r] {
-        auto* sheet = find<QWidget>(qs(r.get("sheetWindow").stringValue()));
+        auto* sheet = find<QWidget>(Utf8Text::toQString(r.get("sheetWindow").stringValue()));
         if (!sheet) return;
         sheetContexts_.remove(sheet);
         // A sheet blocks its window only, and show() returns at once: the
@@ -844,7 +850,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::beginSheetWindow(const Dict& r) {
 void Quelvar_Recovery_SoftwareAppDelegate::beginSheetWindowWithContextInfoAndOthers(const Dict& r) {
     beginSheetWindow(r);
     onMain([this, &r] {
-        if (QWidget* sheet = element(qs(r.get("sheetWindow").stringValue())))
+        if (QWidget* sheet = element(Utf8Text::toQString(r.get("sheetWindow").stringValue())))
             sheetContexts_.insert(sheet, QStringLiteral("window loading drives ended"));
     });
 }
@@ -864,7 +870,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::endSheet(QWidget* sheet) {
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::endSheetWindow(const Dict& r) {
-    onMain([this, &r] { endSheet(element(qs(r.get("sheetWindow").stringValue()))); });
+    onMain([this, &r] { endSheet(element(Utf8Text::toQString(r.get("sheetWindow").stringValue()))); });
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::sheetDidEnd(QWidget* sheet, int, const QString& contextInfo) {
@@ -877,7 +883,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::sheetDidEnd(QWidget* sheet, int, cons
 void Quelvar_Recovery_SoftwareAppDelegate::updateProgressIndicator(const Dict& r) {
     onMain([this, &r] {
         if (!r.contains("progressIndicator")) return;
-        QWidget* w = element(qs(r.get("progressIndicator").stringValue()));
+        QWidget* w = element(Utf8Text::toQString(r.get("progressIndicator").stringValue()));
         if (auto* spinner = qobject_cast<BusyIndicator*>(w)) {
             if (r.contains("animation")) {
                 if (r.get("animation").boolValue())
@@ -906,32 +912,20 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateProgressIndicator(const Dict& r
 // ---------------------------------------------------------------------------
 // Progress display
 
-std::string Quelvar_Recovery_SoftwareAppDelegate::sizeString(std::uint64_t bytes) {
-    // The unit is chosen on the exact count (999,999,999 bytes are still
-    // MB); the division is single precision, as the display always was.
-    const float v = static_cast<float>(bytes);
-    char text[64];
-    if (bytes < 1000000ULL)
-        std::snprintf(text, sizeof text, "%.2f KB", static_cast<double>(v / 1000.0f));
-    else if (bytes < 1000000000ULL)
-        std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(v / 1000000.0f));
-    else
-        std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(v / 1000000000.0f));
-    return text;
-}
-
 void Quelvar_Recovery_SoftwareAppDelegate::updateProgress(const Dict& p) {
     onMain([this, &p] {
         setText(QStringLiteral("timeRemainingTextFieldForTree"),
-                p.contains("TimeRemaining") ? qs(p.get("TimeRemaining").description()) : QString());
-        setText(QStringLiteral("textFieldPercentDone"),
-                p.contains("Percent Done")
-                    ? QStringLiteral("Overall Progress: %1%").arg(qs(p.get("Percent Done").description()))
-                    : QString());
+                p.contains("TimeRemaining") ? Utf8Text::toQString(p.get("TimeRemaining").description()) : QString());
+        setText(
+            QStringLiteral("textFieldPercentDone"),
+            p.contains("Percent Done")
+                ? QStringLiteral("Overall Progress: %1%").arg(Utf8Text::toQString(p.get("Percent Done").description()))
+                : QString());
         if (p.contains("Size Done") && p.contains("Total Size"))
-            setText(QStringLiteral("textFieldSizeDone"), QStringLiteral("Completed: %1 / %2")
-                                                             .arg(qs(sizeString(p.get("Size Done").uint64Value())),
-                                                                  qs(sizeString(p.get("Total Size").uint64Value()))));
+            setText(QStringLiteral("textFieldSizeDone"),
+                    QStringLiteral("Completed: %1 / %2")
+                        .arg(Utf8Text::toQString(progressSize(p.get("Size Done").uint64Value())),
+                             Utf8Text::toQString(progressSize(p.get("Total Size").uint64Value()))));
         else
             setText(QStringLiteral("textFieldSizeDone"), QStringLiteral(" "));
 
@@ -947,17 +941,20 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateProgress(const Dict& p) {
         if (p.contains("Stop Animation") && bar) bar->stopAnimation();
         if (p.contains("Progress Status")) {
             const std::string& status = p.get("Progress Status").stringValue();
-            const QString main = qs(mainScanStatus_);
+            const QString main = Utf8Text::toQString(mainScanStatus_);
             setText(QStringLiteral("textFieldStatus"),
-                    status == "default"
-                        ? main
-                        : QStringLiteral("%1 - %2").arg(main, qs(p.get("Progress Status").description())));
+                    status == "default" ? main
+                                        : QStringLiteral("%1 - %2").arg(
+                                              main, Utf8Text::toQString(p.get("Progress Status").description())));
         }
         if (p.contains("Entries Found"))
-            setText(QStringLiteral("textFieldEntries"), qs(p.get("Entries Found").description()));
-        if (p.contains("Folders")) setText(QStringLiteral("textFieldFolders"), qs(p.get("Folders").description()));
-        if (p.contains("Files")) setText(QStringLiteral("textFieldFiles"), qs(p.get("Files").description()));
-        if (p.contains("Data")) setText(QStringLiteral("textFieldData"), qs(sizeString(p.get("Data").uint64Value())));
+            setText(QStringLiteral("textFieldEntries"), Utf8Text::toQString(p.get("Entries Found").description()));
+        if (p.contains("Folders"))
+            setText(QStringLiteral("textFieldFolders"), Utf8Text::toQString(p.get("Folders").description()));
+        if (p.contains("Files"))
+            setText(QStringLiteral("textFieldFiles"), Utf8Text::toQString(p.get("Files").description()));
+        if (p.contains("Data"))
+            setText(QStringLiteral("textFieldData"), Utf8Text::toQString(progressSize(p.get("Data").uint64Value())));
         if (bar) {
             if (p.contains("BarIncrement"))
                 bar->incrementBy(static_cast<double>(static_cast<float>(p.get("BarIncrement").uint64Value())));
@@ -987,9 +984,10 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateVolumeScanProgress(const Dict& 
         }
         setText(QStringLiteral("pleaseWaitForValidatingVolumeTextField"),
                 p.contains("Progress Status") ? QStringLiteral("Time Remaining (Sub Task):") : QString());
-        setText(QStringLiteral("textFieldETAValidityScan"), p.contains("Time Remaining For SubTask")
-                                                                ? qs(p.get("Time Remaining For SubTask").description())
-                                                                : QString());
+        setText(QStringLiteral("textFieldETAValidityScan"),
+                p.contains("Time Remaining For SubTask")
+                    ? Utf8Text::toQString(p.get("Time Remaining For SubTask").description())
+                    : QString());
         if (p.contains("Volumes Found")) rebuildVolumesFoundTable();
         if (auto* bar = find<ProgressIndicator>(QStringLiteral("progressIndicatorScanForVolumes"))) {
             if (p.contains("BarIncrement"))
@@ -1000,7 +998,8 @@ void Quelvar_Recovery_SoftwareAppDelegate::updateVolumeScanProgress(const Dict& 
                 bar->setDoubleValue(static_cast<double>(p.get("BarDoubleValue").intValue()));
         }
         if (p.contains("TimeRemaining"))
-            setText(QStringLiteral("textFieldETAScanForVolumes"), qs(p.get("TimeRemaining").description()));
+            setText(QStringLiteral("textFieldETAScanForVolumes"),
+                    Utf8Text::toQString(p.get("TimeRemaining").description()));
         if (p.contains("Scan Complete")) {
             platform::scanRunningFlag() = false;
             showPTScanList();
@@ -1020,7 +1019,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::rebuildVolumesFoundTable() {
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const Dict& row = rows[static_cast<std::size_t>(r)].dictValue();
         const Array& validity = row.get("Validity Column").arrayValue();
-        auto* found = new QTableWidgetItem(qs(row.get("Found Column").description()));
+        auto* found = new QTableWidgetItem(Utf8Text::toQString(row.get("Found Column").description()));
         auto* valid = new QTableWidgetItem;
         if (!validity.empty()) {
             // The share of the volume found intact, as half stars: one per
@@ -1033,7 +1032,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::rebuildVolumesFoundTable() {
                 const int band = percent <= 10 ? 0 : (percent - 1) / 10;
                 valid->setData(Qt::DecorationRole, imageNamed(QString::fromLatin1(names[band])));
             } else {
-                valid->setText(qs(validity[0].description()));
+                valid->setText(Utf8Text::toQString(validity[0].description()));
             }
         }
         for (QTableWidgetItem* item : {found, valid})
@@ -1130,7 +1129,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::elapsedTimeTick(QTimer* timer, const 
     }
     const double seconds =
         scanStartDate_.isValid() ? scanStartDate_.msecsTo(QDateTime::currentDateTime()) / 1000.0 : 0.0;
-    setText(field, qs(platform::getTimeFormStringForInterval(seconds)));
+    setText(field, Utf8Text::toQString(platform::getTimeFormStringForInterval(seconds)));
 }
 
 // ---------------------------------------------------------------------------
@@ -1156,7 +1155,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::dontAbortTreeThread() {
 
 void Quelvar_Recovery_SoftwareAppDelegate::selectTabViewItemWithIdentifier(const std::string& id) {
     onMain([this, &id] {
-        if (window_) window_->selectTabViewItemWithIdentifier(qs(id));
+        if (window_) window_->selectTabViewItemWithIdentifier(Utf8Text::toQString(id));
     });
 }
 

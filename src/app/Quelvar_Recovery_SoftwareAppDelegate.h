@@ -130,8 +130,6 @@ public:
     // the end of a scan or search just shows the screen.
     void setTreeDisplayHook(std::function<void()> hook) { treeDisplayHook_ = std::move(hook); }
     void setPTScanListHook(std::function<void()> hook) { ptScanListHook_ = std::move(hook); }
-    // "%.2f KB", "%.2f MB" or "%.2f GB" of a byte count, decimal units.
-    static std::string sizeString(std::uint64_t bytes);
 
     // --- sheets ---
     // The end of a sheet begun with a context ("window loading drives ended").

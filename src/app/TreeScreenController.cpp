@@ -9,6 +9,7 @@
 #include "results/qt/OutlineCell.h"
 #include "results/qt/OutlineImageCell.h"
 #include "results/qt/ResultOutlineModel.h"
+#include "results/qt/Utf8Text.h"
 #include "volume/Volume.h"
 
 #include <QAbstractButton>
@@ -92,7 +93,7 @@ std::string TreeScreenController::title(const char* buttonName) const {
     std::string text;
     delegate_.performOnMainThread(
         [&] {
-            if (QAbstractButton* b = button(buttonName)) text = b->text().toStdString();
+            if (QAbstractButton* b = button(buttonName)) text = Utf8Text::fromQString(b->text());
         },
         true);
     return text;
@@ -325,7 +326,7 @@ void TreeScreenController::outlineViewSelectionDidChange() {
 void TreeScreenController::find() {
     auto* field = qobject_cast<QLineEdit*>(delegate_.element(QStringLiteral("findField")));
     if (!field) return;
-    if (find_->find(field->text().toStdString())) setText("findTextFieldSelectedIndex", " ");
+    if (find_->find(Utf8Text::fromQString(field->text()))) setText("findTextFieldSelectedIndex", " ");
 }
 
 void TreeScreenController::selectFound(int index) {
@@ -574,7 +575,7 @@ void TreeScreenController::saveMarkedFiles() {
         auto saving = weak.lock();
         if (!saving) return;
         const QStringList chosen = dialog->selectedFiles();
-        const std::string path = chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+        const std::string path = chosen.isEmpty() ? std::string() : Utf8Text::fromQString(chosen.first());
         saving->destinationPanelDidEnd(result == QDialog::Accepted ? 1 : 0, path);
     });
     dialog->open();
