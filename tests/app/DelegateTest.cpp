@@ -1,9 +1,11 @@
 #include "AppTestSupport.h"
+#include "app/TreeScreenController.h"
 #include "media/DMedia.h"
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <vector>
@@ -62,6 +64,30 @@ private slots:
         QTRY_COMPARE(p.window.selectedIdentifier(), QStringLiteral("PT list"));
         QVERIFY(!p.delegate.selectedVolume());
         QVERIFY(!volume->dirRoot);
+    }
+
+    // What the result screen shows is the program's own state: the words on
+    // the toggles (a translation, say) do not decide it.
+    void theTogglesWorkWhateverTheirTitlesSay() {
+        ProgramUnderTest p;
+        TreeScreenController* controller = TreeScreenController::install(p.delegate);
+        auto volume = std::make_shared<Volume>();
+        NewDir* root = volume->createRoot();
+        addNode(root, u"a.jpg", NewDir::File, 1000, true);
+        volume->fillChildrenDirectArrays(root);
+        p.delegate.setSelectedVolume(volume);
+        p.delegate.setIsPTListOrPTScanListChosen(0);
+        controller->showTree();
+        auto* toggle = p.widget<QAbstractButton>("buttonTreeFileTypesToggle");
+        toggle->setText(QStringLiteral("Dateitypen"));
+        QSignalSpy shown(controller, SIGNAL(treeShown()));
+        toggle->click();
+        QVERIFY(shown.wait(10000));
+        QVERIFY(controller->displayedTree()->dirRootFileTypes);
+        QCOMPARE(toggle->text(), QStringLiteral("Data  View"));
+        QSignalSpy freed(controller, SIGNAL(treeFreed()));
+        controller->freeTree(false);
+        QVERIFY(freed.wait(10000));
     }
 };
 
