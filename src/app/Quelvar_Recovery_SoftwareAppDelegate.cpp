@@ -721,11 +721,17 @@ void Quelvar_Recovery_SoftwareAppDelegate::registerElement(const QString& id, QW
     if (widget) elements_.insert(id, widget);
 }
 
-QWidget* Quelvar_Recovery_SoftwareAppDelegate::element(const QString& id) const {
+QWidget* Quelvar_Recovery_SoftwareAppDelegate::elementIfMade(const QString& id) const {
     if (id.isEmpty()) return nullptr;
     if (auto it = elements_.find(id); it != elements_.end() && *it) return *it;
     if (window_) return window_->findChild<QWidget*>(id);
     return nullptr;
+}
+
+QWidget* Quelvar_Recovery_SoftwareAppDelegate::element(const QString& id) const {
+    QWidget* w = elementIfMade(id);
+    if (!w) qCritical("No widget is named \"%s\"", qPrintable(id));
+    return w;
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::performOnMainThread(std::function<void()> fn, bool waitUntilDone) {
@@ -1187,7 +1193,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::destroyVolumeAndBackToPartList() {
 
 void Quelvar_Recovery_SoftwareAppDelegate::previewClose() {
     onMain([this] {
-        if (QWidget* preview = element(QStringLiteral("previewWindow")); preview && preview->isVisible())
+        if (QWidget* preview = elementIfMade(QStringLiteral("previewWindow")); preview && preview->isVisible())
             preview->close();
     });
 }

@@ -159,9 +159,14 @@ public:
     bool stopElapsedTimeThread() const { return stopElapsedTimeThread_; }
 
     // Requests name their widgets by identifier: a registered alias first,
-    // then the window's children by object name.
+    // then the window's children by object name. A name that finds nothing
+    // is a fault of the program, not a request to do nothing: it is
+    // reported (qCritical) with the name.
     void registerElement(const QString& identifier, QWidget* widget);
     QWidget* element(const QString& identifier) const;
+    // For the few widgets that exist only once they are first needed (the
+    // preview window): nullptr, quietly, until then.
+    QWidget* elementIfMade(const QString& identifier) const;
 
     // platform::AppController
     void performOnMainThread(std::function<void()> fn, bool waitUntilDone) override;

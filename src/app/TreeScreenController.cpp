@@ -170,7 +170,7 @@ NewDirViewHelper* TreeScreenController::selectedItem() const {
 }
 
 int TreeScreenController::previewState(const NewDirViewHelper* item) const {
-    QWidget* preview = delegate_.element(QStringLiteral("previewWindow"));
+    QWidget* preview = delegate_.elementIfMade(QStringLiteral("previewWindow"));
     if (!preview || !preview->isVisible()) return 0;
     const NewDirViewHelper* selected = selectedItem();
     return selected && selected->newDir() == item->newDir() ? 1 : 2;
@@ -303,7 +303,7 @@ bool TreeScreenController::editMark(NewDirViewHelper* item, bool mark) {
 void TreeScreenController::outlineViewSelectionDidChange() {
     const NewDirViewHelper* item = selectedItem();
     setButtonEnabled("previewButton", item && item->fileType() == NewDir::File);
-    QWidget* preview = delegate_.element(QStringLiteral("previewWindow"));
+    QWidget* preview = delegate_.elementIfMade(QStringLiteral("previewWindow"));
     if (preview && preview->isVisible() && previewHook_) previewHook_();
 }
 
