@@ -1,10 +1,13 @@
 #include "AppTestSupport.h"
+#include "app/AppImages.h"
 #include "app/TreeScreenController.h"
 #include "media/DMedia.h"
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
+#include <QDialog>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -88,6 +91,28 @@ private slots:
         QSignalSpy freed(controller, SIGNAL(treeFreed()));
         controller->freeTree(false);
         QVERIFY(freed.wait(10000));
+    }
+
+    // A user's first steps with the mouse: pointing at a choice explains
+    // it; Stop asks first, and only "Stop" stops.
+    void pointingAndClickingTheRealWindow() {
+        ProgramUnderTest p;
+        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        QTest::mouseMove(p.widget<QWidget>("buttonRecoverPhotos"));
+        QTRY_COMPARE(p.widget<QLabel>("imageViewMainScreenImposed")->pixmap().cacheKey(),
+                     AppImages::imageNamed("Recover_Photos_hover").cacheKey());
+        auto volume = std::make_shared<Volume>();
+        p.delegate.setSelectedVolume(volume);
+        p.window.selectTabViewItemWithIdentifier("Progress");
+        auto* sheet = p.widget<QDialog>("alertWindowForAbort");
+        QTest::mouseClick(p.widget<QWidget>("buttonStopScan"), Qt::LeftButton);
+        QVERIFY(sheet->isVisible());
+        QTest::mouseClick(p.widget<QWidget>("buttonDontAbortTreeThread"), Qt::LeftButton);
+        QVERIFY(!sheet->isVisible());
+        QVERIFY(!volume->stopTreeThread());
+        QTest::mouseClick(p.widget<QWidget>("buttonStopScan"), Qt::LeftButton);
+        QTest::mouseClick(p.widget<QWidget>("buttonAbortTreeThread"), Qt::LeftButton);
+        QVERIFY(volume->stopTreeThread());
     }
 };
 
