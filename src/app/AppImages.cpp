@@ -1,12 +1,13 @@
 #include "app/AppImages.h"
 
 #include "platform/Paths.h"
+#include "results/qt/Utf8Text.h"
 
 #include <QFileInfo>
 #include <QHash>
 
 QString AppImages::pathFor(const QString& name) {
-    return QString::fromStdString(platform::resourcePath("images")) + QLatin1Char('/') + name + QStringLiteral(".png");
+    return Utf8Text::toQString(platform::resourcePath("images")) + QLatin1Char('/') + name + QStringLiteral(".png");
 }
 
 QPixmap AppImages::imageNamed(const QString& name) {

@@ -1,5 +1,7 @@
 #include "app/DriveIcon.h"
 
+#include "results/qt/Utf8Text.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -9,7 +11,7 @@ using platform::Dict;
 namespace {
 
 QString textOf(const Dict& row, std::string_view key) {
-    return QString::fromStdString(row.get(key).stringValue());
+    return Utf8Text::toQString(row.get(key).stringValue());
 }
 
 // One picture of a kind at one size, drawn on a 64-unit grid.

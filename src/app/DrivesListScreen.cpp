@@ -19,7 +19,7 @@ DrivesListScreen::DrivesListScreen(QWidget* parent)
     hint->setWordWrap(true);
     content()->addWidget(hint);
 
-    addHomeButton(QStringLiteral("buttonGoToHomeFromDrivesListTab"));
+    addHomeButton(QStringLiteral("buttonGoToHomeFromDrivesListTab"), 13);
     addHelpButton(QStringLiteral("buttonHelpDriveListTab"), QStringLiteral("drives"));
     addStepButton(tr("Refresh"), QStringLiteral("buttonRefreshDrivesList"));
     addStepButton(tr("Back"), QStringLiteral("backButtonInDrivesList"));

@@ -1,5 +1,6 @@
 #include "app/HoverButton.h"
 
+#include "app/AppImages.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 
 #include <QCursor>
@@ -15,6 +16,14 @@ HoverButton::HoverButton(const QString& title, QWidget* parent) : QPushButton(ti
     // The title stays the button's name for screen readers and tooltips
     // even while a picture, which carries its own lettering, is shown.
     setAccessibleName(title);
+}
+
+void HoverButton::setUpPictures(const QString& prefix, int buttonID, bool resetWhenNotHovering) {
+    setImageNormal(AppImages::imageNamed(prefix + QStringLiteral("-normal")),
+                   AppImages::imageNamed(prefix + QStringLiteral("-hover")));
+    setImage(normalImage_);
+    buttonID_ = buttonID;
+    resetImageWhenNotHovering_ = resetWhenNotHovering;
 }
 
 void HoverButton::setImageNormal(const QPixmap& normal, const QPixmap& hover) {

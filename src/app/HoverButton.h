@@ -17,6 +17,10 @@ public:
     int buttonID() const { return buttonID_; }
     void setButtonID(int id) { buttonID_ = id; }
 
+    // The screens' set-up: the pair of pictures "<prefix>-normal" and
+    // "<prefix>-hover" with the normal one shown, the screen group, and
+    // whether leaving puts the normal picture back.
+    void setUpPictures(const QString& prefix, int buttonID, bool resetWhenNotHovering);
     // Stores the first pair; leaving the button then puts the normal picture
     // back. The shown picture does not change here.
     void setImageNormal(const QPixmap& normal, const QPixmap& hover);

@@ -20,6 +20,7 @@
 #include "app/TreeScanModeScreen.h"
 #include "app/TreeScreen.h"
 #include "platform/InfoPlist.h"
+#include "results/qt/Utf8Text.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -96,7 +97,7 @@ void MainWindow::buildSheets() {
                       tr("Reading what the interrupted scan had found..."),
                       QStringLiteral("progressLoadingAutoRecoverySession"), this);
     auto info = platform::InfoPlist::loadFromBundle();
-    new AboutPanel(QString::fromStdString(info ? info->shortVersionString() : std::string()), this);
+    new AboutPanel(Utf8Text::toQString(info ? info->shortVersionString() : std::string()), this);
     new PermissionPanel(this);
 }
 

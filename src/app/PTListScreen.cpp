@@ -17,7 +17,7 @@ PTListScreen::PTListScreen(QWidget* parent)
     searchAll->setObjectName(QStringLiteral("buttonPTListCheckBoxScanForVolumes"));
     content()->addWidget(searchAll);
 
-    addHomeButton(QStringLiteral("buttonGoToHomeFromPTListTab"));
+    addHomeButton(QStringLiteral("buttonGoToHomeFromPTListTab"), 17);
     addHelpButton(QStringLiteral("buttonHelpPTListTab"), QStringLiteral("partitions"));
     addStepButton(tr("Back"), QStringLiteral("buttonPTListBack"));
     addStepButton(tr("Next"), QStringLiteral("buttonPTListNext"), true);

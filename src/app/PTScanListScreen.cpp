@@ -20,7 +20,7 @@ PTScanListScreen::PTScanListScreen(QWidget* parent)
     table->verticalHeader()->setDefaultSectionSize(110);
     content()->addWidget(table, 1);
 
-    addHomeButton(QStringLiteral("buttonGoToHomeFromPTScanListTab"));
+    addHomeButton(QStringLiteral("buttonGoToHomeFromPTScanListTab"), 18);
     addHelpButton(QStringLiteral("buttonHelpPTScanListTab"), QStringLiteral("lost-volumes"));
     addStepButton(tr("Back"), QStringLiteral("buttonPTScanListBack"));
     addStepButton(tr("Next"), QStringLiteral("buttonPTScanListNext"), true);

@@ -19,19 +19,21 @@ PTScanProgressScreen::PTScanProgressScreen(QWidget* parent)
     bar->setObjectName(QStringLiteral("progressIndicatorScanForVolumes"));
     content()->addWidget(bar);
 
+    // The texts that the search fills in start as one blank each.
+    const QString blank = QStringLiteral(" ");
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(6);
     grid->addWidget(makeLabel(QString(), tr("Started:"), "caption", this), 0, 0);
-    grid->addWidget(makeLabel(QStringLiteral("textFieldScanForVolumesStartTime"), QString(), "value", this), 0, 1);
+    grid->addWidget(makeLabel(QStringLiteral("textFieldScanForVolumesStartTime"), blank, "value", this), 0, 1);
     grid->addWidget(makeLabel(QString(), tr("Time Elapsed:"), "caption", this), 0, 2);
-    grid->addWidget(makeLabel(QStringLiteral("textFieldScanForVolumesTimeElapsed"), QString(), "value", this), 0, 3);
+    grid->addWidget(makeLabel(QStringLiteral("textFieldScanForVolumesTimeElapsed"), blank, "value", this), 0, 3);
     grid->addWidget(makeLabel(QString(), tr("Time Remaining:"), "caption", this), 1, 0);
-    grid->addWidget(makeLabel(QStringLiteral("textFieldETAScanForVolumes"), QString(), "value", this), 1, 1);
+    grid->addWidget(makeLabel(QStringLiteral("textFieldETAScanForVolumes"), blank, "value", this), 1, 1);
     auto* subTask = new QHBoxLayout;
     subTask->setSpacing(8);
     subTask->addWidget(makeLabel(QStringLiteral("pleaseWaitForValidatingVolumeTextField"), QString(), "caption", this));
-    subTask->addWidget(makeLabel(QStringLiteral("textFieldETAValidityScan"), QString(), "value", this));
+    subTask->addWidget(makeLabel(QStringLiteral("textFieldETAValidityScan"), blank, "value", this));
     auto* spinner = new BusyIndicator(this);
     spinner->setObjectName(QStringLiteral("progressIndicatorScanForVolumesValidityScan"));
     subTask->addWidget(spinner);

@@ -7,6 +7,7 @@
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
 #include "results/ID3Tag.h"
+#include "results/qt/Utf8Text.h"
 #include "volume/FileTypeRegistry.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
@@ -512,7 +513,7 @@ void PreviewWindow::movieOpened(QMediaPlayer* player) {
     const double seconds = static_cast<double>(milliseconds) / 1000.0;
     if (milliseconds > 0)
         movieDuration_->setText(QStringLiteral("Duration: ") +
-                                QString::fromStdString(platform::getTimeFormStringForInterval(seconds)));
+                                Utf8Text::toQString(platform::getTimeFormStringForInterval(seconds)));
 
     const platform::ByteView data(reinterpret_cast<const std::uint8_t*>(previewData_.constData()),
                                   static_cast<std::size_t>(previewData_.size()));

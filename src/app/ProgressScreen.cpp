@@ -13,7 +13,10 @@
 ProgressScreen::ProgressScreen(QWidget* parent)
     : WizardScreen(tr("Scanning"), QString(), parent, QStringLiteral("textFieldStatus")) {
     subtitleLabel()->setProperty("role", "status");
-    content()->addWidget(makeLabel(QStringLiteral("textFieldMainScanStatus"), QString(), "caption", this));
+    // The texts that a scan fills in start as one blank each.
+    const QString blank = QStringLiteral(" ");
+    subtitleLabel()->setText(blank);
+    content()->addWidget(makeLabel(QStringLiteral("textFieldMainScanStatus"), blank, "caption", this));
 
     auto* barRow = new QHBoxLayout;
     barRow->setSpacing(10);
@@ -26,12 +29,12 @@ ProgressScreen::ProgressScreen(QWidget* parent)
     content()->addLayout(barRow);
 
     auto* under = new QHBoxLayout;
-    under->addWidget(makeLabel(QStringLiteral("textFieldPercentDone"), QString(), "value", this));
+    under->addWidget(makeLabel(QStringLiteral("textFieldPercentDone"), blank, "value", this));
     under->addStretch(1);
     under->addWidget(makeLabel(QString(), tr("Time Remaining:"), "caption", this));
-    under->addWidget(makeLabel(QStringLiteral("timeRemainingTextFieldForTree"), QString(), "value", this));
+    under->addWidget(makeLabel(QStringLiteral("timeRemainingTextFieldForTree"), blank, "value", this));
     content()->addLayout(under);
-    content()->addWidget(makeLabel(QStringLiteral("textFieldSizeDone"), QString(), "caption", this));
+    content()->addWidget(makeLabel(QStringLiteral("textFieldSizeDone"), blank, "caption", this));
     content()->addSpacing(10);
 
     // What has been found, as four tiles.
@@ -62,9 +65,9 @@ ProgressScreen::ProgressScreen(QWidget* parent)
     auto* times = new QGridLayout;
     times->setHorizontalSpacing(12);
     times->addWidget(makeLabel(QString(), tr("Started:"), "caption", this), 0, 0);
-    times->addWidget(makeLabel(QStringLiteral("textFieldScanStartTime"), QString(), "value", this), 0, 1);
+    times->addWidget(makeLabel(QStringLiteral("textFieldScanStartTime"), blank, "value", this), 0, 1);
     times->addWidget(makeLabel(QString(), tr("Time Elapsed:"), "caption", this), 1, 0);
-    times->addWidget(makeLabel(QStringLiteral("textFieldScanTimeElapsed"), QString(), "value", this), 1, 1);
+    times->addWidget(makeLabel(QStringLiteral("textFieldScanTimeElapsed"), blank, "value", this), 1, 1);
     times->setColumnStretch(1, 1);
     content()->addLayout(times);
     content()->addStretch(1);

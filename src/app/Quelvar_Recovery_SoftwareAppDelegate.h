@@ -1,64 +1,73 @@
 #pragma once
 
+#include "app/BringFrontWatcher.h"
+#include "app/ProgressDisplay.h"
+#include "app/QuitController.h"
+#include "app/UpdateCheck.h"
+#include "app/WindowElements.h"
+#include "app/WorkerRequestBridge.h"
 #include "platform/AppController.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QObject>
-#include <QPixmap>
-#include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <QString>
-#include <QTimer>
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 class DMedia;
-class HoverButton;
 class MainWindow;
 class NewDir;
 class PictureArea;
-class QNetworkAccessManager;
 class QWidget;
 class Volume;
 
 // The application delegate: owns the main window, the drive and volume lists
-// and the selected drive or volume, and answers the engine's requests on the
-// main thread. A worker's request is carried over with a blocking queued
-// call, so the worker's request object stays alive and unchanged until the
-// main thread is done with it; the main thread itself never sleeps or waits
-// for a worker.
+// and the selected drive or volume, and is the one controller through which
+// the engine reaches the user. Each designed operation is an entry point
+// here; the work is done by one class per concern: the worker requests
+// (WorkerRequestBridge), the progress display (ProgressDisplay), the quit
+// path (QuitController), the update check (UpdateCheck), the hand-over file
+// (BringFrontWatcher), and each screen's own set-up in its screen's class.
 class Quelvar_Recovery_SoftwareAppDelegate : public QObject, public platform::AppController {
     Q_OBJECT
 public:
-    // The constructor stores the delegate as the process-wide controller and
-    // builds its lists; the window comes with setWindow, then awakeFromNib
-    // sets it up, then applicationDidFinishLaunching runs the launch.
-    explicit Quelvar_Recovery_SoftwareAppDelegate(QObject* parent = nullptr);
-    ~Quelvar_Recovery_SoftwareAppDelegate() override;
-
-    // The delegate that engine code and the hover buttons reach.
-    static Quelvar_Recovery_SoftwareAppDelegate* shared();
-
-    // --- start-up ---
-    MainWindow* window() const;
-    void setWindow(MainWindow* w);
-    void awakeFromNib();
-    void applicationDidFinishLaunching();
-
-    // --- drive list ---
     // The drive and volume rows as drive discovery builds them.
     struct DriveLists {
         platform::Array driveDictArray;
         platform::Array volumeDictArray;
         platform::Array volumeDictArrayHFSOnly;
     };
-    // Drive discovery plugs in here; without it the lists stay empty.
-    void setDriveListLoader(std::function<DriveLists()> loader) { driveListLoader_ = std::move(loader); }
+    using DriveListLoader = std::function<DriveLists()>;
+    // What sysfs, the mount table and the media show now.
+    static DriveLists discoveredDrives();
+
+    // The constructor stores the delegate as the process-wide controller and
+    // loads the first drive list with the loader, so the lists that tell a
+    // failed read from a vanished device are there before anything reads;
+    // the window comes with setWindow, then awakeFromNib sets it up, then
+    // applicationDidFinishLaunching runs the launch.
+    explicit Quelvar_Recovery_SoftwareAppDelegate(DriveListLoader loader = discoveredDrives, QObject* parent = nullptr);
+    ~Quelvar_Recovery_SoftwareAppDelegate() override;
+
+    // The delegate that engine code and the hover buttons reach.
+    static Quelvar_Recovery_SoftwareAppDelegate* shared();
+
+    // What main() reads from the command line before Qt takes its own
+    // options out of it: "auto" as the second argument, which is ignored
+    // (with a log line) for as long as no scan can be resumed.
+    static void handleLaunchArguments(int argc, char** argv);
+
+    // --- start-up ---
+    MainWindow* window() const { return elements_.window(); }
+    void setWindow(MainWindow* w) { elements_.setWindow(w); }
+    void awakeFromNib();
+    void applicationDidFinishLaunching();
+
+    // --- drive list ---
     // Rebuilds the drive and volume lists (main thread).
     void initialDriveList();
     // Rebuilds the rows of the drives table from the lists (main thread).
@@ -69,31 +78,27 @@ public:
     bool zeroTableViewDrivesList() const { return zeroTableViewDrivesList_; }
 
     // --- hand-over files ---
-    // "bringFrontFile.dat" in the state folder: another process asks the
-    // window to come to the front by creating it.
-    static QString bringFrontFilePath();
-    void watchBringFrontFileThread();
-    void bringMainWindowToFront();
-    void makeMainWindowFrontThread();
+    static QString bringFrontFilePath() { return BringFrontWatcher::bringFrontFilePath(); }
+    void watchBringFrontFileThread() { bringFront_.start(); }
+    void bringMainWindowToFront() { bringFront_.bringMainWindowToFront(); }
+    void makeMainWindowFrontThread() { bringFront_.makeMainWindowFrontThread(); }
 
     // --- update check ---
-    // Compares the version in the online list named by Info.plist's
-    // "cloudPlistUrl" with ours, in the background; nothing without a URL.
-    void checkForUpdateClicked(QObject* sender = nullptr);
+    void checkForUpdateClicked(QObject* sender = nullptr) { updateCheck_.checkForUpdateClicked(sender); }
 
     // --- quit, window and tabs ---
-    void terminateApplication();
-    bool windowShouldClose();
+    void terminateApplication() { quit_.terminateApplication(); }
+    bool windowShouldClose() { return quit_.windowShouldClose(); }
     // 1 quit now, 0 do not quit, 2 quit once the session save has finished.
-    int promptForScanInfoSaving();
-    void watchSaveScanInfo();
+    int promptForScanInfoSaving() { return quit_.promptForScanInfoSaving(); }
+    void watchSaveScanInfo() { quit_.watchSaveScanInfo(); }
+    void setSaveRecoverySessionHandler(std::function<void()> handler) {
+        quit_.setSaveRecoverySessionHandler(std::move(handler));
+    }
     void tabView(QWidget* tabView, const QString& didSelectTabViewItem);
     void displayAboutPanel();
     // Opens the manual, at a section when one is named.
     void help(const QString& section = QString());
-    // Runs the save of the recovery session when the user answers "Yes" to
-    // the question on quitting; the session code plugs in here.
-    void setSaveRecoverySessionHandler(std::function<void()> handler) { save_ = std::move(handler); }
 
     // --- pictures of the home and recovery-kind screens ---
     void changeMainScreenImages();
@@ -106,23 +111,22 @@ public:
     void resetRecoverPartitionsTabImages();
 
     // --- the scan's progress ---
-    void startElapsedTimeThread();
-    void startElapsedTimeThreadScanForVolumes();
+    void startElapsedTimeThread() { progress_.startElapsedTimeThread(); }
+    void startElapsedTimeThreadScanForVolumes() { progress_.startElapsedTimeThreadScanForVolumes(); }
     // The Stop buttons, and the two buttons of the question they show.
-    void stopTreeThread();
-    void abortTreeThread();
-    void dontAbortTreeThread();
-    bool timerValid() const { return timerValid_; }
+    void stopTreeThread() { progress_.stopTreeThread(); }
+    void abortTreeThread() { progress_.abortTreeThread(); }
+    void dontAbortTreeThread() { progress_.dontAbortTreeThread(); }
+    bool timerValid() const { return progress_.timerValid(); }
+    bool stopElapsedTimeThread() const { return progress_.stopElapsedTimeThread(); }
     // The end of a scan: the found tree is handed to the result screen.
-    void showTree();
+    void showTree() { progress_.showTree(); }
     // The end of the lost-volume search: its list is shown.
-    void showPTScanList();
+    void showPTScanList() { progress_.showPTScanList(); }
     // The result screen and the found-volume list plug in here; until then
     // the end of a scan or search just shows the screen.
-    void setTreeDisplayHook(std::function<void()> hook) { treeDisplayHook_ = std::move(hook); }
-    void setPTScanListHook(std::function<void()> hook) { ptScanListHook_ = std::move(hook); }
-    // "%.2f KB", "%.2f MB" or "%.2f GB" of a byte count, decimal units.
-    static std::string sizeString(std::uint64_t bytes);
+    void setTreeDisplayHook(std::function<void()> hook) { progress_.setTreeDisplayHook(std::move(hook)); }
+    void setPTScanListHook(std::function<void()> hook) { progress_.setPTScanListHook(std::move(hook)); }
 
     // --- sheets ---
     // The end of a sheet begun with a context ("window loading drives ended").
@@ -149,42 +153,52 @@ public:
     void setDirRootTemp(NewDir* root) { dirRootTemp_ = root; }
     QString scanInfoFileExtension() const { return scanInfoFileExtension_; }
     QSize initialWindowSize() const { return initialWindowSize_; }
-    bool stopElapsedTimeThread() const { return stopElapsedTimeThread_; }
 
-    // Requests name their widgets by identifier: a registered alias first,
-    // then the window's children by object name.
-    void registerElement(const QString& identifier, QWidget* widget);
-    QWidget* element(const QString& identifier) const;
+    // Requests name their widgets by identifier (see WindowElements): a name
+    // that finds nothing is reported with the name.
+    void registerElement(const QString& identifier, QWidget* widget) { elements_.registerElement(identifier, widget); }
+    QWidget* element(const QString& identifier) const { return elements_.element(identifier); }
+    QWidget* elementIfMade(const QString& identifier) const { return elements_.elementIfMade(identifier); }
 
     // platform::AppController
-    void performOnMainThread(std::function<void()> fn, bool waitUntilDone) override;
-    void runAlertPanel(const platform::Array& request) override;
-    int showAlertPanelWithData(const platform::Dict& request) override;
-    int alertResultValue() const override { return alertResultValue_; }
-    void updateButton(const platform::Dict& request) override;
-    void updateTextField(const platform::Dict& request) override;
-    void beginSheetWindow(const platform::Dict& request) override;
-    void beginSheetWindowWithContextInfoAndOthers(const platform::Dict& request) override;
-    void endSheetWindow(const platform::Dict& request) override;
-    void updateProgressIndicator(const platform::Dict& request) override;
-    void updateProgress(const platform::Dict& progress) override;
-    void updateVolumeScanProgress(const platform::Dict& progress) override;
-    void setUpTimer() override;
-    void setUpTimerForDMedia() override;
-    void invalidateTimer() override;
-    void setStopElapsedTimeThread(bool stop) override;
+    void performOnMainThread(std::function<void()> fn, bool waitUntilDone) override {
+        requests_.performOnMainThread(std::move(fn), waitUntilDone);
+    }
+    void runAlertPanel(const platform::Array& request) override { requests_.runAlertPanel(request); }
+    int showAlertPanelWithData(const platform::Dict& request) override {
+        return requests_.showAlertPanelWithData(request);
+    }
+    int alertResultValue() const override { return requests_.alertResultValue(); }
+    void updateButton(const platform::Dict& request) override { requests_.updateButton(request); }
+    void updateTextField(const platform::Dict& request) override { requests_.updateTextField(request); }
+    void beginSheetWindow(const platform::Dict& request) override { requests_.beginSheetWindow(request); }
+    void beginSheetWindowWithContextInfoAndOthers(const platform::Dict& request) override {
+        requests_.beginSheetWindowWithContextInfoAndOthers(request);
+    }
+    void endSheetWindow(const platform::Dict& request) override { requests_.endSheetWindow(request); }
+    void updateProgressIndicator(const platform::Dict& request) override { requests_.updateProgressIndicator(request); }
+    void updateProgress(const platform::Dict& progress) override { progress_.updateProgress(progress); }
+    void updateVolumeScanProgress(const platform::Dict& progress) override {
+        progress_.updateVolumeScanProgress(progress);
+    }
+    void setUpTimer() override { progress_.setUpTimer(); }
+    void setUpTimerForDMedia() override { progress_.setUpTimerForDMedia(); }
+    void invalidateTimer() override { progress_.invalidateTimer(); }
+    void setStopElapsedTimeThread(bool stop) override { progress_.setStopElapsedTimeThread(stop); }
     void selectTabViewItemWithIdentifier(const std::string& identifier) override;
     void setZeroTableViewDrivesList(bool zero) override;
-    void terminateApp() override;
+    void terminateApp() override { quit_.terminateApp(); }
     void destroyVolumeAndBackToPartList() override;
     void previewClose() override;
     int scanMode() const override { return scanMode_; }
     platform::Array driveDictArray() const override;
     platform::Array volumeDictArray() const override;
     bool scanInfoOrSavingNotProcessing() const override { return scanInfoOrSavingNotProcessing_; }
-    void setScanInfoOrSavingNotProcessing(bool notProcessing) override;
+    void setScanInfoOrSavingNotProcessing(bool notProcessing) override {
+        scanInfoOrSavingNotProcessing_ = notProcessing;
+    }
     void rawScanStarted(const platform::Value& argument) override;
-    void rawScanCompleted() override;
+    void rawScanCompleted() override {}
 
 signals:
     // After the drive lists were rebuilt: the drives table reloads.
@@ -193,72 +207,34 @@ signals:
     void volumesFoundChanged();
 
 private:
-    // Runs fn on the main thread and waits, or directly when already there.
-    void onMain(const std::function<void()>& fn);
-    template <class T> T* find(const QString& name) const;
-    void setText(const QString& field, const QString& text);
-    QPixmap imageNamed(const QString& name);
-    void configureHoverButton(const QString& name, const QString& prefix, int id, bool resetWhenNotHovering);
-    // The hover picture of a screen group: the picture area shows the
-    // overlay of the button the pointer is over, the others go back to
-    // their normal picture.
-    struct HoverChoice {
-        const char* button;
-        const char* normal;
-        const char* overlay;
-    };
-    void changeImages(const char* area, std::initializer_list<HoverChoice> choices);
-    void resetImages(std::initializer_list<HoverChoice> choices);
-    void endSheet(QWidget* sheet);
-    int runAlert(const QString& title, const QString& message, const QString& defaultButton,
-                 const QString& alternateButton, const QString& otherButton);
-    void timerTick();
-    void timerTickForDMedia();
-    void elapsedTimeTick(QTimer* timer, const QString& field);
-    void pollBringFrontFile();
-    void rebuildVolumesFoundTable();
+    // The picture area of a home or recovery-kind screen.
+    PictureArea* pictureAreaOf(const QString& screenIdentifier) const;
 
-    QPointer<MainWindow> window_;
-    QHash<QString, QPointer<QWidget>> elements_;
-    QHash<QString, QPixmap> images_;
-    // Sheets begun with a context, and that context.
-    QHash<QWidget*, QString> sheetContexts_;
+    // The concerns, in the order they depend on one another.
+    WindowElements elements_;
+    WorkerRequestBridge requests_;
+    ProgressDisplay progress_;
+    QuitController quit_;
+    UpdateCheck updateCheck_;
+    BringFrontWatcher bringFront_;
 
-    std::atomic<int> alertResultValue_{platform::AlertDefaultReturn};
     std::atomic<int> scanMode_{-1};
     int treeScanMode_ = -1;
     int isPTListOrPTScanListChosen_ = -1;
-    int osVersion_ = 3;
-    int numPreviewAttempts_ = 0;
-    int numFindAttempts_ = 0;
     std::atomic<bool> scanInfoOrSavingNotProcessing_{true};
-    std::atomic<bool> stopElapsedTimeThread_{false};
     std::atomic<bool> zeroTableViewDrivesList_{true};
-    std::atomic<bool> timerValid_{false};
-    std::string serial_ = "-", model_ = "-", revision_ = "-";
     QString scanInfoFileExtension_;
     QRect initialWindowFrame_;
     QSize initialWindowSize_;
 
     mutable std::mutex listsMutex_;
     platform::Array driveDictArray_, volumeDictArray_, volumeDictArrayHFSOnly_;
-    platform::Array partitionListDictArray_, partitionScanListDictArray_;
     platform::Array volumeScanArgument_;
-    std::function<DriveLists()> driveListLoader_;
+    DriveListLoader driveListLoader_;
 
     std::shared_ptr<Volume> selectedVolume_;
     std::shared_ptr<DMedia> selectedDrive_;
     std::string mainScanStatus_;
     QDateTime scanStartDate_;
     NewDir* dirRootTemp_ = nullptr;
-    NewDir* dirRootFileTypes_ = nullptr;
-    NewDir* dirRootFileTypesDeleted_ = nullptr;
-    NewDir* dirRootDeleted_ = nullptr;
-
-    QTimer tick_, tickForDMedia_;
-    QTimer elapsedTime_, elapsedTimeScanForVolumes_;
-    QTimer bringFrontWatcher_;
-    QTimer saveScanInfoWatcher_;
-    std::function<void()> treeDisplayHook_, ptScanListHook_, save_;
-    QNetworkAccessManager* network_ = nullptr;
 };

@@ -51,7 +51,7 @@ RawSliderScreen::RawSliderScreen(QWidget* parent)
     content()->addLayout(grid);
     content()->addStretch(1);
 
-    addHomeButton(QStringLiteral("buttonGoToHomeFromRawSliderTab"));
+    addHomeButton(QStringLiteral("buttonGoToHomeFromRawSliderTab"), 15);
     addHelpButton(QStringLiteral("buttonHelpRawSliderTab"), QStringLiteral("range"));
     addStepButton(tr("Back"), QStringLiteral("buttonRawSliderBack"));
     addStepButton(tr("Start Scan"), QStringLiteral("buttonRawSliderNext"), true);

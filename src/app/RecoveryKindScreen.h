@@ -11,12 +11,24 @@ class PictureArea;
 class RecoveryKindScreen : public QWidget {
     Q_OBJECT
 public:
+    // A choice with its pair of pictures ("<pictures>-normal", "-hover"),
+    // its screen group and the explanation it shows when pointed at.
     struct Choice {
         QString objectName;
         QString title;
+        QString pictures;
+        int buttonID;
+        QString explanation;
+    };
+    // The button back home explains the kind itself, which is also what the
+    // screen shows first.
+    struct Back {
+        QString objectName;
+        int buttonID;
+        QString kindExplanation;
     };
     RecoveryKindScreen(const QString& pictureName, const QString& heading, const QString& question, const Choice& fast,
-                       const Choice& advanced, const QString& backName, QWidget* parent = nullptr);
+                       const Choice& advanced, const Back& back, QWidget* parent = nullptr);
 
     PictureArea* pictureArea() const { return pictureArea_; }
 

@@ -16,7 +16,8 @@ SavingDataSheet::SavingDataSheet(QWidget* parent)
     bar->setObjectName(QStringLiteral("progressTree"));
     body()->addWidget(bar);
     auto* grid = new QGridLayout;
-    grid->addWidget(WizardScreen::makeLabel(QStringLiteral("textFieldSavedData"), QString(), "value", this), 0, 0);
+    grid->addWidget(WizardScreen::makeLabel(QStringLiteral("textFieldSavedData"), QStringLiteral(" "), "value", this),
+                    0, 0);
     grid->addWidget(WizardScreen::makeLabel(QString(), tr("Time Elapsed:"), "caption", this), 0, 1, Qt::AlignRight);
     grid->addWidget(WizardScreen::makeLabel(QStringLiteral("textFieldSavingTimeElapsed"), QString(), "value", this), 0,
                     2);
@@ -24,5 +25,6 @@ SavingDataSheet::SavingDataSheet(QWidget* parent)
     body()->addLayout(grid);
     auto* stop = new QPushButton(tr("Stop Saving"), this);
     stop->setObjectName(QStringLiteral("stopSaveButton"));
+    stop->setToolTip(QStringLiteral("Abort Saving Files"));
     buttons()->addWidget(stop);
 }

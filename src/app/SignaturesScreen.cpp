@@ -1,5 +1,8 @@
 #include "app/SignaturesScreen.h"
 
+#include "app/AppImages.h"
+
+#include <QApplication>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -19,12 +22,20 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
     find->setObjectName(QStringLiteral("findFTSearchField"));
     find->setClearButtonEnabled(true);
     find->setFixedWidth(340);
+    // The find field shows its title as text until the user types.
+    find->setText(QStringLiteral("Find (type e.g. mp3 and press return)"));
+    find->setProperty("title", find->text());
+    find->setCursorPosition(0);
     findRow->addWidget(find);
+    // The stepper walks the types found, round at either end, once a find
+    // has found some.
     auto* stepper = new QSpinBox(this);
     stepper->setObjectName(QStringLiteral("stepperFT"));
     stepper->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
+    stepper->setEnabled(false);
+    stepper->setWrapping(true);
     findRow->addWidget(stepper);
-    findRow->addWidget(makeLabel(QStringLiteral("findFTStatusTextField"), QString(), "caption", this), 1);
+    findRow->addWidget(makeLabel(QStringLiteral("findFTStatusTextField"), QStringLiteral(" "), "caption", this), 1);
     content()->addLayout(findRow);
 
     auto* outline = makeOutline(QStringLiteral("outlineViewSig"),
@@ -58,14 +69,28 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
         button->setObjectName(QString::fromLatin1(b.name));
         editing->addWidget(button);
     }
+    // The built-in lists load by themselves.
+    if (auto* load = findChild<QPushButton*>(QStringLiteral("buttonSigLoadFileTypes"))) {
+        load->setEnabled(false);
+        load->setHidden(true);
+    }
     editing->addStretch(1);
     auto* speed = new QVBoxLayout;
     speed->setSpacing(3);
-    speed->addWidget(makeLabel(QStringLiteral("textFieldEstimatedRecoverySpeedStatic"), QString(), "caption", this));
+    auto* speedText = makeLabel(QStringLiteral("textFieldEstimatedRecoverySpeedStatic"),
+                                QStringLiteral("Estimated Recovery Speed"), "caption", this);
+    QFont font = QApplication::font();
+    font.setPointSize(13);
+    font.setUnderline(true);
+    speedText->setFont(font);
+    speedText->setStyleSheet(QStringLiteral("color: black;"));
+    speedText->setAlignment(Qt::AlignCenter);
+    speed->addWidget(speedText);
     auto* gradient = new QLabel(this);
     gradient->setObjectName(QStringLiteral("imageViewSigSpeedGradient"));
     gradient->setFixedSize(220, 14);
     gradient->setScaledContents(true);
+    gradient->setPixmap(AppImages::imageNamed(QStringLiteral("gradient-thick")));
     speed->addWidget(gradient);
     editing->addLayout(speed);
     content()->addLayout(editing);
@@ -74,7 +99,7 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
     range->setObjectName(QStringLiteral("rawSearchCheckBox"));
     content()->addWidget(range);
 
-    addHomeButton(QStringLiteral("buttonGoToHomeFromSignaturesTab"));
+    addHomeButton(QStringLiteral("buttonGoToHomeFromSignaturesTab"), 14);
     addHelpButton(QStringLiteral("buttonHelpSignaturesTab"), QStringLiteral("file-types"));
     addStepButton(tr("Back"), QStringLiteral("buttonSigSelBack"));
     addStepButton(tr("Skip"), QStringLiteral("skipButtonSigTab"));

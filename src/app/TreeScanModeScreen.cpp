@@ -27,7 +27,7 @@ TreeScanModeScreen::TreeScanModeScreen(QWidget* parent)
     content()->addWidget(advanced);
     content()->addStretch(1);
 
-    addHomeButton(QStringLiteral("buttonGoToHomeFromTreeScanModeTab"));
+    addHomeButton(QStringLiteral("buttonGoToHomeFromTreeScanModeTab"), 19);
     addHelpButton(QStringLiteral("buttonHelpTreeScanModeTab"), QStringLiteral("scan-mode"));
     addStepButton(tr("Back"), QStringLiteral("buttonTreeScanModeBack"));
 }

@@ -1,16 +1,31 @@
 #include "app/TreeScreen.h"
 
+#include "app/AppImages.h"
 #include "app/BusyIndicator.h"
 #include "results/qt/ClearingSearchField.h"
 #include "results/qt/OutlineViewHighlightingRow.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+namespace {
+
+// Presses of these buttons count once even when they come as a double click:
+// each press starts a rearrangement of the whole found-file tree.
+class SingleClickFilter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::MouseButtonDblClick; }
+};
+
+} // namespace
 
 TreeScreen::TreeScreen(QWidget* parent)
     : WizardScreen(tr("Found Files"), tr("Mark the files and folders to recover, then save them to another drive."),
@@ -21,29 +36,41 @@ TreeScreen::TreeScreen(QWidget* parent)
     fileTypes->setObjectName(QStringLiteral("buttonTreeFileTypesToggle"));
     auto* deleted = new QPushButton(tr("Show Deleted"), this);
     deleted->setObjectName(QStringLiteral("buttonTreeShowDeleted"));
-    tools->addWidget(fileTypes);
-    tools->addWidget(deleted);
+    fileTypes->setIcon(QIcon(AppImages::imageNamed(QStringLiteral("file-types-view"))));
+    deleted->setIcon(QIcon(AppImages::imageNamed(QStringLiteral("folder-delete"))));
+    auto* singleClick = new SingleClickFilter(this);
+    for (QPushButton* toggle : {fileTypes, deleted}) {
+        toggle->installEventFilter(singleClick);
+        tools->addWidget(toggle);
+    }
     tools->addStretch(1);
     auto* find = new ClearingSearchField(this);
     find->setObjectName(QStringLiteral("findField"));
     find->setClearButtonEnabled(true);
     find->setFixedWidth(200);
+    // The find field shows its title as text until the user types.
+    find->setText(QStringLiteral("Find"));
+    find->setProperty("title", QStringLiteral("Find"));
     tools->addWidget(find);
     auto* spinner = new BusyIndicator(this);
     spinner->setObjectName(QStringLiteral("findProgress"));
     tools->addWidget(spinner);
+    // The find's steps wait for a find to find something.
     const struct {
         const char* name;
         const char* text;
+        const char* tip;
     } findButtons[] = {
-        {"prevButton", QT_TR_NOOP("Previous")},
-        {"nextButton", QT_TR_NOOP("Next")},
-        {"markAllButton", QT_TR_NOOP("Mark All")},
-        {"unmarkAllButton", QT_TR_NOOP("Unmark All")},
+        {"prevButton", QT_TR_NOOP("Previous"), "Go To Previous (Found)"},
+        {"nextButton", QT_TR_NOOP("Next"), "Go To Next (Found)"},
+        {"markAllButton", QT_TR_NOOP("Mark All"), "Mark All Found"},
+        {"unmarkAllButton", QT_TR_NOOP("Unmark All"), "Unmark All Found"},
     };
     for (const auto& b : findButtons) {
         auto* button = new QPushButton(tr(b.text), this);
         button->setObjectName(QString::fromLatin1(b.name));
+        button->setToolTip(QString::fromLatin1(b.tip));
+        button->setEnabled(false);
         tools->addWidget(button);
     }
     content()->addLayout(tools);
@@ -58,19 +85,24 @@ TreeScreen::TreeScreen(QWidget* parent)
 
     auto* totals = new QHBoxLayout;
     totals->setSpacing(18);
-    totals->addWidget(makeLabel(QStringLiteral("textFieldTotalData"), QString(), "caption", this));
-    totals->addWidget(makeLabel(QStringLiteral("textFieldMarkedData"), QString(), "caption", this));
+    totals->addWidget(makeLabel(QStringLiteral("textFieldTotalData"), QStringLiteral(" "), "caption", this));
+    totals->addWidget(makeLabel(QStringLiteral("textFieldMarkedData"), QStringLiteral(" "), "caption", this));
     totals->addStretch(1);
-    totals->addWidget(makeLabel(QStringLiteral("findTextField"), QString(), "caption", this));
-    totals->addWidget(makeLabel(QStringLiteral("findTextFieldSelectedIndex"), QString(), "caption", this));
+    totals->addWidget(makeLabel(QStringLiteral("findTextField"), QStringLiteral(" "), "caption", this));
+    totals->addWidget(makeLabel(QStringLiteral("findTextFieldSelectedIndex"), QStringLiteral(" "), "caption", this));
     totals->addSpacing(12);
     totals->addWidget(makeLabel(QStringLiteral("textFieldTreeStatus"), QString(), "value", this));
     content()->addLayout(totals);
 
-    addHomeButton(QStringLiteral("buttonGoToHomeFromTreeTab"));
+    addHomeButton(QStringLiteral("buttonGoToHomeFromTreeTab"), 16);
     addHelpButton(QStringLiteral("buttonHelpTreeTab"), QStringLiteral("results"));
     addStepButton(tr("Back"), QStringLiteral("buttonTreeBackToPartitions"));
-    addStepButton(tr("Preview"), QStringLiteral("previewButton"));
-    addStepButton(tr("Save Recovery Session"), QStringLiteral("saveScanButton"));
-    addStepButton(tr("Save Marked Files"), QStringLiteral("saveButton"), true);
+    QPushButton* preview = addStepButton(tr("Preview"), QStringLiteral("previewButton"));
+    preview->setToolTip(QStringLiteral("Press this button after selecting a file OR double click a file name\n"
+                                       "OR hover the mouse over a file name to see its tooltip."));
+    preview->setEnabled(false);
+    addStepButton(tr("Save Recovery Session"), QStringLiteral("saveScanButton"))
+        ->setToolTip(QStringLiteral("Helps in reloading data tree"));
+    addStepButton(tr("Save Marked Files"), QStringLiteral("saveButton"), true)
+        ->setToolTip(QStringLiteral("Save Selected Files"));
 }

@@ -9,6 +9,7 @@
 #include "results/qt/OutlineCell.h"
 #include "results/qt/OutlineImageCell.h"
 #include "results/qt/ResultOutlineModel.h"
+#include "results/qt/Utf8Text.h"
 #include "volume/Volume.h"
 
 #include <QAbstractButton>
@@ -86,16 +87,6 @@ TreeScreenController::~TreeScreenController() {
 
 QAbstractButton* TreeScreenController::button(const char* name) const {
     return qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name)));
-}
-
-std::string TreeScreenController::title(const char* buttonName) const {
-    std::string text;
-    delegate_.performOnMainThread(
-        [&] {
-            if (QAbstractButton* b = button(buttonName)) text = b->text().toStdString();
-        },
-        true);
-    return text;
 }
 
 void TreeScreenController::setButtonEnabled(const char* name, bool enabled) {
@@ -179,7 +170,7 @@ NewDirViewHelper* TreeScreenController::selectedItem() const {
 }
 
 int TreeScreenController::previewState(const NewDirViewHelper* item) const {
-    QWidget* preview = delegate_.element(QStringLiteral("previewWindow"));
+    QWidget* preview = delegate_.elementIfMade(QStringLiteral("previewWindow"));
     if (!preview || !preview->isVisible()) return 0;
     const NewDirViewHelper* selected = selectedItem();
     return selected && selected->newDir() == item->newDir() ? 1 : 2;
@@ -203,12 +194,9 @@ void TreeScreenController::showTree() {
     // A tree being freed is not shown again: the scan that was refused
     // posts its end after the program has gone back.
     if (treeWorkerRunning_) return;
-    delegate_.updateButton(Dict{{"button", "buttonTreeFileTypesToggle"},
-                                {"setTitle", TreeArrangement::kFileTypesView},
-                                {"setImage", pictureFile("file_Types_View")}});
-    delegate_.updateButton(Dict{{"button", "buttonTreeShowDeleted"},
-                                {"setTitle", TreeArrangement::kShowDeleted},
-                                {"setImage", pictureFile("folder_Delete")}});
+    // A fresh tree starts in the folder view with all entries.
+    showToggle(Toggle::FileTypes, DisplayedTree::View{});
+    showToggle(Toggle::Deleted, DisplayedTree::View{});
     delegate_.endSheetWindow(Dict{{"sheetWindow", "alertWindowForAbort"}});
     delegate_.setStopElapsedTimeThread(true);
 
@@ -288,7 +276,7 @@ void TreeScreenController::countMarkedDataAndFiles() {
 }
 
 void TreeScreenController::returnTree() {
-    tree_->returnTree(title("buttonTreeShowDeleted"));
+    tree_->returnTree();
 }
 
 // ---------------------------------------------------------------------------
@@ -315,7 +303,7 @@ bool TreeScreenController::editMark(NewDirViewHelper* item, bool mark) {
 void TreeScreenController::outlineViewSelectionDidChange() {
     const NewDirViewHelper* item = selectedItem();
     setButtonEnabled("previewButton", item && item->fileType() == NewDir::File);
-    QWidget* preview = delegate_.element(QStringLiteral("previewWindow"));
+    QWidget* preview = delegate_.elementIfMade(QStringLiteral("previewWindow"));
     if (preview && preview->isVisible() && previewHook_) previewHook_();
 }
 
@@ -325,7 +313,7 @@ void TreeScreenController::outlineViewSelectionDidChange() {
 void TreeScreenController::find() {
     auto* field = qobject_cast<QLineEdit*>(delegate_.element(QStringLiteral("findField")));
     if (!field) return;
-    if (find_->find(field->text().toStdString())) setText("findTextFieldSelectedIndex", " ");
+    if (find_->find(Utf8Text::fromQString(field->text()))) setText("findTextFieldSelectedIndex", " ");
 }
 
 void TreeScreenController::selectFound(int index) {
@@ -388,19 +376,19 @@ void TreeScreenController::toggleTreeDeleted() {
 
 void TreeScreenController::startPreparingTree(Toggle sender) {
     if (treeWorkerRunning_) return;
-    // The titles still describe what is shown; the worker changes them at
-    // its end.
-    const std::string fileTypesTitle = title("buttonTreeFileTypesToggle");
-    const std::string deletedTitle = title("buttonTreeShowDeleted");
     detachOutline();
     treeWorkerRunning_ = true;
-    std::thread([this, sender, fileTypesTitle, deletedTitle] {
-        runSheetForPreparingTree(sender, fileTypesTitle, deletedTitle);
-    }).detach();
+    std::thread([this, sender] { runSheetForPreparingTree(sender); }).detach();
 }
 
-void TreeScreenController::runSheetForPreparingTree(Toggle sender, const std::string& fileTypesTitle,
-                                                    const std::string& deletedTitle) {
+void TreeScreenController::showToggle(Toggle toggle, DisplayedTree::View view) {
+    delegate_.updateButton(
+        Dict{{"button", toggle == Toggle::FileTypes ? "buttonTreeFileTypesToggle" : "buttonTreeShowDeleted"},
+             {"setTitle", TreeArrangement::title(toggle, view)},
+             {"setImage", pictureFile(TreeArrangement::image(toggle, view))}});
+}
+
+void TreeScreenController::runSheetForPreparingTree(Toggle sender) {
     auto self = std::make_shared<TreeFind::Worker>();
     setButtonEnabled("buttonTreeFileTypesToggle", false);
     setButtonEnabled("buttonTreeShowDeleted", false);
@@ -413,16 +401,12 @@ void TreeScreenController::runSheetForPreparingTree(Toggle sender, const std::st
     delegate_.updateProgressIndicator(
         Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", true}});
 
-    TreeArrangement(*tree_).prepareTree(sender, fileTypesTitle, deletedTitle);
+    TreeArrangement(*tree_).prepareTree(sender);
 
     delegate_.updateProgressIndicator(
         Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", false}});
     delegate_.endSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}});
-    const std::string& pressed = sender == Toggle::FileTypes ? fileTypesTitle : deletedTitle;
-    const char* pressedName = sender == Toggle::FileTypes ? "buttonTreeFileTypesToggle" : "buttonTreeShowDeleted";
-    delegate_.updateButton(Dict{{"button", pressedName},
-                                {"setTitle", TreeArrangement::titleAfterPress(pressed)},
-                                {"setImage", pictureFile(TreeArrangement::imageAfterPress(pressed))}});
+    showToggle(sender, tree_->view());
     setButtonEnabled("buttonTreeFileTypesToggle", true);
     setButtonEnabled("buttonTreeShowDeleted", true);
     delegate_.performOnMainThread(
@@ -507,10 +491,9 @@ void TreeScreenController::freeTreeThread(bool backToDrivesList) {
         delegate_.beginSheetWindow(sheet);
     delegate_.updateProgressIndicator(
         Dict{{"progressIndicator", "progressIndicatorReturningTree"}, {"animation", true}});
-    const std::string deletedTitle = title("buttonTreeShowDeleted");
-    if (deletedTitle == TreeArrangement::kShowAll) {
+    if (tree_->view().deletedOnly) {
         setText("textFieldReturningTree", "Returning Tree to Original State. Please wait ...");
-        tree_->returnTree(deletedTitle);
+        tree_->returnTree();
     }
     tree_->freeTreeNodes();
     delegate_.performOnMainThread([this] { delegate_.setSelectedVolume(nullptr); }, true);
@@ -574,7 +557,7 @@ void TreeScreenController::saveMarkedFiles() {
         auto saving = weak.lock();
         if (!saving) return;
         const QStringList chosen = dialog->selectedFiles();
-        const std::string path = chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+        const std::string path = chosen.isEmpty() ? std::string() : Utf8Text::fromQString(chosen.first());
         saving->destinationPanelDidEnd(result == QDialog::Accepted ? 1 : 0, path);
     });
     dialog->open();

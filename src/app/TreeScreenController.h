@@ -54,7 +54,8 @@ public:
     void generateViewHelperFor(NewDir* node, NewDir* parent);
     void countMarkedDataAndFiles();
     void reloadOutlineViewData();
-    // Undoes the deleted-only arrangement when the toggle reads "Show  All".
+    // Undoes the deleted-only arrangement while deleted entries only are on
+    // display.
     void returnTree();
 
     // --- the screen's actions (main thread) ---
@@ -101,7 +102,6 @@ private:
     explicit TreeScreenController(Quelvar_Recovery_SoftwareAppDelegate& delegate);
     void connectControls();
     QAbstractButton* button(const char* name) const;
-    std::string title(const char* buttonName) const;
     void setButtonEnabled(const char* name, bool enabled);
     void setText(const char* field, const std::string& text);
     // The outline shows the placeholder and no longer reads the tree.
@@ -110,8 +110,9 @@ private:
     bool editMark(NewDirViewHelper* item, bool mark);
     void selectFound(int index);
     void startPreparingTree(TreeArrangement::Toggle sender);
-    void runSheetForPreparingTree(TreeArrangement::Toggle sender, const std::string& fileTypesTitle,
-                                  const std::string& deletedTitle);
+    void runSheetForPreparingTree(TreeArrangement::Toggle sender);
+    // The toggle's title and picture for the view on display.
+    void showToggle(TreeArrangement::Toggle toggle, DisplayedTree::View view);
     void freeTreeThread(bool backToDrivesList);
     int previewState(const NewDirViewHelper* item) const;
 

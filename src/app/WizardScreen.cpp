@@ -61,10 +61,11 @@ QLabel* WizardScreen::makeLabel(const QString& objectName, const QString& text, 
     return label;
 }
 
-HoverButton* WizardScreen::addHomeButton(const QString& objectName) {
+HoverButton* WizardScreen::addHomeButton(const QString& objectName, int buttonID) {
     auto* button = new HoverButton(tr("Home"), this);
     button->setObjectName(objectName);
     button->setToolTip(tr("Back to the start page"));
+    button->setUpPictures(QStringLiteral("home2"), buttonID, true);
     footerLeft_->addWidget(button);
     return button;
 }
@@ -73,7 +74,8 @@ HoverButton* WizardScreen::addHelpButton(const QString& objectName, const QStrin
     auto* button = new HoverButton(tr("Help"), this);
     button->setObjectName(objectName);
     button->setToolTip(tr("Open the manual at this step"));
-    button->setProperty("manualSection", manualSection);
+    button->setUpPictures(QStringLiteral("help"), 0, true);
+    connect(button, &QAbstractButton::clicked, this, [this, manualSection] { emit helpRequested(manualSection); });
     footerLeft_->addWidget(button);
     return button;
 }

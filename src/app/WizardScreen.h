@@ -33,9 +33,14 @@ public:
     static class QTableView* makeTable(const QString& objectName, const QStringList& columns, QWidget* parent);
     static class QTreeView* makeOutline(const QString& objectName, const QStringList& columns, QWidget* parent);
 
+signals:
+    // The screen's help button was pressed: the manual at that section.
+    void helpRequested(const QString& manualSection);
+
 protected:
     QVBoxLayout* content() const { return content_; }
-    HoverButton* addHomeButton(const QString& objectName);
+    // The home button carries the number of its screen (13 to 19).
+    HoverButton* addHomeButton(const QString& objectName, int buttonID);
     HoverButton* addHelpButton(const QString& objectName, const QString& manualSection);
     // Footer buttons on the right, in the order added; the primary one is
     // the step forward and is drawn in the accent colour.

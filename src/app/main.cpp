@@ -2,15 +2,12 @@
 #include "app/PreviewWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/TreeScreenController.h"
-#include "media/DriveDiscovery.h"
-#include "platform/ProcessFlags.h"
 #include "results/NewDirViewHelper.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
-#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,9 +23,7 @@ void onTerminateSignal(int) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // "auto" as the second argument: resume the interrupted scan without
-    // asking. Read before Qt takes its own options out of the vector.
-    if (argc > 2 && std::strcmp(argv[2], "auto") == 0) platform::autoResumeFlag() = true;
+    Quelvar_Recovery_SoftwareAppDelegate::handleLaunchArguments(argc, argv);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Drentic Deleted File Recovery"));
@@ -55,13 +50,6 @@ int main(int argc, char** argv) {
     Quelvar_Recovery_SoftwareAppDelegate delegate;
     MainWindow window;
     delegate.setWindow(&window);
-    // The drive list is what sysfs, the mount table and the media show now.
-    delegate.setDriveListLoader([] {
-        DriveDiscovery discovery;
-        discovery.initialDriveList();
-        return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{discovery.driveDictArray(), discovery.volumeDictArray(),
-                                                                discovery.volumeDictArrayHFSOnly()};
-    });
     delegate.awakeFromNib();
     TreeScreenController* tree = TreeScreenController::install(delegate);
     // The Preview button, a double click and a new selection while the

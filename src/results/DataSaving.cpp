@@ -6,12 +6,12 @@
 #include "results/DestinationFolder.h"
 #include "results/LocalDestinationFileSystem.h"
 #include "results/NewDirViewHelper.h"
+#include "results/ResultText.h"
 #include "results/SaveFileName.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
@@ -219,16 +219,11 @@ void DataSaving::updateTreeProgress(std::uint64_t bytes) {
     if (bytes == 0) return;
     platform::AppController* c = platform::appController();
     if (!c) return;
-    char text[64];
-    const double n = static_cast<double>(bytes);
-    if (bytes < 1000000ULL)
-        std::snprintf(text, sizeof text, "Saved: %.2f KB", n / 1000.0);
-    else if (bytes < 1000000000ULL)
-        std::snprintf(text, sizeof text, "Saved: %.2f MB", n / 1000000.0);
-    else
-        std::snprintf(text, sizeof text, "Saved: %.2f GB", n / 1000000000.0);
-    c->updateTextField(Dict{{"textField", "textFieldSavedData"}, {"textField String", std::string(text)}});
-    c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"doubleValue", n}});
+    const std::string text =
+        "Saved: " + ResultText::sizeString(bytes, ResultText::ZeroSize::TwoPlaces, ResultText::Precision::Double);
+    c->updateTextField(Dict{{"textField", "textFieldSavedData"}, {"textField String", text}});
+    c->updateProgressIndicator(
+        Dict{{"progressIndicator", "progressTree"}, {"doubleValue", static_cast<double>(bytes)}});
 }
 
 void DataSaving::startElapsedTimeThreadSavingData() {

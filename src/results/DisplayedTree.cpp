@@ -12,6 +12,7 @@ DisplayedTree::~DisplayedTree() {
 }
 
 void DisplayedTree::showVolumeRoot() {
+    view_ = View{};
     dirRootFileTypes = nullptr;
     dirRootFileTypesDeleted = nullptr;
     dirRootDeleted = nullptr;
@@ -163,8 +164,8 @@ std::string DisplayedTree::markedDataText() const {
     return ResultText::dataInFilesString(markedData, markedFiles);
 }
 
-void DisplayedTree::returnTree(const std::string& deletedToggleTitle) {
-    if (deletedToggleTitle != TreeArrangement::kShowAll) return;
+void DisplayedTree::returnTree() {
+    if (!view_.deletedOnly) return;
     NewDir* root = volume_ ? volume_->dirRoot : nullptr;
     if (root && root->deletedViewActive == 1) {
         TreeArrangement::arrangeTreeForDeleted(root, false);
@@ -198,4 +199,5 @@ void DisplayedTree::freeTreeNodes() {
     dirRootDeleted = nullptr;
     dirRootHelper_.reset();
     volume_.reset();
+    view_ = View{};
 }

@@ -30,6 +30,16 @@ public:
     DisplayedTree& operator=(const DisplayedTree&) = delete;
 
     // --- what is shown ---
+    // Which of the four arrangements is on display: the volume's folders or
+    // one folder per extension, each with all entries or deleted ones only.
+    // The toggles' titles are drawn from it, never read back.
+    struct View {
+        bool fileTypes = false;
+        bool deletedOnly = false;
+    };
+    View view() const { return view_; }
+    void setView(View v) { view_ = v; }
+
     std::shared_ptr<Volume> volume() const { return volume_; }
     void setVolume(std::shared_ptr<Volume> v) { volume_ = std::move(v); }
     // The node shown as the outline's root: the volume's root or the root of
@@ -80,18 +90,19 @@ public:
     std::string markedDataText() const;
 
     // --- going back ---
-    // Undoes the deleted-only arrangement of the volume's tree when the
-    // deleted-files toggle reads "Show  All".
-    void returnTree(const std::string& deletedToggleTitle);
+    // Undoes the deleted-only arrangement of the volume's tree while deleted
+    // entries only are on display.
+    void returnTree();
     // Frees the file-types arrangement, the volume's whole found-file tree
-    // and every outline item, and forgets every root and the volume (which
-    // lives on with its other owners, without a tree).
+    // and every outline item, and forgets every root, the view and the
+    // volume (which lives on with its other owners, without a tree).
     void freeTreeNodes();
 
 private:
     void releaseFileTypesArrangement();
 
     std::shared_ptr<Volume> volume_;
+    View view_;
     std::atomic<NewDir*> dirRootTemp_{nullptr};
     std::unique_ptr<NewDirViewHelper> dirRootHelper_;
 };

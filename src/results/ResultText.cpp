@@ -3,16 +3,22 @@
 #include <cstdio>
 #include <ctime>
 
-std::string ResultText::sizeString(std::uint64_t bytes) {
-    if (bytes == 0) return "0 KB";
-    const float size = static_cast<float>(bytes);
+std::string ResultText::sizeString(std::uint64_t bytes, ZeroSize zero, Precision precision) {
+    if (bytes == 0 && zero == ZeroSize::WholeKB) return "0 KB";
+    const char* format = "%.2f GB";
+    double unit = 1000000000.0;
+    if (bytes < 1000000ULL) {
+        format = "%.2f KB";
+        unit = 1000.0;
+    } else if (bytes < 1000000000ULL) {
+        format = "%.2f MB";
+        unit = 1000000.0;
+    }
+    const double value = precision == Precision::Single
+                             ? static_cast<double>(static_cast<float>(bytes) / static_cast<float>(unit))
+                             : static_cast<double>(bytes) / unit;
     char text[64];
-    if (bytes < 1000000ULL)
-        std::snprintf(text, sizeof text, "%.2f KB", static_cast<double>(size / 1000.0f));
-    else if (bytes < 1000000000ULL)
-        std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(size / 1000000.0f));
-    else
-        std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(size / 1000000000.0f));
+    std::snprintf(text, sizeof text, format, value);
     return text;
 }
 

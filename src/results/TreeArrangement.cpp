@@ -15,24 +15,9 @@ void switchTo(NewDir* root, bool deletedOnly) {
 
 } // namespace
 
-bool TreeArrangement::prepareTree(Toggle sender, const std::string& fileTypesTitle, const std::string& deletedTitle) {
-    bool showingFileTypes;
-    if (fileTypesTitle == kFileTypesView)
-        showingFileTypes = false;
-    else if (fileTypesTitle == kDataView)
-        showingFileTypes = true;
-    else
-        return false;
-    bool showingDeletedOnly;
-    if (deletedTitle == kShowDeleted)
-        showingDeletedOnly = false;
-    else if (deletedTitle == kShowAll)
-        showingDeletedOnly = true;
-    else
-        return false;
-
-    bool fileTypes = showingFileTypes;
-    bool deletedOnly = showingDeletedOnly;
+bool TreeArrangement::prepareTree(Toggle sender) {
+    bool fileTypes = tree_.view().fileTypes;
+    bool deletedOnly = tree_.view().deletedOnly;
     if (sender == Toggle::FileTypes)
         fileTypes = !fileTypes;
     else if (sender == Toggle::Deleted)
@@ -71,23 +56,20 @@ bool TreeArrangement::prepareTree(Toggle sender, const std::string& fileTypesTit
     // Nodes shared by several arrangements point at their parents in the one
     // shown, and the folders' totals and marks describe what it lists.
     DisplayedTree::setParents(chosen);
+    tree_.setView({fileTypes, deletedOnly});
     tree_.setDirRootTemp(chosen);
     return true;
 }
 
-std::string TreeArrangement::titleAfterPress(const std::string& title) {
-    if (title == kFileTypesView) return kDataView;
-    if (title == kDataView) return kFileTypesView;
-    if (title == kShowDeleted) return kShowAll;
-    if (title == kShowAll) return kShowDeleted;
-    return title;
+std::string TreeArrangement::title(Toggle toggle, DisplayedTree::View view) {
+    if (toggle == Toggle::FileTypes) return view.fileTypes ? kDataView : kFileTypesView;
+    if (toggle == Toggle::Deleted) return view.deletedOnly ? kShowAll : kShowDeleted;
+    return {};
 }
 
-std::string TreeArrangement::imageAfterPress(const std::string& title) {
-    if (title == kFileTypesView) return "data_View";
-    if (title == kDataView) return "file_Types_View";
-    if (title == kShowDeleted) return "folder_Select";
-    if (title == kShowAll) return "folder_Delete";
+std::string TreeArrangement::image(Toggle toggle, DisplayedTree::View view) {
+    if (toggle == Toggle::FileTypes) return view.fileTypes ? "data_View" : "file_Types_View";
+    if (toggle == Toggle::Deleted) return view.deletedOnly ? "folder_Select" : "folder_Delete";
     return {};
 }
 

@@ -5,8 +5,9 @@
 // with deleted entries only. The file-types arrangement is built once per
 // shown tree and reuses the found files and their outline items; switching
 // to and from deleted entries only exchanges each folder's child list with
-// its deleted-child list in place. The two toggle buttons' titles say which
-// arrangement is shown: each names the view that a press switches to.
+// its deleted-child list in place. The arrangement on display is the
+// tree's view; the two toggle buttons' titles are drawn from it, each naming
+// the view that a press switches to.
 
 #include "results/DisplayedTree.h"
 
@@ -26,14 +27,14 @@ public:
 
     explicit TreeArrangement(DisplayedTree& tree) : tree_(tree) {}
 
-    // Makes the arrangement that a press of the sender asks for, given the
-    // titles the toggles show now, sets the tree's dirRootTemp to its root
-    // and recounts it. False (nothing changed) for another sender, a title
-    // other than the four, or a tree without a root.
-    bool prepareTree(Toggle sender, const std::string& fileTypesTitle, const std::string& deletedTitle);
-    // A toggle's title and picture after a press.
-    static std::string titleAfterPress(const std::string& title);
-    static std::string imageAfterPress(const std::string& title);
+    // Makes the arrangement that a press of the sender asks for from the one
+    // on display, sets the tree's view and its dirRootTemp to the new root
+    // and recounts it. False (nothing changed) for another sender or a tree
+    // without a root.
+    bool prepareTree(Toggle sender);
+    // The title and the picture a toggle shows while the view is on display.
+    static std::string title(Toggle toggle, DisplayedTree::View view);
+    static std::string image(Toggle toggle, DisplayedTree::View view);
 
     // The file-types arrangement of the volume's tree: its root, one folder
     // per extension under it in case-insensitive order.

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <QtTest>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -28,11 +29,35 @@ inline NewDir* addNode(NewDir* parent, const char16_t* name, std::uint16_t kind,
     return n;
 }
 
-// The delegate and its window, set up as the program sets them up.
+// While it lives, a critical message (a request naming a widget that does
+// not exist, say) fails the test that caused it.
+class CriticalMessagesFail {
+public:
+    CriticalMessagesFail() { previous() = qInstallMessageHandler(&handle); }
+    ~CriticalMessagesFail() { qInstallMessageHandler(previous()); }
+    CriticalMessagesFail(const CriticalMessagesFail&) = delete;
+    CriticalMessagesFail& operator=(const CriticalMessagesFail&) = delete;
+
+private:
+    static QtMessageHandler& previous() {
+        static QtMessageHandler handler = nullptr;
+        return handler;
+    }
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (previous()) previous()(type, context, message);
+        if (type == QtCriticalMsg) QTest::qFail(qPrintable(message), context.file ? context.file : "", context.line);
+    }
+};
+
+// The delegate and its window, set up as the program sets them up, with no
+// drives unless a test lists some.
 struct ProgramUnderTest {
+    CriticalMessagesFail failOnCritical;
     Quelvar_Recovery_SoftwareAppDelegate delegate;
     MainWindow window;
-    ProgramUnderTest() {
+    explicit ProgramUnderTest(Quelvar_Recovery_SoftwareAppDelegate::DriveListLoader drives =
+                                  [] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{}; })
+        : delegate(std::move(drives)) {
         delegate.setWindow(&window);
         delegate.awakeFromNib();
     }

@@ -3,6 +3,7 @@
 #include "app/ProgressIndicator.h"
 #include "media/DMedia.h"
 #include "platform/ProcessFlags.h"
+#include "results/ResultText.h"
 #include "volume/Volume.h"
 
 #include <QDialog>
@@ -42,13 +43,13 @@ class ProgressDisplayTest : public QObject {
     Q_OBJECT
 private slots:
     void sizesAreDecimalWithTwoPlaces() {
-        using D = Quelvar_Recovery_SoftwareAppDelegate;
-        QCOMPARE(D::sizeString(0), std::string("0.00 KB"));
-        QCOMPARE(D::sizeString(999999), std::string("1000.00 KB"));
-        QCOMPARE(D::sizeString(1000000), std::string("1.00 MB"));
-        QCOMPARE(D::sizeString(999999999), std::string("1000.00 MB"));
-        QCOMPARE(D::sizeString(1000000000), std::string("1.00 GB"));
-        QCOMPARE(D::sizeString(1500000000000ULL), std::string("1500.00 GB"));
+        auto size = [](std::uint64_t bytes) { return ResultText::sizeString(bytes, ResultText::ZeroSize::TwoPlaces); };
+        QCOMPARE(size(0), std::string("0.00 KB"));
+        QCOMPARE(size(999999), std::string("1000.00 KB"));
+        QCOMPARE(size(1000000), std::string("1.00 MB"));
+        QCOMPARE(size(999999999), std::string("1000.00 MB"));
+        QCOMPARE(size(1000000000), std::string("1.00 GB"));
+        QCOMPARE(size(1500000000000ULL), std::string("1500.00 GB"));
     }
 
     void timesAreDaysHoursMinutesSeconds() {

@@ -145,19 +145,9 @@ private:
 
         // Every arrangement, each made while the model is detached.
         TreeArrangement arrangement(tree);
-        const struct {
-            Toggle toggle;
-            const char* fileTypes;
-            const char* deleted;
-        } presses[] = {
-            {Toggle::FileTypes, "File Types View", "Show Deleted"},
-            {Toggle::Deleted, "Data  View", "Show Deleted"},
-            {Toggle::FileTypes, "Data  View", "Show  All"},
-            {Toggle::Deleted, "File Types View", "Show  All"},
-        };
-        for (const auto& press : presses) {
+        for (Toggle press : {Toggle::FileTypes, Toggle::Deleted, Toggle::FileTypes, Toggle::Deleted}) {
             model.detach();
-            QVERIFY(arrangement.prepareTree(press.toggle, press.fileTypes, press.deleted));
+            QVERIFY(arrangement.prepareTree(press));
             model.attach(NewDirViewHelper::of(tree.dirRootTemp()));
             view.expandAll();
             QVERIFY(walkWholeModel(model) >= 1);

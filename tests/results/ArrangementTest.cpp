@@ -8,19 +8,11 @@ using Toggle = TreeArrangement::Toggle;
 
 namespace {
 
-// The two toggles as the result screen shows them, pressed the way a user
-// presses them: the arrangement is made from the titles shown, then the
-// pressed toggle's title changes.
+// The two toggles pressed the way a user presses them.
 struct Screen {
     DisplayedTree& tree;
     TreeArrangement arrangement{tree};
-    std::string fileTypesTitle = TreeArrangement::kFileTypesView;
-    std::string deletedTitle = TreeArrangement::kShowDeleted;
-    void press(Toggle t) {
-        ASSERT_TRUE(arrangement.prepareTree(t, fileTypesTitle, deletedTitle));
-        std::string& title = t == Toggle::FileTypes ? fileTypesTitle : deletedTitle;
-        title = TreeArrangement::titleAfterPress(title);
-    }
+    void press(Toggle t) { ASSERT_TRUE(arrangement.prepareTree(t)); }
 };
 
 std::vector<NewDir*> snapshotLists(NewDir* root) {
@@ -246,18 +238,18 @@ TEST(DeletedView, DeletedChildListsOfAReadTreeAreFilledFromTheDeletedBytes) {
     EXPECT_EQ(f->deletedChildrenDirect->size(), 1u);
 }
 
-TEST(Toggles, TitlesAndPicturesAfterAPress) {
-    EXPECT_EQ(TreeArrangement::titleAfterPress("File Types View"), "Data  View");
-    EXPECT_EQ(TreeArrangement::titleAfterPress("Data  View"), "File Types View");
-    EXPECT_EQ(TreeArrangement::titleAfterPress("Show Deleted"), "Show  All");
-    EXPECT_EQ(TreeArrangement::titleAfterPress("Show  All"), "Show Deleted");
-    EXPECT_EQ(TreeArrangement::imageAfterPress("File Types View"), "data_View");
-    EXPECT_EQ(TreeArrangement::imageAfterPress("Show  All"), "folder_Delete");
+TEST(Toggles, TitlesAndPicturesFollowTheViewOnDisplay) {
+    using View = DisplayedTree::View;
+    EXPECT_EQ(TreeArrangement::title(Toggle::FileTypes, View{}), "File Types View");
+    EXPECT_EQ(TreeArrangement::title(Toggle::FileTypes, View{true, false}), "Data  View");
+    EXPECT_EQ(TreeArrangement::title(Toggle::Deleted, View{}), "Show Deleted");
+    EXPECT_EQ(TreeArrangement::title(Toggle::Deleted, View{false, true}), "Show  All");
+    EXPECT_EQ(TreeArrangement::image(Toggle::FileTypes, View{true, false}), "data_View");
+    EXPECT_EQ(TreeArrangement::image(Toggle::Deleted, View{}), "folder_Delete");
     ResultTreeBuilder b;
     DisplayedTree tree;
     b.show(tree);
     TreeArrangement arrangement(tree);
-    EXPECT_FALSE(arrangement.prepareTree(Toggle::Other, "File Types View", "Show Deleted"));
-    EXPECT_FALSE(arrangement.prepareTree(Toggle::Deleted, "Something", "Show Deleted"));
+    EXPECT_FALSE(arrangement.prepareTree(Toggle::Other));
     EXPECT_EQ(tree.dirRootTemp(), b.root());
 }

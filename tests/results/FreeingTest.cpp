@@ -29,7 +29,7 @@ TEST(GoingBack, FreesTheTreeItsItemsAndTheFileTypesFolders) {
     DisplayedTree tree;
     b.show(tree);
     TreeArrangement arrangement(tree);
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes, "File Types View", "Show Deleted"));
+    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
     tree.freeTreeNodes();
     EXPECT_EQ(b.volume->dirRoot, nullptr);
     EXPECT_EQ(tree.dirRootTemp(), nullptr);
@@ -42,11 +42,11 @@ TEST(GoingBack, FreesEverythingWhileTheFileTypesViewShowsDeletedEntriesOnly) {
     DisplayedTree tree;
     b.show(tree);
     TreeArrangement arrangement(tree);
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes, "File Types View", "Show Deleted"));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted, "Data  View", "Show Deleted"));
+    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
+    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted));
     // The "png" and "txt" folders have no deleted file and are not listed
     // now; they go all the same.
-    tree.returnTree("Show  All");
+    tree.returnTree();
     tree.freeTreeNodes();
     EXPECT_EQ(b.volume->dirRoot, nullptr);
 }
@@ -61,13 +61,13 @@ TEST(GoingBack, FreesEverythingWhenTheFoldersStayDeletedOnlyBehindTheFileTypesVi
     DisplayedTree tree;
     b.show(tree);
     TreeArrangement arrangement(tree);
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes, "File Types View", "Show Deleted"));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes, "Data  View", "Show Deleted"));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted, "File Types View", "Show Deleted"));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes, "File Types View", "Show  All"));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted, "Data  View", "Show  All"));
+    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
+    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
+    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted));
+    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
+    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted));
     EXPECT_EQ(b.volume->dirRoot->deletedViewActive, 1);
-    tree.returnTree("Show Deleted"); // does nothing with this title
+    tree.returnTree(); // does nothing: all entries are on display
     tree.freeTreeNodes();
     EXPECT_EQ(b.volume->dirRoot, nullptr);
 }
@@ -87,9 +87,9 @@ TEST(GoingBack, ReturnTreeRestoresTheFullListsWhenTheToggleReadsShowAll) {
     DisplayedTree tree;
     b.show(tree);
     TreeArrangement arrangement(tree);
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted, "File Types View", "Show Deleted"));
+    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted));
     EXPECT_EQ(f->childrenArrayCount(), 2u);
-    tree.returnTree("Show  All");
+    tree.returnTree();
     EXPECT_EQ(b.volume->dirRoot->deletedViewActive, 0);
     EXPECT_EQ(f->childrenArrayCount(), 3u);
     tree.freeTreeNodes();

@@ -24,6 +24,14 @@ TEST(SizeText, UnitsOfAThousandInSinglePrecision) {
     EXPECT_EQ(ResultText::dataInFilesString(4500, 3), "4.50 KB in 3 Files");
 }
 
+// The progress screen and the saving's total keep their own zero and rounding.
+TEST(SizeText, EachPlaceKeepsItsZeroAndRounding) {
+    using R = ResultText;
+    EXPECT_EQ(R::sizeString(0, R::ZeroSize::TwoPlaces), "0.00 KB");
+    EXPECT_EQ(R::sizeString(5, R::ZeroSize::TwoPlaces), "0.00 KB");
+    EXPECT_EQ(R::sizeString(5, R::ZeroSize::TwoPlaces, R::Precision::Double), "0.01 KB");
+}
+
 TEST(DateText, DosDatesWithoutPaddingAndImpossibleOnesAsADash) {
     EXPECT_EQ(ResultText::getStringForDOSDate(dos(2009, 7, 4, 13, 5, 58)), "2009-7-4 13:5:58");
     // Half past midnight and the first minute of an hour are real times.

@@ -75,7 +75,7 @@ TEST_F(ScannedTree, EveryNodeGetsItsItemAndTheViewsComeAndGoWithoutLosingAnythin
     EXPECT_EQ(tree.markedFiles, files);
     EXPECT_EQ(tree.markedData, bytes);
     TreeArrangement arrangement(tree);
-    ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::FileTypes, "File Types View", "Show Deleted"));
+    ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::FileTypes));
     tree.countMarkedDataAndFiles();
     std::uint32_t withoutType = 0;
     pending = {volume->dirRoot};
@@ -88,10 +88,10 @@ TEST_F(ScannedTree, EveryNodeGetsItsItemAndTheViewsComeAndGoWithoutLosingAnythin
     }
     EXPECT_EQ(tree.markedFiles + withoutType, files);
     EXPECT_EQ(tree.dirRootFileTypes->selected, 1);
-    ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::Deleted, "Data  View", "Show Deleted"));
-    ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::FileTypes, "Data  View", "Show  All"));
+    ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::Deleted));
+    ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::FileTypes));
     EXPECT_EQ(tree.dirRootTemp(), volume->dirRoot);
-    ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::Deleted, "File Types View", "Show  All"));
+    ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::Deleted));
     EXPECT_EQ(volume->dirRoot->fileCount, files);
     EXPECT_EQ(volume->dirRoot->selected, 1);
 

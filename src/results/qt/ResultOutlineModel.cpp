@@ -2,14 +2,11 @@
 
 #include "results/DisplayedTree.h"
 #include "results/ResultText.h"
+#include "results/qt/Utf8Text.h"
 
 #include <vector>
 
 namespace {
-
-QString qs(const std::string& s) {
-    return QString::fromStdString(s);
-}
 
 const char* const kColumnTitles[ResultOutlineModel::ColumnCount] = {
     "Files", "Complete", "Mark", "Files Count", "Size", "Modification date", "Create date",
@@ -109,7 +106,7 @@ bool ResultOutlineModel::hasChildren(const QModelIndex& parent) const {
 }
 
 QString ResultOutlineModel::cellName(const NewDirViewHelper* item) {
-    QString name = qs(item->fileName());
+    QString name = Utf8Text::toQString(item->fileName());
     // A carriage return in a name from the medium would break the row.
     name.replace(QLatin1Char('\r'), QLatin1Char('_'));
     if (item->appendChildrenArrayCount() && item->newDir())
@@ -149,7 +146,7 @@ QVariant ResultOutlineModel::data(const QModelIndex& index, int role) const {
         case ChildCountRole:
             return static_cast<uint>(node->childrenArrayCount());
         case FileNameRole:
-            return qs(item->fileName());
+            return Utf8Text::toQString(item->fileName());
         default:
             return {};
         }
@@ -176,13 +173,16 @@ QVariant ResultOutlineModel::data(const QModelIndex& index, int role) const {
     case FilesCountColumn:
         return role == Qt::DisplayRole ? QVariant(static_cast<uint>(node->fileCount)) : QVariant();
     case SizeColumn:
-        return role == Qt::DisplayRole ? QVariant(qs(ResultText::sizeString(node->fileSize))) : QVariant();
+        return role == Qt::DisplayRole ? QVariant(Utf8Text::toQString(ResultText::sizeString(node->fileSize)))
+                                       : QVariant();
     case ModificationDateColumn:
-        return role == Qt::DisplayRole ? QVariant(qs(ResultText::dateString(node->modDate, node->isFATEntry)))
-                                       : QVariant();
+        return role == Qt::DisplayRole
+                   ? QVariant(Utf8Text::toQString(ResultText::dateString(node->modDate, node->isFATEntry)))
+                   : QVariant();
     case CreateDateColumn:
-        return role == Qt::DisplayRole ? QVariant(qs(ResultText::dateString(node->createDate, node->isFATEntry)))
-                                       : QVariant();
+        return role == Qt::DisplayRole
+                   ? QVariant(Utf8Text::toQString(ResultText::dateString(node->createDate, node->isFATEntry)))
+                   : QVariant();
     default:
         return {};
     }
@@ -194,7 +194,7 @@ QVariant ResultOutlineModel::toolTip(const NewDirViewHelper* item, int column) c
     case MarkColumn:
         return QString();
     case FilesColumn: {
-        const QString shown = qs(item->shownName());
+        const QString shown = Utf8Text::toQString(item->shownName());
         if (node->fileType != NewDir::File) return shown;
         switch (previewState_ ? previewState_(item) : 0) {
         case 1:
@@ -217,13 +217,13 @@ QVariant ResultOutlineModel::toolTip(const NewDirViewHelper* item, int column) c
             return QStringLiteral("-");
         }
     case SizeColumn:
-        return qs(ResultText::sizeString(node->fileSize));
+        return Utf8Text::toQString(ResultText::sizeString(node->fileSize));
     case FilesCountColumn:
         return QString::number(node->fileCount);
     case ModificationDateColumn:
-        return qs(ResultText::dateString(node->modDate, node->isFATEntry));
+        return Utf8Text::toQString(ResultText::dateString(node->modDate, node->isFATEntry));
     case CreateDateColumn:
-        return qs(ResultText::dateString(node->createDate, node->isFATEntry));
+        return Utf8Text::toQString(ResultText::dateString(node->createDate, node->isFATEntry));
     default:
         return QStringLiteral("-");
     }

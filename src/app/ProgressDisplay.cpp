@@ -1,0 +1,290 @@
+#include "app/ProgressDisplay.h"
+
+#include "app/AppImages.h"
+#include "app/BusyIndicator.h"
+#include "app/MainWindow.h"
+#include "app/ProgressIndicator.h"
+#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/WindowElements.h"
+#include "app/WorkerRequestBridge.h"
+#include "media/DMedia.h"
+#include "platform/ProcessFlags.h"
+#include "results/ResultText.h"
+#include "results/qt/Utf8Text.h"
+#include "volume/Volume.h"
+
+#include <QAbstractButton>
+#include <QDateTime>
+#include <QTableWidget>
+
+using platform::Array;
+using platform::Dict;
+
+namespace {
+
+QString shown(const platform::Value& value) {
+    return Utf8Text::toQString(value.description());
+}
+
+// The progress screen writes nothing as "0.00 KB".
+QString size(const platform::Value& bytes) {
+    return Utf8Text::toQString(ResultText::sizeString(bytes.uint64Value(), ResultText::ZeroSize::TwoPlaces));
+}
+
+} // namespace
+
+ProgressDisplay::ProgressDisplay(Quelvar_Recovery_SoftwareAppDelegate& delegate, WindowElements& elements,
+                                 WorkerRequestBridge& requests)
+    : delegate_(delegate), elements_(elements), requests_(requests) {
+    for (QTimer* t : {&tick_, &tickForDMedia_, &elapsedTime_, &elapsedTimeScanForVolumes_})
+        t->setInterval(1000);
+    connect(&tick_, &QTimer::timeout, this, &ProgressDisplay::timerTick);
+    connect(&tickForDMedia_, &QTimer::timeout, this, &ProgressDisplay::timerTickForDMedia);
+    connect(&elapsedTime_, &QTimer::timeout, this,
+            [this] { elapsedTimeTick(elapsedTime_, QStringLiteral("textFieldScanTimeElapsed")); });
+    connect(&elapsedTimeScanForVolumes_, &QTimer::timeout, this, [this] {
+        elapsedTimeTick(elapsedTimeScanForVolumes_, QStringLiteral("textFieldScanForVolumesTimeElapsed"));
+    });
+}
+
+void ProgressDisplay::connectControls() {
+    for (const char* name : {"buttonStopScan", "buttonStopScanForVolumes"})
+        if (auto* b = elements_.find<QAbstractButton>(QString::fromLatin1(name)))
+            connect(b, &QAbstractButton::clicked, this, &ProgressDisplay::stopTreeThread);
+    if (auto* b = elements_.find<QAbstractButton>(QStringLiteral("buttonAbortTreeThread")))
+        connect(b, &QAbstractButton::clicked, this, &ProgressDisplay::abortTreeThread);
+    if (auto* b = elements_.find<QAbstractButton>(QStringLiteral("buttonDontAbortTreeThread")))
+        connect(b, &QAbstractButton::clicked, this, &ProgressDisplay::dontAbortTreeThread);
+}
+
+// ---------------------------------------------------------------------------
+// The two displays
+
+void ProgressDisplay::updateProgress(const Dict& p) {
+    requests_.onMain([this, &p] {
+        elements_.setText(QStringLiteral("timeRemainingTextFieldForTree"),
+                          p.contains("TimeRemaining") ? shown(p.get("TimeRemaining")) : QString());
+        elements_.setText(QStringLiteral("textFieldPercentDone"),
+                          p.contains("Percent Done")
+                              ? QStringLiteral("Overall Progress: %1%").arg(shown(p.get("Percent Done")))
+                              : QString());
+        if (p.contains("Size Done") && p.contains("Total Size"))
+            elements_.setText(
+                QStringLiteral("textFieldSizeDone"),
+                QStringLiteral("Completed: %1 / %2").arg(size(p.get("Size Done")), size(p.get("Total Size"))));
+        else
+            elements_.setText(QStringLiteral("textFieldSizeDone"), QStringLiteral(" "));
+
+        auto* bar = elements_.find<ProgressIndicator>(QStringLiteral("progress"));
+        if (p.contains("Progress Type") && bar) {
+            const int type = p.get("Progress Type").intValue();
+            if (type == 0)
+                bar->setIndeterminate(true);
+            else if (type == 1)
+                bar->setIndeterminate(false);
+        }
+        if (p.contains("Start Animation") && bar) bar->startAnimation();
+        if (p.contains("Stop Animation") && bar) bar->stopAnimation();
+        if (p.contains("Progress Status")) {
+            const QString main = Utf8Text::toQString(delegate_.mainScanStatus());
+            elements_.setText(QStringLiteral("textFieldStatus"),
+                              p.get("Progress Status").stringValue() == "default"
+                                  ? main
+                                  : QStringLiteral("%1 - %2").arg(main, shown(p.get("Progress Status"))));
+        }
+        if (p.contains("Entries Found"))
+            elements_.setText(QStringLiteral("textFieldEntries"), shown(p.get("Entries Found")));
+        if (p.contains("Folders")) elements_.setText(QStringLiteral("textFieldFolders"), shown(p.get("Folders")));
+        if (p.contains("Files")) elements_.setText(QStringLiteral("textFieldFiles"), shown(p.get("Files")));
+        if (p.contains("Data")) elements_.setText(QStringLiteral("textFieldData"), size(p.get("Data")));
+        if (bar) {
+            if (p.contains("BarIncrement"))
+                bar->incrementBy(static_cast<double>(static_cast<float>(p.get("BarIncrement").uint64Value())));
+            if (p.contains("BarMinValue")) bar->setMinValue(static_cast<double>(p.get("BarMinValue").uint64Value()));
+            if (p.contains("BarMaxValue")) bar->setMaxValue(static_cast<double>(p.get("BarMaxValue").uint64Value()));
+            if (p.contains("BarDoubleValue"))
+                bar->setDoubleValue(static_cast<double>(p.get("BarDoubleValue").uint64Value()));
+        }
+        if (p.contains("Tree Complete")) {
+            if (auto* spinner = elements_.find<BusyIndicator>(QStringLiteral("scanningProgressIndicator")))
+                spinner->stopAnimation();
+            std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+            delegate_.setDirRootTemp(volume ? volume->dirRoot : nullptr);
+            platform::scanRunningFlag() = false;
+            showTree();
+        }
+    });
+}
+
+void ProgressDisplay::updateVolumeScanProgress(const Dict& p) {
+    requests_.onMain([this, &p] {
+        if (auto* spinner =
+                elements_.find<BusyIndicator>(QStringLiteral("progressIndicatorScanForVolumesValidityScan"))) {
+            if (p.contains("Start Animation")) spinner->startAnimation();
+            if (p.contains("Stop Animation")) spinner->stopAnimation();
+        }
+        elements_.setText(QStringLiteral("pleaseWaitForValidatingVolumeTextField"),
+                          p.contains("Progress Status") ? QStringLiteral("Time Remaining (Sub Task):") : QString());
+        elements_.setText(QStringLiteral("textFieldETAValidityScan"), p.contains("Time Remaining For SubTask")
+                                                                          ? shown(p.get("Time Remaining For SubTask"))
+                                                                          : QString());
+        if (p.contains("Volumes Found")) rebuildVolumesFoundTable();
+        if (auto* bar = elements_.find<ProgressIndicator>(QStringLiteral("progressIndicatorScanForVolumes"))) {
+            if (p.contains("BarIncrement"))
+                bar->incrementBy(static_cast<double>(static_cast<float>(p.get("BarIncrement").intValue())));
+            if (p.contains("BarMinValue")) bar->setMinValue(static_cast<double>(p.get("BarMinValue").intValue()));
+            if (p.contains("BarMaxValue")) bar->setMaxValue(static_cast<double>(p.get("BarMaxValue").intValue()));
+            if (p.contains("BarDoubleValue"))
+                bar->setDoubleValue(static_cast<double>(p.get("BarDoubleValue").intValue()));
+        }
+        if (p.contains("TimeRemaining"))
+            elements_.setText(QStringLiteral("textFieldETAScanForVolumes"), shown(p.get("TimeRemaining")));
+        if (p.contains("Scan Complete")) {
+            platform::scanRunningFlag() = false;
+            showPTScanList();
+        }
+    });
+}
+
+void ProgressDisplay::rebuildVolumesFoundTable() {
+    auto* table = elements_.find<QTableWidget>(QStringLiteral("tableViewScanForVolumes"));
+    if (!table) return;
+    const Array& found = delegate_.volumeScanArgument();
+    const Array& rows = found.size() > 1 ? found[1].arrayValue() : Array();
+    table->setRowCount(static_cast<int>(rows.size()));
+    // Orange half-blended with white marks the rows of the live list.
+    const QColor orange = QColor::fromRgbF(1.0, 0.5, 0.0);
+    const QColor background =
+        QColor::fromRgbF((orange.redF() + 1.0) / 2, (orange.greenF() + 1.0) / 2, (orange.blueF() + 1.0) / 2);
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const Dict& row = rows[static_cast<std::size_t>(r)].dictValue();
+        const Array& validity = row.get("Validity Column").arrayValue();
+        auto* foundItem = new QTableWidgetItem(shown(row.get("Found Column")));
+        auto* valid = new QTableWidgetItem;
+        if (!validity.empty()) {
+            // The share of the volume found intact, as half stars: one per
+            // ten points; above 100 there is no picture and the number shows.
+            const int percent = validity[0].intValue();
+            valid->setData(Qt::UserRole, percent);
+            valid->setToolTip(QStringLiteral("%1%").arg(percent));
+            if (percent <= 100) {
+                static const char* const names[] = {"0_5", "1_", "1_5", "2_", "2_5", "3_", "3_5", "4_", "4_5", "5_"};
+                const int band = percent <= 10 ? 0 : (percent - 1) / 10;
+                valid->setData(Qt::DecorationRole, AppImages::imageNamed(QString::fromLatin1(names[band])));
+            } else {
+                valid->setText(shown(validity[0]));
+            }
+        }
+        for (QTableWidgetItem* item : {foundItem, valid})
+            item->setBackground(background);
+        table->setItem(r, 0, foundItem);
+        table->setItem(r, 1, valid);
+    }
+    if (!rows.empty()) table->scrollToItem(table->item(static_cast<int>(rows.size()) - 1, 0));
+    emit volumesFoundChanged();
+}
+
+void ProgressDisplay::endStopQuestion() {
+    // Any question about stopping is moot once the scan has ended.
+    requests_.endSheet(elements_.element(QStringLiteral("alertWindowForAbort")));
+}
+
+void ProgressDisplay::showTree() {
+    endStopQuestion();
+    stopElapsedTimeThread_ = true;
+    if (treeDisplayHook_)
+        treeDisplayHook_();
+    else if (MainWindow* window = elements_.window())
+        window->selectTabViewItemWithIdentifier(QStringLiteral("Tree"));
+}
+
+void ProgressDisplay::showPTScanList() {
+    endStopQuestion();
+    stopElapsedTimeThread_ = true;
+    if (ptScanListHook_)
+        ptScanListHook_();
+    else if (MainWindow* window = elements_.window())
+        window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
+}
+
+// ---------------------------------------------------------------------------
+// Ticks and elapsed time
+
+void ProgressDisplay::setUpTimer() {
+    requests_.onMain([this] {
+        timerValid_ = true;
+        tick_.start();
+    });
+}
+
+void ProgressDisplay::setUpTimerForDMedia() {
+    requests_.performOnMainThread(
+        [this] {
+            timerValid_ = true;
+            tickForDMedia_.start();
+        },
+        false);
+}
+
+void ProgressDisplay::invalidateTimer() {
+    requests_.onMain([this] {
+        timerValid_ = false;
+        tick_.stop();
+        tickForDMedia_.stop();
+    });
+}
+
+void ProgressDisplay::timerTick() {
+    // The volume is looked up afresh each second: the scan may have ended
+    // and the user gone back in the meantime.
+    if (!timerValid_) {
+        tick_.stop();
+        return;
+    }
+    if (std::shared_ptr<Volume> volume = delegate_.selectedVolume()) volume->myTimerFireMethod();
+}
+
+void ProgressDisplay::timerTickForDMedia() {
+    if (!timerValid_) {
+        tickForDMedia_.stop();
+        return;
+    }
+    if (std::shared_ptr<DMedia> drive = delegate_.selectedDrive()) drive->myTimerFireMethod();
+}
+
+void ProgressDisplay::startElapsedTimeThread() {
+    stopElapsedTimeThread_ = false;
+    elapsedTime_.start();
+}
+
+void ProgressDisplay::startElapsedTimeThreadScanForVolumes() {
+    stopElapsedTimeThread_ = false;
+    elapsedTimeScanForVolumes_.start();
+}
+
+void ProgressDisplay::elapsedTimeTick(QTimer& timer, const QString& field) {
+    if (stopElapsedTimeThread_) {
+        timer.stop();
+        return;
+    }
+    const QDateTime start = delegate_.scanStartDate();
+    const double seconds = start.isValid() ? start.msecsTo(QDateTime::currentDateTime()) / 1000.0 : 0.0;
+    elements_.setText(field, Utf8Text::toQString(platform::getTimeFormStringForInterval(seconds)));
+}
+
+// ---------------------------------------------------------------------------
+// Stop
+
+void ProgressDisplay::stopTreeThread() {
+    requests_.beginSheetWindow(Dict{{"sheetWindow", "alertWindowForAbort"}, {"parentWindow", "window"}});
+}
+
+void ProgressDisplay::abortTreeThread() {
+    endStopQuestion();
+    if (std::shared_ptr<Volume> volume = delegate_.selectedVolume()) volume->setStopTreeThread(true);
+    if (std::shared_ptr<DMedia> drive = delegate_.selectedDrive()) drive->setAbortVolumeScan(true);
+}
+
+void ProgressDisplay::dontAbortTreeThread() {
+    endStopQuestion();
+}

@@ -1,0 +1,115 @@
+#include "app/QuitController.h"
+
+#include "app/MainWindow.h"
+#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/WindowElements.h"
+#include "app/WorkerRequestBridge.h"
+#include "platform/ProcessFlags.h"
+#include "volume/Volume.h"
+
+#include <QAction>
+#include <QCoreApplication>
+
+QuitController::QuitController(Quelvar_Recovery_SoftwareAppDelegate& delegate, WindowElements& elements,
+                               WorkerRequestBridge& requests)
+    : delegate_(delegate), elements_(elements), requests_(requests) {
+    saveScanInfoWatcher_.setInterval(200);
+    connect(&saveScanInfoWatcher_, &QTimer::timeout, this, &QuitController::watchSaveScanInfo);
+}
+
+void QuitController::connectControls() {
+    MainWindow* window = elements_.window();
+    if (!window) return;
+    connect(window->quitAction(), &QAction::triggered, this, &QuitController::terminateApplication);
+    window->setCloseHandler([this] { return windowShouldClose(); });
+    connect(window, &MainWindow::windowClosed, this, &QuitController::terminateApp);
+}
+
+bool QuitController::onResultScreen() const {
+    MainWindow* window = elements_.window();
+    return window && window->selectedIdentifier() == QStringLiteral("Tree");
+}
+
+bool QuitController::refuseWhileScanning() {
+    if (!platform::scanRunningFlag()) return false;
+    requests_.runAlert(QStringLiteral("Scan running"),
+                       QStringLiteral("A scan is in progress. Please stop that scan first, in order to quit Drentic "
+                                      "Recovery Software."),
+                       QStringLiteral("OK"), QString(), QString());
+    return true;
+}
+
+bool QuitController::refuseWhileProcessing() {
+    if (delegate_.scanInfoOrSavingNotProcessing()) return false;
+    requests_.runAlert(QStringLiteral("Process Running"),
+                       QStringLiteral("Recovery session saving/opening or data saving is in process. The program can "
+                                      "quit if that process is completed or aborted."),
+                       QStringLiteral("OK"), QString(), QString());
+    return true;
+}
+
+void QuitController::terminateApplication() {
+    if (!onResultScreen()) {
+        if (!refuseWhileScanning()) terminateApp();
+        return;
+    }
+    if (refuseWhileProcessing()) return;
+    switch (promptForScanInfoSaving()) {
+    case 1:
+        terminateApp();
+        break;
+    case 2:
+        saveScanInfoWatcher_.start();
+        break;
+    default:
+        break;
+    }
+}
+
+bool QuitController::windowShouldClose() {
+    if (!onResultScreen()) {
+        if (refuseWhileScanning()) return false;
+        delegate_.previewClose();
+        return true;
+    }
+    if (refuseWhileProcessing()) return false;
+    switch (promptForScanInfoSaving()) {
+    case 1:
+        return true;
+    case 2:
+        saveScanInfoWatcher_.start();
+        return false;
+    default:
+        return false;
+    }
+}
+
+int QuitController::promptForScanInfoSaving() {
+    std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+    if (!volume || !volume->dirRoot || volume->scanInfoSaved) return 1;
+    const int answer = requests_.runAlert(
+        QStringLiteral("Do you want to save recovery session?"),
+        QStringLiteral("After scanning the physical drive, scan results obtained can be saved so that recovery process "
+                       "could be carried out in next restart without scanning the drive again. Just open the saved "
+                       "recovery session and proceed with recovery process."),
+        QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel"));
+    if (answer == platform::AlertDefaultReturn) {
+        if (save_) save_();
+        return 2;
+    }
+    return answer == platform::AlertAlternateReturn ? 1 : 0;
+}
+
+void QuitController::watchSaveScanInfo() {
+    std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+    if (!volume || !volume->scanInfoSaved) return;
+    saveScanInfoWatcher_.stop();
+    terminateApp();
+}
+
+void QuitController::terminateApp() {
+    requests_.onMain([] {
+        if (auto* d = Quelvar_Recovery_SoftwareAppDelegate::shared()) d->previewClose();
+        QCoreApplication::quit();
+    });
+}
