@@ -9,12 +9,10 @@
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/OrphanEntries.h"
-#include "platform/AppController.h"
 #include "platform/ByteView.h"
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
 #include "support/HFSPlusImageBuilder.h"
+#include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassOrph.h"
@@ -27,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
@@ -44,6 +41,8 @@ using platform::Dict;
 using testsupport::HFSCatalogRecord;
 using testsupport::HFSPlusImageBuilder;
 using testsupport::HFSPlusImageOptions;
+using testsupport::writeAt;
+using testsupport::zeroImage;
 using Builder = HFSPlusImageBuilder;
 
 namespace {
@@ -58,33 +57,20 @@ testsupport::HFSFileOptions inExtents(std::uint32_t count) {
     return o;
 }
 
-std::string utf8(const std::u16string& s) {
-    return newdir::utf8(s);
-}
 std::string nameOf(const NewDir* d) {
-    return utf8(newdir::fileName(d));
+    return newdir::utf8(newdir::fileName(d));
+}
+std::string pathOf(const NewDir* d) {
+    return newdir::utf8(newdir::pathName(d));
 }
 
-// Every node below the root by its path of names ("Docs/a.txt"). A name met
-// twice in one folder shows up as two paths only when the passes renamed it.
-std::map<std::string, const NewDir*> listTree(const NewDir* root) {
-    std::map<std::string, const NewDir*> out;
-    if (!root) return out;
-    std::vector<std::pair<const NewDir*, std::string>> pending{{root, ""}};
-    while (!pending.empty()) {
-        auto [d, prefix] = pending.back();
-        pending.pop_back();
-        for (const NewDir* c : d->childList) {
-            if (!c) continue;
-            const std::string path = prefix.empty() ? nameOf(c) : prefix + "/" + nameOf(c);
-            out.emplace(path, c);
-            if (c->isFolder()) pending.emplace_back(c, path);
-        }
-    }
-    return out;
+// A name met twice in one folder shows up as two paths only when the passes
+// renamed it.
+std::map<std::string, NewDir*> listTree(const NewDir* root) {
+    return testsupport::nodesByPath(root);
 }
 
-std::set<std::string> pathsOf(const std::map<std::string, const NewDir*>& tree) {
+std::set<std::string> pathsOf(const std::map<std::string, NewDir*>& tree) {
     std::set<std::string> s;
     for (const auto& [p, d] : tree)
         s.insert(p);
@@ -127,20 +113,6 @@ void within(std::chrono::seconds limit, const std::function<void()>& fn) {
     worker.join();
 }
 
-void writeAt(const fs::path& image, std::uint64_t offset, const std::vector<std::uint8_t>& data) {
-    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
-    ASSERT_TRUE(f.good());
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    ASSERT_TRUE(f.good());
-}
-
-fs::path zeroImage(std::uint64_t size) {
-    const fs::path p = testsupport::makeTempDir("deep") / "zeros.img";
-    std::ofstream(p, std::ios::binary).seekp(static_cast<std::streamoff>(size - 1)).put('\0');
-    return p;
-}
-
 // A file record the fragment search takes: dates set, one extent that
 // agrees with its size in 4096-byte blocks.
 HFSCatalogRecord fileRecord(std::uint32_t id, std::uint32_t parent, const char* name, std::uint64_t size,
@@ -168,19 +140,8 @@ HFSCatalogRecord folderRecord(std::uint32_t id, std::uint32_t parent, const char
     return r;
 }
 
-class DeepScan : public ::testing::Test {
+class DeepScan : public testsupport::ScanFixture {
 protected:
-    void SetUp() override {
-        platform::setAppController(&controller);
-        platform::setLogSink([this](const std::string& l) { logs.push_back(l); });
-    }
-    void TearDown() override {
-        for (auto& v : volumes)
-            v->freeTree();
-        platform::setAppController(nullptr);
-        platform::setLogSink(nullptr);
-    }
-
     fs::path write(Builder& b) {
         const fs::path p = testsupport::makeTempDir("deep") / "volume.img";
         b.writeTo(p);
@@ -191,18 +152,7 @@ protected:
     // container's first sector and runs to the end of the container.
     std::shared_ptr<Volume> open(const fs::path& image, std::uint64_t startSector, std::uint64_t sectors,
                                  std::uint32_t bytesPerSector = 512) {
-        auto v = Volume::initWithDictionary(Dict{{"Path", image.string()},
-                                                 {"Preferred Block Size", bytesPerSector},
-                                                 {"Volume Start", static_cast<unsigned long long>(startSector)},
-                                                 {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
-                                                 {"Volume Scan Type", 0},
-                                                 {"Content", "Apple_HFS"},
-                                                 {"Volume Name", "deep"},
-                                                 {"device model", "-"},
-                                                 {"device serial", "-"},
-                                                 {"device revision", "-"}});
-        if (v) volumes.push_back(v);
-        return v;
+        return keep(testsupport::volumeOver(image, startSector, sectors, bytesPerSector));
     }
     std::shared_ptr<Volume> open(const fs::path& image, const Builder& b, std::uint64_t containerBytes = 0) {
         const auto& l = b.layout();
@@ -229,13 +179,24 @@ protected:
         return false;
     }
 
-    platform::RecordingController controller;
-    std::vector<std::string> logs;
-    std::vector<std::shared_ptr<Volume>> volumes;
+    // An advanced scan of a zero image of `sectors` sectors holding these
+    // leaf nodes (4096 bytes each) at these sectors.
+    std::map<std::string, NewDir*> scanLeafNodes(std::uint64_t sectors,
+                                                 const std::map<std::uint64_t, std::vector<std::uint8_t>>& nodes) {
+        const fs::path image = zeroImage(sectors * 512);
+        for (const auto& [sector, node] : nodes)
+            writeAt(image, sector * 512, node);
+        auto v = open(image, 0, sectors);
+        scan(v, "Advanced Scan");
+        return listTree(v->dirRoot);
+    }
 };
 
-void expectFileIs(const std::map<std::string, const NewDir*>& tree, const std::string& path,
-                  const Builder::Entry* entry) {
+std::vector<std::uint8_t> leaf(const std::vector<HFSCatalogRecord>& records) {
+    return Builder::encodeCatalogLeafNode(records, 4096);
+}
+
+void expectFileIs(const std::map<std::string, NewDir*>& tree, const std::string& path, const Builder::Entry* entry) {
     auto it = tree.find(path);
     ASSERT_NE(it, tree.end()) << path << " not found";
     const NewDir* d = it->second;
@@ -536,10 +497,8 @@ TEST_F(DeepScan, TheFragmentSearchStaysInsideTheVolume) {
     const auto gone = b.addDeletedFile(docs, "gone.bin", bytes(30000, 2));
     b.addStaleLeafNodeOf({gone});
     const fs::path image = write(b);
-    const auto before = Builder::encodeCatalogLeafNode({fileRecord(900, 2, "before.bin", 5000, 100)}, 4096);
-    const auto after = Builder::encodeCatalogLeafNode({fileRecord(901, 2, "after.bin", 5000, 100)}, 4096);
-    writeAt(image, 64u << 10, before);
-    writeAt(image, o.diskOffset + o.totalSize + (64u << 10), after);
+    writeAt(image, 64u << 10, leaf({fileRecord(900, 2, "before.bin", 5000, 100)}));
+    writeAt(image, o.diskOffset + o.totalSize + (64u << 10), leaf({fileRecord(901, 2, "after.bin", 5000, 100)}));
     // The partition's sectors only: the disk goes on behind it.
     auto v = open(image, o.diskOffset / 512, o.totalSize / 512);
     scan(v, "Advanced Scan");
@@ -554,20 +513,13 @@ TEST_F(DeepScan, NodesAcrossGroupAndBatchBoundariesAreFound) {
     // No volume header at all: every fragment goes to the advanced passes
     // with eight-sector blocks and nodes assumed.
     const std::uint64_t sectors = 32768;
-    const fs::path image = zeroImage(sectors * 512);
     const std::uint64_t batch = std::max<std::uint64_t>(1, CatalogFragmentSearch::kBatchBytes / (63 * 512)) * 63;
-    const std::uint64_t acrossGroup = 60;        // sectors 60..67, the group ends at 62
-    const std::uint64_t acrossBatch = batch - 4; // the first batch ends at batch - 1
-    const std::uint64_t last = sectors - 8;      // the volume's last node
-    writeAt(image, acrossGroup * 512,
-            Builder::encodeCatalogLeafNode({fileRecord(900, 2, "group.bin", 5000, 100)}, 4096));
-    writeAt(image, acrossBatch * 512,
-            Builder::encodeCatalogLeafNode({fileRecord(901, 2, "batch.bin", 6000, 200)}, 4096));
-    writeAt(image, last * 512, Builder::encodeCatalogLeafNode({fileRecord(902, 2, "last.bin", 7000, 300)}, 4096));
-    auto v = open(image, 0, sectors);
-    scan(v, "Advanced Scan");
-    EXPECT_EQ(v->catNodeSize, 8);
-    const auto tree = listTree(v->dirRoot);
+    // Sectors 60..67 cross the end of a group at 62, the next node the end of
+    // the first batch; the last is the volume's last node.
+    const auto tree = scanLeafNodes(sectors, {{60, leaf({fileRecord(900, 2, "group.bin", 5000, 100)})},
+                                              {batch - 4, leaf({fileRecord(901, 2, "batch.bin", 6000, 200)})},
+                                              {sectors - 8, leaf({fileRecord(902, 2, "last.bin", 7000, 300)})}});
+    EXPECT_EQ(volumes.back()->catNodeSize, 8);
     for (const char* name : {"group.bin", "batch.bin", "last.bin"}) {
         ASSERT_TRUE(tree.count(std::string("Lost Files/") + name)) << name;
         EXPECT_EQ(tree.at(std::string("Lost Files/") + name)->sectorsPerBlock, 8);
@@ -578,8 +530,6 @@ TEST_F(DeepScan, NodesAcrossGroupAndBatchBoundariesAreFound) {
 }
 
 TEST_F(DeepScan, RecordsThatFailTheBoundsArePassedOverAndTheRestTaken) {
-    const std::uint64_t sectors = 8192;
-    const fs::path image = zeroImage(sectors * 512);
     HFSCatalogRecord tooLongName = fileRecord(910, 2, "bad1.bin", 5000, 100);
     tooLongName.storedNameLength = 256;
     HFSCatalogRecord noName = fileRecord(911, 2, "x", 5000, 100);
@@ -588,18 +538,9 @@ TEST_F(DeepScan, RecordsThatFailTheBoundsArePassedOverAndTheRestTaken) {
     HFSCatalogRecord dsStore = fileRecord(912, 2, ".DS_Store", 5000, 100);
     HFSCatalogRecord sizeMismatch = fileRecord(913, 2, "mismatch.bin", 5000, 100);
     sizeMismatch.dataFork.totalBlocks = 3;
-    std::vector<HFSCatalogRecord> records{tooLongName,
-                                          noName,
-                                          rootRecord,
-                                          dsStore,
-                                          sizeMismatch,
-                                          fileRecord(914, 2, "good.bin", 5000, 100),
-                                          fileRecord(915, 2, "DS_STORE.bin", 5000, 100)};
-    auto node = Builder::encodeCatalogLeafNode(records, 4096);
-    writeAt(image, 1000 * 512, node);
-    auto v = open(image, 0, sectors);
-    scan(v, "Advanced Scan");
-    const auto tree = listTree(v->dirRoot);
+    const auto tree = scanLeafNodes(8192, {{1000, leaf({tooLongName, noName, rootRecord, dsStore, sizeMismatch,
+                                                        fileRecord(914, 2, "good.bin", 5000, 100),
+                                                        fileRecord(915, 2, "DS_STORE.bin", 5000, 100)})}});
     EXPECT_TRUE(tree.count("Lost Files/good.bin"));
     EXPECT_TRUE(tree.count("Lost Files/DS_STORE.bin"));
     EXPECT_EQ(tree.count("Lost Files/.DS_Store"), 0u);
@@ -610,12 +551,8 @@ TEST_F(DeepScan, RecordsThatFailTheBoundsArePassedOverAndTheRestTaken) {
 }
 
 TEST_F(DeepScan, AKeyLengthOutOfBoundsSkipsTheRecordAndAnOffsetPastTheTableEndsTheNode) {
-    const std::uint64_t sectors = 8192;
-    const fs::path image = zeroImage(sectors * 512);
-    auto node =
-        Builder::encodeCatalogLeafNode({fileRecord(920, 2, "a.bin", 5000, 100), fileRecord(921, 2, "b.bin", 5000, 100),
-                                        fileRecord(922, 2, "c.bin", 5000, 100)},
-                                       4096);
+    auto node = leaf({fileRecord(920, 2, "a.bin", 5000, 100), fileRecord(921, 2, "b.bin", 5000, 100),
+                      fileRecord(922, 2, "c.bin", 5000, 100)});
     // Record 0: key length 517. Record 2: an offset inside the offset table.
     const auto offsetOf = [&](int i) -> std::size_t { return platform::ByteView(node).be16(4096 - 2 * (i + 1)); };
     const std::size_t r0 = offsetOf(0);
@@ -623,10 +560,7 @@ TEST_F(DeepScan, AKeyLengthOutOfBoundsSkipsTheRecordAndAnOffsetPastTheTableEndsT
     node[r0 + 1] = 517 & 0xFF;
     node[4096 - 6] = (4096 - 4) >> 8;
     node[4096 - 5] = (4096 - 4) & 0xFF;
-    writeAt(image, 1000 * 512, node);
-    auto v = open(image, 0, sectors);
-    scan(v, "Advanced Scan");
-    const auto tree = listTree(v->dirRoot);
+    const auto tree = scanLeafNodes(8192, {{1000, node}});
     EXPECT_EQ(tree.count("Lost Files/a.bin"), 0u);
     EXPECT_TRUE(tree.count("Lost Files/b.bin"));
     EXPECT_EQ(tree.count("Lost Files/c.bin"), 0u);
@@ -634,7 +568,6 @@ TEST_F(DeepScan, AKeyLengthOutOfBoundsSkipsTheRecordAndAnOffsetPastTheTableEndsT
 
 TEST_F(DeepScan, TheMacOSVolumeScannedInAdvancedModeHoldsEveryEntryOfTheNormalScan) {
     const fs::path image = testsupport::copyOfReadyImage("hfsplus.raw");
-    if (image.empty()) GTEST_SKIP() << "shared fixtures not found";
     const std::uint64_t sectors = fs::file_size(image) / 512;
     auto normal = open(image, 0, sectors);
     scan(normal, "Normal Scan");
@@ -663,7 +596,7 @@ TEST_F(DeepScan, AVolumeWithoutCatalogNodesStillGetsLostFoldersAndNoOrphanPass) 
     ASSERT_NE(v->dirLostFolders, nullptr);
     EXPECT_EQ(v->dirLostFolders->pndirPointer, v->dirRoot);
     EXPECT_EQ(nameOf(v->dirLostFolders), "Lost Folders");
-    EXPECT_EQ(utf8(newdir::pathName(v->dirLostFolders)), "/Root");
+    EXPECT_EQ(pathOf(v->dirLostFolders), "/Root");
     EXPECT_EQ(v->dirLostFolders->deleted, 1);
     EXPECT_EQ(v->btree->retrieveKeyField(8)->dir(), v->dirLostFolders);
     EXPECT_EQ(v->dirRoot->childrenCount, 1u);
@@ -677,7 +610,7 @@ TEST_F(DeepScan, AVolumeWithoutCatalogNodesStillGetsLostFoldersAndNoOrphanPass) 
 
 TEST_F(DeepScan, ANodeAtASectorTheCatalogWalkReadIsNotReadAgain) {
     const fs::path image = zeroImage(4u << 20);
-    writeAt(image, 300 * 512, Builder::encodeCatalogLeafNode({fileRecord(930, 2, "once.bin", 5000, 100)}, 4096));
+    writeAt(image, 300 * 512, leaf({fileRecord(930, 2, "once.bin", 5000, 100)}));
     auto v = open(image, 0, 8192);
     v->resetSigArraysAndBtreesAndOthers();
     v->setBlockSize(8);
@@ -693,20 +626,16 @@ TEST_F(DeepScan, ANodeAtASectorTheCatalogWalkReadIsNotReadAgain) {
 }
 
 TEST_F(DeepScan, OfTwoFragmentsWithOneIDTheFirstMetStays) {
-    const fs::path image = zeroImage(4u << 20);
-    writeAt(image, 100 * 512, Builder::encodeCatalogLeafNode({fileRecord(940, 2, "first.bin", 5000, 100)}, 4096));
-    writeAt(image, 500 * 512, Builder::encodeCatalogLeafNode({fileRecord(940, 2, "second.bin", 5000, 100)}, 4096));
-    auto v = open(image, 0, 8192);
-    scan(v, "Advanced Scan");
-    const auto tree = listTree(v->dirRoot);
+    const auto tree = scanLeafNodes(8192, {{100, leaf({fileRecord(940, 2, "first.bin", 5000, 100)})},
+                                           {500, leaf({fileRecord(940, 2, "second.bin", 5000, 100)})}});
     EXPECT_TRUE(tree.count("Lost Files/first.bin"));
     EXPECT_FALSE(tree.count("Lost Files/second.bin"));
 }
 
 TEST_F(DeepScan, FragmentsInsideTheCatalogFileGoToTheOrphanIndexOnlyWhenTheHeaderWasFound) {
     const fs::path image = zeroImage(4u << 20);
-    writeAt(image, 800 * 512, Builder::encodeCatalogLeafNode({folderRecord(950, 2, "Inside")}, 4096));
-    writeAt(image, 2000 * 512, Builder::encodeCatalogLeafNode({folderRecord(951, 2, "Outside")}, 4096));
+    writeAt(image, 800 * 512, leaf({folderRecord(950, 2, "Inside")}));
+    writeAt(image, 2000 * 512, leaf({folderRecord(951, 2, "Outside")}));
     for (bool headerFound : {true, false}) {
         auto v = open(image, 0, 8192);
         v->resetSigArraysAndBtreesAndOthers();
@@ -745,22 +674,6 @@ TEST_F(DeepScan, TheCatalogSectorTestUsesTheFoundExtentsFirstAndEndsBeforeTheLas
     EXPECT_FALSE(scan.sectorIsInCatalogFile(184));
     // Block numbers near the top of 32 bits do not wrap.
     EXPECT_TRUE(scan.sectorIsInThisExtArray({Extent(0xFFFFFFF0u, 0x10)}, 16 + 0xFFFFFFF0ull * 8));
-}
-
-TEST_F(DeepScan, TheAllocationFileExtentsComeFromTheVolumeHeader) {
-    Builder b({.volumeName = "Alloc"});
-    b.addFile(Builder::kRoot, "x.bin", bytes(4000, 1));
-    const fs::path image = write(b);
-    auto v = open(image, b);
-    v->resetSigArraysAndBtreesAndOthers();
-    HFSPlusVolume hfs(*v);
-    ASSERT_TRUE(hfs.initializeVIB());
-    ASSERT_TRUE(hfs.checkCatalogAndExtentsFile());
-    AdvancedTreeScan(*v).fillAllocationExt();
-    std::vector<Extent> want;
-    for (const auto& e : b.layout().allocationFile)
-        want.emplace_back(e.startBlock, e.blockCount);
-    EXPECT_EQ(v->allocationExt, want);
 }
 
 // ------------------------------------------------------ orphan passes ----
@@ -829,7 +742,7 @@ TEST_F(DeepScan, ThePlainPassMakesLostFilesEvenWhenNothingGoesThere) {
     EXPECT_EQ(nameOf(v->dirLostFiles), "Lost Files");
     EXPECT_EQ(v->dirLostFiles->fileID, 7u);
     EXPECT_EQ(v->dirLostFiles->deleted, 1);
-    EXPECT_EQ(utf8(newdir::pathName(v->dirLostFiles)), "/Root");
+    EXPECT_EQ(pathOf(v->dirLostFiles), "/Root");
     // Counted although the pass itself counts nothing.
     EXPECT_EQ(v->folderCount, 1u);
     EXPECT_EQ(v->entryCount, 1u);
@@ -913,8 +826,8 @@ TEST_F(DeepScan, OrphanFoldersOfOneMissingParentGetOneRecreatedParentEach) {
     EXPECT_EQ(x->pndirPointer->parentID, 8u);
     EXPECT_EQ(x->pndirPointer->pndirPointer, v->dirLostFolders);
     EXPECT_EQ(x->pndirPointer->deleted, 0);
-    EXPECT_EQ(utf8(newdir::pathName(x->pndirPointer)), "/Root/Lost Folders");
-    EXPECT_EQ(utf8(newdir::pathName(x)), "/Root/Lost Folders/LostFolder123");
+    EXPECT_EQ(pathOf(x->pndirPointer), "/Root/Lost Folders");
+    EXPECT_EQ(pathOf(x), "/Root/Lost Folders/LostFolder123");
     // Marks are left alone by the second pass.
     EXPECT_FALSE(v->btreeOrphAdvScanEntries->retrieveKeyField(200)->parentFoundInBtree());
     // Unmarked, but placed: a second run does not place them again.
