@@ -298,8 +298,7 @@ TEST_F(HFSPlusDeletedScan, DeletedFileWhoseFolderIsNowhereGoesToLostFiles) {
     const auto docs = b.addDeletedFolder(kRoot, "Gone folder");
     const auto data = pattern(7000, 9);
     b.addDeletedFileInJournal(docs, "orphan.bin", data, 1);
-    const auto image = b.build();
-    auto v = mounted(image);
+    auto v = mounted(b.build());
     scan(v);
     NewDir* file = nodeAt(v->dirRoot, "Lost Files/orphan.bin");
     ASSERT_NE(file, nullptr);
@@ -412,8 +411,7 @@ TEST_F(HFSPlusDeletedScan, JournalOutsideTheVolumeIsNotReadAndAJournalPastItsEnd
         b.addJournalCopyOf(docs);
         const auto data = pattern(10 * 4096, 15);
         b.addDeletedFileInJournal(docs, "gone.bin", data, 10);
-        const auto image = b.build();
-        auto v = mounted(image);
+        auto v = mounted(b.build());
         scan(v);
         expectTreeCompleteLast();
         const std::uint64_t volumeBytes = v->sizeInSect() * v->u32BytesInSector();
@@ -578,8 +576,7 @@ TEST_F(HFSPlusDeletedScan, AFilePlacedUnderAParkedFolderStillGetsItsJournalExten
     b.addJournalCopyOf(f);
     b.endJournalTransaction();
     b.addJournalCopyOf(top);
-    const auto image = b.build();
-    auto v = mounted(image);
+    auto v = mounted(b.build());
     scan(v);
     NewDir* file = nodeAt(v->dirRoot, "Top/Mid/deep.bin");
     ASSERT_NE(file, nullptr);

@@ -618,38 +618,6 @@ TEST_F(HFSPlusScan, NodeSizeThatIsNoWholeNumberOfSectorsMakesTheTreesUnusable) {
     }
 }
 
-TEST_F(HFSPlusScan, AlternateHeaderOpensAVolumeWhosePrimaryHeaderIsGone) {
-    const Image image = macVolume();
-    writeAt(image.path, 1024, std::vector<std::uint8_t>(512, 0));
-    auto v = volumeFor(image);
-    EXPECT_TRUE(runNormalScan(*v).treeBuilt);
-    EXPECT_EQ(v->HPlusVolStart(), 0u);
-    EXPECT_EQ(v->fileCount, 8u);
-}
-
-TEST_F(HFSPlusScan, VolumeInsideAnHFSWrapperIsFoundThroughIt) {
-    // A wrapper 10 sectors into the disk: allocation blocks of 4096 bytes
-    // from its sector 6, the embedded volume from its block 10, so at
-    // 10 + 6 + 8 x 10 = 96.
-    const std::uint64_t embedded = 10 + 6 + 8 * 10;
-    const Image wrapped{testsupport::zeroImage(embedded * 512), 10, 0};
-    {
-        std::ofstream out(wrapped.path, std::ios::binary | std::ios::app);
-        std::ifstream in(macVolume().path, std::ios::binary);
-        out << in.rdbuf();
-    }
-    const std::uint64_t mdb = 10 * 512 + 1024;
-    const std::map<std::uint64_t, std::vector<std::uint8_t>> fields{
-        {0, be16(0x4244)}, {20, be32(4096)}, {28, be16(6)}, {124, be16(0x482B)}, {126, be16(10)}, {128, be16(1014)}};
-    for (const auto& [at, bytes] : fields)
-        writeAt(wrapped.path, mdb + at, bytes);
-    auto v = volumeFor(wrapped, fs::file_size(wrapped.path) / 512 - wrapped.start);
-    ASSERT_TRUE(runNormalScan(*v).treeBuilt);
-    EXPECT_EQ(v->HPlusVolStart(), embedded);
-    EXPECT_EQ(v->fileCount, 8u);
-    EXPECT_EQ(readThroughExtents(*v, *treeByID(*v).at(21).node), "This is another file.\n");
-}
-
 TEST_F(HFSPlusScan, SectorsOf4096BytesGiveTheSameTree) {
     const Image image = macVolume();
     auto small = volumeFor(image);

@@ -227,15 +227,6 @@ TEST(SaveNames, NamesFromTheMediumBecomeOneSafeComponent) {
         EXPECT_FALSE(SaveFileName::isSafeComponent(unsafe));
 }
 
-TEST(SaveNames, SlashesBecomeColonsWhereTheDestinationTakesThemElseUnderscores) {
-    EXPECT_EQ(SaveFileName::displayName("a/b", false, 0, true), "a:b");
-    EXPECT_EQ(SaveFileName::displayName("a/b", false, 0, false), "a_b");
-    EXPECT_EQ(SaveFileName::displayName("/", false, 0, true), ":");
-    // Extension folders of the file-types view show their child count.
-    EXPECT_EQ(SaveFileName::displayName("jpg", true, 12, true), "jpg [12]");
-    EXPECT_EQ(SaveFileName::displayName("..", false, 0, true), "_..");
-}
-
 TEST(SaveNames, OnlyFatExfatAndNtfsFamiliesRefuseColons) {
     for (const char* foreign : {"vfat", "msdos", "exfat", "ntfs", "ntfs3", "fuseblk"})
         EXPECT_FALSE(DestinationFileSystem::takesColons(foreign)) << foreign;
@@ -600,8 +591,7 @@ TEST_F(Saving, ExtentsShorterThanTheFileGiveWhatTheyHoldAndNoMore) {
     // Two single-block extents for a 20,000-byte file: size minus the
     // blocks before the last one is longer than the block that was read.
     tree.file(tree.root, u"g.bin", 20000, {{0, 1}, {5, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(readText(destination / "Root" / "g.bin"), imageBytes(0, 4096) + imageBytes(40 * 512, 4096));
     EXPECT_TRUE(logged("hold 8192 of its 20000 bytes"));
@@ -645,8 +635,7 @@ TEST_F(Saving, AMediumThatHasGoneStopsTheSaveAndCountsWhatWasLeft) {
     TreeBuilder tree;
     for (char16_t c = u'a'; c <= u'e'; ++c)
         tree.file(tree.root, std::u16string(1, c), 100, {{1, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     int attempts = 0;
     s->setSectorReader([&](std::uint64_t, std::int32_t, std::uint8_t*) {
         ++attempts;
@@ -712,8 +701,7 @@ TEST_F(Saving, TheStopButtonOfTheSheetStopsASaveOnItsThread) {
 TEST_F(Saving, TheSheetShowsProgressOnceAfterTheStartAndEndsBeforeTheAlert) {
     TreeBuilder tree;
     tree.file(tree.root, u"a.bin", 3 * 8 * 4096, {{0, 24}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     std::vector<std::string> seen;
     for (const auto& c : controller.calls()) {
@@ -750,8 +738,7 @@ TEST_F(Saving, OnlyMarkedNodesAreSavedWithTheTreesFolders) {
     (void)empty;
     NewDir* deep = tree.folder(tree.folder(docs, u"A"), u"B");
     tree.file(deep, u"deep.txt", 10, {{4, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(entriesBelow(destination),
               (std::set<std::string>{"Root", "Root/Docs", "Root/Docs/kept.txt", "Root/Docs/A", "Root/Docs/A/B",
@@ -774,8 +761,7 @@ TEST_F(Saving, ExtensionFoldersOfTheFileTypesViewCarryTheirCount) {
         items.push_back(NewDirViewHelper::initWithNewDir(f));
         items.back()->setFileName("shown-" + items.back()->fileName());
     }
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(entriesBelow(destination),
               (std::set<std::string>{"Root", "Root/jpg [3]", "Root/jpg [3]/shown-p0.jpg", "Root/jpg [3]/shown-p1.jpg",
@@ -787,8 +773,7 @@ TEST_F(Saving, NamesWithSlashesFollowTheDestinationsFileSystem) {
         TreeBuilder tree;
         NewDir* ab = tree.folder(tree.root, u"a/b");
         tree.file(ab, u"c/d.txt", 10, {{1, 1}});
-        auto v = medium();
-        auto s = saver(v, tree.root);
+        auto s = saver(medium(), tree.root);
         fake->answer = DestinationFileSystem::Info{true, type};
         ASSERT_TRUE(s->checkDestination(destination.string()));
         save(*s);
@@ -811,8 +796,7 @@ TEST_F(Saving, HostileNamesStayInsideTheDestination) {
     nul->nameLength = 11;
     NewDir* slashes = tree.file(tree.root, u"x", 10, {{6, 1}});
     newdir::setFileName(slashes, u"../../../escaped");
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     fake->answer = DestinationFileSystem::Info{true, "vfat"};
     ASSERT_TRUE(s->checkDestination(destination.string()));
     save(*s);
@@ -833,8 +817,7 @@ TEST_F(Saving, ALinkPlantedInTheDestinationIsNotFollowed) {
     tree.file(tree.root, u"a.txt", 100, {{1, 1}});
     NewDir* docs = tree.folder(tree.root, u"Docs");
     tree.file(docs, u"precious.txt", 100, {{2, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(entriesBelow(elsewhere), (std::set<std::string>{"precious.txt"}));
     EXPECT_EQ(readText(elsewhere / "precious.txt"), "keep me");
@@ -852,8 +835,7 @@ TEST_F(Saving, ALinkPlantedInPlaceOfAFileIsNotWrittenThrough) {
     TreeBuilder tree;
     tree.file(tree.root, u"a.txt", 100, {{1, 1}});
     tree.file(tree.root, u"b.txt", 100, {{2, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(readText(elsewhere / "precious.txt"), "keep me");
     EXPECT_FALSE(fs::exists(elsewhere / "missing.txt"));
@@ -868,8 +850,7 @@ TEST_F(Saving, SavingTwiceIntoOneDestinationKeepsBothCopies) {
     tree.file(docs, u"photo.jpg", 3000, {{1, 1}});
     tree.file(docs, u"notes", 200, {{2, 1}});
     tree.file(docs, u"photo.jpg", 100, {{3, 1}}); // a second photo.jpg in the same folder
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     save(*s);
     const fs::path d = destination / "Root" / "Docs";
@@ -891,8 +872,7 @@ TEST_F(Saving, AFolderThatCannotBeMadeSkipsItsSubtreeAndCounts) {
     tree.file(tree.root, u"b", 10, {{1, 1}});
     NewDir* c = tree.folder(tree.root, u"c");
     tree.file(c, u"3", 10, {{1, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     // Every name the collision rule can give "a" is taken by a file, so the
     // folder cannot be made whoever runs the test.
     fs::create_directories(destination / "Root");
@@ -913,8 +893,7 @@ TEST_F(Saving, AFolderThatCannotBeMadeSkipsItsSubtreeAndCounts) {
 TEST_F(Saving, ADestinationThatCannotBeOpenedSavesNothingAndSaysSo) {
     TreeBuilder tree;
     tree.file(tree.root, u"b", 10, {{1, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     s->saveFilesAndFolders(Dict{{"path", (destination / "gone").string()}});
     EXPECT_FALSE(fs::exists(destination / "gone"));
     EXPECT_EQ(s->savingErrors(), 2u);
@@ -926,8 +905,7 @@ TEST_F(Saving, AWriteThatFailsIsCountedAndTheSaveGoesOn) {
     tree.file(tree.root, u"small-1", 3000, {{1, 1}});
     tree.file(tree.root, u"too-big", 40000, {{2, 10}});
     tree.file(tree.root, u"small-2", 3000, {{20, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     // A file-size limit makes the destination refuse writes past 16 KiB,
     // as a full disk would.
     struct rlimit old {};
@@ -1091,7 +1069,7 @@ TEST_F(SavingScans, TheMacOSVolumesFilesAreSavedAsIcatReadsThem) {
     EXPECT_FALSE(fs::exists(destination / "Root" / "a_directory" / "a_resourcefork"));
 
     // Every saved file against The Sleuth Kit, by catalog node ID.
-    if (!runCommand("icat -V 2>/dev/null")) return;
+    if (!testsupport::haveTool("icat")) GTEST_SKIP() << "The Sleuth Kit is not installed";
     std::vector<std::pair<const NewDir*, fs::path>> pending{{v->dirRoot, destination / "Root"}};
     std::size_t compared = 0;
     while (!pending.empty()) {
