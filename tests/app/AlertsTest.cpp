@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QtTest>
 #include <atomic>
-#include <thread>
+#include <functional>
 
 using platform::Array;
 using platform::Dict;
@@ -13,19 +13,16 @@ class AlertsTest : public QObject {
     Q_OBJECT
 private:
     // A worker asks; the alert is answered with `button`; the worker must
-    // still be waiting while the alert is up.
-    int askFromWorker(ProgramUnderTest& p, const Dict& request, const QString& button, AlertAnswerer** out = nullptr) {
+    // still be waiting while the alert is up. Answers what the worker got.
+    int askFromWorker(const std::function<int()>& ask, const QString& button) {
         std::atomic<bool> returned{false};
         bool blockedWhileShown = false;
         AlertAnswerer answer(button, [&](QMessageBox*) { blockedWhileShown = !returned; });
         int code = 99;
-        std::thread worker([&] {
-            code = p.delegate.showAlertPanelWithData(request);
+        onWorker([&] {
+            code = ask();
             returned = true;
         });
-        while (!returned)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        worker.join();
         [&] {
             QVERIFY(answer.answered());
             QVERIFY(blockedWhileShown);
@@ -34,6 +31,9 @@ private:
         lastMessage_ = answer.message();
         lastButtons_ = answer.buttons();
         return code;
+    }
+    int askFromWorker(ProgramUnderTest& p, const Dict& request, const QString& button) {
+        return askFromWorker([&] { return p.delegate.showAlertPanelWithData(request); }, button);
     }
     QString lastTitle_, lastMessage_;
     QStringList lastButtons_;
@@ -68,44 +68,32 @@ private slots:
 
     void arrayAlertFormatsItsMessageAndBlocksTheWorker() {
         ProgramUnderTest p;
-        std::atomic<bool> returned{false};
-        bool blockedWhileShown = false;
-        AlertAnswerer answer("OK", [&](QMessageBox*) { blockedWhileShown = !returned; });
-        std::thread worker([&] {
-            p.delegate.runAlertPanel(platform::alertRequest("! Could not open drive",
-                                                            "A valid fileDesc could not be obtained for drive: %@",
-                                                            "OK", Array{Value("/dev/sdz")}));
-            returned = true;
-        });
-        while (!returned)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        worker.join();
-        QVERIFY(blockedWhileShown);
-        QCOMPARE(answer.title(), QStringLiteral("! Could not open drive"));
-        QCOMPARE(answer.message(), QStringLiteral("A valid fileDesc could not be obtained for drive: /dev/sdz"));
-        QCOMPARE(answer.buttons(), QStringList{"OK"});
+        askFromWorker(
+            [&] {
+                p.delegate.runAlertPanel(platform::alertRequest("! Could not open drive",
+                                                                "A valid fileDesc could not be obtained for drive: %@",
+                                                                "OK", Array{Value("/dev/sdz")}));
+                return 0;
+            },
+            "OK");
+        QCOMPARE(lastTitle_, QStringLiteral("! Could not open drive"));
+        QCOMPARE(lastMessage_, QStringLiteral("A valid fileDesc could not be obtained for drive: /dev/sdz"));
+        QCOMPARE(lastButtons_, QStringList{"OK"});
     }
 
+    // Four items: one button and no arguments; five: two buttons; six: three.
     void arrayAlertButtonsFollowTheArraySize() {
         ProgramUnderTest p;
-        {
-            // Four items: one button, no arguments.
-            AlertAnswerer answer("OK");
-            p.delegate.runAlertPanel(Array{"T", "M", "OK", Array{Value(true)}});
-            QCOMPARE(answer.buttons(), QStringList{"OK"});
+        const Array requests[] = {Array{"T", "M", "OK", Array{Value(true)}},
+                                  Array{"T", "M", "A", "B", Array{Value(true)}},
+                                  Array{"T", "M", "A", "B", "C", Array{Value(true)}}};
+        const char* last[] = {"OK", "B", "C"};
+        for (int i = 0; i < 3; ++i) {
+            AlertAnswerer answer(last[i]);
+            p.delegate.runAlertPanel(requests[i]);
+            QCOMPARE(answer.buttons().size(), i + 1);
+            QVERIFY(answer.buttons().contains(last[i]));
             QCOMPARE(answer.message(), QStringLiteral("M"));
-        }
-        {
-            AlertAnswerer answer("B");
-            p.delegate.runAlertPanel(Array{"T", "M", "A", "B", Array{Value(true)}});
-            QCOMPARE(answer.buttons().size(), 2);
-            QVERIFY(answer.buttons().contains("B"));
-        }
-        {
-            AlertAnswerer answer("C");
-            p.delegate.runAlertPanel(Array{"T", "M", "A", "B", "C", Array{Value(true)}});
-            QCOMPARE(answer.buttons().size(), 3);
-            QVERIFY(answer.buttons().contains("C"));
         }
     }
 };

@@ -39,14 +39,6 @@ private slots:
         QCOMPARE(DriveIcon::kindOfRow(Dict{}), Kind::HardDisk);
     }
 
-    void themeNamesGoFromSpecificToGeneric() {
-        QCOMPARE(DriveIcon::themeNames(Kind::UsbStick).first(), QStringLiteral("drive-removable-media-usb-pendrive"));
-        QVERIFY(DriveIcon::themeNames(Kind::ExternalDisk).contains("drive-harddisk-usb"));
-        QVERIFY(DriveIcon::themeNames(Kind::FlashCard).contains("media-flash"));
-        QCOMPARE(DriveIcon::themeNames(Kind::Optical).first(), QStringLiteral("drive-optical"));
-        QCOMPARE(DriveIcon::themeNames(Kind::HardDisk), QStringList{"drive-harddisk"});
-    }
-
     void everyRowKindHasAnIconWithOrWithoutATheme() {
         const QList<Dict> rows{row("SATA", "Internal.icns", "sd", false),
                                row("USB", "Removable.icns", "sd", false),

@@ -5,13 +5,10 @@
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <atomic>
-#include <thread>
 
 using platform::Array;
 using platform::Dict;
@@ -54,69 +51,26 @@ private slots:
     // Requests find their controls by these names.
     void controlsCarryTheirNames() {
         ProgramUnderTest p;
-        const char* names[] = {
-            "buttonRecoverFiles",
-            "buttonRecoverPhotos",
-            "buttonRecoverPartitionAndDrives",
-            "imageViewMainScreen",
-            "imageViewMainScreenImposed",
-            "imageViewRecoverFilesImposed",
-            "imageViewRecoverPhotosImposed",
-            "imageViewRecoverPartitionsImposed",
-            "tableViewDrives",
-            "nextButtonInDrivesList",
-            "textFieldHeadingDriveListTab",
-            "tableViewPTList",
-            "buttonPTListCheckBoxScanForVolumes",
-            "buttonPTListNext",
-            "progressIndicatorScanForVolumes",
-            "progressIndicatorScanForVolumesValidityScan",
-            "pleaseWaitForValidatingVolumeTextField",
-            "textFieldETAValidityScan",
-            "textFieldETAScanForVolumes",
-            "tableViewScanForVolumes",
-            "tableViewScanPTList",
-            "buttonPTScanListNext",
-            "textFieldNumFoundVolumes",
-            "outlineViewSig",
-            "nextButtonSigTab",
-            "skipButtonSigTab",
-            "rawSearchCheckBox",
-            "buttonSigAddFileType",
-            "buttonSigRemoveFileType",
-            "sliderStart",
-            "sliderEnd",
-            "textFieldStartSliderStatus",
-            "textFieldEndSliderStatus",
-            "textFieldSizeOfRawScanDrvVol",
-            "progress",
-            "textFieldStatus",
-            "textFieldPercentDone",
-            "textFieldSizeDone",
-            "timeRemainingTextFieldForTree",
-            "textFieldEntries",
-            "textFieldFolders",
-            "textFieldFiles",
-            "textFieldData",
-            "textFieldScanTimeElapsed",
-            "scanningProgressIndicator",
-            "outlineViewData",
-            "saveButton",
-            "saveScanButton",
-            "previewButton",
-            "windowLoadingDrives",
-            "progressIndicatorLoadingDrives",
-            "alertWindowForAbort",
-            "windowPreparingTree",
-            "progressIndicatorPreparingTree",
-            "windowSavingData",
-            "progressTree",
-            "windowSavingRecoverySession",
-            "windowAboutPanel",
-            "windowSIPPanel",
-        };
-        for (const char* name : names)
-            QVERIFY2(p.delegate.element(QString::fromLatin1(name)), name);
+        const QStringList names =
+            QStringLiteral(
+                "buttonRecoverFiles buttonRecoverPhotos buttonRecoverPartitionAndDrives imageViewMainScreen "
+                "imageViewMainScreenImposed imageViewRecoverFilesImposed imageViewRecoverPhotosImposed "
+                "imageViewRecoverPartitionsImposed tableViewDrives nextButtonInDrivesList "
+                "textFieldHeadingDriveListTab tableViewPTList buttonPTListCheckBoxScanForVolumes buttonPTListNext "
+                "progressIndicatorScanForVolumes progressIndicatorScanForVolumesValidityScan "
+                "pleaseWaitForValidatingVolumeTextField textFieldETAValidityScan textFieldETAScanForVolumes "
+                "tableViewScanForVolumes tableViewScanPTList buttonPTScanListNext textFieldNumFoundVolumes "
+                "outlineViewSig nextButtonSigTab skipButtonSigTab rawSearchCheckBox buttonSigAddFileType "
+                "buttonSigRemoveFileType sliderStart sliderEnd textFieldStartSliderStatus textFieldEndSliderStatus "
+                "textFieldSizeOfRawScanDrvVol progress textFieldStatus textFieldPercentDone textFieldSizeDone "
+                "timeRemainingTextFieldForTree textFieldEntries textFieldFolders textFieldFiles textFieldData "
+                "textFieldScanTimeElapsed scanningProgressIndicator outlineViewData saveButton saveScanButton "
+                "previewButton windowLoadingDrives progressIndicatorLoadingDrives alertWindowForAbort "
+                "windowPreparingTree progressIndicatorPreparingTree windowSavingData progressTree "
+                "windowSavingRecoverySession windowAboutPanel windowSIPPanel")
+                .split(QLatin1Char(' '));
+        for (const QString& name : names)
+            QVERIFY2(p.delegate.element(name), qPrintable(name));
         // One control under two names.
         QCOMPARE(p.delegate.element("buttonSigSelNext"), p.delegate.element("nextButtonSigTab"));
         QCOMPARE(p.delegate.element("buttonRemoveFileType"), p.delegate.element("buttonSigRemoveFileType"));
@@ -128,20 +82,6 @@ private slots:
             QVERIFY2(!seen.contains(n), qPrintable(n));
             seen << n;
         }
-    }
-
-    void setUpGivesTheDesignedStartingTexts() {
-        ProgramUnderTest p;
-        QCOMPARE(p.delegate.scanInfoFileExtension(), QStringLiteral("drs"));
-        QCOMPARE(p.widget<QLabel>("textFieldPercentDone")->text(), QStringLiteral(" "));
-        QCOMPARE(p.widget<QLabel>("textFieldEstimatedRecoverySpeedStatic")->text(),
-                 QStringLiteral("Estimated Recovery Speed"));
-        QVERIFY(p.widget<QLabel>("textFieldEstimatedRecoverySpeedStatic")->font().underline());
-        QCOMPARE(p.widget<QWidget>("markAllButton")->toolTip(), QStringLiteral("Mark All Found"));
-        QVERIFY(!p.widget<QWidget>("previewButton")->isEnabled());
-        QVERIFY(p.widget<QWidget>("buttonSigLoadFileTypes")->isHidden());
-        QCOMPARE(p.delegate.scanMode(), -1);
-        QVERIFY(p.delegate.zeroTableViewDrivesList());
     }
 
     void choosingAListScreenDisablesItsNextButton() {
@@ -179,9 +119,8 @@ private slots:
         ProgramUnderTest p;
         auto* label = new QLabel(&p.window);
         p.delegate.registerElement("statusText", label);
-        std::atomic<bool> done{false};
         bool ranOnMain = false;
-        std::thread worker([&] {
+        onWorker([&] {
             p.delegate.updateButton(Dict{{"button", "saveButton"}, {"setEnabled", false}, {"setTitle", "Stop"}});
             p.delegate.updateTextField(Dict{{"textField", "statusText"}, {"textField String", "Saving 50%"}});
             // Without the text nothing changes.
@@ -193,11 +132,7 @@ private slots:
                                                     {"maxValue", 8e12},
                                                     {"doubleValue", 2e12}});
             p.delegate.performOnMainThread([&] { ranOnMain = QThread::currentThread() == qApp->thread(); }, true);
-            done = true;
         });
-        while (!done)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        worker.join();
         QVERIFY(ranOnMain);
         QVERIFY(!p.widget<QWidget>("saveButton")->isEnabled());
         QCOMPARE(p.widget<QPushButton>("saveButton")->text(), QStringLiteral("Stop"));
@@ -222,17 +157,12 @@ private slots:
     void sheetsAreWindowModalAndEndInTheirHandler() {
         ProgramUnderTest p;
         p.delegate.setZeroTableViewDrivesList(true);
-        std::atomic<bool> done{false};
-        std::thread worker([&] {
+        onWorker([&] {
             p.delegate.beginSheetWindowWithContextInfoAndOthers(
                 Dict{{"sheetWindow", "windowLoadingDrives"}, {"parentWindow", "window"}});
             p.delegate.updateProgressIndicator(
                 Dict{{"progressIndicator", "progressIndicatorLoadingDrives"}, {"animation", true}});
-            done = true;
         });
-        while (!done)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        worker.join();
         auto* sheet = p.widget<QDialog>("windowLoadingDrives");
         QVERIFY(sheet->isVisible());
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);

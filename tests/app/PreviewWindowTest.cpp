@@ -5,8 +5,7 @@
 #include "app/PreviewWindow.h"
 
 #include "AppTestSupport.h"
-#include "volume/NewDir.h"
-#include "volume/Volume.h"
+#include "support/ScanHelpers.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -88,12 +87,7 @@ class PreviewWindowTest : public QObject {
     }
 
     std::shared_ptr<Volume> volume(bool sessionSaved = true) {
-        platform::Dict d{{"Path", imagePath_},    {"Preferred Block Size", 512},
-                         {"Volume Start", 0},     {"Volume Size In Sectors", 4096},
-                         {"Volume Scan Type", 0}, {"Content", "Apple_HFS"},
-                         {"Volume Name", "test"}, {"device model", "-"},
-                         {"device serial", "-"},  {"device revision", "-"}};
-        auto v = Volume::initWithDictionary(d);
+        auto v = testsupport::volumeOver(imagePath_);
         v->scanInfoSaved = sessionSaved;
         return v;
     }
@@ -338,11 +332,7 @@ private slots:
         QTemporaryDir gone;
         const QString path = gone.filePath(QStringLiteral("gone.img"));
         { std::ofstream(path.toStdString(), std::ios::binary).seekp(64 * 512 - 1).put('\0'); }
-        platform::Dict d{{"Path", path.toStdString()},   {"Preferred Block Size", 512}, {"Volume Start", 0},
-                         {"Volume Size In Sectors", 64}, {"Volume Scan Type", 0},       {"Content", "Apple_HFS"},
-                         {"Volume Name", "gone"},        {"device model", "-"},         {"device serial", "-"},
-                         {"device revision", "-"}};
-        auto v = Volume::initWithDictionary(d);
+        auto v = testsupport::volumeOver(path.toStdString());
         v->scanInfoSaved = true;
         p.delegate.setSelectedVolume(v);
         QFile::remove(path);

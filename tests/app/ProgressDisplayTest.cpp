@@ -10,8 +10,6 @@
 #include <QLabel>
 #include <QTableWidget>
 #include <QtTest>
-#include <atomic>
-#include <thread>
 
 using platform::Array;
 using platform::Dict;
@@ -130,16 +128,11 @@ private slots:
 
         // The scan's last dictionary goes to the display directly.
         p.widget<BusyIndicator>("scanningProgressIndicator")->startAnimation();
-        std::atomic<bool> done{false};
-        std::thread last([&] {
+        onWorker([&] {
             platform::appController()->updateProgress(
                 Dict{{"Progress Status", "Tree Completed ..."}, {"Tree Complete", true}, {"Stop Animation", true}});
             platform::appController()->invalidateTimer();
-            done = true;
         });
-        while (!done)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        last.join();
         QCOMPARE(treeShown, 1);
         QVERIFY(!platform::scanRunningFlag());
         QVERIFY(!bar->isAnimating());

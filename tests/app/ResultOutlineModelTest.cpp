@@ -8,20 +8,13 @@
 #include "results/qt/OutlineCell.h"
 #include "results/qt/OutlineImageCell.h"
 #include "results/qt/TableViewImageCell.h"
-#include "scan/ScanThread.h"
-#include "support/TestSupport.h"
-#include "volume/Volume.h"
+#include "support/ScanHelpers.h"
 
 #include <QAbstractItemModelTester>
 #include <QTreeView>
 #include <QtTest>
-#include <filesystem>
-#include <fstream>
 
-using platform::Array;
-using platform::Dict;
 using Toggle = TreeArrangement::Toggle;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -46,24 +39,11 @@ std::shared_ptr<Volume> builtVolume() {
 }
 
 std::shared_ptr<Volume> scannedVolume() {
-    const fs::path image = testsupport::testImage("hfsplus.iso");
-    if (image.empty()) return nullptr;
-    std::uint64_t start = 0;
-    std::ifstream(testsupport::testImagesDir() / "hfsplus.start") >> start;
-    const std::uint64_t sectors = fs::file_size(image) / 512;
-    auto v = Volume::initWithDictionary(Dict{{"Path", image.string()},
-                                             {"Preferred Block Size", 512},
-                                             {"Volume Start", start},
-                                             {"Volume Size In Sectors", sectors - start},
-                                             {"Volume Scan Type", 0},
-                                             {"Content", "Apple_HFS"},
-                                             {"Volume Name", "test"},
-                                             {"device model", "-"},
-                                             {"device serial", "-"},
-                                             {"device revision", "-"}});
+    const auto iso = testsupport::xorrisoImage();
+    if (!iso) return nullptr;
     platform::RecordingController controller;
     platform::setAppController(&controller);
-    ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+    auto v = testsupport::scannedVolume(iso.path, iso.start);
     platform::setAppController(nullptr);
     return v;
 }

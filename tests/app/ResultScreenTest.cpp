@@ -4,38 +4,21 @@
 #include "results/ResultText.h"
 #include "results/qt/ResultOutlineModel.h"
 #include "scan/ScanThread.h"
-#include "support/TestSupport.h"
-#include "volume/Volume.h"
+#include "support/ScanHelpers.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QTreeView>
 #include <QtTest>
-#include <filesystem>
-#include <fstream>
 
 using platform::Array;
 using platform::Dict;
-namespace fs = std::filesystem;
 
 namespace {
 
 std::shared_ptr<Volume> xorrisoVolume() {
-    const fs::path image = testsupport::testImage("hfsplus.iso");
-    if (image.empty()) return nullptr;
-    std::uint64_t start = 0;
-    std::ifstream(testsupport::testImagesDir() / "hfsplus.start") >> start;
-    const std::uint64_t sectors = fs::file_size(image) / 512;
-    return Volume::initWithDictionary(Dict{{"Path", image.string()},
-                                           {"Preferred Block Size", 512},
-                                           {"Volume Start", start},
-                                           {"Volume Size In Sectors", sectors - start},
-                                           {"Volume Scan Type", 0},
-                                           {"Content", "Apple_HFS"},
-                                           {"Volume Name", "test"},
-                                           {"device model", "-"},
-                                           {"device serial", "-"},
-                                           {"device revision", "-"}});
+    const auto iso = testsupport::xorrisoImage();
+    return iso ? testsupport::volumeOver(iso.path, iso.start) : nullptr;
 }
 
 QString text(ProgramUnderTest& p, const char* name) {

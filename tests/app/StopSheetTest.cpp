@@ -23,30 +23,21 @@ private slots:
         QVERIFY(!volume->stopTreeThread());
     }
 
-    void confirmingStopsTheVolumeAndTheDrive() {
-        ProgramUnderTest p;
-        auto volume = std::make_shared<Volume>();
-        auto drive = std::make_shared<DMedia>();
-        p.delegate.setSelectedVolume(volume);
-        p.delegate.setSelectedDrive(drive);
-        p.delegate.stopTreeThread();
-        p.widget<QPushButton>("buttonAbortTreeThread")->click();
-        QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
-        QVERIFY(volume->stopTreeThread());
-        QVERIFY(drive->abortVolumeScan());
-    }
-
-    void cancellingLeavesTheScanRunning() {
-        ProgramUnderTest p;
-        auto volume = std::make_shared<Volume>();
-        auto drive = std::make_shared<DMedia>();
-        p.delegate.setSelectedVolume(volume);
-        p.delegate.setSelectedDrive(drive);
-        p.delegate.stopTreeThread();
-        p.widget<QPushButton>("buttonDontAbortTreeThread")->click();
-        QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
-        QVERIFY(!volume->stopTreeThread());
-        QVERIFY(!drive->abortVolumeScan());
+    // Confirming stops the volume and the drive; cancelling leaves the scan
+    // running.
+    void theSheetsButtonsStopOrLeaveTheScan() {
+        for (bool confirm : {true, false}) {
+            ProgramUnderTest p;
+            auto volume = std::make_shared<Volume>();
+            auto drive = std::make_shared<DMedia>();
+            p.delegate.setSelectedVolume(volume);
+            p.delegate.setSelectedDrive(drive);
+            p.delegate.stopTreeThread();
+            p.widget<QPushButton>(confirm ? "buttonAbortTreeThread" : "buttonDontAbortTreeThread")->click();
+            QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
+            QCOMPARE(volume->stopTreeThread(), confirm);
+            QCOMPARE(drive->abortVolumeScan(), confirm);
+        }
     }
 
     void confirmingWithNothingSelectedOnlyCloses() {

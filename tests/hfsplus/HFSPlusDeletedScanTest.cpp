@@ -12,25 +12,19 @@
 #include "hfsplus/DeletedFileScan.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
-#include "platform/ByteView.h"
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
 #include "support/HFSPlusImageBuilder.h"
+#include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassOrph.h"
-#include "volume/NewDir.h"
-#include "volume/Volume.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,6 +34,7 @@ using platform::Dict;
 using platform::RecordingController;
 using testsupport::HFSPlusImageBuilder;
 using testsupport::HFSPlusImageOptions;
+using testsupport::nodeAt;
 
 namespace {
 
@@ -63,51 +58,12 @@ testsupport::HFSFileOptions extentsOf(std::uint32_t count) {
     return o;
 }
 
-// The child of a folder with this name, or nullptr.
-NewDir* child(const NewDir* folder, std::u16string_view name) {
-    if (!folder) return nullptr;
-    for (NewDir* c : folder->childList)
-        if (c && newdir::fileName(c) == name) return c;
-    return nullptr;
+void put(std::vector<std::uint8_t>& image, std::uint64_t at, const std::vector<std::uint8_t>& bytes) {
+    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
-// Every node below the folder, depth first.
-std::vector<NewDir*> allBelow(const NewDir* folder) {
-    std::vector<NewDir*> out;
-    std::vector<const NewDir*> pending{folder};
-    while (!pending.empty()) {
-        const NewDir* f = pending.back();
-        pending.pop_back();
-        for (NewDir* c : f->childList) {
-            out.push_back(c);
-            pending.push_back(c);
-        }
-    }
-    return out;
-}
-
-void writeBE16(std::vector<std::uint8_t>& image, std::uint64_t at, std::uint16_t v) {
-    image[at] = static_cast<std::uint8_t>(v >> 8);
-    image[at + 1] = static_cast<std::uint8_t>(v);
-}
-void writeBE32(std::vector<std::uint8_t>& image, std::uint64_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        image[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-
-class HFSPlusDeletedScan : public ::testing::Test {
+class HFSPlusDeletedScan : public testsupport::ScanFixture {
 protected:
-    void SetUp() override {
-        platform::setAppController(&controller);
-        platform::setLogSink([this](const std::string& l) { logs.push_back(l); });
-    }
-    void TearDown() override {
-        for (auto& v : volumes)
-            v->freeTree();
-        platform::setAppController(nullptr);
-        platform::setLogSink(nullptr);
-    }
-
     // The image as a mounted volume (its device begins with the volume), the
     // kind the deleted-file scan is run on, with a live-file index.
     std::shared_ptr<Volume> mounted(const std::vector<std::uint8_t>& bytes, std::uint32_t sectorSize = 512) {
@@ -117,44 +73,26 @@ protected:
         return mountedFile(p, sectorSize);
     }
     std::shared_ptr<Volume> mountedFile(const fs::path& p, std::uint32_t sectorSize = 512) {
-        auto v = Volume::initWithDictionary(Dict{{"WhetherVolume", true},
-                                                 {"Path", p.string()},
-                                                 {"Preferred Block Size", sectorSize},
-                                                 {"Size", static_cast<unsigned long long>(fs::file_size(p))},
-                                                 {"Content", "Apple_HFS"},
-                                                 {"Volume Name", "test"},
-                                                 {"device model", "-"},
-                                                 {"device serial", "-"},
-                                                 {"device revision", "-"}});
-        volumes.push_back(v);
-        return v;
+        return keep(Volume::initWithDictionary(Dict{{"WhetherVolume", true},
+                                                    {"Path", p.string()},
+                                                    {"Preferred Block Size", sectorSize},
+                                                    {"Size", static_cast<unsigned long long>(fs::file_size(p))},
+                                                    {"Content", "Apple_HFS"},
+                                                    {"Volume Name", "test"},
+                                                    {"device model", "-"},
+                                                    {"device serial", "-"},
+                                                    {"device revision", "-"}}));
     }
 
     // What a mode-0 wizard row does: recover deleted files, no search.
     void scan(const std::shared_ptr<Volume>& v) { ScanThread(v).scanForDeletedFiles(Array{1, 0}); }
 
-    // The file's bytes read back from the image through its extents.
-    static std::vector<std::uint8_t> readBack(const std::vector<std::uint8_t>& image, const Volume& v,
-                                              const NewDir& file) {
-        std::vector<std::uint8_t> out;
-        const std::uint64_t bps = v.u32BytesInSector();
-        for (const ExtP& e : file.extents) {
-            const std::uint64_t at =
-                (v.HPlusVolStart() + file.dataStartSector + std::uint64_t{e.startBlock} * file.sectorsPerBlock) * bps;
-            const std::uint64_t length = std::uint64_t{e.blockCount} * file.sectorsPerBlock * bps;
-            if (at + length > image.size()) return {};
-            out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(at),
-                       image.begin() + static_cast<std::ptrdiff_t>(at + length));
-        }
-        if (out.size() < file.fileSize) return {};
-        out.resize(file.fileSize);
-        return out;
+    // The file's bytes read back through its extents equal `data`.
+    static void expectContent(Volume& v, const NewDir* file, const std::vector<std::uint8_t>& data) {
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(testsupport::readThroughExtents(v, *file), testsupport::asString(data));
     }
 
-    bool logged(const std::string& part) const {
-        return std::any_of(logs.begin(), logs.end(),
-                           [&](const std::string& l) { return l.find(part) != std::string::npos; });
-    }
     std::vector<std::string> statuses() const {
         std::vector<std::string> out;
         for (const auto& c : controller.calls()) {
@@ -163,16 +101,6 @@ protected:
         }
         return out;
     }
-    void expectTreeCompleteLast() {
-        const auto calls = controller.calls();
-        ASSERT_FALSE(calls.empty());
-        EXPECT_EQ(calls.back().name, "updateProgress:");
-        EXPECT_TRUE(calls.back().argument.dictValue().get("Tree Complete").boolValue());
-    }
-
-    RecordingController controller;
-    std::vector<std::string> logs;
-    std::vector<std::shared_ptr<Volume>> volumes;
 };
 
 } // namespace
@@ -195,10 +123,10 @@ TEST_F(HFSPlusDeletedScan, DeletedFileWithMoreThanEightExtentsIsRecoveredWhole) 
     scan(v);
     expectTreeCompleteLast();
 
-    NewDir* folder = child(v->dirRoot, u"Docs");
+    NewDir* folder = nodeAt(v->dirRoot, "Docs");
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(folder->deleted, 1);
-    NewDir* file = child(folder, u"gone.bin");
+    NewDir* file = nodeAt(folder, "gone.bin");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->fileID, gone);
     EXPECT_EQ(file->deleted, 1);
@@ -211,9 +139,9 @@ TEST_F(HFSPlusDeletedScan, DeletedFileWithMoreThanEightExtentsIsRecoveredWhole) 
     for (const ExtP& e : file->extents)
         blocks += e.blockCount;
     EXPECT_EQ(blocks, b.entry(gone)->dataTotalBlocks);
-    EXPECT_EQ(readBack(image, *v, *file), data);
+    expectContent(*v, file, data);
     // The live catalog never enters the deleted-file tree.
-    EXPECT_EQ(child(folder, u"kept.txt"), nullptr);
+    EXPECT_EQ(nodeAt(folder, "kept.txt"), nullptr);
     EXPECT_EQ(v->fileCount, 1u);
     EXPECT_EQ(v->treeScanMode, 1);
     // The deleted-only lists were built from the marks.
@@ -278,12 +206,12 @@ TEST_F(HFSPlusDeletedScan, GroupsFoundOutOfOrderAreAppendedInFileOrder) {
 
     auto v = mounted(image);
     scan(v);
-    NewDir* file = child(child(v->dirRoot, u"Docs"), u"many.bin");
+    NewDir* file = nodeAt(v->dirRoot, "Docs/many.bin");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->extentGroupCount(), 1u);
     EXPECT_EQ(file->extentGroups[0].groupStartBlock, overflow[1].startBlock);
     EXPECT_EQ(file->extentGroups[0].cellCount(), 8u);
-    EXPECT_EQ(readBack(image, *v, *file), data);
+    expectContent(*v, file, data);
     // The group completed the file, and the mark says so.
     EXPECT_EQ(file->complete, JournalExtents::kComplete);
 }
@@ -313,7 +241,7 @@ TEST_F(HFSPlusDeletedScan, AGroupListedBeforeTheOneItFollowsStaysUnusedAndTheFil
 
     auto v = mounted(image);
     scan(v);
-    NewDir* file = child(child(v->dirRoot, u"Docs"), u"big.bin");
+    NewDir* file = nodeAt(v->dirRoot, "Docs/big.bin");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->extentGroupCount(), 2u);
     EXPECT_EQ(file->extentGroups[0].groupStartBlock, 150u);
@@ -337,10 +265,10 @@ TEST_F(HFSPlusDeletedScan, LiveUnchangedFileInTheJournalAddsNothingButAChangedOn
     b.addJournalRecords({older});
     auto v = mounted(b.build());
     scan(v);
-    NewDir* folder = child(v->dirRoot, u"Docs");
+    NewDir* folder = nodeAt(v->dirRoot, "Docs");
     ASSERT_NE(folder, nullptr);
-    EXPECT_EQ(child(folder, u"same.txt"), nullptr);
-    NewDir* file = child(folder, u"changed.txt");
+    EXPECT_EQ(nodeAt(folder, "same.txt"), nullptr);
+    NewDir* file = nodeAt(folder, "changed.txt");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->fileSize, 4500u);
     EXPECT_EQ(file->deleted, 1);
@@ -356,7 +284,7 @@ TEST_F(HFSPlusDeletedScan, LaterGenerationsOfAnEntryAddNothing) {
     b.addJournalCopyOf(f);
     auto v = mounted(b.build());
     scan(v);
-    NewDir* folder = child(v->dirRoot, u"Docs");
+    NewDir* folder = nodeAt(v->dirRoot, "Docs");
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(folder->childrenArrayCount(), 1u);
     EXPECT_EQ(v->fileCount, 1u);
@@ -370,16 +298,13 @@ TEST_F(HFSPlusDeletedScan, DeletedFileWhoseFolderIsNowhereGoesToLostFiles) {
     const auto docs = b.addDeletedFolder(kRoot, "Gone folder");
     const auto data = pattern(7000, 9);
     b.addDeletedFileInJournal(docs, "orphan.bin", data, 1);
-    const auto image = b.build();
-    auto v = mounted(image);
+    auto v = mounted(b.build());
     scan(v);
-    NewDir* lost = child(v->dirRoot, u"Lost Files");
-    ASSERT_NE(lost, nullptr);
-    NewDir* file = child(lost, u"orphan.bin");
+    NewDir* file = nodeAt(v->dirRoot, "Lost Files/orphan.bin");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->deleted, 1);
     EXPECT_EQ(file->complete, JournalExtents::kComplete);
-    EXPECT_EQ(readBack(image, *v, *file), data);
+    expectContent(*v, file, data);
 }
 
 TEST_F(HFSPlusDeletedScan, AFileMetBeforeItsFolderWaitsForIt) {
@@ -391,9 +316,7 @@ TEST_F(HFSPlusDeletedScan, AFileMetBeforeItsFolderWaitsForIt) {
     b.addJournalCopyOf(docs);
     auto v = mounted(b.build());
     scan(v);
-    NewDir* folder = child(v->dirRoot, u"Later");
-    ASSERT_NE(folder, nullptr);
-    EXPECT_NE(child(folder, u"early.bin"), nullptr);
+    EXPECT_NE(nodeAt(v->dirRoot, "Later/early.bin"), nullptr);
 }
 
 TEST_F(HFSPlusDeletedScan, ParkedCopiesAreCountedOnce) {
@@ -411,8 +334,7 @@ TEST_F(HFSPlusDeletedScan, ParkedCopiesAreCountedOnce) {
     scan.searchCatFragsForDeletedFiles();
     EXPECT_EQ(v->folderCount, 1u);
     EXPECT_EQ(v->orphEntriesTotal, 1u);
-    ASSERT_NE(v->btreeOrph->retrieveKeyField(900), nullptr);
-    v->freeNDir(v->btreeOrph->retrieveKeyField(900)->dir());
+    EXPECT_NE(v->btreeOrph->retrieveKeyField(900), nullptr);
 }
 
 TEST_F(HFSPlusDeletedScan, DSStoreAndTheRootRecordAreNeverTaken) {
@@ -429,13 +351,11 @@ TEST_F(HFSPlusDeletedScan, DSStoreAndTheRootRecordAreNeverTaken) {
     b.addJournalRecords({rootRecord});
     auto v = mounted(b.build());
     scan(v);
-    NewDir* folder = child(v->dirRoot, u"Docs");
-    ASSERT_NE(folder, nullptr);
-    EXPECT_EQ(child(folder, u".DS_Store"), nullptr);
-    EXPECT_NE(child(folder, u"real.bin"), nullptr);
-    EXPECT_EQ(child(v->dirRoot, u"Deleted"), nullptr);
-    for (NewDir* n : allBelow(v->dirRoot))
-        EXPECT_NE(n->fileID, kRoot);
+    EXPECT_EQ(nodeAt(v->dirRoot, "Docs/.DS_Store"), nullptr);
+    EXPECT_NE(nodeAt(v->dirRoot, "Docs/real.bin"), nullptr);
+    EXPECT_EQ(nodeAt(v->dirRoot, "Deleted"), nullptr);
+    for (const auto& [path, n] : testsupport::nodesByPath(v->dirRoot))
+        EXPECT_NE(n->fileID, kRoot) << path;
 }
 
 TEST_F(HFSPlusDeletedScan, FourKiBSectorsAndAWrapperFindTheSameFile) {
@@ -455,10 +375,10 @@ TEST_F(HFSPlusDeletedScan, FourKiBSectorsAndAWrapperFindTheSameFile) {
         auto v = mounted(image, o.sectorSize);
         scan(v);
         EXPECT_EQ(v->HPlusVolStart(), b.layout().volumeStartSector());
-        NewDir* file = child(child(v->dirRoot, u"Docs"), u"gone.bin");
+        NewDir* file = nodeAt(v->dirRoot, "Docs/gone.bin");
         ASSERT_NE(file, nullptr);
         EXPECT_EQ(file->complete, JournalExtents::kComplete);
-        EXPECT_EQ(readBack(image, *v, *file), data);
+        expectContent(*v, file, data);
     }
 }
 
@@ -491,20 +411,19 @@ TEST_F(HFSPlusDeletedScan, JournalOutsideTheVolumeIsNotReadAndAJournalPastItsEnd
         b.addJournalCopyOf(docs);
         const auto data = pattern(10 * 4096, 15);
         b.addDeletedFileInJournal(docs, "gone.bin", data, 10);
-        const auto image = b.build();
-        auto v = mounted(image);
+        auto v = mounted(b.build());
         scan(v);
         expectTreeCompleteLast();
         const std::uint64_t volumeBytes = v->sizeInSect() * v->u32BytesInSector();
         EXPECT_LE(v->journalStart + v->journalSize, volumeBytes);
-        NewDir* file = child(child(v->dirRoot, u"Docs"), u"gone.bin");
+        NewDir* file = nodeAt(v->dirRoot, "Docs/gone.bin");
         if (damage == JD::SizePastEnd) {
             // The journal's real part is inside the volume: searched as far
             // as the volume goes.
             EXPECT_TRUE(logged("reaches past the volume's end"));
             EXPECT_EQ(v->journalSize, volumeBytes - v->journalStart);
             ASSERT_NE(file, nullptr);
-            EXPECT_EQ(readBack(image, *v, *file), data);
+            expectContent(*v, file, data);
         } else {
             EXPECT_EQ(v->journalSize, 0u);
             EXPECT_EQ(file, nullptr);
@@ -531,17 +450,17 @@ TEST_F(HFSPlusDeletedScan, LoopingLinksInJournalCopiesAndTheCatalogEndTheScan) {
     const auto& copies = b.layout().journalCatalogNodes;
     ASSERT_GE(copies.size(), 2u);
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        writeBE32(image, copies[i].imageOffset, static_cast<std::uint32_t>(i % 2 ? 1 : 2));
-        writeBE32(image, copies[i].imageOffset + 4, static_cast<std::uint32_t>(i + 1));
+        put(image, copies[i].imageOffset, testsupport::be32(i % 2 ? 1 : 2));
+        put(image, copies[i].imageOffset + 4, testsupport::be32(static_cast<std::uint32_t>(i + 1)));
     }
     for (const auto& e : b.layout().journalExtentsNodes)
-        writeBE32(image, e.imageOffset, 1);
+        put(image, e.imageOffset, testsupport::be32(1));
     auto v = mounted(image);
     scan(v);
     expectTreeCompleteLast();
-    NewDir* file = child(child(v->dirRoot, u"Docs"), u"gone.bin");
+    NewDir* file = nodeAt(v->dirRoot, "Docs/gone.bin");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(readBack(image, *v, *file), data);
+    expectContent(*v, file, data);
 }
 
 TEST_F(HFSPlusDeletedScan, HostileRecordsInACopyEndOnlyThatCopy) {
@@ -559,17 +478,17 @@ TEST_F(HFSPlusDeletedScan, HostileRecordsInACopyEndOnlyThatCopy) {
     const auto& first = b.layout().journalCatalogNodes.front();
     const std::uint64_t nodeEnd = first.imageOffset + b.layout().catalogNodeSize;
     std::vector<std::uint8_t> mangled = image;
-    writeBE16(mangled, nodeEnd - 4, static_cast<std::uint16_t>(b.layout().catalogNodeSize - 6));
+    put(mangled, nodeEnd - 4, testsupport::be16(static_cast<std::uint16_t>(b.layout().catalogNodeSize - 6)));
     for (const auto* img : {&image, &mangled}) {
         controller.clear();
         auto v = mounted(*img);
         scan(v);
         expectTreeCompleteLast();
-        for (NewDir* n : allBelow(v->dirRoot))
-            EXPECT_NE(newdir::fileName(n), u"bad.bin");
+        for (const auto& [path, n] : testsupport::nodesByPath(v->dirRoot))
+            EXPECT_EQ(path.find("bad.bin"), std::string::npos);
         // The mangled copy ends after its first record (the folder, which
         // the clean-up then drops as empty); the untouched one gives the file.
-        NewDir* good = child(child(v->dirRoot, u"Docs"), u"good.bin");
+        NewDir* good = nodeAt(v->dirRoot, "Docs/good.bin");
         if (img == &image)
             EXPECT_NE(good, nullptr);
         else
@@ -648,13 +567,12 @@ TEST_F(HFSPlusDeletedScan, AFilePlacedUnderAParkedFolderStillGetsItsJournalExten
     b.addJournalCopyOf(f);
     b.endJournalTransaction();
     b.addJournalCopyOf(top);
-    const auto image = b.build();
-    auto v = mounted(image);
+    auto v = mounted(b.build());
     scan(v);
-    NewDir* file = child(child(child(v->dirRoot, u"Top"), u"Mid"), u"deep.bin");
+    NewDir* file = nodeAt(v->dirRoot, "Top/Mid/deep.bin");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->complete, JournalExtents::kComplete);
-    EXPECT_EQ(readBack(image, *v, *file), data);
+    expectContent(*v, file, data);
 }
 
 TEST_F(HFSPlusDeletedScan, JournalExtentsOutsideTheVolumeAreDroppedAndTheFileIsBad) {
@@ -670,14 +588,13 @@ TEST_F(HFSPlusDeletedScan, JournalExtentsOutsideTheVolumeAreDroppedAndTheFileIsB
     b.addJournalCopyOf(docs);
     b.addJournalRecords({b.recordOf(f)});
     b.addJournalExtentsRecords(overflow);
-    const auto image = b.build();
-    auto v = mounted(image);
+    auto v = mounted(b.build());
     scan(v);
-    NewDir* file = child(child(v->dirRoot, u"Docs"), u"cut.bin");
+    NewDir* file = nodeAt(v->dirRoot, "Docs/cut.bin");
     ASSERT_NE(file, nullptr);
     // Eight from the catalog record, the record's seven others (five empty).
     EXPECT_EQ(file->extentCount(), 15u);
-    EXPECT_EQ(readBack(image, *v, *file), data);
+    expectContent(*v, file, data);
     EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
     EXPECT_TRUE(logged("lie outside the volume"));
 }
@@ -696,15 +613,14 @@ TEST_F(HFSPlusDeletedScan, AJournalRecordLosesOnlyItsExtentsOutsideTheVolumeOrIt
     const auto last = static_cast<std::uint32_t>(b.options().totalSize / b.options().blockSize) - 1;
     farRecord.dataFork.extents = {inside, {0x00FFFFF0u, 2}, {last, 5}};
     b.addJournalRecords({badRecord, farRecord});
-    const auto image = b.build();
-    auto v = mounted(image);
+    auto v = mounted(b.build());
     scan(v);
-    NewDir* folder = child(v->dirRoot, u"Docs");
+    NewDir* folder = nodeAt(v->dirRoot, "Docs");
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(folder->childrenArrayCount(), 1u);
-    NewDir* file = child(folder, u"b-far.bin");
+    NewDir* file = nodeAt(folder, "b-far.bin");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->extentCount(), 1u);
     EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
-    EXPECT_EQ(readBack(image, *v, *file), data);
+    expectContent(*v, file, data);
 }

@@ -5,14 +5,12 @@
 #include "hfsplus/LostVolumeSearch.h"
 
 #include "media/DMedia.h"
-#include "platform/ByteView.h"
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 #include "support/HFSPlusImageBuilder.h"
+#include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
 #include <cstring>
-#include <fstream>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <thread>
@@ -33,18 +31,9 @@ constexpr std::uint64_t kBlockBytes = 4096;
 constexpr std::uint64_t kHeaderAt = 1024;
 constexpr std::uint64_t kAlternateAt = kVolumeBytes - 1024;
 
-std::vector<std::uint8_t> fixtureVolume() {
-    const fs::path p = testsupport::copyOfReadyImage("hfsplus.raw");
-    if (p.empty()) return {};
-    std::ifstream in(p, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 void putBE32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    b[at] = std::uint8_t(v >> 24);
-    b[at + 1] = std::uint8_t(v >> 16);
-    b[at + 2] = std::uint8_t(v >> 8);
-    b[at + 3] = std::uint8_t(v);
+    const auto bytes = testsupport::be32(v);
+    std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 // The primary header copied over the alternate one, the way a volume that
@@ -58,15 +47,9 @@ void refreshAlternate(std::vector<std::uint8_t>& v) {
 class DriveImage {
 public:
     DriveImage(std::uint64_t sectors, std::uint32_t bytesPerSector = 512)
-        : path_(testsupport::makeTempDir("lostvol") / "drive.img"), bps_(bytesPerSector), sectors_(sectors) {
-        std::ofstream(path_, std::ios::binary).close();
-        fs::resize_file(path_, sectors * bytesPerSector);
-    }
-    void place(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) { placeAtByte(sector * bps_, bytes); }
-    void placeAtByte(std::uint64_t byte, const std::vector<std::uint8_t>& bytes) {
-        std::fstream f(path_, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(static_cast<std::streamoff>(byte));
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        : path_(testsupport::zeroImage(sectors * bytesPerSector)), bps_(bytesPerSector), sectors_(sectors) {}
+    void place(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) {
+        testsupport::writeAt(path_, sector * bps_, bytes);
     }
     const fs::path& path() const { return path_; }
     std::uint32_t bytesPerSector() const { return bps_; }
@@ -84,17 +67,12 @@ struct Outcome {
     std::shared_ptr<DMedia> media;
 };
 
-class LostVolumeSearchTest : public ::testing::Test {
+class LostVolumeSearchTest : public testsupport::ScanFixture {
 protected:
     void SetUp() override {
-        setAppController(&controller);
-        setLogSink([](const std::string&) {});
-        volume = fixtureVolume();
-        if (volume.size() != kVolumeBytes) GTEST_SKIP() << "the shared HFS+ fixture is missing";
-    }
-    void TearDown() override {
-        setAppController(nullptr);
-        setLogSink(nullptr);
+        ScanFixture::SetUp();
+        volume = testsupport::readBytes(testsupport::copyOfReadyImage("hfsplus.raw"));
+        ASSERT_EQ(volume.size(), kVolumeBytes);
     }
 
     std::shared_ptr<DMedia> mediaFor(const DriveImage& d) {
@@ -117,6 +95,13 @@ protected:
         o.rows = argument[1].arrayValue();
         return o;
     }
+    // The volume (changed as the test needs) at sector 40 of a drive that
+    // goes on `after` sectors behind it.
+    Outcome searchVolumeAt40(std::uint64_t after = 200) {
+        DriveImage drive(40 + kVolumeBytes / 512 + after);
+        drive.place(40, volume);
+        return search(drive);
+    }
 
     std::vector<Dict> progressPosts() const {
         std::vector<Dict> out;
@@ -131,7 +116,6 @@ protected:
         return n;
     }
 
-    RecordingController controller;
     std::vector<std::uint8_t> volume;
 };
 
@@ -141,10 +125,8 @@ std::uint64_t u64(const Dict& d, std::string_view key) {
 
 } // namespace
 
-TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceAndRatedValid) {
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
+TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceRatedValidAndReportedAsTheSearchGoes) {
+    Outcome o = searchVolumeAt40();
 
     ASSERT_EQ(o.rows.size(), 1u);
     const Dict& row = o.rows[0].dictValue();
@@ -160,7 +142,7 @@ TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceAndRatedValid) {
     EXPECT_EQ(v.get("Content").stringValue(), "Apple_HFS");
     EXPECT_EQ(v.get("Volume Name").stringValue(), "hfsplus_test");
     EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
-    EXPECT_EQ(v.get("Path").stringValue(), drive.path().string());
+    EXPECT_EQ(v.get("Path").stringValue(), o.media->cPath());
     EXPECT_EQ(v.get("Model").stringValue(), "Model");
     EXPECT_EQ(v.get("Serial").stringValue(), "S1");
     EXPECT_EQ(v.get("Revision").stringValue(), "1.0");
@@ -168,16 +150,11 @@ TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceAndRatedValid) {
     // The row names the dictionary it stands for.
     EXPECT_EQ(u64(row, "Volume Start"), 40u);
     EXPECT_EQ(o.media->volumeScanArray.size(), 1u);
-}
 
-TEST_F(LostVolumeSearchTest, ProgressRunsFromTheBarSetUpToScanComplete) {
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-
+    // Progress runs from the bar's set-up to "Scan Complete".
     const std::vector<Dict> posts = progressPosts();
     ASSERT_GE(posts.size(), 7u);
-    const std::uint64_t chunks = (drive.sectors() + 62) / 63;
+    const std::uint64_t chunks = (40 + kVolumeBytes / 512 + 200 + 62) / 63;
     EXPECT_EQ(posts[0], (Dict{{"BarMaxValue", chunks}}));
     EXPECT_EQ(posts[1], (Dict{{"BarDoubleValue", 0}}));
     EXPECT_EQ(posts[2], (Dict{{"TimeRemaining", ""}}));
@@ -210,9 +187,7 @@ TEST_F(LostVolumeSearchTest, VolumeKnownOnlyByItsAlternateHeaderStartsBeforeIt) 
     std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
     // Just room for the volume: read as a primary header the alternate one
     // would make a volume running past the drive's end.
-    DriveImage drive(40 + kVolumeBytes / 512 + 10);
-    drive.place(40, volume);
-    Outcome o = search(drive);
+    Outcome o = searchVolumeAt40(10);
 
     const std::uint64_t alternateSector = 40 + kAlternateAt / 512;
     ASSERT_EQ(o.rows.size(), 1u);
@@ -229,9 +204,7 @@ TEST_F(LostVolumeSearchTest, AlternateHeaderThatCountsNoFilesIsNoVolume) {
     // The fixture's own alternate header counts no files and no folders, so
     // it fails the plausibility test: with the primary gone, nothing is found.
     std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
-    DriveImage drive(40 + kVolumeBytes / 512 + 10);
-    drive.place(40, volume);
-    Outcome o = search(drive);
+    Outcome o = searchVolumeAt40(10);
     EXPECT_TRUE(o.rows.empty());
     EXPECT_TRUE(o.handedOver.empty());
     EXPECT_EQ(postsWith("Start Animation"), 0u);
@@ -264,59 +237,45 @@ TEST_F(LostVolumeSearchTest, HeaderIsAlsoTriedAsAlternateWhenTheVolumeWouldFitBe
         EXPECT_EQ(u64(o.rows[i].dictValue(), "Volume Start"), u64(o.handedOver[i].dictValue(), "Volume Start"));
 }
 
-TEST_F(LostVolumeSearchTest, DamagedCatalogIsSweptAndNamedUntitled) {
-    // Every catalog node zeroed: the sweep finds no leaf.
+// Damaged B-trees lower the rating: a catalog without a leaf (every node
+// zeroed) is swept and named "Untitled"; with the header node gone and the
+// leaf moved to the catalog's second 8 KiB, the sweep looks at the first
+// sector of each 16-sector node and meets one leaf in four; a zeroed extents
+// header makes it partly valid; a leaf chain looping back ends at the node
+// seen twice.
+TEST_F(LostVolumeSearchTest, DamagedTreesAreRatedByWhatTheSweepFinds) {
     const std::size_t catalog = kCatalogFirstBlock * kBlockBytes;
-    std::fill(volume.begin() + catalog, volume.begin() + catalog + 8 * kBlockBytes, 0);
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{0, "Valid"}));
-    ASSERT_EQ(o.handedOver.size(), 1u);
-    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
-    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Validity").intValue(), 0);
-}
-
-TEST_F(LostVolumeSearchTest, SweepRatesTheLeavesItMeetsAtTheGuessedNodeSize) {
-    // Header node gone, the leaf moved to the second 8 KiB of the catalog:
-    // the sweep looks at the first sector of each 16-sector node and meets
-    // one leaf in four nodes.
-    const std::size_t catalog = kCatalogFirstBlock * kBlockBytes;
-    std::memcpy(volume.data() + catalog + 8192, volume.data() + catalog + 4096, 4096);
-    std::fill(volume.begin() + catalog, volume.begin() + catalog + 8192, 0);
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{25, "Valid"}));
-    ASSERT_EQ(o.handedOver.size(), 1u);
-    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
-    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Validity").intValue(), 25);
-}
-
-TEST_F(LostVolumeSearchTest, DamagedExtentsHeaderRatesPartialValid) {
-    std::fill(volume.begin() + 2 * kBlockBytes, volume.begin() + 3 * kBlockBytes, 0);
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{10, "Partial Valid", 100, "Valid"}));
-    ASSERT_EQ(o.handedOver.size(), 1u);
-    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "hfsplus_test");
-}
-
-TEST_F(LostVolumeSearchTest, LeafChainThatLoopsBackEndsAtTheNodeSeenTwice) {
-    // The only leaf names itself as its successor.
-    const std::size_t leaf = kCatalogFirstBlock * kBlockBytes + 4096;
-    putBE32(volume, leaf, 1);
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{100, "Valid"}));
+    const struct {
+        std::function<void(std::vector<std::uint8_t>&)> damage;
+        Value validity;
+        const char* name;
+        int rating;
+    } cases[] = {
+        {[&](auto& v) { std::fill(v.begin() + catalog, v.begin() + catalog + 8 * kBlockBytes, 0); },
+         Value(Array{0, "Valid"}), "Untitled", 0},
+        {[&](auto& v) {
+             std::memcpy(v.data() + catalog + 8192, v.data() + catalog + 4096, 4096);
+             std::fill(v.begin() + catalog, v.begin() + catalog + 8192, 0);
+         },
+         Value(Array{25, "Valid"}), "Untitled", 25},
+        {[&](auto& v) { std::fill(v.begin() + 2 * kBlockBytes, v.begin() + 3 * kBlockBytes, 0); },
+         Value(Array{10, "Partial Valid", 100, "Valid"}), "hfsplus_test", 10},
+        {[&](auto& v) { putBE32(v, catalog + 4096, 1); }, Value(Array{100, "Valid"}), "hfsplus_test", 100},
+    };
+    const std::vector<std::uint8_t> intact = volume;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rating);
+        volume = intact;
+        c.damage(volume);
+        Outcome o = searchVolumeAt40();
+        ASSERT_EQ(o.rows.size(), 1u);
+        EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), c.validity);
+        ASSERT_EQ(o.handedOver.size(), 1u);
+        EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), c.name);
+        if (c.rating != 10) {
+            EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Validity").intValue(), c.rating);
+        }
+    }
 }
 
 TEST_F(LostVolumeSearchTest, SameStartReachedTwiceGivesOneRowAndOneDictionary) {
@@ -324,9 +283,7 @@ TEST_F(LostVolumeSearchTest, SameStartReachedTwiceGivesOneRowAndOneDictionary) {
     // too, and as an alternate header it points back at sector 40.
     refreshAlternate(volume);
     putBE32(volume, kAlternateAt + 16, 0x12345678);
-    DriveImage drive(40 + kVolumeBytes / 512 + 10);
-    drive.place(40, volume);
-    Outcome o = search(drive);
+    Outcome o = searchVolumeAt40(10);
 
     EXPECT_EQ(postsWith("Start Animation"), 2u); // both were verified
     ASSERT_EQ(o.rows.size(), 1u);
@@ -419,7 +376,7 @@ TEST_F(LostVolumeSearchTest, AbortDuringTheFirstReportEndsTheSearchWithinItsChun
 TEST_F(LostVolumeSearchTest, AbortDuringAVerificationLeavesNoRow) {
     DriveImage drive(40 + kVolumeBytes / 512 + 200);
     drive.place(40, volume);
-    std::shared_ptr<DMedia> media = mediaFor(drive);
+    auto media = mediaFor(drive);
     controller.setCallObserver([&](const RecordingController::Call& c) {
         if (c.name == "updateVolumeScanProgress:" && c.argument.dictValue().contains("Start Animation"))
             media->setAbortVolumeScan(true);
@@ -485,62 +442,55 @@ TEST_F(LostVolumeSearchTest, AbortBeforeTheFirstChunkSearchesNothing) {
 
 // ------------------------------------------------------- hostile headers ----
 
-TEST_F(LostVolumeSearchTest, HeaderWithBlockSizeZeroIsNoCandidate) {
-    putBE32(volume, kHeaderAt + 40, 0);
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    EXPECT_TRUE(o.rows.empty());
-    EXPECT_EQ(postsWith("Start Animation"), 0u);
-}
-
-TEST_F(LostVolumeSearchTest, HeaderWithHugeCountsFitsNowhere) {
-    putBE32(volume, kHeaderAt + 44, 0xFFFFFFFF);           // total blocks
-    putBE32(volume, kHeaderAt + 272 + 12, 0xFFFFFFFF);     // catalog total blocks
-    putBE32(volume, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF); // catalog first extent's count
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    EXPECT_TRUE(o.rows.empty());
-    EXPECT_TRUE(o.handedOver.empty());
-}
-
 TEST_F(LostVolumeSearchTest, CatalogBeyondTheDriveReadsAsNothingAndRatesZero) {
     putBE32(volume, kHeaderAt + 272 + 16, 0xFFFFFF00);     // catalog's first extent starts far away
     putBE32(volume, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF); // and is huge: only the drive is swept
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
+    Outcome o = searchVolumeAt40();
     EXPECT_EQ(postsWith("Start Animation"), 1u);
     ASSERT_EQ(o.rows.size(), 1u);
     EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{0, "Valid"}));
     EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
 }
 
-TEST_F(LostVolumeSearchTest, CatalogNodeSizeBelowASectorRatesInvalid) {
-    // Node size (header record offset 18) of 0.
+// A header with block size zero is no candidate at all; one whose counts are
+// huge fits nowhere; a catalog node size below a sector, or a sweep of a
+// catalog without nodes in use (first leaf moved to the empty node 3, every
+// node free: nothing to divide by) rate invalid.
+TEST_F(LostVolumeSearchTest, HostileHeadersAndCatalogsGiveNoRow) {
     const std::size_t header = kCatalogFirstBlock * kBlockBytes + 14;
-    volume[header + 18] = 0;
-    volume[header + 19] = 0;
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    EXPECT_TRUE(o.rows.empty());
-    EXPECT_TRUE(o.handedOver.empty());
-}
-
-TEST_F(LostVolumeSearchTest, SweepOfACatalogWithoutNodesInUseRatesInvalid) {
-    // First leaf moved off (the header names node 3, which is empty) and no
-    // node counted in use: there is nothing to divide by.
-    const std::size_t header = kCatalogFirstBlock * kBlockBytes + 14;
-    putBE32(volume, header + 10, 3); // first leaf node
-    putBE32(volume, header + 22, 6); // total nodes
-    putBE32(volume, header + 26, 6); // free nodes
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    EXPECT_TRUE(o.rows.empty());
-    EXPECT_TRUE(o.handedOver.empty());
+    const struct {
+        std::function<void(std::vector<std::uint8_t>&)> damage;
+        int verified; // -1: not counted
+    } cases[] = {
+        {[](auto& v) { putBE32(v, kHeaderAt + 40, 0); }, 0},
+        {[](auto& v) {
+             putBE32(v, kHeaderAt + 44, 0xFFFFFFFF);           // total blocks
+             putBE32(v, kHeaderAt + 272 + 12, 0xFFFFFFFF);     // catalog total blocks
+             putBE32(v, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF); // catalog first extent's count
+         },
+         -1},
+        {[&](auto& v) { v[header + 18] = v[header + 19] = 0; }, -1},
+        {[&](auto& v) {
+             putBE32(v, header + 10, 3); // first leaf node
+             putBE32(v, header + 22, 6); // total nodes
+             putBE32(v, header + 26, 6); // free nodes
+         },
+         -1},
+    };
+    const std::vector<std::uint8_t> intact = volume;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        volume = intact;
+        cases[i].damage(volume);
+        controller.clear();
+        Outcome o = searchVolumeAt40();
+        EXPECT_TRUE(o.rows.empty());
+        EXPECT_TRUE(o.handedOver.empty());
+        EXPECT_TRUE(o.media->volumeScanArray.empty());
+        if (cases[i].verified >= 0) {
+            EXPECT_EQ(postsWith("Start Animation"), static_cast<std::size_t>(cases[i].verified));
+        }
+    }
 }
 
 TEST_F(LostVolumeSearchTest, HeaderInTheDrivesFirstSectorsIsNoPrimaryHeader) {
@@ -554,7 +504,7 @@ TEST_F(LostVolumeSearchTest, HeaderInTheDrivesFirstSectorsIsNoPrimaryHeader) {
 }
 
 TEST_F(LostVolumeSearchTest, RandomHeadersNeverCrashTheSearch) {
-    std::vector<std::uint8_t> header(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512);
+    const std::vector<std::uint8_t> header(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512);
     std::uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1103515245u + 12345u; };
     DriveImage drive(40 + kVolumeBytes / 512 + 200);
@@ -585,13 +535,9 @@ TEST_F(LostVolumeSearchTest, UnusableSectorSizeSearchesNothing) {
 // -------------------------------------------------------- the xorriso image ----
 
 TEST_F(LostVolumeSearchTest, XorrisoHybridImageShowsItsHFSPlusVolume) {
-    const fs::path iso = testsupport::testImage("hfsplus.iso");
-    const fs::path startFile = testsupport::testImage("hfsplus.start");
-    if (iso.empty() || startFile.empty()) GTEST_SKIP() << "fixture images not made";
-    std::uint64_t start = 0;
-    std::ifstream(startFile) >> start;
-    const fs::path copy = testsupport::makeTempDir("lostvol-iso") / "hfsplus.iso";
-    fs::copy_file(iso, copy);
+    const auto iso = testsupport::xorrisoImage();
+    if (!iso) GTEST_SKIP() << "fixture images not made";
+    const fs::path copy = testsupport::copyToTemp(iso.path);
 
     controller.setDriveDictArray(Array{Dict{{"Path", copy.string()}}});
     auto media = DMedia::initWithDictionary(
@@ -604,7 +550,7 @@ TEST_F(LostVolumeSearchTest, XorrisoHybridImageShowsItsHFSPlusVolume) {
     ASSERT_EQ(argument[1].arrayValue().size(), 1u);
     ASSERT_EQ(argument[0].arrayValue().size(), 1u);
     const Dict& v = argument[0].arrayValue()[0].dictValue();
-    EXPECT_EQ(u64(v, "Volume Start"), start);
+    EXPECT_EQ(u64(v, "Volume Start"), iso.start);
     EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
     EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
     EXPECT_FALSE(v.get("Volume Name").stringValue().empty());

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -227,14 +226,15 @@ TEST(ID3Damage, RandomBytesBehindAHeaderNeverFault) {
             t.push_back(static_cast<std::uint8_t>(rng()));
         // Now and then a frame name the walk stops at.
         if (n > 20 && round % 2) std::copy_n(round % 4 == 1 ? "USLT" : "APIC", 4, t.begin() + 10);
-        (void)lyricsOf(t);
-        (void)pictureOf(t);
+        // Whatever is found lies inside what was given.
+        EXPECT_LE(lyricsOf(t).size(), t.size()) << round;
+        EXPECT_LE(pictureOf(t).size(), t.size()) << round;
     }
 }
 
 // A tag written by a real tagging tool, when one is installed.
 TEST(ID3RealTool, LyricsAndPictureWrittenByEyeD3) {
-    if (std::system("command -v eyeD3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "eyeD3 is not installed";
+    if (!testsupport::haveTool("eyeD3")) GTEST_SKIP() << "eyeD3 is not installed";
     fs::path dir = testsupport::makeTempDir("id3");
     {
         // Forty silent MPEG-1 layer III frames to hang the tag on.
@@ -254,8 +254,7 @@ TEST(ID3RealTool, LyricsAndPictureWrittenByEyeD3) {
                           " --encoding utf16 --add-lyrics lyrics.txt::eng --add-image cover.png:FRONT_COVER:cover"
                           " tagged.mp3 >/dev/null 2>&1";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
-        std::ifstream in(dir / "tagged.mp3", std::ios::binary);
-        Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const Bytes file = testsupport::readBytes(dir / "tagged.mp3");
         EXPECT_EQ(lyricsOf(file), u"first line\nsecond line\nlast line");
         EXPECT_EQ(pictureOf(file), kPicture);
     }

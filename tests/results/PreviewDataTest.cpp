@@ -1,10 +1,7 @@
 #include "results/PreviewData.h"
 
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
-#include "scan/ScanThread.h"
+#include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
-#include "volume/Volume.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -20,27 +17,20 @@ const std::string kPasswords = "place,user,password\nbank,joesmith,superrich\nal
                                "chest,-,1111\nuber secret laire,admin,admin\n";
 const std::string kAFile = "This is a text file.\n\nWe should be able to parse it.\n";
 
+using testsupport::asString;
+
 std::shared_ptr<Volume> volumeFor(const fs::path& image, const std::string& content) {
-    std::uint64_t sectors = fs::file_size(image) / 512;
-    Dict d{{"Path", image.string()}, {"Preferred Block Size", 512},
-           {"Volume Start", 0},      {"Volume Size In Sectors", sectors},
-           {"Volume Scan Type", 0},  {"Content", content},
-           {"Volume Name", "test"},  {"device model", "-"},
-           {"device serial", "-"},   {"device revision", "-"}};
-    return Volume::initWithDictionary(d);
+    return testsupport::volumeOver(image, 0, 0, 512, content);
 }
 
-NewDir* findByName(NewDir* folder, const std::u16string& name) {
-    if (!folder) return nullptr;
-    for (NewDir* child : folder->childList) {
-        if (newdir::fileName(child) == name) return child;
-        if (NewDir* found = findByName(child, name)) return found;
-    }
-    return nullptr;
-}
-
-std::string asString(const std::vector<std::uint8_t>& bytes) {
-    return std::string(bytes.begin(), bytes.end());
+// A file of `size` bytes in these extents of `sectorsPerBlock` sectors.
+PreviewData::Source fileSource(std::uint8_t sectorsPerBlock, std::vector<ExtP> extents, std::uint64_t size) {
+    PreviewData::Source s;
+    s.fileType = NewDir::File;
+    s.sectorsPerBlock = sectorsPerBlock;
+    s.extents = std::move(extents);
+    s.fileSize = size;
+    return s;
 }
 
 // A disk image whose every byte tells where it is: byte i of sector s is
@@ -61,41 +51,19 @@ std::string patternBytes(std::uint64_t sector, std::uint64_t count) {
     return out;
 }
 
-class PreviewReading : public ::testing::Test {
+class PreviewReading : public testsupport::ScanFixture {
 protected:
-    void SetUp() override {
-        setAppController(&controller);
-        setLogSink([this](const std::string& l) { logs.push_back(l); });
-    }
-    void TearDown() override {
-        for (auto& v : volumes)
-            v->freeTree();
-        setAppController(nullptr);
-        setLogSink(nullptr);
-    }
-    std::shared_ptr<Volume> keep(std::shared_ptr<Volume> v) {
-        volumes.push_back(v);
-        return v;
-    }
     // The macOS-made volume, scanned as the program scans it.
     std::shared_ptr<Volume> scannedFixture() {
-        fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
-        if (img.empty()) return nullptr;
-        auto v = keep(volumeFor(img, "Apple_HFS"));
-        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
-        return v;
+        return keep(testsupport::scannedVolume(testsupport::copyOfReadyImage("hfsplus.raw")));
     }
-    RecordingController controller;
-    std::vector<std::string> logs;
-    std::vector<std::shared_ptr<Volume>> volumes;
 };
 
 } // namespace
 
 TEST_F(PreviewReading, AFoundFileLoadsAsItsExactContent) {
     auto v = scannedFixture();
-    if (!v) GTEST_SKIP() << "shared fixtures not found";
-    NewDir* node = findByName(v->dirRoot, u"passwords.txt");
+    NewDir* node = testsupport::nodeAt(v->dirRoot, "passwords.txt");
     ASSERT_NE(node, nullptr);
     ASSERT_EQ(node->fileSize, 116u);
     std::atomic<bool> abort{false};
@@ -104,7 +72,7 @@ TEST_F(PreviewReading, AFoundFileLoadsAsItsExactContent) {
     EXPECT_EQ(asString(r.data), kPasswords);
     EXPECT_FALSE(abort.load());
 
-    NewDir* other = findByName(v->dirRoot, u"a_file");
+    NewDir* other = testsupport::nodeAt(v->dirRoot, "a_directory/a_file");
     ASSERT_NE(other, nullptr);
     r = PreviewData::getPreviewData(*v, PreviewData::Source::of(*other), abort);
     EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
@@ -114,8 +82,7 @@ TEST_F(PreviewReading, AFoundFileLoadsAsItsExactContent) {
 
 TEST_F(PreviewReading, ExtentsLongerThanTheSizeAreCutAtTheSize) {
     auto v = scannedFixture();
-    if (!v) GTEST_SKIP() << "shared fixtures not found";
-    NewDir* node = findByName(v->dirRoot, u"passwords.txt");
+    NewDir* node = testsupport::nodeAt(v->dirRoot, "passwords.txt");
     ASSERT_NE(node, nullptr);
     PreviewData::Source s = PreviewData::Source::of(*node);
     std::atomic<bool> abort{false};
@@ -135,8 +102,7 @@ TEST_F(PreviewReading, ExtentsLongerThanTheSizeAreCutAtTheSize) {
 
 TEST_F(PreviewReading, ExtentsShorterThanTheSizeGiveOnlyTheBlocksRead) {
     auto v = scannedFixture();
-    if (!v) GTEST_SKIP() << "shared fixtures not found";
-    NewDir* node = findByName(v->dirRoot, u"passwords.txt");
+    NewDir* node = testsupport::nodeAt(v->dirRoot, "passwords.txt");
     ASSERT_NE(node, nullptr);
     PreviewData::Source s = PreviewData::Source::of(*node);
     ASSERT_EQ(s.extents.size(), 1u);
@@ -152,17 +118,12 @@ TEST_F(PreviewReading, ExtentsShorterThanTheSizeGiveOnlyTheBlocksRead) {
 
 TEST_F(PreviewReading, BlocksAreFoundFromTheVolumeStartTheNodeStartAndTheBlockSize) {
     fs::path img = patternImage(400);
-    auto v = keep(volumeFor(img, "Apple_HFS"));
-    ASSERT_NE(v, nullptr);
+    auto v = volumeFor(img, "Apple_HFS");
     v->setHPlusVolStart(4);
-    PreviewData::Source s;
-    s.fileType = NewDir::File;
-    s.sectorsPerBlock = 2;
-    s.dataStartSector = 6;
     // 19 blocks (runs of 8, then 3), then 11 blocks (one run of 8, then
     // three single blocks), the last one holding the file's end.
-    s.extents = {{10, 19}, {100, 11}};
-    s.fileSize = (19 + 10) * 1024 + 300;
+    PreviewData::Source s = fileSource(2, {{10, 19}, {100, 11}}, (19 + 10) * 1024 + 300);
+    s.dataStartSector = 6;
     std::atomic<bool> abort{false};
     PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
     ASSERT_EQ(r.outcome, PreviewData::Outcome::Loaded);
@@ -173,15 +134,10 @@ TEST_F(PreviewReading, BlocksAreFoundFromTheVolumeStartTheNodeStartAndTheBlockSi
 
 TEST_F(PreviewReading, APFSExtentsCountDeviceSectors) {
     fs::path img = patternImage(64);
-    auto v = keep(volumeFor(img, "APFS"));
-    ASSERT_NE(v, nullptr);
+    auto v = volumeFor(img, "APFS");
     v->setHPlusVolStart(8);
-    PreviewData::Source s;
-    s.fileType = NewDir::File;
-    s.sectorsPerBlock = 8;
+    PreviewData::Source s = fileSource(8, {{20, 2}, {40, 2}}, 3 * 512 + 17);
     s.dataStartSector = 3;
-    s.extents = {{20, 2}, {40, 2}};
-    s.fileSize = 3 * 512 + 17;
     std::atomic<bool> abort{false};
     PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
     ASSERT_EQ(r.outcome, PreviewData::Outcome::Loaded);
@@ -198,12 +154,8 @@ TEST_F(PreviewReading, APFSExtentsCountDeviceSectors) {
 
 TEST_F(PreviewReading, AReadLengthOutOfBoundsAbortsThePreview) {
     fs::path img = patternImage(16);
-    auto v = keep(volumeFor(img, "Apple_HFS"));
-    PreviewData::Source s;
-    s.fileType = NewDir::File;
-    s.sectorsPerBlock = 0; // a block of no bytes
-    s.extents = {{1, 2}};
-    s.fileSize = 100;
+    auto v = volumeFor(img, "Apple_HFS");
+    PreviewData::Source s = fileSource(0, {{1, 2}}, 100); // a block of no bytes
     std::atomic<bool> abort{false};
     PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
     EXPECT_EQ(r.outcome, PreviewData::Outcome::Aborted);
@@ -213,12 +165,8 @@ TEST_F(PreviewReading, AReadLengthOutOfBoundsAbortsThePreview) {
 
 TEST_F(PreviewReading, ANewerRequestAbortsTheReading) {
     fs::path img = patternImage(16);
-    auto v = keep(volumeFor(img, "Apple_HFS"));
-    PreviewData::Source s;
-    s.fileType = NewDir::File;
-    s.sectorsPerBlock = 1;
-    s.extents = {{1, 4}};
-    s.fileSize = 2048;
+    auto v = volumeFor(img, "Apple_HFS");
+    PreviewData::Source s = fileSource(1, {{1, 4}}, 2048);
     std::atomic<bool> abort{true};
     PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
     EXPECT_EQ(r.outcome, PreviewData::Outcome::Aborted);
@@ -227,13 +175,9 @@ TEST_F(PreviewReading, ANewerRequestAbortsTheReading) {
 
 TEST_F(PreviewReading, ExtentsBeyondAnyDeviceAbortInsteadOfWrapping) {
     fs::path img = patternImage(16);
-    auto v = keep(volumeFor(img, "Apple_HFS"));
+    auto v = volumeFor(img, "Apple_HFS");
     v->setHPlusVolStart(UINT64_MAX - 4);
-    PreviewData::Source s;
-    s.fileType = NewDir::File;
-    s.sectorsPerBlock = 255;
-    s.extents = {{0xFFFFFFF0u, 4}};
-    s.fileSize = 2048;
+    PreviewData::Source s = fileSource(255, {{0xFFFFFFF0u, 4}}, 2048);
     std::atomic<bool> abort{false};
     PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
     EXPECT_EQ(r.outcome, PreviewData::Outcome::Aborted);
@@ -242,14 +186,9 @@ TEST_F(PreviewReading, ExtentsBeyondAnyDeviceAbortInsteadOfWrapping) {
 TEST_F(PreviewReading, AFailedReadEndsSilentlyAfterTheReadersOwnAlert) {
     fs::path gone = testsupport::makeTempDir("preview") / "no-such-device";
     { std::ofstream(gone) << "x"; }
-    auto v = keep(volumeFor(gone, "Apple_HFS"));
-    ASSERT_NE(v, nullptr);
+    auto v = volumeFor(gone, "Apple_HFS");
     fs::remove(gone);
-    PreviewData::Source s;
-    s.fileType = NewDir::File;
-    s.sectorsPerBlock = 1;
-    s.extents = {{0, 1}};
-    s.fileSize = 10;
+    PreviewData::Source s = fileSource(1, {{0, 1}}, 10);
     std::atomic<bool> abort{false};
     PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
     EXPECT_EQ(r.outcome, PreviewData::Outcome::ReadFailed);
@@ -261,8 +200,7 @@ TEST_F(PreviewReading, AFailedReadEndsSilentlyAfterTheReadersOwnAlert) {
 
 TEST_F(PreviewReading, TheFirstBlockShowsAsPrintableText) {
     auto v = scannedFixture();
-    if (!v) GTEST_SKIP() << "shared fixtures not found";
-    NewDir* node = findByName(v->dirRoot, u"passwords.txt");
+    NewDir* node = testsupport::nodeAt(v->dirRoot, "passwords.txt");
     ASSERT_NE(node, nullptr);
     auto text = PreviewData::previewTextData(*v, PreviewData::Source::of(*node));
     ASSERT_TRUE(text.has_value());
@@ -289,11 +227,8 @@ TEST(PreviewText, ControlBytesBecomeDotsAndNothingPastTheSizeShows) {
 
 TEST_F(PreviewReading, TextOfANodeWithoutExtentsOrBlockSize) {
     fs::path img = patternImage(4);
-    auto v = keep(volumeFor(img, "Apple_HFS"));
-    PreviewData::Source s;
-    s.fileType = NewDir::File;
-    s.sectorsPerBlock = 1;
-    s.fileSize = 10;
+    auto v = volumeFor(img, "Apple_HFS");
+    PreviewData::Source s = fileSource(1, {}, 10);
     EXPECT_FALSE(PreviewData::previewTextData(*v, s).has_value());
     s.extents = {{1, 1}};
     s.sectorsPerBlock = 0;

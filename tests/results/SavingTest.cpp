@@ -5,9 +5,6 @@
 // may be written outside the destination or over anything already there,
 // and a save that lost a file must say so.
 
-#include "platform/AppController.h"
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
 #include "results/DataSaving.h"
 #include "results/DestinationFileSystem.h"
 #include "results/DestinationFolder.h"
@@ -16,9 +13,8 @@
 #include "results/NewDirViewHelper.h"
 #include "results/SaveFileName.h"
 #include "scan/ScanThread.h"
+#include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
-#include "volume/NewDir.h"
-#include "volume/Volume.h"
 
 #include <algorithm>
 #include <csignal>
@@ -38,20 +34,13 @@ using platform::AlertAlternateReturn;
 using platform::AlertDefaultReturn;
 using platform::Array;
 using platform::Dict;
-using platform::RecordingController;
 using testsupport::readText;
 using testsupport::runCommand;
+using testsupport::volumeOver;
 
 namespace {
 
 // ------------------------------------------------------------- helpers ----
-
-std::string quoted(const fs::path& p) {
-    std::string q = "'";
-    for (char c : p.string())
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 // Every entry below root (links not followed), as paths relative to it.
 std::set<std::string> entriesBelow(const fs::path& root) {
@@ -95,16 +84,6 @@ std::string imageBytes(std::uint64_t offset, std::uint64_t length) {
     for (std::uint64_t i = 0; i < length; ++i)
         s[i] = static_cast<char>(imageByte(offset + i));
     return s;
-}
-
-std::shared_ptr<Volume> volumeOver(const fs::path& image, std::uint64_t start, std::uint64_t sectors,
-                                   const std::string& content = "Apple_HFS") {
-    Dict d{{"Path", image.string()}, {"Preferred Block Size", 512},
-           {"Volume Start", start},  {"Volume Size In Sectors", sectors},
-           {"Volume Scan Type", 0},  {"Content", content},
-           {"Volume Name", "test"},  {"device model", "-"},
-           {"device serial", "-"},   {"device revision", "-"}};
-    return Volume::initWithDictionary(d);
 }
 
 // Builds a found tree the way the scans leave it: counters of every
@@ -152,21 +131,13 @@ struct Read {
     bool operator==(const Read&) const = default;
 };
 
-class Saving : public ::testing::Test {
+class Saving : public testsupport::ScanFixture {
 protected:
     void SetUp() override {
-        platform::setAppController(&controller);
-        platform::setLogSink([this](const std::string& l) {
-            std::lock_guard lock(logMutex);
-            logs.push_back(l);
-        });
+        ScanFixture::SetUp();
         outer = testsupport::makeTempDir("save-outer");
         destination = outer / "chosen";
         fs::create_directory(destination);
-    }
-    void TearDown() override {
-        platform::setAppController(nullptr);
-        platform::setLogSink(nullptr);
     }
 
     // A volume over a fresh medium of `sectors` sectors that counts as
@@ -203,16 +174,8 @@ protected:
         auto a = controller.alerts();
         return a.empty() ? std::string() : a.back().message;
     }
-    bool logged(const std::string& part) {
-        std::lock_guard lock(logMutex);
-        return std::any_of(logs.begin(), logs.end(),
-                           [&](const std::string& l) { return l.find(part) != std::string::npos; });
-    }
 
-    RecordingController controller;
     std::shared_ptr<FakeDestination> fake = std::make_shared<FakeDestination>();
-    std::mutex logMutex;
-    std::vector<std::string> logs;
     std::vector<Read> reads;
     fs::path outer, destination, image;
 };
@@ -262,15 +225,6 @@ TEST(SaveNames, NamesFromTheMediumBecomeOneSafeComponent) {
     EXPECT_EQ(cut.size() % 2, 0u) << "cut inside a character";
     for (const char* unsafe : {"", ".", "..", "a/b"})
         EXPECT_FALSE(SaveFileName::isSafeComponent(unsafe));
-}
-
-TEST(SaveNames, SlashesBecomeColonsWhereTheDestinationTakesThemElseUnderscores) {
-    EXPECT_EQ(SaveFileName::displayName("a/b", false, 0, true), "a:b");
-    EXPECT_EQ(SaveFileName::displayName("a/b", false, 0, false), "a_b");
-    EXPECT_EQ(SaveFileName::displayName("/", false, 0, true), ":");
-    // Extension folders of the file-types view show their child count.
-    EXPECT_EQ(SaveFileName::displayName("jpg", true, 12, true), "jpg [12]");
-    EXPECT_EQ(SaveFileName::displayName("..", false, 0, true), "_..");
 }
 
 TEST(SaveNames, OnlyFatExfatAndNtfsFamiliesRefuseColons) {
@@ -546,56 +500,60 @@ TEST_F(Saving, ASingleExtentFileIsSizedFromItsSizeAndItsLastBlockTrimmed) {
     EXPECT_EQ(s->savedData(), 5000u);
 }
 
-TEST_F(Saving, ALastExtentOfSixteenBlocksIsOneRunThenEightSingleBlocks) {
-    TreeBuilder tree;
-    tree.file(tree.root, u"b.bin", 16 * 4096 - 100, {{1, 16}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
-    recordReads(*s, *v);
-    save(*s);
-    std::vector<Read> expected{{8, 64}};
-    for (std::uint64_t b = 8; b < 16; ++b)
-        expected.push_back({8 + b * 8, 8});
-    EXPECT_EQ(reads, expected);
-    EXPECT_EQ(readText(destination / "Root" / "b.bin"), imageBytes(8 * 512, 16 * 4096 - 100));
-}
-
-TEST_F(Saving, EarlierExtentsAreReadInRunsOfEightAndTheirRemainderInOneRead) {
-    TreeBuilder tree;
-    // 11 blocks, then 3; each block two 512-byte sectors; volume at sector 100.
-    const std::uint64_t size = 13 * 1024 + 10;
-    tree.file(tree.root, u"c.bin", size, {{10, 11}, {40, 3}}, 2);
-    auto v = medium(4096, 100);
-    auto s = saver(v, tree.root);
-    recordReads(*s, *v);
-    save(*s);
-    EXPECT_EQ(reads, (std::vector<Read>{{120, 16}, {136, 6}, {180, 2}, {182, 2}, {184, 2}}));
-    EXPECT_EQ(readText(destination / "Root" / "c.bin"),
-              imageBytes(120 * 512, 11 * 1024) + imageBytes(180 * 512, size - 11 * 1024));
-}
-
-TEST_F(Saving, FatEntriesCountTheirBlocksFromTheDataArea) {
-    TreeBuilder tree;
-    NewDir* f = tree.file(tree.root, u"d.txt", 700, {{2, 1}}, 4);
-    f->dataStartSector = 33;
-    auto v = medium();
-    auto s = saver(v, tree.root);
-    recordReads(*s, *v);
-    save(*s);
-    EXPECT_EQ(reads, (std::vector<Read>{{33 + 8, 4}}));
-    EXPECT_EQ(readText(destination / "Root" / "d.txt"), imageBytes(41 * 512, 700));
-}
-
-TEST_F(Saving, SectorAddressedSourcesReadOneSectorAtATimeFromTheDeviceStart) {
-    TreeBuilder tree;
-    NewDir* f = tree.file(tree.root, u"e.bin", 1200, {{50, 2}, {70, 1}}, 1);
-    f->dataStartSector = 9; // ignored for sector-addressed sources
-    auto v = medium(4096, 20);
-    auto s = saver(v, tree.root, Dict{{"Content", "APFS"}});
-    recordReads(*s, *v);
-    save(*s);
-    EXPECT_EQ(reads, (std::vector<Read>{{50, 1}, {51, 1}, {70, 1}}));
-    EXPECT_EQ(readText(destination / "Root" / "e.bin"), imageBytes(50 * 512, 1024) + imageBytes(70 * 512, 176));
+// Earlier extents are read in runs of eight blocks and their remainder in one
+// read; a last extent of sixteen blocks is one run, then eight single blocks;
+// FAT entries count their blocks from the data area; sector-addressed
+// sources read one sector at a time from the device's start.
+TEST_F(Saving, ExtentsAreReadInRunsOfEightBlocksAndTheLastOneBlockByBlock) {
+    const struct {
+        const char* name;
+        std::uint64_t size;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> extents;
+        std::uint8_t sectorsPerBlock;
+        std::uint64_t dataStart, volumeStart;
+        const char* content;
+        std::vector<Read> reads;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces; // sector, bytes
+    } cases[] = {
+        {"sixteen",
+         16 * 4096 - 100,
+         {{1, 16}},
+         8,
+         0,
+         0,
+         "Apple_HFS",
+         {{8, 64}, {72, 8}, {80, 8}, {88, 8}, {96, 8}, {104, 8}, {112, 8}, {120, 8}, {128, 8}},
+         {{8, 16 * 4096 - 100}}},
+        // 11 blocks, then 3; each block two sectors; volume at sector 100.
+        {"runs",
+         13 * 1024 + 10,
+         {{10, 11}, {40, 3}},
+         2,
+         0,
+         100,
+         "Apple_HFS",
+         {{120, 16}, {136, 6}, {180, 2}, {182, 2}, {184, 2}},
+         {{120, 11 * 1024}, {180, 2 * 1024 + 10}}},
+        {"fat", 700, {{2, 1}}, 4, 33, 0, "Apple_HFS", {{33 + 8, 4}}, {{41, 700}}},
+        // The data start is ignored for sector-addressed sources.
+        {"apfs", 1200, {{50, 2}, {70, 1}}, 1, 9, 20, "APFS", {{50, 1}, {51, 1}, {70, 1}}, {{50, 1024}, {70, 176}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TreeBuilder tree;
+        tree.file(tree.root, newdir::utf16(c.name), c.size, c.extents, c.sectorsPerBlock)->dataStartSector =
+            c.dataStart;
+        auto v = medium(4096, c.volumeStart);
+        auto s = saver(v, tree.root, Dict{{"Content", c.content}});
+        reads.clear();
+        recordReads(*s, *v);
+        save(*s);
+        EXPECT_EQ(reads, c.reads);
+        std::string expected;
+        for (auto [sector, bytes] : c.pieces)
+            expected += imageBytes(sector * 512, bytes);
+        EXPECT_EQ(readText(destination / "Root" / c.name), expected);
+    }
 }
 
 TEST_F(Saving, ZeroLengthFilesAreNotCreatedButAFileWithoutExtentsIsSavedEmpty) {
@@ -633,8 +591,7 @@ TEST_F(Saving, ExtentsShorterThanTheFileGiveWhatTheyHoldAndNoMore) {
     // Two single-block extents for a 20,000-byte file: size minus the
     // blocks before the last one is longer than the block that was read.
     tree.file(tree.root, u"g.bin", 20000, {{0, 1}, {5, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(readText(destination / "Root" / "g.bin"), imageBytes(0, 4096) + imageBytes(40 * 512, 4096));
     EXPECT_TRUE(logged("hold 8192 of its 20000 bytes"));
@@ -678,8 +635,7 @@ TEST_F(Saving, AMediumThatHasGoneStopsTheSaveAndCountsWhatWasLeft) {
     TreeBuilder tree;
     for (char16_t c = u'a'; c <= u'e'; ++c)
         tree.file(tree.root, std::u16string(1, c), 100, {{1, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     int attempts = 0;
     s->setSectorReader([&](std::uint64_t, std::int32_t, std::uint8_t*) {
         ++attempts;
@@ -745,8 +701,7 @@ TEST_F(Saving, TheStopButtonOfTheSheetStopsASaveOnItsThread) {
 TEST_F(Saving, TheSheetShowsProgressOnceAfterTheStartAndEndsBeforeTheAlert) {
     TreeBuilder tree;
     tree.file(tree.root, u"a.bin", 3 * 8 * 4096, {{0, 24}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     std::vector<std::string> seen;
     for (const auto& c : controller.calls()) {
@@ -783,8 +738,7 @@ TEST_F(Saving, OnlyMarkedNodesAreSavedWithTheTreesFolders) {
     (void)empty;
     NewDir* deep = tree.folder(tree.folder(docs, u"A"), u"B");
     tree.file(deep, u"deep.txt", 10, {{4, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(entriesBelow(destination),
               (std::set<std::string>{"Root", "Root/Docs", "Root/Docs/kept.txt", "Root/Docs/A", "Root/Docs/A/B",
@@ -807,8 +761,7 @@ TEST_F(Saving, ExtensionFoldersOfTheFileTypesViewCarryTheirCount) {
         items.push_back(NewDirViewHelper::initWithNewDir(f));
         items.back()->setFileName("shown-" + items.back()->fileName());
     }
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(entriesBelow(destination),
               (std::set<std::string>{"Root", "Root/jpg [3]", "Root/jpg [3]/shown-p0.jpg", "Root/jpg [3]/shown-p1.jpg",
@@ -820,8 +773,7 @@ TEST_F(Saving, NamesWithSlashesFollowTheDestinationsFileSystem) {
         TreeBuilder tree;
         NewDir* ab = tree.folder(tree.root, u"a/b");
         tree.file(ab, u"c/d.txt", 10, {{1, 1}});
-        auto v = medium();
-        auto s = saver(v, tree.root);
+        auto s = saver(medium(), tree.root);
         fake->answer = DestinationFileSystem::Info{true, type};
         ASSERT_TRUE(s->checkDestination(destination.string()));
         save(*s);
@@ -844,8 +796,7 @@ TEST_F(Saving, HostileNamesStayInsideTheDestination) {
     nul->nameLength = 11;
     NewDir* slashes = tree.file(tree.root, u"x", 10, {{6, 1}});
     newdir::setFileName(slashes, u"../../../escaped");
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     fake->answer = DestinationFileSystem::Info{true, "vfat"};
     ASSERT_TRUE(s->checkDestination(destination.string()));
     save(*s);
@@ -866,8 +817,7 @@ TEST_F(Saving, ALinkPlantedInTheDestinationIsNotFollowed) {
     tree.file(tree.root, u"a.txt", 100, {{1, 1}});
     NewDir* docs = tree.folder(tree.root, u"Docs");
     tree.file(docs, u"precious.txt", 100, {{2, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(entriesBelow(elsewhere), (std::set<std::string>{"precious.txt"}));
     EXPECT_EQ(readText(elsewhere / "precious.txt"), "keep me");
@@ -885,8 +835,7 @@ TEST_F(Saving, ALinkPlantedInPlaceOfAFileIsNotWrittenThrough) {
     TreeBuilder tree;
     tree.file(tree.root, u"a.txt", 100, {{1, 1}});
     tree.file(tree.root, u"b.txt", 100, {{2, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     EXPECT_EQ(readText(elsewhere / "precious.txt"), "keep me");
     EXPECT_FALSE(fs::exists(elsewhere / "missing.txt"));
@@ -901,8 +850,7 @@ TEST_F(Saving, SavingTwiceIntoOneDestinationKeepsBothCopies) {
     tree.file(docs, u"photo.jpg", 3000, {{1, 1}});
     tree.file(docs, u"notes", 200, {{2, 1}});
     tree.file(docs, u"photo.jpg", 100, {{3, 1}}); // a second photo.jpg in the same folder
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     save(*s);
     save(*s);
     const fs::path d = destination / "Root" / "Docs";
@@ -924,8 +872,7 @@ TEST_F(Saving, AFolderThatCannotBeMadeSkipsItsSubtreeAndCounts) {
     tree.file(tree.root, u"b", 10, {{1, 1}});
     NewDir* c = tree.folder(tree.root, u"c");
     tree.file(c, u"3", 10, {{1, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     // Every name the collision rule can give "a" is taken by a file, so the
     // folder cannot be made whoever runs the test.
     fs::create_directories(destination / "Root");
@@ -946,8 +893,7 @@ TEST_F(Saving, AFolderThatCannotBeMadeSkipsItsSubtreeAndCounts) {
 TEST_F(Saving, ADestinationThatCannotBeOpenedSavesNothingAndSaysSo) {
     TreeBuilder tree;
     tree.file(tree.root, u"b", 10, {{1, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     s->saveFilesAndFolders(Dict{{"path", (destination / "gone").string()}});
     EXPECT_FALSE(fs::exists(destination / "gone"));
     EXPECT_EQ(s->savingErrors(), 2u);
@@ -959,8 +905,7 @@ TEST_F(Saving, AWriteThatFailsIsCountedAndTheSaveGoesOn) {
     tree.file(tree.root, u"small-1", 3000, {{1, 1}});
     tree.file(tree.root, u"too-big", 40000, {{2, 10}});
     tree.file(tree.root, u"small-2", 3000, {{20, 1}});
-    auto v = medium();
-    auto s = saver(v, tree.root);
+    auto s = saver(medium(), tree.root);
     // A file-size limit makes the destination refuse writes past 16 KiB,
     // as a full disk would.
     struct rlimit old {};
@@ -1029,30 +974,11 @@ void markAll(NewDir* root) {
     }
 }
 
-struct ManifestEntry {
-    std::uint64_t size = 0;
-    std::string type, sha256;
-};
-
-std::map<std::string, ManifestEntry> readManifest(const fs::path& p) {
-    std::map<std::string, ManifestEntry> out;
-    std::ifstream in(p);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> f;
-        std::istringstream cols(line);
-        for (std::string c; std::getline(cols, c, '\t');)
-            f.push_back(c);
-        if (f.size() < 5) continue;
-        out[f[0]] = {std::stoull(f[1]), f[3], f[4]};
-    }
-    return out;
-}
-
 // sha256 of every file below root, by path relative to it.
 std::map<std::string, std::string> checksumsBelow(const fs::path& root) {
     std::map<std::string, std::string> out;
-    auto listing = runCommand("cd " + quoted(root) + " && find . -type f -print0 | sort -z | xargs -0 -r sha256sum");
+    auto listing = runCommand("cd " + testsupport::shellQuoted(root) +
+                              " && find . -type f -print0 | sort -z | xargs -0 -r sha256sum");
     if (!listing) return out;
     std::istringstream lines(*listing);
     for (std::string line; std::getline(lines, line);)
@@ -1065,28 +991,16 @@ std::map<std::string, std::string> checksumsBelow(const fs::path& root) {
 class SavingScans : public Saving {
 protected:
     std::shared_ptr<Volume> scan(const fs::path& img, std::uint64_t start) {
-        controller.setDriveDictArray(Array{Dict{{"Path", img.string()}}});
-        auto v = volumeOver(img, start, fs::file_size(img) / 512 - start);
+        auto v = keep(volumeOver(img, start));
         ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
-        volumes.push_back(v);
         return v;
     }
-    void TearDown() override {
-        for (auto& v : volumes)
-            v->freeTree();
-        Saving::TearDown();
-    }
-    std::vector<std::shared_ptr<Volume>> volumes;
 };
 
 TEST_F(SavingScans, EveryFileOfTheXorrisoVolumeIsSavedByteForByte) {
-    fs::path iso = testsupport::testImage("hfsplus.iso");
-    fs::path startFile = testsupport::testImage("hfsplus.start");
-    fs::path manifestFile = testsupport::testImage("hfsplus.manifest");
-    if (iso.empty() || startFile.empty() || manifestFile.empty()) GTEST_SKIP() << "fixture images not made";
-    std::uint64_t start = 0;
-    std::ifstream(startFile) >> start;
-    auto v = scan(iso, start);
+    const auto iso = testsupport::xorrisoImage();
+    if (!iso) GTEST_SKIP() << "fixture images not made";
+    auto v = scan(iso.path, iso.start);
     ASSERT_NE(v->dirRoot, nullptr);
     markAll(v->dirRoot);
     auto s = saver(v, v->dirRoot);
@@ -1095,7 +1009,7 @@ TEST_F(SavingScans, EveryFileOfTheXorrisoVolumeIsSavedByteForByte) {
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
     EXPECT_EQ(s->savingErrors(), 0u);
 
-    const auto manifest = readManifest(manifestFile);
+    const auto manifest = testsupport::xorrisoManifest();
     const auto saved = checksumsBelow(destination / "Root");
     std::size_t files = 0;
     for (const auto& [path, e] : manifest) {
@@ -1118,24 +1032,17 @@ TEST_F(SavingScans, EveryFileOfTheXorrisoVolumeIsSavedByteForByte) {
 }
 
 TEST_F(SavingScans, AMarkedSubtreeOfTheXorrisoVolumeIsSavedUnderItsAncestors) {
-    fs::path iso = testsupport::testImage("hfsplus.iso");
-    fs::path startFile = testsupport::testImage("hfsplus.start");
-    fs::path manifestFile = testsupport::testImage("hfsplus.manifest");
-    if (iso.empty() || startFile.empty() || manifestFile.empty()) GTEST_SKIP() << "fixture images not made";
-    std::uint64_t start = 0;
-    std::ifstream(startFile) >> start;
-    auto v = scan(iso, start);
-    ASSERT_NE(v->dirRoot, nullptr);
-    NewDir* large = nullptr;
-    for (NewDir* c : v->dirRoot->childList)
-        if (newdir::utf8(newdir::fileName(c)) == "large") large = c;
+    const auto iso = testsupport::xorrisoImage();
+    if (!iso) GTEST_SKIP() << "fixture images not made";
+    auto v = scan(iso.path, iso.start);
+    NewDir* large = testsupport::nodeAt(v->dirRoot, "large");
     ASSERT_NE(large, nullptr);
     markAll(large);
     v->dirRoot->selected = 1;
     auto s = saver(v, v->dirRoot);
     save(*s);
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
-    const auto manifest = readManifest(manifestFile);
+    const auto manifest = testsupport::xorrisoManifest();
     const auto saved = checksumsBelow(destination / "Root");
     ASSERT_EQ(saved.size(), 3u); // the empty file is not created
     for (const auto& [path, sum] : saved)
@@ -1146,7 +1053,6 @@ TEST_F(SavingScans, AMarkedSubtreeOfTheXorrisoVolumeIsSavedUnderItsAncestors) {
 
 TEST_F(SavingScans, TheMacOSVolumesFilesAreSavedAsIcatReadsThem) {
     fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
-    if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
     auto v = scan(img, 0);
     ASSERT_NE(v->dirRoot, nullptr);
     markAll(v->dirRoot);
@@ -1163,7 +1069,7 @@ TEST_F(SavingScans, TheMacOSVolumesFilesAreSavedAsIcatReadsThem) {
     EXPECT_FALSE(fs::exists(destination / "Root" / "a_directory" / "a_resourcefork"));
 
     // Every saved file against The Sleuth Kit, by catalog node ID.
-    if (!runCommand("icat -V 2>/dev/null")) return;
+    if (!testsupport::haveTool("icat")) GTEST_SKIP() << "The Sleuth Kit is not installed";
     std::vector<std::pair<const NewDir*, fs::path>> pending{{v->dirRoot, destination / "Root"}};
     std::size_t compared = 0;
     while (!pending.empty()) {
@@ -1174,7 +1080,8 @@ TEST_F(SavingScans, TheMacOSVolumesFilesAreSavedAsIcatReadsThem) {
             if (c->isFolder()) {
                 pending.push_back({c, there});
             } else if (c->fileSize > 0) {
-                auto expected = runCommand("icat -f hfs " + quoted(img) + " " + std::to_string(c->fileID));
+                auto expected =
+                    runCommand("icat -f hfs " + testsupport::shellQuoted(img) + " " + std::to_string(c->fileID));
                 ASSERT_TRUE(expected) << there;
                 EXPECT_EQ(readText(there), *expected) << there;
                 ++compared;

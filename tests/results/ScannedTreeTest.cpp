@@ -1,47 +1,17 @@
 #include "ResultTreeBuilder.h"
-#include "platform/RecordingController.h"
 #include "results/CheckController.h"
 #include "results/ResultText.h"
 #include "results/TreeArrangement.h"
-#include "scan/ScanThread.h"
-#include "support/TestSupport.h"
+#include "support/ScanHelpers.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 
-namespace fs = std::filesystem;
-using platform::Array;
-using platform::Dict;
-
-namespace {
-
-std::shared_ptr<Volume> scannedXorrisoVolume() {
-    const fs::path image = testsupport::testImage("hfsplus.iso");
-    if (image.empty()) return nullptr;
-    std::uint64_t start = 0;
-    std::ifstream(testsupport::testImagesDir() / "hfsplus.start") >> start;
-    const std::uint64_t sectors = fs::file_size(image) / 512;
-    Dict d{{"Path", image.string()}, {"Preferred Block Size", 512},
-           {"Volume Start", start},  {"Volume Size In Sectors", sectors - start},
-           {"Volume Scan Type", 0},  {"Content", "Apple_HFS"},
-           {"Volume Name", "test"},  {"device model", "-"},
-           {"device serial", "-"},   {"device revision", "-"}};
-    auto volume = Volume::initWithDictionary(d);
-    ScanThread(volume).startMakingTree(Array{"Normal Scan", 0});
-    return volume;
-}
-
-struct ScannedTree : ::testing::Test {
-    platform::RecordingController controller;
-    void SetUp() override { platform::setAppController(&controller); }
-    void TearDown() override { platform::setAppController(nullptr); }
-};
-
-} // namespace
+using ScannedTree = testsupport::ScanFixture;
 
 TEST_F(ScannedTree, EveryNodeGetsItsItemAndTheViewsComeAndGoWithoutLosingAnything) {
-    auto volume = scannedXorrisoVolume();
-    if (!volume) GTEST_SKIP() << "xorriso image not made";
+    const auto iso = testsupport::xorrisoImage();
+    if (!iso) GTEST_SKIP() << "xorriso image not made";
+    auto volume = keep(testsupport::scannedVolume(iso.path, iso.start));
     ASSERT_NE(volume->dirRoot, nullptr);
     DisplayedTree tree;
     tree.setVolume(volume);
@@ -78,14 +48,8 @@ TEST_F(ScannedTree, EveryNodeGetsItsItemAndTheViewsComeAndGoWithoutLosingAnythin
     ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::FileTypes));
     tree.countMarkedDataAndFiles();
     std::uint32_t withoutType = 0;
-    pending = {volume->dirRoot};
-    while (!pending.empty()) {
-        NewDir* n = pending.back();
-        pending.pop_back();
-        if (n->fileType == NewDir::File && NewDirViewHelper::of(n)->extension().empty()) ++withoutType;
-        for (NewDir* c : n->childList)
-            pending.push_back(c);
-    }
+    for (const auto& [path, n] : testsupport::nodesByPath(volume->dirRoot))
+        withoutType += n->fileType == NewDir::File && NewDirViewHelper::of(n)->extension().empty();
     EXPECT_EQ(tree.markedFiles + withoutType, files);
     EXPECT_EQ(tree.dirRootFileTypes->selected, 1);
     ASSERT_TRUE(arrangement.prepareTree(TreeArrangement::Toggle::Deleted));

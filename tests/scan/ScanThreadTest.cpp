@@ -1,74 +1,26 @@
 #include "scan/ScanThread.h"
 
-#include "platform/RecordingController.h"
-#include "platform/SystemLog.h"
+#include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
-#include "volume/Volume.h"
 
 #include <algorithm>
-#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace platform;
+using testsupport::zeroImage;
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path zeroImage(std::uint64_t bytes) {
-    fs::path p = testsupport::makeTempDir("scan") / "zeros.img";
-    std::ofstream(p, std::ios::binary).seekp(static_cast<std::streamoff>(bytes - 1)).put('\0');
-    return p;
-}
-
-std::shared_ptr<Volume> volumeFor(const fs::path& image, const std::string& content, std::uint64_t start = 0) {
-    std::uint64_t sectors = fs::file_size(image) / 512;
-    Dict d{{"Path", image.string()}, {"Preferred Block Size", 512},
-           {"Volume Start", start},  {"Volume Size In Sectors", sectors - start},
-           {"Volume Scan Type", 0},  {"Content", content},
-           {"Volume Name", "test"},  {"device model", "-"},
-           {"device serial", "-"},   {"device revision", "-"}};
-    return Volume::initWithDictionary(d);
-}
-
-class ScanThreads : public ::testing::Test {
+class ScanThreads : public testsupport::ScanFixture {
 protected:
-    void SetUp() override {
-        setAppController(&controller);
-        setLogSink([this](const std::string& l) { logs.push_back(l); });
-    }
-    void TearDown() override {
-        for (auto& v : volumes)
-            v->freeTree();
-        setAppController(nullptr);
-        setLogSink(nullptr);
-    }
-    std::shared_ptr<Volume> keep(std::shared_ptr<Volume> v) {
-        volumes.push_back(v);
-        return v;
-    }
-    std::vector<std::string> names() const { return controller.callNames(); }
-    // Exactly one final post, and it is the last thing the scan did.
-    void expectTreeCompleteLast() {
-        auto calls = controller.calls();
-        ASSERT_FALSE(calls.empty());
-        int finals = 0;
-        for (const auto& c : calls)
-            if (c.name == "updateProgress:" && c.argument.dictValue().get("Tree Complete").boolValue()) ++finals;
-        EXPECT_EQ(finals, 1);
-        EXPECT_EQ(calls.back().name, "updateProgress:");
-        EXPECT_TRUE(calls.back().argument.dictValue().get("Tree Complete").boolValue());
+    std::shared_ptr<Volume> volumeFor(const fs::path& image, const std::string& content, std::uint64_t start = 0) {
+        return keep(testsupport::volumeOver(image, start, 0, 512, content));
     }
     bool called(const std::string& name) const {
-        auto n = names();
+        auto n = controller.callNames();
         return std::find(n.begin(), n.end(), name) != n.end();
     }
-    bool logged(const std::string& part) const {
-        return std::any_of(logs.begin(), logs.end(),
-                           [&](const std::string& l) { return l.find(part) != std::string::npos; });
-    }
-    RecordingController controller;
-    std::vector<std::string> logs;
-    std::vector<std::shared_ptr<Volume>> volumes;
 };
 
 } // namespace
@@ -87,7 +39,7 @@ TEST(ScanContent, ContentStringsChooseTheFileSystem) {
 }
 
 TEST_F(ScanThreads, NormalScanWithoutHFSPlusHeaderAlertsAndStillCompletes) {
-    auto v = keep(volumeFor(zeroImage(4 << 20), "Apple_HFS"));
+    auto v = volumeFor(zeroImage(4 << 20), "Apple_HFS");
     ScanThread(v).startMakingTree(Array{"Normal Scan", 1, Array{}});
     ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts()[0].title, "!Can not process");
@@ -102,7 +54,7 @@ TEST_F(ScanThreads, NormalScanWithoutHFSPlusHeaderAlertsAndStillCompletes) {
 }
 
 TEST_F(ScanThreads, AdvancedScanWithoutHeaderAssumesEightSectorBlocks) {
-    auto v = keep(volumeFor(zeroImage(4 << 20), "Apple_HFS"));
+    auto v = volumeFor(zeroImage(4 << 20), "Apple_HFS");
     ScanThread(v).startMakingTree(Array{"Advanced Scan", 0});
     EXPECT_TRUE(controller.alerts().empty());
     EXPECT_EQ(v->blockSize(), 8u);
@@ -114,8 +66,7 @@ TEST_F(ScanThreads, AdvancedScanWithoutHeaderAssumesEightSectorBlocks) {
 
 TEST_F(ScanThreads, NormalScanOfARealVolumeBuildsTheTreeAndCleansUp) {
     fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
-    if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
-    auto v = keep(volumeFor(img, "Apple_HFS"));
+    auto v = volumeFor(img, "Apple_HFS");
     ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
     EXPECT_TRUE(controller.alerts().empty());
     ASSERT_NE(v->dirRoot, nullptr);
@@ -153,7 +104,6 @@ TEST_F(ScanThreads, NormalScanOfARealVolumeBuildsTheTreeAndCleansUp) {
 // never pretends to run (no snapshot hand-over).
 TEST_F(ScanThreads, EveryWizardRowEndsWithOneFinalPost) {
     fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
-    if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
     Array types{};
     struct Row {
         const char* name;
@@ -182,7 +132,7 @@ TEST_F(ScanThreads, EveryWizardRowEndsWithOneFinalPost) {
         SCOPED_TRACE(row.name);
         controller.clear();
         logs.clear();
-        auto v = keep(volumeFor(img, row.content));
+        auto v = volumeFor(img, row.content);
         ScanThread t(v);
         switch (row.entry) {
         case ScanThread::Entry::MakingTree:
@@ -211,7 +161,7 @@ TEST_F(ScanThreads, EveryWizardRowEndsWithOneFinalPost) {
 }
 
 TEST_F(ScanThreads, FatScanWithoutDeletedFlagStillRunsTheFileSystemStep) {
-    auto v = keep(volumeFor(zeroImage(1 << 20), "FAT16"));
+    auto v = volumeFor(zeroImage(1 << 20), "FAT16");
     ScanThread(v).scanForDeletedFiles(Array{0, 1, Array{}, 0});
     EXPECT_TRUE(logged("FAT file-system recovery"));
     expectTreeCompleteLast();
@@ -220,8 +170,7 @@ TEST_F(ScanThreads, FatScanWithoutDeletedFlagStillRunsTheFileSystemStep) {
 
 TEST_F(ScanThreads, ResumedTreeScanRunsNoFileSystemStepAndKeepsItsTree) {
     fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
-    if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
-    auto v = keep(volumeFor(img, "Apple_HFS"));
+    auto v = volumeFor(img, "Apple_HFS");
     NewDir* restored = v->createRoot();
     ScanThread(v).startMakingTree(Array{"Normal Scan", 1, Array{}, 100ull, "auto"});
     EXPECT_EQ(v->dirRoot, restored);
@@ -231,16 +180,14 @@ TEST_F(ScanThreads, ResumedTreeScanRunsNoFileSystemStepAndKeepsItsTree) {
 }
 
 TEST_F(ScanThreads, StopFlagEndsTheScanEarlyButCleanUpAndFinalPostRun) {
-    fs::path img = testsupport::testImage("hfsplus.iso");
-    if (img.empty()) GTEST_SKIP() << "xorriso image not made";
-    std::uint64_t start = 0;
-    std::ifstream(testsupport::testImagesDir() / "hfsplus.start") >> start;
-    auto full = keep(volumeFor(img, "Apple_HFS", start));
+    const auto iso = testsupport::xorrisoImage();
+    if (!iso) GTEST_SKIP() << "xorriso image not made";
+    auto full = volumeFor(iso.path, "Apple_HFS", iso.start);
     ScanThread(full).startMakingTree(Array{"Normal Scan", 0});
     std::uint32_t fullCount = full->dirRoot ? full->dirRoot->childrenCount : 0;
 
     controller.clear();
-    auto v = keep(volumeFor(img, "Apple_HFS", start));
+    auto v = volumeFor(iso.path, "Apple_HFS", iso.start);
     // The user presses Stop once the catalog reading has started.
     controller.setCallObserver([v](const RecordingController::Call& c) {
         if (c.name == "setUpTimer") v->setStopTreeThread(true);

@@ -1,0 +1,197 @@
+#include "support/ScanHelpers.h"
+
+#include "hfsplus/OrphanEntries.h"
+#include "platform/SystemLog.h"
+#include "scan/ScanThread.h"
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using platform::Array;
+using platform::Dict;
+
+namespace testsupport {
+
+std::shared_ptr<Volume> volumeOver(const fs::path& image, std::uint64_t start, std::uint64_t sectors,
+                                   std::uint32_t bytesPerSector, const std::string& content) {
+    if (sectors == 0) sectors = fs::file_size(image) / bytesPerSector - start;
+    return Volume::initWithDictionary(Dict{{"Path", image.string()},
+                                           {"Preferred Block Size", bytesPerSector},
+                                           {"Volume Start", static_cast<unsigned long long>(start)},
+                                           {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
+                                           {"Volume Scan Type", 0},
+                                           {"Content", content},
+                                           {"Volume Name", "test"},
+                                           {"device model", "-"},
+                                           {"device serial", "-"},
+                                           {"device revision", "-"}});
+}
+
+std::shared_ptr<Volume> scannedVolume(const fs::path& image, std::uint64_t start) {
+    auto v = volumeOver(image, start);
+    ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+    return v;
+}
+
+XorrisoImage xorrisoImage() {
+    XorrisoImage image;
+    const fs::path iso = testImage("hfsplus.iso"), start = testImage("hfsplus.start");
+    if (iso.empty() || start.empty()) return image;
+    std::ifstream(start) >> image.start;
+    image.path = iso;
+    return image;
+}
+
+std::map<std::string, ManifestEntry> xorrisoManifest() {
+    std::map<std::string, ManifestEntry> out;
+    std::ifstream in(testImage("hfsplus.manifest"));
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> f;
+        std::istringstream cols(line);
+        for (std::string c; std::getline(cols, c, '\t');)
+            f.push_back(c);
+        if (f.size() >= 5) out[f[0]] = {std::stoull(f[1]), f[3], f[4]};
+    }
+    return out;
+}
+
+fs::path copyToTemp(const fs::path& file) {
+    const fs::path dst = makeTempDir("copy") / file.filename();
+    fs::copy_file(file, dst);
+    fs::permissions(dst, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    return dst;
+}
+
+fs::path zeroImage(std::uint64_t bytes) {
+    const fs::path p = makeTempDir("zeros") / "zeros.img";
+    std::ofstream(p, std::ios::binary).close();
+    fs::resize_file(p, bytes);
+    return p;
+}
+
+void writeAt(const fs::path& file, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(f.good()) << file;
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(f.good()) << file;
+}
+
+std::vector<std::uint8_t> be16(std::uint16_t v) {
+    return {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+}
+
+std::vector<std::uint8_t> be32(std::uint32_t v) {
+    return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v)};
+}
+
+std::string asString(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string shellQuoted(const fs::path& p) {
+    std::string q = "'";
+    for (char c : p.string())
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::map<std::string, NewDir*> nodesByPath(const NewDir* root) {
+    std::map<std::string, NewDir*> out;
+    std::vector<std::pair<const NewDir*, std::string>> pending{{root, ""}};
+    while (root && !pending.empty()) {
+        auto [d, prefix] = pending.back();
+        pending.pop_back();
+        for (NewDir* c : d->childList) {
+            if (!c) continue;
+            const std::string name = newdir::utf8(newdir::fileName(c));
+            const std::string path = prefix.empty() ? name : prefix + "/" + name;
+            out.emplace(path, c);
+            if (c->isFolder()) pending.emplace_back(c, path);
+        }
+    }
+    return out;
+}
+
+NewDir* nodeAt(const NewDir* root, const std::string& path) {
+    const NewDir* at = root;
+    std::istringstream names(path);
+    for (std::string name; at && std::getline(names, name, '/');) {
+        const auto& list = at->childList;
+        auto it = std::find_if(list.begin(), list.end(),
+                               [&](const NewDir* c) { return c && newdir::utf8(newdir::fileName(c)) == name; });
+        at = it == list.end() ? nullptr : *it;
+    }
+    return at == root ? nullptr : const_cast<NewDir*>(at);
+}
+
+std::string readThroughExtents(Volume& v, const NewDir& file) {
+    std::string data;
+    const std::uint32_t bps = v.u32BytesInSector();
+    for (const ExtP& e : file.extents) {
+        const std::uint64_t sector =
+            v.HPlusVolStart() + file.dataStartSector + std::uint64_t{e.startBlock} * file.sectorsPerBlock;
+        const auto count = static_cast<std::int32_t>(e.blockCount * file.sectorsPerBlock);
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count) * bps);
+        EXPECT_TRUE(v.readSector(sector, count, buffer.data())) << "sector " << sector;
+        data.append(buffer.begin(), buffer.end());
+    }
+    if (data.size() > file.fileSize) data.resize(file.fileSize);
+    return data;
+}
+
+void ScanFixture::SetUp() {
+    platform::setAppController(&controller);
+    platform::setLogSink([this](const std::string& l) {
+        std::lock_guard lock(logMutex);
+        logs.push_back(l);
+    });
+}
+
+void ScanFixture::TearDown() {
+    freeVolumes();
+    platform::setAppController(nullptr);
+    platform::setLogSink(nullptr);
+}
+
+void ScanFixture::freeVolumes() {
+    for (auto& v : volumes) {
+        OrphanEntries orphans(*v);
+        orphans.releaseUnplacedEntries(v->btreeOrph.get());
+        orphans.releaseUnplacedEntries(v->btreeOrphAdvScanEntries.get());
+        v->freeTree();
+    }
+    volumes.clear();
+}
+
+std::shared_ptr<Volume> ScanFixture::keep(std::shared_ptr<Volume> v) {
+    if (!v) return v;
+    volumes.push_back(v);
+    Array drives = controller.driveDictArray();
+    drives.push_back(Dict{{"Path", v->cPath()}});
+    controller.setDriveDictArray(drives);
+    return v;
+}
+
+bool ScanFixture::logged(const std::string& part) {
+    std::lock_guard lock(logMutex);
+    return std::any_of(logs.begin(), logs.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+void ScanFixture::expectTreeCompleteLast() {
+    const auto calls = controller.calls();
+    ASSERT_FALSE(calls.empty());
+    auto isFinal = [](const platform::RecordingController::Call& c) {
+        return c.name == "updateProgress:" && c.argument.dictValue().get("Tree Complete").boolValue();
+    };
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(), isFinal), 1);
+    EXPECT_TRUE(isFinal(calls.back()));
+}
+
+} // namespace testsupport

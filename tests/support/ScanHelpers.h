@@ -1,0 +1,85 @@
+#pragma once
+
+// Set-up the scan, saving and result tests share: volumes over image files,
+// the xorriso fixture image and its manifest, finding found nodes by path,
+// reading a found file back, and a fixture that records what a scan asked of
+// its controller and frees what it built.
+
+#include "platform/RecordingController.h"
+#include "volume/Volume.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A volume over an image file as the partition search reports one: from
+// sector `start`, `sectors` long (0: to the end of the file).
+std::shared_ptr<Volume> volumeOver(const std::filesystem::path& image, std::uint64_t start = 0,
+                                   std::uint64_t sectors = 0, std::uint32_t bytesPerSector = 512,
+                                   const std::string& content = "Apple_HFS");
+// The same volume after a normal tree scan (a controller must be installed).
+std::shared_ptr<Volume> scannedVolume(const std::filesystem::path& image, std::uint64_t start = 0);
+
+// The generated xorriso image with the first 512-byte sector of its HFS+
+// volume; an empty path when it was not made. Read only: copy it to change it.
+struct XorrisoImage {
+    std::filesystem::path path;
+    std::uint64_t start = 0;
+    explicit operator bool() const { return !path.empty(); }
+};
+XorrisoImage xorrisoImage();
+// What went into the xorriso image, by path: size, "file" or "dir", sha256.
+struct ManifestEntry {
+    std::uint64_t size = 0;
+    std::string type, sha256;
+};
+std::map<std::string, ManifestEntry> xorrisoManifest();
+
+// A writable copy of a file in a fresh temporary folder.
+std::filesystem::path copyToTemp(const std::filesystem::path& file);
+// A file of `bytes` zeros in a fresh temporary folder.
+std::filesystem::path zeroImage(std::uint64_t bytes);
+// Overwrites bytes of an existing file.
+void writeAt(const std::filesystem::path& file, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> be16(std::uint16_t v);
+std::vector<std::uint8_t> be32(std::uint32_t v);
+std::string asString(const std::vector<std::uint8_t>& bytes);
+// A path in single quotes for the shell.
+std::string shellQuoted(const std::filesystem::path& p);
+
+// Every node below root by its path of names ("Docs/a.txt").
+std::map<std::string, NewDir*> nodesByPath(const NewDir* root);
+// The node at a path of names below root, or nullptr.
+NewDir* nodeAt(const NewDir* root, const std::string& path);
+// A found file's bytes read through its extents, cut to its size.
+std::string readThroughExtents(Volume& v, const NewDir& file);
+
+// A recording controller and a log sink installed for the test; volumes kept
+// here have their trees and parked entries freed at its end. The image of a
+// kept volume counts as a present drive, so a failed read is not taken for a
+// vanished device.
+class ScanFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Frees the kept volumes' trees and forgets the volumes.
+    void freeVolumes();
+    std::shared_ptr<Volume> keep(std::shared_ptr<Volume> v);
+    bool logged(const std::string& part);
+    // Exactly one final "Tree Complete" post, and it is the last call.
+    void expectTreeCompleteLast();
+
+    platform::RecordingController controller;
+    std::mutex logMutex;
+    std::vector<std::string> logs;
+    std::vector<std::shared_ptr<Volume>> volumes;
+};
+
+} // namespace testsupport
