@@ -246,12 +246,3 @@ void DMedia::myTimerFireMethod() {
 std::string DMedia::getTimeFormStringForInterval(double seconds) const {
     return platform::getTimeFormStringForInterval(seconds);
 }
-
-void DMedia::convertDMediaBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length) {
-    for (std::int64_t i = 0; i < length; ++i)
-        units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
-}
-
-void DMedia::convertDMediaLittleUniCharArrayToHost(std::uint16_t*, std::int64_t) {
-    // The host is little-endian: nothing to do.
-}

@@ -8,7 +8,6 @@
 #include "volume/BTreeTableClassUInt32.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <unordered_set>
 #include <utility>
@@ -434,13 +433,6 @@ void Volume::freeBtreeNormalScanNDIRs() {
         }
         for (std::int32_t i = 0; i <= node->count(); ++i)
             if (node->branch(i) != noNode) pending.push_back(node->branch(i));
-    }
-}
-
-void Volume::convertBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length) {
-    if constexpr (std::endian::native == std::endian::little) {
-        for (std::int64_t i = 0; i < length; ++i)
-            units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
     }
 }
 

@@ -222,15 +222,6 @@ TEST_F(DMediaReaders, ProgressIsHandedOverOnlyWhenTheFlagIsSet) {
     EXPECT_FALSE(m->timerFireMethodCanRun());
 }
 
-TEST_F(DMediaReaders, BigEndianNamesAreSwappedInPlace) {
-    std::uint16_t units[3] = {0x4100, 0x4200, 0x0000};
-    DMedia::convertDMediaBigUniCharArrayToHost(units, 3);
-    EXPECT_EQ(units[0], 0x0041);
-    EXPECT_EQ(units[1], 0x0042);
-    DMedia::convertDMediaLittleUniCharArrayToHost(units, 3);
-    EXPECT_EQ(units[0], 0x0041);
-}
-
 // A real block device with 4096-byte sectors, when this machine lets the
 // test attach a loop device.
 TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {

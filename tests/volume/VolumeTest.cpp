@@ -508,15 +508,6 @@ TEST(VolumeTree, SwappingExchangesTheChildAndDeletedLists) {
     v.freeNDir(f);
 }
 
-TEST(VolumeTree, BigEndianNamesBecomeHostOrder) {
-    std::uint16_t units[] = {0x4100, 0x4200, 0x0000};
-    Volume::convertBigUniCharArrayToHost(units, 2);
-    EXPECT_EQ(units[0], 0x0041);
-    EXPECT_EQ(units[1], 0x0042);
-    Volume::convertBigUniCharArrayToHost(units, 0);
-    EXPECT_EQ(units[0], 0x0041);
-}
-
 TEST(VolumeTree, RootIsIndexedUnderTwoAndInstalled) {
     auto v = Volume::initWithDictionary(mountedVolume("FAT32"));
     v->blocksStartsAtSector = 4096;
