@@ -12,12 +12,15 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <limits>
 #include <unordered_set>
 #include <vector>
 
 using platform::ByteView;
+using platform::checkedAdd;
+using platform::checkedMul;
+using platform::checkedMulAdd;
 using platform::Dict;
+using platform::saturatingAdd;
 using platform::saturatingMul;
 
 namespace {
@@ -53,13 +56,11 @@ bool startsExtentsLeafCopy(ByteView sector) {
 bool JournalExtents::extentInVolume(Volume& volume, std::uint64_t startBlock, std::uint64_t blockCount) {
     const std::uint64_t blockSize = volume.blockSize();
     if (blockSize == 0) return false;
-    std::uint64_t first, sectors;
-    if (__builtin_mul_overflow(startBlock, blockSize, &first) ||
-        __builtin_add_overflow(first, volume.HPlusVolStart(), &first) ||
-        __builtin_add_overflow(first, volume.blocksStartsAtSector, &first) ||
-        __builtin_mul_overflow(blockCount, blockSize, &sectors))
-        return false;
-    return HFSPlusVolume(volume).sectorsInVolume(first, sectors);
+    const auto origin = checkedAdd(volume.HPlusVolStart(), volume.blocksStartsAtSector);
+    const auto first = origin ? checkedMulAdd(*origin, startBlock, blockSize) : std::nullopt;
+    const auto sectors = checkedMul(blockCount, blockSize);
+    if (!first || !sectors) return false;
+    return HFSPlusVolume(volume).sectorsInVolume(*first, *sectors);
 }
 
 std::uint64_t JournalExtents::coveredBlocks(const NewDir& file) {
@@ -92,8 +93,7 @@ void JournalExtents::getJournalSizeAndStart() {
     if (bps == 0 || blockSize == 0) return;
 
     HFSPlusVolume hfs(volume_);
-    std::uint64_t sector;
-    if (__builtin_add_overflow(volume_.HPlusVolStart(), infoBlock * blockSize, &sector)) sector = 0;
+    const std::uint64_t sector = checkedAdd(volume_.HPlusVolStart(), infoBlock * blockSize).value_or(0);
     std::vector<std::uint8_t> buffer;
     if (!hfs.readNode(sector, 1, buffer)) {
         platform::logFormat("HFS+ volume on %@: journal info block %u lies outside the volume or cannot be read; "
@@ -104,9 +104,7 @@ void JournalExtents::getJournalSizeAndStart() {
     const JournalInfoBlock info = convertJournalInfoBlock(ByteView(buffer));
 
     // The journal must begin inside the volume and is cut at its end.
-    std::uint64_t volumeEnd;
-    if (__builtin_add_overflow(volume_.startSector, volume_.sizeInSect(), &volumeEnd))
-        volumeEnd = std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t volumeEnd = saturatingAdd(volume_.startSector, volume_.sizeInSect());
     const std::uint64_t volumeBytes =
         volume_.HPlusVolStart() < volumeEnd ? saturatingMul(volumeEnd - volume_.HPlusVolStart(), bps) : 0;
     if (info.offset >= volumeBytes) {

@@ -1,6 +1,7 @@
 #include "results/DataSaving.h"
 
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
 #include "results/DestinationFolder.h"
@@ -398,9 +399,7 @@ FileExtentsCopier::Geometry DataSaving::geometry() const {
     // APFS extents count sectors of whichever device holds the container,
     // which the volume's own size does not describe; the reader zero-fills
     // anything past that device's end.
-    if (!g.sectorAddressed && v.sizeInSect() != 0 &&
-        __builtin_add_overflow(v.startSector, v.sizeInSect(), &g.volumeEnd))
-        g.volumeEnd = UINT64_MAX;
+    if (!g.sectorAddressed && v.sizeInSect() != 0) g.volumeEnd = platform::saturatingAdd(v.startSector, v.sizeInSect());
     return g;
 }
 
