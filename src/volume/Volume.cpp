@@ -418,22 +418,15 @@ void Volume::fillChildrenDirectArrays(NewDir* folder) {
 
 void Volume::freeBtreeNormalScanNDIRs() {
     if (!btreeNormalScan || btreeNormalScan->empty()) return;
-    const NodeType* noNode = BTreeTableClass::noNode();
-    // The index is a handful of levels deep; the list only saves recursion.
     // A node filed under two IDs is freed once.
-    std::vector<NodeType*> pending{btreeNormalScan->root()};
     std::unordered_set<NewDir*> freed;
-    while (!pending.empty()) {
-        NodeType* node = pending.back();
-        pending.pop_back();
+    forEachIndexNode(btreeNormalScan->root(), [&](NodeType* node) {
         for (std::int32_t i = 0; i < node->count(); ++i) {
             ItemType* item = node->key(i);
             if (NewDir* dir = item->dir(); dir && freed.insert(dir).second) newdir::freeNDir(dir);
             item->setNDIRPtr(nullptr);
         }
-        for (std::int32_t i = 0; i <= node->count(); ++i)
-            if (node->branch(i) != noNode) pending.push_back(node->branch(i));
-    }
+    });
 }
 
 NewDir* Volume::createRoot() {
