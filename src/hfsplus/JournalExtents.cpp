@@ -232,17 +232,13 @@ void JournalExtents::searchJournalForExtraExtents() {
 
 void JournalExtents::rearrangeExtsFound(NewDir* node) {
     if (!node) return;
-    // An explicit list instead of a call per folder level: a medium can
-    // nest folders deeper than any stack. The orphan pass hangs entries
-    // under whatever bears their parent ID, so a node is visited once even
-    // if the links it made come back round.
-    std::vector<NewDir*> pending{node};
+    // The orphan pass hangs entries under whatever bears their parent ID, so
+    // a node is visited once even if the links it made come back round.
     std::unordered_set<NewDir*> visited;
-    while (!pending.empty()) {
-        if (volume_.stopTreeThread()) return;
-        NewDir* n = pending.back();
-        pending.pop_back();
-        if (!visited.insert(n).second) continue;
+    newdir::preOrder(node, newdir::childList, newdir::anyChild, [&](NewDir* n) {
+        if (volume_.stopTreeThread()) return newdir::Walk::Stop;
+        if (!visited.insert(n).second) return newdir::Walk::Skip;
+        if (n->fileType == NewDir::Folder) return newdir::Walk::Into;
         if (n->fileType == NewDir::File) {
             std::uint64_t covered = coveredBlocks(*n);
             bool complete = covers(volume_, *n, covered);
@@ -258,9 +254,7 @@ void JournalExtents::rearrangeExtsFound(NewDir* node) {
                 complete = covers(volume_, *n, covered);
             }
             n->complete = complete ? kComplete : kIncomplete;
-        } else if (n->fileType == NewDir::Folder) {
-            for (std::size_t i = n->childList.size(); i-- > 0;)
-                if (NewDir* child = n->childList[i]) pending.push_back(child);
         }
-    }
+        return newdir::Walk::Skip;
+    });
 }

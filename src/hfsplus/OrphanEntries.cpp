@@ -423,16 +423,10 @@ void OrphanEntries::freeUnplaced(const std::vector<NewDir*>& tops) {
     std::unordered_set<NewDir*> covered;
     for (NewDir* top : tops) {
         if (!top || gone.count(top)) continue;
-        std::vector<NewDir*> pending{top};
-        while (!pending.empty()) {
-            NewDir* n = pending.back();
-            pending.pop_back();
-            if (!n) continue;
+        newdir::preOrder(top, newdir::childList, newdir::anyChild, [&](NewDir* n) {
             if (n != top && topSet.count(n)) covered.insert(n);
-            if (!gone.insert(n).second) continue;
-            for (NewDir* c : n->childList)
-                pending.push_back(c);
-        }
+            return gone.insert(n).second ? newdir::Walk::Into : newdir::Walk::Skip;
+        });
     }
     for (BTreeTableClass* index : {v.btree.get(), v.btreeAdvScan}) {
         if (!index) continue;
