@@ -44,16 +44,11 @@ FuzzImage& image() {
 // Parked entries belong to nobody until the orphan passes, which are not
 // run here.
 void freeParkedOrphans(Volume& v) {
-    if (!v.btreeOrph || v.btreeOrph->empty()) return;
-    std::vector<NodeTypeOrph*> pending{v.btreeOrph->root()};
-    while (!pending.empty()) {
-        NodeTypeOrph* node = pending.back();
-        pending.pop_back();
+    if (!v.btreeOrph) return;
+    forEachIndexNode(v.btreeOrph->root(), [](NodeTypeOrph* node) {
         for (std::int32_t i = 0; i < node->count(); ++i)
             newdir::freeNDir(node->key(i)->dir());
-        for (std::int32_t i = 0; i <= node->count(); ++i)
-            if (node->branch(i) != BTreeTableClassOrph::noNode()) pending.push_back(node->branch(i));
-    }
+    });
 }
 
 } // namespace

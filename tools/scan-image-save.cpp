@@ -38,36 +38,31 @@ int saveUsage() {
 }
 
 void markSubtree(NewDir* top) {
-    std::vector<NewDir*> pending{top};
-    while (!pending.empty()) {
-        NewDir* n = pending.back();
-        pending.pop_back();
-        n->selected = 1;
-        for (NewDir* c : n->childList)
-            if (c) pending.push_back(c);
-    }
+    newdir::preOrder(top, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
 }
 
 // Marks every node whose path from the root is prefix or lies below it, and
 // the folders above each; the number of nodes the path named.
 std::size_t markPath(NewDir* root, const std::string& prefix) {
     std::size_t found = 0;
-    std::vector<std::pair<NewDir*, std::string>> pending{{root, newdir::utf8(newdir::fileName(root))}};
-    while (!pending.empty()) {
-        auto [n, path] = pending.back();
-        pending.pop_back();
-        if (path == prefix) {
-            ++found;
-            markSubtree(n);
-            for (NewDir* a = n->pndirPointer; a; a = a->pndirPointer)
-                a->selected = 1;
-            continue;
-        }
-        // Only folders on the way to the prefix are worth entering.
-        if (prefix.compare(0, path.size() + 1, path + "/") != 0) continue;
-        for (NewDir* c : n->childList)
-            if (c) pending.emplace_back(c, path + "/" + newdir::utf8(newdir::fileName(c)));
-    }
+    std::vector<std::string> paths; // of the node entered last and those above it
+    newdir::postOrder(
+        root, newdir::childList, newdir::anyChild,
+        [&](NewDir* n) {
+            const std::string name = newdir::utf8(newdir::fileName(n));
+            paths.push_back(paths.empty() ? name : paths.back() + "/" + name);
+            const std::string& path = paths.back();
+            if (path == prefix) {
+                ++found;
+                markSubtree(n);
+                for (NewDir* a = n->pndirPointer; a; a = a->pndirPointer)
+                    a->selected = 1;
+                return newdir::Walk::Skip;
+            }
+            // Only folders on the way to the prefix are worth entering.
+            return prefix.compare(0, path.size() + 1, path + "/") == 0 ? newdir::Walk::Into : newdir::Walk::Skip;
+        },
+        [&](NewDir*) { paths.pop_back(); });
     return found;
 }
 

@@ -51,12 +51,8 @@ std::string pathOf(const NewDir* node) {
 }
 
 void printTree(const Volume& v) {
-    if (!v.dirRoot) return;
-    std::vector<const NewDir*> pending{v.dirRoot};
     std::string line;
-    while (!pending.empty()) {
-        const NewDir* n = pending.back();
-        pending.pop_back();
+    newdir::preOrder(v.dirRoot, newdir::childList, newdir::anyChild, [&](const NewDir* n) {
         line = pathOf(n);
         line += '\t' + std::to_string(n->fileID) + '\t' + std::to_string(n->parentID);
         line += n->isFolder() ? "\td" : "\tf";
@@ -77,9 +73,7 @@ void printTree(const Volume& v) {
             for (const ExtP& e : g.extents)
                 addExtent(e);
         std::cout << line << '\n';
-        for (auto it = n->childList.rbegin(); it != n->childList.rend(); ++it)
-            if (*it) pending.push_back(*it);
-    }
+    });
 }
 
 int runTree(const ScanImageOptions& o) {

@@ -4,6 +4,7 @@
 #include "hfsplus/HFSPlusVolume.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
@@ -93,10 +94,7 @@ std::uint64_t CatalogNodeSearch::catalogFileNodes() const {
     std::uint64_t blocks = 0;
     for (const Extent& e : volume_.catalogExt)
         blocks += e.blockCount();
-    std::uint64_t sectors;
-    if (__builtin_mul_overflow(blocks, static_cast<std::uint64_t>(volume_.blockSize()), &sectors))
-        sectors = std::numeric_limits<std::uint64_t>::max();
-    return sectors / static_cast<std::uint64_t>(volume_.catNodeSize);
+    return platform::saturatingMul(blocks, volume_.blockSize()) / static_cast<std::uint64_t>(volume_.catNodeSize);
 }
 
 // ---------------------------------------------------------------------------

@@ -12,14 +12,9 @@
 using platform::ByteView;
 using platform::Dict;
 
-namespace {
-
-constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
-
-// a + b, or nothing when the sum does not fit 64 bits.
-constexpr auto add64 = &platform::checkedAdd;
-
-} // namespace
+using platform::checkedAdd;
+using platform::saturatingAdd;
+using platform::saturatingMul;
 
 // ---------------------------------------------------------------------------
 // Shared helpers
@@ -29,7 +24,7 @@ void HFSPlusVolume::postProgress(const Dict& progress) {
 }
 
 std::uint64_t HFSPlusVolume::volumeEnd() const {
-    return add64(volume_.startSector, volume_.sizeInSect()).value_or(kU64Max);
+    return saturatingAdd(volume_.startSector, volume_.sizeInSect());
 }
 
 bool HFSPlusVolume::sectorsInVolume(std::uint64_t sector, std::uint64_t count) const {
@@ -69,10 +64,7 @@ bool HFSPlusVolume::filesRepresentable() const {
 bool HFSPlusVolume::forkSizesAgree(const HFSPlusCatalogFile_& file, std::uint64_t blockBytes) {
     if (blockBytes == 0) return false;
     for (const HFSPlusForkData_* fork : {&file.dataFork, &file.resourceFork}) {
-        std::uint64_t capacity;
-        if (__builtin_mul_overflow(static_cast<std::uint64_t>(fork->totalBlocks), blockBytes, &capacity))
-            capacity = kU64Max;
-        if (fork->logicalSize > capacity) return false;
+        if (fork->logicalSize > saturatingMul(fork->totalBlocks, blockBytes)) return false;
         const std::uint64_t blocksNeeded = fork->logicalSize / blockBytes + (fork->logicalSize % blockBytes != 0);
         if (fork->totalBlocks != blocksNeeded) return false;
     }
@@ -95,7 +87,7 @@ HFSPlusVolume::positionBeforeEnd(std::uint64_t first, std::uint64_t sectors, std
     if (bps == 0) return std::nullopt;
     const std::uint64_t sectorsBack = (bytesBack + bps - 1) / bps;
     if (sectors < sectorsBack) return std::nullopt;
-    const auto end = add64(first, sectors);
+    const auto end = checkedAdd(first, sectors);
     if (!end) return std::nullopt;
     return std::pair{*end - sectorsBack, sectorsBack * bps - bytesBack};
 }
@@ -126,11 +118,11 @@ bool HFSPlusVolume::followWrapper(std::uint64_t volumeStart) {
     }
     const auto offset = embeddedVolumeSectorOffset(mdb, bps);
     if (!offset) return false;
-    const auto embeddedStart = add64(volumeStart, *offset);
+    const auto embeddedStart = checkedAdd(volumeStart, *offset);
     if (!embeddedStart) return false;
     volume_.setHPlusVolStart(*embeddedStart);
 
-    const std::uint64_t headerSector = add64(*embeddedStart, hfsplus::kVolumeHeaderOffset / bps).value_or(kU64Max);
+    const std::uint64_t headerSector = saturatingAdd(*embeddedStart, hfsplus::kVolumeHeaderOffset / bps);
     auto bytes = readStructure(headerSector, hfsplus::kVolumeHeaderOffset % bps, hfsplus::kVolumeInformationBlockSize);
     volume_.vib = convertVIB(bytes ? ByteView(*bytes) : ByteView());
     if (!hfsplus::isHFSPlusSignature(volume_.vib.signature)) {
@@ -152,7 +144,7 @@ bool HFSPlusVolume::initializeVIB() {
     // Primary header: 1024 bytes into the volume, or in the sector the
     // partition search found it in.
     const std::uint64_t primarySector =
-        volume_.vibAtSector != 0 ? volume_.vibAtSector : add64(s, hfsplus::kVolumeHeaderOffset / bps).value_or(kU64Max);
+        volume_.vibAtSector != 0 ? volume_.vibAtSector : saturatingAdd(s, hfsplus::kVolumeHeaderOffset / bps);
     const std::uint64_t primaryOffset = hfsplus::kVolumeHeaderOffset % bps;
     auto bytes = readStructure(primarySector, primaryOffset, hfsplus::kVolumeInformationBlockSize);
     volume_.mdb = convertMDB(bytes ? ByteView(*bytes) : ByteView());

@@ -12,12 +12,15 @@
 
 #include <algorithm>
 #include <chrono>
-#include <limits>
 #include <unordered_set>
 #include <vector>
 
 using platform::ByteView;
+using platform::checkedAdd;
+using platform::checkedMul;
+using platform::checkedMulAdd;
 using platform::Dict;
+using platform::saturatingAdd;
 using platform::saturatingMul;
 
 namespace {
@@ -53,13 +56,11 @@ bool startsExtentsLeafCopy(ByteView sector) {
 bool JournalExtents::extentInVolume(Volume& volume, std::uint64_t startBlock, std::uint64_t blockCount) {
     const std::uint64_t blockSize = volume.blockSize();
     if (blockSize == 0) return false;
-    std::uint64_t first, sectors;
-    if (__builtin_mul_overflow(startBlock, blockSize, &first) ||
-        __builtin_add_overflow(first, volume.HPlusVolStart(), &first) ||
-        __builtin_add_overflow(first, volume.blocksStartsAtSector, &first) ||
-        __builtin_mul_overflow(blockCount, blockSize, &sectors))
-        return false;
-    return HFSPlusVolume(volume).sectorsInVolume(first, sectors);
+    const auto origin = checkedAdd(volume.HPlusVolStart(), volume.blocksStartsAtSector);
+    const auto first = origin ? checkedMulAdd(*origin, startBlock, blockSize) : std::nullopt;
+    const auto sectors = checkedMul(blockCount, blockSize);
+    if (!first || !sectors) return false;
+    return HFSPlusVolume(volume).sectorsInVolume(*first, *sectors);
 }
 
 bool JournalExtents::covers(const Volume& volume, const NewDir& file, std::uint64_t blocks) {
@@ -85,8 +86,7 @@ void JournalExtents::getJournalSizeAndStart() {
     if (bps == 0 || blockSize == 0) return;
 
     HFSPlusVolume hfs(volume_);
-    std::uint64_t sector;
-    if (__builtin_add_overflow(volume_.HPlusVolStart(), infoBlock * blockSize, &sector)) sector = 0;
+    const std::uint64_t sector = checkedAdd(volume_.HPlusVolStart(), infoBlock * blockSize).value_or(0);
     std::vector<std::uint8_t> buffer;
     if (!hfs.readNode(sector, 1, buffer)) {
         platform::logFormat("HFS+ volume on %@: journal info block %u lies outside the volume or cannot be read; "
@@ -97,9 +97,7 @@ void JournalExtents::getJournalSizeAndStart() {
     const JournalInfoBlock info = convertJournalInfoBlock(ByteView(buffer));
 
     // The journal must begin inside the volume and is cut at its end.
-    std::uint64_t volumeEnd;
-    if (__builtin_add_overflow(volume_.startSector, volume_.sizeInSect(), &volumeEnd))
-        volumeEnd = std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t volumeEnd = saturatingAdd(volume_.startSector, volume_.sizeInSect());
     const std::uint64_t volumeBytes =
         volume_.HPlusVolStart() < volumeEnd ? saturatingMul(volumeEnd - volume_.HPlusVolStart(), bps) : 0;
     if (info.offset >= volumeBytes) {
@@ -228,17 +226,13 @@ void JournalExtents::searchJournalForExtraExtents() {
 
 void JournalExtents::rearrangeExtsFound(NewDir* node) {
     if (!node) return;
-    // An explicit list instead of a call per folder level: a medium can
-    // nest folders deeper than any stack. The orphan pass hangs entries
-    // under whatever bears their parent ID, so a node is visited once even
-    // if the links it made come back round.
-    std::vector<NewDir*> pending{node};
+    // The orphan pass hangs entries under whatever bears their parent ID, so
+    // a node is visited once even if the links it made come back round.
     std::unordered_set<NewDir*> visited;
-    while (!pending.empty()) {
-        if (volume_.stopTreeThread()) return;
-        NewDir* n = pending.back();
-        pending.pop_back();
-        if (!visited.insert(n).second) continue;
+    newdir::preOrder(node, newdir::childList, newdir::anyChild, [&](NewDir* n) {
+        if (volume_.stopTreeThread()) return newdir::Walk::Stop;
+        if (!visited.insert(n).second) return newdir::Walk::Skip;
+        if (n->fileType == NewDir::Folder) return newdir::Walk::Into;
         if (n->fileType == NewDir::File) {
             std::uint64_t covered = CatalogEntryNode::coveredBlocks(*n);
             bool complete = covers(volume_, *n, covered);
@@ -256,9 +250,7 @@ void JournalExtents::rearrangeExtsFound(NewDir* node) {
             // A file that lost extents lying outside the volume stays
             // incomplete, whatever the rest covers.
             n->complete = complete && n->complete != kIncomplete ? kComplete : kIncomplete;
-        } else if (n->fileType == NewDir::Folder) {
-            for (std::size_t i = n->childList.size(); i-- > 0;)
-                if (NewDir* child = n->childList[i]) pending.push_back(child);
         }
-    }
+        return newdir::Walk::Skip;
+    });
 }

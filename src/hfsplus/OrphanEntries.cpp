@@ -32,20 +32,12 @@ template <class Fn> bool climb(NewDir* from, Fn&& fn) {
 }
 
 // The items of an orphan index below node, in the passes' order: a node's
-// items in slot order, then its branches 0..count, each subtree whole before
-// the next. An explicit stack, so no depth of index costs stack.
+// items in slot order, then its branches' subtrees.
 template <class Fn> void forEachItem(NodeTypeOrph* node, Fn&& fn) {
-    if (!node || node == BTreeTableClassOrph::noNode()) return;
-    std::vector<NodeTypeOrph*> pending{node};
-    while (!pending.empty()) {
-        NodeTypeOrph* n = pending.back();
-        pending.pop_back();
+    forEachIndexNode(node, [&](NodeTypeOrph* n) {
         for (std::int32_t i = 0; i < n->count(); ++i)
             if (ItemTypeOrph* item = n->key(i)) fn(item);
-        if (n->count() == 0 || n->branch(0) == BTreeTableClassOrph::noNode()) continue;
-        for (std::int32_t i = n->count(); i >= 0; --i)
-            if (n->branch(i) != BTreeTableClassOrph::noNode()) pending.push_back(n->branch(i));
-    }
+    });
 }
 
 } // namespace
@@ -158,24 +150,18 @@ void OrphanEntries::iterateBtreeOrphAdvScanBranchRun2(NodeTypeOrph* node) {
 }
 
 void OrphanEntries::walk(Pass pass, NodeTypeOrph* node) {
-    if (!node || node == BTreeTableClassOrph::noNode()) return;
-    std::vector<NodeTypeOrph*> pending{node};
-    while (!pending.empty()) {
-        if (volume_.stopTreeThread()) return;
-        NodeTypeOrph* n = pending.back();
-        pending.pop_back();
+    forEachIndexNode(node, [&](NodeTypeOrph* n) {
+        if (volume_.stopTreeThread()) return false;
         for (std::int32_t i = 0; i < n->count(); ++i) {
-            if (volume_.stopTreeThread()) return;
+            if (volume_.stopTreeThread()) return false;
             ItemTypeOrph* item = n->key(i);
             if (!item) continue;
             const bool skip = pass == Pass::AdvScanRun2 ? item->parentFoundInBtree()
                                                         : item->alreadyPolled() || item->parentFoundInBtree();
             if (!skip) processEntry(pass, item);
         }
-        if (n->count() == 0 || n->branch(0) == BTreeTableClassOrph::noNode()) continue;
-        for (std::int32_t i = n->count(); i >= 0; --i)
-            if (n->branch(i) != BTreeTableClassOrph::noNode()) pending.push_back(n->branch(i));
-    }
+        return true;
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -453,16 +439,10 @@ void OrphanEntries::freeUnplaced(const std::vector<NewDir*>& tops) {
     std::unordered_set<NewDir*> covered;
     for (NewDir* top : tops) {
         if (!top || gone.count(top)) continue;
-        std::vector<NewDir*> pending{top};
-        while (!pending.empty()) {
-            NewDir* n = pending.back();
-            pending.pop_back();
-            if (!n) continue;
+        newdir::preOrder(top, newdir::childList, newdir::anyChild, [&](NewDir* n) {
             if (n != top && topSet.count(n)) covered.insert(n);
-            if (!gone.insert(n).second) continue;
-            for (NewDir* c : n->childList)
-                pending.push_back(c);
-        }
+            return gone.insert(n).second ? newdir::Walk::Into : newdir::Walk::Skip;
+        });
     }
     for (BTreeTableClass* index : {v.btree.get(), v.btreeAdvScan}) {
         if (!index) continue;

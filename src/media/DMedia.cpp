@@ -2,6 +2,7 @@
 
 #include "media/PartitionTables.h"
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
 #include "platform/SystemLog.h"
@@ -145,13 +146,13 @@ bool DMedia::devicePresent() const {
 
 bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
     const std::uint64_t bps = u32BytesInSector_;
-    if (size < 0 || bps == 0 || static_cast<std::uint64_t>(size) * bps > kMaxReadBytes ||
-        sector > UINT64_MAX / (bps ? bps : 1)) {
+    const std::optional<std::uint64_t> at = platform::checkedMul(sector, bps);
+    if (size < 0 || bps == 0 || static_cast<std::uint64_t>(size) * bps > kMaxReadBytes || !at) {
         platform::logFormat("Read of %d sectors at sector %llu refused on %@: the request is out of range", size,
                             static_cast<unsigned long long>(sector), path_);
         return false;
     }
-    const std::uint64_t offset = sector * bps;
+    const std::uint64_t offset = *at;
     const std::size_t length = static_cast<std::size_t>(static_cast<std::uint64_t>(size) * bps);
     if (length == 0) return true;
 
@@ -245,13 +246,4 @@ void DMedia::myTimerFireMethod() {
 
 std::string DMedia::getTimeFormStringForInterval(double seconds) const {
     return platform::getTimeFormStringForInterval(seconds);
-}
-
-void DMedia::convertDMediaBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length) {
-    for (std::int64_t i = 0; i < length; ++i)
-        units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
-}
-
-void DMedia::convertDMediaLittleUniCharArrayToHost(std::uint16_t*, std::int64_t) {
-    // The host is little-endian: nothing to do.
 }

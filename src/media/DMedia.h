@@ -65,10 +65,6 @@ public:
     void setTimerFireMethodCanRunAlt(const platform::Value& v) { setTimerFireMethodCanRun(v.boolValue()); }
     std::string getTimeFormStringForInterval(double seconds) const;
 
-    // --- UTF-16 from disk, in place ---
-    static void convertDMediaBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length);
-    static void convertDMediaLittleUniCharArrayToHost(std::uint16_t* units, std::int64_t length);
-
     // --- accessors ---
     const std::string& path() const { return path_; }
     void setPath(const std::string& p) { path_ = p; }

@@ -9,7 +9,7 @@
 
 using platform::ByteView;
 using platform::checkedAdd;
-using platform::checkedMul;
+using platform::checkedMulAdd;
 
 namespace {
 
@@ -49,9 +49,8 @@ std::optional<std::uint64_t> HFSPlusDriveGeometry::nodeToSector(std::uint32_t no
         const std::uint64_t extentSectors = static_cast<std::uint64_t>(e.blockCount()) * blockSize;
         const std::uint64_t offset = k * size; // k < 2^32 and size < 2^31: no overflow
         if (offset < extentSectors) {
-            const auto blockStart = checkedMul(e.startBlock(), blockSize);
-            const auto inVolume = blockStart ? checkedAdd(*blockStart, offset) : std::nullopt;
-            const auto sector = inVolume ? checkedAdd(media_.HPlusVolStart(), *inVolume) : std::nullopt;
+            const auto origin = checkedAdd(media_.HPlusVolStart(), offset);
+            const auto sector = origin ? checkedMulAdd(*origin, e.startBlock(), blockSize) : std::nullopt;
             if (!sector) return std::nullopt;
             if (endSector_ && (size > *endSector_ || *sector > *endSector_ - size)) return std::nullopt;
             return sector;
@@ -79,8 +78,7 @@ std::optional<HFSPlusDriveGeometry::HeaderNode> HFSPlusDriveGeometry::readHeader
                                                                                      const SectorReader& read) const {
     const std::uint32_t bps = media_.u32BytesInSector();
     if (bps == 0 || media_.blockSize() == 0) return std::nullopt;
-    const auto blockStart = checkedMul(firstBlock, media_.blockSize());
-    const auto sector = blockStart ? checkedAdd(media_.HPlusVolStart(), *blockStart) : std::nullopt;
+    const auto sector = checkedMulAdd(media_.HPlusVolStart(), firstBlock, media_.blockSize());
     if (!sector) return std::nullopt;
     // The descriptor and the header record, in as many sectors as they span.
     constexpr std::uint64_t headerBytes = hfsplus::kBTHeaderRecordOffset + hfsplus::kBTHeaderRecordSize;

@@ -29,10 +29,6 @@ constexpr std::size_t kFirstRecordSpan =
     hfsplus::kBTNodeDescriptorSize + hfsplus::kCatalogKeyMaxSize + hfsplus::kCatalogFolderSize;
 constexpr std::size_t kHFSNameMaxLength = 27;
 
-// Sector arithmetic that never wraps: nothing when a result does not fit.
-constexpr auto add64 = &platform::checkedAdd;
-constexpr auto mul64 = &platform::checkedMul;
-
 using platform::isValidUtf8;
 using platform::utf8FromUtf16;
 using platform::utf8Lossy;
@@ -197,8 +193,7 @@ void PartitionTables::readAndInterpretGPT() {
     std::uint64_t count = header.numberOfPartitionEntries;
     auto fitBefore = [&](std::uint64_t limit) -> std::uint64_t {
         if (limit <= header.partitionEntryLBA) return 0;
-        return mul64(limit - header.partitionEntryLBA, entriesPerSector)
-            .value_or(std::numeric_limits<std::uint64_t>::max());
+        return platform::saturatingMul(limit - header.partitionEntryLBA, entriesPerSector);
     };
     std::uint64_t fits = fitBefore(header.firstUsableLBA);
     if (media_.sizeInSect() != 0) fits = std::min(fits, fitBefore(media_.sizeInSect()));
@@ -213,7 +208,7 @@ void PartitionTables::readAndInterpretGPT() {
     std::uint64_t sectorNumber = 0;
     bool haveSector = false;
     for (std::uint64_t i = 0; i < count; ++i) {
-        const auto at = add64(header.partitionEntryLBA, i / entriesPerSector);
+        const auto at = platform::checkedAdd(header.partitionEntryLBA, i / entriesPerSector);
         if (!at) break;
         if (!haveSector || *at != sectorNumber) {
             sector = readOneSector(*at);
@@ -280,7 +275,7 @@ void PartitionTables::getVolumeNamesPM() {
         Dict* d = v.dict();
         if (!d) continue;
         const std::uint64_t start = d->get("Volume Start").uint64Value();
-        const auto headerSector = add64(start, hfsplus::kVolumeHeaderOffset / bps);
+        const auto headerSector = platform::checkedAdd(start, hfsplus::kVolumeHeaderOffset / bps);
         if (!headerSector) continue;
         media_.mdb = convertMDB(
             ByteView(readBytes(*headerSector, hfsplus::kVolumeHeaderOffset % bps, hfsplus::kMasterDirectoryBlockSize)));
@@ -299,7 +294,7 @@ void PartitionTables::getVolumeNamesPM() {
             }
             const auto offset = embeddedVolumeSectorOffset(mdb, bps);
             if (!offset) continue;
-            const auto embedded = add64(start, *offset);
+            const auto embedded = platform::checkedAdd(start, *offset);
             if (!embedded) continue;
             media_.setHPlusVolStart(*embedded);
             if (auto rootName = rootFolderName(false)) d->set("Volume Name", *rootName);
@@ -321,7 +316,7 @@ HFSPlusDriveGeometry::SectorReader PartitionTables::nodeReader() {
 
 std::optional<std::string> PartitionTables::rootFolderName(bool testSignature) {
     const std::uint32_t bps = media_.u32BytesInSector();
-    const auto headerSector = add64(media_.HPlusVolStart(), hfsplus::kVolumeHeaderOffset / bps);
+    const auto headerSector = platform::checkedAdd(media_.HPlusVolStart(), hfsplus::kVolumeHeaderOffset / bps);
     if (!headerSector) return std::nullopt;
     media_.vib = convertVIB(
         ByteView(readBytes(*headerSector, hfsplus::kVolumeHeaderOffset % bps, hfsplus::kVolumeInformationBlockSize)));

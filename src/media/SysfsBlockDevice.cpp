@@ -1,5 +1,7 @@
 #include "media/SysfsBlockDevice.h"
 
+#include "platform/CheckedMath.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -167,8 +169,7 @@ bool SysfsBlockDevice::readOnly() const {
 
 std::uint64_t SysfsBlockDevice::sizeInBytes() const {
     auto v = parseUnsigned(attribute("size"));
-    if (!v || *v > UINT64_MAX / 512) return 0;
-    return *v * 512;
+    return v ? platform::checkedMul(*v, 512).value_or(0) : 0;
 }
 
 std::uint32_t SysfsBlockDevice::logicalBlockSize() const {

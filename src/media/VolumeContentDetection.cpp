@@ -1,6 +1,7 @@
 #include "media/VolumeContentDetection.h"
 
 #include "formats/HFSPlusStructures.h"
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 
 #include <cerrno>
@@ -55,9 +56,9 @@ bool VolumeContentDetection::readSaveSector(std::uint64_t sector, std::uint32_t 
                                             std::span<std::uint8_t> buffer, const std::string& volumePath) {
     const std::uint64_t length = static_cast<std::uint64_t>(size) * bytesPerSector;
     if (length > buffer.size()) return false;
-    std::uint64_t offset;
-    if (__builtin_mul_overflow(sector, static_cast<std::uint64_t>(bytesPerSector), &offset)) return false;
-    return readAt(volumePath, offset, buffer.first(static_cast<std::size_t>(length))) >= 0;
+    const auto offset = platform::checkedMul(sector, bytesPerSector);
+    if (!offset) return false;
+    return readAt(volumePath, *offset, buffer.first(static_cast<std::size_t>(length))) >= 0;
 }
 
 std::uint16_t VolumeContentDetection::twoByteRead(ByteView buffer, std::int32_t position, std::int32_t andOffset) {
@@ -86,11 +87,10 @@ std::vector<std::uint8_t> VolumeContentDetection::probe(const Dict& volume, std:
         return {};
     }
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(sectors) * bps, 0);
-    std::uint64_t sector, offset;
-    if (__builtin_add_overflow(volumeStartSector_, sectorInVolume, &sector) ||
-        __builtin_mul_overflow(sector, static_cast<std::uint64_t>(bps), &offset))
-        return buffer;
-    const std::int64_t n = readAt(volume.get("Path").description(), offset, buffer);
+    const auto sector = platform::checkedAdd(volumeStartSector_, sectorInVolume);
+    const auto offset = sector ? platform::checkedMul(*sector, bps) : std::nullopt;
+    if (!offset) return buffer;
+    const std::int64_t n = readAt(volume.get("Path").description(), *offset, buffer);
     if (n < 0) std::fill(buffer.begin(), buffer.end(), 0);
     if (bytesRead) *bytesRead = n;
     return buffer;

@@ -26,6 +26,12 @@ inline std::optional<std::uint64_t> checkedMul(std::uint64_t a, std::uint64_t b)
     return product;
 }
 
+// base + a x b, or nothing when either step does not fit 64 bits.
+inline std::optional<std::uint64_t> checkedMulAdd(std::uint64_t base, std::uint64_t a, std::uint64_t b) {
+    const auto product = checkedMul(a, b);
+    return product ? checkedAdd(base, *product) : std::nullopt;
+}
+
 // a + b, or the largest 64-bit value when the sum does not fit.
 inline std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
     return checkedAdd(a, b).value_or(std::numeric_limits<std::uint64_t>::max());
@@ -38,8 +44,7 @@ inline std::uint64_t saturatingMul(std::uint64_t a, std::uint64_t b) {
 
 // base + a x b, or the largest 64-bit value when either step overflows.
 inline std::uint64_t saturatingMulAdd(std::uint64_t base, std::uint64_t a, std::uint64_t b) {
-    const auto product = checkedMul(a, b);
-    return product ? saturatingAdd(base, *product) : std::numeric_limits<std::uint64_t>::max();
+    return checkedMulAdd(base, a, b).value_or(std::numeric_limits<std::uint64_t>::max());
 }
 
 } // namespace platform

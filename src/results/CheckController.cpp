@@ -36,23 +36,9 @@ void CheckController::setSelected() {
 
 void CheckController::markAllChildrenDirArray(const std::vector<NewDir*>& list, std::uint32_t length,
                                               std::uint8_t value) {
-    struct Level {
-        const std::vector<NewDir*>* list;
-        std::size_t length;
-        std::size_t next;
-    };
-    std::vector<Level> pending{{&list, std::min<std::size_t>(length, list.size()), 0}};
-    while (!pending.empty()) {
-        Level& level = pending.back();
-        if (level.next >= level.length) {
-            pending.pop_back();
-            continue;
-        }
-        NewDir* node = (*level.list)[level.next++];
-        if (!node) continue;
-        node->selected = value;
-        if (node->childrenCount != 0)
-            pending.push_back(
-                {&node->childList, std::min<std::size_t>(node->childrenArrayCount(), node->childList.size()), 0});
-    }
+    for (std::size_t i = 0; i < std::min<std::size_t>(length, list.size()); ++i)
+        newdir::preOrder(list[i], newdir::childList, newdir::anyChild, [value](NewDir* n) {
+            n->selected = value;
+            return n->childrenCount != 0 ? newdir::Walk::Into : newdir::Walk::Skip;
+        });
 }

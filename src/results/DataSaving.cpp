@@ -1,6 +1,7 @@
 #include "results/DataSaving.h"
 
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
 #include "results/DestinationFolder.h"
@@ -81,21 +82,19 @@ DataSaving::~DataSaving() {
 DataSaving::MarkedCount DataSaving::countMarkedToSave(const NewDir* root) {
     MarkedCount count;
     if (!root || root->selected != 1) return count;
-    std::vector<const NewDir*> pending{root};
-    while (!pending.empty()) {
-        const NewDir* folder = pending.back();
-        pending.pop_back();
-        if (folder->childrenCount == 0) continue;
+    auto markedFolder = [](const NewDir* c) {
+        return c->selected == 1 && c->fileType == NewDir::Folder && c->childrenCount != 0;
+    };
+    newdir::preOrder(root, newdir::childList, markedFolder, [&](const NewDir* folder) {
+        if (folder->childrenCount == 0) return newdir::Walk::Skip;
         for (const NewDir* child : folder->childList) {
-            if (!child || child->selected != 1) continue;
-            if (child->fileType == NewDir::File) {
+            if (child && child->selected == 1 && child->fileType == NewDir::File) {
                 ++count.files;
                 count.bytes += child->fileSize;
-            } else if (child->fileType == NewDir::Folder && child->childrenCount != 0) {
-                pending.push_back(child);
             }
         }
-    }
+        return newdir::Walk::Into;
+    });
     return count;
 }
 
@@ -393,9 +392,7 @@ FileExtentsCopier::Geometry DataSaving::geometry() const {
     // APFS extents count sectors of whichever device holds the container,
     // which the volume's own size does not describe; the reader zero-fills
     // anything past that device's end.
-    if (!g.sectorAddressed && v.sizeInSect() != 0 &&
-        __builtin_add_overflow(v.startSector, v.sizeInSect(), &g.volumeEnd))
-        g.volumeEnd = UINT64_MAX;
+    if (!g.sectorAddressed && v.sizeInSect() != 0) g.volumeEnd = platform::saturatingAdd(v.startSector, v.sizeInSect());
     return g;
 }
 

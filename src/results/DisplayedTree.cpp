@@ -21,102 +21,84 @@ void DisplayedTree::showVolumeRoot() {
 
 void DisplayedTree::generateViewHelperFor(NewDir* node, NewDir* parent) {
     if (!node) return;
-    struct Pending {
-        NewDir* node;
-        NewDir* parent;
-    };
-    std::vector<Pending> pending{{node, parent}};
-    while (!pending.empty()) {
-        auto [n, p] = pending.back();
-        pending.pop_back();
-        std::unique_ptr<NewDirViewHelper> helper = NewDirViewHelper::initWithNewDir(n);
-        if (!p) {
-            dirRootHelper_ = std::move(helper);
-        } else {
-            n->pndirPointer = p;
-            NewDirViewHelper* parentHelper = NewDirViewHelper::of(p);
-            if (!parentHelper) continue; // cannot happen: parents are made first
-            if (!parentHelper->hasChildrenArray()) parentHelper->initChildrenArray();
-            parentHelper->childrenArray().push_back(std::move(helper));
-        }
-        // Children in reverse so that they are made, and listed, in order.
-        for (std::uint32_t i = n->childrenArrayCount(); i-- > 0;)
-            if (NewDir* c = newdir::childAtIndex(n, i)) pending.push_back({c, n});
+    std::unique_ptr<NewDirViewHelper> top = NewDirViewHelper::initWithNewDir(node);
+    if (!parent) {
+        dirRootHelper_ = std::move(top);
+    } else {
+        node->pndirPointer = parent;
+        NewDirViewHelper* parentHelper = NewDirViewHelper::of(parent);
+        if (!parentHelper) return;
+        if (!parentHelper->hasChildrenArray()) parentHelper->initChildrenArray();
+        parentHelper->childrenArray().push_back(std::move(top));
     }
+    // Each folder's items are made, and listed, in the order of its list.
+    newdir::preOrder(
+        node, newdir::childList, [](const NewDir* c) { return c->childrenArrayCount() != 0; },
+        [](NewDir* n) {
+            NewDirViewHelper* helper = NewDirViewHelper::of(n);
+            for (NewDir* c : n->childList) {
+                if (!c) continue;
+                c->pndirPointer = n;
+                if (!helper->hasChildrenArray()) helper->initChildrenArray();
+                helper->childrenArray().push_back(NewDirViewHelper::initWithNewDir(c));
+            }
+        });
 }
 
 void DisplayedTree::setParents(NewDir* node) {
-    if (!node) return;
-    // Folders in walk order (each after its parent), then folded into their
-    // parents from the last to the first: every folder ends with the sums
-    // over everything listed below it, as if each file had been added to
-    // every folder above it, without walking up once per file.
-    struct Walked {
-        NewDir* folder;
-        std::size_t parent;
-    };
-    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    std::vector<Walked> walked;
-    std::vector<std::pair<NewDir*, std::size_t>> pending{{node, kNone}};
-    while (!pending.empty()) {
-        auto [f, parent] = pending.back();
-        pending.pop_back();
-        const std::size_t self = walked.size();
-        walked.push_back({f, parent});
-        f->fileSize = 0;
-        f->fileCount = 0;
-        f->childrenCount = 0;
-        for (NewDir* c : f->childList) {
-            if (!c) continue;
-            c->pndirPointer = f;
-            if (c->fileType == NewDir::File) {
-                f->fileSize += c->fileSize;
-                f->fileCount += 1;
-                f->childrenCount += 1;
-            } else if (c->fileType == NewDir::Folder) {
-                f->childrenCount += 1;
-                pending.push_back({c, self});
+    // Each folder is zeroed and counts its direct children as the walk
+    // enters it, and is folded into its parent as the walk leaves it: every
+    // folder ends with the sums over everything listed below it, as if each
+    // file had been added to every folder above it, without walking up once
+    // per file. The parent links are set on the way down.
+    newdir::postOrder(
+        node, newdir::childList, newdir::folderChild,
+        [](NewDir* f) {
+            f->fileSize = 0;
+            f->fileCount = 0;
+            f->childrenCount = 0;
+            for (NewDir* c : f->childList) {
+                if (!c) continue;
+                c->pndirPointer = f;
+                if (c->fileType == NewDir::File) {
+                    f->fileSize += c->fileSize;
+                    f->fileCount += 1;
+                    f->childrenCount += 1;
+                } else if (c->fileType == NewDir::Folder) {
+                    f->childrenCount += 1;
+                }
             }
-        }
-    }
-    for (std::size_t i = walked.size(); i-- > 0;) {
-        NewDir* f = walked[i].folder;
-        // Every folder below this one is final by now.
-        if (!f->childList.empty()) {
-            f->selected = std::any_of(f->childList.begin(), f->childList.end(),
-                                      [](const NewDir* c) { return c && c->selected == 1; })
-                              ? 1
-                              : 0;
-        } else if (!f->deletedList.empty()) {
-            // Its entries are only hidden by the deleted-files view; nothing
-            // shown below it is marked.
-            f->selected = 0;
-        }
-        if (walked[i].parent == kNone) continue;
-        NewDir* p = walked[walked[i].parent].folder;
-        p->fileSize += f->fileSize;
-        p->fileCount += f->fileCount;
-        p->childrenCount += f->childrenCount;
-    }
+        },
+        [node](NewDir* f) {
+            // Every folder below this one is final by now.
+            if (!f->childList.empty()) {
+                f->selected = std::any_of(f->childList.begin(), f->childList.end(),
+                                          [](const NewDir* c) { return c && c->selected == 1; })
+                                  ? 1
+                                  : 0;
+            } else if (!f->deletedList.empty()) {
+                // Its entries are only hidden by the deleted-files view;
+                // nothing shown below it is marked.
+                f->selected = 0;
+            }
+            if (f == node) return;
+            NewDir* p = f->pndirPointer;
+            p->fileSize += f->fileSize;
+            p->fileCount += f->fileCount;
+            p->childrenCount += f->childrenCount;
+        });
 }
 
 void DisplayedTree::countMarkedDataAndFiles() {
     markedData = 0;
     markedFiles = 0;
-    NewDir* root = dirRootTemp();
-    if (!root) return;
-    std::vector<const NewDir*> pending{root};
-    while (!pending.empty()) {
-        const NewDir* n = pending.back();
-        pending.pop_back();
+    newdir::preOrder(dirRootTemp(), newdir::childList, newdir::anyChild, [&](const NewDir* n) {
         if (n->selected == 1 && n->fileType == NewDir::File) {
             markedData += n->fileSize;
             markedFiles += 1;
         }
-        if (n->childrenCount != 0)
-            for (NewDir* c : n->childList)
-                if (c) pending.push_back(c);
-    }
+        return n->childrenCount != 0 ? newdir::Walk::Into : newdir::Walk::Skip;
+    });
 }
 
 std::uint32_t DisplayedTree::childrenSelectedOfDir(const NewDir* folder) {
@@ -134,19 +116,16 @@ int DisplayedTree::markState(const NewDir* node) {
     // big folder's row does not walk its whole subtree on every repaint.
     std::uint64_t marked = 0;
     bool unmarkedSeen = false;
-    std::vector<const NewDir*> pending(node->childList.rbegin(), node->childList.rend());
-    while (!pending.empty()) {
-        const NewDir* n = pending.back();
-        pending.pop_back();
-        if (!n) continue;
+    const bool mixed = !newdir::preOrder(node, newdir::childList, newdir::anyChild, [&](const NewDir* n) {
+        if (n == node) return newdir::Walk::Into;
         if (n->selected == 1)
             ++marked;
         else
             unmarkedSeen = true;
-        if (marked > 0 && unmarkedSeen && marked < node->childrenCount) return -1;
-        for (auto it = n->childList.rbegin(); it != n->childList.rend(); ++it)
-            pending.push_back(*it);
-    }
+        if (marked > 0 && unmarkedSeen && marked < node->childrenCount) return newdir::Walk::Stop;
+        return newdir::Walk::Into;
+    });
+    if (mixed) return -1;
     if (marked >= node->childrenCount) return 1;
     return marked == 0 ? 0 : -1;
 }

@@ -109,8 +109,7 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
         const auto base = platform::checkedAdd(geometry_.volumeStart, node->dataStartSector);
         auto sectorOfBlock = [&](std::uint64_t b) -> std::optional<std::uint64_t> {
             const auto block = platform::checkedAdd(extent.startBlock, b);
-            const auto offset = block ? platform::checkedMul(*block, unitSectors) : std::nullopt;
-            return base && offset ? platform::checkedAdd(*base, *offset) : std::nullopt;
+            return base && block ? platform::checkedMulAdd(*base, *block, unitSectors) : std::nullopt;
         };
         auto run = [&](std::uint64_t b, std::uint64_t blocks) {
             const auto sector = sectorOfBlock(b);

@@ -2,8 +2,8 @@
 
 #include "media/MountTable.h"
 #include "media/SysfsBlockDevice.h"
+#include "platform/CheckedMath.h"
 
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
@@ -85,9 +85,7 @@ std::optional<std::uint64_t> LocalDestinationFileSystem::freeBytes(const std::st
     struct statvfs s {};
     if (::statvfs(path.c_str(), &s) != 0) return std::nullopt;
     const std::uint64_t unit = s.f_frsize ? s.f_frsize : s.f_bsize;
-    std::uint64_t bytes = 0;
-    if (__builtin_mul_overflow(static_cast<std::uint64_t>(s.f_bavail), unit, &bytes)) bytes = UINT64_MAX;
-    return bytes;
+    return platform::saturatingMul(s.f_bavail, unit);
 }
 
 std::string LocalDestinationFileSystem::mountedTypeOf(const std::string& path) const {

@@ -53,23 +53,10 @@ std::uint32_t NewDirViewHelper::childrenSelected() const {
 
 std::uint32_t NewDirViewHelper::countChildrenSelectedInArray(const std::vector<NewDir*>& list, std::uint32_t length) {
     std::uint32_t counter = 0;
-    struct Level {
-        const std::vector<NewDir*>* list;
-        std::size_t length;
-        std::size_t next;
-    };
-    std::vector<Level> pending{{&list, std::min<std::size_t>(length, list.size()), 0}};
-    while (!pending.empty()) {
-        Level& level = pending.back();
-        if (level.next >= level.length) {
-            pending.pop_back();
-            continue;
-        }
-        const NewDir* node = (*level.list)[level.next++];
-        if (!node) continue;
-        if (node->selected == 1) ++counter;
-        if (node->childrenArrayCount() != 0) pending.push_back({&node->childList, node->childList.size(), 0});
-    }
+    for (std::size_t i = 0; i < std::min<std::size_t>(length, list.size()); ++i)
+        newdir::preOrder(list[i], newdir::childList, newdir::anyChild, [&](const NewDir* n) {
+            if (n->selected == 1) ++counter;
+        });
     return counter;
 }
 

@@ -1,5 +1,6 @@
 #include "results/PreviewData.h"
 
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
@@ -30,16 +31,11 @@ std::u16string PreviewData::extensionOf(std::u16string_view name) {
 
 std::optional<std::uint64_t> PreviewData::sectorOfBlock(const Volume& volume, const Source& node, bool apfs,
                                                         std::uint64_t startBlock, std::uint64_t block) {
-    std::uint64_t blockNumber = 0;
-    if (__builtin_add_overflow(startBlock, block, &blockNumber)) return std::nullopt;
+    const auto blockNumber = platform::checkedAdd(startBlock, block);
     // APFS extents count sectors from the start of the device being read.
-    if (apfs) return blockNumber;
-    std::uint64_t sector = 0;
-    if (__builtin_mul_overflow(blockNumber, static_cast<std::uint64_t>(node.sectorsPerBlock), &sector) ||
-        __builtin_add_overflow(sector, static_cast<std::uint64_t>(node.dataStartSector), &sector) ||
-        __builtin_add_overflow(sector, volume.HPlusVolStart(), &sector))
-        return std::nullopt;
-    return sector;
+    if (!blockNumber || apfs) return blockNumber;
+    const auto origin = platform::checkedAdd(volume.HPlusVolStart(), node.dataStartSector);
+    return origin ? platform::checkedMulAdd(*origin, *blockNumber, node.sectorsPerBlock) : std::nullopt;
 }
 
 PreviewData::Result PreviewData::getPreviewData(Volume& volume, const Source& node,

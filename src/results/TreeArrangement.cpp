@@ -100,27 +100,12 @@ void TreeArrangement::buildFileTypesArrangement() {
 }
 
 void TreeArrangement::arrangeTreeForFileTypes(NewDir* node) {
-    if (!node) return;
-    struct Level {
-        NewDir* folder;
-        std::uint32_t count;
-        std::uint32_t next;
-    };
-    // Each folder's child count is read once, when the walk enters it.
-    std::vector<Level> pending{{node, node->childrenArrayCount(), 0}};
-    while (!pending.empty()) {
-        Level& level = pending.back();
-        if (level.next >= level.count) {
-            pending.pop_back();
-            continue;
-        }
-        NewDir* child = ViewingTreeOperations::childAtIndex_(level.next++, level.folder);
-        if (!child) continue;
-        if (child->fileType == NewDir::Folder)
-            pending.push_back({child, child->childrenArrayCount(), 0});
-        else if (child->fileType == NewDir::File)
-            addFileToExtensionFolder(child);
-    }
+    // Files in walk order, so each type's folder lists them as the tree does.
+    newdir::preOrder(node, ViewingTreeOperations::shownChildren, newdir::anyChild, [&](NewDir* n) {
+        if (n == node || n->fileType == NewDir::Folder) return newdir::Walk::Into;
+        if (n->fileType == NewDir::File) addFileToExtensionFolder(n);
+        return newdir::Walk::Skip;
+    });
 }
 
 void TreeArrangement::addFileToExtensionFolder(NewDir* file) {
@@ -181,42 +166,33 @@ NewDir* TreeArrangement::arrangeTreeForDeleted(NewDir* node, bool showDeletedOnl
 }
 
 void TreeArrangement::recurseTreeForDeleted(NewDir* node, bool showDeletedOnly) {
-    if (!node) return;
     const std::uint8_t flag = showDeletedOnly ? 1 : 0;
-    std::vector<NewDir*> pending{node};
-    while (!pending.empty()) {
-        NewDir* n = pending.back();
-        pending.pop_back();
+    // Once visited, a folder's full list stands in the deleted-child place
+    // when switching on and back in the child list when switching off; a
+    // child not yet visited still has it in the other place.
+    auto fullList = [showDeletedOnly](const NewDir* n) -> const std::vector<NewDir*>& {
+        return showDeletedOnly ? n->deletedList : n->childList;
+    };
+    auto hasEntries = [showDeletedOnly](const NewDir* c) {
+        return showDeletedOnly ? c->childrenArrayCount() != 0 : c->deletedCount() != 0;
+    };
+    newdir::preOrder(node, fullList, hasEntries, [flag](NewDir* n) {
         if (n->deletedViewActive != flag) ViewingTreeOperations::swapChildrenArrayOfDir(n);
         n->deletedViewActive = flag;
-        if (showDeletedOnly) {
-            // The full list now stands in the deleted-child place.
-            for (NewDir* c : n->deletedList)
-                if (c && c->childrenArrayCount() != 0) pending.push_back(c);
-        } else {
-            // A child still switched holds its full list in the deleted-child
-            // place.
-            for (NewDir* c : n->childList)
-                if (c && c->deletedCount() != 0) pending.push_back(c);
-        }
-    }
+    });
 }
 
 void TreeArrangement::rearrangeDeletedTree(NewDir* node, bool forViewingTree) {
-    if (!node) return;
-    std::vector<NewDir*> pending{node};
-    while (!pending.empty()) {
-        NewDir* f = pending.back();
-        pending.pop_back();
-        const std::uint32_t count = f->childrenArrayCount();
-        auto childAt = [&](std::uint32_t i) {
-            return forViewingTree ? ViewingTreeOperations::childAtIndex_(i, f)
-                                  : ViewingTreeOperations::childAtIndexOrig_(i, f);
-        };
-        for (std::uint32_t i = 0; i < count; ++i)
-            if (NewDir* c = childAt(i); c && c->deleted == 1)
-                ViewingTreeOperations::addChildDeletedArray(c, forViewingTree, f);
-        for (std::uint32_t i = count; i-- > 0;)
-            if (NewDir* c = childAt(i); c && c->fileType == NewDir::Folder) pending.push_back(c);
-    }
+    auto walk = [&](auto list) {
+        newdir::preOrder(node, list, newdir::folderChild, [&](NewDir* f) {
+            auto&& children = list(f);
+            for (std::uint32_t i = 0; i < children.size(); ++i)
+                if (NewDir* c = children[i]; c && c->deleted == 1)
+                    ViewingTreeOperations::addChildDeletedArray(c, forViewingTree, f);
+        });
+    };
+    if (forViewingTree)
+        walk(ViewingTreeOperations::shownChildren);
+    else
+        walk(newdir::childList);
 }

@@ -87,14 +87,10 @@ void TreeFind::findThreadSel(const std::string& text, WorkerHandle self) {
 }
 
 void TreeFind::findString(const std::string& text, NewDir* inDir) {
-    std::vector<NewDir*> pending{inDir};
-    while (!pending.empty()) {
-        if (findThreadAbort_) return;
-        NewDir* node = pending.back();
-        pending.pop_back();
-        if (!node) continue;
+    newdir::preOrder(inDir, ViewingTreeOperations::shownChildren, newdir::anyChild, [&](NewDir* node) {
+        if (findThreadAbort_) return newdir::Walk::Stop;
         const NewDirViewHelper* item = NewDirViewHelper::of(node);
-        if (!item || item->fileName().empty()) continue;
+        if (!item || item->fileName().empty()) return newdir::Walk::Skip;
         if (CaseInsensitiveText::contains(item->fileName(), text)) {
             onMain([&] {
                 auto found = std::make_unique<NewDirViewHelper>();
@@ -105,9 +101,8 @@ void TreeFind::findString(const std::string& text, NewDir* inDir) {
                     display_.setFindTextFieldString(std::to_string(findCount_) + " Matches Found");
             });
         }
-        for (std::uint32_t i = node->childrenArrayCount(); i-- > 0;)
-            pending.push_back(ViewingTreeOperations::childAtIndex_(i, node));
-    }
+        return newdir::Walk::Into;
+    });
 }
 
 void TreeFind::stopFindAndStandAsFindThread(const WorkerHandle& self) {

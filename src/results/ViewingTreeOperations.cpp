@@ -39,16 +39,11 @@ void ViewingTreeOperations::freeNDir(NewDir*& node) {
     // deleted-files view exchanges the two: whichever of a folder's lists is
     // the longer one is its full list, so a folder still shown with deleted
     // entries only loses none of its other children here.
-    std::vector<NewDir*> pending;
-    if (node) pending.push_back(node);
-    while (!pending.empty()) {
-        NewDir* n = pending.back();
-        pending.pop_back();
-        const std::vector<NewDir*>& full = n->childList.size() >= n->deletedList.size() ? n->childList : n->deletedList;
-        for (NewDir* child : full)
-            if (child) pending.push_back(child);
-        delete n;
-    }
+    auto fullList = [](const NewDir* n) -> const std::vector<NewDir*>& {
+        return n->childList.size() >= n->deletedList.size() ? n->childList : n->deletedList;
+    };
+    newdir::postOrder(
+        node, fullList, newdir::anyChild, [](NewDir*) {}, [](NewDir* n) { delete n; });
     node = nullptr;
 }
 

@@ -30,6 +30,14 @@ public:
     // The list itself, as the scan reads it.
     static NewDir* childAtIndexOrig_(std::uint32_t index, const NewDir* ofDir);
     static NewDir* childAtIndexDeleted_(std::uint32_t index, const NewDir* ofDir);
+    // A folder's children as childAtIndex_ reads them: the list the result
+    // screens' walks of the tree go along.
+    struct ShownChildren {
+        const NewDir* folder;
+        std::uint32_t size() const { return folder->childrenArrayCount(); }
+        NewDir* operator[](std::uint32_t index) const { return childAtIndex_(index, folder); }
+    };
+    static ShownChildren shownChildren(const NewDir* folder) { return {folder}; }
 
     // Appends to the list; with forViewingTree the direct array grows too.
     static void addChild(NewDir* child, bool forViewingTree, NewDir* toDir);

@@ -20,6 +20,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
+#include <vector>
 
 // The item part every family shares: the key, compared as an unsigned number
 // of the key's width.
@@ -92,6 +94,26 @@ void BTreeNode<Derived, ItemT>::enumerateBTreeForFreeingStartNode(BTreeNode* nod
         node->branches_[i] = noNode();
     }
     node->count_ = 0;
+}
+
+// Every node of an index from `node` down, each before its branches,
+// branches 0..count in order, each subtree whole before the next: the order
+// the passes meet items in. fn(node) may answer false to end the walk (then
+// false). An explicit list, so no depth of index costs call stack.
+template <class Node, class Fn> bool forEachIndexNode(Node* node, Fn&& fn) {
+    std::vector<Node*> pending;
+    if (node && node != Node::noNode()) pending.push_back(node);
+    while (!pending.empty()) {
+        Node* n = pending.back();
+        pending.pop_back();
+        if constexpr (std::is_void_v<std::invoke_result_t<Fn&, Node*>>)
+            fn(n);
+        else if (!fn(n))
+            return false;
+        for (std::int32_t i = n->count(); i >= 0; --i)
+            if (n->branch(i) != Node::noNode()) pending.push_back(n->branch(i));
+    }
+    return true;
 }
 
 // The tree of family Derived with nodes of type Node. Derived may hide two

@@ -13,15 +13,9 @@ NewDir* allocate() {
 }
 
 void freeNDir(NewDir* node) {
-    if (!node) return;
-    std::vector<NewDir*> pending{node};
-    while (!pending.empty()) {
-        NewDir* n = pending.back();
-        pending.pop_back();
-        for (NewDir* child : n->childList)
-            if (child) pending.push_back(child);
-        delete n;
-    }
+    // Each node goes after everything below it, once its list has been read.
+    postOrder(
+        node, childList, anyChild, [](NewDir*) {}, [](NewDir* n) { delete n; });
 }
 
 void appendChild(NewDir* folder, NewDir* child) {
@@ -142,16 +136,10 @@ std::u16string extension(const NewDir* node) {
 }
 
 void fillChildrenDirectArrays(NewDir* folder) {
-    std::vector<NewDir*> pending{folder};
-    while (!pending.empty()) {
-        NewDir* f = pending.back();
-        pending.pop_back();
-        if (f->childList.empty() && f->deletedList.empty()) continue;
+    preOrder(folder, childList, folderChild, [](NewDir* f) {
         if (!f->childList.empty()) f->childrenDirect = std::make_unique<std::vector<NewDir*>>(f->childList);
         if (!f->deletedList.empty()) f->deletedChildrenDirect = std::make_unique<std::vector<NewDir*>>(f->deletedList);
-        for (NewDir* c : f->childList)
-            if (c && c->isFolder()) pending.push_back(c);
-    }
+    });
 }
 
 std::u16string utf16(std::string_view s) {

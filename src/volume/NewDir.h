@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 class BTreeTableClass;
@@ -161,6 +162,93 @@ template <class Fn> bool forEachAncestor(NewDir* from, Fn&& fn) {
             limit *= 2;
             steps = 0;
         }
+    }
+    return true;
+}
+
+// Walks of the tree. A hostile medium can nest folders 200,000 deep, so they
+// keep an explicit list instead of recursing. Every walk says which list it
+// goes along (list(node): anything with size() and [i], such as childList)
+// and which children it enters (follow(child); null entries never are).
+// The list is read, and follow asked, right after the node's visit, so a
+// visit may rework the node's own list first. Children are visited in list
+// order, each subtree whole before the next sibling.
+
+// What a visit answers; a visit that answers nothing goes Into.
+enum class Walk {
+    Into, // on to the nodes below
+    Skip, // nothing below this node
+    Stop, // the walk ends here
+};
+
+inline constexpr auto childList = [](const NewDir* n) -> const std::vector<NewDir*>& { return n->childList; };
+inline constexpr auto anyChild = [](const NewDir*) { return true; };
+inline constexpr auto folderChild = [](const NewDir* c) { return c->isFolder(); };
+
+namespace detail {
+template <class Fn, class Node> Walk answer(Fn& fn, Node* n) {
+    if constexpr (std::is_void_v<std::invoke_result_t<Fn&, Node*>>) {
+        fn(n);
+        return Walk::Into;
+    } else {
+        return fn(n);
+    }
+}
+
+template <class Node> Node* takeLast(std::vector<Node*>& pending) {
+    if (pending.empty()) return nullptr;
+    Node* n = pending.back();
+    pending.pop_back();
+    return n;
+}
+
+// Pushed last to first, so the first child comes off the list first.
+template <class Entry, class Node, class List, class Follow>
+void pushChildren(std::vector<Entry>& pending, Node* n, List& list, Follow& follow) {
+    auto&& children = list(n);
+    for (auto i = children.size(); i-- > 0;)
+        if (Node* c = children[i]; c && follow(c)) pending.push_back(Entry{c});
+}
+} // namespace detail
+
+// visit(node) for `from` and the nodes below it, each before its children.
+// False when a visit stopped the walk. (A walk from a leaf allocates
+// nothing: the result screens start one per child of a folder.)
+template <class Node, class List, class Follow, class Visit>
+bool preOrder(Node* from, List&& list, Follow&& follow, Visit&& visit) {
+    std::vector<Node*> pending;
+    for (Node* n = from; n; n = detail::takeLast(pending)) {
+        const Walk w = detail::answer(visit, n);
+        if (w == Walk::Stop) return false;
+        if (w == Walk::Into) detail::pushChildren(pending, n, list, follow);
+    }
+    return true;
+}
+
+// enter(node) on the way down, as preOrder's visit, and leave(node) once
+// everything below it is done. Every enter that does not stop the walk gets
+// its leave (after Skip too), so the two nest like brackets and a pass can
+// keep a stack of its own for the folders it is in. False when an enter
+// stopped the walk; no leave follows then.
+template <class Node, class List, class Follow, class Enter, class Leave>
+bool postOrder(Node* from, List&& list, Follow&& follow, Enter&& enter, Leave&& leave) {
+    struct Step {
+        Node* node;
+        bool leaving = false;
+    };
+    std::vector<Step> pending;
+    if (from) pending.push_back(Step{from});
+    while (!pending.empty()) {
+        const Step step = pending.back();
+        pending.pop_back();
+        if (step.leaving) {
+            leave(step.node);
+            continue;
+        }
+        const Walk w = detail::answer(enter, step.node);
+        if (w == Walk::Stop) return false;
+        pending.push_back(Step{step.node, true});
+        if (w == Walk::Into) detail::pushChildren(pending, step.node, list, follow);
     }
     return true;
 }

@@ -9,7 +9,6 @@
 #include "volume/FileTypeRegistry.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <unordered_set>
 #include <utility>
@@ -63,57 +62,46 @@ struct Decrement {
 // it each time they drop something. Done literally that costs the depth of
 // the folder per removal, which a medium with a folder chain hundreds of
 // thousands deep turns into hours. So while the parent links agree with the
-// tree being walked, a folder's decrement is parked in its walk entry and
-// summed up the walk once at the end: the passes never read the totals they
-// lower above the folder they are in, and sums do not care about order, so
-// every folder ends with the same values. Where a parent link disagrees with
-// the tree, that folder's removals walk its parent links at once instead.
-struct RemovalWalk {
-    struct Entry {
-        NewDir* dir;
-        std::size_t parent; // index of the parent's entry; npos for the start
-        bool linksAgree;    // this and every link up to the start match the tree
-        Decrement pending;
-    };
-    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
-
-    std::vector<Entry> entries;
-    std::vector<std::size_t> stack;
-
-    explicit RemovalWalk(NewDir* start) {
-        entries.push_back({start, npos, true, {}});
-        stack.push_back(0);
+// tree being walked, what a folder loses is parked with it and handed up one
+// level as the walk leaves it: the passes never read the totals they lower
+// above the folder they are in, and sums do not care about order, so every
+// folder ends with the same values. Where a parent link disagrees with the
+// tree, that folder's removals walk its parent links at once instead.
+class RemovalTotals {
+public:
+    // As the walk enters a folder and leaves it.
+    void enter(NewDir* folder) {
+        const bool agree = levels_.empty() || (levels_.back().linksAgree && folder->pndirPointer == levels_.back().dir);
+        levels_.push_back({folder, agree, {}});
     }
-
-    void push(std::size_t parentEntry, NewDir* child) {
-        const Entry& p = entries[parentEntry];
-        entries.push_back({child, parentEntry, p.linksAgree && child->pndirPointer == p.dir, {}});
-        stack.push_back(entries.size() - 1);
-    }
-
-    void lower(std::size_t entry, const Decrement& d) {
-        if (!d.any()) return;
-        Entry& e = entries[entry];
-        if (e.linksAgree)
-            e.pending.add(d);
-        else
-            forEachAncestor(e.dir, [&](NewDir* a) { d.applyTo(a); });
-    }
-
-    // Deepest entries first: each one's parent comes before it in the walk.
-    void settle() {
-        for (std::size_t i = entries.size(); i-- > 0;) {
-            Entry& e = entries[i];
-            if (!e.pending.any()) continue;
-            if (e.parent == npos) {
-                const Decrement d = e.pending;
-                forEachAncestor(e.dir, [&](NewDir* a) { d.applyTo(a); });
-            } else {
-                e.pending.applyTo(e.dir);
-                entries[e.parent].pending.add(e.pending);
-            }
+    void leave() {
+        const Level level = levels_.back();
+        levels_.pop_back();
+        if (!level.pending.any()) return;
+        if (levels_.empty()) {
+            forEachAncestor(level.dir, [&](NewDir* a) { level.pending.applyTo(a); });
+        } else {
+            level.pending.applyTo(level.dir);
+            levels_.back().pending.add(level.pending);
         }
     }
+    // What the pass dropped from the folder entered last.
+    void lower(const Decrement& d) {
+        if (!d.any()) return;
+        Level& level = levels_.back();
+        if (level.linksAgree)
+            level.pending.add(d);
+        else
+            forEachAncestor(level.dir, [&](NewDir* a) { d.applyTo(a); });
+    }
+
+private:
+    struct Level {
+        NewDir* dir;
+        bool linksAgree; // this and every link up to the start match the tree
+        Decrement pending;
+    };
+    std::vector<Level> levels_;
 };
 
 // The extension as the path rules give it: the text after the last dot of
@@ -420,29 +408,15 @@ void Volume::fillChildrenDirectArrays(NewDir* folder) {
 
 void Volume::freeBtreeNormalScanNDIRs() {
     if (!btreeNormalScan || btreeNormalScan->empty()) return;
-    const NodeType* noNode = BTreeTableClass::noNode();
-    // The index is a handful of levels deep; the list only saves recursion.
     // A node filed under two IDs is freed once.
-    std::vector<NodeType*> pending{btreeNormalScan->root()};
     std::unordered_set<NewDir*> freed;
-    while (!pending.empty()) {
-        NodeType* node = pending.back();
-        pending.pop_back();
+    forEachIndexNode(btreeNormalScan->root(), [&](NodeType* node) {
         for (std::int32_t i = 0; i < node->count(); ++i) {
             ItemType* item = node->key(i);
             if (NewDir* dir = item->dir(); dir && freed.insert(dir).second) newdir::freeNDir(dir);
             item->setNDIRPtr(nullptr);
         }
-        for (std::int32_t i = 0; i <= node->count(); ++i)
-            if (node->branch(i) != noNode) pending.push_back(node->branch(i));
-    }
-}
-
-void Volume::convertBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length) {
-    if constexpr (std::endian::native == std::endian::little) {
-        for (std::int64_t i = 0; i < length; ++i)
-            units[i] = static_cast<std::uint16_t>((units[i] >> 8) | (units[i] << 8));
-    }
+    });
 }
 
 NewDir* Volume::createRoot() {
@@ -517,16 +491,10 @@ void Volume::redirectNodeIndexes(std::initializer_list<const BTreeTableClass*> r
     auto isReplaced = [&](const BTreeTableClass* index) {
         return index && std::find(replaced.begin(), replaced.end(), index) != replaced.end();
     };
-    if (!dirRoot) return;
-    std::vector<NewDir*> pending{dirRoot};
-    while (!pending.empty()) {
-        NewDir* d = pending.back();
-        pending.pop_back();
+    newdir::preOrder(dirRoot, newdir::childList, newdir::anyChild, [&](NewDir* d) {
         if (isReplaced(d->childIndex)) d->childIndex = replacement;
         if (isReplaced(d->advScanIndex)) d->advScanIndex = replacement;
-        for (NewDir* c : d->childList)
-            if (c) pending.push_back(c);
-    }
+    });
 }
 
 void Volume::releaseHelperIndexes() {
@@ -549,145 +517,123 @@ bool Volume::isMediaFile(std::u16string_view extension) {
 }
 
 void Volume::removeNonMediaFilesAndFolders(NewDir* folder) {
-    if (!folder) return;
-    RemovalWalk walk(folder);
-    while (!walk.stack.empty()) {
-        const std::size_t entry = walk.stack.back();
-        walk.stack.pop_back();
-        NewDir* f = walk.entries[entry].dir;
-
-        // Files whose extension is not a media one go, the rest keep their
-        // order. Folders stay here; the next pass drops those left empty.
-        Decrement removed;
-        auto& children = f->childList;
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < children.size(); ++i) {
-            NewDir* c = children[i];
-            if (c && c->fileType == NewDir::File) {
-                const std::u16string name = newdir::fileName(c);
-                const std::u16string_view ext = pathExtension(name);
-                if (ext.size() < 2 || ext.size() > 4 || !isMediaFile(ext)) {
-                    removed.size += c->fileSize;
-                    removed.files += 1;
-                    removed.entries += 1;
-                    newdir::freeNDir(c);
-                    continue;
+    RemovalTotals totals;
+    newdir::postOrder(
+        folder, newdir::childList, [](const NewDir* c) { return !c->childList.empty(); },
+        [&](NewDir* f) {
+            totals.enter(f);
+            // Files whose extension is not a media one go, the rest keep
+            // their order. Folders stay here; the next pass drops those left
+            // empty.
+            Decrement removed;
+            auto& children = f->childList;
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < children.size(); ++i) {
+                NewDir* c = children[i];
+                if (c && c->fileType == NewDir::File) {
+                    const std::u16string name = newdir::fileName(c);
+                    const std::u16string_view ext = pathExtension(name);
+                    if (ext.size() < 2 || ext.size() > 4 || !isMediaFile(ext)) {
+                        removed.size += c->fileSize;
+                        removed.files += 1;
+                        removed.entries += 1;
+                        newdir::freeNDir(c);
+                        continue;
+                    }
                 }
+                children[kept++] = c;
             }
-            children[kept++] = c;
-        }
-        children.resize(kept);
-        walk.lower(entry, removed);
-
-        for (std::size_t i = children.size(); i-- > 0;)
-            if (children[i] && !children[i]->childList.empty()) walk.push(entry, children[i]);
-    }
-    walk.settle();
+            children.resize(kept);
+            totals.lower(removed);
+        },
+        [&](NewDir*) { totals.leave(); });
 }
 
 void Volume::removeZeroSizeFolders(NewDir* folder) {
-    if (!folder) return;
-    RemovalWalk walk(folder);
-    while (!walk.stack.empty()) {
-        const std::size_t entry = walk.stack.back();
-        walk.stack.pop_back();
-        NewDir* f = walk.entries[entry].dir;
-        if (f->childrenCount == 0) continue;
-
-        // Folders whose running size is 0 go, and hidden system folders go
-        // even with data in them; the trash stays, it is where deleted files
-        // are most often found. Each goes with its whole subtree. Sizes are
-        // left to the next pass, which recomputes every total.
-        Decrement removed;
-        auto& children = f->childList;
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < children.size(); ++i) {
-            NewDir* c = children[i];
-            if (c && c->fileType == NewDir::Folder) {
-                const std::u16string name = newdir::fileName(c);
-                const bool hidden = beginsWith(name, u".") && !beginsWith(name, u".Trashes");
-                if (c->fileSize == 0 || hidden) {
-                    removed.files += c->fileCount;
-                    removed.entries += c->childrenCount + 1;
-                    newdir::freeNDir(c);
-                    continue;
+    RemovalTotals totals;
+    newdir::postOrder(
+        folder, newdir::childList, [](const NewDir* c) { return c->childrenCount != 0; },
+        [&](NewDir* f) {
+            totals.enter(f);
+            if (f->childrenCount == 0) return newdir::Walk::Skip;
+            // Folders whose running size is 0 go, and hidden system folders
+            // go even with data in them; the trash stays, it is where deleted
+            // files are most often found. Each goes with its whole subtree.
+            // Sizes are left to the next pass, which recomputes every total.
+            Decrement removed;
+            auto& children = f->childList;
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < children.size(); ++i) {
+                NewDir* c = children[i];
+                if (c && c->fileType == NewDir::Folder) {
+                    const std::u16string name = newdir::fileName(c);
+                    const bool hidden = beginsWith(name, u".") && !beginsWith(name, u".Trashes");
+                    if (c->fileSize == 0 || hidden) {
+                        removed.files += c->fileCount;
+                        removed.entries += c->childrenCount + 1;
+                        newdir::freeNDir(c);
+                        continue;
+                    }
                 }
+                children[kept++] = c;
             }
-            children[kept++] = c;
-        }
-        children.resize(kept);
-        walk.lower(entry, removed);
-
-        for (std::size_t i = children.size(); i-- > 0;)
-            if (children[i] && children[i]->childrenCount != 0) walk.push(entry, children[i]);
-    }
-    walk.settle();
+            children.resize(kept);
+            totals.lower(removed);
+            return newdir::Walk::Into;
+        },
+        [&](NewDir*) { totals.leave(); });
 }
 
 void Volume::rearrangeTreeFromDir(NewDir* folder) {
     if (!folder) return;
-    // Each folder is zeroed when the walk reaches it and then counts its
-    // direct children; the folders are then folded into their parents,
-    // deepest first. Every folder ends with the sums over everything below
-    // it, as if each file had been added to every folder above it, without
-    // walking up once per file.
-    struct Entry {
-        NewDir* dir;
-        std::size_t parent;
-        bool deletedFileBelow;
-    };
-    constexpr std::size_t kStart = static_cast<std::size_t>(-1);
-    std::vector<Entry> walked;
-    std::vector<std::pair<NewDir*, std::size_t>> pending{{folder, kStart}};
-    while (!pending.empty()) {
-        auto [f, parent] = pending.back();
-        pending.pop_back();
-        const std::size_t self = walked.size();
-        walked.push_back({f, parent, false});
-
-        f->fileSize = 0;
-        f->fileCount = 0;
-        f->childrenCount = 0;
-        f->extents.clear();
-        bool deletedFile = false;
-        for (NewDir* c : f->childList) {
-            if (!c) continue;
-            c->pndirPointer = f;
-            if (c->fileType == NewDir::File) {
-                c->fileCount = 1;
-                c->childrenCount = 0;
-                if (c->deleted == 1) deletedFile = true;
-                f->fileSize += c->fileSize;
-                f->fileCount += 1;
-                f->childrenCount += 1;
-            } else if (c->fileType == NewDir::Folder) {
-                f->childrenCount += 1;
+    // Each folder is zeroed when the walk enters it and then counts its
+    // direct children; as the walk leaves it, it is folded into its parent.
+    // Every folder ends with the sums over everything below it, as if each
+    // file had been added to every folder above it, without walking up once
+    // per file. The walk sets the parent links on the way down.
+    std::vector<char> deletedFileBelow; // one per folder the walk is in
+    bool deletedFile = false;           // below the start, once the walk is done
+    newdir::postOrder(
+        folder, newdir::childList, newdir::folderChild,
+        [&](NewDir* f) {
+            f->fileSize = 0;
+            f->fileCount = 0;
+            f->childrenCount = 0;
+            f->extents.clear();
+            bool deleted = false;
+            for (NewDir* c : f->childList) {
+                if (!c) continue;
+                c->pndirPointer = f;
+                if (c->fileType == NewDir::File) {
+                    c->fileCount = 1;
+                    c->childrenCount = 0;
+                    if (c->deleted == 1) deleted = true;
+                    f->fileSize += c->fileSize;
+                    f->fileCount += 1;
+                    f->childrenCount += 1;
+                } else if (c->fileType == NewDir::Folder) {
+                    f->childrenCount += 1;
+                }
             }
-        }
-        walked[self].deletedFileBelow = deletedFile;
-        for (std::size_t i = f->childList.size(); i-- > 0;) {
-            NewDir* c = f->childList[i];
-            if (c && c->fileType == NewDir::Folder) pending.emplace_back(c, self);
-        }
-    }
-
-    for (std::size_t i = walked.size(); i-- > 0;) {
-        const Entry& e = walked[i];
-        // A folder keeps a deleted mark its reader gave it; only a deleted
-        // file marks the folders above it.
-        if (e.deletedFileBelow) e.dir->deleted = 1;
-        if (e.parent == kStart) continue;
-        Entry& p = walked[e.parent];
-        p.dir->fileSize += e.dir->fileSize;
-        p.dir->fileCount += e.dir->fileCount;
-        p.dir->childrenCount += e.dir->childrenCount;
-        p.deletedFileBelow = p.deletedFileBelow || e.deletedFileBelow;
-    }
+            deletedFileBelow.push_back(deleted);
+        },
+        [&](NewDir* f) {
+            deletedFile = deletedFileBelow.back();
+            deletedFileBelow.pop_back();
+            // A folder keeps a deleted mark its reader gave it; only a
+            // deleted file marks the folders above it.
+            if (deletedFile) f->deleted = 1;
+            if (f == folder) return;
+            NewDir* p = f->pndirPointer;
+            p->fileSize += f->fileSize;
+            p->fileCount += f->fileCount;
+            p->childrenCount += f->childrenCount;
+            if (deletedFile) deletedFileBelow.back() = true;
+        });
 
     // Folders above the one the pass started at are not zeroed: they gain
     // what lies below it.
     if (NewDir* above = folder->pndirPointer) {
-        const bool deletedFile = walked.front().deletedFileBelow;
         const std::uint64_t size = folder->fileSize;
         const std::uint32_t files = folder->fileCount;
         const std::uint32_t entries = folder->childrenCount;
@@ -701,33 +647,19 @@ void Volume::rearrangeTreeFromDir(NewDir* folder) {
 }
 
 void Volume::rearrangeDeletedTree(NewDir* folder) {
-    if (!folder) return;
-    std::vector<NewDir*> pending{folder};
-    while (!pending.empty()) {
-        NewDir* f = pending.back();
-        pending.pop_back();
+    newdir::preOrder(folder, newdir::childList, newdir::folderChild, [](NewDir* f) {
         for (NewDir* c : f->childList)
             if (c && c->deleted == 1) newdir::appendDeletedChild(f, c);
-        for (std::size_t i = f->childList.size(); i-- > 0;) {
-            NewDir* c = f->childList[i];
-            if (c && c->fileType == NewDir::Folder) pending.push_back(c);
-        }
-    }
+    });
 }
 
 void Volume::fixNilFileNames(NewDir* folder) {
-    if (!folder) return;
-    std::vector<NewDir*> pending{folder};
-    while (!pending.empty()) {
-        NewDir* f = pending.back();
-        pending.pop_back();
-        for (NewDir* c : f->childList)
-            if (c && c->nameLength == 0) newdir::setFileName(c, u"Untitled");
-        for (std::size_t i = f->childList.size(); i-- > 0;) {
-            NewDir* c = f->childList[i];
-            if (c && c->childrenCount != 0) pending.push_back(c);
-        }
-    }
+    newdir::preOrder(
+        folder, newdir::childList, [](const NewDir* c) { return c->childrenCount != 0; },
+        [](NewDir* f) {
+            for (NewDir* c : f->childList)
+                if (c && c->nameLength == 0) newdir::setFileName(c, u"Untitled");
+        });
 }
 
 // Paths are built as the readers attach entries; nothing is left to fix.

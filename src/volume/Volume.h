@@ -92,7 +92,6 @@ public:
     void fillChildrenDirectArrays(NewDir* folder);
     // Frees every NewDir held in btreeNormalScan (the index itself stays).
     void freeBtreeNormalScanNDIRs();
-    static void convertBigUniCharArrayToHost(std::uint16_t* units, std::int64_t length);
     // A zeroed "Root" folder (ID 2, parent 1, path "1") indexed in btree under
     // key 2 and installed as dirRoot. Called only while no tree exists: a
     // tree still in dirRoot is not freed here (see freeTree).

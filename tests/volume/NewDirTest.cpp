@@ -183,3 +183,35 @@ TEST(NewDirRecord, Utf8AndUtf16ConvertBothWaysAndSurviveDamage) {
     EXPECT_EQ(utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD"); // lone surrogate
     EXPECT_EQ(utf16("\xFF"), u"\uFFFD");
 }
+
+TEST(NewDirWalk, VisitsInListOrderSkipsBelowASkipStopsAtAStopAndLeavesAfterTheSubtree) {
+    NewDir* root = folder(1);
+    NewDir* a = folder(2);
+    NewDir* b = folder(3);
+    appendChild(root, a);
+    appendChild(root, nullptr);
+    appendChild(root, b);
+    appendChild(root, file(4));
+    appendChild(a, file(5));
+    appendChild(b, file(6));
+    std::vector<std::uint32_t> seen;
+    auto skipBelowA = [&](NewDir* n) {
+        seen.push_back(n->fileID);
+        return n == a ? Walk::Skip : Walk::Into;
+    };
+    EXPECT_TRUE(preOrder(root, childList, anyChild, skipBelowA));
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{1, 2, 3, 6, 4}));
+    seen.clear();
+    auto stopAtB = [&](NewDir* n) {
+        seen.push_back(n->fileID);
+        return n == b ? Walk::Stop : Walk::Into;
+    };
+    EXPECT_FALSE(preOrder(root, childList, folderChild, stopAtB));
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{1, 2, 3}));
+    std::vector<std::uint32_t> left;
+    auto leave = [&](NewDir* n) { left.push_back(n->fileID); };
+    EXPECT_TRUE(postOrder(
+        root, childList, anyChild, [&](NewDir* n) { return n == a ? Walk::Skip : Walk::Into; }, leave));
+    EXPECT_EQ(left, (std::vector<std::uint32_t>{2, 6, 3, 4, 1}));
+    freeNDir(root);
+}
