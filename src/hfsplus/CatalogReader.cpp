@@ -17,6 +17,7 @@
 
 using platform::ByteView;
 using platform::Dict;
+using platform::saturatingAdd;
 using platform::saturatingMul;
 
 namespace {
@@ -238,10 +239,7 @@ NewDir* CatalogReader::fileNode(const Record& record, std::size_t limit, HFSPlus
     const std::uint64_t blockBytes = static_cast<std::uint64_t>(volume_.blockSize()) * volume_.u32BytesInSector();
     if (blockBytes == 0 || !filesRepresentable_) return nullptr;
     const std::uint64_t volumeBytes = saturatingMul(volume_.sizeInSect(), volume_.u32BytesInSector());
-    std::uint64_t bothForks;
-    if (__builtin_add_overflow(file.dataFork.logicalSize, file.resourceFork.logicalSize, &bothForks) ||
-        bothForks >= volumeBytes)
-        return nullptr;
+    if (saturatingAdd(file.dataFork.logicalSize, file.resourceFork.logicalSize) >= volumeBytes) return nullptr;
     if (!HFSPlusVolume::forkSizesAgree(file, blockBytes)) return nullptr;
 
     NewDir* dir = CatalogEntryNode::file(volume_, record.parentID, record.name, file);
