@@ -12,11 +12,9 @@
 #include "platform/TextEncoding.h"
 #include "support/TestSupport.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -29,6 +27,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -59,36 +58,32 @@ private:
 
 } // namespace
 
-TEST(HFSPlusStructures, CatalogKeyWithNameLength256KeepsItsHeaderAndReadsNoName) {
-    Bytes b(hfsplus::kCatalogKeyMaxSize + 2);
-    b.be16(0, 516).be32(2, 99).be16(6, 256);
-    for (std::size_t i = 0; i < 256; ++i)
-        b.be16(8 + 2 * i, static_cast<std::uint16_t>(0x4E00 + i));
-    const HFSPlusCatalogKey_ k = convertHPlusCatalogKey(b.view());
-    EXPECT_EQ(k.keyLength, 516);
-    EXPECT_EQ(k.parentID, 99u);
-    EXPECT_EQ(k.nodeName.length, 256);
-    EXPECT_FALSE(k.nameLengthValid());
-    EXPECT_TRUE(k.nodeName.unicode.empty());
-
-    b.be16(6, 0xFFFF);
-    EXPECT_FALSE(convertHPlusCatalogKey(b.view()).nameLengthValid());
-    // 255 units is the longest name, read whole.
-    b.be16(6, 255);
-    const HFSPlusCatalogKey_ longest = convertHPlusCatalogKey(b.view());
-    ASSERT_TRUE(longest.nameLengthValid());
-    ASSERT_EQ(longest.nodeName.unicode.size(), 255u);
-    EXPECT_EQ(longest.nodeName.unicode[254], 0x4E00 + 254);
-}
-
-TEST(HFSPlusStructures, ThreadRecordWithANameLengthPast255ReadsNoName) {
-    Bytes b(hfsplus::kCatalogThreadNameOffset + 2 * 300);
-    b.be16(0, 3).be32(4, 1).be16(8, 300);
+TEST(HFSPlusStructures, NameLengthsPast255ReadNoNameAndTheKeyHeaderStays) {
+    // A catalog key's name starts at byte 8, a thread record's at byte 10;
+    // 300 units are there whatever the length field says.
+    std::u16string units;
     for (std::size_t i = 0; i < 300; ++i)
-        b.be16(10 + 2 * i, u'x');
-    const HFSPlusCatalogThread_ bad = convertHPlusCatalogThread(b.view());
-    EXPECT_FALSE(bad.nameLengthValid());
-    EXPECT_TRUE(bad.nodeName.unicode.empty());
+        units += static_cast<char16_t>(0x4E00 + i);
+    for (const std::uint16_t length : {0, 1, 255, 256, 300, 0xFFFF}) {
+        SCOPED_TRACE(length);
+        const bool valid = length <= 255; // 255 units is the longest name, read whole
+        Bytes key(8 + 2 * units.size()), thread(hfsplus::kCatalogThreadNameOffset + 2 * units.size());
+        key.be16(0, 516).be32(2, 99).be16(6, length);
+        thread.be16(0, hfsplus::kFileThreadRecord).be32(4, 1).be16(8, length);
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            key.be16(8 + 2 * i, units[i]);
+            thread.be16(hfsplus::kCatalogThreadNameOffset + 2 * i, units[i]);
+        }
+        const HFSPlusCatalogKey_ k = convertHPlusCatalogKey(key.view());
+        EXPECT_EQ(k.keyLength, 516);
+        EXPECT_EQ(k.parentID, 99u);
+        EXPECT_EQ(k.nodeName.length, length);
+        EXPECT_EQ(k.nameLengthValid(), valid);
+        EXPECT_EQ(k.nodeName.unicode, valid ? units.substr(0, length) : u"");
+        const HFSPlusCatalogThread_ t = convertHPlusCatalogThread(thread.view());
+        EXPECT_EQ(t.nameLengthValid(), valid);
+        EXPECT_EQ(t.nodeName.unicode, valid ? units.substr(0, length) : u"");
+    }
 }
 
 // ==================================================== the extent-record rule
@@ -114,6 +109,10 @@ TEST(HFSPlusExtentRule, TheFirstDescriptorWithStartBlockZeroEndsTheList) {
             EXPECT_EQ(r[i], (i < c.length ? HFSPlusExtentDescriptor_{c.starts[i], 1} : HFSPlusExtentDescriptor_{}))
                 << "descriptor " << i;
     }
+    // The single-descriptor reader takes an empty one as it stands.
+    Bytes b(hfsplus::kExtentDescriptorSize);
+    b.be32(0, 0).be32(4, 9);
+    EXPECT_EQ(convertHPlusExtentDescriptor(b.view()), (HFSPlusExtentDescriptor_{0, 9}));
 }
 
 TEST(HFSPlusExtentRule, AppliesToEveryForkOfTheVolumeHeaderAndOfAFileRecord) {
@@ -127,28 +126,16 @@ TEST(HFSPlusExtentRule, AppliesToEveryForkOfTheVolumeHeaderAndOfAFileRecord) {
     const VolumeInformationBlock v = convertVIB(vib.view());
     for (const HFSPlusForkData_* f :
          {&v.allocationFile, &v.extentsFile, &v.catalogFile, &v.attributesFile, &v.startupFile}) {
-        EXPECT_EQ(f->logicalSize, 8192u);
-        EXPECT_EQ(f->totalBlocks, 2u);
-        EXPECT_EQ(f->extents[0], (HFSPlusExtentDescriptor_{7, 1}));
-        EXPECT_EQ(f->extents[1], HFSPlusExtentDescriptor_{});
-        EXPECT_EQ(f->extents[2], HFSPlusExtentDescriptor_{});
-        EXPECT_EQ(extentListLength(f->extents), 1u);
+        EXPECT_EQ(std::tuple(f->logicalSize, f->totalBlocks), std::tuple(8192u, 2u));
+        EXPECT_EQ(f->extents, (HFSPlusExtentRecord_{{{7, 1}}}));
     }
 
     Bytes file(hfsplus::kCatalogFileSize);
     file.be16(0, 2).be32(88 + 16, 0).be32(88 + 20, 3).be32(88 + 24, 50).be32(88 + 28, 3);
     file.be32(168 + 16, 60).be32(168 + 20, 1).be32(168 + 24, 0).be32(168 + 32, 61).be32(168 + 36, 1);
     const HFSPlusCatalogFile_ f = convertHPlusCatalogFile(file.view());
-    EXPECT_EQ(extentListLength(f.dataFork.extents), 0u);
-    EXPECT_EQ(f.dataFork.extents[1], HFSPlusExtentDescriptor_{});
-    EXPECT_EQ(extentListLength(f.resourceFork.extents), 1u);
-    EXPECT_EQ(f.resourceFork.extents[2], HFSPlusExtentDescriptor_{});
-}
-
-TEST(HFSPlusExtentRule, SingleDescriptorReaderTakesEmptyOnesAsTheyStand) {
-    Bytes b(hfsplus::kExtentDescriptorSize);
-    b.be32(0, 0).be32(4, 9);
-    EXPECT_EQ(convertHPlusExtentDescriptor(b.view()), (HFSPlusExtentDescriptor_{0, 9}));
+    EXPECT_EQ(f.dataFork.extents, HFSPlusExtentRecord_{});
+    EXPECT_EQ(f.resourceFork.extents, (HFSPlusExtentRecord_{{{60, 1}}}));
 }
 
 // ============================================================ short input
@@ -478,28 +465,24 @@ namespace {
 std::string trim(const std::string& s) {
     const auto a = s.find_first_not_of(" \t\r\n");
     if (a == std::string::npos) return {};
-    const auto b = s.find_last_not_of(" \t\r\n");
-    return s.substr(a, b - a + 1);
+    return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
 }
 
-// "Key: value" lines of a Sleuth Kit report (the first of each key), and
-// lines without a colon as keys with an empty value.
-std::map<std::string, std::string> parseReport(const std::string& text) {
+// A Sleuth Kit report on the HFS+ volume at a 512-byte sector of an image:
+// "Key: value" lines (the first of each key), and lines without a colon as
+// keys with an empty value; empty when the tool failed.
+std::map<std::string, std::string> sleuthKit(const std::string& tool, const fs::path& image, std::uint64_t start,
+                                             const std::string& arg = "") {
     std::map<std::string, std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
+    const auto text = runCommand("TZ=UTC " + tool + " -f hfs -o " + std::to_string(start) + " " +
+                                 testsupport::shellQuote(image.string()) + " " + arg + " 2>/dev/null");
+    std::istringstream in(text.value_or(""));
+    for (std::string line; std::getline(in, line);) {
         if (trim(line).empty() || line.find("----") == 0) continue;
         const auto colon = line.find(':');
-        const std::string key = trim(colon == std::string::npos ? line : line.substr(0, colon));
-        const std::string value = colon == std::string::npos ? "" : trim(line.substr(colon + 1));
-        out.emplace(key, value);
+        out.emplace(trim(line.substr(0, colon)), colon == std::string::npos ? "" : trim(line.substr(colon + 1)));
     }
     return out;
-}
-
-std::string tskOffset(std::uint64_t startSector) {
-    return startSector ? " -o " + std::to_string(startSector) : std::string();
 }
 
 // An HFS+ date the way The Sleuth Kit prints it.
@@ -513,17 +496,10 @@ std::string tskDate(std::uint32_t hfsDate) {
     return buf;
 }
 
-std::uint64_t firstNumber(const std::string& s) {
-    return std::strtoull(s.c_str(), nullptr, 10);
-}
-
 std::string hex(const std::uint8_t* p, std::size_t n) {
-    static const char* digits = "0123456789abcdef";
     std::string out;
-    for (std::size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
+    for (std::size_t i = 0; i < n; ++i)
+        out += {"0123456789abcdef"[p[i] >> 4], "0123456789abcdef"[p[i] & 15]};
     return out;
 }
 
@@ -537,76 +513,16 @@ std::optional<std::uint64_t> forkByte(const HFSPlusForkData_& fork, std::uint32_
     return std::nullopt;
 }
 
-// The start, in 512-byte sectors, of the Apple_HFS partition of an image with
-// an Apple partition map.
-std::optional<std::uint64_t> appleHFSPartitionStart(const fs::path& image) {
-    const auto ddm = testsupport::readBytesAt(image, 0, 512);
-    const ByteView d(ddm);
-    if (d.be16(0) != 0x4552) return std::nullopt; // "ER"
-    const std::uint32_t blk = d.be16(2) ? d.be16(2) : 512;
-    for (std::uint32_t i = 1; i < 64; ++i) {
-        const auto entry = testsupport::readBytesAt(image, std::uint64_t(i) * blk, 512);
-        const ByteView e(entry);
-        if (e.be16(0) != 0x504D) break; // "PM"
-        const ByteView type = e.sub(48, 32);
-        if (std::string(reinterpret_cast<const char*>(type.data()), 9) == "Apple_HFS")
-            return std::uint64_t(e.be32(8)) * blk / 512;
-        if (i >= e.be32(4)) break;
-    }
-    return std::nullopt;
-}
-
-struct HFSImage {
-    fs::path path;
-    std::uint64_t startSector = 0;
-};
-
-// The xorriso image of the fixture set, or a small one made here when the set
-// is not there.
-std::optional<HFSImage> xorrisoImage(std::string* why) {
-    const fs::path iso = testsupport::testImage("hfsplus.iso");
-    const fs::path start = testsupport::testImage("hfsplus.start");
-    if (!iso.empty() && !start.empty()) {
-        std::ifstream in(start);
-        std::uint64_t s = 0;
-        if (in >> s) return HFSImage{iso, s};
-    }
-    if (!haveTool("xorriso")) {
-        *why = "no fixture image and no xorriso to make one";
-        return std::nullopt;
-    }
-    const fs::path dir = testsupport::makeTempDir("hfsgen");
-    const fs::path src = dir / "src";
-    fs::create_directories(src / "docs" / "deeper");
-    for (int i = 0; i < 40; ++i)
-        std::ofstream(src / ("file" + std::to_string(i) + ".txt")) << "file " << i << "\n";
-    std::ofstream(src / "docs" / "readme.txt") << "hello\n";
-    std::ofstream(src / "docs" / "deeper" / "notes.txt") << std::string(10000, 'n');
-    const fs::path out = dir / "made.iso";
-    const std::string cmd = "xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -V HFSMADE -o " +
-                            testsupport::shellQuote(out.string()) + " " + testsupport::shellQuote(src.string()) +
-                            " >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0) {
-        *why = "xorriso could not make an HFS+ image";
-        return std::nullopt;
-    }
-    const auto s = appleHFSPartitionStart(out);
-    if (!s) {
-        *why = "the xorriso image has no Apple_HFS partition";
-        return std::nullopt;
-    }
-    return HFSImage{out, *s};
-}
-
 // Decodes the volume header and the catalog's header node of an HFS+ volume
 // and compares them with fsstat and istat, then reads the root folder's
 // records from the first catalog leaf.
-void checkAgainstSleuthKit(const HFSImage& img) {
-    const std::uint64_t base = img.startSector * 512;
+void checkAgainstSleuthKit(const fs::path& image, std::uint64_t startSector) {
+    const auto read = [&](std::uint64_t at, std::size_t n) {
+        return testsupport::readBytesAt(image, startSector * 512 + at, n);
+    };
 
     // --- volume header ---
-    const auto vibBytes =
-        testsupport::readBytesAt(img.path, base + hfsplus::kVolumeHeaderOffset, hfsplus::kVolumeInformationBlockSize);
+    const auto vibBytes = read(hfsplus::kVolumeHeaderOffset, hfsplus::kVolumeInformationBlockSize);
     ASSERT_EQ(vibBytes.size(), hfsplus::kVolumeInformationBlockSize);
     const VolumeInformationBlock vib = convertVIB(ByteView(vibBytes));
     ASSERT_TRUE(hfsplus::isHFSPlusSignature(vib.signature));
@@ -614,76 +530,67 @@ void checkAgainstSleuthKit(const HFSImage& img) {
     EXPECT_EQ(convertMDB(ByteView(vibBytes)).drSigWord, vib.signature)
         << "a bare HFS+ volume is no HFS wrapper: the MDB position holds the H+ header";
 
-    const auto fsstat = runCommand("TZ=UTC fsstat -f hfs" + tskOffset(img.startSector) + " " +
-                                   testsupport::shellQuote(img.path.string()) + " 2>/dev/null");
-    ASSERT_TRUE(fsstat) << "fsstat failed on " << img.path;
-    const auto r = parseReport(*fsstat);
-
-    EXPECT_EQ(r.at("File System Type"), vib.signature == hfsplus::kHFSXSignature ? "HFSX" : "HFS+");
-    EXPECT_EQ(firstNumber(r.at("Allocation Block Size")), vib.blockSize);
-    EXPECT_EQ(r.at("Block Range"), "0 - " + std::to_string(vib.totalBlocks - 1));
-    EXPECT_EQ(firstNumber(r.at("Number of Free Blocks")), vib.freeBlocks);
-    EXPECT_EQ(firstNumber(r.at("Number of files")), vib.fileCount);
-    EXPECT_EQ(firstNumber(r.at("Number of folders")), vib.folderCount);
-    EXPECT_EQ(r.at("Range"), "2 - " + std::to_string(vib.nextCatalogID - 1));
-    EXPECT_EQ(firstNumber(r.at("Mount Count")), vib.writeCount);
-    EXPECT_EQ(r.at("Volume Identifier"), hex(vib.finderInfo.data() + 24, 8))
-        << "Finder information is kept in disk order";
-    EXPECT_EQ(r.at("Creation Date"), tskDate(vib.createDate));
-    EXPECT_EQ(r.at("Last Written Date"), tskDate(vib.modifyDate));
-    EXPECT_EQ(r.at("Last Backup Date"), tskDate(vib.backupDate));
-    EXPECT_EQ(r.at("Last Checked Date"), tskDate(vib.checkedDate));
+    const auto r = sleuthKit("fsstat", image, startSector);
+    ASSERT_FALSE(r.empty()) << "fsstat failed on " << image;
+    const std::map<std::string, std::string> want{
+        {"File System Type", vib.signature == hfsplus::kHFSXSignature ? "HFSX" : "HFS+"},
+        {"Allocation Block Size", std::to_string(vib.blockSize)},
+        {"Block Range", "0 - " + std::to_string(vib.totalBlocks - 1)},
+        {"Number of Free Blocks", std::to_string(vib.freeBlocks)},
+        {"Number of files", std::to_string(vib.fileCount)},
+        {"Number of folders", std::to_string(vib.folderCount)},
+        {"Range", "2 - " + std::to_string(vib.nextCatalogID - 1)},
+        {"Mount Count", std::to_string(vib.writeCount)},
+        {"Volume Identifier", hex(vib.finderInfo.data() + 24, 8)}, // Finder information is kept in disk order
+        {"Creation Date", tskDate(vib.createDate)},
+        {"Last Written Date", tskDate(vib.modifyDate)},
+        {"Last Backup Date", tskDate(vib.backupDate)},
+        {"Last Checked Date", tskDate(vib.checkedDate)}};
+    std::map<std::string, std::string> got;
+    for (const auto& [key, value] : want)
+        got[key] = r.count(key) ? r.at(key) : "(missing)";
+    EXPECT_EQ(got, want);
     EXPECT_EQ(r.count("Volume Unmounted Properly") == 1, (vib.attributes & 0x100) != 0);
     EXPECT_EQ(r.count("Software write protect enabled") == 1, (vib.attributes & 0x8000) != 0);
     const std::string mountedBy = r.at("Last Mounted By");
     if (mountedBy == "Mac OS X") {
         EXPECT_EQ(vib.lastMountedVersion, 0x31302E30u); // "10.0"
     } else if (mountedBy.rfind("Unknown (", 0) == 0) {
-        char want[16];
-        std::snprintf(want, sizeof want, "%x", vib.lastMountedVersion);
-        EXPECT_EQ(mountedBy.substr(9, std::strlen(want)), want);
+        char version[16];
+        std::snprintf(version, sizeof version, "%x", vib.lastMountedVersion);
+        EXPECT_EQ(mountedBy.substr(9, std::strlen(version)), version);
     }
 
     // --- the alternate header, 1024 bytes before the end ---
-    const auto altBytes = testsupport::readBytesAt(
-        img.path, base + std::uint64_t(vib.totalBlocks) * vib.blockSize - hfsplus::kAlternateHeaderFromEnd,
-        hfsplus::kVolumeInformationBlockSize);
+    const auto altBytes = read(std::uint64_t(vib.totalBlocks) * vib.blockSize - hfsplus::kAlternateHeaderFromEnd,
+                               hfsplus::kVolumeInformationBlockSize);
     const VolumeInformationBlock alt = convertVIB(ByteView(altBytes));
     EXPECT_TRUE(hfsplus::isHFSPlusSignature(alt.signature));
-    EXPECT_EQ(alt.totalBlocks, vib.totalBlocks);
-    EXPECT_EQ(alt.blockSize, vib.blockSize);
+    EXPECT_EQ(std::tuple(alt.totalBlocks, alt.blockSize), std::tuple(vib.totalBlocks, vib.blockSize));
 
     // --- the catalog's and the extents file's sizes, as istat sees them ---
     for (const auto& [id, fork] :
          {std::pair{hfsplus::kCatalogFileID, &vib.catalogFile}, std::pair{hfsplus::kExtentsFileID, &vib.extentsFile}}) {
-        const auto istat =
-            runCommand("TZ=UTC istat -f hfs" + tskOffset(img.startSector) + " " +
-                       testsupport::shellQuote(img.path.string()) + " " + std::to_string(id) + " 2>/dev/null");
-        ASSERT_TRUE(istat);
-        EXPECT_EQ(firstNumber(parseReport(*istat).at("Size")), fork->logicalSize) << "file ID " << id;
-        EXPECT_EQ(std::uint64_t(fork->totalBlocks) * vib.blockSize, fork->logicalSize) << "file ID " << id;
+        SCOPED_TRACE(id);
+        EXPECT_EQ(sleuthKit("istat", image, startSector, std::to_string(id))["Size"],
+                  std::to_string(fork->logicalSize));
+        EXPECT_EQ(std::uint64_t(fork->totalBlocks) * vib.blockSize, fork->logicalSize);
         ASSERT_GE(extentListLength(fork->extents), 1u);
     }
 
-    // --- the catalog's header node ---
-    const std::uint64_t catalogStart = base + std::uint64_t(vib.catalogFile.extents[0].startBlock) * vib.blockSize;
-    const auto first = testsupport::readBytesAt(img.path, catalogStart, 512);
-    const BTHeaderRecord hdr = convertBTHdrRec(ByteView(first).sub(hfsplus::kBTHeaderRecordOffset));
+    // --- the catalog's header node: header record, user data record (128 bytes), map record ---
+    const std::uint64_t catalogStart = std::uint64_t(vib.catalogFile.extents[0].startBlock) * vib.blockSize;
+    const BTHeaderRecord hdr = convertBTHdrRec(ByteView(read(catalogStart, 512)).sub(hfsplus::kBTHeaderRecordOffset));
     ASSERT_GE(hdr.nodeSize, 512);
     ASSERT_EQ(hdr.nodeSize & (hdr.nodeSize - 1), 0) << "node sizes are powers of two";
-    const auto node0 = testsupport::readBytesAt(img.path, catalogStart, hdr.nodeSize);
+    const auto node0 = read(catalogStart, hdr.nodeSize);
     ASSERT_EQ(node0.size(), hdr.nodeSize);
     const ByteView n0(node0);
     const BTNodeDescriptor_ desc = convertBTNodeDesc(n0);
-    EXPECT_EQ(desc.kind, hfsplus::kHeaderNode);
-    EXPECT_EQ(desc.height, 0);
-    EXPECT_EQ(desc.bLink, 0u);
-    EXPECT_EQ(desc.numRecords, 3);
-    // header record, user data record (128 bytes), map record
-    EXPECT_EQ(n0.be16(hdr.nodeSize - 2), 14);
-    EXPECT_EQ(n0.be16(hdr.nodeSize - 4), 14 + hfsplus::kBTHeaderRecordSize);
-    EXPECT_EQ(n0.be16(hdr.nodeSize - 6), 14 + hfsplus::kBTHeaderRecordSize + 128);
-
+    EXPECT_EQ(std::tuple(desc.kind, desc.height, desc.bLink, desc.numRecords),
+              std::tuple(hfsplus::kHeaderNode, 0, 0u, 3));
+    EXPECT_EQ((std::vector<int>{n0.be16(hdr.nodeSize - 2), n0.be16(hdr.nodeSize - 4), n0.be16(hdr.nodeSize - 6)}),
+              (std::vector<int>{14, 14 + hfsplus::kBTHeaderRecordSize, 14 + hfsplus::kBTHeaderRecordSize + 128}));
     EXPECT_EQ(std::uint64_t(hdr.totalNodes) * hdr.nodeSize, vib.catalogFile.logicalSize);
     EXPECT_LT(hdr.freeNodes, hdr.totalNodes);
     EXPECT_GE(hdr.treeDepth, 1);
@@ -695,18 +602,16 @@ void checkAgainstSleuthKit(const HFSImage& img) {
     EXPECT_EQ(hdr.maxKeyLength, 516);
     // Every file and folder, the root included, has one record and one
     // thread record in the leaves; fsstat's counts leave the root out.
-    EXPECT_EQ(hdr.leafRecords, 2 * (firstNumber(r.at("Number of files")) + firstNumber(r.at("Number of folders")) + 1));
+    EXPECT_EQ(hdr.leafRecords, 2 * (vib.fileCount + vib.folderCount + 1));
 
-    // --- the root folder, first in the first leaf ---
+    // --- the root folder and its thread, first in the first leaf ---
     const auto leafPos = forkByte(vib.catalogFile, vib.blockSize, std::uint64_t(hdr.firstLeafNode) * hdr.nodeSize);
     ASSERT_TRUE(leafPos);
-    const auto leafBytes = testsupport::readBytesAt(img.path, base + *leafPos, hdr.nodeSize);
+    const auto leafBytes = read(*leafPos, hdr.nodeSize);
     const ByteView leaf(leafBytes);
     const BTNodeDescriptor_ leafDesc = convertBTNodeDesc(leaf);
-    EXPECT_EQ(leafDesc.kind, hfsplus::kLeafNode);
-    EXPECT_EQ(leafDesc.height, 1);
+    EXPECT_EQ(std::tuple(leafDesc.kind, leafDesc.height), std::tuple(hfsplus::kLeafNode, 1));
     ASSERT_GE(leafDesc.numRecords, 2);
-
     const std::size_t rec0 = leaf.be16(hdr.nodeSize - 2);
     ASSERT_EQ(rec0, 14u);
     const HFSPlusCatalogKey_ rootKey = convertHPlusCatalogKey(leaf.sub(rec0));
@@ -714,24 +619,19 @@ void checkAgainstSleuthKit(const HFSImage& img) {
     EXPECT_EQ(rootKey.parentID, hfsplus::kRootParentID);
     EXPECT_EQ(platform::utf8FromUtf16(rootKey.nodeName.unicode), r.at("Volume Name"));
     const HFSPlusCatalogFolder_ root = convertHPlusCatalogFolder(leaf.sub(rec0 + rootKey.keyLength + 2));
-    EXPECT_EQ(root.recordType, hfsplus::kFolderRecord);
-    EXPECT_EQ(root.folderID, hfsplus::kRootFolderID);
-
+    EXPECT_EQ(std::tuple(root.recordType, root.folderID), std::tuple(hfsplus::kFolderRecord, hfsplus::kRootFolderID));
     const std::size_t rec1 = leaf.be16(hdr.nodeSize - 4);
     const HFSPlusCatalogKey_ threadKey = convertHPlusCatalogKey(leaf.sub(rec1));
-    EXPECT_EQ(threadKey.parentID, hfsplus::kRootFolderID);
-    EXPECT_EQ(threadKey.nodeName.length, 0);
+    EXPECT_EQ(std::tuple(threadKey.parentID, threadKey.nodeName.length), std::tuple(hfsplus::kRootFolderID, 0));
     const HFSPlusCatalogThread_ thread = convertHPlusCatalogThread(leaf.sub(rec1 + threadKey.keyLength + 2));
-    EXPECT_EQ(thread.recordType, hfsplus::kFolderThreadRecord);
-    EXPECT_EQ(thread.parentID, hfsplus::kRootParentID);
+    EXPECT_EQ(std::tuple(thread.recordType, thread.parentID),
+              std::tuple(hfsplus::kFolderThreadRecord, hfsplus::kRootParentID));
     EXPECT_EQ(platform::utf8FromUtf16(thread.nodeName.unicode), r.at("Volume Name"));
 
     // --- the extents file's header node ---
-    const std::uint64_t extStart = base + std::uint64_t(vib.extentsFile.extents[0].startBlock) * vib.blockSize;
-    const auto ext0 = testsupport::readBytesAt(img.path, extStart, 512);
+    const auto ext0 = read(std::uint64_t(vib.extentsFile.extents[0].startBlock) * vib.blockSize, 512);
     const BTNodeDescriptor_ extDesc = convertBTNodeDesc(ByteView(ext0));
-    EXPECT_EQ(extDesc.kind, hfsplus::kHeaderNode);
-    EXPECT_EQ(extDesc.numRecords, 3);
+    EXPECT_EQ(std::tuple(extDesc.kind, extDesc.numRecords), std::tuple(hfsplus::kHeaderNode, 3));
     const BTHeaderRecord extHdr = convertBTHdrRec(ByteView(ext0).sub(hfsplus::kBTHeaderRecordOffset));
     EXPECT_EQ(std::uint64_t(extHdr.totalNodes) * extHdr.nodeSize, vib.extentsFile.logicalSize);
     EXPECT_EQ(extHdr.maxKeyLength, hfsplus::kExtentKeyLength);
@@ -743,24 +643,21 @@ TEST(HFSPlusRealImages, VolumeMadeByMacOSMatchesFsstat) {
     if (!haveTool("fsstat") || !haveTool("istat")) GTEST_SKIP() << "The Sleuth Kit is not installed";
     const fs::path copy = testsupport::copyOfReadyImage("hfsplus.raw");
     if (copy.empty()) GTEST_SKIP() << "hfsplus.raw is not among the shared fixtures";
-
     const auto bytes =
         testsupport::readBytesAt(copy, hfsplus::kVolumeHeaderOffset, hfsplus::kVolumeInformationBlockSize);
     const VolumeInformationBlock vib = convertVIB(ByteView(bytes));
-    // What the image is known to be.
-    EXPECT_EQ(vib.signature, hfsplus::kHFSPlusSignature);
-    EXPECT_EQ(vib.blockSize, 4096u);
-    EXPECT_EQ(vib.totalBlocks, 1014u);
-    EXPECT_EQ(vib.journalInfoBlock, 0u);
-
-    checkAgainstSleuthKit({copy, 0});
+    // What the image is known to be: signature, block size and count, no journal.
+    EXPECT_EQ(std::tuple(vib.signature, vib.blockSize, vib.totalBlocks, vib.journalInfoBlock),
+              std::tuple(hfsplus::kHFSPlusSignature, 4096u, 1014u, 0u));
+    checkAgainstSleuthKit(copy, 0);
 }
 
 TEST(HFSPlusRealImages, VolumeMadeByXorrisoMatchesFsstat) {
     if (!haveTool("fsstat") || !haveTool("istat")) GTEST_SKIP() << "The Sleuth Kit is not installed";
-    std::string why;
-    const auto img = xorrisoImage(&why);
-    if (!img) GTEST_SKIP() << why;
-    ASSERT_GT(img->startSector, 0u) << "the HFS+ volume lies behind the ISO 9660 structures";
-    checkAgainstSleuthKit(*img);
+    const fs::path iso = testsupport::testImage("hfsplus.iso"), start = testsupport::testImage("hfsplus.start");
+    if (iso.empty() || start.empty()) GTEST_SKIP() << "the xorriso image is not among the fixture images";
+    std::uint64_t sector = 0;
+    std::ifstream(start) >> sector;
+    ASSERT_GT(sector, 0u) << "the HFS+ volume lies behind the ISO 9660 structures";
+    checkAgainstSleuthKit(iso, sector);
 }
