@@ -16,6 +16,7 @@
 #include <thread>
 
 using namespace platform;
+using testsupport::putBE;
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,34 +32,24 @@ constexpr std::uint64_t kBlockBytes = 4096;
 constexpr std::uint64_t kHeaderAt = 1024;
 constexpr std::uint64_t kAlternateAt = kVolumeBytes - 1024;
 
-void putBE32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    const auto bytes = testsupport::be32(v);
-    std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
 // The primary header copied over the alternate one, the way a volume that
 // was in use keeps both.
 void refreshAlternate(std::vector<std::uint8_t>& v) {
     std::memcpy(v.data() + kAlternateAt, v.data() + kHeaderAt, 512);
 }
+void zeroPrimary(std::vector<std::uint8_t>& v) {
+    std::fill(v.begin() + kHeaderAt, v.begin() + kHeaderAt + 512, 0);
+}
 
 // A drive image: `sectors` sectors of `bytesPerSector`, zeros but for what
 // is placed in it.
-class DriveImage {
-public:
-    DriveImage(std::uint64_t sectors, std::uint32_t bytesPerSector = 512)
-        : path_(testsupport::zeroImage(sectors * bytesPerSector)), bps_(bytesPerSector), sectors_(sectors) {}
-    void place(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) {
-        testsupport::writeAt(path_, sector * bps_, bytes);
+struct DriveImage {
+    std::uint64_t sectors;
+    std::uint32_t bytesPerSector = 512;
+    fs::path path = testsupport::zeroImage(sectors * bytesPerSector);
+    void place(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) const {
+        testsupport::writeAt(path, sector * bytesPerSector, bytes);
     }
-    const fs::path& path() const { return path_; }
-    std::uint32_t bytesPerSector() const { return bps_; }
-    std::uint64_t sectors() const { return sectors_; }
-
-private:
-    fs::path path_;
-    std::uint32_t bps_;
-    std::uint64_t sectors_;
 };
 
 struct Outcome {
@@ -66,6 +57,20 @@ struct Outcome {
     Array rows;       // element 1: the rows shown
     std::shared_ptr<DMedia> media;
 };
+
+std::uint64_t u64(const Dict& d, std::string_view key) {
+    return d.get(key).uint64Value();
+}
+
+// One row and one dictionary, the row rated so and the volume named so.
+void expectOneVolume(const Outcome& o, const Value& validity, const std::string& name = "") {
+    ASSERT_EQ(o.rows.size(), 1u);
+    ASSERT_EQ(o.handedOver.size(), 1u);
+    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), validity);
+    if (!name.empty()) {
+        EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), name);
+    }
+}
 
 class LostVolumeSearchTest : public testsupport::ScanFixture {
 protected:
@@ -76,31 +81,44 @@ protected:
     }
 
     std::shared_ptr<DMedia> mediaFor(const DriveImage& d) {
-        controller.setDriveDictArray(Array{Dict{{"Path", d.path().string()}}});
-        return DMedia::initWithDictionary(Dict{{"Path", d.path().string()},
-                                               {"Preferred Block Size", d.bytesPerSector()},
-                                               {"Size", d.sectors() * d.bytesPerSector()},
+        controller.setDriveDictArray(Array{Dict{{"Path", d.path.string()}}});
+        return DMedia::initWithDictionary(Dict{{"Path", d.path.string()},
+                                               {"Preferred Block Size", d.bytesPerSector},
+                                               {"Size", d.sectors * d.bytesPerSector},
                                                {"device model", "Model"},
                                                {"device serial", "S1"},
                                                {"device revision", "1.0"}});
     }
 
-    Outcome search(const DriveImage& d) {
-        Outcome o;
-        o.media = mediaFor(d);
-        EXPECT_TRUE(o.media);
+    Outcome search(std::shared_ptr<DMedia> media) {
+        EXPECT_TRUE(media);
         Array argument{Array{}, Array{}};
-        LostVolumeSearch(*o.media).initializeForVolumeThoroughScan(argument);
-        o.handedOver = argument[0].arrayValue();
-        o.rows = argument[1].arrayValue();
-        return o;
+        LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
+        return {argument[0].arrayValue(), argument[1].arrayValue(), media};
     }
+    Outcome search(const DriveImage& d) { return search(mediaFor(d)); }
     // The volume (changed as the test needs) at sector 40 of a drive that
     // goes on `after` sectors behind it.
-    Outcome searchVolumeAt40(std::uint64_t after = 200) {
-        DriveImage drive(40 + kVolumeBytes / 512 + after);
+    Outcome searchVolumeAt40(std::uint64_t after = 200, std::uint32_t bytesPerSector = 512) {
+        DriveImage drive{40 + kVolumeBytes / bytesPerSector + after, bytesPerSector};
         drive.place(40, volume);
         return search(drive);
+    }
+    // The volume at 40 and another (of a different creation date) further on.
+    DriveImage twoVolumes(std::uint64_t second) {
+        std::vector<std::uint8_t> other = volume;
+        putBE(other, kHeaderAt + 16, 0x22222222, 4);
+        DriveImage drive{second + kVolumeBytes / 512 + 10};
+        drive.place(40, volume);
+        drive.place(second, other);
+        return drive;
+    }
+    // Sets the abort flag at the first progress post holding `key`.
+    void abortAt(const std::shared_ptr<DMedia>& media, const std::string& key) {
+        controller.setCallObserver([this, media, key](const RecordingController::Call& c) {
+            if (c.name == "updateVolumeScanProgress:" && c.argument.dictValue().contains(key))
+                media->setAbortVolumeScan(true);
+        });
     }
 
     std::vector<Dict> progressPosts() const {
@@ -119,28 +137,19 @@ protected:
     std::vector<std::uint8_t> volume;
 };
 
-std::uint64_t u64(const Dict& d, std::string_view key) {
-    return d.get(key).uint64Value();
-}
-
 } // namespace
 
 TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceRatedValidAndReportedAsTheSearchGoes) {
     Outcome o = searchVolumeAt40();
-
-    ASSERT_EQ(o.rows.size(), 1u);
+    expectOneVolume(o, Value(Array{100, "Valid"}), "hfsplus_test");
     const Dict& row = o.rows[0].dictValue();
     EXPECT_EQ(row.get("Found Column").stringValue(), "Volume Found @ Sector: 40");
-    EXPECT_EQ(row.get("Validity Column"), Value(Array{100, "Valid"}));
-
-    ASSERT_EQ(o.handedOver.size(), 1u);
     const Dict& v = o.handedOver[0].dictValue();
     EXPECT_EQ(u64(v, "Volume Start"), 40u);
     EXPECT_EQ(u64(v, "Volume Size In Sectors"), kVolumeBytes / 512);
     EXPECT_EQ(v.get("Volume Scan Type").intValue(), 1);
     EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
     EXPECT_EQ(v.get("Content").stringValue(), "Apple_HFS");
-    EXPECT_EQ(v.get("Volume Name").stringValue(), "hfsplus_test");
     EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
     EXPECT_EQ(v.get("Path").stringValue(), o.media->cPath());
     EXPECT_EQ(v.get("Model").stringValue(), "Model");
@@ -155,12 +164,11 @@ TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceRatedValidAndReportedAsT
     const std::vector<Dict> posts = progressPosts();
     ASSERT_GE(posts.size(), 7u);
     const std::uint64_t chunks = (40 + kVolumeBytes / 512 + 200 + 62) / 63;
-    EXPECT_EQ(posts[0], (Dict{{"BarMaxValue", chunks}}));
-    EXPECT_EQ(posts[1], (Dict{{"BarDoubleValue", 0}}));
-    EXPECT_EQ(posts[2], (Dict{{"TimeRemaining", ""}}));
-    EXPECT_EQ(posts[3], (Dict{{"Start Animation", true}, {"Progress Status", true}}));
-    EXPECT_EQ(posts[4], (Dict{{"Stop Animation", true}}));
-    EXPECT_EQ(posts[5], (Dict{{"Volumes Found", true}}));
+    EXPECT_EQ(
+        std::vector<Dict>(posts.begin(), posts.begin() + 6),
+        (std::vector<Dict>{Dict{{"BarMaxValue", chunks}}, Dict{{"BarDoubleValue", 0}}, Dict{{"TimeRemaining", ""}},
+                           Dict{{"Start Animation", true}, {"Progress Status", true}}, Dict{{"Stop Animation", true}},
+                           Dict{{"Volumes Found", true}}}));
     EXPECT_EQ(posts.back(), (Dict{{"Scan Complete", true}}));
 
     // The tick is started before the drive is read and stopped after the
@@ -182,28 +190,31 @@ TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceRatedValidAndReportedAsT
     EXPECT_FALSE(o.media->timerFireMethodCanRun());
 }
 
+// Known only by its alternate header, the volume starts before it: at 40
+// with 512-byte sectors (just room for the volume: read as a primary header
+// the alternate one would make a volume running past the drive's end), and
+// with 4096-byte sectors, where the header lies 3072 bytes into the volume's
+// last sector.
 TEST_F(LostVolumeSearchTest, VolumeKnownOnlyByItsAlternateHeaderStartsBeforeIt) {
     refreshAlternate(volume);
-    std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
-    // Just room for the volume: read as a primary header the alternate one
-    // would make a volume running past the drive's end.
-    Outcome o = searchVolumeAt40(10);
-
-    const std::uint64_t alternateSector = 40 + kAlternateAt / 512;
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Found Column").stringValue(), "Volume Found @ Sector: 40");
-    ASSERT_EQ(o.handedOver.size(), 1u);
-    const Dict& v = o.handedOver[0].dictValue();
-    EXPECT_EQ(u64(v, "Volume Start"), 40u);
-    EXPECT_EQ(u64(v, "WhetherAlternateSector"), alternateSector);
-    EXPECT_EQ(v.get("Volume Name").stringValue(), "hfsplus_test");
-    EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
+    zeroPrimary(volume);
+    for (auto [bytesPerSector, after, alternate] :
+         {std::tuple{512u, 10u, 40 + kAlternateAt / 512}, std::tuple{4096u, 3u, 40 + kVolumeBytes / 4096 - 1}}) {
+        SCOPED_TRACE(bytesPerSector);
+        Outcome o = searchVolumeAt40(after, bytesPerSector);
+        expectOneVolume(o, Value(Array{100, "Valid"}), "hfsplus_test");
+        EXPECT_EQ(o.rows[0].dictValue().get("Found Column").stringValue(), "Volume Found @ Sector: 40");
+        const Dict& v = o.handedOver[0].dictValue();
+        EXPECT_EQ(u64(v, "Volume Start"), 40u);
+        EXPECT_EQ(u64(v, "WhetherAlternateSector"), alternate);
+        EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
+    }
 }
 
 TEST_F(LostVolumeSearchTest, AlternateHeaderThatCountsNoFilesIsNoVolume) {
     // The fixture's own alternate header counts no files and no folders, so
     // it fails the plausibility test: with the primary gone, nothing is found.
-    std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
+    zeroPrimary(volume);
     Outcome o = searchVolumeAt40(10);
     EXPECT_TRUE(o.rows.empty());
     EXPECT_TRUE(o.handedOver.empty());
@@ -216,13 +227,7 @@ TEST_F(LostVolumeSearchTest, HeaderIsAlsoTriedAsAlternateWhenTheVolumeWouldFitBe
     // also tried as if its header were an alternate one; that try sweeps
     // what lies there and shows up as a further, "Untitled" row.
     const std::uint64_t second = 40 + kVolumeBytes / 512 + 100;
-    std::vector<std::uint8_t> other = volume;
-    putBE32(other, kHeaderAt + 16, 0x12345678); // another creation date
-    DriveImage drive(second + kVolumeBytes / 512 + 10);
-    drive.place(40, volume);
-    drive.place(second, other);
-    Outcome o = search(drive);
-
+    Outcome o = search(twoVolumes(second));
     ASSERT_EQ(o.rows.size(), 3u);
     ASSERT_EQ(o.handedOver.size(), 3u);
     EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
@@ -260,7 +265,7 @@ TEST_F(LostVolumeSearchTest, DamagedTreesAreRatedByWhatTheSweepFinds) {
          Value(Array{25, "Valid"}), "Untitled", 25},
         {[&](auto& v) { std::fill(v.begin() + 2 * kBlockBytes, v.begin() + 3 * kBlockBytes, 0); },
          Value(Array{10, "Partial Valid", 100, "Valid"}), "hfsplus_test", 10},
-        {[&](auto& v) { putBE32(v, catalog + 4096, 1); }, Value(Array{100, "Valid"}), "hfsplus_test", 100},
+        {[&](auto& v) { putBE(v, catalog + 4096, 1, 4); }, Value(Array{100, "Valid"}), "hfsplus_test", 100},
     };
     const std::vector<std::uint8_t> intact = volume;
     for (const auto& c : cases) {
@@ -268,10 +273,7 @@ TEST_F(LostVolumeSearchTest, DamagedTreesAreRatedByWhatTheSweepFinds) {
         volume = intact;
         c.damage(volume);
         Outcome o = searchVolumeAt40();
-        ASSERT_EQ(o.rows.size(), 1u);
-        EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), c.validity);
-        ASSERT_EQ(o.handedOver.size(), 1u);
-        EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), c.name);
+        expectOneVolume(o, c.validity, c.name);
         if (c.rating != 10) {
             EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Validity").intValue(), c.rating);
         }
@@ -282,9 +284,8 @@ TEST_F(LostVolumeSearchTest, SameStartReachedTwiceGivesOneRowAndOneDictionary) {
     // The alternate header carries another creation date, so it is handled
     // too, and as an alternate header it points back at sector 40.
     refreshAlternate(volume);
-    putBE32(volume, kAlternateAt + 16, 0x12345678);
+    putBE(volume, kAlternateAt + 16, 0x12345678, 4);
     Outcome o = searchVolumeAt40(10);
-
     EXPECT_EQ(postsWith("Start Animation"), 2u); // both were verified
     ASSERT_EQ(o.rows.size(), 1u);
     ASSERT_EQ(o.handedOver.size(), 1u);
@@ -294,7 +295,7 @@ TEST_F(LostVolumeSearchTest, SameStartReachedTwiceGivesOneRowAndOneDictionary) {
 
 TEST_F(LostVolumeSearchTest, VolumeFillingTheWholeDriveIsFound) {
     // A volume that ends exactly at the drive's end fits on it.
-    DriveImage drive(kVolumeBytes / 512);
+    DriveImage drive{kVolumeBytes / 512};
     drive.place(0, volume);
     Outcome o = search(drive);
     ASSERT_EQ(o.rows.size(), 1u);
@@ -305,88 +306,53 @@ TEST_F(LostVolumeSearchTest, SectorsAfterTheLastWholeChunkAreSearched) {
     // The drive ends with the volume, and the volume's only good header is
     // its alternate one in the last two sectors, behind the last whole chunk.
     refreshAlternate(volume);
-    std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
-    DriveImage drive(40 + kVolumeBytes / 512);
-    ASSERT_NE(drive.sectors() % 63, 0u);
-    ASSERT_GE(40 + kAlternateAt / 512, drive.sectors() / 63 * 63);
-    drive.place(40, volume);
-    Outcome o = search(drive);
+    zeroPrimary(volume);
+    const std::uint64_t sectors = 40 + kVolumeBytes / 512;
+    ASSERT_NE(sectors % 63, 0u);
+    ASSERT_GE(40 + kAlternateAt / 512, sectors / 63 * 63);
+    Outcome o = searchVolumeAt40(0);
     ASSERT_EQ(o.rows.size(), 1u);
     EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
 }
 
 TEST_F(LostVolumeSearchTest, FourKibSectorsFindTheHeaderWhereItLies) {
-    DriveImage drive(40 + kVolumeBytes / 4096 + 20, 4096);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    ASSERT_EQ(o.rows.size(), 1u);
+    Outcome o = searchVolumeAt40(20, 4096);
+    expectOneVolume(o, Value(Array{100, "Valid"}), "hfsplus_test");
     EXPECT_EQ(o.rows[0].dictValue().get("Found Column").stringValue(), "Volume Found @ Sector: 40");
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{100, "Valid"}));
     const Dict& v = o.handedOver[0].dictValue();
     EXPECT_EQ(u64(v, "Volume Size In Sectors"), kVolumeBytes / 4096);
     EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
-    EXPECT_EQ(v.get("Volume Name").stringValue(), "hfsplus_test");
-}
-
-TEST_F(LostVolumeSearchTest, FourKibSectorsFindAnAlternateHeaderNearTheSectorsEnd) {
-    refreshAlternate(volume);
-    std::fill(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512, 0);
-    DriveImage drive(40 + kVolumeBytes / 4096 + 3, 4096);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    ASSERT_EQ(o.rows.size(), 1u);
-    const Dict& v = o.handedOver[0].dictValue();
-    EXPECT_EQ(u64(v, "Volume Start"), 40u);
-    // The header lies 3072 bytes into the volume's last sector.
-    EXPECT_EQ(u64(v, "WhetherAlternateSector"), 40 + kVolumeBytes / 4096 - 1);
-    EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
 }
 
 TEST_F(LostVolumeSearchTest, AbortDuringTheFirstReportEndsTheSearchWithinItsChunk) {
     // A second header later in the same chunk and a whole second volume
     // further on: neither is looked at once the user has stopped.
     std::vector<std::uint8_t> sameChunk(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512);
-    putBE32(sameChunk, 16, 0x11111111);
-    std::vector<std::uint8_t> other = volume;
-    putBE32(other, kHeaderAt + 16, 0x22222222);
-    const std::uint64_t second = 40 + kVolumeBytes / 512 + 100;
-    DriveImage drive(second + kVolumeBytes / 512 + 10);
-    drive.place(40, volume);
+    putBE(sameChunk, 16, 0x11111111, 4);
+    const DriveImage drive = twoVolumes(40 + kVolumeBytes / 512 + 100);
     drive.place(50, sameChunk);
-    drive.place(second, other);
-
-    std::shared_ptr<DMedia> media = mediaFor(drive);
-    controller.setCallObserver([&](const RecordingController::Call& c) {
-        if (c.name == "updateVolumeScanProgress:" && c.argument.dictValue().contains("Volumes Found"))
-            media->setAbortVolumeScan(true);
-    });
-    Array argument{Array{}, Array{}};
-    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
+    auto media = mediaFor(drive);
+    abortAt(media, "Volumes Found");
+    Outcome o = search(media);
     controller.setCallObserver(nullptr);
-
     EXPECT_EQ(postsWith("Start Animation"), 1u);
-    ASSERT_EQ(argument[1].arrayValue().size(), 1u);
+    ASSERT_EQ(o.rows.size(), 1u);
     // What was found before the stop is still handed over.
-    ASSERT_EQ(argument[0].arrayValue().size(), 1u);
-    EXPECT_EQ(u64(argument[0].arrayValue()[0].dictValue(), "Volume Start"), 40u);
+    ASSERT_EQ(o.handedOver.size(), 1u);
+    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
     EXPECT_EQ(progressPosts().back(), (Dict{{"Scan Complete", true}}));
     EXPECT_EQ(controller.callNames().back(), "invalidateTimer");
 }
 
 TEST_F(LostVolumeSearchTest, AbortDuringAVerificationLeavesNoRow) {
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    DriveImage drive{40 + kVolumeBytes / 512 + 200};
     drive.place(40, volume);
     auto media = mediaFor(drive);
-    controller.setCallObserver([&](const RecordingController::Call& c) {
-        if (c.name == "updateVolumeScanProgress:" && c.argument.dictValue().contains("Start Animation"))
-            media->setAbortVolumeScan(true);
-    });
-    Array argument{Array{}, Array{}};
-    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
+    abortAt(media, "Start Animation");
+    Outcome o = search(media);
     controller.setCallObserver(nullptr);
-
-    EXPECT_TRUE(argument[0].arrayValue().empty());
-    EXPECT_TRUE(argument[1].arrayValue().empty());
+    EXPECT_TRUE(o.handedOver.empty());
+    EXPECT_TRUE(o.rows.empty());
     EXPECT_TRUE(media->volumeScanArray.empty());
     EXPECT_EQ(postsWith("Volumes Found"), 0u);
     EXPECT_EQ(progressPosts().back(), (Dict{{"Scan Complete", true}}));
@@ -396,14 +362,7 @@ TEST_F(LostVolumeSearchTest, AbortFromAnotherThreadStopsTheSearch) {
     // The user presses Stop on the main thread while the search runs on its
     // own; the search holds still at its first report until the flag is set,
     // so the volume further on is certainly not reached.
-    std::vector<std::uint8_t> other = volume;
-    putBE32(other, kHeaderAt + 16, 0x22222222);
-    const std::uint64_t second = 40 + kVolumeBytes / 512 + 100;
-    DriveImage drive(second + kVolumeBytes / 512 + 10);
-    drive.place(40, volume);
-    drive.place(second, other);
-    std::shared_ptr<DMedia> media = mediaFor(drive);
-
+    std::shared_ptr<DMedia> media = mediaFor(twoVolumes(40 + kVolumeBytes / 512 + 100));
     std::promise<void> reported, stopped;
     std::future<void> stoppedFuture = stopped.get_future();
     controller.setCallObserver([&](const RecordingController::Call& c) {
@@ -417,25 +376,22 @@ TEST_F(LostVolumeSearchTest, AbortFromAnotherThreadStopsTheSearch) {
         media->setAbortVolumeScan(true);
         stopped.set_value();
     });
-    Array argument{Array{}, Array{}};
-    std::thread searcher([&] { LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument); });
+    Outcome o;
+    std::thread searcher([&] { o = search(media); });
     searcher.join();
     stopper.join();
     controller.setCallObserver(nullptr);
-
-    EXPECT_EQ(argument[1].arrayValue().size(), 1u);
-    EXPECT_EQ(argument[0].arrayValue().size(), 1u);
+    EXPECT_EQ(o.rows.size(), 1u);
+    EXPECT_EQ(o.handedOver.size(), 1u);
     EXPECT_EQ(postsWith("Scan Complete"), 1u);
 }
 
 TEST_F(LostVolumeSearchTest, AbortBeforeTheFirstChunkSearchesNothing) {
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    DriveImage drive{40 + kVolumeBytes / 512 + 200};
     drive.place(40, volume);
     std::shared_ptr<DMedia> media = mediaFor(drive);
     media->setAbortVolumeScan(true);
-    Array argument{Array{}, Array{}};
-    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
-    EXPECT_TRUE(argument[1].arrayValue().empty());
+    EXPECT_TRUE(search(media).rows.empty());
     EXPECT_FALSE(media->timerFireMethodCanRun()); // not one chunk counted
     EXPECT_EQ(postsWith("Scan Complete"), 1u);
 }
@@ -443,13 +399,11 @@ TEST_F(LostVolumeSearchTest, AbortBeforeTheFirstChunkSearchesNothing) {
 // ------------------------------------------------------- hostile headers ----
 
 TEST_F(LostVolumeSearchTest, CatalogBeyondTheDriveReadsAsNothingAndRatesZero) {
-    putBE32(volume, kHeaderAt + 272 + 16, 0xFFFFFF00);     // catalog's first extent starts far away
-    putBE32(volume, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF); // and is huge: only the drive is swept
+    putBE(volume, kHeaderAt + 272 + 16, 0xFFFFFF00, 4);     // catalog's first extent starts far away
+    putBE(volume, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF, 4); // and is huge: only the drive is swept
     Outcome o = searchVolumeAt40();
     EXPECT_EQ(postsWith("Start Animation"), 1u);
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{0, "Valid"}));
-    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
+    expectOneVolume(o, Value(Array{0, "Valid"}), "Untitled");
 }
 
 // A header with block size zero is no candidate at all; one whose counts are
@@ -462,18 +416,18 @@ TEST_F(LostVolumeSearchTest, HostileHeadersAndCatalogsGiveNoRow) {
         std::function<void(std::vector<std::uint8_t>&)> damage;
         int verified; // -1: not counted
     } cases[] = {
-        {[](auto& v) { putBE32(v, kHeaderAt + 40, 0); }, 0},
+        {[](auto& v) { putBE(v, kHeaderAt + 40, 0, 4); }, 0},
         {[](auto& v) {
-             putBE32(v, kHeaderAt + 44, 0xFFFFFFFF);           // total blocks
-             putBE32(v, kHeaderAt + 272 + 12, 0xFFFFFFFF);     // catalog total blocks
-             putBE32(v, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF); // catalog first extent's count
+             putBE(v, kHeaderAt + 44, 0xFFFFFFFF, 4);           // total blocks
+             putBE(v, kHeaderAt + 272 + 12, 0xFFFFFFFF, 4);     // catalog total blocks
+             putBE(v, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF, 4); // catalog first extent's count
          },
          -1},
         {[&](auto& v) { v[header + 18] = v[header + 19] = 0; }, -1},
         {[&](auto& v) {
-             putBE32(v, header + 10, 3); // first leaf node
-             putBE32(v, header + 22, 6); // total nodes
-             putBE32(v, header + 26, 6); // free nodes
+             putBE(v, header + 10, 3, 4); // first leaf node
+             putBE(v, header + 22, 6, 4); // total nodes
+             putBE(v, header + 26, 6, 4); // free nodes
          },
          -1},
     };
@@ -495,11 +449,9 @@ TEST_F(LostVolumeSearchTest, HostileHeadersAndCatalogsGiveNoRow) {
 
 TEST_F(LostVolumeSearchTest, HeaderInTheDrivesFirstSectorsIsNoPrimaryHeader) {
     // A header in sector 0 would put its volume 1024 bytes before the drive.
-    std::vector<std::uint8_t> header(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512);
-    DriveImage drive(20000);
-    drive.place(0, header);
-    Outcome o = search(drive);
-    EXPECT_TRUE(o.rows.empty());
+    DriveImage drive{20000};
+    drive.place(0, std::vector<std::uint8_t>(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512));
+    EXPECT_TRUE(search(drive).rows.empty());
     EXPECT_EQ(postsWith("Start Animation"), 0u);
 }
 
@@ -507,7 +459,7 @@ TEST_F(LostVolumeSearchTest, RandomHeadersNeverCrashTheSearch) {
     const std::vector<std::uint8_t> header(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512);
     std::uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1103515245u + 12345u; };
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
+    DriveImage drive{40 + kVolumeBytes / 512 + 200};
     drive.place(40, volume);
     for (int round = 0; round < 40; ++round) {
         std::vector<std::uint8_t> h = header;
@@ -521,13 +473,10 @@ TEST_F(LostVolumeSearchTest, RandomHeadersNeverCrashTheSearch) {
 }
 
 TEST_F(LostVolumeSearchTest, UnusableSectorSizeSearchesNothing) {
-    DriveImage drive(100, 512);
-    controller.setDriveDictArray(Array{Dict{{"Path", drive.path().string()}}});
-    auto media = DMedia::initWithDictionary(
-        Dict{{"Path", drive.path().string()}, {"Preferred Block Size", 100}, {"Size", 51200}});
-    ASSERT_TRUE(media);
-    Array argument{Array{}, Array{}};
-    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
+    DriveImage drive{100};
+    controller.setDriveDictArray(Array{Dict{{"Path", drive.path.string()}}});
+    search(DMedia::initWithDictionary(
+        Dict{{"Path", drive.path.string()}, {"Preferred Block Size", 100}, {"Size", 51200}}));
     EXPECT_EQ(postsWith("Scan Complete"), 1u);
     EXPECT_EQ(progressPosts()[0], (Dict{{"BarMaxValue", 0}}));
 }
@@ -538,18 +487,12 @@ TEST_F(LostVolumeSearchTest, XorrisoHybridImageShowsItsHFSPlusVolume) {
     const auto iso = testsupport::xorrisoImage();
     if (!iso) GTEST_SKIP() << "fixture images not made";
     const fs::path copy = testsupport::copyToTemp(iso.path);
-
     controller.setDriveDictArray(Array{Dict{{"Path", copy.string()}}});
-    auto media = DMedia::initWithDictionary(
-        Dict{{"Path", copy.string()}, {"Preferred Block Size", 512}, {"Size", fs::file_size(copy)}});
-    ASSERT_TRUE(media);
-    Array argument{Array{}, Array{}};
-    LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
-
+    Outcome o = search(DMedia::initWithDictionary(
+        Dict{{"Path", copy.string()}, {"Preferred Block Size", 512}, {"Size", fs::file_size(copy)}}));
     // The volume's alternate header, at its end, is the same volume again.
-    ASSERT_EQ(argument[1].arrayValue().size(), 1u);
-    ASSERT_EQ(argument[0].arrayValue().size(), 1u);
-    const Dict& v = argument[0].arrayValue()[0].dictValue();
+    expectOneVolume(o, Value(Array{100, "Valid"}));
+    const Dict& v = o.handedOver[0].dictValue();
     EXPECT_EQ(u64(v, "Volume Start"), iso.start);
     EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
     EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
@@ -566,50 +509,34 @@ TEST_F(LostVolumeSearchTest, CatalogRunningPastTheVolumesEndIsWalkedAndRated) {
     b.addFolder(b.kRoot, "b");
     b.addFile(b.kRoot, "c", {1});
     std::vector<std::uint8_t> image = b.build();
-    putBE32(image, kHeaderAt + 44, b.layout().catalogFile[7].startBlock);
-    DriveImage drive(40 + image.size() / 512);
+    putBE(image, kHeaderAt + 44, b.layout().catalogFile[7].startBlock, 4);
+    DriveImage drive{40 + image.size() / 512};
     drive.place(40, image);
-    Outcome o = search(drive);
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{100, "Valid"}));
-    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Cut");
+    expectOneVolume(search(drive), Value(Array{100, "Valid"}), "Cut");
 }
 
 TEST_F(LostVolumeSearchTest, FourKibSectorsSweepADamagedCatalogSixteenSectorsANode) {
     // 32 one-sector catalog blocks: guessed nodes at 0 and 16, the leaf at 16.
     const std::size_t catalog = kCatalogFirstBlock * kBlockBytes;
-    putBE32(volume, kHeaderAt + 272 + 16 + 4, 32);
+    putBE(volume, kHeaderAt + 272 + 16 + 4, 32, 4);
     std::memcpy(volume.data() + catalog + 16 * kBlockBytes, volume.data() + catalog + kBlockBytes, kBlockBytes);
     std::fill(volume.begin() + catalog, volume.begin() + catalog + 2 * kBlockBytes, 0);
-    DriveImage drive(40 + kVolumeBytes / 4096 + 20, 4096);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{50, "Valid"}));
+    expectOneVolume(searchVolumeAt40(20, 4096), Value(Array{50, "Valid"}));
 }
 
 TEST_F(LostVolumeSearchTest, CatalogHeaderCountingMoreFreeNodesThanNodesKeepsTheWalksRating) {
     const std::size_t header = kCatalogFirstBlock * kBlockBytes + 14;
-    putBE32(volume, header + 10, 3); // first leaf node, an empty one
-    putBE32(volume, header + 22, 6); // total nodes
-    putBE32(volume, header + 26, 7); // free nodes
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{0, "Valid"}));
-    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
+    putBE(volume, header + 10, 3, 4); // first leaf node, an empty one
+    putBE(volume, header + 22, 6, 4); // total nodes
+    putBE(volume, header + 26, 7, 4); // free nodes
+    expectOneVolume(searchVolumeAt40(), Value(Array{0, "Valid"}), "Untitled");
 }
 
 TEST_F(LostVolumeSearchTest, NodeSizeOfPartSectorsCountsItsWholeSectors) {
     // 4097-byte nodes in both B-tree headers are taken as 8 sectors.
     volume[kCatalogFirstBlock * kBlockBytes + 14 + 19] = 1;
     volume[2 * kBlockBytes + 14 + 19] = 1;
-    DriveImage drive(40 + kVolumeBytes / 512 + 200);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{100, "Valid"}));
+    expectOneVolume(searchVolumeAt40(), Value(Array{100, "Valid"}));
 }
 
 TEST_F(LostVolumeSearchTest, DamagedCatalogShorterThanOneGuessedNodeIsStillListed) {
@@ -617,10 +544,5 @@ TEST_F(LostVolumeSearchTest, DamagedCatalogShorterThanOneGuessedNodeIsStillListe
     // one 16-sector node to sweep.
     std::fill(volume.begin() + kCatalogFirstBlock * kBlockBytes,
               volume.begin() + (kCatalogFirstBlock + 1) * kBlockBytes, 0);
-    DriveImage drive(40 + kVolumeBytes / 4096 + 20, 4096);
-    drive.place(40, volume);
-    Outcome o = search(drive);
-    ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(o.rows[0].dictValue().get("Validity Column"), Value(Array{0, "Valid"}));
-    EXPECT_EQ(o.handedOver[0].dictValue().get("Volume Name").stringValue(), "Untitled");
+    expectOneVolume(searchVolumeAt40(20, 4096), Value(Array{0, "Valid"}), "Untitled");
 }
