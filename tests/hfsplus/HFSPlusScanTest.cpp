@@ -1,12 +1,9 @@
-// The normal HFS+ tree scan, end to end: opening the volume, checking its
-// B-tree headers, the searches for index and leaf nodes and the catalog
-// walk, run in the order the scan thread runs them on a volume made by
-// macOS and on the xorriso image. The found tree's folders, files, IDs and
-// parents are compared with what The Sleuth Kit's fls lists (the files'
-// paths, IDs and bytes are also compared with fls and icat through
-// scan-image by the tools tests); damaged copies (broken leaf chains, a
-// damaged index, nonsensical geometry, truncation, random bytes in catalog
-// nodes) must still give the tree or end cleanly.
+// The normal HFS+ tree scan's steps (volume header, B-tree headers, index
+// and leaf node searches, catalog walk) in the scan thread's order, on the
+// macOS-made volume and the xorriso image: the tree's folders, files, IDs and
+// parents against fls (paths, IDs and bytes of files are also compared with
+// fls and icat through scan-image by the tools tests); damaged copies must
+// still give the tree or end cleanly.
 
 #include "formats/HFSPlusStructures.h"
 #include "hfsplus/CatalogNodeSearch.h"
@@ -21,7 +18,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -37,12 +33,9 @@ using platform::Dict;
 using testsupport::be16;
 using testsupport::be32;
 using testsupport::readThroughExtents;
-using testsupport::runCommand;
 using testsupport::writeAt;
 
 namespace {
-
-// ------------------------------------------------------------ images ----
 
 struct Image {
     fs::path path;
@@ -55,6 +48,7 @@ Image macVolume() {
     return {p, 0, fs::file_size(p) / 512};
 }
 
+// A copy of the xorriso image; no path when it was not made.
 Image xorrisoVolume() {
     const auto iso = testsupport::xorrisoImage();
     if (!iso) return {};
@@ -62,12 +56,8 @@ Image xorrisoVolume() {
     return {p, iso.start, fs::file_size(p) / 512 - iso.start};
 }
 
-// ----------------------------------------------------------- the scan ----
-
 struct Outcome {
-    bool headerFound = false;
-    bool treesValid = false;
-    bool treeBuilt = false;
+    bool headerFound = false, treesValid = false, treeBuilt = false;
 };
 
 // The normal tree scan's HFS+ steps, in the scan thread's order.
@@ -104,8 +94,6 @@ public:
 
 using HFSPlusScan = Scan;
 
-// ------------------------------------------------------- the found tree ----
-
 struct Found {
     NewDir* node = nullptr;
     NewDir* parent = nullptr;
@@ -116,9 +104,8 @@ struct Found {
 std::map<std::uint32_t, Found> treeByID(Volume& v, std::size_t* nodes = nullptr) {
     std::map<std::uint32_t, Found> byID;
     std::size_t count = 0;
-    if (!v.dirRoot) return byID;
     std::vector<Found> pending{{v.dirRoot, nullptr, ""}};
-    while (!pending.empty()) {
+    while (v.dirRoot && !pending.empty()) {
         Found f = pending.back();
         pending.pop_back();
         for (NewDir* child : f.node->childList) {
@@ -174,7 +161,7 @@ std::set<std::string> treeAsFlsListsIt(Volume& v) {
 std::set<std::string> flsList(const fs::path& image, std::uint64_t start) {
     std::map<std::string, std::pair<char, std::uint32_t>> byPath; // kind and ID
     std::istringstream lines(
-        runCommand("fls -r -p -f hfs -o " + std::to_string(start) + " " + testsupport::shellQuoted(image))
+        testsupport::runCommand("fls -r -p -f hfs -o " + std::to_string(start) + " " + testsupport::shellQuoted(image))
             .value_or(""));
     for (std::string line; std::getline(lines, line);) {
         const auto tab = line.find('\t'), colon = line.find(':'), space = line.find(' ');
@@ -198,15 +185,10 @@ std::size_t filesIn(const std::set<std::string>& list) {
     return std::count_if(list.begin(), list.end(), [](const std::string& e) { return e[0] == 'r'; });
 }
 
-// ------------------------------------------------------ catalog layout ----
-
 // Where the nodes of an image's catalog lie, from a scan of a good copy.
 struct CatalogLayout {
-    std::uint32_t nodeBytes = 0;
-    std::uint32_t root = 0;
-    std::uint32_t firstLeaf = 0;
-    std::vector<std::uint32_t> leavesInKeyOrder;
-    std::vector<std::uint32_t> level2Nodes;
+    std::uint32_t nodeBytes = 0, root = 0, firstLeaf = 0;
+    std::vector<std::uint32_t> leavesInKeyOrder, level2Nodes;
     std::map<std::uint32_t, std::uint64_t> offsetOfNode; // byte offset in the image file
 };
 
@@ -220,9 +202,8 @@ CatalogLayout layoutOf(const Image& image) {
     layout.root = v->catRootNode;
     layout.firstLeaf = v->firstLeafNode;
     if (v->leafNodePointerArray) layout.leavesInKeyOrder = *v->leafNodePointerArray;
-    for (std::uint32_t n = 0;; ++n) {
+    for (std::uint32_t n = 0; hfs.catNodeToSector(n) != 0; ++n) {
         const std::uint64_t sector = hfs.catNodeToSector(n);
-        if (sector == 0) break;
         layout.offsetOfNode[n] = sector * 512;
         std::vector<std::uint8_t> node;
         if (hfs.readNode(sector, v->catNodeSize, node) && CatalogNodeSearch::isIndexNode(ByteView(node), 2))
@@ -230,13 +211,6 @@ CatalogLayout layoutOf(const Image& image) {
     }
     return layout;
 }
-
-#define REQUIRE_IMAGE(image)                                                                                           \
-    do {                                                                                                               \
-        if ((image).path.empty()) GTEST_SKIP() << "test image not available";                                          \
-    } while (0)
-
-// ====================================================== healthy volumes ====
 
 TEST_F(HFSPlusScan, VolumeMadeByMacOSGivesTheTreeSleuthKitReads) {
     const Image image = macVolume();
@@ -250,19 +224,16 @@ TEST_F(HFSPlusScan, VolumeMadeByMacOSGivesTheTreeSleuthKitReads) {
     const auto fls = flsList(image.path, 0);
     EXPECT_EQ(filesIn(fls), 8u);
     EXPECT_EQ(treeAsFlsListsIt(*v), fls);
-
     // The root stands for the volume's root folder; folders directly below
     // it take "1/Root" as their path.
     EXPECT_EQ(newdir::utf8(v->fileNameOfDir(v->dirRoot)), "Root");
     EXPECT_EQ(newdir::utf8(v->pathNameOfDir(treeByID(*v).at(18).node)), "1/Root");
-    EXPECT_EQ(v->fileCount, 8u);
-    EXPECT_EQ(v->folderCount, 4u);
-    EXPECT_EQ(v->entryCount, 12u);
+    EXPECT_EQ(std::tuple(v->fileCount, v->folderCount, v->entryCount), std::tuple(8u, 4u, 12u));
 }
 
 TEST_F(HFSPlusScan, XorrisoVolumeGivesTheTreeSleuthKitReads) {
     const Image image = xorrisoVolume();
-    REQUIRE_IMAGE(image);
+    if (image.path.empty()) GTEST_SKIP() << "xorriso image not made";
     if (!testsupport::haveTool("fls")) GTEST_SKIP() << "The Sleuth Kit is not installed";
     auto v = volumeFor(image);
     ASSERT_TRUE(runNormalScan(*v).treeBuilt);
@@ -276,25 +247,21 @@ TEST_F(HFSPlusScan, XorrisoVolumeGivesTheTreeSleuthKitReads) {
     const auto fls = flsList(image.path, image.start);
     EXPECT_EQ(filesIn(fls), 3005u);
     EXPECT_EQ(treeAsFlsListsIt(*v), fls);
-
     // The whole volume, with nothing parked.
     EXPECT_EQ(v->orphEntriesTotal, 0u);
-    EXPECT_EQ(v->fileCount, 3005u);
-    EXPECT_EQ(v->folderCount, 262u);
+    EXPECT_EQ(std::tuple(v->fileCount, v->folderCount, v->dirRoot->fileCount, v->dirRoot->childrenCount),
+              std::tuple(3005u, 262u, 3005u, 3005u + 262u));
     std::uint64_t bytes = 0;
     for (const auto& [path, e] : testsupport::xorrisoManifest())
         bytes += e.size;
     EXPECT_EQ(v->dataSize, bytes);
-    EXPECT_EQ(v->dirRoot->fileCount, 3005u);
-    EXPECT_EQ(v->dirRoot->childrenCount, 3005u + 262u);
 }
 
 TEST_F(HFSPlusScan, ProgressIsPostedAtTheStepsAndHandedOverBetween) {
     const Image image = xorrisoVolume();
-    REQUIRE_IMAGE(image);
+    if (image.path.empty()) GTEST_SKIP() << "xorriso image not made";
     auto v = volumeFor(image);
     ASSERT_TRUE(runNormalScan(*v).treeBuilt);
-
     const auto posts = controller.callsNamed("updateProgress:");
     ASSERT_GE(posts.size(), 5u);
     std::vector<std::string> statuses;
@@ -321,7 +288,7 @@ TEST_F(HFSPlusScan, ProgressIsPostedAtTheStepsAndHandedOverBetween) {
 
 TEST_F(HFSPlusScan, NodeNumbersMapToSectorsInsideTheCatalogOnly) {
     const Image image = xorrisoVolume();
-    REQUIRE_IMAGE(image);
+    if (image.path.empty()) GTEST_SKIP() << "xorriso image not made";
     auto v = volumeFor(image);
     HFSPlusVolume hfs(*v);
     ASSERT_TRUE(hfs.initializeVIB());
@@ -338,14 +305,14 @@ TEST_F(HFSPlusScan, NodeNumbersMapToSectorsInsideTheCatalogOnly) {
     EXPECT_FALSE(hfs.extentsForID(21, 0, 0, 10).has_value());
 }
 
-// ======================================================= broken chains ====
-
+// Damage to the catalog of a copy of the xorriso volume, against the tree of
+// the good copy.
 class HFSPlusScanBrokenCatalog : public Scan {
 protected:
     void SetUp() override {
         Scan::SetUp();
         image_ = xorrisoVolume();
-        REQUIRE_IMAGE(image_);
+        if (image_.path.empty()) GTEST_SKIP() << "xorriso image not made";
         auto good = volumeFor(image_);
         ASSERT_TRUE(runNormalScan(*good).treeBuilt);
         reference_ = treeSignature(*good);
@@ -360,12 +327,17 @@ protected:
     }
     // Makes a node fail every node test: kind 0x7F, height 0x7F.
     void spoilNode(std::uint32_t node) { writeAt(image_.path, layout_.offsetOfNode.at(node) + 8, {0x7F, 0x7F}); }
-
     // The root and the level above the leaves.
     void spoilIndex() {
         spoilNode(layout_.root);
         for (std::uint32_t n : layout_.level2Nodes)
             spoilNode(n);
+    }
+
+    std::shared_ptr<Volume> rescan() {
+        auto v = volumeFor(image_);
+        EXPECT_TRUE(runNormalScan(*v).treeBuilt);
+        return v;
     }
 
     // Each entry of the good scan is in the tree or parked, never both;
@@ -389,12 +361,6 @@ protected:
         EXPECT_EQ(parked, v.orphEntriesTotal);
     }
 
-    std::shared_ptr<Volume> rescan() {
-        auto v = volumeFor(image_);
-        EXPECT_TRUE(runNormalScan(*v).treeBuilt);
-        return v;
-    }
-
     Image image_;
     std::map<std::uint32_t, std::string> reference_;
     CatalogLayout layout_;
@@ -410,21 +376,17 @@ TEST_F(HFSPlusScanBrokenCatalog, BrokenForwardLinksGoOnWithTheLeavesOfTheIndex) 
         {{leaves[30], layout_.level2Nodes[1]}},
         {{layout_.firstLeaf, 0}},
         {{leaves[150], leaves[40]}, {leaves.back(), layout_.firstLeaf}}};
+    const fs::path intact = testsupport::copyToTemp(image_.path);
     for (const auto& links : damages) {
         SCOPED_TRACE(links.front().first);
-        std::map<std::uint64_t, std::vector<std::uint8_t>> saved;
-        for (auto [node, link] : links) {
-            saved[layout_.offsetOfNode.at(node)] =
-                testsupport::readBytesAt(image_.path, layout_.offsetOfNode.at(node), 4);
+        for (auto [node, link] : links)
             setForwardLink(node, link);
-        }
         auto v = rescan();
         EXPECT_FALSE(v->level2IndexNodeHasProblems);
         EXPECT_EQ(treeSignature(*v), reference_);
         EXPECT_EQ(v->orphEntriesTotal, 0u);
         freeVolumes();
-        for (const auto& [at, bytes] : saved)
-            writeAt(image_.path, at, bytes);
+        fs::copy_file(intact, image_.path, fs::copy_options::overwrite_existing);
     }
 }
 
@@ -436,10 +398,9 @@ TEST_F(HFSPlusScanBrokenCatalog, ChainSkippingLeavesParksWhatItMeetsBeforeThePar
 }
 
 TEST_F(HFSPlusScanBrokenCatalog, FolderRecordMetBeforeItsParentIsParkedWithItsEntries) {
-    // Start the walk at the second half of the catalog: what lies below
-    // folders of the first half waits for the orphan passes.
-    const std::uint64_t headerRecord = layout_.offsetOfNode.at(0) + 14;
-    writeAt(image_.path, headerRecord + 10, be32(layout_.leavesInKeyOrder[126])); // first leaf node
+    // The walk starts at the second half of the catalog (the header record's
+    // first leaf): what lies below folders of the first half waits.
+    writeAt(image_.path, layout_.offsetOfNode.at(0) + 14 + 10, be32(layout_.leavesInKeyOrder[126]));
     spoilIndex();
     expectPlacedOrParked(*rescan());
 }
@@ -487,8 +448,6 @@ TEST_F(HFSPlusScanBrokenCatalog, StopRequestEndsTheWalkWithWhatItBuilt) {
     EXPECT_TRUE(posts.back().dictValue().contains("BarDoubleValue"));
 }
 
-// ====================================================== damaged volumes ====
-
 TEST_F(HFSPlusScan, BlockSizeThatIsNoWholeNumberOfSectorsMakesTheVolumeUnusable) {
     const Image image = macVolume();
     for (std::uint32_t blockSize : {0u, 100u, 1000u}) {
@@ -508,24 +467,22 @@ TEST_F(HFSPlusScan, BlockSizeThatIsNoWholeNumberOfSectorsMakesTheVolumeUnusable)
     }
 }
 
+// Node 0 of the catalog is at block 186, of the extents file at block 2
+// (4096-byte blocks); the node size is at byte 18 of the header record.
 TEST_F(HFSPlusScan, NodeSizeThatIsNoWholeNumberOfSectorsMakesTheTreesUnusable) {
     const Image image = macVolume();
-    // Node 0 of the catalog is at block 186, of the extents file at block 2
-    // (4096-byte blocks); the node size is at byte 18 of the header record.
-    for (std::uint64_t headerNode : {186ull * 4096, 2ull * 4096}) {
+    for (std::uint64_t nodeSizeAt : {186ull * 4096 + 14 + 18, 2ull * 4096 + 14 + 18}) {
+        const auto saved = testsupport::readBytesAt(image.path, nodeSizeAt, 2);
         for (std::uint16_t nodeSize : {0, 1000, 100}) {
             SCOPED_TRACE(nodeSize);
-            const auto saved = testsupport::readBytesAt(image.path, headerNode + 14 + 18, 2);
-            writeAt(image.path, headerNode + 14 + 18, be16(nodeSize));
+            writeAt(image.path, nodeSizeAt, be16(nodeSize));
             auto v = volumeFor(image);
             const Outcome o = runNormalScan(*v);
             EXPECT_TRUE(o.headerFound);
-            EXPECT_FALSE(o.treesValid);
-            EXPECT_FALSE(o.treeBuilt);
-            // What the header lists is kept for the advanced scan.
-            EXPECT_EQ(v->catalogExtAsPerVIB.size(), 1u);
-            writeAt(image.path, headerNode + 14 + 18, saved);
+            EXPECT_FALSE(o.treesValid || o.treeBuilt);
+            EXPECT_EQ(v->catalogExtAsPerVIB.size(), 1u); // what the header lists is kept for the advanced scan
         }
+        writeAt(image.path, nodeSizeAt, saved);
     }
 }
 
@@ -537,8 +494,7 @@ TEST_F(HFSPlusScan, SectorsOf4096BytesGiveTheSameTree) {
     ASSERT_TRUE(runNormalScan(*large).treeBuilt);
     EXPECT_EQ(large->blockSize(), 1u);
     EXPECT_EQ(large->catNodeSize, 1);
-    const auto a = treeByID(*small);
-    const auto b = treeByID(*large);
+    const auto a = treeByID(*small), b = treeByID(*large);
     ASSERT_EQ(a.size(), b.size());
     for (const auto& [id, f] : a) {
         SCOPED_TRACE(f.path);
@@ -550,13 +506,15 @@ TEST_F(HFSPlusScan, SectorsOf4096BytesGiveTheSameTree) {
     }
 }
 
+// Cut in the volume header, in the catalog's header node and in the middle
+// of the catalog; the volume as the partition map describes it and as long
+// as what is left of it.
 TEST_F(HFSPlusScan, TruncatedImagesEndWithATreeOrTheNotFoundAnswer) {
     const Image full = xorrisoVolume();
-    REQUIRE_IMAGE(full);
+    if (full.path.empty()) GTEST_SKIP() << "xorriso image not made";
     const CatalogLayout layout = layoutOf(full);
     ASSERT_FALSE(layout.offsetOfNode.empty());
-    const std::uint64_t catalogStart = layout.offsetOfNode.at(0);
-    const std::uint64_t catalogMiddle = layout.offsetOfNode.at(128);
+    const std::uint64_t catalogStart = layout.offsetOfNode.at(0), catalogMiddle = layout.offsetOfNode.at(128);
     const std::uint64_t volumeStart = full.start * 512;
     for (std::uint64_t length : {volumeStart, volumeStart + 1024, volumeStart + 1536, volumeStart + 4096, catalogStart,
                                  catalogStart + 100, catalogMiddle, catalogMiddle + 3000}) {
@@ -564,8 +522,6 @@ TEST_F(HFSPlusScan, TruncatedImagesEndWithATreeOrTheNotFoundAnswer) {
         Image cut = full;
         cut.path = testsupport::copyToTemp(full.path);
         fs::resize_file(cut.path, length);
-        // The volume as the partition map describes it, and as long as what
-        // is left of it.
         for (std::uint64_t sectors : {full.sectors, std::max<std::uint64_t>(1, length / 512 - full.start)}) {
             auto v = volumeFor(cut, sectors);
             if (runNormalScan(*v).treeBuilt) {
@@ -593,8 +549,7 @@ void scrambleAndScan(Scan& test, const Image& image, const CatalogLayout& layout
     std::map<std::uint64_t, std::vector<std::uint8_t>> saved;
     const int damagedNodes = 1 + static_cast<int>(rng() % 4);
     for (int k = 0; k < damagedNodes; ++k) {
-        const std::uint32_t node = nodes[rng() % nodes.size()];
-        const std::uint64_t at = layout.offsetOfNode.at(node);
+        const std::uint64_t at = layout.offsetOfNode.at(nodes[rng() % nodes.size()]);
         if (!saved.count(at)) saved[at] = testsupport::readBytesAt(image.path, at, layout.nodeBytes);
         std::vector<std::uint8_t> bytes = saved[at];
         switch (rng() % 3) {
@@ -632,7 +587,7 @@ using HFSPlusScanRandomCatalogBytes = Scan;
 // Each scan's tree is freed as it goes: the xorriso image is large.
 TEST_F(HFSPlusScanRandomCatalogBytes, InTheCatalogsOfTheMacAndTheXorrisoVolumes) {
     const Image mac = macVolume(), xorriso = xorrisoVolume();
-    REQUIRE_IMAGE(xorriso);
+    if (xorriso.path.empty()) GTEST_SKIP() << "xorriso image not made";
     for (const auto& [image, nodes, firstSeed] : {std::tuple{mac, 8u, 1u}, std::tuple{xorriso, 257u, 100u}}) {
         const CatalogLayout layout = layoutOf(image);
         ASSERT_EQ(layout.offsetOfNode.size(), nodes);

@@ -1,6 +1,6 @@
 // The search of a whole drive for lost HFS+ volumes, on drive images built
-// here from the macOS-made volume (placed, damaged and copied at will) and on
-// the xorriso-made hybrid image.
+// here from the macOS-made volume (placed, damaged and copied at will), from
+// the image builder and on the xorriso-made hybrid image.
 
 #include "hfsplus/LostVolumeSearch.h"
 
@@ -31,6 +31,8 @@ constexpr std::uint64_t kCatalogFirstBlock = 186;
 constexpr std::uint64_t kBlockBytes = 4096;
 constexpr std::uint64_t kHeaderAt = 1024;
 constexpr std::uint64_t kAlternateAt = kVolumeBytes - 1024;
+constexpr std::size_t kCatalog = kCatalogFirstBlock * kBlockBytes;
+constexpr std::size_t kCatalogHeader = kCatalog + 14; // the catalog's header record
 
 // The primary header copied over the alternate one, the way a volume that
 // was in use keeps both.
@@ -58,8 +60,8 @@ struct Outcome {
     std::shared_ptr<DMedia> media;
 };
 
-std::uint64_t u64(const Dict& d, std::string_view key) {
-    return d.get(key).uint64Value();
+std::uint64_t u64(const Value& d, std::string_view key) {
+    return d.dictValue().get(key).uint64Value();
 }
 
 // One row and one dictionary, the row rated so and the volume named so.
@@ -99,10 +101,13 @@ protected:
     Outcome search(const DriveImage& d) { return search(mediaFor(d)); }
     // The volume (changed as the test needs) at sector 40 of a drive that
     // goes on `after` sectors behind it.
-    Outcome searchVolumeAt40(std::uint64_t after = 200, std::uint32_t bytesPerSector = 512) {
+    DriveImage volumeAt40(std::uint64_t after = 200, std::uint32_t bytesPerSector = 512) {
         DriveImage drive{40 + kVolumeBytes / bytesPerSector + after, bytesPerSector};
         drive.place(40, volume);
-        return search(drive);
+        return drive;
+    }
+    Outcome searchVolumeAt40(std::uint64_t after = 200, std::uint32_t bytesPerSector = 512) {
+        return search(volumeAt40(after, bytesPerSector));
     }
     // The volume at 40 and another (of a different creation date) further on.
     DriveImage twoVolumes(std::uint64_t second) {
@@ -115,7 +120,7 @@ protected:
     }
     // Sets the abort flag at the first progress post holding `key`.
     void abortAt(const std::shared_ptr<DMedia>& media, const std::string& key) {
-        controller.setCallObserver([this, media, key](const RecordingController::Call& c) {
+        controller.setCallObserver([media, key](const RecordingController::Call& c) {
             if (c.name == "updateVolumeScanProgress:" && c.argument.dictValue().contains(key))
                 media->setAbortVolumeScan(true);
         });
@@ -141,25 +146,24 @@ protected:
 
 TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceRatedValidAndReportedAsTheSearchGoes) {
     Outcome o = searchVolumeAt40();
-    expectOneVolume(o, Value(Array{100, "Valid"}), "hfsplus_test");
-    const Dict& row = o.rows[0].dictValue();
-    EXPECT_EQ(row.get("Found Column").stringValue(), "Volume Found @ Sector: 40");
-    const Dict& v = o.handedOver[0].dictValue();
-    EXPECT_EQ(u64(v, "Volume Start"), 40u);
-    EXPECT_EQ(u64(v, "Volume Size In Sectors"), kVolumeBytes / 512);
-    EXPECT_EQ(v.get("Volume Scan Type").intValue(), 1);
-    EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
-    EXPECT_EQ(v.get("Content").stringValue(), "Apple_HFS");
-    EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
-    EXPECT_EQ(v.get("Path").stringValue(), o.media->cPath());
-    EXPECT_EQ(v.get("Model").stringValue(), "Model");
-    EXPECT_EQ(v.get("Serial").stringValue(), "S1");
-    EXPECT_EQ(v.get("Revision").stringValue(), "1.0");
-    EXPECT_FALSE(v.contains("WhetherVolume"));
+    ASSERT_EQ(o.rows.size(), 1u);
+    ASSERT_EQ(o.handedOver.size(), 1u);
+    EXPECT_EQ(o.handedOver[0], Value(Dict{{"Content", "Apple_HFS"},
+                                          {"Model", "Model"},
+                                          {"Path", o.media->cPath()},
+                                          {"Revision", "1.0"},
+                                          {"Serial", "S1"},
+                                          {"Volume Name", "hfsplus_test"},
+                                          {"Volume Scan Type", 1},
+                                          {"Volume Size In Sectors", kVolumeBytes / 512},
+                                          {"Volume Start", 40},
+                                          {"Volume Validity", 100},
+                                          {"WhetherAlternateSector", 0}}));
     // The row names the dictionary it stands for.
-    EXPECT_EQ(u64(row, "Volume Start"), 40u);
+    EXPECT_EQ(o.rows[0], Value(Dict{{"Found Column", "Volume Found @ Sector: 40"},
+                                    {"Validity Column", Array{100, "Valid"}},
+                                    {"Volume Start", 40}}));
     EXPECT_EQ(o.media->volumeScanArray.size(), 1u);
-
     // Progress runs from the bar's set-up to "Scan Complete".
     const std::vector<Dict> posts = progressPosts();
     ASSERT_GE(posts.size(), 7u);
@@ -170,14 +174,11 @@ TEST_F(LostVolumeSearchTest, VolumeAtSector40IsFoundOnceRatedValidAndReportedAsT
                            Dict{{"Start Animation", true}, {"Progress Status", true}}, Dict{{"Stop Animation", true}},
                            Dict{{"Volumes Found", true}}}));
     EXPECT_EQ(posts.back(), (Dict{{"Scan Complete", true}}));
-
-    // The tick is started before the drive is read and stopped after the
-    // last post.
+    // The tick is started before the drive is read and stopped after the last post.
     const std::vector<std::string> names = controller.callNames();
     auto at = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
     EXPECT_LT(at("setUpTimerForDMedia"), at("invalidateTimer"));
     EXPECT_EQ(names.back(), "invalidateTimer");
-
     // The first chunk's bar value waits in dataUpdate for the tick, which
     // hands it over once.
     EXPECT_TRUE(o.media->timerFireMethodCanRun());
@@ -204,10 +205,9 @@ TEST_F(LostVolumeSearchTest, VolumeKnownOnlyByItsAlternateHeaderStartsBeforeIt) 
         Outcome o = searchVolumeAt40(after, bytesPerSector);
         expectOneVolume(o, Value(Array{100, "Valid"}), "hfsplus_test");
         EXPECT_EQ(o.rows[0].dictValue().get("Found Column").stringValue(), "Volume Found @ Sector: 40");
-        const Dict& v = o.handedOver[0].dictValue();
-        EXPECT_EQ(u64(v, "Volume Start"), 40u);
-        EXPECT_EQ(u64(v, "WhetherAlternateSector"), alternate);
-        EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
+        EXPECT_EQ(u64(o.handedOver[0], "Volume Start"), 40u);
+        EXPECT_EQ(u64(o.handedOver[0], "WhetherAlternateSector"), alternate);
+        EXPECT_EQ(u64(o.handedOver[0], "Volume Validity"), 100u);
     }
 }
 
@@ -222,24 +222,23 @@ TEST_F(LostVolumeSearchTest, AlternateHeaderThatCountsNoFilesIsNoVolume) {
     EXPECT_EQ(postsWith("Scan Complete"), 1u);
 }
 
+// A second volume far enough in (its start beyond its own length) is also
+// tried as if its header were an alternate one; that try sweeps what lies
+// there and shows up as a further, "Untitled" row.
 TEST_F(LostVolumeSearchTest, HeaderIsAlsoTriedAsAlternateWhenTheVolumeWouldFitBeforeIt) {
-    // A second volume far enough in (its start beyond its own length) is
-    // also tried as if its header were an alternate one; that try sweeps
-    // what lies there and shows up as a further, "Untitled" row.
     const std::uint64_t second = 40 + kVolumeBytes / 512 + 100;
     Outcome o = search(twoVolumes(second));
     ASSERT_EQ(o.rows.size(), 3u);
     ASSERT_EQ(o.handedOver.size(), 3u);
-    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
-    EXPECT_EQ(u64(o.handedOver[1].dictValue(), "Volume Start"), second);
+    EXPECT_EQ(u64(o.handedOver[0], "Volume Start"), 40u);
+    EXPECT_EQ(u64(o.handedOver[1], "Volume Start"), second);
     EXPECT_EQ(o.handedOver[1].dictValue().get("Volume Name").stringValue(), "hfsplus_test");
-    const Dict& guess = o.handedOver[2].dictValue();
-    EXPECT_EQ(u64(guess, "Volume Start"), second + 2 + 2 - kVolumeBytes / 512);
-    EXPECT_EQ(u64(guess, "WhetherAlternateSector"), second + 2);
-    EXPECT_EQ(guess.get("Volume Name").stringValue(), "Untitled");
+    EXPECT_EQ(u64(o.handedOver[2], "Volume Start"), second + 2 + 2 - kVolumeBytes / 512);
+    EXPECT_EQ(u64(o.handedOver[2], "WhetherAlternateSector"), second + 2);
+    EXPECT_EQ(o.handedOver[2].dictValue().get("Volume Name").stringValue(), "Untitled");
     // Each row stands for the dictionary at the same place.
     for (std::size_t i = 0; i < o.rows.size(); ++i)
-        EXPECT_EQ(u64(o.rows[i].dictValue(), "Volume Start"), u64(o.handedOver[i].dictValue(), "Volume Start"));
+        EXPECT_EQ(u64(o.rows[i], "Volume Start"), u64(o.handedOver[i], "Volume Start"));
 }
 
 // Damaged B-trees lower the rating: a catalog without a leaf (every node
@@ -249,23 +248,22 @@ TEST_F(LostVolumeSearchTest, HeaderIsAlsoTriedAsAlternateWhenTheVolumeWouldFitBe
 // header makes it partly valid; a leaf chain looping back ends at the node
 // seen twice.
 TEST_F(LostVolumeSearchTest, DamagedTreesAreRatedByWhatTheSweepFinds) {
-    const std::size_t catalog = kCatalogFirstBlock * kBlockBytes;
     const struct {
         std::function<void(std::vector<std::uint8_t>&)> damage;
         Value validity;
         const char* name;
         int rating;
     } cases[] = {
-        {[&](auto& v) { std::fill(v.begin() + catalog, v.begin() + catalog + 8 * kBlockBytes, 0); },
+        {[](auto& v) { std::fill(v.begin() + kCatalog, v.begin() + kCatalog + 8 * kBlockBytes, 0); },
          Value(Array{0, "Valid"}), "Untitled", 0},
-        {[&](auto& v) {
-             std::memcpy(v.data() + catalog + 8192, v.data() + catalog + 4096, 4096);
-             std::fill(v.begin() + catalog, v.begin() + catalog + 8192, 0);
+        {[](auto& v) {
+             std::memcpy(v.data() + kCatalog + 8192, v.data() + kCatalog + 4096, 4096);
+             std::fill(v.begin() + kCatalog, v.begin() + kCatalog + 8192, 0);
          },
          Value(Array{25, "Valid"}), "Untitled", 25},
-        {[&](auto& v) { std::fill(v.begin() + 2 * kBlockBytes, v.begin() + 3 * kBlockBytes, 0); },
+        {[](auto& v) { std::fill(v.begin() + 2 * kBlockBytes, v.begin() + 3 * kBlockBytes, 0); },
          Value(Array{10, "Partial Valid", 100, "Valid"}), "hfsplus_test", 10},
-        {[&](auto& v) { putBE(v, catalog + 4096, 1, 4); }, Value(Array{100, "Valid"}), "hfsplus_test", 100},
+        {[](auto& v) { putBE(v, kCatalog + 4096, 1, 4); }, Value(Array{100, "Valid"}), "hfsplus_test", 100},
     };
     const std::vector<std::uint8_t> intact = volume;
     for (const auto& c : cases) {
@@ -289,12 +287,11 @@ TEST_F(LostVolumeSearchTest, SameStartReachedTwiceGivesOneRowAndOneDictionary) {
     EXPECT_EQ(postsWith("Start Animation"), 2u); // both were verified
     ASSERT_EQ(o.rows.size(), 1u);
     ASSERT_EQ(o.handedOver.size(), 1u);
-    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
-    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "WhetherAlternateSector"), 0u);
+    EXPECT_EQ(u64(o.handedOver[0], "Volume Start"), 40u);
+    EXPECT_EQ(u64(o.handedOver[0], "WhetherAlternateSector"), 0u);
 }
 
 TEST_F(LostVolumeSearchTest, VolumeFillingTheWholeDriveIsFound) {
-    // A volume that ends exactly at the drive's end fits on it.
     DriveImage drive{kVolumeBytes / 512};
     drive.place(0, volume);
     Outcome o = search(drive);
@@ -312,16 +309,15 @@ TEST_F(LostVolumeSearchTest, SectorsAfterTheLastWholeChunkAreSearched) {
     ASSERT_GE(40 + kAlternateAt / 512, sectors / 63 * 63);
     Outcome o = searchVolumeAt40(0);
     ASSERT_EQ(o.rows.size(), 1u);
-    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
+    EXPECT_EQ(u64(o.handedOver[0], "Volume Start"), 40u);
 }
 
 TEST_F(LostVolumeSearchTest, FourKibSectorsFindTheHeaderWhereItLies) {
     Outcome o = searchVolumeAt40(20, 4096);
     expectOneVolume(o, Value(Array{100, "Valid"}), "hfsplus_test");
     EXPECT_EQ(o.rows[0].dictValue().get("Found Column").stringValue(), "Volume Found @ Sector: 40");
-    const Dict& v = o.handedOver[0].dictValue();
-    EXPECT_EQ(u64(v, "Volume Size In Sectors"), kVolumeBytes / 4096);
-    EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
+    EXPECT_EQ(u64(o.handedOver[0], "Volume Size In Sectors"), kVolumeBytes / 4096);
+    EXPECT_EQ(u64(o.handedOver[0], "WhetherAlternateSector"), 0u);
 }
 
 TEST_F(LostVolumeSearchTest, AbortDuringTheFirstReportEndsTheSearchWithinItsChunk) {
@@ -334,23 +330,19 @@ TEST_F(LostVolumeSearchTest, AbortDuringTheFirstReportEndsTheSearchWithinItsChun
     auto media = mediaFor(drive);
     abortAt(media, "Volumes Found");
     Outcome o = search(media);
-    controller.setCallObserver(nullptr);
     EXPECT_EQ(postsWith("Start Animation"), 1u);
     ASSERT_EQ(o.rows.size(), 1u);
     // What was found before the stop is still handed over.
     ASSERT_EQ(o.handedOver.size(), 1u);
-    EXPECT_EQ(u64(o.handedOver[0].dictValue(), "Volume Start"), 40u);
+    EXPECT_EQ(u64(o.handedOver[0], "Volume Start"), 40u);
     EXPECT_EQ(progressPosts().back(), (Dict{{"Scan Complete", true}}));
     EXPECT_EQ(controller.callNames().back(), "invalidateTimer");
 }
 
 TEST_F(LostVolumeSearchTest, AbortDuringAVerificationLeavesNoRow) {
-    DriveImage drive{40 + kVolumeBytes / 512 + 200};
-    drive.place(40, volume);
-    auto media = mediaFor(drive);
+    auto media = mediaFor(volumeAt40());
     abortAt(media, "Start Animation");
     Outcome o = search(media);
-    controller.setCallObserver(nullptr);
     EXPECT_TRUE(o.handedOver.empty());
     EXPECT_TRUE(o.rows.empty());
     EXPECT_TRUE(media->volumeScanArray.empty());
@@ -387,16 +379,12 @@ TEST_F(LostVolumeSearchTest, AbortFromAnotherThreadStopsTheSearch) {
 }
 
 TEST_F(LostVolumeSearchTest, AbortBeforeTheFirstChunkSearchesNothing) {
-    DriveImage drive{40 + kVolumeBytes / 512 + 200};
-    drive.place(40, volume);
-    std::shared_ptr<DMedia> media = mediaFor(drive);
+    std::shared_ptr<DMedia> media = mediaFor(volumeAt40());
     media->setAbortVolumeScan(true);
     EXPECT_TRUE(search(media).rows.empty());
     EXPECT_FALSE(media->timerFireMethodCanRun()); // not one chunk counted
     EXPECT_EQ(postsWith("Scan Complete"), 1u);
 }
-
-// ------------------------------------------------------- hostile headers ----
 
 TEST_F(LostVolumeSearchTest, CatalogBeyondTheDriveReadsAsNothingAndRatesZero) {
     putBE(volume, kHeaderAt + 272 + 16, 0xFFFFFF00, 4);     // catalog's first extent starts far away
@@ -411,7 +399,6 @@ TEST_F(LostVolumeSearchTest, CatalogBeyondTheDriveReadsAsNothingAndRatesZero) {
 // catalog without nodes in use (first leaf moved to the empty node 3, every
 // node free: nothing to divide by) rate invalid.
 TEST_F(LostVolumeSearchTest, HostileHeadersAndCatalogsGiveNoRow) {
-    const std::size_t header = kCatalogFirstBlock * kBlockBytes + 14;
     const struct {
         std::function<void(std::vector<std::uint8_t>&)> damage;
         int verified; // -1: not counted
@@ -423,11 +410,11 @@ TEST_F(LostVolumeSearchTest, HostileHeadersAndCatalogsGiveNoRow) {
              putBE(v, kHeaderAt + 272 + 16 + 4, 0xFFFFFFFF, 4); // catalog first extent's count
          },
          -1},
-        {[&](auto& v) { v[header + 18] = v[header + 19] = 0; }, -1},
-        {[&](auto& v) {
-             putBE(v, header + 10, 3, 4); // first leaf node
-             putBE(v, header + 22, 6, 4); // total nodes
-             putBE(v, header + 26, 6, 4); // free nodes
+        {[](auto& v) { v[kCatalogHeader + 18] = v[kCatalogHeader + 19] = 0; }, -1},
+        {[](auto& v) {
+             putBE(v, kCatalogHeader + 10, 3, 4); // first leaf node
+             putBE(v, kCatalogHeader + 22, 6, 4); // total nodes
+             putBE(v, kCatalogHeader + 26, 6, 4); // free nodes
          },
          -1},
     };
@@ -459,8 +446,7 @@ TEST_F(LostVolumeSearchTest, RandomHeadersNeverCrashTheSearch) {
     const std::vector<std::uint8_t> header(volume.begin() + kHeaderAt, volume.begin() + kHeaderAt + 512);
     std::uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1103515245u + 12345u; };
-    DriveImage drive{40 + kVolumeBytes / 512 + 200};
-    drive.place(40, volume);
+    const DriveImage drive = volumeAt40();
     for (int round = 0; round < 40; ++round) {
         std::vector<std::uint8_t> h = header;
         for (int k = 0; k < 12; ++k)
@@ -481,8 +467,6 @@ TEST_F(LostVolumeSearchTest, UnusableSectorSizeSearchesNothing) {
     EXPECT_EQ(progressPosts()[0], (Dict{{"BarMaxValue", 0}}));
 }
 
-// -------------------------------------------------------- the xorriso image ----
-
 TEST_F(LostVolumeSearchTest, XorrisoHybridImageShowsItsHFSPlusVolume) {
     const auto iso = testsupport::xorrisoImage();
     if (!iso) GTEST_SKIP() << "fixture images not made";
@@ -493,8 +477,8 @@ TEST_F(LostVolumeSearchTest, XorrisoHybridImageShowsItsHFSPlusVolume) {
     // The volume's alternate header, at its end, is the same volume again.
     expectOneVolume(o, Value(Array{100, "Valid"}));
     const Dict& v = o.handedOver[0].dictValue();
-    EXPECT_EQ(u64(v, "Volume Start"), iso.start);
-    EXPECT_EQ(u64(v, "WhetherAlternateSector"), 0u);
+    EXPECT_EQ(u64(o.handedOver[0], "Volume Start"), iso.start);
+    EXPECT_EQ(u64(o.handedOver[0], "WhetherAlternateSector"), 0u);
     EXPECT_EQ(v.get("Volume Validity").intValue(), 100);
     EXPECT_FALSE(v.get("Volume Name").stringValue().empty());
     EXPECT_NE(v.get("Volume Name").stringValue(), "Untitled");
@@ -517,24 +501,22 @@ TEST_F(LostVolumeSearchTest, CatalogRunningPastTheVolumesEndIsWalkedAndRated) {
 
 TEST_F(LostVolumeSearchTest, FourKibSectorsSweepADamagedCatalogSixteenSectorsANode) {
     // 32 one-sector catalog blocks: guessed nodes at 0 and 16, the leaf at 16.
-    const std::size_t catalog = kCatalogFirstBlock * kBlockBytes;
     putBE(volume, kHeaderAt + 272 + 16 + 4, 32, 4);
-    std::memcpy(volume.data() + catalog + 16 * kBlockBytes, volume.data() + catalog + kBlockBytes, kBlockBytes);
-    std::fill(volume.begin() + catalog, volume.begin() + catalog + 2 * kBlockBytes, 0);
+    std::memcpy(volume.data() + kCatalog + 16 * kBlockBytes, volume.data() + kCatalog + kBlockBytes, kBlockBytes);
+    std::fill(volume.begin() + kCatalog, volume.begin() + kCatalog + 2 * kBlockBytes, 0);
     expectOneVolume(searchVolumeAt40(20, 4096), Value(Array{50, "Valid"}));
 }
 
 TEST_F(LostVolumeSearchTest, CatalogHeaderCountingMoreFreeNodesThanNodesKeepsTheWalksRating) {
-    const std::size_t header = kCatalogFirstBlock * kBlockBytes + 14;
-    putBE(volume, header + 10, 3, 4); // first leaf node, an empty one
-    putBE(volume, header + 22, 6, 4); // total nodes
-    putBE(volume, header + 26, 7, 4); // free nodes
+    putBE(volume, kCatalogHeader + 10, 3, 4); // first leaf node, an empty one
+    putBE(volume, kCatalogHeader + 22, 6, 4); // total nodes
+    putBE(volume, kCatalogHeader + 26, 7, 4); // free nodes
     expectOneVolume(searchVolumeAt40(), Value(Array{0, "Valid"}), "Untitled");
 }
 
 TEST_F(LostVolumeSearchTest, NodeSizeOfPartSectorsCountsItsWholeSectors) {
     // 4097-byte nodes in both B-tree headers are taken as 8 sectors.
-    volume[kCatalogFirstBlock * kBlockBytes + 14 + 19] = 1;
+    volume[kCatalogHeader + 19] = 1;
     volume[2 * kBlockBytes + 14 + 19] = 1;
     expectOneVolume(searchVolumeAt40(), Value(Array{100, "Valid"}));
 }
@@ -542,7 +524,6 @@ TEST_F(LostVolumeSearchTest, NodeSizeOfPartSectorsCountsItsWholeSectors) {
 TEST_F(LostVolumeSearchTest, DamagedCatalogShorterThanOneGuessedNodeIsStillListed) {
     // The volume's 8-block catalog on 4096-byte sectors: 8 sectors, less than
     // one 16-sector node to sweep.
-    std::fill(volume.begin() + kCatalogFirstBlock * kBlockBytes,
-              volume.begin() + (kCatalogFirstBlock + 1) * kBlockBytes, 0);
+    std::fill(volume.begin() + kCatalog, volume.begin() + kCatalog + kBlockBytes, 0);
     expectOneVolume(searchVolumeAt40(20, 4096), Value(Array{0, "Valid"}), "Untitled");
 }
