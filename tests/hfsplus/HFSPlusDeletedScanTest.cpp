@@ -1,10 +1,6 @@
-// The deleted-file scan of HFS+ volumes through the scan thread: the live
-// pass over the catalog, the journal searches for catalog and extents node
-// copies, the orphan pass and the putting in order of the extents found. The
-// image builder keeps deleted records in journal copies and knows where every
-// file's bytes lie, so what is recovered is read back and compared; damaged
-// journals (none, outside the volume, looping links, hostile records) must
-// end promptly with whatever can be recovered.
+// The deleted-file scan of HFS+ volumes through the scan thread, on built volumes keeping deleted records in
+// journal copies: what is recovered is read back and compared with what was written; damaged journals end promptly
+// with whatever can be recovered.
 
 #include "hfsplus/DeletedFileScan.h"
 #include "hfsplus/HFSPlusVolume.h"
@@ -20,6 +16,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <numeric>
+#include <ranges>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,10 +26,7 @@ namespace fs = std::filesystem;
 using platform::Array;
 using platform::Dict;
 using platform::RecordingController;
-using testsupport::HFSPlusImageBuilder;
-using testsupport::HFSPlusImageOptions;
-using testsupport::nodeAt;
-using testsupport::putBE;
+using namespace testsupport;
 
 namespace {
 
@@ -41,43 +36,35 @@ constexpr std::uint32_t kRoot = Builder::kRoot;
 constexpr std::uint32_t kDocs = Builder::kFirstUserID; // "Docs", the first entry a test adds
 constexpr std::uint8_t kComplete = JournalExtents::kComplete, kIncomplete = JournalExtents::kIncomplete;
 
-std::vector<std::uint8_t> pattern(std::size_t size, std::uint32_t seed) {
-    return Builder::patternData(size, seed);
-}
-
 HFSPlusImageOptions journaled(HFSPlusImageOptions o = {}) {
     o.journaled = true;
     o.volumeName = "Deleted";
     return o;
 }
 
-testsupport::HFSFileOptions extentsOf(std::uint32_t count) {
-    testsupport::HFSFileOptions o;
+HFSFileOptions extentsOf(std::uint32_t count) {
+    HFSFileOptions o;
     o.extentCount = count;
     return o;
 }
 
-std::uint64_t blocksOf(const NewDir* file) {
-    std::uint64_t blocks = 0;
-    for (const ExtP& e : file->extents)
-        blocks += e.blockCount;
-    return blocks;
-}
-
 Names pathsOf(const NewDir* root) {
-    Names paths;
-    for (const auto& [path, node] : testsupport::nodesByPath(root))
-        paths.insert(path);
-    return paths;
+    const auto tree = nodesByPath(root);
+    const auto paths = std::views::keys(tree);
+    return Names(paths.begin(), paths.end());
 }
 
-class HFSPlusDeletedScan : public testsupport::ScanFixture {
+class HFSPlusDeletedScan : public ScanFixture {
 protected:
-    // The image as a mounted volume (its device begins with the volume), the
-    // kind the deleted-file scan is run on, with a live-file index.
+    static std::uint64_t blocksOf(const NewDir* f) {
+        return std::accumulate(f->extents.begin(), f->extents.end(), 0ull,
+                               [](auto n, const ExtP& e) { return n + e.blockCount; });
+    }
+    static constexpr auto pattern = &Builder::patternData;
+    // The image as a mounted volume (its device begins with it), as the deleted-file scan is run on, live index kept.
     std::shared_ptr<Volume> mounted(const std::vector<std::uint8_t>& bytes, std::uint32_t sectorSize = 512) {
-        const fs::path p = testsupport::makeTempDir("deleted") / "volume.img";
-        testsupport::writeText(p, testsupport::asString(bytes));
+        const fs::path p = makeTempDir("deleted") / "volume.img";
+        writeText(p, asString(bytes));
         return mountedFile(p, sectorSize);
     }
     std::shared_ptr<Volume> mountedFile(const fs::path& p, std::uint32_t sectorSize = 512) {
@@ -100,8 +87,7 @@ protected:
         return v;
     }
 
-    // The file at `path` is there with this mark, and its bytes read back
-    // through its extents equal `data`; answers it (nullptr when missing).
+    // The file at `path` has this mark and, read through its extents, these bytes; answers it (nullptr: missing).
     static NewDir* expectRecovered(Volume& v, const std::string& path, const std::vector<std::uint8_t>& data,
                                    std::uint8_t complete) {
         NewDir* file = nodeAt(v.dirRoot, path);
@@ -110,7 +96,7 @@ protected:
             return nullptr;
         }
         EXPECT_EQ(file->complete, complete) << path;
-        EXPECT_EQ(testsupport::readThroughExtents(v, *file), testsupport::asString(data)) << path;
+        EXPECT_EQ(readThroughExtents(v, *file), asString(data)) << path;
         return file;
     }
 };
@@ -134,14 +120,12 @@ TEST_F(HFSPlusDeletedScan, DeletedFileWithMoreThanEightExtentsIsRecoveredWhole) 
     NewDir* file = expectRecovered(*v, "Docs/gone.bin", data, kComplete);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(std::tuple(file->fileID, file->deleted, file->fileSize), std::tuple(gone, 1, data.size()));
-    // Eight from the journal copy of the leaf, eight more (four of them
-    // empty) from the copy of the extents node.
+    // Eight from the journal copy of the leaf, eight more (four empty) from the copy of the extents node.
     ASSERT_EQ(file->extentCount(), 16u);
     EXPECT_EQ(blocksOf(file), b.entry(gone)->dataTotalBlocks);
     // The live catalog never enters the deleted-file tree.
     EXPECT_EQ(nodeAt(folder, "kept.txt"), nullptr);
-    EXPECT_EQ(v->fileCount, 1u);
-    EXPECT_EQ(v->treeScanMode, 1);
+    EXPECT_EQ(std::tuple(v->fileCount, v->treeScanMode), std::tuple(1u, 1));
     EXPECT_EQ(folder->deletedCount(), 1u); // the deleted-only lists were built from the marks
 }
 
@@ -159,11 +143,10 @@ TEST_F(HFSPlusDeletedScan, ScanThreadRunsLivePassJournalSearchOrphansExtentsThen
         return static_cast<std::size_t>(std::find(seen.begin() + static_cast<std::ptrdiff_t>(from), seen.end(), s) -
                                         seen.begin());
     };
-    const std::size_t liveTimer = at("setUpTimer");
-    const std::size_t journalTimer = at("setUpTimer", liveTimer + 1);
+    const std::size_t liveTimer = at("setUpTimer"), journalTimer = at("setUpTimer", liveTimer + 1);
     const std::size_t extents = at("updateProgress: Searching extra extents...");
-    const std::size_t rearranging = at("updateProgress: Rearranging extra extents ...");
-    const std::size_t rearranged = at("updateProgress: Rearranging extra extents ...", rearranging + 1);
+    const std::size_t rearranging = at("updateProgress: Rearranging extra extents ..."),
+                      rearranged = at("updateProgress: Rearranging extra extents ...", rearranging + 1);
     const std::size_t cleanUp = at("updateProgress: Rearranging tree...");
     ASSERT_LT(cleanUp, seen.size());
     EXPECT_TRUE(liveTimer < journalTimer && journalTimer < extents && extents < rearranging &&
@@ -172,8 +155,7 @@ TEST_F(HFSPlusDeletedScan, ScanThreadRunsLivePassJournalSearchOrphansExtentsThen
         << cleanUp;
     // Nothing was parked, so the orphan pass did not run.
     EXPECT_EQ(at("updateProgress: Processing orphan & lost entries..."), seen.size());
-    // The timer is stopped after the journal node search and again after
-    // the extents search, before the rearranging.
+    // The timer is stopped after the journal node search and after the extents search, before the rearranging.
     EXPECT_LT(at("invalidateTimer", journalTimer), extents);
     EXPECT_LT(at("invalidateTimer", extents), rearranging);
     EXPECT_TRUE(logged("Removing redundant entries"));
@@ -184,9 +166,7 @@ TEST_F(HFSPlusDeletedScan, ScanThreadRunsLivePassJournalSearchOrphansExtentsThen
     expectTreeCompleteLast();
 }
 
-// The copy holding the record of the file's last extents comes first in the
-// journal: it cannot follow on yet and waits as a group, which then
-// completes the file.
+// The copy of the record of the file's last extents comes first: it waits as a group, which then completes the file.
 TEST_F(HFSPlusDeletedScan, GroupsFoundOutOfOrderAreAppendedInFileOrder) {
     Builder b(journaled());
     const auto data = pattern(20 * 4096, 4);
@@ -206,8 +186,7 @@ TEST_F(HFSPlusDeletedScan, GroupsFoundOutOfOrderAreAppendedInFileOrder) {
     EXPECT_EQ(file->extentGroups[0].cellCount(), 8u);
 }
 
-// 200 blocks, the catalog record naming the first 50; journal records for
-// 150, 100 and 50 in that order.
+// 200 blocks, the catalog record naming the first 50; journal records for 150, 100 and 50 in that order.
 TEST_F(HFSPlusDeletedScan, AGroupListedBeforeTheOneItFollowsStaysUnusedAndTheFileIsIncomplete) {
     Builder b(journaled({.totalSize = 16u << 20}));
     const auto f = b.addDeletedFile(b.addFolder(kRoot, "Docs"), "big.bin", pattern(200 * 4096, 5), extentsOf(4));
@@ -227,8 +206,8 @@ TEST_F(HFSPlusDeletedScan, AGroupListedBeforeTheOneItFollowsStaysUnusedAndTheFil
     NewDir* file = nodeAt(v->dirRoot, "Docs/big.bin");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->extentGroupCount(), 2u);
-    EXPECT_EQ(file->extentGroups[0].groupStartBlock, 150u);
-    EXPECT_EQ(file->extentGroups[1].groupStartBlock, 100u);
+    EXPECT_EQ(std::tuple(file->extentGroups[0].groupStartBlock, file->extentGroups[1].groupStartBlock),
+              std::tuple(150u, 100u));
     EXPECT_EQ(blocksOf(file), 150u);
     EXPECT_EQ(file->complete, kIncomplete);
 }
@@ -246,8 +225,7 @@ TEST_F(HFSPlusDeletedScan, LiveUnchangedFileInTheJournalAddsNothingButAChangedOn
     EXPECT_EQ(nodeAt(v->dirRoot, "Docs/same.txt"), nullptr);
     NewDir* file = nodeAt(v->dirRoot, "Docs/changed.txt");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->fileSize, 4500u);
-    EXPECT_EQ(file->deleted, 1);
+    EXPECT_EQ(std::tuple(file->fileSize, file->deleted), std::tuple(4500u, 1));
 }
 
 TEST_F(HFSPlusDeletedScan, LaterGenerationsOfAnEntryAddNothing) {
@@ -315,7 +293,7 @@ TEST_F(HFSPlusDeletedScan, DSStoreAndTheRootRecordAreNeverTaken) {
     b.addJournalRecords({rootRecord});
     auto v = scanned(b.build());
     EXPECT_EQ(pathsOf(v->dirRoot), (Names{"Docs", "Docs/real.bin"}));
-    for (const auto& [path, n] : testsupport::nodesByPath(v->dirRoot))
+    for (const auto& [path, n] : nodesByPath(v->dirRoot))
         EXPECT_NE(n->fileID, kRoot) << path;
 }
 
@@ -370,8 +348,7 @@ TEST_F(HFSPlusDeletedScan, JournalOutsideTheVolumeIsNotReadAndAJournalPastItsEnd
     }
 }
 
-// Journal copies linking to each other and to themselves, extents copies to
-// themselves, and a catalog leaf chain that loops.
+// Journal copies linking to each other and to themselves, extents copies to themselves, a looping leaf chain.
 TEST_F(HFSPlusDeletedScan, LoopingLinksInJournalCopiesAndTheCatalogEndTheScan) {
     Builder b(journaled({.maxRecordsPerLeaf = 2}));
     b.addFolder(kRoot, "Docs");
@@ -397,10 +374,8 @@ TEST_F(HFSPlusDeletedScan, LoopingLinksInJournalCopiesAndTheCatalogEndTheScan) {
     expectRecovered(*v, "Docs/gone.bin", data, kComplete);
 }
 
-// A record whose name runs past any name ends its copy; so does a record
-// offset pointing into the offset table of the first copy (the mangled copy
-// ends after its first record, the folder, which the clean-up then drops as
-// empty), while the untouched one gives the file.
+// A record whose name runs past any name ends its copy; so does a record offset into the offset table of the first
+// copy, ending it after its first record (the folder, then dropped as empty); untouched, that copy gives the file.
 TEST_F(HFSPlusDeletedScan, HostileRecordsInACopyEndOnlyThatCopy) {
     Builder b(journaled());
     b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
@@ -435,11 +410,10 @@ TEST_F(HFSPlusDeletedScan, StopEndsThePassesButTheScanStillCompletes) {
     EXPECT_EQ(v->dirRoot->childrenArrayCount(), 0u);
 }
 
-// The live pass keeps every live file of the catalog (regular files and the
-// link, which is a file record too) in its index by ID, as fls lists them,
-// and nothing reaches the tree or the counters; the whole scan finds no journal.
+// The live pass keeps every live file (the link is a file record too) in its index by ID, as fls lists them, and
+// nothing reaches the tree or the counters; the whole scan finds no journal.
 TEST_F(HFSPlusDeletedScan, MacOSVolumeKeepsItsLiveFilesInTheIndexAndFindsNothingDeleted) {
-    const fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
+    const fs::path img = copyOfReadyImage("hfsplus.raw");
     auto v = mountedFile(img);
     v->resetSigArraysAndBtreesAndOthers();
     v->createRoot();
@@ -468,10 +442,8 @@ TEST_F(HFSPlusDeletedScan, MacOSVolumeKeepsItsLiveFilesInTheIndexAndFindsNothing
     EXPECT_EQ(again->dirRoot->childrenArrayCount(), 0u);
 }
 
-// The file (ID 40) and its folder (900) are both parked: the folder's parent
-// (800) comes later in the journal. The orphan pass puts the file under the
-// folder before the folder is placed; the extents search must still find
-// the file by its ID.
+// The file (ID 40) and its folder (900) are parked, the folder's parent (800) coming later: the orphan pass puts the
+// file under the folder before the folder is placed, and the extents search must still find it by its ID.
 TEST_F(HFSPlusDeletedScan, AFilePlacedUnderAParkedFolderStillGetsItsJournalExtents) {
     Builder b(journaled());
     const auto top = b.addDeletedFolderWithID(800, kRoot, "Top");
