@@ -1,13 +1,6 @@
-// The deleted-file scan of HFS+ volumes, end to end through the scan thread:
-// the live-file pass over the catalog, the search of the journal for copies
-// of catalog leaf nodes, the orphan pass, the search of the journal for
-// copies of extents-overflow leaf nodes and the putting in order of the
-// extents found. Images come from the HFS+ image builder, which keeps
-// deleted records in journal copies on purpose and knows where every byte
-// of every file lies, so what the scan recovers is read back through its
-// extents and compared with what was written. Damaged journals (no journal,
-// a journal outside the volume, looping links, hostile records) must end
-// promptly with whatever can be recovered.
+// The deleted-file scan of HFS+ volumes through the scan thread, on built volumes keeping deleted records in
+// journal copies: what is recovered is read back and compared with what was written; damaged journals end promptly
+// with whatever can be recovered.
 
 #include "hfsplus/DeletedFileScan.h"
 #include "hfsplus/HFSPlusVolume.h"
@@ -22,8 +15,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
+#include <numeric>
+#include <ranges>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,44 +26,45 @@ namespace fs = std::filesystem;
 using platform::Array;
 using platform::Dict;
 using platform::RecordingController;
-using testsupport::HFSPlusImageBuilder;
-using testsupport::HFSPlusImageOptions;
-using testsupport::nodeAt;
+using namespace testsupport;
 
 namespace {
 
 using Builder = HFSPlusImageBuilder;
+using Names = std::set<std::string>;
 constexpr std::uint32_t kRoot = Builder::kRoot;
+constexpr std::uint32_t kDocs = Builder::kFirstUserID; // "Docs", the first entry a test adds
+constexpr std::uint8_t kComplete = JournalExtents::kComplete, kIncomplete = JournalExtents::kIncomplete;
 
-std::vector<std::uint8_t> pattern(std::size_t size, std::uint32_t seed) {
-    return Builder::patternData(size, seed);
-}
-
-HFSPlusImageOptions journaled() {
-    HFSPlusImageOptions o;
+HFSPlusImageOptions journaled(HFSPlusImageOptions o = {}) {
     o.journaled = true;
     o.volumeName = "Deleted";
     return o;
 }
 
-testsupport::HFSFileOptions extentsOf(std::uint32_t count) {
-    testsupport::HFSFileOptions o;
+HFSFileOptions extentsOf(std::uint32_t count) {
+    HFSFileOptions o;
     o.extentCount = count;
     return o;
 }
 
-void put(std::vector<std::uint8_t>& image, std::uint64_t at, const std::vector<std::uint8_t>& bytes) {
-    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+Names pathsOf(const NewDir* root) {
+    const auto tree = nodesByPath(root);
+    const auto paths = std::views::keys(tree);
+    return Names(paths.begin(), paths.end());
 }
 
-class HFSPlusDeletedScan : public testsupport::ScanFixture {
+class HFSPlusDeletedScan : public ScanFixture {
 protected:
-    // The image as a mounted volume (its device begins with the volume), the
-    // kind the deleted-file scan is run on, with a live-file index.
+    static std::uint64_t blocksOf(const NewDir* f) {
+        return std::accumulate(f->extents.begin(), f->extents.end(), 0ull,
+                               [](auto n, const ExtP& e) { return n + e.blockCount; });
+    }
+    static constexpr auto pattern = &Builder::patternData;
+    // The image as a mounted volume (its device begins with it), as the deleted-file scan is run on, live index kept.
     std::shared_ptr<Volume> mounted(const std::vector<std::uint8_t>& bytes, std::uint32_t sectorSize = 512) {
-        const fs::path p = testsupport::makeTempDir("deleted") / "volume.img";
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        const fs::path p = makeTempDir("deleted") / "volume.img";
+        writeText(p, asString(bytes));
         return mountedFile(p, sectorSize);
     }
     std::shared_ptr<Volume> mountedFile(const fs::path& p, std::uint32_t sectorSize = 512) {
@@ -86,98 +81,81 @@ protected:
 
     // What a mode-0 wizard row does: recover deleted files, no search.
     void scan(const std::shared_ptr<Volume>& v) { ScanThread(v).scanForDeletedFiles(Array{1, 0}); }
-
-    // The file's bytes read back through its extents equal `data`.
-    static void expectContent(Volume& v, const NewDir* file, const std::vector<std::uint8_t>& data) {
-        ASSERT_NE(file, nullptr);
-        EXPECT_EQ(testsupport::readThroughExtents(v, *file), testsupport::asString(data));
+    std::shared_ptr<Volume> scanned(const std::vector<std::uint8_t>& image, std::uint32_t sectorSize = 512) {
+        auto v = mounted(image, sectorSize);
+        scan(v);
+        return v;
     }
 
-    std::vector<std::string> statuses() const {
-        std::vector<std::string> out;
-        for (const auto& c : controller.calls()) {
-            const std::string status = c.argument.dictValue().get("Progress Status").stringValue();
-            out.push_back(status.empty() ? c.name : c.name + " " + status);
+    // The file at `path` has this mark and, read through its extents, these bytes; answers it (nullptr: missing).
+    static NewDir* expectRecovered(Volume& v, const std::string& path, const std::vector<std::uint8_t>& data,
+                                   std::uint8_t complete) {
+        NewDir* file = nodeAt(v.dirRoot, path);
+        if (!file) {
+            ADD_FAILURE() << path << " not found";
+            return nullptr;
         }
-        return out;
+        EXPECT_EQ(file->complete, complete) << path;
+        EXPECT_EQ(readThroughExtents(v, *file), asString(data)) << path;
+        return file;
     }
 };
 
 } // namespace
 
-// ------------------------------------------------------------------------
-// Recovery from journal copies
-
 TEST_F(HFSPlusDeletedScan, DeletedFileWithMoreThanEightExtentsIsRecoveredWhole) {
     Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
-    b.addFile(docs, "kept.txt", pattern(5000, 1));
-    b.addJournalCopyOf(docs);
+    b.addFile(b.addFolder(kRoot, "Docs"), "kept.txt", pattern(5000, 1));
+    b.addJournalCopyOf(kDocs);
     const auto data = pattern(12 * 4096 + 100, 2);
-    const auto gone = b.addDeletedFileInJournal(docs, "gone.bin", data, 12);
+    const auto gone = b.addDeletedFileInJournal(kDocs, "gone.bin", data, 12);
     const auto image = b.build();
     ASSERT_EQ(b.entry(gone)->dataExtents.size(), 12u);
     ASSERT_FALSE(b.layout().journalExtentsNodes.empty());
-
-    auto v = mounted(image);
-    scan(v);
+    auto v = scanned(image);
     expectTreeCompleteLast();
-
     NewDir* folder = nodeAt(v->dirRoot, "Docs");
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(folder->deleted, 1);
-    NewDir* file = nodeAt(folder, "gone.bin");
+    NewDir* file = expectRecovered(*v, "Docs/gone.bin", data, kComplete);
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->fileID, gone);
-    EXPECT_EQ(file->deleted, 1);
-    EXPECT_EQ(file->fileSize, data.size());
-    EXPECT_EQ(file->complete, JournalExtents::kComplete);
-    // Eight from the journal copy of the leaf, eight more (four of them
-    // empty) from the copy of the extents node.
+    EXPECT_EQ(std::tuple(file->fileID, file->deleted, file->fileSize), std::tuple(gone, 1, data.size()));
+    // Eight from the journal copy of the leaf, eight more (four empty) from the copy of the extents node.
     ASSERT_EQ(file->extentCount(), 16u);
-    std::uint64_t blocks = 0;
-    for (const ExtP& e : file->extents)
-        blocks += e.blockCount;
-    EXPECT_EQ(blocks, b.entry(gone)->dataTotalBlocks);
-    expectContent(*v, file, data);
+    EXPECT_EQ(blocksOf(file), b.entry(gone)->dataTotalBlocks);
     // The live catalog never enters the deleted-file tree.
     EXPECT_EQ(nodeAt(folder, "kept.txt"), nullptr);
-    EXPECT_EQ(v->fileCount, 1u);
-    EXPECT_EQ(v->treeScanMode, 1);
-    // The deleted-only lists were built from the marks.
-    EXPECT_EQ(folder->deletedCount(), 1u);
+    EXPECT_EQ(std::tuple(v->fileCount, v->treeScanMode), std::tuple(1u, 1));
+    EXPECT_EQ(folder->deletedCount(), 1u); // the deleted-only lists were built from the marks
 }
 
 TEST_F(HFSPlusDeletedScan, ScanThreadRunsLivePassJournalSearchOrphansExtentsThenRearranging) {
     Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
-    b.addJournalCopyOf(docs);
-    b.addDeletedFileInJournal(docs, "gone.bin", pattern(40000, 3), 10);
-    auto v = mounted(b.build());
-    scan(v);
-
-    const auto seen = statuses();
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    b.addDeletedFileInJournal(kDocs, "gone.bin", pattern(40000, 3), 10);
+    scanned(b.build());
+    std::vector<std::string> seen;
+    for (const auto& c : controller.calls()) {
+        const std::string status = c.argument.dictValue().get("Progress Status").stringValue();
+        seen.push_back(status.empty() ? c.name : c.name + " " + status);
+    }
     auto at = [&](const std::string& s, std::size_t from = 0) {
         return static_cast<std::size_t>(std::find(seen.begin() + static_cast<std::ptrdiff_t>(from), seen.end(), s) -
                                         seen.begin());
     };
-    const std::size_t liveTimer = at("setUpTimer");
-    const std::size_t journalTimer = at("setUpTimer", liveTimer + 1);
-    const std::size_t orphans = at("updateProgress: Processing orphan & lost entries...");
+    const std::size_t liveTimer = at("setUpTimer"), journalTimer = at("setUpTimer", liveTimer + 1);
     const std::size_t extents = at("updateProgress: Searching extra extents...");
-    const std::size_t rearranging = at("updateProgress: Rearranging extra extents ...");
-    const std::size_t rearranged = at("updateProgress: Rearranging extra extents ...", rearranging + 1);
+    const std::size_t rearranging = at("updateProgress: Rearranging extra extents ..."),
+                      rearranged = at("updateProgress: Rearranging extra extents ...", rearranging + 1);
     const std::size_t cleanUp = at("updateProgress: Rearranging tree...");
     ASSERT_LT(cleanUp, seen.size());
-    EXPECT_LT(liveTimer, journalTimer);
-    EXPECT_LT(journalTimer, extents);
-    EXPECT_LT(extents, rearranging);
-    EXPECT_LT(rearranging, rearranged);
-    EXPECT_LT(rearranged, cleanUp);
+    EXPECT_TRUE(liveTimer < journalTimer && journalTimer < extents && extents < rearranging &&
+                rearranging < rearranged && rearranged < cleanUp)
+        << liveTimer << " " << journalTimer << " " << extents << " " << rearranging << " " << rearranged << " "
+        << cleanUp;
     // Nothing was parked, so the orphan pass did not run.
-    EXPECT_EQ(orphans, seen.size());
-    // The timer is stopped after the journal node search and again after
-    // the extents search, before the rearranging.
+    EXPECT_EQ(at("updateProgress: Processing orphan & lost entries..."), seen.size());
+    // The timer is stopped after the journal node search and after the extents search, before the rearranging.
     EXPECT_LT(at("invalidateTimer", journalTimer), extents);
     EXPECT_LT(at("invalidateTimer", extents), rearranging);
     EXPECT_TRUE(logged("Removing redundant entries"));
@@ -188,135 +166,100 @@ TEST_F(HFSPlusDeletedScan, ScanThreadRunsLivePassJournalSearchOrphansExtentsThen
     expectTreeCompleteLast();
 }
 
+// The copy of the record of the file's last extents comes first: it waits as a group, which then completes the file.
 TEST_F(HFSPlusDeletedScan, GroupsFoundOutOfOrderAreAppendedInFileOrder) {
     Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
     const auto data = pattern(20 * 4096, 4);
-    const auto f = b.addDeletedFile(docs, "many.bin", data, extentsOf(20));
+    const auto f = b.addDeletedFile(b.addFolder(kRoot, "Docs"), "many.bin", data, extentsOf(20));
     const auto overflow = b.overflowRecordsOf(f);
     ASSERT_EQ(overflow.size(), 2u);
-    b.addJournalCopyOf(docs);
+    b.addJournalCopyOf(kDocs);
     b.addJournalRecords({b.recordOf(f)});
-    // The copy holding the record of the file's last extents comes first
-    // in the journal: it cannot follow on yet and waits as a group.
     b.addJournalExtentsRecords({overflow[1]});
     b.endJournalTransaction();
     b.addJournalExtentsRecords({overflow[0]});
-    const auto image = b.build();
-
-    auto v = mounted(image);
-    scan(v);
-    NewDir* file = nodeAt(v->dirRoot, "Docs/many.bin");
+    auto v = scanned(b.build());
+    NewDir* file = expectRecovered(*v, "Docs/many.bin", data, kComplete);
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->extentGroupCount(), 1u);
     EXPECT_EQ(file->extentGroups[0].groupStartBlock, overflow[1].startBlock);
     EXPECT_EQ(file->extentGroups[0].cellCount(), 8u);
-    expectContent(*v, file, data);
-    // The group completed the file, and the mark says so.
-    EXPECT_EQ(file->complete, JournalExtents::kComplete);
 }
 
+// 200 blocks, the catalog record naming the first 50; journal records for 150, 100 and 50 in that order.
 TEST_F(HFSPlusDeletedScan, AGroupListedBeforeTheOneItFollowsStaysUnusedAndTheFileIsIncomplete) {
-    // 200 blocks, the catalog record naming the first 50; journal records
-    // for 150, 100 and 50 in that order.
-    HFSPlusImageOptions o = journaled();
-    o.totalSize = 16u << 20;
-    Builder b(o);
-    const auto docs = b.addFolder(kRoot, "Docs");
-    const auto data = pattern(200 * 4096, 5);
-    const auto f = b.addDeletedFile(docs, "big.bin", data, extentsOf(4));
+    Builder b(journaled({.totalSize = 16u << 20}));
+    const auto f = b.addDeletedFile(b.addFolder(kRoot, "Docs"), "big.bin", pattern(200 * 4096, 5), extentsOf(4));
     const auto runs = b.entry(f)->dataExtents;
     ASSERT_EQ(runs.size(), 4u);
     for (const auto& r : runs)
         ASSERT_EQ(r.blockCount, 50u);
     auto record = b.recordOf(f);
     record.dataFork.extents = {runs[0]};
-    b.addJournalCopyOf(docs);
+    b.addJournalCopyOf(kDocs);
     b.addJournalRecords({record});
     for (std::uint32_t start : {150u, 100u, 50u}) {
         b.endJournalTransaction();
         b.addJournalExtentsRecords({{hfsplus::kDataFork, f, start, {runs[start / 50]}}});
     }
-    const auto image = b.build();
-
-    auto v = mounted(image);
-    scan(v);
+    auto v = scanned(b.build());
     NewDir* file = nodeAt(v->dirRoot, "Docs/big.bin");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->extentGroupCount(), 2u);
-    EXPECT_EQ(file->extentGroups[0].groupStartBlock, 150u);
-    EXPECT_EQ(file->extentGroups[1].groupStartBlock, 100u);
-    std::uint64_t covered = 0;
-    for (const ExtP& e : file->extents)
-        covered += e.blockCount;
-    EXPECT_EQ(covered, 150u);
-    EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
+    EXPECT_EQ(std::tuple(file->extentGroups[0].groupStartBlock, file->extentGroups[1].groupStartBlock),
+              std::tuple(150u, 100u));
+    EXPECT_EQ(blocksOf(file), 150u);
+    EXPECT_EQ(file->complete, kIncomplete);
 }
 
 TEST_F(HFSPlusDeletedScan, LiveUnchangedFileInTheJournalAddsNothingButAChangedOneIsDeleted) {
     Builder b(journaled());
     const auto docs = b.addFolder(kRoot, "Docs");
     const auto same = b.addFile(docs, "same.txt", pattern(5000, 6));
-    const auto changed = b.addFile(docs, "changed.txt", pattern(5000, 7));
+    auto older = b.recordOf(b.addFile(docs, "changed.txt", pattern(5000, 7)));
+    older.dataFork.logicalSize = 4500; // an older generation, still two blocks
     b.addJournalCopyOf(docs);
     b.addJournalCopyOf(same);
-    auto older = b.recordOf(changed);
-    older.dataFork.logicalSize = 4500; // an older generation, still two blocks
     b.addJournalRecords({older});
-    auto v = mounted(b.build());
-    scan(v);
-    NewDir* folder = nodeAt(v->dirRoot, "Docs");
-    ASSERT_NE(folder, nullptr);
-    EXPECT_EQ(nodeAt(folder, "same.txt"), nullptr);
-    NewDir* file = nodeAt(folder, "changed.txt");
+    auto v = scanned(b.build());
+    EXPECT_EQ(nodeAt(v->dirRoot, "Docs/same.txt"), nullptr);
+    NewDir* file = nodeAt(v->dirRoot, "Docs/changed.txt");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->fileSize, 4500u);
-    EXPECT_EQ(file->deleted, 1);
+    EXPECT_EQ(std::tuple(file->fileSize, file->deleted), std::tuple(4500u, 1));
 }
 
 TEST_F(HFSPlusDeletedScan, LaterGenerationsOfAnEntryAddNothing) {
     Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
-    b.addJournalCopyOf(docs);
-    const auto f = b.addDeletedFileInJournal(docs, "gone.bin", pattern(9000, 8), 1);
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    const auto f = b.addDeletedFileInJournal(kDocs, "gone.bin", pattern(9000, 8), 1);
     b.endJournalTransaction();
-    b.addJournalCopyOf(docs);
+    b.addJournalCopyOf(kDocs);
     b.addJournalCopyOf(f);
-    auto v = mounted(b.build());
-    scan(v);
+    auto v = scanned(b.build());
     NewDir* folder = nodeAt(v->dirRoot, "Docs");
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(folder->childrenArrayCount(), 1u);
+    EXPECT_EQ(v->dirRoot->childrenArrayCount(), 1u); // one "Docs"
     EXPECT_EQ(v->fileCount, 1u);
-    EXPECT_EQ(std::count_if(v->dirRoot->childList.begin(), v->dirRoot->childList.end(),
-                            [](NewDir* c) { return newdir::fileName(c) == u"Docs"; }),
-              1);
 }
 
 TEST_F(HFSPlusDeletedScan, DeletedFileWhoseFolderIsNowhereGoesToLostFiles) {
     Builder b(journaled());
-    const auto docs = b.addDeletedFolder(kRoot, "Gone folder");
     const auto data = pattern(7000, 9);
-    b.addDeletedFileInJournal(docs, "orphan.bin", data, 1);
-    auto v = mounted(b.build());
-    scan(v);
-    NewDir* file = nodeAt(v->dirRoot, "Lost Files/orphan.bin");
+    b.addDeletedFileInJournal(b.addDeletedFolder(kRoot, "Gone folder"), "orphan.bin", data, 1);
+    auto v = scanned(b.build());
+    NewDir* file = expectRecovered(*v, "Lost Files/orphan.bin", data, kComplete);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->deleted, 1);
-    EXPECT_EQ(file->complete, JournalExtents::kComplete);
-    expectContent(*v, file, data);
 }
 
 TEST_F(HFSPlusDeletedScan, AFileMetBeforeItsFolderWaitsForIt) {
     Builder b(journaled());
     const auto docs = b.addDeletedFolderWithID(500, kRoot, "Later");
-    const auto f = b.addDeletedFileWithID(40, docs, "early.bin", pattern(6000, 10), extentsOf(1));
-    b.addJournalCopyOf(f);
+    b.addJournalCopyOf(b.addDeletedFileWithID(40, docs, "early.bin", pattern(6000, 10), extentsOf(1)));
     b.endJournalTransaction();
     b.addJournalCopyOf(docs);
-    auto v = mounted(b.build());
-    scan(v);
-    EXPECT_NE(nodeAt(v->dirRoot, "Later/early.bin"), nullptr);
+    EXPECT_NE(nodeAt(scanned(b.build())->dirRoot, "Later/early.bin"), nullptr);
 }
 
 TEST_F(HFSPlusDeletedScan, ParkedCopiesAreCountedOnce) {
@@ -339,58 +282,39 @@ TEST_F(HFSPlusDeletedScan, ParkedCopiesAreCountedOnce) {
 
 TEST_F(HFSPlusDeletedScan, DSStoreAndTheRootRecordAreNeverTaken) {
     Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
-    b.addJournalCopyOf(docs);
-    b.addDeletedFileInJournal(docs, ".DS_Store", pattern(6000, 11), 1);
-    b.addDeletedFileInJournal(docs, "real.bin", pattern(6000, 12), 1);
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    b.addDeletedFileInJournal(kDocs, ".DS_Store", pattern(6000, 11), 1);
+    b.addDeletedFileInJournal(kDocs, "real.bin", pattern(6000, 12), 1);
     // The volume's root folder as the catalog keeps it: parent 1.
-    auto rootRecord = b.recordOf(docs);
+    auto rootRecord = b.recordOf(kDocs);
     rootRecord.keyParentID = 1;
     rootRecord.keyName = "Deleted";
     rootRecord.id = kRoot;
     b.addJournalRecords({rootRecord});
-    auto v = mounted(b.build());
-    scan(v);
-    EXPECT_EQ(nodeAt(v->dirRoot, "Docs/.DS_Store"), nullptr);
-    EXPECT_NE(nodeAt(v->dirRoot, "Docs/real.bin"), nullptr);
-    EXPECT_EQ(nodeAt(v->dirRoot, "Deleted"), nullptr);
-    for (const auto& [path, n] : testsupport::nodesByPath(v->dirRoot))
+    auto v = scanned(b.build());
+    EXPECT_EQ(pathsOf(v->dirRoot), (Names{"Docs", "Docs/real.bin"}));
+    for (const auto& [path, n] : nodesByPath(v->dirRoot))
         EXPECT_NE(n->fileID, kRoot) << path;
 }
 
 TEST_F(HFSPlusDeletedScan, FourKiBSectorsAndAWrapperFindTheSameFile) {
-    for (int variant = 0; variant < 2; ++variant) {
-        SCOPED_TRACE(variant == 0 ? "4096-byte sectors" : "HFS wrapper");
-        HFSPlusImageOptions o = journaled();
-        if (variant == 0)
-            o.sectorSize = 4096;
-        else
-            o.wrapping = HFSPlusImageOptions::Wrapping::HFSWrapper;
+    for (auto o :
+         {journaled({.sectorSize = 4096}), journaled({.wrapping = HFSPlusImageOptions::Wrapping::HFSWrapper})}) {
+        SCOPED_TRACE(o.sectorSize == 4096 ? "4096-byte sectors" : "HFS wrapper");
         Builder b(o);
-        const auto docs = b.addFolder(kRoot, "Docs");
-        b.addJournalCopyOf(docs);
+        b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
         const auto data = pattern(11 * 4096 + 7, 13);
-        b.addDeletedFileInJournal(docs, "gone.bin", data, 11);
-        const auto image = b.build();
-        auto v = mounted(image, o.sectorSize);
-        scan(v);
+        b.addDeletedFileInJournal(kDocs, "gone.bin", data, 11);
+        auto v = scanned(b.build(), o.sectorSize);
         EXPECT_EQ(v->HPlusVolStart(), b.layout().volumeStartSector());
-        NewDir* file = nodeAt(v->dirRoot, "Docs/gone.bin");
-        ASSERT_NE(file, nullptr);
-        EXPECT_EQ(file->complete, JournalExtents::kComplete);
-        expectContent(*v, file, data);
+        expectRecovered(*v, "Docs/gone.bin", data, kComplete);
     }
 }
 
-// ------------------------------------------------------------------------
-// Damaged and missing journals
-
 TEST_F(HFSPlusDeletedScan, NoJournalMeansNoJournalReadsAndAnEmptyTree) {
     Builder b; // not journaled
-    const auto docs = b.addFolder(kRoot, "Docs");
-    b.addFile(docs, "live.txt", pattern(3000, 14));
-    auto v = mounted(b.build());
-    scan(v);
+    b.addFile(b.addFolder(kRoot, "Docs"), "live.txt", pattern(3000, 14));
+    auto v = scanned(b.build());
     EXPECT_EQ(v->journalSize, 0u);
     EXPECT_TRUE(logged("has no journal"));
     ASSERT_NE(v->dirRoot, nullptr);
@@ -404,103 +328,78 @@ TEST_F(HFSPlusDeletedScan, JournalOutsideTheVolumeIsNotReadAndAJournalPastItsEnd
         SCOPED_TRACE(static_cast<int>(damage));
         controller.clear();
         logs.clear();
-        HFSPlusImageOptions o = journaled();
-        o.journalDamage = damage;
-        Builder b(o);
-        const auto docs = b.addFolder(kRoot, "Docs");
-        b.addJournalCopyOf(docs);
+        Builder b(journaled({.journalDamage = damage}));
+        b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
         const auto data = pattern(10 * 4096, 15);
-        b.addDeletedFileInJournal(docs, "gone.bin", data, 10);
-        auto v = mounted(b.build());
-        scan(v);
+        b.addDeletedFileInJournal(kDocs, "gone.bin", data, 10);
+        auto v = scanned(b.build());
         expectTreeCompleteLast();
         const std::uint64_t volumeBytes = v->sizeInSect() * v->u32BytesInSector();
         EXPECT_LE(v->journalStart + v->journalSize, volumeBytes);
-        NewDir* file = nodeAt(v->dirRoot, "Docs/gone.bin");
         if (damage == JD::SizePastEnd) {
-            // The journal's real part is inside the volume: searched as far
-            // as the volume goes.
+            // The journal's real part is inside the volume: searched as far as the volume goes.
             EXPECT_TRUE(logged("reaches past the volume's end"));
             EXPECT_EQ(v->journalSize, volumeBytes - v->journalStart);
-            ASSERT_NE(file, nullptr);
-            expectContent(*v, file, data);
+            expectRecovered(*v, "Docs/gone.bin", data, kComplete);
         } else {
             EXPECT_EQ(v->journalSize, 0u);
-            EXPECT_EQ(file, nullptr);
             EXPECT_EQ(v->dirRoot->childrenArrayCount(), 0u);
         }
     }
 }
 
+// Journal copies linking to each other and to themselves, extents copies to themselves, a looping leaf chain.
 TEST_F(HFSPlusDeletedScan, LoopingLinksInJournalCopiesAndTheCatalogEndTheScan) {
-    HFSPlusImageOptions o = journaled();
-    o.maxRecordsPerLeaf = 2;
-    Builder b(o);
-    const auto docs = b.addFolder(kRoot, "Docs");
+    Builder b(journaled({.maxRecordsPerLeaf = 2}));
+    b.addFolder(kRoot, "Docs");
     for (int i = 0; i < 6; ++i)
-        b.addFile(docs, "live" + std::to_string(i), pattern(1000, 20 + i));
-    b.addJournalCopyOf(docs);
+        b.addFile(kDocs, "live" + std::to_string(i), pattern(1000, 20 + i));
+    b.addJournalCopyOf(kDocs);
     const auto data = pattern(9 * 4096, 16);
-    b.addDeletedFileInJournal(docs, "gone.bin", data, 9);
+    b.addDeletedFileInJournal(kDocs, "gone.bin", data, 9);
     b.endJournalTransaction();
-    b.addJournalCopyOf(docs);
+    b.addJournalCopyOf(kDocs);
     b.damageCatalogLeafLoop(0, 2);
     auto image = b.build();
-    // Journal copies link to each other and to themselves.
     const auto& copies = b.layout().journalCatalogNodes;
     ASSERT_GE(copies.size(), 2u);
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        put(image, copies[i].imageOffset, testsupport::be32(i % 2 ? 1 : 2));
-        put(image, copies[i].imageOffset + 4, testsupport::be32(static_cast<std::uint32_t>(i + 1)));
+        putBE(image, copies[i].imageOffset, i % 2 ? 1 : 2, 4);
+        putBE(image, copies[i].imageOffset + 4, i + 1, 4);
     }
     for (const auto& e : b.layout().journalExtentsNodes)
-        put(image, e.imageOffset, testsupport::be32(1));
-    auto v = mounted(image);
-    scan(v);
+        putBE(image, e.imageOffset, 1, 4);
+    auto v = scanned(image);
     expectTreeCompleteLast();
-    NewDir* file = nodeAt(v->dirRoot, "Docs/gone.bin");
-    ASSERT_NE(file, nullptr);
-    expectContent(*v, file, data);
+    expectRecovered(*v, "Docs/gone.bin", data, kComplete);
 }
 
+// A record whose name runs past any name ends its copy; so does a record offset into the offset table of the first
+// copy, ending it after its first record (the folder, then dropped as empty); untouched, that copy gives the file.
 TEST_F(HFSPlusDeletedScan, HostileRecordsInACopyEndOnlyThatCopy) {
     Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
-    b.addJournalCopyOf(docs);
-    b.addDeletedFileInJournal(docs, "good.bin", pattern(5000, 17), 1);
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    b.addDeletedFileInJournal(kDocs, "good.bin", pattern(5000, 17), 1);
     b.endJournalTransaction();
-    const auto bad = b.addDeletedFile(docs, "bad.bin", pattern(5000, 18), extentsOf(1));
-    auto record = b.recordOf(bad);
-    record.storedNameLength = 300; // beyond any name
+    auto record = b.recordOf(b.addDeletedFile(kDocs, "bad.bin", pattern(5000, 18), extentsOf(1)));
+    record.storedNameLength = 300;
     b.addJournalRecords({record});
     auto image = b.build();
-    // A record offset pointing into the offset table of the first copy.
-    const auto& first = b.layout().journalCatalogNodes.front();
-    const std::uint64_t nodeEnd = first.imageOffset + b.layout().catalogNodeSize;
     std::vector<std::uint8_t> mangled = image;
-    put(mangled, nodeEnd - 4, testsupport::be16(static_cast<std::uint16_t>(b.layout().catalogNodeSize - 6)));
+    const std::uint64_t nodeEnd = b.layout().journalCatalogNodes.front().imageOffset + b.layout().catalogNodeSize;
+    putBE(mangled, nodeEnd - 4, b.layout().catalogNodeSize - 6, 2);
     for (const auto* img : {&image, &mangled}) {
         controller.clear();
-        auto v = mounted(*img);
-        scan(v);
+        auto v = scanned(*img);
         expectTreeCompleteLast();
-        for (const auto& [path, n] : testsupport::nodesByPath(v->dirRoot))
-            EXPECT_EQ(path.find("bad.bin"), std::string::npos);
-        // The mangled copy ends after its first record (the folder, which
-        // the clean-up then drops as empty); the untouched one gives the file.
-        NewDir* good = nodeAt(v->dirRoot, "Docs/good.bin");
-        if (img == &image)
-            EXPECT_NE(good, nullptr);
-        else
-            EXPECT_EQ(good, nullptr);
+        EXPECT_EQ(pathsOf(v->dirRoot), (img == &image ? Names{"Docs", "Docs/good.bin"} : Names{}));
     }
 }
 
 TEST_F(HFSPlusDeletedScan, StopEndsThePassesButTheScanStillCompletes) {
     Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
-    b.addJournalCopyOf(docs);
-    b.addDeletedFileInJournal(docs, "gone.bin", pattern(9000, 21), 1);
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    b.addDeletedFileInJournal(kDocs, "gone.bin", pattern(9000, 21), 1);
     auto v = mounted(b.build());
     controller.setCallObserver([v](const RecordingController::Call& c) {
         if (c.name == "setUpTimer") v->setStopTreeThread(true);
@@ -511,21 +410,16 @@ TEST_F(HFSPlusDeletedScan, StopEndsThePassesButTheScanStillCompletes) {
     EXPECT_EQ(v->dirRoot->childrenArrayCount(), 0u);
 }
 
-// ------------------------------------------------------------------------
-// The macOS-made volume: no journal, no deleted files
-
+// The live pass keeps every live file (the link is a file record too) in its index by ID, as fls lists them, and
+// nothing reaches the tree or the counters; the whole scan finds no journal.
 TEST_F(HFSPlusDeletedScan, MacOSVolumeKeepsItsLiveFilesInTheIndexAndFindsNothingDeleted) {
-    const fs::path img = testsupport::copyOfReadyImage("hfsplus.raw");
-    if (img.empty()) GTEST_SKIP() << "shared fixtures not found";
-
+    const fs::path img = copyOfReadyImage("hfsplus.raw");
     auto v = mountedFile(img);
     v->resetSigArraysAndBtreesAndOthers();
     v->createRoot();
     HFSPlusVolume(*v).fillVIB();
     ASSERT_TRUE(HFSPlusVolume(*v).checkCatalogAndExtentsFile());
     DeletedFileScan(*v).startMakingTreeDeletedFileScan();
-    // Every live file of the catalog (regular files and the link, which is
-    // a file record too), by its ID, as fls lists them.
     std::set<std::uint32_t> ids;
     for (std::uint32_t id = 16; id < 64; ++id)
         if (const ItemType* item = v->btreeNormalScan->retrieveKeyField(id)) {
@@ -536,28 +430,21 @@ TEST_F(HFSPlusDeletedScan, MacOSVolumeKeepsItsLiveFilesInTheIndexAndFindsNothing
     const NewDir* passwords = v->btreeNormalScan->retrieveKeyField(20)->dir();
     EXPECT_EQ(newdir::fileName(passwords), u"passwords.txt");
     EXPECT_EQ(passwords->fileSize, 116u);
-    // Nothing reached the tree or the counters.
     EXPECT_EQ(v->dirRoot->childrenArrayCount(), 0u);
     EXPECT_EQ(v->fileCount + v->folderCount + v->entryCount, 0u);
     v->freeBtreeNormalScanNDIRs();
-
     controller.clear();
-    auto scanned = mountedFile(img);
-    scan(scanned);
+    auto again = mountedFile(img);
+    scan(again);
     expectTreeCompleteLast();
-    EXPECT_EQ(scanned->journalSize, 0u);
-    ASSERT_NE(scanned->dirRoot, nullptr);
-    EXPECT_EQ(scanned->dirRoot->childrenArrayCount(), 0u);
+    EXPECT_EQ(again->journalSize, 0u);
+    ASSERT_NE(again->dirRoot, nullptr);
+    EXPECT_EQ(again->dirRoot->childrenArrayCount(), 0u);
 }
 
-// ------------------------------------------------------------------------
-// Extents of entries the orphan pass places
-
+// The file (ID 40) and its folder (900) are parked, the folder's parent (800) coming later: the orphan pass puts the
+// file under the folder before the folder is placed, and the extents search must still find it by its ID.
 TEST_F(HFSPlusDeletedScan, AFilePlacedUnderAParkedFolderStillGetsItsJournalExtents) {
-    // The file (ID 40) and its folder (900) are both parked: the folder's
-    // parent (800) comes later in the journal. The orphan pass meets the
-    // file first and puts it under the folder before the folder is placed;
-    // the extents search must still find the file by its ID.
     Builder b(journaled());
     const auto top = b.addDeletedFolderWithID(800, kRoot, "Top");
     const auto mid = b.addDeletedFolderWithID(900, top, "Mid");
@@ -567,60 +454,46 @@ TEST_F(HFSPlusDeletedScan, AFilePlacedUnderAParkedFolderStillGetsItsJournalExten
     b.addJournalCopyOf(f);
     b.endJournalTransaction();
     b.addJournalCopyOf(top);
-    auto v = mounted(b.build());
-    scan(v);
-    NewDir* file = nodeAt(v->dirRoot, "Top/Mid/deep.bin");
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->complete, JournalExtents::kComplete);
-    expectContent(*v, file, data);
+    expectRecovered(*scanned(b.build()), "Top/Mid/deep.bin", data, kComplete);
 }
 
 TEST_F(HFSPlusDeletedScan, JournalExtentsOutsideTheVolumeAreDroppedAndTheFileIsBad) {
     Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
     const auto data = pattern(10 * 4096, 23);
-    const auto f = b.addDeletedFile(docs, "cut.bin", data, extentsOf(10));
+    const auto f = b.addDeletedFile(b.addFolder(kRoot, "Docs"), "cut.bin", data, extentsOf(10));
     auto overflow = b.overflowRecordsOf(f);
     ASSERT_EQ(overflow.size(), 1u);
     // Beyond the two extents the file needs.
     overflow[0].extents.resize(3);
     overflow[0].extents[2] = {0xFFFFFF00u, 1};
-    b.addJournalCopyOf(docs);
+    b.addJournalCopyOf(kDocs);
     b.addJournalRecords({b.recordOf(f)});
     b.addJournalExtentsRecords(overflow);
-    auto v = mounted(b.build());
-    scan(v);
-    NewDir* file = nodeAt(v->dirRoot, "Docs/cut.bin");
+    auto v = scanned(b.build());
+    NewDir* file = expectRecovered(*v, "Docs/cut.bin", data, kIncomplete);
     ASSERT_NE(file, nullptr);
     // Eight from the catalog record, the record's seven others (five empty).
     EXPECT_EQ(file->extentCount(), 15u);
-    expectContent(*v, file, data);
-    EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
     EXPECT_TRUE(logged("lie outside the volume"));
 }
 
 TEST_F(HFSPlusDeletedScan, AJournalRecordLosesOnlyItsExtentsOutsideTheVolumeOrItselfWhenItsNameOverrunsItsKey) {
     Builder b(journaled());
-    const auto docs = b.addFolder(kRoot, "Docs");
-    b.addJournalCopyOf(docs);
-    const auto bad = b.addDeletedFile(docs, "a-bad.bin", pattern(3000, 25), extentsOf(1));
-    auto badRecord = b.recordOf(bad);
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    auto badRecord = b.recordOf(b.addDeletedFile(kDocs, "a-bad.bin", pattern(3000, 25), extentsOf(1)));
     badRecord.storedNameLength = 200; // more units than the key holds
     const auto data = pattern(5000, 24);
-    auto farRecord = b.recordOf(b.addDeletedFile(docs, "b-far.bin", data, extentsOf(1)));
+    auto farRecord = b.recordOf(b.addDeletedFile(kDocs, "b-far.bin", data, extentsOf(1)));
     const auto inside = farRecord.dataFork.extents.front();
     // The inside extent alone covers the file; the others start or end past the volume.
     const auto last = static_cast<std::uint32_t>(b.options().totalSize / b.options().blockSize) - 1;
     farRecord.dataFork.extents = {inside, {0x00FFFFF0u, 2}, {last, 5}};
     b.addJournalRecords({badRecord, farRecord});
-    auto v = mounted(b.build());
-    scan(v);
+    auto v = scanned(b.build());
     NewDir* folder = nodeAt(v->dirRoot, "Docs");
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(folder->childrenArrayCount(), 1u);
-    NewDir* file = nodeAt(folder, "b-far.bin");
+    NewDir* file = expectRecovered(*v, "Docs/b-far.bin", data, kIncomplete);
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->extentCount(), 1u);
-    EXPECT_EQ(file->complete, JournalExtents::kIncomplete);
-    expectContent(*v, file, data);
 }
