@@ -444,6 +444,12 @@ const HFSPlusImageBuilder::Entry* HFSPlusImageBuilder::entry(std::uint32_t id) c
     return it == entryIndex_.end() ? nullptr : &entries_[it->second];
 }
 
+const HFSPlusImageBuilder::Entry* HFSPlusImageBuilder::entryNamed(const HFSName& name) const {
+    for (const auto& e : entries_)
+        if (e.name == name) return &e;
+    return nullptr;
+}
+
 HFSCatalogRecord HFSPlusImageBuilder::recordOf(std::uint32_t id) const {
     const Entry& e = existingEntry(id);
     const bool folder = e.kind == Kind::Folder;

@@ -300,6 +300,7 @@ public:
     // Every entry in the order added (extents are placed when it is added).
     const std::vector<Entry>& manifest() const { return entries_; }
     const Entry* entry(std::uint32_t id) const;
+    const Entry* entryNamed(const HFSName& name) const; // first with this name
     const Layout& layout() const { return layout_; }
 
     // Deterministic bytes for file contents.
