@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <gtest/gtest.h>
-#include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <vector>
 
 namespace {
@@ -36,28 +36,6 @@ std::vector<std::uint32_t> passOrder(const BTreeTableClassOrph& tree) {
     passOrder(tree.root(), ids);
     return ids;
 }
-
-// In-order keys, checking the B-tree invariants on the way.
-struct Shape {
-    std::vector<std::uint32_t> inOrder;
-    int leafDepth = -1;
-    bool ok = true;
-    std::int64_t nodes = 0;
-
-    void walk(const NodeTypeOrph* node, int depth, bool isRoot) {
-        if (node == BTreeTableClassOrph::noNode()) {
-            if (leafDepth < 0) leafDepth = depth;
-            ok = ok && depth == leafDepth;
-            return;
-        }
-        ++nodes;
-        ok = ok && node->count() >= (isRoot ? 1 : 2) && node->count() <= 4;
-        for (std::int32_t i = 0; i <= node->count() && i <= 4; ++i) {
-            walk(node->branch(i), depth + 1, false);
-            if (i < node->count()) inOrder.push_back(node->key(i)->keyField());
-        }
-    }
-};
 
 TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarks) {
     BTreeTableClassOrph tree;
@@ -119,46 +97,19 @@ TEST(BTreeTableClassOrph, ReleasingTheTreeLeavesEveryParkedNewDirAlive) {
             ASSERT_EQ(entries[i][w], 0x0F0F000000000000ull | i);
 }
 
-TEST(BTreeTableClassOrph, HundredThousandRandomIdsAgainstAReference) {
+// The tree against a reference is in BTreeTableTest with the other families.
+TEST(BTreeTableClassOrph, PassesMeetEveryOneOfManyRandomIdsOnce) {
     std::mt19937 rng(0x0A7F);
-    std::vector<std::uint32_t> pool(70'000);
-    for (auto& id : pool)
-        id = static_cast<std::uint32_t>(rng());
-    std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
-
     BTreeTableClassOrph tree;
-    std::map<std::uint32_t, std::uint64_t> reference;
+    std::set<std::uint32_t> ids;
     for (std::uint64_t tag = 0; tag < 100'000; ++tag) {
-        const std::uint32_t id = pool[pick(rng)];
-        reference.emplace(id, tag);
+        const std::uint32_t id = static_cast<std::uint32_t>(rng() % 70'000);
+        ids.insert(id);
         tree.insert(parked(id, tag));
     }
-    EXPECT_EQ(tree.numItems(), static_cast<std::int64_t>(reference.size()));
-
-    Shape shape;
-    shape.walk(tree.root(), 0, true);
-    EXPECT_TRUE(shape.ok);
-    EXPECT_EQ(shape.nodes, tree.numNodes());
-    std::vector<std::uint32_t> expected;
-    for (const auto& [id, tag] : reference)
-        expected.push_back(id);
-    EXPECT_EQ(shape.inOrder, expected);
-
-    // The passes' walk meets every parked entry exactly once.
     auto walked = passOrder(tree);
     std::sort(walked.begin(), walked.end());
-    EXPECT_EQ(walked, expected);
-
-    for (const auto& [id, tag] : reference) {
-        ItemTypeOrph* found = tree.retrieveKeyField(id);
-        ASSERT_NE(found, nullptr) << id;
-        ASSERT_EQ(found->dir(), fakeDir(tag)) << id;
-    }
-    for (int i = 0; i < 100'000; ++i) {
-        const std::uint32_t id = static_cast<std::uint32_t>(rng());
-        if (reference.count(id)) continue;
-        ASSERT_EQ(tree.retrieveKeyField(id), nullptr) << id;
-    }
+    EXPECT_EQ(walked, std::vector<std::uint32_t>(ids.begin(), ids.end()));
 }
 
 } // namespace
