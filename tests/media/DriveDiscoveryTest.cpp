@@ -82,6 +82,11 @@ public:
         fs::create_directories(sys() / where);
         fs::create_directory_symlink(sys() / where, dir / "subsystem");
     }
+    // Attribute files in a folder, each a line of text.
+    void attributes(const fs::path& dir, std::initializer_list<std::pair<const char*, std::string>> values) {
+        for (const auto& [name, text] : values)
+            writeText(dir / name, text + "\n");
+    }
     void driver(const fs::path& dir, const std::string& bus, const std::string& name) {
         fs::create_directories(driverPath(bus, name));
         fs::create_directory_symlink(driverPath(bus, name), dir / "driver");
@@ -97,12 +102,11 @@ public:
     // A whole disk in blockFolder (its "device" link leads to deviceDir when
     // one is given).
     fs::path addDisk(const std::string& name, const fs::path& blockFolder, const fs::path& deviceDir, Disk d) {
-        fs::create_directories(blockFolder / "queue");
-        writeText(blockFolder / "size", std::to_string(d.sectors) + "\n");
-        writeText(blockFolder / "ro", std::to_string(d.ro) + "\n");
-        writeText(blockFolder / "removable", std::to_string(d.removable) + "\n");
-        writeText(blockFolder / "dev", d.dev + "\n");
-        writeText(blockFolder / "queue" / "logical_block_size", std::to_string(d.logicalBlockSize) + "\n");
+        attributes(blockFolder, {{"size", std::to_string(d.sectors)},
+                                 {"ro", std::to_string(d.ro)},
+                                 {"removable", std::to_string(d.removable)},
+                                 {"dev", d.dev},
+                                 {"queue/logical_block_size", std::to_string(d.logicalBlockSize)}});
         if (!deviceDir.empty()) fs::create_directory_symlink(deviceDir, blockFolder / "device");
         fs::create_directory_symlink(blockFolder, sys() / "block" / name);
         fs::create_directory_symlink(blockFolder, sys() / "class" / "block" / name);
@@ -122,12 +126,11 @@ public:
     fs::path addPartition(const fs::path& diskFolder, const std::string& name, int number, std::uint64_t sectors,
                           const std::string& devNumber, int ro = 0) {
         fs::path p = diskFolder / name;
-        fs::create_directories(p);
-        writeText(p / "partition", std::to_string(number) + "\n");
-        writeText(p / "size", std::to_string(sectors) + "\n");
-        writeText(p / "start", "2048\n");
-        writeText(p / "ro", std::to_string(ro) + "\n");
-        writeText(p / "dev", devNumber + "\n");
+        attributes(p, {{"partition", std::to_string(number)},
+                       {"size", std::to_string(sectors)},
+                       {"start", "2048"},
+                       {"ro", std::to_string(ro)},
+                       {"dev", devNumber}});
         fs::create_directory_symlink(p, sys() / "class" / "block" / name);
         return p;
     }
@@ -216,9 +219,9 @@ protected:
         fs::path sdaDev = f.device("pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0");
         f.subsystem(sdaDev, "bus/scsi");
         f.driver(sdaDev, "scsi", "sd");
-        writeText(sdaDev / "model", "Samsung SSD 860  \n");
-        writeText(sdaDev / "rev", "4B6Q\n");
-        writeText(sdaDev / "wwid", "t10.ATA     Samsung SSD 860 S3Z9NB0K\n");
+        f.attributes(
+            sdaDev,
+            {{"model", "Samsung SSD 860  "}, {"rev", "4B6Q"}, {"wwid", "t10.ATA     Samsung SSD 860 S3Z9NB0K"}});
         fs::path sda = f.diskOf(sdaDev, "sda", {.sectors = 131072, .dev = "8:0"});
         f.addPartition(sda, "sda1", 1, 4096, "8:1");
         f.addPartition(sda, "sda2", 2, 81920, "8:2");
@@ -242,9 +245,7 @@ protected:
         fs::path sdbDev = f.device("pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0");
         f.subsystem(sdbDev, "bus/scsi");
         f.driver(sdbDev, "scsi", "sd");
-        writeText(sdbDev / "model", "Cruzer Blade    \n");
-        writeText(sdbDev / "vendor", "SanDisk \n");
-        writeText(sdbDev / "rev", "1.00\n");
+        f.attributes(sdbDev, {{"model", "Cruzer Blade    "}, {"vendor", "SanDisk "}, {"rev", "1.00"}});
         fs::path sdb = f.diskOf(sdbDev, "sdb", {.sectors = 65536, .removable = 1, .dev = "8:16"});
         f.addPartition(sdb, "sdb1", 1, 16384, "8:17");
         f.addPartition(sdb, "sdb2", 2, 8192, "8:18");
@@ -266,9 +267,7 @@ protected:
         f.driver(pci, "pci", "nvme");
         fs::path ctrl = f.device("pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0");
         f.subsystem(ctrl, "class/nvme");
-        writeText(ctrl / "model", "WDC PC SN730\n");
-        writeText(ctrl / "serial", "2034AB  \n");
-        writeText(ctrl / "firmware_rev", "11170101\n");
+        f.attributes(ctrl, {{"model", "WDC PC SN730"}, {"serial", "2034AB  "}, {"firmware_rev", "11170101"}});
         fs::path nvme =
             f.addDisk("nvme0n1", ctrl / "nvme0n1", ctrl, {.sectors = 65536, .logicalBlockSize = 4096, .dev = "259:0"});
         f.addPartition(nvme, "nvme0n1p1", 1, 16384, "259:1");
@@ -281,9 +280,7 @@ protected:
         fs::path card = f.device("platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa");
         f.subsystem(card, "bus/mmc");
         f.driver(card, "mmc", "mmcblk");
-        writeText(card / "name", "SC64G\n");
-        writeText(card / "serial", "0x1234abcd\n");
-        writeText(card / "fwrev", "0x0\n");
+        f.attributes(card, {{"name", "SC64G"}, {"serial", "0x1234abcd"}, {"fwrev", "0x0"}});
         f.diskOf(card, "mmcblk0", {.sectors = 4096, .dev = "179:0"});
         ok = ok && makeFAT(f.dev() / "mmcblk0", 2u << 20, "-n CARD");
 
@@ -427,42 +424,38 @@ TEST_F(DriveDiscoveryFake, DrivesAreTheWritableDisksAndVolumesTheRecognisedOnesM
     EXPECT_EQ(pathsOf(discovery->volumeDictArrayHFSOnly()), nodes({"nvme0n1p1", "sda3", "sdb2"}));
 }
 
-TEST_F(DriveDiscoveryFake, ASATADiskGivesItsWholeDriveDictionary) {
+TEST_F(DriveDiscoveryFake, ASATADiskAndAMountedFATPartitionOnItGiveTheirWholeDictionaries) {
+    // What the volume shows of the drive it is on.
+    const Dict sata{{"Physical Interconnect", "SATA"},
+                    {"device model", "Samsung SSD 860"},
+                    {"device serial", "t10.ATA     Samsung SSD 860 S3Z9NB0K"},
+                    {"device revision", "4B6Q"},
+                    {"CFBundleIdentifier", "sd"},
+                    {"IOBundleResourceFile", "Internal.icns"},
+                    {"bundle path", fake.driverPath("scsi", "sd")},
+                    {"Preferred Block Size", 512}};
+    auto with = [&](Dict more) {
+        for (const auto& [key, value] : sata)
+            more.set(key, value);
+        return more;
+    };
     const Dict* found = findByPath(discovery->driveDictArray(), fake.node("sda"));
     ASSERT_NE(found, nullptr);
     Dict sda = *found;
     EXPECT_EQ(sda.get("Children Volume Array").arrayValue().size(), 2u);
     sda.remove("Children Volume Array");
-    EXPECT_EQ(sda, (Dict{{"Path", fake.node("sda")},
+    EXPECT_EQ(sda, with({{"Path", fake.node("sda")},
                          {"Size", 131072ull * 512},
-                         {"Preferred Block Size", 512},
                          {"Content", "GUID_partition_scheme"},
-                         {"Physical Interconnect", "SATA"},
-                         {"device model", "Samsung SSD 860"},
-                         {"device serial", "t10.ATA     Samsung SSD 860 S3Z9NB0K"},
-                         {"device revision", "4B6Q"},
-                         {"CFBundleIdentifier", "sd"},
-                         {"IOBundleResourceFile", "Internal.icns"},
-                         {"bundle path", fake.driverPath("scsi", "sd")},
                          {"WhetherDiskDict", true},
                          {"Volume and Drive Index", 5}}));
-}
-
-TEST_F(DriveDiscoveryFake, AMountedFATPartitionGivesItsWholeVolumeDictionary) {
-    const Dict* v = findByPath(discovery->volumeDictArray(), fake.node("sda2"));
-    ASSERT_NE(v, nullptr);
     // The mount of the volume's root, not the bind mount of one of its
     // folders listed before it; the blank comes back from \040.
-    EXPECT_EQ(*v, (Dict{{"Path", fake.node("sda2")},
+    const Dict* v = findByPath(discovery->volumeDictArray(), fake.node("sda2"));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(*v, with({{"Path", fake.node("sda2")},
                         {"Size", 81920ull * 512},
-                        {"Preferred Block Size", 512},
                         {"Content", "FAT32"},
-                        {"CFBundleIdentifier", "sd"},
-                        {"IOBundleResourceFile", "Internal.icns"},
-                        {"Physical Interconnect", "SATA"},
-                        {"device model", "Samsung SSD 860"},
-                        {"device serial", "t10.ATA     Samsung SSD 860 S3Z9NB0K"},
-                        {"device revision", "4B6Q"},
                         {"WhetherVolume", true},
                         {"Volume Name", "My Stick"},
                         {"Mounted Path", "/media/user/My Stick"},
@@ -473,8 +466,7 @@ TEST_F(DriveDiscoveryFake, AMountedFATPartitionGivesItsWholeVolumeDictionary) {
                         {"Parent Drive Path", fake.node("sda")},
                         {"Index of child Volume", 0},
                         {"Total Volumes in a disk", 2},
-                        {"Volume and Drive Index", 6},
-                        {"bundle path", fake.driverPath("scsi", "sd")}}));
+                        {"Volume and Drive Index", 6}}));
 }
 
 TEST_F(DriveDiscoveryFake, EachFileSystemGetsItsContentWord) {

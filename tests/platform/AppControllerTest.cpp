@@ -29,35 +29,25 @@ TEST(TimeText, NonsenseIntervalsGiveZeroOrAClampedText) {
     EXPECT_FALSE(getTimeFormStringForInterval(1e300).empty());
 }
 
-TEST(AlertRequest, FourItemsShowOneButtonAndNoArguments) {
-    Array r{"! Error", "The Drive or Volume being read is no longer available. The Program will quit now.", "Quit",
-            Array{true}};
-    AlertText t = alertTextFromRequest(r);
-    EXPECT_EQ(t.title, "! Error");
-    EXPECT_EQ(t.defaultButton, "Quit");
-    EXPECT_EQ(t.alternateButton, "");
-    EXPECT_EQ(t.otherButton, "");
-    EXPECT_EQ(t.message, "The Drive or Volume being read is no longer available. The Program will quit now.");
-}
-
-TEST(AlertRequest, FiveAndSixItemsAddAlternateAndOtherButtons) {
-    AlertText five = alertTextFromRequest(Array{"T", "M", "Yes", "No", Array{true}});
-    EXPECT_EQ(five.alternateButton, "No");
-    EXPECT_EQ(five.otherButton, "");
-    AlertText six = alertTextFromRequest(Array{"T", "M", "Yes", "No", "Cancel", Array{true}});
-    EXPECT_EQ(six.alternateButton, "No");
-    EXPECT_EQ(six.otherButton, "Cancel");
-}
-
-TEST(AlertRequest, ArgumentsFillTheMessageAtMostThree) {
-    Array r = alertRequest("! Could not open drive", "A valid fileDesc could not be obtained for drive: %@", "OK",
-                           {"/dev/disk2"});
-    EXPECT_EQ(alertTextFromRequest(r).message, "A valid fileDesc could not be obtained for drive: /dev/disk2");
-    Array four{"T", "%@-%@-%@-%@", "OK", Array{true, 1, 2, 3, 4}};
-    EXPECT_EQ(alertTextFromRequest(four).message, "1-2-3-(null)");
-    // A malformed request (too short, no argument array) still gives text, never a crash.
-    EXPECT_EQ(alertTextFromRequest(Array{"only a title"}).title, "only a title");
-    EXPECT_EQ(alertTextFromRequest(Array{}).title, "");
+TEST(AlertRequest, FourFiveAndSixItemsGiveOneTwoAndThreeButtonsAndArgumentsFillAtMostThree) {
+    const std::string quit = "The Drive or Volume being read is no longer available. The Program will quit now.";
+    const std::pair<Array, std::vector<std::string>> cases[] = {
+        {Array{"! Error", quit, "Quit", Array{true}}, {"! Error", quit, "Quit", "", ""}},
+        {Array{"T", "M", "Yes", "No", Array{true}}, {"T", "M", "Yes", "No", ""}},
+        {Array{"T", "M", "Yes", "No", "Cancel", Array{true}}, {"T", "M", "Yes", "No", "Cancel"}},
+        {alertRequest("! Could not open drive", "A valid fileDesc could not be obtained for drive: %@", "OK",
+                      {"/dev/disk2"}),
+         {"! Could not open drive", "A valid fileDesc could not be obtained for drive: /dev/disk2", "OK", "", ""}},
+        {Array{"T", "%@-%@-%@-%@", "OK", Array{true, 1, 2, 3, 4}}, {"T", "1-2-3-(null)", "OK", "", ""}},
+        // A malformed request (too short, no argument array) still gives text, never a crash.
+        {Array{"only a title"}, {"only a title", "", "", "", ""}},
+        {Array{}, {"", "", "", "", ""}},
+    };
+    for (const auto& [request, text] : cases) {
+        const AlertText t = alertTextFromRequest(request);
+        EXPECT_EQ((std::vector<std::string>{t.title, t.message, t.defaultButton, t.alternateButton, t.otherButton}),
+                  text);
+    }
 }
 
 TEST(RecordingController, RecordsEveryCallInOrderAndAnswersFromItsScript) {

@@ -23,6 +23,12 @@ std::unique_ptr<std::uint8_t[]> sixteenBytes() {
 
 constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
 
+// Every unsigned reader at one offset.
+auto readsAt(const ByteView& v, std::size_t off) {
+    return std::tuple(v.u8(off), v.be16(off), v.be32(off), v.be64(off), v.le16(off), v.le32(off), v.le64(off));
+}
+const auto kZeroReads = readsAt(ByteView(), 0);
+
 } // namespace
 
 TEST(ByteView, EmptyViewAnswersZeroForEveryRead) {
@@ -32,13 +38,7 @@ TEST(ByteView, EmptyViewAnswersZeroForEveryRead) {
     EXPECT_EQ(v.data(), nullptr);
     EXPECT_TRUE(v.has(0, 0));
     EXPECT_FALSE(v.has(0, 1));
-    EXPECT_EQ(v.u8(0), 0);
-    EXPECT_EQ(v.be16(0), 0);
-    EXPECT_EQ(v.be32(0), 0u);
-    EXPECT_EQ(v.be64(0), 0u);
-    EXPECT_EQ(v.le16(0), 0);
-    EXPECT_EQ(v.le32(0), 0u);
-    EXPECT_EQ(v.le64(0), 0u);
+    EXPECT_EQ(readsAt(v, 0), std::tuple(0, 0, 0u, 0u, 0, 0u, 0u));
     EXPECT_TRUE(v.utf16be(0, 10).empty());
     EXPECT_TRUE(v.sub(0, 10).empty());
     EXPECT_EQ(ByteView(nullptr, 100).size(), 0u) << "a null pointer with a size is an empty view";
@@ -47,69 +47,43 @@ TEST(ByteView, EmptyViewAnswersZeroForEveryRead) {
 TEST(ByteView, ReadsBothByteOrders) {
     auto p = sixteenBytes();
     ByteView v(p.get(), 16);
-    EXPECT_EQ(v.u8(0), 0x01);
-    EXPECT_EQ(v.be16(0), 0x0102);
-    EXPECT_EQ(v.le16(0), 0x0201);
-    EXPECT_EQ(v.be32(1), 0x02030405u);
-    EXPECT_EQ(v.le32(1), 0x05040302u);
-    EXPECT_EQ(v.be64(8), 0x090A0B0C0D0E0F10ull);
-    EXPECT_EQ(v.le64(8), 0x100F0E0D0C0B0A09ull);
+    EXPECT_EQ(readsAt(v, 0),
+              std::tuple(0x01, 0x0102, 0x01020304u, 0x0102030405060708ull, 0x0201, 0x04030201u, 0x0807060504030201ull));
+    EXPECT_EQ(std::tuple(v.be32(1), v.le32(1), v.be64(8), v.le64(8)),
+              std::tuple(0x02030405u, 0x05040302u, 0x090A0B0C0D0E0F10ull, 0x100F0E0D0C0B0A09ull));
 }
 
 TEST(ByteView, SignedReadersKeepTheSign) {
     const std::array<std::uint8_t, 4> b{0xFF, 0xFE, 0x80, 0x00};
     ByteView v{std::span<const std::uint8_t>(b)};
-    EXPECT_EQ(v.s8(0), -1);
-    EXPECT_EQ(v.bes16(0), -2);
-    EXPECT_EQ(v.les16(0), -257);
-    EXPECT_EQ(v.bes32(0), static_cast<std::int32_t>(0xFFFE8000u));
-    EXPECT_EQ(v.les32(0), static_cast<std::int32_t>(0x0080FEFFu));
+    EXPECT_EQ(std::tuple(v.s8(0), v.bes16(0), v.les16(0), v.bes32(0), v.les32(0)),
+              std::tuple(-1, -2, -257, static_cast<std::int32_t>(0xFFFE8000u), 0x0080FEFF));
 }
 
 TEST(ByteView, ReadsEndingAtTheEndSucceedAndOneBytePastAnswerZero) {
     auto p = sixteenBytes();
     ByteView v(p.get(), 16);
-    EXPECT_EQ(v.u8(15), 0x10);
-    EXPECT_EQ(v.be16(14), 0x0F10);
-    EXPECT_EQ(v.be32(12), 0x0D0E0F10u);
-    EXPECT_EQ(v.le16(14), 0x100F);
-    EXPECT_EQ(v.u8(16), 0);
-    EXPECT_EQ(v.be16(15), 0);
-    EXPECT_EQ(v.be32(13), 0u);
-    EXPECT_EQ(v.be64(9), 0u);
-    EXPECT_EQ(v.le16(15), 0);
-    EXPECT_EQ(v.le32(13), 0u);
-    EXPECT_EQ(v.le64(9), 0u);
+    EXPECT_EQ(std::tuple(v.u8(15), v.be16(14), v.be32(12), v.le16(14)), std::tuple(0x10, 0x0F10, 0x0D0E0F10u, 0x100F));
+    EXPECT_EQ(std::tuple(v.u8(16), v.be16(15), v.be32(13), v.be64(9), v.le16(15), v.le32(13), v.le64(9)), kZeroReads);
 }
 
 TEST(ByteView, OffsetsNearTheTopOfTheAddressRangeDoNotWrap) {
     auto p = sixteenBytes();
     ByteView v(p.get(), 16);
     for (std::size_t off : {kMax, kMax - 1, kMax - 3, kMax - 7, kMax / 2}) {
-        EXPECT_EQ(v.u8(off), 0);
-        EXPECT_EQ(v.be16(off), 0);
-        EXPECT_EQ(v.be32(off), 0u);
-        EXPECT_EQ(v.be64(off), 0u);
-        EXPECT_EQ(v.le64(off), 0u);
-        EXPECT_TRUE(v.sub(off, 4).empty());
-        EXPECT_TRUE(v.utf16be(off, 4).empty());
+        EXPECT_EQ(readsAt(v, off), kZeroReads) << off;
+        EXPECT_TRUE(v.sub(off, 4).empty() && v.utf16be(off, 4).empty()) << off;
     }
 }
 
 TEST(ByteView, HasIsExactAtTheEdgesAndOverflowSafe) {
     auto p = sixteenBytes();
     ByteView v(p.get(), 16);
-    EXPECT_TRUE(v.has(0, 16));
-    EXPECT_TRUE(v.has(16, 0));
-    EXPECT_TRUE(v.has(15, 1));
-    EXPECT_FALSE(v.has(0, 17));
-    EXPECT_FALSE(v.has(16, 1));
-    EXPECT_FALSE(v.has(17, 0));
-    // offset + length would wrap round to a small number
-    EXPECT_FALSE(v.has(1, kMax));
-    EXPECT_FALSE(v.has(kMax, 2));
-    EXPECT_FALSE(v.has(8, kMax - 7));
-    EXPECT_FALSE(v.has(kMax, kMax));
+    for (auto [off, len] : {std::pair{0ul, 16ul}, {16, 0}, {15, 1}})
+        EXPECT_TRUE(v.has(off, len)) << off << "+" << len;
+    // The last four: offset + length would wrap round to a small number.
+    for (auto [off, len] : {std::pair{0ul, 17ul}, {16, 1}, {17, 0}, {1, kMax}, {kMax, 2}, {8, kMax - 7}, {kMax, kMax}})
+        EXPECT_FALSE(v.has(off, len)) << off << "+" << len;
 }
 
 TEST(ByteView, SubIsClampedAndEmptyPastTheEnd) {
