@@ -72,10 +72,14 @@ public:
         return (sys() / "bus" / bus / "drivers" / name).string();
     }
 
-    // A device folder under devices/, with its bus and driver.
-    fs::path device(const std::string& rel) {
+    // A device folder under devices/, with its subsystem (a folder of sys)
+    // and its bus's driver when they are given.
+    fs::path device(const std::string& rel, const std::string& subsystemAt = "", const std::string& bus = "",
+                    const std::string& driverName = "") {
         fs::path d = sys() / "devices" / rel;
         fs::create_directories(d);
+        if (!subsystemAt.empty()) subsystem(d, subsystemAt);
+        if (!driverName.empty()) driver(d, bus, driverName);
         return d;
     }
     void subsystem(const fs::path& dir, const std::string& where) {
@@ -201,10 +205,8 @@ protected:
         setLogSink(nullptr);
     }
     static void TearDownTestSuite() {
-        delete discoveryOfMachine;
-        delete fakeSystem;
-        discoveryOfMachine = nullptr;
-        fakeSystem = nullptr;
+        delete std::exchange(discoveryOfMachine, nullptr);
+        delete std::exchange(fakeSystem, nullptr);
     }
     void SetUp() override {
         DriveDiscoveryTree::SetUp();
@@ -216,17 +218,13 @@ protected:
 
         // sda, SATA
         fs::create_directories(f.device("pci0000:00/0000:00:1f.2/ata1") / "ata_port" / "ata1");
-        fs::path sdaDev = f.device("pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0");
-        f.subsystem(sdaDev, "bus/scsi");
-        f.driver(sdaDev, "scsi", "sd");
+        fs::path sdaDev = f.device("pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0", "bus/scsi", "scsi", "sd");
         f.attributes(
             sdaDev,
             {{"model", "Samsung SSD 860  "}, {"rev", "4B6Q"}, {"wwid", "t10.ATA     Samsung SSD 860 S3Z9NB0K"}});
         fs::path sda = f.diskOf(sdaDev, "sda", {.sectors = 131072, .dev = "8:0"});
-        f.addPartition(sda, "sda1", 1, 4096, "8:1");
-        f.addPartition(sda, "sda2", 2, 81920, "8:2");
-        f.addPartition(sda, "sda3", 3, 8192, "8:3");
-        f.addPartition(sda, "sda4", 4, 8192, "8:4");
+        for (auto [n, sectors] : {std::pair{1, 4096}, {2, 81920}, {3, 8192}, {4, 8192}})
+            f.addPartition(sda, "sda" + std::to_string(n), n, sectors, "8:" + std::to_string(n));
         ok = ok && partitionTable(f.dev() / "sda", 64u << 20,
                                   std::string("label: gpt\nstart=2048, size=4096, type=") + kEFI +
                                       "\nstart=6144, size=81920, type=" + kBasicData +
@@ -241,10 +239,9 @@ protected:
         zeroFile(f.dev() / "sda4", 4u << 20);
 
         // sdb, USB stick
-        f.subsystem(f.device("pci0000:00/0000:00:14.0/usb2/2-1"), "bus/usb");
-        fs::path sdbDev = f.device("pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0");
-        f.subsystem(sdbDev, "bus/scsi");
-        f.driver(sdbDev, "scsi", "sd");
+        f.device("pci0000:00/0000:00:14.0/usb2/2-1", "bus/usb");
+        fs::path sdbDev =
+            f.device("pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0", "bus/scsi", "scsi", "sd");
         f.attributes(sdbDev, {{"model", "Cruzer Blade    "}, {"vendor", "SanDisk "}, {"rev", "1.00"}});
         fs::path sdb = f.diskOf(sdbDev, "sdb", {.sectors = 65536, .removable = 1, .dev = "8:16"});
         f.addPartition(sdb, "sdb1", 1, 16384, "8:17");
@@ -256,17 +253,13 @@ protected:
         ok = ok && run("mkfs.exfat " + quoted(f.dev() / "sdb2"));
 
         // sdc, read-only
-        fs::path sdcDev = f.device("pci0000:00/0000:00:1f.2/ata2/host1/target1:0:0/1:0:0:0");
-        f.driver(sdcDev, "scsi", "sd");
-        f.diskOf(sdcDev, "sdc", {.sectors = 2048, .ro = 1, .dev = "8:32"});
+        f.diskOf(f.device("pci0000:00/0000:00:1f.2/ata2/host1/target1:0:0/1:0:0:0", "", "scsi", "sd"), "sdc",
+                 {.sectors = 2048, .ro = 1, .dev = "8:32"});
         zeroFile(f.dev() / "sdc", 1u << 20);
 
         // nvme0n1
-        fs::path pci = f.device("pci0000:00/0000:00:1d.0/0000:3d:00.0");
-        f.subsystem(pci, "bus/pci");
-        f.driver(pci, "pci", "nvme");
-        fs::path ctrl = f.device("pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0");
-        f.subsystem(ctrl, "class/nvme");
+        f.device("pci0000:00/0000:00:1d.0/0000:3d:00.0", "bus/pci", "pci", "nvme");
+        fs::path ctrl = f.device("pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0", "class/nvme");
         f.attributes(ctrl, {{"model", "WDC PC SN730"}, {"serial", "2034AB  "}, {"firmware_rev", "11170101"}});
         fs::path nvme =
             f.addDisk("nvme0n1", ctrl / "nvme0n1", ctrl, {.sectors = 65536, .logicalBlockSize = 4096, .dev = "259:0"});
@@ -277,9 +270,7 @@ protected:
         testsupport::writeBytesAt(f.dev() / "nvme0n1p1", 32, {'N', 'X', 'S', 'B'});
 
         // mmcblk0, an SD card without a partition table
-        fs::path card = f.device("platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa");
-        f.subsystem(card, "bus/mmc");
-        f.driver(card, "mmc", "mmcblk");
+        fs::path card = f.device("platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa", "bus/mmc", "mmc", "mmcblk");
         f.attributes(card, {{"name", "SC64G"}, {"serial", "0x1234abcd"}, {"fwrev", "0x0"}});
         f.diskOf(card, "mmcblk0", {.sectors = 4096, .dev = "179:0"});
         ok = ok && makeFAT(f.dev() / "mmcblk0", 2u << 20, "-n CARD");
@@ -558,9 +549,7 @@ TEST_F(DriveDiscoveryFake, MountedVolumesComeFromTheMountTable) {
 
 TEST_F(DriveDiscoveryTree, AMountedWholeDiskIsADriveAndAVolumeOnTheSameDevice) {
     FakeSystem f("wholedisk");
-    fs::path card = f.device("platform/mmc0/mmc0:0001");
-    f.subsystem(card, "bus/mmc");
-    f.diskOf(card, "mmcblk1", {.sectors = 4096, .dev = "179:8"});
+    f.diskOf(f.device("platform/mmc0/mmc0:0001", "bus/mmc"), "mmcblk1", {.sectors = 4096, .dev = "179:8"});
     ASSERT_TRUE(makeFAT(f.dev() / "mmcblk1", 2u << 20, ""));
     f.mountLine("50 27 179:8 / /media/card rw - vfat /dev/mmcblk1 rw");
     auto d = f.discover();

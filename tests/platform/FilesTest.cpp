@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace platform;
@@ -17,20 +18,14 @@ namespace {
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+        if (const char* old = std::getenv(name)) old_ = old;
         ::setenv(name, value.c_str(), 1);
     }
-    ~ScopedEnv() {
-        if (had_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
 
 private:
     const char* name_;
-    std::string old_;
-    bool had_ = false;
+    std::optional<std::string> old_;
 };
 } // namespace
 
@@ -72,21 +67,19 @@ TEST(Paths, SessionFolderIsTheDesktopElseHome) {
     EXPECT_EQ(defaultSessionDir(), (tmp / "Schreibtisch").string());
 }
 
-TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundle) {
+TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundleAndNothingFromGarbage) {
     ScopedEnv res("DRENTIC_RESOURCE_DIR", DRENTIC_RESOURCES_SOURCE);
     auto info = InfoPlist::loadFromBundle();
     ASSERT_TRUE(info);
     EXPECT_EQ(info->shortVersionString(), "1.0.1");
     EXPECT_TRUE(info->dictionary().contains("cloudPlistUrl"));
-}
-
-TEST(InfoPlist, GarbageOrMissingFileGivesNothing) {
     fs::path tmp = testsupport::makeTempDir("plist");
     EXPECT_FALSE(InfoPlist::load((tmp / "none.plist").string()));
-    std::ofstream(tmp / "bad.plist") << "<?xml version=\"1.0\"?><plist><dict><key>a</key>";
-    EXPECT_FALSE(InfoPlist::load((tmp / "bad.plist").string()));
-    std::ofstream(tmp / "array.plist") << "<?xml version=\"1.0\"?><plist><array/></plist>";
-    EXPECT_FALSE(InfoPlist::load((tmp / "array.plist").string()));
+    for (const char* text :
+         {"<?xml version=\"1.0\"?><plist><dict><key>a</key>", "<?xml version=\"1.0\"?><plist><array/></plist>"}) {
+        testsupport::writeText(tmp / "bad.plist", text);
+        EXPECT_FALSE(InfoPlist::load((tmp / "bad.plist").string())) << text;
+    }
 }
 
 TEST(PropertyList, XmlRoundTripOfPlainValues) {

@@ -66,8 +66,6 @@ template <class Tree> struct TreeShape {
     }
 };
 
-// ---- the node-ID index --------------------------------------------------
-
 TEST(BTreeTableClass, EmptyTreeHasNoNodeRootAndFindsNothing) {
     BTreeTableClass tree;
     EXPECT_NE(BTreeTableClass::noNode(), nullptr);
@@ -121,17 +119,15 @@ TEST(BTreeTableClass, EqualKeyKeepsTheFirstItemAndChangesNothing) {
     tree.insert(std::make_unique<ItemType>(rootItem->keyField(), fakeDir(1000)));
     tree.insert(std::make_unique<ItemType>(1, fakeDir(1001)));
 
-    EXPECT_EQ(tree.numItems(), items);
-    EXPECT_EQ(tree.numNodes(), nodes);
-    EXPECT_EQ(tree.retrieveKeyField(rootItem->keyField()), rootItem);
-    EXPECT_EQ(tree.retrieveKeyField(rootItem->keyField())->dir(), fakeDir(rootItem->keyField()));
-    EXPECT_EQ(tree.retrieveKeyField(1), leafItem);
-    EXPECT_EQ(tree.retrieveKeyField(1)->dir(), fakeDir(1));
+    EXPECT_EQ(std::tuple(tree.numItems(), tree.numNodes(), tree.retrieveKeyField(rootItem->keyField()),
+                         tree.retrieveKeyField(1)),
+              std::tuple(items, nodes, rootItem, leafItem));
+    EXPECT_EQ(std::tuple(rootItem->dir(), leafItem->dir()), std::tuple(fakeDir(rootItem->keyField()), fakeDir(1)));
     EXPECT_EQ(TreeShape<BTreeTableClass>(tree).inOrder, before);
 }
 
-// The tree must name NewDirs without ever freeing them: the found-file tree
-// owns them. Real allocations stand in for the nodes, filled with a pattern;
+// The indexes (the orphans' too) must name NewDirs without ever freeing them:
+// the found-file tree owns them. Real allocations stand in for the nodes, filled with a pattern;
 // a tree that freed one would show as a double free under AddressSanitizer,
 // and as a changed pattern otherwise.
 TEST(BTreeTableClass, DestroyingTheIndexLeavesEveryNewDirAlive) {
@@ -144,21 +140,22 @@ TEST(BTreeTableClass, DestroyingTheIndexLeavesEveryNewDirAlive) {
     auto asNewDir = [&](std::size_t i) { return reinterpret_cast<NewDir*>(folders[i].get()); };
     {
         BTreeTableClass byId;
+        BTreeTableClassOrph parked;
         BTreeTableClassUInt64_NDIR byAddress;
         for (std::size_t i = 0; i < folders.size(); ++i) {
             byId.insert(std::make_unique<ItemType>(static_cast<std::uint32_t>(i + 2), asNewDir(i)));
+            parked.insert(std::make_unique<ItemTypeOrph>(static_cast<std::uint32_t>(i + 16), asNewDir(i)));
             byAddress.insert(
                 std::make_unique<ItemTypeUInt64_NDIR>(reinterpret_cast<std::uintptr_t>(asNewDir(i)), asNewDir(i)));
         }
         EXPECT_EQ(byId.retrieveKeyField(2)->dir(), asNewDir(0));
+        EXPECT_EQ(parked.retrieveKeyField(16)->dir(), asNewDir(0));
         EXPECT_EQ(byAddress.retrieveKeyField(reinterpret_cast<std::uintptr_t>(asNewDir(7)))->dir(), asNewDir(7));
     }
     for (std::uint64_t i = 0; i < folders.size(); ++i)
         for (std::size_t w = 0; w < kWords; ++w)
             ASSERT_EQ(folders[i][w], 0xABCD000000000000ull | i);
 }
-
-// ---- the counted 64-bit set ---------------------------------------------
 
 TEST(BTreeTableClassUInt32, EachLookupOfAStoredKeyCountsOnceWrappingAt32Bits) {
     BTreeTableClassUInt32 tree;
@@ -210,8 +207,6 @@ TEST(BTreeTableClassUInt32, ManyAscendingKeysStayShallowAndFree) {
     EXPECT_NE(tree->retrieveKeyField((kCount - 1) * 8 + (1ull << 33)), nullptr);
     tree.reset();
 }
-
-// ---- every family against a reference -----------------------------------
 
 template <class Tree> struct Family;
 
@@ -292,8 +287,6 @@ TYPED_TEST(BTreeAgainstReference, HundredThousandRandomInsertsWithDuplicates) {
     EXPECT_EQ(TreeShape<TypeParam>(tree).inOrder, expected);
 }
 
-// ---- the template's ownership and hooks, seen through a counting family --
-
 struct CountedItem : BTreeItem<std::uint32_t> {
     static inline int live = 0;
     explicit CountedItem(std::uint32_t k) : BTreeItem(k) { ++live; }
@@ -323,7 +316,7 @@ private:
 
 class PlainCountedTable : public BTreeTable<PlainCountedTable, CountedNode> {};
 
-TEST(BTreeTable, DestroyingTheTreeFreesEveryItemAndNodeOnce) {
+TEST(BTreeTable, DestroyingTheTreeFreesEveryItemAndNodeOnceAndEqualKeysGoToTheFamilysHook) {
     const int itemsBefore = CountedItem::live;
     const int nodesBefore = CountedNode::live;
     {
@@ -333,24 +326,16 @@ TEST(BTreeTable, DestroyingTheTreeFreesEveryItemAndNodeOnce) {
             tree.insert(std::make_unique<CountedItem>(rng() % 15'000));
         EXPECT_EQ(CountedItem::live - itemsBefore, tree.numItems());
         EXPECT_EQ(CountedNode::live - nodesBefore, tree.numNodes());
+        MergingTable merging;
+        for (std::uint32_t k : {5u, 1u, 9u, 5u, 5u, 1u})
+            merging.insert(std::make_unique<CountedItem>(k));
+        EXPECT_EQ(std::tuple(merging.numItems(), merging.offered.size()), std::tuple(3, 3u));
+        EXPECT_EQ(std::tuple(merging.retrieveKeyField(5)->merged, merging.retrieveKeyField(1)->merged,
+                             merging.retrieveKeyField(9)->merged),
+                  std::tuple(2, 1, 0));
     }
     EXPECT_EQ(CountedItem::live, itemsBefore);
     EXPECT_EQ(CountedNode::live, nodesBefore);
-}
-
-TEST(BTreeTable, EqualKeyGoesToTheFamilysHook) {
-    const int itemsBefore = CountedItem::live;
-    {
-        MergingTable tree;
-        for (std::uint32_t k : {5u, 1u, 9u, 5u, 5u, 1u})
-            tree.insert(std::make_unique<CountedItem>(k));
-        EXPECT_EQ(tree.numItems(), 3);
-        EXPECT_EQ(tree.offered.size(), 3u);
-        EXPECT_EQ(tree.retrieveKeyField(5)->merged, 2);
-        EXPECT_EQ(tree.retrieveKeyField(1)->merged, 1);
-        EXPECT_EQ(tree.retrieveKeyField(9)->merged, 0);
-    }
-    EXPECT_EQ(CountedItem::live, itemsBefore);
 }
 
 TEST(BTreeTable, FreeingANodeTwiceFreesNothingTwice) {

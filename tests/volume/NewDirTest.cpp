@@ -8,17 +8,24 @@
 using namespace newdir;
 
 namespace {
-NewDir* folder(std::uint32_t id) {
+NewDir* node(std::uint16_t type, std::uint32_t id) {
     NewDir* d = allocate();
-    d->fileType = NewDir::Folder;
+    d->fileType = type;
     d->fileID = id;
     return d;
 }
+NewDir* folder(std::uint32_t id) {
+    return node(NewDir::Folder, id);
+}
 NewDir* file(std::uint32_t id) {
-    NewDir* d = allocate();
-    d->fileType = NewDir::File;
-    d->fileID = id;
-    return d;
+    return node(NewDir::File, id);
+}
+// A folder's children in list order.
+std::vector<NewDir*> children(NewDir* f) {
+    std::vector<NewDir*> out;
+    for (std::uint32_t i = 0; i < f->childrenArrayCount(); ++i)
+        out.push_back(childAtIndex(f, i));
+    return out;
 }
 } // namespace
 
@@ -29,9 +36,7 @@ TEST(NewDirRecord, AppendsKeepOrderAndChildAccessStopsAtTheCount) {
     NewDir* b = file(11);
     appendChild(root, a);
     appendChild(root, b);
-    EXPECT_EQ(root->childrenArrayCount(), 2u);
-    EXPECT_EQ(childAtIndex(root, 0), a);
-    EXPECT_EQ(childAtIndex(root, 1), b);
+    EXPECT_EQ(children(root), (std::vector<NewDir*>{a, b}));
     EXPECT_EQ(childAtIndex(root, 2), nullptr);
     // Appending sets no parent link: the builder does.
     EXPECT_EQ(a->pndirPointer, nullptr);
@@ -45,11 +50,11 @@ TEST(NewDirRecord, RemovingChildrenUnlinksAndFreesTheirSubtrees) {
     appendChild(root, file(10));
     appendChild(root, sub);
     appendChild(root, file(12));
+    NewDir* first = childAtIndex(root, 0);
     removeChildAtIndex(root, 3); // not below the count: nothing
     EXPECT_EQ(root->childrenArrayCount(), 3u);
     removeChildAtIndex(root, 2); // the last
-    EXPECT_EQ(root->childrenArrayCount(), 2u);
-    EXPECT_EQ(childAtIndex(root, 1), sub);
+    EXPECT_EQ(children(root), (std::vector<NewDir*>{first, sub}));
     removeChildAtIndex(root, 1); // a folder with a child; ASan catches leaks and double frees
     removeChildAtIndex(root, 0);
     EXPECT_EQ(root->childrenArrayCount(), 0u);
@@ -66,15 +71,13 @@ TEST(NewDirRecord, DeletedListNamesChildrenAndSwapsWithTheChildList) {
     appendChild(root, live);
     appendChild(root, gone);
     appendDeletedChild(root, gone);
-    EXPECT_EQ(root->deletedCount(), 1u);
-    EXPECT_EQ(deletedChildAtIndex(root, 0), gone);
-    EXPECT_EQ(deletedChildAtIndex(root, 1), nullptr);
+    EXPECT_EQ(std::tuple(root->deletedCount(), deletedChildAtIndex(root, 0), deletedChildAtIndex(root, 1)),
+              std::tuple(1u, gone, nullptr));
     swapChildLists(root);
-    EXPECT_EQ(root->childrenArrayCount(), 1u);
-    EXPECT_EQ(childAtIndex(root, 0), gone);
+    EXPECT_EQ(children(root), std::vector<NewDir*>{gone});
     EXPECT_EQ(root->deletedCount(), 2u);
     swapChildLists(root);
-    EXPECT_EQ(childAtIndex(root, 0), live);
+    EXPECT_EQ(children(root), (std::vector<NewDir*>{live, gone}));
     // Freeing frees each node once even though two lists name "gone".
     freeNDir(root);
 }
@@ -119,15 +122,12 @@ TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolder) {
 
 TEST(NewDirRecord, ExtentsAndExtentGroupsAppendInOrder) {
     NewDir* f = file(30);
-    EXPECT_TRUE(appendDataExtent(f, 100, 8));
-    EXPECT_TRUE(appendDataExtent(f, 0xFFFFFFFFull, 1));
-    EXPECT_EQ(f->extentCount(), 2u);
-    EXPECT_EQ(f->extents[1].startBlock, 0xFFFFFFFFu);
+    EXPECT_TRUE(appendDataExtent(f, 100, 8) && appendDataExtent(f, 0xFFFFFFFFull, 1));
+    EXPECT_EQ(std::tuple(f->extentCount(), f->extents[1].startBlock), std::tuple(2u, 0xFFFFFFFFu));
     ExtCompP g1;
     g1.groupStartBlock = 16;
-    EXPECT_TRUE(appendExtentToGroup(g1, 500, 2));
-    EXPECT_TRUE(appendExtentToGroup(g1, 600, 2));
-    EXPECT_TRUE(appendExtentToGroup(g1, 700, 2));
+    for (std::uint64_t start : {500, 600, 700})
+        EXPECT_TRUE(appendExtentToGroup(g1, start, 2)) << start;
     EXPECT_EQ(g1.cellCount(), 3u);
     appendExtentGroup(f, g1);
     appendExtentGroup(f, ExtCompP{});
@@ -161,18 +161,15 @@ TEST(NewDirRecord, NamesStopAtTheFirstNulAndEmptyReadsBackEmpty) {
     withNul += u'\0';
     withNul += u"def";
     EXPECT_TRUE(setFileName(f, withNul));
-    EXPECT_EQ(f->nameLength, 3u);
-    EXPECT_EQ(fileName(f), u"abc");
+    EXPECT_EQ(std::tuple(f->nameLength, fileName(f)), std::tuple(3u, u"abc"));
     EXPECT_TRUE(setFileName(f, u""));
-    EXPECT_EQ(f->nameLength, 0u);
-    EXPECT_TRUE(fileName(f).empty());
+    EXPECT_EQ(std::tuple(f->nameLength, fileName(f)), std::tuple(0u, u""));
     // Paths are kept whole, whatever their length.
     std::u16string longPath(5000, u'p');
     EXPECT_TRUE(setPathName(f, longPath));
     EXPECT_EQ(pathName(f), longPath);
     EXPECT_TRUE(setExtension(f, u"jpg"));
-    EXPECT_EQ(f->extensionLength, 3u);
-    EXPECT_EQ(extension(f), u"jpg");
+    EXPECT_EQ(std::tuple(f->extensionLength, extension(f)), std::tuple(3u, u"jpg"));
     freeNDir(f);
 }
 
