@@ -104,8 +104,6 @@ fs::path imageWithBootSector(const std::vector<std::uint8_t>& boot) {
 
 } // namespace
 
-// ------------------------------------------------------ byte readers ----
-
 TEST(ByteOrderReaders, ModeZeroIsBigEndianModesOneAndThreeLittleEndianAndTheRestZero) {
     const std::uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78, 0x9A};
     const ByteView five(bytes, 5), four(bytes, 4);
@@ -128,8 +126,6 @@ TEST(ByteOrderReaders, ModeZeroIsBigEndianModesOneAndThreeLittleEndianAndTheRest
             << r.width << " bytes at " << r.offset << " in mode " << r.mode << " of " << r.view.size();
 }
 
-// ------------------------------------------------------- sector reader ----
-
 TEST_F(ContentDetection, SaveSectorReaderReadsAtTheSectorAndAcceptsTheEndOfTheDevice) {
     const fs::path p = emptyFile("r.img", 4096);
     std::vector<std::uint8_t> pattern(4096);
@@ -151,8 +147,6 @@ TEST_F(ContentDetection, SaveSectorReaderReadsAtTheSectorAndAcceptsTheEndOfTheDe
     EXPECT_FALSE(VolumeContentDetection::readSaveSector(0, 5, 512, buffer, p.string()));
     EXPECT_FALSE(VolumeContentDetection::readSaveSector(~0ull, 1, 512, buffer, p.string()));
 }
-
-// ------------------------------------------------- whole-volume images ----
 
 TEST_F(ContentDetection, EachVolumeImageIsOfItsOwnKindOnly) {
     const struct {
@@ -185,8 +179,6 @@ TEST_F(ContentDetection, EachVolumeImageIsOfItsOwnKindOnly) {
             std::pair(std::string("-"), 0));
     }
 }
-
-// ---------------------------------------------------------------- FAT ----
 
 TEST_F(ContentDetection, ClusterCountDecidesTheFatTypeAtTheBoundaries) {
     if (!haveTool("mkfs.vfat")) GTEST_SKIP() << "mkfs.vfat not installed";
@@ -255,9 +247,7 @@ TEST_F(ContentDetection, ADiskStartingWithAPartitionTableHoldsNoFatAtItsStart) {
     EXPECT_EQ(VolumeContentDetection(20480).fatFileSystemDetermination(volumeAt(mbr)), "FAT12");
 }
 
-// ---------------------------------------------------------------- HFS+ ----
-
-TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaled) {
+TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaledAndOthersNeverAre) {
     const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     // The macOS-made volume is not journaled (attributes 0x80000100).
@@ -286,6 +276,12 @@ TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaled) {
     EXPECT_EQ(journal->get("Content").stringValue(), "Apple_HFSX");
     EXPECT_EQ(journal->get("journaled").stringValue(), "Yes");
     EXPECT_FALSE(detect.isVolumeFAT(volumeAt(raw)));
+    // Whatever stands where an HFS+ header keeps its attributes, a volume
+    // without the header is not journaled.
+    const fs::path junk = emptyFile("junk.img", 8192);
+    writeBytesAt(junk, 0, std::vector<std::uint8_t>(4096, 0xFF));
+    EXPECT_EQ(detect.checkForJournal(volumeAt(junk)),
+              (Dict{{"HFSVolumeStart", 0}, {"Content", "-"}, {"journaled", "No"}, {"supportFileSystemRecovery", 0}}));
 }
 
 TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
@@ -320,19 +316,6 @@ TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
     EXPECT_FALSE(detect.checkForJournal(volumeAt(image)));
 }
 
-TEST_F(ContentDetection, VolumesWithoutAnHfsHeaderAreNeverJournaled) {
-    // Whatever stands where an HFS+ header keeps its attributes.
-    std::vector<std::uint8_t> bytes(4096, 0xFF);
-    const fs::path image = emptyFile("junk.img", 8192);
-    writeBytesAt(image, 0, bytes);
-    auto journal = detect.checkForJournal(volumeAt(image));
-    ASSERT_TRUE(journal);
-    EXPECT_EQ(*journal,
-              (Dict{{"HFSVolumeStart", 0}, {"Content", "-"}, {"journaled", "No"}, {"supportFileSystemRecovery", 0}}));
-}
-
-// ------------------------------------------------------ failed reads ----
-
 TEST_F(ContentDetection, DevicesThatCannotBeReadAnswerNo) {
     const fs::path missing = testsupport::makeTempDir("content") / "missing";
     const fs::path empty = emptyFile("empty.img", 0);
@@ -353,8 +336,6 @@ TEST_F(ContentDetection, DevicesThatCannotBeReadAnswerNo) {
     EXPECT_FALSE(VolumeContentDetection(~0ull / 2).isVolumeFAT(volumeAt(fat)));
 }
 
-// -------------------------------------------------------- content hints ----
-
 TEST(ContentHints, MbrTypesMapToTheListVocabulary) {
     const std::pair<std::uint8_t, const char*> hints[] = {
         {0x0B, "DOS_FAT_32"}, {0x0C, "Windows_FAT_32"}, {0x06, "DOS_FAT_16"},
@@ -364,11 +345,15 @@ TEST(ContentHints, MbrTypesMapToTheListVocabulary) {
         EXPECT_EQ(ContentHint::forMBRSystemID(id), hint) << int(id);
 }
 
-TEST(ContentHints, GptTypesAreTheirGuidInUpperCase) {
+TEST(ContentHints, GptTypesAreTheirGuidInUpperCaseAndAppleTypesStandAsTheyAreExceptApfs) {
     const std::uint8_t hfs[16] = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
                                   0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
     EXPECT_EQ(ContentHint::forGPTType(ByteView(hfs, 16)), "48465300-0000-11AA-AA11-00306543ECAC");
     EXPECT_EQ(ContentHint::forGPTType(ByteView(hfs, 15)), "");
+    EXPECT_EQ(ContentHint::forApplePartitionType("Apple_HFS"), "Apple_HFS");
+    EXPECT_EQ(ContentHint::forApplePartitionType("Apple_HFSX"), "Apple_HFSX");
+    EXPECT_EQ(ContentHint::forApplePartitionType(std::string("Apple_HFS\0junk", 14)), "Apple_HFS");
+    EXPECT_EQ(ContentHint::forApplePartitionType("Apple_APFS"), "41504653-0000-11AA-AA11-00306543ECAC");
 }
 
 TEST(ContentHints, GptTypesOfTheFixtureDiskMatchItsLayout) {
@@ -388,11 +373,4 @@ TEST(ContentHints, GptTypesOfTheFixtureDiskMatchItsLayout) {
         fromLayout.push_back(cell);
     }
     EXPECT_EQ(fromDisk, fromLayout);
-}
-
-TEST(ContentHints, AppleTypesStandAsTheyAreExceptApfs) {
-    EXPECT_EQ(ContentHint::forApplePartitionType("Apple_HFS"), "Apple_HFS");
-    EXPECT_EQ(ContentHint::forApplePartitionType("Apple_HFSX"), "Apple_HFSX");
-    EXPECT_EQ(ContentHint::forApplePartitionType(std::string("Apple_HFS\0junk", 14)), "Apple_HFS");
-    EXPECT_EQ(ContentHint::forApplePartitionType("Apple_APFS"), "41504653-0000-11AA-AA11-00306543ECAC");
 }

@@ -299,17 +299,12 @@ protected:
 
 } // namespace
 
-// --- the mount table ---
-
-TEST(MountTable, EscapedBlanksTabsNewlinesAndBackslashesAreUnescaped) {
+TEST(MountTable, EscapesAreUndoneOptionalFieldsSkippedAndGarbageOrAMissingFileGivesNoEntries) {
     EXPECT_EQ(MountTable::unescape("/media/My\\040Stick"), "/media/My Stick");
     EXPECT_EQ(MountTable::unescape("a\\011b\\012c\\134d"), "a\tb\nc\\d");
     // An escape cut short stays as it is.
     EXPECT_EQ(MountTable::unescape("end\\04"), "end\\04");
     EXPECT_EQ(MountTable::unescape("\\"), "\\");
-}
-
-TEST(MountTable, OptionalFieldsAreSkippedAndGarbageOrAMissingFileGivesNoEntries) {
     auto entries = MountTable::parse("36 35 98:0 /mnt1 /mnt/parent\\040dir rw,noatime master:1 shared:2 - "
                                      "ext3 /dev/root rw,errors=continue\n"
                                      "garbage line\n"
@@ -321,8 +316,6 @@ TEST(MountTable, OptionalFieldsAreSkippedAndGarbageOrAMissingFileGivesNoEntries)
     EXPECT_EQ(entries[1].source, "/dev/sdb1");
     EXPECT_TRUE(MountTable::read("/nonexistent/mountinfo").empty());
 }
-
-// --- the steps on their own ---
 
 TEST(DriveDiscoverySteps, RenamedKeysAndMappedContents) {
     DriveDiscovery d(SystemPaths{"/nonexistent", "/nonexistent", "/dev"});
@@ -399,8 +392,6 @@ TEST(DriveDiscoverySteps, IdentityLosesBlanksAndMissingPartsBecomeDashes) {
         (Dict{{"Path", "/dev/sda"}, {"device model", "Samsung"}, {"device serial", "-"}, {"device revision", "-"}}));
     EXPECT_EQ(d.responseFindMedia[1].dictValue().get("device model").stringValue(), " x ");
 }
-
-// --- a whole fake machine ---
 
 TEST_F(DriveDiscoveryFake, DrivesAreTheWritableDisksAndVolumesTheRecognisedOnesMountedOrNot) {
     auto nodes = [&](std::initializer_list<const char*> names) {
@@ -526,15 +517,7 @@ TEST_F(DriveDiscoveryFake, RowsAndCellsForEachModeAndNumbersInListOrder) {
               (Array{1, fake.driverPath("scsi", "sd")}));
 }
 
-TEST_F(DriveDiscoveryFake, ARefreshBuildsTheSameListsAgain) {
-    Array drives = discovery->driveDictArray();
-    Array volumes = discovery->volumeDictArray();
-    discovery->initialDriveList();
-    EXPECT_EQ(discovery->driveDictArray(), drives);
-    EXPECT_EQ(discovery->volumeDictArray(), volumes);
-}
-
-TEST_F(DriveDiscoveryFake, MountedVolumesComeFromTheMountTable) {
+TEST_F(DriveDiscoveryFake, MountedVolumesComeFromTheMountTableAndARefreshBuildsTheSameListsAgain) {
     // Only file systems on a device are looked at; /proc is not.
     std::vector<std::string> mounted;
     for (const Value& v : discovery->finalArrayForVolumes)
@@ -543,9 +526,12 @@ TEST_F(DriveDiscoveryFake, MountedVolumesComeFromTheMountTable) {
     const Dict& root = discovery->finalArrayForVolumes[0].dictValue();
     EXPECT_EQ(root.get("Volume Name").stringValue(), "/");
     EXPECT_EQ(root.get("Volume Path").stringValue(), "/dev/vda");
+    Array drives = discovery->driveDictArray();
+    Array volumes = discovery->volumeDictArray();
+    discovery->initialDriveList();
+    EXPECT_EQ(discovery->driveDictArray(), drives);
+    EXPECT_EQ(discovery->volumeDictArray(), volumes);
 }
-
-// --- odd trees ---
 
 TEST_F(DriveDiscoveryTree, AMountedWholeDiskIsADriveAndAVolumeOnTheSameDevice) {
     FakeSystem f("wholedisk");
@@ -645,8 +631,6 @@ TEST_F(DriveDiscoveryTree, AnAttributeIsReadOnlyUpToItsBound) {
     EXPECT_EQ(*SysfsBlockDevice::readAttribute((f.sys() / "ctl").string()), "a  [31mb");
 }
 
-// --- icon keys and rows ---
-
 TEST(DriveListRows, ADriveWithoutIconTakesItsFirstVolumesIconOrElseTheRemovableOne) {
     Array drives{Dict{{"Path", "/dev/sdq"},
                       {"CFBundleIdentifier", "x"},
@@ -686,8 +670,6 @@ TEST(DriveListRows, VolumesShowTheirDrivesIconAndSharedDriversShareOneBundle) {
     // An identifier no drive names gets no bundle path at all.
     EXPECT_FALSE(volumes[2].dictValue().contains("bundle path"));
 }
-
-// --- this machine ---
 
 TEST_F(DriveDiscoveryTree, TheRealSystemListsAnAttachedImage) {
     fs::path dir = testsupport::makeTempDir("loop");

@@ -33,8 +33,6 @@ using testsupport::runCommand;
 
 namespace {
 
-// ------------------------------------------------------------- tools ----
-
 std::string quoted(const fs::path& p) {
     return testsupport::shellQuote(p.string());
 }
@@ -95,8 +93,6 @@ fs::path copyOf(const fs::path& source, const std::string& name) {
     fs::permissions(dst, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
     return dst;
 }
-
-// ------------------------------------------------------- image builder ----
 
 void putText(std::vector<std::uint8_t>& b, std::size_t at, const std::string& s) {
     std::copy(s.begin(), s.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
@@ -234,8 +230,6 @@ VolumeInformationBlock headerOf(const fs::path& volume) {
     return convertVIB(ByteView(bytes).sub(1024, 512));
 }
 
-// ------------------------------------------------------------ fixture ----
-
 class PartitionTables : public ::testing::Test {
 protected:
     // What initialize: lists for an image, read as a drive of that sector size.
@@ -280,8 +274,6 @@ protected:
 };
 
 } // namespace
-
-// ------------------------------------------------------ fixture disks ----
 
 TEST_F(PartitionTables, GptFixtureDiskListsItsHfsPlusPartitionWithTheRootFolderName) {
     const fs::path image = fixture("gpt.img");
@@ -332,8 +324,6 @@ TEST_F(PartitionTables, MbrPrimaryAndLogicalHfsPartitionsAreListedInTableOrder) 
     EXPECT_EQ(listed(partitionsOf(image)), expected);
     expectMmlsLists(image, expected, "(0xaf)");
 }
-
-// ---------------------------------------------------- hand-made tables ----
 
 TEST_F(PartitionTables, MbrChainsAndAppleMapsListTheirHfsPartitions) {
     const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
@@ -425,8 +415,6 @@ TEST_F(PartitionTables, ExtendedChainStopsAfter128Records) {
     EXPECT_TRUE(std::any_of(logs.begin(), logs.end(),
                             [](const std::string& l) { return l.find("longer than 128") != std::string::npos; }));
 }
-
-// ----------------------------------------------------------------- GPT ----
 
 TEST_F(PartitionTables, GptListsItsHfsPartitionsUpToTheFirstEmptyEntry) {
     auto junkAt101 = [] {
@@ -542,8 +530,6 @@ TEST_F(PartitionTables, EachVolumeIsNamedFromItsOwnCatalogOnly) {
               (std::vector<Listed>{{2048, volumeSectors, "hfsplus_test"}, {10240, volumeSectors, "Second"}}));
 }
 
-// ------------------------------------------------------ Apple map ----
-
 TEST_F(PartitionTables, AppleMapEntryCountIsCappedAt256) {
     DiskImage disk("apm-many.img", 1024);
     disk.write(1, pmEntry(0x7FFFFFFF, 1, 600, "Apple", "Apple_partition_map"));
@@ -592,8 +578,6 @@ TEST_F(PartitionTables, HfsWrapperTakesTheWrapperNameThenTheEmbeddedRootFolderNa
               (std::vector<Listed>{
                   {64, 9000, "hfsplus_test"}, {10000, 9000, "Old Disk"}, {19100, 1000, std::string(27, 'N')}}));
 }
-
-// ------------------------------------------------- damaged and odd ----
 
 TEST_F(PartitionTables, TruncatedDisksEndWithSaneLists) {
     const fs::path gpt = fixture("gpt.img");

@@ -29,7 +29,7 @@ private:
 };
 } // namespace
 
-TEST(Paths, StateAndDataFoldersFollowXdgAndAreCreated) {
+TEST(Paths, StateAndDataFoldersFollowXdgAreCreatedAndAnOverrideReplacesBoth) {
     fs::path tmp = testsupport::makeTempDir("xdg");
     ScopedEnv noOverride("DRENTIC_STATE_DIR", "");
     ::unsetenv("DRENTIC_STATE_DIR");
@@ -41,10 +41,6 @@ TEST(Paths, StateAndDataFoldersFollowXdgAndAreCreated) {
     struct stat st {};
     ASSERT_EQ(::stat((tmp / "state" / "drentic-recovery").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-}
-
-TEST(Paths, OverrideReplacesBothFoldersAndRelativeXdgIsIgnored) {
-    fs::path tmp = testsupport::makeTempDir("xdg");
     {
         ScopedEnv o("DRENTIC_STATE_DIR", (tmp / "all").string());
         EXPECT_EQ(stateDir(), (tmp / "all").string());

@@ -120,7 +120,7 @@ TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolder) {
     freeNDir(root);
 }
 
-TEST(NewDirRecord, ExtentsAndExtentGroupsAppendInOrder) {
+TEST(NewDirRecord, ExtentsAppendInOrderAndValuesWiderThanTheRecordAreRefusedNotTruncated) {
     NewDir* f = file(30);
     EXPECT_TRUE(appendDataExtent(f, 100, 8) && appendDataExtent(f, 0xFFFFFFFFull, 1));
     EXPECT_EQ(std::tuple(f->extentCount(), f->extents[1].startBlock), std::tuple(2u, 0xFFFFFFFFu));
@@ -134,11 +134,8 @@ TEST(NewDirRecord, ExtentsAndExtentGroupsAppendInOrder) {
     EXPECT_EQ(f->extentGroupCount(), 2u);
     EXPECT_EQ(f->extentGroups[0].extents[2].startBlock, 700u);
     freeNDir(f);
-}
-
-TEST(NewDirRecord, ValuesWiderThanTheRecordAreRefusedNotTruncated) {
     testsupport::LogCapture log;
-    NewDir* f = file(31);
+    f = file(31);
     EXPECT_FALSE(appendDataExtent(f, 0x100000000ull, 1));
     EXPECT_FALSE(appendDataExtent(f, 1, 0x100000000ull));
     EXPECT_EQ(f->extentCount(), 0u);

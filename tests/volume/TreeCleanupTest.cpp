@@ -110,8 +110,6 @@ protected:
 
 } // namespace
 
-// --- the media filter ---
-
 TEST_F(TreeCleanup, MediaFilterJudgesTheLastExtensionIgnoringCaseAndFoldersTakeTheSizeLeft) {
     v->filterTreeForMedia = true;
     NewDir* folder = addFolder(*v, v->dirRoot, u"Mixed");
@@ -160,8 +158,6 @@ TEST_F(TreeCleanup, RemovalLowersTheTotalsAlongTheParentLinks) {
               std::tuple(0u, 40u, 0u, aBefore));
 }
 
-// --- empty and hidden folders ---
-
 TEST_F(TreeCleanup, EmptyAndHiddenFoldersGoButTheTrashStays) {
     NewDir* photos = addFolder(*v, v->dirRoot, u"Photos");
     addFile(*v, photos, u"a.jpg", 0);
@@ -193,8 +189,6 @@ TEST_F(TreeCleanup, EmptyFolderRemovalUsesTheRunningSizesOfTheReaders) {
     EXPECT_EQ(totals(a), std::tuple(20u, 1u, 0u));
     EXPECT_EQ(std::tuple(v->dirRoot->fileCount, v->dirRoot->childrenCount), std::tuple(1u, 0u));
 }
-
-// --- totals, deleted marks and deleted-child lists ---
 
 TEST_F(TreeCleanup, TotalsEqualTheNodesBelowWhateverTheReadersLeft) {
     NewDir* a = addFolder(*v, v->dirRoot, u"A");
@@ -277,8 +271,6 @@ TEST_F(TreeCleanup, DeletedListsKeepTheOrderOfTheChildList) {
     EXPECT_EQ(f->deletedList, (std::vector<NewDir*>{d1, d3, d4}));
 }
 
-// --- names ---
-
 TEST_F(TreeCleanup, NamelessEntriesAreCalledUntitledAndTheRootKeepsItsName) {
     NewDir* f = addFolder(*v, v->dirRoot, u"");
     NewDir* nameless = addFile(*v, f, u"", 10);
@@ -307,8 +299,6 @@ TEST_F(TreeCleanup, RepeatedNamesGetOneMoreUnderscoreEachTime) {
         EXPECT_EQ(v->suggestedRepeatFileName(name, f), suggested) << newdir::utf8(name);
     EXPECT_EQ(std::tuple(img->repeatCount, notes->repeatCount, profile->repeatCount), std::tuple(2u, 2u, 1u));
 }
-
-// --- the whole clean-up ---
 
 TEST_F(TreeCleanup, ProgressTextsComeInTheDesignedOrderAroundTheCompletedScan) {
     LogCapture log;

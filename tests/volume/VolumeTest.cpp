@@ -58,15 +58,19 @@ NewDir* node(std::uint16_t type, std::uint32_t id) {
     return d;
 }
 
-} // namespace
-
-// --- construction ---
+// The node an index holds under an ID, or null.
+NewDir* dirOf(BTreeTableClass& index, std::uint32_t id) {
+    ItemType* item = index.retrieveKeyField(id);
+    return item ? item->dir() : nullptr;
+}
 
 // What construction made of a row: scan type, sectors, header sector, start
 // sector, first free file ID.
 std::tuple<int, std::uint64_t, std::uint64_t, std::uint64_t, std::uint32_t> shapeOf(const Volume& v) {
     return {v.volumeScanType, v.sizeInSect(), v.vibAtSector, v.startSector, v.maxFileID};
 }
+
+} // namespace
 
 TEST(VolumeConstruction, EachKindOfRowGivesItsScanTypeSizeAndHeaderSector) {
     auto disk = Volume::initWithDictionary(wholeDisk(1000000000ull, 512));
@@ -128,15 +132,11 @@ TEST(VolumeConstruction, ApfsVolumeIsReadThroughItsParentDriveAndLongPathsAreKep
     EXPECT_EQ(Volume::initWithDictionary(disk)->cPath(), longPath);
 }
 
-TEST(VolumeConstruction, SectorSizeOf4096BecomesTheProcessWideValue) {
+TEST(VolumeConstruction, SectorSizeOf4096BecomesTheProcessWideValueAndNoneMakesNoVolume) {
     auto v = Volume::initWithDictionary(wholeDisk(1ull << 30, 4096));
     ASSERT_NE(v, nullptr);
-    EXPECT_EQ(Volume::bytesPerSector(), 4096u);
-    EXPECT_EQ(v->sizeInSect(), (1ull << 30) / 4096);
+    EXPECT_EQ(std::tuple(Volume::bytesPerSector(), v->sizeInSect()), std::tuple(4096u, (1ull << 30) / 4096));
     Volume::setBytesPerSector(512);
-}
-
-TEST(VolumeConstruction, RowWithoutSectorSizeMakesNoVolume) {
     LogCapture log;
     Dict d = wholeDisk(1000000000ull, 512);
     d.remove("Preferred Block Size");
@@ -145,8 +145,6 @@ TEST(VolumeConstruction, RowWithoutSectorSizeMakesNoVolume) {
     EXPECT_EQ(Volume::initWithDictionary(d), nullptr);
     EXPECT_EQ(log.lines.size(), 2u);
 }
-
-// --- flags and per-scan state ---
 
 TEST(VolumeState, ConstructionClearsAndTheStopFlagWritesTheProcessWideStopByte) {
     Volume::setStopByte(true);
@@ -250,64 +248,49 @@ TEST(VolumeState, KeepAwakeStartClearsAndStopSetsTheFlag) {
     EXPECT_TRUE(preventSleepStopFlag());
 }
 
-// --- tree operations ---
-
-TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdMetTwice) {
+TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdAndTheAdvancedScanIndexesOnlyFolders) {
     Volume v;
-    BTreeTableClass index;
+    BTreeTableClass index, advanced;
     NewDir* f = node(NewDir::Folder, 20);
     f->childIndex = &index;
+    f->advScanIndex = &advanced;
     NewDir* first = node(NewDir::File, 30);
-    NewDir* second = node(NewDir::Folder, 30);
     NewDir* other = node(NewDir::Folder, 31);
-    v.addChildUpdateBTree(first, f);
-    v.addChildUpdateBTree(second, f);
-    v.addChildUpdateBTree(other, f);
-    EXPECT_EQ(f->childrenArrayCount(), 3u);
-    ASSERT_NE(index.retrieveKeyField(30), nullptr);
-    EXPECT_EQ(index.retrieveKeyField(30)->dir(), first);
-    EXPECT_EQ(index.retrieveKeyField(31)->dir(), other);
-    EXPECT_EQ(index.numItems(), 2);
+    for (NewDir* d : {first, node(NewDir::Folder, 30), other})
+        v.addChildUpdateBTree(d, f);
+    NewDir* folder = node(NewDir::Folder, 41);
+    v.addChildAdvScan(node(NewDir::File, 40), f);
+    v.addChildAdvScan(folder, f);
+    EXPECT_EQ(f->childrenArrayCount(), 5u);
+    EXPECT_EQ(std::tuple(index.numItems(), dirOf(index, 30), dirOf(index, 31)), std::tuple(2, first, other));
+    EXPECT_EQ(std::tuple(dirOf(advanced, 40), dirOf(advanced, 41)), std::tuple(nullptr, folder));
     // Without an index it only appends.
     f->childIndex = nullptr;
     v.addChildUpdateBTree(node(NewDir::File, 32), f);
-    EXPECT_EQ(f->childrenArrayCount(), 4u);
+    EXPECT_EQ(f->childrenArrayCount(), 6u);
     v.freeNDir(f);
 }
 
-TEST(VolumeTree, AdvancedScanAppendIndexesFoldersButNotFiles) {
-    Volume v;
-    BTreeTableClass index;
-    NewDir* f = node(NewDir::Folder, 20);
-    f->advScanIndex = &index;
-    NewDir* file = node(NewDir::File, 40);
-    NewDir* folder = node(NewDir::Folder, 41);
-    v.addChildAdvScan(file, f);
-    v.addChildAdvScan(folder, f);
-    EXPECT_EQ(f->childrenArrayCount(), 2u);
-    EXPECT_EQ(index.retrieveKeyField(40), nullptr);
-    ASSERT_NE(index.retrieveKeyField(41), nullptr);
-    EXPECT_EQ(index.retrieveKeyField(41)->dir(), folder);
-    v.freeNDir(f);
-}
-
-TEST(VolumeTree, RootIsIndexedUnderTwoAndInstalled) {
+TEST(VolumeTree, RootIsIndexedUnderTwoAndInstalledAndFreeingForgetsTheLostFoldersToo) {
     auto v = Volume::initWithDictionary(mountedVolume("FAT32"));
     v->blocksStartsAtSector = 4096;
     NewDir* root = v->createRoot();
     ASSERT_NE(root, nullptr);
-    EXPECT_EQ(v->dirRoot, root);
+    EXPECT_EQ(std::tuple(v->dirRoot, dirOf(*v->btree, 2)), std::tuple(root, root));
     EXPECT_EQ(std::tuple(root->fileType, root->fileID, root->parentID, v->fileNameOfDir(root), v->pathNameOfDir(root),
                          root->dataStartSector, root->childIndex),
               std::tuple(NewDir::Folder, 2u, 1u, u"Root", u"1", 4096u, v->btree.get()));
-    ASSERT_NE(v->btree->retrieveKeyField(2), nullptr);
-    EXPECT_EQ(v->btree->retrieveKeyField(2)->dir(), root);
     // Children added with indexing are found by ID through the root's index.
     NewDir* child = node(NewDir::Folder, 50);
     v->addChildUpdateBTree(child, root);
-    EXPECT_EQ(v->btree->retrieveKeyField(50)->dir(), child);
+    EXPECT_EQ(dirOf(*v->btree, 50), child);
+    v->dirLostFiles = node(NewDir::Folder, 7);
+    v->dirLostFolders = node(NewDir::Folder, 8);
+    v->addChild(v->dirLostFiles, root);
+    v->addChild(v->dirLostFolders, root);
     v->freeTree();
-    EXPECT_EQ(v->dirRoot, nullptr);
+    EXPECT_EQ(std::tuple(v->dirRoot, v->dirLostFiles, v->dirLostFolders), std::tuple(nullptr, nullptr, nullptr));
+    v->freeTree();
 }
 
 TEST(VolumeTree, RootRefusesADataStartBeyond32BitsAndIsMadeWithoutAnIndex) {
@@ -324,20 +307,6 @@ TEST(VolumeTree, RootRefusesADataStartBeyond32BitsAndIsMadeWithoutAnIndex) {
     plain.freeTree();
 }
 
-TEST(VolumeTree, FreeTreeForgetsTheLostFoldersToo) {
-    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
-    NewDir* root = v->createRoot();
-    NewDir* lostFiles = node(NewDir::Folder, 7);
-    NewDir* lostFolders = node(NewDir::Folder, 8);
-    v->addChild(lostFiles, root);
-    v->addChild(lostFolders, root);
-    v->dirLostFiles = lostFiles;
-    v->dirLostFolders = lostFolders;
-    v->freeTree();
-    EXPECT_EQ(std::tuple(v->dirRoot, v->dirLostFiles, v->dirLostFolders), std::tuple(nullptr, nullptr, nullptr));
-    v->freeTree();
-}
-
 TEST(VolumeTree, NormalScanIndexNodesAreFreedAndTheIndexStays) {
     auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
     ASSERT_NE(v->btreeNormalScan, nullptr);
@@ -350,7 +319,8 @@ TEST(VolumeTree, NormalScanIndexNodesAreFreedAndTheIndexStays) {
     v->freeBtreeNormalScanNDIRs();
     ASSERT_NE(v->btreeNormalScan, nullptr);
     EXPECT_EQ(v->btreeNormalScan->numItems(), 60);
-    EXPECT_EQ(v->btreeNormalScan->retrieveKeyField(130)->dir(), nullptr);
+    ASSERT_NE(v->btreeNormalScan->retrieveKeyField(130), nullptr);
+    EXPECT_EQ(dirOf(*v->btreeNormalScan, 130), nullptr);
     v->btreeNormalScan.reset();
     v->freeBtreeNormalScanNDIRs(); // no index: nothing to do
 }
