@@ -12,9 +12,7 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -45,21 +43,14 @@ fs::path emptyFile(const std::string& name, std::uint64_t bytes) {
 
 // A FAT volume made by mkfs.vfat with the given options and size in KiB,
 // and the cluster count mkfs.vfat says it made.
-struct MadeFat {
-    fs::path image;
-    std::uint64_t clusters = 0;
-};
-std::optional<MadeFat> mkfsVfat(const std::string& options, std::uint64_t kib) {
-    MadeFat made;
-    made.image = testsupport::makeTempDir("fat") / "fat.img";
-    auto out = runCommand("mkfs.vfat -C -a --invariant -v " + options + " " +
-                          testsupport::shellQuote(made.image.string()) + " " + std::to_string(kib) + " 2>&1");
-    if (!out) return std::nullopt;
+std::optional<std::pair<fs::path, std::uint64_t>> mkfsVfat(const std::string& options, std::uint64_t kib) {
+    const fs::path image = testsupport::makeTempDir("fat") / "fat.img";
+    auto out = runCommand("mkfs.vfat -C -a --invariant -v " + options + " " + testsupport::shellQuote(image.string()) +
+                          " " + std::to_string(kib) + " 2>&1");
     std::smatch m;
     static const std::regex provides(R"(provides (\d+) clusters)");
-    if (!std::regex_search(*out, m, provides)) return std::nullopt;
-    made.clusters = std::stoull(m[1]);
-    return made;
+    if (!out || !std::regex_search(*out, m, provides)) return std::nullopt;
+    return std::pair(image, std::stoull(m[1]));
 }
 
 class ContentDetection : public ::testing::Test {
@@ -184,8 +175,7 @@ TEST_F(ContentDetection, ClusterCountDecidesTheFatTypeAtTheBoundaries) {
     if (!haveTool("mkfs.vfat")) GTEST_SKIP() << "mkfs.vfat not installed";
     struct Case {
         const char* options;
-        std::uint64_t kib;
-        std::uint64_t clusters;
+        std::uint64_t kib, clusters;
         const char* type;
     };
     // mkfs.vfat builds FAT12 up to 4084 clusters and FAT16 from 4087 to
@@ -206,13 +196,13 @@ TEST_F(ContentDetection, ClusterCountDecidesTheFatTypeAtTheBoundaries) {
     for (const Case& c : cases) {
         auto made = mkfsVfat(c.options, c.kib);
         ASSERT_TRUE(made) << c.options << " " << c.kib;
-        const std::string expected = made->clusters < 4085 ? "FAT12" : made->clusters < 65525 ? "FAT16" : "FAT32";
+        const auto [image, clusters] = *made;
+        const std::string expected = clusters < 4085 ? "FAT12" : clusters < 65525 ? "FAT16" : "FAT32";
         // The count mkfs.vfat made is the one meant, on the side of the boundary meant.
-        EXPECT_EQ(std::pair(c.clusters ? made->clusters : 0, expected), std::pair(c.clusters, std::string(c.type)));
-        const Dict v = volumeAt(made->image);
-        EXPECT_TRUE(detect.isVolumeFAT(v));
-        EXPECT_EQ(detect.fatFileSystemDetermination(v), expected)
-            << c.options << " " << c.kib << ": " << made->clusters << " clusters";
+        EXPECT_EQ(std::pair(c.clusters ? clusters : 0, expected), std::pair(c.clusters, std::string(c.type)));
+        EXPECT_TRUE(detect.isVolumeFAT(volumeAt(image)));
+        EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(image)), expected)
+            << c.options << " " << c.kib << ": " << clusters << " clusters";
     }
 }
 

@@ -36,17 +36,16 @@ Dict driveDict(const fs::path& p, std::uint64_t size, int sectorSize = 512) {
                 {"device serial", "S1"}, {"device revision", "1.0"}};
 }
 
+// A drive over an image of that many pattern bytes.
+std::shared_ptr<DMedia> patternDrive(std::uint64_t bytes) {
+    return DMedia::initWithDictionary(driveDict(makeImage(bytes), bytes));
+}
+
 class DMediaReaders : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setAppController(&controller);
-        setLogSink([](const std::string&) {});
-    }
-    void TearDown() override {
-        setAppController(nullptr);
-        setLogSink(nullptr);
-    }
-    RecordingController controller;
+    testsupport::LogCapture quiet;
+    testsupport::ControllerScope scope;
+    RecordingController& controller = scope.controller;
 };
 
 bool matchesImage(const std::vector<std::uint8_t>& buf, std::uint64_t offset, std::size_t n) {
@@ -72,8 +71,7 @@ TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionaryAndNeedsASectorSize) {
 
 TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAsked) {
     const std::uint64_t size = 1 << 20;
-    fs::path img = makeImage(size);
-    auto m = DMedia::initWithDictionary(driveDict(img, size));
+    auto m = patternDrive(size);
     ASSERT_TRUE(m);
     std::vector<std::uint8_t> buf(8 * 512);
     ASSERT_TRUE(m->readSector(10, 8, buf.data()));
@@ -87,8 +85,7 @@ TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAsked) {
 
 TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTail) {
     const std::uint64_t size = 1000 * 512 + 100; // ends inside a sector
-    fs::path img = makeImage(size);
-    auto m = DMedia::initWithDictionary(driveDict(img, size));
+    auto m = patternDrive(size);
     std::vector<std::uint8_t> buf(16 * 512, 0xAA);
     ASSERT_TRUE(m->readSector(995, 16, buf.data()));
     std::size_t valid = size - 995 * 512;
@@ -106,8 +103,7 @@ TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
     // Sequential batches are served from read-ahead; interleaved random
     // reads and reads of other sizes must still see exactly the image.
     const std::uint64_t size = 24ull << 20;
-    fs::path img = makeImage(size + 777);
-    auto m = DMedia::initWithDictionary(driveDict(img, size + 777));
+    auto m = patternDrive(size + 777);
     std::mt19937_64 rng(7);
     std::uint64_t seq = 0;
     std::vector<std::uint8_t> buf;
@@ -135,8 +131,7 @@ TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
 }
 
 TEST_F(DMediaReaders, CountsOutOfRangeAreRefused) {
-    fs::path img = makeImage(4096);
-    auto m = DMedia::initWithDictionary(driveDict(img, 4096));
+    auto m = patternDrive(4096);
     std::vector<std::uint8_t> buf(512);
     EXPECT_FALSE(m->readSector(0, -1, buf.data()));
     // More than 2 GiB in one read is refused (2^22 sectors of 512 bytes is the most).
