@@ -73,21 +73,6 @@ void expectMmlsLists(const fs::path& image, std::vector<Listed> expected, const 
     EXPECT_EQ(mmls(image, match, sectorSize), expected) << "mmls on " << image;
 }
 
-// Rows of a fixture's .layout file, split at tabs, comments left out.
-std::vector<std::vector<std::string>> layout(const fs::path& file) {
-    std::vector<std::vector<std::string>> rows;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> cells;
-        std::istringstream cellStream(line);
-        for (std::string cell; std::getline(cellStream, cell, '\t');)
-            cells.push_back(cell);
-        rows.push_back(cells);
-    }
-    return rows;
-}
-
 fs::path copyOf(const fs::path& source, const std::string& name) {
     fs::path dst = testsupport::makeTempDir("pt") / name;
     fs::copy_file(source, dst);
@@ -301,11 +286,15 @@ TEST_F(PartitionTables, MbrPrimaryAndLogicalHfsPartitionsAreListedInTableOrder) 
     const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
 
+    // The fixture's layout: slot, start, sectors, type, file system.
     std::vector<Listed> expected;
-    int counter = 0;
-    for (const auto& row : layout(testsupport::testImagesDir() / "mbr-extended.layout")) {
-        if (row[0] != "1" && row[0] != "5" && row[0] != "6") continue;
-        expected.push_back({std::stoull(row[1]), std::stoull(row[2]), "Untitled " + std::to_string(++counter)});
+    std::ifstream layout(testsupport::testImagesDir() / "mbr-extended.layout");
+    for (std::string line; std::getline(layout, line);) {
+        std::istringstream row(line);
+        std::string slot;
+        std::uint64_t start = 0, sectors = 0;
+        if ((row >> slot >> start >> sectors) && (slot == "1" || slot == "5" || slot == "6"))
+            expected.push_back({start, sectors, "Untitled " + std::to_string(expected.size() + 1)});
     }
     ASSERT_EQ(expected.size(), 3u);
     const auto bytes = readBytes(raw);

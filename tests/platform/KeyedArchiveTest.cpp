@@ -117,10 +117,7 @@ public:
 
 const KeyedUnarchiver::ClassTable& classes() {
     static const KeyedUnarchiver::ClassTable t = {
-        {"DRTestSample", &Sample::decode},
-        {"DRTestLeaf", &Leaf::decode},
-        {"DRTestEmpty", &Empty::decode},
-    };
+        {"DRTestSample", &Sample::decode}, {"DRTestLeaf", &Leaf::decode}, {"DRTestEmpty", &Empty::decode}};
     return t;
 }
 
@@ -144,19 +141,13 @@ Value roundTrip(const Value& v) {
 
 // --- property-list helpers for hand-made archives ------------------------------
 
-struct Plist {
-    plist_t node;
-    explicit Plist(plist_t n) : node(n) {}
-    Plist(const Plist&) = delete;
-    ~Plist() {
-        if (node) plist_free(node);
-    }
-};
+// A parsed property list, freed with its last owner.
+using Plist = std::unique_ptr<void, decltype(&plist_free)>;
 
 Plist parse(const Data& d) {
     plist_t p = nullptr;
     plist_from_memory(reinterpret_cast<const char*>(d.data()), static_cast<std::uint32_t>(d.size()), &p);
-    return Plist(p);
+    return Plist(p, &plist_free);
 }
 
 Data toBinary(plist_t p) {
@@ -173,7 +164,7 @@ Data toXml(const Data& binary) {
     Plist p = parse(binary);
     char* xml = nullptr;
     std::uint32_t len = 0;
-    if (p.node) plist_to_xml(p.node, &xml, &len);
+    if (p.get()) plist_to_xml(p.get(), &xml, &len);
     Data out(reinterpret_cast<std::uint8_t*>(xml), reinterpret_cast<std::uint8_t*>(xml) + len);
     std::free(xml);
     return out;
@@ -366,7 +357,7 @@ TEST(KeyedArchive, SharedObjectIsStoredOnceAndDecodedOnce) {
     Data d = archive(v);
 
     Plist p = parse(d);
-    plist_t objects = plist_dict_get_item(p.node, "$objects");
+    plist_t objects = plist_dict_get_item(p.get(), "$objects");
     int sampleRecords = 0;
     for (std::uint32_t i = 0; i < plist_array_get_size(objects); ++i)
         if (plist_dict_get_item(plist_array_get_item(objects, i), "label")) ++sampleRecords;
@@ -390,14 +381,14 @@ TEST(KeyedArchive, ArchiveHasTheKeyedLayout) {
     ASSERT_GE(d.size(), 8u);
     EXPECT_EQ(std::memcmp(d.data(), "bplist00", 8), 0);
     Plist p = parse(d);
-    ASSERT_EQ(plist_get_node_type(p.node), PLIST_DICT);
-    EXPECT_EQ(plist_dict_get_size(p.node), 4u);
-    EXPECT_EQ(plist_string_val_compare(plist_dict_get_item(p.node, "$archiver"), "NSKeyedArchiver"), 0);
-    EXPECT_EQ(plist_uint_val_compare(plist_dict_get_item(p.node, "$version"), 100000), 0);
-    plist_t root = plist_dict_get_item(plist_dict_get_item(p.node, "$top"), "root");
+    ASSERT_EQ(plist_get_node_type(p.get()), PLIST_DICT);
+    EXPECT_EQ(plist_dict_get_size(p.get()), 4u);
+    EXPECT_EQ(plist_string_val_compare(plist_dict_get_item(p.get(), "$archiver"), "NSKeyedArchiver"), 0);
+    EXPECT_EQ(plist_uint_val_compare(plist_dict_get_item(p.get(), "$version"), 100000), 0);
+    plist_t root = plist_dict_get_item(plist_dict_get_item(p.get(), "$top"), "root");
     ASSERT_EQ(plist_get_node_type(root), PLIST_UID);
     EXPECT_EQ(plist_uid_val_compare(root, 1), 0);
-    plist_t objects = plist_dict_get_item(p.node, "$objects");
+    plist_t objects = plist_dict_get_item(p.get(), "$objects");
     EXPECT_EQ(plist_string_val_compare(plist_array_get_item(objects, 0), "$null"), 0);
     // The root array's record lists its elements as references.
     plist_t items = plist_dict_get_item(plist_array_get_item(objects, 1), "NS.objects");
@@ -420,8 +411,8 @@ TEST(KeyedArchive, ArchiveHasTheKeyedLayout) {
     EXPECT_EQ(plist_string_val_compare(plist_array_get_item(chain, 1), "DRTestBase"), 0);
 
     Plist null = parse(archive(Value()));
-    EXPECT_EQ(plist_uid_val_compare(plist_dict_get_item(plist_dict_get_item(null.node, "$top"), "root"), 0), 0);
-    EXPECT_EQ(plist_array_get_size(plist_dict_get_item(null.node, "$objects")), 1u);
+    EXPECT_EQ(plist_uid_val_compare(plist_dict_get_item(plist_dict_get_item(null.get(), "$top"), "root"), 0), 0);
+    EXPECT_EQ(plist_array_get_size(plist_dict_get_item(null.get(), "$objects")), 1u);
 }
 
 TEST(KeyedArchive, PlistutilReadsTheArchive) {
