@@ -227,16 +227,6 @@ TEST_F(ContentDetection, FatTypeFromTheBootSectorFieldsOrDashWhenTheyGiveNone) {
             << ByteView(boot).le32(32);
 }
 
-TEST_F(ContentDetection, ADiskStartingWithAPartitionTableHoldsNoFatAtItsStart) {
-    const fs::path mbr = fixture("mbr-extended.img");
-    const fs::path gpt = fixture("gpt.img");
-    if (mbr.empty() || gpt.empty()) return;
-    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(mbr)));
-    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(gpt)), "-");
-    // The partitions are read from their start.
-    EXPECT_EQ(VolumeContentDetection(20480).fatFileSystemDetermination(volumeAt(mbr)), "FAT12");
-}
-
 TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaledAndOthersNeverAre) {
     const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
@@ -306,7 +296,7 @@ TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
     EXPECT_FALSE(detect.checkForJournal(volumeAt(image)));
 }
 
-TEST_F(ContentDetection, DevicesThatCannotBeReadAnswerNo) {
+TEST_F(ContentDetection, DevicesThatCannotBeReadAnswerNoAndDisksStartingWithATableHoldNoFatThere) {
     const fs::path missing = testsupport::makeTempDir("content") / "missing";
     const fs::path empty = emptyFile("empty.img", 0);
     for (const fs::path& p : {missing, empty}) {
@@ -324,6 +314,14 @@ TEST_F(ContentDetection, DevicesThatCannotBeReadAnswerNo) {
     EXPECT_FALSE(detect.checkForJournal(volumeAt(fat, 0)));
     // A start sector whose byte offset does not fit 64 bits.
     EXPECT_FALSE(VolumeContentDetection(~0ull / 2).isVolumeFAT(volumeAt(fat)));
+    // A disk that starts with a partition table holds no FAT at its start; its partitions are read from theirs.
+    const fs::path mbr = fixture("mbr-extended.img");
+    const fs::path gpt = fixture("gpt.img");
+    if (mbr.empty() || gpt.empty()) return;
+    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(mbr)));
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(gpt)), "-");
+    // The partitions are read from their start.
+    EXPECT_EQ(VolumeContentDetection(20480).fatFileSystemDetermination(volumeAt(mbr)), "FAT12");
 }
 
 TEST(ContentHints, MbrTypesMapToTheListVocabulary) {

@@ -59,10 +59,8 @@ TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionaryAndNeedsASectorSize) {
     Dict d{{"Path", "/dev/sdq"}, {"Preferred Block Size", 4096}, {"Size", 4096ull * 1000 + 100}};
     auto m = DMedia::initWithDictionary(d);
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->sizeInSect(), 1000u);
-    EXPECT_EQ(m->u32BytesInSector(), 4096u);
     // Missing identity keys hold the text of an absent value.
-    EXPECT_EQ(m->model(), "(null)");
+    EXPECT_EQ(std::tuple(m->sizeInSect(), m->u32BytesInSector(), m->model()), std::tuple(1000u, 4096u, "(null)"));
     d.set("Preferred Block Size", 0);
     EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
     d.remove("Preferred Block Size");
@@ -74,12 +72,9 @@ TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAsked) {
     auto m = patternDrive(size);
     ASSERT_TRUE(m);
     std::vector<std::uint8_t> buf(8 * 512);
-    ASSERT_TRUE(m->readSector(10, 8, buf.data()));
-    EXPECT_TRUE(matchesImage(buf, 10 * 512, buf.size()));
-    ASSERT_TRUE(m->readPreviewSector(100, 8, buf.data()));
-    EXPECT_TRUE(matchesImage(buf, 100 * 512, buf.size()));
-    ASSERT_TRUE(m->readSaveSector(2040, 8, buf.data()));
-    EXPECT_TRUE(matchesImage(buf, 2040 * 512, buf.size()));
+    ASSERT_TRUE(m->readSector(10, 8, buf.data()) && matchesImage(buf, 10 * 512, buf.size()));
+    ASSERT_TRUE(m->readPreviewSector(100, 8, buf.data()) && matchesImage(buf, 100 * 512, buf.size()));
+    ASSERT_TRUE(m->readSaveSector(2040, 8, buf.data()) && matchesImage(buf, 2040 * 512, buf.size()));
     EXPECT_TRUE(controller.calls().empty());
 }
 
@@ -90,13 +85,11 @@ TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTail) {
     ASSERT_TRUE(m->readSector(995, 16, buf.data()));
     std::size_t valid = size - 995 * 512;
     EXPECT_TRUE(matchesImage(buf, 995 * 512, valid));
-    for (std::size_t i = valid; i < buf.size(); ++i)
-        ASSERT_EQ(buf[i], 0) << i;
+    EXPECT_EQ(std::vector(buf.begin() + valid, buf.end()), std::vector<std::uint8_t>(buf.size() - valid, 0));
     // Entirely past the end: success, all zeros, never stale bytes.
     std::fill(buf.begin(), buf.end(), 0xAA);
     ASSERT_TRUE(m->readSector(5000, 16, buf.data()));
-    for (auto b : buf)
-        ASSERT_EQ(b, 0);
+    EXPECT_EQ(buf, std::vector<std::uint8_t>(buf.size(), 0));
 }
 
 TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
@@ -125,8 +118,7 @@ TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
         std::size_t valid =
             off >= size + 777 ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size + 777 - off));
         ASSERT_TRUE(matchesImage(buf, off, valid)) << "read " << i << " at sector " << sector;
-        for (std::size_t k = valid; k < buf.size(); ++k)
-            ASSERT_EQ(buf[k], 0);
+        ASSERT_EQ(std::vector(buf.begin() + valid, buf.end()), std::vector<std::uint8_t>(buf.size() - valid, 0));
     }
 }
 
@@ -222,9 +214,8 @@ TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
     if (device.empty()) GTEST_SKIP() << "cannot attach a loop device here";
     while (!device.empty() && (device.back() == '\n' || device.back() == ' '))
         device.pop_back();
-    std::string name = fs::path(device).filename();
     int sectorSize = 0;
-    std::ifstream(fs::path("/sys/block") / name / "queue/logical_block_size") >> sectorSize;
+    std::ifstream(fs::path("/sys/block") / fs::path(device).filename() / "queue/logical_block_size") >> sectorSize;
     auto m = DMedia::initWithDictionary(driveDict(device, size, sectorSize));
     ASSERT_TRUE(m);
     std::vector<std::uint8_t> buf(4 * 4096);

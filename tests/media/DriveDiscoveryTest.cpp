@@ -103,9 +103,11 @@ public:
         int logicalBlockSize = 512;
         std::string dev = "8:0";
     };
-    // A whole disk in blockFolder (its "device" link leads to deviceDir when
-    // one is given).
-    fs::path addDisk(const std::string& name, const fs::path& blockFolder, const fs::path& deviceDir, Disk d) {
+    // A whole disk whose block folder sits below its device folder, as a
+    // SCSI or MMC disk's does, or in the folder given; the disk's folder is
+    // returned.
+    fs::path diskOf(const fs::path& deviceDir, const std::string& name, Disk d, fs::path blockFolder = {}) {
+        if (blockFolder.empty()) blockFolder = deviceDir / "block" / name;
         attributes(blockFolder, {{"size", std::to_string(d.sectors)},
                                  {"ro", std::to_string(d.ro)},
                                  {"removable", std::to_string(d.removable)},
@@ -116,16 +118,11 @@ public:
         fs::create_directory_symlink(blockFolder, sys() / "class" / "block" / name);
         return blockFolder;
     }
-    // A disk whose block folder sits below its device folder, as a SCSI or
-    // MMC disk's does; the disk's folder is returned.
-    fs::path diskOf(const fs::path& deviceDir, const std::string& name, Disk d) {
-        return addDisk(name, deviceDir / "block" / name, deviceDir, std::move(d));
-    }
     // A virtual disk (loop, zram, RAM disk) without a device link.
     fs::path virtualDisk(const std::string& name, Disk d, bool loop = false) {
         fs::path dir = device("virtual/block/" + name);
         if (loop) fs::create_directories(dir / "loop");
-        return addDisk(name, dir, {}, std::move(d));
+        return diskOf({}, name, std::move(d), dir);
     }
     fs::path addPartition(const fs::path& diskFolder, const std::string& name, int number, std::uint64_t sectors,
                           const std::string& devNumber, int ro = 0) {
@@ -174,13 +171,10 @@ Array valuesAt(const Array& list, const std::string& path, std::initializer_list
     return out;
 }
 
+// Discovery logs what it cannot read; the tests keep that quiet.
 class DriveDiscoveryTree : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setLogSink([this](const std::string& l) { log.push_back(l); });
-    }
-    void TearDown() override { setLogSink(nullptr); }
-    std::vector<std::string> log;
+    testsupport::LogCapture quiet;
 };
 
 // The machine the discovery tests look at:
@@ -209,14 +203,12 @@ protected:
         delete std::exchange(fakeSystem, nullptr);
     }
     void SetUp() override {
-        DriveDiscoveryTree::SetUp();
         ASSERT_TRUE(built) << "the fake machine could not be built (mkfs.vfat, mkfs.exfat and sfdisk are needed)";
     }
 
     static bool buildMachine(FakeSystem& f) {
         bool ok = true;
 
-        // sda, SATA
         fs::create_directories(f.device("pci0000:00/0000:00:1f.2/ata1") / "ata_port" / "ata1");
         fs::path sdaDev = f.device("pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0", "bus/scsi", "scsi", "sd");
         f.attributes(
@@ -238,7 +230,6 @@ protected:
         testsupport::writeBytesAt(f.dev() / "sda3", 1024, {'H', '+', 0, 4, 0, 0, 0x20, 0});
         zeroFile(f.dev() / "sda4", 4u << 20);
 
-        // sdb, USB stick
         f.device("pci0000:00/0000:00:14.0/usb2/2-1", "bus/usb");
         fs::path sdbDev =
             f.device("pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0", "bus/scsi", "scsi", "sd");
@@ -252,30 +243,26 @@ protected:
         zeroFile(f.dev() / "sdb2", 4u << 20);
         ok = ok && run("mkfs.exfat " + quoted(f.dev() / "sdb2"));
 
-        // sdc, read-only
         f.diskOf(f.device("pci0000:00/0000:00:1f.2/ata2/host1/target1:0:0/1:0:0:0", "", "scsi", "sd"), "sdc",
                  {.sectors = 2048, .ro = 1, .dev = "8:32"});
         zeroFile(f.dev() / "sdc", 1u << 20);
 
-        // nvme0n1
         f.device("pci0000:00/0000:00:1d.0/0000:3d:00.0", "bus/pci", "pci", "nvme");
         fs::path ctrl = f.device("pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0", "class/nvme");
         f.attributes(ctrl, {{"model", "WDC PC SN730"}, {"serial", "2034AB  "}, {"firmware_rev", "11170101"}});
         fs::path nvme =
-            f.addDisk("nvme0n1", ctrl / "nvme0n1", ctrl, {.sectors = 65536, .logicalBlockSize = 4096, .dev = "259:0"});
+            f.diskOf(ctrl, "nvme0n1", {.sectors = 65536, .logicalBlockSize = 4096, .dev = "259:0"}, ctrl / "nvme0n1");
         f.addPartition(nvme, "nvme0n1p1", 1, 16384, "259:1");
         ok = ok && partitionTable(f.dev() / "nvme0n1", 32u << 20,
                                   std::string("label: gpt\nstart=2048, size=16384, type=") + kAPFSContainer + "\n");
         zeroFile(f.dev() / "nvme0n1p1", 4u << 20);
         testsupport::writeBytesAt(f.dev() / "nvme0n1p1", 32, {'N', 'X', 'S', 'B'});
 
-        // mmcblk0, an SD card without a partition table
         fs::path card = f.device("platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa", "bus/mmc", "mmc", "mmcblk");
         f.attributes(card, {{"name", "SC64G"}, {"serial", "0x1234abcd"}, {"fwrev", "0x0"}});
         f.diskOf(card, "mmcblk0", {.sectors = 4096, .dev = "179:0"});
         ok = ok && makeFAT(f.dev() / "mmcblk0", 2u << 20, "-n CARD");
 
-        // loop devices, zram, RAM disk
         f.virtualDisk("loop0", {.sectors = 2048, .dev = "7:0"}, true);
         zeroFile(f.dev() / "loop0", 1u << 20);
         f.virtualDisk("loop1", {.sectors = 0, .dev = "7:1"}, true);
@@ -368,7 +355,7 @@ TEST(DriveDiscoverySteps, FlatteningKeepsTheNearestSourceAndMarksEmptyValues) {
                                                         {"Product Revision Level", "1.00"}}));
 }
 
-TEST(DriveDiscoverySteps, SATAIdentityTakesTheProductNameAndKeepsTheSerialNumber) {
+TEST(DriveDiscoverySteps, SATAIdentityTakesTheProductNameAndIdentityLosesBlanksAndMissingPartsBecomeDashes) {
     DriveDiscovery d(SystemPaths{"/nonexistent", "/nonexistent", "/dev"});
     d.responseDriveFinder.push_back(Array{
         Dict{{"BSD Name", "sda"}},
@@ -379,10 +366,7 @@ TEST(DriveDiscoverySteps, SATAIdentityTakesTheProductNameAndKeepsTheSerialNumber
     d.sortDriveFinderResponse();
     EXPECT_EQ(valuesAt(d.responseFindMedia, "/dev/sda", {"device model", "device serial"}),
               (Array{"Samsung SSD", "S3Z9"}));
-}
-
-TEST(DriveDiscoverySteps, IdentityLosesBlanksAndMissingPartsBecomeDashes) {
-    DriveDiscovery d(SystemPaths{"/nonexistent", "/nonexistent", "/dev"});
+    d.responseFindMedia.clear();
     d.responseFindMedia.push_back(
         Dict{{"Path", "/dev/sda"}, {"device model", " \tSamsung  "}, {"device serial", "   "}});
     d.responseFindMedia.push_back(Dict{{"Path", "/dev/sda1"}, {"WhetherVolume", true}, {"device model", " x "}});
@@ -615,13 +599,10 @@ TEST_F(DriveDiscoveryTree, LongPathsAreFollowedWhateverTheirLength) {
               (Array{"FAT16", unescaped, "folder number 79"}));
 }
 
-TEST_F(DriveDiscoveryTree, AnEmptyOrMissingTreeGivesEmptyLists) {
+TEST_F(DriveDiscoveryTree, AnEmptyOrMissingTreeGivesEmptyListsAndAnAttributeIsReadOnlyUpToItsBound) {
     DriveDiscovery d(SystemPaths{"/nonexistent/sys", "/nonexistent/mountinfo", "/nonexistent/dev"});
     d.initialDriveList();
     EXPECT_EQ(d.driveDictArray().size() + d.volumeDictArray().size() + d.volumeDictArrayHFSOnly().size(), 0u);
-}
-
-TEST_F(DriveDiscoveryTree, AnAttributeIsReadOnlyUpToItsBound) {
     FakeSystem f("attr");
     writeText(f.sys() / "big", std::string(100000, 'x'));
     EXPECT_EQ(SysfsBlockDevice::readAttribute((f.sys() / "big").string()).value_or("").size(),

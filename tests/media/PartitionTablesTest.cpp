@@ -440,7 +440,7 @@ TEST_F(PartitionTables, GptListsItsHfsPartitionsUpToTheFirstEmptyEntry) {
     }
 }
 
-TEST_F(PartitionTables, GptEntryCountIsCutToWhatFitsBeforeTheFirstUsableSector) {
+TEST_F(PartitionTables, GptEntryCountIsCutToWhatFitsAndTheEntrySizeMustBeAMultipleOf8From128ToTheSectorSize) {
     DiskImage disk("gpt-count.img", 4096);
     // 32 sectors of entries hold 128; every slot and the sectors after the
     // array hold an HFS entry that must not be taken for one.
@@ -459,9 +459,6 @@ TEST_F(PartitionTables, GptEntryCountIsCutToWhatFitsBeforeTheFirstUsableSector) 
     putLE(header, 40, 1, 8);
     disk.write(1, header);
     EXPECT_TRUE(partitionsOf(disk.path()).empty());
-}
-
-TEST_F(PartitionTables, GptEntrySizeMustBeAMultipleOf8From128ToTheSectorSize) {
     for (std::uint32_t size : {0u, 8u, 64u, 120u, 130u, 1024u, 4096u, 0x80000000u, 0xFFFFFFFFu}) {
         DiskImage disk("gpt-size.img", 4096);
         writeGpt(disk, 4096, {{kHFSType, 100, 199, u"A"}}, GptLayout{4, 128, 2, 34});

@@ -60,25 +60,15 @@ TEST(ByteView, SignedReadersKeepTheSign) {
               std::tuple(-1, -2, -257, static_cast<std::int32_t>(0xFFFE8000u), 0x0080FEFF));
 }
 
-TEST(ByteView, ReadsEndingAtTheEndSucceedAndOneBytePastAnswerZero) {
+TEST(ByteView, ReadsAndHasAreExactAtTheEndAndOffsetsNearTheTopOfTheAddressRangeDoNotWrap) {
     auto p = sixteenBytes();
     ByteView v(p.get(), 16);
     EXPECT_EQ(std::tuple(v.u8(15), v.be16(14), v.be32(12), v.le16(14)), std::tuple(0x10, 0x0F10, 0x0D0E0F10u, 0x100F));
     EXPECT_EQ(std::tuple(v.u8(16), v.be16(15), v.be32(13), v.be64(9), v.le16(15), v.le32(13), v.le64(9)), kZeroReads);
-}
-
-TEST(ByteView, OffsetsNearTheTopOfTheAddressRangeDoNotWrap) {
-    auto p = sixteenBytes();
-    ByteView v(p.get(), 16);
     for (std::size_t off : {kMax, kMax - 1, kMax - 3, kMax - 7, kMax / 2}) {
         EXPECT_EQ(readsAt(v, off), kZeroReads) << off;
         EXPECT_TRUE(v.sub(off, 4).empty() && v.utf16be(off, 4).empty()) << off;
     }
-}
-
-TEST(ByteView, HasIsExactAtTheEdgesAndOverflowSafe) {
-    auto p = sixteenBytes();
-    ByteView v(p.get(), 16);
     for (auto [off, len] : {std::pair{0ul, 16ul}, {16, 0}, {15, 1}})
         EXPECT_TRUE(v.has(off, len)) << off << "+" << len;
     // The last four: offset + length would wrap round to a small number.
@@ -86,7 +76,7 @@ TEST(ByteView, HasIsExactAtTheEdgesAndOverflowSafe) {
         EXPECT_FALSE(v.has(off, len)) << off << "+" << len;
 }
 
-TEST(ByteView, SubIsClampedAndEmptyPastTheEnd) {
+TEST(ByteView, SubIsClampedAndEmptyPastTheEndAndCopyToZeroFillsWhatIsMissing) {
     auto p = sixteenBytes();
     ByteView v(p.get(), 16);
     ByteView s = v.sub(4, 4);
@@ -101,6 +91,14 @@ TEST(ByteView, SubIsClampedAndEmptyPastTheEnd) {
     EXPECT_TRUE(v.sub(100, 1).empty());
     EXPECT_EQ(v.sub(3).size(), 13u);
     EXPECT_TRUE(v.sub(16).empty());
+    // A copy fills with zeros what is not there.
+    std::array<std::uint8_t, 6> out;
+    out.fill(0xAA);
+    v.copyTo(13, out.data(), out.size());
+    EXPECT_EQ(out, (std::array<std::uint8_t, 6>{0x0E, 0x0F, 0x10, 0, 0, 0}));
+    out.fill(0xAA);
+    v.copyTo(kMax, out.data(), out.size());
+    EXPECT_EQ(out, (std::array<std::uint8_t, 6>{}));
 }
 
 TEST(ByteView, Utf16UnitsInBothByteOrdersStopAtTheEndWithWholeUnitsOnly) {
@@ -118,16 +116,4 @@ TEST(ByteView, Utf16UnitsInBothByteOrdersStopAtTheEndWithWholeUnitsOnly) {
     EXPECT_EQ(v.utf16be(15, 1).size(), 0u);
     EXPECT_EQ(v.utf16be(14, 1), std::u16string(1, char16_t(0x0F10)));
     EXPECT_EQ(v.utf16be(0, kMax).size(), 8u);
-}
-
-TEST(ByteView, CopyToZeroFillsWhatIsMissing) {
-    auto p = sixteenBytes();
-    ByteView v(p.get(), 16);
-    std::array<std::uint8_t, 6> out;
-    out.fill(0xAA);
-    v.copyTo(13, out.data(), out.size());
-    EXPECT_EQ(out, (std::array<std::uint8_t, 6>{0x0E, 0x0F, 0x10, 0, 0, 0}));
-    out.fill(0xAA);
-    v.copyTo(kMax, out.data(), out.size());
-    EXPECT_EQ(out, (std::array<std::uint8_t, 6>{}));
 }

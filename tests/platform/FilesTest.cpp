@@ -29,7 +29,7 @@ private:
 };
 } // namespace
 
-TEST(Paths, StateAndDataFoldersFollowXdgAreCreatedAndAnOverrideReplacesBoth) {
+TEST(Paths, StateAndDataFoldersFollowXdgAreCreatedAnOverrideReplacesBothAndSessionsGoToTheDesktop) {
     fs::path tmp = testsupport::makeTempDir("xdg");
     ScopedEnv noOverride("DRENTIC_STATE_DIR", "");
     ::unsetenv("DRENTIC_STATE_DIR");
@@ -50,11 +50,7 @@ TEST(Paths, StateAndDataFoldersFollowXdgAreCreatedAndAnOverrideReplacesBoth) {
     ScopedEnv home("HOME", tmp.string());
     ScopedEnv rel("XDG_STATE_HOME", "relative/path");
     EXPECT_EQ(stateDir(), (tmp / ".local/state/drentic-recovery").string());
-}
-
-TEST(Paths, SessionFolderIsTheDesktopElseHome) {
-    fs::path tmp = testsupport::makeTempDir("home");
-    ScopedEnv home("HOME", tmp.string());
+    // Sessions go to the desktop folder, else home.
     ScopedEnv cfg("XDG_CONFIG_HOME", (tmp / ".config").string());
     EXPECT_EQ(defaultSessionDir(), tmp.string());
     fs::create_directories(tmp / "Schreibtisch");
@@ -63,7 +59,7 @@ TEST(Paths, SessionFolderIsTheDesktopElseHome) {
     EXPECT_EQ(defaultSessionDir(), (tmp / "Schreibtisch").string());
 }
 
-TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundleAndNothingFromGarbage) {
+TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundleNothingFromGarbageAndPlainValuesRoundTrip) {
     ScopedEnv res("DRENTIC_RESOURCE_DIR", DRENTIC_RESOURCES_SOURCE);
     auto info = InfoPlist::loadFromBundle();
     ASSERT_TRUE(info);
@@ -76,9 +72,6 @@ TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundleAndNothingFromGarbage) 
         testsupport::writeText(tmp / "bad.plist", text);
         EXPECT_FALSE(InfoPlist::load((tmp / "bad.plist").string())) << text;
     }
-}
-
-TEST(PropertyList, XmlRoundTripOfPlainValues) {
     Value v(Dict{{"name", "x"}, {"n", -7}, {"list", Array{1.5, true, Data{1, 2}}}});
     auto xml = PropertyList::toXml(v);
     ASSERT_TRUE(xml);

@@ -13,7 +13,7 @@ struct Named : Object {
 };
 } // namespace
 
-TEST(Value, AbsentValueFormatsAsNullAndReadsAsZero) {
+TEST(Value, AbsentValueFormatsAsNullAndReadsAsZeroCopiesAreDeepAndMovesLeaveNull) {
     Dict d;
     const Value& v = d.get("Preferred Block Size");
     EXPECT_TRUE(v.isNull());
@@ -24,6 +24,22 @@ TEST(Value, AbsentValueFormatsAsNullAndReadsAsZero) {
     EXPECT_EQ(v.stringValue(), "");
     EXPECT_TRUE(v.arrayValue().empty());
     EXPECT_EQ(format("%@", d.get("device model")), "(null)");
+    Dict inner{{"Path", "/dev/sdb"}};
+    Dict outer{{"drive", inner}, {"list", Array{1, 2, 3}}};
+    Value a(outer);
+    Value b = a;
+    b.dict()->get("drive"); // reading does not add
+    (*b.dict())["drive"].dict()->set("Path", "/dev/sdc");
+    b.dict()->get("list");
+    (*b.dict())["list"].array()->push_back(4);
+    EXPECT_EQ(a.dictValue().get("drive").dictValue().get("Path").stringValue(), "/dev/sdb");
+    EXPECT_EQ(a.dictValue().get("list").arrayValue().size(), 3u);
+    EXPECT_EQ(b.dictValue().get("list").arrayValue().size(), 4u);
+
+    Value c = std::move(b);
+    EXPECT_TRUE(b.isNull());
+    EXPECT_TRUE(b.arrayValue().empty());
+    EXPECT_EQ(c.dictValue().get("drive").dictValue().get("Path").stringValue(), "/dev/sdc");
 }
 
 TEST(Value, NumbersConvertLikeNumberObjectsAndCompareByValueAcrossKinds) {
@@ -42,25 +58,6 @@ TEST(Value, NumbersConvertLikeNumberObjectsAndCompareByValueAcrossKinds) {
     EXPECT_EQ(Value(2.0), Value(2));
     EXPECT_FALSE(Value(-1) == Value(UINT64_MAX));
     EXPECT_FALSE(Value("1") == Value(1));
-}
-
-TEST(Value, CopiesAreDeepAndMovesLeaveNull) {
-    Dict inner{{"Path", "/dev/sdb"}};
-    Dict outer{{"drive", inner}, {"list", Array{1, 2, 3}}};
-    Value a(outer);
-    Value b = a;
-    b.dict()->get("drive"); // reading does not add
-    (*b.dict())["drive"].dict()->set("Path", "/dev/sdc");
-    b.dict()->get("list");
-    (*b.dict())["list"].array()->push_back(4);
-    EXPECT_EQ(a.dictValue().get("drive").dictValue().get("Path").stringValue(), "/dev/sdb");
-    EXPECT_EQ(a.dictValue().get("list").arrayValue().size(), 3u);
-    EXPECT_EQ(b.dictValue().get("list").arrayValue().size(), 4u);
-
-    Value c = std::move(b);
-    EXPECT_TRUE(b.isNull());
-    EXPECT_TRUE(b.arrayValue().empty());
-    EXPECT_EQ(c.dictValue().get("drive").dictValue().get("Path").stringValue(), "/dev/sdc");
 }
 
 TEST(Value, DescriptionsOfListsAndObjectsAndObjectsAreHeldByReference) {

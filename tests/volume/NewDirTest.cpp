@@ -3,7 +3,6 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <set>
 
 using namespace newdir;
 
@@ -29,32 +28,23 @@ std::vector<NewDir*> children(NewDir* f) {
 }
 } // namespace
 
-TEST(NewDirRecord, AppendsKeepOrderAndChildAccessStopsAtTheCount) {
+TEST(NewDirRecord, AppendsKeepOrderAccessStopsAtTheCountAndRemovalFreesWholeSubtrees) {
     NewDir* root = folder(2);
     EXPECT_EQ(childAtIndex(root, 0), nullptr);
     NewDir* a = file(10);
-    NewDir* b = file(11);
+    NewDir* sub = folder(20);
+    appendChild(sub, file(21));
     appendChild(root, a);
-    appendChild(root, b);
-    EXPECT_EQ(children(root), (std::vector<NewDir*>{a, b}));
+    appendChild(root, sub);
+    EXPECT_EQ(children(root), (std::vector<NewDir*>{a, sub}));
     EXPECT_EQ(childAtIndex(root, 2), nullptr);
     // Appending sets no parent link: the builder does.
     EXPECT_EQ(a->pndirPointer, nullptr);
-    freeNDir(root);
-}
-
-TEST(NewDirRecord, RemovingChildrenUnlinksAndFreesTheirSubtrees) {
-    NewDir* root = folder(2);
-    NewDir* sub = folder(20);
-    appendChild(sub, file(21));
-    appendChild(root, file(10));
-    appendChild(root, sub);
     appendChild(root, file(12));
-    NewDir* first = childAtIndex(root, 0);
     removeChildAtIndex(root, 3); // not below the count: nothing
     EXPECT_EQ(root->childrenArrayCount(), 3u);
     removeChildAtIndex(root, 2); // the last
-    EXPECT_EQ(children(root), (std::vector<NewDir*>{first, sub}));
+    EXPECT_EQ(children(root), (std::vector<NewDir*>{a, sub}));
     removeChildAtIndex(root, 1); // a folder with a child; ASan catches leaks and double frees
     removeChildAtIndex(root, 0);
     EXPECT_EQ(root->childrenArrayCount(), 0u);
@@ -82,27 +72,7 @@ TEST(NewDirRecord, DeletedListNamesChildrenAndSwapsWithTheChildList) {
     freeNDir(root);
 }
 
-TEST(NewDirRecord, FreeingADeepTreeWithDeletedListsFreesEveryNodeOnce) {
-    // A hostile medium can describe a folder chain far deeper than any real
-    // one; freeing must not recurse once per level.
-    NewDir* root = folder(2);
-    NewDir* cur = root;
-    for (std::uint32_t i = 0; i < 200000; ++i) {
-        NewDir* next = folder(100 + i);
-        appendChild(cur, next);
-        NewDir* f = file(1000000 + i);
-        appendChild(cur, f);
-        appendDeletedChild(cur, f);
-        appendDeletedChild(cur, next);
-        cur = next;
-    }
-    fillChildrenDirectArrays(root);
-    EXPECT_EQ(root->childrenDirect->size(), 2u);
-    EXPECT_EQ(root->deletedChildrenDirect->size(), 2u);
-    freeNDir(root);
-}
-
-TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolder) {
+TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolderAndADeepTreeFreesEveryNodeOnce) {
     NewDir* root = folder(2);
     NewDir* sub = folder(3);
     NewDir* empty = folder(4);
@@ -117,6 +87,23 @@ TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolder) {
     ASSERT_TRUE(sub->deletedChildrenDirect);
     EXPECT_EQ((*sub->deletedChildrenDirect)[0]->fileID, 5u);
     EXPECT_EQ(empty->childrenDirect, nullptr);
+    freeNDir(root);
+    // A hostile medium can describe a folder chain far deeper than any real
+    // one; freeing must not recurse once per level.
+    root = folder(2);
+    NewDir* cur = root;
+    for (std::uint32_t i = 0; i < 200000; ++i) {
+        NewDir* next = folder(100 + i);
+        appendChild(cur, next);
+        NewDir* f = file(1000000 + i);
+        appendChild(cur, f);
+        appendDeletedChild(cur, f);
+        appendDeletedChild(cur, next);
+        cur = next;
+    }
+    fillChildrenDirectArrays(root);
+    EXPECT_EQ(root->childrenDirect->size(), 2u);
+    EXPECT_EQ(root->deletedChildrenDirect->size(), 2u);
     freeNDir(root);
 }
 

@@ -152,8 +152,7 @@ TEST(VolumeState, ConstructionClearsAndTheStopFlagWritesTheProcessWideStopByte) 
     ASSERT_NE(v, nullptr);
     EXPECT_FALSE(Volume::stopByte());
     v->setStopTreeThread(true);
-    EXPECT_TRUE(v->stopTreeThread());
-    EXPECT_TRUE(Volume::stopByte());
+    EXPECT_TRUE(v->stopTreeThread() && Volume::stopByte());
     v->setStopTreeThread(false);
     EXPECT_FALSE(Volume::stopByte());
 }
@@ -177,7 +176,7 @@ auto countersOf(const Volume& v) {
 }
 } // namespace
 
-TEST(VolumeState, ResetOfANewScanKeepsTheIndexesAndClearsTheCounters) {
+TEST(VolumeState, ResetKeepsTheIndexesAndClearsTheCountersOfANewScanButRenewsAndKeepsThoseOfAResumedOne) {
     auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
     BTreeTableClass* before = v->btree.get();
     BTreeTableClass* normalBefore = v->btreeNormalScan.get();
@@ -186,35 +185,28 @@ TEST(VolumeState, ResetOfANewScanKeepsTheIndexesAndClearsTheCounters) {
     v->openedScanInfo = true;
     v->catNodeSize = 8;
     v->setStopTreeThread(true);
-
     v->resetSigArraysAndBtreesAndOthers();
-
-    EXPECT_EQ(v->btree.get(), before);
-    EXPECT_EQ(v->btreeNormalScan.get(), normalBefore);
+    EXPECT_EQ(std::tuple(v->btree.get(), v->btreeNormalScan.get()), std::tuple(before, normalBefore));
     EXPECT_EQ(countersOf(*v), std::tuple(0u, 0u, 0u, 0u, 9u, 0u, 0u, 0u, true));
     EXPECT_EQ(std::tuple(v->scanInfoSaved, v->openedScanInfo, v->catNodeSize, v->stopTreeThread(), Volume::stopByte()),
               std::tuple(false, false, 0, false, false));
-}
 
-TEST(VolumeState, ResetOfAResumedScanMakesNewIndexesAndKeepsTheRestoredCounters) {
-    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
-    BTreeTableClass* before = v->btree.get();
-    BTreeTableClassOrph* orphBefore = v->btreeOrph.get();
-    v->autoCrashRecovery = true;
-    leaveCounters(*v);
-    v->lookForRtfAttachments = true;
-
-    v->resetSigArraysAndBtreesAndOthers();
-
-    ASSERT_NE(v->btree, nullptr);
-    EXPECT_NE(v->btree.get(), before);
-    EXPECT_EQ(v->btreeAdvScan, v->btree.get());
-    EXPECT_NE(v->btreeNormalScan, nullptr);
-    EXPECT_NE(v->btreeForUsedCatNodeSector, nullptr);
-    EXPECT_NE(v->btreeOrph.get(), orphBefore);
-    // Only the orphan total and the progress start again.
-    EXPECT_EQ(countersOf(*v), std::tuple(5u, 2u, 3u, 1234u, 77u, 99u, 0u, 1u, true));
-    EXPECT_FALSE(v->lookForRtfAttachments);
+    // A resumed scan gets new indexes and keeps the restored counters; only
+    // the orphan total and the progress start again.
+    auto resumed = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
+    before = resumed->btree.get();
+    BTreeTableClassOrph* orphBefore = resumed->btreeOrph.get();
+    resumed->autoCrashRecovery = true;
+    leaveCounters(*resumed);
+    resumed->lookForRtfAttachments = true;
+    resumed->resetSigArraysAndBtreesAndOthers();
+    ASSERT_NE(resumed->btree, nullptr);
+    EXPECT_NE(resumed->btree.get(), before);
+    EXPECT_EQ(resumed->btreeAdvScan, resumed->btree.get());
+    EXPECT_TRUE(resumed->btreeNormalScan && resumed->btreeForUsedCatNodeSector);
+    EXPECT_NE(resumed->btreeOrph.get(), orphBefore);
+    EXPECT_EQ(countersOf(*resumed), std::tuple(5u, 2u, 3u, 1234u, 77u, 99u, 0u, 1u, true));
+    EXPECT_FALSE(resumed->lookForRtfAttachments);
 }
 
 TEST(VolumeState, TwoTicksWithoutNewProgressShowTheDictionaryOnce) {
