@@ -55,7 +55,7 @@ bool matchesImage(const std::vector<std::uint8_t>& buf, std::uint64_t offset, st
 }
 } // namespace
 
-TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionaryAndNeedsASectorSize) {
+TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionaryAndNeedsASectorSizeProgressGoesOutOnlyWhenFlagged) {
     Dict d{{"Path", "/dev/sdq"}, {"Preferred Block Size", 4096}, {"Size", 4096ull * 1000 + 100}};
     auto m = DMedia::initWithDictionary(d);
     ASSERT_TRUE(m);
@@ -65,9 +65,18 @@ TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionaryAndNeedsASectorSize) {
     EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
     d.remove("Preferred Block Size");
     EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
+    m = DMedia::initWithDictionary(driveDict("/dev/null", 512));
+    m->myTimerFireMethod();
+    EXPECT_TRUE(controller.calls().empty());
+    m->dataUpdate.set("TimeRemaining", "0:00:01:00");
+    m->setTimerFireMethodCanRun(true);
+    m->myTimerFireMethod();
+    ASSERT_EQ(controller.callNames(), std::vector<std::string>{"updateVolumeScanProgress:"});
+    EXPECT_EQ(controller.calls()[0].argument.dictValue().get("TimeRemaining").stringValue(), "0:00:01:00");
+    EXPECT_FALSE(m->timerFireMethodCanRun());
 }
 
-TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAsked) {
+TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAskedAndCountsOutOfRangeAreRefused) {
     const std::uint64_t size = 1 << 20;
     auto m = patternDrive(size);
     ASSERT_TRUE(m);
@@ -75,6 +84,14 @@ TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAsked) {
     ASSERT_TRUE(m->readSector(10, 8, buf.data()) && matchesImage(buf, 10 * 512, buf.size()));
     ASSERT_TRUE(m->readPreviewSector(100, 8, buf.data()) && matchesImage(buf, 100 * 512, buf.size()));
     ASSERT_TRUE(m->readSaveSector(2040, 8, buf.data()) && matchesImage(buf, 2040 * 512, buf.size()));
+    EXPECT_TRUE(controller.calls().empty());
+    m = patternDrive(4096);
+    EXPECT_FALSE(m->readSector(0, -1, buf.data()));
+    // More than 2 GiB in one read is refused (2^22 sectors of 512 bytes is the most).
+    EXPECT_FALSE(m->readSector(0, (1 << 22) + 1, buf.data()));
+    EXPECT_FALSE(m->readSector(0, INT32_MAX, buf.data()));
+    EXPECT_FALSE(m->readSector(UINT64_MAX / 256, 1, buf.data()));
+    EXPECT_TRUE(m->readSector(0, 0, buf.data()));
     EXPECT_TRUE(controller.calls().empty());
 }
 
@@ -122,19 +139,7 @@ TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
     }
 }
 
-TEST_F(DMediaReaders, CountsOutOfRangeAreRefused) {
-    auto m = patternDrive(4096);
-    std::vector<std::uint8_t> buf(512);
-    EXPECT_FALSE(m->readSector(0, -1, buf.data()));
-    // More than 2 GiB in one read is refused (2^22 sectors of 512 bytes is the most).
-    EXPECT_FALSE(m->readSector(0, (1 << 22) + 1, buf.data()));
-    EXPECT_FALSE(m->readSector(0, INT32_MAX, buf.data()));
-    EXPECT_FALSE(m->readSector(UINT64_MAX / 256, 1, buf.data()));
-    EXPECT_TRUE(m->readSector(0, 0, buf.data()));
-    EXPECT_TRUE(controller.calls().empty());
-}
-
-TEST_F(DMediaReaders, FailedReadOfAListedDeviceSaysNothing) {
+TEST_F(DMediaReaders, FailedReadOfAListedDeviceSaysNothingAndOneThatCannotBeOpenedIsReportedByTheScanReader) {
     fs::path dir = testsupport::makeTempDir("notadevice");
     controller.setDriveDictArray(Array{Dict{{"Path", dir.string()}}});
     auto m = DMedia::initWithDictionary(driveDict(dir, 1 << 20));
@@ -147,6 +152,18 @@ TEST_F(DMediaReaders, FailedReadOfAListedDeviceSaysNothing) {
     controller.setVolumeDictArray(Array{Dict{{"Path", dir.string()}}});
     EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
     EXPECT_TRUE(controller.calls().empty());
+    fs::path missing = testsupport::makeTempDir("missing") / "no-such-device";
+    m = DMedia::initWithDictionary(driveDict(missing, 1 << 20));
+    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
+    ASSERT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts()[0].title, "! Could not open drive");
+    EXPECT_EQ(controller.alerts()[0].message, "A valid fileDesc could not be obtained for drive: " + missing.string());
+    EXPECT_FALSE(controller.terminateRequested());
+    // The preview reader takes the failed-read path instead: not listed, so
+    // it closes the preview.
+    controller.clear();
+    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
+    EXPECT_EQ(controller.callNames(), (std::vector<std::string>{"runAlertPanel:", "previewClose:"}));
 }
 
 TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSave) {
@@ -173,34 +190,6 @@ TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSave) {
     EXPECT_EQ(alerts[2].title, "! Error");
     EXPECT_EQ(alerts[2].message, "The Drive or Volume being read is no longer available. The Program will quit now.");
     EXPECT_EQ(alerts[2].defaultButton, "Quit");
-}
-
-TEST_F(DMediaReaders, DeviceThatCannotBeOpenedIsReportedByTheScanReader) {
-    fs::path missing = testsupport::makeTempDir("missing") / "no-such-device";
-    auto m = DMedia::initWithDictionary(driveDict(missing, 1 << 20));
-    std::vector<std::uint8_t> buf(512);
-    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
-    ASSERT_EQ(controller.alerts().size(), 1u);
-    EXPECT_EQ(controller.alerts()[0].title, "! Could not open drive");
-    EXPECT_EQ(controller.alerts()[0].message, "A valid fileDesc could not be obtained for drive: " + missing.string());
-    EXPECT_FALSE(controller.terminateRequested());
-    // The preview reader takes the failed-read path instead: not listed, so
-    // it closes the preview.
-    controller.clear();
-    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
-    EXPECT_EQ(controller.callNames(), (std::vector<std::string>{"runAlertPanel:", "previewClose:"}));
-}
-
-TEST_F(DMediaReaders, ProgressIsHandedOverOnlyWhenTheFlagIsSet) {
-    auto m = DMedia::initWithDictionary(driveDict("/dev/null", 512));
-    m->myTimerFireMethod();
-    EXPECT_TRUE(controller.calls().empty());
-    m->dataUpdate.set("TimeRemaining", "0:00:01:00");
-    m->setTimerFireMethodCanRun(true);
-    m->myTimerFireMethod();
-    ASSERT_EQ(controller.callNames(), std::vector<std::string>{"updateVolumeScanProgress:"});
-    EXPECT_EQ(controller.calls()[0].argument.dictValue().get("TimeRemaining").stringValue(), "0:00:01:00");
-    EXPECT_FALSE(m->timerFireMethodCanRun());
 }
 
 // A real block device with 4096-byte sectors, when this machine lets the

@@ -304,7 +304,7 @@ TEST(MountTable, EscapesAreUndoneOptionalFieldsSkippedAndGarbageOrAMissingFileGi
     EXPECT_TRUE(MountTable::read("/nonexistent/mountinfo").empty());
 }
 
-TEST(DriveDiscoverySteps, RenamedKeysAndMappedContents) {
+TEST(DriveDiscoverySteps, RenamedKeysMappedContentsAndFlatteningKeepsTheNearestSource) {
     DriveDiscovery d(SystemPaths{"/nonexistent", "/nonexistent", "/dev"});
     const struct {
         const char* key;
@@ -327,10 +327,6 @@ TEST(DriveDiscoverySteps, RenamedKeysAndMappedContents) {
         EXPECT_EQ(d.newKeyForKey(c.key, v, c.value), c.newKey) << c.key;
         EXPECT_EQ(v, c.newValue) << c.key;
     }
-}
-
-TEST(DriveDiscoverySteps, FlatteningKeepsTheNearestSourceAndMarksEmptyValues) {
-    DriveDiscovery d(SystemPaths{"/nonexistent", "/nonexistent", "/dev"});
     d.responseDriveFinder.push_back(Array{
         Dict{{"BSD Name", "sdb1"}, {"Size", 100}, {"Content", "Windows_FAT_32"}, {"Writable", true}},
         Dict{{"BSD Name", "sdb"}, {"Size", 1000}, {"Content", "FDisk_partition_scheme"}},
@@ -435,7 +431,7 @@ TEST_F(DriveDiscoveryFake, ASATADiskAndAMountedFATPartitionOnItGiveTheirWholeDic
                         {"Volume and Drive Index", 6}}));
 }
 
-TEST_F(DriveDiscoveryFake, EachFileSystemGetsItsContentWord) {
+TEST_F(DriveDiscoveryFake, EachFileSystemGetsItsContentWordAndEachDriveItsBusIdentityAndIconFromSysfs) {
     const Array& vols = discovery->volumeDictArray();
     EXPECT_EQ(
         valuesAt(vols, fake.node("sda3"),
@@ -450,9 +446,6 @@ TEST_F(DriveDiscoveryFake, EachFileSystemGetsItsContentWord) {
     EXPECT_EQ(valuesAt(vols, fake.node("mmcblk0"),
                        {"Content", "Volume Name", "Parent Drive Path", "Physical Interconnect", "WhetherDiskDict"}),
               (Array{"FAT12", "CARD", fake.node("mmcblk0"), "Secure Digital", Value()}));
-}
-
-TEST_F(DriveDiscoveryFake, BusIdentityAndIconKindComeFromSysfs) {
     const Array& drives = discovery->driveDictArray();
     EXPECT_EQ(valuesAt(drives, fake.node("sdb"),
                        {"Physical Interconnect", "IOBundleResourceFile", "device model", "device serial", "Content"}),

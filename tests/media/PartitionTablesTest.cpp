@@ -474,7 +474,7 @@ TEST_F(PartitionTables, GptEntryCountIsCutToWhatFitsAndTheEntrySizeMustBeAMultip
     EXPECT_EQ(listed(partitionsOf(wide.path())), (std::vector<Listed>{{100, 100, "A"}, {300, 100, "B"}}));
 }
 
-TEST_F(PartitionTables, GptOnFourKilobyteSectorsNamesTheHfsPlusVolume) {
+TEST_F(PartitionTables, GptOnFourKilobyteSectorsNamesTheHfsPlusVolumeAndEachVolumeFromItsOwnCatalogOnly) {
     const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     const std::uint64_t sectors = 2048; // 8 MiB
@@ -484,25 +484,19 @@ TEST_F(PartitionTables, GptOnFourKilobyteSectorsNamesTheHfsPlusVolume) {
     disk.place(256, raw);
     EXPECT_EQ(listed(partitionsOf(disk.path(), 4096)), (std::vector<Listed>{{256, volumeSectors, "hfsplus_test"}}));
     expectMmlsLists(disk.path(), {{256, volumeSectors, ""}}, "", 4096);
-}
-
-TEST_F(PartitionTables, EachVolumeIsNamedFromItsOwnCatalogOnly) {
-    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
-    ASSERT_FALSE(raw.empty());
+    // Two volumes on 512-byte sectors: the second one's catalog header node
+    // is gone, and what the first left in the drive's fields must not name it.
     const VolumeInformationBlock vib = headerOf(raw);
     ASSERT_EQ(vib.blockSize, 4096u);
-    const std::uint64_t volumeSectors = fs::file_size(raw) / 512;
-    DiskImage disk("gpt-two.img", 20480);
-    writeGpt(disk, 20480,
-             {{kHFSType, 2048, 2048 + volumeSectors - 1, u"First"},
-              {kHFSType, 10240, 10240 + volumeSectors - 1, u"Second"}});
-    disk.place(2048, raw);
-    disk.place(10240, raw);
-    // The second volume's catalog header node is gone; what the first left
-    // in the drive's fields must not name it.
-    disk.write(10240 + std::uint64_t(vib.catalogFile.extents[0].startBlock) * 8, disk.sector());
-    EXPECT_EQ(listed(partitionsOf(disk.path())),
-              (std::vector<Listed>{{2048, volumeSectors, "hfsplus_test"}, {10240, volumeSectors, "Second"}}));
+    const std::uint64_t sectors512 = fs::file_size(raw) / 512;
+    DiskImage two("gpt-two.img", 20480);
+    writeGpt(two, 20480,
+             {{kHFSType, 2048, 2048 + sectors512 - 1, u"First"}, {kHFSType, 10240, 10240 + sectors512 - 1, u"Second"}});
+    two.place(2048, raw);
+    two.place(10240, raw);
+    two.write(10240 + std::uint64_t(vib.catalogFile.extents[0].startBlock) * 8, two.sector());
+    EXPECT_EQ(listed(partitionsOf(two.path())),
+              (std::vector<Listed>{{2048, sectors512, "hfsplus_test"}, {10240, sectors512, "Second"}}));
 }
 
 TEST_F(PartitionTables, AppleMapEntryCountIsCappedAt256) {

@@ -315,7 +315,7 @@ TEST(KeyedArchive, ValuesRoundTripThroughBinaryAndXmlArchivesAndLargeUnsignedOne
     EXPECT_NE(text.find("<integer>-1</integer>"), std::string::npos) << text;
 }
 
-TEST(KeyedArchive, ArchivableObjectRoundTripsEveryTypedEntryAndMissingKeysDecodeAsZero) {
+TEST(KeyedArchive, ArchivableObjectsRoundTripEveryTypedEntrySharedOnesStoredAndDecodedOnce) {
     auto inner = std::make_shared<Sample>();
     inner->plainInt = -5;
     inner->label = "inner";
@@ -348,9 +348,7 @@ TEST(KeyedArchive, ArchivableObjectRoundTripsEveryTypedEntryAndMissingKeysDecode
     gDefaults.clear();
     ASSERT_TRUE(unarchive(archive(Value(std::make_shared<Empty>()))));
     EXPECT_EQ(gDefaults, (Array{false, 0, 0, 0, false, 0.0, 0.0, Value()}));
-}
-
-TEST(KeyedArchive, SharedObjectIsStoredOnceAndDecodedOnce) {
+    // An object shared three times is stored once and decoded once.
     auto shared = std::make_shared<Sample>();
     shared->label = "shared";
     Value v(Array{Value(shared), Value(shared), Value(Dict{{"again", Value(shared)}})});

@@ -37,7 +37,7 @@ std::vector<std::uint32_t> passOrder(const BTreeTableClassOrph& tree) {
     return ids;
 }
 
-TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarks) {
+TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarksAndPassesMeetTheRootBeforeItsBranches) {
     BTreeTableClassOrph tree;
     for (std::uint32_t id = 20; id < 40; ++id)
         tree.insert(parked(id, id));
@@ -53,9 +53,6 @@ TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarks) {
     EXPECT_EQ(std::tuple(first->dir(), first->alreadyPolled(), first->parentFoundInBtree(), tree.numItems()),
               std::tuple(fakeDir(25), true, true, 20));
     EXPECT_EQ(passOrder(tree), before);
-}
-
-TEST(BTreeTableClassOrph, PassesMeetTheRootBeforeItsBranches) {
     BTreeTableClassOrph ascending;
     for (std::uint32_t id = 1; id <= 5; ++id)
         ascending.insert(parked(id, id));

@@ -60,14 +60,11 @@ template <class Tree> struct TreeShape {
     }
 };
 
-TEST(BTreeTableClass, EmptyTreeHasNoNodeRootAndFindsNothing) {
+TEST(BTreeTableClass, AnEmptyTreeFindsNothingAndAFullNodeSplitsAroundTheMiddleOfItsFiveKeys) {
     BTreeTableClass tree;
     EXPECT_NE(BTreeTableClass::noNode(), nullptr);
     EXPECT_EQ(tree.root(), BTreeTableClass::noNode());
     EXPECT_EQ(tree.retrieveKeyField(2), nullptr);
-}
-
-TEST(BTreeTableClass, AFullNodeSplitsAroundTheMiddleOfItsFiveKeys) {
     // Keys in insertion order, then the keys of the root and of each of its
     // branches in order.
     using Keys = std::vector<std::uint32_t>;

@@ -139,7 +139,7 @@ TEST(NewDirRecord, ExtentsAppendInOrderAndValuesWiderThanTheRecordAreRefusedNotT
     freeNDir(f);
 }
 
-TEST(NewDirRecord, NamesStopAtTheFirstNulAndEmptyReadsBackEmpty) {
+TEST(NewDirRecord, NamesStopAtTheFirstNulEmptyReadsBackEmptyAndUtfConversionsSurviveDamage) {
     NewDir* f = file(40);
     std::u16string withNul = u"abc";
     withNul += u'\0';
@@ -155,9 +155,6 @@ TEST(NewDirRecord, NamesStopAtTheFirstNulAndEmptyReadsBackEmpty) {
     EXPECT_TRUE(setExtension(f, u"jpg"));
     EXPECT_EQ(std::tuple(f->extensionLength, extension(f)), std::tuple(3u, u"jpg"));
     freeNDir(f);
-}
-
-TEST(NewDirRecord, Utf8AndUtf16ConvertBothWaysAndSurviveDamage) {
     std::string s = "Résumé 📷 file.txt";
     EXPECT_EQ(utf8(utf16(s)), s);
     EXPECT_EQ(utf16("a\xC3"), u"a\uFFFD");                                // truncated sequence

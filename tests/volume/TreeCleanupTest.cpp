@@ -264,16 +264,14 @@ TEST_F(TreeCleanup, DeletedListsKeepTheOrderOfTheChildList) {
     EXPECT_EQ(f->deletedList, (std::vector<NewDir*>{d1, d3, d4}));
 }
 
-TEST_F(TreeCleanup, NamelessEntriesAreCalledUntitledAndTheRootKeepsItsName) {
+TEST_F(TreeCleanup, NamelessEntriesAreCalledUntitledTheRootKeepsItsNameAndRepeatedNamesGetUnderscores) {
     NewDir* f = addFolder(*v, v->dirRoot, u"");
     NewDir* nameless = addFile(*v, f, u"", 10);
     v->processDuplicateEntries();
     EXPECT_EQ(std::tuple(v->fileNameOfDir(f), v->fileNameOfDir(nameless), v->fileNameOfDir(v->dirRoot)),
               std::tuple(u"Untitled", u"Untitled", u"Root"));
-}
-
-TEST_F(TreeCleanup, RepeatedNamesGetOneMoreUnderscoreEachTime) {
-    NewDir* f = addFolder(*v, v->dirRoot, u"F");
+    // A repeated name gets one more underscore each time.
+    f = addFolder(*v, v->dirRoot, u"F");
     EXPECT_EQ(v->suggestedRepeatFileName(u"IMG_0001.JPG", f), u"IMG_0001.JPG");
     NewDir* img = addFile(*v, f, u"IMG_0001.JPG", 1);
     NewDir* notes = addFile(*v, f, u"notes", 1);
@@ -324,7 +322,7 @@ TEST_F(TreeCleanup, ProgressTextsComeInTheDesignedOrderAroundTheCompletedScan) {
     EXPECT_EQ(log.lines, expectedLog);
 }
 
-TEST_F(TreeCleanup, WithoutTheMediaFilterNonMediaFilesStayAndNoFilterStepIsShown) {
+TEST_F(TreeCleanup, WithoutTheMediaFilterNonMediaFilesStayAndWithoutATreeOnlyTheMessagesAreSent) {
     NewDir* f = addFolder(*v, v->dirRoot, u"F");
     addFile(*v, f, u"notes.txt", 5);
     addFile(*v, f, u"README", 5);
@@ -333,6 +331,12 @@ TEST_F(TreeCleanup, WithoutTheMediaFilterNonMediaFilesStayAndNoFilterStepIsShown
     const auto texts = progressTexts(scope.controller);
     EXPECT_EQ(texts.size(), 8u);
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "Removing non-media tree..."), 0);
+    // Without a tree only the messages are sent.
+    scope.controller.clear();
+    v->freeTree();
+    v->processDuplicateEntries();
+    EXPECT_EQ(progressTexts(scope.controller).size(), 8u);
+    EXPECT_EQ(scope.controller.callsNamed("rawScanCompleted").size(), 1u);
 }
 
 TEST_F(TreeCleanup, HelperIndexesAreReleasedAndNodesNoLongerNameThem) {
@@ -355,13 +359,6 @@ TEST_F(TreeCleanup, HelperIndexesAreReleasedAndNodesNoLongerNameThem) {
                                            f->childIndex,
                                            f->advScanIndex};
     EXPECT_EQ(helpers, std::vector<const void*>(helpers.size(), nullptr));
-}
-
-TEST_F(TreeCleanup, WithoutATreeOnlyTheMessagesAreSent) {
-    v->freeTree();
-    v->processDuplicateEntries();
-    EXPECT_EQ(progressTexts(scope.controller).size(), 8u);
-    EXPECT_EQ(scope.controller.callsNamed("rawScanCompleted").size(), 1u);
 }
 
 TEST_F(TreeCleanup, WithoutAControllerThePassesStillRun) {

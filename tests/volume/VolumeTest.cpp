@@ -101,7 +101,7 @@ TEST(VolumeConstruction, EachKindOfRowGivesItsScanTypeSizeAndHeaderSector) {
     EXPECT_EQ(Volume::initWithDictionary(foundVolume(0))->vibAtSector, 0u);
 }
 
-TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentity) {
+TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentityApfsIsReadThroughItsDriveAndPathsAreKeptWhole) {
     Dict d = mountedVolume("Apple_HFS");
     d.set("WhetherVolume", Value(false));
     Volume::setBytesPerSector(512);
@@ -112,10 +112,7 @@ TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentity) {
               std::tuple("Model X", "", 0u, "", 512u));
     EXPECT_EQ(v->btree, nullptr);
     EXPECT_NE(v->btreeOrph, nullptr);
-}
-
-TEST(VolumeConstruction, ApfsVolumeIsReadThroughItsParentDriveAndLongPathsAreKeptWhole) {
-    auto v = Volume::initWithDictionary(mountedVolume("APFS"));
+    v = Volume::initWithDictionary(mountedVolume("APFS"));
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->path(), "/dev/sdz2");
     EXPECT_EQ(v->cPath(), "/dev/sdz");
@@ -123,7 +120,7 @@ TEST(VolumeConstruction, ApfsVolumeIsReadThroughItsParentDriveAndLongPathsAreKep
     v->setCPath();
     EXPECT_EQ(v->cPath(), "/dev/sdz2");
     // Without a parent drive it is read through its own path.
-    Dict d = mountedVolume("APFS");
+    d = mountedVolume("APFS");
     d.remove("Parent Drive Path");
     EXPECT_EQ(Volume::initWithDictionary(d)->cPath(), "/dev/sdz2");
     Dict disk = wholeDisk(1 << 20, 512);
@@ -146,7 +143,7 @@ TEST(VolumeConstruction, SectorSizeOf4096BecomesTheProcessWideValueAndNoneMakesN
     EXPECT_EQ(log.lines.size(), 2u);
 }
 
-TEST(VolumeState, ConstructionClearsAndTheStopFlagWritesTheProcessWideStopByte) {
+TEST(VolumeState, ConstructionClearsAndTheStopFlagWritesTheStopByteAndKeepAwakeStartClearsAndStopSetsTheFlag) {
     Volume::setStopByte(true);
     auto v = Volume::initWithDictionary(foundVolume(0));
     ASSERT_NE(v, nullptr);
@@ -155,6 +152,13 @@ TEST(VolumeState, ConstructionClearsAndTheStopFlagWritesTheProcessWideStopByte) 
     EXPECT_TRUE(v->stopTreeThread() && Volume::stopByte());
     v->setStopTreeThread(false);
     EXPECT_FALSE(Volume::stopByte());
+    setKeepAwakeInterval(std::chrono::milliseconds(1));
+    v->stopPreventingSleep();
+    EXPECT_TRUE(preventSleepStopFlag());
+    v->startPreventingSleep();
+    EXPECT_FALSE(preventSleepStopFlag());
+    v->stopPreventingSleep();
+    EXPECT_TRUE(preventSleepStopFlag());
 }
 
 namespace {
@@ -227,17 +231,6 @@ TEST(VolumeState, TwoTicksWithoutNewProgressShowTheDictionaryOnce) {
     v->setTimerFireMethodCanRun(true);
     v->myTimerFireMethod();
     EXPECT_FALSE(v->timerFireMethodCanRun());
-}
-
-TEST(VolumeState, KeepAwakeStartClearsAndStopSetsTheFlag) {
-    setKeepAwakeInterval(std::chrono::milliseconds(1));
-    auto v = Volume::initWithDictionary(foundVolume(0));
-    v->stopPreventingSleep();
-    EXPECT_TRUE(preventSleepStopFlag());
-    v->startPreventingSleep();
-    EXPECT_FALSE(preventSleepStopFlag());
-    v->stopPreventingSleep();
-    EXPECT_TRUE(preventSleepStopFlag());
 }
 
 TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdAndTheAdvancedScanIndexesOnlyFolders) {
