@@ -224,7 +224,7 @@ TEST_F(ContentDetection, ClusterCountFromTheBootSectorDecidesTheFatTypeAtTheBoun
     }
 }
 
-TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaledAndOthersNeverAre) {
+TEST_F(ContentDetection, HfsPlusVolumesWrappedOrNotAndWhetherTheyAreJournaledAndOthersNeverAre) {
     const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     // The macOS-made volume is not journaled (attributes 0x80000100).
@@ -259,22 +259,16 @@ TEST_F(ContentDetection, HfsPlusVolumesAndWhetherTheyAreJournaledAndOthersNeverA
     writeBytesAt(junk, 0, std::vector<std::uint8_t>(4096, 0xFF));
     EXPECT_EQ(detect.checkForJournal(volumeAt(junk)),
               (Dict{{"HFSVolumeStart", 0}, {"Content", "-"}, {"journaled", "No"}, {"supportFileSystemRecovery", 0}}));
-}
-
-TEST_F(ContentDetection, HfsWrapperGivesTheEmbeddedVolumeStart) {
-    const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
-    ASSERT_FALSE(raw.empty());
-    // First allocation sector 6, 4096-byte blocks, embedded volume at block
-    // 2: it begins at sector 6 + 2 x 8 = 22.
+    // The journaled HFS+ volume in an HFS wrapper: first allocation sector 6, 4096-byte blocks, embedded volume at
+    // block 2: it begins at sector 6 + 2 x 8 = 22.
     const fs::path image = emptyFile("wrapper.img", 22 * 512 + fs::file_size(raw));
     std::vector<std::uint8_t> mdb(512, 0);
     for (auto [at, value, width] : {std::tuple{0, 0x4244, 2}, {20, 4096, 4}, {28, 6, 2}, {124, 0x482B, 2}, {126, 2, 2}})
         testsupport::putBE(mdb, at, value, width);
     writeBytesAt(image, 1024, mdb);
-    auto bytes = readBytes(raw);
-    bytes[1024 + 6] |= 0x20;
+    bytes[1025] = '+';
     writeBytesAt(image, 22 * 512, bytes);
-    auto journal = detect.checkForJournal(volumeAt(image));
+    journal = detect.checkForJournal(volumeAt(image));
     ASSERT_TRUE(journal);
     EXPECT_EQ(
         *journal,

@@ -95,7 +95,7 @@ TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAskedAndCountsOutOfRangeAreRefus
     EXPECT_TRUE(controller.calls().empty());
 }
 
-TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTail) {
+TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTailAndSequentialAndRandomReadsAgreeWithTheImage) {
     const std::uint64_t size = 1000 * 512 + 100; // ends inside a sector
     auto m = patternDrive(size);
     std::vector<std::uint8_t> buf(16 * 512, 0xAA);
@@ -107,16 +107,12 @@ TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTail) {
     std::fill(buf.begin(), buf.end(), 0xAA);
     ASSERT_TRUE(m->readSector(5000, 16, buf.data()));
     EXPECT_EQ(buf, std::vector<std::uint8_t>(buf.size(), 0));
-}
-
-TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
     // Sequential batches are served from read-ahead; interleaved random
     // reads and reads of other sizes must still see exactly the image.
-    const std::uint64_t size = 24ull << 20;
-    auto m = patternDrive(size + 777);
+    const std::uint64_t bytes = (24ull << 20) + 777;
+    m = patternDrive(bytes);
     std::mt19937_64 rng(7);
     std::uint64_t seq = 0;
-    std::vector<std::uint8_t> buf;
     for (int i = 0; i < 3000; ++i) {
         std::uint64_t sector;
         int count;
@@ -124,18 +120,18 @@ TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
             count = 1 + static_cast<int>(rng() % 256);
             sector = seq;
             seq += count;
-            if (seq * 512 > size + 777) seq = 0;
+            if (seq * 512 > bytes) seq = 0;
         } else {
             count = 1 + static_cast<int>(rng() % 64);
-            sector = rng() % ((size + 777) / 512 + 10);
+            sector = rng() % (bytes / 512 + 10);
         }
         buf.assign(static_cast<std::size_t>(count) * 512, 0x55);
         ASSERT_TRUE(m->readSector(sector, count, buf.data()));
         std::uint64_t off = sector * 512;
-        std::size_t valid =
-            off >= size + 777 ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size + 777 - off));
-        ASSERT_TRUE(matchesImage(buf, off, valid)) << "read " << i << " at sector " << sector;
-        ASSERT_EQ(std::vector(buf.begin() + valid, buf.end()), std::vector<std::uint8_t>(buf.size() - valid, 0));
+        const std::size_t read =
+            off >= bytes ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), bytes - off));
+        ASSERT_TRUE(matchesImage(buf, off, read)) << "read " << i << " at sector " << sector;
+        ASSERT_EQ(std::vector(buf.begin() + read, buf.end()), std::vector<std::uint8_t>(buf.size() - read, 0));
     }
 }
 

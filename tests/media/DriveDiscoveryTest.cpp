@@ -604,7 +604,7 @@ TEST_F(DriveDiscoveryTree, AnEmptyOrMissingTreeGivesEmptyListsAndAnAttributeIsRe
     EXPECT_EQ(*SysfsBlockDevice::readAttribute((f.sys() / "ctl").string()), "a  [31mb");
 }
 
-TEST(DriveListRows, ADriveWithoutIconTakesItsFirstVolumesIconOrElseTheRemovableOne) {
+TEST(DriveListRows, ADriveWithoutIconTakesItsFirstVolumesOrTheRemovableOneAndVolumesShowTheirDrivesIcon) {
     Array drives{Dict{{"Path", "/dev/sdq"},
                       {"CFBundleIdentifier", "x"},
                       {"Children Volume Array",
@@ -618,10 +618,7 @@ TEST(DriveListRows, ADriveWithoutIconTakesItsFirstVolumesIconOrElseTheRemovableO
     EXPECT_EQ(valuesAt(drives, "/dev/sds", keys), (Array{Value(), Value()}));
     // A driver but no icon and no volumes: the removable icon.
     EXPECT_EQ(valuesAt(drives, "/dev/sdt", keys), (Array{"com.apple.iokit.IOStorageFamily", "Removable.icns"}));
-}
-
-TEST(DriveListRows, VolumesShowTheirDrivesIconAndSharedDriversShareOneBundle) {
-    Array drives{
+    drives = Array{
         Dict{{"Path", "/dev/sda"}, {"CFBundleIdentifier", "sd"}, {"IOBundleResourceFile", "Internal.icns"}},
         Dict{{"Path", "/dev/sdb"}, {"CFBundleIdentifier", "sd"}, {"IOBundleResourceFile", "Removable.icns"}},
         Dict{{"Path", "/dev/vdb"}, {"CFBundleIdentifier", "virtio_blk"}, {"IOBundleResourceFile", "Internal.icns"}}};
@@ -637,8 +634,8 @@ TEST(DriveListRows, VolumesShowTheirDrivesIconAndSharedDriversShareOneBundle) {
     for (const char* drive : {"/dev/sda", "/dev/sdb"})
         EXPECT_EQ(valuesAt(drives, drive, {"bundle path"}), Array{"/sys/bus/scsi/drivers/sd"}) << drive;
     EXPECT_EQ(valuesAt(drives, "/dev/vdb", {"bundle path"}), Array{"nil"});
-    const std::initializer_list<const char*> keys = {"CFBundleIdentifier", "IOBundleResourceFile", "bundle path"};
-    EXPECT_EQ(valuesAt(volumes, "/dev/sdb1", keys), (Array{"sd", "Removable.icns", "/sys/bus/scsi/drivers/sd"}));
+    EXPECT_EQ(valuesAt(volumes, "/dev/sdb1", {"CFBundleIdentifier", "IOBundleResourceFile", "bundle path"}),
+              (Array{"sd", "Removable.icns", "/sys/bus/scsi/drivers/sd"}));
     EXPECT_EQ(valuesAt(volumes, "/dev/vdb", {"CFBundleIdentifier", "bundle path"}), (Array{"virtio_blk", "nil"}));
     // An identifier no drive names gets no bundle path at all.
     EXPECT_FALSE(volumes[2].dictValue().contains("bundle path"));

@@ -499,18 +499,6 @@ TEST_F(PartitionTables, GptOnFourKilobyteSectorsNamesTheHfsPlusVolumeAndEachVolu
               (std::vector<Listed>{{2048, sectors512, "hfsplus_test"}, {10240, sectors512, "Second"}}));
 }
 
-TEST_F(PartitionTables, AppleMapEntryCountIsCappedAt256) {
-    DiskImage disk("apm-many.img", 1024);
-    disk.write(1, pmEntry(0x7FFFFFFF, 1, 600, "Apple", "Apple_partition_map"));
-    for (std::uint64_t s = 2; s < 600; ++s)
-        disk.write(s, pmEntry(0x7FFFFFFF, 700, 10, "P", "Apple_HFS"));
-    EXPECT_EQ(partitionsOf(disk.path()).size(), 255u);
-
-    // A count that reads as negative lists nothing.
-    disk.write(1, pmEntry(0xFFFFFFFF, 1, 600, "Apple", "Apple_partition_map"));
-    EXPECT_TRUE(partitionsOf(disk.path()).empty());
-}
-
 namespace {
 // An HFS master directory block at byte 1024 of the partition at `start`.
 void writeMDB(DiskImage& disk, std::uint64_t start, std::uint8_t nameLength, const std::string& name,
@@ -529,7 +517,16 @@ void writeMDB(DiskImage& disk, std::uint64_t start, std::uint8_t nameLength, con
 }
 } // namespace
 
-TEST_F(PartitionTables, HfsWrapperTakesTheWrapperNameThenTheEmbeddedRootFolderName) {
+TEST_F(PartitionTables, AppleMapEntryCountIsCappedAt256AndAnHfsWrapperTakesTheWrapperNameThenTheEmbeddedOne) {
+    DiskImage many("apm-many.img", 1024);
+    many.write(1, pmEntry(0x7FFFFFFF, 1, 600, "Apple", "Apple_partition_map"));
+    for (std::uint64_t s = 2; s < 600; ++s)
+        many.write(s, pmEntry(0x7FFFFFFF, 700, 10, "P", "Apple_HFS"));
+    EXPECT_EQ(partitionsOf(many.path()).size(), 255u);
+
+    // A count that reads as negative lists nothing.
+    many.write(1, pmEntry(0xFFFFFFFF, 1, 600, "Apple", "Apple_partition_map"));
+    EXPECT_TRUE(partitionsOf(many.path()).empty());
     const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     DiskImage disk("apm-wrapper.img", 20480);

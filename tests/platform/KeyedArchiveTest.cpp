@@ -490,13 +490,11 @@ TEST(KeyedArchive, WhatCannotBeStoredIsAnEncodingError) {
     b->next = nullptr; // break the cycle so both are freed
 }
 
-TEST(KeyedArchive, EveryTruncationOfAnArchiveIsAnError) {
-    Data d = archive(nestedSample());
-    for (std::size_t len = 0; len < d.size(); ++len)
-        ASSERT_TRUE(refused(Data(d.begin(), d.begin() + std::ptrdiff_t(len)))) << "prefix of " << len << " bytes";
-}
-
-TEST(KeyedArchive, RandomOrFlippedBytesGiveAnErrorOrAValueNeverACrash) {
+TEST(KeyedArchive, EveryTruncationIsAnErrorAndRandomOrFlippedBytesGiveAnErrorOrAValueNeverACrash) {
+    const Data whole = archive(nestedSample());
+    for (std::size_t len = 0; len < whole.size(); ++len)
+        ASSERT_TRUE(refused(Data(whole.begin(), whole.begin() + std::ptrdiff_t(len))))
+            << "prefix of " << len << " bytes";
     std::mt19937 rng(20240601);
     std::uniform_int_distribution<int> byte(0, 255);
     for (int i = 0; i < 3000; ++i) {
@@ -522,7 +520,7 @@ TEST(KeyedArchive, RandomOrFlippedBytesGiveAnErrorOrAValueNeverACrash) {
     EXPECT_GT(failures, 0);
 }
 
-TEST(KeyedArchive, HandMadeArchivesBreakingTheRulesAreErrors) {
+TEST(KeyedArchive, HandMadeArchivesBreakingTheRulesFactoryRejectionsAndExceptionsAreErrors) {
     // A chain of 300 arrays, each holding the next.
     std::vector<plist_t> chain;
     for (std::uint64_t i = 1; i <= 300; ++i)
@@ -571,16 +569,14 @@ TEST(KeyedArchive, HandMadeArchivesBreakingTheRulesAreErrors) {
     // The same entry of the right type is fine.
     std::string error;
     EXPECT_TRUE(unarchive(sampleWithEntry("plainInt", plist_new_uint(std::uint64_t(-7))), &error)) << error;
-}
-
-TEST(KeyedArchive, FactoryRejectionAndExceptionsAreErrors) {
-    Data d = archive(Value(std::make_shared<Leaf>("x")));
+    // A class factory that rejects its record or throws.
+    const Data d = archive(Value(std::make_shared<Leaf>("x")));
     KeyedUnarchiver::ClassTable rejecting{{"DRTestLeaf", [](KeyedUnarchiver& c) -> ObjectPtr {
                                                c.failWithError("not today");
                                                EXPECT_TRUE(c.failed());
                                                return nullptr;
                                            }}};
-    std::string error;
+    error.clear();
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(d, &error, rejecting));
     EXPECT_EQ(error, "not today");
     KeyedUnarchiver::ClassTable throwing{
@@ -626,7 +622,7 @@ Data rawBinaryPlist(const std::vector<Data>& objects) {
 }
 } // namespace
 
-TEST(KeyedArchive, HostileBinaryPlistsAreRefusedBeforeParsing) {
+TEST(KeyedArchive, HostileBinaryPlistsAndDeeplyNestedXmlAreRefusedBeforeParsing) {
     // Twenty arrays of ten references each to the next: 10^20 nodes if expanded.
     std::vector<Data> laugh;
     for (int i = 0; i < 20; ++i)
@@ -653,6 +649,19 @@ TEST(KeyedArchive, HostileBinaryPlistsAreRefusedBeforeParsing) {
                    "huge string length");
     // A string with a NUL inside must not trip the library's checks.
     expectRejected(rawBinaryPlist({Data{0x53, 'a', 0, 'b'}}), "string with NUL");
+    // Deeply nested XML, the closing tags hidden in comments or not.
+    auto repeat = [](const std::string& text, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i)
+            out += text;
+        return out;
+    };
+    const std::string head = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    const std::string deep = head + repeat("<array>", 5000) + repeat("</array>", 5000) + "</plist>";
+    expectRejected(Data(deep.begin(), deep.end()), "deep XML");
+    // Closing tags hidden in comments do not lower the count.
+    const std::string sneaky = head + repeat("<array><!-- </array> -->", 2000);
+    expectRejected(Data(sneaky.begin(), sneaky.end()), "XML with hidden closers");
 }
 
 TEST(KeyedArchive, StringWithNulFromAFileReadsWithoutAborting) {
@@ -676,19 +685,4 @@ TEST(KeyedArchive, StringWithNulFromAFileReadsWithoutAborting) {
     auto out = unarchive(rawBinaryPlist(o), &error);
     ASSERT_TRUE(out) << error;
     EXPECT_EQ(out->stringValue().substr(0, 1), "a");
-}
-
-TEST(KeyedArchive, DeeplyNestedXmlIsRefused) {
-    auto repeat = [](const std::string& text, int times) {
-        std::string out;
-        for (int i = 0; i < times; ++i)
-            out += text;
-        return out;
-    };
-    const std::string head = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-    const std::string deep = head + repeat("<array>", 5000) + repeat("</array>", 5000) + "</plist>";
-    expectRejected(Data(deep.begin(), deep.end()), "deep XML");
-    // Closing tags hidden in comments do not lower the count.
-    const std::string sneaky = head + repeat("<array><!-- </array> -->", 2000);
-    expectRejected(Data(sneaky.begin(), sneaky.end()), "XML with hidden closers");
 }

@@ -148,7 +148,7 @@ TEST(BTreeTableClass, DestroyingTheIndexLeavesEveryNewDirAlive) {
             ASSERT_EQ(folders[i][w], 0xABCD000000000000ull | i);
 }
 
-TEST(BTreeTableClassUInt32, EachLookupOfAStoredKeyCountsOnceWrappingAt32BitsAndKeysAbove32BitsAreDistinct) {
+TEST(BTreeTableClassUInt32, EachLookupCountsOnceWrappingAt32BitsKeysAbove32BitsAreDistinctAndAscendingKeysStayShallow) {
     BTreeTableClassUInt32 tree;
     tree.insert(std::make_unique<ItemTypeUInt32>(7));
     tree.insert(std::make_unique<ItemTypeUInt32>(9));
@@ -177,23 +177,20 @@ TEST(BTreeTableClassUInt32, EachLookupOfAStoredKeyCountsOnceWrappingAt32BitsAndK
     ASSERT_NE(tree.retrieveKeyField(big), nullptr);
     EXPECT_EQ(tree.retrieveKeyField(big)->keyField(), big);
     EXPECT_EQ(tree.retrieveKeyField(5)->keyField(), 5u);
-}
-
-// A scan of a very large volume holds millions of first blocks, mostly met
-// in ascending order, which leaves nodes half full: the depth, and with it the
-// recursion of freeing, must still grow only with the logarithm.
-TEST(BTreeTableClassUInt32, ManyAscendingKeysStayShallowAndFree) {
-    auto tree = std::make_unique<BTreeTableClassUInt32>();
+    // A scan of a very large volume holds millions of first blocks, mostly
+    // met in ascending order, which leaves nodes half full: the depth, and
+    // with it the recursion of freeing, must still grow only with the logarithm.
+    auto ascending = std::make_unique<BTreeTableClassUInt32>();
     constexpr std::uint64_t kCount = 300'000;
     for (std::uint64_t k = 0; k < kCount; ++k)
-        tree->insert(std::make_unique<ItemTypeUInt32>(k * 8 + (1ull << 33)));
-    EXPECT_EQ(tree->numItems(), static_cast<std::int64_t>(kCount));
-    TreeShape<BTreeTableClassUInt32> shape(*tree);
+        ascending->insert(std::make_unique<ItemTypeUInt32>(k * 8 + (1ull << 33)));
+    EXPECT_EQ(ascending->numItems(), static_cast<std::int64_t>(kCount));
+    TreeShape<BTreeTableClassUInt32> shape(*ascending);
     EXPECT_TRUE(shape.ok);
-    EXPECT_EQ(shape.nodes, tree->numNodes());
+    EXPECT_EQ(shape.nodes, ascending->numNodes());
     EXPECT_LE(shape.maxDepth, 13); // log3 of the count, rounded up, plus one
-    EXPECT_NE(tree->retrieveKeyField((kCount - 1) * 8 + (1ull << 33)), nullptr);
-    tree.reset();
+    EXPECT_NE(ascending->retrieveKeyField((kCount - 1) * 8 + (1ull << 33)), nullptr);
+    ascending.reset();
 }
 
 template <class Tree> struct Family;

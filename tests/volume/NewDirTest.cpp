@@ -28,7 +28,7 @@ std::vector<NewDir*> children(NewDir* f) {
 }
 } // namespace
 
-TEST(NewDirRecord, AppendsKeepOrderAccessStopsAtTheCountAndRemovalFreesWholeSubtrees) {
+TEST(NewDirRecord, AppendsKeepOrderRemovalFreesWholeSubtreesAndTheDeletedListSwapsWithTheChildList) {
     NewDir* root = folder(2);
     EXPECT_EQ(childAtIndex(root, 0), nullptr);
     NewDir* a = file(10);
@@ -51,10 +51,7 @@ TEST(NewDirRecord, AppendsKeepOrderAccessStopsAtTheCountAndRemovalFreesWholeSubt
     appendChild(root, file(13));
     EXPECT_EQ(childAtIndex(root, 0)->fileID, 13u);
     freeNDir(root);
-}
-
-TEST(NewDirRecord, DeletedListNamesChildrenAndSwapsWithTheChildList) {
-    NewDir* root = folder(2);
+    root = folder(2);
     NewDir* live = file(10);
     NewDir* gone = file(11);
     gone->deleted = 1;

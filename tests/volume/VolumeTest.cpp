@@ -143,7 +143,7 @@ TEST(VolumeConstruction, SectorSizeOf4096BecomesTheProcessWideValueAndNoneMakesN
     EXPECT_EQ(log.lines.size(), 2u);
 }
 
-TEST(VolumeState, ConstructionClearsAndTheStopFlagWritesTheStopByteAndKeepAwakeStartClearsAndStopSetsTheFlag) {
+TEST(VolumeState, ConstructionClearsTheStopByteTheStopFlagWritesItKeepAwakeFollowsAndTicksShowProgressOnce) {
     Volume::setStopByte(true);
     auto v = Volume::initWithDictionary(foundVolume(0));
     ASSERT_NE(v, nullptr);
@@ -159,6 +159,23 @@ TEST(VolumeState, ConstructionClearsAndTheStopFlagWritesTheStopByteAndKeepAwakeS
     EXPECT_FALSE(preventSleepStopFlag());
     v->stopPreventingSleep();
     EXPECT_TRUE(preventSleepStopFlag());
+    ControllerScope scope;
+    v = Volume::initWithDictionary(foundVolume(0));
+    v->dataUpdate.set("Files", Value(3));
+    v->setTimerFireMethodCanRun(true);
+    v->myTimerFireMethod();
+    // The scan fills the dictionary again; what was shown stays as it was.
+    v->dataUpdate.set("Files", Value(4));
+    v->myTimerFireMethod();
+    auto shown = scope.controller.callsNamed("updateProgress:");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].dictValue().get("Files").intValue(), 3);
+    EXPECT_FALSE(v->timerFireMethodCanRun());
+    // Without a controller the tick still hands the flag back.
+    platform::setAppController(nullptr);
+    v->setTimerFireMethodCanRun(true);
+    v->myTimerFireMethod();
+    EXPECT_FALSE(v->timerFireMethodCanRun());
 }
 
 namespace {
@@ -211,26 +228,6 @@ TEST(VolumeState, ResetKeepsTheIndexesAndClearsTheCountersOfANewScanButRenewsAnd
     EXPECT_NE(resumed->btreeOrph.get(), orphBefore);
     EXPECT_EQ(countersOf(*resumed), std::tuple(5u, 2u, 3u, 1234u, 77u, 99u, 0u, 1u, true));
     EXPECT_FALSE(resumed->lookForRtfAttachments);
-}
-
-TEST(VolumeState, TwoTicksWithoutNewProgressShowTheDictionaryOnce) {
-    ControllerScope scope;
-    auto v = Volume::initWithDictionary(foundVolume(0));
-    v->dataUpdate.set("Files", Value(3));
-    v->setTimerFireMethodCanRun(true);
-    v->myTimerFireMethod();
-    // The scan fills the dictionary again; what was shown stays as it was.
-    v->dataUpdate.set("Files", Value(4));
-    v->myTimerFireMethod();
-    auto shown = scope.controller.callsNamed("updateProgress:");
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].dictValue().get("Files").intValue(), 3);
-    EXPECT_FALSE(v->timerFireMethodCanRun());
-    // Without a controller the tick still hands the flag back.
-    platform::setAppController(nullptr);
-    v->setTimerFireMethodCanRun(true);
-    v->myTimerFireMethod();
-    EXPECT_FALSE(v->timerFireMethodCanRun());
 }
 
 TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdAndTheAdvancedScanIndexesOnlyFolders) {
