@@ -1,10 +1,6 @@
-// The content tests of the drive list: FAT volumes made by mkfs.vfat right
-// at the cluster counts where the FAT type changes (the count decides, not
-// the layout mkfs chose), exFAT and APFS volumes from mkfs.exfat and mkapfs,
-// the macOS-made HFS+ and APFS volumes, HFSX, journaled and wrapped HFS+,
-// and the byte-order readers the tests use. Also the content hints of
-// partition-table types. The partitions of the fixture disks are checked
-// against fsstat in tools.scan_image_partitions_content.
+// The content tests of the drive list and the content hints of partition
+// types. The fixture disks' partitions are checked against fsstat in
+// tools.scan_image_partitions_content.
 
 #include "media/ContentHint.h"
 #include "media/VolumeContentDetection.h"
@@ -95,29 +91,7 @@ fs::path imageWithBootSector(const std::vector<std::uint8_t>& boot) {
 
 } // namespace
 
-TEST(ByteOrderReaders, ModeZeroIsBigEndianModesOneAndThreeLittleEndianAndTheRestZero) {
-    const std::uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78, 0x9A};
-    const ByteView five(bytes, 5), four(bytes, 4);
-    // The last eight: bytes outside the buffer and other modes read as zero.
-    const struct {
-        ByteView view;
-        int offset, mode, width;
-        std::uint32_t value;
-    } reads[] = {
-        {five, 0, 0, 2, 0x1234},      {five, 0, 1, 2, 0x3412},      {five, 3, 1, 2, 0x9A78},
-        {five, 0, 0, 4, 0x12345678u}, {five, 0, 3, 4, 0x78563412u}, {five, 1, 3, 4, 0x9A785634u},
-        {four, 3, 0, 2, 0},           {four, -1, 1, 2, 0},          {four, 1, 3, 4, 0},
-        {four, 0x7FFFFFFF, 0, 4, 0},  {four, -4, 3, 4, 0},          {four, 0, 2, 2, 0},
-        {four, 0, 1, 4, 0},           {ByteView(), 0, 0, 4, 0},
-    };
-    for (const auto& r : reads)
-        EXPECT_EQ(r.width == 2 ? VolumeContentDetection::twoByteRead(r.view, r.offset, r.mode)
-                               : VolumeContentDetection::fourByteRead(r.view, r.offset, r.mode),
-                  r.value)
-            << r.width << " bytes at " << r.offset << " in mode " << r.mode << " of " << r.view.size();
-}
-
-TEST_F(ContentDetection, SaveSectorReaderReadsAtTheSectorAndAcceptsTheEndOfTheDevice) {
+TEST_F(ContentDetection, SaveSectorReaderAcceptsTheEndOfTheDeviceAndByteOrderReadersReadModesZeroOneAndThree) {
     const fs::path p = emptyFile("r.img", 4096);
     std::vector<std::uint8_t> pattern(4096);
     for (std::size_t i = 0; i < pattern.size(); ++i)
@@ -137,6 +111,25 @@ TEST_F(ContentDetection, SaveSectorReaderReadsAtTheSectorAndAcceptsTheEndOfTheDe
     EXPECT_FALSE(VolumeContentDetection::readSaveSector(0, 1, 512, buffer, (p.parent_path() / "none").string()));
     EXPECT_FALSE(VolumeContentDetection::readSaveSector(0, 5, 512, buffer, p.string()));
     EXPECT_FALSE(VolumeContentDetection::readSaveSector(~0ull, 1, 512, buffer, p.string()));
+    const std::uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78, 0x9A};
+    const ByteView five(bytes, 5), four(bytes, 4);
+    // The last eight: bytes outside the buffer and other modes read as zero.
+    const struct {
+        ByteView view;
+        int offset, mode, width;
+        std::uint32_t value;
+    } reads[] = {
+        {five, 0, 0, 2, 0x1234},      {five, 0, 1, 2, 0x3412},      {five, 3, 1, 2, 0x9A78},
+        {five, 0, 0, 4, 0x12345678u}, {five, 0, 3, 4, 0x78563412u}, {five, 1, 3, 4, 0x9A785634u},
+        {four, 3, 0, 2, 0},           {four, -1, 1, 2, 0},          {four, 1, 3, 4, 0},
+        {four, 0x7FFFFFFF, 0, 4, 0},  {four, -4, 3, 4, 0},          {four, 0, 2, 2, 0},
+        {four, 0, 1, 4, 0},           {ByteView(), 0, 0, 4, 0},
+    };
+    for (const auto& r : reads)
+        EXPECT_EQ(r.width == 2 ? VolumeContentDetection::twoByteRead(r.view, r.offset, r.mode)
+                               : VolumeContentDetection::fourByteRead(r.view, r.offset, r.mode),
+                  r.value)
+            << r.width << " bytes at " << r.offset << " in mode " << r.mode << " of " << r.view.size();
 }
 
 TEST_F(ContentDetection, EachVolumeImageIsOfItsOwnKindOnly) {

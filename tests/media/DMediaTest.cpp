@@ -135,34 +135,7 @@ TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTailAndSequentialAndRandomRea
     }
 }
 
-TEST_F(DMediaReaders, FailedReadOfAListedDeviceSaysNothingAndOneThatCannotBeOpenedIsReportedByTheScanReader) {
-    fs::path dir = testsupport::makeTempDir("notadevice");
-    controller.setDriveDictArray(Array{Dict{{"Path", dir.string()}}});
-    auto m = DMedia::initWithDictionary(driveDict(dir, 1 << 20));
-    std::vector<std::uint8_t> buf(512);
-    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
-    EXPECT_FALSE(m->readSaveSector(0, 1, buf.data()));
-    EXPECT_TRUE(controller.calls().empty());
-    // The volume list counts as well.
-    controller.setDriveDictArray({});
-    controller.setVolumeDictArray(Array{Dict{{"Path", dir.string()}}});
-    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
-    EXPECT_TRUE(controller.calls().empty());
-    fs::path missing = testsupport::makeTempDir("missing") / "no-such-device";
-    m = DMedia::initWithDictionary(driveDict(missing, 1 << 20));
-    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
-    ASSERT_EQ(controller.alerts().size(), 1u);
-    EXPECT_EQ(controller.alerts()[0].title, "! Could not open drive");
-    EXPECT_EQ(controller.alerts()[0].message, "A valid fileDesc could not be obtained for drive: " + missing.string());
-    EXPECT_FALSE(controller.terminateRequested());
-    // The preview reader takes the failed-read path instead: not listed, so
-    // it closes the preview.
-    controller.clear();
-    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
-    EXPECT_EQ(controller.callNames(), (std::vector<std::string>{"runAlertPanel:", "previewClose:"}));
-}
-
-TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSave) {
+TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSaveAListedOneSaysNothing) {
     // A directory opens read-only but cannot be read: a failing device that
     // is in neither list any more.
     fs::path dir = testsupport::makeTempDir("gone");
@@ -186,6 +159,30 @@ TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSave) {
     EXPECT_EQ(alerts[2].title, "! Error");
     EXPECT_EQ(alerts[2].message, "The Drive or Volume being read is no longer available. The Program will quit now.");
     EXPECT_EQ(alerts[2].defaultButton, "Quit");
+    // The same failed reads of a device still listed say nothing.
+    controller.clear();
+    controller.setDriveDictArray(Array{Dict{{"Path", dir.string()}}});
+    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
+    EXPECT_FALSE(m->readSaveSector(0, 1, buf.data()));
+    EXPECT_TRUE(controller.calls().empty());
+    // The volume list counts as well.
+    controller.setDriveDictArray({});
+    controller.setVolumeDictArray(Array{Dict{{"Path", dir.string()}}});
+    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
+    EXPECT_TRUE(controller.calls().empty());
+    // A device that cannot be opened is reported by the scan reader.
+    const fs::path missing = testsupport::makeTempDir("missing") / "no-such-device";
+    m = DMedia::initWithDictionary(driveDict(missing, 1 << 20));
+    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
+    ASSERT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts()[0].title, "! Could not open drive");
+    EXPECT_EQ(controller.alerts()[0].message, "A valid fileDesc could not be obtained for drive: " + missing.string());
+    EXPECT_FALSE(controller.terminateRequested());
+    // The preview reader takes the failed-read path instead: not listed, so
+    // it closes the preview.
+    controller.clear();
+    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
+    EXPECT_EQ(controller.callNames(), (std::vector<std::string>{"runAlertPanel:", "previewClose:"}));
 }
 
 // A real block device with 4096-byte sectors, when this machine lets the

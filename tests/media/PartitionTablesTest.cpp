@@ -1,9 +1,7 @@
-// Reading partition tables into the volume dictionaries of the partition
-// list: the GUID, MBR and Apple-map disks made by sgdisk, sfdisk and
-// xorriso (mmls and fsstat check those in tools.scan_image_partitions_content),
-// hand-made tables checked against mmls where it reads them too, and tables
-// that loop, claim absurd counts and sizes, or end early, which must all end
-// promptly with sane lists.
+// The partition list read from partition tables: mmls and fsstat check the
+// fixture disks in tools.scan_image_partitions_content, mmls the hand-made
+// tables it reads here; tables that loop, claim absurd counts or sizes, or end
+// early must all end promptly with sane lists.
 
 #include "formats/HFSPlusStructures.h"
 #include "media/DMedia.h"
@@ -306,7 +304,7 @@ TEST_F(PartitionTables, MbrPrimaryAndLogicalHfsPartitionsAreListedInTableOrder) 
     expectMmlsLists(image, expected, "(0xaf)");
 }
 
-TEST_F(PartitionTables, MbrChainsAndAppleMapsListTheirHfsPartitions) {
+TEST_F(PartitionTables, MbrChainsAndAppleMapsListTheirHfsPartitionsAndAnExtendedChainStopsAfter128Records) {
     const fs::path raw = testsupport::copyOfReadyImage("hfsplus.raw");
     ASSERT_FALSE(raw.empty());
     auto unsigned_ = [](std::vector<std::uint8_t> record) {
@@ -379,9 +377,6 @@ TEST_F(PartitionTables, MbrChainsAndAppleMapsListTheirHfsPartitions) {
         EXPECT_EQ(listed(partitionsOf(disk.path())), c.expected);
         if (c.mmlsMatch) expectMmlsLists(disk.path(), c.expected, c.mmlsMatch);
     }
-}
-
-TEST_F(PartitionTables, ExtendedChainStopsAfter128Records) {
     const std::uint32_t records = 300;
     DiskImage disk("long.img", 1000 + 2ull * records + 10);
     disk.write(0, bootRecord({{0x05, 1000, 2 * records}}));

@@ -37,7 +37,8 @@ std::vector<std::uint32_t> passOrder(const BTreeTableClassOrph& tree) {
     return ids;
 }
 
-TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarksAndPassesMeetTheRootBeforeItsBranches) {
+// The tree against a reference, and its NewDirs left alive: BTreeTableTest.
+TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndPassesMeetTheRootFirstAndEveryEntryOnce) {
     BTreeTableClassOrph tree;
     for (std::uint32_t id = 20; id < 40; ++id)
         tree.insert(parked(id, id));
@@ -68,20 +69,16 @@ TEST(BTreeTableClassOrph, EntryParkedTwiceKeepsItsFirstItemAndMarksAndPassesMeet
     for (std::uint32_t id = 1; id <= 10; ++id)
         ten.insert(parked(id, id));
     EXPECT_EQ(passOrder(ten), (std::vector<std::uint32_t>{3, 6, 1, 2, 4, 5, 7, 8, 9, 10}));
-}
-
-// The tree against a reference, and its NewDirs left alive, are in
-// BTreeTableTest with the other families.
-TEST(BTreeTableClassOrph, PassesMeetEveryOneOfManyRandomIdsOnce) {
+    // The passes meet every one of many random IDs once.
     std::mt19937 rng(0x0A7F);
-    BTreeTableClassOrph tree;
+    BTreeTableClassOrph many;
     std::set<std::uint32_t> ids;
     for (std::uint64_t tag = 0; tag < 100'000; ++tag) {
         const std::uint32_t id = static_cast<std::uint32_t>(rng() % 70'000);
         ids.insert(id);
-        tree.insert(parked(id, tag));
+        many.insert(parked(id, tag));
     }
-    auto walked = passOrder(tree);
+    auto walked = passOrder(many);
     std::sort(walked.begin(), walked.end());
     EXPECT_EQ(walked, std::vector<std::uint32_t>(ids.begin(), ids.end()));
 }

@@ -253,7 +253,7 @@ TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdAndTheAdvancedScanIndexesOn
     v.freeNDir(f);
 }
 
-TEST(VolumeTree, RootIsIndexedUnderTwoAndInstalledAndFreeingForgetsTheLostFoldersToo) {
+TEST(VolumeTree, RootIsIndexedUnderTwoFreeingForgetsTheLostFoldersAndNormalScanNodesGoButTheIndexStays) {
     auto v = Volume::initWithDictionary(mountedVolume("FAT32"));
     v->blocksStartsAtSector = 4096;
     NewDir* root = v->createRoot();
@@ -273,24 +273,8 @@ TEST(VolumeTree, RootIsIndexedUnderTwoAndInstalledAndFreeingForgetsTheLostFolder
     v->freeTree();
     EXPECT_EQ(std::tuple(v->dirRoot, v->dirLostFiles, v->dirLostFolders), std::tuple(nullptr, nullptr, nullptr));
     v->freeTree();
-}
-
-TEST(VolumeTree, RootRefusesADataStartBeyond32BitsAndIsMadeWithoutAnIndex) {
-    LogCapture log;
-    auto v = Volume::initWithDictionary(wholeDisk(1ull << 40, 512));
-    v->blocksStartsAtSector = 1ull << 33;
-    EXPECT_EQ(v->createRoot()->dataStartSector, 0u);
-    EXPECT_FALSE(log.lines.empty());
-    v->freeTree();
-    Volume plain;
-    NewDir* root = plain.createRoot();
-    EXPECT_EQ(root->childIndex, nullptr);
-    EXPECT_EQ(plain.dirRoot, root);
-    plain.freeTree();
-}
-
-TEST(VolumeTree, NormalScanIndexNodesAreFreedAndTheIndexStays) {
-    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
+    // Normal-scan index nodes are freed and the index stays.
+    v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
     ASSERT_NE(v->btreeNormalScan, nullptr);
     v->freeBtreeNormalScanNDIRs(); // empty: nothing to do
     for (std::uint32_t id = 100; id < 160; ++id) {
@@ -305,4 +289,18 @@ TEST(VolumeTree, NormalScanIndexNodesAreFreedAndTheIndexStays) {
     EXPECT_EQ(dirOf(*v->btreeNormalScan, 130), nullptr);
     v->btreeNormalScan.reset();
     v->freeBtreeNormalScanNDIRs(); // no index: nothing to do
+}
+
+TEST(VolumeTree, RootRefusesADataStartBeyond32BitsAndIsMadeWithoutAnIndex) {
+    LogCapture log;
+    auto v = Volume::initWithDictionary(wholeDisk(1ull << 40, 512));
+    v->blocksStartsAtSector = 1ull << 33;
+    EXPECT_EQ(v->createRoot()->dataStartSector, 0u);
+    EXPECT_FALSE(log.lines.empty());
+    v->freeTree();
+    Volume plain;
+    NewDir* root = plain.createRoot();
+    EXPECT_EQ(root->childIndex, nullptr);
+    EXPECT_EQ(plain.dirRoot, root);
+    plain.freeTree();
 }
