@@ -132,7 +132,7 @@ TEST_F(ContentDetection, SaveSectorReaderAcceptsTheEndOfTheDeviceAndByteOrderRea
             << r.width << " bytes at " << r.offset << " in mode " << r.mode << " of " << r.view.size();
 }
 
-TEST_F(ContentDetection, EachVolumeImageIsOfItsOwnKindOnly) {
+TEST_F(ContentDetection, EachVolumeImageIsOfItsOwnKindOnlyUnreadableDevicesAnswerNoAndDisksHoldNoFatAtTheirTable) {
     const struct {
         fs::path image;
         bool fat, exfat, apfs;
@@ -162,6 +162,32 @@ TEST_F(ContentDetection, EachVolumeImageIsOfItsOwnKindOnly) {
             std::pair(journal->get("Content").stringValue(), journal->get("supportFileSystemRecovery").intValue()),
             std::pair(std::string("-"), 0));
     }
+    // Devices that cannot be read answer no.
+    const fs::path missing = testsupport::makeTempDir("content") / "missing";
+    const fs::path empty = emptyFile("empty.img", 0);
+    for (const fs::path& p : {missing, empty}) {
+        const Dict v = volumeAt(p);
+        EXPECT_EQ(std::tuple(detect.isVolumeAPFS(v), detect.isVolumeFAT(v), detect.isVolumeExFAT(v),
+                             detect.fatFileSystemDetermination(v), detect.checkForJournal(v).has_value()),
+                  std::tuple(false, false, false, "-", false))
+            << p;
+    }
+    // No sector size, or one no device has.
+    const fs::path fat = fixture("fat16.img");
+    if (fat.empty()) return;
+    EXPECT_FALSE(detect.isVolumeFAT(Dict{{"Path", fat.string()}}));
+    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(fat, 0x80000000u)));
+    EXPECT_FALSE(detect.checkForJournal(volumeAt(fat, 0)));
+    // A start sector whose byte offset does not fit 64 bits.
+    EXPECT_FALSE(VolumeContentDetection(~0ull / 2).isVolumeFAT(volumeAt(fat)));
+    // A disk that starts with a partition table holds no FAT at its start.
+    const fs::path mbr = fixture("mbr-extended.img");
+    const fs::path gpt = fixture("gpt.img");
+    if (mbr.empty() || gpt.empty()) return;
+    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(mbr)));
+    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(gpt)), "-");
+    // The partitions are read from their start.
+    EXPECT_EQ(VolumeContentDetection(20480).fatFileSystemDetermination(volumeAt(mbr)), "FAT12");
 }
 
 TEST_F(ContentDetection, ClusterCountFromTheBootSectorDecidesTheFatTypeAtTheBoundariesOrDashWhenItGivesNone) {
@@ -278,34 +304,6 @@ TEST_F(ContentDetection, HfsPlusVolumesWrappedOrNotAndWhetherTheyAreJournaledAnd
     mdb[126] = 0xFF, mdb[127] = 0xFF;
     writeBytesAt(image, 1024, mdb);
     EXPECT_FALSE(detect.checkForJournal(volumeAt(image)));
-}
-
-TEST_F(ContentDetection, DevicesThatCannotBeReadAnswerNoAndDisksStartingWithATableHoldNoFatThere) {
-    const fs::path missing = testsupport::makeTempDir("content") / "missing";
-    const fs::path empty = emptyFile("empty.img", 0);
-    for (const fs::path& p : {missing, empty}) {
-        const Dict v = volumeAt(p);
-        EXPECT_EQ(std::tuple(detect.isVolumeAPFS(v), detect.isVolumeFAT(v), detect.isVolumeExFAT(v),
-                             detect.fatFileSystemDetermination(v), detect.checkForJournal(v).has_value()),
-                  std::tuple(false, false, false, "-", false))
-            << p;
-    }
-    // No sector size, or one no device has.
-    const fs::path fat = fixture("fat16.img");
-    if (fat.empty()) return;
-    EXPECT_FALSE(detect.isVolumeFAT(Dict{{"Path", fat.string()}}));
-    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(fat, 0x80000000u)));
-    EXPECT_FALSE(detect.checkForJournal(volumeAt(fat, 0)));
-    // A start sector whose byte offset does not fit 64 bits.
-    EXPECT_FALSE(VolumeContentDetection(~0ull / 2).isVolumeFAT(volumeAt(fat)));
-    // A disk that starts with a partition table holds no FAT at its start; its partitions are read from theirs.
-    const fs::path mbr = fixture("mbr-extended.img");
-    const fs::path gpt = fixture("gpt.img");
-    if (mbr.empty() || gpt.empty()) return;
-    EXPECT_FALSE(detect.isVolumeFAT(volumeAt(mbr)));
-    EXPECT_EQ(detect.fatFileSystemDetermination(volumeAt(gpt)), "-");
-    // The partitions are read from their start.
-    EXPECT_EQ(VolumeContentDetection(20480).fatFileSystemDetermination(volumeAt(mbr)), "FAT12");
 }
 
 TEST(ContentHints, MbrTypesMapToTheListVocabulary) {

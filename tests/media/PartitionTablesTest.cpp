@@ -389,7 +389,7 @@ TEST_F(PartitionTables, MbrChainsAndAppleMapsListTheirHfsPartitionsAndAnExtended
                             [](const std::string& l) { return l.find("longer than 128") != std::string::npos; }));
 }
 
-TEST_F(PartitionTables, GptListsItsHfsPartitionsUpToTheFirstEmptyEntry) {
+TEST_F(PartitionTables, GptListsItsHfsPartitionsUpToTheFirstEmptyEntryCountsAreCutAndSizesMustBeMultiplesOf8) {
     auto junkAt101 = [] {
         std::vector<std::uint8_t> junk(512, 0);
         putText(junk, 0, "HX"); // "HX" one sector too early for an H+ header
@@ -433,9 +433,6 @@ TEST_F(PartitionTables, GptListsItsHfsPartitionsUpToTheFirstEmptyEntry) {
         EXPECT_EQ(listed(partitionsOf(disk.path())), c.expected);
         if (!c.mmlsRows.empty()) expectMmlsLists(disk.path(), c.mmlsRows);
     }
-}
-
-TEST_F(PartitionTables, GptEntryCountIsCutToWhatFitsAndTheEntrySizeMustBeAMultipleOf8From128ToTheSectorSize) {
     DiskImage disk("gpt-count.img", 4096);
     // 32 sectors of entries hold 128; every slot and the sectors after the
     // array hold an HFS entry that must not be taken for one.

@@ -59,7 +59,7 @@ TEST(Paths, StateAndDataFoldersFollowXdgAreCreatedAnOverrideReplacesBothAndSessi
     EXPECT_EQ(defaultSessionDir(), (tmp / "Schreibtisch").string());
 }
 
-TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundleNothingFromGarbageAndPlainValuesRoundTrip) {
+TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundleNothingFromGarbageValuesRoundTripAndLogsReachTheSink) {
     ScopedEnv res("DRENTIC_RESOURCE_DIR", DRENTIC_RESOURCES_SOURCE);
     auto info = InfoPlist::loadFromBundle();
     ASSERT_TRUE(info);
@@ -78,9 +78,6 @@ TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundleNothingFromGarbageAndPl
     auto back = PropertyList::read(Data(xml->begin(), xml->end()));
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, v);
-}
-
-TEST(SystemLog, LinesReachTheSink) {
     std::vector<std::string> lines;
     setLogSink([&](const std::string& l) { lines.push_back(l); });
     logFormat("Unable to read from the drive %@ error: %d", "/dev/sdz", 6);
