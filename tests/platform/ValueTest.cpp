@@ -42,7 +42,7 @@ TEST(Value, AbsentValueFormatsAsNullAndReadsAsZeroCopiesAreDeepAndMovesLeaveNull
     EXPECT_EQ(c.dictValue().get("drive").dictValue().get("Path").stringValue(), "/dev/sdc");
 }
 
-TEST(Value, NumbersConvertAndCompareByValueAcrossKindsDescriptionsAndObjectsHeldByReference) {
+TEST(Value, NumbersConvertCompareAcrossKindsAndFormatDescriptionsObjectsHeldByReference) {
     Value big(static_cast<unsigned long long>(0xFFFFFFFF00000200ull));
     EXPECT_EQ(big.uint64Value(), 0xFFFFFFFF00000200ull);
     EXPECT_EQ(big.unsignedIntValue(), 0x200u); // low bits kept
@@ -70,9 +70,7 @@ TEST(Value, NumbersConvertAndCompareByValueAcrossKindsDescriptionsAndObjectsHeld
     EXPECT_EQ(w.objectAs<Named>().get(), obj.get());
     EXPECT_FALSE(Value(std::make_shared<Named>()) == v);
     EXPECT_EQ(Value(ObjectPtr()).type(), Value::Type::Null);
-}
-
-TEST(Format, ObjectAndNumericConversions) {
+    // The formatter's object and numeric conversions.
     EXPECT_EQ(format("Unable to read from the drive %@ error: %d", "/dev/sdb", 5),
               "Unable to read from the drive /dev/sdb error: 5");
     EXPECT_EQ(format("%.2f KB", 1.5), "1.50 KB");

@@ -103,7 +103,7 @@ protected:
 
 } // namespace
 
-TEST_F(TreeCleanup, MediaFilterJudgesTheLastExtensionIgnoringCaseAndFoldersTakeTheSizeLeft) {
+TEST_F(TreeCleanup, MediaFilterJudgesTheLastExtensionOfTheDesignedOnesIgnoringCaseAndFoldersTakeTheSizeLeft) {
     v->filterTreeForMedia = true;
     NewDir* folder = addFolder(*v, v->dirRoot, u"Mixed");
     for (auto name : {u"clip.MPEG", u"archive.tar.gz", u"README", u"photo.Jpeg", u"video.mpeg4", u".jpg", u"x.MTS",
@@ -113,9 +113,6 @@ TEST_F(TreeCleanup, MediaFilterJudgesTheLastExtensionIgnoringCaseAndFoldersTakeT
     EXPECT_EQ(childNames(*v, folder), (std::vector<std::u16string>{u"clip.MPEG", u"photo.Jpeg", u"x.MTS", u"song.ra"}));
     EXPECT_EQ(folder->fileSize, 400u);
     EXPECT_EQ(v->dirRoot->fileSize, 400u);
-}
-
-TEST_F(TreeCleanup, MediaExtensionsAreTheDesignedOnes) {
     for (auto ext : {u"ra", u"RM", u"mts", u"jpg", u"3gp", u"3G2", u"x3f", u"k25", u"avi", u"indd", u"indt", u"indb",
                      u"tiff", u"aiff", u"mpeg", u"JPEG", u"cr2", u"raw"})
         EXPECT_TRUE(Volume::isMediaFile(ext)) << newdir::utf8(ext);
@@ -152,6 +149,11 @@ TEST_F(TreeCleanup, RemovalLowersTheTotalsAlongTheParentLinks) {
 }
 
 TEST_F(TreeCleanup, EmptyAndHiddenFoldersGoButTheTrashStays) {
+    // The readers count files only, so a tree of empty folders has a root
+    // whose count is 0, and the empty-folder pass does not look into it.
+    addFolder(*v, v->dirRoot, u"Empty");
+    v->removeZeroSizeFolders(v->dirRoot);
+    EXPECT_EQ(v->dirRoot->childrenArrayCount(), 1u);
     NewDir* photos = addFolder(*v, v->dirRoot, u"Photos");
     addFile(*v, photos, u"a.jpg", 0);
     addFile(*v, photos, u"b.jpg", 0);
@@ -368,14 +370,6 @@ TEST_F(TreeCleanup, WithoutAControllerThePassesStillRun) {
     addFile(*v, v->dirRoot, u"a.jpg", 1);
     v->processDuplicateEntries();
     EXPECT_EQ(childNames(*v, v->dirRoot), std::vector<std::u16string>{u"a.jpg"});
-}
-
-TEST_F(TreeCleanup, EmptyFolderPassLeavesARootWithNoCountedEntriesAlone) {
-    // The readers count files only, so a tree of empty folders has a root
-    // whose count is 0, and the pass does not look into it.
-    addFolder(*v, v->dirRoot, u"Empty");
-    v->removeZeroSizeFolders(v->dirRoot);
-    EXPECT_EQ(v->dirRoot->childrenArrayCount(), 1u);
 }
 
 TEST_F(TreeCleanup, ChainOfTwoHundredThousandFoldersIsCleanedWithoutRecursion) {
