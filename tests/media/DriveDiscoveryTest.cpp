@@ -510,27 +510,12 @@ TEST_F(DriveDiscoveryFake, MountedVolumesComeFromTheMountTableAndARefreshBuildsT
     EXPECT_EQ(discovery->volumeDictArray(), volumes);
 }
 
-TEST_F(DriveDiscoveryTree, AMountedWholeDiskIsADriveAndAVolumeOnTheSameDevice) {
+TEST_F(DriveDiscoveryTree, AMountedWholeDiskIsADriveAndAVolumeButReadOnlyOrUnlistedDisksPartitionsAreNot) {
     FakeSystem f("wholedisk");
     f.diskOf(f.device("platform/mmc0/mmc0:0001", "bus/mmc"), "mmcblk1", {.sectors = 4096, .dev = "179:8"});
     ASSERT_TRUE(makeFAT(f.dev() / "mmcblk1", 2u << 20, ""));
     f.mountLine("50 27 179:8 / /media/card rw - vfat /dev/mmcblk1 rw");
-    auto d = f.discover();
-    ASSERT_EQ(pathsOf(d->driveDictArray()), std::vector<std::string>{f.node("mmcblk1")});
-    ASSERT_EQ(pathsOf(d->volumeDictArray()), std::vector<std::string>{f.node("mmcblk1")});
-    EXPECT_EQ(valuesAt(d->volumeDictArray(), f.node("mmcblk1"),
-                       {"Mounted Path", "Volume Name", "Content", "Parent Drive Path"}),
-              (Array{"/media/card", "card", "FAT12", f.node("mmcblk1")}));
-    const Dict& drive = d->driveDictArray()[0].dictValue();
-    EXPECT_EQ(drive.get("Children Volume Array").arrayValue().size(), 1u);
-    EXPECT_FALSE(drive.contains("Mounted Path"));
-    // A disk without a driver of its own still has an identifier, and its
-    // bundle is one no driver folder carries.
-    EXPECT_EQ(drive.get("bundle path").stringValue(), "nil");
-}
-
-TEST_F(DriveDiscoveryTree, ReadOnlyPartitionsAndPartitionsOfUnlistedDisksAreNotVolumes) {
-    FakeSystem f("ro");
+    // A read-only partition of sdx, and the partition of the read-only sdy.
     fs::path a =
         f.diskOf(f.device("pci0000:00/usb1/1-1/host2/target2:0:0/2:0:0:0"), "sdx", {.sectors = 65536, .dev = "8:64"});
     f.addPartition(a, "sdx1", 1, 16384, "8:65", /*ro=*/1);
@@ -541,9 +526,18 @@ TEST_F(DriveDiscoveryTree, ReadOnlyPartitionsAndPartitionsOfUnlistedDisksAreNotV
     ASSERT_TRUE(makeFAT(f.dev() / "sdy1", 8u << 20, ""));
     zeroFile(f.dev() / "sdx", 32u << 20);
     auto d = f.discover();
-    EXPECT_EQ(pathsOf(d->driveDictArray()), std::vector<std::string>{f.node("sdx")});
+    ASSERT_EQ(pathsOf(d->driveDictArray()), (std::vector<std::string>{f.node("mmcblk1"), f.node("sdx")}));
     // sdx has a partition, so it is no whole-disk volume either.
-    EXPECT_TRUE(d->volumeDictArray().empty());
+    ASSERT_EQ(pathsOf(d->volumeDictArray()), std::vector<std::string>{f.node("mmcblk1")});
+    EXPECT_EQ(valuesAt(d->volumeDictArray(), f.node("mmcblk1"),
+                       {"Mounted Path", "Volume Name", "Content", "Parent Drive Path"}),
+              (Array{"/media/card", "card", "FAT12", f.node("mmcblk1")}));
+    const Dict& drive = d->driveDictArray()[0].dictValue();
+    EXPECT_EQ(drive.get("Children Volume Array").arrayValue().size(), 1u);
+    EXPECT_FALSE(drive.contains("Mounted Path"));
+    // A disk without a driver of its own still has an identifier, and its
+    // bundle is one no driver folder carries.
+    EXPECT_EQ(drive.get("bundle path").stringValue(), "nil");
 }
 
 TEST_F(DriveDiscoveryTree, APartitionBelongsToTheDiskAboveItWhateverItsName) {
