@@ -540,7 +540,7 @@ TEST_F(DriveDiscoveryTree, AMountedWholeDiskIsADriveAndAVolumeButReadOnlyOrUnlis
     EXPECT_EQ(drive.get("bundle path").stringValue(), "nil");
 }
 
-TEST_F(DriveDiscoveryTree, APartitionBelongsToTheDiskAboveItWhateverItsName) {
+TEST_F(DriveDiscoveryTree, APartitionBelongsToTheDiskAboveItAnEmptyTreeGivesEmptyListsAndAttributesAreBounded) {
     // loop10p1 begins with "loop1" and "data" with nothing of its disk's
     // name: only the folders say where each belongs.
     FakeSystem f("names");
@@ -558,6 +558,15 @@ TEST_F(DriveDiscoveryTree, APartitionBelongsToTheDiskAboveItWhateverItsName) {
     EXPECT_EQ(valuesAt(d->volumeDictArray(), f.node("loop10p1"), {"Parent Drive Path"}), Array{f.node("loop10")});
     EXPECT_EQ(valuesAt(d->volumeDictArray(), f.node("data"), {"Parent Drive Path"}), Array{f.node("loop1")});
     EXPECT_EQ(valuesAt(d->driveDictArray(), f.node("loop10"), {"Volume and Drive Index"}), Array{2});
+    DriveDiscovery empty(SystemPaths{"/nonexistent/sys", "/nonexistent/mountinfo", "/nonexistent/dev"});
+    empty.initialDriveList();
+    EXPECT_EQ(empty.driveDictArray().size() + empty.volumeDictArray().size() + empty.volumeDictArrayHFSOnly().size(),
+              0u);
+    writeText(f.sys() / "big", std::string(100000, 'x'));
+    EXPECT_EQ(SysfsBlockDevice::readAttribute((f.sys() / "big").string()).value_or("").size(),
+              SysfsBlockDevice::kMaxAttribute);
+    writeText(f.sys() / "ctl", std::string("a\x01\x1b[31mb\nsecond line"));
+    EXPECT_EQ(*SysfsBlockDevice::readAttribute((f.sys() / "ctl").string()), "a  [31mb");
 }
 
 TEST_F(DriveDiscoveryTree, LongPathsAreFollowedWhateverTheirLength) {
@@ -584,18 +593,6 @@ TEST_F(DriveDiscoveryTree, LongPathsAreFollowedWhateverTheirLength) {
     EXPECT_EQ(pathsOf(d->volumeDictArray()), std::vector<std::string>{paths.deviceDir + "/sdz1"});
     EXPECT_EQ(valuesAt(d->volumeDictArray(), paths.deviceDir + "/sdz1", {"Content", "Mounted Path", "Volume Name"}),
               (Array{"FAT16", unescaped, "folder number 79"}));
-}
-
-TEST_F(DriveDiscoveryTree, AnEmptyOrMissingTreeGivesEmptyListsAndAnAttributeIsReadOnlyUpToItsBound) {
-    DriveDiscovery d(SystemPaths{"/nonexistent/sys", "/nonexistent/mountinfo", "/nonexistent/dev"});
-    d.initialDriveList();
-    EXPECT_EQ(d.driveDictArray().size() + d.volumeDictArray().size() + d.volumeDictArrayHFSOnly().size(), 0u);
-    FakeSystem f("attr");
-    writeText(f.sys() / "big", std::string(100000, 'x'));
-    EXPECT_EQ(SysfsBlockDevice::readAttribute((f.sys() / "big").string()).value_or("").size(),
-              SysfsBlockDevice::kMaxAttribute);
-    writeText(f.sys() / "ctl", std::string("a\x01\x1b[31mb\nsecond line"));
-    EXPECT_EQ(*SysfsBlockDevice::readAttribute((f.sys() / "ctl").string()), "a  [31mb");
 }
 
 TEST(DriveListRows, ADriveWithoutIconTakesItsFirstVolumesOrTheRemovableOneAndVolumesShowTheirDrivesIcon) {

@@ -372,7 +372,7 @@ TEST(KeyedArchive, ArchivableObjectsRoundTripEveryTypedEntrySharedOnesStoredAndD
     EXPECT_EQ(a[0].object(), a[2].dictValue()["again"].object());
 }
 
-TEST(KeyedArchive, ArchiveHasTheKeyedLayout) {
+TEST(KeyedArchive, ArchiveHasTheKeyedLayoutThatPlistutilReads) {
     auto s = std::make_shared<Sample>();
     s->int64 = -3;
     Data d = archive(Value(Array{Value("x"), Value(s)}));
@@ -411,13 +411,11 @@ TEST(KeyedArchive, ArchiveHasTheKeyedLayout) {
     Plist null = parse(archive(Value()));
     EXPECT_EQ(plist_uid_val_compare(plist_dict_get_item(plist_dict_get_item(null.get(), "$top"), "root"), 0), 0);
     EXPECT_EQ(plist_array_get_size(plist_dict_get_item(null.get(), "$objects")), 1u);
-}
-
-TEST(KeyedArchive, PlistutilReadsTheArchive) {
+    // plistutil reads the archive.
     if (!testsupport::haveTool("plistutil")) GTEST_SKIP() << "plistutil is not installed";
-    const Data d = archive(nestedSample());
+    const Data nested = archive(nestedSample());
     const auto file = testsupport::makeTempDir("keyedarchive") / "archive.plist";
-    testsupport::writeText(file, std::string(d.begin(), d.end()));
+    testsupport::writeText(file, std::string(nested.begin(), nested.end()));
     const std::string text =
         testsupport::runCommand("plistutil -i " + testsupport::shellQuote(file) + " 2>&1").value_or("");
     for (const char* part : {"$archiver", "$top", "$objects", "NSKeyedArchiver"})

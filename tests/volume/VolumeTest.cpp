@@ -72,7 +72,7 @@ std::tuple<int, std::uint64_t, std::uint64_t, std::uint64_t, std::uint32_t> shap
 
 } // namespace
 
-TEST(VolumeConstruction, EachKindOfRowGivesItsScanTypeSizeAndHeaderSector) {
+TEST(VolumeConstruction, EachKindOfRowGivesItsScanTypeSizeAndHeaderSectorAndA4096ByteSectorIsProcessWide) {
     auto disk = Volume::initWithDictionary(wholeDisk(1000000000ull, 512));
     ASSERT_NE(disk, nullptr);
     EXPECT_EQ(shapeOf(*disk), std::tuple(3, 1953125u, 0u, 0u, 9u));
@@ -99,6 +99,18 @@ TEST(VolumeConstruction, EachKindOfRowGivesItsScanTypeSizeAndHeaderSector) {
     EXPECT_EQ(found->btreeAdvScan, found->btree.get());
     EXPECT_EQ(found->btreeNormalScan, nullptr);
     EXPECT_EQ(Volume::initWithDictionary(foundVolume(0))->vibAtSector, 0u);
+    // A sector size of 4096 becomes the process-wide value; none makes no volume.
+    auto v = Volume::initWithDictionary(wholeDisk(1ull << 30, 4096));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(std::tuple(Volume::bytesPerSector(), v->sizeInSect()), std::tuple(4096u, (1ull << 30) / 4096));
+    Volume::setBytesPerSector(512);
+    LogCapture log;
+    Dict d = wholeDisk(1000000000ull, 512);
+    d.remove("Preferred Block Size");
+    EXPECT_EQ(Volume::initWithDictionary(d), nullptr);
+    d.set("Preferred Block Size", Value(0));
+    EXPECT_EQ(Volume::initWithDictionary(d), nullptr);
+    EXPECT_EQ(log.lines.size(), 2u);
 }
 
 TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentityApfsIsReadThroughItsDriveAndPathsAreKeptWhole) {
@@ -127,20 +139,6 @@ TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentityApfsIsReadTh
     const std::string longPath = "/dev/disk/by-id/usb-Generic_Flash_Disk_ABCDEF0123456789-0:0";
     disk.set("Path", Value(longPath));
     EXPECT_EQ(Volume::initWithDictionary(disk)->cPath(), longPath);
-}
-
-TEST(VolumeConstruction, SectorSizeOf4096BecomesTheProcessWideValueAndNoneMakesNoVolume) {
-    auto v = Volume::initWithDictionary(wholeDisk(1ull << 30, 4096));
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(std::tuple(Volume::bytesPerSector(), v->sizeInSect()), std::tuple(4096u, (1ull << 30) / 4096));
-    Volume::setBytesPerSector(512);
-    LogCapture log;
-    Dict d = wholeDisk(1000000000ull, 512);
-    d.remove("Preferred Block Size");
-    EXPECT_EQ(Volume::initWithDictionary(d), nullptr);
-    d.set("Preferred Block Size", Value(0));
-    EXPECT_EQ(Volume::initWithDictionary(d), nullptr);
-    EXPECT_EQ(log.lines.size(), 2u);
 }
 
 TEST(VolumeState, ConstructionClearsTheStopByteTheStopFlagWritesItKeepAwakeFollowsAndTicksShowProgressOnce) {
