@@ -36,17 +36,16 @@ Dict driveDict(const fs::path& p, std::uint64_t size, int sectorSize = 512) {
                 {"device serial", "S1"}, {"device revision", "1.0"}};
 }
 
+// A drive over an image of that many pattern bytes.
+std::shared_ptr<DMedia> patternDrive(std::uint64_t bytes) {
+    return DMedia::initWithDictionary(driveDict(makeImage(bytes), bytes));
+}
+
 class DMediaReaders : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setAppController(&controller);
-        setLogSink([](const std::string&) {});
-    }
-    void TearDown() override {
-        setAppController(nullptr);
-        setLogSink(nullptr);
-    }
-    RecordingController controller;
+    testsupport::LogCapture quiet;
+    testsupport::ControllerScope scope;
+    RecordingController& controller = scope.controller;
 };
 
 bool matchesImage(const std::vector<std::uint8_t>& buf, std::uint64_t offset, std::size_t n) {
@@ -56,88 +55,37 @@ bool matchesImage(const std::vector<std::uint8_t>& buf, std::uint64_t offset, st
 }
 } // namespace
 
-TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionaryAndNeedsASectorSize) {
+TEST_F(DMediaReaders, ConstructionReadsTheDriveDictionaryAndNeedsASectorSizeProgressGoesOutOnlyWhenFlagged) {
     Dict d{{"Path", "/dev/sdq"}, {"Preferred Block Size", 4096}, {"Size", 4096ull * 1000 + 100}};
     auto m = DMedia::initWithDictionary(d);
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->sizeInSect(), 1000u);
-    EXPECT_EQ(m->u32BytesInSector(), 4096u);
     // Missing identity keys hold the text of an absent value.
-    EXPECT_EQ(m->model(), "(null)");
+    EXPECT_EQ(std::tuple(m->sizeInSect(), m->u32BytesInSector(), m->model()), std::tuple(1000u, 4096u, "(null)"));
     d.set("Preferred Block Size", 0);
     EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
     d.remove("Preferred Block Size");
     EXPECT_EQ(DMedia::initWithDictionary(d), nullptr);
+    m = DMedia::initWithDictionary(driveDict("/dev/null", 512));
+    m->myTimerFireMethod();
+    EXPECT_TRUE(controller.calls().empty());
+    m->dataUpdate.set("TimeRemaining", "0:00:01:00");
+    m->setTimerFireMethodCanRun(true);
+    m->myTimerFireMethod();
+    ASSERT_EQ(controller.callNames(), std::vector<std::string>{"updateVolumeScanProgress:"});
+    EXPECT_EQ(controller.calls()[0].argument.dictValue().get("TimeRemaining").stringValue(), "0:00:01:00");
+    EXPECT_FALSE(m->timerFireMethodCanRun());
 }
 
-TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAsked) {
+TEST_F(DMediaReaders, WholeReadsReturnTheSectorsAskedAndCountsOutOfRangeAreRefused) {
     const std::uint64_t size = 1 << 20;
-    fs::path img = makeImage(size);
-    auto m = DMedia::initWithDictionary(driveDict(img, size));
+    auto m = patternDrive(size);
     ASSERT_TRUE(m);
     std::vector<std::uint8_t> buf(8 * 512);
-    ASSERT_TRUE(m->readSector(10, 8, buf.data()));
-    EXPECT_TRUE(matchesImage(buf, 10 * 512, buf.size()));
-    ASSERT_TRUE(m->readPreviewSector(100, 8, buf.data()));
-    EXPECT_TRUE(matchesImage(buf, 100 * 512, buf.size()));
-    ASSERT_TRUE(m->readSaveSector(2040, 8, buf.data()));
-    EXPECT_TRUE(matchesImage(buf, 2040 * 512, buf.size()));
+    ASSERT_TRUE(m->readSector(10, 8, buf.data()) && matchesImage(buf, 10 * 512, buf.size()));
+    ASSERT_TRUE(m->readPreviewSector(100, 8, buf.data()) && matchesImage(buf, 100 * 512, buf.size()));
+    ASSERT_TRUE(m->readSaveSector(2040, 8, buf.data()) && matchesImage(buf, 2040 * 512, buf.size()));
     EXPECT_TRUE(controller.calls().empty());
-}
-
-TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTail) {
-    const std::uint64_t size = 1000 * 512 + 100; // ends inside a sector
-    fs::path img = makeImage(size);
-    auto m = DMedia::initWithDictionary(driveDict(img, size));
-    std::vector<std::uint8_t> buf(16 * 512, 0xAA);
-    ASSERT_TRUE(m->readSector(995, 16, buf.data()));
-    std::size_t valid = size - 995 * 512;
-    EXPECT_TRUE(matchesImage(buf, 995 * 512, valid));
-    for (std::size_t i = valid; i < buf.size(); ++i)
-        ASSERT_EQ(buf[i], 0) << i;
-    // Entirely past the end: success, all zeros, never stale bytes.
-    std::fill(buf.begin(), buf.end(), 0xAA);
-    ASSERT_TRUE(m->readSector(5000, 16, buf.data()));
-    for (auto b : buf)
-        ASSERT_EQ(b, 0);
-}
-
-TEST_F(DMediaReaders, SequentialAndRandomReadsAgreeWithTheImage) {
-    // Sequential batches are served from read-ahead; interleaved random
-    // reads and reads of other sizes must still see exactly the image.
-    const std::uint64_t size = 24ull << 20;
-    fs::path img = makeImage(size + 777);
-    auto m = DMedia::initWithDictionary(driveDict(img, size + 777));
-    std::mt19937_64 rng(7);
-    std::uint64_t seq = 0;
-    std::vector<std::uint8_t> buf;
-    for (int i = 0; i < 3000; ++i) {
-        std::uint64_t sector;
-        int count;
-        if (rng() % 4) {
-            count = 1 + static_cast<int>(rng() % 256);
-            sector = seq;
-            seq += count;
-            if (seq * 512 > size + 777) seq = 0;
-        } else {
-            count = 1 + static_cast<int>(rng() % 64);
-            sector = rng() % ((size + 777) / 512 + 10);
-        }
-        buf.assign(static_cast<std::size_t>(count) * 512, 0x55);
-        ASSERT_TRUE(m->readSector(sector, count, buf.data()));
-        std::uint64_t off = sector * 512;
-        std::size_t valid =
-            off >= size + 777 ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size + 777 - off));
-        ASSERT_TRUE(matchesImage(buf, off, valid)) << "read " << i << " at sector " << sector;
-        for (std::size_t k = valid; k < buf.size(); ++k)
-            ASSERT_EQ(buf[k], 0);
-    }
-}
-
-TEST_F(DMediaReaders, CountsOutOfRangeAreRefused) {
-    fs::path img = makeImage(4096);
-    auto m = DMedia::initWithDictionary(driveDict(img, 4096));
-    std::vector<std::uint8_t> buf(512);
+    m = patternDrive(4096);
     EXPECT_FALSE(m->readSector(0, -1, buf.data()));
     // More than 2 GiB in one read is refused (2^22 sectors of 512 bytes is the most).
     EXPECT_FALSE(m->readSector(0, (1 << 22) + 1, buf.data()));
@@ -147,22 +95,47 @@ TEST_F(DMediaReaders, CountsOutOfRangeAreRefused) {
     EXPECT_TRUE(controller.calls().empty());
 }
 
-TEST_F(DMediaReaders, FailedReadOfAListedDeviceSaysNothing) {
-    fs::path dir = testsupport::makeTempDir("notadevice");
-    controller.setDriveDictArray(Array{Dict{{"Path", dir.string()}}});
-    auto m = DMedia::initWithDictionary(driveDict(dir, 1 << 20));
-    std::vector<std::uint8_t> buf(512);
-    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
-    EXPECT_FALSE(m->readSaveSector(0, 1, buf.data()));
-    EXPECT_TRUE(controller.calls().empty());
-    // The volume list counts as well.
-    controller.setDriveDictArray({});
-    controller.setVolumeDictArray(Array{Dict{{"Path", dir.string()}}});
-    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
-    EXPECT_TRUE(controller.calls().empty());
+TEST_F(DMediaReaders, ShortReadAtTheEndZeroFillsTheTailAndSequentialAndRandomReadsAgreeWithTheImage) {
+    const std::uint64_t size = 1000 * 512 + 100; // ends inside a sector
+    auto m = patternDrive(size);
+    std::vector<std::uint8_t> buf(16 * 512, 0xAA);
+    ASSERT_TRUE(m->readSector(995, 16, buf.data()));
+    std::size_t valid = size - 995 * 512;
+    EXPECT_TRUE(matchesImage(buf, 995 * 512, valid));
+    EXPECT_EQ(std::vector(buf.begin() + valid, buf.end()), std::vector<std::uint8_t>(buf.size() - valid, 0));
+    // Entirely past the end: success, all zeros, never stale bytes.
+    std::fill(buf.begin(), buf.end(), 0xAA);
+    ASSERT_TRUE(m->readSector(5000, 16, buf.data()));
+    EXPECT_EQ(buf, std::vector<std::uint8_t>(buf.size(), 0));
+    // Sequential batches are served from read-ahead; interleaved random
+    // reads and reads of other sizes must still see exactly the image.
+    const std::uint64_t bytes = (24ull << 20) + 777;
+    m = patternDrive(bytes);
+    std::mt19937_64 rng(7);
+    std::uint64_t seq = 0;
+    for (int i = 0; i < 3000; ++i) {
+        std::uint64_t sector;
+        int count;
+        if (rng() % 4) {
+            count = 1 + static_cast<int>(rng() % 256);
+            sector = seq;
+            seq += count;
+            if (seq * 512 > bytes) seq = 0;
+        } else {
+            count = 1 + static_cast<int>(rng() % 64);
+            sector = rng() % (bytes / 512 + 10);
+        }
+        buf.assign(static_cast<std::size_t>(count) * 512, 0x55);
+        ASSERT_TRUE(m->readSector(sector, count, buf.data()));
+        std::uint64_t off = sector * 512;
+        const std::size_t read =
+            off >= bytes ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), bytes - off));
+        ASSERT_TRUE(matchesImage(buf, off, read)) << "read " << i << " at sector " << sector;
+        ASSERT_EQ(std::vector(buf.begin() + read, buf.end()), std::vector<std::uint8_t>(buf.size() - read, 0));
+    }
 }
 
-TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSave) {
+TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSaveAListedOneSaysNothing) {
     // A directory opens read-only but cannot be read: a failing device that
     // is in neither list any more.
     fs::path dir = testsupport::makeTempDir("gone");
@@ -186,12 +159,20 @@ TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSave) {
     EXPECT_EQ(alerts[2].title, "! Error");
     EXPECT_EQ(alerts[2].message, "The Drive or Volume being read is no longer available. The Program will quit now.");
     EXPECT_EQ(alerts[2].defaultButton, "Quit");
-}
-
-TEST_F(DMediaReaders, DeviceThatCannotBeOpenedIsReportedByTheScanReader) {
-    fs::path missing = testsupport::makeTempDir("missing") / "no-such-device";
-    auto m = DMedia::initWithDictionary(driveDict(missing, 1 << 20));
-    std::vector<std::uint8_t> buf(512);
+    // The same failed reads of a device still listed say nothing.
+    controller.clear();
+    controller.setDriveDictArray(Array{Dict{{"Path", dir.string()}}});
+    EXPECT_FALSE(m->readSector(0, 1, buf.data()));
+    EXPECT_FALSE(m->readSaveSector(0, 1, buf.data()));
+    EXPECT_TRUE(controller.calls().empty());
+    // The volume list counts as well.
+    controller.setDriveDictArray({});
+    controller.setVolumeDictArray(Array{Dict{{"Path", dir.string()}}});
+    EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
+    EXPECT_TRUE(controller.calls().empty());
+    // A device that cannot be opened is reported by the scan reader.
+    const fs::path missing = testsupport::makeTempDir("missing") / "no-such-device";
+    m = DMedia::initWithDictionary(driveDict(missing, 1 << 20));
     EXPECT_FALSE(m->readSector(0, 1, buf.data()));
     ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts()[0].title, "! Could not open drive");
@@ -202,18 +183,6 @@ TEST_F(DMediaReaders, DeviceThatCannotBeOpenedIsReportedByTheScanReader) {
     controller.clear();
     EXPECT_FALSE(m->readPreviewSector(0, 1, buf.data()));
     EXPECT_EQ(controller.callNames(), (std::vector<std::string>{"runAlertPanel:", "previewClose:"}));
-}
-
-TEST_F(DMediaReaders, ProgressIsHandedOverOnlyWhenTheFlagIsSet) {
-    auto m = DMedia::initWithDictionary(driveDict("/dev/null", 512));
-    m->myTimerFireMethod();
-    EXPECT_TRUE(controller.calls().empty());
-    m->dataUpdate.set("TimeRemaining", "0:00:01:00");
-    m->setTimerFireMethodCanRun(true);
-    m->myTimerFireMethod();
-    ASSERT_EQ(controller.callNames(), std::vector<std::string>{"updateVolumeScanProgress:"});
-    EXPECT_EQ(controller.calls()[0].argument.dictValue().get("TimeRemaining").stringValue(), "0:00:01:00");
-    EXPECT_FALSE(m->timerFireMethodCanRun());
 }
 
 // A real block device with 4096-byte sectors, when this machine lets the
@@ -227,9 +196,8 @@ TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
     if (device.empty()) GTEST_SKIP() << "cannot attach a loop device here";
     while (!device.empty() && (device.back() == '\n' || device.back() == ' '))
         device.pop_back();
-    std::string name = fs::path(device).filename();
     int sectorSize = 0;
-    std::ifstream(fs::path("/sys/block") / name / "queue/logical_block_size") >> sectorSize;
+    std::ifstream(fs::path("/sys/block") / fs::path(device).filename() / "queue/logical_block_size") >> sectorSize;
     auto m = DMedia::initWithDictionary(driveDict(device, size, sectorSize));
     ASSERT_TRUE(m);
     std::vector<std::uint8_t> buf(4 * 4096);

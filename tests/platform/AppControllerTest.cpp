@@ -8,12 +8,12 @@
 
 using namespace platform;
 
-TEST(TimeText, FractionsAreCutAndDaysGoOnPastNine) {
+TEST(TimeText, EverySecondOfTheFirstDaysIsExactFractionsAreCutAndNonsenseGivesZeroOrAClampedText) {
     EXPECT_EQ(getTimeFormStringForInterval(59.99), "0:00:00:59");
     EXPECT_EQ(getTimeFormStringForInterval(12 * 86400 + 3 * 3600 + 4 * 60 + 5), "12:03:04:05");
-}
-
-TEST(TimeText, EverySecondOfTheFirstDaysIsExact) {
+    EXPECT_EQ(getTimeFormStringForInterval(-5), "0:00:00:00");
+    EXPECT_EQ(getTimeFormStringForInterval(std::nan("")), "0:00:00:00");
+    EXPECT_FALSE(getTimeFormStringForInterval(1e300).empty());
     // The fractional-minute rule must not lose a second to rounding.
     for (int s = 0; s < 3 * 86400; s += 7) {
         int sec = s % 60, min = (s / 60) % 60, hour = (s / 3600) % 24, day = s / 86400;
@@ -23,44 +23,28 @@ TEST(TimeText, EverySecondOfTheFirstDaysIsExact) {
     }
 }
 
-TEST(TimeText, NonsenseIntervalsGiveZeroOrAClampedText) {
-    EXPECT_EQ(getTimeFormStringForInterval(-5), "0:00:00:00");
-    EXPECT_EQ(getTimeFormStringForInterval(std::nan("")), "0:00:00:00");
-    EXPECT_FALSE(getTimeFormStringForInterval(1e300).empty());
+TEST(AlertRequest, FourFiveAndSixItemsGiveOneTwoAndThreeButtonsAndArgumentsFillAtMostThree) {
+    const std::string quit = "The Drive or Volume being read is no longer available. The Program will quit now.";
+    const std::pair<Array, std::vector<std::string>> cases[] = {
+        {Array{"! Error", quit, "Quit", Array{true}}, {"! Error", quit, "Quit", "", ""}},
+        {Array{"T", "M", "Yes", "No", Array{true}}, {"T", "M", "Yes", "No", ""}},
+        {Array{"T", "M", "Yes", "No", "Cancel", Array{true}}, {"T", "M", "Yes", "No", "Cancel"}},
+        {alertRequest("! Could not open drive", "A valid fileDesc could not be obtained for drive: %@", "OK",
+                      {"/dev/disk2"}),
+         {"! Could not open drive", "A valid fileDesc could not be obtained for drive: /dev/disk2", "OK", "", ""}},
+        {Array{"T", "%@-%@-%@-%@", "OK", Array{true, 1, 2, 3, 4}}, {"T", "1-2-3-(null)", "OK", "", ""}},
+        // A malformed request (too short, no argument array) still gives text, never a crash.
+        {Array{"only a title"}, {"only a title", "", "", "", ""}},
+        {Array{}, {"", "", "", "", ""}},
+    };
+    for (const auto& [request, text] : cases) {
+        const AlertText t = alertTextFromRequest(request);
+        EXPECT_EQ((std::vector<std::string>{t.title, t.message, t.defaultButton, t.alternateButton, t.otherButton}),
+                  text);
+    }
 }
 
-TEST(AlertRequest, FourItemsShowOneButtonAndNoArguments) {
-    Array r{"! Error", "The Drive or Volume being read is no longer available. The Program will quit now.", "Quit",
-            Array{true}};
-    AlertText t = alertTextFromRequest(r);
-    EXPECT_EQ(t.title, "! Error");
-    EXPECT_EQ(t.defaultButton, "Quit");
-    EXPECT_EQ(t.alternateButton, "");
-    EXPECT_EQ(t.otherButton, "");
-    EXPECT_EQ(t.message, "The Drive or Volume being read is no longer available. The Program will quit now.");
-}
-
-TEST(AlertRequest, FiveAndSixItemsAddAlternateAndOtherButtons) {
-    AlertText five = alertTextFromRequest(Array{"T", "M", "Yes", "No", Array{true}});
-    EXPECT_EQ(five.alternateButton, "No");
-    EXPECT_EQ(five.otherButton, "");
-    AlertText six = alertTextFromRequest(Array{"T", "M", "Yes", "No", "Cancel", Array{true}});
-    EXPECT_EQ(six.alternateButton, "No");
-    EXPECT_EQ(six.otherButton, "Cancel");
-}
-
-TEST(AlertRequest, ArgumentsFillTheMessageAtMostThree) {
-    Array r = alertRequest("! Could not open drive", "A valid fileDesc could not be obtained for drive: %@", "OK",
-                           {"/dev/disk2"});
-    EXPECT_EQ(alertTextFromRequest(r).message, "A valid fileDesc could not be obtained for drive: /dev/disk2");
-    Array four{"T", "%@-%@-%@-%@", "OK", Array{true, 1, 2, 3, 4}};
-    EXPECT_EQ(alertTextFromRequest(four).message, "1-2-3-(null)");
-    // A malformed request (too short, no argument array) still gives text, never a crash.
-    EXPECT_EQ(alertTextFromRequest(Array{"only a title"}).title, "only a title");
-    EXPECT_EQ(alertTextFromRequest(Array{}).title, "");
-}
-
-TEST(RecordingController, RecordsEveryCallInOrderAndAnswersFromItsScript) {
+TEST(RecordingController, RecordsEveryCallInOrderAnswersFromItsScriptAndRunsMainThreadWorkInline) {
     RecordingController c;
     c.scriptAlertAnswers({AlertAlternateReturn, AlertOtherReturn});
     c.updateProgress(Dict{{"Progress Status", "default"}});
@@ -79,10 +63,7 @@ TEST(RecordingController, RecordsEveryCallInOrderAndAnswersFromItsScript) {
     ASSERT_EQ(c.alerts().size(), 3u);
     EXPECT_EQ(c.alerts()[0].title, "Resume Recovery?");
     EXPECT_EQ(c.callsNamed("updateProgress:").at(0).dictValue().get("Progress Status").stringValue(), "default");
-}
-
-TEST(RecordingController, MainThreadWorkRunsInlineFromAnyThread) {
-    RecordingController c;
+    // Main-thread work runs inline from any thread.
     setAppController(&c);
     std::thread::id ranOn;
     std::thread worker([&] {
@@ -92,7 +73,7 @@ TEST(RecordingController, MainThreadWorkRunsInlineFromAnyThread) {
     std::thread::id workerId = worker.get_id();
     worker.join();
     EXPECT_EQ(ranOn, workerId);
-    EXPECT_EQ(c.alerts().at(0).title, "! Error");
+    EXPECT_EQ(c.alerts().back().title, "! Error");
     setAppController(nullptr);
     EXPECT_EQ(appController(), nullptr);
 }

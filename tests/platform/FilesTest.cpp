@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace platform;
@@ -17,24 +18,18 @@ namespace {
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+        if (const char* old = std::getenv(name)) old_ = old;
         ::setenv(name, value.c_str(), 1);
     }
-    ~ScopedEnv() {
-        if (had_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
 
 private:
     const char* name_;
-    std::string old_;
-    bool had_ = false;
+    std::optional<std::string> old_;
 };
 } // namespace
 
-TEST(Paths, StateAndDataFoldersFollowXdgAndAreCreated) {
+TEST(Paths, StateAndDataFoldersFollowXdgAreCreatedAnOverrideReplacesBothAndSessionsGoToTheDesktop) {
     fs::path tmp = testsupport::makeTempDir("xdg");
     ScopedEnv noOverride("DRENTIC_STATE_DIR", "");
     ::unsetenv("DRENTIC_STATE_DIR");
@@ -46,10 +41,6 @@ TEST(Paths, StateAndDataFoldersFollowXdgAndAreCreated) {
     struct stat st {};
     ASSERT_EQ(::stat((tmp / "state" / "drentic-recovery").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-}
-
-TEST(Paths, OverrideReplacesBothFoldersAndRelativeXdgIsIgnored) {
-    fs::path tmp = testsupport::makeTempDir("xdg");
     {
         ScopedEnv o("DRENTIC_STATE_DIR", (tmp / "all").string());
         EXPECT_EQ(stateDir(), (tmp / "all").string());
@@ -59,11 +50,7 @@ TEST(Paths, OverrideReplacesBothFoldersAndRelativeXdgIsIgnored) {
     ScopedEnv home("HOME", tmp.string());
     ScopedEnv rel("XDG_STATE_HOME", "relative/path");
     EXPECT_EQ(stateDir(), (tmp / ".local/state/drentic-recovery").string());
-}
-
-TEST(Paths, SessionFolderIsTheDesktopElseHome) {
-    fs::path tmp = testsupport::makeTempDir("home");
-    ScopedEnv home("HOME", tmp.string());
+    // Sessions go to the desktop folder, else home.
     ScopedEnv cfg("XDG_CONFIG_HOME", (tmp / ".config").string());
     EXPECT_EQ(defaultSessionDir(), tmp.string());
     fs::create_directories(tmp / "Schreibtisch");
@@ -72,33 +59,25 @@ TEST(Paths, SessionFolderIsTheDesktopElseHome) {
     EXPECT_EQ(defaultSessionDir(), (tmp / "Schreibtisch").string());
 }
 
-TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundle) {
+TEST(InfoPlist, ReadsVersionAndUpdateAddressFromTheBundleNothingFromGarbageValuesRoundTripAndLogsReachTheSink) {
     ScopedEnv res("DRENTIC_RESOURCE_DIR", DRENTIC_RESOURCES_SOURCE);
     auto info = InfoPlist::loadFromBundle();
     ASSERT_TRUE(info);
     EXPECT_EQ(info->shortVersionString(), "1.0.1");
     EXPECT_TRUE(info->dictionary().contains("cloudPlistUrl"));
-}
-
-TEST(InfoPlist, GarbageOrMissingFileGivesNothing) {
     fs::path tmp = testsupport::makeTempDir("plist");
     EXPECT_FALSE(InfoPlist::load((tmp / "none.plist").string()));
-    std::ofstream(tmp / "bad.plist") << "<?xml version=\"1.0\"?><plist><dict><key>a</key>";
-    EXPECT_FALSE(InfoPlist::load((tmp / "bad.plist").string()));
-    std::ofstream(tmp / "array.plist") << "<?xml version=\"1.0\"?><plist><array/></plist>";
-    EXPECT_FALSE(InfoPlist::load((tmp / "array.plist").string()));
-}
-
-TEST(PropertyList, XmlRoundTripOfPlainValues) {
+    for (const char* text :
+         {"<?xml version=\"1.0\"?><plist><dict><key>a</key>", "<?xml version=\"1.0\"?><plist><array/></plist>"}) {
+        testsupport::writeText(tmp / "bad.plist", text);
+        EXPECT_FALSE(InfoPlist::load((tmp / "bad.plist").string())) << text;
+    }
     Value v(Dict{{"name", "x"}, {"n", -7}, {"list", Array{1.5, true, Data{1, 2}}}});
     auto xml = PropertyList::toXml(v);
     ASSERT_TRUE(xml);
     auto back = PropertyList::read(Data(xml->begin(), xml->end()));
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, v);
-}
-
-TEST(SystemLog, LinesReachTheSink) {
     std::vector<std::string> lines;
     setLogSink([&](const std::string& l) { lines.push_back(l); });
     logFormat("Unable to read from the drive %@ error: %d", "/dev/sdz", 6);

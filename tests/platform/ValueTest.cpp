@@ -13,7 +13,7 @@ struct Named : Object {
 };
 } // namespace
 
-TEST(Value, AbsentValueFormatsAsNullAndReadsAsZero) {
+TEST(Value, AbsentValueFormatsAsNullAndReadsAsZeroCopiesAreDeepAndMovesLeaveNull) {
     Dict d;
     const Value& v = d.get("Preferred Block Size");
     EXPECT_TRUE(v.isNull());
@@ -24,30 +24,6 @@ TEST(Value, AbsentValueFormatsAsNullAndReadsAsZero) {
     EXPECT_EQ(v.stringValue(), "");
     EXPECT_TRUE(v.arrayValue().empty());
     EXPECT_EQ(format("%@", d.get("device model")), "(null)");
-}
-
-TEST(Value, NumbersConvertLikeNumberObjects) {
-    Value big(static_cast<unsigned long long>(0xFFFFFFFF00000200ull));
-    EXPECT_EQ(big.uint64Value(), 0xFFFFFFFF00000200ull);
-    EXPECT_EQ(big.unsignedIntValue(), 0x200u); // low bits kept
-    EXPECT_EQ(Value(-1).uint64Value(), UINT64_MAX);
-    EXPECT_EQ(Value(3.9).intValue(), 3);
-    EXPECT_EQ(Value(-3.9).int64Value(), -3);
-    EXPECT_EQ(Value(true).intValue(), 1);
-    EXPECT_DOUBLE_EQ(Value(7u).doubleValue(), 7.0);
-    EXPECT_EQ(Value("12").intValue(), 0); // a string is not a number
-    EXPECT_EQ(Value(1e300).int64Value(), INT64_MAX);
-}
-
-TEST(Value, NumbersCompareByValueAcrossKinds) {
-    EXPECT_EQ(Value(512), Value(512u));
-    EXPECT_EQ(Value(1), Value(true));
-    EXPECT_EQ(Value(2.0), Value(2));
-    EXPECT_FALSE(Value(-1) == Value(UINT64_MAX));
-    EXPECT_FALSE(Value("1") == Value(1));
-}
-
-TEST(Value, CopiesAreDeepAndMovesLeaveNull) {
     Dict inner{{"Path", "/dev/sdb"}};
     Dict outer{{"drive", inner}, {"list", Array{1, 2, 3}}};
     Value a(outer);
@@ -66,15 +42,27 @@ TEST(Value, CopiesAreDeepAndMovesLeaveNull) {
     EXPECT_EQ(c.dictValue().get("drive").dictValue().get("Path").stringValue(), "/dev/sdc");
 }
 
-TEST(Value, DescriptionsOfListsAndObjects) {
+TEST(Value, NumbersConvertCompareAcrossKindsAndFormatDescriptionsObjectsHeldByReference) {
+    Value big(static_cast<unsigned long long>(0xFFFFFFFF00000200ull));
+    EXPECT_EQ(big.uint64Value(), 0xFFFFFFFF00000200ull);
+    EXPECT_EQ(big.unsignedIntValue(), 0x200u); // low bits kept
+    EXPECT_EQ(Value(-1).uint64Value(), UINT64_MAX);
+    EXPECT_EQ(Value(3.9).intValue(), 3);
+    EXPECT_EQ(Value(-3.9).int64Value(), -3);
+    EXPECT_EQ(Value(true).intValue(), 1);
+    EXPECT_DOUBLE_EQ(Value(7u).doubleValue(), 7.0);
+    EXPECT_EQ(Value("12").intValue(), 0); // a string is not a number
+    EXPECT_EQ(Value(1e300).int64Value(), INT64_MAX);
+    EXPECT_EQ(Value(512), Value(512u));
+    EXPECT_EQ(Value(1), Value(true));
+    EXPECT_EQ(Value(2.0), Value(2));
+    EXPECT_FALSE(Value(-1) == Value(UINT64_MAX));
+    EXPECT_FALSE(Value("1") == Value(1));
     EXPECT_EQ(Value(Array{1, "a"}).description(), "(\n    1,\n    a\n)");
     EXPECT_EQ(Value(Dict{{"k", 5}}).description(), "{\n    k = 5;\n}");
     EXPECT_EQ(Value(Data{0xde, 0xad, 0xbe, 0xef, 0x01}).description(), "<deadbeef 01>");
     EXPECT_EQ(Value(std::make_shared<Named>()).description(), "a named thing");
     EXPECT_EQ(Value(1.5).description(), "1.5");
-}
-
-TEST(Value, ObjectsAreHeldByReference) {
     auto obj = std::make_shared<Named>();
     Value v(obj);
     Value w = v;
@@ -82,9 +70,7 @@ TEST(Value, ObjectsAreHeldByReference) {
     EXPECT_EQ(w.objectAs<Named>().get(), obj.get());
     EXPECT_FALSE(Value(std::make_shared<Named>()) == v);
     EXPECT_EQ(Value(ObjectPtr()).type(), Value::Type::Null);
-}
-
-TEST(Format, ObjectAndNumericConversions) {
+    // The formatter's object and numeric conversions.
     EXPECT_EQ(format("Unable to read from the drive %@ error: %d", "/dev/sdb", 5),
               "Unable to read from the drive /dev/sdb error: 5");
     EXPECT_EQ(format("%.2f KB", 1.5), "1.50 KB");

@@ -1,4 +1,5 @@
 #include "volume/BTreeTableClass.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/BTreeTableClassUInt64_NDIR.h"
 
@@ -28,33 +29,27 @@ template <class Node> std::vector<typename Node::Item::Key> keysOf(const Node* n
 
 // What a walk of the nodes finds: the B-tree invariants and the keys in order.
 template <class Tree> struct TreeShape {
-    using Node = std::remove_pointer_t<decltype(std::declval<Tree&>().root())>;
     using Key = typename Tree::Key;
 
     std::vector<Key> inOrder;
     std::int64_t nodes = 0;
-    int noNodeDepth = -1; // depth of every noNode link, once seen
+    int leafDepth = -1; // depth of every noNode link, once seen
     int maxDepth = 0;
-    std::vector<std::string> faults;
+    bool ok = true; // no null link, leaves at one depth, 1..4 items in the root and 2..4 below it
 
-    explicit TreeShape(const Tree& tree) { walk(tree.root(), 0, true); }
+    explicit TreeShape(const Tree& tree) { walk(tree.root(), 0); }
 
-    void walk(const Node* node, int depth, bool isRoot) {
-        if (node == Tree::noNode()) {
-            if (noNodeDepth < 0) noNodeDepth = depth;
-            if (depth != noNodeDepth) faults.push_back("leaves at different depths");
-            return;
-        }
-        if (node == nullptr) {
-            faults.push_back("null link");
+    template <class Node> void walk(const Node* node, int depth) {
+        if (node == Tree::noNode() || node == nullptr) {
+            if (leafDepth < 0) leafDepth = depth;
+            ok = ok && node && depth == leafDepth;
             return;
         }
         ++nodes;
         maxDepth = std::max(maxDepth, depth + 1);
-        const std::int32_t min = isRoot ? 1 : 2;
-        if (node->count() < min || node->count() > 4) faults.push_back("node item count out of range");
+        ok = ok && node->count() >= (depth ? 2 : 1) && node->count() <= 4;
         for (std::int32_t i = 0; i <= node->count() && i <= 4; ++i) {
-            walk(node->branch(i), depth + 1, false);
+            walk(node->branch(i), depth + 1);
             if (i < node->count()) inOrder.push_back(node->key(i)->keyField());
         }
     }
@@ -65,16 +60,11 @@ template <class Tree> struct TreeShape {
     }
 };
 
-// ---- the node-ID index --------------------------------------------------
-
-TEST(BTreeTableClass, EmptyTreeHasNoNodeRootAndFindsNothing) {
+TEST(BTreeTableClass, AnEmptyTreeFindsNothingAndAFullNodeSplitsAroundTheMiddleOfItsFiveKeys) {
     BTreeTableClass tree;
     EXPECT_NE(BTreeTableClass::noNode(), nullptr);
     EXPECT_EQ(tree.root(), BTreeTableClass::noNode());
     EXPECT_EQ(tree.retrieveKeyField(2), nullptr);
-}
-
-TEST(BTreeTableClass, AFullNodeSplitsAroundTheMiddleOfItsFiveKeys) {
     // Keys in insertion order, then the keys of the root and of each of its
     // branches in order.
     using Keys = std::vector<std::uint32_t>;
@@ -99,7 +89,7 @@ TEST(BTreeTableClass, AFullNodeSplitsAroundTheMiddleOfItsFiveKeys) {
             if (tree.root()->branch(i) != BTreeTableClass::noNode()) got.push_back(keysOf(tree.root()->branch(i)));
         EXPECT_EQ(got, nodes);
         TreeShape<BTreeTableClass> shape(tree);
-        EXPECT_TRUE(shape.faults.empty());
+        EXPECT_TRUE(shape.ok);
         EXPECT_EQ(tree.numNodes(), static_cast<std::int64_t>(nodes.size()));
         ASSERT_NE(tree.retrieveKeyField(order.back()), nullptr);
         EXPECT_EQ(tree.retrieveKeyField(order.back())->dir(), fakeDir(order.back()));
@@ -120,17 +110,15 @@ TEST(BTreeTableClass, EqualKeyKeepsTheFirstItemAndChangesNothing) {
     tree.insert(std::make_unique<ItemType>(rootItem->keyField(), fakeDir(1000)));
     tree.insert(std::make_unique<ItemType>(1, fakeDir(1001)));
 
-    EXPECT_EQ(tree.numItems(), items);
-    EXPECT_EQ(tree.numNodes(), nodes);
-    EXPECT_EQ(tree.retrieveKeyField(rootItem->keyField()), rootItem);
-    EXPECT_EQ(tree.retrieveKeyField(rootItem->keyField())->dir(), fakeDir(rootItem->keyField()));
-    EXPECT_EQ(tree.retrieveKeyField(1), leafItem);
-    EXPECT_EQ(tree.retrieveKeyField(1)->dir(), fakeDir(1));
+    EXPECT_EQ(std::tuple(tree.numItems(), tree.numNodes(), tree.retrieveKeyField(rootItem->keyField()),
+                         tree.retrieveKeyField(1)),
+              std::tuple(items, nodes, rootItem, leafItem));
+    EXPECT_EQ(std::tuple(rootItem->dir(), leafItem->dir()), std::tuple(fakeDir(rootItem->keyField()), fakeDir(1)));
     EXPECT_EQ(TreeShape<BTreeTableClass>(tree).inOrder, before);
 }
 
-// The tree must name NewDirs without ever freeing them: the found-file tree
-// owns them. Real allocations stand in for the nodes, filled with a pattern;
+// The indexes (the orphans' too) must name NewDirs without ever freeing them:
+// the found-file tree owns them. Real allocations stand in for the nodes, filled with a pattern;
 // a tree that freed one would show as a double free under AddressSanitizer,
 // and as a changed pattern otherwise.
 TEST(BTreeTableClass, DestroyingTheIndexLeavesEveryNewDirAlive) {
@@ -143,13 +131,16 @@ TEST(BTreeTableClass, DestroyingTheIndexLeavesEveryNewDirAlive) {
     auto asNewDir = [&](std::size_t i) { return reinterpret_cast<NewDir*>(folders[i].get()); };
     {
         BTreeTableClass byId;
+        BTreeTableClassOrph parked;
         BTreeTableClassUInt64_NDIR byAddress;
         for (std::size_t i = 0; i < folders.size(); ++i) {
             byId.insert(std::make_unique<ItemType>(static_cast<std::uint32_t>(i + 2), asNewDir(i)));
+            parked.insert(std::make_unique<ItemTypeOrph>(static_cast<std::uint32_t>(i + 16), asNewDir(i)));
             byAddress.insert(
                 std::make_unique<ItemTypeUInt64_NDIR>(reinterpret_cast<std::uintptr_t>(asNewDir(i)), asNewDir(i)));
         }
         EXPECT_EQ(byId.retrieveKeyField(2)->dir(), asNewDir(0));
+        EXPECT_EQ(parked.retrieveKeyField(16)->dir(), asNewDir(0));
         EXPECT_EQ(byAddress.retrieveKeyField(reinterpret_cast<std::uintptr_t>(asNewDir(7)))->dir(), asNewDir(7));
     }
     for (std::uint64_t i = 0; i < folders.size(); ++i)
@@ -157,97 +148,64 @@ TEST(BTreeTableClass, DestroyingTheIndexLeavesEveryNewDirAlive) {
             ASSERT_EQ(folders[i][w], 0xABCD000000000000ull | i);
 }
 
-// ---- the counted 64-bit set ---------------------------------------------
-
-TEST(BTreeTableClassUInt32, EachLookupOfAStoredKeyCountsOnce) {
+TEST(BTreeTableClassUInt32, EachLookupCountsOnceWrappingAt32BitsKeysAbove32BitsAreDistinctAndAscendingKeysStayShallow) {
     BTreeTableClassUInt32 tree;
     tree.insert(std::make_unique<ItemTypeUInt32>(7));
     tree.insert(std::make_unique<ItemTypeUInt32>(9));
-    for (std::uint32_t n = 1; n <= 3; ++n) {
-        ItemTypeUInt32* found = tree.retrieveKeyField(7);
-        ASSERT_NE(found, nullptr);
-        EXPECT_EQ(found->retrieveCount(), n);
-    }
+    ItemTypeUInt32* first = tree.retrieveKeyField(7);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->retrieveCount(), 1u);
+    EXPECT_EQ(tree.retrieveKeyField(7)->retrieveCount(), 2u);
     EXPECT_EQ(tree.retrieveKeyField(8), nullptr);
     EXPECT_EQ(tree.retrieveKeyField(0x100000007ull), nullptr);
-    EXPECT_EQ(tree.retrieveKeyField(7)->retrieveCount(), 4u);
-    EXPECT_EQ(tree.retrieveKeyField(9)->retrieveCount(), 1u);
-}
-
-TEST(BTreeTableClassUInt32, CounterWrapsAt32Bits) {
-    BTreeTableClassUInt32 tree;
-    auto item = std::make_unique<ItemTypeUInt32>(1);
-    item->setRetrieveCount(0xFFFFFFFFu);
-    tree.insert(std::move(item));
-    EXPECT_EQ(tree.retrieveKeyField(1)->retrieveCount(), 0u);
-}
-
-TEST(BTreeTableClassUInt32, EqualKeyKeepsTheFirstItemAndItsCounter) {
-    BTreeTableClassUInt32 tree;
-    tree.insert(std::make_unique<ItemTypeUInt32>(42));
-    ItemTypeUInt32* first = tree.retrieveKeyField(42);
-    tree.retrieveKeyField(42);
-    auto again = std::make_unique<ItemTypeUInt32>(42);
+    // An equal key keeps the first item and its counter.
+    auto again = std::make_unique<ItemTypeUInt32>(7);
     again->setRetrieveCount(100);
     tree.insert(std::move(again));
-    EXPECT_EQ(tree.numItems(), 1);
-    EXPECT_EQ(tree.numNodes(), 1);
-    ItemTypeUInt32* found = tree.retrieveKeyField(42);
-    EXPECT_EQ(found, first);
-    EXPECT_EQ(found->retrieveCount(), 3u);
-}
-
-TEST(BTreeTableClassUInt32, KeysAbove32BitsAreDistinct) {
-    BTreeTableClassUInt32 tree;
+    EXPECT_EQ(std::tuple(tree.numItems(), tree.numNodes()), std::tuple(2, 1));
+    EXPECT_EQ(tree.retrieveKeyField(7), first);
+    EXPECT_EQ(first->retrieveCount(), 3u);
+    EXPECT_EQ(tree.retrieveKeyField(9)->retrieveCount(), 1u);
+    first->setRetrieveCount(0xFFFFFFFFu);
+    EXPECT_EQ(tree.retrieveKeyField(7)->retrieveCount(), 0u);
+    // Keys above 32 bits are distinct.
     const std::uint64_t big = 0x100000005ull;
     tree.insert(std::make_unique<ItemTypeUInt32>(big));
     EXPECT_EQ(tree.retrieveKeyField(5), nullptr);
     tree.insert(std::make_unique<ItemTypeUInt32>(5));
-    EXPECT_EQ(tree.numItems(), 2);
+    EXPECT_EQ(tree.numItems(), 4);
     ASSERT_NE(tree.retrieveKeyField(big), nullptr);
     EXPECT_EQ(tree.retrieveKeyField(big)->keyField(), big);
     EXPECT_EQ(tree.retrieveKeyField(5)->keyField(), 5u);
-}
-
-// A scan of a very large volume holds millions of first blocks, mostly met
-// in ascending order, which leaves nodes half full: the depth, and with it the
-// recursion of freeing, must still grow only with the logarithm.
-TEST(BTreeTableClassUInt32, ManyAscendingKeysStayShallowAndFree) {
-    auto tree = std::make_unique<BTreeTableClassUInt32>();
+    // A scan of a very large volume holds millions of first blocks, mostly
+    // met in ascending order, which leaves nodes half full: the depth, and
+    // with it the recursion of freeing, must still grow only with the logarithm.
+    auto ascending = std::make_unique<BTreeTableClassUInt32>();
     constexpr std::uint64_t kCount = 300'000;
     for (std::uint64_t k = 0; k < kCount; ++k)
-        tree->insert(std::make_unique<ItemTypeUInt32>(k * 8 + (1ull << 33)));
-    EXPECT_EQ(tree->numItems(), static_cast<std::int64_t>(kCount));
-    TreeShape<BTreeTableClassUInt32> shape(*tree);
-    EXPECT_TRUE(shape.faults.empty());
-    EXPECT_EQ(shape.nodes, tree->numNodes());
+        ascending->insert(std::make_unique<ItemTypeUInt32>(k * 8 + (1ull << 33)));
+    EXPECT_EQ(ascending->numItems(), static_cast<std::int64_t>(kCount));
+    TreeShape<BTreeTableClassUInt32> shape(*ascending);
+    EXPECT_TRUE(shape.ok);
+    EXPECT_EQ(shape.nodes, ascending->numNodes());
     EXPECT_LE(shape.maxDepth, 13); // log3 of the count, rounded up, plus one
-    EXPECT_NE(tree->retrieveKeyField((kCount - 1) * 8 + (1ull << 33)), nullptr);
-    tree.reset();
+    EXPECT_NE(ascending->retrieveKeyField((kCount - 1) * 8 + (1ull << 33)), nullptr);
+    ascending.reset();
 }
-
-// ---- every family against a reference -----------------------------------
 
 template <class Tree> struct Family;
 
-template <> struct Family<BTreeTableClass> {
-    using Key = std::uint32_t;
-    static std::unique_ptr<ItemType> make(Key k, std::uint32_t tag) {
-        return std::make_unique<ItemType>(k, fakeDir(tag));
-    }
+// The families whose items name a NewDir: the tag is the address.
+template <class Tree> struct DirFamily {
+    using Item = typename Tree::Item;
+    using Key = typename Tree::Key;
+    static std::unique_ptr<Item> make(Key k, std::uint32_t tag) { return std::make_unique<Item>(k, fakeDir(tag)); }
     // What the stored item says about which insertion it came from.
-    static std::uint64_t tagOf(ItemType& item) { return reinterpret_cast<std::uintptr_t>(item.dir()) / 16 - 1; }
+    static std::uint64_t tagOf(Item& item) { return reinterpret_cast<std::uintptr_t>(item.dir()) / 16 - 1; }
 };
-
-template <> struct Family<BTreeTableClassUInt64_NDIR> {
-    using Key = std::uint64_t;
-    static std::unique_ptr<ItemTypeUInt64_NDIR> make(Key k, std::uint32_t tag) {
-        return std::make_unique<ItemTypeUInt64_NDIR>(k, fakeDir(tag));
-    }
-    static std::uint64_t tagOf(ItemTypeUInt64_NDIR& item) {
-        return reinterpret_cast<std::uintptr_t>(item.dir()) / 16 - 1;
-    }
-};
+template <> struct Family<BTreeTableClass> : DirFamily<BTreeTableClass> {};
+template <> struct Family<BTreeTableClassUInt64_NDIR> : DirFamily<BTreeTableClassUInt64_NDIR> {};
+template <> struct Family<BTreeTableClassOrph> : DirFamily<BTreeTableClassOrph> {};
 
 template <> struct Family<BTreeTableClassUInt32> {
     using Key = std::uint64_t;
@@ -261,7 +219,8 @@ template <> struct Family<BTreeTableClassUInt32> {
 };
 
 template <class Tree> class BTreeAgainstReference : public ::testing::Test {};
-using Families = ::testing::Types<BTreeTableClass, BTreeTableClassUInt32, BTreeTableClassUInt64_NDIR>;
+using Families =
+    ::testing::Types<BTreeTableClass, BTreeTableClassUInt32, BTreeTableClassUInt64_NDIR, BTreeTableClassOrph>;
 TYPED_TEST_SUITE(BTreeAgainstReference, Families);
 
 TYPED_TEST(BTreeAgainstReference, HundredThousandRandomInsertsWithDuplicates) {
@@ -286,7 +245,7 @@ TYPED_TEST(BTreeAgainstReference, HundredThousandRandomInsertsWithDuplicates) {
     EXPECT_EQ(tree.numItems(), static_cast<std::int64_t>(reference.size()));
 
     TreeShape<TypeParam> shape(tree);
-    EXPECT_TRUE(shape.faults.empty()) << shape.faults.front();
+    EXPECT_TRUE(shape.ok);
     EXPECT_TRUE(shape.strictlyAscending());
     EXPECT_EQ(shape.nodes, tree.numNodes());
     std::vector<Key> expected;
@@ -312,8 +271,6 @@ TYPED_TEST(BTreeAgainstReference, HundredThousandRandomInsertsWithDuplicates) {
     EXPECT_EQ(tree.numItems(), static_cast<std::int64_t>(reference.size()));
     EXPECT_EQ(TreeShape<TypeParam>(tree).inOrder, expected);
 }
-
-// ---- the template's ownership and hooks, seen through a counting family --
 
 struct CountedItem : BTreeItem<std::uint32_t> {
     static inline int live = 0;
@@ -344,7 +301,7 @@ private:
 
 class PlainCountedTable : public BTreeTable<PlainCountedTable, CountedNode> {};
 
-TEST(BTreeTable, DestroyingTheTreeFreesEveryItemAndNodeOnce) {
+TEST(BTreeTable, DestroyingTheTreeFreesEveryItemAndNodeOnceAndEqualKeysGoToTheFamilysHook) {
     const int itemsBefore = CountedItem::live;
     const int nodesBefore = CountedNode::live;
     {
@@ -354,24 +311,16 @@ TEST(BTreeTable, DestroyingTheTreeFreesEveryItemAndNodeOnce) {
             tree.insert(std::make_unique<CountedItem>(rng() % 15'000));
         EXPECT_EQ(CountedItem::live - itemsBefore, tree.numItems());
         EXPECT_EQ(CountedNode::live - nodesBefore, tree.numNodes());
+        MergingTable merging;
+        for (std::uint32_t k : {5u, 1u, 9u, 5u, 5u, 1u})
+            merging.insert(std::make_unique<CountedItem>(k));
+        EXPECT_EQ(std::tuple(merging.numItems(), merging.offered.size()), std::tuple(3, 3u));
+        EXPECT_EQ(std::tuple(merging.retrieveKeyField(5)->merged, merging.retrieveKeyField(1)->merged,
+                             merging.retrieveKeyField(9)->merged),
+                  std::tuple(2, 1, 0));
     }
     EXPECT_EQ(CountedItem::live, itemsBefore);
     EXPECT_EQ(CountedNode::live, nodesBefore);
-}
-
-TEST(BTreeTable, EqualKeyGoesToTheFamilysHook) {
-    const int itemsBefore = CountedItem::live;
-    {
-        MergingTable tree;
-        for (std::uint32_t k : {5u, 1u, 9u, 5u, 5u, 1u})
-            tree.insert(std::make_unique<CountedItem>(k));
-        EXPECT_EQ(tree.numItems(), 3);
-        EXPECT_EQ(tree.offered.size(), 3u);
-        EXPECT_EQ(tree.retrieveKeyField(5)->merged, 2);
-        EXPECT_EQ(tree.retrieveKeyField(1)->merged, 1);
-        EXPECT_EQ(tree.retrieveKeyField(9)->merged, 0);
-    }
-    EXPECT_EQ(CountedItem::live, itemsBefore);
 }
 
 TEST(BTreeTable, FreeingANodeTwiceFreesNothingTwice) {

@@ -3,86 +3,91 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <set>
 
 using namespace newdir;
 
 namespace {
-NewDir* folder(std::uint32_t id) {
+NewDir* node(std::uint16_t type, std::uint32_t id) {
     NewDir* d = allocate();
-    d->fileType = NewDir::Folder;
+    d->fileType = type;
     d->fileID = id;
     return d;
 }
+NewDir* folder(std::uint32_t id) {
+    return node(NewDir::Folder, id);
+}
 NewDir* file(std::uint32_t id) {
-    NewDir* d = allocate();
-    d->fileType = NewDir::File;
-    d->fileID = id;
-    return d;
+    return node(NewDir::File, id);
+}
+// A folder's children in list order.
+std::vector<NewDir*> children(NewDir* f) {
+    std::vector<NewDir*> out;
+    for (std::uint32_t i = 0; i < f->childrenArrayCount(); ++i)
+        out.push_back(childAtIndex(f, i));
+    return out;
 }
 } // namespace
 
-TEST(NewDirRecord, AppendsKeepOrderAndChildAccessStopsAtTheCount) {
+TEST(NewDirRecord, AppendsKeepOrderRemovalFreesWholeSubtreesAndTheDeletedListSwapsWithTheChildList) {
     NewDir* root = folder(2);
     EXPECT_EQ(childAtIndex(root, 0), nullptr);
     NewDir* a = file(10);
-    NewDir* b = file(11);
+    NewDir* sub = folder(20);
+    appendChild(sub, file(21));
     appendChild(root, a);
-    appendChild(root, b);
-    EXPECT_EQ(root->childrenArrayCount(), 2u);
-    EXPECT_EQ(childAtIndex(root, 0), a);
-    EXPECT_EQ(childAtIndex(root, 1), b);
+    appendChild(root, sub);
+    EXPECT_EQ(children(root), (std::vector<NewDir*>{a, sub}));
     EXPECT_EQ(childAtIndex(root, 2), nullptr);
     // Appending sets no parent link: the builder does.
     EXPECT_EQ(a->pndirPointer, nullptr);
-    freeNDir(root);
-}
-
-TEST(NewDirRecord, RemovingChildrenUnlinksAndFreesTheirSubtrees) {
-    NewDir* root = folder(2);
-    NewDir* sub = folder(20);
-    appendChild(sub, file(21));
-    appendChild(root, file(10));
-    appendChild(root, sub);
     appendChild(root, file(12));
     removeChildAtIndex(root, 3); // not below the count: nothing
     EXPECT_EQ(root->childrenArrayCount(), 3u);
     removeChildAtIndex(root, 2); // the last
-    EXPECT_EQ(root->childrenArrayCount(), 2u);
-    EXPECT_EQ(childAtIndex(root, 1), sub);
+    EXPECT_EQ(children(root), (std::vector<NewDir*>{a, sub}));
     removeChildAtIndex(root, 1); // a folder with a child; ASan catches leaks and double frees
     removeChildAtIndex(root, 0);
     EXPECT_EQ(root->childrenArrayCount(), 0u);
     appendChild(root, file(13));
     EXPECT_EQ(childAtIndex(root, 0)->fileID, 13u);
     freeNDir(root);
-}
-
-TEST(NewDirRecord, DeletedListNamesChildrenAndSwapsWithTheChildList) {
-    NewDir* root = folder(2);
+    root = folder(2);
     NewDir* live = file(10);
     NewDir* gone = file(11);
     gone->deleted = 1;
     appendChild(root, live);
     appendChild(root, gone);
     appendDeletedChild(root, gone);
-    EXPECT_EQ(root->deletedCount(), 1u);
-    EXPECT_EQ(deletedChildAtIndex(root, 0), gone);
-    EXPECT_EQ(deletedChildAtIndex(root, 1), nullptr);
+    EXPECT_EQ(std::tuple(root->deletedCount(), deletedChildAtIndex(root, 0), deletedChildAtIndex(root, 1)),
+              std::tuple(1u, gone, nullptr));
     swapChildLists(root);
-    EXPECT_EQ(root->childrenArrayCount(), 1u);
-    EXPECT_EQ(childAtIndex(root, 0), gone);
+    EXPECT_EQ(children(root), std::vector<NewDir*>{gone});
     EXPECT_EQ(root->deletedCount(), 2u);
     swapChildLists(root);
-    EXPECT_EQ(childAtIndex(root, 0), live);
+    EXPECT_EQ(children(root), (std::vector<NewDir*>{live, gone}));
     // Freeing frees each node once even though two lists name "gone".
     freeNDir(root);
 }
 
-TEST(NewDirRecord, FreeingADeepTreeWithDeletedListsFreesEveryNodeOnce) {
+TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolderAndADeepTreeFreesEveryNodeOnce) {
+    NewDir* root = folder(2);
+    NewDir* sub = folder(3);
+    NewDir* empty = folder(4);
+    appendChild(root, sub);
+    appendChild(root, empty);
+    appendChild(sub, file(5));
+    appendDeletedChild(sub, childAtIndex(sub, 0));
+    fillChildrenDirectArrays(root);
+    ASSERT_TRUE(root->childrenDirect);
+    EXPECT_EQ((*root->childrenDirect)[1], empty);
+    EXPECT_EQ(root->deletedChildrenDirect, nullptr);
+    ASSERT_TRUE(sub->deletedChildrenDirect);
+    EXPECT_EQ((*sub->deletedChildrenDirect)[0]->fileID, 5u);
+    EXPECT_EQ(empty->childrenDirect, nullptr);
+    freeNDir(root);
     // A hostile medium can describe a folder chain far deeper than any real
     // one; freeing must not recurse once per level.
-    NewDir* root = folder(2);
+    root = folder(2);
     NewDir* cur = root;
     for (std::uint32_t i = 0; i < 200000; ++i) {
         NewDir* next = folder(100 + i);
@@ -99,46 +104,22 @@ TEST(NewDirRecord, FreeingADeepTreeWithDeletedListsFreesEveryNodeOnce) {
     freeNDir(root);
 }
 
-TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolder) {
-    NewDir* root = folder(2);
-    NewDir* sub = folder(3);
-    NewDir* empty = folder(4);
-    appendChild(root, sub);
-    appendChild(root, empty);
-    appendChild(sub, file(5));
-    appendDeletedChild(sub, childAtIndex(sub, 0));
-    fillChildrenDirectArrays(root);
-    ASSERT_TRUE(root->childrenDirect);
-    EXPECT_EQ((*root->childrenDirect)[1], empty);
-    EXPECT_EQ(root->deletedChildrenDirect, nullptr);
-    ASSERT_TRUE(sub->deletedChildrenDirect);
-    EXPECT_EQ((*sub->deletedChildrenDirect)[0]->fileID, 5u);
-    EXPECT_EQ(empty->childrenDirect, nullptr);
-    freeNDir(root);
-}
-
-TEST(NewDirRecord, ExtentsAndExtentGroupsAppendInOrder) {
+TEST(NewDirRecord, ExtentsAppendInOrderAndValuesWiderThanTheRecordAreRefusedNotTruncated) {
     NewDir* f = file(30);
-    EXPECT_TRUE(appendDataExtent(f, 100, 8));
-    EXPECT_TRUE(appendDataExtent(f, 0xFFFFFFFFull, 1));
-    EXPECT_EQ(f->extentCount(), 2u);
-    EXPECT_EQ(f->extents[1].startBlock, 0xFFFFFFFFu);
+    EXPECT_TRUE(appendDataExtent(f, 100, 8) && appendDataExtent(f, 0xFFFFFFFFull, 1));
+    EXPECT_EQ(std::tuple(f->extentCount(), f->extents[1].startBlock), std::tuple(2u, 0xFFFFFFFFu));
     ExtCompP g1;
     g1.groupStartBlock = 16;
-    EXPECT_TRUE(appendExtentToGroup(g1, 500, 2));
-    EXPECT_TRUE(appendExtentToGroup(g1, 600, 2));
-    EXPECT_TRUE(appendExtentToGroup(g1, 700, 2));
+    for (std::uint64_t start : {500, 600, 700})
+        EXPECT_TRUE(appendExtentToGroup(g1, start, 2)) << start;
     EXPECT_EQ(g1.cellCount(), 3u);
     appendExtentGroup(f, g1);
     appendExtentGroup(f, ExtCompP{});
     EXPECT_EQ(f->extentGroupCount(), 2u);
     EXPECT_EQ(f->extentGroups[0].extents[2].startBlock, 700u);
     freeNDir(f);
-}
-
-TEST(NewDirRecord, ValuesWiderThanTheRecordAreRefusedNotTruncated) {
     testsupport::LogCapture log;
-    NewDir* f = file(31);
+    f = file(31);
     EXPECT_FALSE(appendDataExtent(f, 0x100000000ull, 1));
     EXPECT_FALSE(appendDataExtent(f, 1, 0x100000000ull));
     EXPECT_EQ(f->extentCount(), 0u);
@@ -155,28 +136,22 @@ TEST(NewDirRecord, ValuesWiderThanTheRecordAreRefusedNotTruncated) {
     freeNDir(f);
 }
 
-TEST(NewDirRecord, NamesStopAtTheFirstNulAndEmptyReadsBackEmpty) {
+TEST(NewDirRecord, NamesStopAtTheFirstNulEmptyReadsBackEmptyAndUtfConversionsSurviveDamage) {
     NewDir* f = file(40);
     std::u16string withNul = u"abc";
     withNul += u'\0';
     withNul += u"def";
     EXPECT_TRUE(setFileName(f, withNul));
-    EXPECT_EQ(f->nameLength, 3u);
-    EXPECT_EQ(fileName(f), u"abc");
+    EXPECT_EQ(std::tuple(f->nameLength, fileName(f)), std::tuple(3u, u"abc"));
     EXPECT_TRUE(setFileName(f, u""));
-    EXPECT_EQ(f->nameLength, 0u);
-    EXPECT_TRUE(fileName(f).empty());
+    EXPECT_EQ(std::tuple(f->nameLength, fileName(f)), std::tuple(0u, u""));
     // Paths are kept whole, whatever their length.
     std::u16string longPath(5000, u'p');
     EXPECT_TRUE(setPathName(f, longPath));
     EXPECT_EQ(pathName(f), longPath);
     EXPECT_TRUE(setExtension(f, u"jpg"));
-    EXPECT_EQ(f->extensionLength, 3u);
-    EXPECT_EQ(extension(f), u"jpg");
+    EXPECT_EQ(std::tuple(f->extensionLength, extension(f)), std::tuple(3u, u"jpg"));
     freeNDir(f);
-}
-
-TEST(NewDirRecord, Utf8AndUtf16ConvertBothWaysAndSurviveDamage) {
     std::string s = "Résumé 📷 file.txt";
     EXPECT_EQ(utf8(utf16(s)), s);
     EXPECT_EQ(utf16("a\xC3"), u"a\uFFFD");                                // truncated sequence

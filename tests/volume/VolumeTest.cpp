@@ -58,101 +58,52 @@ NewDir* node(std::uint16_t type, std::uint32_t id) {
     return d;
 }
 
+// The node an index holds under an ID, or null.
+NewDir* dirOf(BTreeTableClass& index, std::uint32_t id) {
+    ItemType* item = index.retrieveKeyField(id);
+    return item ? item->dir() : nullptr;
+}
+
+// What construction made of a row: scan type, sectors, header sector, start
+// sector, first free file ID.
+std::tuple<int, std::uint64_t, std::uint64_t, std::uint64_t, std::uint32_t> shapeOf(const Volume& v) {
+    return {v.volumeScanType, v.sizeInSect(), v.vibAtSector, v.startSector, v.maxFileID};
+}
+
 } // namespace
 
-// --- construction ---
+TEST(VolumeConstruction, EachKindOfRowGivesItsScanTypeSizeAndHeaderSectorAndA4096ByteSectorIsProcessWide) {
+    auto disk = Volume::initWithDictionary(wholeDisk(1000000000ull, 512));
+    ASSERT_NE(disk, nullptr);
+    EXPECT_EQ(shapeOf(*disk), std::tuple(3, 1953125u, 0u, 0u, 9u));
+    EXPECT_EQ(std::tuple(disk->totalBlocks, disk->sizeInBytes(), disk->u32BytesInSector(), Volume::bytesPerSector(),
+                         disk->blockSize(), disk->HPlusVolStart()),
+              std::tuple(1953125u, 1000000000u, 512u, 512u, 1u, 0u));
+    EXPECT_EQ(disk->description(), "(null) /dev/sdz Model X SN1 1.0 size:1000000000");
 
-TEST(VolumeConstruction, WholeDiskCountsSectorsAndBlocksFromTheSize) {
-    auto v = Volume::initWithDictionary(wholeDisk(1000000000ull, 512));
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->sizeInSect(), 1953125u);
-    EXPECT_EQ(v->totalBlocks, 1953125u);
-    EXPECT_EQ(v->sizeInBytes(), 1000000000u);
-    EXPECT_EQ(v->u32BytesInSector(), 512u);
-    EXPECT_EQ(Volume::bytesPerSector(), 512u);
-    EXPECT_EQ(v->volumeScanType, 3);
-    EXPECT_EQ(v->blockSize(), 1u);
-    EXPECT_EQ(v->HPlusVolStart(), 0u);
-    EXPECT_EQ(v->maxFileID, 9u);
-}
+    // A mounted volume reads its header at sector 2.
+    auto mounted = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
+    ASSERT_NE(mounted, nullptr);
+    EXPECT_EQ(shapeOf(*mounted), std::tuple(2, 2048u, 2u, 0u, 9u));
+    EXPECT_TRUE(mounted->isJournaled && mounted->supportsFileSystemRecovery);
+    EXPECT_NE(mounted->btreeNormalScan, nullptr);
+    EXPECT_EQ(mounted->btreeAdvScan, nullptr);
+    EXPECT_EQ(mounted->description(), "Photos /dev/sdz2 Model X SN1 1.0 size:1048576");
 
-TEST(VolumeConstruction, MountedVolumeReadsItsRowAndHeaderAtSectorTwo) {
-    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->volumeScanType, 2);
-    EXPECT_EQ(v->sizeInSect(), 2048u);
-    EXPECT_EQ(v->vibAtSector, 2u);
-    EXPECT_EQ(v->startSector, 0u);
-    EXPECT_EQ(v->maxFileID, 9u);
-    EXPECT_TRUE(v->isJournaled);
-    EXPECT_TRUE(v->supportsFileSystemRecovery);
-    EXPECT_NE(v->btreeNormalScan, nullptr);
-    EXPECT_EQ(v->btreeAdvScan, nullptr);
-}
-
-TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentity) {
-    Dict d = mountedVolume("Apple_HFS");
-    d.set("WhetherVolume", Value(false));
-    Volume::setBytesPerSector(512);
-    d.set("Preferred Block Size", Value(4096));
-    auto v = Volume::initWithDictionary(d);
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->model(), "Model X");
-    EXPECT_EQ(v->path(), "");
-    EXPECT_EQ(v->u32BytesInSector(), 0u);
-    EXPECT_EQ(v->volumeName, "");
-    EXPECT_EQ(v->btree, nullptr);
-    EXPECT_EQ(Volume::bytesPerSector(), 512u);
-    EXPECT_NE(v->btreeOrph, nullptr);
-}
-
-TEST(VolumeConstruction, FoundVolumeReadsItsHeaderAtTheAlternateSectorOnlyForScanTypeOne) {
-    auto v = Volume::initWithDictionary(foundVolume(1));
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->volumeScanType, 1);
-    EXPECT_EQ(v->vibAtSector, 411646u);
-    EXPECT_EQ(v->startSector, 2048u);
-    EXPECT_EQ(v->HPlusVolStart(), 2048u);
-    EXPECT_EQ(v->sizeInSect(), 409600u);
-    EXPECT_EQ(v->maxFileID, 0u);
-    ASSERT_NE(v->btree, nullptr);
-    EXPECT_EQ(v->btreeAdvScan, v->btree.get());
-    EXPECT_EQ(v->btreeNormalScan, nullptr);
+    // A found volume reads its header at the alternate sector only for scan type 1.
+    auto found = Volume::initWithDictionary(foundVolume(1));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(shapeOf(*found), std::tuple(1, 409600u, 411646u, 2048u, 0u));
+    EXPECT_EQ(found->HPlusVolStart(), 2048u);
+    ASSERT_NE(found->btree, nullptr);
+    EXPECT_EQ(found->btreeAdvScan, found->btree.get());
+    EXPECT_EQ(found->btreeNormalScan, nullptr);
     EXPECT_EQ(Volume::initWithDictionary(foundVolume(0))->vibAtSector, 0u);
-}
-
-TEST(VolumeConstruction, ApfsVolumeIsReadThroughItsParentDrive) {
-    auto v = Volume::initWithDictionary(mountedVolume("APFS"));
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->path(), "/dev/sdz2");
-    EXPECT_EQ(v->cPath(), "/dev/sdz");
-    // Refreshing from the path alone takes the volume's own path.
-    v->setCPath();
-    EXPECT_EQ(v->cPath(), "/dev/sdz2");
-    // Without a parent drive it is read through its own path.
-    Dict d = mountedVolume("APFS");
-    d.remove("Parent Drive Path");
-    EXPECT_EQ(Volume::initWithDictionary(d)->cPath(), "/dev/sdz2");
-}
-
-TEST(VolumeConstruction, LongDevicePathIsKeptWhole) {
-    Dict d = wholeDisk(1 << 20, 512);
-    const std::string longPath = "/dev/disk/by-id/usb-Generic_Flash_Disk_ABCDEF0123456789-0:0";
-    d.set("Path", Value(longPath));
-    auto v = Volume::initWithDictionary(d);
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->cPath(), longPath);
-}
-
-TEST(VolumeConstruction, SectorSizeOf4096BecomesTheProcessWideValue) {
+    // A sector size of 4096 becomes the process-wide value; none makes no volume.
     auto v = Volume::initWithDictionary(wholeDisk(1ull << 30, 4096));
     ASSERT_NE(v, nullptr);
-    EXPECT_EQ(Volume::bytesPerSector(), 4096u);
-    EXPECT_EQ(v->sizeInSect(), (1ull << 30) / 4096);
+    EXPECT_EQ(std::tuple(Volume::bytesPerSector(), v->sizeInSect()), std::tuple(4096u, (1ull << 30) / 4096));
     Volume::setBytesPerSector(512);
-}
-
-TEST(VolumeConstruction, RowWithoutSectorSizeMakesNoVolume) {
     LogCapture log;
     Dict d = wholeDisk(1000000000ull, 512);
     d.remove("Preferred Block Size");
@@ -162,109 +113,52 @@ TEST(VolumeConstruction, RowWithoutSectorSizeMakesNoVolume) {
     EXPECT_EQ(log.lines.size(), 2u);
 }
 
-TEST(VolumeConstruction, ConstructionClearsTheProcessWideStopByte) {
+TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentityApfsIsReadThroughItsDriveAndPathsAreKeptWhole) {
+    Dict d = mountedVolume("Apple_HFS");
+    d.set("WhetherVolume", Value(false));
+    Volume::setBytesPerSector(512);
+    d.set("Preferred Block Size", Value(4096));
+    auto v = Volume::initWithDictionary(d);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(std::tuple(v->model(), v->path(), v->u32BytesInSector(), v->volumeName, Volume::bytesPerSector()),
+              std::tuple("Model X", "", 0u, "", 512u));
+    EXPECT_EQ(v->btree, nullptr);
+    EXPECT_NE(v->btreeOrph, nullptr);
+    v = Volume::initWithDictionary(mountedVolume("APFS"));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->path(), "/dev/sdz2");
+    EXPECT_EQ(v->cPath(), "/dev/sdz");
+    // Refreshing from the path alone takes the volume's own path.
+    v->setCPath();
+    EXPECT_EQ(v->cPath(), "/dev/sdz2");
+    // Without a parent drive it is read through its own path.
+    d = mountedVolume("APFS");
+    d.remove("Parent Drive Path");
+    EXPECT_EQ(Volume::initWithDictionary(d)->cPath(), "/dev/sdz2");
+    Dict disk = wholeDisk(1 << 20, 512);
+    const std::string longPath = "/dev/disk/by-id/usb-Generic_Flash_Disk_ABCDEF0123456789-0:0";
+    disk.set("Path", Value(longPath));
+    EXPECT_EQ(Volume::initWithDictionary(disk)->cPath(), longPath);
+}
+
+TEST(VolumeState, ConstructionClearsTheStopByteTheStopFlagWritesItKeepAwakeFollowsAndTicksShowProgressOnce) {
     Volume::setStopByte(true);
     auto v = Volume::initWithDictionary(foundVolume(0));
     ASSERT_NE(v, nullptr);
     EXPECT_FALSE(Volume::stopByte());
-}
-
-TEST(VolumeConstruction, DescriptionNamesTheVolumeAndItsSizeInBytes) {
-    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->description(), "Photos /dev/sdz2 Model X SN1 1.0 size:1048576");
-    auto disk = Volume::initWithDictionary(wholeDisk(1000000000ull, 512));
-    EXPECT_EQ(disk->description(), "(null) /dev/sdz Model X SN1 1.0 size:1000000000");
-}
-
-// --- flags and per-scan state ---
-
-TEST(VolumeState, StopFlagAlsoWritesTheProcessWideStopByte) {
-    auto v = Volume::initWithDictionary(foundVolume(0));
     v->setStopTreeThread(true);
-    EXPECT_TRUE(v->stopTreeThread());
-    EXPECT_TRUE(Volume::stopByte());
+    EXPECT_TRUE(v->stopTreeThread() && Volume::stopByte());
     v->setStopTreeThread(false);
     EXPECT_FALSE(Volume::stopByte());
-}
-
-TEST(VolumeState, ResetOfANewScanKeepsTheIndexesAndClearsTheCounters) {
-    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
-    BTreeTableClass* before = v->btree.get();
-    BTreeTableClass* normalBefore = v->btreeNormalScan.get();
-    v->entryCount = 5;
-    v->folderCount = 2;
-    v->fileCount = 3;
-    v->dataSize = 1234;
-    v->maxFileID = 77;
-    v->blocksStartsAtSector = 99;
-    v->orphEntriesTotal = 4;
-    v->sigArray.push_back(Value("jpg"));
-    v->dataUpdate.set("Files", Value(3));
-    v->scanInfoSaved = true;
-    v->openedScanInfo = true;
-    v->catNodeSize = 8;
-    v->setStopTreeThread(true);
-
-    v->resetSigArraysAndBtreesAndOthers();
-
-    EXPECT_EQ(v->btree.get(), before);
-    EXPECT_EQ(v->btreeNormalScan.get(), normalBefore);
-    EXPECT_EQ(v->entryCount, 0u);
-    EXPECT_EQ(v->folderCount, 0u);
-    EXPECT_EQ(v->fileCount, 0u);
-    EXPECT_EQ(v->dataSize, 0u);
-    EXPECT_EQ(v->maxFileID, 9u);
-    EXPECT_EQ(v->blocksStartsAtSector, 0u);
-    EXPECT_EQ(v->orphEntriesTotal, 0u);
-    EXPECT_TRUE(v->sigArray.empty());
-    EXPECT_TRUE(v->dataUpdate.empty());
-    EXPECT_FALSE(v->scanInfoSaved);
-    EXPECT_FALSE(v->openedScanInfo);
-    EXPECT_EQ(v->catNodeSize, 0);
-    EXPECT_FALSE(v->stopTreeThread());
-    EXPECT_FALSE(Volume::stopByte());
-}
-
-TEST(VolumeState, ResetOfAResumedScanMakesNewIndexesAndKeepsTheRestoredCounters) {
-    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
-    BTreeTableClass* before = v->btree.get();
-    BTreeTableClassOrph* orphBefore = v->btreeOrph.get();
-    v->autoCrashRecovery = true;
-    v->entryCount = 5;
-    v->folderCount = 2;
-    v->fileCount = 3;
-    v->dataSize = 1234;
-    v->maxFileID = 77;
-    v->blocksStartsAtSector = 99;
-    v->orphEntriesTotal = 4;
-    v->sigArray.push_back(Value("jpg"));
-    v->lookForRtfAttachments = true;
-    v->dataUpdate.set("Files", Value(3));
-
-    v->resetSigArraysAndBtreesAndOthers();
-
-    ASSERT_NE(v->btree, nullptr);
-    EXPECT_NE(v->btree.get(), before);
-    EXPECT_EQ(v->btreeAdvScan, v->btree.get());
-    EXPECT_NE(v->btreeNormalScan, nullptr);
-    EXPECT_NE(v->btreeForUsedCatNodeSector, nullptr);
-    EXPECT_NE(v->btreeOrph.get(), orphBefore);
-    EXPECT_EQ(v->entryCount, 5u);
-    EXPECT_EQ(v->folderCount, 2u);
-    EXPECT_EQ(v->fileCount, 3u);
-    EXPECT_EQ(v->dataSize, 1234u);
-    EXPECT_EQ(v->maxFileID, 77u);
-    EXPECT_EQ(v->blocksStartsAtSector, 99u);
-    EXPECT_EQ(v->orphEntriesTotal, 0u);
-    ASSERT_EQ(v->sigArray.size(), 1u);
-    EXPECT_FALSE(v->lookForRtfAttachments);
-    EXPECT_TRUE(v->dataUpdate.empty());
-}
-
-TEST(VolumeState, TwoTicksWithoutNewProgressShowTheDictionaryOnce) {
+    setKeepAwakeInterval(std::chrono::milliseconds(1));
+    v->stopPreventingSleep();
+    EXPECT_TRUE(preventSleepStopFlag());
+    v->startPreventingSleep();
+    EXPECT_FALSE(preventSleepStopFlag());
+    v->stopPreventingSleep();
+    EXPECT_TRUE(preventSleepStopFlag());
     ControllerScope scope;
-    auto v = Volume::initWithDictionary(foundVolume(0));
+    v = Volume::initWithDictionary(foundVolume(0));
     v->dataUpdate.set("Files", Value(3));
     v->setTimerFireMethodCanRun(true);
     v->myTimerFireMethod();
@@ -275,127 +169,110 @@ TEST(VolumeState, TwoTicksWithoutNewProgressShowTheDictionaryOnce) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].dictValue().get("Files").intValue(), 3);
     EXPECT_FALSE(v->timerFireMethodCanRun());
-}
-
-TEST(VolumeState, TickWithoutControllerStillHandsTheFlagBack) {
+    // Without a controller the tick still hands the flag back.
     platform::setAppController(nullptr);
-    auto v = Volume::initWithDictionary(foundVolume(0));
     v->setTimerFireMethodCanRun(true);
     v->myTimerFireMethod();
     EXPECT_FALSE(v->timerFireMethodCanRun());
 }
 
-TEST(VolumeState, KeepAwakeStartClearsAndStopSetsTheFlag) {
-    setKeepAwakeInterval(std::chrono::milliseconds(1));
-    auto v = Volume::initWithDictionary(foundVolume(0));
-    v->stopPreventingSleep();
-    EXPECT_TRUE(preventSleepStopFlag());
-    v->startPreventingSleep();
-    EXPECT_FALSE(preventSleepStopFlag());
-    v->stopPreventingSleep();
-    EXPECT_TRUE(preventSleepStopFlag());
+namespace {
+// Counters a scan leaves behind, as a reset should find them.
+void leaveCounters(Volume& v) {
+    v.entryCount = 5;
+    v.folderCount = 2;
+    v.fileCount = 3;
+    v.dataSize = 1234;
+    v.maxFileID = 77;
+    v.blocksStartsAtSector = 99;
+    v.orphEntriesTotal = 4;
+    v.sigArray.push_back(Value("jpg"));
+    v.dataUpdate.set("Files", Value(3));
+}
+auto countersOf(const Volume& v) {
+    return std::tuple(v.entryCount, v.folderCount, v.fileCount, v.dataSize, v.maxFileID, v.blocksStartsAtSector,
+                      v.orphEntriesTotal, v.sigArray.size(), v.dataUpdate.empty());
+}
+} // namespace
+
+TEST(VolumeState, ResetKeepsTheIndexesAndClearsTheCountersOfANewScanButRenewsAndKeepsThoseOfAResumedOne) {
+    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
+    BTreeTableClass* before = v->btree.get();
+    BTreeTableClass* normalBefore = v->btreeNormalScan.get();
+    leaveCounters(*v);
+    v->scanInfoSaved = true;
+    v->openedScanInfo = true;
+    v->catNodeSize = 8;
+    v->setStopTreeThread(true);
+    v->resetSigArraysAndBtreesAndOthers();
+    EXPECT_EQ(std::tuple(v->btree.get(), v->btreeNormalScan.get()), std::tuple(before, normalBefore));
+    EXPECT_EQ(countersOf(*v), std::tuple(0u, 0u, 0u, 0u, 9u, 0u, 0u, 0u, true));
+    EXPECT_EQ(std::tuple(v->scanInfoSaved, v->openedScanInfo, v->catNodeSize, v->stopTreeThread(), Volume::stopByte()),
+              std::tuple(false, false, 0, false, false));
+
+    // A resumed scan gets new indexes and keeps the restored counters; only
+    // the orphan total and the progress start again.
+    auto resumed = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
+    before = resumed->btree.get();
+    BTreeTableClassOrph* orphBefore = resumed->btreeOrph.get();
+    resumed->autoCrashRecovery = true;
+    leaveCounters(*resumed);
+    resumed->lookForRtfAttachments = true;
+    resumed->resetSigArraysAndBtreesAndOthers();
+    ASSERT_NE(resumed->btree, nullptr);
+    EXPECT_NE(resumed->btree.get(), before);
+    EXPECT_EQ(resumed->btreeAdvScan, resumed->btree.get());
+    EXPECT_TRUE(resumed->btreeNormalScan && resumed->btreeForUsedCatNodeSector);
+    EXPECT_NE(resumed->btreeOrph.get(), orphBefore);
+    EXPECT_EQ(countersOf(*resumed), std::tuple(5u, 2u, 3u, 1234u, 77u, 99u, 0u, 1u, true));
+    EXPECT_FALSE(resumed->lookForRtfAttachments);
 }
 
-// --- tree operations ---
-
-TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdMetTwice) {
+TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdAndTheAdvancedScanIndexesOnlyFolders) {
     Volume v;
-    BTreeTableClass index;
+    BTreeTableClass index, advanced;
     NewDir* f = node(NewDir::Folder, 20);
     f->childIndex = &index;
+    f->advScanIndex = &advanced;
     NewDir* first = node(NewDir::File, 30);
-    NewDir* second = node(NewDir::Folder, 30);
     NewDir* other = node(NewDir::Folder, 31);
-    v.addChildUpdateBTree(first, f);
-    v.addChildUpdateBTree(second, f);
-    v.addChildUpdateBTree(other, f);
-    EXPECT_EQ(f->childrenArrayCount(), 3u);
-    ASSERT_NE(index.retrieveKeyField(30), nullptr);
-    EXPECT_EQ(index.retrieveKeyField(30)->dir(), first);
-    EXPECT_EQ(index.retrieveKeyField(31)->dir(), other);
-    EXPECT_EQ(index.numItems(), 2);
+    for (NewDir* d : {first, node(NewDir::Folder, 30), other})
+        v.addChildUpdateBTree(d, f);
+    NewDir* folder = node(NewDir::Folder, 41);
+    v.addChildAdvScan(node(NewDir::File, 40), f);
+    v.addChildAdvScan(folder, f);
+    EXPECT_EQ(f->childrenArrayCount(), 5u);
+    EXPECT_EQ(std::tuple(index.numItems(), dirOf(index, 30), dirOf(index, 31)), std::tuple(2, first, other));
+    EXPECT_EQ(std::tuple(dirOf(advanced, 40), dirOf(advanced, 41)), std::tuple(nullptr, folder));
     // Without an index it only appends.
     f->childIndex = nullptr;
     v.addChildUpdateBTree(node(NewDir::File, 32), f);
-    EXPECT_EQ(f->childrenArrayCount(), 4u);
+    EXPECT_EQ(f->childrenArrayCount(), 6u);
     v.freeNDir(f);
 }
 
-TEST(VolumeTree, AdvancedScanAppendIndexesFoldersButNotFiles) {
-    Volume v;
-    BTreeTableClass index;
-    NewDir* f = node(NewDir::Folder, 20);
-    f->advScanIndex = &index;
-    NewDir* file = node(NewDir::File, 40);
-    NewDir* folder = node(NewDir::Folder, 41);
-    v.addChildAdvScan(file, f);
-    v.addChildAdvScan(folder, f);
-    EXPECT_EQ(f->childrenArrayCount(), 2u);
-    EXPECT_EQ(index.retrieveKeyField(40), nullptr);
-    ASSERT_NE(index.retrieveKeyField(41), nullptr);
-    EXPECT_EQ(index.retrieveKeyField(41)->dir(), folder);
-    v.freeNDir(f);
-}
-
-TEST(VolumeTree, RootIsIndexedUnderTwoAndInstalled) {
+TEST(VolumeTree, RootIsIndexedUnderTwoFreeingForgetsTheLostFoldersAndNormalScanNodesGoButTheIndexStays) {
     auto v = Volume::initWithDictionary(mountedVolume("FAT32"));
     v->blocksStartsAtSector = 4096;
     NewDir* root = v->createRoot();
     ASSERT_NE(root, nullptr);
-    EXPECT_EQ(v->dirRoot, root);
-    EXPECT_EQ(root->fileType, NewDir::Folder);
-    EXPECT_EQ(root->fileID, 2u);
-    EXPECT_EQ(root->parentID, 1u);
-    EXPECT_EQ(v->fileNameOfDir(root), u"Root");
-    EXPECT_EQ(v->pathNameOfDir(root), u"1");
-    EXPECT_EQ(root->dataStartSector, 4096u);
-    EXPECT_EQ(root->childIndex, v->btree.get());
-    ASSERT_NE(v->btree->retrieveKeyField(2), nullptr);
-    EXPECT_EQ(v->btree->retrieveKeyField(2)->dir(), root);
+    EXPECT_EQ(std::tuple(v->dirRoot, dirOf(*v->btree, 2)), std::tuple(root, root));
+    EXPECT_EQ(std::tuple(root->fileType, root->fileID, root->parentID, v->fileNameOfDir(root), v->pathNameOfDir(root),
+                         root->dataStartSector, root->childIndex),
+              std::tuple(NewDir::Folder, 2u, 1u, u"Root", u"1", 4096u, v->btree.get()));
     // Children added with indexing are found by ID through the root's index.
     NewDir* child = node(NewDir::Folder, 50);
     v->addChildUpdateBTree(child, root);
-    EXPECT_EQ(v->btree->retrieveKeyField(50)->dir(), child);
+    EXPECT_EQ(dirOf(*v->btree, 50), child);
+    v->dirLostFiles = node(NewDir::Folder, 7);
+    v->dirLostFolders = node(NewDir::Folder, 8);
+    v->addChild(v->dirLostFiles, root);
+    v->addChild(v->dirLostFolders, root);
     v->freeTree();
-    EXPECT_EQ(v->dirRoot, nullptr);
-}
-
-TEST(VolumeTree, RootRefusesADataStartBeyond32Bits) {
-    LogCapture log;
-    auto v = Volume::initWithDictionary(wholeDisk(1ull << 40, 512));
-    v->blocksStartsAtSector = 1ull << 33;
-    NewDir* root = v->createRoot();
-    EXPECT_EQ(root->dataStartSector, 0u);
-    EXPECT_FALSE(log.lines.empty());
+    EXPECT_EQ(std::tuple(v->dirRoot, v->dirLostFiles, v->dirLostFolders), std::tuple(nullptr, nullptr, nullptr));
     v->freeTree();
-}
-
-TEST(VolumeTree, RootWithoutAnIndexIsStillMade) {
-    Volume v;
-    NewDir* root = v.createRoot();
-    EXPECT_EQ(root->childIndex, nullptr);
-    EXPECT_EQ(v.dirRoot, root);
-    v.freeTree();
-}
-
-TEST(VolumeTree, FreeTreeForgetsTheLostFoldersToo) {
-    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
-    NewDir* root = v->createRoot();
-    NewDir* lostFiles = node(NewDir::Folder, 7);
-    NewDir* lostFolders = node(NewDir::Folder, 8);
-    v->addChild(lostFiles, root);
-    v->addChild(lostFolders, root);
-    v->dirLostFiles = lostFiles;
-    v->dirLostFolders = lostFolders;
-    v->freeTree();
-    EXPECT_EQ(v->dirRoot, nullptr);
-    EXPECT_EQ(v->dirLostFiles, nullptr);
-    EXPECT_EQ(v->dirLostFolders, nullptr);
-    v->freeTree();
-}
-
-TEST(VolumeTree, NormalScanIndexNodesAreFreedAndTheIndexStays) {
-    auto v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
+    // Normal-scan index nodes are freed and the index stays.
+    v = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
     ASSERT_NE(v->btreeNormalScan, nullptr);
     v->freeBtreeNormalScanNDIRs(); // empty: nothing to do
     for (std::uint32_t id = 100; id < 160; ++id) {
@@ -406,7 +283,22 @@ TEST(VolumeTree, NormalScanIndexNodesAreFreedAndTheIndexStays) {
     v->freeBtreeNormalScanNDIRs();
     ASSERT_NE(v->btreeNormalScan, nullptr);
     EXPECT_EQ(v->btreeNormalScan->numItems(), 60);
-    EXPECT_EQ(v->btreeNormalScan->retrieveKeyField(130)->dir(), nullptr);
+    ASSERT_NE(v->btreeNormalScan->retrieveKeyField(130), nullptr);
+    EXPECT_EQ(dirOf(*v->btreeNormalScan, 130), nullptr);
     v->btreeNormalScan.reset();
     v->freeBtreeNormalScanNDIRs(); // no index: nothing to do
+}
+
+TEST(VolumeTree, RootRefusesADataStartBeyond32BitsAndIsMadeWithoutAnIndex) {
+    LogCapture log;
+    auto v = Volume::initWithDictionary(wholeDisk(1ull << 40, 512));
+    v->blocksStartsAtSector = 1ull << 33;
+    EXPECT_EQ(v->createRoot()->dataStartSector, 0u);
+    EXPECT_FALSE(log.lines.empty());
+    v->freeTree();
+    Volume plain;
+    NewDir* root = plain.createRoot();
+    EXPECT_EQ(root->childIndex, nullptr);
+    EXPECT_EQ(plain.dirRoot, root);
+    plain.freeTree();
 }
