@@ -10,14 +10,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using platform::Array;
 using platform::Dict;
-using platform::Value;
 
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void programStartsOnTheHomeScreen() {
+    void programStartsOnTheHomeScreenAndEveryIdentifierSelectsItsPage() {
         ProgramUnderTest p;
         QVERIFY(QTest::qWaitForWindowExposed(&p.window));
         QCOMPARE(p.window.windowTitle(), QStringLiteral("Drentic Deleted File Recovery"));
@@ -25,10 +23,8 @@ private slots:
         QCOMPARE(p.window.tabView()->count(), 13);
         QVERIFY(platform::appController() == &p.delegate);
         QVERIFY(Quelvar_Recovery_SoftwareAppDelegate::shared() == &p.delegate);
-    }
 
-    void everyScreenIdentifierSelectsItsPage() {
-        ProgramUnderTest p;
+        // Every screen identifier selects its page.
         const QStringList ids = {
             "Main Screen",  "Recover Files", "Recover Photos", "Recover Partitions", "Drives List", "PT list",
             "PT scan prog", "PT scan list",  "Tree scan mode", "Signatures",         "Raw slider",  "Progress",
@@ -86,17 +82,13 @@ private slots:
 
     void choosingAListScreenDisablesItsNextButton() {
         ProgramUnderTest p;
-        const struct {
-            const char* screen;
-            const char* next;
-        } lists[] = {{"Drives List", "nextButtonInDrivesList"},
-                     {"PT list", "buttonPTListNext"},
-                     {"PT scan list", "buttonPTScanListNext"},
-                     {"Signatures", "nextButtonSigTab"}};
-        for (const auto& l : lists) {
-            p.widget<QWidget>(l.next)->setEnabled(true);
-            p.window.selectTabViewItemWithIdentifier(QString::fromLatin1(l.screen));
-            QVERIFY2(!p.widget<QWidget>(l.next)->isEnabled(), l.next);
+        for (auto [screen, next] : {std::pair{"Drives List", "nextButtonInDrivesList"},
+                                    {"PT list", "buttonPTListNext"},
+                                    {"PT scan list", "buttonPTScanListNext"},
+                                    {"Signatures", "nextButtonSigTab"}}) {
+            p.widget<QWidget>(next)->setEnabled(true);
+            p.window.selectTabViewItemWithIdentifier(QString::fromLatin1(screen));
+            QVERIFY2(!p.widget<QWidget>(next)->isEnabled(), next);
             p.window.selectTabViewItemWithIdentifier("Main Screen");
         }
     }

@@ -4,6 +4,7 @@
 #include "platform/RecordingController.h"
 #include "results/CheckController.h"
 #include "results/DisplayedTree.h"
+#include "results/ResultText.h"
 #include "results/TreeArrangement.h"
 #include "results/qt/OutlineCell.h"
 #include "results/qt/OutlineImageCell.h"
@@ -75,12 +76,17 @@ class ResultOutlineModelTest : public QObject {
     Q_OBJECT
 private:
     // The model over the shown tree, checked by Qt's tester through marks,
-    // the view changes (detached while the tree changes) and going back.
+    // the view changes (detached while the tree changes) and going back: one
+    // row per node, and the views come and go without losing a file or a
+    // mark.
     void exerciseModel(const std::shared_ptr<Volume>& volume) {
         DisplayedTree tree;
         tree.setVolume(volume);
         tree.showVolumeRoot();
         tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
+        const std::uint32_t files = volume->dirRoot->fileCount;
+        const std::uint64_t bytes = volume->dirRoot->fileSize;
+        QCOMPARE(tree.totalDataText(), ResultText::dataInFilesString(bytes, files));
 
         ResultOutlineModel model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -98,7 +104,9 @@ private:
         model.attach(NewDirViewHelper::of(tree.dirRootTemp()));
         view.expandAll();
         QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("Root"));
-        QVERIFY(walkWholeModel(model) > 1);
+        int nodes = 0;
+        newdir::preOrder(volume->dirRoot, newdir::childList, newdir::anyChild, [&](NewDir*) { ++nodes; });
+        QCOMPARE(walkWholeModel(model), nodes);
 
         // Mark the first file found, through the check box.
         QModelIndex file;
@@ -139,8 +147,28 @@ private:
             }
         }
         model.detach();
+
+        // Everything marked, then the file-types view holds the same files
+        // but those without an extension.
+        CheckController(volume->dirRoot, 1).run();
+        tree.countMarkedDataAndFiles();
+        QCOMPARE(std::pair(tree.markedFiles, tree.markedData), std::pair(files, bytes));
+        QVERIFY(arrangement.prepareTree(Toggle::FileTypes));
+        tree.countMarkedDataAndFiles();
+        std::uint32_t withoutType = 0;
+        for (const auto& [path, n] : testsupport::nodesByPath(volume->dirRoot))
+            withoutType += n->fileType == NewDir::File && NewDirViewHelper::of(n)->extension().empty();
+        QCOMPARE(tree.markedFiles + withoutType, files);
+        QCOMPARE(tree.dirRootFileTypes->selected, 1);
+        QVERIFY(arrangement.prepareTree(Toggle::Deleted));
+        QVERIFY(arrangement.prepareTree(Toggle::FileTypes));
+        QCOMPARE(tree.dirRootTemp(), volume->dirRoot);
+        QVERIFY(arrangement.prepareTree(Toggle::Deleted));
+        QCOMPARE(std::pair(volume->dirRoot->fileCount, int(volume->dirRoot->selected)), std::pair(files, 1));
+
         tree.freeTreeNodes();
         QCOMPARE(volume->dirRoot, static_cast<NewDir*>(nullptr));
+        QVERIFY(!tree.dirRootHelper() && !tree.dirRootFileTypes);
         QCOMPARE(model.rowCount(), 1);
     }
 
@@ -148,7 +176,7 @@ private slots:
     void modelOfAScannedXorrisoVolumePassesTheTester() {
         auto volume = scannedVolume();
         if (!volume) QSKIP("xorriso image not made");
-        QVERIFY(volume->dirRoot);
+        QVERIFY(volume->dirRoot && volume->dirRoot->fileCount > 100);
         exerciseModel(volume);
     }
 

@@ -37,12 +37,10 @@ TEST(DateText, DosDatesWithoutPaddingAndImpossibleOnesAsADash) {
     // Half past midnight and the first minute of an hour are real times.
     EXPECT_EQ(ResultText::getStringForDOSDate(dos(2009, 7, 4, 0, 30, 0)), "2009-7-4 0:30:0");
     EXPECT_EQ(ResultText::getStringForDOSDate(dos(2009, 7, 4, 13, 0, 2)), "2009-7-4 13:0:2");
-    EXPECT_EQ(ResultText::getStringForDOSDate(dos(1980, 1, 1, 10, 10, 10)), "-");
-    EXPECT_EQ(ResultText::getStringForDOSDate(dos(2009, 0, 4, 10, 10, 10)), "-");
-    EXPECT_EQ(ResultText::getStringForDOSDate(dos(2009, 13, 4, 10, 10, 10)), "-");
-    EXPECT_EQ(ResultText::getStringForDOSDate(dos(2009, 7, 0, 10, 10, 10)), "-");
-    EXPECT_EQ(ResultText::getStringForDOSDate(dos(2009, 7, 4, 24, 10, 10)), "-");
-    EXPECT_EQ(ResultText::getStringForDOSDate(dos(2009, 7, 4, 10, 60, 10)), "-");
+    for (std::uint32_t impossible :
+         {dos(1980, 1, 1, 10, 10, 10), dos(2009, 0, 4, 10, 10, 10), dos(2009, 13, 4, 10, 10, 10),
+          dos(2009, 7, 0, 10, 10, 10), dos(2009, 7, 4, 24, 10, 10), dos(2009, 7, 4, 10, 60, 10)})
+        EXPECT_EQ(ResultText::getStringForDOSDate(impossible), "-") << std::hex << impossible;
     EXPECT_EQ(ResultText::dateString(dos(2009, 7, 4, 13, 5, 58), 1), "2009-7-4 13:5:58");
 }
 
