@@ -46,12 +46,10 @@ private slots:
                            {"defaultButton", "Yes"},
                            {"alternateButton", "No"},
                            {"otherButton", "Cancel"}};
-        QCOMPARE(askFromWorker(p, request, "Yes"), 1);
-        QCOMPARE(p.delegate.alertResultValue(), 1);
-        QCOMPARE(askFromWorker(p, request, "No"), 0);
-        QCOMPARE(p.delegate.alertResultValue(), 0);
-        QCOMPARE(askFromWorker(p, request, "Cancel"), -1);
-        QCOMPARE(p.delegate.alertResultValue(), -1);
+        for (auto [button, code] : {std::pair{"Yes", 1}, {"No", 0}, {"Cancel", -1}}) {
+            QCOMPARE(askFromWorker(p, request, button), code);
+            QCOMPARE(p.delegate.alertResultValue(), code);
+        }
         QCOMPARE(lastButtons_.size(), 3);
     }
 
@@ -61,9 +59,9 @@ private slots:
                            {"body", "Saving location: /home/u/100% done %@ <b>x</b>.drs"},
                            {"defaultButton", "OK"}};
         QCOMPARE(askFromWorker(p, request, "OK"), 1);
-        QCOMPARE(lastButtons_, QStringList{"OK"});
-        QCOMPARE(lastTitle_, QStringLiteral("Recovery Session File Saved"));
-        QCOMPARE(lastMessage_, QStringLiteral("Saving location: /home/u/100% done %@ <b>x</b>.drs"));
+        QCOMPARE(
+            (QStringList{lastTitle_, lastMessage_} << lastButtons_),
+            (QStringList{"Recovery Session File Saved", "Saving location: /home/u/100% done %@ <b>x</b>.drs", "OK"}));
     }
 
     void arrayAlertFormatsItsMessageAndBlocksTheWorker() {
@@ -76,9 +74,9 @@ private slots:
                 return 0;
             },
             "OK");
-        QCOMPARE(lastTitle_, QStringLiteral("! Could not open drive"));
-        QCOMPARE(lastMessage_, QStringLiteral("A valid fileDesc could not be obtained for drive: /dev/sdz"));
-        QCOMPARE(lastButtons_, QStringList{"OK"});
+        QCOMPARE((QStringList{lastTitle_, lastMessage_} << lastButtons_),
+                 (QStringList{"! Could not open drive", "A valid fileDesc could not be obtained for drive: /dev/sdz",
+                              "OK"}));
     }
 
     // Four items: one button and no arguments; five: two buttons; six: three.

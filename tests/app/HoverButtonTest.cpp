@@ -30,6 +30,13 @@ void leave(QWidget* w) {
 bool same(const QPixmap& a, const QPixmap& b) {
     return a.cacheKey() == b.cacheKey();
 }
+// Whether a button or a picture area shows the program's picture of that name.
+bool shows(const HoverButton* button, const char* name) {
+    return same(button->image(), AppImages::imageNamed(name));
+}
+bool shows(const QLabel* area, const char* name) {
+    return same(area->pixmap(), AppImages::imageNamed(name));
+}
 
 } // namespace
 
@@ -49,33 +56,28 @@ private slots:
         button.setImage(normal);
         QVERIFY(button.resetImageWhenNotHovering());
         enter(&button);
-        QVERIFY(button.hovering());
-        QVERIFY(same(button.image(), hover));
+        QVERIFY(button.hovering() && same(button.image(), hover));
         leave(&button);
-        QVERIFY(!button.hovering());
-        QVERIFY(same(button.image(), normal));
+        QVERIFY(!button.hovering() && same(button.image(), normal));
 
         button.setAlternateImagesState(true);
         QVERIFY(same(button.image(), normal)); // setting the state changes no picture
         enter(&button);
         QVERIFY(same(button.image(), altHover));
         button.resetButton();
-        QVERIFY(!button.hovering());
-        QVERIFY(same(button.image(), altNormal));
+        QVERIFY(!button.hovering() && same(button.image(), altNormal));
         button.setAlternateImagesState(false);
 
         enter(&button);
         const QPixmap normal2 = swatch(Qt::green), hover2 = swatch(Qt::yellow);
         button.setImageNormal(normal2, hover2);
-        QVERIFY(!button.hovering());
-        QVERIFY(same(button.image(), hover));
+        QVERIFY(!button.hovering() && same(button.image(), hover));
         enter(&button);
         QVERIFY(same(button.image(), hover2));
 
         button.setResetImageWhenNotHovering(false);
         leave(&button);
-        QVERIFY(!button.hovering());
-        QVERIFY(same(button.image(), hover2));
+        QVERIFY(!button.hovering() && same(button.image(), hover2));
     }
 
     // Pointing at a home-screen choice shows its explanation over the
@@ -86,42 +88,34 @@ private slots:
         auto* photos = p.widget<HoverButton>("buttonRecoverPhotos");
         auto* area = p.widget<QLabel>("imageViewMainScreen");
         auto* overlay = p.widget<QLabel>("imageViewMainScreenImposed");
-        QCOMPARE(files->buttonID(), 1);
-        QCOMPARE(photos->buttonID(), 2);
+        QCOMPARE(std::pair(files->buttonID(), photos->buttonID()), std::pair(1, 2));
         QVERIFY(!files->image().isNull());
-        QVERIFY(same(area->pixmap(), AppImages::imageNamed("wizard")));
+        QVERIFY(shows(area, "wizard"));
 
         enter(photos);
-        QVERIFY(same(photos->image(), AppImages::imageNamed("rp-hover")));
-        QVERIFY(same(area->pixmap(), AppImages::imageNamed("wizard2")));
-        QVERIFY(same(overlay->pixmap(), AppImages::imageNamed("Recover_Photos_hover")));
+        QVERIFY(shows(photos, "rp-hover") && shows(area, "wizard2") && shows(overlay, "Recover_Photos_hover"));
         // Choice buttons keep their hover picture when left...
         leave(photos);
-        QVERIFY(same(photos->image(), AppImages::imageNamed("rp-hover")));
+        QVERIFY(shows(photos, "rp-hover"));
         // ...until another choice is pointed at.
         enter(files);
-        QVERIFY(same(photos->image(), AppImages::imageNamed("rp-normal")));
-        QVERIFY(same(files->image(), AppImages::imageNamed("rf-hover")));
-        QVERIFY(same(overlay->pixmap(), AppImages::imageNamed("Recover_File_hover")));
+        QVERIFY(shows(photos, "rp-normal") && shows(files, "rf-hover") && shows(overlay, "Recover_File_hover"));
         // Leaving keeps the last explanation.
         leave(files);
-        QVERIFY(same(overlay->pixmap(), AppImages::imageNamed("Recover_File_hover")));
+        QVERIFY(shows(overlay, "Recover_File_hover"));
     }
 
     void kindScreenChoicesExplainThemselves() {
         ProgramUnderTest p;
         auto* advanced = p.widget<HoverButton>("buttonRecoverPartitionAndDrivesAdvanced");
+        auto* overlay = p.widget<QLabel>("imageViewRecoverPartitionsImposed");
         QCOMPARE(advanced->buttonID(), 11);
         enter(advanced);
-        QVERIFY(same(p.widget<QLabel>("imageViewRecoverPartitionsImposed")->pixmap(),
-                     AppImages::imageNamed("Formatted_Reformatted_Recovery_hover")));
-        auto* back = p.widget<HoverButton>("buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab");
+        QVERIFY(shows(overlay, "Formatted_Reformatted_Recovery_hover"));
         leave(advanced);
-        QVERIFY(same(advanced->image(), AppImages::imageNamed("frr-hover")));
-        enter(back);
-        QVERIFY(same(advanced->image(), AppImages::imageNamed("frr-normal")));
-        QVERIFY(same(p.widget<QLabel>("imageViewRecoverPartitionsImposed")->pixmap(),
-                     AppImages::imageNamed("Recover_Partition_Drives_hover")));
+        QVERIFY(shows(advanced, "frr-hover"));
+        enter(p.widget<HoverButton>("buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab"));
+        QVERIFY(shows(advanced, "frr-normal") && shows(overlay, "Recover_Partition_Drives_hover"));
     }
 
     // Home and help buttons change only their own picture.
@@ -129,16 +123,15 @@ private slots:
         ProgramUnderTest p;
         auto* home = p.widget<HoverButton>("buttonGoToHomeFromDrivesListTab");
         auto* help = p.widget<HoverButton>("buttonHelpDriveListTab");
-        QCOMPARE(home->buttonID(), 13);
-        QCOMPARE(help->buttonID(), 0);
+        QCOMPARE(std::pair(home->buttonID(), help->buttonID()), std::pair(13, 0));
         auto* overlay = p.widget<QLabel>("imageViewMainScreenImposed");
         const qint64 before = overlay->pixmap().cacheKey();
         enter(home);
-        QVERIFY(same(home->image(), AppImages::imageNamed("home2-hover")));
+        QVERIFY(shows(home, "home2-hover"));
         leave(home);
-        QVERIFY(same(home->image(), AppImages::imageNamed("home2-normal")));
+        QVERIFY(shows(home, "home2-normal"));
         enter(help);
-        QVERIFY(same(help->image(), AppImages::imageNamed("help-hover")));
+        QVERIFY(shows(help, "help-hover"));
         QCOMPARE(overlay->pixmap().cacheKey(), before);
     }
 
@@ -149,12 +142,11 @@ private slots:
         p.delegate.updateButton(Dict{{"button", "buttonGoToHomeFromTreeTab"}, {"setAlternateImagesState", true}});
         QVERIFY(home->alternateImagesState());
         enter(home);
-        QVERIFY(same(home->image(), AppImages::imageNamed("folder-delete")));
+        QVERIFY(shows(home, "folder-delete"));
         p.delegate.updateButton(Dict{{"button", "buttonGoToHomeFromTreeTab"}, {"resetButton", true}});
-        QVERIFY(!home->hovering());
-        QVERIFY(same(home->image(), AppImages::imageNamed("folder-select")));
+        QVERIFY(!home->hovering() && shows(home, "folder-select"));
         p.delegate.updateButton(Dict{{"button", "buttonGoToHomeFromTreeTab"}, {"setImage", "home2-hover"}});
-        QVERIFY(same(home->image(), AppImages::imageNamed("home2-hover")));
+        QVERIFY(shows(home, "home2-hover"));
     }
 };
 
