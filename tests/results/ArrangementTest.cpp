@@ -29,21 +29,16 @@ std::tuple<std::uint64_t, std::uint32_t, std::uint32_t> totals(const NewDir* n) 
     return {n->fileSize, n->fileCount, n->childrenCount};
 }
 
+// Every folder's child list and deleted list, in walk order.
 std::vector<NewDir*> snapshotLists(NewDir* root) {
-    // Every folder's child list and deleted list, in walk order.
     std::vector<NewDir*> out;
-    std::vector<NewDir*> pending{root};
-    while (!pending.empty()) {
-        NewDir* f = pending.back();
-        pending.pop_back();
+    newdir::preOrder(root, newdir::childList, newdir::folderChild, [&](NewDir* f) {
         out.push_back(f);
         out.insert(out.end(), f->childList.begin(), f->childList.end());
         out.push_back(nullptr);
         out.insert(out.end(), f->deletedList.begin(), f->deletedList.end());
         out.push_back(nullptr);
-        for (NewDir* c : f->childList)
-            if (c->fileType == NewDir::Folder) pending.push_back(c);
-    }
+    });
     return out;
 }
 
@@ -129,15 +124,8 @@ TEST_F(DeletedView, ShowsOnlyDeletedEntriesAndTheSwitchBackRestoresTheOrderExact
     EXPECT_EQ(shownNames(mixed), (std::vector<std::string>{"m2.txt", "inner"}));
     EXPECT_EQ(shownNames(inner), (std::vector<std::string>{"i1.txt"}));
     EXPECT_EQ(shownNames(lost), (std::vector<std::string>{"l1.txt"}));
-    std::vector<NewDir*> walk{b.root()};
-    while (!walk.empty()) {
-        NewDir* f = walk.back();
-        walk.pop_back();
-        for (NewDir* c : f->childList) {
-            EXPECT_EQ(c->deleted, 1) << newdir::utf8(newdir::fileName(c));
-            walk.push_back(c);
-        }
-    }
+    newdir::preOrder(b.root(), newdir::childList, newdir::anyChild,
+                     [](NewDir* n) { EXPECT_EQ(n->deleted, 1) << newdir::utf8(newdir::fileName(n)); });
     // The totals describe what the view lists.
     EXPECT_EQ(std::tuple(b.root()->fileCount, b.root()->fileSize), std::tuple(3u, 5320u));
     EXPECT_EQ(std::tuple(gone->pndirPointer, gone2->pndirPointer, gone3->pndirPointer), std::tuple(mixed, inner, lost));
