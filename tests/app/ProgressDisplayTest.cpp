@@ -105,13 +105,6 @@ private slots:
         QVERIFY(p.delegate.dirRootTemp() == volume->dirRoot);
     }
 
-    void treeCompleteShowsTheTreeScreenWithoutAHook() {
-        ProgramUnderTest p;
-        p.window.selectTabViewItemWithIdentifier("Progress");
-        p.delegate.updateProgress(Dict{{"Tree Complete", true}});
-        QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Tree"));
-    }
-
     void lostVolumeSearchShowsTheDesignedTexts() {
         ProgramUnderTest p;
         auto drive = std::make_shared<DMedia>();

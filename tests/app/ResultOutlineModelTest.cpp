@@ -1,7 +1,6 @@
 #include "results/qt/ResultOutlineModel.h"
 
 #include "AppTestSupport.h"
-#include "platform/RecordingController.h"
 #include "results/CheckController.h"
 #include "results/DisplayedTree.h"
 #include "results/ResultText.h"
@@ -10,6 +9,7 @@
 #include "results/qt/OutlineImageCell.h"
 #include "results/qt/TableViewImageCell.h"
 #include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QTreeView>
@@ -41,12 +41,20 @@ std::shared_ptr<Volume> builtVolume() {
 
 std::shared_ptr<Volume> scannedVolume() {
     const auto iso = testsupport::xorrisoImage();
-    if (!iso) return nullptr;
-    platform::RecordingController controller;
-    platform::setAppController(&controller);
-    auto v = testsupport::scannedVolume(iso.path, iso.start);
-    platform::setAppController(nullptr);
-    return v;
+    testsupport::ControllerScope scanning;
+    return iso ? testsupport::scannedVolume(iso.path, iso.start) : nullptr;
+}
+
+// Shows the volume's tree as the end of a scan does.
+void show(DisplayedTree& tree, const std::shared_ptr<Volume>& volume) {
+    tree.setVolume(volume);
+    tree.showVolumeRoot();
+    tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
+}
+
+// A cell's text: the row's, in another column or for another role.
+QString cell(const QModelIndex& row, int column, int role = Qt::DisplayRole) {
+    return row.siblingAtColumn(column).data(role).toString();
 }
 
 // Every row of the model, depth first: its parent is the index it was
@@ -81,9 +89,7 @@ private:
     // mark.
     void exerciseModel(const std::shared_ptr<Volume>& volume) {
         DisplayedTree tree;
-        tree.setVolume(volume);
-        tree.showVolumeRoot();
-        tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
+        show(tree, volume);
         const std::uint32_t files = volume->dirRoot->fileCount;
         const std::uint64_t bytes = volume->dirRoot->fileSize;
         QCOMPARE(tree.totalDataText(), ResultText::dataInFilesString(bytes, files));
@@ -185,27 +191,21 @@ private slots:
     void cellsShowTheDesignedTexts() {
         auto volume = builtVolume();
         DisplayedTree tree;
-        tree.setVolume(volume);
-        tree.showVolumeRoot();
-        tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
+        show(tree, volume);
         ResultOutlineModel model;
         model.attach(tree.dirRootHelper());
         const QModelIndex root = model.index(0, 0);
-        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Files"));
-        QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Mark"));
-        QCOMPARE(model.headerData(5, Qt::Horizontal).toString(), QStringLiteral("Modification date"));
+        QCOMPARE(
+            (QStringList{model.headerData(0, Qt::Horizontal).toString(), model.headerData(2, Qt::Horizontal).toString(),
+                         model.headerData(5, Qt::Horizontal).toString()}),
+            (QStringList{"Files", "Mark", "Modification date"}));
+        using M = ResultOutlineModel;
         const QModelIndex docs = model.index(0, 0, root);
-        QCOMPARE(docs.data().toString(), QStringLiteral("Documents"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::FilesCountColumn).data().toUInt(), 4u);
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::SizeColumn).data().toString(), QStringLiteral("0.10 KB"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn).data().toString(), QStringLiteral("N.A."));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::ModificationDateColumn).data().toString(),
-                 QStringLiteral(" - "));
-        QCOMPARE(docs.data(Qt::ToolTipRole).toString(), QStringLiteral("Documents"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn).data(Qt::ToolTipRole).toString(),
-                 QStringLiteral("Not Applicable"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::FilesCountColumn).data(Qt::ToolTipRole).toString(),
-                 QStringLiteral("4"));
+        QCOMPARE((QStringList{cell(docs, 0), cell(docs, M::FilesCountColumn), cell(docs, M::SizeColumn),
+                              cell(docs, M::CompleteColumn), cell(docs, M::ModificationDateColumn),
+                              cell(docs, 0, Qt::ToolTipRole), cell(docs, M::CompleteColumn, Qt::ToolTipRole),
+                              cell(docs, M::FilesCountColumn, Qt::ToolTipRole)}),
+                 (QStringList{"Documents", "4", "0.10 KB", "N.A.", " - ", "Documents", "Not Applicable", "4"}));
         const QModelIndex a = model.index(0, 0, docs);
         QCOMPARE(a.data(Qt::ToolTipRole).toString(), QStringLiteral("a.txt\nDouble click to preview"));
         model.setPreviewState([](const NewDirViewHelper*) { return 2; });

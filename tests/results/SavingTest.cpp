@@ -249,42 +249,6 @@ TEST(SaveNames, OnlyFatExfatAndNtfsFamiliesRefuseColons) {
 
 // ====================================================== destination ====
 
-TEST(SaveDestination, AFileIsCreatedExclusivelyUnderTheNextFreeName) {
-    fs::path dir = testsupport::makeTempDir("save-dest");
-    std::ofstream(dir / "photo.jpg") << "mine";
-    std::ofstream(dir / "photo_.jpg") << "also mine";
-    auto folder = DestinationFolder::openDestination(dir.string());
-    ASSERT_TRUE(folder);
-    std::string created;
-    int fd = folder->createFile("photo.jpg", created);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    EXPECT_EQ(created, "photo__.jpg");
-    EXPECT_EQ(readText(dir / "photo.jpg"), "mine");
-    EXPECT_EQ(readText(dir / "photo_.jpg"), "also mine");
-}
-
-TEST(SaveDestination, AnExistingFolderIsUsedButALinkInItsPlaceIsNot) {
-    fs::path dir = testsupport::makeTempDir("save-dest");
-    fs::path elsewhere = testsupport::makeTempDir("save-elsewhere");
-    fs::create_directory(dir / "Root");
-    fs::create_directory_symlink(elsewhere, dir / "Docs");
-    auto folder = DestinationFolder::openDestination(dir.string());
-    ASSERT_TRUE(folder);
-    std::string created;
-    EXPECT_TRUE(folder->makeFolder("Root", created));
-    EXPECT_EQ(created, "Root");
-    auto docs = folder->makeFolder("Docs", created);
-    ASSERT_TRUE(docs);
-    EXPECT_EQ(created, "Docs_");
-    int fd = docs->createFile("x", created);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    EXPECT_TRUE(fs::exists(dir / "Docs_" / "x"));
-    EXPECT_TRUE(fs::is_empty(elsewhere));
-    EXPECT_FALSE(folder->openFolder("Docs"));
-}
-
 TEST(SaveDestination, UnsafeComponentsAreRefusedBeforeAnyCall) {
     fs::path dir = testsupport::makeTempDir("save-dest");
     auto folder = DestinationFolder::openDestination(dir.string());

@@ -67,10 +67,7 @@ fs::path copyToTemp(const fs::path& file) {
 }
 
 fs::path zeroImage(std::uint64_t bytes) {
-    const fs::path p = makeTempDir("zeros") / "zeros.img";
-    std::ofstream(p, std::ios::binary).close();
-    fs::resize_file(p, bytes);
-    return p;
+    return zeroFile(makeTempDir("zeros") / "zeros.img", bytes);
 }
 
 void writeAt(const fs::path& file, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
@@ -95,10 +92,7 @@ std::string asString(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::string shellQuoted(const fs::path& p) {
-    std::string q = "'";
-    for (char c : p.string())
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+    return shellQuote(p.string());
 }
 
 std::map<std::string, NewDir*> nodesByPath(const NewDir* root) {
