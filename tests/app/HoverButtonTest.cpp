@@ -82,7 +82,7 @@ private slots:
 
     // Pointing at a home-screen choice shows its explanation over the
     // picture area and puts the other choices back to normal.
-    void homeScreenChoiceExplainsItself() {
+    void choicesExplainThemselves() {
         ProgramUnderTest p;
         auto* files = p.widget<HoverButton>("buttonRecoverFiles");
         auto* photos = p.widget<HoverButton>("buttonRecoverPhotos");
@@ -103,23 +103,22 @@ private slots:
         // Leaving keeps the last explanation.
         leave(files);
         QVERIFY(shows(overlay, "Recover_File_hover"));
-    }
 
-    void kindScreenChoicesExplainThemselves() {
-        ProgramUnderTest p;
+        // So do the choices of the recovery kind.
         auto* advanced = p.widget<HoverButton>("buttonRecoverPartitionAndDrivesAdvanced");
-        auto* overlay = p.widget<QLabel>("imageViewRecoverPartitionsImposed");
+        auto* kindOverlay = p.widget<QLabel>("imageViewRecoverPartitionsImposed");
         QCOMPARE(advanced->buttonID(), 11);
         enter(advanced);
-        QVERIFY(shows(overlay, "Formatted_Reformatted_Recovery_hover"));
+        QVERIFY(shows(kindOverlay, "Formatted_Reformatted_Recovery_hover"));
         leave(advanced);
         QVERIFY(shows(advanced, "frr-hover"));
         enter(p.widget<HoverButton>("buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab"));
-        QVERIFY(shows(advanced, "frr-normal") && shows(overlay, "Recover_Partition_Drives_hover"));
+        QVERIFY(shows(advanced, "frr-normal") && shows(kindOverlay, "Recover_Partition_Drives_hover"));
     }
 
-    // Home and help buttons change only their own picture.
-    void homeAndHelpButtonsChangeOnlyThemselves() {
+    // Home and help buttons change only their own picture; button requests
+    // reach hover buttons.
+    void homeAndHelpButtonsChangeOnlyThemselvesAndFollowRequests() {
         ProgramUnderTest p;
         auto* home = p.widget<HoverButton>("buttonGoToHomeFromDrivesListTab");
         auto* help = p.widget<HoverButton>("buttonHelpDriveListTab");
@@ -133,20 +132,18 @@ private slots:
         enter(help);
         QVERIFY(shows(help, "help-hover"));
         QCOMPARE(overlay->pixmap().cacheKey(), before);
-    }
 
-    void buttonRequestsReachHoverButtons() {
-        ProgramUnderTest p;
-        auto* home = p.widget<HoverButton>("buttonGoToHomeFromTreeTab");
-        home->setAlternateImageNormal(AppImages::imageNamed("folder-select"), AppImages::imageNamed("folder-delete"));
+        auto* treeHome = p.widget<HoverButton>("buttonGoToHomeFromTreeTab");
+        treeHome->setAlternateImageNormal(AppImages::imageNamed("folder-select"),
+                                          AppImages::imageNamed("folder-delete"));
         p.delegate.updateButton(Dict{{"button", "buttonGoToHomeFromTreeTab"}, {"setAlternateImagesState", true}});
-        QVERIFY(home->alternateImagesState());
-        enter(home);
-        QVERIFY(shows(home, "folder-delete"));
+        QVERIFY(treeHome->alternateImagesState());
+        enter(treeHome);
+        QVERIFY(shows(treeHome, "folder-delete"));
         p.delegate.updateButton(Dict{{"button", "buttonGoToHomeFromTreeTab"}, {"resetButton", true}});
-        QVERIFY(!home->hovering() && shows(home, "folder-select"));
+        QVERIFY(!treeHome->hovering() && shows(treeHome, "folder-select"));
         p.delegate.updateButton(Dict{{"button", "buttonGoToHomeFromTreeTab"}, {"setImage", "home2-hover"}});
-        QVERIFY(shows(home, "home2-hover"));
+        QVERIFY(shows(treeHome, "home2-hover"));
     }
 };
 

@@ -15,16 +15,19 @@ using platform::Dict;
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    // The program starts on the home screen, every screen identifier selects
+    // its page, and only the result screen may grow, and only taller.
     void programStartsOnTheHomeScreenAndEveryIdentifierSelectsItsPage() {
         ProgramUnderTest p;
         QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        const QSize initial = p.delegate.initialWindowSize();
+        QCOMPARE(std::pair(p.window.minimumSize(), p.window.maximumSize()), std::pair(initial, initial));
         QCOMPARE(p.window.windowTitle(), QStringLiteral("Drentic Deleted File Recovery"));
         QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Main Screen"));
         QCOMPARE(p.window.tabView()->count(), 13);
         QVERIFY(platform::appController() == &p.delegate);
         QVERIFY(Quelvar_Recovery_SoftwareAppDelegate::shared() == &p.delegate);
 
-        // Every screen identifier selects its page.
         const QStringList ids = {
             "Main Screen",  "Recover Files", "Recover Photos", "Recover Partitions", "Drives List", "PT list",
             "PT scan prog", "PT scan list",  "Tree scan mode", "Signatures",         "Raw slider",  "Progress",
@@ -42,6 +45,8 @@ private slots:
         QCOMPARE(pages.size(), ids.size());
         QVERIFY(!p.window.selectTabViewItemWithIdentifier("Nowhere"));
         QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Tree"));
+        QCOMPARE(std::pair(p.window.minimumSize(), p.window.maximumWidth()), std::pair(initial, initial.width()));
+        QVERIFY(p.window.maximumHeight() > initial.height());
     }
 
     // Requests find their controls by these names.
@@ -93,22 +98,14 @@ private slots:
         }
     }
 
-    // Only the result screen may grow, and only taller.
-    void windowKeepsItsSizeExceptOnTheResultScreen() {
-        ProgramUnderTest p;
-        const QSize initial = p.delegate.initialWindowSize();
-        QCOMPARE(p.window.minimumSize(), initial);
-        QCOMPARE(p.window.maximumSize(), initial);
-        p.window.selectTabViewItemWithIdentifier("Tree");
-        QCOMPARE(p.window.minimumSize(), initial);
-        QCOMPARE(p.window.maximumWidth(), initial.width());
-        QVERIFY(p.window.maximumHeight() > initial.height());
-    }
-
     // A worker's requests are carried to the main thread and the worker
-    // waits until they are done.
+    // waits until they are done; a button request naming no button changes
+    // nothing.
     void workerRequestsRunOnTheMainThreadAndWait() {
         ProgramUnderTest p;
+        auto* button = p.widget<QPushButton>("saveButton");
+        p.delegate.updateButton(Dict{{"setEnabled", false}});
+        QVERIFY(button->isEnabled());
         auto* label = new QLabel(&p.window);
         p.delegate.registerElement("statusText", label);
         bool ranOnMain = false;
@@ -126,22 +123,12 @@ private slots:
             p.delegate.performOnMainThread([&] { ranOnMain = QThread::currentThread() == qApp->thread(); }, true);
         });
         QVERIFY(ranOnMain);
-        QVERIFY(!p.widget<QWidget>("saveButton")->isEnabled());
-        QCOMPARE(p.widget<QPushButton>("saveButton")->text(), QStringLiteral("Stop"));
+        QCOMPARE(std::pair(button->isEnabled(), button->text()), std::pair(false, QStringLiteral("Stop")));
         QCOMPARE(label->text(), QStringLiteral("Saving 50%"));
         auto* bar = p.widget<ProgressIndicator>("progressTree");
-        QCOMPARE(bar->value(), bar->maximum() / 4);
-        QCOMPARE(bar->doubleValue(), 2e12);
-    }
-
-    void buttonRequestWithoutButtonChangesNothing() {
-        ProgramUnderTest p;
-        auto* button = p.widget<QPushButton>("saveButton");
-        p.delegate.updateButton(Dict{{"setEnabled", false}});
-        QVERIFY(button->isEnabled());
+        QCOMPARE(std::pair(bar->value(), bar->doubleValue()), std::pair(bar->maximum() / 4, 2e12));
         p.delegate.updateButton(Dict{{"button", "saveButton"}, {"setEnabled", true}, {"setHidden", false}});
-        QVERIFY(button->isEnabled());
-        QVERIFY(!button->isHidden());
+        QVERIFY(button->isEnabled() && !button->isHidden());
     }
 
     // A sheet begun by a worker blocks the window but not the main thread,

@@ -31,16 +31,13 @@ private slots:
         }
     }
 
-    void confirmingWithNothingSelectedOnlyCloses() {
+    // Confirming with nothing selected only closes the sheet. The scan may
+    // end while the question is up: the sheet goes with it.
+    void confirmingWithNothingSelectedOrTheScanEndingClosesTheSheet() {
         ProgramUnderTest p;
         p.delegate.stopTreeThread();
         p.delegate.abortTreeThread();
         QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
-    }
-
-    // The scan may end while the question is up: the sheet goes with it.
-    void scanEndClosesTheSheet() {
-        ProgramUnderTest p;
         p.delegate.stopTreeThread();
         onWorker([&] { p.delegate.updateProgress(Dict{{"Tree Complete", true}}); });
         QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());

@@ -20,6 +20,11 @@ const std::string kAFile = "This is a text file.\n\nWe should be able to parse i
 
 using testsupport::asString;
 
+// Sectors of the pattern image.
+std::string sectorBytes(std::uint64_t first, std::uint64_t count) {
+    return testsupport::patternBytes(first * 512, count * 512);
+}
+
 // A file of `size` bytes in these extents of `sectorsPerBlock` sectors.
 PreviewData::Source fileSource(std::uint8_t sectorsPerBlock, std::vector<ExtP> extents, std::uint64_t size,
                                std::uint32_t dataStart = 0) {
@@ -30,24 +35,6 @@ PreviewData::Source fileSource(std::uint8_t sectorsPerBlock, std::vector<ExtP> e
     s.extents = std::move(extents);
     s.fileSize = size;
     return s;
-}
-
-// A disk image whose every byte tells where it is: byte i of sector s is
-// (s * 7 + i) mod 251, so a wrong sector or offset shows in the data.
-fs::path patternImage(std::uint64_t sectors) {
-    fs::path p = testsupport::makeTempDir("preview") / "pattern.img";
-    std::ofstream out(p, std::ios::binary);
-    for (std::uint64_t s = 0; s < sectors; ++s)
-        for (int i = 0; i < 512; ++i)
-            out.put(static_cast<char>((s * 7 + i) % 251));
-    return p;
-}
-std::string patternBytes(std::uint64_t sector, std::uint64_t count) {
-    std::string out;
-    for (std::uint64_t s = sector; s < sector + count; ++s)
-        for (int i = 0; i < 512; ++i)
-            out.push_back(static_cast<char>((s * 7 + i) % 251));
-    return out;
 }
 
 class PreviewReading : public testsupport::ScanFixture {
@@ -62,7 +49,7 @@ protected:
     }
     // A volume over a pattern image, its HFS+ volume at sector `start`.
     void patternVolume(std::uint64_t sectors, const std::string& content = "Apple_HFS", std::uint64_t start = 0) {
-        v = testsupport::volumeOver(patternImage(sectors), 0, 0, 512, content);
+        v = testsupport::volumeOver(testsupport::patternImage(sectors), 0, 0, 512, content);
         v->setHPlusVolStart(start);
     }
     PreviewData::Result load(const PreviewData::Source& s) { return PreviewData::getPreviewData(*v, s, abort); }
@@ -120,7 +107,7 @@ TEST_F(PreviewReading, BlocksAreFoundFromTheVolumeStartTheNodeStartAndTheBlockSi
     PreviewData::Source s = fileSource(2, {{10, 19}, {100, 11}}, (19 + 10) * 1024 + 300, 6);
     PreviewData::Result r = load(s);
     ASSERT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    std::string expected = patternBytes(4 + 6 + 10 * 2, 19 * 2) + patternBytes(4 + 6 + 100 * 2, 11 * 2);
+    std::string expected = sectorBytes(4 + 6 + 10 * 2, 19 * 2) + sectorBytes(4 + 6 + 100 * 2, 11 * 2);
     expected.resize(s.fileSize);
     EXPECT_EQ(asString(r.data), expected);
 }
@@ -130,13 +117,13 @@ TEST_F(PreviewReading, APFSExtentsCountDeviceSectors) {
     PreviewData::Source s = fileSource(8, {{20, 2}, {40, 2}}, 3 * 512 + 17, 3);
     PreviewData::Result r = load(s);
     ASSERT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    std::string expected = patternBytes(20, 2) + patternBytes(40, 2);
+    std::string expected = sectorBytes(20, 2) + sectorBytes(40, 2);
     expected.resize(s.fileSize);
     EXPECT_EQ(asString(r.data), expected);
     // The text tab reads its first block from the same place.
     auto text = PreviewData::previewTextData(*v, s);
     ASSERT_TRUE(text.has_value());
-    std::string block = patternBytes(20, 8);
+    std::string block = sectorBytes(20, 8);
     EXPECT_EQ(*text, PreviewData::printableText(
                          ByteView(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()), s.fileSize));
 }

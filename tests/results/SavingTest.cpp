@@ -31,6 +31,7 @@ namespace fs = std::filesystem;
 using platform::AlertAlternateReturn;
 using platform::Array;
 using platform::Dict;
+using testsupport::patternBytes;
 using testsupport::readText;
 using testsupport::volumeOver;
 
@@ -73,25 +74,6 @@ struct FakeDestination : DestinationFileSystem {
         return onDevice;
     }
 };
-
-// A medium whose every byte is known: byte i of the image is a function of
-// i, so any misplaced read shows.
-std::uint8_t imageByte(std::uint64_t i) {
-    return static_cast<std::uint8_t>((i * 131u + (i >> 9) * 7u + 1u) & 0xFF);
-}
-
-std::string imageBytes(std::uint64_t offset, std::uint64_t length) {
-    std::string s(length, '\0');
-    for (std::uint64_t i = 0; i < length; ++i)
-        s[i] = static_cast<char>(imageByte(offset + i));
-    return s;
-}
-
-fs::path makeImage(std::uint64_t sectors) {
-    fs::path p = testsupport::makeTempDir("save-medium") / "medium.img";
-    testsupport::writeText(p, imageBytes(0, sectors * 512));
-    return p;
-}
 
 // Builds a found tree the way the scans leave it: counters of every
 // ancestor raised, marks set where asked.
@@ -150,7 +132,7 @@ protected:
     // A volume over a fresh medium of `sectors` sectors that counts as
     // present in the drive list.
     std::shared_ptr<Volume> medium(std::uint64_t sectors = 4096, std::uint64_t start = 0) {
-        image = makeImage(sectors);
+        image = testsupport::patternImage(sectors);
         controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
         return volumeOver(image, start, sectors - start);
     }
@@ -433,7 +415,7 @@ TEST_F(Saving, ASingleExtentFileIsSizedFromItsSizeAndItsLastBlockTrimmed) {
     auto s = saveTree();
     EXPECT_EQ(f->extents[0].blockCount, 2u);
     EXPECT_EQ(reads, (std::vector<Read>{{24, 8}, {32, 8}}));
-    EXPECT_EQ(saved("a.bin"), imageBytes(24 * 512, 5000));
+    EXPECT_EQ(saved("a.bin"), patternBytes(24 * 512, 5000));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
     EXPECT_EQ(lastAlertMessage(), "Saved at: " + destination.string());
     EXPECT_EQ(s->savedData(), 5000u);
@@ -486,7 +468,7 @@ TEST_F(Saving, ExtentsAreReadInRunsOfEightBlocksAndTheLastOneBlockByBlock) {
         EXPECT_EQ(reads, expectedReads);
         std::string expected;
         for (auto [sector, bytes] : pieces)
-            expected += imageBytes(sector * 512, bytes);
+            expected += patternBytes(sector * 512, bytes);
         EXPECT_EQ(saved(f.name), expected);
         EXPECT_EQ(lastAlertTitle(), "Saving Completed");
     }
@@ -510,7 +492,7 @@ TEST_F(Saving, ExtentsOutsideTheVolumeAreNotReadAndTheFileCountsAsAnError) {
     auto s = saveTree(1024);
     for (const Read& r : reads)
         EXPECT_LE(r.sector + static_cast<std::uint64_t>(r.count), 1024u);
-    EXPECT_EQ(saved("near.bin"), imageBytes(8 * 512, 100));
+    EXPECT_EQ(saved("near.bin"), patternBytes(8 * 512, 100));
     EXPECT_EQ(s->savingErrors(), 1u);
     EXPECT_EQ(lastAlertTitle(), "Saving completed with 1 errors");
     EXPECT_NE(lastAlertMessage().find("Saved at: " + destination.string()), std::string::npos);
@@ -526,8 +508,8 @@ TEST_F(Saving, AFailedReadCountsTheFileAndTheSaveGoesOnWithTheNext) {
         return sector == 0 ? false : v->readSaveSector(sector, count, buffer);
     });
     save(*s);
-    EXPECT_EQ(saved("3.bin"), imageBytes(48 * 512, 100));
-    EXPECT_EQ(saved("sub/2.bin"), imageBytes(32 * 512, 100));
+    EXPECT_EQ(saved("3.bin"), patternBytes(48 * 512, 100));
+    EXPECT_EQ(saved("sub/2.bin"), patternBytes(32 * 512, 100));
     EXPECT_EQ(s->savingErrors(), 1u);
     EXPECT_NE(lastAlertTitle(), "Saving Completed");
 }
@@ -685,8 +667,8 @@ TEST_F(Saving, ALinkPlantedInTheDestinationIsNotFollowed) {
     saveTree();
     EXPECT_EQ(entriesBelow(elsewhere), (std::set<std::string>{"precious.txt"}));
     EXPECT_EQ(readText(elsewhere / "precious.txt"), "keep me");
-    EXPECT_EQ(readText(destination / "Root_" / "a.txt"), imageBytes(8 * 512, 100));
-    EXPECT_EQ(readText(destination / "Root_" / "Docs" / "precious.txt"), imageBytes(16 * 512, 100));
+    EXPECT_EQ(readText(destination / "Root_" / "a.txt"), patternBytes(8 * 512, 100));
+    EXPECT_EQ(readText(destination / "Root_" / "Docs" / "precious.txt"), patternBytes(16 * 512, 100));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
 }
 
@@ -701,8 +683,8 @@ TEST_F(Saving, ALinkPlantedInPlaceOfAFileIsNotWrittenThrough) {
     saveTree();
     EXPECT_EQ(readText(elsewhere / "precious.txt"), "keep me");
     EXPECT_FALSE(fs::exists(elsewhere / "missing.txt"));
-    EXPECT_EQ(saved("a_.txt"), imageBytes(8 * 512, 100));
-    EXPECT_EQ(saved("b_.txt"), imageBytes(16 * 512, 100));
+    EXPECT_EQ(saved("a_.txt"), patternBytes(8 * 512, 100));
+    EXPECT_EQ(saved("b_.txt"), patternBytes(16 * 512, 100));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
 }
 
@@ -715,10 +697,10 @@ TEST_F(Saving, SavingTwiceIntoOneDestinationKeepsBothCopies) {
     save(*s);
     EXPECT_EQ(entriesBelow(destination / "Root" / "Docs"),
               (std::set<std::string>{"photo.jpg", "photo_.jpg", "photo__.jpg", "photo___.jpg", "notes", "notes_"}));
-    EXPECT_EQ(saved("Docs/photo.jpg"), imageBytes(8 * 512, 3000));
-    EXPECT_EQ(saved("Docs/photo_.jpg"), imageBytes(24 * 512, 100));
-    EXPECT_EQ(saved("Docs/photo__.jpg"), imageBytes(8 * 512, 3000));
-    EXPECT_EQ(saved("Docs/photo___.jpg"), imageBytes(24 * 512, 100));
+    EXPECT_EQ(saved("Docs/photo.jpg"), patternBytes(8 * 512, 3000));
+    EXPECT_EQ(saved("Docs/photo_.jpg"), patternBytes(24 * 512, 100));
+    EXPECT_EQ(saved("Docs/photo__.jpg"), patternBytes(8 * 512, 3000));
+    EXPECT_EQ(saved("Docs/photo___.jpg"), patternBytes(24 * 512, 100));
     EXPECT_EQ(saved("Docs/notes"), saved("Docs/notes_"));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
 }
@@ -737,8 +719,8 @@ TEST_F(Saving, AFolderThatCannotBeMadeSkipsItsSubtreeAndCounts) {
         std::ofstream(destination / "Root" / taken) << "x";
     std::ofstream(destination / "Root" / std::string(SaveFileName::kNameMax, '_')) << "x";
     auto s = saveTree();
-    EXPECT_EQ(saved("b"), imageBytes(8 * 512, 10));
-    EXPECT_EQ(saved("c/3"), imageBytes(8 * 512, 10));
+    EXPECT_EQ(saved("b"), patternBytes(8 * 512, 10));
+    EXPECT_EQ(saved("c/3"), patternBytes(8 * 512, 10));
     EXPECT_EQ(saved("a"), "x");
     // The folder and the two files below it.
     EXPECT_EQ(s->savingErrors(), 3u);
@@ -771,8 +753,8 @@ TEST_F(Saving, AWriteThatFailsIsCountedAndTheSaveGoesOn) {
     save(*s);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(saved("small-1"), imageBytes(8 * 512, 3000));
-    EXPECT_EQ(saved("small-2"), imageBytes(160 * 512, 3000));
+    EXPECT_EQ(saved("small-1"), patternBytes(8 * 512, 3000));
+    EXPECT_EQ(saved("small-2"), patternBytes(160 * 512, 3000));
     EXPECT_EQ(s->savingErrors(), 1u);
     EXPECT_EQ(lastAlertTitle(), "Saving completed with 1 errors");
     EXPECT_NE(lastAlertMessage().find("1 of the marked files and folders could not be saved"), std::string::npos);
@@ -800,7 +782,7 @@ TEST_F(Saving, ADeepChainOfFoldersIsSavedWithoutRecursionOrRunningOutOfDescripto
     ::setrlimit(RLIMIT_NOFILE, &old);
     fs::path p = destination / "Root";
     for (int i = 0; i < depth; ++i, p /= "d")
-        EXPECT_TRUE(i % 3 || readText(p / "e" / "late") == imageBytes(16 * 512, 10)) << i;
+        EXPECT_TRUE(i % 3 || readText(p / "e" / "late") == patternBytes(16 * 512, 10)) << i;
     EXPECT_TRUE(fs::exists(p / "bottom"));
     EXPECT_EQ(s->savingErrors(), 0u);
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");

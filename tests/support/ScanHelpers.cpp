@@ -59,6 +59,19 @@ std::map<std::string, ManifestEntry> xorrisoManifest() {
     return out;
 }
 
+std::string patternBytes(std::uint64_t offset, std::uint64_t length) {
+    std::string bytes(length, '\0');
+    for (std::uint64_t i = offset; i < offset + length; ++i)
+        bytes[i - offset] = static_cast<char>((i * 131u + (i >> 9) * 7u + 1u) & 0xFF);
+    return bytes;
+}
+
+fs::path patternImage(std::uint64_t sectors) {
+    const fs::path p = makeTempDir("pattern") / "pattern.img";
+    writeText(p, patternBytes(0, sectors * 512));
+    return p;
+}
+
 fs::path copyToTemp(const fs::path& file) {
     const fs::path dst = makeTempDir("copy") / file.filename();
     fs::copy_file(file, dst);
