@@ -166,9 +166,15 @@ private slots:
     }
 
     // Text, a file without an extension, data no image reader takes, and a
-    // file of the size limit (its first block) show as printable characters.
-    void textShowsAsPrintableCharacters() {
+    // file of the size limit (its first block) show as printable characters;
+    // folders show only while the window is open.
+    void textShowsAsPrintableCharactersAndFoldersOnlyWhileTheWindowIsOpen() {
         ProgramUnderTest p;
+        p.delegate.setSelectedVolume(volume());
+        NewDir* photos = folder(u"Photos");
+        PreviewWindow::preview(p.delegate, photos);
+        auto* existing = p.window.findChild<PreviewWindow*>();
+        QVERIFY(!existing || !existing->isVisible());
         auto* w = preview(p, file(u"notes.txt", textAt_));
         QCOMPARE(w->supportedFileType(), int(PreviewWindow::Text));
         QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Text"));
@@ -188,6 +194,12 @@ private slots:
         QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Text"));
         QCOMPARE(text(w).left(3), QStringLiteral("A.B"));
         QCOMPARE(text(w).size(), 511);
+
+        preview(p, photos);
+        QCOMPARE(label(w, "previewFileName"), QStringLiteral("Photos"));
+        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
+        QCOMPARE(w->previewImageName(), QString());
+        QVERIFY(!w->previewLoading());
     }
 
     void garbageAsAMovieShowsTheFailedPicture() {
@@ -260,21 +272,6 @@ private slots:
         ask(c, 2);
         ask(b, 2);
         QTRY_VERIFY(w->previewHDir() == c && !w->previewLoading());
-    }
-
-    void foldersShowOnlyWhileTheWindowIsOpen() {
-        ProgramUnderTest p;
-        p.delegate.setSelectedVolume(volume());
-        NewDir* photos = folder(u"Photos");
-        PreviewWindow::preview(p.delegate, photos);
-        auto* existing = p.window.findChild<PreviewWindow*>();
-        QVERIFY(!existing || !existing->isVisible());
-        auto* w = preview(p, file(u"notes.txt", textAt_));
-        preview(p, photos);
-        QCOMPARE(label(w, "previewFileName"), QStringLiteral("Photos"));
-        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
-        QCOMPARE(w->previewImageName(), QString());
-        QVERIFY(!w->previewLoading());
     }
 
     void theSessionWarningComesOncePerVolume() {

@@ -86,7 +86,7 @@ TEST(ID3Synchsafe, BitSevenOfEachByteIsDropped) {
     EXPECT_EQ(ID3Tag::mp3BitShredder(synchsafe(123456789u)), 123456789u);
 }
 
-TEST(ID3Lyrics, Version23LatinLyricsAfterOtherFrames) {
+TEST(ID3Lyrics, EveryVersionAndTextEncodingIsRead) {
     Bytes uslt = Bytes{0} + bytes("eng") + Bytes{0} + bytes("one\ntwo\nthree\n") + Bytes{0};
     Bytes t = tag(3, frame(3, "TIT2", Bytes{0} + bytes("A title")) + frame(3, "USLT", uslt));
     EXPECT_TRUE(ID3Tag::hasTag(ByteView(t)));
@@ -94,28 +94,21 @@ TEST(ID3Lyrics, Version23LatinLyricsAfterOtherFrames) {
     // ISO-8859-1 is read as such, not as UTF-8.
     Bytes latin = Bytes{0} + bytes("fra") + Bytes{0} + Bytes{'c', 0xE9, 'l', 0xE8, 'b', 'r', 'e'};
     EXPECT_EQ(lyricsOf(tag(3, frame(3, "USLT", latin))), u"c\u00e9l\u00e8bre");
-}
-
-TEST(ID3Lyrics, Version24Utf16WithLittleEndianMarks) {
     std::u16string text;
     for (int i = 0; i < 40; ++i)
         text += u"line \u00fc\u4e2d\n"; // over 127 bytes: a synchsafe size that matters
-    Bytes uslt =
+    Bytes wide =
         Bytes{1} + bytes("eng") + Bytes{0xFF, 0xFE, 0, 0} + Bytes{0xFF, 0xFE} + utf16(text, false) + Bytes{0, 0};
-    EXPECT_EQ(lyricsOf(tag(4, frame(4, "USLT", uslt))), text);
-}
+    EXPECT_EQ(lyricsOf(tag(4, frame(4, "USLT", wide))), text);
 
-TEST(ID3Lyrics, Utf16WithoutItsOwnMarkFollowsTheDescriptor) {
-    Bytes uslt =
+    // UTF-16 without its own mark follows the descriptor's.
+    Bytes marked =
         Bytes{1} + bytes("eng") + Bytes{0xFE, 0xFF} + utf16(u"d", true) + Bytes{0, 0} + utf16(u"big\nend", true);
-    EXPECT_EQ(lyricsOf(tag(3, frame(3, "USLT", uslt))), u"big\nend");
+    EXPECT_EQ(lyricsOf(tag(3, frame(3, "USLT", marked))), u"big\nend");
     Bytes bigEndian = Bytes{2} + bytes("eng") + utf16(u"desc", true) + Bytes{0, 0} + utf16(u"utf16be", true);
     EXPECT_EQ(lyricsOf(tag(4, frame(4, "USLT", bigEndian))), u"utf16be");
     Bytes utf8 = Bytes{3} + bytes("eng") + bytes("descr") + Bytes{0} + bytes("h\xC3\xA9llo");
     EXPECT_EQ(lyricsOf(tag(4, frame(4, "USLT", utf8))), u"h\u00e9llo");
-}
-
-TEST(ID3Lyrics, Version22UsesThreeLetterFrames) {
     Bytes ult = Bytes{0} + bytes("eng") + Bytes{0} + bytes("old\ntag");
     EXPECT_EQ(lyricsOf(tag(2, frame22("TT2", Bytes{0} + bytes("x")) + frame22("ULT", ult))), u"old\ntag");
 }
