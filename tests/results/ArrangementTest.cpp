@@ -69,9 +69,7 @@ TEST_F(FileTypesView, ExtensionFoldersComeInCaseInsensitiveOrderWithTheirCounts)
     EXPECT_EQ(totals(jpg), std::tuple(1500u, 2u, 2u));
     EXPECT_EQ(jpg->childList[0]->pndirPointer, jpg);
     // A deleted file marks its folder and the root as deleted.
-    EXPECT_EQ(jpg->deleted, 1);
-    EXPECT_EQ(root->deleted, 1);
-    EXPECT_EQ(root->childList[0]->deleted, 0);
+    EXPECT_EQ(std::tuple(jpg->deleted, root->deleted, root->childList[0]->deleted), std::tuple(1, 1, 0));
     // Entries of the root: every file and one per folder.
     EXPECT_EQ(totals(root), std::tuple(1831u, 6u, 6u + 5u));
     EXPECT_EQ(tree.totalDataText(), "1.83 KB in 6 Files");
@@ -116,9 +114,8 @@ TEST_F(DeletedView, ShowsOnlyDeletedEntriesAndTheSwitchBackRestoresTheOrderExact
     const std::vector<NewDir*> before = snapshotLists(b.root());
 
     press(Toggle::Deleted);
-    EXPECT_EQ(tree.dirRootTemp(), b.root());
-    EXPECT_EQ(tree.dirRootDeleted, b.root());
-    EXPECT_EQ(b.root()->deletedViewActive, 1);
+    EXPECT_EQ(std::tuple(tree.dirRootTemp(), tree.dirRootDeleted, b.root()->deletedViewActive),
+              std::tuple(b.root(), b.root(), 1));
     // Only deleted entries, each folder showing only what is deleted in it.
     EXPECT_EQ(shownNames(b.root()), (std::vector<std::string>{"mixed", "lost"}));
     EXPECT_EQ(shownNames(mixed), (std::vector<std::string>{"m2.txt", "inner"}));
@@ -189,10 +186,8 @@ TEST_F(DeletedView, DeletedChildListsOfAReadTreeAreFilledFromTheDeletedBytes) {
     NewDir* d = b.file(f, "d", 1, true);
     b.volume->fillChildrenDirectArrays(b.root());
     TreeArrangement::rearrangeDeletedTree(b.root(), true);
-    ASSERT_EQ(b.root()->deletedCount(), 1u);
-    EXPECT_EQ(b.root()->deletedList[0], f);
-    ASSERT_EQ(f->deletedCount(), 1u);
-    EXPECT_EQ(f->deletedList[0], d);
+    EXPECT_EQ(b.root()->deletedList, std::vector<NewDir*>{f});
+    EXPECT_EQ(f->deletedList, std::vector<NewDir*>{d});
     ASSERT_TRUE(f->deletedChildrenDirect);
     EXPECT_EQ(f->deletedChildrenDirect->size(), 1u);
 }

@@ -53,6 +53,11 @@ protected:
         v->setHPlusVolStart(start);
     }
     PreviewData::Result load(const PreviewData::Source& s) { return PreviewData::getPreviewData(*v, s, abort); }
+    // The data of a load that succeeded, as text.
+    std::string loaded(const PreviewData::Source& s) {
+        const PreviewData::Result r = load(s);
+        return r.outcome == PreviewData::Outcome::Loaded ? asString(r.data) : "(not loaded)";
+    }
 
     std::shared_ptr<Volume> v;
     std::atomic<bool> abort{false};
@@ -63,16 +68,12 @@ protected:
 TEST_F(PreviewReading, AFoundFileLoadsAsItsExactContent) {
     const PreviewData::Source passwords = scannedFixture();
     ASSERT_EQ(passwords.fileSize, 116u);
-    PreviewData::Result r = load(passwords);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    EXPECT_EQ(asString(r.data), kPasswords);
+    EXPECT_EQ(loaded(passwords), kPasswords);
     EXPECT_FALSE(abort.load());
 
     NewDir* other = testsupport::nodeAt(v->dirRoot, "a_directory/a_file");
     ASSERT_NE(other, nullptr);
-    r = load(PreviewData::Source::of(*other));
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    EXPECT_EQ(asString(r.data), kAFile);
+    EXPECT_EQ(loaded(PreviewData::Source::of(*other)), kAFile);
     EXPECT_TRUE(controller.alerts().empty());
 }
 
@@ -84,20 +85,14 @@ TEST_F(PreviewReading, ExtentsLongerThanTheSizeAreCutAtTheSizeAndShorterOnesGive
     // More blocks than the size needs: the data ends at the file's size.
     longer.extents.push_back({longer.extents.front().startBlock + 1, 3});
     longer.extents.front().blockCount += 9;
-    PreviewData::Result r = load(longer);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    EXPECT_EQ(asString(r.data), kPasswords);
+    EXPECT_EQ(loaded(longer), kPasswords);
     longer.fileSize = 20;
-    r = load(longer);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    EXPECT_EQ(asString(r.data), kPasswords.substr(0, 20));
-
-    s.fileSize = 10'000'000;
-    r = load(s);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
+    EXPECT_EQ(loaded(longer), kPasswords.substr(0, 20));
     // One 4096-byte block was read, so one block is all there is.
-    ASSERT_EQ(r.data.size(), 4096u);
-    EXPECT_EQ(asString(r.data).substr(0, 116), kPasswords);
+    s.fileSize = 10'000'000;
+    const std::string data = loaded(s);
+    ASSERT_EQ(data.size(), 4096u);
+    EXPECT_EQ(data.substr(0, 116), kPasswords);
 }
 
 TEST_F(PreviewReading, BlocksAreFoundFromTheVolumeStartTheNodeStartAndTheBlockSize) {
@@ -105,27 +100,19 @@ TEST_F(PreviewReading, BlocksAreFoundFromTheVolumeStartTheNodeStartAndTheBlockSi
     // 19 blocks (runs of 8, then 3), then 11 blocks (one run of 8, then
     // three single blocks), the last one holding the file's end.
     PreviewData::Source s = fileSource(2, {{10, 19}, {100, 11}}, (19 + 10) * 1024 + 300, 6);
-    PreviewData::Result r = load(s);
-    ASSERT_EQ(r.outcome, PreviewData::Outcome::Loaded);
     std::string expected = sectorBytes(4 + 6 + 10 * 2, 19 * 2) + sectorBytes(4 + 6 + 100 * 2, 11 * 2);
-    expected.resize(s.fileSize);
-    EXPECT_EQ(asString(r.data), expected);
+    EXPECT_EQ(loaded(s), expected.substr(0, s.fileSize));
 }
 
 TEST_F(PreviewReading, APFSExtentsCountDeviceSectors) {
     patternVolume(64, "APFS", 8);
     PreviewData::Source s = fileSource(8, {{20, 2}, {40, 2}}, 3 * 512 + 17, 3);
-    PreviewData::Result r = load(s);
-    ASSERT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    std::string expected = sectorBytes(20, 2) + sectorBytes(40, 2);
-    expected.resize(s.fileSize);
-    EXPECT_EQ(asString(r.data), expected);
+    EXPECT_EQ(loaded(s), (sectorBytes(20, 2) + sectorBytes(40, 2)).substr(0, s.fileSize));
     // The text tab reads its first block from the same place.
-    auto text = PreviewData::previewTextData(*v, s);
-    ASSERT_TRUE(text.has_value());
-    std::string block = sectorBytes(20, 8);
-    EXPECT_EQ(*text, PreviewData::printableText(
-                         ByteView(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()), s.fileSize));
+    const std::string block = sectorBytes(20, 8);
+    EXPECT_EQ(PreviewData::previewTextData(*v, s),
+              PreviewData::printableText(ByteView(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()),
+                                         s.fileSize));
 }
 
 TEST_F(PreviewReading, AReadLengthOutOfBoundsAbortsThePreview) {
