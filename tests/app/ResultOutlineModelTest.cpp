@@ -111,25 +111,19 @@ private:
         view.expandAll();
         QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("Root"));
         int nodes = 0;
-        newdir::preOrder(volume->dirRoot, newdir::childList, newdir::anyChild, [&](NewDir*) { ++nodes; });
+        std::uint32_t withoutType = 0;
+        NewDir* firstFile = nullptr;
+        newdir::preOrder(volume->dirRoot, newdir::childList, newdir::anyChild, [&](NewDir* n) {
+            ++nodes;
+            if (n->fileType != NewDir::File) return;
+            withoutType += NewDirViewHelper::of(n)->extension().empty();
+            if (!firstFile) firstFile = n;
+        });
         QCOMPARE(walkWholeModel(model), nodes);
 
-        // Mark the first file found, through the check box.
-        QModelIndex file;
-        std::vector<QModelIndex> pending{model.index(0, 0)};
-        while (!pending.empty() && !file.isValid()) {
-            const QModelIndex p = pending.back();
-            pending.pop_back();
-            for (int r = 0; r < model.rowCount(p); ++r) {
-                const QModelIndex c = model.index(r, 0, p);
-                if (c.data(ResultOutlineModel::KindRole).toInt() == NewDir::File) {
-                    file = c;
-                    break;
-                }
-                pending.push_back(c);
-            }
-        }
-        QVERIFY(file.isValid());
+        // Mark the first file, through its check box.
+        const QModelIndex file = model.indexOfNode(firstFile);
+        QCOMPARE(file.data(ResultOutlineModel::KindRole).toInt(), int(NewDir::File));
         const QModelIndex box = file.siblingAtColumn(ResultOutlineModel::MarkColumn);
         QVERIFY(model.setData(box, Qt::Checked, Qt::CheckStateRole));
         QCOMPARE(box.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
@@ -161,9 +155,6 @@ private:
         QCOMPARE(std::pair(tree.markedFiles, tree.markedData), std::pair(files, bytes));
         QVERIFY(arrangement.prepareTree(Toggle::FileTypes));
         tree.countMarkedDataAndFiles();
-        std::uint32_t withoutType = 0;
-        for (const auto& [path, n] : testsupport::nodesByPath(volume->dirRoot))
-            withoutType += n->fileType == NewDir::File && NewDirViewHelper::of(n)->extension().empty();
         QCOMPARE(tree.markedFiles + withoutType, files);
         QCOMPARE(tree.dirRootFileTypes->selected, 1);
         QVERIFY(arrangement.prepareTree(Toggle::Deleted));
