@@ -143,13 +143,11 @@ private slots:
                 Dict{{"progressIndicator", "progressIndicatorLoadingDrives"}, {"animation", true}});
         });
         auto* sheet = p.widget<QDialog>("windowLoadingDrives");
-        QVERIFY(sheet->isVisible());
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QVERIFY(sheet->isVisible() && sheet->windowModality() == Qt::WindowModal);
         QVERIFY(p.widget<ProgressIndicator>("progressIndicatorLoadingDrives")->isAnimating());
         QVERIFY(p.delegate.zeroTableViewDrivesList());
         p.delegate.endSheetWindow(Dict{{"sheetWindow", "windowLoadingDrives"}});
-        QVERIFY(!sheet->isVisible());
-        QVERIFY(!p.delegate.zeroTableViewDrivesList());
+        QVERIFY(!sheet->isVisible() && !p.delegate.zeroTableViewDrivesList());
     }
 
     void quitIsRefusedWhileAScanRuns() {
@@ -179,14 +177,11 @@ private slots:
         ProgramUnderTest p;
         const QString path = Quelvar_Recovery_SoftwareAppDelegate::bringFrontFilePath();
         QVERIFY(path.startsWith(state.path()));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
         p.window.showMinimized();
         p.delegate.watchBringFrontFileThread();
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path), 5000);
-        QVERIFY(p.window.isVisible());
-        QVERIFY(!p.window.isMinimized());
+        QVERIFY(p.window.isVisible() && !p.window.isMinimized());
         qunsetenv("DRENTIC_STATE_DIR");
     }
 };

@@ -283,15 +283,13 @@ private slots:
             AlertAnswerer goBack(QStringLiteral("Go Back"));
             PreviewWindow::preview(p.delegate, notes);
             QVERIFY(goBack.answered());
-            QCOMPARE(goBack.title(), QStringLiteral("Information"));
-            QVERIFY(
-                goBack.message().startsWith(QStringLiteral("It is strongly recommended to save \"Recovery Session\"")));
-            QCOMPARE(goBack.buttons(), (QStringList{QStringLiteral("Go Back"), QStringLiteral("Preview")}));
+            QCOMPARE(QStringList{goBack.title()} << goBack.buttons(),
+                     (QStringList{"Information", "Go Back", "Preview"}));
+            QVERIFY(goBack.message().startsWith("It is strongly recommended to save \"Recovery Session\""));
         }
         QVERIFY(v->previewWarningShown);
         auto* w = PreviewWindow::of(&p.window);
-        QVERIFY(!w->isVisible());
-        QCOMPARE(w->numPreviewAttempts(), 0);
+        QVERIFY(!w->isVisible() && w->numPreviewAttempts() == 0);
         // The next request goes straight to the preview.
         PreviewWindow::preview(p.delegate, notes);
         QVERIFY(w->isVisible());

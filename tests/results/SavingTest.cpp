@@ -178,13 +178,10 @@ protected:
 
 // ============================================================ names ====
 
+// "photo.jpg", "photo_.jpg" and "notes" collide in SavingTwiceIntoOneDestinationKeepsBothCopies.
 TEST(SaveNames, ACollidingNameTakesAnUnderscoreOnItsNextToLastPart) {
-    EXPECT_EQ(SaveFileName::collisionName("photo.jpg"), "photo_.jpg");
     EXPECT_EQ(SaveFileName::collisionName("archive.tar.gz"), "archive.tar_.gz");
-    EXPECT_EQ(SaveFileName::collisionName("notes"), "notes_");
     EXPECT_EQ(SaveFileName::collisionName(".profile"), "_.profile");
-    // Again and again until the name is free.
-    EXPECT_EQ(SaveFileName::collisionName("photo_.jpg"), "photo__.jpg");
 }
 
 TEST(SaveNames, ACollisionNameOfAFullLengthNameStaysWithinTheLimitAndNew) {
@@ -201,14 +198,12 @@ TEST(SaveNames, ACollisionNameOfAFullLengthNameStaysWithinTheLimitAndNew) {
     EXPECT_GT(seen.size(), 255u);
 }
 
+// "", ".", "..", slashes and NULs in names are saved in
+// HostileNamesStayInsideTheDestination; a name that is nothing but NULs, or
+// dots once they are gone, is made safe too.
 TEST(SaveNames, NamesFromTheMediumBecomeOneSafeComponent) {
-    EXPECT_EQ(SaveFileName::safeComponent(""), "Untitled");
-    EXPECT_EQ(SaveFileName::safeComponent("."), "_.");
-    EXPECT_EQ(SaveFileName::safeComponent(".."), "_..");
-    EXPECT_EQ(SaveFileName::safeComponent(std::string("a\0b", 3)), "ab");
     EXPECT_EQ(SaveFileName::safeComponent(std::string("\0", 1)), "Untitled");
     EXPECT_EQ(SaveFileName::safeComponent(std::string(".\0.", 3)), "_..");
-    EXPECT_EQ(SaveFileName::safeComponent("../../etc"), ".._.._etc");
     // Cut at a character boundary, keeping the extension.
     std::string longName;
     for (int i = 0; i < 200; ++i)
@@ -217,8 +212,6 @@ TEST(SaveNames, NamesFromTheMediumBecomeOneSafeComponent) {
     EXPECT_LE(cut.size(), SaveFileName::kNameMax);
     EXPECT_EQ(cut.substr(cut.size() - 4), ".txt");
     EXPECT_EQ(cut.size() % 2, 0u) << "cut inside a character";
-    for (const char* unsafe : {"", ".", "..", "a/b"})
-        EXPECT_FALSE(SaveFileName::isSafeComponent(unsafe));
 }
 
 TEST(SaveNames, OnlyFatExfatAndNtfsFamiliesRefuseColons) {
