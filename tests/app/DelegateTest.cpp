@@ -65,7 +65,8 @@ private slots:
         p.delegate.setIsPTListOrPTScanListChosen(0);
         onWorker([&] { platform::appController()->destroyVolumeAndBackToPartList(); });
         QTRY_COMPARE(p.window.selectedIdentifier(), QStringLiteral("PT list"));
-        QVERIFY(!p.delegate.selectedVolume() && !volume->dirRoot);
+        QVERIFY(!p.delegate.selectedVolume());
+        QVERIFY(!volume->dirRoot);
     }
 
     // What the result screen shows is the program's own state: the words on
@@ -107,7 +108,8 @@ private slots:
         QTest::mouseClick(p.widget<QWidget>("buttonStopScan"), Qt::LeftButton);
         QVERIFY(sheet->isVisible());
         QTest::mouseClick(p.widget<QWidget>("buttonDontAbortTreeThread"), Qt::LeftButton);
-        QVERIFY(!sheet->isVisible() && !volume->stopTreeThread());
+        QVERIFY(!sheet->isVisible());
+        QVERIFY(!volume->stopTreeThread());
         QTest::mouseClick(p.widget<QWidget>("buttonStopScan"), Qt::LeftButton);
         QTest::mouseClick(p.widget<QWidget>("buttonAbortTreeThread"), Qt::LeftButton);
         QVERIFY(volume->stopTreeThread());

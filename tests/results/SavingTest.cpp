@@ -114,11 +114,7 @@ struct TreeBuilder {
     }
 };
 
-struct Read {
-    std::uint64_t sector;
-    std::int32_t count;
-    bool operator==(const Read&) const = default;
-};
+using Read = std::pair<std::uint64_t, std::int32_t>; // first sector, sectors
 
 class Saving : public testsupport::ScanFixture {
 protected:
@@ -478,8 +474,8 @@ TEST_F(Saving, ExtentsOutsideTheVolumeAreNotReadAndTheFileCountsAsAnError) {
     tree.file(tree.root, u"far.bin", 9000, {{400, 3}}); // sectors 3200.. of a 1024-sector volume
     tree.file(tree.root, u"near.bin", 100, {{1, 1}});
     auto s = saveTree(1024);
-    for (const Read& r : reads)
-        EXPECT_LE(r.sector + static_cast<std::uint64_t>(r.count), 1024u);
+    for (auto [sector, count] : reads)
+        EXPECT_LE(sector + static_cast<std::uint64_t>(count), 1024u);
     EXPECT_EQ(saved("near.bin"), patternBytes(8 * 512, 100));
     EXPECT_EQ(s->savingErrors(), 1u);
     EXPECT_EQ(lastAlertTitle(), "Saving completed with 1 errors");
