@@ -111,14 +111,12 @@ private:
             for (QAbstractButton* b : box->buttons())
                 buttons_ << b->text();
             if (seen_) seen_(box);
-            for (QAbstractButton* b : box->buttons()) {
-                if (b->text() == button_) {
-                    timer_.stop();
-                    answered_ = true;
-                    b->click();
-                    return;
-                }
-            }
+            const qsizetype at = buttons_.indexOf(button_);
+            if (at < 0) continue;
+            timer_.stop();
+            answered_ = true;
+            box->buttons()[at]->click();
+            return;
         }
     }
     QString button_;
