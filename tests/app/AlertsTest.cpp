@@ -23,50 +23,40 @@ private:
             code = ask();
             returned = true;
         });
-        [&] {
-            QVERIFY(answer.answered());
-            QVERIFY(blockedWhileShown);
-        }();
-        lastTitle_ = answer.title();
-        lastMessage_ = answer.message();
-        lastButtons_ = answer.buttons();
+        [&] { QVERIFY(answer.answered() && blockedWhileShown); }();
+        shown_ = QStringList{answer.title(), answer.message()} << answer.buttons();
         return code;
     }
     int askFromWorker(ProgramUnderTest& p, const Dict& request, const QString& button) {
         return askFromWorker([&] { return p.delegate.showAlertPanelWithData(request); }, button);
     }
-    QString lastTitle_, lastMessage_;
-    QStringList lastButtons_;
+    QStringList shown_; // the last alert's title, message and buttons
 
 private slots:
-    void dictionaryAlertAnswersOneZeroMinusOne() {
+    // The dictionary form answers 1, 0 or -1 and shows its body unchanged.
+    void dictionaryAlertAnswersOneZeroMinusOneAndShowsTheBodyUnchanged() {
         ProgramUnderTest p;
         const Dict request{{"title", "Do you want to save recovery session?"},
                            {"body", "Keep the result?"},
                            {"defaultButton", "Yes"},
                            {"alternateButton", "No"},
                            {"otherButton", "Cancel"}};
-        QCOMPARE(askFromWorker(p, request, "Yes"), 1);
-        QCOMPARE(p.delegate.alertResultValue(), 1);
-        QCOMPARE(askFromWorker(p, request, "No"), 0);
-        QCOMPARE(p.delegate.alertResultValue(), 0);
-        QCOMPARE(askFromWorker(p, request, "Cancel"), -1);
-        QCOMPARE(p.delegate.alertResultValue(), -1);
-        QCOMPARE(lastButtons_.size(), 3);
+        for (auto [button, code] : {std::pair{"Yes", 1}, {"No", 0}, {"Cancel", -1}}) {
+            QCOMPARE(askFromWorker(p, request, button), code);
+            QCOMPARE(p.delegate.alertResultValue(), code);
+        }
+        QCOMPARE(shown_.size(), 2 + 3);
+        const Dict saved{{"title", "Recovery Session File Saved"},
+                         {"body", "Saving location: /home/u/100% done %@ <b>x</b>.drs"},
+                         {"defaultButton", "OK"}};
+        QCOMPARE(askFromWorker(p, saved, "OK"), 1);
+        QCOMPARE(shown_, (QStringList{"Recovery Session File Saved",
+                                      "Saving location: /home/u/100% done %@ <b>x</b>.drs", "OK"}));
     }
 
-    void dictionaryAlertWithOneButtonShowsTheBodyUnchanged() {
-        ProgramUnderTest p;
-        const Dict request{{"title", "Recovery Session File Saved"},
-                           {"body", "Saving location: /home/u/100% done %@ <b>x</b>.drs"},
-                           {"defaultButton", "OK"}};
-        QCOMPARE(askFromWorker(p, request, "OK"), 1);
-        QCOMPARE(lastButtons_, QStringList{"OK"});
-        QCOMPARE(lastTitle_, QStringLiteral("Recovery Session File Saved"));
-        QCOMPARE(lastMessage_, QStringLiteral("Saving location: /home/u/100% done %@ <b>x</b>.drs"));
-    }
-
-    void arrayAlertFormatsItsMessageAndBlocksTheWorker() {
+    // The array form formats its message and blocks the worker; four items
+    // give one button and no arguments, five two buttons, six three.
+    void arrayAlertFormatsItsMessageAndItsButtonsFollowTheArraySize() {
         ProgramUnderTest p;
         askFromWorker(
             [&] {
@@ -76,14 +66,8 @@ private slots:
                 return 0;
             },
             "OK");
-        QCOMPARE(lastTitle_, QStringLiteral("! Could not open drive"));
-        QCOMPARE(lastMessage_, QStringLiteral("A valid fileDesc could not be obtained for drive: /dev/sdz"));
-        QCOMPARE(lastButtons_, QStringList{"OK"});
-    }
-
-    // Four items: one button and no arguments; five: two buttons; six: three.
-    void arrayAlertButtonsFollowTheArraySize() {
-        ProgramUnderTest p;
+        QCOMPARE(shown_, (QStringList{"! Could not open drive",
+                                      "A valid fileDesc could not be obtained for drive: /dev/sdz", "OK"}));
         const Array requests[] = {Array{"T", "M", "OK", Array{Value(true)}},
                                   Array{"T", "M", "A", "B", Array{Value(true)}},
                                   Array{"T", "M", "A", "B", "C", Array{Value(true)}}};

@@ -8,6 +8,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
@@ -62,6 +64,24 @@ struct ProgramUnderTest {
         delegate.awakeFromNib();
     }
     template <class T> T* widget(const char* name) { return window.findChild<T*>(QString::fromLatin1(name)); }
+    // The text a label, field or button shows; several at once.
+    QString text(const char* name) {
+        QWidget* w = widget<QWidget>(name);
+        if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
+        return {};
+    }
+    QStringList texts(std::initializer_list<const char*> names) {
+        QStringList out;
+        for (const char* name : names)
+            out << text(name);
+        return out;
+    }
+    bool enabled(const char* name) {
+        QWidget* w = widget<QWidget>(name);
+        return w && w->isEnabled();
+    }
 };
 
 // Answers the next alert that comes up by pressing the button with that
@@ -91,14 +111,12 @@ private:
             for (QAbstractButton* b : box->buttons())
                 buttons_ << b->text();
             if (seen_) seen_(box);
-            for (QAbstractButton* b : box->buttons()) {
-                if (b->text() == button_) {
-                    timer_.stop();
-                    answered_ = true;
-                    b->click();
-                    return;
-                }
-            }
+            const qsizetype at = buttons_.indexOf(button_);
+            if (at < 0) continue;
+            timer_.stop();
+            answered_ = true;
+            box->buttons()[at]->click();
+            return;
         }
     }
     QString button_;

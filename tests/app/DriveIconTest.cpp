@@ -17,45 +17,40 @@ Dict row(const char* bus, const char* resource, const char* driver, bool volume,
     return d;
 }
 
+// Rows of every kind: by bus and removability, a volume with its drive's
+// icon, and the generic icons when no driver was found.
+const std::pair<Dict, Kind> kRows[] = {
+    {row("SATA", "Internal.icns", "sd", false), Kind::HardDisk},
+    {row("USB", "Removable.icns", "sd", false), Kind::UsbStick},
+    {row("USB", "External.icns", "sd", false), Kind::ExternalDisk},
+    {row("Secure Digital", "Internal.icns", "mmcblk", false), Kind::FlashCard},
+    {row("SATA", "Removable.icns", "sr", false), Kind::Optical},
+    {row("SCSI", "Removable.icns", "sd", false), Kind::Removable},
+    {row("PCI-Express", "Internal.icns", "nvme", false), Kind::SolidState},
+    {row("FireWire", "Internal.icns", "sbp2", false), Kind::ExternalDisk},
+    {row("USB", "Removable.icns", "sd", true), Kind::UsbStick},
+    {row("USB", "External.icns", "sd", true), Kind::ExternalDisk},
+    {row("SCSI", "Removable.icns", "sd", true), Kind::Removable},
+    {row("Virtual Interface", "Internal.icns", "loop", false, "nil"), Kind::HardDisk},
+    {row("Virtual Interface", "Internal.icns", "loop", true, "nil"), Kind::Removable},
+    {Dict{}, Kind::HardDisk},
+};
+
 } // namespace
 
 class DriveIconTest : public QObject {
     Q_OBJECT
 private slots:
-    void rowsAreSortedIntoKindsByBusAndRemovability() {
-        QCOMPARE(DriveIcon::kindOfRow(row("SATA", "Internal.icns", "sd", false)), Kind::HardDisk);
-        QCOMPARE(DriveIcon::kindOfRow(row("USB", "Removable.icns", "sd", false)), Kind::UsbStick);
-        QCOMPARE(DriveIcon::kindOfRow(row("USB", "External.icns", "sd", false)), Kind::ExternalDisk);
-        QCOMPARE(DriveIcon::kindOfRow(row("Secure Digital", "Internal.icns", "mmcblk", false)), Kind::FlashCard);
-        QCOMPARE(DriveIcon::kindOfRow(row("SATA", "Removable.icns", "sr", false)), Kind::Optical);
-        QCOMPARE(DriveIcon::kindOfRow(row("SCSI", "Removable.icns", "sd", false)), Kind::Removable);
-        QCOMPARE(DriveIcon::kindOfRow(row("PCI-Express", "Internal.icns", "nvme", false)), Kind::SolidState);
-        QCOMPARE(DriveIcon::kindOfRow(row("FireWire", "Internal.icns", "sbp2", false)), Kind::ExternalDisk);
-        // A volume shows its drive's icon.
-        QCOMPARE(DriveIcon::kindOfRow(row("USB", "Removable.icns", "sd", true)), Kind::UsbStick);
-        // No driver found: the generic icons.
-        QCOMPARE(DriveIcon::kindOfRow(row("Virtual Interface", "Internal.icns", "loop", false, "nil")), Kind::HardDisk);
-        QCOMPARE(DriveIcon::kindOfRow(row("Virtual Interface", "Internal.icns", "loop", true, "nil")), Kind::Removable);
-        QCOMPARE(DriveIcon::kindOfRow(Dict{}), Kind::HardDisk);
-    }
-
-    void everyRowKindHasAnIconWithOrWithoutATheme() {
-        const QList<Dict> rows{row("SATA", "Internal.icns", "sd", false),
-                               row("USB", "Removable.icns", "sd", false),
-                               row("USB", "External.icns", "sd", true),
-                               row("Secure Digital", "Internal.icns", "mmcblk", false),
-                               row("SATA", "Removable.icns", "sr", false),
-                               row("SCSI", "Removable.icns", "sd", true),
-                               row("PCI-Express", "Internal.icns", "nvme", false),
-                               row("Virtual Interface", "Internal.icns", "loop", false, "nil"),
-                               row("Virtual Interface", "Internal.icns", "loop", true, "nil"),
-                               Dict{}};
+    // Each row is sorted into its kind and has an icon, with the desktop's
+    // theme or without one.
+    void rowsAreSortedIntoKindsAndEachHasAnIconWithOrWithoutATheme() {
+        for (const auto& [r, kind] : kRows)
+            QCOMPARE(DriveIcon::kindOfRow(r), kind);
         for (const QString& theme : {QIcon::themeName(), QStringLiteral("no-such-theme")}) {
             QIcon::setThemeName(theme);
-            for (const Dict& r : rows) {
+            for (const auto& [r, kind] : kRows) {
                 const QIcon icon = DriveIcon::iconForRow(r);
-                QVERIFY(!icon.isNull());
-                QVERIFY(!icon.pixmap(64, 64).isNull());
+                QVERIFY(!icon.isNull() && !icon.pixmap(64, 64).isNull());
             }
         }
     }
@@ -66,11 +61,9 @@ private slots:
             const QIcon icon = DriveIcon::drawnIcon(k);
             QVERIFY(!icon.isNull());
             const QList<QSize> sizes = icon.availableSizes();
-            QVERIFY(sizes.contains(QSize(64, 64)));
-            QVERIFY(sizes.contains(QSize(128, 128)));
+            QVERIFY(sizes.contains(QSize(64, 64)) && sizes.contains(QSize(128, 128)));
             // Something was drawn: the middle of the picture is not empty.
-            const QImage image = icon.pixmap(64, 64).toImage();
-            QVERIFY(qAlpha(image.pixel(32, 32)) > 0);
+            QVERIFY(qAlpha(icon.pixmap(64, 64).toImage().pixel(32, 32)) > 0);
         }
     }
 };

@@ -30,6 +30,13 @@ void leave(QWidget* w) {
 bool same(const QPixmap& a, const QPixmap& b) {
     return a.cacheKey() == b.cacheKey();
 }
+// Whether a button or a picture area shows the program's picture of that name.
+bool shows(const HoverButton* button, const char* name) {
+    return same(button->image(), AppImages::imageNamed(name));
+}
+bool shows(const QLabel* area, const char* name) {
+    return same(area->pixmap(), AppImages::imageNamed(name));
+}
 
 } // namespace
 
@@ -37,9 +44,10 @@ class HoverButtonTest : public QObject {
     Q_OBJECT
 private slots:
     // The hover picture while the pointer is over the button, the normal one
-    // after it left (unless reset is off), the alternate pair in the
-    // alternate state; a new pair while hovering keeps the picture until the
-    // next move; resetting acts as leaving.
+    // after it left, the alternate pair in the alternate state; a new pair
+    // while hovering keeps the picture until the next move. (Resetting, and
+    // buttons that keep their hover picture, are pointed at in the window
+    // below.)
     void picturesFollowThePointer() {
         const QPixmap normal = swatch(Qt::white), hover = swatch(Qt::blue);
         const QPixmap altNormal = swatch(Qt::gray), altHover = swatch(Qt::red);
@@ -49,112 +57,88 @@ private slots:
         button.setImage(normal);
         QVERIFY(button.resetImageWhenNotHovering());
         enter(&button);
-        QVERIFY(button.hovering());
-        QVERIFY(same(button.image(), hover));
+        QVERIFY(button.hovering() && same(button.image(), hover));
         leave(&button);
-        QVERIFY(!button.hovering());
-        QVERIFY(same(button.image(), normal));
+        QVERIFY(!button.hovering() && same(button.image(), normal));
 
         button.setAlternateImagesState(true);
         QVERIFY(same(button.image(), normal)); // setting the state changes no picture
         enter(&button);
         QVERIFY(same(button.image(), altHover));
-        button.resetButton();
-        QVERIFY(!button.hovering());
-        QVERIFY(same(button.image(), altNormal));
         button.setAlternateImagesState(false);
 
         enter(&button);
         const QPixmap normal2 = swatch(Qt::green), hover2 = swatch(Qt::yellow);
         button.setImageNormal(normal2, hover2);
-        QVERIFY(!button.hovering());
-        QVERIFY(same(button.image(), hover));
+        QVERIFY(!button.hovering() && same(button.image(), hover));
         enter(&button);
-        QVERIFY(same(button.image(), hover2));
-
-        button.setResetImageWhenNotHovering(false);
-        leave(&button);
-        QVERIFY(!button.hovering());
         QVERIFY(same(button.image(), hover2));
     }
 
     // Pointing at a home-screen choice shows its explanation over the
     // picture area and puts the other choices back to normal.
-    void homeScreenChoiceExplainsItself() {
+    void choicesExplainThemselves() {
         ProgramUnderTest p;
         auto* files = p.widget<HoverButton>("buttonRecoverFiles");
         auto* photos = p.widget<HoverButton>("buttonRecoverPhotos");
         auto* area = p.widget<QLabel>("imageViewMainScreen");
         auto* overlay = p.widget<QLabel>("imageViewMainScreenImposed");
-        QCOMPARE(files->buttonID(), 1);
-        QCOMPARE(photos->buttonID(), 2);
+        QCOMPARE(std::pair(files->buttonID(), photos->buttonID()), std::pair(1, 2));
         QVERIFY(!files->image().isNull());
-        QVERIFY(same(area->pixmap(), AppImages::imageNamed("wizard")));
+        QVERIFY(shows(area, "wizard"));
 
         enter(photos);
-        QVERIFY(same(photos->image(), AppImages::imageNamed("rp-hover")));
-        QVERIFY(same(area->pixmap(), AppImages::imageNamed("wizard2")));
-        QVERIFY(same(overlay->pixmap(), AppImages::imageNamed("Recover_Photos_hover")));
+        QVERIFY(shows(photos, "rp-hover") && shows(area, "wizard2") && shows(overlay, "Recover_Photos_hover"));
         // Choice buttons keep their hover picture when left...
         leave(photos);
-        QVERIFY(same(photos->image(), AppImages::imageNamed("rp-hover")));
+        QVERIFY(shows(photos, "rp-hover"));
         // ...until another choice is pointed at.
         enter(files);
-        QVERIFY(same(photos->image(), AppImages::imageNamed("rp-normal")));
-        QVERIFY(same(files->image(), AppImages::imageNamed("rf-hover")));
-        QVERIFY(same(overlay->pixmap(), AppImages::imageNamed("Recover_File_hover")));
+        QVERIFY(shows(photos, "rp-normal") && shows(files, "rf-hover") && shows(overlay, "Recover_File_hover"));
         // Leaving keeps the last explanation.
         leave(files);
-        QVERIFY(same(overlay->pixmap(), AppImages::imageNamed("Recover_File_hover")));
-    }
+        QVERIFY(shows(overlay, "Recover_File_hover"));
 
-    void kindScreenChoicesExplainThemselves() {
-        ProgramUnderTest p;
+        // So do the choices of the recovery kind.
         auto* advanced = p.widget<HoverButton>("buttonRecoverPartitionAndDrivesAdvanced");
+        auto* kindOverlay = p.widget<QLabel>("imageViewRecoverPartitionsImposed");
         QCOMPARE(advanced->buttonID(), 11);
         enter(advanced);
-        QVERIFY(same(p.widget<QLabel>("imageViewRecoverPartitionsImposed")->pixmap(),
-                     AppImages::imageNamed("Formatted_Reformatted_Recovery_hover")));
-        auto* back = p.widget<HoverButton>("buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab");
+        QVERIFY(shows(kindOverlay, "Formatted_Reformatted_Recovery_hover"));
         leave(advanced);
-        QVERIFY(same(advanced->image(), AppImages::imageNamed("frr-hover")));
-        enter(back);
-        QVERIFY(same(advanced->image(), AppImages::imageNamed("frr-normal")));
-        QVERIFY(same(p.widget<QLabel>("imageViewRecoverPartitionsImposed")->pixmap(),
-                     AppImages::imageNamed("Recover_Partition_Drives_hover")));
+        QVERIFY(shows(advanced, "frr-hover"));
+        enter(p.widget<HoverButton>("buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab"));
+        QVERIFY(shows(advanced, "frr-normal") && shows(kindOverlay, "Recover_Partition_Drives_hover"));
     }
 
-    // Home and help buttons change only their own picture.
-    void homeAndHelpButtonsChangeOnlyThemselves() {
+    // Home and help buttons change only their own picture; button requests
+    // reach hover buttons.
+    void homeAndHelpButtonsChangeOnlyThemselvesAndFollowRequests() {
         ProgramUnderTest p;
         auto* home = p.widget<HoverButton>("buttonGoToHomeFromDrivesListTab");
         auto* help = p.widget<HoverButton>("buttonHelpDriveListTab");
-        QCOMPARE(home->buttonID(), 13);
-        QCOMPARE(help->buttonID(), 0);
+        QCOMPARE(std::pair(home->buttonID(), help->buttonID()), std::pair(13, 0));
         auto* overlay = p.widget<QLabel>("imageViewMainScreenImposed");
         const qint64 before = overlay->pixmap().cacheKey();
         enter(home);
-        QVERIFY(same(home->image(), AppImages::imageNamed("home2-hover")));
+        QVERIFY(shows(home, "home2-hover"));
         leave(home);
-        QVERIFY(same(home->image(), AppImages::imageNamed("home2-normal")));
+        QVERIFY(shows(home, "home2-normal"));
         enter(help);
-        QVERIFY(same(help->image(), AppImages::imageNamed("help-hover")));
+        QVERIFY(shows(help, "help-hover"));
         QCOMPARE(overlay->pixmap().cacheKey(), before);
-    }
 
-    void buttonRequestsReachHoverButtons() {
-        ProgramUnderTest p;
-        auto* home = p.widget<HoverButton>("buttonGoToHomeFromTreeTab");
-        home->setAlternateImageNormal(AppImages::imageNamed("folder-select"), AppImages::imageNamed("folder-delete"));
+        auto* treeHome = p.widget<HoverButton>("buttonGoToHomeFromTreeTab");
+        treeHome->setAlternateImageNormal(AppImages::imageNamed("folder-select"),
+                                          AppImages::imageNamed("folder-delete"));
         p.delegate.updateButton(Dict{{"button", "buttonGoToHomeFromTreeTab"}, {"setAlternateImagesState", true}});
-        QVERIFY(home->alternateImagesState());
-        enter(home);
-        QVERIFY(same(home->image(), AppImages::imageNamed("folder-delete")));
+        QVERIFY(treeHome->alternateImagesState());
+        enter(treeHome);
+        QVERIFY(shows(treeHome, "folder-delete"));
         p.delegate.updateButton(Dict{{"button", "buttonGoToHomeFromTreeTab"}, {"resetButton", true}});
-        QVERIFY(!home->hovering());
-        QVERIFY(same(home->image(), AppImages::imageNamed("folder-select")));
+        QVERIFY(!treeHome->hovering() && shows(treeHome, "folder-select"));
         p.delegate.updateButton(Dict{{"button", "buttonGoToHomeFromTreeTab"}, {"setImage", "home2-hover"}});
-        QVERIFY(same(home->image(), AppImages::imageNamed("home2-hover")));
+        QVERIFY(shows(treeHome, "home2-hover"));
     }
 };
 

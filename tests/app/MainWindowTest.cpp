@@ -10,25 +10,24 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using platform::Array;
 using platform::Dict;
-using platform::Value;
 
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void programStartsOnTheHomeScreen() {
+    // The program starts on the home screen, every screen identifier selects
+    // its page, and only the result screen may grow, and only taller.
+    void programStartsOnTheHomeScreenAndEveryIdentifierSelectsItsPage() {
         ProgramUnderTest p;
         QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        const QSize initial = p.delegate.initialWindowSize();
+        QCOMPARE(std::pair(p.window.minimumSize(), p.window.maximumSize()), std::pair(initial, initial));
         QCOMPARE(p.window.windowTitle(), QStringLiteral("Drentic Deleted File Recovery"));
         QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Main Screen"));
         QCOMPARE(p.window.tabView()->count(), 13);
         QVERIFY(platform::appController() == &p.delegate);
         QVERIFY(Quelvar_Recovery_SoftwareAppDelegate::shared() == &p.delegate);
-    }
 
-    void everyScreenIdentifierSelectsItsPage() {
-        ProgramUnderTest p;
         const QStringList ids = {
             "Main Screen",  "Recover Files", "Recover Photos", "Recover Partitions", "Drives List", "PT list",
             "PT scan prog", "PT scan list",  "Tree scan mode", "Signatures",         "Raw slider",  "Progress",
@@ -46,6 +45,8 @@ private slots:
         QCOMPARE(pages.size(), ids.size());
         QVERIFY(!p.window.selectTabViewItemWithIdentifier("Nowhere"));
         QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Tree"));
+        QCOMPARE(std::pair(p.window.minimumSize(), p.window.maximumWidth()), std::pair(initial, initial.width()));
+        QVERIFY(p.window.maximumHeight() > initial.height());
     }
 
     // Requests find their controls by these names.
@@ -86,37 +87,25 @@ private slots:
 
     void choosingAListScreenDisablesItsNextButton() {
         ProgramUnderTest p;
-        const struct {
-            const char* screen;
-            const char* next;
-        } lists[] = {{"Drives List", "nextButtonInDrivesList"},
-                     {"PT list", "buttonPTListNext"},
-                     {"PT scan list", "buttonPTScanListNext"},
-                     {"Signatures", "nextButtonSigTab"}};
-        for (const auto& l : lists) {
-            p.widget<QWidget>(l.next)->setEnabled(true);
-            p.window.selectTabViewItemWithIdentifier(QString::fromLatin1(l.screen));
-            QVERIFY2(!p.widget<QWidget>(l.next)->isEnabled(), l.next);
+        for (auto [screen, next] : {std::pair{"Drives List", "nextButtonInDrivesList"},
+                                    {"PT list", "buttonPTListNext"},
+                                    {"PT scan list", "buttonPTScanListNext"},
+                                    {"Signatures", "nextButtonSigTab"}}) {
+            p.widget<QWidget>(next)->setEnabled(true);
+            p.window.selectTabViewItemWithIdentifier(QString::fromLatin1(screen));
+            QVERIFY2(!p.widget<QWidget>(next)->isEnabled(), next);
             p.window.selectTabViewItemWithIdentifier("Main Screen");
         }
     }
 
-    // Only the result screen may grow, and only taller.
-    void windowKeepsItsSizeExceptOnTheResultScreen() {
-        ProgramUnderTest p;
-        const QSize initial = p.delegate.initialWindowSize();
-        QCOMPARE(p.window.minimumSize(), initial);
-        QCOMPARE(p.window.maximumSize(), initial);
-        p.window.selectTabViewItemWithIdentifier("Tree");
-        QCOMPARE(p.window.minimumSize(), initial);
-        QCOMPARE(p.window.maximumWidth(), initial.width());
-        QVERIFY(p.window.maximumHeight() > initial.height());
-    }
-
     // A worker's requests are carried to the main thread and the worker
-    // waits until they are done.
+    // waits until they are done; a button request naming no button changes
+    // nothing.
     void workerRequestsRunOnTheMainThreadAndWait() {
         ProgramUnderTest p;
+        auto* button = p.widget<QPushButton>("saveButton");
+        p.delegate.updateButton(Dict{{"setEnabled", false}});
+        QVERIFY(button->isEnabled());
         auto* label = new QLabel(&p.window);
         p.delegate.registerElement("statusText", label);
         bool ranOnMain = false;
@@ -134,22 +123,12 @@ private slots:
             p.delegate.performOnMainThread([&] { ranOnMain = QThread::currentThread() == qApp->thread(); }, true);
         });
         QVERIFY(ranOnMain);
-        QVERIFY(!p.widget<QWidget>("saveButton")->isEnabled());
-        QCOMPARE(p.widget<QPushButton>("saveButton")->text(), QStringLiteral("Stop"));
+        QCOMPARE(std::pair(button->isEnabled(), button->text()), std::pair(false, QStringLiteral("Stop")));
         QCOMPARE(label->text(), QStringLiteral("Saving 50%"));
         auto* bar = p.widget<ProgressIndicator>("progressTree");
-        QCOMPARE(bar->value(), bar->maximum() / 4);
-        QCOMPARE(bar->doubleValue(), 2e12);
-    }
-
-    void buttonRequestWithoutButtonChangesNothing() {
-        ProgramUnderTest p;
-        auto* button = p.widget<QPushButton>("saveButton");
-        p.delegate.updateButton(Dict{{"setEnabled", false}});
-        QVERIFY(button->isEnabled());
+        QCOMPARE(std::pair(bar->value(), bar->doubleValue()), std::pair(bar->maximum() / 4, 2e12));
         p.delegate.updateButton(Dict{{"button", "saveButton"}, {"setEnabled", true}, {"setHidden", false}});
-        QVERIFY(button->isEnabled());
-        QVERIFY(!button->isHidden());
+        QVERIFY(button->isEnabled() && !button->isHidden());
     }
 
     // A sheet begun by a worker blocks the window but not the main thread,
@@ -164,13 +143,11 @@ private slots:
                 Dict{{"progressIndicator", "progressIndicatorLoadingDrives"}, {"animation", true}});
         });
         auto* sheet = p.widget<QDialog>("windowLoadingDrives");
-        QVERIFY(sheet->isVisible());
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QVERIFY(sheet->isVisible() && sheet->windowModality() == Qt::WindowModal);
         QVERIFY(p.widget<ProgressIndicator>("progressIndicatorLoadingDrives")->isAnimating());
         QVERIFY(p.delegate.zeroTableViewDrivesList());
         p.delegate.endSheetWindow(Dict{{"sheetWindow", "windowLoadingDrives"}});
-        QVERIFY(!sheet->isVisible());
-        QVERIFY(!p.delegate.zeroTableViewDrivesList());
+        QVERIFY(!sheet->isVisible() && !p.delegate.zeroTableViewDrivesList());
     }
 
     void quitIsRefusedWhileAScanRuns() {
@@ -200,14 +177,11 @@ private slots:
         ProgramUnderTest p;
         const QString path = Quelvar_Recovery_SoftwareAppDelegate::bringFrontFilePath();
         QVERIFY(path.startsWith(state.path()));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
         p.window.showMinimized();
         p.delegate.watchBringFrontFileThread();
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path), 5000);
-        QVERIFY(p.window.isVisible());
-        QVERIFY(!p.window.isMinimized());
+        QVERIFY(p.window.isVisible() && !p.window.isMinimized());
         qunsetenv("DRENTIC_STATE_DIR");
     }
 };

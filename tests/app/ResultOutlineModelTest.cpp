@@ -1,14 +1,15 @@
 #include "results/qt/ResultOutlineModel.h"
 
 #include "AppTestSupport.h"
-#include "platform/RecordingController.h"
 #include "results/CheckController.h"
 #include "results/DisplayedTree.h"
+#include "results/ResultText.h"
 #include "results/TreeArrangement.h"
 #include "results/qt/OutlineCell.h"
 #include "results/qt/OutlineImageCell.h"
 #include "results/qt/TableViewImageCell.h"
 #include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QTreeView>
@@ -40,12 +41,20 @@ std::shared_ptr<Volume> builtVolume() {
 
 std::shared_ptr<Volume> scannedVolume() {
     const auto iso = testsupport::xorrisoImage();
-    if (!iso) return nullptr;
-    platform::RecordingController controller;
-    platform::setAppController(&controller);
-    auto v = testsupport::scannedVolume(iso.path, iso.start);
-    platform::setAppController(nullptr);
-    return v;
+    testsupport::ControllerScope scanning;
+    return iso ? testsupport::scannedVolume(iso.path, iso.start) : nullptr;
+}
+
+// Shows the volume's tree as the end of a scan does.
+void show(DisplayedTree& tree, const std::shared_ptr<Volume>& volume) {
+    tree.setVolume(volume);
+    tree.showVolumeRoot();
+    tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
+}
+
+// A cell's text: the row's, in another column or for another role.
+QString cell(const QModelIndex& row, int column, int role = Qt::DisplayRole) {
+    return row.siblingAtColumn(column).data(role).toString();
 }
 
 // Every row of the model, depth first: its parent is the index it was
@@ -75,12 +84,15 @@ class ResultOutlineModelTest : public QObject {
     Q_OBJECT
 private:
     // The model over the shown tree, checked by Qt's tester through marks,
-    // the view changes (detached while the tree changes) and going back.
+    // the view changes (detached while the tree changes) and going back: one
+    // row per node, and the views come and go without losing a file or a
+    // mark.
     void exerciseModel(const std::shared_ptr<Volume>& volume) {
         DisplayedTree tree;
-        tree.setVolume(volume);
-        tree.showVolumeRoot();
-        tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
+        show(tree, volume);
+        const std::uint32_t files = volume->dirRoot->fileCount;
+        const std::uint64_t bytes = volume->dirRoot->fileSize;
+        QCOMPARE(tree.totalDataText(), ResultText::dataInFilesString(bytes, files));
 
         ResultOutlineModel model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -98,24 +110,20 @@ private:
         model.attach(NewDirViewHelper::of(tree.dirRootTemp()));
         view.expandAll();
         QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("Root"));
-        QVERIFY(walkWholeModel(model) > 1);
+        int nodes = 0;
+        std::uint32_t withoutType = 0;
+        NewDir* firstFile = nullptr;
+        newdir::preOrder(volume->dirRoot, newdir::childList, newdir::anyChild, [&](NewDir* n) {
+            ++nodes;
+            if (n->fileType != NewDir::File) return;
+            withoutType += NewDirViewHelper::of(n)->extension().empty();
+            if (!firstFile) firstFile = n;
+        });
+        QCOMPARE(walkWholeModel(model), nodes);
 
-        // Mark the first file found, through the check box.
-        QModelIndex file;
-        std::vector<QModelIndex> pending{model.index(0, 0)};
-        while (!pending.empty() && !file.isValid()) {
-            const QModelIndex p = pending.back();
-            pending.pop_back();
-            for (int r = 0; r < model.rowCount(p); ++r) {
-                const QModelIndex c = model.index(r, 0, p);
-                if (c.data(ResultOutlineModel::KindRole).toInt() == NewDir::File) {
-                    file = c;
-                    break;
-                }
-                pending.push_back(c);
-            }
-        }
-        QVERIFY(file.isValid());
+        // Mark the first file, through its check box.
+        const QModelIndex file = model.indexOfNode(firstFile);
+        QCOMPARE(file.data(ResultOutlineModel::KindRole).toInt(), int(NewDir::File));
         const QModelIndex box = file.siblingAtColumn(ResultOutlineModel::MarkColumn);
         QVERIFY(model.setData(box, Qt::Checked, Qt::CheckStateRole));
         QCOMPARE(box.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
@@ -139,8 +147,25 @@ private:
             }
         }
         model.detach();
+
+        // Everything marked, then the file-types view holds the same files
+        // but those without an extension.
+        CheckController(volume->dirRoot, 1).run();
+        tree.countMarkedDataAndFiles();
+        QCOMPARE(std::pair(tree.markedFiles, tree.markedData), std::pair(files, bytes));
+        QVERIFY(arrangement.prepareTree(Toggle::FileTypes));
+        tree.countMarkedDataAndFiles();
+        QCOMPARE(tree.markedFiles + withoutType, files);
+        QCOMPARE(tree.dirRootFileTypes->selected, 1);
+        QVERIFY(arrangement.prepareTree(Toggle::Deleted));
+        QVERIFY(arrangement.prepareTree(Toggle::FileTypes));
+        QCOMPARE(tree.dirRootTemp(), volume->dirRoot);
+        QVERIFY(arrangement.prepareTree(Toggle::Deleted));
+        QCOMPARE(std::pair(volume->dirRoot->fileCount, int(volume->dirRoot->selected)), std::pair(files, 1));
+
         tree.freeTreeNodes();
         QCOMPARE(volume->dirRoot, static_cast<NewDir*>(nullptr));
+        QVERIFY(!tree.dirRootHelper() && !tree.dirRootFileTypes);
         QCOMPARE(model.rowCount(), 1);
     }
 
@@ -148,7 +173,7 @@ private slots:
     void modelOfAScannedXorrisoVolumePassesTheTester() {
         auto volume = scannedVolume();
         if (!volume) QSKIP("xorriso image not made");
-        QVERIFY(volume->dirRoot);
+        QVERIFY(volume->dirRoot && volume->dirRoot->fileCount > 100);
         exerciseModel(volume);
     }
 
@@ -157,27 +182,21 @@ private slots:
     void cellsShowTheDesignedTexts() {
         auto volume = builtVolume();
         DisplayedTree tree;
-        tree.setVolume(volume);
-        tree.showVolumeRoot();
-        tree.generateViewHelperFor(tree.dirRootTemp(), nullptr);
+        show(tree, volume);
         ResultOutlineModel model;
         model.attach(tree.dirRootHelper());
         const QModelIndex root = model.index(0, 0);
-        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Files"));
-        QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Mark"));
-        QCOMPARE(model.headerData(5, Qt::Horizontal).toString(), QStringLiteral("Modification date"));
+        QCOMPARE(
+            (QStringList{model.headerData(0, Qt::Horizontal).toString(), model.headerData(2, Qt::Horizontal).toString(),
+                         model.headerData(5, Qt::Horizontal).toString()}),
+            (QStringList{"Files", "Mark", "Modification date"}));
+        using M = ResultOutlineModel;
         const QModelIndex docs = model.index(0, 0, root);
-        QCOMPARE(docs.data().toString(), QStringLiteral("Documents"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::FilesCountColumn).data().toUInt(), 4u);
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::SizeColumn).data().toString(), QStringLiteral("0.10 KB"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn).data().toString(), QStringLiteral("N.A."));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::ModificationDateColumn).data().toString(),
-                 QStringLiteral(" - "));
-        QCOMPARE(docs.data(Qt::ToolTipRole).toString(), QStringLiteral("Documents"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::CompleteColumn).data(Qt::ToolTipRole).toString(),
-                 QStringLiteral("Not Applicable"));
-        QCOMPARE(docs.siblingAtColumn(ResultOutlineModel::FilesCountColumn).data(Qt::ToolTipRole).toString(),
-                 QStringLiteral("4"));
+        QCOMPARE((QStringList{cell(docs, 0), cell(docs, M::FilesCountColumn), cell(docs, M::SizeColumn),
+                              cell(docs, M::CompleteColumn), cell(docs, M::ModificationDateColumn),
+                              cell(docs, 0, Qt::ToolTipRole), cell(docs, M::CompleteColumn, Qt::ToolTipRole),
+                              cell(docs, M::FilesCountColumn, Qt::ToolTipRole)}),
+                 (QStringList{"Documents", "4", "0.10 KB", "N.A.", " - ", "Documents", "Not Applicable", "4"}));
         const QModelIndex a = model.index(0, 0, docs);
         QCOMPARE(a.data(Qt::ToolTipRole).toString(), QStringLiteral("a.txt\nDouble click to preview"));
         model.setPreviewState([](const NewDirViewHelper*) { return 2; });

@@ -21,19 +21,6 @@ std::shared_ptr<Volume> xorrisoVolume() {
     return iso ? testsupport::volumeOver(iso.path, iso.start) : nullptr;
 }
 
-QString text(ProgramUnderTest& p, const char* name) {
-    QWidget* w = p.window.findChild<QWidget*>(QString::fromLatin1(name));
-    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
-    return {};
-}
-
-bool enabled(ProgramUnderTest& p, const char* name) {
-    QWidget* w = p.window.findChild<QWidget*>(QString::fromLatin1(name));
-    return w && w->isEnabled();
-}
-
 // The program after a real scan of the xorriso volume: the scan runs on a
 // worker with the program as its controller, and its "Tree Complete" shows
 // the tree.
@@ -66,6 +53,11 @@ struct ScannedProgram {
         action();
         QVERIFY(done.wait(10000) || done.count() > 0);
     }
+    void click(const char* button) { p.widget<QAbstractButton>(button)->click(); }
+    // Presses a toggle and waits for the tree it shows.
+    void toggle(const char* button) {
+        andWait(SIGNAL(treeShown()), [&] { click(button); });
+    }
 };
 
 // A small finished tree with deleted entries, as a scan hands it over.
@@ -89,33 +81,33 @@ std::shared_ptr<Volume> builtVolume() {
 class ResultScreenTest : public QObject {
     Q_OBJECT
 private slots:
+    // The tree of a finished scan on the tree screen: its marks, the
+    // toggles switching the view on a worker and back, a find stepping
+    // through the matches, and going back.
     void aFinishedScanShowsItsTreeOnTheTreeScreen() {
         ScannedProgram s;
         if (!s.scan()) QSKIP("xorriso image not made");
         QCOMPARE(s.alertTitle, QStringLiteral("Deleted file scan completed"));
         QCOMPARE(s.p.window.selectedIdentifier(), QStringLiteral("Tree"));
-        QVERIFY(s.volume->dirRoot);
-        QVERIFY(s.p.delegate.dirRootTemp() == s.volume->dirRoot);
+        QVERIFY(s.volume->dirRoot && s.p.delegate.dirRootTemp() == s.volume->dirRoot);
         QCOMPARE(s.rootIndex().data().toString(), QStringLiteral("Root"));
-        QVERIFY(s.model()->rowCount(s.rootIndex()) > 0);
-        QVERIFY(s.controller->outline()->isExpanded(s.rootIndex()));
-        QCOMPARE(text(s.p, "textFieldTotalData").toStdString(),
+        QVERIFY(s.model()->rowCount(s.rootIndex()) > 0 && s.controller->outline()->isExpanded(s.rootIndex()));
+        QCOMPARE(s.p.text("textFieldTotalData").toStdString(),
                  ResultText::dataInFilesString(s.volume->dirRoot->fileSize, s.volume->dirRoot->fileCount));
-        QCOMPARE(text(s.p, "textFieldMarkedData"), QStringLiteral("0 KB in 0 Files"));
-        QCOMPARE(text(s.p, "buttonTreeFileTypesToggle"), QStringLiteral("File Types View"));
-        QCOMPARE(text(s.p, "buttonTreeShowDeleted"), QStringLiteral("Show Deleted"));
+        QCOMPARE(s.p.texts({"textFieldMarkedData", "buttonTreeFileTypesToggle", "buttonTreeShowDeleted"}),
+                 (QStringList{"0 KB in 0 Files", "File Types View", "Show Deleted"}));
         for (const char* name :
              {"markAllButton", "unmarkAllButton", "prevButton", "nextButton", "previewButton", "saveButton"})
-            QVERIFY2(!enabled(s.p, name), name);
-        QVERIFY(enabled(s.p, "saveScanButton"));
+            QVERIFY2(!s.p.enabled(name), name);
+        QVERIFY(s.p.enabled("saveScanButton"));
 
         // Marking the root through its check box marks everything.
         const QModelIndex box = s.rootIndex().siblingAtColumn(ResultOutlineModel::MarkColumn);
         QVERIFY(s.model()->setData(box, Qt::Checked, Qt::CheckStateRole));
-        QCOMPARE(text(s.p, "textFieldMarkedData"), text(s.p, "textFieldTotalData"));
-        QVERIFY(enabled(s.p, "saveButton"));
+        QCOMPARE(s.p.text("textFieldMarkedData"), s.p.text("textFieldTotalData"));
+        QVERIFY(s.p.enabled("saveButton"));
         QVERIFY(s.model()->setData(box, Qt::Unchecked, Qt::CheckStateRole));
-        QVERIFY(!enabled(s.p, "saveButton"));
+        QVERIFY(!s.p.enabled("saveButton"));
 
         // While a save runs the marks stay as they are.
         s.p.delegate.setScanInfoOrSavingNotProcessing(false);
@@ -124,6 +116,47 @@ private slots:
         QCOMPARE(refused.title(), QStringLiteral("Process Running"));
         QCOMPARE(s.volume->dirRoot->selected, 0);
         s.p.delegate.setScanInfoOrSavingNotProcessing(true);
+
+        const int folderRows = s.model()->rowCount(s.rootIndex());
+        s.toggle("buttonTreeFileTypesToggle");
+        QCOMPARE(s.p.text("buttonTreeFileTypesToggle"), QStringLiteral("Data  View"));
+        QVERIFY(s.p.enabled("buttonTreeFileTypesToggle"));
+        NewDir* fileTypesRoot = s.controller->displayedTree()->dirRootFileTypes;
+        QVERIFY(fileTypesRoot && s.p.delegate.dirRootTemp() == fileTypesRoot);
+        // Extension folders show their file count after the name.
+        const QModelIndex firstType = s.model()->index(0, 0, s.rootIndex());
+        QVERIFY(firstType.data().toString().endsWith(QStringLiteral("[%1]").arg(s.model()->rowCount(firstType))));
+        s.toggle("buttonTreeShowDeleted");
+        QCOMPARE(s.p.text("buttonTreeShowDeleted"), QStringLiteral("Show  All"));
+        s.toggle("buttonTreeFileTypesToggle");
+        s.toggle("buttonTreeShowDeleted");
+        QCOMPARE(s.p.texts({"buttonTreeFileTypesToggle", "buttonTreeShowDeleted"}),
+                 (QStringList{"File Types View", "Show Deleted"}));
+        QCOMPARE(s.model()->rowCount(s.rootIndex()), folderRows);
+
+        auto* field = s.p.widget<QLineEdit>("findField");
+        field->setText(QStringLiteral("leaf1"));
+        QMetaObject::invokeMethod(field, "returnPressed");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            s.p.text("findTextField").endsWith(QStringLiteral("Matches Found")) && s.p.enabled("nextButton"), 10000);
+        const auto find = s.controller->treeFind();
+        const std::size_t found = find->findArrayCount();
+        QVERIFY(found > 1);
+        QCOMPARE(s.p.text("findTextField"), QStringLiteral("%1 Matches Found").arg(found));
+        QVERIFY(s.p.enabled("markAllButton") && !s.p.enabled("unmarkAllButton"));
+        auto selected = [&] { return s.controller->selectedItem() ? s.controller->selectedItem()->newDir() : nullptr; };
+        s.click("nextButton");
+        QCOMPARE(s.p.text("findTextFieldSelectedIndex"), QStringLiteral("1/%1 highlighted").arg(found));
+        QCOMPARE(selected(), find->foundNode(0));
+        s.click("nextButton");
+        QCOMPARE(selected(), find->foundNode(1));
+        s.click("prevButton");
+        QCOMPARE(selected(), find->foundNode(0));
+        s.click("markAllButton");
+        QVERIFY(!s.p.enabled("markAllButton") && s.p.enabled("unmarkAllButton"));
+        QCOMPARE(s.volume->dirRoot->selected, 1);
+        s.click("unmarkAllButton");
+        QCOMPARE(s.volume->dirRoot->selected, 0);
 
         // Going back frees the whole tree and the volume, and shows the
         // drives list of the recovery kind chosen.
@@ -134,39 +167,13 @@ private slots:
             s.controller->treeBackButtonClicked();
             QCOMPARE(ok.title(), QStringLiteral("Important Tip"));
         });
-        QVERIFY(!s.p.delegate.selectedVolume());
-        QCOMPARE(s.volume->dirRoot, static_cast<NewDir*>(nullptr));
+        QVERIFY(!s.p.delegate.selectedVolume() && !s.volume->dirRoot && !s.p.delegate.dirRootTemp());
         QCOMPARE(s.rootIndex().data().toString(), QStringLiteral("Loading..."));
-        QVERIFY(!s.p.delegate.dirRootTemp());
         QCOMPARE(s.p.window.selectedIdentifier(), QStringLiteral("Drives List"));
-        QCOMPARE(text(s.p, "textFieldHeadingDriveListTab"), QStringLiteral("Please select volume to continue..."));
+        QCOMPARE(s.p.text("textFieldHeadingDriveListTab"), QStringLiteral("Please select volume to continue..."));
         QVERIFY(!s.p.widget<QWidget>("windowReturningTree")->isVisible());
-    }
-
-    void theTogglesSwitchTheViewOnAWorkerAndBack() {
-        ScannedProgram s;
-        if (!s.scan()) QSKIP("xorriso image not made");
-        const int folderRows = s.model()->rowCount(s.rootIndex());
-        s.andWait(SIGNAL(treeShown()), [&] { s.p.widget<QAbstractButton>("buttonTreeFileTypesToggle")->click(); });
-        QCOMPARE(text(s.p, "buttonTreeFileTypesToggle"), QStringLiteral("Data  View"));
-        QVERIFY(enabled(s.p, "buttonTreeFileTypesToggle"));
-        NewDir* fileTypesRoot = s.controller->displayedTree()->dirRootFileTypes;
-        QVERIFY(fileTypesRoot);
-        QVERIFY(s.p.delegate.dirRootTemp() == fileTypesRoot);
-        // Extension folders show their file count after the name.
-        const QModelIndex firstType = s.model()->index(0, 0, s.rootIndex());
-        QVERIFY(firstType.data().toString().endsWith(QStringLiteral("[%1]").arg(s.model()->rowCount(firstType))));
-
-        s.andWait(SIGNAL(treeShown()), [&] { s.p.widget<QAbstractButton>("buttonTreeShowDeleted")->click(); });
-        QCOMPARE(text(s.p, "buttonTreeShowDeleted"), QStringLiteral("Show  All"));
-        s.andWait(SIGNAL(treeShown()), [&] { s.p.widget<QAbstractButton>("buttonTreeFileTypesToggle")->click(); });
-        s.andWait(SIGNAL(treeShown()), [&] { s.p.widget<QAbstractButton>("buttonTreeShowDeleted")->click(); });
-        QCOMPARE(text(s.p, "buttonTreeFileTypesToggle"), QStringLiteral("File Types View"));
-        QCOMPARE(text(s.p, "buttonTreeShowDeleted"), QStringLiteral("Show Deleted"));
-        QCOMPARE(s.model()->rowCount(s.rootIndex()), folderRows);
-
-        s.andWait(SIGNAL(treeFreed()), [&] { s.controller->freeTree(false); });
-        QCOMPARE(s.volume->dirRoot, static_cast<NewDir*>(nullptr));
+        // A find left in the list is forgotten with the tree.
+        QCOMPARE(s.controller->treeFind()->findArrayCount(), std::size_t(0));
     }
 
     void goingBackFromTheDeletedViewPutsTheListsBackAndFreesEverything() {
@@ -178,24 +185,23 @@ private slots:
         p.delegate.setIsPTListOrPTScanListChosen(0);
         controller->showTree();
         QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Tree"));
-        QCOMPARE(text(p, "textFieldTotalData"), QStringLiteral("6.01 KB in 4 Files"));
+        QCOMPARE(p.text("textFieldTotalData"), QStringLiteral("6.01 KB in 4 Files"));
         QSignalSpy shown(controller, SIGNAL(treeShown()));
         p.widget<QAbstractButton>("buttonTreeShowDeleted")->click();
         // The outline lets go of the tree while the worker changes it.
         QCOMPARE(controller->model()->index(0, 0).data().toString(), QStringLiteral("Loading..."));
         QVERIFY(shown.wait(10000));
-        QCOMPARE(text(p, "buttonTreeShowDeleted"), QStringLiteral("Show  All"));
+        QCOMPARE(p.text("buttonTreeShowDeleted"), QStringLiteral("Show  All"));
         const QModelIndex root = controller->model()->index(0, 0);
         QCOMPARE(controller->model()->rowCount(root), 1);
-        QCOMPARE(text(p, "textFieldTotalData"), QStringLiteral("5.00 KB in 2 Files"));
+        QCOMPARE(p.text("textFieldTotalData"), QStringLiteral("5.00 KB in 2 Files"));
 
         QSignalSpy freed(controller, SIGNAL(treeFreed()));
         controller->freeTree(false);
         QVERIFY(freed.wait(10000));
         QCOMPARE(qobject_cast<QLabel*>(p.delegate.element(QStringLiteral("textFieldReturningTree")))->text(),
                  QStringLiteral("Returning Tree to Original State. Please wait ..."));
-        QCOMPARE(volume->dirRoot, static_cast<NewDir*>(nullptr));
-        QVERIFY(!p.delegate.selectedVolume());
+        QVERIFY(!volume->dirRoot && !p.delegate.selectedVolume());
     }
 
     void aTreeStillShownWhenTheProgramEndsGoesWithIt() {
@@ -212,41 +218,6 @@ private slots:
         QCOMPARE(controller->model()->index(0, 0, root).data().toString(), QStringLiteral("jpg[2]"));
         QCOMPARE(controller->model()->index(1, 0, root).data().toString(), QStringLiteral("JPG[1]"));
         // The sanitizer build's leak check at exit sees what is left.
-    }
-
-    void findStepsThroughTheMatchesInTheOutline() {
-        ScannedProgram s;
-        if (!s.scan()) QSKIP("xorriso image not made");
-        auto* field = s.p.widget<QLineEdit>("findField");
-        field->setText(QStringLiteral("leaf1"));
-        QMetaObject::invokeMethod(field, "returnPressed");
-        QTRY_VERIFY_WITH_TIMEOUT(
-            text(s.p, "findTextField").endsWith(QStringLiteral("Matches Found")) && enabled(s.p, "nextButton"), 10000);
-        const std::size_t found = s.controller->treeFind()->findArrayCount();
-        QVERIFY(found > 1);
-        QCOMPARE(text(s.p, "findTextField"), QStringLiteral("%1 Matches Found").arg(found));
-        QVERIFY(enabled(s.p, "markAllButton"));
-        QVERIFY(!enabled(s.p, "unmarkAllButton"));
-        s.p.widget<QAbstractButton>("nextButton")->click();
-        QCOMPARE(text(s.p, "findTextFieldSelectedIndex"), QStringLiteral("1/%1 highlighted").arg(found));
-        NewDirViewHelper* selected = s.controller->selectedItem();
-        QVERIFY(selected);
-        QCOMPARE(selected->newDir(), s.controller->treeFind()->foundNode(0));
-        s.p.widget<QAbstractButton>("nextButton")->click();
-        QCOMPARE(s.controller->selectedItem()->newDir(), s.controller->treeFind()->foundNode(1));
-        s.p.widget<QAbstractButton>("prevButton")->click();
-        QCOMPARE(s.controller->selectedItem()->newDir(), s.controller->treeFind()->foundNode(0));
-
-        s.p.widget<QAbstractButton>("markAllButton")->click();
-        QVERIFY(!enabled(s.p, "markAllButton"));
-        QVERIFY(enabled(s.p, "unmarkAllButton"));
-        QVERIFY(s.volume->dirRoot->selected == 1);
-        s.p.widget<QAbstractButton>("unmarkAllButton")->click();
-        QVERIFY(s.volume->dirRoot->selected == 0);
-
-        // A find left in the list is forgotten with the tree.
-        s.andWait(SIGNAL(treeFreed()), [&] { s.controller->freeTree(false); });
-        QCOMPARE(s.controller->treeFind()->findArrayCount(), std::size_t(0));
     }
 };
 

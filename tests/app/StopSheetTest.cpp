@@ -11,20 +11,8 @@ using platform::Dict;
 class StopSheetTest : public QObject {
     Q_OBJECT
 private slots:
-    void stopButtonAsksFirst() {
-        ProgramUnderTest p;
-        auto volume = std::make_shared<Volume>();
-        p.delegate.setSelectedVolume(volume);
-        p.window.selectTabViewItemWithIdentifier("Progress");
-        p.widget<QPushButton>("buttonStopScan")->click();
-        auto* sheet = p.widget<QDialog>("alertWindowForAbort");
-        QVERIFY(sheet->isVisible());
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QVERIFY(!volume->stopTreeThread());
-    }
-
-    // Confirming stops the volume and the drive; cancelling leaves the scan
-    // running.
+    // The stop button asks first, on a sheet of the window: confirming stops
+    // the volume and the drive; cancelling leaves the scan running.
     void theSheetsButtonsStopOrLeaveTheScan() {
         for (bool confirm : {true, false}) {
             ProgramUnderTest p;
@@ -32,24 +20,24 @@ private slots:
             auto drive = std::make_shared<DMedia>();
             p.delegate.setSelectedVolume(volume);
             p.delegate.setSelectedDrive(drive);
-            p.delegate.stopTreeThread();
+            p.window.selectTabViewItemWithIdentifier("Progress");
+            p.widget<QPushButton>("buttonStopScan")->click();
+            auto* sheet = p.widget<QDialog>("alertWindowForAbort");
+            QVERIFY(sheet->isVisible() && sheet->windowModality() == Qt::WindowModal);
+            QVERIFY(!volume->stopTreeThread());
             p.widget<QPushButton>(confirm ? "buttonAbortTreeThread" : "buttonDontAbortTreeThread")->click();
-            QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
-            QCOMPARE(volume->stopTreeThread(), confirm);
-            QCOMPARE(drive->abortVolumeScan(), confirm);
+            QVERIFY(!sheet->isVisible());
+            QCOMPARE(std::pair(volume->stopTreeThread(), drive->abortVolumeScan()), std::pair(confirm, confirm));
         }
     }
 
-    void confirmingWithNothingSelectedOnlyCloses() {
+    // Confirming with nothing selected only closes the sheet. The scan may
+    // end while the question is up: the sheet goes with it.
+    void confirmingWithNothingSelectedOrTheScanEndingClosesTheSheet() {
         ProgramUnderTest p;
         p.delegate.stopTreeThread();
         p.delegate.abortTreeThread();
         QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
-    }
-
-    // The scan may end while the question is up: the sheet goes with it.
-    void scanEndClosesTheSheet() {
-        ProgramUnderTest p;
         p.delegate.stopTreeThread();
         onWorker([&] { p.delegate.updateProgress(Dict{{"Tree Complete", true}}); });
         QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());

@@ -8,35 +8,43 @@ using Toggle = TreeArrangement::Toggle;
 
 namespace {
 
-// The two toggles pressed the way a user presses them.
-struct Screen {
-    DisplayedTree& tree;
+// A tree shown as the end of a scan shows it, and the two toggles pressed
+// the way a user presses them.
+struct Arrangement : ::testing::Test {
+    ResultTreeBuilder b;
+    DisplayedTree tree;
     TreeArrangement arrangement{tree};
+    void show() {
+        b.finish();
+        b.show(tree);
+    }
     void press(Toggle t) { ASSERT_TRUE(arrangement.prepareTree(t)); }
+    void TearDown() override { tree.freeTreeNodes(); }
 };
+using FileTypesView = Arrangement;
+using DeletedView = Arrangement;
 
+// A folder's totals: bytes, files, entries.
+std::tuple<std::uint64_t, std::uint32_t, std::uint32_t> totals(const NewDir* n) {
+    return {n->fileSize, n->fileCount, n->childrenCount};
+}
+
+// Every folder's child list and deleted list, in walk order.
 std::vector<NewDir*> snapshotLists(NewDir* root) {
-    // Every folder's child list and deleted list, in walk order.
     std::vector<NewDir*> out;
-    std::vector<NewDir*> pending{root};
-    while (!pending.empty()) {
-        NewDir* f = pending.back();
-        pending.pop_back();
+    newdir::preOrder(root, newdir::childList, newdir::folderChild, [&](NewDir* f) {
         out.push_back(f);
         out.insert(out.end(), f->childList.begin(), f->childList.end());
         out.push_back(nullptr);
         out.insert(out.end(), f->deletedList.begin(), f->deletedList.end());
         out.push_back(nullptr);
-        for (NewDir* c : f->childList)
-            if (c->fileType == NewDir::Folder) pending.push_back(c);
-    }
+    });
     return out;
 }
 
 } // namespace
 
-TEST(FileTypesView, ExtensionFoldersComeInCaseInsensitiveOrderWithTheirCounts) {
-    ResultTreeBuilder b;
+TEST_F(FileTypesView, ExtensionFoldersComeInCaseInsensitiveOrderWithTheirCounts) {
     NewDir* x = b.folder(b.root(), "x");
     NewDir* y = b.folder(x, "y");
     b.file(y, "a.jpg", 1000);
@@ -46,11 +54,8 @@ TEST(FileTypesView, ExtensionFoldersComeInCaseInsensitiveOrderWithTheirCounts) {
     b.file(x, "d.jpg", 500, true);
     b.file(b.root(), "e.JPG", 7);
     b.file(b.root(), "trailing.", 9);
-    b.finish();
-    DisplayedTree tree;
-    b.show(tree);
-    Screen s{tree};
-    s.press(Toggle::FileTypes);
+    show();
+    press(Toggle::FileTypes);
 
     NewDir* root = tree.dirRootFileTypes;
     ASSERT_NE(root, nullptr);
@@ -61,50 +66,37 @@ TEST(FileTypesView, ExtensionFoldersComeInCaseInsensitiveOrderWithTheirCounts) {
     NewDir* jpg = root->childList[1];
     EXPECT_EQ(NewDirViewHelper::of(jpg)->shownName(), "jpg [2]");
     EXPECT_EQ(shownNames(jpg), (std::vector<std::string>{"a.jpg", "d.jpg"}));
-    EXPECT_EQ(jpg->fileSize, 1500u);
-    EXPECT_EQ(jpg->fileCount, 2u);
-    EXPECT_EQ(jpg->childrenCount, 2u);
+    EXPECT_EQ(totals(jpg), std::tuple(1500u, 2u, 2u));
     EXPECT_EQ(jpg->childList[0]->pndirPointer, jpg);
     // A deleted file marks its folder and the root as deleted.
-    EXPECT_EQ(jpg->deleted, 1);
-    EXPECT_EQ(root->deleted, 1);
-    EXPECT_EQ(root->childList[0]->deleted, 0);
+    EXPECT_EQ(std::tuple(jpg->deleted, root->deleted, root->childList[0]->deleted), std::tuple(1, 1, 0));
     // Entries of the root: every file and one per folder.
-    EXPECT_EQ(root->childrenCount, 6u + 5u);
-    EXPECT_EQ(root->fileCount, 6u);
+    EXPECT_EQ(totals(root), std::tuple(1831u, 6u, 6u + 5u));
     EXPECT_EQ(tree.totalDataText(), "1.83 KB in 6 Files");
 
     // Back to the folders: parents and totals are those of the volume again.
-    s.press(Toggle::FileTypes);
+    press(Toggle::FileTypes);
     EXPECT_EQ(tree.dirRootTemp(), b.root());
     EXPECT_EQ(y->childList[0]->pndirPointer, y);
     EXPECT_EQ(b.root()->fileCount, 7u);
-    tree.freeTreeNodes();
 }
 
-TEST(FileTypesView, AFileMarkedBeforeTheViewIsBuiltMarksItsFolder) {
-    ResultTreeBuilder b;
+TEST_F(FileTypesView, AFileMarkedBeforeTheViewIsBuiltMarksItsFolder) {
     NewDir* f = b.folder(b.root(), "f");
     NewDir* a = b.file(f, "a.png", 10);
     b.file(f, "b.txt", 10);
-    b.finish();
-    DisplayedTree tree;
-    b.show(tree);
+    show();
     CheckController(a, 1).run();
-    Screen s{tree};
-    s.press(Toggle::FileTypes);
+    press(Toggle::FileTypes);
     NewDir* root = tree.dirRootFileTypes;
     EXPECT_EQ(shownNames(root), (std::vector<std::string>{"png", "txt"}));
-    EXPECT_EQ(root->childList[0]->selected, 1);
-    EXPECT_EQ(root->childList[1]->selected, 0);
-    EXPECT_EQ(root->selected, 1);
+    EXPECT_EQ(std::tuple(root->childList[0]->selected, root->childList[1]->selected, root->selected),
+              std::tuple(1, 0, 1));
     tree.countMarkedDataAndFiles();
     EXPECT_EQ(tree.markedFiles, 1u);
-    tree.freeTreeNodes();
 }
 
-TEST(DeletedView, ShowsOnlyDeletedEntriesAndTheSwitchBackRestoresTheOrderExactly) {
-    ResultTreeBuilder b;
+TEST_F(DeletedView, ShowsOnlyDeletedEntriesAndTheSwitchBackRestoresTheOrderExactly) {
     NewDir* keep = b.folder(b.root(), "keep");
     b.file(keep, "k1.txt", 1);
     b.file(keep, "k2.txt", 2);
@@ -118,122 +110,84 @@ TEST(DeletedView, ShowsOnlyDeletedEntriesAndTheSwitchBackRestoresTheOrderExactly
     NewDir* lost = b.folder(b.root(), "lost", true);
     NewDir* gone3 = b.file(lost, "l1.txt", 5000, true);
     b.file(b.root(), "top.txt", 9);
-    b.finish();
-    DisplayedTree tree;
-    b.show(tree);
+    show();
     const std::vector<NewDir*> before = snapshotLists(b.root());
 
-    Screen s{tree};
-    s.press(Toggle::Deleted);
-    EXPECT_EQ(tree.dirRootTemp(), b.root());
-    EXPECT_EQ(tree.dirRootDeleted, b.root());
-    EXPECT_EQ(b.root()->deletedViewActive, 1);
+    press(Toggle::Deleted);
+    EXPECT_EQ(std::tuple(tree.dirRootTemp(), tree.dirRootDeleted, b.root()->deletedViewActive),
+              std::tuple(b.root(), b.root(), 1));
     // Only deleted entries, each folder showing only what is deleted in it.
     EXPECT_EQ(shownNames(b.root()), (std::vector<std::string>{"mixed", "lost"}));
     EXPECT_EQ(shownNames(mixed), (std::vector<std::string>{"m2.txt", "inner"}));
     EXPECT_EQ(shownNames(inner), (std::vector<std::string>{"i1.txt"}));
     EXPECT_EQ(shownNames(lost), (std::vector<std::string>{"l1.txt"}));
-    std::vector<NewDir*> walk{b.root()};
-    while (!walk.empty()) {
-        NewDir* f = walk.back();
-        walk.pop_back();
-        for (NewDir* c : f->childList) {
-            EXPECT_EQ(c->deleted, 1) << newdir::utf8(newdir::fileName(c));
-            walk.push_back(c);
-        }
-    }
+    newdir::preOrder(b.root(), newdir::childList, newdir::anyChild,
+                     [](NewDir* n) { EXPECT_EQ(n->deleted, 1) << newdir::utf8(newdir::fileName(n)); });
     // The totals describe what the view lists.
-    EXPECT_EQ(b.root()->fileCount, 3u);
-    EXPECT_EQ(b.root()->fileSize, 5320u);
-    EXPECT_EQ(gone->pndirPointer, mixed);
-    EXPECT_EQ(gone2->pndirPointer, inner);
-    EXPECT_EQ(gone3->pndirPointer, lost);
+    EXPECT_EQ(std::tuple(b.root()->fileCount, b.root()->fileSize), std::tuple(3u, 5320u));
+    EXPECT_EQ(std::tuple(gone->pndirPointer, gone2->pndirPointer, gone3->pndirPointer), std::tuple(mixed, inner, lost));
 
-    s.press(Toggle::Deleted);
+    press(Toggle::Deleted);
     EXPECT_EQ(b.root()->deletedViewActive, 0);
     EXPECT_EQ(snapshotLists(b.root()), before);
     EXPECT_EQ(b.root()->fileCount, 9u);
     EXPECT_EQ(shownNames(b.root()), (std::vector<std::string>{"keep", "mixed", "lost", "top.txt"}));
-    tree.freeTreeNodes();
 }
 
-TEST(DeletedView, ATreeWithoutDeletedEntriesShowsAnEmptyRoot) {
-    ResultTreeBuilder b;
-    NewDir* f = b.folder(b.root(), "f");
-    b.file(f, "a.txt", 1);
-    b.finish();
-    DisplayedTree tree;
-    b.show(tree);
-    Screen s{tree};
-    s.press(Toggle::Deleted);
+TEST_F(DeletedView, ATreeWithoutDeletedEntriesShowsAnEmptyRoot) {
+    b.file(b.folder(b.root(), "f"), "a.txt", 1);
+    show();
+    press(Toggle::Deleted);
     EXPECT_EQ(b.root()->childrenArrayCount(), 0u);
     EXPECT_EQ(DisplayedTree::markState(b.root()), 0);
-    s.press(Toggle::Deleted);
+    press(Toggle::Deleted);
     EXPECT_EQ(shownNames(b.root()), (std::vector<std::string>{"f"}));
-    tree.freeTreeNodes();
 }
 
-TEST(DeletedView, FileTypesAndDeletedTogglesCombineWithoutRebuilding) {
-    ResultTreeBuilder b;
+TEST_F(DeletedView, FileTypesAndDeletedTogglesCombineWithoutRebuilding) {
     NewDir* f = b.folder(b.root(), "f");
     b.file(f, "a.jpg", 1);
     b.file(f, "b.jpg", 2, true);
     b.file(f, "c.txt", 3);
-    b.finish();
-    DisplayedTree tree;
-    b.show(tree);
-    Screen s{tree};
-    s.press(Toggle::FileTypes);
+    show();
+    press(Toggle::FileTypes);
     NewDir* fileTypesRoot = tree.dirRootFileTypes;
-    s.press(Toggle::Deleted); // file types, deleted only
+    press(Toggle::Deleted); // file types, deleted only
     EXPECT_EQ(tree.dirRootTemp(), fileTypesRoot);
     EXPECT_EQ(shownNames(fileTypesRoot), (std::vector<std::string>{"jpg"}));
     EXPECT_EQ(shownNames(fileTypesRoot->childList[0]), (std::vector<std::string>{"b.jpg"}));
-    s.press(Toggle::FileTypes); // folders, deleted only
+    press(Toggle::FileTypes); // folders, deleted only
     EXPECT_EQ(tree.dirRootTemp(), b.root());
     EXPECT_EQ(shownNames(f), (std::vector<std::string>{"b.jpg"}));
-    s.press(Toggle::FileTypes); // file types again, not rebuilt
+    press(Toggle::FileTypes); // file types again, not rebuilt
     EXPECT_EQ(tree.dirRootFileTypes, fileTypesRoot);
     EXPECT_EQ(shownNames(fileTypesRoot), (std::vector<std::string>{"jpg"}));
-    tree.freeTreeNodes();
 }
 
-TEST(DeletedView, FolderMarksFollowWhatTheViewListsAndComeBackWithTheFullView) {
-    ResultTreeBuilder b;
+TEST_F(DeletedView, FolderMarksFollowWhatTheViewListsAndComeBackWithTheFullView) {
     NewDir* f = b.folder(b.root(), "f");
     NewDir* kept = b.file(f, "kept.txt", 1);
     b.file(f, "gone.txt", 2, true);
-    NewDir* other = b.folder(b.root(), "other", true);
-    b.file(other, "x.txt", 3, true);
-    b.finish();
-    DisplayedTree tree;
-    b.show(tree);
+    b.file(b.folder(b.root(), "other", true), "x.txt", 3, true);
+    show();
     CheckController(kept, 1).run();
-    Screen s{tree};
-    s.press(Toggle::Deleted);
+    press(Toggle::Deleted);
     // Nothing the deleted-only view lists is marked: no folder is.
-    EXPECT_EQ(f->selected, 0);
-    EXPECT_EQ(b.root()->selected, 0);
-    s.press(Toggle::Deleted);
+    EXPECT_EQ(std::tuple(f->selected, b.root()->selected), std::tuple(0, 0));
+    press(Toggle::Deleted);
     // The marked file is listed again and its folders are marked with it, so
     // a save does not pass it over.
-    EXPECT_EQ(kept->selected, 1);
-    EXPECT_EQ(f->selected, 1);
-    EXPECT_EQ(b.root()->selected, 1);
-    tree.freeTreeNodes();
+    EXPECT_EQ(std::tuple(kept->selected, f->selected, b.root()->selected), std::tuple(1, 1, 1));
 }
 
-TEST(DeletedView, DeletedChildListsOfAReadTreeAreFilledFromTheDeletedBytes) {
-    ResultTreeBuilder b;
+TEST_F(DeletedView, DeletedChildListsOfAReadTreeAreFilledFromTheDeletedBytes) {
     NewDir* f = b.folder(b.root(), "f", true);
     b.file(f, "a", 1);
     NewDir* d = b.file(f, "d", 1, true);
     b.volume->fillChildrenDirectArrays(b.root());
     TreeArrangement::rearrangeDeletedTree(b.root(), true);
-    ASSERT_EQ(b.root()->deletedCount(), 1u);
-    EXPECT_EQ(b.root()->deletedList[0], f);
-    ASSERT_EQ(f->deletedCount(), 1u);
-    EXPECT_EQ(f->deletedList[0], d);
+    EXPECT_EQ(b.root()->deletedList, std::vector<NewDir*>{f});
+    EXPECT_EQ(f->deletedList, std::vector<NewDir*>{d});
     ASSERT_TRUE(f->deletedChildrenDirect);
     EXPECT_EQ(f->deletedChildrenDirect->size(), 1u);
 }

@@ -43,6 +43,11 @@ struct Find : ::testing::Test {
     }
     NewDir* next() { return find->foundNode(static_cast<std::size_t>(find->findNext())); }
     NewDir* prev() { return find->foundNode(static_cast<std::size_t>(find->findPrev())); }
+    // Waits up to five seconds for a condition a thread brings about.
+    template <class Condition> static void waitFor(Condition done) {
+        for (int i = 0; i < 500 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 };
 
 } // namespace
@@ -50,9 +55,8 @@ struct Find : ::testing::Test {
 TEST_F(Find, FindsNamesHoldingTheTextInAnyCaseInWalkOrder) {
     runFind("jpg");
     ASSERT_EQ(find->findArrayCount(), 3u);
-    EXPECT_EQ(find->foundNode(0), one);
-    EXPECT_EQ(find->foundNode(1), two);
-    EXPECT_EQ(find->foundNode(2), three);
+    EXPECT_EQ((std::vector{find->foundNode(0), find->foundNode(1), find->foundNode(2)}),
+              (std::vector{one, two, three}));
     EXPECT_EQ(find->findCount(), 3u);
     EXPECT_EQ(texts.back(), "3 Matches Found");
     EXPECT_EQ(completed, std::vector<bool>{true});
@@ -67,18 +71,16 @@ TEST_F(Find, NextAndPreviousStepThroughTheMatchesAndWrap) {
     EXPECT_EQ(find->selectedIndexText(), "1/3 highlighted");
     EXPECT_EQ(prev(), three);
     runFind("jpg");
-    EXPECT_EQ(next(), one);
-    EXPECT_EQ(find->selectedIndexText(), "1/3 highlighted");
-    EXPECT_EQ(next(), two);
-    EXPECT_EQ(find->selectedIndexText(), "2/3 highlighted");
-    EXPECT_EQ(next(), three);
-    EXPECT_EQ(find->selectedIndexText(), "3/3 highlighted");
-    EXPECT_EQ(next(), one);
-    EXPECT_EQ(find->selectedIndexText(), "1/3 highlighted");
-    EXPECT_EQ(prev(), three);
-    EXPECT_EQ(find->selectedIndexText(), "3/3 highlighted");
-    EXPECT_EQ(prev(), two);
-    EXPECT_EQ(next(), three);
+    const struct {
+        bool forward;
+        NewDir* node;
+        const char* text;
+    } steps[] = {{true, one, "1/3"},    {true, two, "2/3"},  {true, three, "3/3"}, {true, one, "1/3"},
+                 {false, three, "3/3"}, {false, two, "2/3"}, {true, three, "3/3"}};
+    for (const auto& step : steps) {
+        EXPECT_EQ(step.forward ? next() : prev(), step.node);
+        EXPECT_EQ(find->selectedIndexText(), step.text + std::string(" highlighted"));
+    }
 }
 
 TEST_F(Find, NoMatchReportsZeroAndStepsDoNothing) {
@@ -92,10 +94,8 @@ TEST_F(Find, NoMatchReportsZeroAndStepsDoNothing) {
 TEST_F(Find, MarkAllFoundMarksEachMatchAndItsFoldersUnmarkAllTakesThemBack) {
     runFind("jpg");
     find->markAllFound(1);
-    EXPECT_EQ(one->selected, 1);
-    EXPECT_EQ(two->selected, 1);
-    EXPECT_EQ(two->pndirPointer->selected, 1);
-    EXPECT_EQ(b.root()->selected, 1);
+    EXPECT_EQ(std::tuple(one->selected, two->selected, two->pndirPointer->selected, b.root()->selected),
+              std::tuple(1, 1, 1, 1));
     tree.countMarkedDataAndFiles();
     EXPECT_EQ(tree.markedFiles, 3u);
     find->markAllFound(0);
@@ -116,18 +116,15 @@ TEST_F(Find, TheFindThreadRunsOnItsOwnAndAFindWithNothingShownIsOverAtOnce) {
     // so later presses are not ignored.
     tree.setDirRootTemp(nullptr);
     EXPECT_TRUE(find->find("jpg"));
-    for (int i = 0; i < 500 && find->numFindAttempts() != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitFor([&] { return find->numFindAttempts() == 0; });
     EXPECT_EQ(find->numFindAttempts(), 0);
     EXPECT_EQ(walks.load(), 0);
     tree.showVolumeRoot();
     EXPECT_TRUE(find->find("jpg"));
-    for (int i = 0; i < 500 && walks.load() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitFor([&] { return walks.load() != 0; });
     ASSERT_EQ(walks.load(), 1);
     // The walk's last step was the report; the thread is ending.
-    for (int i = 0; i < 500 && !find->findThread()->finished; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitFor([&] { return bool(find->findThread()->finished); });
     EXPECT_EQ(find->findArrayCount(), 3u);
     EXPECT_EQ(find->numFindAttempts(), 1);
 }

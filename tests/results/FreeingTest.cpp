@@ -23,62 +23,47 @@ NewDir* buildMixedTree(ResultTreeBuilder& b) {
 }
 } // namespace
 
-TEST(GoingBack, FreesTheTreeItsItemsAndTheFileTypesFolders) {
-    ResultTreeBuilder b;
-    buildMixedTree(b);
-    DisplayedTree tree;
-    b.show(tree);
-    TreeArrangement arrangement(tree);
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
-    tree.freeTreeNodes();
-    EXPECT_EQ(b.volume->dirRoot, nullptr);
-    EXPECT_EQ(tree.dirRootTemp(), nullptr);
-    EXPECT_TRUE(tree.arrayDirFileTypesHelper.empty());
-}
-
-TEST(GoingBack, FreesEverythingWhileTheFileTypesViewShowsDeletedEntriesOnly) {
-    ResultTreeBuilder b;
-    buildMixedTree(b);
-    DisplayedTree tree;
-    b.show(tree);
-    TreeArrangement arrangement(tree);
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted));
-    // The "png" and "txt" folders have no deleted file and are not listed
-    // now; they go all the same.
-    tree.returnTree();
-    tree.freeTreeNodes();
-    EXPECT_EQ(b.volume->dirRoot, nullptr);
-}
-
-TEST(GoingBack, FreesEverythingWhenTheFoldersStayDeletedOnlyBehindTheFileTypesView) {
-    // Folders with deleted entries only, then the file-types view (built
-    // before) with deleted entries, then all entries: the toggle reads "Show
-    // Deleted" while the volume's own folders still list deleted entries
-    // only.
-    ResultTreeBuilder b;
-    buildMixedTree(b);
-    DisplayedTree tree;
-    b.show(tree);
-    TreeArrangement arrangement(tree);
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::FileTypes));
-    ASSERT_TRUE(arrangement.prepareTree(Toggle::Deleted));
-    EXPECT_EQ(b.volume->dirRoot->deletedViewActive, 1);
-    tree.returnTree(); // does nothing: all entries are on display
-    tree.freeTreeNodes();
-    EXPECT_EQ(b.volume->dirRoot, nullptr);
-}
-
-TEST(GoingBack, ARootWithoutChildrenIsFreedToo) {
-    ResultTreeBuilder b;
-    b.finish();
-    DisplayedTree tree;
-    b.show(tree);
-    tree.freeTreeNodes();
-    EXPECT_EQ(b.volume->dirRoot, nullptr);
+// After the file-types view; after it showing deleted entries only (the
+// "png" and "txt" folders have no deleted file and are not listed then, and
+// go all the same); with the volume's own folders still deleted-only behind
+// the file-types view while the toggle reads "Show Deleted" (going back does
+// nothing then: all entries are on display); and a root without children.
+TEST(GoingBack, FreesTheTreeItsItemsAndTheFileTypesFoldersWhateverWasShown) {
+    const struct {
+        const char* name;
+        bool mixed;
+        std::vector<Toggle> presses;
+        int deletedViewActive;
+        bool goBack;
+    } cases[] = {
+        {"file types", true, {Toggle::FileTypes}, 0, false},
+        {"file types, deleted only", true, {Toggle::FileTypes, Toggle::Deleted}, 0, true},
+        {"folders deleted only behind file types",
+         true,
+         {Toggle::FileTypes, Toggle::FileTypes, Toggle::Deleted, Toggle::FileTypes, Toggle::Deleted},
+         1,
+         true},
+        {"empty root", false, {}, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResultTreeBuilder b;
+        if (c.mixed)
+            buildMixedTree(b);
+        else
+            b.finish();
+        DisplayedTree tree;
+        b.show(tree);
+        TreeArrangement arrangement(tree);
+        for (Toggle t : c.presses)
+            ASSERT_TRUE(arrangement.prepareTree(t));
+        EXPECT_EQ(b.volume->dirRoot->deletedViewActive, c.deletedViewActive);
+        if (c.goBack) tree.returnTree();
+        tree.freeTreeNodes();
+        EXPECT_EQ(b.volume->dirRoot, nullptr);
+        EXPECT_EQ(tree.dirRootTemp(), nullptr);
+        EXPECT_TRUE(tree.arrayDirFileTypesHelper.empty());
+    }
 }
 
 TEST(GoingBack, ReturnTreeRestoresTheFullListsWhenTheToggleReadsShowAll) {

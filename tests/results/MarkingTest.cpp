@@ -9,11 +9,11 @@ namespace {
 struct Marks : ::testing::Test {
     ResultTreeBuilder b;
     DisplayedTree tree;
-    NewDir *docs = nullptr, *deep = nullptr, *photos = nullptr;
+    NewDir *docs = nullptr, *work = nullptr, *deep = nullptr, *photos = nullptr;
     NewDir *report = nullptr, *notes = nullptr, *a = nullptr, *c = nullptr;
     void SetUp() override {
         docs = b.folder(b.root(), "Documents");
-        NewDir* work = b.folder(docs, "Work");
+        work = b.folder(docs, "Work");
         deep = b.folder(work, "2011");
         report = b.file(deep, "report.pdf", 1500);
         notes = b.file(deep, "notes.txt", 1500);
@@ -24,23 +24,25 @@ struct Marks : ::testing::Test {
         b.finish();
         b.show(tree);
     }
+    // The marks of these nodes, in order.
+    static std::vector<int> marks(std::initializer_list<const NewDir*> nodes) {
+        std::vector<int> out;
+        for (const NewDir* n : nodes)
+            out.push_back(n->selected);
+        return out;
+    }
 };
 
 } // namespace
 
 TEST_F(Marks, MarkingADeepFileMarksEveryFolderAboveItAndCountsItsBytes) {
     CheckController(report, 1).run();
-    EXPECT_EQ(report->selected, 1);
-    for (NewDir* n = report->pndirPointer; n; n = n->pndirPointer)
-        EXPECT_EQ(n->selected, 1) << newdir::utf8(newdir::fileName(n));
-    EXPECT_EQ(notes->selected, 0);
-    EXPECT_EQ(photos->selected, 0);
+    // The root is marked too, which is what enables saving.
+    EXPECT_EQ(marks({report, deep, work, docs, b.root(), notes, photos}), (std::vector<int>{1, 1, 1, 1, 1, 0, 0}));
     tree.countMarkedDataAndFiles();
+    EXPECT_EQ(tree.markedDataText(), "1.50 KB in 1 Files");
     EXPECT_EQ(tree.markedData, 1500u);
     EXPECT_EQ(tree.markedFiles, 1u);
-    EXPECT_EQ(tree.markedDataText(), "1.50 KB in 1 Files");
-    // The root is marked, which is what enables saving.
-    EXPECT_EQ(b.root()->selected, 1);
     // The folder above shows mixed: one of its two files is marked.
     EXPECT_EQ(DisplayedTree::markState(deep), -1);
     EXPECT_EQ(DisplayedTree::markState(report), 1);
@@ -48,32 +50,22 @@ TEST_F(Marks, MarkingADeepFileMarksEveryFolderAboveItAndCountsItsBytes) {
 }
 
 TEST_F(Marks, MarkingAFolderMarksItsSubtreeAndMarkedFoldersCountNothing) {
-    CheckController(deep->pndirPointer, 1).run(); // "Work"
-    EXPECT_EQ(report->selected, 1);
-    EXPECT_EQ(notes->selected, 1);
-    EXPECT_EQ(deep->selected, 1);
+    CheckController(work, 1).run();
+    EXPECT_EQ(marks({report, notes, deep}), (std::vector<int>{1, 1, 1}));
     tree.countMarkedDataAndFiles();
     EXPECT_EQ(tree.markedDataText(), "4.50 KB in 3 Files");
-    EXPECT_EQ(DisplayedTree::markState(deep->pndirPointer), 1);
+    EXPECT_EQ(DisplayedTree::markState(work), 1);
 }
 
 TEST_F(Marks, UnmarkingAFolderUnmarksItsSubtreeAndClearsAncestorsLeftWithoutMarks) {
     CheckController(report, 1).run();
     CheckController(a, 1).run();
-    NewDir* work = deep->pndirPointer;
     CheckController(work, 0).run();
-    EXPECT_EQ(work->selected, 0);
-    EXPECT_EQ(deep->selected, 0);
-    EXPECT_EQ(report->selected, 0);
     // "Documents" has nothing marked left below it; the root still holds
     // a.jpg and keeps its mark.
-    EXPECT_EQ(docs->selected, 0);
-    EXPECT_EQ(b.root()->selected, 1);
-    EXPECT_EQ(photos->selected, 1);
-
+    EXPECT_EQ(marks({work, deep, report, docs, b.root(), photos}), (std::vector<int>{0, 0, 0, 0, 1, 1}));
     CheckController(a, 0).run();
-    EXPECT_EQ(photos->selected, 0);
-    EXPECT_EQ(b.root()->selected, 0);
+    EXPECT_EQ(marks({photos, b.root()}), (std::vector<int>{0, 0}));
     tree.countMarkedDataAndFiles();
     EXPECT_EQ(tree.markedDataText(), "0 KB in 0 Files");
 }
@@ -82,14 +74,12 @@ TEST_F(Marks, UnmarkingOneOfTwoMarkedFilesKeepsTheirFolderMarked) {
     CheckController(a, 1).run();
     CheckController(c, 1).run();
     CheckController(a, 0).run();
-    EXPECT_EQ(photos->selected, 1);
-    EXPECT_EQ(b.root()->selected, 1);
+    EXPECT_EQ(marks({photos, b.root()}), (std::vector<int>{1, 1}));
 }
 
 TEST_F(Marks, AControllerWithAnotherFlagChangesNothing) {
     CheckController(photos, 7).run();
-    EXPECT_EQ(photos->selected, 0);
-    EXPECT_EQ(a->selected, 0);
+    EXPECT_EQ(marks({photos, a}), (std::vector<int>{0, 0}));
 }
 
 TEST_F(Marks, AFolderWithoutEntriesShowsItsOwnMark) {

@@ -3,6 +3,7 @@
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -19,179 +20,129 @@ const std::string kAFile = "This is a text file.\n\nWe should be able to parse i
 
 using testsupport::asString;
 
-std::shared_ptr<Volume> volumeFor(const fs::path& image, const std::string& content) {
-    return testsupport::volumeOver(image, 0, 0, 512, content);
+// Sectors of the pattern image.
+std::string sectorBytes(std::uint64_t first, std::uint64_t count) {
+    return testsupport::patternBytes(first * 512, count * 512);
 }
 
 // A file of `size` bytes in these extents of `sectorsPerBlock` sectors.
-PreviewData::Source fileSource(std::uint8_t sectorsPerBlock, std::vector<ExtP> extents, std::uint64_t size) {
+PreviewData::Source fileSource(std::uint8_t sectorsPerBlock, std::vector<ExtP> extents, std::uint64_t size,
+                               std::uint32_t dataStart = 0) {
     PreviewData::Source s;
     s.fileType = NewDir::File;
     s.sectorsPerBlock = sectorsPerBlock;
+    s.dataStartSector = dataStart;
     s.extents = std::move(extents);
     s.fileSize = size;
     return s;
 }
 
-// A disk image whose every byte tells where it is: byte i of sector s is
-// (s * 7 + i) mod 251, so a wrong sector or offset shows in the data.
-fs::path patternImage(std::uint64_t sectors) {
-    fs::path p = testsupport::makeTempDir("preview") / "pattern.img";
-    std::ofstream out(p, std::ios::binary);
-    for (std::uint64_t s = 0; s < sectors; ++s)
-        for (int i = 0; i < 512; ++i)
-            out.put(static_cast<char>((s * 7 + i) % 251));
-    return p;
-}
-std::string patternBytes(std::uint64_t sector, std::uint64_t count) {
-    std::string out;
-    for (std::uint64_t s = sector; s < sector + count; ++s)
-        for (int i = 0; i < 512; ++i)
-            out.push_back(static_cast<char>((s * 7 + i) % 251));
-    return out;
-}
-
 class PreviewReading : public testsupport::ScanFixture {
 protected:
-    // The macOS-made volume, scanned as the program scans it.
-    std::shared_ptr<Volume> scannedFixture() {
-        return keep(testsupport::scannedVolume(testsupport::copyOfReadyImage("hfsplus.raw")));
+    // The macOS-made volume, scanned as the program scans it, and the
+    // source of its passwords.txt.
+    PreviewData::Source scannedFixture() {
+        v = keep(testsupport::scannedVolume(testsupport::copyOfReadyImage("hfsplus.raw")));
+        NewDir* node = testsupport::nodeAt(v->dirRoot, "passwords.txt");
+        EXPECT_NE(node, nullptr);
+        return node ? PreviewData::Source::of(*node) : PreviewData::Source{};
     }
+    // A volume over a pattern image, its HFS+ volume at sector `start`.
+    void patternVolume(std::uint64_t sectors, const std::string& content = "Apple_HFS", std::uint64_t start = 0) {
+        v = testsupport::volumeOver(testsupport::patternImage(sectors), 0, 0, 512, content);
+        v->setHPlusVolStart(start);
+    }
+    PreviewData::Result load(const PreviewData::Source& s) { return PreviewData::getPreviewData(*v, s, abort); }
+    // The data of a load that succeeded, as text.
+    std::string loaded(const PreviewData::Source& s) {
+        const PreviewData::Result r = load(s);
+        return r.outcome == PreviewData::Outcome::Loaded ? asString(r.data) : "(not loaded)";
+    }
+
+    std::shared_ptr<Volume> v;
+    std::atomic<bool> abort{false};
 };
 
 } // namespace
 
 TEST_F(PreviewReading, AFoundFileLoadsAsItsExactContent) {
-    auto v = scannedFixture();
-    NewDir* node = testsupport::nodeAt(v->dirRoot, "passwords.txt");
-    ASSERT_NE(node, nullptr);
-    ASSERT_EQ(node->fileSize, 116u);
-    std::atomic<bool> abort{false};
-    PreviewData::Result r = PreviewData::getPreviewData(*v, PreviewData::Source::of(*node), abort);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    EXPECT_EQ(asString(r.data), kPasswords);
+    const PreviewData::Source passwords = scannedFixture();
+    ASSERT_EQ(passwords.fileSize, 116u);
+    EXPECT_EQ(loaded(passwords), kPasswords);
     EXPECT_FALSE(abort.load());
 
     NewDir* other = testsupport::nodeAt(v->dirRoot, "a_directory/a_file");
     ASSERT_NE(other, nullptr);
-    r = PreviewData::getPreviewData(*v, PreviewData::Source::of(*other), abort);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    EXPECT_EQ(asString(r.data), kAFile);
+    EXPECT_EQ(loaded(PreviewData::Source::of(*other)), kAFile);
     EXPECT_TRUE(controller.alerts().empty());
 }
 
-TEST_F(PreviewReading, ExtentsLongerThanTheSizeAreCutAtTheSize) {
-    auto v = scannedFixture();
-    NewDir* node = testsupport::nodeAt(v->dirRoot, "passwords.txt");
-    ASSERT_NE(node, nullptr);
-    PreviewData::Source s = PreviewData::Source::of(*node);
-    std::atomic<bool> abort{false};
-
-    // More blocks than the size needs: the data ends at the file's size.
-    s.extents.push_back({s.extents.front().startBlock + 1, 3});
-    s.extents.front().blockCount += 9;
-    PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    EXPECT_EQ(asString(r.data), kPasswords);
-
-    s.fileSize = 20;
-    r = PreviewData::getPreviewData(*v, s, abort);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    EXPECT_EQ(asString(r.data), kPasswords.substr(0, 20));
-}
-
-TEST_F(PreviewReading, ExtentsShorterThanTheSizeGiveOnlyTheBlocksRead) {
-    auto v = scannedFixture();
-    NewDir* node = testsupport::nodeAt(v->dirRoot, "passwords.txt");
-    ASSERT_NE(node, nullptr);
-    PreviewData::Source s = PreviewData::Source::of(*node);
+TEST_F(PreviewReading, ExtentsLongerThanTheSizeAreCutAtTheSizeAndShorterOnesGiveTheBlocksRead) {
+    PreviewData::Source s = scannedFixture();
     ASSERT_EQ(s.extents.size(), 1u);
     ASSERT_EQ(s.extents.front().blockCount, 1u);
-    s.fileSize = 10'000'000;
-    std::atomic<bool> abort{false};
-    PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Loaded);
+    PreviewData::Source longer = s;
+    // More blocks than the size needs: the data ends at the file's size.
+    longer.extents.push_back({longer.extents.front().startBlock + 1, 3});
+    longer.extents.front().blockCount += 9;
+    EXPECT_EQ(loaded(longer), kPasswords);
+    longer.fileSize = 20;
+    EXPECT_EQ(loaded(longer), kPasswords.substr(0, 20));
     // One 4096-byte block was read, so one block is all there is.
-    ASSERT_EQ(r.data.size(), 4096u);
-    EXPECT_EQ(asString(r.data).substr(0, 116), kPasswords);
+    s.fileSize = 10'000'000;
+    const std::string data = loaded(s);
+    ASSERT_EQ(data.size(), 4096u);
+    EXPECT_EQ(data.substr(0, 116), kPasswords);
 }
 
 TEST_F(PreviewReading, BlocksAreFoundFromTheVolumeStartTheNodeStartAndTheBlockSize) {
-    fs::path img = patternImage(400);
-    auto v = volumeFor(img, "Apple_HFS");
-    v->setHPlusVolStart(4);
+    patternVolume(400, "Apple_HFS", 4);
     // 19 blocks (runs of 8, then 3), then 11 blocks (one run of 8, then
     // three single blocks), the last one holding the file's end.
-    PreviewData::Source s = fileSource(2, {{10, 19}, {100, 11}}, (19 + 10) * 1024 + 300);
-    s.dataStartSector = 6;
-    std::atomic<bool> abort{false};
-    PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
-    ASSERT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    std::string expected = patternBytes(4 + 6 + 10 * 2, 19 * 2) + patternBytes(4 + 6 + 100 * 2, 11 * 2);
-    expected.resize(s.fileSize);
-    EXPECT_EQ(asString(r.data), expected);
+    PreviewData::Source s = fileSource(2, {{10, 19}, {100, 11}}, (19 + 10) * 1024 + 300, 6);
+    std::string expected = sectorBytes(4 + 6 + 10 * 2, 19 * 2) + sectorBytes(4 + 6 + 100 * 2, 11 * 2);
+    EXPECT_EQ(loaded(s), expected.substr(0, s.fileSize));
 }
 
 TEST_F(PreviewReading, APFSExtentsCountDeviceSectors) {
-    fs::path img = patternImage(64);
-    auto v = volumeFor(img, "APFS");
-    v->setHPlusVolStart(8);
-    PreviewData::Source s = fileSource(8, {{20, 2}, {40, 2}}, 3 * 512 + 17);
-    s.dataStartSector = 3;
-    std::atomic<bool> abort{false};
-    PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
-    ASSERT_EQ(r.outcome, PreviewData::Outcome::Loaded);
-    std::string expected = patternBytes(20, 2) + patternBytes(40, 2);
-    expected.resize(s.fileSize);
-    EXPECT_EQ(asString(r.data), expected);
+    patternVolume(64, "APFS", 8);
+    PreviewData::Source s = fileSource(8, {{20, 2}, {40, 2}}, 3 * 512 + 17, 3);
+    EXPECT_EQ(loaded(s), (sectorBytes(20, 2) + sectorBytes(40, 2)).substr(0, s.fileSize));
     // The text tab reads its first block from the same place.
-    auto text = PreviewData::previewTextData(*v, s);
-    ASSERT_TRUE(text.has_value());
-    std::string block = patternBytes(20, 8);
-    EXPECT_EQ(*text, PreviewData::printableText(
-                         ByteView(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()), s.fileSize));
+    const std::string block = sectorBytes(20, 8);
+    EXPECT_EQ(PreviewData::previewTextData(*v, s),
+              PreviewData::printableText(ByteView(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()),
+                                         s.fileSize));
 }
 
 TEST_F(PreviewReading, AReadLengthOutOfBoundsAbortsThePreview) {
-    fs::path img = patternImage(16);
-    auto v = volumeFor(img, "Apple_HFS");
-    PreviewData::Source s = fileSource(0, {{1, 2}}, 100); // a block of no bytes
-    std::atomic<bool> abort{false};
-    PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
+    patternVolume(16);
+    PreviewData::Result r = load(fileSource(0, {{1, 2}}, 100)); // a block of no bytes
     EXPECT_EQ(r.outcome, PreviewData::Outcome::Aborted);
     EXPECT_TRUE(abort.load());
     EXPECT_TRUE(r.data.empty());
 }
 
 TEST_F(PreviewReading, ANewerRequestAbortsTheReading) {
-    fs::path img = patternImage(16);
-    auto v = volumeFor(img, "Apple_HFS");
-    PreviewData::Source s = fileSource(1, {{1, 4}}, 2048);
-    std::atomic<bool> abort{true};
-    PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
+    patternVolume(16);
+    abort = true;
+    PreviewData::Result r = load(fileSource(1, {{1, 4}}, 2048));
     EXPECT_EQ(r.outcome, PreviewData::Outcome::Aborted);
     EXPECT_TRUE(r.data.empty());
 }
 
 TEST_F(PreviewReading, ExtentsBeyondAnyDeviceAbortInsteadOfWrapping) {
-    fs::path img = patternImage(16);
-    auto v = volumeFor(img, "Apple_HFS");
-    v->setHPlusVolStart(UINT64_MAX - 4);
-    PreviewData::Source s = fileSource(255, {{0xFFFFFFF0u, 4}}, 2048);
-    std::atomic<bool> abort{false};
-    PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::Aborted);
+    patternVolume(16, "Apple_HFS", UINT64_MAX - 4);
+    EXPECT_EQ(load(fileSource(255, {{0xFFFFFFF0u, 4}}, 2048)).outcome, PreviewData::Outcome::Aborted);
 }
 
 TEST_F(PreviewReading, AFailedReadEndsSilentlyAfterTheReadersOwnAlert) {
     fs::path gone = testsupport::makeTempDir("preview") / "no-such-device";
     { std::ofstream(gone) << "x"; }
-    auto v = volumeFor(gone, "Apple_HFS");
+    v = testsupport::volumeOver(gone);
     fs::remove(gone);
     PreviewData::Source s = fileSource(1, {{0, 1}}, 10);
-    std::atomic<bool> abort{false};
-    PreviewData::Result r = PreviewData::getPreviewData(*v, s, abort);
-    EXPECT_EQ(r.outcome, PreviewData::Outcome::ReadFailed);
+    EXPECT_EQ(load(s).outcome, PreviewData::Outcome::ReadFailed);
     ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts().front().title, "! Can not show preview");
     EXPECT_EQ(controller.callsNamed("previewClose:").size(), 1u);
@@ -199,14 +150,11 @@ TEST_F(PreviewReading, AFailedReadEndsSilentlyAfterTheReadersOwnAlert) {
 }
 
 TEST_F(PreviewReading, TheFirstBlockShowsAsPrintableText) {
-    auto v = scannedFixture();
-    NewDir* node = testsupport::nodeAt(v->dirRoot, "passwords.txt");
-    ASSERT_NE(node, nullptr);
-    auto text = PreviewData::previewTextData(*v, PreviewData::Source::of(*node));
+    const PreviewData::Source passwords = scannedFixture();
+    auto text = PreviewData::previewTextData(*v, passwords);
     ASSERT_TRUE(text.has_value());
     std::string expected = kPasswords;
-    for (char& c : expected)
-        if (c == '\n') c = '.';
+    std::replace(expected.begin(), expected.end(), '\n', '.');
     EXPECT_EQ(*text, expected);
 }
 
@@ -226,15 +174,12 @@ TEST(PreviewText, ControlBytesBecomeDotsAndNothingPastTheSizeShows) {
 }
 
 TEST_F(PreviewReading, TextOfANodeWithoutExtentsOrBlockSize) {
-    fs::path img = patternImage(4);
-    auto v = volumeFor(img, "Apple_HFS");
+    patternVolume(4);
     PreviewData::Source s = fileSource(1, {}, 10);
     EXPECT_FALSE(PreviewData::previewTextData(*v, s).has_value());
     s.extents = {{1, 1}};
     s.sectorsPerBlock = 0;
-    auto text = PreviewData::previewTextData(*v, s);
-    ASSERT_TRUE(text.has_value());
-    EXPECT_EQ(*text, "");
+    EXPECT_EQ(PreviewData::previewTextData(*v, s), std::optional<std::string>(""));
 }
 
 TEST(PreviewKind, TheExtensionIsTheLastDotSeparatedPartLowercased) {

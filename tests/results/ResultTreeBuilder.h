@@ -34,17 +34,11 @@ struct ResultTreeBuilder {
         return n;
     }
     NewDir* file(NewDir* parent, const std::string& name, std::uint64_t size, bool deleted = false) {
-        NewDir* n = newdir::allocate();
+        NewDir* n = folder(parent, name, deleted);
         n->fileType = NewDir::File;
-        n->fileID = nextID++;
-        n->parentID = parent->fileID;
-        n->pndirPointer = parent;
         n->fileSize = size;
         n->fileCount = 1;
         n->sectorsPerBlock = 1;
-        n->deleted = deleted ? 1 : 0;
-        newdir::setFileName(n, newdir::utf16(name));
-        newdir::appendChild(parent, n);
         return n;
     }
     // What the end of a scan does to the tree before it is shown.

@@ -59,6 +59,19 @@ std::map<std::string, ManifestEntry> xorrisoManifest() {
     return out;
 }
 
+std::string patternBytes(std::uint64_t offset, std::uint64_t length) {
+    std::string bytes(length, '\0');
+    for (std::uint64_t i = offset; i < offset + length; ++i)
+        bytes[i - offset] = static_cast<char>((i * 131u + (i >> 9) * 7u + 1u) & 0xFF);
+    return bytes;
+}
+
+fs::path patternImage(std::uint64_t sectors) {
+    const fs::path p = makeTempDir("pattern") / "pattern.img";
+    writeText(p, patternBytes(0, sectors * 512));
+    return p;
+}
+
 fs::path copyToTemp(const fs::path& file) {
     const fs::path dst = makeTempDir("copy") / file.filename();
     fs::copy_file(file, dst);
@@ -67,10 +80,7 @@ fs::path copyToTemp(const fs::path& file) {
 }
 
 fs::path zeroImage(std::uint64_t bytes) {
-    const fs::path p = makeTempDir("zeros") / "zeros.img";
-    std::ofstream(p, std::ios::binary).close();
-    fs::resize_file(p, bytes);
-    return p;
+    return zeroFile(makeTempDir("zeros") / "zeros.img", bytes);
 }
 
 void writeAt(const fs::path& file, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
@@ -95,10 +105,7 @@ std::string asString(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::string shellQuoted(const fs::path& p) {
-    std::string q = "'";
-    for (char c : p.string())
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+    return shellQuote(p.string());
 }
 
 std::map<std::string, NewDir*> nodesByPath(const NewDir* root) {

@@ -42,6 +42,10 @@ struct ManifestEntry {
 };
 std::map<std::string, ManifestEntry> xorrisoManifest();
 
+// A medium whose every byte is known, so a misplaced read shows: the bytes
+// from an offset, and a file of `sectors` 512-byte sectors of them.
+std::string patternBytes(std::uint64_t offset, std::uint64_t length);
+std::filesystem::path patternImage(std::uint64_t sectors);
 // A writable copy of a file in a fresh temporary folder.
 std::filesystem::path copyToTemp(const std::filesystem::path& file);
 // A file of `bytes` zeros in a fresh temporary folder.

@@ -1,7 +1,5 @@
 #include "support/TestSupport.h"
 
-#include "platform/SystemLog.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -134,20 +132,6 @@ std::string shellQuote(const std::string& text) {
     for (char c : text)
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
-}
-
-LogCapture::LogCapture() {
-    platform::setLogSink([this](const std::string& line) { lines.push_back(line); });
-}
-LogCapture::~LogCapture() {
-    platform::setLogSink(nullptr);
-}
-
-ControllerScope::ControllerScope() {
-    platform::setAppController(&controller);
-}
-ControllerScope::~ControllerScope() {
-    platform::setAppController(nullptr);
 }
 
 } // namespace testsupport

@@ -5,6 +5,7 @@
 // write to them).
 
 #include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -51,15 +52,17 @@ std::string shellQuote(const std::string& text);
 // The log lines written while it lives; none reach the console.
 struct LogCapture {
     std::vector<std::string> lines;
-    LogCapture();
-    ~LogCapture();
+    LogCapture() {
+        platform::setLogSink([this](const std::string& line) { lines.push_back(line); });
+    }
+    ~LogCapture() { platform::setLogSink(nullptr); }
 };
 
 // A recording controller installed as the application controller while it lives.
 struct ControllerScope {
     platform::RecordingController controller;
-    ControllerScope();
-    ~ControllerScope();
+    ControllerScope() { platform::setAppController(&controller); }
+    ~ControllerScope() { platform::setAppController(nullptr); }
 };
 
 } // namespace testsupport
