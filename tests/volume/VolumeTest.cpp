@@ -141,7 +141,7 @@ TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentityApfsIsReadTh
     EXPECT_EQ(Volume::initWithDictionary(disk)->cPath(), longPath);
 }
 
-TEST(VolumeState, ConstructionClearsTheStopByteTheStopFlagWritesItKeepAwakeFollowsAndTicksShowProgressOnce) {
+TEST(VolumeState, ConstructionClearsTheStopByteAndTheStopFlagWritesIt) {
     Volume::setStopByte(true);
     auto v = Volume::initWithDictionary(foundVolume(0));
     ASSERT_NE(v, nullptr);
@@ -150,6 +150,10 @@ TEST(VolumeState, ConstructionClearsTheStopByteTheStopFlagWritesItKeepAwakeFollo
     EXPECT_TRUE(v->stopTreeThread() && Volume::stopByte());
     v->setStopTreeThread(false);
     EXPECT_FALSE(Volume::stopByte());
+}
+
+TEST(VolumeState, KeepAwakeFollowsTheScansPhases) {
+    auto v = Volume::initWithDictionary(foundVolume(0));
     setKeepAwakeInterval(std::chrono::milliseconds(1));
     v->stopPreventingSleep();
     EXPECT_TRUE(preventSleepStopFlag());
@@ -157,8 +161,11 @@ TEST(VolumeState, ConstructionClearsTheStopByteTheStopFlagWritesItKeepAwakeFollo
     EXPECT_FALSE(preventSleepStopFlag());
     v->stopPreventingSleep();
     EXPECT_TRUE(preventSleepStopFlag());
+}
+
+TEST(VolumeState, EachTickShowsTheProgressOnceAndHandsTheFlagBack) {
     ControllerScope scope;
-    v = Volume::initWithDictionary(foundVolume(0));
+    auto v = Volume::initWithDictionary(foundVolume(0));
     v->dataUpdate.set("Files", Value(3));
     v->setTimerFireMethodCanRun(true);
     v->myTimerFireMethod();
