@@ -1,22 +1,33 @@
 // Builds the program's window as the program does, shows each screen and
 // sheet in turn (with a made-up scan's numbers where a screen shows
-// progress) and writes each as a PNG, so the look can be checked without
+// progress, and the tree of a real scan of a volume image on the result
+// screen) and writes each as a PNG, so the look can be checked without
 // clicking through the wizard:
 //
-//   drentic-screenshots OUTPUT_DIR
+//   drentic-screenshots OUTPUT_DIR [VOLUME_IMAGE]
 //
-// tools/screenshots.sh runs it under Xvfb.
+// tools/screenshots.sh runs it under Xvfb with the macOS-made HFS+ volume of
+// tests/data, which is only read.
 
 #include "app/HoverButton.h"
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/TreeScreenController.h"
+#include "platform/ProcessFlags.h"
+#include "scan/ScanThread.h"
+#include "volume/Volume.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStackedWidget>
 #include <QTimer>
+#include <QTreeView>
 #include <cstdio>
+#include <thread>
 
 using platform::Array;
 using platform::Dict;
@@ -45,12 +56,53 @@ QString fileName(QString id) {
     return id.replace(QLatin1Char(' '), QLatin1Char('-')).toLower();
 }
 
+// Answers every alert the program puts up (a finished scan says so).
+void answerAlerts() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) box->buttons().first()->click();
+}
+
+// Scans the volume image as the wizard would and waits until the result
+// screen shows its tree; false when it did not within half a minute.
+bool showScannedTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& window, TreeScreenController& tree,
+                     const QString& image) {
+    const QFileInfo info(image);
+    if (!info.isFile()) return false;
+    auto volume =
+        Volume::initWithDictionary(Dict{{"Path", image.toStdString()},
+                                        {"Preferred Block Size", 512},
+                                        {"Volume Start", 0ULL},
+                                        {"Volume Size In Sectors", static_cast<unsigned long long>(info.size() / 512)},
+                                        {"Volume Scan Type", 0},
+                                        {"Content", "Apple_HFS"},
+                                        {"Volume Name", info.fileName().toStdString()},
+                                        {"device model", "-"},
+                                        {"device serial", "-"},
+                                        {"device revision", "-"}});
+    if (!volume) return false;
+    bool shown = false;
+    QObject::connect(&tree, &TreeScreenController::treeShown, [&shown] { shown = true; });
+    delegate.setSelectedVolume(volume);
+    platform::scanRunningFlag() = true;
+    window.selectTabViewItemWithIdentifier(QStringLiteral("Progress"));
+    // The alert runs its own event loop, so a timer answers it.
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, answerAlerts);
+    answerer.start(100);
+    std::thread([volume] { ScanThread(volume).startMakingTree(Array{"Normal Scan", 0}); }).detach();
+    QElapsedTimer clock;
+    clock.start();
+    while (!shown && clock.elapsed() < 30000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return shown;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR [VOLUME_IMAGE]\n", argv[0]);
         return 2;
     }
     gOut = QString::fromLocal8Bit(argv[1]);
@@ -63,6 +115,7 @@ int main(int argc, char** argv) {
     MainWindow window;
     delegate.setWindow(&window);
     delegate.awakeFromNib();
+    TreeScreenController* tree = TreeScreenController::install(delegate);
 
     // Numbers of a scan in the middle of its work.
     delegate.setMainScanStatus("Searching for deleted files from Backup Disk");
@@ -119,6 +172,31 @@ int main(int argc, char** argv) {
     if (auto* b = window.findChild<HoverButton*>(QStringLiteral("buttonRecoverPartitionAndDrivesAdvanced")))
         b->mouseEntered();
     write(&window, QStringLiteral("recover-partitions-hover"));
+
+    // The result screen with the tree of a real scan, folders open and a
+    // file selected, then the same files by type.
+    if (argc > 2 && showScannedTree(delegate, window, *tree, QString::fromLocal8Bit(argv[2]))) {
+        QTreeView* outline = tree->outline();
+        outline->expandAll();
+        const QModelIndex root = outline->model()->index(0, 0);
+        const int rows = outline->model()->rowCount(root);
+        if (rows > 0) outline->setCurrentIndex(outline->model()->index(rows - 1, 0, root));
+        write(&window, QStringLiteral("tree-scanned"));
+        if (auto* toggle = window.findChild<QAbstractButton*>(QStringLiteral("buttonTreeFileTypesToggle"))) {
+            bool shown = false;
+            auto connection = QObject::connect(tree, &TreeScreenController::treeShown, [&shown] { shown = true; });
+            toggle->click();
+            QElapsedTimer clock;
+            clock.start();
+            while (!shown && clock.elapsed() < 10000)
+                QApplication::processEvents(QEventLoop::AllEvents, 20);
+            QObject::disconnect(connection);
+            outline->expandAll();
+            write(&window, QStringLiteral("tree-file-types"));
+        }
+    } else if (argc > 2) {
+        std::fprintf(stderr, "the scan of %s did not show a tree\n", argv[2]);
+    }
 
     // The sheets and panels.
     window.selectTabViewItemWithIdentifier(QStringLiteral("Progress"));
