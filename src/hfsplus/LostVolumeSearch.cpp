@@ -440,12 +440,12 @@ void LostVolumeSearch::verifyVolumeAndGetData(Array& result, std::uint64_t wheth
         } else {
             // The first leaf is not where the header says: sweep the catalog
             // with the header's node size and rate it by the nodes in use.
-            if (h.totalNodes == h.freeNodes) return rateInvalid("its catalog header counts no node in use");
             const std::uint64_t nodes = catalogSectors / static_cast<std::uint64_t>(m.catNodeSize);
             std::uint64_t leaves = 0;
             sweepCatalog(m.catNodeSize, nodes, leaves); // an abort is taken back below
-            // A header counting more free nodes than nodes gives the sweep
-            // nothing to rate against: the walk's rating stands.
+            // A header counting no node in use (or more free nodes than
+            // nodes) gives the sweep nothing to rate against: the walk's
+            // rating stands, and the volume is listed with it.
             const std::uint64_t percent = h.totalNodes > h.freeNodes
                                               ? leaves * 100 / (static_cast<std::uint64_t>(h.totalNodes) - h.freeNodes)
                                               : 0;

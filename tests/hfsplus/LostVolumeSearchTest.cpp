@@ -356,8 +356,7 @@ TEST_F(LostVolumeSearchTest, CatalogBeyondTheDriveReadsAsNothingAndRatesZero) {
     expectOneVolume(o, Value(Array{0, "Valid"}), "Untitled");
 }
 
-// A block size of zero is no candidate; huge counts fit nowhere; a catalog node size below a sector, or a catalog
-// with every node free (first leaf the empty node 3: nothing to divide the sweep by), rate invalid.
+// A block size of zero is no candidate; huge counts fit nowhere; a catalog node size below a sector rates invalid.
 TEST_F(LostVolumeSearchTest, HostileHeadersAndCatalogsGiveNoRow) {
     const struct {
         std::function<void(std::vector<std::uint8_t>&)> damage;
@@ -371,12 +370,6 @@ TEST_F(LostVolumeSearchTest, HostileHeadersAndCatalogsGiveNoRow) {
          },
          -1},
         {[](auto& v) { v[kCatalogHeader + 18] = v[kCatalogHeader + 19] = 0; }, -1},
-        {[](auto& v) {
-             putBE(v, kCatalogHeader + 10, 3, 4); // first leaf node
-             putBE(v, kCatalogHeader + 22, 6, 4); // total nodes
-             putBE(v, kCatalogHeader + 26, 6, 4); // free nodes
-         },
-         -1},
     };
     const std::vector<std::uint8_t> intact = volume;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -460,11 +453,16 @@ TEST_F(LostVolumeSearchTest, FourKibSectorsSweepADamagedCatalogSixteenSectorsANo
     expectOneVolume(search(volumeAt40(20, 4096)), Value(Array{50, "Valid"}));
 }
 
-TEST_F(LostVolumeSearchTest, CatalogHeaderCountingMoreFreeNodesThanNodesKeepsTheWalksRating) {
-    putBE(volume, kCatalogHeader + 10, 3, 4); // first leaf node, an empty one
-    putBE(volume, kCatalogHeader + 22, 6, 4); // total nodes
-    putBE(volume, kCatalogHeader + 26, 7, 4); // free nodes
-    expectOneVolume(search(volumeAt40()), Value(Array{0, "Valid"}), "Untitled");
+TEST_F(LostVolumeSearchTest, CatalogHeaderCountingNoNodeInUseKeepsTheWalksRating) {
+    const std::vector<std::uint8_t> intact = volume;
+    for (std::uint32_t freeNodes : {6, 7}) {
+        SCOPED_TRACE(freeNodes);
+        volume = intact;
+        putBE(volume, kCatalogHeader + 10, 3, 4);         // first leaf node, an empty one
+        putBE(volume, kCatalogHeader + 22, 6, 4);         // total nodes
+        putBE(volume, kCatalogHeader + 26, freeNodes, 4); // free nodes
+        expectOneVolume(search(volumeAt40()), Value(Array{0, "Valid"}), "Untitled");
+    }
 }
 
 TEST_F(LostVolumeSearchTest, NodeSizeOfPartSectorsCountsItsWholeSectors) {
