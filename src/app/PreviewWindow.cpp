@@ -234,7 +234,7 @@ const QStringList& PreviewWindow::imageFileTypes() {
 PreviewWindow::Kind PreviewWindow::kindForName(const QString& fileName) {
     const QString ext = lastComponent(fileName).toLower();
     if (imageFileTypes().contains(ext)) return Image;
-    if (FileTypeRegistry::isMovieType(ext.toStdString())) return Movie;
+    if (FileTypeRegistry::isMovieType(Utf8Text::fromQString(ext))) return Movie;
     return Text;
 }
 
@@ -495,8 +495,9 @@ void PreviewWindow::movieOpened(QMediaPlayer* player) {
         return;
     }
     setPreviewMovieMovieView(
-        player->hasVideo() && !FileTypeRegistry::isSoundOnly(lastComponent(madeUpMovieName_).toStdString()) ? player
-                                                                                                            : nullptr);
+        player->hasVideo() && !FileTypeRegistry::isSoundOnly(Utf8Text::fromQString(lastComponent(madeUpMovieName_)))
+            ? player
+            : nullptr);
     setMovieStatusTextField(QStringLiteral(" "));
     movieSizeLoaded_->setText(movieLoadedText_);
 

@@ -14,6 +14,7 @@
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/TreeScreenController.h"
 #include "platform/ProcessFlags.h"
+#include "results/qt/Utf8Text.h"
 #include "scan/ScanThread.h"
 #include "volume/Volume.h"
 
@@ -69,13 +70,13 @@ bool showScannedTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow&
     const QFileInfo info(image);
     if (!info.isFile()) return false;
     auto volume =
-        Volume::initWithDictionary(Dict{{"Path", image.toStdString()},
+        Volume::initWithDictionary(Dict{{"Path", Utf8Text::fromQString(image)},
                                         {"Preferred Block Size", 512},
                                         {"Volume Start", 0ULL},
                                         {"Volume Size In Sectors", static_cast<unsigned long long>(info.size() / 512)},
                                         {"Volume Scan Type", 0},
                                         {"Content", "Apple_HFS"},
-                                        {"Volume Name", info.fileName().toStdString()},
+                                        {"Volume Name", Utf8Text::fromQString(info.fileName())},
                                         {"device model", "-"},
                                         {"device serial", "-"},
                                         {"device revision", "-"}});
