@@ -15,7 +15,6 @@
 #include <new>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 template <class T> class NodeInlineArray {
     static_assert(std::is_trivially_copyable_v<T> && sizeof(T) <= sizeof(void*) && alignof(T) <= alignof(void*));

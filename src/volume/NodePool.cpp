@@ -19,7 +19,18 @@ struct NodePool::Chunk {
 
 namespace {
 constexpr std::size_t kHeaderBytes = 64;
-static_assert(sizeof(void*) * 3 + 16 <= kHeaderBytes);
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
 
 void* mapAligned(std::size_t bytes) {
     // Twice the size, then what lies outside the aligned middle goes back.
@@ -33,20 +44,6 @@ void* mapAligned(std::size_t bytes) {
     if (end > tail) ::munmap(reinterpret_cast<void*>(tail), end - tail);
     return reinterpret_cast<void*>(aligned);
 }
-} // namespace
-
-namespace {
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 } // namespace
 
 NodePool& NodePool::shared() {
@@ -82,6 +79,7 @@ std::size_t NodePool::roundedSize(std::size_t bytes) noexcept {
 }
 
 NodePool::Chunk* NodePool::newChunk(std::size_t sizeClass) {
+    static_assert(sizeof(Chunk) <= kHeaderBytes);
     void* memory = mapAligned(kChunkBytes);
     if (!memory) throw std::bad_alloc();
     auto* c = new (memory) Chunk{};
