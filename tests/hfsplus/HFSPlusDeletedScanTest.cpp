@@ -497,3 +497,13 @@ TEST_F(HFSPlusDeletedScan, AJournalRecordLosesOnlyItsExtentsOutsideTheVolumeOrIt
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->extentCount(), 1u);
 }
+
+TEST_F(HFSPlusDeletedScan, AVolumeInsideADiskImageIsReadWhereItBegins) {
+    Builder b(journaled({.diskOffset = 40 * 512, .diskSize = (8u << 20) + 80 * 512}));
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    const auto data = pattern(5000, 26);
+    b.addDeletedFileInJournal(kDocs, "gone.bin", data);
+    auto v = keep(volumeOver(b.writeTo(makeTempDir("deleted") / "disk.img"), 40));
+    scan(v);
+    expectRecovered(*v, "Docs/gone.bin", data, kComplete);
+}
