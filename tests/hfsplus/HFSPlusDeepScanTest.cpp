@@ -708,3 +708,36 @@ TEST_F(DeepScan, EntriesTheNormalPassCouldNotPlaceAreCountedOnceByTheAdvancedPas
     EXPECT_EQ(std::tuple(v->folderCount, v->fileCount, v->entryCount, v->dataSize),
               std::tuple(folders, files, folders + files, data));
 }
+
+TEST_F(DeepScan, AVolumeHeaderThatWasReadKeepsItsBlockSizeWhenOnlyTheCatalogHeaderIsDamaged) {
+    Builder b({.blockSize = 2048, .volumeName = "Small"});
+    b.addFile(b.addFolder(Builder::kRoot, "Docs"), "a.txt", bytes(10000, 5));
+    b.damageZeroCatalogHeaderNode();
+    auto v = scan(open(write(b), b), "Advanced Scan");
+    EXPECT_EQ(v->blockSize(), 4u);
+    const NewDir* file = nodeAt(v->dirRoot, "Docs/a.txt");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(readThroughExtents(*v, *file), asString(bytes(10000, 5)));
+}
+
+// A header node that checks out over nodes that cannot be read: its node size says 512 over nodes of 4096 bytes, or
+// the catalog's one extent is cut to the header node's block.
+TEST_F(DeepScan, ACatalogThatCannotBeReadEndsTheScanWithTheAlertNotAnEmptyTree) {
+    Builder b({.volumeName = "Unread"});
+    b.addFile(b.addFolder(Builder::kRoot, "Docs"), "a.txt", bytes(10000, 6));
+    const fs::path image = write(b);
+    const auto& l = b.layout();
+    const fs::path nodeSize = copyToTemp(image), cut = copyToTemp(image);
+    writeAt(nodeSize, l.volumeOffset + std::uint64_t(l.catalogFile[0].startBlock) * l.blockSize + 32, be16(512));
+    writeAt(cut, l.volumeOffset + 1024 + 292, be32(1)); // the catalog fork's first extent's block count
+    for (const auto& [p, mode] :
+         {std::pair{nodeSize, "Normal Scan"}, {cut, "Normal Scan"}, {nodeSize, "Advanced Scan"}}) {
+        controller.clear();
+        scan(open(p, b), mode);
+        ASSERT_EQ(controller.alerts().size(), 1u) << p << " " << mode;
+        EXPECT_EQ(controller.alerts()[0].title, "!Can not process");
+        EXPECT_TRUE(controller.callsNamed("destroyVolumeAndBackToPartList").size() == 1);
+        expectTreeCompleteLast();
+    }
+    EXPECT_TRUE(logged("no leaf node of its catalog could be read"));
+}
