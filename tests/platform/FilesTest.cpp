@@ -91,3 +91,13 @@ TEST(SystemLog, FormattedLinesReachTheSink) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "Unable to read from the drive /dev/sdz error: 6");
 }
+
+TEST(SystemLog, ControlCharactersAndStrayBytesOfAMediumsTextAreEscapedAndUTF8Kept) {
+    EXPECT_EQ(escapedText("a\nb\tc\r\x1b[31m\\\x7f\xc2\x9b\xff\xe2\x82 \xc3\x9cn\xc3\xaf \xe2\x82\xac"),
+              "a\\nb\\tc\\r\\x1b[31m\\\\\\x7f\\xc2\\x9b\\xff\\xe2\\x82 \xc3\x9cn\xc3\xaf \xe2\x82\xac");
+    std::vector<std::string> lines;
+    setLogSink([&](const std::string& l) { lines.push_back(l); });
+    logFormat("Cannot save %@", "evil\n\x1b]0;name\x07.txt");
+    setLogSink(nullptr);
+    EXPECT_EQ(lines, std::vector<std::string>{"Cannot save evil\\n\\x1b]0;name\\x07.txt"});
+}
