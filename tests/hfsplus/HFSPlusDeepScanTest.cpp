@@ -716,27 +716,23 @@ TEST_F(DeepScan, AVolumeHeaderThatWasReadKeepsItsBlockSizeWhenOnlyTheCatalogHead
     auto v = scan(open(write(b), b), "Advanced Scan");
     EXPECT_EQ(v->blockSize(), 4u);
     const NewDir* file = nodeAt(v->dirRoot, "Docs/a.txt");
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(readThroughExtents(*v, *file), asString(bytes(10000, 5)));
+    EXPECT_EQ(file ? readThroughExtents(*v, *file) : "", asString(bytes(10000, 5)));
 }
 
-// A header node that checks out over nodes that cannot be read: its node size says 512 over nodes of 4096 bytes, or
-// the catalog's one extent is cut to the header node's block.
+// The catalog header node checks out but says 512-byte nodes over nodes of 4096, or the catalog's extent is cut to it.
 TEST_F(DeepScan, ACatalogThatCannotBeReadEndsTheScanWithTheAlertNotAnEmptyTree) {
     Builder b({.volumeName = "Unread"});
     b.addFile(b.addFolder(Builder::kRoot, "Docs"), "a.txt", bytes(10000, 6));
-    const fs::path image = write(b);
-    const auto& l = b.layout();
-    const fs::path nodeSize = copyToTemp(image), cut = copyToTemp(image);
+    const fs::path image = write(b), nodeSize = copyToTemp(image), cut = copyToTemp(image);
+    const auto& l = b.layout(); // the header node's node size at its byte 32; the catalog's first extent's length
     writeAt(nodeSize, l.volumeOffset + std::uint64_t(l.catalogFile[0].startBlock) * l.blockSize + 32, be16(512));
-    writeAt(cut, l.volumeOffset + 1024 + 292, be32(1)); // the catalog fork's first extent's block count
+    writeAt(cut, l.volumeOffset + 1024 + 292, be32(1));
     for (const auto& [p, mode] :
          {std::pair{nodeSize, "Normal Scan"}, {cut, "Normal Scan"}, {nodeSize, "Advanced Scan"}}) {
         controller.clear();
         scan(open(p, b), mode);
         ASSERT_EQ(controller.alerts().size(), 1u) << p << " " << mode;
         EXPECT_EQ(controller.alerts()[0].title, "!Can not process");
-        EXPECT_TRUE(controller.callsNamed("destroyVolumeAndBackToPartList").size() == 1);
         expectTreeCompleteLast();
     }
     EXPECT_TRUE(logged("no leaf node of its catalog could be read"));

@@ -95,9 +95,7 @@ TEST(SystemLog, FormattedLinesReachTheSink) {
 TEST(SystemLog, ControlCharactersAndStrayBytesOfAMediumsTextAreEscapedAndUTF8Kept) {
     EXPECT_EQ(escapedText("a\nb\tc\r\x1b[31m\\\x7f\xc2\x9b\xff\xe2\x82 \xc3\x9cn\xc3\xaf \xe2\x82\xac"),
               "a\\nb\\tc\\r\\x1b[31m\\\\\\x7f\\xc2\\x9b\\xff\\xe2\\x82 \xc3\x9cn\xc3\xaf \xe2\x82\xac");
-    std::vector<std::string> lines;
-    setLogSink([&](const std::string& l) { lines.push_back(l); });
+    testsupport::LogCapture log;
     logFormat("Cannot save %@", "evil\n\x1b]0;name\x07.txt");
-    setLogSink(nullptr);
-    EXPECT_EQ(lines, std::vector<std::string>{"Cannot save evil\\n\\x1b]0;name\\x07.txt"});
+    EXPECT_EQ(log.lines, std::vector<std::string>{"Cannot save evil\\n\\x1b]0;name\\x07.txt"});
 }

@@ -59,8 +59,7 @@ TEST_F(ScanThreads, AdvancedScanWithoutHeaderAssumesEightSectorBlocksAndSaysWhen
     ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts()[0].message, "Key data structures not found on the volume.");
     EXPECT_TRUE(v->aborting && called("destroyVolumeAndBackToPartList"));
-    EXPECT_EQ(v->blockSize(), 8u);
-    EXPECT_EQ(v->treeScanMode, 1);
+    EXPECT_EQ(std::pair(v->blockSize(), v->treeScanMode), std::pair(8u, 1));
     ASSERT_NE(v->dirRoot, nullptr);
     expectTreeCompleteLast();
     controller.clear();
