@@ -275,14 +275,13 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
         if (valid) {
             CatalogNodeSearch(v).findCatalogLeafNodes([this](const std::function<void()>& step) { phase(step); });
             if (v.firstLeafNode != 0 && v.catNodeSize != 0) {
-                // The walk keeps every leaf it takes in this index.
-                const auto leavesTaken = [&v] {
-                    return v.btreeForUsedCatNodeSector ? v.btreeForUsedCatNodeSector->numItems() : 0;
-                };
-                const std::int64_t leavesBefore = leavesTaken();
+                // The walk keeps every leaf it takes in this index; without
+                // it (never expected) the walk cannot be judged and counts as
+                // read. A walk the user stopped is not a catalog that failed.
+                const BTreeTableClassUInt32* leaves = v.btreeForUsedCatNodeSector.get();
+                const std::int64_t leavesBefore = leaves ? leaves->numItems() : 0;
                 phase([&] { CatalogReader(v).makeTree(); });
-                // A walk the user stopped is not a catalog that failed.
-                catalogRead = leavesTaken() > leavesBefore || v.stopTreeThread();
+                catalogRead = !leaves || leaves->numItems() > leavesBefore || v.stopTreeThread();
                 if (v.orphEntriesTotal > 0) {
                     phase([&] {
                         OrphanEntries orphans(v);
