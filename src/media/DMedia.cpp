@@ -22,21 +22,6 @@ constexpr std::size_t kReadAheadBytes = 4u << 20;
 constexpr std::size_t kDirectReadBytes = 64u << 10;
 constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
 
-// Reads up to len bytes at offset, retrying interrupted and partial reads;
-// returns the bytes read (fewer only at the end of the medium) or -1.
-std::int64_t preadFully(int fd, std::uint8_t* buf, std::size_t len, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < len) {
-        ssize_t n = ::pread(fd, buf + done, len - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
-}
 } // namespace
 
 struct DMedia::Device {
@@ -144,6 +129,21 @@ bool DMedia::devicePresent() const {
     return false;
 }
 
+std::int64_t DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const {
+    std::size_t done = 0;
+    while (done < length) {
+        const std::int64_t n = rawRead_ ? rawRead_(fd, buffer + done, length - done, offset + done)
+                                        : ::pread(fd, buffer + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
 bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
     const std::uint64_t bps = u32BytesInSector_;
     const std::optional<std::uint64_t> at = platform::checkedMul(sector, bps);
@@ -176,7 +176,7 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
             if (!inWindow && offset == dev->lastEnd) {
                 // Sequential batches: one large read serves the next ones.
                 dev->window.resize(kReadAheadBytes);
-                std::int64_t n = preadFully(dev->fd, dev->window.data(), kReadAheadBytes, offset);
+                std::int64_t n = readFully(dev->fd, dev->window.data(), kReadAheadBytes, offset);
                 dev->windowStart = offset;
                 dev->windowLength = n < 0 ? 0 : static_cast<std::size_t>(n);
                 if (n < 0)
@@ -192,7 +192,7 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
         }
         // Random reads (B-tree nodes, headers) and large ones go straight to the device.
         if (got < 0 && !readFailed) {
-            got = preadFully(dev->fd, buffer, length, offset);
+            got = readFully(dev->fd, buffer, length, offset);
             if (got < 0) err = errno;
         }
     }

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +50,13 @@ public:
     // preview and ends only that preview or save.
     bool readPreviewSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     bool readSaveSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
+
+    // The one call through which every byte of the medium is read, as
+    // pread(2) on the open descriptor: the bytes read, or -1 with errno set.
+    // Tests put a reader of their own in between to make chosen sectors fail;
+    // set it before the first read.
+    using RawRead = std::function<std::int64_t(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset)>;
+    void setRawRead(RawRead read) { rawRead_ = std::move(read); }
 
     // --- partition table ---
     // Reads the drive's partition table (GUID, MBR with extended partitions
@@ -129,6 +137,10 @@ private:
     // batches. A failed read drops the descriptor; the next read reopens.
     std::shared_ptr<Device> device();
     void dropDevice(const std::shared_ptr<Device>& failed);
+    // Up to `length` bytes at `offset`, retrying interrupted and partial
+    // reads: the bytes read (fewer only at the end of the medium) or -1.
+    std::int64_t readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const;
     std::mutex deviceMutex_;
     std::shared_ptr<Device> device_;
+    RawRead rawRead_;
 };
