@@ -22,6 +22,7 @@
 // in front of the offset table. A damaged layout ends the node; an
 // implausible record is passed over.
 
+#include "platform/AlignedBuffer.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
@@ -60,7 +61,7 @@ private:
     void park(std::uint32_t id, struct NewDir* node, bool inCatalogFile);
 
     Volume& volume_;
-    std::vector<std::uint8_t> batch_;
+    platform::AlignedBuffer batch_;
     std::uint64_t batchStart_ = 0;
     std::uint64_t batchSectors_ = 0;
     std::vector<std::uint8_t> descriptor_;

@@ -2,11 +2,15 @@
 
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
+#include "support/FailingReads.h"
 #include "support/TestSupport.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/mman.h>
+#include <unistd.h>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -209,4 +213,51 @@ TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
     EXPECT_EQ(sectorSize, 4096);
     ASSERT_TRUE(ok);
     EXPECT_TRUE(matchesImage(buf, 3 * 4096, buf.size()));
+}
+
+// Nodes read one by one just before a bad area: the read-ahead window reaching into it fails once, each read still
+// gets its sectors, and the window stays off instead of failing again for every node.
+TEST_F(DMediaReaders, AFailedReadAheadWindowFallsBackToThePlainReadAndStaysOff) {
+    const std::uint64_t size = 16 << 20;
+    const fs::path image = makeImage(size);
+    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
+    auto m = DMedia::initWithDictionary(driveDict(image, size));
+    testsupport::FailingReads disk;
+    disk.failSectors(6000, 100);
+    m->setRawRead(disk.reader());
+    std::vector<std::uint8_t> node(4096);
+    for (std::uint64_t s = 0; s < 5800; s += 8)
+        ASSERT_TRUE(m->readSector(s, 8, node.data()) && matchesImage(node, s * 512, node.size())) << "sector " << s;
+    EXPECT_EQ(disk.failedReads(), 1u);
+    EXPECT_TRUE(controller.calls().empty());
+}
+
+// What the readers did not ask for stays out of the page cache: the kernel's read-ahead would fail a request for
+// good sectors that it merged with bad ones.
+TEST_F(DMediaReaders, ReadsPullNoNeighbouringPagesIntoThePageCache) {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t size = 2 << 20;
+    const fs::path image = makeImage(size);
+    const int fd = ::open(image.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    std::vector<unsigned char> resident(size / page);
+    auto cachedPages = [&] {
+        ::mincore(map, size, resident.data());
+        std::vector<std::size_t> pages;
+        for (std::size_t i = 0; i < resident.size(); ++i)
+            if (resident[i] & 1) pages.push_back(i);
+        return pages;
+    };
+    if (!cachedPages().empty()) GTEST_SKIP() << "the temporary folder keeps its files in memory";
+    auto m = DMedia::initWithDictionary(driveDict(image, size));
+    std::vector<std::uint8_t> buf(512);
+    // The first two pages, as a save of a small file reads them.
+    ASSERT_TRUE(m->readSaveSector(0, 1, buf.data()) && m->readSaveSector(page / 512, 1, buf.data()));
+    EXPECT_EQ(cachedPages(), (std::vector<std::size_t>{0, 1}));
+    ::munmap(map, size);
+    ::close(fd);
 }
