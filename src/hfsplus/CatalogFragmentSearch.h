@@ -44,9 +44,10 @@ public:
     bool getIfUnusedSectorForCatalogNode(std::uint64_t sector);
 
     // Sectors read at a time: a whole number of 63-sector groups of about
-    // this many bytes.
+    // this many bytes, little enough to be still in the processor's cache
+    // when the sectors are looked at.
     static constexpr std::uint64_t kGroupSectors = 63;
-    static constexpr std::uint64_t kBatchBytes = 4u << 20;
+    static constexpr std::uint64_t kBatchBytes = 1u << 20;
 
 private:
     void makeLostFolders();

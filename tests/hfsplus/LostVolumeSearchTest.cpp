@@ -479,12 +479,12 @@ TEST_F(LostVolumeSearchTest, DamagedCatalogShorterThanOneGuessedNodeIsStillListe
     expectOneVolume(search(volumeAt40(20, 4096)), Value(Array{0, "Valid"}), "Untitled");
 }
 
-// 100 unreadable sectors of a dying drive, in the volume's file data and in the same batch as its header, hide only
+// 100 unreadable sectors of a dying drive, behind the volume's catalog and in the same batch as its header, hide only
 // themselves.
-TEST_F(LostVolumeSearchTest, UnreadableSectorsInFileDataHideOnlyThemselves) {
+TEST_F(LostVolumeSearchTest, UnreadableSectorsBehindTheCatalogHideOnlyThemselves) {
     auto media = mediaFor(volumeAt40());
     testsupport::FailingReads disk;
-    disk.failSectors(40 + 3000, 100);
+    disk.failSectors(40 + (kCatalogFirstBlock + 8) * kBlockBytes / 512, 100);
     media->setRawRead(disk.reader());
     expectOneVolume(search(media), Value(Array{100, "Valid"}), "hfsplus_test");
     EXPECT_GT(disk.failedReads(), 0u);
