@@ -23,11 +23,12 @@ constexpr std::size_t kReadAheadBytes = 4u << 20;
 // than through the window (one copy less).
 constexpr std::size_t kDirectReadBytes = 64u << 10;
 constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
-// After a failed window read, reads from there on ask for no more than they
-// need for this many bytes. On a dying disk a failed read costs seconds and a
-// small plain read well under a millisecond, so 64 MiB of small plain reads
-// cost about what one more failed window would, and a catalog lying just
-// before a bad area costs one failed read instead of one per node.
+// After a failed read (of a window or not), no window reaches into the
+// sectors from there on for this many bytes: reads there ask for no more
+// than they need. On a dying disk a failed read costs seconds and a small
+// plain read well under a millisecond, so 64 MiB of small plain reads cost
+// about what one more failed window would, and a catalog lying just before a
+// bad area costs one failed read instead of one per node.
 constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
 } // namespace
 
