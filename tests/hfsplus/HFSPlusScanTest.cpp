@@ -577,6 +577,7 @@ TEST_F(HFSPlusScan, ACatalogJustBeforeABadAreaCostsOneFailedRead) {
     const Extent& trees = std::max(sound->catalogExt.back(), sound->extentsExt.back(),
                                    [](const Extent& a, const Extent& b) { return a.startBlock() < b.startBlock(); });
     FailingReads disk;
+    disk.setDelay(std::chrono::milliseconds(20)); // a dying disk takes its time to give up
     disk.failSectors(sound->HPlusVolStart() + (trees.startBlock() + trees.blockCount() + 64ull) * sound->blockSize(),
                      100);
     auto v = volumeFor(image);
