@@ -6,6 +6,7 @@
 #include "hfsplus/OrphanEntries.h"
 #include "platform/ByteView.h"
 #include "scan/ScanThread.h"
+#include "support/FailingReads.h"
 #include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -736,4 +737,33 @@ TEST_F(DeepScan, ACatalogThatCannotBeReadEndsTheScanWithTheAlertNotAnEmptyTree) 
         expectTreeCompleteLast();
     }
     EXPECT_TRUE(logged("no leaf node of its catalog could be read"));
+}
+
+// Unreadable sectors of a dying disk hide only themselves from the fragment search: the volume's first eight (its
+// only header with them) or one in its catalog's header node, either way in the search's first batch. Every entry of
+// the sound volume is found, if not where its header would have put it.
+TEST_F(DeepScan, UnreadableSectorsHideOnlyThemselvesFromTheFragmentSearch) {
+    Builder b({.volumeName = "Dying"});
+    b.addFile(b.addFolder(Builder::kRoot, "Docs"), "a.txt", bytes(10000, 1));
+    b.addFile(Builder::kRoot, "top.bin", bytes(5000, 2));
+    const fs::path image = write(b);
+    const std::uint64_t sectors = fs::file_size(image) / 512;
+    writeAt(image, sectors * 512 - 1024, std::vector<std::uint8_t>(512));
+    const auto ids = [](const Tree& tree) {
+        std::set<std::uint32_t> out;
+        for (const auto& [path, d] : tree)
+            out.insert(d->fileID);
+        return out;
+    };
+    const auto want = ids(listTree(scan(open(image, 0, sectors), "Normal Scan")->dirRoot));
+    ASSERT_EQ(want.size(), 3u);
+    for (auto [bad, count] : {std::pair{std::uint64_t{0}, 8}, {b.layout().catalogFile[0].startBlock * 8ull, 1}}) {
+        SCOPED_TRACE(bad);
+        auto v = open(image, 0, sectors);
+        FailingReads disk;
+        disk.failSectors(bad, count);
+        v->setRawRead(disk.reader());
+        const auto got = ids(listTree(scan(v, "Advanced Scan")->dirRoot));
+        EXPECT_TRUE(std::includes(got.begin(), got.end(), want.begin(), want.end()));
+    }
 }

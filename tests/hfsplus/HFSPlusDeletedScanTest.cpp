@@ -6,6 +6,7 @@
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
 #include "scan/ScanThread.h"
+#include "support/FailingReads.h"
 #include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -506,4 +507,19 @@ TEST_F(HFSPlusDeletedScan, AVolumeInsideADiskImageIsReadWhereItBegins) {
     auto v = keep(volumeOver(b.writeTo(makeTempDir("deleted") / "disk.img"), 40));
     scan(v);
     expectRecovered(*v, "Docs/gone.bin", data, kComplete);
+}
+
+// One unreadable sector of a dying disk's journal, behind the copies in the same batch, hides only itself.
+TEST_F(HFSPlusDeletedScan, AnUnreadableJournalSectorHidesOnlyItself) {
+    Builder b(journaled());
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    const auto data = pattern(40000, 3);
+    b.addDeletedFileInJournal(kDocs, "gone.bin", data);
+    auto v = mounted(b.build());
+    FailingReads disk;
+    disk.failSectors(b.layout().journalCatalogNodes.back().imageOffset / 512 + 16);
+    v->setRawRead(disk.reader());
+    scan(v);
+    expectRecovered(*v, "Docs/gone.bin", data, kComplete);
+    EXPECT_GT(disk.failedReads(), 0u);
 }
