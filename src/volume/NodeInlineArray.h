@@ -50,7 +50,8 @@ public:
     T& front() noexcept { return data()[0]; }
     const T& front() const noexcept { return data()[0]; }
 
-    void push_back(const T& value) {
+    // By value: an item of this list stays what it was while the list moves.
+    void push_back(T value) {
         if (size_ == capacity_) reserve(std::max<std::size_t>(2, std::size_t{capacity_} * 2));
         data()[size_++] = value;
     }

@@ -114,6 +114,11 @@ TEST(NewDirRecord, ExtentsAppendInOrderAndValuesWiderThanTheRecordAreRefusedNotT
     NewDir* f = file(30);
     EXPECT_TRUE(appendDataExtent(f, 100, 8) && appendDataExtent(f, 0xFFFFFFFFull, 1));
     EXPECT_EQ(std::tuple(f->extentCount(), f->extents[1].startBlock), std::tuple(2u, 0xFFFFFFFFu));
+    // An item appended again from the list itself, as the list leaves its place in the record.
+    NodeInlineArray<ExtP> one;
+    one.push_back({7, 9});
+    one.push_back(one[0]);
+    EXPECT_EQ(std::tuple(one[1].startBlock, one[1].blockCount), std::tuple(7u, 9u));
     ExtCompP g1;
     g1.groupStartBlock = 16;
     for (std::uint64_t start : {500, 600, 700})
