@@ -140,7 +140,7 @@ void* NodePool::allocate(std::size_t bytes) {
 void NodePool::release(void* block, std::size_t bytes) noexcept {
     if (!block) return;
     if (bytes > kLargestPooled || !carvesChunks_) {
-        ::operator delete(block, bytes);
+        ::operator delete(block); // unsized: clang declares the sized form only on request
         const std::lock_guard guard(lock_);
         generalBytes_ -= roundedSize(bytes);
         inUse_ -= roundedSize(bytes);
