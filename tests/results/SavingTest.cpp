@@ -771,3 +771,13 @@ TEST_F(Saving, ADeepChainOfFoldersIsSavedWithoutRecursionOrRunningOutOfDescripto
     EXPECT_EQ(s->savingErrors(), 0u);
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
 }
+
+TEST_F(Saving, SavedFilesAreNotExecutable) {
+    tree.file(tree.root, u"a.sh", 100, {{1, 1}});
+    const mode_t old = ::umask(0);
+    saveTree();
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::stat((destination / "Root" / "a.sh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
