@@ -119,6 +119,11 @@ std::string DataSaving::endTitle() const {
     return endTitle_;
 }
 
+DataSaving::Ending DataSaving::ending() const {
+    std::lock_guard lock(mutex_);
+    return ending_;
+}
+
 std::string DataSaving::endBody() const {
     std::lock_guard lock(mutex_);
     return endBody_;
@@ -264,6 +269,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
     sourceGone_ = false;
     {
         std::lock_guard lock(mutex_);
+        ending_ = Ending::None;
         endTitle_.clear();
         endBody_.clear();
     }
@@ -320,10 +326,24 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
                                       "says which and why.",
                                       static_cast<unsigned long long>(errors))
                    : std::string();
+        Ending ending = Ending::Completed;
+        // Only a save that left the user's files on the destination may say
+        // it completed: nothing at all, or nothing but failures, is no
+        // recovery.
         if (abortSaving()) {
+            ending = Ending::Aborted;
             title = "Saving Aborted";
             body = platform::format("Saving location was: %@", path) + failures;
+        } else if (savedFiles() == 0 && errors) {
+            ending = Ending::Failed;
+            title = "Saving Failed";
+            body = platform::format("Nothing could be saved at: %@", path) + failures;
+        } else if (savedFiles() == 0) {
+            ending = Ending::NothingMarked;
+            title = "Nothing Saved";
+            body = platform::format("No marked file holds any data; only the marked folders were made at: %@", path);
         } else if (errors) {
+            ending = Ending::CompletedWithErrors;
             title = platform::format("Saving completed with %llu errors", static_cast<unsigned long long>(errors));
             body = platform::format("Saved at: %@", path) + failures;
         } else {
@@ -332,6 +352,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         }
         {
             std::lock_guard lock(mutex_);
+            ending_ = ending;
             endTitle_ = title;
             endBody_ = body;
         }
@@ -414,10 +435,7 @@ bool DataSaving::sourcePresent() const {
 void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const std::string& where,
                            const std::string& name) {
     // An empty file is not created: there is nothing of it to recover.
-    if (node->fileSize == 0) {
-        ++savedFiles_;
-        return;
-    }
+    if (node->fileSize == 0) return;
     std::string created;
     const int fd = folder.createFile(name, created);
     if (fd < 0) {

@@ -11,7 +11,8 @@
 // application controller and ends with an alert; a small thread shows the
 // elapsed time. Nothing is written outside the destination, nothing there
 // is overwritten, and every failed write, flush, read or folder is counted
-// and reported: only a clean save says "Saving Completed".
+// and reported: only a save that wrote every marked file says "Saving
+// Completed".
 
 #include "platform/Value.h"
 #include "results/DestinationFileSystem.h"
@@ -110,8 +111,19 @@ public:
     bool stopElapsedTimeThread() const { return stopElapsedTimeThread_.load(); }
     // Marked files and folders that could not be saved by the last save.
     std::uint64_t savingErrors() const { return errors_.load(); }
-    // Files written in full by the last save.
+    // Files the last save put on the destination in full (an empty file is
+    // not made, so it is not counted).
     std::uint64_t savedFiles() const { return savedFiles_.load(); }
+    // How the last save ended, as its final alert says.
+    enum class Ending {
+        None,                // no save has ended (or it was cancelled)
+        Completed,           // every marked file saved
+        CompletedWithErrors, // some marked files or folders saved, some not
+        NothingMarked,       // no marked file with data: only folders were made
+        Failed,              // not one marked file could be saved
+        Aborted,             // stopped by the user
+    };
+    Ending ending() const;
     // The final alert of the last save ("" before one ended).
     std::string endTitle() const;
     std::string endBody() const;
@@ -187,5 +199,6 @@ private:
     std::condition_variable changed_;
     std::thread elapsedThread_;
     bool running_ = false;
+    Ending ending_ = Ending::None;
     std::string endTitle_, endBody_;
 };

@@ -511,7 +511,7 @@ TEST_F(Saving, AMediumThatHasGoneStopsTheSaveAndCountsWhatWasLeft) {
     save(*s);
     EXPECT_EQ(attempts, 1);
     EXPECT_EQ(s->savingErrors(), 5u);
-    EXPECT_EQ(lastAlertTitle(), "Saving completed with 5 errors");
+    EXPECT_EQ(lastAlertTitle(), "Saving Failed");
 }
 
 // Stop pressed while the save thread reads: nothing is read after that read,
@@ -780,4 +780,14 @@ TEST_F(Saving, SavedFilesAreNotExecutable) {
     struct stat st {};
     ASSERT_EQ(::stat((destination / "Root" / "a.sh").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+TEST_F(Saving, ASaveOfNothingButFoldersIsNoCompletedSave) {
+    tree.file(tree.folder(tree.folder(tree.root, u"a"), u"b"), u"empty", 0, {});
+    tree.file(tree.root, u"unmarked", 100, {{1, 1}})->selected = 0;
+    saveTree();
+    EXPECT_TRUE(fs::exists(destination / "Root" / "a" / "b"));
+    EXPECT_EQ(lastAlertTitle(), "Nothing Saved");
+    EXPECT_EQ(lastAlertMessage(),
+              "No marked file holds any data; only the marked folders were made at: " + destination.string());
 }
