@@ -16,24 +16,24 @@
 // it was found by (0 when found by its primary header), the percentage of
 // its catalog found intact, the content ("Apple_HFS") and the volume name
 // ("Untitled" when its catalog could only be swept, "-" when the catalog
-// gave none). Sectors are of N bytes (512 unless given). Characters of a name
-// that would break a line or a field are shown as "?".
+// gave none). Sectors are of N bytes (512 unless given). A backslash or
+// control character in a name is written escaped (\\, \t, \n, \x1b, ...).
 //
 // Exit status: 0 when the search ran to the end, 1 when it did not, 2 for a
 // usage error or an image that cannot be opened. Alerts go to standard error.
 
 #include "ScanImageCommands.h"
+#include "ScanImageMedium.h"
 #include "hfsplus/LostVolumeSearch.h"
 #include "media/DMedia.h"
 #include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -43,18 +43,11 @@ int usage() {
     return 2;
 }
 
-std::string field(const std::string& text) {
-    std::string out = text;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
-}
-
 std::string joined(const platform::Array& items) {
     std::string out;
     for (const platform::Value& v : items) {
         if (!out.empty()) out += ',';
-        out += field(v.description());
+        out += platform::escapedText(v.description());
     }
     return out;
 }
@@ -76,22 +69,19 @@ int lostVolumesCommand(const std::vector<std::string>& args) {
         sectorSize = n;
     }
 
-    // The size of a file or of a block device alike.
-    const int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        std::fprintf(stderr, "scan-image: cannot open %s\n", image.c_str());
+    const auto size = mediumSize(image);
+    if (!size) {
+        std::fprintf(stderr, "scan-image: cannot open %s\n", platform::escapedText(image).c_str());
         return 2;
     }
-    const off_t size = ::lseek(fd, 0, SEEK_END);
-    ::close(fd);
-    if (size <= 0) {
-        std::fprintf(stderr, "scan-image: %s is empty\n", image.c_str());
+    if (*size == 0) {
+        std::fprintf(stderr, "scan-image: %s is empty\n", platform::escapedText(image).c_str());
         return 2;
     }
 
     auto media = DMedia::initWithDictionary(platform::Dict{{"Path", image},
                                                            {"Preferred Block Size", sectorSize},
-                                                           {"Size", static_cast<unsigned long long>(size)},
+                                                           {"Size", static_cast<unsigned long long>(*size)},
                                                            {"device model", "-"},
                                                            {"device serial", "-"},
                                                            {"device revision", "-"}});
@@ -107,7 +97,8 @@ int lostVolumesCommand(const std::vector<std::string>& args) {
     LostVolumeSearch(*media).initializeForVolumeThoroughScan(argument);
 
     for (const auto& a : controller.alerts())
-        std::fprintf(stderr, "alert: %s: %s\n", a.title.c_str(), a.message.c_str());
+        std::fprintf(stderr, "alert: %s: %s\n", platform::escapedText(a.title).c_str(),
+                     platform::escapedText(a.message).c_str());
     bool completed = false;
     for (const auto& p : controller.callsNamed("updateVolumeScanProgress:"))
         if (p.dictValue().get("Scan Complete").boolValue()) completed = true;
@@ -116,16 +107,17 @@ int lostVolumesCommand(const std::vector<std::string>& args) {
     for (const platform::Value& r : argument[1].arrayValue()) {
         const platform::Dict& row = r.dictValue();
         std::cout << "row\t" << row.get("Volume Start").uint64Value() << '\t'
-                  << field(row.get("Found Column").stringValue()) << '\t'
+                  << platform::escapedText(row.get("Found Column").stringValue()) << '\t'
                   << joined(row.get("Validity Column").arrayValue()) << '\n';
     }
     for (const platform::Value& d : argument[0].arrayValue()) {
         const platform::Dict& v = d.dictValue();
-        const std::string name = v.contains("Volume Name") ? field(v.get("Volume Name").stringValue()) : "-";
+        const std::string name =
+            v.contains("Volume Name") ? platform::escapedText(v.get("Volume Name").stringValue()) : "-";
         std::cout << "volume\t" << v.get("Volume Start").uint64Value() << '\t'
                   << v.get("Volume Size In Sectors").uint64Value() << '\t'
                   << v.get("WhetherAlternateSector").uint64Value() << '\t' << v.get("Volume Validity").uint64Value()
-                  << '\t' << field(v.get("Content").stringValue()) << '\t' << name << '\n';
+                  << '\t' << platform::escapedText(v.get("Content").stringValue()) << '\t' << name << '\n';
     }
     return completed ? 0 : 1;
 }

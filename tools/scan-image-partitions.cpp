@@ -11,23 +11,25 @@
 //   <TAB>Volume Size In Sectors=49152<TAB>Volume Start=34816
 //
 // (one line, wrapped here). Names come from the disk and may hold any
-// character: a backslash, tab, newline or carriage return in a value is
-// written as \\, \t, \n or \r. Sectors are of the given size (512 unless
-// told). Nothing is printed when no HFS-family partition is found.
+// character: a backslash or control character in a value is written
+// escaped (\\, \t, \n, \x1b, ...). IMAGE may be a block device. Sectors are
+// of the given size (512 unless told). Nothing is printed when no
+// HFS-family partition is found.
 //
 // Exit status: 0 when the image was read, 2 for a usage error or an image
 // that cannot be opened.
 
 #include "ScanImageCommands.h"
+#include "ScanImageMedium.h"
 #include "media/DMedia.h"
 #include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
@@ -46,29 +48,6 @@ bool parseSectorSize(const std::string& s, std::uint32_t& out) {
     return true;
 }
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 int partitionsCommand(const std::vector<std::string>& args) {
@@ -81,14 +60,14 @@ int partitionsCommand(const std::vector<std::string>& args) {
         else
             return partitionsUsage();
     }
-    struct stat st {};
-    if (::stat(image.c_str(), &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))) {
-        std::fprintf(stderr, "scan-image: cannot open %s\n", image.c_str());
+    const auto size = mediumSize(image);
+    if (!size) {
+        std::fprintf(stderr, "scan-image: cannot open %s\n", platform::escapedText(image).c_str());
         return 2;
     }
     auto drive = DMedia::initWithDictionary(platform::Dict{{"Path", image},
                                                            {"Preferred Block Size", sectorSize},
-                                                           {"Size", static_cast<unsigned long long>(st.st_size)},
+                                                           {"Size", static_cast<unsigned long long>(*size)},
                                                            {"device model", "-"},
                                                            {"device serial", "-"},
                                                            {"device revision", "-"}});
@@ -103,13 +82,14 @@ int partitionsCommand(const std::vector<std::string>& args) {
     drive->initialize(volumes);
 
     for (const auto& a : controller.alerts())
-        std::fprintf(stderr, "alert: %s: %s\n", a.title.c_str(), a.message.c_str());
+        std::fprintf(stderr, "alert: %s: %s\n", platform::escapedText(a.title).c_str(),
+                     platform::escapedText(a.message).c_str());
     platform::setAppController(nullptr);
     for (const platform::Value& v : volumes) {
         std::string line;
         for (const auto& [key, value] : v.dictValue()) {
             if (!line.empty()) line += '\t';
-            line += escaped(key) + '=' + escaped(value.description());
+            line += platform::escapedText(key) + '=' + platform::escapedText(value.description());
         }
         std::cout << line << '\n';
     }

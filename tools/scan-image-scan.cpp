@@ -1,5 +1,7 @@
+#include "ScanImageMedium.h"
 #include "ScanImageScan.h"
 #include "platform/ByteView.h"
+#include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
 #include "volume/Volume.h"
 
@@ -8,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -57,13 +58,13 @@ bool parseScanImageOption(const std::string& a, const char* value, ScanImageOpti
 
 ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController& controller) {
     ScannedImage out;
-    struct stat st {};
-    if (::stat(o.image.c_str(), &st) != 0) {
-        std::fprintf(stderr, "scan-image: cannot open %s\n", o.image.c_str());
+    const auto size = mediumSize(o.image);
+    if (!size) {
+        std::fprintf(stderr, "scan-image: cannot open %s\n", platform::escapedText(o.image).c_str());
         return out;
     }
     std::string content = o.content.empty() ? detectContent(o) : o.content;
-    const std::uint64_t imageSectors = static_cast<std::uint64_t>(st.st_size) / o.sectorSize;
+    const std::uint64_t imageSectors = *size / o.sectorSize;
     if (o.start >= imageSectors) {
         std::fprintf(stderr, "scan-image: start sector beyond the image\n");
         return out;
@@ -92,10 +93,14 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         scan.scanForDeletedFiles(platform::Array{1, 0});
 
     for (const auto& a : controller.alerts())
-        std::fprintf(stderr, "alert: %s: %s\n", a.title.c_str(), a.message.c_str());
+        std::fprintf(stderr, "alert: %s: %s\n", platform::escapedText(a.title).c_str(),
+                     platform::escapedText(a.message).c_str());
     bool completed = false;
     for (const auto& p : controller.callsNamed("updateProgress:"))
         if (p.dictValue().get("Tree Complete").boolValue()) completed = true;
-    out.completed = completed && !out.volume->aborting;
+    if (!scan.foundVolume())
+        std::fprintf(stderr, "scan-image: no usable volume at sector %llu of %s\n",
+                     static_cast<unsigned long long>(o.start), platform::escapedText(o.image).c_str());
+    out.completed = completed && !out.volume->aborting && scan.foundVolume();
     return out;
 }

@@ -4,14 +4,19 @@
 //   scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]
 //                         [--mode normal|advanced|deleted]
 //
+// IMAGE is a disk or volume image or a block device, only ever read.
 // Prints the found tree one node a line, tab-separated: path from the root,
 // file ID, parent ID, kind (d/f), size, deleted, complete, extents as
-// "start+count" in sectors of the image. Alerts are answered with their
-// default button and shown on standard error.
+// "start+count" in sectors of the image. Names come from the medium: a
+// backslash or control character in one is written escaped (\\, \n, \t,
+// \x1b, ...). Alerts are answered with their default button and shown on
+// standard error. Exits 1 when the scan gave up or found no volume it could
+// read.
 
 #include "ScanImageCommands.h"
 #include "ScanImageScan.h"
 #include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
 #include <cstdio>
@@ -39,7 +44,7 @@ int usage() {
 std::string pathOf(const NewDir* node) {
     std::vector<std::string> parts;
     for (const NewDir* n = node; n; n = n->pndirPointer) {
-        parts.push_back(newdir::utf8(newdir::fileName(n)));
+        parts.push_back(platform::escapedText(newdir::utf8(newdir::fileName(n))));
         if (parts.size() > 100000) break; // a damaged parent chain
     }
     std::string out;

@@ -92,12 +92,13 @@ void CatalogFragmentSearch::searchCatFrags() {
     std::uint64_t counted = 0;
     for (std::uint64_t at = first; at < end; at += std::min(batchSectors, end - at)) {
         if (v.stopTreeThread()) break;
-        // One large read for many groups; a batch that cannot be read is
+        // One large read for many groups; sectors that cannot be read are
         // looked at as zeros, never as what an earlier read left (the reader
-        // zero-fills what lies past the end of the medium).
+        // zero-fills what lies past the end of the medium), and the rest of
+        // their batch is searched.
         const std::uint64_t n = std::min(batchSectors, end - at);
         batch_.resize(static_cast<std::size_t>(n) * bps);
-        if (!v.readSector(at, static_cast<std::int32_t>(n), batch_.data())) std::fill(batch_.begin(), batch_.end(), 0);
+        v.readSweepSectors(at, static_cast<std::int32_t>(n), kGroupSectors, batch_.data());
         batchStart_ = at;
         batchSectors_ = n;
 
@@ -121,7 +122,6 @@ void CatalogFragmentSearch::searchCatFrags() {
         }
     }
     batch_.clear();
-    batch_.shrink_to_fit();
     batchStart_ = batchSectors_ = 0;
 }
 

@@ -167,13 +167,16 @@ bool HFSPlusVolume::initializeVIB() {
     return takeBlockSize();
 }
 
-void HFSPlusVolume::fillVIB() {
+bool HFSPlusVolume::fillVIB() {
     const std::uint32_t bps = volume_.u32BytesInSector();
     if (bps == 0) {
         volume_.setBlockSize(0);
-        return;
+        return false;
     }
-    auto bytes = readStructure(hfsplus::kVolumeHeaderOffset / bps, hfsplus::kVolumeHeaderOffset % bps,
+    // The volume begins at startSector: 0 on a mounted volume's own device,
+    // the partition's first sector when the device is the whole disk.
+    const std::uint64_t s = volume_.startSector;
+    auto bytes = readStructure(saturatingAdd(s, hfsplus::kVolumeHeaderOffset / bps), hfsplus::kVolumeHeaderOffset % bps,
                                hfsplus::kVolumeInformationBlockSize);
     volume_.vib = convertVIB(bytes ? ByteView(*bytes) : ByteView());
     if (volume_.vib.signature == hfsplus::kHFSSignature) {
@@ -181,26 +184,28 @@ void HFSPlusVolume::fillVIB() {
         const MasterDirectoryBlock& mdb = volume_.mdb;
         if (hfsplus::isHFSPlusSignature(mdb.drEmbedSigWord)) {
             const std::uint32_t wrapperBlock = HFSPlusDriveGeometry::wholeSectors(mdb.drAlBlkSiz, bps);
-            if (wrapperBlock == 0) {
-                volume_.setBlockSize(0);
-                return;
-            }
             const auto offset = embeddedVolumeSectorOffset(mdb, bps);
-            if (!offset) {
+            const auto start = offset ? checkedAdd(s, *offset) : std::nullopt;
+            if (wrapperBlock == 0 || !start) {
                 volume_.setBlockSize(0);
-                return;
+                return false;
             }
-            const std::uint64_t start = *offset;
-            volume_.setHPlusVolStart(start);
-            bytes = readStructure(start + hfsplus::kVolumeHeaderOffset / bps, hfsplus::kVolumeHeaderOffset % bps,
-                                  hfsplus::kVolumeInformationBlockSize);
+            volume_.setHPlusVolStart(*start);
+            bytes = readStructure(saturatingAdd(*start, hfsplus::kVolumeHeaderOffset / bps),
+                                  hfsplus::kVolumeHeaderOffset % bps, hfsplus::kVolumeInformationBlockSize);
             volume_.vib = convertVIB(bytes ? ByteView(*bytes) : ByteView());
         }
     } else {
-        volume_.setHPlusVolStart(0);
+        volume_.setHPlusVolStart(s);
     }
-    takeBlockSize();
+    const bool usable = takeBlockSize();
     volume_.totalBlocks = volume_.vib.totalBlocks;
+    if (!hfsplus::isHFSPlusSignature(volume_.vib.signature)) {
+        platform::logFormat("HFS+ volume on %@ at sector %@: no HFS+ volume header", volume_.path(),
+                            static_cast<unsigned long long>(s));
+        return false;
+    }
+    return usable;
 }
 
 // ---------------------------------------------------------------------------

@@ -41,11 +41,13 @@ public:
     // the volume's end. Sets mdb, vib, HPlusVolStart and blockSize. False
     // when no usable HFS+ header is found.
     bool initializeVIB();
-    // The deleted-file scan's reader for devices that begin with the volume:
-    // the header at byte 1024 of the device (or of the wrapped volume), no
-    // signature test, no alternate copy. Sets vib, HPlusVolStart, blockSize
-    // and totalBlocks; a nonsensical block size leaves blockSize 0.
-    void fillVIB();
+    // The deleted-file scan's reader: the header at byte 1024 of the volume
+    // (from startSector, 0 on a mounted volume's own device) or of the
+    // wrapped volume, no alternate copy. Sets vib, HPlusVolStart, blockSize
+    // and totalBlocks whatever it finds; a nonsensical block size leaves
+    // blockSize 0. True when the header is an HFS+ one with a usable block
+    // size.
+    bool fillVIB();
     // Checks the header nodes of the extents and catalog B-trees and takes
     // their geometry (node sizes, root nodes, first leaf, leaf records,
     // depth); completes the catalog's extents from the extents B-tree.

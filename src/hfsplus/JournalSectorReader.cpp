@@ -14,11 +14,19 @@ JournalSectorReader::JournalSectorReader(Volume& volume, std::uint64_t first, st
 void JournalSectorReader::loadBatch(std::uint64_t i) {
     batchStart_ = i;
     batchLength_ = std::min(batchSectors_, sectors_ - i);
-    batchReadable_ = HFSPlusVolume(volume_).readSectors(first_ + i, batchLength_, batch_);
+    batch_.resize(static_cast<std::size_t>(batchLength_ * bytesPerSector_));
+    std::uint64_t unreadable = batchLength_;
+    if (HFSPlusVolume(volume_).sectorsInVolume(first_ + i, batchLength_))
+        unreadable =
+            volume_.readSweepSectors(first_ + i, static_cast<std::int32_t>(batchLength_), kRetrySectors, batch_.data());
+    else
+        std::fill(batch_.data(), batch_.data() + batch_.size(), 0);
+    batchReadable_ = unreadable == 0;
     if (!batchReadable_ && !failureLogged_) {
         failureLogged_ = true;
-        platform::logFormat("Journal of %@: sectors from %llu could not be read; they are taken as empty",
-                            volume_.path(), static_cast<unsigned long long>(first_ + i));
+        platform::logFormat("Journal of %@: %llu sectors from %llu could not be read; they are taken as empty",
+                            volume_.path(), static_cast<unsigned long long>(unreadable),
+                            static_cast<unsigned long long>(first_ + i));
     }
 }
 
@@ -26,22 +34,19 @@ platform::ByteView JournalSectorReader::sector(std::uint64_t i) {
     if (i >= sectors_ || batchSectors_ == 0) return {};
     if (i < batchStart_ || i - batchStart_ >= batchLength_) loadBatch(i);
     const std::size_t at = static_cast<std::size_t>((i - batchStart_) * bytesPerSector_);
-    return platform::ByteView(batch_).sub(at, bytesPerSector_);
+    return batch_.view().sub(at, bytesPerSector_);
 }
 
 bool JournalSectorReader::read(std::uint64_t sector, std::uint32_t count, std::vector<std::uint8_t>& buffer) {
     const std::uint64_t batchFirst = first_ + batchStart_;
-    if (count != 0 && batchLength_ != 0 && sector >= batchFirst && sector - batchFirst <= batchLength_ &&
-        count <= batchLength_ - (sector - batchFirst)) {
-        if (!batchReadable_) {
-            buffer.assign(static_cast<std::size_t>(count) * bytesPerSector_, 0);
-            return false;
-        }
+    if (batchReadable_ && count != 0 && batchLength_ != 0 && sector >= batchFirst &&
+        sector - batchFirst <= batchLength_ && count <= batchLength_ - (sector - batchFirst)) {
         const std::size_t at = static_cast<std::size_t>((sector - batchFirst) * bytesPerSector_);
         const std::size_t length = static_cast<std::size_t>(count) * bytesPerSector_;
-        buffer.assign(batch_.begin() + static_cast<std::ptrdiff_t>(at),
-                      batch_.begin() + static_cast<std::ptrdiff_t>(at + length));
+        buffer.assign(batch_.data() + at, batch_.data() + at + length);
         return true;
     }
+    // Outside the batch, or in one with unreadable sectors, which may lie
+    // elsewhere in it: the device says whether these sectors can be read.
     return HFSPlusVolume(volume_).readSectors(sector, count, buffer);
 }

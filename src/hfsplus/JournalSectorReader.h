@@ -9,8 +9,10 @@
 //
 // Everything read is bounded by the volume: a batch or a node that is not
 // inside it is not read, and whatever could not be read is zeros, never the
-// bytes of an earlier read.
+// bytes of an earlier read. An unreadable sector costs only itself: the rest
+// of its batch is read, and a node in such a batch is read from the device.
 
+#include "platform/AlignedBuffer.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
@@ -24,7 +26,7 @@ public:
     JournalSectorReader(Volume& volume, std::uint64_t first, std::uint64_t sectors);
 
     // Journal sector i (below the journal's sector count): one sector of
-    // bytes, all zero when its batch could not be read.
+    // bytes, all zero when it could not be read.
     platform::ByteView sector(std::uint64_t i);
     // `count` device sectors from `sector` into buffer, which is resized and
     // zeroed first; from the batch in memory when they lie inside it. False
@@ -33,6 +35,9 @@ public:
 
     // Bytes fetched in one go: large enough to stream, small enough to keep.
     static constexpr std::uint64_t kBatchBytes = 1u << 20;
+    // A batch that cannot be read is read again in pieces of this many
+    // sectors, then sector by sector, as the volume sweeps do.
+    static constexpr std::uint32_t kRetrySectors = 63;
 
 private:
     void loadBatch(std::uint64_t i);
@@ -45,7 +50,7 @@ private:
     // Journal index of the batch's first sector and its length in sectors.
     std::uint64_t batchStart_ = 0;
     std::uint64_t batchLength_ = 0;
-    std::vector<std::uint8_t> batch_;
+    platform::AlignedBuffer batch_;
     bool batchReadable_ = false;
     bool failureLogged_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include "media/DMedia.h"
 #include "media/HFSPlusDriveGeometry.h"
+#include "platform/AlignedBuffer.h"
 #include "platform/AppController.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
@@ -115,13 +116,15 @@ void LostVolumeSearch::initializeForVolumeThoroughScan(Array& argument) {
     const std::uint64_t chunksPerBatch =
         usableSectors ? std::max<std::uint64_t>(1, kBatchBytes / (kChunkSectors * bps)) : 1;
     const std::uint64_t batchSectors = chunksPerBatch * kChunkSectors;
-    std::vector<std::uint8_t> batch;
+    platform::AlignedBuffer batch;
 
     for (std::uint64_t first = 0; first < totalSectors_ && !m.abortVolumeScan(); first += batchSectors) {
         const std::uint64_t inBatch = std::min(batchSectors, totalSectors_ - first);
-        // An unreadable batch reads as zeros, which hold no signature.
-        readDriveSectors(first, inBatch, batch);
-        const ByteView view(batch);
+        // Unreadable sectors read as zeros, which hold no signature; the rest
+        // of their batch is searched.
+        batch.resize(static_cast<std::size_t>(inBatch * bps));
+        m.readSweepSectors(first, static_cast<std::int32_t>(inBatch), kChunkSectors, batch.data());
+        const ByteView view = batch.view();
 
         for (std::uint64_t chunk = 0; chunk < inBatch; chunk += kChunkSectors) {
             if (m.abortVolumeScan()) break;
@@ -157,7 +160,6 @@ void LostVolumeSearch::initializeForVolumeThoroughScan(Array& argument) {
                 handedOver->push_back(d);
     });
     batch.clear();
-    batch.shrink_to_fit();
     node_.clear();
     node_.shrink_to_fit();
     post(Dict{{"Scan Complete", true}});

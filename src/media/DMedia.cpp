@@ -1,12 +1,14 @@
 #include "media/DMedia.h"
 
 #include "media/PartitionTables.h"
+#include "platform/AlignedBuffer.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
 #include "platform/SystemLog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -21,28 +23,19 @@ constexpr std::size_t kReadAheadBytes = 4u << 20;
 // than through the window (one copy less).
 constexpr std::size_t kDirectReadBytes = 64u << 10;
 constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
-
-// Reads up to len bytes at offset, retrying interrupted and partial reads;
-// returns the bytes read (fewer only at the end of the medium) or -1.
-std::int64_t preadFully(int fd, std::uint8_t* buf, std::size_t len, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < len) {
-        ssize_t n = ::pread(fd, buf + done, len - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
-}
+// After a failed read (of a window or not), no window reaches into the
+// sectors from there on for this many bytes: reads there ask for no more
+// than they need. On a dying disk a failed read costs seconds and a small
+// plain read well under a millisecond, so 64 MiB of small plain reads cost
+// about what one more failed window would, and a catalog lying just before a
+// bad area costs one failed read instead of one per node.
+constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
 } // namespace
 
 struct DMedia::Device {
     int fd = -1;
     std::mutex windowMutex;
-    std::vector<std::uint8_t> window;
+    platform::AlignedBuffer window;
     std::uint64_t windowStart = 0;
     std::size_t windowLength = 0;
     std::uint64_t lastEnd = UINT64_MAX;
@@ -125,6 +118,13 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
     if (device_) return device_;
     int fd = ::open(cPath_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
+    // The kernel's own read-ahead would widen damage: a request it merges
+    // with the pages after the ones asked for fails whole when one of those
+    // lies on a bad sector, and takes the sectors asked for down with it.
+    // The readers ask for exactly what they need, in large reads where they
+    // sweep, so nothing is lost by turning it off; advice is only a hint,
+    // and a device that refuses it is read as it is.
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
     device_ = std::make_shared<Device>();
     device_->fd = fd;
     return device_;
@@ -144,17 +144,49 @@ bool DMedia::devicePresent() const {
     return false;
 }
 
+std::int64_t DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const {
+    std::size_t done = 0;
+    while (done < length) {
+        const std::int64_t n = rawRead_ ? rawRead_(fd, buffer + done, length - done, offset + done)
+                                        : ::pread(fd, buffer + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+bool DMedia::readAheadPausedAt(std::uint64_t offset) {
+    std::lock_guard lock(deviceMutex_);
+    // A window from a little further back would reach the same bad sectors.
+    return platform::saturatingAdd(offset, kReadAheadBytes) > readAheadPausedFrom_ && offset < readAheadPausedUntil_;
+}
+
+void DMedia::pauseReadAheadFrom(std::uint64_t offset) {
+    std::lock_guard lock(deviceMutex_);
+    readAheadPausedFrom_ = offset;
+    readAheadPausedUntil_ = platform::saturatingAdd(offset, kReadAheadPauseBytes);
+}
+
 bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
+    return readFromDevice(reader, sector, size, buffer) == ReadResult::Read;
+}
+
+DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, std::int32_t size,
+                                          std::uint8_t* buffer) {
     const std::uint64_t bps = u32BytesInSector_;
     const std::optional<std::uint64_t> at = platform::checkedMul(sector, bps);
     if (size < 0 || bps == 0 || static_cast<std::uint64_t>(size) * bps > kMaxReadBytes || !at) {
         platform::logFormat("Read of %d sectors at sector %llu refused on %@: the request is out of range", size,
                             static_cast<unsigned long long>(sector), path_);
-        return false;
+        return ReadResult::Hopeless;
     }
     const std::uint64_t offset = *at;
     const std::size_t length = static_cast<std::size_t>(static_cast<std::uint64_t>(size) * bps);
-    if (length == 0) return true;
+    if (length == 0) return ReadResult::Read;
 
     std::shared_ptr<Device> dev = device();
     if (!dev && reader == Reader::Scan) {
@@ -162,37 +194,43 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
         if (auto* c = platform::appController())
             c->runAlertPanel(platform::alertRequest(
                 "! Could not open drive", "A valid fileDesc could not be obtained for drive: %@", "OK", {path_}));
-        return false;
+        return ReadResult::Hopeless;
     }
 
     std::int64_t got = -1;
     int err = ENODEV;
-    bool readFailed = false;
     if (dev) {
         if (reader == Reader::Scan && length < kDirectReadBytes) {
             std::lock_guard lock(dev->windowMutex);
-            bool inWindow = offset >= dev->windowStart && offset - dev->windowStart <= dev->windowLength &&
-                            length <= dev->windowLength - (offset - dev->windowStart);
-            if (!inWindow && offset == dev->lastEnd) {
+            const bool inWindow = offset >= dev->windowStart && offset - dev->windowStart <= dev->windowLength &&
+                                  length <= dev->windowLength - (offset - dev->windowStart);
+            if (!inWindow && offset == dev->lastEnd && !readAheadPausedAt(offset)) {
                 // Sequential batches: one large read serves the next ones.
                 dev->window.resize(kReadAheadBytes);
-                std::int64_t n = preadFully(dev->fd, dev->window.data(), kReadAheadBytes, offset);
+                const std::int64_t n = readFully(dev->fd, dev->window.data(), kReadAheadBytes, offset);
                 dev->windowStart = offset;
                 dev->windowLength = n < 0 ? 0 : static_cast<std::size_t>(n);
-                if (n < 0)
-                    err = errno, readFailed = true;
-                else
+                if (n >= 0) {
                     got = std::min<std::int64_t>(n, static_cast<std::int64_t>(length));
-                if (got > 0) std::memcpy(buffer, dev->window.data(), static_cast<std::size_t>(got));
+                    if (got > 0) std::memcpy(buffer, dev->window.data(), static_cast<std::size_t>(got));
+                } else {
+                    // Somewhere in the window lies a sector that cannot be
+                    // read; what was asked for may well be readable.
+                    platform::logFormat("Read-ahead of %@ at sector %llu failed (error %d); reads from there on ask "
+                                        "only for what they need",
+                                        cPath_, static_cast<unsigned long long>(sector), errno);
+                    pauseReadAheadFrom(offset);
+                }
             } else if (inWindow) {
                 std::memcpy(buffer, dev->window.data() + (offset - dev->windowStart), length);
                 got = static_cast<std::int64_t>(length);
             }
             dev->lastEnd = offset + length;
         }
-        // Random reads (B-tree nodes, headers) and large ones go straight to the device.
-        if (got < 0 && !readFailed) {
-            got = preadFully(dev->fd, buffer, length, offset);
+        // Random reads (B-tree nodes, headers), large ones and those after a
+        // failed window go straight to the device.
+        if (got < 0) {
+            got = readFully(dev->fd, buffer, length, offset);
             if (got < 0) err = errno;
         }
     }
@@ -202,17 +240,19 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
         // of an earlier read in the unread tail.
         if (static_cast<std::size_t>(got) < length)
             std::memset(buffer + got, 0, length - static_cast<std::size_t>(got));
-        return true;
+        return ReadResult::Read;
     }
 
+    // A window reaching these sectors would fail on them again.
+    pauseReadAheadFrom(offset);
     platform::logFormat("Unable to read from the drive %@ error: %d", cPath_, err);
     platform::logFormat("Further info, sectorNum: %@, size: %d, sizeInSect: %@",
                         static_cast<unsigned long long>(sector), size, static_cast<unsigned long long>(sizeInSect_));
     if (dev) dropDevice(dev);
-    if (devicePresent()) return false;
+    if (devicePresent()) return ReadResult::Failed;
 
     platform::AppController* c = platform::appController();
-    if (!c) return false;
+    if (!c) return ReadResult::Hopeless;
     switch (reader) {
     case Reader::Scan:
         c->runAlertPanel(platform::alertRequest(
@@ -230,7 +270,41 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
         c->previewClose();
         break;
     }
-    return false;
+    return ReadResult::Hopeless;
+}
+
+std::uint64_t DMedia::readSweepSectors(std::uint64_t sector, std::int32_t count, std::uint32_t groupSectors,
+                                       std::uint8_t* buffer) {
+    const ReadResult whole = readFromDevice(Reader::Scan, sector, count, buffer);
+    if (whole == ReadResult::Read || count <= 0) return 0;
+    const std::size_t bps = u32BytesInSector_;
+    if (bps == 0) return static_cast<std::uint64_t>(count);
+
+    bool hopeless = whole == ReadResult::Hopeless;
+    // `n` sectors from sector `at` of the batch; false, with zeros there,
+    // when they cannot be read.
+    const auto piece = [&](std::int32_t at, std::int32_t n) {
+        std::uint8_t* into = buffer + static_cast<std::size_t>(at) * bps;
+        const ReadResult r = hopeless ? ReadResult::Hopeless
+                                      : readFromDevice(Reader::Scan, sector + static_cast<std::uint64_t>(at), n, into);
+        hopeless = r == ReadResult::Hopeless;
+        if (r != ReadResult::Read) std::memset(into, 0, static_cast<std::size_t>(n) * bps);
+        return r == ReadResult::Read;
+    };
+    std::uint64_t unreadable = 0;
+    const std::int32_t group = static_cast<std::int32_t>(std::max<std::uint32_t>(groupSectors, 1));
+    for (std::int32_t g = 0; g < count; g += std::min(group, count - g)) {
+        const std::int32_t n = std::min(group, count - g);
+        if (group < count && n > 1 && piece(g, n)) continue;
+        for (std::int32_t s = g; s < g + n; ++s)
+            if (!piece(s, 1)) ++unreadable;
+    }
+    platform::logFormat("Sectors %llu to %llu of %@ could not be read at once: %llu of them are unreadable and "
+                        "taken as zeros",
+                        static_cast<unsigned long long>(sector),
+                        static_cast<unsigned long long>(sector + static_cast<std::uint64_t>(count) - 1), cPath_,
+                        static_cast<unsigned long long>(unreadable));
+    return unreadable;
 }
 
 void DMedia::initialize(platform::Array& array) {

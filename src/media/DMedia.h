@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +50,21 @@ public:
     // preview and ends only that preview or save.
     bool readPreviewSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     bool readSaveSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
+    // A sweep's batch through the scan reader. A dying disk fails a whole
+    // request for one bad sector, so a batch that cannot be read is read
+    // again in groups of `groupSectors`, and a group that fails sector by
+    // sector: only the sectors that fail by themselves read as zeros, and the
+    // rest of the batch is used. Answers how many sectors could not be read
+    // (all of them when the device cannot be opened or has gone).
+    std::uint64_t readSweepSectors(std::uint64_t sector, std::int32_t count, std::uint32_t groupSectors,
+                                   std::uint8_t* buffer);
+
+    // The one call through which every byte of the medium is read, as
+    // pread(2) on the open descriptor: the bytes read, or -1 with errno set.
+    // Tests put a reader of their own in between to make chosen sectors fail;
+    // set it before the first read.
+    using RawRead = std::function<std::int64_t(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset)>;
+    void setRawRead(RawRead read) { rawRead_ = std::move(read); }
 
     // --- partition table ---
     // Reads the drive's partition table (GUID, MBR with extended partitions
@@ -108,6 +124,11 @@ public:
 protected:
     enum class Reader { Scan, Preview, Save };
     bool readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
+    // Failed: the device answered with an error, and parts of the request may
+    // still be readable. Hopeless: asking again cannot help (the request was
+    // refused, or the device could not be opened or has gone).
+    enum class ReadResult { Read, Failed, Hopeless };
+    ReadResult readFromDevice(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // True when the device is still in the drive or volume list as last built.
     bool devicePresent() const;
 
@@ -129,6 +150,19 @@ private:
     // batches. A failed read drops the descriptor; the next read reopens.
     std::shared_ptr<Device> device();
     void dropDevice(const std::shared_ptr<Device>& failed);
+    // Up to `length` bytes at `offset`, retrying interrupted and partial
+    // reads: the bytes read (fewer only at the end of the medium) or -1.
+    std::int64_t readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const;
+    // Whether a read-ahead window from this offset is paused, and pausing
+    // every window that would reach the range from `offset` on after a failed
+    // window read there.
+    bool readAheadPausedAt(std::uint64_t offset);
+    void pauseReadAheadFrom(std::uint64_t offset);
     std::mutex deviceMutex_;
     std::shared_ptr<Device> device_;
+    // Outlives a dropped descriptor: a failed window read drops none, but a
+    // failed read of a bad sector near it does.
+    std::uint64_t readAheadPausedFrom_ = 0;
+    std::uint64_t readAheadPausedUntil_ = 0;
+    RawRead rawRead_;
 };

@@ -38,6 +38,9 @@ enum class ScanThread::Driver {
 };
 
 namespace {
+const char* const kKeyStructuresNotFound =
+    "Key data structures not found. Please try Advance Scan for tree on the desired volume.";
+
 const char* driverName(int d) {
     static const char* names[] = {
         "signature search of HFS+ free space",      "signature search of FAT free clusters",
@@ -249,6 +252,14 @@ void ScanThread::recoveryNotAvailable(const Recovery& row) {
     logStep(row.name);
 }
 
+void ScanThread::cannotProcess(const char* message) {
+    volume_->aborting = true;
+    if (auto* c = platform::appController()) {
+        c->runAlertPanel(platform::alertRequest("!Can not process", message, "OK"));
+        c->destroyVolumeAndBackToPartList();
+    }
+}
+
 void ScanThread::hfsTreeRecovery(const Recovery&) {
     Volume& v = *volume_;
     v.advScanEntriesCanBePutIntoOrphanEntryArray = false;
@@ -256,6 +267,7 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
     HFSPlusVolume hfs(v);
     bool found = false;
     bool valid = false;
+    bool catalogRead = false;
     phase([&] { found = hfs.initializeVIB(); });
     if (found) {
         v.advScanEntriesCanBePutIntoOrphanEntryArray = true;
@@ -263,7 +275,13 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
         if (valid) {
             CatalogNodeSearch(v).findCatalogLeafNodes([this](const std::function<void()>& step) { phase(step); });
             if (v.firstLeafNode != 0 && v.catNodeSize != 0) {
+                // The walk keeps every leaf it takes in this index; without
+                // it (never expected) the walk cannot be judged and counts as
+                // read. A walk the user stopped is not a catalog that failed.
+                const BTreeTableClassUInt32* leaves = v.btreeForUsedCatNodeSector.get();
+                const std::int64_t leavesBefore = leaves ? leaves->numItems() : 0;
                 phase([&] { CatalogReader(v).makeTree(); });
+                catalogRead = !leaves || leaves->numItems() > leavesBefore || v.stopTreeThread();
                 if (v.orphEntriesTotal > 0) {
                     phase([&] {
                         OrphanEntries orphans(v);
@@ -276,23 +294,34 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
                     invalidateTimer();
                 }
             }
-            if (v.treeScanMode == 1) phase([&] { AdvancedTreeScan(v).makeAdvTree(); });
-            return;
+            // A header that checks out over a catalog that cannot be read (a
+            // node size or an extent that is wrong) would otherwise end in
+            // an empty tree that looks like an empty volume.
+            if (!catalogRead)
+                platform::logFormat("HFS+ volume on %@: no leaf node of its catalog could be read", v.path());
+        } else {
+            hfs.getCatalogExtFromVIB();
         }
-        hfs.getCatalogExtFromVIB();
     }
-    if (v.scanMode == "Advanced Scan") {
-        v.setBlockSize(8);
+    if (valid && v.treeScanMode == 1) {
         phase([&] { AdvancedTreeScan(v).makeAdvTree(); });
+    } else if (!valid && v.scanMode == "Advanced Scan") {
+        // Only a volume header that cannot be read leaves the block size to
+        // be guessed; one that was read knows it, whatever became of the
+        // B-trees behind it.
+        if (!found) v.setBlockSize(8);
+        phase([&] { AdvancedTreeScan(v).makeAdvTree(); });
+    } else if (!valid || !catalogRead) {
+        cannotProcess(kKeyStructuresNotFound);
         return;
     }
-    v.aborting = true;
-    if (auto* c = platform::appController()) {
-        c->runAlertPanel(platform::alertRequest(
-            "!Can not process",
-            "Key data structures not found. Please try Advance Scan for tree on the desired volume.", "OK"));
-        c->destroyVolumeAndBackToPartList();
-    }
+    foundVolume_ = catalogRead || v.entryCount > 0 || v.stopTreeThread();
+    if (foundVolume_) return;
+    // The advanced scan searched the whole volume and found no catalog
+    // record either. A search that follows may still find files by their
+    // contents; otherwise the empty tree would be all the user gets.
+    platform::logFormat("HFS+ volume on %@: the advanced scan found no catalog record", v.path());
+    if (!searchAsked_) cannotProcess("Key data structures not found on the volume.");
 }
 
 void ScanThread::startMakingTree(const Array& arguments) {
@@ -305,6 +334,7 @@ void ScanThread::startMakingTree(const Array& arguments) {
     else if (v.scanMode == "Advanced Scan")
         v.treeScanMode = 1;
     const bool search = intAt(arguments, 1) != 0;
+    searchAsked_ = search;
     if (search) v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
 
     // A content no row takes has no file-system step.
@@ -340,7 +370,7 @@ void ScanThread::scanForDeletedFilesHFS(const Array& arguments) {
     if (!resumed_) ensureRoot();
     HFSPlusVolume hfs(v);
     phase([&] {
-        hfs.fillVIB();
+        foundVolume_ = hfs.fillVIB();
         hfs.checkCatalogAndExtentsFile(); // the deleted-file scan goes on either way
     });
     if (intAt(arguments, 0) == 1 && !resumed_) {

@@ -41,6 +41,13 @@ public:
     enum class Entry { MakingTree, DeletedFiles, DeletedFilesDisk };
     static void detach(std::shared_ptr<Volume> volume, Entry entry, platform::Array arguments);
 
+    // Whether the file-system step found a volume it could read: an HFS+
+    // volume header with a usable block size and, for a tree scan, a
+    // catalog it read or entries it found. False when no step ran (a
+    // resumed scan, a content no recovery takes or one this build cannot
+    // recover).
+    bool foundVolume() const { return foundVolume_; }
+
     // The file system a content string selects.
     enum class FileSystem { None, HFSPlus, FAT, ExFAT, APFS };
     // Tree scans accept the APFS partition type as well as "APFS"; the
@@ -69,6 +76,9 @@ private:
     void searchStep(Driver driver);
     // Tree-scan recoveries.
     void hfsTreeRecovery(const Recovery& row);
+    // Ends a tree scan that has nothing to show: the alert, then back to the
+    // partition list; no search and no clean-up follow.
+    void cannotProcess(const char* message);
     // A file system this build cannot recover yet: its root and a log line.
     void recoveryNotAvailable(const Recovery& row);
     // The deleted-file scan's search, when asked for: the row's plain or
@@ -82,5 +92,7 @@ private:
 
     std::shared_ptr<Volume> volume_;
     bool resumed_ = false;
+    bool searchAsked_ = false;
+    bool foundVolume_ = false;
     std::uint64_t resumePosition_ = 0;
 };

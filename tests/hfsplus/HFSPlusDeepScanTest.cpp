@@ -6,6 +6,7 @@
 #include "hfsplus/OrphanEntries.h"
 #include "platform/ByteView.h"
 #include "scan/ScanThread.h"
+#include "support/FailingReads.h"
 #include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -707,4 +708,62 @@ TEST_F(DeepScan, EntriesTheNormalPassCouldNotPlaceAreCountedOnceByTheAdvancedPas
     }
     EXPECT_EQ(std::tuple(v->folderCount, v->fileCount, v->entryCount, v->dataSize),
               std::tuple(folders, files, folders + files, data));
+}
+
+TEST_F(DeepScan, AVolumeHeaderThatWasReadKeepsItsBlockSizeWhenOnlyTheCatalogHeaderIsDamaged) {
+    Builder b({.blockSize = 2048, .volumeName = "Small"});
+    b.addFile(b.addFolder(Builder::kRoot, "Docs"), "a.txt", bytes(10000, 5));
+    b.damageZeroCatalogHeaderNode();
+    auto v = scan(open(write(b), b), "Advanced Scan");
+    EXPECT_EQ(v->blockSize(), 4u);
+    const NewDir* file = nodeAt(v->dirRoot, "Docs/a.txt");
+    EXPECT_EQ(file ? readThroughExtents(*v, *file) : "", asString(bytes(10000, 5)));
+}
+
+// The catalog header node checks out but says 512-byte nodes over nodes of 4096, or the catalog's extent is cut to it.
+TEST_F(DeepScan, ACatalogThatCannotBeReadEndsTheScanWithTheAlertNotAnEmptyTree) {
+    Builder b({.volumeName = "Unread"});
+    b.addFile(b.addFolder(Builder::kRoot, "Docs"), "a.txt", bytes(10000, 6));
+    const fs::path image = write(b), nodeSize = copyToTemp(image), cut = copyToTemp(image);
+    const auto& l = b.layout(); // the header node's node size at its byte 32; the catalog's first extent's length
+    writeAt(nodeSize, l.volumeOffset + std::uint64_t(l.catalogFile[0].startBlock) * l.blockSize + 32, be16(512));
+    writeAt(cut, l.volumeOffset + 1024 + 292, be32(1));
+    for (const auto& [p, mode] :
+         {std::pair{nodeSize, "Normal Scan"}, {cut, "Normal Scan"}, {nodeSize, "Advanced Scan"}}) {
+        controller.clear();
+        scan(open(p, b), mode);
+        ASSERT_EQ(controller.alerts().size(), 1u) << p << " " << mode;
+        EXPECT_EQ(controller.alerts()[0].title, "!Can not process");
+        expectTreeCompleteLast();
+    }
+    EXPECT_TRUE(logged("no leaf node of its catalog could be read"));
+}
+
+// Unreadable sectors of a dying disk hide only themselves from the fragment search: the volume's first eight (its
+// only header with them) or one in its catalog's header node, either way in the search's first batch. Every entry of
+// the sound volume is found, if not where its header would have put it.
+TEST_F(DeepScan, UnreadableSectorsHideOnlyThemselvesFromTheFragmentSearch) {
+    Builder b({.volumeName = "Dying"});
+    b.addFile(b.addFolder(Builder::kRoot, "Docs"), "a.txt", bytes(10000, 1));
+    b.addFile(Builder::kRoot, "top.bin", bytes(5000, 2));
+    const fs::path image = write(b);
+    const std::uint64_t sectors = fs::file_size(image) / 512;
+    writeAt(image, sectors * 512 - 1024, std::vector<std::uint8_t>(512));
+    const auto ids = [](const Tree& tree) {
+        std::set<std::uint32_t> out;
+        for (const auto& [path, d] : tree)
+            out.insert(d->fileID);
+        return out;
+    };
+    const auto want = ids(listTree(scan(open(image, 0, sectors), "Normal Scan")->dirRoot));
+    ASSERT_EQ(want.size(), 3u);
+    for (auto [bad, count] : {std::pair{std::uint64_t{0}, 8}, {b.layout().catalogFile[0].startBlock * 8ull, 1}}) {
+        SCOPED_TRACE(bad);
+        auto v = open(image, 0, sectors);
+        FailingReads disk;
+        disk.failSectors(bad, count);
+        v->setRawRead(disk.reader());
+        const auto got = ids(listTree(scan(v, "Advanced Scan")->dirRoot));
+        EXPECT_TRUE(std::includes(got.begin(), got.end(), want.begin(), want.end()));
+    }
 }

@@ -6,6 +6,7 @@
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
 #include "scan/ScanThread.h"
+#include "support/FailingReads.h"
 #include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -496,4 +497,29 @@ TEST_F(HFSPlusDeletedScan, AJournalRecordLosesOnlyItsExtentsOutsideTheVolumeOrIt
     NewDir* file = expectRecovered(*v, "Docs/b-far.bin", data, kIncomplete);
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->extentCount(), 1u);
+}
+
+TEST_F(HFSPlusDeletedScan, AVolumeInsideADiskImageIsReadWhereItBegins) {
+    Builder b(journaled({.diskOffset = 40 * 512, .diskSize = (8u << 20) + 80 * 512}));
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    const auto data = pattern(5000, 26);
+    b.addDeletedFileInJournal(kDocs, "gone.bin", data);
+    auto v = keep(volumeOver(b.writeTo(makeTempDir("deleted") / "disk.img"), 40));
+    scan(v);
+    expectRecovered(*v, "Docs/gone.bin", data, kComplete);
+}
+
+// One unreadable sector of a dying disk's journal, behind the copies in the same batch, hides only itself.
+TEST_F(HFSPlusDeletedScan, AnUnreadableJournalSectorHidesOnlyItself) {
+    Builder b(journaled());
+    b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+    const auto data = pattern(40000, 3);
+    b.addDeletedFileInJournal(kDocs, "gone.bin", data);
+    auto v = mounted(b.build());
+    FailingReads disk;
+    disk.failSectors(b.layout().journalCatalogNodes.back().imageOffset / 512 + 16);
+    v->setRawRead(disk.reader());
+    scan(v);
+    expectRecovered(*v, "Docs/gone.bin", data, kComplete);
+    EXPECT_GT(disk.failedReads(), 0u);
 }

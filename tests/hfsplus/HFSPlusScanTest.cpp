@@ -7,6 +7,7 @@
 #include "hfsplus/CatalogReader.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/ByteView.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClassOrph.h"
@@ -565,3 +566,23 @@ TEST_F(HFSPlusScanRandomCatalogBytes, InTheCatalogsOfTheMacAndTheXorrisoVolumes)
 }
 
 } // namespace
+
+// A readable catalog just before a bad area of a dying disk (file data behind the B-trees): the read-ahead window
+// reaching into the area fails once, not once a leaf, and the tree is the sound disk's.
+TEST_F(HFSPlusScan, ACatalogJustBeforeABadAreaCostsOneFailedRead) {
+    const Image image = xorrisoVolume();
+    ASSERT_FALSE(image.path.empty());
+    auto sound = volumeFor(image);
+    ASSERT_TRUE(runNormalScan(*sound).treeBuilt);
+    const Extent& trees = std::max(sound->catalogExt.back(), sound->extentsExt.back(),
+                                   [](const Extent& a, const Extent& b) { return a.startBlock() < b.startBlock(); });
+    FailingReads disk;
+    disk.setDelay(std::chrono::milliseconds(20)); // a dying disk takes its time to give up
+    disk.failSectors(sound->HPlusVolStart() + (trees.startBlock() + trees.blockCount() + 64ull) * sound->blockSize(),
+                     100);
+    auto v = volumeFor(image);
+    v->setRawRead(disk.reader());
+    runNormalScan(*v);
+    EXPECT_EQ(treeSignature(*v), treeSignature(*sound));
+    EXPECT_EQ(disk.failedReads(), 1u);
+}

@@ -4,6 +4,7 @@
 #include "hfsplus/LostVolumeSearch.h"
 
 #include "media/DMedia.h"
+#include "support/FailingReads.h"
 #include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -476,4 +477,15 @@ TEST_F(LostVolumeSearchTest, DamagedCatalogShorterThanOneGuessedNodeIsStillListe
     // The 8-block catalog on 4096-byte sectors is 8 sectors: less than one 16-sector node to sweep.
     std::fill(volume.begin() + kCatalog, volume.begin() + kCatalog + kBlockBytes, 0);
     expectOneVolume(search(volumeAt40(20, 4096)), Value(Array{0, "Valid"}), "Untitled");
+}
+
+// 100 unreadable sectors of a dying drive, behind the volume's catalog and in the same batch as its header, hide only
+// themselves.
+TEST_F(LostVolumeSearchTest, UnreadableSectorsBehindTheCatalogHideOnlyThemselves) {
+    auto media = mediaFor(volumeAt40());
+    testsupport::FailingReads disk;
+    disk.failSectors(40 + (kCatalogFirstBlock + 8) * kBlockBytes / 512, 100);
+    media->setRawRead(disk.reader());
+    expectOneVolume(search(media), Value(Array{100, "Valid"}), "hfsplus_test");
+    EXPECT_GT(disk.failedReads(), 0u);
 }

@@ -2,11 +2,15 @@
 
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
+#include "support/FailingReads.h"
 #include "support/TestSupport.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/mman.h>
+#include <unistd.h>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -17,8 +21,8 @@ std::uint8_t patternByte(std::uint64_t i) {
     return static_cast<std::uint8_t>((i * 2654435761u) >> 13);
 }
 
-fs::path makeImage(std::uint64_t bytes) {
-    fs::path p = testsupport::makeTempDir("media") / "disk.img";
+fs::path makeImage(std::uint64_t bytes, const fs::path& folder = testsupport::makeTempDir("media")) {
+    fs::path p = folder / "disk.img";
     std::ofstream out(p, std::ios::binary);
     std::vector<char> buf(1 << 16);
     for (std::uint64_t off = 0; off < bytes; off += buf.size()) {
@@ -209,4 +213,57 @@ TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
     EXPECT_EQ(sectorSize, 4096);
     ASSERT_TRUE(ok);
     EXPECT_TRUE(matchesImage(buf, 3 * 4096, buf.size()));
+}
+
+// Nodes read one by one just before a bad area: the read-ahead window reaching into it fails once, each read still
+// gets its sectors, and the window stays off instead of failing again for every node.
+TEST_F(DMediaReaders, AFailedReadAheadWindowFallsBackToThePlainReadAndStaysOff) {
+    const std::uint64_t size = 16 << 20;
+    const fs::path image = makeImage(size);
+    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
+    auto m = DMedia::initWithDictionary(driveDict(image, size));
+    testsupport::FailingReads disk;
+    disk.failSectors(6000, 100);
+    m->setRawRead(disk.reader());
+    std::vector<std::uint8_t> node(4096);
+    for (std::uint64_t s = 0; s < 5800; s += 8)
+        ASSERT_TRUE(m->readSector(s, 8, node.data()) && matchesImage(node, s * 512, node.size())) << "sector " << s;
+    EXPECT_EQ(disk.failedReads(), 1u);
+    EXPECT_TRUE(controller.calls().empty());
+}
+
+// What the readers did not ask for stays out of the page cache: the kernel's read-ahead would fail a request for
+// good sectors that it merged with bad ones.
+TEST_F(DMediaReaders, ReadsPullNoNeighbouringPagesIntoThePageCache) {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t size = 2 << 20;
+    // The pages of the file in the page cache, after dropping them all first if asked.
+    const auto cachedPages = [&](const fs::path& file, bool drop) {
+        const int fd = ::open(file.c_str(), O_RDWR);
+        ::fdatasync(fd);
+        if (drop) ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        std::vector<unsigned char> resident(size / page);
+        ::mincore(map, size, resident.data());
+        ::munmap(map, size);
+        ::close(fd);
+        std::vector<std::size_t> pages;
+        for (std::size_t i = 0; i < resident.size(); ++i)
+            if (resident[i] & 1) pages.push_back(i);
+        return pages;
+    };
+    // The working folder's file when the temporary folder keeps its files in memory.
+    fs::path image;
+    for (const fs::path& folder : {testsupport::makeTempDir("media"), fs::current_path() / "drentic-page-cache"}) {
+        fs::create_directories(folder);
+        if (image = makeImage(size, folder); cachedPages(image, true).empty()) break;
+        image.clear();
+    }
+    if (image.empty()) GTEST_SKIP() << "no folder here whose files can leave the page cache";
+    auto m = DMedia::initWithDictionary(driveDict(image, size));
+    std::vector<std::uint8_t> buf(512);
+    // The first two pages, as a save of a small file reads them.
+    ASSERT_TRUE(m->readSaveSector(0, 1, buf.data()) && m->readSaveSector(page / 512, 1, buf.data()));
+    EXPECT_EQ(cachedPages(image, false), (std::vector<std::size_t>{0, 1}));
+    fs::remove_all(fs::current_path() / "drentic-page-cache");
 }

@@ -91,3 +91,11 @@ TEST(SystemLog, FormattedLinesReachTheSink) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "Unable to read from the drive /dev/sdz error: 6");
 }
+
+TEST(SystemLog, ControlCharactersAndStrayBytesOfAMediumsTextAreEscapedAndUTF8Kept) {
+    EXPECT_EQ(escapedText("a\nb\tc\r\x1b[31m\\\x7f\xc2\x9b\xff\xe2\x82 \xc3\x9cn\xc3\xaf \xe2\x82\xac"),
+              "a\\nb\\tc\\r\\x1b[31m\\\\\\x7f\\xc2\\x9b\\xff\\xe2\\x82 \xc3\x9cn\xc3\xaf \xe2\x82\xac");
+    testsupport::LogCapture log;
+    logFormat("Cannot save %@", "evil\n\x1b]0;name\x07.txt");
+    EXPECT_EQ(log.lines, std::vector<std::string>{"Cannot save evil\\n\\x1b]0;name\\x07.txt"});
+}

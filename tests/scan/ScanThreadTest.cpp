@@ -52,15 +52,20 @@ TEST_F(ScanThreads, NormalScanWithoutHFSPlusHeaderAlertsAndStillCompletes) {
     expectTreeCompleteLast();
 }
 
-TEST_F(ScanThreads, AdvancedScanWithoutHeaderAssumesEightSectorBlocks) {
+// Finding nothing there either, it says so instead of showing an empty tree, unless a search is still to come.
+TEST_F(ScanThreads, AdvancedScanWithoutHeaderAssumesEightSectorBlocksAndSaysWhenItFindsNothing) {
     auto v = volumeFor(zeroImage(4 << 20), "Apple_HFS");
     ScanThread(v).startMakingTree(Array{"Advanced Scan", 0});
-    EXPECT_TRUE(controller.alerts().empty());
-    EXPECT_EQ(v->blockSize(), 8u);
-    EXPECT_EQ(v->treeScanMode, 1);
+    ASSERT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts()[0].message, "Key data structures not found on the volume.");
+    EXPECT_TRUE(v->aborting && called("destroyVolumeAndBackToPartList"));
+    EXPECT_EQ(std::pair(v->blockSize(), v->treeScanMode), std::pair(8u, 1));
     ASSERT_NE(v->dirRoot, nullptr);
-    EXPECT_TRUE(called("rawScanCompleted"));
     expectTreeCompleteLast();
+    controller.clear();
+    ScanThread(volumeFor(zeroImage(4 << 20), "Apple_HFS")).startMakingTree(Array{"Advanced Scan", 1, Array{}});
+    EXPECT_TRUE(controller.alerts().empty());
+    EXPECT_TRUE(called("rawScanCompleted"));
 }
 
 // The catalog is read under the progress timer, then the clean-up reports each pass and the scan's completion, then

@@ -1,0 +1,41 @@
+#pragma once
+
+// A dying disk for the readers: put between a medium and its reader
+// (DMedia::setRawRead), it fails every read that touches one of the chosen
+// sectors with EIO, as a disk fails a whole request for one bad sector,
+// optionally after a delay, and counts the failed reads. Copies share their
+// sectors and count; choose the sectors before the reads begin.
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+class FailingReads {
+public:
+    // Sectors [first, first + count) of 512 bytes fail.
+    void failSectors(std::uint64_t first, std::uint64_t count = 1);
+    // Each failed read takes this long first.
+    void setDelay(std::chrono::milliseconds delay) { state_->delay = delay; }
+
+    // The reader to hand to DMedia::setRawRead.
+    std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> reader() const;
+
+    std::uint64_t failedReads() const { return state_->failed; }
+
+private:
+    struct State {
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> badBytes; // [begin, end)
+        std::chrono::milliseconds delay{0};
+        std::atomic<std::uint64_t> failed{0};
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+} // namespace testsupport

@@ -1,0 +1,24 @@
+#include "ScanImageMedium.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::optional<std::uint64_t> mediumSize(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::uint64_t> size;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) {
+        // A block device's inode has no size of its own.
+        std::uint64_t bytes = 0;
+        if (S_ISBLK(st.st_mode) && ::ioctl(fd, BLKGETSIZE64, &bytes) == 0)
+            size = bytes;
+        else if (S_ISREG(st.st_mode))
+            size = static_cast<std::uint64_t>(st.st_size);
+    }
+    ::close(fd);
+    return size;
+}
