@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 using platform::AlertDefaultReturn;
@@ -25,6 +26,11 @@ namespace {
 // walk comes back to them, so a hostile chain of nested folders cannot use
 // up the process's descriptors.
 constexpr std::size_t kOpenFolders = 64;
+// Syncs running at once, and finished files and folders held open for
+// theirs: the destination's device works on many at once, and syncs that
+// wait together share its flushes and journal commits.
+constexpr unsigned kSyncThreads = 16;
+constexpr std::size_t kUnsyncedDescriptors = 64;
 
 const char* const kApfsPartitionType = "41504653-0000-11AA-AA11-00306543ECAC";
 
@@ -117,6 +123,11 @@ void DataSaving::button(const char* name, bool enabled) {
 std::string DataSaving::endTitle() const {
     std::lock_guard lock(mutex_);
     return endTitle_;
+}
+
+DataSaving::Ending DataSaving::ending() const {
+    std::lock_guard lock(mutex_);
+    return ending_;
 }
 
 std::string DataSaving::endBody() const {
@@ -264,6 +275,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
     sourceGone_ = false;
     {
         std::lock_guard lock(mutex_);
+        ending_ = Ending::None;
         endTitle_.clear();
         endBody_.clear();
     }
@@ -320,10 +332,24 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
                                       "says which and why.",
                                       static_cast<unsigned long long>(errors))
                    : std::string();
+        Ending ending = Ending::Completed;
+        // Only a save that left the user's files on the destination may say
+        // it completed: nothing at all, or nothing but failures, is no
+        // recovery.
         if (abortSaving()) {
+            ending = Ending::Aborted;
             title = "Saving Aborted";
             body = platform::format("Saving location was: %@", path) + failures;
+        } else if (savedFiles() == 0 && errors) {
+            ending = Ending::Failed;
+            title = "Saving Failed";
+            body = platform::format("Nothing could be saved at: %@", path) + failures;
+        } else if (savedFiles() == 0) {
+            ending = Ending::NothingMarked;
+            title = "Nothing Saved";
+            body = platform::format("No marked file holds any data; only the marked folders were made at: %@", path);
         } else if (errors) {
+            ending = Ending::CompletedWithErrors;
             title = platform::format("Saving completed with %llu errors", static_cast<unsigned long long>(errors));
             body = platform::format("Saved at: %@", path) + failures;
         } else {
@@ -332,6 +358,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         }
         {
             std::lock_guard lock(mutex_);
+            ending_ = ending;
             endTitle_ = title;
             endBody_ = body;
         }
@@ -414,10 +441,7 @@ bool DataSaving::sourcePresent() const {
 void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const std::string& where,
                            const std::string& name) {
     // An empty file is not created: there is nothing of it to recover.
-    if (node->fileSize == 0) {
-        ++savedFiles_;
-        return;
-    }
+    if (node->fileSize == 0) return;
     std::string created;
     const int fd = folder.createFile(name, created);
     if (fd < 0) {
@@ -425,51 +449,70 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         platform::logFormat("Could not create the file %@ on the destination: %@", where + name, errorText(errno));
         return;
     }
-    platform::AppController* c = platform::appController();
-    FileExtentsCopier copier(geometry(), reader_, abortSaving_, [this, c](std::uint64_t bytes) {
-        savedData_ += bytes;
-        if (showSavingProgress_.load()) {
-            const std::uint64_t saved = savedData_.load();
-            if (c) c->performOnMainThread([this, saved] { updateTreeProgress(saved); }, true);
-            showSavingProgress_ = false;
-        }
-    });
-    FileExtentsCopier::Result result = copier.copy(node, fd);
-    int writeError = copier.writeError();
-    if (::close(fd) != 0 && result == FileExtentsCopier::Result::Done) {
-        result = FileExtentsCopier::Result::WriteFailed;
-        writeError = errno;
-    }
+    FileExtentsCopier& copier = *copier_;
+    const FileExtentsCopier::Result result = copier.copy(node, fd);
+    const std::string path = where + created;
+    // Whatever was written is kept and synced, but only a whole file counts.
+    syncAndClose(fd, Unsynced{path, result == FileExtentsCopier::Result::Done});
     switch (result) {
     case FileExtentsCopier::Result::Done:
-        ++savedFiles_;
         if (copier.bytesWritten() < node->fileSize)
-            platform::logFormat("The extents of %@ hold %llu of its %llu bytes; the rest was not found",
-                                where + created, static_cast<unsigned long long>(copier.bytesWritten()),
+            platform::logFormat("The extents of %@ hold %llu of its %llu bytes; the rest was not found", path,
+                                static_cast<unsigned long long>(copier.bytesWritten()),
                                 static_cast<unsigned long long>(node->fileSize));
         break;
     case FileExtentsCopier::Result::Aborted:
         break;
     case FileExtentsCopier::Result::ReadFailed:
         ++errors_;
-        platform::logFormat("Could not read %@ from the medium; %llu of its %llu bytes are saved", where + created,
+        platform::logFormat("Could not read %@ from the medium; %llu of its %llu bytes are saved", path,
                             static_cast<unsigned long long>(copier.bytesWritten()),
                             static_cast<unsigned long long>(node->fileSize));
-        if (!sourcePresent()) {
-            sourceGone_ = true;
-            platform::logFormat("The medium %@ is no longer available; saving stops", sourcePath_);
-        }
+        if (sourceGone_) platform::logFormat("The medium %@ is no longer available; saving stops", sourcePath_);
         break;
     case FileExtentsCopier::Result::WriteFailed:
         ++errors_;
-        platform::logFormat("Could not write %@ on the destination: %@; %llu of its %llu bytes are saved",
-                            where + created, errorText(writeError),
-                            static_cast<unsigned long long>(copier.bytesWritten()),
+        platform::logFormat("Could not write %@ on the destination: %@; %llu of its %llu bytes are saved", path,
+                            errorText(copier.writeError()), static_cast<unsigned long long>(copier.bytesWritten()),
                             static_cast<unsigned long long>(node->fileSize));
         break;
     case FileExtentsCopier::Result::Refused:
         ++errors_;
         break;
+    }
+}
+
+void DataSaving::syncAndClose(int fd, Unsynced what) {
+    const std::uint64_t ticket = nextTicket_++;
+    unsynced_.emplace(ticket, std::move(what));
+    syncs_->submit(fd, ticket);
+    settle(syncs_->takeEnded());
+}
+
+void DataSaving::syncFolder(const DestinationFolder& folder, const std::string& path) {
+    // Its own descriptor: the walk may close the folder before the sync ends.
+    const int fd = ::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0) {
+        syncAndClose(fd, Unsynced{path, false});
+    } else if (::fsync(folder.fd()) != 0) {
+        ++errors_;
+        platform::logFormat("Could not sync the folder %@ on the destination: %@", path, errorText(errno));
+    }
+}
+
+void DataSaving::settle(const std::vector<FileSyncQueue::Synced>& ended) {
+    for (const FileSyncQueue::Synced& synced : ended) {
+        auto it = unsynced_.find(synced.ticket);
+        if (it == unsynced_.end()) continue;
+        if (synced.error == 0) {
+            if (it->second.countsWhenSynced) ++savedFiles_;
+        } else {
+            // A file that failed before is counted already.
+            if (it->second.countsWhenSynced) ++errors_;
+            platform::logFormat("Could not sync %@ on the destination: %@; what was written may not be there",
+                                it->second.path, errorText(synced.error));
+        }
+        unsynced_.erase(it);
     }
 }
 
@@ -527,9 +570,30 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
         return false;
     }
 
+    platform::AppController* c = platform::appController();
+    // A read that fails on a medium no longer listed ends the save: the
+    // reader has told the user, and every read after it would fail too.
+    auto reader = [this](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
+        if (sourceGone_) return false;
+        const bool read = reader_ && reader_(sector, count, buffer);
+        if (!read && !sourcePresent()) sourceGone_ = true;
+        return read;
+    };
+    copier_.emplace(geometry(), std::move(reader), abortSaving_, [this, c](std::uint64_t bytes) {
+        savedData_ += bytes;
+        if (showSavingProgress_.load()) {
+            const std::uint64_t saved = savedData_.load();
+            if (c) c->performOnMainThread([this, saved] { updateTreeProgress(saved); }, true);
+            showSavingProgress_ = false;
+        }
+    });
+    syncs_.emplace(kSyncThreads, kUnsyncedDescriptors);
+    syncFolder(*destination, atPath);
+
     std::vector<Frame> stack;
     stack.push_back(Frame{node, created, created, std::move(top), {}, 0});
     saveChildren(stack.back());
+    syncFolder(*stack.back().folder, stack.back().relative);
     while (!stack.empty() && !stopped()) {
         Frame& frame = stack.back();
         if (frame.next >= frame.subfolders.size()) {
@@ -553,6 +617,11 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
         if (stack.size() >= kOpenFolders) stack[stack.size() - kOpenFolders + 1].folder.reset();
         stack.push_back(Frame{child, made, std::move(relative), std::move(folder), {}, 0});
         saveChildren(stack.back());
+        syncFolder(*stack.back().folder, stack.back().relative);
     }
+    // Nothing counts as saved before it is on the device.
+    settle(syncs_->finish());
+    syncs_.reset();
+    copier_.reset();
     return !stopped();
 }

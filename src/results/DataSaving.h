@@ -11,11 +11,13 @@
 // application controller and ends with an alert; a small thread shows the
 // elapsed time. Nothing is written outside the destination, nothing there
 // is overwritten, and every failed write, flush, read or folder is counted
-// and reported: only a clean save says "Saving Completed".
+// and reported: only a save that wrote every marked file says "Saving
+// Completed".
 
 #include "platform/Value.h"
 #include "results/DestinationFileSystem.h"
 #include "results/FileExtentsCopier.h"
+#include "results/FileSyncQueue.h"
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 class DestinationFolder;
@@ -89,8 +92,9 @@ public:
     // does not take every name. The alert's answer (default: go on).
     int showAlert();
     // Writes the marked folder node, and everything marked below it, under
-    // the destination folder atPath. False when the walk could not finish
-    // (stopped, destination or folder unusable, source gone).
+    // the destination folder atPath, and returns once all of it is synced.
+    // False when the walk could not finish (stopped, destination or folder
+    // unusable, source gone).
     bool saveDir(NewDir* node, const std::string& atPath);
     // On the main thread: the bytes saved so far in the sheet.
     void updateTreeProgress(std::uint64_t bytes);
@@ -110,8 +114,19 @@ public:
     bool stopElapsedTimeThread() const { return stopElapsedTimeThread_.load(); }
     // Marked files and folders that could not be saved by the last save.
     std::uint64_t savingErrors() const { return errors_.load(); }
-    // Files written in full by the last save.
+    // Files the last save put on the destination in full (an empty file is
+    // not made, so it is not counted).
     std::uint64_t savedFiles() const { return savedFiles_.load(); }
+    // How the last save ended, as its final alert says.
+    enum class Ending {
+        None,                // no save has ended (or it was cancelled)
+        Completed,           // every marked file saved
+        CompletedWithErrors, // some marked files or folders saved, some not
+        NothingMarked,       // no marked file with data: only folders were made
+        Failed,              // not one marked file could be saved
+        Aborted,             // stopped by the user
+    };
+    Ending ending() const;
     // The final alert of the last save ("" before one ended).
     std::string endTitle() const;
     std::string endBody() const;
@@ -136,6 +151,12 @@ private:
                std::shared_ptr<const DestinationFileSystem> destination);
 
     struct Frame;
+    // A file or folder handed over for its sync: a file counts as saved
+    // once it is synced.
+    struct Unsynced {
+        std::string path; // from the destination, for the log
+        bool countsWhenSynced = false;
+    };
     std::string displayNameOf(const NewDir* node) const;
     FileExtentsCopier::Geometry geometry() const;
     // First pass over a folder's children: marked folders are created,
@@ -148,6 +169,11 @@ private:
     void writeFile(NewDir* node, const DestinationFolder& folder, const std::string& where, const std::string& name);
     // path: the folder as the log names it.
     void folderFailed(const std::string& path, int error);
+    // Hands a finished file, or a folder whose entries are made, over to be
+    // synced and closed; counts and logs the syncs that have ended.
+    void syncAndClose(int fd, Unsynced what);
+    void syncFolder(const DestinationFolder& folder, const std::string& path);
+    void settle(const std::vector<FileSyncQueue::Synced>& ended);
     // Whether the medium is still in the drive lists; a save whose source
     // has gone stops instead of failing every file that is left.
     bool sourcePresent() const;
@@ -175,6 +201,11 @@ private:
     std::atomic<std::uint64_t> savedFiles_{0};
     std::uint64_t filesReached_ = 0;
     bool sourceGone_ = false;
+    // Set up by saveDir for its walk.
+    std::optional<FileExtentsCopier> copier_;
+    std::optional<FileSyncQueue> syncs_;
+    std::unordered_map<std::uint64_t, Unsynced> unsynced_;
+    std::uint64_t nextTicket_ = 0;
     std::string sourcePath_;
 
     DisplayNameSource displayNameSource_;
@@ -187,5 +218,6 @@ private:
     std::condition_variable changed_;
     std::thread elapsedThread_;
     bool running_ = false;
+    Ending ending_ = Ending::None;
     std::string endTitle_, endBody_;
 };

@@ -125,7 +125,9 @@ int DestinationFolder::createFile(const std::string& name, std::string& createdN
             return -1;
         }
         // O_EXCL: an existing file, and a link of any kind, is never opened.
-        const int fd = ::openat(fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
+        // Recovered data is never made executable: a found file is whatever
+        // the medium held, and one click must not run it.
+        const int fd = ::openat(fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
             if (!insideDestination(fd)) {
                 platform::logFormat("File %@ resolves outside the destination %@; it is removed unwritten", candidate,

@@ -35,7 +35,7 @@ public:
     std::optional<DestinationFolder> openFolder(const std::string& name) const;
 
     // A new file `name` in this folder, created exclusively with permissions
-    // 0755 and open for writing; a taken name moves on to the next collision
+    // 0644 (less the umask) and open for writing; a taken name moves on to the next collision
     // name until one is free. Returns the descriptor (the caller closes it)
     // or -1 with errno set.
     int createFile(const std::string& name, std::string& createdName) const;

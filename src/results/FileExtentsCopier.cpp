@@ -6,19 +6,24 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <unistd.h>
 
 namespace {
 
-// A run reads up to this many allocation blocks at once.
+// A run reads up to this many allocation blocks.
 constexpr std::uint64_t kBlocksPerRun = 8;
+constexpr std::size_t kPageBytes = 4096;
+// Writes go to the destination in pieces of this size: the kernel copies a
+// piece into its page cache several times faster than one large write.
+constexpr std::size_t kWriteBytes = 256u << 10;
 
 // Writes all of it, across interrupted and partial writes.
 bool writeAll(int fd, const std::uint8_t* data, std::size_t length) {
     while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
+        const ssize_t n = ::write(fd, data, std::min(length, kWriteBytes));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -39,27 +44,33 @@ FileExtentsCopier::FileExtentsCopier(Geometry geometry, SectorReader reader, con
                                      WriteObserver afterWrite)
     : geometry_(geometry), reader_(std::move(reader)), abortSaving_(abortSaving), afterWrite_(std::move(afterWrite)) {}
 
-FileExtentsCopier::Result FileExtentsCopier::readAndWrite(std::uint64_t sector, std::uint64_t unitSectors,
-                                                          std::uint64_t count) {
-    if (written_ >= fileSize_) return Result::Done;
-    if (abortSaving_.load()) return Result::Aborted;
-    const std::uint64_t sectors = unitSectors * count; // at most 8 x 255
-    const auto end = platform::checkedAdd(sector, sectors);
-    if (!end || sector < (geometry_.sectorAddressed ? 0 : geometry_.volumeStart) ||
-        (geometry_.volumeEnd != 0 && *end > geometry_.volumeEnd)) {
-        platform::logFormat(
-            "Sectors %llu to %llu lie outside the volume; they are not read", static_cast<unsigned long long>(sector),
-            static_cast<unsigned long long>(end ? *end - 1 : std::numeric_limits<std::uint64_t>::max()));
-        return Result::ReadFailed;
-    }
+std::uint64_t FileExtentsCopier::stillNeeded() const {
+    const std::uint64_t left = fileSize_ - written_;
+    const std::uint64_t gathered = gatheredSectors_ * geometry_.bytesPerSector;
+    return left > gathered ? left - gathered : 0;
+}
+
+bool FileExtentsCopier::readInto(std::uint64_t sector, std::uint64_t sectors) {
     const std::size_t bytes = static_cast<std::size_t>(sectors * geometry_.bytesPerSector);
-    // A fresh zero-filled buffer for every read: nothing of an earlier read
-    // can end up in this file.
-    buffer_.assign(bytes, 0);
-    if (!reader_ || !reader_(sector, static_cast<std::int32_t>(sectors), buffer_.data())) return Result::ReadFailed;
+    if (bytes > bufferBytes_) {
+        const std::size_t size = (std::max(bytes, std::size_t{64} << 10) + kPageBytes - 1) / kPageBytes * kPageBytes;
+        buffer_.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kPageBytes, size)));
+        bufferBytes_ = buffer_ ? size : 0;
+        if (!buffer_) {
+            platform::logFormat("No memory for a read of %llu bytes", static_cast<unsigned long long>(bytes));
+            return false;
+        }
+    }
+    // Zero-filled before every read: nothing of an earlier read, of this
+    // file or another, can end up in this file.
+    std::memset(buffer_.get(), 0, bytes);
+    return reader_ && reader_(sector, static_cast<std::int32_t>(sectors), buffer_.get());
+}
+
+FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
     // Never past the file's size, whatever the extents add up to.
-    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, fileSize_ - written_));
-    if (!writeAll(fd_, buffer_.data(), length) || ::fsync(fd_) != 0) {
+    const std::size_t length = static_cast<std::size_t>(std::min(bytes, fileSize_ - written_));
+    if (!writeAll(fd_, buffer_.get(), length)) {
         writeError_ = errno;
         return Result::WriteFailed;
     }
@@ -68,11 +79,56 @@ FileExtentsCopier::Result FileExtentsCopier::readAndWrite(std::uint64_t sector, 
     return Result::Done;
 }
 
+FileExtentsCopier::Result FileExtentsCopier::readGathered() {
+    if (gatheredSectors_ == 0) return Result::Done;
+    if (abortSaving_.load()) return Result::Aborted;
+    const std::uint64_t start = gatheredStart_, sectors = gatheredSectors_;
+    gatheredSectors_ = 0;
+    if (readInto(start, sectors)) return write(sectors * geometry_.bytesPerSector);
+    if (gatheredRuns_.size() == 1) return Result::ReadFailed;
+    // Read again run by run: the file keeps all before the run that fails.
+    std::uint64_t sector = start;
+    for (const std::uint32_t run : gatheredRuns_) {
+        if (abortSaving_.load()) return Result::Aborted;
+        if (!readInto(sector, run)) return Result::ReadFailed;
+        if (Result r = write(std::uint64_t(run) * geometry_.bytesPerSector); r != Result::Done) return r;
+        sector += run;
+    }
+    return Result::Done;
+}
+
+FileExtentsCopier::Result FileExtentsCopier::add(std::uint64_t sector, std::uint64_t sectors) {
+    if (stillNeeded() == 0) return Result::Done;
+    const auto end = platform::checkedAdd(sector, sectors);
+    if (!end || sector < (geometry_.sectorAddressed ? 0 : geometry_.volumeStart) ||
+        (geometry_.volumeEnd != 0 && *end > geometry_.volumeEnd)) {
+        // What comes before it is read as it would have been.
+        if (Result r = readGathered(); r != Result::Done) return r;
+        if (abortSaving_.load()) return Result::Aborted;
+        platform::logFormat(
+            "Sectors %llu to %llu lie outside the volume; they are not read", static_cast<unsigned long long>(sector),
+            static_cast<unsigned long long>(end ? *end - 1 : std::numeric_limits<std::uint64_t>::max()));
+        return Result::ReadFailed;
+    }
+    const bool followsOn = gatheredSectors_ != 0 && sector == gatheredStart_ + gatheredSectors_ &&
+                           (gatheredSectors_ + sectors) * geometry_.bytesPerSector <= kMaxReadBytes;
+    if (!followsOn) {
+        if (Result r = readGathered(); r != Result::Done) return r;
+        gatheredStart_ = sector;
+        gatheredRuns_.clear();
+    }
+    gatheredSectors_ += sectors;
+    gatheredRuns_.push_back(static_cast<std::uint32_t>(sectors));
+    return Result::Done;
+}
+
 FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
     fd_ = fd;
     fileSize_ = node->fileSize;
     written_ = 0;
     writeError_ = 0;
+    gatheredSectors_ = 0;
+    gatheredRuns_.clear();
     const std::uint64_t bytesPerSector = geometry_.bytesPerSector;
     const std::uint64_t unitSectors = geometry_.sectorAddressed ? 1 : node->sectorsPerBlock;
     if (bytesPerSector == 0 || unitSectors == 0) {
@@ -95,30 +151,28 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
 
     const std::size_t extentCount = node->extents.size();
     for (std::size_t i = 0; i < extentCount; ++i) {
-        if (written_ >= fileSize_) break;
+        if (stillNeeded() == 0) break;
         const ExtP extent = node->extents[i];
         const bool last = i + 1 == extentCount;
         const std::uint64_t count = extent.blockCount;
 
         if (geometry_.sectorAddressed) {
-            for (std::uint64_t j = 0; j < count && written_ < fileSize_; ++j)
-                if (Result r = readAndWrite(std::uint64_t(extent.startBlock) + j, 1, 1); r != Result::Done) return r;
+            for (std::uint64_t j = 0; j < count && stillNeeded() > 0; ++j)
+                if (Result r = add(std::uint64_t(extent.startBlock) + j, 1); r != Result::Done) return r;
             continue;
         }
 
         const auto base = platform::checkedAdd(geometry_.volumeStart, node->dataStartSector);
-        auto sectorOfBlock = [&](std::uint64_t b) -> std::optional<std::uint64_t> {
-            const auto block = platform::checkedAdd(extent.startBlock, b);
-            return base && block ? platform::checkedMulAdd(*base, *block, unitSectors) : std::nullopt;
-        };
         auto run = [&](std::uint64_t b, std::uint64_t blocks) {
-            const auto sector = sectorOfBlock(b);
+            const auto block = platform::checkedAdd(extent.startBlock, b);
+            const auto sector = base && block ? platform::checkedMulAdd(*base, *block, unitSectors) : std::nullopt;
             if (!sector) {
+                if (Result r = readGathered(); r != Result::Done) return r;
                 platform::logFormat("Block %llu of file %u lies beyond any sector number; it is not read",
                                     static_cast<unsigned long long>(b), node->fileID);
                 return Result::ReadFailed;
             }
-            return readAndWrite(*sector, unitSectors, blocks);
+            return add(*sector, unitSectors * blocks);
         };
 
         // Full runs of eight; on the file's last extent its last block is
@@ -131,15 +185,15 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
             rest = kBlocksPerRun;
         }
         std::uint64_t b = 0;
-        for (std::uint64_t r = 0; r < runs && written_ < fileSize_; ++r, b += kBlocksPerRun)
+        for (std::uint64_t r = 0; r < runs && stillNeeded() > 0; ++r, b += kBlocksPerRun)
             if (Result res = run(b, kBlocksPerRun); res != Result::Done) return res;
-        if (rest == 0 || written_ >= fileSize_) continue;
+        if (rest == 0 || stillNeeded() == 0) continue;
         if (!last) {
             if (Result res = run(b, rest); res != Result::Done) return res;
         } else {
-            for (std::uint64_t s = 0; s < rest && written_ < fileSize_; ++s, ++b)
+            for (std::uint64_t s = 0; s < rest && stillNeeded() > 0; ++s, ++b)
                 if (Result res = run(b, 1); res != Result::Done) return res;
         }
     }
-    return Result::Done;
+    return readGathered();
 }

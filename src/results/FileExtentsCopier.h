@@ -1,15 +1,20 @@
 #pragma once
 
-// Copies one found file from the medium into an open destination file: its
-// extents are read in order through the saving reader, in runs of up to
-// eight allocation blocks with the file's last block read on its own, and
-// every write is checked and flushed to the device before the next read.
-// Nothing past the file's size is written and nothing outside the volume is
-// read, whatever the extents say.
+// Copies one found file from the medium into an open destination file. The
+// extents give the file's reads: runs of up to eight allocation blocks, the
+// file's last block on its own. Reads that follow each other on the medium
+// are joined into one large read, up to kMaxReadBytes, into one buffer kept
+// for the whole save; a joined read that fails is read again run by run, so
+// the file keeps exactly what lies before the run that failed. Every write
+// is checked; syncing the finished file is the caller's. Nothing past the
+// file's size is written and nothing outside the volume is read, whatever
+// the extents say.
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct NewDir;
@@ -19,8 +24,12 @@ public:
     // One read of `count` sectors at `sector` into buffer (count x bytes per
     // sector bytes); Volume::readSaveSector in the program.
     using SectorReader = std::function<bool(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer)>;
-    // Called after each write has reached the device, with its byte count.
+    // Called after each write, with its byte count.
     using WriteObserver = std::function<void(std::uint64_t bytes)>;
+
+    // The largest joined read. A run larger than this (blocks of more than
+    // 128 KiB) is read on its own, never split.
+    static constexpr std::size_t kMaxReadBytes = 1u << 20;
 
     struct Geometry {
         std::uint32_t bytesPerSector = 0;
@@ -37,7 +46,7 @@ public:
                      // than its size when its extents fall short)
         Aborted,     // the user stopped the save before a read
         ReadFailed,  // a read failed or lay outside the volume
-        WriteFailed, // a write or its flush failed
+        WriteFailed, // a write failed
         Refused,     // the node's geometry cannot be used
     };
 
@@ -46,23 +55,43 @@ public:
 
     // Copies node's data into fd. A node with exactly one extent first gets
     // that extent's block count set to what its size needs (the node keeps
-    // it). errno is kept from a failed write.
+    // it).
     Result copy(NewDir* node, int fd);
 
     std::uint64_t bytesWritten() const { return written_; }
-    // The errno of the failed write or flush.
+    // The errno of the failed write.
     int writeError() const { return writeError_; }
 
 private:
-    // Reads `count` units of `unitSectors` sectors at sector and writes what
-    // the file still needs of them.
-    Result readAndWrite(std::uint64_t sector, std::uint64_t unitSectors, std::uint64_t count);
+    // Adds the read of `sectors` sectors at sector to the joined read,
+    // reading what was gathered first when it does not follow on or would
+    // not fit.
+    Result add(std::uint64_t sector, std::uint64_t sectors);
+    // Reads and writes what was gathered.
+    Result readGathered();
+    // Reads `sectors` sectors at sector into the buffer and writes what the
+    // file still needs of them.
+    bool readInto(std::uint64_t sector, std::uint64_t sectors);
+    Result write(std::uint64_t bytes);
+    // Bytes the file still needs once the gathered reads are written.
+    std::uint64_t stillNeeded() const;
+
+    struct FreeBuffer {
+        void operator()(std::uint8_t* p) const { std::free(p); }
+    };
 
     Geometry geometry_;
     SectorReader reader_;
     const std::atomic<bool>& abortSaving_;
     WriteObserver afterWrite_;
-    std::vector<std::uint8_t> buffer_;
+    // Page-aligned: the kernel copies into it at full speed.
+    std::unique_ptr<std::uint8_t, FreeBuffer> buffer_;
+    std::size_t bufferBytes_ = 0;
+    // The joined read being gathered: its first sector and the sector count
+    // of each run in it.
+    std::uint64_t gatheredStart_ = 0;
+    std::uint64_t gatheredSectors_ = 0;
+    std::vector<std::uint32_t> gatheredRuns_;
     int fd_ = -1;
     std::uint64_t fileSize_ = 0;
     std::uint64_t written_ = 0;

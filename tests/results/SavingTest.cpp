@@ -398,21 +398,19 @@ TEST_F(Saving, ASingleExtentFileIsSizedFromItsSizeAndItsLastBlockTrimmed) {
     NewDir* f = tree.file(tree.root, u"a.bin", 5000, {{3, 5}});
     auto s = saveTree();
     EXPECT_EQ(f->extents[0].blockCount, 2u);
-    EXPECT_EQ(reads, (std::vector<Read>{{24, 8}, {32, 8}}));
+    EXPECT_EQ(reads, (std::vector<Read>{{24, 16}}));
     EXPECT_EQ(saved("a.bin"), patternBytes(24 * 512, 5000));
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
     EXPECT_EQ(lastAlertMessage(), "Saved at: " + destination.string());
     EXPECT_EQ(s->savedData(), 5000u);
 }
 
-// Earlier extents are read in runs of eight blocks and their remainder in one
-// read; a last extent of sixteen blocks is one run, then eight single blocks;
-// FAT entries count their blocks from the data area; sector-addressed
-// sources read one sector at a time from the device's start. Extents longer
-// than the file (their size minus the blocks before the last one would be
-// negative) stop once the file is whole; extents shorter than it give what
-// they hold.
-TEST_F(Saving, ExtentsAreReadInRunsOfEightBlocksAndTheLastOneBlockByBlock) {
+// Blocks that follow each other on the medium are read at once, across
+// extents that touch; FAT entries count their blocks from the data area;
+// sector-addressed sources count sectors from the device's start. Extents
+// longer than the file stop once the file is whole; extents shorter than it
+// give what they hold.
+TEST_F(Saving, BlocksThatFollowEachOtherAreReadAtOnce) {
     struct File {
         const char* name;
         std::uint64_t size;
@@ -426,16 +424,15 @@ TEST_F(Saving, ExtentsAreReadInRunsOfEightBlocksAndTheLastOneBlockByBlock) {
         std::vector<Read> reads;
         std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces; // sector, bytes
     } cases[] = {
-        {{"sixteen", 16 * 4096 - 100, {{1, 16}}, 8, 0, 0, "Apple_HFS"},
-         {{8, 64}, {72, 8}, {80, 8}, {88, 8}, {96, 8}, {104, 8}, {112, 8}, {120, 8}, {128, 8}},
-         {{8, 16 * 4096 - 100}}},
+        {{"sixteen", 16 * 4096 - 100, {{1, 16}}, 8, 0, 0, "Apple_HFS"}, {{8, 128}}, {{8, 16 * 4096 - 100}}},
         // 11 blocks, then 3; each block two sectors; volume at sector 100.
         {{"runs", 13 * 1024 + 10, {{10, 11}, {40, 3}}, 2, 0, 100, "Apple_HFS"},
-         {{120, 16}, {136, 6}, {180, 2}, {182, 2}, {184, 2}},
+         {{120, 22}, {180, 6}},
          {{120, 11 * 1024}, {180, 2 * 1024 + 10}}},
+        {{"touching", 3 * 4096, {{5, 1}, {6, 2}}, 8, 0, 0, "Apple_HFS"}, {{40, 24}}, {{40, 3 * 4096}}},
         {{"fat", 700, {{2, 1}}, 4, 33, 0, "Apple_HFS"}, {{33 + 8, 4}}, {{41, 700}}},
         // The data start is ignored for sector-addressed sources.
-        {{"apfs", 1200, {{50, 2}, {70, 1}}, 1, 9, 20, "APFS"}, {{50, 1}, {51, 1}, {70, 1}}, {{50, 1024}, {70, 176}}},
+        {{"apfs", 1200, {{50, 2}, {70, 1}}, 1, 9, 20, "APFS"}, {{50, 2}, {70, 1}}, {{50, 1024}, {70, 176}}},
         {{"longer", 5000, {{0, 2}, {10, 2}}, 8, 0, 0, "Apple_HFS"}, {{0, 16}}, {{0, 5000}}},
         {{"shorter", 20000, {{0, 1}, {5, 1}}, 8, 0, 0, "Apple_HFS"}, {{0, 8}, {40, 8}}, {{0, 4096}, {40, 4096}}},
     };
@@ -511,15 +508,16 @@ TEST_F(Saving, AMediumThatHasGoneStopsTheSaveAndCountsWhatWasLeft) {
     save(*s);
     EXPECT_EQ(attempts, 1);
     EXPECT_EQ(s->savingErrors(), 5u);
-    EXPECT_EQ(lastAlertTitle(), "Saving completed with 5 errors");
+    EXPECT_EQ(lastAlertTitle(), "Saving Failed");
 }
 
 // Stop pressed while the save thread reads: nothing is read after that read,
 // and nothing after that file is written.
 TEST_F(Saving, TheStopButtonOfTheSheetStopsASaveOnItsThreadBeforeTheNextRead) {
-    tree.file(tree.root, u"big.bin", 40 * 4096, {{0, 40}});
-    tree.file(tree.root, u"after.bin", 100, {{60, 1}});
-    auto v = medium();
+    constexpr std::uint32_t readBlocks = FileExtentsCopier::kMaxReadBytes / 4096;
+    tree.file(tree.root, u"big.bin", 3 * readBlocks * 4096, {{0, 3 * readBlocks}});
+    tree.file(tree.root, u"after.bin", 100, {{3 * readBlocks, 1}});
+    auto v = medium(3 * readBlocks * 8 + 8);
     auto s = saver(v, tree.root);
     std::atomic<int> count{0};
     std::promise<void> release;
@@ -536,7 +534,7 @@ TEST_F(Saving, TheStopButtonOfTheSheetStopsASaveOnItsThreadBeforeTheNextRead) {
     release.set_value();
     ASSERT_TRUE(s->waitUntilFinished(std::chrono::seconds(30)));
     EXPECT_EQ(count.load(), 2);
-    EXPECT_EQ(fs::file_size(destination / "Root" / "big.bin"), 2u * 8 * 4096);
+    EXPECT_EQ(fs::file_size(destination / "Root" / "big.bin"), 2 * FileExtentsCopier::kMaxReadBytes);
     EXPECT_FALSE(fs::exists(destination / "Root" / "after.bin"));
     EXPECT_EQ(lastAlertTitle(), "Saving Aborted");
     EXPECT_EQ(lastAlertMessage(), "Saving location was: " + destination.string());
@@ -770,4 +768,41 @@ TEST_F(Saving, ADeepChainOfFoldersIsSavedWithoutRecursionOrRunningOutOfDescripto
     EXPECT_TRUE(fs::exists(p / "bottom"));
     EXPECT_EQ(s->savingErrors(), 0u);
     EXPECT_EQ(lastAlertTitle(), "Saving Completed");
+}
+
+TEST_F(Saving, SavedFilesAreNotExecutable) {
+    tree.file(tree.root, u"a.sh", 100, {{1, 1}});
+    const mode_t old = ::umask(0);
+    saveTree();
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::stat((destination / "Root" / "a.sh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+// A large read that fails is read again in pieces of up to eight blocks, so
+// the file keeps all that lies before the piece that failed.
+TEST_F(Saving, AFailedLargeReadIsReadAgainInPiecesAndAFileLostSoIsNoCompletedSave) {
+    tree.file(tree.root, u"a.bin", 20 * 4096, {{0, 20}});
+    auto v = medium();
+    auto s = saver(v, tree.root);
+    s->setSectorReader([&](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
+        reads.push_back({sector, count});
+        return (sector > 100 || sector + count <= 100) && v->readSaveSector(sector, count, buffer);
+    });
+    save(*s);
+    EXPECT_EQ(reads, (std::vector<Read>{{0, 160}, {0, 64}, {64, 64}}));
+    EXPECT_EQ(saved("a.bin"), patternBytes(0, 8 * 4096));
+    EXPECT_EQ(lastAlertTitle(), "Saving Failed");
+    EXPECT_EQ(lastAlertMessage().rfind("Nothing could be saved at: " + destination.string(), 0), 0u);
+}
+
+TEST_F(Saving, ASaveOfNothingButFoldersIsNoCompletedSave) {
+    tree.file(tree.folder(tree.folder(tree.root, u"a"), u"b"), u"empty", 0, {});
+    tree.file(tree.root, u"unmarked", 100, {{1, 1}})->selected = 0;
+    saveTree();
+    EXPECT_TRUE(fs::exists(destination / "Root" / "a" / "b"));
+    EXPECT_EQ(lastAlertTitle(), "Nothing Saved");
+    EXPECT_EQ(lastAlertMessage(),
+              "No marked file holds any data; only the marked folders were made at: " + destination.string());
 }

@@ -3,8 +3,9 @@
 # into a fresh folder has the checksum its manifest gives, under "Root" and
 # the volume's folders; a second save into the same folder keeps both
 # copies; a marked subtree is saved alone; the files of the macOS-made
-# volume read as The Sleuth Kit's icat reads them; and a save whose writes
-# fail says so and exits non-zero.
+# volume read as The Sleuth Kit's icat reads them; saved files are not
+# executable; and a save whose writes fail, or that saves nothing, says so
+# and exits non-zero.
 #   scan-image-save.sh SCAN_IMAGE IMAGES_DIR SHARED_FIXTURES_DIR
 set -euo pipefail
 scan=$1 dir=$2 shared=$3
@@ -56,6 +57,7 @@ out=$("$scan" save "$iso" "$dest" --start "$start" 2>/dev/null) || fail "save ex
 [ "$(printf '%s\n' "$out" | sed -n 2p)" = "Saved at: $dest" ] || fail "first save said: $out"
 check_manifest "$dest/Root" ""
 files=$(find "$dest" -type f | wc -l)
+[ -z "$(find "$dest" -type f -perm /111)" ] || fail "saved files are executable"
 
 # Again into the same folder: nothing is overwritten, every file has a twin.
 out=$("$scan" save "$iso" "$dest" --start "$start" 2>/dev/null) || fail "second save exited $?"
@@ -96,6 +98,22 @@ set -e
 [ "$status" -eq 1 ] || fail "a save with failed writes exited $status"
 [ "$(printf '%s\n' "$out" | head -1)" = "Saving completed with $big errors" ] || fail "failed writes said: $out"
 printf '%s\n' "$out" | grep -q "^$big of the marked files and folders could not be saved" || fail "failed writes said: $out"
+
+# A save of nothing (the deleted view of a volume without deleted files) and
+# one whose every write fails are never "Saving Completed".
+#   not_completed NAME TITLE IMAGE [OPTION...]
+not_completed() {
+  local dest=$work/$1 want=$2 out status
+  shift 2
+  mkdir "$dest"
+  set +e
+  out=$(trap '' XFSZ; ulimit -f 0; "$scan" save "$1" "$dest" "${@:2}" 2>/dev/null)
+  status=$?
+  set -e
+  [ "$status" -eq 1 ] && [ "$(printf '%s\n' "$out" | head -1)" = "$want" ] || fail "$want: exited $status, said: $out"
+}
+not_completed nothing "Nothing Saved" "$raw" --mode deleted
+not_completed unwritten "Saving Failed" "$iso" --start "$start" --only Root/large
 
 [ "$failed" -eq 0 ] || { echo "$failed failures"; exit 1; }
 echo "all saves checked"

@@ -1,0 +1,221 @@
+// Saving found files, timed, beside The Sleuth Kit's tsk_recover of the same
+// image and cp -r of the files tsk_recover extracted from it, in one run:
+// files/s and MB/s of each, medians of several runs with the image in the
+// page cache, the three taking turns to go first. Ours syncs every file
+// before it counts as saved; tsk_recover and cp leave theirs in the page
+// cache, so the time until a syncfs after them has returned is shown too.
+//
+//   save_bench SMALL_IMAGE LARGE_IMAGE [RUNS]
+// (bench/make-hfs-100k.sh and bench/make-hfs-large.sh make the images:
+// 100,000 small files, and 2 GiB in four files.) The copies are written in
+// a fresh folder of $TMPDIR and removed after each run.
+
+#include "media/DMedia.h"
+#include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
+#include "results/DataSaving.h"
+#include "scan/ScanThread.h"
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// One timed copy: the files and bytes it left, its time, and its time until
+// the destination's file system was synced after it.
+struct Run {
+    std::uint64_t files = 0, bytes = 0;
+    double seconds = 0, secondsToSynced = 0;
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+bool runProgram(const std::vector<std::string>& args) {
+    // What is buffered here must not be written again by the child.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Times copy into a fresh folder, then a syncfs of its file system; counts
+// what it left and removes it.
+Run timed(const fs::path& dest, const std::function<bool(const std::string&)>& copy) {
+    fs::remove_all(dest);
+    fs::create_directories(dest);
+    ::sync();
+    Run run;
+    const Clock::time_point t0 = Clock::now();
+    if (!copy(dest.string())) {
+        std::fprintf(stderr, "save_bench: the copy into %s failed\n", dest.c_str());
+        std::exit(1);
+    }
+    run.seconds = secondsSince(t0);
+    const int fd = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0 || ::syncfs(fd) != 0) std::perror("save_bench: syncfs");
+    if (fd >= 0) ::close(fd);
+    run.secondsToSynced = secondsSince(t0);
+    for (const auto& e : fs::recursive_directory_iterator(dest))
+        if (e.is_regular_file()) ++run.files, run.bytes += e.file_size();
+    fs::remove_all(dest);
+    return run;
+}
+
+struct Image {
+    std::string path;
+    std::uint64_t start = 0;
+    std::shared_ptr<Volume> volume;
+    platform::Dict row;
+};
+
+// The image's HFS+ volume from its partition map, scanned and wholly marked.
+Image scanned(const std::string& path) {
+    Image image;
+    image.path = path;
+    auto drive =
+        DMedia::initWithDictionary(platform::Dict{{"Path", path},
+                                                  {"Preferred Block Size", 512},
+                                                  {"Size", static_cast<unsigned long long>(fs::file_size(path))},
+                                                  {"device model", "-"},
+                                                  {"device serial", "-"},
+                                                  {"device revision", "-"}});
+    platform::Array volumes;
+    if (drive) drive->initialize(volumes);
+    for (const platform::Value& v : volumes)
+        if (v.dictValue().get("Content").stringValue() == "Apple_HFS") image.row = v.dictValue();
+    image.row.set("Preferred Block Size", 512);
+    image.volume = Volume::initWithDictionary(image.row);
+    if (!image.volume) {
+        std::fprintf(stderr, "save_bench: no HFS+ volume in %s\n", path.c_str());
+        std::exit(1);
+    }
+    image.start = image.row.get("Volume Start").uint64Value();
+    ScanThread(image.volume).startMakingTree(platform::Array{"Normal Scan", 0});
+    newdir::preOrder(image.volume->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+    // In the page cache, as the peers will find it.
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> buffer(8 << 20);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    }
+    return image;
+}
+
+void bench(const char* title, const Image& image, const fs::path& work, int runs) {
+    const fs::path extracted = work / "extracted";
+    fs::remove_all(extracted);
+    const std::string offset = std::to_string(image.start);
+    if (!runProgram({"tsk_recover", "-a", "-o", offset, image.path, extracted.string()})) {
+        std::fprintf(stderr, "save_bench: tsk_recover is needed\n");
+        std::exit(1);
+    }
+    const std::vector<std::pair<std::string, std::function<bool(const std::string&)>>> tools{
+        {"ours: the save, each file synced",
+         [&](const std::string& dest) {
+             auto saving = DataSaving::create(image.volume, image.volume->dirRoot, image.row);
+             saving->setPanelSettleDelay(std::chrono::milliseconds(0));
+             saving->saveFilesAndFolders(platform::Dict{{"path", dest}});
+             return saving->ending() == DataSaving::Ending::Completed;
+         }},
+        {"tsk_recover -a",
+         [&](const std::string& dest) {
+             return runProgram({"tsk_recover", "-a", "-o", offset, image.path, dest});
+         }},
+        {"cp -r of tsk_recover's files",
+         [&](const std::string& dest) {
+             return runProgram({"cp", "-r", extracted.string(), dest + "/copy"});
+         }},
+    };
+    std::map<std::size_t, std::vector<Run>> results;
+    for (int r = 0; r < runs; ++r)
+        for (std::size_t k = 0; k < tools.size(); ++k) {
+            const std::size_t t = (k + static_cast<std::size_t>(r)) % tools.size();
+            results[t].push_back(timed(work / "out", tools[t].second));
+        }
+    fs::remove_all(extracted);
+
+    std::printf("\n%s: %s, medians of %d runs\n", title, image.path.c_str(), runs);
+    std::printf("  %-42s %12s %10s %9s %11s\n", "", "files/s", "MB/s", "time s", "to synced s");
+    for (std::size_t t = 0; t < tools.size(); ++t) {
+        std::vector<double> files, mb, seconds, synced;
+        for (const Run& run : results[t]) {
+            files.push_back(run.files / run.seconds);
+            mb.push_back(run.bytes / run.seconds / 1e6);
+            seconds.push_back(run.seconds);
+            synced.push_back(run.secondsToSynced);
+        }
+        const Run& last = results[t].back();
+        std::printf("  %-42s %12.0f %10.1f %9.2f %11.2f   (%llu files, %.1f MB)\n", tools[t].first.c_str(),
+                    median(files), median(mb), median(seconds), median(synced),
+                    static_cast<unsigned long long>(last.files), last.bytes / 1e6);
+    }
+}
+
+std::string load() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    in >> one;
+    return one;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: save_bench SMALL_IMAGE LARGE_IMAGE [RUNS]\n");
+        return 2;
+    }
+    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+    platform::setLogSink([](const std::string&) {});
+    platform::RecordingController controller;
+    controller.setDriveDictArray(platform::Array{platform::Dict{{"Path", argv[1]}}, platform::Dict{{"Path", argv[2]}}});
+    platform::setAppController(&controller);
+    const fs::path work = fs::temp_directory_path() / ("save_bench." + std::to_string(::getpid()));
+    fs::create_directories(work);
+
+    std::printf("load average before: %s\n", load().c_str());
+    for (const auto& [title, path] : {std::pair{"Small files", argv[1]}, std::pair{"Large files", argv[2]}}) {
+        Image image = scanned(path);
+        bench(title, image, work, runs);
+        image.volume->freeTree();
+    }
+    std::printf("\nload average after: %s\n", load().c_str());
+    fs::remove_all(work);
+    platform::setAppController(nullptr);
+    return 0;
+}
