@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Makes an HFS+ image of 100,000 files three folder levels deep with xorriso,
-# for the scan benchmark. Prints the image path and the HFS+ start sector.
-#   make-hfs-100k.sh OUTDIR
+# Makes an HFS+ image of 100,000 files (or THOUSANDS thousand, a multiple of
+# 5) three folder levels deep with xorriso, for the scan benchmarks. Prints
+# the image path and the HFS+ start sector.
+#   make-hfs-100k.sh OUTDIR [THOUSANDS]
 set -euo pipefail
-out=${1:?usage: make-hfs-100k.sh OUTDIR}
+out=${1:?usage: make-hfs-100k.sh OUTDIR [THOUSANDS]}
+k=${2:-100}
+[ $((k % 5)) -eq 0 ] && [ "$k" -gt 0 ] || { echo "THOUSANDS must be a positive multiple of 5" >&2; exit 2; }
 mkdir -p "$out"
-img="$out/hfs-100k.iso"
-if [ ! -s "$img" ] || [ ! -s "$out/hfs-100k.start" ]; then
+img="$out/hfs-${k}k.iso"
+if [ ! -s "$img" ] || [ ! -s "$out/hfs-${k}k.start" ]; then
   src=$(mktemp -d)
   trap 'rm -rf "$src"' EXIT
-  for a in $(seq -w 0 19); do
+  for a in $(seq -w 0 $((k / 5 - 1))); do
     for b in $(seq -w 0 24); do
       d="$src/a$a/b$b/c"
       mkdir -p "$d"
@@ -18,7 +21,7 @@ if [ ! -s "$img" ] || [ ! -s "$out/hfs-100k.start" ]; then
   done
   xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -o "$img" "$src" >/dev/null 2>&1
   # The HFS+ partition's start, from the Apple partition map xorriso writes.
-  python3 - "$img" > "$out/hfs-100k.start" <<'PY'
+  python3 - "$img" > "$out/hfs-${k}k.start" <<'PY'
 import struct, sys
 data = open(sys.argv[1], 'rb').read(512 * 64)
 count = struct.unpack('>I', data[512 + 4:512 + 8])[0]
@@ -31,4 +34,4 @@ for i in range(1, count + 1):
         break
 PY
 fi
-echo "$img $(cat "$out/hfs-100k.start")"
+echo "$img $(cat "$out/hfs-${k}k.start")"

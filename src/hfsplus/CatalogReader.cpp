@@ -214,7 +214,7 @@ void CatalogReader::takeFolder(const Record& record, std::size_t limit) {
     NewDir* parent = parentItem ? parentItem->dir() : nullptr;
     dir->childIndex = volume_.btree.get();
     if (parent) {
-        volume_.setPathName(volume_.pathNameOfDir(parent) + u"/" + volume_.fileNameOfDir(parent), dir);
+        volume_.setPathBelow(parent, dir);
         dir->pndirPointer = parent;
         forEachAncestor(parent, [](NewDir& a) { ++a.childrenCount; });
         volume_.addChildUpdateBTree(dir, parent);

@@ -257,8 +257,8 @@ DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uin
     // An extent leaving the volume cannot be the file's data: it is dropped
     // and the file listed as one its extents do not hold whole, so what
     // does lie inside can still be saved.
-    const auto outside = std::erase_if(
-        dir->extents, [&v](const ExtP& e) { return !JournalExtents::extentInVolume(v, e.startBlock, e.blockCount); });
+    const auto outside = dir->extents.eraseIf(
+        [&v](const ExtP& e) { return !JournalExtents::extentInVolume(v, e.startBlock, e.blockCount); });
     if (outside != 0) {
         platform::logFormat("Journal record of file %u: %u of its extents lie outside the volume; dropped", file.fileID,
                             static_cast<unsigned>(outside));

@@ -240,13 +240,13 @@ void OrphanEntries::processEntry(Pass pass, ItemTypeOrph* item) {
             // %d of the 32-bit ID, as the name has always been written.
             const std::string name = platform::format("LostFolder%d", static_cast<std::int32_t>(entry->parentID));
             v.setFileName(v.suggestedRepeatFileName(newdir::utf16(name), lostFolders), parent);
-            v.setPathName(v.pathNameOfDir(lostFolders) + u"/" + v.fileNameOfDir(lostFolders), parent);
+            v.setPathBelow(lostFolders, parent);
             parent->advScanIndex = v.btreeAdvScan;
             parent->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
             v.addChildAdvScan(parent, lostFolders);
             climb(lostFolders, [](NewDir* a) { ++a->childrenCount; });
 
-            v.setPathName(v.pathNameOfDir(parent) + u"/" + v.fileNameOfDir(parent), entry);
+            v.setPathBelow(parent, entry);
             entry->pndirPointer = parent;
             v.setFileName(v.suggestedRepeatFileName(v.fileNameOfDir(entry), parent), entry);
             v.addChildAdvScan(entry, parent);

@@ -34,8 +34,7 @@ void CheckController::setSelected() {
     }
 }
 
-void CheckController::markAllChildrenDirArray(const std::vector<NewDir*>& list, std::uint32_t length,
-                                              std::uint8_t value) {
+void CheckController::markAllChildrenDirArray(const NodeList& list, std::uint32_t length, std::uint8_t value) {
     for (std::size_t i = 0; i < std::min<std::size_t>(length, list.size()); ++i)
         newdir::preOrder(list[i], newdir::childList, newdir::anyChild, [value](NewDir* n) {
             n->selected = value;

@@ -9,7 +9,6 @@
 #include "volume/NewDir.h"
 
 #include <cstdint>
-#include <vector>
 
 class CheckController {
 public:
@@ -20,7 +19,7 @@ public:
     void setSelected();
     // Sets the marked byte of at most length entries of the list and of
     // everything below them.
-    static void markAllChildrenDirArray(const std::vector<NewDir*>& list, std::uint32_t length, std::uint8_t value);
+    static void markAllChildrenDirArray(const NodeList& list, std::uint32_t length, std::uint8_t value);
 
     NewDir* hdir() const { return hdir_; }
     std::uint8_t flag() const { return flag_; }

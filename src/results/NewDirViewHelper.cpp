@@ -51,7 +51,7 @@ std::uint32_t NewDirViewHelper::childrenSelected() const {
     return countChildrenSelectedInArray(newDir_->childList, newDir_->childrenArrayCount());
 }
 
-std::uint32_t NewDirViewHelper::countChildrenSelectedInArray(const std::vector<NewDir*>& list, std::uint32_t length) {
+std::uint32_t NewDirViewHelper::countChildrenSelectedInArray(const NodeList& list, std::uint32_t length) {
     std::uint32_t counter = 0;
     for (std::size_t i = 0; i < std::min<std::size_t>(length, list.size()); ++i)
         newdir::preOrder(list[i], newdir::childList, newdir::anyChild, [&](const NewDir* n) {

@@ -51,7 +51,7 @@ public:
     // Marked nodes anywhere below the node; 0 when nothing is below it.
     std::uint32_t childrenSelected() const;
     // Marked nodes among at most length entries of the list and below them.
-    static std::uint32_t countChildrenSelectedInArray(const std::vector<NewDir*>& list, std::uint32_t length);
+    static std::uint32_t countChildrenSelectedInArray(const NodeList& list, std::uint32_t length);
 
     // The node's fields as the outline reads them.
     std::uint8_t isFATEntry() const { return newDir_->isFATEntry; }

@@ -12,8 +12,8 @@ PreviewData::Source PreviewData::Source::of(const NewDir& node) {
     s.fileType = node.fileType;
     s.sectorsPerBlock = node.sectorsPerBlock;
     s.dataStartSector = node.dataStartSector;
-    s.extents = node.extents;
-    s.name = node.nameBuffer.substr(0, node.nameLength);
+    s.extents.assign(node.extents.begin(), node.extents.end());
+    s.name = newdir::fileName(&node);
     return s;
 }
 

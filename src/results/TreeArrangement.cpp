@@ -170,7 +170,7 @@ void TreeArrangement::recurseTreeForDeleted(NewDir* node, bool showDeletedOnly) 
     // Once visited, a folder's full list stands in the deleted-child place
     // when switching on and back in the child list when switching off; a
     // child not yet visited still has it in the other place.
-    auto fullList = [showDeletedOnly](const NewDir* n) -> const std::vector<NewDir*>& {
+    auto fullList = [showDeletedOnly](const NewDir* n) -> const NodeList& {
         return showDeletedOnly ? n->deletedList : n->childList;
     };
     auto hasEntries = [showDeletedOnly](const NewDir* c) {

@@ -4,7 +4,7 @@
 
 NewDir* ViewingTreeOperations::childAtIndex_(std::uint32_t index, const NewDir* ofDir) {
     if (!ofDir || index >= ofDir->childrenArrayCount()) return nullptr;
-    if (ofDir->childrenDirect && index < ofDir->childrenDirect->size()) return (*ofDir->childrenDirect)[index];
+    if (index < ofDir->childrenDirect.size()) return ofDir->childrenDirect[index];
     return newdir::childAtIndex(ofDir, index);
 }
 
@@ -14,8 +14,7 @@ NewDir* ViewingTreeOperations::childAtIndexOrig_(std::uint32_t index, const NewD
 
 NewDir* ViewingTreeOperations::childAtIndexDeleted_(std::uint32_t index, const NewDir* ofDir) {
     if (!ofDir || index >= ofDir->deletedCount()) return nullptr;
-    if (ofDir->deletedChildrenDirect && index < ofDir->deletedChildrenDirect->size())
-        return (*ofDir->deletedChildrenDirect)[index];
+    if (index < ofDir->deletedChildrenDirect.size()) return ofDir->deletedChildrenDirect[index];
     return newdir::deletedChildAtIndex(ofDir, index);
 }
 
@@ -23,15 +22,13 @@ void ViewingTreeOperations::addChild(NewDir* child, bool forViewingTree, NewDir*
     newdir::appendChild(toDir, child);
     if (!forViewingTree) return;
     // Grown in place: one append, not a new array per child.
-    if (!toDir->childrenDirect) toDir->childrenDirect = std::make_unique<std::vector<NewDir*>>();
-    toDir->childrenDirect->push_back(child);
+    toDir->childrenDirect.push_back(child);
 }
 
 void ViewingTreeOperations::addChildDeletedArray(NewDir* child, bool forViewingTree, NewDir* toDir) {
     newdir::appendDeletedChild(toDir, child);
     if (!forViewingTree) return;
-    if (!toDir->deletedChildrenDirect) toDir->deletedChildrenDirect = std::make_unique<std::vector<NewDir*>>();
-    toDir->deletedChildrenDirect->push_back(child);
+    toDir->deletedChildrenDirect.push_back(child);
 }
 
 void ViewingTreeOperations::freeNDir(NewDir*& node) {
@@ -39,7 +36,7 @@ void ViewingTreeOperations::freeNDir(NewDir*& node) {
     // deleted-files view exchanges the two: whichever of a folder's lists is
     // the longer one is its full list, so a folder still shown with deleted
     // entries only loses none of its other children here.
-    auto fullList = [](const NewDir* n) -> const std::vector<NewDir*>& {
+    auto fullList = [](const NewDir* n) -> const NodeList& {
         return n->childList.size() >= n->deletedList.size() ? n->childList : n->deletedList;
     };
     newdir::postOrder(
@@ -57,7 +54,6 @@ std::uint32_t ViewingTreeOperations::childrenSelectedOfDir(const NewDir* folder)
     return countChildrenSelectedInArray(folder->childList, folder->childrenArrayCount());
 }
 
-std::uint32_t ViewingTreeOperations::countChildrenSelectedInArray(const std::vector<NewDir*>& list,
-                                                                  std::uint32_t length) {
+std::uint32_t ViewingTreeOperations::countChildrenSelectedInArray(const NodeList& list, std::uint32_t length) {
     return NewDirViewHelper::countChildrenSelectedInArray(list, length);
 }

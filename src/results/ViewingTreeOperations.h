@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 class ViewingTreeOperations {
 public:
@@ -55,5 +54,5 @@ public:
 
     // Marked nodes anywhere below the folder (0 when it has no entries below).
     static std::uint32_t childrenSelectedOfDir(const NewDir* folder);
-    static std::uint32_t countChildrenSelectedInArray(const std::vector<NewDir*>& list, std::uint32_t length);
+    static std::uint32_t countChildrenSelectedInArray(const NodeList& list, std::uint32_t length);
 };

@@ -18,6 +18,9 @@
 //
 // One thread at a time: even a lookup writes the tree's work fields.
 
+#include "volume/NodePool.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <type_traits>
@@ -31,6 +34,11 @@ public:
 
     constexpr BTreeItem() noexcept = default;
     explicit constexpr BTreeItem(Key key) noexcept : keyField_(key) {}
+
+    // An index holds an item per found entry, made and freed by the million:
+    // items and nodes come from the pool the found-file tree uses.
+    static void* operator new(std::size_t bytes) { return NodePool::shared().allocate(bytes); }
+    static void operator delete(void* item, std::size_t bytes) noexcept { NodePool::shared().release(item, bytes); }
 
     Key keyField() const noexcept { return keyField_; }
     void setKeyField(Key key) noexcept { keyField_ = key; }
@@ -57,6 +65,8 @@ public:
     BTreeNode() noexcept : keys_{}, branches_{noNode(), noNode(), noNode(), noNode(), noNode()} {}
     BTreeNode(const BTreeNode&) = delete;
     BTreeNode& operator=(const BTreeNode&) = delete;
+    static void* operator new(std::size_t bytes) { return NodePool::shared().allocate(bytes); }
+    static void operator delete(void* node, std::size_t bytes) noexcept { NodePool::shared().release(node, bytes); }
     ~BTreeNode() { enumerateBTreeForFreeingStartNode(this); }
 
     static constexpr Derived* noNode() noexcept { return &bTreeNoNodeSentinel<Derived>; }

@@ -3,7 +3,9 @@
 #include "platform/SystemLog.h"
 #include "platform/TextEncoding.h"
 
+#include <algorithm>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace newdir {
@@ -29,7 +31,7 @@ void appendDeletedChild(NewDir* folder, NewDir* child) {
 void removeChildAtIndex(NewDir* folder, std::uint32_t index) {
     if (index >= folder->childList.size()) return;
     NewDir* child = folder->childList[index];
-    folder->childList.erase(folder->childList.begin() + index);
+    folder->childList.erase(index);
     freeNDir(child);
 }
 
@@ -42,12 +44,17 @@ NewDir* deletedChildAtIndex(const NewDir* folder, std::uint32_t index) {
 }
 
 void swapChildLists(NewDir* folder) {
-    std::swap(folder->childList, folder->deletedList);
-    std::swap(folder->childrenDirect, folder->deletedChildrenDirect);
+    swap(folder->childList, folder->deletedList);
+    swap(folder->childrenDirect, folder->deletedChildrenDirect);
 }
 
 namespace {
 constexpr std::uint64_t kU32Max = std::numeric_limits<std::uint32_t>::max();
+
+void refuse(const char* what, std::size_t length) {
+    platform::logFormat("A %s of %llu characters is longer than the record holds; not stored", what,
+                        static_cast<unsigned long long>(length));
+}
 
 bool fitsExtent(std::uint64_t startBlock, std::uint64_t blockCount, std::uint32_t fileID) {
     if (startBlock <= kU32Max && blockCount <= kU32Max) return true;
@@ -56,21 +63,19 @@ bool fitsExtent(std::uint64_t startBlock, std::uint64_t blockCount, std::uint32_
     return false;
 }
 
-bool setUnits(std::u16string& buffer, std::uint16_t& length, std::u16string_view s, const char* what,
-              std::size_t limit) {
+// Units up to the first NUL, or nothing (with a log line) when more than
+// the length field holds.
+std::optional<std::u16string_view> storable(std::u16string_view s, const char* what, std::size_t limit) {
     if (auto nul = s.find(u'\0'); nul != std::u16string_view::npos) s = s.substr(0, nul);
     if (s.size() > limit) {
-        platform::logFormat("A %s of %llu characters is longer than the record holds; not stored", what,
-                            static_cast<unsigned long long>(s.size()));
-        return false;
+        refuse(what, s.size());
+        return std::nullopt;
     }
-    buffer.assign(s);
-    length = static_cast<std::uint16_t>(s.size());
-    return true;
+    return s;
 }
 
-std::u16string units(const std::u16string& buffer, std::size_t length) {
-    return buffer.substr(0, std::min(length, buffer.size()));
+std::u16string units(std::u16string_view stored, std::size_t length) {
+    return std::u16string(stored.substr(0, std::min(length, stored.size())));
 }
 } // namespace
 
@@ -111,34 +116,56 @@ bool setDataStartSector(NewDir* node, std::uint64_t sector) {
 }
 
 bool setFileName(NewDir* node, std::u16string_view name) {
-    return setUnits(node->nameBuffer, node->nameLength, name, "name", 0xFFFF);
+    const auto s = storable(name, "name", 0xFFFF);
+    if (!s) return false;
+    node->texts.setName(*s);
+    node->nameLength = static_cast<std::uint16_t>(s->size());
+    return true;
 }
 
 bool setPathName(NewDir* node, std::u16string_view path) {
-    return setUnits(node->pathBuffer, node->pathLength, path, "path", 0xFFFF);
+    const auto s = storable(path, "path", NodePath::kMaxUnits);
+    if (!s) return false;
+    node->texts.setPath(*s);
+    node->pathLength = static_cast<std::uint16_t>(s->size());
+    return true;
+}
+
+bool setPathBelow(NewDir* node, const NewDir* folder) {
+    // Stored names and paths hold no NUL, so nothing is cut here.
+    const std::u16string_view name = folder->texts.name().substr(0, folder->nameLength);
+    const std::size_t length = NodePath::lengthBelow(folder->texts.path(), name);
+    if (length > NodePath::kMaxUnits) {
+        refuse("path", length);
+        return false;
+    }
+    node->texts.setPathBelow(folder->texts.path(), name);
+    node->pathLength = static_cast<std::uint16_t>(length);
+    return true;
 }
 
 bool setExtension(NewDir* node, std::u16string_view ext) {
-    std::uint16_t len = 0;
-    if (!setUnits(node->extensionBuffer, len, ext, "extension", 0xFF)) return false;
-    node->extensionLength = static_cast<std::uint8_t>(len);
+    const auto s = storable(ext, "extension", 0xFF);
+    if (!s) return false;
+    node->texts.setExtension(*s);
+    node->extensionLength = static_cast<std::uint8_t>(s->size());
     return true;
 }
 
 std::u16string fileName(const NewDir* node) {
-    return units(node->nameBuffer, node->nameLength);
+    return units(node->texts.name(), node->nameLength);
 }
 std::u16string pathName(const NewDir* node) {
-    return units(node->pathBuffer, node->pathLength);
+    return units(node->texts.path().text(), node->pathLength);
 }
 std::u16string extension(const NewDir* node) {
-    return units(node->extensionBuffer, node->extensionLength);
+    return units(node->texts.extension(), node->extensionLength);
 }
 
 void fillChildrenDirectArrays(NewDir* folder) {
     preOrder(folder, childList, folderChild, [](NewDir* f) {
-        if (!f->childList.empty()) f->childrenDirect = std::make_unique<std::vector<NewDir*>>(f->childList);
-        if (!f->deletedList.empty()) f->deletedChildrenDirect = std::make_unique<std::vector<NewDir*>>(f->deletedList);
+        if (!f->childList.empty()) f->childrenDirect = f->childList;
+        if (!f->deletedList.empty()) f->deletedChildrenDirect = f->deletedList;
     });
 }
 

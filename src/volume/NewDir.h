@@ -3,13 +3,18 @@
 // One node of the found-file tree. Every folder and file a scan finds, by any
 // method, becomes a NewDir owned by its parent folder through the child list;
 // the root is owned by the volume. The record keeps the designed fields and
-// widths (they are what session and snapshot files store); its lists are
-// vectors, so appends are constant time and keep the order in which the scan
-// found the entries.
+// widths (they are what session and snapshot files store). A scan makes
+// millions of them, so each is one fixed block of the node pool, and its
+// lists, names and path are single pointers to blocks of their own: appends
+// are amortised constant time and keep the order in which the scan found the
+// entries, and a path shares what it has in common with its folder's.
+
+#include "volume/NodeArray.h"
+#include "volume/NodeInlineArray.h"
+#include "volume/NodeTexts.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -32,8 +37,15 @@ struct ExtCompP {
     std::uint32_t cellCount() const { return static_cast<std::uint32_t>(extents.size()); }
 };
 
+struct NewDir;
+using NodeList = NodeArray<NewDir*, true>;
+
 struct NewDir {
     enum : std::uint16_t { Folder = 1, File = 2 };
+
+    // From the node pool; `delete` gives a node back there.
+    static void* operator new(std::size_t bytes) { return NodePool::shared().allocate(bytes); }
+    static void operator delete(void* node, std::size_t bytes) noexcept { NodePool::shared().release(node, bytes); }
 
     // The outline item that currently shows the node; not owned.
     void* viewHelper = nullptr;
@@ -51,12 +63,12 @@ struct NewDir {
     std::uint32_t childrenCount = 0;
     // The child list owns its nodes; the deleted-child list names nodes that
     // are also in the child list and owns none.
-    std::vector<NewDir*> childList;
-    std::vector<NewDir*> deletedList;
-    // Direct arrays of both lists, built once a scan completes (absent
+    NodeList childList;
+    NodeList deletedList;
+    // Direct arrays of both lists, built once a scan completes (empty
     // before); the result screens index these.
-    std::unique_ptr<std::vector<NewDir*>> childrenDirect;
-    std::unique_ptr<std::vector<NewDir*>> deletedChildrenDirect;
+    NodeList childrenDirect;
+    NodeList deletedChildrenDirect;
     // Sector, relative to the volume start, that block 0 of the extents is at.
     std::uint32_t dataStartSector = 0;
     // Byte offset of the data inside its first sector (a JPEG inside a RAW).
@@ -78,11 +90,11 @@ struct NewDir {
     // 1 for nodes made by the signature search and the carving (and the
     // root of a whole-disk search).
     std::uint8_t foundBySignature = 0;
-    std::vector<ExtP> extents;
-    std::vector<ExtCompP> extentGroups;
-    std::u16string nameBuffer;
-    std::u16string pathBuffer;
-    std::u16string extensionBuffer;
+    NodeInlineArray<ExtP> extents;
+    NodeArray<ExtCompP> extentGroups;
+    // The name (nameBuffer), the path (pathBuffer) and the extension
+    // (extensionBuffer); their lengths are the fields above.
+    NodeTexts texts;
 
     std::uint32_t childrenArrayCount() const { return static_cast<std::uint32_t>(childList.size()); }
     std::uint32_t deletedCount() const { return static_cast<std::uint32_t>(deletedList.size()); }
@@ -131,6 +143,10 @@ bool setDataStartSector(NewDir* node, std::uint64_t sector);
 // hold is refused with a log line (false).
 bool setFileName(NewDir* node, std::u16string_view name);
 bool setPathName(NewDir* node, std::u16string_view path);
+// The path of an entry of the folder: the folder's path, "/" and its name,
+// as they are now (a later change of the folder's name or path leaves it).
+// Refused as setPathName refuses a path that long.
+bool setPathBelow(NewDir* node, const NewDir* folder);
 bool setExtension(NewDir* node, std::u16string_view extension);
 std::u16string fileName(const NewDir* node);
 std::u16string pathName(const NewDir* node);
@@ -181,7 +197,7 @@ enum class Walk {
     Stop, // the walk ends here
 };
 
-inline constexpr auto childList = [](const NewDir* n) -> const std::vector<NewDir*>& { return n->childList; };
+inline constexpr auto childList = [](const NewDir* n) -> const NodeList& { return n->childList; };
 inline constexpr auto anyChild = [](const NewDir*) { return true; };
 inline constexpr auto folderChild = [](const NewDir* c) { return c->isFolder(); };
 

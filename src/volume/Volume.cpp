@@ -341,6 +341,9 @@ std::u16string Volume::pathNameOfDir(const NewDir* node) const {
 void Volume::setPathName(std::u16string_view path, NewDir* ofDir) {
     newdir::setPathName(ofDir, path);
 }
+void Volume::setPathBelow(const NewDir* folder, NewDir* ofDir) {
+    newdir::setPathBelow(ofDir, folder);
+}
 std::u16string Volume::extensionOfDir(const NewDir* node) const {
     return newdir::extension(node);
 }
@@ -526,24 +529,17 @@ void Volume::removeNonMediaFilesAndFolders(NewDir* folder) {
             // their order. Folders stay here; the next pass drops those left
             // empty.
             Decrement removed;
-            auto& children = f->childList;
-            std::size_t kept = 0;
-            for (std::size_t i = 0; i < children.size(); ++i) {
-                NewDir* c = children[i];
-                if (c && c->fileType == NewDir::File) {
-                    const std::u16string name = newdir::fileName(c);
-                    const std::u16string_view ext = pathExtension(name);
-                    if (ext.size() < 2 || ext.size() > 4 || !isMediaFile(ext)) {
-                        removed.size += c->fileSize;
-                        removed.files += 1;
-                        removed.entries += 1;
-                        newdir::freeNDir(c);
-                        continue;
-                    }
-                }
-                children[kept++] = c;
-            }
-            children.resize(kept);
+            f->childList.eraseIf([&](NewDir* c) {
+                if (!c || c->fileType != NewDir::File) return false;
+                const std::u16string name = newdir::fileName(c);
+                const std::u16string_view ext = pathExtension(name);
+                if (ext.size() >= 2 && ext.size() <= 4 && isMediaFile(ext)) return false;
+                removed.size += c->fileSize;
+                removed.files += 1;
+                removed.entries += 1;
+                newdir::freeNDir(c);
+                return true;
+            });
             totals.lower(removed);
         },
         [&](NewDir*) { totals.leave(); });
@@ -561,23 +557,16 @@ void Volume::removeZeroSizeFolders(NewDir* folder) {
             // files are most often found. Each goes with its whole subtree.
             // Sizes are left to the next pass, which recomputes every total.
             Decrement removed;
-            auto& children = f->childList;
-            std::size_t kept = 0;
-            for (std::size_t i = 0; i < children.size(); ++i) {
-                NewDir* c = children[i];
-                if (c && c->fileType == NewDir::Folder) {
-                    const std::u16string name = newdir::fileName(c);
-                    const bool hidden = beginsWith(name, u".") && !beginsWith(name, u".Trashes");
-                    if (c->fileSize == 0 || hidden) {
-                        removed.files += c->fileCount;
-                        removed.entries += c->childrenCount + 1;
-                        newdir::freeNDir(c);
-                        continue;
-                    }
-                }
-                children[kept++] = c;
-            }
-            children.resize(kept);
+            f->childList.eraseIf([&](NewDir* c) {
+                if (!c || c->fileType != NewDir::Folder) return false;
+                const std::u16string name = newdir::fileName(c);
+                const bool hidden = beginsWith(name, u".") && !beginsWith(name, u".Trashes");
+                if (c->fileSize != 0 && !hidden) return false;
+                removed.files += c->fileCount;
+                removed.entries += c->childrenCount + 1;
+                newdir::freeNDir(c);
+                return true;
+            });
             totals.lower(removed);
             return newdir::Walk::Into;
         },
@@ -670,8 +659,8 @@ std::u16string Volume::suggestedRepeatFileName(std::u16string_view name, NewDir*
     for (NewDir* c : parent->childList) {
         // Compared in place: this runs once per entry a reader places, over
         // every child of the folder, so no string is built per child.
-        if (!c || c->nameLength == 0 || c->nameLength != name.size() || c->nameBuffer.size() < name.size() ||
-            std::u16string_view(c->nameBuffer.data(), name.size()) != name)
+        if (!c || c->nameLength == 0 || c->nameLength != name.size() || c->texts.name().size() < name.size() ||
+            c->texts.name().substr(0, name.size()) != name)
             continue;
         // The k-th later entry with this name gets k underscores, before the
         // extension so the file still opens with the same program.

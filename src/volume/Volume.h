@@ -72,6 +72,8 @@ public:
     void setFileName(std::u16string_view name, NewDir* ofDir);
     std::u16string pathNameOfDir(const NewDir* node) const;
     void setPathName(std::u16string_view path, NewDir* ofDir);
+    // The path of an entry of the folder: the folder's path, "/" and its name.
+    void setPathBelow(const NewDir* folder, NewDir* ofDir);
     std::u16string extensionOfDir(const NewDir* node) const;
     void setExtension(std::u16string_view extension, NewDir* ofDir);
     NewDir* childAtIndex_(std::uint32_t index, const NewDir* ofDir) const;

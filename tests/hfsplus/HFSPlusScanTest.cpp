@@ -8,10 +8,12 @@
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/ByteView.h"
 #include "support/FailingReads.h"
+#include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClassOrph.h"
 #include "volume/NewDir.h"
+#include "volume/NodePool.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -423,6 +425,39 @@ TEST_F(HFSPlusScanBrokenCatalog, StopRequestEndsTheWalkWithWhatItBuilt) {
     const auto posts = controller.callsNamed("updateProgress:");
     ASSERT_FALSE(posts.empty());
     EXPECT_TRUE(posts.back().dictValue().contains("BarDoubleValue"));
+}
+
+TEST_F(HFSPlusScan, DeeplyNestedFoldersTakeMemoryLinearInTheirDepthAndGiveItAllBack) {
+    // Each folder's path is its parent's path and name: stored whole, these
+    // take more than half a gigabyte.
+    constexpr std::uint32_t kDepth = 10000;
+    HFSPlusImageBuilder b({.totalSize = 16u << 20, .catalogNodeCount = 1024});
+    std::uint32_t parent = HFSPlusImageBuilder::kRoot;
+    for (std::uint32_t i = 0; i < kDepth; ++i)
+        parent = b.addFolder(parent, "dir" + std::to_string(i));
+    b.addFile(parent, "f", {1});
+    const fs::path image = makeTempDir("deep") / "deep.img";
+    writeText(image, asString(b.build()));
+    const std::size_t before = NodePool::shared().bytesInUse();
+    auto v = keep(scannedVolume(image));
+    ASSERT_NE(v->dirRoot, nullptr);
+    EXPECT_LE(NodePool::shared().bytesInUse() - before, std::size_t{512} * kDepth);
+    std::vector<NewDir*> chain{v->dirRoot};
+    while (chain.size() <= kDepth && chain.back()->childrenArrayCount() == 1)
+        chain.push_back(chain.back()->childList[0]);
+    ASSERT_EQ(chain.size(), kDepth + 1);
+    EXPECT_EQ(newdir::pathName(chain[3]), u"1/Root/dir0/dir1");
+    // A path too long for the record is refused; the one below it starts
+    // again from the name.
+    auto below = [&](std::size_t i) { return newdir::pathName(chain[i - 1]) + u"/" + newdir::fileName(chain[i - 1]); };
+    const auto refused = std::find_if(chain.begin() + 1, chain.end(), [](NewDir* d) { return d->pathLength == 0; });
+    ASSERT_NE(refused, chain.end());
+    const auto first = static_cast<std::size_t>(refused - chain.begin());
+    EXPECT_EQ(newdir::pathName(chain[first - 1]), below(first - 1));
+    EXPECT_GT(below(first).size(), 0xFFFFu);
+    EXPECT_EQ(newdir::pathName(chain[first + 1]), below(first + 1));
+    freeVolumes();
+    EXPECT_EQ(NodePool::shared().bytesInUse(), before);
 }
 
 TEST_F(HFSPlusScan, BlockSizeThatIsNoWholeNumberOfSectorsMakesTheVolumeUnusable) {

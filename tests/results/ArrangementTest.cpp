@@ -188,8 +188,7 @@ TEST_F(DeletedView, DeletedChildListsOfAReadTreeAreFilledFromTheDeletedBytes) {
     TreeArrangement::rearrangeDeletedTree(b.root(), true);
     EXPECT_EQ(b.root()->deletedList, std::vector<NewDir*>{f});
     EXPECT_EQ(f->deletedList, std::vector<NewDir*>{d});
-    ASSERT_TRUE(f->deletedChildrenDirect);
-    EXPECT_EQ(f->deletedChildrenDirect->size(), 1u);
+    EXPECT_EQ(f->deletedChildrenDirect.size(), 1u);
 }
 
 TEST(Toggles, TitlesAndPicturesFollowTheViewOnDisplay) {

@@ -624,7 +624,7 @@ TEST_F(Saving, HostileNamesStayInsideTheDestination) {
     tree.file(tree.folder(tree.root, u"."), u"a/b", 10, {{3, 1}});
     tree.file(tree.folder(tree.root, u""), u"", 10, {{4, 1}});
     NewDir* nul = tree.file(tree.root, u"x", 10, {{5, 1}});
-    nul->nameBuffer = std::u16string(u"..\0/..\0evil", 11);
+    nul->texts.setName(std::u16string_view(u"..\0/..\0evil", 11));
     nul->nameLength = 11;
     newdir::setFileName(tree.file(tree.root, u"x", 10, {{6, 1}}), u"../../../escaped");
     auto s = saver(medium(), tree.root);

@@ -76,7 +76,7 @@ TEST_F(ScanThreads, NormalScanOfARealVolumeBuildsTheTreeAndCleansUp) {
     EXPECT_TRUE(controller.alerts().empty());
     ASSERT_NE(v->dirRoot, nullptr);
     EXPECT_GT(v->dirRoot->childrenArrayCount(), 0u);
-    EXPECT_TRUE(v->dirRoot->childrenDirect);
+    EXPECT_FALSE(v->dirRoot->childrenDirect.empty());
     EXPECT_EQ(v->btree, nullptr);
     std::vector<std::string> seen;
     for (const auto& c : controller.calls()) {

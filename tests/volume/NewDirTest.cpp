@@ -1,7 +1,9 @@
 #include "volume/NewDir.h"
 
 #include "support/TestSupport.h"
+#include "volume/NodePool.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace newdir;
@@ -78,12 +80,16 @@ TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolderAndADeepTreeFreesEvery
     appendChild(sub, file(5));
     appendDeletedChild(sub, childAtIndex(sub, 0));
     fillChildrenDirectArrays(root);
-    ASSERT_TRUE(root->childrenDirect);
-    EXPECT_EQ((*root->childrenDirect)[1], empty);
-    EXPECT_EQ(root->deletedChildrenDirect, nullptr);
-    ASSERT_TRUE(sub->deletedChildrenDirect);
-    EXPECT_EQ((*sub->deletedChildrenDirect)[0]->fileID, 5u);
-    EXPECT_EQ(empty->childrenDirect, nullptr);
+    ASSERT_EQ(root->childrenDirect.size(), 2u);
+    EXPECT_EQ(root->childrenDirect[1], empty);
+    EXPECT_TRUE(root->deletedChildrenDirect.empty());
+    ASSERT_EQ(sub->deletedChildrenDirect.size(), 1u);
+    EXPECT_EQ(sub->deletedChildrenDirect[0]->fileID, 5u);
+    EXPECT_TRUE(empty->childrenDirect.empty());
+    // A direct array is a copy: the list changing later leaves it alone.
+    appendChild(root, file(6));
+    EXPECT_EQ(root->childrenDirect, (std::vector<NewDir*>{sub, empty}));
+    EXPECT_EQ(root->childrenArrayCount(), 3u);
     freeNDir(root);
     // A hostile medium can describe a folder chain far deeper than any real
     // one; freeing must not recurse once per level.
@@ -99,8 +105,8 @@ TEST(NewDirRecord, DirectArraysMirrorTheListsOfEveryFolderAndADeepTreeFreesEvery
         cur = next;
     }
     fillChildrenDirectArrays(root);
-    EXPECT_EQ(root->childrenDirect->size(), 2u);
-    EXPECT_EQ(root->deletedChildrenDirect->size(), 2u);
+    EXPECT_EQ(root->childrenDirect.size(), 2u);
+    EXPECT_EQ(root->deletedChildrenDirect.size(), 2u);
     freeNDir(root);
 }
 
@@ -108,6 +114,11 @@ TEST(NewDirRecord, ExtentsAppendInOrderAndValuesWiderThanTheRecordAreRefusedNotT
     NewDir* f = file(30);
     EXPECT_TRUE(appendDataExtent(f, 100, 8) && appendDataExtent(f, 0xFFFFFFFFull, 1));
     EXPECT_EQ(std::tuple(f->extentCount(), f->extents[1].startBlock), std::tuple(2u, 0xFFFFFFFFu));
+    // An item appended again from the list itself, as the list leaves its place in the record.
+    NodeInlineArray<ExtP> one;
+    one.push_back({7, 9});
+    one.push_back(one[0]);
+    EXPECT_EQ(std::tuple(one[1].startBlock, one[1].blockCount), std::tuple(7u, 9u));
     ExtCompP g1;
     g1.groupStartBlock = 16;
     for (std::uint64_t start : {500, 600, 700})
@@ -157,6 +168,65 @@ TEST(NewDirRecord, NamesStopAtTheFirstNulEmptyReadsBackEmptyAndUtfConversionsSur
     EXPECT_EQ(utf16("a\xC3"), u"a\uFFFD");                                // truncated sequence
     EXPECT_EQ(utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD"); // lone surrogate
     EXPECT_EQ(utf16("\xFF"), u"\uFFFD");
+}
+
+TEST(NewDirRecord, APathTakenFromAFolderKeepsWhatItWasAndEachTextIsReplacedAlone) {
+    NewDir* root = folder(2);
+    setFileName(root, u"Root");
+    setPathName(root, u"1");
+    NewDir* a = folder(3);
+    setFileName(a, u"A");
+    setExtension(a, u"ext");
+    NewDir* b = folder(4);
+    EXPECT_TRUE(setPathBelow(a, root) && setPathBelow(b, a));
+    EXPECT_EQ(std::tuple(pathName(b), b->pathLength), std::tuple(u"1/Root/A", 8u));
+    setFileName(a, u"Renamed");
+    setPathName(a, u"/x");
+    EXPECT_EQ(pathName(b), u"1/Root/A");
+    EXPECT_EQ(std::tuple(fileName(a), extension(a), pathName(a)), std::tuple(u"Renamed", u"ext", u"/x"));
+    EXPECT_TRUE(setPathBelow(a, a));
+    EXPECT_EQ(pathName(a), u"/x/Renamed");
+    setPathName(a, u"");
+    EXPECT_EQ(std::tuple(fileName(a), extension(a), pathName(a), a->pathLength),
+              std::tuple(u"Renamed", u"ext", u"", 0u));
+    // 65,535 units fit the record; one more is refused and changes nothing.
+    setFileName(a, std::u16string(0xFFFF - 3, u'n'));
+    setPathName(a, u"12");
+    EXPECT_TRUE(setPathBelow(b, a));
+    EXPECT_EQ(pathName(b).size(), 0xFFFFu);
+    setFileName(a, std::u16string(0xFFFF - 2, u'n'));
+    testsupport::LogCapture log;
+    EXPECT_FALSE(setPathBelow(b, a));
+    EXPECT_EQ(std::tuple(pathName(b).size(), log.lines.size()), std::tuple(0xFFFFu, 1u));
+    for (NewDir* n : {root, a, b})
+        freeNDir(n);
+}
+
+TEST(NodePool, BlocksOfEverySizeStayApartAreReusedAndEmptyChunksGoBack) {
+    NodePool pool; // carves chunks in every build
+    const std::vector<std::size_t> sizes{1, 8, 24, 152, 1000, 1024, 1025, 5000};
+    std::vector<std::pair<unsigned char*, std::size_t>> blocks;
+    std::size_t expected = 0;
+    for (int i = 0; i < 2000; ++i)
+        for (std::size_t size : sizes) {
+            auto* p = static_cast<unsigned char*>(pool.allocate(size));
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % NodePool::kAlignment, 0u);
+            std::memset(p, static_cast<int>(blocks.size() & 0xFF), size);
+            blocks.emplace_back(p, size);
+            expected += NodePool::roundedSize(size);
+        }
+    EXPECT_EQ(pool.bytesInUse(), expected);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const auto [p, size] = blocks[i];
+        EXPECT_TRUE(std::all_of(p, p + size, [&](unsigned char c) { return c == (i & 0xFF); })) << i;
+        pool.release(p, size);
+    }
+    EXPECT_EQ(pool.bytesInUse(), 0u);
+    // One chunk of each pooled size stays for the next tree.
+    const std::size_t held = pool.bytesHeld();
+    EXPECT_LE(held, 6u * (256u << 10));
+    pool.release(pool.allocate(152), 152);
+    EXPECT_EQ(pool.bytesHeld(), held);
 }
 
 TEST(NewDirWalk, VisitsInListOrderSkipsBelowASkipStopsAtAStopAndLeavesAfterTheSubtree) {

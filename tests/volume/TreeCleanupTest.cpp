@@ -2,6 +2,7 @@
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
+#include "volume/NodePool.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
@@ -250,10 +251,8 @@ TEST_F(TreeCleanup, DeletedFileMarksItsChainAndFillsTheDeletedLists) {
     EXPECT_EQ(markedAbove->deletedList, std::vector<NewDir*>{markedFolder});
     EXPECT_TRUE(sibling->deletedList.empty());
     // The direct arrays mirror both lists.
-    ASSERT_NE(inner->deletedChildrenDirect, nullptr);
-    EXPECT_EQ(*inner->deletedChildrenDirect, std::vector<NewDir*>{gone});
-    ASSERT_NE(inner->childrenDirect, nullptr);
-    EXPECT_EQ(inner->childrenDirect->size(), 2u);
+    EXPECT_EQ(inner->deletedChildrenDirect, std::vector<NewDir*>{gone});
+    EXPECT_EQ(inner->childrenDirect.size(), 2u);
 }
 
 TEST_F(TreeCleanup, DeletedListsKeepTheOrderOfTheChildList) {
@@ -372,6 +371,23 @@ TEST_F(TreeCleanup, WithoutAControllerThePassesStillRun) {
     EXPECT_EQ(childNames(*v, v->dirRoot), std::vector<std::u16string>{u"a.jpg"});
 }
 
+TEST_F(TreeCleanup, AHundredThousandFilesTakeAtMost256BytesANodeNamesIncluded) {
+    // Built as the readers build it (a name and an extent each, running
+    // totals, the ID index), then cleaned up, which adds the direct arrays.
+    const std::size_t before = NodePool::shared().bytesInUse();
+    for (int f = 0; f < 500; ++f) {
+        NewDir* folder = addFolder(*v, v->dirRoot, u"Folder " + newdir::utf16(std::to_string(f)));
+        for (int i = 0; i < 200; ++i) {
+            NewDir* file = addFile(*v, folder, newdir::utf16("IMG_" + std::to_string(10000 + i) + ".JPG"), 4096);
+            v->addDataExtStartBlock(1000 + i, 1, file);
+        }
+    }
+    v->processDuplicateEntries();
+    const std::size_t nodes = v->dirRoot->childrenCount;
+    ASSERT_EQ(nodes, 100500u);
+    EXPECT_LE((NodePool::shared().bytesInUse() - before) / nodes, 256u);
+}
+
 TEST_F(TreeCleanup, ChainOfTwoHundredThousandFoldersIsCleanedWithoutRecursion) {
     constexpr std::uint32_t kDepth = 200000;
     std::vector<NewDir*> chain;
@@ -391,7 +407,7 @@ TEST_F(TreeCleanup, ChainOfTwoHundredThousandFoldersIsCleanedWithoutRecursion) {
     EXPECT_EQ(chain.back()->deletedList.size(), 1u);
     EXPECT_EQ(chain.front()->deleted, 1u);
     EXPECT_EQ(v->fileNameOfDir(chain[1]), u"Untitled");
-    ASSERT_NE(chain.back()->childrenDirect, nullptr);
+    EXPECT_FALSE(chain.back()->childrenDirect.empty());
 }
 
 TEST_F(TreeCleanup, DeepChainWithAFileToDropAtEveryLevelIsFilteredInOnePass) {

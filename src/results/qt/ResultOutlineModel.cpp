@@ -55,7 +55,7 @@ QModelIndex ResultOutlineModel::index(int row, int column, const QModelIndex& pa
 int ResultOutlineModel::rowOf(const NewDir* node) const {
     const NewDir* parent = node ? node->pndirPointer : nullptr;
     if (!parent) return -1;
-    const std::vector<NewDir*>& list = parent->childList;
+    const NodeList& list = parent->childList;
     if (auto it = rowHints_.constFind(node); it != rowHints_.constEnd()) {
         const int hint = *it;
         if (hint >= 0 && static_cast<std::size_t>(hint) < list.size() && list[static_cast<std::size_t>(hint)] == node)
