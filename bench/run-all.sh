@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Every speed and memory figure the scans and saves are held to, in one run,
+# each beside its peer tool's: the normal scan and bytes per found file beside
+# fls -r, both whole-medium sweeps beside dd, the result screen on a tree of
+# 1,000,000 files, and saving beside tsk_recover and cp.
+#   bench/run-all.sh BUILD_DIR WORK_DIR [RUNS]
+# WORK_DIR keeps the images between runs (about 3 GiB); the first run makes
+# them with xorriso (several minutes). Run it on an idle machine: the load
+# average is printed before and after.
+set -euo pipefail
+build=${1:?usage: run-all.sh BUILD_DIR WORK_DIR [RUNS]}
+work=${2:?usage: run-all.sh BUILD_DIR WORK_DIR [RUNS]}
+runs=${3:-5}
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$work"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+args=()
+for k in 5 100 300; do
+  read -r img start < <("$here/make-hfs-100k.sh" "$work" "$k")
+  args+=("$img" "$start")
+done
+read -r large < <("$here/make-hfs-large.sh" "$work")
+
+echo; echo "== Normal scan and bytes per found file, beside fls -r"
+"$build/bench/hfs_scan_bench" "${args[@]}"
+echo; echo "== Whole-medium sweeps, beside dd bs=1M"
+"$build/bench/sweep_bench" "$large" "$runs"
+echo; echo "== The result screen on 1,000,000 files in 10,000 folders"
+QT_QPA_PLATFORM=offscreen "$build/bench/tree_bench" "$runs"
+echo; echo "== Saving, beside tsk_recover and cp -r"
+"$build/bench/save_bench" "${args[2]}" "$large" "$runs"
+echo; echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
