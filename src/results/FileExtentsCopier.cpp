@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <optional>
 #include <unistd.h>
@@ -19,6 +20,9 @@ constexpr std::size_t kPageBytes = 4096;
 // Writes go to the destination in pieces of this size: the kernel copies a
 // piece into its page cache several times faster than one large write.
 constexpr std::size_t kWriteBytes = 256u << 10;
+// A large file's pages are sent to the device while the rest of it is still
+// being copied, so its one sync at the end has little left to wait for.
+constexpr std::uint64_t kWritebackBytes = 8u << 20;
 
 // Writes all of it, across interrupted and partial writes.
 bool writeAll(int fd, const std::uint8_t* data, std::size_t length) {
@@ -75,6 +79,12 @@ FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
         return Result::WriteFailed;
     }
     written_ += length;
+    if (written_ - writebackStarted_ >= kWritebackBytes) {
+        // Only a start: the sync that follows the copy checks the outcome.
+        ::sync_file_range(fd_, static_cast<off_t>(writebackStarted_), static_cast<off_t>(written_ - writebackStarted_),
+                          SYNC_FILE_RANGE_WRITE);
+        writebackStarted_ = written_;
+    }
     if (afterWrite_) afterWrite_(length);
     return Result::Done;
 }
@@ -126,6 +136,7 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
     fd_ = fd;
     fileSize_ = node->fileSize;
     written_ = 0;
+    writebackStarted_ = 0;
     writeError_ = 0;
     gatheredSectors_ = 0;
     gatheredRuns_.clear();

@@ -95,5 +95,7 @@ private:
     int fd_ = -1;
     std::uint64_t fileSize_ = 0;
     std::uint64_t written_ = 0;
+    // Bytes of the file whose write-back to the device has been started.
+    std::uint64_t writebackStarted_ = 0;
     int writeError_ = 0;
 };
