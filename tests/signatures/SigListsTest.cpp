@@ -1,0 +1,171 @@
+#include "signatures/SigLists.h"
+
+#include "platform/KeyedArchiver.h"
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using testsupport::readBytes;
+
+namespace {
+
+std::shared_ptr<SigNode> category(const std::string& name,
+                                  const std::vector<std::pair<std::string, std::uint64_t>>& types) {
+    auto c = std::make_shared<SigNode>();
+    c->fileTypeSigNode = SigNode::Category;
+    c->category = name;
+    for (const auto& [software, header] : types) {
+        Sig s;
+        s.preInstalled = true;
+        s.category = name;
+        s.software = software;
+        s.header = header;
+        s.headerLength = 2;
+        auto n = std::make_shared<SigNode>();
+        n->fileTypeSigNode = SigNode::FileType;
+        n->category = name;
+        n->setSig(s);
+        c->addChild(n);
+    }
+    return c;
+}
+
+void writeArchive(const fs::path& path, const platform::Value& root) {
+    const auto bytes = platform::KeyedArchiver::archivedDataWithRootObject(root);
+    ASSERT_TRUE(bytes);
+    testsupport::writeText(path, std::string(bytes->begin(), bytes->end()));
+}
+
+platform::Array asArray(const SigRootArray& list) {
+    return platform::Array(list.begin(), list.end());
+}
+
+// Built-in "Sig_FR" lists in a resource folder of their own and an empty data folder.
+struct ListFolders {
+    fs::path resources = testsupport::makeTempDir("res"), data = testsupport::makeTempDir("data");
+    ListFolders() {
+        ::setenv("DRENTIC_RESOURCE_DIR", resources.c_str(), 1);
+        ::setenv("DRENTIC_STATE_DIR", data.c_str(), 1);
+        writeArchive(resources / "Sig_FR.dat",
+                     asArray({category("Images", {{"jpeg", 0xFFD8}}), category("Documents", {{"pdf", 0x2550}})}));
+        writeArchive(resources / "Sig_FR_backup.dat", asArray({category("Twin", {{"twin", 0x1234}})}));
+    }
+    ~ListFolders() {
+        ::unsetenv("DRENTIC_RESOURCE_DIR");
+        ::unsetenv("DRENTIC_STATE_DIR");
+    }
+    std::string firstName(int loadCount) const {
+        auto list = SigLists::loadSigData(0, loadCount);
+        return list && !list->empty() ? (*list)[0]->category : "";
+    }
+};
+
+} // namespace
+
+TEST(SigLists, EachCheckOfANewTypeGivesItsMessageInOrder) {
+    ListFolders folders;
+    const SigRootArray list = SigLists::loadSigData(1, 0).value();
+    // Each row changes one text of a type that would be accepted.
+    const SigLists::NewFileTypeTexts ok{"Images", "raw", "raw", "00 FF D8", "1", "5"};
+    const std::string range = "Maximum File Size to recover has to be in range of 1 to 50000.";
+    const std::vector<std::tuple<int, std::string, std::string>> rows{
+        {0, "", "Category cannot be nil"},
+        {1, "", "File Type Name cannot be nil"},
+        {2, "", "Extension cannot be nil"},
+        {3, "", "Signature cannot be nil"},
+        {3, "   ", "Signature cannot be nil"},
+        {4, "", "Offset cannot be nil"},
+        {5, "", range},
+        {5, "50001", range},
+        {5, "0", "Maximum File Size to recover cannot be nil"},
+        {2, ".raw", "Please remove dot \".\" from the beginning of the extension"},
+        {3, "0xFFD8", "Please enter correct signature: A-F, a-f, 0-9"},
+        {3, "0123456789ABCDEF0", "Incorrect signature: enter even number of characters"},
+        {3, "0123456789ABCDEF01", "Incorrect signature: enter only a maximum of 8 bytes"},
+        {4, "-1", "Please enter numeric value in offset"},
+        {4, "1025", "Offset cannot be more then 1024"},
+        {4, "18446744073709551621", "Offset cannot be more then 1024"},
+        {4, "1024", ""},
+        {1, "jpeg", "File Type \"jpeg\" under category \"Images\" already exists. Please enter different names"},
+        {1, "JPEG", ""},
+        {1, "pdf", ""},
+        {4, "0", "This signature/offset pair already exists in file type \"jpeg\" under category \"Images\"."},
+        {3, "0123456789ABCDEF", ""}};
+    for (const auto& [field, text, message] : rows) {
+        auto texts = ok;
+        std::string* fields[] = {&texts.category,  &texts.software, &texts.extension,
+                                 &texts.signature, &texts.offset,   &texts.maxFileSize};
+        *fields[field] = text;
+        EXPECT_EQ(SigLists::checkNewFileType(texts, list), message) << field << " '" << text << "'";
+    }
+    EXPECT_EQ(SigLists::getHeaderFromString("FFD8F"), 0xFFD8u);
+}
+
+TEST(SigLists, AddedAndDeletedTypesReachTheUsersListsButNeverTheBuiltInOnes) {
+    ListFolders folders;
+    const auto builtIn = readBytes(folders.resources / "Sig_FR.dat");
+    SigRootArray list = SigLists::loadSigData(0, 0).value();
+    auto added = SigLists::addFileType({"Images", "Photo", "ph", "ff d8 ff", "0", "12"}, list, 0);
+    EXPECT_TRUE(added.message.empty() && added.listSaved && added.backupSaved);
+    const auto& images = list[0]->children();
+    const Sig& photo = *images.at(1)->sig();
+    EXPECT_EQ(std::tuple(photo.header, photo.headerLength, photo.userSize, photo.preInstalled),
+              std::tuple(0xFFD8FFull, std::uint8_t{3}, 12ull, false));
+    EXPECT_EQ(images[1]->parent(), list[0]);
+
+    added = SigLists::addFileType({"Fonts", "Font", "ttf", "0001", "1024", "1"}, list, 0);
+    EXPECT_EQ(list.back()->category, "Fonts");
+    EXPECT_EQ(folders.firstName(2), "Images") << "the twin is written too";
+    const auto reloaded = SigLists::loadSigData(0, 0);
+    ASSERT_TRUE(reloaded && reloaded->size() == 3);
+    EXPECT_EQ(reloaded->back()->children().at(0)->sig()->offset, 1024);
+    EXPECT_EQ(reloaded->front()->children().at(1)->parent(), reloaded->front());
+    EXPECT_TRUE(reloaded->front()->containsPreInstalledChildren);
+    EXPECT_FALSE(reloaded->back()->containsPreInstalledChildren);
+
+    // The only type of a new category goes, then the category itself.
+    const auto font = list.back()->children().at(0);
+    EXPECT_EQ(SigLists::removeFileType(&list, *font, 0), SigLists::RemoveOutcome::Saved);
+    const auto fonts = list.back();
+    EXPECT_EQ(SigLists::removeFileType(&list, *fonts, 0), SigLists::RemoveOutcome::Saved);
+    EXPECT_EQ(SigLists::loadSigData(0, 0)->size(), 2u);
+
+    const auto saved = readBytes(folders.data / "Sig_FR.dat");
+    EXPECT_EQ(SigLists::removeFileType(nullptr, *fonts, 0), SigLists::RemoveOutcome::Unchanged);
+    EXPECT_EQ(SigLists::removeFileType(&list, *fonts, 0), SigLists::RemoveOutcome::Unchanged);
+    EXPECT_EQ(readBytes(folders.data / "Sig_FR.dat"), saved);
+    EXPECT_EQ(readBytes(folders.resources / "Sig_FR.dat"), builtIn);
+
+    // A list file that cannot be replaced reports the failed write.
+    testsupport::LogCapture log;
+    fs::remove(folders.data / "Sig_FR.dat");
+    fs::create_directory(folders.data / "Sig_FR.dat");
+    EXPECT_FALSE(SigLists::saveSigData(list, 0));
+    added = SigLists::addFileType({"Images", "Other", "o", "01", "0", "1"}, list, 0);
+    EXPECT_TRUE(added.message.empty() && !added.listSaved && added.backupSaved);
+}
+
+TEST(SigLists, TheTwinIsReadFromTheSecondReloadAndUnreadableListsFallBackWithALogLine) {
+    ListFolders folders;
+    EXPECT_EQ(folders.firstName(0), "Images");
+    EXPECT_EQ(folders.firstName(1), "Images");
+    EXPECT_EQ(folders.firstName(2), "Twin") << "the twin is seeded with the list";
+    EXPECT_FALSE(SigLists::loadSigData(6, 0));
+
+    testsupport::LogCapture log;
+    testsupport::writeText(folders.data / "Sig_FR.dat", "garbage");
+    EXPECT_EQ(folders.firstName(0), "Twin");
+    EXPECT_EQ(log.lines.size(), 1u);
+    // A root that is not an array of categories is no list either.
+    writeArchive(folders.data / "Sig_FR_backup.dat", platform::Value(category("Single", {})));
+    EXPECT_EQ(folders.firstName(0), "Images");
+    EXPECT_EQ(log.lines.size(), 3u);
+    fs::remove(folders.resources / "Sig_FR.dat");
+    writeArchive(folders.data / "Sig_FR_backup.dat", asArray(category("Images", {{"a", 1}})->children()));
+    EXPECT_FALSE(SigLists::loadSigData(0, 0));
+    ASSERT_EQ(log.lines.size(), 6u);
+    EXPECT_NE(log.lines.back().find("no file types are shown"), std::string::npos) << log.lines.back();
+}
