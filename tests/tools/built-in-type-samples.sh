@@ -8,14 +8,13 @@
 set -euo pipefail
 table=$1
 im=$(for c in magick convert-im6.q16 convert; do "$c" -version 2>/dev/null | grep -q ImageMagick && echo "$c" && break; done || true)
-for tool in ${im:-imagemagick} sox gs 7z zip bzip2 xz zstd lz4 ar sqlite3 plistutil openssl cc; do
+for tool in ${im:-imagemagick} sox gs 7z zip bzip2 xz zstd lz4 ar sqlite3 openssl cc; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is missing (./dev.sh installs it)"; exit 77; }
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 echo "a line of text to pack" >text.txt
-printf '<?xml version="1.0"?>\n<plist version="1.0"><dict><key>a</key><integer>1</integer></dict></plist>\n' >text.plist
 
 failures=0 checked=0
 while read -r ext command; do
@@ -36,15 +35,13 @@ $(for e in jpg png gif bmp tif psd ico pcx xpm sgi ppm pgm pbm webp jp2 dpx fits
 ras $im -size 8x8 gradient: sun:sample.ras
 $(for e in wav aif au flac ogg wv voc caf; do echo "$e sox -n -r 8000 sample.$e synth 0.05 sine 440"; done)
 amr sox -n -r 8000 -t amr-nb sample.amr synth 0.05 sine 440
-pdf gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=sample.pdf -c showpage
-ps gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ps2write -sOutputFile=sample.ps -c showpage
+$(for d in pdf:pdfwrite ps:ps2write; do echo "${d%%:*} gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=${d#*:} -sOutputFile=sample.${d%%:*} -c showpage"; done)
 zip zip -q sample.zip text.txt
 $(for p in gz:gzip bz2:bzip2 xz:xz lzma:"xz --format=lzma" zst:"zstd -q" lz4:"lz4 -q"; do echo "${p%%:*} ${p#*:} -c text.txt >sample.${p%%:*}"; done)
 $(for e in 7z wim; do echo "$e 7z a -t$e sample.$e text.txt"; done)
 tar tar cf sample.tar text.txt
 deb ar rc sample.deb text.txt
 sqlite sqlite3 sample.sqlite "create table t(x);"
-plist plistutil -i text.plist -o sample.plist -f bin
 pem openssl genpkey -algorithm ed25519 -out sample.pem
 elf echo 'int main(void) { return 0; }' | cc -x c - -o sample.elf
 EOF
