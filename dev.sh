@@ -11,6 +11,7 @@ packages=(
   libplist-dev libplist++-dev libplist-utils libblkid-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools exfatprogs xorriso apfsprogs fdisk gdisk sleuthkit eyed3
+  imagemagick sox ghostscript p7zip-full zip bzip2 xz-utils zstd lz4 sqlite3 openssl
   xvfb xauth
 )
 

@@ -8,6 +8,7 @@
 //
 // Extensions are matched without regard to ASCII case and without the dot.
 
+#include <span>
 #include <string_view>
 
 class FileTypeRegistry {
@@ -30,6 +31,9 @@ public:
         // Kept by the photo scans' clean-up ("media" files).
         bool media;
     };
+
+    // Every row, from the file-type table.
+    static std::span<const Entry> entries();
 
     // The row of an extension, or nullptr.
     static const Entry* find(std::u16string_view extension);

@@ -1,0 +1,79 @@
+#include "platform/KeyedArchiver.h"
+#include "platform/KeyedUnarchiver.h"
+#include "signatures/FileTypeTable.h"
+#include "signatures/SizeCalculatorFormats.h"
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <map>
+#include <tuple>
+
+namespace {
+
+using Table = FileTypeTable;
+constexpr Table::List kLists[] = {Table::FR, Table::PR, Table::AL};
+
+std::vector<Table::Row> tableRows() {
+    std::string error;
+    auto rows = Table::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE), &error);
+    EXPECT_TRUE(rows) << error;
+    return rows.value_or(std::vector<Table::Row>{});
+}
+
+std::string listPath(Table::List list, bool backup = false) {
+    return std::string(DRENTIC_BUILT_IN_LISTS) + "/" + Table::fileName(list, backup);
+}
+
+} // namespace
+
+TEST(BuiltInLists, EachListAndItsBackupAreKeyedArchivesOfTheTreeOfTheTableThatReadBackUnchanged) {
+    if (!testsupport::haveTool("plistutil")) GTEST_SKIP() << "plistutil is not installed";
+    const auto rows = tableRows();
+    SigNode::registerArchiveClass();
+    for (auto list : kLists) {
+        platform::Array tree;
+        for (auto& node : Table::buildList(rows, list))
+            tree.emplace_back(node);
+        for (bool backup : {false, true}) {
+            const auto file = testsupport::readBytes(listPath(list, backup));
+            const auto decoded = platform::KeyedUnarchiver::unarchiveObjectWithData(file);
+            ASSERT_TRUE(decoded && decoded->isArray()) << listPath(list, backup);
+            EXPECT_TRUE(platform::KeyedArchiver::archivedDataWithRootObject(*decoded) == file)
+                << listPath(list, backup);
+            EXPECT_TRUE(platform::KeyedArchiver::archivedDataWithRootObject(tree) == file) << listPath(list, backup);
+        }
+        // A reader of our own sees the records under the platform's class names.
+        const auto xml = testsupport::runCommand("plistutil -i " + testsupport::shellQuote(listPath(list)));
+        for (const char* text :
+             {"NSKeyedArchiver", "NSMutableArray", "<string>Sig</string>", "<string>SigNode</string>"})
+            EXPECT_NE(xml.value_or("").find(text), std::string::npos) << listPath(list) << " lacks " << text;
+    }
+}
+
+TEST(BuiltInLists, RowsKeepTheRulesOfTheSearch) {
+    const auto rows = tableRows();
+    ASSERT_GT(rows.size(), 200u);
+    for (auto list : kLists) {
+        std::map<std::tuple<std::uint16_t, std::uint8_t, std::uint64_t>, std::vector<const Table::Row*>> byHeader;
+        for (const auto& row : rows) {
+            if (!(row.lists & list)) continue;
+            // 0 and 1, or a recogniser of the dispatch (7, 22 and 29 are none).
+            const auto type = row.typeOfFile;
+            EXPECT_TRUE(type <= 47 && type != 7 && type != 22 && type != 29) << "line " << row.line;
+            EXPECT_TRUE(type != 1 || SizeCalculatorFormats::has(row.extension)) << "line " << row.line;
+            EXPECT_TRUE(row.offset <= 1024 && row.headerLength >= 1 && row.headerLength <= 8) << "line " << row.line;
+            EXPECT_TRUE(row.headerLength == 8 || row.header >> (8 * row.headerLength) == 0) << "line " << row.line;
+            byHeader[{row.offset, row.headerLength, row.header}].push_back(&row);
+        }
+        for (const auto& [key, group] : byHeader)
+            for (const auto* row : group)
+                EXPECT_EQ(row->chained, group.size() > 1) << "line " << row->line << " shares its header on purpose";
+    }
+    for (auto extension : SizeCalculatorFormats::extensions())
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                                [&](const Table::Row& r) {
+                                    return (r.lists & Table::PR) && r.typeOfFile == 1 && r.extension == extension;
+                                }))
+            << "the photo list does not measure " << extension;
+}
