@@ -1,5 +1,7 @@
 #include "signatures/FileTypeTable.h"
 
+#include "signatures/SigLists.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -42,19 +44,11 @@ template <class T> bool number(std::string_view field, T& value) {
 }
 
 // The header bytes packed big-endian into the low bytes, as a Sig holds them.
+// The table is stricter than the editor: upper-case hex only.
 bool hexHeader(std::string_view hex, std::uint8_t& length, std::uint64_t& value) {
-    if (hex.empty() || hex.size() % 2 != 0 || hex.size() > 16) return false;
-    value = 0;
-    for (char c : hex) {
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return false;
-        value = (value << 4) | static_cast<std::uint64_t>(digit);
-    }
+    if (hex.empty() || hex.size() % 2 != 0 || hex.size() > 16 || !SigLists::stringIsHex(hex)) return false;
+    if (std::any_of(hex.begin(), hex.end(), [](char c) { return c >= 'a' && c <= 'f'; })) return false;
+    value = SigLists::getHeaderFromString(hex);
     length = static_cast<std::uint8_t>(hex.size() / 2);
     return true;
 }
@@ -169,6 +163,7 @@ std::vector<std::shared_ptr<SigNode>> FileTypeTable::buildList(const std::vector
 }
 
 std::string FileTypeTable::fileName(List list, bool backup) {
-    const char* name = list == FR ? "Sig_FR" : list == PR ? "Sig_PR" : "Sig_AL";
-    return std::string(name) + (backup ? "_backup" : "") + ".dat";
+    // The scan modes the lists serve: files, photos, partitions.
+    const std::string name = SigLists::listNameForScanMode(list == FR ? 0 : list == PR ? 2 : 4);
+    return (backup ? SigLists::backupName(name) : name) + ".dat";
 }
