@@ -232,6 +232,7 @@ std::string Volume::description() const {
 
 void Volume::resetSigArraysAndBtreesAndOthers() {
     if (!autoCrashRecovery) {
+        btreeSigArray.clear();
         sigArray.clear();
         mp3DoneArray.clear();
         mpgDoneArray.clear();
@@ -257,6 +258,7 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
     }
     // Resuming: this object was restored from the snapshot, which carries the
     // counters, the next file ID and the search lists but no indexes.
+    btreeSigArray.clear();
     extentsExt.clear();
     allocationExt.clear();
     catalogExt.clear();
@@ -505,6 +507,7 @@ void Volume::releaseHelperIndexes() {
     // gone no node may reach them, so those links are cleared first.
     redirectNodeIndexes({btree.get(), btreeNormalScan.get(), btreeAdvScan}, nullptr);
     // From here on no node is found by its ID any more.
+    btreeSigArray.clear();
     sigArray.clear();
     btree.reset();
     btreeAdvScan = nullptr;

@@ -185,6 +185,10 @@ public:
     // --- signature-search state ---
     // The marked file types of this scan (SigNode objects).
     platform::Array sigArray;
+    // The signature groups built from sigArray for a search: Dicts with
+    // "Signature Offset", "Signature Header Length" and "Signature BTree" (a
+    // tree whose items name records of sigArray, so it goes with them).
+    platform::Array btreeSigArray;
     platform::Array mp3DoneArray;
     platform::Array mpgDoneArray;
     platform::Array rtfdArray;

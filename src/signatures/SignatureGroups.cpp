@@ -1,0 +1,73 @@
+#include "signatures/SignatureGroups.h"
+
+#include "signatures/BTreeTableClassSig.h"
+#include "signatures/Sig.h"
+#include "signatures/SigNode.h"
+#include "volume/Volume.h"
+
+#include <memory>
+
+namespace {
+
+constexpr const char* kOffsetKey = "Signature Offset";
+constexpr const char* kLengthKey = "Signature Header Length";
+constexpr const char* kTreeKey = "Signature BTree";
+
+// Packed headers are at most eight bytes wide.
+constexpr std::uint8_t kMaxHeaderLength = 8;
+
+void insertInto(BTreeTableClassSig& tree, Sig& sig) {
+    tree.insert(std::make_unique<ItemTypeSig>(sig.header, &sig));
+}
+
+platform::Dict newGroup(Sig& sig) {
+    auto tree = std::make_shared<BTreeTableClassSig>();
+    insertInto(*tree, sig);
+    platform::Dict group;
+    group.set(kOffsetKey, static_cast<int>(sig.offset));
+    group.set(kLengthKey, static_cast<int>(sig.headerLength));
+    group.set(kTreeKey, tree);
+    return group;
+}
+
+} // namespace
+
+void SignatureGroups::populateBTreeSigArray(Volume& volume) {
+    for (const platform::Value& entry : volume.sigArray) {
+        const auto node = entry.objectAs<SigNode>();
+        if (!node || !node->sig()) continue;
+        Sig& sig = *node->sig();
+        // At most one group matches: one is made only for a pair that has none.
+        bool matched = false;
+        for (platform::Value& groupValue : volume.btreeSigArray) {
+            const platform::Dict* group = groupValue.dict();
+            if (group == nullptr) continue;
+            if (static_cast<std::uint16_t>(group->get(kOffsetKey).intValue()) != sig.offset ||
+                static_cast<std::uint8_t>(group->get(kLengthKey).intValue()) != sig.headerLength)
+                continue;
+            if (const auto tree = group->get(kTreeKey).objectAs<BTreeTableClassSig>()) {
+                insertInto(*tree, sig);
+                matched = true;
+            }
+        }
+        if (!matched) volume.btreeSigArray.emplace_back(newGroup(sig));
+    }
+}
+
+std::optional<std::uint64_t> SignatureGroups::keyOfGroup(const platform::Dict& group, platform::ByteView sector) {
+    const std::int32_t offset = group.get(kOffsetKey).intValue();
+    const std::int32_t length = group.get(kLengthKey).intValue();
+    if (offset < 0 || length < 1 || length > kMaxHeaderLength) return std::nullopt;
+    if (!sector.has(static_cast<std::size_t>(offset), static_cast<std::size_t>(length))) return std::nullopt;
+    std::uint64_t key = 0;
+    for (std::int32_t i = 0; i < length; ++i)
+        key = (key << 8) | sector.u8(static_cast<std::size_t>(offset + i));
+    return key;
+}
+
+ItemTypeSig* SignatureGroups::retrieveKeyField(const platform::Dict& group, platform::ByteView sector) {
+    const std::optional<std::uint64_t> key = keyOfGroup(group, sector);
+    if (!key) return nullptr;
+    const auto tree = group.get(kTreeKey).objectAs<BTreeTableClassSig>();
+    return tree ? tree->retrieveKeyField(*key) : nullptr;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+// Before a signature search the marked file types are sorted into groups, one
+// per pair of header offset and header length, each with a lookup tree keyed
+// by the packed header. The search then costs one tree lookup per group and
+// sector, however many types are marked.
+
+#include "platform/ByteView.h"
+#include "platform/Value.h"
+
+#include <cstdint>
+#include <optional>
+
+class ItemTypeSig;
+class Volume;
+
+class SignatureGroups {
+public:
+    // Builds the Volume's btreeSigArray from its sigArray (SigNode objects in
+    // list order): groups in the order their pair first appears, types with
+    // the same header chained on the first of them. Appends to what is there,
+    // so the per-scan reset is what makes a search start afresh.
+    static void populateBTreeSigArray(Volume& volume);
+
+    // The key a sector carries for a group: its header length of bytes at its
+    // offset, first byte most significant. None when those bytes do not lie
+    // wholly inside the bytes given, or the record is not a usable group.
+    static std::optional<std::uint64_t> keyOfGroup(const platform::Dict& group, platform::ByteView sector);
+
+    // The stored item of the group for the key the sector carries, or null.
+    // Its record and that record's extraExts are the candidates.
+    static ItemTypeSig* retrieveKeyField(const platform::Dict& group, platform::ByteView sector);
+};
