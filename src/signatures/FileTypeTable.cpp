@@ -151,13 +151,7 @@ std::vector<std::shared_ptr<SigNode>> FileTypeTable::buildList(const std::vector
         sig.header = row.header;
         sig.defaultSize = row.defaultSize;
 
-        auto node = std::make_shared<SigNode>();
-        node->fileTypeSigNode = SigNode::FileType;
-        node->category = row.category;
-        node->selected = 1;
-        node->setSig(sig);
-        node->setParent(parent);
-        parent->addChild(std::move(node));
+        SigNode::addFileType(parent, sig, 1);
     }
     return roots;
 }

@@ -361,15 +361,7 @@ SigLists::AddOutcome SigLists::addFileType(const NewFileTypeTexts& texts, SigRoo
     sig.typeOfFile = 0;
     sig.userSize = decimalValue(texts.maxFileSize, kMaxFileSizeMB);
 
-    auto newFileType = [&](const std::shared_ptr<SigNode>& category) {
-        auto node = std::make_shared<SigNode>();
-        node->fileTypeSigNode = SigNode::FileType;
-        node->category = texts.category;
-        node->selected = 0;
-        node->setSig(sig);
-        node->setParent(category);
-        category->addChild(node);
-    };
+    auto newFileType = [&](const std::shared_ptr<SigNode>& category) { SigNode::addFileType(category, sig, 0); };
     bool matched = false;
     for (const auto& category : sigRootArray) {
         if (category->category != texts.category) continue;

@@ -30,6 +30,18 @@ std::uint32_t SigNode::childrenCount() const {
     return all;
 }
 
+std::shared_ptr<SigNode> SigNode::addFileType(const std::shared_ptr<SigNode>& category, const Sig& sig,
+                                              std::uint8_t selected) {
+    auto node = std::make_shared<SigNode>();
+    node->fileTypeSigNode = FileType;
+    node->category = category->category;
+    node->selected = selected;
+    node->setSig(sig);
+    node->setParent(category);
+    category->addChild(node);
+    return node;
+}
+
 std::shared_ptr<SigNode> SigNode::mutableCopy() const {
     auto copy = std::make_shared<SigNode>();
     copy->fileTypeSigNode = fileTypeSigNode;

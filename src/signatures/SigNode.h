@@ -46,6 +46,11 @@ public:
     std::shared_ptr<SigNode> parent() const { return parent_.lock(); }
     void setParent(const std::shared_ptr<SigNode>& parent) { parent_ = parent; }
 
+    // Appends a file-type node holding a copy of sig to the category, as its
+    // parent, and returns it.
+    static std::shared_ptr<SigNode> addFileType(const std::shared_ptr<SigNode>& category, const Sig& sig,
+                                                std::uint8_t selected);
+
     // Marked nodes, and all nodes, at every depth below this one (the node
     // itself not counted).
     std::uint32_t childrenSelected() const;
