@@ -65,7 +65,9 @@ while read -r ext command; do
   fi
   rm -f "sample.$ext"
 done <<EOF
-$(for e in jpg png gif bmp tif psd ico pcx xpm sgi ppm pgm pbm webp jp2 dpx fits; do echo "$e $im -size 8x8 gradient: sample.$e"; done)
+$(for e in jpg png gif bmp tif tiff psd psb ico pcx xpm sgi ppm pgm pbm webp jp2 j2k dpx fits; do echo "$e $im -size 8x8 gradient: sample.$e"; done)
+$(for e in tif tiff; do echo "$e $im -size 8x8 gradient: -define tiff:endian=msb sample.$e"; done)
+gif $im -size 8x8 gradient: gif87:sample.gif
 ras $im -size 8x8 gradient: sun:sample.ras
 $(for e in qoi exr; do echo "$e ff $picture sample.$e"; done)
 jxl ff $picture -c:v libjxl sample.jxl
@@ -106,6 +108,7 @@ docx office docx sample.txt && in_word_order sample.docx
 ods office ods sample.csv
 odp office odp sample.fodp
 odg office odg sample.fodg
+$(for e in emf wmf; do echo "$e office $e sample.fodg"; done)
 $(for d in pdf:pdfwrite ps:ps2write; do echo "${d%%:*} gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=${d#*:} -sOutputFile=sample.${d%%:*} -c showpage"; done)
 zip zip -q sample.zip text.txt
 $(for p in gz:gzip bz2:bzip2 xz:xz lzma:"xz --format=lzma" zst:"zstd -q" lz4:"lz4 -q"; do echo "${p%%:*} ${p#*:} -c text.txt >sample.${p%%:*}"; done)
