@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools exfatprogs xorriso apfsprogs fdisk gdisk sleuthkit eyed3
   imagemagick sox ghostscript p7zip-full zip bzip2 xz-utils zstd lz4 sqlite3 openssl
+  ffmpeg lame libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui libreoffice-draw-nogui
   xvfb xauth
 )
 
