@@ -13,7 +13,7 @@ packages=(
   dosfstools mtools exfatprogs xorriso apfsprogs fdisk gdisk sleuthkit eyed3
   imagemagick sox ghostscript p7zip-full zip bzip2 xz-utils zstd lz4 sqlite3 openssl
   ffmpeg lame libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui libreoffice-draw-nogui
-  xvfb xauth
+  xvfb xauth desktop-file-utils libxml2-utils
 )
 
 install_packages() {

@@ -27,6 +27,7 @@
 #include <QIcon>
 #include <QKeySequence>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStackedWidget>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), tabView_(new QStackedWidget(this)) {
@@ -38,6 +39,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), tabView_(new QSta
     setCentralWidget(tabView_);
     connect(tabView_, &QStackedWidget::currentChanged, this, [this] { emit tabSelected(selectedIdentifier()); });
     buildScreens();
+    // Outside a dialog a push button leaves Enter alone; on the screens a
+    // focused button or choice takes Enter as a click, as it takes Space.
+    for (QPushButton* button : tabView_->findChildren<QPushButton*>())
+        button->setAutoDefault(true);
     buildSheets();
     buildMenus();
     resize(920, 640);

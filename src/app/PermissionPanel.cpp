@@ -23,7 +23,10 @@ PermissionPanel::PermissionPanel(QWidget* parent) : QDialog(parent) {
            "more rights than a user normally has."),
         "heading");
     add("sipMidHeading", tr("Do one of the following, then start the program again."), "caption");
-    add("textStep1", tr("1. Start it with administrator rights:\n    pkexec drentic-recovery"), "value");
+    add("textStep1",
+        tr("1. Start it with administrator rights, from its menu entry's \"Start with Administrator Rights\" "
+           "or with:\n    pkexec drentic-recovery"),
+        "value");
     add("textStep2",
         tr("2. Or add yourself to the group that may read disks, then log in again:\n"
            "    sudo usermod -aG disk $USER"),

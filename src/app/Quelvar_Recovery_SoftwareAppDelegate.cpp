@@ -2,6 +2,7 @@
 
 #include "app/MainScreen.h"
 #include "app/MainWindow.h"
+#include "app/ManualWindow.h"
 #include "app/PictureArea.h"
 #include "app/RecoveryKindScreen.h"
 #include "app/WizardScreen.h"
@@ -21,6 +22,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <cstring>
+#include <unistd.h>
 
 using platform::Array;
 
@@ -215,7 +217,18 @@ void Quelvar_Recovery_SoftwareAppDelegate::displayAboutPanel() {
 void Quelvar_Recovery_SoftwareAppDelegate::help(const QString& section) {
     QUrl url = QUrl::fromLocalFile(Utf8Text::toQString(platform::resourcePath("Manual/index.html")));
     if (!section.isEmpty()) url.setFragment(section);
-    QDesktopServices::openUrl(url);
+    if (manualOpener_ && manualOpener_(url)) return;
+    if (!manualWindow_) manualWindow_ = new ManualWindow(elements_.window());
+    manualWindow_->showManual(url);
+}
+
+bool Quelvar_Recovery_SoftwareAppDelegate::openWithDesktop(const QUrl& url) {
+    // Started through pkexec the program runs as root: a browser would run
+    // with root's rights, and most refuse to. Without a display there is no
+    // session to show a browser in.
+    if (::geteuid() == 0) return false;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) return false;
+    return QDesktopServices::openUrl(url);
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::selectTabViewItemWithIdentifier(const std::string& id) {

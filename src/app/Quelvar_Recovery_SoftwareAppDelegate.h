@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -20,8 +21,10 @@
 
 class DMedia;
 class MainWindow;
+class ManualWindow;
 class NewDir;
 class PictureArea;
+class QUrl;
 class QWidget;
 class Volume;
 
@@ -97,8 +100,13 @@ public:
     }
     void tabView(QWidget* tabView, const QString& didSelectTabViewItem);
     void displayAboutPanel();
-    // Opens the manual, at a section when one is named.
+    // Opens the manual, at a section when one is named: handed to the
+    // desktop, or in a window of the program when the desktop cannot show it.
     void help(const QString& section = QString());
+    // Hands an address to the desktop; false when it could not be shown.
+    using ManualOpener = std::function<bool(const QUrl&)>;
+    static bool openWithDesktop(const QUrl& url);
+    void setManualOpener(ManualOpener opener) { manualOpener_ = std::move(opener); }
 
     // --- pictures of the home and recovery-kind screens ---
     void changeMainScreenImages();
@@ -237,4 +245,6 @@ private:
     std::string mainScanStatus_;
     QDateTime scanStartDate_;
     NewDir* dirRootTemp_ = nullptr;
+    ManualOpener manualOpener_ = openWithDesktop;
+    QPointer<ManualWindow> manualWindow_;
 };

@@ -22,10 +22,10 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
     find->setObjectName(QStringLiteral("findFTSearchField"));
     find->setClearButtonEnabled(true);
     find->setFixedWidth(340);
-    // The find field shows its title as text until the user types.
-    find->setText(QStringLiteral("Find (type e.g. mp3 and press return)"));
-    find->setProperty("title", find->text());
-    find->setCursorPosition(0);
+    // The title stays in view as placeholder text, so that typing never
+    // has to get rid of it first.
+    find->setPlaceholderText(QStringLiteral("Find (type e.g. mp3 and press return)"));
+    find->setProperty("title", find->placeholderText());
     findRow->addWidget(find);
     // The stepper walks the types found, round at either end, once a find
     // has found some.

@@ -48,9 +48,8 @@ TreeScreen::TreeScreen(QWidget* parent)
     find->setObjectName(QStringLiteral("findField"));
     find->setClearButtonEnabled(true);
     find->setFixedWidth(200);
-    // The find field shows its title as text until the user types.
-    find->setText(QStringLiteral("Find"));
-    find->setProperty("title", QStringLiteral("Find"));
+    find->setTitleString(QStringLiteral("Find"));
+    find->setProperty("title", find->titleString());
     tools->addWidget(find);
     auto* spinner = new BusyIndicator(this);
     spinner->setObjectName(QStringLiteral("findProgress"));

@@ -259,7 +259,8 @@ void TreeScreenController::showTreeModified() {
             tree_->showVolumeRoot();
         }
         attachOutline();
-        setText("findField", " ");
+        // Emptied rather than blanked: an empty find field shows its title.
+        setText("findField", "");
         setText("findTextFieldSelectedIndex", " ");
         setText("textFieldTotalData", tree_->totalDataText());
         countMarkedDataAndFiles();
@@ -392,7 +393,7 @@ void TreeScreenController::runSheetForPreparingTree(Toggle sender) {
     auto self = std::make_shared<TreeFind::Worker>();
     setButtonEnabled("buttonTreeFileTypesToggle", false);
     setButtonEnabled("buttonTreeShowDeleted", false);
-    setText("findField", " ");
+    setText("findField", "");
     find_->stopFindAndStandAsFindThread(self);
     setText("findTextField", " ");
     setText("findTextFieldSelectedIndex", " ");

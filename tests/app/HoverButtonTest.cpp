@@ -111,6 +111,21 @@ private slots:
         QVERIFY(shows(advanced, "frr-normal") && shows(kindOverlay, "Recover_Partition_Drives_hover"));
     }
 
+    // A focused choice or step button takes Enter, Return and Space as a click.
+    void focusedButtonsActOnTheKeyboard() {
+        ProgramUnderTest p;
+        for (auto [screen, name] :
+             {std::pair{"Main Screen", "buttonRecoverFiles"}, {"Signatures", "buttonSigSelBack"}}) {
+            p.window.selectTabViewItemWithIdentifier(screen);
+            auto* button = p.widget<QPushButton>(name);
+            button->setFocus();
+            QSignalSpy clicked(button, &QAbstractButton::clicked);
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+                QTest::keyClick(button, key);
+            QVERIFY2(clicked.count() == 3, name);
+        }
+    }
+
     // Home and help buttons change only their own picture; button requests
     // reach hover buttons.
     void homeAndHelpButtonsChangeOnlyThemselvesAndFollowRequests() {

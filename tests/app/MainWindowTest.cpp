@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "app/ManualWindow.h"
 #include "app/ProgressIndicator.h"
 #include "platform/ProcessFlags.h"
 
@@ -6,8 +7,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QtTest>
 
 using platform::Dict;
@@ -167,6 +170,22 @@ private slots:
         QVERIFY(p.delegate.windowShouldClose());
         disconnect(c);
         QVERIFY(!quitAsked);
+    }
+
+    // Help hands the manual to the desktop; if that fails, a window of the program shows it at the step's section.
+    void helpShowsTheManualWhenTheDesktopCannot() {
+        ProgramUnderTest p;
+        QList<QUrl> asked;
+        p.delegate.setManualOpener([&](const QUrl& url) { return (asked << url).size() == 1; });
+        p.window.helpAction()->trigger();
+        QVERIFY(QFile::exists(asked.value(0).toLocalFile()) && !p.widget<ManualWindow>("windowManual"));
+        p.window.helpAction()->trigger();
+        auto* manual = p.widget<ManualWindow>("windowManual");
+        QVERIFY(manual && QTest::qWaitForWindowExposed(manual) &&
+                manual->browser()->toPlainText().contains("Scanning a disk image"));
+        p.widget<QAbstractButton>("buttonHelpDriveListTab")->click();
+        QCOMPARE(asked.last().fragment(), QStringLiteral("drives"));
+        QTRY_VERIFY(manual->browser()->verticalScrollBar()->value() > 0);
     }
 
     // Another program asks for the window by creating "bringFrontFile.dat";

@@ -134,7 +134,11 @@ private slots:
                  (QStringList{"File Types View", "Show Deleted"}));
         QCOMPARE(s.model()->rowCount(s.rootIndex()), folderRows);
 
+        // Find fields show their titles as placeholders: nothing to delete before typing.
         auto* field = s.p.widget<QLineEdit>("findField");
+        auto* types = s.p.widget<QLineEdit>("findFTSearchField");
+        QVERIFY(field->text().isEmpty() && field->placeholderText() == "Find" && types->text().isEmpty());
+        QCOMPARE(types->placeholderText(), QStringLiteral("Find (type e.g. mp3 and press return)"));
         field->setText(QStringLiteral("leaf1"));
         QMetaObject::invokeMethod(field, "returnPressed");
         QTRY_VERIFY_WITH_TIMEOUT(

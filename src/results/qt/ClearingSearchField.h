@@ -1,7 +1,8 @@
 #pragma once
 
-// A find field that shows its title as text until the user types: a click
-// into the field while it still shows the title empties it first.
+// A find field that shows its title as placeholder text while it is empty;
+// when the program puts the title in as text, a click into the field
+// empties it first.
 
 #include <QLineEdit>
 
@@ -10,7 +11,10 @@ class ClearingSearchField : public QLineEdit {
 public:
     explicit ClearingSearchField(QWidget* parent = nullptr);
 
-    void setTitleString(const QString& title) { title_ = title; }
+    void setTitleString(const QString& title) {
+        title_ = title;
+        setPlaceholderText(title);
+    }
     const QString& titleString() const { return title_; }
 
 protected:
