@@ -8,6 +8,7 @@
 //   truncate -s 4G big.img; hfs_fragment_search_bench big.img
 // or on a real volume image with many fragments.
 
+#include "BenchVolume.h"
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "hfsplus/OrphanEntries.h"
 #include "platform/AlignedBuffer.h"
@@ -67,21 +68,8 @@ int main(int argc, char** argv) {
     controller.setDriveDictArray(platform::Array{platform::Dict{{"Path", image}}});
     platform::setAppController(&controller);
 
-    auto v = Volume::initWithDictionary(
-        platform::Dict{{"Path", image},
-                       {"Preferred Block Size", 512},
-                       {"Volume Start", static_cast<unsigned long long>(start)},
-                       {"Volume Size In Sectors", static_cast<unsigned long long>(sectors - start)},
-                       {"Volume Scan Type", 0},
-                       {"Content", "Apple_HFS"},
-                       {"Volume Name", "bench"},
-                       {"device model", "-"},
-                       {"device serial", "-"},
-                       {"device revision", "-"}});
+    auto v = volumeForFragmentSearch(image, start, sectors - start);
     if (!v) return 2;
-    v->resetSigArraysAndBtreesAndOthers();
-    v->setBlockSize(8);
-    v->createRoot();
 
     const std::uint64_t bytes = (sectors - start) * 512;
     const double read = plainRead(image, start * 512, bytes);

@@ -8,6 +8,7 @@
 // folder once. dd reads the image first, so all three read it from the page
 // cache; each round runs dd and both sweeps, and the medians are printed.
 
+#include "BenchVolume.h"
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "hfsplus/LostVolumeSearch.h"
 #include "hfsplus/OrphanEntries.h"
@@ -72,20 +73,8 @@ double timeDd(const std::string& image) {
 }
 
 double timeFragmentSearch(const std::string& image, std::uint64_t sectors) {
-    auto v = Volume::initWithDictionary(platform::Dict{{"Path", image},
-                                                       {"Preferred Block Size", 512},
-                                                       {"Volume Start", 0},
-                                                       {"Volume Size In Sectors", sectors},
-                                                       {"Volume Scan Type", 0},
-                                                       {"Content", "Apple_HFS"},
-                                                       {"Volume Name", "bench"},
-                                                       {"device model", "-"},
-                                                       {"device serial", "-"},
-                                                       {"device revision", "-"}});
+    auto v = volumeForFragmentSearch(image, 0, sectors);
     if (!v) std::abort();
-    v->resetSigArraysAndBtreesAndOthers();
-    v->setBlockSize(8);
-    v->createRoot();
     const auto t0 = Clock::now();
     CatalogFragmentSearch(*v).searchCatFrags();
     const double took = seconds(Clock::now() - t0);
