@@ -160,6 +160,24 @@ Array Quelvar_Recovery_SoftwareAppDelegate::volumeDictArrayHFSOnly() const {
     return volumeDictArrayHFSOnly_;
 }
 
+Array Quelvar_Recovery_SoftwareAppDelegate::partitionListDictArray() const {
+    std::lock_guard lock(listsMutex_);
+    return partitionListDictArray_;
+}
+
+void Quelvar_Recovery_SoftwareAppDelegate::setPartitionListDictArray(Array a) {
+    std::lock_guard lock(listsMutex_);
+    partitionListDictArray_ = std::move(a);
+}
+
+Array Quelvar_Recovery_SoftwareAppDelegate::partitionScanListDictArray() const {
+    return volumeScanArgument_.empty() ? Array() : volumeScanArgument_[0].arrayValue();
+}
+
+void Quelvar_Recovery_SoftwareAppDelegate::fillCellArrayPTList() {
+    emit partitionListsChanged();
+}
+
 void Quelvar_Recovery_SoftwareAppDelegate::setZeroTableViewDrivesList(bool zero) {
     zeroTableViewDrivesList_ = zero;
     performOnMainThread([this] { emit driveListChanged(); }, true);

@@ -79,6 +79,20 @@ public:
     void setVolumeDictArray(platform::Array a);
     platform::Array volumeDictArrayHFSOnly() const;
     bool zeroTableViewDrivesList() const { return zeroTableViewDrivesList_; }
+    // Which rows the drives table offers: 0 volumes, 1 disks, 2 disks each
+    // followed by its volumes; -1 before the first list was shown.
+    int displayDrvOrVolOrBoth() const { return displayDrvOrVolOrBoth_; }
+    void setDisplayDrvOrVolOrBoth(int mode) { displayDrvOrVolOrBoth_ = mode; }
+
+    // --- partition lists ---
+    // The partitions of the chosen disk's partition table ("PT list").
+    platform::Array partitionListDictArray() const;
+    void setPartitionListDictArray(platform::Array a);
+    // The volumes the lost-volume search found ("PT scan list"): the first
+    // of its two result arrays.
+    platform::Array partitionScanListDictArray() const;
+    // Rebuilds the rows of both partition tables from the lists.
+    void fillCellArrayPTList();
 
     // --- hand-over files ---
     static QString bringFrontFilePath() { return BringFrontWatcher::bringFrontFilePath(); }
@@ -211,6 +225,8 @@ public:
 signals:
     // After the drive lists were rebuilt: the drives table reloads.
     void driveListChanged();
+    // After the partition lists were rebuilt: both partition tables reload.
+    void partitionListsChanged();
     // After the live list of the lost-volume search was rebuilt.
     void volumesFoundChanged();
 
@@ -231,6 +247,7 @@ private:
     int isPTListOrPTScanListChosen_ = -1;
     std::atomic<bool> scanInfoOrSavingNotProcessing_{true};
     std::atomic<bool> zeroTableViewDrivesList_{true};
+    int displayDrvOrVolOrBoth_ = -1;
     QString scanInfoFileExtension_;
     QRect initialWindowFrame_;
     QSize initialWindowSize_;
@@ -238,6 +255,7 @@ private:
     mutable std::mutex listsMutex_;
     platform::Array driveDictArray_, volumeDictArray_, volumeDictArrayHFSOnly_;
     platform::Array volumeScanArgument_;
+    platform::Array partitionListDictArray_;
     DriveListLoader driveListLoader_;
 
     std::shared_ptr<Volume> selectedVolume_;
