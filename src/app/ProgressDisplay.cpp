@@ -2,6 +2,7 @@
 
 #include "app/AppImages.h"
 #include "app/BusyIndicator.h"
+#include "app/LogicalDriveCellScanPTList.h"
 #include "app/MainWindow.h"
 #include "app/ProgressIndicator.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
@@ -167,10 +168,8 @@ void ProgressDisplay::rebuildVolumesFoundTable() {
             const int percent = validity[0].intValue();
             valid->setData(Qt::UserRole, percent);
             valid->setToolTip(QStringLiteral("%1%").arg(percent));
-            if (percent <= 100) {
-                static const char* const names[] = {"0_5", "1_", "1_5", "2_", "2_5", "3_", "3_5", "4_", "4_5", "5_"};
-                const int band = percent <= 10 ? 0 : (percent - 1) / 10;
-                valid->setData(Qt::DecorationRole, AppImages::imageNamed(QString::fromLatin1(names[band])));
+            if (const QString name = LogicalDriveCellScanPTList::ratingImageName(percent); !name.isEmpty()) {
+                valid->setData(Qt::DecorationRole, AppImages::imageNamed(name));
             } else {
                 valid->setText(shown(validity[0]));
             }

@@ -1,0 +1,200 @@
+#include "app/DrivesTableDataSource.h"
+
+#include "app/DriveListTableModel.h"
+#include "app/LogicalDriveCell.h"
+#include "app/LogicalDriveCellPTList.h"
+#include "app/LogicalDriveCellScanPTList.h"
+#include "app/MainWindow.h"
+#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "media/DriveListRows.h"
+
+#include <QAbstractButton>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTableView>
+
+using platform::Array;
+using platform::Dict;
+using platform::Value;
+
+namespace {
+
+const QString kDrives = QStringLiteral("tableViewDrives");
+const QString kPartitions = QStringLiteral("tableViewPTList");
+const QString kFoundVolumes = QStringLiteral("tableViewScanPTList");
+const QString kSearchWholeDisk = QStringLiteral("buttonPTListCheckBoxScanForVolumes");
+
+std::vector<std::optional<Dict>> rowsOf(const Array& list) {
+    std::vector<std::optional<Dict>> rows;
+    rows.reserve(list.size());
+    for (const Value& v : list)
+        rows.push_back(v.isDict() ? std::optional<Dict>(v.dictValue()) : std::nullopt);
+    return rows;
+}
+
+} // namespace
+
+DrivesTableDataSource::DrivesTableDataSource(Quelvar_Recovery_SoftwareAppDelegate& delegate)
+    : QObject(&delegate), delegate_(delegate), drives_(new DriveListTableModel(this)),
+      partitions_(new DriveListTableModel(this)), foundVolumes_(new DriveListTableModel(this)),
+      driveCell_(new LogicalDriveCell(this)) {}
+
+DrivesTableDataSource* DrivesTableDataSource::install(Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+    if (DrivesTableDataSource* existing = of(delegate)) return existing;
+    auto* source = new DrivesTableDataSource(delegate);
+    source->attach(kDrives, source->drives_, source->driveCell_);
+    source->attach(kPartitions, source->partitions_, new LogicalDriveCellPTList(source));
+    source->attach(kFoundVolumes, source->foundVolumes_, new LogicalDriveCellScanPTList(source));
+    if (MainWindow* window = delegate.window())
+        if (auto* box = window->findChild<QAbstractButton*>(kSearchWholeDisk))
+            connect(box, &QAbstractButton::toggled, source, [source] { source->updateNextButton(kPartitions); });
+    connect(&delegate, &Quelvar_Recovery_SoftwareAppDelegate::driveListChanged, source,
+            &DrivesTableDataSource::reloadDrives);
+    connect(&delegate, &Quelvar_Recovery_SoftwareAppDelegate::partitionListsChanged, source,
+            &DrivesTableDataSource::reloadPartitions);
+    source->reloadDrives();
+    source->reloadPartitions();
+    return source;
+}
+
+DrivesTableDataSource* DrivesTableDataSource::of(const Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+    return delegate.findChild<DrivesTableDataSource*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+void DrivesTableDataSource::attach(const QString& tableName, DriveListTableModel* model, QObject* cell) {
+    model->setObjectName(tableName);
+    MainWindow* window = delegate_.window();
+    auto* view = window ? window->findChild<QTableView*>(tableName) : nullptr;
+    if (!view) return;
+    view->setModel(model);
+    view->setItemDelegate(static_cast<QAbstractItemDelegate*>(cell));
+    // Rows tall enough for the icon and every line of the cell: the cell's
+    // own measure of a row with all its lines.
+    QStyleOptionViewItem option;
+    option.rect = QRect(0, 0, view->viewport()->width(), 0);
+    Dict sample{{"WhetherVolume", 1}};
+    DriveListTableModel probe;
+    probe.setRows({sample});
+    const int needed = view->itemDelegate()->sizeHint(option, probe.index(0, 0)).height();
+    view->verticalHeader()->setDefaultSectionSize(std::max(view->verticalHeader()->defaultSectionSize(), needed));
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this, tableName] { updateNextButton(tableName); });
+    tables_.emplace_back(view);
+}
+
+DriveListTableModel* DrivesTableDataSource::model(const QString& tableName) const {
+    if (tableName == kDrives) return drives_;
+    if (tableName == kPartitions) return partitions_;
+    if (tableName == kFoundVolumes) return foundVolumes_;
+    return nullptr;
+}
+
+QTableView* DrivesTableDataSource::table(const QString& tableName) const {
+    for (const QPointer<QTableView>& view : tables_)
+        if (view && view->objectName() == tableName) return view;
+    return nullptr;
+}
+
+std::vector<std::optional<Dict>> DrivesTableDataSource::driveRows(int scanMode, const Array& driveDictArray,
+                                                                  const Array& volumeDictArray,
+                                                                  const Array& volumeDictArrayHFSOnly) {
+    const std::size_t count =
+        DriveListRows::numberOfRows(scanMode, driveDictArray, volumeDictArray, volumeDictArrayHFSOnly);
+    std::vector<std::optional<Dict>> rows;
+    rows.reserve(count);
+    const std::size_t numbered = scanMode == 3 ? DriveListRows::cellCount(3, driveDictArray, volumeDictArray) : count;
+    for (std::size_t r = 0; r < std::min(count, numbered); ++r)
+        rows.push_back(DriveListRows::rowObject(scanMode, r, driveDictArray, volumeDictArray, volumeDictArrayHFSOnly));
+    // The disks-and-volumes view counts every listed volume, but only the
+    // volumes of a disk are numbered: the others come last, as they are
+    // listed, rather than as rows that show nothing.
+    for (const Value& v : volumeDictArray) {
+        if (rows.size() >= count) break;
+        if (!v.isDict()) continue;
+        const Dict& volume = v.dictValue();
+        const bool claimed = std::any_of(driveDictArray.begin(), driveDictArray.end(), [&](const Value& d) {
+            return DriveListRows::belongsTo(volume, d.dictValue());
+        });
+        if (!claimed) rows.emplace_back(volume);
+    }
+    rows.resize(count);
+    return rows;
+}
+
+void DrivesTableDataSource::reloadDrives() {
+    const int mode = delegate_.scanMode();
+    drives_->setRows(delegate_.zeroTableViewDrivesList()
+                         ? std::vector<std::optional<Dict>>()
+                         : driveRows(mode, delegate_.driveDictArray(), delegate_.volumeDictArray(),
+                                     delegate_.volumeDictArrayHFSOnly()));
+    updateNextButton(kDrives);
+}
+
+void DrivesTableDataSource::reloadPartitions() {
+    partitions_->setRows(rowsOf(delegate_.partitionListDictArray()));
+    foundVolumes_->setRows(rowsOf(delegate_.partitionScanListDictArray()));
+    updateNextButton(kPartitions);
+    updateNextButton(kFoundVolumes);
+}
+
+void DrivesTableDataSource::updateNextButton(const QString& tableName) {
+    QTableView* view = table(tableName);
+    MainWindow* window = delegate_.window();
+    if (!view || !window) return;
+    bool enable = view->selectionModel() && view->selectionModel()->hasSelection();
+    const char* next = nullptr;
+    if (tableName == kDrives) {
+        next = "nextButtonInDrivesList";
+    } else if (tableName == kPartitions) {
+        next = "buttonPTListNext";
+        if (auto* box = window->findChild<QAbstractButton*>(kSearchWholeDisk)) enable = enable || box->isChecked();
+    } else if (tableName == kFoundVolumes) {
+        next = "buttonPTScanListNext";
+    }
+    if (!next) return;
+    if (QWidget* button = delegate_.element(QString::fromLatin1(next))) button->setEnabled(enable);
+}
+
+std::optional<Dict> DrivesTableDataSource::selectedRow(const QString& tableName) const {
+    QTableView* view = table(tableName);
+    DriveListTableModel* rows = model(tableName);
+    if (!view || !rows || !view->selectionModel()) return std::nullopt;
+    const QModelIndexList chosen = view->selectionModel()->selectedRows();
+    if (chosen.isEmpty()) return std::nullopt;
+    return rows->row(chosen.first().row());
+}
+
+bool DrivesTableDataSource::selectRowWithPath(const std::string& path) {
+    for (int r = 0; r < drives_->rowCount(); ++r) {
+        const std::optional<Dict> row = drives_->row(r);
+        if (!row || !row->get("Path").isString() || row->get("Path").stringValue() != path) continue;
+        if (QTableView* view = table(kDrives)) view->selectRow(r);
+        return true;
+    }
+    return false;
+}
+
+int DrivesTableDataSource::rowCount(const QString& tableName) const {
+    DriveListTableModel* rows = model(tableName);
+    return rows ? rows->rowCount() : 0;
+}
+
+void DrivesTableDataSource::assignDisplayAttribsToCellArrayCells() {
+    const int scanMode = delegate_.scanMode();
+    const Array drives = delegate_.driveDictArray();
+    const Array volumes = delegate_.volumeDictArray();
+    const bool anyRow = DriveListRows::cellCount(scanMode, drives, volumes) > 0 ||
+                        !driveRows(scanMode, drives, volumes, delegate_.volumeDictArrayHFSOnly()).empty();
+    int mode = -1;
+    if (anyRow) {
+        if (scanMode == 3)
+            mode = 2;
+        else if (scanMode == 4)
+            mode = 1;
+        else if (scanMode >= 0 && scanMode <= 5)
+            mode = 0;
+    }
+    delegate_.setDisplayDrvOrVolOrBoth(mode);
+    driveCell_->setDisplayDrvOrVolOrBoth(mode);
+    if (QTableView* view = table(kDrives)) view->viewport()->update();
+}

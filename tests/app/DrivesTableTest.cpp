@@ -1,0 +1,170 @@
+#include "AppTestSupport.h"
+#include "app/DriveListMonitor.h"
+#include "app/DriveListTableModel.h"
+#include "app/DrivesTableDataSource.h"
+#include "app/LogicalDriveCell.h"
+#include "app/LogicalDriveCellPTList.h"
+#include "app/LogicalDriveCellScanPTList.h"
+
+#include <QCheckBox>
+#include <QImage>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+
+using platform::Array;
+using platform::Dict;
+
+namespace {
+
+Dict volume(const std::string& path, const std::string& parent, std::int64_t index, std::int64_t child) {
+    Dict v{{"Path", path}, {"WhetherVolume", 1}, {"Volume Name", path}};
+    if (!parent.empty()) {
+        v.set("Parent Drive Path", parent);
+        v.set("Volume and Drive Index", index);
+        v.set("Index of child Volume", child);
+        v.set("Total Volumes in a disk", 2);
+    }
+    return v;
+}
+
+// Disk A with two volumes, disk B with none, and a volume no disk claims.
+Quelvar_Recovery_SoftwareAppDelegate::DriveLists twoDisks() {
+    const Dict a1 = volume("/dev/a1", "/dev/a", 1, 0), a2 = volume("/dev/a2", "/dev/a", 2, 1);
+    const Dict loose = volume("/dev/loose", "", 0, 0);
+    Dict a{{"Path", "/dev/a"}, {"Volume and Drive Index", 0}, {"Children Volume Array", Array{a1, a2}}};
+    Dict b{{"Path", "/dev/b"}, {"Volume and Drive Index", 3}};
+    return {Array{a, b}, Array{a1, a2, loose}, Array{a2}};
+}
+
+QString path(const std::optional<Dict>& row) {
+    return row ? QString::fromStdString(row->get("Path").stringValue()) : QStringLiteral("<none>");
+}
+
+} // namespace
+
+class DrivesTableTest : public QObject {
+    Q_OBJECT
+private slots:
+    void disksAndVolumesViewListsEveryVolumeOnce() {
+        ProgramUnderTest p(twoDisks);
+        DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
+        p.delegate.setScanMode(3);
+        p.delegate.setZeroTableViewDrivesList(true);
+        QCOMPARE(source->rowCount("tableViewDrives"), 0);
+        p.delegate.setZeroTableViewDrivesList(false);
+        auto* table = p.widget<QTableView>("tableViewDrives");
+        QStringList paths;
+        for (int r = 0; r < source->rowCount("tableViewDrives"); ++r)
+            paths << path(DriveListTableModel::rowDict(table->model()->index(r, 0)));
+        QCOMPARE(paths, QStringList({"/dev/a", "/dev/a1", "/dev/a2", "/dev/b", "/dev/loose"}));
+        source->assignDisplayAttribsToCellArrayCells();
+        QCOMPARE(p.delegate.displayDrvOrVolOrBoth(), 2);
+
+        p.delegate.setScanMode(5); // the formatted-recovery list only
+        p.delegate.fillCellArray();
+        QCOMPARE(source->rowCount("tableViewDrives"), 1);
+        p.delegate.setScanMode(-1);
+        source->assignDisplayAttribsToCellArrayCells();
+        QCOMPARE(p.delegate.displayDrvOrVolOrBoth(), -1);
+    }
+
+    void nextButtonsFollowTheChoice() {
+        ProgramUnderTest p(twoDisks);
+        DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
+        p.delegate.setScanMode(4);
+        p.delegate.setZeroTableViewDrivesList(false);
+        QVERIFY(!p.enabled("nextButtonInDrivesList"));
+        QVERIFY(!source->selectedRow("tableViewDrives"));
+        QVERIFY(!source->selectRowWithPath("/dev/a1")); // a volume: not a row of the disks view
+        QVERIFY(source->selectRowWithPath("/dev/b"));
+        QCOMPARE(path(source->selectedRow("tableViewDrives")), QStringLiteral("/dev/b"));
+        QVERIFY(p.enabled("nextButtonInDrivesList"));
+        p.delegate.fillCellArray(); // a reload drops the choice
+        QVERIFY(!p.enabled("nextButtonInDrivesList"));
+
+        p.delegate.setPartitionListDictArray(Array{volume("/dev/a1", "", 0, 0)});
+        p.delegate.fillCellArrayPTList();
+        auto* box = p.widget<QCheckBox>("buttonPTListCheckBoxScanForVolumes");
+        box->setChecked(true);
+        QVERIFY(p.enabled("buttonPTListNext"));
+        box->setChecked(false);
+        QVERIFY(!p.enabled("buttonPTListNext"));
+        p.widget<QTableView>("tableViewPTList")->selectRow(0);
+        QVERIFY(p.enabled("buttonPTListNext"));
+        QCOMPARE(path(source->selectedRow("tableViewPTList")), QStringLiteral("/dev/a1"));
+    }
+
+    void linesOfTheCells() {
+        QCOMPARE(LogicalDriveCell::sizeText(999999), QStringLiteral("1000.00 KB"));
+        QCOMPARE(LogicalDriveCell::sizeText(1000000), QStringLiteral("1.00 MB"));
+        QCOMPARE(LogicalDriveCell::sizeText(999999999), QStringLiteral("1000.00 MB"));
+        QCOMPARE(LogicalDriveCell::sizeText(1000000000), QStringLiteral("1.00 GB"));
+        QCOMPARE(LogicalDriveCell::lines(Dict{{"device model", "M"}, {"device revision", "R"}}).first(),
+                 QStringLiteral("M  R"));
+        QCOMPARE(LogicalDriveCell::lines(Dict()),
+                 QStringList({"  ", "Type: Disk", "Mount Point: ", "Size: 0.00 KB", "Volumes Contained: 0"}));
+        Dict hfsx{{"WhetherVolume", 1}, {"Content", "Apple_HFSX"}};
+        QCOMPARE(LogicalDriveCell::lines(hfsx).last(), QStringLiteral("File System: Mac OS Extended (Case Sensitive)"));
+        QCOMPARE(LogicalDriveCellPTList::lines(Dict{{"Content", "Apple_HFS"}}).last(),
+                 QStringLiteral("File System: Mac OS Extended"));
+
+        const Dict apfsName{{"Content", "APFS"}, {"WhetherVolume", 1}};
+        const Dict apfsType{{"Content", "41504653-0000-11AA-AA11-00306543ECAC"}, {"WhetherVolume", 1}};
+        const QStringList seen{
+            LogicalDriveCell::lines(apfsName).last(),           LogicalDriveCell::lines(apfsType).last(),
+            LogicalDriveCellPTList::lines(apfsName).last(),     LogicalDriveCellPTList::lines(apfsType).last(),
+            LogicalDriveCellScanPTList::lines(apfsName).last(), LogicalDriveCellScanPTList::lines(apfsType).last()};
+        QCOMPARE(seen, QStringList({"File System: APFS", "File System: APFS", "File System: -", "File System: APFS",
+                                    "File System: -", "File System: -"}));
+
+        QCOMPARE(
+            LogicalDriveCellScanPTList::startSectorLine(Dict{{"Volume Start", 2048}, {"Preferred Block Size", 512}}),
+            QStringLiteral("Start Sector: 2048 (1.05 MB in disk)"));
+        QStringList ratings;
+        for (int v : {-5, 0, 10, 11, 100, 101})
+            ratings << LogicalDriveCellScanPTList::ratingImageName(v);
+        QCOMPARE(ratings, QStringList({"0_5", "0_5", "0_5", "1_", "5_", ""}));
+    }
+
+    // The disk's bar and stem hang below its icon only in the
+    // disks-and-volumes view.
+    void connectorsOnlyInTheDisksAndVolumesView() {
+        DriveListTableModel model;
+        model.setRows({Dict{{"Path", "/dev/a"}, {"Children Volume Array", Array{Dict()}}}});
+        auto render = [&](int mode) {
+            LogicalDriveCell cell;
+            cell.setDisplayDrvOrVolOrBoth(mode);
+            QImage image(400, 120, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            QStyleOptionViewItem option;
+            option.rect = image.rect();
+            cell.paint(&painter, option, model.index(0, 0));
+            painter.end();
+            return image.pixelColor(10 + 32, 120 - 10); // under the icon's middle, above the row's end
+        };
+        QCOMPARE(render(2), QColor(128, 128, 128));
+        QCOMPARE(render(0), QColor(Qt::white));
+    }
+
+    void monitorSeesADeviceArrive() {
+        QTemporaryDir sysfs;
+        std::filesystem::create_directories(sysfs.filePath("block").toStdString());
+        DriveListMonitor monitor(sysfs.path().toStdString(), std::chrono::milliseconds(20));
+        QSignalSpy changed(&monitor, &DriveListMonitor::changed);
+        QTest::qWait(100);
+        QCOMPARE(changed.count(), 0);
+        std::filesystem::create_directories(sysfs.filePath("block/loop0").toStdString());
+        std::ofstream(sysfs.filePath("block/loop0/size").toStdString()) << "0\n";
+        QVERIFY(changed.wait(2000));
+        std::ofstream(sysfs.filePath("block/loop0/size").toStdString()) << "2048\n"; // attached to a file
+        QVERIFY(changed.wait(2000));
+    }
+};
+
+QTEST_MAIN(DrivesTableTest)
+#include "DrivesTableTest.moc"
