@@ -113,6 +113,19 @@ void SignatureListController::connectControls() {
 // ---------------------------------------------------------------------------
 // The list
 
+void SignatureListController::reloadOutline() {
+    // Adding or deleting a type keeps the categories the user had open.
+    std::vector<std::shared_ptr<SigNode>> open;
+    if (outline_ && sigRootArray_)
+        for (const auto& category : *sigRootArray_)
+            if (outline_->isExpanded(model_->indexOf(category.get()))) open.push_back(category);
+    model_->reload();
+    if (outline_)
+        for (const auto& category : open)
+            outline_->expand(model_->indexOf(category.get()));
+    selectionDidChange();
+}
+
 void SignatureListController::loadSigData() {
     sigRootArray_ = SigLists::loadSigData(delegate_.scanMode(), sigDataLoadCount_);
     const bool present = sigRootArray_ && !sigRootArray_->empty();
@@ -211,10 +224,9 @@ void SignatureListController::removeFileType() {
     const auto outcome =
         SigLists::removeFileType(sigRootArray_ ? &*sigRootArray_ : nullptr, *node, delegate_.scanMode());
     if (outcome == SigLists::RemoveOutcome::Unchanged) return;
-    model_->reload();
+    reloadOutline();
     if (outcome == SigLists::RemoveOutcome::SaveFailed) QApplication::beep();
     countSig();
-    selectionDidChange();
 }
 
 // ---------------------------------------------------------------------------
@@ -253,12 +265,11 @@ void SignatureListController::addNewSigOKClicked() {
         delegate_.showAlertPanelWithData(Dict{{"title", "!Error"}, {"body", outcome.message}, {"defaultButton", "OK"}});
         return;
     }
-    model_->reload();
+    reloadOutline();
     if (!outcome.listSaved) QApplication::beep();
     if (!outcome.backupSaved) QApplication::beep();
     endSheet();
     countSig();
-    selectionDidChange();
 }
 
 void SignatureListController::addNewSigCancelled() {

@@ -88,6 +88,7 @@ private:
     void editMark(const std::shared_ptr<SigNode>& node, bool mark);
     void sizeEdited();
     void findString(const std::string& text, const std::shared_ptr<SigNode>& node);
+    void reloadOutline();
     // The delete button follows the selected row.
     void selectionDidChange();
     void endSheet();

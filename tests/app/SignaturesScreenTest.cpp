@@ -118,6 +118,7 @@ private slots:
         QVERIFY(s.c->newSigWindow()->isVisible());
         QCOMPARE(s.add({"Mine", "Thing", "thg", "0xAB", "7", "5"}),
                  QStringLiteral("Please enter correct signature: A-F, a-f, 0-9"));
+        QCOMPARE(s.p.text("textFieldSigHeader"), QStringLiteral("0xAB"));
         QCOMPARE(s.add({"Mine", "Thing", "thg", "FF D8 FF", "0", "5"}),
                  QStringLiteral("This signature/offset pair already exists in file type \"JPEG image\" under category "
                                 "\"Images\"."));
@@ -140,6 +141,32 @@ private slots:
         s.select(s.row(QStringLiteral("Mine")));
         s.p.widget<QAbstractButton>("buttonSigRemoveFileType")->click();
         QVERIFY(!s.row(QStringLiteral("Mine")).isValid());
+    }
+
+    void withoutAListOnlyThePlaceholderRowShows() {
+        SignaturesProgram s;
+        s.p.window.show();
+        s.p.window.selectTabViewItemWithIdentifier("Signatures");
+        s.outline->expandAll();
+        QVERIFY(!s.outline->grab().isNull());
+        s.c->emptySigRootArray();
+        QCOMPARE(s.model->rowCount(), 1);
+        QVERIFY(s.model->isPlaceholder(s.model->index(0, 0)));
+        QVERIFY(!s.outline->grab().isNull());
+
+        // A scan mode without a list: "Load File Types" is the way out.
+        s.p.delegate.setScanMode(9);
+        s.c->loadSigData();
+        QVERIFY(s.p.enabled("buttonSigLoadFileTypes"));
+        QVERIFY(!s.p.enabled("buttonSigAddFileType"));
+        QCOMPARE(s.p.text("textFieldNumTotalSig"), QStringLiteral("Total Signatures: 0"));
+        QVERIFY(!s.p.widget<QWidget>("imageViewSigSpeedGradient")->grab().isNull());
+        s.p.widget<QAbstractButton>("buttonSigLoadFileTypes")->click();
+        QCOMPARE(s.model->index(0, 0).data().toString(),
+                 QStringLiteral("Still no file types showing here. Click on \"Load File Types\" button to reload "
+                                "backup."));
+        s.select(s.model->index(0, 0));
+        QVERIFY(!s.p.enabled("buttonSigRemoveFileType"));
     }
 
     void findMarksTheMatchesAndTheStepperWalksThem() {
