@@ -5,6 +5,7 @@
 #include <QBrush>
 #include <QColor>
 #include <algorithm>
+#include <climits>
 
 SigListModel::SigListModel(QObject* parent) : QAbstractItemModel(parent) {}
 
@@ -153,7 +154,12 @@ QVariant SigListModel::data(const QModelIndex& index, int role) const {
     case SizeColumn:
         if ((role != Qt::DisplayRole && role != Qt::EditRole) || placeholder) return {};
         if (!sig) return 0;
-        return static_cast<qulonglong>(sig->userSize != 0 ? sig->userSize : sig->defaultSize);
+        {
+            const std::uint64_t size = sig->userSize != 0 ? sig->userSize : sig->defaultSize;
+            // Edited as a 32-bit number, in a box that takes digits only.
+            if (role == Qt::EditRole) return static_cast<uint>(std::min<std::uint64_t>(size, UINT_MAX));
+            return static_cast<qulonglong>(size);
+        }
     default:
         return {};
     }

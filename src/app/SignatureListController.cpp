@@ -59,6 +59,10 @@ SignatureListController::SignatureListController(Quelvar_Recovery_SoftwareAppDel
     connectControls();
 }
 
+SignatureListController::~SignatureListController() {
+    delete model_;
+}
+
 QAbstractButton* SignatureListController::button(const char* name) const {
     return qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name)));
 }

@@ -35,6 +35,8 @@ public:
     static SignatureListController* install(Quelvar_Recovery_SoftwareAppDelegate& delegate);
     // The installed controller, or nullptr.
     static SignatureListController* of(const Quelvar_Recovery_SoftwareAppDelegate& delegate);
+    // The outline lets go of the list before the list goes.
+    ~SignatureListController() override;
 
     // --- the list (main thread) ---
     // Reads the list of the delegate's scan mode (its twin from the second
