@@ -1,6 +1,8 @@
 #include "app/SignaturesScreen.h"
 
 #include "app/AppImages.h"
+#include "app/ColorGradientView.h"
+#include "app/NewSigSheet.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -69,11 +71,8 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
         button->setObjectName(QString::fromLatin1(b.name));
         editing->addWidget(button);
     }
-    // The built-in lists load by themselves.
-    if (auto* load = findChild<QPushButton*>(QStringLiteral("buttonSigLoadFileTypes"))) {
-        load->setEnabled(false);
-        load->setHidden(true);
-    }
+    // Needed only when no list could be read.
+    if (auto* load = findChild<QPushButton*>(QStringLiteral("buttonSigLoadFileTypes"))) load->setEnabled(false);
     editing->addStretch(1);
     auto* speed = new QVBoxLayout;
     speed->setSpacing(3);
@@ -86,11 +85,10 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
     speedText->setStyleSheet(QStringLiteral("color: black;"));
     speedText->setAlignment(Qt::AlignCenter);
     speed->addWidget(speedText);
-    auto* gradient = new QLabel(this);
+    auto* gradient = new ColorGradientView(this);
     gradient->setObjectName(QStringLiteral("imageViewSigSpeedGradient"));
     gradient->setFixedSize(220, 14);
-    gradient->setScaledContents(true);
-    gradient->setPixmap(AppImages::imageNamed(QStringLiteral("gradient-thick")));
+    gradient->setImage(AppImages::imageNamed(QStringLiteral("gradient-thick")));
     speed->addWidget(gradient);
     editing->addLayout(speed);
     content()->addLayout(editing);
@@ -104,4 +102,7 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
     addStepButton(tr("Back"), QStringLiteral("buttonSigSelBack"));
     addStepButton(tr("Skip"), QStringLiteral("skipButtonSigTab"));
     addStepButton(tr("Next"), QStringLiteral("nextButtonSigTab"), true);
+
+    // Hidden until "Add File Type..." opens it over the window.
+    new NewSigSheet(this);
 }

@@ -64,6 +64,16 @@ QPixmap OutlineCell::iconFor(int kind, const QString& name, bool deleted) const 
 }
 
 void OutlineCell::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    drawBackground(painter, option, index);
+    const int kind = index.data(ResultOutlineModel::KindRole).toInt();
+    const bool deleted = index.data(ResultOutlineModel::DeletedRole).toBool();
+    const QString text = index.data(Qt::DisplayRole).toString();
+    drawIconAndText(painter, option, iconFor(kind, index.data(ResultOutlineModel::FileNameRole).toString(), deleted),
+                    text);
+}
+
+void OutlineCell::drawBackground(QPainter* painter, const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     // The row's background and selection as the style draws them; the icon
@@ -73,16 +83,16 @@ void OutlineCell::paint(QPainter* painter, const QStyleOptionViewItem& option, c
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+}
 
+void OutlineCell::drawIconAndText(QPainter* painter, const QStyleOptionViewItem& option, const QPixmap& icon,
+                                  const QString& text) const {
     const QRect frame = option.rect.adjusted(kInset, 0, -kInset, 0);
-    const int kind = index.data(ResultOutlineModel::KindRole).toInt();
-    const bool deleted = index.data(ResultOutlineModel::DeletedRole).toBool();
-    const QString text = index.data(Qt::DisplayRole).toString();
-    const QPixmap icon = iconFor(kind, index.data(ResultOutlineModel::FileNameRole).toString(), deleted);
-
     painter->save();
-    const QPoint iconAt(frame.left(), frame.top() + frame.height() / 2 - icon.height() / 2);
-    painter->drawPixmap(iconAt, icon);
+    if (!icon.isNull()) {
+        const QPoint iconAt(frame.left(), frame.top() + frame.height() / 2 - icon.height() / 2);
+        painter->drawPixmap(iconAt, icon);
+    }
 
     QFont font = QApplication::font();
     font.setPointSize(11);

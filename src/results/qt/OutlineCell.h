@@ -26,6 +26,13 @@ public:
     // a deleted entry's carries the overlay.
     QPixmap iconFor(int kind, const QString& name, bool deleted) const;
 
+protected:
+    // The style's row background and selection, without text or icon.
+    void drawBackground(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    // The icon (none when null) and the text, left to right in the row.
+    void drawIconAndText(QPainter* painter, const QStyleOptionViewItem& option, const QPixmap& icon,
+                         const QString& text) const;
+
 private:
     QIcon baseIcon(int kind, const QString& extension) const;
 
