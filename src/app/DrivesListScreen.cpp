@@ -12,6 +12,15 @@ DrivesListScreen::DrivesListScreen(QWidget* parent)
     table->horizontalHeader()->hide();
     table->verticalHeader()->setDefaultSectionSize(92);
     content()->addWidget(table, 1);
+    // Shown by the wizard while the list has no row: what would fill it.
+    auto* empty = makeLabel(QStringLiteral("textFieldEmptyDrivesList"),
+                            tr("No drive or volume to show. To scan a disk image, attach it first with\n"
+                               "    sudo losetup -fP --show image.img\n"
+                               "and it appears here by itself."),
+                            "value", this);
+    empty->setWordWrap(true);
+    empty->hide();
+    content()->addWidget(empty);
     auto* hint = makeLabel(QString(),
                            tr("A disk image is scanned like a drive: attach it with \"losetup\" first "
                               "(see the manual)."),

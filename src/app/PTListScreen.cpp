@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -13,6 +14,13 @@ PTListScreen::PTListScreen(QWidget* parent)
     table->horizontalHeader()->hide();
     table->verticalHeader()->setDefaultSectionSize(80);
     content()->addWidget(table, 1);
+    auto* empty = makeLabel(QStringLiteral("textFieldEmptyPTList"),
+                            tr("No partition was found on this disk. Tick the box below to search the whole disk "
+                               "for volumes whose partition entry is gone."),
+                            "value", this);
+    empty->setWordWrap(true);
+    empty->hide();
+    content()->addWidget(empty);
     auto* searchAll = new QCheckBox(tr("Search the whole disk for lost volumes"), this);
     searchAll->setObjectName(QStringLiteral("buttonPTListCheckBoxScanForVolumes"));
     content()->addWidget(searchAll);

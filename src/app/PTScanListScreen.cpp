@@ -19,6 +19,13 @@ PTScanListScreen::PTScanListScreen(QWidget* parent)
     table->horizontalHeader()->hide();
     table->verticalHeader()->setDefaultSectionSize(110);
     content()->addWidget(table, 1);
+    auto* empty = makeLabel(QStringLiteral("textFieldEmptyPTScanList"),
+                            tr("No lost volume was found on this disk. Go back to choose a partition, or start "
+                               "again from the start page with another kind of recovery."),
+                            "value", this);
+    empty->setWordWrap(true);
+    empty->hide();
+    content()->addWidget(empty);
 
     addHomeButton(QStringLiteral("buttonGoToHomeFromPTScanListTab"), 18);
     addHelpButton(QStringLiteral("buttonHelpPTScanListTab"), QStringLiteral("lost-volumes"));

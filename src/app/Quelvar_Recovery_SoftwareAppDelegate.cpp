@@ -5,6 +5,7 @@
 #include "app/ManualWindow.h"
 #include "app/PictureArea.h"
 #include "app/RecoveryKindScreen.h"
+#include "app/ScanWizard.h"
 #include "app/WizardScreen.h"
 #include "media/DMedia.h"
 #include "media/DriveDiscovery.h"
@@ -186,7 +187,10 @@ void Quelvar_Recovery_SoftwareAppDelegate::setZeroTableViewDrivesList(bool zero)
 void Quelvar_Recovery_SoftwareAppDelegate::sheetDidEnd(QWidget* sheet, int, const QString& contextInfo) {
     if (contextInfo != QStringLiteral("window loading drives ended")) return;
     // The drive list is built: its rows may be shown again.
-    setZeroTableViewDrivesList(false);
+    if (ScanWizard* wizard = ScanWizard::of(*this))
+        wizard->drivesLoaded();
+    else
+        setZeroTableViewDrivesList(false);
     if (sheet) sheet->hide();
 }
 
@@ -297,21 +301,20 @@ void Quelvar_Recovery_SoftwareAppDelegate::resetRecoverPartitionsTabImages() {
 void Quelvar_Recovery_SoftwareAppDelegate::destroyVolumeAndBackToPartList() {
     performOnMainThread(
         [this] {
-            // The scan that refused the volume walks its tree no more, and
-            // nothing has shown it yet: the tree is freed at once, and the
-            // volume let go.
-            if (std::shared_ptr<Volume> volume = std::exchange(selectedVolume_, nullptr)) volume->freeTree();
-            MainWindow* window = elements_.window();
-            if (!window) return;
-            // Back to the list the refused volume was chosen from.
-            const char* list = isPTListOrPTScanListChosen_ == 0   ? "PT list"
-                               : isPTListOrPTScanListChosen_ == 1 ? "PT scan list"
-                                                                  : "Drives List";
-            window->selectTabViewItemWithIdentifier(QString::fromLatin1(list));
-            platform::scanRunningFlag() = false;
-            platform::autoResumeFlag() = false;
+            if (ScanWizard* wizard = ScanWizard::of(*this)) wizard->destroyVolumeAndBackToPartList();
         },
         false);
+}
+
+void Quelvar_Recovery_SoftwareAppDelegate::restoreInitialWindowFrame() {
+    MainWindow* window = elements_.window();
+    if (!window || !initialWindowSize_.isValid()) return;
+    window->resize(initialWindowSize_);
+    if (QScreen* screen = window->QWidget::screen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::previewClose() {

@@ -165,6 +165,9 @@ public:
     void setScanStartDate(const QDateTime& d) { scanStartDate_ = d; }
     void setScanMode(int mode) { scanMode_ = mode; }
     int treeScanMode() const { return treeScanMode_; }
+    void setTreeScanMode(int mode) { treeScanMode_ = mode; }
+    // The window back at the frame it opened with, centred.
+    void restoreInitialWindowFrame();
     int isPTListOrPTScanListChosen() const { return isPTListOrPTScanListChosen_; }
     void setIsPTListOrPTScanListChosen(int v) { isPTListOrPTScanListChosen_ = v; }
     // The lost-volume search's two result arrays: the volume dictionaries

@@ -18,7 +18,6 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QScreen>
 #include <QTreeView>
 #include <thread>
 
@@ -435,15 +434,9 @@ void TreeScreenController::treeBackButtonClicked() {
     if (answer != platform::AlertAlternateReturn) return;
     platform::autoResumeFlag() = false;
     delegate_.previewClose();
-    if (MainWindow* window = delegate_.window(); window && delegate_.initialWindowSize().isValid()) {
-        window->resize(delegate_.initialWindowSize());
-        if (QScreen* screen = window->QWidget::screen()) {
-            QRect frame = window->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
-        }
-    }
+    delegate_.restoreInitialWindowFrame();
     delegate_.fillCellArray();
+    delegate_.fillCellArrayPTList();
     switch (delegate_.isPTListOrPTScanListChosen()) {
     case 0:
         freeTree(false);

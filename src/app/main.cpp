@@ -1,6 +1,8 @@
+#include "app/DriveListMonitor.h"
 #include "app/MainWindow.h"
 #include "app/PreviewWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/ScanWizard.h"
 #include "app/TreeScreenController.h"
 #include "results/NewDirViewHelper.h"
 
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
     delegate.setWindow(&window);
     delegate.awakeFromNib();
     TreeScreenController* tree = TreeScreenController::install(delegate);
+    ScanWizard::install(delegate)->watchDrives(new DriveListMonitor);
     // The Preview button, a double click and a new selection while the
     // preview is up all show the selected entry.
     tree->setPreviewHook([&delegate, tree] {

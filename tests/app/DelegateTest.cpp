@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 #include "app/AppImages.h"
+#include "app/ScanWizard.h"
 #include "app/TreeScreenController.h"
 #include "media/DMedia.h"
 #include "platform/ProcessFlags.h"
@@ -59,6 +60,7 @@ private slots:
     // is back at the list it was chosen from.
     void refusedVolumeIsReleasedWithItsTree() {
         ProgramUnderTest p;
+        ScanWizard::install(p.delegate);
         auto volume = std::make_shared<Volume>();
         addNode(volume->createRoot(), u"a.txt", NewDir::File, 10, false);
         p.delegate.setSelectedVolume(volume);

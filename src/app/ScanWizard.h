@@ -1,0 +1,152 @@
+#pragma once
+
+// The scan wizard: from the choice of a recovery kind on the home screen,
+// through the drives list, the partition lists and the lost-volume search,
+// the scan mode, the file types and the search range, to the start of the
+// scan thread on the chosen volume. Every step is an action of one screen;
+// the state they share (the recovery kind, the chosen row, the volume or
+// drive, where the volume came from) lives in the delegate, so that the
+// result screen, the quit path and the sessions see the same values.
+//
+// The lists' rows and cells are DrivesTableDataSource's, the file-type list
+// is SignatureListController's; this class only moves between screens and
+// decides what each step creates, keeps or frees.
+
+#include "platform/Value.h"
+#include "scan/ScanThread.h"
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class DMedia;
+class DriveListMonitor;
+class DrivesTableDataSource;
+class QAbstractButton;
+class Quelvar_Recovery_SoftwareAppDelegate;
+class SignatureListController;
+class Volume;
+
+class ScanWizard : public QObject {
+    Q_OBJECT
+public:
+    // Makes the wizard of the delegate's window (a child of the delegate),
+    // with the list tables and the file-type list it drives, and connects
+    // every step of the screens.
+    static ScanWizard* install(Quelvar_Recovery_SoftwareAppDelegate& delegate);
+    static ScanWizard* of(const Quelvar_Recovery_SoftwareAppDelegate& delegate);
+
+    // Reloads the drives list while it is shown whenever the monitor sees a
+    // drive come or go; the wizard keeps the monitor.
+    void watchDrives(DriveListMonitor* monitor);
+
+    // How a scan thread is started: detached on the volume, by default.
+    using ScanStarter = std::function<void(std::shared_ptr<Volume>, ScanThread::Entry, platform::Array)>;
+    void setScanStarter(ScanStarter starter) { scanStarter_ = std::move(starter); }
+
+    // --- home and recovery-kind screens ---
+    void recoverFiles();
+    void recoverPhotos();
+    void recoverPartitionAndDrives();
+    void recoverFilesFast() { choose(0); }
+    void recoverFilesAdvanced() { choose(1); }
+    void recoverPhotosFast() { choose(2); }
+    void recoverPhotosAdvanced() { choose(3); }
+    void recoverPartitionAndDrivesFast() { choose(4); }
+    void recoverPartitionAndDrivesAdvanced() { choose(5); }
+    void backToMainScreen();
+    // The home button of a later screen; from the result screen it asks
+    // first.
+    void gotoHome(QObject* sender);
+
+    // --- drives list ---
+    // Body of the worker that rebuilds the drive list behind its sheet.
+    void runSheetForDrivesLoading();
+    void refreshDrivesList();
+    // The end of the loading sheet: the rows of the display mode show.
+    void drivesLoaded();
+    void nextButtonInDrivesListTabClicked();
+    // Whether the device cannot be opened for reading (the reason is
+    // logged); a device that opens is closed again at once.
+    static bool isSipEnable(const std::string& path);
+    void backButtonInDrivesListTabClicked();
+
+    // --- partition lists and the lost-volume search ---
+    void prepareForScan();
+    void ptListNextClicked();
+    void volumeFromPTIsSelected();
+    void ptListBackClicked();
+    void showPTScanList();
+    void ptScanListNextClicked();
+    void volumeFromScanListIsSelected();
+    void ptScanListBackClicked();
+    // The tree scan refused the volume: back to the list it came from.
+    void destroyVolumeAndBackToPartList();
+
+    // --- scan mode, file types, range and start ---
+    void treeScanModeStdScanClicked();
+    void treeScanModeAdvScanClicked();
+    void treeScanModeBackClicked();
+    void prepareForSignatureSearch();
+    void sigSelNextClicked();
+    void skipButtonSigTabClicked();
+    void sigSelBackToVolumesClicked();
+    void setTextFieldRawSizeDrvVol();
+    void rawSliderChanged(QObject* sender);
+    void rawSliderBackToSigSelClicked();
+    // Starts the scan; a resumed start takes the restored status, range and
+    // resume block.
+    void rawSliderNextClicked(bool resumed = false);
+
+    // --- state ---
+    int rawSearchMode() const { return rawSearchMode_; }
+    void setRawSearchMode(int mode) { rawSearchMode_ = mode; }
+    const platform::Array& sigSelArray() const { return sigSelArray_; }
+    const platform::Dict& selectedDrvOrVolDict() const { return selectedDrvOrVolDict_; }
+    // Restored by a resume: the marked types' extensions and the block to
+    // go on from.
+    void setAutoRecovery(std::vector<std::string> extensions, std::uint64_t beginSize) {
+        autoRecSigExtArray_ = std::move(extensions);
+        autoRecBeginSize_ = beginSize;
+    }
+
+    // "0 KB", "%.2f KB", "%.2f MB" or "%.2f GB" of a byte count, in decimal
+    // units.
+    static QString sizeText(std::uint64_t bytes);
+
+private:
+    explicit ScanWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate);
+    void connectControls();
+    void choose(int scanMode);
+    // The kind screen of a scan mode, with its hover picture.
+    void showKindScreen(int scanMode, bool selectTab);
+    void showHomeScreen();
+    void setFileTypeEditingShown(bool shown);
+    void writeDrivesHeading();
+    void showEmptyListTexts();
+    void clearSelection(const char* tableName);
+    void setChecked(const char* name, bool checked);
+    void setEnabled(const char* name, bool enabled);
+    // Lets the volume go: a tree on the result screen is freed by the result
+    // screen, otherwise the volume's own tree with it.
+    void freeSelectedVolume();
+    // A partition row completed with its disk's sector size, byte size and
+    // icon keys.
+    platform::Dict completedPartitionRow(platform::Dict row) const;
+    std::shared_ptr<Volume> volumeFromRow(const platform::Dict& row);
+    void startScan(bool resumed);
+
+    Quelvar_Recovery_SoftwareAppDelegate& delegate_;
+    DrivesTableDataSource* tables_ = nullptr;
+    SignatureListController* fileTypes_ = nullptr;
+    ScanStarter scanStarter_;
+
+    int rawSearchMode_ = 0;
+    platform::Dict selectedDrvOrVolDict_;
+    platform::Array sigSelArray_;
+    std::vector<std::string> autoRecSigExtArray_;
+    std::uint64_t autoRecBeginSize_ = 0;
+};

@@ -1,0 +1,483 @@
+// The scan wizard driven through its widgets: every recovery kind from the
+// home screen to the start of its scan thread, the lost-volume search, the
+// range check, Back and Home; and whole recoveries from a loop device (or the
+// image file when no loop device can be attached) to files saved byte for
+// byte.
+
+#include "app/ScanWizard.h"
+
+#include "AppTestSupport.h"
+#include "app/DriveListMonitor.h"
+#include "app/DrivesTableDataSource.h"
+#include "app/SignatureListController.h"
+#include "app/TreeScreenController.h"
+#include "platform/ProcessFlags.h"
+#include "results/qt/ResultOutlineModel.h"
+#include "support/HFSPlusImageBuilder.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QSlider>
+#include <QTableView>
+#include <QtTest>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using platform::Array;
+using platform::Dict;
+using platform::Value;
+using namespace testsupport;
+
+namespace {
+
+// The volume a file recovery scans: journaled HFS+ whose journal still holds
+// the catalog records of two deleted files. No Linux tool writes a journal.
+struct DeletedFilesVolume {
+    fs::path path;
+    std::vector<std::uint8_t> live = HFSPlusImageBuilder::patternData(30000, 1);
+    std::vector<std::uint8_t> gone = HFSPlusImageBuilder::patternData(70000, 2);
+    DeletedFilesVolume() {
+        HFSPlusImageBuilder b({.volumeName = "Deleted", .journaled = true});
+        const auto docs = b.addFolder(HFSPlusImageBuilder::kRoot, "Docs");
+        b.addFile(docs, "kept.txt", live);
+        b.addDeletedFileInJournal(docs, "gone.bin", gone, 12);
+        path = makeTempDir("wizard") / "deleted.img";
+        writeText(path, asString(b.build()));
+    }
+};
+
+// The GPT disk of the fixtures with the HFS+ partition's entry deleted: its
+// volume is still on the disk for the search to find.
+fs::path diskWithLostVolume() {
+    const fs::path disk = copyToTemp(testImage("gpt.img"));
+    if (!runCommand("sgdisk -d 3 " + shellQuote(disk.string()) + " >/dev/null 2>&1")) return {};
+    return disk;
+}
+
+// A loop device over an image, detached again at the end. Read-only devices
+// are not offered in the drive list; the program opens it read-only.
+struct LoopDevice {
+    std::string path;
+    explicit LoopDevice(const fs::path& image) {
+        if (::geteuid() != 0) return;
+        const auto out = runCommand("losetup -f --show " + shellQuote(image.string()) + " 2>/dev/null");
+        if (out && out->rfind("/dev/loop", 0) == 0) path = out->substr(0, out->find('\n'));
+    }
+    ~LoopDevice() {
+        if (!path.empty()) runCommand("losetup -d " + path);
+    }
+};
+
+unsigned long long sizeOf(const std::string& path) {
+    const auto bytes = readBytes(path).size();
+    return bytes ? bytes : 0;
+}
+
+Dict diskRow(const std::string& path, unsigned long long size) {
+    return Dict{{"Path", path},
+                {"Size", size},
+                {"Preferred Block Size", 512},
+                {"WhetherDiskDict", true},
+                {"device model", "Test"},
+                {"device serial", "0001"},
+                {"device revision", "1.0"},
+                {"bundle path", "nil"},
+                {"Volume and Drive Index", 0}};
+}
+
+Dict volumeRow(const std::string& path, unsigned long long size) {
+    return Dict{{"Path", path},
+                {"Size", size},
+                {"Preferred Block Size", 512},
+                {"WhetherVolume", true},
+                {"Content", "Apple_HFS"},
+                {"journaled", "Yes"},
+                {"supportFileSystemRecovery", 1},
+                {"Volume Name", "Deleted"},
+                {"bundle path", "nil"},
+                {"Index of child Volume", 0},
+                {"Total Volumes in a disk", 1},
+                {"Volume and Drive Index", 1}};
+}
+
+struct Wizard {
+    ProgramUnderTest p;
+    TreeScreenController* tree = TreeScreenController::install(p.delegate);
+    ScanWizard* wizard = ScanWizard::install(p.delegate);
+    DrivesTableDataSource* tables = DrivesTableDataSource::of(p.delegate);
+    struct Start {
+        ScanThread::Entry entry;
+        Array arguments;
+    };
+    std::vector<Start> starts;
+
+    explicit Wizard(Quelvar_Recovery_SoftwareAppDelegate::DriveListLoader drives, bool recordStarts = true)
+        : p(std::move(drives)) {
+        if (recordStarts)
+            wizard->setScanStarter([this](std::shared_ptr<Volume>, ScanThread::Entry e, Array a) {
+                starts.push_back({e, std::move(a)});
+            });
+    }
+    ~Wizard() {
+        platform::autoResumeFlag() = false;
+        platform::scanRunningFlag() = false;
+    }
+    void click(const char* name) {
+        auto* b = p.widget<QAbstractButton>(name);
+        QVERIFY2(b && b->isEnabled() && b->isVisible(), name);
+        // A check box takes the click on its box.
+        const QPoint at = qobject_cast<QCheckBox*>(b) ? QPoint(8, b->height() / 2) : b->rect().center();
+        QTest::mouseClick(b, Qt::LeftButton, {}, at);
+    }
+    QString tab() { return p.window.selectedIdentifier(); }
+    bool waitFor(const QString& id, int ms = 20000) {
+        for (int i = 0; i < ms / 10 && tab() != id; ++i)
+            QTest::qWait(10);
+        return tab() == id;
+    }
+    // Clicks the row of a list whose dictionary has this "Path" (drives) or
+    // comes at this position.
+    void clickRow(const char* table, int row) {
+        auto* view = p.widget<QTableView>(table);
+        QVERIFY(view && row < view->model()->rowCount());
+        const QRect r = view->visualRect(view->model()->index(row, 0));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+    }
+    void clickDriveRow(const std::string& path) {
+        QVERIFY(tables->selectRowWithPath(path));
+        const int row = p.widget<QTableView>("tableViewDrives")->selectionModel()->selectedRows().first().row();
+        p.widget<QTableView>("tableViewDrives")->clearSelection();
+        clickRow("tableViewDrives", row);
+    }
+    // From the home screen to the drives list of a kind.
+    void choose(const char* kind, const char* choice) {
+        click(kind);
+        click(choice);
+        QVERIFY(waitFor("Drives List"));
+    }
+    Start lastStart() { return starts.empty() ? Start{} : starts.back(); }
+};
+
+Array argumentsOf(const Wizard::Start& s) {
+    return s.arguments;
+}
+
+// The marked types of a start's argument array, as extensions.
+std::size_t typesIn(const Value& v) {
+    return v.arrayValue().size();
+}
+
+} // namespace
+
+class ScanWizardTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void everyKindStartsItsScanWithTheDesignedArguments();
+    void theRangeScreenRefusesAnEmptyRangeAndBackFreesTheVolume();
+    void partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists();
+    void anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRights();
+    void filesAreRecoveredFromADeviceAsANewUserWould();
+};
+
+void ScanWizardTest::initTestCase() {
+    // The built-in lists as the user's own, in a folder of the test's.
+    const fs::path data = makeTempDir("wizard-lists");
+    ::setenv("DRENTIC_STATE_DIR", data.c_str(), 1);
+    for (const char* list : {"Sig_FR", "Sig_PR", "Sig_AL"})
+        for (const std::string& name : {std::string(list) + ".dat", std::string(list) + "_backup.dat"})
+            fs::copy_file(fs::path(DRENTIC_BUILT_IN_LISTS) / name, data / name);
+}
+
+void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
+    DeletedFilesVolume volume;
+    const std::string disk = testImage("gpt.img").string();
+    Dict d = diskRow(disk, sizeOf(disk));
+    Dict v = volumeRow(volume.path.string(), sizeOf(volume.path.string()));
+    d.set("Children Volume Array", Array{v});
+    Wizard w([&] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{d}, Array{v}, Array{v}}; });
+    auto* fileTypes = SignatureListController::of(w.p.delegate);
+
+    // 0, files fast: a journaled volume starts its deleted-file scan from
+    // the drives list.
+    w.choose("buttonRecoverFiles", "buttonRecoverFilesFast");
+    QCOMPARE(w.p.text("textFieldHeadingDriveListTab"), QStringLiteral("Please select volume to continue..."));
+    QVERIFY(!w.p.enabled("nextButtonInDrivesList"));
+    w.clickDriveRow(v.get("Path").stringValue());
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Progress"));
+    QCOMPARE(w.wizard->rawSearchMode(), 0);
+    QVERIFY(w.lastStart().entry == ScanThread::Entry::DeletedFiles);
+    QCOMPARE(argumentsOf(w.lastStart()).size(), 2u);
+    w.wizard->gotoHome(nullptr);
+    QCOMPARE(w.tab(), QStringLiteral("Main Screen"));
+    QVERIFY(!w.p.delegate.selectedVolume());
+
+    // 1, files advanced: types marked and the range asked for lead through
+    // the range screen; Skip would have started the plain deleted-file scan.
+    w.choose("buttonRecoverFiles", "buttonRecoverFilesAdvanced");
+    w.clickDriveRow(v.get("Path").stringValue());
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Signatures"));
+    QVERIFY(fileTypes->categoryCount() > 0);
+    fileTypes->selectAllSig();
+    w.p.widget<QCheckBox>("rawSearchCheckBox")->setChecked(true);
+    w.click("nextButtonSigTab");
+    QCOMPARE(w.tab(), QStringLiteral("Raw slider"));
+    QCOMPARE(w.p.text("textFieldStartSliderStatus"), QStringLiteral("0% 0 KB"));
+    w.click("buttonRawSliderNext");
+    Array a = argumentsOf(w.lastStart());
+    QCOMPARE(w.wizard->rawSearchMode(), 1);
+    QVERIFY(a.size() == 4 && a[0].intValue() == 1 && a[1].intValue() == 1 && typesIn(a[2]) > 0 && a[3].intValue() == 0);
+    // Resumed, the same start carries the resume block and "auto".
+    w.wizard->setAutoRecovery({}, 777);
+    w.wizard->rawSliderNextClicked(true);
+    a = argumentsOf(w.lastStart());
+    QVERIFY(a.size() == 6 && a[4].uint64Value() == 777 && a[5].stringValue() == "auto");
+    w.wizard->gotoHome(nullptr);
+
+    // 2, photos fast: never asks for a range.
+    w.choose("buttonRecoverPhotos", "buttonRecoverPhotosFast");
+    w.clickDriveRow(v.get("Path").stringValue());
+    w.click("nextButtonInDrivesList");
+    QVERIFY(w.p.widget<QCheckBox>("rawSearchCheckBox")->isHidden());
+    QVERIFY(w.p.delegate.selectedVolume()->filterTreeForMedia);
+    fileTypes->selectAllSig();
+    w.click("nextButtonSigTab");
+    a = argumentsOf(w.lastStart());
+    QVERIFY(a.size() == 4 && a[3].intValue() == 1);
+    w.wizard->gotoHome(nullptr);
+
+    // 3, photos advanced: disks with their volumes; the disk's own scan.
+    w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
+    QCOMPARE(w.p.text("textFieldHeadingDriveListTab"), QStringLiteral("Please select disk / volume to continue..."));
+    QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewDrives")), 2);
+    w.clickDriveRow(disk);
+    w.click("nextButtonInDrivesList");
+    fileTypes->selectAllSig();
+    w.click("nextButtonSigTab");
+    QVERIFY(w.lastStart().entry == ScanThread::Entry::DeletedFilesDisk);
+    a = argumentsOf(w.lastStart());
+    QVERIFY(a.size() == 2 && typesIn(a[0]) > 0 && a[1].intValue() == 1);
+    w.wizard->setAutoRecovery({}, 5);
+    w.wizard->rawSliderNextClicked(true);
+    QCOMPARE(argumentsOf(w.lastStart()).size(), 4u);
+    w.wizard->gotoHome(nullptr);
+
+    // 4, partitions: the partition table's HFS+ partition, standard scan,
+    // Skip; Back from the file types keeps the volume for the advanced scan.
+    w.choose("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesFast");
+    QCOMPARE(w.p.text("textFieldHeadingDriveListTab"), QStringLiteral("Please select disk to continue..."));
+    w.clickDriveRow(disk);
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("PT list"));
+    // Of the four partitions only the HFS+ one can be recovered from.
+    QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewPTList")), 1);
+    QVERIFY(!w.p.enabled("buttonPTListNext"));
+    w.clickRow("tableViewPTList", 0);
+    w.click("buttonPTListNext");
+    QCOMPARE(w.tab(), QStringLiteral("Tree scan mode"));
+    w.click("buttonTreeScanModeStd");
+    w.click("skipButtonSigTab");
+    a = argumentsOf(w.lastStart());
+    QVERIFY(w.lastStart().entry == ScanThread::Entry::MakingTree && a.size() == 2 &&
+            a[0].stringValue() == "Normal Scan" && a[1].intValue() == 0);
+    w.p.window.selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
+    w.click("buttonSigSelBack");
+    QCOMPARE(w.tab(), QStringLiteral("Tree scan mode"));
+    QVERIFY(w.p.delegate.selectedVolume());
+    w.click("buttonTreeScanModeAdv");
+    fileTypes->selectAllSig();
+    w.click("nextButtonSigTab");
+    a = argumentsOf(w.lastStart());
+    QVERIFY(a.size() == 3 && a[0].stringValue() == "Advanced Scan" && a[1].intValue() == 1 && typesIn(a[2]) > 0);
+    w.wizard->setAutoRecovery({}, 9);
+    w.wizard->rawSliderNextClicked(true);
+    QCOMPARE(argumentsOf(w.lastStart()).size(), 5u);
+    w.wizard->gotoHome(nullptr);
+
+    // 5, formatted drive: the volume goes straight to the file types with
+    // the advanced tree scan.
+    w.choose("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesAdvanced");
+    w.clickDriveRow(v.get("Path").stringValue());
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Signatures"));
+    w.click("skipButtonSigTab");
+    a = argumentsOf(w.lastStart());
+    QVERIFY(a.size() == 2 && a[0].stringValue() == "Advanced Scan");
+    QCOMPARE(w.wizard->rawSearchMode(), 5);
+    w.wizard->rawSliderNextClicked(true);
+    QCOMPARE(argumentsOf(w.lastStart()).size(), 2u);
+}
+
+void ScanWizardTest::theRangeScreenRefusesAnEmptyRangeAndBackFreesTheVolume() {
+    DeletedFilesVolume volume;
+    Dict v = volumeRow(volume.path.string(), 1000000000ULL);
+    Wizard w([&] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{}, Array{v}, Array{v}}; });
+    w.choose("buttonRecoverFiles", "buttonRecoverFilesAdvanced");
+    w.clickDriveRow(v.get("Path").stringValue());
+    w.click("nextButtonInDrivesList");
+    SignatureListController::of(w.p.delegate)->selectAllSig();
+    w.p.widget<QCheckBox>("rawSearchCheckBox")->setChecked(true);
+    w.click("nextButtonSigTab");
+    QCOMPARE(w.p.text("textFieldSizeOfRawScanDrvVol"), QStringLiteral("1.00 GB"));
+    w.p.widget<QSlider>("sliderStart")->setValue(500);
+    w.p.widget<QSlider>("sliderEnd")->setValue(500);
+    QCOMPARE(w.p.text("textFieldEndSliderStatus"), QStringLiteral("50% 500.00 MB"));
+    AlertAnswerer answer(QStringLiteral("OK"));
+    w.click("buttonRawSliderNext");
+    QCOMPARE(answer.title(), QStringLiteral("! Can not continue"));
+    QCOMPARE(w.tab(), QStringLiteral("Raw slider"));
+    QVERIFY(w.starts.empty() && !platform::scanRunningFlag());
+    w.click("buttonRawSliderBack");
+    QCOMPARE(w.tab(), QStringLiteral("Signatures"));
+    w.click("buttonSigSelBack");
+    QCOMPARE(w.tab(), QStringLiteral("Drives List"));
+    QVERIFY(!w.p.delegate.selectedVolume());
+    w.click("backButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Recover Files"));
+    QCOMPARE(w.p.delegate.scanMode(), -1);
+    w.click("buttonBackToMainScreenFromFileRecoveryTab");
+    QCOMPARE(w.tab(), QStringLiteral("Main Screen"));
+}
+
+void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists() {
+    const fs::path disk = diskWithLostVolume();
+    QVERIFY(!disk.empty());
+    const Dict d = diskRow(disk.string(), sizeOf(disk.string()));
+    Wizard w([&] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{d}, Array{}, Array{}}; }, false);
+    w.choose("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesFast");
+    w.clickDriveRow(disk.string());
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewPTList")), 0);
+    QVERIFY(w.p.widget<QLabel>("textFieldEmptyPTList")->isVisible());
+    const auto search = [&] {
+        w.click("buttonPTListCheckBoxScanForVolumes");
+        w.click("buttonPTListNext");
+        QVERIFY(w.waitFor("PT scan list"));
+        QVERIFY(w.tables->rowCount(QStringLiteral("tableViewScanPTList")) >= 1);
+        QVERIFY(!w.p.enabled("buttonPTScanListNext"));
+    };
+    search();
+    w.click("buttonPTScanListBack");
+    QCOMPARE(w.tab(), QStringLiteral("PT list"));
+    QVERIFY(!w.p.widget<QCheckBox>("buttonPTListCheckBoxScanForVolumes")->isChecked());
+    search();
+    w.clickRow("tableViewScanPTList", 0);
+    w.click("buttonPTScanListNext");
+    QCOMPARE(w.tab(), QStringLiteral("Tree scan mode"));
+    QCOMPARE(w.p.delegate.selectedVolume()->startSector, 34816u);
+    w.click("buttonTreeScanModeBack");
+    QCOMPARE(w.tab(), QStringLiteral("PT scan list"));
+    QVERIFY(!w.p.delegate.selectedVolume());
+
+    // The found volume scanned: its files are on the result screen.
+    w.clickRow("tableViewScanPTList", 0);
+    w.click("buttonPTScanListNext");
+    w.click("buttonTreeScanModeStd");
+    AlertAnswerer scanned(QStringLiteral("OK"));
+    w.click("skipButtonSigTab");
+    QVERIFY(w.waitFor("Tree", 60000));
+    QVERIFY(w.tree->model()->rowCount(w.tree->model()->index(0, 0)) > 0);
+}
+
+void ScanWizardTest::anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRights() {
+    const fs::path sysfs = makeTempDir("sysfs");
+    fs::create_directories(sysfs / "block");
+    std::atomic<bool> attached{false};
+    const Dict v = volumeRow("/nonexistent/device", 1000);
+    Wizard w([&] {
+        const Array volumes = attached ? Array{v} : Array{};
+        return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{}, volumes, volumes};
+    });
+    w.wizard->watchDrives(new DriveListMonitor(sysfs.string(), std::chrono::milliseconds(50)));
+    w.choose("buttonRecoverFiles", "buttonRecoverFilesFast");
+    QVERIFY(w.p.widget<QLabel>("textFieldEmptyDrivesList")->isVisible());
+    attached = true;
+    fs::create_directories(sysfs / "block" / "loop7");
+    writeText(sysfs / "block" / "loop7" / "size", "2048\n");
+    QTRY_COMPARE(w.tables->rowCount(QStringLiteral("tableViewDrives")), 1);
+    QTRY_VERIFY(!w.p.widget<QLabel>("textFieldEmptyDrivesList")->isVisible());
+    QVERIFY(w.waitFor("Drives List"));
+    w.clickDriveRow("/nonexistent/device");
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Drives List"));
+    QVERIFY(w.p.widget<QWidget>("windowSIPPanel")->isVisible());
+    QVERIFY(!w.p.delegate.selectedVolume());
+}
+
+void ScanWizardTest::filesAreRecoveredFromADeviceAsANewUserWould() {
+    DeletedFilesVolume volume;
+    LoopDevice loop(volume.path);
+    // On a machine that lends a loop device the program finds it by itself.
+    std::string device = loop.path;
+    Quelvar_Recovery_SoftwareAppDelegate::DriveListLoader drives =
+        Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives;
+    if (device.empty()) {
+        device = volume.path.string();
+        const Dict v = volumeRow(device, sizeOf(device));
+        drives = [v] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{}, Array{v}, Array{v}}; };
+    }
+    Wizard w(drives, false);
+    // Fast: the journaled volume's scan starts from the drives list; Home
+    // from the result asks first and frees the tree.
+    w.choose("buttonRecoverFiles", "buttonRecoverFilesFast");
+    w.clickDriveRow(device);
+    {
+        AlertAnswerer scanned(QStringLiteral("OK"));
+        w.click("nextButtonInDrivesList");
+        QVERIFY(w.waitFor("Tree", 60000));
+    }
+    QVERIFY(w.p.delegate.dirRootTemp());
+    {
+        AlertAnswerer leave(QStringLiteral("OK"));
+        w.click("buttonGoToHomeFromTreeTab");
+    }
+    QCOMPARE(w.tab(), QStringLiteral("Main Screen"));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.p.delegate.selectedVolume() && !w.p.delegate.dirRootTemp(), 10000);
+
+    w.choose("buttonRecoverFiles", "buttonRecoverFilesAdvanced");
+    w.clickDriveRow(device);
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Signatures"));
+    {
+        // The end of the scan says what it found.
+        AlertAnswerer scanned(QStringLiteral("OK"));
+        w.click("skipButtonSigTab");
+        QVERIFY(w.waitFor("Tree", 60000));
+    }
+
+    // The deleted file is in the tree: find it, mark it, save it.
+    ResultOutlineModel* model = w.tree->model();
+    QVERIFY(model);
+    QLineEdit* find = w.p.widget<QLineEdit>("findField");
+    find->setText(QStringLiteral("gone.bin"));
+    QTest::keyClick(find, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(w.p.enabled("markAllButton"), 10000);
+    w.click("markAllButton");
+    const fs::path out = makeTempDir("wizard-save");
+    AlertAnswerer notTheSameVolume(QStringLiteral("Yes"));
+    w.click("saveButton");
+    QFileDialog* chooser = nullptr;
+    QTRY_VERIFY((chooser = w.p.window.findChild<QFileDialog*>()) != nullptr && chooser->isVisible());
+    chooser->setDirectory(QString::fromStdString(out.string()));
+    chooser->selectFile(QString::fromStdString(out.string()));
+    AlertAnswerer done(QStringLiteral("OK"));
+    QMetaObject::invokeMethod(chooser, "accept");
+    fs::path saved;
+    for (int i = 0; i < 3000 && saved.empty(); ++i) {
+        QTest::qWait(10);
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            if (it->path().filename() == "gone.bin" && fs::file_size(it->path()) == volume.gone.size())
+                saved = it->path();
+    }
+    QVERIFY(!saved.empty());
+    QTRY_VERIFY_WITH_TIMEOUT(readBytes(saved) == volume.gone, 10000);
+}
+
+QTEST_MAIN(ScanWizardTest)
+#include "ScanWizardTest.moc"
