@@ -3,6 +3,7 @@
 #include "app/AppImages.h"
 #include "app/DriveListMonitor.h"
 #include "app/DrivesTableDataSource.h"
+#include "app/HoverButton.h"
 #include "app/MainScreen.h"
 #include "app/MainWindow.h"
 #include "app/PictureArea.h"
@@ -40,6 +41,11 @@ namespace {
 
 const char* const kHeadings[] = {"Please select volume to continue...", "Please select disk to continue...",
                                  "Please select disk / volume to continue..."};
+
+const char* const kHomeButtons[] = {"buttonGoToHomeFromDrivesListTab",  "buttonGoToHomeFromSignaturesTab",
+                                    "buttonGoToHomeFromRawSliderTab",   "buttonGoToHomeFromTreeTab",
+                                    "buttonGoToHomeFromPTListTab",      "buttonGoToHomeFromPTScanListTab",
+                                    "buttonGoToHomeFromTreeScanModeTab"};
 
 // The kind screen of each scan mode, its picture area and its hover picture.
 struct KindScreen {
@@ -96,10 +102,7 @@ void ScanWizard::connectControls() {
     for (const char* name : {"buttonBackToMainScreenFromFileRecoveryTab", "buttonBackToMainScreenFromPhotoRecoveryTab",
                              "buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab"})
         onClick(name, &ScanWizard::backToMainScreen);
-    for (const char* name :
-         {"buttonGoToHomeFromDrivesListTab", "buttonGoToHomeFromSignaturesTab", "buttonGoToHomeFromRawSliderTab",
-          "buttonGoToHomeFromTreeTab", "buttonGoToHomeFromPTListTab", "buttonGoToHomeFromPTScanListTab",
-          "buttonGoToHomeFromTreeScanModeTab"})
+    for (const char* name : kHomeButtons)
         if (auto* b = qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name))))
             connect(b, &QAbstractButton::clicked, this, [this, b] { gotoHome(b); });
 
@@ -222,6 +225,7 @@ void ScanWizard::showKindScreen(int scanMode, bool selectTab) {
 }
 
 void ScanWizard::recoverFiles() {
+    resetPressed("buttonRecoverFiles");
     const bool resuming = platform::autoResumeFlag();
     if (!resuming) delegate_.setTreeScanMode(-1);
     showKindScreen(0, !resuming);
@@ -233,6 +237,7 @@ void ScanWizard::recoverFiles() {
 }
 
 void ScanWizard::recoverPhotos() {
+    resetPressed("buttonRecoverPhotos");
     const bool resuming = platform::autoResumeFlag();
     if (!resuming) delegate_.setTreeScanMode(-1);
     showKindScreen(2, !resuming);
@@ -244,6 +249,7 @@ void ScanWizard::recoverPhotos() {
 }
 
 void ScanWizard::recoverPartitionAndDrives() {
+    resetPressed("buttonRecoverPartitionAndDrives");
     const bool resuming = platform::autoResumeFlag();
     if (!resuming) delegate_.setTreeScanMode(-1);
     showKindScreen(4, !resuming);
@@ -254,7 +260,18 @@ void ScanWizard::recoverPartitionAndDrives() {
     }
 }
 
+void ScanWizard::resetPressed(const char* name) {
+    if (auto* b = qobject_cast<HoverButton*>(delegate_.element(QString::fromLatin1(name)))) b->resetButton();
+}
+
 void ScanWizard::choose(int scanMode) {
+    static const char* const choices[] = {"buttonRecoverFilesFast",
+                                          "buttonRecoverFilesAdvanced",
+                                          "buttonRecoverPhotosFast",
+                                          "buttonRecoverPhotosAdvanced",
+                                          "buttonRecoverPartitionAndDrivesFast",
+                                          "buttonRecoverPartitionAndDrivesAdvanced"};
+    resetPressed(choices[scanMode]);
     const bool resuming = platform::autoResumeFlag();
     if (!resuming) delegate_.setTreeScanMode(-1);
     setFileTypeEditingShown(scanMode >= 4);
@@ -276,6 +293,9 @@ void ScanWizard::showHomeScreen() {
 }
 
 void ScanWizard::backToMainScreen() {
+    for (const char* name : {"buttonBackToMainScreenFromFileRecoveryTab", "buttonBackToMainScreenFromPhotoRecoveryTab",
+                             "buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab"})
+        resetPressed(name);
     delegate_.setIsPTListOrPTScanListChosen(-1);
     showHomeScreen();
 }
@@ -297,6 +317,9 @@ void ScanWizard::gotoHome(QObject* sender) {
     clearSelection("tableViewPTList");
     clearSelection("tableViewScanPTList");
     delegate_.setZeroTableViewDrivesList(true);
+    // The pressed home button leaves its hover look behind.
+    for (const char* name : kHomeButtons)
+        resetPressed(name);
     delegate_.setIsPTListOrPTScanListChosen(-1);
     showHomeScreen();
     freeSelectedVolume();

@@ -124,6 +124,8 @@ private:
     // The kind screen of a scan mode, with its hover picture.
     void showKindScreen(int scanMode, bool selectTab);
     void showHomeScreen();
+    // A pressed hover button back in its resting look.
+    void resetPressed(const char* name);
     void setFileTypeEditingShown(bool shown);
     void writeDrivesHeading();
     void showEmptyListTexts();
