@@ -16,7 +16,9 @@ DrivesListScreen::DrivesListScreen(QWidget* parent)
     auto* empty = makeLabel(QStringLiteral("textFieldEmptyDrivesList"),
                             tr("No drive or volume to show. To scan a disk image, attach it first with\n"
                                "    sudo losetup -fP --show image.img\n"
-                               "and it appears here by itself."),
+                               "and it appears here by itself. A drive that is there but cannot be read needs "
+                               "the program started with administrator rights (its menu entry \"Start with "
+                               "Administrator Rights\")."),
                             "value", this);
     empty->setWordWrap(true);
     empty->hide();

@@ -278,7 +278,7 @@ void ScanWizard::choose(int scanMode) {
     if (!resuming) delegate_.setScanMode(scanMode);
     setEnabled("nextButtonInDrivesList", false);
     delegate_.setZeroTableViewDrivesList(true);
-    std::thread([this] { runSheetForDrivesLoading(); }).detach();
+    startDrivesLoading();
 }
 
 void ScanWizard::showHomeScreen() {
@@ -356,8 +356,25 @@ void ScanWizard::runSheetForDrivesLoading() {
 }
 
 void ScanWizard::refreshDrivesList() {
+    if (loadingDrives()) {
+        refreshPending_ = true;
+        return;
+    }
     delegate_.setZeroTableViewDrivesList(true);
-    std::thread([this] { runSheetForDrivesLoading(); }).detach();
+    startDrivesLoading();
+}
+
+void ScanWizard::startDrivesLoading() {
+    ++loadersRunning_;
+    std::thread([this] {
+        runSheetForDrivesLoading();
+        delegate_.performOnMainThread(
+            [this] {
+                --loadersRunning_;
+                if (std::exchange(refreshPending_, false)) refreshDrivesList();
+            },
+            false);
+    }).detach();
 }
 
 void ScanWizard::drivesLoaded() {
@@ -532,7 +549,7 @@ void ScanWizard::ptListBackClicked() {
     delegate_.setSelectedDrive(nullptr);
     delegate_.setZeroTableViewDrivesList(true);
     writeDrivesHeading();
-    std::thread([this] { runSheetForDrivesLoading(); }).detach();
+    startDrivesLoading();
     delegate_.setIsPTListOrPTScanListChosen(-1);
     platform::autoResumeFlag() = false;
 }

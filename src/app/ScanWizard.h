@@ -16,6 +16,7 @@
 #include "scan/ScanThread.h"
 
 #include <QObject>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -65,7 +66,11 @@ public:
     // --- drives list ---
     // Body of the worker that rebuilds the drive list behind its sheet.
     void runSheetForDrivesLoading();
+    // Rebuilds the list behind its sheet; a refresh asked for while one
+    // runs follows it instead of running beside it.
     void refreshDrivesList();
+    // Whether a rebuild of the drive list is running.
+    bool loadingDrives() const { return loadersRunning_ > 0; }
     // The end of the loading sheet: the rows of the display mode show.
     void drivesLoaded();
     void nextButtonInDrivesListTabClicked();
@@ -146,6 +151,11 @@ private:
     SignatureListController* fileTypes_ = nullptr;
     ScanStarter scanStarter_;
 
+    // Starts the worker that rebuilds the drive list.
+    void startDrivesLoading();
+
+    std::atomic<int> loadersRunning_{0};
+    bool refreshPending_ = false;
     int rawSearchMode_ = 0;
     platform::Dict selectedDrvOrVolDict_;
     platform::Array sigSelArray_;

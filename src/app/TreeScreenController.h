@@ -92,6 +92,8 @@ public:
     void setPreviewHook(std::function<void()> hook) { previewHook_ = std::move(hook); }
     // True while a worker rearranges or frees the tree.
     bool treeWorkerRunning() const { return treeWorkerRunning_; }
+    // Whether a save started here is still running.
+    bool savingRunning() { return saving_ && !saving_->waitUntilFinished(std::chrono::milliseconds(0)); }
 
 signals:
     // After showTree, showTreeModified, and the end of freeTree's worker.

@@ -113,14 +113,20 @@ struct Wizard {
     };
     std::vector<Start> starts;
 
+    int treesShown = 0;
+
     explicit Wizard(Quelvar_Recovery_SoftwareAppDelegate::DriveListLoader drives, bool recordStarts = true)
         : p(std::move(drives)) {
+        QObject::connect(tree, &TreeScreenController::treeShown, [this] { ++treesShown; });
         if (recordStarts)
             wizard->setScanStarter([this](std::shared_ptr<Volume>, ScanThread::Entry e, Array a) {
                 starts.push_back({e, std::move(a)});
             });
     }
     ~Wizard() {
+        // A drive list still loading ends before the program does.
+        for (int i = 0; i < 1000 && wizard->loadingDrives(); ++i)
+            QTest::qWait(10);
         platform::autoResumeFlag() = false;
         platform::scanRunningFlag() = false;
     }
@@ -133,7 +139,7 @@ struct Wizard {
     }
     QString tab() { return p.window.selectedIdentifier(); }
     bool waitFor(const QString& id, int ms = 20000) {
-        for (int i = 0; i < ms / 10 && tab() != id; ++i)
+        for (int i = 0; i < ms / 10 && (tab() != id || wizard->loadingDrives()); ++i)
             QTest::qWait(10);
         return tab() == id;
     }
@@ -156,6 +162,17 @@ struct Wizard {
         click(kind);
         click(choice);
         QVERIFY(waitFor("Drives List"));
+    }
+    // The result screen is shown once its tree is, which its worker
+    // finishes after the screen came up.
+    bool waitForTree() {
+        const int before = treesShown;
+        for (int i = 0; i < 6000 && treesShown == before; ++i)
+            QTest::qWait(10);
+        // The scan thread lets its volume go just after its last post.
+        for (int i = 0; i < 1000 && p.delegate.selectedVolume().use_count() > 2; ++i)
+            QTest::qWait(10);
+        return treesShown > before && tab() == QStringLiteral("Tree");
     }
     Start lastStart() { return starts.empty() ? Start{} : starts.back(); }
 };
@@ -314,7 +331,9 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
 
 void ScanWizardTest::theRangeScreenRefusesAnEmptyRangeAndBackFreesTheVolume() {
     DeletedFilesVolume volume;
+    // A volume without file-system recovery: the search alone.
     Dict v = volumeRow(volume.path.string(), 1000000000ULL);
+    v.set("supportFileSystemRecovery", 0);
     Wizard w([&] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{}, Array{v}, Array{v}}; });
     w.choose("buttonRecoverFiles", "buttonRecoverFilesAdvanced");
     w.clickDriveRow(v.get("Path").stringValue());
@@ -331,6 +350,13 @@ void ScanWizardTest::theRangeScreenRefusesAnEmptyRangeAndBackFreesTheVolume() {
     QCOMPARE(answer.title(), QStringLiteral("! Can not continue"));
     QCOMPARE(w.tab(), QStringLiteral("Raw slider"));
     QVERIFY(w.starts.empty() && !platform::scanRunningFlag());
+    w.p.widget<QSlider>("sliderStart")->setValue(499);
+    w.click("buttonRawSliderNext");
+    const Array a = argumentsOf(w.lastStart());
+    QCOMPARE(w.wizard->rawSearchMode(), 2);
+    QVERIFY(a.size() == 4 && a[0].intValue() == 0 && a[1].intValue() == 1 && a[3].intValue() == 0);
+    QVERIFY(platform::scanRunningFlag());
+    w.p.window.selectTabViewItemWithIdentifier(QStringLiteral("Raw slider"));
     w.click("buttonRawSliderBack");
     QCOMPARE(w.tab(), QStringLiteral("Signatures"));
     w.click("buttonSigSelBack");
@@ -346,10 +372,17 @@ void ScanWizardTest::theRangeScreenRefusesAnEmptyRangeAndBackFreesTheVolume() {
 void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists() {
     const fs::path disk = diskWithLostVolume();
     QVERIFY(!disk.empty());
-    const Dict d = diskRow(disk.string(), sizeOf(disk.string()));
-    Wizard w([&] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{d}, Array{}, Array{}}; }, false);
+    // The disk as a loop device where one can be attached, else its image.
+    LoopDevice loop(disk);
+    const std::string device = loop.path.empty() ? disk.string() : loop.path;
+    const Dict d = diskRow(device, sizeOf(disk.string()));
+    Quelvar_Recovery_SoftwareAppDelegate::DriveListLoader drives =
+        Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives;
+    if (loop.path.empty())
+        drives = [d] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{d}, Array{}, Array{}}; };
+    Wizard w(drives, false);
     w.choose("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesFast");
-    w.clickDriveRow(disk.string());
+    w.clickDriveRow(device);
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewPTList")), 0);
     QVERIFY(w.p.widget<QLabel>("textFieldEmptyPTList")->isVisible());
@@ -379,7 +412,7 @@ void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists
     w.click("buttonTreeScanModeStd");
     AlertAnswerer scanned(QStringLiteral("OK"));
     w.click("skipButtonSigTab");
-    QVERIFY(w.waitFor("Tree", 60000));
+    QVERIFY(w.waitForTree());
     QVERIFY(w.tree->model()->rowCount(w.tree->model()->index(0, 0)) > 0);
 }
 
@@ -399,8 +432,8 @@ void ScanWizardTest::anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRi
     fs::create_directories(sysfs / "block" / "loop7");
     writeText(sysfs / "block" / "loop7" / "size", "2048\n");
     QTRY_COMPARE(w.tables->rowCount(QStringLiteral("tableViewDrives")), 1);
-    QTRY_VERIFY(!w.p.widget<QLabel>("textFieldEmptyDrivesList")->isVisible());
     QVERIFY(w.waitFor("Drives List"));
+    QVERIFY(!w.p.widget<QLabel>("textFieldEmptyDrivesList")->isVisible());
     w.clickDriveRow("/nonexistent/device");
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("Drives List"));
@@ -428,7 +461,7 @@ void ScanWizardTest::filesAreRecoveredFromADeviceAsANewUserWould() {
     {
         AlertAnswerer scanned(QStringLiteral("OK"));
         w.click("nextButtonInDrivesList");
-        QVERIFY(w.waitFor("Tree", 60000));
+        QVERIFY(w.waitForTree());
     }
     QVERIFY(w.p.delegate.dirRootTemp());
     {
@@ -446,7 +479,7 @@ void ScanWizardTest::filesAreRecoveredFromADeviceAsANewUserWould() {
         // The end of the scan says what it found.
         AlertAnswerer scanned(QStringLiteral("OK"));
         w.click("skipButtonSigTab");
-        QVERIFY(w.waitFor("Tree", 60000));
+        QVERIFY(w.waitForTree());
     }
 
     // The deleted file is in the tree: find it, mark it, save it.
@@ -476,7 +509,8 @@ void ScanWizardTest::filesAreRecoveredFromADeviceAsANewUserWould() {
                 saved = it->path();
     }
     QVERIFY(!saved.empty());
-    QTRY_VERIFY_WITH_TIMEOUT(readBytes(saved) == volume.gone, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.tree->savingRunning(), 20000);
+    QCOMPARE(readBytes(saved), volume.gone);
 }
 
 QTEST_MAIN(ScanWizardTest)

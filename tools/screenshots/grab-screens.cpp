@@ -1,17 +1,22 @@
 // Builds the program's window as the program does, shows each screen and
 // sheet in turn (with a made-up scan's numbers where a screen shows
 // progress, and the tree of a real scan of a volume image on the result
-// screen) and writes each as a PNG, so the look can be checked without
-// clicking through the wizard:
+// screen), then clicks through every recovery kind of the wizard with a
+// volume and a disk image standing in as drives, and writes each step as a
+// PNG, so the look can be checked without clicking by hand:
 //
-//   drentic-screenshots OUTPUT_DIR [VOLUME_IMAGE]
+//   drentic-screenshots OUTPUT_DIR [VOLUME_IMAGE [DISK_IMAGE]]
 //
 // tools/screenshots.sh runs it under Xvfb with the macOS-made HFS+ volume of
-// tests/data, which is only read.
+// tests/data and a GPT disk whose HFS+ partition entry was deleted; both are
+// only read.
 
+#include "app/DrivesTableDataSource.h"
 #include "app/HoverButton.h"
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/ScanWizard.h"
+#include "app/SignatureListController.h"
 #include "app/TreeScreenController.h"
 #include "platform/ProcessFlags.h"
 #include "results/qt/Utf8Text.h"
@@ -20,11 +25,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStackedWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QTreeView>
 #include <cstdio>
@@ -98,12 +106,188 @@ bool showScannedTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow&
     return shown;
 }
 
+// The drive rows of the walk: the disk image with the volume image as its
+// one volume. `empty` leaves both out, for the empty list.
+Quelvar_Recovery_SoftwareAppDelegate::DriveLists imageDrives(const QString& volume, const QString& disk,
+                                                             const bool& empty) {
+    if (empty || volume.isEmpty()) return {};
+    const auto size = [](const QString& f) { return static_cast<unsigned long long>(QFileInfo(f).size()); };
+    Dict v{{"Path", Utf8Text::fromQString(volume)},
+           {"Size", size(volume)},
+           {"Preferred Block Size", 512},
+           {"WhetherVolume", true},
+           {"Content", "Apple_HFS"},
+           {"journaled", "No"},
+           {"Volume Name", "hfsplus_test"},
+           {"bundle path", "nil"},
+           {"Index of child Volume", 0},
+           {"Total Volumes in a disk", 1},
+           {"Volume and Drive Index", 1}};
+    Array disks;
+    if (!disk.isEmpty())
+        disks.push_back(Dict{{"Path", Utf8Text::fromQString(disk)},
+                             {"Size", size(disk)},
+                             {"Preferred Block Size", 512},
+                             {"WhetherDiskDict", true},
+                             {"device model", "Virtual Disk"},
+                             {"device serial", "VD-0001"},
+                             {"device revision", "1.0"},
+                             {"bundle path", "nil"},
+                             {"Children Volume Array", Array{v}},
+                             {"Volume and Drive Index", 0}});
+    return {disks, Array{v}, Array{v}};
+}
+
+void click(MainWindow& window, const char* name) {
+    if (auto* b = window.findChild<QAbstractButton*>(QString::fromLatin1(name)); b && b->isEnabled())
+        b->click();
+    else
+        std::fprintf(stderr, "cannot click %s\n", name);
+    settle();
+}
+
+// Waits for a screen and for what leads to it to have finished: a drive
+// list loading behind it, a scan thread letting its volume go.
+bool waitForScreen(MainWindow& window, const char* id, int ms = 30000) {
+    auto* delegate = Quelvar_Recovery_SoftwareAppDelegate::shared();
+    ScanWizard* wizard = delegate ? ScanWizard::of(*delegate) : nullptr;
+    const auto busy = [&] {
+        return (wizard && wizard->loadingDrives()) || (delegate && delegate->selectedVolume().use_count() > 2);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while ((window.selectedIdentifier() != QString::fromLatin1(id) || busy()) && clock.elapsed() < ms) {
+        answerAlerts();
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    settle();
+    return window.selectedIdentifier() == QString::fromLatin1(id);
+}
+
+void selectRow(MainWindow& window, const char* table, int row) {
+    if (auto* view = window.findChild<QTableView*>(QString::fromLatin1(table))) view->selectRow(row);
+    settle();
+}
+
+// Home from the result screen, as a user leaves it: the question (taken
+// when named), "OK", and the wait for the tree to be freed.
+void leaveTheResultScreen(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& window, const char* picture) {
+    if (window.selectedIdentifier() != QStringLiteral("Tree")) return;
+    QTimer::singleShot(300, [picture] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                if (picture) write(box, QString::fromLatin1(picture));
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == QStringLiteral("OK")) b->click();
+            }
+    });
+    click(window, "buttonGoToHomeFromTreeTab");
+    waitForScreen(window, "Main Screen");
+    // The tree is freed on a worker; nothing else may go before it ends.
+    QElapsedTimer clock;
+    clock.start();
+    while ((TreeScreenController::of(delegate)->treeWorkerRunning() || delegate.dirRootTemp()) &&
+           clock.elapsed() < 30000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Clicks through the wizard: files, photos, partitions (with the search for
+// lost volumes and a real scan of what it found), formatted drives, the
+// empty list and the permission panel.
+void walkTheWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& window, const QString& volume,
+                   const QString& disk, bool& noDrives) {
+    ScanWizard* wizard = ScanWizard::install(delegate);
+    DrivesTableDataSource* tables = DrivesTableDataSource::of(delegate);
+    SignatureListController* fileTypes = SignatureListController::of(delegate);
+    const std::string volumePath = Utf8Text::fromQString(volume), diskPath = Utf8Text::fromQString(disk);
+    leaveTheResultScreen(delegate, window, nullptr);
+    window.selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
+
+    click(window, "buttonRecoverFiles");
+    write(&window, QStringLiteral("walk-files-kind"));
+    click(window, "buttonRecoverFilesAdvanced");
+    if (!waitForScreen(window, "Drives List")) return;
+    tables->selectRowWithPath(volumePath);
+    write(&window, QStringLiteral("walk-files-drives"));
+    click(window, "nextButtonInDrivesList");
+    if (auto* find = window.findChild<QLineEdit*>(QStringLiteral("findFTSearchField"))) {
+        find->setText(QStringLiteral("jpg"));
+        fileTypes->findFileTypes();
+    }
+    if (auto* range = window.findChild<QCheckBox*>(QStringLiteral("rawSearchCheckBox"))) range->setChecked(true);
+    write(&window, QStringLiteral("walk-files-file-types"));
+    click(window, "nextButtonSigTab");
+    write(&window, QStringLiteral("walk-files-range"));
+    wizard->gotoHome(nullptr);
+
+    click(window, "buttonRecoverPhotos");
+    click(window, "buttonRecoverPhotosAdvanced");
+    if (waitForScreen(window, "Drives List")) {
+        tables->selectRowWithPath(volumePath);
+        write(&window, QStringLiteral("walk-photos-disks-and-volumes"));
+        click(window, "nextButtonInDrivesList");
+        write(&window, QStringLiteral("walk-photos-file-types"));
+    }
+    wizard->gotoHome(nullptr);
+
+    if (!disk.isEmpty()) {
+        click(window, "buttonRecoverPartitionAndDrives");
+        click(window, "buttonRecoverPartitionAndDrivesFast");
+        if (waitForScreen(window, "Drives List")) {
+            tables->selectRowWithPath(diskPath);
+            write(&window, QStringLiteral("walk-partitions-disks"));
+            click(window, "nextButtonInDrivesList");
+            write(&window, QStringLiteral("walk-partitions-pt-list"));
+            click(window, "buttonPTListCheckBoxScanForVolumes");
+            click(window, "buttonPTListNext");
+            write(&window, QStringLiteral("walk-partitions-searching"));
+            if (waitForScreen(window, "PT scan list")) {
+                selectRow(window, "tableViewScanPTList", 0);
+                write(&window, QStringLiteral("walk-partitions-found-volumes"));
+                click(window, "buttonPTScanListNext");
+                write(&window, QStringLiteral("walk-partitions-scan-mode"));
+                click(window, "buttonTreeScanModeStd");
+                write(&window, QStringLiteral("walk-partitions-file-types"));
+                click(window, "buttonSigAddFileType");
+                if (QWidget* sheet = window.findChild<QWidget*>(QStringLiteral("newSigWindow")))
+                    write(sheet, QStringLiteral("walk-add-file-type-sheet"));
+                fileTypes->addNewSigCancelled();
+                // The scan's closing alert runs its own event loop: a timer
+                // answers it.
+                QTimer answerer;
+                QObject::connect(&answerer, &QTimer::timeout, answerAlerts);
+                answerer.start(100);
+                click(window, "skipButtonSigTab");
+                write(&window, QStringLiteral("walk-partitions-progress"));
+                if (waitForScreen(window, "Tree")) write(&window, QStringLiteral("walk-partitions-tree"));
+            }
+        }
+        leaveTheResultScreen(delegate, window, "walk-home-from-result");
+    }
+
+    click(window, "buttonRecoverPartitionAndDrives");
+    click(window, "buttonRecoverPartitionAndDrivesAdvanced");
+    if (waitForScreen(window, "Drives List")) {
+        tables->selectRowWithPath(volumePath);
+        write(&window, QStringLiteral("walk-formatted-volumes"));
+        click(window, "nextButtonInDrivesList");
+        write(&window, QStringLiteral("walk-formatted-file-types"));
+    }
+    wizard->gotoHome(nullptr);
+
+    noDrives = true;
+    click(window, "buttonRecoverFiles");
+    click(window, "buttonRecoverFilesFast");
+    if (waitForScreen(window, "Drives List")) write(&window, QStringLiteral("walk-no-drives"));
+    wizard->gotoHome(nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR [VOLUME_IMAGE]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR [VOLUME_IMAGE [DISK_IMAGE]]\n", argv[0]);
         return 2;
     }
     gOut = QString::fromLocal8Bit(argv[1]);
@@ -112,7 +296,10 @@ int main(int argc, char** argv) {
     palette.setColor(QPalette::Highlight, QColor(0x2F, 0x6F, 0xDB));
     QApplication::setPalette(palette);
 
-    Quelvar_Recovery_SoftwareAppDelegate delegate;
+    const QString volumeImage = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const QString diskImage = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    bool noDrives = false;
+    Quelvar_Recovery_SoftwareAppDelegate delegate([&] { return imageDrives(volumeImage, diskImage, noDrives); });
     MainWindow window;
     delegate.setWindow(&window);
     delegate.awakeFromNib();
@@ -197,6 +384,10 @@ int main(int argc, char** argv) {
         }
     } else if (argc > 2) {
         std::fprintf(stderr, "the scan of %s did not show a tree\n", argv[2]);
+    }
+
+    if (!volumeImage.isEmpty()) {
+        walkTheWizard(delegate, window, volumeImage, diskImage, noDrives);
     }
 
     // The sheets and panels.
