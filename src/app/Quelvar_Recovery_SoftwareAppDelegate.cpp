@@ -136,6 +136,15 @@ void Quelvar_Recovery_SoftwareAppDelegate::fillCellArray() {
     emit driveListChanged();
 }
 
+void Quelvar_Recovery_SoftwareAppDelegate::rebuildDriveListOnMainThread() {
+    performOnMainThread(
+        [this] {
+            initialDriveList();
+            fillCellArray();
+        },
+        true);
+}
+
 void Quelvar_Recovery_SoftwareAppDelegate::setDriveDictArray(Array a) {
     std::lock_guard lock(listsMutex_);
     driveDictArray_ = std::move(a);

@@ -75,6 +75,8 @@ public:
     void initialDriveList();
     // Rebuilds the rows of the drives table from the lists (main thread).
     void fillCellArray();
+    // Both, on the main thread, from any thread; returns when done.
+    void rebuildDriveListOnMainThread();
     void setDriveDictArray(platform::Array a);
     void setVolumeDictArray(platform::Array a);
     platform::Array volumeDictArrayHFSOnly() const;

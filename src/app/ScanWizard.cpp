@@ -224,40 +224,17 @@ void ScanWizard::showKindScreen(int scanMode, bool selectTab) {
     if (selectTab) window->selectTabViewItemWithIdentifier(QString::fromLatin1(kind.tab));
 }
 
-void ScanWizard::recoverFiles() {
-    resetPressed("buttonRecoverFiles");
+void ScanWizard::openKind(int fastMode) {
+    static const char* const pressed[] = {"buttonRecoverFiles", "buttonRecoverPhotos",
+                                          "buttonRecoverPartitionAndDrives"};
+    resetPressed(pressed[fastMode / 2]);
     const bool resuming = platform::autoResumeFlag();
     if (!resuming) delegate_.setTreeScanMode(-1);
-    showKindScreen(0, !resuming);
-    setFileTypeEditingShown(false);
-    if (resuming) {
-        if (delegate_.scanMode() == 0) recoverFilesFast();
-        if (delegate_.scanMode() == 1) recoverFilesAdvanced();
-    }
-}
-
-void ScanWizard::recoverPhotos() {
-    resetPressed("buttonRecoverPhotos");
-    const bool resuming = platform::autoResumeFlag();
-    if (!resuming) delegate_.setTreeScanMode(-1);
-    showKindScreen(2, !resuming);
-    setFileTypeEditingShown(false);
-    if (resuming) {
-        if (delegate_.scanMode() == 2) recoverPhotosFast();
-        if (delegate_.scanMode() == 3) recoverPhotosAdvanced();
-    }
-}
-
-void ScanWizard::recoverPartitionAndDrives() {
-    resetPressed("buttonRecoverPartitionAndDrives");
-    const bool resuming = platform::autoResumeFlag();
-    if (!resuming) delegate_.setTreeScanMode(-1);
-    showKindScreen(4, !resuming);
-    setFileTypeEditingShown(true);
-    if (resuming) {
-        if (delegate_.scanMode() == 4) recoverPartitionAndDrivesFast();
-        if (delegate_.scanMode() == 5) recoverPartitionAndDrivesAdvanced();
-    }
+    showKindScreen(fastMode, !resuming);
+    setFileTypeEditingShown(fastMode == 4);
+    // A resumed scan goes on with the choice it had made.
+    if (resuming && (delegate_.scanMode() == fastMode || delegate_.scanMode() == fastMode + 1))
+        choose(delegate_.scanMode());
 }
 
 void ScanWizard::resetPressed(const char* name) {
@@ -337,12 +314,7 @@ void ScanWizard::runSheetForDrivesLoading() {
             Dict{{"sheetWindow", "windowLoadingDrives"}, {"parentWindow", "window"}});
         delegate_.updateProgressIndicator(
             Dict{{"progressIndicator", "progressIndicatorLoadingDrives"}, {"animation", true}});
-        delegate_.performOnMainThread(
-            [this] {
-                delegate_.initialDriveList();
-                delegate_.fillCellArray();
-            },
-            true);
+        delegate_.rebuildDriveListOnMainThread();
         delegate_.updateProgressIndicator(
             Dict{{"progressIndicator", "progressIndicatorLoadingDrives"}, {"animation", false}});
         // Ending the sheet runs drivesLoaded on the main thread.

@@ -49,9 +49,9 @@ public:
     void setScanStarter(ScanStarter starter) { scanStarter_ = std::move(starter); }
 
     // --- home and recovery-kind screens ---
-    void recoverFiles();
-    void recoverPhotos();
-    void recoverPartitionAndDrives();
+    void recoverFiles() { openKind(0); }
+    void recoverPhotos() { openKind(2); }
+    void recoverPartitionAndDrives() { openKind(4); }
     void recoverFilesFast() { choose(0); }
     void recoverFilesAdvanced() { choose(1); }
     void recoverPhotosFast() { choose(2); }
@@ -126,6 +126,8 @@ private:
     explicit ScanWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate);
     void connectControls();
     void choose(int scanMode);
+    // A recovery-kind screen, by the scan mode of its fast choice.
+    void openKind(int fastMode);
     // The kind screen of a scan mode, with its hover picture.
     void showKindScreen(int scanMode, bool selectTab);
     void showHomeScreen();

@@ -495,13 +495,7 @@ void TreeScreenController::freeTreeThread(bool backToDrivesList) {
     if (backToDrivesList) {
         setText("textFieldReturningTree", "Loading Drives. Please wait ...");
         delegate_.setZeroTableViewDrivesList(true);
-        if (!platform::autoResumeFlag())
-            delegate_.performOnMainThread(
-                [this] {
-                    delegate_.initialDriveList();
-                    delegate_.fillCellArray();
-                },
-                true);
+        if (!platform::autoResumeFlag()) delegate_.rebuildDriveListOnMainThread();
     }
     delegate_.updateProgressIndicator(
         Dict{{"progressIndicator", "progressIndicatorReturningTree"}, {"animation", false}});
