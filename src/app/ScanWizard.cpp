@@ -24,7 +24,6 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QSlider>
 #include <QWidget>
 #include <cerrno>
@@ -489,9 +488,8 @@ void ScanWizard::ptListNextClicked() {
     platform::scanRunningFlag() = true;
     if (MainWindow* window = delegate_.window())
         window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan prog"));
-    if (auto* bar =
-            qobject_cast<QProgressBar*>(delegate_.elementIfMade(QStringLiteral("progressIndicatorScanForVolumes"))))
-        bar->setMinimum(0);
+    delegate_.updateProgressIndicator(
+        Dict{{"progressIndicator", "progressIndicatorScanForVolumes"}, {"minValue", 0.0}});
     if (!drive) {
         // Nothing to read: the search ends at once with nothing found.
         delegate_.updateVolumeScanProgress(Dict{{"Scan Complete", true}});

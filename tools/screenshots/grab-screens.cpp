@@ -201,6 +201,19 @@ void walkTheWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& w
     SignatureListController* fileTypes = SignatureListController::of(delegate);
     const std::string volumePath = Utf8Text::fromQString(volume), diskPath = Utf8Text::fromQString(disk);
     leaveTheResultScreen(delegate, window, nullptr);
+    // A kind and its choice, the volume picked from the drives list, and the
+    // screen Next leads to; then home again.
+    const auto pickAndGoOn = [&](const char* kind, const char* choice, const char* list, const char* next) {
+        click(window, kind);
+        click(window, choice);
+        if (waitForScreen(window, "Drives List")) {
+            tables->selectRowWithPath(volumePath);
+            write(&window, QString::fromLatin1(list));
+            click(window, "nextButtonInDrivesList");
+            write(&window, QString::fromLatin1(next));
+        }
+        wizard->gotoHome(nullptr);
+    };
     window.selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
 
     click(window, "buttonRecoverFiles");
@@ -220,15 +233,8 @@ void walkTheWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& w
     write(&window, QStringLiteral("walk-files-range"));
     wizard->gotoHome(nullptr);
 
-    click(window, "buttonRecoverPhotos");
-    click(window, "buttonRecoverPhotosAdvanced");
-    if (waitForScreen(window, "Drives List")) {
-        tables->selectRowWithPath(volumePath);
-        write(&window, QStringLiteral("walk-photos-disks-and-volumes"));
-        click(window, "nextButtonInDrivesList");
-        write(&window, QStringLiteral("walk-photos-file-types"));
-    }
-    wizard->gotoHome(nullptr);
+    pickAndGoOn("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced", "walk-photos-disks-and-volumes",
+                "walk-photos-file-types");
 
     if (!disk.isEmpty()) {
         click(window, "buttonRecoverPartitionAndDrives");
@@ -265,15 +271,8 @@ void walkTheWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& w
         leaveTheResultScreen(delegate, window, "walk-home-from-result");
     }
 
-    click(window, "buttonRecoverPartitionAndDrives");
-    click(window, "buttonRecoverPartitionAndDrivesAdvanced");
-    if (waitForScreen(window, "Drives List")) {
-        tables->selectRowWithPath(volumePath);
-        write(&window, QStringLiteral("walk-formatted-volumes"));
-        click(window, "nextButtonInDrivesList");
-        write(&window, QStringLiteral("walk-formatted-file-types"));
-    }
-    wizard->gotoHome(nullptr);
+    pickAndGoOn("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesAdvanced", "walk-formatted-volumes",
+                "walk-formatted-file-types");
 
     noDrives = true;
     click(window, "buttonRecoverFiles");
