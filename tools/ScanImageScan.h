@@ -19,7 +19,9 @@ struct ScanImageOptions {
     std::uint64_t start = 0;
     std::uint32_t sectorSize = 512;
     std::string content;
-    std::string mode = "normal";
+    // Empty: the scan the content calls for ("deleted" for exFAT, else
+    // "normal").
+    std::string mode;
 };
 
 // Reads one of the scan's options (--start, --sector-size, --content,

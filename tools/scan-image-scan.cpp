@@ -1,6 +1,7 @@
 #include "ScanImageMedium.h"
 #include "ScanImageScan.h"
 #include "platform/ByteView.h"
+#include "media/VolumeContentDetection.h"
 #include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
 #include "volume/Volume.h"
@@ -24,7 +25,8 @@ bool parseNumber(const char* s, std::uint64_t& out) {
 }
 
 // What the volume at the start sector holds, as far as this tool can tell
-// without the drive list: the HFS+ and HFSX signatures.
+// without the drive list: the HFS+ and HFSX signatures, then the FAT and
+// exFAT boot sectors, named as the drive list names them.
 std::string detectContent(const ScanImageOptions& o) {
     int fd = ::open(o.image.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
@@ -35,7 +37,20 @@ std::string detectContent(const ScanImageOptions& o) {
     std::uint16_t sig = platform::ByteView(buf, 2).be16(0);
     if (sig == 0x482B) return "Apple_HFS";
     if (sig == 0x4858) return "Apple_HFSX";
+    const VolumeContentDetection detection(o.start);
+    const platform::Dict volume{{"Path", o.image}, {"Preferred Block Size", o.sectorSize}};
+    if (detection.isVolumeFAT(volume)) {
+        std::string type = detection.fatFileSystemDetermination(volume);
+        return type == "-" ? std::string() : type;
+    }
+    if (detection.isVolumeExFAT(volume)) return "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
     return {};
+}
+
+// The scan the program would run on such a volume: the tree scan, except for
+// exFAT, which only the deleted-file scan recovers.
+std::string defaultMode(const std::string& content) {
+    return content == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7" ? "deleted" : "normal";
 }
 
 } // namespace
@@ -85,9 +100,10 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     platform::setAppController(&controller);
 
     ScanThread scan(out.volume);
-    if (o.mode == "normal")
+    const std::string mode = o.mode.empty() ? defaultMode(content) : o.mode;
+    if (mode == "normal")
         scan.startMakingTree(platform::Array{"Normal Scan", 0});
-    else if (o.mode == "advanced")
+    else if (mode == "advanced")
         scan.startMakingTree(platform::Array{"Advanced Scan", 0});
     else
         scan.scanForDeletedFiles(platform::Array{1, 0});

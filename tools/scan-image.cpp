@@ -4,7 +4,10 @@
 //   scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]
 //                         [--mode normal|advanced|deleted]
 //
-// IMAGE is a disk or volume image or a block device, only ever read.
+// IMAGE is a disk or volume image or a block device, only ever read. The
+// content (HFS+, HFSX, FAT12/16/32 or exFAT) is read from the volume unless
+// --content names it; the mode is the tree scan, except on exFAT, which only
+// the deleted-file scan ("deleted") recovers.
 // Prints the found tree one node a line, tab-separated: path from the root,
 // file ID, parent ID, kind (d/f), size, deleted, complete, extents as
 // "start+count" in sectors of the image. Names come from the medium: a

@@ -1,5 +1,7 @@
 #include "scan/ScanThread.h"
 
+#include "fs/exfat/ExFATFileSystem.h"
+#include "fs/fat/FATFileSystem.h"
 #include "hfsplus/AdvancedTreeScan.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
@@ -91,6 +93,13 @@ bool apfsVolumeOrContainer(std::string_view c) {
 bool noContent(std::string_view) {
     return false;
 }
+
+bool fatRecovery(Volume& v) {
+    return FATFileSystem(v).startFATFileSystemRecovery();
+}
+bool exFATRecovery(Volume& v) {
+    return ExFATFileSystem(v).startExFATFileSystemRecovery();
+}
 } // namespace
 
 struct ScanThread::Recovery {
@@ -103,6 +112,9 @@ struct ScanThread::Recovery {
     const char* name;
     // The tree scan's file-system step (a new scan only).
     void (ScanThread::*treeRecovery)(const Recovery& row);
+    // The file-system recovery of the FAT-family and APFS rows, which both
+    // scans run the same way; null where this build has none.
+    bool (*recover)(Volume& volume);
     // The deleted-file scan's body.
     void (ScanThread::*deletedFileBody)(const Array& arguments);
     // The deleted-file scan's search drivers: plain search and carving.
@@ -120,6 +132,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .deletedFileContent = hfsContent,
          .name = "HFS+ file-system recovery",
          .treeRecovery = &ScanThread::hfsTreeRecovery,
+         .recover = nullptr,
          .deletedFileBody = &ScanThread::scanForDeletedFilesHFS,
          .plain = Driver::PlainHFS,
          .carve = Driver::CarveHFSFree,
@@ -128,7 +141,8 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .treeContent = fatContent,
          .deletedFileContent = fatContent,
          .name = "FAT file-system recovery",
-         .treeRecovery = &ScanThread::recoveryNotAvailable,
+         .treeRecovery = &ScanThread::fileSystemRecovery,
+         .recover = fatRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesFAT,
          .plain = Driver::PlainFAT,
          .carve = Driver::CarveFATFree,
@@ -139,7 +153,8 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .treeContent = noContent,
          .deletedFileContent = basicDataPartition,
          .name = "exFAT file-system recovery",
-         .treeRecovery = &ScanThread::recoveryNotAvailable,
+         .treeRecovery = &ScanThread::fileSystemRecovery,
+         .recover = exFATRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesExFAT,
          .plain = Driver::PlainExFAT,
          .carve = Driver::CarveExFAT,
@@ -149,7 +164,8 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .treeContent = apfsVolumeOrContainer,
          .deletedFileContent = apfsVolume,
          .name = "APFS file-system recovery",
-         .treeRecovery = &ScanThread::recoveryNotAvailable,
+         .treeRecovery = &ScanThread::fileSystemRecovery,
+         .recover = nullptr,
          .deletedFileBody = &ScanThread::scanForDeletedFilesAPFS,
          .plain = Driver::PlainAPFS,
          .carve = Driver::CarveAPFS,
@@ -247,9 +263,14 @@ void ScanThread::cleanUp() {
     });
 }
 
-void ScanThread::recoveryNotAvailable(const Recovery& row) {
+void ScanThread::fileSystemRecovery(const Recovery& row) {
     ensureRoot();
-    logStep(row.name);
+    phase([&] {
+        if (row.recover)
+            foundVolume_ = row.recover(*volume_);
+        else
+            logStep(row.name);
+    });
 }
 
 void ScanThread::cannotProcess(const char* message) {
@@ -425,10 +446,7 @@ void ScanThread::deletedFileSearch(const Recovery& row, const Array& arguments) 
 void ScanThread::otherFileSystemBody(const Recovery& row, const Array& arguments) {
     // These file systems are recovered whenever the scan is not resumed,
     // whatever the deleted-file flag says.
-    if (!resumed_) {
-        ensureRoot();
-        phase([&] { logStep(row.name); });
-    }
+    if (!resumed_) fileSystemRecovery(row);
     deletedFileSearch(row, arguments);
     ensureRoot();
     cleanUp();

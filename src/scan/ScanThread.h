@@ -43,7 +43,8 @@ public:
 
     // Whether the file-system step found a volume it could read: an HFS+
     // volume header with a usable block size and, for a tree scan, a
-    // catalog it read or entries it found. False when no step ran (a
+    // catalog it read or entries it found; a FAT or exFAT boot sector that
+    // passed its checks. False when no step ran (a
     // resumed scan, a content no recovery takes or one this build cannot
     // recover).
     bool foundVolume() const { return foundVolume_; }
@@ -79,8 +80,9 @@ private:
     // Ends a tree scan that has nothing to show: the alert, then back to the
     // partition list; no search and no clean-up follow.
     void cannotProcess(const char* message);
-    // A file system this build cannot recover yet: its root and a log line.
-    void recoveryNotAvailable(const Recovery& row);
+    // The root, then the row's file-system recovery in one keep-awake phase
+    // (a log line where this build has none).
+    void fileSystemRecovery(const Recovery& row);
     // The deleted-file scan's search, when asked for: the row's plain or
     // carving driver by the method argument.
     void deletedFileSearch(const Recovery& row, const platform::Array& arguments);
