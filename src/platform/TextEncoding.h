@@ -16,5 +16,8 @@ std::u16string utf16FromUtf8(std::string_view bytes);
 bool isValidUtf8(std::string_view bytes);
 // The bytes with every ill-formed sequence replaced by U+FFFD.
 std::string utf8Lossy(std::string_view bytes);
+// Bytes of code page 437, the OEM code page FAT short names are written in
+// by default: ASCII below 0x80, the page's letters and signs above.
+std::u16string utf16FromCodePage437(std::string_view bytes);
 
 } // namespace platform

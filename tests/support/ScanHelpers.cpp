@@ -46,15 +46,19 @@ XorrisoImage xorrisoImage() {
 }
 
 std::map<std::string, ManifestEntry> xorrisoManifest() {
+    return imageManifest("hfsplus.manifest");
+}
+
+std::map<std::string, ManifestEntry> imageManifest(const std::string& name) {
     std::map<std::string, ManifestEntry> out;
-    std::ifstream in(testImage("hfsplus.manifest"));
+    std::ifstream in(testImage(name));
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
         std::vector<std::string> f;
         std::istringstream cols(line);
         for (std::string c; std::getline(cols, c, '\t');)
             f.push_back(c);
-        if (f.size() >= 5) out[f[0]] = {std::stoull(f[1]), f[3], f[4]};
+        if (f.size() >= 5) out[f[0]] = {std::stoull(f[1]), f[3], f[4], f[2]};
     }
     return out;
 }

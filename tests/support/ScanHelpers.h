@@ -35,11 +35,14 @@ struct XorrisoImage {
     explicit operator bool() const { return !path.empty(); }
 };
 XorrisoImage xorrisoImage();
-// What went into the xorriso image, by path: size, "file" or "dir", sha256.
+// What went into a generated image, by path: size, "file" or "dir", sha256,
+// and "live" or "deleted".
 struct ManifestEntry {
     std::uint64_t size = 0;
-    std::string type, sha256;
+    std::string type, sha256, state;
 };
+// The manifest of a generated image ("fat16.manifest"), and the xorriso one.
+std::map<std::string, ManifestEntry> imageManifest(const std::string& name);
 std::map<std::string, ManifestEntry> xorrisoManifest();
 
 // A medium whose every byte is known, so a misplaced read shows: the bytes

@@ -1,0 +1,221 @@
+#include "fs/fat/FATFileSystem.h"
+#include "platform/TextEncoding.h"
+#include "scan/ScanThread.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+
+using namespace platform;
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+// One line of `fls -r -p -l`: what The Sleuth Kit finds in a FAT volume.
+struct Listed {
+    bool folder = false, deleted = false;
+    std::string inode, path;
+    std::uint64_t size = 0;
+};
+
+std::vector<Listed> flsList(const fs::path& image, std::uint64_t start) {
+    std::vector<Listed> out;
+    const auto text = runCommand("fls -r -p -l -o " + std::to_string(start) + " " + shellQuote(image.string()));
+    EXPECT_TRUE(text.has_value());
+    std::istringstream lines(text.value_or(""));
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> f;
+        std::istringstream cols(line);
+        for (std::string c; std::getline(cols, c, '\t');)
+            f.push_back(c);
+        // Virtual files ($FAT1, $OrphanFiles ...) and the volume label are no entries of a folder.
+        if (f.size() < 7 || f[0][0] == 'v' || f[0][0] == 'V' || f[1].starts_with("$") ||
+            f[1].find("(Volume Label Entry)") != std::string::npos)
+            continue;
+        Listed e{f[0][0] == 'd', f[0].find('*') != std::string::npos, "", f[1], std::stoull(f[6])};
+        e.inode = std::regex_replace(f[0], std::regex(R"(.* (\d+):$)"), "$1");
+        out.push_back(e);
+    }
+    return out;
+}
+
+// The short name as fls shows an entry without a long name: no padding, "_" for a deleted entry's first byte.
+std::string shownShortName(const NewDir& n) {
+    std::string name = newdir::utf8(newdir::fileName(&n)), out;
+    if (n.deleted && !name.empty() && name[0] == ' ') name[0] = '_';
+    for (char c : name)
+        if (c != ' ') out += c;
+    if (!out.empty() && out.back() == '.') out.pop_back();
+    return out;
+}
+
+// A path with the first character of every name dropped: what a deleted entry's name keeps of the original.
+std::string withoutFirstCharacters(const std::string& path) {
+    std::string out;
+    std::istringstream parts(path);
+    for (std::string part; std::getline(parts, part, '/');) {
+        std::size_t skip = 1;
+        while (skip < part.size() && (static_cast<unsigned char>(part[skip]) & 0xC0) == 0x80)
+            ++skip;
+        out += "/" + part.substr(std::min(skip, part.size()));
+    }
+    return out;
+}
+
+class FATRecovery : public ScanFixture {
+protected:
+    std::shared_ptr<Volume> scan(const fs::path& image, const std::string& content, std::uint64_t start = 0,
+                                 std::uint64_t sectors = 0) {
+        auto v = keep(volumeOver(image, start, sectors, 512, content));
+        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+        return v;
+    }
+
+    // Every entry fls lists is in the tree in the same folder and order, with its short name, size and deleted
+    // flag; live files read back as icat reads them and deleted ones as they were written; nothing else is there.
+    void expectSameAsSleuthKit(Volume& v, const fs::path& image, std::uint64_t start, const std::string& manifest) {
+        std::map<std::string, ManifestEntry> originals;
+        for (const auto& [path, entry] : imageManifest(manifest))
+            if (entry.state == "deleted") originals[withoutFirstCharacters(path)] = entry;
+        std::map<std::string, const NewDir*> folders{{"", v.dirRoot}};
+        std::map<const NewDir*, std::size_t> taken;
+        std::size_t namesCompared = 0, deletedRead = 0;
+        for (const Listed& e : flsList(image, start)) {
+            SCOPED_TRACE(e.path);
+            const auto slash = e.path.rfind('/');
+            const auto parent = folders.find(slash == std::string::npos ? "" : e.path.substr(0, slash));
+            ASSERT_NE(parent, folders.end());
+            const std::size_t index = taken[parent->second]++;
+            ASSERT_LT(index, parent->second->childList.size());
+            const NewDir& n = *parent->second->childList[index];
+            EXPECT_EQ(n.isFolder(), e.folder);
+            // The clean-up marks folders that hold deleted entries, so only a deleted folder's mark is its own.
+            if (!e.folder || e.deleted) EXPECT_EQ(n.deleted != 0, e.deleted);
+            const std::string name = e.path.substr(slash + 1);
+            if (std::regex_match(name, std::regex(R"([A-Z0-9_~]{1,8}(\.[A-Z0-9]{1,3})?)"))) {
+                EXPECT_EQ(shownShortName(n), name);
+                ++namesCompared;
+            }
+            if (e.folder) {
+                folders[e.path] = &n;
+                continue;
+            }
+            EXPECT_EQ(n.fileSize, e.size);
+            if (!e.deleted && e.size > 0) {
+                EXPECT_EQ(readThroughExtents(v, n), runCommand("icat -o " + std::to_string(start) + " " +
+                                                               shellQuote(image.string()) + " " + e.inode));
+            } else if (auto original = originals.find(withoutFirstCharacters(e.path)); original != originals.end()) {
+                const fs::path copy = makeTempDir("fat-deleted") / "file";
+                writeText(copy, readThroughExtents(v, n));
+                EXPECT_EQ(runCommand("sha256sum < " + shellQuote(copy.string()) + " | cut -d' ' -f1"),
+                          original->second.sha256 + "\n");
+                ++deletedRead;
+            }
+        }
+        for (const auto& [path, folder] : folders)
+            EXPECT_EQ(taken[folder], folder->childList.size()) << "more entries than fls lists in /" << path;
+        EXPECT_GE(namesCompared, 4u);
+        EXPECT_EQ(deletedRead, 9u);
+    }
+};
+
+} // namespace
+
+TEST_F(FATRecovery, TreesOfMtoolsVolumesAreWhatTheSleuthKitFinds) {
+    for (const char* type : {"FAT12", "FAT16", "FAT32"}) {
+        SCOPED_TRACE(type);
+        const std::string name = "fat" + std::string(type + 3);
+        const fs::path image = testImage(name + ".img");
+        auto v = scan(image, type);
+        EXPECT_TRUE(controller.alerts().empty());
+        expectSameAsSleuthKit(*v, image, 0, name + ".manifest");
+        EXPECT_EQ(v->fileCount, 20u);
+        freeVolumes();
+    }
+}
+
+TEST_F(FATRecovery, AFAT32VolumeInsideAPartitionedDiskOrALoopDevice) {
+    const fs::path volume = testImage("fat32.img"), dir = makeTempDir("fat-disks");
+    const std::uint64_t sectors = fs::file_size(volume) / 512;
+    const std::string size = std::to_string(sectors);
+    const std::vector<std::pair<std::string, std::string>> disks = {
+        {"mbr.img", "printf 'label: dos\\nstart=2048, size=" + size + ", type=c\\n' | sfdisk -q "},
+        {"gpt.img", "sgdisk -q -n 1:2048:+" + size + " -t 1:0700 "}};
+    for (const auto& [disk, partition] : disks) {
+        SCOPED_TRACE(disk);
+        const std::string path = shellQuote((dir / disk).string());
+        ASSERT_TRUE(runCommand("truncate -s " + std::to_string((sectors + 4096) * 512) + " " + path + " && " +
+                               partition + path + " >/dev/null && dd if=" + shellQuote(volume.string()) +
+                               " of=" + path + " bs=512 seek=2048 conv=notrunc status=none"));
+        expectSameAsSleuthKit(*scan(dir / disk, "FAT32", 2048, sectors), dir / disk, 2048, "fat32.manifest");
+    }
+    const auto loop = runCommand("losetup -fP --show " + shellQuote((dir / "mbr.img").string()) + " 2>/dev/null");
+    if (!loop || loop->empty()) GTEST_SKIP() << "no loop device could be attached";
+    const std::string device = loop->substr(0, loop->size() - 1);
+    // Without partition devices (a container), the disk's device with the partition's start does.
+    const bool partitionDevice = fs::exists(device + "p1");
+    auto v = partitionDevice ? scan(device + "p1", "FAT32", 0, sectors) : scan(device, "FAT32", 2048, sectors);
+    runCommand("losetup -d " + device);
+    EXPECT_TRUE(controller.alerts().empty());
+    EXPECT_EQ(v->fileCount, 20u);
+}
+
+// Hostile FATs end promptly: a chain that comes back on itself, a folder that points at its ancestor, cluster
+// numbers outside the volume; impossible geometry is refused with the alert.
+TEST_F(FATRecovery, DamagedFATsEndPromptlyAndImpossibleGeometryIsRefused) {
+    const fs::path image = copyToTemp(testImage("fat16.img"));
+    const auto b = readBytesAt(image, 0, 512);
+    const std::uint64_t fat = (b[14] | b[15] << 8) * 512ull, root = fat + 2 * (b[22] | b[23] << 8) * 512ull;
+    const std::uint64_t data = root + (b[17] | b[18] << 8) * 32ull, cluster = b[13] * 512ull;
+    auto entryOf = [&](std::uint64_t dir, const std::string& name) {
+        for (std::uint64_t at = dir; at < dir + 16384; at += 32)
+            if (auto e = readBytesAt(image, at, 32); std::string(e.begin(), e.begin() + 11) == name) return at;
+        ADD_FAILURE() << name << " not found";
+        return dir;
+    };
+    auto firstCluster = [&](std::uint64_t entry) {
+        const auto e = readBytesAt(image, entry + 26, 2);
+        return unsigned(e[0] | e[1] << 8);
+    };
+    auto clusterAt = [&](unsigned c) { return data + (c - 2) * cluster; };
+    const std::uint64_t docs = entryOf(root, "DOCUME~1   "), media = entryOf(root, "MEDIA      ");
+    const unsigned docsCluster = firstCluster(docs);
+    const std::uint64_t big = entryOf(clusterAt(firstCluster(media)), "BIG     BIN");
+    const unsigned bigCluster = firstCluster(big);
+    writeBytesAt(image, fat + 2 * (bigCluster + 1), {std::uint8_t(bigCluster), std::uint8_t(bigCluster >> 8)});
+    const std::uint64_t reports = entryOf(clusterAt(docsCluster), "REPORTS    ");
+    writeBytesAt(image, reports + 26, {std::uint8_t(docsCluster), std::uint8_t(docsCluster >> 8)});
+    writeBytesAt(image, entryOf(root, "ONE     BIN") + 26, {1, 0});
+    writeBytesAt(image, entryOf(root, "PICTURES   ") + 26, {0xF0, 0xFF});
+
+    auto v = scan(image, "FAT16");
+    EXPECT_TRUE(controller.alerts().empty());
+    const NewDir* bigNode = nodeAt(v->dirRoot, "MEDIA   /BIG     .BIN");
+    ASSERT_NE(bigNode, nullptr);
+    EXPECT_EQ(readThroughExtents(*v, *bigNode).size(), bigNode->fileSize);
+    // Folders left empty go in the clean-up.
+    for (const char* folder : {"DOCUME~1/REPORTS ", "PICTURES"}) {
+        const NewDir* n = nodeAt(v->dirRoot, folder);
+        EXPECT_TRUE(n == nullptr || n->childList.empty()) << folder;
+    }
+    ASSERT_NE(nodeAt(v->dirRoot, "ONE     .BIN"), nullptr);
+    EXPECT_EQ(nodeAt(v->dirRoot, "ONE     .BIN")->extentCount(), 0u);
+
+    const std::vector<std::pair<std::size_t, std::uint8_t>> refused = {{13, 0}, {13, 3}, {12, 1}, {16, 0}};
+    for (const auto& [offset, value] : refused) {
+        const fs::path bad = copyToTemp(testImage("fat16.img"));
+        writeBytesAt(bad, offset, {value});
+        controller.clear();
+        auto r = scan(bad, "FAT16");
+        ASSERT_EQ(controller.alerts().size(), 1u) << offset;
+        EXPECT_EQ(controller.alerts()[0].title, "!Volume corrupted");
+        EXPECT_EQ(r->dirRoot->childList.size(), 0u);
+    }
+}
+
+TEST(CodePage437, ShortNameBytesAboveASCIIAreTheOEMLetters) {
+    EXPECT_EQ(utf8FromUtf16(utf16FromCodePage437("\x9A\x4E\xD8\xE5.TXT")), "ÜN╪σ.TXT");
+}
