@@ -16,14 +16,21 @@ mkdir -p "$work"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 args=()
+fat=()
 for k in 5 100 300; do
   read -r img start < <("$here/make-hfs-100k.sh" "$work" "$k")
   args+=("$img" "$start")
 done
+for k in 5 100; do
+  read -r img start < <("$here/make-fat-100k.sh" "$work" "$k")
+  fat+=("$img" "$start")
+done
 read -r large < <("$here/make-hfs-large.sh" "$work")
 
 echo; echo "== Normal scan and bytes per found file, beside fls -r"
-"$build/bench/hfs_scan_bench" "${args[@]}"
+"$build/bench/tree_scan_bench" Apple_HFS "${args[@]}"
+echo; echo "== FAT32 tree scan, beside fls -r"
+"$build/bench/tree_scan_bench" FAT32 "${fat[@]}"
 echo; echo "== Whole-medium sweeps, beside dd bs=1M"
 "$build/bench/sweep_bench" "$large" "$runs"
 echo; echo "== The result screen on 1,000,000 files in 10,000 folders"

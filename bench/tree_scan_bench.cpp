@@ -1,15 +1,18 @@
-// A normal tree scan of HFS+ volumes, timed, with the memory it takes, beside
-// Sleuth Kit's "fls -r" on the same images.
+// A normal tree scan of HFS+ or FAT volumes, timed, with the memory it
+// takes, beside Sleuth Kit's "fls -r" on the same images.
 //
-//   hfs_scan_bench IMAGE START_SECTOR [IMAGE START_SECTOR ...]
+//   tree_scan_bench CONTENT IMAGE START_SECTOR [IMAGE START_SECTOR ...]
 //
+// CONTENT is the volumes' content as the drive list names it: "Apple_HFS",
+// "FAT12", "FAT16" or "FAT32".
 // Each scan and each fls runs in a process of its own, so every peak is its
 // own. Bytes per node: the scan's peak resident memory less that of the scan
 // of the first image (what a scan costs whatever it finds), divided by the
 // nodes it found beyond those; and the found-file tree's own bytes, as the
 // node pool counts them once the scan is done, divided by its nodes.
-// bench/make-hfs-100k.sh makes the images, e.g. with 5, 100 and 300
-// (thousand files): hfs_scan_bench 5k START 100k START 300k START.
+// bench/make-hfs-100k.sh and bench/make-fat-100k.sh make the images, e.g.
+// with 5, 100 and 300 (thousand files):
+// tree_scan_bench Apple_HFS 5k START 100k START 300k START.
 
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
@@ -37,14 +40,15 @@ double mib(double kib) {
 }
 
 // Runs fls in a child process and reports its wall time and peak memory.
-void runFls(const std::string& image, std::uint64_t start) {
+void runFls(const std::string& image, std::uint64_t start, const std::string& content) {
     std::fflush(stdout);
     auto t0 = std::chrono::steady_clock::now();
     pid_t pid = ::fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stdout);
         std::string offset = std::to_string(start);
-        ::execlp("fls", "fls", "-r", "-f", "hfs", "-o", offset.c_str(), image.c_str(), static_cast<char*>(nullptr));
+        const char* type = content.starts_with("FAT") ? "fat" : "hfs";
+        ::execlp("fls", "fls", "-r", "-f", type, "-o", offset.c_str(), image.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     int status = 0;
@@ -67,7 +71,7 @@ struct ScanFigures {
     bool ok = false;
 };
 
-ScanFigures scanInChild(const std::string& image, std::uint64_t start) {
+ScanFigures scanInChild(const std::string& image, std::uint64_t start, const std::string& content) {
     int fds[2];
     if (::pipe(fds) != 0) return {};
     std::fflush(stdout);
@@ -81,7 +85,7 @@ ScanFigures scanInChild(const std::string& image, std::uint64_t start) {
         const std::uint64_t sectors = std::filesystem::file_size(image) / 512;
         platform::Dict d{{"Path", image},          {"Preferred Block Size", 512},
                          {"Volume Start", start},  {"Volume Size In Sectors", sectors - start},
-                         {"Volume Scan Type", 0},  {"Content", "Apple_HFS"},
+                         {"Volume Scan Type", 0},  {"Content", content},
                          {"Volume Name", "bench"}, {"device model", "-"},
                          {"device serial", "-"},   {"device revision", "-"}};
         auto volume = Volume::initWithDictionary(d);
@@ -113,19 +117,20 @@ ScanFigures scanInChild(const std::string& image, std::uint64_t start) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc % 2 != 1) {
-        std::fprintf(stderr, "usage: hfs_scan_bench IMAGE START_SECTOR [IMAGE START_SECTOR ...]\n");
+    if (argc < 4 || argc % 2 != 0) {
+        std::fprintf(stderr, "usage: tree_scan_bench CONTENT IMAGE START_SECTOR [IMAGE START_SECTOR ...]\n");
         return 2;
     }
+    const std::string content = argv[1];
     std::printf("found-file record: %zu bytes\n", sizeof(NewDir));
     ScanFigures base;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 2; i + 1 < argc; i += 2) {
         const std::string image = argv[i];
         const std::uint64_t start = std::strtoull(argv[i + 1], nullptr, 10);
         std::printf("%s\n", std::filesystem::path(image).filename().c_str());
         // fls first, so both read from the page cache alike.
-        runFls(image, start);
-        const ScanFigures f = scanInChild(image, start);
+        runFls(image, start, content);
+        const ScanFigures f = scanInChild(image, start, content);
         if (!f.ok) {
             std::printf("  normal tree scan: failed\n");
             continue;
