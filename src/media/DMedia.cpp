@@ -171,6 +171,23 @@ void DMedia::pauseReadAheadFrom(std::uint64_t offset) {
     readAheadPausedUntil_ = platform::saturatingAdd(offset, kReadAheadPauseBytes);
 }
 
+DMedia::CarvingRead DMedia::readCarvingSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
+    // A request no device could answer (a position a damaged file made up)
+    // fails by itself; it says nothing about the device.
+    if (size < 0 || u32BytesInSector_ == 0 || static_cast<std::uint64_t>(size) * u32BytesInSector_ > kMaxReadBytes ||
+        !platform::checkedMul(sector, std::uint64_t{u32BytesInSector_}))
+        return CarvingRead::Failed;
+    switch (readFromDevice(Reader::Carving, sector, size, buffer)) {
+    case ReadResult::Read:
+        return CarvingRead::Read;
+    case ReadResult::Failed:
+        return CarvingRead::Failed;
+    case ReadResult::Hopeless:
+        break;
+    }
+    return CarvingRead::Gone;
+}
+
 bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
     return readFromDevice(reader, sector, size, buffer) == ReadResult::Read;
 }
@@ -268,6 +285,8 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
         c->runAlertPanel(platform::alertRequest("! Can not save files",
                                                 "The Drive or Volume being read is no longer available.", "OK"));
         c->previewClose();
+        break;
+    case Reader::Carving:
         break;
     }
     return ReadResult::Hopeless;

@@ -50,6 +50,11 @@ public:
     // preview and ends only that preview or save.
     bool readPreviewSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     bool readSaveSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
+    // The size calculators' reader. It tells the user nothing itself (the
+    // carving run reports a failure once): Gone when the device cannot be
+    // opened or has left the drive lists, Failed when only this read failed.
+    enum class CarvingRead { Read, Failed, Gone };
+    CarvingRead readCarvingSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // A sweep's batch through the scan reader. A dying disk fails a whole
     // request for one bad sector, so a batch that cannot be read is read
     // again in groups of `groupSectors`, and a group that fails sector by
@@ -122,7 +127,7 @@ public:
     platform::Dict dataUpdate;
 
 protected:
-    enum class Reader { Scan, Preview, Save };
+    enum class Reader { Scan, Preview, Save, Carving };
     bool readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // Failed: the device answered with an error, and parts of the request may
     // still be readable. Hopeless: asking again cannot help (the request was

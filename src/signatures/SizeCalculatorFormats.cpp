@@ -1,26 +1,20 @@
 #include "signatures/SizeCalculatorFormats.h"
 
+#include "formats/CarvingFormat.h"
+
 #include <algorithm>
-
-namespace {
-
-constexpr std::string_view kExtensions[] = {
-    // Pictures.
-    "jpg", "png", "gif", "bmp", "psd",
-    // The TIFF family and the other camera raw formats.
-    "tiff", "dng", "nef", "cr2", "arw", "sr2", "kdc", "k25", "dcr", "pef", "orf", "raw", "lei", "3fr", "crw", "raf",
-    "mrw", "x3f",
-    // The QuickTime family.
-    "mov", "mp4", "m4a", "m4b", "m4v", "3gp", "3g2",
-    // Sound and other streams.
-    "amr", "aif", "wav", "mid", "avi", "ra", "rm", "mp3", "mpg"};
-
-} // namespace
+#include <vector>
 
 std::span<const std::string_view> SizeCalculatorFormats::extensions() {
-    return kExtensions;
+    static const std::vector<std::string_view> keys = [] {
+        std::vector<std::string_view> out;
+        for (const CarvingFormat& f : CarvingFormat::table())
+            out.push_back(f.key);
+        return out;
+    }();
+    return keys;
 }
 
 bool SizeCalculatorFormats::has(std::string_view extension) {
-    return std::find(std::begin(kExtensions), std::end(kExtensions), extension) != std::end(kExtensions);
+    return CarvingFormat::byKey(extension) != nullptr;
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-// The formats the carving measures with a size calculator of their own,
-// each named by the lower-case extension that also names its result folder.
-// A built-in file type with typeOfFile 1 is served by the calculator of its
-// extension, so that extension must be one of these.
+// The formats the carving measures with a size calculator of their own: the
+// keys of the carving table, each the lower-case extension that also names
+// its result folder. A built-in file type with typeOfFile 1 is served by the
+// calculator of its extension, so that extension must be one of these.
 
 #include <span>
 #include <string_view>

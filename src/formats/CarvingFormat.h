@@ -1,0 +1,43 @@
+#pragma once
+
+// The built-in carved formats, one row each, in the order in which the
+// carving offers a sector to their size calculators: ascending first header
+// byte, the QuickTime family last (those files are told by the box type at
+// byte 4, not by their first byte). The first calculator that accepts a
+// sector wins it, so the order is behaviour. The size calculators, the
+// carving's result folders and the file-type checks all read this one table.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+struct CarvingFormat {
+    enum Family : std::uint8_t {
+        None = 0,
+        // Has a TIFF-family in-use flag.
+        Tiff = 1,
+        // Recognised by the box type at byte 4.
+        QuickTime = 2,
+        // Its calculator can report a JPEG preview inside the file.
+        RawJpeg = 4,
+    };
+
+    std::string_view label;
+    // The marked signature's extension that selects the row (the two "raw"
+    // rows also look at the signature's software).
+    std::string_view selectingExtension;
+    // The calculator's parentKey: names the row's result folder in a run.
+    std::string_view key;
+    std::uint8_t firstByteOfHeader;
+    std::string_view resultFolder;
+    // Extension of the result folder and of the files carved into it.
+    std::string_view folderExtension;
+    std::uint8_t family;
+
+    bool is(Family f) const { return (family & f) != 0; }
+
+    // Every row, in checker order.
+    static std::span<const CarvingFormat> table();
+    // The row of a key, or nullptr.
+    static const CarvingFormat* byKey(std::string_view key);
+};

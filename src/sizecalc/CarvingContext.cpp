@@ -1,0 +1,10 @@
+#include "sizecalc/CarvingContext.h"
+
+#include "media/DMedia.h"
+#include "volume/Volume.h"
+
+CarvingContext::CarvingContext(DMedia& medium) : reader_(medium), bytesPerSector_(medium.u32BytesInSector()) {}
+
+bool CarvingContext::stopped() const {
+    return Volume::stopByte() || reader_.deviceGone();
+}

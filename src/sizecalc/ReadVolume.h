@@ -1,0 +1,27 @@
+#pragma once
+
+// The size calculators' reader of the device being carved. It reads through
+// the medium's own descriptor, never shows an alert per read: the first
+// failure of a run is reported once, and a device that has gone ends the
+// run's walks (CarvingContext::stopped).
+
+#include <atomic>
+#include <cstdint>
+
+class DMedia;
+
+class ReadVolume {
+public:
+    explicit ReadVolume(DMedia& medium) noexcept : medium_(medium) {}
+
+    // Reads size sectors (of the medium's size) at a sector of the device
+    // into buffer, which holds them. A read that reaches past the end of the
+    // device succeeds with the rest zero-filled.
+    bool readSaveSector(std::uint64_t sector, std::uint32_t size, std::uint8_t* buffer);
+    bool deviceGone() const { return gone_.load(std::memory_order_relaxed); }
+
+private:
+    DMedia& medium_;
+    bool reported_ = false;
+    std::atomic<bool> gone_{false};
+};

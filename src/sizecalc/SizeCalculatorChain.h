@@ -1,0 +1,51 @@
+#pragma once
+
+// The size calculators of one carving run, in the carving table's order,
+// and the way a sector is offered to them: the first that accepts the
+// sector measures it. As the table is ordered by the header's first byte,
+// the offer stops at the first calculator whose first byte lies above the
+// sector's, except that a sector whose byte 4 could begin a box type ('f'
+// to 'x') still reaches the QuickTime family at the end when one of its
+// formats is marked.
+
+#include "platform/ByteView.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+class CarvingContext;
+class SizeCalculator;
+
+class SizeCalculatorChain {
+public:
+    // A calculator for each key of the carving table that is named (in
+    // table order, whatever the order of keys); keys without a calculator in
+    // this build are left out.
+    SizeCalculatorChain(CarvingContext& context, std::span<const std::string_view> keys);
+    ~SizeCalculatorChain();
+
+    // A calculator for the key, or nullptr where this build has none.
+    static std::unique_ptr<SizeCalculator> make(std::string_view key, CarvingContext& context);
+
+    struct Hit {
+        SizeCalculator* calculator = nullptr;
+        std::uint64_t size = 0;
+        explicit operator bool() const { return calculator != nullptr && size != 0; }
+    };
+    // Offers the sector (its first bytes, at least 25, and its number on the
+    // device) and measures it with the calculator that accepts it. No hit
+    // when none accepts it or the one that did measured 0. The embedded-JPEG
+    // record is cleared before the measurement, so what it holds afterwards
+    // belongs to this file.
+    Hit measure(platform::ByteView leading, std::uint64_t sectorNumber);
+
+    std::span<const std::unique_ptr<SizeCalculator>> calculators() const { return calculators_; }
+
+private:
+    CarvingContext& context_;
+    std::vector<std::unique_ptr<SizeCalculator>> calculators_;
+    bool quickTimeMarked_ = false;
+};

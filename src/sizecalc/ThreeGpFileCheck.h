@@ -1,0 +1,10 @@
+#pragma once
+
+#include "sizecalc/SizeCalculator.h"
+
+class ThreeGpFileCheck final : public SizeCalculator {
+public:
+    explicit ThreeGpFileCheck(CarvingContext& context);
+    bool isFile(platform::ByteView leading, std::uint64_t sectorNumber) override;
+    std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
+};
