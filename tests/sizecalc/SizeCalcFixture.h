@@ -1,0 +1,38 @@
+#pragma once
+
+// Set-up the size-calculator tests share: a sample file made by a real tool,
+// written at a known sector of an otherwise empty image, and the carving
+// chain of chosen formats offered that sector through a run context over
+// the image.
+
+#include "sizecalc/CarvingContext.h"
+#include "sizecalc/SizeCalculatorChain.h"
+#include "support/ScanHelpers.h"
+
+#include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class SizeCalcFixture : public testsupport::ScanFixture {
+protected:
+    // The bytes a shell command writes to "$OUT" (a file with the given
+    // extension in a fresh folder); empty, with a test failure, when the
+    // command fails.
+    std::string makeSample(const std::string& command, const std::string& extension);
+    // An image of 512-byte sectors, zero but for `bytes` at `sector`, long
+    // enough to hold them and `tailSectors` more.
+    std::filesystem::path imageWith(const std::string& bytes, std::uint64_t sector, std::uint64_t tailSectors = 64);
+    // A run context over the image (kept until the test ends).
+    CarvingContext& contextOver(const std::filesystem::path& image);
+    // The sector's first 25 bytes, as the carving hands them over.
+    std::vector<std::uint8_t> leadingBytes(const std::filesystem::path& image, std::uint64_t sector);
+    // The chain of the given formats over the image, offered the sector.
+    SizeCalculatorChain::Hit measureAt(const std::filesystem::path& image, std::uint64_t sector,
+                                       std::initializer_list<std::string_view> keys);
+
+    std::vector<std::unique_ptr<CarvingContext>> contexts;
+    std::vector<std::unique_ptr<SizeCalculatorChain>> chains;
+};
