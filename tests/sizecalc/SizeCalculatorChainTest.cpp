@@ -1,6 +1,8 @@
 #include "SizeCalcFixture.h"
 #include "formats/CarvingFormat.h"
+#include "sizecalc/ReadWindow.h"
 #include "sizecalc/SizeCalculator.h"
+#include "support/FailingReads.h"
 
 #include <gtest/gtest.h>
 
@@ -20,4 +22,34 @@ TEST_F(SizeCalculatorChainTest, CalculatorsComeInTableOrderAndAnswerForTheirRow)
         EXPECT_EQ(c->firstByteOfHeader(), CarvingFormat::table()[row].firstByteOfHeader);
     }
     EXPECT_FALSE(chain.measure(platform::ByteView(leadingBytes(image, 0)), 0));
+}
+
+// A damaged disk fails many reads: the run says so once and goes on; a device that has gone ends the run's walks.
+TEST_F(SizeCalculatorChainTest, ReadFailuresAreReportedOncePerRunAndAGoneDeviceStopsIt) {
+    const auto image = imageWith("tail", 10);
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    testsupport::FailingReads bad;
+    bad.failSectors(0, 8);
+    v->setRawRead(bad.reader());
+    CarvingContext context(*v);
+    ReadWindow window(context);
+    EXPECT_FALSE(window.readAt(0));
+    EXPECT_FALSE(window.readAt(4));
+    EXPECT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts()[0].title, "!Error");
+    EXPECT_FALSE(context.stopped());
+    // Past the end of the device the window reads zeros.
+    ASSERT_TRUE(window.readAt(10));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(window.data()), 5), std::string("tail\0", 5));
+
+    controller.clear();
+    auto gone = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    gone->setPath("/nonexistent/device");
+    gone->setCPath();
+    CarvingContext goneContext(*gone);
+    ReadWindow goneWindow(goneContext);
+    EXPECT_FALSE(goneWindow.readAt(0));
+    EXPECT_FALSE(goneWindow.readAt(1));
+    EXPECT_EQ(controller.alerts().size(), 1u);
+    EXPECT_TRUE(goneContext.stopped());
 }
