@@ -1,7 +1,7 @@
 #include "ScanImageMedium.h"
 #include "ScanImageScan.h"
-#include "platform/ByteView.h"
 #include "media/VolumeContentDetection.h"
+#include "platform/ByteView.h"
 #include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
 #include "volume/Volume.h"
