@@ -164,6 +164,7 @@ void ExFATFileSystem::readExFatDirectoryOffset(std::uint64_t sector, const MainB
     if (!offset) return;
     open_.clear();
     walked_.clear();
+    tooDeepLogged_ = false;
     openCluster(*g, *offset, Parent);
     // Depth first, as a recursion would go, with the open clusters on a list
     // of our own: a folder is walked as soon as its set is met.
@@ -201,10 +202,12 @@ void ExFATFileSystem::openCluster(const Geometry& g, std::uint64_t offset, NewDi
     d.parent = parent;
     // A cluster met again (a folder whose first cluster is one of an
     // ancestor's, or a chain back into a walked folder) is walked as empty.
-    if (open_.size() >= kMaxOpenClusters)
-        platform::logFormat("exFAT recovery on %@: folders nested deeper than %@ levels are not walked", volume_.path(),
-                            static_cast<unsigned long long>(kMaxOpenClusters));
-    else if (walked_.insert(offset).second)
+    if (open_.size() >= kMaxOpenClusters) {
+        if (!tooDeepLogged_)
+            platform::logFormat("exFAT recovery on %@: folders nested deeper than %@ levels are not walked",
+                                volume_.path(), static_cast<unsigned long long>(kMaxOpenClusters));
+        tooDeepLogged_ = true;
+    } else if (walked_.insert(offset).second)
         readVolumeBytes(offset,
                         std::min(g.clusterBytes, (kSetWindow + g.sectorBytes - 1) / g.sectorBytes * g.sectorBytes),
                         d.bytes);

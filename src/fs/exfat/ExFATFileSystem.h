@@ -82,4 +82,5 @@ private:
     Volume& volume_;
     std::vector<DirectoryCluster> open_;
     std::unordered_set<std::uint64_t> walked_;
+    bool tooDeepLogged_ = false;
 };
