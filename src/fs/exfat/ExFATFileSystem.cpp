@@ -1,14 +1,305 @@
 #include "fs/exfat/ExFATFileSystem.h"
 
+#include "formats/HFSPlusStructures.h"
+#include "fs/exfat/FileDirectoryEntry.h"
+#include "fs/exfat/FileNameExtensionDirectoryEntry.h"
+#include "fs/exfat/MainBootSector.h"
+#include "fs/exfat/StreamExtensionDirectoryEntery.h"
+#include "platform/AppController.h"
+#include "platform/ByteView.h"
+#include "platform/CheckedMath.h"
+#include "platform/SystemLog.h"
+#include "volume/NewDir.h"
 #include "volume/Volume.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+using platform::ByteView;
+using platform::checkedAdd;
+using platform::checkedMul;
+using platform::saturatingAdd;
+
+namespace {
+
+constexpr std::size_t kEntryBytes = 32;
+// A set is taken only where it ends within this many bytes of its cluster's
+// start, so no more of a larger cluster is read.
+constexpr std::uint64_t kSetWindow = 65536;
+constexpr std::uint8_t kFileEntry = 0x85;
+constexpr std::uint8_t kDeletedFileEntry = 0x05;
+constexpr std::uint8_t kStreamEntry = 0xC0;
+constexpr std::uint8_t kDeletedStreamEntry = 0x40;
+constexpr std::uint8_t kNameEntry = 0xC1;
+constexpr std::uint8_t kMaxSecondaryCount = 18;
+constexpr std::uint16_t kDirectoryAttribute = 0x10;
+constexpr std::uint32_t kNoFatChainBit = 1;
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFF;
+constexpr std::uint32_t kMediaDescriptor = 0xFFFFFFF8;
+// The shifts that make sense: sectors of 512 to 4096 bytes, clusters of at
+// most 32 MiB.
+constexpr std::uint16_t kMinSectorShift = 9;
+constexpr std::uint16_t kMaxSectorShift = 12;
+constexpr std::uint16_t kMaxClusterShift = 25;
+// Folders open at once. A path of exFAT holds at most 32,767 units, so no
+// real volume nests folders this deep; a hostile chain ends here instead of
+// holding a cluster buffer per level without end.
+constexpr std::size_t kMaxOpenClusters = 4096;
+
+// An exFAT timestamp (DOS time in the low half, DOS date in the high half,
+// local time) as HFS+ seconds since 1904 (GMT): the 10 ms field adds its
+// whole seconds, and a valid UTC offset (bit 7; 15-minute steps in a signed
+// 7-bit number) takes the time back to GMT. 0, shown as no date, for a stamp
+// that names no day or does not fit.
+std::uint32_t hfsSeconds(std::uint32_t stamp, std::uint8_t tenMs, std::uint8_t utcOffset) {
+    using namespace std::chrono;
+    const year_month_day date{year{1980 + static_cast<int>(stamp >> 25)}, month{(stamp >> 21) & 0xF},
+                              day{(stamp >> 16) & 0x1F}};
+    const std::uint32_t hours = (stamp >> 11) & 0x1F, minutes = (stamp >> 5) & 0x3F, twoSeconds = stamp & 0x1F;
+    if (!date.ok() || hours > 23 || minutes > 59 || twoSeconds > 29) return 0;
+    std::int64_t t = duration_cast<seconds>(sys_days(date).time_since_epoch()).count() + hours * 3600 + minutes * 60 +
+                     twoSeconds * 2 + (tenMs < 200 ? tenMs / 100 : 0);
+    if (utcOffset & 0x80) {
+        const int quarters = (utcOffset & 0x40) ? static_cast<int>(utcOffset & 0x7F) - 128 : utcOffset & 0x3F;
+        t -= static_cast<std::int64_t>(quarters) * 15 * 60;
+    }
+    t += hfsplus::kSecondsFrom1904To1970;
+    if (t <= 0 || t > std::numeric_limits<std::uint32_t>::max()) return 0;
+    return static_cast<std::uint32_t>(t);
+}
+
+void post(const platform::Dict& progress) {
+    if (auto* c = platform::appController()) c->updateProgress(progress);
+}
+
+} // namespace
+
+std::uint64_t ExFATFileSystem::Geometry::clusterOffset(std::uint64_t cluster) const {
+    // Only clusters of the heap get here, and the heap's numbers are 32 bits
+    // wide and its clusters at most 32 MiB: no sum can wrap.
+    return heapOffset + (cluster - 2) * clusterBytes;
+}
 
 ExFATFileSystem::ExFATFileSystem(Volume& volume) noexcept : volume_(volume) {}
 
 bool ExFATFileSystem::startExFATFileSystemRecovery() {
+    Volume& v = volume_;
+    std::vector<std::uint8_t> first;
+    readVolumeBytes(0, v.u32BytesInSector(), first);
+    const MainBootSector mbs{ByteView(first)};
+    if (mbs.file_system_name() != "EXFAT   " || mbs.boot_signature() != 0xAA55) {
+        platform::logFormat("exFAT recovery on %@: no exFAT boot sector at sector %@", v.path(),
+                            static_cast<unsigned long long>(v.HPlusVolStart()));
+        return false;
+    }
+    const std::optional<Geometry> g = geometryOf(mbs);
+    if (!g) return false;
+    if (mbs.number_of_fats() != 1) {
+        platform::logFormat("exFAT recovery on %@: %@ FATs, nothing walked", v.path(), mbs.number_of_fats());
+        return true;
+    }
+    // Sectors of the device per cluster, in 8 bits: 256 leaves 0, which the
+    // walk does not read (it works from the boot sector).
+    v.u8SectorPerCluster = static_cast<std::uint8_t>(g->clusterBytes / g->sectorBytes);
+    const std::uint32_t root = mbs.root_directory_first_cluster();
+    if (!g->inHeap(root)) {
+        platform::logFormat("exFAT recovery on %@: root directory cluster %@ lies outside the cluster heap", v.path(),
+                            root);
+        return true;
+    }
+    if (v.dirRoot)
+        readExFatDirectoryOffset(v.HPlusVolStart() + g->clusterOffset(root) / g->sectorBytes, mbs, v.dirRoot);
+    return true;
+}
+
+std::optional<ExFATFileSystem::Geometry> ExFATFileSystem::geometryOf(const MainBootSector& mbs) const {
+    const Volume& v = volume_;
+    const std::uint16_t sectorShift = mbs.bytes_per_sector();
+    const std::uint16_t clusterShift = mbs.sectors_per_cluster();
+    if (sectorShift < kMinSectorShift || sectorShift > kMaxSectorShift ||
+        sectorShift + clusterShift > kMaxClusterShift) {
+        platform::logFormat("exFAT recovery on %@: sector shift %@ and cluster shift %@ refused", v.path(), sectorShift,
+                            clusterShift);
+        return std::nullopt;
+    }
+    Geometry g;
+    g.sectorBytes = v.u32BytesInSector();
+    const std::uint64_t sector = std::uint64_t{1} << sectorShift;
+    g.clusterBytes = std::uint64_t{1} << (sectorShift + clusterShift);
+    g.fatOffset = mbs.fat_offset() * sector;
+    g.fatLength = mbs.fat_length() * sector;
+    g.heapOffset = mbs.cluster_heap_offset() * sector;
+    g.clusterCount = mbs.cluster_count();
+    if (g.sectorBytes == 0 || g.clusterBytes % g.sectorBytes != 0 || g.heapOffset % g.sectorBytes != 0 ||
+        g.fatOffset % g.sectorBytes != 0) {
+        platform::logFormat("exFAT recovery on %@: clusters of %@ bytes do not fall on its %@-byte sectors", v.path(),
+                            static_cast<unsigned long long>(g.clusterBytes),
+                            static_cast<unsigned long long>(g.sectorBytes));
+        return std::nullopt;
+    }
+    return g;
+}
+
+bool ExFATFileSystem::readVolumeBytes(std::uint64_t offset, std::uint64_t length,
+                                      std::vector<std::uint8_t>& buffer) const {
+    Volume& v = volume_;
+    const std::uint64_t sectorBytes = v.u32BytesInSector();
+    buffer.assign(length, 0);
+    if (length == 0 || sectorBytes == 0 || offset % sectorBytes != 0 || length % sectorBytes != 0) return false;
+    const std::uint64_t sectors = length / sectorBytes;
+    const auto end = checkedAdd(offset / sectorBytes, sectors);
+    const auto first = checkedAdd(v.HPlusVolStart(), offset / sectorBytes);
+    if (!end || *end > v.sizeInSect() || !first || sectors > std::numeric_limits<std::int32_t>::max()) return false;
+    if (v.readSector(*first, static_cast<std::int32_t>(sectors), buffer.data())) return true;
+    std::fill(buffer.begin(), buffer.end(), 0);
     return false;
 }
 
-void ExFATFileSystem::readExFatDirectoryOffset(std::uint64_t, const MainBootSector&, NewDir*) {}
+void ExFATFileSystem::readExFatDirectoryOffset(std::uint64_t sector, const MainBootSector& mainBootSector,
+                                               NewDir* Parent) {
+    const std::optional<Geometry> g = geometryOf(mainBootSector);
+    if (!g || !Parent || sector < volume_.HPlusVolStart()) return;
+    const auto offset = checkedMul(sector - volume_.HPlusVolStart(), g->sectorBytes);
+    if (!offset) return;
+    open_.clear();
+    walked_.clear();
+    tooDeepLogged_ = false;
+    openCluster(*g, *offset, Parent);
+    // Depth first, as a recursion would go, with the open clusters on a list
+    // of our own: a folder is walked as soon as its set is met.
+    while (!open_.empty() && !volume_.stopTreeThread()) {
+        DirectoryCluster& d = open_.back();
+        if (NewDir* folder = d.chainedFolder) {
+            d.chainedFolder = nullptr;
+            if (const auto next = nextCluster(*g, d.chainedFrom)) {
+                openCluster(*g, g->clusterOffset(*next), folder);
+                continue;
+            }
+        }
+        if (d.position + kEntryBytes > d.bytes.size()) {
+            open_.pop_back();
+            continue;
+        }
+        const std::size_t at = d.position;
+        d.position += kEntryBytes;
+        const std::optional<FolderToWalk> walk = takeSet(*g, d, at);
+        if (!walk || !g->inHeap(walk->firstCluster)) continue;
+        const std::uint64_t first = g->clusterOffset(walk->firstCluster);
+        // A folder longer than two clusters is read in its first two only;
+        // one whose first cluster was walked already has nothing more.
+        if (walk->fatChain && !walked_.contains(first)) {
+            d.chainedFolder = walk->folder;
+            d.chainedFrom = walk->firstCluster;
+        }
+        openCluster(*g, first, walk->folder);
+    }
+    open_.clear();
+}
+
+void ExFATFileSystem::openCluster(const Geometry& g, std::uint64_t offset, NewDir* parent) {
+    DirectoryCluster d;
+    d.parent = parent;
+    // A cluster met again (a folder whose first cluster is one of an
+    // ancestor's, or a chain back into a walked folder) is walked as empty.
+    if (open_.size() >= kMaxOpenClusters) {
+        if (!tooDeepLogged_)
+            platform::logFormat("exFAT recovery on %@: folders nested deeper than %@ levels are not walked",
+                                volume_.path(), static_cast<unsigned long long>(kMaxOpenClusters));
+        tooDeepLogged_ = true;
+    } else if (walked_.insert(offset).second)
+        readVolumeBytes(offset,
+                        std::min(g.clusterBytes, (kSetWindow + g.sectorBytes - 1) / g.sectorBytes * g.sectorBytes),
+                        d.bytes);
+    open_.push_back(std::move(d));
+}
+
+std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geometry& g, DirectoryCluster& d,
+                                                                      std::size_t at) {
+    Volume& v = volume_;
+    const ByteView cluster(d.bytes);
+    const std::uint8_t type = cluster.u8(at);
+    if (type != kFileEntry && type != kDeletedFileEntry) return std::nullopt;
+    const FileDirectoryEntry file(cluster.sub(at, kEntryBytes));
+    const std::size_t secondaries = file.secondary_count();
+    const std::size_t end = at + (secondaries + 1) * kEntryBytes;
+    if (secondaries > kMaxSecondaryCount || file.reserved1() != 0 || end > kSetWindow || end > cluster.size())
+        return std::nullopt;
+    const StreamExtensionDirectoryEntery stream(cluster.sub(at + kEntryBytes, kEntryBytes));
+    const std::uint8_t streamType = stream.entry_type();
+    if ((streamType != kStreamEntry && streamType != kDeletedStreamEntry && streamType != kNameEntry) ||
+        stream.reserved1() != 0 || stream.reserved2() != 0 || stream.reserved3() != 0)
+        return std::nullopt;
+
+    const bool folder = (file.file_attributes() & kDirectoryAttribute) != 0;
+    NewDir* parent = d.parent;
+    // Live files of live folders are still on the volume for the user.
+    if (!folder && type == kFileEntry && !parent->deleted) return std::nullopt;
+
+    std::u16string name;
+    for (std::size_t i = 2; i <= secondaries; ++i)
+        name += FileNameExtensionDirectoryEntry(cluster.sub(at + i * kEntryBytes, kEntryBytes)).file_name();
+    name.resize(std::min<std::size_t>(name.size(), stream.name_length()));
+
+    NewDir* node = newdir::allocate();
+    node->fileType = folder ? NewDir::Folder : NewDir::File;
+    node->parentID = parent->fileID;
+    node->pndirPointer = parent;
+    node->deleted = type == kDeletedFileEntry || parent->deleted || !folder;
+    node->createDate = hfsSeconds(file.create_date(), file.create_10ms(), file.create_tz_offset());
+    node->modDate = hfsSeconds(file.last_modified(), file.last_modified_10ms(), file.last_modified_tz_offset());
+    newdir::setDataStartSector(node, v.blocksStartsAtSector & 0xFFFFFFFF);
+    newdir::setSectorsPerBlock(node, 1);
+    v.addChild(node, parent);
+    v.setFileName(name, node);
+    v.setPathBelow(parent, node);
+
+    if (folder) {
+        ++v.folderCount;
+        ++v.entryCount;
+        node->fileID = v.folderCount;
+        newdir::forEachAncestor(parent, [](NewDir* a) { ++a->childrenCount; });
+        d.progress.set("Folders", v.folderCount);
+        post(d.progress);
+        return FolderToWalk{node, stream.first_cluster(), !IsBitSet(stream.general_secondary_flags(), kNoFatChainBit)};
+    }
+
+    const std::uint64_t size = stream.data_length();
+    ++v.fileCount;
+    v.dataSize = saturatingAdd(v.dataSize, size);
+    node->fileID = v.fileCount;
+    node->fileSize = size;
+    newdir::forEachAncestor(parent, [size](NewDir* a) {
+        ++a->childrenCount;
+        a->fileSize = saturatingAdd(a->fileSize, size);
+    });
+    // The file is taken as one run of sectors from its first cluster on,
+    // whatever its FAT chain says: a deleted file's chain is gone.
+    if (size != 0 && g.inHeap(stream.first_cluster())) {
+        const std::uint64_t start = g.clusterOffset(stream.first_cluster()) / g.sectorBytes;
+        if (v.addDataExtStartBlock(start, 1, node) && size > g.sectorBytes) {
+            const std::uint64_t rest = size - g.sectorBytes;
+            v.addDataExtStartBlock(start + 1, rest / g.sectorBytes + (rest % g.sectorBytes != 0 ? 1 : 0), node);
+        }
+    }
+    d.progress.set("Files", v.fileCount);
+    d.progress.set("Data", static_cast<unsigned long long>(v.dataSize));
+    post(d.progress);
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> ExFATFileSystem::nextCluster(const Geometry& g, std::uint32_t cluster) const {
+    // Only the FAT sector that holds this cluster's entry is read.
+    const std::uint64_t entry = std::uint64_t{cluster} * 4;
+    if (entry + 4 > g.fatLength) return std::nullopt;
+    const std::uint64_t at = g.fatOffset + entry;
+    const std::uint64_t sectorStart = at / g.sectorBytes * g.sectorBytes;
+    std::vector<std::uint8_t> sector;
+    if (!readVolumeBytes(sectorStart, g.sectorBytes, sector)) return std::nullopt;
+    const std::uint32_t next = ByteView(sector).le32(at - sectorStart);
+    if (next == kMediaDescriptor || next == kEndOfChain || !g.inHeap(next)) return std::nullopt;
+    return next;
+}
 
 bool ExFATFileSystem::IsBitSet(std::uint32_t value, std::uint32_t bit) {
     return ((value & 0xFF) >> (bit % 32)) & 1;
