@@ -5,6 +5,7 @@
 # its start sector (0).
 #   make-fat-100k.sh OUTDIR [THOUSANDS]
 set -euo pipefail
+. "$(dirname "$0")/tree-100k.sh"
 out=${1:?usage: make-fat-100k.sh OUTDIR [THOUSANDS]}
 k=${2:-100}
 [ $((k % 5)) -eq 0 ] && [ "$k" -gt 0 ] || { echo "THOUSANDS must be a positive multiple of 5" >&2; exit 2; }
@@ -14,13 +15,7 @@ export MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null
 if [ ! -s "$img" ]; then
   src=$(mktemp -d)
   trap 'rm -rf "$src"' EXIT
-  for a in $(seq -w 0 $((k / 5 - 1))); do
-    for b in $(seq -w 0 24); do
-      d="$src/a$a/b$b/c"
-      mkdir -p "$d"
-      for f in $(seq -w 0 199); do printf 'file %s/%s/%s\n' "$a" "$b" "$f" > "$d/f$f.txt"; done
-    done
-  done
+  fill_tree "$src" "$k"
   # One 512-byte cluster a file, and room for the folders.
   rm -f "$img.part"
   mkfs.vfat -C -F 32 -s 1 "$img.part" $((k * 1024 * 3 / 4 + 40 * 1024)) >/dev/null

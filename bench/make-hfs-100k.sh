@@ -4,6 +4,7 @@
 # the image path and the HFS+ start sector.
 #   make-hfs-100k.sh OUTDIR [THOUSANDS]
 set -euo pipefail
+. "$(dirname "$0")/tree-100k.sh"
 out=${1:?usage: make-hfs-100k.sh OUTDIR [THOUSANDS]}
 k=${2:-100}
 [ $((k % 5)) -eq 0 ] && [ "$k" -gt 0 ] || { echo "THOUSANDS must be a positive multiple of 5" >&2; exit 2; }
@@ -12,13 +13,7 @@ img="$out/hfs-${k}k.iso"
 if [ ! -s "$img" ] || [ ! -s "$out/hfs-${k}k.start" ]; then
   src=$(mktemp -d)
   trap 'rm -rf "$src"' EXIT
-  for a in $(seq -w 0 $((k / 5 - 1))); do
-    for b in $(seq -w 0 24); do
-      d="$src/a$a/b$b/c"
-      mkdir -p "$d"
-      for f in $(seq -w 0 199); do printf 'file %s/%s/%s\n' "$a" "$b" "$f" > "$d/f$f.txt"; done
-    done
-  done
+  fill_tree "$src" "$k"
   xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -o "$img" "$src" >/dev/null 2>&1
   # The HFS+ partition's start, from the Apple partition map xorriso writes.
   python3 - "$img" > "$out/hfs-${k}k.start" <<'PY'
