@@ -14,6 +14,7 @@ packages=(
   imagemagick sox ghostscript p7zip-full zip bzip2 xz-utils zstd lz4 sqlite3 openssl
   ffmpeg lame libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui libreoffice-draw-nogui
   xvfb xauth desktop-file-utils libxml2-utils
+  abcmidi
 )
 
 install_packages() {

@@ -2,6 +2,7 @@
 
 #include "sizecalc/SizeCalculator.h"
 
+// AVI: the RIFF header's length is the file's; nothing else is read.
 class AviFileCheck final : public SizeCalculator {
 public:
     explicit AviFileCheck(CarvingContext& context);

@@ -2,6 +2,7 @@
 
 #include "sizecalc/SizeCalculator.h"
 
+// WAV: the RIFF header's length is the file's; nothing else is read.
 class WavFileCheck final : public SizeCalculator {
 public:
     explicit WavFileCheck(CarvingContext& context);
