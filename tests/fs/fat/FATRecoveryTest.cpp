@@ -93,7 +93,9 @@ protected:
             const NewDir& n = *parent->second->childList[index];
             EXPECT_EQ(n.isFolder(), e.folder);
             // The clean-up marks folders that hold deleted entries, so only a deleted folder's mark is its own.
-            if (!e.folder || e.deleted) EXPECT_EQ(n.deleted != 0, e.deleted);
+            if (!e.folder || e.deleted) {
+                EXPECT_EQ(n.deleted != 0, e.deleted);
+            }
             const std::string name = e.path.substr(slash + 1);
             if (std::regex_match(name, std::regex(R"([A-Z0-9_~]{1,8}(\.[A-Z0-9]{1,3})?)"))) {
                 EXPECT_EQ(shownShortName(n), name);
