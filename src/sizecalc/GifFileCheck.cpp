@@ -58,7 +58,8 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             if (++zeroRun > kLongestZeroRun) return p;
         } else if (*b == kExtension) {
             // Only two data sub-blocks are stepped over; an extension with
-            // more leaves the walk on a byte that ends it.
+            // more leaves the walk on its third sub-block's size, which as a
+            // rule is no block byte and ends it.
             zeroRun = 0;
             p += 2;
             const auto first = byteAt(p);

@@ -92,9 +92,9 @@ std::uint64_t PsdFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
         n += 4;
         if (p >= kWindowEnd) {
             if (!window_.readAt(sectorNumber + n / bytesPerSector)) return 0;
-            // The window starts at n's sector, not at n: the zero-run test
-            // runs up to a sector behind the count, which only lengthens
-            // the carved file.
+            // The window starts at n's sector, not at n: from here the
+            // zero-run test reads up to a sector behind the count, so the
+            // file is carved up to a sector longer.
             p = 0;
         }
     }
