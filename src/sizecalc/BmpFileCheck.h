@@ -2,6 +2,7 @@
 
 #include "sizecalc/SizeCalculator.h"
 
+// A BMP states its own length in its header; nothing further is read.
 class BmpFileCheck final : public SizeCalculator {
 public:
     explicit BmpFileCheck(CarvingContext& context);
