@@ -44,7 +44,9 @@ std::uint64_t JpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             if (length == 0) length = 2;
             n += length + 2;
             p += length;
-            if (p + 2 > ReadWindow::kBytes) {
+            // The marker and the next segment's length must both lie in the
+            // window, or the zeros behind it would end the walk early.
+            if (p + 4 > ReadWindow::kBytes) {
                 sector += p / bytesPerSector;
                 p %= bytesPerSector;
                 if (!window_.readAt(sector)) return 0;
@@ -54,14 +56,16 @@ std::uint64_t JpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             if (w.u8(p) != 0xFF) broken = true;
             p += 2;
         } else {
+            // An end marker split between two windows is still seen.
+            if (p + 2 > ReadWindow::kBytes) {
+                sector += p / bytesPerSector;
+                p %= bytesPerSector;
+                if (!window_.readAt(sector)) return 0;
+            }
             const platform::ByteView w = window_.view();
             if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xD9) return n + 2 + kMargin;
             ++n;
-            if (++p == ReadWindow::kBytes) {
-                sector += ReadWindow::kBytes / bytesPerSector;
-                p = 0;
-                if (!window_.readAt(sector)) return 0;
-            }
+            ++p;
         }
         if (n > kWalkLimit) return kCappedSize;
     }

@@ -77,8 +77,7 @@ TEST_F(ImageCalculatorsTest, ToolSamplesAreClaimedByTheirFormatAndMeasuredByItsR
         {convert("-delay 10 -size 200x200 xc: +noise Random \\( -size 200x200 plasma: \\) -loop 0", "gif"), "gif"},
         {convert("-size 100x100 plasma:", "bmp"), "bmp"},
         {convert("-size 64x48 xc: +noise Random", "psd"), "psd"},
-        {convert("-size 64x48 xc: +noise Random \\( -size 64x48 xc:red \\) \\( -size 64x48 plasma: \\)", "psd"), "psd"},
-        {makeSample("sox -n -r 8000 \"$OUT\" synth 0.5 sine 440", "wav"), ""}};
+        {convert("-size 64x48 xc: +noise Random \\( -size 64x48 xc:red \\) \\( -size 64x48 plasma: \\)", "psd"), "psd"}};
     for (const auto& [bytes, key] : samples) {
         const auto hit = carve(bytes);
         EXPECT_EQ(hit.calculator ? hit.calculator->parentKey() : "", key) << bytes.size();
@@ -102,6 +101,12 @@ TEST_F(ImageCalculatorsTest, DamagedFilesEndTheWalkWhereTheirRulesSay) {
     EXPECT_EQ(carve(jpg.substr(0, jpg.size() / 2)).size, 5242880u);
     // A stopped walk answers its length so far: a JPEG's first 4 bytes.
     EXPECT_EQ(carve(jpg, true).size, 4u);
+    // A marker and its length astride the end of the first window, and an end marker split between the second
+    // and the third (the second begins at sector 127 of the file), are still read.
+    const std::string straddling = "\xFF\xD8\xFF\xE0" + be(65529, 2) + std::string(65527, 'x') + "\xFF\xE1" +
+                                   be(16, 2) + std::string(14, 'x') + "\xFF\xDA" + std::string(130559 - 65553, 'y') +
+                                   "\xFF\xD9";
+    EXPECT_EQ(carve(straddling).size, 130561u + 512);
 
     // Signature, header and one empty chunk are too short to keep.
     const std::string png = convert(kNoise, "png");
