@@ -138,6 +138,30 @@ TEST_F(StreamCalculatorsTest, HostileBoxSizesEndWithEachFormatsRule) {
     EXPECT_FALSE(measureAt(imageWith(ftyp("M4A ") + tail, kSector), kSector, {"m4a"}));
 }
 
+// MPEG-1 Layer III frames of 417 bytes (128 kbit/s, 44.1 kHz, no padding).
+std::string frames(int count, char secondByte = '\xFB') {
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += "\xFF"s + secondByte + "\x90\0"s + std::string(413, '\0');
+    return out;
+}
+
+TEST_F(StreamCalculatorsTest, StreamsEndWhereTheirFramesOrPacketsStop) {
+    // Frames that change their first two bytes end a tagged stream there.
+    const std::string tag = "ID3\4\0\0\0\0\0\0"s;
+    EXPECT_EQ(measureAt(imageWith(tag + frames(30) + frames(5, '\xFA'), kSector), kSector, {"mp3"}).size,
+              10 + 30 * 417u);
+    EXPECT_TRUE(contexts.back()->skipCarvedFileBlocks);
+    // 10240 bytes or less is no file, and nothing is skipped.
+    EXPECT_FALSE(measureAt(imageWith(frames(20), kSector), kSector, {"mp3"}));
+    EXPECT_FALSE(contexts.back()->skipCarvedFileBlocks);
+    // Packets go on 11620 bytes past a damaged stretch of a program stream.
+    const std::string pack = "\0\0\1\xBA"s + std::string(8, '\x01');
+    const std::string packet = "\0\0\1\xE0\x07\xD0"s + std::string(2000, '\xEE');
+    const std::string damaged = pack + packet + std::string(11620, 'x') + packet;
+    EXPECT_EQ(measureAt(imageWith(damaged, kSector), kSector, {"mpg"}).size, 12 + 2006 + 11620 + 2006 + 101u);
+}
+
 TEST_F(StreamCalculatorsTest, HostileStreamHeadersEndPromptlyWithNoFile) {
     // A tag claiming more than 10 MiB, and one followed by no frame.
     EXPECT_FALSE(measureAt(imageWith("ID3\4\0\0\x7F\x7F\x7F\x7F"s, kSector), kSector, {"mp3"}));
@@ -146,4 +170,5 @@ TEST_F(StreamCalculatorsTest, HostileStreamHeadersEndPromptlyWithNoFile) {
     // is scanned to its end, and the short stream found before it answers.
     const std::string sequence = "\0\0\1\xB3\xFF\xFF\xFF\x13\xFF\xFF\xE0\x18\0\0\1\xB8"s;
     EXPECT_EQ(measureAt(imageWith(sequence, kSector), kSector, {"mpg"}).size, 16u);
+    EXPECT_FALSE(contexts.back()->skipCarvedFileBlocks);
 }
