@@ -9,6 +9,7 @@ namespace {
 // Below this a stream is taken for a chance match, not a file.
 constexpr std::uint64_t kShortest = 10240;
 constexpr std::uint64_t kLongestFrameWalk = 10485760;
+constexpr std::uint64_t kLargestTag = 10485760;
 constexpr std::uint64_t kLongestTaggedWalk = 2147483640;
 constexpr std::uint64_t kMargin = 512;
 // What a tagged walk whose frames lost their bitrate or sampling rate is
@@ -136,7 +137,7 @@ std::uint64_t Mp3FileCheck::id3Walk() {
     std::uint64_t n = 0;
     for (std::uint64_t i = 6; i < 10; ++i)
         n = (n << 7) | (window_.u8(i) & 0x7F);
-    if (n > kLongestFrameWalk) return 0;
+    if (n > kLargestTag) return 0;
 
     if (!window_.cover(n, 2)) return 0;
     if (window_.u8(n) != 0xFF || !isLayer3SyncByte(window_.u8(n + 1))) {
