@@ -1,11 +1,185 @@
 #include "sizecalc/Mp3FileCheck.h"
 
-Mp3FileCheck::Mp3FileCheck(CarvingContext& context) : SizeCalculator("mp3", context) {}
+#include "sizecalc/CarvingContext.h"
 
-bool Mp3FileCheck::isFile(platform::ByteView, std::uint64_t) {
-    return false;
+#include <array>
+
+namespace {
+
+// Below this a stream is taken for a chance match, not a file.
+constexpr std::uint64_t kShortest = 10240;
+constexpr std::uint64_t kLongestFrameWalk = 10485760;
+constexpr std::uint64_t kLargestTag = 10485760;
+constexpr std::uint64_t kLongestTaggedWalk = 2147483640;
+constexpr std::uint64_t kMargin = 512;
+// What a tagged walk whose frames lost their bitrate or sampling rate is
+// cut to.
+constexpr std::uint64_t kInvalidRateCut = 8388608;
+constexpr std::uint64_t kInvalidBitrateLimit = 15728640;
+constexpr std::uint64_t kInvalidBitrateShortest = 4097;
+constexpr std::uint32_t kLongestFirstSyncScan = 2048;
+constexpr std::uint32_t kTaggedMisses = 50;
+constexpr std::uint32_t kFrameMisses = 5;
+
+// The second byte of a frame header that a file may start with: MPEG-1
+// Layer III with and without CRC, MPEG-1 Layer II, and MPEG-2 and 2.5
+// Layer III, all three without CRC.
+bool isSyncByte(std::uint8_t b) {
+    return b == 0xFB || b == 0xFA || b == 0xFD || b == 0xE3 || b == 0xF3;
+}
+// The tagged walk follows Layer III frames only.
+bool isLayer3SyncByte(std::uint8_t b) {
+    return b != 0xFD && isSyncByte(b);
 }
 
-std::uint64_t Mp3FileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t) {
-    return 0;
+struct FrameHeader {
+    std::uint32_t version;
+    std::uint32_t layer;
+    std::uint32_t bitrateIndex;
+    std::uint32_t rateIndex;
+    std::uint32_t padding;
+
+    explicit FrameHeader(std::uint32_t h)
+        : version(Mp3FileCheck::bitCheck(h, 20, 2)), layer(Mp3FileCheck::bitCheck(h, 18, 2)),
+          bitrateIndex(Mp3FileCheck::bitCheck(h, 15, 4)), rateIndex(Mp3FileCheck::bitCheck(h, 11, 2)),
+          padding(Mp3FileCheck::bitCheck(h, 9, 1)) {}
+
+    bool reservedVersionOrLayer() const { return version == 1 || layer == 0; }
+    bool invalidBitrate() const { return bitrateIndex == 0 || bitrateIndex == 15; }
+    bool reservedRate() const { return rateIndex == 3; }
+
+    // The frame's length in bytes; the fields must be valid. The sync bytes
+    // let no Layer I frame this far.
+    std::uint64_t length() const {
+        static constexpr std::array<std::uint32_t, 16> kMpeg1Layer3 = {0,   32,  40,  48,  56,  64,  80,  96,
+                                                                       112, 128, 160, 192, 224, 256, 320, 0};
+        static constexpr std::array<std::uint32_t, 16> kMpeg1Layer2 = {0,   32,  48,  56,  64,  80,  96,  112,
+                                                                       128, 160, 192, 224, 256, 320, 384, 0};
+        static constexpr std::array<std::uint32_t, 16> kMpeg2 = {0,  8,  16, 24,  32,  40,  48,  56,
+                                                                 64, 80, 96, 112, 128, 144, 160, 0};
+        static constexpr std::array<std::uint32_t, 3> kMpeg1Rates = {44100, 48000, 32000};
+        const bool mpeg1 = version == 3;
+        const std::uint32_t kbits =
+            mpeg1 ? (layer == 2 ? kMpeg1Layer2 : kMpeg1Layer3)[bitrateIndex] : kMpeg2[bitrateIndex];
+        // MPEG-2 halves the sampling rates, MPEG-2.5 quarters them; both
+        // halve the samples of a Layer III frame.
+        const std::uint32_t rate = kMpeg1Rates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+        const std::uint64_t factor = mpeg1 || layer == 2 ? 144 : 72;
+        return factor * kbits * 1000 / rate + padding;
+    }
+};
+
+} // namespace
+
+Mp3FileCheck::Mp3FileCheck(CarvingContext& context) : SizeCalculator("mp3", context), window_(context) {}
+
+std::uint32_t Mp3FileCheck::bitCheck(std::uint32_t value, unsigned startBit, unsigned numberOfBits) {
+    if (numberOfBits == 0 || numberOfBits > startBit + 1 || startBit > 31) return 0;
+    const std::uint32_t mask = numberOfBits == 32 ? ~0u : (1u << numberOfBits) - 1;
+    return (value >> (startBit + 1 - numberOfBits)) & mask;
+}
+
+bool Mp3FileCheck::isFile(platform::ByteView leading, std::uint64_t) {
+    bId3File_ = leading.u8(0) == 'I' && leading.u8(1) == 'D' && leading.u8(2) == '3';
+    if (bId3File_) return true;
+    const std::uint32_t h = leading.be32(0);
+    return leading.u8(0) == 0xFF && isSyncByte(leading.u8(1)) && (h & 0x180000) != 0x080000 && (h & 0x60000) != 0 &&
+           (h & 0xF000) != 0 && (h & 0xF000) != 0xF000 && (h & 0xC00) < 0xC00;
+}
+
+std::uint64_t Mp3FileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
+    context_.skipCarvedFileBlocks = false;
+    window_.startFile(sectorNumber);
+    return bId3File_ ? id3Walk() : frameWalk();
+}
+
+std::uint64_t Mp3FileCheck::endAtInvalidHeader(std::uint64_t length) {
+    if (length <= kShortest) return 0;
+    context_.skipCarvedFileBlocks = true;
+    return length;
+}
+
+std::uint64_t Mp3FileCheck::frameWalk() {
+    // n: the file offset reached. Frames are 24 to 1729 bytes long, so every
+    // step advances and the walk stays far below any overflow.
+    std::uint64_t n = 0;
+    std::uint32_t misses = 0;
+    while (!context_.stopped() && n < kLongestFrameWalk) {
+        if (!window_.cover(n, 4)) return 0;
+        const std::uint32_t h = window_.be32(n);
+        if ((h >> 24) != 0xFF || !isSyncByte(static_cast<std::uint8_t>(h >> 16))) {
+            if (misses > kFrameMisses) {
+                if (n <= kShortest) return 0;
+                context_.skipCarvedFileBlocks = true;
+                return n + context_.bytesPerSector();
+            }
+            ++misses;
+            ++n;
+            continue;
+        }
+        misses = 0;
+        const FrameHeader header(h);
+        if (header.reservedVersionOrLayer() || header.invalidBitrate() || header.reservedRate())
+            return endAtInvalidHeader(n);
+        // Onto the frame's last byte, which the next pass takes as a miss:
+        // a frame must be followed right away by the next one.
+        n += header.length() - 1;
+    }
+    if (n <= kShortest) return 0;
+    context_.skipCarvedFileBlocks = true;
+    return n + kMargin;
+}
+
+std::uint64_t Mp3FileCheck::id3Walk() {
+    if (!window_.cover(0, 10)) return 0;
+    // The tag's size, a synchsafe integer, leaves out its 10-byte header:
+    // the walk starts 10 bytes short of the first frame and finds it.
+    std::uint64_t n = 0;
+    for (std::uint64_t i = 6; i < 10; ++i)
+        n = (n << 7) | (window_.u8(i) & 0x7F);
+    if (n > kLargestTag) return 0;
+
+    if (!window_.cover(n, 2)) return 0;
+    if (window_.u8(n) != 0xFF || !isLayer3SyncByte(window_.u8(n + 1))) {
+        std::uint32_t scanned = 0;
+        for (;; ++scanned) {
+            if (scanned == kLongestFirstSyncScan) return 0;
+            if (!window_.cover(n + scanned, 2)) return 0;
+            if (window_.u8(n + scanned) == 0xFF && isSyncByte(window_.u8(n + scanned + 1))) break;
+        }
+        n += scanned;
+    }
+    // Every frame of the stream starts with the first frame's two bytes.
+    const std::uint8_t reference = window_.u8(n + 1);
+
+    std::uint32_t misses = 0;
+    while (!context_.stopped() && n < kLongestTaggedWalk) {
+        if (!window_.cover(n, 4)) return 0;
+        const std::uint32_t h = window_.be32(n);
+        const auto second = static_cast<std::uint8_t>(h >> 16);
+        if ((h >> 24) != 0xFF || !isLayer3SyncByte(second)) {
+            // Misses add up over the whole walk.
+            if (misses == kTaggedMisses) {
+                if (n <= kShortest) return 0;
+                context_.skipCarvedFileBlocks = true;
+                return n;
+            }
+            ++misses;
+            ++n;
+            continue;
+        }
+        if (second != reference) return endAtInvalidHeader(n);
+        const FrameHeader header(h);
+        if (header.reservedVersionOrLayer()) return endAtInvalidHeader(n);
+        if (header.invalidBitrate()) {
+            if (n > kInvalidBitrateLimit) n = kInvalidRateCut;
+            if (n < kInvalidBitrateShortest) return 0;
+            context_.skipCarvedFileBlocks = true;
+            return n;
+        }
+        if (header.reservedRate()) return endAtInvalidHeader(n > kInvalidRateCut ? kInvalidRateCut : n);
+        n += header.length();
+    }
+    if (n > kLongestTaggedWalk) return 0;
+    return endAtInvalidHeader(n);
 }

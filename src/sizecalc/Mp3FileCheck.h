@@ -1,10 +1,27 @@
 #pragma once
 
 #include "sizecalc/SizeCalculator.h"
+#include "sizecalc/StreamWindow.h"
 
+// MPEG audio (Layers II and III), bare or behind an ID3v2 tag. A stream has
+// no length field: the walk goes from frame header to frame header.
 class Mp3FileCheck final : public SizeCalculator {
 public:
     explicit Mp3FileCheck(CarvingContext& context);
     bool isFile(platform::ByteView leading, std::uint64_t sectorNumber) override;
     std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
+
+    // The numberOfBits bits of value from bit startBit (31 is the highest)
+    // downwards.
+    static std::uint32_t bitCheck(std::uint32_t value, unsigned startBit, unsigned numberOfBits);
+
+private:
+    std::uint64_t frameWalk();
+    std::uint64_t id3Walk();
+    // A header field that is reserved or invalid ends a walk here.
+    std::uint64_t endAtInvalidHeader(std::uint64_t length);
+
+    StreamWindow window_;
+    // The file begins with an ID3v2 tag.
+    bool bId3File_ = false;
 };

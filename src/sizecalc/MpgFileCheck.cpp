@@ -1,11 +1,136 @@
 #include "sizecalc/MpgFileCheck.h"
 
-MpgFileCheck::MpgFileCheck(CarvingContext& context) : SizeCalculator("mpg", context) {}
+#include "sizecalc/CarvingContext.h"
 
-bool MpgFileCheck::isFile(platform::ByteView, std::uint64_t) {
+namespace {
+
+constexpr std::uint32_t kPack = 0x1BA;
+constexpr std::uint32_t kSequenceHeader = 0x1B3;
+constexpr std::uint32_t kSequenceEnd = 0x1B7;
+constexpr std::uint32_t kProgramEnd = 0x1B9;
+constexpr std::uint32_t kPicture = 0x100;
+constexpr std::uint32_t kGroupOfPictures = 0x1B8;
+constexpr std::uint64_t kShortest = 10240;
+constexpr std::uint64_t kLengthBound = 4294967280;
+constexpr std::uint64_t kCappedLength = 62914560;
+// How far a program stream may jump over bytes that are no packet.
+constexpr std::uint64_t kProbeDistance = 11620;
+constexpr std::uint32_t kDataRun = 50;
+constexpr std::uint32_t kZeroRun = 100;
+
+// Where a program stream goes on: a pack, system header, the private and
+// padding streams, or the first audio or video stream.
+bool continuesProgram(std::uint32_t c) {
+    return (c >= kPack && c <= 0x1C0) || c == 0x1DF || c == 0x1E0 || c == 0x1EF;
+}
+
+} // namespace
+
+MpgFileCheck::MpgFileCheck(CarvingContext& context)
+    : SizeCalculator("mpg", context), window_(context), probe_(context) {}
+
+bool MpgFileCheck::isFile(platform::ByteView leading, std::uint64_t sectorNumber) {
+    const std::uint32_t code = leading.be32(0);
+    bHeader0x1B3_ = code == kSequenceHeader;
+    return (code == kPack || code == kSequenceHeader) && isFileValidated(sectorNumber);
+}
+
+bool MpgFileCheck::isFileValidated(std::uint64_t sectorNumber) {
+    window_.startFile(sectorNumber);
+    if (!window_.cover(0, 64)) return false;
+    for (std::uint32_t at = 4; at < 50; ++at) {
+        const std::uint32_t c = window_.be32(at);
+        if (c == kGroupOfPictures || c == 0x1BB || c == 0x1BD || c == 0x1BE || c == 0x1BF || c == 0x1C0 || c == 0x1E0) {
+            mpgFirstStartCodeOffset_ = at;
+            return true;
+        }
+    }
     return false;
 }
 
-std::uint64_t MpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t) {
-    return 0;
+std::uint64_t MpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
+    context_.skipCarvedFileBlocks = false;
+    window_.startFile(sectorNumber);
+    probe_.startFile(sectorNumber);
+    const std::uint64_t n = bHeader0x1B3_ ? videoStreamLength() : programStreamLength();
+    if (n > kLengthBound) return 0;
+    // A stream holds no other file: the run need not look inside it again.
+    context_.skipCarvedFileBlocks = n > kShortest;
+    return n;
+}
+
+std::uint64_t MpgFileCheck::videoStreamLength() {
+    if (!window_.cover(0, 8)) return 0;
+    const std::uint64_t width = window_.be16(4) >> 4;
+    const std::uint64_t height = window_.be16(5) & 0xFFF;
+    // No picture's data is longer than three bytes a pixel: a longer gap
+    // between start codes is the end of the stream.
+    const std::uint64_t limit = width * height * 3 + 2 * std::uint64_t{context_.bytesPerSector()};
+    std::uint64_t n = 4;
+    std::uint64_t k = 0;
+    while (k < limit && !context_.stopped()) {
+        if (!window_.cover(n + k, 4)) return 0;
+        const std::uint32_t c = window_.be32(n + k);
+        if (c == kPicture || (c >= 0x1B0 && c <= 0x1B6) || c == kGroupOfPictures) {
+            n += k + 4;
+            k = 0;
+            if (n > kLengthBound) break;
+        } else if (c == kSequenceEnd) {
+            // Streams are often joined: another may follow the end code.
+            n += k + 4;
+            k = 0;
+            if (!window_.cover(n, 4)) return 0;
+            const std::uint32_t next = window_.be32(n);
+            if (next != kPicture && next != kGroupOfPictures && !continuesProgram(next)) break;
+        } else {
+            ++k;
+        }
+    }
+    return n;
+}
+
+std::uint64_t MpgFileCheck::programStreamLength() {
+    std::uint64_t n = 0;
+    bool running = true;
+    bool searching = false;
+    bool inData = true;
+    std::uint32_t counter = 0;
+    while (running && !context_.stopped()) {
+        if (!window_.cover(n, 6)) return 0;
+        const std::uint32_t c = window_.be32(n);
+        if (c == kPack) {
+            // Packs of one stream share their header's length.
+            inData = true;
+            searching = false;
+            counter = 0;
+            n += mpgFirstStartCodeOffset_;
+        } else if (c >= 0x1BB && c <= 0x1EF) {
+            searching = false;
+            inData = true;
+            counter = 0;
+            n += std::uint64_t{window_.be16(n + 4)} + 6;
+        } else if (c == kProgramEnd) {
+            n += 4;
+            if (!window_.cover(n, 4)) return 0;
+            running = continuesProgram(window_.be32(n));
+        } else if (!searching) {
+            // A damaged or foreign stretch inside the stream: the stream goes
+            // on where a packet starts a little further.
+            const std::uint64_t ahead = n + kProbeDistance;
+            if (!probe_.cover(ahead, 4)) return 0;
+            if (continuesProgram(probe_.be32(ahead)))
+                n = ahead;
+            else
+                searching = true;
+        } else {
+            // Byte by byte, until a run of data or zeros too long to be
+            // inside the stream.
+            if (!inData) break;
+            ++n;
+            ++counter;
+            if (counter > (c != 0 ? kDataRun : kZeroRun)) inData = false;
+        }
+        if (n > kLengthBound) return kCappedLength;
+    }
+    return n;
 }

@@ -1,10 +1,29 @@
 #pragma once
 
 #include "sizecalc/SizeCalculator.h"
+#include "sizecalc/StreamWindow.h"
 
+// MPEG program streams and MPEG video elementary streams. Neither says how
+// long it is: the walk follows packets or start codes until the stream
+// stops.
 class MpgFileCheck final : public SizeCalculator {
 public:
     explicit MpgFileCheck(CarvingContext& context);
     bool isFile(platform::ByteView leading, std::uint64_t sectorNumber) override;
     std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
+
+private:
+    // A start code the stream's content begins with lies shortly behind its
+    // first header; remembers where.
+    bool isFileValidated(std::uint64_t sectorNumber);
+    std::uint64_t videoStreamLength();
+    std::uint64_t programStreamLength();
+
+    StreamWindow window_;
+    // Looks ahead across a gap in a program stream without losing the
+    // window in hand.
+    StreamWindow probe_;
+    // The file begins with a video sequence header, not a pack header.
+    bool bHeader0x1B3_ = false;
+    std::uint32_t mpgFirstStartCodeOffset_ = 0;
 };

@@ -1,11 +1,12 @@
 #include "sizecalc/ThreeGTwoFileCheck.h"
 
-ThreeGTwoFileCheck::ThreeGTwoFileCheck(CarvingContext& context) : SizeCalculator("3g2", context) {}
+ThreeGTwoFileCheck::ThreeGTwoFileCheck(CarvingContext& context) : SizeCalculator("3g2", context), walk_(context) {}
 
-bool ThreeGTwoFileCheck::isFile(platform::ByteView, std::uint64_t) {
-    return false;
+// The brand alone decides: no other format starts with it.
+bool ThreeGTwoFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
+    return AtomWalk::hasBrand(leading, "3g2");
 }
 
-std::uint64_t ThreeGTwoFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t) {
-    return 0;
+std::uint64_t ThreeGTwoFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
+    return walk_.fileSize(sectorNumber, AtomWalk::Rules{});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sizecalc/AtomWalk.h"
 #include "sizecalc/SizeCalculator.h"
 
 class ThreeGTwoFileCheck final : public SizeCalculator {
@@ -7,4 +8,7 @@ public:
     explicit ThreeGTwoFileCheck(CarvingContext& context);
     bool isFile(platform::ByteView leading, std::uint64_t sectorNumber) override;
     std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
+
+private:
+    AtomWalk walk_;
 };

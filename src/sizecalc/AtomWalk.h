@@ -1,0 +1,55 @@
+#pragma once
+
+// The walk the QuickTime family (MOV, MP4, M4A, M4B, M4V, 3GP, 3G2) shares:
+// a file of top-level atoms (a big-endian 32-bit size that includes the
+// 8-byte header, a four-letter type, the body) is measured by adding the
+// atoms' sizes up until an atom whose type no top-level atom has. The
+// formats differ only in a few rules of that walk, which each passes in.
+
+#include "platform/ByteView.h"
+#include "sizecalc/ReadWindow.h"
+
+#include <cstdint>
+#include <string_view>
+
+class CarvingContext;
+
+class AtomWalk {
+public:
+    static constexpr std::uint32_t kFree = 0x66726565; // "free"
+    static constexpr std::uint32_t kFtyp = 0x66747970; // "ftyp"
+
+    // The defaults are the rules M4B, M4V, 3GP and 3G2 walk by.
+    struct Rules {
+        // An atom of size 0 ends the walk; otherwise it is taken as 8 bytes.
+        bool zeroSizeEndsWalk = true;
+        // An ftyp atom after the first begins the next file.
+        bool ftypEndsWalk = false;
+        // The walk ends once the length passes 2 GiB - 8, that atom included.
+        bool endsPast2GiB = true;
+        // Windows stay 64 KiB-aligned to the file; otherwise a window starts
+        // at the sector holding the next atom.
+        bool wholeWindowMoves = true;
+        // Past the 32-bit length bound: what a length that overflowed answers.
+        enum class Overflow { DropLastAtom, DropLastAtomWithMargin, Capped };
+        Overflow overflow = Overflow::Capped;
+        // Writes where a walk starts and goes on to the system log.
+        bool logsWindows = false;
+    };
+    explicit AtomWalk(CarvingContext& context);
+
+    static bool isKnownAtomType(std::uint32_t type);
+    // The sector begins with an ftyp atom whose major brand starts with
+    // `brand`.
+    static bool hasBrand(platform::ByteView leading, std::string_view brand);
+    // The first atom's size is plausible (8 bytes to 1 MiB) and an atom of a
+    // known type follows it on the device.
+    bool secondAtomFollows(platform::ByteView leading, std::uint64_t sectorNumber);
+    // The file's length from the sector on, margin included; 0 when the
+    // atoms add up to less than 10 KiB or a read fails.
+    std::uint64_t fileSize(std::uint64_t sectorNumber, const Rules& rules);
+
+private:
+    CarvingContext& context_;
+    ReadWindow window_;
+};
