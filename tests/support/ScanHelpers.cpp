@@ -1,6 +1,7 @@
 #include "support/ScanHelpers.h"
 
 #include "hfsplus/OrphanEntries.h"
+#include "media/SleepInhibitor.h"
 #include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
 #include "support/TestSupport.h"
@@ -156,7 +157,19 @@ std::string readThroughExtents(Volume& v, const NewDir& file) {
     return data;
 }
 
+namespace {
+// The scans' keep-awake threads are detached and outlive the test; talking
+// to the system bus and logging while the test program exits is what they
+// must not do, so here they only wait.
+class QuietInhibitor : public SleepInhibitor {
+public:
+    void reportUserActivity() override {}
+    void release() override {}
+};
+} // namespace
+
 void ScanFixture::SetUp() {
+    SleepInhibitor::setShared(std::make_shared<QuietInhibitor>());
     platform::setAppController(&controller);
     platform::setLogSink([this](const std::string& l) {
         std::lock_guard lock(logMutex);
