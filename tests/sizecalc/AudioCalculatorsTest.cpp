@@ -26,18 +26,12 @@ protected:
     // kSector, and the length it measured (with the scan stopped if asked);
     // no other calculator of this group accepts the sample.
     Carved carve(const std::string& sample, bool stopped = false) {
-        std::vector<std::string_view> all;
-        for (const CarvingFormat& f : CarvingFormat::table())
-            all.push_back(f.key);
         const auto image = imageWith(sample, kSector);
-        chains.push_back(std::make_unique<SizeCalculatorChain>(contextOver(image), all));
-        Volume::setStopByte(stopped);
-        const auto hit = chains.back()->measure(platform::ByteView(leadingBytes(image, kSector)), kSector);
-        Volume::setStopByte(false);
+        const auto hit = measureWithEveryFormat(image, kSector, stopped);
         const std::string key = hit.calculator ? std::string(hit.calculator->parentKey()) : "";
-        for (std::string_view other : {"amr", "ra", "rm", "aif", "mid", "avi", "wav"})
-            EXPECT_TRUE(other == key || !measureAt(image, kSector, {other}).calculator)
-                << other << " also accepts a " << key << " sample";
+        const std::string_view ours[] = {"amr", "ra", "rm", "aif", "mid", "avi", "wav"};
+        for (std::string_view other : acceptedBy(image, kSector, ours))
+            EXPECT_EQ(other, key) << other << " also accepts a " << key << " sample";
         return {key, hit.size};
     }
 };

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,14 @@ protected:
     // The chain of the given formats over the image, offered the sector.
     SizeCalculatorChain::Hit measureAt(const std::filesystem::path& image, std::uint64_t sector,
                                        std::initializer_list<std::string_view> keys);
+    // The same with every format of the carving table, the scan stopped if
+    // asked; the run's context is contexts.back().
+    SizeCalculatorChain::Hit measureWithEveryFormat(const std::filesystem::path& image, std::uint64_t sector,
+                                                    bool stopped = false);
+    // Those of the keys whose calculator, asked on its own, accepts the
+    // sector.
+    std::vector<std::string_view> acceptedBy(const std::filesystem::path& image, std::uint64_t sector,
+                                             std::span<const std::string_view> keys);
 
     std::vector<std::unique_ptr<CarvingContext>> contexts;
     std::vector<std::unique_ptr<SizeCalculatorChain>> chains;

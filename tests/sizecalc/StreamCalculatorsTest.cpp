@@ -62,23 +62,6 @@ protected:
         if (fresh) it->second = makeSample(command, extension);
         return it->second;
     }
-    SizeCalculatorChain::Hit measureWithEveryFormat(const std::filesystem::path& image, CarvingContext& context) {
-        std::vector<std::string_view> keys;
-        for (const CarvingFormat& f : CarvingFormat::table())
-            keys.push_back(f.key);
-        chains.push_back(std::make_unique<SizeCalculatorChain>(context, keys));
-        return chains.back()->measure(platform::ByteView(leadingBytes(image, kSector)), kSector);
-    }
-    // Which of this group's calculators accept the sector.
-    std::vector<std::string_view> acceptedBy(const std::filesystem::path& image) {
-        std::vector<std::string_view> accepted;
-        const auto leading = leadingBytes(image, kSector);
-        CarvingContext& context = contextOver(image);
-        for (std::string_view key : kOurKeys)
-            if (SizeCalculatorChain::make(key, context)->isFile(platform::ByteView(leading), kSector))
-                accepted.push_back(key);
-        return accepted;
-    }
 };
 
 TEST_F(StreamCalculatorsTest, EachToolSampleIsTakenByItsOwnCalculatorAndMeasuredByItsFormatsRule) {
@@ -86,9 +69,9 @@ TEST_F(StreamCalculatorsTest, EachToolSampleIsTakenByItsOwnCalculatorAndMeasured
         SCOPED_TRACE(s.command);
         const std::string& bytes = sample(s.command, s.extension);
         const auto image = imageWith(bytes, kSector);
-        EXPECT_EQ(acceptedBy(image), std::vector<std::string_view>{s.key});
-        CarvingContext& context = contextOver(image);
-        const auto hit = measureWithEveryFormat(image, context);
+        EXPECT_EQ(acceptedBy(image, kSector, kOurKeys), std::vector<std::string_view>{s.key});
+        const auto hit = measureWithEveryFormat(image, kSector);
+        const CarvingContext& context = *contexts.back();
         ASSERT_TRUE(hit);
         EXPECT_EQ(hit.calculator->parentKey(), s.key);
         EXPECT_EQ(hit.size, bytes.size() + s.beyondEnd);
@@ -104,9 +87,9 @@ TEST_F(StreamCalculatorsTest, OtherFormatsAndEmptySectorsAreRefused) {
                                                           {"sox -n -r 8000 -c 1 \"$OUT\" synth 1 sine 440", "wav"},
                                                           {kSmallVideo + "-c:v mpeg4 -f avi \"$OUT\"", "avi"}}) {
         SCOPED_TRACE(command);
-        EXPECT_TRUE(acceptedBy(imageWith(sample(command, extension), kSector)).empty());
+        EXPECT_TRUE(acceptedBy(imageWith(sample(command, extension), kSector), kSector, kOurKeys).empty());
     }
-    EXPECT_TRUE(acceptedBy(imageWith(std::string(4096, '\0'), kSector)).empty());
+    EXPECT_TRUE(acceptedBy(imageWith(std::string(4096, '\0'), kSector), kSector, kOurKeys).empty());
 }
 
 // A second file right behind an MP4 is not swallowed; M4A walks go on.
