@@ -42,13 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!img.writeWhole(bytes.data(), bytes.size())) return 0;
     img.controller().clear();
 
-    auto v = Volume::initWithDictionary(img.foundVolume(kImageSectors));
+    // One run's calculators serve every input, as they serve every sector
+    // of a carving run; only the image changes under them.
+    static auto v = Volume::initWithDictionary(img.foundVolume(kImageSectors));
     if (!v) std::abort();
-    CarvingContext context(*v);
-    std::vector<std::string_view> keys;
-    for (const CarvingFormat& f : CarvingFormat::table())
-        keys.push_back(f.key);
-    SizeCalculatorChain chain(context, keys);
+    static CarvingContext context(*v);
+    static SizeCalculatorChain chain = [] {
+        std::vector<std::string_view> keys;
+        for (const CarvingFormat& f : CarvingFormat::table())
+            keys.push_back(f.key);
+        return SizeCalculatorChain(context, keys);
+    }();
     for (std::uint64_t sector = 0; sector < kOfferedSectors; ++sector) {
         const platform::ByteView leading(bytes.data() + sector * 512, SizeCalculator::kLeadingBytes);
         if (auto hit = chain.measure(leading, sector); hit && hit.size > (std::uint64_t{1} << 40)) std::abort();

@@ -20,6 +20,9 @@ public:
 
     ReadVolume& reader() { return reader_; }
     std::uint32_t bytesPerSector() const { return bytesPerSector_; }
+    // The device sector after the carved volume's last (0: not known). What
+    // lies beyond it belongs to another partition, or to nothing.
+    std::uint64_t endSector() const { return endSector_; }
     // The user stopped the scan, or the device has gone: walks end with what
     // they measured.
     bool stopped() const;
@@ -40,4 +43,5 @@ public:
 private:
     ReadVolume reader_;
     std::uint32_t bytesPerSector_;
+    std::uint64_t endSector_;
 };

@@ -19,8 +19,9 @@ public:
 
     explicit ReadWindow(CarvingContext& context);
 
-    // Clears the window and reads 65536 bytes at the device sector; false
-    // when the read failed (the window is then all zeros).
+    // Clears the window and reads 65536 bytes at the device sector, none of
+    // them past the carved volume's end; false when the read failed (the
+    // window is then all zeros).
     bool readAt(std::uint64_t sector);
     // The first sector of the window read last.
     std::uint64_t sector() const { return sector_; }

@@ -53,3 +53,16 @@ TEST_F(SizeCalculatorChainTest, ReadFailuresAreReportedOncePerRunAndAGoneDeviceS
     EXPECT_EQ(controller.alerts().size(), 1u);
     EXPECT_TRUE(goneContext.stopped());
 }
+
+// Walks never read on into the next partition: past the carved volume's end the window holds zeros.
+TEST_F(SizeCalculatorChainTest, TheWindowEndsWithTheVolume) {
+    const auto image = imageWith(std::string(512, 'A') + std::string(512, 'B'), 10);
+    auto v = keep(testsupport::volumeOver(image, 2, 9, 512, ""));
+    CarvingContext context(*v);
+    ReadWindow window(context);
+    ASSERT_TRUE(window.readAt(10));
+    EXPECT_EQ(window.view().u8(511), 'A');
+    EXPECT_EQ(window.view().u8(512), 0);
+    ASSERT_TRUE(window.readAt(11));
+    EXPECT_EQ(window.view().u8(0), 0);
+}
