@@ -61,6 +61,9 @@ std::uint64_t JpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
                 sector += p / bytesPerSector;
                 p %= bytesPerSector;
                 if (!window_.readAt(sector)) return 0;
+                // Nothing but zeros from here: the walk would run to its
+                // limit without an end marker.
+                if (window_.beyondVolume()) return kCappedSize;
             }
             const platform::ByteView w = window_.view();
             if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xD9) return n + 2 + kMargin;

@@ -25,6 +25,9 @@ public:
     bool readAt(std::uint64_t sector);
     // The first sector of the window read last.
     std::uint64_t sector() const { return sector_; }
+    // The window read last lies wholly past the carved volume's end: it
+    // holds nothing but zeros, and so will every later one of the walk.
+    bool beyondVolume() const { return beyondVolume_; }
     // The window with its zero slack.
     platform::ByteView view() const { return platform::ByteView(buffer_.data(), buffer_.size()); }
     const std::uint8_t* data() const { return buffer_.data(); }
@@ -33,4 +36,5 @@ private:
     CarvingContext& context_;
     std::vector<std::uint8_t> buffer_;
     std::uint64_t sector_ = 0;
+    bool beyondVolume_ = false;
 };
