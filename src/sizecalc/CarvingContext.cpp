@@ -3,10 +3,22 @@
 #include "media/DMedia.h"
 #include "volume/Volume.h"
 
+#include <utility>
+
 CarvingContext::CarvingContext(DMedia& medium)
     : reader_(medium), bytesPerSector_(medium.u32BytesInSector()),
       endSector_(medium.sizeInSect() == 0 ? 0 : medium.HPlusVolStart() + medium.sizeInSect()) {}
 
 bool CarvingContext::stopped() const {
     return Volume::stopByte() || reader_.deviceGone();
+}
+
+void CarvingContext::markInUse(std::string_view key) {
+    TiffFamilyInUse& u = tiffInUse;
+    const std::pair<std::string_view, bool*> flags[] = {
+        {"arw", &u.arw}, {"sr2", &u.sr2},       {"kdc", &u.kdc},   {"k25", &u.k25},       {"dcr", &u.dcr},
+        {"pef", &u.pef}, {"dng", &u.dng},       {"cr2", &u.cr2},   {"nef", &u.nef},       {"tiff", &u.tiff},
+        {"orf", &u.orf}, {"raw", &u.panasonic}, {"lei", &u.leica}, {"3fr", &u.hasselblad}};
+    for (const auto& [k, flag] : flags)
+        if (k == key) *flag = true;
 }

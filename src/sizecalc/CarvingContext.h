@@ -9,6 +9,7 @@
 #include "sizecalc/ReadVolume.h"
 
 #include <cstdint>
+#include <string_view>
 
 class DMedia;
 
@@ -39,6 +40,42 @@ public:
     RawJpeg rawJpeg;
     // The file measured last covers its sectors: the run jumps over them.
     bool skipCarvedFileBlocks = false;
+
+    // What the TIFF-family calculators learnt of the sector being offered:
+    // the first of them to look classifies the header, and those after it
+    // answer from these flags. Cleared after every sector.
+    struct TiffClassification {
+        bool littleEndianFormatFlag = false;
+        bool bigEndianFormatFlag = false;
+        bool cr2FormatFlag = false;
+        bool crwFormatFlag = false;
+        bool k25FormatFlag = false;
+        bool kdcFormatFlag = false;
+        bool dcrFormatFlag = false;
+        bool leicaFormatFlag = false;
+        bool nefFormatFlag = false;
+        bool orfFormatFlag = false;
+        bool pefFormatFlag = false;
+        bool dngFormatFlag = false;
+        bool panasonicFormatFlag = false;
+        bool sr2FormatFlag = false;
+        bool hasselbladFormatFlag = false;
+        bool tiffFormatFlag = false;
+        bool cameraTiffFormatFlag = false;
+        bool canonTiffFormatFlag = false;
+    };
+    TiffClassification tiff;
+    // Which TIFF-family calculators the run has, so that a later one knows
+    // an earlier one has classified the sector already. Set once, when the
+    // run makes its calculators.
+    struct TiffFamilyInUse {
+        bool arw = false, sr2 = false, kdc = false, k25 = false, dcr = false, pef = false, dng = false;
+        bool cr2 = false, nef = false, tiff = false, orf = false, panasonic = false, leica = false;
+        bool hasselblad = false;
+    };
+    TiffFamilyInUse tiffInUse;
+    // Marks the TIFF-family calculator of a carving-table key in use.
+    void markInUse(std::string_view key);
 
 private:
     ReadVolume reader_;

@@ -3,11 +3,19 @@
 #include "formats/CarvingFormat.h"
 #include "sizecalc/AifFileCheck.h"
 #include "sizecalc/AmrFileCheck.h"
+#include "sizecalc/ArwFileCheck.h"
 #include "sizecalc/AviFileCheck.h"
 #include "sizecalc/BmpFileCheck.h"
 #include "sizecalc/CarvingContext.h"
+#include "sizecalc/Cr2FileCheck.h"
+#include "sizecalc/CrwFileCheck.h"
+#include "sizecalc/DcrFileCheck.h"
+#include "sizecalc/DngFileCheck.h"
 #include "sizecalc/GifFileCheck.h"
 #include "sizecalc/JpgFileCheck.h"
+#include "sizecalc/K25FileCheck.h"
+#include "sizecalc/KdcFileCheck.h"
+#include "sizecalc/LeicaFileCheck.h"
 #include "sizecalc/M4aFileCheck.h"
 #include "sizecalc/M4bFileCheck.h"
 #include "sizecalc/M4vFileCheck.h"
@@ -16,13 +24,23 @@
 #include "sizecalc/Mp3FileCheck.h"
 #include "sizecalc/Mp4FileCheck.h"
 #include "sizecalc/MpgFileCheck.h"
+#include "sizecalc/MrwFileCheck.h"
+#include "sizecalc/NefFileCheck.h"
+#include "sizecalc/OrfFileCheck.h"
+#include "sizecalc/PefFileCheck.h"
 #include "sizecalc/PngFileCheck.h"
 #include "sizecalc/PsdFileCheck.h"
 #include "sizecalc/RaFileCheck.h"
+#include "sizecalc/RafFileCheck.h"
+#include "sizecalc/RawPanasonicFileCheck.h"
 #include "sizecalc/RmFileCheck.h"
+#include "sizecalc/Sr2FileCheck.h"
 #include "sizecalc/ThreeGTwoFileCheck.h"
 #include "sizecalc/ThreeGpFileCheck.h"
+#include "sizecalc/ThreefrFileCheck.h"
+#include "sizecalc/TiffFileCheck.h"
 #include "sizecalc/WavFileCheck.h"
+#include "sizecalc/X3fFileCheck.h"
 
 #include <algorithm>
 #include <utility>
@@ -36,13 +54,19 @@ template <class C> std::unique_ptr<SizeCalculator> make(CarvingContext& context)
 using Maker = std::unique_ptr<SizeCalculator> (*)(CarvingContext&);
 
 const std::pair<std::string_view, Maker> kMakers[] = {
-    {"mpg", make<MpgFileCheck>}, {"amr", make<AmrFileCheck>},     {"ra", make<RaFileCheck>},
-    {"rm", make<RmFileCheck>},   {"psd", make<PsdFileCheck>},     {"bmp", make<BmpFileCheck>},
-    {"aif", make<AifFileCheck>}, {"gif", make<GifFileCheck>},     {"mp3", make<Mp3FileCheck>},
-    {"mid", make<MidFileCheck>}, {"avi", make<AviFileCheck>},     {"wav", make<WavFileCheck>},
-    {"png", make<PngFileCheck>}, {"jpg", make<JpgFileCheck>},     {"mov", make<MovFileCheck>},
-    {"mp4", make<Mp4FileCheck>}, {"m4a", make<M4aFileCheck>},     {"m4b", make<M4bFileCheck>},
-    {"m4v", make<M4vFileCheck>}, {"3gp", make<ThreeGpFileCheck>}, {"3g2", make<ThreeGTwoFileCheck>},
+    {"mpg", make<MpgFileCheck>},   {"mrw", make<MrwFileCheck>},     {"amr", make<AmrFileCheck>},
+    {"ra", make<RaFileCheck>},     {"rm", make<RmFileCheck>},       {"psd", make<PsdFileCheck>},
+    {"bmp", make<BmpFileCheck>},   {"raf", make<RafFileCheck>},     {"x3f", make<X3fFileCheck>},
+    {"aif", make<AifFileCheck>},   {"gif", make<GifFileCheck>},     {"mp3", make<Mp3FileCheck>},
+    {"arw", make<ArwFileCheck>},   {"sr2", make<Sr2FileCheck>},     {"kdc", make<KdcFileCheck>},
+    {"k25", make<K25FileCheck>},   {"dcr", make<DcrFileCheck>},     {"pef", make<PefFileCheck>},
+    {"dng", make<DngFileCheck>},   {"cr2", make<Cr2FileCheck>},     {"nef", make<NefFileCheck>},
+    {"tiff", make<TiffFileCheck>}, {"orf", make<OrfFileCheck>},     {"raw", make<RawPanasonicFileCheck>},
+    {"lei", make<LeicaFileCheck>}, {"3fr", make<ThreefrFileCheck>}, {"crw", make<CrwFileCheck>},
+    {"mid", make<MidFileCheck>},   {"avi", make<AviFileCheck>},     {"wav", make<WavFileCheck>},
+    {"png", make<PngFileCheck>},   {"jpg", make<JpgFileCheck>},     {"mov", make<MovFileCheck>},
+    {"mp4", make<Mp4FileCheck>},   {"m4a", make<M4aFileCheck>},     {"m4b", make<M4bFileCheck>},
+    {"m4v", make<M4vFileCheck>},   {"3gp", make<ThreeGpFileCheck>}, {"3g2", make<ThreeGTwoFileCheck>},
 };
 
 } // namespace
@@ -59,6 +83,7 @@ SizeCalculatorChain::SizeCalculatorChain(CarvingContext& context, std::span<cons
         if (std::find(keys.begin(), keys.end(), row.key) == keys.end()) continue;
         if (auto c = make(row.key, context)) {
             quickTimeMarked_ = quickTimeMarked_ || row.is(CarvingFormat::QuickTime);
+            if (row.is(CarvingFormat::Tiff)) context.markInUse(row.key);
             calculators_.push_back(std::move(c));
         }
     }
@@ -67,6 +92,13 @@ SizeCalculatorChain::SizeCalculatorChain(CarvingContext& context, std::span<cons
 SizeCalculatorChain::~SizeCalculatorChain() = default;
 
 SizeCalculatorChain::Hit SizeCalculatorChain::measure(platform::ByteView leading, std::uint64_t sectorNumber) {
+    const Hit hit = offer(leading, sectorNumber);
+    // What the TIFF family learnt of this sector says nothing of the next.
+    context_.tiff = {};
+    return hit;
+}
+
+SizeCalculatorChain::Hit SizeCalculatorChain::offer(platform::ByteView leading, std::uint64_t sectorNumber) {
     const std::uint8_t first = leading.u8(0);
     const std::uint8_t boxTypeStart = leading.u8(4);
     const bool maybeBox = quickTimeMarked_ && boxTypeStart >= 'f' && boxTypeStart <= 'x';

@@ -39,12 +39,14 @@ public:
     // device) and measures it with the calculator that accepts it. No hit
     // when none accepts it or the one that did measured 0. The embedded-JPEG
     // record is cleared before the measurement, so what it holds afterwards
-    // belongs to this file.
+    // belongs to this file; the TIFF classification is cleared after it.
     Hit measure(platform::ByteView leading, std::uint64_t sectorNumber);
 
     std::span<const std::unique_ptr<SizeCalculator>> calculators() const { return calculators_; }
 
 private:
+    Hit offer(platform::ByteView leading, std::uint64_t sectorNumber);
+
     CarvingContext& context_;
     std::vector<std::unique_ptr<SizeCalculator>> calculators_;
     bool quickTimeMarked_ = false;

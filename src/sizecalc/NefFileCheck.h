@@ -1,0 +1,10 @@
+#pragma once
+
+#include "sizecalc/SizeCalculator.h"
+
+class NefFileCheck final : public SizeCalculator {
+public:
+    explicit NefFileCheck(CarvingContext& context);
+    bool isFile(platform::ByteView leading, std::uint64_t sectorNumber) override;
+    std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
+};
