@@ -81,9 +81,10 @@ std::uint64_t TiffFileCheck::plainTiffSize(platform::ByteView leading, std::uint
     std::uint64_t ifd = headerU32(leading, 4);
     std::uint64_t total = 8;
     for (int index = 0; !context_.stopped(); ++index) {
+        if (index == kMaxIfds || ifd < 8 || ifd > kMaxPart) return 0;
         auto pos = windowAt(sectorNumber, ifd);
         const std::uint32_t entries = pos ? u16(*pos) : 0;
-        if (index == kMaxIfds || entries < 2 || entries > kMaxEntries || ifd < 8 || ifd > kMaxPart) return 0;
+        if (entries < 2 || entries > kMaxEntries) return 0;
         total += std::uint64_t{kEntryBytes} * entries + 6;
         std::uint64_t imageBytes = 0;
         for (std::uint32_t i = 0; i < entries; ++i) {
