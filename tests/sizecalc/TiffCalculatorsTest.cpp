@@ -142,7 +142,7 @@ TEST_F(TiffCalculatorsTest, CanonTiffAddsTheJpegOfItsMakerNote) {
 
 // Phase One and one- or two-IFD PENTAX files are camera TIFFs even with a
 // SubIFDs tag; a three-IFD PENTAX file is raw, and a DNG tag or a raw Canon
-// keeps a plain TIFF from TIFF.
+// keeps a plain TIFF from TIFF; a CIFF, a JPEG or an MP3 is no TIFF.
 TEST_F(TiffCalculatorsTest, MakersDecideWhatIsATiff) {
     const auto with = [](const std::string& make, int ifds, std::uint16_t extraTag) {
         TiffBuilder b;
@@ -167,6 +167,8 @@ TEST_F(TiffCalculatorsTest, MakersDecideWhatIsATiff) {
     EXPECT_EQ(acceptors(with("CanonRaw", 2, 0)), Keys{"cr2"});
     EXPECT_EQ(acceptors(with("Anything", 1, 0)), Keys{"tiff"});
     EXPECT_EQ(acceptors("II*\0\x08\0\0\0HEAPCCDR"s + std::string(600, '\0')), Keys{});
+    EXPECT_EQ(acceptors(makeSample("convert -size 8x8 xc:red \"$OUT\"", "jpg")), Keys{});
+    EXPECT_EQ(acceptors("ID3\x04\0\0\0\0\x10\0"s + std::string(600, 'I')), Keys{});
 }
 
 // ImageMagick's TIFFs (strips, tiles, two pages, big-endian) are the sum of
