@@ -1,11 +1,278 @@
 #include "sizecalc/TiffFileCheck.h"
 
-TiffFileCheck::TiffFileCheck(CarvingContext& context) : SizeCalculator("tiff", context) {}
+#include "platform/CheckedMath.h"
 
-bool TiffFileCheck::isFile(platform::ByteView, std::uint64_t) {
+#include <algorithm>
+
+namespace {
+
+// A TIFF has a few directories; a longer chain is damage or a loop.
+constexpr int kMaxIfds = 25;
+// Directories of fewer entries than this are no image's.
+constexpr std::uint32_t kMinImageEntries = 5;
+// Trailing bytes the carved file takes along.
+constexpr std::uint64_t kMargin = 512;
+constexpr std::uint16_t kExifIfd = 34665;
+constexpr std::uint16_t kMakerNote = 37500;
+constexpr std::uint16_t kUndefined = 7;
+// The maker-note entry holding the JPEG's offset in a Canon TIFF.
+constexpr std::uint16_t kCanonJpegOffset = 0x0081;
+// A JPEG that runs on this far without its end is answered with kCappedJpeg.
+constexpr std::uint64_t kRunawayJpeg = 26214401;
+constexpr std::uint64_t kCappedJpeg = 5242880;
+constexpr std::uint32_t kStopPollElements = 4096;
+
+bool isByteCounts(std::uint16_t tag) {
+    return tag == 279 || tag == 325;
+}
+
+bool isOffsets(std::uint16_t tag) {
+    return tag == 273 || tag == 324;
+}
+
+} // namespace
+
+TiffFileCheck::TiffFileCheck(CarvingContext& context) : TiffClassifier("tiff", context) {}
+
+bool TiffFileCheck::shortCut() const {
+    const auto& in = context_.tiffInUse;
+    return in.arw || in.sr2 || in.kdc || in.k25 || in.dcr || in.pef || in.dng || in.cr2 || in.nef;
+}
+
+void TiffFileCheck::clearMakerFlags() {
+    clear(
+        {&F::cameraTiffFormatFlag, &F::crwFormatFlag, &F::leicaFormatFlag, &F::orfFormatFlag, &F::panasonicFormatFlag});
+}
+
+TiffClassifier::MakerRules TiffFileCheck::makerRules() const {
+    return {.canonRaw = MakerRules::CanonRaw::Refuse, .nikon = false};
+}
+
+bool TiffFileCheck::dngTag(Classification&) {
+    clear({&F::crwFormatFlag, &F::leicaFormatFlag, &F::orfFormatFlag, &F::panasonicFormatFlag, &F::hasselbladFormatFlag,
+           &F::tiffFormatFlag});
     return false;
 }
 
-std::uint64_t TiffFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t) {
+bool TiffFileCheck::endRule(Classification& c) {
+    if (c.tiffMagic && !c.rawMarker) {
+        clear({&F::crwFormatFlag, &F::leicaFormatFlag, &F::orfFormatFlag, &F::panasonicFormatFlag,
+               &F::hasselbladFormatFlag});
+        if (c.makeSeen) flags().cameraTiffFormatFlag = true;
+        return true;
+    }
+    return flags().tiffFormatFlag;
+}
+
+void TiffFileCheck::setBothEndianFormatFlagsToNo() {
+    flags().littleEndianFormatFlag = flags().bigEndianFormatFlag = false;
+}
+
+std::uint64_t TiffFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
+    if (!useFlagsByteOrder()) return 0;
+    // Both walks start from an IFD0 of an image's size.
+    const auto pos = windowAt(sectorNumber, headerU32(leading, 4));
+    const std::uint32_t entries = pos ? u16(*pos) : 0;
+    if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
+    return flags().cameraTiffFormatFlag ? cameraTiffSize(leading, sectorNumber) : plainTiffSize(leading, sectorNumber);
+}
+
+std::uint64_t TiffFileCheck::plainTiffSize(platform::ByteView leading, std::uint64_t sectorNumber) {
+    std::uint64_t ifd = headerU32(leading, 4);
+    std::uint64_t total = 8;
+    for (int index = 0; !context_.stopped(); ++index) {
+        if (index == kMaxIfds || ifd < 8 || ifd > kMaxPart) return 0;
+        auto pos = windowAt(sectorNumber, ifd);
+        const std::uint32_t entries = pos ? u16(*pos) : 0;
+        if (entries < 2 || entries > kMaxEntries) return 0;
+        total += std::uint64_t{kEntryBytes} * entries + 6;
+        std::uint64_t imageBytes = 0;
+        for (std::uint32_t i = 0; i < entries; ++i) {
+            if (context_.stopped()) return total;
+            pos = windowAt(sectorNumber, ifd);
+            if (!pos) return 0;
+            const std::uint64_t at = *pos + 2 + std::uint64_t{kEntryBytes} * i;
+            const Entry e = entryAt(at);
+            if (isByteCounts(e.tag)) {
+                const std::uint32_t size = scalarDataTypeValue(e.type);
+                if (std::uint64_t{e.count} * size <= 4) {
+                    imageBytes = sized(at + 8, size);
+                } else {
+                    bool stopped = false;
+                    const auto sum = byteCountSum(sectorNumber, e, size, stopped);
+                    if (stopped) return total;
+                    if (!sum) return 0;
+                    imageBytes = platform::saturatingAdd(imageBytes, *sum);
+                }
+            }
+            const std::uint64_t data = std::uint64_t{e.count} * scalarDataTypeValue(e.type > 12 ? 5 : e.type);
+            if (data > 4) {
+                total = platform::saturatingAdd(total, data);
+                if (total > kMaxPart) return 0;
+            }
+        }
+        total = platform::saturatingAdd(total, imageBytes);
+        pos = windowAt(sectorNumber, ifd);
+        if (!pos) return 0;
+        const std::uint64_t next = u32(*pos + 2 + std::uint64_t{kEntryBytes} * entries);
+        if (next == 0) break;
+        if (next > kMaxPart) return 0;
+        const auto nextPos = windowAt(sectorNumber, next);
+        if (!nextPos || u16(*nextPos) > kMaxEntries) return 0;
+        ifd = next;
+    }
+    if (total < kMinFile || total > kMaxFile) return 0;
+    return total + kMargin;
+}
+
+std::optional<std::uint64_t> TiffFileCheck::byteCountSum(std::uint64_t sectorNumber, const Entry& e, std::uint32_t size,
+                                                         bool& stopped) {
+    const std::uint64_t bytes = std::uint64_t{e.count} * size;
+    if (e.value > kMaxPart || bytes > kMaxPart) return std::nullopt;
+    std::uint64_t sum = 0;
+    const std::uint64_t end = std::uint64_t{e.value} + bytes;
+    for (std::uint64_t at = e.value; at < end; at += size) {
+        if ((at - e.value) / size % kStopPollElements == 0 && context_.stopped()) {
+            stopped = true;
+            return std::nullopt;
+        }
+        const auto pos = windowHolding(sectorNumber, at, size);
+        if (!pos) return std::nullopt;
+        // Nothing but zeros from here on.
+        if (beyondVolume()) break;
+        sum += sized(*pos, size);
+    }
+    return sum;
+}
+
+std::uint64_t TiffFileCheck::cameraTiffSize(platform::ByteView leading, std::uint64_t sectorNumber) {
+    const std::uint64_t jpeg = flags().canonTiffFormatFlag ? canonTiffJpgFileSize(leading, sectorNumber) : 0;
+    useFlagsByteOrder();
+    const std::uint64_t ifd0 = headerU32(leading, 4);
+    std::uint64_t ifd = ifd0;
+    std::uint64_t total = 8;
+    for (int index = 0; !context_.stopped(); ++index) {
+        auto pos = windowAt(sectorNumber, ifd);
+        if (index == kMaxIfds || !pos) return 0;
+        const std::uint32_t entries = u16(*pos);
+        if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
+        // A directory behind the image data is not counted by its entries.
+        if (ifd0 > 512) total += std::uint64_t{kEntryBytes} * entries;
+        const std::uint64_t next = u32(*pos + 2 + std::uint64_t{kEntryBytes} * entries);
+        std::uint64_t lastOffset = 0;
+        for (std::uint32_t i = 0; i < entries; ++i) {
+            pos = windowAt(sectorNumber, ifd);
+            if (!pos) return 0;
+            const Entry e = entryAt(*pos + 2 + std::uint64_t{kEntryBytes} * i);
+            if (next != 0) {
+                const std::uint32_t size = e.type >= 1 && e.type <= 12 ? scalarDataTypeValue(e.type) : 0;
+                if (e.value > ifd) total += std::uint64_t{size} * e.count;
+            } else if (isOffsets(e.tag) || isByteCounts(e.tag)) {
+                std::uint64_t value = 0;
+                if (e.count < 2) {
+                    value = sized(*pos + 2 + std::uint64_t{kEntryBytes} * i + 8, scalarDataTypeValue(e.type));
+                } else {
+                    const std::uint32_t size = e.type == 3 ? 2 : 4;
+                    total += std::uint64_t{size} * e.count;
+                    const auto last =
+                        windowAt(sectorNumber, std::uint64_t{e.value} + std::uint64_t{e.count - 1} * size);
+                    if (!last) return 0;
+                    value = sized(*last, size);
+                }
+                if (isOffsets(e.tag))
+                    lastOffset = value;
+                else
+                    total += lastOffset + value;
+            } else if (e.value > ifd) {
+                total += std::uint64_t{scalarDataTypeValue(e.type > 12 ? 5 : e.type)} * e.count;
+            }
+        }
+        if (next == 0) break;
+        ifd = next;
+    }
+    if (total > kMaxFile) return 0;
+    return total + jpeg + kMargin;
+}
+
+std::uint64_t TiffFileCheck::canonTiffJpgFileSize(platform::ByteView leading, std::uint64_t sectorNumber) {
+    useByteOrder(leading.be16(0) == 0x4949);
+    const auto pos = windowAt(sectorNumber, headerU32(leading, 4));
+    if (!pos) return 0;
+    // Entries past the window's end are not read.
+    const std::uint32_t entries = std::min<std::uint32_t>(u16(*pos), kMaxEntries);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const Entry e = entryAt(*pos + 2 + std::uint64_t{kEntryBytes} * i);
+        if (e.tag == kExifIfd) return canonTiffJpgFileSize(std::uint64_t{e.value}, sectorNumber);
+    }
     return 0;
+}
+
+std::uint64_t TiffFileCheck::canonTiffJpgFileSize(std::uint64_t exifOffset, std::uint64_t sectorNumber) {
+    const auto start = windowAt(sectorNumber, 0);
+    if (!start) return 0;
+    useByteOrder(view().be16(0) == 0x4949);
+    auto pos = windowAt(sectorNumber, exifOffset);
+    if (!pos) return 0;
+    const std::uint32_t entries = u16(*pos);
+    if (entries > kMaxEntries) return 0;
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        pos = windowAt(sectorNumber, exifOffset);
+        if (!pos) return 0;
+        const Entry e = entryAt(*pos + 2 + std::uint64_t{kEntryBytes} * i);
+        if (e.tag != kMakerNote) continue;
+        if (e.type != kUndefined) return 0;
+        const auto note = windowAt(sectorNumber, e.value);
+        if (!note) return 0;
+        // Entries past the window's end are not read.
+        const std::uint32_t noteEntries = std::min<std::uint32_t>(u16(*note), kMaxEntries);
+        for (std::uint32_t j = 0; j < noteEntries; ++j) {
+            const Entry n = entryAt(*note + 2 + std::uint64_t{kEntryBytes} * j);
+            if (n.tag != kCanonJpegOffset) continue;
+            const std::uint64_t fileStart = platform::saturatingMul(sectorNumber, context_.bytesPerSector());
+            return jpgFileSizeCalculation(platform::saturatingAdd(fileStart, n.value));
+        }
+    }
+    return 0;
+}
+
+std::uint64_t TiffFileCheck::jpgFileSizeCalculation(std::uint64_t address) {
+    auto pos = windowAt(0, address);
+    if (!pos || view().be16(*pos) != 0xFFD8) return 0;
+    std::uint64_t base = address - *pos; // the window's first byte
+    std::uint64_t p = *pos + 4;
+    std::uint64_t length = 4;
+    bool scanData = false;
+    while (!context_.stopped()) {
+        if (length >= kRunawayJpeg) return kCappedJpeg;
+        if (!scanData) {
+            std::uint64_t segment = view().be16(p);
+            if (segment == 0) segment = 2;
+            length += segment + 2;
+            p += segment;
+            if (p + 2 > ReadWindow::kBytes) {
+                pos = windowAt(0, base + p);
+                if (!pos) return 0;
+                base += p - *pos;
+                p = *pos;
+            }
+            if (view().u8(p) == 0xFF && view().u8(p + 1) == 0xDA)
+                scanData = true;
+            else if (view().u8(p) < 0xFF)
+                return length;
+            p += 2;
+            continue;
+        }
+        if (view().u8(p) == 0xFF && view().u8(p + 1) == 0xD9) return length + 2 + kMargin;
+        ++length;
+        if (++p >= ReadWindow::kBytes) {
+            base += ReadWindow::kBytes;
+            p -= ReadWindow::kBytes;
+            pos = windowAt(0, base);
+            if (!pos) return 0;
+            // Zeros to the cap from here on.
+            if (beyondVolume()) return kCappedJpeg;
+            p += *pos;
+        }
+    }
+    return length;
 }

@@ -1,10 +1,40 @@
 #pragma once
 
-#include "sizecalc/SizeCalculator.h"
+// TIFF: every TIFF-style file that no raw format claims. A plain TIFF is
+// measured as the sum of its parts (header, directories, out-of-line values,
+// strips or tiles), which follow one another without gaps; a camera TIFF
+// (one with a Make, or a Canon, Phase One or non-raw Pentax file) ends where
+// the last directory's image data ends, and a Canon TIFF adds the JPEG its
+// maker note points at.
 
-class TiffFileCheck final : public SizeCalculator {
+#include "sizecalc/TiffClassifier.h"
+
+class TiffFileCheck final : public TiffClassifier {
 public:
     explicit TiffFileCheck(CarvingContext& context);
-    bool isFile(platform::ByteView leading, std::uint64_t sectorNumber) override;
     std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
+
+    // The length of the JPEG a Canon TIFF carries (0: none), found through
+    // its EXIF directory's maker note.
+    std::uint64_t canonTiffJpgFileSize(platform::ByteView leading, std::uint64_t sectorNumber);
+    std::uint64_t canonTiffJpgFileSize(std::uint64_t exifOffset, std::uint64_t sectorNumber);
+    // The length of the JPEG stream starting at the device byte address (0:
+    // none), from its markers.
+    std::uint64_t jpgFileSizeCalculation(std::uint64_t address);
+    void setBothEndianFormatFlagsToNo();
+
+private:
+    bool shortCut() const override;
+    bool ownFlag() const override { return context_.tiff.tiffFormatFlag; }
+    void clearMakerFlags() override;
+    MakerRules makerRules() const override;
+    bool dngTag(Classification& c) override;
+    bool endRule(Classification& c) override;
+
+    std::uint64_t plainTiffSize(platform::ByteView leading, std::uint64_t sectorNumber);
+    std::uint64_t cameraTiffSize(platform::ByteView leading, std::uint64_t sectorNumber);
+    // The sum of a strip or tile byte-count array, or nothing when the walk
+    // ends with 0 (with `stopped` set: the run was stopped).
+    std::optional<std::uint64_t> byteCountSum(std::uint64_t sectorNumber, const Entry& e, std::uint32_t size,
+                                              bool& stopped);
 };
