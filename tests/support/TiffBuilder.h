@@ -92,13 +92,13 @@ private:
     struct Entry {
         std::uint16_t tag;
         std::uint16_t type;
-        std::vector<Ref> values; // numbers or references
-        std::string data;        // ASCII / UNDEFINED bytes instead
-        bool rawField = false;   // count and value field given
+        std::vector<Ref> values{}; // numbers or references
+        std::string data{};        // ASCII / UNDEFINED bytes instead
+        bool rawField = false;     // count and value field given
         std::uint32_t count = 0;
     };
     struct Directory {
-        std::vector<Entry> entries;
+        std::vector<Entry> entries{};
         bool detached = false;
         long long next = -1; // a directory index, or -2: nextValue
         std::uint32_t nextValue = 0;
