@@ -134,6 +134,8 @@ bool OrfFileCheck::newerPreview(std::uint64_t sectorNumber) {
     for (int w = 0; w < kNewerPreviewWindows; ++w) {
         if (w > 0 && !windowAt(platform::saturatingAdd(first, std::uint64_t{ReadWindow::kBytes / bps} * w), 0))
             return false;
+        // Nothing but zeros from here on.
+        if (beyondVolume()) break;
         for (std::uint32_t p = *start; p < ReadWindow::kBytes; ++p) {
             if (view().u8(p) != 0xFF || view().u8(p + 1) != 0xD9) continue;
             auto& jpeg = context_.rawJpeg;
