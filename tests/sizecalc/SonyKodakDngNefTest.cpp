@@ -205,6 +205,28 @@ TEST_F(SonyKodakDngNefTest, DngIsItsRawStripAndPreview) {
     EXPECT_EQ(hit.size, file.size() + 4000 + 512);
     expectPreview(b, preview, 4000);
 
+    // A raw strip that ends inside IFD0 still leaves the file IFD0, its
+    // next offset and two bytes; more than ten sub-IFDs are damage.
+    const auto early = [](std::uint32_t subIfdCount) {
+        B e;
+        const auto ifd = e.addIfd();
+        for (std::uint16_t tag = 256; tag < 259; ++tag)
+            e.entry(ifd, tag, B::Short, {1});
+        e.raw(ifd, 50706, B::Byte, 4, 1);
+        const auto rawSub = e.addIfd(true), previewSub = e.addIfd(true);
+        if (subIfdCount == 2)
+            e.subIfds(ifd, {rawSub, previewSub});
+        else
+            e.raw(ifd, 330, B::Long, subIfdCount, 8);
+        e.raw(rawSub, 273, B::Long, 1, 8);
+        e.raw(rawSub, 279, B::Long, 1, 10);
+        e.raw(previewSub, 273, B::Long, 1, 8);
+        e.raw(previewSub, 279, B::Long, 1, 3000);
+        return e.build();
+    };
+    EXPECT_EQ(carve(early(2)).size, 8 + 12 * 5 + 8 + 3000 + 512u);
+    EXPECT_FALSE(carve(early(11)));
+
     B lone;
     const auto only = lone.addIfd();
     lone.ascii(only, kMake, "Canon"); // 6 bytes out of line
