@@ -1,11 +1,14 @@
 #pragma once
 
-// What the Pentax, Olympus, Panasonic, Leica and Hasselblad raw calculators
-// share on top of the TIFF family's classification: the maker tests of the
-// members that refuse most makers outright, the value of a strip entry (a
-// strip array is taken by its last element, since the raw strip is stored
-// last), the IFD0 walk that Panasonic and Leica files share, and the JPEG
-// preview measured by its markers.
+// What the camera raw members of the TIFF family add to the shared
+// classification. Raw files keep their image last, so a strip array is taken
+// by its last element (the last strip ends the file). For the Sony, Kodak,
+// DNG and Nikon classifiers: the Model tests, the maker tests and end rule of
+// the Sony and Kodak classifiers that do not go on past a Canon TIFF, the
+// KDC/K25 full-resolution walk and the preview record. For the Pentax,
+// Olympus, Panasonic, Leica and Hasselblad classifiers: the maker tests of
+// the members that refuse most makers outright, the IFD0 walk Panasonic and
+// Leica files share, and the JPEG preview measured by its markers.
 
 #include "sizecalc/TiffClassifier.h"
 
@@ -15,9 +18,58 @@
 
 class RawTiffClassifier : public TiffClassifier {
 protected:
+    using TiffClassifier::TiffClassifier;
+
     static constexpr std::uint64_t kMargin = 512;
 
-    using TiffClassifier::TiffClassifier;
+    // An entry with a count outside 2..65534 holds its value itself.
+    static constexpr std::uint32_t kMaxArray = 65534;
+    static constexpr std::uint16_t kJpegOffset = 513;
+    static constexpr std::uint16_t kJpegLength = 514;
+
+    // The last of `count` 4-byte elements at the file offset (the element
+    // at the offset for a count of 0); nothing when the read failed.
+    std::optional<std::uint32_t> lastElement(std::uint64_t sector, std::uint64_t arrayOffset, std::uint32_t count);
+    // An entry's value: the value field, or the last element of its array
+    // when `inEntry` says the count makes it one.
+    std::optional<std::uint32_t> valueOf(std::uint64_t sector, const Entry& entry, bool inEntry);
+
+    // Which classifier's column of the Model tests applies.
+    enum class ModelColumn { Arw, Sr2, Kdc, K25, Dcr };
+    // The Model value starts at model[0]; `available` is how many of its
+    // bytes a test may examine. The ARW column also sets the two layout
+    // flags.
+    struct ArwLayout {
+        bool arw = false;
+        bool a100 = false;
+    };
+    void modelTests(platform::ByteView model, std::uint32_t available, ModelColumn column, ArwLayout* layout = nullptr);
+    // The Model read at its value offset (at most `offsetLimit`), tested;
+    // false when it could not be read.
+    bool readModel(const Entry& entry, Classification& c, std::uint64_t offsetLimit, ModelColumn column,
+                   ArwLayout* layout = nullptr);
+
+    // The maker tests of SR2 and the Kodak classifiers: a Canon TIFF is
+    // handed on at once, PENTAX looks ahead for DNG tags, and KDC knows
+    // Kodak's own makes.
+    Verdict kodakMakerTests(platform::ByteView make, Classification& c, bool kodakMakes);
+    // The end rule of the Kodak classifiers (a plain TIFF, or the own flag).
+    bool kodakEndRule(Classification& c, bool own);
+    // A DNG tag in IFD0: the DNG flag alone stays.
+    bool dngOnly();
+    void clearEveryMakerFlag();
+
+    // KDC and K25: the strips of the full-resolution image; `kdc` chooses
+    // KDC's bounds. 0 when there is no file.
+    std::uint64_t fullResolutionLength(platform::ByteView leading, std::uint64_t sectorNumber, bool kdc);
+
+    // The entry `index` of the directory at `ifd`, its window read again.
+    std::optional<Entry> entryOf(std::uint64_t sector, std::uint64_t ifd, std::uint32_t index);
+    // The entry count of the directory at `ifd` if it lies in lo..hi.
+    std::optional<std::uint32_t> entriesOf(std::uint64_t sector, std::uint64_t ifd, std::uint32_t lo,
+                                           std::uint32_t hi = kMaxEntries);
+    // The RAW-embedded JPEG starts at this file offset.
+    void previewAt(std::uint64_t sector, std::uint64_t offset);
 
     // A Make beginning with one of `refused` answers no; one beginning with
     // one of `tested` goes through the family's maker table; any other is
