@@ -18,7 +18,8 @@ constexpr std::uint16_t kMake = 271;
 class PentaxOlympusPanasonicLeicaTest : public SizeCalcFixture {
 protected:
     // Every format of the carving table but the family's classifiers before
-    // PEF, which do not classify yet: PEF classifies for the rest.
+    // PEF: they refuse an IFD0 of as few entries as these files have, and
+    // the formats after them would answer from their flags.
     SizeCalculatorChain::Hit carve(const std::string& bytes) {
         image = imageWith(bytes, kSector);
         std::vector<std::string_view> keys;

@@ -18,9 +18,9 @@ std::string hex(std::uint64_t value) {
 }
 } // namespace
 
-// Until the raw formats before CR2 classify, the chains here hold the
-// formats of this family that do: a chain of every format would take the
-// short-cut through an ARW that never looks.
+// The chains here hold the formats of this family that classify these
+// files: the classifiers before CR2 refuse an IFD0 of as few entries as the
+// built files have, and CR2 and TIFF would answer from their flags.
 class TiffCalculatorsTest : public SizeCalcFixture {
 protected:
     SizeCalculatorChain::Hit carve(const std::string& bytes) {
