@@ -69,22 +69,49 @@ void TiffFileCheck::setBothEndianFormatFlagsToNo() {
 }
 
 std::uint64_t TiffFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
-    if (!useFlagsByteOrder()) return 0;
-    // Both walks start from an IFD0 of an image's size.
-    const auto pos = windowAt(sectorNumber, headerU32(leading, 4));
-    const std::uint32_t entries = pos ? u16(*pos) : 0;
-    if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
-    return flags().cameraTiffFormatFlag ? cameraTiffSize(leading, sectorNumber) : plainTiffSize(leading, sectorNumber);
+    if (flags().cameraTiffFormatFlag) {
+        if (!useFlagsByteOrder()) return 0;
+        // Both walks start from an IFD0 of an image's size.
+        const auto pos = windowAt(sectorNumber, headerU32(leading, 4));
+        const std::uint32_t entries = pos ? u16(*pos) : 0;
+        if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
+        return cameraTiffSize(leading, sectorNumber);
+    }
+    return plainTiffSize(leading, sectorNumber, PlainWalkBounds{});
 }
 
-std::uint64_t TiffFileCheck::plainTiffSize(platform::ByteView leading, std::uint64_t sectorNumber) {
+TiffFileCheck::PlainWalkBounds TiffFileCheck::sigmaTiffBounds() {
+    return PlainWalkBounds{.firstIfdLimit = 26214400,
+                           .boundArrays = false,
+                           .boundTotal = false,
+                           .checkNextFirst = false,
+                           .overlongAnswer = 26214400,
+                           .maxTotal = kMaxPart};
+}
+
+std::uint64_t TiffFileCheck::plainTiffSize(platform::ByteView leading, std::uint64_t sectorNumber,
+                                           const PlainWalkBounds& bounds) {
+    if (!useFlagsByteOrder()) return 0;
+    const std::uint64_t ifd0 = headerU32(leading, 4);
+    if (ifd0 > bounds.firstIfdLimit) return 0;
+    const auto pos = windowAt(sectorNumber, ifd0);
+    const std::uint32_t entries = pos ? u16(*pos) : 0;
+    if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
+    return plainWalk(leading, sectorNumber, bounds);
+}
+
+std::uint64_t TiffFileCheck::plainWalk(platform::ByteView leading, std::uint64_t sectorNumber,
+                                       const PlainWalkBounds& bounds) {
     std::uint64_t ifd = headerU32(leading, 4);
     std::uint64_t total = 8;
     for (int index = 0; !context_.stopped(); ++index) {
-        if (index == kMaxIfds || ifd < 8 || ifd > kMaxPart) return 0;
+        if (index == kMaxIfds) return 0;
+        if (bounds.checkNextFirst && (ifd < 8 || ifd > kMaxPart)) return 0;
         auto pos = windowAt(sectorNumber, ifd);
         const std::uint32_t entries = pos ? u16(*pos) : 0;
+        if (!bounds.checkNextFirst && index > 0 && entries > kMaxEntries) return std::max(bounds.overlongAnswer, total);
         if (entries < 2 || entries > kMaxEntries) return 0;
+        if (ifd < 8 || ifd > kMaxPart) return 0;
         total += std::uint64_t{kEntryBytes} * entries + 6;
         std::uint64_t imageBytes = 0;
         for (std::uint32_t i = 0; i < entries; ++i) {
@@ -99,7 +126,7 @@ std::uint64_t TiffFileCheck::plainTiffSize(platform::ByteView leading, std::uint
                     imageBytes = sized(at + 8, size);
                 } else {
                     bool stopped = false;
-                    const auto sum = byteCountSum(sectorNumber, e, size, stopped);
+                    const auto sum = byteCountSum(sectorNumber, e, size, stopped, bounds.boundArrays);
                     if (stopped) return total;
                     if (!sum) return 0;
                     imageBytes = platform::saturatingAdd(imageBytes, *sum);
@@ -108,7 +135,7 @@ std::uint64_t TiffFileCheck::plainTiffSize(platform::ByteView leading, std::uint
             const std::uint64_t data = std::uint64_t{e.count} * scalarDataTypeValue(e.type > 12 ? 5 : e.type);
             if (data > 4) {
                 total = platform::saturatingAdd(total, data);
-                if (total > kMaxPart) return 0;
+                if (bounds.boundTotal && total > kMaxPart) return 0;
             }
         }
         total = platform::saturatingAdd(total, imageBytes);
@@ -116,19 +143,22 @@ std::uint64_t TiffFileCheck::plainTiffSize(platform::ByteView leading, std::uint
         if (!pos) return 0;
         const std::uint64_t next = u32(*pos + 2 + std::uint64_t{kEntryBytes} * entries);
         if (next == 0) break;
-        if (next > kMaxPart) return 0;
-        const auto nextPos = windowAt(sectorNumber, next);
-        if (!nextPos || u16(*nextPos) > kMaxEntries) return 0;
+        if (bounds.checkNextFirst) {
+            if (next > kMaxPart) return 0;
+            const auto nextPos = windowAt(sectorNumber, next);
+            if (!nextPos || u16(*nextPos) > kMaxEntries) return 0;
+        }
         ifd = next;
     }
-    if (total < kMinFile || total > kMaxFile) return 0;
+    if (total < kMinFile || total > bounds.maxTotal) return 0;
     return total + kMargin;
 }
 
 std::optional<std::uint64_t> TiffFileCheck::byteCountSum(std::uint64_t sectorNumber, const Entry& e, std::uint32_t size,
-                                                         bool& stopped) {
+                                                         bool& stopped, bool bounded) {
     const std::uint64_t bytes = std::uint64_t{e.count} * size;
-    if (e.value > kMaxPart || bytes > kMaxPart) return std::nullopt;
+    // The count is checked whatever the bounds: it sets the loop's length.
+    if ((bounded && e.value > kMaxPart) || bytes > kMaxPart) return std::nullopt;
     std::uint64_t sum = 0;
     const std::uint64_t end = std::uint64_t{e.value} + bytes;
     for (std::uint64_t at = e.value; at < end; at += size) {

@@ -23,6 +23,29 @@ public:
     std::uint64_t jpgFileSizeCalculation(std::uint64_t address);
     void setBothEndianFormatFlagsToNo();
 
+    // The bounds of the plain walk. A Sigma TIFF, which X3F claims ahead of
+    // the family, is measured by the same walk with bounds of its own.
+    struct PlainWalkBounds {
+        // IFD0's offset is refused above this before IFD0 is read.
+        std::uint64_t firstIfdLimit = kMaxPart;
+        // Byte-count arrays must lie within kMaxPart; the running total
+        // must stay within it while out-of-line data is added.
+        bool boundArrays = true;
+        bool boundTotal = true;
+        // The next IFD's offset is checked before its window is read, and a
+        // next IFD of too many entries answers 0; otherwise the offset is
+        // checked on its turn and such an IFD ends the walk with
+        // max(overlongAnswer, total).
+        bool checkNextFirst = true;
+        std::uint64_t overlongAnswer = 0;
+        // The largest finished total.
+        std::uint64_t maxTotal = kMaxFile;
+    };
+    static PlainWalkBounds sigmaTiffBounds();
+    // The plain walk on its own, for a file whose byte order the run's
+    // flags hold: 0 unless IFD0 has an image's entries.
+    std::uint64_t plainTiffSize(platform::ByteView leading, std::uint64_t sectorNumber, const PlainWalkBounds& bounds);
+
 private:
     bool shortCut() const override;
     bool ownFlag() const override { return context_.tiff.tiffFormatFlag; }
@@ -31,10 +54,10 @@ private:
     bool dngTag(Classification& c) override;
     bool endRule(Classification& c) override;
 
-    std::uint64_t plainTiffSize(platform::ByteView leading, std::uint64_t sectorNumber);
+    std::uint64_t plainWalk(platform::ByteView leading, std::uint64_t sectorNumber, const PlainWalkBounds& bounds);
     std::uint64_t cameraTiffSize(platform::ByteView leading, std::uint64_t sectorNumber);
     // The sum of a strip or tile byte-count array, or nothing when the walk
     // ends with 0 (with `stopped` set: the run was stopped).
     std::optional<std::uint64_t> byteCountSum(std::uint64_t sectorNumber, const Entry& e, std::uint32_t size,
-                                              bool& stopped);
+                                              bool& stopped, bool bounded);
 };

@@ -35,7 +35,7 @@ bool bytesAre(platform::ByteView view, std::size_t at, std::string_view text) {
 } // namespace
 
 X3fFileCheck::X3fFileCheck(CarvingContext& context)
-    : SizeCalculator("x3f", context), window_(context), scan_(context, window_) {}
+    : SizeCalculator("x3f", context), window_(context), scan_(context, window_), tiff_(context) {}
 
 bool X3fFileCheck::isFile(platform::ByteView leading, std::uint64_t sectorNumber) {
     if (leading.be32(0) == kFovb) return window_.readAt(sectorNumber) && bytesAre(window_.view(), kFirstSection, "SEC");
@@ -83,10 +83,10 @@ bool X3fFileCheck::isSigmaTiff(platform::ByteView leading, std::uint64_t sectorN
     return sigma;
 }
 
-std::uint64_t X3fFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
+std::uint64_t X3fFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
     if (!window_.readAt(sectorNumber)) return 0;
     const std::uint16_t order = window_.view().be16(0);
-    if (order == 0x4949 || order == 0x4D4D) return sigmaTiffSize(sectorNumber);
+    if (order == 0x4949 || order == 0x4D4D) return sigmaTiffSize(leading, sectorNumber);
     return sectionedFileSize(sectorNumber);
 }
 
@@ -129,11 +129,8 @@ std::uint64_t X3fFileCheck::sectionedFileSize(std::uint64_t sectorNumber) {
     return length;
 }
 
-std::uint64_t X3fFileCheck::sigmaTiffSize(std::uint64_t) {
+std::uint64_t X3fFileCheck::sigmaTiffSize(platform::ByteView leading, std::uint64_t sectorNumber) {
     if (!context_.tiff.littleEndianFormatFlag && !context_.tiff.bigEndianFormatFlag) return 0;
     extensionOfFile_ = ".tif";
-    // Measured by the plain TIFF walk, with bounds of its own; that walk is
-    // TiffFileCheck's to share, and until it does the file is claimed here
-    // (so no TIFF calculator takes it for something else) but not measured.
-    return 0;
+    return tiff_.plainTiffSize(leading, sectorNumber, TiffFileCheck::sigmaTiffBounds());
 }

@@ -3,6 +3,7 @@
 #include "sizecalc/FourByteScan.h"
 #include "sizecalc/ReadWindow.h"
 #include "sizecalc/SizeCalculator.h"
+#include "sizecalc/TiffFileCheck.h"
 
 #include <string>
 
@@ -22,9 +23,11 @@ public:
 private:
     bool isSigmaTiff(platform::ByteView leading, std::uint64_t sectorNumber);
     std::uint64_t sectionedFileSize(std::uint64_t sectorNumber);
-    std::uint64_t sigmaTiffSize(std::uint64_t sectorNumber);
+    std::uint64_t sigmaTiffSize(platform::ByteView leading, std::uint64_t sectorNumber);
 
     std::string extensionOfFile_;
     ReadWindow window_;
     FourByteScan scan_;
+    // Measures a Sigma TIFF with the plain TIFF walk.
+    TiffFileCheck tiff_;
 };

@@ -2,6 +2,7 @@
 #include "sizecalc/CrwFileCheck.h"
 #include "sizecalc/X3fFileCheck.h"
 #include "support/TestSupport.h"
+#include "support/TiffBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -153,4 +154,26 @@ TEST_F(RawOtherCalculatorsTest, OtherFilesAreRefusedAndHostileOrCutOnesEndPrompt
     EXPECT_EQ(carve(x3f(5000000), true), Carved("x3f", 0));
     EXPECT_NE(carve(at(tiff("SIGMA"), 8, num(0xFFFF, 2, true))).first, "x3f");
     EXPECT_NE(carve(at(tiff("SIGMA"), 30, num(104857601, 4, true))).first, "x3f");
+}
+
+// A Sigma TIFF is measured by the plain TIFF walk under its own bounds: the sum of its parts + 512; a second
+// directory of more than 100 entries ends the walk at 25 MiB.
+TEST_F(RawOtherCalculatorsTest, SigmaTiffIsTheSumOfItsParts) {
+    const auto sigma = [](bool overlongNext) {
+        testsupport::TiffBuilder b;
+        const auto ifd0 = b.addIfd();
+        b.ascii(ifd0, 271, "SIGMA SD14");
+        b.entry(ifd0, 256, testsupport::TiffBuilder::Long, {64});
+        b.entry(ifd0, 257, testsupport::TiffBuilder::Long, {64});
+        b.entry(ifd0, 258, testsupport::TiffBuilder::Short, {8});
+        b.strips(ifd0, {b.addBlob(std::string(12288, 's')), b.addBlob(std::string(4096, 't'))});
+        if (overlongNext) b.nextOffset(ifd0, 0x20000);
+        std::string file = b.build();
+        if (overlongNext) file += std::string(0x20000 - file.size(), '\0') + "\xFF\xFF"s;
+        return file;
+    };
+    const std::string file = sigma(false);
+    EXPECT_EQ(carve(file), Carved("x3f", file.size() + 512));
+    EXPECT_EQ(dynamic_cast<X3fFileCheck&>(*hit.calculator).extensionOfFile(), ".tif");
+    EXPECT_EQ(carve(sigma(true)), Carved("x3f", 26214400));
 }
