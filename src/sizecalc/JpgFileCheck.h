@@ -1,11 +1,10 @@
 #pragma once
 
-#include "sizecalc/ReadWindow.h"
+#include "sizecalc/JpegStreamWalk.h"
 #include "sizecalc/SizeCalculator.h"
 
-// A JPEG is measured by following its marker segments up to the start of
-// scan and then looking through the entropy-coded data for the end-of-image
-// marker. A thumbnail inside an APP1 segment is jumped over with its segment.
+// A JPEG: told by its start-of-image marker and the segment after it,
+// measured by the JPEG stream walk.
 class JpgFileCheck final : public SizeCalculator {
 public:
     explicit JpgFileCheck(CarvingContext& context);
@@ -13,5 +12,5 @@ public:
     std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
 
 private:
-    ReadWindow window_;
+    JpegStreamWalk walk_;
 };

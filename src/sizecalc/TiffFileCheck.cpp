@@ -17,9 +17,6 @@ constexpr std::uint16_t kMakerNote = 37500;
 constexpr std::uint16_t kUndefined = 7;
 // The maker-note entry holding the JPEG's offset in a Canon TIFF.
 constexpr std::uint16_t kCanonJpegOffset = 0x0081;
-// A JPEG that runs on this far without its end is answered with kCappedJpeg.
-constexpr std::uint64_t kRunawayJpeg = 26214401;
-constexpr std::uint64_t kCappedJpeg = 5242880;
 constexpr std::uint32_t kStopPollElements = 4096;
 
 bool isByteCounts(std::uint16_t tag) {
@@ -32,7 +29,7 @@ bool isOffsets(std::uint16_t tag) {
 
 } // namespace
 
-TiffFileCheck::TiffFileCheck(CarvingContext& context) : TiffClassifier("tiff", context) {}
+TiffFileCheck::TiffFileCheck(CarvingContext& context) : TiffClassifier("tiff", context), jpeg_(context) {}
 
 bool TiffFileCheck::shortCut() const {
     const auto& in = context_.tiffInUse;
@@ -266,43 +263,7 @@ std::uint64_t TiffFileCheck::canonTiffJpgFileSize(std::uint64_t exifOffset, std:
 }
 
 std::uint64_t TiffFileCheck::jpgFileSizeCalculation(std::uint64_t address) {
-    auto pos = windowAt(0, address);
-    if (!pos || view().be16(*pos) != 0xFFD8) return 0;
-    std::uint64_t base = address - *pos; // the window's first byte
-    std::uint64_t p = *pos + 4;
-    std::uint64_t length = 4;
-    bool scanData = false;
-    while (!context_.stopped()) {
-        if (length >= kRunawayJpeg) return kCappedJpeg;
-        if (!scanData) {
-            std::uint64_t segment = view().be16(p);
-            if (segment == 0) segment = 2;
-            length += segment + 2;
-            p += segment;
-            if (p + 2 > ReadWindow::kBytes) {
-                pos = windowAt(0, base + p);
-                if (!pos) return 0;
-                base += p - *pos;
-                p = *pos;
-            }
-            if (view().u8(p) == 0xFF && view().u8(p + 1) == 0xDA)
-                scanData = true;
-            else if (view().u8(p) < 0xFF)
-                return length;
-            p += 2;
-            continue;
-        }
-        if (view().u8(p) == 0xFF && view().u8(p + 1) == 0xD9) return length + 2 + kMargin;
-        ++length;
-        if (++p >= ReadWindow::kBytes) {
-            base += ReadWindow::kBytes;
-            p -= ReadWindow::kBytes;
-            pos = windowAt(0, base);
-            if (!pos) return 0;
-            // Zeros to the cap from here on.
-            if (beyondVolume()) return kCappedJpeg;
-            p += *pos;
-        }
-    }
-    return length;
+    const std::uint32_t bps = context_.bytesPerSector();
+    if (bps == 0) return 0;
+    return jpeg_.length(address / bps, static_cast<std::uint32_t>(address % bps));
 }

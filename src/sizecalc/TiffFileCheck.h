@@ -7,6 +7,7 @@
 // the last directory's image data ends, and a Canon TIFF adds the JPEG its
 // maker note points at.
 
+#include "sizecalc/JpegStreamWalk.h"
 #include "sizecalc/TiffClassifier.h"
 
 class TiffFileCheck final : public TiffClassifier {
@@ -60,4 +61,6 @@ private:
     // ends with 0 (with `stopped` set: the run was stopped).
     std::optional<std::uint64_t> byteCountSum(std::uint64_t sectorNumber, const Entry& e, std::uint32_t size,
                                               bool& stopped, bool bounded);
+
+    JpegStreamWalk jpeg_;
 };

@@ -1,0 +1,52 @@
+#include "sizecalc/JpegStreamWalk.h"
+
+#include "sizecalc/CarvingContext.h"
+
+JpegStreamWalk::JpegStreamWalk(CarvingContext& context) : context_(context), window_(context) {}
+
+std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset) {
+    const std::uint32_t bytesPerSector = context_.bytesPerSector();
+    if (bytesPerSector == 0 || offset >= bytesPerSector || !window_.readAt(sector)) return 0;
+    if (window_.view().be16(offset) != 0xFFD8) return 0;
+    // p: offset in the window; n: bytes of the stream measured so far.
+    std::uint64_t p = std::uint64_t{offset} + 4;
+    std::uint64_t n = 4;
+    bool inScan = false;
+    bool broken = false;
+    for (;;) {
+        if (context_.stopped() || broken) return n;
+        if (!inScan) {
+            std::uint64_t length = window_.view().be16(p);
+            // A zero length would keep the walk on the same marker forever.
+            if (length == 0) length = 2;
+            n += length + 2;
+            p += length;
+            // The marker and the next segment's length must both lie in the
+            // window, or the zeros behind it would end the walk early.
+            if (p + 4 > ReadWindow::kBytes) {
+                sector += p / bytesPerSector;
+                p %= bytesPerSector;
+                if (!window_.readAt(sector)) return 0;
+            }
+            const platform::ByteView w = window_.view();
+            if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xDA) inScan = true;
+            if (w.u8(p) != 0xFF) broken = true;
+            p += 2;
+        } else {
+            // An end marker split between two windows is still seen.
+            if (p + 2 > ReadWindow::kBytes) {
+                sector += p / bytesPerSector;
+                p %= bytesPerSector;
+                if (!window_.readAt(sector)) return 0;
+                // Nothing but zeros from here: the walk would run to its
+                // limit without an end marker.
+                if (window_.beyondVolume()) return kCappedSize;
+            }
+            const platform::ByteView w = window_.view();
+            if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xD9) return n + 2 + kMargin;
+            ++n;
+            ++p;
+        }
+        if (n > kWalkLimit) return kCappedSize;
+    }
+}

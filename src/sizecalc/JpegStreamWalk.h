@@ -1,0 +1,37 @@
+#pragma once
+
+// The walk that measures a JPEG stream on the device: its marker segments
+// are followed up to the start of scan, then the entropy-coded data is
+// looked through for the end-of-image marker. A carved JPEG and the JPEG a
+// Canon TIFF carries are measured alike. A thumbnail inside an APP1 segment
+// is jumped over with its segment.
+
+#include "sizecalc/ReadWindow.h"
+
+#include <cstdint>
+
+class CarvingContext;
+
+class JpegStreamWalk {
+public:
+    // Bytes a complete stream may still have behind its end marker.
+    static constexpr std::uint64_t kMargin = 512;
+    // A walk that gets this far has lost the stream; it is carved at a
+    // fixed size.
+    static constexpr std::uint64_t kWalkLimit = 26214400;
+    static constexpr std::uint64_t kCappedSize = 5242880;
+
+    explicit JpegStreamWalk(CarvingContext& context);
+
+    // The stream whose start-of-image marker lies `offset` bytes into the
+    // device sector (offset below a sector): its length with the margin
+    // when its end marker is found, the length up to a segment not followed
+    // by a marker, kCappedSize past the walk limit (or once only the zeros
+    // past the volume's end are left), the length so far when the run
+    // stops, 0 when no start-of-image marker is there or a read fails.
+    std::uint64_t length(std::uint64_t sector, std::uint32_t offset);
+
+private:
+    CarvingContext& context_;
+    ReadWindow window_;
+};
