@@ -17,17 +17,11 @@ constexpr std::uint16_t kMake = 271;
 
 class PentaxOlympusPanasonicLeicaTest : public SizeCalcFixture {
 protected:
-    // Every format of the carving table but the family's classifiers before
-    // PEF: they refuse an IFD0 of as few entries as these files have, and
-    // the formats after them would answer from their flags.
+    // The chain of every format: the family's first classifier looks, the
+    // rest answer from its flags.
     SizeCalculatorChain::Hit carve(const std::string& bytes) {
         image = imageWith(bytes, kSector);
-        std::vector<std::string_view> keys;
-        for (const CarvingFormat& f : CarvingFormat::table())
-            if (f.key != "arw" && f.key != "sr2" && f.key != "kdc" && f.key != "k25" && f.key != "dcr")
-                keys.push_back(f.key);
-        chains.push_back(std::make_unique<SizeCalculatorChain>(contextOver(image), keys));
-        return chains.back()->measure(platform::ByteView(leadingBytes(image, kSector)), kSector);
+        return measureWithEveryFormat(image, kSector);
     }
     std::string_view keyOf(const SizeCalculatorChain::Hit& hit) {
         return hit.calculator ? hit.calculator->parentKey() : "";
@@ -43,6 +37,8 @@ protected:
     // `more` adds.
     std::string raw(B& b, const std::string& make, const std::function<void(B&, B::Ifd)>& more = {}) {
         const auto ifd0 = b.addIfd();
+        b.entry(ifd0, 256, B::Short, {4000});
+        b.entry(ifd0, 257, B::Short, {3000});
         b.ascii(ifd0, kMake, make);
         if (more) more(b, ifd0);
         b.strips(ifd0, {b.addBlob(std::string(3000, 'r')), b.addBlob(std::string(5000, 's'))});
@@ -64,6 +60,7 @@ TEST_F(PentaxOlympusPanasonicLeicaTest, PefEndsAtItsStripAndAddsItsLongestPrevie
             b.pointer(chain.back(), 513, previews.back());
             b.entry(chain.back(), 514, B::Long, {i == 1 ? 9000u : 2000u});
         }
+        b.entry(chain[0], 256, B::Short, {4000});
         b.ascii(chain[0], kMake, "PENTAX Corporation");
         b.strips(chain.back(), {b.addBlob(std::string(4000, 'r')), b.addBlob(std::string(6000, 's'))});
         const std::string file = b.build();
@@ -154,6 +151,8 @@ TEST_F(PentaxOlympusPanasonicLeicaTest, HasselbladEndsAtItsSubIfdStrip) {
         const auto ifd0 = b.addIfd(), child = b.addIfd(true);
         b.ascii(ifd0, kMake, "Hasselblad");
         b.entry(ifd0, 256, B::Long, {100});
+        b.entry(ifd0, 257, B::Long, {100});
+        b.entry(ifd0, 258, B::Short, {16});
         if (sub) b.subIfds(ifd0, {child});
         b.raw(child, 273, B::Long, 1, 1000);
         b.raw(child, 279, B::Long, 1, end - 1000);
