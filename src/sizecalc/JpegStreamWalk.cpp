@@ -5,6 +5,10 @@
 JpegStreamWalk::JpegStreamWalk(CarvingContext& context) : context_(context), window_(context) {}
 
 std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset) {
+    return length(sector, offset, Rules{});
+}
+
+std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset, const Rules& rules) {
     const std::uint32_t bytesPerSector = context_.bytesPerSector();
     if (bytesPerSector == 0 || offset >= bytesPerSector || !window_.readAt(sector)) return 0;
     if (window_.view().be16(offset) != 0xFFD8) return 0;
@@ -17,8 +21,7 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset)
         if (context_.stopped() || broken) return n;
         if (!inScan) {
             std::uint64_t length = window_.view().be16(p);
-            // A zero length would keep the walk on the same marker forever.
-            if (length == 0) length = 2;
+            if (length == 0 && rules.zeroLengthIsTwo) length = 2;
             n += length + 2;
             p += length;
             // The marker and the next segment's length must both lie in the
@@ -30,7 +33,7 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset)
             }
             const platform::ByteView w = window_.view();
             if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xDA) inScan = true;
-            if (w.u8(p) != 0xFF) broken = true;
+            if (w.u8(p) != 0xFF && rules.missingMarkerEnds) broken = true;
             p += 2;
         } else {
             // An end marker split between two windows is still seen.
@@ -40,13 +43,13 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset)
                 if (!window_.readAt(sector)) return 0;
                 // Nothing but zeros from here: the walk would run to its
                 // limit without an end marker.
-                if (window_.beyondVolume()) return kCappedSize;
+                if (window_.beyondVolume()) return rules.limitAnswersLength ? rules.walkLimit + 1 : kCappedSize;
             }
             const platform::ByteView w = window_.view();
-            if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xD9) return n + 2 + kMargin;
+            if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xD9) return n + 2 + rules.margin;
             ++n;
             ++p;
         }
-        if (n > kWalkLimit) return kCappedSize;
+        if (n > rules.walkLimit) return rules.limitAnswersLength ? n : kCappedSize;
     }
 }

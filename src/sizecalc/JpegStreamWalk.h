@@ -21,6 +21,21 @@ public:
     static constexpr std::uint64_t kWalkLimit = 26214400;
     static constexpr std::uint64_t kCappedSize = 5242880;
 
+    // How a walk ends. The defaults measure a carved JPEG (and a Canon
+    // TIFF's); the previews of the Pentax-family raw files are measured
+    // without a margin, their length answered at their cap, and their
+    // segments followed whatever comes after one.
+    struct Rules {
+        std::uint64_t margin = kMargin;
+        std::uint64_t walkLimit = kWalkLimit;
+        // Past the limit: the length reached, or kCappedSize.
+        bool limitAnswersLength = false;
+        // A segment length of 0 steps over 2 bytes (else over none).
+        bool zeroLengthIsTwo = true;
+        // A segment not followed by a marker ends the walk.
+        bool missingMarkerEnds = true;
+    };
+
     explicit JpegStreamWalk(CarvingContext& context);
 
     // The stream whose start-of-image marker lies `offset` bytes into the
@@ -30,6 +45,7 @@ public:
     // past the volume's end are left), the length so far when the run
     // stops, 0 when no start-of-image marker is there or a read fails.
     std::uint64_t length(std::uint64_t sector, std::uint32_t offset);
+    std::uint64_t length(std::uint64_t sector, std::uint32_t offset, const Rules& rules);
 
 private:
     CarvingContext& context_;

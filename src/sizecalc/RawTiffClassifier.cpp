@@ -3,6 +3,7 @@
 #include "platform/CheckedMath.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 // A Model test: begins with `text` (is == false) or is exactly it, NUL
@@ -275,36 +276,12 @@ std::uint64_t RawTiffClassifier::ifd0StripSize(platform::ByteView leading, std::
 }
 
 std::uint64_t RawTiffClassifier::jpegSize(std::uint64_t sector, std::uint32_t offset) {
-    const std::uint32_t bps = context_.bytesPerSector();
-    if (bps == 0 || !windowAt(sector, 0)) return 0;
-    if (view().u8(offset) != 0xFF || view().u8(offset + 1) != 0xD8) return 0;
-    std::uint64_t length = 4;
-    std::uint64_t p = std::uint64_t{offset} + 4;
-    // Moves the window on to the sector holding position p when fewer than
-    // `need` of the bytes there are in it.
-    const auto reach = [&](std::uint64_t need) {
-        if (p + need <= ReadWindow::kBytes) return true;
-        sector = platform::saturatingAdd(sector, p / bps);
-        p %= bps;
-        return windowAt(sector, 0).has_value();
-    };
-    bool scanData = false;
-    while (!context_.stopped()) {
-        if (!scanData) {
-            if (!reach(2)) return 0;
-            const std::uint64_t segment = view().be16(p);
-            length += segment + 2;
-            p += segment;
-            if (!reach(2)) return 0;
-            if (view().u8(p) == 0xFF && view().u8(p + 1) == 0xDA) scanData = true;
-            p += 2;
-        } else {
-            if (!reach(2)) return 0;
-            if (view().u8(p) == 0xFF && view().u8(p + 1) == 0xD9) return length + 2;
-            ++length;
-            ++p;
-        }
-        if (length > kJpegCap) return length;
-    }
-    return length;
+    // Its window is made only for the members that measure such previews.
+    if (!jpeg_) jpeg_ = std::make_unique<JpegStreamWalk>(context_);
+    return jpeg_->length(sector, offset,
+                         JpegStreamWalk::Rules{.margin = 0,
+                                               .walkLimit = kJpegCap,
+                                               .limitAnswersLength = true,
+                                               .zeroLengthIsTwo = false,
+                                               .missingMarkerEnds = false});
 }

@@ -10,9 +10,11 @@
 // the members that refuse most makers outright, the IFD0 walk Panasonic and
 // Leica files share, and the JPEG preview measured by its markers.
 
+#include "sizecalc/JpegStreamWalk.h"
 #include "sizecalc/TiffClassifier.h"
 
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -91,4 +93,7 @@ protected:
     // The length of the JPEG stream at the byte offset in the device
     // sector, from its markers; 0 when none starts there.
     std::uint64_t jpegSize(std::uint64_t sector, std::uint32_t offset);
+
+private:
+    std::unique_ptr<JpegStreamWalk> jpeg_;
 };
