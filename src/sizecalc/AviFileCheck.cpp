@@ -4,9 +4,8 @@
 
 namespace {
 constexpr std::uint64_t kAviList = 0x415649204C495354; // "AVI LIST"
-// Shorter than any playable clip; a length near 4 GiB is a damaged header.
+// Shorter than any playable clip.
 constexpr std::uint64_t kMinRiffBytes = 10240;
-constexpr std::uint64_t kMaxRiffBytes = 0xFFFFFFF0;
 } // namespace
 
 AviFileCheck::AviFileCheck(CarvingContext& context) : SizeCalculator("avi", context) {}
@@ -16,7 +15,5 @@ bool AviFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
 }
 
 std::uint64_t AviFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t) {
-    const std::uint64_t riffBytes = leading.le32(4);
-    if (riffBytes < kMinRiffBytes || riffBytes > kMaxRiffBytes) return 0;
-    return riff::fileBytes(leading);
+    return riff::fileBytesWithin(leading, kMinRiffBytes);
 }

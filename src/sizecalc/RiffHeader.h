@@ -21,4 +21,11 @@ inline std::uint64_t fileBytes(platform::ByteView header) {
     return std::uint64_t{header.le32(4)} + 8;
 }
 
+// The whole file's length when the header's own length lies between
+// minRiffBytes and just under 4 GiB (near 4 GiB is a damaged header), else 0.
+inline std::uint64_t fileBytesWithin(platform::ByteView header, std::uint64_t minRiffBytes) {
+    const std::uint64_t riffBytes = header.le32(4);
+    return riffBytes < minRiffBytes || riffBytes > 0xFFFFFFF0 ? 0 : fileBytes(header);
+}
+
 } // namespace riff

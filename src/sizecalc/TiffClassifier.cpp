@@ -171,18 +171,10 @@ TiffClassifier::Verdict TiffClassifier::pentaxLookAhead(Classification& c) {
             flags().dngFormatFlag = true;
     }
     flags().pefFormatFlag = true;
-    switch (pentaxRawTiffFile(c.leading, c.sector)) {
-    case 1:
-        flags().pefFormatFlag = false;
-        c.rawMarker = false;
-        set({&F::tiffFormatFlag, &F::cameraTiffFormatFlag});
-        return Verdict::Continue;
-    case 2:
-        c.rawMarker = true;
-        return Verdict::Continue;
-    default:
-        return Verdict::No;
-    }
+    const Verdict v = pentaxRule(c);
+    // A chain of one or two IFDs is a camera TIFF, no PEF.
+    if (v == Verdict::Continue && !c.rawMarker) flags().pefFormatFlag = false;
+    return v;
 }
 
 int TiffClassifier::pentaxRawTiffFile(platform::ByteView leading, std::uint64_t sectorNumber) {

@@ -4,10 +4,8 @@
 
 namespace {
 constexpr std::uint32_t kWave = 0x57415645; // "WAVE"
-// Too short to be a recording worth carving; a
-// length near 4 GiB is a damaged header.
+// Too short to be a recording worth carving.
 constexpr std::uint64_t kMinRiffBytes = 4096;
-constexpr std::uint64_t kMaxRiffBytes = 0xFFFFFFF0;
 } // namespace
 
 WavFileCheck::WavFileCheck(CarvingContext& context) : SizeCalculator("wav", context) {}
@@ -17,7 +15,5 @@ bool WavFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
 }
 
 std::uint64_t WavFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t) {
-    const std::uint64_t riffBytes = leading.le32(4);
-    if (riffBytes < kMinRiffBytes || riffBytes > kMaxRiffBytes) return 0;
-    return riff::fileBytes(leading);
+    return riff::fileBytesWithin(leading, kMinRiffBytes);
 }
