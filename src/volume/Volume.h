@@ -12,6 +12,7 @@
 // lives here as plain fields.
 
 #include "media/DMedia.h"
+#include "volume/DoneSectorList.h"
 #include "volume/NewDir.h"
 
 #include <atomic>
@@ -189,8 +190,10 @@ public:
     // "Signature Offset", "Signature Header Length" and "Signature BTree" (a
     // tree whose items name records of sigArray, so it goes with them).
     platform::Array btreeSigArray;
-    platform::Array mp3DoneArray;
-    platform::Array mpgDoneArray;
+    // Frame starts of the MPEG audio streams and pack starts of the MPEG
+    // streams that a recogniser walked, as absolute sectors.
+    DoneSectorList mp3DoneArray;
+    DoneSectorList mpgDoneArray;
     platform::Array rtfdArray;
     bool lookForRtfAttachments = false;
     float startPos = 0;

@@ -127,8 +127,8 @@ TEST_F(RawOtherCalculatorsTest, CrwTakesTheClassificationOfATiffClassifierAheadO
 }
 
 TEST_F(RawOtherCalculatorsTest, OtherFilesAreRefusedAndHostileOrCutOnesEndPromptlyWithSaneAnswers) {
-    const auto tif = makeSample("convert -size 16x16 xc:red \"$OUT\"", "tif");
-    const auto jpg = makeSample("convert -size 16x16 xc:red \"$OUT\"", "jpg");
+    const auto tif = toolSample("convert -size 16x16 xc:red \"$OUT\"", "tif");
+    const auto jpg = toolSample("convert -size 16x16 xc:red \"$OUT\"", "jpg");
     const std::string_view ours[] = {"mrw", "raf", "x3f", "crw"};
     for (const std::string& other : {tif, jpg, tiff("NIKON"), "FOVb"s + std::string(300, 'x')})
         EXPECT_TRUE(acceptedBy(imageWith(other, kSector), kSector, ours).empty());

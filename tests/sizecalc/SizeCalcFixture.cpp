@@ -8,24 +8,6 @@
 namespace fs = std::filesystem;
 using namespace testsupport;
 
-std::string SizeCalcFixture::makeSample(const std::string& command, const std::string& extension) {
-    const fs::path out = makeTempDir("sample") / ("sample." + extension);
-    if (!runCommand("OUT=" + shellQuote(out.string()) + "; " + command + " >/dev/null 2>&1") || !fs::exists(out)) {
-        ADD_FAILURE() << "could not make the sample: " << command;
-        return {};
-    }
-    const auto bytes = readBytes(out);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-fs::path SizeCalcFixture::imageWith(const std::string& bytes, std::uint64_t sector, std::uint64_t tailSectors) {
-    const fs::path image = makeTempDir("carve") / "disk.img";
-    const std::uint64_t sectors = sector + (bytes.size() + 511) / 512 + tailSectors;
-    writeText(image, std::string(sectors * 512, '\0'));
-    writeBytesAt(image, sector * 512, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-    return image;
-}
-
 CarvingContext& SizeCalcFixture::contextOver(const fs::path& image) {
     auto v = keep(volumeOver(image, 0, 0, 512, ""));
     contexts.push_back(std::make_unique<CarvingContext>(*v));

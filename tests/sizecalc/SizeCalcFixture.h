@@ -8,6 +8,7 @@
 #include "sizecalc/CarvingContext.h"
 #include "sizecalc/SizeCalculatorChain.h"
 #include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
 
 #include <filesystem>
 #include <initializer_list>
@@ -19,13 +20,6 @@
 
 class SizeCalcFixture : public testsupport::ScanFixture {
 protected:
-    // The bytes a shell command writes to "$OUT" (a file with the given
-    // extension in a fresh folder); empty, with a test failure, when the
-    // command fails.
-    std::string makeSample(const std::string& command, const std::string& extension);
-    // An image of 512-byte sectors, zero but for `bytes` at `sector`, long
-    // enough to hold them and `tailSectors` more.
-    std::filesystem::path imageWith(const std::string& bytes, std::uint64_t sector, std::uint64_t tailSectors = 64);
     // A run context over the image (kept until the test ends).
     CarvingContext& contextOver(const std::filesystem::path& image);
     // The sector's first 25 bytes, as the carving hands them over.

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using testsupport::imageWith;
+
 class SizeCalculatorChainTest : public SizeCalcFixture {};
 
 // Every row of the carving table that this build measures has its calculator, in table order.

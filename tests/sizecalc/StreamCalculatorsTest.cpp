@@ -8,6 +8,8 @@
 using namespace std::string_literals;
 using testsupport::asString;
 using testsupport::be32;
+using testsupport::imageWith;
+using testsupport::toolSample;
 
 namespace {
 
@@ -59,7 +61,7 @@ protected:
     const std::string& sample(const std::string& command, const std::string& extension) {
         static std::map<std::string, std::string> made;
         auto [it, fresh] = made.try_emplace(extension + ":" + command);
-        if (fresh) it->second = makeSample(command, extension);
+        if (fresh) it->second = toolSample(command, extension);
         return it->second;
     }
 };

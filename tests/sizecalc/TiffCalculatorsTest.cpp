@@ -166,7 +166,7 @@ TEST_F(TiffCalculatorsTest, MakersDecideWhatIsATiff) {
     EXPECT_EQ(acceptors(with("CanonRaw", 2, 0)), Keys{"cr2"});
     EXPECT_EQ(acceptors(with("Anything", 1, 0)), Keys{"tiff"});
     EXPECT_EQ(acceptors("II*\0\x08\0\0\0HEAPCCDR"s + std::string(600, '\0')), Keys{});
-    EXPECT_EQ(acceptors(makeSample("convert -size 8x8 xc:red \"$OUT\"", "jpg")), Keys{});
+    EXPECT_EQ(acceptors(toolSample("convert -size 8x8 xc:red \"$OUT\"", "jpg")), Keys{});
     EXPECT_EQ(acceptors("ID3\x04\0\0\0\0\x10\0"s + std::string(600, 'I')), Keys{});
 }
 
@@ -176,7 +176,7 @@ TEST_F(TiffCalculatorsTest, PlainTiffIsTheSumOfItsParts) {
     for (const std::string options :
          {"-size 64x48 xc:red", "-size 256x256 xc:blue -define tiff:tile-geometry=64x64", "-size 40x40 xc:red xc:green",
           "-size 50x30 xc:red -endian MSB", "-size 300x200 plasma: -compress lzw"}) {
-        const std::string tiff = makeSample("convert -seed 1 " + options + " \"$OUT\"", "tif");
+        const std::string tiff = toolSample("convert -seed 1 " + options + " \"$OUT\"", "tif");
         ASSERT_FALSE(tiff.empty());
         const auto hit = carve(tiff);
         EXPECT_EQ(keyOf(hit), "tiff") << options;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <mutex>
 #include <stdexcept>
@@ -76,6 +77,25 @@ std::optional<std::string> runCommand(const std::string& command) {
 
 bool haveTool(const std::string& name) {
     return runCommand("command -v " + name + " >/dev/null 2>&1").has_value();
+}
+
+std::string toolSample(const std::string& command, const std::string& extension) {
+    const fs::path out = makeTempDir("sample") / ("sample." + extension);
+    if (!runCommand("OUT=" + shellQuote(out.string()) + "; " + command + " >/dev/null 2>&1") || !fs::exists(out)) {
+        ADD_FAILURE() << "could not make the sample: " << command;
+        return {};
+    }
+    const auto bytes = readBytes(out);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+fs::path imageWith(const std::string& bytes, std::uint64_t sector, std::uint64_t tailSectors,
+                   std::uint32_t bytesPerSector) {
+    const fs::path image = makeTempDir("carve") / "disk.img";
+    const std::uint64_t sectors = sector + (bytes.size() + bytesPerSector - 1) / bytesPerSector + tailSectors;
+    zeroFile(image, sectors * bytesPerSector);
+    writeBytesAt(image, sector * bytesPerSector, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    return image;
 }
 
 std::vector<std::uint8_t> readBytes(const fs::path& path) {

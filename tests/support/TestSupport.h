@@ -31,6 +31,14 @@ std::filesystem::path makeTempDir(const std::string& tag = "t");
 std::optional<std::string> runCommand(const std::string& command);
 // Whether a program is on the PATH.
 bool haveTool(const std::string& name);
+// The bytes of a sample file that `command` writes to "$OUT" (a fresh file
+// named sample.<extension>); a test failure and an empty string when the
+// command fails or writes nothing.
+std::string toolSample(const std::string& command, const std::string& extension);
+// An image of `bytesPerSector`-byte sectors in a fresh folder, zero but for
+// `bytes` at `sector`, long enough to hold them and `tailSectors` more.
+std::filesystem::path imageWith(const std::string& bytes, std::uint64_t sector, std::uint64_t tailSectors = 64,
+                                std::uint32_t bytesPerSector = 512);
 // A file's bytes (empty when it cannot be read).
 std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);
 std::string readText(const std::filesystem::path& path);

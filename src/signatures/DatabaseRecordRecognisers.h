@@ -1,0 +1,35 @@
+#pragma once
+
+// The recognisers of the record files of the mail database and the page-structured databases of layout documents. Each
+// reads the candidate from the sector `block` of the search's numbering through a RecogniserMedium and answers as the
+// Recognisers interface describes.
+
+#include <cstdint>
+
+class Sig;
+class Volume;
+
+class DatabaseRecordRecognisers {
+public:
+    explicit DatabaseRecordRecognisers(Volume& volume) noexcept : volume_(volume) {}
+
+    bool checkOlk14CategoryFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14ContactFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14DBHeaderFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14FoldFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14FolderFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14MailAccountFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14MsgSourceFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14MessageFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14PrefFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14RecentFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14RuleFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14SearchFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14ScheduleFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14SignatureFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkOlk14UIDFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkInddAndOtherSuchFileAtBlock(std::uint64_t block, Sig& sig);
+
+private:
+    Volume& volume_;
+};

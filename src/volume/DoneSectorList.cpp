@@ -1,0 +1,10 @@
+#include "volume/DoneSectorList.h"
+
+void DoneSectorList::add(std::uint64_t sector) {
+    if (members_.insert(sector).second) inOrder_.push_back(sector);
+}
+
+void DoneSectorList::clear() {
+    members_.clear();
+    inOrder_.clear();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+// Runs the recognisers the way a signature search does: a candidate placed at
+// a known sector of an image, a volume over the image as the search sets it
+// up (its sectors as totalBlocks, one sector a block), and the dispatcher
+// asked with a record of the type.
+
+#include "signatures/Sig.h"
+#include "support/ScanHelpers.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+class Volume;
+
+// What a recogniser answered and left in the record.
+struct Verdict {
+    bool accepted = false;
+    std::uint64_t foundSize = 0;
+    std::uint64_t skipSize = 0;
+    bool skipFileSize = false;
+    std::string extension;
+    bool operator==(const Verdict&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Verdict& v);
+
+class RecogniserFixture : public testsupport::ScanFixture {
+protected:
+    static constexpr std::uint64_t kSector = 7;
+
+    // A record of the type as the lists give it (no size limit unless set).
+    static Sig sigOf(std::uint32_t typeOfFile, const std::string& extension = "", std::uint32_t defaultSizeMB = 0);
+    // The search's volume over an image (kept until the test ends).
+    Volume& volumeOver(const std::filesystem::path& image, std::uint32_t bytesPerSector = 512);
+    // The dispatcher's verdict on the candidate at `sector`, the record's
+    // per-hit fields reset first, as the search does.
+    Verdict recognise(Volume& volume, Sig& sig, std::uint64_t sector = kSector);
+    // `bytes` placed at kSector of a fresh image of 512-byte sectors with
+    // `tailSectors` zero sectors behind them, asked with `sig`.
+    Verdict recogniseBytes(const std::string& bytes, Sig sig, std::uint64_t tailSectors = 64);
+};
