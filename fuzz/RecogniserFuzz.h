@@ -51,8 +51,10 @@ inline int fuzzRecognisers(const std::uint8_t* data, std::size_t size, std::init
             sig.defaultSize = 8; // MB: walks meet the size limit too
             const std::uint8_t* first = bytes.data() + sector * 512;
             bool mp3Ran = false;
+            // A skip past the volume's end would make the search lose its place:
+            // every walk is bounded by the volume.
             if (dispatch.runCheckForSig(sig, static_cast<std::uint16_t>(first[0] << 8 | first[1]), mp3Ran, sector) &&
-                sig.skipFileSize && sig.skipSize > (std::uint64_t{1} << 40))
+                sig.skipFileSize && sector + sig.skipSize > kImageSectors)
                 std::abort();
         }
     return 0;
