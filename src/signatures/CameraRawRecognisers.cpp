@@ -1,25 +1,73 @@
 #include "signatures/CameraRawRecognisers.h"
 
+#include "platform/CheckedMath.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
-#include "volume/Volume.h"
+#include "signatures/TiffDirectoryWalk.h"
+#include "signatures/TiffRecognisers.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace {
+// What the NEF and Sony raw walk found: the length (0: refused) and whether
+// a NewSubfileType entry was met.
+struct MakerWalk {
+    std::uint64_t length = 0;
+    bool newSubfileType = false;
+};
+
+// Nikon and Sony files name their maker near the start, and keep the
+// full-size image in directories only SubIFDs entries point to.
+MakerWalk walkMakerRaw(RecogniserMedium& medium, std::string_view mark) {
+    std::vector<std::uint8_t> head;
+    if (!TiffRecognisers::readHead(medium, head) || !TiffRecognisers::makerWindowHas(head, mark)) return {};
+    TiffDirectoryWalk walk(medium, {.directoryTest = &CameraRawRecognisers::checkNEF_IFD, .followSubIFDs = true});
+    const std::uint64_t length = walk.measure(head);
+    return {length, walk.sawNewSubfileType()};
+}
+} // namespace
 
 bool CameraRawRecognisers::checkCR2FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    std::vector<std::uint8_t> head;
+    if (!TiffRecognisers::readHead(medium, head) || !TiffRecognisers::hasCR2Marker(head)) return false;
+    TiffDirectoryWalk walk(medium, {.directoryTest = &checkCR2_IFD});
+    return TiffDirectoryWalk::report(medium, sig, walk.measure(head));
 }
 
 bool CameraRawRecognisers::checkNEF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    return TiffDirectoryWalk::report(medium, sig, walkMakerRaw(medium, "NIKO").length);
 }
 
 bool CameraRawRecognisers::checkSONY_RAWFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    const MakerWalk walk = walkMakerRaw(medium, "SONY");
+    if (!TiffDirectoryWalk::report(medium, sig, walk.length)) return false;
+    sig.extension = walk.newSubfileType ? "sr2" : "srf";
+    // An SRF file is recorded a fifth longer than its directories measure;
+    // the jump stays with the measured part.
+    if (!walk.newSubfileType)
+        sig.foundSize = std::min(platform::saturatingMul(sig.foundSize, 12) / 10, medium.readableBytes());
+    return true;
 }
 
 bool CameraRawRecognisers::checkORF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    std::vector<std::uint8_t> head;
+    // The signature match is the only identifying test: the header is not
+    // looked at, and every number is read little-endian.
+    if (!TiffRecognisers::readHead(medium, head)) return false;
+    TiffDirectoryWalk walk(medium, {.byteOrder = TiffDirectoryWalk::ByteOrder::LittleEndian,
+                                    .directoryTest = &TiffRecognisers::checkTIFF_IFD});
+    return TiffDirectoryWalk::report(medium, sig, walk.measure(head));
+}
+
+bool CameraRawRecognisers::checkCR2_IFD(const Tiff_IFD& ifd) {
+    return ifd.IFD().length % 2 == 0 && std::ranges::all_of(ifd.DEArray(), &TiffRecognisers::checkTIFF_DE);
+}
+
+bool CameraRawRecognisers::checkNEF_IFD(const Tiff_IFD& ifd) {
+    return TiffRecognisers::checkTIFF_IFD(ifd);
 }

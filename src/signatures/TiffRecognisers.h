@@ -1,12 +1,21 @@
 #pragma once
 
-// The recognisers of TIFF. Each reads the candidate
-// from the sector `block` of the search's numbering through a RecogniserMedium
-// and answers as the Recognisers interface describes.
+// The recogniser of TIFF and the structure tests of the TIFF family. Each
+// recogniser reads the candidate from the sector `block` of the search's
+// numbering through a RecogniserMedium and answers as the Recognisers
+// interface describes; the camera-raw recognisers share the steps before
+// the directory walk (TiffDirectoryWalk) with it.
+
+#include "platform/ByteView.h"
 
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
+class RecogniserMedium;
 class Sig;
+class Tiff_DE;
+class Tiff_IFD;
 class Volume;
 
 class TiffRecognisers {
@@ -14,6 +23,23 @@ public:
     explicit TiffRecognisers(Volume& volume) noexcept : volume_(volume) {}
 
     bool checkTIFF_FileAtBlock(std::uint64_t block, Sig& sig);
+
+    // A directory at an even position, of even length, with an even next
+    // position, whose entries all pass checkTIFF_DE.
+    static bool checkTIFF_IFD(const Tiff_IFD& ifd);
+    // An entry with values, of a defined field type, whose SHORT or LONG
+    // values kept outside it lie at an even position.
+    static bool checkTIFF_DE(const Tiff_DE& de);
+
+    // The candidate's first bytes, enough for the raw makers' window (whole
+    // sectors, zero past the readable bytes); false when not even its first
+    // sector can be read.
+    static bool readHead(RecogniserMedium& medium, std::vector<std::uint8_t>& head);
+    // Whether `mark` (four letters of a maker's name) lies within the first
+    // 1015 bytes, whatever the sector size.
+    static bool makerWindowHas(platform::ByteView head, std::string_view mark);
+    // Bytes 8-11 "CR", 2, 0: a Canon raw file.
+    static bool hasCR2Marker(platform::ByteView head);
 
 private:
     Volume& volume_;

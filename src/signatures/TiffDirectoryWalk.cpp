@@ -1,0 +1,147 @@
+#include "signatures/TiffDirectoryWalk.h"
+
+#include "signatures/Sig.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace {
+// The entry count that four sectors always hold, wherever in its first
+// sector a directory starts.
+constexpr std::uint32_t kMaxEntries = 50;
+constexpr std::uint32_t kDirectorySectors = 4;
+constexpr std::size_t kMaxDirectories = 64;
+
+constexpr std::uint16_t kNewSubfileType = 254;
+constexpr std::uint16_t kStripOffsets = 273;
+constexpr std::uint16_t kStripByteCounts = 279;
+constexpr std::uint16_t kTileOffsets = 324;
+constexpr std::uint16_t kTileByteCounts = 325;
+constexpr std::uint16_t kSubIFDs = 330;
+constexpr std::uint16_t kShort = 3;
+constexpr std::uint16_t kLong = 4;
+} // namespace
+
+TiffDirectoryWalk::TiffDirectoryWalk(RecogniserMedium& medium, const Rules& rules)
+    : medium_(medium), rules_(rules), values_(medium) {}
+
+std::uint16_t TiffDirectoryWalk::u16(platform::ByteView bytes, std::size_t offset) const {
+    return bigEndian_ ? bytes.be16(offset) : bytes.le16(offset);
+}
+
+std::uint32_t TiffDirectoryWalk::u32(platform::ByteView bytes, std::size_t offset) const {
+    return bigEndian_ ? bytes.be32(offset) : bytes.le32(offset);
+}
+
+std::uint64_t TiffDirectoryWalk::measure(platform::ByteView head) {
+    bigEndian_ = rules_.byteOrder == ByteOrder::FromHeader && head.be32(0) == 0x4D4D002A;
+    const std::uint32_t first = u32(head, 4);
+    if (first % 2 != 0 || !walk(first)) return 0;
+    // Directories are measured apart and the furthest end wins: a thumbnail
+    // directory may well point beyond the main image.
+    std::uint64_t length = 0;
+    for (const Tiff_IFD& ifd : directories_)
+        length = std::max(length, directoryEnd(ifd));
+    return length;
+}
+
+bool TiffDirectoryWalk::walk(std::uint64_t position) {
+    // The user's stop ends the walk; what was read by then is still measured.
+    while (position != 0 && directories_.size() < kMaxDirectories && !medium_.stopped()) {
+        if (!visited_.insert(position).second) {
+            position = nextChain();
+            continue;
+        }
+        Tiff_IFD ifd;
+        const Step step = readDirectory(position, ifd);
+        if (step == Step::Refused) return false;
+        if (step == Step::Ended) break;
+        directories_.push_back(ifd);
+        position = ifd.IFD().nextPosition != 0 ? ifd.IFD().nextPosition : nextChain();
+    }
+    return true;
+}
+
+TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position, Tiff_IFD& ifd) {
+    const std::uint32_t bps = medium_.bytesPerSector();
+    if (!medium_.read(position / bps, kDirectorySectors, buffer_)) return Step::Ended;
+    const platform::ByteView at = platform::ByteView(buffer_).sub(position % bps);
+    auto& record = ifd.IFD();
+    record.position = position;
+    record.entryCount = u16(at, 0);
+    record.rejected = record.entryCount > kMaxEntries;
+    if (record.rejected) return Step::Refused;
+    record.length = 12 * record.entryCount + 6;
+    record.nextPosition = u32(at, 2 + 12 * std::size_t{record.entryCount});
+    for (std::size_t i = 0; i < record.entryCount; ++i) {
+        const platform::ByteView entry = at.sub(2 + 12 * i, 12);
+        Tiff_DE::Record de{u16(entry, 0), u16(entry, 2), u32(entry, 4), u32(entry, 8)};
+        // One or two SHORTs held in the entry: the first in the low half in
+        // both byte orders, as the measuring reads them.
+        if (bigEndian_ && de.fieldType == kShort && (de.count == 1 || de.count == 2))
+            de.value = std::rotl(de.value, 16);
+        if (de.tag == kSubIFDs && rules_.followSubIFDs) fillSubIFDs(de);
+        if (de.tag == kNewSubfileType) newSubfileType_ = true;
+        ifd.addDE(Tiff_DE(de));
+    }
+    record.rejected = !rules_.directoryTest(ifd);
+    return record.rejected ? Step::Refused : Step::Accepted;
+}
+
+void TiffDirectoryWalk::fillSubIFDs(const Tiff_DE::Record& de) {
+    // Slots beyond this entry's count keep what an earlier SubIFDs entry
+    // left there.
+    if (de.count == 1) subIFDs_[0] = de.value;
+    if (de.count < 2) return;
+    const std::uint32_t bps = medium_.bytesPerSector();
+    std::vector<std::uint8_t> list;
+    // A list that cannot be read leaves zero slots, which end the walk
+    // where it reaches them.
+    medium_.read(de.value / bps, kDirectorySectors, list);
+    const platform::ByteView positions = platform::ByteView(list).sub(de.value % bps);
+    const std::size_t n = std::min<std::size_t>({de.count, subIFDs_.size(), positions.size() / 4});
+    for (std::size_t i = 0; i < n; ++i)
+        subIFDs_[i] = u32(positions, 4 * i);
+}
+
+std::uint64_t TiffDirectoryWalk::nextChain() {
+    if (!rules_.followSubIFDs || subIFDsUsed_ == subIFDs_.size()) return 0;
+    return subIFDs_[subIFDsUsed_++];
+}
+
+std::uint64_t TiffDirectoryWalk::directoryEnd(const Tiff_IFD& ifd) {
+    // Counts and positions are 32-bit, so none of these sums can wrap in 64
+    // bits.
+    std::uint64_t dataEnd = 0, offset = 0, byteCount = 0;
+    for (const Tiff_DE& entry : ifd.DEArray()) {
+        const auto& de = entry.DE();
+        // Data that starts before what the earlier entries reached is passed
+        // over, even when it ends beyond it.
+        if (entry.valuesOutside() && de.value >= dataEnd)
+            dataEnd = de.value + std::uint64_t{de.count} * Tiff_DE::valueSize(de.fieldType);
+        if (de.fieldType != kShort && de.fieldType != kLong) continue;
+        // Strips and tiles share the offset and the count: the later tag of
+        // each kind in the directory gives it.
+        if (de.tag == kStripOffsets || de.tag == kTileOffsets) offset = lastValue(de);
+        if (de.tag == kStripByteCounts || de.tag == kTileByteCounts) byteCount = lastValue(de);
+    }
+    return std::max(dataEnd, offset + byteCount);
+}
+
+std::uint64_t TiffDirectoryWalk::lastValue(const Tiff_DE::Record& de) {
+    const bool isShort = de.fieldType == kShort;
+    if (de.count <= 1) return de.value;
+    if (isShort && de.count == 2) return de.value >> 16;
+    const std::size_t size = isShort ? 2 : 4;
+    // A value that cannot be read is 0, as a zero-filled read gives it.
+    const platform::ByteView last = values_.at(de.value + std::uint64_t{de.count - 1} * size, size);
+    return isShort ? u16(last, 0) : u32(last, 0);
+}
+
+bool TiffDirectoryWalk::report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length) {
+    if (length == 0) return false;
+    sig.foundSize = std::min(length, medium.readableBytes());
+    sig.skipFileSize = true;
+    sig.skipSize = sig.foundSize / medium.bytesPerSector();
+    return true;
+}

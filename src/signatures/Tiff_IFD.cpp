@@ -1,0 +1,5 @@
+#include "signatures/Tiff_IFD.h"
+
+void Tiff_IFD::addDE(const Tiff_DE& entry) {
+    DEArray_.push_back(entry);
+}

@@ -1,0 +1,95 @@
+#include "RecogniserFixture.h"
+#include "support/TestSupport.h"
+#include "support/TiffBuilder.h"
+#include "volume/Volume.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+using B = TiffBuilder;
+using Tweak = std::function<void(B&, B::Ifd)>;
+
+class TiffRecognisersTest : public RecogniserFixture {
+protected:
+    // One directory whose strip ends at 1000, changed by `tweak`.
+    static std::string tiff(const Tweak& tweak = {}, bool big = false) {
+        B b(big);
+        const auto d = b.addIfd();
+        b.entry(d, 273, B::Long, {300}), b.entry(d, 279, B::Long, {700});
+        if (tweak) tweak(b, d);
+        return b.build();
+    }
+    Verdict verdict(const Tweak& tweak, bool big = false) { return recogniseBytes(tiff(tweak, big), sigOf(5, "tif")); }
+};
+
+TEST_F(TiffRecognisersTest, ToolTiffsInBothByteOrdersWithStripsTilesAndPagesMeasureToTheirEnd) {
+    const std::string pages = "convert -size 40x30 gradient:red-blue -compress none \"$OUT.a.tif\" && "
+                              "convert -size 20x20 xc:green \"$OUT.b.tif\" && tiffcp ";
+    const std::vector<std::string> samples = {toolSample(pages + "-L \"$OUT.a.tif\" \"$OUT\"", "tif"),
+                                              toolSample(pages + "-B -r 4 \"$OUT.a.tif\" \"$OUT\"", "tif"),
+                                              toolSample(pages + "-B -t \"$OUT.a.tif\" \"$OUT\"", "tif"),
+                                              toolSample(pages + "\"$OUT.a.tif\" \"$OUT.b.tif\" \"$OUT\"", "tif")};
+    for (const std::uint32_t bps : {512u, 4096u})
+        for (const std::string& sample : samples) {
+            // libtiff writes each directory's out-of-line values behind it,
+            // and those of the last directory end the file.
+            Sig sig = sigOf(5, "tif");
+            EXPECT_EQ(recognise(volumeOver(imageWith(sample, 3, 4, bps), bps), sig, 3),
+                      (Verdict{true, sample.size(), sample.size() / bps, true, "tif"}))
+                << &sample - &samples[0] << " " << bps;
+        }
+}
+
+TEST_F(TiffRecognisersTest, StripEndsAndOutOfLineDataGiveTheLengthInEitherByteOrder) {
+    for (const bool big : {false, true}) {
+        EXPECT_EQ(verdict([](B& b, B::Ifd d) { b.entry(d, 279, B::Short, {30000}); }, big),
+                  (Verdict{true, 30300, 59, true, "tif"}));
+        // Two SHORTs held in the entries: the last offset plus the last count.
+        const Tweak inEntries = [](B& b, B::Ifd d) {
+            b.entry(d, 273, B::Short, {300, 5000}), b.entry(d, 279, B::Short, {4700, 4700});
+        };
+        EXPECT_EQ(verdict(inEntries, big).foundSize, 9700u);
+        // Data that starts before what the earlier entries reached is passed over.
+        const Tweak passed = [](B& b, B::Ifd d) { b.raw(d, 270, B::Ascii, 1100, 200), b.raw(d, 271, 2, 5000, 100); };
+        EXPECT_EQ(verdict(passed, big).foundSize, 1300u);
+        // A chain that leads back to IFD0 ends there; both directories count.
+        const Tweak cycle = [](B& b, B::Ifd d) {
+            const auto back = b.addIfd();
+            b.entry(back, 324, B::Long, {8, 100, 2000}), b.entry(back, 325, B::Long, {8, 8, 48}), b.linkTo(back, d);
+        };
+        EXPECT_EQ(verdict(cycle, big).foundSize, 2048u);
+    }
+}
+
+TEST_F(TiffRecognisersTest, MalformedRawOrEmptyCandidatesAreRefused) {
+    const auto entries = [](int n) -> Tweak {
+        return [n](B& b, B::Ifd d) {
+            for (int i = 2; i < n; ++i)
+                b.entry(d, static_cast<std::uint16_t>(1000 + i), B::Short, {1});
+        };
+    };
+    const auto entry = [](std::uint16_t type, std::uint32_t count, std::uint32_t value) -> Tweak {
+        return [=](B& b, B::Ifd d) { b.raw(d, 700, type, count, value); };
+    };
+    const auto markAt = [](std::size_t at, const char* mark) -> Tweak {
+        return [=](B& b, B::Ifd) { b.extraHeader(std::string(1008, '\0').replace(at - 8, 4, mark)); };
+    };
+    for (const Tweak& walked : {entries(50), entry(B::Long, 1, 501), markAt(1012, "SONY")})
+        EXPECT_TRUE(verdict(walked).accepted);
+    const Tweak oddIfd0 = [](B& b, B::Ifd) { b.ifd0Offset(9); };
+    const Tweak canon = [](B& b, B::Ifd) { b.extraHeader(std::string("CR\x02\0", 4)); };
+    const Tweak refused[] = {entries(51),          oddIfd0, entry(13, 1, 0), entry(1, 0, 0), entry(B::Long, 2, 501),
+                             markAt(1011, "NIKO"), canon};
+    for (const Tweak& tweak : refused)
+        EXPECT_FALSE(verdict(tweak).accepted) << &tweak - refused;
+    EXPECT_FALSE(recogniseBytes(B().build(), sigOf(5, "tif")).accepted);
+}
+
+TEST_F(TiffRecognisersTest, AStoppedScanAndAnEndBeyondTheVolumeStayInsideIt) {
+    Volume& volume = volumeOver(imageWith(tiff([](B& b, B::Ifd d) { b.entry(d, 279, B::Long, {0xFFFFFFF0}); }), 7));
+    Sig sig = sigOf(5, "tif");
+    EXPECT_EQ(recognise(volume, sig), (Verdict{true, 65 * 512, 65, true, "tif"}));
+    volume.setStopTreeThread(true);
+    EXPECT_FALSE(recognise(volume, sig).accepted);
+}
