@@ -33,15 +33,13 @@ inline int fuzzRecognisers(const std::uint8_t* data, std::size_t size, std::init
     if (!image.writeWhole(bytes.data(), bytes.size())) return 0;
     image.controller().clear();
 
-    static auto volume = [] {
-        auto v = Volume::initWithDictionary(image.foundVolume(kImageSectors));
-        if (!v) std::abort();
-        v->setBlockSize(1);
-        v->setTotalBlocks(kImageSectors);
-        return v;
-    }();
-    // The search's per-scan lists start empty for every input, as for a scan.
-    volume->mp3DoneArray.clear(), volume->mpgDoneArray.clear(), volume->rtfdArray.clear();
+    // A fresh volume for every input, as for a scan: its reader keeps a window
+    // of the image it read, which must not serve the bytes of an earlier
+    // input, and the search's per-scan lists start empty.
+    const auto volume = Volume::initWithDictionary(image.foundVolume(kImageSectors));
+    if (!volume) std::abort();
+    volume->setBlockSize(1);
+    volume->setTotalBlocks(kImageSectors);
     VolumeRecognisers recognisers(*volume);
     RecogniserDispatch dispatch(recognisers);
     for (std::uint64_t sector = 0; sector < kOfferedSectors; ++sector)

@@ -5,6 +5,7 @@
 // Recognisers interface describes.
 
 #include <cstdint>
+#include <string_view>
 
 class Sig;
 class Volume;
@@ -31,5 +32,15 @@ public:
     bool checkInddAndOtherSuchFileAtBlock(std::uint64_t block, Sig& sig);
 
 private:
+    // What tells the record kinds apart: the prefix of the names the database
+    // gives such records, and the folder it keeps them in.
+    struct Olk14RecordKind {
+        std::string_view namePrefix;
+        std::string_view folder;
+    };
+    // The one check of every record kind: its two length fields agree. Names
+    // the record and its folder as the database does.
+    bool checkOlk14RecordAtBlock(std::uint64_t block, Sig& sig, const Olk14RecordKind& kind);
+
     Volume& volume_;
 };

@@ -1,30 +1,218 @@
 #include "signatures/ImageRecognisers.h"
 
+#include "platform/ByteView.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
-#include "volume/Volume.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// The length of a file the search may jump over, which never reaches past
+// what may be read of it: the jump would otherwise leave the volume or skip
+// files the user wants.
+void acceptJumpable(RecogniserMedium& medium, std::uint64_t length, Sig& sig) {
+    sig.foundSize = std::min(length, medium.readableBytes());
+    sig.skipFileSize = true;
+    sig.skipSize = sig.foundSize / medium.bytesPerSector();
+}
+
+// A GIF colour table's length from the packed byte of the descriptor it
+// follows: none unless bit 7 is set, else 3 x 2^(N+1) bytes.
+std::uint64_t gifColourTableBytes(std::uint8_t packed) {
+    return (packed & 0x80) != 0 ? std::uint64_t{3} << ((packed & 7) + 1) : 0;
+}
+
+constexpr std::uint32_t kIEND = 0x49454E44;
+
+} // namespace
 
 bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 1);
+    const platform::ByteView first = cursor.at(0, 6);
+    if (first.empty() || first.u8(2) != 0xFF || first.u8(3) == 0x00 || first.u8(3) == 0xFF) return false;
+    const auto scan = walkJPEGSegments(medium, first.be16(4));
+    if (!scan) return false;
+    measureJPEG(medium, *scan, sig);
+    return true;
+}
+
+std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegments(RecogniserMedium& medium,
+                                                                                  std::uint32_t firstLength) {
+    RecogniserCursor cursor(medium, 1);
+    JPEGScanStart scan;
+    std::uint64_t position = 2;
+    std::uint32_t length = firstLength;
+    bool frame = false, scanSeen = false;
+    // Past the readable bytes a marker reads as zeros, as an unread buffer
+    // would: a zero length ends the walk, and before the first scan a zero
+    // marker refuses the file.
+    while (length != 0 && !medium.stopped()) {
+        position += length + 2;
+        const platform::ByteView marker = cursor.at(position, 4);
+        const std::uint8_t kind = marker.u8(1);
+        const bool isMarker = marker.u8(0) == 0xFF;
+        length = marker.be16(2);
+        if (isMarker && kind == 0xC0) {
+            frame = true;
+            const platform::ByteView size = cursor.at(position + 5, 4);
+            scan.height = size.be16(0);
+            scan.width = size.be16(2);
+        }
+        if (isMarker && kind == 0xDA) scanSeen = true;
+        // A scan before any baseline frame (a progressive image) goes on
+        // through length fields inside the scan data without this test.
+        if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) return std::nullopt;
+        if (frame && scanSeen) {
+            position += length + 2;
+            break;
+        }
+    }
+    scan.position = std::min(position, medium.readableBytes());
+    return scan;
+}
+
+void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig) {
+    constexpr std::uint64_t kStep = 63; // sectors; each window reads one more, so a marker across its end is seen
+    const std::uint32_t bps = medium.bytesPerSector();
+    const std::uint64_t scanSector = scan.position / bps;
+    // 1.5 bytes a pixel: the sectors the compressed image should take.
+    const std::uint64_t expected = std::uint64_t{scan.height} * scan.width * 3 / 2 / bps;
+    const std::uint64_t volumeLeft = medium.volumeSectors() - medium.block();
+    const std::uint64_t windowsEnd = scanSector + expected * 3 / 4 + kStep;
+    std::vector<std::uint8_t> window;
+    for (std::uint64_t at = scanSector; at < windowsEnd && !medium.stopped(); at += kStep) {
+        // A window that would reach the volume's last sector is not read, nor
+        // any after it.
+        if (at + kStep >= volumeLeft || !medium.read(at, kStep + 1, window)) break;
+        const std::size_t searchEnd = kStep * bps;
+        for (std::size_t o = at == scanSector ? scan.position % bps : 0; o < searchEnd; ++o)
+            if (window[o] == 0xFF && window[o + 1] == 0xD9) {
+                acceptJumpable(medium, at * bps + o + 2, sig);
+                return;
+            }
+    }
+    // No end marker: the estimate, held inside the volume.
+    sig.foundSize = (scanSector + expected < volumeLeft ? scanSector + expected : volumeLeft - 1) * bps;
+    sig.skipFileSize = false;
+}
+
+bool ImageRecognisers::checkPNG_Chunk(const PNGChunk& chunk) {
+    const auto letter = [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    return chunk.length <= 0x7FFFFFFF && std::all_of(chunk.type.begin(), chunk.type.end(), letter);
 }
 
 bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 2);
+    const platform::ByteView header = cursor.at(0, 29);
+    if (header.empty() || header.be32(8) != 13 || header.be32(12) != 0x49484452) return false;
+    const auto dimension = [](std::uint32_t v) { return v >= 1 && v <= 0x7FFFFFFF; };
+    const std::uint8_t depth = header.u8(24), colour = header.u8(25);
+    if (!dimension(header.be32(16)) || !dimension(header.be32(20)) || depth == 0 || depth > 16 ||
+        (depth != 1 && depth % 2 != 0) || (colour != 0 && colour != 2 && colour != 3 && colour != 4 && colour != 6) ||
+        header.u8(26) != 0 || header.u8(27) != 0 || header.u8(28) > 1)
+        return false;
+
+    std::uint64_t position = 33; // the signature and the IHDR chunk
+    bool ended = false;
+    while (!ended && !medium.stopped()) {
+        const platform::ByteView head = cursor.at(position, 8);
+        if (head.empty()) break;
+        PNGChunk chunk;
+        chunk.length = head.be32(0);
+        std::copy_n(head.data() + 4, 4, chunk.type.begin());
+        chunk.position = position;
+        chunk.total = std::uint64_t{chunk.length} + 12;
+        // A chunk that claims more than is left ends the file before it.
+        if (!checkPNG_Chunk(chunk) || !cursor.readable(position, chunk.total)) break;
+        ended = head.be32(4) == kIEND;
+        position += chunk.total;
+    }
+    acceptJumpable(medium, position, sig);
+    return true;
 }
 
 bool ImageRecognisers::checkGIFFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 2);
+    const platform::ByteView screen = cursor.at(0, 13);
+    if (screen.empty()) return false;
+    acceptJumpable(medium, walkGIFBlocks(medium, 13 + gifColourTableBytes(screen.u8(10))), sig);
+    return true;
+}
+
+std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position) {
+    RecogniserCursor cursor(medium, 2);
+    // The byte at a position, or -1 past what can be read, where the walk
+    // ends.
+    const auto byteAt = [&cursor](std::uint64_t at) -> int {
+        const platform::ByteView b = cursor.at(at, 1);
+        return b.empty() ? -1 : b.u8(0);
+    };
+    // Zero bytes between blocks are stepped over, but a sector's worth of
+    // them is the free space after a GIF without a trailer: it ends there.
+    const std::uint64_t zeroTail = medium.bytesPerSector();
+    std::uint64_t zeros = 0;
+    int b = byteAt(position);
+    while (b != 0x3B) {
+        if (b < 0 || medium.stopped()) return position;
+        b = byteAt(position);
+        if (b == 0x00) {
+            if (++zeros == zeroTail) return position + 1 - zeroTail;
+            ++position;
+            continue;
+        }
+        zeros = 0;
+        if (b == 0x21) {
+            // Extension: the introducer, the label and the first data
+            // sub-block, then a second sub-block when one follows; its size
+            // byte is what the loop tests.
+            const int first = byteAt(position + 2);
+            if (first < 0) return position;
+            position += 3 + first;
+            b = byteAt(position);
+            if (b > 0) position += b + 1;
+        } else if (b == 0x2C) {
+            // Image: the descriptor and its colour table, then the data
+            // sub-blocks from the code-size byte to the empty one.
+            const int packed = byteAt(position + 9);
+            if (packed < 0) return position;
+            position += 10 + gifColourTableBytes(static_cast<std::uint8_t>(packed));
+            for (;;) {
+                const int size = byteAt(position + 1);
+                if (size < 0) return position;
+                position += size + 1;
+                if (size == 0 || medium.stopped()) break;
+            }
+            ++position;
+            b = byteAt(position);
+        } else {
+            break;
+        }
+    }
+    return b == 0x3B ? position + 1 : position; // the trailer belongs to the file
 }
 
 bool ImageRecognisers::checkBMPFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 1);
+    const platform::ByteView header = cursor.at(0, 10);
+    // Both reserved fields are zero in a bitmap.
+    if (header.empty() || header.be32(6) != 0) return false;
+    sig.foundSize = header.le32(2);
+    sig.skipFileSize = false;
+    return true;
 }
 
 bool ImageRecognisers::checkICNS_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 1);
+    const platform::ByteView header = cursor.at(0, 8);
+    if (header.empty() || header.be32(4) > 10'000'000) return false;
+    sig.foundSize = header.be32(4);
+    sig.skipFileSize = false;
+    return true;
 }

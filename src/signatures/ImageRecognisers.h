@@ -4,8 +4,11 @@
 // from the sector `block` of the search's numbering through a RecogniserMedium
 // and answers as the Recognisers interface describes.
 
+#include <array>
 #include <cstdint>
+#include <optional>
 
+class RecogniserMedium;
 class Sig;
 class Volume;
 
@@ -19,6 +22,35 @@ public:
     bool checkBMPFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkICNS_FileAtBlock(std::uint64_t block, Sig& sig);
 
+    // One chunk header of a PNG file, at `position` from the file's start;
+    // `total` counts the length field, the type, the data and the CRC.
+    struct PNGChunk {
+        std::uint32_t length = 0;
+        std::array<std::uint8_t, 4> type{};
+        std::uint64_t position = 0;
+        std::uint64_t total = 0;
+    };
+    // Whether the header can start a chunk: a length PNG allows and a type of
+    // four ASCII letters. CRCs are not tested.
+    static bool checkPNG_Chunk(const PNGChunk& chunk);
+
 private:
+    // Where a JPEG's entropy-coded data begins and the frame size its
+    // baseline frame header gives (0 x 0 without one).
+    struct JPEGScanStart {
+        std::uint64_t position = 0;
+        std::uint32_t height = 0;
+        std::uint32_t width = 0;
+    };
+    // The marker walk from the first segment on; nothing when a marker before
+    // the first scan is not one.
+    static std::optional<JPEGScanStart> walkJPEGSegments(RecogniserMedium& medium, std::uint32_t firstLength);
+    // Looks for the end-of-image marker after the scan start and sets the
+    // record's length from it, or from the estimate when there is none.
+    static void measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig);
+    // The position after the GIF's last block, from the first block at
+    // `position`: after the trailer, or where the walk met something else.
+    static std::uint64_t walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position);
+
     Volume& volume_;
 };

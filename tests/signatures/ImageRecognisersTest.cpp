@@ -1,0 +1,67 @@
+#include "RecogniserFixture.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+using namespace std::string_literals;
+using ImageRecognisersTest = RecogniserFixture;
+
+namespace {
+const auto be = [](std::uint32_t v, int width = 4) { return asString(be32(v)).substr(4 - width); };
+// A PNG signature and the IHDR chunk of a 16 x 16 image: 33 bytes.
+std::string pngHead(char depth = 8, char interlace = 0) {
+    return "\x89PNG\r\n\x1A\n"s + be(13) + "IHDR" + be(16) + be(16) + depth + "\x02\0\0"s + interlace + be(0);
+}
+// A GIF header without a colour table, and a 1 x 1 image of one 2-byte data sub-block: 15 bytes.
+const std::string kGifHead = "GIF89a"s + be(0x0100'0100) + std::string(3, '\0');
+const std::string kGifImage = ",\0\0\0\0\x01\0\x01\0\0\x02\x02\x4C\x01\0"s;
+} // namespace
+
+// Tool-made JPEG, PNG and GIF files are jumped over to their end marker; BMP and icon files get their length field.
+TEST_F(ImageRecognisersTest, ToolSamplesAreMeasuredToTheirRealEnd) {
+    auto convert = [](auto o, auto e) { return toolSample("convert -seed 1 -size 300x300 "s + o + " \"$OUT\"", e); };
+    const std::string gifs = "convert -seed 1 -size 99x80 plasma: \"$OUT.a.gif\" && convert -seed 2 -size 99x80 xc: "
+                             "+noise Random \"$OUT.b.gif\" && gifsicle --delay 10 \"$OUT\".?.gif -o \"$OUT\"";
+    const std::string icns = "convert -size 128x128 plasma: \"$OUT.png\" && png2icns \"$OUT\" \"$OUT.png\"";
+    const std::tuple<std::string, std::uint32_t, std::string> samples[] = {
+        {convert("plasma:", "jpg"), 3, "jpg"}, {convert("xc: +noise Random", "png"), 6, "png"},
+        {convert("plasma:", "gif"), 4, "gif"}, {toolSample(gifs, "gif"), 4, "gif"},
+        {convert("plasma:", "bmp"), 2, "bmp"}, {toolSample(icns, "icns"), 20, "icns"}};
+    for (const auto& [bytes, type, ext] : samples) { // in 4096-byte sectors
+        Sig sig = sigOf(type, ext);
+        const bool jumped = type != 2 && type != 20;
+        EXPECT_EQ(recognise(volumeOver(imageWith(bytes, kSector, 64, 4096), 4096), sig),
+                  (Verdict{true, bytes.size(), jumped ? bytes.size() / 4096 : 0, jumped, ext}));
+    }
+    const std::string progressive = convert("plasma: -interlace JPEG", "jpg"); // walked to a zero "length"
+    const Verdict v = recogniseBytes(progressive, sigOf(3));
+    EXPECT_TRUE(v.accepted && !v.skipFileSize && v.foundSize % 512 == 0 && v.foundSize < progressive.size() + 65537);
+}
+
+TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {
+    EXPECT_FALSE(recogniseBytes("BM" + be(1000) + be(1), sigOf(2)).accepted); // reserved fields not zero
+    EXPECT_EQ(recogniseBytes("icns" + be(10'000'000), sigOf(20)), (Verdict{true, 10'000'000, 0, false, ""}));
+    EXPECT_FALSE(recogniseBytes("icns" + be(10'000'001), sigOf(20)).accepted);
+    EXPECT_FALSE(recogniseBytes("\xFF\xD8\xFF\x00"s + be(16, 2), sigOf(3)).accepted);
+    for (const char depth : {1, 3, 16, 18})
+        EXPECT_EQ(recogniseBytes(pngHead(depth), sigOf(6)).accepted, depth == 1 || depth == 16) << int(depth);
+    EXPECT_FALSE(recogniseBytes(pngHead(8, 2), sigOf(6)).accepted);
+    // A GIF ends after its trailer, or where a sector of zeros begins, or at the volume's end.
+    EXPECT_EQ(recogniseBytes(kGifHead + "!\xF9\x04\x01\x0A\0\0\0;"s, sigOf(4)), (Verdict{true, 22, 0, true, ""}));
+    EXPECT_EQ(recogniseBytes(kGifHead + kGifImage + kGifImage, sigOf(4)).foundSize, 13u + 2 * 15);
+    const std::string endless = kGifHead + kGifImage.substr(0, 11) + std::string(5096, '\x40'); // 10 sectors
+    EXPECT_EQ(recogniseBytes(endless, sigOf(4), 0), (Verdict{true, 10 * 512, 10, true, ""}));
+    // A JPEG without end marker: 1.5 bytes a pixel (192 sectors), inside the volume; progressive: to the size limit.
+    const std::string app0 = "\xFF\xD8\xFF\xE0"s + be(16, 2) + std::string(14, 'a'), sos = "\xFF\xDA"s + be(12, 2);
+    const std::string head = app0 + "\xFF\xC0"s + be(17, 2) + '\x08' + be(0x0100'0100) + std::string(10, 'c') + sos;
+    EXPECT_EQ(recogniseBytes(head + "0123456789xyz\xFF\xD9", sigOf(3)), (Verdict{true, 58, 0, true, ""}));
+    EXPECT_EQ(recogniseBytes(head, sigOf(3), 200), (Verdict{true, 192 * 512, 0, false, ""}));
+    EXPECT_EQ(recogniseBytes(head, sigOf(3), 100), (Verdict{true, 100 * 512, 0, false, ""}));
+    EXPECT_EQ(recogniseBytes(app0 + sos + std::string(3 << 20, 'x'), sigOf(3, "", 1)),
+              (Verdict{true, 1 << 20, 0, false, ""}));
+    // A chunk type that is not letters, or chunks that run past the volume (and would wrap 32 bits), end a PNG.
+    EXPECT_EQ(recogniseBytes(pngHead() + be(0) + "IDA1", sigOf(6)).foundSize, 33u);
+    const std::string huge = be(0x7FFFFFF0) + "IDAT";
+    EXPECT_EQ(recogniseBytes(pngHead() + huge + huge + huge, sigOf(6)), (Verdict{true, 33, 0, true, ""}));
+}
