@@ -37,6 +37,7 @@ constexpr std::uint32_t kMp3WindowSectors = 64;
 
 // A null packet of a transport stream behind its 4-byte time-code prefix.
 constexpr std::uint32_t kNullTransportPacket = 0x471FFF10;
+constexpr std::uint8_t kTransportSync = 0x47;
 constexpr std::uint64_t kTransportPacketBytes = 192;
 constexpr std::uint64_t kTransportWalkLimit = 5'000'000'000;
 constexpr std::uint32_t kTransportWindowSectors = 64;
@@ -273,7 +274,10 @@ bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
     bool seen = false;
     while (end <= kTransportWalkLimit && !medium.stopped()) {
         const platform::ByteView packet = cursor.at(end + 4, 4);
-        if (packet.empty()) break;
+        // Every packet of a stream starts with the sync byte: where one does
+        // not, the stream has ended. Without this a chance 0x47 at a sector's
+        // fifth byte would be walked for gigabytes.
+        if (packet.empty() || packet.u8(0) != kTransportSync) break;
         if (packet.be32(0) == kNullTransportPacket)
             seen = true;
         else if (seen)
@@ -359,8 +363,9 @@ std::uint64_t AudioVideoRecognisers::videoStreamEnd(RecogniserMedium& medium, pl
     // How far the scan goes without meeting a start code: a picture's worth of bytes and a margin, growing with
     // every start code it meets.
     std::uint64_t allowance = 3 * width * height + 2 * bps;
-    // `examined` counts every offset the scan looks at, the one sector by which windows overlap included, and the
-    // length is taken from it.
+    // `examined` counts every offset the scan looks at, the one sector by which windows overlap included; the
+    // length is the byte position of the last start code's end, which that count would miss by a byte and then
+    // by a sector less a byte per window.
     std::uint64_t examined = 0;
     std::uint64_t sinceStartCode = 0;
     std::uint64_t end = 0;
@@ -383,9 +388,9 @@ std::uint64_t AudioVideoRecognisers::videoStreamEnd(RecogniserMedium& medium, pl
                 if (code == 0x00 || (code >= 0xB0 && code <= 0xB6) || code == 0xB8) {
                     sinceStartCode = 0;
                     allowance += i;
-                    end = examined + 4;
+                    end = windowStart * bps + i + 4;
                 } else if (code == kSequenceEnd) {
-                    end = examined + 4;
+                    end = windowStart * bps + i + 4;
                     endSeen = true;
                 }
             }
