@@ -1,60 +1,438 @@
 #include "signatures/AudioVideoRecognisers.h"
 
+#include "platform/CheckedMath.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t fourCC(const char (&text)[5]) {
+    return std::uint32_t{static_cast<std::uint8_t>(text[0])} << 24 |
+           std::uint32_t{static_cast<std::uint8_t>(text[1])} << 16 |
+           std::uint32_t{static_cast<std::uint8_t>(text[2])} << 8 | std::uint32_t{static_cast<std::uint8_t>(text[3])};
+}
+
+constexpr std::uint32_t kRiff = fourCC("RIFF");
+constexpr std::uint32_t kWave = fourCC("WAVE");
+constexpr std::uint32_t kData = fourCC("data");
+constexpr std::uint32_t kForm = fourCC("FORM");
+constexpr std::uint32_t kMidiHeader = fourCC("MThd");
+constexpr std::uint32_t kMidiTrack = fourCC("MTrk");
+
+// WAVE format tag of MPEG Layer III audio.
+constexpr std::uint16_t kMpegLayer3Tag = 0x55;
+// Eleven set bits: the sync that opens every MPEG audio frame.
+constexpr std::uint32_t kFrameSync = 0xFFE00000;
+constexpr std::uint64_t kId3HeaderBytes = 10;
+// Where a stream that starts with neither a tag nor a frame may still begin.
+constexpr std::uint64_t kFrameSearchSectors = 100;
+// A stream shorter than this is more likely a chance run of frame headers than a file.
+constexpr std::uint64_t kFewestFrames = 10;
+constexpr std::uint32_t kMp3WindowSectors = 64;
+
+// A null packet of a transport stream behind its 4-byte time-code prefix.
+constexpr std::uint32_t kNullTransportPacket = 0x471FFF10;
+constexpr std::uint8_t kTransportSync = 0x47;
+constexpr std::uint64_t kTransportPacketBytes = 192;
+constexpr std::uint64_t kTransportWalkLimit = 5'000'000'000;
+constexpr std::uint32_t kTransportWindowSectors = 64;
+
+constexpr std::uint32_t kPackStart = 0x000001BA;
+constexpr std::uint32_t kProgramEnd = 0x000001B9;
+constexpr std::uint32_t kSequenceHeader = 0x000001B3;
+constexpr std::uint8_t kSequenceEnd = 0xB7;
+constexpr std::uint32_t kPackSearchSectors = 63;
+constexpr std::uint32_t kVideoWindowSectors = 64;
+// Sectors between the starts of two windows of the video scan: they overlap by one.
+constexpr std::uint64_t kVideoWindowStep = 62;
+// A stream that ends within this many examined bytes is too short to trust its length.
+constexpr std::uint64_t kShortestVideoStream = 10240;
+constexpr std::size_t kVideoTrailingZeros = 100;
+
+struct MpegAudioFrame {
+    std::uint32_t rawVersion;
+    std::uint32_t rawLayer;
+    std::uint32_t protection;
+    std::uint64_t length;
+
+    bool sameStreamAs(const MpegAudioFrame& other) const {
+        return rawVersion == other.rawVersion && rawLayer == other.rawLayer && protection == other.protection;
+    }
+};
+
+// The frame whose header is `header`, or nothing when it is no frame a stream can hold.
+std::optional<MpegAudioFrame> mpegAudioFrame(std::uint32_t header) {
+    using R = AudioVideoRecognisers;
+    if (header < kFrameSync) return std::nullopt;
+    const std::uint32_t rawVersion = R::mp3BitCheck(header, 20, 2);
+    const std::uint32_t rawLayer = R::mp3BitCheck(header, 18, 2);
+    const std::uint32_t bitrateIndex = R::mp3BitCheck(header, 15, 4);
+    const std::uint32_t rateIndex = R::mp3BitCheck(header, 11, 2);
+    if (bitrateIndex == 15 || rateIndex == 3 || rawVersion == 1 || rawLayer == 0) return std::nullopt;
+    const std::uint32_t version = rawVersion == 3 ? 1 : rawVersion == 2 ? 2 : 4;
+    const std::uint32_t layer = 4 - rawLayer;
+    const std::uint64_t bitRate = R::getMP3BitRateIndexValueForVersion(version, layer, bitrateIndex);
+    const std::uint64_t sampleRate = R::getMP3SampleRateFreqForVersion(version, rateIndex);
+    const std::uint64_t padding = R::mp3BitCheck(header, 9, 1);
+    if (bitRate == 0 || sampleRate == 0) return std::nullopt;
+    std::uint64_t length = 0;
+    if (layer == 1)
+        length = (bitRate * 12000 / sampleRate + padding) * 4;
+    else if (layer == 2 || version == 1)
+        length = bitRate * 144000 / sampleRate + padding;
+    else
+        length = bitRate * 72000 / sampleRate + padding;
+    if (length == 0) return std::nullopt;
+    return MpegAudioFrame{rawVersion, rawLayer, R::mp3BitCheck(header, 16, 1), length};
+}
+
+// The first sectors of the candidate, zero where nothing could be read.
+std::vector<std::uint8_t> leadingSectors(RecogniserMedium& medium, std::uint32_t count = 1) {
+    std::vector<std::uint8_t> bytes;
+    medium.read(0, count, bytes);
+    return bytes;
+}
+
+// The answer for a file that was found. The search jumps over a file it is told to skip, so that file's length
+// never reaches past the bytes that may be read: a hostile length would otherwise make it lose its place.
+bool acceptFile(Sig& sig, const RecogniserMedium& medium, std::uint64_t length, bool skipFile) {
+    const std::uint32_t bps = medium.bytesPerSector();
+    if (skipFile) length = std::min(length, medium.readableBytes());
+    sig.foundSize = length;
+    sig.skipFileSize = skipFile;
+    sig.skipSize = skipFile && bps != 0 ? length / bps : 0;
+    return true;
+}
+
+} // namespace
+
+std::uint32_t AudioVideoRecognisers::mp3BitCheck(std::uint32_t value, std::uint32_t startBit, std::uint32_t numBits) {
+    if (numBits == 0 || startBit > 31 || numBits > startBit + 1) return 0;
+    const std::uint32_t shifted = value >> (startBit + 1 - numBits);
+    return numBits == 32 ? shifted : shifted & ((std::uint32_t{1} << numBits) - 1);
+}
+
+std::uint32_t AudioVideoRecognisers::getMP3SampleRateFreqForVersion(std::uint32_t version, std::uint32_t samplingRate) {
+    constexpr std::array<std::uint32_t, 3> kMpeg1Rates = {44100, 48000, 32000};
+    if ((version != 1 && version != 2 && version != 4) || samplingRate >= kMpeg1Rates.size()) return 0;
+    return kMpeg1Rates[samplingRate] / version;
+}
+
+std::uint32_t AudioVideoRecognisers::getMP3BitRateIndexValueForVersion(std::uint32_t version, std::uint32_t layer,
+                                                                       std::uint32_t bitrateIndex) {
+    using Row = std::array<std::uint16_t, 16>;
+    // Layers I, II and III of MPEG-1; MPEG-2 and MPEG-2.5 share one row for Layer I and one for Layers II and III.
+    static constexpr std::array<Row, 3> kMpeg1 = {
+        Row{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+        Row{0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+        Row{0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}};
+    static constexpr std::array<Row, 2> kMpeg2 = {
+        Row{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+        Row{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}};
+    if (layer < 1 || layer > 3 || bitrateIndex > 15) return 0;
+    if (version == 1) return kMpeg1[layer - 1][bitrateIndex];
+    if (version == 2 || version == 4) return kMpeg2[layer == 1 ? 0 : 1][bitrateIndex];
+    return 0;
+}
+
+std::uint32_t AudioVideoRecognisers::mp3BitShredder(std::uint32_t value) {
+    return (value & 0x7F000000) >> 3 | (value & 0x007F0000) >> 2 | (value & 0x00007F00) >> 1 | (value & 0x0000007F);
+}
+
+bool AudioVideoRecognisers::checkMP4AtomName(std::uint32_t atomType) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const auto letter = static_cast<std::uint8_t>(atomType >> shift);
+        if (letter < 'a' || letter > 'z') return false;
+    }
+    return true;
+}
+
+bool AudioVideoRecognisers::checkMOVAtomName(std::uint32_t atomType) {
+    return checkMP4AtomName(atomType);
+}
+
+std::optional<std::uint64_t> AudioVideoRecognisers::riffAudioStart(RecogniserMedium& medium, RecogniserCursor& cursor,
+                                                                   std::uint64_t riffStart, std::uint64_t lastChunkAt) {
+    // Chunk sizes are 32-bit and the positions stay within a few sectors, so no sum here can wrap.
+    for (std::uint64_t chunk = riffStart + 12; chunk <= lastChunkAt;) {
+        const platform::ByteView header = cursor.at(chunk, 8);
+        if (header.empty() || medium.stopped()) return std::nullopt;
+        if (header.be32(0) == kData) return chunk + 8;
+        chunk += std::uint64_t{header.le32(4)} + 8;
+    }
+    return std::nullopt;
+}
+
 bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    const std::uint64_t bps = medium.bytesPerSector();
+    const std::uint64_t first = medium.firstSector();
+    if (bps == 0 || volume_.mp3DoneArray.contains(first)) return false;
+    RecogniserCursor cursor(medium, kMp3WindowSectors);
+
+    const std::vector<std::uint8_t> headBytes = leadingSectors(medium);
+    const platform::ByteView head(headBytes);
+    std::uint64_t start = 0;
+    if (head.u8(0) == 'I' && head.u8(1) == 'D') {
+        const std::uint32_t tagSize = head.be32(6);
+        if (head.u8(2) != '3' || (tagSize & 0x80808080) != 0) return false;
+        start = mp3BitShredder(tagSize) + kId3HeaderBytes;
+    }
+    if (head.be32(0) == kRiff) {
+        const auto audio = riffAudioStart(medium, cursor, 0, bps - 9);
+        if (!audio || head.le16(20) != kMpegLayer3Tag) return false;
+        start = *audio;
+        volume_.mp3DoneArray.add(first);
+    }
+
+    std::uint32_t header = cursor.at(start, 4).be32(0);
+    if (header != kRiff && header < kFrameSync) {
+        const std::uint64_t searchEnd = (start / bps + kFrameSearchSectors) * bps;
+        std::uint64_t at = start;
+        for (; at < searchEnd; ++at) {
+            const platform::ByteView field = cursor.at(at, 4);
+            if (field.empty()) return false;
+            header = field.be32(0);
+            if (header == kRiff || header >= kFrameSync) break;
+        }
+        if (at == searchEnd) return false;
+        start = at;
+    }
+    if (header == kRiff) {
+        if (cursor.at(start + 20, 2).le16(0) != kMpegLayer3Tag) return false;
+        if (start % bps == 0) volume_.mp3DoneArray.add(first + start / bps);
+        const auto audio = riffAudioStart(medium, cursor, start, (start / bps + 2) * bps - 9);
+        if (!audio) return false;
+        start = *audio;
+        header = cursor.at(start, 4).be32(0);
+    }
+    // A lone frame header is common in any data: the one after it must decode too.
+    const auto stream = mpegAudioFrame(header);
+    if (!stream || !mpegAudioFrame(cursor.at(start + stream->length, 4).be32(0))) return false;
+
+    std::uint64_t end = start;
+    std::uint64_t frames = 0;
+    while (!medium.stopped()) {
+        const auto frame = mpegAudioFrame(cursor.at(end, 4).be32(0));
+        if (!frame) break;
+        if (end % bps == 0) volume_.mp3DoneArray.add(first + end / bps);
+        end += frame->length;
+        ++frames;
+        if (!frame->sameStreamAs(*stream)) break;
+    }
+    if (frames < kFewestFrames) return false;
+    return acceptFile(sig, medium, end, true);
 }
 
 bool AudioVideoRecognisers::checkWAVFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    const std::vector<std::uint8_t> headBytes = leadingSectors(medium);
+    const platform::ByteView head(headBytes);
+    if (head.be32(8) != kWave) return false;
+    if (head.le16(20) == kMpegLayer3Tag) return checkMP3FileAtBlock(block, sig);
+    return acceptFile(sig, medium, std::uint64_t{head.le32(4)} + 8, false);
 }
 
 bool AudioVideoRecognisers::checkAIFF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
-}
-
-bool AudioVideoRecognisers::checkMIDIFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    const std::vector<std::uint8_t> headBytes = leadingSectors(medium);
+    const platform::ByteView head(headBytes);
+    if (head.be32(0) != kForm) return false;
+    return acceptFile(sig, medium, std::uint64_t{head.be32(4)} + 8, false);
 }
 
 bool AudioVideoRecognisers::checkAVIFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    const std::vector<std::uint8_t> headBytes = leadingSectors(medium);
+    // The RIFF size is taken with a margin of 2 KiB rather than its 8-byte header.
+    return acceptFile(sig, medium, std::uint64_t{platform::ByteView(headBytes).le32(4)} + 2048, false);
+}
+
+bool AudioVideoRecognisers::checkMIDIFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium);
+    // Chunk lengths are 32-bit and the end 64-bit, so a step always advances; a chunk that claims more than can be
+    // read ends the walk there.
+    std::uint64_t end = 0;
+    platform::ByteView chunk = cursor.at(0, 8);
+    while ((chunk.be32(0) == kMidiTrack || chunk.be32(0) == kMidiHeader) && !medium.stopped()) {
+        end += std::uint64_t{chunk.be32(4)} + 8;
+        chunk = cursor.at(end, 8);
+    }
+    return acceptFile(sig, medium, end + 2, true);
 }
 
 bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, kTransportWindowSectors);
+    std::uint64_t end = 0;
+    bool seen = false;
+    while (end <= kTransportWalkLimit && !medium.stopped()) {
+        const platform::ByteView packet = cursor.at(end + 4, 4);
+        // Every packet of a stream starts with the sync byte: where one does
+        // not, the stream has ended. Without this a chance 0x47 at a sector's
+        // fifth byte would be walked for gigabytes.
+        if (packet.empty() || packet.u8(0) != kTransportSync) break;
+        if (packet.be32(0) == kNullTransportPacket)
+            seen = true;
+        else if (seen)
+            break;
+        end += kTransportPacketBytes;
+    }
+    // Without a single packet of the run the walk measured nothing, and the search goes on at the next sector.
+    if (!seen) return acceptFile(sig, medium, 0, false);
+    return acceptFile(sig, medium, end, true);
+}
+
+std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, RecogniserCursor& cursor,
+                                                 bool (*atomNameCheck)(std::uint32_t)) {
+    const std::uint64_t bps = medium.bytesPerSector();
+    if (bps == 0) return 0;
+    std::uint64_t end = 0;
+    while (!medium.stopped()) {
+        const platform::ByteView atom = cursor.at(end, 8);
+        if (atom.empty() || !atomNameCheck(atom.be32(4))) break;
+        std::uint64_t size = atom.be32(0);
+        // Size 1: the real size follows the type as a 64-bit field.
+        if (size == 1) size = cursor.at(end + 8, 8).be64(0);
+        // Smaller than its own header: no atom, and no step forward.
+        if (size < 8) break;
+        if (platform::saturatingAdd(platform::saturatingAdd(size / bps, medium.block()), end / bps) >
+            medium.volumeSectors())
+            break;
+        end = platform::saturatingAdd(end, size);
+    }
+    return end;
 }
 
 bool AudioVideoRecognisers::checkMP4FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    sig.extension = "mp4";
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium);
+    const platform::ByteView brand = cursor.at(8, 3);
+    // 3GPP files have file types of their own.
+    if (brand.u8(0) == '3' && brand.u8(1) == 'g') return false;
+    if (brand.u8(0) == 'M' && brand.u8(1) == '4') {
+        if (brand.u8(2) == 'V') sig.extension = "m4v";
+        if (brand.u8(2) == 'A') sig.extension = "m4a";
+    }
+    return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMP4AtomName), true);
 }
 
 bool AudioVideoRecognisers::check3GPP_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium);
+    return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMP4AtomName), true);
 }
 
 bool AudioVideoRecognisers::check3GPP2_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    return check3GPP_FileAtBlock(block, sig);
 }
 
 bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium);
+    return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMOVAtomName), false);
+}
+
+std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium, std::uint64_t packLength) {
+    const std::uint64_t bps = medium.bytesPerSector();
+    // Every pack is taken to be as long as the first; the walk ends at the first that is not.
+    RecogniserCursor cursor(medium, static_cast<std::uint32_t>((packLength + bps - 1) / bps + 1));
+    std::uint64_t end = packLength;
+    std::uint32_t packTail = 0;
+    while (packTail != kProgramEnd && !medium.stopped()) {
+        if (cursor.at(end, 4).be32(0) != kPackStart) break;
+        if (end % bps == 0) volume_.mpgDoneArray.add(medium.firstSector() + end / bps);
+        packTail = cursor.at(end + packLength - 4, 4).be32(0);
+        end += packLength;
+    }
+    if (cursor.at(end, 4).be32(0) == kProgramEnd) end += 4;
+    return end;
+}
+
+std::uint64_t AudioVideoRecognisers::videoStreamEnd(RecogniserMedium& medium, platform::ByteView head) {
+    const std::uint64_t bps = medium.bytesPerSector();
+    const std::uint64_t width = head.be16(4) >> 4;
+    const std::uint64_t height = head.be16(5) & 0xFFF;
+    // How far the scan goes without meeting a start code: a picture's worth of bytes and a margin, growing with
+    // every start code it meets.
+    std::uint64_t allowance = 3 * width * height + 2 * bps;
+    // `examined` counts every offset the scan looks at, the one sector by which windows overlap included; the
+    // length is the byte position of the last start code's end, which that count would miss by a byte and then
+    // by a sector less a byte per window.
+    std::uint64_t examined = 0;
+    std::uint64_t sinceStartCode = 0;
+    std::uint64_t end = 0;
+    bool endSeen = false;
+    bool done = false;
+    const std::uint64_t readableSectors = (medium.readableBytes() + bps - 1) / bps;
+    const std::uint64_t lastOffset = (kVideoWindowSectors - 1) * bps - 1;
+    RecogniserCursor trailing(medium);
+    std::vector<std::uint8_t> windowBytes;
+    for (std::uint64_t sector = 0, windowStart = 0; sector < readableSectors; windowStart += kVideoWindowStep) {
+        if (medium.stopped()) return end;
+        // Sectors past the readable bytes stay zero, as the end of a device reads.
+        medium.read(windowStart, kVideoWindowSectors, windowBytes);
+        const platform::ByteView window(windowBytes);
+        for (std::uint64_t i = 1; i <= lastOffset; ++i) {
+            ++sinceStartCode;
+            if (window.be16(i) == 0 && window.u8(i + 2) == 1) {
+                const std::uint8_t code = window.u8(i + 3);
+                // Picture, user data, sequence, extension and group start codes; slices do not count.
+                if (code == 0x00 || (code >= 0xB0 && code <= 0xB6) || code == 0xB8) {
+                    sinceStartCode = 0;
+                    allowance += i;
+                    end = windowStart * bps + i + 4;
+                } else if (code == kSequenceEnd) {
+                    end = windowStart * bps + i + 4;
+                    endSeen = true;
+                }
+            }
+            if (endSeen && i % 16 == 0 && window.be32(i) == 0 && window.u8(i + 4) == 0) {
+                const platform::ByteView zeros = trailing.at(windowStart * bps + i, kVideoTrailingZeros);
+                if (!zeros.empty() &&
+                    std::all_of(zeros.data(), zeros.data() + zeros.size(), [](std::uint8_t byte) { return byte == 0; }))
+                    done = true;
+            }
+            if (sinceStartCode >= allowance) {
+                end += 4;
+                done = true;
+            }
+            if (done) return examined <= kShortestVideoStream ? 0 : end;
+            if (i % bps == 0) {
+                ++sector;
+                // A new sequence header at a sector start (other than the second sector's) begins another stream;
+                // this one ends after the next offset.
+                if (sector != 1 && window.be32(i) == kSequenceHeader) done = true;
+            }
+            ++examined;
+        }
+    }
+    return 0;
 }
 
 bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    const std::uint64_t bps = medium.bytesPerSector();
+    if (bps == 0 || volume_.mpgDoneArray.contains(medium.firstSector())) return false;
+    const std::vector<std::uint8_t> headBytes = leadingSectors(medium, kPackSearchSectors);
+    const platform::ByteView head(headBytes);
+    std::uint64_t end = 0;
+    if (head.be32(0) == kPackStart) {
+        // The first pack runs to the next pack start.
+        std::uint64_t next = 4;
+        while (head.has(next, 4) && head.be32(next) != kPackStart)
+            ++next;
+        if (!head.has(next, 4)) return false;
+        end = packStreamEnd(medium, next);
+    } else if (head.be32(0) == kSequenceHeader) {
+        end = videoStreamEnd(medium, head);
+    }
+    return acceptFile(sig, medium, end, true);
 }

@@ -3,9 +3,18 @@
 // The recognisers of MPEG audio, WAVE, AIFF, MIDI, AVI, MPEG transport, program and video streams, and the ISO base
 // media family (MP4, 3GPP, 3GPP2, QuickTime). Each reads the candidate from the sector `block` of the search's
 // numbering through a RecogniserMedium and answers as the Recognisers interface describes.
+//
+// The MPEG audio and MPEG stream recognisers note in the volume's done lists every sector at which a frame or pack of
+// a stream they walked begins, so that a stream is carved once, from its first sector, and not again from each of the
+// sectors inside it.
+
+#include "platform/ByteView.h"
 
 #include <cstdint>
+#include <optional>
 
+class RecogniserCursor;
+class RecogniserMedium;
 class Sig;
 class Volume;
 
@@ -25,6 +34,35 @@ public:
     bool checkMOVFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkMPGFileAtBlock(std::uint64_t block, Sig& sig);
 
+    // The `numBits` bits of `value` that run from bit `startBit` (31 is the most significant) downward; 0 for a
+    // field that does not fit in 32 bits.
+    static std::uint32_t mp3BitCheck(std::uint32_t value, std::uint32_t startBit, std::uint32_t numBits);
+    // Samples per second of an MPEG audio frame: version 1 (MPEG-1), 2 (MPEG-2) or 4 (MPEG-2.5) and the header's
+    // sample-rate index; 0 for the reserved index or another version.
+    static std::uint32_t getMP3SampleRateFreqForVersion(std::uint32_t version, std::uint32_t samplingRate);
+    // Kilobits per second of an MPEG audio frame; 0 for the free format, the forbidden index and any other version
+    // or layer.
+    static std::uint32_t getMP3BitRateIndexValueForVersion(std::uint32_t version, std::uint32_t layer,
+                                                           std::uint32_t bitrateIndex);
+    // The value of an ID3v2 synchsafe integer: seven bits of each of its four bytes.
+    static std::uint32_t mp3BitShredder(std::uint32_t value);
+    // Whether an atom type (its four bytes) is four lower-case letters, as the top-level atoms of these files are.
+    static bool checkMP4AtomName(std::uint32_t atomType);
+    static bool checkMOVAtomName(std::uint32_t atomType);
+
 private:
+    // The byte just past the last top-level atom that reads as one, from the candidate's start.
+    static std::uint64_t atomWalkEnd(RecogniserMedium& medium, RecogniserCursor& cursor,
+                                     bool (*atomNameCheck)(std::uint32_t));
+    // The first audio byte of a RIFF file of MPEG audio that starts at `riffStart`, found among chunks that begin
+    // no later than `lastChunkAt`; nothing when no "data" chunk begins there or the user stops the scan.
+    static std::optional<std::uint64_t> riffAudioStart(RecogniserMedium& medium, RecogniserCursor& cursor,
+                                                       std::uint64_t riffStart, std::uint64_t lastChunkAt);
+    // The measured length of a program stream whose first pack is `packLength` bytes long.
+    std::uint64_t packStreamEnd(RecogniserMedium& medium, std::uint64_t packLength);
+    // The measured length of a video elementary stream whose first sectors `head` holds; 0 when the scan found no
+    // end.
+    static std::uint64_t videoStreamEnd(RecogniserMedium& medium, platform::ByteView head);
+
     Volume& volume_;
 };

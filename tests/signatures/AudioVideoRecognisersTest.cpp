@@ -1,0 +1,137 @@
+#include "RecogniserFixture.h"
+#include "support/TestSupport.h"
+#include "volume/Volume.h"
+
+#include <gtest/gtest.h>
+
+using testsupport::imageWith;
+using testsupport::putBE;
+using testsupport::toolSample;
+
+namespace {
+
+const std::string kVideo = "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25:duration=1 ";
+const std::string kSmallVideo = "ffmpeg -v error -f lavfi -i testsrc=size=176x144:rate=25:duration=1 -c:v h263 ";
+const std::string kTone = "ffmpeg -v error -f lavfi -i sine=duration=1 ";
+const std::string kWav = "sox -n -r 44100 -c 1 \"$OUT.wav\" synth 1 sine 440 && lame --quiet ";
+const std::string kEndCode = " && printf '\\000\\000\\001\\267' | tee -a \"$OUT\"";
+const std::string kMidi = "/usr/bin/python3 -c \"import mido,sys; m=mido.MidiFile(); t=mido.MidiTrack(); "
+                          "m.tracks.append(t); t.append(mido.Message('note_on',note=60)); "
+                          "t.append(mido.Message('note_off',note=60,time=480)); m.save(sys.argv[1])\" \"$OUT\"";
+
+std::uint64_t le32At(const std::string& bytes, std::size_t at) {
+    std::uint64_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+    return v;
+}
+
+// Frames of MPEG-2 Layer I at 256 kbit/s and 24 kHz: 512 bytes, one sector each.
+std::string sectorFrames(int count) {
+    std::string frame(512, '\x55');
+    frame.replace(0, 4, "\xFF\xF7\xE4\x00", 4);
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += frame;
+    return out;
+}
+
+std::string be(std::uint64_t value, int width) {
+    std::vector<std::uint8_t> bytes(width);
+    putBE(bytes, 0, value, width);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+class AudioVideoRecognisersTest : public RecogniserFixture {};
+
+TEST_F(AudioVideoRecognisersTest, ToolSamplesAreAcceptedWithTheLengthTheirFormatsRuleGives) {
+    struct Case {
+        std::string command, file;
+        std::uint32_t type;
+        std::string extension;
+        std::uint64_t (*length)(const std::string&);
+        bool skip;
+    };
+    const auto whole = [](const std::string& b) -> std::uint64_t { return b.size(); };
+    const std::vector<Case> cases = {
+        // MPEG audio: the frames, up to the first bytes that are no frame (an ID3v1 tag).
+        {kWav + "\"$OUT.wav\" \"$OUT\"", "mp3", 16, "mp3", whole, true},
+        {kWav + "--add-id3v2 --tt Title \"$OUT.wav\" \"$OUT\"", "mp3", 16, "mp3",
+         [](const std::string& b) -> std::uint64_t { return b.size() - 128; }, true},
+        // WAVE of MPEG audio: the frames fill the data chunk.
+        {kTone + "-c:a libmp3lame -f wav \"$OUT\"", "wav", 13, "wav",
+         [](const std::string& b) -> std::uint64_t { return b.find("data") + 8 + le32At(b, b.find("data") + 4); },
+         true},
+        // RIFF and FORM files: their size field and its header; AVI with a 2 KiB margin instead.
+        {"sox -n -r 8000 -c 1 \"$OUT\" synth 0.5 sine 440", "wav", 13, "wav", whole, false},
+        {"sox -n -r 8000 -c 1 \"$OUT\" synth 0.5 sine 440", "aif", 28, "aif", whole, false},
+        {kVideo + "-c:v mpeg4 \"$OUT\"", "avi", 18, "avi",
+         [](const std::string& b) -> std::uint64_t { return b.size() - 8 + 2048; }, false},
+        // MIDI: the chunks and two bytes more.
+        {kMidi, "mid", 14, "mid", [](const std::string& b) -> std::uint64_t { return b.size() + 2; }, true},
+        // Atom files: the atoms add up to the file.
+        {kVideo + "-c:v mpeg4 \"$OUT\"", "mp4", 17, "mp4", whole, true},
+        {kTone + "-c:a aac -f ipod \"$OUT\"", "m4a", 17, "m4a", whole, true},
+        {kVideo + "-c:v mpeg4 -f ipod -brand 'M4V ' \"$OUT\"", "m4v", 17, "m4v", whole, true},
+        {kSmallVideo + "-f 3gp \"$OUT\"", "3gp", 26, "3gp", whole, true},
+        {kSmallVideo + "-f 3g2 \"$OUT\"", "3g2", 27, "3g2", whole, true},
+        {kVideo + "-c:v mpeg4 -f mov \"$OUT\"", "mov", 15, "mov", whole, false},
+        // Equal packs, then the program end code.
+        {kVideo + "-f vob \"$OUT\" && printf '\\000\\000\\001\\271' | tee -a \"$OUT\"", "vob", 19, "vob", whole, true},
+        // A video stream runs to its end code, across several of the scan's windows.
+        {"ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f mpeg2video \"$OUT\"" + kEndCode, "m2v",
+         19, "m2v", whole, true},
+        // The muxer pads the stream with null packets to its end.
+        {kVideo + "-f mpegts -mpegts_m2ts_mode 1 \"$OUT\"", "mts", 31, "mts", whole, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const std::string bytes = toolSample(c.command, c.file);
+        const std::uint64_t length = c.length(bytes);
+        EXPECT_EQ(recogniseBytes(bytes, sigOf(c.type, c.file)),
+                  (Verdict{true, length, c.skip ? length / 512 : 0, c.skip, c.extension}));
+    }
+}
+
+TEST_F(AudioVideoRecognisersTest, MpegAudioNeedsTenFramesAndIsCarvedOnceFromItsFirstSector) {
+    EXPECT_FALSE(recogniseBytes(sectorFrames(9), sigOf(16, "mp3")).accepted);
+    EXPECT_EQ(recogniseBytes(sectorFrames(10), sigOf(16, "mp3")), (Verdict{true, 5120, 10, true, "mp3"}));
+    // A tag of synchsafe size 1000 puts the first frame at 1010; a size byte with bit 7 set is no tag.
+    const std::string tag = std::string("ID3\3\0\0", 6) + be(0x0768, 4) + std::string(1000, '\0');
+    EXPECT_EQ(recogniseBytes(tag + sectorFrames(10), sigOf(16)).foundSize, 1010u + 5120);
+    EXPECT_FALSE(recogniseBytes(std::string("ID3\3\0\0", 6) + be(0x0780, 4) + sectorFrames(10), sigOf(16)).accepted);
+
+    Sig mp3 = sigOf(16, "mp3");
+    Volume& fresh = volumeOver(imageWith(sectorFrames(12), kSector));
+    EXPECT_TRUE(recognise(fresh, mp3, kSector + 1).accepted);
+    Volume& scanned = volumeOver(imageWith(sectorFrames(12), kSector));
+    EXPECT_TRUE(recognise(scanned, mp3, kSector).accepted);
+    EXPECT_FALSE(recognise(scanned, mp3, kSector + 1).accepted);
+}
+
+TEST_F(AudioVideoRecognisersTest, AtomWalksEndAtAnAtomThatIsNoneAndTakeLargeSizes) {
+    const std::string ftyp = be(16, 4) + "ftypisom" + be(0, 4);
+    for (const auto& [atoms, length] :
+         std::vector<std::pair<std::string, std::uint64_t>>{{ftyp + be(1, 4) + "free" + be(1000, 8), 1016},
+                                                            {ftyp + be(4, 4) + "free" + be(1000, 8), 16},
+                                                            {ftyp + be(8, 4) + "Free", 16},
+                                                            {ftyp + be(0xFFFFFFFF, 4) + "mdat", 16}})
+        for (std::uint32_t type : {15u, 17u, 26u, 27u})
+            EXPECT_EQ(recogniseBytes(atoms, sigOf(type)).foundSize, length) << type;
+    EXPECT_FALSE(recogniseBytes(be(16, 4) + "ftyp3gp4" + be(0, 4), sigOf(17)).accepted);
+}
+
+TEST_F(AudioVideoRecognisersTest, HostileLengthsEndAtTheReadableBytes) {
+    // A track that claims 4 GiB: the file runs to the end of the 65 sectors behind the candidate.
+    const std::string midi = "MThd" + be(6, 4) + be(1, 6) + "MTrk" + be(0xFFFFFFF8, 4);
+    EXPECT_EQ(recogniseBytes(midi, sigOf(14, "mid")), (Verdict{true, 65 * 512, 65, true, "mid"}));
+
+    // A transport stream measures its run of null packets; without one it measures nothing and skips nothing.
+    std::string stream;
+    for (const char* packet : {"\x47\x40\x00\x10", "\x47\x1F\xFF\x10", "\x47\x1F\xFF\x10", "\x47\x41\x00\x10"})
+        stream += std::string(4, '\0') + std::string(packet, 4) + std::string(184, '\x55');
+    EXPECT_EQ(recogniseBytes(stream, sigOf(31, "mts")), (Verdict{true, 576, 1, true, "mts"}));
+    EXPECT_EQ(recogniseBytes(stream.substr(0, 192), sigOf(31, "mts")), (Verdict{true, 0, 0, false, "mts"}));
+}
