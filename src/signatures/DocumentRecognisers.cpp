@@ -36,8 +36,8 @@ char asciiLower(char c) {
 
 // The position, counted from the candidate's start, of the first `marker`
 // that `accept` takes, among the windows that start below `windowBound`
-// sectors into the candidate. A window that would reach the volume's last
-// sector is not read, and one that cannot be read ends the search. `accept`
+// sectors into the candidate. A window that would reach past the volume's
+// end is not read, and one that cannot be read ends the search. `accept`
 // gets the window, the marker's offset in it and the two bytes before the
 // window (zero before the first).
 template <class Accept>
@@ -51,14 +51,14 @@ std::optional<std::uint64_t> findMarker(RecogniserMedium& medium, std::uint64_t 
         if (!medium.read(w, kWindowSectors, window)) break;
         // Markers that start in the window's first 63 sectors; the next window
         // begins with the 64th.
-        const auto end =
-            window.begin() + static_cast<std::ptrdiff_t>(std::min(searched + marker.size() - 1, window.size()));
-        for (auto at = window.begin();; ++at) {
-            at = std::search(at, end, marker.begin(), marker.end(),
-                             [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
-            if (at == end) break;
-            const auto offset = static_cast<std::size_t>(at - window.begin());
-            if (accept(platform::ByteView(window), offset, before)) return w * medium.bytesPerSector() + offset;
+        const std::size_t end = std::min(searched + marker.size() - 1, window.size());
+        for (std::size_t at = 0; at + marker.size() <= end; ++at) {
+            const void* first = std::memchr(window.data() + at, marker.front(), end - marker.size() + 1 - at);
+            if (first == nullptr) break;
+            at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(first) - window.data());
+            if (std::memcmp(window.data() + at, marker.data(), marker.size()) == 0 &&
+                accept(platform::ByteView(window), at, before))
+                return w * medium.bytesPerSector() + at;
         }
         before = {window[searched - 2], window[searched - 1]};
     }
