@@ -225,8 +225,10 @@ bool DocumentRecognisers::checkRTF_FileAtBlock(std::uint64_t block, Sig& sig) {
     if (text.empty()) return false;
     // The document ends with its closing brace.
     if (const auto close = text.rfind('}'); close != std::string::npos) text.resize(close + 1);
-    listRtfPictures(text);
-    if (!volume_.rtfdArray.empty()) {
+    // Only a document that names pictures takes the list: entries still
+    // pending from an earlier package are not this document's, and would
+    // make a plain document a package.
+    if (listRtfPictures(text) && !volume_.rtfdArray.empty()) {
         // A count of pictures, not of sectors: the search does not jump.
         sig.skipSize = volume_.rtfdArray.size();
         volume_.lookForRtfAttachments = true;
@@ -235,7 +237,7 @@ bool DocumentRecognisers::checkRTF_FileAtBlock(std::uint64_t block, Sig& sig) {
     return true;
 }
 
-void DocumentRecognisers::listRtfPictures(const std::string& text) {
+bool DocumentRecognisers::listRtfPictures(const std::string& text) {
     constexpr std::string_view kTag = "NeXTGraphic";
     const auto sameLetter = [](char a, char b) { return asciiLower(a) == asciiLower(b); };
     std::vector<RtfPicture> pictures;
@@ -270,6 +272,7 @@ void DocumentRecognisers::listRtfPictures(const std::string& text) {
                                                    {"RTF Graphics Object Width", picture.width},
                                                    {"RTF Graphics Object Height", picture.height}});
     }
+    return seen;
 }
 
 bool DocumentRecognisers::checkMSOFileAtBlock(std::uint64_t block, Sig& sig) {

@@ -29,7 +29,7 @@ private:
     static void setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end);
     // The pictures a document package's RTF text names, left in the
     // volume's rtfdArray for the search to pick up.
-    void listRtfPictures(const std::string& text);
+    bool listRtfPictures(const std::string& text);
 
     Volume& volume_;
 };

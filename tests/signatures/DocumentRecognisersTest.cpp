@@ -108,6 +108,11 @@ TEST_F(DocumentRecognisersTest, RtfListsEachSupportedPictureOnceSkipsMalformedOn
                                                                 {"RTF Graphics Object Width", 144},
                                                                 {"RTF Graphics Object Height", 72}}}));
     EXPECT_TRUE(volume.lookForRtfAttachments);
+    // A plain document while those pictures are still expected is no package.
+    const std::string plain = "{\\rtf1 plain}";
+    Volume& later = volumeOver(imageWith(plain, kSector));
+    later.rtfdArray = volume.rtfdArray;
+    EXPECT_EQ(recognise(later, sig), (Verdict{true, plain.size(), 0, false, "rtf"}));
     const std::string run(17 << 20, 'a');
     EXPECT_EQ(recogniseBytes(run, sigOf(25, "rtf", 1), 0).foundSize, 1u << 20);
     EXPECT_EQ(recogniseBytes(run, sigOf(25, "rtf"), 0).foundSize, 16u << 20);
