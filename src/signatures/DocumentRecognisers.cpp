@@ -1,35 +1,319 @@
 #include "signatures/DocumentRecognisers.h"
 
+#include "platform/ByteView.h"
+#include "platform/CheckedMath.h"
+#include "platform/Value.h"
 #include "signatures/RecogniserMedium.h"
+#include "signatures/RtfGraphics.h"
 #include "signatures/Sig.h"
 #include "volume/Volume.h"
 
-bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// The end-record searches read 64 sectors at a time and step by 63, so that a
+// record starting in a window's first 63 sectors is read whole.
+constexpr std::uint32_t kWindowSectors = 64;
+constexpr std::uint32_t kWindowStep = 63;
+// How much of an RTF document is read when its type sets no size limit.
+constexpr std::uint64_t kRtfTextLimit = std::uint64_t{16} << 20;
+constexpr std::uint32_t kRtfReadSectors = 128;
+
+bool spells(platform::ByteView bytes, std::string_view text) {
+    return bytes.size() == text.size() && std::memcmp(bytes.data(), text.data(), text.size()) == 0;
 }
 
-bool DocumentRecognisers::checkRAR_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The position, counted from the candidate's start, of the first `marker`
+// that `accept` takes, among the windows that start below `windowBound`
+// sectors into the candidate. A window that would reach past the volume's
+// end is not read, and one that cannot be read ends the search. `accept`
+// gets the window, the marker's offset in it and the two bytes before the
+// window (zero before the first).
+template <class Accept>
+std::optional<std::uint64_t> findMarker(RecogniserMedium& medium, std::uint64_t windowBound, std::string_view marker,
+                                        Accept accept) {
+    const std::size_t searched = std::size_t{kWindowStep} * medium.bytesPerSector();
+    std::vector<std::uint8_t> window;
+    std::array<std::uint8_t, 2> before{};
+    for (std::uint64_t w = 0; w < windowBound && !medium.stopped(); w += kWindowStep) {
+        if (platform::saturatingAdd(medium.block(), w + kWindowStep) >= medium.volumeSectors()) break;
+        if (!medium.read(w, kWindowSectors, window)) break;
+        // Markers that start in the window's first 63 sectors; the next window
+        // begins with the 64th.
+        const std::size_t end = std::min(searched + marker.size() - 1, window.size());
+        for (std::size_t at = 0; at + marker.size() <= end; ++at) {
+            const void* first = std::memchr(window.data() + at, marker.front(), end - marker.size() + 1 - at);
+            if (first == nullptr) break;
+            at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(first) - window.data());
+            if (std::memcmp(window.data() + at, marker.data(), marker.size()) == 0 &&
+                accept(platform::ByteView(window), at, before))
+                return w * medium.bytesPerSector() + at;
+        }
+        before = {window[searched - 2], window[searched - 1]};
+    }
+    return std::nullopt;
+}
+
+bool isRarBlockType(std::uint8_t type) {
+    return type >= 0x72 && type <= 0x7B;
+}
+
+// The number that starts `text`, as a written width or height: blanks, a
+// sign, then digits up to the first other character.
+std::optional<std::int32_t> leadingInteger(std::string_view text) {
+    while (!text.empty() &&
+           (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n'))
+        text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) return std::nullopt;
+    return value;
+}
+
+struct RtfPicture {
+    std::string name;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+// One picture reference, the text between "NeXTGraphic " and the line end
+// before its closing brace: "name \widthW \heightH", sizes in twips. Nothing
+// when a part is missing or a size is not a number.
+std::optional<RtfPicture> parseRtfPicture(std::string_view entry) {
+    constexpr std::string_view kSeparator = " \\";
+    const auto first = entry.find(kSeparator);
+    if (first == std::string_view::npos) return std::nullopt;
+    const auto second = entry.find(kSeparator, first + kSeparator.size());
+    if (second == std::string_view::npos) return std::nullopt;
+    const std::string_view widthPart = entry.substr(first + kSeparator.size(), second - first - kSeparator.size());
+    std::string_view heightPart = entry.substr(second + kSeparator.size());
+    heightPart = heightPart.substr(0, heightPart.find(kSeparator));
+    constexpr std::size_t kWidthWord = 5, kHeightWord = 6; // "width", "height"
+    if (widthPart.size() <= kWidthWord || heightPart.size() <= kHeightWord) return std::nullopt;
+    const auto width = leadingInteger(widthPart.substr(kWidthWord));
+    const auto height = leadingInteger(heightPart.substr(kHeightWord));
+    if (!width || !height) return std::nullopt;
+    // Twips to points.
+    return RtfPicture{std::string(entry.substr(0, first)), *width / 20, *height / 20};
+}
+
+// The document's text: its bytes up to the first NUL (RTF is plain text), at
+// most `limit` of them. Bytes that are not ASCII count as one character each.
+std::string readRtfText(RecogniserMedium& medium, std::uint64_t limit) {
+    std::string text;
+    std::vector<std::uint8_t> chunk;
+    const std::uint64_t chunkBytes = std::uint64_t{kRtfReadSectors} * medium.bytesPerSector();
+    for (std::uint64_t sector = 0; text.size() < limit && !medium.stopped(); sector += kRtfReadSectors) {
+        if (!medium.read(sector, kRtfReadSectors, chunk)) break;
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(chunkBytes, limit - text.size()));
+        const auto* nul = static_cast<const std::uint8_t*>(std::memchr(chunk.data(), 0, take));
+        text.append(reinterpret_cast<const char*>(chunk.data()),
+                    nul ? static_cast<std::size_t>(nul - chunk.data()) : take);
+        if (nul) break;
+    }
+    return text;
+}
+
+} // namespace
+
+void DocumentRecognisers::setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end) {
+    const std::uint32_t bps = medium.bytesPerSector();
+    if (found) {
+        // The search jumps over the file: never past what may be read.
+        sig.foundSize = std::min(end, medium.readableBytes());
+        sig.skipFileSize = true;
+        sig.skipSize = sig.foundSize / bps;
+        return;
+    }
+    // No end record: the size limit, or the rest of the volume when the limit
+    // reaches past it.
+    const std::uint64_t limit = sig.sizeLimitBytes();
+    const std::uint64_t block = medium.block(), volume = medium.volumeSectors();
+    if (platform::saturatingAdd(block, limit / bps) < volume)
+        sig.foundSize = limit;
+    else
+        sig.foundSize = volume > block ? (volume - 1 - block) * bps : 0;
+    sig.skipFileSize = false;
+}
+
+bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    if (medium.bytesPerSector() == 0) return false;
+    // The end of the central directory lies within half the size limit.
+    const std::uint64_t bound = sig.sizeLimitBytes() / medium.bytesPerSector() / 2 + kWindowStep;
+    std::uint16_t commentLength = 0;
+    const auto record = findMarker(medium, bound, "PK\x05\x06",
+                                   [&](platform::ByteView window, std::size_t at, const std::array<std::uint8_t, 2>&) {
+                                       commentLength = window.le16(at + 20);
+                                       return true;
+                                   });
+    // The 22-byte record and its comment end the archive.
+    setEndRecordLength(medium, sig, record.has_value(), record.value_or(0) + 22 + commentLength);
+    return true;
 }
 
 bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    if (medium.bytesPerSector() == 0) return false;
+    const std::uint64_t bound = sig.sizeLimitBytes() / medium.bytesPerSector() + kWindowStep;
+    // "%%EOF" at the start of a line: the line end stands two bytes before
+    // the "%EOF" searched for.
+    const auto marker =
+        findMarker(medium, bound, "%EOF",
+                   [](platform::ByteView window, std::size_t at, const std::array<std::uint8_t, 2>& before) {
+                       const std::uint8_t lineEnd = at >= 2 ? window.u8(at - 2) : before[at];
+                       return lineEnd == '\r' || lineEnd == '\n';
+                   });
+    setEndRecordLength(medium, sig, marker.has_value(), marker.value_or(0) + 4);
+    return true;
+}
+
+bool DocumentRecognisers::checkRAR_FileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium);
+    const platform::ByteView marker = cursor.at(0, 10);
+    if (marker.empty()) return false;
+    // The 7-byte marker block, then blocks of CRC (2), type (1), flags (2) and
+    // header size (2), with a 32-bit data size after them in a long block.
+    std::uint64_t position = 7;
+    std::uint8_t type = marker.u8(9);
+    while (isRarBlockType(type) && !medium.stopped()) {
+        const platform::ByteView header = cursor.at(position, 7);
+        if (header.empty()) break;
+        type = header.u8(2);
+        if (!isRarBlockType(type)) {
+            sig.skipFileSize = false;
+            return false;
+        }
+        const std::uint16_t headerSize = header.le16(5);
+        const bool longBlock = (header.u8(4) & 0x80) != 0;
+        std::uint64_t dataSize = 0;
+        if (longBlock) {
+            const platform::ByteView added = cursor.at(position + 7, 4);
+            if (added.empty()) break;
+            dataSize = added.le32(0);
+        }
+        const std::uint64_t next = platform::saturatingAdd(position, headerSize + dataSize);
+        if (next == position) break;
+        position = next;
+        if (type == 0x7B || (headerSize == 0 && !longBlock)) break;
+    }
+    sig.foundSize = std::min(position, medium.readableBytes());
+    sig.skipFileSize = true;
+    sig.skipSize = sig.foundSize / medium.bytesPerSector();
+    return true;
 }
 
 bool DocumentRecognisers::checkRTF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    sig.skipSize = 0;
+    RecogniserMedium medium(volume_, block, sig);
+    const std::uint64_t limit =
+        sig.sizeLimitBytes() != 0 ? medium.readableBytes() : std::min(medium.readableBytes(), kRtfTextLimit);
+    std::string text = readRtfText(medium, limit);
+    if (text.empty()) return false;
+    // The document ends with its closing brace.
+    if (const auto close = text.rfind('}'); close != std::string::npos) text.resize(close + 1);
+    // Only a document that names pictures takes the list: entries still
+    // pending from an earlier package are not this document's, and would
+    // make a plain document a package.
+    if (listRtfPictures(text) && !volume_.rtfdArray.empty()) {
+        // A count of pictures, not of sectors: the search does not jump.
+        sig.skipSize = volume_.rtfdArray.size();
+        volume_.lookForRtfAttachments = true;
+    }
+    sig.foundSize = text.size();
+    return true;
+}
+
+bool DocumentRecognisers::listRtfPictures(const std::string& text) {
+    constexpr std::string_view kTag = "NeXTGraphic";
+    const auto sameLetter = [](char a, char b) { return asciiLower(a) == asciiLower(b); };
+    std::vector<RtfPicture> pictures;
+    bool seen = false;
+    for (auto at = text.begin();; at += kTag.size()) {
+        at = std::search(at, text.end(), kTag.begin(), kTag.end(), sameLetter);
+        if (at == text.end()) break;
+        // A new package: the pictures still expected from the last one are
+        // given up.
+        if (!seen) volume_.rtfdArray.clear();
+        seen = true;
+        const auto start = static_cast<std::size_t>(at - text.begin());
+        const auto close = text.find('}', start);
+        if (close == std::string::npos) break;
+        // Past the tag and its space, up to the line end before the brace.
+        const std::size_t from = start + kTag.size() + 1;
+        if (close < from + 1) continue;
+        if (auto picture = parseRtfPicture(std::string_view(text).substr(from, close - 1 - from)))
+            pictures.push_back(std::move(*picture));
+    }
+    for (const RtfPicture& picture : pictures) {
+        std::string name = picture.name;
+        std::erase(name, '\\');
+        const auto dot = name.rfind('.');
+        if (dot == std::string::npos || !RtfGraphics::isSupportedRTFGraphic(std::string_view(name).substr(dot + 1)))
+            continue;
+        const bool listed = std::any_of(volume_.rtfdArray.begin(), volume_.rtfdArray.end(), [&](const auto& entry) {
+            return entry.dictValue().get("RTF Graphics Object Filename").stringValue() == name;
+        });
+        if (listed) continue;
+        volume_.rtfdArray.push_back(platform::Dict{{"RTF Graphics Object Filename", name},
+                                                   {"RTF Graphics Object Width", picture.width},
+                                                   {"RTF Graphics Object Height", picture.height}});
+    }
+    return seen;
 }
 
 bool DocumentRecognisers::checkMSOFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 1);
+    const platform::ByteView header = cursor.at(0, 52);
+    if (header.empty()) return false;
+    const std::uint32_t fatSectors = header.le32(44);
+    // The directory is taken to follow a one-sector header in sectors of the
+    // device's size.
+    const std::uint64_t directory = (std::uint64_t{header.le32(48)} + 1) * medium.bytesPerSector();
+    using namespace std::string_view_literals;
+    if (!spells(cursor.at(directory, 8), "R\0o\0o\0t\0"sv)) return false;
+    std::string extension = "ppt";
+    for (std::uint64_t entry = 0; entry < 4; ++entry) {
+        const platform::ByteView name = cursor.at(directory + entry * 128, 8);
+        if (spells(name, "W\0o\0r\0d\0"sv)) {
+            extension = "doc";
+            break;
+        }
+        if (spells(name, "W\0o\0r\0k\0"sv)) {
+            extension = "xls";
+            break;
+        }
+    }
+    sig.extension = extension;
+    // The most that the FAT sectors can map, and the header.
+    sig.foundSize = platform::saturatingMul(std::uint64_t{fatSectors} * 128 + 1, medium.bytesPerSector());
+    sig.skipFileSize = false;
+    return true;
 }
 
 bool DocumentRecognisers::checkMRWFileAtBlock(std::uint64_t block, Sig& sig) {
-    (void)block, (void)sig, (void)volume_;
-    return false;
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 1);
+    const platform::ByteView header = cursor.at(0, 33);
+    if (header.empty()) return false;
+    // The MRM block (its length after its 8-byte head), then the raw sensor
+    // data: height x width pixels of the PRD block's bit depth.
+    const std::uint64_t bits = std::uint64_t{header.be16(24)} * header.be16(26) * header.u8(32);
+    sig.foundSize = std::uint64_t{header.be32(4)} + 8 + (bits + 7) / 8;
+    sig.skipFileSize = false;
+    return true;
 }

@@ -5,7 +5,9 @@
 // and answers as the Recognisers interface describes.
 
 #include <cstdint>
+#include <string>
 
+class RecogniserMedium;
 class Sig;
 class Volume;
 
@@ -21,5 +23,13 @@ public:
     bool checkMRWFileAtBlock(std::uint64_t block, Sig& sig);
 
 private:
+    // The length of an archive or document whose end record was found at
+    // `end` bytes from its start, or of the rest of the size limit when it
+    // was not.
+    static void setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end);
+    // The pictures a document package's RTF text names, left in the
+    // volume's rtfdArray for the search to pick up.
+    bool listRtfPictures(const std::string& text);
+
     Volume& volume_;
 };

@@ -1,0 +1,128 @@
+#include "RecogniserFixture.h"
+#include "platform/ByteView.h"
+#include "signatures/RtfGraphics.h"
+#include "support/TestSupport.h"
+#include "volume/Volume.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace testsupport;
+using namespace std::string_literals;
+using DocumentRecognisersTest = RecogniserFixture;
+
+namespace {
+// The samples at their sectors of one image, 64 zero sectors after the last.
+std::filesystem::path imageOf(const std::map<std::uint64_t, std::string>& samples) {
+    std::string disk;
+    for (const auto& [sector, bytes] : samples)
+        disk.resize(sector * 512), disk += bytes;
+    return imageWith(disk, 0);
+}
+// A RAR block head: CRC, type, flags, header size (all little-endian).
+std::string rarBlock(int type, int flags, int headerSize) {
+    return "\0\0"s + char(type) + char(flags) + char(flags >> 8) + char(headerSize) + char(headerSize >> 8);
+}
+} // namespace
+
+TEST_F(DocumentRecognisersTest, ZipEndsAfterItsEndRecordPdfAfterItsEofMarkerOrBothTakeTheLimitOrTheVolumesRest) {
+    const std::string make = "cd \"$(dirname \"$OUT\")\" && echo text >t.txt && ";
+    const auto zip = toolSample(make + "zip -q \"$OUT\" t.txt", "zip");
+    const auto commented = toolSample(make + "echo a note | zip -q -z \"$OUT\" t.txt", "zip");
+    const auto pdf = toolSample("gs -q -sDEVICE=pdfwrite -o \"$OUT\" -c showpage", "pdf");
+    Volume& volume = volumeOver(imageOf({{7, zip}, {20, commented}, {40, pdf}}));
+    for (const auto& [sector, size, extension] :
+         {std::tuple{7, zip.size(), "zip"}, {20, commented.size(), "zip"}, {40, pdf.rfind("%%EOF") + 5, "pdf"}}) {
+        Sig sig = sigOf(extension == "zip"s ? 21 : 24, extension, 200);
+        EXPECT_EQ(recognise(volume, sig, sector), (Verdict{true, size, size / 512, true, extension})) << sector;
+    }
+    // A line end before the marker, in the window before.
+    const std::string straddling = "%PDF" + std::string(63 * 512 - 6, ' ') + "\n%%EOF";
+    EXPECT_EQ(recogniseBytes(straddling, sigOf(24, "pdf", 1)), (Verdict{true, 63 * 512 + 4, 63, true, "pdf"}));
+    // Without an end record (a "%EOF" after one percent sign is none): the
+    // size limit, or the volume's rest when the limit reaches past it.
+    for (const auto& [type, header] : {std::pair{21, "PK\x03\x04"}, {24, "%PDF-1.4\n%EOF"}}) {
+        EXPECT_EQ(recogniseBytes(header, sigOf(type, "x", 1)),
+                  (Verdict{true, (72 - 1 - kSector) * 512, 0, false, "x"}));
+        EXPECT_EQ(recogniseBytes(header, sigOf(type, "x", 1), 4096), (Verdict{true, 1 << 20, 0, false, "x"}));
+    }
+}
+
+// The type comes from the directory's first four entries: LibreOffice writes
+// WordDocument as the sixth, so its .doc is taken for a presentation. The
+// length is what the FAT sectors can map, and the header.
+TEST_F(DocumentRecognisersTest, CompoundDocumentsAreNamedByTheirFirstDirectoryEntriesAndMeasuredByTheirFat) {
+    if (!haveTool("soffice")) GTEST_SKIP() << "soffice is missing (./dev.sh installs it)";
+    const auto samples = makeTempDir("office");
+    ASSERT_TRUE(
+        runCommand("cd " + shellQuote(samples.string()) + R"( && printf 'text\n' >w.txt && printf 'a,1\n' >c.csv &&
+ echo '<?xml version="1.0"?><office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ office:mimetype="application/vnd.oasis.opendocument.presentation"><office:body><office:presentation/></office:body>
+ </office:document>' >p.fodp && for c in 'doc w.txt' 'xls c.csv' 'ppt p.fodp' 'rtf w.txt'; do
+ soffice -env:UserInstallation=file://$PWD/lo --headless --convert-to $c >/dev/null 2>&1; done)"));
+    const std::string byteBuilt = std::string(44, '\0') + "\1\0\0\0\0\0\0\0"s + std::string(460, '\0') +
+                                  "R\0o\0o\0t\0"s + std::string(120, '\0') + "W\0o\0r\0d\0D\0o\0c\0"s;
+    const auto office = [&](const char* name) { return readText(samples / name); };
+    const std::map<std::uint64_t, std::string> files = {
+        {7, office("w.doc")}, {100, office("c.xls")}, {200, office("p.ppt")}, {1200, byteBuilt}};
+    Volume& volume = volumeOver(imageOf(files));
+    for (const auto& [sector, extension] : {std::pair{7, "ppt"}, {100, "xls"}, {200, "ppt"}, {1200, "doc"}}) {
+        const std::string& file = files.at(sector);
+        const platform::ByteView header(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
+        Sig sig = sigOf(30, "doc", 200);
+        const Verdict verdict = recognise(volume, sig, sector);
+        EXPECT_EQ(verdict, (Verdict{true, (header.le32(44) * 128ull + 1) * 512, 0, false, extension})) << sector;
+        EXPECT_GE(verdict.foundSize, file.size()) << sector;
+    }
+    // An RTF ends with its closing brace.
+    const std::string rtf = office("w.rtf");
+    EXPECT_EQ(recogniseBytes(rtf, sigOf(25, "rtf", 50)), (Verdict{true, rtf.rfind('}') + 1, 0, false, "rtf"}));
+}
+
+// RAR to the end of its end block; MRW: the MRM block and its 8-byte head,
+// then height x width pixels of 12 bits.
+TEST_F(DocumentRecognisersTest, RarWalksItsBlocksAndStopsWhereABlockDoesNotAdvanceMrwIsMeasuredFromItsHeader) {
+    const std::string marker = "Rar!\x1A\x07\0"s, archive = rarBlock(0x73, 0, 13) + std::string(6, '\0');
+    const std::string file = rarBlock(0x74, 0x8000, 32) + "\xBC\x02\0\0"s + std::string(21 + 700, 'd');
+    const std::string rar = marker + archive + file + rarBlock(0x7B, 0x4000, 7);
+    EXPECT_EQ(recogniseBytes(rar, sigOf(23, "rar")), (Verdict{true, rar.size(), 1, true, "rar"}));
+    // Header size 0, short and long: the walk ends where it stands.
+    EXPECT_EQ(recogniseBytes(marker + rarBlock(0x73, 0, 0), sigOf(23, "rar")), (Verdict{true, 7, 0, true, "rar"}));
+    EXPECT_EQ(recogniseBytes(marker + archive + rarBlock(0x74, 0x8000, 0) + "\0\0\0\0"s, sigOf(23, "rar")),
+              (Verdict{true, 20, 0, true, "rar"}));
+    EXPECT_FALSE(recogniseBytes(marker + archive + rarBlock(0x50, 0, 7), sigOf(23, "rar")).accepted);
+    const std::string mrw = "\0MRM\0\0\x03\xE8\0PRD"s + std::string(12, '\0') + "\0\x03\0\x05\0\0\0\0\x0C"s;
+    EXPECT_EQ(recogniseBytes(mrw, sigOf(11, "mrw")), (Verdict{true, 1000 + 8 + 23, 0, false, "mrw"}));
+}
+
+// Text without a NUL is read to the size limit, or to 16 MiB without one.
+TEST_F(DocumentRecognisersTest, RtfListsEachSupportedPictureOnceSkipsMalformedOnesAndReadsToTheNulOrTheLimit) {
+    const std::string picture = "{{\\NeXTGraphic a.tiff \\width2880 \\height1440\n}\xAC}";
+    const std::string rtf = "{\\rtf1 " + picture + picture + "{{\\nextgraphic b.pdf \\width20 \\height20\n}}" +
+                            "{{\\NeXTGraphic c.png \\width40\n}}{{\\NeXTGraphic d.png \\widthX \\height9\n}}}";
+    Volume& volume = volumeOver(imageWith(rtf + "\ntrailing", kSector));
+    volume.rtfdArray = {platform::Value("left from another document")};
+    Sig sig = sigOf(25, "rtf", 50);
+    EXPECT_EQ(recognise(volume, sig), (Verdict{true, rtf.size(), 1, false, "rtf"}));
+    EXPECT_EQ(volume.rtfdArray, (platform::Array{platform::Dict{{"RTF Graphics Object Filename", "a.tiff"},
+                                                                {"RTF Graphics Object Width", 144},
+                                                                {"RTF Graphics Object Height", 72}}}));
+    EXPECT_TRUE(volume.lookForRtfAttachments);
+    // A plain document while those pictures are still expected is no package.
+    const std::string plain = "{\\rtf1 plain}";
+    Volume& later = volumeOver(imageWith(plain, kSector));
+    later.rtfdArray = volume.rtfdArray;
+    EXPECT_EQ(recognise(later, sig), (Verdict{true, plain.size(), 0, false, "rtf"}));
+    const std::string run(17 << 20, 'a');
+    EXPECT_EQ(recogniseBytes(run, sigOf(25, "rtf", 1), 0).foundSize, 1u << 20);
+    EXPECT_EQ(recogniseBytes(run, sigOf(25, "rtf"), 0).foundSize, 16u << 20);
+    EXPECT_FALSE(recogniseBytes("\0{\\rtf1}"s, sigOf(25, "rtf")).accepted);
+}
+
+TEST(RtfGraphics, PicturesMapToTheTypesThatFindThem) {
+    for (const auto& [extension, type] : std::map<std::string, std::optional<std::string>>{
+             {"JPEG", "jpg"}, {"Tiff", "tif"}, {"PNG", "png"}, {"TIF2", std::nullopt}, {"jpeg2", std::nullopt}})
+        EXPECT_EQ(RtfGraphics::standardSigExtensionForExtension(extension), type) << extension;
+    for (const auto& [extension, supported] : {std::pair{"Jpeg", true}, {"jPeg", false}, {"pdf", false}})
+        EXPECT_EQ(RtfGraphics::isSupportedRTFGraphic(extension), supported) << extension;
+}
