@@ -98,14 +98,15 @@ std::vector<std::uint8_t> leadingSectors(RecogniserMedium& medium, std::uint32_t
     return bytes;
 }
 
-// The answer for a file that was found. The search jumps over a file it is told to skip, so that file's length
-// never reaches past the bytes that may be read: a hostile length would otherwise make it lose its place.
+// The answer for a file that was found, jumped over by the search or not.
 bool acceptFile(Sig& sig, const RecogniserMedium& medium, std::uint64_t length, bool skipFile) {
-    const std::uint32_t bps = medium.bytesPerSector();
-    if (skipFile) length = std::min(length, medium.readableBytes());
-    sig.foundSize = length;
-    sig.skipFileSize = skipFile;
-    sig.skipSize = skipFile && bps != 0 ? length / bps : 0;
+    if (skipFile) {
+        medium.acceptJumpable(sig, length);
+    } else {
+        sig.foundSize = length;
+        sig.skipFileSize = false;
+        sig.skipSize = 0;
+    }
     return true;
 }
 

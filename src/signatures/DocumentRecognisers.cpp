@@ -131,10 +131,7 @@ std::string readRtfText(RecogniserMedium& medium, std::uint64_t limit) {
 void DocumentRecognisers::setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end) {
     const std::uint32_t bps = medium.bytesPerSector();
     if (found) {
-        // The search jumps over the file: never past what may be read.
-        sig.foundSize = std::min(end, medium.readableBytes());
-        sig.skipFileSize = true;
-        sig.skipSize = sig.foundSize / bps;
+        medium.acceptJumpable(sig, end);
         return;
     }
     // No end record: the size limit, or the rest of the volume when the limit
@@ -210,9 +207,7 @@ bool DocumentRecognisers::checkRAR_FileAtBlock(std::uint64_t block, Sig& sig) {
         position = next;
         if (type == 0x7B || (headerSize == 0 && !longBlock)) break;
     }
-    sig.foundSize = std::min(position, medium.readableBytes());
-    sig.skipFileSize = true;
-    sig.skipSize = sig.foundSize / medium.bytesPerSector();
+    medium.acceptJumpable(sig, position);
     return true;
 }
 

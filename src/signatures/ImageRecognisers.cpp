@@ -9,15 +9,6 @@
 
 namespace {
 
-// The length of a file the search may jump over, which never reaches past
-// what may be read of it: the jump would otherwise leave the volume or skip
-// files the user wants.
-void acceptJumpable(RecogniserMedium& medium, std::uint64_t length, Sig& sig) {
-    sig.foundSize = std::min(length, medium.readableBytes());
-    sig.skipFileSize = true;
-    sig.skipSize = sig.foundSize / medium.bytesPerSector();
-}
-
 // A GIF colour table's length from the packed byte of the descriptor it
 // follows: none unless bit 7 is set, else 3 x 2^(N+1) bytes.
 std::uint64_t gifColourTableBytes(std::uint8_t packed) {
@@ -90,7 +81,7 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
         const std::size_t searchEnd = kStep * bps;
         for (std::size_t o = at == scanSector ? scan.position % bps : 0; o < searchEnd; ++o)
             if (window[o] == 0xFF && window[o + 1] == 0xD9) {
-                acceptJumpable(medium, at * bps + o + 2, sig);
+                medium.acceptJumpable(sig, at * bps + o + 2);
                 return;
             }
     }
@@ -131,7 +122,7 @@ bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
         ended = head.be32(4) == kIEND;
         position += chunk.total;
     }
-    acceptJumpable(medium, position, sig);
+    medium.acceptJumpable(sig, position);
     return true;
 }
 
@@ -140,7 +131,7 @@ bool ImageRecognisers::checkGIFFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserCursor cursor(medium, 2);
     const platform::ByteView screen = cursor.at(0, 13);
     if (screen.empty()) return false;
-    acceptJumpable(medium, walkGIFBlocks(medium, 13 + gifColourTableBytes(screen.u8(10))), sig);
+    medium.acceptJumpable(sig, walkGIFBlocks(medium, 13 + gifColourTableBytes(screen.u8(10))));
     return true;
 }
 

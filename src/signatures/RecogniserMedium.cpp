@@ -32,6 +32,12 @@ bool RecogniserMedium::read(std::uint64_t fileSector, std::uint32_t count, std::
     return volume_.readSector(firstSector_ + fileSector, sectors, buffer.data());
 }
 
+void RecogniserMedium::acceptJumpable(Sig& sig, std::uint64_t length) const {
+    sig.foundSize = std::min(length, readable_);
+    sig.skipFileSize = true;
+    sig.skipSize = bps_ != 0 ? sig.foundSize / bps_ : 0;
+}
+
 RecogniserCursor::RecogniserCursor(RecogniserMedium& medium, std::uint32_t windowSectors)
     : medium_(medium), windowSectors_(std::max<std::uint32_t>(windowSectors, 1)) {}
 

@@ -42,6 +42,12 @@ public:
     // sector lies past them or the read fails.
     bool read(std::uint64_t fileSector, std::uint32_t count, std::vector<std::uint8_t>& buffer);
 
+    // The answer for a file the search jumps over: its length, cut to the
+    // readable bytes (a hostile length would otherwise make the search leave
+    // the volume or jump over files the user wants), and the sectors it
+    // covers.
+    void acceptJumpable(Sig& sig, std::uint64_t length) const;
+
 private:
     Volume& volume_;
     std::uint32_t bps_;

@@ -140,8 +140,6 @@ std::uint64_t TiffDirectoryWalk::lastValue(const Tiff_DE::Record& de) {
 
 bool TiffDirectoryWalk::report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length) {
     if (length == 0) return false;
-    sig.foundSize = std::min(length, medium.readableBytes());
-    sig.skipFileSize = true;
-    sig.skipSize = sig.foundSize / medium.bytesPerSector();
+    medium.acceptJumpable(sig, length);
     return true;
 }
