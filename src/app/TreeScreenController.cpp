@@ -404,7 +404,9 @@ void TreeScreenController::toggleTreeDeleted() {
 }
 
 void TreeScreenController::startPreparingTree(Toggle sender) {
-    if (treeWorkerRunning_) return;
+    // A save of files or of the session walks the tree on its own thread
+    // from the moment its dialog closes: the tree keeps its arrangement.
+    if (treeWorkerRunning_ || !delegate_.scanInfoOrSavingNotProcessing()) return;
     detachOutline();
     treeWorkerRunning_ = true;
     std::thread([this, sender] { runSheetForPreparingTree(sender); }).detach();

@@ -220,6 +220,7 @@ void RecoverySessionOpening::readFromDir(const NewDir* source, NewDir* destinati
                 pending.push_back({c, n});
             } else {
                 n->fileSize = c->fileSize;
+                n->fileCount = 1;
                 for (const ExtP& e : c->extents)
                     newdir::appendDataExtent(n, e.startBlock, e.blockCount);
                 n->createDate = c->createDate;

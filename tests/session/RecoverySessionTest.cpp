@@ -74,8 +74,8 @@ protected:
                     e.emplace_back(x.startBlock, x.blockCount);
                 return e;
             };
-            EXPECT_EQ(std::tuple(a->fileSize, a->createDate, a->modDate, a->complete, extents(a)),
-                      std::tuple(b->fileSize, b->createDate, b->modDate, b->complete, extents(b)))
+            EXPECT_EQ(std::tuple(a->fileSize, a->fileCount, a->createDate, a->modDate, a->complete, extents(a)),
+                      std::tuple(b->fileSize, b->fileCount, b->createDate, b->modDate, b->complete, extents(b)))
                 << path;
             EXPECT_EQ(testsupport::readThroughExtents(scanned, *a), testsupport::readThroughExtents(opened, *b))
                 << path;
