@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <chrono>
+#include <initializer_list>
 
 class QFileDialog;
 class Quelvar_Recovery_SoftwareAppDelegate;

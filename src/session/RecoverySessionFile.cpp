@@ -5,6 +5,7 @@
 #include "session/TreeRecordReader.h"
 #include "volume/Volume.h"
 
+#include <optional>
 #include <vector>
 
 using platform::Value;
