@@ -39,7 +39,9 @@ SessionMediumCheck::Found SessionMediumCheck::checkDriveAvailability(const Volum
         std::shared_ptr<DMedia> drive = DMedia::initWithDictionary(v.dictValue());
         if (!drive || !isSectorSize(drive->u32BytesInSector())) continue;
         std::vector<std::uint8_t> buffer(5 * std::size_t{std::max(drive->u32BytesInSector(), bps)}, 0);
-        if (!drive->readSector(0, 5, buffer.data())) continue;
+        // Quietly: a drive the user may not read (most need root) is simply
+        // not the session's, and an alert per drive would bury the answer.
+        if (drive->readCarvingSector(0, 5, buffer.data()) != DMedia::CarvingRead::Read) continue;
         if (std::memcmp(buffer.data(), first5Sectors.data(), stored) != 0) continue;
         found.notConnected = false;
         found.path = drive->path();
