@@ -249,6 +249,15 @@ void TreeScreenController::showTree() {
     emit treeShown();
 }
 
+void TreeScreenController::endTreeWork() {
+    delegate_.performOnMainThread(
+        [this] {
+            treeWorkerRunning_ = false;
+            showTreeModified();
+        },
+        true);
+}
+
 void TreeScreenController::showTreeModified() {
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
     if (volume && volume->dirRoot) {
@@ -298,12 +307,7 @@ bool TreeScreenController::showWholeTree() {
     tree_->returnTree();
     TreeArrangement(*tree_).prepareTree(Toggle::Deleted);
     showToggle(Toggle::Deleted, tree_->view());
-    delegate_.performOnMainThread(
-        [this] {
-            treeWorkerRunning_ = false;
-            showTreeModified();
-        },
-        true);
+    endTreeWork();
     self->finished = true;
     return true;
 }
@@ -440,12 +444,7 @@ void TreeScreenController::runSheetForPreparingTree(Toggle sender) {
     showToggle(sender, tree_->view());
     setButtonEnabled("buttonTreeFileTypesToggle", true);
     setButtonEnabled("buttonTreeShowDeleted", true);
-    delegate_.performOnMainThread(
-        [this] {
-            treeWorkerRunning_ = false;
-            showTreeModified();
-        },
-        true);
+    endTreeWork();
     self->finished = true;
 }
 

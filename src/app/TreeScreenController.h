@@ -51,6 +51,9 @@ public:
     void showTree();
     // A tree rearranged by a view change, or read from a session file.
     void showTreeModified();
+    // A tree worker's last step: on the main thread, the worker is done and
+    // the rearranged tree is shown.
+    void endTreeWork();
     void generateViewHelperFor(NewDir* node, NewDir* parent);
     void countMarkedDataAndFiles();
     void reloadOutlineViewData();
