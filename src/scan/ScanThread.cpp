@@ -1,5 +1,7 @@
 #include "scan/ScanThread.h"
 
+#include "carving/AutoRecoveryAppend.h"
+#include "carving/PlainSignatureSearch.h"
 #include "fs/exfat/ExFATFileSystem.h"
 #include "fs/fat/FATFileSystem.h"
 #include "hfsplus/AdvancedTreeScan.h"
@@ -11,6 +13,7 @@
 #include "hfsplus/OrphanEntries.h"
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
+#include "signatures/SignatureGroups.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/Volume.h"
@@ -241,17 +244,39 @@ void ScanThread::invalidateTimer() {
 }
 
 void ScanThread::searchStep(Driver driver) {
-    // None of the search drivers is part of this build yet; a search that
-    // cannot run is left out entirely (no snapshot, no pause) rather than
-    // pretending to have searched.
+    Volume& v = *volume_;
+    AutoRecoveryAppend autoRecovery;
+    PlainSignatureSearch plain(v, autoRecovery);
     std::function<void(std::uint64_t)> run;
+    switch (driver) {
+    case Driver::PlainHFS:
+        run = [&](std::uint64_t at) { plain.signatureSearchStartAt(at); };
+        break;
+    case Driver::PlainFAT:
+        run = [&](std::uint64_t at) { plain.signatureSearchFATStartAt(at); };
+        break;
+    case Driver::PlainExFAT:
+        run = [&](std::uint64_t at) { plain.signatureSearchExFATStartAt(at); };
+        break;
+    case Driver::PlainAPFS:
+        run = [&](std::uint64_t at) { plain.signatureSearchAPFSStartAt(at); };
+        break;
+    case Driver::PlainDisk:
+        run = [&](std::uint64_t at) { plain.signatureSearchDiskStartAt(at); };
+        break;
+    default:
+        break;
+    }
+    // A search this build does not have is left out entirely (no snapshot,
+    // no pause) rather than pretending to have searched.
     if (!run) {
         logStep(driverName(static_cast<int>(driver)));
         return;
     }
+    SignatureGroups::populateBTreeSigArray(v);
     platform::AppController* c = platform::appController();
     if (c) c->rawScanStarted(resumed_ ? Value("auto") : Value());
-    while (volume_->pauseThread())
+    while (v.pauseThread())
         std::this_thread::sleep_for(std::chrono::seconds(1));
     run(resumePosition_);
 }
@@ -435,6 +460,8 @@ void ScanThread::deletedFileSearch(const Recovery& row, const Array& arguments) 
     Volume& v = *volume_;
     v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
     const std::int64_t method = methodAt(arguments, 3);
+    // The HFS+ free-space search reads the allocation file's extents.
+    if (method == 0 && row.fileSystem == FileSystem::HFSPlus) AdvancedTreeScan(v).fillAllocationExt();
     if (method == 0)
         searchStep(row.plain);
     else if (method == 1)

@@ -1,0 +1,102 @@
+#include "carving/PlainSignatureSearch.h"
+
+#include "scan/ScanThread.h"
+#include "signatures/FileTypeTable.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace fs = std::filesystem;
+using platform::Array;
+
+namespace {
+
+// The built-in file types of the file scans with these extensions, marked.
+Array marked(const std::set<std::string>& extensions) {
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE));
+    Array out;
+    for (const auto& category : FileTypeTable::buildList(rows.value(), FileTypeTable::FR))
+        for (const auto& node : category->children())
+            if (extensions.count(node->sig()->extension)) out.emplace_back(node);
+    return out;
+}
+
+const std::set<std::string> kTypes{"jpg", "png", "pdf", "zip", "mp3"};
+
+class PlainSignatureSearchTest : public testsupport::ScanFixture {
+protected:
+    static void SetUpTestSuite() {
+        for (const char* tool : {"mkfs.vfat", "mcopy", "convert", "gs", "zip", "sox", "lame"})
+            if (!testsupport::haveTool(tool)) missing_ = tool;
+        if (!missing_.empty()) return;
+        media_ = testsupport::makeTempDir("search-media");
+        made_ = testsupport::runCommand(std::string(DRENTIC_SEARCH_IMAGES_SCRIPT) + " " +
+                                        testsupport::shellQuote(media_.string()))
+                    .has_value();
+    }
+    void SetUp() override {
+        ScanFixture::SetUp();
+        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
+        ASSERT_TRUE(made_);
+    }
+    std::shared_ptr<Volume> searchable(const std::string& image, const std::string& content) {
+        auto v = keep(testsupport::volumeOver(media_ / image, 0, 0, 512, content));
+        v->setRawSearchStart(0, 100);
+        return v;
+    }
+    // Each sample's carved file: the first of its type, where the sample's
+    // bytes lie on the medium, byte for byte as long as its format says.
+    void expectSamplesFound(Volume& v, const std::string& image) {
+        const std::string medium = testsupport::readText(media_ / image);
+        for (const char* sample : {"photo.jpg", "pic.png", "doc.pdf", "arc.zip", "song.mp3"}) {
+            SCOPED_TRACE(sample);
+            const std::string bytes = testsupport::readText(media_ / sample);
+            const std::string extension = fs::path(sample).extension().string().substr(1);
+            // A PDF ends at its last end-of-file marker.
+            const std::string expected = extension == "pdf" ? bytes.substr(0, bytes.rfind("%%EOF") + 5) : bytes;
+            NewDir* file = testsupport::nodeAt(v.dirRoot, extension + " files/File1." + extension);
+            ASSERT_NE(file, nullptr);
+            EXPECT_EQ(v.HPlusVolStart() + file->dataStartSector + file->extents[0].startBlock,
+                      medium.find(bytes) / 512);
+            EXPECT_EQ(file->fileSize, expected.size());
+            EXPECT_EQ(testsupport::readThroughExtents(v, *file), expected);
+        }
+    }
+
+    static inline std::string missing_;
+    static inline fs::path media_;
+    static inline bool made_ = false;
+};
+
+TEST_F(PlainSignatureSearchTest, FatSearchCarvesDeletedFilesAndLeavesUsedClustersAndKnownFiles) {
+    for (const auto& [image, content] : {std::pair{"fat16.img", "FAT16"}, {"fat32.img", "FAT32"}}) {
+        SCOPED_TRACE(image);
+        auto v = searchable(image, content);
+        ScanThread(v).scanForDeletedFiles(Array{1, 1, marked(kTypes), 0});
+        expectTreeCompleteLast();
+        expectSamplesFound(*v, image);
+        // live.jpg is in use and known.jpg is the FAT recovery's.
+        EXPECT_EQ(testsupport::nodeAt(v->dirRoot, "jpg files")->childrenArrayCount(), 1u);
+        EXPECT_EQ(v->fileCount, 7u + 5u);
+        freeVolumes();
+        controller.clear();
+    }
+}
+
+TEST_F(PlainSignatureSearchTest, WholeDiskSearchFindsFilesAtTheirSectorsAcrossBatchEndsToTheLastSector) {
+    auto v = searchable("raw.img", "");
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked(kTypes), 0});
+    expectTreeCompleteLast();
+    expectSamplesFound(*v, "raw.img");
+    std::ifstream listed(media_ / "raw.sectors");
+    for (std::string sample, sector; listed >> sample >> sector;)
+        EXPECT_EQ(testsupport::readText(media_ / "raw.img").find(testsupport::readText(media_ / sample)),
+                  std::stoull(sector) * 512)
+            << sample;
+    EXPECT_EQ(v->fileCount, 5u);
+}
+
+} // namespace
