@@ -99,4 +99,29 @@ TEST_F(PlainSignatureSearchTest, WholeDiskSearchFindsFilesAtTheirSectorsAcrossBa
     EXPECT_EQ(v->fileCount, 5u);
 }
 
+// The document gives its picture in twips; a 60 x 40 picture at 144 dots per
+// inch shows at 30 x 20 points. Another PNG of other proportions is no
+// picture of the document.
+TEST_F(PlainSignatureSearchTest, PictureAnRtfDocumentNamesGoesIntoItsPackage) {
+    const std::string picture =
+        testsupport::toolSample("convert -size 60x40 xc:red -units PixelsPerInch -density 144 \"$OUT\"", "png");
+    const std::string other = testsupport::toolSample("convert -size 30x30 xc:blue \"$OUT\"", "png");
+    const std::string rtf = "{\\rtf1 {{\\NeXTGraphic shot.png \\width600 \\height400\n}\xAC}}";
+    const auto image = testsupport::zeroImage(64 * 512);
+    testsupport::writeAt(image, 10 * 512, std::vector<std::uint8_t>(rtf.begin(), rtf.end()));
+    testsupport::writeAt(image, 20 * 512, std::vector<std::uint8_t>(other.begin(), other.end()));
+    testsupport::writeAt(image, 30 * 512, std::vector<std::uint8_t>(picture.begin(), picture.end()));
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked({"rtf", "png"}), 0});
+    NewDir* shot = testsupport::nodeAt(v->dirRoot, "rtf files/File1.rtfd/shot.png");
+    ASSERT_NE(shot, nullptr);
+    EXPECT_EQ(shot->extents[0].startBlock, 30u);
+    EXPECT_NE(testsupport::nodeAt(v->dirRoot, "rtf files/File1.rtfd/TXT.rtf"), nullptr);
+    NewDir* plain = testsupport::nodeAt(v->dirRoot, "png files/File1.png");
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(plain->extents[0].startBlock, 20u);
+    EXPECT_EQ(testsupport::nodeAt(v->dirRoot, "png files")->childrenArrayCount(), 1u);
+}
+
 } // namespace
