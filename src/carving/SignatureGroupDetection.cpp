@@ -28,7 +28,12 @@ SignatureGroupDetection::SignatureGroupDetection(Volume& volume, CarvedFileRecor
         std::optional<SignatureGroups::Group> group = record ? SignatureGroups::groupOf(*record) : std::nullopt;
         if (!group) continue;
         const bool probesID = group->offset == 0 && group->length == 2 && group->tree->retrieveKeyField(kIDKey);
-        groups_.push_back(Group{std::move(*group), probesID});
+        Group g{std::move(*group), probesID, {}};
+        forEachIndexNode(g.group.tree->root(), [&](NodeTypeSig* node) {
+            for (std::int32_t i = 0; i < node->count(); ++i)
+                g.firstBytes[node->key(i)->keyField() >> (8 * (g.group.length - 1)) & 0xFF] = true;
+        });
+        groups_.push_back(std::move(g));
     }
 }
 
@@ -58,6 +63,8 @@ std::uint64_t SignatureGroupDetection::examineSector(std::uint64_t sector, platf
             if (g.probesID && !idProbed) {
                 key = kIDKey;
                 idProbed = probedNow = true;
+            } else if (!g.firstBytes[*key >> (8 * (g.group.length - 1))]) {
+                break;
             }
             ItemTypeSig* item = g.group.tree->retrieveKeyField(*key);
             if (!item || !item->sig()) break;

@@ -13,6 +13,7 @@
 #include "signatures/SignatureGroups.h"
 #include "signatures/VolumeRecognisers.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -32,6 +33,9 @@ private:
         // The group holds the two-byte key "ID" at offset 0: every sector is
         // first offered to the type under it (an MP3 file's ID3 tag).
         bool probesID = false;
+        // The first bytes of the group's headers: most sectors begin with
+        // none of them, and need no lookup.
+        std::array<bool, 256> firstBytes{};
     };
 
     // Resets the record's per-hit fields and the names a recogniser may
