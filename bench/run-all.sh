@@ -2,8 +2,8 @@
 # Every speed and memory figure the scans and saves are held to, in one run,
 # each beside its peer tool's: the normal scan and bytes per found file beside
 # fls -r, both whole-medium sweeps beside dd, the whole-disk signature search
-# beside photorec, the result screen on a tree of
-# 1,000,000 files, and saving beside tsk_recover and cp.
+# beside photorec, the result screen on a tree of 1,000,000 files, saving
+# beside tsk_recover and cp, and a recovery session of 1,000,000 files.
 #   bench/run-all.sh BUILD_DIR WORK_DIR [RUNS]
 # WORK_DIR keeps the images between runs (about 4 GiB); the first run makes
 # them with xorriso (several minutes). Run it on an idle machine: the load
@@ -43,4 +43,6 @@ echo; echo "== The result screen on 1,000,000 files in 10,000 folders"
 QT_QPA_PLATFORM=offscreen "$build/bench/tree_bench" "$runs"
 echo; echo "== Saving, beside tsk_recover and cp -r"
 "$build/bench/save_bench" "${args[2]}" "$large" "$runs"
+echo; echo "== A recovery session of 1,000,000 files, saved and opened"
+TMPDIR="$work" "$build/bench/session_bench"
 echo; echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -10,3 +10,4 @@ int partitionsCommand(const std::vector<std::string>& args);
 int contentCommand(const std::vector<std::string>& args);
 int lostVolumesCommand(const std::vector<std::string>& args);
 int saveCommand(const std::vector<std::string>& args);
+int sessionCommand(const std::vector<std::string>& args);

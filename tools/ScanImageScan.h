@@ -14,6 +14,7 @@
 #include <string>
 
 class Volume;
+struct NewDir;
 
 struct ScanImageOptions {
     std::string image;
@@ -56,3 +57,14 @@ struct ScannedImage {
 // go to standard error. An empty volume, after a message on standard error,
 // when the image cannot be scanned.
 ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController& controller);
+
+// Writes the scanned volume's recovery session to path as the program's
+// Save Recovery Session does; false, with the reason on standard error, when
+// it could not be written.
+bool saveScanSession(const ScannedImage& scanned, const ScanImageOptions& o, const std::string& path,
+                     platform::RecordingController& controller);
+
+// The tree `tree` prints: one node a line from the volume's root, tab-separated
+// path, file ID, parent ID, kind, size, deleted, complete and extents.
+void printTree(const Volume& v);
+std::string pathOf(const NewDir* node);

@@ -2,9 +2,10 @@
 // window, for tests, benchmarks and checks.
 //
 //   scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]
-//                         [--mode normal|advanced|deleted]
+//                         [--mode normal|advanced|deleted] [--session-out FILE]
 //   scan-image search IMAGE --types EXT,EXT... [--start SECTOR] [--sector-size N]
 //                         [--content STRING]
+//   scan-image session FILE
 //
 // IMAGE is a disk or volume image or a block device, only ever read. The
 // content (HFS+, HFSX, FAT12/16/32 or exFAT) is read from the volume unless
@@ -20,7 +21,10 @@
 // backslash or control character in one is written escaped (\\, \n, \t,
 // \x1b, ...). Alerts are answered with their default button and shown on
 // standard error. Exits 1 when the scan gave up or found no volume it could
-// read.
+// read. --session-out also writes the scan's recovery session to FILE as
+// the program's Save Recovery Session does (exit 1 when that fails);
+// `session` prints the tree a session file holds in the same form (see
+// scan-image-session.cpp).
 
 #include "ScanImageCommands.h"
 #include "ScanImageScan.h"
@@ -41,9 +45,10 @@ namespace {
 
 int usage() {
     std::fprintf(stderr, "usage: scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]\n"
-                         "                             [--mode normal|advanced|deleted]\n"
+                         "                             [--mode normal|advanced|deleted] [--session-out FILE]\n"
                          "       scan-image search IMAGE --types EXT,EXT... [--start SECTOR] [--sector-size N]\n"
                          "                             [--content STRING]\n"
+                         "       scan-image session FILE\n"
                          "       scan-image partitions IMAGE\n"
                          "       scan-image content IMAGE\n"
                          "       scan-image lost-volumes IMAGE\n"
@@ -51,6 +56,8 @@ int usage() {
                          "                             [--mode normal|advanced|deleted]\n");
     return 2;
 }
+
+} // namespace
 
 std::string pathOf(const NewDir* node) {
     std::vector<std::string> parts;
@@ -92,14 +99,17 @@ void printTree(const Volume& v) {
     });
 }
 
-int runTree(const ScanImageOptions& o) {
+namespace {
+
+int runTree(const ScanImageOptions& o, const std::string& sessionOut) {
     platform::RecordingController controller;
     ScannedImage scanned = scanImage(o, controller);
     if (!scanned.volume) return 2;
+    const bool sessionSaved = sessionOut.empty() || saveScanSession(scanned, o, sessionOut, controller);
     printTree(*scanned.volume);
     scanned.volume->freeTree();
     platform::setAppController(nullptr);
-    return scanned.completed ? 0 : 1;
+    return scanned.completed && sessionSaved ? 0 : 1;
 }
 
 } // namespace
@@ -112,18 +122,22 @@ int main(int argc, char** argv) {
     if (command == "content") return contentCommand(rest);
     if (command == "lost-volumes") return lostVolumesCommand(rest);
     if (command == "save") return saveCommand(rest);
+    if (command == "session") return sessionCommand(rest);
     ScanImageOptions o;
     o.image = argv[2];
+    std::string sessionOut;
     std::string types;
     for (int i = 3; i < argc; ++i) {
         std::string a = argv[i];
         if (i + 1 >= argc) return usage();
-        if (command == "search" && a == "--types")
+        if (a == "--session-out")
+            sessionOut = argv[++i];
+        else if (command == "search" && a == "--types")
             types = argv[++i];
         else if ((command == "search" && a == "--mode") || !parseScanImageOption(a, argv[++i], o))
             return usage();
     }
-    if (command == "tree") return runTree(o);
+    if (command == "tree") return runTree(o, sessionOut);
     if (command != "search" || types.empty()) return usage();
     std::string error;
     o.searchTypes = markedSignatureTypes(types, &error);
@@ -131,5 +145,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "scan-image: %s\n", error.c_str());
         return 2;
     }
-    return runTree(o);
+    return runTree(o, sessionOut);
 }

@@ -114,9 +114,8 @@ void MainWindow::buildMenus() {
     saveSession_ = file->addAction(tr("&Save Recovery Session..."));
     saveSession_->setObjectName(QStringLiteral("menuItemSaveRecoverySession"));
     saveSession_->setShortcut(QKeySequence::Save);
-    // Sessions are opened and saved by code that is not in the program yet;
-    // until it connects these, they stay greyed out rather than do nothing.
-    openSession_->setEnabled(false);
+    // There is a session to save only on the result screen; the session
+    // controller turns this on there.
     saveSession_->setEnabled(false);
     file->addSeparator();
     quit_ = file->addAction(tr("&Quit"));

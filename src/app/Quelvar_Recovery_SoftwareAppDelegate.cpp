@@ -107,9 +107,9 @@ void Quelvar_Recovery_SoftwareAppDelegate::awakeFromNib() {
 void Quelvar_Recovery_SoftwareAppDelegate::applicationDidFinishLaunching() {
     fillCellArray();
     // Resuming an interrupted scan (the question when both snapshot files
-    // are there) and opening a session handed over in "openFile.dat" both
-    // need the session reader; the program starts on the home screen until
-    // it is there.
+    // are there) needs the snapshot reader, and no other process hands
+    // sessions over in "openFile.dat" here: a session file is given on the
+    // command line instead (main). The program starts on the home screen.
     watchBringFrontFileThread();
     checkForUpdateClicked(nullptr);
 }

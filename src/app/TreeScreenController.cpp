@@ -279,6 +279,35 @@ void TreeScreenController::returnTree() {
     tree_->returnTree();
 }
 
+bool TreeScreenController::showWholeTree() {
+    bool deletedOnly = false;
+    delegate_.performOnMainThread(
+        [&] {
+            deletedOnly = tree_->view().deletedOnly && !treeWorkerRunning_;
+            if (!deletedOnly) return;
+            detachOutline();
+            treeWorkerRunning_ = true;
+        },
+        true);
+    if (!deletedOnly) return false;
+    auto self = std::make_shared<TreeFind::Worker>();
+    find_->stopFindAndStandAsFindThread(self);
+    delegate_.performOnMainThread([this] { find_->clearResults(); }, true);
+    // The volume's own tree goes back whole, whichever view the deleted-only
+    // arrangement was made in; then the view on display lists everything.
+    tree_->returnTree();
+    TreeArrangement(*tree_).prepareTree(Toggle::Deleted);
+    showToggle(Toggle::Deleted, tree_->view());
+    delegate_.performOnMainThread(
+        [this] {
+            treeWorkerRunning_ = false;
+            showTreeModified();
+        },
+        true);
+    self->finished = true;
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Marks
 
@@ -375,7 +404,9 @@ void TreeScreenController::toggleTreeDeleted() {
 }
 
 void TreeScreenController::startPreparingTree(Toggle sender) {
-    if (treeWorkerRunning_) return;
+    // A save of files or of the session walks the tree on its own thread
+    // from the moment its dialog closes: the tree keeps its arrangement.
+    if (treeWorkerRunning_ || !delegate_.scanInfoOrSavingNotProcessing()) return;
     detachOutline();
     treeWorkerRunning_ = true;
     std::thread([this, sender] { runSheetForPreparingTree(sender); }).detach();

@@ -57,6 +57,10 @@ public:
     // Undoes the deleted-only arrangement while deleted entries only are on
     // display.
     void returnTree();
+    // From a worker (the session save): while deleted entries only are on
+    // display, the whole tree again, with the outline detached meanwhile and
+    // the toggle showing "Show Deleted" afterwards. False when it already was.
+    bool showWholeTree();
 
     // --- the screen's actions (main thread) ---
     void toggleTreeFileTypes();

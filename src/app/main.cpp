@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/PreviewWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/RecoverySessionController.h"
 #include "app/ScanWizard.h"
 #include "app/TreeScreenController.h"
 #include "results/NewDirViewHelper.h"
@@ -61,6 +62,13 @@ int main(int argc, char** argv) {
         NewDirViewHelper* item = tree->selectedItem();
         PreviewWindow::preview(delegate, item ? item->newDir() : nullptr);
     });
-    QTimer::singleShot(0, &delegate, &Quelvar_Recovery_SoftwareAppDelegate::applicationDidFinishLaunching);
+    RecoverySessionController* sessions = RecoverySessionController::install(delegate);
+    const QStringList arguments = QCoreApplication::arguments();
+    QTimer::singleShot(0, &delegate, [&delegate, sessions, arguments] {
+        delegate.applicationDidFinishLaunching();
+        // A session file given on the command line ("Open With" in a file
+        // manager) opens as a handed-over path does.
+        if (arguments.size() > 1) sessions->openScanInfoFile(arguments.at(1));
+    });
     return app.exec();
 }

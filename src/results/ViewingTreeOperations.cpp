@@ -3,9 +3,7 @@
 #include "results/NewDirViewHelper.h"
 
 NewDir* ViewingTreeOperations::childAtIndex_(std::uint32_t index, const NewDir* ofDir) {
-    if (!ofDir || index >= ofDir->childrenArrayCount()) return nullptr;
-    if (index < ofDir->childrenDirect.size()) return ofDir->childrenDirect[index];
-    return newdir::childAtIndex(ofDir, index);
+    return ofDir ? newdir::shownChildAtIndex(ofDir, index) : nullptr;
 }
 
 NewDir* ViewingTreeOperations::childAtIndexOrig_(std::uint32_t index, const NewDir* ofDir) {

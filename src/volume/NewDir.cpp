@@ -39,6 +39,12 @@ NewDir* childAtIndex(const NewDir* folder, std::uint32_t index) {
     return index < folder->childList.size() ? folder->childList[index] : nullptr;
 }
 
+NewDir* shownChildAtIndex(const NewDir* folder, std::uint32_t index) {
+    if (index >= folder->childList.size()) return nullptr;
+    if (index < folder->childrenDirect.size()) return folder->childrenDirect[index];
+    return folder->childList[index];
+}
+
 NewDir* deletedChildAtIndex(const NewDir* folder, std::uint32_t index) {
     return index < folder->deletedList.size() ? folder->deletedList[index] : nullptr;
 }

@@ -123,6 +123,10 @@ void appendDeletedChild(NewDir* folder, NewDir* child);
 void removeChildAtIndex(NewDir* folder, std::uint32_t index);
 // The child at that position, or nullptr past the end.
 NewDir* childAtIndex(const NewDir* folder, std::uint32_t index);
+// The child at that position in the order the result screens show: from the
+// direct array, or from the list where the array was never built or has
+// fallen behind it; nullptr past the end.
+NewDir* shownChildAtIndex(const NewDir* folder, std::uint32_t index);
 NewDir* deletedChildAtIndex(const NewDir* folder, std::uint32_t index);
 // Exchanges the child list and the deleted-child list (and their direct
 // arrays), for the deleted-files view.

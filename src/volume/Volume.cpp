@@ -2,6 +2,8 @@
 
 #include "media/Sleep.h"
 #include "platform/AppController.h"
+#include "platform/KeyedArchiver.h"
+#include "platform/KeyedUnarchiver.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassOrph.h"
@@ -228,6 +230,144 @@ std::shared_ptr<Volume> Volume::initWithDictionary(const platform::Dict& d) {
 std::string Volume::description() const {
     return platform::format("%@ %@ %@ %@ %@ size:%@", shown(volumeName), shown(path_), shown(model_), shown(serial_),
                             shown(revision_), static_cast<unsigned long long>(sizeInSect_ * 512));
+}
+
+// ---------------------------------------------------------------------------
+// Archive
+
+void Volume::encodeWithCoder(platform::KeyedArchiver& coder) const {
+    auto text = [&](const std::string& s, const char* key) {
+        if (!s.empty()) coder.encodeObject(platform::Value(s), key);
+    };
+    auto number = [&](std::uint64_t v, const char* key) {
+        coder.encodeObject(platform::Value(static_cast<unsigned long long>(v)), key);
+    };
+    // The archive's integers are signed: unsigned fields travel as their bit
+    // pattern and come back whole.
+    auto int32 = [](std::uint32_t v) { return static_cast<std::int32_t>(v); };
+    auto int64 = [](std::uint64_t v) { return static_cast<std::int64_t>(v); };
+    coder.encodeInt(volumeScanType, "volumeScanType");
+    if (volumeScanType != 2) {
+        number(startSector, "startSector");
+        text(volumeName, "volumeName");
+        text(volumeContent, "volumeContent");
+        text(scanMode, "scanMode");
+        text(path_, "path");
+        text(model_, "model");
+        text(serial_, "serial");
+        text(revision_, "revision");
+        number(sizeInSect_, "sizeInSect");
+        coder.encodeInt64(int64(HPlusVolStart_), "HPlusVolStart");
+        coder.encodeInt(int32(blockSize_), "blockSize");
+        coder.encodeInt64(int64(totalBlocks), "totalBlocks");
+        coder.encodeInt(int32(u32BytesInSector_), "u32BytesInSector");
+    } else {
+        text(volumeName, "volumeName");
+        text(volumeContent, "volumeContent");
+        text(scanMode, "scanMode");
+        text(path_, "path");
+        number(sizeInSect_, "sizeInSect");
+        coder.encodeInt64(int64(HPlusVolStart_), "HPlusVolStart");
+        coder.encodeInt(int32(blockSize_), "blockSize");
+        coder.encodeInt64(int64(totalBlocks), "totalBlocks");
+        coder.encodeBool(supportsFileSystemRecovery, "supportsFileSystemRecovery");
+        coder.encodeInt(int32(u32BytesInSector_), "u32BytesInSector");
+        text(parentDrivePath, "parentDrivePath");
+    }
+    coder.encodeInt64(int64(blocksStartsAtSector), "blocksStartsAtSector");
+    coder.encodeInt32(int32(entryCount), "entryCount");
+    coder.encodeInt32(int32(folderCount), "folderCount");
+    coder.encodeInt32(int32(fileCount), "fileCount");
+    coder.encodeInt64(int64(dataSize), "dataSize");
+    coder.encodeFloat(startPos, "startPos");
+    coder.encodeFloat(endPos, "endPos");
+    coder.encodeInt32(int32(maxFileID), "maxFileID");
+    coder.encodeInt32(int32(u32RootDirectoryStart), "u32RootDirectoryStart");
+    coder.encodeInt32(int32(u32RootDirectorySectors), "u32RootDirectorySectors");
+}
+
+std::shared_ptr<Volume> Volume::initWithCoder(platform::KeyedUnarchiver& coder) {
+    auto v = std::make_shared<Volume>();
+    auto text = [&](const char* key, std::string& into) {
+        if (coder.containsValueForKey(key)) into = coder.decodeObject(key).stringValue();
+    };
+    auto number = [&](const char* key, std::uint64_t& into) {
+        if (coder.containsValueForKey(key)) into = coder.decodeObject(key).uint64Value();
+    };
+    auto uint32 = [&](const char* key) { return static_cast<std::uint32_t>(coder.decodeInt(key)); };
+    auto uint64 = [&](const char* key) { return static_cast<std::uint64_t>(coder.decodeInt64(key)); };
+    v->volumeScanType = coder.decodeInt("volumeScanType");
+    text("volumeName", v->volumeName);
+    text("path", v->path_);
+    number("sizeInSect", v->sizeInSect_);
+    v->HPlusVolStart_ = uint64("HPlusVolStart");
+    v->blockSize_ = uint32("blockSize");
+    text("volumeContent", v->volumeContent);
+    text("scanMode", v->scanMode);
+    v->totalBlocks = uint64("totalBlocks");
+    v->u32BytesInSector_ = uint32("u32BytesInSector");
+    v->blocksStartsAtSector = uint64("blocksStartsAtSector");
+    if (v->volumeScanType == 2) {
+        text("parentDrivePath", v->parentDrivePath);
+        v->supportsFileSystemRecovery = coder.decodeBool("supportsFileSystemRecovery");
+    } else {
+        number("startSector", v->startSector);
+        text("model", v->model_);
+        text("serial", v->serial_);
+        text("revision", v->revision_);
+    }
+    // The device path stays whole: /dev/disk/by-id/... names run far past
+    // any fixed buffer.
+    v->setCPath();
+    v->entryCount = static_cast<std::uint32_t>(coder.decodeInt32("entryCount"));
+    v->fileCount = static_cast<std::uint32_t>(coder.decodeInt32("fileCount"));
+    v->folderCount = static_cast<std::uint32_t>(coder.decodeInt32("folderCount"));
+    v->dataSize = uint64("dataSize");
+    v->maxFileID = static_cast<std::uint32_t>(coder.decodeInt32("maxFileID"));
+    v->startPos = coder.decodeFloat("startPos");
+    v->endPos = coder.decodeFloat("endPos");
+    v->u8SectorPerCluster = static_cast<std::uint8_t>(v->blockSize_ & 0xFF);
+    v->u32RootDirectoryStart = static_cast<std::uint32_t>(coder.decodeInt32("u32RootDirectoryStart"));
+    v->u32RootDirectorySectors = static_cast<std::uint32_t>(coder.decodeInt32("u32RootDirectorySectors"));
+    return v;
+}
+
+void Volume::registerArchiveClass() {
+    platform::KeyedUnarchiver::registerClass(
+        "Volume", [](platform::KeyedUnarchiver& c) -> platform::ObjectPtr { return initWithCoder(c); });
+}
+
+std::shared_ptr<Volume> Volume::mutableCopy() const {
+    auto v = std::make_shared<Volume>();
+    v->path_ = path_;
+    v->setCPath();
+    v->volumeName = volumeName;
+    v->model_ = model_;
+    v->serial_ = serial_;
+    v->revision_ = revision_;
+    v->sizeInSect_ = sizeInSect_;
+    v->HPlusVolStart_ = HPlusVolStart_;
+    v->blockSize_ = blockSize_;
+    v->volumeContent = volumeContent;
+    v->scanMode = scanMode;
+    v->totalBlocks = totalBlocks;
+    v->supportsFileSystemRecovery = supportsFileSystemRecovery;
+    v->u32BytesInSector_ = u32BytesInSector_;
+    v->startSector = startSector;
+    v->parentDrivePath = parentDrivePath;
+    v->blocksStartsAtSector = blocksStartsAtSector;
+    v->volumeScanType = volumeScanType;
+    v->entryCount = entryCount;
+    v->fileCount = fileCount;
+    v->folderCount = folderCount;
+    v->dataSize = dataSize;
+    v->maxFileID = maxFileID;
+    v->startPos = startPos;
+    v->endPos = endPos;
+    v->u8SectorPerCluster = static_cast<std::uint8_t>(blockSize_ & 0xFF);
+    v->u32RootDirectoryStart = u32RootDirectoryStart;
+    v->u32RootDirectorySectors = u32RootDirectorySectors;
+    return v;
 }
 
 void Volume::resetSigArraysAndBtreesAndOthers() {

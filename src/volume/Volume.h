@@ -40,6 +40,22 @@ public:
     // "%@ %@ %@ %@ %@ size:%@": name, path, model, serial, revision, bytes.
     std::string description() const override;
 
+    // --- archive (recovery sessions and the scan snapshot) ---
+    // Where the volume lies, what it holds, its counters and search range:
+    // a mounted volume (scan type 2) keeps its parent drive and whether its
+    // file system can be rebuilt, the other kinds their start sector and the
+    // drive's model, serial and revision. Texts are stored only when set.
+    // The tree, the indexes and the lists are not archived.
+    void encodeWithCoder(platform::KeyedArchiver& coder) const override;
+    std::vector<std::string> classChain() const override { return {"Volume", "DMedia", "NSObject"}; }
+    // A plain volume with the archived fields; whatever the archive lacks
+    // stays zero or empty, and the process-wide sector size is left alone.
+    static std::shared_ptr<Volume> initWithCoder(platform::KeyedUnarchiver& coder);
+    static void registerArchiveClass();
+    // A plain volume with this one's archived fields, as the program adopts
+    // a restored volume: no tree, index, list or flag comes along.
+    std::shared_ptr<Volume> mutableCopy() const;
+
     // Prepares the object for a scan; keeps restored counters when the scan
     // resumes an interrupted one (autoCrashRecovery).
     void resetSigArraysAndBtreesAndOthers();

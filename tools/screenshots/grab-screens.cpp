@@ -15,6 +15,7 @@
 #include "app/HoverButton.h"
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/RecoverySessionController.h"
 #include "app/ScanWizard.h"
 #include "app/SignatureListController.h"
 #include "app/TreeScreenController.h"
@@ -28,9 +29,11 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTimer>
@@ -56,6 +59,19 @@ void write(QWidget* w, const QString& name) {
     settle();
     const QString path = QStringLiteral("%1/%2-%3.png").arg(gOut).arg(++gCount, 2, 10, QLatin1Char('0')).arg(name);
     if (!w->grab().save(path))
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    else
+        std::printf("%s\n", qPrintable(path));
+}
+
+// The window with what is shown over it (a sheet is a window of its own),
+// as the screen shows them.
+void writeScreen(QWidget& window, const QString& name) {
+    settle();
+    const QRect frame = window.frameGeometry();
+    const QPixmap shot = window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    const QString path = QStringLiteral("%1/%2-%3.png").arg(gOut).arg(++gCount, 2, 10, QLatin1Char('0')).arg(name);
+    if (!shot.save(path))
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
     else
         std::printf("%s\n", qPrintable(path));
@@ -104,6 +120,22 @@ bool showScannedTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow&
     while (!shown && clock.elapsed() < 30000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     return shown;
+}
+
+// Until the session thread has ended (alerts answered meanwhile).
+void waitForSession(RecoverySessionController& sessions, void (RecoverySessionController::*finished)(bool)) {
+    bool ended = false;
+    auto connection = QObject::connect(&sessions, finished, [&ended] { ended = true; });
+    // An alert runs its own event loop, so a timer answers it.
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, answerAlerts);
+    answerer.start(100);
+    QElapsedTimer clock;
+    clock.start();
+    while (!ended && clock.elapsed() < 30000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QObject::disconnect(connection);
+    settle();
 }
 
 // The drive rows of the walk: the disk image with the volume image as its
@@ -189,6 +221,56 @@ void leaveTheResultScreen(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWi
     while ((TreeScreenController::of(delegate)->treeWorkerRunning() || delegate.dirRootTemp()) &&
            clock.elapsed() < 30000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// The shown tree saved as a recovery session through the result screen's
+// button and its dialog, the saving sheet over the result screen, and the
+// session opened again from the home screen.
+void saveAndOpenSession(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& window) {
+    RecoverySessionController* sessions = RecoverySessionController::install(delegate);
+    sessions->setPanelSettleDelay(std::chrono::milliseconds(0));
+    // The sheet is up only while the file is written: shown here by hand,
+    // with a bar partly done, as the other sheets are.
+    delegate.beginSheetWindow(Dict{{"sheetWindow", "windowSavingRecoverySession"}, {"parentWindow", "window"}});
+    delegate.updateProgressIndicator(Dict{{"progressIndicator", "progressSavingRecoverySession"},
+                                          {"setIndeterminate", false},
+                                          {"minValue", 0.0},
+                                          {"maxValue", 100.0},
+                                          {"doubleValue", 40.0}});
+    writeScreen(window, QStringLiteral("tree-saving-session"));
+    delegate.endSheetWindow(Dict{{"sheetWindow", "windowSavingRecoverySession"}});
+
+    const QString file = QDir::temp().filePath(QStringLiteral("drentic-screenshots-session.drs"));
+    QFile::remove(file);
+    click(window, "saveScanButton");
+    auto* dialog = window.findChild<QFileDialog*>();
+    if (!dialog) return;
+    writeScreen(window, QStringLiteral("tree-save-session-dialog"));
+    // Typed over the suggested name, as a user does.
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(file);
+    static_cast<QDialog*>(dialog)->accept();
+    waitForSession(*sessions, &RecoverySessionController::savingFinished);
+    write(&window, QStringLiteral("tree-session-saved"));
+
+    // Home through the result screen's own button, which the wizard serves.
+    ScanWizard::install(delegate);
+    leaveTheResultScreen(delegate, window, nullptr);
+    // The head is checked before the file is read, and says so in an alert
+    // of its own when it is refused.
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                std::fprintf(stderr, "alert: %s: %s\n", qPrintable(box->text()), qPrintable(box->informativeText()));
+                box->buttons().first()->click();
+            }
+    });
+    answerer.start(100);
+    sessions->openScanInfoFile(file);
+    waitForSession(*sessions, &RecoverySessionController::openingFinished);
+    if (TreeScreenController* tree = TreeScreenController::of(delegate)) tree->outline()->expandAll();
+    write(&window, QStringLiteral("tree-opened-session"));
+    QFile::remove(file);
 }
 
 // Clicks through the wizard: files, photos, partitions (with the search for
@@ -381,6 +463,7 @@ int main(int argc, char** argv) {
             outline->expandAll();
             write(&window, QStringLiteral("tree-file-types"));
         }
+        saveAndOpenSession(delegate, window);
     } else if (argc > 2) {
         std::fprintf(stderr, "the scan of %s did not show a tree\n", argv[2]);
     }

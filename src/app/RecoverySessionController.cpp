@@ -1,0 +1,222 @@
+#include "app/RecoverySessionController.h"
+
+#include "app/MainWindow.h"
+#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/ScanWizard.h"
+#include "app/TreeScreenController.h"
+#include "platform/Paths.h"
+#include "results/NewDirViewHelper.h"
+#include "results/qt/Utf8Text.h"
+#include "session/RecoverySessionOpening.h"
+#include "session/RecoverySessionSaving.h"
+#include "volume/Volume.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDateTime>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPointer>
+#include <memory>
+#include <thread>
+
+using platform::Dict;
+
+namespace {
+
+// Follows the enabled state of the result screen's button.
+class EnabledChangeFilter : public QObject {
+public:
+    EnabledChangeFilter(QObject* parent, std::function<void()> changed)
+        : QObject(parent), changed_(std::move(changed)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::EnabledChange) changed_();
+        return false;
+    }
+
+private:
+    std::function<void()> changed_;
+};
+
+QFileDialog* sessionDialog(QWidget* parent, const QString& title, QFileDialog::AcceptMode mode) {
+    auto* dialog = new QFileDialog(parent, title);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog->setNameFilter(QStringLiteral("Recovery Session (*.drs)"));
+    dialog->setDefaultSuffix(QStringLiteral("drs"));
+    dialog->setDirectory(Utf8Text::toQString(platform::defaultSessionDir()));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    return dialog;
+}
+
+} // namespace
+
+RecoverySessionController* RecoverySessionController::install(Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+    if (RecoverySessionController* existing = of(delegate)) return existing;
+    return new RecoverySessionController(delegate);
+}
+
+RecoverySessionController* RecoverySessionController::of(const Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+    return delegate.findChild<RecoverySessionController*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+RecoverySessionController::RecoverySessionController(Quelvar_Recovery_SoftwareAppDelegate& delegate)
+    : QObject(&delegate), delegate_(delegate) {
+    connectControls();
+}
+
+void RecoverySessionController::connectControls() {
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    connect(window->openRecoverySessionAction(), &QAction::triggered, this,
+            [this, window] { open(window->openRecoverySessionAction()); });
+    connect(window->saveRecoverySessionAction(), &QAction::triggered, this, &RecoverySessionController::save);
+    if (auto* button = qobject_cast<QAbstractButton*>(delegate_.element(QStringLiteral("saveScanButton")))) {
+        connect(button, &QAbstractButton::clicked, this, &RecoverySessionController::save);
+        button->installEventFilter(new EnabledChangeFilter(this, [this] { updateSaveCommand(); }));
+    }
+    connect(window, &MainWindow::tabSelected, this, &RecoverySessionController::updateSaveCommand);
+    // When saving is asked for on the way out, the quit waits for it.
+    delegate_.setSaveRecoverySessionHandler([this] { save(); });
+    updateSaveCommand();
+}
+
+void RecoverySessionController::updateSaveCommand() {
+    MainWindow* window = delegate_.window();
+    QWidget* button = delegate_.elementIfMade(QStringLiteral("saveScanButton"));
+    if (window)
+        window->saveRecoverySessionAction()->setEnabled(window->selectedIdentifier() == QStringLiteral("Tree") &&
+                                                        button && button->isEnabled());
+}
+
+bool RecoverySessionController::homeScreenShown() const {
+    MainWindow* window = delegate_.window();
+    return window && window->selectedIdentifier() == QStringLiteral("Main Screen");
+}
+
+void RecoverySessionController::setButtonsEnabled(std::initializer_list<const char*> names, bool enabled) {
+    for (const char* name : names)
+        delegate_.updateButton(Dict{{"button", name}, {"setEnabled", enabled}});
+}
+
+QString RecoverySessionController::defaultFileName() {
+    // No colon in a file name: the time reads like 9_11_18 AM.
+    return QStringLiteral("Drentic recovery session %1")
+        .arg(QDateTime::currentDateTime().toString(QStringLiteral("MMMM dd, yyyy, h_mm_ss AP")));
+}
+
+// ---------------------------------------------------------------------------
+// Saving
+
+void RecoverySessionController::save() {
+    std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+    if (!volume || !volume->dirRoot || !delegate_.scanInfoOrSavingNotProcessing()) return;
+    QFileDialog* dialog =
+        sessionDialog(delegate_.window(), QStringLiteral("Save Recovery Session"), QFileDialog::AcceptSave);
+    dialog->selectFile(defaultFileName());
+    connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
+        const QStringList chosen = dialog->selectedFiles();
+        if (result == QDialog::Accepted && !chosen.isEmpty()) startSaving(chosen.first(), dialog);
+    });
+    dialog->open();
+}
+
+void RecoverySessionController::startSaving(const QString& path, QFileDialog* dialog) {
+    std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+    if (!volume || !volume->dirRoot) return;
+    RecoverySession session;
+    session.volume = volume;
+    session.scanMode = delegate_.scanMode();
+    ScanWizard* wizard = ScanWizard::of(delegate_);
+    session.rawSearchMode = wizard ? wizard->rawSearchMode() : -1;
+    session.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
+    session.partitionListDictArray = delegate_.partitionListDictArray();
+    session.partitionScanListDictArray = delegate_.partitionScanListDictArray();
+    auto saving = std::make_shared<RecoverySessionSaving>(std::move(session), Utf8Text::fromQString(path));
+    QPointer<QFileDialog> guard(dialog);
+    saving->setPanelVisible([guard] { return guard && guard->isVisible(); });
+    saving->setPanelSettleDelay(settleDelay_);
+    TreeScreenController* tree = TreeScreenController::of(delegate_);
+    if (tree) {
+        saving->setShowWholeTree([tree] { tree->showWholeTree(); });
+        saving->setSelectedRowIsFile([tree] {
+            NewDirViewHelper* item = tree->selectedItem();
+            return item && item->newDir() && !item->newDir()->isFolder();
+        });
+    }
+    setButtonsEnabled({"saveScanButton", "buttonTreeBackToPartitions", "previewButton", "saveButton", "stopSaveButton"},
+                      false);
+    delegate_.setScanInfoOrSavingNotProcessing(false);
+    delegate_.updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"setIndeterminate", false}});
+    std::thread([this, saving] {
+        const bool saved = saving->saveScanInfo();
+        delegate_.performOnMainThread([this, saved] { emit savingFinished(saved); }, false);
+    }).detach();
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+void RecoverySessionController::open(QObject* sender) {
+    MainWindow* window = delegate_.window();
+    if (window && sender == window->openRecoverySessionAction() && !homeScreenShown()) {
+        RecoverySessionOpening::refuseOpeningNow();
+        return;
+    }
+    QFileDialog* dialog =
+        sessionDialog(delegate_.window(), QStringLiteral("Open Recovery Session"), QFileDialog::AcceptOpen);
+    connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
+        const QStringList chosen = dialog->selectedFiles();
+        if (result != QDialog::Accepted || chosen.isEmpty()) return;
+        if (RecoverySessionOpening::checkHead(Utf8Text::fromQString(chosen.first())))
+            startOpening(chosen.first(), dialog);
+    });
+    dialog->open();
+}
+
+void RecoverySessionController::openScanInfoFile(const QString& path) {
+    delegate_.makeMainWindowFrontThread();
+    if (QFileInfo(path).suffix() != delegate_.scanInfoFileExtension()) return;
+    if (!homeScreenShown()) {
+        RecoverySessionOpening::refuseOpeningNow();
+        return;
+    }
+    if (RecoverySessionOpening::checkHead(Utf8Text::fromQString(path))) startOpening(path, nullptr);
+}
+
+void RecoverySessionController::startOpening(const QString& path, QFileDialog* dialog) {
+    auto opening = std::make_shared<RecoverySessionOpening>(Utf8Text::fromQString(path));
+    if (dialog) {
+        QPointer<QFileDialog> guard(dialog);
+        opening->setPanelVisible([guard] { return guard && guard->isVisible(); });
+        opening->setPanelSettleDelay(settleDelay_);
+    }
+    opening->setAdopt([this](const RecoverySession& s) {
+        delegate_.setScanMode(s.scanMode);
+        delegate_.setIsPTListOrPTScanListChosen(s.isPTListOrPTScanListChosen);
+        delegate_.setPartitionListDictArray(s.partitionListDictArray);
+        if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = s.partitionScanListDictArray;
+        if (ScanWizard* wizard = ScanWizard::of(delegate_)) wizard->setRawSearchMode(s.rawSearchMode);
+        if (TreeScreenController* tree = TreeScreenController::of(delegate_)) tree->setRawSearchMode(s.rawSearchMode);
+        delegate_.setSelectedVolume(s.volume);
+    });
+    opening->setShowTree([this] {
+        if (TreeScreenController* tree = TreeScreenController::of(delegate_)) tree->showTree();
+    });
+    opening->setShowHome([this] {
+        if (MainWindow* window = delegate_.window())
+            window->selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
+    });
+
+    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Tree"));
+    setButtonsEnabled({"saveScanButton", "previewButton", "saveButton", "stopSaveButton", "buttonTreeBackToPartitions"},
+                      false);
+    delegate_.setScanInfoOrSavingNotProcessing(false);
+    for (const char* field : {"textFieldTotalData", "textFieldMarkedData", "textFieldSavedData"})
+        delegate_.updateTextField(Dict{{"textField", field}, {"textField String", " "}});
+    std::thread([this, opening] {
+        const bool opened = opening->openScanInfo();
+        delegate_.performOnMainThread([this, opened] { emit openingFinished(opened); }, false);
+    }).detach();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+// The program's side of recovery sessions: File > Save Recovery Session and
+// the result screen's "Save Recovery Session" button (a save dialog over the
+// window, then the save thread), File > Open Recovery Session (an open dialog
+// from the home screen) and a session file given on the command line. The
+// files themselves are written and read by src/session on worker threads;
+// this class prepares the screens, hands the threads the program's state and
+// takes back what an opened session brings.
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <initializer_list>
+
+class QFileDialog;
+class Quelvar_Recovery_SoftwareAppDelegate;
+
+class RecoverySessionController : public QObject {
+    Q_OBJECT
+public:
+    // Makes the controller of the delegate's window (a child of the
+    // delegate) and connects the menu commands and the result screen's
+    // button.
+    static RecoverySessionController* install(Quelvar_Recovery_SoftwareAppDelegate& delegate);
+    static RecoverySessionController* of(const Quelvar_Recovery_SoftwareAppDelegate& delegate);
+
+    // The save dialog; on OK the save thread writes the shown tree.
+    void save();
+    // The open dialog; from the menu only while the home screen is up.
+    void open(QObject* sender);
+    // A session path handed to the program: another extension is ignored,
+    // another screen than the home screen refused with an alert.
+    void openScanInfoFile(const QString& path);
+
+    // How long the threads wait once their dialog has gone (1 s).
+    void setPanelSettleDelay(std::chrono::milliseconds delay) { settleDelay_ = delay; }
+    // "Drentic recovery session September 05, 2024, 9_11_18 AM" for now.
+    static QString defaultFileName();
+
+signals:
+    // On the main thread, once the save or open thread has ended.
+    void savingFinished(bool saved);
+    void openingFinished(bool opened);
+
+private:
+    explicit RecoverySessionController(Quelvar_Recovery_SoftwareAppDelegate& delegate);
+    void connectControls();
+    void updateSaveCommand();
+    bool homeScreenShown() const;
+    void startSaving(const QString& path, QFileDialog* dialog);
+    // The head is checked; then the tree screen waits for the reading thread.
+    void startOpening(const QString& path, QFileDialog* dialog);
+    void setButtonsEnabled(std::initializer_list<const char*> names, bool enabled);
+
+    Quelvar_Recovery_SoftwareAppDelegate& delegate_;
+    std::chrono::milliseconds settleDelay_{1000};
+};

@@ -1,0 +1,155 @@
+#include "session/RecoverySessionFile.h"
+
+#include "platform/KeyedArchiver.h"
+#include "platform/KeyedUnarchiver.h"
+#include "session/TreeRecordReader.h"
+#include "volume/Volume.h"
+
+#include <optional>
+#include <vector>
+
+using platform::Value;
+
+namespace {
+
+bool writeArchive(SessionFileOutput& out, const Value& value, std::string* error) {
+    std::string why;
+    const std::optional<platform::Data> data = platform::KeyedArchiver::archivedDataWithRootObject(value, &why);
+    if (!data) {
+        if (error) *error = why;
+        return false;
+    }
+    if (data->size() > UINT32_MAX) {
+        if (error) *error = "an archive is too large for the file";
+        return false;
+    }
+    return out.writeBE32(static_cast<std::uint32_t>(data->size())) && out.write(data->data(), data->size());
+}
+
+// The next archive's value; nothing when the file ends first or the bytes
+// are no archive. No archive may reach past `limit`.
+std::optional<Value> readArchive(SessionFileInput& in, std::uint64_t limit = UINT64_MAX) {
+    std::uint32_t length = 0;
+    if (!in.readBE32(length) || length > in.left() || in.position() + length > limit) return std::nullopt;
+    platform::Data bytes(length);
+    if (!in.read(bytes.data(), bytes.size())) return std::nullopt;
+    static const platform::KeyedUnarchiver::ClassTable classes = {
+        {"Volume", [](platform::KeyedUnarchiver& c) -> platform::ObjectPtr { return Volume::initWithCoder(c); }}};
+    return platform::KeyedUnarchiver::unarchiveObjectWithData(bytes, nullptr, classes);
+}
+
+bool ended(SessionFileOutput& out, std::string* error) {
+    if (out.failed() && error) *error = out.reason();
+    return !out.failed();
+}
+
+std::int32_t inRange(std::uint32_t v, std::int32_t low, std::int32_t high) {
+    const auto s = static_cast<std::int32_t>(v);
+    return s >= low && s <= high ? s : -1;
+}
+
+} // namespace
+
+bool RecoverySessionFile::writeHead(SessionFileOutput& out, std::string* error) {
+    out.writeZeros(kHeadBytes);
+    out.seek(0);
+    if (!writeArchive(out, Value(kIncomplete), error)) return false;
+    out.seek(kHeadBytes);
+    return ended(out, error);
+}
+
+bool RecoverySessionFile::writeSettings(SessionFileOutput& out, const RecoverySession& s, std::string* error) {
+    if (!s.volume) {
+        if (error) *error = "there is no volume";
+        return false;
+    }
+    if (!writeArchive(out, Value(s.volume), error)) return false;
+    out.writeBE32(static_cast<std::uint32_t>(s.scanMode));
+    out.writeBE32(static_cast<std::uint32_t>(s.rawSearchMode));
+    out.writeBE32(static_cast<std::uint32_t>(s.isPTListOrPTScanListChosen));
+    if (s.rawSearchMode == 4 || s.rawSearchMode == 5) {
+        if (s.isPTListOrPTScanListChosen == 0 || s.isPTListOrPTScanListChosen == 1)
+            if (!writeArchive(out, Value(s.partitionListDictArray), error)) return false;
+        if (s.isPTListOrPTScanListChosen == 1)
+            if (!writeArchive(out, Value(s.partitionScanListDictArray), error)) return false;
+    }
+    out.writeBE32(s.hasFirst5Sectors ? 1 : 0);
+    if (s.hasFirst5Sectors) {
+        // Exactly five sectors of the volume's size, as the reader takes them.
+        platform::Data sectors = s.first5Sectors;
+        sectors.resize(5 * std::size_t{s.volume->u32BytesInSector()}, 0);
+        out.write(sectors.data(), sectors.size());
+    }
+    out.sync();
+    return ended(out, error);
+}
+
+bool RecoverySessionFile::writeCompleteHead(SessionFileOutput& out, std::string* error) {
+    // The tree is on the disk before the head says it is complete.
+    if (!out.sync()) return ended(out, error);
+    const std::uint64_t end = out.position();
+    out.seek(0);
+    if (!writeArchive(out, Value(kComplete), error) || !writeArchive(out, Value(kVersion), error)) return false;
+    out.seek(end);
+    out.sync();
+    return ended(out, error);
+}
+
+RecoverySessionFile::Head RecoverySessionFile::readHead(SessionFileInput& in, std::string* versionRead) {
+    if (!in.seek(0)) return Head::Damaged;
+    const std::optional<Value> marker = readArchive(in, kHeadBytes);
+    if (!marker || !marker->isString()) return Head::Damaged;
+    if (marker->stringValue() != kComplete) return Head::Incomplete;
+    const std::optional<Value> version = readArchive(in, kHeadBytes);
+    if (!version || !version->isString()) return Head::Damaged;
+    if (version->stringValue() != kVersion) {
+        if (versionRead) *versionRead = version->stringValue();
+        return Head::OtherVersion;
+    }
+    return Head::Complete;
+}
+
+bool RecoverySessionFile::readSettings(SessionFileInput& in, RecoverySession& s) {
+    if (!in.seek(kHeadBytes)) return false;
+    const std::optional<Value> volume = readArchive(in);
+    s.volume = volume ? volume->objectAs<Volume>() : nullptr;
+    if (!s.volume) return false;
+    std::uint32_t scanMode = 0, rawSearchMode = 0, chosen = 0;
+    if (!in.readBE32(scanMode) || !in.readBE32(rawSearchMode) || !in.readBE32(chosen)) return false;
+    s.scanMode = inRange(scanMode, 0, 5);
+    s.rawSearchMode = inRange(rawSearchMode, 0, 5);
+    s.isPTListOrPTScanListChosen = inRange(chosen, 0, 1);
+    if (s.rawSearchMode == 4 || s.rawSearchMode == 5) {
+        const int lists = s.isPTListOrPTScanListChosen == 1 ? 2 : s.isPTListOrPTScanListChosen == 0 ? 1 : 0;
+        for (int i = 0; i < lists; ++i) {
+            const std::optional<Value> list = readArchive(in);
+            if (!list || !list->isArray()) return false;
+            (i == 0 ? s.partitionListDictArray : s.partitionScanListDictArray) = list->arrayValue();
+        }
+    }
+    std::uint32_t flag = 0;
+    if (!in.readBE32(flag)) return false;
+    s.hasFirst5Sectors = flag == 1;
+    if (s.hasFirst5Sectors) {
+        const std::uint64_t bytes = 5 * std::uint64_t{s.volume->u32BytesInSector()};
+        if (bytes > in.left()) return false;
+        s.first5Sectors.assign(static_cast<std::size_t>(bytes), 0);
+        if (!in.read(s.first5Sectors.data(), s.first5Sectors.size())) return false;
+    }
+    return true;
+}
+
+NewDir* RecoverySessionFile::readTree(SessionFileInput& in, const std::function<void(const NewDir&)>& onRoot,
+                                      const std::function<void()>& everyFifty) {
+    TreeRecordReader reader(everyFifty);
+    std::uint32_t children = 0;
+    NewDir* root = reader.readDir(in, children);
+    if (!root) return nullptr;
+    reader.scanInfoEntryCount = 0;
+    if (onRoot) onRoot(*root);
+    if (!reader.readToDir(root, children, in, nullptr)) {
+        newdir::freeNDir(root);
+        return nullptr;
+    }
+    return root;
+}

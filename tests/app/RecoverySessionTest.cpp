@@ -1,0 +1,226 @@
+#include "AppTestSupport.h"
+#include "app/RecoverySessionController.h"
+#include "app/TreeScreenController.h"
+#include "platform/KeyedArchiver.h"
+#include "results/qt/ResultOutlineModel.h"
+#include "session/RecoverySessionSaving.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QSignalSpy>
+
+using platform::Dict;
+
+namespace {
+
+// Answers every alert with its first button and keeps the titles and
+// messages in order.
+class AlertLog : public QObject {
+public:
+    AlertLog() {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && !box->buttons().isEmpty()) {
+                    titles << box->text();
+                    messages << box->informativeText();
+                    box->buttons().first()->click();
+                }
+        });
+        timer_.start(20);
+    }
+    QStringList titles, messages;
+
+private:
+    QTimer timer_;
+};
+
+// Whether a widget was shown at some point.
+class ShownSpy : public QObject {
+public:
+    explicit ShownSpy(QWidget* w) { w->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+        shown = shown || e->type() == QEvent::Show;
+        return false;
+    }
+    bool shown = false;
+};
+
+// Root { Photos { a.jpg, b.jpg (deleted) }, notes.txt } over a pattern image.
+std::shared_ptr<Volume> smallVolume(int scanType = 0) {
+    const auto image = testsupport::patternImage(64);
+    std::shared_ptr<Volume> v = scanType == 2 ? Volume::initWithDictionary(Dict{{"Path", image.string()},
+                                                                                {"Preferred Block Size", 512},
+                                                                                {"Size", 64 * 512},
+                                                                                {"WhetherVolume", true},
+                                                                                {"Volume Name", "Fotos"}})
+                                              : testsupport::volumeOver(image);
+    NewDir* root = v->createRoot();
+    NewDir* photos = addNode(root, u"Photos", NewDir::Folder, 0, false);
+    addNode(photos, u"a.jpg", NewDir::File, 1000, false);
+    addNode(photos, u"b.jpg", NewDir::File, 2000, true);
+    addNode(root, u"notes.txt", NewDir::File, 10, false);
+    v->rearrangeTreeFromDir(root);
+    v->rearrangeDeletedTree(root);
+    v->fillChildrenDirectArrays(root);
+    return v;
+}
+
+struct SessionProgram {
+    ProgramUnderTest p;
+    TreeScreenController* tree = TreeScreenController::install(p.delegate);
+    RecoverySessionController* sessions = RecoverySessionController::install(p.delegate);
+    QString folder = QString::fromStdString(testsupport::makeTempDir("sessions").string());
+
+    explicit SessionProgram(platform::Array drives = {})
+        : p([drives] {
+              return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{drives, {}, {}};
+          }) {
+        sessions->setPanelSettleDelay(std::chrono::milliseconds(0));
+    }
+    // The dialog the last command put over the window, answered with a file.
+    void chooseInDialog(const QString& file) {
+        QFileDialog* dialog = nullptr;
+        QTRY_VERIFY((dialog = p.window.findChild<QFileDialog*>()) && dialog->isVisible());
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        dialog->selectFile(file);
+        static_cast<QDialog*>(dialog)->accept();
+    }
+    // A session file written by the save thread, away from the window.
+    QString writeSession(const std::shared_ptr<Volume>& v, const char* name, SessionFileOutput::RawWrite write = {}) {
+        const QString file = folder + "/" + name;
+        platform::RecordingController quiet;
+        platform::setAppController(&quiet);
+        RecoverySessionSaving saving({v, 0, 0, -1, {}, {}, false, {}}, file.toStdString());
+        saving.setPanelSettleDelay(std::chrono::milliseconds(0));
+        saving.setRawWrite(std::move(write));
+        saving.saveScanInfo();
+        platform::setAppController(&p.delegate);
+        v->freeTree();
+        return file;
+    }
+    // Opens a handed-over file from the home screen, waits for the end and
+    // goes back home the way the result screen's Back does.
+    QStringList openAlerts(const QString& file) {
+        AlertLog alerts;
+        QSignalSpy finished(sessions, &RecoverySessionController::openingFinished);
+        sessions->openScanInfoFile(file);
+        [&] { QVERIFY(finished.wait(10000)); }();
+        QSignalSpy freed(tree, SIGNAL(treeFreed()));
+        tree->freeTree(true);
+        [&] { QVERIFY(freed.wait(10000)); }();
+        p.window.selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
+        return alerts.titles;
+    }
+};
+
+} // namespace
+
+class RecoverySessionTest : public QObject {
+    Q_OBJECT
+private slots:
+    // From the result screen, shown with deleted files only: the dialog over
+    // the window, the saving sheet, the whole tree in the file and on the
+    // screen afterwards.
+    void saveRecoverySessionWritesTheWholeTreeBehindTheSavingSheet() {
+        SessionProgram s;
+        auto volume = smallVolume();
+        s.p.delegate.setSelectedVolume(volume);
+        s.p.delegate.setScanMode(5);
+        s.tree->showTree();
+        QVERIFY(s.p.window.saveRecoverySessionAction()->isEnabled());
+        QSignalSpy shown(s.tree, SIGNAL(treeShown()));
+        s.p.widget<QAbstractButton>("buttonTreeShowDeleted")->click();
+        QVERIFY(shown.wait(10000));
+        QCOMPARE(s.p.text("buttonTreeShowDeleted"), QStringLiteral("Show  All"));
+
+        ShownSpy sheet(s.p.delegate.element(QStringLiteral("windowSavingRecoverySession")));
+        AlertLog alerts;
+        QSignalSpy saved(s.sessions, &RecoverySessionController::savingFinished);
+        s.p.widget<QAbstractButton>("saveScanButton")->click();
+        s.chooseInDialog(s.folder + "/mine.drs");
+        QVERIFY(saved.wait(10000));
+        QCOMPARE(saved.first().first().toBool(), true);
+        QTRY_COMPARE(alerts.titles, QStringList{"Recovery Session File Saved"});
+        QVERIFY(sheet.shown && volume->scanInfoSaved);
+        QCOMPARE(s.p.texts({"textFieldTreeStatus", "buttonTreeShowDeleted"}),
+                 (QStringList{"Recovery Session Saved", "Show Deleted"}));
+        QVERIFY(s.p.enabled("saveScanButton") && s.p.enabled("buttonTreeBackToPartitions"));
+        std::string error;
+        auto in = SessionFileInput::open((s.folder + "/mine.drs").toStdString(), &error);
+        RecoverySession read;
+        QVERIFY(in && RecoverySessionFile::readHead(*in, nullptr) == RecoverySessionFile::Head::Complete &&
+                RecoverySessionFile::readSettings(*in, read));
+        NewDir* root = RecoverySessionFile::readTree(*in);
+        QVERIFY(root);
+        QCOMPARE(testsupport::nodesByPath(root).size(), std::size_t(4));
+        newdir::freeNDir(root);
+    }
+
+    // From the home screen through File > Open: the tree on the tree screen,
+    // browsable, with the session's drive found by its first sectors.
+    void openRecoverySessionShowsTheTree() {
+        auto volume = smallVolume();
+        SessionProgram s({Dict{{"Path", volume->path()}, {"Preferred Block Size", 512}}});
+        const QString file = s.writeSession(volume, "home.drs");
+        AlertLog alerts;
+        QSignalSpy opened(s.sessions, &RecoverySessionController::openingFinished);
+        s.p.window.openRecoverySessionAction()->trigger();
+        s.chooseInDialog(file);
+        QVERIFY(opened.wait(10000));
+        QTRY_COMPARE(alerts.titles, QStringList{"Recovery Session Opened"});
+        QCOMPARE(alerts.messages, QStringList{"From File: " + file});
+        QCOMPARE(s.p.window.selectedIdentifier(), QStringLiteral("Tree"));
+        const QModelIndex root = s.tree->model()->index(0, 0);
+        QCOMPARE(root.data().toString(), QStringLiteral("Root"));
+        QCOMPARE(s.tree->model()->rowCount(root), 2);
+        QCOMPARE(s.p.texts({"textFieldTotalData", "textFieldTreeStatus"}),
+                 (QStringList{"3.01 KB in 3 Files", "Recovery Session Opened"}));
+        QVERIFY(!s.p.enabled("saveScanButton") && s.p.enabled("buttonTreeBackToPartitions"));
+        QVERIFY(!s.p.window.saveRecoverySessionAction()->isEnabled());
+        QVERIFY(s.p.delegate.selectedVolume()->openedScanInfo && s.p.delegate.scanInfoOrSavingNotProcessing());
+    }
+
+    // The refusals and warnings of opening, each in its own case.
+    void openingSaysWhatIsWrong() {
+        SessionProgram s;
+        const QString complete = s.writeSession(smallVolume(), "drive.drs");
+        QCOMPARE(s.openAlerts(complete), (QStringList{"Drive Not Connected", "Recovery Session Opened"}));
+        QCOMPARE(s.openAlerts(s.writeSession(smallVolume(2), "volume.drs")),
+                 (QStringList{"Volume Not Mounted", "Recovery Session Opened"}));
+
+        const QString unfinished = s.writeSession(
+            smallVolume(), "full.drs", [](int fd, const std::uint8_t* data, std::size_t n, std::uint64_t at) {
+                if (at >= 1024) return errno = ENOSPC, std::int64_t{-1};
+                return std::int64_t{::pwrite(fd, data, n, static_cast<off_t>(at))};
+            });
+        AlertLog alerts;
+        s.sessions->openScanInfoFile(unfinished);
+        QCOMPARE(alerts.messages, QStringList{"This recovery session file is incomplete."});
+
+        // Another version's head over a complete file.
+        std::vector<std::uint8_t> head;
+        for (const char* text : {"Complete", "Drentic Recovery Software Recovery Session Version 9"}) {
+            const auto archive = platform::KeyedArchiver::archivedDataWithRootObject(platform::Value(text));
+            head.resize(head.size() + 4);
+            testsupport::putBE(head, head.size() - 4, archive->size(), 4);
+            head.insert(head.end(), archive->begin(), archive->end());
+        }
+        testsupport::writeBytesAt(complete.toStdString(), 0, head);
+        s.sessions->openScanInfoFile(complete);
+        QCOMPARE(alerts.messages.mid(1),
+                 QStringList{"This recovery session file belongs to Drentic Recovery Software Recovery Session "
+                             "Version 9. Can not process."});
+
+        s.p.window.selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
+        s.p.window.openRecoverySessionAction()->trigger();
+        s.sessions->openScanInfoFile(complete);
+        QCOMPARE(alerts.titles.mid(2),
+                 (QStringList{"! Can not open recovery session file now", "! Can not open recovery session file now"}));
+        QVERIFY(!s.p.window.findChild<QFileDialog*>());
+    }
+};
+
+QTEST_MAIN(RecoverySessionTest)
+#include "RecoverySessionTest.moc"

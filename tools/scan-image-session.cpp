@@ -1,0 +1,83 @@
+// scan-image session FILE
+//
+// Prints the found tree a recovery-session file holds, in the form of
+// `scan-image tree`: the stored records themselves (their IDs, sizes and
+// extents as written), so that a session written with `tree --session-out`
+// prints what the scan printed. A file that is incomplete, of another
+// version, cut short or damaged is refused with the program's message on
+// standard error and exit status 1.
+
+#include "ScanImageCommands.h"
+#include "ScanImageScan.h"
+#include "platform/SystemLog.h"
+#include "session/RecoverySessionFile.h"
+#include "session/RecoverySessionSaving.h"
+#include "volume/Volume.h"
+
+#include <cstdio>
+
+int sessionCommand(const std::vector<std::string>& args) {
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: scan-image session FILE\n");
+        return 2;
+    }
+    std::string why;
+    std::unique_ptr<SessionFileInput> in = SessionFileInput::open(args[0], &why);
+    if (!in) {
+        std::fprintf(stderr, "scan-image: cannot open %s: %s\n", platform::escapedText(args[0]).c_str(), why.c_str());
+        return 1;
+    }
+    std::string version;
+    switch (RecoverySessionFile::readHead(*in, &version)) {
+    case RecoverySessionFile::Head::Complete:
+        break;
+    case RecoverySessionFile::Head::Incomplete:
+        std::fprintf(stderr, "scan-image: This recovery session file is incomplete.\n");
+        return 1;
+    case RecoverySessionFile::Head::OtherVersion:
+        std::fprintf(stderr, "scan-image: This recovery session file belongs to %s. Can not process.\n",
+                     platform::escapedText(version).c_str());
+        return 1;
+    case RecoverySessionFile::Head::Damaged:
+        std::fprintf(stderr, "scan-image: This recovery session file is damaged.\n");
+        return 1;
+    }
+    RecoverySession session;
+    NewDir* root = RecoverySessionFile::readSettings(*in, session) ? RecoverySessionFile::readTree(*in) : nullptr;
+    if (!root) {
+        std::fprintf(stderr, "scan-image: This recovery session file is damaged.\n");
+        return 1;
+    }
+    session.volume->dirRoot = root;
+    printTree(*session.volume);
+    session.volume->freeTree();
+    return 0;
+}
+
+bool saveScanSession(const ScannedImage& scanned, const ScanImageOptions& o, const std::string& path,
+                     platform::RecordingController& controller) {
+    // As the wizard leaves things for this scan: a volume from the partition
+    // search's list, or the drives list for the deleted-file scan.
+    RecoverySession session;
+    session.volume = scanned.volume;
+    if (o.mode == "deleted" ||
+        (o.mode.empty() && scanned.row.get("Content").stringValue() == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7")) {
+        session.scanMode = 0;
+        session.rawSearchMode = 0;
+    } else {
+        session.scanMode = 4;
+        session.rawSearchMode = 5;
+        session.isPTListOrPTScanListChosen = 1;
+        session.partitionScanListDictArray = platform::Array{scanned.row};
+    }
+    const std::size_t alertsBefore = controller.alerts().size();
+    RecoverySessionSaving saving(session, path);
+    saving.setPanelSettleDelay(std::chrono::milliseconds(0));
+    const bool saved = saving.saveScanInfo();
+    const auto alerts = controller.alerts();
+    for (std::size_t i = alertsBefore; i < alerts.size(); ++i)
+        if (!saved)
+            std::fprintf(stderr, "alert: %s: %s\n", platform::escapedText(alerts[i].title).c_str(),
+                         platform::escapedText(alerts[i].message).c_str());
+    return saved;
+}
