@@ -1,6 +1,6 @@
 #include "scan/ScanThread.h"
 
-#include "carving/AutoRecoveryAppend.h"
+#include "carving/AutoRecoveryFiles.h"
 #include "carving/PlainSignatureSearch.h"
 #include "fs/exfat/ExFATFileSystem.h"
 #include "fs/fat/FATFileSystem.h"
@@ -12,6 +12,7 @@
 #include "hfsplus/JournalExtents.h"
 #include "hfsplus/OrphanEntries.h"
 #include "platform/AppController.h"
+#include "platform/Paths.h"
 #include "platform/SystemLog.h"
 #include "signatures/SignatureGroups.h"
 #include "volume/BTreeTableClass.h"
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -245,24 +247,30 @@ void ScanThread::invalidateTimer() {
 
 void ScanThread::searchStep(Driver driver) {
     Volume& v = *volume_;
-    AutoRecoveryAppend autoRecovery;
-    PlainSignatureSearch plain(v, autoRecovery);
+    std::unique_ptr<AutoRecoveryFiles> autoRecovery;
+    std::optional<PlainSignatureSearch> plain;
+    const auto plainSearch = [&]() -> PlainSignatureSearch& {
+        // The pair the snapshot writer made; never one of the media.
+        autoRecovery =
+            std::make_unique<AutoRecoveryFiles>(platform::stateDir(), std::vector<std::string>{v.path(), v.cPath()});
+        return plain.emplace(v, *autoRecovery);
+    };
     std::function<void(std::uint64_t)> run;
     switch (driver) {
     case Driver::PlainHFS:
-        run = [&](std::uint64_t at) { plain.signatureSearchStartAt(at); };
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchStartAt(at); };
         break;
     case Driver::PlainFAT:
-        run = [&](std::uint64_t at) { plain.signatureSearchFATStartAt(at); };
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchFATStartAt(at); };
         break;
     case Driver::PlainExFAT:
-        run = [&](std::uint64_t at) { plain.signatureSearchExFATStartAt(at); };
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchExFATStartAt(at); };
         break;
     case Driver::PlainAPFS:
-        run = [&](std::uint64_t at) { plain.signatureSearchAPFSStartAt(at); };
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchAPFSStartAt(at); };
         break;
     case Driver::PlainDisk:
-        run = [&](std::uint64_t at) { plain.signatureSearchDiskStartAt(at); };
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchDiskStartAt(at); };
         break;
     default:
         break;

@@ -1,10 +1,14 @@
 #include "carving/PlainSignatureSearch.h"
 
+#include "carving/AutoRecoveryFiles.h"
 #include "scan/ScanThread.h"
+#include "session/HFSPlusDir.h"
+#include "session/TreeRecordWriter.h"
 #include "signatures/FileTypeTable.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -116,6 +120,37 @@ TEST_F(PlainSignatureSearchTest, PictureAnRtfDocumentNamesGoesIntoItsPackage) {
     ASSERT_NE(plain, nullptr);
     EXPECT_EQ(plain->extents[0].startBlock, 20u);
     EXPECT_EQ(testsupport::nodeAt(v->dirRoot, "png files")->childrenArrayCount(), 1u);
+}
+
+// The search appends to the snapshot the record of each node it adds, a
+// folder's before its file's (the resume reader links them in file order),
+// and keeps its position in the Info file.
+TEST_F(PlainSignatureSearchTest, AutoRecoveryPairGetsEachFolderBeforeItsFilesAndTheCheckpoint) {
+    const fs::path state = testsupport::makeTempDir("state");
+    testsupport::writeText(state / AutoRecoveryFiles::kDataFile, "snapshot");
+    testsupport::writeText(state / AutoRecoveryFiles::kInfoFile, "");
+    ::setenv("DRENTIC_STATE_DIR", state.c_str(), 1);
+    auto v = searchable("fat16.img", "FAT16");
+    ScanThread(v).scanForDeletedFiles(Array{1, 1, marked(kTypes), 0});
+    ::unsetenv("DRENTIC_STATE_DIR");
+
+    const std::string data = testsupport::readText(state / AutoRecoveryFiles::kDataFile);
+    ASSERT_EQ(data.substr(0, 8), "snapshot");
+    std::vector<std::uint64_t> written{TreeRecordWriter::identityOf(v->dirRoot)};
+    for (std::size_t at = 8; at < data.size();) {
+        const platform::ByteView bytes(reinterpret_cast<const std::uint8_t*>(data.data()) + at, data.size() - at);
+        const HFSPlusDir record = HFSPlusDir::decode(bytes.sub(0, HFSPlusDir::kSize));
+        EXPECT_NE(std::find(written.begin(), written.end(), record.parentIdentity), written.end());
+        written.push_back(record.identity);
+        at += HFSPlusDir::kSize + 2 * record.nameLength +
+              (record.fileType == NewDir::Folder ? 2 * record.pathLength : 0) + 8 * record.extentCount;
+    }
+    EXPECT_EQ(written.size(), 1u + 2 * kTypes.size());
+    const std::vector<std::uint8_t> checkpoint = testsupport::readBytes(state / AutoRecoveryFiles::kInfoFile);
+    const platform::ByteView info(checkpoint);
+    ASSERT_EQ(info.size(), 8u);
+    EXPECT_GT(info.be64(0), 2u);
+    EXPECT_LT(info.be64(0), v->totalBlocks);
 }
 
 } // namespace
