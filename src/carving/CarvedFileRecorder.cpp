@@ -20,6 +20,13 @@ std::uint64_t sectorsFor(std::uint64_t bytes, std::uint32_t bps) {
     return bytes / bps + (bytes % bps != 0);
 }
 
+// A folder of the tree named so; compared in place, as a search may look
+// through a root of many entries for every file it records.
+bool isFolderNamed(const NewDir* node, std::u16string_view name) {
+    return node && node->isFolder() && node->nameLength == name.size() &&
+           node->texts.name().substr(0, name.size()) == name;
+}
+
 // The name with its last extension replaced ("File2.rtf" -> "File2.rtfd").
 std::string withExtension(const std::string& name, const std::string& extension) {
     const auto dot = name.rfind('.');
@@ -86,7 +93,7 @@ NewDir* CarvedFileRecorder::pathFolders(AutoRecoveryAppend& fileDesc) {
         const std::u16string name = newdir::utf16(component);
         NewDir* next = nullptr;
         for (NewDir* child : current->childList)
-            if (child && child->isFolder() && newdir::fileName(child) == name) {
+            if (isFolderNamed(child, name)) {
                 next = child;
                 break;
             }
@@ -171,7 +178,7 @@ void CarvedFileRecorder::addFileToListAtBlock(std::uint64_t block, Sig& sig, Aut
         const std::u16string folderName = newdir::utf16(sig.extension + " files");
         std::vector<NewDir*> folders;
         for (NewDir* child : root->childList)
-            if (child && child->isFolder() && newdir::fileName(child) == folderName) folders.push_back(child);
+            if (isFolderNamed(child, folderName)) folders.push_back(child);
         for (NewDir* folder : folders)
             recordFile(folder, "File" + std::to_string(folder->childrenArrayCount() + 1) + "." + sig.extension, block,
                        sig, Entries::EveryFolderAbove, pairingEntry, fileDesc);
