@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev
   libplist-dev libplist++-dev libplist-utils libblkid-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dosfstools mtools exfatprogs exfat-fuse xorriso apfsprogs fdisk gdisk sleuthkit eyed3
+  dosfstools mtools exfatprogs exfat-fuse xorriso apfsprogs fdisk gdisk sleuthkit testdisk eyed3
   imagemagick sox ghostscript p7zip-full zip bzip2 xz-utils zstd lz4 sqlite3 openssl
   ffmpeg lame libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui libreoffice-draw-nogui
   xvfb xauth desktop-file-utils libxml2-utils

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Every speed and memory figure the scans and saves are held to, in one run,
 # each beside its peer tool's: the normal scan and bytes per found file beside
-# fls -r, both whole-medium sweeps beside dd, the result screen on a tree of
-# 1,000,000 files, saving beside tsk_recover and cp, and a recovery session of
-# 1,000,000 files.
+# fls -r, both whole-medium sweeps beside dd, the whole-disk signature search
+# beside photorec, the result screen on a tree of 1,000,000 files, saving
+# beside tsk_recover and cp, and a recovery session of 1,000,000 files.
 #   bench/run-all.sh BUILD_DIR WORK_DIR [RUNS]
-# WORK_DIR keeps the images between runs (about 3 GiB); the first run makes
+# WORK_DIR keeps the images between runs (about 4 GiB); the first run makes
 # them with xorriso (several minutes). Run it on an idle machine: the load
 # average is printed before and after.
 set -euo pipefail
@@ -27,6 +27,7 @@ for k in 5 100; do
   fat+=("$img" "$start")
 done
 read -r large < <("$here/make-hfs-large.sh" "$work")
+read -r searchable < <("$here/make-search-1g.sh" "$work")
 
 echo; echo "== Normal scan and bytes per found file, beside fls -r"
 "$build/bench/tree_scan_bench" Apple_HFS "${args[@]}"
@@ -36,6 +37,8 @@ echo; echo "== The size-calculator chain on 1 GiB of random sectors"
 "$build/bench/size_calculator_bench"
 echo; echo "== Whole-medium sweeps, beside dd bs=1M"
 "$build/bench/sweep_bench" "$large" "$runs"
+echo; echo "== Whole-disk signature search, beside photorec"
+"$build/bench/search_bench" "$searchable" "$runs"
 echo; echo "== The result screen on 1,000,000 files in 10,000 folders"
 QT_QPA_PLATFORM=offscreen "$build/bench/tree_bench" "$runs"
 echo; echo "== Saving, beside tsk_recover and cp -r"

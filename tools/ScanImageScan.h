@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class Volume;
@@ -23,7 +24,17 @@ struct ScanImageOptions {
     // Empty: the scan the content calls for ("deleted" for exFAT, else
     // "normal").
     std::string mode;
+    // The file types marked for a plain signature search (SigNode objects);
+    // none: no search. The search is the deleted-file scan's of the volume's
+    // content, or the whole-disk search when there is no content.
+    std::optional<platform::Array> searchTypes;
 };
+
+// The file-type nodes of the built-in list of the file scans whose
+// extension is one of `types` (comma separated; "all" marks every one), in
+// list order; nothing, with the reason, when the list cannot be read or an
+// extension names no type.
+std::optional<platform::Array> markedSignatureTypes(const std::string& types, std::string* error);
 
 // Reads one of the scan's options (--start, --sector-size, --content,
 // --mode) with its value into o; false when flag is not one of them or the

@@ -101,7 +101,14 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
 
     ScanThread scan(out.volume);
     const std::string mode = o.mode.empty() ? defaultMode(content) : o.mode;
-    if (mode == "normal")
+    const bool wholeDisk = o.searchTypes && content.empty();
+    if (o.searchTypes) {
+        out.volume->setRawSearchStart(0, 100);
+        if (wholeDisk)
+            scan.scanForDeletedFilesDisk(platform::Array{*o.searchTypes, 0});
+        else
+            scan.scanForDeletedFiles(platform::Array{1, 1, *o.searchTypes, 0});
+    } else if (mode == "normal")
         scan.startMakingTree(platform::Array{"Normal Scan", 0});
     else if (mode == "advanced")
         scan.startMakingTree(platform::Array{"Advanced Scan", 0});
@@ -114,9 +121,11 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     bool completed = false;
     for (const auto& p : controller.callsNamed("updateProgress:"))
         if (p.dictValue().get("Tree Complete").boolValue()) completed = true;
-    if (!scan.foundVolume())
+    // A whole-disk search reads no file system.
+    const bool foundVolume = wholeDisk || scan.foundVolume();
+    if (!foundVolume)
         std::fprintf(stderr, "scan-image: no usable volume at sector %llu of %s\n",
                      static_cast<unsigned long long>(o.start), platform::escapedText(o.image).c_str());
-    out.completed = completed && !out.volume->aborting && scan.foundVolume();
+    out.completed = completed && !out.volume->aborting && foundVolume;
     return out;
 }

@@ -3,12 +3,18 @@
 //
 //   scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]
 //                         [--mode normal|advanced|deleted] [--session-out FILE]
+//   scan-image search IMAGE --types EXT,EXT... [--start SECTOR] [--sector-size N]
+//                         [--content STRING]
 //   scan-image session FILE
 //
 // IMAGE is a disk or volume image or a block device, only ever read. The
 // content (HFS+, HFSX, FAT12/16/32 or exFAT) is read from the volume unless
 // --content names it; the mode is the tree scan, except on exFAT, which only
 // the deleted-file scan ("deleted") recovers.
+// search runs the plain signature search of the built-in file types with
+// those extensions ("all": every type of the file scans' list) after the
+// deleted-file scan of the volume's content, or over the whole image when it
+// holds no content this tool knows; it prints the tree as tree does.
 // Prints the found tree one node a line, tab-separated: path from the root,
 // file ID, parent ID, kind (d/f), size, deleted, complete, extents as
 // "start+count" in sectors of the image. Names come from the medium: a
@@ -40,6 +46,8 @@ namespace {
 int usage() {
     std::fprintf(stderr, "usage: scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]\n"
                          "                             [--mode normal|advanced|deleted] [--session-out FILE]\n"
+                         "       scan-image search IMAGE --types EXT,EXT... [--start SECTOR] [--sector-size N]\n"
+                         "                             [--content STRING]\n"
                          "       scan-image session FILE\n"
                          "       scan-image partitions IMAGE\n"
                          "       scan-image content IMAGE\n"
@@ -118,14 +126,24 @@ int main(int argc, char** argv) {
     ScanImageOptions o;
     o.image = argv[2];
     std::string sessionOut;
+    std::string types;
     for (int i = 3; i < argc; ++i) {
         std::string a = argv[i];
         if (i + 1 >= argc) return usage();
         if (a == "--session-out")
             sessionOut = argv[++i];
-        else if (!parseScanImageOption(a, argv[++i], o))
+        else if (command == "search" && a == "--types")
+            types = argv[++i];
+        else if ((command == "search" && a == "--mode") || !parseScanImageOption(a, argv[++i], o))
             return usage();
     }
     if (command == "tree") return runTree(o, sessionOut);
-    return usage();
+    if (command != "search" || types.empty()) return usage();
+    std::string error;
+    o.searchTypes = markedSignatureTypes(types, &error);
+    if (!o.searchTypes) {
+        std::fprintf(stderr, "scan-image: %s\n", error.c_str());
+        return 2;
+    }
+    return runTree(o, sessionOut);
 }

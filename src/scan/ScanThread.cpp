@@ -1,5 +1,7 @@
 #include "scan/ScanThread.h"
 
+#include "carving/AutoRecoveryFiles.h"
+#include "carving/PlainSignatureSearch.h"
 #include "fs/exfat/ExFATFileSystem.h"
 #include "fs/fat/FATFileSystem.h"
 #include "hfsplus/AdvancedTreeScan.h"
@@ -10,7 +12,9 @@
 #include "hfsplus/JournalExtents.h"
 #include "hfsplus/OrphanEntries.h"
 #include "platform/AppController.h"
+#include "platform/Paths.h"
 #include "platform/SystemLog.h"
+#include "signatures/SignatureGroups.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/Volume.h"
@@ -18,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -241,17 +246,45 @@ void ScanThread::invalidateTimer() {
 }
 
 void ScanThread::searchStep(Driver driver) {
-    // None of the search drivers is part of this build yet; a search that
-    // cannot run is left out entirely (no snapshot, no pause) rather than
-    // pretending to have searched.
+    Volume& v = *volume_;
+    std::unique_ptr<AutoRecoveryFiles> autoRecovery;
+    std::optional<PlainSignatureSearch> plain;
+    const auto plainSearch = [&]() -> PlainSignatureSearch& {
+        // The pair the snapshot writer made; never one of the media.
+        autoRecovery =
+            std::make_unique<AutoRecoveryFiles>(platform::stateDir(), std::vector<std::string>{v.path(), v.cPath()});
+        return plain.emplace(v, *autoRecovery);
+    };
     std::function<void(std::uint64_t)> run;
+    switch (driver) {
+    case Driver::PlainHFS:
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchStartAt(at); };
+        break;
+    case Driver::PlainFAT:
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchFATStartAt(at); };
+        break;
+    case Driver::PlainExFAT:
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchExFATStartAt(at); };
+        break;
+    case Driver::PlainAPFS:
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchAPFSStartAt(at); };
+        break;
+    case Driver::PlainDisk:
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchDiskStartAt(at); };
+        break;
+    default:
+        break;
+    }
+    // A search this build does not have is left out entirely (no snapshot,
+    // no pause) rather than pretending to have searched.
     if (!run) {
         logStep(driverName(static_cast<int>(driver)));
         return;
     }
+    SignatureGroups::populateBTreeSigArray(v);
     platform::AppController* c = platform::appController();
     if (c) c->rawScanStarted(resumed_ ? Value("auto") : Value());
-    while (volume_->pauseThread())
+    while (v.pauseThread())
         std::this_thread::sleep_for(std::chrono::seconds(1));
     run(resumePosition_);
 }
@@ -435,6 +468,8 @@ void ScanThread::deletedFileSearch(const Recovery& row, const Array& arguments) 
     Volume& v = *volume_;
     v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
     const std::int64_t method = methodAt(arguments, 3);
+    // The HFS+ free-space search reads the allocation file's extents.
+    if (method == 0 && row.fileSystem == FileSystem::HFSPlus) AdvancedTreeScan(v).fillAllocationExt();
     if (method == 0)
         searchStep(row.plain);
     else if (method == 1)

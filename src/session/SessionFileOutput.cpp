@@ -31,6 +31,17 @@ bool isMedium(const struct stat& target, const std::vector<std::string>& media) 
 
 std::unique_ptr<SessionFileOutput>
 SessionFileOutput::create(const std::string& path, const std::vector<std::string>& media, std::string* error) {
+    return open(path, media, error, false);
+}
+
+std::unique_ptr<SessionFileOutput>
+SessionFileOutput::openForAppend(const std::string& path, const std::vector<std::string>& media, std::string* error) {
+    return open(path, media, error, true);
+}
+
+std::unique_ptr<SessionFileOutput> SessionFileOutput::open(const std::string& path,
+                                                           const std::vector<std::string>& media, std::string* error,
+                                                           bool append) {
     auto refuse = [&](const std::string& why) -> std::unique_ptr<SessionFileOutput> {
         if (error) *error = why;
         return nullptr;
@@ -41,7 +52,7 @@ SessionFileOutput::create(const std::string& path, const std::vector<std::string
     struct stat before {};
     if (::stat(path.c_str(), &before) == 0 && isMedium(before, media))
         return refuse(S_ISREG(before.st_mode) ? "it is a medium being recovered" : "it is not a regular file");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | (append ? 0 : O_CREAT) | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return refuse(std::strerror(errno));
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
@@ -53,12 +64,13 @@ SessionFileOutput::create(const std::string& path, const std::vector<std::string
         ::close(fd);
         return refuse(S_ISREG(st.st_mode) ? "it is a medium being recovered" : "it is not a regular file");
     }
-    if (::fcntl(fd, F_SETFL, 0) != 0 || ::ftruncate(fd, 0) != 0) {
+    if (::fcntl(fd, F_SETFL, 0) != 0 || (!append && ::ftruncate(fd, 0) != 0)) {
         const int e = errno;
         ::close(fd);
         return refuse(std::strerror(e));
     }
     auto out = std::unique_ptr<SessionFileOutput>(new SessionFileOutput(fd));
+    if (append) out->bufferStart_ = static_cast<std::uint64_t>(st.st_size);
     out->buffer_.reserve(kBufferBytes);
     return out;
 }

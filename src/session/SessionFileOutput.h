@@ -28,6 +28,11 @@ public:
     // of `media` (paths of the devices or images being recovered).
     static std::unique_ptr<SessionFileOutput> create(const std::string& path, const std::vector<std::string>& media,
                                                      std::string* error);
+    // Opens the regular file that is there, keeping what it holds, with the
+    // next write at its end. Refused as create refuses, and when there is no
+    // file.
+    static std::unique_ptr<SessionFileOutput> openForAppend(const std::string& path,
+                                                            const std::vector<std::string>& media, std::string* error);
     ~SessionFileOutput();
     SessionFileOutput(const SessionFileOutput&) = delete;
     SessionFileOutput& operator=(const SessionFileOutput&) = delete;
@@ -53,6 +58,8 @@ public:
 
 private:
     explicit SessionFileOutput(int fd) : fd_(fd) {}
+    static std::unique_ptr<SessionFileOutput> open(const std::string& path, const std::vector<std::string>& media,
+                                                   std::string* error, bool append);
     bool fail(int error);
 
     int fd_ = -1;

@@ -57,12 +57,27 @@ void SignatureGroups::populateBTreeSigArray(Volume& volume) {
 std::optional<std::uint64_t> SignatureGroups::keyOfGroup(const platform::Dict& group, platform::ByteView sector) {
     const std::int32_t offset = group.get(kOffsetKey).intValue();
     const std::int32_t length = group.get(kLengthKey).intValue();
-    if (offset < 0 || length < 1 || length > kMaxHeaderLength) return std::nullopt;
-    if (!sector.has(static_cast<std::size_t>(offset), static_cast<std::size_t>(length))) return std::nullopt;
+    if (offset < 0 || length < 0) return std::nullopt;
+    return keyAt(sector, static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+}
+
+std::optional<std::uint64_t> SignatureGroups::keyAt(platform::ByteView sector, std::size_t offset, std::size_t length) {
+    if (length < 1 || length > kMaxHeaderLength || !sector.has(offset, length)) return std::nullopt;
+    // Eight bytes at once where the view holds them: a search asks for every
+    // group of every sector.
+    if (sector.has(offset, 8)) return sector.be64(offset) >> (8 * (8 - length));
     std::uint64_t key = 0;
-    for (std::int32_t i = 0; i < length; ++i)
-        key = (key << 8) | sector.u8(static_cast<std::size_t>(offset + i));
+    for (std::size_t i = 0; i < length; ++i)
+        key = (key << 8) | sector.u8(offset + i);
     return key;
+}
+
+std::optional<SignatureGroups::Group> SignatureGroups::groupOf(const platform::Dict& group) {
+    const std::int32_t offset = group.get(kOffsetKey).intValue();
+    const std::int32_t length = group.get(kLengthKey).intValue();
+    auto tree = group.get(kTreeKey).objectAs<BTreeTableClassSig>();
+    if (offset < 0 || length < 1 || length > kMaxHeaderLength || !tree) return std::nullopt;
+    return Group{static_cast<std::size_t>(offset), static_cast<std::size_t>(length), std::move(tree)};
 }
 
 ItemTypeSig* SignatureGroups::retrieveKeyField(const platform::Dict& group, platform::ByteView sector) {

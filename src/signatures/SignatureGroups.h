@@ -8,9 +8,12 @@
 #include "platform/ByteView.h"
 #include "platform/Value.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
+class BTreeTableClassSig;
 class ItemTypeSig;
 class Volume;
 
@@ -26,6 +29,18 @@ public:
     // offset, first byte most significant. None when those bytes do not lie
     // wholly inside the bytes given, or the record is not a usable group.
     static std::optional<std::uint64_t> keyOfGroup(const platform::Dict& group, platform::ByteView sector);
+    // The same for a group's offset and header length taken out of its record
+    // once (a search asks for every sector).
+    static std::optional<std::uint64_t> keyAt(platform::ByteView sector, std::size_t offset, std::size_t length);
+
+    // A group record's fields, taken out once for a search that asks for
+    // every sector; none when the record is not a usable group.
+    struct Group {
+        std::size_t offset = 0;
+        std::size_t length = 0;
+        std::shared_ptr<BTreeTableClassSig> tree;
+    };
+    static std::optional<Group> groupOf(const platform::Dict& group);
 
     // The stored item of the group for the key the sector carries, or null.
     // Its record and that record's extraExts are the candidates.

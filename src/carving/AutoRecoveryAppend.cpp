@@ -1,0 +1,9 @@
+#include "carving/AutoRecoveryAppend.h"
+
+AutoRecoveryAppend::~AutoRecoveryAppend() = default;
+
+void AutoRecoveryAppend::writeDir(const NewDir*) {}
+
+void AutoRecoveryAppend::recordsWritten() {}
+
+void AutoRecoveryAppend::checkpoint(std::uint64_t) {}

@@ -1,0 +1,26 @@
+#pragma once
+
+// What a search keeps in the auto-recovery pair while it runs, so that an
+// interrupted scan can be resumed: a record for every folder and file it adds
+// to the tree (appended to the snapshot, a folder before anything inside
+// it), and from time to time the unit a resumed search starts from. This
+// base keeps nothing: it stands for a pair that is missing, with which the
+// search runs all the same.
+
+#include <cstdint>
+
+struct NewDir;
+
+class AutoRecoveryAppend {
+public:
+    virtual ~AutoRecoveryAppend();
+
+    // Appends the node's record; its parent's is in the file already.
+    virtual void writeDir(const NewDir* node);
+    // The records of one found file are all written: they go to the file
+    // before anything the search does next.
+    virtual void recordsWritten();
+    // The search's position, written only after the records of every file
+    // found before it.
+    virtual void checkpoint(std::uint64_t unit);
+};

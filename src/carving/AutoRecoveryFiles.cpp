@@ -1,0 +1,57 @@
+#include "carving/AutoRecoveryFiles.h"
+
+#include "platform/SystemLog.h"
+#include "session/SessionFileOutput.h"
+#include "session/TreeRecordWriter.h"
+
+namespace {
+constexpr auto kSyncInterval = std::chrono::seconds(1);
+} // namespace
+
+AutoRecoveryFiles::AutoRecoveryFiles(const std::string& folder, const std::vector<std::string>& media) {
+    std::string error;
+    data_ = SessionFileOutput::openForAppend(folder + "/" + kDataFile, media, &error);
+    info_ = SessionFileOutput::openForAppend(folder + "/" + kInfoFile, media, &error);
+    if (!data_ || !info_)
+        platform::logFormat("The auto-recovery pair in %@ is not complete; the search keeps no resume point", folder);
+}
+
+AutoRecoveryFiles::~AutoRecoveryFiles() {
+    if (data_) data_->close();
+    if (info_) info_->close();
+}
+
+void AutoRecoveryFiles::note(const SessionFileOutput& file, const char* name) {
+    if (noted_ || !file.failed()) return;
+    noted_ = true;
+    platform::logFormat("Writing the auto-recovery file %@ failed (%@); the search goes on without it", name,
+                        file.reason());
+}
+
+void AutoRecoveryFiles::writeDir(const NewDir* node) {
+    if (!data_) return;
+    TreeRecordWriter::writeDir(node, *data_);
+    note(*data_, kDataFile);
+}
+
+void AutoRecoveryFiles::recordsWritten() {
+    if (!data_) return;
+    data_->flush();
+    note(*data_, kDataFile);
+}
+
+void AutoRecoveryFiles::checkpoint(std::uint64_t unit) {
+    if (!info_) return;
+    if (data_) data_->flush();
+    info_->seek(0);
+    info_->writeBE64(unit);
+    info_->flush();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSync_ >= kSyncInterval) {
+        lastSync_ = now;
+        if (data_) data_->sync();
+        info_->sync();
+    }
+    if (data_) note(*data_, kDataFile);
+    note(*info_, kInfoFile);
+}

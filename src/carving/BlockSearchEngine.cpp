@@ -1,0 +1,229 @@
+#include "carving/BlockSearchEngine.h"
+
+#include "platform/AppController.h"
+#include "platform/CheckedMath.h"
+#include "platform/SystemLog.h"
+#include "volume/BTreeTableClassUInt32.h"
+#include "volume/Volume.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+using platform::Dict;
+
+namespace {
+
+// The furthest byte a signature key reads: offset 1024, eight bytes.
+constexpr std::uint64_t kKeyReach = 1024 + 8;
+// A resumed search starts this many units past the checkpoint, beyond the
+// stride: the place the scan was cut short at is not read again.
+constexpr std::uint64_t kResumeMargin = 10;
+
+} // namespace
+
+BlockSearchEngine::Detection::~Detection() = default;
+
+struct BlockSearchEngine::Run {
+    Run(Volume& volume, AutoRecoveryAppend& files, const Policy& policy, Detection& detect)
+        : v(volume), fileDesc(files), p(policy), detection(detect) {}
+
+    Volume& v;
+    AutoRecoveryAppend& fileDesc;
+    const Policy& p;
+    Detection& detection;
+
+    std::uint32_t bps = 0;
+    std::uint64_t spu = 1;
+    // The device sector of sector 0 of the numbering, and the first device
+    // sector past the searched volume.
+    std::uint64_t origin = 0;
+    std::uint64_t areaEnd = 0;
+    std::uint64_t range = 0;
+    std::uint64_t done = 0;
+    std::uint64_t sinceCheckpoint = 0;
+    std::uint64_t lastCheckpointUnit = 0;
+    std::chrono::steady_clock::time_point started;
+
+    // The sectors held, from windowFirst on.
+    std::vector<std::uint8_t> window;
+    std::uint64_t windowFirst = 0;
+    std::uint64_t windowSectors = 0;
+
+    bool stopped() const { return v.stopTreeThread(); }
+
+    void post(const Dict& progress) {
+        if (auto* c = platform::appController()) c->updateProgress(progress);
+    }
+
+    void progress() {
+        // The tick has not shown the last dictionary yet.
+        if (done == 0 || v.timerFireMethodCanRun()) return;
+        const std::uint64_t shown = std::min(done, range);
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        Dict& d = v.dataUpdate;
+        d.clear();
+        d.set("TimeRemaining", shown <= range / 1000
+                                   ? std::string("Calculating ...")
+                                   : v.getTimeFormStringForInterval(elapsed * double(range - shown) / double(shown)));
+        d.set("Percent Done", static_cast<unsigned long long>(range ? shown * 100 / range : 0));
+        d.set("Total Size", static_cast<unsigned long long>(platform::saturatingMul(range, spu * bps)));
+        d.set("Size Done", static_cast<unsigned long long>(platform::saturatingMul(shown, spu * bps)));
+        d.set("Progress Status", p.progressStatus);
+        d.set("Folders", v.folderCount);
+        d.set("Files", v.fileCount);
+        d.set("Entries Found", v.entryCount);
+        d.set("Data", static_cast<unsigned long long>(v.dataSize));
+        d.set("BarDoubleValue", static_cast<unsigned long long>(shown));
+        v.setTimerFireMethodCanRun(true);
+    }
+
+    // Counts `sectors` of `unit` towards the checkpoint. Besides every
+    // stride of sectors, a checkpoint is due once the position is more than
+    // a stride of units past the last one, so that a resumed search, which
+    // starts a stride and a margin past it, never finds a recorded file
+    // again, however many sectors skips and used units passed over.
+    void countCheckpoint(std::uint64_t unit, std::uint64_t sectors) {
+        sinceCheckpoint += sectors;
+        if (sinceCheckpoint <= p.stride && unit - lastCheckpointUnit <= p.stride) return;
+        fileDesc.checkpoint(unit);
+        sinceCheckpoint = 0;
+        lastCheckpointUnit = unit;
+    }
+
+    bool readWindow(std::uint64_t first, std::uint64_t count) {
+        windowFirst = first;
+        windowSectors = 0;
+        if (count == 0 || count > std::uint64_t(INT32_MAX)) return false;
+        if (window.size() < count * bps) window.resize(count * bps);
+        if (!v.readSector(first, static_cast<std::int32_t>(count), window.data())) return false;
+        windowSectors = count;
+        return true;
+    }
+
+    // Holds `sectors` from `first` and the bytes a key may read after them.
+    bool loadBatch(std::uint64_t first, std::uint64_t sectors) {
+        const std::uint64_t tail = (kKeyReach + bps - 1) / bps;
+        const std::uint64_t wantEnd = std::min(platform::saturatingAdd(first + sectors, tail), areaEnd);
+        if (windowSectors != 0 && first >= windowFirst && wantEnd <= windowFirst + windowSectors) return true;
+        const std::uint64_t large = std::max<std::uint64_t>(kWindowBytes / bps, sectors + tail);
+        if (readWindow(first, std::min(large, areaEnd - first))) return true;
+        // A large read that failed says little about this batch's sectors.
+        return readWindow(first, wantEnd - first);
+    }
+
+    platform::ByteView bytesAt(std::uint64_t sector) const {
+        const std::size_t at = static_cast<std::size_t>((sector - windowFirst) * bps);
+        return platform::ByteView(window.data() + at, static_cast<std::size_t>(windowSectors * bps) - at);
+    }
+
+    bool knownFile(std::uint64_t unit) const {
+        if (!p.knownFileKey || !v.btreeFirstFileBlock) return false;
+        const std::optional<std::uint64_t> key = p.knownFileKey(unit);
+        return key && v.btreeFirstFileBlock->retrieveKeyField(*key) != nullptr;
+    }
+
+    void search(std::uint64_t start, std::uint64_t end) {
+        const std::uint64_t batchUnits = p.unitsPerBatch;
+        UsedBlockMaps::Flags flags;
+        for (std::uint64_t current = start; current < end; current += batchUnits) {
+            if (stopped()) return;
+            if (p.progressPerBatch) progress();
+            if (p.skipBatchAtZero && current == 0) continue;
+            const auto first = platform::checkedMulAdd(origin, current - p.unitBase, spu);
+            if (!first || *first >= areaEnd) return;
+            const std::uint64_t units = std::min(batchUnits, end - current);
+            const std::uint64_t sectors = std::min(units * spu, areaEnd - *first);
+            if (!loadBatch(*first, sectors)) {
+                done += batchUnits;
+                sinceCheckpoint += batchUnits;
+                continue;
+            }
+            flags.fill(1);
+            if (p.usedFlags)
+                p.usedFlags(current, flags);
+            else
+                flags.fill(0);
+            const std::uint64_t examinedUnits = (sectors + spu - 1) / spu;
+            std::uint64_t i = 0;
+            while (i < examinedUnits) {
+                const std::uint64_t unit = current + i;
+                ++done;
+                if (stopped()) return;
+                if (!p.progressPerBatch) progress();
+                const bool used = i < flags.size() && flags[i] != 0;
+                if (used || knownFile(unit)) {
+                    if (p.checkpointEverySector) countCheckpoint(unit, spu);
+                    ++i;
+                    continue;
+                }
+                std::uint64_t next = i + 1;
+                bool leave = false;
+                for (std::uint64_t s = 0; s < spu; ++s) {
+                    const std::uint64_t sector = (unit - p.unitBase) * spu + s;
+                    if (origin + sector >= areaEnd) break;
+                    if (s != 0) {
+                        if (stopped()) return;
+                        if (!p.progressPerBatch) progress();
+                    }
+                    countCheckpoint(unit, 1);
+                    const std::uint64_t skip = detection.examineSector(sector, bytesAt(origin + sector));
+                    if (stopped()) return;
+                    // A file shorter than a unit: on with the sector after it.
+                    const std::uint64_t n = skip / spu;
+                    if (n == 0) continue;
+                    done += n;
+                    if (n > batchUnits - i) {
+                        current = current + i + n - batchUnits;
+                        leave = true;
+                    } else {
+                        next = i + n;
+                    }
+                    break;
+                }
+                if (leave) break;
+                i = next;
+            }
+        }
+    }
+};
+
+void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uint64_t resumeUnit) {
+    Volume& v = volume_;
+    Run r(v, fileDesc_, policy, detection);
+    r.bps = v.u32BytesInSector();
+    r.spu = std::max<std::uint32_t>(policy.sectorsPerUnit, 1);
+    if (r.bps == 0) {
+        platform::logFormat("Signature search of %@ skipped: the volume has no sector size", v.path());
+        return;
+    }
+    const auto origin = platform::checkedAdd(v.HPlusVolStart(), v.blocksStartsAtSector);
+    if (!origin) return;
+    r.origin = *origin;
+    const std::uint64_t unitsEnd = platform::saturatingMulAdd(
+        r.origin, policy.totalUnits > policy.unitBase ? policy.totalUnits - policy.unitBase : 0, r.spu);
+    r.areaEnd =
+        v.sizeInSect() != 0 ? std::min(platform::saturatingAdd(v.HPlusVolStart(), v.sizeInSect()), unitsEnd) : unitsEnd;
+
+    // The range in whole units, never past the volume's.
+    const double total = double(policy.totalUnits);
+    const double from = std::clamp(double(v.startPos), 0.0, 100.0), to = std::clamp(double(v.endPos), 0.0, 100.0);
+    r.range = std::min<std::uint64_t>(policy.totalUnits, to > from ? std::uint64_t(total * (to - from) / 100) : 0);
+    std::uint64_t start = std::min<std::uint64_t>(policy.totalUnits, std::uint64_t(total * from / 100));
+    const std::uint64_t end = std::min(start + r.range, policy.totalUnits);
+    start = std::max(start, policy.firstUnit);
+    if (v.autoCrashRecovery) {
+        const std::uint64_t resumed = platform::saturatingAdd(resumeUnit, std::uint64_t(policy.stride) + kResumeMargin);
+        if (resumed > start) r.done += resumed - start;
+        start = resumed;
+    }
+    r.lastCheckpointUnit = start;
+
+    r.post(Dict{{"Progress Status", policy.progressStatus},
+                {"Progress Type", 1},
+                {"BarMaxValue", static_cast<unsigned long long>(r.range)}});
+    r.post(Dict{{"TimeRemaining", ""}});
+    if (auto* c = platform::appController()) c->setUpTimer();
+    r.started = std::chrono::steady_clock::now();
+    r.search(start, end);
+}

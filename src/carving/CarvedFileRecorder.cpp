@@ -1,0 +1,230 @@
+#include "carving/CarvedFileRecorder.h"
+
+#include "carving/RtfPackageFolder.h"
+#include "platform/CheckedMath.h"
+#include "platform/SystemLog.h"
+#include "signatures/Sig.h"
+#include "volume/Volume.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+namespace {
+
+constexpr std::uint64_t kMax32 = std::numeric_limits<std::uint32_t>::max();
+// Eight sectors a read when a carved file's bytes are fetched.
+constexpr std::uint64_t kSectorsPerRead = 8;
+
+std::uint64_t sectorsFor(std::uint64_t bytes, std::uint32_t bps) {
+    return bytes / bps + (bytes % bps != 0);
+}
+
+// A folder of the tree named so; compared in place, as a search may look
+// through a root of many entries for every file it records.
+bool isFolderNamed(const NewDir* node, std::u16string_view name) {
+    return node && node->isFolder() && node->nameLength == name.size() &&
+           node->texts.name().substr(0, name.size()) == name;
+}
+
+// The name with its last extension replaced ("File2.rtf" -> "File2.rtfd").
+std::string withExtension(const std::string& name, const std::string& extension) {
+    const auto dot = name.rfind('.');
+    return (dot == std::string::npos ? name : name.substr(0, dot)) + "." + extension;
+}
+
+} // namespace
+
+std::uint64_t CarvedFileRecorder::carvedSize(const Sig& sig) const {
+    const std::uint64_t volumeBytes = platform::saturatingMul(
+        platform::saturatingMul(volume_.totalBlocks, volume_.blockSize()), volume_.u32BytesInSector());
+    if (sig.foundSize != 0 && sig.foundSize < volumeBytes) return sig.foundSize;
+    return sig.sizeLimitBytes();
+}
+
+bool CarvedFileRecorder::fitsRecord(std::uint64_t block, const Sig& sig) const {
+    const std::uint32_t bps = volume_.u32BytesInSector();
+    if (bps == 0) return false;
+    const auto origin = platform::checkedAdd(volume_.HPlusVolStart(), volume_.blocksStartsAtSector);
+    const auto start = deviceSectorExtents_ ? (origin ? platform::checkedAdd(*origin, block) : std::nullopt)
+                                            : std::optional<std::uint64_t>(block);
+    if (start && *start <= kMax32 && sectorsFor(carvedSize(sig), bps) <= kMax32 &&
+        volume_.blocksStartsAtSector <= kMax32)
+        return true;
+    platform::logFormat("A %@ file found at sector %llu of %@ is not recorded: its place does not fit the found-file "
+                        "record's 32-bit sector fields",
+                        sig.extension, static_cast<unsigned long long>(block), volume_.path());
+    return false;
+}
+
+NewDir* CarvedFileRecorder::newCarvedNode(NewDir* parent, std::uint16_t kind, const std::string& name) {
+    NewDir* node = newdir::allocate();
+    node->fileType = kind;
+    node->pndirPointer = parent;
+    node->parentID = parent->fileID;
+    node->fileID = volume_.maxFileID++;
+    node->deleted = 1;
+    node->foundBySignature = 1;
+    volume_.setFileName(newdir::utf16(name), node);
+    return node;
+}
+
+NewDir* CarvedFileRecorder::typeFolder(const Sig& sig, AutoRecoveryAppend& fileDesc) {
+    NewDir* root = volume_.dirRoot;
+    NewDir* folder = newCarvedNode(root, NewDir::Folder, sig.extension + " files");
+    volume_.setPathName(u"/Root", folder);
+    volume_.addChild(folder, root);
+    fileDesc.writeDir(folder);
+    ++volume_.folderCount;
+    ++volume_.entryCount;
+    return folder;
+}
+
+NewDir* CarvedFileRecorder::pathFolders(AutoRecoveryAppend& fileDesc) {
+    NewDir* current = volume_.dirRoot;
+    std::string pathText = "/Root";
+    const std::string& path = volume_.foundParentPath;
+    for (std::size_t from = 0; from <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', from), path.size());
+        const std::string component = path.substr(from, slash - from);
+        from = slash + 1;
+        // A name from the medium is never an empty folder name.
+        if (component.empty()) continue;
+        const std::u16string name = newdir::utf16(component);
+        NewDir* next = nullptr;
+        for (NewDir* child : current->childList)
+            if (isFolderNamed(child, name)) {
+                next = child;
+                break;
+            }
+        if (!next) {
+            next = newCarvedNode(current, NewDir::Folder, component);
+            volume_.setPathName(newdir::utf16(pathText), next);
+            newdir::forEachAncestor(current, [](NewDir* a) { ++a->childrenCount; });
+            volume_.addChild(next, current);
+            fileDesc.writeDir(next);
+            ++volume_.folderCount;
+            ++volume_.entryCount;
+        }
+        current = next;
+        pathText += "/" + component;
+    }
+    return current;
+}
+
+void CarvedFileRecorder::setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size) {
+    const std::uint32_t bps = volume_.u32BytesInSector();
+    node->fileSize = size;
+    node->sectorsPerBlock = 1;
+    std::uint64_t start = block;
+    if (deviceSectorExtents_)
+        start += volume_.HPlusVolStart() + volume_.blocksStartsAtSector;
+    else
+        node->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
+    newdir::appendDataExtent(node, start, sectorsFor(size, bps));
+    volume_.dataSize += size;
+}
+
+void CarvedFileRecorder::recordFile(NewDir* folder, const std::string& name, std::uint64_t block, const Sig& sig,
+                                    Entries entries, platform::Dict* pairing, AutoRecoveryAppend& fileDesc) {
+    NewDir* parent = folder;
+    NewDir* package = nullptr;
+    std::string fileName = name;
+    if (pairing) {
+        // The document goes into a folder of its own, which its pictures
+        // join as they are found.
+        package = newCarvedNode(folder, NewDir::Folder, withExtension(name, "rtfd"));
+        volume_.setPathBelow(folder, package);
+        package->childrenCount = 1;
+        volume_.addChild(package, folder);
+        fileDesc.writeDir(package);
+        ++volume_.folderCount;
+        ++volume_.entryCount;
+        pairing->set("RTF Graphics Parent NDir", std::make_shared<RtfPackageFolder>(package));
+        parent = package;
+        fileName = "TXT.rtf";
+    }
+    NewDir* file = newCarvedNode(parent, NewDir::File, fileName);
+    file->fileCount = 1;
+    const std::uint64_t size = carvedSize(sig);
+    setSizeAndExtent(file, block, size);
+    volume_.addChild(file, parent);
+    fileDesc.writeDir(file);
+    newdir::forEachAncestor(parent, [&](NewDir* a) {
+        ++a->fileCount;
+        a->fileSize += size;
+        if (entries == Entries::EveryFolderAbove && a != package) ++a->childrenCount;
+    });
+}
+
+void CarvedFileRecorder::addFileToListAtBlock(std::uint64_t block, Sig& sig, AutoRecoveryAppend& fileDesc) {
+    NewDir* root = volume_.dirRoot;
+    if (!root) return;
+    std::optional<platform::Dict> pairing;
+    if (sig.extension == "rtf" && sig.skipSize != 0)
+        pairing = platform::Dict{{"RTF Graphics Wrapper Block Number", static_cast<unsigned long long>(block)}};
+    platform::Dict* pairingEntry = pairing ? &*pairing : nullptr;
+    const std::string named =
+        (volume_.foundName.empty() ? std::string("File1") : volume_.foundName) + "." + sig.extension;
+
+    if (!volume_.foundParentPath.empty()) {
+        recordFile(pathFolders(fileDesc), named, block, sig, Entries::NoneAbove, pairingEntry, fileDesc);
+    } else if (root->childrenArrayCount() == 0) {
+        NewDir* folder = typeFolder(sig, fileDesc);
+        // The folder and its file.
+        root->childrenCount += 2;
+        recordFile(folder, named, block, sig, Entries::NoneAbove, pairingEntry, fileDesc);
+    } else {
+        const std::u16string folderName = newdir::utf16(sig.extension + " files");
+        std::vector<NewDir*> folders;
+        for (NewDir* child : root->childList)
+            if (isFolderNamed(child, folderName)) folders.push_back(child);
+        for (NewDir* folder : folders)
+            recordFile(folder, "File" + std::to_string(folder->childrenArrayCount() + 1) + "." + sig.extension, block,
+                       sig, Entries::EveryFolderAbove, pairingEntry, fileDesc);
+        if (folders.empty())
+            recordFile(typeFolder(sig, fileDesc), "File1." + sig.extension, block, sig, Entries::EveryFolderAbove,
+                       pairingEntry, fileDesc);
+    }
+    if (pairing) volume_.rtfdArray.emplace_back(std::move(*pairing));
+}
+
+void CarvedFileRecorder::addRtfGraphicToListAtBlock(std::uint64_t block, const Sig& sig, const std::string& fileName,
+                                                    AutoRecoveryAppend& fileDesc) {
+    if (volume_.rtfdArray.empty()) return;
+    const platform::Dict* wrapper = volume_.rtfdArray.back().dict();
+    const auto holder = wrapper ? wrapper->get("RTF Graphics Parent NDir").objectAs<RtfPackageFolder>() : nullptr;
+    NewDir* folder = holder ? holder->newDir() : nullptr;
+    if (!folder) return;
+    folder->foundBySignature = 1;
+    NewDir* picture = newCarvedNode(folder, NewDir::File, fileName);
+    picture->fileCount = 1;
+    const std::uint64_t size = carvedSize(sig);
+    setSizeAndExtent(picture, block, size);
+    volume_.addChild(picture, folder);
+    // Resuming must find the pictures as well as the document they belong to.
+    fileDesc.writeDir(picture);
+    newdir::forEachAncestor(folder, [&](NewDir* a) {
+        ++a->childrenCount;
+        ++a->fileCount;
+        a->fileSize += size;
+    });
+}
+
+void CarvedFileRecorder::fillDataFromBlock(std::uint64_t block, std::uint64_t size,
+                                           std::vector<std::uint8_t>& intoData) {
+    const std::uint32_t bps = volume_.u32BytesInSector();
+    if (bps == 0 || size == 0) return;
+    const std::uint64_t chunkBytes = kSectorsPerRead * bps;
+    const std::uint64_t chunks = sectorsFor(size, static_cast<std::uint32_t>(chunkBytes));
+    const auto first = platform::checkedAdd(volume_.HPlusVolStart() + volume_.blocksStartsAtSector, block);
+    if (!first) return;
+    std::vector<std::uint8_t> buffer(chunkBytes);
+    for (std::uint64_t c = 0; c < chunks && !volume_.stopTreeThread(); ++c) {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        const auto sector = platform::checkedAdd(*first, c * kSectorsPerRead);
+        if (!sector || !volume_.readPreviewSector(*sector, kSectorsPerRead, buffer.data())) return;
+        const std::uint64_t take = c + 1 == chunks ? size - c * chunkBytes : chunkBytes;
+        intoData.insert(intoData.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(take));
+    }
+}

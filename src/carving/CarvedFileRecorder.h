@@ -1,0 +1,75 @@
+#pragma once
+
+// Files the signature search confirmed become nodes of the found-file tree:
+// a folder per type ("jpg files") under the root, or the folder path a
+// recogniser found inside the record, the file with its size and its one data
+// extent, and for an RTF document that names pictures a package folder
+// ("File1.rtfd") holding the document as "TXT.rtf", into which the pictures
+// found after it go. The volume's counters and the folders above each file
+// grow with it, and every new node's record goes to the auto-recovery file
+// as soon as it is complete, a folder before anything inside it.
+//
+// Carved nodes are sector-addressed: one sector a block, counted from the
+// search's sector numbering (the volume's start plus blocksStartsAtSector),
+// so the preview and the save read them like any other found file.
+
+#include "carving/AutoRecoveryAppend.h"
+#include "platform/Value.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class Sig;
+class Volume;
+struct NewDir;
+
+class CarvedFileRecorder {
+public:
+    explicit CarvedFileRecorder(Volume& volume) noexcept : volume_(volume) {}
+
+    // Extents as sectors of the device being read rather than of the search's
+    // numbering (how APFS volumes keep them).
+    void setDeviceSectorExtents(bool on) { deviceSectorExtents_ = on; }
+
+    // A carved file's length: the measured one when it lies inside the
+    // volume, else the type's size limit (the user's, else the default).
+    std::uint64_t carvedSize(const Sig& sig) const;
+    // Whether a file of this type found at `block` fits the tree's record,
+    // whose start sector and sector count are 32 bits wide. A file that does
+    // not is never recorded at a cut position: false, with a log line.
+    bool fitsRecord(std::uint64_t block, const Sig& sig) const;
+
+    // Records the confirmed hit at `block` (the search's sector numbering)
+    // in the type folder, or the recogniser's folder path, appending the new
+    // nodes' records to fileDesc. The search counts the file itself.
+    void addFileToListAtBlock(std::uint64_t block, Sig& sig, AutoRecoveryAppend& fileDesc);
+    // Records a picture that the last RTF package on the pending list named,
+    // under fileName, inside that package's folder.
+    void addRtfGraphicToListAtBlock(std::uint64_t block, const Sig& sig, const std::string& fileName,
+                                    AutoRecoveryAppend& fileDesc);
+    // Appends the first `size` bytes of the medium from `block` to intoData,
+    // eight sectors a read through the preview reader; a failed read or the
+    // user's stop ends it with what was read.
+    void fillDataFromBlock(std::uint64_t block, std::uint64_t size, std::vector<std::uint8_t>& intoData);
+
+private:
+    // How the entries-below counts of the folders above a new file grow.
+    enum class Entries { EveryFolderAbove, NoneAbove };
+
+    // A zeroed node of the kind named `name` under `parent`, with the next
+    // file ID and the carved and found-by-signature flags; not yet linked.
+    NewDir* newCarvedNode(NewDir* parent, std::uint16_t kind, const std::string& name);
+    // A new "<extension> files" folder under the root, linked and written.
+    NewDir* typeFolder(const Sig& sig, AutoRecoveryAppend& fileDesc);
+    // The folders of foundParentPath below the root, made where missing.
+    NewDir* pathFolders(AutoRecoveryAppend& fileDesc);
+    // The file named `name` (or its RTF package) in `folder`, with the
+    // counts of the folders above it.
+    void recordFile(NewDir* folder, const std::string& name, std::uint64_t block, const Sig& sig, Entries entries,
+                    platform::Dict* pairing, AutoRecoveryAppend& fileDesc);
+    void setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size);
+
+    Volume& volume_;
+    bool deviceSectorExtents_ = false;
+};

@@ -1,0 +1,3 @@
+#include "carving/RtfPackageFolder.h"
+
+RtfPackageFolder::~RtfPackageFolder() = default;

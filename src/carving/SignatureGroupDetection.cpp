@@ -1,0 +1,134 @@
+#include "carving/SignatureGroupDetection.h"
+
+#include "carving/PictureSize.h"
+#include "platform/CheckedMath.h"
+#include "signatures/BTreeTableClassSig.h"
+#include "signatures/RtfGraphics.h"
+#include "signatures/Sig.h"
+#include "volume/Volume.h"
+
+#include <limits>
+
+namespace {
+
+// "ID": the start of an ID3 tag.
+constexpr std::uint64_t kIDKey = 0x4944;
+// A picture further than this after its RTF document is not the document's.
+constexpr std::uint64_t kRtfPictureReach = 100'000'000;
+// Pictures this large are not read to be measured.
+constexpr std::uint64_t kRtfPictureLimit = 20'000'000;
+
+} // namespace
+
+SignatureGroupDetection::SignatureGroupDetection(Volume& volume, CarvedFileRecorder& recorder,
+                                                 AutoRecoveryAppend& fileDesc)
+    : volume_(volume), recorder_(recorder), fileDesc_(fileDesc), recognisers_(volume), dispatch_(recognisers_) {
+    for (platform::Value& value : volume.btreeSigArray) {
+        const platform::Dict* record = value.dict();
+        std::optional<SignatureGroups::Group> group = record ? SignatureGroups::groupOf(*record) : std::nullopt;
+        if (!group) continue;
+        const bool probesID = group->offset == 0 && group->length == 2 && group->tree->retrieveKeyField(kIDKey);
+        Group g{std::move(*group), probesID, {}};
+        forEachIndexNode(g.group.tree->root(), [&](NodeTypeSig* node) {
+            for (std::int32_t i = 0; i < node->count(); ++i)
+                g.firstBytes[node->key(i)->keyField() >> (8 * (g.group.length - 1)) & 0xFF] = true;
+        });
+        groups_.push_back(std::move(g));
+    }
+}
+
+bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, bool& mp3Tried, std::uint64_t sector) {
+    sig.foundSize = 0;
+    sig.skipSize = 0;
+    sig.skipFileSize = false;
+    volume_.foundName.clear();
+    volume_.foundParentPath.clear();
+    return dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
+}
+
+std::uint64_t SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
+    if (volume_.rtfdArray.empty()) volume_.lookForRtfAttachments = false;
+    bool idProbed = false;
+    bool mp3Tried = false;
+    const std::uint16_t firstTwoBytes = bytes.be16(0);
+    for (Group& g : groups_) {
+        // A second pass of a group only when the "ID" probe took the first
+        // and the MP3 recogniser never ran on the sector's own bytes.
+        for (bool again = true; again;) {
+            again = false;
+            if (volume_.stopTreeThread()) return 0;
+            std::optional<std::uint64_t> key = SignatureGroups::keyAt(bytes, g.group.offset, g.group.length);
+            if (!key) break;
+            bool probedNow = false;
+            if (g.probesID && !idProbed) {
+                key = kIDKey;
+                idProbed = probedNow = true;
+            } else if (!g.firstBytes[*key >> (8 * (g.group.length - 1))]) {
+                break;
+            }
+            ItemTypeSig* item = g.group.tree->retrieveKeyField(*key);
+            if (!item || !item->sig()) break;
+            Sig& sig = *item->sig();
+            if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) return record(sig, sector);
+            if (!sig.extraExts().empty()) {
+                for (const auto& extra : sig.extraExts())
+                    if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector)) return record(*extra, sector);
+                return 0;
+            }
+            again = probedNow && sig.extension == "mp3" && !mp3Tried;
+        }
+    }
+    return 0;
+}
+
+std::uint64_t SignatureGroupDetection::record(Sig& sig, std::uint64_t sector) {
+    if (!recorder_.fitsRecord(sector, sig)) return 0;
+    ++volume_.fileCount;
+    ++volume_.entryCount;
+    const bool picture = volume_.lookForRtfAttachments && !volume_.rtfdArray.empty() && recordRtfGraphic(sig, sector);
+    if (!picture) recorder_.addFileToListAtBlock(sector, sig, fileDesc_);
+    fileDesc_.recordsWritten();
+    return sig.skipFileSize ? sig.skipSize : 0;
+}
+
+bool SignatureGroupDetection::recordRtfGraphic(Sig& sig, std::uint64_t sector) {
+    platform::Array& pending = volume_.rtfdArray;
+    const platform::Dict* wrapper = pending.back().dict();
+    std::uint64_t distance = 0;
+    if (wrapper && wrapper->contains("RTF Graphics Wrapper Block Number")) {
+        const std::uint64_t documentSector = wrapper->get("RTF Graphics Wrapper Block Number").uint64Value();
+        distance = sector >= documentSector
+                       ? platform::saturatingMul(sector - documentSector, volume_.u32BytesInSector())
+                       : std::numeric_limits<std::uint64_t>::max();
+    }
+    if (distance > kRtfPictureReach) {
+        volume_.lookForRtfAttachments = false;
+        pending.clear();
+        return false;
+    }
+    if (!RtfGraphics::isSupportedRTFGraphic(sig.extension)) return false;
+    std::optional<std::optional<PictureSize::Size>> measured;
+    for (std::size_t i = 0; i + 1 < pending.size(); ++i) {
+        const platform::Dict* entry = pending[i].dict();
+        if (!entry) continue;
+        const std::string name = entry->get("RTF Graphics Object Filename").stringValue();
+        const auto dot = name.rfind('.');
+        if (dot == std::string::npos) continue;
+        if (RtfGraphics::standardSigExtensionForExtension(std::string_view(name).substr(dot + 1)) != sig.extension)
+            continue;
+        if (sig.foundSize == 0 || sig.foundSize >= kRtfPictureLimit) continue;
+        if (!measured) {
+            std::vector<std::uint8_t> data;
+            recorder_.fillDataFromBlock(sector, sig.foundSize, data);
+            measured = PictureSize::of(data);
+        }
+        const std::optional<PictureSize::Size>& size = *measured;
+        if (!size || std::int64_t(size->width) != entry->get("RTF Graphics Object Width").int64Value() ||
+            std::int64_t(size->height) != entry->get("RTF Graphics Object Height").int64Value())
+            continue;
+        recorder_.addRtfGraphicToListAtBlock(sector, sig, name, fileDesc_);
+        pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+        return true;
+    }
+    return false;
+}

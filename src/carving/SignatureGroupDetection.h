@@ -1,0 +1,56 @@
+#pragma once
+
+// What the plain signature search does with one examined sector: for each
+// signature group in turn, the group's key from the sector's bytes is looked
+// up in its tree, the type found there (and the types chained on it) is put
+// to the recogniser dispatch, and the first one confirmed is recorded, as a
+// picture of the pending RTF package when it is one, else as a carved file.
+// The answer is how far the search may jump over the recorded file.
+
+#include "carving/BlockSearchEngine.h"
+#include "carving/CarvedFileRecorder.h"
+#include "signatures/RecogniserDispatch.h"
+#include "signatures/SignatureGroups.h"
+#include "signatures/VolumeRecognisers.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class Sig;
+class Volume;
+
+class SignatureGroupDetection final : public BlockSearchEngine::Detection {
+public:
+    // The groups are the volume's btreeSigArray as it is now.
+    SignatureGroupDetection(Volume& volume, CarvedFileRecorder& recorder, AutoRecoveryAppend& fileDesc);
+
+    std::uint64_t examineSector(std::uint64_t sector, platform::ByteView bytes) override;
+
+private:
+    struct Group {
+        SignatureGroups::Group group;
+        // The group holds the two-byte key "ID" at offset 0: every sector is
+        // first offered to the type under it (an MP3 file's ID3 tag).
+        bool probesID = false;
+        // The first bytes of the group's headers: most sectors begin with
+        // none of them, and need no lookup.
+        std::array<bool, 256> firstBytes{};
+    };
+
+    // Resets the record's per-hit fields and the names a recogniser may
+    // leave, then asks the dispatch.
+    bool confirmed(Sig& sig, std::uint16_t firstTwoBytes, bool& mp3Tried, std::uint64_t sector);
+    // Records the confirmed file; the sectors the search may jump.
+    std::uint64_t record(Sig& sig, std::uint64_t sector);
+    // Files the hit under the first picture the pending RTF package expects
+    // that it matches; false when it matches none.
+    bool recordRtfGraphic(Sig& sig, std::uint64_t sector);
+
+    Volume& volume_;
+    CarvedFileRecorder& recorder_;
+    AutoRecoveryAppend& fileDesc_;
+    VolumeRecognisers recognisers_;
+    RecogniserDispatch dispatch_;
+    std::vector<Group> groups_;
+};

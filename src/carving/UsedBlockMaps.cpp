@@ -1,0 +1,103 @@
+#include "carving/UsedBlockMaps.h"
+
+#include "platform/ByteView.h"
+#include "platform/CheckedMath.h"
+#include "volume/Volume.h"
+
+#include <algorithm>
+
+std::uint64_t UsedBlockMaps::bitsPerMapBlock() const {
+    return std::uint64_t(volume_.blockSize()) * volume_.u32BytesInSector() * 8;
+}
+
+std::optional<std::uint64_t> UsedBlockMaps::volumeBlockOfMapBlock(std::uint64_t index) const {
+    for (const Extent& e : volume_.allocationExt) {
+        if (index < e.blockCount()) return std::uint64_t(e.startBlock()) + index;
+        index -= e.blockCount();
+    }
+    return std::nullopt;
+}
+
+std::vector<std::uint8_t> UsedBlockMaps::readAllocationBlock(std::uint64_t volumeBlock) {
+    const std::uint32_t sectors = volume_.blockSize();
+    std::vector<std::uint8_t> buffer(std::size_t(sectors) * volume_.u32BytesInSector(), 0);
+    const auto origin = platform::checkedAdd(volume_.HPlusVolStart(), volume_.blocksStartsAtSector);
+    const auto sector = origin ? platform::checkedMulAdd(*origin, volumeBlock, sectors) : std::nullopt;
+    if (sector && sectors <= std::uint32_t(INT32_MAX))
+        volume_.readSector(*sector, static_cast<std::int32_t>(sectors), buffer.data());
+    return buffer;
+}
+
+void UsedBlockMaps::get40BlocksUsedStatusFromBlock(std::uint64_t block, Flags& boolArray) {
+    const std::uint64_t bits = bitsPerMapBlock();
+    if (bits == 0) return;
+    // A batch may straddle two allocation-file blocks; each is read once.
+    std::optional<std::uint64_t> loaded;
+    std::vector<std::uint8_t> map;
+    for (std::size_t k = 0; k < kBatchUnits; ++k) {
+        const std::uint64_t b = block + k;
+        const std::uint64_t index = b / bits;
+        if (loaded != index) {
+            const std::optional<std::uint64_t> volumeBlock = volumeBlockOfMapBlock(index);
+            if (!volumeBlock) return;
+            map = readAllocationBlock(*volumeBlock);
+            loaded = index;
+        }
+        const std::uint64_t bit = b % bits;
+        if ((platform::ByteView(map).u8(bit / 8) & (0x80u >> (bit % 8))) == 0) boolArray[k] = 0;
+    }
+}
+
+std::uint32_t UsedBlockMaps::getAllocationBlockForBlock(std::uint32_t block, std::uint32_t& returnedBitIndex) {
+    const std::uint64_t bits = bitsPerMapBlock();
+    if (bits == 0) return 0;
+    returnedBitIndex = static_cast<std::uint32_t>(block % bits);
+    const std::optional<std::uint64_t> volumeBlock = volumeBlockOfMapBlock(block / bits);
+    return volumeBlock ? static_cast<std::uint32_t>(*volumeBlock) : 0;
+}
+
+void UsedBlockMaps::get40BlocksUsedStatusOfFATFromBlock(std::uint64_t cluster, Flags& boolArray) {
+    enum class Width { FAT12, FAT16, FAT32 };
+    Width width;
+    if (volume_.volumeContent == "FAT32")
+        width = Width::FAT32;
+    else if (volume_.volumeContent == "FAT16")
+        width = Width::FAT16;
+    else if (volume_.volumeContent == "FAT12")
+        width = Width::FAT12;
+    else
+        return;
+    const std::uint32_t bps = volume_.u32BytesInSector();
+    if (bps == 0) return;
+    const auto entryByte = [&](std::uint64_t c) {
+        return width == Width::FAT32 ? c * 4 : width == Width::FAT16 ? c * 2 : c + c / 2;
+    };
+    if (cluster > (UINT64_MAX - kBatchUnits) / 4) return;
+    const std::uint64_t bytePos = entryByte(cluster);
+    const std::uint64_t offset = bytePos % bps;
+    // 4096 bytes hold the 40 entries on 512-byte sectors; a run that would
+    // cross the end of one 4096-byte sector takes the next one too.
+    const std::uint64_t span = entryByte(cluster + kBatchUnits) + 2 - bytePos;
+    const std::uint64_t sectors = std::max<std::uint64_t>(std::max(4096u / bps, 1u), (offset + span + bps - 1) / bps);
+    const auto sector = platform::checkedAdd(volume_.HPlusVolStart(), volume_.u16ReservedSectorCount + bytePos / bps);
+    if (!sector) return;
+    std::vector<std::uint8_t> buffer(sectors * bps, 0);
+    if (!volume_.readSector(*sector, static_cast<std::int32_t>(sectors), buffer.data())) return;
+    const platform::ByteView fat(buffer);
+    for (std::size_t k = 0; k < kBatchUnits; ++k) {
+        const std::uint64_t c = cluster + k;
+        const std::size_t at = static_cast<std::size_t>(entryByte(c) - bytePos + offset);
+        std::uint32_t entry;
+        if (width == Width::FAT32)
+            entry = fat.le32(at);
+        else if (width == Width::FAT16)
+            entry = fat.le16(at);
+        else
+            entry = c % 2 == 0 ? fat.le16(at) & 0xFFFu : fat.le16(at) >> 4;
+        boolArray[k] = entry != 0 ? 1 : 0;
+    }
+}
+
+void UsedBlockMaps::get40BlocksUsedStatusFromBlockApfs(std::uint64_t, Flags& boolArray) {
+    boolArray.fill(0);
+}

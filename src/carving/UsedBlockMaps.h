@@ -1,0 +1,51 @@
+#pragma once
+
+// Which units of a search batch the volume's file system has in use, so that
+// a search of free space examines only the others: the HFS+ allocation file,
+// the first FAT, and the APFS variant. Every map gets the batch's first unit
+// and 40 flags the caller has set to 1 (in use), and clears the flag of each
+// unit it finds free. A map that cannot read the FAT leaves every flag set,
+// so nothing of that batch is taken for free space; an allocation-file block
+// that cannot be read reads as all free, as the zeroed buffer shows it.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class Volume;
+
+class UsedBlockMaps {
+public:
+    static constexpr std::size_t kBatchUnits = 40;
+    using Flags = std::array<std::uint8_t, kBatchUnits>;
+
+    explicit UsedBlockMaps(Volume& volume) noexcept : volume_(volume) {}
+
+    // HFS+: allocation blocks from `block`, one bit each in the allocation
+    // file (most significant bit first), read through allocationExt.
+    void get40BlocksUsedStatusFromBlock(std::uint64_t block, Flags& boolArray);
+    // FAT12/16/32 (by volumeContent): clusters from `cluster`; a cluster
+    // whose entry in the first FAT is 0 is free.
+    void get40BlocksUsedStatusOfFATFromBlock(std::uint64_t cluster, Flags& boolArray);
+    // APFS: this build has no reader of the container's space manager, so
+    // no unit can be known to be in use and every unit counts as free: the
+    // search then covers the whole volume, as it does on exFAT.
+    void get40BlocksUsedStatusFromBlockApfs(std::uint64_t unit, Flags& boolArray);
+
+    // The volume block that holds the allocation-file block with `block`'s
+    // bit, with the bit's index in that block; 0 when the allocation file's
+    // extents do not reach that far.
+    std::uint32_t getAllocationBlockForBlock(std::uint32_t block, std::uint32_t& returnedBitIndex);
+
+private:
+    // Bits in one allocation-file block (one allocation block of the volume).
+    std::uint64_t bitsPerMapBlock() const;
+    // The volume block holding allocation-file block `index`, found through
+    // the file's extents; nothing past the last extent.
+    std::optional<std::uint64_t> volumeBlockOfMapBlock(std::uint64_t index) const;
+    // One allocation block of the volume, zero where it could not be read.
+    std::vector<std::uint8_t> readAllocationBlock(std::uint64_t volumeBlock);
+
+    Volume& volume_;
+};

@@ -1,0 +1,134 @@
+#include "carving/BlockSearchEngine.h"
+
+#include "support/FailingReads.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+#include "volume/BTreeTableClassUInt32.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+// Notes every sector offered and answers the skips it was given.
+struct Offered : BlockSearchEngine::Detection {
+    std::vector<std::uint64_t> sectors;
+    std::map<std::uint64_t, std::uint64_t> skips;
+    std::function<void(std::uint64_t)> also;
+    std::uint64_t examineSector(std::uint64_t sector, platform::ByteView) override {
+        sectors.push_back(sector);
+        if (also) also(sector);
+        const auto it = skips.find(sector);
+        return it == skips.end() ? 0 : it->second;
+    }
+    bool has(std::uint64_t s) const { return std::count(sectors.begin(), sectors.end(), s) == 1; }
+};
+
+struct Checkpoints : AutoRecoveryAppend {
+    std::vector<std::uint64_t> units;
+    void checkpoint(std::uint64_t unit) override { units.push_back(unit); }
+};
+
+class BlockSearchEngineTest : public testsupport::ScanFixture {
+protected:
+    std::shared_ptr<Volume> volumeOf(std::uint64_t sectors) {
+        auto v = keep(testsupport::volumeOver(testsupport::zeroImage(sectors * 512)));
+        v->setRawSearchStart(0, 100);
+        return v;
+    }
+    static BlockSearchEngine::Policy units(std::uint64_t count, std::uint32_t sectorsPerUnit) {
+        BlockSearchEngine::Policy p;
+        p.totalUnits = count;
+        p.sectorsPerUnit = sectorsPerUnit;
+        return p;
+    }
+    Checkpoints files;
+};
+
+TEST_F(BlockSearchEngineTest, SkipsMoveWithinAndPastTheBatchAndShortHitsGoOnAfterThemselves) {
+    auto v = volumeOf(1600);
+    Offered offered;
+    offered.skips = {{80, 800}, {881, 3}, {1000, 5}};
+    BlockSearchEngine(*v, files).run(units(200, 8), offered, 0);
+    // Unit 10 covers 100 units: the next batch starts at unit 110.
+    EXPECT_TRUE(offered.has(80) && !offered.has(81) && !offered.has(879) && offered.has(880));
+    // Less than a unit: the sector after the hit, never the hit again.
+    EXPECT_TRUE(offered.has(881) && offered.has(882) && offered.has(1001));
+    EXPECT_EQ(offered.sectors.back(), 1599u);
+}
+
+TEST_F(BlockSearchEngineTest, ResumeStartsAStrideAndTenUnitsPastTheCheckpoint) {
+    auto v = volumeOf(80000);
+    v->autoCrashRecovery = true;
+    Offered offered;
+    auto policy = units(10000, 8);
+    policy.stride = 2500;
+    BlockSearchEngine(*v, files).run(policy, offered, 1000);
+    EXPECT_EQ(offered.sectors.front(), 3510u * 8);
+}
+
+// Hits every 1000 sectors that each cover 5000: a checkpoint by examined
+// sectors alone would lag so far that a resumed run found them again.
+TEST_F(BlockSearchEngineTest, ResumedRunNeverReachesBackToAFileRecordedBeforeTheStop) {
+    auto v = volumeOf(400000);
+    Offered first;
+    for (std::uint64_t s = 0; s < 400000; s += 6000)
+        first.skips[s + 1000] = 5000;
+    first.also = [&](std::uint64_t s) { v->setStopTreeThread(s == 301000); };
+    auto policy = units(400000, 1);
+    policy.unitsPerBatch = 315;
+    BlockSearchEngine(*v, files).run(policy, first, 0);
+    ASSERT_FALSE(files.units.empty());
+    const std::uint64_t checkpoint = files.units.back();
+    v->setStopTreeThread(false);
+    v->autoCrashRecovery = true;
+    Offered resumed;
+    BlockSearchEngine(*v, files).run(policy, resumed, checkpoint);
+    EXPECT_EQ(resumed.sectors.front(), checkpoint + 20000 + 10);
+    EXPECT_GT(resumed.sectors.front(), 301000u);
+}
+
+TEST_F(BlockSearchEngineTest, UnreadableKnownAndUsedUnitsAreNotExamined) {
+    auto v = volumeOf(400);
+    testsupport::FailingReads bad;
+    bad.failSectors(50);
+    v->setRawRead(bad.reader());
+    v->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(130));
+    Offered offered;
+    auto policy = units(400, 1);
+    policy.knownFileKey = [](std::uint64_t u) { return std::optional<std::uint64_t>(u); };
+    policy.usedFlags = [](std::uint64_t first, UsedBlockMaps::Flags& f) { f.fill(first == 200 ? 1 : 0); };
+    BlockSearchEngine(*v, files).run(policy, offered, 0);
+    // The batch of units 40..79 could not be read.
+    EXPECT_TRUE(offered.has(39) && !offered.has(40) && !offered.has(79) && offered.has(80));
+    EXPECT_TRUE(!offered.has(130) && offered.has(131));
+    EXPECT_TRUE(!offered.has(200) && !offered.has(239) && offered.has(240));
+}
+
+TEST_F(BlockSearchEngineTest, ClustersStartAtTwoAndAnEmptyRangeReadsNothing) {
+    auto v = volumeOf(400);
+    Offered offered;
+    auto clusters = units(100, 4);
+    clusters.unitBase = clusters.firstUnit = 2;
+    BlockSearchEngine(*v, files).run(clusters, offered, 0);
+    EXPECT_EQ(offered.sectors.front(), 0u);
+    EXPECT_EQ(offered.sectors.size(), 98u * 4);
+
+    controller.clear();
+    v->setRawSearchStart(30, 30);
+    Offered none;
+    BlockSearchEngine(*v, files).run(clusters, none, 0);
+    EXPECT_TRUE(none.sectors.empty());
+    EXPECT_EQ(controller.callsNamed("updateProgress:").size(), 2u);
+}
+
+TEST_F(BlockSearchEngineTest, StopEndsTheSearchAtTheSectorItCameIn) {
+    auto v = volumeOf(4000);
+    Offered offered;
+    offered.also = [&](std::uint64_t s) { v->setStopTreeThread(s == 10); };
+    BlockSearchEngine(*v, files).run(units(4000, 1), offered, 0);
+    EXPECT_EQ(offered.sectors.back(), 10u);
+}
+
+} // namespace

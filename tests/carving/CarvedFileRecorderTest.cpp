@@ -1,0 +1,134 @@
+#include "carving/CarvedFileRecorder.h"
+
+#include "signatures/Sig.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::nodeAt;
+
+// The records a recorder appends, in order.
+struct Appended : AutoRecoveryAppend {
+    std::vector<const NewDir*> nodes;
+    void writeDir(const NewDir* node) override { nodes.push_back(node); }
+    // Every record's folder is the root or was written before it.
+    bool foldersFirst(const NewDir* root) const {
+        for (std::size_t i = 0; i < nodes.size(); ++i)
+            if (nodes[i]->pndirPointer != root &&
+                std::find(nodes.begin(), nodes.begin() + i, nodes[i]->pndirPointer) == nodes.begin() + i)
+                return false;
+        return true;
+    }
+};
+
+class CarvedFileRecorderTest : public testsupport::ScanFixture {
+protected:
+    void SetUp() override {
+        ScanFixture::SetUp();
+        v = keep(testsupport::volumeOver(testsupport::patternImage(2048)));
+        v->totalBlocks = 2048;
+        v->setBlockSize(1);
+        v->createRoot();
+    }
+    static Sig sig(const std::string& extension, std::uint64_t foundSize, std::uint32_t defaultMB = 5) {
+        Sig s;
+        s.extension = extension;
+        s.foundSize = foundSize;
+        s.defaultSize = defaultMB;
+        return s;
+    }
+    std::shared_ptr<Volume> v;
+    Appended appended;
+};
+
+TEST_F(CarvedFileRecorderTest, FilesOfATypeGoIntoItsFolderNumberedInTurn) {
+    CarvedFileRecorder recorder(*v);
+    Sig jpg = sig("jpg", 1000);
+    recorder.addFileToListAtBlock(100, jpg, appended);
+    NewDir* folder = nodeAt(v->dirRoot, "jpg files");
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(newdir::utf8(newdir::pathName(folder)), "/Root");
+    EXPECT_EQ(v->folderCount, 1u);
+    EXPECT_EQ(v->entryCount, 1u); // the search counts the file itself
+    EXPECT_EQ(v->dirRoot->childrenCount, 2u);
+    recorder.addFileToListAtBlock(200, jpg, appended);
+    recorder.addFileToListAtBlock(300, jpg, appended);
+    NewDir* third = nodeAt(v->dirRoot, "jpg files/File3.jpg");
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(third->fileSize, 1000u);
+    ASSERT_EQ(third->extentCount(), 1u);
+    EXPECT_EQ(third->extents[0].startBlock, 300u);
+    EXPECT_EQ(third->extents[0].blockCount, 2u);
+    EXPECT_EQ(v->dirRoot->fileSize, 3000u);
+    EXPECT_EQ(v->dataSize, 3000u);
+    // Carved nodes are read a sector a block, from the search's numbering.
+    EXPECT_EQ(testsupport::readThroughExtents(*v, *third), testsupport::patternBytes(300 * 512, 1000));
+    EXPECT_EQ(appended.nodes.size(), 4u);
+    EXPECT_TRUE(appended.foldersFirst(v->dirRoot));
+}
+
+TEST_F(CarvedFileRecorderTest, UnmeasuredOrOversizedFilesTakeTheTypeSize) {
+    CarvedFileRecorder recorder(*v);
+    Sig unmeasured = sig("dat", 0);
+    Sig oversized = sig("dat", 2048ull * 512);
+    recorder.addFileToListAtBlock(1, unmeasured, appended);
+    recorder.addFileToListAtBlock(2, oversized, appended);
+    for (const char* name : {"dat files/File1.dat", "dat files/File2.dat"}) {
+        NewDir* file = nodeAt(v->dirRoot, name);
+        ASSERT_NE(file, nullptr) << name;
+        EXPECT_EQ(file->fileSize, 5242880u);
+        EXPECT_EQ(file->extents[0].blockCount, 10240u);
+    }
+}
+
+TEST_F(CarvedFileRecorderTest, RecogniserPathTakesExistingFoldersAndMakesTheRest) {
+    CarvedFileRecorder recorder(*v);
+    Sig first = sig("eml", 700);
+    v->foundParentPath = "Inbox";
+    recorder.addFileToListAtBlock(5, first, appended);
+    v->foundParentPath = "Inbox/Mail";
+    v->foundName = "Note";
+    Sig note = sig("eml", 300);
+    recorder.addFileToListAtBlock(9, note, appended);
+    EXPECT_EQ(v->folderCount, 2u);
+    NewDir* mail = nodeAt(v->dirRoot, "Inbox/Mail");
+    ASSERT_NE(nodeAt(v->dirRoot, "Inbox/Mail/Note.eml"), nullptr);
+    EXPECT_EQ(mail->fileSize, 300u);
+    EXPECT_EQ(nodeAt(v->dirRoot, "Inbox")->fileSize, 1000u);
+    EXPECT_EQ(v->dirRoot->fileSize, 1000u);
+    EXPECT_EQ(newdir::utf8(newdir::pathName(mail)), "/Root/Inbox");
+    EXPECT_TRUE(appended.foldersFirst(v->dirRoot));
+}
+
+TEST_F(CarvedFileRecorderTest, RtfWithPicturesBecomesAPackageThatTakesItsPictures) {
+    CarvedFileRecorder recorder(*v);
+    Sig rtf = sig("rtf", 900);
+    rtf.skipSize = 1; // one picture listed
+    v->rtfdArray.push_back(platform::Dict{{"RTF Graphics Object Filename", "a.png"}});
+    recorder.addFileToListAtBlock(40, rtf, appended);
+    ASSERT_NE(nodeAt(v->dirRoot, "rtf files/File1.rtfd/TXT.rtf"), nullptr);
+    ASSERT_EQ(v->rtfdArray.size(), 2u);
+    EXPECT_EQ(v->rtfdArray.back().dictValue().get("RTF Graphics Wrapper Block Number").uint64Value(), 40u);
+    Sig png = sig("png", 600);
+    recorder.addRtfGraphicToListAtBlock(50, png, "a.png", appended);
+    NewDir* package = nodeAt(v->dirRoot, "rtf files/File1.rtfd");
+    ASSERT_NE(nodeAt(package, "a.png"), nullptr);
+    EXPECT_EQ(package->fileSize, 1500u);
+    EXPECT_EQ(appended.nodes.back(), nodeAt(package, "a.png"));
+    EXPECT_TRUE(appended.foldersFirst(v->dirRoot));
+}
+
+TEST_F(CarvedFileRecorderTest, HitBeyondThirtyTwoBitSectorsIsRefusedAndDataIsReadInEightSectorPieces) {
+    CarvedFileRecorder recorder(*v);
+    EXPECT_FALSE(recorder.fitsRecord(1ull << 32, sig("jpg", 100)));
+    EXPECT_TRUE(logged("not recorded"));
+    std::vector<std::uint8_t> data;
+    recorder.fillDataFromBlock(3, 5000, data);
+    EXPECT_EQ(testsupport::asString(data), testsupport::patternBytes(3 * 512, 5000));
+}
+
+} // namespace

@@ -1,0 +1,156 @@
+#include "carving/PlainSignatureSearch.h"
+
+#include "carving/AutoRecoveryFiles.h"
+#include "scan/ScanThread.h"
+#include "session/HFSPlusDir.h"
+#include "session/TreeRecordWriter.h"
+#include "signatures/FileTypeTable.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace fs = std::filesystem;
+using platform::Array;
+
+namespace {
+
+// The built-in file types of the file scans with these extensions, marked.
+Array marked(const std::set<std::string>& extensions) {
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE));
+    Array out;
+    for (const auto& category : FileTypeTable::buildList(rows.value(), FileTypeTable::FR))
+        for (const auto& node : category->children())
+            if (extensions.count(node->sig()->extension)) out.emplace_back(node);
+    return out;
+}
+
+const std::set<std::string> kTypes{"jpg", "png", "pdf", "zip", "mp3"};
+
+class PlainSignatureSearchTest : public testsupport::ScanFixture {
+protected:
+    static void SetUpTestSuite() {
+        for (const char* tool : {"mkfs.vfat", "mcopy", "convert", "gs", "zip", "sox", "lame"})
+            if (!testsupport::haveTool(tool)) missing_ = tool;
+        if (!missing_.empty()) return;
+        media_ = testsupport::makeTempDir("search-media");
+        made_ = testsupport::runCommand(std::string(DRENTIC_SEARCH_IMAGES_SCRIPT) + " " +
+                                        testsupport::shellQuote(media_.string()))
+                    .has_value();
+    }
+    void SetUp() override {
+        ScanFixture::SetUp();
+        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
+        ASSERT_TRUE(made_);
+    }
+    std::shared_ptr<Volume> searchable(const std::string& image, const std::string& content) {
+        auto v = keep(testsupport::volumeOver(media_ / image, 0, 0, 512, content));
+        v->setRawSearchStart(0, 100);
+        return v;
+    }
+    // Each sample's carved file: the first of its type, where the sample's
+    // bytes lie on the medium, byte for byte as long as its format says.
+    void expectSamplesFound(Volume& v, const std::string& image) {
+        const std::string medium = testsupport::readText(media_ / image);
+        for (const char* sample : {"photo.jpg", "pic.png", "doc.pdf", "arc.zip", "song.mp3"}) {
+            SCOPED_TRACE(sample);
+            const std::string bytes = testsupport::readText(media_ / sample);
+            const std::string extension = fs::path(sample).extension().string().substr(1);
+            // A PDF ends at its last end-of-file marker.
+            const std::string expected = extension == "pdf" ? bytes.substr(0, bytes.rfind("%%EOF") + 5) : bytes;
+            NewDir* file = testsupport::nodeAt(v.dirRoot, extension + " files/File1." + extension);
+            ASSERT_NE(file, nullptr);
+            EXPECT_EQ(v.HPlusVolStart() + file->dataStartSector + file->extents[0].startBlock,
+                      medium.find(bytes) / 512);
+            EXPECT_EQ(file->fileSize, expected.size());
+            EXPECT_EQ(testsupport::readThroughExtents(v, *file), expected);
+        }
+    }
+
+    static inline std::string missing_;
+    static inline fs::path media_;
+    static inline bool made_ = false;
+};
+
+TEST_F(PlainSignatureSearchTest, FatSearchCarvesDeletedFilesAndLeavesUsedClustersAndKnownFiles) {
+    for (const auto& [image, content] : {std::pair{"fat16.img", "FAT16"}, {"fat32.img", "FAT32"}}) {
+        SCOPED_TRACE(image);
+        auto v = searchable(image, content);
+        ScanThread(v).scanForDeletedFiles(Array{1, 1, marked(kTypes), 0});
+        expectTreeCompleteLast();
+        expectSamplesFound(*v, image);
+        // live.jpg is in use and known.jpg is the FAT recovery's.
+        EXPECT_EQ(testsupport::nodeAt(v->dirRoot, "jpg files")->childrenArrayCount(), 1u);
+        EXPECT_EQ(v->fileCount, 7u + 5u);
+        freeVolumes();
+        controller.clear();
+    }
+}
+
+TEST_F(PlainSignatureSearchTest, WholeDiskSearchFindsFilesAtTheirSectorsAcrossBatchEndsToTheLastSector) {
+    auto v = searchable("raw.img", "");
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked(kTypes), 0});
+    expectTreeCompleteLast();
+    expectSamplesFound(*v, "raw.img");
+    EXPECT_EQ(v->fileCount, 5u);
+}
+
+// The document gives its picture in twips; a 60 x 40 picture at 144 dots per
+// inch shows at 30 x 20 points. Another PNG of other proportions is no
+// picture of the document.
+TEST_F(PlainSignatureSearchTest, PictureAnRtfDocumentNamesGoesIntoItsPackage) {
+    const std::string picture =
+        testsupport::toolSample("convert -size 60x40 xc:red -units PixelsPerInch -density 144 \"$OUT\"", "png");
+    const std::string other = testsupport::toolSample("convert -size 30x30 xc:blue \"$OUT\"", "png");
+    const std::string rtf = "{\\rtf1 {{\\NeXTGraphic shot.png \\width600 \\height400\n}\xAC}}";
+    const auto image = testsupport::zeroImage(64 * 512);
+    testsupport::writeAt(image, 10 * 512, std::vector<std::uint8_t>(rtf.begin(), rtf.end()));
+    testsupport::writeAt(image, 20 * 512, std::vector<std::uint8_t>(other.begin(), other.end()));
+    testsupport::writeAt(image, 30 * 512, std::vector<std::uint8_t>(picture.begin(), picture.end()));
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked({"rtf", "png"}), 0});
+    NewDir* shot = testsupport::nodeAt(v->dirRoot, "rtf files/File1.rtfd/shot.png");
+    ASSERT_NE(shot, nullptr);
+    EXPECT_EQ(shot->extents[0].startBlock, 30u);
+    EXPECT_NE(testsupport::nodeAt(v->dirRoot, "rtf files/File1.rtfd/TXT.rtf"), nullptr);
+    NewDir* plain = testsupport::nodeAt(v->dirRoot, "png files/File1.png");
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(plain->extents[0].startBlock, 20u);
+    EXPECT_EQ(testsupport::nodeAt(v->dirRoot, "png files")->childrenArrayCount(), 1u);
+}
+
+// The search appends to the snapshot the record of each node it adds, a
+// folder's before its file's (the resume reader links them in file order),
+// and keeps its position in the Info file.
+TEST_F(PlainSignatureSearchTest, AutoRecoveryPairGetsEachFolderBeforeItsFilesAndTheCheckpoint) {
+    const fs::path state = testsupport::makeTempDir("state");
+    testsupport::writeText(state / AutoRecoveryFiles::kDataFile, "snapshot");
+    testsupport::writeText(state / AutoRecoveryFiles::kInfoFile, "");
+    ::setenv("DRENTIC_STATE_DIR", state.c_str(), 1);
+    auto v = searchable("fat16.img", "FAT16");
+    ScanThread(v).scanForDeletedFiles(Array{1, 1, marked(kTypes), 0});
+    ::unsetenv("DRENTIC_STATE_DIR");
+
+    const std::string data = testsupport::readText(state / AutoRecoveryFiles::kDataFile);
+    ASSERT_EQ(data.substr(0, 8), "snapshot");
+    std::vector<std::uint64_t> written{TreeRecordWriter::identityOf(v->dirRoot)};
+    for (std::size_t at = 8; at < data.size();) {
+        const platform::ByteView bytes(reinterpret_cast<const std::uint8_t*>(data.data()) + at, data.size() - at);
+        const HFSPlusDir record = HFSPlusDir::decode(bytes.sub(0, HFSPlusDir::kSize));
+        EXPECT_NE(std::find(written.begin(), written.end(), record.parentIdentity), written.end());
+        written.push_back(record.identity);
+        at += HFSPlusDir::kSize + 2 * record.nameLength +
+              (record.fileType == NewDir::Folder ? 2 * record.pathLength : 0) + 8 * record.extentCount;
+    }
+    EXPECT_EQ(written.size(), 1u + 2 * kTypes.size());
+    const std::vector<std::uint8_t> checkpoint = testsupport::readBytes(state / AutoRecoveryFiles::kInfoFile);
+    const platform::ByteView info(checkpoint);
+    ASSERT_EQ(info.size(), 8u);
+    EXPECT_GT(info.be64(0), 2u);
+    EXPECT_LT(info.be64(0), v->totalBlocks);
+}
+
+} // namespace

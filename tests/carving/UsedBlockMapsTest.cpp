@@ -1,0 +1,104 @@
+#include "carving/UsedBlockMaps.h"
+
+#include "support/FailingReads.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Flags = UsedBlockMaps::Flags;
+using testsupport::writeAt;
+
+Flags allInUse() {
+    Flags f;
+    f.fill(1);
+    return f;
+}
+
+class UsedBlockMapsTest : public testsupport::ScanFixture {};
+
+TEST_F(UsedBlockMapsTest, AllocationFileBitsComeFromTheExtentHoldingThemAcrossABlockEnd) {
+    // One-sector allocation blocks: 4096 bits per allocation-file block; its
+    // block 0 lies at volume block 10, its block 1 (second extent) at 20.
+    const auto image = testsupport::zeroImage(64 * 512);
+    writeAt(image, 10 * 512, {0x80});       // block 0 in use, 1..7 free
+    writeAt(image, 10 * 512 + 511, {0x01}); // block 4095 in use
+    writeAt(image, 20 * 512, {0xF0});       // blocks 4096..4099 in use
+    auto v = keep(testsupport::volumeOver(image));
+    v->setBlockSize(1);
+    v->allocationExt = {Extent(10, 1), Extent(20, 1)};
+    UsedBlockMaps maps(*v);
+
+    Flags f = allInUse();
+    maps.get40BlocksUsedStatusFromBlock(4095, f);
+    Flags want{};
+    for (int k : {0, 1, 2, 3, 4})
+        want[k] = 1;
+    EXPECT_EQ(f, want);
+
+    f = allInUse();
+    maps.get40BlocksUsedStatusFromBlock(0, f);
+    EXPECT_EQ(f[0], 1);
+    for (int k = 1; k < 40; ++k)
+        EXPECT_EQ(f[k], 0) << k;
+
+    std::uint32_t bit = 0;
+    EXPECT_EQ(maps.getAllocationBlockForBlock(4097, bit), 20u);
+    EXPECT_EQ(bit, 1u);
+    // Past the allocation file's extents nothing is known: flags stay set.
+    f = allInUse();
+    maps.get40BlocksUsedStatusFromBlock(3 * 4096, f);
+    EXPECT_EQ(f, allInUse());
+}
+
+TEST_F(UsedBlockMapsTest, FatEntriesOfEachWidthSayWhichClustersAreInUseAcrossASectorEnd) {
+    const auto image = testsupport::zeroImage(64 * 512);
+    // FAT16 from sector 4: clusters 100..139 at byte 200; 101 and 139 in use.
+    writeAt(image, 4 * 512 + 202, {0x05, 0x00});
+    writeAt(image, 4 * 512 + 278, {0xFF, 0xFF});
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, "FAT16"));
+    v->u16ReservedSectorCount = 4;
+    UsedBlockMaps maps(*v);
+    Flags f = allInUse();
+    maps.get40BlocksUsedStatusOfFATFromBlock(100, f);
+    Flags want{};
+    want[1] = want[39] = 1;
+    EXPECT_EQ(f, want);
+
+    // FAT12: cluster 2 free (low 12 bits of 0x4000), cluster 3 in use (high
+    // 12 bits of the 16-bit value at byte 4: 0x400).
+    writeAt(image, 4 * 512 + 3, {0x00, 0x40, 0x00});
+    v->volumeContent = "FAT12";
+    f = allInUse();
+    maps.get40BlocksUsedStatusOfFATFromBlock(2, f);
+    EXPECT_EQ(f[0], 0);
+    EXPECT_EQ(f[1], 1);
+
+    // FAT32 on 4096-byte sectors: cluster 1023's entry ends the FAT's first
+    // sector; 1024's, in use, begins the next.
+    const auto large = testsupport::zeroImage(16 * 4096);
+    writeAt(large, 4096 + 4 * 1024, {0x07});
+    auto v32 = keep(testsupport::volumeOver(large, 0, 0, 4096, "FAT32"));
+    v32->u16ReservedSectorCount = 1;
+    f = allInUse();
+    UsedBlockMaps(*v32).get40BlocksUsedStatusOfFATFromBlock(1023, f);
+    want.fill(0);
+    want[1] = 1;
+    EXPECT_EQ(f, want);
+}
+
+TEST_F(UsedBlockMapsTest, FatThatCannotBeReadLeavesTheWholeBatchInUse) {
+    const auto image = testsupport::zeroImage(64 * 512);
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, "FAT32"));
+    v->u16ReservedSectorCount = 4;
+    testsupport::FailingReads bad;
+    bad.failSectors(4, 8);
+    v->setRawRead(bad.reader());
+    Flags f = allInUse();
+    UsedBlockMaps(*v).get40BlocksUsedStatusOfFATFromBlock(2, f);
+    EXPECT_EQ(f, allInUse());
+}
+
+} // namespace
