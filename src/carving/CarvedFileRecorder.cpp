@@ -144,17 +144,22 @@ void CarvedFileRecorder::recordFile(NewDir* folder, const std::string& name, std
         parent = package;
         fileName = "TXT.rtf";
     }
-    NewDir* file = newCarvedNode(parent, NewDir::File, fileName);
-    file->fileCount = 1;
-    const std::uint64_t size = carvedSize(sig);
-    setSizeAndExtent(file, block, size);
-    volume_.addChild(file, parent);
-    fileDesc.writeDir(file);
+    const std::uint64_t size = addCarvedFile(parent, fileName, block, sig, fileDesc)->fileSize;
     newdir::forEachAncestor(parent, [&](NewDir* a) {
         ++a->fileCount;
         a->fileSize += size;
         if (entries == Entries::EveryFolderAbove && a != package) ++a->childrenCount;
     });
+}
+
+NewDir* CarvedFileRecorder::addCarvedFile(NewDir* parent, const std::string& name, std::uint64_t block, const Sig& sig,
+                                          AutoRecoveryAppend& fileDesc) {
+    NewDir* file = newCarvedNode(parent, NewDir::File, name);
+    file->fileCount = 1;
+    setSizeAndExtent(file, block, carvedSize(sig));
+    volume_.addChild(file, parent);
+    fileDesc.writeDir(file);
+    return file;
 }
 
 void CarvedFileRecorder::addFileToListAtBlock(std::uint64_t block, Sig& sig, AutoRecoveryAppend& fileDesc) {
@@ -197,13 +202,8 @@ void CarvedFileRecorder::addRtfGraphicToListAtBlock(std::uint64_t block, const S
     NewDir* folder = holder ? holder->newDir() : nullptr;
     if (!folder) return;
     folder->foundBySignature = 1;
-    NewDir* picture = newCarvedNode(folder, NewDir::File, fileName);
-    picture->fileCount = 1;
-    const std::uint64_t size = carvedSize(sig);
-    setSizeAndExtent(picture, block, size);
-    volume_.addChild(picture, folder);
     // Resuming must find the pictures as well as the document they belong to.
-    fileDesc.writeDir(picture);
+    const std::uint64_t size = addCarvedFile(folder, fileName, block, sig, fileDesc)->fileSize;
     newdir::forEachAncestor(folder, [&](NewDir* a) {
         ++a->childrenCount;
         ++a->fileCount;

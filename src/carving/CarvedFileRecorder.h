@@ -69,6 +69,10 @@ private:
     void recordFile(NewDir* folder, const std::string& name, std::uint64_t block, const Sig& sig, Entries entries,
                     platform::Dict* pairing, AutoRecoveryAppend& fileDesc);
     void setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size);
+    // A carved file under `parent`, sized and given its extent, linked and
+    // written to the auto-recovery file.
+    NewDir* addCarvedFile(NewDir* parent, const std::string& name, std::uint64_t block, const Sig& sig,
+                          AutoRecoveryAppend& fileDesc);
 
     Volume& volume_;
     bool deviceSectorExtents_ = false;
