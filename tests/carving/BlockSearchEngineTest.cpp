@@ -16,11 +16,11 @@ struct Offered : BlockSearchEngine::Detection {
     std::vector<std::uint64_t> sectors;
     std::map<std::uint64_t, std::uint64_t> skips;
     std::function<void(std::uint64_t)> also;
-    std::uint64_t examineSector(std::uint64_t sector, platform::ByteView) override {
+    BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView) override {
         sectors.push_back(sector);
         if (also) also(sector);
         const auto it = skips.find(sector);
-        return it == skips.end() ? 0 : it->second;
+        return {it == skips.end() ? 0 : it->second};
     }
     bool has(std::uint64_t s) const { return std::count(sectors.begin(), sectors.end(), s) == 1; }
 };
