@@ -2,14 +2,14 @@
 
 // Copies one found file from the medium into an open destination file: the
 // bytes of its extents from its first sector offset on, as many as its size
-// says. The extents give the file's reads: runs of up to eight allocation blocks, the
-// file's last block on its own. Reads that follow each other on the medium
-// are joined into one large read, up to kMaxReadBytes, into one buffer kept
-// for the whole save; a joined read that fails is read again run by run, so
-// the file keeps exactly what lies before the run that failed. Every write
-// is checked; syncing the finished file is the caller's. Nothing past the
-// file's size is written and nothing outside the volume is read, whatever
-// the extents say.
+// says. The extents give the file's reads: runs of up to eight allocation
+// blocks, the file's last block on its own. Reads that follow each other on
+// the medium are joined into one large read, up to kMaxReadBytes, into one
+// buffer kept for the whole save; a joined read that fails is read again run
+// by run, so the file keeps exactly what lies before the run that failed.
+// Every write is checked; syncing the finished file is the caller's. Nothing
+// past the file's size is written and nothing outside the volume is read,
+// whatever the extents say.
 
 #include <atomic>
 #include <cstdint>
