@@ -196,7 +196,9 @@ TEST_F(PhotoCarvingTest, FatFreeSpaceCarvesDeletedPhotosAndSkipsClustersInUse) {
     expectCarved(*v, "JPG Files/file1.jpg", "gone.jpg", sectorOf("fat.img", "gone.jpg"));
     expectCarved(*v, "PNG Files/file1.png", "gone.png", sectorOf("fat.img", "gone.png"));
     // live.jpg's clusters are in use.
-    EXPECT_EQ(testsupport::nodeAt(v->dirRoot, "JPG Files")->childrenArrayCount(), 1u);
+    const NewDir* jpegs = testsupport::nodeAt(v->dirRoot, "JPG Files");
+    ASSERT_NE(jpegs, nullptr);
+    EXPECT_EQ(jpegs->childrenArrayCount(), 1u);
 }
 
 TEST_F(PhotoCarvingTest, HfsFreeSpaceCarvesOnlyFilesWhoseBlocksAreFree) {
@@ -215,7 +217,9 @@ TEST_F(PhotoCarvingTest, HfsFreeSpaceCarvesOnlyFilesWhoseBlocksAreFree) {
     expectCarved(*v, "JPG Files/file1.jpg", "freed.jpg", sectorOf("hfs-freed.iso", "freed.jpg"));
     expectCarved(*v, "PNG Files/file1.png", "freed.png", sectorOf("hfs-freed.iso", "freed.png"));
     // kept.jpg's blocks are still in use.
-    EXPECT_EQ(testsupport::nodeAt(v->dirRoot, "JPG Files")->childrenArrayCount(), 1u);
+    const NewDir* jpegs = testsupport::nodeAt(v->dirRoot, "JPG Files");
+    ASSERT_NE(jpegs, nullptr);
+    EXPECT_EQ(jpegs->childrenArrayCount(), 1u);
 }
 
 TEST_F(PhotoCarvingTest, ExfatAndApfsVolumesAreCarvedAtTheirDeviceSectors) {
@@ -240,7 +244,8 @@ TEST_F(PhotoCarvingTest, ExfatAndApfsVolumesAreCarvedAtTheirDeviceSectors) {
         std::set<std::string> types;
         for (const auto& [name, sector] : samples)
             types.insert(extensionOf(name));
-        auto v = searchable(c.image, c.content, c.start, c.start ? 262144 : 0);
+        // The GPT partition is as long as the container.
+        auto v = searchable(c.image, c.content, c.start, c.start ? fs::file_size(media_ / "apfs.img") / 512 : 0);
         ScanThread(v).scanForDeletedFiles(Array{1, 1, marked(types), 1});
         expectTreeCompleteLast();
         for (const auto& [name, sector] : samples) {
@@ -256,14 +261,14 @@ TEST_F(PhotoCarvingTest, ExfatAndApfsVolumesAreCarvedAtTheirDeviceSectors) {
     if (cases.size() == 1) GTEST_SKIP() << "mkapfs is missing or failed: APFS not carved";
 }
 
-// A disk with JPEGs before the first checkpoint (sector 20000), in the batch
-// after it, and past where a resumed run begins (checkpoint + 20010), and a
-// PNG only there.
-TEST_F(PhotoCarvingTest, StopEndsTheRunInItsBatchAndAResumedRunGoesOnAfterTheCheckpoint) {
+// A disk with JPEGs before the first checkpoint (sector 20000), in the
+// sector after it, and past where a resumed run begins (checkpoint + 20010),
+// and a PNG only there. The run is stopped at its checkpoint.
+TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterTheCheckpoint) {
     const std::string photo = testsupport::readText(media_ / "photo.jpg");
     const std::string pic = testsupport::readText(media_ / "pic.png");
     const fs::path image = testsupport::zeroImage(50000 * 512);
-    for (const auto& [bytes, sector] : {std::pair{photo, 100}, {photo, 20041}, {photo, 45000}, {pic, 46001}})
+    for (const auto& [bytes, sector] : {std::pair{photo, 100}, {photo, 20001}, {photo, 45000}, {pic, 46001}})
         testsupport::writeAt(image, sector * 512ull, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     v->setRawSearchStart(0, 100);
