@@ -153,6 +153,8 @@ std::string readThroughExtents(Volume& v, const NewDir& file) {
         EXPECT_TRUE(v.readSector(sector, count, buffer.data())) << "sector " << sector;
         data.append(buffer.begin(), buffer.end());
     }
+    // A file may begin inside its first sector.
+    data.erase(0, std::min<std::size_t>(file.firstSectorOffset, data.size()));
     if (data.size() > file.fileSize) data.resize(file.fileSize);
     return data;
 }
