@@ -85,6 +85,15 @@ void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryMethodStartAt(std::uint
 }
 
 void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt(std::uint64_t resumeSector) {
+    carveSectors(resumeSector, Numbering::SearchSectors);
+}
+
+void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt(std::uint64_t resumeSector) {
+    // APFS files are read by device sector.
+    carveSectors(resumeSector, Numbering::DeviceSectors);
+}
+
+void PhotoCarving::carveSectors(std::uint64_t resumeSector, Numbering extents) {
     Volume& v = volume_;
     // One sector is one block for the whole run, for the recognisers' end
     // of the volume and the carved sizes too.
@@ -95,20 +104,9 @@ void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt(std:
     p.stride = kMultiSectorStride;
     p.checkpointEverySector = true;
     p.progressPerBatch = true;
-    run(p, resumeSector, false);
-}
-
-void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt(std::uint64_t resumeSector) {
-    Volume& v = volume_;
-    v.totalBlocks = v.sizeInSect();
-    v.setBlockSize(1);
-    BlockSearchEngine::Policy p;
-    p.totalUnits = v.totalBlocks;
-    p.stride = kMultiSectorStride;
-    p.checkpointEverySector = true;
-    p.progressPerBatch = true;
-    // APFS files are read by device sector.
-    run(p, resumeSector, false, Numbering::DeviceSectors);
+    // The type the tree holds for a key does not jump: what follows it is
+    // examined whatever its recogniser measured.
+    run(p, resumeSector, false, extents);
 }
 
 void PhotoCarving::signatureSearchDiskPhotoMethodStartAt(std::uint64_t resumeSector) {

@@ -37,6 +37,8 @@ public:
 
 private:
     enum class Numbering { SearchSectors, DeviceSectors };
+    // The exFAT and APFS carving: every sector of the volume.
+    void carveSectors(std::uint64_t resumeSector, Numbering extents);
     void run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUnit, bool skipsAfterPrimaryHits,
              Numbering extents = Numbering::SearchSectors);
 
