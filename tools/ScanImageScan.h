@@ -28,16 +28,29 @@ struct ScanImageOptions {
     // none: no search. The search is the deleted-file scan's of the volume's
     // content, or the whole-disk search when there is no content.
     std::optional<platform::Array> searchTypes;
+    // With searchTypes: the carving driver to run instead of the plain search
+    // (volume, disk, hfs-free, fat-free, exfat, apfs; "default" for the
+    // deleted-file scan's own of the content, or the disk's without one).
+    std::string carveDriver;
+    // --types as given, resolved by resolveSearchTypes.
+    std::string types;
 };
 
 // The file-type nodes of the built-in list of the file scans whose
 // extension is one of `types` (comma separated; "all" marks every one), in
 // list order; nothing, with the reason, when the list cannot be read or an
 // extension names no type.
-std::optional<platform::Array> markedSignatureTypes(const std::string& types, std::string* error);
+// With photoList, the photo scans' list is searched first (it holds the
+// formats the carving measures) and the file scans' one for the extensions
+// it lacks; "all" then marks every type of the photo scans' list.
+std::optional<platform::Array> markedSignatureTypes(const std::string& types, std::string* error,
+                                                    bool photoList = false);
+// Sets o.searchTypes from o.types; false, with the reason on standard
+// error, when an extension names no type.
+bool resolveSearchTypes(ScanImageOptions& o);
 
 // Reads one of the scan's options (--start, --sector-size, --content,
-// --mode) with its value into o; false when flag is not one of them or the
+// --mode, --types, --driver) with its value into o; false when flag is not one of them or the
 // value does not fit it.
 bool parseScanImageOption(const std::string& flag, const char* value, ScanImageOptions& o);
 

@@ -1,6 +1,7 @@
 // scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] [--only PATH-PREFIX]
-//                            [--mode normal|advanced|deleted]
+//                            [--mode normal|advanced|deleted] [--types EXT,... [--driver D]]
 //
+// With --types the scan is the carving of `scan-image carve` (its --driver).
 // Scans the image as `scan-image tree` does, marks the whole found tree (or,
 // with --only, the node at that path, such as "Root/a_directory", with
 // everything below it and the folders above it) and saves the marked files
@@ -33,7 +34,8 @@ namespace {
 int saveUsage() {
     std::fprintf(stderr, "usage: scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] "
                          "[--only PATH-PREFIX]\n"
-                         "                                  [--mode normal|advanced|deleted]\n");
+                         "                                  [--mode normal|advanced|deleted] [--types EXT,... "
+                         "[--driver D]]\n");
     return 2;
 }
 
@@ -82,6 +84,13 @@ int saveCommand(const std::vector<std::string>& args) {
             return saveUsage();
     }
 
+    // Carved files are saved like any other found file.
+    if (!o.types.empty()) {
+        if (o.carveDriver.empty()) o.carveDriver = "default";
+        if (!resolveSearchTypes(o)) return 2;
+    } else if (!o.carveDriver.empty()) {
+        return saveUsage();
+    }
     platform::RecordingController controller;
     ScannedImage scanned = scanImage(o, controller);
     if (!scanned.volume) return 2;

@@ -53,6 +53,24 @@ std::string defaultMode(const std::string& content) {
     return content == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7" ? "deleted" : "normal";
 }
 
+bool carveDriverKnown(std::string_view driver) {
+    for (std::string_view d : {"volume", "disk", "hfs-free", "fat-free", "exfat", "apfs", "default"})
+        if (d == driver) return true;
+    return false;
+}
+
+const char* const kExFATContent = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+
+// The carving driver a content calls for by default, and whether the driver
+// can carve a volume of this content.
+std::string carveDriverFor(const std::string& content) {
+    if (content.empty()) return "disk";
+    if (content.starts_with("Apple")) return "hfs-free";
+    if (content.starts_with("FAT")) return "fat-free";
+    if (content == kExFATContent) return "exfat";
+    return "apfs";
+}
+
 } // namespace
 
 bool parseScanImageOption(const std::string& a, const char* value, ScanImageOptions& o) {
@@ -63,6 +81,10 @@ bool parseScanImageOption(const std::string& a, const char* value, ScanImageOpti
         o.sectorSize = static_cast<std::uint32_t>(n);
     else if (a == "--content")
         o.content = value;
+    else if (a == "--types")
+        o.types = value;
+    else if (a == "--driver" && carveDriverKnown(value))
+        o.carveDriver = value;
     else if (a == "--mode" && (std::strcmp(value, "normal") == 0 || std::strcmp(value, "advanced") == 0 ||
                                std::strcmp(value, "deleted") == 0))
         o.mode = value;
@@ -79,6 +101,17 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         return out;
     }
     std::string content = o.content.empty() ? detectContent(o) : o.content;
+    // A carving driver names what it carves: the whole image, or a volume of
+    // the driver's own content.
+    std::string driver = o.carveDriver == "default" ? carveDriverFor(content) : o.carveDriver;
+    if (driver == "disk") content.clear();
+    if (driver == "exfat" && o.content.empty()) content = kExFATContent;
+    if (driver == "apfs" && o.content.empty()) content = "APFS";
+    if (!driver.empty() && driver != "volume" && driver != "disk" && carveDriverFor(content) != driver) {
+        std::fprintf(stderr, "scan-image: the %s driver cannot carve a volume whose content is \"%s\"\n",
+                     driver.c_str(), platform::escapedText(content).c_str());
+        return out;
+    }
     const std::uint64_t imageSectors = *size / o.sectorSize;
     if (o.start >= imageSectors) {
         std::fprintf(stderr, "scan-image: start sector beyond the image\n");
@@ -102,12 +135,17 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     ScanThread scan(out.volume);
     const std::string mode = o.mode.empty() ? defaultMode(content) : o.mode;
     const bool wholeDisk = o.searchTypes && content.empty();
+    // Search method 0 is the plain signature search, 1 the carving.
+    const int method = driver.empty() ? 0 : 1;
     if (o.searchTypes) {
         out.volume->setRawSearchStart(0, 100);
-        if (wholeDisk)
-            scan.scanForDeletedFilesDisk(platform::Array{*o.searchTypes, 0});
+        if (driver == "volume")
+            scan.startMakingTree(
+                platform::Array{mode == "advanced" ? "Advanced Scan" : "Normal Scan", 1, *o.searchTypes});
+        else if (wholeDisk)
+            scan.scanForDeletedFilesDisk(platform::Array{*o.searchTypes, method});
         else
-            scan.scanForDeletedFiles(platform::Array{1, 1, *o.searchTypes, 0});
+            scan.scanForDeletedFiles(platform::Array{1, 1, *o.searchTypes, method});
     } else if (mode == "normal")
         scan.startMakingTree(platform::Array{"Normal Scan", 0});
     else if (mode == "advanced")

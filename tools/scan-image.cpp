@@ -5,6 +5,8 @@
 //                         [--mode normal|advanced|deleted] [--session-out FILE]
 //   scan-image search IMAGE --types EXT,EXT... [--start SECTOR] [--sector-size N]
 //                         [--content STRING]
+//   scan-image carve IMAGE --types EXT,EXT... [--driver volume|disk|hfs-free|fat-free|exfat|apfs]
+//                         [--start SECTOR] [--sector-size N] [--content STRING] [--mode normal|advanced]
 //   scan-image session FILE
 //
 // IMAGE is a disk or volume image or a block device, only ever read. The
@@ -15,6 +17,13 @@
 // those extensions ("all": every type of the file scans' list) after the
 // deleted-file scan of the volume's content, or over the whole image when it
 // holds no content this tool knows; it prints the tree as tree does.
+// carve runs the photo and file carving instead: the built-in formats of the
+// photo scans' list measured by their size calculators, other types (from
+// the file scans' list where the photo list lacks them) by their
+// recognisers; "all" marks the whole photo list. The driver is the
+// deleted-file scan's of the content by default, the whole-disk one for an
+// image without a known content; "volume" runs the tree scan (--mode) and
+// then carves the whole volume.
 // Prints the found tree one node a line, tab-separated: path from the root,
 // file ID, parent ID, kind (d/f), size, deleted, complete, extents as
 // "start+count" in sectors of the image. Names come from the medium: a
@@ -48,12 +57,17 @@ int usage() {
                          "                             [--mode normal|advanced|deleted] [--session-out FILE]\n"
                          "       scan-image search IMAGE --types EXT,EXT... [--start SECTOR] [--sector-size N]\n"
                          "                             [--content STRING]\n"
+                         "       scan-image carve IMAGE --types EXT,EXT... [--driver "
+                         "volume|disk|hfs-free|fat-free|exfat|apfs]\n"
+                         "                             [--start SECTOR] [--sector-size N] [--content STRING] "
+                         "[--mode normal|advanced]\n"
                          "       scan-image session FILE\n"
                          "       scan-image partitions IMAGE\n"
                          "       scan-image content IMAGE\n"
                          "       scan-image lost-volumes IMAGE\n"
                          "       scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] [--only PATH-PREFIX]\n"
-                         "                             [--mode normal|advanced|deleted]\n");
+                         "                             [--mode normal|advanced|deleted] [--types EXT,... [--driver "
+                         "D]]\n");
     return 2;
 }
 
@@ -126,24 +140,19 @@ int main(int argc, char** argv) {
     ScanImageOptions o;
     o.image = argv[2];
     std::string sessionOut;
-    std::string types;
+    const bool searching = command == "search" || command == "carve";
     for (int i = 3; i < argc; ++i) {
         std::string a = argv[i];
         if (i + 1 >= argc) return usage();
         if (a == "--session-out")
             sessionOut = argv[++i];
-        else if (command == "search" && a == "--types")
-            types = argv[++i];
-        else if ((command == "search" && a == "--mode") || !parseScanImageOption(a, argv[++i], o))
+        else if ((a == "--types" && !searching) || (a == "--driver" && command != "carve") ||
+                 (command == "search" && a == "--mode") || !parseScanImageOption(a, argv[++i], o))
             return usage();
     }
     if (command == "tree") return runTree(o, sessionOut);
-    if (command != "search" || types.empty()) return usage();
-    std::string error;
-    o.searchTypes = markedSignatureTypes(types, &error);
-    if (!o.searchTypes) {
-        std::fprintf(stderr, "scan-image: %s\n", error.c_str());
-        return 2;
-    }
+    if (!searching || o.types.empty()) return usage();
+    if (command == "carve" && o.carveDriver.empty()) o.carveDriver = "default";
+    if (!resolveSearchTypes(o)) return 2;
     return runTree(o, sessionOut);
 }

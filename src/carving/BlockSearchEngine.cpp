@@ -167,10 +167,10 @@ struct BlockSearchEngine::Run {
                         if (!p.progressPerBatch) progress();
                     }
                     countCheckpoint(unit, 1);
-                    const std::uint64_t skip = detection.examineSector(sector, bytesAt(origin + sector));
+                    const Skip skip = detection.examineSector(sector, bytesAt(origin + sector));
                     if (stopped()) return;
                     // A file shorter than a unit: on with the sector after it.
-                    const std::uint64_t n = skip / spu;
+                    const std::uint64_t n = skip.fromUnitStart ? (skip.sectors + spu - 1) / spu : skip.sectors / spu;
                     if (n == 0) continue;
                     done += n;
                     if (n > batchUnits - i) {

@@ -56,14 +56,22 @@ public:
         std::function<std::optional<std::uint64_t>(std::uint64_t unit)> knownFileKey;
     };
 
+    // How far the search may jump after a file it found.
+    struct Skip {
+        std::uint64_t sectors = 0;
+        // The file's sectors counted from the start of the examined unit,
+        // every unit they touch jumped (a length a size calculator measured);
+        // otherwise only the whole units in them.
+        bool fromUnitStart = false;
+    };
+
     // What a search does with one examined sector.
     class Detection {
     public:
         virtual ~Detection();
         // `bytes` start with the sector numbered `sector` and run on past it
-        // as far as the batch window holds. Answers the sectors of a found
-        // file the search may jump over from here, 0 for none.
-        virtual std::uint64_t examineSector(std::uint64_t sector, platform::ByteView bytes) = 0;
+        // as far as the batch window holds.
+        virtual Skip examineSector(std::uint64_t sector, platform::ByteView bytes) = 0;
     };
 
     BlockSearchEngine(Volume& volume, AutoRecoveryAppend& fileDesc) noexcept : volume_(volume), fileDesc_(fileDesc) {}

@@ -42,19 +42,27 @@ std::uint64_t CarvedFileRecorder::carvedSize(const Sig& sig) const {
     return sig.sizeLimitBytes();
 }
 
-bool CarvedFileRecorder::fitsRecord(std::uint64_t block, const Sig& sig) const {
+std::optional<std::uint64_t> CarvedFileRecorder::extentStart(std::uint64_t block) const {
+    if (!deviceSectorExtents_) return block;
+    const auto origin = platform::checkedAdd(volume_.HPlusVolStart(), volume_.blocksStartsAtSector);
+    return origin ? platform::checkedAdd(*origin, block) : std::nullopt;
+}
+
+bool CarvedFileRecorder::fitsRecord(std::uint64_t block, std::uint64_t size, std::uint32_t extraBytes) const {
     const std::uint32_t bps = volume_.u32BytesInSector();
     if (bps == 0) return false;
-    const auto origin = platform::checkedAdd(volume_.HPlusVolStart(), volume_.blocksStartsAtSector);
-    const auto start = deviceSectorExtents_ ? (origin ? platform::checkedAdd(*origin, block) : std::nullopt)
-                                            : std::optional<std::uint64_t>(block);
-    if (start && *start <= kMax32 && sectorsFor(carvedSize(sig), bps) <= kMax32 &&
+    const auto start = extentStart(block);
+    if (start && *start <= kMax32 && sectorsFor(platform::saturatingAdd(size, extraBytes), bps) <= kMax32 &&
         volume_.blocksStartsAtSector <= kMax32)
         return true;
-    platform::logFormat("A %@ file found at sector %llu of %@ is not recorded: its place does not fit the found-file "
+    platform::logFormat("A file found at sector %llu of %@ is not recorded: its place does not fit the found-file "
                         "record's 32-bit sector fields",
-                        sig.extension, static_cast<unsigned long long>(block), volume_.path());
+                        static_cast<unsigned long long>(block), volume_.path());
     return false;
+}
+
+bool CarvedFileRecorder::fitsRecord(std::uint64_t block, const Sig& sig) const {
+    return fitsRecord(block, carvedSize(sig));
 }
 
 NewDir* CarvedFileRecorder::newCarvedNode(NewDir* parent, std::uint16_t kind, const std::string& name) {
@@ -112,16 +120,15 @@ NewDir* CarvedFileRecorder::pathFolders(AutoRecoveryAppend& fileDesc) {
     return current;
 }
 
-void CarvedFileRecorder::setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size) {
-    const std::uint32_t bps = volume_.u32BytesInSector();
-    node->fileSize = size;
+void CarvedFileRecorder::setExtent(NewDir* node, std::uint64_t block, std::uint64_t sectors) {
     node->sectorsPerBlock = 1;
-    std::uint64_t start = block;
-    if (deviceSectorExtents_)
-        start += volume_.HPlusVolStart() + volume_.blocksStartsAtSector;
-    else
-        node->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
-    newdir::appendDataExtent(node, start, sectorsFor(size, bps));
+    if (!deviceSectorExtents_) node->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
+    newdir::appendDataExtent(node, extentStart(block).value_or(block), sectors);
+}
+
+void CarvedFileRecorder::setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size) {
+    node->fileSize = size;
+    setExtent(node, block, sectorsFor(size, volume_.u32BytesInSector()));
     volume_.dataSize += size;
 }
 
@@ -227,4 +234,64 @@ void CarvedFileRecorder::fillDataFromBlock(std::uint64_t block, std::uint64_t si
         const std::uint64_t take = c + 1 == chunks ? size - c * chunkBytes : chunkBytes;
         intoData.insert(intoData.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(take));
     }
+}
+
+void CarvedFileRecorder::createSignatureSearchFolderNode(NewDir* node, const std::string& fileName,
+                                                         std::string_view andExtension) {
+    NewDir* root = volume_.dirRoot;
+    node->fileType = NewDir::Folder;
+    node->pndirPointer = root;
+    node->parentID = root ? root->fileID : 0;
+    node->fileID = volume_.maxFileID++;
+    node->deleted = 1;
+    node->firstSectorOffset = 0;
+    volume_.setFileName(newdir::utf16(fileName), node);
+    volume_.setPathName(u"/Root", node);
+    // Stored without its dot, as the files are named "file1.<extension>".
+    if (!andExtension.empty()) volume_.setExtension(newdir::utf16(std::string(andExtension.substr(1))), node);
+}
+
+void CarvedFileRecorder::addToResultFolder(NewDir* folder, NewDir* file, bool countInRootSize,
+                                           AutoRecoveryAppend& fileDesc) {
+    NewDir* root = volume_.dirRoot;
+    file->fileCount = 1;
+    file->foundBySignature = 1;
+    folder->fileSize += file->fileSize;
+    ++folder->childrenCount;
+    ++folder->fileCount;
+    folder->foundBySignature = 1;
+    folder->pndirPointer = root;
+    if (countInRootSize) root->fileSize += file->fileSize;
+    ++root->childrenCount;
+    ++root->fileCount;
+    if (folder->childList.empty()) {
+        ++root->childrenCount;
+        volume_.addChild(folder, root);
+        fileDesc.writeDir(folder);
+    }
+    fileDesc.writeDir(file);
+    volume_.addChild(file, folder);
+}
+
+void CarvedFileRecorder::addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,
+                                          AutoRecoveryAppend& fileDesc) {
+    if (!folder || !volume_.dirRoot) return;
+    const std::string name =
+        "file" + std::to_string(folder->childrenCount + 1) + "." + newdir::utf8(volume_.extensionOfDir(folder));
+    NewDir* file = newCarvedNode(folder, NewDir::File, name);
+    file->fileSize = andFileSize;
+    setExtent(file, andBlockNumber, sectorsFor(andFileSize, volume_.u32BytesInSector()));
+    addToResultFolder(folder, file, true, fileDesc);
+}
+
+void CarvedFileRecorder::addDetailsOfRawJpgFile(NewDir* folder, std::uint64_t sectorNumber, std::uint64_t fileSize,
+                                                std::uint32_t extraBytesToMove, AutoRecoveryAppend& fileDesc) {
+    if (!folder || !volume_.dirRoot) return;
+    const std::string name = "file - Raw Jpg" + std::to_string(folder->childrenCount + 1) + ".jpg";
+    NewDir* file = newCarvedNode(folder, NewDir::File, name);
+    file->fileSize = fileSize;
+    file->firstSectorOffset = extraBytesToMove;
+    // The extent covers the bytes before the preview in its first sector too.
+    setExtent(file, sectorNumber, sectorsFor(fileSize + extraBytesToMove, volume_.u32BytesInSector()));
+    addToResultFolder(folder, file, false, fileDesc);
 }

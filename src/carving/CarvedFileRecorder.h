@@ -17,7 +17,9 @@
 #include "platform/Value.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class Sig;
@@ -48,6 +50,25 @@ public:
     // under fileName, inside that package's folder.
     void addRtfGraphicToListAtBlock(std::uint64_t block, const Sig& sig, const std::string& fileName,
                                     AutoRecoveryAppend& fileDesc);
+    // The built-in formats' result folders ("JPG Files"): `node`, zeroed,
+    // becomes a folder under the root named `fileName` whose files take the
+    // extension (given with its dot). It joins the tree, and the
+    // auto-recovery file, only with its first file.
+    void createSignatureSearchFolderNode(NewDir* node, const std::string& fileName, std::string_view andExtension);
+    // Whether a file of `size` bytes found at `block`, `extraBytes` into its
+    // first sector, fits the record's 32-bit sector fields; logged when not.
+    bool fitsRecord(std::uint64_t block, std::uint64_t size, std::uint32_t extraBytes = 0) const;
+    // A file a size calculator measured, found at `andBlockNumber`, as the
+    // next "fileN.<extension>" of its result folder; the folder is linked
+    // under the root and written before its first file. The detection counts
+    // the file and its data.
+    void addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,
+                          AutoRecoveryAppend& fileDesc);
+    // A JPEG preview found inside a raw photo, `extraBytesToMove` bytes into
+    // the sector `sectorNumber`, as "file - Raw JpgN.jpg" of the folder.
+    void addDetailsOfRawJpgFile(NewDir* folder, std::uint64_t sectorNumber, std::uint64_t fileSize,
+                                std::uint32_t extraBytesToMove, AutoRecoveryAppend& fileDesc);
+
     // Appends the first `size` bytes of the medium from `block` to intoData,
     // eight sectors a read through the preview reader; a failed read or the
     // user's stop ends it with what was read.
@@ -69,6 +90,12 @@ private:
     void recordFile(NewDir* folder, const std::string& name, std::uint64_t block, const Sig& sig, Entries entries,
                     platform::Dict* pairing, AutoRecoveryAppend& fileDesc);
     void setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size);
+    // The extent of `sectors` sectors from `block` in the recorder's numbering.
+    void setExtent(NewDir* node, std::uint64_t block, std::uint64_t sectors);
+    // The first sector of `block` in the numbering extents are kept in.
+    std::optional<std::uint64_t> extentStart(std::uint64_t block) const;
+    // Files `file` (named, sized) as the next of a built-in result folder.
+    void addToResultFolder(NewDir* folder, NewDir* file, bool countInRootSize, AutoRecoveryAppend& fileDesc);
     // A carved file under `parent`, sized and given its extent, linked and
     // written to the auto-recovery file.
     NewDir* addCarvedFile(NewDir* parent, const std::string& name, std::uint64_t block, const Sig& sig,

@@ -46,7 +46,7 @@ bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, b
     return dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
 }
 
-std::uint64_t SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
+BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
     if (volume_.rtfdArray.empty()) volume_.lookForRtfAttachments = false;
     bool idProbed = false;
     bool mp3Tried = false;
@@ -56,7 +56,7 @@ std::uint64_t SignatureGroupDetection::examineSector(std::uint64_t sector, platf
         // and the MP3 recogniser never ran on the sector's own bytes.
         for (bool again = true; again;) {
             again = false;
-            if (volume_.stopTreeThread()) return 0;
+            if (volume_.stopTreeThread()) return {};
             std::optional<std::uint64_t> key = SignatureGroups::keyAt(bytes, g.group.offset, g.group.length);
             if (!key) break;
             bool probedNow = false;
@@ -69,26 +69,27 @@ std::uint64_t SignatureGroupDetection::examineSector(std::uint64_t sector, platf
             ItemTypeSig* item = g.group.tree->retrieveKeyField(*key);
             if (!item || !item->sig()) break;
             Sig& sig = *item->sig();
-            if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) return record(sig, sector);
+            if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) return record(sig, sector, skipsAfterPrimaryHits_);
             if (!sig.extraExts().empty()) {
                 for (const auto& extra : sig.extraExts())
-                    if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector)) return record(*extra, sector);
-                return 0;
+                    if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector))
+                        return record(*extra, sector, true);
+                return {};
             }
             again = probedNow && sig.extension == "mp3" && !mp3Tried;
         }
     }
-    return 0;
+    return {};
 }
 
-std::uint64_t SignatureGroupDetection::record(Sig& sig, std::uint64_t sector) {
-    if (!recorder_.fitsRecord(sector, sig)) return 0;
+BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t sector, bool skips) {
+    if (!recorder_.fitsRecord(sector, sig)) return {};
     ++volume_.fileCount;
     ++volume_.entryCount;
     const bool picture = volume_.lookForRtfAttachments && !volume_.rtfdArray.empty() && recordRtfGraphic(sig, sector);
     if (!picture) recorder_.addFileToListAtBlock(sector, sig, fileDesc_);
     fileDesc_.recordsWritten();
-    return sig.skipFileSize ? sig.skipSize : 0;
+    return {skips && sig.skipFileSize ? sig.skipSize : 0};
 }
 
 bool SignatureGroupDetection::recordRtfGraphic(Sig& sig, std::uint64_t sector) {

@@ -25,7 +25,11 @@ public:
     // The groups are the volume's btreeSigArray as it is now.
     SignatureGroupDetection(Volume& volume, CarvedFileRecorder& recorder, AutoRecoveryAppend& fileDesc);
 
-    std::uint64_t examineSector(std::uint64_t sector, platform::ByteView bytes) override;
+    BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView bytes) override;
+
+    // Whether the search jumps over a file confirmed by the type a group's
+    // tree holds for the key (those chained on it always allow it).
+    void setSkipsAfterPrimaryHits(bool on) { skipsAfterPrimaryHits_ = on; }
 
 private:
     struct Group {
@@ -41,8 +45,9 @@ private:
     // Resets the record's per-hit fields and the names a recogniser may
     // leave, then asks the dispatch.
     bool confirmed(Sig& sig, std::uint16_t firstTwoBytes, bool& mp3Tried, std::uint64_t sector);
-    // Records the confirmed file; the sectors the search may jump.
-    std::uint64_t record(Sig& sig, std::uint64_t sector);
+    // Records the confirmed file; the sectors the search may jump when
+    // `skips`.
+    BlockSearchEngine::Skip record(Sig& sig, std::uint64_t sector, bool skips);
     // Files the hit under the first picture the pending RTF package expects
     // that it matches; false when it matches none.
     bool recordRtfGraphic(Sig& sig, std::uint64_t sector);
@@ -53,4 +58,5 @@ private:
     VolumeRecognisers recognisers_;
     RecogniserDispatch dispatch_;
     std::vector<Group> groups_;
+    bool skipsAfterPrimaryHits_ = true;
 };

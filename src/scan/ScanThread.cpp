@@ -1,6 +1,7 @@
 #include "scan/ScanThread.h"
 
 #include "carving/AutoRecoveryFiles.h"
+#include "carving/PhotoCarving.h"
 #include "carving/PlainSignatureSearch.h"
 #include "fs/exfat/ExFATFileSystem.h"
 #include "fs/fat/FATFileSystem.h"
@@ -47,17 +48,6 @@ enum class ScanThread::Driver {
 namespace {
 const char* const kKeyStructuresNotFound =
     "Key data structures not found. Please try Advance Scan for tree on the desired volume.";
-
-const char* driverName(int d) {
-    static const char* names[] = {
-        "signature search of HFS+ free space",      "signature search of FAT free clusters",
-        "signature search of an exFAT volume",      "signature search of APFS free blocks",
-        "signature search of the whole disk",       "photo and file carving of the volume",
-        "photo and file carving of an APFS volume", "photo and file carving of an exFAT volume",
-        "photo and file carving of the whole disk", "photo and file carving of HFS+ free space",
-        "photo and file carving of FAT free space"};
-    return names[d];
-}
 
 bool isAuto(const Array& a) {
     return !a.empty() && a.back().isString() && a.back().stringValue() == "auto";
@@ -249,12 +239,15 @@ void ScanThread::searchStep(Driver driver) {
     Volume& v = *volume_;
     std::unique_ptr<AutoRecoveryFiles> autoRecovery;
     std::optional<PlainSignatureSearch> plain;
-    const auto plainSearch = [&]() -> PlainSignatureSearch& {
+    std::optional<PhotoCarving> carving;
+    const auto openPair = [&]() -> AutoRecoveryFiles& {
         // The pair the snapshot writer made; never one of the media.
         autoRecovery =
             std::make_unique<AutoRecoveryFiles>(platform::stateDir(), std::vector<std::string>{v.path(), v.cPath()});
-        return plain.emplace(v, *autoRecovery);
+        return *autoRecovery;
     };
+    const auto plainSearch = [&]() -> PlainSignatureSearch& { return plain.emplace(v, openPair()); };
+    const auto carve = [&]() -> PhotoCarving& { return carving.emplace(v, openPair()); };
     std::function<void(std::uint64_t)> run;
     switch (driver) {
     case Driver::PlainHFS:
@@ -272,16 +265,29 @@ void ScanThread::searchStep(Driver driver) {
     case Driver::PlainDisk:
         run = [&](std::uint64_t at) { plainSearch().signatureSearchDiskStartAt(at); };
         break;
-    default:
+    case Driver::CarveVolume:
+        run = [&](std::uint64_t at) { carve().signatureSearchVolPhotoAndFileRecoveryMethodStartAt(at); };
+        break;
+    case Driver::CarveAPFS:
+        run = [&](std::uint64_t at) { carve().signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt(at); };
+        break;
+    case Driver::CarveExFAT:
+        run = [&](std::uint64_t at) { carve().signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt(at); };
+        break;
+    case Driver::CarveDisk:
+        run = [&](std::uint64_t at) { carve().signatureSearchDiskPhotoMethodStartAt(at); };
+        break;
+    case Driver::CarveHFSFree:
+        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnlyStartAt(at); };
+        break;
+    case Driver::CarveFATFree:
+        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnFATVolumeStartAt(at); };
         break;
     }
-    // A search this build does not have is left out entirely (no snapshot,
-    // no pause) rather than pretending to have searched.
-    if (!run) {
-        logStep(driverName(static_cast<int>(driver)));
-        return;
-    }
-    SignatureGroups::populateBTreeSigArray(v);
+    // The carving makes the groups of the types its size calculators leave.
+    const bool plainDriver = driver == Driver::PlainHFS || driver == Driver::PlainFAT || driver == Driver::PlainExFAT ||
+                             driver == Driver::PlainAPFS || driver == Driver::PlainDisk;
+    if (plainDriver) SignatureGroups::populateBTreeSigArray(v);
     platform::AppController* c = platform::appController();
     if (c) c->rawScanStarted(resumed_ ? Value("auto") : Value());
     while (v.pauseThread())
@@ -468,8 +474,12 @@ void ScanThread::deletedFileSearch(const Recovery& row, const Array& arguments) 
     Volume& v = *volume_;
     v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
     const std::int64_t method = methodAt(arguments, 3);
-    // The HFS+ free-space search reads the allocation file's extents.
-    if (method == 0 && row.fileSystem == FileSystem::HFSPlus) AdvancedTreeScan(v).fillAllocationExt();
+    // The HFS+ free-space searches read the allocation file's extents.
+    if ((method == 0 || method == 1) && row.fileSystem == FileSystem::HFSPlus) AdvancedTreeScan(v).fillAllocationExt();
+    // A resumed scan skipped the FAT pass, but the free-cluster searches need
+    // the geometry the boot sector gives (the snapshot lacks the reserved
+    // sectors before the FAT).
+    if (resumed_ && row.fileSystem == FileSystem::FAT) FATFileSystem(v).checkFATFileSystemHealthy();
     if (method == 0)
         searchStep(row.plain);
     else if (method == 1)

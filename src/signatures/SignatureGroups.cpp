@@ -33,7 +33,11 @@ platform::Dict newGroup(Sig& sig) {
 } // namespace
 
 void SignatureGroups::populateBTreeSigArray(Volume& volume) {
-    for (const platform::Value& entry : volume.sigArray) {
+    populateBTreeSigArray(volume, volume.sigArray);
+}
+
+void SignatureGroups::populateBTreeSigArray(Volume& volume, const platform::Array& signatures) {
+    for (const platform::Value& entry : signatures) {
         const auto node = entry.objectAs<SigNode>();
         if (!node || !node->sig()) continue;
         Sig& sig = *node->sig();

@@ -24,6 +24,9 @@ public:
     // the same header chained on the first of them. Appends to what is there,
     // so the per-scan reset is what makes a search start afresh.
     static void populateBTreeSigArray(Volume& volume);
+    // The same from the given SigNodes (a carving groups only the types its
+    // size calculators do not measure).
+    static void populateBTreeSigArray(Volume& volume, const platform::Array& signatures);
 
     // The key a sector carries for a group: its header length of bytes at its
     // offset, first byte most significant. None when those bytes do not lie

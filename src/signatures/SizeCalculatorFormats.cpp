@@ -9,12 +9,14 @@ std::span<const std::string_view> SizeCalculatorFormats::extensions() {
     static const std::vector<std::string_view> keys = [] {
         std::vector<std::string_view> out;
         for (const CarvingFormat& f : CarvingFormat::table())
-            out.push_back(f.key);
+            if (std::find(out.begin(), out.end(), f.selectingExtension) == out.end())
+                out.push_back(f.selectingExtension);
         return out;
     }();
     return keys;
 }
 
 bool SizeCalculatorFormats::has(std::string_view extension) {
-    return CarvingFormat::byKey(extension) != nullptr;
+    const auto e = extensions();
+    return std::find(e.begin(), e.end(), extension) != e.end();
 }

@@ -1,9 +1,10 @@
 #pragma once
 
-// The formats the carving measures with a size calculator of their own: the
-// keys of the carving table, each the lower-case extension that also names
-// its result folder. A built-in file type with typeOfFile 1 is served by the
-// calculator of its extension, so that extension must be one of these.
+// The extensions that select a format the carving measures with a size
+// calculator of its own (the carving table's selecting extensions: "tif",
+// and "raw" for two makers' raw photos). A built-in file type with
+// typeOfFile 1 is served by the calculator its extension selects, so that
+// extension must be one of these.
 
 #include <span>
 #include <string_view>

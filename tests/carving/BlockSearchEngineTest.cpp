@@ -15,12 +15,15 @@ namespace {
 struct Offered : BlockSearchEngine::Detection {
     std::vector<std::uint64_t> sectors;
     std::map<std::uint64_t, std::uint64_t> skips;
+    // Lengths measured from the hit's unit start, every unit they touch.
+    std::map<std::uint64_t, std::uint64_t> measured;
     std::function<void(std::uint64_t)> also;
-    std::uint64_t examineSector(std::uint64_t sector, platform::ByteView) override {
+    BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView) override {
         sectors.push_back(sector);
         if (also) also(sector);
+        if (const auto m = measured.find(sector); m != measured.end()) return {m->second, true};
         const auto it = skips.find(sector);
-        return it == skips.end() ? 0 : it->second;
+        return {it == skips.end() ? 0 : it->second};
     }
     bool has(std::uint64_t s) const { return std::count(sectors.begin(), sectors.end(), s) == 1; }
 };
@@ -50,7 +53,10 @@ TEST_F(BlockSearchEngineTest, SkipsMoveWithinAndPastTheBatchAndShortHitsGoOnAfte
     auto v = volumeOf(1600);
     Offered offered;
     offered.skips = {{80, 800}, {881, 3}, {1000, 5}};
+    offered.measured = {{1203, 10}};
     BlockSearchEngine(*v, files).run(units(200, 8), offered, 0);
+    // Ten sectors from the start of unit 150 touch two units.
+    EXPECT_TRUE(offered.has(1203) && !offered.has(1204) && !offered.has(1215) && offered.has(1216));
     // Unit 10 covers 100 units: the next batch starts at unit 110.
     EXPECT_TRUE(offered.has(80) && !offered.has(81) && !offered.has(879) && offered.has(880));
     // Less than a unit: the sector after the hit, never the hit again.

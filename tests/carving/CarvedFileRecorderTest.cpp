@@ -132,3 +132,34 @@ TEST_F(CarvedFileRecorderTest, HitBeyondThirtyTwoBitSectorsIsRefusedAndDataIsRea
 }
 
 } // namespace
+
+// A result folder joins the tree, and the auto-recovery file, with its first
+// file, just before it; a preview inside a raw photo keeps the bytes before
+// it in its first sector and its extent covers them.
+TEST_F(CarvedFileRecorderTest, ResultFoldersJoinWithTheirFirstFileAndPreviewsKeepTheirOffset) {
+    CarvedFileRecorder recorder(*v);
+    NewDir* jpgs = newdir::allocate();
+    recorder.createSignatureSearchFolderNode(jpgs, "JPG Files", ".jpg");
+    EXPECT_TRUE(v->dirRoot->childList.empty());
+    recorder.addDetailsToNdir(jpgs, 513, 40, appended);
+    recorder.addDetailsToNdir(jpgs, 512, 50, appended);
+    ASSERT_EQ(appended.nodes.size(), 3u);
+    EXPECT_EQ(appended.nodes[0], jpgs);
+    EXPECT_EQ(v->dirRoot->childrenCount, 3u);
+    NewDir* second = nodeAt(v->dirRoot, "JPG Files/file2.jpg");
+    ASSERT_NE(nodeAt(v->dirRoot, "JPG Files/file1.jpg"), nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(nodeAt(v->dirRoot, "JPG Files/file1.jpg")->extents[0].blockCount, 2u);
+    EXPECT_EQ(second->extents[0].blockCount, 1u);
+
+    NewDir* previews = newdir::allocate();
+    recorder.createSignatureSearchFolderNode(previews, "RAW Jpg Files", "");
+    recorder.addDetailsOfRawJpgFile(previews, 60, 5000, 200, appended);
+    NewDir* preview = nodeAt(v->dirRoot, "RAW Jpg Files/file - Raw Jpg1.jpg");
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->firstSectorOffset, 200u);
+    EXPECT_EQ(preview->extents[0].blockCount, 11u);
+    // The preview lies inside its photo's bytes: the root's size counts it once.
+    EXPECT_EQ(v->dirRoot->fileSize, 1025u);
+    EXPECT_TRUE(appended.foldersFirst(v->dirRoot));
+}

@@ -65,8 +65,8 @@ while read -r ext command; do
   fi
   rm -f "sample.$ext"
 done <<EOF
-$(for e in jpg png gif bmp tif tiff psd psb ico pcx xpm sgi ppm pgm pbm webp jp2 j2k dpx fits; do echo "$e $im -size 8x8 gradient: sample.$e"; done)
-$(for e in tif tiff; do echo "$e $im -size 8x8 gradient: -define tiff:endian=msb sample.$e"; done)
+$(for e in jpg png gif bmp tif psd psb ico pcx xpm sgi ppm pgm pbm webp jp2 j2k dpx fits; do echo "$e $im -size 8x8 gradient: sample.$e"; done)
+$(for e in tif; do echo "$e $im -size 8x8 gradient: -define tiff:endian=msb sample.$e"; done)
 gif $im -size 8x8 gradient: gif87:sample.gif
 ras $im -size 8x8 gradient: sun:sample.ras
 $(for e in qoi exr; do echo "$e ff $picture sample.$e"; done)

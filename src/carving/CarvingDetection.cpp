@@ -1,0 +1,70 @@
+#include "carving/CarvingDetection.h"
+
+#include "carving/CarvedFileRecorder.h"
+#include "carving/CarvingResultFolders.h"
+#include "carving/SignatureGroupDetection.h"
+#include "sizecalc/CarvingContext.h"
+#include "sizecalc/SizeCalculator.h"
+#include "sizecalc/SizeCalculatorChain.h"
+#include "sizecalc/X3fFileCheck.h"
+#include "volume/Volume.h"
+
+namespace {
+// Previews this small are thumbnails, not worth a file of their own.
+constexpr std::uint64_t kSmallestRawJpeg = 1024;
+} // namespace
+
+BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
+    // The calculators see the sector's first bytes only; those that need
+    // more read the device themselves.
+    const SizeCalculatorChain::Hit hit =
+        p_.chain.measure(bytes.sub(0, SizeCalculator::kLeadingBytes), origin_ + sector);
+    BlockSearchEngine::Skip skip;
+    bool recorded = false;
+    if (hit.calculator) {
+        recorded = hit.size != 0 && record(*hit.calculator, hit.size, sector);
+        // An MP3 or MPEG stream covers its sectors: none of them starts a file.
+        if (p_.context.skipCarvedFileBlocks) {
+            p_.context.skipCarvedFileBlocks = false;
+            const std::uint32_t bps = volume_.u32BytesInSector();
+            skip = {hit.size / bps + (hit.size % bps != 0), true};
+        }
+    }
+    if (!recorded) {
+        const BlockSearchEngine::Skip found = p_.groups.examineSector(sector, bytes);
+        if (found.sectors != 0) skip = found;
+    }
+    p_.context.rawJpeg.found = false;
+    return skip;
+}
+
+bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t size, std::uint64_t sector) {
+    NewDir* folder = p_.folders.folderFor(calculator.parentKey());
+    if (!folder || !p_.recorder.fitsRecord(sector, size)) return false;
+    // The X3F folder holds Sigma raw files and the TIFFs that calculator also
+    // measures, each named by its own kind.
+    if (const auto* x3f = dynamic_cast<const X3fFileCheck*>(&calculator); x3f && x3f->extensionOfFile().size() > 1)
+        volume_.setExtension(newdir::utf16(x3f->extensionOfFile().substr(1)), folder);
+    volume_.dataSize += size;
+    ++volume_.fileCount;
+    ++volume_.entryCount;
+    if (folder->childList.empty()) {
+        ++volume_.folderCount;
+        ++volume_.entryCount;
+    }
+    p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc);
+
+    CarvingContext::RawJpeg& preview = p_.context.rawJpeg;
+    NewDir* rawJpg = p_.folders.rawJpgFolder();
+    if (preview.found && preview.fileSize > kSmallestRawJpeg && rawJpg && preview.sectorNumber >= origin_ &&
+        p_.recorder.fitsRecord(preview.sectorNumber - origin_, preview.fileSize, preview.extraBytes))
+        p_.recorder.addDetailsOfRawJpgFile(rawJpg, preview.sectorNumber - origin_, preview.fileSize, preview.extraBytes,
+                                           p_.fileDesc);
+    if (preview.found) {
+        preview.found = false;
+        preview.sectorNumber = 0;
+        preview.fileSize = 0;
+    }
+    p_.fileDesc.recordsWritten();
+    return true;
+}
