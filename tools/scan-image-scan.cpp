@@ -159,8 +159,9 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     bool completed = false;
     for (const auto& p : controller.callsNamed("updateProgress:"))
         if (p.dictValue().get("Tree Complete").boolValue()) completed = true;
-    // A whole-disk search reads no file system.
-    const bool foundVolume = wholeDisk || scan.foundVolume();
+    // A whole-disk search reads no file system, and the APFS carving needs
+    // none: it reads every sector of the volume.
+    const bool foundVolume = wholeDisk || scan.foundVolume() || driver == "apfs";
     if (!foundVolume)
         std::fprintf(stderr, "scan-image: no usable volume at sector %llu of %s\n",
                      static_cast<unsigned long long>(o.start), platform::escapedText(o.image).c_str());

@@ -170,7 +170,7 @@ struct BlockSearchEngine::Run {
                     const Skip skip = detection.examineSector(sector, bytesAt(origin + sector));
                     if (stopped()) return;
                     // A file shorter than a unit: on with the sector after it.
-                    const std::uint64_t n = skip.fromUnitStart ? (skip.sectors + spu - 1) / spu : skip.sectors / spu;
+                    const std::uint64_t n = skip.coveredFromHere ? (s + skip.sectors) / spu : skip.sectors / spu;
                     if (n == 0) continue;
                     done += n;
                     if (n > batchUnits - i) {

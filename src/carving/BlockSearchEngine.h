@@ -59,10 +59,11 @@ public:
     // How far the search may jump after a file it found.
     struct Skip {
         std::uint64_t sectors = 0;
-        // The file's sectors counted from the start of the examined unit,
-        // every unit they touch jumped (a length a size calculator measured);
-        // otherwise only the whole units in them.
-        bool fromUnitStart = false;
+        // The file surely covers these sectors from the examined one on (a
+        // stream a size calculator measured): the search goes on with the
+        // unit that holds the first sector after them. Otherwise the whole
+        // units in them are jumped from the examined unit.
+        bool coveredFromHere = false;
     };
 
     // What a search does with one examined sector.

@@ -35,11 +35,16 @@ std::string withExtension(const std::string& name, const std::string& extension)
 
 } // namespace
 
-std::uint64_t CarvedFileRecorder::carvedSize(const Sig& sig) const {
-    const std::uint64_t volumeBytes = platform::saturatingMul(
-        platform::saturatingMul(volume_.totalBlocks, volume_.blockSize()), volume_.u32BytesInSector());
-    if (sig.foundSize != 0 && sig.foundSize < volumeBytes) return sig.foundSize;
-    return sig.sizeLimitBytes();
+std::uint64_t CarvedFileRecorder::carvedSize(const Sig& sig, std::uint64_t block) const {
+    const std::uint32_t bps = volume_.u32BytesInSector();
+    const std::uint64_t volumeBytes =
+        platform::saturatingMul(platform::saturatingMul(volume_.totalBlocks, volume_.blockSize()), bps);
+    const std::uint64_t size = sig.foundSize != 0 && sig.foundSize < volumeBytes ? sig.foundSize : sig.sizeLimitBytes();
+    // A type's default size is no measure: it never reaches past the medium.
+    const std::uint64_t sectors = volume_.sizeInSect();
+    if (sectors == 0 || sectors <= volume_.blocksStartsAtSector) return size;
+    const std::uint64_t left = sectors - volume_.blocksStartsAtSector;
+    return block >= left ? 0 : std::min(size, platform::saturatingMul(left - block, bps));
 }
 
 std::optional<std::uint64_t> CarvedFileRecorder::extentStart(std::uint64_t block) const {
@@ -62,7 +67,7 @@ bool CarvedFileRecorder::fitsRecord(std::uint64_t block, std::uint64_t size, std
 }
 
 bool CarvedFileRecorder::fitsRecord(std::uint64_t block, const Sig& sig) const {
-    return fitsRecord(block, carvedSize(sig));
+    return fitsRecord(block, carvedSize(sig, block));
 }
 
 NewDir* CarvedFileRecorder::newCarvedNode(NewDir* parent, std::uint16_t kind, const std::string& name) {
@@ -163,7 +168,7 @@ NewDir* CarvedFileRecorder::addCarvedFile(NewDir* parent, const std::string& nam
                                           AutoRecoveryAppend& fileDesc) {
     NewDir* file = newCarvedNode(parent, NewDir::File, name);
     file->fileCount = 1;
-    setSizeAndExtent(file, block, carvedSize(sig));
+    setSizeAndExtent(file, block, carvedSize(sig, block));
     volume_.addChild(file, parent);
     fileDesc.writeDir(file);
     return file;

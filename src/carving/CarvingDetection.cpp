@@ -9,6 +9,8 @@
 #include "sizecalc/X3fFileCheck.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
+
 namespace {
 // Previews this small are thumbnails, not worth a file of their own.
 constexpr std::uint64_t kSmallestRawJpeg = 1024;
@@ -23,11 +25,14 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
     bool recorded = false;
     if (hit.calculator) {
         recorded = hit.size != 0 && record(*hit.calculator, hit.size, sector);
-        // An MP3 or MPEG stream covers its sectors: none of them starts a file.
+        // An MP3 or MPEG stream holds no other file: its sectors are jumped.
+        // Its measure runs a margin of up to a sector past its last frame,
+        // where the next file may already begin, so that last sector is
+        // still examined.
         if (p_.context.skipCarvedFileBlocks) {
             p_.context.skipCarvedFileBlocks = false;
             const std::uint32_t bps = volume_.u32BytesInSector();
-            skip = {hit.size / bps + (hit.size % bps != 0), true};
+            skip = {(hit.size - std::min<std::uint64_t>(hit.size, bps)) / bps, true};
         }
     }
     if (!recorded) {

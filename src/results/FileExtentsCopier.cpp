@@ -49,7 +49,7 @@ FileExtentsCopier::FileExtentsCopier(Geometry geometry, SectorReader reader, con
     : geometry_(geometry), reader_(std::move(reader)), abortSaving_(abortSaving), afterWrite_(std::move(afterWrite)) {}
 
 std::uint64_t FileExtentsCopier::stillNeeded() const {
-    const std::uint64_t left = fileSize_ - written_;
+    const std::uint64_t left = platform::saturatingAdd(skip_, fileSize_ - written_);
     const std::uint64_t gathered = gatheredSectors_ * geometry_.bytesPerSector;
     return left > gathered ? left - gathered : 0;
 }
@@ -72,9 +72,11 @@ bool FileExtentsCopier::readInto(std::uint64_t sector, std::uint64_t sectors) {
 }
 
 FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
+    const std::uint64_t skipped = std::min(bytes, skip_);
+    skip_ -= skipped;
     // Never past the file's size, whatever the extents add up to.
-    const std::size_t length = static_cast<std::size_t>(std::min(bytes, fileSize_ - written_));
-    if (!writeAll(fd_, buffer_.get(), length)) {
+    const std::size_t length = static_cast<std::size_t>(std::min(bytes - skipped, fileSize_ - written_));
+    if (!writeAll(fd_, buffer_.get() + skipped, length)) {
         writeError_ = errno;
         return Result::WriteFailed;
     }
@@ -135,6 +137,7 @@ FileExtentsCopier::Result FileExtentsCopier::add(std::uint64_t sector, std::uint
 FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
     fd_ = fd;
     fileSize_ = node->fileSize;
+    skip_ = node->firstSectorOffset;
     written_ = 0;
     writebackStarted_ = 0;
     writeError_ = 0;
@@ -148,11 +151,17 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
         return Result::Refused;
     }
     const std::uint64_t unitBytes = bytesPerSector * unitSectors;
+    if (skip_ != 0 && !newdir::dataBeginsInExtents(node->extents, unitBytes, node->firstSectorOffset)) {
+        platform::logFormat("File %u begins %u bytes into its extents, past their end; it has no bytes there",
+                            node->fileID, node->firstSectorOffset);
+        return Result::Done;
+    }
 
     // A single extent is trusted to start the file and sized from the file.
     if (node->extents.size() == 1) {
-        const std::uint64_t needed = fileSize_ / unitBytes + (fileSize_ % unitBytes != 0);
-        if (needed > std::numeric_limits<std::uint32_t>::max()) {
+        const std::optional<std::uint64_t> span = platform::checkedAdd(skip_, fileSize_);
+        const std::uint64_t needed = span ? *span / unitBytes + (*span % unitBytes != 0) : 0;
+        if (!span || needed > std::numeric_limits<std::uint32_t>::max()) {
             platform::logFormat("File %u of %llu bytes needs more blocks than an extent holds; it is not read",
                                 node->fileID, static_cast<unsigned long long>(fileSize_));
             return Result::Refused;

@@ -1,14 +1,15 @@
 #pragma once
 
-// Copies one found file from the medium into an open destination file. The
-// extents give the file's reads: runs of up to eight allocation blocks, the
-// file's last block on its own. Reads that follow each other on the medium
-// are joined into one large read, up to kMaxReadBytes, into one buffer kept
-// for the whole save; a joined read that fails is read again run by run, so
-// the file keeps exactly what lies before the run that failed. Every write
-// is checked; syncing the finished file is the caller's. Nothing past the
-// file's size is written and nothing outside the volume is read, whatever
-// the extents say.
+// Copies one found file from the medium into an open destination file: the
+// bytes of its extents from its first sector offset on, as many as its size
+// says. The extents give the file's reads: runs of up to eight allocation
+// blocks, the file's last block on its own. Reads that follow each other on
+// the medium are joined into one large read, up to kMaxReadBytes, into one
+// buffer kept for the whole save; a joined read that fails is read again run
+// by run, so the file keeps exactly what lies before the run that failed.
+// Every write is checked; syncing the finished file is the caller's. Nothing
+// past the file's size is written and nothing outside the volume is read,
+// whatever the extents say.
 
 #include <atomic>
 #include <cstdint>
@@ -54,8 +55,9 @@ public:
                       WriteObserver afterWrite);
 
     // Copies node's data into fd. A node with exactly one extent first gets
-    // that extent's block count set to what its size needs (the node keeps
-    // it).
+    // that extent's block count set to what its offset and size need (the
+    // node keeps it). An offset at or past the end of the extents leaves the
+    // file nothing: it is Done with no bytes and nothing read.
     Result copy(NewDir* node, int fd);
 
     std::uint64_t bytesWritten() const { return written_; }
@@ -94,6 +96,8 @@ private:
     std::vector<std::uint32_t> gatheredRuns_;
     int fd_ = -1;
     std::uint64_t fileSize_ = 0;
+    // Bytes of the reads still to be passed over before the file's first.
+    std::uint64_t skip_ = 0;
     std::uint64_t written_ = 0;
     // Bytes of the file whose write-back to the device has been started.
     std::uint64_t writebackStarted_ = 0;

@@ -12,6 +12,7 @@ PreviewData::Source PreviewData::Source::of(const NewDir& node) {
     s.fileType = node.fileType;
     s.sectorsPerBlock = node.sectorsPerBlock;
     s.dataStartSector = node.dataStartSector;
+    s.firstSectorOffset = node.firstSectorOffset;
     s.extents.assign(node.extents.begin(), node.extents.end());
     s.name = newdir::fileName(&node);
     return s;
@@ -46,9 +47,11 @@ PreviewData::Result PreviewData::getPreviewData(Volume& volume, const Source& no
     const std::uint64_t sectorsPerUnit = apfs ? 1 : node.sectorsPerBlock;
     const std::uint64_t unitBytes = sectorsPerUnit * bytesPerSector;
     const std::uint64_t wanted = std::min(node.fileSize, kPreviewSizeLimit + 1);
+    // Bytes of the reads still to be passed over before the file's first.
+    std::uint64_t skip = node.firstSectorOffset;
 
     std::vector<std::uint8_t>& data = result.data;
-    bool finished = false;
+    bool finished = skip != 0 && !newdir::dataBeginsInExtents(node.extents, unitBytes, node.firstSectorOffset);
     for (std::size_t i = 0; i < node.extents.size() && !finished; ++i) {
         const ExtP& extent = node.extents[i];
         const bool lastExtent = i + 1 == node.extents.size();
@@ -94,8 +97,11 @@ PreviewData::Result PreviewData::getPreviewData(Volume& volume, const Source& no
             }
             // The block that holds the file's end contributes only the
             // bytes up to it; a block short of it contributes all it read.
-            const std::uint64_t keep = std::min<std::uint64_t>(length, node.fileSize - data.size());
-            data.insert(data.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(keep));
+            const std::uint64_t skipped = std::min(length, skip);
+            skip -= skipped;
+            const std::uint64_t keep = std::min<std::uint64_t>(length - skipped, node.fileSize - data.size());
+            const auto from = chunk.begin() + static_cast<std::ptrdiff_t>(skipped);
+            data.insert(data.end(), from, from + static_cast<std::ptrdiff_t>(keep));
             block += run;
             if (data.size() > kPreviewSizeLimit) finished = true;
         }
@@ -140,5 +146,6 @@ std::optional<std::string> PreviewData::previewTextData(Volume& volume, const So
     if (!sector) return std::string();
     std::vector<std::uint8_t> block(static_cast<std::size_t>(length));
     if (!volume.readPreviewSector(*sector, node.sectorsPerBlock, block.data())) return std::nullopt;
-    return printableText(platform::ByteView(block), node.fileSize);
+    // An offset past the block leaves nothing of the file in it to show.
+    return printableText(platform::ByteView(block).sub(node.firstSectorOffset), node.fileSize);
 }

@@ -34,6 +34,7 @@ public:
         std::uint16_t fileType = 0;
         std::uint8_t sectorsPerBlock = 0;
         std::uint32_t dataStartSector = 0;
+        std::uint32_t firstSectorOffset = 0;
         std::vector<ExtP> extents;
         std::u16string name;
         static Source of(const NewDir& node);
@@ -51,16 +52,18 @@ public:
 
     // Reads the file's data through its extents, in runs of eight blocks
     // (one sector at a time on APFS), polling previewThreadAbort between
-    // reads. Never more than the file's size is kept: the block that holds
+    // reads. The data begin firstSectorOffset bytes into the extents (an
+    // offset at or past their end leaves nothing to read, and the data
+    // empty). Never more than the file's size is kept: the block that holds
     // the file's end contributes only the bytes up to it, and when the
     // extents hold fewer blocks than the size needs, the last block gives
     // what was read of it and no more. A read length above the limit or
     // below one byte sets previewThreadAbort and ends the reading.
     static Result getPreviewData(Volume& volume, const Source& node, std::atomic<bool>& previewThreadAbort);
 
-    // The first block of the file as the text tab shows it (see
-    // printableText); empty optional when the file has no extents or the
-    // read failed (the reader has told the user).
+    // The first block of the file, from its first sector offset on, as the
+    // text tab shows it (see printableText); empty optional when the file
+    // has no extents or the read failed (the reader has told the user).
     static std::optional<std::string> previewTextData(Volume& volume, const Source& node);
 
     // Every byte below 32 or from 127 up becomes "."; the block's last byte

@@ -36,6 +36,7 @@ void HFSPlusDir::encode(std::uint8_t (&out)[kSize]) const {
     putBE(out + 52, entriesBelow, 4);
     putBE(out + 56, childCount, 4);
     putBE(out + 60, extentCount, 4);
+    putBE(out + 64, firstSectorOffset, 4);
     putBE(out + 68, nameLength, 2);
     putBE(out + 70, pathLength, 2);
     putBE(out + 72, fileType, 2);
@@ -60,6 +61,7 @@ HFSPlusDir HFSPlusDir::decode(platform::ByteView r) {
     d.entriesBelow = r.be32(52);
     d.childCount = r.be32(56);
     d.extentCount = r.be32(60);
+    d.firstSectorOffset = r.be32(64);
     d.nameLength = r.be16(68);
     d.pathLength = r.be16(70);
     d.fileType = r.be16(72);

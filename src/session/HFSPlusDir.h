@@ -10,10 +10,15 @@
 //   0 size (u64)            24 first data sector   28 created   32 modified
 //  36 parent ID             40 file ID             44 files below
 //  48 sectors per block     52 entries below       56 child count
-//  60 extent count          68 name units (u16)    70 path units (u16)
-//  72 kind (u16)            74 marked  75 FAT entry  76 complete  77 deleted
+//  60 extent count          64 first sector offset 68 name units (u16)
+//  70 path units (u16)      72 kind (u16)
+//  74 marked  75 FAT entry  76 complete  77 deleted
 //  80 identity (native u64) 88 parent's identity (native u64, 0 for a root)
-//  8..23, 64..67, 78..79 zero
+//  8..23, 78..79 zero
+//
+// The first sector offset (bytes of the first sector before the data, a
+// JPEG inside a camera raw) went into bytes that earlier files keep zero,
+// so their records read as offset 0 and earlier readers skip it unharmed.
 //
 // Trailer: the name as UTF-16 big-endian, a folder's path likewise (a file's
 // never), then each extent as start block and block count (u32 each).
@@ -40,6 +45,7 @@ struct HFSPlusDir {
     std::uint32_t entriesBelow = 0;
     std::uint32_t childCount = 0;
     std::uint32_t extentCount = 0;
+    std::uint32_t firstSectorOffset = 0;
     std::uint16_t nameLength = 0;
     std::uint16_t pathLength = 0;
     std::uint16_t fileType = 0;

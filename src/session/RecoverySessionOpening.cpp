@@ -212,6 +212,7 @@ void RecoverySessionOpening::readFromDir(const NewDir* source, NewDir* destinati
             newdir::setFileName(n, c->texts.name());
             n->sectorsPerBlock = c->sectorsPerBlock;
             n->dataStartSector = c->dataStartSector;
+            n->firstSectorOffset = c->firstSectorOffset;
             n->isFATEntry = c->isFATEntry;
             n->deleted = c->deleted;
             n->selected = c->selected;

@@ -27,6 +27,9 @@ struct FreeNode {
 void TreeRecordReader::convertHPDir(const HFSPlusDir& r, NewDir* dir) {
     dir->fileSize = r.fileSize;
     dir->dataStartSector = r.dataStartSector;
+    // Kept as read, however large: the readers of the data bound it by the
+    // extents.
+    dir->firstSectorOffset = r.firstSectorOffset;
     dir->createDate = r.createDate;
     dir->modDate = r.modDate;
     dir->parentID = r.parentID;

@@ -43,6 +43,7 @@ HFSPlusDir TreeRecordWriter::convertNDir(const NewDir* dir, const NewDir* parent
     HFSPlusDir r;
     r.fileSize = dir->fileSize;
     r.dataStartSector = dir->dataStartSector;
+    r.firstSectorOffset = dir->firstSectorOffset;
     r.createDate = dir->createDate;
     r.modDate = dir->modDate;
     r.parentID = dir->parentID;

@@ -1,5 +1,6 @@
 #include "volume/NewDir.h"
 
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "platform/TextEncoding.h"
 
@@ -119,6 +120,15 @@ bool setDataStartSector(NewDir* node, std::uint64_t sector) {
     }
     node->dataStartSector = static_cast<std::uint32_t>(sector);
     return true;
+}
+
+bool dataBeginsInExtents(std::span<const ExtP> extents, std::uint64_t unitBytes, std::uint32_t firstSectorOffset) {
+    std::uint64_t covered = 0;
+    for (const ExtP& e : extents) {
+        covered = platform::saturatingMulAdd(covered, e.blockCount, unitBytes);
+        if (covered > firstSectorOffset) return true;
+    }
+    return false;
 }
 
 bool setFileName(NewDir* node, std::u16string_view name) {

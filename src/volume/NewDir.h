@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -141,6 +142,11 @@ bool appendExtentToGroup(ExtCompP& group, std::uint64_t startBlock, std::uint64_
 bool setSectorsPerBlock(NewDir* node, std::uint64_t sectors);
 // dataStartSector is 32 bits wide; refuses what does not fit.
 bool setDataStartSector(NewDir* node, std::uint64_t sector);
+// Whether data that begin firstSectorOffset bytes into the extents (blocks
+// of unitBytes each) begin inside them. The offset may come from a session
+// file: one at or past the extents' end leaves the file no bytes, rather
+// than sending a reader beyond the extents to find them.
+bool dataBeginsInExtents(std::span<const ExtP> extents, std::uint64_t unitBytes, std::uint32_t firstSectorOffset);
 
 // Names, paths and extensions: the units up to the first NUL. An empty
 // result leaves the length 0. A string longer than its length field can

@@ -71,17 +71,24 @@ TEST_F(CarvedFileRecorderTest, FilesOfATypeGoIntoItsFolderNumberedInTurn) {
     EXPECT_TRUE(appended.foldersFirst(v->dirRoot));
 }
 
-TEST_F(CarvedFileRecorderTest, UnmeasuredOrOversizedFilesTakeTheTypeSize) {
+TEST_F(CarvedFileRecorderTest, UnmeasuredOrOversizedFilesTakeTheTypeSizeUpToTheVolumesEnd) {
+    v = keep(testsupport::volumeOver(testsupport::patternImage(20480)));
+    v->totalBlocks = 20480;
+    v->setBlockSize(1);
+    v->createRoot();
     CarvedFileRecorder recorder(*v);
     Sig unmeasured = sig("dat", 0);
-    Sig oversized = sig("dat", 2048ull * 512);
+    Sig oversized = sig("dat", 20480ull * 512);
     recorder.addFileToListAtBlock(1, unmeasured, appended);
     recorder.addFileToListAtBlock(2, oversized, appended);
-    for (const char* name : {"dat files/File1.dat", "dat files/File2.dat"}) {
+    recorder.addFileToListAtBlock(20000, unmeasured, appended);
+    const std::pair<const char*, std::uint64_t> expected[] = {
+        {"dat files/File1.dat", 5242880}, {"dat files/File2.dat", 5242880}, {"dat files/File3.dat", 480 * 512}};
+    for (const auto& [name, size] : expected) {
         NewDir* file = nodeAt(v->dirRoot, name);
         ASSERT_NE(file, nullptr) << name;
-        EXPECT_EQ(file->fileSize, 5242880u);
-        EXPECT_EQ(file->extents[0].blockCount, 10240u);
+        EXPECT_EQ(file->fileSize, size);
+        EXPECT_EQ(file->extents[0].blockCount, size / 512);
     }
 }
 

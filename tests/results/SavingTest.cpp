@@ -456,6 +456,20 @@ TEST_F(Saving, BlocksThatFollowEachOtherAreReadAtOnce) {
     EXPECT_TRUE(logged("hold 8192 of its 20000 bytes"));
 }
 
+// A picture inside a camera raw begins part way into its first sector; an
+// offset past the extents (a damaged session file) leaves the file empty.
+TEST_F(Saving, AFileThatBeginsInsideItsFirstSectorIsTheExtentsBytesFromThere) {
+    tree.file(tree.root, u"one.jpg", 1000, {{10, 3}}, 1)->firstSectorOffset = 200;
+    tree.file(tree.root, u"two.jpg", 700, {{20, 1}, {30, 1}}, 1)->firstSectorOffset = 200;
+    tree.file(tree.root, u"past.jpg", 1000, {{40, 3}}, 1)->firstSectorOffset = 3 * 512;
+    saveTree();
+    EXPECT_EQ(saved("one.jpg"), patternBytes(10 * 512 + 200, 1000));
+    EXPECT_EQ(saved("two.jpg"), patternBytes(20 * 512 + 200, 312) + patternBytes(30 * 512, 388));
+    EXPECT_EQ(saved("past.jpg").size(), 0u);
+    for (auto [sector, count] : reads)
+        EXPECT_LT(sector, 40u);
+}
+
 TEST_F(Saving, ZeroLengthFilesAreNotCreatedButAFileWithoutExtentsIsSavedEmpty) {
     tree.file(tree.root, u"empty.txt", 0, {});
     tree.file(tree.root, u"lost.txt", 300, {});

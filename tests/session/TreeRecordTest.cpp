@@ -31,6 +31,7 @@ TEST(TreeRecord, FieldsAreBigEndianButTheIdentitiesTheTrailerIsNamePathExtentsAn
     folder->fileType = NewDir::Folder;
     folder->fileSize = 0x0102030405060708;
     folder->dataStartSector = 0x11121314;
+    folder->firstSectorOffset = 0x91929394;
     folder->createDate = 0x21222324;
     folder->modDate = 0x31323334;
     folder->parentID = 0x41424344;
@@ -68,7 +69,8 @@ TEST(TreeRecord, FieldsAreBigEndianButTheIdentitiesTheTrailerIsNamePathExtentsAn
                          {48, 0x71u},
                          {52, 0x81828384u},
                          {56, 1u},
-                         {60, 1u}})
+                         {60, 1u},
+                         {64, 0x91929394u}})
         putBE(want, at, v, 4);
     putBE(want, 68, 2, 2);
     putBE(want, 70, 6, 2);
@@ -107,6 +109,7 @@ TEST(TreeRecord, OverlongTextsBecomeUntitledEmptyFilesKeepNoExtentsAndTheRunAfte
     NewDir* b = newdir::allocate();
     b->fileType = NewDir::File;
     b->fileSize = 1;
+    b->firstSectorOffset = 200;
     newdir::setFileName(b, u"b");
     newdir::appendChild(root, b);
 
@@ -131,5 +134,6 @@ TEST(TreeRecord, OverlongTextsBecomeUntitledEmptyFilesKeepNoExtentsAndTheRunAfte
     EXPECT_EQ(newdir::fileName(folder->childList[0]), u"Untitled");
     EXPECT_EQ(folder->childList[0]->extentCount(), 0u);
     EXPECT_EQ(newdir::fileName(read->childList[1]), u"b");
+    EXPECT_EQ(read->childList[1]->firstSectorOffset, 200u);
     newdir::freeNDir(read);
 }

@@ -315,8 +315,29 @@ void walkTheWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& w
     write(&window, QStringLiteral("walk-files-range"));
     wizard->gotoHome(nullptr);
 
-    pickAndGoOn("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced", "walk-photos-disks-and-volumes",
-                "walk-photos-file-types");
+    // Photos from a whole disk: every type of the photo list carved, and
+    // the result screen of what the carving found.
+    click(window, "buttonRecoverPhotos");
+    click(window, "buttonRecoverPhotosAdvanced");
+    if (waitForScreen(window, "Drives List")) {
+        tables->selectRowWithPath(disk.isEmpty() ? volumePath : diskPath);
+        write(&window, QStringLiteral("walk-photos-disks-and-volumes"));
+        click(window, "nextButtonInDrivesList");
+        fileTypes->selectAllSig();
+        write(&window, QStringLiteral("walk-photos-file-types"));
+        QTimer answerer;
+        QObject::connect(&answerer, &QTimer::timeout, answerAlerts);
+        answerer.start(100);
+        click(window, "nextButtonSigTab");
+        write(&window, QStringLiteral("walk-photos-progress"));
+        if (waitForScreen(window, "Tree")) {
+            if (TreeScreenController* tree = TreeScreenController::of(delegate)) tree->outline()->expandAll();
+            write(&window, QStringLiteral("walk-photos-tree"));
+        }
+        leaveTheResultScreen(delegate, window, nullptr);
+    } else {
+        wizard->gotoHome(nullptr);
+    }
 
     if (!disk.isEmpty()) {
         click(window, "buttonRecoverPartitionAndDrives");

@@ -1,0 +1,353 @@
+#include "carving/PhotoCarving.h"
+
+#include "carving/CarvingSelection.h"
+#include "formats/CarvingFormat.h"
+#include "scan/ScanThread.h"
+#include "signatures/FileTypeTable.h"
+#include "signatures/Sig.h"
+#include "signatures/SigNode.h"
+#include "sizecalc/CarvingContext.h"
+#include "sizecalc/SizeCalculatorChain.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace fs = std::filesystem;
+using platform::Array;
+
+namespace {
+
+// The photo scans' types with these extensions, and the file scans' types
+// of the extensions the photo scans lack, marked (as scan-image marks them).
+Array marked(const std::set<std::string>& extensions) {
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+    Array out;
+    std::set<std::string> photoTypes;
+    for (const auto list : {FileTypeTable::PR, FileTypeTable::FR})
+        for (const auto& category : FileTypeTable::buildList(rows, list))
+            for (const auto& node : category->children()) {
+                const std::string& extension = node->sig()->extension;
+                if (!extensions.count(extension) || (list == FileTypeTable::FR && photoTypes.count(extension)))
+                    continue;
+                if (list == FileTypeTable::PR) photoTypes.insert(extension);
+                out.emplace_back(node);
+            }
+    return out;
+}
+
+// (sample, sector) lines of a manifest the fixture script wrote.
+std::vector<std::pair<std::string, std::uint64_t>> manifest(const fs::path& path) {
+    std::vector<std::pair<std::string, std::uint64_t>> out;
+    std::ifstream in(path);
+    for (std::string name; in >> name;)
+        in >> out.emplace_back(name, 0).second;
+    return out;
+}
+
+std::string extensionOf(const std::string& name) {
+    return fs::path(name).extension().string().substr(1);
+}
+
+// The carving table's row a sample's extension selects; null for the types
+// the signature groups carve.
+const CarvingFormat* rowFor(const std::string& extension) {
+    for (const CarvingFormat& row : CarvingFormat::table())
+        if (row.selectingExtension == extension) return &row;
+    return nullptr;
+}
+
+// The device sector where a carved file's extent begins.
+std::uint64_t deviceSector(const Volume& v, const NewDir& file) {
+    return v.HPlusVolStart() + file.dataStartSector + std::uint64_t{file.extents[0].startBlock} * file.sectorsPerBlock;
+}
+
+// Keeps the checkpoints of a run and the nodes it appends; stops the run at
+// its first checkpoint when asked.
+struct CapturingAppend : AutoRecoveryAppend {
+    Volume* stopAtCheckpoint = nullptr;
+    std::vector<std::uint64_t> checkpoints;
+    std::vector<const NewDir*> written;
+    void writeDir(const NewDir* node) override { written.push_back(node); }
+    void checkpoint(std::uint64_t unit) override {
+        checkpoints.push_back(unit);
+        if (stopAtCheckpoint) stopAtCheckpoint->setStopTreeThread(true);
+    }
+};
+
+class PhotoCarvingTest : public testsupport::ScanFixture {
+protected:
+    static void SetUpTestSuite() {
+        for (const char* tool : {"convert", "ffmpeg", "sox", "lame", "gs", "zip", "mkfs.vfat", "mcopy", "mdel",
+                                 "xorriso", "mkfs.exfat", "tune.exfat"})
+            if (!testsupport::haveTool(tool)) missing_ = tool;
+        if (missing_.empty() && !testsupport::runCommand("/usr/bin/python3 -c 'import mido'"))
+            missing_ = "python3-mido";
+        if (!missing_.empty()) return;
+        media_ = testsupport::makeTempDir("carve-media");
+        made_ = testsupport::runCommand(std::string(DRENTIC_CARVE_IMAGES_SCRIPT) + " " +
+                                        testsupport::shellQuote(media_.string()))
+                    .has_value();
+    }
+    void SetUp() override {
+        ScanFixture::SetUp();
+        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
+        ASSERT_TRUE(made_);
+    }
+    std::shared_ptr<Volume> searchable(const std::string& image, const std::string& content, std::uint64_t start = 0,
+                                       std::uint64_t sectors = 0) {
+        auto v = keep(testsupport::volumeOver(media_ / image, start, sectors, 512, content));
+        v->setRawSearchStart(0, 100);
+        return v;
+    }
+    // A carved file at the sample's device sector whose bytes begin with the
+    // sample, all of it where the carved file is as long. `deviceExtents`:
+    // its extents count from the device's first sector, not the volume's.
+    NewDir* expectCarved(Volume& v, const std::string& path, const std::string& sample, std::uint64_t sector,
+                         bool deviceExtents = false) {
+        SCOPED_TRACE(path);
+        NewDir* file = testsupport::nodeAt(v.dirRoot, path);
+        if (!file) {
+            ADD_FAILURE() << path << " was not carved";
+            return nullptr;
+        }
+        const std::uint64_t at =
+            deviceExtents ? file->dataStartSector + std::uint64_t{file->extents[0].startBlock} : deviceSector(v, *file);
+        EXPECT_EQ(at, sector);
+        const std::string carved =
+            deviceExtents ? testsupport::asString(testsupport::readBytesAt(v.path(), at * 512, file->fileSize))
+                          : testsupport::readThroughExtents(v, *file);
+        const std::string original = testsupport::readText(media_ / sample);
+        const std::size_t compared = std::min(original.size(), carved.size());
+        EXPECT_GE(compared, std::min<std::size_t>(original.size(), 512));
+        const auto differ = std::mismatch(original.begin(), original.begin() + compared, carved.begin());
+        EXPECT_EQ(differ.first - original.begin(), static_cast<std::ptrdiff_t>(compared))
+            << "first differing byte; " << original.size() << " bytes, " << carved.size() << " carved";
+        return file;
+    }
+    std::uint64_t sectorOf(const std::string& image, const std::string& sample) {
+        const auto at = testsupport::readText(media_ / image).find(testsupport::readText(media_ / sample));
+        EXPECT_NE(at, std::string::npos) << sample << " is not in " << image;
+        return at / 512;
+    }
+
+    static inline std::string missing_;
+    static inline fs::path media_;
+    static inline bool made_ = false;
+};
+
+// Formats whose measured length is the file's own; the others measure a
+// margin past the end (JPEG, PNG, GIF, TIFF, PSD, the QuickTime family,
+// MPEG, AIFF, MP3), which holds the whole file and the bytes after it.
+const std::set<std::string> kExactLength{"bmp", "avi", "wav", "mid"};
+
+TEST_F(PhotoCarvingTest, WholeDiskCarvesEverySampleAtItsSectorWithItsCalculatorsLength) {
+    const auto samples = manifest(media_ / "disk.manifest");
+    std::set<std::string> types;
+    for (const auto& [name, sector] : samples)
+        types.insert(extensionOf(name));
+    auto v = searchable("disk.img", "");
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked(types), 1});
+    expectTreeCompleteLast();
+
+    CarvingContext context(*v);
+    for (const auto& [name, sector] : samples) {
+        SCOPED_TRACE(name);
+        const std::string extension = extensionOf(name);
+        const CarvingFormat* row = rowFor(extension);
+        if (!row) {
+            // A type of the file scans, recorded as their search records it;
+            // the compound-file recogniser names a document by what it holds.
+            std::string path = extension + " files/File1." + extension;
+            if (extension == "doc")
+                for (const auto& [at, node] : testsupport::nodesByPath(v->dirRoot))
+                    if (!node->isFolder() && !node->extents.empty() && deviceSector(*v, *node) == sector) path = at;
+            expectCarved(*v, path, name, sector);
+            continue;
+        }
+        NewDir* file = expectCarved(*v, std::string(row->resultFolder) + "/file1." + std::string(row->folderExtension),
+                                    name, sector);
+        if (!file) continue;
+        const std::string_view key[] = {row->key};
+        SizeCalculatorChain chain(context, key);
+        const auto leading = testsupport::readBytesAt(media_ / "disk.img", sector * 512, 512);
+        EXPECT_EQ(file->fileSize, chain.measure(platform::ByteView(leading), sector).size);
+        const auto size = fs::file_size(media_ / name);
+        if (kExactLength.count(extension))
+            EXPECT_EQ(file->fileSize, size);
+        else
+            EXPECT_GT(file->fileSize, size);
+    }
+    // One file for each sample: nothing carved from inside another, or twice.
+    EXPECT_EQ(v->fileCount, samples.size());
+    // Folder and file names of a few formats whose extensions differ.
+    for (const char* path : {"JPG Files/file1.jpg", "TIFF Files/file1.tiff", "AIFF Files/file1.aiff",
+                             "MID Files/file1.mid", "3GP Files/file1.3gp", "MPG Files/file1.mpg"})
+        EXPECT_NE(testsupport::nodeAt(v->dirRoot, path), nullptr) << path;
+}
+
+TEST_F(PhotoCarvingTest, FatFreeSpaceCarvesDeletedPhotosAndSkipsClustersInUse) {
+    auto v = searchable("fat.img", "FAT16");
+    ScanThread(v).scanForDeletedFiles(Array{1, 1, marked({"jpg", "png"}), 1});
+    expectTreeCompleteLast();
+    expectCarved(*v, "JPG Files/file1.jpg", "gone.jpg", sectorOf("fat.img", "gone.jpg"));
+    expectCarved(*v, "PNG Files/file1.png", "gone.png", sectorOf("fat.img", "gone.png"));
+    // live.jpg's clusters are in use.
+    const NewDir* jpegs = testsupport::nodeAt(v->dirRoot, "JPG Files");
+    ASSERT_NE(jpegs, nullptr);
+    EXPECT_EQ(jpegs->childrenArrayCount(), 1u);
+}
+
+TEST_F(PhotoCarvingTest, HfsFreeSpaceCarvesOnlyFilesWhoseBlocksAreFree) {
+    std::uint64_t start = 0;
+    std::ifstream(media_ / "hfs.start") >> start;
+    auto live = searchable("hfs.iso", "Apple_HFS", start);
+    ScanThread(live).scanForDeletedFiles(Array{1, 1, marked({"jpg", "png"}), 1});
+    EXPECT_EQ(testsupport::nodeAt(live->dirRoot, "JPG Files"), nullptr);
+    EXPECT_EQ(testsupport::nodeAt(live->dirRoot, "PNG Files"), nullptr);
+    freeVolumes();
+    controller.clear();
+
+    auto v = searchable("hfs-freed.iso", "Apple_HFS", start);
+    ScanThread(v).scanForDeletedFiles(Array{1, 1, marked({"jpg", "png"}), 1});
+    expectTreeCompleteLast();
+    expectCarved(*v, "JPG Files/file1.jpg", "freed.jpg", sectorOf("hfs-freed.iso", "freed.jpg"));
+    expectCarved(*v, "PNG Files/file1.png", "freed.png", sectorOf("hfs-freed.iso", "freed.png"));
+    // kept.jpg's blocks are still in use.
+    const NewDir* jpegs = testsupport::nodeAt(v->dirRoot, "JPG Files");
+    ASSERT_NE(jpegs, nullptr);
+    EXPECT_EQ(jpegs->childrenArrayCount(), 1u);
+}
+
+TEST_F(PhotoCarvingTest, ExfatAndApfsVolumesAreCarvedAtTheirDeviceSectors) {
+    struct Case {
+        const char* image;
+        const char* content;
+        const char* manifest;
+        std::uint64_t start;
+        // The APFS driver's extents hold device sectors.
+        bool deviceExtents;
+    };
+    std::vector<Case> cases{{"exfat.img", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "exfat.manifest", 0, false}};
+    if (fs::exists(media_ / "apfs.img")) {
+        std::uint64_t start = 0;
+        std::ifstream(media_ / "apfs.gptstart") >> start;
+        cases.push_back({"apfs.img", "APFS", "apfs.manifest", 0, true});
+        cases.push_back({"gpt-apfs.img", "APFS", "apfs.manifest", start, true});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.image);
+        const auto samples = manifest(media_ / c.manifest);
+        std::set<std::string> types;
+        for (const auto& [name, sector] : samples)
+            types.insert(extensionOf(name));
+        // The GPT partition is as long as the container.
+        auto v = searchable(c.image, c.content, c.start, c.start ? fs::file_size(media_ / "apfs.img") / 512 : 0);
+        ScanThread(v).scanForDeletedFiles(Array{1, 1, marked(types), 1});
+        expectTreeCompleteLast();
+        for (const auto& [name, sector] : samples) {
+            const CarvingFormat* row = rowFor(extensionOf(name));
+            ASSERT_NE(row, nullptr);
+            expectCarved(*v, std::string(row->resultFolder) + "/file1." + std::string(row->folderExtension), name,
+                         c.start + sector, c.deviceExtents);
+        }
+        EXPECT_EQ(v->fileCount, samples.size());
+        freeVolumes();
+        controller.clear();
+    }
+    if (cases.size() == 1) GTEST_SKIP() << "mkapfs is missing or failed: APFS not carved";
+}
+
+// A disk with JPEGs before the first checkpoint (sector 20000), in the
+// sector after it, and past where a resumed run begins (checkpoint + 20010),
+// and a PNG only there. The run is stopped at its checkpoint.
+TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterTheCheckpoint) {
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    const std::string pic = testsupport::readText(media_ / "pic.png");
+    const fs::path image = testsupport::zeroImage(50000 * 512);
+    for (const auto& [bytes, sector] : {std::pair{photo, 100}, {photo, 20001}, {photo, 45000}, {pic, 46001}})
+        testsupport::writeAt(image, sector * 512ull, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    v->createRoot();
+    v->sigArray = marked({"jpg", "png"});
+
+    CapturingAppend first;
+    first.stopAtCheckpoint = v.get();
+    PhotoCarving(*v, first).signatureSearchDiskPhotoMethodStartAt(0);
+    ASSERT_EQ(first.checkpoints, std::vector<std::uint64_t>{20000});
+    NewDir* jpegs = testsupport::nodeAt(v->dirRoot, "JPG Files");
+    ASSERT_NE(jpegs, nullptr);
+    EXPECT_EQ(jpegs->childrenArrayCount(), 1u);
+    EXPECT_EQ(first.written.size(), 2u);
+
+    v->setStopTreeThread(false);
+    v->autoCrashRecovery = true;
+    CapturingAppend resumed;
+    PhotoCarving(*v, resumed).signatureSearchDiskPhotoMethodStartAt(first.checkpoints.back());
+    std::size_t jpegFolders = 0;
+    for (const NewDir* child : v->dirRoot->childList)
+        jpegFolders += v->fileNameOfDir(child) == u"JPG Files";
+    EXPECT_EQ(jpegFolders, 1u);
+    EXPECT_EQ(jpegs->childrenArrayCount(), 2u);
+    for (const auto& [path, sector] :
+         {std::pair{"JPG Files/file1.jpg", 100}, {"JPG Files/file2.jpg", 45000}, {"PNG Files/file1.png", 46001}}) {
+        NewDir* file = testsupport::nodeAt(v->dirRoot, path);
+        ASSERT_NE(file, nullptr) << path;
+        EXPECT_EQ(deviceSector(*v, *file), static_cast<std::uint64_t>(sector)) << path;
+    }
+    // file2.jpg, then the PNG folder and its file: the JPEG folder is in the
+    // snapshot already.
+    EXPECT_EQ(resumed.written.size(), 3u);
+}
+
+std::shared_ptr<SigNode> typeNode(std::uint32_t typeOfFile, const std::string& extension,
+                                  const std::string& software = "") {
+    Sig sig;
+    sig.typeOfFile = typeOfFile;
+    sig.extension = extension;
+    sig.software = software;
+    auto node = std::make_shared<SigNode>();
+    node->setSig(sig);
+    return node;
+}
+
+TEST(CarvingSelectionTest, SelectingExtensionsAreExactAndRawNeedsItsMaker) {
+    CarvingSelection selection;
+    struct Case {
+        std::shared_ptr<SigNode> type;
+        std::vector<std::string_view> keys;
+        std::size_t userSignatures;
+        bool rawJpgFolder;
+    };
+    const Case cases[] = {
+        {typeNode(1, "tiff"), {}, 0, false},
+        {typeNode(1, "aiff"), {}, 0, false},
+        {typeNode(1, "jpeg"), {}, 0, false},
+        {typeNode(1, "JPG"), {}, 0, false},
+        {typeNode(1, "tif"), {"tiff"}, 0, false},
+        {typeNode(1, "raw", "Leica raw"), {"lei"}, 0, true},
+        {typeNode(1, "raw", "Panasonic raw"), {"raw"}, 0, true},
+        {typeNode(1, "raw", "LEICA raw"), {}, 0, false},
+        {typeNode(3, "jpg"), {}, 1, false},
+        {typeNode(1, "kdc"), {"kdc"}, 0, false},
+        {typeNode(1, "nef"), {"nef"}, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type->sig()->extension + " " + c.type->sig()->software);
+        selection.select(Array{c.type});
+        EXPECT_EQ(selection.selectedKeys(), c.keys);
+        EXPECT_EQ(selection.userSignatures().size(), c.userSignatures);
+        EXPECT_EQ(selection.needsRawJpgFolder(), c.rawJpgFolder);
+    }
+    // A second type of the same extension selects the row once.
+    selection.select(
+        Array{typeNode(1, "jpg"), typeNode(1, "jpg"), typeNode(1, "k25"), typeNode(1, "dcr"), typeNode(1, "3fr")});
+    EXPECT_EQ(selection.selectedKeys(), (std::vector<std::string_view>{"k25", "dcr", "3fr", "jpg"}));
+    EXPECT_FALSE(selection.needsRawJpgFolder());
+}
+
+} // namespace
