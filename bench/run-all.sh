@@ -2,10 +2,11 @@
 # Every speed and memory figure the scans and saves are held to, in one run,
 # each beside its peer tool's: the normal scan and bytes per found file beside
 # fls -r, both whole-medium sweeps beside dd, the whole-disk signature search
-# beside photorec, the result screen on a tree of 1,000,000 files, saving
-# beside tsk_recover and cp, and a recovery session of 1,000,000 files.
+# and photo carving beside photorec, the result screen on a tree of 1,000,000
+# files, saving beside tsk_recover and cp, and a recovery session of
+# 1,000,000 files.
 #   bench/run-all.sh BUILD_DIR WORK_DIR [RUNS]
-# WORK_DIR keeps the images between runs (about 4 GiB); the first run makes
+# WORK_DIR keeps the images between runs (about 5 GiB); the first run makes
 # them with xorriso (several minutes). Run it on an idle machine: the load
 # average is printed before and after.
 set -euo pipefail
@@ -28,6 +29,7 @@ for k in 5 100; do
 done
 read -r large < <("$here/make-hfs-large.sh" "$work")
 read -r searchable < <("$here/make-search-1g.sh" "$work")
+read -r carvable < <("$here/make-carve-1g.sh" "$work")
 
 echo; echo "== Normal scan and bytes per found file, beside fls -r"
 "$build/bench/tree_scan_bench" Apple_HFS "${args[@]}"
@@ -39,6 +41,8 @@ echo; echo "== Whole-medium sweeps, beside dd bs=1M"
 "$build/bench/sweep_bench" "$large" "$runs"
 echo; echo "== Whole-disk signature search, beside photorec"
 "$build/bench/search_bench" "$searchable" "$runs"
+echo; echo "== Whole-disk photo carving, beside photorec"
+"$build/bench/carve_bench" "$carvable" "$runs"
 echo; echo "== The result screen on 1,000,000 files in 10,000 folders"
 QT_QPA_PLATFORM=offscreen "$build/bench/tree_bench" "$runs"
 echo; echo "== Saving, beside tsk_recover and cp -r"

@@ -22,7 +22,3 @@ SizeCalculator::~SizeCalculator() = default;
 std::string_view SizeCalculator::parentKey() const {
     return format_.key;
 }
-
-std::uint8_t SizeCalculator::firstByteOfHeader() const {
-    return format_.firstByteOfHeader;
-}

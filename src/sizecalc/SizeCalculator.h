@@ -12,13 +12,13 @@
 // that does not advance ends the walk, and a value out of the format's
 // bounds means "no file here" (false or 0), never an error.
 
+#include "formats/CarvingFormat.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
 #include <string_view>
 
 class CarvingContext;
-struct CarvingFormat;
 
 class SizeCalculator {
 public:
@@ -42,7 +42,8 @@ public:
     const CarvingFormat& format() const { return format_; }
     // The key of the format's result folder.
     std::string_view parentKey() const;
-    std::uint8_t firstByteOfHeader() const;
+    // Asked of every calculator for every sector the carving examines.
+    std::uint8_t firstByteOfHeader() const { return format_.firstByteOfHeader; }
 
 protected:
     // key: the format's row of the carving table.

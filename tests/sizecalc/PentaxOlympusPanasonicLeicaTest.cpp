@@ -134,6 +134,16 @@ TEST_F(PentaxOlympusPanasonicLeicaTest, PanasonicAndLeicaEndAtTheirStripWithTheT
         EXPECT_EQ(hit.size, file.size() + 512);
         expectPreview(b, preview, 12000);
     }
+    // A preview whose scan data never ends is cut at 5 MiB, answered as that
+    // + 1 however many read windows the scan crosses on the way.
+    B b;
+    B::Blob endless{};
+    const std::string file = raw(b.magic(0x55, 0x00), "Panasonic", [&](B& b, B::Ifd ifd0) {
+        endless = b.addBlob("\xFF\xD8\xFF\xE0\x00\x02\xFF\xDA"s + std::string(6u << 20, 'j'));
+        b.pointer(ifd0, 46, endless);
+    });
+    EXPECT_EQ(keyOf(carve(file)), "raw");
+    expectPreview(b, endless, 5242881);
     // Classifying alone, Panasonic refuses Olympus and Pentax makes.
     const std::string_view alone[] = {"raw"};
     for (const char* make : {"OLYMPUS", "PENTAX"}) {

@@ -1,0 +1,104 @@
+// The photo carving of a whole disk, timed beside PhotoRec's carving of the
+// same image in the same run, both reading it from the page cache. Ours
+// carves every format the photo scans measure with a size calculator, and
+// then once more with the file scans' PDF and ZIP types marked as well
+// (searched by their signatures, as the image holds them too); PhotoRec runs with its default file types, without its
+// paranoid checks, and writes what it finds into a temporary folder, as it always does. The files found are printed by
+// kind beside the files the image holds.
+//
+//   carve_bench [IMAGE [ROUNDS]]
+// Without IMAGE, bench/make-carve-1g.sh makes one (1 GiB) in the temporary
+// folder. Each round runs both; the medians are printed.
+
+#include "DiskSearchBench.h"
+#include "carving/AutoRecoveryAppend.h"
+#include "carving/PhotoCarving.h"
+#include "platform/RecordingController.h"
+#include "platform/SystemLog.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using diskbench::Clock;
+
+// Seconds of one whole-disk carving; what it found in *found.
+double timeCarving(const std::string& image, std::uint64_t bytes, const platform::Array& types,
+                   diskbench::Found* found) {
+    auto v = diskbench::diskVolume(image, bytes, types);
+    AutoRecoveryAppend noPair;
+    const auto t0 = Clock::now();
+    PhotoCarving(*v, noPair).signatureSearchDiskPhotoMethodStartAt(0);
+    const double took = std::chrono::duration<double>(Clock::now() - t0).count();
+    found->clear();
+    diskbench::countFiles(v->dirRoot, *found);
+    v->freeTree();
+    return took;
+}
+
+// The files the image script placed, by extension, from IMAGE.list (lines
+// "sector sample bytes"); empty when there is no list.
+diskbench::Found placedFiles(const std::string& image) {
+    diskbench::Found placed;
+    std::ifstream list(image + ".list");
+    std::string sector, sample, bytes;
+    while (list >> sector >> sample >> bytes)
+        ++placed[std::filesystem::path(sample).extension().string().substr(1)];
+    return placed;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string image = diskbench::imageOrMade(argc, argv, "make-carve-1g.sh");
+    if (image.empty()) return 1;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::uint64_t bytes = std::filesystem::file_size(image);
+    platform::setLogSink([](const std::string&) {});
+    platform::RecordingController controller;
+    controller.setDriveDictArray(platform::Array{platform::Dict{{"Path", image}}});
+    platform::setAppController(&controller);
+
+    const platform::Array builtIn =
+        diskbench::builtInTypes("Sig_PR", [](const Sig& sig) { return sig.typeOfFile == 1; });
+    platform::Array withDocuments = builtIn;
+    for (const auto& type : diskbench::builtInTypes(
+             "Sig_FR", [](const Sig& sig) { return sig.extension == "pdf" || sig.extension == "zip"; }))
+        withDocuments.push_back(type);
+    diskbench::readIntoPageCache(image);
+    diskbench::Found ours, oursWithDocuments;
+    diskbench::PeerRun photorec;
+    std::vector<double> oursTimes, withDocumentsTimes, theirTimes;
+    for (int r = 0; r < rounds; ++r) {
+        controller.clear();
+        oursTimes.push_back(timeCarving(image, bytes, builtIn, &ours));
+        controller.clear();
+        withDocumentsTimes.push_back(timeCarving(image, bytes, withDocuments, &oursWithDocuments));
+        photorec = diskbench::runPhotoRec(image, "options,paranoid_no,search");
+        theirTimes.push_back(photorec.seconds);
+    }
+    const double mb = static_cast<double>(bytes) / 1e6;
+    std::printf("%.0f MB image, median of %d rounds\n", mb, rounds);
+    const diskbench::Found placed = placedFiles(image);
+    if (!placed.empty())
+        std::printf("placed: %zu files (%s)\n", diskbench::total(placed), diskbench::listed(placed).c_str());
+    const auto row = [&](const char* name, double t, const diskbench::Found& found) {
+        std::printf("%-44s %7.3f s  %7.1f MB/s  %zu files\n  %s\n", name, t, mb / t, diskbench::total(found),
+                    diskbench::listed(found).c_str());
+    };
+    row("photo carving, every built-in format:", diskbench::median(oursTimes), ours);
+    row("photo carving, the same and PDF, ZIP:", diskbench::median(withDocumentsTimes), oursWithDocuments);
+    if (diskbench::median(theirTimes) < 0)
+        std::printf("photorec could not be run\n");
+    else
+        row("photorec /cmd IMAGE options,paranoid_no,search:", diskbench::median(theirTimes), photorec.files);
+    platform::setAppController(nullptr);
+    return 0;
+}
