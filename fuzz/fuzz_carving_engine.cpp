@@ -11,7 +11,7 @@
 // disk's sectors 4096 bytes (the same bytes, an eighth as many sectors). The
 // file the disk is read from runs on past the disk's end with sectors that
 // each begin a WAV file: a run that examined a sector past the end would
-// record a file there, and no file may begin at or past the disk's end.
+// record a file there; every carved file lies wholly on the disk.
 // A seed: the options byte, then a few samples' first 16 KiB at sectors of
 // the disk (sample:sector ...):
 //
@@ -78,17 +78,16 @@ const std::vector<std::uint8_t>& trail() {
     return bytes;
 }
 
-// Every carved file begins on the disk. Its end is not held to the disk: a
-// stream cut off by the disk's end is answered its format's fixed size by
-// its calculator (5 MiB for a JPEG), and recorded so.
+// Every carved file lies on the disk, whole.
 void checkFiles(const NewDir* folder, std::uint64_t diskSectors) {
     for (std::uint32_t i = 0; i < folder->childrenArrayCount(); ++i) {
         const NewDir* child = newdir::childAtIndex(folder, i);
-        if (child->isFolder())
+        if (child->isFolder()) {
             checkFiles(child, diskSectors);
-        else if (child->extentCount() != 0 &&
-                 std::uint64_t{child->dataStartSector} + child->extents[0].startBlock >= diskSectors)
-            std::abort();
+        } else if (child->extentCount() != 0) {
+            const std::uint64_t start = std::uint64_t{child->dataStartSector} + child->extents[0].startBlock;
+            if (start >= diskSectors || start + child->extents[0].blockCount > diskSectors) std::abort();
+        }
     }
 }
 

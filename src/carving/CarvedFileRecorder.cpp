@@ -41,10 +41,14 @@ std::uint64_t CarvedFileRecorder::carvedSize(const Sig& sig, std::uint64_t block
         platform::saturatingMul(platform::saturatingMul(volume_.totalBlocks, volume_.blockSize()), bps);
     const std::uint64_t size = sig.foundSize != 0 && sig.foundSize < volumeBytes ? sig.foundSize : sig.sizeLimitBytes();
     // A type's default size is no measure: it never reaches past the medium.
+    return std::min(size, bytesLeftFrom(block));
+}
+
+std::uint64_t CarvedFileRecorder::bytesLeftFrom(std::uint64_t block) const {
     const std::uint64_t sectors = volume_.sizeInSect();
-    if (sectors == 0 || sectors <= volume_.blocksStartsAtSector) return size;
+    if (sectors == 0 || sectors <= volume_.blocksStartsAtSector) return std::numeric_limits<std::uint64_t>::max();
     const std::uint64_t left = sectors - volume_.blocksStartsAtSector;
-    return block >= left ? 0 : std::min(size, platform::saturatingMul(left - block, bps));
+    return block >= left ? 0 : platform::saturatingMul(left - block, volume_.u32BytesInSector());
 }
 
 std::optional<std::uint64_t> CarvedFileRecorder::extentStart(std::uint64_t block) const {

@@ -38,6 +38,9 @@ public:
     // volume, else the type's size limit (the user's, else the default),
     // never past the volume's end from `block`.
     std::uint64_t carvedSize(const Sig& sig, std::uint64_t block) const;
+    // The bytes from `block` to the volume's end: no carved file reaches
+    // into what follows the volume.
+    std::uint64_t bytesLeftFrom(std::uint64_t block) const;
     // Whether a file of this type found at `block` fits the tree's record,
     // whose start sector and sector count are 32 bits wide. A file that does
     // not is never recorded at a cut position: false, with a log line.

@@ -43,9 +43,12 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
     return skip;
 }
 
-bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t size, std::uint64_t sector) {
+bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t measured, std::uint64_t sector) {
     NewDir* folder = p_.folders.folderFor(calculator.parentKey());
-    if (!folder || !p_.recorder.fitsRecord(sector, size)) return false;
+    // A file cut off by the volume's end is measured at its format's fixed
+    // size: only what lies on the volume is its.
+    const std::uint64_t size = std::min(measured, p_.recorder.bytesLeftFrom(sector));
+    if (!folder || size == 0 || !p_.recorder.fitsRecord(sector, size)) return false;
     // The X3F folder holds Sigma raw files and the TIFFs that calculator also
     // measures, each named by its own kind.
     if (const auto* x3f = dynamic_cast<const X3fFileCheck*>(&calculator); x3f && x3f->extensionOfFile().size() > 1)
@@ -61,10 +64,14 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t si
 
     CarvingContext::RawJpeg& preview = p_.context.rawJpeg;
     NewDir* rawJpg = p_.folders.rawJpgFolder();
-    if (preview.found && preview.fileSize > kSmallestRawJpeg && rawJpg && preview.sectorNumber >= origin_ &&
-        p_.recorder.fitsRecord(preview.sectorNumber - origin_, preview.fileSize, preview.extraBytes))
-        p_.recorder.addDetailsOfRawJpgFile(rawJpg, preview.sectorNumber - origin_, preview.fileSize, preview.extraBytes,
-                                           p_.fileDesc);
+    if (preview.found && preview.fileSize > kSmallestRawJpeg && rawJpg && preview.sectorNumber >= origin_) {
+        const std::uint64_t at = preview.sectorNumber - origin_;
+        const std::uint64_t left = p_.recorder.bytesLeftFrom(at);
+        const std::uint64_t previewSize =
+            std::min(preview.fileSize, left > preview.extraBytes ? left - preview.extraBytes : 0);
+        if (previewSize != 0 && p_.recorder.fitsRecord(at, previewSize, preview.extraBytes))
+            p_.recorder.addDetailsOfRawJpgFile(rawJpg, at, previewSize, preview.extraBytes, p_.fileDesc);
+    }
     if (preview.found) {
         preview.found = false;
         preview.sectorNumber = 0;

@@ -39,7 +39,7 @@ public:
 
 private:
     // Records a measured file; false when it could not be.
-    bool record(const SizeCalculator& calculator, std::uint64_t size, std::uint64_t sector);
+    bool record(const SizeCalculator& calculator, std::uint64_t measured, std::uint64_t sector);
 
     Volume& volume_;
     Parts p_;

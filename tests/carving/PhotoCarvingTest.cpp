@@ -351,3 +351,20 @@ TEST(CarvingSelectionTest, SelectingExtensionsAreExactAndRawNeedsItsMaker) {
 }
 
 } // namespace
+
+// A photo cut off by the disk's end is measured at its format's fixed size;
+// the carved file keeps only what lies on the disk.
+TEST_F(PhotoCarvingTest, AFileCutOffByTheDisksEndEndsThere) {
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    const fs::path image = testsupport::imageWith(photo.substr(0, 2048), 100, 0);
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    v->createRoot();
+    v->sigArray = marked({"jpg"});
+    AutoRecoveryAppend noPair;
+    PhotoCarving(*v, noPair).signatureSearchDiskPhotoMethodStartAt(0);
+    NewDir* file = testsupport::nodeAt(v->dirRoot, "JPG Files/file1.jpg");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->fileSize, 2048u);
+    EXPECT_EQ(file->extents[0].startBlock + file->extents[0].blockCount, v->sizeInSect());
+}
