@@ -88,7 +88,8 @@ void putInode(std::vector<std::uint8_t>& b, std::uint32_t i, std::uint64_t id, s
     for (std::size_t f = 0; f < fields.size(); ++f) {
         put(b, valueAt + 96 + 4 * f, fields[f].first, 1);
         put(b, valueAt + 96 + 4 * f + 2, fields[f].second, 2);
-        if (fields[f].first == 4) std::copy(name.begin(), name.end(), b.begin() + static_cast<std::ptrdiff_t>(v));
+        if (fields[f].first == 4 && v + name.size() <= b.size())
+            std::copy(name.begin(), name.end(), b.begin() + static_cast<std::ptrdiff_t>(v));
         v += (fields[f].second + 7) / 8 * 8;
     }
 }
