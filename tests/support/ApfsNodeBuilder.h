@@ -42,7 +42,7 @@ public:
 
     // One key and its value, as they go into a node.
     struct Record {
-        std::vector<std::uint8_t> key, value;
+        std::vector<std::uint8_t> key{}, value{};
     };
 
     // An extended field; the value is padded to eight bytes in the node and
@@ -50,15 +50,15 @@ public:
     struct Field {
         std::uint8_t type = 0;
         std::uint8_t flags = 0;
-        std::vector<std::uint8_t> value;
+        std::vector<std::uint8_t> value{};
     };
 
     struct Inode {
         std::uint64_t id = 0;
         std::uint64_t parent = 0;
-        std::string name;
+        std::string name{};
         // The data stream's logical size; no data-stream field when unset.
-        std::optional<std::uint64_t> size;
+        std::optional<std::uint64_t> size{};
         bool folder = false;
         // 0: the id, as for every inode that is not a clone.
         std::uint64_t privateId = 0;
@@ -67,11 +67,11 @@ public:
         // Nanoseconds since 1970: the change and modification times.
         std::uint64_t time = 1'700'000'000'000'000'000ull;
         // Fields written before the name (and the data stream).
-        std::vector<Field> fieldsBefore;
+        std::vector<Field> fieldsBefore{};
     };
 
     struct Node {
-        std::vector<Record> records;
+        std::vector<Record> records{};
         std::uint16_t flags = kLeaf;
         std::uint16_t level = 0;
         // 0: 2 (a tree's root object) for a root node, 3 (a node) otherwise.
