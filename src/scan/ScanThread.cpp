@@ -3,6 +3,7 @@
 #include "carving/AutoRecoveryFiles.h"
 #include "carving/PhotoCarving.h"
 #include "carving/PlainSignatureSearch.h"
+#include "fs/apfs/APFSFileSystem.h"
 #include "fs/exfat/ExFATFileSystem.h"
 #include "fs/fat/FATFileSystem.h"
 #include "hfsplus/AdvancedTreeScan.h"
@@ -95,6 +96,10 @@ bool fatRecovery(Volume& v) {
 bool exFATRecovery(Volume& v) {
     return ExFATFileSystem(v).startExFATFileSystemRecovery();
 }
+// The deleted-file scan always reads an APFS volume as a mounted one.
+bool apfsRecovery(Volume& v) {
+    return APFSFileSystem(v).startAPFSFileSystemRecovery();
+}
 } // namespace
 
 struct ScanThread::Recovery {
@@ -159,8 +164,8 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .treeContent = apfsVolumeOrContainer,
          .deletedFileContent = apfsVolume,
          .name = "APFS file-system recovery",
-         .treeRecovery = &ScanThread::fileSystemRecovery,
-         .recover = nullptr,
+         .treeRecovery = &ScanThread::apfsTreeRecovery,
+         .recover = apfsRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesAPFS,
          .plain = Driver::PlainAPFS,
          .carve = Driver::CarveAPFS,
@@ -309,6 +314,16 @@ void ScanThread::fileSystemRecovery(const Recovery& row) {
             foundVolume_ = row.recover(*volume_);
         else
             logStep(row.name);
+    });
+}
+
+void ScanThread::apfsTreeRecovery(const Recovery&) {
+    ensureRoot();
+    Volume& v = *volume_;
+    phase([&] {
+        APFSFileSystem apfs(v);
+        foundVolume_ = v.parentDrivePath.empty() ? apfs.startAPFSFileSystemRecoveryVolumeRecovery()
+                                                 : apfs.startAPFSFileSystemRecovery();
     });
 }
 

@@ -44,7 +44,8 @@ public:
     // Whether the file-system step found a volume it could read: an HFS+
     // volume header with a usable block size and, for a tree scan, a
     // catalog it read or entries it found; a FAT or exFAT boot sector that
-    // passed its checks. False when no step ran (a
+    // passed its checks; an APFS volume whose sectors
+    // make up its blocks. False when no step ran (a
     // resumed scan, a content no recovery takes or one this build cannot
     // recover).
     bool foundVolume() const { return foundVolume_; }
@@ -77,6 +78,8 @@ private:
     void searchStep(Driver driver);
     // Tree-scan recoveries.
     void hfsTreeRecovery(const Recovery& row);
+    // The APFS scan of a mounted volume, or of one found on a disk.
+    void apfsTreeRecovery(const Recovery& row);
     // Ends a tree scan that has nothing to show: the alert, then back to the
     // partition list; no search and no clean-up follow.
     void cannotProcess(const char* message);

@@ -208,12 +208,11 @@ std::shared_ptr<Volume> Volume::initWithDictionary(const platform::Dict& d) {
         v->volumeContent = textOf(d.get("Content"));
     }
 
-    // Every kind. An APFS volume has no device of its own: its blocks are
-    // read through the whole disk that holds the container.
-    if (!v->parentDrivePath.empty() && v->volumeContent == "APFS")
-        v->cPath_ = v->parentDrivePath;
-    else
-        v->cPath_ = v->path_;
+    // Every kind. An APFS volume has no device of its own: its row's device
+    // is the container's partition, whose first sector is the container's
+    // block 0. The whole disk above it would put every block number of the
+    // container off by the partition's start.
+    v->cPath_ = v->path_;
     v->openedScanInfo = false;
     v->rtfdArray.clear();
     v->lookForRtfAttachments = false;

@@ -113,7 +113,7 @@ TEST(VolumeConstruction, EachKindOfRowGivesItsScanTypeSizeAndHeaderSectorAndA409
     EXPECT_EQ(log.lines.size(), 2u);
 }
 
-TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentityApfsIsReadThroughItsDriveAndPathsAreKeptWhole) {
+TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentityApfsIsReadThroughItsPartitionAndPathsAreKeptWhole) {
     Dict d = mountedVolume("Apple_HFS");
     d.set("WhetherVolume", Value(false));
     Volume::setBytesPerSector(512);
@@ -124,17 +124,12 @@ TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentityApfsIsReadTh
               std::tuple("Model X", "", 0u, "", 512u));
     EXPECT_EQ(v->btree, nullptr);
     EXPECT_NE(v->btreeOrph, nullptr);
+    // An APFS volume is read through its container's partition, not the
+    // disk above it, where its block numbers would not start.
     v = Volume::initWithDictionary(mountedVolume("APFS"));
     ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->path(), "/dev/sdz2");
-    EXPECT_EQ(v->cPath(), "/dev/sdz");
-    // Refreshing from the path alone takes the volume's own path.
-    v->setCPath();
+    EXPECT_EQ(v->parentDrivePath, "/dev/sdz");
     EXPECT_EQ(v->cPath(), "/dev/sdz2");
-    // Without a parent drive it is read through its own path.
-    d = mountedVolume("APFS");
-    d.remove("Parent Drive Path");
-    EXPECT_EQ(Volume::initWithDictionary(d)->cPath(), "/dev/sdz2");
     Dict disk = wholeDisk(1 << 20, 512);
     const std::string longPath = "/dev/disk/by-id/usb-Generic_Flash_Disk_ABCDEF0123456789-0:0";
     disk.set("Path", Value(longPath));

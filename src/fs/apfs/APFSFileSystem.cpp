@@ -1,0 +1,166 @@
+#include "fs/apfs/APFSFileSystem.h"
+
+#include "fs/apfs/BtreeNodePhysT.h"
+#include "fs/apfs/ObjPhys.h"
+#include "platform/AppController.h"
+#include "platform/CheckedMath.h"
+#include "platform/SystemLog.h"
+#include "platform/Value.h"
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <algorithm>
+#include <chrono>
+
+using platform::ByteView;
+using platform::Dict;
+
+namespace {
+
+constexpr std::uint16_t kBtree = 2;
+constexpr std::uint16_t kBtreeNode = 3;
+constexpr std::uint32_t kFSTree = 14;
+// Blocks per read.
+constexpr std::uint64_t kBatchBlocks = 40;
+const char* const kStatus = "Searching lost files...";
+
+void post(const Dict& progress) {
+    if (auto* c = platform::appController()) c->updateProgress(progress);
+}
+
+} // namespace
+
+APFSFileSystem::APFSFileSystem(Volume& volume) noexcept : volume_(volume) {}
+
+bool APFSFileSystem::startAPFSFileSystemRecovery() {
+    return scanBlocks();
+}
+
+bool APFSFileSystem::startAPFSFileSystemRecoveryVolumeRecovery() {
+    return scanBlocks();
+}
+
+bool APFSFileSystem::magicFunctionFSTree(ByteView block) {
+    const std::uint16_t type = block.le16(24);
+    return (type == kBtree || type == kBtreeNode) && block.le32(28) == kFSTree;
+}
+
+bool APFSFileSystem::scanBlocks() {
+    Volume& v = volume_;
+    const std::uint64_t sectorBytes = v.u32BytesInSector();
+    if (sectorBytes == 0 || sectorBytes > kApfsBlockBytes || kApfsBlockBytes % sectorBytes != 0) {
+        platform::logFormat("APFS recovery on %@: %@-byte sectors do not make up %@-byte blocks; nothing read",
+                            v.path(), static_cast<unsigned long long>(sectorBytes),
+                            static_cast<unsigned long long>(kApfsBlockBytes));
+        return false;
+    }
+    const std::uint64_t sectorsPerBlock = kApfsBlockBytes / sectorBytes;
+    const std::uint64_t blocks = v.sizeInSect() / sectorsPerBlock;
+    // The search range in percent, from block 0; a range never set (or
+    // empty) leaves the whole volume.
+    const double from = std::clamp(double(v.startPos), 0.0, 100.0), to = std::clamp(double(v.endPos), 0.0, 100.0);
+    const std::uint64_t count =
+        to > from ? std::min<std::uint64_t>(blocks, std::uint64_t(double(blocks) * (to - from) / 100)) : blocks;
+    v.totalBlocks = count;
+
+    post(Dict{
+        {"Progress Status", kStatus}, {"Progress Type", 1}, {"BarMaxValue", static_cast<unsigned long long>(count)}});
+    post(Dict{{"TimeRemaining", ""}});
+    if (auto* c = platform::appController()) c->setUpTimer();
+    const auto start = std::chrono::steady_clock::now();
+
+    items_.clear();
+    extents_.clear();
+    current_ = Item{};
+    std::vector<std::uint8_t> batch;
+    std::uint64_t done = 0;
+    for (std::uint64_t p = 0; p < count && !v.stopTreeThread();) {
+        const std::uint64_t n = std::min(kBatchBlocks, count - p);
+        batch.assign(n * kApfsBlockBytes, 0);
+        const auto sector = platform::checkedMulAdd(v.HPlusVolStart(), p, sectorsPerBlock);
+        if (sector && v.readSector(*sector, static_cast<std::int32_t>(n * sectorsPerBlock), batch.data())) {
+            for (std::uint64_t i = 0; i < n; ++i) {
+                if (done != 0)
+                    progressStep(done, count,
+                                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+                collectBlock(ByteView(batch.data() + i * kApfsBlockBytes, kApfsBlockBytes));
+                ++done;
+            }
+        } else {
+            done += n;
+        }
+        p += n;
+    }
+    if (v.dirRoot) APFSTree(v).enumerateDirectoryEntryApfsItemsDict(items_, extents_, true, v.dirRoot);
+    return true;
+}
+
+void APFSFileSystem::progressStep(std::uint64_t done, std::uint64_t count, double elapsed) {
+    Volume& v = volume_;
+    if (v.timerFireMethodCanRun()) return;
+    const std::uint64_t bytesPerBlock = kApfsBlockBytes;
+    Dict& update = v.dataUpdate;
+    update.clear();
+    update.set("TimeRemaining", done <= count / 1000
+                                    ? std::string("Calculating ...")
+                                    : v.getTimeFormStringForInterval(elapsed * double(count - done) / double(done)));
+    update.set("Percent Done", static_cast<std::uint32_t>(done * 100 / count));
+    update.set("Total Size", static_cast<unsigned long long>(count * bytesPerBlock));
+    update.set("Size Done", static_cast<unsigned long long>(done * bytesPerBlock));
+    update.set("Progress Status", kStatus);
+    update.set("Folders", v.folderCount);
+    update.set("Files", v.fileCount);
+    update.set("Entries Found", v.entryCount);
+    update.set("Data", static_cast<unsigned long long>(v.dataSize));
+    update.set("BarDoubleValue", static_cast<unsigned long long>(done));
+    v.setTimerFireMethodCanRun(true);
+}
+
+void APFSFileSystem::collectBlock(ByteView block) {
+    if (block.size() != kApfsBlockBytes || !magicFunctionFSTree(block)) return;
+    const ObjPhys header = ObjPhys::read(block);
+    if (header.getSubType() != kFSTree || header.getFlags() != 0) return;
+    const std::optional<BtreeNodePhysT> node = BtreeNodePhysT::read(block);
+    // A root index node only points at other nodes, which the scan meets by
+    // itself.
+    if (!node || node->getBtn_flags() == BtreeNodePhysT::Root) return;
+    for (const NodeEntry& entry : node->getBtn_Data())
+        collectEntry(entry);
+}
+
+void APFSFileSystem::collectEntry(const NodeEntry& entry) {
+    Volume& v = volume_;
+    const std::uint32_t id = entry.getJ_Key_t().lowId();
+    if (entry.extent) {
+        APFSTree::Extent e{.start = entry.extent->getPhys_block_num(),
+                           .length = entry.extent->getLen(),
+                           .offset = entry.extent->getJExtentKeyTOffset(),
+                           .name = {}};
+        if (current_.hasName() && current_.node_id == id) e.name = current_.name;
+        extents_[id].add(std::move(e));
+        return;
+    }
+    if (!entry.inode) return;
+    const JInodeValT& inode = *entry.inode;
+    current_ = Item{};
+    for (const XfBlobT::XFieldT& f : inode.getJInodeValT_xfields().xf) {
+        if (f.x_type == XfBlobT::Name && f.name) current_.name = *f.name;
+        if (f.x_type == XfBlobT::DataStream && f.dataStream) current_.file_size = f.dataStream->size;
+    }
+    if (!current_.hasName()) return;
+    current_.node_id = id;
+    current_.parent = inode.getJInodeValT_parent_id();
+    current_.private_id = inode.getJInodeValT_private_id();
+    current_.creationtime = inode.getJInodeValT_change_time();
+    current_.modificationtime = inode.getJInodeValT_mod_time();
+    current_.accesstime = inode.getJInodeValT_access_time();
+    current_.folder = inode.isFolder();
+    // Later copies of an inode (older or newer) do not replace the first,
+    // and are not counted again.
+    if (!items_.emplace(id, current_).second) return;
+    if (current_.folder)
+        ++v.folderCount;
+    else
+        ++v.fileCount;
+    v.dataSize = platform::saturatingAdd(v.dataSize, current_.file_size);
+}

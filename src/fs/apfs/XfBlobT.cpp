@@ -1,0 +1,38 @@
+#include "fs/apfs/XfBlobT.h"
+
+#include "platform/TextEncoding.h"
+
+#include <algorithm>
+
+XfBlobT XfBlobT::read(platform::ByteView b) {
+    XfBlobT blob;
+    blob.xf_num_exts = b.le16(0);
+    blob.xf_used_data = b.le16(2);
+    // The count bounds nothing by itself: a field is taken only where its
+    // header and value lie in the view, and the walk ends at the first that
+    // does not.
+    std::size_t value = 4 + std::size_t{4} * blob.xf_num_exts;
+    for (std::size_t i = 0; i < blob.xf_num_exts; ++i) {
+        const std::size_t header = 4 + 4 * i;
+        if (!b.has(header, 4)) break;
+        XFieldT f;
+        f.x_type = b.u8(header);
+        f.x_flags = b.u8(header + 1);
+        f.x_size = b.le16(header + 2);
+        const std::size_t padded = (std::size_t{f.x_size} + 7) / 8 * 8;
+        if (f.x_size <= kMaxParsedSize) {
+            if (!b.has(value, f.x_size)) break;
+            const platform::ByteView v = b.sub(value, f.x_size);
+            if (f.x_type == Name) {
+                std::string bytes(reinterpret_cast<const char*>(v.data()), v.size());
+                bytes.resize(std::min(bytes.size(), bytes.find('\0')));
+                f.name = platform::utf8Lossy(bytes);
+            } else if (f.x_type == DataStream) {
+                f.dataStream = XfSize{v.le64(0), v.le64(8)};
+            }
+        }
+        blob.xf.push_back(std::move(f));
+        value += padded;
+    }
+    return blob;
+}
