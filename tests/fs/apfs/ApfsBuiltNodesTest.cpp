@@ -142,15 +142,18 @@ TEST_F(ApfsBuiltNodesTest, ParentWithAHigherIdIsBuiltOnceWithItsChildBelowIt) {
     EXPECT_TRUE(nodeAt(v->dirRoot, "Later")->isFolder());
 }
 
-TEST_F(ApfsBuiltNodesTest, RepeatedExtentsOfTwoNodeCopiesGiveTheFileOnceWithOneExtent) {
+TEST_F(ApfsBuiltNodesTest, RepeatedExtentsOfTwoNodeCopiesGiveTheFileOnceWithEachExtentOnce) {
+    // Two extents, each repeated within a copy and across the copies.
     const std::string content = patternBytes(5, 12000);
-    const auto records = file(600, 2, "twice.bin", content);
+    auto records = file(600, 2, "twice.bin", content.substr(0, 8192));
+    records.push_back(B::fileExtent(600, 8192, 4096, builder->writeData(content.substr(8192))));
+    records[0] = B::inode({.id = 600, .parent = 2, .name = "twice.bin", .size = content.size()});
     builder->writeNode({.records = records, .xid = 11});
-    builder->writeNode({.records = join({records, {records[1]}}), .xid = 12});
+    builder->writeNode({.records = join({records, {records[1], records[2]}}), .xid = 12});
     auto v = scan();
     const NewDir* f = nodeAt(v->dirRoot, "twice.bin");
     ASSERT_TRUE(f);
-    EXPECT_EQ(f->extentCount(), 1u);
+    EXPECT_EQ(f->extentCount(), 2u);
     EXPECT_EQ(readThroughExtents(*v, *f), content);
     EXPECT_EQ(rootChildrenNamed(*v, u"twice.bin"), 1);
 }
