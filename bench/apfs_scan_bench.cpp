@@ -13,6 +13,7 @@
 // from the page cache; each round runs dd and the scan, and the medians are
 // printed.
 
+#include "DdTiming.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
@@ -78,23 +79,6 @@ int fill(const std::string& container) {
     std::printf("%llu folders, %llu files\n", static_cast<unsigned long long>(kFolders),
                 static_cast<unsigned long long>(files));
     return 0;
-}
-
-// dd's wall time, or a negative number when it could not be run.
-double timeDd(const std::string& image) {
-    const auto t0 = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDERR_FILENO);
-        const std::string in = "if=" + image;
-        ::execlp("dd", "dd", in.c_str(), "of=/dev/null", "bs=1M", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return seconds(Clock::now() - t0);
 }
 
 struct Scan {

@@ -9,6 +9,7 @@
 // cache; each round runs dd and both sweeps, and the medians are printed.
 
 #include "BenchVolume.h"
+#include "DdTiming.h"
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "hfsplus/LostVolumeSearch.h"
 #include "hfsplus/OrphanEntries.h"
@@ -53,23 +54,6 @@ std::string prepareImage() {
         if (::write(fd, buffer.data(), buffer.size()) != static_cast<ssize_t>(buffer.size())) std::abort();
     ::close(fd);
     return path;
-}
-
-// dd's wall time, or a negative number when it could not be run.
-double timeDd(const std::string& image) {
-    const auto t0 = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDERR_FILENO);
-        const std::string in = "if=" + image;
-        ::execlp("dd", "dd", in.c_str(), "of=/dev/null", "bs=1M", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return seconds(Clock::now() - t0);
 }
 
 double timeFragmentSearch(const std::string& image, std::uint64_t sectors) {
