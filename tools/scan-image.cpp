@@ -39,7 +39,6 @@
 #include "ScanImageScan.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
-#include "results/PreviewData.h"
 #include "volume/Volume.h"
 
 #include <cstdio>
@@ -96,9 +95,7 @@ void printTree(const Volume& v) {
         line += n->isFolder() ? "\td" : "\tf";
         line += '\t' + std::to_string(n->fileSize) + '\t' + std::to_string(n->deleted) + '\t' +
                 std::to_string(n->complete) + '\t';
-        // APFS extents count sectors of the device itself, as the preview and
-        // the save read them.
-        const std::uint64_t base = PreviewData::isAPFS(v) ? 0 : v.HPlusVolStart() + n->dataStartSector;
+        const std::uint64_t base = v.HPlusVolStart() + n->dataStartSector;
         const std::uint64_t spb = n->sectorsPerBlock;
         bool first = true;
         auto addExtent = [&](const ExtP& e) {

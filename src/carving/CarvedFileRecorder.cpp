@@ -51,17 +51,10 @@ std::uint64_t CarvedFileRecorder::bytesLeftFrom(std::uint64_t block) const {
     return block >= left ? 0 : platform::saturatingMul(left - block, volume_.u32BytesInSector());
 }
 
-std::optional<std::uint64_t> CarvedFileRecorder::extentStart(std::uint64_t block) const {
-    if (!deviceSectorExtents_) return block;
-    const auto origin = platform::checkedAdd(volume_.HPlusVolStart(), volume_.blocksStartsAtSector);
-    return origin ? platform::checkedAdd(*origin, block) : std::nullopt;
-}
-
 bool CarvedFileRecorder::fitsRecord(std::uint64_t block, std::uint64_t size, std::uint32_t extraBytes) const {
     const std::uint32_t bps = volume_.u32BytesInSector();
     if (bps == 0) return false;
-    const auto start = extentStart(block);
-    if (start && *start <= kMax32 && sectorsFor(platform::saturatingAdd(size, extraBytes), bps) <= kMax32 &&
+    if (block <= kMax32 && sectorsFor(platform::saturatingAdd(size, extraBytes), bps) <= kMax32 &&
         volume_.blocksStartsAtSector <= kMax32)
         return true;
     platform::logFormat("A file found at sector %llu of %@ is not recorded: its place does not fit the found-file "
@@ -131,8 +124,8 @@ NewDir* CarvedFileRecorder::pathFolders(AutoRecoveryAppend& fileDesc) {
 
 void CarvedFileRecorder::setExtent(NewDir* node, std::uint64_t block, std::uint64_t sectors) {
     node->sectorsPerBlock = 1;
-    if (!deviceSectorExtents_) node->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
-    newdir::appendDataExtent(node, extentStart(block).value_or(block), sectors);
+    node->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
+    newdir::appendDataExtent(node, block, sectors);
 }
 
 void CarvedFileRecorder::setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size) {

@@ -30,10 +30,6 @@ class CarvedFileRecorder {
 public:
     explicit CarvedFileRecorder(Volume& volume) noexcept : volume_(volume) {}
 
-    // Extents as sectors of the device being read rather than of the search's
-    // numbering (how APFS volumes keep them).
-    void setDeviceSectorExtents(bool on) { deviceSectorExtents_ = on; }
-
     // A carved file's length: the measured one when it lies inside the
     // volume, else the type's size limit (the user's, else the default),
     // never past the volume's end from `block`.
@@ -96,8 +92,6 @@ private:
     void setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size);
     // The extent of `sectors` sectors from `block` in the recorder's numbering.
     void setExtent(NewDir* node, std::uint64_t block, std::uint64_t sectors);
-    // The first sector of `block` in the numbering extents are kept in.
-    std::optional<std::uint64_t> extentStart(std::uint64_t block) const;
     // Files `file` (named, sized) as the next of a built-in result folder.
     void addToResultFolder(NewDir* folder, NewDir* file, bool countInRootSize, AutoRecoveryAppend& fileDesc);
     // A carved file under `parent`, sized and given its extent, linked and
@@ -106,5 +100,4 @@ private:
                           AutoRecoveryAppend& fileDesc);
 
     Volume& volume_;
-    bool deviceSectorExtents_ = false;
 };

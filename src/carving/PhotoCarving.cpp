@@ -30,8 +30,7 @@ std::optional<std::uint64_t> sameKey(std::uint64_t unit) {
 
 } // namespace
 
-void PhotoCarving::run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUnit, bool skipsAfterPrimaryHits,
-                       Numbering extents) {
+void PhotoCarving::run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUnit, bool skipsAfterPrimaryHits) {
     Volume& v = volume_;
     if (!v.dirRoot) v.createRoot();
     CarvingSelection selection;
@@ -41,7 +40,6 @@ void PhotoCarving::run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUn
     const std::vector<std::string_view> keys = selection.selectedKeys();
     SizeCalculatorChain chain(context, keys);
     CarvedFileRecorder recorder(v);
-    recorder.setDeviceSectorExtents(extents == Numbering::DeviceSectors);
     CarvingResultFolders folders(v, recorder);
     folders.prepare(selection, v.autoCrashRecovery);
     // The groups hold only the types no size calculator measures.
@@ -85,15 +83,14 @@ void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryMethodStartAt(std::uint
 }
 
 void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt(std::uint64_t resumeSector) {
-    carveSectors(resumeSector, Numbering::SearchSectors);
+    carveSectors(resumeSector);
 }
 
 void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt(std::uint64_t resumeSector) {
-    // APFS files are read by device sector.
-    carveSectors(resumeSector, Numbering::DeviceSectors);
+    carveSectors(resumeSector);
 }
 
-void PhotoCarving::carveSectors(std::uint64_t resumeSector, Numbering extents) {
+void PhotoCarving::carveSectors(std::uint64_t resumeSector) {
     Volume& v = volume_;
     // One sector is one block for the whole run, for the recognisers' end
     // of the volume and the carved sizes too.
@@ -106,7 +103,7 @@ void PhotoCarving::carveSectors(std::uint64_t resumeSector, Numbering extents) {
     p.progressPerBatch = true;
     // The type the tree holds for a key does not jump: what follows it is
     // examined whatever its recogniser measured.
-    run(p, resumeSector, false, extents);
+    run(p, resumeSector, false);
 }
 
 void PhotoCarving::signatureSearchDiskPhotoMethodStartAt(std::uint64_t resumeSector) {

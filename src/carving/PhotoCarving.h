@@ -36,11 +36,9 @@ public:
     void signatureSearchOnFreeSpaceOnFATVolumeStartAt(std::uint64_t resumeCluster);
 
 private:
-    enum class Numbering { SearchSectors, DeviceSectors };
     // The exFAT and APFS carving: every sector of the volume.
-    void carveSectors(std::uint64_t resumeSector, Numbering extents);
-    void run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUnit, bool skipsAfterPrimaryHits,
-             Numbering extents = Numbering::SearchSectors);
+    void carveSectors(std::uint64_t resumeSector);
+    void run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUnit, bool skipsAfterPrimaryHits);
 
     Volume& volume_;
     AutoRecoveryAppend& fileDesc_;

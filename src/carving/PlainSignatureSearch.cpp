@@ -19,10 +19,8 @@ std::uint32_t PlainSignatureSearch::strideFor(std::uint32_t sectorsPerBlock) {
     return sectorsPerBlock > 1 ? kMultiSectorStride : kSectorStride;
 }
 
-void PlainSignatureSearch::run(const BlockSearchEngine::Policy& policy, std::uint64_t resumeBlock,
-                               bool deviceSectorExtents) {
+void PlainSignatureSearch::run(const BlockSearchEngine::Policy& policy, std::uint64_t resumeBlock) {
     CarvedFileRecorder recorder(volume_);
-    recorder.setDeviceSectorExtents(deviceSectorExtents);
     SignatureGroupDetection detection(volume_, recorder, fileDesc_);
     BlockSearchEngine(volume_, fileDesc_).run(policy, detection, resumeBlock);
 }
@@ -78,8 +76,7 @@ void PlainSignatureSearch::signatureSearchAPFSStartAt(std::uint64_t resumeBlock)
     p.knownFileKey = [](std::uint64_t sector) {
         return sector >= 2 ? std::optional<std::uint64_t>(sector - 2) : std::nullopt;
     };
-    // APFS files are read by device sector.
-    run(p, resumeBlock, true);
+    run(p, resumeBlock);
 }
 
 void PlainSignatureSearch::signatureSearchExFATStartAt(std::uint64_t resumeBlock) {

@@ -34,7 +34,7 @@ private:
     // Checkpoints every 2500 sectors on volumes of multi-sector blocks, every
     // 20000 otherwise.
     static std::uint32_t strideFor(std::uint32_t sectorsPerBlock);
-    void run(const BlockSearchEngine::Policy& policy, std::uint64_t resumeBlock, bool deviceSectorExtents = false);
+    void run(const BlockSearchEngine::Policy& policy, std::uint64_t resumeBlock);
 
     Volume& volume_;
     AutoRecoveryAppend& fileDesc_;

@@ -32,8 +32,6 @@ constexpr std::size_t kOpenFolders = 64;
 constexpr unsigned kSyncThreads = 16;
 constexpr std::size_t kUnsyncedDescriptors = 64;
 
-const char* const kApfsPartitionType = "41504653-0000-11AA-AA11-00306543ECAC";
-
 std::string errorText(int error) {
     return std::strerror(error);
 }
@@ -413,13 +411,7 @@ FileExtentsCopier::Geometry DataSaving::geometry() const {
     const Volume& v = *selectedVolume_;
     g.bytesPerSector = v.u32BytesInSector();
     g.volumeStart = v.HPlusVolStart();
-    const std::string content = selectedDrvOrVolDict_.get("Content").stringValue();
-    g.sectorAddressed = content == "APFS" || content == kApfsPartitionType || v.volumeContent == "APFS" ||
-                        v.volumeContent == kApfsPartitionType;
-    // APFS extents count sectors of whichever device holds the container,
-    // which the volume's own size does not describe; the reader zero-fills
-    // anything past that device's end.
-    if (!g.sectorAddressed && v.sizeInSect() != 0) g.volumeEnd = platform::saturatingAdd(v.startSector, v.sizeInSect());
+    if (v.sizeInSect() != 0) g.volumeEnd = platform::saturatingAdd(v.startSector, v.sizeInSect());
     return g;
 }
 

@@ -112,8 +112,7 @@ FileExtentsCopier::Result FileExtentsCopier::readGathered() {
 FileExtentsCopier::Result FileExtentsCopier::add(std::uint64_t sector, std::uint64_t sectors) {
     if (stillNeeded() == 0) return Result::Done;
     const auto end = platform::checkedAdd(sector, sectors);
-    if (!end || sector < (geometry_.sectorAddressed ? 0 : geometry_.volumeStart) ||
-        (geometry_.volumeEnd != 0 && *end > geometry_.volumeEnd)) {
+    if (!end || sector < geometry_.volumeStart || (geometry_.volumeEnd != 0 && *end > geometry_.volumeEnd)) {
         // What comes before it is read as it would have been.
         if (Result r = readGathered(); r != Result::Done) return r;
         if (abortSaving_.load()) return Result::Aborted;
@@ -144,7 +143,7 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
     gatheredSectors_ = 0;
     gatheredRuns_.clear();
     const std::uint64_t bytesPerSector = geometry_.bytesPerSector;
-    const std::uint64_t unitSectors = geometry_.sectorAddressed ? 1 : node->sectorsPerBlock;
+    const std::uint64_t unitSectors = node->sectorsPerBlock;
     if (bytesPerSector == 0 || unitSectors == 0) {
         platform::logFormat("File %u has no block size (%u bytes per sector, %u sectors per block); it is not read",
                             node->fileID, static_cast<unsigned>(bytesPerSector), static_cast<unsigned>(unitSectors));
@@ -175,12 +174,6 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
         const ExtP extent = node->extents[i];
         const bool last = i + 1 == extentCount;
         const std::uint64_t count = extent.blockCount;
-
-        if (geometry_.sectorAddressed) {
-            for (std::uint64_t j = 0; j < count && stillNeeded() > 0; ++j)
-                if (Result r = add(std::uint64_t(extent.startBlock) + j, 1); r != Result::Done) return r;
-            continue;
-        }
 
         const auto base = platform::checkedAdd(geometry_.volumeStart, node->dataStartSector);
         auto run = [&](std::uint64_t b, std::uint64_t blocks) {

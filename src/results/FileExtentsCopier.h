@@ -38,8 +38,6 @@ public:
         std::uint64_t volumeStart = 0;
         // One past the volume's last sector on the device; 0 when unknown.
         std::uint64_t volumeEnd = 0;
-        // APFS: extents count single sectors from the start of the device.
-        bool sectorAddressed = false;
     };
 
     enum class Result {

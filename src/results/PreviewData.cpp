@@ -18,10 +18,6 @@ PreviewData::Source PreviewData::Source::of(const NewDir& node) {
     return s;
 }
 
-bool PreviewData::isAPFS(const Volume& volume) {
-    return volume.volumeContent == "41504653-0000-11AA-AA11-00306543ECAC" || volume.volumeContent == "APFS";
-}
-
 std::u16string PreviewData::extensionOf(std::u16string_view name) {
     const std::size_t dot = name.rfind(u'.');
     std::u16string ext(dot == std::u16string_view::npos ? name : name.substr(dot + 1));
@@ -30,11 +26,10 @@ std::u16string PreviewData::extensionOf(std::u16string_view name) {
     return ext;
 }
 
-std::optional<std::uint64_t> PreviewData::sectorOfBlock(const Volume& volume, const Source& node, bool apfs,
+std::optional<std::uint64_t> PreviewData::sectorOfBlock(const Volume& volume, const Source& node,
                                                         std::uint64_t startBlock, std::uint64_t block) {
     const auto blockNumber = platform::checkedAdd(startBlock, block);
-    // APFS extents count sectors from the start of the device being read.
-    if (!blockNumber || apfs) return blockNumber;
+    if (!blockNumber) return std::nullopt;
     const auto origin = platform::checkedAdd(volume.HPlusVolStart(), node.dataStartSector);
     return origin ? platform::checkedMulAdd(*origin, *blockNumber, node.sectorsPerBlock) : std::nullopt;
 }
@@ -42,9 +37,8 @@ std::optional<std::uint64_t> PreviewData::sectorOfBlock(const Volume& volume, co
 PreviewData::Result PreviewData::getPreviewData(Volume& volume, const Source& node,
                                                 std::atomic<bool>& previewThreadAbort) {
     Result result;
-    const bool apfs = isAPFS(volume);
     const std::uint64_t bytesPerSector = volume.u32BytesInSector();
-    const std::uint64_t sectorsPerUnit = apfs ? 1 : node.sectorsPerBlock;
+    const std::uint64_t sectorsPerUnit = node.sectorsPerBlock;
     const std::uint64_t unitBytes = sectorsPerUnit * bytesPerSector;
     const std::uint64_t wanted = std::min(node.fileSize, kPreviewSizeLimit + 1);
     // Bytes of the reads still to be passed over before the file's first.
@@ -69,13 +63,8 @@ PreviewData::Result PreviewData::getPreviewData(Volume& volume, const Source& no
                 break;
             }
             const std::uint64_t left = count - block;
-            std::uint64_t run = 1;
-            if (apfs)
-                run = 1;
-            else if (!lastExtent)
-                run = std::min<std::uint64_t>(kBlocksPerRead, left);
-            else
-                run = left > singlyReadTail ? kBlocksPerRead : 1;
+            const std::uint64_t run = !lastExtent ? std::min<std::uint64_t>(kBlocksPerRead, left)
+                                                  : (left > singlyReadTail ? kBlocksPerRead : 1);
 
             const std::uint64_t length = run * unitBytes;
             if (length > kPreviewSizeLimit || length < 1) {
@@ -83,7 +72,7 @@ PreviewData::Result PreviewData::getPreviewData(Volume& volume, const Source& no
                 previewThreadAbort = true;
                 break;
             }
-            const std::optional<std::uint64_t> sector = sectorOfBlock(volume, node, apfs, extent.startBlock, block);
+            const std::optional<std::uint64_t> sector = sectorOfBlock(volume, node, extent.startBlock, block);
             if (!sector) {
                 platform::logFormat("Preview stopped: block %@ of an extent lies beyond any device", block);
                 previewThreadAbort = true;
@@ -139,10 +128,8 @@ std::optional<std::string> PreviewData::previewTextData(Volume& volume, const So
         platform::logFormat("Preview text skipped: a block of %@ bytes is out of bounds", length);
         return std::string();
     }
-    // The first block lies where the data reader would find it, APFS
-    // extents counting device sectors included.
-    const std::optional<std::uint64_t> sector =
-        sectorOfBlock(volume, node, isAPFS(volume), node.extents.front().startBlock, 0);
+    // The first block lies where the data reader would find it.
+    const std::optional<std::uint64_t> sector = sectorOfBlock(volume, node, node.extents.front().startBlock, 0);
     if (!sector) return std::string();
     std::vector<std::uint8_t> block(static_cast<std::size_t>(length));
     if (!volume.readPreviewSector(*sector, node.sectorsPerBlock, block.data())) return std::nullopt;

@@ -70,9 +70,6 @@ public:
     // and every byte at a position not below the file's size end the text.
     static std::string printableText(platform::ByteView block, std::uint64_t fileSize);
 
-    // True when the volume's extents count device sectors (APFS).
-    static bool isAPFS(const Volume& volume);
-
     // The lowercased last "."-separated component of a name ("" when the
     // name ends with "." or is empty; the whole name when it has no ".").
     static std::u16string extensionOf(std::u16string_view name);
@@ -80,6 +77,6 @@ public:
 private:
     // Sector on the device of block `block` of an extent, or empty when the
     // sum does not fit in 64 bits.
-    static std::optional<std::uint64_t> sectorOfBlock(const Volume& volume, const Source& node, bool apfs,
+    static std::optional<std::uint64_t> sectorOfBlock(const Volume& volume, const Source& node,
                                                       std::uint64_t startBlock, std::uint64_t block);
 };

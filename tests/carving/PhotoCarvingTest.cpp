@@ -104,22 +104,16 @@ protected:
         return v;
     }
     // A carved file at the sample's device sector whose bytes begin with the
-    // sample, all of it where the carved file is as long. `deviceExtents`:
-    // its extents count from the device's first sector, not the volume's.
-    NewDir* expectCarved(Volume& v, const std::string& path, const std::string& sample, std::uint64_t sector,
-                         bool deviceExtents = false) {
+    // sample, all of it where the carved file is as long.
+    NewDir* expectCarved(Volume& v, const std::string& path, const std::string& sample, std::uint64_t sector) {
         SCOPED_TRACE(path);
         NewDir* file = testsupport::nodeAt(v.dirRoot, path);
         if (!file) {
             ADD_FAILURE() << path << " was not carved";
             return nullptr;
         }
-        const std::uint64_t at =
-            deviceExtents ? file->dataStartSector + std::uint64_t{file->extents[0].startBlock} : deviceSector(v, *file);
-        EXPECT_EQ(at, sector);
-        const std::string carved =
-            deviceExtents ? testsupport::asString(testsupport::readBytesAt(v.path(), at * 512, file->fileSize))
-                          : testsupport::readThroughExtents(v, *file);
+        EXPECT_EQ(deviceSector(v, *file), sector);
+        const std::string carved = testsupport::readThroughExtents(v, *file);
         const std::string original = testsupport::readText(media_ / sample);
         const std::size_t compared = std::min(original.size(), carved.size());
         EXPECT_GE(compared, std::min<std::size_t>(original.size(), 512));
@@ -222,21 +216,19 @@ TEST_F(PhotoCarvingTest, HfsFreeSpaceCarvesOnlyFilesWhoseBlocksAreFree) {
     EXPECT_EQ(jpegs->childrenArrayCount(), 1u);
 }
 
-TEST_F(PhotoCarvingTest, ExfatAndApfsVolumesAreCarvedAtTheirDeviceSectors) {
+TEST_F(PhotoCarvingTest, ExfatAndApfsVolumesAreCarvedAtTheirSectors) {
     struct Case {
         const char* image;
         const char* content;
         const char* manifest;
         std::uint64_t start;
-        // The APFS driver's extents hold device sectors.
-        bool deviceExtents;
     };
-    std::vector<Case> cases{{"exfat.img", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "exfat.manifest", 0, false}};
+    std::vector<Case> cases{{"exfat.img", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "exfat.manifest", 0}};
     if (fs::exists(media_ / "apfs.img")) {
         std::uint64_t start = 0;
         std::ifstream(media_ / "apfs.gptstart") >> start;
-        cases.push_back({"apfs.img", "APFS", "apfs.manifest", 0, true});
-        cases.push_back({"gpt-apfs.img", "APFS", "apfs.manifest", start, true});
+        cases.push_back({"apfs.img", "APFS", "apfs.manifest", 0});
+        cases.push_back({"gpt-apfs.img", "APFS", "apfs.manifest", start});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.image);
@@ -252,7 +244,7 @@ TEST_F(PhotoCarvingTest, ExfatAndApfsVolumesAreCarvedAtTheirDeviceSectors) {
             const CarvingFormat* row = rowFor(extensionOf(name));
             ASSERT_NE(row, nullptr);
             expectCarved(*v, std::string(row->resultFolder) + "/file1." + std::string(row->folderExtension), name,
-                         c.start + sector, c.deviceExtents);
+                         c.start + sector);
         }
         EXPECT_EQ(v->fileCount, samples.size());
         freeVolumes();

@@ -104,17 +104,6 @@ TEST_F(PreviewReading, BlocksAreFoundFromTheVolumeStartTheNodeStartAndTheBlockSi
     EXPECT_EQ(loaded(s), expected.substr(0, s.fileSize));
 }
 
-TEST_F(PreviewReading, APFSExtentsCountDeviceSectors) {
-    patternVolume(64, "APFS", 8);
-    PreviewData::Source s = fileSource(8, {{20, 2}, {40, 2}}, 3 * 512 + 17, 3);
-    EXPECT_EQ(loaded(s), (sectorBytes(20, 2) + sectorBytes(40, 2)).substr(0, s.fileSize));
-    // The text tab reads its first block from the same place.
-    const std::string block = sectorBytes(20, 8);
-    EXPECT_EQ(PreviewData::previewTextData(*v, s),
-              PreviewData::printableText(ByteView(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()),
-                                         s.fileSize));
-}
-
 TEST_F(PreviewReading, AReadLengthOutOfBoundsAbortsThePreview) {
     patternVolume(16);
     PreviewData::Result r = load(fileSource(0, {{1, 2}}, 100)); // a block of no bytes

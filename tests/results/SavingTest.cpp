@@ -431,8 +431,8 @@ TEST_F(Saving, BlocksThatFollowEachOtherAreReadAtOnce) {
          {{120, 11 * 1024}, {180, 2 * 1024 + 10}}},
         {{"touching", 3 * 4096, {{5, 1}, {6, 2}}, 8, 0, 0, "Apple_HFS"}, {{40, 24}}, {{40, 3 * 4096}}},
         {{"fat", 700, {{2, 1}}, 4, 33, 0, "Apple_HFS"}, {{33 + 8, 4}}, {{41, 700}}},
-        // The data start is ignored for sector-addressed sources.
-        {{"apfs", 1200, {{50, 2}, {70, 1}}, 1, 9, 20, "APFS"}, {{50, 2}, {70, 1}}, {{50, 1024}, {70, 176}}},
+        // APFS: 4096-byte blocks of eight sectors from the container's start.
+        {{"apfs", 1200, {{50, 1}}, 8, 0, 20, "APFS"}, {{420, 8}}, {{420, 1200}}},
         {{"longer", 5000, {{0, 2}, {10, 2}}, 8, 0, 0, "Apple_HFS"}, {{0, 16}}, {{0, 5000}}},
         {{"shorter", 20000, {{0, 1}, {5, 1}}, 8, 0, 0, "Apple_HFS"}, {{0, 8}, {40, 8}}, {{0, 4096}, {40, 4096}}},
     };

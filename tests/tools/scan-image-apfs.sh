@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# APFS through scan-image: the macOS-made container, bare and inside a GPT
-# partition (type AF0A) at a start sector, gives its entries under their
+# APFS through scan-image: the macOS-made container, bare, inside a GPT
+# partition (type AF0A) at a start sector and past 2 TiB, gives its entries under their
 # folders, and its files saved with `save` hold the README's contents; an
 # empty container made by mkapfs gives the root alone.
 #   scan-image-apfs.sh SCAN_IMAGE DATA_DIR
@@ -23,7 +23,12 @@ Root/a_link	20	2	f	0'
 truncate -s 8M "$work/gpt.img"
 sgdisk -n 1:2048:+4M -t 1:AF0A "$work/gpt.img" >/dev/null
 dd if="$data/apfs.raw" of="$work/gpt.img" bs=512 seek=2048 conv=notrunc status=none
-for case in "$data/apfs.raw 0" "$work/gpt.img 2048"; do
+# A container past the first 2 TiB of a disk of 512-byte sectors (a sparse
+# file): its files' data lie beyond any 32-bit sector number.
+far=$((4294967296 + 2048))
+truncate -s $(((far + 8192) * 512)) "$work/far.img"
+dd if="$data/apfs.raw" of="$work/far.img" bs=512 seek="$far" conv=notrunc status=none
+for case in "$data/apfs.raw 0" "$work/gpt.img 2048" "$work/far.img $far"; do
   set -- $case
   tree=$("$scan" tree "$1" --content APFS --start "$2" 2>/dev/null | tail -n +2 | cut -f1-5)
   [ "$tree" = "$expected" ] || fail "tree of $1 at $2: $tree"

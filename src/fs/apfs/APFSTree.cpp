@@ -139,7 +139,12 @@ NewDir* APFSTree::buildOne(const Item& item, NewDir* parent, NewDir* root, const
     node->deleted = static_cast<std::uint8_t>(item.deleted);
     node->createDate = hfsSeconds(item.creationtime);
     node->modDate = hfsSeconds(item.modificationtime);
-    newdir::setSectorsPerBlock(node, 1);
+    // Extents count the container's 4096-byte blocks from the volume's first
+    // sector, as every file system's do, so a file's data may lie anywhere
+    // in a container of up to 16 TiB.
+    const std::uint64_t sectorBytes = v.u32BytesInSector();
+    const std::uint64_t sectorsPerBlock = sectorBytes ? kApfsBlockBytes / sectorBytes : 0;
+    newdir::setSectorsPerBlock(node, sectorsPerBlock);
     const std::uint64_t size = item.file_size;
     newdir::forEachAncestor(parent, [size](NewDir* a) {
         ++a->childrenCount;
@@ -148,19 +153,14 @@ NewDir* APFSTree::buildOne(const Item& item, NewDir* parent, NewDir* root, const
     v.setFileName(newdir::utf16(item.name), node);
     v.setPathBelow(parent, node);
 
-    // Extents as device sectors: blocks of the container from its start
-    // sector, lengths rounded up to whole sectors.
-    const std::uint64_t sectorBytes = v.u32BytesInSector();
-    const std::uint64_t sectorsPerBlock = sectorBytes ? kApfsBlockBytes / sectorBytes : 0;
     std::uint64_t covered = 0;
     if (const auto list = extents.find(static_cast<std::uint32_t>(item.private_id));
         list != extents.end() && sectorsPerBlock != 0 && !item.folder) {
         for (const Extent& e : list->second.byOffset()) {
             if (e.name != item.name) continue;
-            const auto sector = platform::checkedMulAdd(v.HPlusVolStart(), e.start, sectorsPerBlock);
-            const std::uint64_t sectors = e.length / sectorBytes + (e.length % sectorBytes != 0);
-            if (!sector || !v.addDataExtStartBlock(*sector, sectors, node)) break;
-            covered = platform::saturatingAdd(covered, sectors * sectorBytes);
+            const std::uint64_t blocks = e.length / kApfsBlockBytes + (e.length % kApfsBlockBytes != 0);
+            if (!v.addDataExtStartBlock(e.start, blocks, node)) break;
+            covered = platform::saturatingAdd(covered, blocks * kApfsBlockBytes);
         }
     }
     // What the extents found do not cover is not guessed at: the file is
