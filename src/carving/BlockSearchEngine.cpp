@@ -57,25 +57,9 @@ struct BlockSearchEngine::Run {
     }
 
     void progress() {
-        // The tick has not shown the last dictionary yet.
-        if (done == 0 || v.timerFireMethodCanRun()) return;
-        const std::uint64_t shown = std::min(done, range);
+        if (done == 0) return;
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        Dict& d = v.dataUpdate;
-        d.clear();
-        d.set("TimeRemaining", shown <= range / 1000
-                                   ? std::string("Calculating ...")
-                                   : v.getTimeFormStringForInterval(elapsed * double(range - shown) / double(shown)));
-        d.set("Percent Done", static_cast<unsigned long long>(range ? shown * 100 / range : 0));
-        d.set("Total Size", static_cast<unsigned long long>(platform::saturatingMul(range, spu * bps)));
-        d.set("Size Done", static_cast<unsigned long long>(platform::saturatingMul(shown, spu * bps)));
-        d.set("Progress Status", p.progressStatus);
-        d.set("Folders", v.folderCount);
-        d.set("Files", v.fileCount);
-        d.set("Entries Found", v.entryCount);
-        d.set("Data", static_cast<unsigned long long>(v.dataSize));
-        d.set("BarDoubleValue", static_cast<unsigned long long>(shown));
-        v.setTimerFireMethodCanRun(true);
+        v.postSweepProgress(p.progressStatus, std::min(done, range), range, platform::saturatingMul(spu, bps), elapsed);
     }
 
     // Counts `sectors` of `unit` towards the checkpoint. Besides every

@@ -2,6 +2,7 @@
 
 #include "media/Sleep.h"
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
 #include "platform/SystemLog.h"
@@ -424,6 +425,26 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
     orphAdvScanEntryCount = orphAdvScanEntriesTotal = 0;
     dataUpdate.clear();
     dirFirstSigFound = nullptr;
+}
+
+void Volume::postSweepProgress(const char* status, std::uint64_t done, std::uint64_t total, std::uint64_t unitBytes,
+                               double elapsed) {
+    if (timerFireMethodCanRun()) return;
+    platform::Dict& d = dataUpdate;
+    d.clear();
+    d.set("TimeRemaining", done <= total / 1000 || done == 0
+                               ? std::string("Calculating ...")
+                               : getTimeFormStringForInterval(elapsed * double(total - done) / double(done)));
+    d.set("Percent Done", static_cast<unsigned long long>(total ? done * 100 / total : 0));
+    d.set("Total Size", static_cast<unsigned long long>(platform::saturatingMul(total, unitBytes)));
+    d.set("Size Done", static_cast<unsigned long long>(platform::saturatingMul(done, unitBytes)));
+    d.set("Progress Status", status);
+    d.set("Folders", folderCount);
+    d.set("Files", fileCount);
+    d.set("Entries Found", entryCount);
+    d.set("Data", static_cast<unsigned long long>(dataSize));
+    d.set("BarDoubleValue", static_cast<unsigned long long>(done));
+    setTimerFireMethodCanRun(true);
 }
 
 void Volume::myTimerFireMethod() {

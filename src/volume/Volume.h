@@ -63,6 +63,11 @@ public:
     // display when the scan filled it.
     void myTimerFireMethod() override;
     void setCPath() override;
+    // A sweep of the medium's progress for that tick: `done` of `total`
+    // units of `unitBytes` bytes, `elapsed` seconds in, with the scan's
+    // counts. Nothing while the display has not shown the last one yet.
+    void postSweepProgress(const char* status, std::uint64_t done, std::uint64_t total, std::uint64_t unitBytes,
+                           double elapsed);
 
     // --- process-wide values ---
     // Bytes per sector of the volume made last (512 before any); the carving

@@ -96,24 +96,7 @@ bool APFSFileSystem::scanBlocks() {
 }
 
 void APFSFileSystem::progressStep(std::uint64_t done, std::uint64_t count, double elapsed) {
-    Volume& v = volume_;
-    if (v.timerFireMethodCanRun()) return;
-    const std::uint64_t bytesPerBlock = kApfsBlockBytes;
-    Dict& update = v.dataUpdate;
-    update.clear();
-    update.set("TimeRemaining", done <= count / 1000
-                                    ? std::string("Calculating ...")
-                                    : v.getTimeFormStringForInterval(elapsed * double(count - done) / double(done)));
-    update.set("Percent Done", static_cast<std::uint32_t>(done * 100 / count));
-    update.set("Total Size", static_cast<unsigned long long>(count * bytesPerBlock));
-    update.set("Size Done", static_cast<unsigned long long>(done * bytesPerBlock));
-    update.set("Progress Status", kStatus);
-    update.set("Folders", v.folderCount);
-    update.set("Files", v.fileCount);
-    update.set("Entries Found", v.entryCount);
-    update.set("Data", static_cast<unsigned long long>(v.dataSize));
-    update.set("BarDoubleValue", static_cast<unsigned long long>(done));
-    v.setTimerFireMethodCanRun(true);
+    volume_.postSweepProgress(kStatus, done, count, kApfsBlockBytes, elapsed);
 }
 
 void APFSFileSystem::collectBlock(ByteView block) {
