@@ -1,0 +1,96 @@
+#pragma once
+
+// The auto-recovery pair, from which a signature search that was cut short
+// (the program killed, the machine down, the drive gone) goes on where it
+// stopped. Just before a search starts, the snapshot file gets the scanned
+// volume, the wizard's choices, the marked types' extensions, the first
+// blocks of files already found, the MP3 and MPEG sectors already walked and
+// the whole tree; the search then appends a record for every folder and file
+// it adds, and keeps its checkpoint in the first eight bytes of the Info
+// file. Every integer is big-endian; archives are a u32 length and a keyed
+// archive:
+//
+//   archive of the Volume, archive of the status line,
+//   treeScanMode, scanMode, rawSearchMode, isPTListOrPTScanListChosen (u32)
+//   when rawSearchMode is 4 or 5: archive of the partition list (chosen from
+//     a list 0 or 1), then of the partition-search list (chosen 1)
+//   u32 n, n archives of the marked types' extensions
+//   u64 m, m first-block keys (u64)
+//   u32 k, k MP3 sectors (u64); u32 j, j MPEG sectors (u64)
+//   the tree: the pre-order run of tree records from the root
+//   appended records, each one record with its trailer, put into the folder
+//     whose identity its parent identity names
+//
+// The pair lives in the state folder, never on the media being scanned. The
+// reader trusts nothing in the file: every length and count is held against
+// the bytes left, and a snapshot that is not sound up to the end of its tree
+// restores nothing. Only the appended part may end inside a record (the
+// program was cut off while appending): what was whole before it is kept.
+
+#include "platform/Value.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class NodeTypeUInt32;
+class SessionFileOutput;
+class Volume;
+
+// What a snapshot keeps besides the volume's own state (its marked types,
+// first-block index, MP3 and MPEG lists, counters and tree).
+struct AutoRecoveryState {
+    std::shared_ptr<Volume> volume;
+    std::string mainScanStatus;
+    // -1 where nothing valid was chosen (a read value out of range too).
+    std::int32_t treeScanMode = -1;
+    std::int32_t scanMode = -1;
+    std::int32_t rawSearchMode = -1;
+    std::int32_t isPTListOrPTScanListChosen = -1;
+    platform::Array partitionListDictArray;
+    platform::Array partitionScanListDictArray;
+    // --- read back only ---
+    // The extensions of the types that were marked, in their order.
+    std::vector<std::string> autoRecSigExtArray;
+    // The checkpoint: 0 for an Info file shorter than eight bytes, nothing
+    // when there is no Info file.
+    std::optional<std::uint64_t> autoRecBeginSize;
+};
+
+class AutoRecoverySnapshot {
+public:
+    static constexpr const char* kDataFile = "QuelvarMediaAutoRecovery.dat";
+    static constexpr const char* kInfoFile = "QuelvarMediaAutoRecoveryInfo.dat";
+
+    static std::string dataPath(const std::string& folder);
+    static std::string infoPath(const std::string& folder);
+    // Both files of the pair are in `folder`.
+    static bool pairExists(const std::string& folder);
+    // Deletes whichever of the two is there (the end of a scan, or a resume
+    // the user declined).
+    static void deletePair(const std::string& folder);
+
+    enum class Saved { Written, CannotCreate, WriteFailed };
+    // Replaces the pair in `folder` with a snapshot of `state` and an empty
+    // Info file, synced to the disk. The volume's tree, index and lists must
+    // not change meanwhile (the scan is paused). CannotCreate: a file could
+    // not be made (or would be one of `media`, the paths being scanned);
+    // WriteFailed: a write, seek or sync failed. Either way the reason is in
+    // *error and no pair is left behind.
+    static Saved saveScanInfoAutoRecovery(const std::string& folder, const AutoRecoveryState& state,
+                                          const std::vector<std::string>& media, std::string* error);
+
+    // Writes the keys of the index below `node`, node by node (a node's own
+    // keys, then its subtrees left to right), skipping the empty key; returns
+    // how many it wrote.
+    static std::uint64_t enumerateBTreeUInt32StartNode(const NodeTypeUInt32* node, SessionFileOutput& fileDesc);
+
+    // Reads the pair in `folder`: the volume with its index, lists and the
+    // tree of the snapshot and of the appended records installed, its
+    // counters raised by what the appended records add. Nothing, with the
+    // reason in *error, when the snapshot is missing or not sound up to its
+    // tree's end.
+    static std::optional<AutoRecoveryState> openScanInfoAutoRecovery(const std::string& folder, std::string* error);
+};
