@@ -1,10 +1,12 @@
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 
+#include "app/AutoRecoveryController.h"
 #include "app/MainScreen.h"
 #include "app/MainWindow.h"
 #include "app/ManualWindow.h"
 #include "app/PictureArea.h"
 #include "app/RecoveryKindScreen.h"
+#include "app/RecoverySessionController.h"
 #include "app/ScanWizard.h"
 #include "app/WizardScreen.h"
 #include "media/DMedia.h"
@@ -13,6 +15,7 @@
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
 #include "results/qt/Utf8Text.h"
+#include "session/AutoRecoverySnapshot.h"
 #include "volume/Volume.h"
 
 #include <QAction>
@@ -57,11 +60,7 @@ Quelvar_Recovery_SoftwareAppDelegate* Quelvar_Recovery_SoftwareAppDelegate::shar
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::handleLaunchArguments(int argc, char** argv) {
-    // "auto" asks to resume the interrupted scan without a question. Nothing
-    // can resume a scan yet, and a set flag would keep the wizard from ever
-    // rebuilding the drive list, so the request is noted and left aside.
-    if (argc > 2 && std::strcmp(argv[2], "auto") == 0)
-        platform::logLine("\"auto\" ignored: resuming an interrupted scan is not available");
+    if (argc > 2 && std::strcmp(argv[2], "auto") == 0) platform::autoResumeFlag() = true;
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::awakeFromNib() {
@@ -106,10 +105,27 @@ void Quelvar_Recovery_SoftwareAppDelegate::awakeFromNib() {
 
 void Quelvar_Recovery_SoftwareAppDelegate::applicationDidFinishLaunching() {
     fillCellArray();
-    // Resuming an interrupted scan (the question when both snapshot files
-    // are there) needs the snapshot reader, and no other process hands
-    // sessions over in "openFile.dat" here: a session file is given on the
-    // command line instead (main). The program starts on the home screen.
+    AutoRecoveryController* autoRecovery = AutoRecoveryController::of(*this);
+    RecoverySessionController* sessions = RecoverySessionController::of(*this);
+    const std::string state = platform::stateDir();
+    if (platform::autoResumeFlag()) {
+        if (autoRecovery) autoRecovery->openScanInfoAutoRecoveryAndScanThread();
+    } else if (sessions && sessions->openHandedOverSession()) {
+        // The question about an unfinished scan waits for a later start.
+    } else if (AutoRecoverySnapshot::pairExists(state)) {
+        const int answer = showAlertPanelWithData(platform::Dict{
+            {"title", "Resume Recovery?"},
+            {"body", "A previous recovery scan was not completed. Do you wish to resume that same scan?"},
+            {"defaultButton", "YES"},
+            {"alternateButton", "NO"}});
+        if (answer == platform::AlertDefaultReturn && autoRecovery) {
+            platform::autoResumeFlag() = true;
+            autoRecovery->openScanInfoAutoRecoveryAndScanThread();
+        } else {
+            AutoRecoverySnapshot::deletePair(state);
+        }
+    }
+    if (sessions) sessions->watchOpenFilePathFileThread();
     watchBringFrontFileThread();
     checkForUpdateClicked(nullptr);
 }
@@ -333,8 +349,11 @@ void Quelvar_Recovery_SoftwareAppDelegate::previewClose() {
     });
 }
 
-void Quelvar_Recovery_SoftwareAppDelegate::rawScanStarted(const platform::Value&) {
-    // The snapshot that lets an interrupted search resume is written by the
-    // session code, which also holds the scan paused while it writes; until
-    // then nothing pauses the scan and the search simply runs.
+void Quelvar_Recovery_SoftwareAppDelegate::rawScanStarted(const platform::Value& argument) {
+    if (AutoRecoveryController* autoRecovery = AutoRecoveryController::of(*this))
+        autoRecovery->rawScanStarted(argument);
+}
+
+void Quelvar_Recovery_SoftwareAppDelegate::rawScanCompleted() {
+    if (AutoRecoveryController* autoRecovery = AutoRecoveryController::of(*this)) autoRecovery->rawScanCompleted();
 }

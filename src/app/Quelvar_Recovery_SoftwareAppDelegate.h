@@ -60,14 +60,17 @@ public:
     static Quelvar_Recovery_SoftwareAppDelegate* shared();
 
     // What main() reads from the command line before Qt takes its own
-    // options out of it: "auto" as the second argument, which is ignored
-    // (with a log line) for as long as no scan can be resumed.
+    // options out of it: "auto" as the second argument resumes the
+    // interrupted scan without asking.
     static void handleLaunchArguments(int argc, char** argv);
 
     // --- start-up ---
     MainWindow* window() const { return elements_.window(); }
     void setWindow(MainWindow* w) { elements_.setWindow(w); }
     void awakeFromNib();
+    // The launch: an interrupted scan resumed (asked first unless "auto"
+    // said so), or a session handed over in "openFile.dat" opened; then the
+    // hand-over files are watched and the update check runs.
     void applicationDidFinishLaunching();
 
     // --- drive list ---
@@ -225,7 +228,7 @@ public:
         scanInfoOrSavingNotProcessing_ = notProcessing;
     }
     void rawScanStarted(const platform::Value& argument) override;
-    void rawScanCompleted() override {}
+    void rawScanCompleted() override;
 
 signals:
     // After the drive lists were rebuilt: the drives table reloads.

@@ -5,6 +5,7 @@
 #include "app/ScanWizard.h"
 #include "app/TreeScreenController.h"
 #include "platform/Paths.h"
+#include "platform/SystemLog.h"
 #include "results/NewDirViewHelper.h"
 #include "results/qt/Utf8Text.h"
 #include "session/RecoverySessionOpening.h"
@@ -15,6 +16,7 @@
 #include <QAction>
 #include <QDateTime>
 #include <QEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPointer>
@@ -64,6 +66,9 @@ RecoverySessionController* RecoverySessionController::of(const Quelvar_Recovery_
 RecoverySessionController::RecoverySessionController(Quelvar_Recovery_SoftwareAppDelegate& delegate)
     : QObject(&delegate), delegate_(delegate) {
     connectControls();
+    // One stat() every five seconds: the main thread does it between events.
+    openFileWatcher_.setInterval(5000);
+    connect(&openFileWatcher_, &QTimer::timeout, this, &RecoverySessionController::openFilePathFileDetected);
 }
 
 void RecoverySessionController::connectControls() {
@@ -219,4 +224,89 @@ void RecoverySessionController::startOpening(const QString& path, QFileDialog* d
         const bool opened = opening->openScanInfo();
         delegate_.performOnMainThread([this, opened] { emit openingFinished(opened); }, false);
     }).detach();
+}
+
+// ---------------------------------------------------------------------------
+// Sessions handed over by another program
+
+QString RecoverySessionController::openFilePath() {
+    const std::string dir = platform::stateDir();
+    if (dir.empty()) return {};
+    return Utf8Text::toQString(dir) + QStringLiteral("/openFile.dat");
+}
+
+std::optional<QString> RecoverySessionController::handedOverPath(const QByteArray& bytes) {
+    if (bytes.isEmpty() || bytes.size() % 2 != 0) return std::nullopt;
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
+    bool bigEndian = true;
+    qsizetype from = 0;
+    if (byte(0) == 0xFE && byte(1) == 0xFF) {
+        from = 2;
+    } else if (byte(0) == 0xFF && byte(1) == 0xFE) {
+        bigEndian = false;
+        from = 2;
+    } else {
+        // Paths are mostly ASCII: the zero half of each unit shows the order.
+        qsizetype zeroHigh = 0, zeroLow = 0;
+        for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+            zeroHigh += byte(i) == 0;
+            zeroLow += byte(i + 1) == 0;
+        }
+        bigEndian = zeroHigh >= zeroLow;
+    }
+    QString text;
+    text.reserve((bytes.size() - from) / 2);
+    for (qsizetype i = from; i + 1 < bytes.size(); i += 2) {
+        const auto unit =
+            static_cast<char16_t>(bigEndian ? (byte(i) << 8) | byte(i + 1) : (byte(i + 1) << 8) | byte(i));
+        if (unit == 0) return std::nullopt;
+        text.append(QChar(unit));
+    }
+    // A lone surrogate is a garbled file, not a name.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (text[i].isSurrogate()) return std::nullopt;
+    }
+    if (text.isEmpty()) return std::nullopt;
+    return text;
+}
+
+std::optional<QString> RecoverySessionController::readHandedOverPath(const QString& file) {
+    QFile in(file);
+    // A path is short; anything much longer is not one.
+    constexpr qint64 kLongest = 64 * 1024;
+    if (!in.open(QIODevice::ReadOnly) || in.size() > kLongest) {
+        platform::logFormat("openFile.dat ignored: %@",
+                            Utf8Text::fromQString(in.isOpen() ? QStringLiteral("too long") : in.errorString()));
+        return std::nullopt;
+    }
+    std::optional<QString> path = handedOverPath(in.readAll());
+    if (!path) platform::logLine("openFile.dat ignored: it holds no UTF-16 path");
+    return path;
+}
+
+bool RecoverySessionController::openHandedOverSession() {
+    const QString file = openFilePath();
+    if (file.isEmpty() || !QFileInfo::exists(file)) return false;
+    const std::optional<QString> path = readHandedOverPath(file);
+    if (path) openScanInfoFile(*path);
+    QFile::remove(file);
+    return true;
+}
+
+void RecoverySessionController::watchOpenFilePathFileThread() {
+    openFileWatcher_.start();
+}
+
+void RecoverySessionController::openFilePathFileDetected() {
+    const QString file = openFilePath();
+    if (file.isEmpty() || !QFileInfo::exists(file)) return;
+    const std::optional<QString> path = readHandedOverPath(file);
+    // Deleted first: the session's own questions may take a while, and the
+    // next look must not hand the same path over again.
+    QFile::remove(file);
+    if (path) openScanInfoFile(*path);
 }

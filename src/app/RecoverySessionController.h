@@ -8,10 +8,13 @@
 // this class prepares the screens, hands the threads the program's state and
 // takes back what an opened session brings.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <chrono>
 #include <initializer_list>
+#include <optional>
 
 class QFileDialog;
 class Quelvar_Recovery_SoftwareAppDelegate;
@@ -33,6 +36,22 @@ public:
     // another screen than the home screen refused with an alert.
     void openScanInfoFile(const QString& path);
 
+    // --- "openFile.dat": another program hands a session's path over in
+    // the state folder, the whole file one path as UTF-16 text ---
+    static QString openFilePath();
+    // The path the file's bytes hold: UTF-16 after a byte-order mark, or
+    // without one in the order its zero bytes show (big-endian when they
+    // do not tell). Nothing for bytes that are no UTF-16 text (an odd
+    // count, a broken surrogate pair, a NUL, nothing at all).
+    static std::optional<QString> handedOverPath(const QByteArray& bytes);
+    // At launch: when the file is there, the session it names is opened and
+    // the file deleted; false when there was no file.
+    bool openHandedOverSession();
+    // From now on the file is looked for every five seconds; each one found
+    // is deleted and its session opened.
+    void watchOpenFilePathFileThread();
+    void openFilePathFileDetected();
+
     // How long the threads wait once their dialog has gone (1 s).
     void setPanelSettleDelay(std::chrono::milliseconds delay) { settleDelay_ = delay; }
     // "Drentic recovery session September 05, 2024, 9_11_18 AM" for now.
@@ -53,6 +72,10 @@ private:
     void startOpening(const QString& path, QFileDialog* dialog);
     void setButtonsEnabled(std::initializer_list<const char*> names, bool enabled);
 
+    // The path in the file, or nothing (with a log line) when it holds none.
+    static std::optional<QString> readHandedOverPath(const QString& file);
+
     Quelvar_Recovery_SoftwareAppDelegate& delegate_;
     std::chrono::milliseconds settleDelay_{1000};
+    QTimer openFileWatcher_;
 };

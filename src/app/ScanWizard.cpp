@@ -746,6 +746,20 @@ void ScanWizard::rawSliderBackToSigSelClicked() {
     if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
 }
 
+void ScanWizard::scanAutoRecovery() {
+    const int mode = delegate_.scanMode();
+    if (mode == 0 || mode == 1)
+        recoverFiles();
+    else if (mode == 2 || mode == 3)
+        recoverPhotos();
+    else if (mode == 4 || mode == 5)
+        recoverPartitionAndDrives();
+    fileTypes_->loadSigData();
+    sigSelArray_ = fileTypes_->fileTypesWithExtensions(autoRecSigExtArray_);
+    autoRecSigExtArray_.clear();
+    rawSliderNextClicked(true);
+}
+
 void ScanWizard::rawSliderNextClicked(bool resumed) {
     platform::scanRunningFlag() = true;
     startScan(resumed);

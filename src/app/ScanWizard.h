@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,11 +113,16 @@ public:
     const platform::Array& sigSelArray() const { return sigSelArray_; }
     const platform::Dict& selectedDrvOrVolDict() const { return selectedDrvOrVolDict_; }
     // Restored by a resume: the marked types' extensions and the block to
-    // go on from.
-    void setAutoRecovery(std::vector<std::string> extensions, std::uint64_t beginSize) {
+    // go on from (none, for a pair without its Info file: the last one
+    // stays).
+    void setAutoRecovery(std::vector<std::string> extensions, std::optional<std::uint64_t> beginSize) {
         autoRecSigExtArray_ = std::move(extensions);
-        autoRecBeginSize_ = beginSize;
+        if (beginSize) autoRecBeginSize_ = *beginSize;
     }
+    // Main thread, with the restored state in place and the auto-resume
+    // flag set: the saved kind of recovery again, the saved types marked,
+    // and the search started from the restored block.
+    void scanAutoRecovery();
 
     // "0 KB", "%.2f KB", "%.2f MB" or "%.2f GB" of a byte count, in decimal
     // units.

@@ -1,0 +1,160 @@
+#include "app/AutoRecoveryController.h"
+
+#include "app/MainWindow.h"
+#include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/ScanWizard.h"
+#include "app/TreeScreenController.h"
+#include "platform/Paths.h"
+#include "platform/ProcessFlags.h"
+#include "platform/SystemLog.h"
+#include "session/AutoRecoverySnapshot.h"
+#include "session/PrivilegedHelper.h"
+#include "volume/Volume.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+using platform::Dict;
+
+namespace {
+
+// Clears the pause flag when it goes out of scope, so that no path of the
+// snapshot thread leaves the scan waiting.
+class ReleaseScan {
+public:
+    explicit ReleaseScan(std::shared_ptr<Volume> volume) : volume_(std::move(volume)) {}
+    ~ReleaseScan() { release(); }
+    ReleaseScan(const ReleaseScan&) = delete;
+    ReleaseScan& operator=(const ReleaseScan&) = delete;
+    void release() {
+        if (volume_) volume_->setPauseThread(false);
+        volume_.reset();
+    }
+
+private:
+    std::shared_ptr<Volume> volume_;
+};
+
+} // namespace
+
+AutoRecoveryController* AutoRecoveryController::install(Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+    if (AutoRecoveryController* existing = of(delegate)) return existing;
+    return new AutoRecoveryController(delegate);
+}
+
+AutoRecoveryController* AutoRecoveryController::of(const Quelvar_Recovery_SoftwareAppDelegate& delegate) {
+    return delegate.findChild<AutoRecoveryController*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+AutoRecoveryController::AutoRecoveryController(Quelvar_Recovery_SoftwareAppDelegate& delegate)
+    : QObject(&delegate), delegate_(delegate) {}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+void AutoRecoveryController::rawScanStarted(const platform::Value&) {
+    delegate_.performOnMainThread(
+        [this] {
+            AutoRecoveryState state;
+            state.volume = delegate_.selectedVolume();
+            if (!state.volume) return;
+            state.mainScanStatus = delegate_.mainScanStatus();
+            state.treeScanMode = delegate_.treeScanMode();
+            state.scanMode = delegate_.scanMode();
+            const ScanWizard* wizard = ScanWizard::of(delegate_);
+            state.rawSearchMode = wizard ? wizard->rawSearchMode() : -1;
+            state.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
+            state.partitionListDictArray = delegate_.partitionListDictArray();
+            state.partitionScanListDictArray = delegate_.partitionScanListDictArray();
+            // Set before the thread exists: its clear can never come first.
+            state.volume->setPauseThread(true);
+            std::thread([this, state = std::move(state)]() mutable {
+                rawScanStartedThread(std::move(state));
+            }).detach();
+        },
+        true);
+}
+
+void AutoRecoveryController::rawScanStartedThread(AutoRecoveryState state) {
+    ReleaseScan release(state.volume);
+    delegate_.beginSheetWindow(Dict{{"sheetWindow", "windowSavingAutoRecoverySession"}, {"parentWindow", "window"}});
+    delegate_.updateProgressIndicator(Dict{
+        {"progressIndicator", "progressSavingAutoRecoverySession"}, {"setIndeterminate", true}, {"animation", true}});
+    std::string why;
+    const Volume& v = *state.volume;
+    const auto saved =
+        AutoRecoverySnapshot::saveScanInfoAutoRecovery(platform::stateDir(), state, {v.path(), v.cPath()}, &why);
+    delegate_.updateProgressIndicator(
+        Dict{{"progressIndicator", "progressSavingAutoRecoverySession"}, {"animation", false}});
+    delegate_.endSheetWindow(Dict{{"sheetWindow", "windowSavingAutoRecoverySession"}});
+    // The search goes on whatever became of the snapshot; the user hears of
+    // a failure once, while it runs.
+    release.release();
+    if (saved != AutoRecoverySnapshot::Saved::Written) {
+        platform::logFormat("The scan cannot be resumed if it is interrupted: %@", why);
+        delegate_.runAlertPanel(platform::alertRequest("!Error", "Cannot create file at selected path", "OK"));
+    }
+    LaunchPrivilegedHelper();
+    delegate_.performOnMainThread([this] { delegate_.bringMainWindowToFront(); }, false);
+}
+
+void AutoRecoveryController::rawScanCompleted() {
+    AutoRecoverySnapshot::deletePair(platform::stateDir());
+}
+
+// ---------------------------------------------------------------------------
+// Resuming
+
+void AutoRecoveryController::openScanInfoAutoRecoveryAndScanThread() {
+    std::thread([this] {
+        delegate_.beginSheetWindow(
+            Dict{{"sheetWindow", "windowLoadingAutoRecoverySession"}, {"parentWindow", "window"}});
+        delegate_.updateProgressIndicator(Dict{{"progressIndicator", "progressLoadingAutoRecoverySession"},
+                                               {"setIndeterminate", true},
+                                               {"animation", true}});
+        std::string why;
+        auto state = std::make_shared<std::optional<AutoRecoveryState>>(
+            AutoRecoverySnapshot::openScanInfoAutoRecovery(platform::stateDir(), &why));
+        delegate_.updateProgressIndicator(
+            Dict{{"progressIndicator", "progressLoadingAutoRecoverySession"}, {"animation", false}});
+        delegate_.endSheetWindow(Dict{{"sheetWindow", "windowLoadingAutoRecoverySession"}});
+        delegate_.performOnMainThread(
+            [this, state, why] {
+                // Only a signature search takes a snapshot: anything else is
+                // no scan to go on with.
+                const int mode = *state ? (*state)->rawSearchMode : -1;
+                if (*state && mode >= 1 && mode <= 4) {
+                    scanAutoRecovery(**state);
+                    emit resumeFinished(true);
+                    return;
+                }
+                // Nothing sound to go on from; asking again at every start
+                // would not make it readable.
+                platform::logFormat("The interrupted scan cannot be resumed: %@",
+                                    *state ? std::string("the snapshot names no signature search") : why);
+                AutoRecoverySnapshot::deletePair(platform::stateDir());
+                platform::autoResumeFlag() = false;
+                if (MainWindow* window = delegate_.window())
+                    window->selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
+                emit resumeFinished(false);
+            },
+            false);
+    }).detach();
+}
+
+void AutoRecoveryController::scanAutoRecovery(AutoRecoveryState& state) {
+    ScanWizard* wizard = ScanWizard::of(delegate_);
+    if (!wizard) return;
+    delegate_.setSelectedVolume(state.volume);
+    delegate_.setMainScanStatus(state.mainScanStatus);
+    delegate_.setTreeScanMode(state.treeScanMode);
+    delegate_.setScanMode(state.scanMode);
+    wizard->setRawSearchMode(state.rawSearchMode);
+    if (TreeScreenController* tree = TreeScreenController::of(delegate_)) tree->setRawSearchMode(state.rawSearchMode);
+    delegate_.setIsPTListOrPTScanListChosen(state.isPTListOrPTScanListChosen);
+    delegate_.setPartitionListDictArray(state.partitionListDictArray);
+    if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = state.partitionScanListDictArray;
+    wizard->setAutoRecovery(std::move(state.autoRecSigExtArray), state.autoRecBeginSize);
+    wizard->scanAutoRecovery();
+}
