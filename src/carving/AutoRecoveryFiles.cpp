@@ -1,6 +1,7 @@
 #include "carving/AutoRecoveryFiles.h"
 
 #include "platform/SystemLog.h"
+#include "session/AutoRecoverySnapshot.h"
 #include "session/SessionFileOutput.h"
 #include "session/TreeRecordWriter.h"
 
@@ -10,8 +11,8 @@ constexpr auto kSyncInterval = std::chrono::seconds(1);
 
 AutoRecoveryFiles::AutoRecoveryFiles(const std::string& folder, const std::vector<std::string>& media) {
     std::string error;
-    data_ = SessionFileOutput::openForAppend(folder + "/" + kDataFile, media, &error);
-    info_ = SessionFileOutput::openForAppend(folder + "/" + kInfoFile, media, &error);
+    data_ = SessionFileOutput::openForAppend(AutoRecoverySnapshot::dataPath(folder), media, &error);
+    info_ = SessionFileOutput::openForAppend(AutoRecoverySnapshot::infoPath(folder), media, &error);
     if (!data_ || !info_)
         platform::logFormat("The auto-recovery pair in %@ is not complete; the search keeps no resume point", folder);
 }
@@ -31,13 +32,13 @@ void AutoRecoveryFiles::note(const SessionFileOutput& file, const char* name) {
 void AutoRecoveryFiles::writeDir(const NewDir* node) {
     if (!data_) return;
     TreeRecordWriter::writeDir(node, *data_);
-    note(*data_, kDataFile);
+    note(*data_, AutoRecoverySnapshot::kDataFile);
 }
 
 void AutoRecoveryFiles::recordsWritten() {
     if (!data_) return;
     data_->flush();
-    note(*data_, kDataFile);
+    note(*data_, AutoRecoverySnapshot::kDataFile);
 }
 
 void AutoRecoveryFiles::checkpoint(std::uint64_t unit) {
@@ -52,6 +53,6 @@ void AutoRecoveryFiles::checkpoint(std::uint64_t unit) {
         if (data_) data_->sync();
         info_->sync();
     }
-    if (data_) note(*data_, kDataFile);
-    note(*info_, kInfoFile);
+    if (data_) note(*data_, AutoRecoverySnapshot::kDataFile);
+    note(*info_, AutoRecoverySnapshot::kInfoFile);
 }

@@ -22,9 +22,6 @@ class SessionFileOutput;
 
 class AutoRecoveryFiles final : public AutoRecoveryAppend {
 public:
-    static constexpr const char* kDataFile = "QuelvarMediaAutoRecovery.dat";
-    static constexpr const char* kInfoFile = "QuelvarMediaAutoRecoveryInfo.dat";
-
     // The pair in `folder`; `media` are the paths of what is being scanned,
     // which are never written.
     AutoRecoveryFiles(const std::string& folder, const std::vector<std::string>& media);

@@ -295,8 +295,9 @@ void ScanThread::searchStep(Driver driver) {
     if (plainDriver) SignatureGroups::populateBTreeSigArray(v);
     platform::AppController* c = platform::appController();
     if (c) c->rawScanStarted(resumed_ ? Value("auto") : Value());
-    while (v.pauseThread())
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+    // The snapshot side pauses the volume before its writer starts and
+    // clears the flag on every path; the search starts the moment it does.
+    v.waitWhilePaused();
     run(resumePosition_);
 }
 

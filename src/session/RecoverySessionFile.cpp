@@ -1,7 +1,6 @@
 #include "session/RecoverySessionFile.h"
 
-#include "platform/KeyedArchiver.h"
-#include "platform/KeyedUnarchiver.h"
+#include "session/SessionFileItems.h"
 #include "session/TreeRecordReader.h"
 #include "volume/Volume.h"
 
@@ -12,40 +11,9 @@ using platform::Value;
 
 namespace {
 
-bool writeArchive(SessionFileOutput& out, const Value& value, std::string* error) {
-    std::string why;
-    const std::optional<platform::Data> data = platform::KeyedArchiver::archivedDataWithRootObject(value, &why);
-    if (!data) {
-        if (error) *error = why;
-        return false;
-    }
-    if (data->size() > UINT32_MAX) {
-        if (error) *error = "an archive is too large for the file";
-        return false;
-    }
-    return out.writeBE32(static_cast<std::uint32_t>(data->size())) && out.write(data->data(), data->size());
-}
-
-// The next archive's value; nothing when the file ends first or the bytes
-// are no archive. No archive may reach past `limit`.
-std::optional<Value> readArchive(SessionFileInput& in, std::uint64_t limit = UINT64_MAX) {
-    std::uint32_t length = 0;
-    if (!in.readBE32(length) || length > in.left() || in.position() + length > limit) return std::nullopt;
-    platform::Data bytes(length);
-    if (!in.read(bytes.data(), bytes.size())) return std::nullopt;
-    static const platform::KeyedUnarchiver::ClassTable classes = {
-        {"Volume", [](platform::KeyedUnarchiver& c) -> platform::ObjectPtr { return Volume::initWithCoder(c); }}};
-    return platform::KeyedUnarchiver::unarchiveObjectWithData(bytes, nullptr, classes);
-}
-
 bool ended(SessionFileOutput& out, std::string* error) {
     if (out.failed() && error) *error = out.reason();
     return !out.failed();
-}
-
-std::int32_t inRange(std::uint32_t v, std::int32_t low, std::int32_t high) {
-    const auto s = static_cast<std::int32_t>(v);
-    return s >= low && s <= high ? s : -1;
 }
 
 } // namespace
@@ -53,7 +21,7 @@ std::int32_t inRange(std::uint32_t v, std::int32_t low, std::int32_t high) {
 bool RecoverySessionFile::writeHead(SessionFileOutput& out, std::string* error) {
     out.writeZeros(kHeadBytes);
     out.seek(0);
-    if (!writeArchive(out, Value(kIncomplete), error)) return false;
+    if (!SessionFileItems::writeArchive(out, Value(kIncomplete), error)) return false;
     out.seek(kHeadBytes);
     return ended(out, error);
 }
@@ -63,16 +31,13 @@ bool RecoverySessionFile::writeSettings(SessionFileOutput& out, const RecoverySe
         if (error) *error = "there is no volume";
         return false;
     }
-    if (!writeArchive(out, Value(s.volume), error)) return false;
+    if (!SessionFileItems::writeArchive(out, Value(s.volume), error)) return false;
     out.writeBE32(static_cast<std::uint32_t>(s.scanMode));
     out.writeBE32(static_cast<std::uint32_t>(s.rawSearchMode));
     out.writeBE32(static_cast<std::uint32_t>(s.isPTListOrPTScanListChosen));
-    if (s.rawSearchMode == 4 || s.rawSearchMode == 5) {
-        if (s.isPTListOrPTScanListChosen == 0 || s.isPTListOrPTScanListChosen == 1)
-            if (!writeArchive(out, Value(s.partitionListDictArray), error)) return false;
-        if (s.isPTListOrPTScanListChosen == 1)
-            if (!writeArchive(out, Value(s.partitionScanListDictArray), error)) return false;
-    }
+    if (!SessionFileItems::writePartitionLists(out, s.rawSearchMode, s.isPTListOrPTScanListChosen,
+                                               s.partitionListDictArray, s.partitionScanListDictArray, error))
+        return false;
     out.writeBE32(s.hasFirst5Sectors ? 1 : 0);
     if (s.hasFirst5Sectors) {
         // Exactly five sectors of the volume's size, as the reader takes them.
@@ -89,7 +54,9 @@ bool RecoverySessionFile::writeCompleteHead(SessionFileOutput& out, std::string*
     if (!out.sync()) return ended(out, error);
     const std::uint64_t end = out.position();
     out.seek(0);
-    if (!writeArchive(out, Value(kComplete), error) || !writeArchive(out, Value(kVersion), error)) return false;
+    if (!SessionFileItems::writeArchive(out, Value(kComplete), error) ||
+        !SessionFileItems::writeArchive(out, Value(kVersion), error))
+        return false;
     out.seek(end);
     out.sync();
     return ended(out, error);
@@ -97,10 +64,10 @@ bool RecoverySessionFile::writeCompleteHead(SessionFileOutput& out, std::string*
 
 RecoverySessionFile::Head RecoverySessionFile::readHead(SessionFileInput& in, std::string* versionRead) {
     if (!in.seek(0)) return Head::Damaged;
-    const std::optional<Value> marker = readArchive(in, kHeadBytes);
+    const std::optional<Value> marker = SessionFileItems::readArchive(in, kHeadBytes);
     if (!marker || !marker->isString()) return Head::Damaged;
     if (marker->stringValue() != kComplete) return Head::Incomplete;
-    const std::optional<Value> version = readArchive(in, kHeadBytes);
+    const std::optional<Value> version = SessionFileItems::readArchive(in, kHeadBytes);
     if (!version || !version->isString()) return Head::Damaged;
     if (version->stringValue() != kVersion) {
         if (versionRead) *versionRead = version->stringValue();
@@ -111,22 +78,17 @@ RecoverySessionFile::Head RecoverySessionFile::readHead(SessionFileInput& in, st
 
 bool RecoverySessionFile::readSettings(SessionFileInput& in, RecoverySession& s) {
     if (!in.seek(kHeadBytes)) return false;
-    const std::optional<Value> volume = readArchive(in);
+    const std::optional<Value> volume = SessionFileItems::readArchive(in);
     s.volume = volume ? volume->objectAs<Volume>() : nullptr;
     if (!s.volume) return false;
     std::uint32_t scanMode = 0, rawSearchMode = 0, chosen = 0;
     if (!in.readBE32(scanMode) || !in.readBE32(rawSearchMode) || !in.readBE32(chosen)) return false;
-    s.scanMode = inRange(scanMode, 0, 5);
-    s.rawSearchMode = inRange(rawSearchMode, 0, 5);
-    s.isPTListOrPTScanListChosen = inRange(chosen, 0, 1);
-    if (s.rawSearchMode == 4 || s.rawSearchMode == 5) {
-        const int lists = s.isPTListOrPTScanListChosen == 1 ? 2 : s.isPTListOrPTScanListChosen == 0 ? 1 : 0;
-        for (int i = 0; i < lists; ++i) {
-            const std::optional<Value> list = readArchive(in);
-            if (!list || !list->isArray()) return false;
-            (i == 0 ? s.partitionListDictArray : s.partitionScanListDictArray) = list->arrayValue();
-        }
-    }
+    s.scanMode = SessionFileItems::inRange(scanMode, 0, 5);
+    s.rawSearchMode = SessionFileItems::inRange(rawSearchMode, 0, 5);
+    s.isPTListOrPTScanListChosen = SessionFileItems::inRange(chosen, 0, 1);
+    if (!SessionFileItems::readPartitionLists(in, s.rawSearchMode, s.isPTListOrPTScanListChosen,
+                                              s.partitionListDictArray, s.partitionScanListDictArray))
+        return false;
     std::uint32_t flag = 0;
     if (!in.readBE32(flag)) return false;
     s.hasFirst5Sectors = flag == 1;

@@ -75,6 +75,13 @@ bool SessionFileInput::readBE32(std::uint32_t& v) {
     return true;
 }
 
+bool SessionFileInput::readBE64(std::uint64_t& v) {
+    std::uint8_t b[8];
+    if (!read(b, sizeof b)) return false;
+    v = platform::ByteView(b, sizeof b).be64(0);
+    return true;
+}
+
 bool SessionFileInput::skip(std::uint64_t length) {
     if (failed() || length > left()) return false;
     position_ += length;

@@ -31,6 +31,7 @@ public:
     // the file cannot be read (see failed()).
     bool read(void* out, std::size_t length);
     bool readBE32(std::uint32_t& v);
+    bool readBE64(std::uint64_t& v);
     bool skip(std::uint64_t length);
     // False for an offset past the end.
     bool seek(std::uint64_t offset);

@@ -18,7 +18,7 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 // Whether the open file is one of the media: a block device (even one not in
 // the list), or the very file of a medium path.
-bool isMedium(const struct stat& target, const std::vector<std::string>& media) {
+bool isMediumFile(const struct stat& target, const std::vector<std::string>& media) {
     if (!S_ISREG(target.st_mode)) return true;
     for (const std::string& m : media) {
         struct stat st {};
@@ -28,6 +28,11 @@ bool isMedium(const struct stat& target, const std::vector<std::string>& media) 
 }
 
 } // namespace
+
+bool SessionFileOutput::isMedium(const std::string& path, const std::vector<std::string>& media) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && isMediumFile(st, media);
+}
 
 std::unique_ptr<SessionFileOutput>
 SessionFileOutput::create(const std::string& path, const std::vector<std::string>& media, std::string* error) {
@@ -50,7 +55,7 @@ std::unique_ptr<SessionFileOutput> SessionFileOutput::open(const std::string& pa
     // opened for writing), and again once it is open, in case it was
     // swapped in between; only a regular file that is no medium is emptied.
     struct stat before {};
-    if (::stat(path.c_str(), &before) == 0 && isMedium(before, media))
+    if (::stat(path.c_str(), &before) == 0 && isMediumFile(before, media))
         return refuse(S_ISREG(before.st_mode) ? "it is a medium being recovered" : "it is not a regular file");
     const int fd = ::open(path.c_str(), O_WRONLY | (append ? 0 : O_CREAT) | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return refuse(std::strerror(errno));
@@ -60,7 +65,7 @@ std::unique_ptr<SessionFileOutput> SessionFileOutput::open(const std::string& pa
         ::close(fd);
         return refuse(std::strerror(e));
     }
-    if (isMedium(st, media)) {
+    if (isMediumFile(st, media)) {
         ::close(fd);
         return refuse(S_ISREG(st.st_mode) ? "it is a medium being recovered" : "it is not a regular file");
     }

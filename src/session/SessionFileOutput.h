@@ -33,6 +33,9 @@ public:
     // file.
     static std::unique_ptr<SessionFileOutput> openForAppend(const std::string& path,
                                                             const std::vector<std::string>& media, std::string* error);
+    // Whether what is at path must never be written or removed: one of
+    // `media`, or anything but a regular file. Nothing there is no medium.
+    static bool isMedium(const std::string& path, const std::vector<std::string>& media);
     ~SessionFileOutput();
     SessionFileOutput(const SessionFileOutput&) = delete;
     SessionFileOutput& operator=(const SessionFileOutput&) = delete;

@@ -44,10 +44,10 @@ void TreeRecordReader::convertHPDir(const HFSPlusDir& r, NewDir* dir) {
     dir->deleted = r.deleted;
 }
 
-NewDir* TreeRecordReader::readDir(SessionFileInput& in, std::uint32_t& childCount, std::uint64_t* identity) {
+NewDir* TreeRecordReader::readRecord(SessionFileInput& in, bool extentsMayEnd, HFSPlusDir& r) {
     std::uint8_t bytes[HFSPlusDir::kSize];
     if (!in.read(bytes, sizeof bytes)) return nullptr;
-    const HFSPlusDir r = HFSPlusDir::decode(platform::ByteView(bytes, sizeof bytes));
+    r = HFSPlusDir::decode(platform::ByteView(bytes, sizeof bytes));
     // No writer makes longer texts; a record that claims them is not one.
     if (r.nameLength > HFSPlusDir::kMaxNameUnits || r.pathLength > HFSPlusDir::kMaxPathUnits) return nullptr;
     std::unique_ptr<NewDir, FreeNode> node(newdir::allocate());
@@ -62,15 +62,32 @@ NewDir* TreeRecordReader::readDir(SessionFileInput& in, std::uint32_t& childCoun
                                         : r.pathLength > kLongestTakenText ? u"Untitled"
                                                                            : std::u16string_view(text));
     }
-    if (r.extentCount > in.left() / 8) return nullptr;
-    for (std::uint32_t i = 0; i < r.extentCount; ++i) {
+    if (!extentsMayEnd && r.extentCount > in.left() / 8) return nullptr;
+    for (std::uint32_t i = 0; i < r.extentCount && in.left() >= 8; ++i) {
         std::uint32_t start = 0, blocks = 0;
         if (!in.readBE32(start) || !in.readBE32(blocks)) return nullptr;
         if (r.fileSize != 0) newdir::appendDataExtent(node.get(), start, blocks);
     }
+    return node.release();
+}
+
+NewDir* TreeRecordReader::readDir(SessionFileInput& in, std::uint32_t& childCount, std::uint64_t* identity) {
+    HFSPlusDir r;
+    NewDir* node = readRecord(in, false, r);
+    if (!node) return nullptr;
     childCount = r.childCount;
     if (identity) *identity = r.identity;
-    return node.release();
+    return node;
+}
+
+NewDir* TreeRecordReader::readAppendedDir(SessionFileInput& in, std::uint64_t& identity,
+                                          std::uint64_t& parentIdentity) {
+    HFSPlusDir r;
+    NewDir* node = readRecord(in, true, r);
+    if (!node) return nullptr;
+    identity = r.identity;
+    parentIdentity = r.parentIdentity;
+    return node;
 }
 
 bool TreeRecordReader::readToDir(NewDir* parent, std::uint32_t count, SessionFileInput& in,

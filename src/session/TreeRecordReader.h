@@ -30,6 +30,11 @@ public:
     // read past and becomes "Untitled"; no name gives "Untitled", a folder
     // without a path "1". A node of size 0 keeps none of its extents.
     NewDir* readDir(SessionFileInput& fileDesc, std::uint32_t& childCount, std::uint64_t* identity = nullptr);
+    // A record a search appended to a snapshot, with its identity and its
+    // parent's: as readDir, except that the file may end inside its extent
+    // list (the program was cut off while appending), which keeps the pairs
+    // that are whole.
+    NewDir* readAppendedDir(SessionFileInput& fileDesc, std::uint64_t& identity, std::uint64_t& parentIdentity);
 
     // `count` sibling runs appended in order to parent's list (the folders
     // also keyed by identity in btree when one is given). False when the file
@@ -45,5 +50,7 @@ public:
     std::uint32_t scanInfoEntryCount = 0;
 
 private:
+    static NewDir* readRecord(SessionFileInput& in, bool extentsMayEnd, HFSPlusDir& record);
+
     std::function<void()> everyFifty_;
 };

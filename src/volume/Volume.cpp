@@ -478,6 +478,21 @@ void Volume::setStopTreeThread(bool stop) {
     setStopByte(stop);
 }
 
+void Volume::setPauseThread(bool pause) {
+    {
+        // Stored under the lock, so a waiter between its test and its sleep
+        // cannot miss the clear.
+        std::lock_guard<std::mutex> lock(pauseMutex_);
+        pauseThread_.store(pause, std::memory_order_release);
+    }
+    if (!pause) pauseCleared_.notify_all();
+}
+
+void Volume::waitWhilePaused() {
+    std::unique_lock<std::mutex> lock(pauseMutex_);
+    pauseCleared_.wait(lock, [this] { return !pauseThread(); });
+}
+
 void Volume::startPreventingSleep() {
     setPreventSleepStopFlag(false);
     StartThread();

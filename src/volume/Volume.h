@@ -17,9 +17,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -83,7 +85,10 @@ public:
     bool stopTreeThread() const { return stopTreeThread_.load(std::memory_order_relaxed); }
     void setStopTreeThread(bool stop);
     bool pauseThread() const { return pauseThread_.load(std::memory_order_acquire); }
-    void setPauseThread(bool pause) { pauseThread_.store(pause, std::memory_order_release); }
+    void setPauseThread(bool pause);
+    // Returns once pauseThread is clear: at once when it is, else as soon as
+    // setPauseThread(false) is called, without polling.
+    void waitWhilePaused();
 
     // --- keep-awake around each phase of a scan ---
     void startPreventingSleep();
@@ -247,4 +252,6 @@ private:
 
     std::atomic<bool> stopTreeThread_{false};
     std::atomic<bool> pauseThread_{false};
+    std::mutex pauseMutex_;
+    std::condition_variable pauseCleared_;
 };

@@ -1,7 +1,7 @@
 #include "carving/PlainSignatureSearch.h"
 
-#include "carving/AutoRecoveryFiles.h"
 #include "scan/ScanThread.h"
+#include "session/AutoRecoverySnapshot.h"
 #include "session/HFSPlusDir.h"
 #include "session/TreeRecordWriter.h"
 #include "signatures/FileTypeTable.h"
@@ -127,14 +127,14 @@ TEST_F(PlainSignatureSearchTest, PictureAnRtfDocumentNamesGoesIntoItsPackage) {
 // and keeps its position in the Info file.
 TEST_F(PlainSignatureSearchTest, AutoRecoveryPairGetsEachFolderBeforeItsFilesAndTheCheckpoint) {
     const fs::path state = testsupport::makeTempDir("state");
-    testsupport::writeText(state / AutoRecoveryFiles::kDataFile, "snapshot");
-    testsupport::writeText(state / AutoRecoveryFiles::kInfoFile, "");
+    testsupport::writeText(state / AutoRecoverySnapshot::kDataFile, "snapshot");
+    testsupport::writeText(state / AutoRecoverySnapshot::kInfoFile, "");
     ::setenv("DRENTIC_STATE_DIR", state.c_str(), 1);
     auto v = searchable("fat16.img", "FAT16");
     ScanThread(v).scanForDeletedFiles(Array{1, 1, marked(kTypes), 0});
     ::unsetenv("DRENTIC_STATE_DIR");
 
-    const std::string data = testsupport::readText(state / AutoRecoveryFiles::kDataFile);
+    const std::string data = testsupport::readText(state / AutoRecoverySnapshot::kDataFile);
     ASSERT_EQ(data.substr(0, 8), "snapshot");
     std::vector<std::uint64_t> written{TreeRecordWriter::identityOf(v->dirRoot)};
     for (std::size_t at = 8; at < data.size();) {
@@ -146,7 +146,7 @@ TEST_F(PlainSignatureSearchTest, AutoRecoveryPairGetsEachFolderBeforeItsFilesAnd
               (record.fileType == NewDir::Folder ? 2 * record.pathLength : 0) + 8 * record.extentCount;
     }
     EXPECT_EQ(written.size(), 1u + 2 * kTypes.size());
-    const std::vector<std::uint8_t> checkpoint = testsupport::readBytes(state / AutoRecoveryFiles::kInfoFile);
+    const std::vector<std::uint8_t> checkpoint = testsupport::readBytes(state / AutoRecoverySnapshot::kInfoFile);
     const platform::ByteView info(checkpoint);
     ASSERT_EQ(info.size(), 8u);
     EXPECT_GT(info.be64(0), 2u);

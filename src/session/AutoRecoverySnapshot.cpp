@@ -1,0 +1,282 @@
+#include "session/AutoRecoverySnapshot.h"
+
+#include "session/RecoverySessionOpening.h"
+#include "session/SessionFileInput.h"
+#include "session/SessionFileItems.h"
+#include "session/SessionFileOutput.h"
+#include "session/TreeRecordReader.h"
+#include "session/TreeRecordWriter.h"
+#include "signatures/Sig.h"
+#include "signatures/SigNode.h"
+#include "volume/BTreeTableClassUInt32.h"
+#include "volume/BTreeTableClassUInt64_NDIR.h"
+#include "volume/Volume.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using platform::Value;
+
+namespace {
+
+constexpr std::uint64_t kEmptyKey = UINT64_MAX;
+
+// Only a regular file is ever removed: whatever else carries a pair's name
+// is nothing this program made.
+void removeRegularFile(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+}
+
+bool writeList(SessionFileOutput& out, const DoneSectorList& list, std::string* error) {
+    if (list.size() > UINT32_MAX) {
+        if (error) *error = "a list of handled sectors is too long for the file";
+        return false;
+    }
+    out.writeBE32(static_cast<std::uint32_t>(list.size()));
+    for (std::uint64_t sector : list.inOrder())
+        out.writeBE64(sector);
+    return out.sync();
+}
+
+// A u32 count of u64 sectors; false when the file cannot hold them.
+bool readList(SessionFileInput& in, DoneSectorList& list) {
+    std::uint32_t count = 0;
+    if (!in.readBE32(count) || count > in.left() / 8) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint64_t sector = 0;
+        if (!in.readBE64(sector)) return false;
+        list.add(sector);
+    }
+    return true;
+}
+
+std::optional<std::uint64_t> readCheckpoint(const std::string& path) {
+    std::unique_ptr<SessionFileInput> in = SessionFileInput::open(path, nullptr);
+    if (!in) return std::nullopt;
+    std::uint64_t position = 0;
+    // A search that had not reached its first checkpoint starts at the start.
+    if (!in->readBE64(position)) return 0;
+    return position;
+}
+
+struct FreeNode {
+    void operator()(NewDir* n) const { newdir::freeNDir(n); }
+};
+
+} // namespace
+
+std::string AutoRecoverySnapshot::dataPath(const std::string& folder) {
+    return folder + "/" + kDataFile;
+}
+
+std::string AutoRecoverySnapshot::infoPath(const std::string& folder) {
+    return folder + "/" + kInfoFile;
+}
+
+bool AutoRecoverySnapshot::pairExists(const std::string& folder) {
+    struct stat st {};
+    return ::stat(dataPath(folder).c_str(), &st) == 0 && ::stat(infoPath(folder).c_str(), &st) == 0;
+}
+
+void AutoRecoverySnapshot::deletePair(const std::string& folder) {
+    removeRegularFile(dataPath(folder));
+    removeRegularFile(infoPath(folder));
+}
+
+std::uint64_t AutoRecoverySnapshot::enumerateBTreeUInt32StartNode(const NodeTypeUInt32* node,
+                                                                  SessionFileOutput& fileDesc) {
+    std::uint64_t written = 0;
+    forEachIndexNode(node, [&](const NodeTypeUInt32* n) {
+        for (std::int32_t i = 0; i < n->count(); ++i) {
+            const std::uint64_t key = n->key(i)->keyField();
+            if (key == kEmptyKey) continue;
+            fileDesc.writeBE64(key);
+            ++written;
+        }
+    });
+    return written;
+}
+
+AutoRecoverySnapshot::Saved AutoRecoverySnapshot::saveScanInfoAutoRecovery(const std::string& folder,
+                                                                           const AutoRecoveryState& state,
+                                                                           const std::vector<std::string>& media,
+                                                                           std::string* error) {
+    const std::string data = dataPath(folder), info = infoPath(folder);
+    // Checked before anything is removed: a medium that happens to carry a
+    // pair's name is neither emptied nor deleted.
+    for (const std::string& path : {data, info})
+        if (SessionFileOutput::isMedium(path, media)) {
+            if (error) *error = path + " is a medium being recovered or not a regular file";
+            return Saved::CannotCreate;
+        }
+    deletePair(folder);
+    auto failed = [&](Saved why, const std::string& reason) {
+        deletePair(folder);
+        if (error) *error = reason;
+        return why;
+    };
+    const Volume* volume = state.volume.get();
+    if (!volume || !volume->dirRoot) return failed(Saved::WriteFailed, "there is no found-file tree to keep");
+
+    std::string why;
+    std::unique_ptr<SessionFileOutput> out = SessionFileOutput::create(data, media, &why);
+    if (!out) return failed(Saved::CannotCreate, data + " cannot be created: " + why);
+    std::unique_ptr<SessionFileOutput> infoFile = SessionFileOutput::create(info, media, &why);
+    if (!infoFile) return failed(Saved::CannotCreate, info + " cannot be created: " + why);
+    if (!infoFile->sync() || !infoFile->close()) return failed(Saved::WriteFailed, info + ": " + infoFile->reason());
+
+    // Every step stops at the first failure; what failed is out's reason
+    // unless a value could not be archived.
+    why.clear();
+    auto written = [&]() -> bool {
+        if (!SessionFileItems::writeArchive(*out, Value(state.volume), &why) ||
+            !SessionFileItems::writeArchive(*out, Value(state.mainScanStatus), &why))
+            return false;
+        for (std::int32_t mode :
+             {state.treeScanMode, state.scanMode, state.rawSearchMode, state.isPTListOrPTScanListChosen})
+            out->writeBE32(static_cast<std::uint32_t>(mode));
+        if (!SessionFileItems::writePartitionLists(*out, state.rawSearchMode, state.isPTListOrPTScanListChosen,
+                                                   state.partitionListDictArray, state.partitionScanListDictArray,
+                                                   &why) ||
+            !out->sync())
+            return false;
+
+        if (volume->sigArray.size() > UINT32_MAX) {
+            why = "too many marked types for the file";
+            return false;
+        }
+        out->writeBE32(static_cast<std::uint32_t>(volume->sigArray.size()));
+        for (const Value& entry : volume->sigArray) {
+            const auto node = entry.objectAs<SigNode>();
+            const std::string extension = node && node->sig() ? node->sig()->extension : std::string();
+            if (!SessionFileItems::writeArchive(*out, Value(extension), &why)) return false;
+        }
+        if (!out->sync()) return false;
+
+        // The count goes in front of the keys, known only once they are out.
+        const std::uint64_t countAt = out->position();
+        out->writeBE64(0);
+        const BTreeTableClassUInt32* index = volume->btreeFirstFileBlock.get();
+        if (index && index->numItems() != 0) {
+            const std::uint64_t keys = enumerateBTreeUInt32StartNode(index->root(), *out);
+            const std::uint64_t end = out->position();
+            if (!out->seek(countAt) || !out->writeBE64(keys) || !out->sync() || !out->seek(end)) return false;
+        }
+
+        if (!writeList(*out, volume->mp3DoneArray, &why) || !writeList(*out, volume->mpgDoneArray, &why)) return false;
+        TreeRecordWriter writer;
+        return writer.writeDir(volume->dirRoot, *out, false) && out->sync() && out->close();
+    };
+    if (!written()) return failed(Saved::WriteFailed, data + ": " + (why.empty() ? out->reason() : why));
+    return Saved::Written;
+}
+
+std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(const std::string& folder,
+                                                                                std::string* error) {
+    const std::string data = dataPath(folder);
+    auto failed = [&](const std::string& reason) -> std::optional<AutoRecoveryState> {
+        if (error) *error = reason;
+        return std::nullopt;
+    };
+    std::string why;
+    std::unique_ptr<SessionFileInput> in = SessionFileInput::open(data, &why);
+    if (!in) return failed(data + " cannot be read: " + why);
+    if (in->size() == 0) return failed(data + " is empty");
+    auto damaged = [&] {
+        return failed(in->failed() ? data + " cannot be read: " + in->reason() : data + " is damaged");
+    };
+
+    AutoRecoveryState state;
+    state.autoRecBeginSize = readCheckpoint(infoPath(folder));
+    const std::optional<Value> volumeRead = SessionFileItems::readArchive(*in);
+    const std::shared_ptr<Volume> read = volumeRead ? volumeRead->objectAs<Volume>() : nullptr;
+    if (!read) return damaged();
+    const std::optional<Value> status = SessionFileItems::readArchive(*in);
+    if (!status || !status->isString()) return damaged();
+    state.mainScanStatus = status->stringValue();
+
+    std::uint32_t modes[4] = {};
+    for (std::uint32_t& m : modes)
+        if (!in->readBE32(m)) return damaged();
+    state.treeScanMode = SessionFileItems::inRange(modes[0], 0, 1);
+    state.scanMode = SessionFileItems::inRange(modes[1], 0, 5);
+    state.rawSearchMode = SessionFileItems::inRange(modes[2], 0, 5);
+    state.isPTListOrPTScanListChosen = SessionFileItems::inRange(modes[3], 0, 1);
+    if (!SessionFileItems::readPartitionLists(*in, state.rawSearchMode, state.isPTListOrPTScanListChosen,
+                                              state.partitionListDictArray, state.partitionScanListDictArray))
+        return damaged();
+
+    // Every archive takes at least its length's four bytes.
+    std::uint32_t types = 0;
+    if (!in->readBE32(types) || types > in->left() / 4) return damaged();
+    for (std::uint32_t i = 0; i < types; ++i) {
+        const std::optional<Value> extension = SessionFileItems::readArchive(*in);
+        if (!extension || !extension->isString()) return damaged();
+        state.autoRecSigExtArray.push_back(extension->stringValue());
+    }
+
+    std::uint64_t keys = 0;
+    if (!in->readBE64(keys) || keys > in->left() / 8) return damaged();
+    auto firstBlocks = std::make_unique<BTreeTableClassUInt32>();
+    for (std::uint64_t i = 0; i < keys; ++i) {
+        std::uint64_t key = 0;
+        if (!in->readBE64(key)) return damaged();
+        firstBlocks->insert(std::make_unique<ItemTypeUInt32>(key));
+    }
+    DoneSectorList mp3, mpg;
+    if (!readList(*in, mp3) || !readList(*in, mpg)) return damaged();
+
+    // The snapshot's tree, its folders indexed by the identities the
+    // appended records name as their parents.
+    TreeRecordReader reader;
+    std::uint32_t children = 0;
+    std::uint64_t identity = 0;
+    std::unique_ptr<NewDir, FreeNode> root(reader.readDir(*in, children, &identity));
+    if (!root) return damaged();
+    BTreeTableClassUInt64_NDIR folders;
+    folders.insert(std::make_unique<ItemTypeUInt64_NDIR>(identity, root.get()));
+    reader.scanInfoEntryCount = 0;
+    if (!reader.readToDir(root.get(), children, *in, &folders)) return damaged();
+
+    // What the search appended until it was cut off. A record the file no
+    // longer holds whole ends the part; only records that find their folder
+    // are attached and counted.
+    std::uint32_t files = 0, foldersAdded = 0, entries = 0;
+    std::uint64_t dataSize = 0;
+    while (in->left() >= HFSPlusDir::kSize) {
+        std::uint64_t parentIdentity = 0;
+        NewDir* node = reader.readAppendedDir(*in, identity, parentIdentity);
+        if (!node) break;
+        ItemTypeUInt64_NDIR* parent = folders.retrieveKeyField(parentIdentity);
+        if (!parent) {
+            newdir::freeNDir(node);
+            continue;
+        }
+        node->pndirPointer = parent->dir();
+        newdir::appendChild(parent->dir(), node);
+        if (node->isFolder()) {
+            ++foldersAdded;
+            ++entries;
+            folders.insert(std::make_unique<ItemTypeUInt64_NDIR>(identity, node));
+        } else if (node->fileType == NewDir::File) {
+            ++files;
+            ++entries;
+            dataSize += node->fileSize;
+        }
+    }
+
+    // A plain volume as a session's, but not marked as opened from one: the
+    // resumed search reads its device.
+    std::shared_ptr<Volume> volume = read->mutableCopy();
+    volume->btreeFirstFileBlock = std::move(firstBlocks);
+    volume->mp3DoneArray = std::move(mp3);
+    volume->mpgDoneArray = std::move(mpg);
+    volume->fileCount += files;
+    volume->folderCount += foldersAdded;
+    volume->entryCount += entries;
+    volume->dataSize += dataSize;
+    RecoverySessionOpening::setSelectedVolumeDirRoot(*volume, root.release());
+    state.volume = std::move(volume);
+    return state;
+}
