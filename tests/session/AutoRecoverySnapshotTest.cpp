@@ -1,0 +1,214 @@
+#include "session/AutoRecoverySnapshot.h"
+
+#include "carving/AutoRecoveryFiles.h"
+#include "session/PrivilegedHelper.h"
+#include "signatures/Sig.h"
+#include "signatures/SigNode.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+#include "volume/BTreeTableClassUInt32.h"
+
+#include <csignal>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using platform::Array;
+using platform::Dict;
+
+namespace {
+
+class AutoRecoverySnapshotTest : public testsupport::ScanFixture {
+protected:
+    fs::path dir = testsupport::makeTempDir("snapshot");
+    std::shared_ptr<Volume> volume;
+    std::string error;
+
+    NewDir* add(NewDir* parent, const char16_t* name, std::uint16_t kind, std::uint64_t size, std::uint32_t at) {
+        NewDir* n = newdir::allocate();
+        n->fileType = kind, n->fileSize = size, n->pndirPointer = parent, n->sectorsPerBlock = 1;
+        newdir::setFileName(n, name);
+        if (kind == NewDir::Folder) newdir::setPathBelow(n, parent);
+        if (size) newdir::appendDataExtent(n, at, 2), newdir::appendDataExtent(n, at + 5, 1);
+        newdir::appendChild(parent, n);
+        return n;
+    }
+    // Root { Docs { a.txt }, b.bin } with two marked types, a first-block
+    // index over several nodes and both sector lists, from the partition
+    // search's list.
+    AutoRecoveryState state() {
+        volume = keep(testsupport::volumeOver(testsupport::patternImage(64)));
+        NewDir* root = volume->createRoot();
+        add(add(root, u"Docs", NewDir::Folder, 0, 0), u"a.txt", NewDir::File, 700, 3);
+        add(root, u"b.bin", NewDir::File, 9, 20);
+        volume->fileCount = 2, volume->folderCount = 1, volume->entryCount = 3, volume->dataSize = 709;
+        for (const char* extension : {"jpg", "png"}) {
+            Sig sig;
+            sig.extension = extension;
+            volume->sigArray.push_back(std::make_shared<SigNode>());
+            volume->sigArray.back().objectAs<SigNode>()->setSig(sig);
+        }
+        volume->btreeFirstFileBlock = std::make_unique<BTreeTableClassUInt32>();
+        for (std::uint64_t key : {50, 10, 90, 30, 70, 20, 80, 40, 60})
+            volume->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(key));
+        volume->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(UINT64_MAX));
+        for (std::uint64_t s : {7, 9, 8})
+            volume->mp3DoneArray.add(s);
+        volume->mpgDoneArray.add(100);
+        return {volume, "Searching", 1, 3, 4, 1, Array{Dict{{"Path", "/dev/a"}}}, Array{Dict{{"Path", "/dev/b"}}},
+                {},     {}};
+    }
+    AutoRecoverySnapshot::Saved save(const AutoRecoveryState& s, const std::vector<std::string>& media = {}) {
+        return AutoRecoverySnapshot::saveScanInfoAutoRecovery(dir.string(), s, media, &error);
+    }
+    // What a search appends: its folder under the root, then files in it,
+    // then its position.
+    void appendAsTheSearchDoes(int files = 3) {
+        AutoRecoveryFiles pair(dir.string(), {volume->path()});
+        NewDir* jpgFolder = add(volume->dirRoot, u"JPG Files", NewDir::Folder, 0, 0);
+        pair.writeDir(jpgFolder);
+        for (int i = 1; i <= files; ++i) {
+            const std::u16string name = u"File" + std::u16string(1, char16_t(u'0' + i)) + u".jpg";
+            pair.writeDir(add(jpgFolder, name.c_str(), NewDir::File, 1000u * i, 30u + 10u * i));
+            pair.recordsWritten();
+        }
+        pair.checkpoint(1234);
+    }
+    std::optional<AutoRecoveryState> read() {
+        auto s = AutoRecoverySnapshot::openScanInfoAutoRecovery(dir.string(), &error);
+        if (s) keep(s->volume);
+        return s;
+    }
+    // Every node's kind, a file's size and extents, by path.
+    static std::map<std::string, std::string> shape(const NewDir* root) {
+        std::map<std::string, std::string> out;
+        for (const auto& [path, n] : testsupport::nodesByPath(root)) {
+            std::string& s = out[path] =
+                std::to_string(n->fileType) + " " + std::to_string(n->isFolder() ? 0 : n->fileSize);
+            for (const ExtP& e : n->extents)
+                s += " " + std::to_string(e.startBlock) + "+" + std::to_string(e.blockCount);
+        }
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(AutoRecoverySnapshotTest, ASnapshotWithTheRecordsASearchAppendedReadsBackAsTheScanStoodWhenItWasCutOff) {
+    const AutoRecoveryState saved = state();
+    ASSERT_EQ(save(saved, {volume->path()}), AutoRecoverySnapshot::Saved::Written) << error;
+    EXPECT_EQ(testsupport::readBytes(dir / AutoRecoverySnapshot::kInfoFile).size(), 0u);
+    appendAsTheSearchDoes();
+
+    auto s = read();
+    ASSERT_TRUE(s);
+    const Volume& r = *s->volume;
+    EXPECT_EQ(shape(r.dirRoot), shape(volume->dirRoot));
+    EXPECT_EQ(std::tuple(r.fileCount, r.folderCount, r.entryCount, r.dataSize), std::tuple(5u, 2u, 7u, 6709ull));
+    EXPECT_EQ(std::tuple(r.dirRoot->fileCount, r.dirRoot->childrenCount, r.openedScanInfo), std::tuple(5u, 7u, false));
+    EXPECT_EQ(r.btreeFirstFileBlock->numItems(), 9);
+    for (std::uint64_t key = 10; key <= 90; key += 10)
+        EXPECT_TRUE(r.btreeFirstFileBlock->retrieveKeyField(key)) << key;
+    EXPECT_EQ(std::tuple(r.mp3DoneArray.inOrder(), r.mpgDoneArray.inOrder()),
+              std::tuple(std::vector<std::uint64_t>{7, 9, 8}, std::vector<std::uint64_t>{100}));
+    EXPECT_EQ(s->autoRecSigExtArray, (std::vector<std::string>{"jpg", "png"}));
+    EXPECT_EQ(std::tuple(s->mainScanStatus, s->treeScanMode, s->scanMode, s->rawSearchMode,
+                         s->isPTListOrPTScanListChosen, s->autoRecBeginSize),
+              std::tuple(std::string("Searching"), 1, 3, 4, 1, std::optional<std::uint64_t>(1234)));
+    EXPECT_EQ(s->partitionScanListDictArray[0].dictValue().get("Path").stringValue(), "/dev/b");
+    EXPECT_EQ(r.path(), volume->path());
+}
+
+TEST_F(AutoRecoverySnapshotTest, ASnapshotCutAnywhereRestoresNothingOrAWholeTreeWithAPrefixOfTheAppendedRecords) {
+    ASSERT_EQ(save(state()), AutoRecoverySnapshot::Saved::Written);
+    const std::size_t snapshotEnd = testsupport::readBytes(dir / AutoRecoverySnapshot::kDataFile).size();
+    appendAsTheSearchDoes();
+    const std::vector<std::uint8_t> whole = testsupport::readBytes(dir / AutoRecoverySnapshot::kDataFile);
+    const fs::path cut = testsupport::makeTempDir("cut");
+    std::size_t lastFiles = 0;
+    for (std::size_t length = 0; length <= whole.size(); ++length) {
+        testsupport::writeText(cut / AutoRecoverySnapshot::kDataFile,
+                               std::string(whole.begin(), whole.begin() + length));
+        auto s = AutoRecoverySnapshot::openScanInfoAutoRecovery(cut.string(), &error);
+        ASSERT_EQ(s.has_value(), length >= snapshotEnd) << length;
+        if (!s) continue;
+        EXPECT_FALSE(s->autoRecBeginSize) << "no Info file";
+        const NewDir* folder = testsupport::nodeAt(s->volume->dirRoot, "JPG Files");
+        const std::size_t files = folder ? folder->childrenArrayCount() : 0;
+        EXPECT_GE(files, lastFiles) << length;
+        for (std::size_t i = 0; i < files; ++i)
+            EXPECT_EQ(folder->childList[i]->texts.name(), u"File" + std::u16string(1, char16_t(u'1' + i)) + u".jpg");
+        EXPECT_EQ(s->volume->fileCount, 2 + files) << length;
+        // Cut inside the last file's second extent: the file stays with its first.
+        if (length == whole.size() - 4) {
+            ASSERT_EQ(files, 3u);
+            EXPECT_EQ(folder->childList[2]->extentCount(), 1u);
+        }
+        lastFiles = files;
+        s->volume->freeTree();
+    }
+    EXPECT_EQ(lastFiles, 3u);
+}
+
+TEST_F(AutoRecoverySnapshotTest, ModesOutOfRangeComeBackAsMinusOneAndNoPartitionListIsRead) {
+    AutoRecoveryState s = state();
+    s.treeScanMode = 7, s.isPTListOrPTScanListChosen = 2;
+    ASSERT_EQ(save(s), AutoRecoverySnapshot::Saved::Written);
+    auto r = read();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(std::tuple(r->treeScanMode, r->rawSearchMode, r->isPTListOrPTScanListChosen,
+                         r->partitionListDictArray.size(), r->autoRecSigExtArray.size()),
+              std::tuple(-1, 4, -1, 0u, 2u));
+}
+
+TEST_F(AutoRecoverySnapshotTest, AnAppendedRecordWhoseFolderIsUnknownIsDroppedAndNotCounted) {
+    ASSERT_EQ(save(state()), AutoRecoverySnapshot::Saved::Written);
+    NewDir* unsaved = newdir::allocate();
+    unsaved->fileType = NewDir::Folder;
+    NewDir* orphan = add(unsaved, u"orphan.jpg", NewDir::File, 5, 1);
+    AutoRecoveryFiles(dir.string(), {}).writeDir(orphan);
+    appendAsTheSearchDoes(1);
+    auto r = read();
+    newdir::freeNDir(unsaved);
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(testsupport::nodeAt(r->volume->dirRoot, "orphan.jpg"));
+    EXPECT_TRUE(testsupport::nodeAt(r->volume->dirRoot, "JPG Files/File1.jpg"));
+    EXPECT_EQ(std::tuple(r->volume->fileCount, r->volume->entryCount), std::tuple(3u, 5u));
+}
+
+TEST_F(AutoRecoverySnapshotTest, ASnapshotThatCannotBeWrittenWholeLeavesNoPair) {
+    // The file-size limit makes the first write past 100 bytes fail.
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{}, small{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    small = {100, old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const auto saved = save(state());
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(saved, AutoRecoverySnapshot::Saved::WriteFailed);
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+TEST_F(AutoRecoverySnapshotTest, TheMediumBeingScannedIsNeverTakenForTheSnapshot) {
+    const fs::path medium = dir / AutoRecoverySnapshot::kDataFile;
+    testsupport::writeText(medium, "the scanned image");
+    EXPECT_EQ(save(state(), {medium.string()}), AutoRecoverySnapshot::Saved::CannotCreate);
+    EXPECT_EQ(testsupport::readText(medium), "the scanned image");
+    EXPECT_FALSE(AutoRecoverySnapshot::pairExists(dir.string()));
+}
+
+TEST(LaunchPrivilegedHelper, TheHelperRunsWithoutArgumentsAndAMissingOneStartsNothing) {
+    const fs::path dir = testsupport::makeTempDir("helper");
+    EXPECT_EQ(launchPrivilegedHelperAt((dir / "missing").string()), -1);
+    if (::geteuid() != 0) GTEST_SKIP() << "not root: pkexec would ask for a password";
+    const fs::path helper = dir / "helper", marker = dir / "ran";
+    testsupport::writeText(helper, "#!/bin/sh\necho \"$#\" > '" + marker.string() + "'\n");
+    fs::permissions(helper, fs::perms::owner_all);
+    ASSERT_EQ(launchPrivilegedHelperAt(helper.string()), 0);
+    for (int i = 0; i < 100 && testsupport::readText(marker) != "0\n"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(testsupport::readText(marker), "0\n");
+}
