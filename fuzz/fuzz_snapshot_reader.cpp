@@ -13,8 +13,6 @@
 #include "platform/SystemLog.h"
 #include "session/AutoRecoverySnapshot.h"
 #include "session/TreeRecordWriter.h"
-#include "signatures/Sig.h"
-#include "signatures/SigNode.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/Volume.h"
 
@@ -63,17 +61,12 @@ std::vector<std::uint8_t> soundSnapshot(const std::string& folder) {
     volume->setU32BytesInSector(512);
     NewDir* root = volume->createRoot();
     addNode(addNode(root, u"Docs", NewDir::Folder, 0), u"a.txt", NewDir::File, 700);
-    Sig sig;
-    sig.extension = "jpg";
-    auto node = std::make_shared<SigNode>();
-    node->setSig(sig);
-    volume->sigArray.push_back(node);
     volume->btreeFirstFileBlock = std::make_unique<BTreeTableClassUInt32>();
     for (std::uint64_t key = 1; key <= 9; ++key)
         volume->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(key));
     volume->mp3DoneArray.add(5);
     volume->mpgDoneArray.add(6);
-    AutoRecoveryState state{volume, "fuzz", 0, 2, 4, 1, {platform::Dict{{"Path", "/dev/fuzz"}}}, {}, {}, {}};
+    AutoRecoveryState state{volume, "fuzz", 0, 2, 4, 1, {platform::Dict{{"Path", "/dev/fuzz"}}}, {}, {"jpg"}, {}};
     std::string error;
     if (AutoRecoverySnapshot::saveScanInfoAutoRecovery(folder, state, {}, &error) !=
         AutoRecoverySnapshot::Saved::Written)

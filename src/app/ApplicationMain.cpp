@@ -75,9 +75,9 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
         // manager) opens as a handed-over path does; a resumed scan has the
         // window to itself.
         const bool resuming = platform::autoResumeFlag();
+        if (options.launched) options.launched(delegate, window);
         delegate.applicationDidFinishLaunching();
         if (arguments.size() > 1 && !resuming) sessions->openScanInfoFile(arguments.at(1));
-        if (options.launched) options.launched(delegate, window);
     });
     return app.exec();
 }

@@ -14,7 +14,8 @@ class MainWindow;
 struct ApplicationOptions {
     Quelvar_Recovery_SoftwareAppDelegate::DriveListLoader drives =
         Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives;
-    // Runs on the main thread once the launch is done.
+    // Runs on the main thread just before the launch's decisions (which may
+    // ask a question that waits for its answer).
     std::function<void(Quelvar_Recovery_SoftwareAppDelegate&, MainWindow&)> launched;
 };
 

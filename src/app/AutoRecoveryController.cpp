@@ -9,6 +9,8 @@
 #include "platform/SystemLog.h"
 #include "session/AutoRecoverySnapshot.h"
 #include "session/PrivilegedHelper.h"
+#include "signatures/Sig.h"
+#include "signatures/SigNode.h"
 #include "volume/Volume.h"
 
 #include <chrono>
@@ -67,6 +69,10 @@ void AutoRecoveryController::rawScanStarted(const platform::Value&) {
             state.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
             state.partitionListDictArray = delegate_.partitionListDictArray();
             state.partitionScanListDictArray = delegate_.partitionScanListDictArray();
+            for (const platform::Value& entry : state.volume->sigArray) {
+                const auto node = entry.objectAs<SigNode>();
+                state.autoRecSigExtArray.push_back(node && node->sig() ? node->sig()->extension : std::string());
+            }
             // Set before the thread exists: its clear can never come first.
             state.volume->setPauseThread(true);
             std::thread([this, state = std::move(state)]() mutable {

@@ -6,8 +6,6 @@
 #include "session/SessionFileOutput.h"
 #include "session/TreeRecordReader.h"
 #include "session/TreeRecordWriter.h"
-#include "signatures/Sig.h"
-#include "signatures/SigNode.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/BTreeTableClassUInt64_NDIR.h"
 #include "volume/Volume.h"
@@ -142,16 +140,13 @@ AutoRecoverySnapshot::Saved AutoRecoverySnapshot::saveScanInfoAutoRecovery(const
             !out->sync())
             return false;
 
-        if (volume->sigArray.size() > UINT32_MAX) {
+        if (state.autoRecSigExtArray.size() > UINT32_MAX) {
             why = "too many marked types for the file";
             return false;
         }
-        out->writeBE32(static_cast<std::uint32_t>(volume->sigArray.size()));
-        for (const Value& entry : volume->sigArray) {
-            const auto node = entry.objectAs<SigNode>();
-            const std::string extension = node && node->sig() ? node->sig()->extension : std::string();
+        out->writeBE32(static_cast<std::uint32_t>(state.autoRecSigExtArray.size()));
+        for (const std::string& extension : state.autoRecSigExtArray)
             if (!SessionFileItems::writeArchive(*out, Value(extension), &why)) return false;
-        }
         if (!out->sync()) return false;
 
         // The count goes in front of the keys, known only once they are out.

@@ -39,8 +39,8 @@ class NodeTypeUInt32;
 class SessionFileOutput;
 class Volume;
 
-// What a snapshot keeps besides the volume's own state (its marked types,
-// first-block index, MP3 and MPEG lists, counters and tree).
+// What a snapshot keeps besides the volume's own state (its first-block
+// index, MP3 and MPEG lists, counters and tree).
 struct AutoRecoveryState {
     std::shared_ptr<Volume> volume;
     std::string mainScanStatus;
@@ -51,9 +51,10 @@ struct AutoRecoveryState {
     std::int32_t isPTListOrPTScanListChosen = -1;
     platform::Array partitionListDictArray;
     platform::Array partitionScanListDictArray;
-    // --- read back only ---
-    // The extensions of the types that were marked, in their order.
+    // The extensions of the volume's marked types, in their order (the
+    // writer's caller takes them from the volume's sigArray).
     std::vector<std::string> autoRecSigExtArray;
+    // --- read back only ---
     // The checkpoint: 0 for an Info file shorter than eight bytes, nothing
     // when there is no Info file.
     std::optional<std::uint64_t> autoRecBeginSize;

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSignalSpy>
 
 using platform::Dict;
@@ -219,6 +220,55 @@ private slots:
         QCOMPARE(alerts.titles.mid(2),
                  (QStringList{"! Can not open recovery session file now", "! Can not open recovery session file now"}));
         QVERIFY(!s.p.window.findChild<QFileDialog*>());
+    }
+
+    // "openFile.dat" in the state folder: the session it names opens at
+    // launch (UTF-16 with a byte-order mark; an unfinished scan's pair then
+    // waits, unasked, for a later launch) and while the program runs
+    // (without one, found by the watcher); the file goes either way, and one
+    // that holds no path opens nothing.
+    void aSessionHandedOverInOpenFileDatOpens() {
+        const QByteArray state = QByteArray::fromStdString(testsupport::makeTempDir("handover").string());
+        qputenv("DRENTIC_STATE_DIR", state);
+        SessionProgram s;
+        const QString file = s.writeSession(smallVolume(), "handed.drs");
+        const QString handOver = RecoverySessionController::openFilePath();
+        const auto write = [&](const QByteArray& bytes) {
+            QFile f(handOver);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        };
+        QByteArray littleEndian("\xFF\xFE", 2), bigEndian;
+        for (QChar c : file) {
+            littleEndian.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+            bigEndian.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
+        }
+        AlertLog alerts;
+        QSignalSpy opened(s.sessions, &RecoverySessionController::openingFinished);
+        write(littleEndian);
+        for (const char* name : {"/QuelvarMediaAutoRecovery.dat", "/QuelvarMediaAutoRecoveryInfo.dat"})
+            testsupport::writeText((state + name).toStdString(), "x");
+        s.p.delegate.applicationDidFinishLaunching();
+        QVERIFY(opened.wait(10000) && !QFileInfo::exists(handOver));
+        QVERIFY(!alerts.titles.contains(QStringLiteral("Resume Recovery?")));
+        QVERIFY(QFileInfo::exists(state + "/QuelvarMediaAutoRecovery.dat"));
+        QSignalSpy freed(s.tree, SIGNAL(treeFreed()));
+        s.tree->freeTree(true);
+        QVERIFY(freed.wait(10000));
+        s.p.window.selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
+
+        write(bigEndian);
+        QVERIFY(opened.wait(15000) && !QFileInfo::exists(handOver));
+        QCOMPARE(alerts.titles.count(QStringLiteral("Recovery Session Opened")), 2);
+
+        for (const QByteArray& garbled : {QByteArray("\x00", 1), QByteArray("\xD8\x00\x00\x41", 4), QByteArray()}) {
+            write(garbled);
+            s.sessions->openFilePathFileDetected();
+            QVERIFY(!QFileInfo::exists(handOver));
+        }
+        QVERIFY(!s.sessions->openHandedOverSession());
+        QTest::qWait(100);
+        QCOMPARE(opened.count(), 2);
+        qunsetenv("DRENTIC_STATE_DIR");
     }
 };
 

@@ -2,8 +2,6 @@
 
 #include "carving/AutoRecoveryFiles.h"
 #include "session/PrivilegedHelper.h"
-#include "signatures/Sig.h"
-#include "signatures/SigNode.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClassUInt32.h"
@@ -43,12 +41,6 @@ protected:
         add(add(root, u"Docs", NewDir::Folder, 0, 0), u"a.txt", NewDir::File, 700, 3);
         add(root, u"b.bin", NewDir::File, 9, 20);
         volume->fileCount = 2, volume->folderCount = 1, volume->entryCount = 3, volume->dataSize = 709;
-        for (const char* extension : {"jpg", "png"}) {
-            Sig sig;
-            sig.extension = extension;
-            volume->sigArray.push_back(std::make_shared<SigNode>());
-            volume->sigArray.back().objectAs<SigNode>()->setSig(sig);
-        }
         volume->btreeFirstFileBlock = std::make_unique<BTreeTableClassUInt32>();
         for (std::uint64_t key : {50, 10, 90, 30, 70, 20, 80, 40, 60})
             volume->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(key));
@@ -57,7 +49,7 @@ protected:
             volume->mp3DoneArray.add(s);
         volume->mpgDoneArray.add(100);
         return {volume, "Searching", 1, 3, 4, 1, Array{Dict{{"Path", "/dev/a"}}}, Array{Dict{{"Path", "/dev/b"}}},
-                {},     {}};
+                {"jpg", "png"}, {}};
     }
     AutoRecoverySnapshot::Saved save(const AutoRecoveryState& s, const std::vector<std::string>& media = {}) {
         return AutoRecoverySnapshot::saveScanInfoAutoRecovery(dir.string(), s, media, &error);
