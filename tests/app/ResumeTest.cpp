@@ -217,8 +217,8 @@ private slots:
         std::vector<std::uint64_t> sectors(std::begin(kEarly), std::end(kEarly));
         sectors.insert(sectors.end(), std::begin(kLate), std::end(kLate));
         for (std::uint64_t sector : sectors) {
-                const std::string jpg = testsupport::toolSample(
-                    "convert -seed " + std::to_string(++n) + " -size 320x240 plasma: \"$OUT\"", "jpg");
+            const std::string jpg = testsupport::toolSample(
+                "convert -seed " + std::to_string(++n) + " -size 320x240 plasma: \"$OUT\"", "jpg");
             testsupport::writeBytesAt(disk_, sector * 512, std::vector<std::uint8_t>(jpg.begin(), jpg.end()));
         }
     }

@@ -48,8 +48,9 @@ protected:
         for (std::uint64_t s : {7, 9, 8})
             volume->mp3DoneArray.add(s);
         volume->mpgDoneArray.add(100);
-        return {volume, "Searching", 1, 3, 4, 1, Array{Dict{{"Path", "/dev/a"}}}, Array{Dict{{"Path", "/dev/b"}}},
-                {"jpg", "png"}, {}};
+        return {
+            volume,         "Searching", 1, 3, 4, 1, Array{Dict{{"Path", "/dev/a"}}}, Array{Dict{{"Path", "/dev/b"}}},
+            {"jpg", "png"}, {}};
     }
     AutoRecoverySnapshot::Saved save(const AutoRecoveryState& s, const std::vector<std::string>& media = {}) {
         return AutoRecoverySnapshot::saveScanInfoAutoRecovery(dir.string(), s, media, &error);
