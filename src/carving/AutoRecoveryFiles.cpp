@@ -11,8 +11,10 @@ constexpr auto kSyncInterval = std::chrono::seconds(1);
 
 AutoRecoveryFiles::AutoRecoveryFiles(const std::string& folder, const std::vector<std::string>& media) {
     std::string error;
-    data_ = SessionFileOutput::openForAppend(AutoRecoverySnapshot::dataPath(folder), media, &error);
-    info_ = SessionFileOutput::openForAppend(AutoRecoverySnapshot::infoPath(folder), media, &error);
+    if (!folder.empty()) {
+        data_ = SessionFileOutput::openForAppend(AutoRecoverySnapshot::dataPath(folder), media, &error);
+        info_ = SessionFileOutput::openForAppend(AutoRecoverySnapshot::infoPath(folder), media, &error);
+    }
     if (!data_ || !info_)
         platform::logFormat("The auto-recovery pair in %@ is not complete; the search keeps no resume point", folder);
 }

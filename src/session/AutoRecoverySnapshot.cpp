@@ -73,11 +73,13 @@ std::string AutoRecoverySnapshot::infoPath(const std::string& folder) {
 }
 
 bool AutoRecoverySnapshot::pairExists(const std::string& folder) {
+    if (folder.empty()) return false;
     struct stat st {};
     return ::stat(dataPath(folder).c_str(), &st) == 0 && ::stat(infoPath(folder).c_str(), &st) == 0;
 }
 
 void AutoRecoverySnapshot::deletePair(const std::string& folder) {
+    if (folder.empty()) return;
     removeRegularFile(dataPath(folder));
     removeRegularFile(infoPath(folder));
 }
@@ -100,6 +102,11 @@ AutoRecoverySnapshot::Saved AutoRecoverySnapshot::saveScanInfoAutoRecovery(const
                                                                            const AutoRecoveryState& state,
                                                                            const std::vector<std::string>& media,
                                                                            std::string* error) {
+    // No state folder (it could not be made): never the file system's root.
+    if (folder.empty()) {
+        if (error) *error = "there is no folder for the program's state";
+        return Saved::CannotCreate;
+    }
     const std::string data = dataPath(folder), info = infoPath(folder);
     // Checked before anything is removed: a medium that happens to carry a
     // pair's name is neither emptied nor deleted.
@@ -174,6 +181,7 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
         if (error) *error = reason;
         return std::nullopt;
     };
+    if (folder.empty()) return failed("there is no folder for the program's state");
     std::string why;
     std::unique_ptr<SessionFileInput> in = SessionFileInput::open(data, &why);
     if (!in) return failed(data + " cannot be read: " + why);
