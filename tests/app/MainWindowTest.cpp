@@ -48,8 +48,10 @@ private slots:
         QCOMPARE(pages.size(), ids.size());
         QVERIFY(!p.window.selectTabViewItemWithIdentifier("Nowhere"));
         QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Tree"));
-        QCOMPARE(std::pair(p.window.minimumSize(), p.window.maximumWidth()), std::pair(initial, initial.width()));
-        QVERIFY(p.window.maximumHeight() > initial.height());
+        p.window.resize(initial + QSize(100, 100));
+        QCOMPARE(p.window.size(), initial + QSize(0, 100));
+        p.window.selectTabViewItemWithIdentifier("Main Screen");
+        QCOMPARE(p.window.size(), initial);
     }
 
     // Requests find their controls by these names.
@@ -153,23 +155,26 @@ private slots:
         QVERIFY(!sheet->isVisible() && !p.delegate.zeroTableViewDrivesList());
     }
 
-    void quitIsRefusedWhileAScanRuns() {
+    // Off the result screen a running scan keeps the program from ending, on
+    // it a session or data being saved or a session being opened.
+    void quitIsRefusedWhileAScanOrASaveRuns() {
         ProgramUnderTest p;
         platform::scanRunningFlag() = true;
         AlertAnswerer answer("OK");
-        bool quitAsked = false;
-        QMetaObject::Connection c = connect(qApp, &QCoreApplication::aboutToQuit, this, [&] { quitAsked = true; });
-        p.delegate.terminateApplication();
-        QVERIFY(answer.answered());
+        QVERIFY(!programEnds([&] { p.delegate.terminateApplication(); }, 100));
         QCOMPARE(answer.title(), QStringLiteral("Scan running"));
         QVERIFY(p.window.isVisible());
         AlertAnswerer again("OK");
         QVERIFY(!p.delegate.windowShouldClose());
         QCOMPARE(again.title(), QStringLiteral("Scan running"));
+        p.window.selectTabViewItemWithIdentifier("Tree");
+        p.delegate.setScanInfoOrSavingNotProcessing(false);
+        AlertAnswerer saving("OK");
+        QVERIFY(!p.delegate.windowShouldClose());
+        QCOMPARE(saving.title(), QStringLiteral("Process Running"));
+        p.delegate.setScanInfoOrSavingNotProcessing(true);
         platform::scanRunningFlag() = false;
         QVERIFY(p.delegate.windowShouldClose());
-        disconnect(c);
-        QVERIFY(!quitAsked);
     }
 
     // Help hands the manual to the desktop; if that fails, a window of the program shows it at the step's section.

@@ -80,9 +80,20 @@ struct SessionProgram {
         sessions->setPanelSettleDelay(std::chrono::milliseconds(0));
     }
     // The dialog the last command put over the window, answered with a file.
+    // The result screen on a tree found by a scan (mode 5 asks nothing there).
+    void showResult(std::shared_ptr<Volume> volume) {
+        p.delegate.setSelectedVolume(std::move(volume));
+        p.delegate.setScanMode(5);
+        tree->showTree();
+    }
+    QFileDialog* openDialog() {
+        for (QFileDialog* dialog : p.window.findChildren<QFileDialog*>())
+            if (dialog->isVisible()) return dialog;
+        return nullptr;
+    }
     void chooseInDialog(const QString& file) {
         QFileDialog* dialog = nullptr;
-        QTRY_VERIFY((dialog = p.window.findChild<QFileDialog*>()) && dialog->isVisible());
+        QTRY_VERIFY((dialog = openDialog()));
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
         dialog->selectFile(file);
         static_cast<QDialog*>(dialog)->accept();
@@ -219,6 +230,64 @@ private slots:
         QCOMPARE(alerts.titles.mid(2),
                  (QStringList{"! Can not open recovery session file now", "! Can not open recovery session file now"}));
         QVERIFY(!s.p.window.findChild<QFileDialog*>());
+    }
+
+    // Quitting on the result screen offers to save the session first, by the
+    // Quit command and the close button alike: "Cancel" stays, "No" ends.
+    void quitOnTheResultScreenOffersToSaveTheSession() {
+        SessionProgram s;
+        s.showResult(smallVolume());
+        AlertAnswerer cancel("Cancel");
+        QVERIFY(!programEnds([&] { s.p.delegate.terminateApplication(); }, 100));
+        QCOMPARE(cancel.title(), QStringLiteral("Do you want to save recovery session?"));
+        AlertAnswerer stay("Cancel");
+        QVERIFY(!programEnds([&] { s.p.window.close(); }, 100));
+        QVERIFY(stay.answered() && s.p.window.isVisible());
+        AlertAnswerer no("No");
+        QVERIFY(programEnds([&] { s.p.window.close(); }, 5000));
+        QVERIFY(no.answered() && !s.p.window.isVisible());
+    }
+
+    // The end the program asks for itself (a lost drive) asks nothing more,
+    // even on an unsaved tree.
+    void programEndAsksNoQuestion() {
+        SessionProgram s;
+        s.showResult(smallVolume());
+        AlertAnswerer cancel("Cancel");
+        QVERIFY(programEnds([&] { s.p.delegate.terminateApp(); }, 5000));
+        QVERIFY(!cancel.answered());
+    }
+
+    // "Yes" ends the program only once the session is written; a cancelled or
+    // failed save leaves it running, and so does a later save of its own.
+    void quitAfterSavingEndsOnlyOnceTheSessionIsWritten() {
+        SessionProgram s;
+        s.showResult(smallVolume());
+        AlertLog alerts;
+        QSignalSpy ended(s.sessions, &RecoverySessionController::savingFinished);
+        const auto saveThen = [&](const std::function<void()>& start, const QString& file) {
+            const qsizetype before = ended.size();
+            return programEnds(
+                [&] {
+                    start();
+                    if (file.isEmpty()) {
+                        QTRY_VERIFY(s.openDialog());
+                        s.openDialog()->reject();
+                    } else
+                        s.chooseInDialog(file);
+                    QTRY_COMPARE_WITH_TIMEOUT(ended.size(), before + 1, 10000);
+                },
+                300);
+        };
+        const auto quit = [&] { s.p.delegate.terminateApplication(); };
+        QVERIFY(!saveThen(quit, QString()));
+        QVERIFY(!saveThen(quit, "/proc/no-session-here.drs"));
+        QVERIFY(!saveThen([&] { s.p.widget<QAbstractButton>("saveScanButton")->click(); }, s.folder + "/own.drs"));
+        QVERIFY(s.p.delegate.selectedVolume()->scanInfoSaved);
+        s.showResult(smallVolume());
+        QVERIFY(saveThen(quit, s.folder + "/last.drs"));
+        QVERIFY(QFile::exists(s.folder + "/last.drs") && s.p.delegate.selectedVolume()->scanInfoSaved);
+        QCOMPARE(alerts.titles.first(), QStringLiteral("Do you want to save recovery session?"));
     }
 };
 
