@@ -13,6 +13,7 @@ namespace platform {
 
 class InfoPlist {
 public:
+    explicit InfoPlist(Dict dict = {}) : dict_(std::move(dict)) {}
     static std::optional<InfoPlist> load(const std::string& path);
     // The one in the resource folder.
     static std::optional<InfoPlist> loadFromBundle();

@@ -1,6 +1,8 @@
 #include "AppTestSupport.h"
 #include "app/ManualWindow.h"
 #include "app/ProgressIndicator.h"
+#include "app/UpdateCheck.h"
+#include "app/WorkerRequestBridge.h"
 #include "platform/ProcessFlags.h"
 
 #include <QDialog>
@@ -8,12 +10,32 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
 
 using platform::Dict;
+
+// A web server on a free local port that answers every request with body,
+// or with a null body takes the request and never answers.
+struct LocalServer : QTcpServer {
+    explicit LocalServer(const QByteArray& body) {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this, body] {
+            QTcpSocket* s = nextPendingConnection();
+            if (!body.isNull())
+                connect(s, &QTcpSocket::readyRead, s, [s, body] {
+                    s->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+                             body);
+                });
+        });
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(serverPort()) + "/a list"; }
+};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -191,6 +213,43 @@ private slots:
         p.widget<QAbstractButton>("buttonHelpDriveListTab")->click();
         QCOMPARE(asked.last().fragment(), QStringLiteral("drives"));
         QTRY_VERIFY(manual->browser()->verticalScrollBar()->value() > 0);
+    }
+
+    // The update check never holds the window up: another version online is
+    // offered; the same one, a server that never answers, or what is not a
+    // small property list from the web ends as no update, silently at launch.
+    void updateCheckOffersOnlyAnotherVersion() {
+        WindowElements elements;
+        WorkerRequestBridge requests(elements, {});
+        UpdateCheck check(requests);
+        check.setTimeout(std::chrono::milliseconds(300));
+        QSignalSpy finished(&check, &UpdateCheck::checkFinished);
+        const auto run = [&](const std::string& url, QObject* sender = nullptr) {
+            check.setInfoPlist(platform::InfoPlist(
+                Dict{{"CFBundleShortVersionString", "1.0.1"}, {"cloudPlistUrl", url}, {"updaterPath", "/bin/true"}}));
+            finished.clear();
+            check.checkForUpdateClicked(sender);
+            QVERIFY(finished.isEmpty() || !url.starts_with("http"));
+            QTRY_VERIFY(!finished.isEmpty());
+        };
+        const QByteArray list = "<plist><dict><key>CFBundleShortVersionString</key><string>", end = "</dict></plist>";
+        LocalServer newer(list + "2.0</string>" + end), same(list + "1.0.1</string>" + end), silent{QByteArray()},
+            garbage(list + "2.0"),
+            huge(list + "2.0</string><key>p</key><string>" + QByteArray(UpdateCheck::kMaxListSize, 'x') + "</string>" +
+                 end);
+        AlertAnswerer yes("YES");
+        run(newer.url());
+        QCOMPARE(yes.title(), QStringLiteral("A newer version of Drentic Deleted File Recovery Software is available"));
+        AlertAnswerer no("NO");
+        for (const std::string& url : {silent.url(), same.url(), garbage.url(), huge.url(),
+                                       ("data:," + list + "2.0</string>" + end).toStdString()}) {
+            run(url);
+            QVERIFY(!finished.first().first().toBool());
+        }
+        QVERIFY(no.title().isEmpty());
+        AlertAnswerer ok("OK");
+        run("", this);
+        QCOMPARE(ok.message(), QStringLiteral("No update information is available."));
     }
 
     // Another program asks for the window by creating "bringFrontFile.dat";
