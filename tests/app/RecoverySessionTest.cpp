@@ -257,7 +257,9 @@ private slots:
         QVERIFY(!programEnds(quit, 100) && cancel.answered());
         QVERIFY(!saveThen(quit, QString()) && !saveThen(quit, "/nowhere/here.drs"));
         QVERIFY(!saveThen([&] { s.p.widget<QAbstractButton>("saveScanButton")->click(); }, s.folder + "/own.drs"));
+        const std::shared_ptr<Volume> saved = s.p.delegate.selectedVolume();
         s.showResult(smallVolume());
+        saved->freeTree();
         QVERIFY(saveThen(quit, s.folder + "/last.drs") && s.p.delegate.selectedVolume()->scanInfoSaved);
     }
 
