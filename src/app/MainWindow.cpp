@@ -127,6 +127,12 @@ void MainWindow::buildMenus() {
     help_ = helpMenu->addAction(tr("Drentic Deleted File Recovery &Help"));
     help_->setObjectName(QStringLiteral("menuItemHelp"));
     help_->setShortcut(QKeySequence::HelpContents);
+    checkForUpdates_ = helpMenu->addAction(tr("Check for &Updates..."));
+    checkForUpdates_->setObjectName(QStringLiteral("menuItemCheckForUpdates"));
+    // Shown by the delegate where a support page is configured.
+    supportPage_ = helpMenu->addAction(tr("&Support Page"));
+    supportPage_->setObjectName(QStringLiteral("menuItemSupportPage"));
+    supportPage_->setVisible(false);
     helpMenu->addSeparator();
     about_ = helpMenu->addAction(tr("&About Drentic Deleted File Recovery"));
     about_->setObjectName(QStringLiteral("menuItemAbout"));

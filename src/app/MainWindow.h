@@ -32,6 +32,8 @@ public:
     QAction* quitAction() const { return quit_; }
     QAction* helpAction() const { return help_; }
     QAction* aboutAction() const { return about_; }
+    QAction* checkForUpdatesAction() const { return checkForUpdates_; }
+    QAction* supportPageAction() const { return supportPage_; }
 
     // Asked when the window's close button is pressed; true lets it close.
     void setCloseHandler(std::function<bool()> handler) { closeHandler_ = std::move(handler); }
@@ -57,5 +59,7 @@ private:
     QAction* quit_ = nullptr;
     QAction* help_ = nullptr;
     QAction* about_ = nullptr;
+    QAction* checkForUpdates_ = nullptr;
+    QAction* supportPage_ = nullptr;
     std::function<bool()> closeHandler_;
 };

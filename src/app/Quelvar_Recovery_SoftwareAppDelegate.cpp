@@ -11,6 +11,7 @@
 #include "app/WizardScreen.h"
 #include "media/DMedia.h"
 #include "media/DriveDiscovery.h"
+#include "platform/InfoPlist.h"
 #include "platform/Paths.h"
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
@@ -82,6 +83,12 @@ void Quelvar_Recovery_SoftwareAppDelegate::awakeFromNib() {
     quit_.connectControls();
     connect(window->helpAction(), &QAction::triggered, this, [this] { help(); });
     connect(window->aboutAction(), &QAction::triggered, this, &Quelvar_Recovery_SoftwareAppDelegate::displayAboutPanel);
+    connect(window->checkForUpdatesAction(), &QAction::triggered, this,
+            [this, window] { checkForUpdateClicked(window->checkForUpdatesAction()); });
+    auto info = platform::InfoPlist::loadFromBundle();
+    window->supportPageAction()->setVisible(info && !info->supportPageUrl().empty());
+    connect(window->supportPageAction(), &QAction::triggered, this,
+            &Quelvar_Recovery_SoftwareAppDelegate::openSupportPage);
     connect(window, &MainWindow::tabSelected, this,
             [this, window](const QString& id) { tabView(window->tabView(), id); });
 
@@ -267,6 +274,13 @@ void Quelvar_Recovery_SoftwareAppDelegate::help(const QString& section) {
     if (manualOpener_ && manualOpener_(url)) return;
     if (!manualWindow_) manualWindow_ = new ManualWindow(elements_.window());
     manualWindow_->showManual(url);
+}
+
+void Quelvar_Recovery_SoftwareAppDelegate::openSupportPage() {
+    auto info = platform::InfoPlist::loadFromBundle();
+    const std::string address = info ? info->supportPageUrl() : std::string();
+    if (!address.empty() && !openWithDesktop(QUrl(Utf8Text::toQString(address))))
+        platform::logFormat("the support page %@ could not be shown", address);
 }
 
 bool Quelvar_Recovery_SoftwareAppDelegate::openWithDesktop(const QUrl& url) {

@@ -114,14 +114,13 @@ public:
     // 1 quit now, 0 do not quit, 2 quit once the session save has finished.
     int promptForScanInfoSaving() { return quit_.promptForScanInfoSaving(); }
     void watchSaveScanInfo() { quit_.watchSaveScanInfo(); }
-    void setSaveRecoverySessionHandler(std::function<void()> handler) {
-        quit_.setSaveRecoverySessionHandler(std::move(handler));
-    }
     void tabView(QWidget* tabView, const QString& didSelectTabViewItem);
     void displayAboutPanel();
     // Opens the manual, at a section when one is named: handed to the
     // desktop, or in a window of the program when the desktop cannot show it.
     void help(const QString& section = QString());
+    // The maker's support page, where Info.plist names one.
+    void openSupportPage();
     // Hands an address to the desktop; false when it could not be shown.
     using ManualOpener = std::function<bool(const QUrl&)>;
     static bool openWithDesktop(const QUrl& url);

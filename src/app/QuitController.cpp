@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/RecoverySessionController.h"
 #include "app/WindowElements.h"
 #include "app/WorkerRequestBridge.h"
 #include "platform/ProcessFlags.h"
@@ -12,17 +13,17 @@
 
 QuitController::QuitController(Quelvar_Recovery_SoftwareAppDelegate& delegate, WindowElements& elements,
                                WorkerRequestBridge& requests)
-    : delegate_(delegate), elements_(elements), requests_(requests) {
-    saveScanInfoWatcher_.setInterval(200);
-    connect(&saveScanInfoWatcher_, &QTimer::timeout, this, &QuitController::watchSaveScanInfo);
-}
+    : delegate_(delegate), elements_(elements), requests_(requests) {}
 
 void QuitController::connectControls() {
     MainWindow* window = elements_.window();
     if (!window) return;
     connect(window->quitAction(), &QAction::triggered, this, &QuitController::terminateApplication);
     window->setCloseHandler([this] { return windowShouldClose(); });
-    connect(window, &MainWindow::windowClosed, this, &QuitController::terminateApp);
+    // Ending the program closes the window too; that close is no new request.
+    connect(window, &MainWindow::windowClosed, this, [this] {
+        if (!terminating_) terminateApp();
+    });
 }
 
 bool QuitController::onResultScreen() const {
@@ -54,37 +55,25 @@ void QuitController::terminateApplication() {
         return;
     }
     if (refuseWhileProcessing()) return;
-    switch (promptForScanInfoSaving()) {
-    case 1:
-        terminateApp();
-        break;
-    case 2:
-        saveScanInfoWatcher_.start();
-        break;
-    default:
-        break;
-    }
+    // On 2 the program ends once the session is written.
+    if (promptForScanInfoSaving() == 1) terminateApp();
 }
 
 bool QuitController::windowShouldClose() {
+    if (terminating_) return true;
     if (!onResultScreen()) {
         if (refuseWhileScanning()) return false;
         delegate_.previewClose();
         return true;
     }
     if (refuseWhileProcessing()) return false;
-    switch (promptForScanInfoSaving()) {
-    case 1:
-        return true;
-    case 2:
-        saveScanInfoWatcher_.start();
-        return false;
-    default:
-        return false;
-    }
+    // On 2 the program ends once the session is written.
+    return promptForScanInfoSaving() == 1;
 }
 
 int QuitController::promptForScanInfoSaving() {
+    // A new answer replaces an end still waiting for an earlier save.
+    disconnect(pendingQuit_);
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
     if (!volume || !volume->dirRoot || volume->scanInfoSaved) return 1;
     const int answer = requests_.runAlert(
@@ -94,22 +83,31 @@ int QuitController::promptForScanInfoSaving() {
                        "recovery session and proceed with recovery process."),
         QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel"));
     if (answer == platform::AlertDefaultReturn) {
-        if (save_) save_();
+        RecoverySessionController* sessions = RecoverySessionController::of(delegate_);
+        if (!sessions) return 0;
+        // Armed first, so a save that cannot even begin disarms it at once.
+        watchSaveScanInfo();
+        sessions->save();
         return 2;
     }
     return answer == platform::AlertAlternateReturn ? 1 : 0;
 }
 
 void QuitController::watchSaveScanInfo() {
-    std::shared_ptr<Volume> volume = delegate_.selectedVolume();
-    if (!volume || !volume->scanInfoSaved) return;
-    saveScanInfoWatcher_.stop();
-    terminateApp();
+    disconnect(pendingQuit_);
+    RecoverySessionController* sessions = RecoverySessionController::of(delegate_);
+    if (!sessions) return;
+    pendingQuit_ = connect(sessions, &RecoverySessionController::savingFinished, this, [this](bool saved) {
+        disconnect(pendingQuit_);
+        std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+        if (saved && volume && volume->scanInfoSaved) terminateApp();
+    });
 }
 
 void QuitController::terminateApp() {
-    requests_.onMain([] {
-        if (auto* d = Quelvar_Recovery_SoftwareAppDelegate::shared()) d->previewClose();
+    requests_.onMain([this] {
+        terminating_ = true;
+        delegate_.previewClose();
         QCoreApplication::quit();
     });
 }

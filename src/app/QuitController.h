@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
-#include <functional>
 
 class Quelvar_Recovery_SoftwareAppDelegate;
 class WindowElements;
@@ -13,6 +11,7 @@ class WorkerRequestBridge;
 // session or the recovered data is being saved or a session opened on it;
 // on the result screen an unsaved tree is first offered for saving as a
 // recovery session, and the program then ends once the session is written.
+// Once the end is under way nothing asks again.
 class QuitController : public QObject {
     Q_OBJECT
 public:
@@ -24,17 +23,16 @@ public:
 
     void terminateApplication();
     bool windowShouldClose();
-    // 1 quit now, 0 do not quit, 2 quit once the session save has finished.
+    // 1 quit now, 0 do not quit, 2 quit once the session save has finished
+    // (the save has been started and watchSaveScanInfo armed).
     int promptForScanInfoSaving();
-    // Looked at a few times a second until the session is on disk; a save
-    // that is cancelled leaves the program running, and a later save still
-    // ends it.
+    // Ends the program when the session writer reports the save asked for
+    // on the way out as written. That report comes once: a save that failed
+    // or whose dialog was cancelled disarms the end, so no later save ends
+    // the program unexpectedly.
     void watchSaveScanInfo();
     // Closes a visible preview, then ends the program.
     void terminateApp();
-    // Runs the save of the recovery session when the user answers "Yes" to
-    // the question on quitting; the session code plugs in here.
-    void setSaveRecoverySessionHandler(std::function<void()> handler) { save_ = std::move(handler); }
 
 private:
     bool onResultScreen() const;
@@ -45,6 +43,6 @@ private:
     Quelvar_Recovery_SoftwareAppDelegate& delegate_;
     WindowElements& elements_;
     WorkerRequestBridge& requests_;
-    QTimer saveScanInfoWatcher_;
-    std::function<void()> save_;
+    QMetaObject::Connection pendingQuit_;
+    bool terminating_ = false;
 };

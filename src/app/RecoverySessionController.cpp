@@ -82,8 +82,6 @@ void RecoverySessionController::connectControls() {
         button->installEventFilter(new EnabledChangeFilter(this, [this] { updateSaveCommand(); }));
     }
     connect(window, &MainWindow::tabSelected, this, &RecoverySessionController::updateSaveCommand);
-    // When saving is asked for on the way out, the quit waits for it.
-    delegate_.setSaveRecoverySessionHandler([this] { save(); });
     updateSaveCommand();
 }
 
@@ -116,20 +114,29 @@ QString RecoverySessionController::defaultFileName() {
 
 void RecoverySessionController::save() {
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
-    if (!volume || !volume->dirRoot || !delegate_.scanInfoOrSavingNotProcessing()) return;
+    if (!volume || !volume->dirRoot || !delegate_.scanInfoOrSavingNotProcessing()) {
+        emit savingFinished(false);
+        return;
+    }
     QFileDialog* dialog =
         sessionDialog(delegate_.window(), QStringLiteral("Save Recovery Session"), QFileDialog::AcceptSave);
     dialog->selectFile(defaultFileName());
     connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
         const QStringList chosen = dialog->selectedFiles();
-        if (result == QDialog::Accepted && !chosen.isEmpty()) startSaving(chosen.first(), dialog);
+        if (result == QDialog::Accepted && !chosen.isEmpty())
+            startSaving(chosen.first(), dialog);
+        else
+            emit savingFinished(false);
     });
     dialog->open();
 }
 
 void RecoverySessionController::startSaving(const QString& path, QFileDialog* dialog) {
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
-    if (!volume || !volume->dirRoot) return;
+    if (!volume || !volume->dirRoot) {
+        emit savingFinished(false);
+        return;
+    }
     RecoverySession session;
     session.volume = volume;
     session.scanMode = delegate_.scanMode();

@@ -58,7 +58,9 @@ public:
     static QString defaultFileName();
 
 signals:
-    // On the main thread, once the save or open thread has ended.
+    // On the main thread, once the save or open thread has ended; a save
+    // whose dialog was cancelled, or that could not begin, ends unsaved too,
+    // so every save asked for ends in exactly one savingFinished.
     void savingFinished(bool saved);
     void openingFinished(bool opened);
 

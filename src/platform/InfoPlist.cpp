@@ -25,4 +25,12 @@ std::string InfoPlist::shortVersionString() const {
     return dict_.get("CFBundleShortVersionString").stringValue();
 }
 
+std::string InfoPlist::updaterPath() const {
+    return dict_.get("updaterPath").stringValue();
+}
+
+std::string InfoPlist::supportPageUrl() const {
+    return dict_.get("supportPageUrl").stringValue();
+}
+
 } // namespace platform

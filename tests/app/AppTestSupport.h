@@ -139,3 +139,16 @@ inline void onWorker(const std::function<void()>& fn) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     worker.join();
 }
+
+// Runs action inside the application's event loop; true when the program
+// ended that loop (quit) before ms more had passed after action returned.
+inline bool programEnds(const std::function<void()>& action, int ms) {
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    QTimer::singleShot(0, &limit, [&] {
+        action();
+        limit.start(ms);
+    });
+    return QCoreApplication::exec() == 0;
+}

@@ -1,6 +1,8 @@
 #include "AppTestSupport.h"
 #include "app/ManualWindow.h"
 #include "app/ProgressIndicator.h"
+#include "app/UpdateCheck.h"
+#include "app/WorkerRequestBridge.h"
 #include "platform/ProcessFlags.h"
 
 #include <QDialog>
@@ -8,12 +10,32 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
 
 using platform::Dict;
+
+// A web server on a free local port that answers every request with body,
+// or with a null body takes the request and never answers.
+struct LocalServer : QTcpServer {
+    explicit LocalServer(const QByteArray& body) {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this, body] {
+            QTcpSocket* s = nextPendingConnection();
+            if (!body.isNull())
+                connect(s, &QTcpSocket::readyRead, s, [s, body] {
+                    s->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+                             body);
+                });
+        });
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(serverPort()) + "/a list"; }
+};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -48,8 +70,10 @@ private slots:
         QCOMPARE(pages.size(), ids.size());
         QVERIFY(!p.window.selectTabViewItemWithIdentifier("Nowhere"));
         QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Tree"));
-        QCOMPARE(std::pair(p.window.minimumSize(), p.window.maximumWidth()), std::pair(initial, initial.width()));
-        QVERIFY(p.window.maximumHeight() > initial.height());
+        p.window.resize(initial + QSize(100, 100));
+        QCOMPARE(p.window.size(), initial + QSize(0, 100));
+        p.window.selectTabViewItemWithIdentifier("Main Screen");
+        QCOMPARE(p.window.size(), initial);
     }
 
     // Requests find their controls by these names.
@@ -153,23 +177,26 @@ private slots:
         QVERIFY(!sheet->isVisible() && !p.delegate.zeroTableViewDrivesList());
     }
 
-    void quitIsRefusedWhileAScanRuns() {
+    // Off the result screen a running scan keeps the program from ending, on
+    // it a session or data being saved or a session being opened.
+    void quitIsRefusedWhileAScanOrASaveRuns() {
         ProgramUnderTest p;
         platform::scanRunningFlag() = true;
         AlertAnswerer answer("OK");
-        bool quitAsked = false;
-        QMetaObject::Connection c = connect(qApp, &QCoreApplication::aboutToQuit, this, [&] { quitAsked = true; });
-        p.delegate.terminateApplication();
-        QVERIFY(answer.answered());
+        QVERIFY(!programEnds([&] { p.delegate.terminateApplication(); }, 100));
         QCOMPARE(answer.title(), QStringLiteral("Scan running"));
         QVERIFY(p.window.isVisible());
         AlertAnswerer again("OK");
         QVERIFY(!p.delegate.windowShouldClose());
         QCOMPARE(again.title(), QStringLiteral("Scan running"));
+        p.window.selectTabViewItemWithIdentifier("Tree");
+        p.delegate.setScanInfoOrSavingNotProcessing(false);
+        AlertAnswerer saving("OK");
+        QVERIFY(!p.delegate.windowShouldClose());
+        QCOMPARE(saving.title(), QStringLiteral("Process Running"));
+        p.delegate.setScanInfoOrSavingNotProcessing(true);
         platform::scanRunningFlag() = false;
         QVERIFY(p.delegate.windowShouldClose());
-        disconnect(c);
-        QVERIFY(!quitAsked);
     }
 
     // Help hands the manual to the desktop; if that fails, a window of the program shows it at the step's section.
@@ -186,6 +213,43 @@ private slots:
         p.widget<QAbstractButton>("buttonHelpDriveListTab")->click();
         QCOMPARE(asked.last().fragment(), QStringLiteral("drives"));
         QTRY_VERIFY(manual->browser()->verticalScrollBar()->value() > 0);
+    }
+
+    // The update check never holds the window up: another version online is
+    // offered; the same one, a server that never answers, or what is not a
+    // small property list from the web ends as no update, silently at launch.
+    void updateCheckOffersOnlyAnotherVersion() {
+        WindowElements elements;
+        WorkerRequestBridge requests(elements, {});
+        UpdateCheck check(requests);
+        check.setTimeout(std::chrono::milliseconds(300));
+        QSignalSpy finished(&check, &UpdateCheck::checkFinished);
+        const auto run = [&](const std::string& url, QObject* sender = nullptr) {
+            check.setInfoPlist(platform::InfoPlist(
+                Dict{{"CFBundleShortVersionString", "1.0.1"}, {"cloudPlistUrl", url}, {"updaterPath", "/bin/true"}}));
+            finished.clear();
+            check.checkForUpdateClicked(sender);
+            QVERIFY(finished.isEmpty() || !url.starts_with("http"));
+            QTRY_VERIFY(!finished.isEmpty());
+        };
+        const QByteArray list = "<plist><dict><key>CFBundleShortVersionString</key><string>", end = "</dict></plist>";
+        LocalServer newer(list + "2.0</string>" + end), same(list + "1.0.1</string>" + end), silent{QByteArray()},
+            garbage(list + "2.0"),
+            huge(list + "2.0</string><key>p</key><string>" + QByteArray(UpdateCheck::kMaxListSize, 'x') + "</string>" +
+                 end);
+        AlertAnswerer yes("YES");
+        run(newer.url());
+        QCOMPARE(yes.title(), QStringLiteral("A newer version of Drentic Deleted File Recovery Software is available"));
+        AlertAnswerer no("NO");
+        for (const std::string& url : {silent.url(), same.url(), garbage.url(), huge.url(),
+                                       ("data:," + list + "2.0</string>" + end).toStdString()}) {
+            run(url);
+            QVERIFY(!finished.first().first().toBool());
+        }
+        QVERIFY(no.title().isEmpty());
+        AlertAnswerer ok("OK");
+        run("", this);
+        QCOMPARE(ok.message(), QStringLiteral("No update information is available."));
     }
 
     // Another program asks for the window by creating "bringFrontFile.dat";

@@ -80,10 +80,21 @@ struct SessionProgram {
           }) {
         sessions->setPanelSettleDelay(std::chrono::milliseconds(0));
     }
+    // The result screen on a tree found by a scan (mode 5 asks nothing there).
+    void showResult(std::shared_ptr<Volume> volume) {
+        p.delegate.setSelectedVolume(std::move(volume));
+        p.delegate.setScanMode(5);
+        tree->showTree();
+    }
+    QFileDialog* openDialog() {
+        for (QFileDialog* dialog : p.window.findChildren<QFileDialog*>())
+            if (dialog->isVisible()) return dialog;
+        return nullptr;
+    }
     // The dialog the last command put over the window, answered with a file.
     void chooseInDialog(const QString& file) {
         QFileDialog* dialog = nullptr;
-        QTRY_VERIFY((dialog = p.window.findChild<QFileDialog*>()) && dialog->isVisible());
+        QTRY_VERIFY((dialog = openDialog()));
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
         dialog->selectFile(file);
         static_cast<QDialog*>(dialog)->accept();
@@ -269,6 +280,49 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(opened.count(), 2);
         qunsetenv("DRENTIC_STATE_DIR");
+    }
+
+    // Quitting on the result screen offers to save the session first:
+    // "Cancel" stays; "Yes" ends the program once the session is written and
+    // only then: a cancelled or failed save disarms the end, so a later save
+    // of its own does not end it.
+    void quitOnTheResultScreenOffersToSaveTheSession() {
+        SessionProgram s;
+        s.showResult(smallVolume());
+        QSignalSpy ended(s.sessions, &RecoverySessionController::savingFinished);
+        const auto saveThen = [&](const std::function<void()>& start, const QString& file) {
+            AlertLog yes;
+            return programEnds(
+                [&] {
+                    start();
+                    QTRY_VERIFY(s.openDialog());
+                    file.isEmpty() ? s.openDialog()->reject() : s.chooseInDialog(file);
+                    QTRY_VERIFY_WITH_TIMEOUT(!ended.isEmpty(), 10000);
+                    ended.clear();
+                },
+                300);
+        };
+        const auto quit = [&] { s.p.delegate.terminateApplication(); };
+        AlertAnswerer cancel("Cancel");
+        QVERIFY(!programEnds(quit, 100) && cancel.answered());
+        QVERIFY(!saveThen(quit, QString()) && !saveThen(quit, "/nowhere/here.drs"));
+        QVERIFY(!saveThen([&] { s.p.widget<QAbstractButton>("saveScanButton")->click(); }, s.folder + "/own.drs"));
+        const std::shared_ptr<Volume> saved = s.p.delegate.selectedVolume();
+        s.showResult(smallVolume());
+        saved->freeTree();
+        QVERIFY(saveThen(quit, s.folder + "/last.drs") && s.p.delegate.selectedVolume()->scanInfoSaved);
+    }
+
+    // "No" ends the program, by the close button as by the Quit command; an
+    // end the program asks for itself (a lost drive) asks nothing.
+    void quitAnsweredNoOrAskedByTheProgramEndsIt() {
+        for (bool lostDrive : {false, true}) {
+            SessionProgram s;
+            s.showResult(smallVolume());
+            AlertAnswerer no("No");
+            QVERIFY(programEnds([&] { lostDrive ? s.p.delegate.terminateApp() : (void)s.p.window.close(); }, 5000));
+            QCOMPARE(no.answered(), !lostDrive);
+        }
     }
 };
 
