@@ -137,6 +137,7 @@ void AutoRecoveryController::openScanInfoAutoRecoveryAndScanThread() {
                 }
                 // Nothing sound to go on from; asking again at every start
                 // would not make it readable.
+                if (*state && (*state)->volume) (*state)->volume->freeTree();
                 platform::logFormat("The interrupted scan cannot be resumed: %@",
                                     *state ? std::string("the snapshot names no signature search") : why);
                 AutoRecoverySnapshot::deletePair(platform::stateDir());

@@ -279,7 +279,7 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
     volume->folderCount += foldersAdded;
     volume->entryCount += entries;
     volume->dataSize += dataSize;
-    RecoverySessionOpening::setSelectedVolumeDirRoot(*volume, root.release());
+    RecoverySessionOpening::setSelectedVolumeDirRoot(*volume, root.release(), false);
     state.volume = std::move(volume);
     return state;
 }

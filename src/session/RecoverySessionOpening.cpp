@@ -177,7 +177,7 @@ bool RecoverySessionOpening::openScanInfo() {
     return true;
 }
 
-NewDir* RecoverySessionOpening::setSelectedVolumeDirRoot(Volume& volume, NewDir* readRoot) {
+NewDir* RecoverySessionOpening::setSelectedVolumeDirRoot(Volume& volume, NewDir* readRoot, bool generateViewHelpers) {
     NewDir* root = newdir::allocate();
     root->fileType = NewDir::Folder;
     newdir::setFileName(root, u"Root");
@@ -189,8 +189,10 @@ NewDir* RecoverySessionOpening::setSelectedVolumeDirRoot(Volume& volume, NewDir*
     root->selected = readRoot->selected;
     readFromDir(readRoot, root);
     newdir::freeNDir(readRoot);
-    volume.rearrangeDeletedTree(root);
-    volume.fillChildrenDirectArrays(root);
+    if (generateViewHelpers) {
+        volume.rearrangeDeletedTree(root);
+        volume.fillChildrenDirectArrays(root);
+    }
     volume.dirRoot = root;
     return root;
 }

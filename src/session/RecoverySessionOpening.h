@@ -50,8 +50,11 @@ public:
 
     // Rebuilds the read tree under a new root that becomes the volume's
     // (with the read root's sectors per block and mark); the read tree is
-    // freed. Returns the new root.
-    static NewDir* setSelectedVolumeDirRoot(Volume& volume, NewDir* readRoot);
+    // freed. Returns the new root. With generateViewHelpers the tree is
+    // ready to be shown (its deleted-entry and direct lists built); without,
+    // it is a tree as a scan builds it, for a scan that goes on (whose
+    // clean-up builds those lists once, at its end).
+    static NewDir* setSelectedVolumeDirRoot(Volume& volume, NewDir* readRoot, bool generateViewHelpers = true);
     // Copies the folders and files below source into destination, in list
     // order, and gives every folder the totals of the files copied below it.
     static void readFromDir(const NewDir* source, NewDir* destination);

@@ -194,13 +194,18 @@ struct Run {
             qWarning("the snapshot of the killed run does not read: %s", why.c_str());
             return {};
         }
-        return filesOf(read->volume->dirRoot);
+        const auto files = filesOf(read->volume->dirRoot);
+        read->volume->freeTree();
+        return files;
     }
     // Runs the program to its end; its output lines.
     QStringList finish(const QString& role, const QString& answer, bool automatic) {
         fs::remove(out);
         std::unique_ptr<QProcess> p(start(role, answer, automatic));
         if (!p->waitForFinished(180000)) p->kill();
+        // A program that did not end cleanly (a sanitizer's report, say)
+        // reports nothing.
+        if (p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0) return {};
         return QString::fromStdString(testsupport::readText(out)).split('\n', Qt::SkipEmptyParts);
     }
 };
