@@ -31,6 +31,19 @@ inline NewDir* addNode(NewDir* parent, const char16_t* name, std::uint16_t kind,
     return n;
 }
 
+// A row of the drive list for a disk (or disk image) at path.
+inline platform::Dict diskRow(const std::string& path, unsigned long long size) {
+    return platform::Dict{{"Path", path},
+                          {"Size", size},
+                          {"Preferred Block Size", 512},
+                          {"WhetherDiskDict", true},
+                          {"device model", "Test"},
+                          {"device serial", "0001"},
+                          {"device revision", "1.0"},
+                          {"bundle path", "nil"},
+                          {"Volume and Drive Index", 0}};
+}
+
 // While it lives, a critical message (a request naming a widget that does
 // not exist, say) fails the test that caused it.
 class CriticalMessagesFail {

@@ -102,17 +102,7 @@ int runProgram(int argc, char** argv) {
     const QString out = qEnvironmentVariable("RESUME_TEST_OUT");
     ApplicationOptions options;
     options.drives = [disk] {
-        const Dict row{{"Path", disk},
-                       {"Size", static_cast<unsigned long long>(kDiskBytes)},
-                       {"Preferred Block Size", 512},
-                       {"WhetherDiskDict", true},
-                       {"device model", "Test"},
-                       {"device serial", "0001"},
-                       {"device revision", "1.0"},
-                       {"bundle path", "nil"},
-                       {"Children Volume Array", Array{}},
-                       {"Volume and Drive Index", 0}};
-        return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{row}, Array{}, Array{}};
+        return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{diskRow(disk, kDiskBytes)}, Array{}, Array{}};
     };
     options.launched = [role, answer, out, disk](Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& window) {
         // The launch question is modal: answered from a timer.

@@ -90,18 +90,6 @@ unsigned long long sizeOf(const std::string& path) {
     return bytes ? bytes : 0;
 }
 
-Dict diskRow(const std::string& path, unsigned long long size) {
-    return Dict{{"Path", path},
-                {"Size", size},
-                {"Preferred Block Size", 512},
-                {"WhetherDiskDict", true},
-                {"device model", "Test"},
-                {"device serial", "0001"},
-                {"device revision", "1.0"},
-                {"bundle path", "nil"},
-                {"Volume and Drive Index", 0}};
-}
-
 Dict volumeRow(const std::string& path, unsigned long long size) {
     return Dict{{"Path", path},
                 {"Size", size},
