@@ -9,6 +9,7 @@
 #include "platform/SystemLog.h"
 #include "session/AutoRecoverySnapshot.h"
 #include "session/PrivilegedHelper.h"
+#include "session/SessionMediumCheck.h"
 #include "signatures/Sig.h"
 #include "signatures/SigNode.h"
 #include "volume/Volume.h"
@@ -122,15 +123,26 @@ void AutoRecoveryController::openScanInfoAutoRecoveryAndScanThread() {
         std::string why;
         auto state = std::make_shared<std::optional<AutoRecoveryState>>(
             AutoRecoverySnapshot::openScanInfoAutoRecovery(platform::stateDir(), &why));
+        // The medium is looked for here, off the main thread: it reads every
+        // drive that could be it.
+        SessionMediumCheck::Found medium;
+        if (*state && (*state)->volume && (*state)->medium)
+            medium = SessionMediumCheck::findSnapshotMedium(*(*state)->volume, *(*state)->medium,
+                                                            delegate_.driveDictArray(), delegate_.volumeDictArray());
         delegate_.updateProgressIndicator(
             Dict{{"progressIndicator", "progressLoadingAutoRecoverySession"}, {"animation", false}});
         delegate_.endSheetWindow(Dict{{"sheetWindow", "windowLoadingAutoRecoverySession"}});
         delegate_.performOnMainThread(
-            [this, state, why] {
+            [this, state, why, medium] {
                 // Only a signature search takes a snapshot: anything else is
                 // no scan to go on with.
                 const int mode = *state ? (*state)->rawSearchMode : -1;
+                if (*state && mode >= 1 && mode <= 4 && medium.notConnected) {
+                    mediumNotConnected(**state);
+                    return;
+                }
                 if (*state && mode >= 1 && mode <= 4) {
+                    if (medium.pathIsDifferent) adoptMediumPath(**state, medium);
                     scanAutoRecovery(**state);
                     emit resumeFinished(true);
                     return;
@@ -148,6 +160,39 @@ void AutoRecoveryController::openScanInfoAutoRecoveryAndScanThread() {
             },
             false);
     }).detach();
+}
+
+void AutoRecoveryController::mediumNotConnected(AutoRecoveryState& state) {
+    Volume& v = *state.volume;
+    platform::logFormat("The interrupted scan of %@ is not resumed: no connected medium is the one it was made of",
+                        v.path());
+    const std::string name = describeMedium(v);
+    v.freeTree();
+    // Kept for a start with the medium back.
+    platform::autoResumeFlag() = false;
+    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
+    delegate_.runAlertPanel(platform::alertRequest(
+        "Drive Not Connected",
+        "The drive or volume " + name +
+            " of the interrupted scan is either not connected or has been modified. The scan was not resumed; connect "
+            "the drive and start the program again to resume it.",
+        "OK"));
+    emit resumeFinished(false);
+}
+
+void AutoRecoveryController::adoptMediumPath(AutoRecoveryState& state, const SessionMediumCheck::Found& medium) {
+    Volume& v = *state.volume;
+    platform::logFormat("The interrupted scan of %@ resumes on %@, where its medium is now", v.path(), medium.path);
+    SessionMediumCheck::adoptDrivePath(v, medium.path, state.partitionListDictArray, state.partitionScanListDictArray);
+    if (!medium.parentDrivePath.empty()) v.parentDrivePath = medium.parentDrivePath;
+}
+
+std::string AutoRecoveryController::describeMedium(const Volume& volume) {
+    std::string name = volume.volumeName;
+    if (name.empty())
+        for (const std::string& part : {volume.model(), volume.serial()})
+            if (!part.empty() && part != "-") name += (name.empty() ? "" : " ") + part;
+    return name.empty() ? volume.path() : "\"" + name + "\" (" + volume.path() + ")";
 }
 
 void AutoRecoveryController::scanAutoRecovery(AutoRecoveryState& state) {

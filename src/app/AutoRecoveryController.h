@@ -8,10 +8,12 @@
 // from its checkpoint. The files themselves are src/session's.
 
 #include "platform/Value.h"
+#include "session/SessionMediumCheck.h"
 
 #include <QObject>
 
 class Quelvar_Recovery_SoftwareAppDelegate;
+class Volume;
 struct AutoRecoveryState;
 
 class AutoRecoveryController : public QObject {
@@ -32,6 +34,10 @@ public:
     // stays on the home screen (the log says why).
     void openScanInfoAutoRecoveryAndScanThread();
 
+    // How the question and the alerts name a snapshot's medium: its volume
+    // name, else the drive's model and serial, with its path.
+    static std::string describeMedium(const Volume& volume);
+
 signals:
     // On the main thread once the resume has started its scan (true) or
     // given up (false).
@@ -44,6 +50,11 @@ private:
     // Main thread: the read state becomes the program's, then the wizard
     // starts the resumed search.
     void scanAutoRecovery(AutoRecoveryState& state);
+    // Main thread: the snapshot's medium is not among the drives; the user
+    // hears which it is and the pair stays for a later start.
+    void mediumNotConnected(AutoRecoveryState& state);
+    // The medium came back under another path: the scan goes on there.
+    static void adoptMediumPath(AutoRecoveryState& state, const SessionMediumCheck::Found& medium);
 
     Quelvar_Recovery_SoftwareAppDelegate& delegate_;
 };

@@ -120,11 +120,14 @@ void Quelvar_Recovery_SoftwareAppDelegate::applicationDidFinishLaunching() {
     } else if (sessions && sessions->openHandedOverSession()) {
         // The question about an unfinished scan waits for a later start.
     } else if (AutoRecoverySnapshot::pairExists(state)) {
+        // The question names the scan and its medium where the snapshot
+        // tells them.
+        std::string body = "A previous recovery scan was not completed. Do you wish to resume that same scan?";
+        if (const std::optional<AutoRecoveryHead> head = AutoRecoverySnapshot::readHead(state))
+            body = "A previous recovery scan was not completed: \"" + head->mainScanStatus + "\" on " +
+                   AutoRecoveryController::describeMedium(*head->volume) + ". Do you wish to resume that same scan?";
         const int answer = showAlertPanelWithData(platform::Dict{
-            {"title", "Resume Recovery?"},
-            {"body", "A previous recovery scan was not completed. Do you wish to resume that same scan?"},
-            {"defaultButton", "YES"},
-            {"alternateButton", "NO"}});
+            {"title", "Resume Recovery?"}, {"body", body}, {"defaultButton", "YES"}, {"alternateButton", "NO"}});
         if (answer == platform::AlertDefaultReturn && autoRecovery) {
             platform::autoResumeFlag() = true;
             autoRecovery->openScanInfoAutoRecoveryAndScanThread();

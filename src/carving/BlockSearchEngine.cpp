@@ -16,9 +16,6 @@ namespace {
 
 // The furthest byte a signature key reads: offset 1024, eight bytes.
 constexpr std::uint64_t kKeyReach = 1024 + 8;
-// A resumed search starts this many units past the checkpoint, beyond the
-// stride: the place the scan was cut short at is not read again.
-constexpr std::uint64_t kResumeMargin = 10;
 
 } // namespace
 
@@ -41,6 +38,9 @@ struct BlockSearchEngine::Run {
     std::uint64_t areaEnd = 0;
     std::uint64_t range = 0;
     std::uint64_t done = 0;
+    // Units a resumed run counted as done before it started: the time left
+    // is reckoned from what this run does.
+    std::uint64_t doneBefore = 0;
     std::uint64_t sinceCheckpoint = 0;
     std::uint64_t lastCheckpointUnit = 0;
     std::chrono::steady_clock::time_point started;
@@ -59,14 +59,15 @@ struct BlockSearchEngine::Run {
     void progress() {
         if (done == 0) return;
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        v.postSweepProgress(p.progressStatus, std::min(done, range), range, platform::saturatingMul(spu, bps), elapsed);
+        v.postSweepProgress(p.progressStatus, std::min(done, range), range, platform::saturatingMul(spu, bps), elapsed,
+                            doneBefore);
     }
 
     // Counts `sectors` of `unit` towards the checkpoint. Besides every
     // stride of sectors, a checkpoint is due once the position is more than
-    // a stride of units past the last one, so that a resumed search, which
-    // starts a stride and a margin past it, never finds a recorded file
-    // again, however many sectors skips and used units passed over.
+    // a stride of units past the last one, so that a resumed search never
+    // goes over more than a stride again, however many sectors skips and
+    // used units passed over.
     void countCheckpoint(std::uint64_t unit, std::uint64_t sectors) {
         sinceCheckpoint += sectors;
         if (sinceCheckpoint <= p.stride && unit - lastCheckpointUnit <= p.stride) return;
@@ -172,7 +173,8 @@ struct BlockSearchEngine::Run {
     }
 };
 
-void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uint64_t resumeUnit) {
+void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uint64_t resumeUnit,
+                            std::optional<std::uint64_t> lastRecordedSector) {
     Volume& v = volume_;
     Run r(v, fileDesc_, policy, detection);
     r.bps = v.u32BytesInSector();
@@ -196,10 +198,20 @@ void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uin
     std::uint64_t start = std::min<std::uint64_t>(policy.totalUnits, std::uint64_t(total * from / 100));
     const std::uint64_t end = std::min(start + r.range, policy.totalUnits);
     start = std::max(start, policy.firstUnit);
-    if (v.autoCrashRecovery) {
-        const std::uint64_t resumed = platform::saturatingAdd(resumeUnit, std::uint64_t(policy.stride) + kResumeMargin);
-        if (resumed > start) r.done += resumed - start;
-        start = resumed;
+    const bool resumed = v.autoCrashRecovery;
+    if (resumed) {
+        std::uint64_t at = resumeUnit;
+        if (at >= end) {
+            // The unit holding the last recorded file's first sector.
+            at = lastRecordedSector ? platform::saturatingAdd(*lastRecordedSector / r.spu, policy.unitBase) : start;
+            platform::logFormat("The resume point %@ of %@ lies past the searched range; the search goes on from %@, "
+                                "where its records end",
+                                static_cast<unsigned long long>(resumeUnit), v.path(),
+                                static_cast<unsigned long long>(at));
+        }
+        at = std::min(std::max(at, start), end);
+        r.done = r.doneBefore = at - start;
+        start = at;
     }
     r.lastCheckpointUnit = start;
 
@@ -209,5 +221,7 @@ void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uin
     r.post(Dict{{"TimeRemaining", ""}});
     if (auto* c = platform::appController()) c->setUpTimer();
     r.started = std::chrono::steady_clock::now();
+    // The pair the resume wrote anew starts from the point checked here.
+    if (resumed) fileDesc_.checkpoint(start);
     r.search(start, end);
 }

@@ -78,10 +78,17 @@ public:
     BlockSearchEngine(Volume& volume, AutoRecoveryAppend& fileDesc) noexcept : volume_(volume), fileDesc_(fileDesc) {}
 
     // Searches from startPos to endPos percent of the policy's units, or,
-    // when the volume resumes an interrupted scan, from stride + 10 units
-    // past the checkpoint `resumeUnit` to the same end. Returns at the end
-    // of the range or on the user's stop.
-    void run(const Policy& policy, Detection& detection, std::uint64_t resumeUnit);
+    // when the volume resumes an interrupted scan, from the checkpoint
+    // `resumeUnit` to the same end. The checkpoint is checked first: one at
+    // or past the range's end (a stale or torn Info file, or a snapshot
+    // whose records were cut off) gives way to the unit of
+    // `lastRecordedSector`, the furthest place the interrupted search's
+    // records vouch for, or the range's start when they vouch for none.
+    // The stretch from there to the interruption is searched again, so the
+    // detection must not record a file twice. Returns at the end of the
+    // range or on the user's stop.
+    void run(const Policy& policy, Detection& detection, std::uint64_t resumeUnit,
+             std::optional<std::uint64_t> lastRecordedSector = std::nullopt);
 
     // Byte window kept for the batches (a whole number of sectors).
     static constexpr std::size_t kWindowBytes = 4u << 20;

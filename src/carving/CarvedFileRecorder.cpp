@@ -1,5 +1,6 @@
 #include "carving/CarvedFileRecorder.h"
 
+#include "carving/CarvingResultFolders.h"
 #include "carving/RtfPackageFolder.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -34,6 +35,31 @@ std::string withExtension(const std::string& name, const std::string& extension)
 }
 
 } // namespace
+
+CarvedFileRecorder::CarvedFileRecorder(Volume& volume) : volume_(volume) {
+    if (!volume.autoCrashRecovery || !volume.dirRoot) return;
+    // A JPEG preview lies inside its raw photo, where a search that goes on
+    // would record a file of its own at the same sector: only the files the
+    // search itself found there count.
+    const std::u16string previews = newdir::utf16(CarvingResultFolders::kRawJpgFolder);
+    newdir::preOrder(volume.dirRoot, newdir::childList, newdir::anyChild, [&](const NewDir* n) {
+        if (n->isFolder())
+            return n->pndirPointer == volume.dirRoot && isFolderNamed(n, previews) ? newdir::Walk::Skip
+                                                                                   : newdir::Walk::Into;
+        if (n->foundBySignature && n->extentCount() != 0) restoredStarts_.push_back(n->extents[0].startBlock);
+        return newdir::Walk::Skip;
+    });
+    std::sort(restoredStarts_.begin(), restoredStarts_.end());
+}
+
+bool CarvedFileRecorder::recordedBefore(std::uint64_t block) const {
+    return std::binary_search(restoredStarts_.begin(), restoredStarts_.end(), block);
+}
+
+std::optional<std::uint64_t> CarvedFileRecorder::lastRecordedBlock() const {
+    if (restoredStarts_.empty()) return std::nullopt;
+    return restoredStarts_.back();
+}
 
 std::uint64_t CarvedFileRecorder::carvedSize(const Sig& sig, std::uint64_t block) const {
     const std::uint32_t bps = volume_.u32BytesInSector();

@@ -28,7 +28,17 @@ struct NewDir;
 
 class CarvedFileRecorder {
 public:
-    explicit CarvedFileRecorder(Volume& volume) noexcept : volume_(volume) {}
+    // A recorder of a resumed search (the volume's autoCrashRecovery) first
+    // notes where the files of the restored tree begin.
+    explicit CarvedFileRecorder(Volume& volume);
+
+    // A resumed search goes over the stretch between its checkpoint and the
+    // interruption again: a hit at a sector where a restored file begins was
+    // recorded before and is not recorded twice.
+    bool recordedBefore(std::uint64_t block) const;
+    // The furthest sector at which a restored file begins: the last position
+    // the records of the interrupted search vouch for.
+    std::optional<std::uint64_t> lastRecordedBlock() const;
 
     // A carved file's length: the measured one when it lies inside the
     // volume, else the type's size limit (the user's, else the default),
@@ -100,4 +110,6 @@ private:
                           AutoRecoveryAppend& fileDesc);
 
     Volume& volume_;
+    // Sorted first sectors of the restored carved files.
+    std::vector<std::uint64_t> restoredStarts_;
 };

@@ -24,7 +24,8 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
     BlockSearchEngine::Skip skip;
     bool recorded = false;
     if (hit.calculator) {
-        recorded = hit.size != 0 && record(*hit.calculator, hit.size, sector);
+        // Found again by a resumed search: recorded already, jumped alike.
+        recorded = hit.size != 0 && (p_.recorder.recordedBefore(sector) || record(*hit.calculator, hit.size, sector));
         // An MP3 or MPEG stream holds no other file: its sectors are jumped.
         // Its measure runs a margin of up to a sector past its last frame,
         // where the next file may already begin, so that last sector is

@@ -7,10 +7,6 @@
 
 #include <algorithm>
 
-namespace {
-constexpr std::string_view kRawJpgFolder = "RAW Jpg Files";
-} // namespace
-
 CarvingResultFolders::~CarvingResultFolders() {
     for (NewDir* folder : made_)
         if (folder->childList.empty()) newdir::freeNDir(folder);

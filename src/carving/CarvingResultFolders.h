@@ -19,6 +19,8 @@ struct NewDir;
 
 class CarvingResultFolders {
 public:
+    static constexpr std::string_view kRawJpgFolder = "RAW Jpg Files";
+
     CarvingResultFolders(Volume& volume, CarvedFileRecorder& recorder) noexcept
         : volume_(volume), recorder_(recorder) {}
     ~CarvingResultFolders();

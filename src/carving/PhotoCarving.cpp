@@ -50,7 +50,7 @@ void PhotoCarving::run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUn
 
     const std::uint64_t origin = platform::saturatingAdd(v.HPlusVolStart(), v.blocksStartsAtSector);
     CarvingDetection detection(v, {context, chain, folders, recorder, groups, fileDesc_}, origin);
-    BlockSearchEngine(v, fileDesc_).run(policy, detection, resumeUnit);
+    BlockSearchEngine(v, fileDesc_).run(policy, detection, resumeUnit, recorder.lastRecordedBlock());
 }
 
 void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryMethodStartAt(std::uint64_t resumeBlock) {

@@ -22,7 +22,7 @@ std::uint32_t PlainSignatureSearch::strideFor(std::uint32_t sectorsPerBlock) {
 void PlainSignatureSearch::run(const BlockSearchEngine::Policy& policy, std::uint64_t resumeBlock) {
     CarvedFileRecorder recorder(volume_);
     SignatureGroupDetection detection(volume_, recorder, fileDesc_);
-    BlockSearchEngine(volume_, fileDesc_).run(policy, detection, resumeBlock);
+    BlockSearchEngine(volume_, fileDesc_).run(policy, detection, resumeBlock, recorder.lastRecordedBlock());
 }
 
 void PlainSignatureSearch::signatureSearchStartAt(std::uint64_t resumeBlock) {

@@ -84,12 +84,15 @@ BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sec
 
 BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t sector, bool skips) {
     if (!recorder_.fitsRecord(sector, sig)) return {};
+    const BlockSearchEngine::Skip skip{skips && sig.skipFileSize ? sig.skipSize : 0};
+    // Found again by a resumed search: recorded already, jumped alike.
+    if (recorder_.recordedBefore(sector)) return skip;
     ++volume_.fileCount;
     ++volume_.entryCount;
     const bool picture = volume_.lookForRtfAttachments && !volume_.rtfdArray.empty() && recordRtfGraphic(sig, sector);
     if (!picture) recorder_.addFileToListAtBlock(sector, sig, fileDesc_);
     fileDesc_.recordsWritten();
-    return {skips && sig.skipFileSize ? sig.skipSize : 0};
+    return skip;
 }
 
 bool SignatureGroupDetection::recordRtfGraphic(Sig& sig, std::uint64_t sector) {

@@ -18,6 +18,7 @@ using platform::Value;
 namespace {
 
 constexpr std::uint64_t kEmptyKey = UINT64_MAX;
+constexpr std::uint32_t kIdentityBytes = 16;
 
 // Only a regular file is ever removed: whatever else carries a pair's name
 // is nothing this program made.
@@ -167,11 +168,30 @@ AutoRecoverySnapshot::Saved AutoRecoverySnapshot::saveScanInfoAutoRecovery(const
         }
 
         if (!writeList(*out, volume->mp3DoneArray, &why) || !writeList(*out, volume->mpgDoneArray, &why)) return false;
+        const std::optional<MediumIdentity> medium = SessionMediumCheck::readMediumIdentity(
+            SessionMediumCheck::identityDevice(*volume), volume->u32BytesInSector());
+        out->writeBE32(medium ? kIdentityBytes : 0);
+        if (medium) {
+            out->writeBE64(medium->bytes);
+            out->writeBE64(medium->digest);
+        }
         TreeRecordWriter writer;
         return writer.writeDir(volume->dirRoot, *out, false) && out->sync() && out->close();
     };
     if (!written()) return failed(Saved::WriteFailed, data + ": " + (why.empty() ? out->reason() : why));
     return Saved::Written;
+}
+
+std::optional<AutoRecoveryHead> AutoRecoverySnapshot::readHead(const std::string& folder) {
+    if (folder.empty()) return std::nullopt;
+    std::unique_ptr<SessionFileInput> in = SessionFileInput::open(dataPath(folder), nullptr);
+    if (!in) return std::nullopt;
+    const std::optional<Value> volume = SessionFileItems::readArchive(*in);
+    const std::optional<Value> status = volume ? SessionFileItems::readArchive(*in) : std::nullopt;
+    AutoRecoveryHead head{volume ? volume->objectAs<Volume>() : nullptr, {}};
+    if (!head.volume || !status || !status->isString()) return std::nullopt;
+    head.mainScanStatus = status->stringValue();
+    return head;
 }
 
 std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(const std::string& folder,
@@ -229,6 +249,13 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
     }
     DoneSectorList mp3, mpg;
     if (!readList(*in, mp3) || !readList(*in, mpg)) return damaged();
+    std::uint32_t identityLength = 0;
+    if (!in->readBE32(identityLength) || (identityLength != 0 && identityLength != kIdentityBytes)) return damaged();
+    if (identityLength != 0) {
+        MediumIdentity medium;
+        if (!in->readBE64(medium.bytes) || !in->readBE64(medium.digest)) return damaged();
+        state.medium = medium;
+    }
 
     // The snapshot's tree, its folders indexed by the identities the
     // appended records name as their parents.
@@ -247,10 +274,22 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
     // are attached and counted.
     std::uint32_t files = 0, foldersAdded = 0, entries = 0;
     std::uint64_t dataSize = 0;
+    bool cut = false;
     while (in->left() >= HFSPlusDir::kSize) {
         std::uint64_t parentIdentity = 0;
-        NewDir* node = reader.readAppendedDir(*in, identity, parentIdentity);
-        if (!node) break;
+        bool extentsCut = false;
+        NewDir* node = reader.readAppendedDir(*in, identity, parentIdentity, extentsCut);
+        if (!node) {
+            cut = true;
+            break;
+        }
+        // A carved file is one extent: cut inside it, it has no data to
+        // show, and the resumed search finds it again.
+        if (extentsCut) {
+            newdir::freeNDir(node);
+            cut = true;
+            break;
+        }
         ItemTypeUInt64_NDIR* parent = folders.retrieveKeyField(parentIdentity);
         if (!parent) {
             newdir::freeNDir(node);
@@ -268,6 +307,11 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
             dataSize += node->fileSize;
         }
     }
+
+    // Records cut off (the file ends inside one) may have taken files found
+    // before the checkpoint with them: the search must go back to where the
+    // records that are whole end.
+    if (cut || in->left() != 0) state.autoRecBeginSize = AutoRecoveryState::kRecordsCut;
 
     // A plain volume as a session's, but not marked as opened from one: the
     // resumed search reads its device.

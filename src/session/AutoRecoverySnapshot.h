@@ -17,6 +17,9 @@
 //   u32 n, n archives of the marked types' extensions
 //   u64 m, m first-block keys (u64)
 //   u32 k, k MP3 sectors (u64); u32 j, j MPEG sectors (u64)
+//   u32 length 16 (or 0 when the medium could not be read), then the
+//     medium's identity: its size in bytes and the digest of its sampled
+//     sectors (u64 each), by which a resume knows the medium again
 //   the tree: the pre-order run of tree records from the root
 //   appended records, each one record with its trailer, put into the folder
 //     whose identity its parent identity names
@@ -28,6 +31,7 @@
 // program was cut off while appending): what was whole before it is kept.
 
 #include "platform/Value.h"
+#include "session/SessionMediumCheck.h"
 
 #include <cstdint>
 #include <memory>
@@ -56,8 +60,20 @@ struct AutoRecoveryState {
     std::vector<std::string> autoRecSigExtArray;
     // --- read back only ---
     // The checkpoint: 0 for an Info file shorter than eight bytes, nothing
-    // when there is no Info file.
+    // when there is no Info file. When the appended records were cut off,
+    // the checkpoint may name a place whose records are lost: it is then
+    // kRecordsCut, past any medium, so that the search starts where its
+    // last record lies.
     std::optional<std::uint64_t> autoRecBeginSize;
+    static constexpr std::uint64_t kRecordsCut = UINT64_MAX;
+    // The scanned medium's identity; nothing when the snapshot holds none.
+    std::optional<MediumIdentity> medium;
+};
+
+// The first items of a snapshot, enough to ask whether to resume it.
+struct AutoRecoveryHead {
+    std::shared_ptr<Volume> volume;
+    std::string mainScanStatus;
 };
 
 class AutoRecoverySnapshot {
@@ -94,4 +110,6 @@ public:
     // reason in *error, when the snapshot is missing or not sound up to its
     // tree's end.
     static std::optional<AutoRecoveryState> openScanInfoAutoRecovery(const std::string& folder, std::string* error);
+    // Only the volume and the status line: nothing when they do not read.
+    static std::optional<AutoRecoveryHead> readHead(const std::string& folder);
 };

@@ -5,7 +5,69 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
+
+namespace {
+
+constexpr std::uint64_t kSpreadSamples = 32;
+// Files the search recorded, looked at on a candidate medium.
+constexpr std::size_t kRecordedSamples = 16;
+
+std::uint64_t fnv1a(std::uint64_t hash, const std::uint8_t* bytes, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i)
+        hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
+    return hash;
+}
+
+std::optional<std::uint64_t> deviceBytes(const std::string& device) {
+    const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    ::close(fd);
+    if (end <= 0) return std::nullopt;
+    return static_cast<std::uint64_t>(end);
+}
+
+std::shared_ptr<DMedia> openQuietly(const std::string& device, std::uint32_t bps) {
+    return DMedia::initWithDictionary(platform::Dict{{"Path", device}, {"Preferred Block Size", bps}});
+}
+
+// Where the carved files of the restored tree begin on the device, a few of
+// them spread over the list.
+std::vector<std::uint64_t> recordedFileSectors(const Volume& volume) {
+    std::vector<std::uint64_t> sectors;
+    if (!volume.dirRoot) return sectors;
+    newdir::preOrder(volume.dirRoot, newdir::childList, newdir::anyChild, [&](const NewDir* n) {
+        if (n->isFolder()) return newdir::Walk::Into;
+        // A preview inside a raw photo may begin mid-sector; its photo counts.
+        if (n->foundBySignature && n->extentCount() != 0 && n->firstSectorOffset == 0)
+            sectors.push_back(volume.HPlusVolStart() + n->dataStartSector +
+                              std::uint64_t{n->extents[0].startBlock} * std::max<std::uint8_t>(n->sectorsPerBlock, 1));
+        return newdir::Walk::Skip;
+    });
+    if (sectors.size() <= kRecordedSamples) return sectors;
+    std::vector<std::uint64_t> spread;
+    for (std::size_t i = 0; i < kRecordedSamples; ++i)
+        spread.push_back(sectors[i * sectors.size() / kRecordedSamples]);
+    return spread;
+}
+
+// A carved file never begins with a sector of zeros: a medium on which every
+// one of them reads so is not the one they were found on (a blank disk of
+// the same size, say, whose sampled sectors are zeros too).
+bool holdsRecordedFiles(DMedia& drive, const std::vector<std::uint64_t>& sectors, std::uint32_t bps) {
+    if (sectors.empty()) return true;
+    std::vector<std::uint8_t> buffer(bps);
+    for (std::uint64_t sector : sectors)
+        if (drive.readCarvingSector(sector, 1, buffer.data()) == DMedia::CarvingRead::Read &&
+            std::any_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b != 0; }))
+            return true;
+    return false;
+}
+
+} // namespace
 
 bool SessionMediumCheck::isSectorSize(std::uint32_t bytes) {
     return bytes >= 512 && bytes <= 65536 && (bytes & (bytes - 1)) == 0;
@@ -61,4 +123,65 @@ void SessionMediumCheck::adoptDrivePath(Volume& volume, const std::string& newPa
                 row->set("Path", newPath);
     volume.setPath(newPath);
     volume.setCPath();
+}
+
+std::string SessionMediumCheck::identityDevice(const Volume& volume) {
+    if (volume.volumeScanType == 2 && !volume.parentDrivePath.empty()) return volume.parentDrivePath;
+    return volume.path();
+}
+
+std::optional<MediumIdentity> SessionMediumCheck::readMediumIdentity(const std::string& device,
+                                                                     std::uint32_t bytesPerSector) {
+    if (!isSectorSize(bytesPerSector) || device.empty()) return std::nullopt;
+    const std::optional<std::uint64_t> bytes = deviceBytes(device);
+    std::shared_ptr<DMedia> drive = bytes ? openQuietly(device, bytesPerSector) : nullptr;
+    if (!drive) return std::nullopt;
+    const std::uint64_t sectors = *bytes / bytesPerSector;
+    std::vector<std::uint64_t> samples;
+    for (std::uint64_t s = 0; s < 5 && s < sectors; ++s)
+        samples.push_back(s);
+    for (std::uint64_t i = 1; i <= kSpreadSamples && sectors != 0; ++i)
+        samples.push_back(sectors / (kSpreadSamples + 1) * i);
+    if (sectors != 0) samples.push_back(sectors - 1);
+    MediumIdentity identity{*bytes, 0xcbf29ce484222325ULL};
+    std::vector<std::uint8_t> buffer(bytesPerSector);
+    for (std::uint64_t sector : samples) {
+        if (drive->readCarvingSector(sector, 1, buffer.data()) != DMedia::CarvingRead::Read) return std::nullopt;
+        identity.digest = fnv1a(identity.digest, buffer.data(), buffer.size());
+    }
+    return identity;
+}
+
+SessionMediumCheck::Found SessionMediumCheck::findSnapshotMedium(const Volume& volume, const MediumIdentity& identity,
+                                                                 const platform::Array& driveDictArray,
+                                                                 const platform::Array& volumeDictArray) {
+    Found found;
+    const std::uint32_t bps = volume.u32BytesInSector();
+    if (!isSectorSize(bps)) return found;
+    const bool mounted = volume.volumeScanType == 2;
+    const std::vector<std::uint64_t> recorded = recordedFileSectors(volume);
+    for (const platform::Value& v : mounted ? volumeDictArray : driveDictArray) {
+        const platform::Dict& row = v.dictValue();
+        const std::string path = row.get("Path").description();
+        std::string device = path;
+        std::string parentDrive;
+        if (mounted) {
+            if (row.get("Size").uint64Value() / bps != volume.sizeInSect() ||
+                row.get("Volume Name").description() != volume.volumeName)
+                continue;
+            if (const std::string parent = row.get("Parent Drive Path").description();
+                !volume.parentDrivePath.empty() && !parent.empty() && parent != "(null)") {
+                device = parentDrive = parent;
+            }
+        }
+        if (readMediumIdentity(device, bps) != identity) continue;
+        std::shared_ptr<DMedia> drive = openQuietly(path, bps);
+        if (!drive || !holdsRecordedFiles(*drive, recorded, bps)) continue;
+        found.notConnected = false;
+        found.path = path;
+        found.parentDrivePath = parentDrive;
+        found.pathIsDifferent = path != volume.path();
+        break;
+    }
+    return found;
 }

@@ -10,9 +10,19 @@
 #include "platform/Value.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class Volume;
+
+// What an interrupted scan knows its medium by when it resumes: the size of
+// the device and a digest of sectors spread over it (the first five, 32 in
+// between and the last), whatever path the device comes back under.
+struct MediumIdentity {
+    std::uint64_t bytes = 0;
+    std::uint64_t digest = 0;
+    bool operator==(const MediumIdentity&) const = default;
+};
 
 class SessionMediumCheck {
 public:
@@ -22,6 +32,8 @@ public:
         // The row that matched names another device path than the volume.
         bool pathIsDifferent = false;
         std::string path;
+        // A mounted volume's drive, as the row that matched names it.
+        std::string parentDrivePath;
     };
 
     // A power of two from 512 to 65536: the only sector sizes a file's
@@ -36,6 +48,21 @@ public:
     // cannot be read never matches.
     static Found checkDriveAvailability(const Volume& volume, const platform::Data& first5Sectors,
                                         const platform::Array& driveDictArray);
+    // The device whose content identifies the medium of a scan: the drive a
+    // volume found on a disk or a whole disk is read from, and for a mounted
+    // volume its parent drive, whose partition table stays put while the
+    // volume itself is written to.
+    static std::string identityDevice(const Volume& volume);
+    // Nothing when the device cannot be opened or a sample cannot be read.
+    static std::optional<MediumIdentity> readMediumIdentity(const std::string& device, std::uint32_t bytesPerSector);
+    // The medium an auto-recovery snapshot of `volume` was made of: a drive
+    // row (a mounted volume: a volume row of its size and name) whose device
+    // has the identity, and on which the files the search recorded before it
+    // was cut off do not read as zeros. Never another medium that merely has
+    // the old path.
+    static Found findSnapshotMedium(const Volume& volume, const MediumIdentity& identity,
+                                    const platform::Array& driveDictArray, const platform::Array& volumeDictArray);
+
     // The drive found under newPath: the volume and every partition row that
     // named the volume's drive take the new path.
     static void adoptDrivePath(Volume& volume, const std::string& newPath, platform::Array& partitionListDictArray,

@@ -44,7 +44,7 @@ void TreeRecordReader::convertHPDir(const HFSPlusDir& r, NewDir* dir) {
     dir->deleted = r.deleted;
 }
 
-NewDir* TreeRecordReader::readRecord(SessionFileInput& in, bool extentsMayEnd, HFSPlusDir& r) {
+NewDir* TreeRecordReader::readRecord(SessionFileInput& in, bool extentsMayEnd, HFSPlusDir& r, bool* extentsCut) {
     std::uint8_t bytes[HFSPlusDir::kSize];
     if (!in.read(bytes, sizeof bytes)) return nullptr;
     r = HFSPlusDir::decode(platform::ByteView(bytes, sizeof bytes));
@@ -63,27 +63,29 @@ NewDir* TreeRecordReader::readRecord(SessionFileInput& in, bool extentsMayEnd, H
                                                                            : std::u16string_view(text));
     }
     if (!extentsMayEnd && r.extentCount > in.left() / 8) return nullptr;
-    for (std::uint32_t i = 0; i < r.extentCount && in.left() >= 8; ++i) {
+    std::uint32_t read = 0;
+    for (; read < r.extentCount && in.left() >= 8; ++read) {
         std::uint32_t start = 0, blocks = 0;
         if (!in.readBE32(start) || !in.readBE32(blocks)) return nullptr;
         if (r.fileSize != 0) newdir::appendDataExtent(node.get(), start, blocks);
     }
+    if (extentsCut) *extentsCut = read < r.extentCount;
     return node.release();
 }
 
 NewDir* TreeRecordReader::readDir(SessionFileInput& in, std::uint32_t& childCount, std::uint64_t* identity) {
     HFSPlusDir r;
-    NewDir* node = readRecord(in, false, r);
+    NewDir* node = readRecord(in, false, r, nullptr);
     if (!node) return nullptr;
     childCount = r.childCount;
     if (identity) *identity = r.identity;
     return node;
 }
 
-NewDir* TreeRecordReader::readAppendedDir(SessionFileInput& in, std::uint64_t& identity,
-                                          std::uint64_t& parentIdentity) {
+NewDir* TreeRecordReader::readAppendedDir(SessionFileInput& in, std::uint64_t& identity, std::uint64_t& parentIdentity,
+                                          bool& extentsCut) {
     HFSPlusDir r;
-    NewDir* node = readRecord(in, true, r);
+    NewDir* node = readRecord(in, true, r, &extentsCut);
     if (!node) return nullptr;
     identity = r.identity;
     parentIdentity = r.parentIdentity;

@@ -33,8 +33,9 @@ public:
     // A record a search appended to a snapshot, with its identity and its
     // parent's: as readDir, except that the file may end inside its extent
     // list (the program was cut off while appending), which keeps the pairs
-    // that are whole.
-    NewDir* readAppendedDir(SessionFileInput& fileDesc, std::uint64_t& identity, std::uint64_t& parentIdentity);
+    // that are whole and sets extentsCut.
+    NewDir* readAppendedDir(SessionFileInput& fileDesc, std::uint64_t& identity, std::uint64_t& parentIdentity,
+                            bool& extentsCut);
 
     // `count` sibling runs appended in order to parent's list (the folders
     // also keyed by identity in btree when one is given). False when the file
@@ -50,7 +51,7 @@ public:
     std::uint32_t scanInfoEntryCount = 0;
 
 private:
-    static NewDir* readRecord(SessionFileInput& in, bool extentsMayEnd, HFSPlusDir& record);
+    static NewDir* readRecord(SessionFileInput& in, bool extentsMayEnd, HFSPlusDir& record, bool* extentsCut);
 
     std::function<void()> everyFifty_;
 };

@@ -428,13 +428,14 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
 }
 
 void Volume::postSweepProgress(const char* status, std::uint64_t done, std::uint64_t total, std::uint64_t unitBytes,
-                               double elapsed) {
+                               double elapsed, std::uint64_t doneBefore) {
     if (timerFireMethodCanRun()) return;
     platform::Dict& d = dataUpdate;
     d.clear();
-    d.set("TimeRemaining", done <= total / 1000 || done == 0
+    const std::uint64_t doneNow = done > doneBefore ? done - doneBefore : 0;
+    d.set("TimeRemaining", doneNow <= total / 1000 || doneNow == 0 || done > total
                                ? std::string("Calculating ...")
-                               : getTimeFormStringForInterval(elapsed * double(total - done) / double(done)));
+                               : getTimeFormStringForInterval(elapsed * double(total - done) / double(doneNow)));
     d.set("Percent Done", static_cast<unsigned long long>(total ? done * 100 / total : 0));
     d.set("Total Size", static_cast<unsigned long long>(platform::saturatingMul(total, unitBytes)));
     d.set("Size Done", static_cast<unsigned long long>(platform::saturatingMul(done, unitBytes)));

@@ -67,9 +67,11 @@ public:
     void setCPath() override;
     // A sweep of the medium's progress for that tick: `done` of `total`
     // units of `unitBytes` bytes, `elapsed` seconds in, with the scan's
-    // counts. Nothing while the display has not shown the last one yet.
+    // counts; `doneBefore` of the units done were done before those seconds
+    // (a resumed sweep). Nothing while the display has not shown the last
+    // one yet.
     void postSweepProgress(const char* status, std::uint64_t done, std::uint64_t total, std::uint64_t unitBytes,
-                           double elapsed);
+                           double elapsed, std::uint64_t doneBefore = 0);
 
     // --- process-wide values ---
     // Bytes per sector of the volume made last (512 before any); the carving

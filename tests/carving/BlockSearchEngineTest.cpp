@@ -65,35 +65,29 @@ TEST_F(BlockSearchEngineTest, SkipsMoveWithinAndPastTheBatchAndShortHitsGoOnAfte
     EXPECT_EQ(offered.sectors.back(), 1599u);
 }
 
-TEST_F(BlockSearchEngineTest, ResumeStartsAStrideAndTenUnitsPastTheCheckpoint) {
+// A resumed run starts at its checkpoint (the files found past it are the
+// detection's to recognise), writes that start as its first checkpoint, and
+// takes a checkpoint it cannot trust (at or past the range's end) back to the
+// unit of the last recorded file, or to the range's start.
+TEST_F(BlockSearchEngineTest, ResumeStartsAtTheCheckpointOrWhereTheRecordsEnd) {
     auto v = volumeOf(80000);
     v->autoCrashRecovery = true;
-    Offered offered;
     auto policy = units(10000, 8);
-    policy.stride = 2500;
-    BlockSearchEngine(*v, files).run(policy, offered, 1000);
-    EXPECT_EQ(offered.sectors.front(), 3510u * 8);
-}
-
-// Hits every 1000 sectors that each cover 5000: a checkpoint by examined
-// sectors alone would lag so far that a resumed run found them again.
-TEST_F(BlockSearchEngineTest, ResumedRunNeverReachesBackToAFileRecordedBeforeTheStop) {
-    auto v = volumeOf(400000);
-    Offered first;
-    for (std::uint64_t s = 0; s < 400000; s += 6000)
-        first.skips[s + 1000] = 5000;
-    first.also = [&](std::uint64_t s) { v->setStopTreeThread(s == 301000); };
-    auto policy = units(400000, 1);
-    policy.unitsPerBatch = 315;
-    BlockSearchEngine(*v, files).run(policy, first, 0);
-    ASSERT_FALSE(files.units.empty());
-    const std::uint64_t checkpoint = files.units.back();
-    v->setStopTreeThread(false);
-    v->autoCrashRecovery = true;
-    Offered resumed;
-    BlockSearchEngine(*v, files).run(policy, resumed, checkpoint);
-    EXPECT_EQ(resumed.sectors.front(), checkpoint + 20000 + 10);
-    EXPECT_GT(resumed.sectors.front(), 301000u);
+    policy.unitBase = policy.firstUnit = 2;
+    struct Case {
+        std::uint64_t checkpoint;
+        std::optional<std::uint64_t> lastRecorded;
+        std::uint64_t firstSector;
+    };
+    for (const Case& c :
+         {Case{1000, 5000, (1000 - 2) * 8}, Case{10000, 5003, 5000}, Case{UINT64_MAX, {}, 0}, Case{0, {}, 0}}) {
+        Offered offered;
+        files.units.clear();
+        BlockSearchEngine(*v, files).run(policy, offered, c.checkpoint, c.lastRecorded);
+        ASSERT_FALSE(offered.sectors.empty());
+        EXPECT_EQ(offered.sectors.front(), c.firstSector) << c.checkpoint;
+        EXPECT_EQ(files.units.front(), c.firstSector / 8 + 2) << c.checkpoint;
+    }
 }
 
 TEST_F(BlockSearchEngineTest, UnreadableKnownAndUsedUnitsAreNotExamined) {

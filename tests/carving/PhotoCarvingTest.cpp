@@ -65,17 +65,18 @@ std::uint64_t deviceSector(const Volume& v, const NewDir& file) {
     return v.HPlusVolStart() + file.dataStartSector + std::uint64_t{file.extents[0].startBlock} * file.sectorsPerBlock;
 }
 
-// Keeps the checkpoints of a run and the nodes it appends; stops the run at
-// its first checkpoint when asked.
+// Keeps the checkpoints of a run and the nodes it appends; stops the run
+// once it has written a number of nodes when asked.
 struct CapturingAppend : AutoRecoveryAppend {
-    Volume* stopAtCheckpoint = nullptr;
+    Volume* stopVolume = nullptr;
+    std::size_t stopAfterNodes = 0;
     std::vector<std::uint64_t> checkpoints;
     std::vector<const NewDir*> written;
-    void writeDir(const NewDir* node) override { written.push_back(node); }
-    void checkpoint(std::uint64_t unit) override {
-        checkpoints.push_back(unit);
-        if (stopAtCheckpoint) stopAtCheckpoint->setStopTreeThread(true);
+    void writeDir(const NewDir* node) override {
+        written.push_back(node);
+        if (stopVolume && written.size() == stopAfterNodes) stopVolume->setStopTreeThread(true);
     }
+    void checkpoint(std::uint64_t unit) override { checkpoints.push_back(unit); }
 };
 
 class PhotoCarvingTest : public testsupport::ScanFixture {
@@ -254,13 +255,16 @@ TEST_F(PhotoCarvingTest, ExfatAndApfsVolumesAreCarvedAtTheirSectors) {
 }
 
 // A disk with JPEGs before the first checkpoint (sector 20000), in the
-// sector after it, and past where a resumed run begins (checkpoint + 20010),
-// and a PNG only there. The run is stopped at its checkpoint.
+// sectors after it and far past it, and a PNG only there. The run is stopped
+// at its checkpoint, after it recorded the JPEG at 20001 too (as a kill may
+// land after a record and before the next checkpoint); the resumed run goes
+// over that stretch again and records every file once.
 TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterTheCheckpoint) {
     const std::string photo = testsupport::readText(media_ / "photo.jpg");
     const std::string pic = testsupport::readText(media_ / "pic.png");
     const fs::path image = testsupport::zeroImage(50000 * 512);
-    for (const auto& [bytes, sector] : {std::pair{photo, 100}, {photo, 20001}, {photo, 45000}, {pic, 46001}})
+    for (const auto& [bytes, sector] :
+         {std::pair{photo, 100}, {photo, 20001}, {photo, 20100}, {photo, 45000}, {pic, 46001}})
         testsupport::writeAt(image, sector * 512ull, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     v->setRawSearchStart(0, 100);
@@ -268,13 +272,13 @@ TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterT
     v->sigArray = marked({"jpg", "png"});
 
     CapturingAppend first;
-    first.stopAtCheckpoint = v.get();
+    first.stopVolume = v.get();
+    first.stopAfterNodes = 3;
     PhotoCarving(*v, first).signatureSearchDiskPhotoMethodStartAt(0);
     ASSERT_EQ(first.checkpoints, std::vector<std::uint64_t>{20000});
     NewDir* jpegs = testsupport::nodeAt(v->dirRoot, "JPG Files");
     ASSERT_NE(jpegs, nullptr);
-    EXPECT_EQ(jpegs->childrenArrayCount(), 1u);
-    EXPECT_EQ(first.written.size(), 2u);
+    EXPECT_EQ(jpegs->childrenArrayCount(), 2u);
 
     v->setStopTreeThread(false);
     v->autoCrashRecovery = true;
@@ -284,16 +288,19 @@ TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterT
     for (const NewDir* child : v->dirRoot->childList)
         jpegFolders += v->fileNameOfDir(child) == u"JPG Files";
     EXPECT_EQ(jpegFolders, 1u);
-    EXPECT_EQ(jpegs->childrenArrayCount(), 2u);
-    for (const auto& [path, sector] :
-         {std::pair{"JPG Files/file1.jpg", 100}, {"JPG Files/file2.jpg", 45000}, {"PNG Files/file1.png", 46001}}) {
+    EXPECT_EQ(jpegs->childrenArrayCount(), 4u);
+    for (const auto& [path, sector] : {std::pair{"JPG Files/file1.jpg", 100},
+                                       {"JPG Files/file2.jpg", 20001},
+                                       {"JPG Files/file3.jpg", 20100},
+                                       {"JPG Files/file4.jpg", 45000},
+                                       {"PNG Files/file1.png", 46001}}) {
         NewDir* file = testsupport::nodeAt(v->dirRoot, path);
         ASSERT_NE(file, nullptr) << path;
         EXPECT_EQ(deviceSector(*v, *file), static_cast<std::uint64_t>(sector)) << path;
     }
-    // file2.jpg, then the PNG folder and its file: the JPEG folder is in the
-    // snapshot already.
-    EXPECT_EQ(resumed.written.size(), 3u);
+    // file3.jpg and file4.jpg, then the PNG folder and its file: the JPEG
+    // folder and the file at 20001 are the stopped run's.
+    EXPECT_EQ(resumed.written.size(), 4u);
 }
 
 std::shared_ptr<SigNode> typeNode(std::uint32_t typeOfFile, const std::string& extension,
