@@ -3,7 +3,6 @@
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/ScanWizard.h"
-#include "app/TreeScreenController.h"
 #include "platform/Paths.h"
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
@@ -203,7 +202,6 @@ void AutoRecoveryController::scanAutoRecovery(AutoRecoveryState& state) {
     delegate_.setTreeScanMode(state.treeScanMode);
     delegate_.setScanMode(state.scanMode);
     wizard->setRawSearchMode(state.rawSearchMode);
-    if (TreeScreenController* tree = TreeScreenController::of(delegate_)) tree->setRawSearchMode(state.rawSearchMode);
     delegate_.setIsPTListOrPTScanListChosen(state.isPTListOrPTScanListChosen);
     delegate_.setPartitionListDictArray(state.partitionListDictArray);
     if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = state.partitionScanListDictArray;

@@ -210,7 +210,6 @@ void RecoverySessionController::startOpening(const QString& path, QFileDialog* d
         delegate_.setPartitionListDictArray(s.partitionListDictArray);
         if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = s.partitionScanListDictArray;
         if (ScanWizard* wizard = ScanWizard::of(delegate_)) wizard->setRawSearchMode(s.rawSearchMode);
-        if (TreeScreenController* tree = TreeScreenController::of(delegate_)) tree->setRawSearchMode(s.rawSearchMode);
         delegate_.setSelectedVolume(s.volume);
     });
     opening->setShowTree([this] {

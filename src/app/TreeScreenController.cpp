@@ -3,6 +3,7 @@
 #include "app/AppImages.h"
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/ScanWizard.h"
 #include "platform/ProcessFlags.h"
 #include "results/CheckController.h"
 #include "results/qt/ClearingSearchField.h"
@@ -224,7 +225,11 @@ void TreeScreenController::showTree() {
         if (!volume->openedScanInfo) {
             const int chosenFrom = delegate_.isPTListOrPTScanListChosen();
             if (chosenFrom != 0 && chosenFrom != 1) {
-                if (rawSearchMode_ != 3 && delegate_.scanMode() != 5)
+                // The wizard's search mode, whether it chose it or a
+                // session or snapshot gave it back: after a whole-disk or a
+                // formatted-volume scan there is no such alert.
+                const ScanWizard* wizard = ScanWizard::of(delegate_);
+                if ((!wizard || wizard->rawSearchMode() != 3) && delegate_.scanMode() != 5)
                     delegate_.runAlertPanel(platform::alertRequest("Deleted file scan completed",
                                                                    "Recovered data tree may contain regular "
                                                                    "files(which may show in finder) and the deleted "

@@ -91,9 +91,6 @@ public:
     QTreeView* outline() const { return outline_; }
     // The outline item of the selected row, or nullptr ("Loading..." too).
     NewDirViewHelper* selectedItem() const;
-    // The search mode of the scan wizard (3: whole-disk search), which
-    // decides the completion alert.
-    void setRawSearchMode(int mode) { rawSearchMode_ = mode; }
     // The preview's action: a double click on a row, and a new selection
     // while the preview window is up.
     void setPreviewHook(std::function<void()> hook) { previewHook_ = std::move(hook); }
@@ -132,7 +129,6 @@ private:
     QPointer<QTreeView> outline_;
     OutlineCell* nameCell_ = nullptr;
     OutlineImageCell* verdictCell_ = nullptr;
-    int rawSearchMode_ = -1;
     bool treeWorkerRunning_ = false;
     std::function<void()> previewHook_;
     std::shared_ptr<DataSaving> saving_;

@@ -44,6 +44,7 @@ void HFSPlusDir::encode(std::uint8_t (&out)[kSize]) const {
     out[75] = isFATEntry;
     out[76] = complete;
     out[77] = deleted;
+    out[78] = foundBySignature;
     putNative(out + 80, identity);
     putNative(out + 88, parentIdentity);
 }
@@ -69,6 +70,7 @@ HFSPlusDir HFSPlusDir::decode(platform::ByteView r) {
     d.isFATEntry = r.u8(75);
     d.complete = r.u8(76);
     d.deleted = r.u8(77);
+    d.foundBySignature = r.u8(78);
     d.identity = nativeAt(r, 80);
     d.parentIdentity = nativeAt(r, 88);
     return d;

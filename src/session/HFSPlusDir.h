@@ -12,13 +12,15 @@
 //  48 sectors per block     52 entries below       56 child count
 //  60 extent count          64 first sector offset 68 name units (u16)
 //  70 path units (u16)      72 kind (u16)
-//  74 marked  75 FAT entry  76 complete  77 deleted
+//  74 marked  75 FAT entry  76 complete  77 deleted  78 found by signature
 //  80 identity (native u64) 88 parent's identity (native u64, 0 for a root)
-//  8..23, 78..79 zero
+//  8..23, 79 zero
 //
 // The first sector offset (bytes of the first sector before the data, a
-// JPEG inside a camera raw) went into bytes that earlier files keep zero,
-// so their records read as offset 0 and earlier readers skip it unharmed.
+// JPEG inside a camera raw) and the found-by-signature flag (by which a
+// resumed search knows the files it recorded before) went into bytes that
+// earlier files keep zero, so their records read as offset 0 and not found
+// by signature, and earlier readers skip both unharmed.
 //
 // Trailer: the name as UTF-16 big-endian, a folder's path likewise (a file's
 // never), then each extent as start block and block count (u32 each).
@@ -53,6 +55,7 @@ struct HFSPlusDir {
     std::uint8_t isFATEntry = 0;
     std::uint8_t complete = 0;
     std::uint8_t deleted = 0;
+    std::uint8_t foundBySignature = 0;
     std::uint64_t identity = 0;
     std::uint64_t parentIdentity = 0;
 

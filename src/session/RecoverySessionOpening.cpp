@@ -218,6 +218,7 @@ void RecoverySessionOpening::readFromDir(const NewDir* source, NewDir* destinati
             n->isFATEntry = c->isFATEntry;
             n->deleted = c->deleted;
             n->selected = c->selected;
+            n->foundBySignature = c->foundBySignature;
             if (c->isFolder()) {
                 newdir::setPathBelow(n, p.to);
                 pending.push_back({c, n});

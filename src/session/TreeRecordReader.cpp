@@ -42,6 +42,7 @@ void TreeRecordReader::convertHPDir(const HFSPlusDir& r, NewDir* dir) {
     dir->isFATEntry = r.isFATEntry;
     dir->complete = r.complete;
     dir->deleted = r.deleted;
+    dir->foundBySignature = r.foundBySignature;
 }
 
 NewDir* TreeRecordReader::readRecord(SessionFileInput& in, bool extentsMayEnd, HFSPlusDir& r, bool* extentsCut) {

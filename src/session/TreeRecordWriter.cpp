@@ -60,6 +60,7 @@ HFSPlusDir TreeRecordWriter::convertNDir(const NewDir* dir, const NewDir* parent
     r.isFATEntry = dir->isFATEntry;
     r.complete = dir->complete;
     r.deleted = dir->deleted;
+    r.foundBySignature = dir->foundBySignature;
     r.identity = identityOf(dir);
     r.parentIdentity = parent ? identityOf(parent) : 0;
     return r;

@@ -1,10 +1,13 @@
 // An interrupted carving goes on where it stopped: the program itself (its
 // launch, wizard and scan threads, in a child process started from this test
-// with a disk image as its one drive) carves photos until it is killed with
-// SIGKILL mid-search; started again with "auto", or answering "Resume
-// Recovery?" with YES, it finishes the search from its checkpoint with every
-// file of the killed run and the rest, none twice, and the pair is gone;
-// answering NO deletes the pair.
+// with disk images as its drives) carves a disk of thousands of photos until
+// it is killed with SIGKILL mid-search; started again with "auto", or
+// answering "Resume Recovery?" with YES, it finishes the search with every
+// photo an uninterrupted run finds, each at its sector, none twice, and the
+// pair is gone; answering NO deletes the pair. The same holds with the disk
+// back under another path while another medium has its old one, with an Info
+// file that lies and with a snapshot cut inside a record; with the disk gone
+// the program says so, shows no result and keeps the pair.
 
 #include "AppTestSupport.h"
 #include "app/ApplicationMain.h"
@@ -32,11 +35,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t kDiskBytes = 3ULL << 30;
-// Photos before the first checkpoint (found before any kill), and far past
-// where the kill lands (found by the resumed search).
-constexpr std::uint64_t kEarly[] = {2048, 6001, 12000};
-constexpr std::uint64_t kLate[] = {800'000, 2'000'003, 4'000'000, 6'200'000};
+constexpr std::uint64_t kDiskBytes = 1ULL << 30;
+constexpr std::uint64_t kDiskSectors = kDiskBytes / 512;
+constexpr int kPhotos = 3000;
+
+// Where photo i of a disk lies: a few sectors of it every 691, at uneven
+// places.
+std::uint64_t photoSector(int i, std::uint64_t first, std::uint64_t every) {
+    return first + std::uint64_t(i) * every + std::uint64_t(i % 5);
+}
 
 // "path sector" for every file below the root: where its data begin.
 std::map<std::string, std::uint64_t> filesOf(const NewDir* root) {
@@ -49,11 +56,15 @@ std::map<std::string, std::uint64_t> filesOf(const NewDir* root) {
 
 // --- the program's side (a child process of this test) ---
 
+// Answers the alerts up, noting their titles in RESUME_TEST_ALERTS.
 void answerAlerts(const QString& answer) {
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+            std::ofstream(qEnvironmentVariable("RESUME_TEST_ALERTS").toStdString(), std::ios::app)
+                << box->text().toStdString() << '\n';
             for (QAbstractButton* b : box->buttons())
                 if (b->text() == answer || (answer.isEmpty() && b == box->buttons().first())) b->click();
+        }
 }
 
 void click(MainWindow& window, const char* name) {
@@ -96,14 +107,19 @@ void reportTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, const QString& o
 }
 
 int runProgram(int argc, char** argv) {
-    const std::string disk = qEnvironmentVariable("RESUME_TEST_DISK").toStdString();
+    // The drives, the first of which the carving is started on.
+    const QStringList drives = qEnvironmentVariable("RESUME_TEST_DRIVES").split(':', Qt::SkipEmptyParts);
     const QString role = qEnvironmentVariable("RESUME_TEST_ROLE");
     const QString answer = qEnvironmentVariable("RESUME_TEST_ANSWER");
     const QString out = qEnvironmentVariable("RESUME_TEST_OUT");
     ApplicationOptions options;
-    options.drives = [disk] {
-        return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{diskRow(disk, kDiskBytes)}, Array{}, Array{}};
+    options.drives = [drives] {
+        Array rows;
+        for (const QString& path : drives)
+            rows.emplace_back(diskRow(path.toStdString(), kDiskBytes));
+        return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{rows, Array{}, Array{}};
     };
+    const std::string disk = drives.isEmpty() ? std::string() : drives.first().toStdString();
     options.launched = [role, answer, out, disk](Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& window) {
         // The launch question is modal: answered from a timer.
         auto* answerer = new QTimer(&delegate);
@@ -114,13 +130,16 @@ int runProgram(int argc, char** argv) {
                     answerAlerts(answer);
         });
         answerer->start(50);
-        if (role == QStringLiteral("carve")) {
+        if (role == QStringLiteral("carve") || role == QStringLiteral("fresh"))
             QTimer::singleShot(0, &delegate, [&delegate, &window, disk] { startCarving(delegate, window, disk); });
-        } else if (role == QStringLiteral("finish")) {
+        if (role == QStringLiteral("finish") || role == QStringLiteral("fresh")) {
             reportTree(delegate, out);
-        } else {
-            // Home after the launch: nothing resumed.
-            QTimer::singleShot(2000, &delegate, [&window, out] {
+        } else if (role == QStringLiteral("home")) {
+            // Nothing resumed: what the window shows once the launch is over.
+            auto* ok = new QTimer(&delegate);
+            QObject::connect(ok, &QTimer::timeout, [] { answerAlerts(QStringLiteral("OK")); });
+            ok->start(50);
+            QTimer::singleShot(3000, &delegate, [&window, out] {
                 std::ofstream(out.toStdString()) << window.selectedIdentifier().toStdString() << '\n';
                 QCoreApplication::quit();
             });
@@ -131,10 +150,22 @@ int runProgram(int argc, char** argv) {
 
 // --- the test's side ---
 
+// "path sector" lines: the sectors, each once.
+std::optional<std::set<std::uint64_t>> sectorsOnce(const QStringList& lines) {
+    std::set<std::uint64_t> sectors;
+    for (const QString& line : lines)
+        if (!sectors.insert(line.mid(line.lastIndexOf(' ') + 1).toULongLong()).second) {
+            qWarning("found twice: %s", qPrintable(line));
+            return std::nullopt;
+        }
+    return sectors;
+}
+
 struct Run {
     fs::path state = testsupport::makeTempDir("resume-state");
     fs::path out = state / "tree.txt";
-    fs::path disk;
+    fs::path alerts = state / "alerts.txt";
+    std::vector<fs::path> drives;
 
     QProcess* start(const QString& role, const QString& answer, bool automatic) {
         auto* p = new QProcess;
@@ -142,10 +173,14 @@ struct Run {
         env.insert("DRENTIC_STATE_DIR", QString::fromStdString(state.string()));
         // The built-in file-type lists are made in the build tree.
         env.insert("DRENTIC_RESOURCE_DIR", QStringLiteral(DRENTIC_BUILT_IN_LISTS));
-        env.insert("RESUME_TEST_DISK", QString::fromStdString(disk.string()));
+        QStringList paths;
+        for (const fs::path& d : drives)
+            paths << QString::fromStdString(d.string());
+        env.insert("RESUME_TEST_DRIVES", paths.join(':'));
         env.insert("RESUME_TEST_ROLE", role);
         env.insert("RESUME_TEST_ANSWER", answer);
         env.insert("RESUME_TEST_OUT", QString::fromStdString(out.string()));
+        env.insert("RESUME_TEST_ALERTS", QString::fromStdString(alerts.string()));
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QStringList args{QStringLiteral("--program")};
@@ -161,29 +196,41 @@ struct Run {
             v = v << 8 | bytes[i];
         return v;
     }
-    // The carving started, killed once its checkpoint has moved on; the
-    // files it had recorded by then, by the snapshot's own reading.
-    std::map<std::string, std::uint64_t> carveAndKill(std::uint64_t& killedAt) {
+    void setCheckpoint(std::uint64_t unit) const {
+        std::vector<std::uint8_t> bytes(8);
+        for (int i = 0; i < 8; ++i)
+            bytes[i] = static_cast<std::uint8_t>(unit >> (56 - 8 * i));
+        testsupport::writeBytesAt(state / AutoRecoverySnapshot::kInfoFile, 0, bytes);
+    }
+    // The carving started, killed with SIGKILL once its checkpoint has
+    // passed `atLeast`; the files it had recorded by then, by the snapshot's
+    // own reading.
+    std::map<std::string, std::uint64_t> carveAndKill(std::uint64_t atLeast, std::uint64_t& killedAt) {
         std::unique_ptr<QProcess> p(start(QStringLiteral("carve"), {}, false));
         std::optional<std::uint64_t> at;
-        for (int i = 0; i < 30000 && p->state() != QProcess::NotRunning && !(at = checkpoint()); ++i)
-            QTest::qWait(2);
+        for (int i = 0; i < 60000 && p->state() != QProcess::NotRunning && !((at = checkpoint()) && *at >= atLeast);
+             ++i)
+            QTest::qWait(1);
         p->kill();
         p->waitForFinished(10000);
-        if (!at) {
+        if (!(at = checkpoint())) {
             qWarning("the carving never wrote a checkpoint");
             return {};
         }
         killedAt = *at;
+        return readSnapshot();
+    }
+    std::map<std::string, std::uint64_t> readSnapshot(std::optional<std::uint64_t>* checkpointRead = nullptr) {
         platform::RecordingController quiet;
         platform::setAppController(&quiet);
         std::string why;
         auto read = AutoRecoverySnapshot::openScanInfoAutoRecovery(state.string(), &why);
         platform::setAppController(nullptr);
         if (!read || !read->volume || !read->volume->dirRoot) {
-            qWarning("the snapshot of the killed run does not read: %s", why.c_str());
+            qWarning("the snapshot does not read: %s", why.c_str());
             return {};
         }
+        if (checkpointRead) *checkpointRead = read->autoRecBeginSize;
         const auto files = filesOf(read->volume->dirRoot);
         read->volume->freeTree();
         return files;
@@ -198,7 +245,20 @@ struct Run {
         if (p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0) return {};
         return QString::fromStdString(testsupport::readText(out)).split('\n', Qt::SkipEmptyParts);
     }
+    QStringList alertsShown() const {
+        return QString::fromStdString(testsupport::readText(alerts)).split('\n', Qt::SkipEmptyParts);
+    }
+    bool pairKept() const {
+        return fs::exists(state / AutoRecoverySnapshot::kDataFile) &&
+               fs::exists(state / AutoRecoverySnapshot::kInfoFile);
+    }
 };
+
+std::vector<std::uint8_t> photo(int seed) {
+    const std::string jpg =
+        testsupport::toolSample("convert -seed " + std::to_string(seed) + " -size 64x48 plasma: \"$OUT\"", "jpg");
+    return std::vector<std::uint8_t>(jpg.begin(), jpg.end());
+}
 
 } // namespace
 
@@ -207,56 +267,106 @@ class ResumeTest : public QObject {
 private slots:
     void initTestCase() {
         if (!testsupport::haveTool("convert")) QSKIP("ImageMagick is needed for the photos");
-        disk_ = testsupport::zeroFile(testsupport::makeTempDir("resume-disk") / "disk.img", kDiskBytes);
-        int n = 0;
-        std::vector<std::uint64_t> sectors(std::begin(kEarly), std::end(kEarly));
-        sectors.insert(sectors.end(), std::begin(kLate), std::end(kLate));
-        for (std::uint64_t sector : sectors) {
-            const std::string jpg = testsupport::toolSample(
-                "convert -seed " + std::to_string(++n) + " -size 320x240 plasma: \"$OUT\"", "jpg");
-            testsupport::writeBytesAt(disk_, sector * 512, std::vector<std::uint8_t>(jpg.begin(), jpg.end()));
-        }
+        const fs::path dir = testsupport::makeTempDir("resume-disk");
+        const std::vector<std::vector<std::uint8_t>> photos{photo(1), photo(2), photo(3), photo(4)};
+        disk_ = testsupport::zeroFile(dir / "disk.img", kDiskBytes);
+        for (int i = 0; i < kPhotos; ++i)
+            testsupport::writeBytesAt(disk_, photoSector(i, 2048, 691) * 512, photos[i % photos.size()]);
+        // Another disk of the same size, blank where the first one's photos lie.
+        other_ = testsupport::zeroFile(dir / "other.img", kDiskBytes);
+        for (int i = 0; i < 40; ++i)
+            testsupport::writeBytesAt(other_, photoSector(i, 7777, 40001) * 512, photos[0]);
+
+        // What an uninterrupted run finds, and the alerts it ends with.
+        Run fresh;
+        fresh.drives = {disk_};
+        const auto found = sectorsOnce(fresh.finish(QStringLiteral("fresh"), {}, false));
+        QVERIFY(found && found->size() == std::size_t(kPhotos));
+        expected_ = *found;
+        freshAlerts_ = fresh.alertsShown();
+
+        // A carving killed in the middle: its pair, kept for every row.
+        Run killed;
+        killed.drives = {disk_};
+        std::uint64_t killedAt = 0;
+        before_ = killed.carveAndKill(kDiskSectors / 3, killedAt);
+        QVERIFY2(before_.size() > 100 && killedAt < kDiskSectors * 9 / 10, qPrintable(QString::number(killedAt)));
+        killedState_ = killed.state;
     }
 
-    void aKilledCarvingGoesOnFromItsCheckpoint_data() {
+    void aKilledCarvingGoesOnWithEveryPhotoOnceOnItsOwnMedium_data() {
         QTest::addColumn<QString>("how");
-        QTest::newRow("auto") << "auto";
-        QTest::newRow("YES") << "YES";
-        QTest::newRow("NO") << "NO";
+        for (const char* how : {"auto", "YES", "NO", "moved", "gone", "info past end", "info zero", "cut record"})
+            QTest::newRow(how) << how;
     }
-    void aKilledCarvingGoesOnFromItsCheckpoint() {
+    void aKilledCarvingGoesOnWithEveryPhotoOnceOnItsOwnMedium() {
         QFETCH(QString, how);
         Run run;
-        run.disk = disk_;
-        std::uint64_t killedAt = 0;
-        const auto before = run.carveAndKill(killedAt);
-        QVERIFY(before.size() >= std::size(kEarly) && killedAt < kLate[0]);
-        const bool resumed = how != QStringLiteral("NO");
-        const QStringList lines =
-            run.finish(resumed ? QStringLiteral("finish") : QStringLiteral("home"), how, how == QStringLiteral("auto"));
+        for (const char* name : {AutoRecoverySnapshot::kDataFile, AutoRecoverySnapshot::kInfoFile})
+            fs::copy_file(killedState_ / name, run.state / name);
+        run.drives = {disk_};
+        // The disk comes back under another path; another medium has its
+        // old one (or it does not come back at all).
+        const fs::path moved = disk_.string() + ".moved";
+        struct Restore {
+            fs::path disk, moved;
+            ~Restore() {
+                if (!fs::exists(moved)) return;
+                fs::remove(disk);
+                fs::rename(moved, disk);
+            }
+        } restore{disk_, moved};
+        if (how == "moved" || how == "gone") {
+            fs::rename(disk_, moved);
+            fs::create_hard_link(other_, disk_);
+            run.drives = how == "moved" ? std::vector<fs::path>{disk_, moved} : std::vector<fs::path>{disk_};
+        }
+        if (how == "info past end") run.setCheckpoint(kDiskSectors + 1000);
+        if (how == "info zero") run.setCheckpoint(0);
+        if (how == "cut record") {
+            const fs::path data = run.state / AutoRecoverySnapshot::kDataFile;
+            fs::resize_file(data, fs::file_size(data) * 3 / 4 + 37);
+            std::optional<std::uint64_t> checkpoint;
+            QVERIFY(!run.readSnapshot(&checkpoint).empty());
+            QCOMPARE(checkpoint, std::optional<std::uint64_t>(AutoRecoveryState::kRecordsCut));
+        }
+        const bool resumes = how != "NO" && how != "gone";
+        const QStringList lines = run.finish(resumes ? QStringLiteral("finish") : QStringLiteral("home"),
+                                             how == "NO" ? QStringLiteral("NO") : QStringLiteral("YES"), how == "auto");
+        if (how == "gone") {
+            // No result, the user told, the pair kept for the disk's return.
+            QCOMPARE(lines, QStringList{"Main Screen"});
+            QVERIFY(run.alertsShown().contains(QStringLiteral("Drive Not Connected")));
+            QVERIFY(run.pairKept());
+            return;
+        }
         // Either way the pair is gone at the end.
         QVERIFY(!fs::exists(run.state / AutoRecoverySnapshot::kDataFile));
         QVERIFY(!fs::exists(run.state / AutoRecoverySnapshot::kInfoFile));
-        if (!resumed) {
+        if (!resumes) {
             QCOMPARE(lines, QStringList{"Main Screen"});
             return;
         }
         std::map<std::string, std::uint64_t> after;
-        std::set<std::uint64_t> sectors;
-        for (const QString& line : lines) {
-            const auto space = line.lastIndexOf(' ');
-            after[line.left(space).toStdString()] = line.mid(space + 1).toULongLong();
-            // One file per place on the disk: nothing found twice.
-            QVERIFY2(sectors.insert(line.mid(space + 1).toULongLong()).second, qPrintable(line));
-        }
-        for (const auto& [path, sector] : before)
-            QVERIFY2(after.contains(path) && after.at(path) == sector, path.c_str());
-        for (std::uint64_t sector : kLate)
-            QVERIFY2(sectors.contains(sector), qPrintable(QString::number(sector)));
+        for (const QString& line : lines)
+            after[line.left(line.lastIndexOf(' ')).toStdString()] = line.mid(line.lastIndexOf(' ') + 1).toULongLong();
+        const auto sectors = sectorsOnce(lines);
+        QVERIFY(sectors);
+        QCOMPARE(*sectors, expected_);
+        if (how != "cut record")
+            for (const auto& [path, sector] : before_)
+                QVERIFY2(after.contains(path) && after.at(path) == sector, path.c_str());
+        // The resumed run ends as a fresh one does.
+        QStringList ending = run.alertsShown();
+        ending.removeAll(QStringLiteral("Resume Recovery?"));
+        QCOMPARE(ending.join('|'), freshAlerts_.join('|'));
     }
 
 private:
-    fs::path disk_;
+    fs::path disk_, other_, killedState_;
+    std::set<std::uint64_t> expected_;
+    std::map<std::string, std::uint64_t> before_;
+    QStringList freshAlerts_;
 };
 
 int main(int argc, char** argv) {

@@ -178,6 +178,15 @@ TEST(VolumeState, EachTickShowsTheProgressOnceAndHandsTheFlagBack) {
     EXPECT_FALSE(v->timerFireMethodCanRun());
 }
 
+// A resumed sweep that took up half the medium at once: the time left goes
+// by what it has done itself since, not by the half it was handed.
+TEST(VolumeState, TheTimeLeftOfAResumedSweepGoesByTheUnitsItDidItself) {
+    auto v = Volume::initWithDictionary(foundVolume(0));
+    v->postSweepProgress("Searching", 600, 1000, 512, 10.0, 500);
+    EXPECT_EQ(v->dataUpdate.get("TimeRemaining").stringValue(), "0:00:00:40");
+    EXPECT_EQ(v->dataUpdate.get("Percent Done").intValue(), 60);
+}
+
 namespace {
 // Counters a scan leaves behind, as a reset should find them.
 void leaveCounters(Volume& v) {
