@@ -248,8 +248,8 @@ struct Run {
     QStringList alertsShown() const {
         return QString::fromStdString(testsupport::readText(alerts)).split('\n', Qt::SkipEmptyParts);
     }
-    bool pairKept() const {
-        return fs::exists(state / AutoRecoverySnapshot::kDataFile) &&
+    int pairFiles() const {
+        return fs::exists(state / AutoRecoverySnapshot::kDataFile) +
                fs::exists(state / AutoRecoverySnapshot::kInfoFile);
     }
 };
@@ -337,12 +337,11 @@ private slots:
             // No result, the user told, the pair kept for the disk's return.
             QCOMPARE(lines, QStringList{"Main Screen"});
             QVERIFY(run.alertsShown().contains(QStringLiteral("Drive Not Connected")));
-            QVERIFY(run.pairKept());
+            QCOMPARE(run.pairFiles(), 2);
             return;
         }
         // Either way the pair is gone at the end.
-        QVERIFY(!fs::exists(run.state / AutoRecoverySnapshot::kDataFile));
-        QVERIFY(!fs::exists(run.state / AutoRecoverySnapshot::kInfoFile));
+        QCOMPARE(run.pairFiles(), 0);
         if (!resumes) {
             QCOMPARE(lines, QStringList{"Main Screen"});
             return;
