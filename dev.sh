@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the project needs from Debian's packages, builds, and then
-# runs the program ("run") or the tests ("test", "test-sanitize"), or checks
-# that every source is formatted as .clang-format says ("check-format").
+# runs the program ("run") or the tests ("test", "test-sanitize"), builds
+# the libFuzzer targets with clang and runs each for a few seconds ("fuzz
+# [SECONDS]"), or checks that every source is formatted as .clang-format
+# says ("check-format").
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -56,12 +58,18 @@ case "${1:-}" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       QT_QPA_PLATFORM=offscreen ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
     ;;
+  fuzz)
+    install_packages
+    build build-fuzz RelWithDebInfo -DDRENTIC_BUILD_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+      -DDRENTIC_BUILD_APP=OFF -DDRENTIC_BUILD_TESTS=OFF -DDRENTIC_BUILD_BENCH=OFF
+    fuzz/run-all.sh build-fuzz "${2:-5}"
+    ;;
   check-format)
     install_packages
     git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
     ;;
   *)
-    echo "usage: $0 run [args] | test | test-sanitize | check-format" >&2
+    echo "usage: $0 run [args] | test | test-sanitize | fuzz [SECONDS] | check-format" >&2
     exit 2
     ;;
 esac
