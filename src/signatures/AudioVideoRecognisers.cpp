@@ -36,9 +36,13 @@ constexpr std::uint64_t kFewestFrames = 10;
 constexpr std::uint32_t kMp3WindowSectors = 64;
 
 // A null packet of a transport stream behind its 4-byte time-code prefix.
-constexpr std::uint32_t kNullTransportPacket = 0x471FFF10;
 constexpr std::uint8_t kTransportSync = 0x47;
+// A 4-byte arrival-time prefix before each 188-byte transport packet.
 constexpr std::uint64_t kTransportPacketBytes = 192;
+// A single 0x47 is all a packet has of fixed bytes, and one in 256 sectors
+// of any data has it at byte 4: a stream is taken only where this many
+// packets follow one another (a chance run of them is one in 2^32 sectors).
+constexpr std::uint64_t kTransportRunPackets = 4;
 constexpr std::uint64_t kTransportWalkLimit = 5'000'000'000;
 constexpr std::uint32_t kTransportWindowSectors = 64;
 
@@ -270,24 +274,22 @@ bool AudioVideoRecognisers::checkMIDIFileAtBlock(std::uint64_t block, Sig& sig) 
 
 bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
+    // The first packets lie in the first two sectors: a chance 0x47 costs no
+    // large read.
+    RecogniserCursor first(medium);
     RecogniserCursor cursor(medium, kTransportWindowSectors);
-    std::uint64_t end = 0;
-    bool seen = false;
-    while (end <= kTransportWalkLimit && !medium.stopped()) {
-        const platform::ByteView packet = cursor.at(end + 4, 4);
-        // Every packet of a stream starts with the sync byte: where one does
-        // not, the stream has ended. Without this a chance 0x47 at a sector's
-        // fifth byte would be walked for gigabytes.
-        if (packet.empty() || packet.u8(0) != kTransportSync) break;
-        if (packet.be32(0) == kNullTransportPacket)
-            seen = true;
-        else if (seen)
-            break;
-        end += kTransportPacketBytes;
+    std::uint64_t packets = 0;
+    while (packets * kTransportPacketBytes <= kTransportWalkLimit && !medium.stopped()) {
+        const std::uint64_t at = packets * kTransportPacketBytes + 4;
+        const platform::ByteView header = packets < kTransportRunPackets ? first.at(at, 4) : cursor.at(at, 4);
+        // Every packet starts with the sync byte, and its adaptation-field
+        // control is never the reserved 00 (which also turns away a stretch
+        // of 0x47 bytes): where either fails, the stream has ended.
+        if (header.empty() || header.u8(0) != kTransportSync || (header.u8(3) & 0x30) == 0) break;
+        ++packets;
     }
-    // Without a single packet of the run the walk measured nothing, and the search goes on at the next sector.
-    if (!seen) return acceptFile(sig, medium, 0, false);
-    return acceptFile(sig, medium, end, true);
+    if (packets < kTransportRunPackets) return false;
+    return acceptFile(sig, medium, packets * kTransportPacketBytes, true);
 }
 
 std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, RecogniserCursor& cursor,

@@ -25,6 +25,8 @@ constexpr std::uint32_t kWindowStep = 63;
 // How much of an RTF document is read when its type sets no size limit.
 constexpr std::uint64_t kRtfTextLimit = std::uint64_t{16} << 20;
 constexpr std::uint32_t kRtfReadSectors = 128;
+// The bytes after a PDF's end-of-file marker that tell an update following it.
+constexpr std::size_t kPdfLookAhead = 32;
 
 bool spells(platform::ByteView bytes, std::string_view text) {
     return bytes.size() == text.size() && std::memcmp(bytes.data(), text.data(), text.size()) == 0;
@@ -35,34 +37,63 @@ char asciiLower(char c) {
 }
 
 // The position, counted from the candidate's start, of the first `marker`
-// that `accept` takes, among the windows that start below `windowBound`
-// sectors into the candidate. A window that would reach past the volume's
-// end is not read, and one that cannot be read ends the search. `accept`
-// gets the window, the marker's offset in it and the two bytes before the
-// window (zero before the first).
+// at or after byte `from` that `accept` takes, among the windows that start
+// below `windowBound` sectors into the candidate. A window that would reach
+// past the volume's end is not read, and one that cannot be read ends the
+// search. `accept` gets the window, the marker's offset in it and the two
+// bytes before the window (zero before the first).
 template <class Accept>
 std::optional<std::uint64_t> findMarker(RecogniserMedium& medium, std::uint64_t windowBound, std::string_view marker,
-                                        Accept accept) {
-    const std::size_t searched = std::size_t{kWindowStep} * medium.bytesPerSector();
+                                        Accept accept, std::uint64_t from = 0) {
+    const std::uint32_t bps = medium.bytesPerSector();
+    const std::size_t searched = std::size_t{kWindowStep} * bps;
     std::vector<std::uint8_t> window;
     std::array<std::uint8_t, 2> before{};
-    for (std::uint64_t w = 0; w < windowBound && !medium.stopped(); w += kWindowStep) {
+    for (std::uint64_t w = from / bps; w < windowBound && !medium.stopped(); w += kWindowStep) {
         if (platform::saturatingAdd(medium.block(), w + kWindowStep) >= medium.volumeSectors()) break;
         if (!medium.read(w, kWindowSectors, window)) break;
         // Markers that start in the window's first 63 sectors; the next window
         // begins with the 64th.
         const std::size_t end = std::min(searched + marker.size() - 1, window.size());
-        for (std::size_t at = 0; at + marker.size() <= end; ++at) {
+        const std::uint64_t windowStart = w * bps;
+        const std::size_t skipped = from > windowStart ? static_cast<std::size_t>(from - windowStart) : 0;
+        for (std::size_t at = skipped; at + marker.size() <= end; ++at) {
             const void* first = std::memchr(window.data() + at, marker.front(), end - marker.size() + 1 - at);
             if (first == nullptr) break;
             at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(first) - window.data());
             if (std::memcmp(window.data() + at, marker.data(), marker.size()) == 0 &&
                 accept(platform::ByteView(window), at, before))
-                return w * medium.bytesPerSector() + at;
+                return windowStart + at;
         }
         before = {window[searched - 2], window[searched - 1]};
     }
     return std::nullopt;
+}
+
+bool isPdfSpace(std::uint8_t c) {
+    return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == 0;
+}
+
+// Whether the bytes after an end-of-file marker carry the document on: an
+// incremental update (or the rest of a linearized file) starts with an
+// object ("12 0 obj") or a cross-reference table.
+bool pdfGoesOn(platform::ByteView next) {
+    std::size_t at = 0;
+    while (at < next.size() && isPdfSpace(next.u8(at)))
+        ++at;
+    const auto spells = [&](std::string_view word) {
+        return at + word.size() <= next.size() && std::memcmp(next.data() + at, word.data(), word.size()) == 0;
+    };
+    if (spells("xref")) return true;
+    for (int number = 0; number < 2; ++number) {
+        const std::size_t digits = at;
+        while (at < next.size() && next.u8(at) >= '0' && next.u8(at) <= '9')
+            ++at;
+        if (at == digits || at == next.size() || !isPdfSpace(next.u8(at))) return false;
+        while (at < next.size() && isPdfSpace(next.u8(at)))
+            ++at;
+    }
+    return spells("obj");
 }
 
 bool isRarBlockType(std::uint8_t type) {
@@ -165,15 +196,27 @@ bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     if (medium.bytesPerSector() == 0) return false;
     const std::uint64_t bound = sig.sizeLimitBytes() / medium.bytesPerSector() + kWindowStep;
-    // "%%EOF" at the start of a line: the line end stands two bytes before
-    // the "%EOF" searched for.
-    const auto marker =
-        findMarker(medium, bound, "%EOF",
-                   [](platform::ByteView window, std::size_t at, const std::array<std::uint8_t, 2>& before) {
-                       const std::uint8_t lineEnd = at >= 2 ? window.u8(at - 2) : before[at];
-                       return lineEnd == '\r' || lineEnd == '\n';
-                   });
-    setEndRecordLength(medium, sig, marker.has_value(), marker.value_or(0) + 4);
+    // "%%EOF" at the start of a line.
+    const auto atLineStart = [](platform::ByteView window, std::size_t at, const std::array<std::uint8_t, 2>& before) {
+        const std::uint8_t lineEnd = at >= 1 ? window.u8(at - 1) : before[1];
+        return lineEnd == '\r' || lineEnd == '\n';
+    };
+    RecogniserCursor cursor(medium);
+    std::optional<std::uint64_t> end;
+    // The file ends after the line break that follows its last marker: an
+    // update appended to the document has a marker of its own.
+    for (std::uint64_t from = 0;;) {
+        const auto marker = findMarker(medium, bound, "%%EOF", atLineStart, from);
+        if (!marker) break;
+        std::uint64_t after = *marker + 5;
+        const platform::ByteView lineBreak = cursor.at(after, 2);
+        if (lineBreak.size() == 2 && lineBreak.u8(0) == '\r') after += lineBreak.u8(1) == '\n' ? 2 : 1;
+        if (lineBreak.size() == 2 && lineBreak.u8(0) == '\n') after += 1;
+        end = after;
+        if (!pdfGoesOn(cursor.at(after, kPdfLookAhead))) break;
+        from = after;
+    }
+    setEndRecordLength(medium, sig, end.has_value(), end.value_or(0));
     return true;
 }
 

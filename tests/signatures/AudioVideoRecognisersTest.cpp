@@ -128,10 +128,12 @@ TEST_F(AudioVideoRecognisersTest, HostileLengthsEndAtTheReadableBytes) {
     const std::string midi = "MThd" + be(6, 4) + be(1, 6) + "MTrk" + be(0xFFFFFFF8, 4);
     EXPECT_EQ(recogniseBytes(midi, sigOf(14, "mid")), (Verdict{true, 65 * 512, 65, true, "mid"}));
 
-    // A transport stream measures its run of null packets; without one it measures nothing and skips nothing.
+    // A transport stream runs as long as its packets follow one another. Fewer than four in a row are no stream,
+    // and neither is a stretch of 0x47 bytes (its packets' adaptation-field control would be the reserved 00).
     std::string stream;
-    for (const char* packet : {"\x47\x40\x00\x10", "\x47\x1F\xFF\x10", "\x47\x1F\xFF\x10", "\x47\x41\x00\x10"})
+    for (const char* packet : {"\x47\x40\x00\x10", "\x47\x1F\xFF\x10", "\x47\x1F\xFF\x10", "\x47\x41\x00\x30"})
         stream += std::string(4, '\0') + std::string(packet, 4) + std::string(184, '\x55');
-    EXPECT_EQ(recogniseBytes(stream, sigOf(31, "mts")), (Verdict{true, 576, 1, true, "mts"}));
-    EXPECT_EQ(recogniseBytes(stream.substr(0, 192), sigOf(31, "mts")), (Verdict{true, 0, 0, false, "mts"}));
+    EXPECT_EQ(recogniseBytes(stream + std::string(192, '\0'), sigOf(31, "mts")), (Verdict{true, 768, 1, true, "mts"}));
+    EXPECT_FALSE(recogniseBytes(stream.substr(0, 576), sigOf(31, "mts")).accepted);
+    EXPECT_FALSE(recogniseBytes(std::string(4096, '\x47'), sigOf(31, "mts")).accepted);
 }

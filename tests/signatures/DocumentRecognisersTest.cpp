@@ -32,13 +32,19 @@ TEST_F(DocumentRecognisersTest, ZipEndsAfterItsEndRecordPdfAfterItsEofMarkerOrBo
     const auto pdf = toolSample("gs -q -sDEVICE=pdfwrite -o \"$OUT\" -c showpage", "pdf");
     Volume& volume = volumeOver(imageOf({{7, zip}, {20, commented}, {40, pdf}}));
     for (const auto& [sector, size, extension] :
-         {std::tuple{7, zip.size(), "zip"}, {20, commented.size(), "zip"}, {40, pdf.rfind("%%EOF") + 5, "pdf"}}) {
+         {std::tuple{7, zip.size(), "zip"}, {20, commented.size(), "zip"}, {40, pdf.size(), "pdf"}}) {
         Sig sig = sigOf(extension == "zip"s ? 21 : 24, extension, 200);
         EXPECT_EQ(recognise(volume, sig, sector), (Verdict{true, size, size / 512, true, extension})) << sector;
     }
     // A line end before the marker, in the window before.
     const std::string straddling = "%PDF" + std::string(63 * 512 - 6, ' ') + "\n%%EOF";
     EXPECT_EQ(recogniseBytes(straddling, sigOf(24, "pdf", 1)), (Verdict{true, 63 * 512 + 4, 63, true, "pdf"}));
+    // An update appended to a document ends it after its own marker and line break; what follows a marker that is
+    // no object or table is not the document's.
+    const std::string first = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\r\n";
+    const std::string update = "2 0 obj\n<<>>\nendobj\nxref\n0 1\ntrailer\n<<>>\n%%EOF\r";
+    EXPECT_EQ(recogniseBytes(first + update + "\n7 words", sigOf(24, "pdf", 1)).foundSize, (first + update).size() + 1);
+    EXPECT_EQ(recogniseBytes(first + "words\n%%EOF\n", sigOf(24, "pdf", 1)).foundSize, first.size());
     // Without an end record (a "%EOF" after one percent sign is none): the
     // size limit, or the volume's rest when the limit reaches past it.
     for (const auto& [type, header] : {std::pair{21, "PK\x03\x04"}, {24, "%PDF-1.4\n%EOF"}}) {

@@ -56,7 +56,7 @@ while read -r ext command; do
   # Rows of one name are one format in several lists: all of them must match.
   if ! od -An -tx1 -v -N 1040 "sample.$ext" 2>/dev/null | tr -d ' \n' | tr a-f A-F |
     awk -F'|' -v ext="$ext" 'FILENAME == "-" { bytes = $0; next }
-      !/^ *#/ && NF == 12 { for (i = 1; i <= NF; i++) gsub(/[ \t]/, "", $i) }
+      !/^ *#/ && NF == 13 { for (i = 1; i <= NF; i++) gsub(/[ \t]/, "", $i) }
       $3 == ext && $9 != "-" { rows[$2]++
                                if (substr(bytes, 2 * $5 + 1, length($6)) == $6) { matched[$2]++; print FNR >>"rows-matched" } }
       END { for (name in rows) if (matched[name] == rows[name]) exit 0; exit 1 }' - "$table"; then
@@ -119,6 +119,6 @@ sqlite sqlite3 sample.sqlite "create table t(x);"
 pem openssl genpkey -algorithm ed25519 -out sample.pem
 elf echo 'int main(void) { return 0; }' | cc -x c - -o sample.elf
 EOF
-rows=$(awk -F'|' '!/^ *#/ && NF == 12 && $9 !~ /^ *- *$/' "$table" | wc -l)
+rows=$(awk -F'|' '!/^ *#/ && NF == 13 && $9 !~ /^ *- *$/' "$table" | wc -l)
 echo "$checked samples, $failures failed; $(sort -u rows-matched | wc -l) of the $rows listed rows matched"
 [ "$failures" -eq 0 ]
