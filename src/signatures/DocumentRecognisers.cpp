@@ -27,6 +27,13 @@ constexpr std::uint64_t kRtfTextLimit = std::uint64_t{16} << 20;
 constexpr std::uint32_t kRtfReadSectors = 128;
 // The bytes after a PDF's end-of-file marker that tell an update following it.
 constexpr std::size_t kPdfLookAhead = 32;
+// An ARJ header's basic part is at most this long.
+constexpr std::uint16_t kArjMaxHeader = 2600;
+constexpr std::uint16_t kArjMark = 0x60EA;
+// A program's "PE\0\0" header lies within this much of its start.
+constexpr std::uint32_t kMaxPeOffset = 1u << 16;
+// The PE format allows no more sections.
+constexpr std::uint16_t kMaxPeSections = 96;
 
 bool spells(platform::ByteView bytes, std::string_view text) {
     return bytes.size() == text.size() && std::memcmp(bytes.data(), text.data(), text.size()) == 0;
@@ -94,6 +101,39 @@ bool pdfGoesOn(platform::ByteView next) {
             ++at;
     }
     return spells("obj");
+}
+
+// The CRC-32 of zip and ARJ (reflected polynomial 0xEDB88320).
+std::uint32_t crc32(platform::ByteView bytes) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        crc ^= bytes.u8(i);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// The position after the ARJ header at `at` (its mark, size, basic part,
+// CRC and extended parts) when its CRC holds; for the end-of-archive header
+// (size 0) the position after its four bytes.
+std::optional<std::uint64_t> arjHeaderEnd(RecogniserCursor& cursor, std::uint64_t at, bool& archiveEnd) {
+    const platform::ByteView mark = cursor.at(at, 4);
+    if (mark.empty() || mark.be16(0) != kArjMark) return std::nullopt;
+    const std::uint16_t size = mark.le16(2);
+    archiveEnd = size == 0;
+    if (archiveEnd) return at + 4;
+    if (size > kArjMaxHeader) return std::nullopt;
+    const platform::ByteView basic = cursor.at(at + 4, std::size_t{size} + 4);
+    if (basic.empty() || crc32(basic.sub(0, size)) != basic.le32(size)) return std::nullopt;
+    std::uint64_t next = at + 4 + size + 4;
+    for (;;) {
+        const platform::ByteView extended = cursor.at(next, 2);
+        if (extended.empty()) return std::nullopt;
+        next += 2;
+        if (extended.le16(0) == 0) return next;
+        next += std::uint64_t{extended.le16(0)} + 4;
+    }
 }
 
 bool isRarBlockType(std::uint8_t type) {
@@ -353,5 +393,80 @@ bool DocumentRecognisers::checkMRWFileAtBlock(std::uint64_t block, Sig& sig) {
     const std::uint64_t bits = std::uint64_t{header.be16(24)} * header.be16(26) * header.u8(32);
     sig.foundSize = std::uint64_t{header.be32(4)} + 8 + (bits + 7) / 8;
     sig.skipFileSize = false;
+    return true;
+}
+
+bool DocumentRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 1);
+    const platform::ByteView head = cursor.at(0, 6);
+    if (head.empty()) return false;
+    // The flags byte: two reserved bits clear and 9 to 16 bits a code. The
+    // first code is a byte of the file, the second one of those or the first
+    // new entry (257 when 256 clears the table in block mode).
+    const std::uint8_t flags = head.u8(2);
+    const std::uint32_t maxBits = flags & 0x1F;
+    const std::uint32_t firstCode = head.u8(3) | (std::uint32_t{head.u8(4)} & 1) << 8;
+    const std::uint32_t secondCode = head.u8(4) >> 1 | (std::uint32_t{head.u8(5)} & 3) << 7;
+    const std::uint32_t newEntry = (flags & 0x80) != 0 ? 257 : 256;
+    if ((flags & 0x60) != 0 || maxBits < 9 || maxBits > 16 || firstCode > 255 || secondCode > newEntry) return false;
+    // The codes run to the file's end with no record of it: no length.
+    sig.foundSize = 0;
+    sig.skipFileSize = false;
+    return true;
+}
+
+bool DocumentRecognisers::checkARJFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium);
+    bool archiveEnd = false;
+    // The main header's CRC is the test; each file after it is a header and
+    // its compressed bytes, up to the end-of-archive header.
+    auto next = arjHeaderEnd(cursor, 0, archiveEnd);
+    if (!next || archiveEnd) return false;
+    std::uint64_t end = *next;
+    while (!archiveEnd && !medium.stopped()) {
+        // The basic part holds the compressed size at its 12th byte.
+        const platform::ByteView basic = cursor.at(end + 4, 16);
+        const std::uint64_t compressed = basic.empty() ? 0 : basic.le32(12);
+        const auto after = arjHeaderEnd(cursor, end, archiveEnd);
+        if (!after) break;
+        end = archiveEnd ? *after : platform::saturatingAdd(*after, compressed);
+    }
+    medium.acceptJumpable(sig, end);
+    return true;
+}
+
+bool DocumentRecognisers::checkEXEFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium);
+    const platform::ByteView dos = cursor.at(0, 64);
+    if (dos.empty()) return false;
+    // A Windows program: its DOS header points to the "PE\0\0" header.
+    const std::uint32_t pe = dos.le32(0x3C);
+    if (pe < 64 || pe > kMaxPeOffset) return false;
+    const platform::ByteView coff = cursor.at(pe, 24);
+    if (coff.empty() || coff.be32(0) != 0x50450000) return false;
+    const std::uint16_t sections = coff.le16(6), optionalBytes = coff.le16(20);
+    if (sections > kMaxPeSections) return false;
+    // The file runs to the furthest section data, or to the certificate
+    // table (a file position) behind them.
+    const std::uint64_t table = std::uint64_t{pe} + 24 + optionalBytes;
+    std::uint64_t end = table + 40 * std::uint64_t{sections};
+    const platform::ByteView optional = cursor.at(pe + 24, optionalBytes);
+    const std::uint16_t magic = optional.size() >= 2 ? optional.le16(0) : 0;
+    const std::size_t directories = magic == 0x20B ? 112 : 96;
+    if ((magic == 0x10B || magic == 0x20B) && optional.size() >= directories + 40 &&
+        optional.le32(directories - 4) > 4) {
+        const std::uint32_t certificates = optional.le32(directories + 32),
+                            certificateBytes = optional.le32(directories + 36);
+        if (certificateBytes != 0) end = std::max(end, std::uint64_t{certificates} + certificateBytes);
+    }
+    for (std::uint16_t i = 0; i < sections; ++i) {
+        const platform::ByteView section = cursor.at(table + 40 * std::uint64_t{i}, 40);
+        if (section.empty()) break;
+        if (section.le32(16) != 0) end = std::max(end, std::uint64_t{section.le32(20)} + section.le32(16));
+    }
+    medium.acceptJumpable(sig, end);
     return true;
 }

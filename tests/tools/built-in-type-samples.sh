@@ -70,7 +70,6 @@ $(for e in tif; do echo "$e $im -size 8x8 gradient: -define tiff:endian=msb samp
 gif $im -size 8x8 gradient: gif87:sample.gif
 ras $im -size 8x8 gradient: sun:sample.ras
 $(for e in qoi exr; do echo "$e ff $picture sample.$e"; done)
-jxl ff $picture -c:v libjxl sample.jxl
 avif ff $picture -c:v libaom-av1 -cpu-used 8 -f avif sample.avif
 $(for e in wav aif au flac ogg wv voc caf; do echo "$e sox -n -r 8000 sample.$e synth 0.05 sine 440"; done)
 amr sox -n -r 8000 -t amr-nb sample.amr synth 0.05 sine 440
