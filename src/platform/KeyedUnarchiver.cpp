@@ -790,8 +790,7 @@ void readTopIntegers(plist_t top, KeyedUnarchiver::TopIntegers& out) {
         std::uint64_t v = 0;
         if (key && plist_get_node_type(value) == PLIST_UINT) {
             plist_get_uint_val(value, &v);
-            if (std::strcmp(key, "root") != 0 && v <= std::uint64_t(INT64_MAX))
-                out[key] = static_cast<std::int64_t>(v);
+            if (std::strcmp(key, "root") != 0 && v <= std::uint64_t(INT64_MAX)) out[key] = static_cast<std::int64_t>(v);
         }
         std::free(key);
     }

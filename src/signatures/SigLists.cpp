@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -138,6 +138,91 @@ protected:
 // MPEG, AIFF, MP3), which holds the whole file and the bytes after it.
 const std::set<std::string> kExactLength{"bmp", "avi", "wav", "mid"};
 
+namespace {
+
+// Every type of a built-in list, as "Mark All" marks them.
+Array everyType(FileTypeTable::List list) {
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+    Array out;
+    for (const auto& category : FileTypeTable::buildList(rows, list))
+        for (const auto& node : category->children())
+            out.emplace_back(node);
+    return out;
+}
+
+// The device sectors where the files a search or carving found begin; each
+// lies wholly on the disk.
+std::set<std::uint64_t> foundStarts(const Volume& v) {
+    std::set<std::uint64_t> starts;
+    for (const auto& [path, node] : testsupport::nodesByPath(v.dirRoot)) {
+        if (node->isFolder() || node->foundBySignature != 1) continue;
+        const std::uint64_t start = deviceSector(v, *node);
+        EXPECT_LE(start + std::uint64_t{node->extents[0].blockCount} * node->sectorsPerBlock, v.sizeInSect()) << path;
+        starts.insert(start);
+    }
+    return starts;
+}
+
+} // namespace
+
+// Random bytes with a dozen tool-made files: with every type of a list
+// marked, each planted file of the list is found at its sector, and hardly
+// anything else is.
+TEST_F(PhotoCarvingTest, EveryTypeMarkedFindsThePlantedFilesAndInventsAtMostOneOnRandomBytes) {
+    const auto samples = manifest(media_ / "random.manifest");
+    for (const auto& [list, method] : {std::pair{FileTypeTable::PR, 1}, {FileTypeTable::FR, 0}}) {
+        SCOPED_TRACE(method == 1 ? "photo carving" : "plain search");
+        const Array types = everyType(list);
+        auto v = searchable("random.img", "");
+        ScanThread(v).scanForDeletedFilesDisk(Array{types, method});
+        std::set<std::uint64_t> starts = foundStarts(*v);
+        for (const auto& [name, sector] : samples) {
+            const bool listed = std::any_of(types.begin(), types.end(), [&, &name = name](const auto& t) {
+                return t.template objectAs<SigNode>()->sig()->extension == extensionOf(name);
+            });
+            EXPECT_EQ(starts.erase(sector), listed ? 1u : 0u) << name;
+        }
+        EXPECT_LE(starts.size(), 1u);
+        freeVolumes();
+        controller.clear();
+    }
+}
+
+// A FAT32 card of photos, three deleted: everything found by its bytes, with
+// every type marked, starts where a photo does.
+TEST_F(PhotoCarvingTest, ACameraCardWithEveryTypeMarkedGivesNoInventedFile) {
+    std::set<std::uint64_t> photos;
+    for (const char* s :
+         {"photo.jpg", "prog.jpg", "pic.png", "anim.gif", "lzw.tif", "zip.tif", "tiled.tif", "kept.jpg"})
+        photos.insert(sectorOf("card.img", s));
+    for (const auto& [list, method] : {std::pair{FileTypeTable::PR, 1}, {FileTypeTable::FR, 0}}) {
+        auto v = searchable("card.img", "FAT32");
+        ScanThread(v).scanForDeletedFiles(Array{1, 1, everyType(list), method});
+        const std::set<std::uint64_t> starts = foundStarts(*v);
+        EXPECT_TRUE(std::includes(photos.begin(), photos.end(), starts.begin(), starts.end())) << method;
+        // The deleted photos, which only their bytes still tell.
+        for (const char* s : {"prog.jpg", "zip.tif", "anim.gif"})
+            EXPECT_EQ(starts.count(sectorOf("card.img", s)), 1u) << s << " " << method;
+        freeVolumes();
+        controller.clear();
+    }
+}
+
+// Stray sync bytes are no transport stream, whatever else is marked.
+TEST_F(PhotoCarvingTest, ZerosWithStraySyncBytesHoldNoFile) {
+    const fs::path image = testsupport::zeroImage(2048 * 512);
+    for (std::uint64_t sector : {10, 11, 12, 13, 500})
+        testsupport::writeAt(image, sector * 512 + 4, {0x47});
+    for (const auto& [list, method] : {std::pair{FileTypeTable::PR, 1}, {FileTypeTable::FR, 0}}) {
+        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+        v->setRawSearchStart(0, 100);
+        ScanThread(v).scanForDeletedFilesDisk(Array{everyType(list), method});
+        EXPECT_EQ(v->fileCount, 0u) << method;
+        freeVolumes();
+        controller.clear();
+    }
+}
+
 TEST_F(PhotoCarvingTest, WholeDiskCarvesEverySampleAtItsSectorWithItsCalculatorsLength) {
     const auto samples = manifest(media_ / "disk.manifest");
     std::set<std::string> types;

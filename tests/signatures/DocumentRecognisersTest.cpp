@@ -102,6 +102,32 @@ TEST_F(DocumentRecognisersTest, RarWalksItsBlocksAndStopsWhereABlockDoesNotAdvan
 }
 
 // Text without a NUL is read to the size limit, or to 16 MiB without one.
+// Two-byte headers are followed up: compress's flags and first codes, ARJ's
+// header CRC (its files and end header measure it), a program's PE header
+// (its sections and certificates measure it).
+TEST_F(DocumentRecognisersTest, CompressArjAndProgramsAreTestedPastTheirTwoByteHeaders) {
+    EXPECT_EQ(recogniseBytes("\x1F\x9D\x90\x61\x02\x02"s, sigOf(51, "z")), (Verdict{true, 0, 0, false, "z"}));
+    EXPECT_FALSE(recogniseBytes("\x1F\x9D\xB0\x61\x02\x02"s, sigOf(51)).accepted);
+    EXPECT_FALSE(recogniseBytes("\x1F\x9D\x90\x61\x03\x02"s, sigOf(51)).accepted);
+    const std::string python = "python3 -c 'import struct, sys, zlib\n"
+                               "def h(b): return b\"\\x60\\xea\" + struct.pack(\"<H\", len(b)) + b + "
+                               "struct.pack(\"<I\", zlib.crc32(b)) + bytes(2)\n";
+    const auto arj = toolSample(python + "f = bytes([30, 11, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5]) + bytes(25)\n"
+                                         "open(sys.argv[1], \"wb\").write(h(bytes(40)) + h(f) + b\"hello\" + "
+                                         "bytes([0x60, 0xea, 0, 0]))' \"$OUT\"",
+                                "arj");
+    EXPECT_EQ(recogniseBytes(arj, sigOf(52)).foundSize, arj.size());
+    EXPECT_FALSE(recogniseBytes(arj.substr(0, 10) + 'x' + arj.substr(11), sigOf(52)).accepted);
+    const auto exe = toolSample(python + "d = bytearray(0x600); d[0:2] = b\"MZ\"; d[0x3C] = 0x80; "
+                                         "d[0x80:0x84] = b\"PE\\0\\0\"; d[0x86] = 1; d[0x94] = 0xE0; "
+                                         "d[0x98:0x9A] = b\"\\x0b\\x01\"; d[0xF4] = 16; d[0x118:0x120] = "
+                                         "struct.pack(\"<II\", 0x600, 0x80); d[0x188:0x190] = struct.pack(\"<II\", "
+                                         "0x200, 0x300)\nopen(sys.argv[1], \"wb\").write(d)' \"$OUT\"",
+                                "exe");
+    EXPECT_EQ(recogniseBytes(exe, sigOf(53)).foundSize, 0x680u);
+    EXPECT_FALSE(recogniseBytes("MZ" + std::string(1022, '\0'), sigOf(53)).accepted);
+}
+
 TEST_F(DocumentRecognisersTest, RtfListsEachSupportedPictureOnceSkipsMalformedOnesAndReadsToTheNulOrTheLimit) {
     const std::string picture = "{{\\NeXTGraphic a.tiff \\width2880 \\height1440\n}\xAC}";
     const std::string rtf = "{\\rtf1 " + picture + picture + "{{\\nextgraphic b.pdf \\width20 \\height20\n}}" +
