@@ -196,23 +196,14 @@ TEST(SigLists, ACopyFromTheEarlierProgramIsBroughtUpToDateKeepingWhatTheUserDid)
         SigLists::decodeList(readBytes(SigLists::builtInListPath("Sig_PR")), nullptr, &version).value();
     for (const char* name : {"Sig_PR", "Sig_PR_backup"}) {
         SigRootArray old = SigLists::decodeList(readBytes(SigLists::builtInListPath("Sig_PR"))).value();
+        old.push_back(category("Own", {{name, 0x1234}, {"Dropped type", 0x01DA}}));
+        old.back()->children()[0]->sig()->preInstalled = false;
         for (const auto& category : old)
             for (const auto& node : category->children())
                 node->selected = 1;
         old[0]->children()[0]->sig()->userSize = 77;
         old[0]->children()[1]->selected = 0;
         typeNamed(old, "WebP image")->sig()->header = 0x57454250;
-        Sig dropped = *typeNamed(old, "SGI image")->sig();
-        dropped.software = "Dropped type";
-        SigNode::addFileType(old[0], dropped, 1);
-        Sig mine;
-        mine.software = name;
-        mine.extension = "own";
-        mine.header = 0x1234;
-        mine.headerLength = 2;
-        auto own = category("Own", {});
-        SigNode::addFileType(own, mine, 1);
-        old.push_back(own);
         writeArchive(data / (std::string(name) + ".dat"), asArray(old));
     }
     for (const int loadCount : {0, 2}) {
