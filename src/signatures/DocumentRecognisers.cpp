@@ -27,6 +27,9 @@ constexpr std::uint64_t kRtfTextLimit = std::uint64_t{16} << 20;
 constexpr std::uint32_t kRtfReadSectors = 128;
 // The bytes after a PDF's end-of-file marker that tell an update following it.
 constexpr std::size_t kPdfLookAhead = 32;
+// The codes of a compress file that are tested: about half of the values
+// each can take are no code yet.
+constexpr std::uint32_t kCompressCodesTested = 8;
 // An ARJ header's basic part is at most this long.
 constexpr std::uint16_t kArjMaxHeader = 2600;
 constexpr std::uint16_t kArjMark = 0x60EA;
@@ -399,17 +402,22 @@ bool DocumentRecognisers::checkMRWFileAtBlock(std::uint64_t block, Sig& sig) {
 bool DocumentRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     RecogniserCursor cursor(medium, 1);
-    const platform::ByteView head = cursor.at(0, 6);
+    const platform::ByteView head = cursor.at(0, 3 + kCompressCodesTested * 9 / 8 + 4);
     if (head.empty()) return false;
-    // The flags byte: two reserved bits clear and 9 to 16 bits a code. The
-    // first code is a byte of the file, the second one of those or the first
-    // new entry (257 when 256 clears the table in block mode).
+    // The flags byte: two reserved bits clear and 9 to 16 bits a code.
     const std::uint8_t flags = head.u8(2);
     const std::uint32_t maxBits = flags & 0x1F;
-    const std::uint32_t firstCode = head.u8(3) | (std::uint32_t{head.u8(4)} & 1) << 8;
-    const std::uint32_t secondCode = head.u8(4) >> 1 | (std::uint32_t{head.u8(5)} & 3) << 7;
-    const std::uint32_t newEntry = (flags & 0x80) != 0 ? 257 : 256;
-    if ((flags & 0x60) != 0 || maxBits < 9 || maxBits > 16 || firstCode > 255 || secondCode > newEntry) return false;
+    if ((flags & 0x60) != 0 || maxBits < 9 || maxBits > 16) return false;
+    // The first codes, nine bits each from the lowest: the first is a byte
+    // of the file, each later one a byte or an entry made so far, or the one
+    // about to be made (entries start at 257 when 256 clears the table in
+    // block mode).
+    const std::uint32_t firstEntry = (flags & 0x80) != 0 ? 257 : 256;
+    for (std::uint32_t i = 0; i < kCompressCodesTested; ++i) {
+        const std::uint32_t bit = 9 * i;
+        const std::uint32_t code = head.le32(3 + bit / 8) >> (bit % 8) & 0x1FF;
+        if (code > (i == 0 ? 255 : firstEntry + i - 1) || (code == 256 && firstEntry == 257)) return false;
+    }
     // The codes run to the file's end with no record of it: no length.
     sig.foundSize = 0;
     sig.skipFileSize = false;

@@ -8,7 +8,7 @@
 set -euo pipefail
 table=$(realpath "$1")
 im=$(for c in magick convert-im6.q16 convert; do "$c" -version 2>/dev/null | grep -q ImageMagick && echo "$c" && break; done || true)
-for tool in ${im:-imagemagick} sox gs 7z zip bzip2 xz zstd lz4 ar sqlite3 openssl cc ffmpeg lame soffice; do
+for tool in ${im:-imagemagick} sox gs 7z zip bzip2 xz zstd lz4 compress ar sqlite3 openssl cc ffmpeg lame soffice; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is missing (./dev.sh installs it)"; exit 77; }
 done
 work=$(mktemp -d)
@@ -110,7 +110,7 @@ odg office odg sample.fodg
 $(for e in emf wmf; do echo "$e office $e sample.fodg"; done)
 $(for d in pdf:pdfwrite ps:ps2write; do echo "${d%%:*} gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=${d#*:} -sOutputFile=sample.${d%%:*} -c showpage"; done)
 zip zip -q sample.zip text.txt
-$(for p in gz:gzip bz2:bzip2 xz:xz lzma:"xz --format=lzma" zst:"zstd -q" lz4:"lz4 -q"; do echo "${p%%:*} ${p#*:} -c text.txt >sample.${p%%:*}"; done)
+$(for p in gz:gzip bz2:bzip2 xz:xz lzma:"xz --format=lzma" zst:"zstd -q" lz4:"lz4 -q" z:compress; do echo "${p%%:*} ${p#*:} -c text.txt >sample.${p%%:*}"; done)
 $(for e in 7z wim; do echo "$e 7z a -t$e sample.$e text.txt"; done)
 tar tar cf sample.tar text.txt
 deb ar rc sample.deb text.txt
