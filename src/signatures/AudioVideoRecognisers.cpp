@@ -35,7 +35,7 @@ constexpr std::uint64_t kFrameSearchSectors = 100;
 constexpr std::uint64_t kFewestFrames = 10;
 constexpr std::uint32_t kMp3WindowSectors = 64;
 
-// A null packet of a transport stream behind its 4-byte time-code prefix.
+// The byte that starts every transport packet.
 constexpr std::uint8_t kTransportSync = 0x47;
 // A 4-byte arrival-time prefix before each 188-byte transport packet.
 constexpr std::uint64_t kTransportPacketBytes = 192;

@@ -27,6 +27,9 @@ constexpr std::uint64_t kRtfTextLimit = std::uint64_t{16} << 20;
 constexpr std::uint32_t kRtfReadSectors = 128;
 // The bytes after a PDF's end-of-file marker that tell an update following it.
 constexpr std::size_t kPdfLookAhead = 32;
+// A document saved with updates has a marker for each; more than this many
+// is no document but a medium that repeats one (each costs a window read).
+constexpr std::uint64_t kPdfMostMarkers = 256;
 // The codes of a compress file that are tested: about half of the values
 // each can take are no code yet.
 constexpr std::uint32_t kCompressCodesTested = 8;
@@ -248,7 +251,7 @@ bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
     std::optional<std::uint64_t> end;
     // The file ends after the line break that follows its last marker: an
     // update appended to the document has a marker of its own.
-    for (std::uint64_t from = 0;;) {
+    for (std::uint64_t from = 0, markers = 0; markers < kPdfMostMarkers; ++markers) {
         const auto marker = findMarker(medium, bound, "%%EOF", atLineStart, from);
         if (!marker) break;
         std::uint64_t after = *marker + 5;
