@@ -121,6 +121,17 @@ inline void countFiles(const NewDir* folder, Found& found) {
     }
 }
 
+// The files the image script placed, by extension, from IMAGE.list (lines
+// "sector sample bytes"); empty when there is no list.
+inline Found placedFiles(const std::string& image) {
+    Found placed;
+    std::ifstream list(image + ".list");
+    std::string sector, sample, bytes;
+    while (list >> sector >> sample >> bytes)
+        ++placed[std::filesystem::path(sample).extension().string().substr(1)];
+    return placed;
+}
+
 // "kind N, kind N, ..."
 inline std::string listed(const Found& found) {
     std::string out;

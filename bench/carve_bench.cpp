@@ -4,7 +4,8 @@
 // then once more with the file scans' PDF and ZIP types marked as well
 // (searched by their signatures, as the image holds them too); PhotoRec runs with its default file types, without its
 // paranoid checks, and writes what it finds into a temporary folder, as it always does. The files found are printed by
-// kind beside the files the image holds.
+// kind beside the files the image holds. A third run marks every type of the photo scans' list, as "Mark All" does,
+// so that what the types taken on their header alone add shows beside the files placed.
 //
 //   carve_bench [IMAGE [ROUNDS]]
 // Without IMAGE, bench/make-carve-1g.sh makes one (1 GiB) in the temporary
@@ -43,17 +44,6 @@ double timeCarving(const std::string& image, std::uint64_t bytes, const platform
     return took;
 }
 
-// The files the image script placed, by extension, from IMAGE.list (lines
-// "sector sample bytes"); empty when there is no list.
-diskbench::Found placedFiles(const std::string& image) {
-    diskbench::Found placed;
-    std::ifstream list(image + ".list");
-    std::string sector, sample, bytes;
-    while (list >> sector >> sample >> bytes)
-        ++placed[std::filesystem::path(sample).extension().string().substr(1)];
-    return placed;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -72,21 +62,24 @@ int main(int argc, char** argv) {
     for (const auto& type : diskbench::builtInTypes(
              "Sig_FR", [](const Sig& sig) { return sig.extension == "pdf" || sig.extension == "zip"; }))
         withDocuments.push_back(type);
+    const platform::Array everyType = diskbench::builtInTypes("Sig_PR", [](const Sig&) { return true; });
     diskbench::readIntoPageCache(image);
-    diskbench::Found ours, oursWithDocuments;
+    diskbench::Found ours, oursWithDocuments, oursEveryType;
     diskbench::PeerRun photorec;
-    std::vector<double> oursTimes, withDocumentsTimes, theirTimes;
+    std::vector<double> oursTimes, withDocumentsTimes, everyTypeTimes, theirTimes;
     for (int r = 0; r < rounds; ++r) {
         controller.clear();
         oursTimes.push_back(timeCarving(image, bytes, builtIn, &ours));
         controller.clear();
         withDocumentsTimes.push_back(timeCarving(image, bytes, withDocuments, &oursWithDocuments));
+        controller.clear();
+        everyTypeTimes.push_back(timeCarving(image, bytes, everyType, &oursEveryType));
         photorec = diskbench::runPhotoRec(image, "options,paranoid_no,search");
         theirTimes.push_back(photorec.seconds);
     }
     const double mb = static_cast<double>(bytes) / 1e6;
     std::printf("%.0f MB image, median of %d rounds\n", mb, rounds);
-    const diskbench::Found placed = placedFiles(image);
+    const diskbench::Found placed = diskbench::placedFiles(image);
     if (!placed.empty())
         std::printf("placed: %zu files (%s)\n", diskbench::total(placed), diskbench::listed(placed).c_str());
     const auto row = [&](const char* name, double t, const diskbench::Found& found) {
@@ -95,6 +88,7 @@ int main(int argc, char** argv) {
     };
     row("photo carving, every built-in format:", diskbench::median(oursTimes), ours);
     row("photo carving, the same and PDF, ZIP:", diskbench::median(withDocumentsTimes), oursWithDocuments);
+    row("photo carving, every type of the list:", diskbench::median(everyTypeTimes), oursEveryType);
     if (diskbench::median(theirTimes) < 0)
         std::printf("photorec could not be run\n");
     else

@@ -2,7 +2,8 @@
 // of the same image in the same run, both reading it from the page cache.
 // Ours looks for every type of the file scans' built-in list (on random
 // bytes the types without a recogniser, taken on their header alone, make
-// most of what it finds), and for the five types the image holds; PhotoRec
+// most of what it finds), and for the five types the image holds, and
+// prints what it found by kind beside the files placed; PhotoRec
 // runs with its default file types and writes what it finds into a
 // temporary folder, as it always does.
 //
@@ -36,15 +37,17 @@ platform::Array fileTypes(const std::vector<std::string>& extensions) {
     });
 }
 
-// Seconds of one whole-disk search; files found in *files.
-double timeSearch(const std::string& image, std::uint64_t bytes, const platform::Array& types, std::uint32_t* files) {
+// Seconds of one whole-disk search; what it found in *found.
+double timeSearch(const std::string& image, std::uint64_t bytes, const platform::Array& types,
+                  diskbench::Found* found) {
     auto v = diskbench::diskVolume(image, bytes, types);
     const auto t0 = Clock::now();
     SignatureGroups::populateBTreeSigArray(*v);
     AutoRecoveryAppend noPair;
     PlainSignatureSearch(*v, noPair).signatureSearchDiskStartAt(0);
     const double took = std::chrono::duration<double>(Clock::now() - t0).count();
-    *files = v->fileCount;
+    found->clear();
+    diskbench::countFiles(v->dirRoot, *found);
     v->freeTree();
     return took;
 }
@@ -64,8 +67,7 @@ int main(int argc, char** argv) {
     const platform::Array all = fileTypes({});
     const platform::Array five = fileTypes({"jpg", "png", "pdf", "zip", "mp3"});
     // Into the page cache first.
-    std::uint32_t allFiles = 0, fiveFiles = 0;
-    std::size_t theirFiles = 0;
+    diskbench::Found allFiles, fiveFiles, theirFiles;
     timeSearch(image, bytes, five, &fiveFiles);
     std::vector<double> ours, oursFive, theirs;
     for (int r = 0; r < rounds; ++r) {
@@ -74,12 +76,16 @@ int main(int argc, char** argv) {
         controller.clear();
         const auto photorec = diskbench::runPhotoRec(image, "search");
         theirs.push_back(photorec.seconds);
-        theirFiles = diskbench::total(photorec.files);
+        theirFiles = photorec.files;
     }
     const double mb = static_cast<double>(bytes) / 1e6;
     std::printf("%.0f MB image, median of %d rounds\n", mb, rounds);
-    const auto row = [&](const char* name, double t, std::size_t files) {
-        std::printf("%-38s %7.3f s  %7.1f MB/s  %zu files\n", name, t, mb / t, files);
+    const diskbench::Found placed = diskbench::placedFiles(image);
+    if (!placed.empty())
+        std::printf("placed: %zu files (%s)\n", diskbench::total(placed), diskbench::listed(placed).c_str());
+    const auto row = [&](const char* name, double t, const diskbench::Found& found) {
+        std::printf("%-38s %7.3f s  %7.1f MB/s  %zu files\n  %s\n", name, t, mb / t, diskbench::total(found),
+                    diskbench::listed(found).c_str());
     };
     row("plain signature search, all types:", diskbench::median(ours), allFiles);
     row("plain signature search, five types:", diskbench::median(oursFive), fiveFiles);

@@ -1,8 +1,8 @@
 // Writes the built-in signature lists, each with its backup twin, from the
 // file-type table: make-signature-lists TABLE OUTPUT-FOLDER.
 
-#include "platform/KeyedArchiver.h"
 #include "signatures/FileTypeTable.h"
+#include "signatures/SigLists.h"
 
 #include <cstdio>
 #include <fstream>
@@ -25,14 +25,12 @@ int main(int argc, char** argv) {
     text << in.rdbuf();
 
     std::string error;
-    const auto rows = FileTypeTable::parse(text.str(), &error);
+    std::uint32_t version = 0;
+    const auto rows = FileTypeTable::parse(text.str(), &error, &version);
     if (!rows) return fail(std::string(argv[1]) + ": " + error);
 
     for (auto list : {FileTypeTable::FR, FileTypeTable::PR, FileTypeTable::AL}) {
-        platform::Array roots;
-        for (auto& node : FileTypeTable::buildList(*rows, list))
-            roots.emplace_back(std::move(node));
-        const auto data = platform::KeyedArchiver::archivedDataWithRootObject(roots, &error);
+        const auto data = SigLists::encodeList(FileTypeTable::buildList(*rows, list), version, &error);
         if (!data) return fail(FileTypeTable::fileName(list, false) + ": " + error);
         for (bool backup : {false, true}) {
             const std::string path = std::string(argv[2]) + "/" + FileTypeTable::fileName(list, backup);

@@ -105,6 +105,22 @@ NewDir* CarvedFileRecorder::newCarvedNode(NewDir* parent, std::uint16_t kind, co
     return node;
 }
 
+NewDir* CarvedFileRecorder::ownTypeFolder(const Sig& sig) const {
+    // The root also holds the scanned volume's own folders, and one of them
+    // may be named like a type folder: a carved file never goes there. A
+    // restored tree keeps no mark of who made a folder, only the carved
+    // flag, so a resumed run takes over the first carved folder of the name.
+    const std::u16string name = newdir::utf16(sig.extension + " files");
+    NewDir* restored = nullptr;
+    for (NewDir* child : volume_.dirRoot->childList) {
+        if (!isFolderNamed(child, name)) continue;
+        if (child->foundBySignature == 1) return child;
+        if (!restored && volume_.autoCrashRecovery && child->deleted == 1) restored = child;
+    }
+    if (restored) restored->foundBySignature = 1;
+    return restored;
+}
+
 NewDir* CarvedFileRecorder::typeFolder(const Sig& sig, AutoRecoveryAppend& fileDesc) {
     NewDir* root = volume_.dirRoot;
     NewDir* folder = newCarvedNode(root, NewDir::Folder, sig.extension + " files");
@@ -214,17 +230,12 @@ void CarvedFileRecorder::addFileToListAtBlock(std::uint64_t block, Sig& sig, Aut
         // The folder and its file.
         root->childrenCount += 2;
         recordFile(folder, named, block, sig, Entries::NoneAbove, pairingEntry, fileDesc);
+    } else if (NewDir* folder = ownTypeFolder(sig)) {
+        recordFile(folder, "File" + std::to_string(folder->childrenArrayCount() + 1) + "." + sig.extension, block, sig,
+                   Entries::EveryFolderAbove, pairingEntry, fileDesc);
     } else {
-        const std::u16string folderName = newdir::utf16(sig.extension + " files");
-        std::vector<NewDir*> folders;
-        for (NewDir* child : root->childList)
-            if (isFolderNamed(child, folderName)) folders.push_back(child);
-        for (NewDir* folder : folders)
-            recordFile(folder, "File" + std::to_string(folder->childrenArrayCount() + 1) + "." + sig.extension, block,
-                       sig, Entries::EveryFolderAbove, pairingEntry, fileDesc);
-        if (folders.empty())
-            recordFile(typeFolder(sig, fileDesc), "File1." + sig.extension, block, sig, Entries::EveryFolderAbove,
-                       pairingEntry, fileDesc);
+        recordFile(typeFolder(sig, fileDesc), "File1." + sig.extension, block, sig, Entries::EveryFolderAbove,
+                   pairingEntry, fileDesc);
     }
     if (pairing) volume_.rtfdArray.emplace_back(std::move(*pairing));
 }

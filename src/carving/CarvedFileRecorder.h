@@ -91,6 +91,8 @@ private:
     // A zeroed node of the kind named `name` under `parent`, with the next
     // file ID and the carved and found-by-signature flags; not yet linked.
     NewDir* newCarvedNode(NewDir* parent, std::uint16_t kind, const std::string& name);
+    // The "<extension> files" folder a search made under the root, or null.
+    NewDir* ownTypeFolder(const Sig& sig) const;
     // A new "<extension> files" folder under the root, linked and written.
     NewDir* typeFolder(const Sig& sig, AutoRecoveryAppend& fileDesc);
     // The folders of foundParentPath below the root, made where missing.

@@ -88,8 +88,10 @@ void UsedBlockMaps::get40BlocksUsedStatusOfFATFromBlock(std::uint64_t cluster, F
         const std::uint64_t c = cluster + k;
         const std::size_t at = static_cast<std::size_t>(entryByte(c) - bytePos + offset);
         std::uint32_t entry;
+        // The top four bits of a FAT32 entry are reserved and not part of
+        // the cluster number: a free cluster may carry them set.
         if (width == Width::FAT32)
-            entry = fat.le32(at);
+            entry = fat.le32(at) & 0x0FFFFFFFu;
         else if (width == Width::FAT16)
             entry = fat.le16(at);
         else

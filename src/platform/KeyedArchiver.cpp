@@ -475,7 +475,7 @@ struct KeyedArchiver::Impl {
 
     bool canEncode() const { return !error && record; }
 
-    std::optional<Data> finish(std::uint64_t rootUID) {
+    std::optional<Data> finish(std::uint64_t rootUID, const KeyedArchiver::TopIntegers& topIntegers) {
         std::vector<Ref> list;
         list.reserve(slots.size());
         for (Ref r : slots) {
@@ -486,7 +486,17 @@ struct KeyedArchiver::Impl {
             list.push_back(r);
         }
         Ref objects = out.array(std::move(list));
-        Ref top = out.dict({out.string("root"), out.uid(rootUID)});
+        std::vector<Ref> topKeys{out.string("root")}, topValues{out.uid(rootUID)};
+        for (const auto& [key, value] : topIntegers) {
+            if (key == "root" || !keyedarchive::isStorableText(key)) {
+                fail("a top-level key is \"root\", or is not valid UTF-8 text, or contains a NUL character");
+                return std::nullopt;
+            }
+            topKeys.push_back(out.string(key));
+            topValues.push_back(out.integer(value));
+        }
+        topKeys.insert(topKeys.end(), topValues.begin(), topValues.end());
+        Ref top = out.dict(std::move(topKeys));
         Ref archive =
             out.dict({out.string("$archiver"), out.string("$top"), out.string("$objects"), out.string("$version"),
                       out.string("NSKeyedArchiver"), top, objects, out.integer(100000)});
@@ -504,6 +514,11 @@ KeyedArchiver::KeyedArchiver() : d_(std::make_unique<Impl>()) {
 KeyedArchiver::~KeyedArchiver() = default;
 
 std::optional<Data> KeyedArchiver::archivedDataWithRootObject(const Value& root, std::string* error) {
+    return archivedDataWithRootObject(root, error, {});
+}
+
+std::optional<Data> KeyedArchiver::archivedDataWithRootObject(const Value& root, std::string* error,
+                                                              const TopIntegers& topIntegers) {
     std::string why;
     try {
         KeyedArchiver coder;
@@ -511,7 +526,7 @@ std::optional<Data> KeyedArchiver::archivedDataWithRootObject(const Value& root,
         d.append(d.out.string("$null")); // UID 0 is nil
         std::uint64_t rootUID = d.encodeValue(root);
         if (!d.error) {
-            if (auto out = d.finish(rootUID)) return out;
+            if (auto out = d.finish(rootUID, topIntegers)) return out;
         }
         why = d.error.value_or("the archive could not be written");
     } catch (const std::bad_alloc&) {

@@ -9,6 +9,7 @@
 #include "platform/Value.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,12 @@ public:
     // Archivable, text that is not valid UTF-8 or holds a NUL, nesting deeper
     // than the unarchiver accepts, or an object that contains itself.
     static std::optional<Data> archivedDataWithRootObject(const Value& root, std::string* error = nullptr);
+    // The same with integers beside the root in the archive's "$top", where
+    // the platform's archiver puts an int encoded at the top level; a reader
+    // that looks only for the root passes over them. "root" is no such key.
+    using TopIntegers = std::map<std::string, std::int64_t, std::less<>>;
+    static std::optional<Data> archivedDataWithRootObject(const Value& root, std::string* error,
+                                                          const TopIntegers& topIntegers);
 
     // The encode calls an Archivable makes from encodeWithCoder. Each stores
     // one entry under key in the object's record; a repeated key replaces the

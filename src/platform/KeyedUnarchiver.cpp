@@ -772,8 +772,36 @@ void KeyedUnarchiver::registerClass(const std::string& name, Factory f) {
     r.table[name] = std::move(f);
 }
 
+namespace {
+
+// The unsigned integers of "$top" beside its root; other entries are passed over.
+void readTopIntegers(plist_t top, KeyedUnarchiver::TopIntegers& out) {
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(top, &it);
+    if (!it) return;
+    for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(top, it, &key, &value);
+        if (!value) {
+            std::free(key);
+            break;
+        }
+        std::uint64_t v = 0;
+        if (key && plist_get_node_type(value) == PLIST_UINT) {
+            plist_get_uint_val(value, &v);
+            if (std::strcmp(key, "root") != 0 && v <= std::uint64_t(INT64_MAX)) out[key] = static_cast<std::int64_t>(v);
+        }
+        std::free(key);
+    }
+    std::free(it);
+}
+
+} // namespace
+
 std::optional<Value> KeyedUnarchiver::unarchiveObjectWithData(const Data& data, std::string* error,
-                                                              const ClassTable& extraClasses) {
+                                                              const ClassTable& extraClasses,
+                                                              TopIntegers* topIntegers) {
     std::string why;
     try {
         const std::size_t n = data.size();
@@ -831,7 +859,13 @@ std::optional<Value> KeyedUnarchiver::unarchiveObjectWithData(const Data& data, 
                     } else {
                         d.state.assign(d.objects.size(), Impl::State::Unvisited);
                         Value result = d.decodeUID(rootUID);
-                        if (!d.error) return result;
+                        if (!d.error) {
+                            if (topIntegers) {
+                                topIntegers->clear();
+                                readTopIntegers(top, *topIntegers);
+                            }
+                            return result;
+                        }
                         why = *d.error;
                     }
                 }

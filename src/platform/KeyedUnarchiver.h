@@ -35,9 +35,13 @@ public:
     // end of $objects, reference cycles, entries of the wrong type, class
     // names with no factory, nesting deeper than 256 levels, or a factory that
     // rejected its record. Classes in extraClasses take precedence over the
-    // process-wide ones for this call only.
+    // process-wide ones for this call only. topIntegers, when given, gets the
+    // integers the archive keeps beside its root in "$top" (entries of other
+    // kinds are passed over).
+    using TopIntegers = std::map<std::string, std::int64_t, std::less<>>;
     static std::optional<Value> unarchiveObjectWithData(const Data& data, std::string* error = nullptr,
-                                                        const ClassTable& extraClasses = {});
+                                                        const ClassTable& extraClasses = {},
+                                                        TopIntegers* topIntegers = nullptr);
 
     // The decode calls a factory makes; they read the entries of the record
     // being rebuilt. A missing key gives 0, false or a null value. An entry

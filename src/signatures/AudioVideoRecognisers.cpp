@@ -35,12 +35,22 @@ constexpr std::uint64_t kFrameSearchSectors = 100;
 constexpr std::uint64_t kFewestFrames = 10;
 constexpr std::uint32_t kMp3WindowSectors = 64;
 
-// A null packet of a transport stream behind its 4-byte time-code prefix.
-constexpr std::uint32_t kNullTransportPacket = 0x471FFF10;
+// The byte that starts every transport packet.
 constexpr std::uint8_t kTransportSync = 0x47;
+// A 4-byte arrival-time prefix before each 188-byte transport packet.
 constexpr std::uint64_t kTransportPacketBytes = 192;
+// A single 0x47 is all a packet has of fixed bytes, and one in 256 sectors
+// of any data has it at byte 4: a stream is taken only where this many
+// packets follow one another (a chance run of them is one in 2^32 sectors).
+constexpr std::uint64_t kTransportRunPackets = 4;
 constexpr std::uint64_t kTransportWalkLimit = 5'000'000'000;
 constexpr std::uint32_t kTransportWindowSectors = 64;
+// Frames of an AAC or AC-3 stream in a row before its sync word counts: two
+// bytes of it turn up once in 64 KiB of any data.
+constexpr std::uint64_t kFrameRun = 4;
+// AC-3 bit rates in kbit/s, one for each pair of frame-size codes.
+constexpr std::array<std::uint32_t, 19> kAc3Rates = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
+                                                     192, 224, 256, 320, 384, 448, 512, 576, 640};
 
 constexpr std::uint32_t kPackStart = 0x000001BA;
 constexpr std::uint32_t kProgramEnd = 0x000001B9;
@@ -270,24 +280,22 @@ bool AudioVideoRecognisers::checkMIDIFileAtBlock(std::uint64_t block, Sig& sig) 
 
 bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
+    // The first packets lie in the first two sectors: a chance 0x47 costs no
+    // large read.
+    RecogniserCursor first(medium);
     RecogniserCursor cursor(medium, kTransportWindowSectors);
-    std::uint64_t end = 0;
-    bool seen = false;
-    while (end <= kTransportWalkLimit && !medium.stopped()) {
-        const platform::ByteView packet = cursor.at(end + 4, 4);
-        // Every packet of a stream starts with the sync byte: where one does
-        // not, the stream has ended. Without this a chance 0x47 at a sector's
-        // fifth byte would be walked for gigabytes.
-        if (packet.empty() || packet.u8(0) != kTransportSync) break;
-        if (packet.be32(0) == kNullTransportPacket)
-            seen = true;
-        else if (seen)
-            break;
-        end += kTransportPacketBytes;
+    std::uint64_t packets = 0;
+    while (packets * kTransportPacketBytes <= kTransportWalkLimit && !medium.stopped()) {
+        const std::uint64_t at = packets * kTransportPacketBytes + 4;
+        const platform::ByteView header = packets < kTransportRunPackets ? first.at(at, 4) : cursor.at(at, 4);
+        // Every packet starts with the sync byte, and its adaptation-field
+        // control is never the reserved 00 (which also turns away a stretch
+        // of 0x47 bytes): where either fails, the stream has ended.
+        if (header.empty() || header.u8(0) != kTransportSync || (header.u8(3) & 0x30) == 0) break;
+        ++packets;
     }
-    // Without a single packet of the run the walk measured nothing, and the search goes on at the next sector.
-    if (!seen) return acceptFile(sig, medium, 0, false);
-    return acceptFile(sig, medium, end, true);
+    if (packets < kTransportRunPackets) return false;
+    return acceptFile(sig, medium, packets * kTransportPacketBytes, true);
 }
 
 std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, RecogniserCursor& cursor,
@@ -435,5 +443,67 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
     } else if (head.be32(0) == kSequenceHeader) {
         end = videoStreamEnd(medium, head);
     }
+    return acceptFile(sig, medium, end, true);
+}
+
+namespace {
+
+// The frames that follow one another from the candidate's start, each
+// measured by `frameBytes` from its first bytes (0: no frame), and the bytes
+// they cover.
+template <class FrameBytes>
+std::pair<std::uint64_t, std::uint64_t> frameRun(RecogniserMedium& medium, std::size_t headerBytes,
+                                                 FrameBytes frameBytes) {
+    RecogniserCursor cursor(medium, kTransportWindowSectors);
+    std::uint64_t frames = 0, end = 0;
+    while (!medium.stopped()) {
+        const platform::ByteView header = cursor.at(end, headerBytes);
+        const std::uint64_t bytes = header.empty() ? 0 : frameBytes(header);
+        if (bytes == 0) break;
+        end += bytes;
+        ++frames;
+    }
+    return {frames, end};
+}
+
+} // namespace
+
+bool AudioVideoRecognisers::checkAACFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 1);
+    const platform::ByteView first = cursor.at(0, 3);
+    if (first.empty()) return false;
+    // Each ADTS frame repeats the first's sync word, version, layer and
+    // sampling rate, and gives its own length (header included).
+    const std::uint16_t sync = first.be16(0);
+    const std::uint8_t rate = first.u8(2) & 0x3C;
+    const auto [frames, end] = frameRun(medium, 6, [&](platform::ByteView h) -> std::uint64_t {
+        const std::uint32_t length = (std::uint32_t{h.u8(3)} & 3) << 11 | std::uint32_t{h.u8(4)} << 3 | h.u8(5) >> 5;
+        const bool valid = h.be16(0) == sync && (h.u8(2) & 0x3C) == rate && rate < (13 << 2) && length >= 7;
+        return valid ? length : 0;
+    });
+    if (frames < kFrameRun) return false;
+    return acceptFile(sig, medium, end, true);
+}
+
+bool AudioVideoRecognisers::checkAC3FileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    const auto [frames, end] = frameRun(medium, 6, [](platform::ByteView h) -> std::uint64_t {
+        if (h.be16(0) != 0x0B77) return 0;
+        const std::uint32_t bitstreamId = h.u8(5) >> 3;
+        // Enhanced AC-3 gives its frame size in words; AC-3 a code of the
+        // sampling rate and the bit rate.
+        if (bitstreamId > 10 && bitstreamId <= 16) return 2 * ((std::uint64_t{h.u8(2)} & 7) << 8 | h.u8(3)) + 2;
+        const std::uint32_t rateCode = h.u8(4) >> 6, sizeCode = h.u8(4) & 0x3F;
+        if (bitstreamId > 10 || rateCode > 2 || sizeCode >= 2 * kAc3Rates.size()) return 0;
+        const std::uint64_t kbits = kAc3Rates[sizeCode / 2];
+        // 1,536 samples a frame at 48, 44.1 or 32 kHz, in 16-bit words; at 44.1
+        // kHz the odd code adds the word the rate does not divide into.
+        const std::uint64_t words = rateCode == 0   ? 2 * kbits
+                                    : rateCode == 1 ? kbits * 320 / 147 + sizeCode % 2
+                                                    : 3 * kbits;
+        return 2 * words;
+    });
+    if (frames < kFrameRun) return false;
     return acceptFile(sig, medium, end, true);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-// The recognisers of MPEG audio, WAVE, AIFF, MIDI, AVI, MPEG transport, program and video streams, and the ISO base
-// media family (MP4, 3GPP, 3GPP2, QuickTime). Each reads the candidate from the sector `block` of the search's
-// numbering through a RecogniserMedium and answers as the Recognisers interface describes.
+// The recognisers of MPEG audio, WAVE, AIFF, MIDI, AVI, MPEG transport, program and video streams, the ISO base
+// media family (MP4, 3GPP, 3GPP2, QuickTime), and AAC (ADTS) and AC-3 streams. Each reads the candidate from the sector
+// `block` of the search's numbering through a RecogniserMedium and answers as the Recognisers interface describes.
 //
 // The MPEG audio and MPEG stream recognisers note in the volume's done lists every sector at which a frame or pack of
 // a stream they walked begins, so that a stream is carved once, from its first sector, and not again from each of the
@@ -33,6 +33,8 @@ public:
     bool check3GPP2_FileAtBlock(std::uint64_t block, Sig& sig);
     bool checkMOVFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkMPGFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkAACFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkAC3FileAtBlock(std::uint64_t block, Sig& sig);
 
     // The `numBits` bits of `value` that run from bit `startBit` (31 is the most significant) downward; 0 for a
     // field that does not fit in 32 bits.

@@ -25,6 +25,21 @@ constexpr std::uint32_t kWindowStep = 63;
 // How much of an RTF document is read when its type sets no size limit.
 constexpr std::uint64_t kRtfTextLimit = std::uint64_t{16} << 20;
 constexpr std::uint32_t kRtfReadSectors = 128;
+// The bytes after a PDF's end-of-file marker that tell an update following it.
+constexpr std::size_t kPdfLookAhead = 32;
+// A document saved with updates has a marker for each; more than this many
+// is no document but a medium that repeats one (each costs a window read).
+constexpr std::uint64_t kPdfMostMarkers = 256;
+// The codes of a compress file that are tested: about half of the values
+// each can take are no code yet.
+constexpr std::uint32_t kCompressCodesTested = 8;
+// An ARJ header's basic part is at most this long.
+constexpr std::uint16_t kArjMaxHeader = 2600;
+constexpr std::uint16_t kArjMark = 0x60EA;
+// A program's "PE\0\0" header lies within this much of its start.
+constexpr std::uint32_t kMaxPeOffset = 1u << 16;
+// The PE format allows no more sections.
+constexpr std::uint16_t kMaxPeSections = 96;
 
 bool spells(platform::ByteView bytes, std::string_view text) {
     return bytes.size() == text.size() && std::memcmp(bytes.data(), text.data(), text.size()) == 0;
@@ -35,34 +50,96 @@ char asciiLower(char c) {
 }
 
 // The position, counted from the candidate's start, of the first `marker`
-// that `accept` takes, among the windows that start below `windowBound`
-// sectors into the candidate. A window that would reach past the volume's
-// end is not read, and one that cannot be read ends the search. `accept`
-// gets the window, the marker's offset in it and the two bytes before the
-// window (zero before the first).
+// at or after byte `from` that `accept` takes, among the windows that start
+// below `windowBound` sectors into the candidate. A window that would reach
+// past the volume's end is not read, and one that cannot be read ends the
+// search. `accept` gets the window, the marker's offset in it and the two
+// bytes before the window (zero before the first).
 template <class Accept>
 std::optional<std::uint64_t> findMarker(RecogniserMedium& medium, std::uint64_t windowBound, std::string_view marker,
-                                        Accept accept) {
-    const std::size_t searched = std::size_t{kWindowStep} * medium.bytesPerSector();
+                                        Accept accept, std::uint64_t from = 0) {
+    const std::uint32_t bps = medium.bytesPerSector();
+    const std::size_t searched = std::size_t{kWindowStep} * bps;
     std::vector<std::uint8_t> window;
     std::array<std::uint8_t, 2> before{};
-    for (std::uint64_t w = 0; w < windowBound && !medium.stopped(); w += kWindowStep) {
+    for (std::uint64_t w = from / bps; w < windowBound && !medium.stopped(); w += kWindowStep) {
         if (platform::saturatingAdd(medium.block(), w + kWindowStep) >= medium.volumeSectors()) break;
         if (!medium.read(w, kWindowSectors, window)) break;
         // Markers that start in the window's first 63 sectors; the next window
         // begins with the 64th.
         const std::size_t end = std::min(searched + marker.size() - 1, window.size());
-        for (std::size_t at = 0; at + marker.size() <= end; ++at) {
+        const std::uint64_t windowStart = w * bps;
+        const std::size_t skipped = from > windowStart ? static_cast<std::size_t>(from - windowStart) : 0;
+        for (std::size_t at = skipped; at + marker.size() <= end; ++at) {
             const void* first = std::memchr(window.data() + at, marker.front(), end - marker.size() + 1 - at);
             if (first == nullptr) break;
             at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(first) - window.data());
             if (std::memcmp(window.data() + at, marker.data(), marker.size()) == 0 &&
                 accept(platform::ByteView(window), at, before))
-                return w * medium.bytesPerSector() + at;
+                return windowStart + at;
         }
         before = {window[searched - 2], window[searched - 1]};
     }
     return std::nullopt;
+}
+
+bool isPdfSpace(std::uint8_t c) {
+    return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == 0;
+}
+
+// Whether the bytes after an end-of-file marker carry the document on: an
+// incremental update (or the rest of a linearized file) starts with an
+// object ("12 0 obj") or a cross-reference table.
+bool pdfGoesOn(platform::ByteView next) {
+    std::size_t at = 0;
+    while (at < next.size() && isPdfSpace(next.u8(at)))
+        ++at;
+    const auto spells = [&](std::string_view word) {
+        return at + word.size() <= next.size() && std::memcmp(next.data() + at, word.data(), word.size()) == 0;
+    };
+    if (spells("xref")) return true;
+    for (int number = 0; number < 2; ++number) {
+        const std::size_t digits = at;
+        while (at < next.size() && next.u8(at) >= '0' && next.u8(at) <= '9')
+            ++at;
+        if (at == digits || at == next.size() || !isPdfSpace(next.u8(at))) return false;
+        while (at < next.size() && isPdfSpace(next.u8(at)))
+            ++at;
+    }
+    return spells("obj");
+}
+
+// The CRC-32 of zip and ARJ (reflected polynomial 0xEDB88320).
+std::uint32_t crc32(platform::ByteView bytes) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        crc ^= bytes.u8(i);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// The position after the ARJ header at `at` (its mark, size, basic part,
+// CRC and extended parts) when its CRC holds; for the end-of-archive header
+// (size 0) the position after its four bytes.
+std::optional<std::uint64_t> arjHeaderEnd(RecogniserCursor& cursor, std::uint64_t at, bool& archiveEnd) {
+    const platform::ByteView mark = cursor.at(at, 4);
+    if (mark.empty() || mark.be16(0) != kArjMark) return std::nullopt;
+    const std::uint16_t size = mark.le16(2);
+    archiveEnd = size == 0;
+    if (archiveEnd) return at + 4;
+    if (size > kArjMaxHeader) return std::nullopt;
+    const platform::ByteView basic = cursor.at(at + 4, std::size_t{size} + 4);
+    if (basic.empty() || crc32(basic.sub(0, size)) != basic.le32(size)) return std::nullopt;
+    std::uint64_t next = at + 4 + size + 4;
+    for (;;) {
+        const platform::ByteView extended = cursor.at(next, 2);
+        if (extended.empty()) return std::nullopt;
+        next += 2;
+        if (extended.le16(0) == 0) return next;
+        next += std::uint64_t{extended.le16(0)} + 4;
+    }
 }
 
 bool isRarBlockType(std::uint8_t type) {
@@ -165,15 +242,27 @@ bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     if (medium.bytesPerSector() == 0) return false;
     const std::uint64_t bound = sig.sizeLimitBytes() / medium.bytesPerSector() + kWindowStep;
-    // "%%EOF" at the start of a line: the line end stands two bytes before
-    // the "%EOF" searched for.
-    const auto marker =
-        findMarker(medium, bound, "%EOF",
-                   [](platform::ByteView window, std::size_t at, const std::array<std::uint8_t, 2>& before) {
-                       const std::uint8_t lineEnd = at >= 2 ? window.u8(at - 2) : before[at];
-                       return lineEnd == '\r' || lineEnd == '\n';
-                   });
-    setEndRecordLength(medium, sig, marker.has_value(), marker.value_or(0) + 4);
+    // "%%EOF" at the start of a line.
+    const auto atLineStart = [](platform::ByteView window, std::size_t at, const std::array<std::uint8_t, 2>& before) {
+        const std::uint8_t lineEnd = at >= 1 ? window.u8(at - 1) : before[1];
+        return lineEnd == '\r' || lineEnd == '\n';
+    };
+    RecogniserCursor cursor(medium);
+    std::optional<std::uint64_t> end;
+    // The file ends after the line break that follows its last marker: an
+    // update appended to the document has a marker of its own.
+    for (std::uint64_t from = 0, markers = 0; markers < kPdfMostMarkers; ++markers) {
+        const auto marker = findMarker(medium, bound, "%%EOF", atLineStart, from);
+        if (!marker) break;
+        std::uint64_t after = *marker + 5;
+        const platform::ByteView lineBreak = cursor.at(after, 2);
+        if (lineBreak.size() == 2 && lineBreak.u8(0) == '\r') after += lineBreak.u8(1) == '\n' ? 2 : 1;
+        if (lineBreak.size() == 2 && lineBreak.u8(0) == '\n') after += 1;
+        end = after;
+        if (!pdfGoesOn(cursor.at(after, kPdfLookAhead))) break;
+        from = after;
+    }
+    setEndRecordLength(medium, sig, end.has_value(), end.value_or(0));
     return true;
 }
 
@@ -310,5 +399,85 @@ bool DocumentRecognisers::checkMRWFileAtBlock(std::uint64_t block, Sig& sig) {
     const std::uint64_t bits = std::uint64_t{header.be16(24)} * header.be16(26) * header.u8(32);
     sig.foundSize = std::uint64_t{header.be32(4)} + 8 + (bits + 7) / 8;
     sig.skipFileSize = false;
+    return true;
+}
+
+bool DocumentRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 1);
+    const platform::ByteView head = cursor.at(0, 3 + kCompressCodesTested * 9 / 8 + 4);
+    if (head.empty()) return false;
+    // The flags byte: two reserved bits clear and 9 to 16 bits a code.
+    const std::uint8_t flags = head.u8(2);
+    const std::uint32_t maxBits = flags & 0x1F;
+    if ((flags & 0x60) != 0 || maxBits < 9 || maxBits > 16) return false;
+    // The first codes, nine bits each from the lowest: the first is a byte
+    // of the file, each later one a byte or an entry made so far, or the one
+    // about to be made (entries start at 257 when 256 clears the table in
+    // block mode).
+    const std::uint32_t firstEntry = (flags & 0x80) != 0 ? 257 : 256;
+    for (std::uint32_t i = 0; i < kCompressCodesTested; ++i) {
+        const std::uint32_t bit = 9 * i;
+        const std::uint32_t code = head.le32(3 + bit / 8) >> (bit % 8) & 0x1FF;
+        if (code > (i == 0 ? 255 : firstEntry + i - 1) || (code == 256 && firstEntry == 257)) return false;
+    }
+    // The codes run to the file's end with no record of it: no length.
+    sig.foundSize = 0;
+    sig.skipFileSize = false;
+    return true;
+}
+
+bool DocumentRecognisers::checkARJFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium);
+    bool archiveEnd = false;
+    // The main header's CRC is the test; each file after it is a header and
+    // its compressed bytes, up to the end-of-archive header.
+    auto next = arjHeaderEnd(cursor, 0, archiveEnd);
+    if (!next || archiveEnd) return false;
+    std::uint64_t end = *next;
+    while (!archiveEnd && !medium.stopped()) {
+        // The basic part holds the compressed size at its 12th byte.
+        const platform::ByteView basic = cursor.at(end + 4, 16);
+        const std::uint64_t compressed = basic.empty() ? 0 : basic.le32(12);
+        const auto after = arjHeaderEnd(cursor, end, archiveEnd);
+        if (!after) break;
+        end = archiveEnd ? *after : platform::saturatingAdd(*after, compressed);
+    }
+    medium.acceptJumpable(sig, end);
+    return true;
+}
+
+bool DocumentRecognisers::checkEXEFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium);
+    const platform::ByteView dos = cursor.at(0, 64);
+    if (dos.empty()) return false;
+    // A Windows program: its DOS header points to the "PE\0\0" header.
+    const std::uint32_t pe = dos.le32(0x3C);
+    if (pe < 64 || pe > kMaxPeOffset) return false;
+    const platform::ByteView coff = cursor.at(pe, 24);
+    if (coff.empty() || coff.be32(0) != 0x50450000) return false;
+    const std::uint16_t sections = coff.le16(6), optionalBytes = coff.le16(20);
+    if (sections > kMaxPeSections) return false;
+    // The file runs to the furthest section data, or to the certificate
+    // table (a file position) behind them.
+    const std::uint64_t table = std::uint64_t{pe} + 24 + optionalBytes;
+    std::uint64_t end = table + 40 * std::uint64_t{sections};
+    const platform::ByteView optional = cursor.at(pe + 24, optionalBytes);
+    const std::uint16_t magic = optional.size() >= 2 ? optional.le16(0) : 0;
+    const std::size_t directories = magic == 0x20B ? 112 : 96;
+    if ((magic == 0x10B || magic == 0x20B) && optional.size() >= directories + 40 &&
+        optional.le32(directories - 4) > 4) {
+        const std::uint32_t certificates = optional.le32(directories + 32),
+                            certificateBytes = optional.le32(directories + 36);
+        if (certificateBytes != 0) end = std::max(end, std::uint64_t{certificates} + certificateBytes);
+    }
+    for (std::uint16_t i = 0; i < sections; ++i) {
+        const platform::ByteView section = cursor.at(table + 40 * std::uint64_t{i}, 40);
+        if (section.empty()) break;
+        if (section.le32(16) != 0) end = std::max(end, std::uint64_t{section.le32(20)} + section.le32(16));
+    }
+    medium.acceptJumpable(sig, end);
     return true;
 }

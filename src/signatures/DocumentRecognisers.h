@@ -1,6 +1,7 @@
 #pragma once
 
-// The recognisers of ZIP, RAR, PDF, RTF, OLE2 compound documents and MRW camera raw. Each reads the candidate
+// The recognisers of ZIP, RAR, PDF, RTF, OLE2 compound documents and MRW camera raw, and of the archives and
+// programs whose two-byte headers alone would be no test (compress, ARJ, Windows programs). Each reads the candidate
 // from the sector `block` of the search's numbering through a RecogniserMedium
 // and answers as the Recognisers interface describes.
 
@@ -21,6 +22,9 @@ public:
     bool checkRTF_FileAtBlock(std::uint64_t block, Sig& sig);
     bool checkMSOFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkMRWFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkCompressFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkARJFileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkEXEFileAtBlock(std::uint64_t block, Sig& sig);
 
 private:
     // The length of an archive or document whose end record was found at

@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr std::size_t kColumns = 12;
+constexpr std::size_t kColumns = 13;
+constexpr std::string_view kVersionWord = "version ";
 
 std::string_view trimmed(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r");
@@ -79,8 +80,8 @@ std::string readRow(const std::vector<std::string_view>& f, FileTypeTable::Row& 
     row.variants = names(f[3]);
     if (!lists(f[8], row.lists)) return "unknown list in \"" + std::string(f[8]) + "\"";
     if (row.lists == 0) {
-        if (!isEmpty(f[4]) || !isEmpty(f[5]) || !isEmpty(f[6]) || !isEmpty(f[7]))
-            return "a row in no list has no signature";
+        if (!isEmpty(f[4]) || !isEmpty(f[5]) || !isEmpty(f[6]) || !isEmpty(f[7]) || !isEmpty(f[12]))
+            return "a row in no list has no signature and no mark";
     } else {
         unsigned offset = 0;
         if (!number(f[4], offset) || offset > 1024) return "offset must be 0 to 1024";
@@ -88,6 +89,8 @@ std::string readRow(const std::vector<std::string_view>& f, FileTypeTable::Row& 
         if (!hexHeader(f[5], row.headerLength, row.header)) return "header must be 1 to 8 bytes in upper-case hex";
         if (!number(f[6], row.typeOfFile)) return "bad typeOfFile";
         if (!number(f[7], row.defaultSize)) return "bad default size";
+        if (f[12] != "yes" && f[12] != "no") return "marked is \"yes\" or \"no\"";
+        row.marked = f[12] == "yes";
     }
     row.kind = isEmpty(f[9]) ? std::string() : std::string(f[9]);
     if (!row.kind.empty() && row.kind != "picture" && row.kind != "movie" && row.kind != "sound" && row.kind != "other")
@@ -100,23 +103,35 @@ std::string readRow(const std::vector<std::string_view>& f, FileTypeTable::Row& 
 
 } // namespace
 
-std::optional<std::vector<FileTypeTable::Row>> FileTypeTable::parse(std::string_view text, std::string* error) {
+std::optional<std::vector<FileTypeTable::Row>> FileTypeTable::parse(std::string_view text, std::string* error,
+                                                                    std::uint32_t* version) {
     std::vector<Row> rows;
+    std::optional<std::uint32_t> listVersion;
     int lineNumber = 0;
+    const auto refuse = [&](const std::string& reason) {
+        if (error) *error = "line " + std::to_string(lineNumber) + ": " + reason;
+        return std::nullopt;
+    };
     while (!text.empty()) {
         ++lineNumber;
         const auto end = text.find('\n');
         const auto line = trimmed(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.empty() || line.front() == '#') continue;
+        if (line.starts_with(kVersionWord)) {
+            std::uint32_t v = 0;
+            if (listVersion || !number(trimmed(line.substr(kVersionWord.size())), v) || v == 0)
+                return refuse("one \"version N\" line, N a whole number from 1");
+            listVersion = v;
+            continue;
+        }
         Row row;
         row.line = lineNumber;
-        if (auto reason = readRow(split(line, '|'), row); !reason.empty()) {
-            if (error) *error = "line " + std::to_string(lineNumber) + ": " + reason;
-            return std::nullopt;
-        }
+        if (auto reason = readRow(split(line, '|'), row); !reason.empty()) return refuse(reason);
         rows.push_back(std::move(row));
     }
+    if (!listVersion) return refuse("the table has no \"version N\" line");
+    if (version) *version = *listVersion;
     return rows;
 }
 
@@ -135,7 +150,6 @@ std::vector<std::shared_ptr<SigNode>> FileTypeTable::buildList(const std::vector
             parent = std::make_shared<SigNode>();
             parent->fileTypeSigNode = SigNode::Category;
             parent->category = row.category;
-            parent->selected = 1;
             roots.push_back(parent);
         }
 
@@ -151,7 +165,8 @@ std::vector<std::shared_ptr<SigNode>> FileTypeTable::buildList(const std::vector
         sig.header = row.header;
         sig.defaultSize = row.defaultSize;
 
-        SigNode::addFileType(parent, sig, 1);
+        SigNode::addFileType(parent, sig, row.marked ? 1 : 0);
+        if (row.marked) parent->selected = 1;
     }
     return roots;
 }

@@ -36,15 +36,20 @@ public:
         std::string kind;
         std::vector<std::string> media;
         bool chained = false;
+        // Marked in the lists a user gets.
+        bool marked = false;
     };
 
     // The rows in file order, or nullopt with "line N: reason" in *error for
-    // the first row that breaks the format.
-    static std::optional<std::vector<Row>> parse(std::string_view text, std::string* error = nullptr);
+    // the first row that breaks the format (or a table without its one
+    // "version N" line). The lists' version goes to *version.
+    static std::optional<std::vector<Row>> parse(std::string_view text, std::string* error = nullptr,
+                                                 std::uint32_t* version = nullptr);
 
     // One list as its root array: a category node per category in order of
-    // first appearance, holding the list's rows as file-type nodes, every
-    // node marked and every type preinstalled.
+    // first appearance, holding the list's rows as file-type nodes, marked
+    // as the table says (a category when one of its types is), every type
+    // preinstalled.
     static std::vector<std::shared_ptr<SigNode>> buildList(const std::vector<Row>& rows, List list);
 
     // The file name of a list ("Sig_FR.dat"), or of its backup twin.

@@ -16,6 +16,9 @@ std::uint64_t gifColourTableBytes(std::uint8_t packed) {
 }
 
 constexpr std::uint32_t kIEND = 0x49454E44;
+// An SGI image's header; its unused bytes after the colour-map field are zero.
+constexpr std::size_t kSgiHeaderBytes = 512;
+constexpr std::size_t kSgiUnusedFrom = 108;
 
 } // namespace
 
@@ -205,5 +208,41 @@ bool ImageRecognisers::checkICNS_FileAtBlock(std::uint64_t block, Sig& sig) {
     if (header.empty() || header.be32(4) > 10'000'000) return false;
     sig.foundSize = header.be32(4);
     sig.skipFileSize = false;
+    return true;
+}
+
+bool ImageRecognisers::checkSGIFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    RecogniserCursor cursor(medium, 1);
+    const platform::ByteView header = cursor.at(0, kSgiHeaderBytes);
+    if (header.empty()) return false;
+    const std::uint8_t storage = header.u8(2), bytesPerChannel = header.u8(3);
+    const std::uint16_t dimension = header.be16(4);
+    const std::uint64_t width = header.be16(6), height = header.be16(8), channels = header.be16(10);
+    // The published header: verbatim (0) or run-length (1) storage, one or two
+    // bytes a channel, one to three dimensions, a colour map of 0 to 3, and
+    // zeros in its unused fields.
+    if (storage > 1 || bytesPerChannel < 1 || bytesPerChannel > 2 || dimension < 1 || dimension > 3 || width == 0 ||
+        height == 0 || channels == 0 || header.be32(20) != 0 || header.be32(104) > 3)
+        return false;
+    for (std::size_t at = kSgiUnusedFrom; at < kSgiHeaderBytes; ++at)
+        if (header.u8(at) != 0) return false;
+    if (storage == 0) {
+        medium.acceptJumpable(sig, kSgiHeaderBytes + width * height * channels * bytesPerChannel);
+        return true;
+    }
+    // Run-length rows: a table of their starts, then one of their lengths.
+    const std::uint64_t rows = height * channels;
+    std::uint64_t end = kSgiHeaderBytes + 8 * rows;
+    RecogniserCursor starts(medium), lengths(medium);
+    for (std::uint64_t row = 0; row < rows && !medium.stopped(); ++row) {
+        const platform::ByteView start = starts.at(kSgiHeaderBytes + 4 * row, 4);
+        if (start.empty()) break;
+        const std::uint64_t offset = start.be32(0);
+        const platform::ByteView length = lengths.at(kSgiHeaderBytes + 4 * (rows + row), 4);
+        if (length.empty()) break;
+        end = std::max(end, offset + length.be32(0));
+    }
+    medium.acceptJumpable(sig, end);
     return true;
 }

@@ -21,6 +21,7 @@ public:
     bool checkGIFFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkBMPFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkICNS_FileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkSGIFileAtBlock(std::uint64_t block, Sig& sig);
 
     // One chunk header of a PNG file, at `position` from the file's start;
     // `total` counts the length field, the type, the data and the CRC.

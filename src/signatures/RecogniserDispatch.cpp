@@ -105,6 +105,18 @@ bool RecogniserDispatch::runCheckForSig(Sig& sig, std::uint16_t wHeaderForMP3, b
         return recognisers_.checkOlk14UIDFileAtBlock(atBlock, sig);
     case 47:
         return recognisers_.checkInddAndOtherSuchFileAtBlock(atBlock, sig);
+    case 48:
+        return recognisers_.checkSGIFileAtBlock(atBlock, sig);
+    case 49:
+        return recognisers_.checkAACFileAtBlock(atBlock, sig);
+    case 50:
+        return recognisers_.checkAC3FileAtBlock(atBlock, sig);
+    case 51:
+        return recognisers_.checkCompressFileAtBlock(atBlock, sig);
+    case 52:
+        return recognisers_.checkARJFileAtBlock(atBlock, sig);
+    case 53:
+        return recognisers_.checkEXEFileAtBlock(atBlock, sig);
     case 16:
         if (!mayStartMP3(wHeaderForMP3)) return false;
         bMP3SkippedOnce = true;

@@ -60,4 +60,10 @@ public:
     virtual bool checkOlk14SignatureFileAtBlock(std::uint64_t block, Sig& sig) = 0;   // 45: mail record: signature
     virtual bool checkOlk14UIDFileAtBlock(std::uint64_t block, Sig& sig) = 0;         // 46: mail record: UID
     virtual bool checkInddAndOtherSuchFileAtBlock(std::uint64_t block, Sig& sig) = 0; // 47: layout-document database
+    virtual bool checkSGIFileAtBlock(std::uint64_t block, Sig& sig) = 0;              // 48: SGI image
+    virtual bool checkAACFileAtBlock(std::uint64_t block, Sig& sig) = 0;              // 49: AAC audio (ADTS)
+    virtual bool checkAC3FileAtBlock(std::uint64_t block, Sig& sig) = 0;              // 50: AC-3 audio
+    virtual bool checkCompressFileAtBlock(std::uint64_t block, Sig& sig) = 0;         // 51: compress archive
+    virtual bool checkARJFileAtBlock(std::uint64_t block, Sig& sig) = 0;              // 52: ARJ archive
+    virtual bool checkEXEFileAtBlock(std::uint64_t block, Sig& sig) = 0;              // 53: Windows program
 };

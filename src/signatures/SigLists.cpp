@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,10 @@ constexpr std::size_t kMaxHeaderDigits = 16;
 // A list of a few hundred types is tens of kilobytes; anything far larger is
 // not a list and is not read into memory.
 constexpr std::size_t kMaxListBytes = 16u << 20;
+// Beside the archive's root: the version of the built-in lists a list was made from.
+constexpr const char* kVersionKey = "listVersion";
+// Before it, every type of the built-in lists came marked.
+constexpr std::uint32_t kFirstVersionWithDefaultMarks = 2;
 
 std::string errorText(int error) {
     return std::strerror(error);
@@ -113,12 +118,58 @@ bool writeFileSafely(const std::string& path, const std::vector<std::uint8_t>& b
     return true;
 }
 
+std::optional<SigRootArray> readList(const std::string& path, std::string* error, std::uint32_t* version = nullptr) {
+    if (path.empty()) {
+        *error = "the data folder could not be made";
+        return std::nullopt;
+    }
+    auto bytes = readWholeFile(path, error);
+    if (!bytes) return std::nullopt;
+    return SigLists::decodeList(*bytes, error, version);
+}
+
+// The version of the program's list of that name; 0 when it cannot be read.
+std::uint32_t builtInVersion(const std::string& name) {
+    std::string error;
+    std::uint32_t version = 0;
+    return readList(SigLists::builtInListPath(name), &error, &version) ? version : 0;
+}
+
+bool writeListFile(const SigRootArray& sigRootArray, std::uint32_t version, const std::string& path,
+                   std::string* error) {
+    const auto bytes = SigLists::encodeList(sigRootArray, version, error);
+    return bytes && writeFileSafely(path, *bytes, error);
+}
+
+// A user's copy made from older built-in lists is brought up to date with
+// the program's list of the same name. A copy that cannot be read is left
+// to the loader, which falls back to the twin or the program's list.
+void bringUpToDate(const std::string& name, const std::string& user) {
+    std::string error;
+    std::uint32_t newVersion = 0, copyVersion = 0;
+    const auto builtIn = readList(SigLists::builtInListPath(name), &error, &newVersion);
+    if (!builtIn) return;
+    const auto copy = readList(user, &error, &copyVersion);
+    if (!copy || copyVersion >= newVersion) return;
+    if (!writeListFile(SigLists::bringUpToDate(*copy, copyVersion, *builtIn), newVersion, user, &error)) {
+        platform::logFormat("Could not bring the file-type list %@ up to date: %@", user, error);
+        return;
+    }
+    platform::logFormat("The file-type list %@ was brought up to date with the program's (version %@ to %@)", user,
+                        std::to_string(copyVersion), std::to_string(newVersion));
+}
+
 // The user's copies start as the built-in ones. Each file is copied only
-// while the user has none, so a twin that holds added types is kept.
+// while the user has none, so a twin that holds added types is kept; a copy
+// that there is follows the program's newer lists.
 void seedUserLists(const std::string& listName) {
     for (const std::string& name : {listName, SigLists::backupName(listName)}) {
         const std::string user = SigLists::userListPath(name);
-        if (user.empty() || fileExists(user)) continue;
+        if (user.empty()) continue;
+        if (fileExists(user)) {
+            bringUpToDate(name, user);
+            continue;
+        }
         const std::string builtIn = SigLists::builtInListPath(name);
         if (!fileExists(builtIn)) continue;
         std::string error;
@@ -126,16 +177,6 @@ void seedUserLists(const std::string& listName) {
         if (!bytes || !writeFileSafely(user, *bytes, &error))
             platform::logFormat("Could not copy the file-type list %@ to %@: %@", builtIn, user, error);
     }
-}
-
-std::optional<SigRootArray> readList(const std::string& path, std::string* error) {
-    if (path.empty()) {
-        *error = "the data folder could not be made";
-        return std::nullopt;
-    }
-    auto bytes = readWholeFile(path, error);
-    if (!bytes) return std::nullopt;
-    return SigLists::decodeList(*bytes, error);
 }
 
 bool isHexDigit(char c) {
@@ -198,15 +239,21 @@ std::string SigLists::builtInListPath(const std::string& name) {
     return platform::resourcePath(name + kListType);
 }
 
-std::optional<SigRootArray> SigLists::decodeList(const std::vector<std::uint8_t>& bytes, std::string* error) {
+std::optional<SigRootArray> SigLists::decodeList(const std::vector<std::uint8_t>& bytes, std::string* error,
+                                                 std::uint32_t* version) {
     std::string ignored;
     if (!error) error = &ignored;
     SigNode::registerArchiveClass();
-    const auto root = platform::KeyedUnarchiver::unarchiveObjectWithData(bytes, error);
+    platform::KeyedUnarchiver::TopIntegers top;
+    const auto root = platform::KeyedUnarchiver::unarchiveObjectWithData(bytes, error, {}, &top);
     if (!root) return std::nullopt;
     if (!root->isArray()) {
         *error = "the archive's root is not an array";
         return std::nullopt;
+    }
+    if (version) {
+        const auto it = top.find(kVersionKey);
+        *version = it == top.end() ? 0 : static_cast<std::uint32_t>(std::min<std::int64_t>(it->second, UINT32_MAX));
     }
     // Everything that reads the list relies on two levels: category nodes,
     // and below them file-type nodes that each hold a record.
@@ -226,6 +273,60 @@ std::optional<SigRootArray> SigLists::decodeList(const std::vector<std::uint8_t>
         list.push_back(std::move(category));
     }
     return list;
+}
+
+std::optional<std::vector<std::uint8_t>> SigLists::encodeList(const SigRootArray& sigRootArray, std::uint32_t version,
+                                                              std::string* error) {
+    platform::Array root(sigRootArray.begin(), sigRootArray.end());
+    return platform::KeyedArchiver::archivedDataWithRootObject(root, error, {{kVersionKey, version}});
+}
+
+SigRootArray SigLists::bringUpToDate(const SigRootArray& copy, std::uint32_t copyVersion, const SigRootArray& builtIn) {
+    // A program's type is known in the copy by its name and extension.
+    const auto key = [](const SigNode& node) { return std::pair(node.sig()->software, node.sig()->extension); };
+    std::map<std::pair<std::string, std::string>, const SigNode*> copied;
+    for (const auto& category : copy)
+        for (const auto& node : category->children())
+            if (node->sig()->preInstalled) copied.emplace(key(*node), node.get());
+
+    SigRootArray updated;
+    const auto categoryNamed = [&](const std::string& name) {
+        for (const auto& category : updated)
+            if (category->category == name) return category;
+        auto category = std::make_shared<SigNode>();
+        category->fileTypeSigNode = SigNode::Category;
+        category->category = name;
+        updated.push_back(category);
+        return category;
+    };
+    for (const auto& programCategory : builtIn) {
+        const auto category = categoryNamed(programCategory->category);
+        for (const auto& type : programCategory->children()) {
+            const auto sig = type->sig()->mutableCopy();
+            std::uint8_t mark = type->selected;
+            if (const auto it = copied.find(key(*type)); it != copied.end()) {
+                const SigNode& old = *it->second;
+                sig->userSize = old.sig()->userSize;
+                const bool markedThen = copyVersion < kFirstVersionWithDefaultMarks || old.markedByDefault;
+                if ((old.selected == 1) != markedThen) mark = old.selected;
+            }
+            SigNode::addFileType(category, *sig, mark)->markedByDefault = type->markedByDefault;
+        }
+    }
+    for (const auto& userCategory : copy) {
+        const auto& nodes = userCategory->children();
+        const bool own = std::any_of(nodes.begin(), nodes.end(), [](const auto& n) { return !n->sig()->preInstalled; });
+        // Only the user makes an empty category: the program's hold its types.
+        if (!own && !nodes.empty()) continue;
+        const auto category = categoryNamed(userCategory->category);
+        for (const auto& node : nodes)
+            if (!node->sig()->preInstalled)
+                SigNode::addFileType(category, *node->sig(), node->selected)->markedByDefault = node->markedByDefault;
+    }
+    for (const auto& category : updated)
+        category->selected = category->childrenSelected() != 0 ? 1 : 0;
+    linkTree(updated);
+    return updated;
 }
 
 void SigLists::linkTree(const SigRootArray& sigRootArray) {
@@ -272,13 +373,8 @@ bool SigLists::writeList(const SigRootArray& sigRootArray, const std::string& na
         platform::logFormat("Could not write the file-type list %@: the data folder could not be made", name);
         return false;
     }
-    platform::Array root;
-    root.reserve(sigRootArray.size());
-    for (const auto& category : sigRootArray)
-        root.emplace_back(category);
     std::string error;
-    const auto bytes = platform::KeyedArchiver::archivedDataWithRootObject(root, &error);
-    if (!bytes || !writeFileSafely(path, *bytes, &error)) {
+    if (!writeListFile(sigRootArray, builtInVersion(name), path, &error)) {
         platform::logFormat("Could not write the file-type list %@: %@", path, error);
         return false;
     }

@@ -7,7 +7,11 @@
 //
 // The built-in lists in the resources are never written. The user's lists
 // live in the data folder and are seeded from the built-in ones the first
-// time they are needed, so every edit lands on the user's copy.
+// time they are needed, so every edit lands on the user's copy. Each list
+// carries the version of the built-in lists it was made from ("listVersion"
+// beside the archive's root; lists of earlier programs have none and count
+// as 0). When the program's lists are newer, the user's copies are brought
+// up to date as they are next loaded, keeping what the user did to them.
 
 #include "signatures/SigNode.h"
 
@@ -42,12 +46,27 @@ public:
 
     // The list in a keyed archive's bytes, or nullopt (with the reason in
     // *error) when they are not an array of category nodes holding file-type
-    // nodes that each have a Sig.
-    static std::optional<SigRootArray> decodeList(const std::vector<std::uint8_t>& bytes, std::string* error = nullptr);
+    // nodes that each have a Sig. Its version goes to *version.
+    static std::optional<SigRootArray> decodeList(const std::vector<std::uint8_t>& bytes, std::string* error = nullptr,
+                                                  std::uint32_t* version = nullptr);
+    // The keyed archive of a list of that version.
+    static std::optional<std::vector<std::uint8_t>> encodeList(const SigRootArray& sigRootArray, std::uint32_t version,
+                                                               std::string* error = nullptr);
 
-    // Writes the list to the user's file of that name; false (and a log line)
-    // when it could not be written completely. The file on disk is either the
-    // old list or the new one, never a mixture.
+    // A user's copy made from built-in lists of version `copyVersion`,
+    // brought up to the program's list `builtIn`: the program's types with
+    // the program's values, in its order; of each, the user's own size limit
+    // (userSize) and the user's mark where it differs from the mark the
+    // copy was made with (every type was marked before version 2); the
+    // types the user added, with their marks, at the end of their category
+    // (a category of their own at the end where the program has none). The
+    // copy's built-in types the program no longer has are left out.
+    static SigRootArray bringUpToDate(const SigRootArray& copy, std::uint32_t copyVersion, const SigRootArray& builtIn);
+
+    // Writes the list to the user's file of that name, with the version of
+    // the built-in list of that name; false (and a log line) when it could
+    // not be written completely. The file on disk is either the old list or
+    // the new one, never a mixture.
     static bool writeList(const SigRootArray& sigRootArray, const std::string& name);
     // Writes the list to the scan mode's list file (not the twin).
     static bool saveSigData(const SigRootArray& sigRootArray, int scanMode);

@@ -36,6 +36,7 @@ std::shared_ptr<SigNode> SigNode::addFileType(const std::shared_ptr<SigNode>& ca
     node->fileTypeSigNode = FileType;
     node->category = category->category;
     node->selected = selected;
+    node->markedByDefault = selected != 0;
     node->setSig(sig);
     node->setParent(category);
     category->addChild(node);
@@ -46,6 +47,7 @@ std::shared_ptr<SigNode> SigNode::mutableCopy() const {
     auto copy = std::make_shared<SigNode>();
     copy->fileTypeSigNode = fileTypeSigNode;
     copy->selected = selected;
+    copy->markedByDefault = markedByDefault;
     copy->category = category;
     copy->children_ = children_;
     if (sig_) copy->sig_ = sig_->mutableCopy();
@@ -67,6 +69,8 @@ void SigNode::encodeWithCoder(platform::KeyedArchiver& coder) const {
     coder.encodeInt(selected, "selected");
     coder.encodeObject(category, "category");
     coder.encodeObject(sig_ ? platform::Value(sig_) : platform::Value(), "sig");
+    // A key the lists of earlier versions lack; their readers pass over it.
+    if (fileTypeSigNode == FileType) coder.encodeBool(markedByDefault, "markedByDefault");
 }
 
 std::shared_ptr<SigNode> SigNode::initWithCoder(platform::KeyedUnarchiver& coder) {
@@ -88,6 +92,7 @@ std::shared_ptr<SigNode> SigNode::initWithCoder(platform::KeyedUnarchiver& coder
     }
     n->selected = static_cast<std::uint8_t>(coder.decodeInt("selected"));
     n->category = coder.decodeObject("category").stringValue();
+    n->markedByDefault = coder.decodeBool("markedByDefault");
     const platform::Value sig = coder.decodeObject("sig");
     if (!sig.isNull()) {
         auto s = sig.isObject() ? std::dynamic_pointer_cast<Sig>(sig.object()) : nullptr;

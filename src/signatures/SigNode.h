@@ -24,6 +24,9 @@ public:
     std::uint16_t fileTypeSigNode = 0;
     // 1: marked for the search.
     std::uint8_t selected = 0;
+    // A file-type node's mark as the list was made: a mark that differs
+    // from it is the user's, and a newer built-in list keeps it.
+    bool markedByDefault = false;
     // A category node's row text; a file-type node carries its category's.
     std::string category;
     // YES when a child's Sig came with the list; set by the loader.
@@ -47,7 +50,8 @@ public:
     void setParent(const std::shared_ptr<SigNode>& parent) { parent_ = parent; }
 
     // Appends a file-type node holding a copy of sig to the category, as its
-    // parent, and returns it.
+    // parent, marked (and marked by default) as `selected` says, and returns
+    // it.
     static std::shared_ptr<SigNode> addFileType(const std::shared_ptr<SigNode>& category, const Sig& sig,
                                                 std::uint8_t selected);
 

@@ -129,3 +129,21 @@ bool VolumeRecognisers::checkOlk14UIDFileAtBlock(std::uint64_t block, Sig& sig) 
 bool VolumeRecognisers::checkInddAndOtherSuchFileAtBlock(std::uint64_t block, Sig& sig) {
     return records_.checkInddAndOtherSuchFileAtBlock(block, sig);
 }
+bool VolumeRecognisers::checkSGIFileAtBlock(std::uint64_t block, Sig& sig) {
+    return images_.checkSGIFileAtBlock(block, sig);
+}
+bool VolumeRecognisers::checkAACFileAtBlock(std::uint64_t block, Sig& sig) {
+    return audioVideo_.checkAACFileAtBlock(block, sig);
+}
+bool VolumeRecognisers::checkAC3FileAtBlock(std::uint64_t block, Sig& sig) {
+    return audioVideo_.checkAC3FileAtBlock(block, sig);
+}
+bool VolumeRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig) {
+    return documents_.checkCompressFileAtBlock(block, sig);
+}
+bool VolumeRecognisers::checkARJFileAtBlock(std::uint64_t block, Sig& sig) {
+    return documents_.checkARJFileAtBlock(block, sig);
+}
+bool VolumeRecognisers::checkEXEFileAtBlock(std::uint64_t block, Sig& sig) {
+    return documents_.checkEXEFileAtBlock(block, sig);
+}

@@ -59,6 +59,12 @@ public:
     bool checkOlk14SignatureFileAtBlock(std::uint64_t block, Sig& sig) override;
     bool checkOlk14UIDFileAtBlock(std::uint64_t block, Sig& sig) override;
     bool checkInddAndOtherSuchFileAtBlock(std::uint64_t block, Sig& sig) override;
+    bool checkSGIFileAtBlock(std::uint64_t block, Sig& sig) override;
+    bool checkAACFileAtBlock(std::uint64_t block, Sig& sig) override;
+    bool checkAC3FileAtBlock(std::uint64_t block, Sig& sig) override;
+    bool checkCompressFileAtBlock(std::uint64_t block, Sig& sig) override;
+    bool checkARJFileAtBlock(std::uint64_t block, Sig& sig) override;
+    bool checkEXEFileAtBlock(std::uint64_t block, Sig& sig) override;
 
 private:
     ImageRecognisers images_;

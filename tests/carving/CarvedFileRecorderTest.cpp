@@ -71,6 +71,34 @@ TEST_F(CarvedFileRecorderTest, FilesOfATypeGoIntoItsFolderNumberedInTurn) {
     EXPECT_TRUE(appended.foldersFirst(v->dirRoot));
 }
 
+// The scanned volume's own folder named like a type folder keeps only its
+// own files; a resumed run takes over the carved folder of the name.
+TEST_F(CarvedFileRecorderTest, CarvedFilesGoOnlyIntoTheFolderTheSearchMadeForTheirType) {
+    for (const std::uint8_t deleted : {0, 1}) {
+        NewDir* live = newdir::allocate();
+        live->fileType = NewDir::Folder;
+        live->deleted = deleted;
+        newdir::setFileName(live, u"jpg files");
+        v->addChild(live, v->dirRoot);
+    }
+    CarvedFileRecorder recorder(*v);
+    Sig jpg = sig("jpg", 1000);
+    recorder.addFileToListAtBlock(100, jpg, appended);
+    recorder.addFileToListAtBlock(200, jpg, appended);
+    ASSERT_EQ(v->dirRoot->childrenArrayCount(), 3u);
+    NewDir* made = newdir::childAtIndex(v->dirRoot, 2);
+    EXPECT_EQ(made->childrenArrayCount(), 2u);
+    for (std::uint32_t i = 0; i < 2; ++i)
+        EXPECT_EQ(newdir::childAtIndex(v->dirRoot, i)->childrenArrayCount(), 0u);
+
+    // A restored tree keeps the carved flag only.
+    made->foundBySignature = 0;
+    newdir::childAtIndex(v->dirRoot, 1)->deleted = 0;
+    v->autoCrashRecovery = true;
+    recorder.addFileToListAtBlock(300, jpg, appended);
+    EXPECT_EQ(made->childrenArrayCount(), 3u);
+}
+
 TEST_F(CarvedFileRecorderTest, UnmeasuredOrOversizedFilesTakeTheTypeSizeUpToTheVolumesEnd) {
     v = keep(testsupport::volumeOver(testsupport::patternImage(20480)));
     v->totalBlocks = 20480;

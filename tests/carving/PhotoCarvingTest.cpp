@@ -123,6 +123,32 @@ protected:
             << "first differing byte; " << original.size() << " bytes, " << carved.size() << " carved";
         return file;
     }
+    // Where the files found begin, with every type of a list marked as "Mark
+    // All" marks them: the photo list for the carving (method 1), the file
+    // list for the plain search (0), of a whole disk or of a volume of that
+    // content. Each found file lies wholly on the disk.
+    std::set<std::uint64_t> foundWithEveryType(const std::string& image, const std::string& content, int method) {
+        const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+        Array types;
+        for (const auto& category : FileTypeTable::buildList(rows, method == 1 ? FileTypeTable::PR : FileTypeTable::FR))
+            types.insert(types.end(), category->children().begin(), category->children().end());
+        auto v = searchable(image, content);
+        if (content.empty())
+            ScanThread(v).scanForDeletedFilesDisk(Array{types, method});
+        else
+            ScanThread(v).scanForDeletedFiles(Array{1, 1, types, method});
+        std::set<std::uint64_t> starts;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+            if (node->isFolder() || node->foundBySignature != 1) continue;
+            starts.insert(deviceSector(*v, *node));
+            EXPECT_LE(deviceSector(*v, *node) + std::uint64_t{node->extents[0].blockCount} * node->sectorsPerBlock,
+                      v->sizeInSect())
+                << path;
+        }
+        freeVolumes();
+        controller.clear();
+        return starts;
+    }
     std::uint64_t sectorOf(const std::string& image, const std::string& sample) {
         const auto at = testsupport::readText(media_ / image).find(testsupport::readText(media_ / sample));
         EXPECT_NE(at, std::string::npos) << sample << " is not in " << image;
@@ -138,6 +164,43 @@ protected:
 // margin past the end (JPEG, PNG, GIF, TIFF, PSD, the QuickTime family,
 // MPEG, AIFF, MP3), which holds the whole file and the bytes after it.
 const std::set<std::string> kExactLength{"bmp", "avi", "wav", "mid"};
+
+// Random bytes with a dozen tool-made files: with every type of a list
+// marked, each planted file of the list is found at its sector (the photo
+// list has no PDF), and hardly anything else is.
+TEST_F(PhotoCarvingTest, EveryTypeMarkedFindsThePlantedFilesAndInventsAtMostOneOnRandomBytes) {
+    for (const int method : {1, 0}) {
+        std::set<std::uint64_t> starts = foundWithEveryType("random.img", "", method);
+        for (const auto& [name, sector] : manifest(media_ / "random.manifest"))
+            EXPECT_EQ(starts.erase(sector), method == 0 || name != "doc.pdf" ? 1u : 0u) << name << " " << method;
+        EXPECT_LE(starts.size(), 1u) << method;
+    }
+}
+
+// A FAT32 card of photos, three deleted: everything found by its bytes, with
+// every type marked, starts where a photo does, the deleted ones included.
+TEST_F(PhotoCarvingTest, ACameraCardWithEveryTypeMarkedGivesNoInventedFile) {
+    std::set<std::uint64_t> photos, deleted;
+    for (const char* s : {"photo.jpg", "pic.png", "lzw.tif", "tiled.tif", "kept.jpg"})
+        photos.insert(sectorOf("card.img", s));
+    for (const char* s : {"prog.jpg", "zip.tif", "anim.gif"})
+        deleted.insert(sectorOf("card.img", s));
+    photos.insert(deleted.begin(), deleted.end());
+    for (const int method : {1, 0}) {
+        const std::set<std::uint64_t> starts = foundWithEveryType("card.img", "FAT32", method);
+        EXPECT_TRUE(std::includes(photos.begin(), photos.end(), starts.begin(), starts.end())) << method;
+        EXPECT_TRUE(std::includes(starts.begin(), starts.end(), deleted.begin(), deleted.end())) << method;
+    }
+}
+
+// Stray sync bytes are no transport stream, whatever else is marked.
+TEST_F(PhotoCarvingTest, ZerosWithStraySyncBytesHoldNoFile) {
+    const fs::path image = testsupport::zeroImage(2048 * 512);
+    for (std::uint64_t sector : {10, 11, 12, 13, 500})
+        testsupport::writeAt(image, sector * 512 + 4, {0x47});
+    for (const int method : {1, 0})
+        EXPECT_TRUE(foundWithEveryType(image.string(), "", method).empty()) << method;
+}
 
 TEST_F(PhotoCarvingTest, WholeDiskCarvesEverySampleAtItsSectorWithItsCalculatorsLength) {
     const auto samples = manifest(media_ / "disk.manifest");

@@ -77,9 +77,11 @@ TEST_F(UsedBlockMapsTest, FatEntriesOfEachWidthSayWhichClustersAreInUseAcrossASe
     EXPECT_EQ(f[1], 1);
 
     // FAT32 on 4096-byte sectors: cluster 1023's entry ends the FAT's first
-    // sector; 1024's, in use, begins the next.
+    // sector; 1024's, in use, begins the next. Cluster 1025 is free though its
+    // entry's reserved top bits are set.
     const auto large = testsupport::zeroImage(16 * 4096);
     writeAt(large, 4096 + 4 * 1024, {0x07});
+    writeAt(large, 4096 + 4 * 1025, {0x00, 0x00, 0x00, 0xF0});
     auto v32 = keep(testsupport::volumeOver(large, 0, 0, 4096, "FAT32"));
     v32->u16ReservedSectorCount = 1;
     f = allInUse();

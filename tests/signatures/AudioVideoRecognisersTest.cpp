@@ -8,6 +8,8 @@ using testsupport::imageWith;
 using testsupport::putBE;
 using testsupport::toolSample;
 
+using namespace std::string_literals;
+
 namespace {
 
 const std::string kVideo = "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25:duration=1 ";
@@ -85,6 +87,10 @@ TEST_F(AudioVideoRecognisersTest, ToolSamplesAreAcceptedWithTheLengthTheirFormat
          19, "m2v", whole, true},
         // The muxer pads the stream with null packets to its end.
         {kVideo + "-f mpegts -mpegts_m2ts_mode 1 \"$OUT\"", "mts", 31, "mts", whole, true},
+        // Frame after frame to the stream's end.
+        {kTone + "-c:a aac -f adts \"$OUT\"", "aac", 49, "aac", whole, true},
+        {kTone + "-c:a ac3 -ar 44100 -f ac3 \"$OUT\"", "ac3", 50, "ac3", whole, true},
+        {kTone + "-c:a eac3 -f eac3 \"$OUT\"", "eac3", 50, "eac3", whole, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -128,10 +134,19 @@ TEST_F(AudioVideoRecognisersTest, HostileLengthsEndAtTheReadableBytes) {
     const std::string midi = "MThd" + be(6, 4) + be(1, 6) + "MTrk" + be(0xFFFFFFF8, 4);
     EXPECT_EQ(recogniseBytes(midi, sigOf(14, "mid")), (Verdict{true, 65 * 512, 65, true, "mid"}));
 
-    // A transport stream measures its run of null packets; without one it measures nothing and skips nothing.
+    // A transport stream runs as long as its packets follow one another. Fewer than four in a row are no stream,
+    // and neither is a stretch of 0x47 bytes (its packets' adaptation-field control would be the reserved 00).
     std::string stream;
-    for (const char* packet : {"\x47\x40\x00\x10", "\x47\x1F\xFF\x10", "\x47\x1F\xFF\x10", "\x47\x41\x00\x10"})
+    for (const char* packet : {"\x47\x40\x00\x10", "\x47\x1F\xFF\x10", "\x47\x1F\xFF\x10", "\x47\x41\x00\x30"})
         stream += std::string(4, '\0') + std::string(packet, 4) + std::string(184, '\x55');
-    EXPECT_EQ(recogniseBytes(stream, sigOf(31, "mts")), (Verdict{true, 576, 1, true, "mts"}));
-    EXPECT_EQ(recogniseBytes(stream.substr(0, 192), sigOf(31, "mts")), (Verdict{true, 0, 0, false, "mts"}));
+    EXPECT_EQ(recogniseBytes(stream + std::string(192, '\0'), sigOf(31, "mts")), (Verdict{true, 768, 1, true, "mts"}));
+    EXPECT_FALSE(recogniseBytes(stream.substr(0, 576), sigOf(31, "mts")).accepted);
+    EXPECT_FALSE(recogniseBytes(std::string(4096, '\x47'), sigOf(31, "mts")).accepted);
+    // Three frames of AAC or AC-3 are no stream yet.
+    const std::string adts = "\xFF\xF1\x50\x80\x02\x1F\xFC"s + std::string(9, '\0'); // 16 bytes a frame
+    const std::string ac3 = "\x0B\x77\0\0\x08\x40"s + std::string(250, '\0');        // 48 kHz, 64 kbit/s
+    for (const auto& [frame, type] : {std::pair{adts, 49u}, {ac3, 50u}}) {
+        EXPECT_FALSE(recogniseBytes(frame + frame + frame, sigOf(type)).accepted) << type;
+        EXPECT_EQ(recogniseBytes(frame + frame + frame + frame, sigOf(type)).foundSize, 4 * frame.size()) << type;
+    }
 }

@@ -1,12 +1,13 @@
-#include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
 #include "signatures/FileTypeTable.h"
+#include "signatures/SigLists.h"
 #include "signatures/SizeCalculatorFormats.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace {
@@ -14,9 +15,9 @@ namespace {
 using Table = FileTypeTable;
 constexpr Table::List kLists[] = {Table::FR, Table::PR, Table::AL};
 
-std::vector<Table::Row> tableRows() {
+std::vector<Table::Row> tableRows(std::uint32_t* version = nullptr) {
     std::string error;
-    auto rows = Table::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE), &error);
+    auto rows = Table::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE), &error, version);
     EXPECT_TRUE(rows) << error;
     return rows.value_or(std::vector<Table::Row>{});
 }
@@ -29,24 +30,26 @@ std::string listPath(Table::List list, bool backup = false) {
 
 TEST(BuiltInLists, EachListAndItsBackupAreKeyedArchivesOfTheTreeOfTheTableThatReadBackUnchanged) {
     if (!testsupport::haveTool("plistutil")) GTEST_SKIP() << "plistutil is not installed";
-    const auto rows = tableRows();
+    std::uint32_t version = 0;
+    const auto rows = tableRows(&version);
     SigNode::registerArchiveClass();
     for (auto list : kLists) {
-        platform::Array tree;
-        for (auto& node : Table::buildList(rows, list))
-            tree.emplace_back(node);
+        const auto tree = Table::buildList(rows, list);
         for (bool backup : {false, true}) {
             const auto file = testsupport::readBytes(listPath(list, backup));
-            const auto decoded = platform::KeyedUnarchiver::unarchiveObjectWithData(file);
-            ASSERT_TRUE(decoded && decoded->isArray()) << listPath(list, backup);
-            EXPECT_TRUE(platform::KeyedArchiver::archivedDataWithRootObject(*decoded) == file)
-                << listPath(list, backup);
-            EXPECT_TRUE(platform::KeyedArchiver::archivedDataWithRootObject(tree) == file) << listPath(list, backup);
+            std::uint32_t read = 0;
+            const auto decoded = SigLists::decodeList(file, nullptr, &read);
+            ASSERT_TRUE(decoded) << listPath(list, backup);
+            EXPECT_EQ(read, version) << listPath(list, backup);
+            EXPECT_TRUE(SigLists::encodeList(*decoded, version) == file) << listPath(list, backup);
+            EXPECT_TRUE(SigLists::encodeList(tree, version) == file) << listPath(list, backup);
+            // A reader that knows only the root, as the program's earlier versions are, reads it too.
+            EXPECT_TRUE(platform::KeyedUnarchiver::unarchiveObjectWithData(file)) << listPath(list, backup);
         }
         // A reader of our own sees the records under the platform's class names.
         const auto xml = testsupport::runCommand("plistutil -i " + testsupport::shellQuote(listPath(list)));
-        for (const char* text :
-             {"NSKeyedArchiver", "NSMutableArray", "<string>Sig</string>", "<string>SigNode</string>"})
+        for (const char* text : {"NSKeyedArchiver", "NSMutableArray", "<string>Sig</string>",
+                                 "<string>SigNode</string>", "<key>listVersion</key>"})
             EXPECT_NE(xml.value_or("").find(text), std::string::npos) << listPath(list) << " lacks " << text;
     }
 }
@@ -56,15 +59,21 @@ TEST(BuiltInLists, RowsKeepTheRulesOfTheSearch) {
     ASSERT_GT(rows.size(), 200u);
     for (auto list : kLists) {
         std::map<std::tuple<std::uint16_t, std::uint8_t, std::uint64_t>, std::vector<const Table::Row*>> byHeader;
+        std::set<std::pair<std::string, std::string>> names;
         for (const auto& row : rows) {
             if (!(row.lists & list)) continue;
             // 0 and 1, or a recogniser of the dispatch (7, 22 and 29 are none).
             const auto type = row.typeOfFile;
-            EXPECT_TRUE(type <= 47 && type != 7 && type != 22 && type != 29) << "line " << row.line;
+            EXPECT_TRUE(type <= 53 && type != 7 && type != 22 && type != 29) << "line " << row.line;
             EXPECT_TRUE(type != 1 || SizeCalculatorFormats::has(row.extension)) << "line " << row.line;
             EXPECT_TRUE(row.offset <= 1024 && row.headerLength >= 1 && row.headerLength <= 8) << "line " << row.line;
             EXPECT_TRUE(row.headerLength == 8 || row.header >> (8 * row.headerLength) == 0) << "line " << row.line;
             byHeader[{row.offset, row.headerLength, row.header}].push_back(&row);
+            // A checked type is marked; one taken on a header of under four bytes is not.
+            const bool checked = type > 1 || (type == 1 && list == Table::PR);
+            EXPECT_TRUE(checked ? row.marked : row.headerLength >= 4 || !row.marked) << "line " << row.line;
+            // A newer list finds a type of a user's copy by its name and extension.
+            EXPECT_TRUE(names.insert({row.name, row.extension}).second) << "line " << row.line;
         }
         for (const auto& [key, group] : byHeader)
             for (const auto* row : group)

@@ -29,17 +29,19 @@ struct RecordingRecognisers final : Recognisers {
     SERVES(40, checkOlk14PrefFileAtBlock) SERVES(41, checkOlk14RecentFileAtBlock) SERVES(42, checkOlk14RuleFileAtBlock)
     SERVES(43, checkOlk14SearchFileAtBlock) SERVES(44, checkOlk14ScheduleFileAtBlock)
     SERVES(45, checkOlk14SignatureFileAtBlock) SERVES(46, checkOlk14UIDFileAtBlock)
-    SERVES(47, checkInddAndOtherSuchFileAtBlock)
+    SERVES(47, checkInddAndOtherSuchFileAtBlock) SERVES(48, checkSGIFileAtBlock) SERVES(49, checkAACFileAtBlock)
+    SERVES(50, checkAC3FileAtBlock) SERVES(51, checkCompressFileAtBlock) SERVES(52, checkARJFileAtBlock)
+    SERVES(53, checkEXEFileAtBlock)
 };
 // clang-format on
 
 TEST(RecogniserDispatch, EachNumberRunsItsOwnRecogniserOrPassesUncheckedAndABookTurnsBackToIndd) {
-    for (std::uint32_t type = 0; type <= 50; ++type)
+    for (std::uint32_t type = 0; type <= 56; ++type)
         for (std::uint16_t first : {0xFFDF, 0x4945, 0x5248, 0xFFE0, 0x4944, 0x5249}) {
             // MP3 runs only on a frame sync, an ID3 tag or a RIFF start.
             const bool gateOpen = first >= 0xFFE0 || first == 0x4944 || first == 0x5249;
             const bool runs =
-                type >= 2 && type <= 47 && type != 7 && type != 22 && type != 29 && (type != 16 || gateOpen);
+                type >= 2 && type <= 53 && type != 7 && type != 22 && type != 29 && (type != 16 || gateOpen);
             RecordingRecognisers recognisers;
             recognisers.answer = (first & 1) != 0; // both answers, gate open or not
             Sig sig;

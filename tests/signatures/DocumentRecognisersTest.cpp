@@ -32,13 +32,19 @@ TEST_F(DocumentRecognisersTest, ZipEndsAfterItsEndRecordPdfAfterItsEofMarkerOrBo
     const auto pdf = toolSample("gs -q -sDEVICE=pdfwrite -o \"$OUT\" -c showpage", "pdf");
     Volume& volume = volumeOver(imageOf({{7, zip}, {20, commented}, {40, pdf}}));
     for (const auto& [sector, size, extension] :
-         {std::tuple{7, zip.size(), "zip"}, {20, commented.size(), "zip"}, {40, pdf.rfind("%%EOF") + 5, "pdf"}}) {
+         {std::tuple{7, zip.size(), "zip"}, {20, commented.size(), "zip"}, {40, pdf.size(), "pdf"}}) {
         Sig sig = sigOf(extension == "zip"s ? 21 : 24, extension, 200);
         EXPECT_EQ(recognise(volume, sig, sector), (Verdict{true, size, size / 512, true, extension})) << sector;
     }
     // A line end before the marker, in the window before.
     const std::string straddling = "%PDF" + std::string(63 * 512 - 6, ' ') + "\n%%EOF";
     EXPECT_EQ(recogniseBytes(straddling, sigOf(24, "pdf", 1)), (Verdict{true, 63 * 512 + 4, 63, true, "pdf"}));
+    // An update appended to a document ends it after its own marker and line break; what follows a marker that is
+    // no object or table is not the document's.
+    const std::string first = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\r\n";
+    const std::string update = "2 0 obj\n<<>>\nendobj\nxref\n0 1\ntrailer\n<<>>\n%%EOF\r";
+    EXPECT_EQ(recogniseBytes(first + update + "\n7 words", sigOf(24, "pdf", 1)).foundSize, (first + update).size() + 1);
+    EXPECT_EQ(recogniseBytes(first + "words\n%%EOF\n", sigOf(24, "pdf", 1)).foundSize, first.size());
     // Without an end record (a "%EOF" after one percent sign is none): the
     // size limit, or the volume's rest when the limit reaches past it.
     for (const auto& [type, header] : {std::pair{21, "PK\x03\x04"}, {24, "%PDF-1.4\n%EOF"}}) {
@@ -93,6 +99,35 @@ TEST_F(DocumentRecognisersTest, RarWalksItsBlocksAndStopsWhereABlockDoesNotAdvan
     EXPECT_FALSE(recogniseBytes(marker + archive + rarBlock(0x50, 0, 7), sigOf(23, "rar")).accepted);
     const std::string mrw = "\0MRM\0\0\x03\xE8\0PRD"s + std::string(12, '\0') + "\0\x03\0\x05\0\0\0\0\x0C"s;
     EXPECT_EQ(recogniseBytes(mrw, sigOf(11, "mrw")), (Verdict{true, 1000 + 8 + 23, 0, false, "mrw"}));
+}
+
+// Two-byte headers are followed up: compress's flags and first codes, ARJ's
+// header CRC (its files and end header measure it), a program's PE header
+// (its sections and certificates measure it).
+TEST_F(DocumentRecognisersTest, CompressArjAndProgramsAreTestedPastTheirTwoByteHeaders) {
+    const std::string python = "python3 -c 'import struct, sys, zlib\n"
+                               "def h(b): return b\"\\x60\\xea\" + struct.pack(\"<H\", len(b)) + b + "
+                               "struct.pack(\"<I\", zlib.crc32(b)) + bytes(2)\n";
+    const auto arj = toolSample(python + "f = bytes([30, 11, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5]) + bytes(25)\n"
+                                         "open(sys.argv[1], \"wb\").write(h(bytes(40)) + h(f) + b\"hello\" + "
+                                         "bytes([0x60, 0xea, 0, 0]))' \"$OUT\"",
+                                "arj");
+    EXPECT_EQ(recogniseBytes(arj, sigOf(52)).foundSize, arj.size());
+    EXPECT_FALSE(recogniseBytes(arj.substr(0, 10) + 'x' + arj.substr(11), sigOf(52)).accepted);
+    const auto exe = toolSample(python + "d = bytearray(0x600); d[0:2] = b\"MZ\"; d[0x3C] = 0x80; "
+                                         "d[0x80:0x84] = b\"PE\\0\\0\"; d[0x86] = 1; d[0x94] = 0xE0; "
+                                         "d[0x98:0x9A] = b\"\\x0b\\x01\"; d[0xF4] = 16; d[0x118:0x120] = "
+                                         "struct.pack(\"<II\", 0x600, 0x80); d[0x188:0x190] = struct.pack(\"<II\", "
+                                         "0x200, 0x300)\nopen(sys.argv[1], \"wb\").write(d)' \"$OUT\"",
+                                "exe");
+    EXPECT_EQ(recogniseBytes(exe, sigOf(53)).foundSize, 0x680u);
+    EXPECT_FALSE(recogniseBytes("MZ" + std::string(1022, '\0'), sigOf(53)).accepted);
+    EXPECT_FALSE(recogniseBytes("\x1F\x9D\xB0\x61\x02\x02"s, sigOf(51)).accepted);
+    EXPECT_FALSE(recogniseBytes("\x1F\x9D\x90\x61\x03\x02"s, sigOf(51)).accepted);
+    if (!haveTool("compress")) GTEST_SKIP() << "compress is missing (./dev.sh installs it)";
+    for (const char* text : {"seq 1 2000", "printf 'the text, the text, the text\\n'"})
+        EXPECT_EQ(recogniseBytes(toolSample("{ "s + text + " | compress -c >\"$OUT\"; }", "Z"), sigOf(51, "z")),
+                  (Verdict{true, 0, 0, false, "z"}));
 }
 
 // Text without a NUL is read to the size limit, or to 16 MiB without one.

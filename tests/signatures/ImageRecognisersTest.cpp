@@ -25,9 +25,10 @@ TEST_F(ImageRecognisersTest, ToolSamplesAreMeasuredToTheirRealEnd) {
                              "+noise Random \"$OUT.b.gif\" && gifsicle --delay 10 \"$OUT\".?.gif -o \"$OUT\"";
     const std::string icns = "convert -size 128x128 plasma: \"$OUT.png\" && png2icns \"$OUT\" \"$OUT.png\"";
     const std::tuple<std::string, std::uint32_t, std::string> samples[] = {
-        {convert("plasma:", "jpg"), 3, "jpg"}, {convert("xc: +noise Random", "png"), 6, "png"},
-        {convert("plasma:", "gif"), 4, "gif"}, {toolSample(gifs, "gif"), 4, "gif"},
-        {convert("plasma:", "bmp"), 2, "bmp"}, {toolSample(icns, "icns"), 20, "icns"}};
+        {convert("plasma:", "jpg"), 3, "jpg"},  {convert("xc: +noise Random", "png"), 6, "png"},
+        {convert("plasma:", "gif"), 4, "gif"},  {toolSample(gifs, "gif"), 4, "gif"},
+        {convert("plasma:", "bmp"), 2, "bmp"},  {toolSample(icns, "icns"), 20, "icns"},
+        {convert("plasma:", "sgi"), 48, "sgi"}, {convert("plasma: -compress none", "sgi"), 48, "sgi"}};
     for (const auto& [bytes, type, ext] : samples) { // in 4096-byte sectors
         Sig sig = sigOf(type, ext);
         const bool jumped = type != 2 && type != 20;
@@ -43,6 +44,10 @@ TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {
     EXPECT_FALSE(recogniseBytes("BM" + be(1000) + be(1), sigOf(2)).accepted); // reserved fields not zero
     EXPECT_EQ(recogniseBytes("icns" + be(10'000'000), sigOf(20)), (Verdict{true, 10'000'000, 0, false, ""}));
     EXPECT_FALSE(recogniseBytes("icns" + be(10'000'001), sigOf(20)).accepted);
+    // An SGI header keeps its unused bytes zero.
+    const std::string sgi = "\x01\xDA\0\1\0\2\0\x08\0\x08\0\1"s + std::string(500, '\0');
+    EXPECT_EQ(recogniseBytes(sgi, sigOf(48)).foundSize, 512u + 64);
+    EXPECT_FALSE(recogniseBytes(sgi.substr(0, 300) + 'x' + sgi.substr(301), sigOf(48)).accepted);
     EXPECT_FALSE(recogniseBytes("\xFF\xD8\xFF\x00"s + be(16, 2), sigOf(3)).accepted);
     for (const char depth : {1, 3, 16, 18})
         EXPECT_EQ(recogniseBytes(pngHead(depth), sigOf(6)).accepted, depth == 1 || depth == 16) << int(depth);

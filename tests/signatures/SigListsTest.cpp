@@ -9,6 +9,7 @@
 
 namespace fs = std::filesystem;
 using testsupport::readBytes;
+using namespace std::string_literals;
 
 namespace {
 
@@ -168,4 +169,60 @@ TEST(SigLists, TheTwinIsReadFromTheSecondReloadAndUnreadableListsFallBackWithALo
     EXPECT_FALSE(SigLists::loadSigData(0, 0));
     ASSERT_EQ(log.lines.size(), 6u);
     EXPECT_NE(log.lines.back().find("no file types are shown"), std::string::npos) << log.lines.back();
+}
+
+namespace {
+
+const SigNode* typeNamed(const SigRootArray& list, const std::string& software) {
+    for (const auto& category : list)
+        for (const auto& node : category->children())
+            if (node->sig()->software == software) return node.get();
+    return nullptr;
+}
+
+} // namespace
+
+// A photo list written by the program before its lists had versions: every
+// type marked, no version, an old header and a type the program dropped.
+// The user added types to the list and its twin, changed a size and
+// unmarked a type; the next load brings both files up to the program's
+// list and keeps all of that.
+TEST(SigLists, ACopyFromTheEarlierProgramIsBroughtUpToDateKeepingWhatTheUserDid) {
+    const fs::path data = testsupport::makeTempDir("data");
+    ::setenv("DRENTIC_RESOURCE_DIR", DRENTIC_BUILT_IN_LISTS, 1);
+    ::setenv("DRENTIC_STATE_DIR", data.c_str(), 1);
+    std::uint32_t version = 0;
+    const SigRootArray program =
+        SigLists::decodeList(readBytes(SigLists::builtInListPath("Sig_PR")), nullptr, &version).value();
+    for (const char* name : {"Sig_PR", "Sig_PR_backup"}) {
+        SigRootArray old = SigLists::decodeList(readBytes(SigLists::builtInListPath("Sig_PR"))).value();
+        old.push_back(category("Own", {{name, 0x1234}, {"Dropped type", 0x01DA}}));
+        old.back()->children()[0]->sig()->preInstalled = false;
+        for (const auto& category : old)
+            for (const auto& node : category->children())
+                node->selected = 1;
+        old[0]->children()[0]->sig()->userSize = 77;
+        old[0]->children()[1]->selected = 0;
+        typeNamed(old, "WebP image")->sig()->header = 0x57454250;
+        writeArchive(data / (std::string(name) + ".dat"), asArray(old));
+    }
+    for (const int loadCount : {0, 2}) {
+        const SigRootArray list = SigLists::loadSigData(2, loadCount).value();
+        const std::string name = loadCount == 0 ? "Sig_PR" : "Sig_PR_backup";
+        std::uint32_t written = 0;
+        ASSERT_TRUE(SigLists::decodeList(readBytes(data / (name + ".dat")), nullptr, &written));
+        EXPECT_EQ(written, version);
+        EXPECT_EQ(list.size(), program.size() + 1);
+        EXPECT_EQ(list[0]->children()[0]->sig()->userSize, 77u);
+        EXPECT_EQ(list[0]->children()[1]->selected, 0);
+        EXPECT_EQ(typeNamed(list, "WebP image")->sig()->header, typeNamed(program, "WebP image")->sig()->header);
+        EXPECT_EQ(typeNamed(list, "Dropped type"), nullptr);
+        // Marked when the list was made, so the program's mark now.
+        EXPECT_EQ(typeNamed(list, "Windows icon")->selected, 0);
+        const SigNode* mine = typeNamed(list, name);
+        ASSERT_NE(mine, nullptr);
+        EXPECT_EQ(std::tuple(mine->category, mine->selected, mine->sig()->preInstalled), std::tuple("Own"s, 1, false));
+    }
+    ::unsetenv("DRENTIC_RESOURCE_DIR");
+    ::unsetenv("DRENTIC_STATE_DIR");
 }

@@ -8,7 +8,7 @@
 set -euo pipefail
 table=$(realpath "$1")
 im=$(for c in magick convert-im6.q16 convert; do "$c" -version 2>/dev/null | grep -q ImageMagick && echo "$c" && break; done || true)
-for tool in ${im:-imagemagick} sox gs 7z zip bzip2 xz zstd lz4 ar sqlite3 openssl cc ffmpeg lame soffice; do
+for tool in ${im:-imagemagick} sox gs 7z zip bzip2 xz zstd lz4 compress ar sqlite3 openssl cc ffmpeg lame soffice; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is missing (./dev.sh installs it)"; exit 77; }
 done
 work=$(mktemp -d)
@@ -56,7 +56,7 @@ while read -r ext command; do
   # Rows of one name are one format in several lists: all of them must match.
   if ! od -An -tx1 -v -N 1040 "sample.$ext" 2>/dev/null | tr -d ' \n' | tr a-f A-F |
     awk -F'|' -v ext="$ext" 'FILENAME == "-" { bytes = $0; next }
-      !/^ *#/ && NF == 12 { for (i = 1; i <= NF; i++) gsub(/[ \t]/, "", $i) }
+      !/^ *#/ && NF == 13 { for (i = 1; i <= NF; i++) gsub(/[ \t]/, "", $i) }
       $3 == ext && $9 != "-" { rows[$2]++
                                if (substr(bytes, 2 * $5 + 1, length($6)) == $6) { matched[$2]++; print FNR >>"rows-matched" } }
       END { for (name in rows) if (matched[name] == rows[name]) exit 0; exit 1 }' - "$table"; then
@@ -70,7 +70,6 @@ $(for e in tif; do echo "$e $im -size 8x8 gradient: -define tiff:endian=msb samp
 gif $im -size 8x8 gradient: gif87:sample.gif
 ras $im -size 8x8 gradient: sun:sample.ras
 $(for e in qoi exr; do echo "$e ff $picture sample.$e"; done)
-jxl ff $picture -c:v libjxl sample.jxl
 avif ff $picture -c:v libaom-av1 -cpu-used 8 -f avif sample.avif
 $(for e in wav aif au flac ogg wv voc caf; do echo "$e sox -n -r 8000 sample.$e synth 0.05 sine 440"; done)
 amr sox -n -r 8000 -t amr-nb sample.amr synth 0.05 sine 440
@@ -111,7 +110,7 @@ odg office odg sample.fodg
 $(for e in emf wmf; do echo "$e office $e sample.fodg"; done)
 $(for d in pdf:pdfwrite ps:ps2write; do echo "${d%%:*} gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=${d#*:} -sOutputFile=sample.${d%%:*} -c showpage"; done)
 zip zip -q sample.zip text.txt
-$(for p in gz:gzip bz2:bzip2 xz:xz lzma:"xz --format=lzma" zst:"zstd -q" lz4:"lz4 -q"; do echo "${p%%:*} ${p#*:} -c text.txt >sample.${p%%:*}"; done)
+$(for p in gz:gzip bz2:bzip2 xz:xz lzma:"xz --format=lzma" zst:"zstd -q" lz4:"lz4 -q" z:compress; do echo "${p%%:*} ${p#*:} -c text.txt >sample.${p%%:*}"; done)
 $(for e in 7z wim; do echo "$e 7z a -t$e sample.$e text.txt"; done)
 tar tar cf sample.tar text.txt
 deb ar rc sample.deb text.txt
@@ -119,6 +118,6 @@ sqlite sqlite3 sample.sqlite "create table t(x);"
 pem openssl genpkey -algorithm ed25519 -out sample.pem
 elf echo 'int main(void) { return 0; }' | cc -x c - -o sample.elf
 EOF
-rows=$(awk -F'|' '!/^ *#/ && NF == 12 && $9 !~ /^ *- *$/' "$table" | wc -l)
+rows=$(awk -F'|' '!/^ *#/ && NF == 13 && $9 !~ /^ *- *$/' "$table" | wc -l)
 echo "$checked samples, $failures failed; $(sort -u rows-matched | wc -l) of the $rows listed rows matched"
 [ "$failures" -eq 0 ]
