@@ -107,18 +107,12 @@ NewDir* CarvedFileRecorder::newCarvedNode(NewDir* parent, std::uint16_t kind, co
 
 NewDir* CarvedFileRecorder::ownTypeFolder(const Sig& sig) const {
     // The root also holds the scanned volume's own folders, and one of them
-    // may be named like a type folder: a carved file never goes there. A
-    // restored tree keeps no mark of who made a folder, only the carved
-    // flag, so a resumed run takes over the first carved folder of the name.
+    // may be named like a type folder: a carved file never goes there. The
+    // carved flag, which the tree record keeps, tells the search's own.
     const std::u16string name = newdir::utf16(sig.extension + " files");
-    NewDir* restored = nullptr;
-    for (NewDir* child : volume_.dirRoot->childList) {
-        if (!isFolderNamed(child, name)) continue;
-        if (child->foundBySignature == 1) return child;
-        if (!restored && volume_.autoCrashRecovery && child->deleted == 1) restored = child;
-    }
-    if (restored) restored->foundBySignature = 1;
-    return restored;
+    for (NewDir* child : volume_.dirRoot->childList)
+        if (isFolderNamed(child, name) && child->foundBySignature == 1) return child;
+    return nullptr;
 }
 
 NewDir* CarvedFileRecorder::typeFolder(const Sig& sig, AutoRecoveryAppend& fileDesc) {

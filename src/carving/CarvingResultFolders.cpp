@@ -17,7 +17,8 @@ NewDir* CarvingResultFolders::folderNamed(std::string_view name, std::string_vie
     if (resumed && root) {
         const std::u16string wanted = newdir::utf16(name);
         for (NewDir* child : root->childList) {
-            if (!child || volume_.fileNameOfDir(child) != wanted) continue;
+            // Only the search's own folder, never one of the volume's.
+            if (!child || !child->foundBySignature || volume_.fileNameOfDir(child) != wanted) continue;
             child->firstSectorOffset = 0;
             // A restored tree carries no extensions.
             if (!extension.empty()) volume_.setExtension(newdir::utf16(extension.substr(1)), child);

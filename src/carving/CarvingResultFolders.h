@@ -3,8 +3,8 @@
 // The result folder of every selected built-in format of a carving run
 // ("JPG Files", "PNG Files", …) and the "RAW Jpg Files" folder for the JPEG
 // previews found inside raw photos. A fresh run makes them anew; a resumed
-// run takes over those the restored tree already has under the root, by
-// exact name, so the files of both runs share one folder and their numbers
+// run takes over those the restored tree already has under the root (its
+// carved folders, by exact name), so the files of both runs share one folder and their numbers
 // go on. A folder joins the tree only with its first file; those that never
 // got one are freed with the run.
 

@@ -90,13 +90,6 @@ TEST_F(CarvedFileRecorderTest, CarvedFilesGoOnlyIntoTheFolderTheSearchMadeForThe
     EXPECT_EQ(made->childrenArrayCount(), 2u);
     for (std::uint32_t i = 0; i < 2; ++i)
         EXPECT_EQ(newdir::childAtIndex(v->dirRoot, i)->childrenArrayCount(), 0u);
-
-    // A restored tree keeps the carved flag only.
-    made->foundBySignature = 0;
-    newdir::childAtIndex(v->dirRoot, 1)->deleted = 0;
-    v->autoCrashRecovery = true;
-    recorder.addFileToListAtBlock(300, jpg, appended);
-    EXPECT_EQ(made->childrenArrayCount(), 3u);
 }
 
 TEST_F(CarvedFileRecorderTest, UnmeasuredOrOversizedFilesTakeTheTypeSizeUpToTheVolumesEnd) {
