@@ -389,6 +389,8 @@ void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewPTList")), 0);
     QVERIFY(w.p.widget<QLabel>("textFieldEmptyPTList")->isVisible());
+    // The disk's other partitions hold FAT and exFAT volumes.
+    QVERIFY(w.p.text("textFieldEmptyPTList").startsWith("No HFS/HFS+ partition was found on this disk"));
     const auto search = [&] {
         w.click("buttonPTListCheckBoxScanForVolumes");
         w.click("buttonPTListNext");
