@@ -471,6 +471,11 @@ void ScanWizard::prepareForScan() {
     case 5:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         treeScanModeAdvScanClicked();
+        // A volume whose file system the tree scan does not rebuild (exFAT)
+        // is only searched: skipping the file types would leave nothing.
+        if (ScanThread::fileSystemForContent(selectedDrvOrVolDict_.get("Content").description(), true) ==
+            ScanThread::FileSystem::None)
+            setEnabled("skipButtonSigTab", false);
         break;
     default:
         break;

@@ -147,8 +147,8 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .plain = Driver::PlainFAT,
          .carve = Driver::CarveFATFree,
          .treeCarve = Driver::CarveVolume},
-        // The tree scan takes no exFAT volume: it only carves it, as any
-        // content without a row.
+        // The tree scan takes no exFAT volume: it only carves it, sector by
+        // sector, as no block size of its own is known.
         {.fileSystem = FileSystem::ExFAT,
          .treeContent = noContent,
          .deletedFileContent = basicDataPartition,
@@ -158,7 +158,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .deletedFileBody = &ScanThread::scanForDeletedFilesExFAT,
          .plain = Driver::PlainExFAT,
          .carve = Driver::CarveExFAT,
-         .treeCarve = Driver::CarveVolume},
+         .treeCarve = Driver::CarveExFAT},
         // The deleted-file scan takes an APFS volume, not its container.
         {.fileSystem = FileSystem::APFS,
          .treeContent = apfsVolumeOrContainer,
@@ -413,14 +413,21 @@ void ScanThread::startMakingTree(const Array& arguments) {
     searchAsked_ = search;
     if (search) v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
 
-    // A content no row takes has no file-system step.
+    // A content no row takes has no file-system step; one the deleted-file
+    // scan takes (exFAT) is carved with that row's driver.
     const Recovery* row = recoveryFor(v.volumeContent, true);
+    const Recovery* carveRow = row ? row : recoveryFor(v.volumeContent, false);
     if (!resumed_ && row) (this->*row->treeRecovery)(*row);
+    // With neither a file system to read nor a search to run the result
+    // would be an empty tree that says nothing.
+    if (!resumed_ && !row && !search)
+        cannotProcess("The file system of this volume is not one this scan rebuilds: it finds the volume's files by "
+                      "their contents. Go back and mark the file types to look for.");
     // Every content kind has a root before any search runs, so carved files
     // always have a tree to go into.
     if (!v.aborting) ensureRoot();
 
-    if (search && !v.aborting) searchStep(row ? row->treeCarve : Driver::CarveVolume);
+    if (search && !v.aborting) searchStep(carveRow ? carveRow->treeCarve : Driver::CarveVolume);
     if (!v.aborting) cleanUp();
     post(Dict{{"Progress Status", "default"}, {"Tree Complete", true}}, false);
 }
