@@ -33,17 +33,18 @@ using platform::Dict;
 using platform::Value;
 
 enum class ScanThread::Driver {
-    PlainHFS,     // signatureSearchStartAt:
-    PlainFAT,     // signatureSearchFATStartAt:
-    PlainExFAT,   // signatureSearchExFATStartAt:
-    PlainAPFS,    // signatureSearchAPFSStartAt:
-    PlainDisk,    // signatureSearchDiskStartAt:
-    CarveVolume,  // signatureSearchVolPhotoAndFileRecoveryMethodStartAt:
-    CarveAPFS,    // signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt:
-    CarveExFAT,   // signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt:
-    CarveDisk,    // signatureSearchDiskPhotoMethodStartAt:
-    CarveHFSFree, // signatureSearchOnFreeSpaceOnlyStartAt:
-    CarveFATFree, // signatureSearchOnFreeSpaceOnFATVolumeStartAt:
+    PlainHFS,      // signatureSearchStartAt:
+    PlainFAT,      // signatureSearchFATStartAt:
+    PlainExFAT,    // signatureSearchExFATStartAt:
+    PlainAPFS,     // signatureSearchAPFSStartAt:
+    PlainDisk,     // signatureSearchDiskStartAt:
+    CarveVolume,   // signatureSearchVolPhotoAndFileRecoveryMethodStartAt:
+    CarveAPFS,     // signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt:
+    CarveExFAT,    // signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt:
+    CarveDisk,     // signatureSearchDiskPhotoMethodStartAt:
+    CarveHFSFree,  // signatureSearchOnFreeSpaceOnlyStartAt:
+    CarveFATFree,  // signatureSearchOnFreeSpaceOnFATVolumeStartAt:
+    CarveAPFSFree, // the free sectors of an APFS volume
 };
 
 namespace {
@@ -159,7 +160,8 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .plain = Driver::PlainExFAT,
          .carve = Driver::CarveExFAT,
          .treeCarve = Driver::CarveExFAT},
-        // The deleted-file scan takes an APFS volume, not its container.
+        // The deleted-file scan takes an APFS volume, not its container, and
+        // carves its free space as it does on HFS+ and FAT.
         {.fileSystem = FileSystem::APFS,
          .treeContent = apfsVolumeOrContainer,
          .deletedFileContent = apfsVolume,
@@ -168,7 +170,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .recover = apfsRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesAPFS,
          .plain = Driver::PlainAPFS,
-         .carve = Driver::CarveAPFS,
+         .carve = Driver::CarveAPFSFree,
          .treeCarve = Driver::CarveAPFS},
     };
     return rows;
@@ -287,6 +289,9 @@ void ScanThread::searchStep(Driver driver) {
         break;
     case Driver::CarveFATFree:
         run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnFATVolumeStartAt(at); };
+        break;
+    case Driver::CarveAPFSFree:
+        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnAPFSVolumeStartAt(at); };
         break;
     }
     // The carving makes the groups of the types its size calculators leave.
