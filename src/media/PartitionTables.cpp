@@ -261,7 +261,8 @@ void PartitionTables::readAndInterpretPM() {
         if (entry.pmSig != partitions::kPMSignature) break;
         const std::string type = entry.type();
         if (type != "Apple_HFS" && type != "Apple_HFSX") {
-            ++media_.otherPartitionsPassedOver;
+            // The map's own drivers and free space are no volumes.
+            if (!type.starts_with("Apple_")) ++media_.otherPartitionsPassedOver;
             continue;
         }
         media_.volumePMArray.push_back(
