@@ -26,7 +26,8 @@ bool parseNumber(const char* s, std::uint64_t& out) {
 
 // What the volume at the start sector holds, as far as this tool can tell
 // without the drive list: the HFS+ and HFSX signatures, then the FAT and
-// exFAT boot sectors, named as the drive list names them.
+// exFAT boot sectors and the APFS container superblock, named as the drive
+// list names them.
 std::string detectContent(const ScanImageOptions& o) {
     int fd = ::open(o.image.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
@@ -44,6 +45,7 @@ std::string detectContent(const ScanImageOptions& o) {
         return type == "-" ? std::string() : type;
     }
     if (detection.isVolumeExFAT(volume)) return "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+    if (detection.isVolumeAPFS(volume)) return "APFS";
     return {};
 }
 

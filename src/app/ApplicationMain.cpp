@@ -3,12 +3,10 @@
 #include "app/AutoRecoveryController.h"
 #include "app/DriveListMonitor.h"
 #include "app/MainWindow.h"
-#include "app/PreviewWindow.h"
 #include "app/RecoverySessionController.h"
 #include "app/ScanWizard.h"
 #include "app/TreeScreenController.h"
 #include "platform/ProcessFlags.h"
-#include "results/NewDirViewHelper.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -59,14 +57,8 @@ int runApplication(int argc, char** argv, const ApplicationOptions& options) {
     MainWindow window;
     delegate.setWindow(&window);
     delegate.awakeFromNib();
-    TreeScreenController* tree = TreeScreenController::install(delegate);
+    TreeScreenController::install(delegate);
     ScanWizard::install(delegate)->watchDrives(new DriveListMonitor);
-    // The Preview button, a double click and a new selection while the
-    // preview is up all show the selected entry.
-    tree->setPreviewHook([&delegate, tree] {
-        NewDirViewHelper* item = tree->selectedItem();
-        PreviewWindow::preview(delegate, item ? item->newDir() : nullptr);
-    });
     RecoverySessionController* sessions = RecoverySessionController::install(delegate);
     AutoRecoveryController::install(delegate);
     const QStringList arguments = QCoreApplication::arguments();

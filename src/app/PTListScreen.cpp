@@ -14,10 +14,7 @@ PTListScreen::PTListScreen(QWidget* parent)
     table->horizontalHeader()->hide();
     table->verticalHeader()->setDefaultSectionSize(80);
     content()->addWidget(table, 1);
-    auto* empty = makeLabel(QStringLiteral("textFieldEmptyPTList"),
-                            tr("No partition was found on this disk. Tick the box below to search the whole disk "
-                               "for volumes whose partition entry is gone."),
-                            "value", this);
+    auto* empty = makeLabel(QStringLiteral("textFieldEmptyPTList"), emptyListText(false), "value", this);
     empty->setWordWrap(true);
     empty->hide();
     content()->addWidget(empty);
@@ -29,4 +26,13 @@ PTListScreen::PTListScreen(QWidget* parent)
     addHelpButton(QStringLiteral("buttonHelpPTListTab"), QStringLiteral("partitions"));
     addStepButton(tr("Back"), QStringLiteral("buttonPTListBack"));
     addStepButton(tr("Next"), QStringLiteral("buttonPTListNext"), true);
+}
+
+QString PTListScreen::emptyListText(bool otherPartitions) {
+    if (otherPartitions)
+        return tr("No HFS/HFS+ partition was found on this disk: its partitions hold other file systems, which "
+                  "the other kinds of recovery offer as volumes. Tick the box below to search the whole disk for "
+                  "HFS+ volumes whose partition entry is gone.");
+    return tr("No partition was found on this disk. Tick the box below to search the whole disk for volumes whose "
+              "partition entry is gone.");
 }

@@ -8,4 +8,8 @@ class PTListScreen : public WizardScreen {
     Q_OBJECT
 public:
     explicit PTListScreen(QWidget* parent = nullptr);
+
+    // What the empty list says: that the disk has no partition table the
+    // program reads, or that its table holds partitions of other kinds only.
+    static QString emptyListText(bool otherPartitions);
 };

@@ -89,6 +89,11 @@ public:
     QString lyricsText() const;
     bool lyricsScrolling() const { return lyricsTimer_.isActive(); }
 
+    // The end of a read: the data shown as an image or a movie, or the
+    // failed picture when the read was given up.
+    void previewDataLoaded();
+    void previewAfterThreadAbort();
+
     // Lower-cased extensions shown as images (Qt's image readers).
     static const QStringList& imageFileTypes();
     // The kind a name's extension selects: an image where a reader decodes
@@ -105,8 +110,6 @@ private:
     void previewSmall(std::shared_ptr<Job> job);
     void getPreviewData(std::shared_ptr<Job> job);
     void previewLoadFinished(std::shared_ptr<Job> job, PreviewData::Result result);
-    void previewDataLoaded();
-    void previewAfterThreadAbort();
     void previewImage();
     void previewMovie();
     void previewTextData();

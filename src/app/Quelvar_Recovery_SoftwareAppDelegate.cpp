@@ -4,7 +4,9 @@
 #include "app/MainScreen.h"
 #include "app/MainWindow.h"
 #include "app/ManualWindow.h"
+#include "app/NotificationCenter.h"
 #include "app/PictureArea.h"
+#include "app/PreviewWindow.h"
 #include "app/RecoveryKindScreen.h"
 #include "app/RecoverySessionController.h"
 #include "app/ScanWizard.h"
@@ -50,6 +52,26 @@ Quelvar_Recovery_SoftwareAppDelegate::Quelvar_Recovery_SoftwareAppDelegate(Drive
     initialDriveList();
     fillCellArray();
     zeroTableViewDrivesList_ = true;
+    observeNotifications();
+}
+
+void Quelvar_Recovery_SoftwareAppDelegate::observeNotifications() {
+    // Nothing in the program posts these; whatever does reaches the preview
+    // and the session opening through them.
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    auto preview = [this](void (PreviewWindow::*handler)()) {
+        return [this, handler](const QVariant&) {
+            if (auto* w = qobject_cast<PreviewWindow*>(elementIfMade(QStringLiteral("previewWindow")))) (w->*handler)();
+        };
+    };
+    center.addObserver(this, QStringLiteral("PreviewThreadAbortedNotification"),
+                       preview(&PreviewWindow::previewAfterThreadAbort));
+    center.addObserver(this, QStringLiteral("PreviewDataLoadedNotification"),
+                       preview(&PreviewWindow::previewDataLoaded));
+    center.addObserver(this, QStringLiteral("OpenFilePathFileFoundNotification"), [this](const QVariant& path) {
+        if (RecoverySessionController* sessions = RecoverySessionController::of(*this))
+            sessions->openScanInfoFile(path.toString());
+    });
 }
 
 Quelvar_Recovery_SoftwareAppDelegate::~Quelvar_Recovery_SoftwareAppDelegate() {

@@ -238,6 +238,8 @@ signals:
     void volumesFoundChanged();
 
 private:
+    // The three notifications the delegate observes from its construction.
+    void observeNotifications();
     // The picture area of a home or recovery-kind screen.
     PictureArea* pictureAreaOf(const QString& screenIdentifier) const;
 

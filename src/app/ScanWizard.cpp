@@ -6,6 +6,7 @@
 #include "app/HoverButton.h"
 #include "app/MainScreen.h"
 #include "app/MainWindow.h"
+#include "app/PTListScreen.h"
 #include "app/PictureArea.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/RawSliderScreen.h"
@@ -449,7 +450,13 @@ void ScanWizard::prepareForScan() {
         if (!resuming) {
             delegate_.setSelectedDrive(DMedia::initWithDictionary(selectedDrvOrVolDict_));
             Array partitions;
-            if (std::shared_ptr<DMedia> drive = delegate_.selectedDrive()) drive->initialize(partitions);
+            bool otherPartitions = false;
+            if (std::shared_ptr<DMedia> drive = delegate_.selectedDrive()) {
+                drive->initialize(partitions);
+                otherPartitions = drive->otherPartitionsPassedOver > 0;
+            }
+            if (auto* text = qobject_cast<QLabel*>(delegate_.elementIfMade(QStringLiteral("textFieldEmptyPTList"))))
+                text->setText(PTListScreen::emptyListText(otherPartitions));
             for (Value& partition : partitions)
                 if (const Dict* d = partition.dict()) partition = Value(completedPartitionRow(*d));
             delegate_.setPartitionListDictArray(std::move(partitions));
@@ -464,6 +471,11 @@ void ScanWizard::prepareForScan() {
     case 5:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         treeScanModeAdvScanClicked();
+        // A volume whose file system the tree scan does not rebuild (exFAT)
+        // is only searched: skipping the file types would leave nothing.
+        if (ScanThread::fileSystemForContent(selectedDrvOrVolDict_.get("Content").description(), true) ==
+            ScanThread::FileSystem::None)
+            setEnabled("skipButtonSigTab", false);
         break;
     default:
         break;

@@ -102,6 +102,8 @@ TreeScreen::TreeScreen(QWidget* parent)
     preview->setEnabled(false);
     addStepButton(tr("Save Recovery Session"), QStringLiteral("saveScanButton"))
         ->setToolTip(QStringLiteral("Helps in reloading data tree"));
-    addStepButton(tr("Save Marked Files"), QStringLiteral("saveButton"), true)
-        ->setToolTip(QStringLiteral("Save Selected Files"));
+    QPushButton* save = addStepButton(tr("Save Marked Files"), QStringLiteral("saveButton"), true);
+    save->setToolTip(QStringLiteral("Save Selected Files"));
+    // Nothing is marked before a tree is shown.
+    save->setEnabled(false);
 }

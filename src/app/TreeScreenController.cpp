@@ -2,6 +2,7 @@
 
 #include "app/AppImages.h"
 #include "app/MainWindow.h"
+#include "app/PreviewWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/ScanWizard.h"
 #include "platform/ProcessFlags.h"
@@ -74,6 +75,10 @@ TreeScreenController::TreeScreenController(Quelvar_Recovery_SoftwareAppDelegate&
     model_ = new ResultOutlineModel(this);
     model_->setMarkHandler([this](NewDirViewHelper* item, bool mark) { return editMark(item, mark); });
     model_->setPreviewState([this](const NewDirViewHelper* item) { return previewState(item); });
+    previewHook_ = [this] {
+        NewDirViewHelper* item = selectedItem();
+        PreviewWindow::preview(delegate_, item ? item->newDir() : nullptr);
+    };
     connectControls();
 }
 
@@ -134,6 +139,10 @@ void TreeScreenController::connectControls() {
     onClick("unmarkAllButton", &TreeScreenController::unmarkAllFound);
     onClick("buttonTreeBackToPartitions", &TreeScreenController::treeBackButtonClicked);
     onClick("saveButton", &TreeScreenController::saveMarkedFiles);
+    if (QAbstractButton* b = button("previewButton"))
+        connect(b, &QAbstractButton::clicked, this, [this] {
+            if (previewHook_) previewHook_();
+        });
     onClick("stopSaveButton", &TreeScreenController::abortSaving);
     // The returning sheet's message line, for the texts the freeing shows.
     if (QWidget* sheet = delegate_.element(QStringLiteral("windowReturningTree")))
@@ -332,8 +341,7 @@ bool TreeScreenController::editMark(NewDirViewHelper* item, bool mark) {
     }
     if (!item || !item->newDir()) return false;
     CheckController(item->newDir(), mark ? 1 : 0).run();
-    NewDir* root = tree_->dirRootTemp();
-    setButtonEnabled("saveButton", root && root->selected == 1);
+    followMarksWithSaveButton();
     countMarkedDataAndFiles();
     return true;
 }
@@ -398,7 +406,15 @@ void TreeScreenController::unmarkAllFound() {
         model_->reloadItemAndAncestors(model_->indexOfNode(node));
     setButtonEnabled("unmarkAllButton", false);
     setButtonEnabled("markAllButton", true);
+    // The count only ever enables saving; with the last mark gone there is
+    // nothing to save.
+    followMarksWithSaveButton();
     countMarkedDataAndFiles();
+}
+
+void TreeScreenController::followMarksWithSaveButton() {
+    NewDir* root = tree_->dirRootTemp();
+    setButtonEnabled("saveButton", root && root->selected == 1);
 }
 
 // ---------------------------------------------------------------------------

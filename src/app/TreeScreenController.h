@@ -91,8 +91,9 @@ public:
     QTreeView* outline() const { return outline_; }
     // The outline item of the selected row, or nullptr ("Loading..." too).
     NewDirViewHelper* selectedItem() const;
-    // The preview's action: a double click on a row, and a new selection
-    // while the preview window is up.
+    // The preview's action: the Preview button, a double click on a row,
+    // and a new selection while the preview window is up. The preview
+    // window's own unless replaced.
     void setPreviewHook(std::function<void()> hook) { previewHook_ = std::move(hook); }
     // True while a worker rearranges or frees the tree.
     bool treeWorkerRunning() const { return treeWorkerRunning_; }
@@ -114,6 +115,8 @@ private:
     void detachOutline();
     void attachOutline();
     bool editMark(NewDirViewHelper* item, bool mark);
+    // Saving is offered while anything of the shown tree is marked.
+    void followMarksWithSaveButton();
     void selectFound(int index);
     void startPreparingTree(TreeArrangement::Toggle sender);
     void runSheetForPreparingTree(TreeArrangement::Toggle sender);

@@ -90,7 +90,14 @@ void PhotoCarving::signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt(std::
     carveSectors(resumeSector);
 }
 
-void PhotoCarving::carveSectors(std::uint64_t resumeSector) {
+void PhotoCarving::signatureSearchOnFreeSpaceOnAPFSVolumeStartAt(std::uint64_t resumeSector) {
+    UsedBlockMaps maps(volume_);
+    carveSectors(resumeSector, [&](std::uint64_t sector, UsedBlockMaps::Flags& f) {
+        maps.get40BlocksUsedStatusFromBlockApfs(sector, f);
+    });
+}
+
+void PhotoCarving::carveSectors(std::uint64_t resumeSector, decltype(BlockSearchEngine::Policy::usedFlags) usedFlags) {
     Volume& v = volume_;
     // One sector is one block for the whole run, for the recognisers' end
     // of the volume and the carved sizes too.
@@ -101,6 +108,7 @@ void PhotoCarving::carveSectors(std::uint64_t resumeSector) {
     p.stride = kMultiSectorStride;
     p.checkpointEverySector = true;
     p.progressPerBatch = true;
+    p.usedFlags = std::move(usedFlags);
     // The type the tree holds for a key does not jump: what follows it is
     // examined whatever its recogniser measured.
     run(p, resumeSector, false);

@@ -34,10 +34,13 @@ public:
     void signatureSearchOnFreeSpaceOnlyStartAt(std::uint64_t resumeBlock);
     // The free clusters of a FAT volume.
     void signatureSearchOnFreeSpaceOnFATVolumeStartAt(std::uint64_t resumeCluster);
+    // The sectors of an APFS volume whose blocks its space manager has free.
+    void signatureSearchOnFreeSpaceOnAPFSVolumeStartAt(std::uint64_t resumeSector);
 
 private:
-    // The exFAT and APFS carving: every sector of the volume.
-    void carveSectors(std::uint64_t resumeSector);
+    // The exFAT and APFS carving: every sector of the volume, or those the
+    // used flags leave free.
+    void carveSectors(std::uint64_t resumeSector, decltype(BlockSearchEngine::Policy::usedFlags) usedFlags = {});
     void run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUnit, bool skipsAfterPrimaryHits);
 
     Volume& volume_;

@@ -1,10 +1,15 @@
 #include "carving/UsedBlockMaps.h"
 
+#include "fs/apfs/ApfsSpaceManager.h"
 #include "platform/ByteView.h"
 #include "platform/CheckedMath.h"
+#include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
+
+UsedBlockMaps::UsedBlockMaps(Volume& volume) noexcept : volume_(volume) {}
+UsedBlockMaps::~UsedBlockMaps() = default;
 
 std::uint64_t UsedBlockMaps::bitsPerMapBlock() const {
     return std::uint64_t(volume_.blockSize()) * volume_.u32BytesInSector() * 8;
@@ -100,6 +105,28 @@ void UsedBlockMaps::get40BlocksUsedStatusOfFATFromBlock(std::uint64_t cluster, F
     }
 }
 
-void UsedBlockMaps::get40BlocksUsedStatusFromBlockApfs(std::uint64_t, Flags& boolArray) {
-    boolArray.fill(0);
+void UsedBlockMaps::get40BlocksUsedStatusFromBlockApfs(std::uint64_t unit, Flags& boolArray) {
+    const std::uint32_t bps = volume_.u32BytesInSector();
+    if (!apfsRead_) {
+        apfsRead_ = true;
+        const auto origin = platform::checkedAdd(volume_.HPlusVolStart(), volume_.blocksStartsAtSector);
+        ApfsSpaceManager::Reader read = [this, bps, origin](std::uint64_t offset, std::size_t length,
+                                                            std::uint8_t* out) {
+            if (!origin || bps == 0 || offset % bps != 0 || length % bps != 0 || length / bps > INT32_MAX) return false;
+            const auto sector = platform::checkedAdd(*origin, offset / bps);
+            return sector && volume_.readSector(*sector, static_cast<std::int32_t>(length / bps), out);
+        };
+        if (auto map = ApfsSpaceManager::read(std::move(read)); map && map->blockSize() % bps == 0)
+            apfs_ = std::make_unique<ApfsSpaceManager>(std::move(*map));
+        else
+            platform::logFormat("The space manager of APFS container %@ cannot be read: its whole volume is searched",
+                                volume_.path());
+    }
+    if (!apfs_) {
+        boolArray.fill(0);
+        return;
+    }
+    const std::uint64_t sectorsPerBlock = apfs_->blockSize() / bps;
+    for (std::size_t k = 0; k < kBatchUnits; ++k)
+        if (apfs_->blockState((unit + k) / sectorsPerBlock) == ApfsSpaceManager::State::Free) boolArray[k] = 0;
 }

@@ -10,9 +10,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
+class ApfsSpaceManager;
 class Volume;
 
 class UsedBlockMaps {
@@ -20,7 +22,10 @@ public:
     static constexpr std::size_t kBatchUnits = 40;
     using Flags = std::array<std::uint8_t, kBatchUnits>;
 
-    explicit UsedBlockMaps(Volume& volume) noexcept : volume_(volume) {}
+    explicit UsedBlockMaps(Volume& volume) noexcept;
+    ~UsedBlockMaps();
+    UsedBlockMaps(const UsedBlockMaps&) = delete;
+    UsedBlockMaps& operator=(const UsedBlockMaps&) = delete;
 
     // HFS+: allocation blocks from `block`, one bit each in the allocation
     // file (most significant bit first), read through allocationExt.
@@ -28,9 +33,10 @@ public:
     // FAT12/16/32 (by volumeContent): clusters from `cluster`; a cluster
     // whose entry in the first FAT is 0 is free.
     void get40BlocksUsedStatusOfFATFromBlock(std::uint64_t cluster, Flags& boolArray);
-    // APFS: this build has no reader of the container's space manager, so
-    // no unit can be known to be in use and every unit counts as free: the
-    // search then covers the whole volume, as it does on exFAT.
+    // APFS: sectors from `unit` of the container, whose blocks the space
+    // manager's bitmaps mark. A sector whose block's state cannot be read
+    // stays in use; a container whose space manager cannot be followed at
+    // all is searched whole (the map is read at the first call, once).
     void get40BlocksUsedStatusFromBlockApfs(std::uint64_t unit, Flags& boolArray);
 
     // The volume block that holds the allocation-file block with `block`'s
@@ -48,4 +54,7 @@ private:
     std::vector<std::uint8_t> readAllocationBlock(std::uint64_t volumeBlock);
 
     Volume& volume_;
+    // The APFS container's map once read; null when it could not be.
+    bool apfsRead_ = false;
+    std::unique_ptr<ApfsSpaceManager> apfs_;
 };

@@ -112,6 +112,8 @@ public:
     // Working state of the partition readers, the lost-volume search and the
     // HFS+ volume examined last.
     platform::Array volumePMArray;
+    // Partitions of other kinds the table held, which are not listed.
+    std::uint32_t otherPartitionsPassedOver = 0;
     platform::Array volumeScanArray;
     MasterDirectoryBlock mdb{};
     VolumeInformationBlock vib{};

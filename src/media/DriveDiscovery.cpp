@@ -431,7 +431,7 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
             target->set("Mounted Path", v.get("Mounted Path"));
             target->set("WhetherVolume", true);
             if (contentMissing(*target)) {
-                std::string hint = MediumContentHint::forFileSystemType(mounted->fileSystemType, !link.isPartition);
+                std::string hint = MediumContentHint::forFileSystemType(mounted->fileSystemType);
                 if (!hint.empty()) target->set("Content", hint);
             }
             if (!link.isPartition) setAside.push_back(std::move(copy));
@@ -444,7 +444,7 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
             const BlockProbe::FileSystem fsInfo = BlockProbe::fileSystem(path);
             m->set("Volume Name", fsInfo.label.empty() ? link.name : fsInfo.label);
             if (contentMissing(*m)) {
-                std::string hint = MediumContentHint::forFileSystemType(fsInfo.type, false);
+                std::string hint = MediumContentHint::forFileSystemType(fsInfo.type);
                 if (!hint.empty()) m->set("Content", hint);
             }
         } else if (!link.hasPartitions) {
@@ -457,7 +457,7 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
             copy.set("Content", "-");
             copy.set("WhetherVolume", true);
             copy.set("Volume Name", fsInfo.label.empty() ? link.name : fsInfo.label);
-            std::string hint = MediumContentHint::forFileSystemType(fsInfo.type, true);
+            std::string hint = MediumContentHint::forFileSystemType(fsInfo.type);
             if (!hint.empty()) copy.set("Content", hint);
             setAside.push_back(std::move(copy));
         }
@@ -490,10 +490,19 @@ void DriveDiscovery::separateDrvVol() {
         }
         m->set("journaled", "-");
         std::string c = m->contains("Content") ? m->get("Content").description() : std::string("FAT32");
-        if (c == "-") c = MediumContentHint::kMicrosoftBasicData;
+        // Nothing told what it holds: its first sectors decide.
+        const bool noHint = c == "-";
+        if (noHint) c = MediumContentHint::kMicrosoftBasicData;
 
         auto fat = [&] {
             m->set("Content", detect.fatFileSystemDetermination(*m));
+            m->set("fileSystem", 1);
+            m->set("supportFileSystemRecovery", 1);
+            m->set("journaled", "-");
+            m->set("HFSVolumeStart", 0ull);
+        };
+        auto apfs = [&] {
+            m->set("Content", "APFS");
             m->set("fileSystem", 1);
             m->set("supportFileSystemRecovery", 1);
             m->set("journaled", "-");
@@ -521,16 +530,15 @@ void DriveDiscovery::separateDrvVol() {
                 m->set("journaled", "-");
                 m->set("HFSVolumeStart", 0ull);
                 hfsList = true;
+            } else if (noHint && detect.isVolumeAPFS(*m)) {
+                apfs();
+                hfsList = true;
             } else {
                 continue;
             }
         } else if (c == MediumContentHint::kAPFS) {
             if (!detect.isVolumeAPFS(*m)) continue;
-            m->set("Content", "APFS");
-            m->set("fileSystem", 1);
-            m->set("supportFileSystemRecovery", 1);
-            m->set("journaled", "-");
-            m->set("HFSVolumeStart", 0ull);
+            apfs();
             hfsList = true;
         } else {
             continue;

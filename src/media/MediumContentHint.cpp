@@ -24,10 +24,9 @@ std::string MediumContentHint::forScheme(const std::string& scheme) {
     return scheme;
 }
 
-std::string MediumContentHint::forFileSystemType(const std::string& type, bool wholeDisk) {
+std::string MediumContentHint::forFileSystemType(const std::string& type) {
     if (type.rfind("hfs", 0) == 0) return "Apple_HFS";
     if (type.rfind("fat", 0) == 0 || type.rfind("msdos", 0) == 0 || type == "vfat") return "FAT32";
-    if (!wholeDisk && (type == "apfs" || type == "fuse.apfs" || type == "fuse.apfs-fuse" || type == kAPFS))
-        return kAPFS;
+    if (type == "apfs" || type == "fuse.apfs" || type == "fuse.apfs-fuse" || type == kAPFS) return kAPFS;
     return {};
 }

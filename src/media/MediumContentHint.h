@@ -26,8 +26,8 @@ public:
     // A whole disk's hint: its partition scheme, "" when it has none.
     static std::string forScheme(const std::string& scheme);
     // The hint a mounted or probed file system gives when the table gave
-    // none; "" when its type is not one the list knows. A file system that
-    // fills a whole disk never takes the APFS hint: APFS lives in a
-    // container partition.
-    static std::string forFileSystemType(const std::string& type, bool wholeDisk);
+    // none; "" when its type is not one the list knows. An APFS container
+    // may fill a whole disk as well as a partition (an image of one
+    // attached as a loop device).
+    static std::string forFileSystemType(const std::string& type);
 };

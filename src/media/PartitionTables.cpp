@@ -162,7 +162,11 @@ void PartitionTables::readAndInterpretMBR() {
     unsigned counter = 0;
     for (const Value& e : list) {
         const Dict& entry = e.dictValue();
-        if (entry.get("System ID").uint64Value() != partitions::kSystemIDHFS) continue;
+        const std::uint64_t id = entry.get("System ID").uint64Value();
+        if (id != partitions::kSystemIDHFS) {
+            if (!partitions::isExtendedSystemID(id)) ++media_.otherPartitionsPassedOver;
+            continue;
+        }
         ++counter;
         media_.volumePMArray.push_back(volumeDictionary(entry.get("Relative Sector").uint64Value(),
                                                         entry.get("Number Of Sectors").uint64Value(),
@@ -218,8 +222,13 @@ void PartitionTables::readAndInterpretGPT() {
         const std::size_t offset = static_cast<std::size_t>((i % entriesPerSector) * entrySize);
         const GUIDPartitionTableEntry entry =
             convertGPTEntry(ByteView(sector).sub(offset, partitions::kGPTEntryMinSize));
-        if (entry.isEmpty()) break;
-        if (entry.partitionTypeGUID != partitions::kGPTAppleHFSType) continue;
+        // A deleted partition leaves an empty entry: the ones after it are
+        // still the disk's.
+        if (entry.isEmpty()) continue;
+        if (entry.partitionTypeGUID != partitions::kGPTAppleHFSType) {
+            ++media_.otherPartitionsPassedOver;
+            continue;
+        }
         if (entry.endingLBA < entry.startingLBA) {
             platform::logFormat("GUID partition entry %@ of %@ ends before it starts; skipped",
                                 static_cast<unsigned long long>(i), media_.path());
@@ -251,7 +260,11 @@ void PartitionTables::readAndInterpretPM() {
             convertPM(ByteView(readBytes(static_cast<std::uint64_t>(i) + 2, 0, partitions::kRecordSize)));
         if (entry.pmSig != partitions::kPMSignature) break;
         const std::string type = entry.type();
-        if (type != "Apple_HFS" && type != "Apple_HFSX") continue;
+        if (type != "Apple_HFS" && type != "Apple_HFSX") {
+            // The map's own drivers and free space are no volumes.
+            if (!type.starts_with("Apple_")) ++media_.otherPartitionsPassedOver;
+            continue;
+        }
         media_.volumePMArray.push_back(
             volumeDictionary(entry.pmPyPartStart, entry.pmPartBlkCnt, utf8Lossy(cString(entry.pmPartName))));
     }

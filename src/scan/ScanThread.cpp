@@ -33,17 +33,18 @@ using platform::Dict;
 using platform::Value;
 
 enum class ScanThread::Driver {
-    PlainHFS,     // signatureSearchStartAt:
-    PlainFAT,     // signatureSearchFATStartAt:
-    PlainExFAT,   // signatureSearchExFATStartAt:
-    PlainAPFS,    // signatureSearchAPFSStartAt:
-    PlainDisk,    // signatureSearchDiskStartAt:
-    CarveVolume,  // signatureSearchVolPhotoAndFileRecoveryMethodStartAt:
-    CarveAPFS,    // signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt:
-    CarveExFAT,   // signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt:
-    CarveDisk,    // signatureSearchDiskPhotoMethodStartAt:
-    CarveHFSFree, // signatureSearchOnFreeSpaceOnlyStartAt:
-    CarveFATFree, // signatureSearchOnFreeSpaceOnFATVolumeStartAt:
+    PlainHFS,      // signatureSearchStartAt:
+    PlainFAT,      // signatureSearchFATStartAt:
+    PlainExFAT,    // signatureSearchExFATStartAt:
+    PlainAPFS,     // signatureSearchAPFSStartAt:
+    PlainDisk,     // signatureSearchDiskStartAt:
+    CarveVolume,   // signatureSearchVolPhotoAndFileRecoveryMethodStartAt:
+    CarveAPFS,     // signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt:
+    CarveExFAT,    // signatureSearchVolPhotoAndFileRecoveryExFATMethodStartAt:
+    CarveDisk,     // signatureSearchDiskPhotoMethodStartAt:
+    CarveHFSFree,  // signatureSearchOnFreeSpaceOnlyStartAt:
+    CarveFATFree,  // signatureSearchOnFreeSpaceOnFATVolumeStartAt:
+    CarveAPFSFree, // the free sectors of an APFS volume
 };
 
 namespace {
@@ -147,8 +148,8 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .plain = Driver::PlainFAT,
          .carve = Driver::CarveFATFree,
          .treeCarve = Driver::CarveVolume},
-        // The tree scan takes no exFAT volume: it only carves it, as any
-        // content without a row.
+        // The tree scan takes no exFAT volume: it only carves it, sector by
+        // sector, as no block size of its own is known.
         {.fileSystem = FileSystem::ExFAT,
          .treeContent = noContent,
          .deletedFileContent = basicDataPartition,
@@ -158,8 +159,9 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .deletedFileBody = &ScanThread::scanForDeletedFilesExFAT,
          .plain = Driver::PlainExFAT,
          .carve = Driver::CarveExFAT,
-         .treeCarve = Driver::CarveVolume},
-        // The deleted-file scan takes an APFS volume, not its container.
+         .treeCarve = Driver::CarveExFAT},
+        // The deleted-file scan takes an APFS volume, not its container, and
+        // carves its free space as it does on HFS+ and FAT.
         {.fileSystem = FileSystem::APFS,
          .treeContent = apfsVolumeOrContainer,
          .deletedFileContent = apfsVolume,
@@ -168,7 +170,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .recover = apfsRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesAPFS,
          .plain = Driver::PlainAPFS,
-         .carve = Driver::CarveAPFS,
+         .carve = Driver::CarveAPFSFree,
          .treeCarve = Driver::CarveAPFS},
     };
     return rows;
@@ -287,6 +289,9 @@ void ScanThread::searchStep(Driver driver) {
         break;
     case Driver::CarveFATFree:
         run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnFATVolumeStartAt(at); };
+        break;
+    case Driver::CarveAPFSFree:
+        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnAPFSVolumeStartAt(at); };
         break;
     }
     // The carving makes the groups of the types its size calculators leave.
@@ -413,14 +418,21 @@ void ScanThread::startMakingTree(const Array& arguments) {
     searchAsked_ = search;
     if (search) v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
 
-    // A content no row takes has no file-system step.
+    // A content no row takes has no file-system step; one the deleted-file
+    // scan takes (exFAT) is carved with that row's driver.
     const Recovery* row = recoveryFor(v.volumeContent, true);
+    const Recovery* carveRow = row ? row : recoveryFor(v.volumeContent, false);
     if (!resumed_ && row) (this->*row->treeRecovery)(*row);
+    // With neither a file system to read nor a search to run the result
+    // would be an empty tree that says nothing.
+    if (!resumed_ && !row && !search)
+        cannotProcess("The file system of this volume is not one this scan rebuilds: it finds the volume's files by "
+                      "their contents. Go back and mark the file types to look for.");
     // Every content kind has a root before any search runs, so carved files
     // always have a tree to go into.
     if (!v.aborting) ensureRoot();
 
-    if (search && !v.aborting) searchStep(row ? row->treeCarve : Driver::CarveVolume);
+    if (search && !v.aborting) searchStep(carveRow ? carveRow->treeCarve : Driver::CarveVolume);
     if (!v.aborting) cleanUp();
     post(Dict{{"Progress Status", "default"}, {"Tree Complete", true}}, false);
 }

@@ -49,8 +49,11 @@ NewDir* TreeRecordReader::readRecord(SessionFileInput& in, bool extentsMayEnd, H
     std::uint8_t bytes[HFSPlusDir::kSize];
     if (!in.read(bytes, sizeof bytes)) return nullptr;
     r = HFSPlusDir::decode(platform::ByteView(bytes, sizeof bytes));
-    // No writer makes longer texts; a record that claims them is not one.
-    if (r.nameLength > HFSPlusDir::kMaxNameUnits || r.pathLength > HFSPlusDir::kMaxPathUnits) return nullptr;
+    // No writer makes longer texts; a record that claims them is not one. A
+    // file's path is never written, so its length field says nothing.
+    if (r.nameLength > HFSPlusDir::kMaxNameUnits ||
+        (r.fileType == NewDir::Folder && r.pathLength > HFSPlusDir::kMaxPathUnits))
+        return nullptr;
     std::unique_ptr<NewDir, FreeNode> node(newdir::allocate());
     convertHPDir(r, node.get());
 

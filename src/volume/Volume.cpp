@@ -239,8 +239,10 @@ void Volume::encodeWithCoder(platform::KeyedArchiver& coder) const {
     auto text = [&](const std::string& s, const char* key) {
         if (!s.empty()) coder.encodeObject(platform::Value(s), key);
     };
+    // A number object stands for a field that was set: 0 is none, as the
+    // reader takes a missing key.
     auto number = [&](std::uint64_t v, const char* key) {
-        coder.encodeObject(platform::Value(static_cast<unsigned long long>(v)), key);
+        if (v != 0) coder.encodeObject(platform::Value(static_cast<unsigned long long>(v)), key);
     };
     // The archive's integers are signed: unsigned fields travel as their bit
     // pattern and come back whole.

@@ -224,8 +224,9 @@ public:
     DoneSectorList mpgDoneArray;
     platform::Array rtfdArray;
     bool lookForRtfAttachments = false;
+    // The search range in percent: the whole medium until the user sets one.
     float startPos = 0;
-    float endPos = 0;
+    float endPos = 100;
     std::string foundName;
     std::string foundParentPath;
     bool filterTreeForMedia = false;

@@ -1,5 +1,8 @@
 #include "AppTestSupport.h"
 #include "app/AppImages.h"
+#include "app/NotificationCenter.h"
+#include "app/PreviewWindow.h"
+#include "app/RecoverySessionController.h"
 #include "app/ScanWizard.h"
 #include "app/TreeScreenController.h"
 #include "media/DMedia.h"
@@ -96,6 +99,23 @@ private slots:
         QSignalSpy freed(controller, SIGNAL(treeFreed()));
         controller->freeTree(false);
         QVERIFY(freed.wait(10000));
+    }
+
+    // Whatever posts the three notifications the delegate observes reaches
+    // the preview and the session opening, from any thread.
+    void theObservedNotificationsReachThePreviewAndTheSessionOpening() {
+        ProgramUnderTest p;
+        RecoverySessionController::install(p.delegate);
+        PreviewWindow* preview = PreviewWindow::of(&p.window);
+        NotificationCenter& center = NotificationCenter::defaultCenter();
+        onWorker([&] { center.postNotificationName(QStringLiteral("PreviewThreadAbortedNotification")); });
+        QTRY_COMPARE(preview->previewImageName(), QStringLiteral("preview-failed"));
+        QCOMPARE(preview->selectedPreviewTab(), QStringLiteral("Image"));
+        // Away from the home screen a session is refused, with its alert.
+        p.window.selectTabViewItemWithIdentifier(QStringLiteral("Progress"));
+        AlertAnswerer refused(QStringLiteral("OK"));
+        center.postNotificationName(QStringLiteral("OpenFilePathFileFoundNotification"), QStringLiteral("/x/a.drs"));
+        QCOMPARE(refused.title(), QStringLiteral("! Can not open recovery session file now"));
     }
 
     // A user's first steps with the mouse: pointing at a choice explains

@@ -5,6 +5,9 @@
 #include "app/PreviewWindow.h"
 
 #include "AppTestSupport.h"
+#include "app/TreeScreenController.h"
+#include "results/NewDirViewHelper.h"
+#include "results/qt/ResultOutlineModel.h"
 #include "support/ScanHelpers.h"
 
 #include <QBuffer>
@@ -12,6 +15,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QtTest>
 #include <fstream>
 #include <string>
@@ -294,6 +298,35 @@ private slots:
         PreviewWindow::preview(p.delegate, notes);
         QVERIFY(w->isVisible());
         QCOMPARE(text(w), QStringLiteral("A.B"));
+    }
+
+    // On the result screen a user picks a file and presses "Preview".
+    void thePreviewButtonShowsTheSelectedFile() {
+        ProgramUnderTest p;
+        TreeScreenController* tree = TreeScreenController::install(p.delegate);
+        auto v = volume();
+        NewDir* root = v->createRoot();
+        addNode(root, u"notes.txt", NewDir::File, textAt_.size, false);
+        NewDir* photo = addNode(root, u"photo.png", NewDir::File, pngAt_.size, false);
+        newdir::setSectorsPerBlock(photo, 1);
+        newdir::appendDataExtent(photo, pngAt_.sector, static_cast<std::uint32_t>((pngAt_.size + 511) / 512));
+        v->fillChildrenDirectArrays(root);
+        p.delegate.setSelectedVolume(v);
+        p.delegate.setIsPTListOrPTScanListChosen(0);
+        tree->showTree();
+        p.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        QVERIFY(!p.enabled("previewButton"));
+        QTreeView* outline = tree->outline();
+        const QModelIndex row = tree->model()->index(1, 0, tree->model()->index(0, 0));
+        QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(row).center());
+        QVERIFY(tree->selectedItem() && tree->selectedItem()->newDir() == photo);
+        QTest::mouseClick(p.widget<QAbstractButton>("previewButton"), Qt::LeftButton);
+        auto* w = PreviewWindow::of(&p.window);
+        QTRY_VERIFY(w->isVisible() && !w->previewLoading());
+        QCOMPARE(w->previewHDir(), photo);
+        QCOMPARE(pixmap(w, "previewImage").toImage().pixelColor(5, 5), QColor(Qt::red));
+        p.delegate.previewClose();
     }
 };
 

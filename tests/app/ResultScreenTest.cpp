@@ -159,8 +159,10 @@ private slots:
         s.click("markAllButton");
         QVERIFY(!s.p.enabled("markAllButton") && s.p.enabled("unmarkAllButton"));
         QCOMPARE(s.volume->dirRoot->selected, 1);
+        QVERIFY(s.p.enabled("saveButton"));
         s.click("unmarkAllButton");
         QCOMPARE(s.volume->dirRoot->selected, 0);
+        QVERIFY(!s.p.enabled("saveButton"));
 
         // Going back frees the whole tree and the volume, and shows the
         // drives list of the recovery kind chosen.

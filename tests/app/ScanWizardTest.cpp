@@ -9,16 +9,19 @@
 #include "AppTestSupport.h"
 #include "app/DriveListMonitor.h"
 #include "app/DrivesTableDataSource.h"
+#include "app/PermissionPanel.h"
 #include "app/SignatureListController.h"
 #include "app/TreeScreenController.h"
 #include "platform/ProcessFlags.h"
 #include "results/qt/ResultOutlineModel.h"
+#include "support/ApfsNodeBuilder.h"
 #include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSlider>
 #include <QTableView>
 #include <QtTest>
@@ -82,6 +85,35 @@ struct LoopDevice {
     }
     ~LoopDevice() {
         if (!path.empty()) runCommand("losetup -d " + path);
+    }
+};
+
+// An exFAT stick made by mkfs.exfat and filled through exfat-fuse (as root,
+// on a loop device): a live photo, and one deleted. `missing` says what was
+// lacking when it could not be made.
+struct ExFATStick {
+    fs::path image;
+    std::vector<std::uint8_t> photo;
+    std::string missing;
+    ExFATStick() {
+        if (::geteuid() != 0 || !fs::exists("/dev/fuse")) missing = "needs root and /dev/fuse";
+        for (const char* tool : {"mkfs.exfat", "mount.exfat-fuse", "losetup", "convert"})
+            if (!haveTool(tool)) missing = std::string("needs ") + tool;
+        if (!missing.empty()) return;
+        const fs::path dir = makeTempDir("exfat-stick");
+        const std::string script =
+            "set -e; cd " + shellQuote(dir.string()) +
+            "; mkdir mnt; truncate -s 16M stick.img; mkfs.exfat stick.img >/dev/null; "
+            "loop=$(losetup -f --show stick.img); trap 'umount mnt 2>/dev/null || true; losetup -d $loop' EXIT; "
+            "mount.exfat-fuse $loop mnt; convert -size 320x240 gradient:red-blue mnt/photo.jpg; "
+            "convert -size 200x100 gradient:green-yellow mnt/old.jpg; cp mnt/photo.jpg photo.jpg; rm mnt/old.jpg; "
+            "umount mnt";
+        if (!runCommand("bash -c " + shellQuote(script) + " 2>&1")) {
+            missing = "the exFAT stick could not be made";
+            return;
+        }
+        image = dir / "stick.img";
+        photo = readBytes(dir / "photo.jpg");
     }
 };
 
@@ -200,6 +232,8 @@ private slots:
     void partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists();
     void anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRights();
     void filesAreRecoveredFromADeviceAsANewUserWould();
+    void formattedRecoveryOfAnExFATStickFindsItsPhotos();
+    void aWholeDiskAPFSContainerIsOfferedAndScanned();
 };
 
 void ScanWizardTest::initTestCase() {
@@ -389,6 +423,8 @@ void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewPTList")), 0);
     QVERIFY(w.p.widget<QLabel>("textFieldEmptyPTList")->isVisible());
+    // The disk's other partitions hold FAT and exFAT volumes.
+    QVERIFY(w.p.text("textFieldEmptyPTList").startsWith("No HFS/HFS+ partition was found on this disk"));
     const auto search = [&] {
         w.click("buttonPTListCheckBoxScanForVolumes");
         w.click("buttonPTListNext");
@@ -442,6 +478,26 @@ void ScanWizardTest::anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRi
     QCOMPARE(w.tab(), QStringLiteral("Drives List"));
     QVERIFY(w.p.widget<QWidget>("windowSIPPanel")->isVisible());
     QVERIFY(!w.p.delegate.selectedVolume());
+
+    // Run from where it was built, the program is started by its own path,
+    // with the display handed over; installed, by its name.
+    const QString step = w.p.text("textStep1");
+    const QString command = step.mid(step.indexOf(QStringLiteral("pkexec ")));
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    QVERIFY2(command.endsWith(QLatin1Char(' ') + program) && QFileInfo(program).isExecutable(), qPrintable(step));
+    PermissionPanel::Launch launch{.program = "/usr/local/bin/drentic-recovery",
+                                   .installedProgram = "/usr/local/bin/drentic-recovery",
+                                   .policyInstalled = true,
+                                   .onPath = "/usr/local/bin/drentic-recovery",
+                                   .display = ":1",
+                                   .xauthority = "/run/user/1000/gdm/Xauthority"};
+    QCOMPARE(PermissionPanel::startCommand(launch), QStringLiteral("pkexec drentic-recovery"));
+    launch.onPath.clear();
+    QCOMPARE(PermissionPanel::startCommand(launch), QStringLiteral("pkexec /usr/local/bin/drentic-recovery"));
+    launch.policyInstalled = false;
+    QCOMPARE(PermissionPanel::startCommand(launch),
+             QStringLiteral("pkexec env DISPLAY=:1 XAUTHORITY=/run/user/1000/gdm/Xauthority "
+                            "/usr/local/bin/drentic-recovery"));
 }
 
 void ScanWizardTest::filesAreRecoveredFromADeviceAsANewUserWould() {
@@ -514,6 +570,62 @@ void ScanWizardTest::filesAreRecoveredFromADeviceAsANewUserWould() {
     QVERIFY(!saved.empty());
     QTRY_VERIFY_WITH_TIMEOUT(!w.tree->savingRunning(), 20000);
     QCOMPARE(readBytes(saved), volume.gone);
+}
+
+void ScanWizardTest::formattedRecoveryOfAnExFATStickFindsItsPhotos() {
+    ExFATStick stick;
+    if (stick.image.empty()) QSKIP(stick.missing.c_str());
+    LoopDevice loop(stick.image);
+    QVERIFY(!loop.path.empty());
+    Wizard w(Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives, false);
+    w.choose("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesAdvanced");
+    w.clickDriveRow(loop.path);
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Signatures"));
+    // Its file system is only searched: there is nothing to skip to.
+    QVERIFY(!w.p.enabled("skipButtonSigTab"));
+    SignatureListController::of(w.p.delegate)->selectAllSig();
+    w.click("nextButtonSigTab");
+    QVERIFY(w.waitForTree());
+    // The live photo's bytes begin one of the carved photos; the deleted
+    // one is carved beside it.
+    std::shared_ptr<Volume> v = w.p.delegate.selectedVolume();
+    QVERIFY(v && v->dirRoot);
+    int photos = 0;
+    bool live = false;
+    for (const auto& [path, node] : nodesByPath(v->dirRoot)) {
+        if (node->isFolder() || !path.ends_with(".jpg")) continue;
+        ++photos;
+        live = live || readThroughExtents(*v, *node).starts_with(asString(stick.photo));
+    }
+    QVERIFY(photos >= 2 && live);
+}
+
+void ScanWizardTest::aWholeDiskAPFSContainerIsOfferedAndScanned() {
+    const fs::path image = ApfsNodeBuilder::makeContainer(makeTempDir("apfs-disk") / "container.img");
+    if (image.empty()) QSKIP("mkapfs is not installed or failed");
+    // mkapfs leaves the volume empty: a file of the builder's.
+    ApfsNodeBuilder builder(image);
+    const std::string text = "kept in a container that fills its disk\n";
+    const std::uint64_t at = builder.writeData(text);
+    builder.writeNode(
+        {.records = {ApfsNodeBuilder::inode({.id = 20, .parent = 2, .name = "note.txt", .size = text.size()}),
+                     ApfsNodeBuilder::fileExtent(20, 0, 4096, at)}});
+    LoopDevice loop(image);
+    if (loop.path.empty()) QSKIP("needs root for a loop device");
+    Wizard w(Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives, false);
+    w.choose("buttonRecoverFiles", "buttonRecoverFilesFast");
+    w.clickDriveRow(loop.path);
+    {
+        AlertAnswerer scanned(QStringLiteral("OK"));
+        w.click("nextButtonInDrivesList");
+        QVERIFY(w.waitForTree());
+    }
+    std::shared_ptr<Volume> v = w.p.delegate.selectedVolume();
+    QVERIFY(v && v->volumeContent == "APFS");
+    const NewDir* note = nodeAt(v->dirRoot, "note.txt");
+    QVERIFY(note);
+    QCOMPARE(readThroughExtents(*v, *note), text);
 }
 
 QTEST_MAIN(ScanWizardTest)

@@ -525,14 +525,21 @@ TEST_F(DriveDiscoveryTree, AMountedWholeDiskIsADriveAndAVolumeButReadOnlyOrUnlis
     ASSERT_TRUE(makeFAT(f.dev() / "sdx1", 8u << 20, ""));
     ASSERT_TRUE(makeFAT(f.dev() / "sdy1", 8u << 20, ""));
     zeroFile(f.dev() / "sdx", 32u << 20);
+    // An image of an APFS container attached as a whole loop device.
+    f.virtualDisk("loop3", {.sectors = 8192, .dev = "7:3"}, true);
+    zeroFile(f.dev() / "loop3", 4u << 20);
+    testsupport::writeBytesAt(f.dev() / "loop3", 32, {'N', 'X', 'S', 'B'});
     auto d = f.discover();
-    ASSERT_EQ(pathsOf(d->driveDictArray()), (std::vector<std::string>{f.node("mmcblk1"), f.node("sdx")}));
+    ASSERT_EQ(pathsOf(d->driveDictArray()),
+              (std::vector<std::string>{f.node("loop3"), f.node("mmcblk1"), f.node("sdx")}));
     // sdx has a partition, so it is no whole-disk volume either.
-    ASSERT_EQ(pathsOf(d->volumeDictArray()), std::vector<std::string>{f.node("mmcblk1")});
+    ASSERT_EQ(pathsOf(d->volumeDictArray()), (std::vector<std::string>{f.node("loop3"), f.node("mmcblk1")}));
+    EXPECT_EQ(valuesAt(d->volumeDictArray(), f.node("loop3"), {"Content", "Parent Drive Path"}),
+              (Array{"APFS", f.node("loop3")}));
     EXPECT_EQ(valuesAt(d->volumeDictArray(), f.node("mmcblk1"),
                        {"Mounted Path", "Volume Name", "Content", "Parent Drive Path"}),
               (Array{"/media/card", "card", "FAT12", f.node("mmcblk1")}));
-    const Dict& drive = d->driveDictArray()[0].dictValue();
+    const Dict& drive = d->driveDictArray()[1].dictValue();
     EXPECT_EQ(drive.get("Children Volume Array").arrayValue().size(), 1u);
     EXPECT_FALSE(drive.contains("Mounted Path"));
     // A disk without a driver of its own still has an identifier, and its

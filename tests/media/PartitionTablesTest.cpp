@@ -389,7 +389,7 @@ TEST_F(PartitionTables, MbrChainsAndAppleMapsListTheirHfsPartitionsAndAnExtended
                             [](const std::string& l) { return l.find("longer than 128") != std::string::npos; }));
 }
 
-TEST_F(PartitionTables, GptListsItsHfsPartitionsUpToTheFirstEmptyEntryCountsAreCutAndSizesMustBeMultiplesOf8) {
+TEST_F(PartitionTables, GptListsItsHfsPartitionsPastEmptyEntriesCountsAreCutAndSizesMustBeMultiplesOf8) {
     auto junkAt101 = [] {
         std::vector<std::uint8_t> junk(512, 0);
         putText(junk, 0, "HX"); // "HX" one sector too early for an H+ header
@@ -409,9 +409,9 @@ TEST_F(PartitionTables, GptListsItsHfsPartitionsUpToTheFirstEmptyEntryCountsAreC
          {{200, 100, "Mac HD"}, {300, 1, "One"}},
          {},
          {{100, 100, ""}, {200, 100, ""}, {300, 1, ""}}},
-        {"an empty entry ends the table",
+        {"an empty entry is passed over",
          {{kHFSType, 100, 199, u"A"}, {kHFSType, 200, 299, u"B"}, {nullptr, 0, 0, u""}, {kHFSType, 300, 399, u"C"}},
-         {{100, 100, "A"}, {200, 100, "B"}}},
+         {{100, 100, "A"}, {200, 100, "B"}, {300, 100, "C"}}},
         {"a partition ending before it starts is skipped",
          {{kHFSType, 300, 100, u"Backwards"}, {kHFSType, 400, 499, u"Fine"}},
          {{400, 100, "Fine"}}},

@@ -187,13 +187,19 @@ TEST_F(ScanThreads, StopFlagEndsTheScanEarlyButCleanUpAndFinalPostRun) {
     expectTreeCompleteLast();
 }
 
-TEST_F(ScanThreads, TreeScanCarvesAnAPFSContainerWithItsDriverAndExFATAsAnyVolume) {
-    // The APFS driver carves sector by sector; the volume driver needs a
-    // block size, which nothing gives an exFAT volume.
-    auto apfs = keep(volumeFor(zeroImage(1 << 20), "41504653-0000-11AA-AA11-00306543ECAC"));
-    ScanThread(apfs).startMakingTree(Array{"Normal Scan", 1, Array{}});
-    EXPECT_EQ(apfs->totalBlocks, apfs->sizeInSect());
-    ScanThread(keep(volumeFor(zeroImage(1 << 20), "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7")))
-        .startMakingTree(Array{"Normal Scan", 1, Array{}});
-    EXPECT_TRUE(logged("carving of") && logged("block size is not known"));
+TEST_F(ScanThreads, TreeScanCarvesAPFSAndExFATSectorBySectorAndSaysWhenNothingCanRun) {
+    // The volume driver needs a block size, which nothing gives either.
+    for (const char* content : {"41504653-0000-11AA-AA11-00306543ECAC", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}) {
+        auto v = keep(volumeFor(zeroImage(1 << 20), content));
+        ScanThread(v).startMakingTree(Array{"Advanced Scan", 1, Array{}});
+        EXPECT_EQ(v->totalBlocks, v->sizeInSect()) << content;
+    }
+    EXPECT_FALSE(logged("block size is not known"));
+    EXPECT_TRUE(controller.alerts().empty());
+    // No file system to rebuild and nothing to search for: it says why.
+    auto exfat = keep(volumeFor(zeroImage(1 << 20), "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"));
+    ScanThread(exfat).startMakingTree(Array{"Advanced Scan", 0});
+    ASSERT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts()[0].title, "!Can not process");
+    EXPECT_TRUE(exfat->aborting && called("destroyVolumeAndBackToPartList"));
 }

@@ -136,10 +136,9 @@ TEST_F(AutoRecoverySnapshotTest, ASnapshotCutAnywhereRestoresNothingOrAWholeTree
         // sends the search back to where the whole ones end.
         const std::size_t records = files + (folder != nullptr);
         const bool cutInRecord = records == lastRecords && length != snapshotEnd;
-        if (cutInRecord)
-            EXPECT_EQ(s->autoRecBeginSize, AutoRecoveryState::kRecordsCut) << length;
-        else
-            EXPECT_FALSE(s->autoRecBeginSize) << length;
+        const std::optional<std::uint64_t> expected =
+            cutInRecord ? std::optional<std::uint64_t>(AutoRecoveryState::kRecordsCut) : std::nullopt;
+        EXPECT_EQ(s->autoRecBeginSize, expected) << length;
         // Cut inside the last file's second extent: the file goes, to be found again.
         if (length == whole.size() - 4) EXPECT_EQ(files, 2u);
         lastFiles = files;

@@ -91,6 +91,22 @@ TEST(TreeRecord, FieldsAreBigEndianButTheIdentitiesTheTrailerIsNamePathExtentsAn
     want.push_back(0), want.push_back('a');
     EXPECT_EQ(testsupport::readBytes(path), want);
     newdir::freeNDir(folder);
+
+    // A file's path length counts nothing that is written: one over any
+    // folder's limit still reads.
+    putBE(want, 120 + 70, 3000, 2);
+    const auto patched = path.parent_path() / "patched";
+    testsupport::writeBytesAt(testsupport::zeroFile(patched, want.size()), 0, want);
+    std::string error;
+    auto in = SessionFileInput::open(patched.string(), &error);
+    TreeRecordReader reader;
+    std::uint32_t children = 0;
+    for (const char16_t* name : {u"Dé", u"a"}) {
+        NewDir* read = reader.readDir(*in, children);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(newdir::fileName(read), name);
+        newdir::freeNDir(read);
+    }
 }
 
 TEST(TreeRecord, OverlongTextsBecomeUntitledEmptyFilesKeepNoExtentsAndTheRunAfterThemStillReads) {

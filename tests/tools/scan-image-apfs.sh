@@ -2,7 +2,8 @@
 # APFS through scan-image: the macOS-made container, bare, inside a GPT
 # partition (type AF0A) at a start sector and past 2 TiB, gives its entries under their
 # folders, and its files saved with `save` hold the README's contents; an
-# empty container made by mkapfs gives the root alone.
+# empty container made by mkapfs gives the root alone. The content is found
+# without --content.
 #   scan-image-apfs.sh SCAN_IMAGE DATA_DIR
 set -euo pipefail
 scan=$1 data=$2
@@ -30,7 +31,7 @@ truncate -s $(((far + 8192) * 512)) "$work/far.img"
 dd if="$data/apfs.raw" of="$work/far.img" bs=512 seek="$far" conv=notrunc status=none
 for case in "$data/apfs.raw 0" "$work/gpt.img 2048" "$work/far.img $far"; do
   set -- $case
-  tree=$("$scan" tree "$1" --content APFS --start "$2" 2>/dev/null | tail -n +2 | cut -f1-5)
+  tree=$("$scan" tree "$1" --start "$2" 2>/dev/null | tail -n +2 | cut -f1-5)
   [ "$tree" = "$expected" ] || fail "tree of $1 at $2: $tree"
   dest=$work/save.$2
   mkdir "$dest"
@@ -44,7 +45,7 @@ done
 
 truncate -s 128M "$work/empty.img"
 mkapfs "$work/empty.img" >/dev/null 2>&1 || { echo "mkapfs failed"; exit 77; }
-tree=$("$scan" tree "$work/empty.img" --content APFS 2>/dev/null | cut -f1-5)
+tree=$("$scan" tree "$work/empty.img" 2>/dev/null | cut -f1-5)
 [ "$tree" = "$(printf 'Root\t2\t1\td\t0')" ] || fail "empty container: $tree"
 
 [ "$failed" -eq 0 ] && echo "ok: APFS trees and saves" || exit 1

@@ -72,6 +72,21 @@ if [ -f "$dir/apfs.img" ]; then
   "$scan" content "$dir/apfs.img" | grep -q $'^isVolumeAPFS\tYES$' || fail "apfs.img is not APFS"
 fi
 
+# A user deleted the second of three HFS+ partitions: the first and the
+# third are still listed.
+if command -v sgdisk >/dev/null; then
+  work=$(mktemp -d)
+  truncate -s 8M "$work/three.img"
+  sgdisk -n 1:2048:4095 -c 1:One -n 2:4096:6143 -c 2:Two -n 3:6144:8191 -c 3:Three -t 1:af00 -t 2:af00 -t 3:af00 \
+    "$work/three.img" >/dev/null
+  sgdisk -d 2 "$work/three.img" >/dev/null
+  out=$("$scan" partitions "$work/three.img")
+  rm -rf "$work"
+  [ "$(printf '%s\n' "$out" | while read -r line; do printf '%s %s;' "$(field "$line" "Volume Start")" \
+    "$(field "$line" "Volume Name")"; done)" = "2048 One;6144 Three;" ] ||
+    fail "GPT with entry 2 deleted: $out"
+fi
+
 # Usage errors.
 "$scan" content "$dir/fat12.img" --start >/dev/null 2>&1 && fail "content accepted a missing start"
 "$scan" partitions "$dir/does-not-exist.img" >/dev/null 2>&1 && fail "partitions accepted a missing image"

@@ -1,19 +1,23 @@
 // Builds the program's window as the program does, shows each screen and
 // sheet in turn (with a made-up scan's numbers where a screen shows
 // progress, and the tree of a real scan of a volume image on the result
-// screen), then clicks through every recovery kind of the wizard with a
-// volume and a disk image standing in as drives, and writes each step as a
-// PNG, so the look can be checked without clicking by hand:
+// screen, with the preview of one of its files), then clicks through every
+// recovery kind of the wizard with volume and disk images standing in as
+// drives, and writes each step as a PNG, so the look can be checked without
+// clicking by hand:
 //
-//   drentic-screenshots OUTPUT_DIR [VOLUME_IMAGE [DISK_IMAGE]]
+//   drentic-screenshots OUTPUT_DIR [VOLUME_IMAGE [DISK_IMAGE [EXFAT_IMAGE [APFS_IMAGE [GPT_IMAGE]]]]]
 //
 // tools/screenshots.sh runs it under Xvfb with the macOS-made HFS+ volume of
-// tests/data and a GPT disk whose HFS+ partition entry was deleted; both are
-// only read.
+// tests/data, a GPT disk whose HFS+ partition entry was deleted, an exFAT
+// volume with a photo in its free space, the macOS-made APFS container of
+// tests/data as a whole disk, and a GPT disk whose second of three HFS+
+// entries was deleted; all are only read.
 
 #include "app/DrivesTableDataSource.h"
 #include "app/HoverButton.h"
 #include "app/MainWindow.h"
+#include "app/PreviewWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/RecoverySessionController.h"
 #include "app/ScanWizard.h"
@@ -122,6 +126,32 @@ bool showScannedTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow&
     return shown;
 }
 
+// The selected file previewed through the result screen's Preview button,
+// after the advice to save the session first (answered "Preview").
+void previewThroughTheButton(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& window) {
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == QStringLiteral("Preview")) b->click();
+    });
+    answerer.start(100);
+    if (auto* b = window.findChild<QAbstractButton*>(QStringLiteral("previewButton")); b && b->isEnabled())
+        b->click();
+    else
+        std::fprintf(stderr, "cannot click previewButton\n");
+    auto* preview = qobject_cast<PreviewWindow*>(delegate.elementIfMade(QStringLiteral("previewWindow")));
+    QElapsedTimer clock;
+    clock.start();
+    while ((!preview || !preview->isVisible() || preview->previewLoading()) && clock.elapsed() < 10000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        preview = qobject_cast<PreviewWindow*>(delegate.elementIfMade(QStringLiteral("previewWindow")));
+    }
+    if (preview && preview->isVisible()) write(preview, QStringLiteral("tree-preview-button"));
+    delegate.previewClose();
+}
+
 // Until the session thread has ended (alerts answered meanwhile).
 void waitForSession(RecoverySessionController& sessions, void (RecoverySessionController::*finished)(bool)) {
     bool ended = false;
@@ -138,10 +168,33 @@ void waitForSession(RecoverySessionController& sessions, void (RecoverySessionCo
     settle();
 }
 
+// The images the walk stands in for drives with.
+struct Images {
+    QString volume, disk, exfat, apfs, gpt;
+};
+
+// A volume row of a whole image of the given content.
+Dict volumeRow(const QString& image, const char* content, const char* name, int index) {
+    return Dict{{"Path", Utf8Text::fromQString(image)},
+                {"Size", static_cast<unsigned long long>(QFileInfo(image).size())},
+                {"Preferred Block Size", 512},
+                {"WhetherVolume", true},
+                {"Content", content},
+                {"journaled", "-"},
+                {"supportFileSystemRecovery", 1},
+                {"Volume Name", name},
+                {"bundle path", "nil"},
+                {"Index of child Volume", 0},
+                {"Total Volumes in a disk", 1},
+                {"Volume and Drive Index", index}};
+}
+
 // The drive rows of the walk: the disk image with the volume image as its
-// one volume. `empty` leaves both out, for the empty list.
-Quelvar_Recovery_SoftwareAppDelegate::DriveLists imageDrives(const QString& volume, const QString& disk,
-                                                             const bool& empty) {
+// one volume, the exFAT and APFS images as volumes that fill their disks, and
+// the second GPT disk. `empty` leaves them all out, for the empty list.
+Quelvar_Recovery_SoftwareAppDelegate::DriveLists imageDrives(const Images& images, const bool& empty) {
+    const QString& volume = images.volume;
+    const QString& disk = images.disk;
     if (empty || volume.isEmpty()) return {};
     const auto size = [](const QString& f) { return static_cast<unsigned long long>(QFileInfo(f).size()); };
     Dict v{{"Path", Utf8Text::fromQString(volume)},
@@ -167,7 +220,27 @@ Quelvar_Recovery_SoftwareAppDelegate::DriveLists imageDrives(const QString& volu
                              {"bundle path", "nil"},
                              {"Children Volume Array", Array{v}},
                              {"Volume and Drive Index", 0}});
-    return {disks, Array{v}, Array{v}};
+    Array volumes{v}, hfsOnly{v};
+    // Discovery lists exFAT and APFS volumes with the HFS+ ones.
+    if (!images.exfat.isEmpty()) {
+        volumes.push_back(volumeRow(images.exfat, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "STICK", 2));
+        hfsOnly.push_back(volumes.back());
+    }
+    if (!images.apfs.isEmpty()) {
+        volumes.push_back(volumeRow(images.apfs, "APFS", "Container", 3));
+        hfsOnly.push_back(volumes.back());
+    }
+    if (!images.gpt.isEmpty())
+        disks.push_back(Dict{{"Path", Utf8Text::fromQString(images.gpt)},
+                             {"Size", size(images.gpt)},
+                             {"Preferred Block Size", 512},
+                             {"WhetherDiskDict", true},
+                             {"device model", "Three Partitions"},
+                             {"device serial", "VD-0002"},
+                             {"device revision", "1.0"},
+                             {"bundle path", "nil"},
+                             {"Volume and Drive Index", 4}});
+    return {disks, volumes, hfsOnly};
 }
 
 void click(MainWindow& window, const char* name) {
@@ -276,8 +349,10 @@ void saveAndOpenSession(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWind
 // Clicks through the wizard: files, photos, partitions (with the search for
 // lost volumes and a real scan of what it found), formatted drives, the
 // empty list and the permission panel.
-void walkTheWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& window, const QString& volume,
-                   const QString& disk, bool& noDrives) {
+void walkTheWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& window, const Images& images,
+                   bool& noDrives) {
+    const QString& volume = images.volume;
+    const QString& disk = images.disk;
     ScanWizard* wizard = ScanWizard::install(delegate);
     DrivesTableDataSource* tables = DrivesTableDataSource::of(delegate);
     SignatureListController* fileTypes = SignatureListController::of(delegate);
@@ -377,6 +452,55 @@ void walkTheWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& w
     pickAndGoOn("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesAdvanced", "walk-formatted-volumes",
                 "walk-formatted-file-types");
 
+    // A scan of a volume from a drives list to its result screen, whose
+    // closing alert a timer answers.
+    const auto scanToTree = [&](const QString& image, const char* list, const char* next, const char* tree,
+                                bool markTypes) {
+        if (!waitForScreen(window, "Drives List")) return;
+        tables->selectRowWithPath(Utf8Text::fromQString(image));
+        write(&window, QString::fromLatin1(list));
+        QTimer answerer;
+        QObject::connect(&answerer, &QTimer::timeout, answerAlerts);
+        answerer.start(100);
+        click(window, "nextButtonInDrivesList");
+        if (markTypes) {
+            fileTypes->selectAllSig();
+            write(&window, QString::fromLatin1(next));
+            click(window, "nextButtonSigTab");
+        }
+        if (waitForScreen(window, "Tree")) {
+            if (TreeScreenController* t = TreeScreenController::of(delegate)) t->outline()->expandAll();
+            write(&window, QString::fromLatin1(tree));
+        }
+        leaveTheResultScreen(delegate, window, nullptr);
+    };
+    // Formatted recovery of an exFAT volume: only searched, so the file
+    // types cannot be skipped; its photo found by its contents.
+    if (!images.exfat.isEmpty()) {
+        click(window, "buttonRecoverPartitionAndDrives");
+        click(window, "buttonRecoverPartitionAndDrivesAdvanced");
+        scanToTree(images.exfat, "walk-formatted-exfat-volumes", "walk-formatted-exfat-file-types",
+                   "walk-formatted-exfat-tree", true);
+    }
+    // An APFS container that fills its disk, among the volumes, and its files.
+    if (!images.apfs.isEmpty()) {
+        click(window, "buttonRecoverFiles");
+        click(window, "buttonRecoverFilesFast");
+        scanToTree(images.apfs, "walk-apfs-whole-disk-volumes", nullptr, "walk-apfs-whole-disk-tree", false);
+    }
+    // A GPT disk whose second of three HFS+ entries was deleted lists the
+    // first and the third.
+    if (!images.gpt.isEmpty()) {
+        click(window, "buttonRecoverPartitionAndDrives");
+        click(window, "buttonRecoverPartitionAndDrivesFast");
+        if (waitForScreen(window, "Drives List")) {
+            tables->selectRowWithPath(Utf8Text::fromQString(images.gpt));
+            click(window, "nextButtonInDrivesList");
+            write(&window, QStringLiteral("walk-partitions-entry-2-deleted"));
+        }
+        wizard->gotoHome(nullptr);
+    }
+
     noDrives = true;
     click(window, "buttonRecoverFiles");
     click(window, "buttonRecoverFilesFast");
@@ -389,7 +513,9 @@ void walkTheWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow& w
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR [VOLUME_IMAGE [DISK_IMAGE]]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s OUTPUT_DIR [VOLUME_IMAGE [DISK_IMAGE [EXFAT_IMAGE [APFS_IMAGE [GPT_IMAGE]]]]]\n",
+                     argv[0]);
         return 2;
     }
     gOut = QString::fromLocal8Bit(argv[1]);
@@ -398,10 +524,10 @@ int main(int argc, char** argv) {
     palette.setColor(QPalette::Highlight, QColor(0x2F, 0x6F, 0xDB));
     QApplication::setPalette(palette);
 
-    const QString volumeImage = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
-    const QString diskImage = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    const auto arg = [&](int i) { return argc > i ? QString::fromLocal8Bit(argv[i]) : QString(); };
+    const Images images{arg(2), arg(3), arg(4), arg(5), arg(6)};
     bool noDrives = false;
-    Quelvar_Recovery_SoftwareAppDelegate delegate([&] { return imageDrives(volumeImage, diskImage, noDrives); });
+    Quelvar_Recovery_SoftwareAppDelegate delegate([&] { return imageDrives(images, noDrives); });
     MainWindow window;
     delegate.setWindow(&window);
     delegate.awakeFromNib();
@@ -472,6 +598,7 @@ int main(int argc, char** argv) {
         const int rows = outline->model()->rowCount(root);
         if (rows > 0) outline->setCurrentIndex(outline->model()->index(rows - 1, 0, root));
         write(&window, QStringLiteral("tree-scanned"));
+        previewThroughTheButton(delegate, window);
         if (auto* toggle = window.findChild<QAbstractButton*>(QStringLiteral("buttonTreeFileTypesToggle"))) {
             bool shown = false;
             auto connection = QObject::connect(tree, &TreeScreenController::treeShown, [&shown] { shown = true; });
@@ -489,8 +616,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the scan of %s did not show a tree\n", argv[2]);
     }
 
-    if (!volumeImage.isEmpty()) {
-        walkTheWizard(delegate, window, volumeImage, diskImage, noDrives);
+    if (!images.volume.isEmpty()) {
+        walkTheWizard(delegate, window, images, noDrives);
     }
 
     // The sheets and panels.

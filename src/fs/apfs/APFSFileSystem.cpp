@@ -1,7 +1,6 @@
 #include "fs/apfs/APFSFileSystem.h"
 
-#include "fs/apfs/BtreeNodePhysT.h"
-#include "fs/apfs/ObjPhys.h"
+#include "fs/apfs/Obj.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -17,8 +16,6 @@ using platform::Dict;
 
 namespace {
 
-constexpr std::uint16_t kBtree = 2;
-constexpr std::uint16_t kBtreeNode = 3;
 constexpr std::uint32_t kFSTree = 14;
 // Blocks per read.
 constexpr std::uint64_t kBatchBlocks = 40;
@@ -42,7 +39,7 @@ bool APFSFileSystem::startAPFSFileSystemRecoveryVolumeRecovery() {
 
 bool APFSFileSystem::magicFunctionFSTree(ByteView block) {
     const std::uint16_t type = block.le16(24);
-    return (type == kBtree || type == kBtreeNode) && block.le32(28) == kFSTree;
+    return (type == Obj::Btree || type == Obj::BtreeNode) && block.le32(28) == kFSTree;
 }
 
 bool APFSFileSystem::scanBlocks() {
@@ -56,11 +53,11 @@ bool APFSFileSystem::scanBlocks() {
     }
     const std::uint64_t sectorsPerBlock = kApfsBlockBytes / sectorBytes;
     const std::uint64_t blocks = v.sizeInSect() / sectorsPerBlock;
-    // The search range in percent, from block 0; a range never set (or
-    // empty) leaves the whole volume.
+    // As many blocks as the search range holds, from block 0: an empty
+    // range reads nothing.
     const double from = std::clamp(double(v.startPos), 0.0, 100.0), to = std::clamp(double(v.endPos), 0.0, 100.0);
     const std::uint64_t count =
-        to > from ? std::min<std::uint64_t>(blocks, std::uint64_t(double(blocks) * (to - from) / 100)) : blocks;
+        to > from ? std::min<std::uint64_t>(blocks, std::uint64_t(double(blocks) * (to - from) / 100)) : 0;
     v.totalBlocks = count;
 
     post(Dict{
@@ -101,9 +98,10 @@ void APFSFileSystem::progressStep(std::uint64_t done, std::uint64_t count, doubl
 
 void APFSFileSystem::collectBlock(ByteView block) {
     if (block.size() != kApfsBlockBytes || !magicFunctionFSTree(block)) return;
-    const ObjPhys header = ObjPhys::read(block);
+    const Obj object = Obj::read(block);
+    const ObjPhys& header = object.getHdr();
     if (header.getSubType() != kFSTree || header.getFlags() != 0) return;
-    const std::optional<BtreeNodePhysT> node = BtreeNodePhysT::read(block);
+    const std::optional<BtreeNodePhysT>& node = object.getBody();
     // A root index node only points at other nodes, which the scan meets by
     // itself.
     if (!node || node->getBtn_flags() == BtreeNodePhysT::Root) return;
@@ -114,21 +112,21 @@ void APFSFileSystem::collectBlock(ByteView block) {
 void APFSFileSystem::collectEntry(const NodeEntry& entry) {
     Volume& v = volume_;
     const std::uint32_t id = entry.getJ_Key_t().lowId();
-    if (entry.extent) {
-        APFSTree::Extent e{.start = entry.extent->getPhys_block_num(),
-                           .length = entry.extent->getLen(),
-                           .offset = entry.extent->getJExtentKeyTOffset(),
+    if (const JExtentValT* extent = entry.extent()) {
+        APFSTree::Extent e{.start = extent->getPhys_block_num(),
+                           .length = extent->getLen(),
+                           .offset = extent->getJExtentKeyTOffset(),
                            .name = {}};
         if (current_.hasName() && current_.node_id == id) e.name = current_.name;
         extents_[id].add(std::move(e));
         return;
     }
-    if (!entry.inode) return;
-    const JInodeValT& inode = *entry.inode;
+    if (!entry.inode()) return;
+    const JInodeValT& inode = *entry.inode();
     current_ = Item{};
     for (const XfBlobT::XFieldT& f : inode.getJInodeValT_xfields().xf) {
-        if (f.x_type == XfBlobT::Name && f.name) current_.name = *f.name;
-        if (f.x_type == XfBlobT::DataStream && f.dataStream) current_.file_size = f.dataStream->size;
+        if (f.x_type == XfBlobT::Name && f.name) current_.name = f.name->getXfName();
+        if (f.x_type == XfBlobT::DataStream && f.dataStream) current_.file_size = f.dataStream->getXfSize();
     }
     if (!current_.hasName()) return;
     current_.node_id = id;

@@ -8,8 +8,17 @@
 #include <cstdint>
 
 struct JKeyT {
-    // Record types read by the recovery.
-    enum : std::uint32_t { Inode = 3, FileExtent = 8 };
+    // Record types, which choose the classes of a key and its value.
+    enum : std::uint32_t {
+        PhysicalExtent = 2,
+        Inode = 3,
+        ExtendedAttribute = 4,
+        SiblingLink = 5,
+        DataStreamId = 6,
+        FileExtent = 8,
+        DirectoryRecord = 9,
+        SiblingMap = 12
+    };
 
     std::uint32_t obj_id_and_type_low = 0;
     std::uint32_t obj_id_and_type_high = 0;

@@ -4,6 +4,8 @@
 // checksum is kept but never verified: stale copies of nodes, whose records
 // are what a recovery is after, are read whatever their state.
 
+#include "fs/apfs/OidT.h"
+#include "fs/apfs/XidT.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
@@ -13,8 +15,8 @@ inline constexpr std::size_t kApfsBlockBytes = 4096;
 
 struct ObjPhys {
     std::uint64_t o_cksum = 0;
-    std::uint64_t o_oid = 0;
-    std::uint64_t o_xid = 0;
+    OidT o_oid;
+    XidT o_xid;
     // The low and high halves of the 32-bit type field.
     std::uint16_t o_type = 0;
     std::uint16_t o_flags = 0;

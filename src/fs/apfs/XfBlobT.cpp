@@ -1,9 +1,5 @@
 #include "fs/apfs/XfBlobT.h"
 
-#include "platform/TextEncoding.h"
-
-#include <algorithm>
-
 XfBlobT XfBlobT::read(platform::ByteView b) {
     XfBlobT blob;
     blob.xf_num_exts = b.le16(0);
@@ -23,13 +19,10 @@ XfBlobT XfBlobT::read(platform::ByteView b) {
         if (f.x_size <= kMaxParsedSize) {
             if (!b.has(value, f.x_size)) break;
             const platform::ByteView v = b.sub(value, f.x_size);
-            if (f.x_type == Name) {
-                std::string bytes(reinterpret_cast<const char*>(v.data()), v.size());
-                bytes.resize(std::min(bytes.size(), bytes.find('\0')));
-                f.name = platform::utf8Lossy(bytes);
-            } else if (f.x_type == DataStream) {
-                f.dataStream = XfSize{v.le64(0), v.le64(8)};
-            }
+            if (f.x_type == Name)
+                f.name = XfName::read(v);
+            else if (f.x_type == DataStream)
+                f.dataStream = XfSize::read(v);
         }
         blob.xf.push_back(std::move(f));
         value += padded;

@@ -5,11 +5,12 @@
 // recovery reads two of them: the name and the data stream (the file's
 // size).
 
+#include "fs/apfs/XfName.h"
+#include "fs/apfs/XfSize.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 struct XfBlobT {
@@ -17,17 +18,16 @@ struct XfBlobT {
     // Larger values are not the fields read here: they are passed over.
     static constexpr std::uint16_t kMaxParsedSize = 512;
 
-    struct XfSize {
-        std::uint64_t size = 0;        // logical size
-        std::uint64_t stored_size = 0; // allocated size
-    };
     struct XFieldT {
         std::uint8_t x_type = 0;
         std::uint8_t x_flags = 0;
         std::uint16_t x_size = 0;
         // The parsed value: a name (type 4) or a data stream (type 8).
-        std::optional<std::string> name;
+        std::optional<XfName> name;
         std::optional<XfSize> dataStream;
+
+        std::uint8_t getX_Type() const { return x_type; }
+        std::uint16_t getX_Size() const { return x_size; }
     };
 
     std::uint16_t xf_num_exts = 0;
@@ -36,4 +36,7 @@ struct XfBlobT {
     std::vector<XFieldT> xf;
 
     static XfBlobT read(platform::ByteView bytes);
+
+    std::uint16_t getXfBlobT_xf_num_exts() const { return xf_num_exts; }
+    const std::vector<XFieldT>& getXfBlobT_xf() const { return xf; }
 };

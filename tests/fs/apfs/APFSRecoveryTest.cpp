@@ -49,6 +49,11 @@ TEST_F(APFSRecoveryTest, MacOSContainerGivesEveryEntryWithItsBytes) {
         }
         EXPECT_EQ(nodesByPath(v->dirRoot).size(), files.size() + 1);
     }
+    // An empty range reads nothing: the root stands alone.
+    auto v = keep(volumeOver(copyOfReadyImage("apfs.raw"), 0, 0, 512, "APFS"));
+    v->setRawSearchStart(40, 40);
+    ScanThread(v).startMakingTree(platform::Array{"Normal Scan", 0});
+    EXPECT_EQ(std::tuple(v->totalBlocks, nodesByPath(v->dirRoot).size()), std::tuple(0u, 0u));
 }
 
 } // namespace
