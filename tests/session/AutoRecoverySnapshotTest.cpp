@@ -140,7 +140,9 @@ TEST_F(AutoRecoverySnapshotTest, ASnapshotCutAnywhereRestoresNothingOrAWholeTree
             cutInRecord ? std::optional<std::uint64_t>(AutoRecoveryState::kRecordsCut) : std::nullopt;
         EXPECT_EQ(s->autoRecBeginSize, expected) << length;
         // Cut inside the last file's second extent: the file goes, to be found again.
-        if (length == whole.size() - 4) EXPECT_EQ(files, 2u);
+        if (length == whole.size() - 4) {
+            EXPECT_EQ(files, 2u);
+        }
         lastFiles = files;
         lastRecords = records;
         s->volume->freeTree();
