@@ -1,14 +1,18 @@
 // Saving found files, timed, beside The Sleuth Kit's tsk_recover of the same
 // image and cp -r of the files tsk_recover extracted from it, in one run:
 // files/s and MB/s of each, medians of several runs with the image in the
-// page cache, the three taking turns to go first. Ours syncs every file
-// before it counts as saved; tsk_recover and cp leave theirs in the page
-// cache, so the time until a syncfs after them has returned is shown too.
+// page cache, the three taking turns to go first. Ours counts a file as
+// saved only once the destination's file system has been synced with it in
+// it; tsk_recover and cp leave theirs in the page cache, so the time until a
+// syncfs after them has returned ("to synced") is what compares like with
+// like.
 //
-//   save_bench SMALL_IMAGE LARGE_IMAGE [RUNS]
-// (bench/make-hfs-100k.sh and bench/make-hfs-large.sh make the images:
-// 100,000 small files, and 2 GiB in four files.) The copies are written in
-// a fresh folder of $TMPDIR and removed after each run.
+//   save_bench IMAGE [IMAGE ...] [--runs N] [--dest DIR]
+// Each image is an HFS+ disk with a partition map (bench/make-hfs-100k.sh,
+// bench/make-hfs-large.sh) or a bare FAT volume (bench/make-fat-100k.sh).
+// The copies are written in a fresh folder of DIR (default $TMPDIR: for the
+// figures that count, an ext4 on a loop device with direct I/O, so that
+// syncs reach a device) and removed after each run.
 
 #include "media/DMedia.h"
 #include "platform/RecordingController.h"
@@ -104,7 +108,8 @@ struct Image {
     platform::Dict row;
 };
 
-// The image's HFS+ volume from its partition map, scanned and wholly marked.
+// The image's HFS+ volume from its partition map, or the image as a FAT
+// volume, scanned and wholly marked.
 Image scanned(const std::string& path) {
     Image image;
     image.path = path;
@@ -119,10 +124,25 @@ Image scanned(const std::string& path) {
     if (drive) drive->initialize(volumes);
     for (const platform::Value& v : volumes)
         if (v.dictValue().get("Content").stringValue() == "Apple_HFS") image.row = v.dictValue();
+    if (image.row.empty()) {
+        char head[90] = {};
+        std::ifstream(path, std::ios::binary).read(head, sizeof head);
+        const bool fat32 = std::string(head + 82, 5) == "FAT32";
+        image.row =
+            platform::Dict{{"Path", path},
+                           {"Volume Start", 0},
+                           {"Volume Size In Sectors", static_cast<unsigned long long>(fs::file_size(path) / 512)},
+                           {"Volume Scan Type", 0},
+                           {"Content", fat32 ? "FAT32" : "FAT16"},
+                           {"Volume Name", "bench"},
+                           {"device model", "-"},
+                           {"device serial", "-"},
+                           {"device revision", "-"}};
+    }
     image.row.set("Preferred Block Size", 512);
     image.volume = Volume::initWithDictionary(image.row);
     if (!image.volume) {
-        std::fprintf(stderr, "save_bench: no HFS+ volume in %s\n", path.c_str());
+        std::fprintf(stderr, "save_bench: no volume in %s\n", path.c_str());
         std::exit(1);
     }
     image.start = image.row.get("Volume Start").uint64Value();
@@ -140,21 +160,27 @@ void bench(const char* title, const Image& image, const fs::path& work, int runs
     const fs::path extracted = work / "extracted";
     fs::remove_all(extracted);
     const std::string offset = std::to_string(image.start);
-    if (!runProgram({"tsk_recover", "-a", "-o", offset, image.path, extracted.string()})) {
+    // Every file tsk_recover finds, deleted or not, as ours saves the whole
+    // tree.
+    if (!runProgram({"tsk_recover", "-e", "-o", offset, image.path, extracted.string()})) {
         std::fprintf(stderr, "save_bench: tsk_recover is needed\n");
         std::exit(1);
     }
     const std::vector<std::pair<std::string, std::function<bool(const std::string&)>>> tools{
-        {"ours: the save, each file synced",
+        {"ours: the save, synced in batches",
          [&](const std::string& dest) {
              auto saving = DataSaving::create(image.volume, image.volume->dirRoot, image.row);
              saving->setPanelSettleDelay(std::chrono::milliseconds(0));
+             saving->setMarkedData(DataSaving::countMarkedToSave(image.volume->dirRoot).bytes);
              saving->saveFilesAndFolders(platform::Dict{{"path", dest}});
-             return saving->ending() == DataSaving::Ending::Completed;
+             // A deleted file whose clusters were taken since is saved with
+             // what could be read, as tsk_recover saves it.
+             const DataSaving::Ending ending = saving->ending();
+             return ending == DataSaving::Ending::Completed || ending == DataSaving::Ending::CompletedWithErrors;
          }},
-        {"tsk_recover -a",
+        {"tsk_recover -e",
          [&](const std::string& dest) {
-             return runProgram({"tsk_recover", "-a", "-o", offset, image.path, dest});
+             return runProgram({"tsk_recover", "-e", "-o", offset, image.path, dest});
          }},
         {"cp -r of tsk_recover's files",
          [&](const std::string& dest) {
@@ -196,22 +222,36 @@ std::string load() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: save_bench SMALL_IMAGE LARGE_IMAGE [RUNS]\n");
+    std::vector<std::string> images;
+    int runs = 5;
+    fs::path dest = fs::temp_directory_path();
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--dest" && i + 1 < argc)
+            dest = argv[++i];
+        else
+            images.push_back(a);
+    }
+    if (images.empty()) {
+        std::fprintf(stderr, "usage: save_bench IMAGE [IMAGE ...] [--runs N] [--dest DIR]\n");
         return 2;
     }
-    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
-    platform::setLogSink([](const std::string&) {});
+    if (!std::getenv("SAVE_BENCH_LOG")) platform::setLogSink([](const std::string&) {});
     platform::RecordingController controller;
-    controller.setDriveDictArray(platform::Array{platform::Dict{{"Path", argv[1]}}, platform::Dict{{"Path", argv[2]}}});
+    platform::Array rows;
+    for (const std::string& image : images)
+        rows.emplace_back(platform::Dict{{"Path", image}});
+    controller.setDriveDictArray(rows);
     platform::setAppController(&controller);
-    const fs::path work = fs::temp_directory_path() / ("save_bench." + std::to_string(::getpid()));
+    const fs::path work = dest / ("save_bench." + std::to_string(::getpid()));
     fs::create_directories(work);
 
     std::printf("load average before: %s\n", load().c_str());
-    for (const auto& [title, path] : {std::pair{"Small files", argv[1]}, std::pair{"Large files", argv[2]}}) {
+    for (const std::string& path : images) {
         Image image = scanned(path);
-        bench(title, image, work, runs);
+        bench(fs::path(path).filename().c_str(), image, work, runs);
         image.volume->freeTree();
     }
     std::printf("\nload average after: %s\n", load().c_str());

@@ -26,11 +26,10 @@ namespace {
 // walk comes back to them, so a hostile chain of nested folders cannot use
 // up the process's descriptors.
 constexpr std::size_t kOpenFolders = 64;
-// Syncs running at once, and finished files and folders held open for
-// theirs: the destination's device works on many at once, and syncs that
-// wait together share its flushes and journal commits.
-constexpr unsigned kSyncThreads = 16;
-constexpr std::size_t kUnsyncedDescriptors = 64;
+// What the destination's file system is synced after: a commit every few
+// thousand files or few hundred megabytes, not one per file.
+constexpr std::size_t kSyncBatchEntries = 4096;
+constexpr std::uint64_t kSyncBatchBytes = 256ull << 20;
 
 std::string errorText(int error) {
     return std::strerror(error);
@@ -445,7 +444,7 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     const FileExtentsCopier::Result result = copier.copy(node, fd);
     const std::string path = where + created;
     // Whatever was written is kept and synced, but only a whole file counts.
-    syncAndClose(fd, Unsynced{path, result == FileExtentsCopier::Result::Done});
+    syncAndClose(fd, Unsynced{path, result == FileExtentsCopier::Result::Done}, copier.bytesWritten());
     switch (result) {
     case FileExtentsCopier::Result::Done:
         if (copier.bytesWritten() < node->fileSize)
@@ -474,22 +473,11 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     }
 }
 
-void DataSaving::syncAndClose(int fd, Unsynced what) {
+void DataSaving::syncAndClose(int fd, Unsynced what, std::uint64_t bytes) {
     const std::uint64_t ticket = nextTicket_++;
     unsynced_.emplace(ticket, std::move(what));
-    syncs_->submit(fd, ticket);
+    syncs_->submit(fd, ticket, bytes);
     settle(syncs_->takeEnded());
-}
-
-void DataSaving::syncFolder(const DestinationFolder& folder, const std::string& path) {
-    // Its own descriptor: the walk may close the folder before the sync ends.
-    const int fd = ::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0);
-    if (fd >= 0) {
-        syncAndClose(fd, Unsynced{path, false});
-    } else if (::fsync(folder.fd()) != 0) {
-        ++errors_;
-        platform::logFormat("Could not sync the folder %@ on the destination: %@", path, errorText(errno));
-    }
 }
 
 void DataSaving::settle(const std::vector<FileSyncQueue::Synced>& ended) {
@@ -579,13 +567,12 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
             showSavingProgress_ = false;
         }
     });
-    syncs_.emplace(kSyncThreads, kUnsyncedDescriptors);
-    syncFolder(*destination, atPath);
+    // The folders' entries go with the file system's syncs.
+    syncs_.emplace(destination->fd(), kSyncBatchEntries, kSyncBatchBytes);
 
     std::vector<Frame> stack;
     stack.push_back(Frame{node, created, created, std::move(top), {}, 0});
     saveChildren(stack.back());
-    syncFolder(*stack.back().folder, stack.back().relative);
     while (!stack.empty() && !stopped()) {
         Frame& frame = stack.back();
         if (frame.next >= frame.subfolders.size()) {
@@ -609,7 +596,6 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
         if (stack.size() >= kOpenFolders) stack[stack.size() - kOpenFolders + 1].folder.reset();
         stack.push_back(Frame{child, made, std::move(relative), std::move(folder), {}, 0});
         saveChildren(stack.back());
-        syncFolder(*stack.back().folder, stack.back().relative);
     }
     // Nothing counts as saved before it is on the device.
     settle(syncs_->finish());

@@ -169,10 +169,9 @@ private:
     void writeFile(NewDir* node, const DestinationFolder& folder, const std::string& where, const std::string& name);
     // path: the folder as the log names it.
     void folderFailed(const std::string& path, int error);
-    // Hands a finished file, or a folder whose entries are made, over to be
-    // synced and closed; counts and logs the syncs that have ended.
-    void syncAndClose(int fd, Unsynced what);
-    void syncFolder(const DestinationFolder& folder, const std::string& path);
+    // Hands a finished file (`bytes` written) over to be synced and closed;
+    // counts and logs the syncs that have ended.
+    void syncAndClose(int fd, Unsynced what, std::uint64_t bytes);
     void settle(const std::vector<FileSyncQueue::Synced>& ended);
     // Whether the medium is still in the drive lists; a save whose source
     // has gone stops instead of failing every file that is left.

@@ -127,16 +127,10 @@ int DestinationFolder::createFile(const std::string& name, std::string& createdN
         // O_EXCL: an existing file, and a link of any kind, is never opened.
         // Recovered data is never made executable: a found file is whatever
         // the medium held, and one click must not run it.
+        // The file is new, made in this folder (checked when it was opened)
+        // under a name without a slash: it lies inside the destination.
         const int fd = ::openat(fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
-            if (!insideDestination(fd)) {
-                platform::logFormat("File %@ resolves outside the destination %@; it is removed unwritten", candidate,
-                                    *root_);
-                ::close(fd);
-                ::unlinkat(fd_, candidate.c_str(), 0);
-                errno = EXDEV;
-                return -1;
-            }
             createdName = candidate;
             return fd;
         }

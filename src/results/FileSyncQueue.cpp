@@ -1,11 +1,23 @@
 #include "results/FileSyncQueue.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <system_error>
 #include <unistd.h>
 
-FileSyncQueue::FileSyncQueue(unsigned threads, std::size_t maxOpen)
-    : maxThreads_(threads), maxOpen_(maxOpen < 1 ? 1 : maxOpen) {}
+namespace {
+constexpr std::uint64_t kWriteBackFrom = 1 << 20;
+} // namespace
+
+FileSyncQueue::FileSyncQueue(int destinationFd, std::size_t batchEntries, std::uint64_t batchBytes)
+    : fd_(::fcntl(destinationFd, F_DUPFD_CLOEXEC, 0)), batchEntries_(batchEntries < 1 ? 1 : batchEntries),
+      batchBytes_(batchBytes) {
+    try {
+        thread_ = std::thread([this] { work(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: each batch is synced on the save's thread.
+    }
+}
 
 FileSyncQueue::~FileSyncQueue() {
     finish();
@@ -13,61 +25,66 @@ FileSyncQueue::~FileSyncQueue() {
         std::lock_guard lock(mutex_);
         closing_ = true;
     }
-    waiting_.notify_all();
-    for (std::thread& t : threads_)
-        t.join();
+    cv_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) ::close(fd_);
 }
 
-int FileSyncQueue::syncAndClose(int fd) {
+int FileSyncQueue::syncDestination() {
+    // Without a descriptor of the destination nothing can be vouched for.
+    if (fd_ < 0) return EBADF;
+    while (::syncfs(fd_) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+void FileSyncQueue::submit(int fd, std::uint64_t ticket, std::uint64_t bytes) {
+    // The device starts on a large file now, so the batch's sync mostly
+    // waits for writes already under way; small files go together with the
+    // batch, as one request each would cost more than it saves.
+    if (bytes >= kWriteBackFrom) ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     int error = 0;
-    while (::fsync(fd) != 0) {
-        if (errno == EINTR) continue;
-        error = errno;
-        break;
-    }
     // A close interrupted on Linux has still closed the descriptor.
-    if (::close(fd) != 0 && errno != EINTR && error == 0) error = errno;
-    return error;
+    if (::close(fd) != 0 && errno != EINTR) error = errno;
+    std::unique_lock lock(mutex_);
+    gathering_.push_back({ticket, error});
+    gatheringBytes_ += bytes;
+    if (gathering_.size() >= batchEntries_ || gatheringBytes_ >= batchBytes_) handOver(lock);
 }
 
-void FileSyncQueue::submit(int fd, std::uint64_t ticket) {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return held_ < maxOpen_; });
-    if (idle_ == 0 && threads_.size() < maxThreads_) {
-        try {
-            threads_.emplace_back([this] { work(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: the save syncs for itself.
-        }
-    }
-    if (threads_.empty()) {
+void FileSyncQueue::handOver(std::unique_lock<std::mutex>& lock) {
+    if (gathering_.empty()) return;
+    if (!thread_.joinable()) {
+        std::vector<Synced> batch;
+        batch.swap(gathering_);
+        gatheringBytes_ = 0;
         lock.unlock();
-        const int error = syncAndClose(fd);
+        const int error = syncDestination();
         lock.lock();
-        ended_.push_back({ticket, error});
+        for (Synced& s : batch)
+            ended_.push_back({s.ticket, s.error != 0 ? s.error : error});
         return;
     }
-    queue_.emplace_back(fd, ticket);
-    ++held_;
-    lock.unlock();
-    waiting_.notify_one();
+    cv_.wait(lock, [this] { return !handed_; });
+    handed_.emplace();
+    handed_->swap(gathering_);
+    gatheringBytes_ = 0;
+    cv_.notify_all();
 }
 
 void FileSyncQueue::work() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        ++idle_;
-        waiting_.wait(lock, [this] { return closing_ || !queue_.empty(); });
-        --idle_;
-        if (queue_.empty()) return;
-        const auto [fd, ticket] = queue_.front();
-        queue_.pop_front();
+        cv_.wait(lock, [this] { return closing_ || handed_; });
+        if (!handed_) return;
         lock.unlock();
-        const int error = syncAndClose(fd);
+        const int error = syncDestination();
         lock.lock();
-        ended_.push_back({ticket, error});
-        --held_;
-        room_.notify_all();
+        for (Synced& s : *handed_)
+            ended_.push_back({s.ticket, s.error != 0 ? s.error : error});
+        handed_.reset();
+        cv_.notify_all();
     }
 }
 
@@ -80,7 +97,8 @@ std::vector<FileSyncQueue::Synced> FileSyncQueue::takeEnded() {
 
 std::vector<FileSyncQueue::Synced> FileSyncQueue::finish() {
     std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return held_ == 0; });
+    handOver(lock);
+    cv_.wait(lock, [this] { return !handed_; });
     std::vector<Synced> out;
     out.swap(ended_);
     return out;

@@ -1,17 +1,21 @@
 #pragma once
 
-// Syncs the files and folders a save has finished writing, on a few threads
-// of its own: the save goes on with the next file while the device takes
-// this one, and syncs that wait together share the destination file
-// system's journal commits, where one after the other each would pay for a
-// commit of its own. Each descriptor handed over is synced once and then
-// closed, both checked; the outcome comes back to the save thread by the
-// ticket it was handed over with.
+// Makes what a save wrote durable in batches. A file or folder the save has
+// finished is handed over: its write-back starts at once and its descriptor
+// is closed; once a batch has gathered enough (a few thousand entries or a
+// few hundred megabytes), one sync of the destination's whole file system,
+// on a thread of its own while the save writes the next batch, puts the
+// batch on the device. One commit per batch instead of one per file is what
+// lets many small files be saved near the device's speed. A sync of the file
+// system reports any write that failed on it since the last one: every entry
+// of a batch whose sync failed counts as failed, so a save never calls
+// saved what may not be on the device. The outcome of each entry comes back
+// to the save thread by the ticket it was handed over with.
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -23,37 +27,40 @@ public:
         int error = 0;
     };
 
-    // At most `threads` syncs at a time, and at most `maxOpen` descriptors
-    // held (waiting or being synced).
-    FileSyncQueue(unsigned threads, std::size_t maxOpen);
-    // Ends every sync handed over, then its threads.
+    // Syncs the file system that holds `destinationFd` (a descriptor of the
+    // destination folder, duplicated here); a batch is due after
+    // `batchEntries` entries or `batchBytes` bytes.
+    FileSyncQueue(int destinationFd, std::size_t batchEntries, std::uint64_t batchBytes);
+    // Syncs whatever is still pending, then ends its thread.
     ~FileSyncQueue();
     FileSyncQueue(const FileSyncQueue&) = delete;
     FileSyncQueue& operator=(const FileSyncQueue&) = delete;
 
-    // Takes fd over. Waits while maxOpen descriptors are held; syncs on the
-    // caller's thread when no thread can be started.
-    void submit(int fd, std::uint64_t ticket);
-    // The syncs ended since the last call, without waiting.
+    // Takes fd over (`bytes` written through it). Waits while the batch
+    // before the last one is still being synced.
+    void submit(int fd, std::uint64_t ticket, std::uint64_t bytes);
+    // The entries whose batch has been synced since the last call, without
+    // waiting.
     std::vector<Synced> takeEnded();
-    // Waits until every sync handed over has ended, and returns those not
-    // taken yet.
+    // Syncs what is pending, waits for it, and returns what was not taken.
     std::vector<Synced> finish();
 
-    // Syncs and closes fd on this thread: 0 or the errno of what failed.
-    static int syncAndClose(int fd);
-
 private:
+    void handOver(std::unique_lock<std::mutex>& lock);
     void work();
+    int syncDestination();
 
-    const unsigned maxThreads_;
-    const std::size_t maxOpen_;
+    int fd_ = -1;
+    const std::size_t batchEntries_;
+    const std::uint64_t batchBytes_;
     std::mutex mutex_;
-    std::condition_variable waiting_, room_;
-    std::deque<std::pair<int, std::uint64_t>> queue_;
+    std::condition_variable cv_;
+    // Gathered by the save; handed to the thread as one batch.
+    std::vector<Synced> gathering_;
+    std::uint64_t gatheringBytes_ = 0;
+    // The batch being synced, until its sync has ended.
+    std::optional<std::vector<Synced>> handed_;
     std::vector<Synced> ended_;
-    std::size_t held_ = 0; // waiting in the queue or being synced
-    unsigned idle_ = 0;
     bool closing_ = false;
-    std::vector<std::thread> threads_;
+    std::thread thread_;
 };
