@@ -26,8 +26,8 @@
 #include "FuzzImage.h"
 #include "carving/AutoRecoveryAppend.h"
 #include "carving/PhotoCarving.h"
-#include "signatures/SignatureSearchState.h"
 #include "signatures/FileTypeTable.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 

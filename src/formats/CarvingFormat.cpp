@@ -8,7 +8,7 @@ using F = CarvingFormat;
 constexpr std::uint8_t T = F::Tiff, Q = F::QuickTime, J = F::RawJpeg;
 
 constexpr CarvingFormat kTable[] = {
-#define CARVING_FORMAT(label, selecting, key, firstByte, folder, folderExtension, family, calculator) \
+#define CARVING_FORMAT(label, selecting, key, firstByte, folder, folderExtension, family, calculator)                  \
     {label, selecting, key, firstByte, folder, folderExtension, family},
 #include "formats/CarvingFormatRows.h"
 #undef CARVING_FORMAT

@@ -13,7 +13,8 @@ class Volume;
 
 class DatabaseRecordRecognisers {
 public:
-    DatabaseRecordRecognisers(Volume& volume, SignatureSearchState& search) noexcept : volume_(volume), search_(search) {}
+    DatabaseRecordRecognisers(Volume& volume, SignatureSearchState& search) noexcept
+        : volume_(volume), search_(search) {}
 
     bool checkOlk14CategoryFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkOlk14ContactFileAtBlock(std::uint64_t block, Sig& sig);

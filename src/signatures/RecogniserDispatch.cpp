@@ -15,9 +15,7 @@ bool mayStartMP3(std::uint16_t firstTwoBytes) {
 }
 
 template <class> struct FamilyOf;
-template <class F> struct FamilyOf<bool (F::*)(std::uint64_t, Sig&)> {
-    using type = F;
-};
+template <class F> struct FamilyOf<bool (F::*)(std::uint64_t, Sig&)> { using type = F; };
 
 } // namespace
 

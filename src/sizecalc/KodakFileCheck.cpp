@@ -37,13 +37,12 @@ TiffClassifier::Verdict KodakFileCheck<Kind>::makerTests(platform::ByteView make
     return kodakMakerTests(make, c, Kind == KodakRaw::Kdc);
 }
 
-template <KodakRaw Kind>
-TiffClassifier::Verdict KodakFileCheck<Kind>::otherTag(const Entry& entry, Classification& c) {
+template <KodakRaw Kind> TiffClassifier::Verdict KodakFileCheck<Kind>::otherTag(const Entry& entry, Classification& c) {
     if (entry.tag != kModel) return Verdict::Continue;
-    constexpr ModelColumn column =
-        Kind == KodakRaw::Kdc ? ModelColumn::Kdc : Kind == KodakRaw::K25 ? ModelColumn::K25 : ModelColumn::Dcr;
-    return readModel(entry, c, Kind == KodakRaw::Kdc ? UINT32_MAX : kMaxPart, column) ? Verdict::Continue
-                                                                                        : Verdict::No;
+    constexpr ModelColumn column = Kind == KodakRaw::Kdc   ? ModelColumn::Kdc
+                                   : Kind == KodakRaw::K25 ? ModelColumn::K25
+                                                           : ModelColumn::Dcr;
+    return readModel(entry, c, Kind == KodakRaw::Kdc ? UINT32_MAX : kMaxPart, column) ? Verdict::Continue : Verdict::No;
 }
 
 template <KodakRaw Kind> std::uint64_t KodakFileCheck<Kind>::makeOffsetLimit() const {

@@ -71,8 +71,7 @@ struct FrameHeader {
 
 } // namespace
 
-Mp3FileCheck::Mp3FileCheck(CarvingContext& context)
-    : SizeCalculator("mp3", context), window_(context.fileCursor()) {}
+Mp3FileCheck::Mp3FileCheck(CarvingContext& context) : SizeCalculator("mp3", context), window_(context.fileCursor()) {}
 
 std::uint32_t Mp3FileCheck::bitCheck(std::uint32_t value, unsigned startBit, unsigned numberOfBits) {
     if (numberOfBits == 0 || numberOfBits > startBit + 1 || startBit > 31) return 0;

@@ -53,7 +53,7 @@ using Maker = std::unique_ptr<SizeCalculator> (*)(CarvingContext&);
 
 // Each row's maker, from the rows the carving table is made of.
 const std::pair<std::string_view, Maker> kMakers[] = {
-#define CARVING_FORMAT(label, selecting, key, firstByte, folder, folderExtension, family, calculator) \
+#define CARVING_FORMAT(label, selecting, key, firstByte, folder, folderExtension, family, calculator)                  \
     {key, make<calculator>},
 #include "formats/CarvingFormatRows.h"
 #undef CARVING_FORMAT

@@ -28,6 +28,7 @@ Volume& RecogniserFixture::volumeOver(const std::filesystem::path& image, std::u
 
 Verdict RecogniserFixture::recognise(Volume& volume, Sig& sig, std::uint64_t sector) {
     sig.foundSize = 0, sig.skipSize = 0, sig.skipFileSize = false;
+    SignatureSearchState& search = searchOf(volume);
     search.foundName.clear(), search.foundParentPath.clear();
     std::vector<std::uint8_t> first(volume.u32BytesInSector());
     volume.readSector(volume.HPlusVolStart() + volume.blocksStartsAtSector + sector, 1, first.data());

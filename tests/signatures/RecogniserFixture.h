@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -42,6 +43,10 @@ protected:
     // `tailSectors` zero sectors behind them, asked with `sig`.
     Verdict recogniseBytes(const std::string& bytes, Sig sig, std::uint64_t tailSectors = 64);
 
-    // The state of the search the recognisers run in, one for the test.
-    SignatureSearchState search;
+    // The state of the search over a volume, one for each volume as a scan
+    // has it.
+    SignatureSearchState& searchOf(const Volume& volume) { return searches_[&volume]; }
+
+private:
+    std::map<const Volume*, SignatureSearchState> searches_;
 };
