@@ -57,7 +57,7 @@ struct AutoRecoveryState {
     platform::Array partitionListDictArray;
     platform::Array partitionScanListDictArray;
     // The extensions of the volume's marked types, in their order (the
-    // writer's caller takes them from the volume's sigArray).
+    // writer's caller takes them from the search's sigArray).
     std::vector<std::string> autoRecSigExtArray;
     // The sectors of the MP3 and MPEG streams the search's recognisers
     // walked already (the writer's caller takes them from the search).

@@ -4,7 +4,7 @@
 // media family (MP4, 3GPP, 3GPP2, QuickTime), and AAC (ADTS) and AC-3 streams. Each reads the candidate from the sector
 // `block` of the search's numbering through a RecogniserMedium and answers as RecogniserDispatch describes.
 //
-// The MPEG audio and MPEG stream recognisers note in the volume's done lists every sector at which a frame or pack of
+// The MPEG audio and MPEG stream recognisers note in the search's done lists every sector at which a frame or pack of
 // a stream they walked begins, so that a stream is carved once, from its first sector, and not again from each of the
 // sectors inside it.
 

@@ -33,7 +33,7 @@ private:
     // was not.
     static void setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end);
     // The pictures a document package's RTF text names, left in the
-    // volume's rtfdArray for the search to pick up.
+    // search's rtfdArray for the search to pick up.
     bool listRtfPictures(const std::string& text);
 
     Volume& volume_;

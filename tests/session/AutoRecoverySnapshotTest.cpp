@@ -46,8 +46,8 @@ protected:
             volume->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(key));
         volume->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(UINT64_MAX));
         AutoRecoveryState s{
-            volume,        "Searching", 1, 3, 4, 1, Array{Dict{{"Path", "/dev/a"}}}, Array{Dict{{"Path", "/dev/b"}}},
-            {"jpg", "png"}};
+            volume,         "Searching", 1,  3,  4, 1, Array{Dict{{"Path", "/dev/a"}}}, Array{Dict{{"Path", "/dev/b"}}},
+            {"jpg", "png"}, {},          {}, {}, {}};
         for (std::uint64_t sector : {7, 9, 8})
             s.mp3DoneArray.add(sector);
         s.mpgDoneArray.add(100);
