@@ -51,6 +51,8 @@ template <KodakRaw Kind> std::uint64_t KodakFileCheck<Kind>::makeOffsetLimit() c
 
 template <KodakRaw Kind>
 std::uint64_t KodakFileCheck<Kind>::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
+    // KDC and K25 end with their full-resolution image, a DCR with the
+    // furthest strip of its sub-IFDs and the Kodak bytes after it.
     if constexpr (Kind != KodakRaw::Dcr) return fullResolutionLength(leading, sectorNumber, Kind == KodakRaw::Kdc);
     if (!useFlagsByteOrder()) return 0;
     const std::uint64_t ifd0 = headerU32(leading, 4);

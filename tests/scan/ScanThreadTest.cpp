@@ -170,6 +170,7 @@ TEST_F(ScanThreads, ResumedTreeScanRunsNoFileSystemStepAndKeepsItsTreeAndItsSear
     EXPECT_EQ(v->dirRoot->childrenArrayCount(), 0u); // only the restored root: the catalog was not read again
     expectTreeCompleteLast();
     EXPECT_TRUE(search->mp3DoneArray.contains(40) && search->mpgDoneArray.contains(50));
+    v->freeTree();
     ScanThread(v, search).startMakingTree(Array{"Normal Scan", 1, Array{}});
     EXPECT_TRUE(search->mp3DoneArray.empty() && search->mpgDoneArray.empty());
 }
