@@ -46,6 +46,8 @@ bool ReadWindow::readAt(std::uint64_t sector) {
     if (beyondVolume_) return true;
     const platform::ByteView window = cursor_.sectors(sector, kBytes / bps);
     if (window.empty()) return false;
+    // A whole window is served only by one that starts at `sector`, and the
+    // cursor keeps the slack zero behind it.
     view_ = platform::ByteView(window.data(), kBytes + kSlack);
     return true;
 }

@@ -19,6 +19,9 @@ public:
     static constexpr std::uint32_t kSlack = 4096;
 
     explicit ReadWindow(CarvingContext& context);
+    // The view points into the cursor's buffer.
+    ReadWindow(const ReadWindow&) = delete;
+    ReadWindow& operator=(const ReadWindow&) = delete;
 
     // Reads 65536 bytes at the device sector, none of them past the carved
     // volume's end (those read as zeros); false when the read failed (the
