@@ -8,6 +8,7 @@
 
 #include "platform/TextEncoding.h"
 #include "signatures/SigLists.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
@@ -80,9 +81,9 @@ inline platform::Array builtInTypes(const char* listName, const std::function<bo
     return types;
 }
 
-// The image as a whole disk of 512-byte sectors with an empty tree, the types
-// marked, searched from 0 to 100 %.
-inline std::shared_ptr<Volume> diskVolume(const std::string& image, std::uint64_t bytes, const platform::Array& types) {
+// The image as a whole disk of 512-byte sectors with an empty tree, searched
+// from 0 to 100 %.
+inline std::shared_ptr<Volume> diskVolume(const std::string& image, std::uint64_t bytes) {
     auto v = Volume::initWithDictionary(platform::Dict{{"Path", image},
                                                        {"Preferred Block Size", 512},
                                                        {"Size", static_cast<unsigned long long>(bytes)},
@@ -96,9 +97,15 @@ inline std::shared_ptr<Volume> diskVolume(const std::string& image, std::uint64_
     }
     v->resetSigArraysAndBtreesAndOthers();
     v->createRoot();
-    v->sigArray = types;
     v->setRawSearchStart(0, 100);
     return v;
+}
+
+// A search of the types marked.
+inline SignatureSearchState searchOf(const platform::Array& types) {
+    SignatureSearchState search;
+    search.sigArray = types;
+    return search;
 }
 
 // Files found, by the name of the result folder they are in.

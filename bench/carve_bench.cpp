@@ -33,10 +33,11 @@ using diskbench::Clock;
 // Seconds of one whole-disk carving; what it found in *found.
 double timeCarving(const std::string& image, std::uint64_t bytes, const platform::Array& types,
                    diskbench::Found* found) {
-    auto v = diskbench::diskVolume(image, bytes, types);
+    auto v = diskbench::diskVolume(image, bytes);
+    SignatureSearchState search = diskbench::searchOf(types);
     AutoRecoveryAppend noPair;
     const auto t0 = Clock::now();
-    PhotoCarving(*v, noPair).signatureSearchDiskPhotoMethodStartAt(0);
+    PhotoCarving(*v, search, noPair).signatureSearchDiskPhotoMethodStartAt(0);
     const double took = std::chrono::duration<double>(Clock::now() - t0).count();
     found->clear();
     diskbench::countFiles(v->dirRoot, *found);

@@ -40,11 +40,12 @@ platform::Array fileTypes(const std::vector<std::string>& extensions) {
 // Seconds of one whole-disk search; what it found in *found.
 double timeSearch(const std::string& image, std::uint64_t bytes, const platform::Array& types,
                   diskbench::Found* found) {
-    auto v = diskbench::diskVolume(image, bytes, types);
+    auto v = diskbench::diskVolume(image, bytes);
+    SignatureSearchState search = diskbench::searchOf(types);
     const auto t0 = Clock::now();
-    SignatureGroups::populateBTreeSigArray(*v);
+    SignatureGroups::populateBTreeSigArray(search);
     AutoRecoveryAppend noPair;
-    PlainSignatureSearch(*v, noPair).signatureSearchDiskStartAt(0);
+    PlainSignatureSearch(*v, search, noPair).signatureSearchDiskStartAt(0);
     const double took = std::chrono::duration<double>(Clock::now() - t0).count();
     found->clear();
     diskbench::countFiles(v->dirRoot, *found);

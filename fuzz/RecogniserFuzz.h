@@ -13,7 +13,7 @@
 #include "FuzzImage.h"
 #include "signatures/RecogniserDispatch.h"
 #include "signatures/Sig.h"
-#include "signatures/VolumeRecognisers.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
@@ -40,8 +40,8 @@ inline int fuzzRecognisers(const std::uint8_t* data, std::size_t size, std::init
     if (!volume) std::abort();
     volume->setBlockSize(1);
     volume->setTotalBlocks(kImageSectors);
-    VolumeRecognisers recognisers(*volume);
-    RecogniserDispatch dispatch(recognisers);
+    SignatureSearchState search;
+    RecogniserDispatch dispatch(*volume, search);
     for (std::uint64_t sector = 0; sector < kOfferedSectors; ++sector)
         for (std::uint32_t type : types) {
             Sig sig;

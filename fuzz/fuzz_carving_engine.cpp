@@ -27,6 +27,7 @@
 #include "carving/AutoRecoveryAppend.h"
 #include "carving/PhotoCarving.h"
 #include "signatures/FileTypeTable.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
@@ -116,10 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!v) std::abort();
     v->resetSigArraysAndBtreesAndOthers();
     v->createRoot();
-    v->sigArray = everyType();
     v->setRawSearchStart(0, 100);
+    SignatureSearchState search;
+    search.sigArray = everyType();
     AutoRecoveryAppend noPair;
-    PhotoCarving(*v, noPair).signatureSearchDiskPhotoMethodStartAt(0);
+    PhotoCarving(*v, search, noPair).signatureSearchDiskPhotoMethodStartAt(0);
     checkFiles(v->dirRoot, diskBytes / bytesPerSector);
     v->freeTree();
     // What the run posted goes with it, so that nothing an input allocated

@@ -64,9 +64,10 @@ std::vector<std::uint8_t> soundSnapshot(const std::string& folder) {
     volume->btreeFirstFileBlock = std::make_unique<BTreeTableClassUInt32>();
     for (std::uint64_t key = 1; key <= 9; ++key)
         volume->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(key));
-    volume->mp3DoneArray.add(5);
-    volume->mpgDoneArray.add(6);
-    AutoRecoveryState state{volume, "fuzz", 0, 2, 4, 1, {platform::Dict{{"Path", "/dev/fuzz"}}}, {}, {"jpg"}, {}, {}};
+    AutoRecoveryState state{volume, "fuzz",  0,  2,  4,  1, {platform::Dict{{"Path", "/dev/fuzz"}}},
+                            {},     {"jpg"}, {}, {}, {}, {}};
+    state.mp3DoneArray.add(5);
+    state.mpgDoneArray.add(6);
     std::string error;
     if (AutoRecoverySnapshot::saveScanInfoAutoRecovery(folder, state, {}, &error) !=
         AutoRecoverySnapshot::Saved::Written)

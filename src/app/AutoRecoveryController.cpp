@@ -11,6 +11,7 @@
 #include "session/SessionMediumCheck.h"
 #include "signatures/Sig.h"
 #include "signatures/SigNode.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <chrono>
@@ -69,10 +70,13 @@ void AutoRecoveryController::rawScanStarted(const platform::Value&) {
             state.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
             state.partitionListDictArray = delegate_.partitionListDictArray();
             state.partitionScanListDictArray = delegate_.partitionScanListDictArray();
-            for (const platform::Value& entry : state.volume->sigArray) {
+            const SignatureSearchState& search = *delegate_.signatureSearch();
+            for (const platform::Value& entry : search.sigArray) {
                 const auto node = entry.objectAs<SigNode>();
                 state.autoRecSigExtArray.push_back(node && node->sig() ? node->sig()->extension : std::string());
             }
+            state.mp3DoneArray = search.mp3DoneArray;
+            state.mpgDoneArray = search.mpgDoneArray;
             // Set before the thread exists: its clear can never come first.
             state.volume->setPauseThread(true);
             std::thread([this, state = std::move(state)]() mutable {
@@ -198,6 +202,9 @@ void AutoRecoveryController::scanAutoRecovery(AutoRecoveryState& state) {
     ScanWizard* wizard = ScanWizard::of(delegate_);
     if (!wizard) return;
     delegate_.setSelectedVolume(state.volume);
+    // The resumed search passes over the streams the interrupted one walked.
+    delegate_.signatureSearch()->mp3DoneArray = std::move(state.mp3DoneArray);
+    delegate_.signatureSearch()->mpgDoneArray = std::move(state.mpgDoneArray);
     delegate_.setMainScanStatus(state.mainScanStatus);
     delegate_.setTreeScanMode(state.treeScanMode);
     delegate_.setScanMode(state.scanMode);

@@ -19,6 +19,7 @@
 #include "platform/SystemLog.h"
 #include "results/qt/Utf8Text.h"
 #include "session/AutoRecoverySnapshot.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <QAction>
@@ -41,7 +42,8 @@ Quelvar_Recovery_SoftwareAppDelegate::Quelvar_Recovery_SoftwareAppDelegate(Drive
       requests_(elements_, [this](QWidget* sheet, int returnCode,
                                   const QString& context) { sheetDidEnd(sheet, returnCode, context); }),
       progress_(*this, elements_, requests_), quit_(*this, elements_, requests_), updateCheck_(requests_),
-      bringFront_(elements_), driveListLoader_(std::move(loader)) {
+      bringFront_(elements_), driveListLoader_(std::move(loader)),
+      signatureSearch_(std::make_shared<SignatureSearchState>()) {
     platform::setAppController(this);
     volumeScanArgument_ = Array{platform::Value(Array{}), platform::Value(Array{})};
     connect(&progress_, &ProgressDisplay::volumesFoundChanged, this,
@@ -76,6 +78,11 @@ void Quelvar_Recovery_SoftwareAppDelegate::observeNotifications() {
 
 Quelvar_Recovery_SoftwareAppDelegate::~Quelvar_Recovery_SoftwareAppDelegate() {
     if (platform::appController() == this) platform::setAppController(nullptr);
+}
+
+void Quelvar_Recovery_SoftwareAppDelegate::setSelectedVolume(std::shared_ptr<Volume> v) {
+    selectedVolume_ = std::move(v);
+    signatureSearch_ = std::make_shared<SignatureSearchState>();
 }
 
 Quelvar_Recovery_SoftwareAppDelegate* Quelvar_Recovery_SoftwareAppDelegate::shared() {

@@ -26,6 +26,7 @@ class NewDir;
 class PictureArea;
 class QUrl;
 class QWidget;
+class SignatureSearchState;
 class Volume;
 
 // The application delegate: owns the main window, the drive and volume lists
@@ -159,8 +160,11 @@ public:
     void sheetDidEnd(QWidget* sheet, int returnCode, const QString& contextInfo);
 
     // --- state ---
+    // The volume a scan runs on, and the state of the signature search it
+    // runs, fresh with every volume chosen.
     std::shared_ptr<Volume> selectedVolume() const { return selectedVolume_; }
-    void setSelectedVolume(std::shared_ptr<Volume> v) { selectedVolume_ = std::move(v); }
+    void setSelectedVolume(std::shared_ptr<Volume> v);
+    std::shared_ptr<SignatureSearchState> signatureSearch() const { return signatureSearch_; }
     std::shared_ptr<DMedia> selectedDrive() const { return selectedDrive_; }
     void setSelectedDrive(std::shared_ptr<DMedia> d) { selectedDrive_ = std::move(d); }
     const std::string& mainScanStatus() const { return mainScanStatus_; }
@@ -268,6 +272,7 @@ private:
     DriveListLoader driveListLoader_;
 
     std::shared_ptr<Volume> selectedVolume_;
+    std::shared_ptr<SignatureSearchState> signatureSearch_;
     std::shared_ptr<DMedia> selectedDrive_;
     std::string mainScanStatus_;
     QDateTime scanStartDate_;

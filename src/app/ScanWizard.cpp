@@ -18,6 +18,7 @@
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
 #include "results/qt/Utf8Text.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <QAbstractButton>
@@ -66,8 +67,8 @@ QString dateText(const QDateTime& date) {
 
 ScanWizard::ScanWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate)
     : QObject(&delegate), delegate_(delegate),
-      scanStarter_([](std::shared_ptr<Volume> volume, ScanThread::Entry entry, Array arguments) {
-          ScanThread::detach(std::move(volume), entry, std::move(arguments));
+      scanStarter_([this](std::shared_ptr<Volume> volume, ScanThread::Entry entry, Array arguments) {
+          ScanThread::detach(std::move(volume), delegate_.signatureSearch(), entry, std::move(arguments));
       }) {
     setObjectName(QStringLiteral("scanWizard"));
 }
@@ -442,7 +443,7 @@ void ScanWizard::prepareForScan() {
     case 2:
     case 3:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
-        if (std::shared_ptr<Volume> volume = delegate_.selectedVolume()) volume->filterTreeForMedia = true;
+        if (delegate_.selectedVolume()) delegate_.signatureSearch()->filterTreeForMedia = true;
         if (!(fsr && delegate_.scanMode() == 2)) setEnabled("skipButtonSigTab", false);
         prepareForSignatureSearch();
         break;

@@ -5,6 +5,7 @@
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "signatures/Sig.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
@@ -36,7 +37,8 @@ std::string withExtension(const std::string& name, const std::string& extension)
 
 } // namespace
 
-CarvedFileRecorder::CarvedFileRecorder(Volume& volume) : volume_(volume) {
+CarvedFileRecorder::CarvedFileRecorder(Volume& volume, SignatureSearchState& search)
+    : volume_(volume), search_(search) {
     if (!volume.autoCrashRecovery || !volume.dirRoot) return;
     // A JPEG preview lies inside its raw photo, where a search that goes on
     // would record a file of its own at the same sector: only the files the
@@ -129,7 +131,7 @@ NewDir* CarvedFileRecorder::typeFolder(const Sig& sig, AutoRecoveryAppend& fileD
 NewDir* CarvedFileRecorder::pathFolders(AutoRecoveryAppend& fileDesc) {
     NewDir* current = volume_.dirRoot;
     std::string pathText = "/Root";
-    const std::string& path = volume_.foundParentPath;
+    const std::string& path = search_.foundParentPath;
     for (std::size_t from = 0; from <= path.size();) {
         const std::size_t slash = std::min(path.find('/', from), path.size());
         const std::string component = path.substr(from, slash - from);
@@ -215,9 +217,9 @@ void CarvedFileRecorder::addFileToListAtBlock(std::uint64_t block, Sig& sig, Aut
         pairing = platform::Dict{{"RTF Graphics Wrapper Block Number", static_cast<unsigned long long>(block)}};
     platform::Dict* pairingEntry = pairing ? &*pairing : nullptr;
     const std::string named =
-        (volume_.foundName.empty() ? std::string("File1") : volume_.foundName) + "." + sig.extension;
+        (search_.foundName.empty() ? std::string("File1") : search_.foundName) + "." + sig.extension;
 
-    if (!volume_.foundParentPath.empty()) {
+    if (!search_.foundParentPath.empty()) {
         recordFile(pathFolders(fileDesc), named, block, sig, Entries::NoneAbove, pairingEntry, fileDesc);
     } else if (root->childrenArrayCount() == 0) {
         NewDir* folder = typeFolder(sig, fileDesc);
@@ -231,13 +233,13 @@ void CarvedFileRecorder::addFileToListAtBlock(std::uint64_t block, Sig& sig, Aut
         recordFile(typeFolder(sig, fileDesc), "File1." + sig.extension, block, sig, Entries::EveryFolderAbove,
                    pairingEntry, fileDesc);
     }
-    if (pairing) volume_.rtfdArray.emplace_back(std::move(*pairing));
+    if (pairing) search_.rtfdArray.emplace_back(std::move(*pairing));
 }
 
 void CarvedFileRecorder::addRtfGraphicToListAtBlock(std::uint64_t block, const Sig& sig, const std::string& fileName,
                                                     AutoRecoveryAppend& fileDesc) {
-    if (volume_.rtfdArray.empty()) return;
-    const platform::Dict* wrapper = volume_.rtfdArray.back().dict();
+    if (search_.rtfdArray.empty()) return;
+    const platform::Dict* wrapper = search_.rtfdArray.back().dict();
     const auto holder = wrapper ? wrapper->get("RTF Graphics Parent NDir").objectAs<RtfPackageFolder>() : nullptr;
     NewDir* folder = holder ? holder->newDir() : nullptr;
     if (!folder) return;

@@ -23,6 +23,7 @@
 #include <vector>
 
 class Sig;
+class SignatureSearchState;
 class Volume;
 struct NewDir;
 
@@ -30,7 +31,9 @@ class CarvedFileRecorder {
 public:
     // A recorder of a resumed search (the volume's autoCrashRecovery) first
     // notes where the files of the restored tree begin.
-    explicit CarvedFileRecorder(Volume& volume);
+    // `search` holds the names a recogniser found and the pending RTF
+    // packages.
+    CarvedFileRecorder(Volume& volume, SignatureSearchState& search);
 
     // A resumed search goes over the stretch between its checkpoint and the
     // interruption again: a hit at a sector where a restored file begins was
@@ -112,6 +115,7 @@ private:
                           AutoRecoveryAppend& fileDesc);
 
     Volume& volume_;
+    SignatureSearchState& search_;
     // Sorted first sectors of the restored carved files.
     std::vector<std::uint64_t> restoredStarts_;
 };

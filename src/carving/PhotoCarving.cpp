@@ -9,6 +9,7 @@
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 #include "signatures/SignatureGroups.h"
+#include "signatures/SignatureSearchState.h"
 #include "sizecalc/CarvingContext.h"
 #include "sizecalc/SizeCalculatorChain.h"
 #include "volume/Volume.h"
@@ -34,18 +35,18 @@ void PhotoCarving::run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUn
     Volume& v = volume_;
     if (!v.dirRoot) v.createRoot();
     CarvingSelection selection;
-    selection.select(v.sigArray);
+    selection.select(search_.sigArray);
 
     CarvingContext context(v);
     const std::vector<std::string_view> keys = selection.selectedKeys();
     SizeCalculatorChain chain(context, keys);
-    CarvedFileRecorder recorder(v);
+    CarvedFileRecorder recorder(v, search_);
     CarvingResultFolders folders(v, recorder);
     folders.prepare(selection, v.autoCrashRecovery);
     // The groups hold only the types no size calculator measures.
-    v.btreeSigArray.clear();
-    SignatureGroups::populateBTreeSigArray(v, selection.userSignatures());
-    SignatureGroupDetection groups(v, recorder, fileDesc_);
+    search_.btreeSigArray.clear();
+    SignatureGroups::populateBTreeSigArray(search_, selection.userSignatures());
+    SignatureGroupDetection groups(v, search_, recorder, fileDesc_);
     groups.setSkipsAfterPrimaryHits(skipsAfterPrimaryHits);
 
     const std::uint64_t origin = platform::saturatingAdd(v.HPlusVolStart(), v.blocksStartsAtSector);

@@ -7,7 +7,7 @@
 // examined sector, then the signature groups of the other marked types; a
 // sector yields at most one carved file. The argument is the checkpoint an
 // interrupted scan is resumed from (used only when the volume's
-// autoCrashRecovery is set). The volume's sigArray holds the marked types;
+// autoCrashRecovery is set). The search's sigArray holds the marked types;
 // the drivers make their own signature groups from it.
 
 #include "carving/AutoRecoveryAppend.h"
@@ -15,11 +15,13 @@
 
 #include <cstdint>
 
+class SignatureSearchState;
 class Volume;
 
 class PhotoCarving {
 public:
-    PhotoCarving(Volume& volume, AutoRecoveryAppend& fileDesc) noexcept : volume_(volume), fileDesc_(fileDesc) {}
+    PhotoCarving(Volume& volume, SignatureSearchState& search, AutoRecoveryAppend& fileDesc) noexcept
+        : volume_(volume), search_(search), fileDesc_(fileDesc) {}
 
     // A whole HFS+ volume (allocation blocks) or FAT volume (clusters) after
     // its tree build; blocks where a file the tree build found begins are
@@ -44,5 +46,6 @@ private:
     void run(BlockSearchEngine::Policy& policy, std::uint64_t resumeUnit, bool skipsAfterPrimaryHits);
 
     Volume& volume_;
+    SignatureSearchState& search_;
     AutoRecoveryAppend& fileDesc_;
 };

@@ -20,8 +20,8 @@ std::uint32_t PlainSignatureSearch::strideFor(std::uint32_t sectorsPerBlock) {
 }
 
 void PlainSignatureSearch::run(const BlockSearchEngine::Policy& policy, std::uint64_t resumeBlock) {
-    CarvedFileRecorder recorder(volume_);
-    SignatureGroupDetection detection(volume_, recorder, fileDesc_);
+    CarvedFileRecorder recorder(volume_, search_);
+    SignatureGroupDetection detection(volume_, search_, recorder, fileDesc_);
     BlockSearchEngine(volume_, fileDesc_).run(policy, detection, resumeBlock, recorder.lastRecordedBlock());
 }
 

@@ -3,8 +3,8 @@
 // The plain signature search of the user's marked file types (the search of
 // the file scans): five members, one for each kind of medium, each a small
 // policy run in the batch frame with the signature groups as the work done
-// per sector. The signature groups (btreeSigArray) are built before a member
-// is called. The argument is the checkpoint an interrupted scan is resumed
+// per sector. The search's signature groups (btreeSigArray) are built before
+// a member is called. The argument is the checkpoint an interrupted scan is resumed
 // from (used only when the volume's autoCrashRecovery is set).
 
 #include "carving/AutoRecoveryAppend.h"
@@ -12,12 +12,13 @@
 
 #include <cstdint>
 
+class SignatureSearchState;
 class Volume;
 
 class PlainSignatureSearch {
 public:
-    PlainSignatureSearch(Volume& volume, AutoRecoveryAppend& fileDesc) noexcept
-        : volume_(volume), fileDesc_(fileDesc) {}
+    PlainSignatureSearch(Volume& volume, SignatureSearchState& search, AutoRecoveryAppend& fileDesc) noexcept
+        : volume_(volume), search_(search), fileDesc_(fileDesc) {}
 
     // Free allocation blocks of an HFS+ volume (its allocation file).
     void signatureSearchStartAt(std::uint64_t resumeBlock);
@@ -37,5 +38,6 @@ private:
     void run(const BlockSearchEngine::Policy& policy, std::uint64_t resumeBlock);
 
     Volume& volume_;
+    SignatureSearchState& search_;
     AutoRecoveryAppend& fileDesc_;
 };

@@ -5,6 +5,7 @@
 #include "signatures/BTreeTableClassSig.h"
 #include "signatures/RtfGraphics.h"
 #include "signatures/Sig.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <limits>
@@ -20,10 +21,10 @@ constexpr std::uint64_t kRtfPictureLimit = 20'000'000;
 
 } // namespace
 
-SignatureGroupDetection::SignatureGroupDetection(Volume& volume, CarvedFileRecorder& recorder,
-                                                 AutoRecoveryAppend& fileDesc)
-    : volume_(volume), recorder_(recorder), fileDesc_(fileDesc), recognisers_(volume), dispatch_(recognisers_) {
-    for (platform::Value& value : volume.btreeSigArray) {
+SignatureGroupDetection::SignatureGroupDetection(Volume& volume, SignatureSearchState& search,
+                                                 CarvedFileRecorder& recorder, AutoRecoveryAppend& fileDesc)
+    : volume_(volume), search_(search), recorder_(recorder), fileDesc_(fileDesc), dispatch_(volume, search) {
+    for (platform::Value& value : search.btreeSigArray) {
         const platform::Dict* record = value.dict();
         std::optional<SignatureGroups::Group> group = record ? SignatureGroups::groupOf(*record) : std::nullopt;
         if (!group) continue;
@@ -41,13 +42,13 @@ bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, b
     sig.foundSize = 0;
     sig.skipSize = 0;
     sig.skipFileSize = false;
-    volume_.foundName.clear();
-    volume_.foundParentPath.clear();
+    search_.foundName.clear();
+    search_.foundParentPath.clear();
     return dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
 }
 
 BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
-    if (volume_.rtfdArray.empty()) volume_.lookForRtfAttachments = false;
+    if (search_.rtfdArray.empty()) search_.lookForRtfAttachments = false;
     bool idProbed = false;
     bool mp3Tried = false;
     const std::uint16_t firstTwoBytes = bytes.be16(0);
@@ -89,14 +90,14 @@ BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t 
     if (recorder_.recordedBefore(sector)) return skip;
     ++volume_.fileCount;
     ++volume_.entryCount;
-    const bool picture = volume_.lookForRtfAttachments && !volume_.rtfdArray.empty() && recordRtfGraphic(sig, sector);
+    const bool picture = search_.lookForRtfAttachments && !search_.rtfdArray.empty() && recordRtfGraphic(sig, sector);
     if (!picture) recorder_.addFileToListAtBlock(sector, sig, fileDesc_);
     fileDesc_.recordsWritten();
     return skip;
 }
 
 bool SignatureGroupDetection::recordRtfGraphic(Sig& sig, std::uint64_t sector) {
-    platform::Array& pending = volume_.rtfdArray;
+    platform::Array& pending = search_.rtfdArray;
     const platform::Dict* wrapper = pending.back().dict();
     std::uint64_t distance = 0;
     if (wrapper && wrapper->contains("RTF Graphics Wrapper Block Number")) {
@@ -106,7 +107,7 @@ bool SignatureGroupDetection::recordRtfGraphic(Sig& sig, std::uint64_t sector) {
                        : std::numeric_limits<std::uint64_t>::max();
     }
     if (distance > kRtfPictureReach) {
-        volume_.lookForRtfAttachments = false;
+        search_.lookForRtfAttachments = false;
         pending.clear();
         return false;
     }

@@ -11,19 +11,20 @@
 #include "carving/CarvedFileRecorder.h"
 #include "signatures/RecogniserDispatch.h"
 #include "signatures/SignatureGroups.h"
-#include "signatures/VolumeRecognisers.h"
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
 class Sig;
+class SignatureSearchState;
 class Volume;
 
 class SignatureGroupDetection final : public BlockSearchEngine::Detection {
 public:
-    // The groups are the volume's btreeSigArray as it is now.
-    SignatureGroupDetection(Volume& volume, CarvedFileRecorder& recorder, AutoRecoveryAppend& fileDesc);
+    // The groups are the search's btreeSigArray as it is now.
+    SignatureGroupDetection(Volume& volume, SignatureSearchState& search, CarvedFileRecorder& recorder,
+                            AutoRecoveryAppend& fileDesc);
 
     BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView bytes) override;
 
@@ -53,9 +54,9 @@ private:
     bool recordRtfGraphic(Sig& sig, std::uint64_t sector);
 
     Volume& volume_;
+    SignatureSearchState& search_;
     CarvedFileRecorder& recorder_;
     AutoRecoveryAppend& fileDesc_;
-    VolumeRecognisers recognisers_;
     RecogniserDispatch dispatch_;
     std::vector<Group> groups_;
     bool skipsAfterPrimaryHits_ = true;

@@ -1,11 +1,10 @@
 #pragma once
 
 // The built-in carved formats, one row each, in the order in which the
-// carving offers a sector to their size calculators: ascending first header
-// byte, the QuickTime family last (those files are told by the box type at
-// byte 4, not by their first byte). The first calculator that accepts a
-// sector wins it, so the order is behaviour. The size calculators, the
-// carving's result folders and the file-type checks all read this one table.
+// carving offers a sector to their size calculators (the rows and their
+// order are in CarvingFormatRows.h, which also names each row's size
+// calculator). The size calculators, the carving's result folders and the
+// file-type checks all read this one table.
 
 #include <cstdint>
 #include <span>

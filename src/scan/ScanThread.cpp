@@ -17,6 +17,7 @@
 #include "platform/Paths.h"
 #include "platform/SystemLog.h"
 #include "signatures/SignatureGroups.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassUInt32.h"
 #include "volume/Volume.h"
@@ -188,11 +189,14 @@ const ScanThread::Recovery& ScanThread::recoveryOf(FileSystem fileSystem) {
     return *std::find_if(rows.begin(), rows.end(), [&](const Recovery& r) { return r.fileSystem == fileSystem; });
 }
 
-ScanThread::ScanThread(std::shared_ptr<Volume> volume) : volume_(std::move(volume)) {}
+ScanThread::ScanThread(std::shared_ptr<Volume> volume, std::shared_ptr<SignatureSearchState> search)
+    : volume_(std::move(volume)), search_(search ? std::move(search) : std::make_shared<SignatureSearchState>()) {}
 
-void ScanThread::detach(std::shared_ptr<Volume> volume, Entry entry, Array arguments) {
-    std::thread([volume = std::move(volume), entry, arguments = std::move(arguments)]() mutable {
-        ScanThread t(std::move(volume));
+void ScanThread::detach(std::shared_ptr<Volume> volume, std::shared_ptr<SignatureSearchState> search, Entry entry,
+                        Array arguments) {
+    std::thread([volume = std::move(volume), search = std::move(search), entry,
+                 arguments = std::move(arguments)]() mutable {
+        ScanThread t(std::move(volume), std::move(search));
         switch (entry) {
         case Entry::MakingTree:
             t.startMakingTree(arguments);
@@ -216,6 +220,8 @@ void ScanThread::detectResume(const Array& arguments) {
     resumed_ = isAuto(arguments);
     resumePosition_ = resumed_ && arguments.size() >= 2 ? arguments[arguments.size() - 2].uint64Value() : 0;
     volume_->autoCrashRecovery = resumed_;
+    volume_->resetSigArraysAndBtreesAndOthers();
+    search_->resetForScan(resumed_);
 }
 
 void ScanThread::ensureRoot() {
@@ -253,8 +259,8 @@ void ScanThread::searchStep(Driver driver) {
             std::make_unique<AutoRecoveryFiles>(platform::stateDir(), std::vector<std::string>{v.path(), v.cPath()});
         return *autoRecovery;
     };
-    const auto plainSearch = [&]() -> PlainSignatureSearch& { return plain.emplace(v, openPair()); };
-    const auto carve = [&]() -> PhotoCarving& { return carving.emplace(v, openPair()); };
+    const auto plainSearch = [&]() -> PlainSignatureSearch& { return plain.emplace(v, *search_, openPair()); };
+    const auto carve = [&]() -> PhotoCarving& { return carving.emplace(v, *search_, openPair()); };
     std::function<void(std::uint64_t)> run;
     switch (driver) {
     case Driver::PlainHFS:
@@ -297,7 +303,7 @@ void ScanThread::searchStep(Driver driver) {
     // The carving makes the groups of the types its size calculators leave.
     const bool plainDriver = driver == Driver::PlainHFS || driver == Driver::PlainFAT || driver == Driver::PlainExFAT ||
                              driver == Driver::PlainAPFS || driver == Driver::PlainDisk;
-    if (plainDriver) SignatureGroups::populateBTreeSigArray(v);
+    if (plainDriver) SignatureGroups::populateBTreeSigArray(*search_);
     platform::AppController* c = platform::appController();
     if (c) c->rawScanStarted(resumed_ ? Value("auto") : Value());
     // The snapshot side pauses the volume before its writer starts and
@@ -308,7 +314,8 @@ void ScanThread::searchStep(Driver driver) {
 
 void ScanThread::cleanUp() {
     phase([&] {
-        volume_->processDuplicateEntries();
+        volume_->processDuplicateEntries(search_->filterTreeForMedia);
+        search_->releaseGroups();
         volume_->fixPathNames(volume_->dirRoot);
     });
 }
@@ -408,7 +415,6 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
 void ScanThread::startMakingTree(const Array& arguments) {
     Volume& v = *volume_;
     detectResume(arguments);
-    v.resetSigArraysAndBtreesAndOthers();
     v.scanMode = !arguments.empty() ? arguments[0].stringValue() : std::string();
     if (v.scanMode == "Normal Scan")
         v.treeScanMode = 0;
@@ -416,7 +422,7 @@ void ScanThread::startMakingTree(const Array& arguments) {
         v.treeScanMode = 1;
     const bool search = intAt(arguments, 1) != 0;
     searchAsked_ = search;
-    if (search) v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
+    if (search) search_->sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
 
     // A content no row takes has no file-system step; one the deleted-file
     // scan takes (exFAT) is carved with that row's driver.
@@ -440,7 +446,6 @@ void ScanThread::startMakingTree(const Array& arguments) {
 void ScanThread::scanForDeletedFiles(const Array& arguments) {
     Volume& v = *volume_;
     detectResume(arguments);
-    v.resetSigArraysAndBtreesAndOthers();
     if (const Recovery* row = recoveryFor(v.volumeContent, false)) {
         (this->*row->deletedFileBody)(arguments);
         return;
@@ -500,7 +505,7 @@ void ScanThread::scanForDeletedFilesHFS(const Array& arguments) {
 void ScanThread::deletedFileSearch(const Recovery& row, const Array& arguments) {
     if (intAt(arguments, 1) != 1) return;
     Volume& v = *volume_;
-    v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
+    search_->sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
     const std::int64_t method = methodAt(arguments, 3);
     // The HFS+ free-space searches read the allocation file's extents.
     if ((method == 0 || method == 1) && row.fileSystem == FileSystem::HFSPlus) AdvancedTreeScan(v).fillAllocationExt();
@@ -541,13 +546,12 @@ void ScanThread::scanForDeletedFilesAPFS(const Array& arguments) {
 void ScanThread::scanForDeletedFilesDisk(const Array& arguments) {
     Volume& v = *volume_;
     detectResume(arguments);
-    v.resetSigArraysAndBtreesAndOthers();
     if (!resumed_) {
         ensureRoot();
         v.dirRoot->foundBySignature = 1;
     }
     ensureRoot();
-    v.sigArray = !arguments.empty() ? arguments[0].arrayValue() : Array{};
+    search_->sigArray = !arguments.empty() ? arguments[0].arrayValue() : Array{};
     std::int64_t method = methodAt(arguments, 1);
     if (method == 0)
         searchStep(Driver::PlainDisk);

@@ -20,11 +20,16 @@
 #include <memory>
 #include <span>
 
+class SignatureSearchState;
 class Volume;
 
 class ScanThread {
 public:
-    explicit ScanThread(std::shared_ptr<Volume> volume);
+    // `search` is the state of the signature search the scan runs, if it
+    // runs one (a fresh one when none is given): the caller may set it up
+    // before (the photo scans' media filter, a resumed search's stream
+    // lists) and read it while the search runs.
+    explicit ScanThread(std::shared_ptr<Volume> volume, std::shared_ptr<SignatureSearchState> search = nullptr);
 
     // Thread bodies. Each ends with exactly one "Tree Complete" post, after
     // which it touches no user-interface object.
@@ -37,9 +42,11 @@ public:
     void scanForDeletedFilesExFAT(const platform::Array& arguments);
     void scanForDeletedFilesAPFS(const platform::Array& arguments);
 
-    // Starts a body on a detached thread that holds the volume.
+    // Starts a body on a detached thread that holds the volume and the
+    // search's state.
     enum class Entry { MakingTree, DeletedFiles, DeletedFilesDisk };
-    static void detach(std::shared_ptr<Volume> volume, Entry entry, platform::Array arguments);
+    static void detach(std::shared_ptr<Volume> volume, std::shared_ptr<SignatureSearchState> search, Entry entry,
+                       platform::Array arguments);
 
     // Whether the file-system step found a volume it could read: an HFS+
     // volume header with a usable block size and, for a tree scan, a
@@ -65,7 +72,8 @@ private:
     static const Recovery* recoveryFor(const std::string& content, bool treeScan);
     static const Recovery& recoveryOf(FileSystem fileSystem);
 
-    // Reads "auto" and the resume block; sets the volume's autoCrashRecovery.
+    // Reads "auto" and the resume block; sets the volume's autoCrashRecovery
+    // and readies the volume and the search's state for the scan.
     void detectResume(const platform::Array& arguments);
     // Creates the root unless one exists.
     void ensureRoot();
@@ -96,6 +104,7 @@ private:
     void invalidateTimer();
 
     std::shared_ptr<Volume> volume_;
+    std::shared_ptr<SignatureSearchState> search_;
     bool resumed_ = false;
     bool searchAsked_ = false;
     bool foundVolume_ = false;

@@ -167,7 +167,7 @@ AutoRecoverySnapshot::Saved AutoRecoverySnapshot::saveScanInfoAutoRecovery(const
             if (!out->seek(countAt) || !out->writeBE64(keys) || !out->sync() || !out->seek(end)) return false;
         }
 
-        if (!writeList(*out, volume->mp3DoneArray, &why) || !writeList(*out, volume->mpgDoneArray, &why)) return false;
+        if (!writeList(*out, state.mp3DoneArray, &why) || !writeList(*out, state.mpgDoneArray, &why)) return false;
         const std::optional<MediumIdentity> medium = SessionMediumCheck::readMediumIdentity(
             SessionMediumCheck::identityDevice(*volume), volume->u32BytesInSector());
         out->writeBE32(medium ? kIdentityBytes : 0);
@@ -247,8 +247,7 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
         if (!in->readBE64(key)) return damaged();
         firstBlocks->insert(std::make_unique<ItemTypeUInt32>(key));
     }
-    DoneSectorList mp3, mpg;
-    if (!readList(*in, mp3) || !readList(*in, mpg)) return damaged();
+    if (!readList(*in, state.mp3DoneArray) || !readList(*in, state.mpgDoneArray)) return damaged();
     std::uint32_t identityLength = 0;
     if (!in->readBE32(identityLength) || (identityLength != 0 && identityLength != kIdentityBytes)) return damaged();
     if (identityLength != 0) {
@@ -317,8 +316,6 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
     // resumed search reads its device.
     std::shared_ptr<Volume> volume = read->mutableCopy();
     volume->btreeFirstFileBlock = std::move(firstBlocks);
-    volume->mp3DoneArray = std::move(mp3);
-    volume->mpgDoneArray = std::move(mpg);
     volume->fileCount += files;
     volume->folderCount += foldersAdded;
     volume->entryCount += entries;

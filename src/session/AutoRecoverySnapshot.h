@@ -32,6 +32,7 @@
 
 #include "platform/Value.h"
 #include "session/SessionMediumCheck.h"
+#include "volume/DoneSectorList.h"
 
 #include <cstdint>
 #include <memory>
@@ -44,7 +45,7 @@ class SessionFileOutput;
 class Volume;
 
 // What a snapshot keeps besides the volume's own state (its first-block
-// index, MP3 and MPEG lists, counters and tree).
+// index, counters and tree).
 struct AutoRecoveryState {
     std::shared_ptr<Volume> volume;
     std::string mainScanStatus;
@@ -56,8 +57,12 @@ struct AutoRecoveryState {
     platform::Array partitionListDictArray;
     platform::Array partitionScanListDictArray;
     // The extensions of the volume's marked types, in their order (the
-    // writer's caller takes them from the volume's sigArray).
+    // writer's caller takes them from the search's sigArray).
     std::vector<std::string> autoRecSigExtArray;
+    // The sectors of the MP3 and MPEG streams the search's recognisers
+    // walked already (the writer's caller takes them from the search).
+    DoneSectorList mp3DoneArray;
+    DoneSectorList mpgDoneArray;
     // --- read back only ---
     // The checkpoint: 0 for an Info file shorter than eight bytes, nothing
     // when there is no Info file. When the appended records were cut off,
@@ -104,11 +109,11 @@ public:
     // how many it wrote.
     static std::uint64_t enumerateBTreeUInt32StartNode(const NodeTypeUInt32* node, SessionFileOutput& fileDesc);
 
-    // Reads the pair in `folder`: the volume with its index, lists and the
-    // tree of the snapshot and of the appended records installed, its
-    // counters raised by what the appended records add. Nothing, with the
-    // reason in *error, when the snapshot is missing or not sound up to its
-    // tree's end.
+    // Reads the pair in `folder`: the volume with its index and the tree of
+    // the snapshot and of the appended records installed, its counters
+    // raised by what the appended records add, and the search's stream
+    // lists. Nothing, with the reason in *error, when the snapshot is
+    // missing or not sound up to its tree's end.
     static std::optional<AutoRecoveryState> openScanInfoAutoRecovery(const std::string& folder, std::string* error);
     // Only the volume and the status line: nothing when they do not read.
     static std::optional<AutoRecoveryHead> readHead(const std::string& folder);

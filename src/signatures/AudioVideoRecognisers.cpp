@@ -3,6 +3,7 @@
 #include "platform/CheckedMath.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
@@ -101,13 +102,6 @@ std::optional<MpegAudioFrame> mpegAudioFrame(std::uint32_t header) {
     return MpegAudioFrame{rawVersion, rawLayer, R::mp3BitCheck(header, 16, 1), length};
 }
 
-// The first sectors of the candidate, zero where nothing could be read.
-std::vector<std::uint8_t> leadingSectors(RecogniserMedium& medium, std::uint32_t count = 1) {
-    std::vector<std::uint8_t> bytes;
-    medium.read(0, count, bytes);
-    return bytes;
-}
-
 // The answer for a file that was found, jumped over by the search or not.
 bool acceptFile(Sig& sig, const RecogniserMedium& medium, std::uint64_t length, bool skipFile) {
     if (skipFile) {
@@ -167,7 +161,7 @@ bool AudioVideoRecognisers::checkMOVAtomName(std::uint32_t atomType) {
     return checkMP4AtomName(atomType);
 }
 
-std::optional<std::uint64_t> AudioVideoRecognisers::riffAudioStart(RecogniserMedium& medium, RecogniserCursor& cursor,
+std::optional<std::uint64_t> AudioVideoRecognisers::riffAudioStart(RecogniserMedium& medium, BoundedCursor& cursor,
                                                                    std::uint64_t riffStart, std::uint64_t lastChunkAt) {
     // Chunk sizes are 32-bit and the positions stay within a few sectors, so no sum here can wrap.
     for (std::uint64_t chunk = riffStart + 12; chunk <= lastChunkAt;) {
@@ -183,11 +177,11 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     const std::uint64_t bps = medium.bytesPerSector();
     const std::uint64_t first = medium.firstSector();
-    if (bps == 0 || volume_.mp3DoneArray.contains(first)) return false;
-    RecogniserCursor cursor(medium, kMp3WindowSectors);
+    if (bps == 0 || search_.mp3DoneArray.contains(first)) return false;
+    BoundedCursor cursor = medium.cursor(kMp3WindowSectors);
 
-    const std::vector<std::uint8_t> headBytes = leadingSectors(medium);
-    const platform::ByteView head(headBytes);
+    BoundedCursor leading = medium.cursor(1);
+    const platform::ByteView head = leading.sectors(0, 1);
     std::uint64_t start = 0;
     if (head.u8(0) == 'I' && head.u8(1) == 'D') {
         const std::uint32_t tagSize = head.be32(6);
@@ -198,7 +192,7 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
         const auto audio = riffAudioStart(medium, cursor, 0, bps - 9);
         if (!audio || head.le16(20) != kMpegLayer3Tag) return false;
         start = *audio;
-        volume_.mp3DoneArray.add(first);
+        search_.mp3DoneArray.add(first);
     }
 
     std::uint32_t header = cursor.at(start, 4).be32(0);
@@ -216,7 +210,7 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
     }
     if (header == kRiff) {
         if (cursor.at(start + 20, 2).le16(0) != kMpegLayer3Tag) return false;
-        if (start % bps == 0) volume_.mp3DoneArray.add(first + start / bps);
+        if (start % bps == 0) search_.mp3DoneArray.add(first + start / bps);
         const auto audio = riffAudioStart(medium, cursor, start, (start / bps + 2) * bps - 9);
         if (!audio) return false;
         start = *audio;
@@ -231,7 +225,7 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
     while (!medium.stopped()) {
         const auto frame = mpegAudioFrame(cursor.at(end, 4).be32(0));
         if (!frame) break;
-        if (end % bps == 0) volume_.mp3DoneArray.add(first + end / bps);
+        if (end % bps == 0) search_.mp3DoneArray.add(first + end / bps);
         end += frame->length;
         ++frames;
         if (!frame->sameStreamAs(*stream)) break;
@@ -242,8 +236,8 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool AudioVideoRecognisers::checkWAVFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    const std::vector<std::uint8_t> headBytes = leadingSectors(medium);
-    const platform::ByteView head(headBytes);
+    BoundedCursor leading = medium.cursor(1);
+    const platform::ByteView head = leading.sectors(0, 1);
     if (head.be32(8) != kWave) return false;
     if (head.le16(20) == kMpegLayer3Tag) return checkMP3FileAtBlock(block, sig);
     return acceptFile(sig, medium, std::uint64_t{head.le32(4)} + 8, false);
@@ -251,22 +245,22 @@ bool AudioVideoRecognisers::checkWAVFileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool AudioVideoRecognisers::checkAIFF_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    const std::vector<std::uint8_t> headBytes = leadingSectors(medium);
-    const platform::ByteView head(headBytes);
+    BoundedCursor leading = medium.cursor(1);
+    const platform::ByteView head = leading.sectors(0, 1);
     if (head.be32(0) != kForm) return false;
     return acceptFile(sig, medium, std::uint64_t{head.be32(4)} + 8, false);
 }
 
 bool AudioVideoRecognisers::checkAVIFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    const std::vector<std::uint8_t> headBytes = leadingSectors(medium);
+    BoundedCursor leading = medium.cursor(1);
     // The RIFF size is taken with a margin of 2 KiB rather than its 8-byte header.
-    return acceptFile(sig, medium, std::uint64_t{platform::ByteView(headBytes).le32(4)} + 2048, false);
+    return acceptFile(sig, medium, std::uint64_t{leading.sectors(0, 1).le32(4)} + 2048, false);
 }
 
 bool AudioVideoRecognisers::checkMIDIFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium);
+    BoundedCursor cursor = medium.cursor();
     // Chunk lengths are 32-bit and the end 64-bit, so a step always advances; a chunk that claims more than can be
     // read ends the walk there.
     std::uint64_t end = 0;
@@ -282,8 +276,8 @@ bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     // The first packets lie in the first two sectors: a chance 0x47 costs no
     // large read.
-    RecogniserCursor first(medium);
-    RecogniserCursor cursor(medium, kTransportWindowSectors);
+    BoundedCursor first = medium.cursor();
+    BoundedCursor cursor = medium.cursor(kTransportWindowSectors);
     std::uint64_t packets = 0;
     while (packets * kTransportPacketBytes <= kTransportWalkLimit && !medium.stopped()) {
         const std::uint64_t at = packets * kTransportPacketBytes + 4;
@@ -298,7 +292,7 @@ bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
     return acceptFile(sig, medium, packets * kTransportPacketBytes, true);
 }
 
-std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, RecogniserCursor& cursor,
+std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor,
                                                  bool (*atomNameCheck)(std::uint32_t)) {
     const std::uint64_t bps = medium.bytesPerSector();
     if (bps == 0) return 0;
@@ -322,7 +316,7 @@ std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, Recog
 bool AudioVideoRecognisers::checkMP4FileAtBlock(std::uint64_t block, Sig& sig) {
     sig.extension = "mp4";
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium);
+    BoundedCursor cursor = medium.cursor();
     const platform::ByteView brand = cursor.at(8, 3);
     // 3GPP files have file types of their own.
     if (brand.u8(0) == '3' && brand.u8(1) == 'g') return false;
@@ -335,7 +329,7 @@ bool AudioVideoRecognisers::checkMP4FileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool AudioVideoRecognisers::check3GPP_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium);
+    BoundedCursor cursor = medium.cursor();
     return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMP4AtomName), true);
 }
 
@@ -345,19 +339,19 @@ bool AudioVideoRecognisers::check3GPP2_FileAtBlock(std::uint64_t block, Sig& sig
 
 bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium);
+    BoundedCursor cursor = medium.cursor();
     return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMOVAtomName), false);
 }
 
 std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium, std::uint64_t packLength) {
     const std::uint64_t bps = medium.bytesPerSector();
     // Every pack is taken to be as long as the first; the walk ends at the first that is not.
-    RecogniserCursor cursor(medium, static_cast<std::uint32_t>((packLength + bps - 1) / bps + 1));
+    BoundedCursor cursor = medium.cursor(static_cast<std::uint32_t>((packLength + bps - 1) / bps + 1));
     std::uint64_t end = packLength;
     std::uint32_t packTail = 0;
     while (packTail != kProgramEnd && !medium.stopped()) {
         if (cursor.at(end, 4).be32(0) != kPackStart) break;
-        if (end % bps == 0) volume_.mpgDoneArray.add(medium.firstSector() + end / bps);
+        if (end % bps == 0) search_.mpgDoneArray.add(medium.firstSector() + end / bps);
         packTail = cursor.at(end + packLength - 4, 4).be32(0);
         end += packLength;
     }
@@ -382,13 +376,13 @@ std::uint64_t AudioVideoRecognisers::videoStreamEnd(RecogniserMedium& medium, pl
     bool done = false;
     const std::uint64_t readableSectors = (medium.readableBytes() + bps - 1) / bps;
     const std::uint64_t lastOffset = (kVideoWindowSectors - 1) * bps - 1;
-    RecogniserCursor trailing(medium);
-    std::vector<std::uint8_t> windowBytes;
+    BoundedCursor trailing = medium.cursor();
+    BoundedCursor windows = medium.cursor(kVideoWindowSectors);
     for (std::uint64_t sector = 0, windowStart = 0; sector < readableSectors; windowStart += kVideoWindowStep) {
         if (medium.stopped()) return end;
-        // Sectors past the readable bytes stay zero, as the end of a device reads.
-        medium.read(windowStart, kVideoWindowSectors, windowBytes);
-        const platform::ByteView window(windowBytes);
+        // Sectors past the readable bytes read as zeros, as the end of a
+        // device reads; so does a window that cannot be read.
+        const platform::ByteView window = windows.sectors(windowStart, kVideoWindowSectors);
         for (std::uint64_t i = 1; i <= lastOffset; ++i) {
             ++sinceStartCode;
             if (window.be16(i) == 0 && window.u8(i + 2) == 1) {
@@ -429,9 +423,9 @@ std::uint64_t AudioVideoRecognisers::videoStreamEnd(RecogniserMedium& medium, pl
 bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     const std::uint64_t bps = medium.bytesPerSector();
-    if (bps == 0 || volume_.mpgDoneArray.contains(medium.firstSector())) return false;
-    const std::vector<std::uint8_t> headBytes = leadingSectors(medium, kPackSearchSectors);
-    const platform::ByteView head(headBytes);
+    if (bps == 0 || search_.mpgDoneArray.contains(medium.firstSector())) return false;
+    BoundedCursor leading = medium.cursor(kPackSearchSectors);
+    const platform::ByteView head = leading.sectors(0, kPackSearchSectors);
     std::uint64_t end = 0;
     if (head.be32(0) == kPackStart) {
         // The first pack runs to the next pack start.
@@ -454,7 +448,7 @@ namespace {
 template <class FrameBytes>
 std::pair<std::uint64_t, std::uint64_t> frameRun(RecogniserMedium& medium, std::size_t headerBytes,
                                                  FrameBytes frameBytes) {
-    RecogniserCursor cursor(medium, kTransportWindowSectors);
+    BoundedCursor cursor = medium.cursor(kTransportWindowSectors);
     std::uint64_t frames = 0, end = 0;
     while (!medium.stopped()) {
         const platform::ByteView header = cursor.at(end, headerBytes);
@@ -470,7 +464,7 @@ std::pair<std::uint64_t, std::uint64_t> frameRun(RecogniserMedium& medium, std::
 
 bool AudioVideoRecognisers::checkAACFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView first = cursor.at(0, 3);
     if (first.empty()) return false;
     // Each ADTS frame repeats the first's sync word, version, layer and

@@ -2,9 +2,9 @@
 
 // The recognisers of MPEG audio, WAVE, AIFF, MIDI, AVI, MPEG transport, program and video streams, the ISO base
 // media family (MP4, 3GPP, 3GPP2, QuickTime), and AAC (ADTS) and AC-3 streams. Each reads the candidate from the sector
-// `block` of the search's numbering through a RecogniserMedium and answers as the Recognisers interface describes.
+// `block` of the search's numbering through a RecogniserMedium and answers as RecogniserDispatch describes.
 //
-// The MPEG audio and MPEG stream recognisers note in the volume's done lists every sector at which a frame or pack of
+// The MPEG audio and MPEG stream recognisers note in the search's done lists every sector at which a frame or pack of
 // a stream they walked begins, so that a stream is carved once, from its first sector, and not again from each of the
 // sectors inside it.
 
@@ -13,14 +13,15 @@
 #include <cstdint>
 #include <optional>
 
-class RecogniserCursor;
+class BoundedCursor;
 class RecogniserMedium;
 class Sig;
+class SignatureSearchState;
 class Volume;
 
 class AudioVideoRecognisers {
 public:
-    explicit AudioVideoRecognisers(Volume& volume) noexcept : volume_(volume) {}
+    AudioVideoRecognisers(Volume& volume, SignatureSearchState& search) noexcept : volume_(volume), search_(search) {}
 
     bool checkMP3FileAtBlock(std::uint64_t block, Sig& sig);
     bool checkWAVFileAtBlock(std::uint64_t block, Sig& sig);
@@ -54,11 +55,11 @@ public:
 
 private:
     // The byte just past the last top-level atom that reads as one, from the candidate's start.
-    static std::uint64_t atomWalkEnd(RecogniserMedium& medium, RecogniserCursor& cursor,
+    static std::uint64_t atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor,
                                      bool (*atomNameCheck)(std::uint32_t));
     // The first audio byte of a RIFF file of MPEG audio that starts at `riffStart`, found among chunks that begin
     // no later than `lastChunkAt`; nothing when no "data" chunk begins there or the user stops the scan.
-    static std::optional<std::uint64_t> riffAudioStart(RecogniserMedium& medium, RecogniserCursor& cursor,
+    static std::optional<std::uint64_t> riffAudioStart(RecogniserMedium& medium, BoundedCursor& cursor,
                                                        std::uint64_t riffStart, std::uint64_t lastChunkAt);
     // The measured length of a program stream whose first pack is `packLength` bytes long.
     std::uint64_t packStreamEnd(RecogniserMedium& medium, std::uint64_t packLength);
@@ -67,4 +68,5 @@ private:
     static std::uint64_t videoStreamEnd(RecogniserMedium& medium, platform::ByteView head);
 
     Volume& volume_;
+    SignatureSearchState& search_;
 };

@@ -2,7 +2,7 @@
 
 // The recognisers of the camera-raw formats that are TIFF underneath: Canon CR2, Nikon NEF, Sony raw and Olympus ORF.
 // Each reads the candidate from the sector `block` of the search's numbering through a RecogniserMedium and answers as
-// the Recognisers interface describes. They walk and measure the directories as the TIFF recogniser does
+// RecogniserDispatch describes. They walk and measure the directories as the TIFF recogniser does
 // (TiffDirectoryWalk), each with its own identifying test, byte orders and directory test.
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "platform/ByteView.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
@@ -11,7 +12,7 @@
 
 bool DatabaseRecordRecognisers::checkOlk14RecordAtBlock(std::uint64_t block, Sig& sig, const Olk14RecordKind& kind) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 20);
     // The record's length stands twice, in 32 and in 16 bits.
     if (header.empty() || header.be32(4) != header.be16(8)) return false;
@@ -24,8 +25,8 @@ bool DatabaseRecordRecognisers::checkOlk14RecordAtBlock(std::uint64_t block, Sig
         millions = groups / 1000;
         groups /= 1000;
     }
-    volume_.foundName = std::string(kind.namePrefix) + "_" + std::to_string(number);
-    volume_.foundParentPath = "Office 2011 Identities/Main Identity/Data Records/" + std::string(kind.folder) +
+    search_.foundName = std::string(kind.namePrefix) + "_" + std::to_string(number);
+    search_.foundParentPath = "Office 2011 Identities/Main Identity/Data Records/" + std::string(kind.folder) +
                               "/0T/0B/" + std::to_string(millions) + "M/" + std::to_string(thousands) + "K";
     sig.foundSize = std::uint64_t{header.be32(4)} + 20; // the length leaves out the 20-byte header
     sig.skipFileSize = false;
@@ -111,7 +112,7 @@ struct MasterPage {
     std::uint32_t pages = 0;
 };
 
-MasterPage masterPageAt(RecogniserCursor& cursor, std::uint64_t position) {
+MasterPage masterPageAt(BoundedCursor& cursor, std::uint64_t position) {
     const platform::ByteView page = cursor.at(position, 284);
     if (page.empty() || page.be64(8) != kDatabaseGUIDTail) return {};
     return {true, page.be64(16), page.u8(24), page.le32(264), page.le32(280)};
@@ -133,7 +134,7 @@ bool contains(const std::array<std::uint64_t, 2>& values, std::uint64_t value) {
 
 bool DatabaseRecordRecognisers::checkInddAndOtherSuchFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const MasterPage first = masterPageAt(cursor, 0);
     if (!first.valid) return false;
     const MasterPage second = masterPageAt(cursor, kPageBytes);

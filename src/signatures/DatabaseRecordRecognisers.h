@@ -1,18 +1,20 @@
 #pragma once
 
 // The recognisers of the record files of the mail database and the page-structured databases of layout documents. Each
-// reads the candidate from the sector `block` of the search's numbering through a RecogniserMedium and answers as the
-// Recognisers interface describes.
+// reads the candidate from the sector `block` of the search's numbering through a RecogniserMedium and answers as
+// RecogniserDispatch describes.
 
 #include <cstdint>
 #include <string_view>
 
 class Sig;
+class SignatureSearchState;
 class Volume;
 
 class DatabaseRecordRecognisers {
 public:
-    explicit DatabaseRecordRecognisers(Volume& volume) noexcept : volume_(volume) {}
+    DatabaseRecordRecognisers(Volume& volume, SignatureSearchState& search) noexcept
+        : volume_(volume), search_(search) {}
 
     bool checkOlk14CategoryFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkOlk14ContactFileAtBlock(std::uint64_t block, Sig& sig);
@@ -43,4 +45,5 @@ private:
     bool checkOlk14RecordAtBlock(std::uint64_t block, Sig& sig, const Olk14RecordKind& kind);
 
     Volume& volume_;
+    SignatureSearchState& search_;
 };

@@ -6,6 +6,7 @@
 #include "signatures/RecogniserMedium.h"
 #include "signatures/RtfGraphics.h"
 #include "signatures/Sig.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
@@ -60,11 +61,13 @@ std::optional<std::uint64_t> findMarker(RecogniserMedium& medium, std::uint64_t 
                                         Accept accept, std::uint64_t from = 0) {
     const std::uint32_t bps = medium.bytesPerSector();
     const std::size_t searched = std::size_t{kWindowStep} * bps;
-    std::vector<std::uint8_t> window;
+    BoundedCursor cursor = medium.cursor(kWindowSectors);
     std::array<std::uint8_t, 2> before{};
     for (std::uint64_t w = from / bps; w < windowBound && !medium.stopped(); w += kWindowStep) {
         if (platform::saturatingAdd(medium.block(), w + kWindowStep) >= medium.volumeSectors()) break;
-        if (!medium.read(w, kWindowSectors, window)) break;
+        if (!cursor.holdsSector(w)) break;
+        const platform::ByteView window = cursor.sectors(w, kWindowSectors);
+        if (window.empty()) break;
         // Markers that start in the window's first 63 sectors; the next window
         // begins with the 64th.
         const std::size_t end = std::min(searched + marker.size() - 1, window.size());
@@ -74,11 +77,10 @@ std::optional<std::uint64_t> findMarker(RecogniserMedium& medium, std::uint64_t 
             const void* first = std::memchr(window.data() + at, marker.front(), end - marker.size() + 1 - at);
             if (first == nullptr) break;
             at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(first) - window.data());
-            if (std::memcmp(window.data() + at, marker.data(), marker.size()) == 0 &&
-                accept(platform::ByteView(window), at, before))
+            if (std::memcmp(window.data() + at, marker.data(), marker.size()) == 0 && accept(window, at, before))
                 return windowStart + at;
         }
-        before = {window[searched - 2], window[searched - 1]};
+        before = {window.u8(searched - 2), window.u8(searched - 1)};
     }
     return std::nullopt;
 }
@@ -123,7 +125,7 @@ std::uint32_t crc32(platform::ByteView bytes) {
 // The position after the ARJ header at `at` (its mark, size, basic part,
 // CRC and extended parts) when its CRC holds; for the end-of-archive header
 // (size 0) the position after its four bytes.
-std::optional<std::uint64_t> arjHeaderEnd(RecogniserCursor& cursor, std::uint64_t at, bool& archiveEnd) {
+std::optional<std::uint64_t> arjHeaderEnd(BoundedCursor& cursor, std::uint64_t at, bool& archiveEnd) {
     const platform::ByteView mark = cursor.at(at, 4);
     if (mark.empty() || mark.be16(0) != kArjMark) return std::nullopt;
     const std::uint16_t size = mark.le16(2);
@@ -190,10 +192,12 @@ std::optional<RtfPicture> parseRtfPicture(std::string_view entry) {
 // most `limit` of them. Bytes that are not ASCII count as one character each.
 std::string readRtfText(RecogniserMedium& medium, std::uint64_t limit) {
     std::string text;
-    std::vector<std::uint8_t> chunk;
+    BoundedCursor cursor = medium.cursor(kRtfReadSectors);
     const std::uint64_t chunkBytes = std::uint64_t{kRtfReadSectors} * medium.bytesPerSector();
     for (std::uint64_t sector = 0; text.size() < limit && !medium.stopped(); sector += kRtfReadSectors) {
-        if (!medium.read(sector, kRtfReadSectors, chunk)) break;
+        if (!cursor.holdsSector(sector)) break;
+        const platform::ByteView chunk = cursor.sectors(sector, kRtfReadSectors);
+        if (chunk.empty()) break;
         const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(chunkBytes, limit - text.size()));
         const auto* nul = static_cast<const std::uint8_t*>(std::memchr(chunk.data(), 0, take));
         text.append(reinterpret_cast<const char*>(chunk.data()),
@@ -247,7 +251,7 @@ bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
         const std::uint8_t lineEnd = at >= 1 ? window.u8(at - 1) : before[1];
         return lineEnd == '\r' || lineEnd == '\n';
     };
-    RecogniserCursor cursor(medium);
+    BoundedCursor cursor = medium.cursor();
     std::optional<std::uint64_t> end;
     // The file ends after the line break that follows its last marker: an
     // update appended to the document has a marker of its own.
@@ -268,7 +272,7 @@ bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool DocumentRecognisers::checkRAR_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium);
+    BoundedCursor cursor = medium.cursor();
     const platform::ByteView marker = cursor.at(0, 10);
     if (marker.empty()) return false;
     // The 7-byte marker block, then blocks of CRC (2), type (1), flags (2) and
@@ -312,10 +316,10 @@ bool DocumentRecognisers::checkRTF_FileAtBlock(std::uint64_t block, Sig& sig) {
     // Only a document that names pictures takes the list: entries still
     // pending from an earlier package are not this document's, and would
     // make a plain document a package.
-    if (listRtfPictures(text) && !volume_.rtfdArray.empty()) {
+    if (listRtfPictures(text) && !search_.rtfdArray.empty()) {
         // A count of pictures, not of sectors: the search does not jump.
-        sig.skipSize = volume_.rtfdArray.size();
-        volume_.lookForRtfAttachments = true;
+        sig.skipSize = search_.rtfdArray.size();
+        search_.lookForRtfAttachments = true;
     }
     sig.foundSize = text.size();
     return true;
@@ -331,7 +335,7 @@ bool DocumentRecognisers::listRtfPictures(const std::string& text) {
         if (at == text.end()) break;
         // A new package: the pictures still expected from the last one are
         // given up.
-        if (!seen) volume_.rtfdArray.clear();
+        if (!seen) search_.rtfdArray.clear();
         seen = true;
         const auto start = static_cast<std::size_t>(at - text.begin());
         const auto close = text.find('}', start);
@@ -348,11 +352,11 @@ bool DocumentRecognisers::listRtfPictures(const std::string& text) {
         const auto dot = name.rfind('.');
         if (dot == std::string::npos || !RtfGraphics::isSupportedRTFGraphic(std::string_view(name).substr(dot + 1)))
             continue;
-        const bool listed = std::any_of(volume_.rtfdArray.begin(), volume_.rtfdArray.end(), [&](const auto& entry) {
+        const bool listed = std::any_of(search_.rtfdArray.begin(), search_.rtfdArray.end(), [&](const auto& entry) {
             return entry.dictValue().get("RTF Graphics Object Filename").stringValue() == name;
         });
         if (listed) continue;
-        volume_.rtfdArray.push_back(platform::Dict{{"RTF Graphics Object Filename", name},
+        search_.rtfdArray.push_back(platform::Dict{{"RTF Graphics Object Filename", name},
                                                    {"RTF Graphics Object Width", picture.width},
                                                    {"RTF Graphics Object Height", picture.height}});
     }
@@ -361,7 +365,7 @@ bool DocumentRecognisers::listRtfPictures(const std::string& text) {
 
 bool DocumentRecognisers::checkMSOFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 52);
     if (header.empty()) return false;
     const std::uint32_t fatSectors = header.le32(44);
@@ -391,7 +395,7 @@ bool DocumentRecognisers::checkMSOFileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool DocumentRecognisers::checkMRWFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 33);
     if (header.empty()) return false;
     // The MRM block (its length after its 8-byte head), then the raw sensor
@@ -404,7 +408,7 @@ bool DocumentRecognisers::checkMRWFileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool DocumentRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView head = cursor.at(0, 3 + kCompressCodesTested * 9 / 8 + 4);
     if (head.empty()) return false;
     // The flags byte: two reserved bits clear and 9 to 16 bits a code.
@@ -429,7 +433,7 @@ bool DocumentRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig
 
 bool DocumentRecognisers::checkARJFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium);
+    BoundedCursor cursor = medium.cursor();
     bool archiveEnd = false;
     // The main header's CRC is the test; each file after it is a header and
     // its compressed bytes, up to the end-of-archive header.
@@ -450,7 +454,7 @@ bool DocumentRecognisers::checkARJFileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool DocumentRecognisers::checkEXEFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium);
+    BoundedCursor cursor = medium.cursor();
     const platform::ByteView dos = cursor.at(0, 64);
     if (dos.empty()) return false;
     // A Windows program: its DOS header points to the "PE\0\0" header.

@@ -3,18 +3,19 @@
 // The recognisers of ZIP, RAR, PDF, RTF, OLE2 compound documents and MRW camera raw, and of the archives and
 // programs whose two-byte headers alone would be no test (compress, ARJ, Windows programs). Each reads the candidate
 // from the sector `block` of the search's numbering through a RecogniserMedium
-// and answers as the Recognisers interface describes.
+// and answers as RecogniserDispatch describes.
 
 #include <cstdint>
 #include <string>
 
 class RecogniserMedium;
 class Sig;
+class SignatureSearchState;
 class Volume;
 
 class DocumentRecognisers {
 public:
-    explicit DocumentRecognisers(Volume& volume) noexcept : volume_(volume) {}
+    DocumentRecognisers(Volume& volume, SignatureSearchState& search) noexcept : volume_(volume), search_(search) {}
 
     bool checkZIP_FileAtBlock(std::uint64_t block, Sig& sig);
     bool checkRAR_FileAtBlock(std::uint64_t block, Sig& sig);
@@ -32,8 +33,9 @@ private:
     // was not.
     static void setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end);
     // The pictures a document package's RTF text names, left in the
-    // volume's rtfdArray for the search to pick up.
+    // search's rtfdArray for the search to pick up.
     bool listRtfPictures(const std::string& text);
 
     Volume& volume_;
+    SignatureSearchState& search_;
 };

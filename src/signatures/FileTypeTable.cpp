@@ -1,6 +1,8 @@
 #include "signatures/FileTypeTable.h"
 
+#include "signatures/RecogniserDispatch.h"
 #include "signatures/SigLists.h"
+#include "signatures/SizeCalculatorFormats.h"
 
 #include <algorithm>
 #include <charconv>
@@ -88,6 +90,12 @@ std::string readRow(const std::vector<std::string_view>& f, FileTypeTable::Row& 
         row.offset = static_cast<std::uint16_t>(offset);
         if (!hexHeader(f[5], row.headerLength, row.header)) return "header must be 1 to 8 bytes in upper-case hex";
         if (!number(f[6], row.typeOfFile)) return "bad typeOfFile";
+        // The number names what serves the type, so the lists and the
+        // program cannot disagree about it.
+        if (row.typeOfFile == 1 && !SizeCalculatorFormats::has(row.extension))
+            return "typeOfFile 1 needs the extension a carving-table row is selected by";
+        if (row.typeOfFile > 1 && !RecogniserDispatch::hasRecogniser(row.typeOfFile))
+            return "no recogniser has typeOfFile " + std::to_string(row.typeOfFile);
         if (!number(f[7], row.defaultSize)) return "bad default size";
         if (f[12] != "yes" && f[12] != "no") return "marked is \"yes\" or \"no\"";
         row.marked = f[12] == "yes";

@@ -41,8 +41,9 @@ public:
     };
 
     // The rows in file order, or nullopt with "line N: reason" in *error for
-    // the first row that breaks the format (or a table without its one
-    // "version N" line). The lists' version goes to *version.
+    // the first row that breaks the format (a typeOfFile that no size
+    // calculator or recogniser serves included), or for a table without its
+    // one "version N" line. The lists' version goes to *version.
     static std::optional<std::vector<Row>> parse(std::string_view text, std::string* error = nullptr,
                                                  std::uint32_t* version = nullptr);
 

@@ -24,7 +24,7 @@ constexpr std::size_t kSgiUnusedFrom = 108;
 
 bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView first = cursor.at(0, 6);
     if (first.empty() || first.u8(2) != 0xFF || first.u8(3) == 0x00 || first.u8(3) == 0xFF) return false;
     const auto scan = walkJPEGSegments(medium, first.be16(4));
@@ -35,7 +35,7 @@ bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
 
 std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegments(RecogniserMedium& medium,
                                                                                   std::uint32_t firstLength) {
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     JPEGScanStart scan;
     std::uint64_t position = 2;
     std::uint32_t length = firstLength;
@@ -76,14 +76,17 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
     const std::uint64_t expected = std::uint64_t{scan.height} * scan.width * 3 / 2 / bps;
     const std::uint64_t volumeLeft = medium.volumeSectors() - medium.block();
     const std::uint64_t windowsEnd = scanSector + expected * 3 / 4 + kStep;
-    std::vector<std::uint8_t> window;
+    BoundedCursor cursor = medium.cursor(kStep + 1);
     for (std::uint64_t at = scanSector; at < windowsEnd && !medium.stopped(); at += kStep) {
         // A window that would reach the volume's last sector is not read, nor
         // any after it.
-        if (at + kStep >= volumeLeft || !medium.read(at, kStep + 1, window)) break;
+        if (at + kStep >= volumeLeft || !cursor.holdsSector(at)) break;
+        const platform::ByteView window = cursor.sectors(at, kStep + 1);
+        if (window.empty()) break;
+        const std::uint8_t* bytes = window.data();
         const std::size_t searchEnd = kStep * bps;
         for (std::size_t o = at == scanSector ? scan.position % bps : 0; o < searchEnd; ++o)
-            if (window[o] == 0xFF && window[o + 1] == 0xD9) {
+            if (bytes[o] == 0xFF && bytes[o + 1] == 0xD9) {
                 medium.acceptJumpable(sig, at * bps + o + 2);
                 return;
             }
@@ -100,7 +103,7 @@ bool ImageRecognisers::checkPNG_Chunk(const PNGChunk& chunk) {
 
 bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 2);
+    BoundedCursor cursor = medium.cursor(2);
     const platform::ByteView header = cursor.at(0, 29);
     if (header.empty() || header.be32(8) != 13 || header.be32(12) != 0x49484452) return false;
     const auto dimension = [](std::uint32_t v) { return v >= 1 && v <= 0x7FFFFFFF; };
@@ -131,7 +134,7 @@ bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool ImageRecognisers::checkGIFFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 2);
+    BoundedCursor cursor = medium.cursor(2);
     const platform::ByteView screen = cursor.at(0, 13);
     if (screen.empty()) return false;
     medium.acceptJumpable(sig, walkGIFBlocks(medium, 13 + gifColourTableBytes(screen.u8(10))));
@@ -139,7 +142,7 @@ bool ImageRecognisers::checkGIFFileAtBlock(std::uint64_t block, Sig& sig) {
 }
 
 std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position) {
-    RecogniserCursor cursor(medium, 2);
+    BoundedCursor cursor = medium.cursor(2);
     // The byte at a position, or -1 past what can be read, where the walk
     // ends.
     const auto byteAt = [&cursor](std::uint64_t at) -> int {
@@ -192,7 +195,7 @@ std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uin
 
 bool ImageRecognisers::checkBMPFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 10);
     // Both reserved fields are zero in a bitmap.
     if (header.empty() || header.be32(6) != 0) return false;
@@ -203,7 +206,7 @@ bool ImageRecognisers::checkBMPFileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool ImageRecognisers::checkICNS_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 8);
     if (header.empty() || header.be32(4) > 10'000'000) return false;
     sig.foundSize = header.be32(4);
@@ -213,7 +216,7 @@ bool ImageRecognisers::checkICNS_FileAtBlock(std::uint64_t block, Sig& sig) {
 
 bool ImageRecognisers::checkSGIFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    RecogniserCursor cursor(medium, 1);
+    BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, kSgiHeaderBytes);
     if (header.empty()) return false;
     const std::uint8_t storage = header.u8(2), bytesPerChannel = header.u8(3);
@@ -234,7 +237,8 @@ bool ImageRecognisers::checkSGIFileAtBlock(std::uint64_t block, Sig& sig) {
     // Run-length rows: a table of their starts, then one of their lengths.
     const std::uint64_t rows = height * channels;
     std::uint64_t end = kSgiHeaderBytes + 8 * rows;
-    RecogniserCursor starts(medium), lengths(medium);
+    BoundedCursor starts = medium.cursor();
+    BoundedCursor lengths = medium.cursor();
     for (std::uint64_t row = 0; row < rows && !medium.stopped(); ++row) {
         const platform::ByteView start = starts.at(kSgiHeaderBytes + 4 * row, 4);
         if (start.empty()) break;

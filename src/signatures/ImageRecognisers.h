@@ -2,7 +2,7 @@
 
 // The recognisers of JPEG, PNG, GIF, BMP and Apple icon files. Each reads the candidate
 // from the sector `block` of the search's numbering through a RecogniserMedium
-// and answers as the Recognisers interface describes.
+// and answers as RecogniserDispatch describes.
 
 #include <array>
 #include <cstdint>

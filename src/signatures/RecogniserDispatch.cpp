@@ -1,7 +1,8 @@
 #include "signatures/RecogniserDispatch.h"
 
-#include "signatures/Recognisers.h"
 #include "signatures/Sig.h"
+
+#include <array>
 
 namespace {
 
@@ -13,115 +14,109 @@ bool mayStartMP3(std::uint16_t firstTwoBytes) {
     return firstTwoBytes >= 0xFFE0 || firstTwoBytes == 0x4944 || firstTwoBytes == 0x5249;
 }
 
+template <class> struct FamilyOf;
+template <class F> struct FamilyOf<bool (F::*)(std::uint64_t, Sig&)> { using type = F; };
+
 } // namespace
+
+struct RecogniserDispatch::Row {
+    std::uint32_t typeOfFile;
+    bool (*check)(RecogniserDispatch& dispatch, std::uint64_t block, Sig& sig);
+    // Runs only on the starts mayStartMP3 lets through, and tells the
+    // caller when it ran.
+    bool mp3Gate = false;
+};
+
+template <auto Check> bool RecogniserDispatch::run(RecogniserDispatch& dispatch, std::uint64_t block, Sig& sig) {
+    using Family = typename FamilyOf<decltype(Check)>::type;
+    return (std::get<Family>(dispatch.families_).*Check)(block, sig);
+}
+
+const RecogniserDispatch::Row* RecogniserDispatch::rowOf(std::uint32_t typeOfFile) {
+    // clang-format off
+    static constexpr Row kRows[] = {
+        {2,  run<&ImageRecognisers::checkBMPFileAtBlock>},                   // BMP bitmap
+        {3,  run<&ImageRecognisers::checkJPGFileAtBlock>},                   // JPEG
+        {4,  run<&ImageRecognisers::checkGIFFileAtBlock>},                   // GIF
+        {5,  run<&TiffRecognisers::checkTIFF_FileAtBlock>},                  // TIFF
+        {6,  run<&ImageRecognisers::checkPNGFileAtBlock>},                   // PNG
+        {8,  run<&CameraRawRecognisers::checkCR2FileAtBlock>},               // Canon CR2
+        {9,  run<&CameraRawRecognisers::checkNEF_FileAtBlock>},              // Nikon NEF
+        {10, run<&CameraRawRecognisers::checkSONY_RAWFileAtBlock>},          // Sony raw
+        {11, run<&DocumentRecognisers::checkMRWFileAtBlock>},                // MRW camera raw
+        {12, run<&CameraRawRecognisers::checkORF_FileAtBlock>},              // Olympus ORF
+        {13, run<&AudioVideoRecognisers::checkWAVFileAtBlock>},              // RIFF WAVE
+        {14, run<&AudioVideoRecognisers::checkMIDIFileAtBlock>},             // Standard MIDI file
+        {15, run<&AudioVideoRecognisers::checkMOVFileAtBlock>},              // QuickTime movie
+        {16, run<&AudioVideoRecognisers::checkMP3FileAtBlock>, true},        // MPEG audio
+        {17, run<&AudioVideoRecognisers::checkMP4FileAtBlock>},              // MPEG-4 (ISO base media)
+        {18, run<&AudioVideoRecognisers::checkAVIFileAtBlock>},              // RIFF AVI
+        {19, run<&AudioVideoRecognisers::checkMPGFileAtBlock>},              // MPEG program or video stream
+        {20, run<&ImageRecognisers::checkICNS_FileAtBlock>},                 // Apple icon file
+        {21, run<&DocumentRecognisers::checkZIP_FileAtBlock>},               // ZIP archive
+        {23, run<&DocumentRecognisers::checkRAR_FileAtBlock>},               // RAR archive
+        {24, run<&DocumentRecognisers::checkPDF_FileAtBlock>},               // PDF
+        {25, run<&DocumentRecognisers::checkRTF_FileAtBlock>},               // RTF
+        {26, run<&AudioVideoRecognisers::check3GPP_FileAtBlock>},            // 3GPP
+        {27, run<&AudioVideoRecognisers::check3GPP2_FileAtBlock>},           // 3GPP2
+        {28, run<&AudioVideoRecognisers::checkAIFF_FileAtBlock>},            // AIFF
+        {30, run<&DocumentRecognisers::checkMSOFileAtBlock>},                // OLE2 compound document
+        {31, run<&AudioVideoRecognisers::checkMTSFileAtBlock>},              // MPEG transport stream
+        {32, run<&DatabaseRecordRecognisers::checkOlk14CategoryFileAtBlock>},    // mail record: category
+        {33, run<&DatabaseRecordRecognisers::checkOlk14ContactFileAtBlock>},     // mail record: contact
+        {34, run<&DatabaseRecordRecognisers::checkOlk14DBHeaderFileAtBlock>},    // mail record: database header
+        {35, run<&DatabaseRecordRecognisers::checkOlk14FoldFileAtBlock>},        // mail record: fold
+        {36, run<&DatabaseRecordRecognisers::checkOlk14FolderFileAtBlock>},      // mail record: folder
+        {37, run<&DatabaseRecordRecognisers::checkOlk14MailAccountFileAtBlock>}, // mail record: mail account
+        {38, run<&DatabaseRecordRecognisers::checkOlk14MsgSourceFileAtBlock>},   // mail record: message source
+        {39, run<&DatabaseRecordRecognisers::checkOlk14MessageFileAtBlock>},     // mail record: message
+        {40, run<&DatabaseRecordRecognisers::checkOlk14PrefFileAtBlock>},        // mail record: preferences
+        {41, run<&DatabaseRecordRecognisers::checkOlk14RecentFileAtBlock>},      // mail record: recent
+        {42, run<&DatabaseRecordRecognisers::checkOlk14RuleFileAtBlock>},        // mail record: rule
+        {43, run<&DatabaseRecordRecognisers::checkOlk14SearchFileAtBlock>},      // mail record: search
+        {44, run<&DatabaseRecordRecognisers::checkOlk14ScheduleFileAtBlock>},    // mail record: schedule
+        {45, run<&DatabaseRecordRecognisers::checkOlk14SignatureFileAtBlock>},   // mail record: signature
+        {46, run<&DatabaseRecordRecognisers::checkOlk14UIDFileAtBlock>},         // mail record: UID
+        {47, run<&DatabaseRecordRecognisers::checkInddAndOtherSuchFileAtBlock>}, // layout-document database
+        {48, run<&ImageRecognisers::checkSGIFileAtBlock>},                   // SGI image
+        {49, run<&AudioVideoRecognisers::checkAACFileAtBlock>},              // AAC audio (ADTS)
+        {50, run<&AudioVideoRecognisers::checkAC3FileAtBlock>},              // AC-3 audio
+        {51, run<&DocumentRecognisers::checkCompressFileAtBlock>},           // compress archive
+        {52, run<&DocumentRecognisers::checkARJFileAtBlock>},                // ARJ archive
+        {53, run<&DocumentRecognisers::checkEXEFileAtBlock>},                // Windows program
+    };
+    // clang-format on
+    // The rows by number, looked up for every hit; two rows of one number
+    // stop the build.
+    static constexpr auto kByType = [] {
+        std::array<const Row*, 64> byType{};
+        for (const Row& row : kRows) {
+            if (row.typeOfFile >= byType.size() || byType[row.typeOfFile] != nullptr) throw "one row per number";
+            byType[row.typeOfFile] = &row;
+        }
+        return byType;
+    }();
+    return typeOfFile < kByType.size() ? kByType[typeOfFile] : nullptr;
+}
+
+RecogniserDispatch::RecogniserDispatch(Volume& volume, SignatureSearchState& search)
+    : families_(ImageRecognisers(volume), AudioVideoRecognisers(volume, search), DocumentRecognisers(volume, search),
+                DatabaseRecordRecognisers(volume, search), TiffRecognisers(volume), CameraRawRecognisers(volume)) {}
+
+bool RecogniserDispatch::hasRecogniser(std::uint32_t typeOfFile) {
+    return rowOf(typeOfFile) != nullptr;
+}
 
 bool RecogniserDispatch::runCheckForSig(Sig& sig, std::uint16_t wHeaderForMP3, bool& bMP3SkippedOnce,
                                         std::uint64_t atBlock) {
     // The layout-document recogniser files a book as "indb"; the record goes
     // back to "indd" before the next hit, whatever its type.
     if (sig.extension == "indb") sig.extension = "indd";
-    switch (sig.typeOfFile) {
-    case 2:
-        return recognisers_.checkBMPFileAtBlock(atBlock, sig);
-    case 3:
-        return recognisers_.checkJPGFileAtBlock(atBlock, sig);
-    case 4:
-        return recognisers_.checkGIFFileAtBlock(atBlock, sig);
-    case 5:
-        return recognisers_.checkTIFF_FileAtBlock(atBlock, sig);
-    case 6:
-        return recognisers_.checkPNGFileAtBlock(atBlock, sig);
-    case 8:
-        return recognisers_.checkCR2FileAtBlock(atBlock, sig);
-    case 9:
-        return recognisers_.checkNEF_FileAtBlock(atBlock, sig);
-    case 10:
-        return recognisers_.checkSONY_RAWFileAtBlock(atBlock, sig);
-    case 11:
-        return recognisers_.checkMRWFileAtBlock(atBlock, sig);
-    case 12:
-        return recognisers_.checkORF_FileAtBlock(atBlock, sig);
-    case 13:
-        return recognisers_.checkWAVFileAtBlock(atBlock, sig);
-    case 14:
-        return recognisers_.checkMIDIFileAtBlock(atBlock, sig);
-    case 15:
-        return recognisers_.checkMOVFileAtBlock(atBlock, sig);
-    case 17:
-        return recognisers_.checkMP4FileAtBlock(atBlock, sig);
-    case 18:
-        return recognisers_.checkAVIFileAtBlock(atBlock, sig);
-    case 19:
-        return recognisers_.checkMPGFileAtBlock(atBlock, sig);
-    case 20:
-        return recognisers_.checkICNS_FileAtBlock(atBlock, sig);
-    case 21:
-        return recognisers_.checkZIP_FileAtBlock(atBlock, sig);
-    case 23:
-        return recognisers_.checkRAR_FileAtBlock(atBlock, sig);
-    case 24:
-        return recognisers_.checkPDF_FileAtBlock(atBlock, sig);
-    case 25:
-        return recognisers_.checkRTF_FileAtBlock(atBlock, sig);
-    case 26:
-        return recognisers_.check3GPP_FileAtBlock(atBlock, sig);
-    case 27:
-        return recognisers_.check3GPP2_FileAtBlock(atBlock, sig);
-    case 28:
-        return recognisers_.checkAIFF_FileAtBlock(atBlock, sig);
-    case 30:
-        return recognisers_.checkMSOFileAtBlock(atBlock, sig);
-    case 31:
-        return recognisers_.checkMTSFileAtBlock(atBlock, sig);
-    case 32:
-        return recognisers_.checkOlk14CategoryFileAtBlock(atBlock, sig);
-    case 33:
-        return recognisers_.checkOlk14ContactFileAtBlock(atBlock, sig);
-    case 34:
-        return recognisers_.checkOlk14DBHeaderFileAtBlock(atBlock, sig);
-    case 35:
-        return recognisers_.checkOlk14FoldFileAtBlock(atBlock, sig);
-    case 36:
-        return recognisers_.checkOlk14FolderFileAtBlock(atBlock, sig);
-    case 37:
-        return recognisers_.checkOlk14MailAccountFileAtBlock(atBlock, sig);
-    case 38:
-        return recognisers_.checkOlk14MsgSourceFileAtBlock(atBlock, sig);
-    case 39:
-        return recognisers_.checkOlk14MessageFileAtBlock(atBlock, sig);
-    case 40:
-        return recognisers_.checkOlk14PrefFileAtBlock(atBlock, sig);
-    case 41:
-        return recognisers_.checkOlk14RecentFileAtBlock(atBlock, sig);
-    case 42:
-        return recognisers_.checkOlk14RuleFileAtBlock(atBlock, sig);
-    case 43:
-        return recognisers_.checkOlk14SearchFileAtBlock(atBlock, sig);
-    case 44:
-        return recognisers_.checkOlk14ScheduleFileAtBlock(atBlock, sig);
-    case 45:
-        return recognisers_.checkOlk14SignatureFileAtBlock(atBlock, sig);
-    case 46:
-        return recognisers_.checkOlk14UIDFileAtBlock(atBlock, sig);
-    case 47:
-        return recognisers_.checkInddAndOtherSuchFileAtBlock(atBlock, sig);
-    case 48:
-        return recognisers_.checkSGIFileAtBlock(atBlock, sig);
-    case 49:
-        return recognisers_.checkAACFileAtBlock(atBlock, sig);
-    case 50:
-        return recognisers_.checkAC3FileAtBlock(atBlock, sig);
-    case 51:
-        return recognisers_.checkCompressFileAtBlock(atBlock, sig);
-    case 52:
-        return recognisers_.checkARJFileAtBlock(atBlock, sig);
-    case 53:
-        return recognisers_.checkEXEFileAtBlock(atBlock, sig);
-    case 16:
+    const Row* row = rowOf(sig.typeOfFile);
+    if (!row) return true;
+    if (row->mp3Gate) {
         if (!mayStartMP3(wHeaderForMP3)) return false;
         bMP3SkippedOnce = true;
-        return recognisers_.checkMP3FileAtBlock(atBlock, sig);
-    default:
-        return true;
     }
+    return row->check(*this, atBlock, sig);
 }

@@ -1,20 +1,39 @@
 #pragma once
 
 // The one entry point a signature search asks whether a hit is a file of the
-// hit's type: it picks the recogniser by the record's typeOfFile and passes
-// its answer on. Numbers without a recogniser (the user's own types, the
+// hit's type: it picks the recogniser by the record's typeOfFile from one
+// table (a row per recogniser: the number and the member that serves it) and
+// passes its answer on. Numbers without a row (the user's own types, the
 // types the carving measures itself, gaps in the numbering) are accepted
-// unchecked, so the recorder sizes them by the type's limits. No state of its
-// own: what lasts are the recognisers' effects and the "indb" rewrite.
+// unchecked, so the recorder sizes them by the type's limits. Adding a
+// recogniser is its member in a family below and its row in the table.
+//
+// A recogniser reads the candidate file from the sector `block` (counted from
+// the start of the search's sector numbering) on, answers whether a file of
+// its format starts there and, when it can, sets the record's foundSize,
+// skipSize and skipFileSize (which the caller reset). It never writes to the
+// medium and may rewrite the record's extension to name the sub-format it
+// found. What lasts of a call are the recognisers' effects on the search's
+// state and the "indb" rewrite.
+
+#include "signatures/AudioVideoRecognisers.h"
+#include "signatures/CameraRawRecognisers.h"
+#include "signatures/DatabaseRecordRecognisers.h"
+#include "signatures/DocumentRecognisers.h"
+#include "signatures/ImageRecognisers.h"
+#include "signatures/TiffRecognisers.h"
 
 #include <cstdint>
+#include <tuple>
 
-class Recognisers;
 class Sig;
+class SignatureSearchState;
+class Volume;
 
 class RecogniserDispatch {
 public:
-    explicit RecogniserDispatch(Recognisers& recognisers) noexcept : recognisers_(recognisers) {}
+    // The recognisers read `volume` and keep what lasts in `search`.
+    RecogniserDispatch(Volume& volume, SignatureSearchState& search);
 
     // sig's foundSize, skipSize and skipFileSize are the caller's to reset
     // first. wHeaderForMP3 is the candidate's first two bytes, byte 0 high;
@@ -23,6 +42,16 @@ public:
     // of the search's sector numbering.
     bool runCheckForSig(Sig& sig, std::uint16_t wHeaderForMP3, bool& bMP3SkippedOnce, std::uint64_t atBlock);
 
+    // Whether a typeOfFile has a recogniser of its own.
+    static bool hasRecogniser(std::uint32_t typeOfFile);
+
 private:
-    Recognisers& recognisers_;
+    struct Row;
+    static const Row* rowOf(std::uint32_t typeOfFile);
+    // A row's call: the member Check of the family that declares it.
+    template <auto Check> static bool run(RecogniserDispatch& dispatch, std::uint64_t block, Sig& sig);
+
+    std::tuple<ImageRecognisers, AudioVideoRecognisers, DocumentRecognisers, DatabaseRecordRecognisers, TiffRecognisers,
+               CameraRawRecognisers>
+        families_;
 };

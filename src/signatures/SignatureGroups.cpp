@@ -3,7 +3,7 @@
 #include "signatures/BTreeTableClassSig.h"
 #include "signatures/Sig.h"
 #include "signatures/SigNode.h"
-#include "volume/Volume.h"
+#include "signatures/SignatureSearchState.h"
 
 #include <memory>
 
@@ -32,18 +32,18 @@ platform::Dict newGroup(Sig& sig) {
 
 } // namespace
 
-void SignatureGroups::populateBTreeSigArray(Volume& volume) {
-    populateBTreeSigArray(volume, volume.sigArray);
+void SignatureGroups::populateBTreeSigArray(SignatureSearchState& search) {
+    populateBTreeSigArray(search, search.sigArray);
 }
 
-void SignatureGroups::populateBTreeSigArray(Volume& volume, const platform::Array& signatures) {
+void SignatureGroups::populateBTreeSigArray(SignatureSearchState& search, const platform::Array& signatures) {
     for (const platform::Value& entry : signatures) {
         const auto node = entry.objectAs<SigNode>();
         if (!node || !node->sig()) continue;
         Sig& sig = *node->sig();
         // At most one group matches: one is made only for a pair that has none.
         bool matched = false;
-        for (platform::Value& groupValue : volume.btreeSigArray) {
+        for (platform::Value& groupValue : search.btreeSigArray) {
             const platform::Dict* group = groupValue.dict();
             if (group == nullptr) continue;
             if (static_cast<std::uint16_t>(group->get(kOffsetKey).intValue()) != sig.offset ||
@@ -54,7 +54,7 @@ void SignatureGroups::populateBTreeSigArray(Volume& volume, const platform::Arra
                 matched = true;
             }
         }
-        if (!matched) volume.btreeSigArray.emplace_back(newGroup(sig));
+        if (!matched) search.btreeSigArray.emplace_back(newGroup(sig));
     }
 }
 

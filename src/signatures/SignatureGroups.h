@@ -15,18 +15,18 @@
 
 class BTreeTableClassSig;
 class ItemTypeSig;
-class Volume;
+class SignatureSearchState;
 
 class SignatureGroups {
 public:
-    // Builds the Volume's btreeSigArray from its sigArray (SigNode objects in
+    // Builds the search's btreeSigArray from its sigArray (SigNode objects in
     // list order): groups in the order their pair first appears, types with
     // the same header chained on the first of them. Appends to what is there,
     // so the per-scan reset is what makes a search start afresh.
-    static void populateBTreeSigArray(Volume& volume);
+    static void populateBTreeSigArray(SignatureSearchState& search);
     // The same from the given SigNodes (a carving groups only the types its
     // size calculators do not measure).
-    static void populateBTreeSigArray(Volume& volume, const platform::Array& signatures);
+    static void populateBTreeSigArray(SignatureSearchState& search, const platform::Array& signatures);
 
     // The key a sector carries for a group: its header length of bytes at its
     // offset, first byte most significant. None when those bytes do not lie

@@ -23,7 +23,7 @@ constexpr std::uint16_t kLong = 4;
 } // namespace
 
 TiffDirectoryWalk::TiffDirectoryWalk(RecogniserMedium& medium, const Rules& rules)
-    : medium_(medium), rules_(rules), values_(medium) {}
+    : medium_(medium), rules_(rules), values_(medium.cursor()), directoryReads_(medium.cursor(kDirectorySectors)) {}
 
 std::uint16_t TiffDirectoryWalk::u16(platform::ByteView bytes, std::size_t offset) const {
     return bigEndian_ ? bytes.be16(offset) : bytes.le16(offset);
@@ -64,8 +64,10 @@ bool TiffDirectoryWalk::walk(std::uint64_t position) {
 
 TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position, Tiff_IFD& ifd) {
     const std::uint32_t bps = medium_.bytesPerSector();
-    if (!medium_.read(position / bps, kDirectorySectors, buffer_)) return Step::Ended;
-    const platform::ByteView at = platform::ByteView(buffer_).sub(position % bps);
+    if (!directoryReads_.holdsSector(position / bps)) return Step::Ended;
+    const platform::ByteView read = directoryReads_.sectors(position / bps, kDirectorySectors);
+    if (read.empty()) return Step::Ended;
+    const platform::ByteView at = read.sub(position % bps);
     auto& record = ifd.IFD();
     record.position = position;
     record.entryCount = u16(at, 0);
@@ -94,12 +96,12 @@ void TiffDirectoryWalk::fillSubIFDs(const Tiff_DE::Record& de) {
     if (de.count == 1) subIFDs_[0] = de.value;
     if (de.count < 2) return;
     const std::uint32_t bps = medium_.bytesPerSector();
-    std::vector<std::uint8_t> list;
     // A list that cannot be read leaves zero slots, which end the walk
     // where it reaches them.
-    medium_.read(de.value / bps, kDirectorySectors, list);
-    const platform::ByteView positions = platform::ByteView(list).sub(de.value % bps);
-    const std::size_t n = std::min<std::size_t>({de.count, subIFDs_.size(), positions.size() / 4});
+    // Read apart from the directory this entry belongs to, which is in use.
+    const platform::ByteView positions = values_.sectors(de.value / bps, kDirectorySectors).sub(de.value % bps);
+    const std::size_t listBytes = std::size_t{kDirectorySectors} * bps - de.value % bps;
+    const std::size_t n = std::min<std::size_t>({de.count, subIFDs_.size(), listBytes / 4});
     for (std::size_t i = 0; i < n; ++i)
         subIFDs_[i] = u32(positions, 4 * i);
 }

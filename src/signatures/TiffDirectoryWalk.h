@@ -67,9 +67,10 @@ private:
 
     RecogniserMedium& medium_;
     Rules rules_;
-    RecogniserCursor values_;
+    // Values and SubIFDs lists; the directories being read.
+    BoundedCursor values_;
+    BoundedCursor directoryReads_;
     bool bigEndian_ = false;
-    std::vector<std::uint8_t> buffer_;
     std::vector<Tiff_IFD> directories_;
     std::unordered_set<std::uint64_t> visited_;
     std::array<std::uint32_t, 32> subIFDs_{};

@@ -45,7 +45,11 @@ bool TiffRecognisers::checkTIFF_DE(const Tiff_DE& de) {
 bool TiffRecognisers::readHead(RecogniserMedium& medium, std::vector<std::uint8_t>& head) {
     const std::uint32_t bps = medium.bytesPerSector();
     if (bps == 0) return false;
-    return medium.read(0, static_cast<std::uint32_t>((kMakerWindow + bps - 1) / bps), head);
+    const auto count = static_cast<std::uint32_t>((kMakerWindow + bps - 1) / bps);
+    BoundedCursor cursor = medium.cursor(count);
+    const platform::ByteView read = cursor.holdsSector(0) ? cursor.sectors(0, count) : platform::ByteView();
+    head.assign(read.data(), read.data() + read.size());
+    return !read.empty();
 }
 
 bool TiffRecognisers::makerWindowHas(platform::ByteView head, std::string_view mark) {

@@ -2,8 +2,8 @@
 
 // The recogniser of TIFF and the structure tests of the TIFF family. Each
 // recogniser reads the candidate from the sector `block` of the search's
-// numbering through a RecogniserMedium and answers as the Recognisers
-// interface describes; the camera-raw recognisers share the steps before
+// numbering through a RecogniserMedium and answers as RecogniserDispatch
+// describes; the camera-raw recognisers share the steps before
 // the directory walk (TiffDirectoryWalk) with it.
 
 #include "platform/ByteView.h"

@@ -1,6 +1,8 @@
 #include "sizecalc/CarvingContext.h"
 
 #include "media/DMedia.h"
+#include "platform/CheckedMath.h"
+#include "sizecalc/ReadWindow.h"
 #include "volume/Volume.h"
 
 #include <utility>
@@ -11,6 +13,16 @@ CarvingContext::CarvingContext(DMedia& medium)
 
 bool CarvingContext::stopped() const {
     return Volume::stopByte() || reader_.deviceGone();
+}
+
+BoundedCursor CarvingContext::fileCursor() {
+    const std::uint32_t windowSectors = bytesPerSector_ == 0 ? 1 : ReadWindow::kBytes / bytesPerSector_;
+    return BoundedCursor(reader_, bytesPerSector_, 0, 0, windowSectors);
+}
+
+std::uint64_t CarvingContext::bytesFrom(std::uint64_t sector) const {
+    if (endSector_ == 0) return UINT64_MAX;
+    return sector >= endSector_ ? 0 : platform::saturatingMul(endSector_ - sector, bytesPerSector_);
 }
 
 void CarvingContext::markInUse(std::string_view key) {

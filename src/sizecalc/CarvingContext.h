@@ -6,6 +6,7 @@
 // camera raw file, and whether to jump over the file). A run owns one; its
 // calculators hold it by reference, so two runs (or two tests) never meet.
 
+#include "media/BoundedCursor.h"
 #include "sizecalc/ReadVolume.h"
 
 #include <cstdint>
@@ -27,6 +28,14 @@ public:
     // The user stopped the scan, or the device has gone: walks end with what
     // they measured.
     bool stopped() const;
+
+    // A cursor for walks that step through a file by its offsets, reading
+    // windows of a ReadWindow's size; put it on a file with startFile(sector,
+    // bytesFrom(sector)).
+    BoundedCursor fileCursor();
+    // The bytes from the device sector to the carved volume's end: all that
+    // follow when the end is not known.
+    std::uint64_t bytesFrom(std::uint64_t sector) const;
 
     // The JPEG preview inside the camera raw file measured last.
     struct RawJpeg {

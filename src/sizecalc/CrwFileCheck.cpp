@@ -32,7 +32,7 @@ constexpr std::uint64_t kMaxPreview = 4194304;
 } // namespace
 
 CrwFileCheck::CrwFileCheck(CarvingContext& context)
-    : SizeCalculator("crw", context), window_(context), scan_(context, window_) {}
+    : SizeCalculator("crw", context), window_(context), scan_(context.fileCursor()) {}
 
 bool CrwFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     CarvingContext::TiffClassification& t = context_.tiff;
@@ -66,16 +66,19 @@ std::uint64_t CrwFileCheck::fileSizeCalculation(platform::ByteView leading, std:
             }
         return false;
     };
-    switch (scan_.run(sectorNumber, little ? kLittleSearchStart : kBigSearchStart, kSearchEnd, trailer)) {
-    case FourByteScan::End::Matched:
+    scan_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
+    const BoundedCursor::Found found = scan_.findFourBytes(little ? kLittleSearchStart : kBigSearchStart, kSearchEnd,
+                                                           trailer, [&] { return context_.stopped(); });
+    switch (found.end) {
+    case BoundedCursor::Search::Matched:
         break;
-    case FourByteScan::End::Exhausted:
+    case BoundedCursor::Search::Exhausted:
         return kNoTrailerAnswer;
-    case FourByteScan::End::Stopped:
-    case FourByteScan::End::ReadFailed:
+    case BoundedCursor::Search::Stopped:
+    case BoundedCursor::Search::ReadFailed:
         return 0;
     }
-    const std::uint64_t p = scan_.offset();
+    const std::uint64_t p = found.offset;
     // The second entry: after the table's count and its first entry.
     if (!notePreview(p - tableBytes + 12, heapStart, little, sectorNumber)) return 0;
     return p + 4;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sizecalc/FourByteScan.h"
+#include "media/BoundedCursor.h"
 #include "sizecalc/ReadWindow.h"
 #include "sizecalc/SizeCalculator.h"
 
@@ -21,5 +21,6 @@ private:
     bool notePreview(std::uint64_t entry, std::uint64_t heapStart, bool little, std::uint64_t sectorNumber);
 
     ReadWindow window_;
-    FourByteScan scan_;
+    // The file, searched for the four bytes that end it.
+    BoundedCursor scan_;
 };

@@ -71,7 +71,7 @@ struct FrameHeader {
 
 } // namespace
 
-Mp3FileCheck::Mp3FileCheck(CarvingContext& context) : SizeCalculator("mp3", context), window_(context) {}
+Mp3FileCheck::Mp3FileCheck(CarvingContext& context) : SizeCalculator("mp3", context), window_(context.fileCursor()) {}
 
 std::uint32_t Mp3FileCheck::bitCheck(std::uint32_t value, unsigned startBit, unsigned numberOfBits) {
     if (numberOfBits == 0 || numberOfBits > startBit + 1 || startBit > 31) return 0;
@@ -89,7 +89,7 @@ bool Mp3FileCheck::isFile(platform::ByteView leading, std::uint64_t) {
 
 std::uint64_t Mp3FileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
     context_.skipCarvedFileBlocks = false;
-    window_.startFile(sectorNumber);
+    window_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
     return bId3File_ ? id3Walk() : frameWalk();
 }
 
@@ -105,8 +105,9 @@ std::uint64_t Mp3FileCheck::frameWalk() {
     std::uint64_t n = 0;
     std::uint32_t misses = 0;
     while (!context_.stopped() && n < kLongestFrameWalk) {
-        if (!window_.cover(n, 4)) return 0;
-        const std::uint32_t h = window_.be32(n);
+        const platform::ByteView frame = window_.bytes(n, 4);
+        if (frame.empty()) return 0;
+        const std::uint32_t h = frame.be32(0);
         if ((h >> 24) != 0xFF || !isSyncByte(static_cast<std::uint8_t>(h >> 16))) {
             if (misses > kFrameMisses) {
                 if (n <= kShortest) return 0;
@@ -131,31 +132,35 @@ std::uint64_t Mp3FileCheck::frameWalk() {
 }
 
 std::uint64_t Mp3FileCheck::id3Walk() {
-    if (!window_.cover(0, 10)) return 0;
+    const platform::ByteView tag = window_.bytes(0, 10);
+    if (tag.empty()) return 0;
     // The tag's size, a synchsafe integer, leaves out its 10-byte header:
     // the walk starts 10 bytes short of the first frame and finds it.
     std::uint64_t n = 0;
     for (std::uint64_t i = 6; i < 10; ++i)
-        n = (n << 7) | (window_.u8(i) & 0x7F);
+        n = (n << 7) | (tag.u8(i) & 0x7F);
     if (n > kLargestTag) return 0;
 
-    if (!window_.cover(n, 2)) return 0;
-    if (window_.u8(n) != 0xFF || !isLayer3SyncByte(window_.u8(n + 1))) {
+    platform::ByteView sync = window_.bytes(n, 2);
+    if (sync.empty()) return 0;
+    if (sync.u8(0) != 0xFF || !isLayer3SyncByte(sync.u8(1))) {
         std::uint32_t scanned = 0;
         for (;; ++scanned) {
             if (scanned == kLongestFirstSyncScan) return 0;
-            if (!window_.cover(n + scanned, 2)) return 0;
-            if (window_.u8(n + scanned) == 0xFF && isSyncByte(window_.u8(n + scanned + 1))) break;
+            sync = window_.bytes(n + scanned, 2);
+            if (sync.empty()) return 0;
+            if (sync.u8(0) == 0xFF && isSyncByte(sync.u8(1))) break;
         }
         n += scanned;
     }
     // Every frame of the stream starts with the first frame's two bytes.
-    const std::uint8_t reference = window_.u8(n + 1);
+    const std::uint8_t reference = sync.u8(1);
 
     std::uint32_t misses = 0;
     while (!context_.stopped() && n < kLongestTaggedWalk) {
-        if (!window_.cover(n, 4)) return 0;
-        const std::uint32_t h = window_.be32(n);
+        const platform::ByteView frame = window_.bytes(n, 4);
+        if (frame.empty()) return 0;
+        const std::uint32_t h = frame.be32(0);
         const auto second = static_cast<std::uint8_t>(h >> 16);
         if ((h >> 24) != 0xFF || !isLayer3SyncByte(second)) {
             // Misses add up over the whole walk.

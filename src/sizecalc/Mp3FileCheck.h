@@ -1,7 +1,7 @@
 #pragma once
 
+#include "media/BoundedCursor.h"
 #include "sizecalc/SizeCalculator.h"
-#include "sizecalc/StreamWindow.h"
 
 // MPEG audio (Layers II and III), bare or behind an ID3v2 tag. A stream has
 // no length field: the walk goes from frame header to frame header.
@@ -21,7 +21,8 @@ private:
     // A header field that is reserved or invalid ends a walk here.
     std::uint64_t endAtInvalidHeader(std::uint64_t length);
 
-    StreamWindow window_;
+    // The stream by its offsets.
+    BoundedCursor window_;
     // The file begins with an ID3v2 tag.
     bool bId3File_ = false;
 };

@@ -27,7 +27,7 @@ bool continuesProgram(std::uint32_t c) {
 } // namespace
 
 MpgFileCheck::MpgFileCheck(CarvingContext& context)
-    : SizeCalculator("mpg", context), window_(context), probe_(context) {}
+    : SizeCalculator("mpg", context), window_(context.fileCursor()), probe_(context.fileCursor()) {}
 
 bool MpgFileCheck::isFile(platform::ByteView leading, std::uint64_t sectorNumber) {
     const std::uint32_t code = leading.be32(0);
@@ -36,10 +36,11 @@ bool MpgFileCheck::isFile(platform::ByteView leading, std::uint64_t sectorNumber
 }
 
 bool MpgFileCheck::isFileValidated(std::uint64_t sectorNumber) {
-    window_.startFile(sectorNumber);
-    if (!window_.cover(0, 64)) return false;
+    window_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
+    const platform::ByteView head = window_.bytes(0, 64);
+    if (head.empty()) return false;
     for (std::uint32_t at = 4; at < 50; ++at) {
-        const std::uint32_t c = window_.be32(at);
+        const std::uint32_t c = head.be32(at);
         if (c == kGroupOfPictures || c == 0x1BB || c == 0x1BD || c == 0x1BE || c == 0x1BF || c == 0x1C0 || c == 0x1E0) {
             mpgFirstStartCodeOffset_ = at;
             return true;
@@ -50,8 +51,8 @@ bool MpgFileCheck::isFileValidated(std::uint64_t sectorNumber) {
 
 std::uint64_t MpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
     context_.skipCarvedFileBlocks = false;
-    window_.startFile(sectorNumber);
-    probe_.startFile(sectorNumber);
+    window_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
+    probe_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
     const std::uint64_t n = bHeader0x1B3_ ? videoStreamLength() : programStreamLength();
     if (n > kLengthBound) return 0;
     // A stream holds no other file: the run need not look inside it again.
@@ -60,17 +61,19 @@ std::uint64_t MpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
 }
 
 std::uint64_t MpgFileCheck::videoStreamLength() {
-    if (!window_.cover(0, 8)) return 0;
-    const std::uint64_t width = window_.be16(4) >> 4;
-    const std::uint64_t height = window_.be16(5) & 0xFFF;
+    const platform::ByteView header = window_.bytes(0, 8);
+    if (header.empty()) return 0;
+    const std::uint64_t width = header.be16(4) >> 4;
+    const std::uint64_t height = header.be16(5) & 0xFFF;
     // No picture's data is longer than three bytes a pixel: a longer gap
     // between start codes is the end of the stream.
     const std::uint64_t limit = width * height * 3 + 2 * std::uint64_t{context_.bytesPerSector()};
     std::uint64_t n = 4;
     std::uint64_t k = 0;
     while (k < limit && !context_.stopped()) {
-        if (!window_.cover(n + k, 4)) return 0;
-        const std::uint32_t c = window_.be32(n + k);
+        const platform::ByteView code = window_.bytes(n + k, 4);
+        if (code.empty()) return 0;
+        const std::uint32_t c = code.be32(0);
         if (c == kPicture || (c >= 0x1B0 && c <= 0x1B6) || c == kGroupOfPictures) {
             n += k + 4;
             k = 0;
@@ -79,9 +82,10 @@ std::uint64_t MpgFileCheck::videoStreamLength() {
             // Streams are often joined: another may follow the end code.
             n += k + 4;
             k = 0;
-            if (!window_.cover(n, 4)) return 0;
-            const std::uint32_t next = window_.be32(n);
-            if (next != kPicture && next != kGroupOfPictures && !continuesProgram(next)) break;
+            const platform::ByteView next = window_.bytes(n, 4);
+            if (next.empty()) return 0;
+            const std::uint32_t after = next.be32(0);
+            if (after != kPicture && after != kGroupOfPictures && !continuesProgram(after)) break;
         } else {
             ++k;
         }
@@ -96,8 +100,9 @@ std::uint64_t MpgFileCheck::programStreamLength() {
     bool inData = true;
     std::uint32_t counter = 0;
     while (running && !context_.stopped()) {
-        if (!window_.cover(n, 6)) return 0;
-        const std::uint32_t c = window_.be32(n);
+        const platform::ByteView packet = window_.bytes(n, 6);
+        if (packet.empty()) return 0;
+        const std::uint32_t c = packet.be32(0);
         if (c == kPack) {
             // Packs of one stream share their header's length.
             inData = true;
@@ -108,17 +113,19 @@ std::uint64_t MpgFileCheck::programStreamLength() {
             searching = false;
             inData = true;
             counter = 0;
-            n += std::uint64_t{window_.be16(n + 4)} + 6;
+            n += std::uint64_t{packet.be16(4)} + 6;
         } else if (c == kProgramEnd) {
             n += 4;
-            if (!window_.cover(n, 4)) return 0;
-            running = continuesProgram(window_.be32(n));
+            const platform::ByteView next = window_.bytes(n, 4);
+            if (next.empty()) return 0;
+            running = continuesProgram(next.be32(0));
         } else if (!searching) {
             // A damaged or foreign stretch inside the stream: the stream goes
             // on where a packet starts a little further.
             const std::uint64_t ahead = n + kProbeDistance;
-            if (!probe_.cover(ahead, 4)) return 0;
-            if (continuesProgram(probe_.be32(ahead)))
+            const platform::ByteView probed = probe_.bytes(ahead, 4);
+            if (probed.empty()) return 0;
+            if (continuesProgram(probed.be32(0)))
                 n = ahead;
             else
                 searching = true;

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "media/BoundedCursor.h"
 #include "sizecalc/SizeCalculator.h"
-#include "sizecalc/StreamWindow.h"
 
 // MPEG program streams and MPEG video elementary streams. Neither says how
 // long it is: the walk follows packets or start codes until the stream
@@ -19,10 +19,11 @@ private:
     std::uint64_t videoStreamLength();
     std::uint64_t programStreamLength();
 
-    StreamWindow window_;
+    // The stream by its offsets.
+    BoundedCursor window_;
     // Looks ahead across a gap in a program stream without losing the
     // window in hand.
-    StreamWindow probe_;
+    BoundedCursor probe_;
     // The file begins with a video sequence header, not a pack header.
     bool bHeader0x1B3_ = false;
     std::uint32_t mpgFirstStartCodeOffset_ = 0;

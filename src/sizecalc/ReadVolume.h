@@ -5,12 +5,14 @@
 // failure of a run is reported once, and a device that has gone ends the
 // run's walks (CarvingContext::stopped).
 
+#include "media/SectorSource.h"
+
 #include <atomic>
 #include <cstdint>
 
 class DMedia;
 
-class ReadVolume {
+class ReadVolume final : public SectorSource {
 public:
     explicit ReadVolume(DMedia& medium) noexcept : medium_(medium) {}
 
@@ -18,6 +20,9 @@ public:
     // into buffer, which holds them. A read that reaches past the end of the
     // device succeeds with the rest zero-filled.
     bool readSaveSector(std::uint64_t sector, std::uint32_t size, std::uint8_t* buffer);
+    bool readSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) override {
+        return readSaveSector(sector, count, buffer);
+    }
     bool deviceGone() const { return gone_.load(std::memory_order_relaxed); }
 
 private:

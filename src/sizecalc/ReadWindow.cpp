@@ -1,24 +1,53 @@
 #include "sizecalc/ReadWindow.h"
 
+#include "platform/CheckedMath.h"
 #include "sizecalc/CarvingContext.h"
 
-#include <algorithm>
+#include <array>
 
-ReadWindow::ReadWindow(CarvingContext& context) : context_(context), buffer_(kBytes + kSlack, 0) {}
+namespace {
+
+platform::ByteView zeros() {
+    static const std::array<std::uint8_t, ReadWindow::kBytes + ReadWindow::kSlack> kZeros{};
+    return platform::ByteView(kZeros.data(), kZeros.size());
+}
+
+std::uint32_t sectorsOfWindow(std::uint32_t bps) {
+    return bps == 0 || bps > ReadWindow::kBytes ? 1 : ReadWindow::kBytes / bps;
+}
+
+// Whole sectors fill the window; the slack makes the buffer at least the
+// window and its slack long.
+std::size_t slackFor(std::uint32_t bps) {
+    return ReadWindow::kBytes + ReadWindow::kSlack - std::size_t{sectorsOfWindow(bps)} * bps;
+}
+
+} // namespace
+
+ReadWindow::ReadWindow(CarvingContext& context)
+    : context_(context),
+      // The device from its first sector; past the volume's end the window
+      // reads as zeros, as past the device's end: a walk ends there on its
+      // zero fields, and never reads on into the next partition.
+      cursor_(context.reader(), context.bytesPerSector(), 0,
+              context.endSector() == 0 ? UINT64_MAX
+                                       : platform::saturatingMul(context.endSector(), context.bytesPerSector()),
+              sectorsOfWindow(context.bytesPerSector()), slackFor(context.bytesPerSector())),
+      view_(zeros()) {}
 
 bool ReadWindow::readAt(std::uint64_t sector) {
-    std::fill(buffer_.begin(), buffer_.end(), 0);
     sector_ = sector;
     beyondVolume_ = false;
+    view_ = zeros();
     const std::uint32_t bps = context_.bytesPerSector();
     if (bps == 0 || bps > kBytes) return false;
-    // Past the volume's end the window reads as zeros, as past the device's
-    // end: a walk ends there on its zero fields, and never reads on into
-    // the next partition.
-    std::uint64_t sectors = kBytes / bps;
-    if (const std::uint64_t end = context_.endSector(); end != 0)
-        sectors = sector >= end ? 0 : std::min(sectors, end - sector);
-    beyondVolume_ = sectors == 0;
-    return sectors == 0 ||
-           context_.reader().readSaveSector(sector, static_cast<std::uint32_t>(sectors), buffer_.data());
+    const std::uint64_t end = context_.endSector();
+    beyondVolume_ = end != 0 && sector >= end;
+    if (beyondVolume_) return true;
+    const platform::ByteView window = cursor_.sectors(sector, kBytes / bps);
+    if (window.empty()) return false;
+    // A whole window is served only by one that starts at `sector`, and the
+    // cursor keeps the slack zero behind it.
+    view_ = platform::ByteView(window.data(), kBytes + kSlack);
+    return true;
 }

@@ -2,13 +2,14 @@
 
 // The 64 KiB window a size calculator walks a file in: 65536 bytes read at a
 // sector, with 4096 zero bytes behind them so that a look a few bytes past
-// the window's end never leaves the buffer. Cleared before every read, so a
-// read that delivers nothing shows as zero fields, which end a walk.
+// the window's end never leaves the buffer. A read that delivers nothing
+// shows as zero fields, which end a walk. It reads through the device's
+// BoundedCursor, bounded by the carved volume's end.
 
+#include "media/BoundedCursor.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
-#include <vector>
 
 class CarvingContext;
 
@@ -18,9 +19,12 @@ public:
     static constexpr std::uint32_t kSlack = 4096;
 
     explicit ReadWindow(CarvingContext& context);
+    // The view points into the cursor's buffer.
+    ReadWindow(const ReadWindow&) = delete;
+    ReadWindow& operator=(const ReadWindow&) = delete;
 
-    // Clears the window and reads 65536 bytes at the device sector, none of
-    // them past the carved volume's end; false when the read failed (the
+    // Reads 65536 bytes at the device sector, none of them past the carved
+    // volume's end (those read as zeros); false when the read failed (the
     // window is then all zeros).
     bool readAt(std::uint64_t sector);
     // The first sector of the window read last.
@@ -29,12 +33,13 @@ public:
     // holds nothing but zeros, and so will every later one of the walk.
     bool beyondVolume() const { return beyondVolume_; }
     // The window with its zero slack.
-    platform::ByteView view() const { return platform::ByteView(buffer_.data(), buffer_.size()); }
-    const std::uint8_t* data() const { return buffer_.data(); }
+    platform::ByteView view() const { return view_; }
+    const std::uint8_t* data() const { return view_.data(); }
 
 private:
     CarvingContext& context_;
-    std::vector<std::uint8_t> buffer_;
+    BoundedCursor cursor_;
+    platform::ByteView view_;
     std::uint64_t sector_ = 0;
     bool beyondVolume_ = false;
 };

@@ -9,12 +9,10 @@
 #include "sizecalc/CarvingContext.h"
 #include "sizecalc/Cr2FileCheck.h"
 #include "sizecalc/CrwFileCheck.h"
-#include "sizecalc/DcrFileCheck.h"
 #include "sizecalc/DngFileCheck.h"
 #include "sizecalc/GifFileCheck.h"
 #include "sizecalc/JpgFileCheck.h"
-#include "sizecalc/K25FileCheck.h"
-#include "sizecalc/KdcFileCheck.h"
+#include "sizecalc/KodakFileCheck.h"
 #include "sizecalc/LeicaFileCheck.h"
 #include "sizecalc/M4aFileCheck.h"
 #include "sizecalc/M4bFileCheck.h"
@@ -53,20 +51,12 @@ template <class C> std::unique_ptr<SizeCalculator> make(CarvingContext& context)
 
 using Maker = std::unique_ptr<SizeCalculator> (*)(CarvingContext&);
 
+// Each row's maker, from the rows the carving table is made of.
 const std::pair<std::string_view, Maker> kMakers[] = {
-    {"mpg", make<MpgFileCheck>},   {"mrw", make<MrwFileCheck>},     {"amr", make<AmrFileCheck>},
-    {"ra", make<RaFileCheck>},     {"rm", make<RmFileCheck>},       {"psd", make<PsdFileCheck>},
-    {"bmp", make<BmpFileCheck>},   {"raf", make<RafFileCheck>},     {"x3f", make<X3fFileCheck>},
-    {"aif", make<AifFileCheck>},   {"gif", make<GifFileCheck>},     {"mp3", make<Mp3FileCheck>},
-    {"arw", make<ArwFileCheck>},   {"sr2", make<Sr2FileCheck>},     {"kdc", make<KdcFileCheck>},
-    {"k25", make<K25FileCheck>},   {"dcr", make<DcrFileCheck>},     {"pef", make<PefFileCheck>},
-    {"dng", make<DngFileCheck>},   {"cr2", make<Cr2FileCheck>},     {"nef", make<NefFileCheck>},
-    {"tiff", make<TiffFileCheck>}, {"orf", make<OrfFileCheck>},     {"raw", make<RawPanasonicFileCheck>},
-    {"lei", make<LeicaFileCheck>}, {"3fr", make<ThreefrFileCheck>}, {"crw", make<CrwFileCheck>},
-    {"mid", make<MidFileCheck>},   {"avi", make<AviFileCheck>},     {"wav", make<WavFileCheck>},
-    {"png", make<PngFileCheck>},   {"jpg", make<JpgFileCheck>},     {"mov", make<MovFileCheck>},
-    {"mp4", make<Mp4FileCheck>},   {"m4a", make<M4aFileCheck>},     {"m4b", make<M4bFileCheck>},
-    {"m4v", make<M4vFileCheck>},   {"3gp", make<ThreeGpFileCheck>}, {"3g2", make<ThreeGTwoFileCheck>},
+#define CARVING_FORMAT(label, selecting, key, firstByte, folder, folderExtension, family, calculator)                  \
+    {key, make<calculator>},
+#include "formats/CarvingFormatRows.h"
+#undef CARVING_FORMAT
 };
 
 } // namespace

@@ -35,7 +35,7 @@ bool bytesAre(platform::ByteView view, std::size_t at, std::string_view text) {
 } // namespace
 
 X3fFileCheck::X3fFileCheck(CarvingContext& context)
-    : SizeCalculator("x3f", context), window_(context), scan_(context, window_), tiff_(context) {}
+    : SizeCalculator("x3f", context), window_(context), scan_(context.fileCursor()), tiff_(context) {}
 
 bool X3fFileCheck::isFile(platform::ByteView leading, std::uint64_t sectorNumber) {
     if (leading.be32(0) == kFovb) return window_.readAt(sectorNumber) && bytesAre(window_.view(), kFirstSection, "SEC");
@@ -98,18 +98,21 @@ std::uint64_t X3fFileCheck::sectionedFileSize(std::uint64_t sectorNumber) {
                          (jpegMarker == 0xDB || jpegMarker == 0xE1 || jpegMarker == 0xE0);
 
     const auto directory = [](std::uint64_t, std::uint32_t big, std::uint32_t) { return big == kSecd; };
-    switch (scan_.run(sectorNumber, 1, kLastDirectoryOffset, directory)) {
-    case FourByteScan::End::Matched:
+    scan_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
+    const BoundedCursor::Found found =
+        scan_.findFourBytes(1, kLastDirectoryOffset, directory, [&] { return context_.stopped(); });
+    switch (found.end) {
+    case BoundedCursor::Search::Matched:
         break;
-    case FourByteScan::End::Exhausted:
+    case BoundedCursor::Search::Exhausted:
         return kNoDirectoryAnswer;
-    case FourByteScan::End::Stopped:
-    case FourByteScan::End::ReadFailed:
+    case BoundedCursor::Search::Stopped:
+    case BoundedCursor::Search::ReadFailed:
         return 0;
     }
     // The directory's entry count, then its first entry: a section's
     // offset and length.
-    const std::uint64_t d = scan_.offset();
+    const std::uint64_t d = found.offset;
     const std::uint32_t bps = context_.bytesPerSector();
     if (!window_.readAt(platform::saturatingAdd(sectorNumber, (d + 8) / bps))) return 0;
     const std::size_t at = (d + 8) % bps;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sizecalc/FourByteScan.h"
+#include "media/BoundedCursor.h"
 #include "sizecalc/ReadWindow.h"
 #include "sizecalc/SizeCalculator.h"
 #include "sizecalc/TiffFileCheck.h"
@@ -27,7 +27,8 @@ private:
 
     std::string extensionOfFile_;
     ReadWindow window_;
-    FourByteScan scan_;
+    // The file, searched for the four bytes that end it.
+    BoundedCursor scan_;
     // Measures a Sigma TIFF with the plain TIFF walk.
     TiffFileCheck tiff_;
 };

@@ -215,8 +215,6 @@ std::shared_ptr<Volume> Volume::initWithDictionary(const platform::Dict& d) {
     // container off by the partition's start.
     v->cPath_ = v->path_;
     v->openedScanInfo = false;
-    v->rtfdArray.clear();
-    v->lookForRtfAttachments = false;
     v->btreeOrph = std::make_unique<BTreeTableClassOrph>();
     v->btreeOrphAdvScanEntries = std::make_unique<BTreeTableClassOrph>();
     v->orphEntryCount = v->orphEntriesTotal = 0;
@@ -374,10 +372,6 @@ std::shared_ptr<Volume> Volume::mutableCopy() const {
 
 void Volume::resetSigArraysAndBtreesAndOthers() {
     if (!autoCrashRecovery) {
-        btreeSigArray.clear();
-        sigArray.clear();
-        mp3DoneArray.clear();
-        mpgDoneArray.clear();
         extentsExt.clear();
         allocationExt.clear();
         catalogExt.clear();
@@ -390,17 +384,14 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
         previewWarningShown = false;
         openedScanInfo = false;
         catNodeSize = 0;
-        rtfdArray.clear();
         orphEntryCount = orphEntriesTotal = 0;
         orphAdvScanEntryCount = orphAdvScanEntriesTotal = 0;
         dataUpdate.clear();
-        dirFirstSigFound = nullptr;
         // The indexes made at construction stay.
         return;
     }
     // Resuming: this object was restored from the snapshot, which carries the
-    // counters, the next file ID and the search lists but no indexes.
-    btreeSigArray.clear();
+    // counters and the next file ID but no indexes.
     extentsExt.clear();
     allocationExt.clear();
     catalogExt.clear();
@@ -419,14 +410,11 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
     btreeForUsedCatNodeSector = std::make_unique<BTreeTableClassUInt32>();
     catNodeSize = 0;
     openedScanInfo = false;
-    rtfdArray.clear();
-    lookForRtfAttachments = false;
     btreeOrph = std::make_unique<BTreeTableClassOrph>();
     btreeOrphAdvScanEntries = std::make_unique<BTreeTableClassOrph>();
     orphEntryCount = orphEntriesTotal = 0;
     orphAdvScanEntryCount = orphAdvScanEntriesTotal = 0;
     dataUpdate.clear();
-    dirFirstSigFound = nullptr;
 }
 
 void Volume::postSweepProgress(const char* status, std::uint64_t done, std::uint64_t total, std::uint64_t unitBytes,
@@ -621,13 +609,12 @@ void Volume::freeTree() {
     dirRoot = nullptr;
     dirLostFiles = nullptr;
     dirLostFolders = nullptr;
-    dirFirstSigFound = nullptr;
 }
 
 // ---------------------------------------------------------------------------
 // Clean-up passes
 
-void Volume::processDuplicateEntries() {
+void Volume::processDuplicateEntries(bool filterTreeForMedia) {
     platform::AppController* controller = platform::appController();
     platform::Dict progress;
     auto post = [&](const char* text) {
@@ -685,8 +672,6 @@ void Volume::releaseHelperIndexes() {
     // gone no node may reach them, so those links are cleared first.
     redirectNodeIndexes({btree.get(), btreeNormalScan.get(), btreeAdvScan}, nullptr);
     // From here on no node is found by its ID any more.
-    btreeSigArray.clear();
-    sigArray.clear();
     btree.reset();
     btreeAdvScan = nullptr;
     btreeNormalScan.reset();

@@ -9,10 +9,10 @@
 // The readers of each file system keep their operations in classes of their
 // own folder (src/hfsplus/, src/fs/...), and the scan threads that choose
 // among them live above them (src/scan/); what they share with the scan
-// lives here as plain fields.
+// lives here as plain fields. A signature search keeps its own state
+// (signatures/SignatureSearchState.h).
 
 #include "media/DMedia.h"
-#include "volume/DoneSectorList.h"
 #include "volume/NewDir.h"
 
 #include <atomic>
@@ -127,14 +127,16 @@ public:
     // key 2 and installed as dirRoot. Called only while no tree exists: a
     // tree still in dirRoot is not freed here (see freeTree).
     NewDir* createRoot();
-    // Frees the found-file tree and forgets its root, "Lost Files", "Lost
-    // Folders" and the first carved-file folder. The volume never frees its
+    // Frees the found-file tree and forgets its root, "Lost Files" and "Lost
+    // Folders". The volume never frees its
     // tree by itself (not even when it is destroyed): the tree's owner calls
     // this once nothing shows or walks the tree any more.
     void freeTree();
 
     // --- clean-up passes over a finished tree ---
-    void processDuplicateEntries();
+    // The passes at a scan's end; filterTreeForMedia (the photo scans) also
+    // takes out every file that is no media file.
+    void processDuplicateEntries(bool filterTreeForMedia = false);
     void removeNonMediaFilesAndFolders(NewDir* folder);
     static bool isMediaFile(std::u16string_view extension);
     void removeZeroSizeFolders(NewDir* folder);
@@ -211,26 +213,9 @@ public:
     bool bFATOneIsHealthy = false;
     std::uint64_t u64SaveVolumeStart = 0;
 
-    // --- signature-search state ---
-    // The marked file types of this scan (SigNode objects).
-    platform::Array sigArray;
-    // The signature groups built from sigArray for a search: Dicts with
-    // "Signature Offset", "Signature Header Length" and "Signature BTree" (a
-    // tree whose items name records of sigArray, so it goes with them).
-    platform::Array btreeSigArray;
-    // Frame starts of the MPEG audio streams and pack starts of the MPEG
-    // streams that a recogniser walked, as absolute sectors.
-    DoneSectorList mp3DoneArray;
-    DoneSectorList mpgDoneArray;
-    platform::Array rtfdArray;
-    bool lookForRtfAttachments = false;
-    // The search range in percent: the whole medium until the user sets one.
+    // --- the search range in percent: the whole medium until the user sets one ---
     float startPos = 0;
     float endPos = 100;
-    std::string foundName;
-    std::string foundParentPath;
-    bool filterTreeForMedia = false;
-    NewDir* dirFirstSigFound = nullptr;
 
     // --- control ---
     std::atomic<bool> autoCrashRecovery{false};
@@ -246,8 +231,7 @@ public:
     }
 
 private:
-    // Step 9 of the clean-up: the search list and every index go, and nodes
-    // stop naming the indexes their children went into.
+    // Step 9 of the clean-up: every index goes, and nodes stop naming the indexes their children went into.
     void releaseHelperIndexes();
     // Points every node's childIndex/advScanIndex that names one of the
     // replaced indexes at the replacement (nullptr: no index).

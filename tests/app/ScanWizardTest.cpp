@@ -14,6 +14,7 @@
 #include "app/TreeScreenController.h"
 #include "platform/ProcessFlags.h"
 #include "results/qt/ResultOutlineModel.h"
+#include "signatures/SignatureSearchState.h"
 #include "support/ApfsNodeBuilder.h"
 #include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
@@ -298,7 +299,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     w.clickDriveRow(v.get("Path").stringValue());
     w.click("nextButtonInDrivesList");
     QVERIFY(w.p.widget<QCheckBox>("rawSearchCheckBox")->isHidden());
-    QVERIFY(w.p.delegate.selectedVolume()->filterTreeForMedia);
+    QVERIFY(w.p.delegate.selectedVolume() && w.p.delegate.signatureSearch()->filterTreeForMedia);
     fileTypes->selectAllSig();
     w.click("nextButtonSigTab");
     a = argumentsOf(w.lastStart());

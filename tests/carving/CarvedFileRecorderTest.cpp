@@ -1,6 +1,7 @@
 #include "carving/CarvedFileRecorder.h"
 
 #include "signatures/Sig.h"
+#include "signatures/SignatureSearchState.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
@@ -42,11 +43,12 @@ protected:
         return s;
     }
     std::shared_ptr<Volume> v;
+    SignatureSearchState search;
     Appended appended;
 };
 
 TEST_F(CarvedFileRecorderTest, FilesOfATypeGoIntoItsFolderNumberedInTurn) {
-    CarvedFileRecorder recorder(*v);
+    CarvedFileRecorder recorder(*v, search);
     Sig jpg = sig("jpg", 1000);
     recorder.addFileToListAtBlock(100, jpg, appended);
     NewDir* folder = nodeAt(v->dirRoot, "jpg files");
@@ -81,7 +83,7 @@ TEST_F(CarvedFileRecorderTest, CarvedFilesGoOnlyIntoTheFolderTheSearchMadeForThe
         newdir::setFileName(live, u"jpg files");
         v->addChild(live, v->dirRoot);
     }
-    CarvedFileRecorder recorder(*v);
+    CarvedFileRecorder recorder(*v, search);
     Sig jpg = sig("jpg", 1000);
     recorder.addFileToListAtBlock(100, jpg, appended);
     recorder.addFileToListAtBlock(200, jpg, appended);
@@ -97,7 +99,7 @@ TEST_F(CarvedFileRecorderTest, UnmeasuredOrOversizedFilesTakeTheTypeSizeUpToTheV
     v->totalBlocks = 20480;
     v->setBlockSize(1);
     v->createRoot();
-    CarvedFileRecorder recorder(*v);
+    CarvedFileRecorder recorder(*v, search);
     Sig unmeasured = sig("dat", 0);
     Sig oversized = sig("dat", 20480ull * 512);
     recorder.addFileToListAtBlock(1, unmeasured, appended);
@@ -114,12 +116,12 @@ TEST_F(CarvedFileRecorderTest, UnmeasuredOrOversizedFilesTakeTheTypeSizeUpToTheV
 }
 
 TEST_F(CarvedFileRecorderTest, RecogniserPathTakesExistingFoldersAndMakesTheRest) {
-    CarvedFileRecorder recorder(*v);
+    CarvedFileRecorder recorder(*v, search);
     Sig first = sig("eml", 700);
-    v->foundParentPath = "Inbox";
+    search.foundParentPath = "Inbox";
     recorder.addFileToListAtBlock(5, first, appended);
-    v->foundParentPath = "Inbox/Mail";
-    v->foundName = "Note";
+    search.foundParentPath = "Inbox/Mail";
+    search.foundName = "Note";
     Sig note = sig("eml", 300);
     recorder.addFileToListAtBlock(9, note, appended);
     EXPECT_EQ(v->folderCount, 2u);
@@ -133,14 +135,14 @@ TEST_F(CarvedFileRecorderTest, RecogniserPathTakesExistingFoldersAndMakesTheRest
 }
 
 TEST_F(CarvedFileRecorderTest, RtfWithPicturesBecomesAPackageThatTakesItsPictures) {
-    CarvedFileRecorder recorder(*v);
+    CarvedFileRecorder recorder(*v, search);
     Sig rtf = sig("rtf", 900);
     rtf.skipSize = 1; // one picture listed
-    v->rtfdArray.push_back(platform::Dict{{"RTF Graphics Object Filename", "a.png"}});
+    search.rtfdArray.push_back(platform::Dict{{"RTF Graphics Object Filename", "a.png"}});
     recorder.addFileToListAtBlock(40, rtf, appended);
     ASSERT_NE(nodeAt(v->dirRoot, "rtf files/File1.rtfd/TXT.rtf"), nullptr);
-    ASSERT_EQ(v->rtfdArray.size(), 2u);
-    EXPECT_EQ(v->rtfdArray.back().dictValue().get("RTF Graphics Wrapper Block Number").uint64Value(), 40u);
+    ASSERT_EQ(search.rtfdArray.size(), 2u);
+    EXPECT_EQ(search.rtfdArray.back().dictValue().get("RTF Graphics Wrapper Block Number").uint64Value(), 40u);
     Sig png = sig("png", 600);
     recorder.addRtfGraphicToListAtBlock(50, png, "a.png", appended);
     NewDir* package = nodeAt(v->dirRoot, "rtf files/File1.rtfd");
@@ -151,7 +153,7 @@ TEST_F(CarvedFileRecorderTest, RtfWithPicturesBecomesAPackageThatTakesItsPicture
 }
 
 TEST_F(CarvedFileRecorderTest, HitBeyondThirtyTwoBitSectorsIsRefusedAndDataIsReadInEightSectorPieces) {
-    CarvedFileRecorder recorder(*v);
+    CarvedFileRecorder recorder(*v, search);
     EXPECT_FALSE(recorder.fitsRecord(1ull << 32, sig("jpg", 100)));
     EXPECT_TRUE(logged("not recorded"));
     std::vector<std::uint8_t> data;
@@ -165,7 +167,7 @@ TEST_F(CarvedFileRecorderTest, HitBeyondThirtyTwoBitSectorsIsRefusedAndDataIsRea
 // file, just before it; a preview inside a raw photo keeps the bytes before
 // it in its first sector and its extent covers them.
 TEST_F(CarvedFileRecorderTest, ResultFoldersJoinWithTheirFirstFileAndPreviewsKeepTheirOffset) {
-    CarvedFileRecorder recorder(*v);
+    CarvedFileRecorder recorder(*v, search);
     NewDir* jpgs = newdir::allocate();
     recorder.createSignatureSearchFolderNode(jpgs, "JPG Files", ".jpg");
     EXPECT_TRUE(v->dirRoot->childList.empty());

@@ -7,6 +7,7 @@
 #include "signatures/FileTypeTable.h"
 #include "signatures/Sig.h"
 #include "signatures/SigNode.h"
+#include "signatures/SignatureSearchState.h"
 #include "sizecalc/CarvingContext.h"
 #include "sizecalc/SizeCalculatorChain.h"
 #include "support/ApfsNodeBuilder.h"
@@ -334,12 +335,13 @@ TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterT
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     v->setRawSearchStart(0, 100);
     v->createRoot();
-    v->sigArray = marked({"jpg", "png"});
+    SignatureSearchState search;
+    search.sigArray = marked({"jpg", "png"});
 
     CapturingAppend first;
     first.stopVolume = v.get();
     first.stopAfterNodes = 3;
-    PhotoCarving(*v, first).signatureSearchDiskPhotoMethodStartAt(0);
+    PhotoCarving(*v, search, first).signatureSearchDiskPhotoMethodStartAt(0);
     ASSERT_EQ(first.checkpoints, std::vector<std::uint64_t>{20000});
     NewDir* jpegs = testsupport::nodeAt(v->dirRoot, "JPG Files");
     ASSERT_NE(jpegs, nullptr);
@@ -348,7 +350,7 @@ TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterT
     v->setStopTreeThread(false);
     v->autoCrashRecovery = true;
     CapturingAppend resumed;
-    PhotoCarving(*v, resumed).signatureSearchDiskPhotoMethodStartAt(first.checkpoints.back());
+    PhotoCarving(*v, search, resumed).signatureSearchDiskPhotoMethodStartAt(first.checkpoints.back());
     std::size_t jpegFolders = 0;
     for (const NewDir* child : v->dirRoot->childList)
         jpegFolders += v->fileNameOfDir(child) == u"JPG Files";
@@ -424,9 +426,10 @@ TEST_F(PhotoCarvingTest, AFileCutOffByTheDisksEndEndsThere) {
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     v->setRawSearchStart(0, 100);
     v->createRoot();
-    v->sigArray = marked({"jpg"});
+    SignatureSearchState search;
+    search.sigArray = marked({"jpg"});
     AutoRecoveryAppend noPair;
-    PhotoCarving(*v, noPair).signatureSearchDiskPhotoMethodStartAt(0);
+    PhotoCarving(*v, search, noPair).signatureSearchDiskPhotoMethodStartAt(0);
     NewDir* file = testsupport::nodeAt(v->dirRoot, "JPG Files/file1.jpg");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->fileSize, 2048u);

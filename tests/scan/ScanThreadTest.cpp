@@ -1,5 +1,6 @@
 #include "scan/ScanThread.h"
 
+#include "signatures/SignatureSearchState.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
@@ -158,13 +159,20 @@ TEST_F(ScanThreads, FatScanWithoutDeletedFlagStillRunsTheFileSystemStep) {
     EXPECT_TRUE(called("invalidateTimer"));
 }
 
-TEST_F(ScanThreads, ResumedTreeScanRunsNoFileSystemStepAndKeepsItsTree) {
+// A resumed search passes over the streams the interrupted one walked; a new scan starts without them.
+TEST_F(ScanThreads, ResumedTreeScanRunsNoFileSystemStepAndKeepsItsTreeAndItsSearchsStreams) {
     auto v = volumeFor(testsupport::copyOfReadyImage("hfsplus.raw"), "Apple_HFS");
     NewDir* restored = v->createRoot();
-    ScanThread(v).startMakingTree(Array{"Normal Scan", 1, Array{}, 100ull, "auto"});
+    auto search = std::make_shared<SignatureSearchState>();
+    search->mp3DoneArray.add(40), search->mpgDoneArray.add(50);
+    ScanThread(v, search).startMakingTree(Array{"Normal Scan", 1, Array{}, 100ull, "auto"});
     EXPECT_EQ(v->dirRoot, restored);
     EXPECT_EQ(v->dirRoot->childrenArrayCount(), 0u); // only the restored root: the catalog was not read again
     expectTreeCompleteLast();
+    EXPECT_TRUE(search->mp3DoneArray.contains(40) && search->mpgDoneArray.contains(50));
+    v->freeTree();
+    ScanThread(v, search).startMakingTree(Array{"Normal Scan", 1, Array{}});
+    EXPECT_TRUE(search->mp3DoneArray.empty() && search->mpgDoneArray.empty());
 }
 
 TEST_F(ScanThreads, StopFlagEndsTheScanEarlyButCleanUpAndFinalPostRun) {

@@ -45,12 +45,13 @@ protected:
         for (std::uint64_t key : {50, 10, 90, 30, 70, 20, 80, 40, 60})
             volume->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(key));
         volume->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(UINT64_MAX));
-        for (std::uint64_t s : {7, 9, 8})
-            volume->mp3DoneArray.add(s);
-        volume->mpgDoneArray.add(100);
-        return {
-            volume,         "Searching", 1, 3, 4, 1, Array{Dict{{"Path", "/dev/a"}}}, Array{Dict{{"Path", "/dev/b"}}},
-            {"jpg", "png"}, {},          {}};
+        AutoRecoveryState s{
+            volume,         "Searching", 1,  3,  4, 1, Array{Dict{{"Path", "/dev/a"}}}, Array{Dict{{"Path", "/dev/b"}}},
+            {"jpg", "png"}, {},          {}, {}, {}};
+        for (std::uint64_t sector : {7, 9, 8})
+            s.mp3DoneArray.add(sector);
+        s.mpgDoneArray.add(100);
+        return s;
     }
     AutoRecoverySnapshot::Saved save(const AutoRecoveryState& s, const std::vector<std::string>& media = {}) {
         return AutoRecoverySnapshot::saveScanInfoAutoRecovery(dir.string(), s, media, &error);
@@ -103,7 +104,7 @@ TEST_F(AutoRecoverySnapshotTest, ASnapshotWithTheRecordsASearchAppendedReadsBack
     EXPECT_EQ(r.btreeFirstFileBlock->numItems(), 9);
     for (std::uint64_t key = 10; key <= 90; key += 10)
         EXPECT_TRUE(r.btreeFirstFileBlock->retrieveKeyField(key)) << key;
-    EXPECT_EQ(std::tuple(r.mp3DoneArray.inOrder(), r.mpgDoneArray.inOrder()),
+    EXPECT_EQ(std::tuple(s->mp3DoneArray.inOrder(), s->mpgDoneArray.inOrder()),
               std::tuple(std::vector<std::uint64_t>{7, 9, 8}, std::vector<std::uint64_t>{100}));
     EXPECT_EQ(s->autoRecSigExtArray, (std::vector<std::string>{"jpg", "png"}));
     EXPECT_EQ(std::tuple(s->mainScanStatus, s->treeScanMode, s->scanMode, s->rawSearchMode,

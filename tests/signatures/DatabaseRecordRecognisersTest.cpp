@@ -15,7 +15,8 @@ TEST_F(DatabaseRecordRecognisersTest, RecordIsMeasuredNamedAndFiledByItsNumber) 
         Volume& volume = volumeOver(imageWith(asString(bytes), kSector));
         Sig sig = sigOf(type);
         const Verdict v = recognise(volume, sig);
-        return std::make_tuple(v.accepted, v.foundSize, v.skipFileSize, volume.foundName, volume.foundParentPath);
+        return std::make_tuple(v.accepted, v.foundSize, v.skipFileSize, searchOf(volume).foundName,
+                               searchOf(volume).foundParentPath);
     };
     const std::string base = "Office 2011 Identities/Main Identity/Data Records/";
     EXPECT_EQ(record(36, 300, 300, 1234567),

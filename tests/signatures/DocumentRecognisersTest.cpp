@@ -136,17 +136,18 @@ TEST_F(DocumentRecognisersTest, RtfListsEachSupportedPictureOnceSkipsMalformedOn
     const std::string rtf = "{\\rtf1 " + picture + picture + "{{\\nextgraphic b.pdf \\width20 \\height20\n}}" +
                             "{{\\NeXTGraphic c.png \\width40\n}}{{\\NeXTGraphic d.png \\widthX \\height9\n}}}";
     Volume& volume = volumeOver(imageWith(rtf + "\ntrailing", kSector));
-    volume.rtfdArray = {platform::Value("left from another document")};
+    SignatureSearchState& search = searchOf(volume);
+    search.rtfdArray = {platform::Value("left from another document")};
     Sig sig = sigOf(25, "rtf", 50);
     EXPECT_EQ(recognise(volume, sig), (Verdict{true, rtf.size(), 1, false, "rtf"}));
-    EXPECT_EQ(volume.rtfdArray, (platform::Array{platform::Dict{{"RTF Graphics Object Filename", "a.tiff"},
+    EXPECT_EQ(search.rtfdArray, (platform::Array{platform::Dict{{"RTF Graphics Object Filename", "a.tiff"},
                                                                 {"RTF Graphics Object Width", 144},
                                                                 {"RTF Graphics Object Height", 72}}}));
-    EXPECT_TRUE(volume.lookForRtfAttachments);
+    EXPECT_TRUE(search.lookForRtfAttachments);
     // A plain document while those pictures are still expected is no package.
     const std::string plain = "{\\rtf1 plain}";
     Volume& later = volumeOver(imageWith(plain, kSector));
-    later.rtfdArray = volume.rtfdArray;
+    searchOf(later).rtfdArray = search.rtfdArray;
     EXPECT_EQ(recognise(later, sig), (Verdict{true, plain.size(), 0, false, "rtf"}));
     const std::string run(17 << 20, 'a');
     EXPECT_EQ(recogniseBytes(run, sigOf(25, "rtf", 1), 0).foundSize, 1u << 20);

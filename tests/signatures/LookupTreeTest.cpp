@@ -1,6 +1,7 @@
 #include "signatures/BTreeTableClassSig.h"
 #include "signatures/SigNode.h"
 #include "signatures/SignatureGroups.h"
+#include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
 #include <gtest/gtest.h>
@@ -57,16 +58,16 @@ TEST(LookupTree, RandomKeysAreFoundAsInAMultimapEachWithItsFirstRecordAndTheOthe
 }
 
 TEST(SignatureGroups, OneGroupPerOffsetAndLengthInFirstSeenOrderLookedUpInTheSectorsBytes) {
-    Volume volume;
+    SignatureSearchState search;
     const auto first = marked("ab", 0, 2, 0x4142), chained = marked("ab2", 0, 2, 0x4142);
-    volume.sigArray = {first, marked("cd", 0, 2, 0x4344), chained, marked("abc", 0, 3, 0x414243),
+    search.sigArray = {first, marked("cd", 0, 2, 0x4344), chained, marked("abc", 0, 3, 0x414243),
                        marked("end", 510, 2, 0x55AA)};
-    SignatureGroups::populateBTreeSigArray(volume);
-    ASSERT_EQ(volume.btreeSigArray.size(), 3u);
+    SignatureGroups::populateBTreeSigArray(search);
+    ASSERT_EQ(search.btreeSigArray.size(), 3u);
     std::vector<std::uint8_t> sector{'A', 'B', 'C'};
     sector.resize(512), sector[510] = 0x55, sector[511] = 0xAA;
     const auto found = [&](std::size_t group) {
-        const ItemTypeSig* item = SignatureGroups::retrieveKeyField(volume.btreeSigArray[group].dictValue(), sector);
+        const ItemTypeSig* item = SignatureGroups::retrieveKeyField(search.btreeSigArray[group].dictValue(), sector);
         return item ? item->sig()->extension : "-";
     };
     EXPECT_EQ(found(0) + found(1) + found(2), "ababcend");
@@ -75,7 +76,7 @@ TEST(SignatureGroups, OneGroupPerOffsetAndLengthInFirstSeenOrderLookedUpInTheSec
     EXPECT_EQ(first->sig()->extraExts()[0]->extension, "ab2");
     sector.resize(511); // the last group's bytes now pass the end of what was read
     EXPECT_EQ(found(2), "-");
-    volume.resetSigArraysAndBtreesAndOthers(); // a new scan: no marked types, so no groups
-    SignatureGroups::populateBTreeSigArray(volume);
-    EXPECT_TRUE(volume.btreeSigArray.empty());
+    search.resetForScan(false); // a new scan: no marked types, so no groups
+    SignatureGroups::populateBTreeSigArray(search);
+    EXPECT_TRUE(search.btreeSigArray.empty());
 }

@@ -1,7 +1,6 @@
 #include "RecogniserFixture.h"
 
 #include "signatures/RecogniserDispatch.h"
-#include "signatures/VolumeRecognisers.h"
 #include "support/TestSupport.h"
 #include "volume/Volume.h"
 
@@ -29,13 +28,13 @@ Volume& RecogniserFixture::volumeOver(const std::filesystem::path& image, std::u
 
 Verdict RecogniserFixture::recognise(Volume& volume, Sig& sig, std::uint64_t sector) {
     sig.foundSize = 0, sig.skipSize = 0, sig.skipFileSize = false;
-    volume.foundName.clear(), volume.foundParentPath.clear();
+    SignatureSearchState& search = searchOf(volume);
+    search.foundName.clear(), search.foundParentPath.clear();
     std::vector<std::uint8_t> first(volume.u32BytesInSector());
     volume.readSector(volume.HPlusVolStart() + volume.blocksStartsAtSector + sector, 1, first.data());
     const auto wHeaderForMP3 = static_cast<std::uint16_t>(first[0] << 8 | first[1]);
-    VolumeRecognisers recognisers(volume);
     bool mp3Ran = false;
-    const bool accepted = RecogniserDispatch(recognisers).runCheckForSig(sig, wHeaderForMP3, mp3Ran, sector);
+    const bool accepted = RecogniserDispatch(volume, search).runCheckForSig(sig, wHeaderForMP3, mp3Ran, sector);
     return {accepted, sig.foundSize, sig.skipSize, sig.skipFileSize, sig.extension};
 }
 

@@ -6,10 +6,12 @@
 // asked with a record of the type.
 
 #include "signatures/Sig.h"
+#include "signatures/SignatureSearchState.h"
 #include "support/ScanHelpers.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -35,9 +37,16 @@ protected:
     // The search's volume over an image (kept until the test ends).
     Volume& volumeOver(const std::filesystem::path& image, std::uint32_t bytesPerSector = 512);
     // The dispatcher's verdict on the candidate at `sector`, the record's
-    // per-hit fields reset first, as the search does.
+    // per-hit fields and the found names reset first, as the search does.
     Verdict recognise(Volume& volume, Sig& sig, std::uint64_t sector = kSector);
     // `bytes` placed at kSector of a fresh image of 512-byte sectors with
     // `tailSectors` zero sectors behind them, asked with `sig`.
     Verdict recogniseBytes(const std::string& bytes, Sig sig, std::uint64_t tailSectors = 64);
+
+    // The state of the search over a volume, one for each volume as a scan
+    // has it.
+    SignatureSearchState& searchOf(const Volume& volume) { return searches_[&volume]; }
+
+private:
+    std::map<const Volume*, SignatureSearchState> searches_;
 };

@@ -10,19 +10,19 @@ using testsupport::imageWith;
 
 class SizeCalculatorChainTest : public SizeCalcFixture {};
 
-// Every row of the carving table that this build measures has its calculator, in table order.
-TEST_F(SizeCalculatorChainTest, CalculatorsComeInTableOrderAndAnswerForTheirRow) {
-    std::vector<std::string_view> keys;
-    for (const CarvingFormat& f : CarvingFormat::table())
-        keys.push_back(f.key);
+// Each row's maker makes the calculator of that row's own key (a row naming another format's class would file
+// its files under the wrong format), and a sector of zeros is no file of any format.
+TEST_F(SizeCalculatorChainTest, EachRowMakesTheCalculatorOfItsOwnKeyAndNoneTakesZeros) {
     const auto image = imageWith(std::string(512, '\0'), 0);
-    SizeCalculatorChain chain(contextOver(image), keys);
-    std::size_t row = 0;
-    for (const auto& c : chain.calculators()) {
-        while (CarvingFormat::table()[row].key != c->parentKey())
-            ++row;
-        EXPECT_EQ(c->firstByteOfHeader(), CarvingFormat::table()[row].firstByteOfHeader);
+    CarvingContext& context = contextOver(image);
+    std::vector<std::string_view> keys;
+    for (const CarvingFormat& f : CarvingFormat::table()) {
+        keys.push_back(f.key);
+        const auto calculator = SizeCalculatorChain::make(f.key, context);
+        ASSERT_NE(calculator, nullptr) << f.key;
+        EXPECT_EQ(calculator->parentKey(), f.key);
     }
+    SizeCalculatorChain chain(context, keys);
     EXPECT_FALSE(chain.measure(platform::ByteView(leadingBytes(image, 0)), 0));
 }
 

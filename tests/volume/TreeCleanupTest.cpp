@@ -105,12 +105,11 @@ protected:
 } // namespace
 
 TEST_F(TreeCleanup, MediaFilterJudgesTheLastExtensionOfTheDesignedOnesIgnoringCaseAndFoldersTakeTheSizeLeft) {
-    v->filterTreeForMedia = true;
     NewDir* folder = addFolder(*v, v->dirRoot, u"Mixed");
     for (auto name : {u"clip.MPEG", u"archive.tar.gz", u"README", u"photo.Jpeg", u"video.mpeg4", u".jpg", u"x.MTS",
                       u"song.ra", u"notes.txt"})
         addFile(*v, folder, name, 100);
-    v->processDuplicateEntries();
+    v->processDuplicateEntries(true);
     EXPECT_EQ(childNames(*v, folder), (std::vector<std::u16string>{u"clip.MPEG", u"photo.Jpeg", u"x.MTS", u"song.ra"}));
     EXPECT_EQ(folder->fileSize, 400u);
     EXPECT_EQ(v->dirRoot->fileSize, 400u);
@@ -294,9 +293,8 @@ TEST_F(TreeCleanup, NamelessEntriesAreCalledUntitledTheRootKeepsItsNameAndRepeat
 
 TEST_F(TreeCleanup, ProgressTextsComeInTheDesignedOrderAroundTheCompletedScan) {
     LogCapture log;
-    v->filterTreeForMedia = true;
     addFile(*v, v->dirRoot, u"a.jpg", 3);
-    v->processDuplicateEntries();
+    v->processDuplicateEntries(true);
 
     std::vector<std::string> expectedNames(10, "updateProgress:");
     expectedNames[1] = "rawScanCompleted";
@@ -342,13 +340,11 @@ TEST_F(TreeCleanup, WithoutTheMediaFilterNonMediaFilesStayAndWithoutATreeOnlyThe
 
 TEST_F(TreeCleanup, HelperIndexesAreReleasedAndNodesNoLongerNameThem) {
     v->btreeAdvScan = v->btree.get();
-    v->sigArray.push_back(Value("jpg"));
     NewDir* f = addFolder(*v, v->dirRoot, u"F");
     f->childIndex = v->btree.get();
     f->advScanIndex = v->btree.get();
     addFile(*v, f, u"a.jpg", 1);
     v->processDuplicateEntries();
-    EXPECT_TRUE(v->sigArray.empty());
     const std::vector<const void*> helpers{v->btree.get(),
                                            v->btreeAdvScan,
                                            v->btreeNormalScan.get(),
@@ -399,8 +395,7 @@ TEST_F(TreeCleanup, ChainOfTwoHundredThousandFoldersIsCleanedWithoutRecursion) {
     }
     addFile(*v, parent, u"bottom.jpg", 42, true);
 
-    v->filterTreeForMedia = true;
-    v->processDuplicateEntries();
+    v->processDuplicateEntries(true);
 
     EXPECT_EQ(totals(v->dirRoot), std::tuple(42u, 1u, kDepth + 1));
     EXPECT_EQ(chain[kDepth / 2]->childrenCount, kDepth - kDepth / 2);
@@ -430,7 +425,6 @@ TEST_F(TreeCleanup, DeepChainWithAFileToDropAtEveryLevelIsFilteredInOnePass) {
     }
     v->dirRoot->fileSize = v->dirRoot->fileCount = v->dirRoot->childrenCount = kDepth + 1;
 
-    v->filterTreeForMedia = true;
     v->removeNonMediaFilesAndFolders(v->dirRoot);
     for (NewDir* d : {chain.front(), chain[kDepth / 2], chain.back()})
         EXPECT_EQ(totals(d), std::tuple(1u, 1u, 1u));

@@ -197,12 +197,11 @@ void leaveCounters(Volume& v) {
     v.maxFileID = 77;
     v.blocksStartsAtSector = 99;
     v.orphEntriesTotal = 4;
-    v.sigArray.push_back(Value("jpg"));
     v.dataUpdate.set("Files", Value(3));
 }
 auto countersOf(const Volume& v) {
     return std::tuple(v.entryCount, v.folderCount, v.fileCount, v.dataSize, v.maxFileID, v.blocksStartsAtSector,
-                      v.orphEntriesTotal, v.sigArray.size(), v.dataUpdate.empty());
+                      v.orphEntriesTotal, v.dataUpdate.empty());
 }
 } // namespace
 
@@ -217,7 +216,7 @@ TEST(VolumeState, ResetKeepsTheIndexesAndClearsTheCountersOfANewScanButRenewsAnd
     v->setStopTreeThread(true);
     v->resetSigArraysAndBtreesAndOthers();
     EXPECT_EQ(std::tuple(v->btree.get(), v->btreeNormalScan.get()), std::tuple(before, normalBefore));
-    EXPECT_EQ(countersOf(*v), std::tuple(0u, 0u, 0u, 0u, 9u, 0u, 0u, 0u, true));
+    EXPECT_EQ(countersOf(*v), std::tuple(0u, 0u, 0u, 0u, 9u, 0u, 0u, true));
     EXPECT_EQ(std::tuple(v->scanInfoSaved, v->openedScanInfo, v->catNodeSize, v->stopTreeThread(), Volume::stopByte()),
               std::tuple(false, false, 0, false, false));
 
@@ -228,15 +227,13 @@ TEST(VolumeState, ResetKeepsTheIndexesAndClearsTheCountersOfANewScanButRenewsAnd
     BTreeTableClassOrph* orphBefore = resumed->btreeOrph.get();
     resumed->autoCrashRecovery = true;
     leaveCounters(*resumed);
-    resumed->lookForRtfAttachments = true;
     resumed->resetSigArraysAndBtreesAndOthers();
     ASSERT_NE(resumed->btree, nullptr);
     EXPECT_NE(resumed->btree.get(), before);
     EXPECT_EQ(resumed->btreeAdvScan, resumed->btree.get());
     EXPECT_TRUE(resumed->btreeNormalScan && resumed->btreeForUsedCatNodeSector);
     EXPECT_NE(resumed->btreeOrph.get(), orphBefore);
-    EXPECT_EQ(countersOf(*resumed), std::tuple(5u, 2u, 3u, 1234u, 77u, 99u, 0u, 1u, true));
-    EXPECT_FALSE(resumed->lookForRtfAttachments);
+    EXPECT_EQ(countersOf(*resumed), std::tuple(5u, 2u, 3u, 1234u, 77u, 99u, 0u, true));
 }
 
 TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdAndTheAdvancedScanIndexesOnlyFolders) {

@@ -1,4 +1,4 @@
-#include "sizecalc/DcrFileCheck.h"
+#include "sizecalc/KodakFileCheck.h"
 
 #include <algorithm>
 
@@ -8,29 +8,52 @@ constexpr std::uint32_t kMaxSubIfds = 10;
 // Kodak's tag counting the 4-byte words stored after the raw strips.
 constexpr std::uint16_t kKodakExtra = 65001;
 constexpr std::uint64_t kMaxExtra = 307200;
+
+constexpr std::string_view keyOf(KodakRaw kind) {
+    return kind == KodakRaw::Kdc ? "kdc" : kind == KodakRaw::K25 ? "k25" : "dcr";
+}
 } // namespace
 
-DcrFileCheck::DcrFileCheck(CarvingContext& context) : RawTiffClassifier("dcr", context) {}
+template <KodakRaw Kind>
+KodakFileCheck<Kind>::KodakFileCheck(CarvingContext& context) : RawTiffClassifier(keyOf(Kind), context) {}
 
-bool DcrFileCheck::shortCut() const {
+// Each classifier hands the sector on to the TIFF-family members before it
+// in the table that classified it already.
+template <KodakRaw Kind> bool KodakFileCheck<Kind>::shortCut() const {
     const auto& in = context_.tiffInUse;
+    if constexpr (Kind == KodakRaw::Kdc) return in.arw || in.sr2;
+    if constexpr (Kind == KodakRaw::K25) return in.arw || in.sr2 || in.kdc;
     return in.arw || in.sr2 || in.kdc || in.k25;
 }
 
-bool DcrFileCheck::ownFlag() const {
+template <KodakRaw Kind> bool KodakFileCheck<Kind>::ownFlag() const {
+    if constexpr (Kind == KodakRaw::Kdc) return context_.tiff.kdcFormatFlag;
+    if constexpr (Kind == KodakRaw::K25) return context_.tiff.k25FormatFlag;
     return context_.tiff.dcrFormatFlag;
 }
 
-TiffClassifier::Verdict DcrFileCheck::makerTests(platform::ByteView make, const Entry&, Classification& c) {
-    return kodakMakerTests(make, c, false);
+template <KodakRaw Kind>
+TiffClassifier::Verdict KodakFileCheck<Kind>::makerTests(platform::ByteView make, const Entry&, Classification& c) {
+    return kodakMakerTests(make, c, Kind == KodakRaw::Kdc);
 }
 
-TiffClassifier::Verdict DcrFileCheck::otherTag(const Entry& entry, Classification& c) {
+template <KodakRaw Kind> TiffClassifier::Verdict KodakFileCheck<Kind>::otherTag(const Entry& entry, Classification& c) {
     if (entry.tag != kModel) return Verdict::Continue;
-    return readModel(entry, c, kMaxPart, ModelColumn::Dcr) ? Verdict::Continue : Verdict::No;
+    constexpr ModelColumn column = Kind == KodakRaw::Kdc   ? ModelColumn::Kdc
+                                   : Kind == KodakRaw::K25 ? ModelColumn::K25
+                                                           : ModelColumn::Dcr;
+    return readModel(entry, c, Kind == KodakRaw::Kdc ? UINT32_MAX : kMaxPart, column) ? Verdict::Continue : Verdict::No;
 }
 
-std::uint64_t DcrFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
+template <KodakRaw Kind> std::uint64_t KodakFileCheck<Kind>::makeOffsetLimit() const {
+    return Kind == KodakRaw::Kdc ? UINT32_MAX : RawTiffClassifier::makeOffsetLimit();
+}
+
+template <KodakRaw Kind>
+std::uint64_t KodakFileCheck<Kind>::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
+    // KDC and K25 end with their full-resolution image, a DCR with the
+    // furthest strip of its sub-IFDs and the Kodak bytes after it.
+    if constexpr (Kind != KodakRaw::Dcr) return fullResolutionLength(leading, sectorNumber, Kind == KodakRaw::Kdc);
     if (!useFlagsByteOrder()) return 0;
     const std::uint64_t ifd0 = headerU32(leading, 4);
     if (ifd0 < 8 || ifd0 > kMaxFile) return 0;
@@ -59,8 +82,9 @@ std::uint64_t DcrFileCheck::fileSizeCalculation(platform::ByteView leading, std:
     return total >= kMinFile && total <= kMaxFile ? total + 512 : 0;
 }
 
-bool DcrFileCheck::subIfdEnd(std::uint64_t sectorNumber, std::uint64_t subIfd, std::uint64_t& stripOffset,
-                             std::uint64_t& length, std::uint64_t& extra) {
+template <KodakRaw Kind>
+bool KodakFileCheck<Kind>::subIfdEnd(std::uint64_t sectorNumber, std::uint64_t subIfd, std::uint64_t& stripOffset,
+                                     std::uint64_t& length, std::uint64_t& extra) {
     const auto m = entriesOf(sectorNumber, subIfd, 0);
     if (!m) return false;
     for (std::uint32_t j = 0; j < *m; ++j) {
@@ -85,3 +109,7 @@ bool DcrFileCheck::subIfdEnd(std::uint64_t sectorNumber, std::uint64_t subIfd, s
     }
     return true;
 }
+
+template class KodakFileCheck<KodakRaw::Kdc>;
+template class KodakFileCheck<KodakRaw::K25>;
+template class KodakFileCheck<KodakRaw::Dcr>;
