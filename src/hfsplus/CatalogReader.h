@@ -19,6 +19,7 @@
 // in front of the offset table.
 
 #include "formats/HFSPlusStructures.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "platform/ByteView.h"
 
 #include <chrono>
@@ -31,7 +32,7 @@ struct NewDir;
 
 class CatalogReader {
 public:
-    explicit CatalogReader(Volume& volume) noexcept : volume_(volume) {}
+    explicit CatalogReader(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
     virtual ~CatalogReader() = default;
 
     // Creates the tree's root and runs the walk with the progress tick
@@ -74,6 +75,7 @@ protected:
     virtual void postEnd();
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
     std::vector<std::uint8_t> buffer_;
     Mode mode_ = Mode::Chain;
     std::size_t chainPosition_ = 0;

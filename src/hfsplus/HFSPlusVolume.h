@@ -21,6 +21,7 @@
 
 #include "formats/Extent.h"
 #include "formats/HFSPlusStructures.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/ByteView.h"
 #include "platform/Value.h"
@@ -34,7 +35,7 @@ class Volume;
 
 class HFSPlusVolume {
 public:
-    explicit HFSPlusVolume(Volume& volume) noexcept : volume_(volume) {}
+    explicit HFSPlusVolume(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
 
     // Finds the volume header from startSector (or vibAtSector), through an
     // HFS wrapper when there is one, falling back on the alternate copy at
@@ -125,4 +126,5 @@ private:
     std::uint64_t volumeEnd() const;
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
 };

@@ -10,6 +10,7 @@
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
 #include "hfsplus/DeletedFileScan.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
 #include "hfsplus/OrphanEntries.h"
@@ -19,6 +20,7 @@
 #include "signatures/SignatureGroups.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassUInt32.h"
+#include "volume/TreeCleanup.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
@@ -91,16 +93,6 @@ bool noContent(std::string_view) {
     return false;
 }
 
-bool fatRecovery(Volume& v) {
-    return FATFileSystem(v).startFATFileSystemRecovery();
-}
-bool exFATRecovery(Volume& v) {
-    return ExFATFileSystem(v).startExFATFileSystemRecovery();
-}
-// The deleted-file scan always reads an APFS volume as a mounted one.
-bool apfsRecovery(Volume& v) {
-    return APFSFileSystem(v).startAPFSFileSystemRecovery();
-}
 } // namespace
 
 struct ScanThread::Recovery {
@@ -115,7 +107,7 @@ struct ScanThread::Recovery {
     void (ScanThread::*treeRecovery)(const Recovery& row);
     // The file-system recovery of the FAT-family and APFS rows, which both
     // scans run the same way; null where this build has none.
-    bool (*recover)(Volume& volume);
+    bool (ScanThread::*recover)();
     // The deleted-file scan's body.
     void (ScanThread::*deletedFileBody)(const Array& arguments);
     // The deleted-file scan's search drivers: plain search and carving.
@@ -143,7 +135,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .deletedFileContent = fatContent,
          .name = "FAT file-system recovery",
          .treeRecovery = &ScanThread::fileSystemRecovery,
-         .recover = fatRecovery,
+         .recover = &ScanThread::fatRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesFAT,
          .plain = Driver::PlainFAT,
          .carve = Driver::CarveFATFree,
@@ -155,7 +147,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .deletedFileContent = basicDataPartition,
          .name = "exFAT file-system recovery",
          .treeRecovery = &ScanThread::fileSystemRecovery,
-         .recover = exFATRecovery,
+         .recover = &ScanThread::exFATRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesExFAT,
          .plain = Driver::PlainExFAT,
          .carve = Driver::CarveExFAT,
@@ -167,7 +159,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .deletedFileContent = apfsVolume,
          .name = "APFS file-system recovery",
          .treeRecovery = &ScanThread::apfsTreeRecovery,
-         .recover = apfsRecovery,
+         .recover = &ScanThread::apfsRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesAPFS,
          .plain = Driver::PlainAPFS,
          .carve = Driver::CarveAPFSFree,
@@ -189,6 +181,28 @@ const ScanThread::Recovery& ScanThread::recoveryOf(FileSystem fileSystem) {
 }
 
 ScanThread::ScanThread(std::shared_ptr<Volume> volume) : volume_(std::move(volume)) {}
+ScanThread::~ScanThread() = default;
+
+bool ScanThread::fatRecovery() {
+    FATFileSystem fat(*volume_);
+    const bool found = fat.startFATFileSystemRecovery();
+    fat_ = fat.geometry();
+    return found;
+}
+
+bool ScanThread::exFATRecovery() {
+    return ExFATFileSystem(*volume_).startExFATFileSystemRecovery();
+}
+
+// The deleted-file scan always reads an APFS volume as a mounted one.
+bool ScanThread::apfsRecovery() {
+    return APFSFileSystem(*volume_).startAPFSFileSystemRecovery();
+}
+
+HFSPlusReaderState& ScanThread::hfsState() {
+    if (!hfs_) hfs_ = std::make_unique<HFSPlusReaderState>(*volume_);
+    return *hfs_;
+}
 
 void ScanThread::detach(std::shared_ptr<Volume> volume, Entry entry, Array arguments) {
     std::thread([volume = std::move(volume), entry, arguments = std::move(arguments)]() mutable {
@@ -258,10 +272,10 @@ void ScanThread::searchStep(Driver driver) {
     std::function<void(std::uint64_t)> run;
     switch (driver) {
     case Driver::PlainHFS:
-        run = [&](std::uint64_t at) { plainSearch().signatureSearchStartAt(at); };
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchStartAt(at, hfsState().allocationExt); };
         break;
     case Driver::PlainFAT:
-        run = [&](std::uint64_t at) { plainSearch().signatureSearchFATStartAt(at); };
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchFATStartAt(at, fat_); };
         break;
     case Driver::PlainExFAT:
         run = [&](std::uint64_t at) { plainSearch().signatureSearchExFATStartAt(at); };
@@ -285,10 +299,10 @@ void ScanThread::searchStep(Driver driver) {
         run = [&](std::uint64_t at) { carve().signatureSearchDiskPhotoMethodStartAt(at); };
         break;
     case Driver::CarveHFSFree:
-        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnlyStartAt(at); };
+        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnlyStartAt(at, hfsState().allocationExt); };
         break;
     case Driver::CarveFATFree:
-        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnFATVolumeStartAt(at); };
+        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnFATVolumeStartAt(at, fat_); };
         break;
     case Driver::CarveAPFSFree:
         run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnAPFSVolumeStartAt(at); };
@@ -307,9 +321,12 @@ void ScanThread::searchStep(Driver driver) {
 }
 
 void ScanThread::cleanUp() {
+    // No HFS+ reader runs after this; its indexes go before the passes, as
+    // the volume's own do at their end.
+    hfs_.reset();
     phase([&] {
-        volume_->processDuplicateEntries();
-        volume_->fixPathNames(volume_->dirRoot);
+        TreeCleanup(*volume_).processDuplicateEntries();
+        TreeCleanup::fixPathNames(volume_->dirRoot);
     });
 }
 
@@ -317,7 +334,7 @@ void ScanThread::fileSystemRecovery(const Recovery& row) {
     ensureRoot();
     phase([&] {
         if (row.recover)
-            foundVolume_ = row.recover(*volume_);
+            foundVolume_ = (this->*row.recover)();
         else
             logStep(row.name);
     });
@@ -334,7 +351,7 @@ void ScanThread::apfsTreeRecovery(const Recovery&) {
 }
 
 void ScanThread::cannotProcess(const char* message) {
-    volume_->aborting = true;
+    aborting_ = true;
     if (auto* c = platform::appController()) {
         c->runAlertPanel(platform::alertRequest("!Can not process", message, "OK"));
         c->destroyVolumeAndBackToPartList();
@@ -343,29 +360,30 @@ void ScanThread::cannotProcess(const char* message) {
 
 void ScanThread::hfsTreeRecovery(const Recovery&) {
     Volume& v = *volume_;
-    v.advScanEntriesCanBePutIntoOrphanEntryArray = false;
-    v.aborting = false;
-    HFSPlusVolume hfs(v);
+    HFSPlusReaderState& state = hfsState();
+    state.advScanEntriesCanBePutIntoOrphanEntryArray = false;
+    aborting_ = false;
+    HFSPlusVolume hfs(state);
     bool found = false;
     bool valid = false;
     bool catalogRead = false;
     phase([&] { found = hfs.initializeVIB(); });
     if (found) {
-        v.advScanEntriesCanBePutIntoOrphanEntryArray = true;
+        state.advScanEntriesCanBePutIntoOrphanEntryArray = true;
         phase([&] { valid = hfs.checkCatalogAndExtentsFile(); });
         if (valid) {
-            CatalogNodeSearch(v).findCatalogLeafNodes([this](const std::function<void()>& step) { phase(step); });
+            CatalogNodeSearch(state).findCatalogLeafNodes([this](const std::function<void()>& step) { phase(step); });
             if (v.firstLeafNode != 0 && v.catNodeSize != 0) {
                 // The walk keeps every leaf it takes in this index; without
                 // it (never expected) the walk cannot be judged and counts as
                 // read. A walk the user stopped is not a catalog that failed.
-                const BTreeTableClassUInt32* leaves = v.btreeForUsedCatNodeSector.get();
+                const BTreeTableClassUInt32* leaves = state.btreeForUsedCatNodeSector.get();
                 const std::int64_t leavesBefore = leaves ? leaves->numItems() : 0;
-                phase([&] { CatalogReader(v).makeTree(); });
+                phase([&] { CatalogReader(state).makeTree(); });
                 catalogRead = !leaves || leaves->numItems() > leavesBefore || v.stopTreeThread();
-                if (v.orphEntriesTotal > 0) {
+                if (state.orphEntriesTotal > 0) {
                     phase([&] {
-                        OrphanEntries orphans(v);
+                        OrphanEntries orphans(state);
                         // The advanced scan's fragment search passes over the
                         // nodes this walk read: what cannot be placed here is
                         // kept for its passes rather than dropped.
@@ -385,13 +403,13 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
         }
     }
     if (valid && v.treeScanMode == 1) {
-        phase([&] { AdvancedTreeScan(v).makeAdvTree(); });
+        phase([&] { AdvancedTreeScan(state).makeAdvTree(); });
     } else if (!valid && v.scanMode == "Advanced Scan") {
         // Only a volume header that cannot be read leaves the block size to
         // be guessed; one that was read knows it, whatever became of the
         // B-trees behind it.
         if (!found) v.setBlockSize(8);
-        phase([&] { AdvancedTreeScan(v).makeAdvTree(); });
+        phase([&] { AdvancedTreeScan(state).makeAdvTree(); });
     } else if (!valid || !catalogRead) {
         cannotProcess(kKeyStructuresNotFound);
         return;
@@ -430,10 +448,10 @@ void ScanThread::startMakingTree(const Array& arguments) {
                       "their contents. Go back and mark the file types to look for.");
     // Every content kind has a root before any search runs, so carved files
     // always have a tree to go into.
-    if (!v.aborting) ensureRoot();
+    if (!aborting_) ensureRoot();
 
-    if (search && !v.aborting) searchStep(carveRow ? carveRow->treeCarve : Driver::CarveVolume);
-    if (!v.aborting) cleanUp();
+    if (search && !aborting_) searchStep(carveRow ? carveRow->treeCarve : Driver::CarveVolume);
+    if (!aborting_) cleanUp();
     post(Dict{{"Progress Status", "default"}, {"Tree Complete", true}}, false);
 }
 
@@ -456,26 +474,27 @@ void ScanThread::scanForDeletedFiles(const Array& arguments) {
 void ScanThread::scanForDeletedFilesHFS(const Array& arguments) {
     Volume& v = *volume_;
     if (!resumed_) ensureRoot();
-    HFSPlusVolume hfs(v);
+    HFSPlusReaderState& state = hfsState();
+    HFSPlusVolume hfs(state);
     phase([&] {
         foundVolume_ = hfs.fillVIB();
         hfs.checkCatalogAndExtentsFile(); // the deleted-file scan goes on either way
     });
     if (intAt(arguments, 0) == 1 && !resumed_) {
-        DeletedFileScan deleted(v);
-        JournalExtents journal(v);
+        DeletedFileScan deleted(state);
+        JournalExtents journal(state);
         deleted.startMakingTreeDeletedFileScan();
-        v.orphEntriesTotal = 0;
+        state.orphEntriesTotal = 0;
         journal.getJournalSizeAndStart();
         phase([&] {
             deleted.searchCatFragsForDeletedFiles();
             platform::logLine("Removing redundant entries of the live catalog");
             v.freeBtreeNormalScanNDIRs();
             v.btreeNormalScan.reset();
-            v.btreeForUsedCatNodeSector.reset();
+            state.btreeForUsedCatNodeSector.reset();
             invalidateTimer();
-            if (v.orphEntriesTotal > 0) {
-                OrphanEntries(v).processOrphanEntriesWithIncrement(false, true);
+            if (state.orphEntriesTotal > 0) {
+                OrphanEntries(state).processOrphanEntriesWithIncrement(false, true);
                 invalidateTimer();
             }
             journal.searchJournalForExtraExtents();
@@ -503,11 +522,16 @@ void ScanThread::deletedFileSearch(const Recovery& row, const Array& arguments) 
     v.sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
     const std::int64_t method = methodAt(arguments, 3);
     // The HFS+ free-space searches read the allocation file's extents.
-    if ((method == 0 || method == 1) && row.fileSystem == FileSystem::HFSPlus) AdvancedTreeScan(v).fillAllocationExt();
+    if ((method == 0 || method == 1) && row.fileSystem == FileSystem::HFSPlus)
+        AdvancedTreeScan(hfsState()).fillAllocationExt();
     // A resumed scan skipped the FAT pass, but the free-cluster searches need
     // the geometry the boot sector gives (the snapshot lacks the reserved
     // sectors before the FAT).
-    if (resumed_ && row.fileSystem == FileSystem::FAT) FATFileSystem(v).checkFATFileSystemHealthy();
+    if (resumed_ && row.fileSystem == FileSystem::FAT) {
+        FATFileSystem fat(v);
+        fat.checkFATFileSystemHealthy();
+        fat_ = fat.geometry();
+    }
     if (method == 0)
         searchStep(row.plain);
     else if (method == 1)
