@@ -3,7 +3,7 @@
 // The normal HFS+ tree scan: walks the catalog's leaf nodes and turns every
 // acceptable folder and file record into a node of the found-file tree.
 // An entry whose parent folder is already in the tree goes under it at once;
-// one whose parent is not (yet) there is parked in the volume's orphan index
+// one whose parent is not (yet) there is parked in the scan's orphan index
 // for the orphan passes that run afterwards.
 //
 // The walk follows the leaf chain from the first leaf. Where the chain ends

@@ -7,9 +7,9 @@
 #include "formats/FATEntry.h"
 #include "support/TestSupport.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
-#include <regex>
 #include <sstream>
 
 using platform::ByteView;
@@ -63,14 +63,14 @@ TEST(FATEntry, EveryEntryOfMkfsVolumesIsWhatFsstatListsAndMarkersAndCutPiecesAre
         const auto clusterOf = [&](std::uint64_t sector) { return (sector - b.dataStart()) / b.sectorsPerCluster + 2; };
         std::map<std::uint64_t, std::uint64_t> next; // 0: end of chain
         std::istringstream listing(runCommand("fsstat " + shellQuote(testImage(name).string())).value_or(""));
-        const std::regex run(R"((\d+)-(\d+) \(\d+\) -> (EOF|\d+))");
-        std::smatch m;
+        unsigned long long from = 0, to = 0;
+        char target[16] = {};
         for (std::string line; std::getline(listing, line);)
-            if (std::regex_match(line, m, run)) {
-                const std::uint64_t first = clusterOf(std::stoull(m[1])), last = clusterOf(std::stoull(m[2]));
+            if (std::sscanf(line.c_str(), "%llu-%llu (%*u) -> %15s", &from, &to, target) == 3) {
+                const std::uint64_t first = clusterOf(from), last = clusterOf(to);
                 for (std::uint64_t c = first; c < last; ++c)
                     next[c] = c + 1;
-                next[last] = m[3] == "EOF" ? 0 : clusterOf(std::stoull(m[3]));
+                next[last] = std::string(target) == "EOF" ? 0 : clusterOf(std::stoull(target));
             }
         ASSERT_GT(next.size(), 10u) << name;
         std::size_t wrong = 0;
