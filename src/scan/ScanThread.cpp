@@ -361,8 +361,6 @@ void ScanThread::cannotProcess(const char* message) {
 void ScanThread::hfsTreeRecovery(const Recovery&) {
     Volume& v = *volume_;
     HFSPlusReaderState& state = hfsState();
-    state.advScanEntriesCanBePutIntoOrphanEntryArray = false;
-    aborting_ = false;
     HFSPlusVolume hfs(state);
     bool found = false;
     bool valid = false;

@@ -3,8 +3,8 @@
 // The thing a scan runs on: a whole disk, a mounted volume, or a volume that
 // the partition search found on a disk. It reads through DMedia's readers and
 // holds where the volume lies and what it holds, the found-file tree with its
-// counters and indexes, the working state of the readers and the flags by
-// which the user interface pauses and stops the scan.
+// counters and indexes, the state of the searches and the flags by which the
+// user interface pauses and stops the scan.
 //
 // The readers of each file system keep their operations, and the state they
 // work with, in classes of their own folder (src/hfsplus/, src/fs/...); the
@@ -18,7 +18,6 @@
 #include "volume/NewDir.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
