@@ -10,6 +10,7 @@
 
 #include "BenchVolume.h"
 #include "hfsplus/CatalogFragmentSearch.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "hfsplus/OrphanEntries.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/RecordingController.h"
@@ -73,18 +74,19 @@ int main(int argc, char** argv) {
 
     const std::uint64_t bytes = (sectors - start) * 512;
     const double read = plainRead(image, start * 512, bytes);
+    HFSPlusReaderState state(*v);
     const auto t0 = std::chrono::steady_clock::now();
-    CatalogFragmentSearch(*v).searchCatFrags();
+    CatalogFragmentSearch(state).searchCatFrags();
     const auto t1 = std::chrono::steady_clock::now();
     const double search = seconds(t1 - t0);
     const double mib = static_cast<double>(bytes) / (1u << 20);
     std::printf("plain read:       %8.3f s  %8.1f MiB/s\n", read, read > 0 ? mib / read : 0.0);
     std::printf("fragment search:  %8.3f s  %8.1f MiB/s  (%u in the catalog, %u elsewhere)\n", search,
-                search > 0 ? mib / search : 0.0, v->orphEntriesTotal, v->orphAdvScanEntriesTotal);
+                search > 0 ? mib / search : 0.0, state.orphEntriesTotal, state.orphAdvScanEntriesTotal);
 
-    OrphanEntries orphans(*v);
-    orphans.releaseUnplacedEntries(v->btreeOrph.get());
-    orphans.releaseUnplacedEntries(v->btreeOrphAdvScanEntries.get());
+    OrphanEntries orphans(state);
+    orphans.releaseUnplacedEntries(state.btreeOrph.get());
+    orphans.releaseUnplacedEntries(state.btreeOrphAdvScanEntries.get());
     v->freeTree();
     platform::setAppController(nullptr);
     return 0;

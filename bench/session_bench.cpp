@@ -11,6 +11,7 @@
 #include "platform/SystemLog.h"
 #include "session/RecoverySessionOpening.h"
 #include "session/RecoverySessionSaving.h"
+#include "volume/TreeCleanup.h"
 #include "volume/Volume.h"
 
 #include <chrono>
@@ -69,9 +70,9 @@ void buildTree(Volume& v, std::uint64_t files) {
             newdir::appendChild(folder, file);
         }
     }
-    v.rearrangeTreeFromDir(root);
-    v.rearrangeDeletedTree(root);
-    v.fillChildrenDirectArrays(root);
+    TreeCleanup::rearrangeTreeFromDir(root);
+    TreeCleanup::rearrangeDeletedTree(root);
+    newdir::fillChildrenDirectArrays(root);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "BenchVolume.h"
 #include "DdTiming.h"
 #include "hfsplus/CatalogFragmentSearch.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "hfsplus/LostVolumeSearch.h"
 #include "hfsplus/OrphanEntries.h"
 #include "media/DMedia.h"
@@ -59,12 +60,13 @@ std::string prepareImage() {
 double timeFragmentSearch(const std::string& image, std::uint64_t sectors) {
     auto v = volumeForFragmentSearch(image, 0, sectors);
     if (!v) std::abort();
+    HFSPlusReaderState state(*v);
     const auto t0 = Clock::now();
-    CatalogFragmentSearch(*v).searchCatFrags();
+    CatalogFragmentSearch(state).searchCatFrags();
     const double took = seconds(Clock::now() - t0);
-    OrphanEntries orphans(*v);
-    orphans.releaseUnplacedEntries(v->btreeOrph.get());
-    orphans.releaseUnplacedEntries(v->btreeOrphAdvScanEntries.get());
+    OrphanEntries orphans(state);
+    orphans.releaseUnplacedEntries(state.btreeOrph.get());
+    orphans.releaseUnplacedEntries(state.btreeOrphAdvScanEntries.get());
     v->freeTree();
     return took;
 }

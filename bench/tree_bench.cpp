@@ -14,6 +14,7 @@
 #include "results/TreeArrangement.h"
 #include "results/qt/ResultOutlineModel.h"
 #include "volume/NodePool.h"
+#include "volume/TreeCleanup.h"
 #include "volume/Volume.h"
 
 #include <QApplication>
@@ -60,13 +61,13 @@ NewDir* attach(Volume& v, NewDir* parent, const std::string& name, std::uint16_t
     d->fileID = ++v.maxFileID;
     d->parentID = parent->fileID;
     d->pndirPointer = parent;
-    v.setFileName(newdir::utf16(name), d);
+    newdir::setFileName(d, newdir::utf16(name));
     if (type == NewDir::Folder) {
-        v.setPathBelow(parent, d);
+        newdir::setPathBelow(d, parent);
         d->childIndex = v.btree.get();
         v.addChildUpdateBTree(d, parent);
     } else {
-        v.addChild(d, parent);
+        newdir::appendChild(parent, d);
     }
     return d;
 }
@@ -79,7 +80,7 @@ void addFile(Volume& v, NewDir* parent, int n) {
     f->fileSize = 4096u + static_cast<std::uint64_t>(n % 7919);
     f->deleted = n % 10 == 3 ? 1 : 0;
     f->sectorsPerBlock = 8;
-    v.addDataExtStartBlock(static_cast<std::uint64_t>(n) * 2, 2, f);
+    newdir::appendDataExtent(f, static_cast<std::uint64_t>(n) * 2, 2);
     newdir::forEachAncestor(parent, [&](NewDir* a) {
         a->fileSize += f->fileSize;
         ++a->fileCount;
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
                 }
             }
         });
-        timed("clean-up at the scan's end", [&] { v->processDuplicateEntries(); });
+        timed("clean-up at the scan's end", [&] { TreeCleanup(*v).processDuplicateEntries(); });
         const std::size_t nodes = std::size_t{v->dirRoot->childrenCount} + 1;
         bytesPerNode = (NodePool::shared().bytesInUse() - poolBefore) / nodes;
 
@@ -159,7 +160,7 @@ int main(int argc, char** argv) {
     NewDir* big = attach(*v, v->dirRoot, "Big", NewDir::Folder);
     for (int n = 0; n < kBigFolderFiles; ++n)
         addFile(*v, big, n);
-    v->processDuplicateEntries();
+    TreeCleanup(*v).processDuplicateEntries();
     DisplayedTree tree;
     tree.setVolume(v);
     tree.showVolumeRoot();

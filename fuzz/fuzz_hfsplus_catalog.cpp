@@ -22,6 +22,7 @@
 #include "FuzzImage.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "volume/BTreeTableClassOrph.h"
 #include "volume/NewDir.h"
@@ -43,9 +44,9 @@ FuzzImage& image() {
 
 // Parked entries belong to nobody until the orphan passes, which are not
 // run here.
-void freeParkedOrphans(Volume& v) {
-    if (!v.btreeOrph) return;
-    forEachIndexNode(v.btreeOrph->root(), [](NodeTypeOrph* node) {
+void freeParkedOrphans(HFSPlusReaderState& state) {
+    if (!state.btreeOrph) return;
+    forEachIndexNode(state.btreeOrph->root(), [](NodeTypeOrph* node) {
         for (std::int32_t i = 0; i < node->count(); ++i)
             newdir::freeNDir(node->key(i)->dir());
     });
@@ -62,19 +63,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!v) std::abort();
     v->resetSigArraysAndBtreesAndOthers();
 
-    HFSPlusVolume hfs(*v);
+    HFSPlusReaderState state(*v);
+    HFSPlusVolume hfs(state);
     if (hfs.initializeVIB()) {
         if (hfs.checkCatalogAndExtentsFile()) {
-            CatalogNodeSearch(*v).findCatalogLeafNodes();
-            if (v->firstLeafNode != 0 && v->catNodeSize != 0) CatalogReader(*v).makeTree();
+            CatalogNodeSearch(state).findCatalogLeafNodes();
+            if (v->firstLeafNode != 0 && v->catNodeSize != 0) CatalogReader(state).makeTree();
         } else {
             hfs.getCatalogExtFromVIB();
         }
     }
     // The deleted-file scan's way in: the header without its checks.
-    HFSPlusVolume(*v).fillVIB();
+    HFSPlusVolume(state).fillVIB();
 
-    freeParkedOrphans(*v);
+    freeParkedOrphans(state);
     v->freeTree();
     return 0;
 }

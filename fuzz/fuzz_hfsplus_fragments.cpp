@@ -19,8 +19,10 @@
 #include "hfsplus/AdvancedTreeScan.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/OrphanEntries.h"
+#include "volume/TreeCleanup.h"
 #include "volume/Volume.h"
 
 #include <cstddef>
@@ -50,17 +52,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The scan thread's advanced tree scan, step for step, without its
     // keep-awake phases: the catalog walk when the headers hold, then the
     // fragment search and the orphan passes, then the clean-up.
-    HFSPlusVolume hfs(*v);
+    HFSPlusReaderState state(*v);
+    HFSPlusVolume hfs(state);
     bool valid = false;
     if (hfs.initializeVIB()) {
-        v->advScanEntriesCanBePutIntoOrphanEntryArray = true;
+        state.advScanEntriesCanBePutIntoOrphanEntryArray = true;
         valid = hfs.checkCatalogAndExtentsFile();
         if (valid) {
-            CatalogNodeSearch(*v).findCatalogLeafNodes();
+            CatalogNodeSearch(state).findCatalogLeafNodes();
             if (v->firstLeafNode != 0 && v->catNodeSize != 0) {
-                CatalogReader(*v).makeTree();
-                if (v->orphEntriesTotal > 0) {
-                    OrphanEntries orphans(*v);
+                CatalogReader(state).makeTree();
+                if (state.orphEntriesTotal > 0) {
+                    OrphanEntries orphans(state);
                     orphans.setKeepUnplacedEntries(true);
                     orphans.processOrphanEntriesWithIncrement(false, false);
                 }
@@ -70,8 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (!valid) v->setBlockSize(8);
-    AdvancedTreeScan(*v).makeAdvTree();
-    v->processDuplicateEntries();
+    AdvancedTreeScan(state).makeAdvTree();
+    TreeCleanup(*v).processDuplicateEntries();
     v->freeTree();
     return 0;
 }

@@ -167,6 +167,6 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     if (!foundVolume)
         std::fprintf(stderr, "scan-image: no usable volume at sector %llu of %s\n",
                      static_cast<unsigned long long>(o.start), platform::escapedText(o.image).c_str());
-    out.completed = completed && !out.volume->aborting && foundVolume;
+    out.completed = completed && !scan.aborting() && foundVolume;
     return out;
 }

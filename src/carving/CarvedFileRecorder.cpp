@@ -103,7 +103,7 @@ NewDir* CarvedFileRecorder::newCarvedNode(NewDir* parent, std::uint16_t kind, co
     node->fileID = volume_.maxFileID++;
     node->deleted = 1;
     node->foundBySignature = 1;
-    volume_.setFileName(newdir::utf16(name), node);
+    newdir::setFileName(node, newdir::utf16(name));
     return node;
 }
 
@@ -120,8 +120,8 @@ NewDir* CarvedFileRecorder::ownTypeFolder(const Sig& sig) const {
 NewDir* CarvedFileRecorder::typeFolder(const Sig& sig, AutoRecoveryAppend& fileDesc) {
     NewDir* root = volume_.dirRoot;
     NewDir* folder = newCarvedNode(root, NewDir::Folder, sig.extension + " files");
-    volume_.setPathName(u"/Root", folder);
-    volume_.addChild(folder, root);
+    newdir::setPathName(folder, u"/Root");
+    newdir::appendChild(root, folder);
     fileDesc.writeDir(folder);
     ++volume_.folderCount;
     ++volume_.entryCount;
@@ -147,9 +147,9 @@ NewDir* CarvedFileRecorder::pathFolders(AutoRecoveryAppend& fileDesc) {
             }
         if (!next) {
             next = newCarvedNode(current, NewDir::Folder, component);
-            volume_.setPathName(newdir::utf16(pathText), next);
+            newdir::setPathName(next, newdir::utf16(pathText));
             newdir::forEachAncestor(current, [](NewDir* a) { ++a->childrenCount; });
-            volume_.addChild(next, current);
+            newdir::appendChild(current, next);
             fileDesc.writeDir(next);
             ++volume_.folderCount;
             ++volume_.entryCount;
@@ -181,9 +181,9 @@ void CarvedFileRecorder::recordFile(NewDir* folder, const std::string& name, std
         // The document goes into a folder of its own, which its pictures
         // join as they are found.
         package = newCarvedNode(folder, NewDir::Folder, withExtension(name, "rtfd"));
-        volume_.setPathBelow(folder, package);
+        newdir::setPathBelow(package, folder);
         package->childrenCount = 1;
-        volume_.addChild(package, folder);
+        newdir::appendChild(folder, package);
         fileDesc.writeDir(package);
         ++volume_.folderCount;
         ++volume_.entryCount;
@@ -204,7 +204,7 @@ NewDir* CarvedFileRecorder::addCarvedFile(NewDir* parent, const std::string& nam
     NewDir* file = newCarvedNode(parent, NewDir::File, name);
     file->fileCount = 1;
     setSizeAndExtent(file, block, carvedSize(sig, block));
-    volume_.addChild(file, parent);
+    newdir::appendChild(parent, file);
     fileDesc.writeDir(file);
     return file;
 }
@@ -280,10 +280,10 @@ void CarvedFileRecorder::createSignatureSearchFolderNode(NewDir* node, const std
     node->fileID = volume_.maxFileID++;
     node->deleted = 1;
     node->firstSectorOffset = 0;
-    volume_.setFileName(newdir::utf16(fileName), node);
-    volume_.setPathName(u"/Root", node);
+    newdir::setFileName(node, newdir::utf16(fileName));
+    newdir::setPathName(node, u"/Root");
     // Stored without its dot, as the files are named "file1.<extension>".
-    if (!andExtension.empty()) volume_.setExtension(newdir::utf16(std::string(andExtension.substr(1))), node);
+    if (!andExtension.empty()) newdir::setExtension(node, newdir::utf16(std::string(andExtension.substr(1))));
 }
 
 void CarvedFileRecorder::addToResultFolder(NewDir* folder, NewDir* file, bool countInRootSize,
@@ -301,18 +301,18 @@ void CarvedFileRecorder::addToResultFolder(NewDir* folder, NewDir* file, bool co
     ++root->fileCount;
     if (folder->childList.empty()) {
         ++root->childrenCount;
-        volume_.addChild(folder, root);
+        newdir::appendChild(root, folder);
         fileDesc.writeDir(folder);
     }
     fileDesc.writeDir(file);
-    volume_.addChild(file, folder);
+    newdir::appendChild(folder, file);
 }
 
 void CarvedFileRecorder::addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,
                                           AutoRecoveryAppend& fileDesc) {
     if (!folder || !volume_.dirRoot) return;
     const std::string name =
-        "file" + std::to_string(folder->childrenCount + 1) + "." + newdir::utf8(volume_.extensionOfDir(folder));
+        "file" + std::to_string(folder->childrenCount + 1) + "." + newdir::utf8(newdir::extension(folder));
     NewDir* file = newCarvedNode(folder, NewDir::File, name);
     file->fileSize = andFileSize;
     setExtent(file, andBlockNumber, sectorsFor(andFileSize, volume_.u32BytesInSector()));

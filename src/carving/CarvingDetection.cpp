@@ -53,7 +53,7 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
     // The X3F folder holds Sigma raw files and the TIFFs that calculator also
     // measures, each named by its own kind.
     if (const auto* x3f = dynamic_cast<const X3fFileCheck*>(&calculator); x3f && x3f->extensionOfFile().size() > 1)
-        volume_.setExtension(newdir::utf16(x3f->extensionOfFile().substr(1)), folder);
+        newdir::setExtension(folder, newdir::utf16(x3f->extensionOfFile().substr(1)));
     volume_.dataSize += size;
     ++volume_.fileCount;
     ++volume_.entryCount;

@@ -18,10 +18,10 @@ NewDir* CarvingResultFolders::folderNamed(std::string_view name, std::string_vie
         const std::u16string wanted = newdir::utf16(name);
         for (NewDir* child : root->childList) {
             // Only the search's own folder, never one of the volume's.
-            if (!child || !child->foundBySignature || volume_.fileNameOfDir(child) != wanted) continue;
+            if (!child || !child->foundBySignature || newdir::fileName(child) != wanted) continue;
             child->firstSectorOffset = 0;
             // A restored tree carries no extensions.
-            if (!extension.empty()) volume_.setExtension(newdir::utf16(extension.substr(1)), child);
+            if (!extension.empty()) newdir::setExtension(child, newdir::utf16(extension.substr(1)));
             return child;
         }
     }

@@ -128,14 +128,15 @@ void PhotoCarving::signatureSearchDiskPhotoMethodStartAt(std::uint64_t resumeSec
     run(p, resumeSector, true);
 }
 
-void PhotoCarving::signatureSearchOnFreeSpaceOnlyStartAt(std::uint64_t resumeBlock) {
+void PhotoCarving::signatureSearchOnFreeSpaceOnlyStartAt(std::uint64_t resumeBlock,
+                                                         const std::vector<Extent>& allocationExt) {
     Volume& v = volume_;
     const std::uint32_t blockSize = v.blockSize();
     if (blockSize == 0) {
         platform::logFormat("Photo carving of the free space of %@ skipped: its block size is not known", v.path());
         return;
     }
-    UsedBlockMaps maps(v);
+    UsedBlockMaps maps(v, allocationExt);
     BlockSearchEngine::Policy p;
     // The volume header's block count, as the HFS+ pass left it.
     p.totalUnits = v.totalBlocks;
@@ -147,9 +148,9 @@ void PhotoCarving::signatureSearchOnFreeSpaceOnlyStartAt(std::uint64_t resumeBlo
     run(p, resumeBlock, true);
 }
 
-void PhotoCarving::signatureSearchOnFreeSpaceOnFATVolumeStartAt(std::uint64_t resumeCluster) {
+void PhotoCarving::signatureSearchOnFreeSpaceOnFATVolumeStartAt(std::uint64_t resumeCluster, const FATGeometry& fat) {
     Volume& v = volume_;
-    const std::uint32_t clusterSectors = v.u8SectorPerCluster;
+    const std::uint32_t clusterSectors = fat.sectorsPerCluster();
     if (clusterSectors == 0) {
         platform::logFormat("Photo carving of the free space of FAT volume %@ skipped: its cluster size is not known",
                             v.path());
@@ -160,7 +161,7 @@ void PhotoCarving::signatureSearchOnFreeSpaceOnFATVolumeStartAt(std::uint64_t re
     const std::uint64_t dataSectors =
         v.sizeInSect() > v.blocksStartsAtSector ? v.sizeInSect() - v.blocksStartsAtSector : 0;
     v.totalBlocks = kFirstCluster + dataSectors / clusterSectors;
-    UsedBlockMaps maps(v);
+    UsedBlockMaps maps(v, fat);
     BlockSearchEngine::Policy p;
     p.totalUnits = v.totalBlocks;
     p.sectorsPerUnit = clusterSectors;

@@ -12,8 +12,11 @@
 
 #include "carving/AutoRecoveryAppend.h"
 #include "carving/BlockSearchEngine.h"
+#include "formats/Extent.h"
+#include "fs/fat/FATGeometry.h"
 
 #include <cstdint>
+#include <vector>
 
 class SignatureSearchState;
 class Volume;
@@ -32,10 +35,11 @@ public:
     void signatureSearchVolPhotoAndFileRecoveryAPFSMethodStartAt(std::uint64_t resumeSector);
     // Every sector of a whole disk.
     void signatureSearchDiskPhotoMethodStartAt(std::uint64_t resumeSector);
-    // The free allocation blocks of an HFS+ volume.
-    void signatureSearchOnFreeSpaceOnlyStartAt(std::uint64_t resumeBlock);
-    // The free clusters of a FAT volume.
-    void signatureSearchOnFreeSpaceOnFATVolumeStartAt(std::uint64_t resumeCluster);
+    // The free allocation blocks of an HFS+ volume, by the extents of its
+    // allocation file.
+    void signatureSearchOnFreeSpaceOnlyStartAt(std::uint64_t resumeBlock, const std::vector<Extent>& allocationExt);
+    // The free clusters of a FAT volume of that layout.
+    void signatureSearchOnFreeSpaceOnFATVolumeStartAt(std::uint64_t resumeCluster, const FATGeometry& fat);
     // The sectors of an APFS volume whose blocks its space manager has free.
     void signatureSearchOnFreeSpaceOnAPFSVolumeStartAt(std::uint64_t resumeSector);
 

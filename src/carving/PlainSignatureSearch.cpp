@@ -25,8 +25,8 @@ void PlainSignatureSearch::run(const BlockSearchEngine::Policy& policy, std::uin
     BlockSearchEngine(volume_, fileDesc_).run(policy, detection, resumeBlock, recorder.lastRecordedBlock());
 }
 
-void PlainSignatureSearch::signatureSearchStartAt(std::uint64_t resumeBlock) {
-    UsedBlockMaps maps(volume_);
+void PlainSignatureSearch::signatureSearchStartAt(std::uint64_t resumeBlock, const std::vector<Extent>& allocationExt) {
+    UsedBlockMaps maps(volume_, allocationExt);
     BlockSearchEngine::Policy p;
     p.totalUnits = volume_.totalBlocks;
     p.sectorsPerUnit = volume_.blockSize();
@@ -36,14 +36,14 @@ void PlainSignatureSearch::signatureSearchStartAt(std::uint64_t resumeBlock) {
     run(p, resumeBlock);
 }
 
-void PlainSignatureSearch::signatureSearchFATStartAt(std::uint64_t resumeBlock) {
-    const std::uint32_t clusterSectors = volume_.u8SectorPerCluster;
+void PlainSignatureSearch::signatureSearchFATStartAt(std::uint64_t resumeBlock, const FATGeometry& fat) {
+    const std::uint32_t clusterSectors = fat.sectorsPerCluster();
     if (clusterSectors == 0) {
         platform::logFormat("Signature search of FAT volume %@ skipped: its cluster size is not known", volume_.path());
         return;
     }
     volume_.totalBlocks = volume_.sizeInSect() / clusterSectors;
-    UsedBlockMaps maps(volume_);
+    UsedBlockMaps maps(volume_, fat);
     BlockSearchEngine::Policy p;
     p.totalUnits = volume_.totalBlocks;
     p.sectorsPerUnit = clusterSectors;

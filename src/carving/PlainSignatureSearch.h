@@ -9,8 +9,11 @@
 
 #include "carving/AutoRecoveryAppend.h"
 #include "carving/BlockSearchEngine.h"
+#include "formats/Extent.h"
+#include "fs/fat/FATGeometry.h"
 
 #include <cstdint>
+#include <vector>
 
 class SignatureSearchState;
 class Volume;
@@ -20,10 +23,11 @@ public:
     PlainSignatureSearch(Volume& volume, SignatureSearchState& search, AutoRecoveryAppend& fileDesc) noexcept
         : volume_(volume), search_(search), fileDesc_(fileDesc) {}
 
-    // Free allocation blocks of an HFS+ volume (its allocation file).
-    void signatureSearchStartAt(std::uint64_t resumeBlock);
-    // Free clusters of a FAT volume.
-    void signatureSearchFATStartAt(std::uint64_t resumeBlock);
+    // Free allocation blocks of an HFS+ volume, by the extents of its
+    // allocation file.
+    void signatureSearchStartAt(std::uint64_t resumeBlock, const std::vector<Extent>& allocationExt);
+    // Free clusters of a FAT volume of that layout.
+    void signatureSearchFATStartAt(std::uint64_t resumeBlock, const FATGeometry& fat);
     // Free sectors of an APFS volume.
     void signatureSearchAPFSStartAt(std::uint64_t resumeBlock);
     // Every sector of an exFAT volume.

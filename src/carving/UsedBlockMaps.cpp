@@ -1,5 +1,6 @@
 #include "carving/UsedBlockMaps.h"
 
+#include "formats/FATEntry.h"
 #include "fs/apfs/ApfsSpaceManager.h"
 #include "platform/ByteView.h"
 #include "platform/CheckedMath.h"
@@ -9,6 +10,9 @@
 #include <algorithm>
 
 UsedBlockMaps::UsedBlockMaps(Volume& volume) noexcept : volume_(volume) {}
+UsedBlockMaps::UsedBlockMaps(Volume& volume, std::vector<Extent> allocationExt) noexcept
+    : volume_(volume), allocationExt_(std::move(allocationExt)) {}
+UsedBlockMaps::UsedBlockMaps(Volume& volume, const FATGeometry& fat) noexcept : volume_(volume), fat_(fat) {}
 UsedBlockMaps::~UsedBlockMaps() = default;
 
 std::uint64_t UsedBlockMaps::bitsPerMapBlock() const {
@@ -16,7 +20,7 @@ std::uint64_t UsedBlockMaps::bitsPerMapBlock() const {
 }
 
 std::optional<std::uint64_t> UsedBlockMaps::volumeBlockOfMapBlock(std::uint64_t index) const {
-    for (const Extent& e : volume_.allocationExt) {
+    for (const Extent& e : allocationExt_) {
         if (index < e.blockCount()) return std::uint64_t(e.startBlock()) + index;
         index -= e.blockCount();
     }
@@ -62,46 +66,27 @@ std::uint32_t UsedBlockMaps::getAllocationBlockForBlock(std::uint32_t block, std
 }
 
 void UsedBlockMaps::get40BlocksUsedStatusOfFATFromBlock(std::uint64_t cluster, Flags& boolArray) {
-    enum class Width { FAT12, FAT16, FAT32 };
-    Width width;
-    if (volume_.volumeContent == "FAT32")
-        width = Width::FAT32;
-    else if (volume_.volumeContent == "FAT16")
-        width = Width::FAT16;
-    else if (volume_.volumeContent == "FAT12")
-        width = Width::FAT12;
-    else
-        return;
+    if (!fat_.type) return;
+    const FATType type = *fat_.type;
     const std::uint32_t bps = volume_.u32BytesInSector();
     if (bps == 0) return;
-    const auto entryByte = [&](std::uint64_t c) {
-        return width == Width::FAT32 ? c * 4 : width == Width::FAT16 ? c * 2 : c + c / 2;
-    };
     if (cluster > (UINT64_MAX - kBatchUnits) / 4) return;
-    const std::uint64_t bytePos = entryByte(cluster);
+    const std::uint64_t bytePos = FATEntry::offsetOf(type, cluster);
     const std::uint64_t offset = bytePos % bps;
     // 4096 bytes hold the 40 entries on 512-byte sectors; a run that would
     // cross the end of one 4096-byte sector takes the next one too.
-    const std::uint64_t span = entryByte(cluster + kBatchUnits) + 2 - bytePos;
+    const std::uint64_t span = FATEntry::offsetOf(type, cluster + kBatchUnits) + 2 - bytePos;
     const std::uint64_t sectors = std::max<std::uint64_t>(std::max(4096u / bps, 1u), (offset + span + bps - 1) / bps);
-    const auto sector = platform::checkedAdd(volume_.HPlusVolStart(), volume_.u16ReservedSectorCount + bytePos / bps);
+    const auto first = platform::checkedAdd(fat_.fatStart(), bytePos / bps);
+    const auto sector = first ? platform::checkedAdd(volume_.HPlusVolStart(), *first) : std::nullopt;
     if (!sector) return;
     std::vector<std::uint8_t> buffer(sectors * bps, 0);
     if (!volume_.readSector(*sector, static_cast<std::int32_t>(sectors), buffer.data())) return;
+    // The buffer begins at the FAT's byte bytePos - offset.
     const platform::ByteView fat(buffer);
     for (std::size_t k = 0; k < kBatchUnits; ++k) {
-        const std::uint64_t c = cluster + k;
-        const std::size_t at = static_cast<std::size_t>(entryByte(c) - bytePos + offset);
-        std::uint32_t entry;
-        // The top four bits of a FAT32 entry are reserved and not part of
-        // the cluster number: a free cluster may carry them set.
-        if (width == Width::FAT32)
-            entry = fat.le32(at) & 0x0FFFFFFFu;
-        else if (width == Width::FAT16)
-            entry = fat.le16(at);
-        else
-            entry = c % 2 == 0 ? fat.le16(at) & 0xFFFu : fat.le16(at) >> 4;
-        boolArray[k] = entry != 0 ? 1 : 0;
+        const std::optional<FATEntry> entry = FATEntry::decode(type, fat, bytePos - offset, cluster + k);
+        boolArray[k] = entry && entry->kind == FATEntry::Kind::Free ? 0 : 1;
     }
 }
 

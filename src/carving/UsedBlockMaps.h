@@ -2,11 +2,15 @@
 
 // Which units of a search batch the volume's file system has in use, so that
 // a search of free space examines only the others: the HFS+ allocation file,
-// the first FAT, and the APFS variant. Every map gets the batch's first unit
+// the first FAT, and the APFS variant. What the file system's reader found
+// (the allocation file's extents, the FAT's layout) comes with the map. Every map gets the batch's first unit
 // and 40 flags the caller has set to 1 (in use), and clears the flag of each
 // unit it finds free. A map that cannot read the FAT leaves every flag set,
 // so nothing of that batch is taken for free space; an allocation-file block
 // that cannot be read reads as all free, as the zeroed buffer shows it.
+
+#include "formats/Extent.h"
+#include "fs/fat/FATGeometry.h"
 
 #include <array>
 #include <cstdint>
@@ -22,16 +26,21 @@ public:
     static constexpr std::size_t kBatchUnits = 40;
     using Flags = std::array<std::uint8_t, kBatchUnits>;
 
+    // The APFS map, which reads the container's own.
     explicit UsedBlockMaps(Volume& volume) noexcept;
+    // The HFS+ map over the allocation file's extents.
+    UsedBlockMaps(Volume& volume, std::vector<Extent> allocationExt) noexcept;
+    // The FAT map over the first FAT of that layout.
+    UsedBlockMaps(Volume& volume, const FATGeometry& fat) noexcept;
     ~UsedBlockMaps();
     UsedBlockMaps(const UsedBlockMaps&) = delete;
     UsedBlockMaps& operator=(const UsedBlockMaps&) = delete;
 
     // HFS+: allocation blocks from `block`, one bit each in the allocation
-    // file (most significant bit first), read through allocationExt.
+    // file (most significant bit first), read through its extents.
     void get40BlocksUsedStatusFromBlock(std::uint64_t block, Flags& boolArray);
-    // FAT12/16/32 (by volumeContent): clusters from `cluster`; a cluster
-    // whose entry in the first FAT is 0 is free.
+    // FAT12/16/32 (the width the volume's content names): clusters from
+    // `cluster`; a cluster whose entry in the first FAT is 0 is free.
     void get40BlocksUsedStatusOfFATFromBlock(std::uint64_t cluster, Flags& boolArray);
     // APFS: sectors from `unit` of the container, whose blocks the space
     // manager's bitmaps mark. A sector whose block's state cannot be read
@@ -54,6 +63,8 @@ private:
     std::vector<std::uint8_t> readAllocationBlock(std::uint64_t volumeBlock);
 
     Volume& volume_;
+    std::vector<Extent> allocationExt_;
+    FATGeometry fat_;
     // The APFS container's map once read; null when it could not be.
     bool apfsRead_ = false;
     std::unique_ptr<ApfsSpaceManager> apfs_;

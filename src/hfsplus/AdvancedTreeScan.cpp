@@ -23,28 +23,28 @@ bool AdvancedTreeScan::makeAdvTree() {
     Volume& v = volume_;
     if (!v.dirRoot) v.createRoot();
 
-    OrphanEntries orphans(v);
-    orphans.handOverUnplacedEntries(v.btreeOrph.get(), v.btreeOrphAdvScanEntries.get());
-    v.btreeOrph = std::make_unique<BTreeTableClassOrph>();
+    OrphanEntries orphans(state_);
+    orphans.handOverUnplacedEntries(state_.btreeOrph.get(), state_.btreeOrphAdvScanEntries.get());
+    state_.btreeOrph = std::make_unique<BTreeTableClassOrph>();
     // From here on the count is of this step's plain orphans only.
-    v.orphEntriesTotal = 0;
+    state_.orphEntriesTotal = 0;
 
-    CatalogFragmentSearch(v).searchCatFrags();
+    CatalogFragmentSearch(state_).searchCatFrags();
     checkAllocationFile();
 
-    if (v.orphEntriesTotal > 0) {
+    if (state_.orphEntriesTotal > 0) {
         orphans.setKeepUnplacedEntries(true);
         orphans.processOrphanEntriesWithIncrement(true, false);
-        orphans.handOverUnplacedEntries(v.btreeOrph.get(), v.btreeOrphAdvScanEntries.get());
-        v.btreeOrph.reset();
+        orphans.handOverUnplacedEntries(state_.btreeOrph.get(), state_.btreeOrphAdvScanEntries.get());
+        state_.btreeOrph.reset();
         invalidateTimer();
     }
-    if (v.orphAdvScanEntriesTotal > 0) {
+    if (state_.orphAdvScanEntriesTotal > 0) {
         orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
         invalidateTimer();
         orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
         invalidateTimer();
-        v.btreeOrphAdvScanEntries.reset();
+        state_.btreeOrphAdvScanEntries.reset();
     }
     return true;
 }
@@ -56,13 +56,13 @@ void AdvancedTreeScan::checkAllocationFile() {
     // Zero descriptors are passed over, not taken as the end of the list.
     for (const HFSPlusExtentDescriptor_& d : fork.extents) {
         if (d.startBlock == 0) continue;
-        v.allocationExt.emplace_back(d.startBlock, d.blockCount);
+        state_.allocationExt.emplace_back(d.startBlock, d.blockCount);
         listed += d.blockCount;
     }
     if (listed < fork.totalBlocks) {
-        if (auto more = HFSPlusVolume(v).extentsForID(hfsplus::kAllocationFileID, hfsplus::kDataFork,
-                                                      static_cast<std::uint32_t>(listed), fork.totalBlocks))
-            v.allocationExt.insert(v.allocationExt.end(), more->begin(), more->end());
+        if (auto more = HFSPlusVolume(state_).extentsForID(hfsplus::kAllocationFileID, hfsplus::kDataFork,
+                                                           static_cast<std::uint32_t>(listed), fork.totalBlocks))
+            state_.allocationExt.insert(state_.allocationExt.end(), more->begin(), more->end());
     }
 }
 
@@ -72,7 +72,7 @@ void AdvancedTreeScan::fillAllocationExt() {
 
 bool AdvancedTreeScan::sectorIsInCatalogFile(std::uint64_t sector) const {
     if (!volume_.catalogExt.empty()) return sectorIsInThisExtArray(volume_.catalogExt, sector);
-    if (!volume_.catalogExtAsPerVIB.empty()) return sectorIsInThisExtArray(volume_.catalogExtAsPerVIB, sector);
+    if (!state_.catalogExtAsPerVIB.empty()) return sectorIsInThisExtArray(state_.catalogExtAsPerVIB, sector);
     return false;
 }
 

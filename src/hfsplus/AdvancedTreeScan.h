@@ -8,6 +8,7 @@
 // a sector lies inside the catalog file.
 
 #include "formats/Extent.h"
+#include "hfsplus/HFSPlusReaderState.h"
 
 #include <cstdint>
 #include <vector>
@@ -16,7 +17,7 @@ class Volume;
 
 class AdvancedTreeScan {
 public:
-    explicit AdvancedTreeScan(Volume& volume) noexcept : volume_(volume) {}
+    explicit AdvancedTreeScan(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
 
     // Makes the root when there is none, a fresh btreeOrph, searches the
     // volume for catalog fragments, reads the allocation file's extents and
@@ -45,4 +46,5 @@ public:
 
 private:
     Volume& volume_;
+    HFSPlusReaderState& state_;
 };

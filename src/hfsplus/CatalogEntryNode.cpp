@@ -19,7 +19,7 @@ NewDir* entryNode(Volume& volume, std::uint16_t type, std::uint32_t parentID, st
     dir->fileID = id;
     dir->createDate = createDate;
     dir->modDate = contentModDate;
-    volume.setFileName(name, dir);
+    newdir::setFileName(dir, name);
     return dir;
 }
 
@@ -39,7 +39,7 @@ NewDir* CatalogEntryNode::file(Volume& volume, std::uint32_t parentID, std::u16s
     dir->fileCount = 1;
     for (const HFSPlusExtentDescriptor_& d : record.dataFork.extents) {
         if (d.startBlock == 0) break;
-        volume.addDataExtStartBlock(d.startBlock, d.blockCount, dir);
+        newdir::appendDataExtent(dir, d.startBlock, d.blockCount);
     }
     return dir;
 }

@@ -54,8 +54,8 @@ void CatalogFragmentSearch::makeLostFolders() {
     node->fileType = NewDir::Folder;
     node->fileID = kLostFoldersID;
     node->parentID = hfsplus::kRootFolderID;
-    v.setFileName(u"Lost Folders", node);
-    v.setPathName(u"/Root", node);
+    newdir::setFileName(node, u"Lost Folders");
+    newdir::setPathName(node, u"/Root");
     node->childIndex = v.btree.get();
     node->pndirPointer = v.dirRoot;
     node->advScanIndex = v.btreeAdvScan;
@@ -152,12 +152,12 @@ ByteView CatalogFragmentSearch::sectorsAt(std::uint64_t sector, std::uint64_t co
         return ByteView(scratch);
     }
     // Zeros when the node is not wholly inside the volume or unreadable.
-    HFSPlusVolume(volume_).readNode(sector, static_cast<std::int32_t>(count), scratch);
+    HFSPlusVolume(state_).readNode(sector, static_cast<std::int32_t>(count), scratch);
     return ByteView(scratch);
 }
 
 bool CatalogFragmentSearch::getIfUnusedSectorForCatalogNode(std::uint64_t sector) {
-    BTreeTableClassUInt32* used = volume_.btreeForUsedCatNodeSector.get();
+    BTreeTableClassUInt32* used = state_.btreeForUsedCatNodeSector.get();
     return !(used && used->retrieveKeyField(sector) != nullptr);
 }
 
@@ -168,7 +168,7 @@ void CatalogFragmentSearch::processCatFrags(std::uint64_t sector) {
     Volume& v = volume_;
     if (!getIfUnusedSectorForCatalogNode(sector)) return;
     const bool inCatalogFile =
-        v.advScanEntriesCanBePutIntoOrphanEntryArray && AdvancedTreeScan(v).sectorIsInCatalogFile(sector);
+        state_.advScanEntriesCanBePutIntoOrphanEntryArray && AdvancedTreeScan(state_).sectorIsInCatalogFile(sector);
     if (v.catNodeSize <= 0) v.catNodeSize = kAssumedNodeSectors;
     const ByteView node = sectorsAt(sector, static_cast<std::uint64_t>(v.catNodeSize), node_);
     if (node.empty()) return;
@@ -192,7 +192,7 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
     const std::uint64_t volumeBytes = saturatingMul(v.sizeInSect(), bps);
     // Found files keep the sectors per block in 8 bits and the data start in
     // 32; a geometry beyond that cannot be represented, so no file is taken.
-    const bool filesRepresentable = HFSPlusVolume(v).filesRepresentable();
+    const bool filesRepresentable = HFSPlusVolume(state_).filesRepresentable();
     if (!filesRepresentable && !loggedUnrepresentable_) {
         loggedUnrepresentable_ = true;
         platform::logFormat("HFS+ volume on %@: allocation blocks of %u sectors cannot be kept with found files; "
@@ -252,7 +252,7 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
         const std::uint32_t total = file.dataFork.totalBlocks;
         if ((dir->extentCount() < hfsplus::kExtentsPerRecord && listed != total) ||
             (dir->extentCount() == hfsplus::kExtentsPerRecord && listed > total)) {
-            v.freeNDir(dir);
+            newdir::freeNDir(dir);
             continue;
         }
         v.maxFileID = std::max(v.maxFileID, file.fileID);
@@ -261,19 +261,18 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
 }
 
 void CatalogFragmentSearch::park(std::uint32_t id, NewDir* node, bool inCatalogFile) {
-    Volume& v = volume_;
     BTreeTableClassOrph* orphans;
     if (inCatalogFile) {
-        ++v.orphEntriesTotal;
-        orphans = v.btreeOrph.get();
+        ++state_.orphEntriesTotal;
+        orphans = state_.btreeOrph.get();
     } else {
-        ++v.orphAdvScanEntriesTotal;
-        orphans = v.btreeOrphAdvScanEntries.get();
+        ++state_.orphAdvScanEntriesTotal;
+        orphans = state_.btreeOrphAdvScanEntries.get();
     }
     // The first fragment met with an ID stays (the lowest sector); a later
     // one is dropped, and so is everything when there is no index to park in.
     if (!orphans || orphans->retrieveKeyField(id) != nullptr) {
-        v.freeNDir(node);
+        newdir::freeNDir(node);
         return;
     }
     orphans->insert(std::make_unique<ItemTypeOrph>(id, node));

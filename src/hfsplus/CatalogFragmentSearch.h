@@ -22,6 +22,7 @@
 // in front of the offset table. A damaged layout ends the node; an
 // implausible record is passed over.
 
+#include "hfsplus/HFSPlusReaderState.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/ByteView.h"
 
@@ -32,7 +33,7 @@ class Volume;
 
 class CatalogFragmentSearch {
 public:
-    explicit CatalogFragmentSearch(Volume& volume) noexcept : volume_(volume) {}
+    explicit CatalogFragmentSearch(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
 
     // Makes "Lost Folders" under the root and searches the whole volume.
     void searchCatFrags();
@@ -62,6 +63,7 @@ private:
     void park(std::uint32_t id, struct NewDir* node, bool inCatalogFile);
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
     platform::AlignedBuffer batch_;
     std::uint64_t batchStart_ = 0;
     std::uint64_t batchSectors_ = 0;

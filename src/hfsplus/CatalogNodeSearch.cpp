@@ -37,11 +37,10 @@ void CatalogNodeSearch::findCatalogLeafNodes(const StepRunner& runStep) {
         else
             step();
     };
-    Volume& v = volume_;
-    if (v.catTreeDepth > 1) run([this] { enumerateLevel2IndexNodes(); });
-    if (v.leafNodePointerArray && (v.leafNodePointerArray->empty() || v.level2IndexNodeHasProblems))
+    if (state_.catTreeDepth > 1) run([this] { enumerateLevel2IndexNodes(); });
+    if (state_.leafNodePointerArray && (state_.leafNodePointerArray->empty() || state_.level2IndexNodeHasProblems))
         run([this] { searchForLevel2IndexNodes(); });
-    if (v.level2IndexNodeHasProblems) run([this] { searchForLeafNodes(); });
+    if (state_.level2IndexNodeHasProblems) run([this] { searchForLeafNodes(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -85,7 +84,7 @@ std::optional<std::vector<std::uint32_t>> CatalogNodeSearch::childPointers(ByteV
 // Reading
 
 bool CatalogNodeSearch::readCatalogNode(std::uint32_t node) {
-    HFSPlusVolume hfs(volume_);
+    HFSPlusVolume hfs(state_);
     return hfs.readNode(hfs.catNodeToSector(node), volume_.catNodeSize, buffer_);
 }
 
@@ -101,47 +100,47 @@ std::uint64_t CatalogNodeSearch::catalogFileNodes() const {
 // Descent through the index
 
 void CatalogNodeSearch::walkLevel2Forward(std::uint32_t first) {
-    if (!volume_.leafNodePointerArray) volume_.leafNodePointerArray = std::make_unique<std::vector<std::uint32_t>>();
+    if (!state_.leafNodePointerArray) state_.leafNodePointerArray = std::make_unique<std::vector<std::uint32_t>>();
     std::unordered_set<std::uint32_t> walked;
     for (std::uint32_t node = first; node != 0;) {
         if (volume_.stopTreeThread()) return;
         if (!walked.insert(node).second) {
             platform::logFormat("Catalog index level above the leaves links back to node %u; walk ended", node);
-            volume_.level2IndexNodeHasProblems = true;
+            state_.level2IndexNodeHasProblems = true;
             return;
         }
         if (!readCatalogNode(node) || !isIndexNode(ByteView(buffer_), 2)) {
-            volume_.level2IndexNodeHasProblems = true;
+            state_.level2IndexNodeHasProblems = true;
             return;
         }
         const auto children = childPointers(ByteView(buffer_));
         if (!children) {
-            volume_.level2IndexNodeHasProblems = true;
+            state_.level2IndexNodeHasProblems = true;
             return;
         }
-        volume_.leafNodePointerArray->insert(volume_.leafNodePointerArray->end(), children->begin(), children->end());
+        state_.leafNodePointerArray->insert(state_.leafNodePointerArray->end(), children->begin(), children->end());
         node = convertBTNodeDesc(ByteView(buffer_)).fLink;
     }
 }
 
 void CatalogNodeSearch::enumerateLevel2IndexNodes() {
-    volume_.level2IndexNodeHasProblems = false;
-    if (volume_.leafNodePointerArray)
-        volume_.leafNodePointerArray->clear();
+    state_.level2IndexNodeHasProblems = false;
+    if (state_.leafNodePointerArray)
+        state_.leafNodePointerArray->clear();
     else
-        volume_.leafNodePointerArray = std::make_unique<std::vector<std::uint32_t>>();
+        state_.leafNodePointerArray = std::make_unique<std::vector<std::uint32_t>>();
 
-    std::int32_t level = volume_.catTreeDepth;
+    std::int32_t level = state_.catTreeDepth;
     if (level > static_cast<std::int32_t>(HFSPlusDriveGeometry::kMaxTreeDepth)) {
         platform::logFormat("Catalog B-tree claims a depth of %d; its index is not used", level);
-        volume_.level2IndexNodeHasProblems = true;
+        state_.level2IndexNodeHasProblems = true;
         return;
     }
     std::uint32_t node = volume_.catRootNode;
     while (level >= 2) {
         if (volume_.stopTreeThread()) return;
         if (!readCatalogNode(node) || !isIndexNode(ByteView(buffer_), static_cast<std::uint32_t>(level))) {
-            volume_.level2IndexNodeHasProblems = true;
+            state_.level2IndexNodeHasProblems = true;
             return;
         }
         if (level == 2) {
@@ -150,7 +149,7 @@ void CatalogNodeSearch::enumerateLevel2IndexNodes() {
         }
         const auto children = childPointers(ByteView(buffer_));
         if (!children || children->empty()) {
-            volume_.level2IndexNodeHasProblems = true;
+            state_.level2IndexNodeHasProblems = true;
             return;
         }
         node = children->front();
@@ -169,7 +168,7 @@ void CatalogNodeSearch::postSearchOpening(std::uint64_t totalNodes) {
 }
 
 template <class Visit> void CatalogNodeSearch::sweepCatalogFile(Visit&& visit) {
-    HFSPlusVolume hfs(volume_);
+    HFSPlusVolume hfs(state_);
     const std::uint64_t blockSize = volume_.blockSize();
     const std::int32_t nodeSectors = volume_.catNodeSize;
     if (nodeSectors <= 0 || blockSize == 0) return;
@@ -244,14 +243,14 @@ void CatalogNodeSearch::searchForLevel2IndexNodes() {
         return true;
     });
     if (!found) {
-        volume_.level2IndexNodeHasProblems = true;
+        state_.level2IndexNodeHasProblems = true;
         return;
     }
 
     HFSPlusVolume::postProgress(
         Dict{{"Progress Status", kSearchingStatus}, {"Progress Type", 0}, {"Start Animation", true}});
     if (!readCatalogNode(*found) || !isIndexNode(ByteView(buffer_), 2)) {
-        volume_.level2IndexNodeHasProblems = true;
+        state_.level2IndexNodeHasProblems = true;
         return;
     }
     BTNodeDescriptor_ desc = convertBTNodeDesc(ByteView(buffer_));
@@ -262,7 +261,7 @@ void CatalogNodeSearch::searchForLevel2IndexNodes() {
     std::unordered_set<std::uint32_t> walked{first};
     for (std::uint32_t node = desc.bLink; node != 0 && !volume_.stopTreeThread();) {
         if (!walked.insert(node).second || !readCatalogNode(node) || !isIndexNode(ByteView(buffer_), 2)) {
-            volume_.level2IndexNodeHasProblems = true;
+            state_.level2IndexNodeHasProblems = true;
             break;
         }
         first = node;
@@ -272,13 +271,13 @@ void CatalogNodeSearch::searchForLevel2IndexNodes() {
 }
 
 void CatalogNodeSearch::searchForLeafNodes() {
-    if (volume_.leafNodePointerTotalArray)
-        volume_.leafNodePointerTotalArray->clear();
+    if (state_.leafNodePointerTotalArray)
+        state_.leafNodePointerTotalArray->clear();
     else
-        volume_.leafNodePointerTotalArray = std::make_unique<std::vector<std::uint32_t>>();
+        state_.leafNodePointerTotalArray = std::make_unique<std::vector<std::uint32_t>>();
     postSearchOpening(catalogFileNodes());
     sweepCatalogFile([&](std::uint32_t node) {
-        if (isLeafNode(ByteView(buffer_))) volume_.leafNodePointerTotalArray->push_back(node);
+        if (isLeafNode(ByteView(buffer_))) state_.leafNodePointerTotalArray->push_back(node);
         return false;
     });
 }

@@ -15,6 +15,7 @@
 // nodes it has met, so a cycle of links ends it.
 
 #include "formats/HFSPlusStructures.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
@@ -26,7 +27,7 @@ class Volume;
 
 class CatalogNodeSearch {
 public:
-    explicit CatalogNodeSearch(Volume& volume) noexcept : volume_(volume) {}
+    explicit CatalogNodeSearch(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
 
     // Runs one step of the search; the scan thread wraps each step in a
     // keep-awake phase, everyone else just calls it.
@@ -76,5 +77,6 @@ private:
     std::uint64_t catalogFileNodes() const;
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
     std::vector<std::uint8_t> buffer_;
 };

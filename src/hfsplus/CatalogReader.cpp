@@ -54,7 +54,7 @@ std::uint32_t CatalogReader::nextNodeFromLists() {
     // Node 0 is the header node and never a leaf; a damaged index that
     // names it must not end the walk early.
     if (mode_ == Mode::Chain) {
-        if (const auto* chain = volume_.leafNodePointerArray.get()) {
+        if (const auto* chain = state_.leafNodePointerArray.get()) {
             while (chainPosition_ < chain->size())
                 if (const std::uint32_t node = (*chain)[chainPosition_++]; node != 0) return node;
         }
@@ -62,7 +62,7 @@ std::uint32_t CatalogReader::nextNodeFromLists() {
         // sweep found, without following their links.
         mode_ = Mode::Total;
     }
-    if (const auto* total = volume_.leafNodePointerTotalArray.get()) {
+    if (const auto* total = state_.leafNodePointerTotalArray.get()) {
         while (totalPosition_ < total->size())
             if (const std::uint32_t node = (*total)[totalPosition_++]; node != 0) return node;
     }
@@ -70,16 +70,16 @@ std::uint32_t CatalogReader::nextNodeFromLists() {
 }
 
 bool CatalogReader::readFilesAndFolders() {
-    HFSPlusVolume hfs(volume_);
+    HFSPlusVolume hfs(state_);
     HFSPlusVolume::postProgress(
-        Dict{{"Progress Status", "default"}, {"Progress Type", 1}, {"BarMaxValue", volume_.leafRecords}});
+        Dict{{"Progress Status", "default"}, {"Progress Type", 1}, {"BarMaxValue", state_.leafRecords}});
     HFSPlusVolume::postProgress(Dict{{"TimeRemaining", ""}});
     start_ = std::chrono::steady_clock::now();
     mode_ = Mode::Chain;
     chainPosition_ = totalPosition_ = 0;
     recordsMet_ = 0;
 
-    filesRepresentable_ = HFSPlusVolume(volume_).filesRepresentable();
+    filesRepresentable_ = HFSPlusVolume(state_).filesRepresentable();
     if (!filesRepresentable_)
         platform::logFormat("HFS+ volume on %@: allocation blocks of %u sectors cannot be kept with found files; "
                             "files are skipped",
@@ -89,8 +89,8 @@ bool CatalogReader::readFilesAndFolders() {
     // index (never expected) a private one still keeps the walk finite.
     BTreeTableClassUInt32 privateUsed;
     BTreeTableClassUInt32* used =
-        volume_.btreeForUsedCatNodeSector ? volume_.btreeForUsedCatNodeSector.get() : &privateUsed;
-    const std::uint64_t expectedRecords = 2 * static_cast<std::uint64_t>(volume_.leafRecords);
+        state_.btreeForUsedCatNodeSector ? state_.btreeForUsedCatNodeSector.get() : &privateUsed;
+    const std::uint64_t expectedRecords = 2 * static_cast<std::uint64_t>(state_.leafRecords);
 
     std::uint32_t node = volume_.firstLeafNode;
     while (node != 0 && !volume_.stopTreeThread()) {
@@ -214,13 +214,13 @@ void CatalogReader::takeFolder(const Record& record, std::size_t limit) {
     NewDir* parent = parentItem ? parentItem->dir() : nullptr;
     dir->childIndex = volume_.btree.get();
     if (parent) {
-        volume_.setPathBelow(parent, dir);
+        newdir::setPathBelow(dir, parent);
         dir->pndirPointer = parent;
         forEachAncestor(parent, [](NewDir& a) { ++a.childrenCount; });
         volume_.addChildUpdateBTree(dir, parent);
     } else {
         // Not in the index either, so whatever lies below it waits too.
-        ++volume_.orphEntriesTotal;
+        ++state_.orphEntriesTotal;
         park(folder.folderID, dir);
     }
     recordTaken();
@@ -251,16 +251,16 @@ NewDir* CatalogReader::fileNode(const Record& record, std::size_t limit, HFSPlus
     const std::uint64_t listed = CatalogEntryNode::coveredBlocks(*dir);
     if (dir->extentCount() < hfsplus::kExtentsPerRecord) {
         if (listed != totalBlocks) {
-            volume_.freeNDir(dir);
+            newdir::freeNDir(dir);
             return nullptr;
         }
     } else if (listed < totalBlocks) {
-        if (auto more = HFSPlusVolume(volume_).extentsForID(file.fileID, hfsplus::kDataFork,
-                                                            static_cast<std::uint32_t>(listed), totalBlocks))
+        if (auto more = HFSPlusVolume(state_).extentsForID(file.fileID, hfsplus::kDataFork,
+                                                           static_cast<std::uint32_t>(listed), totalBlocks))
             for (const Extent& e : *more)
-                volume_.addDataExtStartBlock(e.startBlock(), e.blockCount(), dir);
+                newdir::appendDataExtent(dir, e.startBlock(), e.blockCount());
         if (CatalogEntryNode::coveredBlocks(*dir) != totalBlocks) {
-            volume_.freeNDir(dir);
+            newdir::freeNDir(dir);
             return nullptr;
         }
     }
@@ -292,19 +292,19 @@ void CatalogReader::takeFile(const Record& record, std::size_t limit) {
             a.fileSize += size;
             ++a.fileCount;
         });
-        volume_.addChild(dir, parent);
+        newdir::appendChild(parent, dir);
     } else {
         volume_.dataSize += bothForks;
-        ++volume_.orphEntriesTotal;
+        ++state_.orphEntriesTotal;
         park(file.fileID, dir);
     }
     recordTaken();
 }
 
 void CatalogReader::park(std::uint32_t id, NewDir* node) {
-    BTreeTableClassOrph* orphans = volume_.btreeOrph.get();
+    BTreeTableClassOrph* orphans = state_.btreeOrph.get();
     if (!orphans || orphans->retrieveKeyField(id) != nullptr) {
-        volume_.freeNDir(node);
+        newdir::freeNDir(node);
         return;
     }
     orphans->insert(std::make_unique<ItemTypeOrph>(id, node));
@@ -318,7 +318,7 @@ void CatalogReader::recordTaken() {
     // once-a-second tick shows it and hands it back.
     if (volume_.timerFireMethodCanRun()) return;
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const double expected = 2.0 * static_cast<double>(volume_.leafRecords);
+    const double expected = 2.0 * static_cast<double>(state_.leafRecords);
     const double met = static_cast<double>(recordsMet_);
     const double remaining = met > 0 ? elapsed * (expected - met) / met : 0.0;
     Dict& update = volume_.dataUpdate;
@@ -339,5 +339,5 @@ void CatalogReader::postEnd() {
                                      {"Files", volume_.fileCount},
                                      {"Entries Found", volume_.entryCount},
                                      {"Data", static_cast<unsigned long long>(volume_.dataSize)},
-                                     {"BarDoubleValue", volume_.leafRecords}});
+                                     {"BarDoubleValue", state_.leafRecords}});
 }

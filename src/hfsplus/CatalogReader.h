@@ -3,7 +3,7 @@
 // The normal HFS+ tree scan: walks the catalog's leaf nodes and turns every
 // acceptable folder and file record into a node of the found-file tree.
 // An entry whose parent folder is already in the tree goes under it at once;
-// one whose parent is not (yet) there is parked in the volume's orphan index
+// one whose parent is not (yet) there is parked in the scan's orphan index
 // for the orphan passes that run afterwards.
 //
 // The walk follows the leaf chain from the first leaf. Where the chain ends
@@ -19,6 +19,7 @@
 // in front of the offset table.
 
 #include "formats/HFSPlusStructures.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "platform/ByteView.h"
 
 #include <chrono>
@@ -31,7 +32,7 @@ struct NewDir;
 
 class CatalogReader {
 public:
-    explicit CatalogReader(Volume& volume) noexcept : volume_(volume) {}
+    explicit CatalogReader(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
     virtual ~CatalogReader() = default;
 
     // Creates the tree's root and runs the walk with the progress tick
@@ -74,6 +75,7 @@ protected:
     virtual void postEnd();
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
     std::vector<std::uint8_t> buffer_;
     Mode mode_ = Mode::Chain;
     std::size_t chainPosition_ = 0;

@@ -31,7 +31,7 @@ constexpr std::u16string_view kDSStore = u".DS_Store";
 
 } // namespace
 
-DeletedFileScan::DeletedFileScan(Volume& volume) noexcept : volume_(volume) {}
+DeletedFileScan::DeletedFileScan(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
 DeletedFileScan::~DeletedFileScan() = default;
 
 // ---------------------------------------------------------------------------
@@ -44,8 +44,7 @@ void DeletedFileScan::startMakingTreeDeletedFileScan() {
         step();
         v.stopPreventingSleep();
     };
-    v.aborting = false;
-    CatalogNodeSearch(v).findCatalogLeafNodes([&phase](const std::function<void()>& step) { phase(step); });
+    CatalogNodeSearch(state_).findCatalogLeafNodes([&phase](const std::function<void()>& step) { phase(step); });
     if (v.firstLeafNode != 0 && v.catNodeSize != 0) phase([&] { makeTreeDeletedFileScan(); });
 }
 
@@ -58,7 +57,7 @@ bool DeletedFileScan::makeTreeDeletedFileScan() {
 }
 
 bool DeletedFileScan::readFilesAndFoldersDeletedFileScan() {
-    LiveFileReader(volume_).readFilesAndFolders();
+    LiveFileReader(state_).readFilesAndFolders();
     return true;
 }
 
@@ -71,7 +70,7 @@ void DeletedFileScan::searchCatFragsForDeletedFiles() {
     v.dataSize = 0;
 
     const std::uint32_t bps = v.u32BytesInSector();
-    const std::uint64_t n = bps == 0 ? 0 : v.journalSize / bps;
+    const std::uint64_t n = bps == 0 ? 0 : state_.journalSize / bps;
     HFSPlusVolume::postProgress(Dict{{"Progress Status", "default"}, {"Progress Type", 1}, {"BarDoubleValue", 0}});
     HFSPlusVolume::postProgress(
         Dict{{"BarMaxValue", static_cast<unsigned long long>(n)}, {"Progress Status", "default"}, {"BarMinValue", 0}});
@@ -79,7 +78,7 @@ void DeletedFileScan::searchCatFragsForDeletedFiles() {
     if (auto* c = platform::appController()) c->setUpTimer();
     const auto start = std::chrono::steady_clock::now();
 
-    filesRepresentable_ = HFSPlusVolume(v).filesRepresentable();
+    filesRepresentable_ = HFSPlusVolume(state_).filesRepresentable();
     if (!filesRepresentable_)
         platform::logFormat("HFS+ volume on %@: allocation blocks of %u sectors cannot be kept with found files; "
                             "journal files are skipped",
@@ -88,8 +87,8 @@ void DeletedFileScan::searchCatFragsForDeletedFiles() {
 
     // The journal lies inside the volume (getJournalSizeAndStart sees to
     // it), so its sector numbers cannot wrap.
-    const std::uint64_t first = v.HPlusVolStart() + v.journalStart / bps;
-    journal_ = std::make_unique<JournalSectorReader>(v, first, n);
+    const std::uint64_t first = v.HPlusVolStart() + state_.journalStart / bps;
+    journal_ = std::make_unique<JournalSectorReader>(state_, first, n);
     const std::uint64_t nodeSectors = v.catNodeSize > 0 ? static_cast<std::uint64_t>(v.catNodeSize) : 0;
     auto timeText = [&](std::uint64_t counted) {
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -152,7 +151,7 @@ void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
     const std::int32_t nodeSectors = v.catNodeSize;
     const bool read =
         nodeSectors > 0 && (journal_ ? journal_->read(sector, static_cast<std::uint32_t>(nodeSectors), buffer_)
-                                     : HFSPlusVolume(v).readNode(sector, nodeSectors, buffer_));
+                                     : HFSPlusVolume(state_).readNode(sector, nodeSectors, buffer_));
     if (!read) {
         // Nothing of a node that could not be read is taken.
         postNodeEnd(timeRemaining);
@@ -208,7 +207,7 @@ bool DeletedFileScan::alreadyFound(std::uint32_t id) {
     // In the tree from an earlier generation of its node, or parked from
     // one: a later copy adds nothing, and is not counted again.
     if (volume_.btree && volume_.btree->retrieveKeyField(id) != nullptr) return true;
-    return volume_.btreeOrph && volume_.btreeOrph->retrieveKeyField(id) != nullptr;
+    return state_.btreeOrph && state_.btreeOrph->retrieveKeyField(id) != nullptr;
 }
 
 DeletedFileScan::Next DeletedFileScan::takeFolder(std::size_t dataOffset, std::uint32_t parentID,
@@ -258,7 +257,7 @@ DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uin
     // and the file listed as one its extents do not hold whole, so what
     // does lie inside can still be saved.
     const auto outside = dir->extents.eraseIf(
-        [&v](const ExtP& e) { return !JournalExtents::extentInVolume(v, e.startBlock, e.blockCount); });
+        [this](const ExtP& e) { return !JournalExtents::extentInVolume(state_, e.startBlock, e.blockCount); });
     if (outside != 0) {
         platform::logFormat("Journal record of file %u: %u of its extents lie outside the volume; dropped", file.fileID,
                             static_cast<unsigned>(outside));
@@ -269,8 +268,8 @@ DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uin
     if (v.btreeNormalScan) {
         const ItemType* live = v.btreeNormalScan->retrieveKeyField(file.fileID);
         if (live && live->dir() && live->dir()->fileSize == dir->fileSize &&
-            v.fileNameOfDir(live->dir()) == v.fileNameOfDir(dir)) {
-            v.freeNDir(dir);
+            newdir::fileName(live->dir()) == newdir::fileName(dir)) {
+            newdir::freeNDir(dir);
             return Next::Record;
         }
     }
@@ -293,11 +292,11 @@ void DeletedFileScan::attach(NewDir* node, std::uint32_t parentID) {
     const ItemType* parentItem = v.btree ? v.btree->retrieveKeyField(parentID) : nullptr;
     NewDir* parent = parentItem ? parentItem->dir() : nullptr;
     if (!parent) {
-        ++v.orphEntriesTotal;
-        if (v.btreeOrph)
-            v.btreeOrph->insert(std::make_unique<ItemTypeOrph>(node->fileID, node));
+        ++state_.orphEntriesTotal;
+        if (state_.btreeOrph)
+            state_.btreeOrph->insert(std::make_unique<ItemTypeOrph>(node->fileID, node));
         else
-            v.freeNDir(node);
+            newdir::freeNDir(node);
         return;
     }
     const bool file = node->fileType == NewDir::File;

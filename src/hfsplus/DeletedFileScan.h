@@ -20,6 +20,7 @@
 // volume are dropped and the file marked incomplete. No link of a copy is
 // ever followed; the journal is read straight through.
 
+#include "hfsplus/HFSPlusReaderState.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
@@ -34,7 +35,7 @@ struct NewDir;
 
 class DeletedFileScan {
 public:
-    explicit DeletedFileScan(Volume& volume) noexcept;
+    explicit DeletedFileScan(HFSPlusReaderState& state) noexcept;
     ~DeletedFileScan();
 
     // Finds the catalog's leaf nodes the way the normal scan does, then runs
@@ -65,6 +66,7 @@ private:
     void postNodeEnd(const std::optional<std::string>& timeRemaining);
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
     std::vector<std::uint8_t> buffer_;
     // Serves the journal pass's reads from its batches while it runs.
     std::unique_ptr<JournalSectorReader> journal_;

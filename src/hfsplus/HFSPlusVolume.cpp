@@ -265,8 +265,8 @@ bool HFSPlusVolume::checkCatalogAndExtentsFile() {
     volume_.firstLeafNode = firstLeaf;
     // The header counts every leaf record, thread records included; the
     // readers compare the records they meet with twice this.
-    volume_.leafRecords = leafRecords >> 1;
-    volume_.catTreeDepth = depth;
+    state_.leafRecords = leafRecords >> 1;
+    state_.catTreeDepth = depth;
 
     const std::uint32_t total = volume_.vib.catalogFile.totalBlocks;
     if (listed < total) {
@@ -278,10 +278,10 @@ bool HFSPlusVolume::checkCatalogAndExtentsFile() {
 }
 
 void HFSPlusVolume::getCatalogExtFromVIB() {
-    volume_.catalogExtAsPerVIB.clear();
+    state_.catalogExtAsPerVIB.clear();
     for (const HFSPlusExtentDescriptor_& d : volume_.vib.catalogFile.extents) {
         if (d.blockCount == 0) break;
-        volume_.catalogExtAsPerVIB.emplace_back(d.startBlock, d.blockCount);
+        state_.catalogExtAsPerVIB.emplace_back(d.startBlock, d.blockCount);
     }
 }
 

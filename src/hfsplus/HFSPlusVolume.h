@@ -6,9 +6,12 @@
 // lists of both files, mapping node numbers to sectors and looking up the
 // overflow extents of a file.
 //
-// Everything here works on the Volume it is given and keeps its results in
-// that Volume's fields (HPlusVolStart, blockSize, catalogExt, catNodeSize,
-// ...), so the catalog readers that run after it need nothing but the Volume.
+// Everything here works on the scan's HFS+ reader state and the Volume in
+// it, and keeps its results there: the geometry every reader of the volume
+// shares in the Volume's fields (HPlusVolStart, blockSize, catalogExt,
+// catNodeSize, ...), the catalog's depth, record count and listed extents in
+// the reader state, so the catalog readers that run after it need nothing
+// more.
 // The node mapping, the header-node test and the extents-overflow lookup are
 // HFSPlusDriveGeometry's, which the drive code uses on the same fields; a
 // scan binds them to its volume and lets its stop flag end a lookup.
@@ -21,6 +24,7 @@
 
 #include "formats/Extent.h"
 #include "formats/HFSPlusStructures.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/ByteView.h"
 #include "platform/Value.h"
@@ -34,7 +38,7 @@ class Volume;
 
 class HFSPlusVolume {
 public:
-    explicit HFSPlusVolume(Volume& volume) noexcept : volume_(volume) {}
+    explicit HFSPlusVolume(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
 
     // Finds the volume header from startSector (or vibAtSector), through an
     // HFS wrapper when there is one, falling back on the alternate copy at
@@ -125,4 +129,5 @@ private:
     std::uint64_t volumeEnd() const;
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
 };

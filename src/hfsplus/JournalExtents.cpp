@@ -53,14 +53,15 @@ bool startsExtentsLeafCopy(ByteView sector) {
 // ---------------------------------------------------------------------------
 // Helpers shared with the deleted-file scan
 
-bool JournalExtents::extentInVolume(Volume& volume, std::uint64_t startBlock, std::uint64_t blockCount) {
+bool JournalExtents::extentInVolume(HFSPlusReaderState& state, std::uint64_t startBlock, std::uint64_t blockCount) {
+    const Volume& volume = state.volume;
     const std::uint64_t blockSize = volume.blockSize();
     if (blockSize == 0) return false;
     const auto origin = checkedAdd(volume.HPlusVolStart(), volume.blocksStartsAtSector);
     const auto first = origin ? checkedMulAdd(*origin, startBlock, blockSize) : std::nullopt;
     const auto sectors = checkedMul(blockCount, blockSize);
     if (!first || !sectors) return false;
-    return HFSPlusVolume(volume).sectorsInVolume(*first, *sectors);
+    return HFSPlusVolume(state).sectorsInVolume(*first, *sectors);
 }
 
 bool JournalExtents::covers(const Volume& volume, const NewDir& file, std::uint64_t blocks) {
@@ -72,8 +73,8 @@ bool JournalExtents::covers(const Volume& volume, const NewDir& file, std::uint6
 // Locating the journal
 
 void JournalExtents::getJournalSizeAndStart() {
-    volume_.journalStart = 0;
-    volume_.journalSize = 0;
+    state_.journalStart = 0;
+    state_.journalSize = 0;
     const std::uint32_t infoBlock = volume_.vib.journalInfoBlock;
     const std::uint32_t bps = volume_.u32BytesInSector();
     const std::uint64_t blockSize = volume_.blockSize();
@@ -85,7 +86,7 @@ void JournalExtents::getJournalSizeAndStart() {
     }
     if (bps == 0 || blockSize == 0) return;
 
-    HFSPlusVolume hfs(volume_);
+    HFSPlusVolume hfs(state_);
     const std::uint64_t sector = checkedAdd(volume_.HPlusVolStart(), infoBlock * blockSize).value_or(0);
     std::vector<std::uint8_t> buffer;
     if (!hfs.readNode(sector, 1, buffer)) {
@@ -114,8 +115,8 @@ void JournalExtents::getJournalSizeAndStart() {
                             volume_.path(), static_cast<unsigned long long>(info.size),
                             static_cast<unsigned long long>(size));
     }
-    volume_.journalStart = info.offset;
-    volume_.journalSize = size;
+    state_.journalStart = info.offset;
+    state_.journalSize = size;
 }
 
 // ---------------------------------------------------------------------------
@@ -144,7 +145,7 @@ void JournalExtents::takeExtentsRecord(ByteView record) {
     for (std::size_t j = 0; take && j < hfsplus::kExtentsPerRecord; ++j) {
         const HFSPlusExtentDescriptor_ d = convertHPlusExtentDescriptor(
             record.sub(hfsplus::kExtentKeySize + j * hfsplus::kExtentDescriptorSize, hfsplus::kExtentDescriptorSize));
-        if (extentInVolume(volume_, d.startBlock, d.blockCount))
+        if (extentInVolume(state_, d.startBlock, d.blockCount))
             descriptors.push_back(d);
         else
             ++outside;
@@ -157,22 +158,23 @@ void JournalExtents::takeExtentsRecord(ByteView record) {
 
     if (key.startBlock == covered) {
         for (const HFSPlusExtentDescriptor_& d : descriptors)
-            volume_.addDataExtStartBlock(d.startBlock, d.blockCount, file);
+            newdir::appendDataExtent(file, d.startBlock, d.blockCount);
         return;
     }
     // Extents further on in the file than the ones it has: kept as a group
     // until the records between are found.
     ExtCompP group;
     for (const HFSPlusExtentDescriptor_& d : descriptors)
-        volume_.addDataExtCompEXTP(ExtP{d.startBlock, d.blockCount}, group);
+        newdir::appendExtentToGroup(group, (ExtP{d.startBlock, d.blockCount}).startBlock,
+                                    (ExtP{d.startBlock, d.blockCount}).blockCount);
     group.groupStartBlock = key.startBlock;
-    volume_.addDataExtComp(std::move(group), file);
+    newdir::appendExtentGroup(file, std::move(group));
 }
 
 void JournalExtents::searchJournalForExtraExtents() {
     const std::uint32_t bps = volume_.u32BytesInSector();
     const std::uint64_t blockSize = volume_.blockSize();
-    const std::uint64_t n = bps == 0 ? 0 : volume_.journalSize / bps;
+    const std::uint64_t n = bps == 0 ? 0 : state_.journalSize / bps;
     HFSPlusVolume::postProgress(Dict{{"Progress Status", kSearchStatus}, {"Progress Type", 1}, {"BarDoubleValue", 0}});
     HFSPlusVolume::postProgress(Dict{
         {"BarMaxValue", static_cast<unsigned long long>(n)}, {"Progress Status", kSearchStatus}, {"BarMinValue", 0}});
@@ -181,9 +183,9 @@ void JournalExtents::searchJournalForExtraExtents() {
     const auto start = std::chrono::steady_clock::now();
     if (n == 0 || blockSize == 0) return;
 
-    const std::uint64_t first = volume_.HPlusVolStart() + volume_.journalStart / bps;
+    const std::uint64_t first = volume_.HPlusVolStart() + state_.journalStart / bps;
     const std::uint64_t nodeSectors = std::min<std::uint64_t>(blockSize, (kMaxNodeBytes + bps - 1) / bps);
-    JournalSectorReader journal(volume_, first, n);
+    JournalSectorReader journal(state_, first, n);
     std::vector<std::uint8_t> block;
     std::uint64_t steps = 0;
     for (std::uint64_t i = 0; i < n && !volume_.stopTreeThread();) {
@@ -242,7 +244,7 @@ void JournalExtents::rearrangeExtsFound(NewDir* node) {
                 for (const ExtCompP& group : n->extentGroups) {
                     if (group.groupStartBlock != covered) continue;
                     for (const ExtP& e : group.extents)
-                        if (volume_.addDataExtStartBlock(e.startBlock, e.blockCount, n)) covered += e.blockCount;
+                        if (newdir::appendDataExtent(n, e.startBlock, e.blockCount)) covered += e.blockCount;
                 }
                 // What the groups added counts: a file they completed is whole.
                 complete = covers(volume_, *n, covered);

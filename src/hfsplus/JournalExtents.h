@@ -15,6 +15,7 @@
 // does not is dropped, and its file marked incomplete for good.
 
 #include "formats/HFSPlusStructures.h"
+#include "hfsplus/HFSPlusReaderState.h"
 
 #include <cstdint>
 
@@ -23,7 +24,7 @@ struct NewDir;
 
 class JournalExtents {
 public:
-    explicit JournalExtents(Volume& volume) noexcept : volume_(volume) {}
+    explicit JournalExtents(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
 
     // Sets journalStart (bytes from the HFS+ volume's start) and
     // journalSize (bytes) from the journal info block; both 0 when the
@@ -45,7 +46,7 @@ public:
 
     // Whether an extent of allocation blocks lies wholly inside the volume
     // (block 0 at HPlusVolStart + blocksStartsAtSector).
-    static bool extentInVolume(Volume& volume, std::uint64_t startBlock, std::uint64_t blockCount);
+    static bool extentInVolume(HFSPlusReaderState& state, std::uint64_t startBlock, std::uint64_t blockCount);
     // Whether the extents of a file cover its size.
     static bool covers(const Volume& volume, const NewDir& file, std::uint64_t blocks);
 
@@ -55,4 +56,5 @@ private:
     void takeExtentsRecord(platform::ByteView record);
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
 };

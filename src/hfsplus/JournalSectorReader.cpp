@@ -6,8 +6,9 @@
 
 #include <algorithm>
 
-JournalSectorReader::JournalSectorReader(Volume& volume, std::uint64_t first, std::uint64_t sectors)
-    : volume_(volume), first_(first), sectors_(sectors), bytesPerSector_(volume.u32BytesInSector()) {
+JournalSectorReader::JournalSectorReader(HFSPlusReaderState& state, std::uint64_t first, std::uint64_t sectors)
+    : volume_(state.volume), state_(state), first_(first), sectors_(sectors),
+      bytesPerSector_(state.volume.u32BytesInSector()) {
     batchSectors_ = bytesPerSector_ == 0 ? 0 : std::max<std::uint64_t>(1, kBatchBytes / bytesPerSector_);
 }
 
@@ -16,7 +17,7 @@ void JournalSectorReader::loadBatch(std::uint64_t i) {
     batchLength_ = std::min(batchSectors_, sectors_ - i);
     batch_.resize(static_cast<std::size_t>(batchLength_ * bytesPerSector_));
     std::uint64_t unreadable = batchLength_;
-    if (HFSPlusVolume(volume_).sectorsInVolume(first_ + i, batchLength_))
+    if (HFSPlusVolume(state_).sectorsInVolume(first_ + i, batchLength_))
         unreadable =
             volume_.readSweepSectors(first_ + i, static_cast<std::int32_t>(batchLength_), kRetrySectors, batch_.data());
     else
@@ -48,5 +49,5 @@ bool JournalSectorReader::read(std::uint64_t sector, std::uint32_t count, std::v
     }
     // Outside the batch, or in one with unreadable sectors, which may lie
     // elsewhere in it: the device says whether these sectors can be read.
-    return HFSPlusVolume(volume_).readSectors(sector, count, buffer);
+    return HFSPlusVolume(state_).readSectors(sector, count, buffer);
 }

@@ -12,6 +12,7 @@
 // bytes of an earlier read. An unreadable sector costs only itself: the rest
 // of its batch is read, and a node in such a batch is read from the device.
 
+#include "hfsplus/HFSPlusReaderState.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/ByteView.h"
 
@@ -23,7 +24,7 @@ class Volume;
 class JournalSectorReader {
 public:
     // The journal's `sectors` sectors begin at device sector `first`.
-    JournalSectorReader(Volume& volume, std::uint64_t first, std::uint64_t sectors);
+    JournalSectorReader(HFSPlusReaderState& state, std::uint64_t first, std::uint64_t sectors);
 
     // Journal sector i (below the journal's sector count): one sector of
     // bytes, all zero when it could not be read.
@@ -43,6 +44,7 @@ private:
     void loadBatch(std::uint64_t i);
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
     std::uint64_t first_ = 0;
     std::uint64_t sectors_ = 0;
     std::uint32_t bytesPerSector_ = 0;

@@ -23,7 +23,7 @@ void LiveFileReader::takeFile(const Record& record, std::size_t limit) {
     // first node.
     BTreeTableClass* index = volume_.btreeNormalScan.get();
     if (!index || index->retrieveKeyField(file.fileID) != nullptr) {
-        volume_.freeNDir(dir);
+        newdir::freeNDir(dir);
         return;
     }
     index->insert(std::make_unique<ItemType>(file.fileID, dir));
@@ -31,7 +31,7 @@ void LiveFileReader::takeFile(const Record& record, std::size_t limit) {
     if (recordsMet_ == 0 || volume_.timerFireMethodCanRun()) return;
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const double met = static_cast<double>(recordsMet_);
-    const double remaining = elapsed * (2.0 * static_cast<double>(volume_.leafRecords) - met) / met;
+    const double remaining = elapsed * (2.0 * static_cast<double>(state_.leafRecords) - met) / met;
     Dict& update = volume_.dataUpdate;
     update.clear();
     update.set("TimeRemaining", volume_.getTimeFormStringForInterval(remaining));
@@ -50,5 +50,5 @@ void LiveFileReader::postEnd() {
                                      {"Files", 0},
                                      {"Entries Found", 0},
                                      {"Data", 0},
-                                     {"BarDoubleValue", volume_.leafRecords}});
+                                     {"BarDoubleValue", state_.leafRecords}});
 }

@@ -13,7 +13,7 @@
 
 class LiveFileReader : public CatalogReader {
 public:
-    explicit LiveFileReader(Volume& volume) noexcept : CatalogReader(volume) {}
+    explicit LiveFileReader(HFSPlusReaderState& state) noexcept : CatalogReader(state) {}
 
 private:
     void takeFolder(const Record& record, std::size_t limit) override;

@@ -49,7 +49,7 @@ void OrphanEntries::processOrphanEntriesWithIncrement(bool increment, bool showV
     runPass(Pass::Plain, increment, showVolNameOnly);
     // Nothing after this pass looks at btreeOrph's leftovers again, unless
     // the advanced scan asked to have them for its own passes.
-    if (!keepUnplaced_) releaseUnplacedEntries(volume_.btreeOrph.get());
+    if (!keepUnplaced_) releaseUnplacedEntries(state_.btreeOrph.get());
 }
 
 void OrphanEntries::processOrphanAdvScanEntriesWithIncrement(bool increment, bool showVolNameOnly) {
@@ -59,18 +59,18 @@ void OrphanEntries::processOrphanAdvScanEntriesWithIncrement(bool increment, boo
 
 void OrphanEntries::processOrphanAdvScanEntriesRun2WithIncrement(bool increment, bool showVolNameOnly) {
     runPass(Pass::AdvScanRun2, increment, showVolNameOnly);
-    releaseUnplacedEntries(volume_.btreeOrphAdvScanEntries.get());
+    releaseUnplacedEntries(state_.btreeOrphAdvScanEntries.get());
 }
 
 void OrphanEntries::runPass(Pass pass, bool increment, bool showVolNameOnly) {
     Volume& v = volume_;
     if (v.stopTreeThread()) return;
-    tree_ = pass == Pass::Plain ? v.btreeOrph.get() : v.btreeOrphAdvScanEntries.get();
+    tree_ = pass == Pass::Plain ? state_.btreeOrph.get() : state_.btreeOrphAdvScanEntries.get();
     if (!tree_) return;
     tree_->setIncrementData(increment);
     tree_->setShowVolNameOnly(showVolNameOnly);
-    std::uint32_t& count = pass == Pass::Plain ? v.orphEntryCount : v.orphAdvScanEntryCount;
-    const std::uint32_t total = pass == Pass::Plain ? v.orphEntriesTotal : v.orphAdvScanEntriesTotal;
+    std::uint32_t& count = pass == Pass::Plain ? state_.orphEntryCount : state_.orphAdvScanEntryCount;
+    const std::uint32_t total = pass == Pass::Plain ? state_.orphEntriesTotal : state_.orphAdvScanEntriesTotal;
     count = 0;
 
     platform::AppController* controller = platform::appController();
@@ -82,7 +82,7 @@ void OrphanEntries::runPass(Pass pass, bool increment, bool showVolNameOnly) {
     // The second pass uses "Lost Files" as the first one left it.
     if (pass != Pass::AdvScanRun2) findOrMakeLostFiles();
 
-    v.startDate = std::chrono::steady_clock::now();
+    state_.startDate = std::chrono::steady_clock::now();
     if (controller) controller->setUpTimer();
 
     switch (pass) {
@@ -123,8 +123,8 @@ void OrphanEntries::findOrMakeLostFiles() {
     node->fileType = NewDir::Folder;
     node->fileID = kLostFilesID;
     node->parentID = hfsplus::kRootFolderID;
-    v.setFileName(u"Lost Files", node);
-    v.setPathName(u"/Root", node);
+    newdir::setFileName(node, u"Lost Files");
+    newdir::setPathName(node, u"/Root");
     node->pndirPointer = v.dirRoot;
     node->childIndex = v.btree.get();
     node->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
@@ -179,7 +179,7 @@ void OrphanEntries::processThisOrphanEntryAdvScanRun2(ItemTypeOrph* item) {
 
 void OrphanEntries::processEntry(Pass pass, ItemTypeOrph* item) {
     Volume& v = volume_;
-    if (!tree_) tree_ = pass == Pass::Plain ? v.btreeOrph.get() : v.btreeOrphAdvScanEntries.get();
+    if (!tree_) tree_ = pass == Pass::Plain ? state_.btreeOrph.get() : state_.btreeOrphAdvScanEntries.get();
     NewDir* entry = item ? item->dir() : nullptr;
     // An entry that hangs somewhere already is never appended a second time:
     // two child lists owning one node would free it twice.
@@ -188,11 +188,12 @@ void OrphanEntries::processEntry(Pass pass, ItemTypeOrph* item) {
     const bool file = entry && entry->fileType == NewDir::File;
 
     if (pass == Pass::Plain) {
-        ++v.orphEntryCount;
+        ++state_.orphEntryCount;
         if (entry) {
             entry->childIndex = v.btree.get();
             NewDir* parent = nullptr;
-            if (const ItemTypeOrph* parked = v.btreeOrph ? v.btreeOrph->retrieveKeyField(entry->parentID) : nullptr)
+            if (const ItemTypeOrph* parked =
+                    state_.btreeOrph ? state_.btreeOrph->retrieveKeyField(entry->parentID) : nullptr)
                 parent = acceptableParent(parked->dir(), entry);
             if (!parent && v.btree)
                 if (const ItemType* indexed = v.btree->retrieveKeyField(entry->parentID))
@@ -204,25 +205,26 @@ void OrphanEntries::processEntry(Pass pass, ItemTypeOrph* item) {
                 attach(item, entry, v.dirLostFiles);
             }
         }
-        entryProgress(v.orphEntryCount, v.orphEntriesTotal);
+        entryProgress(state_.orphEntryCount, state_.orphEntriesTotal);
         return;
     }
 
     if (pass == Pass::AdvScan) {
-        ++v.orphAdvScanEntryCount;
+        ++state_.orphAdvScanEntryCount;
         if (entry) {
             entry->advScanIndex = v.btreeAdvScan;
-            const ItemTypeOrph* parked =
-                v.btreeOrphAdvScanEntries ? v.btreeOrphAdvScanEntries->retrieveKeyField(entry->parentID) : nullptr;
+            const ItemTypeOrph* parked = state_.btreeOrphAdvScanEntries
+                                             ? state_.btreeOrphAdvScanEntries->retrieveKeyField(entry->parentID)
+                                             : nullptr;
             NewDir* parent = parked ? acceptableParent(parked->dir(), entry) : nullptr;
             if (parent && (folder || file)) attach(item, entry, parent);
         }
-        entryProgress(v.orphAdvScanEntryCount, v.orphAdvScanEntriesTotal);
+        entryProgress(state_.orphAdvScanEntryCount, state_.orphAdvScanEntriesTotal);
         return;
     }
 
     // The second advanced pass: whatever is left gets a place of its own.
-    ++v.orphAdvScanEntryCount;
+    ++state_.orphAdvScanEntryCount;
     const bool increment = tree_ && tree_->incrementData();
     if (folder) {
         const ItemType* found = v.btree ? v.btree->retrieveKeyField(kLostFoldersID) : nullptr;
@@ -239,16 +241,16 @@ void OrphanEntries::processEntry(Pass pass, ItemTypeOrph* item) {
             parent->fileType = NewDir::Folder;
             // %d of the 32-bit ID, as the name has always been written.
             const std::string name = platform::format("LostFolder%d", static_cast<std::int32_t>(entry->parentID));
-            v.setFileName(v.suggestedRepeatFileName(newdir::utf16(name), lostFolders), parent);
-            v.setPathBelow(lostFolders, parent);
+            newdir::setFileName(parent, newdir::suggestedRepeatFileName(newdir::utf16(name), lostFolders));
+            newdir::setPathBelow(parent, lostFolders);
             parent->advScanIndex = v.btreeAdvScan;
             parent->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
             v.addChildAdvScan(parent, lostFolders);
             climb(lostFolders, [](NewDir* a) { ++a->childrenCount; });
 
-            v.setPathBelow(parent, entry);
+            newdir::setPathBelow(entry, parent);
             entry->pndirPointer = parent;
-            v.setFileName(v.suggestedRepeatFileName(v.fileNameOfDir(entry), parent), entry);
+            newdir::setFileName(entry, newdir::suggestedRepeatFileName(newdir::fileName(entry), parent));
             v.addChildAdvScan(entry, parent);
             const std::uint32_t below = entry->childrenCount + 1;
             const std::uint64_t size = entry->fileSize;
@@ -271,19 +273,19 @@ void OrphanEntries::processEntry(Pass pass, ItemTypeOrph* item) {
         // Only what looks like a real file: named, sized, with IDs, and not
         // starting beyond the volume's last block.
         const std::uint64_t blocks = v.blockSize() ? v.sizeInSect() / v.blockSize() : 0;
-        const bool plausible = entry->nameLength != 0 && !v.fileNameOfDir(entry).empty() && entry->fileID != 0 &&
+        const bool plausible = entry->nameLength != 0 && !newdir::fileName(entry).empty() && entry->fileID != 0 &&
                                entry->parentID != 0 && entry->fileSize != 0 && v.blockSize() != 0 &&
                                (entry->extents.empty() || entry->extents.front().startBlock <= blocks);
         if (!plausible) return;
         if (v.dirLostFiles) {
-            v.setFileName(v.suggestedRepeatFileName(v.fileNameOfDir(entry), v.dirLostFiles), entry);
+            newdir::setFileName(entry, newdir::suggestedRepeatFileName(newdir::fileName(entry), v.dirLostFiles));
             entry->pndirPointer = v.dirLostFiles;
             entry->deleted = 1;
             v.addChildUpdateBTree(entry, v.dirLostFiles);
             countAttachment(entry, v.dirLostFiles);
         }
     }
-    entryProgress(v.orphAdvScanEntryCount, v.orphAdvScanEntriesTotal);
+    entryProgress(state_.orphAdvScanEntryCount, state_.orphAdvScanEntriesTotal);
 }
 
 NewDir* OrphanEntries::acceptableParent(NewDir* candidate, const NewDir* entry) const {
@@ -296,7 +298,7 @@ NewDir* OrphanEntries::acceptableParent(NewDir* candidate, const NewDir* entry) 
 
 void OrphanEntries::attach(ItemTypeOrph* item, NewDir* entry, NewDir* parent) {
     Volume& v = volume_;
-    v.setFileName(v.suggestedRepeatFileName(v.fileNameOfDir(entry), parent), entry);
+    newdir::setFileName(entry, newdir::suggestedRepeatFileName(newdir::fileName(entry), parent));
     entry->pndirPointer = parent;
     v.addChildUpdateBTree(entry, parent);
     item->setAlreadyPolled(true);
@@ -350,7 +352,7 @@ void OrphanEntries::entryProgress(std::uint32_t count, std::uint32_t total) {
     Volume& v = volume_;
     // Filled only while the display is not holding the last one.
     if (v.timerFireMethodCanRun()) return;
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - v.startDate).count();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - state_.startDate).count();
     const double remaining =
         count != 0 ? elapsed * (static_cast<double>(total) - static_cast<double>(count)) / count : 0.0;
     Dict& update = v.dataUpdate;
@@ -407,7 +409,7 @@ std::uint32_t OrphanEntries::handOverUnplacedEntries(BTreeTableClassOrph* from, 
         if (!there) {
             to->insert(std::make_unique<ItemTypeOrph>(item->keyField(), d));
             if (counted) countedWhenParked_.insert(d);
-            ++volume_.orphAdvScanEntriesTotal;
+            ++state_.orphAdvScanEntriesTotal;
             ++moved;
             continue;
         }
@@ -450,7 +452,7 @@ void OrphanEntries::freeUnplaced(const std::vector<NewDir*>& tops) {
             if (ItemType* item = index->retrieveKeyField(n->fileID); item && item->dir() == n)
                 item->setNDIRPtr(nullptr);
     }
-    for (BTreeTableClassOrph* orphans : {v.btreeOrph.get(), v.btreeOrphAdvScanEntries.get()}) {
+    for (BTreeTableClassOrph* orphans : {state_.btreeOrph.get(), state_.btreeOrphAdvScanEntries.get()}) {
         if (!orphans) continue;
         forEachItem(orphans->root(), [&](ItemTypeOrph* item) {
             if (gone.count(item->dir())) item->setNDIRPtr(nullptr);

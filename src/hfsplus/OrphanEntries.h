@@ -23,6 +23,8 @@
 // it) and forgotten by every index that still names it, so nothing leaks and
 // nothing points at a freed node.
 
+#include "hfsplus/HFSPlusReaderState.h"
+
 #include <cstdint>
 #include <unordered_set>
 #include <vector>
@@ -35,7 +37,7 @@ class ItemTypeOrph;
 
 class OrphanEntries {
 public:
-    explicit OrphanEntries(Volume& volume) noexcept : volume_(volume) {}
+    explicit OrphanEntries(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
 
     // The plain pass over btreeOrph. With increment, placing an entry adds it
     // to the volume's counters (the advanced scan); without, the reader that
@@ -102,6 +104,7 @@ private:
     void freeUnplaced(const std::vector<NewDir*>& tops);
 
     Volume& volume_;
+    HFSPlusReaderState& state_;
     BTreeTableClassOrph* tree_ = nullptr; // the index of the running pass
     bool keepUnplaced_ = false;
     // Entries handed over that their reader has counted already.

@@ -1,5 +1,6 @@
 #include "media/DriveDiscovery.h"
 
+#include "formats/FATBootSector.h"
 #include "media/BlockProbe.h"
 #include "media/DriveListRows.h"
 #include "media/MediumContentHint.h"
@@ -569,23 +570,20 @@ void DriveDiscovery::checkForFATPartitionByWindows(Array& drives, Array& volumes
         std::vector<std::uint8_t> boot(static_cast<std::size_t>(sectors) * bps, 0);
         const std::string path = drive->get("Path").description();
         if (!VolumeContentDetection::readSaveSector(0, sectors, bps, boot, path)) continue;
-        const platform::ByteView b(boot);
-        const bool jump = (b.u8(0) == 0xEB && b.u8(2) == 0x90) || b.u8(0) == 0xE9;
-        const std::uint16_t bytesPerSector = b.le16(11);
-        const std::uint8_t sectorsPerCluster = b.u8(13);
-        if (!jump || b.u8(510) != 0x55 || b.u8(511) != 0xAA || bytesPerSector == 0 || bytesPerSector % 512 != 0 ||
-            sectorsPerCluster == 0 || (sectorsPerCluster != 1 && sectorsPerCluster % 2 != 0) || b.u8(16) != 2)
+        const std::optional<FATBootSector> b = FATBootSector::decode(platform::ByteView(boot));
+        if (!b || !b->hasBootCode() || b->bytesPerSector == 0 || b->bytesPerSector % 512 != 0 ||
+            b->sectorsPerCluster == 0 || (b->sectorsPerCluster != 1 && b->sectorsPerCluster % 2 != 0) ||
+            b->numberOfFats != 2)
             continue;
-        const std::uint8_t media = b.u8(21);
-        const std::uint64_t reserved = b.le16(14);
         std::vector<std::uint8_t> sector(bps, 0);
-        bool match = VolumeContentDetection::readSaveSector(reserved, 1, bps, sector, path) && sector[0] == media;
+        bool match =
+            VolumeContentDetection::readSaveSector(b->fatStart(), 1, bps, sector, path) && sector[0] == b->media;
         if (!match) {
             // The second copy of the FAT; a FAT32 boot sector keeps its FAT
             // size elsewhere and this looks at the first copy again.
             std::fill(sector.begin(), sector.end(), 0);
-            match = VolumeContentDetection::readSaveSector(reserved + b.le16(22), 1, bps, sector, path) &&
-                    sector[0] == media;
+            match = VolumeContentDetection::readSaveSector(b->fatStart() + b->fatSize16, 1, bps, sector, path) &&
+                    sector[0] == b->media;
         }
         if (!match) continue;
         const std::string type = detect.fatFileSystemDetermination(*drive);

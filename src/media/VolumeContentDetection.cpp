@@ -1,5 +1,6 @@
 #include "media/VolumeContentDetection.h"
 
+#include "formats/FATBootSector.h"
 #include "formats/HFSPlusStructures.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -15,12 +16,6 @@ using platform::Dict;
 
 namespace {
 
-// Bytes of a FAT directory entry, for the size of the FAT12/16 root folder.
-constexpr std::uint64_t kDirectoryEntryBytes = 32;
-// Cluster counts at which the FAT type changes, as Microsoft's FAT
-// documents define them.
-constexpr std::uint64_t kFAT16MinClusters = 4085;
-constexpr std::uint64_t kFAT32MinClusters = 65525;
 constexpr std::uint32_t kJournaledBit = 0x2000;
 
 // Reads up to buffer.size() bytes at offset; the byte count read (fewer at
@@ -112,30 +107,11 @@ bool VolumeContentDetection::isVolumeExFAT(const Dict& volume) const {
 
 std::string VolumeContentDetection::fatFileSystemDetermination(const Dict& volume) const {
     const std::vector<std::uint8_t> buffer = probe(volume, 0, kProbeSectors);
-    const ByteView b(buffer);
-    const std::uint64_t bytesPerSector = twoByteRead(b, 11, 1);
-    const std::uint64_t sectorsPerCluster = b.u8(13);
-    const std::uint64_t reservedSectors = twoByteRead(b, 14, 1);
-    const std::uint64_t numberOfFATs = b.u8(16);
-    const std::uint64_t rootEntries = twoByteRead(b, 17, 1);
-    std::uint64_t totalSectors = twoByteRead(b, 19, 1);
-    if (totalSectors == 0) totalSectors = fourByteRead(b, 32, 3);
-    std::uint64_t fatSize = twoByteRead(b, 22, 1);
-    if (fatSize == 0) fatSize = fourByteRead(b, 36, 3);
-
-    if (bytesPerSector == 0) return "-";
-    const std::uint64_t rootDirectorySectors =
-        (rootEntries * kDirectoryEntryBytes + bytesPerSector - 1) / bytesPerSector;
-    // Every term is below 2^40, so the sum is exact; areas that claim more
-    // than the volume has leave no data sectors to count clusters in.
-    const std::uint64_t overhead = reservedSectors + numberOfFATs * fatSize + rootDirectorySectors;
-    if (overhead > totalSectors) return "-";
-    const std::uint64_t dataSectors = totalSectors - overhead;
-    if (sectorsPerCluster == 0) return "-";
-    const std::uint64_t clusters = dataSectors / sectorsPerCluster;
-    if (clusters < kFAT16MinClusters) return "FAT12";
-    if (clusters < kFAT32MinClusters) return "FAT16";
-    return "FAT32";
+    const std::optional<FATBootSector> boot = FATBootSector::decode(ByteView(buffer));
+    // Areas that claim more than the volume has leave no clusters to count.
+    const std::optional<FATType> type = boot ? boot->type() : std::nullopt;
+    if (!type) return "-";
+    return *type == FATType::FAT12 ? "FAT12" : *type == FATType::FAT16 ? "FAT16" : "FAT32";
 }
 
 std::optional<Dict> VolumeContentDetection::checkForJournal(const Dict& volume) const {

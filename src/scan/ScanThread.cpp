@@ -10,6 +10,7 @@
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
 #include "hfsplus/DeletedFileScan.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
 #include "hfsplus/OrphanEntries.h"
@@ -20,6 +21,7 @@
 #include "signatures/SignatureSearchState.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassUInt32.h"
+#include "volume/TreeCleanup.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
@@ -92,16 +94,6 @@ bool noContent(std::string_view) {
     return false;
 }
 
-bool fatRecovery(Volume& v) {
-    return FATFileSystem(v).startFATFileSystemRecovery();
-}
-bool exFATRecovery(Volume& v) {
-    return ExFATFileSystem(v).startExFATFileSystemRecovery();
-}
-// The deleted-file scan always reads an APFS volume as a mounted one.
-bool apfsRecovery(Volume& v) {
-    return APFSFileSystem(v).startAPFSFileSystemRecovery();
-}
 } // namespace
 
 struct ScanThread::Recovery {
@@ -116,7 +108,7 @@ struct ScanThread::Recovery {
     void (ScanThread::*treeRecovery)(const Recovery& row);
     // The file-system recovery of the FAT-family and APFS rows, which both
     // scans run the same way; null where this build has none.
-    bool (*recover)(Volume& volume);
+    bool (ScanThread::*recover)();
     // The deleted-file scan's body.
     void (ScanThread::*deletedFileBody)(const Array& arguments);
     // The deleted-file scan's search drivers: plain search and carving.
@@ -144,7 +136,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .deletedFileContent = fatContent,
          .name = "FAT file-system recovery",
          .treeRecovery = &ScanThread::fileSystemRecovery,
-         .recover = fatRecovery,
+         .recover = &ScanThread::fatRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesFAT,
          .plain = Driver::PlainFAT,
          .carve = Driver::CarveFATFree,
@@ -156,7 +148,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .deletedFileContent = basicDataPartition,
          .name = "exFAT file-system recovery",
          .treeRecovery = &ScanThread::fileSystemRecovery,
-         .recover = exFATRecovery,
+         .recover = &ScanThread::exFATRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesExFAT,
          .plain = Driver::PlainExFAT,
          .carve = Driver::CarveExFAT,
@@ -168,7 +160,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
          .deletedFileContent = apfsVolume,
          .name = "APFS file-system recovery",
          .treeRecovery = &ScanThread::apfsTreeRecovery,
-         .recover = apfsRecovery,
+         .recover = &ScanThread::apfsRecovery,
          .deletedFileBody = &ScanThread::scanForDeletedFilesAPFS,
          .plain = Driver::PlainAPFS,
          .carve = Driver::CarveAPFSFree,
@@ -191,6 +183,28 @@ const ScanThread::Recovery& ScanThread::recoveryOf(FileSystem fileSystem) {
 
 ScanThread::ScanThread(std::shared_ptr<Volume> volume, std::shared_ptr<SignatureSearchState> search)
     : volume_(std::move(volume)), search_(search ? std::move(search) : std::make_shared<SignatureSearchState>()) {}
+ScanThread::~ScanThread() = default;
+
+bool ScanThread::fatRecovery() {
+    FATFileSystem fat(*volume_);
+    const bool found = fat.startFATFileSystemRecovery();
+    fat_ = fat.geometry();
+    return found;
+}
+
+bool ScanThread::exFATRecovery() {
+    return ExFATFileSystem(*volume_).startExFATFileSystemRecovery();
+}
+
+// The deleted-file scan always reads an APFS volume as a mounted one.
+bool ScanThread::apfsRecovery() {
+    return APFSFileSystem(*volume_).startAPFSFileSystemRecovery();
+}
+
+HFSPlusReaderState& ScanThread::hfsState() {
+    if (!hfs_) hfs_ = std::make_unique<HFSPlusReaderState>(*volume_);
+    return *hfs_;
+}
 
 void ScanThread::detach(std::shared_ptr<Volume> volume, std::shared_ptr<SignatureSearchState> search, Entry entry,
                         Array arguments) {
@@ -264,10 +278,10 @@ void ScanThread::searchStep(Driver driver) {
     std::function<void(std::uint64_t)> run;
     switch (driver) {
     case Driver::PlainHFS:
-        run = [&](std::uint64_t at) { plainSearch().signatureSearchStartAt(at); };
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchStartAt(at, hfsState().allocationExt); };
         break;
     case Driver::PlainFAT:
-        run = [&](std::uint64_t at) { plainSearch().signatureSearchFATStartAt(at); };
+        run = [&](std::uint64_t at) { plainSearch().signatureSearchFATStartAt(at, fat_); };
         break;
     case Driver::PlainExFAT:
         run = [&](std::uint64_t at) { plainSearch().signatureSearchExFATStartAt(at); };
@@ -291,10 +305,10 @@ void ScanThread::searchStep(Driver driver) {
         run = [&](std::uint64_t at) { carve().signatureSearchDiskPhotoMethodStartAt(at); };
         break;
     case Driver::CarveHFSFree:
-        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnlyStartAt(at); };
+        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnlyStartAt(at, hfsState().allocationExt); };
         break;
     case Driver::CarveFATFree:
-        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnFATVolumeStartAt(at); };
+        run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnFATVolumeStartAt(at, fat_); };
         break;
     case Driver::CarveAPFSFree:
         run = [&](std::uint64_t at) { carve().signatureSearchOnFreeSpaceOnAPFSVolumeStartAt(at); };
@@ -313,10 +327,13 @@ void ScanThread::searchStep(Driver driver) {
 }
 
 void ScanThread::cleanUp() {
+    // No HFS+ reader runs after this; its indexes go before the passes, as
+    // the volume's own do at their end.
+    hfs_.reset();
     phase([&] {
-        volume_->processDuplicateEntries(search_->filterTreeForMedia);
+        TreeCleanup(*volume_).processDuplicateEntries(search_->filterTreeForMedia);
         search_->releaseGroups();
-        volume_->fixPathNames(volume_->dirRoot);
+        TreeCleanup::fixPathNames(volume_->dirRoot);
     });
 }
 
@@ -324,7 +341,7 @@ void ScanThread::fileSystemRecovery(const Recovery& row) {
     ensureRoot();
     phase([&] {
         if (row.recover)
-            foundVolume_ = row.recover(*volume_);
+            foundVolume_ = (this->*row.recover)();
         else
             logStep(row.name);
     });
@@ -341,7 +358,7 @@ void ScanThread::apfsTreeRecovery(const Recovery&) {
 }
 
 void ScanThread::cannotProcess(const char* message) {
-    volume_->aborting = true;
+    aborting_ = true;
     if (auto* c = platform::appController()) {
         c->runAlertPanel(platform::alertRequest("!Can not process", message, "OK"));
         c->destroyVolumeAndBackToPartList();
@@ -350,29 +367,28 @@ void ScanThread::cannotProcess(const char* message) {
 
 void ScanThread::hfsTreeRecovery(const Recovery&) {
     Volume& v = *volume_;
-    v.advScanEntriesCanBePutIntoOrphanEntryArray = false;
-    v.aborting = false;
-    HFSPlusVolume hfs(v);
+    HFSPlusReaderState& state = hfsState();
+    HFSPlusVolume hfs(state);
     bool found = false;
     bool valid = false;
     bool catalogRead = false;
     phase([&] { found = hfs.initializeVIB(); });
     if (found) {
-        v.advScanEntriesCanBePutIntoOrphanEntryArray = true;
+        state.advScanEntriesCanBePutIntoOrphanEntryArray = true;
         phase([&] { valid = hfs.checkCatalogAndExtentsFile(); });
         if (valid) {
-            CatalogNodeSearch(v).findCatalogLeafNodes([this](const std::function<void()>& step) { phase(step); });
+            CatalogNodeSearch(state).findCatalogLeafNodes([this](const std::function<void()>& step) { phase(step); });
             if (v.firstLeafNode != 0 && v.catNodeSize != 0) {
                 // The walk keeps every leaf it takes in this index; without
                 // it (never expected) the walk cannot be judged and counts as
                 // read. A walk the user stopped is not a catalog that failed.
-                const BTreeTableClassUInt32* leaves = v.btreeForUsedCatNodeSector.get();
+                const BTreeTableClassUInt32* leaves = state.btreeForUsedCatNodeSector.get();
                 const std::int64_t leavesBefore = leaves ? leaves->numItems() : 0;
-                phase([&] { CatalogReader(v).makeTree(); });
+                phase([&] { CatalogReader(state).makeTree(); });
                 catalogRead = !leaves || leaves->numItems() > leavesBefore || v.stopTreeThread();
-                if (v.orphEntriesTotal > 0) {
+                if (state.orphEntriesTotal > 0) {
                     phase([&] {
-                        OrphanEntries orphans(v);
+                        OrphanEntries orphans(state);
                         // The advanced scan's fragment search passes over the
                         // nodes this walk read: what cannot be placed here is
                         // kept for its passes rather than dropped.
@@ -392,13 +408,13 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
         }
     }
     if (valid && v.treeScanMode == 1) {
-        phase([&] { AdvancedTreeScan(v).makeAdvTree(); });
+        phase([&] { AdvancedTreeScan(state).makeAdvTree(); });
     } else if (!valid && v.scanMode == "Advanced Scan") {
         // Only a volume header that cannot be read leaves the block size to
         // be guessed; one that was read knows it, whatever became of the
         // B-trees behind it.
         if (!found) v.setBlockSize(8);
-        phase([&] { AdvancedTreeScan(v).makeAdvTree(); });
+        phase([&] { AdvancedTreeScan(state).makeAdvTree(); });
     } else if (!valid || !catalogRead) {
         cannotProcess(kKeyStructuresNotFound);
         return;
@@ -436,10 +452,10 @@ void ScanThread::startMakingTree(const Array& arguments) {
                       "their contents. Go back and mark the file types to look for.");
     // Every content kind has a root before any search runs, so carved files
     // always have a tree to go into.
-    if (!v.aborting) ensureRoot();
+    if (!aborting_) ensureRoot();
 
-    if (search && !v.aborting) searchStep(carveRow ? carveRow->treeCarve : Driver::CarveVolume);
-    if (!v.aborting) cleanUp();
+    if (search && !aborting_) searchStep(carveRow ? carveRow->treeCarve : Driver::CarveVolume);
+    if (!aborting_) cleanUp();
     post(Dict{{"Progress Status", "default"}, {"Tree Complete", true}}, false);
 }
 
@@ -461,26 +477,27 @@ void ScanThread::scanForDeletedFiles(const Array& arguments) {
 void ScanThread::scanForDeletedFilesHFS(const Array& arguments) {
     Volume& v = *volume_;
     if (!resumed_) ensureRoot();
-    HFSPlusVolume hfs(v);
+    HFSPlusReaderState& state = hfsState();
+    HFSPlusVolume hfs(state);
     phase([&] {
         foundVolume_ = hfs.fillVIB();
         hfs.checkCatalogAndExtentsFile(); // the deleted-file scan goes on either way
     });
     if (intAt(arguments, 0) == 1 && !resumed_) {
-        DeletedFileScan deleted(v);
-        JournalExtents journal(v);
+        DeletedFileScan deleted(state);
+        JournalExtents journal(state);
         deleted.startMakingTreeDeletedFileScan();
-        v.orphEntriesTotal = 0;
+        state.orphEntriesTotal = 0;
         journal.getJournalSizeAndStart();
         phase([&] {
             deleted.searchCatFragsForDeletedFiles();
             platform::logLine("Removing redundant entries of the live catalog");
             v.freeBtreeNormalScanNDIRs();
             v.btreeNormalScan.reset();
-            v.btreeForUsedCatNodeSector.reset();
+            state.btreeForUsedCatNodeSector.reset();
             invalidateTimer();
-            if (v.orphEntriesTotal > 0) {
-                OrphanEntries(v).processOrphanEntriesWithIncrement(false, true);
+            if (state.orphEntriesTotal > 0) {
+                OrphanEntries(state).processOrphanEntriesWithIncrement(false, true);
                 invalidateTimer();
             }
             journal.searchJournalForExtraExtents();
@@ -508,11 +525,16 @@ void ScanThread::deletedFileSearch(const Recovery& row, const Array& arguments) 
     search_->sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
     const std::int64_t method = methodAt(arguments, 3);
     // The HFS+ free-space searches read the allocation file's extents.
-    if ((method == 0 || method == 1) && row.fileSystem == FileSystem::HFSPlus) AdvancedTreeScan(v).fillAllocationExt();
+    if ((method == 0 || method == 1) && row.fileSystem == FileSystem::HFSPlus)
+        AdvancedTreeScan(hfsState()).fillAllocationExt();
     // A resumed scan skipped the FAT pass, but the free-cluster searches need
     // the geometry the boot sector gives (the snapshot lacks the reserved
     // sectors before the FAT).
-    if (resumed_ && row.fileSystem == FileSystem::FAT) FATFileSystem(v).checkFATFileSystemHealthy();
+    if (resumed_ && row.fileSystem == FileSystem::FAT) {
+        FATFileSystem fat(v);
+        fat.checkFATFileSystemHealthy();
+        fat_ = fat.geometry();
+    }
     if (method == 0)
         searchStep(row.plain);
     else if (method == 1)

@@ -14,6 +14,7 @@
 //   scanForDeletedFilesDisk: [types, method]
 // method: 0 plain signature search, 1 photo-and-file carving, other: none.
 
+#include "fs/fat/FATGeometry.h"
 #include "platform/Value.h"
 
 #include <cstdint>
@@ -22,6 +23,7 @@
 
 class SignatureSearchState;
 class Volume;
+struct HFSPlusReaderState;
 
 class ScanThread {
 public:
@@ -30,6 +32,7 @@ public:
     // before (the photo scans' media filter, a resumed search's stream
     // lists) and read it while the search runs.
     explicit ScanThread(std::shared_ptr<Volume> volume, std::shared_ptr<SignatureSearchState> search = nullptr);
+    ~ScanThread();
 
     // Thread bodies. Each ends with exactly one "Tree Complete" post, after
     // which it touches no user-interface object.
@@ -56,6 +59,9 @@ public:
     // resumed scan, a content no recovery takes or one this build cannot
     // recover).
     bool foundVolume() const { return foundVolume_; }
+    // Whether the tree scan gave up: it said so, and no search or clean-up
+    // followed.
+    bool aborting() const { return aborting_; }
 
     // The file system a content string selects.
     enum class FileSystem { None, HFSPlus, FAT, ExFAT, APFS };
@@ -94,6 +100,13 @@ private:
     // The root, then the row's file-system recovery in one keep-awake phase
     // (a log line where this build has none).
     void fileSystemRecovery(const Recovery& row);
+    // The rows' file-system recoveries. The FAT one keeps the geometry it
+    // found for the searches of free clusters.
+    bool fatRecovery();
+    bool exFATRecovery();
+    bool apfsRecovery();
+    // The HFS+ readers' state for this scan, made at its first use.
+    HFSPlusReaderState& hfsState();
     // The deleted-file scan's search, when asked for: the row's plain or
     // carving driver by the method argument.
     void deletedFileSearch(const Recovery& row, const platform::Array& arguments);
@@ -108,5 +121,10 @@ private:
     bool resumed_ = false;
     bool searchAsked_ = false;
     bool foundVolume_ = false;
+    bool aborting_ = false;
     std::uint64_t resumePosition_ = 0;
+    // What the file-system step found and the searches after it read: the
+    // HFS+ readers' state (until the clean-up) and the FAT layout.
+    std::unique_ptr<HFSPlusReaderState> hfs_;
+    FATGeometry fat_;
 };

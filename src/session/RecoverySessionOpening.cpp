@@ -3,6 +3,7 @@
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
 #include "session/SessionMediumCheck.h"
+#include "volume/TreeCleanup.h"
 #include "volume/Volume.h"
 
 #include <thread>
@@ -190,8 +191,8 @@ NewDir* RecoverySessionOpening::setSelectedVolumeDirRoot(Volume& volume, NewDir*
     readFromDir(readRoot, root);
     newdir::freeNDir(readRoot);
     if (generateViewHelpers) {
-        volume.rearrangeDeletedTree(root);
-        volume.fillChildrenDirectArrays(root);
+        TreeCleanup::rearrangeDeletedTree(root);
+        newdir::fillChildrenDirectArrays(root);
     }
     volume.dirRoot = root;
     return root;

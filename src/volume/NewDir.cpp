@@ -178,6 +178,26 @@ std::u16string extension(const NewDir* node) {
     return units(node->texts.extension(), node->extensionLength);
 }
 
+std::u16string suggestedRepeatFileName(std::u16string_view name, NewDir* parent) {
+    if (!parent || parent->childList.empty()) return std::u16string(name);
+    for (NewDir* c : parent->childList) {
+        // Compared in place: this runs once per entry a reader places, over
+        // every child of the folder, so no string is built per child.
+        if (!c || c->nameLength == 0 || c->nameLength != name.size() || c->texts.name().size() < name.size() ||
+            c->texts.name().substr(0, name.size()) != name)
+            continue;
+        // The k-th later entry with this name gets k underscores, before the
+        // extension so the file still opens with the same program.
+        const std::size_t underscores = static_cast<std::size_t>(c->repeatCount) + 1;
+        std::u16string result(name);
+        const auto dot = result.rfind(u'.');
+        result.insert(dot == std::u16string::npos ? result.size() : dot, underscores, u'_');
+        c->repeatCount = static_cast<std::uint16_t>(c->repeatCount + 1);
+        return result;
+    }
+    return std::u16string(name);
+}
+
 void fillChildrenDirectArrays(NewDir* folder) {
     preOrder(folder, childList, folderChild, [](NewDir* f) {
         if (!f->childList.empty()) f->childrenDirect = f->childList;

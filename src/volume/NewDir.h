@@ -161,6 +161,10 @@ bool setExtension(NewDir* node, std::u16string_view extension);
 std::u16string fileName(const NewDir* node);
 std::u16string pathName(const NewDir* node);
 std::u16string extension(const NewDir* node);
+// The name an entry placed in the folder takes so that it does not repeat
+// a child's name: the k-th later entry named as a child gets k underscores
+// before its extension. The child counts the repeat.
+std::u16string suggestedRepeatFileName(std::u16string_view name, NewDir* parent);
 
 // Builds the direct arrays of the folder and of every folder below it.
 void fillChildrenDirectArrays(NewDir* folder);

@@ -7,9 +7,7 @@
 #include "platform/KeyedUnarchiver.h"
 #include "platform/SystemLog.h"
 #include "volume/BTreeTableClass.h"
-#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
-#include "volume/FileTypeRegistry.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -34,92 +32,6 @@ std::string textOf(const platform::Value& v) {
 // always have.
 platform::Value shown(const std::string& s) {
     return s.empty() ? platform::Value() : platform::Value(s);
-}
-
-// Applies fn to the node and to every folder above it, up to the root; a
-// ring in the parent links ends the walk with a log line.
-template <class Fn> void forEachAncestor(NewDir* from, Fn fn) {
-    if (!newdir::forEachAncestor(from, fn))
-        platform::logLine("Parent links of the found tree form a ring; totals above it left as they are");
-}
-
-// Running totals to take off a folder and everything above it.
-struct Decrement {
-    std::uint64_t size = 0;
-    std::uint32_t files = 0;
-    std::uint32_t entries = 0;
-    bool any() const { return size || files || entries; }
-    void add(const Decrement& o) {
-        size += o.size;
-        files += o.files;
-        entries += o.entries;
-    }
-    void applyTo(NewDir* d) const {
-        d->fileSize -= size;
-        d->fileCount -= files;
-        d->childrenCount -= entries;
-    }
-};
-
-// The removal passes lower a folder's totals and those of every folder above
-// it each time they drop something. Done literally that costs the depth of
-// the folder per removal, which a medium with a folder chain hundreds of
-// thousands deep turns into hours. So while the parent links agree with the
-// tree being walked, what a folder loses is parked with it and handed up one
-// level as the walk leaves it: the passes never read the totals they lower
-// above the folder they are in, and sums do not care about order, so every
-// folder ends with the same values. Where a parent link disagrees with the
-// tree, that folder's removals walk its parent links at once instead.
-class RemovalTotals {
-public:
-    // As the walk enters a folder and leaves it.
-    void enter(NewDir* folder) {
-        const bool agree = levels_.empty() || (levels_.back().linksAgree && folder->pndirPointer == levels_.back().dir);
-        levels_.push_back({folder, agree, {}});
-    }
-    void leave() {
-        const Level level = levels_.back();
-        levels_.pop_back();
-        if (!level.pending.any()) return;
-        if (levels_.empty()) {
-            forEachAncestor(level.dir, [&](NewDir* a) { level.pending.applyTo(a); });
-        } else {
-            level.pending.applyTo(level.dir);
-            levels_.back().pending.add(level.pending);
-        }
-    }
-    // What the pass dropped from the folder entered last.
-    void lower(const Decrement& d) {
-        if (!d.any()) return;
-        Level& level = levels_.back();
-        if (level.linksAgree)
-            level.pending.add(d);
-        else
-            forEachAncestor(level.dir, [&](NewDir* a) { d.applyTo(a); });
-    }
-
-private:
-    struct Level {
-        NewDir* dir;
-        bool linksAgree; // this and every link up to the start match the tree
-        Decrement pending;
-    };
-    std::vector<Level> levels_;
-};
-
-// The extension as the path rules give it: the text after the last dot of
-// the last path component; none for a name that only begins with a dot.
-std::u16string_view pathExtension(std::u16string_view name) {
-    while (name.size() > 1 && name.back() == u'/')
-        name.remove_suffix(1);
-    if (auto slash = name.rfind(u'/'); slash != std::u16string_view::npos) name = name.substr(slash + 1);
-    auto dot = name.rfind(u'.');
-    if (dot == std::u16string_view::npos || dot == 0) return {};
-    return name.substr(dot + 1);
-}
-
-bool beginsWith(std::u16string_view s, std::u16string_view prefix) {
-    return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
 }
 
 } // namespace
@@ -172,13 +84,11 @@ std::shared_ptr<Volume> Volume::initWithDictionary(const platform::Dict& d) {
             v->HPlusVolStart_ = 0;
             v->btree = std::make_unique<BTreeTableClass>();
             v->btreeNormalScan = std::make_unique<BTreeTableClass>();
-            v->btreeForUsedCatNodeSector = std::make_unique<BTreeTableClassUInt32>();
             v->btreeFirstFileBlock = std::make_unique<BTreeTableClassUInt32>();
             // A mounted volume's device begins at the volume.
             v->vibAtSector = 2;
             v->startSector = 0;
             v->maxFileID = 9;
-            v->isJournaled = d.get("journaled").stringValue() == "Yes";
             v->volumeContent = textOf(d.get("Content"));
             v->supportsFileSystemRecovery = d.get("supportFileSystemRecovery").boolValue();
             v->blocksStartsAtSector = 0;
@@ -199,7 +109,6 @@ std::shared_ptr<Volume> Volume::initWithDictionary(const platform::Dict& d) {
         v->vibAtSector = v->volumeScanType == 1 ? d.get("WhetherAlternateSector").uint64Value() : 0;
         v->btree = std::make_unique<BTreeTableClass>();
         v->btreeAdvScan = v->btree.get();
-        v->btreeForUsedCatNodeSector = std::make_unique<BTreeTableClassUInt32>();
         v->btreeFirstFileBlock = std::make_unique<BTreeTableClassUInt32>();
         v->maxFileID = 0;
         v->catNodeSize = 0;
@@ -215,10 +124,6 @@ std::shared_ptr<Volume> Volume::initWithDictionary(const platform::Dict& d) {
     // container off by the partition's start.
     v->cPath_ = v->path_;
     v->openedScanInfo = false;
-    v->btreeOrph = std::make_unique<BTreeTableClassOrph>();
-    v->btreeOrphAdvScanEntries = std::make_unique<BTreeTableClassOrph>();
-    v->orphEntryCount = v->orphEntriesTotal = 0;
-    v->orphAdvScanEntryCount = v->orphAdvScanEntriesTotal = 0;
     v->dataUpdate.clear();
     v->setStopTreeThread(false);
     v->autoCrashRecovery = false;
@@ -326,7 +231,6 @@ std::shared_ptr<Volume> Volume::initWithCoder(platform::KeyedUnarchiver& coder) 
     v->maxFileID = static_cast<std::uint32_t>(coder.decodeInt32("maxFileID"));
     v->startPos = coder.decodeFloat("startPos");
     v->endPos = coder.decodeFloat("endPos");
-    v->u8SectorPerCluster = static_cast<std::uint8_t>(v->blockSize_ & 0xFF);
     v->u32RootDirectoryStart = static_cast<std::uint32_t>(coder.decodeInt32("u32RootDirectoryStart"));
     v->u32RootDirectorySectors = static_cast<std::uint32_t>(coder.decodeInt32("u32RootDirectorySectors"));
     return v;
@@ -364,7 +268,6 @@ std::shared_ptr<Volume> Volume::mutableCopy() const {
     v->maxFileID = maxFileID;
     v->startPos = startPos;
     v->endPos = endPos;
-    v->u8SectorPerCluster = static_cast<std::uint8_t>(blockSize_ & 0xFF);
     v->u32RootDirectoryStart = u32RootDirectoryStart;
     v->u32RootDirectorySectors = u32RootDirectorySectors;
     return v;
@@ -373,7 +276,6 @@ std::shared_ptr<Volume> Volume::mutableCopy() const {
 void Volume::resetSigArraysAndBtreesAndOthers() {
     if (!autoCrashRecovery) {
         extentsExt.clear();
-        allocationExt.clear();
         catalogExt.clear();
         entryCount = folderCount = fileCount = 0;
         dataSize = 0;
@@ -384,8 +286,6 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
         previewWarningShown = false;
         openedScanInfo = false;
         catNodeSize = 0;
-        orphEntryCount = orphEntriesTotal = 0;
-        orphAdvScanEntryCount = orphAdvScanEntriesTotal = 0;
         dataUpdate.clear();
         // The indexes made at construction stay.
         return;
@@ -393,7 +293,6 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
     // Resuming: this object was restored from the snapshot, which carries the
     // counters and the next file ID but no indexes.
     extentsExt.clear();
-    allocationExt.clear();
     catalogExt.clear();
     setStopTreeThread(false);
     scanInfoSaved = false;
@@ -407,13 +306,8 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
     }
     btreeNormalScan = std::make_unique<BTreeTableClass>();
     btreeAdvScan = btree.get();
-    btreeForUsedCatNodeSector = std::make_unique<BTreeTableClassUInt32>();
     catNodeSize = 0;
     openedScanInfo = false;
-    btreeOrph = std::make_unique<BTreeTableClassOrph>();
-    btreeOrphAdvScanEntries = std::make_unique<BTreeTableClassOrph>();
-    orphEntryCount = orphEntriesTotal = 0;
-    orphAdvScanEntryCount = orphAdvScanEntriesTotal = 0;
     dataUpdate.clear();
 }
 
@@ -497,44 +391,6 @@ void Volume::stopPreventingSleep() {
 // ---------------------------------------------------------------------------
 // Tree operations
 
-std::u16string Volume::fileNameOfDir(const NewDir* node) const {
-    return newdir::fileName(node);
-}
-void Volume::setFileName(std::u16string_view name, NewDir* ofDir) {
-    newdir::setFileName(ofDir, name);
-}
-std::u16string Volume::pathNameOfDir(const NewDir* node) const {
-    return newdir::pathName(node);
-}
-void Volume::setPathName(std::u16string_view path, NewDir* ofDir) {
-    newdir::setPathName(ofDir, path);
-}
-void Volume::setPathBelow(const NewDir* folder, NewDir* ofDir) {
-    newdir::setPathBelow(ofDir, folder);
-}
-std::u16string Volume::extensionOfDir(const NewDir* node) const {
-    return newdir::extension(node);
-}
-void Volume::setExtension(std::u16string_view extension, NewDir* ofDir) {
-    newdir::setExtension(ofDir, extension);
-}
-
-NewDir* Volume::childAtIndex_(std::uint32_t index, const NewDir* ofDir) const {
-    return newdir::childAtIndex(ofDir, index);
-}
-NewDir* Volume::childAtIndexDeleted_(std::uint32_t index, const NewDir* ofDir) const {
-    return newdir::deletedChildAtIndex(ofDir, index);
-}
-
-// Appending never sets the child's parent link or parent ID: the builder
-// does, since only it knows whether the child really belongs there.
-void Volume::addChild(NewDir* child, NewDir* toDir) {
-    newdir::appendChild(toDir, child);
-}
-void Volume::addChildDeletedArray(NewDir* child, NewDir* toDir) {
-    newdir::appendDeletedChild(toDir, child);
-}
-
 void Volume::addChildUpdateBTree(NewDir* child, NewDir* toDir) {
     newdir::appendChild(toDir, child);
     // An ID met twice keeps the node indexed first; the second is still in
@@ -547,34 +403,6 @@ void Volume::addChildAdvScan(NewDir* child, NewDir* toDir) {
     // Only folders: the advanced scan looks parents up, never files.
     if (toDir->advScanIndex && child->fileType == NewDir::Folder)
         toDir->advScanIndex->insert(std::make_unique<ItemType>(child->fileID, child));
-}
-
-void Volume::removeChildAtIndex(std::uint32_t index, NewDir* fromDir) {
-    newdir::removeChildAtIndex(fromDir, index);
-}
-
-void Volume::swapChildrenArrayOfDir(NewDir* folder) {
-    newdir::swapChildLists(folder);
-}
-
-bool Volume::addDataExtStartBlock(std::uint64_t startBlock, std::uint64_t blockCount, NewDir* toDir) {
-    return newdir::appendDataExtent(toDir, startBlock, blockCount);
-}
-
-void Volume::addDataExtComp(ExtCompP group, NewDir* toDir) {
-    newdir::appendExtentGroup(toDir, std::move(group));
-}
-
-bool Volume::addDataExtCompEXTP(ExtP extent, ExtCompP& toExtCP) {
-    return newdir::appendExtentToGroup(toExtCP, extent.startBlock, extent.blockCount);
-}
-
-void Volume::freeNDir(NewDir* node) {
-    newdir::freeNDir(node);
-}
-
-void Volume::fillChildrenDirectArrays(NewDir* folder) {
-    if (folder) newdir::fillChildrenDirectArrays(folder);
 }
 
 void Volume::freeBtreeNormalScanNDIRs() {
@@ -611,52 +439,6 @@ void Volume::freeTree() {
     dirLostFolders = nullptr;
 }
 
-// ---------------------------------------------------------------------------
-// Clean-up passes
-
-void Volume::processDuplicateEntries(bool filterTreeForMedia) {
-    platform::AppController* controller = platform::appController();
-    platform::Dict progress;
-    auto post = [&](const char* text) {
-        progress.set("Progress Status", platform::Value(text));
-        if (controller) controller->updateProgress(platform::Dict(progress));
-    };
-    auto step = [&](const char* text) {
-        post(text);
-        platform::logLine(text);
-    };
-
-    progress.set("Progress Type", platform::Value(0));
-    progress.set("Start Animation", platform::Value(true));
-    step("Rearranging tree...");
-
-    // The scan is complete: the auto-recovery files are no longer needed.
-    if (controller) controller->rawScanCompleted();
-
-    if (filterTreeForMedia) {
-        step("Removing non-media tree...");
-        removeNonMediaFilesAndFolders(dirRoot);
-    }
-    step("Removing empty tree...");
-    removeZeroSizeFolders(dirRoot);
-    step("Rearranging tree (step 2)...");
-    rearrangeTreeFromDir(dirRoot);
-    step("Removing deleted tree...");
-    rearrangeDeletedTree(dirRoot);
-    step("Fixing names...");
-    fixNilFileNames(dirRoot);
-    step("Optimizing Tree...");
-    fillChildrenDirectArrays(dirRoot);
-
-    post("Removing helper trees...");
-    platform::logLine("Removing helper trees..");
-    releaseHelperIndexes();
-
-    progress.clear();
-    progress.set("Stop Animation", platform::Value(true));
-    step("Rearranging tree (done)...");
-}
-
 void Volume::redirectNodeIndexes(std::initializer_list<const BTreeTableClass*> replaced, BTreeTableClass* replacement) {
     auto isReplaced = [&](const BTreeTableClass* index) {
         return index && std::find(replaced.begin(), replaced.end(), index) != replaced.end();
@@ -676,166 +458,4 @@ void Volume::releaseHelperIndexes() {
     btreeAdvScan = nullptr;
     btreeNormalScan.reset();
     btreeFirstFileBlock.reset();
-    btreeForUsedCatNodeSector.reset();
-    btreeOrph.reset();
-    btreeOrphAdvScanEntries.reset();
-}
-
-bool Volume::isMediaFile(std::u16string_view extension) {
-    return FileTypeRegistry::isMediaFile(extension);
-}
-
-void Volume::removeNonMediaFilesAndFolders(NewDir* folder) {
-    RemovalTotals totals;
-    newdir::postOrder(
-        folder, newdir::childList, [](const NewDir* c) { return !c->childList.empty(); },
-        [&](NewDir* f) {
-            totals.enter(f);
-            // Files whose extension is not a media one go, the rest keep
-            // their order. Folders stay here; the next pass drops those left
-            // empty.
-            Decrement removed;
-            f->childList.eraseIf([&](NewDir* c) {
-                if (!c || c->fileType != NewDir::File) return false;
-                const std::u16string name = newdir::fileName(c);
-                const std::u16string_view ext = pathExtension(name);
-                if (ext.size() >= 2 && ext.size() <= 4 && isMediaFile(ext)) return false;
-                removed.size += c->fileSize;
-                removed.files += 1;
-                removed.entries += 1;
-                newdir::freeNDir(c);
-                return true;
-            });
-            totals.lower(removed);
-        },
-        [&](NewDir*) { totals.leave(); });
-}
-
-void Volume::removeZeroSizeFolders(NewDir* folder) {
-    RemovalTotals totals;
-    newdir::postOrder(
-        folder, newdir::childList, [](const NewDir* c) { return c->childrenCount != 0; },
-        [&](NewDir* f) {
-            totals.enter(f);
-            if (f->childrenCount == 0) return newdir::Walk::Skip;
-            // Folders whose running size is 0 go, and hidden system folders
-            // go even with data in them; the trash stays, it is where deleted
-            // files are most often found. Each goes with its whole subtree.
-            // Sizes are left to the next pass, which recomputes every total.
-            Decrement removed;
-            f->childList.eraseIf([&](NewDir* c) {
-                if (!c || c->fileType != NewDir::Folder) return false;
-                const std::u16string name = newdir::fileName(c);
-                const bool hidden = beginsWith(name, u".") && !beginsWith(name, u".Trashes");
-                if (c->fileSize != 0 && !hidden) return false;
-                removed.files += c->fileCount;
-                removed.entries += c->childrenCount + 1;
-                newdir::freeNDir(c);
-                return true;
-            });
-            totals.lower(removed);
-            return newdir::Walk::Into;
-        },
-        [&](NewDir*) { totals.leave(); });
-}
-
-void Volume::rearrangeTreeFromDir(NewDir* folder) {
-    if (!folder) return;
-    // Each folder is zeroed when the walk enters it and then counts its
-    // direct children; as the walk leaves it, it is folded into its parent.
-    // Every folder ends with the sums over everything below it, as if each
-    // file had been added to every folder above it, without walking up once
-    // per file. The walk sets the parent links on the way down.
-    std::vector<char> deletedFileBelow; // one per folder the walk is in
-    bool deletedFile = false;           // below the start, once the walk is done
-    newdir::postOrder(
-        folder, newdir::childList, newdir::folderChild,
-        [&](NewDir* f) {
-            f->fileSize = 0;
-            f->fileCount = 0;
-            f->childrenCount = 0;
-            f->extents.clear();
-            bool deleted = false;
-            for (NewDir* c : f->childList) {
-                if (!c) continue;
-                c->pndirPointer = f;
-                if (c->fileType == NewDir::File) {
-                    c->fileCount = 1;
-                    c->childrenCount = 0;
-                    if (c->deleted == 1) deleted = true;
-                    f->fileSize += c->fileSize;
-                    f->fileCount += 1;
-                    f->childrenCount += 1;
-                } else if (c->fileType == NewDir::Folder) {
-                    f->childrenCount += 1;
-                }
-            }
-            deletedFileBelow.push_back(deleted);
-        },
-        [&](NewDir* f) {
-            deletedFile = deletedFileBelow.back();
-            deletedFileBelow.pop_back();
-            // A folder keeps a deleted mark its reader gave it; only a
-            // deleted file marks the folders above it.
-            if (deletedFile) f->deleted = 1;
-            if (f == folder) return;
-            NewDir* p = f->pndirPointer;
-            p->fileSize += f->fileSize;
-            p->fileCount += f->fileCount;
-            p->childrenCount += f->childrenCount;
-            if (deletedFile) deletedFileBelow.back() = true;
-        });
-
-    // Folders above the one the pass started at are not zeroed: they gain
-    // what lies below it.
-    if (NewDir* above = folder->pndirPointer) {
-        const std::uint64_t size = folder->fileSize;
-        const std::uint32_t files = folder->fileCount;
-        const std::uint32_t entries = folder->childrenCount;
-        forEachAncestor(above, [&](NewDir* a) {
-            if (deletedFile) a->deleted = 1;
-            a->fileSize += size;
-            a->fileCount += files;
-            a->childrenCount += entries;
-        });
-    }
-}
-
-void Volume::rearrangeDeletedTree(NewDir* folder) {
-    newdir::preOrder(folder, newdir::childList, newdir::folderChild, [](NewDir* f) {
-        for (NewDir* c : f->childList)
-            if (c && c->deleted == 1) newdir::appendDeletedChild(f, c);
-    });
-}
-
-void Volume::fixNilFileNames(NewDir* folder) {
-    newdir::preOrder(
-        folder, newdir::childList, [](const NewDir* c) { return c->childrenCount != 0; },
-        [](NewDir* f) {
-            for (NewDir* c : f->childList)
-                if (c && c->nameLength == 0) newdir::setFileName(c, u"Untitled");
-        });
-}
-
-// Paths are built as the readers attach entries; nothing is left to fix.
-void Volume::fixPathNames(NewDir*) {}
-
-std::u16string Volume::suggestedRepeatFileName(std::u16string_view name, NewDir* parent) {
-    if (!parent || parent->childList.empty()) return std::u16string(name);
-    for (NewDir* c : parent->childList) {
-        // Compared in place: this runs once per entry a reader places, over
-        // every child of the folder, so no string is built per child.
-        if (!c || c->nameLength == 0 || c->nameLength != name.size() || c->texts.name().size() < name.size() ||
-            c->texts.name().substr(0, name.size()) != name)
-            continue;
-        // The k-th later entry with this name gets k underscores, before the
-        // extension so the file still opens with the same program.
-        const std::size_t underscores = static_cast<std::size_t>(c->repeatCount) + 1;
-        std::u16string result(name);
-        const auto dot = result.rfind(u'.');
-        result.insert(dot == std::u16string::npos ? result.size() : dot, underscores, u'_');
-        c->repeatCount = static_cast<std::uint16_t>(c->repeatCount + 1);
-        return result;
-    }
-    return std::u16string(name);
 }

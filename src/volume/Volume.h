@@ -3,20 +3,21 @@
 // The thing a scan runs on: a whole disk, a mounted volume, or a volume that
 // the partition search found on a disk. It reads through DMedia's readers and
 // holds where the volume lies and what it holds, the found-file tree with its
-// counters and indexes, the working state of the readers and the flags by
-// which the user interface pauses and stops the scan.
+// counters and indexes, the state of the searches and the flags by which the
+// user interface pauses and stops the scan.
 //
-// The readers of each file system keep their operations in classes of their
-// own folder (src/hfsplus/, src/fs/...), and the scan threads that choose
-// among them live above them (src/scan/); what they share with the scan
-// lives here as plain fields. A signature search keeps its own state
-// (signatures/SignatureSearchState.h).
+// The readers of each file system keep their operations, and the state they
+// work with, in classes of their own folder (src/hfsplus/, src/fs/...); the
+// scan threads that choose among them live above them (src/scan/) and hand
+// what one of them found to the searches that need it. What every scan
+// shares lives here as plain fields. The record-level tree operations are
+// newdir's (volume/NewDir.h), the clean-up passes TreeCleanup's; a signature
+// search keeps its own state (signatures/SignatureSearchState.h).
 
 #include "media/DMedia.h"
 #include "volume/NewDir.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
@@ -27,7 +28,6 @@
 
 class BTreeTableClass;
 class BTreeTableClassUInt32;
-class BTreeTableClassOrph;
 
 class Volume : public DMedia, public std::enable_shared_from_this<Volume> {
 public:
@@ -96,31 +96,11 @@ public:
     void startPreventingSleep();
     void stopPreventingSleep();
 
-    // --- found-file tree operations (scan side: they walk the lists) ---
-    std::u16string fileNameOfDir(const NewDir* node) const;
-    void setFileName(std::u16string_view name, NewDir* ofDir);
-    std::u16string pathNameOfDir(const NewDir* node) const;
-    void setPathName(std::u16string_view path, NewDir* ofDir);
-    // The path of an entry of the folder: the folder's path, "/" and its name.
-    void setPathBelow(const NewDir* folder, NewDir* ofDir);
-    std::u16string extensionOfDir(const NewDir* node) const;
-    void setExtension(std::u16string_view extension, NewDir* ofDir);
-    NewDir* childAtIndex_(std::uint32_t index, const NewDir* ofDir) const;
-    NewDir* childAtIndexDeleted_(std::uint32_t index, const NewDir* ofDir) const;
-    void addChild(NewDir* child, NewDir* toDir);
-    void addChildDeletedArray(NewDir* child, NewDir* toDir);
+    // --- found-file tree operations that keep the indexes ---
     // Appends and indexes the child by file ID in the folder's childIndex.
     void addChildUpdateBTree(NewDir* child, NewDir* toDir);
     // Appends and indexes a folder child in the folder's advScanIndex.
     void addChildAdvScan(NewDir* child, NewDir* toDir);
-    void removeChildAtIndex(std::uint32_t index, NewDir* fromDir);
-    void swapChildrenArrayOfDir(NewDir* folder);
-    // Refuses, with a log line, a start or count beyond 32 bits.
-    bool addDataExtStartBlock(std::uint64_t startBlock, std::uint64_t blockCount, NewDir* toDir);
-    void addDataExtComp(ExtCompP group, NewDir* toDir);
-    bool addDataExtCompEXTP(ExtP extent, ExtCompP& toExtCP);
-    void freeNDir(NewDir* node);
-    void fillChildrenDirectArrays(NewDir* folder);
     // Frees every NewDir held in btreeNormalScan (the index itself stays).
     void freeBtreeNormalScanNDIRs();
     // A zeroed "Root" folder (ID 2, parent 1, path "1") indexed in btree under
@@ -133,18 +113,9 @@ public:
     // this once nothing shows or walks the tree any more.
     void freeTree();
 
-    // --- clean-up passes over a finished tree ---
-    // The passes at a scan's end; filterTreeForMedia (the photo scans) also
-    // takes out every file that is no media file.
-    void processDuplicateEntries(bool filterTreeForMedia = false);
-    void removeNonMediaFilesAndFolders(NewDir* folder);
-    static bool isMediaFile(std::u16string_view extension);
-    void removeZeroSizeFolders(NewDir* folder);
-    void rearrangeTreeFromDir(NewDir* folder);
-    void rearrangeDeletedTree(NewDir* folder);
-    void fixNilFileNames(NewDir* folder);
-    void fixPathNames(NewDir* folder);
-    std::u16string suggestedRepeatFileName(std::u16string_view name, NewDir* parent);
+    // The last step of the clean-up: every index goes, and nodes stop
+    // naming the indexes their children went into.
+    void releaseHelperIndexes();
 
     // --- where the volume lies and what it holds ---
     std::uint64_t startSector = 0;
@@ -158,7 +129,6 @@ public:
     std::uint64_t totalBlocks = 0;
     std::uint64_t blocksStartsAtSector = 0;
     bool supportsFileSystemRecovery = false;
-    bool isJournaled = false;
     std::string scanMode;
     std::int32_t treeScanMode = 0;
 
@@ -177,41 +147,12 @@ public:
     std::unique_ptr<BTreeTableClass> btreeNormalScan;
     BTreeTableClass* btreeAdvScan = nullptr;
     std::unique_ptr<BTreeTableClassUInt32> btreeFirstFileBlock;
-    // Catalog nodes already read into the tree, so the sweeps pass over them.
-    std::unique_ptr<BTreeTableClassUInt32> btreeForUsedCatNodeSector;
-    std::unique_ptr<BTreeTableClassOrph> btreeOrph;
-    std::unique_ptr<BTreeTableClassOrph> btreeOrphAdvScanEntries;
-    std::uint32_t orphEntryCount = 0;
-    std::uint32_t orphEntriesTotal = 0;
-    std::uint32_t orphAdvScanEntryCount = 0;
-    std::uint32_t orphAdvScanEntriesTotal = 0;
 
-    // --- HFS+ reader state ---
-    std::uint64_t journalStart = 0;
-    std::uint64_t journalSize = 0;
-    std::uint32_t leafRecords = 0;
-    std::int32_t catTreeDepth = 0;
-    std::vector<Extent> allocationExt;
-    // Catalog leaf nodes found through the level-2 index nodes (node numbers)
-    // and every leaf node found by the sweep; absent until a search runs.
-    std::unique_ptr<std::vector<std::uint32_t>> leafNodePointerArray;
-    std::unique_ptr<std::vector<std::uint32_t>> leafNodePointerTotalArray;
-    std::vector<Extent> catalogExtAsPerVIB;
-    bool level2IndexNodeHasProblems = false;
-    bool advScanEntriesCanBePutIntoOrphanEntryArray = false;
-    bool aborting = false;
-    std::chrono::steady_clock::time_point startDate{};
-
-    // --- FAT and exFAT reader state ---
-    std::uint8_t u8SectorPerCluster = 0;
-    std::uint16_t u16ReservedSectorCount = 0;
-    std::uint16_t u16NumberOfFats = 0;
-    std::uint16_t u16ProcessedDirEntryInRootDirectory = 0;
-    std::uint32_t u32FATSize = 0;
+    // --- kept in sessions and snapshots: where a FAT volume's root
+    // directory lies (the FAT walk sets them; the walk itself works from
+    // its own geometry) ---
     std::uint32_t u32RootDirectoryStart = 0;
     std::uint32_t u32RootDirectorySectors = 0;
-    bool bFATOneIsHealthy = false;
-    std::uint64_t u64SaveVolumeStart = 0;
 
     // --- the search range in percent: the whole medium until the user sets one ---
     float startPos = 0;
@@ -231,8 +172,6 @@ public:
     }
 
 private:
-    // Step 9 of the clean-up: every index goes, and nodes stop naming the indexes their children went into.
-    void releaseHelperIndexes();
     // Points every node's childIndex/advScanIndex that names one of the
     // replaced indexes at the replacement (nullptr: no index).
     void redirectNodeIndexes(std::initializer_list<const BTreeTableClass*> replaced, BTreeTableClass* replacement);

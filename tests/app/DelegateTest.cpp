@@ -85,7 +85,7 @@ private slots:
         auto volume = std::make_shared<Volume>();
         NewDir* root = volume->createRoot();
         addNode(root, u"a.jpg", NewDir::File, 1000, true);
-        volume->fillChildrenDirectArrays(root);
+        newdir::fillChildrenDirectArrays(root);
         p.delegate.setSelectedVolume(volume);
         p.delegate.setIsPTListOrPTScanListChosen(0);
         controller->showTree();

@@ -310,7 +310,7 @@ private slots:
         NewDir* photo = addNode(root, u"photo.png", NewDir::File, pngAt_.size, false);
         newdir::setSectorsPerBlock(photo, 1);
         newdir::appendDataExtent(photo, pngAt_.sector, static_cast<std::uint32_t>((pngAt_.size + 511) / 512));
-        v->fillChildrenDirectArrays(root);
+        newdir::fillChildrenDirectArrays(root);
         p.delegate.setSelectedVolume(v);
         p.delegate.setIsPTListOrPTScanListChosen(0);
         tree->showTree();

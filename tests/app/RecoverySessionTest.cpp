@@ -6,6 +6,7 @@
 #include "session/RecoverySessionSaving.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
+#include "volume/TreeCleanup.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -62,9 +63,9 @@ std::shared_ptr<Volume> smallVolume(int scanType = 0) {
     addNode(photos, u"a.jpg", NewDir::File, 1000, false);
     addNode(photos, u"b.jpg", NewDir::File, 2000, true);
     addNode(root, u"notes.txt", NewDir::File, 10, false);
-    v->rearrangeTreeFromDir(root);
-    v->rearrangeDeletedTree(root);
-    v->fillChildrenDirectArrays(root);
+    TreeCleanup::rearrangeTreeFromDir(root);
+    TreeCleanup::rearrangeDeletedTree(root);
+    newdir::fillChildrenDirectArrays(root);
     return v;
 }
 

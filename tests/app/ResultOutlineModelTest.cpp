@@ -10,6 +10,7 @@
 #include "results/qt/TableViewImageCell.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
+#include "volume/TreeCleanup.h"
 
 #include <QAbstractItemModelTester>
 #include <QTreeView>
@@ -33,9 +34,9 @@ std::shared_ptr<Volume> builtVolume() {
     addNode(lost, u"e.png", NewDir::File, 50, true);
     addNode(root, u"empty", NewDir::Folder, 0, false);
     addNode(root, u"README", NewDir::File, 5, false);
-    v->rearrangeTreeFromDir(root);
-    v->rearrangeDeletedTree(root);
-    v->fillChildrenDirectArrays(root);
+    TreeCleanup::rearrangeTreeFromDir(root);
+    TreeCleanup::rearrangeDeletedTree(root);
+    newdir::fillChildrenDirectArrays(root);
     return v;
 }
 

@@ -5,6 +5,7 @@
 #include "results/qt/ResultOutlineModel.h"
 #include "scan/ScanThread.h"
 #include "support/ScanHelpers.h"
+#include "volume/TreeCleanup.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -70,9 +71,9 @@ std::shared_ptr<Volume> builtVolume() {
     NewDir* old = addNode(photos, u"old", NewDir::Folder, 0, false);
     addNode(old, u"c.JPG", NewDir::File, 3000, true);
     addNode(root, u"notes.txt", NewDir::File, 10, false);
-    v->rearrangeTreeFromDir(root);
-    v->rearrangeDeletedTree(root);
-    v->fillChildrenDirectArrays(root);
+    TreeCleanup::rearrangeTreeFromDir(root);
+    TreeCleanup::rearrangeDeletedTree(root);
+    newdir::fillChildrenDirectArrays(root);
     return v;
 }
 

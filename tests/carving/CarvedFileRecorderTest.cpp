@@ -81,7 +81,7 @@ TEST_F(CarvedFileRecorderTest, CarvedFilesGoOnlyIntoTheFolderTheSearchMadeForThe
         live->fileType = NewDir::Folder;
         live->deleted = deleted;
         newdir::setFileName(live, u"jpg files");
-        v->addChild(live, v->dirRoot);
+        newdir::appendChild(v->dirRoot, live);
     }
     CarvedFileRecorder recorder(*v, search);
     Sig jpg = sig("jpg", 1000);

@@ -353,7 +353,7 @@ TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterT
     PhotoCarving(*v, search, resumed).signatureSearchDiskPhotoMethodStartAt(first.checkpoints.back());
     std::size_t jpegFolders = 0;
     for (const NewDir* child : v->dirRoot->childList)
-        jpegFolders += v->fileNameOfDir(child) == u"JPG Files";
+        jpegFolders += newdir::fileName(child) == u"JPG Files";
     EXPECT_EQ(jpegFolders, 1u);
     EXPECT_EQ(jpegs->childrenArrayCount(), 4u);
     for (const auto& [path, sector] : {std::pair{"JPG Files/file1.jpg", 100},

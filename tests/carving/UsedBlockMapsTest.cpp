@@ -28,8 +28,7 @@ TEST_F(UsedBlockMapsTest, AllocationFileBitsComeFromTheExtentHoldingThemAcrossAB
     writeAt(image, 20 * 512, {0xF0});       // blocks 4096..4099 in use
     auto v = keep(testsupport::volumeOver(image));
     v->setBlockSize(1);
-    v->allocationExt = {Extent(10, 1), Extent(20, 1)};
-    UsedBlockMaps maps(*v);
+    UsedBlockMaps maps(*v, {Extent(10, 1), Extent(20, 1)});
 
     Flags f = allInUse();
     maps.get40BlocksUsedStatusFromBlock(4095, f);
@@ -59,10 +58,10 @@ TEST_F(UsedBlockMapsTest, FatEntriesOfEachWidthSayWhichClustersAreInUseAcrossASe
     writeAt(image, 4 * 512 + 202, {0x05, 0x00});
     writeAt(image, 4 * 512 + 278, {0xFF, 0xFF});
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, "FAT16"));
-    v->u16ReservedSectorCount = 4;
-    UsedBlockMaps maps(*v);
+    FATGeometry fat{FATType::FAT16, {}};
+    fat.boot.reservedSectorCount = 4;
     Flags f = allInUse();
-    maps.get40BlocksUsedStatusOfFATFromBlock(100, f);
+    UsedBlockMaps(*v, fat).get40BlocksUsedStatusOfFATFromBlock(100, f);
     Flags want{};
     want[1] = want[39] = 1;
     EXPECT_EQ(f, want);
@@ -70,9 +69,9 @@ TEST_F(UsedBlockMapsTest, FatEntriesOfEachWidthSayWhichClustersAreInUseAcrossASe
     // FAT12: cluster 2 free (low 12 bits of 0x4000), cluster 3 in use (high
     // 12 bits of the 16-bit value at byte 4: 0x400).
     writeAt(image, 4 * 512 + 3, {0x00, 0x40, 0x00});
-    v->volumeContent = "FAT12";
+    fat.type = FATType::FAT12;
     f = allInUse();
-    maps.get40BlocksUsedStatusOfFATFromBlock(2, f);
+    UsedBlockMaps(*v, fat).get40BlocksUsedStatusOfFATFromBlock(2, f);
     EXPECT_EQ(f[0], 0);
     EXPECT_EQ(f[1], 1);
 
@@ -83,9 +82,10 @@ TEST_F(UsedBlockMapsTest, FatEntriesOfEachWidthSayWhichClustersAreInUseAcrossASe
     writeAt(large, 4096 + 4 * 1024, {0x07});
     writeAt(large, 4096 + 4 * 1025, {0x00, 0x00, 0x00, 0xF0});
     auto v32 = keep(testsupport::volumeOver(large, 0, 0, 4096, "FAT32"));
-    v32->u16ReservedSectorCount = 1;
+    fat = {FATType::FAT32, {}};
+    fat.boot.reservedSectorCount = 1;
     f = allInUse();
-    UsedBlockMaps(*v32).get40BlocksUsedStatusOfFATFromBlock(1023, f);
+    UsedBlockMaps(*v32, fat).get40BlocksUsedStatusOfFATFromBlock(1023, f);
     want.fill(0);
     want[1] = 1;
     EXPECT_EQ(f, want);
@@ -94,12 +94,13 @@ TEST_F(UsedBlockMapsTest, FatEntriesOfEachWidthSayWhichClustersAreInUseAcrossASe
 TEST_F(UsedBlockMapsTest, FatThatCannotBeReadLeavesTheWholeBatchInUse) {
     const auto image = testsupport::zeroImage(64 * 512);
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, "FAT32"));
-    v->u16ReservedSectorCount = 4;
+    FATGeometry fat{FATType::FAT32, {}};
+    fat.boot.reservedSectorCount = 4;
     testsupport::FailingReads bad;
     bad.failSectors(4, 8);
     v->setRawRead(bad.reader());
     Flags f = allInUse();
-    UsedBlockMaps(*v).get40BlocksUsedStatusOfFATFromBlock(2, f);
+    UsedBlockMaps(*v, fat).get40BlocksUsedStatusOfFATFromBlock(2, f);
     EXPECT_EQ(f, allInUse());
 }
 

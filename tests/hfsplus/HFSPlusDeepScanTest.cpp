@@ -161,7 +161,7 @@ protected:
         v->resetSigArraysAndBtreesAndOthers();
         v->setBlockSize(8);
         v->createRoot();
-        if (searched) CatalogFragmentSearch(*v).searchCatFrags();
+        if (searched) CatalogFragmentSearch(hfsState(*v)).searchCatFrags();
         return v;
     }
 
@@ -443,13 +443,13 @@ TEST_F(DeepScan, TheMacOSVolumeScannedInAdvancedModeHoldsEveryEntryOfTheNormalSc
 
 TEST_F(DeepScan, AVolumeWithoutCatalogNodesStillGetsLostFoldersAndNoOrphanPass) {
     auto v = memoryVolume();
-    EXPECT_TRUE(AdvancedTreeScan(*v).makeAdvTree());
+    EXPECT_TRUE(AdvancedTreeScan(hfsState(*v)).makeAdvTree());
     ASSERT_NE(v->dirLostFolders, nullptr);
     EXPECT_EQ(v->dirLostFolders->pndirPointer, v->dirRoot);
     EXPECT_EQ(shown(v->dirLostFolders), "Lost Folders #8 in 2 deleted /Root");
     EXPECT_EQ(v->btree->retrieveKeyField(8)->dir(), v->dirLostFolders);
     EXPECT_EQ(v->dirRoot->childrenCount, 1u);
-    EXPECT_EQ(v->orphEntriesTotal + v->orphAdvScanEntriesTotal, 0u);
+    EXPECT_EQ(hfsState(*v).orphEntriesTotal + hfsState(*v).orphAdvScanEntriesTotal, 0u);
     EXPECT_FALSE(progressShown("Processing orphan & lost entries..."));
     EXPECT_TRUE(progressShown("Searching catalog fragments..."));
     EXPECT_EQ(v->catNodeSize, 0); // no candidate node met: no node size assumed
@@ -459,13 +459,13 @@ TEST_F(DeepScan, ANodeAtASectorTheCatalogWalkReadIsNotReadAgain) {
     auto v = memoryVolume();
     writeAt(v->cPath(), 300 * 512, leaf({fileRecord(930, 2, "once.bin", 5000, 100)}));
     v->catNodeSize = 8;
-    CatalogFragmentSearch search(*v);
-    v->btreeForUsedCatNodeSector->insert(std::make_unique<ItemTypeUInt32>(300));
+    CatalogFragmentSearch search(hfsState(*v));
+    hfsState(*v).btreeForUsedCatNodeSector->insert(std::make_unique<ItemTypeUInt32>(300));
     EXPECT_FALSE(search.getIfUnusedSectorForCatalogNode(300));
     EXPECT_TRUE(search.getIfUnusedSectorForCatalogNode(301));
     search.processCatFrags(300);
-    EXPECT_EQ(v->orphAdvScanEntriesTotal, 0u);
-    EXPECT_TRUE(v->btreeOrphAdvScanEntries->empty());
+    EXPECT_EQ(hfsState(*v).orphAdvScanEntriesTotal, 0u);
+    EXPECT_TRUE(hfsState(*v).btreeOrphAdvScanEntries->empty());
 }
 
 TEST_F(DeepScan, FragmentsInsideTheCatalogFileGoToTheOrphanIndexOnlyWhenTheHeaderWasFound) {
@@ -474,25 +474,25 @@ TEST_F(DeepScan, FragmentsInsideTheCatalogFileGoToTheOrphanIndexOnlyWhenTheHeade
         writeAt(v->cPath(), 800 * 512, leaf({folderRecord(950, 2, "Inside")}));
         writeAt(v->cPath(), 2000 * 512, leaf({folderRecord(951, 2, "Outside")}));
         v->catNodeSize = 8;
-        v->catalogExtAsPerVIB = {Extent(100, 10)}; // sectors 800..879
-        v->advScanEntriesCanBePutIntoOrphanEntryArray = headerFound;
-        CatalogFragmentSearch(*v).searchCatFrags();
-        EXPECT_EQ(v->btreeOrph->retrieveKeyField(950) != nullptr, headerFound);
-        EXPECT_EQ(v->btreeOrphAdvScanEntries->retrieveKeyField(950) != nullptr, !headerFound);
-        EXPECT_NE(v->btreeOrphAdvScanEntries->retrieveKeyField(951), nullptr);
-        EXPECT_EQ(v->orphEntriesTotal, headerFound ? 1u : 0u);
+        hfsState(*v).catalogExtAsPerVIB = {Extent(100, 10)}; // sectors 800..879
+        hfsState(*v).advScanEntriesCanBePutIntoOrphanEntryArray = headerFound;
+        CatalogFragmentSearch(hfsState(*v)).searchCatFrags();
+        EXPECT_EQ(hfsState(*v).btreeOrph->retrieveKeyField(950) != nullptr, headerFound);
+        EXPECT_EQ(hfsState(*v).btreeOrphAdvScanEntries->retrieveKeyField(950) != nullptr, !headerFound);
+        EXPECT_NE(hfsState(*v).btreeOrphAdvScanEntries->retrieveKeyField(951), nullptr);
+        EXPECT_EQ(hfsState(*v).orphEntriesTotal, headerFound ? 1u : 0u);
         EXPECT_EQ(v->maxFileID, 951u);
     }
 }
 
 TEST_F(DeepScan, TheCatalogSectorTestUsesTheFoundExtentsFirstAndEndsBeforeTheLastBlock) {
     auto v = memoryVolume();
-    AdvancedTreeScan scan(*v);
+    AdvancedTreeScan scan(hfsState(*v));
     EXPECT_FALSE(scan.sectorIsInCatalogFile(0));
     EXPECT_FALSE(scan.sectorIsInCatalogFile(1000));
     v->setHPlusVolStart(16);
     v->setBlockSize(8);
-    v->catalogExtAsPerVIB = {Extent(10, 5)}; // sectors 96..135
+    hfsState(*v).catalogExtAsPerVIB = {Extent(10, 5)}; // sectors 96..135
     EXPECT_FALSE(scan.sectorIsInCatalogFile(95));
     EXPECT_TRUE(scan.sectorIsInCatalogFile(96));
     EXPECT_TRUE(scan.sectorIsInCatalogFile(135));
@@ -512,7 +512,7 @@ NewDir* folderNode(Volume& v, std::uint32_t id, std::uint32_t parent, const char
     d->fileType = NewDir::Folder;
     d->fileID = id;
     d->parentID = parent;
-    v.setFileName(newdir::utf16(name), d);
+    newdir::setFileName(d, newdir::utf16(name));
     return d;
 }
 
@@ -522,7 +522,7 @@ NewDir* fileNode(Volume& v, std::uint32_t id, std::uint32_t parent, const char* 
     d->fileType = NewDir::File;
     d->fileSize = size;
     d->fileCount = 1;
-    if (size) v.addDataExtStartBlock(startBlock, (size + 4095) / 4096, d);
+    if (size) newdir::appendDataExtent(d, startBlock, (size + 4095) / 4096);
     return d;
 }
 
@@ -541,23 +541,23 @@ TEST_F(DeepScan, AParkedFileUnderAParkedFolderIsCountedOnceWhicheverComesFirst) 
         const std::uint32_t folderID = folderFirst ? 300 : 302;
         NewDir* folder = folderNode(*v, folderID, 2, "Parked");
         NewDir* file = fileNode(*v, 301, folderID, "f.bin", 1000);
-        park(*v->btreeOrph, v->orphEntriesTotal, {folder, file});
-        OrphanEntries(*v).processOrphanEntriesWithIncrement(false, false);
+        park(*hfsState(*v).btreeOrph, hfsState(*v).orphEntriesTotal, {folder, file});
+        OrphanEntries(hfsState(*v)).processOrphanEntriesWithIncrement(false, false);
         ASSERT_EQ(folder->pndirPointer, v->dirRoot);
         ASSERT_EQ(file->pndirPointer, folder);
         // Root: the folder, the file and the "Lost Files" made on the way.
         EXPECT_EQ(std::tuple(v->dirRoot->fileSize, v->dirRoot->fileCount, v->dirRoot->childrenCount),
                   std::tuple(1000u, 1u, 3u));
         EXPECT_EQ(std::tuple(folder->fileSize, folder->fileCount, folder->childrenCount), std::tuple(1000u, 1u, 1u));
-        EXPECT_TRUE(v->btreeOrph->retrieveKeyField(301)->parentFoundInBtree());
-        EXPECT_TRUE(v->btreeOrph->retrieveKeyField(301)->alreadyPolled());
+        EXPECT_TRUE(hfsState(*v).btreeOrph->retrieveKeyField(301)->parentFoundInBtree());
+        EXPECT_TRUE(hfsState(*v).btreeOrph->retrieveKeyField(301)->alreadyPolled());
     }
 }
 
 TEST_F(DeepScan, ThePlainPassMakesLostFilesEvenWhenNothingGoesThere) {
     auto v = memoryVolume();
-    park(*v->btreeOrph, v->orphEntriesTotal, {folderNode(*v, 300, 2, "Parked")});
-    OrphanEntries(*v).processOrphanEntriesWithIncrement(false, false);
+    park(*hfsState(*v).btreeOrph, hfsState(*v).orphEntriesTotal, {folderNode(*v, 300, 2, "Parked")});
+    OrphanEntries(hfsState(*v)).processOrphanEntriesWithIncrement(false, false);
     ASSERT_NE(v->dirLostFiles, nullptr);
     EXPECT_EQ(shown(v->dirLostFiles), "Lost Files #7 in 2 deleted /Root");
     // Counted although the pass itself counts nothing.
@@ -565,7 +565,7 @@ TEST_F(DeepScan, ThePlainPassMakesLostFilesEvenWhenNothingGoesThere) {
     EXPECT_EQ(controller.callsNamed("setUpTimer").size(), 1u);
     // A second pass finds it by its ID and marks it deleted.
     v->dirLostFiles->deleted = 0;
-    OrphanEntries(*v).processOrphanEntriesWithIncrement(false, false);
+    OrphanEntries(hfsState(*v)).processOrphanEntriesWithIncrement(false, false);
     EXPECT_EQ(v->dirLostFiles->deleted, 1);
     EXPECT_EQ(v->folderCount, 1u);
 }
@@ -573,25 +573,26 @@ TEST_F(DeepScan, ThePlainPassMakesLostFilesEvenWhenNothingGoesThere) {
 // Folders with no acceptable parent are freed with all they hold (for the leak checker): none is in the tree.
 TEST_F(DeepScan, ThePlainPassNeverPutsAnEntryUnderItselfItsDescendantOrAFile) {
     auto v = memoryVolume();
-    park(*v->btreeOrph, v->orphEntriesTotal,
+    park(*hfsState(*v).btreeOrph, hfsState(*v).orphEntriesTotal,
          {folderNode(*v, 400, 400, "Self"), fileNode(*v, 401, 400, "inself.bin", 100), folderNode(*v, 402, 403, "A"),
           folderNode(*v, 403, 402, "B"), fileNode(*v, 404, 2, "parent.bin", 100),
           fileNode(*v, 405, 404, "underfile.bin", 200), fileNode(*v, 406, 406, "selffile.bin", 300)});
-    within(std::chrono::seconds(30), [&] { OrphanEntries(*v).processOrphanEntriesWithIncrement(true, false); });
+    within(std::chrono::seconds(30),
+           [&] { OrphanEntries(hfsState(*v)).processOrphanEntriesWithIncrement(true, false); });
     expectNoRings(v->dirRoot);
     EXPECT_EQ(pathsOf(listTree(v->dirRoot)),
               (Names{"parent.bin", "Lost Files", "Lost Files/underfile.bin", "Lost Files/selffile.bin"}));
-    EXPECT_EQ(v->btreeOrph->retrieveKeyField(400)->dir(), nullptr);
-    EXPECT_EQ(v->btreeOrph->retrieveKeyField(402)->dir(), nullptr);
+    EXPECT_EQ(hfsState(*v).btreeOrph->retrieveKeyField(400)->dir(), nullptr);
+    EXPECT_EQ(hfsState(*v).btreeOrph->retrieveKeyField(402)->dir(), nullptr);
 }
 
 TEST_F(DeepScan, OrphanFoldersOfOneMissingParentGetOneRecreatedParentEach) {
     auto v = memoryVolume(true);
     NewDir* x = folderNode(*v, 200, 123, "X");
     NewDir* y = folderNode(*v, 201, 123, "Y");
-    park(*v->btreeOrphAdvScanEntries, v->orphAdvScanEntriesTotal, {x, y});
+    park(*hfsState(*v).btreeOrphAdvScanEntries, hfsState(*v).orphAdvScanEntriesTotal, {x, y});
     const std::uint32_t folders = v->folderCount;
-    OrphanEntries orphans(*v);
+    OrphanEntries orphans(hfsState(*v));
     orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
     EXPECT_EQ(x->pndirPointer, nullptr); // left for the second pass
     orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
@@ -604,7 +605,7 @@ TEST_F(DeepScan, OrphanFoldersOfOneMissingParentGetOneRecreatedParentEach) {
     EXPECT_EQ(x->pndirPointer->pndirPointer, v->dirLostFolders);
     EXPECT_EQ(pathOf(x), "/Root/Lost Folders/LostFolder123");
     // Marks are left alone by the second pass.
-    EXPECT_FALSE(v->btreeOrphAdvScanEntries->retrieveKeyField(200)->parentFoundInBtree());
+    EXPECT_FALSE(hfsState(*v).btreeOrphAdvScanEntries->retrieveKeyField(200)->parentFoundInBtree());
     // Unmarked, but placed: a second run does not place them again.
     orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);
     EXPECT_EQ(v->dirLostFolders->childrenArrayCount(), 2u);
@@ -616,9 +617,9 @@ TEST_F(DeepScan, TheFirstAdvancedPassPutsEntriesOnlyUnderParkedFolders) {
     NewDir* folder = folderNode(*v, 200, 2, "F");
     NewDir* inFolder = fileNode(*v, 201, 200, "in.bin", 100);
     NewDir* underFile = fileNode(*v, 203, 202, "under.bin", 100);
-    park(*v->btreeOrphAdvScanEntries, v->orphAdvScanEntriesTotal,
+    park(*hfsState(*v).btreeOrphAdvScanEntries, hfsState(*v).orphAdvScanEntriesTotal,
          {folder, inFolder, fileNode(*v, 202, 2, "p.bin", 100), underFile});
-    OrphanEntries orphans(*v);
+    OrphanEntries orphans(hfsState(*v));
     orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
     EXPECT_EQ(inFolder->pndirPointer, folder);
     EXPECT_EQ(underFile->pndirPointer, nullptr);
@@ -632,9 +633,9 @@ TEST_F(DeepScan, TheFirstAdvancedPassPutsEntriesOnlyUnderParkedFolders) {
 // Empty, nameless, beyond the volume's last block (of 1024), or without a parent.
 TEST_F(DeepScan, TheSecondPassLeavesImplausibleFilesOut) {
     auto v = memoryVolume(true);
-    OrphanEntries orphans(*v);
+    OrphanEntries orphans(hfsState(*v));
     orphans.processOrphanAdvScanEntriesWithIncrement(true, false); // makes "Lost Files"
-    park(*v->btreeOrphAdvScanEntries, v->orphAdvScanEntriesTotal,
+    park(*hfsState(*v).btreeOrphAdvScanEntries, hfsState(*v).orphAdvScanEntriesTotal,
          {fileNode(*v, 300, 999, "empty.bin", 0), fileNode(*v, 301, 999, "", 100),
           fileNode(*v, 302, 999, "beyond.bin", 100, 1025), fileNode(*v, 303, 999, "atend.bin", 100, 1024),
           fileNode(*v, 304, 0, "noparent.bin", 100)});
@@ -645,10 +646,10 @@ TEST_F(DeepScan, TheSecondPassLeavesImplausibleFilesOut) {
 
 TEST_F(DeepScan, AStoppedScanPlacesNothingAndLeaksNothing) {
     auto v = memoryVolume(true);
-    park(*v->btreeOrph, v->orphEntriesTotal, {fileNode(*v, 300, 2, "a.bin", 100)});
-    park(*v->btreeOrphAdvScanEntries, v->orphAdvScanEntriesTotal, {folderNode(*v, 301, 999, "F")});
+    park(*hfsState(*v).btreeOrph, hfsState(*v).orphEntriesTotal, {fileNode(*v, 300, 2, "a.bin", 100)});
+    park(*hfsState(*v).btreeOrphAdvScanEntries, hfsState(*v).orphAdvScanEntriesTotal, {folderNode(*v, 301, 999, "F")});
     v->setStopTreeThread(true);
-    OrphanEntries orphans(*v);
+    OrphanEntries orphans(hfsState(*v));
     orphans.processOrphanEntriesWithIncrement(true, false);
     orphans.processOrphanAdvScanEntriesWithIncrement(true, false);
     orphans.processOrphanAdvScanEntriesRun2WithIncrement(true, false);

@@ -80,6 +80,14 @@ protected:
                                                     {"device revision", "-"}}));
     }
 
+    // Where the journal lies, read again as the deleted-file scan reads it.
+    HFSPlusReaderState& journalOf(Volume& v) {
+        HFSPlusReaderState& state = hfsState(v);
+        HFSPlusVolume(state).fillVIB();
+        JournalExtents(state).getJournalSizeAndStart();
+        return state;
+    }
+
     // What a mode-0 wizard row does: recover deleted files, no search.
     void scan(const std::shared_ptr<Volume>& v) { ScanThread(v).scanForDeletedFiles(Array{1, 0}); }
     std::shared_ptr<Volume> scanned(const std::vector<std::uint8_t>& image, std::uint32_t sectorSize = 512) {
@@ -270,15 +278,16 @@ TEST_F(HFSPlusDeletedScan, ParkedCopiesAreCountedOnce) {
     b.endJournalTransaction();
     b.addJournalCopyOf(docs);
     auto v = mounted(b.build());
-    DeletedFileScan scan(*v);
+    HFSPlusReaderState& state = hfsState(*v);
+    DeletedFileScan scan(state);
     v->createRoot();
-    HFSPlusVolume(*v).fillVIB();
-    HFSPlusVolume(*v).checkCatalogAndExtentsFile();
-    JournalExtents(*v).getJournalSizeAndStart();
+    HFSPlusVolume(state).fillVIB();
+    HFSPlusVolume(state).checkCatalogAndExtentsFile();
+    JournalExtents(state).getJournalSizeAndStart();
     scan.searchCatFragsForDeletedFiles();
     EXPECT_EQ(v->folderCount, 1u);
-    EXPECT_EQ(v->orphEntriesTotal, 1u);
-    EXPECT_NE(v->btreeOrph->retrieveKeyField(900), nullptr);
+    EXPECT_EQ(state.orphEntriesTotal, 1u);
+    EXPECT_NE(state.btreeOrph->retrieveKeyField(900), nullptr);
 }
 
 TEST_F(HFSPlusDeletedScan, DSStoreAndTheRootRecordAreNeverTaken) {
@@ -316,7 +325,6 @@ TEST_F(HFSPlusDeletedScan, NoJournalMeansNoJournalReadsAndAnEmptyTree) {
     Builder b; // not journaled
     b.addFile(b.addFolder(kRoot, "Docs"), "live.txt", pattern(3000, 14));
     auto v = scanned(b.build());
-    EXPECT_EQ(v->journalSize, 0u);
     EXPECT_TRUE(logged("has no journal"));
     ASSERT_NE(v->dirRoot, nullptr);
     EXPECT_EQ(v->dirRoot->childrenArrayCount(), 0u);
@@ -336,14 +344,15 @@ TEST_F(HFSPlusDeletedScan, JournalOutsideTheVolumeIsNotReadAndAJournalPastItsEnd
         auto v = scanned(b.build());
         expectTreeCompleteLast();
         const std::uint64_t volumeBytes = v->sizeInSect() * v->u32BytesInSector();
-        EXPECT_LE(v->journalStart + v->journalSize, volumeBytes);
+        const HFSPlusReaderState& journal = journalOf(*v);
+        EXPECT_LE(journal.journalStart + journal.journalSize, volumeBytes);
         if (damage == JD::SizePastEnd) {
             // The journal's real part is inside the volume: searched as far as the volume goes.
             EXPECT_TRUE(logged("reaches past the volume's end"));
-            EXPECT_EQ(v->journalSize, volumeBytes - v->journalStart);
+            EXPECT_EQ(journal.journalSize, volumeBytes - journal.journalStart);
             expectRecovered(*v, "Docs/gone.bin", data, kComplete);
         } else {
-            EXPECT_EQ(v->journalSize, 0u);
+            EXPECT_EQ(journal.journalSize, 0u);
             EXPECT_EQ(v->dirRoot->childrenArrayCount(), 0u);
         }
     }
@@ -418,9 +427,9 @@ TEST_F(HFSPlusDeletedScan, MacOSVolumeKeepsItsLiveFilesInTheIndexAndFindsNothing
     auto v = mountedFile(img);
     v->resetSigArraysAndBtreesAndOthers();
     v->createRoot();
-    HFSPlusVolume(*v).fillVIB();
-    ASSERT_TRUE(HFSPlusVolume(*v).checkCatalogAndExtentsFile());
-    DeletedFileScan(*v).startMakingTreeDeletedFileScan();
+    HFSPlusVolume(hfsState(*v)).fillVIB();
+    ASSERT_TRUE(HFSPlusVolume(hfsState(*v)).checkCatalogAndExtentsFile());
+    DeletedFileScan(hfsState(*v)).startMakingTreeDeletedFileScan();
     std::set<std::uint32_t> ids;
     for (std::uint32_t id = 16; id < 64; ++id)
         if (const ItemType* item = v->btreeNormalScan->retrieveKeyField(id)) {
@@ -438,7 +447,7 @@ TEST_F(HFSPlusDeletedScan, MacOSVolumeKeepsItsLiveFilesInTheIndexAndFindsNothing
     auto again = mountedFile(img);
     scan(again);
     expectTreeCompleteLast();
-    EXPECT_EQ(again->journalSize, 0u);
+    EXPECT_EQ(journalOf(*again).journalSize, 0u);
     ASSERT_NE(again->dirRoot, nullptr);
     EXPECT_EQ(again->dirRoot->childrenArrayCount(), 0u);
 }

@@ -5,6 +5,7 @@
 #include "formats/HFSPlusStructures.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
+#include "hfsplus/HFSPlusReaderState.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "platform/ByteView.h"
 #include "support/FailingReads.h"
@@ -58,10 +59,11 @@ struct Outcome {
     bool headerFound = false, treesValid = false, treeBuilt = false;
 };
 
-Outcome runNormalScan(Volume& v) {
+Outcome runNormalScan(HFSPlusReaderState& state) {
     Outcome o;
+    Volume& v = state.volume;
     v.resetSigArraysAndBtreesAndOthers();
-    HFSPlusVolume hfs(v);
+    HFSPlusVolume hfs(state);
     o.headerFound = hfs.initializeVIB();
     if (!o.headerFound) return o;
     o.treesValid = hfs.checkCatalogAndExtentsFile();
@@ -69,9 +71,9 @@ Outcome runNormalScan(Volume& v) {
         hfs.getCatalogExtFromVIB();
         return o;
     }
-    CatalogNodeSearch(v).findCatalogLeafNodes();
+    CatalogNodeSearch(state).findCatalogLeafNodes();
     if (v.firstLeafNode != 0 && v.catNodeSize != 0) {
-        CatalogReader(v).makeTree();
+        CatalogReader(state).makeTree();
         o.treeBuilt = true;
     }
     return o;
@@ -81,6 +83,7 @@ Outcome runNormalScan(Volume& v) {
 // these tests do not run, so the fixture frees them.
 class HFSPlusScan : public ScanFixture {
 public:
+    using ScanFixture::hfsState;
     std::shared_ptr<Volume> volumeFor(const Image& image, std::uint64_t sectors = 0,
                                       std::uint32_t bytesPerSector = 512) {
         return keep(volumeOver(image.path, image.start, sectors ? sectors : image.sectors, bytesPerSector));
@@ -106,7 +109,7 @@ std::map<std::uint32_t, Found> treeByID(Volume& v, std::size_t* nodes = nullptr)
         pending.pop_back();
         for (NewDir* child : f.node->childList) {
             ++count;
-            const std::string name = newdir::utf8(v.fileNameOfDir(child));
+            const std::string name = newdir::utf8(newdir::fileName(child));
             Found c{child, f.node, f.path.empty() ? name : f.path + "/" + name};
             byID[child->fileID] = c;
             if (child->isFolder()) pending.push_back(c);
@@ -122,7 +125,7 @@ std::map<std::uint32_t, std::string> treeSignature(Volume& v) {
         std::ostringstream s;
         s << f.path << '|' << f.node->fileType << '|' << f.node->parentID << '|' << (f.parent ? f.parent->fileID : 0)
           << '|' << f.node->fileSize << '|' << f.node->fileCount << '|' << f.node->childrenCount << '|'
-          << newdir::utf8(v.pathNameOfDir(f.node));
+          << newdir::utf8(newdir::pathName(f.node));
         for (const ExtP& e : f.node->extents)
             s << '|' << e.startBlock << '+' << e.blockCount;
         sig[id] = s.str();
@@ -182,13 +185,14 @@ struct CatalogLayout {
 CatalogLayout layoutOf(const Image& image) {
     CatalogLayout layout;
     auto v = volumeOver(image.path, image.start, image.sectors);
-    HFSPlusVolume hfs(*v);
+    HFSPlusReaderState state(*v);
+    HFSPlusVolume hfs(state);
     if (!hfs.initializeVIB() || !hfs.checkCatalogAndExtentsFile()) return layout;
-    CatalogNodeSearch(*v).enumerateLevel2IndexNodes();
+    CatalogNodeSearch(state).enumerateLevel2IndexNodes();
     layout.nodeBytes = static_cast<std::uint32_t>(hfs.catNodeBytes());
     layout.root = v->catRootNode;
     layout.firstLeaf = v->firstLeafNode;
-    if (v->leafNodePointerArray) layout.leavesInKeyOrder = *v->leafNodePointerArray;
+    if (state.leafNodePointerArray) layout.leavesInKeyOrder = *state.leafNodePointerArray;
     for (std::uint32_t n = 0; hfs.catNodeToSector(n) != 0; ++n) {
         const std::uint64_t sector = hfs.catNodeToSector(n);
         layout.offsetOfNode[n] = sector * 512;
@@ -203,11 +207,11 @@ TEST_F(HFSPlusScan, VolumeMadeByMacOSGivesTheTreeSleuthKitReads) {
     const Image image = macVolume();
     if (!haveTool("fls") || !haveTool("icat")) GTEST_SKIP() << "The Sleuth Kit is not installed";
     auto v = volumeFor(image);
-    ASSERT_TRUE(runNormalScan(*v).treeBuilt);
+    ASSERT_TRUE(runNormalScan(hfsState(*v)).treeBuilt);
     // A single leaf is not enumerated and nothing is searched for.
-    EXPECT_FALSE(v->leafNodePointerArray);
-    EXPECT_FALSE(v->leafNodePointerTotalArray);
-    EXPECT_EQ(v->orphEntriesTotal, 0u);
+    EXPECT_FALSE(hfsState(*v).leafNodePointerArray);
+    EXPECT_FALSE(hfsState(*v).leafNodePointerTotalArray);
+    EXPECT_EQ(hfsState(*v).orphEntriesTotal, 0u);
     const auto fls = flsList(image.path, 0);
     EXPECT_EQ(filesIn(fls), 8u);
     EXPECT_EQ(treeAsFlsListsIt(*v), fls);
@@ -218,8 +222,8 @@ TEST_F(HFSPlusScan, VolumeMadeByMacOSGivesTheTreeSleuthKitReads) {
                                      : runCommand("icat -f hfs " + shellQuoted(image.path) + " " + std::to_string(id)))
             << f.path;
     // The root stands for the volume's root folder; folders directly below it have the path "1/Root".
-    EXPECT_EQ(newdir::utf8(v->fileNameOfDir(v->dirRoot)), "Root");
-    EXPECT_EQ(newdir::utf8(v->pathNameOfDir(treeByID(*v).at(18).node)), "1/Root");
+    EXPECT_EQ(newdir::utf8(newdir::fileName(v->dirRoot)), "Root");
+    EXPECT_EQ(newdir::utf8(newdir::pathName(treeByID(*v).at(18).node)), "1/Root");
     EXPECT_EQ(std::tuple(v->fileCount, v->folderCount, v->entryCount), std::tuple(8u, 4u, 12u));
 }
 
@@ -228,18 +232,18 @@ TEST_F(HFSPlusScan, XorrisoVolumeGivesTheTreeSleuthKitReads) {
     if (image.path.empty()) GTEST_SKIP() << "xorriso image not made";
     if (!haveTool("fls")) GTEST_SKIP() << "The Sleuth Kit is not installed";
     auto v = volumeFor(image);
-    ASSERT_TRUE(runNormalScan(*v).treeBuilt);
+    ASSERT_TRUE(runNormalScan(hfsState(*v)).treeBuilt);
     EXPECT_EQ(v->HPlusVolStart(), image.start);
-    EXPECT_FALSE(v->level2IndexNodeHasProblems);
-    ASSERT_TRUE(v->leafNodePointerArray);
-    EXPECT_EQ(v->leafNodePointerArray->size(), 252u);
-    EXPECT_EQ(v->leafNodePointerArray->front(), v->firstLeafNode);
-    EXPECT_FALSE(v->leafNodePointerTotalArray);
-    EXPECT_EQ(v->leafRecords, 6536u / 2);
+    EXPECT_FALSE(hfsState(*v).level2IndexNodeHasProblems);
+    ASSERT_TRUE(hfsState(*v).leafNodePointerArray);
+    EXPECT_EQ(hfsState(*v).leafNodePointerArray->size(), 252u);
+    EXPECT_EQ(hfsState(*v).leafNodePointerArray->front(), v->firstLeafNode);
+    EXPECT_FALSE(hfsState(*v).leafNodePointerTotalArray);
+    EXPECT_EQ(hfsState(*v).leafRecords, 6536u / 2);
     const auto fls = flsList(image.path, image.start);
     EXPECT_EQ(filesIn(fls), 3005u);
     EXPECT_EQ(treeAsFlsListsIt(*v), fls);
-    EXPECT_EQ(v->orphEntriesTotal, 0u);
+    EXPECT_EQ(hfsState(*v).orphEntriesTotal, 0u);
     EXPECT_EQ(std::tuple(v->fileCount, v->folderCount, v->dirRoot->fileCount, v->dirRoot->childrenCount),
               std::tuple(3005u, 262u, 3005u, 3005u + 262u));
     const auto manifest = xorrisoManifest();
@@ -251,7 +255,7 @@ TEST_F(HFSPlusScan, ProgressIsPostedAtTheStepsAndHandedOverBetween) {
     const Image image = xorrisoVolume();
     if (image.path.empty()) GTEST_SKIP() << "xorriso image not made";
     auto v = volumeFor(image);
-    ASSERT_TRUE(runNormalScan(*v).treeBuilt);
+    ASSERT_TRUE(runNormalScan(hfsState(*v)).treeBuilt);
     const auto posts = controller.callsNamed("updateProgress:");
     ASSERT_GE(posts.size(), 5u);
     const char* opening[] = {"Checking Extents File ...", "Checking Extents File ... done",
@@ -262,7 +266,7 @@ TEST_F(HFSPlusScan, ProgressIsPostedAtTheStepsAndHandedOverBetween) {
     EXPECT_LE(posts.size(), 7u);
     const Dict& last = posts.back().dictValue();
     EXPECT_EQ(last.get("Progress Status").description(), "default");
-    EXPECT_EQ(last.get("BarDoubleValue").unsignedIntValue(), v->leafRecords);
+    EXPECT_EQ(last.get("BarDoubleValue").unsignedIntValue(), hfsState(*v).leafRecords);
     EXPECT_EQ(last.get("Files").unsignedIntValue(), 3005u);
     EXPECT_EQ(last.get("Entries Found").unsignedIntValue(), 3267u);
     const auto names = controller.callNames();
@@ -278,7 +282,7 @@ TEST_F(HFSPlusScan, NodeNumbersMapToSectorsInsideTheCatalogOnly) {
     const Image image = xorrisoVolume();
     if (image.path.empty()) GTEST_SKIP() << "xorriso image not made";
     auto v = volumeFor(image);
-    HFSPlusVolume hfs(*v);
+    HFSPlusVolume hfs(hfsState(*v));
     ASSERT_TRUE(hfs.initializeVIB());
     ASSERT_TRUE(hfs.checkCatalogAndExtentsFile());
     // One extent of 514 blocks of 4 sectors, nodes of 8 sectors.
@@ -300,7 +304,7 @@ protected:
         image_ = xorrisoVolume();
         if (image_.path.empty()) GTEST_SKIP() << "xorriso image not made";
         auto good = volumeFor(image_);
-        ASSERT_TRUE(runNormalScan(*good).treeBuilt);
+        ASSERT_TRUE(runNormalScan(hfsState(*good)).treeBuilt);
         reference_ = treeSignature(*good);
         ASSERT_EQ(reference_.size(), 3267u);
         layout_ = layoutOf(image_);
@@ -322,28 +326,28 @@ protected:
 
     std::shared_ptr<Volume> rescan() {
         auto v = volumeFor(image_);
-        EXPECT_TRUE(runNormalScan(*v).treeBuilt);
+        EXPECT_TRUE(runNormalScan(hfsState(*v)).treeBuilt);
         return v;
     }
 
     // Each entry of the good scan is in the tree or parked, never both; files in the tree are as in the good scan
     // (folder totals count only what is attached so far).
     void expectPlacedOrParked(Volume& v) {
-        EXPECT_GT(v.orphEntriesTotal, 0u);
+        EXPECT_GT(hfsState(v).orphEntriesTotal, 0u);
         EXPECT_EQ(v.entryCount, 3267u);
         const auto tree = treeSignature(v);
         const auto byID = treeByID(v);
         std::size_t parked = 0;
         for (const auto& [id, sig] : reference_) {
             SCOPED_TRACE(sig);
-            const bool isParked = v.btreeOrph->retrieveKeyField(id) != nullptr;
+            const bool isParked = hfsState(v).btreeOrph->retrieveKeyField(id) != nullptr;
             parked += isParked;
             EXPECT_NE(tree.count(id), static_cast<std::size_t>(isParked));
             if (tree.count(id) && !byID.at(id).node->isFolder()) {
                 EXPECT_EQ(tree.at(id), sig);
             }
         }
-        EXPECT_EQ(parked, v.orphEntriesTotal);
+        EXPECT_EQ(parked, hfsState(v).orphEntriesTotal);
     }
 
     Image image_;
@@ -366,9 +370,9 @@ TEST_F(HFSPlusScanBrokenCatalog, BrokenForwardLinksGoOnWithTheLeavesOfTheIndex) 
         for (auto [node, link] : links)
             setForwardLink(node, link);
         auto v = rescan();
-        EXPECT_FALSE(v->level2IndexNodeHasProblems);
+        EXPECT_FALSE(hfsState(*v).level2IndexNodeHasProblems);
         EXPECT_EQ(treeSignature(*v), reference_);
-        EXPECT_EQ(v->orphEntriesTotal, 0u);
+        EXPECT_EQ(hfsState(*v).orphEntriesTotal, 0u);
         freeVolumes();
         fs::copy_file(intact, image_.path, fs::copy_options::overwrite_existing);
     }
@@ -400,11 +404,12 @@ TEST_F(HFSPlusScanBrokenCatalog, DamagedIndexIsMadeUpForByTheSearchesForIndexAnd
         else
             spoilNode(layout_.root);
         auto v = rescan();
-        EXPECT_TRUE(v->level2IndexNodeHasProblems);
-        ASSERT_TRUE(v->leafNodePointerArray);
-        EXPECT_EQ(*v->leafNodePointerArray, level2Spoilt ? std::vector<std::uint32_t>{} : layout_.leavesInKeyOrder);
-        ASSERT_TRUE(v->leafNodePointerTotalArray);
-        EXPECT_EQ(*v->leafNodePointerTotalArray, sorted);
+        EXPECT_TRUE(hfsState(*v).level2IndexNodeHasProblems);
+        ASSERT_TRUE(hfsState(*v).leafNodePointerArray);
+        EXPECT_EQ(*hfsState(*v).leafNodePointerArray,
+                  level2Spoilt ? std::vector<std::uint32_t>{} : layout_.leavesInKeyOrder);
+        ASSERT_TRUE(hfsState(*v).leafNodePointerTotalArray);
+        EXPECT_EQ(*hfsState(*v).leafNodePointerTotalArray, sorted);
         EXPECT_EQ(treeSignature(*v), reference_);
         freeVolumes();
     }
@@ -413,13 +418,13 @@ TEST_F(HFSPlusScanBrokenCatalog, DamagedIndexIsMadeUpForByTheSearchesForIndexAnd
 TEST_F(HFSPlusScanBrokenCatalog, StopRequestEndsTheWalkWithWhatItBuilt) {
     auto v = volumeFor(image_);
     v->resetSigArraysAndBtreesAndOthers();
-    HFSPlusVolume hfs(*v);
+    HFSPlusVolume hfs(hfsState(*v));
     ASSERT_TRUE(hfs.initializeVIB());
     ASSERT_TRUE(hfs.checkCatalogAndExtentsFile());
     v->setStopTreeThread(true);
-    CatalogNodeSearch(*v).enumerateLevel2IndexNodes();
-    EXPECT_TRUE(v->leafNodePointerArray->empty());
-    EXPECT_TRUE(CatalogReader(*v).makeTree());
+    CatalogNodeSearch(hfsState(*v)).enumerateLevel2IndexNodes();
+    EXPECT_TRUE(hfsState(*v).leafNodePointerArray->empty());
+    EXPECT_TRUE(CatalogReader(hfsState(*v)).makeTree());
     ASSERT_NE(v->dirRoot, nullptr);
     EXPECT_TRUE(v->dirRoot->childList.empty());
     const auto posts = controller.callsNamed("updateProgress:");
@@ -466,11 +471,11 @@ TEST_F(HFSPlusScan, BlockSizeThatIsNoWholeNumberOfSectorsMakesTheVolumeUnusable)
         SCOPED_TRACE(blockSize);
         writeAt(image.path, 1024 + 40, be32(blockSize));
         auto v = volumeFor(image);
-        EXPECT_FALSE(runNormalScan(*v).headerFound);
+        EXPECT_FALSE(runNormalScan(hfsState(*v)).headerFound);
         EXPECT_EQ(v->blockSize(), 0u);
         EXPECT_EQ(v->dirRoot, nullptr);
         // The deleted-file scan's reader tests no signature but still refuses the size; the checks refuse the volume.
-        HFSPlusVolume hfs(*v);
+        HFSPlusVolume hfs(hfsState(*v));
         hfs.fillVIB();
         EXPECT_EQ(v->blockSize(), 0u);
         EXPECT_FALSE(hfs.checkCatalogAndExtentsFile());
@@ -487,10 +492,11 @@ TEST_F(HFSPlusScan, NodeSizeThatIsNoWholeNumberOfSectorsMakesTheTreesUnusable) {
             SCOPED_TRACE(nodeSize);
             writeAt(image.path, nodeSizeAt, be16(nodeSize));
             auto v = volumeFor(image);
-            const Outcome o = runNormalScan(*v);
+            const Outcome o = runNormalScan(hfsState(*v));
             EXPECT_TRUE(o.headerFound);
             EXPECT_FALSE(o.treesValid || o.treeBuilt);
-            EXPECT_EQ(v->catalogExtAsPerVIB.size(), 1u); // what the header lists is kept for the advanced scan
+            EXPECT_EQ(hfsState(*v).catalogExtAsPerVIB.size(),
+                      1u); // what the header lists is kept for the advanced scan
         }
         writeAt(image.path, nodeSizeAt, saved);
     }
@@ -499,9 +505,9 @@ TEST_F(HFSPlusScan, NodeSizeThatIsNoWholeNumberOfSectorsMakesTheTreesUnusable) {
 TEST_F(HFSPlusScan, SectorsOf4096BytesGiveTheSameTree) {
     const Image image = macVolume();
     auto small = volumeFor(image);
-    ASSERT_TRUE(runNormalScan(*small).treeBuilt);
+    ASSERT_TRUE(runNormalScan(hfsState(*small)).treeBuilt);
     auto large = volumeFor(image, image.sectors / 8, 4096);
-    ASSERT_TRUE(runNormalScan(*large).treeBuilt);
+    ASSERT_TRUE(runNormalScan(hfsState(*large)).treeBuilt);
     EXPECT_EQ(large->blockSize(), 1u);
     EXPECT_EQ(large->catNodeSize, 1);
     const auto a = treeByID(*small), b = treeByID(*large);
@@ -531,7 +537,7 @@ TEST_F(HFSPlusScan, TruncatedImagesEndWithATreeOrTheNotFoundAnswer) {
         fs::resize_file(cut.path, length);
         for (std::uint64_t sectors : {full.sectors, std::max<std::uint64_t>(1, length / 512 - full.start)}) {
             auto v = volumeFor(cut, sectors);
-            if (runNormalScan(*v).treeBuilt) {
+            if (runNormalScan(hfsState(*v)).treeBuilt) {
                 ASSERT_NE(v->dirRoot, nullptr);
                 EXPECT_LE(v->entryCount, 3267u);
             } else {
@@ -572,7 +578,7 @@ void scrambleAndScan(HFSPlusScan& test, const Image& image, const CatalogLayout&
         writeAt(image.path, at, bytes);
     }
     auto v = test.volumeFor(image);
-    if (runNormalScan(*v).treeBuilt) {
+    if (runNormalScan(test.hfsState(*v)).treeBuilt) {
         EXPECT_NE(v->dirRoot, nullptr);
         for (const auto& [id, f] : treeByID(*v))
             EXPECT_LE(f.node->nameLength, 255u);
@@ -608,7 +614,7 @@ TEST_F(HFSPlusScan, ACatalogJustBeforeABadAreaCostsOneFailedRead) {
     const Image image = xorrisoVolume();
     ASSERT_FALSE(image.path.empty());
     auto sound = volumeFor(image);
-    ASSERT_TRUE(runNormalScan(*sound).treeBuilt);
+    ASSERT_TRUE(runNormalScan(hfsState(*sound)).treeBuilt);
     const Extent& trees = std::max(sound->catalogExt.back(), sound->extentsExt.back(),
                                    [](const Extent& a, const Extent& b) { return a.startBlock() < b.startBlock(); });
     FailingReads disk;
@@ -617,7 +623,7 @@ TEST_F(HFSPlusScan, ACatalogJustBeforeABadAreaCostsOneFailedRead) {
                      100);
     auto v = volumeFor(image);
     v->setRawRead(disk.reader());
-    runNormalScan(*v);
+    runNormalScan(hfsState(*v));
     EXPECT_EQ(treeSignature(*v), treeSignature(*sound));
     EXPECT_EQ(disk.failedReads(), 1u);
 }

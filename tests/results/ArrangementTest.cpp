@@ -184,7 +184,7 @@ TEST_F(DeletedView, DeletedChildListsOfAReadTreeAreFilledFromTheDeletedBytes) {
     NewDir* f = b.folder(b.root(), "f", true);
     b.file(f, "a", 1);
     NewDir* d = b.file(f, "d", 1, true);
-    b.volume->fillChildrenDirectArrays(b.root());
+    newdir::fillChildrenDirectArrays(b.root());
     TreeArrangement::rearrangeDeletedTree(b.root(), true);
     EXPECT_EQ(b.root()->deletedList, std::vector<NewDir*>{f});
     EXPECT_EQ(f->deletedList, std::vector<NewDir*>{d});

@@ -5,6 +5,7 @@
 // marks recomputed, deleted-child lists and direct arrays built.
 
 #include "results/DisplayedTree.h"
+#include "volume/TreeCleanup.h"
 #include "volume/Volume.h"
 
 #include <cstdint>
@@ -43,9 +44,9 @@ struct ResultTreeBuilder {
     }
     // What the end of a scan does to the tree before it is shown.
     void finish() {
-        volume->rearrangeTreeFromDir(root());
-        volume->rearrangeDeletedTree(root());
-        volume->fillChildrenDirectArrays(root());
+        TreeCleanup::rearrangeTreeFromDir(root());
+        TreeCleanup::rearrangeDeletedTree(root());
+        newdir::fillChildrenDirectArrays(root());
     }
     // Shows the tree as the end of a scan does: outline items for every
     // node, the volume's root as the outline's root.

@@ -41,13 +41,14 @@ TEST(ScanContent, ContentStringsChooseTheFileSystem) {
 
 TEST_F(ScanThreads, NormalScanWithoutHFSPlusHeaderAlertsAndStillCompletes) {
     auto v = volumeFor(zeroImage(4 << 20), "Apple_HFS");
-    ScanThread(v).startMakingTree(Array{"Normal Scan", 1, Array{}});
+    ScanThread scan(v);
+    scan.startMakingTree(Array{"Normal Scan", 1, Array{}});
     ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts()[0].title, "!Can not process");
     EXPECT_EQ(controller.alerts()[0].message,
               "Key data structures not found. Please try Advance Scan for tree on the desired volume.");
     EXPECT_TRUE(called("destroyVolumeAndBackToPartList"));
-    EXPECT_TRUE(v->aborting);
+    EXPECT_TRUE(scan.aborting());
     // No search and no clean-up after the alert, but the final post follows.
     EXPECT_FALSE(called("rawScanStarted:") || called("rawScanCompleted"));
     expectTreeCompleteLast();
@@ -56,10 +57,11 @@ TEST_F(ScanThreads, NormalScanWithoutHFSPlusHeaderAlertsAndStillCompletes) {
 // Finding nothing there either, it says so instead of showing an empty tree, unless a search is still to come.
 TEST_F(ScanThreads, AdvancedScanWithoutHeaderAssumesEightSectorBlocksAndSaysWhenItFindsNothing) {
     auto v = volumeFor(zeroImage(4 << 20), "Apple_HFS");
-    ScanThread(v).startMakingTree(Array{"Advanced Scan", 0});
+    ScanThread scan(v);
+    scan.startMakingTree(Array{"Advanced Scan", 0});
     ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts()[0].message, "Key data structures not found on the volume.");
-    EXPECT_TRUE(v->aborting && called("destroyVolumeAndBackToPartList"));
+    EXPECT_TRUE(scan.aborting() && called("destroyVolumeAndBackToPartList"));
     EXPECT_EQ(std::pair(v->blockSize(), v->treeScanMode), std::pair(8u, 1));
     ASSERT_NE(v->dirRoot, nullptr);
     expectTreeCompleteLast();
@@ -206,8 +208,9 @@ TEST_F(ScanThreads, TreeScanCarvesAPFSAndExFATSectorBySectorAndSaysWhenNothingCa
     EXPECT_TRUE(controller.alerts().empty());
     // No file system to rebuild and nothing to search for: it says why.
     auto exfat = keep(volumeFor(zeroImage(1 << 20), "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"));
-    ScanThread(exfat).startMakingTree(Array{"Advanced Scan", 0});
+    ScanThread exfatScan(exfat);
+    exfatScan.startMakingTree(Array{"Advanced Scan", 0});
     ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts()[0].title, "!Can not process");
-    EXPECT_TRUE(exfat->aborting && called("destroyVolumeAndBackToPartList"));
+    EXPECT_TRUE(exfatScan.aborting() && called("destroyVolumeAndBackToPartList"));
 }

@@ -229,8 +229,8 @@ TEST(VolumeArchive, EveryKindOfVolumeComesBackWithItsOwnKeysAndPlistutilReadsIt)
         ASSERT_TRUE(back && back->objectAs<Volume>());
         const auto copy = back->objectAs<Volume>()->mutableCopy();
         EXPECT_EQ(platform::KeyedArchiver::archivedDataWithRootObject(Value(copy)), archive) << key;
-        EXPECT_EQ(std::tuple(copy->cPath(), copy->u8SectorPerCluster, copy->btree.get()),
-                  std::tuple(longPath, static_cast<std::uint8_t>(v->blockSize()), nullptr));
+        EXPECT_EQ(std::tuple(copy->cPath(), copy->blockSize(), copy->btree.get()),
+                  std::tuple(longPath, v->blockSize(), nullptr));
 
         if (!testsupport::haveTool("plistutil")) GTEST_SKIP() << "plistutil is not installed";
         testsupport::writeText(folder / "v.plist", std::string(archive->begin(), archive->end()));

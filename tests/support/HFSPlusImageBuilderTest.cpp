@@ -204,11 +204,12 @@ TEST_F(BuilderImages, SleuthKitAndTheNormalScanReadEveryKindOfImageAsItsManifest
         if (o.sectorSize != 512 || o.diskOffset != 0 || o.wrapping != Wrapping::Plain) continue;
         auto v = keep(testsupport::volumeOver(image));
         v->resetSigArraysAndBtreesAndOthers();
-        ASSERT_TRUE(HFSPlusVolume(*v).initializeVIB() && HFSPlusVolume(*v).checkCatalogAndExtentsFile());
-        CatalogNodeSearch(*v).findCatalogLeafNodes();
+        HFSPlusReaderState& state = hfsState(*v);
+        ASSERT_TRUE(HFSPlusVolume(state).initializeVIB() && HFSPlusVolume(state).checkCatalogAndExtentsFile());
+        CatalogNodeSearch(state).findCatalogLeafNodes();
         ASSERT_NE(v->firstLeafNode, 0u);
-        CatalogReader(*v).makeTree();
-        EXPECT_EQ(v->catTreeDepth, l.catalogDepth);
+        CatalogReader(state).makeTree();
+        EXPECT_EQ(state.catTreeDepth, l.catalogDepth);
         const auto found = testsupport::nodesByPath(v->dirRoot);
         ASSERT_EQ(found.size(), byPath.size());
         for (const auto& [path, e] : byPath) {

@@ -186,13 +186,21 @@ void ScanFixture::TearDown() {
 }
 
 void ScanFixture::freeVolumes() {
-    for (auto& v : volumes) {
-        OrphanEntries orphans(*v);
-        orphans.releaseUnplacedEntries(v->btreeOrph.get());
-        orphans.releaseUnplacedEntries(v->btreeOrphAdvScanEntries.get());
-        v->freeTree();
+    for (auto& state : hfsStates) {
+        OrphanEntries orphans(*state);
+        orphans.releaseUnplacedEntries(state->btreeOrph.get());
+        orphans.releaseUnplacedEntries(state->btreeOrphAdvScanEntries.get());
     }
+    hfsStates.clear();
+    for (auto& v : volumes)
+        v->freeTree();
     volumes.clear();
+}
+
+HFSPlusReaderState& ScanFixture::hfsState(Volume& v) {
+    for (auto& state : hfsStates)
+        if (&state->volume == &v) return *state;
+    return *hfsStates.emplace_back(std::make_unique<HFSPlusReaderState>(v));
 }
 
 std::shared_ptr<Volume> ScanFixture::keep(std::shared_ptr<Volume> v) {

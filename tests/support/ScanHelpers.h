@@ -5,6 +5,7 @@
 // reading a found file back, and a fixture that records what a scan asked of
 // its controller and frees what it built.
 
+#include "hfsplus/HFSPlusReaderState.h"
 #include "platform/RecordingController.h"
 #include "volume/Volume.h"
 
@@ -69,7 +70,8 @@ NewDir* nodeAt(const NewDir* root, const std::string& path);
 std::string readThroughExtents(Volume& v, const NewDir& file);
 
 // A recording controller and a log sink installed for the test; volumes kept
-// here have their trees and parked entries freed at its end. The image of a
+// here have their trees, and the HFS+ readers' states made here their parked
+// entries, freed at its end. The image of a
 // kept volume counts as a present drive, so a failed read is not taken for a
 // vanished device.
 class ScanFixture : public ::testing::Test {
@@ -79,6 +81,8 @@ protected:
     // Frees the kept volumes' trees and forgets the volumes.
     void freeVolumes();
     std::shared_ptr<Volume> keep(std::shared_ptr<Volume> v);
+    // The HFS+ readers' state of a kept volume, made at the first call.
+    HFSPlusReaderState& hfsState(Volume& v);
     bool logged(const std::string& part);
     // Exactly one final "Tree Complete" post, and it is the last call.
     void expectTreeCompleteLast();
@@ -87,6 +91,7 @@ protected:
     std::mutex logMutex;
     std::vector<std::string> logs;
     std::vector<std::shared_ptr<Volume>> volumes;
+    std::vector<std::unique_ptr<HFSPlusReaderState>> hfsStates;
 };
 
 } // namespace testsupport

@@ -1,3 +1,5 @@
+#include "volume/TreeCleanup.h"
+
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClass.h"
 #include "volume/BTreeTableClassOrph.h"
@@ -40,7 +42,7 @@ NewDir* attach(Volume& v, NewDir* parent, std::u16string_view name, std::uint16_
     d->fileID = v.maxFileID++;
     d->parentID = parent->fileID;
     d->pndirPointer = parent;
-    v.setFileName(name, d);
+    newdir::setFileName(d, name);
     v.addChildUpdateBTree(d, parent);
     return d;
 }
@@ -64,7 +66,7 @@ NewDir* addFile(Volume& v, NewDir* parent, std::u16string_view name, std::uint64
 std::vector<std::u16string> childNames(Volume& v, NewDir* folder) {
     std::vector<std::u16string> names;
     for (std::uint32_t i = 0; i < folder->childrenArrayCount(); ++i)
-        names.push_back(v.fileNameOfDir(v.childAtIndex_(i, folder)));
+        names.push_back(newdir::fileName(newdir::childAtIndex(folder, i)));
     return names;
 }
 
@@ -95,7 +97,7 @@ std::tuple<std::uint64_t, std::uint32_t, std::uint32_t> totals(const NewDir* d) 
 }
 
 // A volume with a root folder; calls to the controller are recorded.
-class TreeCleanup : public ::testing::Test {
+class CleanUp : public ::testing::Test {
 protected:
     void TearDown() override { v->freeTree(); }
     ControllerScope scope;
@@ -104,36 +106,36 @@ protected:
 
 } // namespace
 
-TEST_F(TreeCleanup, MediaFilterJudgesTheLastExtensionOfTheDesignedOnesIgnoringCaseAndFoldersTakeTheSizeLeft) {
+TEST_F(CleanUp, MediaFilterJudgesTheLastExtensionOfTheDesignedOnesIgnoringCaseAndFoldersTakeTheSizeLeft) {
     NewDir* folder = addFolder(*v, v->dirRoot, u"Mixed");
     for (auto name : {u"clip.MPEG", u"archive.tar.gz", u"README", u"photo.Jpeg", u"video.mpeg4", u".jpg", u"x.MTS",
                       u"song.ra", u"notes.txt"})
         addFile(*v, folder, name, 100);
-    v->processDuplicateEntries(true);
+    TreeCleanup(*v).processDuplicateEntries(true);
     EXPECT_EQ(childNames(*v, folder), (std::vector<std::u16string>{u"clip.MPEG", u"photo.Jpeg", u"x.MTS", u"song.ra"}));
     EXPECT_EQ(folder->fileSize, 400u);
     EXPECT_EQ(v->dirRoot->fileSize, 400u);
     for (auto ext : {u"ra", u"RM", u"mts", u"jpg", u"3gp", u"3G2", u"x3f", u"k25", u"avi", u"indd", u"indt", u"indb",
                      u"tiff", u"aiff", u"mpeg", u"JPEG", u"cr2", u"raw"})
-        EXPECT_TRUE(Volume::isMediaFile(ext)) << newdir::utf8(ext);
+        EXPECT_TRUE(TreeCleanup::isMediaFile(ext)) << newdir::utf8(ext);
     for (auto ext : {u"", u"j", u"gz", u"txt", u"mpeg4", u"jpe", u"heic", u"webp", u"jpg ", u"j\u00e9g"})
-        EXPECT_FALSE(Volume::isMediaFile(ext)) << newdir::utf8(ext);
+        EXPECT_FALSE(TreeCleanup::isMediaFile(ext)) << newdir::utf8(ext);
 }
 
-TEST_F(TreeCleanup, RemovingNonMediaFilesLowersEveryFolderAbove) {
+TEST_F(CleanUp, RemovingNonMediaFilesLowersEveryFolderAbove) {
     NewDir* a = addFolder(*v, v->dirRoot, u"A");
     NewDir* b = addFolder(*v, a, u"B");
     addFile(*v, b, u"keep.png", 5);
     addFile(*v, b, u"drop.doc", 70);
     addFile(*v, a, u"drop2.pdf", 100);
-    v->removeNonMediaFilesAndFolders(v->dirRoot);
+    TreeCleanup::removeNonMediaFilesAndFolders(v->dirRoot);
     EXPECT_EQ(totals(b), std::tuple(5u, 1u, 1u));
     EXPECT_EQ(std::tuple(a->fileSize, a->fileCount), std::tuple(5ull, 1u));
     EXPECT_EQ(std::tuple(v->dirRoot->fileSize, v->dirRoot->fileCount), std::tuple(5ull, 1u));
     EXPECT_EQ(a->childrenArrayCount(), 1u);
 }
 
-TEST_F(TreeCleanup, RemovalLowersTheTotalsAlongTheParentLinks) {
+TEST_F(CleanUp, RemovalLowersTheTotalsAlongTheParentLinks) {
     // The running totals follow the parent links the readers set, even where
     // one disagrees with the list the entry sits in.
     NewDir* a = addFolder(*v, v->dirRoot, u"A");
@@ -143,16 +145,16 @@ TEST_F(TreeCleanup, RemovalLowersTheTotalsAlongTheParentLinks) {
     addFile(*v, b, u"x.txt", 10);
     b->pndirPointer = other;
     const std::uint64_t aBefore = a->fileSize;
-    v->removeNonMediaFilesAndFolders(v->dirRoot);
+    TreeCleanup::removeNonMediaFilesAndFolders(v->dirRoot);
     EXPECT_EQ(std::tuple(b->fileSize, other->fileSize, other->fileCount, a->fileSize),
               std::tuple(0u, 40u, 0u, aBefore));
 }
 
-TEST_F(TreeCleanup, EmptyAndHiddenFoldersGoButTheTrashStays) {
+TEST_F(CleanUp, EmptyAndHiddenFoldersGoButTheTrashStays) {
     // The readers count files only, so a tree of empty folders has a root
     // whose count is 0, and the empty-folder pass does not look into it.
     addFolder(*v, v->dirRoot, u"Empty");
-    v->removeZeroSizeFolders(v->dirRoot);
+    TreeCleanup::removeZeroSizeFolders(v->dirRoot);
     EXPECT_EQ(v->dirRoot->childrenArrayCount(), 1u);
     NewDir* photos = addFolder(*v, v->dirRoot, u"Photos");
     addFile(*v, photos, u"a.jpg", 0);
@@ -164,12 +166,12 @@ TEST_F(TreeCleanup, EmptyAndHiddenFoldersGoButTheTrashStays) {
     NewDir* docs = addFolder(*v, v->dirRoot, u"Docs");
     addFile(*v, docs, u"a.txt", 12);
     addFile(*v, v->dirRoot, u"empty.txt", 0);
-    v->processDuplicateEntries();
+    TreeCleanup(*v).processDuplicateEntries();
     EXPECT_EQ(childNames(*v, v->dirRoot), (std::vector<std::u16string>{u".Trashes", u"Docs", u"empty.txt"}));
     EXPECT_EQ(totals(v->dirRoot), std::tuple(412u, 3u, 5u));
 }
 
-TEST_F(TreeCleanup, EmptyFolderRemovalUsesTheRunningSizesOfTheReaders) {
+TEST_F(CleanUp, EmptyFolderRemovalUsesTheRunningSizesOfTheReaders) {
     // A folder the readers left at size 0 goes even when files below have a
     // size; the counts above it drop by what it held.
     NewDir* a = addFolder(*v, v->dirRoot, u"A");
@@ -177,7 +179,7 @@ TEST_F(TreeCleanup, EmptyFolderRemovalUsesTheRunningSizesOfTheReaders) {
     addFile(*v, b, u"f.jpg", 10);
     addFile(*v, a, u"g.jpg", 10);
     b->fileSize = 0;
-    v->removeZeroSizeFolders(v->dirRoot);
+    TreeCleanup::removeZeroSizeFolders(v->dirRoot);
     EXPECT_EQ(a->childrenArrayCount(), 1u);
     // The readers count files only; the removed folder takes its file and
     // itself off every count above it. Sizes are left for the totals pass.
@@ -185,7 +187,7 @@ TEST_F(TreeCleanup, EmptyFolderRemovalUsesTheRunningSizesOfTheReaders) {
     EXPECT_EQ(std::tuple(v->dirRoot->fileCount, v->dirRoot->childrenCount), std::tuple(1u, 0u));
 }
 
-TEST_F(TreeCleanup, TotalsEqualTheNodesBelowWhateverTheReadersLeft) {
+TEST_F(CleanUp, TotalsEqualTheNodesBelowWhateverTheReadersLeft) {
     NewDir* a = addFolder(*v, v->dirRoot, u"A");
     NewDir* b = addFolder(*v, a, u"B");
     NewDir* c = addFolder(*v, b, u"C");
@@ -201,31 +203,31 @@ TEST_F(TreeCleanup, TotalsEqualTheNodesBelowWhateverTheReadersLeft) {
     b->childrenCount = 3;
     c->fileSize += 5;
     c->pndirPointer = nullptr;
-    v->addDataExtStartBlock(1, 1, a);
-    v->processDuplicateEntries();
+    newdir::appendDataExtent(a, 1, 1);
+    TreeCleanup(*v).processDuplicateEntries();
     const Counts all = countBelow(v->dirRoot);
     EXPECT_EQ(std::tuple(all.files, all.nodes), std::tuple(6u, 10u));
     EXPECT_EQ(totals(v->dirRoot), std::tuple(63u, all.files, all.nodes));
     EXPECT_EQ(totals(a), std::tuple(15u, 4u, 6u));
     EXPECT_EQ(std::tuple(b->childrenCount, c->fileSize, c->pndirPointer, a->extentCount()), std::tuple(4u, 3u, b, 0u));
-    NewDir* file = v->childAtIndex_(0, c);
+    NewDir* file = newdir::childAtIndex(c, 0);
     EXPECT_EQ(std::tuple(file->fileCount, file->childrenCount), std::tuple(1u, 0u));
 }
 
-TEST_F(TreeCleanup, TotalsOfASubfolderAreAddedToTheFoldersAboveIt) {
+TEST_F(CleanUp, TotalsOfASubfolderAreAddedToTheFoldersAboveIt) {
     NewDir* a = addFolder(*v, v->dirRoot, u"A");
     NewDir* b = addFolder(*v, a, u"B");
     addFile(*v, b, u"1.jpg", 7, true);
     v->dirRoot->fileSize = 100;
     v->dirRoot->fileCount = 10;
     v->dirRoot->childrenCount = 20;
-    v->rearrangeTreeFromDir(a);
+    TreeCleanup::rearrangeTreeFromDir(a);
     EXPECT_EQ(std::tuple(a->fileSize, a->childrenCount), std::tuple(7ull, 2u));
     EXPECT_EQ(totals(v->dirRoot), std::tuple(107u, 11u, 22u));
     EXPECT_EQ(v->dirRoot->deleted, 1u);
 }
 
-TEST_F(TreeCleanup, DeletedFileMarksItsChainAndFillsTheDeletedLists) {
+TEST_F(CleanUp, DeletedFileMarksItsChainAndFillsTheDeletedLists) {
     NewDir* outer = addFolder(*v, v->dirRoot, u"Outer");
     NewDir* inner = addFolder(*v, outer, u"Inner");
     NewDir* gone = addFile(*v, inner, u"gone.jpg", 10, true);
@@ -237,7 +239,7 @@ TEST_F(TreeCleanup, DeletedFileMarksItsChainAndFillsTheDeletedLists) {
     NewDir* markedFolder = addFolder(*v, markedAbove, u"Marked");
     addFile(*v, markedFolder, u"m.jpg", 10);
     markedFolder->deleted = 1;
-    v->processDuplicateEntries();
+    TreeCleanup(*v).processDuplicateEntries();
 
     std::vector<int> marks;
     for (const NewDir* d : {gone, inner, outer, v->dirRoot, sibling, kept, markedFolder, markedAbove})
@@ -254,25 +256,25 @@ TEST_F(TreeCleanup, DeletedFileMarksItsChainAndFillsTheDeletedLists) {
     EXPECT_EQ(inner->childrenDirect.size(), 2u);
 }
 
-TEST_F(TreeCleanup, DeletedListsKeepTheOrderOfTheChildList) {
+TEST_F(CleanUp, DeletedListsKeepTheOrderOfTheChildList) {
     NewDir* f = addFolder(*v, v->dirRoot, u"F");
     NewDir* d1 = addFile(*v, f, u"1.jpg", 1, true);
     addFile(*v, f, u"2.jpg", 1);
     NewDir* d3 = addFile(*v, f, u"3.jpg", 1, true);
     NewDir* d4 = addFile(*v, f, u"4.jpg", 1, true);
-    v->rearrangeDeletedTree(v->dirRoot);
+    TreeCleanup::rearrangeDeletedTree(v->dirRoot);
     EXPECT_EQ(f->deletedList, (std::vector<NewDir*>{d1, d3, d4}));
 }
 
-TEST_F(TreeCleanup, NamelessEntriesAreCalledUntitledTheRootKeepsItsNameAndRepeatedNamesGetUnderscores) {
+TEST_F(CleanUp, NamelessEntriesAreCalledUntitledTheRootKeepsItsNameAndRepeatedNamesGetUnderscores) {
     NewDir* f = addFolder(*v, v->dirRoot, u"");
     NewDir* nameless = addFile(*v, f, u"", 10);
-    v->processDuplicateEntries();
-    EXPECT_EQ(std::tuple(v->fileNameOfDir(f), v->fileNameOfDir(nameless), v->fileNameOfDir(v->dirRoot)),
+    TreeCleanup(*v).processDuplicateEntries();
+    EXPECT_EQ(std::tuple(newdir::fileName(f), newdir::fileName(nameless), newdir::fileName(v->dirRoot)),
               std::tuple(u"Untitled", u"Untitled", u"Root"));
     // A repeated name gets one more underscore each time.
     f = addFolder(*v, v->dirRoot, u"F");
-    EXPECT_EQ(v->suggestedRepeatFileName(u"IMG_0001.JPG", f), u"IMG_0001.JPG");
+    EXPECT_EQ(newdir::suggestedRepeatFileName(u"IMG_0001.JPG", f), u"IMG_0001.JPG");
     NewDir* img = addFile(*v, f, u"IMG_0001.JPG", 1);
     NewDir* notes = addFile(*v, f, u"notes", 1);
     NewDir* profile = addFile(*v, f, u".profile", 1);
@@ -287,14 +289,14 @@ TEST_F(TreeCleanup, NamelessEntriesAreCalledUntitledTheRootKeepsItsNameAndRepeat
         {u"img_0001.jpg", u"img_0001.jpg"},
     };
     for (auto [name, suggested] : suggestions)
-        EXPECT_EQ(v->suggestedRepeatFileName(name, f), suggested) << newdir::utf8(name);
+        EXPECT_EQ(newdir::suggestedRepeatFileName(name, f), suggested) << newdir::utf8(name);
     EXPECT_EQ(std::tuple(img->repeatCount, notes->repeatCount, profile->repeatCount), std::tuple(2u, 2u, 1u));
 }
 
-TEST_F(TreeCleanup, ProgressTextsComeInTheDesignedOrderAroundTheCompletedScan) {
+TEST_F(CleanUp, ProgressTextsComeInTheDesignedOrderAroundTheCompletedScan) {
     LogCapture log;
     addFile(*v, v->dirRoot, u"a.jpg", 3);
-    v->processDuplicateEntries(true);
+    TreeCleanup(*v).processDuplicateEntries(true);
 
     std::vector<std::string> expectedNames(10, "updateProgress:");
     expectedNames[1] = "rawScanCompleted";
@@ -321,11 +323,11 @@ TEST_F(TreeCleanup, ProgressTextsComeInTheDesignedOrderAroundTheCompletedScan) {
     EXPECT_EQ(log.lines, expectedLog);
 }
 
-TEST_F(TreeCleanup, WithoutTheMediaFilterNonMediaFilesStayAndWithoutATreeOnlyTheMessagesAreSent) {
+TEST_F(CleanUp, WithoutTheMediaFilterNonMediaFilesStayAndWithoutATreeOnlyTheMessagesAreSent) {
     NewDir* f = addFolder(*v, v->dirRoot, u"F");
     addFile(*v, f, u"notes.txt", 5);
     addFile(*v, f, u"README", 5);
-    v->processDuplicateEntries();
+    TreeCleanup(*v).processDuplicateEntries();
     EXPECT_EQ(f->childrenArrayCount(), 2u);
     const auto texts = progressTexts(scope.controller);
     EXPECT_EQ(texts.size(), 8u);
@@ -333,41 +335,34 @@ TEST_F(TreeCleanup, WithoutTheMediaFilterNonMediaFilesStayAndWithoutATreeOnlyThe
     // Without a tree only the messages are sent.
     scope.controller.clear();
     v->freeTree();
-    v->processDuplicateEntries();
+    TreeCleanup(*v).processDuplicateEntries();
     EXPECT_EQ(progressTexts(scope.controller).size(), 8u);
     EXPECT_EQ(scope.controller.callsNamed("rawScanCompleted").size(), 1u);
 }
 
-TEST_F(TreeCleanup, HelperIndexesAreReleasedAndNodesNoLongerNameThem) {
+TEST_F(CleanUp, HelperIndexesAreReleasedAndNodesNoLongerNameThem) {
     v->btreeAdvScan = v->btree.get();
     NewDir* f = addFolder(*v, v->dirRoot, u"F");
     f->childIndex = v->btree.get();
     f->advScanIndex = v->btree.get();
     addFile(*v, f, u"a.jpg", 1);
-    v->processDuplicateEntries();
-    const std::vector<const void*> helpers{v->btree.get(),
-                                           v->btreeAdvScan,
-                                           v->btreeNormalScan.get(),
-                                           v->btreeFirstFileBlock.get(),
-                                           v->btreeForUsedCatNodeSector.get(),
-                                           v->btreeOrph.get(),
-                                           v->btreeOrphAdvScanEntries.get(),
-                                           v->dirRoot->childIndex,
-                                           f->childIndex,
-                                           f->advScanIndex};
+    TreeCleanup(*v).processDuplicateEntries();
+    const std::vector<const void*> helpers{
+        v->btree.get(),         v->btreeAdvScan, v->btreeNormalScan.get(), v->btreeFirstFileBlock.get(),
+        v->dirRoot->childIndex, f->childIndex,   f->advScanIndex};
     EXPECT_EQ(helpers, std::vector<const void*>(helpers.size(), nullptr));
 }
 
-TEST_F(TreeCleanup, WithoutAControllerThePassesStillRun) {
+TEST_F(CleanUp, WithoutAControllerThePassesStillRun) {
     platform::setAppController(nullptr);
     LogCapture quiet;
     addFolder(*v, v->dirRoot, u"Empty");
     addFile(*v, v->dirRoot, u"a.jpg", 1);
-    v->processDuplicateEntries();
+    TreeCleanup(*v).processDuplicateEntries();
     EXPECT_EQ(childNames(*v, v->dirRoot), std::vector<std::u16string>{u"a.jpg"});
 }
 
-TEST_F(TreeCleanup, AHundredThousandFilesTakeAtMost256BytesANodeNamesIncluded) {
+TEST_F(CleanUp, AHundredThousandFilesTakeAtMost256BytesANodeNamesIncluded) {
     // Built as the readers build it (a name and an extent each, running
     // totals, the ID index), then cleaned up, which adds the direct arrays.
     const std::size_t before = NodePool::shared().bytesInUse();
@@ -375,16 +370,16 @@ TEST_F(TreeCleanup, AHundredThousandFilesTakeAtMost256BytesANodeNamesIncluded) {
         NewDir* folder = addFolder(*v, v->dirRoot, u"Folder " + newdir::utf16(std::to_string(f)));
         for (int i = 0; i < 200; ++i) {
             NewDir* file = addFile(*v, folder, newdir::utf16("IMG_" + std::to_string(10000 + i) + ".JPG"), 4096);
-            v->addDataExtStartBlock(1000 + i, 1, file);
+            newdir::appendDataExtent(file, 1000 + i, 1);
         }
     }
-    v->processDuplicateEntries();
+    TreeCleanup(*v).processDuplicateEntries();
     const std::size_t nodes = v->dirRoot->childrenCount;
     ASSERT_EQ(nodes, 100500u);
     EXPECT_LE((NodePool::shared().bytesInUse() - before) / nodes, 256u);
 }
 
-TEST_F(TreeCleanup, ChainOfTwoHundredThousandFoldersIsCleanedWithoutRecursion) {
+TEST_F(CleanUp, ChainOfTwoHundredThousandFoldersIsCleanedWithoutRecursion) {
     constexpr std::uint32_t kDepth = 200000;
     std::vector<NewDir*> chain;
     chain.reserve(kDepth);
@@ -395,17 +390,17 @@ TEST_F(TreeCleanup, ChainOfTwoHundredThousandFoldersIsCleanedWithoutRecursion) {
     }
     addFile(*v, parent, u"bottom.jpg", 42, true);
 
-    v->processDuplicateEntries(true);
+    TreeCleanup(*v).processDuplicateEntries(true);
 
     EXPECT_EQ(totals(v->dirRoot), std::tuple(42u, 1u, kDepth + 1));
     EXPECT_EQ(chain[kDepth / 2]->childrenCount, kDepth - kDepth / 2);
     EXPECT_EQ(chain.back()->deletedList.size(), 1u);
     EXPECT_EQ(chain.front()->deleted, 1u);
-    EXPECT_EQ(v->fileNameOfDir(chain[1]), u"Untitled");
+    EXPECT_EQ(newdir::fileName(chain[1]), u"Untitled");
     EXPECT_FALSE(chain.back()->childrenDirect.empty());
 }
 
-TEST_F(TreeCleanup, DeepChainWithAFileToDropAtEveryLevelIsFilteredInOnePass) {
+TEST_F(CleanUp, DeepChainWithAFileToDropAtEveryLevelIsFilteredInOnePass) {
     // Built with the readers' running totals set directly: attaching each
     // file through every folder above it would itself take minutes.
     constexpr std::uint32_t kDepth = 200000;
@@ -425,7 +420,7 @@ TEST_F(TreeCleanup, DeepChainWithAFileToDropAtEveryLevelIsFilteredInOnePass) {
     }
     v->dirRoot->fileSize = v->dirRoot->fileCount = v->dirRoot->childrenCount = kDepth + 1;
 
-    v->removeNonMediaFilesAndFolders(v->dirRoot);
+    TreeCleanup::removeNonMediaFilesAndFolders(v->dirRoot);
     for (NewDir* d : {chain.front(), chain[kDepth / 2], chain.back()})
         EXPECT_EQ(totals(d), std::tuple(1u, 1u, 1u));
     EXPECT_EQ(std::tuple(v->dirRoot->fileSize, v->dirRoot->fileCount), std::tuple(1ull, 1u));

@@ -3,7 +3,6 @@
 #include "media/Sleep.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClass.h"
-#include "volume/BTreeTableClassOrph.h"
 #include "volume/BTreeTableClassUInt32.h"
 
 #include <gtest/gtest.h>
@@ -85,7 +84,7 @@ TEST(VolumeConstruction, EachKindOfRowGivesItsScanTypeSizeAndHeaderSectorAndA409
     auto mounted = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
     ASSERT_NE(mounted, nullptr);
     EXPECT_EQ(shapeOf(*mounted), std::tuple(2, 2048u, 2u, 0u, 9u));
-    EXPECT_TRUE(mounted->isJournaled && mounted->supportsFileSystemRecovery);
+    EXPECT_TRUE(mounted->supportsFileSystemRecovery);
     EXPECT_NE(mounted->btreeNormalScan, nullptr);
     EXPECT_EQ(mounted->btreeAdvScan, nullptr);
     EXPECT_EQ(mounted->description(), "Photos /dev/sdz2 Model X SN1 1.0 size:1048576");
@@ -123,7 +122,6 @@ TEST(VolumeConstruction, RowThatIsNotAVolumeSetsOnlyTheDriveIdentityApfsIsReadTh
     EXPECT_EQ(std::tuple(v->model(), v->path(), v->u32BytesInSector(), v->volumeName, Volume::bytesPerSector()),
               std::tuple("Model X", "", 0u, "", 512u));
     EXPECT_EQ(v->btree, nullptr);
-    EXPECT_NE(v->btreeOrph, nullptr);
     // An APFS volume is read through its container's partition, not the
     // disk above it, where its block numbers would not start.
     v = Volume::initWithDictionary(mountedVolume("APFS"));
@@ -196,12 +194,11 @@ void leaveCounters(Volume& v) {
     v.dataSize = 1234;
     v.maxFileID = 77;
     v.blocksStartsAtSector = 99;
-    v.orphEntriesTotal = 4;
     v.dataUpdate.set("Files", Value(3));
 }
 auto countersOf(const Volume& v) {
     return std::tuple(v.entryCount, v.folderCount, v.fileCount, v.dataSize, v.maxFileID, v.blocksStartsAtSector,
-                      v.orphEntriesTotal, v.dataUpdate.empty());
+                      v.dataUpdate.empty());
 }
 } // namespace
 
@@ -216,24 +213,22 @@ TEST(VolumeState, ResetKeepsTheIndexesAndClearsTheCountersOfANewScanButRenewsAnd
     v->setStopTreeThread(true);
     v->resetSigArraysAndBtreesAndOthers();
     EXPECT_EQ(std::tuple(v->btree.get(), v->btreeNormalScan.get()), std::tuple(before, normalBefore));
-    EXPECT_EQ(countersOf(*v), std::tuple(0u, 0u, 0u, 0u, 9u, 0u, 0u, true));
+    EXPECT_EQ(countersOf(*v), std::tuple(0u, 0u, 0u, 0u, 9u, 0u, true));
     EXPECT_EQ(std::tuple(v->scanInfoSaved, v->openedScanInfo, v->catNodeSize, v->stopTreeThread(), Volume::stopByte()),
               std::tuple(false, false, 0, false, false));
 
     // A resumed scan gets new indexes and keeps the restored counters; only
-    // the orphan total and the progress start again.
+    // the progress starts again.
     auto resumed = Volume::initWithDictionary(mountedVolume("Apple_HFS"));
     before = resumed->btree.get();
-    BTreeTableClassOrph* orphBefore = resumed->btreeOrph.get();
     resumed->autoCrashRecovery = true;
     leaveCounters(*resumed);
     resumed->resetSigArraysAndBtreesAndOthers();
     ASSERT_NE(resumed->btree, nullptr);
     EXPECT_NE(resumed->btree.get(), before);
     EXPECT_EQ(resumed->btreeAdvScan, resumed->btree.get());
-    EXPECT_TRUE(resumed->btreeNormalScan && resumed->btreeForUsedCatNodeSector);
-    EXPECT_NE(resumed->btreeOrph.get(), orphBefore);
-    EXPECT_EQ(countersOf(*resumed), std::tuple(5u, 2u, 3u, 1234u, 77u, 99u, 0u, true));
+    EXPECT_NE(resumed->btreeNormalScan, nullptr);
+    EXPECT_EQ(countersOf(*resumed), std::tuple(5u, 2u, 3u, 1234u, 77u, 99u, true));
 }
 
 TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdAndTheAdvancedScanIndexesOnlyFolders) {
@@ -256,7 +251,7 @@ TEST(VolumeTree, IndexedAppendKeepsTheFirstNodeOfAnIdAndTheAdvancedScanIndexesOn
     f->childIndex = nullptr;
     v.addChildUpdateBTree(node(NewDir::File, 32), f);
     EXPECT_EQ(f->childrenArrayCount(), 6u);
-    v.freeNDir(f);
+    newdir::freeNDir(f);
 }
 
 TEST(VolumeTree, RootIsIndexedUnderTwoFreeingForgetsTheLostFoldersAndNormalScanNodesGoButTheIndexStays) {
@@ -265,7 +260,7 @@ TEST(VolumeTree, RootIsIndexedUnderTwoFreeingForgetsTheLostFoldersAndNormalScanN
     NewDir* root = v->createRoot();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(std::tuple(v->dirRoot, dirOf(*v->btree, 2)), std::tuple(root, root));
-    EXPECT_EQ(std::tuple(root->fileType, root->fileID, root->parentID, v->fileNameOfDir(root), v->pathNameOfDir(root),
+    EXPECT_EQ(std::tuple(root->fileType, root->fileID, root->parentID, newdir::fileName(root), newdir::pathName(root),
                          root->dataStartSector, root->childIndex),
               std::tuple(NewDir::Folder, 2u, 1u, u"Root", u"1", 4096u, v->btree.get()));
     // Children added with indexing are found by ID through the root's index.
@@ -274,8 +269,8 @@ TEST(VolumeTree, RootIsIndexedUnderTwoFreeingForgetsTheLostFoldersAndNormalScanN
     EXPECT_EQ(dirOf(*v->btree, 50), child);
     v->dirLostFiles = node(NewDir::Folder, 7);
     v->dirLostFolders = node(NewDir::Folder, 8);
-    v->addChild(v->dirLostFiles, root);
-    v->addChild(v->dirLostFolders, root);
+    newdir::appendChild(root, v->dirLostFiles);
+    newdir::appendChild(root, v->dirLostFolders);
     v->freeTree();
     EXPECT_EQ(std::tuple(v->dirRoot, v->dirLostFiles, v->dirLostFolders), std::tuple(nullptr, nullptr, nullptr));
     v->freeTree();
@@ -285,7 +280,7 @@ TEST(VolumeTree, RootIsIndexedUnderTwoFreeingForgetsTheLostFoldersAndNormalScanN
     v->freeBtreeNormalScanNDIRs(); // empty: nothing to do
     for (std::uint32_t id = 100; id < 160; ++id) {
         NewDir* d = node(id % 3 ? NewDir::File : NewDir::Folder, id);
-        if (id % 3 == 0) v->addChild(node(NewDir::File, id + 1000), d);
+        if (id % 3 == 0) newdir::appendChild(d, node(NewDir::File, id + 1000));
         v->btreeNormalScan->insert(std::make_unique<ItemType>(id, d));
     }
     v->freeBtreeNormalScanNDIRs();

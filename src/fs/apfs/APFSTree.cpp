@@ -150,8 +150,8 @@ NewDir* APFSTree::buildOne(const Item& item, NewDir* parent, NewDir* root, const
         ++a->childrenCount;
         a->fileSize = platform::saturatingAdd(a->fileSize, size);
     });
-    v.setFileName(newdir::utf16(item.name), node);
-    v.setPathBelow(parent, node);
+    newdir::setFileName(node, newdir::utf16(item.name));
+    newdir::setPathBelow(node, parent);
 
     std::uint64_t covered = 0;
     if (const auto list = extents.find(static_cast<std::uint32_t>(item.private_id));
@@ -159,7 +159,7 @@ NewDir* APFSTree::buildOne(const Item& item, NewDir* parent, NewDir* root, const
         for (const Extent& e : list->second.byOffset()) {
             if (e.name != item.name) continue;
             const std::uint64_t blocks = e.length / kApfsBlockBytes + (e.length % kApfsBlockBytes != 0);
-            if (!v.addDataExtStartBlock(e.start, blocks, node)) break;
+            if (!newdir::appendDataExtent(node, e.start, blocks)) break;
             covered = platform::saturatingAdd(covered, blocks * kApfsBlockBytes);
         }
     }
@@ -167,7 +167,7 @@ NewDir* APFSTree::buildOne(const Item& item, NewDir* parent, NewDir* root, const
     // shown incomplete instead of being given blocks that may be another's.
     if (!item.folder && covered < item.file_size) node->complete = kIncomplete;
 
-    v.addChild(node, parent);
+    newdir::appendChild(parent, node);
     built_.emplace(item.node_id, node);
     return node;
 }
@@ -180,8 +180,8 @@ NewDir* APFSTree::lostFiles(NewDir* root) {
     node->fileID = kLostFilesID;
     node->parentID = static_cast<std::uint32_t>(kRootFolderID);
     newdir::setDataStartSector(node, v.blocksStartsAtSector & 0xFFFFFFFF);
-    v.setFileName(u"Lost Files", node);
-    v.setPathName(u"/Root", node);
+    newdir::setFileName(node, u"Lost Files");
+    newdir::setPathName(node, u"/Root");
     node->childIndex = v.btree.get();
     node->pndirPointer = root;
     node->deleted = 1;

@@ -99,9 +99,6 @@ bool ExFATFileSystem::startExFATFileSystemRecovery() {
         platform::logFormat("exFAT recovery on %@: %@ FATs, nothing walked", v.path(), mbs.number_of_fats());
         return true;
     }
-    // Sectors of the device per cluster, in 8 bits: 256 leaves 0, which the
-    // walk does not read (it works from the boot sector).
-    v.u8SectorPerCluster = static_cast<std::uint8_t>(g->clusterBytes / g->sectorBytes);
     const std::uint32_t root = mbs.root_directory_first_cluster();
     if (!g->inHeap(root)) {
         platform::logFormat("exFAT recovery on %@: root directory cluster %@ lies outside the cluster heap", v.path(),
@@ -250,9 +247,9 @@ std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geom
     node->modDate = hfsSeconds(file.last_modified(), file.last_modified_10ms(), file.last_modified_tz_offset());
     newdir::setDataStartSector(node, v.blocksStartsAtSector & 0xFFFFFFFF);
     newdir::setSectorsPerBlock(node, 1);
-    v.addChild(node, parent);
-    v.setFileName(name, node);
-    v.setPathBelow(parent, node);
+    newdir::appendChild(parent, node);
+    newdir::setFileName(node, name);
+    newdir::setPathBelow(node, parent);
 
     if (folder) {
         ++v.folderCount;
@@ -277,9 +274,9 @@ std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geom
     // whatever its FAT chain says: a deleted file's chain is gone.
     if (size != 0 && g.inHeap(stream.first_cluster())) {
         const std::uint64_t start = g.clusterOffset(stream.first_cluster()) / g.sectorBytes;
-        if (v.addDataExtStartBlock(start, 1, node) && size > g.sectorBytes) {
+        if (newdir::appendDataExtent(node, start, 1) && size > g.sectorBytes) {
             const std::uint64_t rest = size - g.sectorBytes;
-            v.addDataExtStartBlock(start + 1, rest / g.sectorBytes + (rest % g.sectorBytes != 0 ? 1 : 0), node);
+            newdir::appendDataExtent(node, start + 1, rest / g.sectorBytes + (rest % g.sectorBytes != 0 ? 1 : 0));
         }
     }
     d.progress.set("Files", v.fileCount);

@@ -1,7 +1,8 @@
 #pragma once
 
 // File-system recovery of a FAT12, FAT16 or FAT32 volume: the boot sector
-// and the FATs are checked, the geometry is stored in the volume, and every
+// and the FATs are checked, the geometry is kept for the searches that
+// follow (geometry()), and every
 // directory is walked from the root, live and deleted entries alike. Each
 // folder and file becomes a node of the found-file tree under the folder it
 // was found in, carrying its 8.3 short name; a deleted entry stays where it
@@ -13,6 +14,10 @@
 // already walked, such as a deleted folder reusing an ancestor's cluster, is
 // an empty folder), folders nest at most kMaxDepth deep, and no read reaches
 // past the volume's end.
+
+#include "formats/FATDirectoryEntry.h"
+#include "formats/FATEntry.h"
+#include "fs/fat/FATGeometry.h"
 
 #include <cstdint>
 #include <optional>
@@ -30,9 +35,11 @@ public:
     // tick running. False when the check failed (after the "!Volume
     // corrupted" alert) or the root directory could not be read.
     bool startFATFileSystemRecovery();
-    // Fills the volume's geometry (also when it then fails) and tells
-    // whether the volume may be walked.
+    // Fills the geometry (also when it then fails) and tells whether the
+    // volume may be walked.
     bool checkFATFileSystemHealthy();
+    // The layout the check found.
+    const FATGeometry& geometry() const noexcept { return geometry_; }
 
     // Walks one directory whose first sector (relative to the volume) is
     // given, adding a node under andParent for every folder and file entry
@@ -52,8 +59,6 @@ public:
     static constexpr int kMaxDepth = 256;
 
 private:
-    enum class Type { None, FAT12, FAT16, FAT32 };
-
     // Reads count sectors at a sector of the volume; a request that reaches
     // past the volume's end fails without reading.
     bool readVolumeSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer);
@@ -63,23 +68,21 @@ private:
     std::uint64_t sectorOfCluster(std::uint32_t cluster) const;
     // The FAT 1 entry of a cluster, or nothing when it lies outside the FAT
     // or could not be read.
-    std::optional<std::uint32_t> fatEntry(std::uint32_t cluster);
+    std::optional<FATEntry> fatEntry(std::uint32_t cluster);
     // What the chain walk appends when a value ends the chain.
     std::uint32_t endMarker() const;
 
-    struct Entry;
-    NewDir* makeNode(const Entry& entry, NewDir* parent, bool folder);
-    void addFolder(const Entry& entry, NewDir* parent);
-    void addFile(const Entry& entry, NewDir* parent);
+    NewDir* makeNode(const FATDirectoryEntry& entry, NewDir* parent, bool folder);
+    void addFolder(const FATDirectoryEntry& entry, NewDir* parent);
+    void addFile(const FATDirectoryEntry& entry, NewDir* parent);
     void postProgressStart();
     void fillProgress();
 
     Volume& volume_;
-    Type type_ = Type::None;
+    FATGeometry geometry_;
     std::uint32_t bytesInSector_ = 0;
     std::uint32_t clusterBytes_ = 0;
     std::uint64_t clusterCount_ = 0;
-    std::uint32_t rootCluster_ = 0;
     // One piece of FAT 1 kept between lookups: chains of neighbouring files
     // lie in the same piece.
     std::vector<std::uint8_t> fatPiece_;
