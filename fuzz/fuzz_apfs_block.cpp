@@ -10,7 +10,7 @@
 #include "FuzzImage.h"
 #include "fs/apfs/APFSFileSystem.h"
 #include "fs/apfs/APFSTree.h"
-#include "fs/apfs/ObjPhys.h"
+#include "formats/ObjPhys.h"
 #include "volume/Volume.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #include "media/VolumeContentDetection.h"
 
 #include "formats/HFSPlusStructures.h"
+#include "formats/MainBootSector.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 
@@ -107,7 +108,7 @@ bool VolumeContentDetection::isVolumeFAT(const Dict& volume) const {
 }
 
 bool VolumeContentDetection::isVolumeExFAT(const Dict& volume) const {
-    return bytesAre(ByteView(probe(volume, 0, kProbeSectors)), 3, "EXFAT   ");
+    return MainBootSector(ByteView(probe(volume, 0, kProbeSectors))).file_system_name() == "EXFAT   ";
 }
 
 std::string VolumeContentDetection::fatFileSystemDetermination(const Dict& volume) const {
