@@ -1,8 +1,8 @@
 #include "fs/exfat/ExFATFileSystem.h"
 
-#include "formats/HFSPlusStructures.h"
 #include "formats/FileDirectoryEntry.h"
 #include "formats/FileNameExtensionDirectoryEntry.h"
+#include "formats/HFSPlusStructures.h"
 #include "formats/MainBootSector.h"
 #include "formats/StreamExtensionDirectoryEntery.h"
 #include "platform/AppController.h"
