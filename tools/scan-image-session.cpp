@@ -60,8 +60,7 @@ bool saveScanSession(const ScannedImage& scanned, const ScanImageOptions& o, con
     // search's list, or the drives list for the deleted-file scan.
     RecoverySession session;
     session.volume = scanned.volume;
-    if (o.mode == "deleted" ||
-        (o.mode.empty() && scanned.row.get("Content").stringValue() == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7")) {
+    if ((o.mode.empty() ? defaultScanMode(scanned.row.get("Content").stringValue()) : o.mode) == "deleted") {
         session.scanMode = 0;
         session.rawSearchMode = 0;
     } else {

@@ -14,6 +14,7 @@
 #include "app/SignatureListController.h"
 #include "app/TreeScreenController.h"
 #include "hfsplus/LostVolumeSearch.h"
+#include "media/ContentKind.h"
 #include "media/DMedia.h"
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
@@ -473,7 +474,7 @@ void ScanWizard::prepareForScan() {
         treeScanModeAdvScanClicked();
         // A volume whose file system the tree scan does not rebuild (exFAT)
         // is only searched: skipping the file types would leave nothing.
-        if (ScanThread::fileSystemForContent(selectedDrvOrVolDict_.get("Content").description(), true) ==
+        if (ScanThread::fileSystemForContent(contentKindOf(selectedDrvOrVolDict_.get("Content").description()), true) ==
             ScanThread::FileSystem::None)
             setEnabled("skipButtonSigTab", false);
         break;
@@ -518,10 +519,11 @@ void ScanWizard::volumeFromPTIsSelected() {
     std::shared_ptr<Volume> volume = volumeFromRow(*row);
     delegate_.setSelectedDrive(nullptr);
     if (!volume) return;
-    if (volume->volumeContent.rfind("Apple", 0) == 0) {
+    const ContentKind content = contentKindOf(volume->volumeContent);
+    if (isHFSContent(content)) {
         if (MainWindow* window = delegate_.window())
             window->selectTabViewItemWithIdentifier(QStringLiteral("Tree scan mode"));
-    } else if (volume->volumeContent.rfind("FAT", 0) == 0) {
+    } else if (isFATContent(content)) {
         delegate_.setTreeScanMode(0);
         prepareForSignatureSearch();
     }

@@ -1,5 +1,6 @@
 #include "hfsplus/LostVolumeSearch.h"
 
+#include "media/ContentKind.h"
 #include "media/DMedia.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/AlignedBuffer.h"
@@ -506,7 +507,7 @@ Dict LostVolumeSearch::volumeDictionary(std::uint64_t whetherAlternateSector, st
            {"Serial", m.serial()},
            {"Revision", m.revision()},
            {"WhetherAlternateSector", static_cast<unsigned long long>(whetherAlternateSector)},
-           {"Content", "Apple_HFS"},
+           {"Content", contentString(ContentKind::HFSPlus)},
            {"Volume Validity", static_cast<unsigned long long>(validity)}};
     if (name) d.set("Volume Name", *name);
     return d;

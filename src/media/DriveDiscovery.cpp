@@ -1,6 +1,7 @@
 #include "media/DriveDiscovery.h"
 
 #include "media/BlockProbe.h"
+#include "media/ContentKind.h"
 #include "media/DriveListRows.h"
 #include "media/MediumContentHint.h"
 #include "media/VolumeContentDetection.h"
@@ -314,11 +315,11 @@ std::optional<std::string> DriveDiscovery::newKeyForKey(const std::string& key, 
     if (key == "Content") {
         const std::string old = oldValue.description();
         if (old == MediumContentHint::kAppleHFS)
-            value = "Apple_HFS";
+            value = contentString(ContentKind::HFSPlus);
         else if (old == "Windows_FAT_32")
-            value = "FAT32";
+            value = contentString(ContentKind::FAT32);
         else if (old == "Windows_FAT_16")
-            value = "FAT16";
+            value = contentString(ContentKind::FAT16);
         else
             value = oldValue;
         return key;
@@ -489,10 +490,10 @@ void DriveDiscovery::separateDrvVol() {
             continue;
         }
         m->set("journaled", "-");
-        std::string c = m->contains("Content") ? m->get("Content").description() : std::string("FAT32");
+        const std::string c = m->contains("Content") ? m->get("Content").description() : std::string("FAT32");
         // Nothing told what it holds: its first sectors decide.
         const bool noHint = c == "-";
-        if (noHint) c = MediumContentHint::kMicrosoftBasicData;
+        const ContentKind kind = noHint ? ContentKind::ExFAT : contentKindOf(c);
 
         auto fat = [&] {
             m->set("Content", detect.fatFileSystemDetermination(*m));
@@ -502,16 +503,16 @@ void DriveDiscovery::separateDrvVol() {
             m->set("HFSVolumeStart", 0ull);
         };
         auto apfs = [&] {
-            m->set("Content", "APFS");
+            m->set("Content", contentString(ContentKind::APFS));
             m->set("fileSystem", 1);
             m->set("supportFileSystemRecovery", 1);
             m->set("journaled", "-");
             m->set("HFSVolumeStart", 0ull);
         };
         bool hfsList = false;
-        if (c == "DOS_FAT_32" || c == "FAT32" || c == "DOS_FAT_16" || c == "FAT16") {
+        if (c == "DOS_FAT_32" || c == "DOS_FAT_16" || kind == ContentKind::FAT32 || kind == ContentKind::FAT16) {
             fat();
-        } else if (c == "Apple_HFS" || c == "HFS+" || c == "Apple_HFSX") {
+        } else if (isHFSContent(kind) || c == "HFS+") {
             std::optional<Dict> result = detect.checkForJournal(*m);
             if (!result) continue;
             m->set("Content", result->get("Content"));
@@ -520,11 +521,11 @@ void DriveDiscovery::separateDrvVol() {
             m->set("journaled", result->get("journaled"));
             m->set("HFSVolumeStart", result->get("HFSVolumeStart").uint64Value());
             hfsList = true;
-        } else if (c == MediumContentHint::kMicrosoftBasicData) {
+        } else if (kind == ContentKind::ExFAT) {
             if (detect.isVolumeFAT(*m)) {
                 fat();
             } else if (detect.isVolumeExFAT(*m)) {
-                m->set("Content", MediumContentHint::kMicrosoftBasicData);
+                m->set("Content", contentString(ContentKind::ExFAT));
                 m->set("fileSystem", 1);
                 m->set("supportFileSystemRecovery", 1);
                 m->set("journaled", "-");
@@ -536,7 +537,7 @@ void DriveDiscovery::separateDrvVol() {
             } else {
                 continue;
             }
-        } else if (c == MediumContentHint::kAPFS) {
+        } else if (kind == ContentKind::APFSContainer) {
             if (!detect.isVolumeAPFS(*m)) continue;
             apfs();
             hfsList = true;

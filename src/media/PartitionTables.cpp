@@ -3,6 +3,7 @@
 #include "formats/Extent.h"
 #include "formats/HFSPlusStructures.h"
 #include "formats/PartitionTableStructures.h"
+#include "media/ContentKind.h"
 #include "media/DMedia.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/CheckedMath.h"
@@ -73,7 +74,7 @@ Dict PartitionTables::volumeDictionary(std::uint64_t start, std::uint64_t sector
                 {"Model", media_.model()},
                 {"Serial", media_.serial()},
                 {"Revision", media_.revision()},
-                {"Content", "Apple_HFS"}};
+                {"Content", contentString(ContentKind::HFSPlus)}};
 }
 
 // ---------------------------------------------------------------------------
@@ -260,7 +261,7 @@ void PartitionTables::readAndInterpretPM() {
             convertPM(ByteView(readBytes(static_cast<std::uint64_t>(i) + 2, 0, partitions::kRecordSize)));
         if (entry.pmSig != partitions::kPMSignature) break;
         const std::string type = entry.type();
-        if (type != "Apple_HFS" && type != "Apple_HFSX") {
+        if (!isHFSContent(contentKindOf(type))) {
             // The map's own drivers and free space are no volumes.
             if (!type.starts_with("Apple_")) ++media_.otherPartitionsPassedOver;
             continue;
@@ -276,7 +277,7 @@ void PartitionTables::readAndInterpretPM() {
 void PartitionTables::getVolumeNamesGPT() {
     for (Value& v : media_.volumePMArray) {
         Dict* d = v.dict();
-        if (!d || d->get("Content").stringValue() != "Apple_HFS") continue;
+        if (!d || contentKindOf(d->get("Content").stringValue()) != ContentKind::HFSPlus) continue;
         media_.setHPlusVolStart(d->get("Volume Start").uint64Value());
         if (auto name = rootFolderName(true)) d->set("Volume Name", *name);
     }

@@ -2,6 +2,7 @@
 
 #include "formats/HFSPlusStructures.h"
 #include "formats/MainBootSector.h"
+#include "media/ContentKind.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 
@@ -146,10 +147,10 @@ std::optional<Dict> VolumeContentDetection::checkForJournal(const Dict& volume) 
     const std::uint32_t bps = volume.get("Preferred Block Size").unsignedIntValue();
 
     Dict result{{"HFSVolumeStart", 0}};
-    auto contentOf = [](std::uint16_t signature) -> const char* {
-        if (signature == hfsplus::kHFSXSignature) return "Apple_HFSX";
-        if (signature == hfsplus::kHFSPlusSignature) return "Apple_HFS";
-        return "-";
+    auto contentOf = [](std::uint16_t signature) {
+        if (signature == hfsplus::kHFSXSignature) return contentString(ContentKind::HFSX);
+        if (signature == hfsplus::kHFSPlusSignature) return contentString(ContentKind::HFSPlus);
+        return contentString(ContentKind::None);
     };
     const std::size_t at = hfsplus::kVolumeHeaderOffset;
     std::uint16_t signature = twoByteRead(ByteView(buffer), static_cast<std::int32_t>(at), 0);

@@ -23,6 +23,7 @@
 #include "app/ScanWizard.h"
 #include "app/SignatureListController.h"
 #include "app/TreeScreenController.h"
+#include "media/ContentKind.h"
 #include "platform/ProcessFlags.h"
 #include "results/qt/Utf8Text.h"
 #include "scan/ScanThread.h"
@@ -103,7 +104,7 @@ bool showScannedTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow&
                                         {"Volume Start", 0ULL},
                                         {"Volume Size In Sectors", static_cast<unsigned long long>(info.size() / 512)},
                                         {"Volume Scan Type", 0},
-                                        {"Content", "Apple_HFS"},
+                                        {"Content", contentString(ContentKind::HFSPlus)},
                                         {"Volume Name", Utf8Text::fromQString(info.fileName())},
                                         {"device model", "-"},
                                         {"device serial", "-"},
@@ -174,12 +175,12 @@ struct Images {
 };
 
 // A volume row of a whole image of the given content.
-Dict volumeRow(const QString& image, const char* content, const char* name, int index) {
+Dict volumeRow(const QString& image, ContentKind content, const char* name, int index) {
     return Dict{{"Path", Utf8Text::fromQString(image)},
                 {"Size", static_cast<unsigned long long>(QFileInfo(image).size())},
                 {"Preferred Block Size", 512},
                 {"WhetherVolume", true},
-                {"Content", content},
+                {"Content", contentString(content)},
                 {"journaled", "-"},
                 {"supportFileSystemRecovery", 1},
                 {"Volume Name", name},
@@ -201,7 +202,7 @@ Quelvar_Recovery_SoftwareAppDelegate::DriveLists imageDrives(const Images& image
            {"Size", size(volume)},
            {"Preferred Block Size", 512},
            {"WhetherVolume", true},
-           {"Content", "Apple_HFS"},
+           {"Content", contentString(ContentKind::HFSPlus)},
            {"journaled", "No"},
            {"Volume Name", "hfsplus_test"},
            {"bundle path", "nil"},
@@ -223,11 +224,11 @@ Quelvar_Recovery_SoftwareAppDelegate::DriveLists imageDrives(const Images& image
     Array volumes{v}, hfsOnly{v};
     // Discovery lists exFAT and APFS volumes with the HFS+ ones.
     if (!images.exfat.isEmpty()) {
-        volumes.push_back(volumeRow(images.exfat, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "STICK", 2));
+        volumes.push_back(volumeRow(images.exfat, ContentKind::ExFAT, "STICK", 2));
         hfsOnly.push_back(volumes.back());
     }
     if (!images.apfs.isEmpty()) {
-        volumes.push_back(volumeRow(images.apfs, "APFS", "Container", 3));
+        volumes.push_back(volumeRow(images.apfs, ContentKind::APFS, "Container", 3));
         hfsOnly.push_back(volumes.back());
     }
     if (!images.gpt.isEmpty())
