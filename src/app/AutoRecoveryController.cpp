@@ -62,10 +62,10 @@ void AutoRecoveryController::rawScanStarted(const platform::Value&) {
             state.volume = delegate_.selectedVolume();
             if (!state.volume) return;
             state.mainScanStatus = delegate_.mainScanStatus();
-            state.treeScanMode = delegate_.treeScanMode();
-            state.scanMode = delegate_.scanMode();
+            state.treeScanMode = storedTreeScanMode(delegate_.treeScanMode());
+            state.scanMode = platform::storedScanMode(delegate_.scanMode());
             const ScanWizard* wizard = ScanWizard::of(delegate_);
-            state.rawSearchMode = wizard ? wizard->rawSearchMode() : -1;
+            state.rawSearchMode = storedRawSearchMode(wizard ? wizard->rawSearchMode() : RawSearchMode::None);
             state.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
             state.partitionListDictArray = delegate_.partitionListDictArray();
             state.partitionScanListDictArray = delegate_.partitionScanListDictArray();
@@ -135,12 +135,12 @@ void AutoRecoveryController::openScanInfoAutoRecoveryAndScanThread() {
             [this, state, why, medium] {
                 // Only a signature search takes a snapshot: anything else is
                 // no scan to go on with.
-                const int mode = *state ? (*state)->rawSearchMode : -1;
-                if (*state && mode >= 1 && mode <= 4 && medium.notConnected) {
+                const bool searching = *state && searchesFileTypes(rawSearchModeFromStored((*state)->rawSearchMode));
+                if (searching && medium.notConnected) {
                     mediumNotConnected(**state);
                     return;
                 }
-                if (*state && mode >= 1 && mode <= 4) {
+                if (searching) {
                     if (medium.pathIsDifferent) adoptMediumPath(**state, medium);
                     scanAutoRecovery(**state);
                     emit resumeFinished(true);
@@ -199,9 +199,9 @@ void AutoRecoveryController::scanAutoRecovery(AutoRecoveryState& state) {
     if (!wizard) return;
     delegate_.setSelectedVolume(state.volume);
     delegate_.setMainScanStatus(state.mainScanStatus);
-    delegate_.setTreeScanMode(state.treeScanMode);
-    delegate_.setScanMode(state.scanMode);
-    wizard->setRawSearchMode(state.rawSearchMode);
+    delegate_.setTreeScanMode(treeScanModeFromStored(state.treeScanMode));
+    delegate_.setScanMode(platform::scanModeFromStored(state.scanMode));
+    wizard->setRawSearchMode(rawSearchModeFromStored(state.rawSearchMode));
     delegate_.setIsPTListOrPTScanListChosen(state.isPTListOrPTScanListChosen);
     delegate_.setPartitionListDictArray(state.partitionListDictArray);
     if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = state.partitionScanListDictArray;

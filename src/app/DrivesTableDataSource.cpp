@@ -15,6 +15,7 @@
 
 using platform::Array;
 using platform::Dict;
+using platform::ScanMode;
 using platform::Value;
 
 namespace {
@@ -95,14 +96,16 @@ QTableView* DrivesTableDataSource::table(const QString& tableName) const {
     return nullptr;
 }
 
-std::vector<std::optional<Dict>> DrivesTableDataSource::driveRows(int scanMode, const Array& driveDictArray,
+std::vector<std::optional<Dict>> DrivesTableDataSource::driveRows(ScanMode scanMode, const Array& driveDictArray,
                                                                   const Array& volumeDictArray,
                                                                   const Array& volumeDictArrayHFSOnly) {
     const std::size_t count =
         DriveListRows::numberOfRows(scanMode, driveDictArray, volumeDictArray, volumeDictArrayHFSOnly);
     std::vector<std::optional<Dict>> rows;
     rows.reserve(count);
-    const std::size_t numbered = scanMode == 3 ? DriveListRows::cellCount(3, driveDictArray, volumeDictArray) : count;
+    const std::size_t numbered = scanMode == ScanMode::AdvancedPhotos
+                                     ? DriveListRows::cellCount(scanMode, driveDictArray, volumeDictArray)
+                                     : count;
     for (std::size_t r = 0; r < std::min(count, numbered); ++r)
         rows.push_back(DriveListRows::rowObject(scanMode, r, driveDictArray, volumeDictArray, volumeDictArrayHFSOnly));
     // The disks-and-volumes view counts every listed volume, but only the
@@ -122,7 +125,7 @@ std::vector<std::optional<Dict>> DrivesTableDataSource::driveRows(int scanMode, 
 }
 
 void DrivesTableDataSource::reloadDrives() {
-    const int mode = delegate_.scanMode();
+    const ScanMode mode = delegate_.scanMode();
     drives_->setRows(delegate_.zeroTableViewDrivesList()
                          ? std::vector<std::optional<Dict>>()
                          : driveRows(mode, delegate_.driveDictArray(), delegate_.volumeDictArray(),
@@ -180,18 +183,18 @@ int DrivesTableDataSource::rowCount(const QString& tableName) const {
 }
 
 void DrivesTableDataSource::assignDisplayAttribsToCellArrayCells() {
-    const int scanMode = delegate_.scanMode();
+    const ScanMode scanMode = delegate_.scanMode();
     const Array drives = delegate_.driveDictArray();
     const Array volumes = delegate_.volumeDictArray();
     const bool anyRow = DriveListRows::cellCount(scanMode, drives, volumes) > 0 ||
                         !driveRows(scanMode, drives, volumes, delegate_.volumeDictArrayHFSOnly()).empty();
     int mode = -1;
     if (anyRow) {
-        if (scanMode == 3)
+        if (scanMode == ScanMode::AdvancedPhotos)
             mode = 2;
-        else if (scanMode == 4)
+        else if (scanMode == ScanMode::Partitions)
             mode = 1;
-        else if (scanMode >= 0 && scanMode <= 5)
+        else if (scanMode != ScanMode::None)
             mode = 0;
     }
     delegate_.setDisplayDrvOrVolOrBoth(mode);

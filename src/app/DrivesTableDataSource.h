@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ScanMode.h"
 #include "platform/Value.h"
 
 #include <QObject>
@@ -43,7 +44,8 @@ public:
     // The rows of the drives table in a scan mode. In the disks-and-volumes
     // view the rows go by "Volume and Drive Index"; a volume that no disk
     // claims follows them as a row of its own.
-    static std::vector<std::optional<platform::Dict>> driveRows(int scanMode, const platform::Array& driveDictArray,
+    static std::vector<std::optional<platform::Dict>> driveRows(platform::ScanMode scanMode,
+                                                                const platform::Array& driveDictArray,
                                                                 const platform::Array& volumeDictArray,
                                                                 const platform::Array& volumeDictArrayHFSOnly);
 

@@ -3,6 +3,7 @@
 #include "app/BringFrontWatcher.h"
 #include "app/ProgressDisplay.h"
 #include "app/QuitController.h"
+#include "app/TreeScanMode.h"
 #include "app/UpdateCheck.h"
 #include "app/WindowElements.h"
 #include "app/WorkerRequestBridge.h"
@@ -167,9 +168,9 @@ public:
     void setMainScanStatus(std::string s) { mainScanStatus_ = std::move(s); }
     QDateTime scanStartDate() const { return scanStartDate_; }
     void setScanStartDate(const QDateTime& d) { scanStartDate_ = d; }
-    void setScanMode(int mode) { scanMode_ = mode; }
-    int treeScanMode() const { return treeScanMode_; }
-    void setTreeScanMode(int mode) { treeScanMode_ = mode; }
+    void setScanMode(platform::ScanMode mode) { scanMode_ = mode; }
+    TreeScanMode treeScanMode() const { return treeScanMode_; }
+    void setTreeScanMode(TreeScanMode mode) { treeScanMode_ = mode; }
     // The window back at the frame it opened with, centred.
     void restoreInitialWindowFrame();
     int isPTListOrPTScanListChosen() const { return isPTListOrPTScanListChosen_; }
@@ -219,7 +220,7 @@ public:
     void terminateApp() override { quit_.terminateApp(); }
     void destroyVolumeAndBackToPartList() override;
     void previewClose() override;
-    int scanMode() const override { return scanMode_; }
+    platform::ScanMode scanMode() const override { return scanMode_; }
     platform::Array driveDictArray() const override;
     platform::Array volumeDictArray() const override;
     bool scanInfoOrSavingNotProcessing() const override { return scanInfoOrSavingNotProcessing_; }
@@ -251,8 +252,8 @@ private:
     UpdateCheck updateCheck_;
     BringFrontWatcher bringFront_;
 
-    std::atomic<int> scanMode_{-1};
-    int treeScanMode_ = -1;
+    std::atomic<platform::ScanMode> scanMode_{platform::ScanMode::None};
+    TreeScanMode treeScanMode_ = TreeScanMode::None;
     int isPTListOrPTScanListChosen_ = -1;
     std::atomic<bool> scanInfoOrSavingNotProcessing_{true};
     std::atomic<bool> zeroTableViewDrivesList_{true};

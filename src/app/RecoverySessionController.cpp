@@ -139,9 +139,9 @@ void RecoverySessionController::startSaving(const QString& path, QFileDialog* di
     }
     RecoverySession session;
     session.volume = volume;
-    session.scanMode = delegate_.scanMode();
+    session.scanMode = platform::storedScanMode(delegate_.scanMode());
     ScanWizard* wizard = ScanWizard::of(delegate_);
-    session.rawSearchMode = wizard ? wizard->rawSearchMode() : -1;
+    session.rawSearchMode = storedRawSearchMode(wizard ? wizard->rawSearchMode() : RawSearchMode::None);
     session.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
     session.partitionListDictArray = delegate_.partitionListDictArray();
     session.partitionScanListDictArray = delegate_.partitionScanListDictArray();
@@ -205,11 +205,12 @@ void RecoverySessionController::startOpening(const QString& path, QFileDialog* d
         opening->setPanelSettleDelay(settleDelay_);
     }
     opening->setAdopt([this](const RecoverySession& s) {
-        delegate_.setScanMode(s.scanMode);
+        delegate_.setScanMode(platform::scanModeFromStored(s.scanMode));
         delegate_.setIsPTListOrPTScanListChosen(s.isPTListOrPTScanListChosen);
         delegate_.setPartitionListDictArray(s.partitionListDictArray);
         if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = s.partitionScanListDictArray;
-        if (ScanWizard* wizard = ScanWizard::of(delegate_)) wizard->setRawSearchMode(s.rawSearchMode);
+        if (ScanWizard* wizard = ScanWizard::of(delegate_))
+            wizard->setRawSearchMode(rawSearchModeFromStored(s.rawSearchMode));
         delegate_.setSelectedVolume(s.volume);
     });
     opening->setShowTree([this] {

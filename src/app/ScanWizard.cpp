@@ -36,6 +36,7 @@
 
 using platform::Array;
 using platform::Dict;
+using platform::ScanMode;
 using platform::Value;
 
 namespace {
@@ -53,10 +54,17 @@ struct KindScreen {
     const char* tab;
     const char* hover;
 };
-KindScreen kindScreenOf(int scanMode) {
-    if (scanMode == 0 || scanMode == 1) return {"Recover Files", "Recover_File_hover"};
-    if (scanMode == 2 || scanMode == 3) return {"Recover Photos", "Recover_Photos_hover"};
+KindScreen kindScreenOf(ScanMode scanMode) {
+    if (platform::isFileScan(scanMode)) return {"Recover Files", "Recover_File_hover"};
+    if (platform::isPhotoScan(scanMode)) return {"Recover Photos", "Recover_Photos_hover"};
     return {"Recover Partitions", "Recover_Partition_Drives_hover"};
+}
+
+// Whether two modes are the fast and advanced choice of one recovery kind.
+bool sameKind(ScanMode a, ScanMode b) {
+    return (platform::isFileScan(a) && platform::isFileScan(b)) ||
+           (platform::isPhotoScan(a) && platform::isPhotoScan(b)) ||
+           (platform::isPartitionScan(a) && platform::isPartitionScan(b));
 }
 
 QString dateText(const QDateTime& date) {
@@ -214,7 +222,7 @@ void ScanWizard::freeSelectedVolume() {
 // ---------------------------------------------------------------------------
 // Home and recovery-kind screens
 
-void ScanWizard::showKindScreen(int scanMode, bool selectTab) {
+void ScanWizard::showKindScreen(ScanMode scanMode, bool selectTab) {
     const KindScreen kind = kindScreenOf(scanMode);
     MainWindow* window = delegate_.window();
     if (!window) return;
@@ -225,34 +233,33 @@ void ScanWizard::showKindScreen(int scanMode, bool selectTab) {
     if (selectTab) window->selectTabViewItemWithIdentifier(QString::fromLatin1(kind.tab));
 }
 
-void ScanWizard::openKind(int fastMode) {
-    static const char* const pressed[] = {"buttonRecoverFiles", "buttonRecoverPhotos",
-                                          "buttonRecoverPartitionAndDrives"};
-    resetPressed(pressed[fastMode / 2]);
+void ScanWizard::openKind(ScanMode fastMode) {
+    resetPressed(platform::isFileScan(fastMode)    ? "buttonRecoverFiles"
+                 : platform::isPhotoScan(fastMode) ? "buttonRecoverPhotos"
+                                                   : "buttonRecoverPartitionAndDrives");
     const bool resuming = platform::autoResumeFlag();
-    if (!resuming) delegate_.setTreeScanMode(-1);
+    if (!resuming) delegate_.setTreeScanMode(TreeScanMode::None);
     showKindScreen(fastMode, !resuming);
-    setFileTypeEditingShown(fastMode == 4);
+    setFileTypeEditingShown(fastMode == ScanMode::Partitions);
     // A resumed scan goes on with the choice it had made.
-    if (resuming && (delegate_.scanMode() == fastMode || delegate_.scanMode() == fastMode + 1))
-        choose(delegate_.scanMode());
+    if (resuming && sameKind(delegate_.scanMode(), fastMode)) choose(delegate_.scanMode());
 }
 
 void ScanWizard::resetPressed(const char* name) {
     if (auto* b = qobject_cast<HoverButton*>(delegate_.element(QString::fromLatin1(name)))) b->resetButton();
 }
 
-void ScanWizard::choose(int scanMode) {
+void ScanWizard::choose(ScanMode scanMode) {
     static const char* const choices[] = {"buttonRecoverFilesFast",
                                           "buttonRecoverFilesAdvanced",
                                           "buttonRecoverPhotosFast",
                                           "buttonRecoverPhotosAdvanced",
                                           "buttonRecoverPartitionAndDrivesFast",
                                           "buttonRecoverPartitionAndDrivesAdvanced"};
-    resetPressed(choices[scanMode]);
+    resetPressed(choices[platform::storedScanMode(scanMode)]);
     const bool resuming = platform::autoResumeFlag();
-    if (!resuming) delegate_.setTreeScanMode(-1);
-    setFileTypeEditingShown(scanMode >= 4);
+    if (!resuming) delegate_.setTreeScanMode(TreeScanMode::None);
+    setFileTypeEditingShown(platform::isPartitionScan(scanMode));
     if (!resuming) delegate_.setScanMode(scanMode);
     setEnabled("nextButtonInDrivesList", false);
     delegate_.setZeroTableViewDrivesList(true);
@@ -322,10 +329,10 @@ void ScanWizard::runSheetForDrivesLoading() {
         delegate_.endSheetWindow(Dict{{"sheetWindow", "windowLoadingDrives"}});
     }
     delegate_.performOnMainThread([this] { writeDrivesHeading(); }, true);
-    setFileTypeEditingShown(delegate_.scanMode() == 4 || delegate_.scanMode() == 5);
+    setFileTypeEditingShown(platform::isPartitionScan(delegate_.scanMode()));
     // The screen comes last, so that the list is complete when it shows.
-    const int mode = delegate_.scanMode();
-    if (!platform::autoResumeFlag() && mode >= 0 && mode <= 5) delegate_.selectTabViewItemWithIdentifier("Drives List");
+    if (!platform::autoResumeFlag() && delegate_.scanMode() != ScanMode::None)
+        delegate_.selectTabViewItemWithIdentifier("Drives List");
 }
 
 void ScanWizard::refreshDrivesList() {
@@ -395,9 +402,9 @@ void ScanWizard::nextButtonInDrivesListTabClicked() {
 
 void ScanWizard::backButtonInDrivesListTabClicked() {
     delegate_.setIsPTListOrPTScanListChosen(-1);
-    const int mode = delegate_.scanMode();
-    if (mode >= 0 && mode <= 5) showKindScreen(mode, true);
-    delegate_.setScanMode(-1);
+    const ScanMode mode = delegate_.scanMode();
+    if (mode != ScanMode::None) showKindScreen(mode, true);
+    delegate_.setScanMode(ScanMode::None);
 }
 
 // ---------------------------------------------------------------------------
@@ -424,7 +431,7 @@ void ScanWizard::prepareForScan() {
     const bool resuming = platform::autoResumeFlag();
     const bool fsr = selectedDrvOrVolDict_.get("supportFileSystemRecovery").intValue() != 0;
     switch (delegate_.scanMode()) {
-    case 0:
+    case ScanMode::FastFiles:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         if (!fsr) {
             setEnabled("skipButtonSigTab", false);
@@ -435,19 +442,19 @@ void ScanWizard::prepareForScan() {
             sigSelNextClicked();
         }
         break;
-    case 1:
+    case ScanMode::AdvancedFiles:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         if (!fsr) setEnabled("skipButtonSigTab", false);
         prepareForSignatureSearch();
         break;
-    case 2:
-    case 3:
+    case ScanMode::FastPhotos:
+    case ScanMode::AdvancedPhotos:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         if (std::shared_ptr<Volume> volume = delegate_.selectedVolume()) volume->filterTreeForMedia = true;
-        if (!(fsr && delegate_.scanMode() == 2)) setEnabled("skipButtonSigTab", false);
+        if (!(fsr && delegate_.scanMode() == ScanMode::FastPhotos)) setEnabled("skipButtonSigTab", false);
         prepareForSignatureSearch();
         break;
-    case 4: {
+    case ScanMode::Partitions: {
         if (!resuming) {
             delegate_.setSelectedDrive(DMedia::initWithDictionary(selectedDrvOrVolDict_));
             Array partitions;
@@ -469,7 +476,7 @@ void ScanWizard::prepareForScan() {
         if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
         break;
     }
-    case 5:
+    case ScanMode::Formatted:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         treeScanModeAdvScanClicked();
         // A volume whose file system the tree scan does not rebuild (exFAT)
@@ -478,7 +485,7 @@ void ScanWizard::prepareForScan() {
             ScanThread::FileSystem::None)
             setEnabled("skipButtonSigTab", false);
         break;
-    default:
+    case ScanMode::None:
         break;
     }
 }
@@ -524,7 +531,7 @@ void ScanWizard::volumeFromPTIsSelected() {
         if (MainWindow* window = delegate_.window())
             window->selectTabViewItemWithIdentifier(QStringLiteral("Tree scan mode"));
     } else if (isFATContent(content)) {
-        delegate_.setTreeScanMode(0);
+        delegate_.setTreeScanMode(TreeScanMode::Standard);
         prepareForSignatureSearch();
     }
 }
@@ -610,12 +617,12 @@ void ScanWizard::destroyVolumeAndBackToPartList() {
 // Scan mode, file types, range and start
 
 void ScanWizard::treeScanModeStdScanClicked() {
-    delegate_.setTreeScanMode(0);
+    delegate_.setTreeScanMode(TreeScanMode::Standard);
     prepareForSignatureSearch();
 }
 
 void ScanWizard::treeScanModeAdvScanClicked() {
-    delegate_.setTreeScanMode(1);
+    delegate_.setTreeScanMode(TreeScanMode::Advanced);
     prepareForSignatureSearch();
 }
 
@@ -651,7 +658,7 @@ void ScanWizard::prepareForSignatureSearch() {
         range->setChecked(false);
         range->setEnabled(true);
         range->setHidden(false);
-        if (delegate_.scanMode() == 2) {
+        if (delegate_.scanMode() == ScanMode::FastPhotos) {
             range->setEnabled(false);
             range->setHidden(true);
         }
@@ -671,31 +678,33 @@ void ScanWizard::sigSelNextClicked() {
     const bool askRange = rangeBox && rangeBox->isChecked();
     const int vst = volume->volumeScanType;
     const bool fsr = volume->supportsFileSystemRecovery;
-    const int mode = delegate_.scanMode();
+    const ScanMode mode = delegate_.scanMode();
+    const bool formatted = mode == ScanMode::Formatted;
     const std::size_t cats = fileTypes_->categoryCount();
     // What follows the choice: the range screen, the start, or nothing.
     enum class Then { Range, Start, Nothing } then = Then::Nothing;
-    if (vst == 2 && mode != 5 && !fsr) {
-        rawSearchMode_ = 2;
+    if (vst == 2 && !formatted && !fsr) {
+        rawSearchMode_ = RawSearchMode::SearchOnly;
         then = askRange ? Then::Range : Then::Start;
-    } else if (vst == 2 && mode != 5 && mode != 0 && cats > 0) {
-        rawSearchMode_ = 1;
-        then = mode == 2                  ? Then::Start
-               : (mode == 1 || mode == 3) ? (askRange ? Then::Range : Then::Start)
-                                          : Then::Nothing;
-    } else if (vst == 2 && mode != 5) {
-        rawSearchMode_ = 0;
+    } else if (vst == 2 && !formatted && mode != ScanMode::FastFiles && cats > 0) {
+        rawSearchMode_ = RawSearchMode::DeletedFilesAndSearch;
+        then = mode == ScanMode::FastPhotos ? Then::Start
+               : (mode == ScanMode::AdvancedFiles || mode == ScanMode::AdvancedPhotos)
+                   ? (askRange ? Then::Range : Then::Start)
+                   : Then::Nothing;
+    } else if (vst == 2 && !formatted) {
+        rawSearchMode_ = RawSearchMode::DeletedFiles;
         then = Then::Start;
-    } else if (vst == 3 && mode != 5) {
-        rawSearchMode_ = 3;
+    } else if (vst == 3 && !formatted) {
+        rawSearchMode_ = RawSearchMode::WholeDisk;
         then = askRange ? Then::Range : Then::Start;
-    } else if ((vst < 0 || vst > 3) && mode != 5) {
+    } else if ((vst < 0 || vst > 3) && !formatted) {
         return;
     } else if (cats > 0) {
-        rawSearchMode_ = 4;
+        rawSearchMode_ = RawSearchMode::TreeAndSearch;
         then = askRange ? Then::Range : Then::Start;
     } else {
-        rawSearchMode_ = 5;
+        rawSearchMode_ = RawSearchMode::Tree;
         then = Then::Start;
     }
     if (then == Then::Nothing) return;
@@ -761,12 +770,12 @@ void ScanWizard::rawSliderBackToSigSelClicked() {
 }
 
 void ScanWizard::scanAutoRecovery() {
-    const int mode = delegate_.scanMode();
-    if (mode == 0 || mode == 1)
+    const ScanMode mode = delegate_.scanMode();
+    if (platform::isFileScan(mode))
         recoverFiles();
-    else if (mode == 2 || mode == 3)
+    else if (platform::isPhotoScan(mode))
         recoverPhotos();
-    else if (mode == 4 || mode == 5)
+    else if (platform::isPartitionScan(mode))
         recoverPartitionAndDrives();
     fileTypes_->loadSigData();
     sigSelArray_ = fileTypes_->fileTypesWithExtensions(autoRecSigExtArray_);
@@ -785,7 +794,7 @@ void ScanWizard::startScan(bool resumed) {
     auto* end = qobject_cast<QSlider*>(delegate_.element(QStringLiteral("sliderEnd")));
     const float startPercent = start ? static_cast<float>(start->value()) * 100.0F / RawSliderScreen::kSliderSteps : 0;
     const float endPercent = end ? static_cast<float>(end->value()) * 100.0F / RawSliderScreen::kSliderSteps : 100;
-    const int mode = delegate_.scanMode();
+    const ScanMode mode = delegate_.scanMode();
     if (!resumed) {
         std::string name;
         if (volume && !volume->volumeName.empty())
@@ -794,9 +803,9 @@ void ScanWizard::startScan(bool resumed) {
             name = selectedDrvOrVolDict_.get("device model").description() + " " +
                    selectedDrvOrVolDict_.get("device serial").description() + " " +
                    selectedDrvOrVolDict_.get("device revision").description();
-        const char* status = mode == 0 || mode == 1   ? "Searching for deleted files from "
-                             : mode == 2 || mode == 3 ? "Searching for music, video and photos from "
-                                                      : "Creating tree from ";
+        const char* status = platform::isFileScan(mode)    ? "Searching for deleted files from "
+                             : platform::isPhotoScan(mode) ? "Searching for music, video and photos from "
+                                                           : "Creating tree from ";
         delegate_.setMainScanStatus(status + name);
         if (startPercent >= endPercent) {
             delegate_.runAlertPanel(platform::alertRequest(
@@ -818,34 +827,37 @@ void ScanWizard::startScan(bool resumed) {
     delegate_.updateProgressIndicator(Dict{{"progressIndicator", "progress"}, {"minValue", 0.0}});
     if (!volume) return;
 
-    const int m = mode == 0 || mode == 1 ? 0 : mode == 2 || mode == 3 ? 1 : -1;
-    const char* treeWord = delegate_.treeScanMode() == 0 ? "Normal Scan" : "Advanced Scan";
+    // The search method of the designed arguments: 0 plain search (the
+    // file scans), 1 carving (the photo scans), -1 none.
+    const int m = platform::isFileScan(mode) ? 0 : platform::isPhotoScan(mode) ? 1 : -1;
+    const char* treeWord = delegate_.treeScanMode() == TreeScanMode::Standard ? "Normal Scan" : "Advanced Scan";
     Array arguments;
     ScanThread::Entry entry = ScanThread::Entry::DeletedFiles;
     switch (rawSearchMode_) {
-    case 0:
+    case RawSearchMode::DeletedFiles:
         arguments = Array{1, 0};
         break;
-    case 1:
+    case RawSearchMode::DeletedFilesAndSearch:
         arguments = Array{1, 1, Value(sigSelArray_), m};
         break;
-    case 2:
+    case RawSearchMode::SearchOnly:
         arguments = Array{0, 1, Value(sigSelArray_), m};
         break;
-    case 3:
+    case RawSearchMode::WholeDisk:
         entry = ScanThread::Entry::DeletedFilesDisk;
         arguments = Array{Value(sigSelArray_), m};
         break;
-    case 4:
+    case RawSearchMode::TreeAndSearch:
         entry = ScanThread::Entry::MakingTree;
         arguments = Array{treeWord, 1, Value(sigSelArray_)};
         break;
-    default:
+    case RawSearchMode::Tree:
+    case RawSearchMode::None:
         entry = ScanThread::Entry::MakingTree;
         arguments = Array{treeWord, 0};
         break;
     }
-    if (resumed && rawSearchMode_ >= 1 && rawSearchMode_ <= 4) {
+    if (resumed && searchesFileTypes(rawSearchMode_)) {
         arguments.emplace_back(static_cast<unsigned long long>(autoRecBeginSize_));
         arguments.emplace_back("auto");
     }

@@ -238,7 +238,8 @@ void TreeScreenController::showTree() {
                 // session or snapshot gave it back: after a whole-disk or a
                 // formatted-volume scan there is no such alert.
                 const ScanWizard* wizard = ScanWizard::of(delegate_);
-                if ((!wizard || wizard->rawSearchMode() != 3) && delegate_.scanMode() != 5)
+                if ((!wizard || wizard->rawSearchMode() != RawSearchMode::WholeDisk) &&
+                    delegate_.scanMode() != platform::ScanMode::Formatted)
                     delegate_.runAlertPanel(platform::alertRequest("Deleted file scan completed",
                                                                    "Recovered data tree may contain regular "
                                                                    "files(which may show in finder) and the deleted "
@@ -246,7 +247,7 @@ void TreeScreenController::showTree() {
                                                                    "deleted files, then select the files which you "
                                                                    "want to recover and click \"Save\"",
                                                                    "OK"));
-            } else if (delegate_.treeScanMode() == 0) {
+            } else if (delegate_.treeScanMode() == TreeScanMode::Standard) {
                 delegate_.runAlertPanel(platform::alertRequest("Standard scan completed",
                                                                "Check for lost data in the recovered tree. If you are "
                                                                "unable to find the desired data, click "
@@ -553,13 +554,14 @@ void TreeScreenController::freeTreeThread(bool backToDrivesList) {
     delegate_.endSheetWindow(Dict{{"sheetWindow", "windowReturningTree"}});
 
     if (backToDrivesList) {
-        const int mode = delegate_.scanMode();
-        if (mode >= 0 && mode <= 5) delegate_.selectTabViewItemWithIdentifier("Drives List");
-        const char* heading = mode == 4   ? "Please select disk to continue..."
-                              : mode == 3 ? "Please select disk / volume to continue..."
-                                          : "Please select volume to continue...";
+        const platform::ScanMode mode = delegate_.scanMode();
+        if (mode != platform::ScanMode::None) delegate_.selectTabViewItemWithIdentifier("Drives List");
+        const char* heading = mode == platform::ScanMode::Partitions ? "Please select disk to continue..."
+                              : mode == platform::ScanMode::AdvancedPhotos
+                                  ? "Please select disk / volume to continue..."
+                                  : "Please select volume to continue...";
         setText("textFieldHeadingDriveListTab", heading);
-        const bool editable = mode == 4 || mode == 5;
+        const bool editable = platform::isPartitionScan(mode);
         for (const char* name : {"buttonSigAddFileType", "buttonSigRemoveFileType"})
             delegate_.updateButton(Dict{{"button", name}, {"setEnabled", editable}, {"setHidden", !editable}});
     }

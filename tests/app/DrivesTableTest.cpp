@@ -52,7 +52,7 @@ private slots:
     void disksAndVolumesViewListsEveryVolumeOnce() {
         ProgramUnderTest p(twoDisks);
         DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
-        p.delegate.setScanMode(3);
+        p.delegate.setScanMode(platform::ScanMode::AdvancedPhotos);
         p.delegate.setZeroTableViewDrivesList(true);
         QCOMPARE(source->rowCount("tableViewDrives"), 0);
         p.delegate.setZeroTableViewDrivesList(false);
@@ -64,10 +64,10 @@ private slots:
         source->assignDisplayAttribsToCellArrayCells();
         QCOMPARE(p.delegate.displayDrvOrVolOrBoth(), 2);
 
-        p.delegate.setScanMode(5); // the formatted-recovery list only
+        p.delegate.setScanMode(platform::ScanMode::Formatted); // the formatted-recovery list only
         p.delegate.fillCellArray();
         QCOMPARE(source->rowCount("tableViewDrives"), 1);
-        p.delegate.setScanMode(-1);
+        p.delegate.setScanMode(platform::ScanMode::None);
         source->assignDisplayAttribsToCellArrayCells();
         QCOMPARE(p.delegate.displayDrvOrVolOrBoth(), -1);
     }
@@ -75,7 +75,7 @@ private slots:
     void nextButtonsFollowTheChoice() {
         ProgramUnderTest p(twoDisks);
         DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
-        p.delegate.setScanMode(4);
+        p.delegate.setScanMode(platform::ScanMode::Partitions);
         p.delegate.setZeroTableViewDrivesList(false);
         QVERIFY(!p.enabled("nextButtonInDrivesList"));
         QVERIFY(!source->selectedRow("tableViewDrives"));
