@@ -25,6 +25,7 @@ class MainWindow;
 class ManualWindow;
 class NewDir;
 class PictureArea;
+class RecoveryKindScreen;
 class QUrl;
 class QWidget;
 class Volume;
@@ -241,8 +242,9 @@ signals:
 private:
     // The three notifications the delegate observes from its construction.
     void observeNotifications();
-    // The picture area of a home or recovery-kind screen.
-    PictureArea* pictureAreaOf(const QString& screenIdentifier) const;
+    // The picture area of the home screen and of a recovery-kind screen.
+    PictureArea* homePictureArea() const;
+    PictureArea* kindPictureArea(RecoveryKindScreen* (MainWindow::*kind)() const) const;
 
     // The concerns, in the order they depend on one another.
     WindowElements elements_;

@@ -2,16 +2,25 @@
 
 #include "app/AppImages.h"
 #include "app/DriveListMonitor.h"
+#include "app/DrivesListScreen.h"
 #include "app/DrivesTableDataSource.h"
 #include "app/HoverButton.h"
 #include "app/MainScreen.h"
 #include "app/MainWindow.h"
 #include "app/PTListScreen.h"
+#include "app/PTScanListScreen.h"
+#include "app/PTScanProgressScreen.h"
+#include "app/PermissionPanel.h"
 #include "app/PictureArea.h"
+#include "app/ProgressIndicator.h"
+#include "app/ProgressScreen.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/RawSliderScreen.h"
 #include "app/RecoveryKindScreen.h"
 #include "app/SignatureListController.h"
+#include "app/SignaturesScreen.h"
+#include "app/TreeScanModeScreen.h"
+#include "app/TreeScreen.h"
 #include "app/TreeScreenController.h"
 #include "hfsplus/LostVolumeSearch.h"
 #include "media/ContentKind.h"
@@ -22,11 +31,12 @@
 #include "volume/Volume.h"
 
 #include <QAbstractButton>
-#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSlider>
+#include <QTableView>
 #include <QWidget>
 #include <cerrno>
 #include <cstring>
@@ -41,23 +51,23 @@ using platform::Value;
 
 namespace {
 
-const char* const kHeadings[] = {"Please select volume to continue...", "Please select disk to continue...",
-                                 "Please select disk / volume to continue..."};
-
-const char* const kHomeButtons[] = {"buttonGoToHomeFromDrivesListTab",  "buttonGoToHomeFromSignaturesTab",
-                                    "buttonGoToHomeFromRawSliderTab",   "buttonGoToHomeFromTreeTab",
-                                    "buttonGoToHomeFromPTListTab",      "buttonGoToHomeFromPTScanListTab",
-                                    "buttonGoToHomeFromTreeScanModeTab"};
+// The screens whose footer has a home button.
+std::vector<WizardScreen*> screensWithHome(const MainWindow& window) {
+    return {window.drivesListScreen(), window.signaturesScreen(), window.rawSliderScreen(),   window.treeScreen(),
+            window.ptListScreen(),     window.ptScanListScreen(), window.treeScanModeScreen()};
+}
 
 // The kind screen of each scan mode, its picture area and its hover picture.
 struct KindScreen {
     const char* tab;
+    RecoveryKindScreen* (MainWindow::*screen)() const;
     const char* hover;
 };
 KindScreen kindScreenOf(ScanMode scanMode) {
-    if (platform::isFileScan(scanMode)) return {"Recover Files", "Recover_File_hover"};
-    if (platform::isPhotoScan(scanMode)) return {"Recover Photos", "Recover_Photos_hover"};
-    return {"Recover Partitions", "Recover_Partition_Drives_hover"};
+    if (platform::isFileScan(scanMode)) return {"Recover Files", &MainWindow::recoverFilesScreen, "Recover_File_hover"};
+    if (platform::isPhotoScan(scanMode))
+        return {"Recover Photos", &MainWindow::recoverPhotosScreen, "Recover_Photos_hover"};
+    return {"Recover Partitions", &MainWindow::recoverPartitionsScreen, "Recover_Partition_Drives_hover"};
 }
 
 // Whether two modes are the fast and advanced choice of one recovery kind.
@@ -95,45 +105,49 @@ ScanWizard* ScanWizard::of(const Quelvar_Recovery_SoftwareAppDelegate& delegate)
 }
 
 void ScanWizard::connectControls() {
-    auto onClick = [this](const char* name, auto action) {
-        if (auto* b = qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name))))
-            connect(b, &QAbstractButton::clicked, this, [this, action] { (this->*action)(); });
+    auto onClick = [this](QAbstractButton* b, auto action) {
+        connect(b, &QAbstractButton::clicked, this, [this, action] { (this->*action)(); });
     };
-    onClick("buttonRecoverFiles", &ScanWizard::recoverFiles);
-    onClick("buttonRecoverPhotos", &ScanWizard::recoverPhotos);
-    onClick("buttonRecoverPartitionAndDrives", &ScanWizard::recoverPartitionAndDrives);
-    onClick("buttonRecoverFilesFast", &ScanWizard::recoverFilesFast);
-    onClick("buttonRecoverFilesAdvanced", &ScanWizard::recoverFilesAdvanced);
-    onClick("buttonRecoverPhotosFast", &ScanWizard::recoverPhotosFast);
-    onClick("buttonRecoverPhotosAdvanced", &ScanWizard::recoverPhotosAdvanced);
-    onClick("buttonRecoverPartitionAndDrivesFast", &ScanWizard::recoverPartitionAndDrivesFast);
-    onClick("buttonRecoverPartitionAndDrivesAdvanced", &ScanWizard::recoverPartitionAndDrivesAdvanced);
-    for (const char* name : {"buttonBackToMainScreenFromFileRecoveryTab", "buttonBackToMainScreenFromPhotoRecoveryTab",
-                             "buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab"})
-        onClick(name, &ScanWizard::backToMainScreen);
-    for (const char* name : kHomeButtons)
-        if (auto* b = qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name))))
-            connect(b, &QAbstractButton::clicked, this, [this, b] { gotoHome(b); });
+    if (MainWindow* window = delegate_.window()) {
+        const MainScreen* home = window->mainScreen();
+        onClick(home->buttonRecoverFiles(), &ScanWizard::recoverFiles);
+        onClick(home->buttonRecoverPhotos(), &ScanWizard::recoverPhotos);
+        onClick(home->buttonRecoverPartitionAndDrives(), &ScanWizard::recoverPartitionAndDrives);
+        onClick(window->recoverFilesScreen()->fastButton(), &ScanWizard::recoverFilesFast);
+        onClick(window->recoverFilesScreen()->advancedButton(), &ScanWizard::recoverFilesAdvanced);
+        onClick(window->recoverPhotosScreen()->fastButton(), &ScanWizard::recoverPhotosFast);
+        onClick(window->recoverPhotosScreen()->advancedButton(), &ScanWizard::recoverPhotosAdvanced);
+        onClick(window->recoverPartitionsScreen()->fastButton(), &ScanWizard::recoverPartitionAndDrivesFast);
+        onClick(window->recoverPartitionsScreen()->advancedButton(), &ScanWizard::recoverPartitionAndDrivesAdvanced);
+        for (const RecoveryKindScreen* kind :
+             {window->recoverFilesScreen(), window->recoverPhotosScreen(), window->recoverPartitionsScreen()})
+            onClick(kind->backButton(), &ScanWizard::backToMainScreen);
+        for (const WizardScreen* screen : screensWithHome(*window))
+            connect(screen->homeButton(), &QAbstractButton::clicked, this,
+                    [this, b = screen->homeButton()] { gotoHome(b); });
 
-    onClick("buttonRefreshDrivesList", &ScanWizard::refreshDrivesList);
-    onClick("backButtonInDrivesList", &ScanWizard::backButtonInDrivesListTabClicked);
-    onClick("nextButtonInDrivesList", &ScanWizard::nextButtonInDrivesListTabClicked);
-    onClick("buttonPTListNext", &ScanWizard::ptListNextClicked);
-    onClick("buttonPTListBack", &ScanWizard::ptListBackClicked);
-    onClick("buttonPTScanListNext", &ScanWizard::ptScanListNextClicked);
-    onClick("buttonPTScanListBack", &ScanWizard::ptScanListBackClicked);
-    onClick("buttonTreeScanModeStd", &ScanWizard::treeScanModeStdScanClicked);
-    onClick("buttonTreeScanModeAdv", &ScanWizard::treeScanModeAdvScanClicked);
-    onClick("buttonTreeScanModeBack", &ScanWizard::treeScanModeBackClicked);
-    onClick("nextButtonSigTab", &ScanWizard::sigSelNextClicked);
-    onClick("skipButtonSigTab", &ScanWizard::skipButtonSigTabClicked);
-    onClick("buttonSigSelBack", &ScanWizard::sigSelBackToVolumesClicked);
-    onClick("buttonRawSliderBack", &ScanWizard::rawSliderBackToSigSelClicked);
-    if (auto* start = qobject_cast<QAbstractButton*>(delegate_.element(QStringLiteral("buttonRawSliderNext"))))
-        connect(start, &QAbstractButton::clicked, this, [this] { rawSliderNextClicked(false); });
-    for (const char* name : {"sliderStart", "sliderEnd"})
-        if (auto* slider = qobject_cast<QSlider*>(delegate_.element(QString::fromLatin1(name))))
+        const DrivesListScreen* drives = window->drivesListScreen();
+        onClick(drives->buttonRefreshDrivesList(), &ScanWizard::refreshDrivesList);
+        onClick(drives->backButtonInDrivesList(), &ScanWizard::backButtonInDrivesListTabClicked);
+        onClick(drives->nextButtonInDrivesList(), &ScanWizard::nextButtonInDrivesListTabClicked);
+        onClick(window->ptListScreen()->buttonPTListNext(), &ScanWizard::ptListNextClicked);
+        onClick(window->ptListScreen()->buttonPTListBack(), &ScanWizard::ptListBackClicked);
+        onClick(window->ptScanListScreen()->buttonPTScanListNext(), &ScanWizard::ptScanListNextClicked);
+        onClick(window->ptScanListScreen()->buttonPTScanListBack(), &ScanWizard::ptScanListBackClicked);
+        const TreeScanModeScreen* treeScanMode = window->treeScanModeScreen();
+        onClick(treeScanMode->buttonTreeScanModeStd(), &ScanWizard::treeScanModeStdScanClicked);
+        onClick(treeScanMode->buttonTreeScanModeAdv(), &ScanWizard::treeScanModeAdvScanClicked);
+        onClick(treeScanMode->buttonTreeScanModeBack(), &ScanWizard::treeScanModeBackClicked);
+        const SignaturesScreen* signatures = window->signaturesScreen();
+        onClick(signatures->nextButtonSigTab(), &ScanWizard::sigSelNextClicked);
+        onClick(signatures->skipButtonSigTab(), &ScanWizard::skipButtonSigTabClicked);
+        onClick(signatures->buttonSigSelBack(), &ScanWizard::sigSelBackToVolumesClicked);
+        const RawSliderScreen* range = window->rawSliderScreen();
+        onClick(range->buttonRawSliderBack(), &ScanWizard::rawSliderBackToSigSelClicked);
+        connect(range->buttonRawSliderNext(), &QAbstractButton::clicked, this, [this] { rawSliderNextClicked(false); });
+        for (QSlider* slider : {range->sliderStart(), range->sliderEnd()})
             connect(slider, &QSlider::valueChanged, this, [this, slider] { rawSliderChanged(slider); });
+    }
 
     // The end of a scan that refused its volume and the end of the
     // lost-volume search come here.
@@ -157,42 +171,41 @@ void ScanWizard::watchDrives(DriveListMonitor* monitor) {
 // ---------------------------------------------------------------------------
 // Small helpers of the screens
 
-void ScanWizard::setChecked(const char* name, bool checked) {
-    if (auto* box = qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name))))
-        box->setChecked(checked);
+void ScanWizard::setSigTabStepsEnabled(bool enabled) {
+    if (MainWindow* window = delegate_.window()) {
+        window->signaturesScreen()->nextButtonSigTab()->setEnabled(enabled);
+        window->signaturesScreen()->skipButtonSigTab()->setEnabled(enabled);
+    }
 }
 
-void ScanWizard::setEnabled(const char* name, bool enabled) {
-    if (QWidget* w = delegate_.element(QString::fromLatin1(name))) w->setEnabled(enabled);
-}
-
-void ScanWizard::clearSelection(const char* tableName) {
-    if (auto* table = qobject_cast<QAbstractItemView*>(delegate_.element(QString::fromLatin1(tableName))))
-        table->clearSelection();
+void ScanWizard::setSkipEnabled(bool enabled) {
+    if (MainWindow* window = delegate_.window()) window->signaturesScreen()->skipButtonSigTab()->setEnabled(enabled);
 }
 
 void ScanWizard::setFileTypeEditingShown(bool shown) {
-    for (const char* name : {"buttonSigAddFileType", "buttonSigRemoveFileType"})
-        delegate_.updateButton(Dict{{"button", name}, {"setEnabled", shown}, {"setHidden", !shown}});
+    // Also from the worker that loads the drive list.
+    delegate_.performOnMainThread(
+        [this, shown] {
+            if (MainWindow* window = delegate_.window()) window->signaturesScreen()->setFileTypeEditingShown(shown);
+        },
+        true);
 }
 
 void ScanWizard::writeDrivesHeading() {
-    const int mode = delegate_.displayDrvOrVolOrBoth();
-    if (mode < 0 || mode > 2) return;
-    delegate_.updateTextField(
-        Dict{{"textField", "textFieldHeadingDriveListTab"}, {"textField String", kHeadings[mode]}});
+    if (MainWindow* window = delegate_.window())
+        window->drivesListScreen()->showHeading(delegate_.displayDrvOrVolOrBoth());
 }
 
 void ScanWizard::showEmptyListTexts() {
+    using Table = DrivesTableDataSource::Table;
+    MainWindow* window = delegate_.window();
+    if (!window) return;
     // An empty list says what would fill it; the loading state (rows held
     // back while the list is rebuilt) says nothing.
-    if (auto* text = qobject_cast<QLabel*>(delegate_.elementIfMade(QStringLiteral("textFieldEmptyDrivesList"))))
-        text->setVisible(!delegate_.zeroTableViewDrivesList() &&
-                         tables_->rowCount(QStringLiteral("tableViewDrives")) == 0);
-    if (auto* text = qobject_cast<QLabel*>(delegate_.elementIfMade(QStringLiteral("textFieldEmptyPTList"))))
-        text->setVisible(tables_->rowCount(QStringLiteral("tableViewPTList")) == 0);
-    if (auto* text = qobject_cast<QLabel*>(delegate_.elementIfMade(QStringLiteral("textFieldEmptyPTScanList"))))
-        text->setVisible(tables_->rowCount(QStringLiteral("tableViewScanPTList")) == 0);
+    window->drivesListScreen()->textFieldEmptyDrivesList()->setVisible(!delegate_.zeroTableViewDrivesList() &&
+                                                                       tables_->rowCount(Table::Drives) == 0);
+    window->ptListScreen()->textFieldEmptyPTList()->setVisible(tables_->rowCount(Table::Partitions) == 0);
+    window->ptScanListScreen()->textFieldEmptyPTScanList()->setVisible(tables_->rowCount(Table::FoundVolumes) == 0);
 }
 
 QString ScanWizard::sizeText(std::uint64_t bytes) {
@@ -226,17 +239,20 @@ void ScanWizard::showKindScreen(ScanMode scanMode, bool selectTab) {
     const KindScreen kind = kindScreenOf(scanMode);
     MainWindow* window = delegate_.window();
     if (!window) return;
-    if (auto* screen = qobject_cast<RecoveryKindScreen*>(window->screen(QString::fromLatin1(kind.tab)))) {
-        screen->pictureArea()->picture()->setPixmap(AppImages::imageNamed(QStringLiteral("wizard2")));
-        screen->pictureArea()->overlay()->setPixmap(AppImages::imageNamed(QString::fromLatin1(kind.hover)));
-    }
+    RecoveryKindScreen* screen = (window->*kind.screen)();
+    screen->pictureArea()->picture()->setPixmap(AppImages::imageNamed(QStringLiteral("wizard2")));
+    screen->pictureArea()->overlay()->setPixmap(AppImages::imageNamed(QString::fromLatin1(kind.hover)));
     if (selectTab) window->selectTabViewItemWithIdentifier(QString::fromLatin1(kind.tab));
 }
 
 void ScanWizard::openKind(ScanMode fastMode) {
-    resetPressed(platform::isFileScan(fastMode)    ? "buttonRecoverFiles"
-                 : platform::isPhotoScan(fastMode) ? "buttonRecoverPhotos"
-                                                   : "buttonRecoverPartitionAndDrives");
+    if (MainWindow* window = delegate_.window()) {
+        const MainScreen* home = window->mainScreen();
+        (platform::isFileScan(fastMode)    ? home->buttonRecoverFiles()
+         : platform::isPhotoScan(fastMode) ? home->buttonRecoverPhotos()
+                                           : home->buttonRecoverPartitionAndDrives())
+            ->resetButton();
+    }
     const bool resuming = platform::autoResumeFlag();
     if (!resuming) delegate_.setTreeScanMode(TreeScanMode::None);
     showKindScreen(fastMode, !resuming);
@@ -245,23 +261,19 @@ void ScanWizard::openKind(ScanMode fastMode) {
     if (resuming && sameKind(delegate_.scanMode(), fastMode)) choose(delegate_.scanMode());
 }
 
-void ScanWizard::resetPressed(const char* name) {
-    if (auto* b = qobject_cast<HoverButton*>(delegate_.element(QString::fromLatin1(name)))) b->resetButton();
-}
-
 void ScanWizard::choose(ScanMode scanMode) {
-    static const char* const choices[] = {"buttonRecoverFilesFast",
-                                          "buttonRecoverFilesAdvanced",
-                                          "buttonRecoverPhotosFast",
-                                          "buttonRecoverPhotosAdvanced",
-                                          "buttonRecoverPartitionAndDrivesFast",
-                                          "buttonRecoverPartitionAndDrivesAdvanced"};
-    resetPressed(choices[platform::storedScanMode(scanMode)]);
+    MainWindow* window = delegate_.window();
+    if (window) {
+        const RecoveryKindScreen* kind = (window->*kindScreenOf(scanMode).screen)();
+        const bool fast =
+            scanMode == ScanMode::FastFiles || scanMode == ScanMode::FastPhotos || scanMode == ScanMode::Partitions;
+        (fast ? kind->fastButton() : kind->advancedButton())->resetButton();
+    }
     const bool resuming = platform::autoResumeFlag();
     if (!resuming) delegate_.setTreeScanMode(TreeScanMode::None);
     setFileTypeEditingShown(platform::isPartitionScan(scanMode));
     if (!resuming) delegate_.setScanMode(scanMode);
-    setEnabled("nextButtonInDrivesList", false);
+    if (window) window->drivesListScreen()->nextButtonInDrivesList()->setEnabled(false);
     delegate_.setZeroTableViewDrivesList(true);
     startDrivesLoading();
 }
@@ -270,23 +282,23 @@ void ScanWizard::showHomeScreen() {
     MainWindow* window = delegate_.window();
     if (!window) return;
     // The welcome picture again, without the last choice's explanation.
-    if (auto* home = qobject_cast<MainScreen*>(window->screen(QStringLiteral("Main Screen")))) {
-        home->pictureArea()->overlay()->clear();
-        home->pictureArea()->picture()->setPixmap(AppImages::imageNamed(QStringLiteral("wizard")));
-    }
+    window->mainScreen()->pictureArea()->overlay()->clear();
+    window->mainScreen()->pictureArea()->picture()->setPixmap(AppImages::imageNamed(QStringLiteral("wizard")));
     window->selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
 }
 
 void ScanWizard::backToMainScreen() {
-    for (const char* name : {"buttonBackToMainScreenFromFileRecoveryTab", "buttonBackToMainScreenFromPhotoRecoveryTab",
-                             "buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab"})
-        resetPressed(name);
+    if (MainWindow* window = delegate_.window())
+        for (const RecoveryKindScreen* kind :
+             {window->recoverFilesScreen(), window->recoverPhotosScreen(), window->recoverPartitionsScreen()})
+            kind->backButton()->resetButton();
     delegate_.setIsPTListOrPTScanListChosen(-1);
     showHomeScreen();
 }
 
 void ScanWizard::gotoHome(QObject* sender) {
-    if (sender && sender->objectName() == QStringLiteral("buttonGoToHomeFromTreeTab")) {
+    MainWindow* window = delegate_.window();
+    if (sender && window && sender == window->treeScreen()->homeButton()) {
         const int answer = delegate_.showAlertPanelWithData(
             Dict{{"title", "Important Tip"},
                  {"body", "You can save on scanning time when you want to use the software again by saving current "
@@ -299,12 +311,15 @@ void ScanWizard::gotoHome(QObject* sender) {
         delegate_.previewClose();
         delegate_.restoreInitialWindowFrame();
     }
-    clearSelection("tableViewPTList");
-    clearSelection("tableViewScanPTList");
+    if (window) {
+        window->ptListScreen()->tableViewPTList()->clearSelection();
+        window->ptScanListScreen()->tableViewScanPTList()->clearSelection();
+    }
     delegate_.setZeroTableViewDrivesList(true);
     // The pressed home button leaves its hover look behind.
-    for (const char* name : kHomeButtons)
-        resetPressed(name);
+    if (window)
+        for (const WizardScreen* screen : screensWithHome(*window))
+            screen->homeButton()->resetButton();
     delegate_.setIsPTListOrPTScanListChosen(-1);
     showHomeScreen();
     freeSelectedVolume();
@@ -377,7 +392,7 @@ void ScanWizard::nextButtonInDrivesListTabClicked() {
     delegate_.setIsPTListOrPTScanListChosen(-1);
     if (platform::autoResumeFlag())
         if (std::shared_ptr<Volume> volume = delegate_.selectedVolume()) tables_->selectRowWithPath(volume->path());
-    const std::optional<Dict> row = tables_->selectedRow(QStringLiteral("tableViewDrives"));
+    const std::optional<Dict> row = tables_->selectedRow(DrivesTableDataSource::Table::Drives);
     if (row) selectedDrvOrVolDict_ = *row;
     if (row && row->contains("WhetherVolume") && row->get("Content").stringValue() == "-") {
         delegate_.runAlertPanel(
@@ -386,17 +401,16 @@ void ScanWizard::nextButtonInDrivesListTabClicked() {
     }
     if (!row && !platform::autoResumeFlag()) return;
     if (isSipEnable(selectedDrvOrVolDict_.get("Path").stringValue())) {
-        setEnabled("nextButtonSigTab", false);
-        setEnabled("skipButtonSigTab", false);
-        if (auto* panel = delegate_.element(QStringLiteral("windowSIPPanel"))) {
+        setSigTabStepsEnabled(false);
+        if (MainWindow* window = delegate_.window()) {
+            QWidget* panel = window->windowSIPPanel();
             panel->show();
             panel->raise();
             panel->activateWindow();
         }
         return;
     }
-    setEnabled("nextButtonSigTab", true);
-    setEnabled("skipButtonSigTab", true);
+    setSigTabStepsEnabled(true);
     prepareForScan();
 }
 
@@ -427,31 +441,31 @@ std::shared_ptr<Volume> ScanWizard::volumeFromRow(const Dict& row) {
 }
 
 void ScanWizard::prepareForScan() {
-    setEnabled("skipButtonSigTab", true);
+    setSkipEnabled(true);
     const bool resuming = platform::autoResumeFlag();
     const bool fsr = selectedDrvOrVolDict_.get("supportFileSystemRecovery").intValue() != 0;
     switch (delegate_.scanMode()) {
     case ScanMode::FastFiles:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         if (!fsr) {
-            setEnabled("skipButtonSigTab", false);
+            setSkipEnabled(false);
             prepareForSignatureSearch();
         } else {
             fileTypes_->deselectAllSig();
-            setEnabled("skipButtonSigTab", false);
+            setSkipEnabled(false);
             sigSelNextClicked();
         }
         break;
     case ScanMode::AdvancedFiles:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
-        if (!fsr) setEnabled("skipButtonSigTab", false);
+        if (!fsr) setSkipEnabled(false);
         prepareForSignatureSearch();
         break;
     case ScanMode::FastPhotos:
     case ScanMode::AdvancedPhotos:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         if (std::shared_ptr<Volume> volume = delegate_.selectedVolume()) volume->filterTreeForMedia = true;
-        if (!(fsr && delegate_.scanMode() == ScanMode::FastPhotos)) setEnabled("skipButtonSigTab", false);
+        if (!(fsr && delegate_.scanMode() == ScanMode::FastPhotos)) setSkipEnabled(false);
         prepareForSignatureSearch();
         break;
     case ScanMode::Partitions: {
@@ -463,15 +477,17 @@ void ScanWizard::prepareForScan() {
                 drive->initialize(partitions);
                 otherPartitions = drive->otherPartitionsPassedOver > 0;
             }
-            if (auto* text = qobject_cast<QLabel*>(delegate_.elementIfMade(QStringLiteral("textFieldEmptyPTList"))))
-                text->setText(PTListScreen::emptyListText(otherPartitions));
+            MainWindow* window = delegate_.window();
+            if (window)
+                window->ptListScreen()->textFieldEmptyPTList()->setText(PTListScreen::emptyListText(otherPartitions));
             for (Value& partition : partitions)
                 if (const Dict* d = partition.dict()) partition = Value(completedPartitionRow(*d));
             delegate_.setPartitionListDictArray(std::move(partitions));
             delegate_.fillCellArrayPTList();
-            clearSelection("tableViewPTList");
-            setChecked("buttonPTListCheckBoxScanForVolumes", false);
-            setEnabled("buttonPTListNext", false);
+            if (window) {
+                window->ptListScreen()->clearChoice();
+                window->ptListScreen()->buttonPTListNext()->setEnabled(false);
+            }
         }
         if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
         break;
@@ -483,7 +499,7 @@ void ScanWizard::prepareForScan() {
         // is only searched: skipping the file types would leave nothing.
         if (ScanThread::fileSystemForContent(contentKindOf(selectedDrvOrVolDict_.get("Content").description()), true) ==
             ScanThread::FileSystem::None)
-            setEnabled("skipButtonSigTab", false);
+            setSkipEnabled(false);
         break;
     case ScanMode::None:
         break;
@@ -491,25 +507,23 @@ void ScanWizard::prepareForScan() {
 }
 
 void ScanWizard::ptListNextClicked() {
-    auto* box = qobject_cast<QAbstractButton*>(delegate_.element(QStringLiteral("buttonPTListCheckBoxScanForVolumes")));
-    if (!box || !box->isChecked()) {
-        if (tables_->selectedRow(QStringLiteral("tableViewPTList"))) volumeFromPTIsSelected();
+    MainWindow* window = delegate_.window();
+    if (!window || !window->ptListScreen()->buttonPTListCheckBoxScanForVolumes()->isChecked()) {
+        if (tables_->selectedRow(DrivesTableDataSource::Table::Partitions)) volumeFromPTIsSelected();
         return;
     }
     // The search for lost volumes over the whole disk.
+    const PTScanProgressScreen* progress = window->ptScanProgressScreen();
     delegate_.setScanStartDate(QDateTime::currentDateTime());
-    delegate_.updateTextField(Dict{{"textField", "textFieldScanForVolumesStartTime"},
-                                   {"textField String", Utf8Text::fromQString(dateText(delegate_.scanStartDate()))}});
+    progress->textFieldScanForVolumesStartTime()->setText(dateText(delegate_.scanStartDate()));
     delegate_.startElapsedTimeThreadScanForVolumes();
     std::shared_ptr<DMedia> drive = DMedia::initWithDictionary(selectedDrvOrVolDict_);
     delegate_.setSelectedDrive(drive);
     delegate_.volumeScanArgument() = Array{Value(Array{}), Value(Array{})};
     delegate_.fillCellArrayPTList();
     platform::scanRunningFlag() = true;
-    if (MainWindow* window = delegate_.window())
-        window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan prog"));
-    delegate_.updateProgressIndicator(
-        Dict{{"progressIndicator", "progressIndicatorScanForVolumes"}, {"minValue", 0.0}});
+    window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan prog"));
+    progress->progressIndicatorScanForVolumes()->setMinValue(0.0);
     if (!drive) {
         // Nothing to read: the search ends at once with nothing found.
         delegate_.updateVolumeScanProgress(Dict{{"Scan Complete", true}});
@@ -521,7 +535,7 @@ void ScanWizard::ptListNextClicked() {
 
 void ScanWizard::volumeFromPTIsSelected() {
     delegate_.setIsPTListOrPTScanListChosen(0);
-    const std::optional<Dict> row = tables_->selectedRow(QStringLiteral("tableViewPTList"));
+    const std::optional<Dict> row = tables_->selectedRow(DrivesTableDataSource::Table::Partitions);
     if (!row) return;
     std::shared_ptr<Volume> volume = volumeFromRow(*row);
     delegate_.setSelectedDrive(nullptr);
@@ -552,20 +566,20 @@ void ScanWizard::showPTScanList() {
         if (const Dict* d = volume.dict()) volume = Value(completedPartitionRow(*d));
     if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = Value(found);
     delegate_.fillCellArrayPTList();
-    delegate_.updateTextField(
-        Dict{{"textField", "textFieldNumFoundVolumes"}, {"textField String", std::to_string(found.size())}});
-    if (MainWindow* window = delegate_.window())
-        window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
-    setEnabled("buttonPTScanListNext", false);
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    window->ptScanListScreen()->textFieldNumFoundVolumes()->setText(QString::number(found.size()));
+    window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
+    window->ptScanListScreen()->buttonPTScanListNext()->setEnabled(false);
 }
 
 void ScanWizard::ptScanListNextClicked() {
-    if (tables_->selectedRow(QStringLiteral("tableViewScanPTList"))) volumeFromScanListIsSelected();
+    if (tables_->selectedRow(DrivesTableDataSource::Table::FoundVolumes)) volumeFromScanListIsSelected();
 }
 
 void ScanWizard::volumeFromScanListIsSelected() {
     delegate_.setIsPTListOrPTScanListChosen(1);
-    const std::optional<Dict> row = tables_->selectedRow(QStringLiteral("tableViewScanPTList"));
+    const std::optional<Dict> row = tables_->selectedRow(DrivesTableDataSource::Table::FoundVolumes);
     if (!row) return;
     volumeFromRow(*row);
     delegate_.setSelectedDrive(nullptr);
@@ -576,31 +590,41 @@ void ScanWizard::volumeFromScanListIsSelected() {
 void ScanWizard::ptScanListBackClicked() {
     delegate_.setSelectedDrive(nullptr);
     delegate_.fillCellArrayPTList();
-    setChecked("buttonPTListCheckBoxScanForVolumes", false);
-    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
-    clearSelection("tableViewPTList");
+    backToPartitionList();
     delegate_.setIsPTListOrPTScanListChosen(-1);
 }
 
-void ScanWizard::destroyVolumeAndBackToPartList() {
+void ScanWizard::backToPartitionList() {
     MainWindow* window = delegate_.window();
+    if (!window) return;
+    window->ptListScreen()->clearChoice();
+    window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
+}
+
+void ScanWizard::backToFoundVolumes() {
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    window->ptScanListScreen()->showAgain(delegate_.partitionScanListDictArray().size());
+    window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
+}
+
+void ScanWizard::backToDrivesList() {
+    MainWindow* window = delegate_.window();
+    if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
+    writeDrivesHeading();
+    if (window) window->drivesListScreen()->tableViewDrives()->clearSelection();
+}
+
+void ScanWizard::destroyVolumeAndBackToPartList() {
     switch (delegate_.isPTListOrPTScanListChosen()) {
     case 0:
-        setChecked("buttonPTListCheckBoxScanForVolumes", false);
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
-        clearSelection("tableViewPTList");
+        backToPartitionList();
         break;
     case 1:
-        delegate_.updateTextField(
-            Dict{{"textField", "textFieldNumFoundVolumes"},
-                 {"textField String", std::to_string(delegate_.partitionScanListDictArray().size())}});
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
-        clearSelection("tableViewScanPTList");
+        backToFoundVolumes();
         break;
     default:
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
-        writeDrivesHeading();
-        clearSelection("tableViewDrives");
+        backToDrivesList();
         break;
     }
     // The scan that refused the volume walks its tree no more, and nothing
@@ -627,34 +651,26 @@ void ScanWizard::treeScanModeAdvScanClicked() {
 }
 
 void ScanWizard::treeScanModeBackClicked() {
-    MainWindow* window = delegate_.window();
-    if (delegate_.isPTListOrPTScanListChosen() == 0) {
-        setChecked("buttonPTListCheckBoxScanForVolumes", false);
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
-        clearSelection("tableViewPTList");
-    } else if (delegate_.isPTListOrPTScanListChosen() == 1) {
-        delegate_.updateTextField(
-            Dict{{"textField", "textFieldNumFoundVolumes"},
-                 {"textField String", std::to_string(delegate_.partitionScanListDictArray().size())}});
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
-        clearSelection("tableViewScanPTList");
-    }
+    if (delegate_.isPTListOrPTScanListChosen() == 0)
+        backToPartitionList();
+    else if (delegate_.isPTListOrPTScanListChosen() == 1)
+        backToFoundVolumes();
     freeSelectedVolume();
 }
 
 void ScanWizard::prepareForSignatureSearch() {
-    if (auto* find = qobject_cast<QLineEdit*>(delegate_.elementIfMade(QStringLiteral("findFTSearchField"))))
-        find->clear();
+    MainWindow* window = delegate_.window();
+    if (window) window->signaturesScreen()->findFTSearchField()->clear();
     fileTypes_->setSigDataLoadCount(0);
     fileTypes_->loadSigData();
     fileTypes_->deselectAllSig();
-    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
+    if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
     if (platform::autoResumeFlag()) {
         sigSelArray_ = fileTypes_->fileTypesWithExtensions(autoRecSigExtArray_);
         autoRecSigExtArray_.clear();
     }
-    auto* range = qobject_cast<QCheckBox*>(delegate_.element(QStringLiteral("rawSearchCheckBox")));
-    if (range) {
+    if (window) {
+        QCheckBox* range = window->signaturesScreen()->rawSearchCheckBox();
         range->setChecked(false);
         range->setEnabled(true);
         range->setHidden(false);
@@ -666,16 +682,16 @@ void ScanWizard::prepareForSignatureSearch() {
 }
 
 void ScanWizard::sigSelNextClicked() {
-    auto* start = qobject_cast<QSlider*>(delegate_.element(QStringLiteral("sliderStart")));
-    auto* end = qobject_cast<QSlider*>(delegate_.element(QStringLiteral("sliderEnd")));
+    MainWindow* window = delegate_.window();
+    QSlider* start = window ? window->rawSliderScreen()->sliderStart() : nullptr;
+    QSlider* end = window ? window->rawSliderScreen()->sliderEnd() : nullptr;
     if (start) start->setValue(0);
     if (end) end->setValue(RawSliderScreen::kSliderSteps);
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
     if (!volume) return;
     sigSelArray_ = fileTypes_->markedFileTypes();
 
-    auto* rangeBox = qobject_cast<QCheckBox*>(delegate_.element(QStringLiteral("rawSearchCheckBox")));
-    const bool askRange = rangeBox && rangeBox->isChecked();
+    const bool askRange = window && window->signaturesScreen()->rawSearchCheckBox()->isChecked();
     const int vst = volume->volumeScanType;
     const bool fsr = volume->supportsFileSystemRecovery;
     const ScanMode mode = delegate_.scanMode();
@@ -712,8 +728,7 @@ void ScanWizard::sigSelNextClicked() {
     rawSliderChanged(start);
     rawSliderChanged(end);
     if (then == Then::Range) {
-        if (MainWindow* window = delegate_.window())
-            window->selectTabViewItemWithIdentifier(QStringLiteral("Raw slider"));
+        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Raw slider"));
     } else {
         rawSliderNextClicked(false);
     }
@@ -725,31 +740,32 @@ void ScanWizard::skipButtonSigTabClicked() {
 }
 
 void ScanWizard::sigSelBackToVolumesClicked() {
-    MainWindow* window = delegate_.window();
     // On a partition path the volume stays: Standard or Advanced can go on
     // with it at once.
     if (delegate_.isPTListOrPTScanListChosen() == 0 || delegate_.isPTListOrPTScanListChosen() == 1) {
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Tree scan mode"));
+        if (MainWindow* window = delegate_.window())
+            window->selectTabViewItemWithIdentifier(QStringLiteral("Tree scan mode"));
         return;
     }
     if (delegate_.selectedVolume()) fileTypes_->emptySigRootArray();
-    if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
-    writeDrivesHeading();
-    clearSelection("tableViewDrives");
+    backToDrivesList();
     freeSelectedVolume();
 }
 
 void ScanWizard::setTextFieldRawSizeDrvVol() {
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
     const std::uint64_t size = volume ? volume->sizeInSect() * volume->u32BytesInSector() : 0;
-    delegate_.updateTextField(Dict{{"textField", "textFieldSizeOfRawScanDrvVol"},
-                                   {"textField String", Utf8Text::fromQString(sizeText(size))}});
+    if (MainWindow* window = delegate_.window())
+        window->rawSliderScreen()->textFieldSizeOfRawScanDrvVol()->setText(sizeText(size));
 }
 
 void ScanWizard::rawSliderChanged(QObject* sender) {
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    const RawSliderScreen* range = window->rawSliderScreen();
     auto* slider = qobject_cast<QSlider*>(sender);
-    const bool isStart = slider && slider->objectName() == QStringLiteral("sliderStart");
-    const bool isEnd = slider && slider->objectName() == QStringLiteral("sliderEnd");
+    const bool isStart = slider && slider == range->sliderStart();
+    const bool isEnd = slider && slider == range->sliderEnd();
     const float percent =
         isStart || isEnd ? static_cast<float>(slider->value()) * 100.0F / RawSliderScreen::kSliderSteps : 0.0F;
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
@@ -757,16 +773,16 @@ void ScanWizard::rawSliderChanged(QObject* sender) {
     const auto bytes = static_cast<std::uint64_t>(static_cast<float>(size) * percent / 100.0F);
     const QString label = QStringLiteral("%1% %2").arg(static_cast<int>(percent)).arg(sizeText(bytes));
     if (isStart || isEnd)
-        delegate_.updateTextField(
-            Dict{{"textField", isStart ? "textFieldStartSliderStatus" : "textFieldEndSliderStatus"},
-                 {"textField String", Utf8Text::fromQString(label)}});
+        (isStart ? range->textFieldStartSliderStatus() : range->textFieldEndSliderStatus())->setText(label);
 }
 
 void ScanWizard::rawSliderBackToSigSelClicked() {
     sigSelArray_.clear();
     fileTypes_->deselectAllSig();
-    setChecked("rawSearchCheckBox", false);
-    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
+    if (MainWindow* window = delegate_.window()) {
+        window->signaturesScreen()->rawSearchCheckBox()->setChecked(false);
+        window->selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
+    }
 }
 
 void ScanWizard::scanAutoRecovery() {
@@ -790,8 +806,9 @@ void ScanWizard::rawSliderNextClicked(bool resumed) {
 
 void ScanWizard::startScan(bool resumed) {
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
-    auto* start = qobject_cast<QSlider*>(delegate_.element(QStringLiteral("sliderStart")));
-    auto* end = qobject_cast<QSlider*>(delegate_.element(QStringLiteral("sliderEnd")));
+    MainWindow* window = delegate_.window();
+    QSlider* start = window ? window->rawSliderScreen()->sliderStart() : nullptr;
+    QSlider* end = window ? window->rawSliderScreen()->sliderEnd() : nullptr;
     const float startPercent = start ? static_cast<float>(start->value()) * 100.0F / RawSliderScreen::kSliderSteps : 0;
     const float endPercent = end ? static_cast<float>(end->value()) * 100.0F / RawSliderScreen::kSliderSteps : 100;
     const ScanMode mode = delegate_.scanMode();
@@ -815,16 +832,19 @@ void ScanWizard::startScan(bool resumed) {
             return;
         }
     }
-    delegate_.updateTextField(Dict{{"textField", "textFieldStatus"}, {"textField String", delegate_.mainScanStatus()}});
-    delegate_.updateTextField(Dict{{"textField", "findTextFieldSelectedIndex"}, {"textField String", " "}});
     delegate_.setScanStartDate(QDateTime::currentDateTime());
-    delegate_.updateTextField(Dict{{"textField", "textFieldScanStartTime"},
-                                   {"textField String", Utf8Text::fromQString(dateText(delegate_.scanStartDate()))}});
+    if (window) {
+        window->progressScreen()->textFieldStatus()->setText(Utf8Text::toQString(delegate_.mainScanStatus()));
+        window->treeScreen()->findTextFieldSelectedIndex()->setText(QStringLiteral(" "));
+        window->progressScreen()->textFieldScanStartTime()->setText(dateText(delegate_.scanStartDate()));
+    }
     delegate_.startElapsedTimeThread();
     if (!resumed && volume) volume->setRawSearchStart(startPercent, endPercent);
 
-    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Progress"));
-    delegate_.updateProgressIndicator(Dict{{"progressIndicator", "progress"}, {"minValue", 0.0}});
+    if (window) {
+        window->selectTabViewItemWithIdentifier(QStringLiteral("Progress"));
+        window->progressScreen()->progress()->setMinValue(0.0);
+    }
     if (!volume) return;
 
     // The search method of the designed arguments: 0 plain search (the

@@ -139,14 +139,18 @@ private:
     // The kind screen of a scan mode, with its hover picture.
     void showKindScreen(platform::ScanMode scanMode, bool selectTab);
     void showHomeScreen();
-    // A pressed hover button back in its resting look.
-    void resetPressed(const char* name);
+    // The file-type screen's Next and Skip, and Skip alone.
+    void setSigTabStepsEnabled(bool enabled);
+    void setSkipEnabled(bool enabled);
     void setFileTypeEditingShown(bool shown);
     void writeDrivesHeading();
     void showEmptyListTexts();
-    void clearSelection(const char* tableName);
-    void setChecked(const char* name, bool checked);
-    void setEnabled(const char* name, bool enabled);
+    // Back to a list the volume was chosen from, its choice cleared: the
+    // partition list (its search box off), the lost volumes found (with
+    // their count), the drives list (with its heading).
+    void backToPartitionList();
+    void backToFoundVolumes();
+    void backToDrivesList();
     // Lets the volume go: a tree on the result screen is freed by the result
     // screen, otherwise the volume's own tree with it.
     void freeSelectedVolume();

@@ -308,7 +308,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     // 3, photos advanced: disks with their volumes; the disk's own scan.
     w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
     QCOMPARE(w.p.text("textFieldHeadingDriveListTab"), QStringLiteral("Please select disk / volume to continue..."));
-    QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewDrives")), 2);
+    QCOMPARE(w.tables->rowCount(DrivesTableDataSource::Table::Drives), 2);
     w.clickDriveRow(disk);
     w.click("nextButtonInDrivesList");
     fileTypes->selectAllSig();
@@ -328,7 +328,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     w.clickDriveRow(disk);
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("PT list"));
-    QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewPTList")), 1);
+    QCOMPARE(w.tables->rowCount(DrivesTableDataSource::Table::Partitions), 1);
     QVERIFY(!w.p.enabled("buttonPTListNext"));
     w.clickRow("tableViewPTList", 0);
     w.click("buttonPTListNext");
@@ -421,7 +421,7 @@ void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists
     w.choose("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesFast");
     w.clickDriveRow(device);
     w.click("nextButtonInDrivesList");
-    QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewPTList")), 0);
+    QCOMPARE(w.tables->rowCount(DrivesTableDataSource::Table::Partitions), 0);
     QVERIFY(w.p.widget<QLabel>("textFieldEmptyPTList")->isVisible());
     // The disk's other partitions hold FAT and exFAT volumes.
     QVERIFY(w.p.text("textFieldEmptyPTList").startsWith("No HFS/HFS+ partition was found on this disk"));
@@ -429,7 +429,7 @@ void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists
         w.click("buttonPTListCheckBoxScanForVolumes");
         w.click("buttonPTListNext");
         QVERIFY(w.waitFor("PT scan list"));
-        QVERIFY(w.tables->rowCount(QStringLiteral("tableViewScanPTList")) >= 1);
+        QVERIFY(w.tables->rowCount(DrivesTableDataSource::Table::FoundVolumes) >= 1);
         QVERIFY(!w.p.enabled("buttonPTScanListNext"));
     };
     search();
@@ -470,7 +470,7 @@ void ScanWizardTest::anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRi
     attached = true;
     fs::create_directories(sysfs / "block" / "loop7");
     writeText(sysfs / "block" / "loop7" / "size", "2048\n");
-    QTRY_COMPARE(w.tables->rowCount(QStringLiteral("tableViewDrives")), 1);
+    QTRY_COMPARE(w.tables->rowCount(DrivesTableDataSource::Table::Drives), 1);
     QVERIFY(w.waitFor("Drives List"));
     QVERIFY(!w.p.widget<QLabel>("textFieldEmptyDrivesList")->isVisible());
     w.clickDriveRow("/nonexistent/device");
