@@ -1,6 +1,7 @@
 #include "ScanImageMedium.h"
 #include "ScanImageScan.h"
 #include "media/ContentKind.h"
+#include "media/DriveRow.h"
 #include "media/VolumeContentDetection.h"
 #include "platform/ByteView.h"
 #include "platform/SystemLog.h"
@@ -132,11 +133,17 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         std::fprintf(stderr, "scan-image: start sector beyond the image\n");
         return out;
     }
-    out.row = platform::Dict{{"Path", o.image},         {"Preferred Block Size", o.sectorSize},
-                             {"Volume Start", o.start}, {"Volume Size In Sectors", imageSectors - o.start},
-                             {"Volume Scan Type", 0},   {"Content", content},
-                             {"Volume Name", o.image},  {"device model", "-"},
-                             {"device serial", "-"},    {"device revision", "-"}};
+    out.row = DriveRow{.path = o.image,
+                       .preferredBlockSize = o.sectorSize,
+                       .content = content,
+                       .volumeName = o.image,
+                       .volumeStart = o.start,
+                       .volumeSizeInSectors = imageSectors - o.start,
+                       .volumeScanType = 0,
+                       .deviceModel = "-",
+                       .deviceSerial = "-",
+                       .deviceRevision = "-"}
+                  .toDict();
     out.volume = Volume::initWithDictionary(out.row);
     if (!out.volume) {
         std::fprintf(stderr, "scan-image: the image cannot be read as a volume\n");

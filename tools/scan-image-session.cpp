@@ -9,6 +9,7 @@
 
 #include "ScanImageCommands.h"
 #include "ScanImageScan.h"
+#include "platform/ScanMode.h"
 #include "platform/SystemLog.h"
 #include "session/RecoverySessionFile.h"
 #include "session/RecoverySessionSaving.h"
@@ -61,11 +62,11 @@ bool saveScanSession(const ScannedImage& scanned, const ScanImageOptions& o, con
     RecoverySession session;
     session.volume = scanned.volume;
     if ((o.mode.empty() ? defaultScanMode(scanned.row.get("Content").stringValue()) : o.mode) == "deleted") {
-        session.scanMode = 0;
-        session.rawSearchMode = 0;
+        session.scanMode = platform::storedMode(platform::ScanMode::FastFiles);
+        session.rawSearchMode = platform::storedMode(platform::RawSearchMode::DeletedFiles);
     } else {
-        session.scanMode = 4;
-        session.rawSearchMode = 5;
+        session.scanMode = platform::storedMode(platform::ScanMode::Partitions);
+        session.rawSearchMode = platform::storedMode(platform::RawSearchMode::Tree);
         session.isPTListOrPTScanListChosen = 1;
         session.partitionScanListDictArray = platform::Array{scanned.row};
     }

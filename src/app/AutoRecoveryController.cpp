@@ -62,10 +62,11 @@ void AutoRecoveryController::rawScanStarted(const platform::Value&) {
             state.volume = delegate_.selectedVolume();
             if (!state.volume) return;
             state.mainScanStatus = delegate_.mainScanStatus();
-            state.treeScanMode = storedTreeScanMode(delegate_.treeScanMode());
-            state.scanMode = platform::storedScanMode(delegate_.scanMode());
+            state.treeScanMode = platform::storedMode(delegate_.treeScanMode());
+            state.scanMode = platform::storedMode(delegate_.scanMode());
             const ScanWizard* wizard = ScanWizard::of(delegate_);
-            state.rawSearchMode = storedRawSearchMode(wizard ? wizard->rawSearchMode() : RawSearchMode::None);
+            state.rawSearchMode =
+                platform::storedMode(wizard ? wizard->rawSearchMode() : platform::RawSearchMode::None);
             state.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
             state.partitionListDictArray = delegate_.partitionListDictArray();
             state.partitionScanListDictArray = delegate_.partitionScanListDictArray();
@@ -135,7 +136,8 @@ void AutoRecoveryController::openScanInfoAutoRecoveryAndScanThread() {
             [this, state, why, medium] {
                 // Only a signature search takes a snapshot: anything else is
                 // no scan to go on with.
-                const bool searching = *state && searchesFileTypes(rawSearchModeFromStored((*state)->rawSearchMode));
+                const bool searching = *state && platform::searchesFileTypes(platform::modeFromStored(
+                                                     (*state)->rawSearchMode, platform::RawSearchMode::Tree));
                 if (searching && medium.notConnected) {
                     mediumNotConnected(**state);
                     return;
@@ -199,9 +201,9 @@ void AutoRecoveryController::scanAutoRecovery(AutoRecoveryState& state) {
     if (!wizard) return;
     delegate_.setSelectedVolume(state.volume);
     delegate_.setMainScanStatus(state.mainScanStatus);
-    delegate_.setTreeScanMode(treeScanModeFromStored(state.treeScanMode));
-    delegate_.setScanMode(platform::scanModeFromStored(state.scanMode));
-    wizard->setRawSearchMode(rawSearchModeFromStored(state.rawSearchMode));
+    delegate_.setTreeScanMode(platform::modeFromStored(state.treeScanMode, platform::TreeScanMode::Advanced));
+    delegate_.setScanMode(platform::modeFromStored(state.scanMode, platform::ScanMode::Formatted));
+    wizard->setRawSearchMode(platform::modeFromStored(state.rawSearchMode, platform::RawSearchMode::Tree));
     delegate_.setIsPTListOrPTScanListChosen(state.isPTListOrPTScanListChosen);
     delegate_.setPartitionListDictArray(state.partitionListDictArray);
     if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = state.partitionScanListDictArray;

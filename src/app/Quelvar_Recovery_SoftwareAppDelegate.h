@@ -3,7 +3,6 @@
 #include "app/BringFrontWatcher.h"
 #include "app/ProgressDisplay.h"
 #include "app/QuitController.h"
-#include "app/TreeScanMode.h"
 #include "app/UpdateCheck.h"
 #include "app/WindowElements.h"
 #include "app/WorkerRequestBridge.h"
@@ -170,8 +169,8 @@ public:
     QDateTime scanStartDate() const { return scanStartDate_; }
     void setScanStartDate(const QDateTime& d) { scanStartDate_ = d; }
     void setScanMode(platform::ScanMode mode) { scanMode_ = mode; }
-    TreeScanMode treeScanMode() const { return treeScanMode_; }
-    void setTreeScanMode(TreeScanMode mode) { treeScanMode_ = mode; }
+    platform::TreeScanMode treeScanMode() const { return treeScanMode_; }
+    void setTreeScanMode(platform::TreeScanMode mode) { treeScanMode_ = mode; }
     // The window back at the frame it opened with, centred.
     void restoreInitialWindowFrame();
     int isPTListOrPTScanListChosen() const { return isPTListOrPTScanListChosen_; }
@@ -255,7 +254,7 @@ private:
     BringFrontWatcher bringFront_;
 
     std::atomic<platform::ScanMode> scanMode_{platform::ScanMode::None};
-    TreeScanMode treeScanMode_ = TreeScanMode::None;
+    platform::TreeScanMode treeScanMode_ = platform::TreeScanMode::None;
     int isPTListOrPTScanListChosen_ = -1;
     std::atomic<bool> scanInfoOrSavingNotProcessing_{true};
     std::atomic<bool> zeroTableViewDrivesList_{true};

@@ -145,9 +145,9 @@ void RecoverySessionController::startSaving(const QString& path, QFileDialog* di
     }
     RecoverySession session;
     session.volume = volume;
-    session.scanMode = platform::storedScanMode(delegate_.scanMode());
+    session.scanMode = platform::storedMode(delegate_.scanMode());
     ScanWizard* wizard = ScanWizard::of(delegate_);
-    session.rawSearchMode = storedRawSearchMode(wizard ? wizard->rawSearchMode() : RawSearchMode::None);
+    session.rawSearchMode = platform::storedMode(wizard ? wizard->rawSearchMode() : platform::RawSearchMode::None);
     session.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
     session.partitionListDictArray = delegate_.partitionListDictArray();
     session.partitionScanListDictArray = delegate_.partitionScanListDictArray();
@@ -210,12 +210,12 @@ void RecoverySessionController::startOpening(const QString& path, QFileDialog* d
         opening->setPanelSettleDelay(settleDelay_);
     }
     opening->setAdopt([this](const RecoverySession& s) {
-        delegate_.setScanMode(platform::scanModeFromStored(s.scanMode));
+        delegate_.setScanMode(platform::modeFromStored(s.scanMode, platform::ScanMode::Formatted));
         delegate_.setIsPTListOrPTScanListChosen(s.isPTListOrPTScanListChosen);
         delegate_.setPartitionListDictArray(s.partitionListDictArray);
         if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = s.partitionScanListDictArray;
         if (ScanWizard* wizard = ScanWizard::of(delegate_))
-            wizard->setRawSearchMode(rawSearchModeFromStored(s.rawSearchMode));
+            wizard->setRawSearchMode(platform::modeFromStored(s.rawSearchMode, platform::RawSearchMode::Tree));
         delegate_.setSelectedVolume(s.volume);
     });
     opening->setShowTree([this] {

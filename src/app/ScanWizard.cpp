@@ -25,6 +25,7 @@
 #include "hfsplus/LostVolumeSearch.h"
 #include "media/ContentKind.h"
 #include "media/DMedia.h"
+#include "media/DriveRow.h"
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
 #include "results/qt/Utf8Text.h"
@@ -46,7 +47,9 @@
 
 using platform::Array;
 using platform::Dict;
+using platform::RawSearchMode;
 using platform::ScanMode;
+using platform::TreeScanMode;
 using platform::Value;
 
 namespace {
@@ -425,12 +428,15 @@ void ScanWizard::backButtonInDrivesListTabClicked() {
 // Partition lists and the lost-volume search
 
 Dict ScanWizard::completedPartitionRow(Dict row) const {
-    const Value blockSize = selectedDrvOrVolDict_.get("Preferred Block Size");
-    row.set("Preferred Block Size", blockSize.intValue());
-    row.set("Size", static_cast<unsigned long long>(row.get("Volume Size In Sectors").uint64Value() *
-                                                    static_cast<std::uint64_t>(blockSize.unsignedIntValue())));
-    for (const char* key : {"IOBundleResourceFile", "bundle path"})
-        if (selectedDrvOrVolDict_.contains(key)) row.set(key, selectedDrvOrVolDict_.get(key));
+    const std::uint32_t blockSize = selectedDrvOrVolDict_.get("Preferred Block Size").unsignedIntValue();
+    DriveRow completion{.size = row.get("Volume Size In Sectors").uint64Value() * blockSize,
+                        .preferredBlockSize = blockSize};
+    // The disk's icon.
+    if (selectedDrvOrVolDict_.contains("IOBundleResourceFile"))
+        completion.bundleResourceFile = selectedDrvOrVolDict_.get("IOBundleResourceFile").description();
+    if (selectedDrvOrVolDict_.contains("bundle path"))
+        completion.bundlePath = selectedDrvOrVolDict_.get("bundle path").description();
+    completion.setIn(row);
     return row;
 }
 
@@ -877,7 +883,7 @@ void ScanWizard::startScan(bool resumed) {
         arguments = Array{treeWord, 0};
         break;
     }
-    if (resumed && searchesFileTypes(rawSearchMode_)) {
+    if (resumed && platform::searchesFileTypes(rawSearchMode_)) {
         arguments.emplace_back(static_cast<unsigned long long>(autoRecBeginSize_));
         arguments.emplace_back("auto");
     }

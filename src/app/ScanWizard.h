@@ -12,7 +12,6 @@
 // is SignatureListController's; this class only moves between screens and
 // decides what each step creates, keeps or frees.
 
-#include "app/RawSearchMode.h"
 #include "platform/ScanMode.h"
 #include "platform/Value.h"
 #include "scan/ScanThread.h"
@@ -110,8 +109,8 @@ public:
     void rawSliderNextClicked(bool resumed = false);
 
     // --- state ---
-    RawSearchMode rawSearchMode() const { return rawSearchMode_; }
-    void setRawSearchMode(RawSearchMode mode) { rawSearchMode_ = mode; }
+    platform::RawSearchMode rawSearchMode() const { return rawSearchMode_; }
+    void setRawSearchMode(platform::RawSearchMode mode) { rawSearchMode_ = mode; }
     const platform::Array& sigSelArray() const { return sigSelArray_; }
     const platform::Dict& selectedDrvOrVolDict() const { return selectedDrvOrVolDict_; }
     // Restored by a resume: the marked types' extensions and the block to
@@ -170,7 +169,7 @@ private:
 
     std::atomic<int> loadersRunning_{0};
     bool refreshPending_ = false;
-    RawSearchMode rawSearchMode_ = RawSearchMode::DeletedFiles;
+    platform::RawSearchMode rawSearchMode_ = platform::RawSearchMode::DeletedFiles;
     platform::Dict selectedDrvOrVolDict_;
     platform::Array sigSelArray_;
     std::vector<std::string> autoRecSigExtArray_;

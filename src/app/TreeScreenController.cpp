@@ -276,7 +276,7 @@ void TreeScreenController::showTree() {
                 // session or snapshot gave it back: after a whole-disk or a
                 // formatted-volume scan there is no such alert.
                 const ScanWizard* wizard = ScanWizard::of(delegate_);
-                if ((!wizard || wizard->rawSearchMode() != RawSearchMode::WholeDisk) &&
+                if ((!wizard || wizard->rawSearchMode() != platform::RawSearchMode::WholeDisk) &&
                     delegate_.scanMode() != platform::ScanMode::Formatted)
                     delegate_.runAlertPanel(platform::alertRequest("Deleted file scan completed",
                                                                    "Recovered data tree may contain regular "
@@ -285,7 +285,7 @@ void TreeScreenController::showTree() {
                                                                    "deleted files, then select the files which you "
                                                                    "want to recover and click \"Save\"",
                                                                    "OK"));
-            } else if (delegate_.treeScanMode() == TreeScanMode::Standard) {
+            } else if (delegate_.treeScanMode() == platform::TreeScanMode::Standard) {
                 delegate_.runAlertPanel(platform::alertRequest("Standard scan completed",
                                                                "Check for lost data in the recovered tree. If you are "
                                                                "unable to find the desired data, click "

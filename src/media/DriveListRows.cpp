@@ -1,5 +1,7 @@
 #include "media/DriveListRows.h"
 
+#include "media/DriveRow.h"
+
 #include <algorithm>
 #include <filesystem>
 
@@ -55,15 +57,16 @@ void DriveListRows::fixBundleResource(Array& driveDictArray) {
         if (!children.empty()) {
             const Dict& first = children.front().dictValue();
             if (first.contains("CFBundleIdentifier") && first.contains("IOBundleResourceFile")) {
-                drive->set("CFBundleIdentifier", first.get("CFBundleIdentifier"));
-                drive->set("IOBundleResourceFile", first.get("IOBundleResourceFile"));
+                DriveRow{.bundleIdentifier = first.get("CFBundleIdentifier").description(),
+                         .bundleResourceFile = first.get("IOBundleResourceFile").description()}
+                    .setIn(*drive);
                 continue;
             }
         }
         // A drive that names no icon of its own shows the generic one of the
         // storage family: the ejectable-media icon.
-        drive->set("CFBundleIdentifier", "com.apple.iokit.IOStorageFamily");
-        drive->set("IOBundleResourceFile", "Removable.icns");
+        DriveRow{.bundleIdentifier = "com.apple.iokit.IOStorageFamily", .bundleResourceFile = "Removable.icns"}.setIn(
+            *drive);
     }
 }
 
@@ -103,7 +106,7 @@ void DriveListRows::getDrvVolIconPaths(Array& driveDictArray, Array& volumeDictA
         const std::string& id = textOf(*d, "CFBundleIdentifier");
         for (const Entry& e : unique) {
             if (e.identifier != id) continue;
-            d->set("bundle path", e.bundlePath ? *e.bundlePath : std::string("nil"));
+            DriveRow{.bundlePath = e.bundlePath.value_or("nil")}.setIn(*d);
             return;
         }
     };

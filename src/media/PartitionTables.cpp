@@ -5,6 +5,7 @@
 #include "formats/PartitionTableStructures.h"
 #include "media/ContentKind.h"
 #include "media/DMedia.h"
+#include "media/DriveRow.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/CheckedMath.h"
 #include "platform/Format.h"
@@ -66,15 +67,16 @@ std::vector<std::uint8_t> PartitionTables::readOneSector(std::uint64_t sector) {
 }
 
 Dict PartitionTables::volumeDictionary(std::uint64_t start, std::uint64_t sectors, const std::string& name) const {
-    return Dict{{"Volume Start", static_cast<unsigned long long>(start)},
-                {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
-                {"Volume Name", name},
-                {"Volume Scan Type", 0},
-                {"Path", media_.path()},
-                {"Model", media_.model()},
-                {"Serial", media_.serial()},
-                {"Revision", media_.revision()},
-                {"Content", contentString(ContentKind::HFSPlus)}};
+    return DriveRow{.path = media_.path(),
+                    .content = contentString(ContentKind::HFSPlus),
+                    .volumeName = name,
+                    .volumeStart = start,
+                    .volumeSizeInSectors = sectors,
+                    .volumeScanType = 0,
+                    .model = media_.model(),
+                    .serial = media_.serial(),
+                    .revision = media_.revision()}
+        .toDict();
 }
 
 // ---------------------------------------------------------------------------

@@ -263,7 +263,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     w.clickDriveRow(v.get("Path").stringValue());
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("Progress"));
-    QCOMPARE(w.wizard->rawSearchMode(), RawSearchMode::DeletedFiles);
+    QCOMPARE(w.wizard->rawSearchMode(), platform::RawSearchMode::DeletedFiles);
     QVERIFY(w.lastStart().entry == ScanThread::Entry::DeletedFiles);
     QCOMPARE(argumentsOf(w.lastStart()).size(), 2u);
     w.wizard->gotoHome(nullptr);
@@ -284,7 +284,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     QCOMPARE(w.p.text("textFieldStartSliderStatus"), QStringLiteral("0% 0 KB"));
     w.click("buttonRawSliderNext");
     Array a = argumentsOf(w.lastStart());
-    QCOMPARE(w.wizard->rawSearchMode(), RawSearchMode::DeletedFilesAndSearch);
+    QCOMPARE(w.wizard->rawSearchMode(), platform::RawSearchMode::DeletedFilesAndSearch);
     QVERIFY(a.size() == 4 && a[0].intValue() == 1 && a[1].intValue() == 1 && typesIn(a[2]) > 0 && a[3].intValue() == 0);
     // Resumed, the same start carries the resume block and "auto".
     w.wizard->setAutoRecovery({}, 777);
@@ -361,7 +361,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     w.click("skipButtonSigTab");
     a = argumentsOf(w.lastStart());
     QVERIFY(a.size() == 2 && a[0].stringValue() == "Advanced Scan");
-    QCOMPARE(w.wizard->rawSearchMode(), RawSearchMode::Tree);
+    QCOMPARE(w.wizard->rawSearchMode(), platform::RawSearchMode::Tree);
     w.wizard->rawSliderNextClicked(true);
     QCOMPARE(argumentsOf(w.lastStart()).size(), 2u);
 }
@@ -390,7 +390,7 @@ void ScanWizardTest::theRangeScreenRefusesAnEmptyRangeAndBackFreesTheVolume() {
     w.p.widget<QSlider>("sliderStart")->setValue(499);
     w.click("buttonRawSliderNext");
     const Array a = argumentsOf(w.lastStart());
-    QCOMPARE(w.wizard->rawSearchMode(), RawSearchMode::SearchOnly);
+    QCOMPARE(w.wizard->rawSearchMode(), platform::RawSearchMode::SearchOnly);
     QVERIFY(a.size() == 4 && a[0].intValue() == 0 && a[1].intValue() == 1 && a[3].intValue() == 0);
     QVERIFY(platform::scanRunningFlag());
     w.p.window.selectTabViewItemWithIdentifier(QStringLiteral("Raw slider"));
