@@ -14,7 +14,6 @@ namespace {
 // Object types (the low 16 bits of the type word).
 constexpr std::uint16_t kSuperblock = 1, kSpaceman = 5, kCab = 6, kCib = 7, kCheckpointMap = 12;
 constexpr std::uint32_t kMagic = 0x4253584E; // "NXSB"
-constexpr std::size_t kHeaderBytes = 32;
 constexpr std::uint32_t kMinBlock = 4096, kMaxBlock = 65536;
 // The descriptor area is a few hundred blocks; anything far larger is not
 // one.
