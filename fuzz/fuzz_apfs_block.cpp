@@ -8,9 +8,9 @@
 //   dd if=apfs.raw of=seed bs=4096 skip=BLOCK count=1
 
 #include "FuzzImage.h"
+#include "formats/ObjPhys.h"
 #include "fs/apfs/APFSFileSystem.h"
 #include "fs/apfs/APFSTree.h"
-#include "fs/apfs/ObjPhys.h"
 #include "volume/Volume.h"
 
 #include <algorithm>

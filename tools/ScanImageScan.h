@@ -49,6 +49,11 @@ std::optional<platform::Array> markedSignatureTypes(const std::string& types, st
 // error, when an extension names no type.
 bool resolveSearchTypes(ScanImageOptions& o);
 
+// The scan the program runs on a volume of this content, by the scan thread's
+// table: the tree scan ("normal"), or "deleted" for a content that only the
+// deleted-file scan recovers (exFAT).
+std::string defaultScanMode(const std::string& content);
+
 // Reads one of the scan's options (--start, --sector-size, --content,
 // --mode, --types, --driver) with its value into o; false when flag is not one of them or the
 // value does not fit it.

@@ -1,5 +1,7 @@
 #include "ScanImageMedium.h"
 #include "ScanImageScan.h"
+#include "media/ContentKind.h"
+#include "media/DriveRow.h"
 #include "media/VolumeContentDetection.h"
 #include "platform/ByteView.h"
 #include "platform/SystemLog.h"
@@ -36,23 +38,17 @@ std::string detectContent(const ScanImageOptions& o) {
     ::close(fd);
     if (n != 2) return {};
     std::uint16_t sig = platform::ByteView(buf, 2).be16(0);
-    if (sig == 0x482B) return "Apple_HFS";
-    if (sig == 0x4858) return "Apple_HFSX";
+    if (sig == 0x482B) return contentString(ContentKind::HFSPlus);
+    if (sig == 0x4858) return contentString(ContentKind::HFSX);
     const VolumeContentDetection detection(o.start);
     const platform::Dict volume{{"Path", o.image}, {"Preferred Block Size", o.sectorSize}};
     if (detection.isVolumeFAT(volume)) {
         std::string type = detection.fatFileSystemDetermination(volume);
         return type == "-" ? std::string() : type;
     }
-    if (detection.isVolumeExFAT(volume)) return "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
-    if (detection.isVolumeAPFS(volume)) return "APFS";
+    if (detection.isVolumeExFAT(volume)) return contentString(ContentKind::ExFAT);
+    if (detection.isVolumeAPFS(volume)) return contentString(ContentKind::APFS);
     return {};
-}
-
-// The scan the program would run on such a volume: the tree scan, except for
-// exFAT, which only the deleted-file scan recovers.
-std::string defaultMode(const std::string& content) {
-    return content == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7" ? "deleted" : "normal";
 }
 
 bool carveDriverKnown(std::string_view driver) {
@@ -61,19 +57,36 @@ bool carveDriverKnown(std::string_view driver) {
     return false;
 }
 
-const char* const kExFATContent = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
-
-// The carving driver a content calls for by default, and whether the driver
-// can carve a volume of this content.
+// The carving driver of the deleted-file scan's row for a content in the
+// scan thread's table, by its name here: what a content calls for by
+// default, and the one driver of its own that can carve it. Empty when no
+// row takes the content.
 std::string carveDriverFor(const std::string& content) {
     if (content.empty()) return "disk";
-    if (content.starts_with("Apple")) return "hfs-free";
-    if (content.starts_with("FAT")) return "fat-free";
-    if (content == kExFATContent) return "exfat";
-    return "apfs";
+    switch (ScanThread::fileSystemForContent(contentKindOf(content), false)) {
+    case ScanThread::FileSystem::HFSPlus:
+        return "hfs-free";
+    case ScanThread::FileSystem::FAT:
+        return "fat-free";
+    case ScanThread::FileSystem::ExFAT:
+        return "exfat";
+    case ScanThread::FileSystem::APFS:
+        return "apfs";
+    case ScanThread::FileSystem::None:
+        break;
+    }
+    return {};
 }
 
 } // namespace
+
+std::string defaultScanMode(const std::string& content) {
+    const ContentKind kind = contentKindOf(content);
+    return ScanThread::fileSystemForContent(kind, true) == ScanThread::FileSystem::None &&
+                   ScanThread::fileSystemForContent(kind, false) != ScanThread::FileSystem::None
+               ? "deleted"
+               : "normal";
+}
 
 bool parseScanImageOption(const std::string& a, const char* value, ScanImageOptions& o) {
     std::uint64_t n = 0;
@@ -107,11 +120,12 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     // the driver's own content.
     std::string driver = o.carveDriver == "default" ? carveDriverFor(content) : o.carveDriver;
     if (driver == "disk") content.clear();
-    if (driver == "exfat" && o.content.empty()) content = kExFATContent;
-    if (driver == "apfs" && o.content.empty()) content = "APFS";
-    if (!driver.empty() && driver != "volume" && driver != "disk" && carveDriverFor(content) != driver) {
+    if (driver == "exfat" && o.content.empty()) content = contentString(ContentKind::ExFAT);
+    if (driver == "apfs" && o.content.empty()) content = contentString(ContentKind::APFS);
+    if (!o.carveDriver.empty() && driver != "volume" && driver != "disk" &&
+        (driver.empty() || carveDriverFor(content) != driver)) {
         std::fprintf(stderr, "scan-image: the %s driver cannot carve a volume whose content is \"%s\"\n",
-                     driver.c_str(), platform::escapedText(content).c_str());
+                     o.carveDriver.c_str(), platform::escapedText(content).c_str());
         return out;
     }
     const std::uint64_t imageSectors = *size / o.sectorSize;
@@ -119,11 +133,17 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         std::fprintf(stderr, "scan-image: start sector beyond the image\n");
         return out;
     }
-    out.row = platform::Dict{{"Path", o.image},         {"Preferred Block Size", o.sectorSize},
-                             {"Volume Start", o.start}, {"Volume Size In Sectors", imageSectors - o.start},
-                             {"Volume Scan Type", 0},   {"Content", content},
-                             {"Volume Name", o.image},  {"device model", "-"},
-                             {"device serial", "-"},    {"device revision", "-"}};
+    out.row = DriveRow{.path = o.image,
+                       .preferredBlockSize = o.sectorSize,
+                       .content = content,
+                       .volumeName = o.image,
+                       .volumeStart = o.start,
+                       .volumeSizeInSectors = imageSectors - o.start,
+                       .volumeScanType = 0,
+                       .deviceModel = "-",
+                       .deviceSerial = "-",
+                       .deviceRevision = "-"}
+                  .toDict();
     out.volume = Volume::initWithDictionary(out.row);
     if (!out.volume) {
         std::fprintf(stderr, "scan-image: the image cannot be read as a volume\n");
@@ -135,7 +155,7 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     platform::setAppController(&controller);
 
     ScanThread scan(out.volume);
-    const std::string mode = o.mode.empty() ? defaultMode(content) : o.mode;
+    const std::string mode = o.mode.empty() ? defaultScanMode(content) : o.mode;
     const bool wholeDisk = o.searchTypes && content.empty();
     // Search method 0 is the plain signature search, 1 the carving.
     const int method = driver.empty() ? 0 : 1;

@@ -9,6 +9,7 @@
 
 #include "ScanImageCommands.h"
 #include "ScanImageScan.h"
+#include "platform/ScanMode.h"
 #include "platform/SystemLog.h"
 #include "session/RecoverySessionFile.h"
 #include "session/RecoverySessionSaving.h"
@@ -60,13 +61,12 @@ bool saveScanSession(const ScannedImage& scanned, const ScanImageOptions& o, con
     // search's list, or the drives list for the deleted-file scan.
     RecoverySession session;
     session.volume = scanned.volume;
-    if (o.mode == "deleted" ||
-        (o.mode.empty() && scanned.row.get("Content").stringValue() == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7")) {
-        session.scanMode = 0;
-        session.rawSearchMode = 0;
+    if ((o.mode.empty() ? defaultScanMode(scanned.row.get("Content").stringValue()) : o.mode) == "deleted") {
+        session.scanMode = platform::storedMode(platform::ScanMode::FastFiles);
+        session.rawSearchMode = platform::storedMode(platform::RawSearchMode::DeletedFiles);
     } else {
-        session.scanMode = 4;
-        session.rawSearchMode = 5;
+        session.scanMode = platform::storedMode(platform::ScanMode::Partitions);
+        session.rawSearchMode = platform::storedMode(platform::RawSearchMode::Tree);
         session.isPTListOrPTScanListChosen = 1;
         session.partitionScanListDictArray = platform::Array{scanned.row};
     }

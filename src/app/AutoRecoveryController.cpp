@@ -63,10 +63,11 @@ void AutoRecoveryController::rawScanStarted(const platform::Value&) {
             state.volume = delegate_.selectedVolume();
             if (!state.volume) return;
             state.mainScanStatus = delegate_.mainScanStatus();
-            state.treeScanMode = delegate_.treeScanMode();
-            state.scanMode = delegate_.scanMode();
+            state.treeScanMode = platform::storedMode(delegate_.treeScanMode());
+            state.scanMode = platform::storedMode(delegate_.scanMode());
             const ScanWizard* wizard = ScanWizard::of(delegate_);
-            state.rawSearchMode = wizard ? wizard->rawSearchMode() : -1;
+            state.rawSearchMode =
+                platform::storedMode(wizard ? wizard->rawSearchMode() : platform::RawSearchMode::None);
             state.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
             state.partitionListDictArray = delegate_.partitionListDictArray();
             state.partitionScanListDictArray = delegate_.partitionScanListDictArray();
@@ -139,12 +140,13 @@ void AutoRecoveryController::openScanInfoAutoRecoveryAndScanThread() {
             [this, state, why, medium] {
                 // Only a signature search takes a snapshot: anything else is
                 // no scan to go on with.
-                const int mode = *state ? (*state)->rawSearchMode : -1;
-                if (*state && mode >= 1 && mode <= 4 && medium.notConnected) {
+                const bool searching = *state && platform::searchesFileTypes(platform::modeFromStored(
+                                                     (*state)->rawSearchMode, platform::RawSearchMode::Tree));
+                if (searching && medium.notConnected) {
                     mediumNotConnected(**state);
                     return;
                 }
-                if (*state && mode >= 1 && mode <= 4) {
+                if (searching) {
                     if (medium.pathIsDifferent) adoptMediumPath(**state, medium);
                     scanAutoRecovery(**state);
                     emit resumeFinished(true);
@@ -206,9 +208,9 @@ void AutoRecoveryController::scanAutoRecovery(AutoRecoveryState& state) {
     delegate_.signatureSearch()->mp3DoneArray = std::move(state.mp3DoneArray);
     delegate_.signatureSearch()->mpgDoneArray = std::move(state.mpgDoneArray);
     delegate_.setMainScanStatus(state.mainScanStatus);
-    delegate_.setTreeScanMode(state.treeScanMode);
-    delegate_.setScanMode(state.scanMode);
-    wizard->setRawSearchMode(state.rawSearchMode);
+    delegate_.setTreeScanMode(platform::modeFromStored(state.treeScanMode, platform::TreeScanMode::Advanced));
+    delegate_.setScanMode(platform::modeFromStored(state.scanMode, platform::ScanMode::Formatted));
+    wizard->setRawSearchMode(platform::modeFromStored(state.rawSearchMode, platform::RawSearchMode::Tree));
     delegate_.setIsPTListOrPTScanListChosen(state.isPTListOrPTScanListChosen);
     delegate_.setPartitionListDictArray(state.partitionListDictArray);
     if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = state.partitionScanListDictArray;

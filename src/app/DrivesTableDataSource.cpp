@@ -1,28 +1,29 @@
 #include "app/DrivesTableDataSource.h"
 
 #include "app/DriveListTableModel.h"
+#include "app/DrivesListScreen.h"
 #include "app/LogicalDriveCell.h"
 #include "app/LogicalDriveCellPTList.h"
 #include "app/LogicalDriveCellScanPTList.h"
 #include "app/MainWindow.h"
+#include "app/PTListScreen.h"
+#include "app/PTScanListScreen.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "media/DriveListRows.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPushButton>
 #include <QTableView>
 
 using platform::Array;
 using platform::Dict;
+using platform::ScanMode;
 using platform::Value;
 
 namespace {
-
-const QString kDrives = QStringLiteral("tableViewDrives");
-const QString kPartitions = QStringLiteral("tableViewPTList");
-const QString kFoundVolumes = QStringLiteral("tableViewScanPTList");
-const QString kSearchWholeDisk = QStringLiteral("buttonPTListCheckBoxScanForVolumes");
 
 std::vector<std::optional<Dict>> rowsOf(const Array& list) {
     std::vector<std::optional<Dict>> rows;
@@ -42,12 +43,12 @@ DrivesTableDataSource::DrivesTableDataSource(Quelvar_Recovery_SoftwareAppDelegat
 DrivesTableDataSource* DrivesTableDataSource::install(Quelvar_Recovery_SoftwareAppDelegate& delegate) {
     if (DrivesTableDataSource* existing = of(delegate)) return existing;
     auto* source = new DrivesTableDataSource(delegate);
-    source->attach(kDrives, source->drives_, source->driveCell_);
-    source->attach(kPartitions, source->partitions_, new LogicalDriveCellPTList(source));
-    source->attach(kFoundVolumes, source->foundVolumes_, new LogicalDriveCellScanPTList(source));
+    source->attach(Table::Drives, source->drives_, source->driveCell_);
+    source->attach(Table::Partitions, source->partitions_, new LogicalDriveCellPTList(source));
+    source->attach(Table::FoundVolumes, source->foundVolumes_, new LogicalDriveCellScanPTList(source));
     if (MainWindow* window = delegate.window())
-        if (auto* box = window->findChild<QAbstractButton*>(kSearchWholeDisk))
-            connect(box, &QAbstractButton::toggled, source, [source] { source->updateNextButton(kPartitions); });
+        connect(window->ptListScreen()->buttonPTListCheckBoxScanForVolumes(), &QAbstractButton::toggled, source,
+                [source] { source->updateNextButton(Table::Partitions); });
     connect(&delegate, &Quelvar_Recovery_SoftwareAppDelegate::driveListChanged, source,
             &DrivesTableDataSource::reloadDrives);
     connect(&delegate, &Quelvar_Recovery_SoftwareAppDelegate::partitionListsChanged, source,
@@ -61,10 +62,8 @@ DrivesTableDataSource* DrivesTableDataSource::of(const Quelvar_Recovery_Software
     return delegate.findChild<DrivesTableDataSource*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
-void DrivesTableDataSource::attach(const QString& tableName, DriveListTableModel* model, QObject* cell) {
-    model->setObjectName(tableName);
-    MainWindow* window = delegate_.window();
-    auto* view = window ? window->findChild<QTableView*>(tableName) : nullptr;
+void DrivesTableDataSource::attach(Table table, DriveListTableModel* model, QObject* cell) {
+    QTableView* view = this->view(table);
     if (!view) return;
     view->setModel(model);
     view->setItemDelegate(static_cast<QAbstractItemDelegate*>(cell));
@@ -78,31 +77,45 @@ void DrivesTableDataSource::attach(const QString& tableName, DriveListTableModel
     const int needed = view->itemDelegate()->sizeHint(option, probe.index(0, 0)).height();
     view->verticalHeader()->setDefaultSectionSize(std::max(view->verticalHeader()->defaultSectionSize(), needed));
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this, tableName] { updateNextButton(tableName); });
-    tables_.emplace_back(view);
+            [this, table] { updateNextButton(table); });
 }
 
-DriveListTableModel* DrivesTableDataSource::model(const QString& tableName) const {
-    if (tableName == kDrives) return drives_;
-    if (tableName == kPartitions) return partitions_;
-    if (tableName == kFoundVolumes) return foundVolumes_;
+DriveListTableModel* DrivesTableDataSource::model(Table table) const {
+    switch (table) {
+    case Table::Drives:
+        return drives_;
+    case Table::Partitions:
+        return partitions_;
+    case Table::FoundVolumes:
+        return foundVolumes_;
+    }
     return nullptr;
 }
 
-QTableView* DrivesTableDataSource::table(const QString& tableName) const {
-    for (const QPointer<QTableView>& view : tables_)
-        if (view && view->objectName() == tableName) return view;
+QTableView* DrivesTableDataSource::view(Table table) const {
+    MainWindow* window = delegate_.window();
+    if (!window) return nullptr;
+    switch (table) {
+    case Table::Drives:
+        return window->drivesListScreen()->tableViewDrives();
+    case Table::Partitions:
+        return window->ptListScreen()->tableViewPTList();
+    case Table::FoundVolumes:
+        return window->ptScanListScreen()->tableViewScanPTList();
+    }
     return nullptr;
 }
 
-std::vector<std::optional<Dict>> DrivesTableDataSource::driveRows(int scanMode, const Array& driveDictArray,
+std::vector<std::optional<Dict>> DrivesTableDataSource::driveRows(ScanMode scanMode, const Array& driveDictArray,
                                                                   const Array& volumeDictArray,
                                                                   const Array& volumeDictArrayHFSOnly) {
     const std::size_t count =
         DriveListRows::numberOfRows(scanMode, driveDictArray, volumeDictArray, volumeDictArrayHFSOnly);
     std::vector<std::optional<Dict>> rows;
     rows.reserve(count);
-    const std::size_t numbered = scanMode == 3 ? DriveListRows::cellCount(3, driveDictArray, volumeDictArray) : count;
+    const std::size_t numbered = scanMode == ScanMode::AdvancedPhotos
+                                     ? DriveListRows::cellCount(scanMode, driveDictArray, volumeDictArray)
+                                     : count;
     for (std::size_t r = 0; r < std::min(count, numbered); ++r)
         rows.push_back(DriveListRows::rowObject(scanMode, r, driveDictArray, volumeDictArray, volumeDictArrayHFSOnly));
     // The disks-and-volumes view counts every listed volume, but only the
@@ -122,42 +135,44 @@ std::vector<std::optional<Dict>> DrivesTableDataSource::driveRows(int scanMode, 
 }
 
 void DrivesTableDataSource::reloadDrives() {
-    const int mode = delegate_.scanMode();
+    const ScanMode mode = delegate_.scanMode();
     drives_->setRows(delegate_.zeroTableViewDrivesList()
                          ? std::vector<std::optional<Dict>>()
                          : driveRows(mode, delegate_.driveDictArray(), delegate_.volumeDictArray(),
                                      delegate_.volumeDictArrayHFSOnly()));
-    updateNextButton(kDrives);
+    updateNextButton(Table::Drives);
 }
 
 void DrivesTableDataSource::reloadPartitions() {
     partitions_->setRows(rowsOf(delegate_.partitionListDictArray()));
     foundVolumes_->setRows(rowsOf(delegate_.partitionScanListDictArray()));
-    updateNextButton(kPartitions);
-    updateNextButton(kFoundVolumes);
+    updateNextButton(Table::Partitions);
+    updateNextButton(Table::FoundVolumes);
 }
 
-void DrivesTableDataSource::updateNextButton(const QString& tableName) {
-    QTableView* view = table(tableName);
+void DrivesTableDataSource::updateNextButton(Table table) {
+    QTableView* view = this->view(table);
     MainWindow* window = delegate_.window();
     if (!view || !window) return;
-    bool enable = view->selectionModel() && view->selectionModel()->hasSelection();
-    const char* next = nullptr;
-    if (tableName == kDrives) {
-        next = "nextButtonInDrivesList";
-    } else if (tableName == kPartitions) {
-        next = "buttonPTListNext";
-        if (auto* box = window->findChild<QAbstractButton*>(kSearchWholeDisk)) enable = enable || box->isChecked();
-    } else if (tableName == kFoundVolumes) {
-        next = "buttonPTScanListNext";
+    const bool chosen = view->selectionModel() && view->selectionModel()->hasSelection();
+    switch (table) {
+    case Table::Drives:
+        window->drivesListScreen()->nextButtonInDrivesList()->setEnabled(chosen);
+        break;
+    case Table::Partitions: {
+        const PTListScreen* screen = window->ptListScreen();
+        screen->buttonPTListNext()->setEnabled(chosen || screen->buttonPTListCheckBoxScanForVolumes()->isChecked());
+        break;
     }
-    if (!next) return;
-    if (QWidget* button = delegate_.element(QString::fromLatin1(next))) button->setEnabled(enable);
+    case Table::FoundVolumes:
+        window->ptScanListScreen()->buttonPTScanListNext()->setEnabled(chosen);
+        break;
+    }
 }
 
-std::optional<Dict> DrivesTableDataSource::selectedRow(const QString& tableName) const {
-    QTableView* view = table(tableName);
-    DriveListTableModel* rows = model(tableName);
+std::optional<Dict> DrivesTableDataSource::selectedRow(Table table) const {
+    QTableView* view = this->view(table);
+    DriveListTableModel* rows = model(table);
     if (!view || !rows || !view->selectionModel()) return std::nullopt;
     const QModelIndexList chosen = view->selectionModel()->selectedRows();
     if (chosen.isEmpty()) return std::nullopt;
@@ -168,33 +183,32 @@ bool DrivesTableDataSource::selectRowWithPath(const std::string& path) {
     for (int r = 0; r < drives_->rowCount(); ++r) {
         const std::optional<Dict> row = drives_->row(r);
         if (!row || !row->get("Path").isString() || row->get("Path").stringValue() != path) continue;
-        if (QTableView* view = table(kDrives)) view->selectRow(r);
+        if (QTableView* view = this->view(Table::Drives)) view->selectRow(r);
         return true;
     }
     return false;
 }
 
-int DrivesTableDataSource::rowCount(const QString& tableName) const {
-    DriveListTableModel* rows = model(tableName);
-    return rows ? rows->rowCount() : 0;
+int DrivesTableDataSource::rowCount(Table table) const {
+    return model(table)->rowCount();
 }
 
 void DrivesTableDataSource::assignDisplayAttribsToCellArrayCells() {
-    const int scanMode = delegate_.scanMode();
+    const ScanMode scanMode = delegate_.scanMode();
     const Array drives = delegate_.driveDictArray();
     const Array volumes = delegate_.volumeDictArray();
     const bool anyRow = DriveListRows::cellCount(scanMode, drives, volumes) > 0 ||
                         !driveRows(scanMode, drives, volumes, delegate_.volumeDictArrayHFSOnly()).empty();
     int mode = -1;
     if (anyRow) {
-        if (scanMode == 3)
+        if (scanMode == ScanMode::AdvancedPhotos)
             mode = 2;
-        else if (scanMode == 4)
+        else if (scanMode == ScanMode::Partitions)
             mode = 1;
-        else if (scanMode >= 0 && scanMode <= 5)
+        else if (scanMode != ScanMode::None)
             mode = 0;
     }
     delegate_.setDisplayDrvOrVolOrBoth(mode);
     driveCell_->setDisplayDrvOrVolOrBoth(mode);
-    if (QTableView* view = table(kDrives)) view->viewport()->update();
+    if (QTableView* view = this->view(Table::Drives)) view->viewport()->update();
 }

@@ -2,6 +2,7 @@
 
 #include "app/DriveIcon.h"
 #include "app/DriveListTableModel.h"
+#include "media/ContentKind.h"
 #include "results/qt/Utf8Text.h"
 
 #include <QApplication>
@@ -50,20 +51,30 @@ QString LogicalDriveCell::sizeLine(const Dict& row) {
 }
 
 QString LogicalDriveCell::fileSystemLine(const Dict& row, ApfsNaming apfs) {
-    const std::string& content = row.get("Content").stringValue();
+    const ContentKind content = contentKindOf(row.get("Content").stringValue());
     const bool journaled = row.get("journaled").stringValue() == "Yes";
-    if (content == "Apple_HFS")
+    switch (content) {
+    case ContentKind::HFSPlus:
         return journaled ? QStringLiteral("File System: Mac OS Extended (Journaled)")
                          : QStringLiteral("File System: Mac OS Extended");
-    if (content == "Apple_HFSX")
+    case ContentKind::HFSX:
         return journaled ? QStringLiteral("File System: Mac OS Extended (Case Sensitive, Journaled)")
                          : QStringLiteral("File System: Mac OS Extended (Case Sensitive)");
-    if ((content == "41504653-0000-11AA-AA11-00306543ECAC" && apfs != ApfsNaming::Neither) ||
-        (content == "APFS" && apfs == ApfsNaming::NameOrTypeId))
-        return QStringLiteral("File System: APFS");
-    if (content == "FAT12" || content == "FAT16" || content == "FAT32")
-        return QStringLiteral("File System: ") + QString::fromStdString(content);
-    if (content == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7") return QStringLiteral("File System: ExFAT");
+    case ContentKind::APFSContainer:
+    case ContentKind::APFS:
+        if (apfs == ApfsNaming::NameOrTypeId ||
+            (apfs == ApfsNaming::TypeIdOnly && content == ContentKind::APFSContainer))
+            return QStringLiteral("File System: APFS");
+        break;
+    case ContentKind::FAT12:
+    case ContentKind::FAT16:
+    case ContentKind::FAT32:
+        return QStringLiteral("File System: ") + QString::fromLatin1(contentString(content));
+    case ContentKind::ExFAT:
+        return QStringLiteral("File System: ExFAT");
+    case ContentKind::None:
+        break;
+    }
     return QStringLiteral("File System: -");
 }
 

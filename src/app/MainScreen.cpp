@@ -34,14 +34,17 @@ MainScreen::MainScreen(QWidget* parent)
         const char* pictures;
         int buttonID;
         const char* explanation;
+        HoverButton* MainScreen::*member;
     } buttons[] = {
-        {"buttonRecoverFiles", QT_TR_NOOP("Recover Files"), "rf", 1, "Recover_File_hover"},
-        {"buttonRecoverPhotos", QT_TR_NOOP("Recover Photos"), "rp", 2, "Recover_Photos_hover"},
+        {"buttonRecoverFiles", QT_TR_NOOP("Recover Files"), "rf", 1, "Recover_File_hover",
+         &MainScreen::buttonRecoverFiles_},
+        {"buttonRecoverPhotos", QT_TR_NOOP("Recover Photos"), "rp", 2, "Recover_Photos_hover",
+         &MainScreen::buttonRecoverPhotos_},
         {"buttonRecoverPartitionAndDrives", QT_TR_NOOP("Recover Partitions & Drives"), "rpd", 3,
-         "Recover_Partition_Drives_hover"},
+         "Recover_Partition_Drives_hover", &MainScreen::buttonRecoverPartitionAndDrives_},
     };
     for (const auto& b : buttons) {
-        auto* button = new HoverButton(tr(b.title), this);
+        auto* button = this->*b.member = new HoverButton(tr(b.title), this);
         button->setObjectName(QString::fromLatin1(b.name));
         button->setUpPictures(QString::fromLatin1(b.pictures), b.buttonID, false);
         pictureArea_->addChoice(button, QString::fromLatin1(b.explanation));

@@ -13,7 +13,13 @@ public:
     explicit MainScreen(QWidget* parent = nullptr);
 
     PictureArea* pictureArea() const { return pictureArea_; }
+    HoverButton* buttonRecoverFiles() const { return buttonRecoverFiles_; }
+    HoverButton* buttonRecoverPhotos() const { return buttonRecoverPhotos_; }
+    HoverButton* buttonRecoverPartitionAndDrives() const { return buttonRecoverPartitionAndDrives_; }
 
 private:
     PictureArea* pictureArea_;
+    HoverButton* buttonRecoverFiles_ = nullptr;
+    HoverButton* buttonRecoverPhotos_ = nullptr;
+    HoverButton* buttonRecoverPartitionAndDrives_ = nullptr;
 };

@@ -62,33 +62,33 @@ const QStringList& MainWindow::screenIdentifiers() {
 }
 
 void MainWindow::buildScreens() {
-    addScreen(QStringLiteral("Main Screen"), new MainScreen);
-    addScreen(QStringLiteral("Recover Files"), new RecoverFilesScreen);
-    addScreen(QStringLiteral("Recover Photos"), new RecoverPhotosScreen);
-    addScreen(QStringLiteral("Recover Partitions"), new RecoverPartitionsScreen);
-    addScreen(QStringLiteral("Drives List"), new DrivesListScreen);
-    addScreen(QStringLiteral("PT list"), new PTListScreen);
-    addScreen(QStringLiteral("PT scan prog"), new PTScanProgressScreen);
-    addScreen(QStringLiteral("PT scan list"), new PTScanListScreen);
-    addScreen(QStringLiteral("Tree scan mode"), new TreeScanModeScreen);
-    addScreen(QStringLiteral("Signatures"), new SignaturesScreen);
-    addScreen(QStringLiteral("Raw slider"), new RawSliderScreen);
-    addScreen(QStringLiteral("Progress"), new ProgressScreen);
-    addScreen(QStringLiteral("Tree"), new TreeScreen);
+    addScreen(QStringLiteral("Main Screen"), mainScreen_ = new MainScreen);
+    addScreen(QStringLiteral("Recover Files"), recoverFilesScreen_ = new RecoverFilesScreen);
+    addScreen(QStringLiteral("Recover Photos"), recoverPhotosScreen_ = new RecoverPhotosScreen);
+    addScreen(QStringLiteral("Recover Partitions"), recoverPartitionsScreen_ = new RecoverPartitionsScreen);
+    addScreen(QStringLiteral("Drives List"), drivesListScreen_ = new DrivesListScreen);
+    addScreen(QStringLiteral("PT list"), ptListScreen_ = new PTListScreen);
+    addScreen(QStringLiteral("PT scan prog"), ptScanProgressScreen_ = new PTScanProgressScreen);
+    addScreen(QStringLiteral("PT scan list"), ptScanListScreen_ = new PTScanListScreen);
+    addScreen(QStringLiteral("Tree scan mode"), treeScanModeScreen_ = new TreeScanModeScreen);
+    addScreen(QStringLiteral("Signatures"), signaturesScreen_ = new SignaturesScreen);
+    addScreen(QStringLiteral("Raw slider"), rawSliderScreen_ = new RawSliderScreen);
+    addScreen(QStringLiteral("Progress"), progressScreen_ = new ProgressScreen);
+    addScreen(QStringLiteral("Tree"), treeScreen_ = new TreeScreen);
 }
 
 void MainWindow::buildSheets() {
     new ProgressSheet(QStringLiteral("windowLoadingDrives"), tr("Loading Drives"),
                       tr("Looking for drives, partitions and volumes..."),
                       QStringLiteral("progressIndicatorLoadingDrives"), this);
-    new StopScanSheet(this);
+    alertWindowForAbort_ = new StopScanSheet(this);
     new ProgressSheet(QStringLiteral("windowPreparingTree"), tr("Preparing the List"),
                       tr("Arranging the found files for display..."), QStringLiteral("progressIndicatorPreparingTree"),
                       this);
-    new ProgressSheet(QStringLiteral("windowReturningTree"), tr("Closing the List"),
-                      tr("Releasing the list of found files..."), QStringLiteral("progressIndicatorReturningTree"),
-                      this);
-    new SavingDataSheet(this);
+    windowReturningTree_ = new ProgressSheet(QStringLiteral("windowReturningTree"), tr("Closing the List"),
+                                             tr("Releasing the list of found files..."),
+                                             QStringLiteral("progressIndicatorReturningTree"), this);
+    windowSavingData_ = new SavingDataSheet(this);
     new ProgressSheet(QStringLiteral("windowSavingRecoverySession"), tr("Saving Recovery Session"),
                       tr("Writing the scan's results to the session file..."),
                       QStringLiteral("progressSavingRecoverySession"), this);
@@ -102,8 +102,8 @@ void MainWindow::buildSheets() {
                       tr("Reading what the interrupted scan had found..."),
                       QStringLiteral("progressLoadingAutoRecoverySession"), this);
     auto info = platform::InfoPlist::loadFromBundle();
-    new AboutPanel(Utf8Text::toQString(info ? info->shortVersionString() : std::string()), this);
-    new PermissionPanel(this);
+    windowAboutPanel_ = new AboutPanel(Utf8Text::toQString(info ? info->shortVersionString() : std::string()), this);
+    windowSIPPanel_ = new PermissionPanel(this);
 }
 
 void MainWindow::buildMenus() {

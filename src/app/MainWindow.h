@@ -4,8 +4,24 @@
 #include <QStringList>
 #include <functional>
 
+class AboutPanel;
+class DrivesListScreen;
+class MainScreen;
+class PTListScreen;
+class PTScanListScreen;
+class PTScanProgressScreen;
+class PermissionPanel;
+class ProgressScreen;
+class ProgressSheet;
 class QAction;
 class QStackedWidget;
+class RawSliderScreen;
+class RecoveryKindScreen;
+class SavingDataSheet;
+class SignaturesScreen;
+class StopScanSheet;
+class TreeScanModeScreen;
+class TreeScreen;
 
 // The application's one window. Its screens are pages of a stacked view,
 // selected by identifier ("Main Screen", "Drives List", "Progress", "Tree",
@@ -26,6 +42,26 @@ public:
     bool selectTabViewItemWithIdentifier(const QString& identifier);
     QString selectedIdentifier() const;
     QWidget* screen(const QString& identifier) const;
+
+    // The screens, and the sheets and panels the program's own code opens.
+    MainScreen* mainScreen() const { return mainScreen_; }
+    RecoveryKindScreen* recoverFilesScreen() const { return recoverFilesScreen_; }
+    RecoveryKindScreen* recoverPhotosScreen() const { return recoverPhotosScreen_; }
+    RecoveryKindScreen* recoverPartitionsScreen() const { return recoverPartitionsScreen_; }
+    DrivesListScreen* drivesListScreen() const { return drivesListScreen_; }
+    PTListScreen* ptListScreen() const { return ptListScreen_; }
+    PTScanProgressScreen* ptScanProgressScreen() const { return ptScanProgressScreen_; }
+    PTScanListScreen* ptScanListScreen() const { return ptScanListScreen_; }
+    TreeScanModeScreen* treeScanModeScreen() const { return treeScanModeScreen_; }
+    SignaturesScreen* signaturesScreen() const { return signaturesScreen_; }
+    RawSliderScreen* rawSliderScreen() const { return rawSliderScreen_; }
+    ProgressScreen* progressScreen() const { return progressScreen_; }
+    TreeScreen* treeScreen() const { return treeScreen_; }
+    StopScanSheet* alertWindowForAbort() const { return alertWindowForAbort_; }
+    ProgressSheet* windowReturningTree() const { return windowReturningTree_; }
+    SavingDataSheet* windowSavingData() const { return windowSavingData_; }
+    AboutPanel* windowAboutPanel() const { return windowAboutPanel_; }
+    PermissionPanel* windowSIPPanel() const { return windowSIPPanel_; }
 
     QAction* openRecoverySessionAction() const { return openSession_; }
     QAction* saveRecoverySessionAction() const { return saveSession_; }
@@ -54,6 +90,24 @@ private:
     void buildMenus();
 
     QStackedWidget* tabView_;
+    MainScreen* mainScreen_ = nullptr;
+    RecoveryKindScreen* recoverFilesScreen_ = nullptr;
+    RecoveryKindScreen* recoverPhotosScreen_ = nullptr;
+    RecoveryKindScreen* recoverPartitionsScreen_ = nullptr;
+    DrivesListScreen* drivesListScreen_ = nullptr;
+    PTListScreen* ptListScreen_ = nullptr;
+    PTScanProgressScreen* ptScanProgressScreen_ = nullptr;
+    PTScanListScreen* ptScanListScreen_ = nullptr;
+    TreeScanModeScreen* treeScanModeScreen_ = nullptr;
+    SignaturesScreen* signaturesScreen_ = nullptr;
+    RawSliderScreen* rawSliderScreen_ = nullptr;
+    ProgressScreen* progressScreen_ = nullptr;
+    TreeScreen* treeScreen_ = nullptr;
+    StopScanSheet* alertWindowForAbort_ = nullptr;
+    ProgressSheet* windowReturningTree_ = nullptr;
+    SavingDataSheet* windowSavingData_ = nullptr;
+    AboutPanel* windowAboutPanel_ = nullptr;
+    PermissionPanel* windowSIPPanel_ = nullptr;
     QAction* openSession_ = nullptr;
     QAction* saveSession_ = nullptr;
     QAction* quit_ = nullptr;

@@ -10,22 +10,27 @@
 PTListScreen::PTListScreen(QWidget* parent)
     : WizardScreen(tr("Partitions"),
                    tr("Select the partition to recover from, or search the whole disk for lost volumes."), parent) {
-    auto* table = makeTable(QStringLiteral("tableViewPTList"), {tr("Drives")}, this);
-    table->horizontalHeader()->hide();
-    table->verticalHeader()->setDefaultSectionSize(80);
-    content()->addWidget(table, 1);
-    auto* empty = makeLabel(QStringLiteral("textFieldEmptyPTList"), emptyListText(false), "value", this);
-    empty->setWordWrap(true);
-    empty->hide();
-    content()->addWidget(empty);
-    auto* searchAll = new QCheckBox(tr("Search the whole disk for lost volumes"), this);
-    searchAll->setObjectName(QStringLiteral("buttonPTListCheckBoxScanForVolumes"));
-    content()->addWidget(searchAll);
+    tableViewPTList_ = makeTable(QStringLiteral("tableViewPTList"), {tr("Drives")}, this);
+    tableViewPTList_->horizontalHeader()->hide();
+    tableViewPTList_->verticalHeader()->setDefaultSectionSize(80);
+    content()->addWidget(tableViewPTList_, 1);
+    textFieldEmptyPTList_ = makeLabel(QStringLiteral("textFieldEmptyPTList"), emptyListText(false), "value", this);
+    textFieldEmptyPTList_->setWordWrap(true);
+    textFieldEmptyPTList_->hide();
+    content()->addWidget(textFieldEmptyPTList_);
+    buttonPTListCheckBoxScanForVolumes_ = new QCheckBox(tr("Search the whole disk for lost volumes"), this);
+    buttonPTListCheckBoxScanForVolumes_->setObjectName(QStringLiteral("buttonPTListCheckBoxScanForVolumes"));
+    content()->addWidget(buttonPTListCheckBoxScanForVolumes_);
 
     addHomeButton(QStringLiteral("buttonGoToHomeFromPTListTab"), 17);
     addHelpButton(QStringLiteral("buttonHelpPTListTab"), QStringLiteral("partitions"));
-    addStepButton(tr("Back"), QStringLiteral("buttonPTListBack"));
-    addStepButton(tr("Next"), QStringLiteral("buttonPTListNext"), true);
+    buttonPTListBack_ = addStepButton(tr("Back"), QStringLiteral("buttonPTListBack"));
+    buttonPTListNext_ = addStepButton(tr("Next"), QStringLiteral("buttonPTListNext"), true);
+}
+
+void PTListScreen::clearChoice() {
+    buttonPTListCheckBoxScanForVolumes_->setChecked(false);
+    tableViewPTList_->clearSelection();
 }
 
 QString PTListScreen::emptyListText(bool otherPartitions) {

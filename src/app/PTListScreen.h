@@ -2,6 +2,10 @@
 
 #include "app/WizardScreen.h"
 
+class QCheckBox;
+class QPushButton;
+class QTableView;
+
 // "PT list": the partitions of the chosen disk, and the choice to search the
 // whole disk for volumes whose partition entry is gone.
 class PTListScreen : public WizardScreen {
@@ -12,4 +16,20 @@ public:
     // What the empty list says: that the disk has no partition table the
     // program reads, or that its table holds partitions of other kinds only.
     static QString emptyListText(bool otherPartitions);
+
+    QTableView* tableViewPTList() const { return tableViewPTList_; }
+    QLabel* textFieldEmptyPTList() const { return textFieldEmptyPTList_; }
+    QCheckBox* buttonPTListCheckBoxScanForVolumes() const { return buttonPTListCheckBoxScanForVolumes_; }
+    QPushButton* buttonPTListBack() const { return buttonPTListBack_; }
+    QPushButton* buttonPTListNext() const { return buttonPTListNext_; }
+    // No partition chosen and no search of the whole disk: the list as it
+    // is come back to.
+    void clearChoice();
+
+private:
+    QTableView* tableViewPTList_;
+    QLabel* textFieldEmptyPTList_;
+    QCheckBox* buttonPTListCheckBoxScanForVolumes_;
+    QPushButton* buttonPTListBack_;
+    QPushButton* buttonPTListNext_;
 };

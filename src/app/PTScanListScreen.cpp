@@ -12,23 +12,30 @@ PTScanListScreen::PTScanListScreen(QWidget* parent)
                    parent) {
     auto* countRow = new QHBoxLayout;
     countRow->addWidget(makeLabel(QString(), tr("Volumes found:"), "caption", this));
-    countRow->addWidget(makeLabel(QStringLiteral("textFieldNumFoundVolumes"), QString(), "value", this));
+    textFieldNumFoundVolumes_ = makeLabel(QStringLiteral("textFieldNumFoundVolumes"), QString(), "value", this);
+    countRow->addWidget(textFieldNumFoundVolumes_);
     countRow->addStretch(1);
     content()->addLayout(countRow);
-    auto* table = makeTable(QStringLiteral("tableViewScanPTList"), {tr("Drives")}, this);
-    table->horizontalHeader()->hide();
-    table->verticalHeader()->setDefaultSectionSize(110);
-    content()->addWidget(table, 1);
-    auto* empty = makeLabel(QStringLiteral("textFieldEmptyPTScanList"),
-                            tr("No lost volume was found on this disk. Go back to choose a partition, or start "
-                               "again from the start page with another kind of recovery."),
-                            "value", this);
-    empty->setWordWrap(true);
-    empty->hide();
-    content()->addWidget(empty);
+    tableViewScanPTList_ = makeTable(QStringLiteral("tableViewScanPTList"), {tr("Drives")}, this);
+    tableViewScanPTList_->horizontalHeader()->hide();
+    tableViewScanPTList_->verticalHeader()->setDefaultSectionSize(110);
+    content()->addWidget(tableViewScanPTList_, 1);
+    textFieldEmptyPTScanList_ =
+        makeLabel(QStringLiteral("textFieldEmptyPTScanList"),
+                  tr("No lost volume was found on this disk. Go back to choose a partition, or start "
+                     "again from the start page with another kind of recovery."),
+                  "value", this);
+    textFieldEmptyPTScanList_->setWordWrap(true);
+    textFieldEmptyPTScanList_->hide();
+    content()->addWidget(textFieldEmptyPTScanList_);
 
     addHomeButton(QStringLiteral("buttonGoToHomeFromPTScanListTab"), 18);
     addHelpButton(QStringLiteral("buttonHelpPTScanListTab"), QStringLiteral("lost-volumes"));
-    addStepButton(tr("Back"), QStringLiteral("buttonPTScanListBack"));
-    addStepButton(tr("Next"), QStringLiteral("buttonPTScanListNext"), true);
+    buttonPTScanListBack_ = addStepButton(tr("Back"), QStringLiteral("buttonPTScanListBack"));
+    buttonPTScanListNext_ = addStepButton(tr("Next"), QStringLiteral("buttonPTScanListNext"), true);
+}
+
+void PTScanListScreen::showAgain(std::size_t volumesFound) {
+    textFieldNumFoundVolumes_->setText(QString::number(volumesFound));
+    tableViewScanPTList_->clearSelection();
 }

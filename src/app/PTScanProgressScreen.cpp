@@ -15,9 +15,9 @@ PTScanProgressScreen::PTScanProgressScreen(QWidget* parent)
     : WizardScreen(tr("Searching for Lost Volumes"),
                    tr("Every sector of the disk is examined for the start of a volume. This can take a while."),
                    parent) {
-    auto* bar = new ProgressIndicator(this);
-    bar->setObjectName(QStringLiteral("progressIndicatorScanForVolumes"));
-    content()->addWidget(bar);
+    progressIndicatorScanForVolumes_ = new ProgressIndicator(this);
+    progressIndicatorScanForVolumes_->setObjectName(QStringLiteral("progressIndicatorScanForVolumes"));
+    content()->addWidget(progressIndicatorScanForVolumes_);
 
     // The texts that the search fills in start as one blank each.
     const QString blank = QStringLiteral(" ");
@@ -25,25 +25,34 @@ PTScanProgressScreen::PTScanProgressScreen(QWidget* parent)
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(6);
     grid->addWidget(makeLabel(QString(), tr("Started:"), "caption", this), 0, 0);
-    grid->addWidget(makeLabel(QStringLiteral("textFieldScanForVolumesStartTime"), blank, "value", this), 0, 1);
+    textFieldScanForVolumesStartTime_ =
+        makeLabel(QStringLiteral("textFieldScanForVolumesStartTime"), blank, "value", this);
+    grid->addWidget(textFieldScanForVolumesStartTime_, 0, 1);
     grid->addWidget(makeLabel(QString(), tr("Time Elapsed:"), "caption", this), 0, 2);
-    grid->addWidget(makeLabel(QStringLiteral("textFieldScanForVolumesTimeElapsed"), blank, "value", this), 0, 3);
+    textFieldScanForVolumesTimeElapsed_ =
+        makeLabel(QStringLiteral("textFieldScanForVolumesTimeElapsed"), blank, "value", this);
+    grid->addWidget(textFieldScanForVolumesTimeElapsed_, 0, 3);
     grid->addWidget(makeLabel(QString(), tr("Time Remaining:"), "caption", this), 1, 0);
-    grid->addWidget(makeLabel(QStringLiteral("textFieldETAScanForVolumes"), blank, "value", this), 1, 1);
+    textFieldETAScanForVolumes_ = makeLabel(QStringLiteral("textFieldETAScanForVolumes"), blank, "value", this);
+    grid->addWidget(textFieldETAScanForVolumes_, 1, 1);
     auto* subTask = new QHBoxLayout;
     subTask->setSpacing(8);
-    subTask->addWidget(makeLabel(QStringLiteral("pleaseWaitForValidatingVolumeTextField"), QString(), "caption", this));
-    subTask->addWidget(makeLabel(QStringLiteral("textFieldETAValidityScan"), blank, "value", this));
-    auto* spinner = new BusyIndicator(this);
-    spinner->setObjectName(QStringLiteral("progressIndicatorScanForVolumesValidityScan"));
-    subTask->addWidget(spinner);
+    pleaseWaitForValidatingVolumeTextField_ =
+        makeLabel(QStringLiteral("pleaseWaitForValidatingVolumeTextField"), QString(), "caption", this);
+    subTask->addWidget(pleaseWaitForValidatingVolumeTextField_);
+    textFieldETAValidityScan_ = makeLabel(QStringLiteral("textFieldETAValidityScan"), blank, "value", this);
+    subTask->addWidget(textFieldETAValidityScan_);
+    progressIndicatorScanForVolumesValidityScan_ = new BusyIndicator(this);
+    progressIndicatorScanForVolumesValidityScan_->setObjectName(
+        QStringLiteral("progressIndicatorScanForVolumesValidityScan"));
+    subTask->addWidget(progressIndicatorScanForVolumesValidityScan_);
     subTask->addStretch(1);
     grid->addLayout(subTask, 1, 2, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
     content()->addLayout(grid);
 
-    auto* found = new QTableWidget(0, 2, this);
+    auto* found = tableViewScanForVolumes_ = new QTableWidget(0, 2, this);
     found->setObjectName(QStringLiteral("tableViewScanForVolumes"));
     found->setHorizontalHeaderLabels({tr("Found"), tr("Validity")});
     found->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
@@ -57,5 +66,5 @@ PTScanProgressScreen::PTScanProgressScreen(QWidget* parent)
     content()->addWidget(found, 1);
 
     addHelpButton(QStringLiteral("buttonHelpPTScanProgTab"), QStringLiteral("lost-volumes"));
-    addStepButton(tr("Stop"), QStringLiteral("buttonStopScanForVolumes"));
+    buttonStopScanForVolumes_ = addStepButton(tr("Stop"), QStringLiteral("buttonStopScanForVolumes"));
 }

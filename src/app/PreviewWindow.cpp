@@ -203,12 +203,16 @@ void PreviewWindow::preferWorkingMediaBackend() {
     if (!plugins.entryList({QStringLiteral("*ffmpeg*")}, QDir::Files).isEmpty()) qputenv("QT_MEDIA_BACKEND", "ffmpeg");
 }
 
-PreviewWindow* PreviewWindow::of(QWidget* anyWidget) {
+PreviewWindow* PreviewWindow::made(QWidget* anyWidget) {
     QWidget* top = anyWidget ? anyWidget->window() : nullptr;
     if (auto* self = qobject_cast<PreviewWindow*>(top)) return self;
-    if (!top) return nullptr;
-    if (auto* existing = top->findChild<PreviewWindow*>(QStringLiteral("previewWindow"))) return existing;
-    return new PreviewWindow(top);
+    return top ? top->findChild<PreviewWindow*>(QStringLiteral("previewWindow")) : nullptr;
+}
+
+PreviewWindow* PreviewWindow::of(QWidget* anyWidget) {
+    if (PreviewWindow* existing = made(anyWidget)) return existing;
+    QWidget* top = anyWidget ? anyWidget->window() : nullptr;
+    return top ? new PreviewWindow(top) : nullptr;
 }
 
 void PreviewWindow::preview(Quelvar_Recovery_SoftwareAppDelegate& delegate, NewDir* node) {

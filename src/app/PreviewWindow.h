@@ -54,6 +54,8 @@ public:
     // The preview window of the main window that `anyWidget` belongs to,
     // made on first use.
     static PreviewWindow* of(QWidget* anyWidget);
+    // The same, or null while none was made.
+    static PreviewWindow* made(QWidget* anyWidget);
     // The preview action for the delegate's selected volume: nothing when
     // node is null, or when it is a folder and the window is not visible.
     static void preview(Quelvar_Recovery_SoftwareAppDelegate& delegate, NewDir* node);

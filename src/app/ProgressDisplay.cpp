@@ -4,8 +4,11 @@
 #include "app/BusyIndicator.h"
 #include "app/LogicalDriveCellScanPTList.h"
 #include "app/MainWindow.h"
+#include "app/PTScanProgressScreen.h"
 #include "app/ProgressIndicator.h"
+#include "app/ProgressScreen.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/StopScanSheet.h"
 #include "app/WindowElements.h"
 #include "app/WorkerRequestBridge.h"
 #include "media/DMedia.h"
@@ -16,6 +19,8 @@
 
 #include <QAbstractButton>
 #include <QDateTime>
+#include <QLabel>
+#include <QPushButton>
 #include <QTableWidget>
 
 using platform::Array;
@@ -41,21 +46,27 @@ ProgressDisplay::ProgressDisplay(Quelvar_Recovery_SoftwareAppDelegate& delegate,
         t->setInterval(1000);
     connect(&tick_, &QTimer::timeout, this, &ProgressDisplay::timerTick);
     connect(&tickForDMedia_, &QTimer::timeout, this, &ProgressDisplay::timerTickForDMedia);
-    connect(&elapsedTime_, &QTimer::timeout, this,
-            [this] { elapsedTimeTick(elapsedTime_, QStringLiteral("textFieldScanTimeElapsed")); });
+    connect(&elapsedTime_, &QTimer::timeout, this, [this] {
+        MainWindow* window = elements_.window();
+        elapsedTimeTick(elapsedTime_, window ? window->progressScreen()->textFieldScanTimeElapsed() : nullptr);
+    });
     connect(&elapsedTimeScanForVolumes_, &QTimer::timeout, this, [this] {
-        elapsedTimeTick(elapsedTimeScanForVolumes_, QStringLiteral("textFieldScanForVolumesTimeElapsed"));
+        MainWindow* window = elements_.window();
+        elapsedTimeTick(elapsedTimeScanForVolumes_,
+                        window ? window->ptScanProgressScreen()->textFieldScanForVolumesTimeElapsed() : nullptr);
     });
 }
 
 void ProgressDisplay::connectControls() {
-    for (const char* name : {"buttonStopScan", "buttonStopScanForVolumes"})
-        if (auto* b = elements_.find<QAbstractButton>(QString::fromLatin1(name)))
-            connect(b, &QAbstractButton::clicked, this, &ProgressDisplay::stopTreeThread);
-    if (auto* b = elements_.find<QAbstractButton>(QStringLiteral("buttonAbortTreeThread")))
-        connect(b, &QAbstractButton::clicked, this, &ProgressDisplay::abortTreeThread);
-    if (auto* b = elements_.find<QAbstractButton>(QStringLiteral("buttonDontAbortTreeThread")))
-        connect(b, &QAbstractButton::clicked, this, &ProgressDisplay::dontAbortTreeThread);
+    MainWindow* window = elements_.window();
+    if (!window) return;
+    for (QAbstractButton* b :
+         {window->progressScreen()->buttonStopScan(), window->ptScanProgressScreen()->buttonStopScanForVolumes()})
+        connect(b, &QAbstractButton::clicked, this, &ProgressDisplay::stopTreeThread);
+    connect(window->alertWindowForAbort()->stopButton(), &QAbstractButton::clicked, this,
+            &ProgressDisplay::abortTreeThread);
+    connect(window->alertWindowForAbort()->continueButton(), &QAbstractButton::clicked, this,
+            &ProgressDisplay::dontAbortTreeThread);
 }
 
 // ---------------------------------------------------------------------------
@@ -63,52 +74,8 @@ void ProgressDisplay::connectControls() {
 
 void ProgressDisplay::updateProgress(const Dict& p) {
     requests_.onMain([this, &p] {
-        elements_.setText(QStringLiteral("timeRemainingTextFieldForTree"),
-                          p.contains("TimeRemaining") ? shown(p.get("TimeRemaining")) : QString());
-        elements_.setText(QStringLiteral("textFieldPercentDone"),
-                          p.contains("Percent Done")
-                              ? QStringLiteral("Overall Progress: %1%").arg(shown(p.get("Percent Done")))
-                              : QString());
-        if (p.contains("Size Done") && p.contains("Total Size"))
-            elements_.setText(
-                QStringLiteral("textFieldSizeDone"),
-                QStringLiteral("Completed: %1 / %2").arg(size(p.get("Size Done")), size(p.get("Total Size"))));
-        else
-            elements_.setText(QStringLiteral("textFieldSizeDone"), QStringLiteral(" "));
-
-        auto* bar = elements_.find<ProgressIndicator>(QStringLiteral("progress"));
-        if (p.contains("Progress Type") && bar) {
-            const int type = p.get("Progress Type").intValue();
-            if (type == 0)
-                bar->setIndeterminate(true);
-            else if (type == 1)
-                bar->setIndeterminate(false);
-        }
-        if (p.contains("Start Animation") && bar) bar->startAnimation();
-        if (p.contains("Stop Animation") && bar) bar->stopAnimation();
-        if (p.contains("Progress Status")) {
-            const QString main = Utf8Text::toQString(delegate_.mainScanStatus());
-            elements_.setText(QStringLiteral("textFieldStatus"),
-                              p.get("Progress Status").stringValue() == "default"
-                                  ? main
-                                  : QStringLiteral("%1 - %2").arg(main, shown(p.get("Progress Status"))));
-        }
-        if (p.contains("Entries Found"))
-            elements_.setText(QStringLiteral("textFieldEntries"), shown(p.get("Entries Found")));
-        if (p.contains("Folders")) elements_.setText(QStringLiteral("textFieldFolders"), shown(p.get("Folders")));
-        if (p.contains("Files")) elements_.setText(QStringLiteral("textFieldFiles"), shown(p.get("Files")));
-        if (p.contains("Data")) elements_.setText(QStringLiteral("textFieldData"), size(p.get("Data")));
-        if (bar) {
-            if (p.contains("BarIncrement"))
-                bar->incrementBy(static_cast<double>(static_cast<float>(p.get("BarIncrement").uint64Value())));
-            if (p.contains("BarMinValue")) bar->setMinValue(static_cast<double>(p.get("BarMinValue").uint64Value()));
-            if (p.contains("BarMaxValue")) bar->setMaxValue(static_cast<double>(p.get("BarMaxValue").uint64Value()));
-            if (p.contains("BarDoubleValue"))
-                bar->setDoubleValue(static_cast<double>(p.get("BarDoubleValue").uint64Value()));
-        }
+        if (MainWindow* window = elements_.window()) showProgress(*window->progressScreen(), p);
         if (p.contains("Tree Complete")) {
-            if (auto* spinner = elements_.find<BusyIndicator>(QStringLiteral("scanningProgressIndicator")))
-                spinner->stopAnimation();
             std::shared_ptr<Volume> volume = delegate_.selectedVolume();
             delegate_.setDirRootTemp(volume ? volume->dirRoot : nullptr);
             platform::scanRunningFlag() = false;
@@ -117,29 +84,71 @@ void ProgressDisplay::updateProgress(const Dict& p) {
     });
 }
 
+void ProgressDisplay::showProgress(const ProgressScreen& screen, const Dict& p) {
+    screen.timeRemainingTextFieldForTree()->setText(p.contains("TimeRemaining") ? shown(p.get("TimeRemaining"))
+                                                                                : QString());
+    screen.textFieldPercentDone()->setText(
+        p.contains("Percent Done") ? QStringLiteral("Overall Progress: %1%").arg(shown(p.get("Percent Done")))
+                                   : QString());
+    if (p.contains("Size Done") && p.contains("Total Size"))
+        screen.textFieldSizeDone()->setText(
+            QStringLiteral("Completed: %1 / %2").arg(size(p.get("Size Done")), size(p.get("Total Size"))));
+    else
+        screen.textFieldSizeDone()->setText(QStringLiteral(" "));
+
+    ProgressIndicator* bar = screen.progress();
+    if (p.contains("Progress Type")) {
+        const int type = p.get("Progress Type").intValue();
+        if (type == 0)
+            bar->setIndeterminate(true);
+        else if (type == 1)
+            bar->setIndeterminate(false);
+    }
+    if (p.contains("Start Animation")) bar->startAnimation();
+    if (p.contains("Stop Animation")) bar->stopAnimation();
+    if (p.contains("Progress Status")) {
+        const QString main = Utf8Text::toQString(delegate_.mainScanStatus());
+        screen.textFieldStatus()->setText(p.get("Progress Status").stringValue() == "default"
+                                              ? main
+                                              : QStringLiteral("%1 - %2").arg(main, shown(p.get("Progress Status"))));
+    }
+    if (p.contains("Entries Found")) screen.textFieldEntries()->setText(shown(p.get("Entries Found")));
+    if (p.contains("Folders")) screen.textFieldFolders()->setText(shown(p.get("Folders")));
+    if (p.contains("Files")) screen.textFieldFiles()->setText(shown(p.get("Files")));
+    if (p.contains("Data")) screen.textFieldData()->setText(size(p.get("Data")));
+    if (p.contains("BarIncrement"))
+        bar->incrementBy(static_cast<double>(static_cast<float>(p.get("BarIncrement").uint64Value())));
+    if (p.contains("BarMinValue")) bar->setMinValue(static_cast<double>(p.get("BarMinValue").uint64Value()));
+    if (p.contains("BarMaxValue")) bar->setMaxValue(static_cast<double>(p.get("BarMaxValue").uint64Value()));
+    if (p.contains("BarDoubleValue")) bar->setDoubleValue(static_cast<double>(p.get("BarDoubleValue").uint64Value()));
+    if (p.contains("Tree Complete")) screen.scanningProgressIndicator()->stopAnimation();
+}
+
 void ProgressDisplay::updateVolumeScanProgress(const Dict& p) {
     requests_.onMain([this, &p] {
-        if (auto* spinner =
-                elements_.find<BusyIndicator>(QStringLiteral("progressIndicatorScanForVolumesValidityScan"))) {
+        MainWindow* window = elements_.window();
+        const PTScanProgressScreen* screen = window ? window->ptScanProgressScreen() : nullptr;
+        if (screen) {
+            BusyIndicator* spinner = screen->progressIndicatorScanForVolumesValidityScan();
             if (p.contains("Start Animation")) spinner->startAnimation();
             if (p.contains("Stop Animation")) spinner->stopAnimation();
+            screen->pleaseWaitForValidatingVolumeTextField()->setText(
+                p.contains("Progress Status") ? QStringLiteral("Time Remaining (Sub Task):") : QString());
+            screen->textFieldETAValidityScan()->setText(
+                p.contains("Time Remaining For SubTask") ? shown(p.get("Time Remaining For SubTask")) : QString());
         }
-        elements_.setText(QStringLiteral("pleaseWaitForValidatingVolumeTextField"),
-                          p.contains("Progress Status") ? QStringLiteral("Time Remaining (Sub Task):") : QString());
-        elements_.setText(QStringLiteral("textFieldETAValidityScan"), p.contains("Time Remaining For SubTask")
-                                                                          ? shown(p.get("Time Remaining For SubTask"))
-                                                                          : QString());
         if (p.contains("Volumes Found")) rebuildVolumesFoundTable();
-        if (auto* bar = elements_.find<ProgressIndicator>(QStringLiteral("progressIndicatorScanForVolumes"))) {
+        if (screen) {
+            ProgressIndicator* bar = screen->progressIndicatorScanForVolumes();
             if (p.contains("BarIncrement"))
                 bar->incrementBy(static_cast<double>(static_cast<float>(p.get("BarIncrement").intValue())));
             if (p.contains("BarMinValue")) bar->setMinValue(static_cast<double>(p.get("BarMinValue").intValue()));
             if (p.contains("BarMaxValue")) bar->setMaxValue(static_cast<double>(p.get("BarMaxValue").intValue()));
             if (p.contains("BarDoubleValue"))
                 bar->setDoubleValue(static_cast<double>(p.get("BarDoubleValue").intValue()));
+            if (p.contains("TimeRemaining"))
+                screen->textFieldETAScanForVolumes()->setText(shown(p.get("TimeRemaining")));
         }
-        if (p.contains("TimeRemaining"))
-            elements_.setText(QStringLiteral("textFieldETAScanForVolumes"), shown(p.get("TimeRemaining")));
         if (p.contains("Scan Complete")) {
             platform::scanRunningFlag() = false;
             showPTScanList();
@@ -148,8 +157,9 @@ void ProgressDisplay::updateVolumeScanProgress(const Dict& p) {
 }
 
 void ProgressDisplay::rebuildVolumesFoundTable() {
-    auto* table = elements_.find<QTableWidget>(QStringLiteral("tableViewScanForVolumes"));
-    if (!table) return;
+    MainWindow* window = elements_.window();
+    if (!window) return;
+    QTableWidget* table = window->ptScanProgressScreen()->tableViewScanForVolumes();
     const Array& found = delegate_.volumeScanArgument();
     const Array& rows = found.size() > 1 ? found[1].arrayValue() : Array();
     table->setRowCount(static_cast<int>(rows.size()));
@@ -185,7 +195,7 @@ void ProgressDisplay::rebuildVolumesFoundTable() {
 
 void ProgressDisplay::endStopQuestion() {
     // Any question about stopping is moot once the scan has ended.
-    requests_.endSheet(elements_.element(QStringLiteral("alertWindowForAbort")));
+    if (MainWindow* window = elements_.window()) requests_.endSheet(window->alertWindowForAbort());
 }
 
 void ProgressDisplay::showTree() {
@@ -261,14 +271,14 @@ void ProgressDisplay::startElapsedTimeThreadScanForVolumes() {
     elapsedTimeScanForVolumes_.start();
 }
 
-void ProgressDisplay::elapsedTimeTick(QTimer& timer, const QString& field) {
+void ProgressDisplay::elapsedTimeTick(QTimer& timer, QLabel* field) {
     if (stopElapsedTimeThread_) {
         timer.stop();
         return;
     }
     const QDateTime start = delegate_.scanStartDate();
     const double seconds = start.isValid() ? start.msecsTo(QDateTime::currentDateTime()) / 1000.0 : 0.0;
-    elements_.setText(field, Utf8Text::toQString(platform::getTimeFormStringForInterval(seconds)));
+    if (field) field->setText(Utf8Text::toQString(platform::getTimeFormStringForInterval(seconds)));
 }
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <functional>
 
+class ProgressScreen;
+class QLabel;
 class Quelvar_Recovery_SoftwareAppDelegate;
 class WindowElements;
 class WorkerRequestBridge;
@@ -60,7 +62,9 @@ signals:
 private:
     void timerTick();
     void timerTickForDMedia();
-    void elapsedTimeTick(QTimer& timer, const QString& field);
+    void elapsedTimeTick(QTimer& timer, QLabel* field);
+    // What a progress dictionary shows on the progress screen.
+    void showProgress(const ProgressScreen& screen, const platform::Dict& progress);
     void rebuildVolumesFoundTable();
     void endStopQuestion();
 

@@ -20,21 +20,24 @@ ProgressScreen::ProgressScreen(QWidget* parent)
 
     auto* barRow = new QHBoxLayout;
     barRow->setSpacing(10);
-    auto* bar = new ProgressIndicator(this);
-    bar->setObjectName(QStringLiteral("progress"));
-    barRow->addWidget(bar, 1);
-    auto* spinner = new BusyIndicator(this);
-    spinner->setObjectName(QStringLiteral("scanningProgressIndicator"));
-    barRow->addWidget(spinner);
+    progress_ = new ProgressIndicator(this);
+    progress_->setObjectName(QStringLiteral("progress"));
+    barRow->addWidget(progress_, 1);
+    scanningProgressIndicator_ = new BusyIndicator(this);
+    scanningProgressIndicator_->setObjectName(QStringLiteral("scanningProgressIndicator"));
+    barRow->addWidget(scanningProgressIndicator_);
     content()->addLayout(barRow);
 
     auto* under = new QHBoxLayout;
-    under->addWidget(makeLabel(QStringLiteral("textFieldPercentDone"), blank, "value", this));
+    textFieldPercentDone_ = makeLabel(QStringLiteral("textFieldPercentDone"), blank, "value", this);
+    under->addWidget(textFieldPercentDone_);
     under->addStretch(1);
     under->addWidget(makeLabel(QString(), tr("Time Remaining:"), "caption", this));
-    under->addWidget(makeLabel(QStringLiteral("timeRemainingTextFieldForTree"), blank, "value", this));
+    timeRemainingTextFieldForTree_ = makeLabel(QStringLiteral("timeRemainingTextFieldForTree"), blank, "value", this);
+    under->addWidget(timeRemainingTextFieldForTree_);
     content()->addLayout(under);
-    content()->addWidget(makeLabel(QStringLiteral("textFieldSizeDone"), blank, "caption", this));
+    textFieldSizeDone_ = makeLabel(QStringLiteral("textFieldSizeDone"), blank, "caption", this);
+    content()->addWidget(textFieldSizeDone_);
     content()->addSpacing(10);
 
     // What has been found, as four tiles.
@@ -43,11 +46,12 @@ ProgressScreen::ProgressScreen(QWidget* parent)
     const struct {
         const char* caption;
         const char* field;
+        QLabel* ProgressScreen::*member;
     } counts[] = {
-        {QT_TR_NOOP("Entries Found"), "textFieldEntries"},
-        {QT_TR_NOOP("Folders"), "textFieldFolders"},
-        {QT_TR_NOOP("Files"), "textFieldFiles"},
-        {QT_TR_NOOP("Data"), "textFieldData"},
+        {QT_TR_NOOP("Entries Found"), "textFieldEntries", &ProgressScreen::textFieldEntries_},
+        {QT_TR_NOOP("Folders"), "textFieldFolders", &ProgressScreen::textFieldFolders_},
+        {QT_TR_NOOP("Files"), "textFieldFiles", &ProgressScreen::textFieldFiles_},
+        {QT_TR_NOOP("Data"), "textFieldData", &ProgressScreen::textFieldData_},
     };
     for (const auto& c : counts) {
         auto* tile = new QFrame(this);
@@ -56,7 +60,8 @@ ProgressScreen::ProgressScreen(QWidget* parent)
         tileLayout->setContentsMargins(14, 10, 14, 10);
         tileLayout->setSpacing(2);
         tileLayout->addWidget(makeLabel(QString(), tr(c.caption), "caption", tile));
-        tileLayout->addWidget(makeLabel(QString::fromLatin1(c.field), QString(), "count", tile));
+        this->*c.member = makeLabel(QString::fromLatin1(c.field), QString(), "count", tile);
+        tileLayout->addWidget(this->*c.member);
         tiles->addWidget(tile, 1);
     }
     content()->addLayout(tiles);
@@ -65,13 +70,15 @@ ProgressScreen::ProgressScreen(QWidget* parent)
     auto* times = new QGridLayout;
     times->setHorizontalSpacing(12);
     times->addWidget(makeLabel(QString(), tr("Started:"), "caption", this), 0, 0);
-    times->addWidget(makeLabel(QStringLiteral("textFieldScanStartTime"), blank, "value", this), 0, 1);
+    textFieldScanStartTime_ = makeLabel(QStringLiteral("textFieldScanStartTime"), blank, "value", this);
+    times->addWidget(textFieldScanStartTime_, 0, 1);
     times->addWidget(makeLabel(QString(), tr("Time Elapsed:"), "caption", this), 1, 0);
-    times->addWidget(makeLabel(QStringLiteral("textFieldScanTimeElapsed"), blank, "value", this), 1, 1);
+    textFieldScanTimeElapsed_ = makeLabel(QStringLiteral("textFieldScanTimeElapsed"), blank, "value", this);
+    times->addWidget(textFieldScanTimeElapsed_, 1, 1);
     times->setColumnStretch(1, 1);
     content()->addLayout(times);
     content()->addStretch(1);
 
     addHelpButton(QStringLiteral("buttonHelpProgressTab"), QStringLiteral("progress"));
-    addStepButton(tr("Stop"), QStringLiteral("buttonStopScan"));
+    buttonStopScan_ = addStepButton(tr("Stop"), QStringLiteral("buttonStopScan"));
 }

@@ -1,15 +1,20 @@
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 
+#include "app/AboutPanel.h"
 #include "app/AutoRecoveryController.h"
+#include "app/DrivesListScreen.h"
 #include "app/MainScreen.h"
 #include "app/MainWindow.h"
 #include "app/ManualWindow.h"
 #include "app/NotificationCenter.h"
+#include "app/PTListScreen.h"
+#include "app/PTScanListScreen.h"
 #include "app/PictureArea.h"
 #include "app/PreviewWindow.h"
 #include "app/RecoveryKindScreen.h"
 #include "app/RecoverySessionController.h"
 #include "app/ScanWizard.h"
+#include "app/SignaturesScreen.h"
 #include "app/WizardScreen.h"
 #include "media/DMedia.h"
 #include "media/DriveDiscovery.h"
@@ -25,6 +30,7 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTimer>
@@ -63,7 +69,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::observeNotifications() {
     NotificationCenter& center = NotificationCenter::defaultCenter();
     auto preview = [this](void (PreviewWindow::*handler)()) {
         return [this, handler](const QVariant&) {
-            if (auto* w = qobject_cast<PreviewWindow*>(elementIfMade(QStringLiteral("previewWindow")))) (w->*handler)();
+            if (PreviewWindow* w = PreviewWindow::made(window())) (w->*handler)();
         };
     };
     center.addObserver(this, QStringLiteral("PreviewThreadAbortedNotification"),
@@ -100,8 +106,8 @@ void Quelvar_Recovery_SoftwareAppDelegate::awakeFromNib() {
 
     // One control under two names: the list code speaks of the file-type
     // screen's Next and delete buttons by either.
-    registerElement(QStringLiteral("buttonSigSelNext"), element(QStringLiteral("nextButtonSigTab")));
-    registerElement(QStringLiteral("buttonRemoveFileType"), element(QStringLiteral("buttonSigRemoveFileType")));
+    registerElement(QStringLiteral("buttonSigSelNext"), window->signaturesScreen()->nextButtonSigTab());
+    registerElement(QStringLiteral("buttonRemoveFileType"), window->signaturesScreen()->buttonSigRemoveFileType());
 
     // What the window does by itself: help, stopping, quitting, closing and
     // the about panel. The screens set themselves up; the wizard's steps are
@@ -278,22 +284,22 @@ void Quelvar_Recovery_SoftwareAppDelegate::tabView(QWidget*, const QString& didS
         }
     }
     // A list screen starts with its Next button off until a row is chosen.
-    const char* next = nullptr;
+    QPushButton* next = nullptr;
     if (didSelectTabViewItem == QStringLiteral("Drives List"))
-        next = "nextButtonInDrivesList";
+        next = window->drivesListScreen()->nextButtonInDrivesList();
     else if (didSelectTabViewItem == QStringLiteral("PT list"))
-        next = "buttonPTListNext";
+        next = window->ptListScreen()->buttonPTListNext();
     else if (didSelectTabViewItem == QStringLiteral("PT scan list"))
-        next = "buttonPTScanListNext";
+        next = window->ptScanListScreen()->buttonPTScanListNext();
     else if (didSelectTabViewItem == QStringLiteral("Signatures"))
-        next = "nextButtonSigTab";
-    if (next)
-        if (QWidget* w = element(QString::fromLatin1(next))) w->setEnabled(false);
+        next = window->signaturesScreen()->nextButtonSigTab();
+    if (next) next->setEnabled(false);
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::displayAboutPanel() {
-    auto* panel = elements_.find<QDialog>(QStringLiteral("windowAboutPanel"));
-    if (!panel) return;
+    MainWindow* window = elements_.window();
+    if (!window) return;
+    QDialog* panel = window->windowAboutPanel();
     panel->setWindowFlag(Qt::WindowStaysOnTopHint, true);
     panel->show();
     panel->raise();
@@ -333,37 +339,40 @@ void Quelvar_Recovery_SoftwareAppDelegate::selectTabViewItemWithIdentifier(const
 // ---------------------------------------------------------------------------
 // Pictures of the home and recovery-kind screens
 
-PictureArea* Quelvar_Recovery_SoftwareAppDelegate::pictureAreaOf(const QString& screenIdentifier) const {
+PictureArea* Quelvar_Recovery_SoftwareAppDelegate::homePictureArea() const {
     MainWindow* window = elements_.window();
-    QWidget* screen = window ? window->screen(screenIdentifier) : nullptr;
-    if (auto* home = qobject_cast<MainScreen*>(screen)) return home->pictureArea();
-    if (auto* kind = qobject_cast<RecoveryKindScreen*>(screen)) return kind->pictureArea();
-    return nullptr;
+    return window ? window->mainScreen()->pictureArea() : nullptr;
+}
+
+PictureArea* Quelvar_Recovery_SoftwareAppDelegate::kindPictureArea(RecoveryKindScreen* (MainWindow::*kind)()
+                                                                       const) const {
+    MainWindow* window = elements_.window();
+    return window ? (window->*kind)()->pictureArea() : nullptr;
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::changeMainScreenImages() {
-    if (PictureArea* area = pictureAreaOf(QStringLiteral("Main Screen"))) area->showHoveredChoice();
+    if (PictureArea* area = homePictureArea()) area->showHoveredChoice();
 }
 void Quelvar_Recovery_SoftwareAppDelegate::resetMainScreenImages() {
-    if (PictureArea* area = pictureAreaOf(QStringLiteral("Main Screen"))) area->resetChoicesNotHovered();
+    if (PictureArea* area = homePictureArea()) area->resetChoicesNotHovered();
 }
 void Quelvar_Recovery_SoftwareAppDelegate::changeRecoverFilesTabImages() {
-    if (PictureArea* area = pictureAreaOf(QStringLiteral("Recover Files"))) area->showHoveredChoice();
+    if (PictureArea* area = kindPictureArea(&MainWindow::recoverFilesScreen)) area->showHoveredChoice();
 }
 void Quelvar_Recovery_SoftwareAppDelegate::resetRecoverFilesTabImages() {
-    if (PictureArea* area = pictureAreaOf(QStringLiteral("Recover Files"))) area->resetChoicesNotHovered();
+    if (PictureArea* area = kindPictureArea(&MainWindow::recoverFilesScreen)) area->resetChoicesNotHovered();
 }
 void Quelvar_Recovery_SoftwareAppDelegate::changeRecoverPhotosTabImages() {
-    if (PictureArea* area = pictureAreaOf(QStringLiteral("Recover Photos"))) area->showHoveredChoice();
+    if (PictureArea* area = kindPictureArea(&MainWindow::recoverPhotosScreen)) area->showHoveredChoice();
 }
 void Quelvar_Recovery_SoftwareAppDelegate::resetRecoverPhotosTabImages() {
-    if (PictureArea* area = pictureAreaOf(QStringLiteral("Recover Photos"))) area->resetChoicesNotHovered();
+    if (PictureArea* area = kindPictureArea(&MainWindow::recoverPhotosScreen)) area->resetChoicesNotHovered();
 }
 void Quelvar_Recovery_SoftwareAppDelegate::changeRecoverPartitionsTabImages() {
-    if (PictureArea* area = pictureAreaOf(QStringLiteral("Recover Partitions"))) area->showHoveredChoice();
+    if (PictureArea* area = kindPictureArea(&MainWindow::recoverPartitionsScreen)) area->showHoveredChoice();
 }
 void Quelvar_Recovery_SoftwareAppDelegate::resetRecoverPartitionsTabImages() {
-    if (PictureArea* area = pictureAreaOf(QStringLiteral("Recover Partitions"))) area->resetChoicesNotHovered();
+    if (PictureArea* area = kindPictureArea(&MainWindow::recoverPartitionsScreen)) area->resetChoicesNotHovered();
 }
 
 // ---------------------------------------------------------------------------
@@ -390,8 +399,7 @@ void Quelvar_Recovery_SoftwareAppDelegate::restoreInitialWindowFrame() {
 
 void Quelvar_Recovery_SoftwareAppDelegate::previewClose() {
     requests_.onMain([this] {
-        if (QWidget* preview = elementIfMade(QStringLiteral("previewWindow")); preview && preview->isVisible())
-            preview->close();
+        if (PreviewWindow* preview = PreviewWindow::made(window()); preview && preview->isVisible()) preview->close();
     });
 }
 

@@ -24,6 +24,7 @@ class MainWindow;
 class ManualWindow;
 class NewDir;
 class PictureArea;
+class RecoveryKindScreen;
 class QUrl;
 class QWidget;
 class SignatureSearchState;
@@ -171,9 +172,9 @@ public:
     void setMainScanStatus(std::string s) { mainScanStatus_ = std::move(s); }
     QDateTime scanStartDate() const { return scanStartDate_; }
     void setScanStartDate(const QDateTime& d) { scanStartDate_ = d; }
-    void setScanMode(int mode) { scanMode_ = mode; }
-    int treeScanMode() const { return treeScanMode_; }
-    void setTreeScanMode(int mode) { treeScanMode_ = mode; }
+    void setScanMode(platform::ScanMode mode) { scanMode_ = mode; }
+    platform::TreeScanMode treeScanMode() const { return treeScanMode_; }
+    void setTreeScanMode(platform::TreeScanMode mode) { treeScanMode_ = mode; }
     // The window back at the frame it opened with, centred.
     void restoreInitialWindowFrame();
     int isPTListOrPTScanListChosen() const { return isPTListOrPTScanListChosen_; }
@@ -223,7 +224,7 @@ public:
     void terminateApp() override { quit_.terminateApp(); }
     void destroyVolumeAndBackToPartList() override;
     void previewClose() override;
-    int scanMode() const override { return scanMode_; }
+    platform::ScanMode scanMode() const override { return scanMode_; }
     platform::Array driveDictArray() const override;
     platform::Array volumeDictArray() const override;
     bool scanInfoOrSavingNotProcessing() const override { return scanInfoOrSavingNotProcessing_; }
@@ -244,8 +245,9 @@ signals:
 private:
     // The three notifications the delegate observes from its construction.
     void observeNotifications();
-    // The picture area of a home or recovery-kind screen.
-    PictureArea* pictureAreaOf(const QString& screenIdentifier) const;
+    // The picture area of the home screen and of a recovery-kind screen.
+    PictureArea* homePictureArea() const;
+    PictureArea* kindPictureArea(RecoveryKindScreen* (MainWindow::*kind)() const) const;
 
     // The concerns, in the order they depend on one another.
     WindowElements elements_;
@@ -255,8 +257,8 @@ private:
     UpdateCheck updateCheck_;
     BringFrontWatcher bringFront_;
 
-    std::atomic<int> scanMode_{-1};
-    int treeScanMode_ = -1;
+    std::atomic<platform::ScanMode> scanMode_{platform::ScanMode::None};
+    platform::TreeScanMode treeScanMode_ = platform::TreeScanMode::None;
     int isPTListOrPTScanListChosen_ = -1;
     std::atomic<bool> scanInfoOrSavingNotProcessing_{true};
     std::atomic<bool> zeroTableViewDrivesList_{true};

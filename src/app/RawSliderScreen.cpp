@@ -14,7 +14,8 @@ RawSliderScreen::RawSliderScreen(QWidget* parent)
                    parent) {
     auto* sizeRow = new QHBoxLayout;
     sizeRow->addWidget(makeLabel(QString(), tr("Size of the drive or volume:"), "caption", this));
-    sizeRow->addWidget(makeLabel(QStringLiteral("textFieldSizeOfRawScanDrvVol"), QString(), "value", this));
+    textFieldSizeOfRawScanDrvVol_ = makeLabel(QStringLiteral("textFieldSizeOfRawScanDrvVol"), QString(), "value", this);
+    sizeRow->addWidget(textFieldSizeOfRawScanDrvVol_);
     sizeRow->addStretch(1);
     content()->addSpacing(8);
     content()->addLayout(sizeRow);
@@ -28,21 +29,25 @@ RawSliderScreen::RawSliderScreen(QWidget* parent)
         const char* slider;
         const char* status;
         int value;
+        QSlider* RawSliderScreen::*sliderMember;
+        QLabel* RawSliderScreen::*statusMember;
     } rows[] = {
-        {QT_TR_NOOP("Start"), "sliderStart", "textFieldStartSliderStatus", 0},
-        {QT_TR_NOOP("End"), "sliderEnd", "textFieldEndSliderStatus", kSliderSteps},
+        {QT_TR_NOOP("Start"), "sliderStart", "textFieldStartSliderStatus", 0, &RawSliderScreen::sliderStart_,
+         &RawSliderScreen::textFieldStartSliderStatus_},
+        {QT_TR_NOOP("End"), "sliderEnd", "textFieldEndSliderStatus", kSliderSteps, &RawSliderScreen::sliderEnd_,
+         &RawSliderScreen::textFieldEndSliderStatus_},
     };
     int r = 0;
     for (const auto& row : rows) {
         grid->addWidget(makeLabel(QString(), tr(row.caption), "heading", this), r, 0);
-        auto* slider = new QSlider(Qt::Horizontal, this);
+        auto* slider = this->*row.sliderMember = new QSlider(Qt::Horizontal, this);
         slider->setObjectName(QString::fromLatin1(row.slider));
         slider->setRange(0, kSliderSteps);
         slider->setValue(row.value);
         slider->setTickPosition(QSlider::TicksBelow);
         slider->setTickInterval(kSliderSteps / 10);
         grid->addWidget(slider, r, 1);
-        auto* status = makeLabel(QString::fromLatin1(row.status), QString(), "value", this);
+        auto* status = this->*row.statusMember = makeLabel(QString::fromLatin1(row.status), QString(), "value", this);
         status->setMinimumWidth(150);
         grid->addWidget(status, r, 2);
         ++r;
@@ -53,6 +58,6 @@ RawSliderScreen::RawSliderScreen(QWidget* parent)
 
     addHomeButton(QStringLiteral("buttonGoToHomeFromRawSliderTab"), 15);
     addHelpButton(QStringLiteral("buttonHelpRawSliderTab"), QStringLiteral("range"));
-    addStepButton(tr("Back"), QStringLiteral("buttonRawSliderBack"));
-    addStepButton(tr("Start Scan"), QStringLiteral("buttonRawSliderNext"), true);
+    buttonRawSliderBack_ = addStepButton(tr("Back"), QStringLiteral("buttonRawSliderBack"));
+    buttonRawSliderNext_ = addStepButton(tr("Start Scan"), QStringLiteral("buttonRawSliderNext"), true);
 }

@@ -28,14 +28,14 @@ RecoveryKindScreen::RecoveryKindScreen(const QString& pictureName, const QString
     // Each button keeps its hover picture when the pointer leaves it, until
     // another one of the screen is pointed at.
     for (const Choice* c : {&fast, &advanced}) {
-        auto* button = new HoverButton(c->title, this);
+        auto* button = (c == &fast ? fast_ : advanced_) = new HoverButton(c->title, this);
         button->setObjectName(c->objectName);
         button->setUpPictures(c->pictures, c->buttonID, false);
         pictureArea_->addChoice(button, c->explanation);
         column->addWidget(button, 0, Qt::AlignLeft);
     }
     column->addStretch(2);
-    auto* home = new HoverButton(tr("Start Page"), this);
+    auto* home = back_ = new HoverButton(tr("Start Page"), this);
     home->setObjectName(back.objectName);
     home->setToolTip(tr("Back to the start page"));
     home->setUpPictures(QStringLiteral("home"), back.buttonID, false);

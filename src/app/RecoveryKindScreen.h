@@ -31,7 +31,14 @@ public:
                        const Choice& advanced, const Back& back, QWidget* parent = nullptr);
 
     PictureArea* pictureArea() const { return pictureArea_; }
+    // The fast and the advanced choice, and the button back home.
+    HoverButton* fastButton() const { return fast_; }
+    HoverButton* advancedButton() const { return advanced_; }
+    HoverButton* backButton() const { return back_; }
 
 private:
     PictureArea* pictureArea_;
+    HoverButton* fast_ = nullptr;
+    HoverButton* advanced_ = nullptr;
+    HoverButton* back_;
 };

@@ -1,8 +1,11 @@
 #include "app/RecoverySessionController.h"
 
 #include "app/MainWindow.h"
+#include "app/ProgressIndicator.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/SavingDataSheet.h"
 #include "app/ScanWizard.h"
+#include "app/TreeScreen.h"
 #include "app/TreeScreenController.h"
 #include "platform/Paths.h"
 #include "platform/SystemLog.h"
@@ -19,7 +22,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <memory>
 #include <thread>
 
@@ -77,20 +82,17 @@ void RecoverySessionController::connectControls() {
     connect(window->openRecoverySessionAction(), &QAction::triggered, this,
             [this, window] { open(window->openRecoverySessionAction()); });
     connect(window->saveRecoverySessionAction(), &QAction::triggered, this, &RecoverySessionController::save);
-    if (auto* button = qobject_cast<QAbstractButton*>(delegate_.element(QStringLiteral("saveScanButton")))) {
-        connect(button, &QAbstractButton::clicked, this, &RecoverySessionController::save);
-        button->installEventFilter(new EnabledChangeFilter(this, [this] { updateSaveCommand(); }));
-    }
+    QPushButton* button = window->treeScreen()->saveScanButton();
+    connect(button, &QAbstractButton::clicked, this, &RecoverySessionController::save);
+    button->installEventFilter(new EnabledChangeFilter(this, [this] { updateSaveCommand(); }));
     connect(window, &MainWindow::tabSelected, this, &RecoverySessionController::updateSaveCommand);
     updateSaveCommand();
 }
 
 void RecoverySessionController::updateSaveCommand() {
-    MainWindow* window = delegate_.window();
-    QWidget* button = delegate_.elementIfMade(QStringLiteral("saveScanButton"));
-    if (window)
+    if (MainWindow* window = delegate_.window())
         window->saveRecoverySessionAction()->setEnabled(window->selectedIdentifier() == QStringLiteral("Tree") &&
-                                                        button && button->isEnabled());
+                                                        window->treeScreen()->saveScanButton()->isEnabled());
 }
 
 bool RecoverySessionController::homeScreenShown() const {
@@ -98,9 +100,13 @@ bool RecoverySessionController::homeScreenShown() const {
     return window && window->selectedIdentifier() == QStringLiteral("Main Screen");
 }
 
-void RecoverySessionController::setButtonsEnabled(std::initializer_list<const char*> names, bool enabled) {
-    for (const char* name : names)
-        delegate_.updateButton(Dict{{"button", name}, {"setEnabled", enabled}});
+void RecoverySessionController::disableTreeButtons() {
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    const TreeScreen* tree = window->treeScreen();
+    for (QPushButton* b : {tree->saveScanButton(), tree->buttonTreeBackToPartitions(), tree->previewButton(),
+                           tree->saveButton(), window->windowSavingData()->stopSaveButton()})
+        b->setEnabled(false);
 }
 
 QString RecoverySessionController::defaultFileName() {
@@ -139,9 +145,9 @@ void RecoverySessionController::startSaving(const QString& path, QFileDialog* di
     }
     RecoverySession session;
     session.volume = volume;
-    session.scanMode = delegate_.scanMode();
+    session.scanMode = platform::storedMode(delegate_.scanMode());
     ScanWizard* wizard = ScanWizard::of(delegate_);
-    session.rawSearchMode = wizard ? wizard->rawSearchMode() : -1;
+    session.rawSearchMode = platform::storedMode(wizard ? wizard->rawSearchMode() : platform::RawSearchMode::None);
     session.isPTListOrPTScanListChosen = delegate_.isPTListOrPTScanListChosen();
     session.partitionListDictArray = delegate_.partitionListDictArray();
     session.partitionScanListDictArray = delegate_.partitionScanListDictArray();
@@ -157,10 +163,9 @@ void RecoverySessionController::startSaving(const QString& path, QFileDialog* di
             return item && item->newDir() && !item->newDir()->isFolder();
         });
     }
-    setButtonsEnabled({"saveScanButton", "buttonTreeBackToPartitions", "previewButton", "saveButton", "stopSaveButton"},
-                      false);
+    disableTreeButtons();
     delegate_.setScanInfoOrSavingNotProcessing(false);
-    delegate_.updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"setIndeterminate", false}});
+    if (MainWindow* window = delegate_.window()) window->windowSavingData()->progressTree()->setIndeterminate(false);
     std::thread([this, saving] {
         const bool saved = saving->saveScanInfo();
         delegate_.performOnMainThread([this, saved] { emit savingFinished(saved); }, false);
@@ -205,11 +210,12 @@ void RecoverySessionController::startOpening(const QString& path, QFileDialog* d
         opening->setPanelSettleDelay(settleDelay_);
     }
     opening->setAdopt([this](const RecoverySession& s) {
-        delegate_.setScanMode(s.scanMode);
+        delegate_.setScanMode(platform::modeFromStored(s.scanMode, platform::ScanMode::Formatted));
         delegate_.setIsPTListOrPTScanListChosen(s.isPTListOrPTScanListChosen);
         delegate_.setPartitionListDictArray(s.partitionListDictArray);
         if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = s.partitionScanListDictArray;
-        if (ScanWizard* wizard = ScanWizard::of(delegate_)) wizard->setRawSearchMode(s.rawSearchMode);
+        if (ScanWizard* wizard = ScanWizard::of(delegate_))
+            wizard->setRawSearchMode(platform::modeFromStored(s.rawSearchMode, platform::RawSearchMode::Tree));
         delegate_.setSelectedVolume(s.volume);
     });
     opening->setShowTree([this] {
@@ -220,12 +226,14 @@ void RecoverySessionController::startOpening(const QString& path, QFileDialog* d
             window->selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
     });
 
-    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Tree"));
-    setButtonsEnabled({"saveScanButton", "previewButton", "saveButton", "stopSaveButton", "buttonTreeBackToPartitions"},
-                      false);
+    MainWindow* window = delegate_.window();
+    if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Tree"));
+    disableTreeButtons();
     delegate_.setScanInfoOrSavingNotProcessing(false);
-    for (const char* field : {"textFieldTotalData", "textFieldMarkedData", "textFieldSavedData"})
-        delegate_.updateTextField(Dict{{"textField", field}, {"textField String", " "}});
+    if (window)
+        for (QLabel* field : {window->treeScreen()->textFieldTotalData(), window->treeScreen()->textFieldMarkedData(),
+                              window->windowSavingData()->textFieldSavedData()})
+            field->setText(QStringLiteral(" "));
     std::thread([this, opening] {
         const bool opened = opening->openScanInfo();
         delegate_.performOnMainThread([this, opened] { emit openingFinished(opened); }, false);

@@ -72,7 +72,8 @@ private:
     void startSaving(const QString& path, QFileDialog* dialog);
     // The head is checked; then the tree screen waits for the reading thread.
     void startOpening(const QString& path, QFileDialog* dialog);
-    void setButtonsEnabled(std::initializer_list<const char*> names, bool enabled);
+    // The result screen's buttons while a session is written or read.
+    void disableTreeButtons();
 
     // The path in the file, or nothing (with a log line) when it holds none.
     static std::optional<QString> readHandedOverPath(const QString& file);

@@ -12,18 +12,19 @@
 SavingDataSheet::SavingDataSheet(QWidget* parent)
     : SheetWindow(QStringLiteral("windowSavingData"), tr("Saving Marked Files"),
                   tr("The marked files and folders are being written to the destination folder."), parent) {
-    auto* bar = new ProgressIndicator(this);
+    auto* bar = progressTree_ = new ProgressIndicator(this);
     bar->setObjectName(QStringLiteral("progressTree"));
     body()->addWidget(bar);
     auto* grid = new QGridLayout;
-    grid->addWidget(WizardScreen::makeLabel(QStringLiteral("textFieldSavedData"), QStringLiteral(" "), "value", this),
-                    0, 0);
+    textFieldSavedData_ =
+        WizardScreen::makeLabel(QStringLiteral("textFieldSavedData"), QStringLiteral(" "), "value", this);
+    grid->addWidget(textFieldSavedData_, 0, 0);
     grid->addWidget(WizardScreen::makeLabel(QString(), tr("Time Elapsed:"), "caption", this), 0, 1, Qt::AlignRight);
     grid->addWidget(WizardScreen::makeLabel(QStringLiteral("textFieldSavingTimeElapsed"), QString(), "value", this), 0,
                     2);
     grid->setColumnStretch(0, 1);
     body()->addLayout(grid);
-    auto* stop = new QPushButton(tr("Stop Saving"), this);
+    auto* stop = stopSaveButton_ = new QPushButton(tr("Stop Saving"), this);
     stop->setObjectName(QStringLiteral("stopSaveButton"));
     stop->setToolTip(QStringLiteral("Abort Saving Files"));
     buttons()->addWidget(stop);

@@ -2,19 +2,30 @@
 
 #include "app/AppImages.h"
 #include "app/DriveListMonitor.h"
+#include "app/DrivesListScreen.h"
 #include "app/DrivesTableDataSource.h"
 #include "app/HoverButton.h"
 #include "app/MainScreen.h"
 #include "app/MainWindow.h"
 #include "app/PTListScreen.h"
+#include "app/PTScanListScreen.h"
+#include "app/PTScanProgressScreen.h"
+#include "app/PermissionPanel.h"
 #include "app/PictureArea.h"
+#include "app/ProgressIndicator.h"
+#include "app/ProgressScreen.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/RawSliderScreen.h"
 #include "app/RecoveryKindScreen.h"
 #include "app/SignatureListController.h"
+#include "app/SignaturesScreen.h"
+#include "app/TreeScanModeScreen.h"
+#include "app/TreeScreen.h"
 #include "app/TreeScreenController.h"
 #include "hfsplus/LostVolumeSearch.h"
+#include "media/ContentKind.h"
 #include "media/DMedia.h"
+#include "media/DriveRow.h"
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
 #include "results/qt/Utf8Text.h"
@@ -22,11 +33,12 @@
 #include "volume/Volume.h"
 
 #include <QAbstractButton>
-#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSlider>
+#include <QTableView>
 #include <QWidget>
 #include <cerrno>
 #include <cstring>
@@ -36,27 +48,37 @@
 
 using platform::Array;
 using platform::Dict;
+using platform::RawSearchMode;
+using platform::ScanMode;
+using platform::TreeScanMode;
 using platform::Value;
 
 namespace {
 
-const char* const kHeadings[] = {"Please select volume to continue...", "Please select disk to continue...",
-                                 "Please select disk / volume to continue..."};
-
-const char* const kHomeButtons[] = {"buttonGoToHomeFromDrivesListTab",  "buttonGoToHomeFromSignaturesTab",
-                                    "buttonGoToHomeFromRawSliderTab",   "buttonGoToHomeFromTreeTab",
-                                    "buttonGoToHomeFromPTListTab",      "buttonGoToHomeFromPTScanListTab",
-                                    "buttonGoToHomeFromTreeScanModeTab"};
+// The screens whose footer has a home button.
+std::vector<WizardScreen*> screensWithHome(const MainWindow& window) {
+    return {window.drivesListScreen(), window.signaturesScreen(), window.rawSliderScreen(),   window.treeScreen(),
+            window.ptListScreen(),     window.ptScanListScreen(), window.treeScanModeScreen()};
+}
 
 // The kind screen of each scan mode, its picture area and its hover picture.
 struct KindScreen {
     const char* tab;
+    RecoveryKindScreen* (MainWindow::*screen)() const;
     const char* hover;
 };
-KindScreen kindScreenOf(int scanMode) {
-    if (scanMode == 0 || scanMode == 1) return {"Recover Files", "Recover_File_hover"};
-    if (scanMode == 2 || scanMode == 3) return {"Recover Photos", "Recover_Photos_hover"};
-    return {"Recover Partitions", "Recover_Partition_Drives_hover"};
+KindScreen kindScreenOf(ScanMode scanMode) {
+    if (platform::isFileScan(scanMode)) return {"Recover Files", &MainWindow::recoverFilesScreen, "Recover_File_hover"};
+    if (platform::isPhotoScan(scanMode))
+        return {"Recover Photos", &MainWindow::recoverPhotosScreen, "Recover_Photos_hover"};
+    return {"Recover Partitions", &MainWindow::recoverPartitionsScreen, "Recover_Partition_Drives_hover"};
+}
+
+// Whether two modes are the fast and advanced choice of one recovery kind.
+bool sameKind(ScanMode a, ScanMode b) {
+    return (platform::isFileScan(a) && platform::isFileScan(b)) ||
+           (platform::isPhotoScan(a) && platform::isPhotoScan(b)) ||
+           (platform::isPartitionScan(a) && platform::isPartitionScan(b));
 }
 
 QString dateText(const QDateTime& date) {
@@ -87,45 +109,49 @@ ScanWizard* ScanWizard::of(const Quelvar_Recovery_SoftwareAppDelegate& delegate)
 }
 
 void ScanWizard::connectControls() {
-    auto onClick = [this](const char* name, auto action) {
-        if (auto* b = qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name))))
-            connect(b, &QAbstractButton::clicked, this, [this, action] { (this->*action)(); });
+    auto onClick = [this](QAbstractButton* b, auto action) {
+        connect(b, &QAbstractButton::clicked, this, [this, action] { (this->*action)(); });
     };
-    onClick("buttonRecoverFiles", &ScanWizard::recoverFiles);
-    onClick("buttonRecoverPhotos", &ScanWizard::recoverPhotos);
-    onClick("buttonRecoverPartitionAndDrives", &ScanWizard::recoverPartitionAndDrives);
-    onClick("buttonRecoverFilesFast", &ScanWizard::recoverFilesFast);
-    onClick("buttonRecoverFilesAdvanced", &ScanWizard::recoverFilesAdvanced);
-    onClick("buttonRecoverPhotosFast", &ScanWizard::recoverPhotosFast);
-    onClick("buttonRecoverPhotosAdvanced", &ScanWizard::recoverPhotosAdvanced);
-    onClick("buttonRecoverPartitionAndDrivesFast", &ScanWizard::recoverPartitionAndDrivesFast);
-    onClick("buttonRecoverPartitionAndDrivesAdvanced", &ScanWizard::recoverPartitionAndDrivesAdvanced);
-    for (const char* name : {"buttonBackToMainScreenFromFileRecoveryTab", "buttonBackToMainScreenFromPhotoRecoveryTab",
-                             "buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab"})
-        onClick(name, &ScanWizard::backToMainScreen);
-    for (const char* name : kHomeButtons)
-        if (auto* b = qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name))))
-            connect(b, &QAbstractButton::clicked, this, [this, b] { gotoHome(b); });
+    if (MainWindow* window = delegate_.window()) {
+        const MainScreen* home = window->mainScreen();
+        onClick(home->buttonRecoverFiles(), &ScanWizard::recoverFiles);
+        onClick(home->buttonRecoverPhotos(), &ScanWizard::recoverPhotos);
+        onClick(home->buttonRecoverPartitionAndDrives(), &ScanWizard::recoverPartitionAndDrives);
+        onClick(window->recoverFilesScreen()->fastButton(), &ScanWizard::recoverFilesFast);
+        onClick(window->recoverFilesScreen()->advancedButton(), &ScanWizard::recoverFilesAdvanced);
+        onClick(window->recoverPhotosScreen()->fastButton(), &ScanWizard::recoverPhotosFast);
+        onClick(window->recoverPhotosScreen()->advancedButton(), &ScanWizard::recoverPhotosAdvanced);
+        onClick(window->recoverPartitionsScreen()->fastButton(), &ScanWizard::recoverPartitionAndDrivesFast);
+        onClick(window->recoverPartitionsScreen()->advancedButton(), &ScanWizard::recoverPartitionAndDrivesAdvanced);
+        for (const RecoveryKindScreen* kind :
+             {window->recoverFilesScreen(), window->recoverPhotosScreen(), window->recoverPartitionsScreen()})
+            onClick(kind->backButton(), &ScanWizard::backToMainScreen);
+        for (const WizardScreen* screen : screensWithHome(*window))
+            connect(screen->homeButton(), &QAbstractButton::clicked, this,
+                    [this, b = screen->homeButton()] { gotoHome(b); });
 
-    onClick("buttonRefreshDrivesList", &ScanWizard::refreshDrivesList);
-    onClick("backButtonInDrivesList", &ScanWizard::backButtonInDrivesListTabClicked);
-    onClick("nextButtonInDrivesList", &ScanWizard::nextButtonInDrivesListTabClicked);
-    onClick("buttonPTListNext", &ScanWizard::ptListNextClicked);
-    onClick("buttonPTListBack", &ScanWizard::ptListBackClicked);
-    onClick("buttonPTScanListNext", &ScanWizard::ptScanListNextClicked);
-    onClick("buttonPTScanListBack", &ScanWizard::ptScanListBackClicked);
-    onClick("buttonTreeScanModeStd", &ScanWizard::treeScanModeStdScanClicked);
-    onClick("buttonTreeScanModeAdv", &ScanWizard::treeScanModeAdvScanClicked);
-    onClick("buttonTreeScanModeBack", &ScanWizard::treeScanModeBackClicked);
-    onClick("nextButtonSigTab", &ScanWizard::sigSelNextClicked);
-    onClick("skipButtonSigTab", &ScanWizard::skipButtonSigTabClicked);
-    onClick("buttonSigSelBack", &ScanWizard::sigSelBackToVolumesClicked);
-    onClick("buttonRawSliderBack", &ScanWizard::rawSliderBackToSigSelClicked);
-    if (auto* start = qobject_cast<QAbstractButton*>(delegate_.element(QStringLiteral("buttonRawSliderNext"))))
-        connect(start, &QAbstractButton::clicked, this, [this] { rawSliderNextClicked(false); });
-    for (const char* name : {"sliderStart", "sliderEnd"})
-        if (auto* slider = qobject_cast<QSlider*>(delegate_.element(QString::fromLatin1(name))))
+        const DrivesListScreen* drives = window->drivesListScreen();
+        onClick(drives->buttonRefreshDrivesList(), &ScanWizard::refreshDrivesList);
+        onClick(drives->backButtonInDrivesList(), &ScanWizard::backButtonInDrivesListTabClicked);
+        onClick(drives->nextButtonInDrivesList(), &ScanWizard::nextButtonInDrivesListTabClicked);
+        onClick(window->ptListScreen()->buttonPTListNext(), &ScanWizard::ptListNextClicked);
+        onClick(window->ptListScreen()->buttonPTListBack(), &ScanWizard::ptListBackClicked);
+        onClick(window->ptScanListScreen()->buttonPTScanListNext(), &ScanWizard::ptScanListNextClicked);
+        onClick(window->ptScanListScreen()->buttonPTScanListBack(), &ScanWizard::ptScanListBackClicked);
+        const TreeScanModeScreen* treeScanMode = window->treeScanModeScreen();
+        onClick(treeScanMode->buttonTreeScanModeStd(), &ScanWizard::treeScanModeStdScanClicked);
+        onClick(treeScanMode->buttonTreeScanModeAdv(), &ScanWizard::treeScanModeAdvScanClicked);
+        onClick(treeScanMode->buttonTreeScanModeBack(), &ScanWizard::treeScanModeBackClicked);
+        const SignaturesScreen* signatures = window->signaturesScreen();
+        onClick(signatures->nextButtonSigTab(), &ScanWizard::sigSelNextClicked);
+        onClick(signatures->skipButtonSigTab(), &ScanWizard::skipButtonSigTabClicked);
+        onClick(signatures->buttonSigSelBack(), &ScanWizard::sigSelBackToVolumesClicked);
+        const RawSliderScreen* range = window->rawSliderScreen();
+        onClick(range->buttonRawSliderBack(), &ScanWizard::rawSliderBackToSigSelClicked);
+        connect(range->buttonRawSliderNext(), &QAbstractButton::clicked, this, [this] { rawSliderNextClicked(false); });
+        for (QSlider* slider : {range->sliderStart(), range->sliderEnd()})
             connect(slider, &QSlider::valueChanged, this, [this, slider] { rawSliderChanged(slider); });
+    }
 
     // The end of a scan that refused its volume and the end of the
     // lost-volume search come here.
@@ -149,42 +175,41 @@ void ScanWizard::watchDrives(DriveListMonitor* monitor) {
 // ---------------------------------------------------------------------------
 // Small helpers of the screens
 
-void ScanWizard::setChecked(const char* name, bool checked) {
-    if (auto* box = qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name))))
-        box->setChecked(checked);
+void ScanWizard::setSigTabStepsEnabled(bool enabled) {
+    if (MainWindow* window = delegate_.window()) {
+        window->signaturesScreen()->nextButtonSigTab()->setEnabled(enabled);
+        window->signaturesScreen()->skipButtonSigTab()->setEnabled(enabled);
+    }
 }
 
-void ScanWizard::setEnabled(const char* name, bool enabled) {
-    if (QWidget* w = delegate_.element(QString::fromLatin1(name))) w->setEnabled(enabled);
-}
-
-void ScanWizard::clearSelection(const char* tableName) {
-    if (auto* table = qobject_cast<QAbstractItemView*>(delegate_.element(QString::fromLatin1(tableName))))
-        table->clearSelection();
+void ScanWizard::setSkipEnabled(bool enabled) {
+    if (MainWindow* window = delegate_.window()) window->signaturesScreen()->skipButtonSigTab()->setEnabled(enabled);
 }
 
 void ScanWizard::setFileTypeEditingShown(bool shown) {
-    for (const char* name : {"buttonSigAddFileType", "buttonSigRemoveFileType"})
-        delegate_.updateButton(Dict{{"button", name}, {"setEnabled", shown}, {"setHidden", !shown}});
+    // Also from the worker that loads the drive list.
+    delegate_.performOnMainThread(
+        [this, shown] {
+            if (MainWindow* window = delegate_.window()) window->signaturesScreen()->setFileTypeEditingShown(shown);
+        },
+        true);
 }
 
 void ScanWizard::writeDrivesHeading() {
-    const int mode = delegate_.displayDrvOrVolOrBoth();
-    if (mode < 0 || mode > 2) return;
-    delegate_.updateTextField(
-        Dict{{"textField", "textFieldHeadingDriveListTab"}, {"textField String", kHeadings[mode]}});
+    if (MainWindow* window = delegate_.window())
+        window->drivesListScreen()->showHeading(delegate_.displayDrvOrVolOrBoth());
 }
 
 void ScanWizard::showEmptyListTexts() {
+    using Table = DrivesTableDataSource::Table;
+    MainWindow* window = delegate_.window();
+    if (!window) return;
     // An empty list says what would fill it; the loading state (rows held
     // back while the list is rebuilt) says nothing.
-    if (auto* text = qobject_cast<QLabel*>(delegate_.elementIfMade(QStringLiteral("textFieldEmptyDrivesList"))))
-        text->setVisible(!delegate_.zeroTableViewDrivesList() &&
-                         tables_->rowCount(QStringLiteral("tableViewDrives")) == 0);
-    if (auto* text = qobject_cast<QLabel*>(delegate_.elementIfMade(QStringLiteral("textFieldEmptyPTList"))))
-        text->setVisible(tables_->rowCount(QStringLiteral("tableViewPTList")) == 0);
-    if (auto* text = qobject_cast<QLabel*>(delegate_.elementIfMade(QStringLiteral("textFieldEmptyPTScanList"))))
-        text->setVisible(tables_->rowCount(QStringLiteral("tableViewScanPTList")) == 0);
+    window->drivesListScreen()->textFieldEmptyDrivesList()->setVisible(!delegate_.zeroTableViewDrivesList() &&
+                                                                       tables_->rowCount(Table::Drives) == 0);
+    window->ptListScreen()->textFieldEmptyPTList()->setVisible(tables_->rowCount(Table::Partitions) == 0);
+    window->ptScanListScreen()->textFieldEmptyPTScanList()->setVisible(tables_->rowCount(Table::FoundVolumes) == 0);
 }
 
 QString ScanWizard::sizeText(std::uint64_t bytes) {
@@ -214,47 +239,45 @@ void ScanWizard::freeSelectedVolume() {
 // ---------------------------------------------------------------------------
 // Home and recovery-kind screens
 
-void ScanWizard::showKindScreen(int scanMode, bool selectTab) {
+void ScanWizard::showKindScreen(ScanMode scanMode, bool selectTab) {
     const KindScreen kind = kindScreenOf(scanMode);
     MainWindow* window = delegate_.window();
     if (!window) return;
-    if (auto* screen = qobject_cast<RecoveryKindScreen*>(window->screen(QString::fromLatin1(kind.tab)))) {
-        screen->pictureArea()->picture()->setPixmap(AppImages::imageNamed(QStringLiteral("wizard2")));
-        screen->pictureArea()->overlay()->setPixmap(AppImages::imageNamed(QString::fromLatin1(kind.hover)));
-    }
+    RecoveryKindScreen* screen = (window->*kind.screen)();
+    screen->pictureArea()->picture()->setPixmap(AppImages::imageNamed(QStringLiteral("wizard2")));
+    screen->pictureArea()->overlay()->setPixmap(AppImages::imageNamed(QString::fromLatin1(kind.hover)));
     if (selectTab) window->selectTabViewItemWithIdentifier(QString::fromLatin1(kind.tab));
 }
 
-void ScanWizard::openKind(int fastMode) {
-    static const char* const pressed[] = {"buttonRecoverFiles", "buttonRecoverPhotos",
-                                          "buttonRecoverPartitionAndDrives"};
-    resetPressed(pressed[fastMode / 2]);
+void ScanWizard::openKind(ScanMode fastMode) {
+    if (MainWindow* window = delegate_.window()) {
+        const MainScreen* home = window->mainScreen();
+        (platform::isFileScan(fastMode)    ? home->buttonRecoverFiles()
+         : platform::isPhotoScan(fastMode) ? home->buttonRecoverPhotos()
+                                           : home->buttonRecoverPartitionAndDrives())
+            ->resetButton();
+    }
     const bool resuming = platform::autoResumeFlag();
-    if (!resuming) delegate_.setTreeScanMode(-1);
+    if (!resuming) delegate_.setTreeScanMode(TreeScanMode::None);
     showKindScreen(fastMode, !resuming);
-    setFileTypeEditingShown(fastMode == 4);
+    setFileTypeEditingShown(fastMode == ScanMode::Partitions);
     // A resumed scan goes on with the choice it had made.
-    if (resuming && (delegate_.scanMode() == fastMode || delegate_.scanMode() == fastMode + 1))
-        choose(delegate_.scanMode());
+    if (resuming && sameKind(delegate_.scanMode(), fastMode)) choose(delegate_.scanMode());
 }
 
-void ScanWizard::resetPressed(const char* name) {
-    if (auto* b = qobject_cast<HoverButton*>(delegate_.element(QString::fromLatin1(name)))) b->resetButton();
-}
-
-void ScanWizard::choose(int scanMode) {
-    static const char* const choices[] = {"buttonRecoverFilesFast",
-                                          "buttonRecoverFilesAdvanced",
-                                          "buttonRecoverPhotosFast",
-                                          "buttonRecoverPhotosAdvanced",
-                                          "buttonRecoverPartitionAndDrivesFast",
-                                          "buttonRecoverPartitionAndDrivesAdvanced"};
-    resetPressed(choices[scanMode]);
+void ScanWizard::choose(ScanMode scanMode) {
+    MainWindow* window = delegate_.window();
+    if (window) {
+        const RecoveryKindScreen* kind = (window->*kindScreenOf(scanMode).screen)();
+        const bool fast =
+            scanMode == ScanMode::FastFiles || scanMode == ScanMode::FastPhotos || scanMode == ScanMode::Partitions;
+        (fast ? kind->fastButton() : kind->advancedButton())->resetButton();
+    }
     const bool resuming = platform::autoResumeFlag();
-    if (!resuming) delegate_.setTreeScanMode(-1);
-    setFileTypeEditingShown(scanMode >= 4);
+    if (!resuming) delegate_.setTreeScanMode(TreeScanMode::None);
+    setFileTypeEditingShown(platform::isPartitionScan(scanMode));
     if (!resuming) delegate_.setScanMode(scanMode);
-    setEnabled("nextButtonInDrivesList", false);
+    if (window) window->drivesListScreen()->nextButtonInDrivesList()->setEnabled(false);
     delegate_.setZeroTableViewDrivesList(true);
     startDrivesLoading();
 }
@@ -263,23 +286,23 @@ void ScanWizard::showHomeScreen() {
     MainWindow* window = delegate_.window();
     if (!window) return;
     // The welcome picture again, without the last choice's explanation.
-    if (auto* home = qobject_cast<MainScreen*>(window->screen(QStringLiteral("Main Screen")))) {
-        home->pictureArea()->overlay()->clear();
-        home->pictureArea()->picture()->setPixmap(AppImages::imageNamed(QStringLiteral("wizard")));
-    }
+    window->mainScreen()->pictureArea()->overlay()->clear();
+    window->mainScreen()->pictureArea()->picture()->setPixmap(AppImages::imageNamed(QStringLiteral("wizard")));
     window->selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
 }
 
 void ScanWizard::backToMainScreen() {
-    for (const char* name : {"buttonBackToMainScreenFromFileRecoveryTab", "buttonBackToMainScreenFromPhotoRecoveryTab",
-                             "buttonBackToMainScreenFromPartitionAndDrivesRecoveryTab"})
-        resetPressed(name);
+    if (MainWindow* window = delegate_.window())
+        for (const RecoveryKindScreen* kind :
+             {window->recoverFilesScreen(), window->recoverPhotosScreen(), window->recoverPartitionsScreen()})
+            kind->backButton()->resetButton();
     delegate_.setIsPTListOrPTScanListChosen(-1);
     showHomeScreen();
 }
 
 void ScanWizard::gotoHome(QObject* sender) {
-    if (sender && sender->objectName() == QStringLiteral("buttonGoToHomeFromTreeTab")) {
+    MainWindow* window = delegate_.window();
+    if (sender && window && sender == window->treeScreen()->homeButton()) {
         const int answer = delegate_.showAlertPanelWithData(
             Dict{{"title", "Important Tip"},
                  {"body", "You can save on scanning time when you want to use the software again by saving current "
@@ -292,12 +315,15 @@ void ScanWizard::gotoHome(QObject* sender) {
         delegate_.previewClose();
         delegate_.restoreInitialWindowFrame();
     }
-    clearSelection("tableViewPTList");
-    clearSelection("tableViewScanPTList");
+    if (window) {
+        window->ptListScreen()->tableViewPTList()->clearSelection();
+        window->ptScanListScreen()->tableViewScanPTList()->clearSelection();
+    }
     delegate_.setZeroTableViewDrivesList(true);
     // The pressed home button leaves its hover look behind.
-    for (const char* name : kHomeButtons)
-        resetPressed(name);
+    if (window)
+        for (const WizardScreen* screen : screensWithHome(*window))
+            screen->homeButton()->resetButton();
     delegate_.setIsPTListOrPTScanListChosen(-1);
     showHomeScreen();
     freeSelectedVolume();
@@ -322,10 +348,10 @@ void ScanWizard::runSheetForDrivesLoading() {
         delegate_.endSheetWindow(Dict{{"sheetWindow", "windowLoadingDrives"}});
     }
     delegate_.performOnMainThread([this] { writeDrivesHeading(); }, true);
-    setFileTypeEditingShown(delegate_.scanMode() == 4 || delegate_.scanMode() == 5);
+    setFileTypeEditingShown(platform::isPartitionScan(delegate_.scanMode()));
     // The screen comes last, so that the list is complete when it shows.
-    const int mode = delegate_.scanMode();
-    if (!platform::autoResumeFlag() && mode >= 0 && mode <= 5) delegate_.selectTabViewItemWithIdentifier("Drives List");
+    if (!platform::autoResumeFlag() && delegate_.scanMode() != ScanMode::None)
+        delegate_.selectTabViewItemWithIdentifier("Drives List");
 }
 
 void ScanWizard::refreshDrivesList() {
@@ -370,7 +396,7 @@ void ScanWizard::nextButtonInDrivesListTabClicked() {
     delegate_.setIsPTListOrPTScanListChosen(-1);
     if (platform::autoResumeFlag())
         if (std::shared_ptr<Volume> volume = delegate_.selectedVolume()) tables_->selectRowWithPath(volume->path());
-    const std::optional<Dict> row = tables_->selectedRow(QStringLiteral("tableViewDrives"));
+    const std::optional<Dict> row = tables_->selectedRow(DrivesTableDataSource::Table::Drives);
     if (row) selectedDrvOrVolDict_ = *row;
     if (row && row->contains("WhetherVolume") && row->get("Content").stringValue() == "-") {
         delegate_.runAlertPanel(
@@ -379,37 +405,39 @@ void ScanWizard::nextButtonInDrivesListTabClicked() {
     }
     if (!row && !platform::autoResumeFlag()) return;
     if (isSipEnable(selectedDrvOrVolDict_.get("Path").stringValue())) {
-        setEnabled("nextButtonSigTab", false);
-        setEnabled("skipButtonSigTab", false);
-        if (auto* panel = delegate_.element(QStringLiteral("windowSIPPanel"))) {
+        setSigTabStepsEnabled(false);
+        if (MainWindow* window = delegate_.window()) {
+            QWidget* panel = window->windowSIPPanel();
             panel->show();
             panel->raise();
             panel->activateWindow();
         }
         return;
     }
-    setEnabled("nextButtonSigTab", true);
-    setEnabled("skipButtonSigTab", true);
+    setSigTabStepsEnabled(true);
     prepareForScan();
 }
 
 void ScanWizard::backButtonInDrivesListTabClicked() {
     delegate_.setIsPTListOrPTScanListChosen(-1);
-    const int mode = delegate_.scanMode();
-    if (mode >= 0 && mode <= 5) showKindScreen(mode, true);
-    delegate_.setScanMode(-1);
+    const ScanMode mode = delegate_.scanMode();
+    if (mode != ScanMode::None) showKindScreen(mode, true);
+    delegate_.setScanMode(ScanMode::None);
 }
 
 // ---------------------------------------------------------------------------
 // Partition lists and the lost-volume search
 
 Dict ScanWizard::completedPartitionRow(Dict row) const {
-    const Value blockSize = selectedDrvOrVolDict_.get("Preferred Block Size");
-    row.set("Preferred Block Size", blockSize.intValue());
-    row.set("Size", static_cast<unsigned long long>(row.get("Volume Size In Sectors").uint64Value() *
-                                                    static_cast<std::uint64_t>(blockSize.unsignedIntValue())));
-    for (const char* key : {"IOBundleResourceFile", "bundle path"})
-        if (selectedDrvOrVolDict_.contains(key)) row.set(key, selectedDrvOrVolDict_.get(key));
+    const std::uint32_t blockSize = selectedDrvOrVolDict_.get("Preferred Block Size").unsignedIntValue();
+    DriveRow completion{.size = row.get("Volume Size In Sectors").uint64Value() * blockSize,
+                        .preferredBlockSize = blockSize};
+    // The disk's icon.
+    if (selectedDrvOrVolDict_.contains("IOBundleResourceFile"))
+        completion.bundleResourceFile = selectedDrvOrVolDict_.get("IOBundleResourceFile").description();
+    if (selectedDrvOrVolDict_.contains("bundle path"))
+        completion.bundlePath = selectedDrvOrVolDict_.get("bundle path").description();
+    completion.setIn(row);
     return row;
 }
 
@@ -420,34 +448,34 @@ std::shared_ptr<Volume> ScanWizard::volumeFromRow(const Dict& row) {
 }
 
 void ScanWizard::prepareForScan() {
-    setEnabled("skipButtonSigTab", true);
+    setSkipEnabled(true);
     const bool resuming = platform::autoResumeFlag();
     const bool fsr = selectedDrvOrVolDict_.get("supportFileSystemRecovery").intValue() != 0;
     switch (delegate_.scanMode()) {
-    case 0:
+    case ScanMode::FastFiles:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         if (!fsr) {
-            setEnabled("skipButtonSigTab", false);
+            setSkipEnabled(false);
             prepareForSignatureSearch();
         } else {
             fileTypes_->deselectAllSig();
-            setEnabled("skipButtonSigTab", false);
+            setSkipEnabled(false);
             sigSelNextClicked();
         }
         break;
-    case 1:
+    case ScanMode::AdvancedFiles:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
-        if (!fsr) setEnabled("skipButtonSigTab", false);
+        if (!fsr) setSkipEnabled(false);
         prepareForSignatureSearch();
         break;
-    case 2:
-    case 3:
+    case ScanMode::FastPhotos:
+    case ScanMode::AdvancedPhotos:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         if (delegate_.selectedVolume()) delegate_.signatureSearch()->filterTreeForMedia = true;
-        if (!(fsr && delegate_.scanMode() == 2)) setEnabled("skipButtonSigTab", false);
+        if (!(fsr && delegate_.scanMode() == ScanMode::FastPhotos)) setSkipEnabled(false);
         prepareForSignatureSearch();
         break;
-    case 4: {
+    case ScanMode::Partitions: {
         if (!resuming) {
             delegate_.setSelectedDrive(DMedia::initWithDictionary(selectedDrvOrVolDict_));
             Array partitions;
@@ -456,53 +484,53 @@ void ScanWizard::prepareForScan() {
                 drive->initialize(partitions);
                 otherPartitions = drive->otherPartitionsPassedOver > 0;
             }
-            if (auto* text = qobject_cast<QLabel*>(delegate_.elementIfMade(QStringLiteral("textFieldEmptyPTList"))))
-                text->setText(PTListScreen::emptyListText(otherPartitions));
+            MainWindow* window = delegate_.window();
+            if (window)
+                window->ptListScreen()->textFieldEmptyPTList()->setText(PTListScreen::emptyListText(otherPartitions));
             for (Value& partition : partitions)
                 if (const Dict* d = partition.dict()) partition = Value(completedPartitionRow(*d));
             delegate_.setPartitionListDictArray(std::move(partitions));
             delegate_.fillCellArrayPTList();
-            clearSelection("tableViewPTList");
-            setChecked("buttonPTListCheckBoxScanForVolumes", false);
-            setEnabled("buttonPTListNext", false);
+            if (window) {
+                window->ptListScreen()->clearChoice();
+                window->ptListScreen()->buttonPTListNext()->setEnabled(false);
+            }
         }
         if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
         break;
     }
-    case 5:
+    case ScanMode::Formatted:
         if (!resuming) volumeFromRow(selectedDrvOrVolDict_);
         treeScanModeAdvScanClicked();
         // A volume whose file system the tree scan does not rebuild (exFAT)
         // is only searched: skipping the file types would leave nothing.
-        if (ScanThread::fileSystemForContent(selectedDrvOrVolDict_.get("Content").description(), true) ==
+        if (ScanThread::fileSystemForContent(contentKindOf(selectedDrvOrVolDict_.get("Content").description()), true) ==
             ScanThread::FileSystem::None)
-            setEnabled("skipButtonSigTab", false);
+            setSkipEnabled(false);
         break;
-    default:
+    case ScanMode::None:
         break;
     }
 }
 
 void ScanWizard::ptListNextClicked() {
-    auto* box = qobject_cast<QAbstractButton*>(delegate_.element(QStringLiteral("buttonPTListCheckBoxScanForVolumes")));
-    if (!box || !box->isChecked()) {
-        if (tables_->selectedRow(QStringLiteral("tableViewPTList"))) volumeFromPTIsSelected();
+    MainWindow* window = delegate_.window();
+    if (!window || !window->ptListScreen()->buttonPTListCheckBoxScanForVolumes()->isChecked()) {
+        if (tables_->selectedRow(DrivesTableDataSource::Table::Partitions)) volumeFromPTIsSelected();
         return;
     }
     // The search for lost volumes over the whole disk.
+    const PTScanProgressScreen* progress = window->ptScanProgressScreen();
     delegate_.setScanStartDate(QDateTime::currentDateTime());
-    delegate_.updateTextField(Dict{{"textField", "textFieldScanForVolumesStartTime"},
-                                   {"textField String", Utf8Text::fromQString(dateText(delegate_.scanStartDate()))}});
+    progress->textFieldScanForVolumesStartTime()->setText(dateText(delegate_.scanStartDate()));
     delegate_.startElapsedTimeThreadScanForVolumes();
     std::shared_ptr<DMedia> drive = DMedia::initWithDictionary(selectedDrvOrVolDict_);
     delegate_.setSelectedDrive(drive);
     delegate_.volumeScanArgument() = Array{Value(Array{}), Value(Array{})};
     delegate_.fillCellArrayPTList();
     platform::scanRunningFlag() = true;
-    if (MainWindow* window = delegate_.window())
-        window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan prog"));
-    delegate_.updateProgressIndicator(
-        Dict{{"progressIndicator", "progressIndicatorScanForVolumes"}, {"minValue", 0.0}});
+    window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan prog"));
+    progress->progressIndicatorScanForVolumes()->setMinValue(0.0);
     if (!drive) {
         // Nothing to read: the search ends at once with nothing found.
         delegate_.updateVolumeScanProgress(Dict{{"Scan Complete", true}});
@@ -514,16 +542,17 @@ void ScanWizard::ptListNextClicked() {
 
 void ScanWizard::volumeFromPTIsSelected() {
     delegate_.setIsPTListOrPTScanListChosen(0);
-    const std::optional<Dict> row = tables_->selectedRow(QStringLiteral("tableViewPTList"));
+    const std::optional<Dict> row = tables_->selectedRow(DrivesTableDataSource::Table::Partitions);
     if (!row) return;
     std::shared_ptr<Volume> volume = volumeFromRow(*row);
     delegate_.setSelectedDrive(nullptr);
     if (!volume) return;
-    if (volume->volumeContent.rfind("Apple", 0) == 0) {
+    const ContentKind content = contentKindOf(volume->volumeContent);
+    if (isHFSContent(content)) {
         if (MainWindow* window = delegate_.window())
             window->selectTabViewItemWithIdentifier(QStringLiteral("Tree scan mode"));
-    } else if (volume->volumeContent.rfind("FAT", 0) == 0) {
-        delegate_.setTreeScanMode(0);
+    } else if (isFATContent(content)) {
+        delegate_.setTreeScanMode(TreeScanMode::Standard);
         prepareForSignatureSearch();
     }
 }
@@ -544,20 +573,20 @@ void ScanWizard::showPTScanList() {
         if (const Dict* d = volume.dict()) volume = Value(completedPartitionRow(*d));
     if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = Value(found);
     delegate_.fillCellArrayPTList();
-    delegate_.updateTextField(
-        Dict{{"textField", "textFieldNumFoundVolumes"}, {"textField String", std::to_string(found.size())}});
-    if (MainWindow* window = delegate_.window())
-        window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
-    setEnabled("buttonPTScanListNext", false);
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    window->ptScanListScreen()->textFieldNumFoundVolumes()->setText(QString::number(found.size()));
+    window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
+    window->ptScanListScreen()->buttonPTScanListNext()->setEnabled(false);
 }
 
 void ScanWizard::ptScanListNextClicked() {
-    if (tables_->selectedRow(QStringLiteral("tableViewScanPTList"))) volumeFromScanListIsSelected();
+    if (tables_->selectedRow(DrivesTableDataSource::Table::FoundVolumes)) volumeFromScanListIsSelected();
 }
 
 void ScanWizard::volumeFromScanListIsSelected() {
     delegate_.setIsPTListOrPTScanListChosen(1);
-    const std::optional<Dict> row = tables_->selectedRow(QStringLiteral("tableViewScanPTList"));
+    const std::optional<Dict> row = tables_->selectedRow(DrivesTableDataSource::Table::FoundVolumes);
     if (!row) return;
     volumeFromRow(*row);
     delegate_.setSelectedDrive(nullptr);
@@ -568,31 +597,41 @@ void ScanWizard::volumeFromScanListIsSelected() {
 void ScanWizard::ptScanListBackClicked() {
     delegate_.setSelectedDrive(nullptr);
     delegate_.fillCellArrayPTList();
-    setChecked("buttonPTListCheckBoxScanForVolumes", false);
-    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
-    clearSelection("tableViewPTList");
+    backToPartitionList();
     delegate_.setIsPTListOrPTScanListChosen(-1);
 }
 
-void ScanWizard::destroyVolumeAndBackToPartList() {
+void ScanWizard::backToPartitionList() {
     MainWindow* window = delegate_.window();
+    if (!window) return;
+    window->ptListScreen()->clearChoice();
+    window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
+}
+
+void ScanWizard::backToFoundVolumes() {
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    window->ptScanListScreen()->showAgain(delegate_.partitionScanListDictArray().size());
+    window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
+}
+
+void ScanWizard::backToDrivesList() {
+    MainWindow* window = delegate_.window();
+    if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
+    writeDrivesHeading();
+    if (window) window->drivesListScreen()->tableViewDrives()->clearSelection();
+}
+
+void ScanWizard::destroyVolumeAndBackToPartList() {
     switch (delegate_.isPTListOrPTScanListChosen()) {
     case 0:
-        setChecked("buttonPTListCheckBoxScanForVolumes", false);
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
-        clearSelection("tableViewPTList");
+        backToPartitionList();
         break;
     case 1:
-        delegate_.updateTextField(
-            Dict{{"textField", "textFieldNumFoundVolumes"},
-                 {"textField String", std::to_string(delegate_.partitionScanListDictArray().size())}});
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
-        clearSelection("tableViewScanPTList");
+        backToFoundVolumes();
         break;
     default:
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
-        writeDrivesHeading();
-        clearSelection("tableViewDrives");
+        backToDrivesList();
         break;
     }
     // The scan that refused the volume walks its tree no more, and nothing
@@ -609,48 +648,40 @@ void ScanWizard::destroyVolumeAndBackToPartList() {
 // Scan mode, file types, range and start
 
 void ScanWizard::treeScanModeStdScanClicked() {
-    delegate_.setTreeScanMode(0);
+    delegate_.setTreeScanMode(TreeScanMode::Standard);
     prepareForSignatureSearch();
 }
 
 void ScanWizard::treeScanModeAdvScanClicked() {
-    delegate_.setTreeScanMode(1);
+    delegate_.setTreeScanMode(TreeScanMode::Advanced);
     prepareForSignatureSearch();
 }
 
 void ScanWizard::treeScanModeBackClicked() {
-    MainWindow* window = delegate_.window();
-    if (delegate_.isPTListOrPTScanListChosen() == 0) {
-        setChecked("buttonPTListCheckBoxScanForVolumes", false);
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("PT list"));
-        clearSelection("tableViewPTList");
-    } else if (delegate_.isPTListOrPTScanListChosen() == 1) {
-        delegate_.updateTextField(
-            Dict{{"textField", "textFieldNumFoundVolumes"},
-                 {"textField String", std::to_string(delegate_.partitionScanListDictArray().size())}});
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("PT scan list"));
-        clearSelection("tableViewScanPTList");
-    }
+    if (delegate_.isPTListOrPTScanListChosen() == 0)
+        backToPartitionList();
+    else if (delegate_.isPTListOrPTScanListChosen() == 1)
+        backToFoundVolumes();
     freeSelectedVolume();
 }
 
 void ScanWizard::prepareForSignatureSearch() {
-    if (auto* find = qobject_cast<QLineEdit*>(delegate_.elementIfMade(QStringLiteral("findFTSearchField"))))
-        find->clear();
+    MainWindow* window = delegate_.window();
+    if (window) window->signaturesScreen()->findFTSearchField()->clear();
     fileTypes_->setSigDataLoadCount(0);
     fileTypes_->loadSigData();
     fileTypes_->deselectAllSig();
-    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
+    if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
     if (platform::autoResumeFlag()) {
         sigSelArray_ = fileTypes_->fileTypesWithExtensions(autoRecSigExtArray_);
         autoRecSigExtArray_.clear();
     }
-    auto* range = qobject_cast<QCheckBox*>(delegate_.element(QStringLiteral("rawSearchCheckBox")));
-    if (range) {
+    if (window) {
+        QCheckBox* range = window->signaturesScreen()->rawSearchCheckBox();
         range->setChecked(false);
         range->setEnabled(true);
         range->setHidden(false);
-        if (delegate_.scanMode() == 2) {
+        if (delegate_.scanMode() == ScanMode::FastPhotos) {
             range->setEnabled(false);
             range->setHidden(true);
         }
@@ -658,43 +689,45 @@ void ScanWizard::prepareForSignatureSearch() {
 }
 
 void ScanWizard::sigSelNextClicked() {
-    auto* start = qobject_cast<QSlider*>(delegate_.element(QStringLiteral("sliderStart")));
-    auto* end = qobject_cast<QSlider*>(delegate_.element(QStringLiteral("sliderEnd")));
+    MainWindow* window = delegate_.window();
+    QSlider* start = window ? window->rawSliderScreen()->sliderStart() : nullptr;
+    QSlider* end = window ? window->rawSliderScreen()->sliderEnd() : nullptr;
     if (start) start->setValue(0);
     if (end) end->setValue(RawSliderScreen::kSliderSteps);
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
     if (!volume) return;
     sigSelArray_ = fileTypes_->markedFileTypes();
 
-    auto* rangeBox = qobject_cast<QCheckBox*>(delegate_.element(QStringLiteral("rawSearchCheckBox")));
-    const bool askRange = rangeBox && rangeBox->isChecked();
+    const bool askRange = window && window->signaturesScreen()->rawSearchCheckBox()->isChecked();
     const int vst = volume->volumeScanType;
     const bool fsr = volume->supportsFileSystemRecovery;
-    const int mode = delegate_.scanMode();
+    const ScanMode mode = delegate_.scanMode();
+    const bool formatted = mode == ScanMode::Formatted;
     const std::size_t cats = fileTypes_->categoryCount();
     // What follows the choice: the range screen, the start, or nothing.
     enum class Then { Range, Start, Nothing } then = Then::Nothing;
-    if (vst == 2 && mode != 5 && !fsr) {
-        rawSearchMode_ = 2;
+    if (vst == 2 && !formatted && !fsr) {
+        rawSearchMode_ = RawSearchMode::SearchOnly;
         then = askRange ? Then::Range : Then::Start;
-    } else if (vst == 2 && mode != 5 && mode != 0 && cats > 0) {
-        rawSearchMode_ = 1;
-        then = mode == 2                  ? Then::Start
-               : (mode == 1 || mode == 3) ? (askRange ? Then::Range : Then::Start)
-                                          : Then::Nothing;
-    } else if (vst == 2 && mode != 5) {
-        rawSearchMode_ = 0;
+    } else if (vst == 2 && !formatted && mode != ScanMode::FastFiles && cats > 0) {
+        rawSearchMode_ = RawSearchMode::DeletedFilesAndSearch;
+        then = mode == ScanMode::FastPhotos ? Then::Start
+               : (mode == ScanMode::AdvancedFiles || mode == ScanMode::AdvancedPhotos)
+                   ? (askRange ? Then::Range : Then::Start)
+                   : Then::Nothing;
+    } else if (vst == 2 && !formatted) {
+        rawSearchMode_ = RawSearchMode::DeletedFiles;
         then = Then::Start;
-    } else if (vst == 3 && mode != 5) {
-        rawSearchMode_ = 3;
+    } else if (vst == 3 && !formatted) {
+        rawSearchMode_ = RawSearchMode::WholeDisk;
         then = askRange ? Then::Range : Then::Start;
-    } else if ((vst < 0 || vst > 3) && mode != 5) {
+    } else if ((vst < 0 || vst > 3) && !formatted) {
         return;
     } else if (cats > 0) {
-        rawSearchMode_ = 4;
+        rawSearchMode_ = RawSearchMode::TreeAndSearch;
         then = askRange ? Then::Range : Then::Start;
     } else {
-        rawSearchMode_ = 5;
+        rawSearchMode_ = RawSearchMode::Tree;
         then = Then::Start;
     }
     if (then == Then::Nothing) return;
@@ -702,8 +735,7 @@ void ScanWizard::sigSelNextClicked() {
     rawSliderChanged(start);
     rawSliderChanged(end);
     if (then == Then::Range) {
-        if (MainWindow* window = delegate_.window())
-            window->selectTabViewItemWithIdentifier(QStringLiteral("Raw slider"));
+        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Raw slider"));
     } else {
         rawSliderNextClicked(false);
     }
@@ -715,31 +747,32 @@ void ScanWizard::skipButtonSigTabClicked() {
 }
 
 void ScanWizard::sigSelBackToVolumesClicked() {
-    MainWindow* window = delegate_.window();
     // On a partition path the volume stays: Standard or Advanced can go on
     // with it at once.
     if (delegate_.isPTListOrPTScanListChosen() == 0 || delegate_.isPTListOrPTScanListChosen() == 1) {
-        if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Tree scan mode"));
+        if (MainWindow* window = delegate_.window())
+            window->selectTabViewItemWithIdentifier(QStringLiteral("Tree scan mode"));
         return;
     }
     if (delegate_.selectedVolume()) fileTypes_->emptySigRootArray();
-    if (window) window->selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
-    writeDrivesHeading();
-    clearSelection("tableViewDrives");
+    backToDrivesList();
     freeSelectedVolume();
 }
 
 void ScanWizard::setTextFieldRawSizeDrvVol() {
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
     const std::uint64_t size = volume ? volume->sizeInSect() * volume->u32BytesInSector() : 0;
-    delegate_.updateTextField(Dict{{"textField", "textFieldSizeOfRawScanDrvVol"},
-                                   {"textField String", Utf8Text::fromQString(sizeText(size))}});
+    if (MainWindow* window = delegate_.window())
+        window->rawSliderScreen()->textFieldSizeOfRawScanDrvVol()->setText(sizeText(size));
 }
 
 void ScanWizard::rawSliderChanged(QObject* sender) {
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    const RawSliderScreen* range = window->rawSliderScreen();
     auto* slider = qobject_cast<QSlider*>(sender);
-    const bool isStart = slider && slider->objectName() == QStringLiteral("sliderStart");
-    const bool isEnd = slider && slider->objectName() == QStringLiteral("sliderEnd");
+    const bool isStart = slider && slider == range->sliderStart();
+    const bool isEnd = slider && slider == range->sliderEnd();
     const float percent =
         isStart || isEnd ? static_cast<float>(slider->value()) * 100.0F / RawSliderScreen::kSliderSteps : 0.0F;
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
@@ -747,25 +780,25 @@ void ScanWizard::rawSliderChanged(QObject* sender) {
     const auto bytes = static_cast<std::uint64_t>(static_cast<float>(size) * percent / 100.0F);
     const QString label = QStringLiteral("%1% %2").arg(static_cast<int>(percent)).arg(sizeText(bytes));
     if (isStart || isEnd)
-        delegate_.updateTextField(
-            Dict{{"textField", isStart ? "textFieldStartSliderStatus" : "textFieldEndSliderStatus"},
-                 {"textField String", Utf8Text::fromQString(label)}});
+        (isStart ? range->textFieldStartSliderStatus() : range->textFieldEndSliderStatus())->setText(label);
 }
 
 void ScanWizard::rawSliderBackToSigSelClicked() {
     sigSelArray_.clear();
     fileTypes_->deselectAllSig();
-    setChecked("rawSearchCheckBox", false);
-    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
+    if (MainWindow* window = delegate_.window()) {
+        window->signaturesScreen()->rawSearchCheckBox()->setChecked(false);
+        window->selectTabViewItemWithIdentifier(QStringLiteral("Signatures"));
+    }
 }
 
 void ScanWizard::scanAutoRecovery() {
-    const int mode = delegate_.scanMode();
-    if (mode == 0 || mode == 1)
+    const ScanMode mode = delegate_.scanMode();
+    if (platform::isFileScan(mode))
         recoverFiles();
-    else if (mode == 2 || mode == 3)
+    else if (platform::isPhotoScan(mode))
         recoverPhotos();
-    else if (mode == 4 || mode == 5)
+    else if (platform::isPartitionScan(mode))
         recoverPartitionAndDrives();
     fileTypes_->loadSigData();
     sigSelArray_ = fileTypes_->fileTypesWithExtensions(autoRecSigExtArray_);
@@ -780,11 +813,12 @@ void ScanWizard::rawSliderNextClicked(bool resumed) {
 
 void ScanWizard::startScan(bool resumed) {
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
-    auto* start = qobject_cast<QSlider*>(delegate_.element(QStringLiteral("sliderStart")));
-    auto* end = qobject_cast<QSlider*>(delegate_.element(QStringLiteral("sliderEnd")));
+    MainWindow* window = delegate_.window();
+    QSlider* start = window ? window->rawSliderScreen()->sliderStart() : nullptr;
+    QSlider* end = window ? window->rawSliderScreen()->sliderEnd() : nullptr;
     const float startPercent = start ? static_cast<float>(start->value()) * 100.0F / RawSliderScreen::kSliderSteps : 0;
     const float endPercent = end ? static_cast<float>(end->value()) * 100.0F / RawSliderScreen::kSliderSteps : 100;
-    const int mode = delegate_.scanMode();
+    const ScanMode mode = delegate_.scanMode();
     if (!resumed) {
         std::string name;
         if (volume && !volume->volumeName.empty())
@@ -793,9 +827,9 @@ void ScanWizard::startScan(bool resumed) {
             name = selectedDrvOrVolDict_.get("device model").description() + " " +
                    selectedDrvOrVolDict_.get("device serial").description() + " " +
                    selectedDrvOrVolDict_.get("device revision").description();
-        const char* status = mode == 0 || mode == 1   ? "Searching for deleted files from "
-                             : mode == 2 || mode == 3 ? "Searching for music, video and photos from "
-                                                      : "Creating tree from ";
+        const char* status = platform::isFileScan(mode)    ? "Searching for deleted files from "
+                             : platform::isPhotoScan(mode) ? "Searching for music, video and photos from "
+                                                           : "Creating tree from ";
         delegate_.setMainScanStatus(status + name);
         if (startPercent >= endPercent) {
             delegate_.runAlertPanel(platform::alertRequest(
@@ -805,46 +839,52 @@ void ScanWizard::startScan(bool resumed) {
             return;
         }
     }
-    delegate_.updateTextField(Dict{{"textField", "textFieldStatus"}, {"textField String", delegate_.mainScanStatus()}});
-    delegate_.updateTextField(Dict{{"textField", "findTextFieldSelectedIndex"}, {"textField String", " "}});
     delegate_.setScanStartDate(QDateTime::currentDateTime());
-    delegate_.updateTextField(Dict{{"textField", "textFieldScanStartTime"},
-                                   {"textField String", Utf8Text::fromQString(dateText(delegate_.scanStartDate()))}});
+    if (window) {
+        window->progressScreen()->textFieldStatus()->setText(Utf8Text::toQString(delegate_.mainScanStatus()));
+        window->treeScreen()->findTextFieldSelectedIndex()->setText(QStringLiteral(" "));
+        window->progressScreen()->textFieldScanStartTime()->setText(dateText(delegate_.scanStartDate()));
+    }
     delegate_.startElapsedTimeThread();
     if (!resumed && volume) volume->setRawSearchStart(startPercent, endPercent);
 
-    if (MainWindow* window = delegate_.window()) window->selectTabViewItemWithIdentifier(QStringLiteral("Progress"));
-    delegate_.updateProgressIndicator(Dict{{"progressIndicator", "progress"}, {"minValue", 0.0}});
+    if (window) {
+        window->selectTabViewItemWithIdentifier(QStringLiteral("Progress"));
+        window->progressScreen()->progress()->setMinValue(0.0);
+    }
     if (!volume) return;
 
-    const int m = mode == 0 || mode == 1 ? 0 : mode == 2 || mode == 3 ? 1 : -1;
-    const char* treeWord = delegate_.treeScanMode() == 0 ? "Normal Scan" : "Advanced Scan";
+    // The search method of the designed arguments: 0 plain search (the
+    // file scans), 1 carving (the photo scans), -1 none.
+    const int m = platform::isFileScan(mode) ? 0 : platform::isPhotoScan(mode) ? 1 : -1;
+    const char* treeWord = delegate_.treeScanMode() == TreeScanMode::Standard ? "Normal Scan" : "Advanced Scan";
     Array arguments;
     ScanThread::Entry entry = ScanThread::Entry::DeletedFiles;
     switch (rawSearchMode_) {
-    case 0:
+    case RawSearchMode::DeletedFiles:
         arguments = Array{1, 0};
         break;
-    case 1:
+    case RawSearchMode::DeletedFilesAndSearch:
         arguments = Array{1, 1, Value(sigSelArray_), m};
         break;
-    case 2:
+    case RawSearchMode::SearchOnly:
         arguments = Array{0, 1, Value(sigSelArray_), m};
         break;
-    case 3:
+    case RawSearchMode::WholeDisk:
         entry = ScanThread::Entry::DeletedFilesDisk;
         arguments = Array{Value(sigSelArray_), m};
         break;
-    case 4:
+    case RawSearchMode::TreeAndSearch:
         entry = ScanThread::Entry::MakingTree;
         arguments = Array{treeWord, 1, Value(sigSelArray_)};
         break;
-    default:
+    case RawSearchMode::Tree:
+    case RawSearchMode::None:
         entry = ScanThread::Entry::MakingTree;
         arguments = Array{treeWord, 0};
         break;
     }
-    if (resumed && rawSearchMode_ >= 1 && rawSearchMode_ <= 4) {
+    if (resumed && platform::searchesFileTypes(rawSearchMode_)) {
         arguments.emplace_back(static_cast<unsigned long long>(autoRecBeginSize_));
         arguments.emplace_back("auto");
     }

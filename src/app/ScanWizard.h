@@ -12,6 +12,7 @@
 // is SignatureListController's; this class only moves between screens and
 // decides what each step creates, keeps or frees.
 
+#include "platform/ScanMode.h"
 #include "platform/Value.h"
 #include "scan/ScanThread.h"
 
@@ -50,15 +51,15 @@ public:
     void setScanStarter(ScanStarter starter) { scanStarter_ = std::move(starter); }
 
     // --- home and recovery-kind screens ---
-    void recoverFiles() { openKind(0); }
-    void recoverPhotos() { openKind(2); }
-    void recoverPartitionAndDrives() { openKind(4); }
-    void recoverFilesFast() { choose(0); }
-    void recoverFilesAdvanced() { choose(1); }
-    void recoverPhotosFast() { choose(2); }
-    void recoverPhotosAdvanced() { choose(3); }
-    void recoverPartitionAndDrivesFast() { choose(4); }
-    void recoverPartitionAndDrivesAdvanced() { choose(5); }
+    void recoverFiles() { openKind(platform::ScanMode::FastFiles); }
+    void recoverPhotos() { openKind(platform::ScanMode::FastPhotos); }
+    void recoverPartitionAndDrives() { openKind(platform::ScanMode::Partitions); }
+    void recoverFilesFast() { choose(platform::ScanMode::FastFiles); }
+    void recoverFilesAdvanced() { choose(platform::ScanMode::AdvancedFiles); }
+    void recoverPhotosFast() { choose(platform::ScanMode::FastPhotos); }
+    void recoverPhotosAdvanced() { choose(platform::ScanMode::AdvancedPhotos); }
+    void recoverPartitionAndDrivesFast() { choose(platform::ScanMode::Partitions); }
+    void recoverPartitionAndDrivesAdvanced() { choose(platform::ScanMode::Formatted); }
     void backToMainScreen();
     // The home button of a later screen; from the result screen it asks
     // first.
@@ -108,8 +109,8 @@ public:
     void rawSliderNextClicked(bool resumed = false);
 
     // --- state ---
-    int rawSearchMode() const { return rawSearchMode_; }
-    void setRawSearchMode(int mode) { rawSearchMode_ = mode; }
+    platform::RawSearchMode rawSearchMode() const { return rawSearchMode_; }
+    void setRawSearchMode(platform::RawSearchMode mode) { rawSearchMode_ = mode; }
     const platform::Array& sigSelArray() const { return sigSelArray_; }
     const platform::Dict& selectedDrvOrVolDict() const { return selectedDrvOrVolDict_; }
     // Restored by a resume: the marked types' extensions and the block to
@@ -131,20 +132,24 @@ public:
 private:
     explicit ScanWizard(Quelvar_Recovery_SoftwareAppDelegate& delegate);
     void connectControls();
-    void choose(int scanMode);
+    void choose(platform::ScanMode scanMode);
     // A recovery-kind screen, by the scan mode of its fast choice.
-    void openKind(int fastMode);
+    void openKind(platform::ScanMode fastMode);
     // The kind screen of a scan mode, with its hover picture.
-    void showKindScreen(int scanMode, bool selectTab);
+    void showKindScreen(platform::ScanMode scanMode, bool selectTab);
     void showHomeScreen();
-    // A pressed hover button back in its resting look.
-    void resetPressed(const char* name);
+    // The file-type screen's Next and Skip, and Skip alone.
+    void setSigTabStepsEnabled(bool enabled);
+    void setSkipEnabled(bool enabled);
     void setFileTypeEditingShown(bool shown);
     void writeDrivesHeading();
     void showEmptyListTexts();
-    void clearSelection(const char* tableName);
-    void setChecked(const char* name, bool checked);
-    void setEnabled(const char* name, bool enabled);
+    // Back to a list the volume was chosen from, its choice cleared: the
+    // partition list (its search box off), the lost volumes found (with
+    // their count), the drives list (with its heading).
+    void backToPartitionList();
+    void backToFoundVolumes();
+    void backToDrivesList();
     // Lets the volume go: a tree on the result screen is freed by the result
     // screen, otherwise the volume's own tree with it.
     void freeSelectedVolume();
@@ -164,7 +169,7 @@ private:
 
     std::atomic<int> loadersRunning_{0};
     bool refreshPending_ = false;
-    int rawSearchMode_ = 0;
+    platform::RawSearchMode rawSearchMode_ = platform::RawSearchMode::DeletedFiles;
     platform::Dict selectedDrvOrVolDict_;
     platform::Array sigSelArray_;
     std::vector<std::string> autoRecSigExtArray_;

@@ -17,7 +17,7 @@ SheetWindow::SheetWindow(const QString& objectName, const QString& heading, cons
     layout->setSpacing(10);
     layout->addWidget(WizardScreen::makeLabel(QString(), heading, "heading", this));
     if (!message.isEmpty()) {
-        auto* text = WizardScreen::makeLabel(QString(), message, "caption", this);
+        auto* text = message_ = WizardScreen::makeLabel(QString(), message, "caption", this);
         text->setWordWrap(true);
         layout->addWidget(text);
     }

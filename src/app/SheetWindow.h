@@ -15,6 +15,9 @@ class SheetWindow : public QDialog {
 public:
     SheetWindow(const QString& objectName, const QString& heading, const QString& message, QWidget* parent = nullptr);
 
+    // The line under the heading; null on a sheet without one.
+    QLabel* messageLabel() const { return message_; }
+
 protected:
     QVBoxLayout* body() const { return body_; }
     QHBoxLayout* buttons() const { return buttons_; }
@@ -23,6 +26,7 @@ protected:
     void reject() override {}
 
 private:
+    QLabel* message_ = nullptr;
     QVBoxLayout* body_;
     QHBoxLayout* buttons_;
 };

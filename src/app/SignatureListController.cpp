@@ -1,10 +1,12 @@
 #include "app/SignatureListController.h"
 
 #include "app/ColorGradientView.h"
+#include "app/MainWindow.h"
 #include "app/NewSigSheet.h"
 #include "app/OutlineCellSig.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/SigListModel.h"
+#include "app/SignaturesScreen.h"
 #include "results/qt/Utf8Text.h"
 #include "signatures/CheckControllerSig.h"
 
@@ -13,6 +15,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -63,20 +66,23 @@ SignatureListController::~SignatureListController() {
     delete model_;
 }
 
-QAbstractButton* SignatureListController::button(const char* name) const {
-    return qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name)));
+SignaturesScreen* SignatureListController::screen() const {
+    MainWindow* window = delegate_.window();
+    return window ? window->signaturesScreen() : nullptr;
 }
 
-void SignatureListController::setButtonEnabled(const char* name, bool enabled) {
-    delegate_.updateButton(Dict{{"button", name}, {"setEnabled", enabled}});
+void SignatureListController::setButtonEnabled(QPushButton* (SignaturesScreen::*button)() const, bool enabled) {
+    if (SignaturesScreen* s = screen()) (s->*button)()->setEnabled(enabled);
 }
 
-void SignatureListController::setText(const char* field, const std::string& text) {
-    delegate_.updateTextField(Dict{{"textField", field}, {"textField String", text}});
+void SignatureListController::setText(QLabel* (SignaturesScreen::*field)() const, const std::string& text) {
+    if (SignaturesScreen* s = screen()) (s->*field)()->setText(Utf8Text::toQString(text));
 }
 
 void SignatureListController::connectControls() {
-    outline_ = qobject_cast<QTreeView*>(delegate_.element(QStringLiteral("outlineViewSig")));
+    SignaturesScreen* s = screen();
+    if (!s) return;
+    outline_ = s->outlineViewSig();
     if (outline_) {
         outline_->setModel(model_);
         nameCell_ = new OutlineCellSig(this);
@@ -93,25 +99,22 @@ void SignatureListController::connectControls() {
         connect(outline_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 &SignatureListController::selectionDidChange);
     }
-    auto onClick = [this](const char* name, void (SignatureListController::*action)()) {
-        if (QAbstractButton* b = button(name)) connect(b, &QAbstractButton::clicked, this, action);
+    auto onClick = [this](QAbstractButton* b, void (SignatureListController::*action)()) {
+        connect(b, &QAbstractButton::clicked, this, action);
     };
-    onClick("buttonSigSelectAll", &SignatureListController::selectAllSig);
-    onClick("buttonSigDeselectAll", &SignatureListController::deselectAllSig);
-    onClick("buttonSigAddFileType", &SignatureListController::addNewSig);
-    onClick("buttonSigRemoveFileType", &SignatureListController::removeFileType);
-    onClick("buttonSigLoadFileTypes", &SignatureListController::reloadSigData);
-    if (auto* find = qobject_cast<QLineEdit*>(delegate_.element(QStringLiteral("findFTSearchField"))))
-        connect(find, &QLineEdit::returnPressed, this, &SignatureListController::findFileTypes);
-    stepper_ = qobject_cast<QSpinBox*>(delegate_.element(QStringLiteral("stepperFT")));
-    if (stepper_) connect(stepper_, &QSpinBox::valueChanged, this, &SignatureListController::stepperFTClicked);
-    gradient_ = qobject_cast<ColorGradientView*>(delegate_.element(QStringLiteral("imageViewSigSpeedGradient")));
-    sheet_ = qobject_cast<NewSigSheet*>(delegate_.element(QStringLiteral("newSigWindow")));
-    if (sheet_) {
-        connect(sheet_->okButton(), &QPushButton::clicked, this, &SignatureListController::addNewSigOKClicked);
-        connect(sheet_->cancelButton(), &QPushButton::clicked, this, &SignatureListController::addNewSigCancelled);
-    }
-    setButtonEnabled("buttonSigRemoveFileType", false);
+    onClick(s->buttonSigSelectAll(), &SignatureListController::selectAllSig);
+    onClick(s->buttonSigDeselectAll(), &SignatureListController::deselectAllSig);
+    onClick(s->buttonSigAddFileType(), &SignatureListController::addNewSig);
+    onClick(s->buttonSigRemoveFileType(), &SignatureListController::removeFileType);
+    onClick(s->buttonSigLoadFileTypes(), &SignatureListController::reloadSigData);
+    connect(s->findFTSearchField(), &QLineEdit::returnPressed, this, &SignatureListController::findFileTypes);
+    stepper_ = s->stepperFT();
+    connect(stepper_, &QSpinBox::valueChanged, this, &SignatureListController::stepperFTClicked);
+    gradient_ = s->imageViewSigSpeedGradient();
+    sheet_ = s->newSigWindow();
+    connect(sheet_->okButton(), &QPushButton::clicked, this, &SignatureListController::addNewSigOKClicked);
+    connect(sheet_->cancelButton(), &QPushButton::clicked, this, &SignatureListController::addNewSigCancelled);
+    setButtonEnabled(&SignaturesScreen::buttonSigRemoveFileType, false);
 }
 
 // ---------------------------------------------------------------------------
@@ -133,10 +136,11 @@ void SignatureListController::reloadOutline() {
 void SignatureListController::loadSigData() {
     sigRootArray_ = SigLists::loadSigData(delegate_.scanMode(), sigDataLoadCount_);
     const bool present = sigRootArray_ && !sigRootArray_->empty();
-    for (const char* name : {"buttonSigSelectAll", "buttonSigDeselectAll", "buttonSigAddFileType"})
-        setButtonEnabled(name, present);
-    setButtonEnabled("buttonSigLoadFileTypes", !present);
-    setButtonEnabled("nextButtonSigTab", !markedFileTypes().empty());
+    for (auto button : {&SignaturesScreen::buttonSigSelectAll, &SignaturesScreen::buttonSigDeselectAll,
+                        &SignaturesScreen::buttonSigAddFileType})
+        setButtonEnabled(button, present);
+    setButtonEnabled(&SignaturesScreen::buttonSigLoadFileTypes, !present);
+    setButtonEnabled(&SignaturesScreen::nextButtonSigTab, !markedFileTypes().empty());
     countSig();
     model_->reload();
     selectionDidChange();
@@ -149,19 +153,21 @@ void SignatureListController::countSig() {
             for (const auto& child : category->children())
                 ++(child->selected == 1 ? marked : unmarked);
     const std::size_t categories = categoryCount();
-    setText("textFieldNumMarkedUnmarkedSig",
+    setText(&SignaturesScreen::textFieldNumMarkedUnmarkedSig,
             utf8(QStringLiteral("Marked: %1, Unmarked: %2").arg(marked).arg(unmarked)));
-    setText("textFieldNumTotalSig", utf8(QStringLiteral("Total Signatures: %1").arg(marked + unmarked)));
-    setText("textFieldNumTotalSigCategories", utf8(QStringLiteral("Total Categories: %1").arg(categories)));
+    setText(&SignaturesScreen::textFieldNumTotalSig,
+            utf8(QStringLiteral("Total Signatures: %1").arg(marked + unmarked)));
+    setText(&SignaturesScreen::textFieldNumTotalSigCategories,
+            utf8(QStringLiteral("Total Categories: %1").arg(categories)));
     if (gradient_) gradient_->setNumMarkedSig(marked, marked + unmarked);
-    setText("findFTStatusTextField", "");
+    setText(&SignaturesScreen::findFTStatusTextField, "");
 }
 
 void SignatureListController::reloadSigData() {
     ++sigDataLoadCount_;
     loadSigData();
     if (sigRootArray_ && !sigRootArray_->empty()) {
-        setButtonEnabled("buttonSigLoadFileTypes", false);
+        setButtonEnabled(&SignaturesScreen::buttonSigLoadFileTypes, false);
     } else {
         emptySigNode_->category = sigDataLoadCount_ == 1 ? "Still no file types showing here. Click on \"Load File "
                                                            "Types\" button to reload backup."
@@ -175,9 +181,9 @@ void SignatureListController::selectAllSig() {
         for (const auto& category : *sigRootArray_)
             CheckControllerSig(category, 1).run();
     model_->marksChanged();
-    setButtonEnabled("nextButtonSigTab", true);
+    setButtonEnabled(&SignaturesScreen::nextButtonSigTab, true);
     countSig();
-    setText("findFTStatusTextField", "All marked");
+    setText(&SignaturesScreen::findFTStatusTextField, "All marked");
 }
 
 void SignatureListController::deselectAllSig() {
@@ -185,9 +191,9 @@ void SignatureListController::deselectAllSig() {
         for (const auto& category : *sigRootArray_)
             CheckControllerSig(category, 0).run();
     model_->marksChanged();
-    setButtonEnabled("nextButtonSigTab", false);
+    setButtonEnabled(&SignaturesScreen::nextButtonSigTab, false);
     countSig();
-    setText("findFTStatusTextField", "All unmarked");
+    setText(&SignaturesScreen::findFTStatusTextField, "All unmarked");
 }
 
 void SignatureListController::editMark(const std::shared_ptr<SigNode>& node, bool mark) {
@@ -198,7 +204,7 @@ void SignatureListController::editMark(const std::shared_ptr<SigNode>& node, boo
         for (const auto& category : *sigRootArray_)
             if (category->category == "Images") CheckControllerSig(category, 1).run();
     model_->marksChanged();
-    setButtonEnabled("nextButtonSigTab", !markedFileTypes().empty());
+    setButtonEnabled(&SignaturesScreen::nextButtonSigTab, !markedFileTypes().empty());
     countSig();
 }
 
@@ -216,7 +222,7 @@ void SignatureListController::selectionDidChange() {
             deletable = node && (!node->sig() || !node->sig()->preInstalled) && node->children().empty();
         }
     }
-    setButtonEnabled("buttonSigRemoveFileType", deletable);
+    setButtonEnabled(&SignaturesScreen::buttonSigRemoveFileType, deletable);
 }
 
 void SignatureListController::removeFileType() {
@@ -308,13 +314,13 @@ void SignatureListController::findFileTypes() {
         stepper_->setValue(0);
     }
     arrayFTFound_.clear();
-    auto* field = qobject_cast<QLineEdit*>(delegate_.element(QStringLiteral("findFTSearchField")));
-    const std::string text = field ? utf8(field->text()) : std::string();
+    const SignaturesScreen* s = screen();
+    const std::string text = s ? utf8(s->findFTSearchField()->text()) : std::string();
     if (sigRootArray_)
         for (const auto& category : *sigRootArray_)
             findString(text, category);
     if (arrayFTFound_.empty()) {
-        setText("findFTStatusTextField", "No entry found");
+        setText(&SignaturesScreen::findFTStatusTextField, "No entry found");
         if (stepper_) stepper_->setEnabled(false);
         return;
     }
@@ -323,7 +329,7 @@ void SignatureListController::findFileTypes() {
         stepper_->setRange(0, static_cast<int>(arrayFTFound_.size()) - 1);
     }
     selectFoundSig();
-    setText("findFTStatusTextField",
+    setText(&SignaturesScreen::findFTStatusTextField,
             arrayFTFound_.size() == 1 ? std::string("1 entry found and marked")
                                       : utf8(QStringLiteral("%1 entries found and marked").arg(arrayFTFound_.size())));
     stepperFTClicked();
@@ -333,7 +339,7 @@ void SignatureListController::selectFoundSig() {
     for (const auto& node : arrayFTFound_)
         CheckControllerSig(node, 1).run();
     model_->marksChanged();
-    if (!arrayFTFound_.empty()) setButtonEnabled("nextButtonSigTab", true);
+    if (!arrayFTFound_.empty()) setButtonEnabled(&SignaturesScreen::nextButtonSigTab, true);
     countSig();
 }
 

@@ -22,10 +22,13 @@ class ColorGradientView;
 class NewSigSheet;
 class OutlineCellSig;
 class QAbstractButton;
+class QLabel;
+class QPushButton;
 class QSpinBox;
 class QTreeView;
 class Quelvar_Recovery_SoftwareAppDelegate;
 class SigListModel;
+class SignaturesScreen;
 
 class SignatureListController : public QObject {
     Q_OBJECT
@@ -84,9 +87,10 @@ public:
 private:
     explicit SignatureListController(Quelvar_Recovery_SoftwareAppDelegate& delegate);
     void connectControls();
-    QAbstractButton* button(const char* name) const;
-    void setButtonEnabled(const char* name, bool enabled);
-    void setText(const char* field, const std::string& text);
+    // The file-type screen; null without a window.
+    SignaturesScreen* screen() const;
+    void setButtonEnabled(QPushButton* (SignaturesScreen::*button)() const, bool enabled);
+    void setText(QLabel* (SignaturesScreen::*field)() const, const std::string& text);
     void editMark(const std::shared_ptr<SigNode>& node, bool mark);
     void sizeEdited();
     void findString(const std::string& text, const std::shared_ptr<SigNode>& node);

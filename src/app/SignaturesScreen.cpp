@@ -20,7 +20,7 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
                    parent) {
     auto* findRow = new QHBoxLayout;
     findRow->setSpacing(8);
-    auto* find = new QLineEdit(this);
+    auto* find = findFTSearchField_ = new QLineEdit(this);
     find->setObjectName(QStringLiteral("findFTSearchField"));
     find->setClearButtonEnabled(true);
     find->setFixedWidth(340);
@@ -31,26 +31,30 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
     findRow->addWidget(find);
     // The stepper walks the types found, round at either end, once a find
     // has found some.
-    auto* stepper = new QSpinBox(this);
+    auto* stepper = stepperFT_ = new QSpinBox(this);
     stepper->setObjectName(QStringLiteral("stepperFT"));
     stepper->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
     stepper->setEnabled(false);
     stepper->setWrapping(true);
     findRow->addWidget(stepper);
-    findRow->addWidget(makeLabel(QStringLiteral("findFTStatusTextField"), QStringLiteral(" "), "caption", this), 1);
+    findFTStatusTextField_ = makeLabel(QStringLiteral("findFTStatusTextField"), QStringLiteral(" "), "caption", this);
+    findRow->addWidget(findFTStatusTextField_, 1);
     content()->addLayout(findRow);
 
-    auto* outline = makeOutline(QStringLiteral("outlineViewSig"),
-                                {tr("File Types"), tr("Mark"), tr("Maximum File Size to recover")}, this);
+    auto* outline = outlineViewSig_ = makeOutline(
+        QStringLiteral("outlineViewSig"), {tr("File Types"), tr("Mark"), tr("Maximum File Size to recover")}, this);
     outline->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     outline->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     content()->addWidget(outline, 1);
 
     auto* counts = new QHBoxLayout;
     counts->setSpacing(18);
-    counts->addWidget(makeLabel(QStringLiteral("textFieldNumMarkedUnmarkedSig"), QString(), "caption", this));
-    counts->addWidget(makeLabel(QStringLiteral("textFieldNumTotalSig"), QString(), "caption", this));
-    counts->addWidget(makeLabel(QStringLiteral("textFieldNumTotalSigCategories"), QString(), "caption", this));
+    for (auto [label, name] : {std::pair{&textFieldNumMarkedUnmarkedSig_, "textFieldNumMarkedUnmarkedSig"},
+                               {&textFieldNumTotalSig_, "textFieldNumTotalSig"},
+                               {&textFieldNumTotalSigCategories_, "textFieldNumTotalSigCategories"}}) {
+        *label = makeLabel(QString::fromLatin1(name), QString(), "caption", this);
+        counts->addWidget(*label);
+    }
     counts->addStretch(1);
     content()->addLayout(counts);
 
@@ -59,20 +63,21 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
     const struct {
         const char* name;
         const char* text;
+        QPushButton* SignaturesScreen::*member;
     } buttons[] = {
-        {"buttonSigSelectAll", QT_TR_NOOP("Mark All")},
-        {"buttonSigDeselectAll", QT_TR_NOOP("Unmark All")},
-        {"buttonSigAddFileType", QT_TR_NOOP("Add File Type...")},
-        {"buttonSigRemoveFileType", QT_TR_NOOP("Delete File Type")},
-        {"buttonSigLoadFileTypes", QT_TR_NOOP("Load File Types")},
+        {"buttonSigSelectAll", QT_TR_NOOP("Mark All"), &SignaturesScreen::buttonSigSelectAll_},
+        {"buttonSigDeselectAll", QT_TR_NOOP("Unmark All"), &SignaturesScreen::buttonSigDeselectAll_},
+        {"buttonSigAddFileType", QT_TR_NOOP("Add File Type..."), &SignaturesScreen::buttonSigAddFileType_},
+        {"buttonSigRemoveFileType", QT_TR_NOOP("Delete File Type"), &SignaturesScreen::buttonSigRemoveFileType_},
+        {"buttonSigLoadFileTypes", QT_TR_NOOP("Load File Types"), &SignaturesScreen::buttonSigLoadFileTypes_},
     };
     for (const auto& b : buttons) {
-        auto* button = new QPushButton(tr(b.text), this);
+        auto* button = this->*b.member = new QPushButton(tr(b.text), this);
         button->setObjectName(QString::fromLatin1(b.name));
         editing->addWidget(button);
     }
     // Needed only when no list could be read.
-    if (auto* load = findChild<QPushButton*>(QStringLiteral("buttonSigLoadFileTypes"))) load->setEnabled(false);
+    buttonSigLoadFileTypes_->setEnabled(false);
     editing->addStretch(1);
     auto* speed = new QVBoxLayout;
     speed->setSpacing(3);
@@ -85,7 +90,7 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
     speedText->setStyleSheet(QStringLiteral("color: black;"));
     speedText->setAlignment(Qt::AlignCenter);
     speed->addWidget(speedText);
-    auto* gradient = new ColorGradientView(this);
+    auto* gradient = imageViewSigSpeedGradient_ = new ColorGradientView(this);
     gradient->setObjectName(QStringLiteral("imageViewSigSpeedGradient"));
     gradient->setFixedSize(220, 14);
     gradient->setImage(AppImages::imageNamed(QStringLiteral("gradient-thick")));
@@ -93,16 +98,24 @@ SignaturesScreen::SignaturesScreen(QWidget* parent)
     editing->addLayout(speed);
     content()->addLayout(editing);
 
-    auto* range = new QCheckBox(tr("Choose the part of the drive to search before the scan starts"), this);
+    auto* range = rawSearchCheckBox_ =
+        new QCheckBox(tr("Choose the part of the drive to search before the scan starts"), this);
     range->setObjectName(QStringLiteral("rawSearchCheckBox"));
     content()->addWidget(range);
 
     addHomeButton(QStringLiteral("buttonGoToHomeFromSignaturesTab"), 14);
     addHelpButton(QStringLiteral("buttonHelpSignaturesTab"), QStringLiteral("file-types"));
-    addStepButton(tr("Back"), QStringLiteral("buttonSigSelBack"));
-    addStepButton(tr("Skip"), QStringLiteral("skipButtonSigTab"));
-    addStepButton(tr("Next"), QStringLiteral("nextButtonSigTab"), true);
+    buttonSigSelBack_ = addStepButton(tr("Back"), QStringLiteral("buttonSigSelBack"));
+    skipButtonSigTab_ = addStepButton(tr("Skip"), QStringLiteral("skipButtonSigTab"));
+    nextButtonSigTab_ = addStepButton(tr("Next"), QStringLiteral("nextButtonSigTab"), true);
 
     // Hidden until "Add File Type..." opens it over the window.
-    new NewSigSheet(this);
+    newSigWindow_ = new NewSigSheet(this);
+}
+
+void SignaturesScreen::setFileTypeEditingShown(bool shown) {
+    for (QPushButton* b : {buttonSigAddFileType_, buttonSigRemoveFileType_}) {
+        b->setEnabled(shown);
+        b->setHidden(!shown);
+    }
 }

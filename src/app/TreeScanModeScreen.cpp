@@ -12,12 +12,14 @@ TreeScanModeScreen::TreeScanModeScreen(QWidget* parent)
     auto* standard = new QCommandLinkButton(tr("Standard Scan"),
                                             tr("Reads the volume's catalog as it stands. Quick; use it first."), this);
     standard->setObjectName(QStringLiteral("buttonTreeScanModeStd"));
+    buttonTreeScanModeStd_ = standard;
     auto* advanced = new QCommandLinkButton(
         tr("Advanced Scan"),
         tr("Searches the whole volume for fragments of its catalog. Slower; use it when the standard scan finds "
            "too little or refuses the volume."),
         this);
     advanced->setObjectName(QStringLiteral("buttonTreeScanModeAdv"));
+    buttonTreeScanModeAdv_ = advanced;
     standard->setIcon(QIcon(AppImages::imageNamed(QStringLiteral("standard-scan"))));
     advanced->setIcon(QIcon(AppImages::imageNamed(QStringLiteral("advanced-scan"))));
     for (QCommandLinkButton* b : {standard, advanced})
@@ -29,5 +31,5 @@ TreeScanModeScreen::TreeScanModeScreen(QWidget* parent)
 
     addHomeButton(QStringLiteral("buttonGoToHomeFromTreeScanModeTab"), 19);
     addHelpButton(QStringLiteral("buttonHelpTreeScanModeTab"), QStringLiteral("scan-mode"));
-    addStepButton(tr("Back"), QStringLiteral("buttonTreeScanModeBack"));
+    buttonTreeScanModeBack_ = addStepButton(tr("Back"), QStringLiteral("buttonTreeScanModeBack"));
 }

@@ -32,9 +32,9 @@ TreeScreen::TreeScreen(QWidget* parent)
                    parent) {
     auto* tools = new QHBoxLayout;
     tools->setSpacing(8);
-    auto* fileTypes = new QPushButton(tr("File Types View"), this);
+    auto* fileTypes = buttonTreeFileTypesToggle_ = new QPushButton(tr("File Types View"), this);
     fileTypes->setObjectName(QStringLiteral("buttonTreeFileTypesToggle"));
-    auto* deleted = new QPushButton(tr("Show Deleted"), this);
+    auto* deleted = buttonTreeShowDeleted_ = new QPushButton(tr("Show Deleted"), this);
     deleted->setObjectName(QStringLiteral("buttonTreeShowDeleted"));
     fileTypes->setIcon(QIcon(AppImages::imageNamed(QStringLiteral("file-types-view"))));
     deleted->setIcon(QIcon(AppImages::imageNamed(QStringLiteral("folder-delete"))));
@@ -44,29 +44,30 @@ TreeScreen::TreeScreen(QWidget* parent)
         tools->addWidget(toggle);
     }
     tools->addStretch(1);
-    auto* find = new ClearingSearchField(this);
+    auto* find = findField_ = new ClearingSearchField(this);
     find->setObjectName(QStringLiteral("findField"));
     find->setClearButtonEnabled(true);
     find->setFixedWidth(200);
     find->setTitleString(QStringLiteral("Find"));
     find->setProperty("title", find->titleString());
     tools->addWidget(find);
-    auto* spinner = new BusyIndicator(this);
-    spinner->setObjectName(QStringLiteral("findProgress"));
-    tools->addWidget(spinner);
+    findProgress_ = new BusyIndicator(this);
+    findProgress_->setObjectName(QStringLiteral("findProgress"));
+    tools->addWidget(findProgress_);
     // The find's steps wait for a find to find something.
     const struct {
         const char* name;
         const char* text;
         const char* tip;
+        QPushButton* TreeScreen::*member;
     } findButtons[] = {
-        {"prevButton", QT_TR_NOOP("Previous"), "Go To Previous (Found)"},
-        {"nextButton", QT_TR_NOOP("Next"), "Go To Next (Found)"},
-        {"markAllButton", QT_TR_NOOP("Mark All"), "Mark All Found"},
-        {"unmarkAllButton", QT_TR_NOOP("Unmark All"), "Unmark All Found"},
+        {"prevButton", QT_TR_NOOP("Previous"), "Go To Previous (Found)", &TreeScreen::prevButton_},
+        {"nextButton", QT_TR_NOOP("Next"), "Go To Next (Found)", &TreeScreen::nextButton_},
+        {"markAllButton", QT_TR_NOOP("Mark All"), "Mark All Found", &TreeScreen::markAllButton_},
+        {"unmarkAllButton", QT_TR_NOOP("Unmark All"), "Unmark All Found", &TreeScreen::unmarkAllButton_},
     };
     for (const auto& b : findButtons) {
-        auto* button = new QPushButton(tr(b.text), this);
+        auto* button = this->*b.member = new QPushButton(tr(b.text), this);
         button->setObjectName(QString::fromLatin1(b.name));
         button->setToolTip(QString::fromLatin1(b.tip));
         button->setEnabled(false);
@@ -76,7 +77,7 @@ TreeScreen::TreeScreen(QWidget* parent)
 
     // The columns and rows come from the found-file model that the result
     // screen's controller installs.
-    auto* outline = new OutlineViewHighlightingRow(this);
+    auto* outline = outlineViewData_ = new OutlineViewHighlightingRow(this);
     outline->setObjectName(QStringLiteral("outlineViewData"));
     outline->setAlternatingRowColors(true);
     outline->setUniformRowHeights(true);
@@ -84,25 +85,29 @@ TreeScreen::TreeScreen(QWidget* parent)
 
     auto* totals = new QHBoxLayout;
     totals->setSpacing(18);
-    totals->addWidget(makeLabel(QStringLiteral("textFieldTotalData"), QStringLiteral(" "), "caption", this));
-    totals->addWidget(makeLabel(QStringLiteral("textFieldMarkedData"), QStringLiteral(" "), "caption", this));
-    totals->addStretch(1);
-    totals->addWidget(makeLabel(QStringLiteral("findTextField"), QStringLiteral(" "), "caption", this));
-    totals->addWidget(makeLabel(QStringLiteral("findTextFieldSelectedIndex"), QStringLiteral(" "), "caption", this));
+    for (auto [label, name] : {std::pair{&textFieldTotalData_, "textFieldTotalData"},
+                               {&textFieldMarkedData_, "textFieldMarkedData"},
+                               {&findTextField_, "findTextField"},
+                               {&findTextFieldSelectedIndex_, "findTextFieldSelectedIndex"}}) {
+        if (label == &findTextField_) totals->addStretch(1);
+        *label = makeLabel(QString::fromLatin1(name), QStringLiteral(" "), "caption", this);
+        totals->addWidget(*label);
+    }
     totals->addSpacing(12);
-    totals->addWidget(makeLabel(QStringLiteral("textFieldTreeStatus"), QString(), "value", this));
+    textFieldTreeStatus_ = makeLabel(QStringLiteral("textFieldTreeStatus"), QString(), "value", this);
+    totals->addWidget(textFieldTreeStatus_);
     content()->addLayout(totals);
 
     addHomeButton(QStringLiteral("buttonGoToHomeFromTreeTab"), 16);
     addHelpButton(QStringLiteral("buttonHelpTreeTab"), QStringLiteral("results"));
-    addStepButton(tr("Back"), QStringLiteral("buttonTreeBackToPartitions"));
-    QPushButton* preview = addStepButton(tr("Preview"), QStringLiteral("previewButton"));
+    buttonTreeBackToPartitions_ = addStepButton(tr("Back"), QStringLiteral("buttonTreeBackToPartitions"));
+    QPushButton* preview = previewButton_ = addStepButton(tr("Preview"), QStringLiteral("previewButton"));
     preview->setToolTip(QStringLiteral("Press this button after selecting a file OR double click a file name\n"
                                        "OR hover the mouse over a file name to see its tooltip."));
     preview->setEnabled(false);
-    addStepButton(tr("Save Recovery Session"), QStringLiteral("saveScanButton"))
-        ->setToolTip(QStringLiteral("Helps in reloading data tree"));
-    QPushButton* save = addStepButton(tr("Save Marked Files"), QStringLiteral("saveButton"), true);
+    saveScanButton_ = addStepButton(tr("Save Recovery Session"), QStringLiteral("saveScanButton"));
+    saveScanButton_->setToolTip(QStringLiteral("Helps in reloading data tree"));
+    QPushButton* save = saveButton_ = addStepButton(tr("Save Marked Files"), QStringLiteral("saveButton"), true);
     save->setToolTip(QStringLiteral("Save Selected Files"));
     // Nothing is marked before a tree is shown.
     save->setEnabled(false);

@@ -1,15 +1,24 @@
 #include "app/TreeScreenController.h"
 
 #include "app/AppImages.h"
+#include "app/BusyIndicator.h"
+#include "app/DrivesListScreen.h"
 #include "app/MainWindow.h"
+#include "app/PTListScreen.h"
+#include "app/PTScanListScreen.h"
 #include "app/PreviewWindow.h"
+#include "app/ProgressSheet.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/SavingDataSheet.h"
 #include "app/ScanWizard.h"
+#include "app/SignaturesScreen.h"
+#include "app/TreeScreen.h"
 #include "platform/ProcessFlags.h"
 #include "results/CheckController.h"
 #include "results/qt/ClearingSearchField.h"
 #include "results/qt/OutlineCell.h"
 #include "results/qt/OutlineImageCell.h"
+#include "results/qt/OutlineViewHighlightingRow.h"
 #include "results/qt/ResultOutlineModel.h"
 #include "results/qt/Utf8Text.h"
 #include "volume/Volume.h"
@@ -17,9 +26,11 @@
 #include <QAbstractButton>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTreeView>
 #include <thread>
 
@@ -60,18 +71,24 @@ TreeScreenController::TreeScreenController(Quelvar_Recovery_SoftwareAppDelegate&
         auto tree = shown.lock();
         return tree ? tree->dirRootTemp() : nullptr;
     });
-    find_->setDisplay(
-        {[this](const std::string& text) { setText("findTextField", text); },
-         [this](bool animate) {
-             delegate_.updateProgressIndicator(Dict{{"progressIndicator", "findProgress"}, {"animation", animate}});
-         },
-         [this](bool any) {
-             // findThreadComplete
-             setButtonEnabled("markAllButton", any);
-             setButtonEnabled("prevButton", any);
-             setButtonEnabled("nextButton", any);
-             setButtonEnabled("unmarkAllButton", false);
-         }});
+    find_->setDisplay({[this](const std::string& text) { setText(&TreeScreen::findTextField, text); },
+                       [this](bool animate) {
+                           onTreeScreen([animate](TreeScreen& s) {
+                               if (animate)
+                                   s.findProgress()->startAnimation();
+                               else
+                                   s.findProgress()->stopAnimation();
+                           });
+                       },
+                       [this](bool any) {
+                           // findThreadComplete
+                           onTreeScreen([any](TreeScreen& s) {
+                               s.markAllButton()->setEnabled(any);
+                               s.prevButton()->setEnabled(any);
+                               s.nextButton()->setEnabled(any);
+                               s.unmarkAllButton()->setEnabled(false);
+                           });
+                       }});
     model_ = new ResultOutlineModel(this);
     model_->setMarkHandler([this](NewDirViewHelper* item, bool mark) { return editMark(item, mark); });
     model_->setPreviewState([this](const NewDirViewHelper* item) { return previewState(item); });
@@ -90,20 +107,49 @@ TreeScreenController::~TreeScreenController() {
     tree_->freeTreeNodes();
 }
 
-QAbstractButton* TreeScreenController::button(const char* name) const {
-    return qobject_cast<QAbstractButton*>(delegate_.element(QString::fromLatin1(name)));
+void TreeScreenController::onTreeScreen(const std::function<void(TreeScreen&)>& fn) {
+    delegate_.performOnMainThread(
+        [this, &fn] {
+            if (MainWindow* window = delegate_.window()) fn(*window->treeScreen());
+        },
+        true);
 }
 
-void TreeScreenController::setButtonEnabled(const char* name, bool enabled) {
-    delegate_.updateButton(Dict{{"button", name}, {"setEnabled", enabled}});
+void TreeScreenController::setButtonEnabled(QPushButton* (TreeScreen::*button)() const, bool enabled) {
+    onTreeScreen([&](TreeScreen& s) { (s.*button)()->setEnabled(enabled); });
 }
 
-void TreeScreenController::setText(const char* field, const std::string& text) {
-    delegate_.updateTextField(Dict{{"textField", field}, {"textField String", text}});
+void TreeScreenController::setText(QLabel* (TreeScreen::*field)() const, const std::string& text) {
+    onTreeScreen([&](TreeScreen& s) { (s.*field)()->setText(Utf8Text::toQString(text)); });
+}
+
+void TreeScreenController::setReturningText(const char* text) {
+    delegate_.performOnMainThread(
+        [this, text] {
+            if (MainWindow* window = delegate_.window())
+                window->windowReturningTree()->messageLabel()->setText(QString::fromLatin1(text));
+        },
+        true);
+}
+
+void TreeScreenController::clearSavedData() {
+    delegate_.performOnMainThread(
+        [this] {
+            if (MainWindow* window = delegate_.window())
+                window->windowSavingData()->textFieldSavedData()->setText(QStringLiteral(" "));
+        },
+        true);
+}
+
+void TreeScreenController::clearFindField() {
+    onTreeScreen([](TreeScreen& s) { s.findField()->setText(QString()); });
 }
 
 void TreeScreenController::connectControls() {
-    outline_ = qobject_cast<QTreeView*>(delegate_.element(QStringLiteral("outlineViewData")));
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    const TreeScreen* screen = window->treeScreen();
+    outline_ = screen->outlineViewData();
     if (outline_) {
         outline_->setModel(model_);
         nameCell_ = new OutlineCell(this);
@@ -128,34 +174,26 @@ void TreeScreenController::connectControls() {
             if (index.isValid() && !model_->isPlaceholder(index) && previewHook_) previewHook_();
         });
     }
-    auto onClick = [this](const char* name, void (TreeScreenController::*action)()) {
-        if (QAbstractButton* b = button(name)) connect(b, &QAbstractButton::clicked, this, action);
+    auto onClick = [this](QAbstractButton* b, void (TreeScreenController::*action)()) {
+        connect(b, &QAbstractButton::clicked, this, action);
     };
-    onClick("buttonTreeFileTypesToggle", &TreeScreenController::toggleTreeFileTypes);
-    onClick("buttonTreeShowDeleted", &TreeScreenController::toggleTreeDeleted);
-    onClick("prevButton", &TreeScreenController::findPrev);
-    onClick("nextButton", &TreeScreenController::findNext);
-    onClick("markAllButton", &TreeScreenController::markAllFound);
-    onClick("unmarkAllButton", &TreeScreenController::unmarkAllFound);
-    onClick("buttonTreeBackToPartitions", &TreeScreenController::treeBackButtonClicked);
-    onClick("saveButton", &TreeScreenController::saveMarkedFiles);
-    if (QAbstractButton* b = button("previewButton"))
-        connect(b, &QAbstractButton::clicked, this, [this] {
-            if (previewHook_) previewHook_();
-        });
-    onClick("stopSaveButton", &TreeScreenController::abortSaving);
-    // The returning sheet's message line, for the texts the freeing shows.
-    if (QWidget* sheet = delegate_.element(QStringLiteral("windowReturningTree")))
-        for (QLabel* label : sheet->findChildren<QLabel*>())
-            if (label->property("role").toString() == QLatin1String("caption")) {
-                delegate_.registerElement(QStringLiteral("textFieldReturningTree"), label);
-                break;
-            }
-    if (auto* field = qobject_cast<QLineEdit*>(delegate_.element(QStringLiteral("findField")))) {
-        if (auto* clearing = qobject_cast<ClearingSearchField*>(field))
-            clearing->setTitleString(field->property("title").toString());
-        connect(field, &QLineEdit::returnPressed, this, &TreeScreenController::find);
-    }
+    onClick(screen->buttonTreeFileTypesToggle(), &TreeScreenController::toggleTreeFileTypes);
+    onClick(screen->buttonTreeShowDeleted(), &TreeScreenController::toggleTreeDeleted);
+    onClick(screen->prevButton(), &TreeScreenController::findPrev);
+    onClick(screen->nextButton(), &TreeScreenController::findNext);
+    onClick(screen->markAllButton(), &TreeScreenController::markAllFound);
+    onClick(screen->unmarkAllButton(), &TreeScreenController::unmarkAllFound);
+    onClick(screen->buttonTreeBackToPartitions(), &TreeScreenController::treeBackButtonClicked);
+    onClick(screen->saveButton(), &TreeScreenController::saveMarkedFiles);
+    connect(screen->previewButton(), &QAbstractButton::clicked, this, [this] {
+        if (previewHook_) previewHook_();
+    });
+    onClick(window->windowSavingData()->stopSaveButton(), &TreeScreenController::abortSaving);
+    // The returning sheet's message line, by the name requests give it.
+    delegate_.registerElement(QStringLiteral("textFieldReturningTree"), window->windowReturningTree()->messageLabel());
+    ClearingSearchField* field = screen->findField();
+    field->setTitleString(field->property("title").toString());
+    connect(field, &QLineEdit::returnPressed, this, &TreeScreenController::find);
 }
 
 void TreeScreenController::detachOutline() {
@@ -179,7 +217,7 @@ NewDirViewHelper* TreeScreenController::selectedItem() const {
 }
 
 int TreeScreenController::previewState(const NewDirViewHelper* item) const {
-    QWidget* preview = delegate_.elementIfMade(QStringLiteral("previewWindow"));
+    const PreviewWindow* preview = PreviewWindow::made(delegate_.window());
     if (!preview || !preview->isVisible()) return 0;
     const NewDirViewHelper* selected = selectedItem();
     return selected && selected->newDir() == item->newDir() ? 1 : 2;
@@ -211,9 +249,9 @@ void TreeScreenController::showTree() {
 
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
     if (volume && volume->dirRoot) {
-        setText("textFieldTreeStatus", " ");
-        setText("findField", "");
-        setText("findTextFieldSelectedIndex", " ");
+        setText(&TreeScreen::textFieldTreeStatus, " ");
+        clearFindField();
+        setText(&TreeScreen::findTextFieldSelectedIndex, " ");
         delegate_.endSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}});
         delegate_.beginSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}, {"parentWindow", "window"}});
         delegate_.updateProgressIndicator(
@@ -227,9 +265,9 @@ void TreeScreenController::showTree() {
 
         attachOutline();
         delegate_.selectTabViewItemWithIdentifier("Tree");
-        setText("textFieldTotalData", tree_->totalDataText());
+        setText(&TreeScreen::textFieldTotalData, tree_->totalDataText());
         countMarkedDataAndFiles();
-        setText("textFieldSavedData", " ");
+        clearSavedData();
 
         if (!volume->openedScanInfo) {
             const int chosenFrom = delegate_.isPTListOrPTScanListChosen();
@@ -238,7 +276,8 @@ void TreeScreenController::showTree() {
                 // session or snapshot gave it back: after a whole-disk or a
                 // formatted-volume scan there is no such alert.
                 const ScanWizard* wizard = ScanWizard::of(delegate_);
-                if ((!wizard || wizard->rawSearchMode() != 3) && delegate_.scanMode() != 5)
+                if ((!wizard || wizard->rawSearchMode() != platform::RawSearchMode::WholeDisk) &&
+                    delegate_.scanMode() != platform::ScanMode::Formatted)
                     delegate_.runAlertPanel(platform::alertRequest("Deleted file scan completed",
                                                                    "Recovered data tree may contain regular "
                                                                    "files(which may show in finder) and the deleted "
@@ -246,7 +285,7 @@ void TreeScreenController::showTree() {
                                                                    "deleted files, then select the files which you "
                                                                    "want to recover and click \"Save\"",
                                                                    "OK"));
-            } else if (delegate_.treeScanMode() == 0) {
+            } else if (delegate_.treeScanMode() == platform::TreeScanMode::Standard) {
                 delegate_.runAlertPanel(platform::alertRequest("Standard scan completed",
                                                                "Check for lost data in the recovered tree. If you are "
                                                                "unable to find the desired data, click "
@@ -255,10 +294,14 @@ void TreeScreenController::showTree() {
             }
         }
     }
-    for (const char* name : {"markAllButton", "unmarkAllButton", "prevButton", "nextButton", "previewButton",
-                             "saveButton", "stopSaveButton"})
-        setButtonEnabled(name, false);
-    setButtonEnabled("saveScanButton", !(volume && volume->openedScanInfo));
+    if (MainWindow* window = delegate_.window()) {
+        const TreeScreen* screen = window->treeScreen();
+        for (QPushButton* b :
+             {screen->markAllButton(), screen->unmarkAllButton(), screen->prevButton(), screen->nextButton(),
+              screen->previewButton(), screen->saveButton(), window->windowSavingData()->stopSaveButton()})
+            b->setEnabled(false);
+        screen->saveScanButton()->setEnabled(!(volume && volume->openedScanInfo));
+    }
     find_->setFindThreadAbort(false);
     emit treeShown();
 }
@@ -282,20 +325,20 @@ void TreeScreenController::showTreeModified() {
         }
         attachOutline();
         // Emptied rather than blanked: an empty find field shows its title.
-        setText("findField", "");
-        setText("findTextFieldSelectedIndex", " ");
-        setText("textFieldTotalData", tree_->totalDataText());
+        clearFindField();
+        setText(&TreeScreen::findTextFieldSelectedIndex, " ");
+        setText(&TreeScreen::textFieldTotalData, tree_->totalDataText());
         countMarkedDataAndFiles();
-        setText("textFieldSavedData", " ");
+        clearSavedData();
     }
     emit treeShown();
 }
 
 void TreeScreenController::countMarkedDataAndFiles() {
     tree_->countMarkedDataAndFiles();
-    setText("textFieldMarkedData", tree_->markedDataText());
+    setText(&TreeScreen::textFieldMarkedData, tree_->markedDataText());
     NewDir* root = tree_->dirRootTemp();
-    if (root && root->selected == 1) setButtonEnabled("saveButton", true);
+    if (root && root->selected == 1) setButtonEnabled(&TreeScreen::saveButton, true);
 }
 
 void TreeScreenController::returnTree() {
@@ -348,8 +391,8 @@ bool TreeScreenController::editMark(NewDirViewHelper* item, bool mark) {
 
 void TreeScreenController::outlineViewSelectionDidChange() {
     const NewDirViewHelper* item = selectedItem();
-    setButtonEnabled("previewButton", item && item->fileType() == NewDir::File);
-    QWidget* preview = delegate_.elementIfMade(QStringLiteral("previewWindow"));
+    setButtonEnabled(&TreeScreen::previewButton, item && item->fileType() == NewDir::File);
+    const PreviewWindow* preview = PreviewWindow::made(delegate_.window());
     if (preview && preview->isVisible() && previewHook_) previewHook_();
 }
 
@@ -357,9 +400,10 @@ void TreeScreenController::outlineViewSelectionDidChange() {
 // Find
 
 void TreeScreenController::find() {
-    auto* field = qobject_cast<QLineEdit*>(delegate_.element(QStringLiteral("findField")));
-    if (!field) return;
-    if (find_->find(Utf8Text::fromQString(field->text()))) setText("findTextFieldSelectedIndex", " ");
+    MainWindow* window = delegate_.window();
+    if (!window) return;
+    if (find_->find(Utf8Text::fromQString(window->treeScreen()->findField()->text())))
+        setText(&TreeScreen::findTextFieldSelectedIndex, " ");
 }
 
 void TreeScreenController::selectFound(int index) {
@@ -380,7 +424,7 @@ void TreeScreenController::selectFound(int index) {
         outline_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::NoUpdate);
         outline_->scrollTo(row);
     }
-    setText("findTextFieldSelectedIndex", find_->selectedIndexText());
+    setText(&TreeScreen::findTextFieldSelectedIndex, find_->selectedIndexText());
 }
 
 void TreeScreenController::findNext() {
@@ -395,8 +439,8 @@ void TreeScreenController::markAllFound() {
     if (find_->findArrayCount() == 0) return;
     for (NewDir* node : find_->markAllFound(1))
         model_->reloadItemAndAncestors(model_->indexOfNode(node));
-    setButtonEnabled("markAllButton", false);
-    setButtonEnabled("unmarkAllButton", true);
+    setButtonEnabled(&TreeScreen::markAllButton, false);
+    setButtonEnabled(&TreeScreen::unmarkAllButton, true);
     countMarkedDataAndFiles();
 }
 
@@ -404,8 +448,8 @@ void TreeScreenController::unmarkAllFound() {
     if (find_->findArrayCount() == 0) return;
     for (NewDir* node : find_->markAllFound(0))
         model_->reloadItemAndAncestors(model_->indexOfNode(node));
-    setButtonEnabled("unmarkAllButton", false);
-    setButtonEnabled("markAllButton", true);
+    setButtonEnabled(&TreeScreen::unmarkAllButton, false);
+    setButtonEnabled(&TreeScreen::markAllButton, true);
     // The count only ever enables saving; with the last mark gone there is
     // nothing to save.
     followMarksWithSaveButton();
@@ -414,7 +458,7 @@ void TreeScreenController::unmarkAllFound() {
 
 void TreeScreenController::followMarksWithSaveButton() {
     NewDir* root = tree_->dirRootTemp();
-    setButtonEnabled("saveButton", root && root->selected == 1);
+    setButtonEnabled(&TreeScreen::saveButton, root && root->selected == 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -438,20 +482,22 @@ void TreeScreenController::startPreparingTree(Toggle sender) {
 }
 
 void TreeScreenController::showToggle(Toggle toggle, DisplayedTree::View view) {
-    delegate_.updateButton(
-        Dict{{"button", toggle == Toggle::FileTypes ? "buttonTreeFileTypesToggle" : "buttonTreeShowDeleted"},
-             {"setTitle", TreeArrangement::title(toggle, view)},
-             {"setImage", pictureFile(TreeArrangement::image(toggle, view))}});
+    onTreeScreen([&](TreeScreen& s) {
+        QPushButton* b = toggle == Toggle::FileTypes ? s.buttonTreeFileTypesToggle() : s.buttonTreeShowDeleted();
+        b->setText(Utf8Text::toQString(TreeArrangement::title(toggle, view)));
+        b->setIcon(
+            QIcon(AppImages::imageNamed(Utf8Text::toQString(pictureFile(TreeArrangement::image(toggle, view))))));
+    });
 }
 
 void TreeScreenController::runSheetForPreparingTree(Toggle sender) {
     auto self = std::make_shared<TreeFind::Worker>();
-    setButtonEnabled("buttonTreeFileTypesToggle", false);
-    setButtonEnabled("buttonTreeShowDeleted", false);
-    setText("findField", "");
+    setButtonEnabled(&TreeScreen::buttonTreeFileTypesToggle, false);
+    setButtonEnabled(&TreeScreen::buttonTreeShowDeleted, false);
+    clearFindField();
     find_->stopFindAndStandAsFindThread(self);
-    setText("findTextField", " ");
-    setText("findTextFieldSelectedIndex", " ");
+    setText(&TreeScreen::findTextField, " ");
+    setText(&TreeScreen::findTextFieldSelectedIndex, " ");
     delegate_.performOnMainThread([this] { find_->clearResults(); }, true);
     delegate_.beginSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}, {"parentWindow", "window"}});
     delegate_.updateProgressIndicator(
@@ -463,8 +509,8 @@ void TreeScreenController::runSheetForPreparingTree(Toggle sender) {
         Dict{{"progressIndicator", "progressIndicatorPreparingTree"}, {"animation", false}});
     delegate_.endSheetWindow(Dict{{"sheetWindow", "windowPreparingTree"}});
     showToggle(sender, tree_->view());
-    setButtonEnabled("buttonTreeFileTypesToggle", true);
-    setButtonEnabled("buttonTreeShowDeleted", true);
+    setButtonEnabled(&TreeScreen::buttonTreeFileTypesToggle, true);
+    setButtonEnabled(&TreeScreen::buttonTreeShowDeleted, true);
     endTreeWork();
     self->finished = true;
 }
@@ -488,22 +534,19 @@ void TreeScreenController::treeBackButtonClicked() {
     delegate_.restoreInitialWindowFrame();
     delegate_.fillCellArray();
     delegate_.fillCellArrayPTList();
+    MainWindow* window = delegate_.window();
     switch (delegate_.isPTListOrPTScanListChosen()) {
     case 0:
         freeTree(false);
-        if (auto* box = button("buttonPTListCheckBoxScanForVolumes")) box->setChecked(false);
+        if (window) window->ptListScreen()->clearChoice();
         delegate_.selectTabViewItemWithIdentifier("PT list");
-        if (auto* list = qobject_cast<QAbstractItemView*>(delegate_.element(QStringLiteral("tableViewPTList"))))
-            list->clearSelection();
         break;
     case 1: {
         freeTree(false);
         const platform::Array& found =
             delegate_.volumeScanArgument().empty() ? platform::Array() : delegate_.volumeScanArgument()[0].arrayValue();
-        setText("textFieldNumFoundVolumes", std::to_string(found.size()));
+        if (window) window->ptScanListScreen()->showAgain(found.size());
         delegate_.selectTabViewItemWithIdentifier("PT scan list");
-        if (auto* list = qobject_cast<QAbstractItemView*>(delegate_.element(QStringLiteral("tableViewScanPTList"))))
-            list->clearSelection();
         break;
     }
     default:
@@ -537,14 +580,14 @@ void TreeScreenController::freeTreeThread(bool backToDrivesList) {
     delegate_.updateProgressIndicator(
         Dict{{"progressIndicator", "progressIndicatorReturningTree"}, {"animation", true}});
     if (tree_->view().deletedOnly) {
-        setText("textFieldReturningTree", "Returning Tree to Original State. Please wait ...");
+        setReturningText("Returning Tree to Original State. Please wait ...");
         tree_->returnTree();
     }
     tree_->freeTreeNodes();
     delegate_.performOnMainThread([this] { delegate_.setSelectedVolume(nullptr); }, true);
 
     if (backToDrivesList) {
-        setText("textFieldReturningTree", "Loading Drives. Please wait ...");
+        setReturningText("Loading Drives. Please wait ...");
         delegate_.setZeroTableViewDrivesList(true);
         if (!platform::autoResumeFlag()) delegate_.rebuildDriveListOnMainThread();
     }
@@ -553,15 +596,21 @@ void TreeScreenController::freeTreeThread(bool backToDrivesList) {
     delegate_.endSheetWindow(Dict{{"sheetWindow", "windowReturningTree"}});
 
     if (backToDrivesList) {
-        const int mode = delegate_.scanMode();
-        if (mode >= 0 && mode <= 5) delegate_.selectTabViewItemWithIdentifier("Drives List");
-        const char* heading = mode == 4   ? "Please select disk to continue..."
-                              : mode == 3 ? "Please select disk / volume to continue..."
-                                          : "Please select volume to continue...";
-        setText("textFieldHeadingDriveListTab", heading);
-        const bool editable = mode == 4 || mode == 5;
-        for (const char* name : {"buttonSigAddFileType", "buttonSigRemoveFileType"})
-            delegate_.updateButton(Dict{{"button", name}, {"setEnabled", editable}, {"setHidden", !editable}});
+        const platform::ScanMode mode = delegate_.scanMode();
+        if (mode != platform::ScanMode::None) delegate_.selectTabViewItemWithIdentifier("Drives List");
+        // The heading of the list the scan mode shows: disks, disks and
+        // volumes, or volumes.
+        const int heading = mode == platform::ScanMode::Partitions       ? 1
+                            : mode == platform::ScanMode::AdvancedPhotos ? 2
+                                                                         : 0;
+        delegate_.performOnMainThread(
+            [this, heading, mode] {
+                if (MainWindow* window = delegate_.window()) {
+                    window->drivesListScreen()->showHeading(heading);
+                    window->signaturesScreen()->setFileTypeEditingShown(platform::isPartitionScan(mode));
+                }
+            },
+            true);
     }
     delegate_.performOnMainThread(
         [this] {

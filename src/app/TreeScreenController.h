@@ -29,9 +29,12 @@ class NewDirViewHelper;
 class OutlineCell;
 class OutlineImageCell;
 class QAbstractButton;
+class QLabel;
+class QPushButton;
 class QModelIndex;
 class Quelvar_Recovery_SoftwareAppDelegate;
 class ResultOutlineModel;
+class TreeScreen;
 
 class TreeScreenController : public QObject {
     Q_OBJECT
@@ -108,9 +111,17 @@ signals:
 private:
     explicit TreeScreenController(Quelvar_Recovery_SoftwareAppDelegate& delegate);
     void connectControls();
-    QAbstractButton* button(const char* name) const;
-    void setButtonEnabled(const char* name, bool enabled);
-    void setText(const char* field, const std::string& text);
+    // The result screen's widgets, on the main thread from any thread;
+    // nothing without a window.
+    void onTreeScreen(const std::function<void(TreeScreen&)>& fn);
+    void setButtonEnabled(QPushButton* (TreeScreen::*button)() const, bool enabled);
+    void setText(QLabel* (TreeScreen::*field)() const, const std::string& text);
+    // Emptied, so that it shows its title.
+    void clearFindField();
+    // The message of the sheet shown while the tree is freed.
+    void setReturningText(const char* text);
+    // The saving sheet's count of what it saved, blanked.
+    void clearSavedData();
     // The outline shows the placeholder and no longer reads the tree.
     void detachOutline();
     void attachOutline();

@@ -67,6 +67,7 @@ HoverButton* WizardScreen::addHomeButton(const QString& objectName, int buttonID
     button->setToolTip(tr("Back to the start page"));
     button->setUpPictures(QStringLiteral("home2"), buttonID, true);
     footerLeft_->addWidget(button);
+    home_ = button;
     return button;
 }
 
@@ -77,6 +78,7 @@ HoverButton* WizardScreen::addHelpButton(const QString& objectName, const QStrin
     button->setUpPictures(QStringLiteral("help"), 0, true);
     connect(button, &QAbstractButton::clicked, this, [this, manualSection] { emit helpRequested(manualSection); });
     footerLeft_->addWidget(button);
+    help_ = button;
     return button;
 }
 

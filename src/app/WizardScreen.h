@@ -22,6 +22,9 @@ public:
 
     QLabel* titleLabel() const { return title_; }
     QLabel* subtitleLabel() const { return subtitle_; }
+    // The footer's home and help buttons; null on a screen without one.
+    HoverButton* homeButton() const { return home_; }
+    HoverButton* helpButton() const { return help_; }
 
     // A label with an object name and a look ("caption", "value", "status",
     // "heading", "count"), shared by all screens and sheets.
@@ -53,4 +56,6 @@ private:
     QVBoxLayout* content_;
     QHBoxLayout* footerLeft_;
     QHBoxLayout* footerRight_;
+    HoverButton* home_ = nullptr;
+    HoverButton* help_ = nullptr;
 };

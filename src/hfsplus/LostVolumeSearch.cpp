@@ -1,6 +1,8 @@
 #include "hfsplus/LostVolumeSearch.h"
 
+#include "media/ContentKind.h"
 #include "media/DMedia.h"
+#include "media/DriveRow.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/AppController.h"
@@ -498,18 +500,18 @@ Dict LostVolumeSearch::volumeDictionary(std::uint64_t whetherAlternateSector, st
     const DMedia& m = media_;
     const std::uint64_t bps = m.u32BytesInSector();
     const std::uint64_t sectors = bps ? static_cast<std::uint64_t>(m.vib.totalBlocks) * (m.vib.blockSize / bps) : 0;
-    Dict d{{"Volume Start", static_cast<unsigned long long>(m.HPlusVolStart())},
-           {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
-           {"Volume Scan Type", 1},
-           {"Path", m.path()},
-           {"Model", m.model()},
-           {"Serial", m.serial()},
-           {"Revision", m.revision()},
-           {"WhetherAlternateSector", static_cast<unsigned long long>(whetherAlternateSector)},
-           {"Content", "Apple_HFS"},
-           {"Volume Validity", static_cast<unsigned long long>(validity)}};
-    if (name) d.set("Volume Name", *name);
-    return d;
+    return DriveRow{.path = m.path(),
+                    .content = contentString(ContentKind::HFSPlus),
+                    .volumeName = name,
+                    .volumeStart = m.HPlusVolStart(),
+                    .volumeSizeInSectors = sectors,
+                    .volumeScanType = 1,
+                    .whetherAlternateSector = whetherAlternateSector,
+                    .volumeValidity = validity,
+                    .model = m.model(),
+                    .serial = m.serial(),
+                    .revision = m.revision()}
+        .toDict();
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "media/ContentHint.h"
 
+#include "media/ContentKind.h"
+
 #include <cstdio>
 
 std::string ContentHint::forMBRSystemID(std::uint8_t systemID) {
@@ -19,9 +21,9 @@ std::string ContentHint::forMBRSystemID(std::uint8_t systemID) {
     // NTFS and exFAT share this type, as they share the basic-data GUID of
     // GPT disks; the content tests tell them apart.
     case 0x07:
-        return "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+        return contentString(ContentKind::ExFAT);
     case 0xAF:
-        return "Apple_HFS";
+        return contentString(ContentKind::HFSPlus);
     default: {
         char text[8];
         std::snprintf(text, sizeof text, "0x%02X", systemID);
@@ -40,6 +42,6 @@ std::string ContentHint::forGPTType(platform::ByteView g) {
 
 std::string ContentHint::forApplePartitionType(const std::string& type) {
     std::string t = type.substr(0, type.find('\0'));
-    if (t == "Apple_APFS") return "41504653-0000-11AA-AA11-00306543ECAC";
+    if (t == "Apple_APFS") return contentString(ContentKind::APFSContainer);
     return t;
 }

@@ -2,7 +2,9 @@
 
 #include "formats/FATBootSector.h"
 #include "media/BlockProbe.h"
+#include "media/ContentKind.h"
 #include "media/DriveListRows.h"
+#include "media/DriveRow.h"
 #include "media/MediumContentHint.h"
 #include "media/VolumeContentDetection.h"
 #include "platform/ByteView.h"
@@ -315,11 +317,11 @@ std::optional<std::string> DriveDiscovery::newKeyForKey(const std::string& key, 
     if (key == "Content") {
         const std::string old = oldValue.description();
         if (old == MediumContentHint::kAppleHFS)
-            value = "Apple_HFS";
+            value = contentString(ContentKind::HFSPlus);
         else if (old == "Windows_FAT_32")
-            value = "FAT32";
+            value = contentString(ContentKind::FAT32);
         else if (old == "Windows_FAT_16")
-            value = "FAT16";
+            value = contentString(ContentKind::FAT16);
         else
             value = oldValue;
         return key;
@@ -428,9 +430,10 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
                 copy.set("Content", "-");
                 target = &copy;
             }
-            target->set("Volume Name", v.get("Volume Name"));
-            target->set("Mounted Path", v.get("Mounted Path"));
-            target->set("WhetherVolume", true);
+            DriveRow{.volumeName = v.get("Volume Name").description(),
+                     .mountedPath = v.get("Mounted Path").description(),
+                     .whetherVolume = true}
+                .setIn(*target);
             if (contentMissing(*target)) {
                 std::string hint = MediumContentHint::forFileSystemType(mounted->fileSystemType);
                 if (!hint.empty()) target->set("Content", hint);
@@ -454,12 +457,12 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
             // is a volume. Its scheme is no hint: an exFAT boot sector, for
             // one, passes for an empty MBR.
             const BlockProbe::FileSystem fsInfo = BlockProbe::fileSystem(path);
+            const std::string hint = MediumContentHint::forFileSystemType(fsInfo.type);
             Dict copy = *m;
-            copy.set("Content", "-");
-            copy.set("WhetherVolume", true);
-            copy.set("Volume Name", fsInfo.label.empty() ? link.name : fsInfo.label);
-            std::string hint = MediumContentHint::forFileSystemType(fsInfo.type);
-            if (!hint.empty()) copy.set("Content", hint);
+            DriveRow{.content = hint.empty() ? std::string("-") : hint,
+                     .volumeName = fsInfo.label.empty() ? link.name : fsInfo.label,
+                     .whetherVolume = true}
+                .setIn(copy);
             setAside.push_back(std::move(copy));
         }
     }
@@ -490,56 +493,49 @@ void DriveDiscovery::separateDrvVol() {
             continue;
         }
         m->set("journaled", "-");
-        std::string c = m->contains("Content") ? m->get("Content").description() : std::string("FAT32");
+        const std::string c = m->contains("Content") ? m->get("Content").description() : std::string("FAT32");
         // Nothing told what it holds: its first sectors decide.
         const bool noHint = c == "-";
-        if (noHint) c = MediumContentHint::kMicrosoftBasicData;
+        const ContentKind kind = noHint ? ContentKind::ExFAT : contentKindOf(c);
 
-        auto fat = [&] {
-            m->set("Content", detect.fatFileSystemDetermination(*m));
-            m->set("fileSystem", 1);
-            m->set("supportFileSystemRecovery", 1);
-            m->set("journaled", "-");
-            m->set("HFSVolumeStart", 0ull);
-        };
-        auto apfs = [&] {
-            m->set("Content", "APFS");
-            m->set("fileSystem", 1);
-            m->set("supportFileSystemRecovery", 1);
-            m->set("journaled", "-");
-            m->set("HFSVolumeStart", 0ull);
+        // A volume of a file system other than HFS+, which has no journal
+        // and no wrapper.
+        auto other = [&](std::string content) {
+            DriveRow{.content = std::move(content),
+                     .journaled = "-",
+                     .fileSystem = 1,
+                     .supportFileSystemRecovery = 1,
+                     .hfsVolumeStart = 0}
+                .setIn(*m);
         };
         bool hfsList = false;
-        if (c == "DOS_FAT_32" || c == "FAT32" || c == "DOS_FAT_16" || c == "FAT16") {
-            fat();
-        } else if (c == "Apple_HFS" || c == "HFS+" || c == "Apple_HFSX") {
+        if (c == "DOS_FAT_32" || c == "DOS_FAT_16" || kind == ContentKind::FAT32 || kind == ContentKind::FAT16) {
+            other(detect.fatFileSystemDetermination(*m));
+        } else if (isHFSContent(kind) || c == "HFS+") {
             std::optional<Dict> result = detect.checkForJournal(*m);
             if (!result) continue;
-            m->set("Content", result->get("Content"));
-            m->set("fileSystem", 0);
-            m->set("supportFileSystemRecovery", result->get("supportFileSystemRecovery").intValue() != 0 ? 1 : 0);
-            m->set("journaled", result->get("journaled"));
-            m->set("HFSVolumeStart", result->get("HFSVolumeStart").uint64Value());
+            DriveRow{.content = result->get("Content").description(),
+                     .journaled = result->get("journaled").description(),
+                     .fileSystem = 0,
+                     .supportFileSystemRecovery = result->get("supportFileSystemRecovery").intValue() != 0 ? 1 : 0,
+                     .hfsVolumeStart = result->get("HFSVolumeStart").uint64Value()}
+                .setIn(*m);
             hfsList = true;
-        } else if (c == MediumContentHint::kMicrosoftBasicData) {
+        } else if (kind == ContentKind::ExFAT) {
             if (detect.isVolumeFAT(*m)) {
-                fat();
+                other(detect.fatFileSystemDetermination(*m));
             } else if (detect.isVolumeExFAT(*m)) {
-                m->set("Content", MediumContentHint::kMicrosoftBasicData);
-                m->set("fileSystem", 1);
-                m->set("supportFileSystemRecovery", 1);
-                m->set("journaled", "-");
-                m->set("HFSVolumeStart", 0ull);
+                other(contentString(ContentKind::ExFAT));
                 hfsList = true;
             } else if (noHint && detect.isVolumeAPFS(*m)) {
-                apfs();
+                other(contentString(ContentKind::APFS));
                 hfsList = true;
             } else {
                 continue;
             }
-        } else if (c == MediumContentHint::kAPFS) {
+        } else if (kind == ContentKind::APFSContainer) {
             if (!detect.isVolumeAPFS(*m)) continue;
-            apfs();
+            other(contentString(ContentKind::APFS));
             hfsList = true;
         } else {
             continue;
@@ -590,12 +586,8 @@ void DriveDiscovery::checkForFATPartitionByWindows(Array& drives, Array& volumes
         if (type == "-") continue;
         // The drive's first volume, in its drive's list and in the volume list.
         const std::string firstPath = children.arrayValue().front().dictValue().get("Path").description();
-        auto mark = [&](Dict& v) {
-            v.set("Content", type);
-            v.set("journaled", "-");
-            v.set("HFSVolumeStart", 0ull);
-            v.set("supportFileSystemRecovery", 1);
-        };
+        const DriveRow fat{.content = type, .journaled = "-", .supportFileSystemRecovery = 1, .hfsVolumeStart = 0};
+        auto mark = [&](Dict& v) { fat.setIn(v); };
         if (Dict* first = (*drive)["Children Volume Array"].array()->front().dict()) mark(*first);
         for (Value& vv : volumes)
             if (Dict* v = vv.dict(); v && v->get("Path").description() == firstPath) {
@@ -619,8 +611,7 @@ void DriveDiscovery::attachVolumesToDrives() {
             if (path != drivePath && parent != drivePath) continue;
             for (const char* key : {"device model", "device serial", "device revision"})
                 if (d.contains(key)) v->set(key, d.get(key));
-            v->set("Index of child Volume", count[i]);
-            v->set("Parent Drive Path", drivePath);
+            DriveRow{.indexOfChildVolume = count[i], .parentDrivePath = drivePath}.setIn(*v);
             ++count[i];
         }
     }
@@ -630,12 +621,11 @@ void DriveDiscovery::attachVolumesToDrives() {
     for (std::size_t i = 0; i < driveDictArray_.size(); ++i) {
         Dict* d = driveDictArray_[i].dict();
         if (!d) continue;
-        d->set("Volume and Drive Index", counter++);
+        DriveRow{.volumeAndDriveIndex = counter++}.setIn(*d);
         for (Value& vv : volumeDictArray_) {
             Dict* v = vv.dict();
             if (!v || v->get("Parent Drive Path") != d->get("Path")) continue;
-            v->set("Volume and Drive Index", counter++);
-            v->set("Total Volumes in a disk", count[i]);
+            DriveRow{.totalVolumesInADisk = count[i], .volumeAndDriveIndex = counter++}.setIn(*v);
         }
     }
     syncChildren();

@@ -1,10 +1,13 @@
 #include "media/DriveListRows.h"
 
+#include "media/DriveRow.h"
+
 #include <algorithm>
 #include <filesystem>
 
 using platform::Array;
 using platform::Dict;
+using platform::ScanMode;
 using platform::Value;
 
 namespace fs = std::filesystem;
@@ -54,15 +57,16 @@ void DriveListRows::fixBundleResource(Array& driveDictArray) {
         if (!children.empty()) {
             const Dict& first = children.front().dictValue();
             if (first.contains("CFBundleIdentifier") && first.contains("IOBundleResourceFile")) {
-                drive->set("CFBundleIdentifier", first.get("CFBundleIdentifier"));
-                drive->set("IOBundleResourceFile", first.get("IOBundleResourceFile"));
+                DriveRow{.bundleIdentifier = first.get("CFBundleIdentifier").description(),
+                         .bundleResourceFile = first.get("IOBundleResourceFile").description()}
+                    .setIn(*drive);
                 continue;
             }
         }
         // A drive that names no icon of its own shows the generic one of the
         // storage family: the ejectable-media icon.
-        drive->set("CFBundleIdentifier", "com.apple.iokit.IOStorageFamily");
-        drive->set("IOBundleResourceFile", "Removable.icns");
+        DriveRow{.bundleIdentifier = "com.apple.iokit.IOStorageFamily", .bundleResourceFile = "Removable.icns"}.setIn(
+            *drive);
     }
 }
 
@@ -102,7 +106,7 @@ void DriveListRows::getDrvVolIconPaths(Array& driveDictArray, Array& volumeDictA
         const std::string& id = textOf(*d, "CFBundleIdentifier");
         for (const Entry& e : unique) {
             if (e.identifier != id) continue;
-            d->set("bundle path", e.bundlePath ? *e.bundlePath : std::string("nil"));
+            DriveRow{.bundlePath = e.bundlePath.value_or("nil")}.setIn(*d);
             return;
         }
     };
@@ -112,62 +116,64 @@ void DriveListRows::getDrvVolIconPaths(Array& driveDictArray, Array& volumeDictA
         give(v);
 }
 
-std::size_t DriveListRows::cellCount(int scanMode, const Array& driveDictArray, const Array& volumeDictArray) {
+std::size_t DriveListRows::cellCount(ScanMode scanMode, const Array& driveDictArray, const Array& volumeDictArray) {
     switch (scanMode) {
-    case 0:
-    case 1:
-    case 2:
-    case 5:
-        // Mode 5 shows the shorter HFS list, but its cells are made per
-        // volume: at least as many cells as rows.
+    case ScanMode::FastFiles:
+    case ScanMode::AdvancedFiles:
+    case ScanMode::FastPhotos:
+    case ScanMode::Formatted:
+        // A formatted volume's list is the shorter HFS one, but its cells
+        // are made per volume: at least as many cells as rows.
         return volumeDictArray.size();
-    case 4:
+    case ScanMode::Partitions:
         return driveDictArray.size();
-    case 3: {
+    case ScanMode::AdvancedPhotos: {
         std::size_t n = 0;
         for (const Value& d : driveDictArray)
             n += 1 + d.dictValue().get("Children Volume Array").arrayValue().size();
         return n;
     }
-    default:
-        return 0;
+    case ScanMode::None:
+        break;
     }
+    return 0;
 }
 
-std::size_t DriveListRows::numberOfRows(int scanMode, const Array& driveDictArray, const Array& volumeDictArray,
+std::size_t DriveListRows::numberOfRows(ScanMode scanMode, const Array& driveDictArray, const Array& volumeDictArray,
                                         const Array& volumeDictArrayHFSOnly) {
     switch (scanMode) {
-    case 0:
-    case 1:
-    case 2:
+    case ScanMode::FastFiles:
+    case ScanMode::AdvancedFiles:
+    case ScanMode::FastPhotos:
         return volumeDictArray.size();
-    case 3:
+    case ScanMode::AdvancedPhotos:
         return volumeDictArray.size() + driveDictArray.size();
-    case 4:
+    case ScanMode::Partitions:
         return driveDictArray.size();
-    case 5:
+    case ScanMode::Formatted:
         return volumeDictArrayHFSOnly.size();
-    default:
-        return 0;
+    case ScanMode::None:
+        break;
     }
+    return 0;
 }
 
-std::optional<Dict> DriveListRows::rowObject(int scanMode, std::size_t row, const Array& driveDictArray,
+std::optional<Dict> DriveListRows::rowObject(ScanMode scanMode, std::size_t row, const Array& driveDictArray,
                                              const Array& volumeDictArray, const Array& volumeDictArrayHFSOnly) {
     auto at = [row](const Array& a) -> std::optional<Dict> {
         if (row >= a.size() || !a[row].isDict()) return std::nullopt;
         return a[row].dictValue();
     };
     switch (scanMode) {
-    case 0:
-    case 1:
-    case 2:
+    case ScanMode::FastFiles:
+    case ScanMode::AdvancedFiles:
+    case ScanMode::FastPhotos:
         return at(volumeDictArray);
-    case 4:
+    case ScanMode::Partitions:
         return at(driveDictArray);
-    case 5:
+    case ScanMode::Formatted:
         return at(volumeDictArrayHFSOnly);
-    case 3:
+    case ScanMode::AdvancedPhotos:
         for (const Value& dv : driveDictArray) {
             const Dict& drive = dv.dictValue();
             auto matches = [row](const Dict& d) {
@@ -180,7 +186,8 @@ std::optional<Dict> DriveListRows::rowObject(int scanMode, std::size_t row, cons
                 if (matches(vv.dictValue())) return vv.dictValue();
         }
         return std::nullopt;
-    default:
-        return std::nullopt;
+    case ScanMode::None:
+        break;
     }
+    return std::nullopt;
 }

@@ -12,6 +12,7 @@
 // "External.icns", "Removable.icns"); the program turns it, with the bus,
 // into an icon of the desktop's theme.
 
+#include "platform/ScanMode.h"
 #include "platform/Value.h"
 
 #include <cstddef>
@@ -40,16 +41,17 @@ public:
     static void getDrvVolIconPaths(platform::Array& driveDictArray, platform::Array& volumeDictArray,
                                    const std::vector<Bundle>& bundles);
 
-    // --- rows by recovery mode (0, 1: files; 2, 3: photos; 4, 5: partitions) ---
+    // --- rows by recovery mode ---
     // How many cells fillCellArray makes for the mode.
-    static std::size_t cellCount(int scanMode, const platform::Array& driveDictArray,
+    static std::size_t cellCount(platform::ScanMode scanMode, const platform::Array& driveDictArray,
                                  const platform::Array& volumeDictArray);
     // How many rows the drives table shows.
-    static std::size_t numberOfRows(int scanMode, const platform::Array& driveDictArray,
+    static std::size_t numberOfRows(platform::ScanMode scanMode, const platform::Array& driveDictArray,
                                     const platform::Array& volumeDictArray,
                                     const platform::Array& volumeDictArrayHFSOnly);
     // The dictionary of row r, or nothing.
-    static std::optional<platform::Dict> rowObject(int scanMode, std::size_t row, const platform::Array& driveDictArray,
+    static std::optional<platform::Dict> rowObject(platform::ScanMode scanMode, std::size_t row,
+                                                   const platform::Array& driveDictArray,
                                                    const platform::Array& volumeDictArray,
                                                    const platform::Array& volumeDictArrayHFSOnly);
 };

@@ -1,6 +1,7 @@
 #include "media/MediumContentHint.h"
 
 #include "media/ContentHint.h"
+#include "media/ContentKind.h"
 
 std::string MediumContentHint::forPartition(const BlockProbe::PartitionEntry& entry) {
     if (entry.typeByte >= 0) {
@@ -10,7 +11,7 @@ std::string MediumContentHint::forPartition(const BlockProbe::PartitionEntry& en
     if (entry.typeString.empty()) return "-";
     // Linux has no device per APFS volume: the container partition stands
     // for its volumes.
-    if (entry.typeString == kAPFSContainer) return kAPFS;
+    if (entry.typeString == kAPFSContainer) return contentString(ContentKind::APFSContainer);
     if (entry.typeString == kLinuxData) return "-";
     // A GPT type comes as its GUID already; an Apple type as its name.
     return ContentHint::forApplePartitionType(entry.typeString);
@@ -25,8 +26,11 @@ std::string MediumContentHint::forScheme(const std::string& scheme) {
 }
 
 std::string MediumContentHint::forFileSystemType(const std::string& type) {
-    if (type.rfind("hfs", 0) == 0) return "Apple_HFS";
-    if (type.rfind("fat", 0) == 0 || type.rfind("msdos", 0) == 0 || type == "vfat") return "FAT32";
-    if (type == "apfs" || type == "fuse.apfs" || type == "fuse.apfs-fuse" || type == kAPFS) return kAPFS;
+    if (type.rfind("hfs", 0) == 0) return contentString(ContentKind::HFSPlus);
+    if (type.rfind("fat", 0) == 0 || type.rfind("msdos", 0) == 0 || type == "vfat")
+        return contentString(ContentKind::FAT32);
+    if (type == "apfs" || type == "fuse.apfs" || type == "fuse.apfs-fuse" ||
+        contentKindOf(type) == ContentKind::APFSContainer)
+        return contentString(ContentKind::APFSContainer);
     return {};
 }

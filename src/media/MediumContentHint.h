@@ -11,11 +11,9 @@
 
 class MediumContentHint {
 public:
-    // GPT type GUIDs of the list's vocabulary, and two the table readers
-    // leave as they are.
-    static constexpr const char* kMicrosoftBasicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+    // GPT type GUIDs that the list's vocabulary (ContentKind) names otherwise,
+    // and one the table readers leave as it is.
     static constexpr const char* kAppleHFS = "48465300-0000-11AA-AA11-00306543ECAC";
-    static constexpr const char* kAPFS = "41504653-0000-11AA-AA11-00306543ECAC";
     static constexpr const char* kAPFSContainer = "7C3457EF-0000-11AA-AA11-00306543ECAC";
     static constexpr const char* kLinuxData = "0FC63DAF-8483-4772-8E79-3D69D8477DE4";
 

@@ -3,7 +3,9 @@
 #include "formats/Extent.h"
 #include "formats/HFSPlusStructures.h"
 #include "formats/PartitionTableStructures.h"
+#include "media/ContentKind.h"
 #include "media/DMedia.h"
+#include "media/DriveRow.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/CheckedMath.h"
 #include "platform/Format.h"
@@ -65,15 +67,16 @@ std::vector<std::uint8_t> PartitionTables::readOneSector(std::uint64_t sector) {
 }
 
 Dict PartitionTables::volumeDictionary(std::uint64_t start, std::uint64_t sectors, const std::string& name) const {
-    return Dict{{"Volume Start", static_cast<unsigned long long>(start)},
-                {"Volume Size In Sectors", static_cast<unsigned long long>(sectors)},
-                {"Volume Name", name},
-                {"Volume Scan Type", 0},
-                {"Path", media_.path()},
-                {"Model", media_.model()},
-                {"Serial", media_.serial()},
-                {"Revision", media_.revision()},
-                {"Content", "Apple_HFS"}};
+    return DriveRow{.path = media_.path(),
+                    .content = contentString(ContentKind::HFSPlus),
+                    .volumeName = name,
+                    .volumeStart = start,
+                    .volumeSizeInSectors = sectors,
+                    .volumeScanType = 0,
+                    .model = media_.model(),
+                    .serial = media_.serial(),
+                    .revision = media_.revision()}
+        .toDict();
 }
 
 // ---------------------------------------------------------------------------
@@ -260,7 +263,7 @@ void PartitionTables::readAndInterpretPM() {
             convertPM(ByteView(readBytes(static_cast<std::uint64_t>(i) + 2, 0, partitions::kRecordSize)));
         if (entry.pmSig != partitions::kPMSignature) break;
         const std::string type = entry.type();
-        if (type != "Apple_HFS" && type != "Apple_HFSX") {
+        if (!isHFSContent(contentKindOf(type))) {
             // The map's own drivers and free space are no volumes.
             if (!type.starts_with("Apple_")) ++media_.otherPartitionsPassedOver;
             continue;
@@ -276,7 +279,7 @@ void PartitionTables::readAndInterpretPM() {
 void PartitionTables::getVolumeNamesGPT() {
     for (Value& v : media_.volumePMArray) {
         Dict* d = v.dict();
-        if (!d || d->get("Content").stringValue() != "Apple_HFS") continue;
+        if (!d || contentKindOf(d->get("Content").stringValue()) != ContentKind::HFSPlus) continue;
         media_.setHPlusVolStart(d->get("Volume Start").uint64Value());
         if (auto name = rootFolderName(true)) d->set("Volume Name", *name);
     }

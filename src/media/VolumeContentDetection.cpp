@@ -2,6 +2,8 @@
 
 #include "formats/FATBootSector.h"
 #include "formats/HFSPlusStructures.h"
+#include "formats/MainBootSector.h"
+#include "media/ContentKind.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 
@@ -102,7 +104,7 @@ bool VolumeContentDetection::isVolumeFAT(const Dict& volume) const {
 }
 
 bool VolumeContentDetection::isVolumeExFAT(const Dict& volume) const {
-    return bytesAre(ByteView(probe(volume, 0, kProbeSectors)), 3, "EXFAT   ");
+    return MainBootSector(ByteView(probe(volume, 0, kProbeSectors))).file_system_name() == "EXFAT   ";
 }
 
 std::string VolumeContentDetection::fatFileSystemDetermination(const Dict& volume) const {
@@ -121,10 +123,10 @@ std::optional<Dict> VolumeContentDetection::checkForJournal(const Dict& volume) 
     const std::uint32_t bps = volume.get("Preferred Block Size").unsignedIntValue();
 
     Dict result{{"HFSVolumeStart", 0}};
-    auto contentOf = [](std::uint16_t signature) -> const char* {
-        if (signature == hfsplus::kHFSXSignature) return "Apple_HFSX";
-        if (signature == hfsplus::kHFSPlusSignature) return "Apple_HFS";
-        return "-";
+    auto contentOf = [](std::uint16_t signature) {
+        if (signature == hfsplus::kHFSXSignature) return contentString(ContentKind::HFSX);
+        if (signature == hfsplus::kHFSPlusSignature) return contentString(ContentKind::HFSPlus);
+        return contentString(ContentKind::None);
     };
     const std::size_t at = hfsplus::kVolumeHeaderOffset;
     std::uint16_t signature = twoByteRead(ByteView(buffer), static_cast<std::int32_t>(at), 0);

@@ -11,6 +11,7 @@
 // "progressIndicator", "sheetWindow", "parentWindow") are identifier strings;
 // the program maps them to its widgets.
 
+#include "platform/ScanMode.h"
 #include "platform/Value.h"
 
 #include <functional>
@@ -71,9 +72,7 @@ public:
     virtual void previewClose() = 0;
 
     // --- state the engine reads ---
-    // 0 files fast, 1 files advanced, 2 photos fast, 3 photos advanced,
-    // 4 partitions and drives fast, 5 partitions and drives advanced.
-    virtual int scanMode() const = 0;
+    virtual ScanMode scanMode() const = 0;
     // The drive and volume lists as last built (never rebuilt by the getter).
     virtual Array driveDictArray() const = 0;
     virtual Array volumeDictArray() const = 0;

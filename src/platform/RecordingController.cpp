@@ -30,7 +30,7 @@ void RecordingController::setVolumeDictArray(Array volumes) {
     std::lock_guard lock(mutex_);
     volumes_ = std::move(volumes);
 }
-void RecordingController::setScanMode(int mode) {
+void RecordingController::setScanMode(ScanMode mode) {
     std::lock_guard lock(mutex_);
     scanMode_ = mode;
 }
@@ -156,7 +156,7 @@ void RecordingController::previewClose() {
     record("previewClose:");
 }
 
-int RecordingController::scanMode() const {
+ScanMode RecordingController::scanMode() const {
     std::lock_guard lock(mutex_);
     return scanMode_;
 }

@@ -24,7 +24,7 @@ public:
     void scriptAlertAnswers(std::vector<int> answers);
     void setDriveDictArray(Array drives);
     void setVolumeDictArray(Array volumes);
-    void setScanMode(int mode);
+    void setScanMode(ScanMode mode);
     // Runs after each call is recorded (on the calling thread), so a test can
     // act at a given point of a scan, e.g. press Stop.
     void setCallObserver(std::function<void(const Call&)> observer);
@@ -59,7 +59,7 @@ public:
     void terminateApp() override;
     void destroyVolumeAndBackToPartList() override;
     void previewClose() override;
-    int scanMode() const override;
+    ScanMode scanMode() const override;
     Array driveDictArray() const override;
     Array volumeDictArray() const override;
     bool scanInfoOrSavingNotProcessing() const override;
@@ -77,7 +77,7 @@ private:
     std::function<void(const Call&)> observer_;
     int alertResult_ = AlertDefaultReturn;
     Array drives_, volumes_;
-    int scanMode_ = 0;
+    ScanMode scanMode_ = ScanMode::FastFiles;
     bool notProcessing_ = true;
     bool terminate_ = false;
 };

@@ -14,6 +14,7 @@
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
 #include "hfsplus/OrphanEntries.h"
+#include "media/ContentKind.h"
 #include "platform/AppController.h"
 #include "platform/Paths.h"
 #include "platform/SystemLog.h"
@@ -28,7 +29,6 @@
 #include <chrono>
 #include <functional>
 #include <optional>
-#include <string_view>
 #include <thread>
 
 using platform::Array;
@@ -74,23 +74,23 @@ void logStep(const char* what) {
     platform::logFormat("%s is not available in this build; skipped", what);
 }
 
-// The content strings of each file system.
-bool hfsContent(std::string_view c) {
-    return c.starts_with("Apple");
+// The contents each file system's row takes.
+bool hfsContent(ContentKind c) {
+    return isHFSContent(c);
 }
-bool fatContent(std::string_view c) {
-    return c.starts_with("FAT");
+bool fatContent(ContentKind c) {
+    return isFATContent(c);
 }
-bool basicDataPartition(std::string_view c) {
-    return c == "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+bool exFATContent(ContentKind c) {
+    return c == ContentKind::ExFAT;
 }
-bool apfsVolume(std::string_view c) {
-    return c == "APFS";
+bool apfsVolume(ContentKind c) {
+    return c == ContentKind::APFS;
 }
-bool apfsVolumeOrContainer(std::string_view c) {
-    return apfsVolume(c) || c == "41504653-0000-11AA-AA11-00306543ECAC";
+bool apfsVolumeOrContainer(ContentKind c) {
+    return c == ContentKind::APFS || c == ContentKind::APFSContainer;
 }
-bool noContent(std::string_view) {
+bool noContent(ContentKind) {
     return false;
 }
 
@@ -98,10 +98,10 @@ bool noContent(std::string_view) {
 
 struct ScanThread::Recovery {
     FileSystem fileSystem;
-    // Whether a content string chooses this row for the tree scan and for
-    // the deleted-file scan.
-    bool (*treeContent)(std::string_view content);
-    bool (*deletedFileContent)(std::string_view content);
+    // Whether a content chooses this row for the tree scan and for the
+    // deleted-file scan.
+    bool (*treeContent)(ContentKind content);
+    bool (*deletedFileContent)(ContentKind content);
     // What the log calls its recovery.
     const char* name;
     // The tree scan's file-system step (a new scan only).
@@ -119,7 +119,7 @@ struct ScanThread::Recovery {
 };
 
 std::span<const ScanThread::Recovery> ScanThread::recoveries() {
-    // Content strings are tested against the rows in this order.
+    // Contents are tested against the rows in this order.
     static const Recovery rows[] = {
         {.fileSystem = FileSystem::HFSPlus,
          .treeContent = hfsContent,
@@ -145,7 +145,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
         // sector, as no block size of its own is known.
         {.fileSystem = FileSystem::ExFAT,
          .treeContent = noContent,
-         .deletedFileContent = basicDataPartition,
+         .deletedFileContent = exFATContent,
          .name = "exFAT file-system recovery",
          .treeRecovery = &ScanThread::fileSystemRecovery,
          .recover = &ScanThread::exFATRecovery,
@@ -169,7 +169,7 @@ std::span<const ScanThread::Recovery> ScanThread::recoveries() {
     return rows;
 }
 
-const ScanThread::Recovery* ScanThread::recoveryFor(const std::string& content, bool treeScan) {
+const ScanThread::Recovery* ScanThread::recoveryFor(ContentKind content, bool treeScan) {
     for (const Recovery& row : recoveries())
         if ((treeScan ? row.treeContent : row.deletedFileContent)(content)) return &row;
     return nullptr;
@@ -225,7 +225,7 @@ void ScanThread::detach(std::shared_ptr<Volume> volume, std::shared_ptr<Signatur
     }).detach();
 }
 
-ScanThread::FileSystem ScanThread::fileSystemForContent(const std::string& content, bool treeScan) {
+ScanThread::FileSystem ScanThread::fileSystemForContent(ContentKind content, bool treeScan) {
     const Recovery* row = recoveryFor(content, treeScan);
     return row ? row->fileSystem : FileSystem::None;
 }
@@ -442,8 +442,9 @@ void ScanThread::startMakingTree(const Array& arguments) {
 
     // A content no row takes has no file-system step; one the deleted-file
     // scan takes (exFAT) is carved with that row's driver.
-    const Recovery* row = recoveryFor(v.volumeContent, true);
-    const Recovery* carveRow = row ? row : recoveryFor(v.volumeContent, false);
+    const ContentKind content = contentKindOf(v.volumeContent);
+    const Recovery* row = recoveryFor(content, true);
+    const Recovery* carveRow = row ? row : recoveryFor(content, false);
     if (!resumed_ && row) (this->*row->treeRecovery)(*row);
     // With neither a file system to read nor a search to run the result
     // would be an empty tree that says nothing.
@@ -462,7 +463,7 @@ void ScanThread::startMakingTree(const Array& arguments) {
 void ScanThread::scanForDeletedFiles(const Array& arguments) {
     Volume& v = *volume_;
     detectResume(arguments);
-    if (const Recovery* row = recoveryFor(v.volumeContent, false)) {
+    if (const Recovery* row = recoveryFor(contentKindOf(v.volumeContent), false)) {
         (this->*row->deletedFileBody)(arguments);
         return;
     }

@@ -5,7 +5,7 @@
 // recovery that matches the volume's content, the signature search the user
 // asked for, the clean-up passes, and posts the final progress with
 // "Tree Complete". They sit above every recovery and search they choose:
-// each file system is one row of a table that names the content strings
+// each file system is one row of a table that names the contents
 // choosing it, its recoveries and its search drivers.
 //
 // Argument arrays (a resumed scan appends the resume block and "auto"):
@@ -24,6 +24,7 @@
 class SignatureSearchState;
 class Volume;
 struct HFSPlusReaderState;
+enum class ContentKind;
 
 class ScanThread {
 public:
@@ -63,19 +64,19 @@ public:
     // followed.
     bool aborting() const { return aborting_; }
 
-    // The file system a content string selects.
+    // The file system a content selects.
     enum class FileSystem { None, HFSPlus, FAT, ExFAT, APFS };
-    // Tree scans accept the APFS partition type as well as "APFS"; the
-    // deleted-file scan only "APFS".
-    static FileSystem fileSystemForContent(const std::string& content, bool treeScan);
+    // Tree scans accept the APFS partition type as well as an APFS volume;
+    // the deleted-file scan only the volume.
+    static FileSystem fileSystemForContent(ContentKind content, bool treeScan);
 
 private:
-    // One row of the recovery table: a file system, the content strings that
+    // One row of the recovery table: a file system, the contents that
     // choose it for each scan, and what each scan runs for it.
     struct Recovery;
     static std::span<const Recovery> recoveries();
-    // The row a content string chooses; null when none takes it.
-    static const Recovery* recoveryFor(const std::string& content, bool treeScan);
+    // The row a content chooses; null when none takes it.
+    static const Recovery* recoveryFor(ContentKind content, bool treeScan);
     static const Recovery& recoveryOf(FileSystem fileSystem);
 
     // Reads "auto" and the resume block; sets the volume's autoCrashRecovery

@@ -181,6 +181,9 @@ std::vector<std::shared_ptr<SigNode>> FileTypeTable::buildList(const std::vector
 
 std::string FileTypeTable::fileName(List list, bool backup) {
     // The scan modes the lists serve: files, photos, partitions.
-    const std::string name = SigLists::listNameForScanMode(list == FR ? 0 : list == PR ? 2 : 4);
+    using platform::ScanMode;
+    const std::string name = SigLists::listNameForScanMode(list == FR   ? ScanMode::FastFiles
+                                                           : list == PR ? ScanMode::FastPhotos
+                                                                        : ScanMode::Partitions);
     return (backup ? SigLists::backupName(name) : name) + ".dat";
 }

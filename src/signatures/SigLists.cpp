@@ -210,20 +210,11 @@ std::string withoutSpaces(std::string_view text) {
 
 } // namespace
 
-std::string SigLists::listNameForScanMode(int scanMode) {
-    switch (scanMode) {
-    case 0:
-    case 1:
-        return "Sig_FR";
-    case 2:
-    case 3:
-        return "Sig_PR";
-    case 4:
-    case 5:
-        return "Sig_AL";
-    default:
-        return {};
-    }
+std::string SigLists::listNameForScanMode(platform::ScanMode scanMode) {
+    if (platform::isFileScan(scanMode)) return "Sig_FR";
+    if (platform::isPhotoScan(scanMode)) return "Sig_PR";
+    if (platform::isPartitionScan(scanMode)) return "Sig_AL";
+    return {};
 }
 
 std::string SigLists::backupName(const std::string& listName) {
@@ -340,7 +331,7 @@ void SigLists::linkTree(const SigRootArray& sigRootArray) {
     }
 }
 
-std::optional<SigRootArray> SigLists::loadSigData(int scanMode, int sigDataLoadCount) {
+std::optional<SigRootArray> SigLists::loadSigData(platform::ScanMode scanMode, int sigDataLoadCount) {
     const std::string listName = listNameForScanMode(scanMode);
     if (listName.empty()) return std::nullopt;
     seedUserLists(listName);
@@ -381,7 +372,7 @@ bool SigLists::writeList(const SigRootArray& sigRootArray, const std::string& na
     return true;
 }
 
-bool SigLists::saveSigData(const SigRootArray& sigRootArray, int scanMode) {
+bool SigLists::saveSigData(const SigRootArray& sigRootArray, platform::ScanMode scanMode) {
     const std::string listName = listNameForScanMode(scanMode);
     return !listName.empty() && writeList(sigRootArray, listName);
 }
@@ -440,7 +431,8 @@ std::string SigLists::checkNewFileType(const NewFileTypeTexts& texts, const SigR
     return {};
 }
 
-SigLists::AddOutcome SigLists::addFileType(const NewFileTypeTexts& texts, SigRootArray& sigRootArray, int scanMode) {
+SigLists::AddOutcome SigLists::addFileType(const NewFileTypeTexts& texts, SigRootArray& sigRootArray,
+                                           platform::ScanMode scanMode) {
     AddOutcome outcome;
     outcome.message = checkNewFileType(texts, sigRootArray);
     if (!outcome.message.empty()) return outcome;
@@ -478,7 +470,8 @@ SigLists::AddOutcome SigLists::addFileType(const NewFileTypeTexts& texts, SigRoo
     return outcome;
 }
 
-SigLists::RemoveOutcome SigLists::removeFileType(SigRootArray* sigRootArray, const SigNode& node, int scanMode) {
+SigLists::RemoveOutcome SigLists::removeFileType(SigRootArray* sigRootArray, const SigNode& node,
+                                                 platform::ScanMode scanMode) {
     if (!sigRootArray) return RemoveOutcome::Unchanged;
     bool removed = false;
     // Categories go by name; a file type by its very record.

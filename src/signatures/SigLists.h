@@ -13,6 +13,7 @@
 // as 0). When the program's lists are newer, the user's copies are brought
 // up to date as they are next loaded, keeping what the user did to them.
 
+#include "platform/ScanMode.h"
 #include "signatures/SigNode.h"
 
 #include <cstdint>
@@ -27,9 +28,9 @@ using SigRootArray = std::vector<std::shared_ptr<SigNode>>;
 
 class SigLists {
 public:
-    // "Sig_FR" for scan modes 0 and 1, "Sig_PR" for 2 and 3, "Sig_AL" for 4
-    // and 5; empty for any other mode.
-    static std::string listNameForScanMode(int scanMode);
+    // "Sig_FR" for the file scans, "Sig_PR" for the photo scans, "Sig_AL"
+    // for the partition scans; empty for none.
+    static std::string listNameForScanMode(platform::ScanMode scanMode);
     // The list's twin: "Sig_FR" -> "Sig_FR_backup".
     static std::string backupName(const std::string& listName);
     // Where the user's copy of a list ("Sig_FR", "Sig_FR_backup") lives;
@@ -42,7 +43,7 @@ public:
     // is missing or does not decode to a list falls back to the user's twin,
     // then to the built-in list, with a log line for each step. Parents and
     // containsPreInstalledChildren are set. nullopt when nothing could be read.
-    static std::optional<SigRootArray> loadSigData(int scanMode, int sigDataLoadCount);
+    static std::optional<SigRootArray> loadSigData(platform::ScanMode scanMode, int sigDataLoadCount);
 
     // The list in a keyed archive's bytes, or nullopt (with the reason in
     // *error) when they are not an array of category nodes holding file-type
@@ -69,7 +70,7 @@ public:
     // the new one, never a mixture.
     static bool writeList(const SigRootArray& sigRootArray, const std::string& name);
     // Writes the list to the scan mode's list file (not the twin).
-    static bool saveSigData(const SigRootArray& sigRootArray, int scanMode);
+    static bool saveSigData(const SigRootArray& sigRootArray, platform::ScanMode scanMode);
 
     // Hex text packed big-endian into 64 bits: "FFD8FF" -> 0xFFD8FF. A
     // trailing odd character is ignored and a character that is not a hex
@@ -100,7 +101,8 @@ public:
     // Checks the texts in order and either reports the first failure or adds
     // the new type to every category of the typed name (a new last category
     // when there is none) and writes the list and its twin.
-    static AddOutcome addFileType(const NewFileTypeTexts& texts, SigRootArray& sigRootArray, int scanMode);
+    static AddOutcome addFileType(const NewFileTypeTexts& texts, SigRootArray& sigRootArray,
+                                  platform::ScanMode scanMode);
     // Only the checks: the message of the first that fails, or empty.
     static std::string checkNewFileType(const NewFileTypeTexts& texts, const SigRootArray& sigRootArray);
 
@@ -109,7 +111,7 @@ public:
     // of its name, a category node with its name from the root, and writes
     // the list file. With nothing loaded, or a node that is not in the list
     // (the placeholder row), nothing is changed or written.
-    static RemoveOutcome removeFileType(SigRootArray* sigRootArray, const SigNode& node, int scanMode);
+    static RemoveOutcome removeFileType(SigRootArray* sigRootArray, const SigNode& node, platform::ScanMode scanMode);
 
     // Sets every file-type node's parent to its category and each category's
     // containsPreInstalledChildren.

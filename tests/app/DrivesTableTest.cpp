@@ -52,22 +52,22 @@ private slots:
     void disksAndVolumesViewListsEveryVolumeOnce() {
         ProgramUnderTest p(twoDisks);
         DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
-        p.delegate.setScanMode(3);
+        p.delegate.setScanMode(platform::ScanMode::AdvancedPhotos);
         p.delegate.setZeroTableViewDrivesList(true);
-        QCOMPARE(source->rowCount("tableViewDrives"), 0);
+        QCOMPARE(source->rowCount(DrivesTableDataSource::Table::Drives), 0);
         p.delegate.setZeroTableViewDrivesList(false);
         auto* table = p.widget<QTableView>("tableViewDrives");
         QStringList paths;
-        for (int r = 0; r < source->rowCount("tableViewDrives"); ++r)
+        for (int r = 0; r < source->rowCount(DrivesTableDataSource::Table::Drives); ++r)
             paths << path(DriveListTableModel::rowDict(table->model()->index(r, 0)));
         QCOMPARE(paths, QStringList({"/dev/a", "/dev/a1", "/dev/a2", "/dev/b", "/dev/loose"}));
         source->assignDisplayAttribsToCellArrayCells();
         QCOMPARE(p.delegate.displayDrvOrVolOrBoth(), 2);
 
-        p.delegate.setScanMode(5); // the formatted-recovery list only
+        p.delegate.setScanMode(platform::ScanMode::Formatted); // the formatted-recovery list only
         p.delegate.fillCellArray();
-        QCOMPARE(source->rowCount("tableViewDrives"), 1);
-        p.delegate.setScanMode(-1);
+        QCOMPARE(source->rowCount(DrivesTableDataSource::Table::Drives), 1);
+        p.delegate.setScanMode(platform::ScanMode::None);
         source->assignDisplayAttribsToCellArrayCells();
         QCOMPARE(p.delegate.displayDrvOrVolOrBoth(), -1);
     }
@@ -75,13 +75,13 @@ private slots:
     void nextButtonsFollowTheChoice() {
         ProgramUnderTest p(twoDisks);
         DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
-        p.delegate.setScanMode(4);
+        p.delegate.setScanMode(platform::ScanMode::Partitions);
         p.delegate.setZeroTableViewDrivesList(false);
         QVERIFY(!p.enabled("nextButtonInDrivesList"));
-        QVERIFY(!source->selectedRow("tableViewDrives"));
+        QVERIFY(!source->selectedRow(DrivesTableDataSource::Table::Drives));
         QVERIFY(!source->selectRowWithPath("/dev/a1")); // a volume: not a row of the disks view
         QVERIFY(source->selectRowWithPath("/dev/b"));
-        QCOMPARE(path(source->selectedRow("tableViewDrives")), QStringLiteral("/dev/b"));
+        QCOMPARE(path(source->selectedRow(DrivesTableDataSource::Table::Drives)), QStringLiteral("/dev/b"));
         QVERIFY(p.enabled("nextButtonInDrivesList"));
         p.delegate.fillCellArray(); // a reload drops the choice
         QVERIFY(!p.enabled("nextButtonInDrivesList"));
@@ -95,7 +95,7 @@ private slots:
         QVERIFY(!p.enabled("buttonPTListNext"));
         p.widget<QTableView>("tableViewPTList")->selectRow(0);
         QVERIFY(p.enabled("buttonPTListNext"));
-        QCOMPARE(path(source->selectedRow("tableViewPTList")), QStringLiteral("/dev/a1"));
+        QCOMPARE(path(source->selectedRow(DrivesTableDataSource::Table::Partitions)), QStringLiteral("/dev/a1"));
     }
 
     void linesOfTheCells() {

@@ -84,7 +84,7 @@ struct SessionProgram {
     // The result screen on a tree found by a scan (mode 5 asks nothing there).
     void showResult(std::shared_ptr<Volume> volume) {
         p.delegate.setSelectedVolume(std::move(volume));
-        p.delegate.setScanMode(5);
+        p.delegate.setScanMode(platform::ScanMode::Formatted);
         tree->showTree();
     }
     QFileDialog* openDialog() {
@@ -140,7 +140,7 @@ private slots:
         SessionProgram s;
         auto volume = smallVolume();
         s.p.delegate.setSelectedVolume(volume);
-        s.p.delegate.setScanMode(5);
+        s.p.delegate.setScanMode(platform::ScanMode::Formatted);
         s.tree->showTree();
         QVERIFY(s.p.window.saveRecoverySessionAction()->isEnabled());
         QSignalSpy shown(s.tree, SIGNAL(treeShown()));

@@ -168,7 +168,7 @@ private slots:
         // Going back frees the whole tree and the volume, and shows the
         // drives list of the recovery kind chosen.
         platform::scanRunningFlag() = false;
-        s.p.delegate.setScanMode(0);
+        s.p.delegate.setScanMode(platform::ScanMode::FastFiles);
         s.andWait(SIGNAL(treeFreed()), [&] {
             AlertAnswerer ok(QStringLiteral("OK"));
             s.controller->treeBackButtonClicked();

@@ -264,7 +264,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     w.clickDriveRow(v.get("Path").stringValue());
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("Progress"));
-    QCOMPARE(w.wizard->rawSearchMode(), 0);
+    QCOMPARE(w.wizard->rawSearchMode(), platform::RawSearchMode::DeletedFiles);
     QVERIFY(w.lastStart().entry == ScanThread::Entry::DeletedFiles);
     QCOMPARE(argumentsOf(w.lastStart()).size(), 2u);
     w.wizard->gotoHome(nullptr);
@@ -285,7 +285,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     QCOMPARE(w.p.text("textFieldStartSliderStatus"), QStringLiteral("0% 0 KB"));
     w.click("buttonRawSliderNext");
     Array a = argumentsOf(w.lastStart());
-    QCOMPARE(w.wizard->rawSearchMode(), 1);
+    QCOMPARE(w.wizard->rawSearchMode(), platform::RawSearchMode::DeletedFilesAndSearch);
     QVERIFY(a.size() == 4 && a[0].intValue() == 1 && a[1].intValue() == 1 && typesIn(a[2]) > 0 && a[3].intValue() == 0);
     // Resumed, the same start carries the resume block and "auto".
     w.wizard->setAutoRecovery({}, 777);
@@ -309,7 +309,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     // 3, photos advanced: disks with their volumes; the disk's own scan.
     w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
     QCOMPARE(w.p.text("textFieldHeadingDriveListTab"), QStringLiteral("Please select disk / volume to continue..."));
-    QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewDrives")), 2);
+    QCOMPARE(w.tables->rowCount(DrivesTableDataSource::Table::Drives), 2);
     w.clickDriveRow(disk);
     w.click("nextButtonInDrivesList");
     fileTypes->selectAllSig();
@@ -329,7 +329,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     w.clickDriveRow(disk);
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("PT list"));
-    QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewPTList")), 1);
+    QCOMPARE(w.tables->rowCount(DrivesTableDataSource::Table::Partitions), 1);
     QVERIFY(!w.p.enabled("buttonPTListNext"));
     w.clickRow("tableViewPTList", 0);
     w.click("buttonPTListNext");
@@ -362,7 +362,7 @@ void ScanWizardTest::everyKindStartsItsScanWithTheDesignedArguments() {
     w.click("skipButtonSigTab");
     a = argumentsOf(w.lastStart());
     QVERIFY(a.size() == 2 && a[0].stringValue() == "Advanced Scan");
-    QCOMPARE(w.wizard->rawSearchMode(), 5);
+    QCOMPARE(w.wizard->rawSearchMode(), platform::RawSearchMode::Tree);
     w.wizard->rawSliderNextClicked(true);
     QCOMPARE(argumentsOf(w.lastStart()).size(), 2u);
 }
@@ -391,7 +391,7 @@ void ScanWizardTest::theRangeScreenRefusesAnEmptyRangeAndBackFreesTheVolume() {
     w.p.widget<QSlider>("sliderStart")->setValue(499);
     w.click("buttonRawSliderNext");
     const Array a = argumentsOf(w.lastStart());
-    QCOMPARE(w.wizard->rawSearchMode(), 2);
+    QCOMPARE(w.wizard->rawSearchMode(), platform::RawSearchMode::SearchOnly);
     QVERIFY(a.size() == 4 && a[0].intValue() == 0 && a[1].intValue() == 1 && a[3].intValue() == 0);
     QVERIFY(platform::scanRunningFlag());
     w.p.window.selectTabViewItemWithIdentifier(QStringLiteral("Raw slider"));
@@ -402,7 +402,7 @@ void ScanWizardTest::theRangeScreenRefusesAnEmptyRangeAndBackFreesTheVolume() {
     QVERIFY(!w.p.delegate.selectedVolume());
     w.click("backButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("Recover Files"));
-    QCOMPARE(w.p.delegate.scanMode(), -1);
+    QCOMPARE(w.p.delegate.scanMode(), platform::ScanMode::None);
     w.click("buttonBackToMainScreenFromFileRecoveryTab");
     QCOMPARE(w.tab(), QStringLiteral("Main Screen"));
 }
@@ -422,7 +422,7 @@ void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists
     w.choose("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesFast");
     w.clickDriveRow(device);
     w.click("nextButtonInDrivesList");
-    QCOMPARE(w.tables->rowCount(QStringLiteral("tableViewPTList")), 0);
+    QCOMPARE(w.tables->rowCount(DrivesTableDataSource::Table::Partitions), 0);
     QVERIFY(w.p.widget<QLabel>("textFieldEmptyPTList")->isVisible());
     // The disk's other partitions hold FAT and exFAT volumes.
     QVERIFY(w.p.text("textFieldEmptyPTList").startsWith("No HFS/HFS+ partition was found on this disk"));
@@ -430,7 +430,7 @@ void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists
         w.click("buttonPTListCheckBoxScanForVolumes");
         w.click("buttonPTListNext");
         QVERIFY(w.waitFor("PT scan list"));
-        QVERIFY(w.tables->rowCount(QStringLiteral("tableViewScanPTList")) >= 1);
+        QVERIFY(w.tables->rowCount(DrivesTableDataSource::Table::FoundVolumes) >= 1);
         QVERIFY(!w.p.enabled("buttonPTScanListNext"));
     };
     search();
@@ -471,7 +471,7 @@ void ScanWizardTest::anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRi
     attached = true;
     fs::create_directories(sysfs / "block" / "loop7");
     writeText(sysfs / "block" / "loop7" / "size", "2048\n");
-    QTRY_COMPARE(w.tables->rowCount(QStringLiteral("tableViewDrives")), 1);
+    QTRY_COMPARE(w.tables->rowCount(DrivesTableDataSource::Table::Drives), 1);
     QVERIFY(w.waitFor("Drives List"));
     QVERIFY(!w.p.widget<QLabel>("textFieldEmptyDrivesList")->isVisible());
     w.clickDriveRow("/nonexistent/device");

@@ -31,7 +31,7 @@ struct SignaturesProgram {
     QTreeView* outline = p.widget<QTreeView>("outlineViewSig");
 
     SignaturesProgram() {
-        p.delegate.setScanMode(0);
+        p.delegate.setScanMode(platform::ScanMode::FastFiles);
         c->setSigDataLoadCount(0);
         c->loadSigData();
     }
@@ -65,7 +65,7 @@ struct SignaturesProgram {
         return answer.answered() && answer.title() == QLatin1String("!Error") ? answer.message() : QString();
     }
     std::shared_ptr<SigNode> savedType(const std::string& category, const std::string& software) const {
-        const SigRootArray list = SigLists::loadSigData(0, 0).value_or(SigRootArray{});
+        const SigRootArray list = SigLists::loadSigData(platform::ScanMode::FastFiles, 0).value_or(SigRootArray{});
         for (const auto& cat : list)
             for (const auto& t : cat->children())
                 if (cat->category == category && t->sig()->software == software) return t;
@@ -155,7 +155,7 @@ private slots:
         QVERIFY(!s.outline->grab().isNull());
 
         // A scan mode without a list: "Load File Types" is the way out.
-        s.p.delegate.setScanMode(9);
+        s.p.delegate.setScanMode(platform::ScanMode::None);
         s.c->loadSigData();
         QVERIFY(s.p.enabled("buttonSigLoadFileTypes"));
         QVERIFY(!s.p.enabled("buttonSigAddFileType"));

@@ -466,25 +466,27 @@ TEST_F(DriveDiscoveryFake, RowsAndCellsForEachModeAndNumbersInListOrder) {
     const Array& d = discovery->driveDictArray();
     const Array& v = discovery->volumeDictArray();
     const Array& h = discovery->volumeDictArrayHFSOnly();
+    // Modes by the numbers sessions store them as.
+    const auto m = [](int stored) { return platform::modeFromStored(stored, platform::ScanMode::Formatted); };
     for (auto [mode, rows] : {std::pair{0, 6u}, {3, 11u}, {4, 5u}, {5, 3u}, {-1, 0u}})
-        EXPECT_EQ(DriveListRows::numberOfRows(mode, d, v, h), rows) << mode;
+        EXPECT_EQ(DriveListRows::numberOfRows(m(mode), d, v, h), rows) << mode;
     for (auto [mode, cells] : {std::pair{3, 11u}, {5, 6u}, {4, 5u}, {-1, 0u}})
-        EXPECT_EQ(DriveListRows::cellCount(mode, d, v), cells) << mode;
-    EXPECT_EQ(DriveListRows::rowObject(5, 1, d, v, h)->get("Path").stringValue(), fake.node("sda3"));
-    EXPECT_EQ(DriveListRows::rowObject(4, 0, d, v, h)->get("Path").stringValue(), fake.node("loop0"));
-    EXPECT_EQ(DriveListRows::rowObject(1, 5, d, v, h)->get("Path").stringValue(), fake.node("mmcblk0"));
-    EXPECT_FALSE(DriveListRows::rowObject(1, 6, d, v, h));
+        EXPECT_EQ(DriveListRows::cellCount(m(mode), d, v), cells) << mode;
+    EXPECT_EQ(DriveListRows::rowObject(m(5), 1, d, v, h)->get("Path").stringValue(), fake.node("sda3"));
+    EXPECT_EQ(DriveListRows::rowObject(m(4), 0, d, v, h)->get("Path").stringValue(), fake.node("loop0"));
+    EXPECT_EQ(DriveListRows::rowObject(m(1), 5, d, v, h)->get("Path").stringValue(), fake.node("mmcblk0"));
+    EXPECT_FALSE(DriveListRows::rowObject(m(1), 6, d, v, h));
     // Drives and volumes are numbered in list order; a volume row is marked "+".
     std::vector<std::string> rows;
     for (std::size_t r = 0; r < 11; ++r) {
-        auto row = DriveListRows::rowObject(3, r, d, v, h);
+        auto row = DriveListRows::rowObject(m(3), r, d, v, h);
         ASSERT_TRUE(row) << r;
         rows.push_back(fs::path(row->get("Path").description()).filename().string() +
                        (row->contains("WhetherVolume") ? "+" : ""));
     }
     EXPECT_EQ(rows, (std::vector<std::string>{"loop0", "mmcblk0", "mmcblk0+", "nvme0n1", "nvme0n1p1+", "sda", "sda2+",
                                               "sda3+", "sdb", "sdb1+", "sdb2+"}));
-    EXPECT_FALSE(DriveListRows::rowObject(3, 11, d, v, h));
+    EXPECT_FALSE(DriveListRows::rowObject(m(3), 11, d, v, h));
     // A drive's "Children Volume Array" holds its volumes as they are in the
     // volume list, numbers and icon keys included.
     const Array& children = findByPath(d, fake.node("sdb"))->get("Children Volume Array").arrayValue();

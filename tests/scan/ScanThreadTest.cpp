@@ -1,5 +1,6 @@
 #include "scan/ScanThread.h"
 
+#include "media/ContentKind.h"
 #include "signatures/SignatureSearchState.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -36,7 +37,8 @@ TEST(ScanContent, ContentStringsChooseTheFileSystem) {
         {apfs, true, FS::APFS},           {apfs, false, FS::None},
         {"Linux", true, FS::None}};
     for (const auto& [content, second, expected] : cases)
-        EXPECT_EQ(ScanThread::fileSystemForContent(content, second), expected) << content << " " << second;
+        EXPECT_EQ(ScanThread::fileSystemForContent(contentKindOf(content), second), expected)
+            << content << " " << second;
 }
 
 TEST_F(ScanThreads, NormalScanWithoutHFSPlusHeaderAlertsAndStillCompletes) {

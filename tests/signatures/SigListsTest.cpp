@@ -10,6 +10,7 @@
 namespace fs = std::filesystem;
 using testsupport::readBytes;
 using namespace std::string_literals;
+using M = platform::ScanMode;
 
 namespace {
 
@@ -59,7 +60,7 @@ struct ListFolders {
         ::unsetenv("DRENTIC_STATE_DIR");
     }
     std::string firstName(int loadCount) const {
-        auto list = SigLists::loadSigData(0, loadCount);
+        auto list = SigLists::loadSigData(M::FastFiles, loadCount);
         return list && !list->empty() ? (*list)[0]->category : "";
     }
 };
@@ -68,7 +69,7 @@ struct ListFolders {
 
 TEST(SigLists, EachCheckOfANewTypeGivesItsMessageInOrder) {
     ListFolders folders;
-    const SigRootArray list = SigLists::loadSigData(1, 0).value();
+    const SigRootArray list = SigLists::loadSigData(M::AdvancedFiles, 0).value();
     // Each row changes one text of a type that would be accepted.
     const SigLists::NewFileTypeTexts ok{"Images", "raw", "raw", "00 FF D8", "1", "5"};
     const std::string range = "Maximum File Size to recover has to be in range of 1 to 50000.";
@@ -108,8 +109,8 @@ TEST(SigLists, EachCheckOfANewTypeGivesItsMessageInOrder) {
 TEST(SigLists, AddedAndDeletedTypesReachTheUsersListsButNeverTheBuiltInOnes) {
     ListFolders folders;
     const auto builtIn = readBytes(folders.resources / "Sig_FR.dat");
-    SigRootArray list = SigLists::loadSigData(0, 0).value();
-    auto added = SigLists::addFileType({"Images", "Photo", "ph", "ff d8 ff", "0", "12"}, list, 0);
+    SigRootArray list = SigLists::loadSigData(M::FastFiles, 0).value();
+    auto added = SigLists::addFileType({"Images", "Photo", "ph", "ff d8 ff", "0", "12"}, list, M::FastFiles);
     EXPECT_TRUE(added.message.empty() && added.listSaved && added.backupSaved);
     const auto& images = list[0]->children();
     const Sig& photo = *images.at(1)->sig();
@@ -117,10 +118,10 @@ TEST(SigLists, AddedAndDeletedTypesReachTheUsersListsButNeverTheBuiltInOnes) {
               std::tuple(0xFFD8FFull, std::uint8_t{3}, 12ull, false));
     EXPECT_EQ(images[1]->parent(), list[0]);
 
-    added = SigLists::addFileType({"Fonts", "Font", "ttf", "0001", "1024", "1"}, list, 0);
+    added = SigLists::addFileType({"Fonts", "Font", "ttf", "0001", "1024", "1"}, list, M::FastFiles);
     EXPECT_EQ(list.back()->category, "Fonts");
     EXPECT_EQ(folders.firstName(2), "Images") << "the twin is written too";
-    const auto reloaded = SigLists::loadSigData(0, 0);
+    const auto reloaded = SigLists::loadSigData(M::FastFiles, 0);
     ASSERT_TRUE(reloaded && reloaded->size() == 3);
     EXPECT_EQ(reloaded->back()->children().at(0)->sig()->offset, 1024);
     EXPECT_EQ(reloaded->front()->children().at(1)->parent(), reloaded->front());
@@ -129,14 +130,14 @@ TEST(SigLists, AddedAndDeletedTypesReachTheUsersListsButNeverTheBuiltInOnes) {
 
     // The only type of a new category goes, then the category itself.
     const auto font = list.back()->children().at(0);
-    EXPECT_EQ(SigLists::removeFileType(&list, *font, 0), SigLists::RemoveOutcome::Saved);
+    EXPECT_EQ(SigLists::removeFileType(&list, *font, M::FastFiles), SigLists::RemoveOutcome::Saved);
     const auto fonts = list.back();
-    EXPECT_EQ(SigLists::removeFileType(&list, *fonts, 0), SigLists::RemoveOutcome::Saved);
-    EXPECT_EQ(SigLists::loadSigData(0, 0)->size(), 2u);
+    EXPECT_EQ(SigLists::removeFileType(&list, *fonts, M::FastFiles), SigLists::RemoveOutcome::Saved);
+    EXPECT_EQ(SigLists::loadSigData(M::FastFiles, 0)->size(), 2u);
 
     const auto saved = readBytes(folders.data / "Sig_FR.dat");
-    EXPECT_EQ(SigLists::removeFileType(nullptr, *fonts, 0), SigLists::RemoveOutcome::Unchanged);
-    EXPECT_EQ(SigLists::removeFileType(&list, *fonts, 0), SigLists::RemoveOutcome::Unchanged);
+    EXPECT_EQ(SigLists::removeFileType(nullptr, *fonts, M::FastFiles), SigLists::RemoveOutcome::Unchanged);
+    EXPECT_EQ(SigLists::removeFileType(&list, *fonts, M::FastFiles), SigLists::RemoveOutcome::Unchanged);
     EXPECT_EQ(readBytes(folders.data / "Sig_FR.dat"), saved);
     EXPECT_EQ(readBytes(folders.resources / "Sig_FR.dat"), builtIn);
 
@@ -144,8 +145,8 @@ TEST(SigLists, AddedAndDeletedTypesReachTheUsersListsButNeverTheBuiltInOnes) {
     testsupport::LogCapture log;
     fs::remove(folders.data / "Sig_FR.dat");
     fs::create_directory(folders.data / "Sig_FR.dat");
-    EXPECT_FALSE(SigLists::saveSigData(list, 0));
-    added = SigLists::addFileType({"Images", "Other", "o", "01", "0", "1"}, list, 0);
+    EXPECT_FALSE(SigLists::saveSigData(list, M::FastFiles));
+    added = SigLists::addFileType({"Images", "Other", "o", "01", "0", "1"}, list, M::FastFiles);
     EXPECT_TRUE(added.message.empty() && !added.listSaved && added.backupSaved);
 }
 
@@ -154,7 +155,7 @@ TEST(SigLists, TheTwinIsReadFromTheSecondReloadAndUnreadableListsFallBackWithALo
     EXPECT_EQ(folders.firstName(0), "Images");
     EXPECT_EQ(folders.firstName(1), "Images");
     EXPECT_EQ(folders.firstName(2), "Twin") << "the twin is seeded with the list";
-    EXPECT_FALSE(SigLists::loadSigData(6, 0));
+    EXPECT_FALSE(SigLists::loadSigData(M::None, 0));
 
     testsupport::LogCapture log;
     testsupport::writeText(folders.data / "Sig_FR.dat", "garbage");
@@ -166,7 +167,7 @@ TEST(SigLists, TheTwinIsReadFromTheSecondReloadAndUnreadableListsFallBackWithALo
     EXPECT_EQ(log.lines.size(), 3u);
     fs::remove(folders.resources / "Sig_FR.dat");
     writeArchive(folders.data / "Sig_FR_backup.dat", asArray(category("Images", {{"a", 1}})->children()));
-    EXPECT_FALSE(SigLists::loadSigData(0, 0));
+    EXPECT_FALSE(SigLists::loadSigData(M::FastFiles, 0));
     ASSERT_EQ(log.lines.size(), 6u);
     EXPECT_NE(log.lines.back().find("no file types are shown"), std::string::npos) << log.lines.back();
 }
@@ -207,7 +208,7 @@ TEST(SigLists, ACopyFromTheEarlierProgramIsBroughtUpToDateKeepingWhatTheUserDid)
         writeArchive(data / (std::string(name) + ".dat"), asArray(old));
     }
     for (const int loadCount : {0, 2}) {
-        const SigRootArray list = SigLists::loadSigData(2, loadCount).value();
+        const SigRootArray list = SigLists::loadSigData(M::FastPhotos, loadCount).value();
         const std::string name = loadCount == 0 ? "Sig_PR" : "Sig_PR_backup";
         std::uint32_t written = 0;
         ASSERT_TRUE(SigLists::decodeList(readBytes(data / (name + ".dat")), nullptr, &written));

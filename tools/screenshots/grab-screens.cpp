@@ -23,6 +23,8 @@
 #include "app/ScanWizard.h"
 #include "app/SignatureListController.h"
 #include "app/TreeScreenController.h"
+#include "media/ContentKind.h"
+#include "media/DriveRow.h"
 #include "platform/ProcessFlags.h"
 #include "results/qt/Utf8Text.h"
 #include "scan/ScanThread.h"
@@ -98,16 +100,17 @@ bool showScannedTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow&
     const QFileInfo info(image);
     if (!info.isFile()) return false;
     auto volume =
-        Volume::initWithDictionary(Dict{{"Path", Utf8Text::fromQString(image)},
-                                        {"Preferred Block Size", 512},
-                                        {"Volume Start", 0ULL},
-                                        {"Volume Size In Sectors", static_cast<unsigned long long>(info.size() / 512)},
-                                        {"Volume Scan Type", 0},
-                                        {"Content", "Apple_HFS"},
-                                        {"Volume Name", Utf8Text::fromQString(info.fileName())},
-                                        {"device model", "-"},
-                                        {"device serial", "-"},
-                                        {"device revision", "-"}});
+        Volume::initWithDictionary(DriveRow{.path = Utf8Text::fromQString(image),
+                                            .preferredBlockSize = 512,
+                                            .content = contentString(ContentKind::HFSPlus),
+                                            .volumeName = Utf8Text::fromQString(info.fileName()),
+                                            .volumeStart = 0,
+                                            .volumeSizeInSectors = static_cast<std::uint64_t>(info.size()) / 512,
+                                            .volumeScanType = 0,
+                                            .deviceModel = "-",
+                                            .deviceSerial = "-",
+                                            .deviceRevision = "-"}
+                                       .toDict());
     if (!volume) return false;
     bool shown = false;
     QObject::connect(&tree, &TreeScreenController::treeShown, [&shown] { shown = true; });
@@ -173,20 +176,33 @@ struct Images {
     QString volume, disk, exfat, apfs, gpt;
 };
 
-// A volume row of a whole image of the given content.
-Dict volumeRow(const QString& image, const char* content, const char* name, int index) {
-    return Dict{{"Path", Utf8Text::fromQString(image)},
-                {"Size", static_cast<unsigned long long>(QFileInfo(image).size())},
-                {"Preferred Block Size", 512},
-                {"WhetherVolume", true},
-                {"Content", content},
-                {"journaled", "-"},
-                {"supportFileSystemRecovery", 1},
-                {"Volume Name", name},
-                {"bundle path", "nil"},
-                {"Index of child Volume", 0},
-                {"Total Volumes in a disk", 1},
-                {"Volume and Drive Index", index}};
+// A volume row of a whole image of the given content, the only volume of
+// its disk.
+DriveRow volumeRow(const QString& image, ContentKind content, const char* name, int index) {
+    return DriveRow{.path = Utf8Text::fromQString(image),
+                    .size = static_cast<std::uint64_t>(QFileInfo(image).size()),
+                    .preferredBlockSize = 512,
+                    .content = contentString(content),
+                    .volumeName = name,
+                    .whetherVolume = true,
+                    .journaled = "-",
+                    .bundlePath = "nil",
+                    .indexOfChildVolume = 0,
+                    .totalVolumesInADisk = 1,
+                    .volumeAndDriveIndex = index};
+}
+
+// A disk row of an image.
+DriveRow diskRow(const QString& image, const char* model, const char* serial, int index) {
+    return DriveRow{.path = Utf8Text::fromQString(image),
+                    .size = static_cast<std::uint64_t>(QFileInfo(image).size()),
+                    .preferredBlockSize = 512,
+                    .whetherDiskDict = true,
+                    .deviceModel = model,
+                    .deviceSerial = serial,
+                    .deviceRevision = "1.0",
+                    .bundlePath = "nil",
+                    .volumeAndDriveIndex = index};
 }
 
 // The drive rows of the walk: the disk image with the volume image as its
@@ -196,50 +212,30 @@ Quelvar_Recovery_SoftwareAppDelegate::DriveLists imageDrives(const Images& image
     const QString& volume = images.volume;
     const QString& disk = images.disk;
     if (empty || volume.isEmpty()) return {};
-    const auto size = [](const QString& f) { return static_cast<unsigned long long>(QFileInfo(f).size()); };
-    Dict v{{"Path", Utf8Text::fromQString(volume)},
-           {"Size", size(volume)},
-           {"Preferred Block Size", 512},
-           {"WhetherVolume", true},
-           {"Content", "Apple_HFS"},
-           {"journaled", "No"},
-           {"Volume Name", "hfsplus_test"},
-           {"bundle path", "nil"},
-           {"Index of child Volume", 0},
-           {"Total Volumes in a disk", 1},
-           {"Volume and Drive Index", 1}};
+    DriveRow hfs = volumeRow(volume, ContentKind::HFSPlus, "hfsplus_test", 1);
+    hfs.journaled = "No";
+    const Dict v = hfs.toDict();
     Array disks;
-    if (!disk.isEmpty())
-        disks.push_back(Dict{{"Path", Utf8Text::fromQString(disk)},
-                             {"Size", size(disk)},
-                             {"Preferred Block Size", 512},
-                             {"WhetherDiskDict", true},
-                             {"device model", "Virtual Disk"},
-                             {"device serial", "VD-0001"},
-                             {"device revision", "1.0"},
-                             {"bundle path", "nil"},
-                             {"Children Volume Array", Array{v}},
-                             {"Volume and Drive Index", 0}});
+    if (!disk.isEmpty()) {
+        Dict d = diskRow(disk, "Virtual Disk", "VD-0001", 0).toDict();
+        d.set("Children Volume Array", Array{v});
+        disks.push_back(d);
+    }
     Array volumes{v}, hfsOnly{v};
     // Discovery lists exFAT and APFS volumes with the HFS+ ones.
     if (!images.exfat.isEmpty()) {
-        volumes.push_back(volumeRow(images.exfat, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "STICK", 2));
+        DriveRow exfat = volumeRow(images.exfat, ContentKind::ExFAT, "STICK", 2);
+        exfat.supportFileSystemRecovery = 1;
+        volumes.push_back(exfat.toDict());
         hfsOnly.push_back(volumes.back());
     }
     if (!images.apfs.isEmpty()) {
-        volumes.push_back(volumeRow(images.apfs, "APFS", "Container", 3));
+        DriveRow apfs = volumeRow(images.apfs, ContentKind::APFS, "Container", 3);
+        apfs.supportFileSystemRecovery = 1;
+        volumes.push_back(apfs.toDict());
         hfsOnly.push_back(volumes.back());
     }
-    if (!images.gpt.isEmpty())
-        disks.push_back(Dict{{"Path", Utf8Text::fromQString(images.gpt)},
-                             {"Size", size(images.gpt)},
-                             {"Preferred Block Size", 512},
-                             {"WhetherDiskDict", true},
-                             {"device model", "Three Partitions"},
-                             {"device serial", "VD-0002"},
-                             {"device revision", "1.0"},
-                             {"bundle path", "nil"},
-                             {"Volume and Drive Index", 4}});
+    if (!images.gpt.isEmpty()) disks.push_back(diskRow(images.gpt, "Three Partitions", "VD-0002", 4).toDict());
     return {disks, volumes, hfsOnly};
 }
 

@@ -1,6 +1,6 @@
 #include "fs/apfs/APFSFileSystem.h"
 
-#include "fs/apfs/Obj.h"
+#include "formats/Obj.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -38,8 +38,8 @@ bool APFSFileSystem::startAPFSFileSystemRecoveryVolumeRecovery() {
 }
 
 bool APFSFileSystem::magicFunctionFSTree(ByteView block) {
-    const std::uint16_t type = block.le16(24);
-    return (type == Obj::Btree || type == Obj::BtreeNode) && block.le32(28) == kFSTree;
+    const ObjPhys header = ObjPhys::read(block);
+    return (header.getObjType() == Obj::Btree || header.getObjType() == Obj::BtreeNode) && header.o_subtype == kFSTree;
 }
 
 bool APFSFileSystem::scanBlocks() {

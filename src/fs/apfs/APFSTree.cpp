@@ -1,7 +1,7 @@
 #include "fs/apfs/APFSTree.h"
 
 #include "formats/HFSPlusStructures.h"
-#include "fs/apfs/ObjPhys.h"
+#include "formats/ObjPhys.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"

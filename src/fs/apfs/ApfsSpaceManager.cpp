@@ -1,5 +1,7 @@
 #include "fs/apfs/ApfsSpaceManager.h"
 
+#include "formats/ObjPhys.h"
+
 #include <algorithm>
 #include <iterator>
 #include <map>
@@ -12,7 +14,6 @@ namespace {
 // Object types (the low 16 bits of the type word).
 constexpr std::uint16_t kSuperblock = 1, kSpaceman = 5, kCab = 6, kCib = 7, kCheckpointMap = 12;
 constexpr std::uint32_t kMagic = 0x4253584E; // "NXSB"
-constexpr std::size_t kHeaderBytes = 32;
 constexpr std::uint32_t kMinBlock = 4096, kMaxBlock = 65536;
 // The descriptor area is a few hundred blocks; anything far larger is not
 // one.
@@ -27,7 +28,7 @@ constexpr std::size_t kArrayAt = 40, kChunkInfoBytes = 32, kMappingBytes = 40;
 constexpr std::size_t kNodeHeader = 56, kTreeInfo = 40;
 
 std::uint16_t typeOf(ByteView o) {
-    return o.le16(24);
+    return ObjPhys::read(o).getObjType();
 }
 
 } // namespace
@@ -81,14 +82,14 @@ std::optional<ApfsSpaceManager> ApfsSpaceManager::read(Reader reader) {
         auto o = m.object(descBase + i);
         if (!o) continue;
         const ByteView v(*o);
-        const std::uint64_t xid = v.le64(16);
-        if (typeOf(v) == kSuperblock && v.le32(32) == kMagic && xid > ByteView(*superblock).le64(16))
+        const std::uint64_t xid = ObjPhys::read(v).o_xid.val;
+        if (typeOf(v) == kSuperblock && v.le32(32) == kMagic && xid > ObjPhys::read(ByteView(*superblock)).o_xid.val)
             superblock = std::move(o);
         else if (typeOf(v) == kCheckpointMap)
             maps.emplace(xid, std::move(*o));
     }
     const ByteView nx(*superblock);
-    const std::uint64_t xid = nx.le64(16);
+    const std::uint64_t xid = ObjPhys::read(nx).o_xid.val;
     // Ephemeral objects of that checkpoint: id to (block, size in bytes).
     std::map<std::uint64_t, std::pair<std::uint64_t, std::uint64_t>> ephemeral;
     for (auto [it, end] = maps.equal_range(xid); it != end; ++it) {

@@ -116,22 +116,6 @@ TEST_F(ApfsBuiltNodesTest, RootIndexNodesGiveNothingWhateverTheirEntriesLookLike
     EXPECT_FALSE(nodeAt(v->dirRoot, "index0.txt"));
 }
 
-TEST_F(ApfsBuiltNodesTest, FieldOver512BytesIsSkippedAndTheNameAndSizeAfterItStillRead) {
-    const std::string content = patternBytes(3, 5000);
-    auto records = file(300, 2, "after-big-field.txt", content);
-    records[0] = B::inode({.id = 300,
-                           .parent = 2,
-                           .name = "after-big-field.txt",
-                           .size = content.size(),
-                           .fieldsBefore = {{.type = 9, .value = std::vector<std::uint8_t>(601, 0xAB)}}});
-    builder->writeNode({.records = records});
-    auto v = scan();
-    const NewDir* f = nodeAt(v->dirRoot, "after-big-field.txt");
-    ASSERT_TRUE(f);
-    EXPECT_EQ(f->fileSize, content.size());
-    EXPECT_TRUE(readThroughExtents(*v, *f) == content) << "bytes differ";
-}
-
 TEST_F(ApfsBuiltNodesTest, FileWhoseParentIsNowhereGoesToLostFiles) {
     const std::string content = patternBytes(4, 100);
     builder->writeNode({.records = file(400, 4444, "orphan.txt", content)});

@@ -1,0 +1,7 @@
+#include "formats/XfName.h"
+
+#include "formats/ApfsByteString.h"
+
+XfName XfName::read(platform::ByteView value) {
+    return XfName{apfsByteString(value)};
+}

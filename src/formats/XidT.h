@@ -1,0 +1,13 @@
+#pragma once
+
+// An APFS transaction's id, as a record holds it: one little-endian 64-bit word.
+
+#include "platform/ByteView.h"
+
+#include <cstdint>
+
+struct XidT {
+    std::uint64_t val = 0;
+
+    static XidT read(platform::ByteView block, std::size_t startFrom) { return {block.le64(startFrom)}; }
+};
