@@ -645,8 +645,9 @@ int main(int argc, char** argv) {
         }
     });
     delegate.showAlertPanelWithData(Dict{{"title", "Resume Recovery?"},
-                                         {"body", "A previous recovery scan was not completed. Do you wish to resume "
-                                                  "that same scan?"},
+                                         {"body", "A previous recovery scan was not completed: \"Searching for "
+                                                  "music, video and photos from WDC WD10EZEX 1234\" on \"WDC "
+                                                  "WD10EZEX 1234\" (/dev/sdb). Do you wish to resume that same scan?"},
                                          {"defaultButton", "YES"},
                                          {"alternateButton", "NO"}});
     return 0;
