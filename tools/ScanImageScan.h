@@ -63,16 +63,19 @@ struct ScannedImage {
     std::shared_ptr<Volume> volume;
     // The volume dictionary the volume was made from.
     platform::Dict row;
-    // The scan ran to its final "Tree Complete" without giving up, and
-    // found a volume it could read.
+    // The scan ran to its final "Tree Complete" without giving up, found a
+    // volume it could read, and its medium kept answering.
     bool completed = false;
+    // Sectors the scan could not read and took as zeros: the tree may lack
+    // what lay on them.
+    std::uint64_t unreadableSectors = 0;
 };
 
 // Scans the image (or block device) with o. The controller becomes the
 // process's application controller (and stays so) with the image in its
 // drive list, so a failed read is reported rather than taken for a vanished
-// drive. Alerts of the scan, and a scan that found no volume it could read,
-// go to standard error. An empty volume, after a message on standard error,
+// drive. Alerts of the scan, a scan that found no volume it could read and
+// sectors that could not be read go to standard error. An empty volume, after a message on standard error,
 // when the image cannot be scanned.
 ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController& controller);
 

@@ -11,8 +11,8 @@
 // output; other alerts go to standard error.
 //
 // Exit status: 0 when the save completed without errors, 1 when it reported
-// errors, saved nothing, was refused by the destination checks or the scan
-// did not complete, 2 for a usage error, an image that cannot be scanned or
+// errors, saved nothing, was refused by the destination checks, the scan
+// did not complete or could not read some sectors, 2 for a usage error, an image that cannot be scanned or
 // a path that names nothing in the tree.
 
 #include "ScanImageCommands.h"
@@ -125,5 +125,5 @@ int saveCommand(const std::vector<std::string>& args) {
         std::fprintf(out, last ? "%s\n%s\n" : "alert: %s: %s\n", alerts[i].title.c_str(), alerts[i].message.c_str());
     }
     if (!started) return finish(1);
-    return finish(saving->ending() == DataSaving::Ending::Completed ? 0 : 1);
+    return finish(saving->ending() == DataSaving::Ending::Completed && scanned.unreadableSectors == 0 ? 0 : 1);
 }

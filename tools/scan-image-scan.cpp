@@ -187,6 +187,10 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     if (!foundVolume)
         std::fprintf(stderr, "scan-image: no usable volume at sector %llu of %s\n",
                      static_cast<unsigned long long>(o.start), platform::escapedText(o.image).c_str());
-    out.completed = completed && !scan.aborting() && foundVolume;
+    out.unreadableSectors = out.volume->unreadableSectorCount();
+    if (out.unreadableSectors != 0)
+        std::fprintf(stderr, "scan-image: %llu sectors of %s could not be read; they were taken as zeros\n",
+                     static_cast<unsigned long long>(out.unreadableSectors), platform::escapedText(o.image).c_str());
+    out.completed = completed && !scan.aborting() && foundVolume && !out.volume->mediumGone();
     return out;
 }

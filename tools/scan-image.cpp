@@ -29,10 +29,11 @@
 // "start+count" in sectors of the image. Names come from the medium: a
 // backslash or control character in one is written escaped (\\, \n, \t,
 // \x1b, ...). Alerts are answered with their default button and shown on
-// standard error. Exits 1 when the scan gave up or found no volume it could
-// read. --session-out also writes the scan's recovery session to FILE as
-// the program's Save Recovery Session does (exit 1 when that fails);
-// `session` prints the tree a session file holds in the same form (see
+// standard error. Exits 1 when the scan gave up, found no volume it could
+// read, lost its medium or could not read some of its sectors.
+// --session-out also writes the scan's recovery session to FILE as the
+// program's Save Recovery Session does (exit 1 when that fails); `session`
+// prints the tree a session file holds in the same form (see
 // scan-image-session.cpp).
 
 #include "ScanImageCommands.h"
@@ -123,7 +124,7 @@ int runTree(const ScanImageOptions& o, const std::string& sessionOut) {
     printTree(*scanned.volume);
     scanned.volume->freeTree();
     platform::setAppController(nullptr);
-    return scanned.completed && sessionSaved ? 0 : 1;
+    return scanned.completed && scanned.unreadableSectors == 0 && sessionSaved ? 0 : 1;
 }
 
 } // namespace

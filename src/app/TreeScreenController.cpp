@@ -13,6 +13,7 @@
 #include "app/ScanWizard.h"
 #include "app/SignaturesScreen.h"
 #include "app/TreeScreen.h"
+#include "platform/Format.h"
 #include "platform/ProcessFlags.h"
 #include "results/CheckController.h"
 #include "results/qt/ClearingSearchField.h"
@@ -270,6 +271,19 @@ void TreeScreenController::showTree() {
         clearSavedData();
 
         if (!volume->openedScanInfo) {
+            // A tree built over sectors that read as zeros is never shown as
+            // the whole result without saying so: a line of the scan's own
+            // alert, or an alert of its own where the scan has none.
+            const std::uint64_t lost = volume->unreadableSectorCount();
+            const std::string lostLine =
+                lost == 0 ? std::string()
+                          : platform::format("Sectors of the drive that could not be read: %llu. The scan took them as "
+                                             "zeros: entries and files that lay on them may be missing or damaged.",
+                                             static_cast<unsigned long long>(lost));
+            const auto withLostLine = [&](std::string message) {
+                return lostLine.empty() ? message : message + "\n\n" + lostLine;
+            };
+            bool told = false;
             const int chosenFrom = delegate_.isPTListOrPTScanListChosen();
             if (chosenFrom != 0 && chosenFrom != 1) {
                 // The wizard's search mode, whether it chose it or a
@@ -277,21 +291,28 @@ void TreeScreenController::showTree() {
                 // formatted-volume scan there is no such alert.
                 const ScanWizard* wizard = ScanWizard::of(delegate_);
                 if ((!wizard || wizard->rawSearchMode() != platform::RawSearchMode::WholeDisk) &&
-                    delegate_.scanMode() != platform::ScanMode::Formatted)
-                    delegate_.runAlertPanel(platform::alertRequest("Deleted file scan completed",
-                                                                   "Recovered data tree may contain regular "
-                                                                   "files(which may show in finder) and the deleted "
-                                                                   "files. Select \"Show deleted\" to view only "
-                                                                   "deleted files, then select the files which you "
-                                                                   "want to recover and click \"Save\"",
-                                                                   "OK"));
+                    delegate_.scanMode() != platform::ScanMode::Formatted) {
+                    delegate_.runAlertPanel(
+                        platform::alertRequest("Deleted file scan completed",
+                                               withLostLine("Recovered data tree may contain regular "
+                                                            "files(which may show in finder) and the deleted "
+                                                            "files. Select \"Show deleted\" to view only "
+                                                            "deleted files, then select the files which you "
+                                                            "want to recover and click \"Save\""),
+                                               "OK"));
+                    told = true;
+                }
             } else if (delegate_.treeScanMode() == platform::TreeScanMode::Standard) {
-                delegate_.runAlertPanel(platform::alertRequest("Standard scan completed",
-                                                               "Check for lost data in the recovered tree. If you are "
-                                                               "unable to find the desired data, click "
-                                                               "the back button and select advanced scan option.",
-                                                               "OK"));
+                delegate_.runAlertPanel(
+                    platform::alertRequest("Standard scan completed",
+                                           withLostLine("Check for lost data in the recovered tree. If you are "
+                                                        "unable to find the desired data, click "
+                                                        "the back button and select advanced scan option."),
+                                           "OK"));
+                told = true;
             }
+            if (!told && !lostLine.empty())
+                delegate_.runAlertPanel(platform::alertRequest("! Sectors could not be read", lostLine, "OK"));
         }
     }
     if (MainWindow* window = delegate_.window()) {

@@ -76,12 +76,15 @@ struct BlockSearchEngine::Run {
         lastCheckpointUnit = unit;
     }
 
+    // Sectors that cannot be read come in as zeros, which hold no file: the
+    // rest of the window is searched, and the files around them are still
+    // found and measured. False only when the medium has gone.
     bool readWindow(std::uint64_t first, std::uint64_t count) {
         windowFirst = first;
         windowSectors = 0;
         if (count == 0 || count > std::uint64_t(INT32_MAX)) return false;
         if (window.size() < count * bps) window.resize(count * bps);
-        if (!v.readSector(first, static_cast<std::int32_t>(count), window.data())) return false;
+        if (!v.readSectorRange(first, static_cast<std::int32_t>(count), window.data())) return false;
         windowSectors = count;
         return true;
     }
@@ -92,9 +95,7 @@ struct BlockSearchEngine::Run {
         const std::uint64_t wantEnd = std::min(platform::saturatingAdd(first + sectors, tail), areaEnd);
         if (windowSectors != 0 && first >= windowFirst && wantEnd <= windowFirst + windowSectors) return true;
         const std::uint64_t large = std::max<std::uint64_t>(kWindowBytes / bps, sectors + tail);
-        if (readWindow(first, std::min(large, areaEnd - first))) return true;
-        // A large read that failed says little about this batch's sectors.
-        return readWindow(first, wantEnd - first);
+        return readWindow(first, std::min(large, areaEnd - first));
     }
 
     platform::ByteView bytesAt(std::uint64_t sector) const {
@@ -120,6 +121,7 @@ struct BlockSearchEngine::Run {
             const std::uint64_t units = std::min(batchUnits, end - current);
             const std::uint64_t sectors = std::min(units * spu, areaEnd - *first);
             if (!loadBatch(*first, sectors)) {
+                if (v.mediumGone()) return;
                 done += batchUnits;
                 sinceCheckpoint += batchUnits;
                 continue;

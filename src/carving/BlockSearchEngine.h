@@ -8,7 +8,9 @@
 // holds the bytes after each batch, so a signature at an offset up to 1024
 // is read whole), the used flags, the four position moves (next sector, a
 // skip within the batch, leaving the batch, next batch), the checkpoint, the
-// progress hand-over and the user's stop.
+// progress hand-over and the user's stop. A window that fails is read again
+// in smaller pieces by the medium's range reader: only the sectors that
+// cannot be read are lost, and they are examined as zeros.
 //
 // Units are what the search counts in (allocation blocks, clusters,
 // sectors); unit u holds the sectors from (u - unitBase) x sectorsPerUnit of

@@ -164,6 +164,11 @@ void CarvedFileRecorder::setExtent(NewDir* node, std::uint64_t block, std::uint6
     node->sectorsPerBlock = 1;
     node->dataStartSector = static_cast<std::uint32_t>(volume_.blocksStartsAtSector);
     newdir::appendDataExtent(node, block, sectors);
+    // Measured over sectors that read as zeros: the file is there, but not
+    // all of it can be had.
+    const std::uint64_t first =
+        platform::saturatingAdd(platform::saturatingAdd(volume_.HPlusVolStart(), volume_.blocksStartsAtSector), block);
+    if (volume_.unreadableSectorsIn(first, sectors) != 0) node->complete = NewDir::kDamaged;
 }
 
 void CarvedFileRecorder::setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size) {

@@ -80,10 +80,10 @@ public:
 private:
     // Makes the window hold `count` sectors from the file's sector `sector`.
     bool cover(std::uint64_t sector, std::uint64_t count);
-    // Every sector the cursor shows comes through here: a reader that
-    // retries a failed range in smaller groups and shows the sectors that
-    // stay unreadable as zeros, or that serves what a batch in hand already
-    // holds, takes its place here and changes no caller.
+    // Every sector the cursor shows comes through here. The sources read a
+    // failed range again in smaller groups and show the sectors that stay
+    // unreadable as zeros; one that serves what a batch in hand already
+    // holds would take its place here and change no caller.
     bool fetch(std::uint64_t fileSector, std::uint32_t count, std::uint8_t* into);
 
     SectorSource& source_;

@@ -30,6 +30,12 @@ constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
 // about what one more failed window would, and a catalog lying just before a
 // bad area costs one failed read instead of one per node.
 constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
+// A run of this many failed scan reads makes the readers ask the device
+// again for a sector it answered before: a disk that fails that too has
+// stopped answering, one that reads it has a bad stretch. With no sector
+// ever answered, a run this long is taken for a medium that is gone.
+constexpr std::uint32_t kProbeAfterFailures = 16;
+constexpr std::uint32_t kGiveUpUnanswered = 1024;
 } // namespace
 
 struct DMedia::Device {
@@ -160,6 +166,11 @@ std::int64_t DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length,
 }
 
 bool DMedia::readAheadPausedAt(std::uint64_t offset) {
+    // Nor does a window reach a sector known to be unreadable, however long
+    // ago it failed.
+    if (u32BytesInSector_ != 0 &&
+        unreadable_.countIn(offset / u32BytesInSector_, kReadAheadBytes / u32BytesInSector_ + 1) != 0)
+        return true;
     std::lock_guard lock(deviceMutex_);
     // A window from a little further back would reach the same bad sectors.
     return platform::saturatingAdd(offset, kReadAheadBytes) > readAheadPausedFrom_ && offset < readAheadPausedUntil_;
@@ -169,6 +180,46 @@ void DMedia::pauseReadAheadFrom(std::uint64_t offset) {
     std::lock_guard lock(deviceMutex_);
     readAheadPausedFrom_ = offset;
     readAheadPausedUntil_ = platform::saturatingAdd(offset, kReadAheadPauseBytes);
+}
+
+void DMedia::noteAnswered(std::uint64_t sector) {
+    failuresInARow_.store(0, std::memory_order_relaxed);
+    lastAnswered_.store(sector, std::memory_order_relaxed);
+    answered_.store(true, std::memory_order_release);
+}
+
+bool DMedia::stoppedAnswering() {
+    const std::uint32_t failures = failuresInARow_.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (failures % kProbeAfterFailures != 0) return false;
+    if (!answered_.load(std::memory_order_acquire)) return failures >= kGiveUpUnanswered;
+    const std::uint64_t bps = u32BytesInSector_;
+    const std::uint64_t offset = lastAnswered_.load(std::memory_order_relaxed) * bps;
+    std::shared_ptr<Device> dev = device();
+    if (!dev) return true;
+    // From the device itself: the page cache still holds what was read, and
+    // it is dropped a page at a time.
+    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    if (page != 0)
+        ::posix_fadvise(dev->fd, static_cast<off_t>(offset / page * page), static_cast<off_t>(page),
+                        POSIX_FADV_DONTNEED);
+    std::vector<std::uint8_t> probe(bps);
+    if (readFully(dev->fd, probe.data(), probe.size(), offset) < 0) {
+        dropDevice(dev);
+        return true;
+    }
+    failuresInARow_.store(0, std::memory_order_relaxed);
+    return false;
+}
+
+void DMedia::markGone() {
+    if (mediumGone_.exchange(true, std::memory_order_acq_rel)) return;
+    platform::logFormat("The drive %@ no longer answers; the scan of it ends", cPath_);
+    if (platform::AppController* c = platform::appController()) {
+        c->runAlertPanel(platform::alertRequest(
+            "! Error", "The Drive or Volume being read is no longer available. The Program will quit now.", "Quit"));
+        c->terminateApp();
+    }
+    mediumStoppedAnswering();
 }
 
 DMedia::CarvingRead DMedia::readCarvingSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
@@ -204,9 +255,18 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     const std::uint64_t offset = *at;
     const std::size_t length = static_cast<std::size_t>(static_cast<std::uint64_t>(size) * bps);
     if (length == 0) return ReadResult::Read;
+    // The scan's readers: once the medium has stopped answering, asking it
+    // again only costs time.
+    const bool scanning = reader == Reader::Scan || reader == Reader::CarvingRange;
+    if (scanning && mediumGone()) return ReadResult::Hopeless;
 
     std::shared_ptr<Device> dev = device();
     if (!dev && reader == Reader::Scan) {
+        // Opened and read before: the device node went with the disk.
+        if (answered_.load(std::memory_order_acquire)) {
+            markGone();
+            return ReadResult::Hopeless;
+        }
         platform::logFormat("Unable to open the drive %@ error: %d", cPath_, errno);
         if (auto* c = platform::appController())
             c->runAlertPanel(platform::alertRequest(
@@ -257,6 +317,7 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
         // of an earlier read in the unread tail.
         if (static_cast<std::size_t>(got) < length)
             std::memset(buffer + got, 0, length - static_cast<std::size_t>(got));
+        if (scanning) noteAnswered(sector);
         return ReadResult::Read;
     }
 
@@ -266,16 +327,16 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     platform::logFormat("Further info, sectorNum: %@, size: %d, sizeInSect: %@",
                         static_cast<unsigned long long>(sector), size, static_cast<unsigned long long>(sizeInSect_));
     if (dev) dropDevice(dev);
+    if (scanning) {
+        if (err != ENODEV && err != ENXIO && devicePresent() && !stoppedAnswering()) return ReadResult::Failed;
+        markGone();
+        return ReadResult::Hopeless;
+    }
     if (devicePresent()) return ReadResult::Failed;
 
     platform::AppController* c = platform::appController();
     if (!c) return ReadResult::Hopeless;
     switch (reader) {
-    case Reader::Scan:
-        c->runAlertPanel(platform::alertRequest(
-            "! Error", "The Drive or Volume being read is no longer available. The Program will quit now.", "Quit"));
-        c->terminateApp();
-        break;
     case Reader::Preview:
         c->runAlertPanel(platform::alertRequest("! Can not show preview",
                                                 "The Drive or Volume being read is no longer available.", "OK"));
@@ -286,7 +347,9 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
                                                 "The Drive or Volume being read is no longer available.", "OK"));
         c->previewClose();
         break;
+    case Reader::Scan:
     case Reader::Carving:
+    case Reader::CarvingRange:
         break;
     }
     return ReadResult::Hopeless;
@@ -294,18 +357,66 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
 
 std::uint64_t DMedia::readSweepSectors(std::uint64_t sector, std::int32_t count, std::uint32_t groupSectors,
                                        std::uint8_t* buffer) {
-    const ReadResult whole = readFromDevice(Reader::Scan, sector, count, buffer);
-    if (whole == ReadResult::Read || count <= 0) return 0;
-    const std::size_t bps = u32BytesInSector_;
-    if (bps == 0) return static_cast<std::uint64_t>(count);
+    const std::optional<std::uint64_t> lost = readRange(Reader::Scan, sector, count, groupSectors, buffer);
+    return lost ? *lost : static_cast<std::uint64_t>(std::max(count, 0));
+}
 
-    bool hopeless = whole == ReadResult::Hopeless;
-    // `n` sectors from sector `at` of the batch; false, with zeros there,
+std::optional<std::uint64_t> DMedia::readSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
+                                                     RangeReader reader) {
+    return readRange(reader == RangeReader::Scan ? Reader::Scan : Reader::CarvingRange, sector, count,
+                     kRetryGroupSectors, buffer);
+}
+
+std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sector, std::int32_t count,
+                                               std::uint32_t groupSectors, std::uint8_t* buffer) {
+    const std::uint64_t bps = u32BytesInSector_;
+    // A request no device could answer (a position a damaged structure made
+    // up) fails by itself; it says nothing about the device.
+    if (count < 0 || bps == 0 || static_cast<std::uint64_t>(count) * bps > kMaxReadBytes ||
+        !platform::checkedMul(platform::saturatingAdd(sector, static_cast<std::uint64_t>(count)), bps))
+        return std::nullopt;
+    const std::size_t bytes = static_cast<std::size_t>(static_cast<std::uint64_t>(count) * bps);
+    std::uint64_t lost = 0;
+    std::uint64_t at = sector;
+    // The sectors from `at` up to `to`, none of them known to be unreadable.
+    const auto readUpTo = [&](std::uint64_t to) {
+        if (to <= at) return true;
+        const std::optional<std::uint64_t> r = readFreshSectors(reader, at, static_cast<std::int32_t>(to - at),
+                                                                groupSectors, buffer + (at - sector) * bps);
+        if (!r) return false;
+        lost += *r;
+        at = to;
+        return true;
+    };
+    for (const auto& [begin, end] : unreadable_.runsIn(sector, static_cast<std::uint64_t>(count))) {
+        if (!readUpTo(begin)) {
+            std::memset(buffer, 0, bytes);
+            return std::nullopt;
+        }
+        std::memset(buffer + (begin - sector) * bps, 0, static_cast<std::size_t>((end - begin) * bps));
+        lost += end - begin;
+        at = end;
+    }
+    if (!readUpTo(sector + static_cast<std::uint64_t>(count))) {
+        std::memset(buffer, 0, bytes);
+        return std::nullopt;
+    }
+    return lost;
+}
+
+std::optional<std::uint64_t> DMedia::readFreshSectors(Reader reader, std::uint64_t sector, std::int32_t count,
+                                                      std::uint32_t groupSectors, std::uint8_t* buffer) {
+    const ReadResult whole = readFromDevice(reader, sector, count, buffer);
+    if (whole == ReadResult::Read) return 0;
+    if (whole == ReadResult::Hopeless) return std::nullopt;
+    const std::size_t bps = u32BytesInSector_;
+
+    bool hopeless = false;
+    // `n` sectors from sector `at` of the stretch; false, with zeros there,
     // when they cannot be read.
     const auto piece = [&](std::int32_t at, std::int32_t n) {
         std::uint8_t* into = buffer + static_cast<std::size_t>(at) * bps;
-        const ReadResult r = hopeless ? ReadResult::Hopeless
-                                      : readFromDevice(Reader::Scan, sector + static_cast<std::uint64_t>(at), n, into);
+        const ReadResult r = readFromDevice(reader, sector + static_cast<std::uint64_t>(at), n, into);
         hopeless = r == ReadResult::Hopeless;
         if (r != ReadResult::Read) std::memset(into, 0, static_cast<std::size_t>(n) * bps);
         return r == ReadResult::Read;
@@ -315,8 +426,13 @@ std::uint64_t DMedia::readSweepSectors(std::uint64_t sector, std::int32_t count,
     for (std::int32_t g = 0; g < count; g += std::min(group, count - g)) {
         const std::int32_t n = std::min(group, count - g);
         if (group < count && n > 1 && piece(g, n)) continue;
-        for (std::int32_t s = g; s < g + n; ++s)
-            if (!piece(s, 1)) ++unreadable;
+        if (hopeless) return std::nullopt;
+        for (std::int32_t s = g; s < g + n; ++s) {
+            if (piece(s, 1)) continue;
+            if (hopeless) return std::nullopt;
+            unreadable_.add(sector + static_cast<std::uint64_t>(s));
+            ++unreadable;
+        }
     }
     platform::logFormat("Sectors %llu to %llu of %@ could not be read at once: %llu of them are unreadable and "
                         "taken as zeros",

@@ -8,6 +8,7 @@
 
 #include "formats/Extent.h"
 #include "formats/HFSPlusStructures.h"
+#include "media/UnreadableSectors.h"
 #include "platform/Archivable.h"
 #include "platform/Value.h"
 
@@ -16,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,32 @@ public:
     // (all of them when the device cannot be opened or has gone).
     std::uint64_t readSweepSectors(std::uint64_t sector, std::int32_t count, std::uint32_t groupSectors,
                                    std::uint8_t* buffer);
+    // What every reader of a range in a scan goes through (the searches'
+    // batches, the size calculators' windows, the recognisers' cursors, the
+    // directory reads): readSweepSectors in groups of kRetryGroupSectors.
+    // A sector that fails by itself is remembered: later ranges that hold it
+    // read around it and never ask the device for it again, as a dying disk
+    // spends seconds on each failed read. Nothing (the buffer zeroed) when
+    // the request is out of range or the medium has stopped answering (see
+    // mediumGone), else how many of its sectors could not be read. The
+    // carving reader shows no alert of its own.
+    enum class RangeReader { Scan, Carving };
+    static constexpr std::uint32_t kRetryGroupSectors = 63;
+    std::optional<std::uint64_t> readSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
+                                                 RangeReader reader = RangeReader::Scan);
+    // The sectors the range readers could not read since the scan began,
+    // in all and from `first` on.
+    std::uint64_t unreadableSectorCount() const { return unreadable_.count(); }
+    std::uint64_t unreadableSectorsIn(std::uint64_t first, std::uint64_t count) const {
+        return unreadable_.countIn(first, count);
+    }
+    void forgetUnreadableSectors() { unreadable_.clear(); }
+    // The medium stopped answering during a scan: it failed with ENODEV or
+    // ENXIO, left the drive lists, could no longer be opened, or failed a
+    // read of a sector it had read before after a run of failed reads. The
+    // user was told once ("no longer available") and every later read of
+    // the scan's readers fails at once.
+    bool mediumGone() const { return mediumGone_.load(std::memory_order_acquire); }
 
     // The one call through which every byte of the medium is read, as
     // pread(2) on the open descriptor: the bytes read, or -1 with errno set.
@@ -129,7 +157,10 @@ public:
     platform::Dict dataUpdate;
 
 protected:
-    enum class Reader { Scan, Preview, Save, Carving };
+    // CarvingRange: the size calculators' range reads, which, unlike the
+    // carving reader's single reads (made of other media too), belong to the
+    // scan and may find that its medium has gone.
+    enum class Reader { Scan, Preview, Save, Carving, CarvingRange };
     bool readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // Failed: the device answered with an error, and parts of the request may
     // still be readable. Hopeless: asking again cannot help (the request was
@@ -138,6 +169,9 @@ protected:
     ReadResult readFromDevice(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // True when the device is still in the drive or volume list as last built.
     bool devicePresent() const;
+    // Called once, on the reading thread, when the medium has stopped
+    // answering, after the user was told.
+    virtual void mediumStoppedAnswering() {}
 
     std::string path_;
     std::string cPath_;
@@ -165,6 +199,19 @@ private:
     // window read there.
     bool readAheadPausedAt(std::uint64_t offset);
     void pauseReadAheadFrom(std::uint64_t offset);
+    // The range readers' steps: a stretch of sectors none of which is known
+    // to be unreadable, read whole, else in groups, else sector by sector
+    // (nothing when the medium is gone or cannot be opened).
+    std::optional<std::uint64_t> readFreshSectors(Reader reader, std::uint64_t sector, std::int32_t count,
+                                                  std::uint32_t groupSectors, std::uint8_t* buffer);
+    std::optional<std::uint64_t> readRange(Reader reader, std::uint64_t sector, std::int32_t count,
+                                           std::uint32_t groupSectors, std::uint8_t* buffer);
+    // Bookkeeping of the scan readers' answers: whether the medium has
+    // stopped answering after this failed read (a sector it read before no
+    // longer reads), and telling the user once when it has.
+    void noteAnswered(std::uint64_t sector);
+    bool stoppedAnswering();
+    void markGone();
     std::mutex deviceMutex_;
     std::shared_ptr<Device> device_;
     // Outlives a dropped descriptor: a failed window read drops none, but a
@@ -172,4 +219,11 @@ private:
     std::uint64_t readAheadPausedFrom_ = 0;
     std::uint64_t readAheadPausedUntil_ = 0;
     RawRead rawRead_;
+    UnreadableSectors unreadable_;
+    std::atomic<bool> mediumGone_{false};
+    // Scan reads failed since the last one that succeeded, and the first
+    // sector of that one (valid once answered_ is set).
+    std::atomic<std::uint32_t> failuresInARow_{0};
+    std::atomic<std::uint64_t> lastAnswered_{0};
+    std::atomic<bool> answered_{false};
 };

@@ -54,7 +54,7 @@ public:
 
     // Copies node's data into fd. A node with exactly one extent first gets
     // that extent's block count set to what its offset and size need (the
-    // node keeps it). An offset at or past the end of the extents leaves the
+    // node keeps it), unless the node is marked damaged. An offset at or past the end of the extents leaves the
     // file nothing: it is Done with no bytes and nothing read.
     Result copy(NewDir* node, int fd);
 

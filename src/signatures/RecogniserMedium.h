@@ -5,7 +5,8 @@
 // untrusted, so every walk over it is bounded here once: the cursors it
 // hands out read nothing past the volume's end, and nothing past the type's
 // size limit (the most the user wants recovered of such a file) when it has
-// one. Their reads go through the volume's scan reader.
+// one. Their reads go through the volume's scan range reader, where a sector
+// that cannot be read reads as zeros.
 
 #include "media/BoundedCursor.h"
 #include "media/SectorSource.h"

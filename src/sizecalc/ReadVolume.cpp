@@ -3,24 +3,27 @@
 #include "media/DMedia.h"
 #include "platform/AppController.h"
 
-#include <cerrno>
 #include <limits>
-#include <string>
+#include <optional>
 
 bool ReadVolume::readSaveSector(std::uint64_t sector, std::uint32_t size, std::uint8_t* buffer) {
     if (deviceGone()) return false;
     if (size > std::uint32_t(std::numeric_limits<std::int32_t>::max())) return false;
-    const DMedia::CarvingRead r = medium_.readCarvingSector(sector, static_cast<std::int32_t>(size), buffer);
-    if (r == DMedia::CarvingRead::Read) return true;
-    const int error = errno;
-    if (r == DMedia::CarvingRead::Gone) gone_ = true;
+    const std::optional<std::uint64_t> lost =
+        medium_.readSectorRange(sector, static_cast<std::int32_t>(size), buffer, DMedia::RangeReader::Carving);
+    if (medium_.mediumGone()) gone_ = true;
+    if (!lost) return false;
     // One alert a run: a damaged disk fails thousands of reads, and each
     // would stop the scan until the user answered it.
-    if (!reported_) {
+    if (*lost != 0 && !reported_) {
         reported_ = true;
         if (auto* c = platform::appController())
-            c->runAlertPanel(platform::alertRequest("!Error", "Drive cannot open or not found, error: %@", "OK",
-                                                    {std::to_string(error)}));
+            c->runAlertPanel(platform::alertRequest(
+                "!Error",
+                "Some sectors of the drive could not be read. They are taken as zeros and the search goes "
+                "on; files found on them are marked \"Bad\", and the end of the scan says how many "
+                "sectors were lost.",
+                "OK"));
     }
-    return false;
+    return true;
 }

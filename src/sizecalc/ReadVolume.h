@@ -1,9 +1,11 @@
 #pragma once
 
 // The size calculators' reader of the device being carved. It reads through
-// the medium's own descriptor, never shows an alert per read: the first
-// failure of a run is reported once, and a device that has gone ends the
-// run's walks (CarvingContext::stopped).
+// the medium's range reader, so a sector that cannot be read costs only
+// itself and reads as zeros: a file with a bad sector is still measured. It
+// never shows an alert per read: the first sector lost in a run is reported
+// once, and a device that has gone ends the run's walks
+// (CarvingContext::stopped).
 
 #include "media/SectorSource.h"
 
@@ -18,7 +20,9 @@ public:
 
     // Reads size sectors (of the medium's size) at a sector of the device
     // into buffer, which holds them. A read that reaches past the end of the
-    // device succeeds with the rest zero-filled.
+    // device succeeds with the rest zero-filled, and so does one that holds
+    // sectors that cannot be read. False when the request is out of range or
+    // the device has gone.
     bool readSaveSector(std::uint64_t sector, std::uint32_t size, std::uint8_t* buffer);
     bool readSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) override {
         return readSaveSector(sector, count, buffer);

@@ -86,7 +86,10 @@ struct NewDir {
     std::uint8_t sectorsPerBlock = 0;
     std::uint8_t selected = 0;
     std::uint8_t isFATEntry = 0;
+    // 0: not examined; 1: the extents hold the whole file; kDamaged ("Bad"):
+    // they do not, or a part of the file could not be read.
     std::uint8_t complete = 0;
+    static constexpr std::uint8_t kDamaged = 2;
     std::uint8_t deleted = 0;
     // 1 for nodes made by the signature search and the carving (and the
     // root of a whole-disk search).

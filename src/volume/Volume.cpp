@@ -274,6 +274,7 @@ std::shared_ptr<Volume> Volume::mutableCopy() const {
 }
 
 void Volume::resetSigArraysAndBtreesAndOthers() {
+    forgetUnreadableSectors();
     if (!autoCrashRecovery) {
         extentsExt.clear();
         catalogExt.clear();

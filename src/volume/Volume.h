@@ -59,7 +59,8 @@ public:
     std::shared_ptr<Volume> mutableCopy() const;
 
     // Prepares the object for a scan; keeps restored counters when the scan
-    // resumes an interrupted one (autoCrashRecovery).
+    // resumes an interrupted one (autoCrashRecovery). The count of sectors
+    // that could not be read starts again either way.
     void resetSigArraysAndBtreesAndOthers();
     // The once-a-second progress tick (main thread): hands dataUpdate to the
     // display when the scan filled it.
@@ -170,6 +171,11 @@ public:
         startPos = start;
         endPos = end;
     }
+
+protected:
+    // Every walk and search polls the stop flag: a medium that stopped
+    // answering ends the scan as a stop does.
+    void mediumStoppedAnswering() override { setStopTreeThread(true); }
 
 private:
     // Points every node's childIndex/advScanIndex that names one of the

@@ -23,6 +23,11 @@ public:
     void failSectors(std::uint64_t first, std::uint64_t count = 1);
     // Each failed read takes this long first.
     void setDelay(std::chrono::milliseconds delay) { state_->delay = delay; }
+    // Every read after the first `reads` fails too: a disk that dies, or is
+    // pulled out, during the scan.
+    void failEveryReadAfter(std::uint64_t reads) { state_->deadAfter = reads; }
+    // The errno of a failed read (EIO unless set).
+    void setError(int error) { state_->error = error; }
 
     // The reader to hand to DMedia::setRawRead.
     std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> reader() const;
@@ -33,6 +38,9 @@ private:
     struct State {
         std::vector<std::pair<std::uint64_t, std::uint64_t>> badBytes; // [begin, end)
         std::chrono::milliseconds delay{0};
+        std::uint64_t deadAfter = UINT64_MAX;
+        int error = 0;
+        std::atomic<std::uint64_t> reads{0};
         std::atomic<std::uint64_t> failed{0};
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();

@@ -24,15 +24,20 @@ using platform::saturatingAdd;
 namespace {
 
 constexpr std::size_t kEntryBytes = 32;
-// A set is taken only where it ends within this many bytes of its cluster's
-// start, so no more of a larger cluster is read.
-constexpr std::uint64_t kSetWindow = 65536;
+// A directory is read in pieces of at most this many bytes, so that no more
+// of a large cluster is read than its entries take.
+constexpr std::uint64_t kPieceBytes = 65536;
+// The longest a directory may be.
+constexpr std::uint64_t kMaxDirectoryBytes = 256u << 20;
 constexpr std::uint8_t kFileEntry = 0x85;
 constexpr std::uint8_t kDeletedFileEntry = 0x05;
 constexpr std::uint8_t kStreamEntry = 0xC0;
 constexpr std::uint8_t kDeletedStreamEntry = 0x40;
 constexpr std::uint8_t kNameEntry = 0xC1;
+constexpr std::uint8_t kEndOfDirectory = 0x00;
 constexpr std::uint8_t kMaxSecondaryCount = 18;
+// A whole set: the file entry and its secondaries.
+constexpr std::size_t kMaxSetBytes = (kMaxSecondaryCount + 1) * kEntryBytes;
 constexpr std::uint16_t kDirectoryAttribute = 0x10;
 constexpr std::uint32_t kNoFatChainBit = 1;
 constexpr std::uint32_t kEndOfChain = 0xFFFFFFFF;
@@ -138,19 +143,18 @@ std::optional<ExFATFileSystem::Geometry> ExFATFileSystem::geometryOf(const MainB
     return g;
 }
 
-bool ExFATFileSystem::readVolumeBytes(std::uint64_t offset, std::uint64_t length,
-                                      std::vector<std::uint8_t>& buffer) const {
+std::optional<std::uint64_t> ExFATFileSystem::readVolumeBytes(std::uint64_t offset, std::uint64_t length,
+                                                              std::vector<std::uint8_t>& buffer) const {
     Volume& v = volume_;
     const std::uint64_t sectorBytes = v.u32BytesInSector();
     buffer.assign(length, 0);
-    if (length == 0 || sectorBytes == 0 || offset % sectorBytes != 0 || length % sectorBytes != 0) return false;
+    if (length == 0 || sectorBytes == 0 || offset % sectorBytes != 0 || length % sectorBytes != 0) return std::nullopt;
     const std::uint64_t sectors = length / sectorBytes;
     const auto end = checkedAdd(offset / sectorBytes, sectors);
     const auto first = checkedAdd(v.HPlusVolStart(), offset / sectorBytes);
-    if (!end || *end > v.sizeInSect() || !first || sectors > std::numeric_limits<std::int32_t>::max()) return false;
-    if (v.readSector(*first, static_cast<std::int32_t>(sectors), buffer.data())) return true;
-    std::fill(buffer.begin(), buffer.end(), 0);
-    return false;
+    if (!end || *end > v.sizeInSect() || !first || sectors > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return v.readSectorRange(*first, static_cast<std::int32_t>(sectors), buffer.data());
 }
 
 void ExFATFileSystem::readExFatDirectoryOffset(std::uint64_t sector, const MainBootSector& mainBootSector,
@@ -158,21 +162,19 @@ void ExFATFileSystem::readExFatDirectoryOffset(std::uint64_t sector, const MainB
     const std::optional<Geometry> g = geometryOf(mainBootSector);
     if (!g || !Parent || sector < volume_.HPlusVolStart()) return;
     const auto offset = checkedMul(sector - volume_.HPlusVolStart(), g->sectorBytes);
-    if (!offset) return;
+    if (!offset || *offset < g->heapOffset || (*offset - g->heapOffset) % g->clusterBytes != 0) return;
+    const std::uint64_t cluster = (*offset - g->heapOffset) / g->clusterBytes + 2;
+    if (!g->inHeap(cluster)) return;
     open_.clear();
     walked_.clear();
     tooDeepLogged_ = false;
-    openCluster(*g, *offset, Parent);
-    // Depth first, as a recursion would go, with the open clusters on a list
+    // The root has a FAT chain and no length of its own.
+    openFolder(*g, FolderToWalk{Parent, static_cast<std::uint32_t>(cluster), true, 0});
+    // Depth first, as a recursion would go, with the open folders on a list
     // of our own: a folder is walked as soon as its set is met.
     while (!open_.empty() && !volume_.stopTreeThread()) {
-        DirectoryCluster& d = open_.back();
-        if (NewDir* folder = d.chainedFolder) {
-            d.chainedFolder = nullptr;
-            if (const auto next = nextCluster(*g, d.chainedFrom)) {
-                openCluster(*g, g->clusterOffset(*next), folder);
-                continue;
-            }
+        OpenDirectory& d = open_.back();
+        while (d.bytes.size() - d.position < kMaxSetBytes && readNextPiece(*g, d)) {
         }
         if (d.position + kEntryBytes > d.bytes.size()) {
             open_.pop_back();
@@ -180,38 +182,86 @@ void ExFATFileSystem::readExFatDirectoryOffset(std::uint64_t sector, const MainB
         }
         const std::size_t at = d.position;
         d.position += kEntryBytes;
-        const std::optional<FolderToWalk> walk = takeSet(*g, d, at);
-        if (!walk || !g->inHeap(walk->firstCluster)) continue;
-        const std::uint64_t first = g->clusterOffset(walk->firstCluster);
-        // A folder longer than two clusters is read in its first two only;
-        // one whose first cluster was walked already has nothing more.
-        if (walk->fatChain && !walked_.contains(first)) {
-            d.chainedFolder = walk->folder;
-            d.chainedFrom = walk->firstCluster;
+        if (!d.readable[at / kEntryBytes]) continue;
+        // Nothing follows the end of a directory in its cluster: no more of
+        // that cluster is read, but what is in hand is still looked at.
+        if (d.bytes[at] == kEndOfDirectory) {
+            if (at >= d.clusterStart) d.offsetInCluster = g->clusterBytes;
+            continue;
         }
-        openCluster(*g, first, walk->folder);
+        const std::optional<FolderToWalk> walk = takeSet(*g, d, at);
+        if (walk && g->inHeap(walk->firstCluster)) openFolder(*g, *walk);
     }
     open_.clear();
 }
 
-void ExFATFileSystem::openCluster(const Geometry& g, std::uint64_t offset, NewDir* parent) {
-    DirectoryCluster d;
-    d.parent = parent;
-    // A cluster met again (a folder whose first cluster is one of an
-    // ancestor's, or a chain back into a walked folder) is walked as empty.
+void ExFATFileSystem::openFolder(const Geometry& g, const FolderToWalk& folder) {
     if (open_.size() >= kMaxOpenClusters) {
         if (!tooDeepLogged_)
             platform::logFormat("exFAT recovery on %@: folders nested deeper than %@ levels are not walked",
                                 volume_.path(), static_cast<unsigned long long>(kMaxOpenClusters));
         tooDeepLogged_ = true;
-    } else if (walked_.insert(offset).second)
-        readVolumeBytes(offset,
-                        std::min(g.clusterBytes, (kSetWindow + g.sectorBytes - 1) / g.sectorBytes * g.sectorBytes),
-                        d.bytes);
+        return;
+    }
+    // A cluster met again (a folder whose first cluster is one of an
+    // ancestor's, or a chain back into a walked folder) is walked as empty.
+    if (!walked_.insert(folder.firstCluster).second) return;
+    OpenDirectory d;
+    d.parent = folder.folder;
+    d.cluster = folder.firstCluster;
+    d.clustersTaken = 1;
+    d.fatChain = folder.fatChain;
+    // A folder without a chain lies in one run, as long as its length says.
+    d.runClusters =
+        std::clamp<std::uint64_t>((folder.dataLength + g.clusterBytes - 1) / g.clusterBytes, 1, kMaxDirectoryClusters);
     open_.push_back(std::move(d));
 }
 
-std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geometry& g, DirectoryCluster& d,
+bool ExFATFileSystem::readNextPiece(const Geometry& g, OpenDirectory& d) {
+    if (!d.more) return false;
+    // What was visited goes; the rest comes before the next piece.
+    d.bytes.erase(d.bytes.begin(), d.bytes.begin() + static_cast<std::ptrdiff_t>(d.position));
+    d.readable.erase(d.readable.begin(), d.readable.begin() + static_cast<std::ptrdiff_t>(d.position / kEntryBytes));
+    d.clusterStart -= std::min(d.clusterStart, d.position);
+    d.position = 0;
+    if (d.offsetInCluster >= g.clusterBytes) {
+        std::optional<std::uint32_t> next;
+        if (d.clustersTaken < kMaxDirectoryClusters) {
+            if (d.fatChain)
+                next = nextCluster(g, d.cluster);
+            else if (d.clustersTaken < d.runClusters && g.inHeap(std::uint64_t{d.cluster} + 1))
+                next = d.cluster + 1;
+        }
+        if (!next || !walked_.insert(*next).second) {
+            d.more = false;
+            return false;
+        }
+        d.cluster = *next;
+        d.offsetInCluster = 0;
+        d.clusterStart = d.bytes.size();
+        ++d.clustersTaken;
+    }
+    const std::uint64_t length =
+        std::min(g.clusterBytes - d.offsetInCluster, (kPieceBytes + g.sectorBytes - 1) / g.sectorBytes * g.sectorBytes);
+    if (d.bytesRead + length > kMaxDirectoryBytes) {
+        d.more = false;
+        return false;
+    }
+    const std::uint64_t offset = g.clusterOffset(d.cluster) + d.offsetInCluster;
+    d.offsetInCluster += length;
+    d.bytesRead += length;
+    std::vector<std::uint8_t> piece;
+    const std::optional<std::uint64_t> lost = readVolumeBytes(offset, length, piece);
+    d.bytes.insert(d.bytes.end(), piece.begin(), piece.end());
+    const Volume& v = volume_;
+    for (std::uint64_t e = 0; e < length / kEntryBytes; ++e)
+        d.readable.push_back(
+            lost && (*lost == 0 ||
+                     v.unreadableSectorsIn(v.HPlusVolStart() + (offset + e * kEntryBytes) / g.sectorBytes, 1) == 0));
+    return true;
+}
+
+std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geometry& g, OpenDirectory& d,
                                                                       std::size_t at) {
     Volume& v = volume_;
     const ByteView cluster(d.bytes);
@@ -220,8 +270,7 @@ std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geom
     const FileDirectoryEntry file(cluster.sub(at, kEntryBytes));
     const std::size_t secondaries = file.secondary_count();
     const std::size_t end = at + (secondaries + 1) * kEntryBytes;
-    if (secondaries > kMaxSecondaryCount || file.reserved1() != 0 || end > kSetWindow || end > cluster.size())
-        return std::nullopt;
+    if (secondaries > kMaxSecondaryCount || file.reserved1() != 0 || end > cluster.size()) return std::nullopt;
     const StreamExtensionDirectoryEntery stream(cluster.sub(at + kEntryBytes, kEntryBytes));
     const std::uint8_t streamType = stream.entry_type();
     if ((streamType != kStreamEntry && streamType != kDeletedStreamEntry && streamType != kNameEntry) ||
@@ -250,15 +299,16 @@ std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geom
     newdir::appendChild(parent, node);
     newdir::setFileName(node, name);
     newdir::setPathBelow(node, parent);
+    ++v.entryCount;
 
     if (folder) {
         ++v.folderCount;
-        ++v.entryCount;
         node->fileID = v.folderCount;
         newdir::forEachAncestor(parent, [](NewDir* a) { ++a->childrenCount; });
         d.progress.set("Folders", v.folderCount);
         post(d.progress);
-        return FolderToWalk{node, stream.first_cluster(), !IsBitSet(stream.general_secondary_flags(), kNoFatChainBit)};
+        return FolderToWalk{node, stream.first_cluster(), !IsBitSet(stream.general_secondary_flags(), kNoFatChainBit),
+                            stream.data_length()};
     }
 
     const std::uint64_t size = stream.data_length();
@@ -271,13 +321,17 @@ std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geom
         a->fileSize = saturatingAdd(a->fileSize, size);
     });
     // The file is taken as one run of sectors from its first cluster on,
-    // whatever its FAT chain says: a deleted file's chain is gone.
+    // whatever its FAT chain says (a deleted file's chain is gone), and ends
+    // with the cluster heap: what lies past it is not the file's.
     if (size != 0 && g.inHeap(stream.first_cluster())) {
         const std::uint64_t start = g.clusterOffset(stream.first_cluster()) / g.sectorBytes;
-        if (newdir::appendDataExtent(node, start, 1) && size > g.sectorBytes) {
-            const std::uint64_t rest = size - g.sectorBytes;
-            newdir::appendDataExtent(node, start + 1, rest / g.sectorBytes + (rest % g.sectorBytes != 0 ? 1 : 0));
-        }
+        const std::uint64_t heapEnd =
+            std::min((g.heapOffset + g.clusterCount * g.clusterBytes) / g.sectorBytes, v.sizeInSect());
+        const std::uint64_t wanted = size / g.sectorBytes + (size % g.sectorBytes != 0 ? 1 : 0);
+        const std::uint64_t sectors = start < heapEnd ? std::min(wanted, heapEnd - start) : 0;
+        if (sectors < wanted) node->complete = NewDir::kDamaged;
+        if (sectors != 0 && newdir::appendDataExtent(node, start, 1) && sectors > 1)
+            newdir::appendDataExtent(node, start + 1, sectors - 1);
     }
     d.progress.set("Files", v.fileCount);
     d.progress.set("Data", static_cast<unsigned long long>(v.dataSize));
@@ -285,15 +339,20 @@ std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geom
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> ExFATFileSystem::nextCluster(const Geometry& g, std::uint32_t cluster) const {
+std::optional<std::uint32_t> ExFATFileSystem::nextCluster(const Geometry& g, std::uint32_t cluster) {
     // Only the FAT sector that holds this cluster's entry is read.
     const std::uint64_t entry = std::uint64_t{cluster} * 4;
     if (entry + 4 > g.fatLength) return std::nullopt;
     const std::uint64_t at = g.fatOffset + entry;
     const std::uint64_t sectorStart = at / g.sectorBytes * g.sectorBytes;
-    std::vector<std::uint8_t> sector;
-    if (!readVolumeBytes(sectorStart, g.sectorBytes, sector)) return std::nullopt;
-    const std::uint32_t next = ByteView(sector).le32(at - sectorStart);
+    if (sectorStart != fatSectorAt_) {
+        fatSectorAt_ = UINT64_MAX;
+        // A FAT sector that cannot be read says nothing of the chain.
+        const std::optional<std::uint64_t> lost = readVolumeBytes(sectorStart, g.sectorBytes, fatSector_);
+        if (!lost || *lost != 0) return std::nullopt;
+        fatSectorAt_ = sectorStart;
+    }
+    const std::uint32_t next = ByteView(fatSector_).le32(at - sectorStart);
     if (next == kMediaDescriptor || next == kEndOfChain || !g.inHeap(next)) return std::nullopt;
     return next;
 }

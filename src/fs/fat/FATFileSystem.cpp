@@ -85,6 +85,11 @@ bool FATFileSystem::startFATFileSystemRecovery() {
                                                                           : 32;
     const std::uint64_t fatEntries = std::uint64_t(boot.fatSize()) * bytesInSector_ * 8 / bitsPerEntry;
     clusterCount_ = std::min(dataSectors / boot.sectorsPerCluster, fatEntries > 2 ? fatEntries - 2 : 0);
+    // Only clusters that lie on the volume can hold anything of a file.
+    const std::uint64_t onVolume = v.sizeInSect() > v.blocksStartsAtSector
+                                       ? (v.sizeInSect() - v.blocksStartsAtSector) / boot.sectorsPerCluster
+                                       : 0;
+    held_.assign(static_cast<std::size_t>(std::min(clusterCount_, onVolume) + 2), false);
 
     NewDir* root = v.dirRoot;
     bool result = false;
@@ -111,12 +116,13 @@ bool FATFileSystem::startFATFileSystemRecovery() {
 // ---------------------------------------------------------------------------
 // Reading
 
-bool FATFileSystem::readVolumeSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) {
+std::optional<std::uint64_t> FATFileSystem::readVolumeSectors(std::uint64_t sector, std::uint32_t count,
+                                                              std::uint8_t* buffer) {
     const std::uint64_t size = volume_.sizeInSect();
     if (count == 0 || count > std::uint32_t(std::numeric_limits<std::int32_t>::max()) || sector >= size ||
         count > size - sector)
-        return false;
-    return volume_.readSector(volume_.HPlusVolStart() + sector, static_cast<std::int32_t>(count), buffer);
+        return std::nullopt;
+    return volume_.readSectorRange(volume_.HPlusVolStart() + sector, static_cast<std::int32_t>(count), buffer);
 }
 
 bool FATFileSystem::isDataCluster(std::uint64_t cluster) const {
@@ -131,49 +137,110 @@ std::uint32_t FATFileSystem::endMarker() const {
     return geometry_.type == FATType::FAT12 ? 0xFFF : geometry_.type == FATType::FAT16 ? 0xFFFF : kEndOfChain;
 }
 
-std::optional<FATEntry> FATFileSystem::fatEntry(std::uint32_t cluster) {
+std::optional<FATEntry> FATFileSystem::fatEntry(std::uint32_t cluster, unsigned fat) {
     const FATType type = *geometry_.type;
     const std::uint64_t offset = FATEntry::offsetOf(type, cluster);
     const std::uint64_t width = FATEntry::bytesOf(type);
     const std::uint64_t fatBytes = std::uint64_t(geometry_.boot.fatSize()) * bytesInSector_;
     if (offset + width > fatBytes) return std::nullopt;
-    const std::uint64_t pieceBytes = std::uint64_t(fatPieceSectors_) * bytesInSector_;
-    if (fatPiece_.empty() || offset < fatPieceStart_ || offset + width > fatPieceStart_ + pieceBytes) {
+    const std::uint64_t fatStart = geometry_.fatStart() + std::uint64_t(fat) * geometry_.boot.fatSize();
+    FatPiece& piece = fatPieces_[fat];
+    const std::uint64_t pieceBytes = std::uint64_t(piece.sectors) * bytesInSector_;
+    if (piece.bytes.empty() || offset < piece.start || offset + width > piece.start + pieceBytes) {
         const std::uint64_t start = offset / kFatPieceBytes * kFatPieceBytes;
         const std::uint64_t bytes = std::min<std::uint64_t>(kFatPieceBytes + bytesInSector_, fatBytes - start);
         const auto sectors = static_cast<std::uint32_t>((bytes + bytesInSector_ - 1) / bytesInSector_);
-        fatPiece_.assign(std::size_t(sectors) * bytesInSector_, 0);
-        if (!readVolumeSectors(geometry_.fatStart() + start / bytesInSector_, sectors, fatPiece_.data())) {
-            fatPiece_.clear();
+        piece.bytes.assign(std::size_t(sectors) * bytesInSector_, 0);
+        const std::optional<std::uint64_t> lost =
+            readVolumeSectors(fatStart + start / bytesInSector_, sectors, piece.bytes.data());
+        if (!lost) {
+            piece.bytes.clear();
             return std::nullopt;
         }
-        fatPieceStart_ = start;
-        fatPieceSectors_ = sectors;
+        piece.start = start;
+        piece.sectors = sectors;
+        piece.damaged = *lost != 0;
     }
-    return FATEntry::decode(type, ByteView(fatPiece_), fatPieceStart_, cluster);
+    // An entry on a sector that could not be read reads as zeros, which
+    // would say the cluster is free.
+    if (piece.damaged) {
+        const std::uint64_t first = fatStart + offset / bytesInSector_;
+        const std::uint64_t last = fatStart + (offset + width - 1) / bytesInSector_;
+        if (volume_.unreadableSectorsIn(volume_.HPlusVolStart() + first, last - first + 1) != 0) return std::nullopt;
+    }
+    return FATEntry::decode(type, ByteView(piece.bytes), piece.start, cluster);
 }
 
-std::optional<std::vector<std::uint32_t>> FATFileSystem::storeClusterDetailsOfFolder(std::uint32_t firstCluster) {
-    std::vector<std::uint32_t> chain;
-    if (firstCluster == 0 || !geometry_.type) return std::vector<std::uint32_t>{kEndOfChain};
-    // A chain longer than the volume has clusters, or one that comes back to
-    // a cluster, is a damaged FAT; either ends the chain there.
+FATFileSystem::Chain FATFileSystem::followChain(std::uint32_t firstCluster, unsigned fat) {
+    Chain chain;
+    // An entry whose first cluster a live file or folder holds already
+    // shares nothing more with it.
+    if (held(firstCluster)) {
+        chain.end = ChainEnd::Broken;
+        return chain;
+    }
     std::unordered_set<std::uint32_t> seen{firstCluster};
     std::uint32_t cluster = firstCluster;
-    while (!volume_.stopTreeThread() && isDataCluster(cluster) && chain.size() <= clusterCount_ + 2) {
-        const std::optional<FATEntry> next = fatEntry(cluster);
-        if (!next) return std::nullopt;
-        if (next->kind == FATEntry::Kind::Free || next->kind == FATEntry::Kind::EndOfChain) {
-            chain.push_back(endMarker());
+    for (;;) {
+        if (volume_.stopTreeThread()) {
+            chain.end = ChainEnd::Stopped;
             return chain;
         }
-        if (next->kind != FATEntry::Kind::Next || !isDataCluster(next->value) || !seen.insert(next->value).second)
-            break;
-        chain.push_back(next->value);
+        const std::optional<FATEntry> next = fatEntry(cluster, fat);
+        if (!next) {
+            chain.end = ChainEnd::Unreadable;
+            return chain;
+        }
+        if (next->kind == FATEntry::Kind::Free || next->kind == FATEntry::Kind::EndOfChain) {
+            chain.end = next->kind == FATEntry::Kind::Free ? ChainEnd::Free : ChainEnd::EndValue;
+            return chain;
+        }
+        // A damaged FAT: the chain comes back to a cluster, runs into
+        // another's, or leaves the volume.
+        if (next->kind != FATEntry::Kind::Next || !isDataCluster(next->value) || held(next->value) ||
+            !seen.insert(next->value).second) {
+            chain.end = ChainEnd::Broken;
+            return chain;
+        }
+        chain.clusters.push_back(next->value);
         cluster = next->value;
     }
-    chain.push_back(kEndOfChain);
+}
+
+FATFileSystem::Chain FATFileSystem::chainOf(std::uint32_t firstCluster, bool live, std::uint64_t clusters) {
+    const auto fits = [&](const Chain& c) {
+        return c.end == ChainEnd::EndValue && (clusters == 0 || c.clusters.size() + 1 == clusters);
+    };
+    Chain chain = followChain(firstCluster, 0);
+    // A deleted entry's chain is gone from both FATs alike.
+    if (live && !fits(chain) && chain.end != ChainEnd::Stopped && geometry_.boot.numberOfFats >= 2) {
+        Chain second = followChain(firstCluster, 1);
+        if (fits(second)) {
+            if (!secondFatLogged_)
+                platform::logFormat("FAT volume on %@: chains that FAT 1 gives broken or cut short are taken "
+                                    "from FAT 2",
+                                    volume_.path());
+            secondFatLogged_ = true;
+            chain = std::move(second);
+        }
+    }
+    if (live) {
+        if (firstCluster < held_.size()) held_[firstCluster] = true;
+        for (const std::uint32_t c : chain.clusters)
+            if (c < held_.size()) held_[c] = true;
+    }
     return chain;
+}
+
+std::optional<std::vector<std::uint32_t>> FATFileSystem::storeClusterDetailsOfFolder(std::uint32_t firstCluster,
+                                                                                     bool live) {
+    if (firstCluster == 0 || !geometry_.type || !isDataCluster(firstCluster))
+        return std::vector<std::uint32_t>{kEndOfChain};
+    Chain chain = chainOf(firstCluster, live, 0);
+    if (chain.end == ChainEnd::Unreadable && chain.clusters.empty()) return std::nullopt;
+    std::vector<std::uint32_t> list = std::move(chain.clusters);
+    list.push_back(chain.end == ChainEnd::EndValue || chain.end == ChainEnd::Free ? endMarker() : kEndOfChain);
+    return list;
 }
 
 // ---------------------------------------------------------------------------
@@ -244,7 +311,7 @@ void FATFileSystem::addFolder(const FATDirectoryEntry& entry, NewDir* parent) {
     // live folder's that reused a deleted one's) has nothing of its own.
     if (!walkedDirectoryClusters_.insert(cluster).second) return;
     std::vector<std::uint32_t> chain;
-    if (auto c = storeClusterDetailsOfFolder(cluster)) chain = std::move(*c);
+    if (auto c = storeClusterDetailsOfFolder(cluster, !entry.isDeleted())) chain = std::move(*c);
     ++depth_;
     enumerateDirectoryEntry(static_cast<std::uint32_t>(sectorOfCluster(cluster)), false, &chain, node);
     --depth_;
@@ -257,26 +324,29 @@ void FATFileSystem::addFile(const FATDirectoryEntry& entry, NewDir* parent) {
     NewDir* node = makeNode(entry, parent, false);
     const std::uint32_t cluster = entry.firstCluster();
     if (entry.fileSize != 0 && isDataCluster(cluster)) {
+        const bool live = !entry.isDeleted();
+        const Chain chain = chainOf(cluster, live, live ? (entry.fileSize + clusterBytes_ - 1ull) / clusterBytes_ : 0);
         // Runs of consecutive clusters, in blocks counted from cluster 2.
         std::uint64_t runStart = cluster - 2, runCount = 1;
-        if (auto chain = storeClusterDetailsOfFolder(cluster))
-            for (std::size_t i = 0; i + 1 < chain->size(); ++i) {
-                const std::uint64_t block = (*chain)[i] - 2ull;
-                if (block == runStart + runCount) {
-                    ++runCount;
-                } else {
-                    newdir::appendDataExtent(node, runStart, runCount);
-                    runStart = block;
-                    runCount = 1;
-                }
+        for (const std::uint32_t c : chain.clusters) {
+            const std::uint64_t block = c - 2ull;
+            if (block == runStart + runCount) {
+                ++runCount;
+            } else {
+                newdir::appendDataExtent(node, runStart, runCount);
+                runStart = block;
+                runCount = 1;
             }
+        }
+        if (chain.end == ChainEnd::Broken || chain.end == ChainEnd::Unreadable) node->complete = NewDir::kDamaged;
         // A chain shorter than the size (a deleted file's is gone) goes on
-        // with the clusters that follow its last one, as far as the volume.
+        // with the clusters that follow its last one, as far as the volume;
+        // a broken one does not: what follows the break is another's.
         std::uint64_t blocks = runCount;
         for (const ExtP& e : node->extents)
             blocks += e.blockCount;
         const std::uint64_t covered = blocks * clusterBytes_;
-        if (covered < entry.fileSize) {
+        if (covered < entry.fileSize && chain.end != ChainEnd::Broken) {
             const std::uint64_t more = (entry.fileSize - covered + clusterBytes_ - 1) / clusterBytes_;
             const std::uint64_t next = runStart + runCount;
             runCount += next < clusterCount_ ? std::min(more, clusterCount_ - next) : 0;
@@ -294,6 +364,9 @@ bool FATFileSystem::enumerateDirectoryEntry(std::uint32_t sector, bool rootDirec
     if (spc == 0 || bytesInSector_ == 0 || andParent == nullptr) return false;
     const std::size_t pieceBytes = std::size_t(spc) * bytesInSector_;
     std::vector<std::uint8_t> buffer(pieceBytes + bytesInSector_);
+    // The sectors of the piece in hand that could not be read: their
+    // entries are passed over, never taken for the end of the directory.
+    std::vector<bool> unreadable(spc, false);
 
     // The fixed root of FAT12/16 is read in pieces of a cluster up to its
     // last sector; everything else cluster by cluster along its chain.
@@ -307,30 +380,18 @@ bool FATFileSystem::enumerateDirectoryEntry(std::uint32_t sector, bool rootDirec
             n = static_cast<std::uint32_t>(std::min<std::uint64_t>(spc, rootLeft));
             rootLeft -= n;
         }
-        return readVolumeSectors(at, n, buffer.data());
+        const std::optional<std::uint64_t> lost = readVolumeSectors(at, n, buffer.data());
+        for (std::uint32_t k = 0; k < spc; ++k)
+            unreadable[k] = lost && *lost != 0 && k < n && v.unreadableSectorsIn(v.HPlusVolStart() + at + k, 1) != 0;
+        return lost.has_value();
     };
     if (fixedRoot && rootLeft == 0) return true;
     if (!readPiece()) return false;
-    if (!rootDirectory && !(buffer[0] == '.' && buffer[32] == '.' && buffer[33] == '.')) return false;
+    if (!rootDirectory && !unreadable[0] && !(buffer[0] == '.' && buffer[32] == '.' && buffer[33] == '.')) return false;
 
     std::size_t position = rootDirectory ? 0 : 64;
     std::size_t nextInChain = 0;
     while (!v.stopTreeThread()) {
-        const std::optional<FATDirectoryEntry> read =
-            FATDirectoryEntry::decode(ByteView(buffer.data() + position, FATDirectoryEntry::kBytes));
-        if (!read) return false;
-        const FATDirectoryEntry& entry = *read;
-        position += FATDirectoryEntry::kBytes;
-        if (entry.endsDirectory()) return true;
-        const std::uint8_t attributes = entry.attributes;
-        const bool passedOver = entry.isDotEntry() || entry.isLongNameSlot() || attributes == 0x00 ||
-                                (attributes & FATDirectoryEntry::kSystem) != 0;
-        if (!passedOver) {
-            if (attributes >= 0x10 && attributes <= 0x17)
-                addFolder(entry, andParent);
-            else if (attributes >= 0x20 && attributes <= 0x27)
-                addFile(entry, andParent);
-        }
         if (position == pieceBytes) {
             position = 0;
             if (fixedRoot) {
@@ -346,7 +407,26 @@ bool FATFileSystem::enumerateDirectoryEntry(std::uint32_t sector, bool rootDirec
             }
             if (!readPiece()) return false;
         }
-        if (!passedOver) fillProgress();
+        if (unreadable[position / bytesInSector_]) {
+            position = (position / bytesInSector_ + 1) * bytesInSector_;
+            continue;
+        }
+        const std::optional<FATDirectoryEntry> read =
+            FATDirectoryEntry::decode(ByteView(buffer.data() + position, FATDirectoryEntry::kBytes));
+        if (!read) return false;
+        const FATDirectoryEntry& entry = *read;
+        position += FATDirectoryEntry::kBytes;
+        if (entry.endsDirectory()) return true;
+        const std::uint8_t attributes = entry.attributes;
+        const bool passedOver = entry.isDotEntry() || entry.isLongNameSlot() || attributes == 0x00 ||
+                                (attributes & FATDirectoryEntry::kSystem) != 0;
+        if (!passedOver) {
+            if (attributes >= 0x10 && attributes <= 0x17)
+                addFolder(entry, andParent);
+            else if (attributes >= 0x20 && attributes <= 0x27)
+                addFile(entry, andParent);
+            fillProgress();
+        }
     }
     return true;
 }

@@ -9,11 +9,15 @@
 // was, marked deleted. Long names are not read.
 //
 // Everything the walk meets is untrusted: cluster numbers are used only
-// inside the volume's cluster range, a chain ends on a cluster it has met
-// before, a directory cluster is walked once (a folder that points at one
+// inside the volume's cluster range, a chain ends where it comes back to a
+// cluster or runs into one that a live file or folder walked before holds
+// (the file is then marked damaged, and nothing past the break is taken for
+// it), a directory cluster is walked once (a folder that points at one
 // already walked, such as a deleted folder reusing an ancestor's cluster, is
 // an empty folder), folders nest at most kMaxDepth deep, and no read reaches
-// past the volume's end.
+// past the volume's end. A live entry whose chain in FAT 1 is broken, or
+// does not fit its size, takes the chain of FAT 2 where that one does. A
+// directory sector that cannot be read costs only its own entries.
 
 #include "formats/FATDirectoryEntry.h"
 #include "formats/FATEntry.h"
@@ -51,26 +55,53 @@ public:
     // cluster does not begin with "." and "..".
     bool enumerateDirectoryEntry(std::uint32_t sector, bool rootDirectory, const std::vector<std::uint32_t>* FATDetails,
                                  NewDir* andParent);
-    // The clusters after firstCluster in its chain through FAT 1, ending in
-    // exactly one end value; nothing when a FAT read failed.
-    std::optional<std::vector<std::uint32_t>> storeClusterDetailsOfFolder(std::uint32_t firstCluster);
+    // The clusters after firstCluster in its chain, ending in exactly one
+    // end value; nothing when its first FAT entry could not be read. The
+    // chain of a live folder (`live`) is taken from FAT 2 where FAT 1's is
+    // broken and FAT 2's is not, and its clusters are held from then on.
+    std::optional<std::vector<std::uint32_t>> storeClusterDetailsOfFolder(std::uint32_t firstCluster, bool live = true);
 
     // Deeper folders are recorded but not walked.
     static constexpr int kMaxDepth = 256;
 
 private:
-    // Reads count sectors at a sector of the volume; a request that reaches
-    // past the volume's end fails without reading.
-    bool readVolumeSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer);
+    // A chain as one FAT gives it: the clusters after the first (no end
+    // value), and how it ended.
+    enum class ChainEnd {
+        EndValue,
+        Free,
+        // It came back to a cluster, ran into one that another chain holds,
+        // or named one outside the volume or marked bad.
+        Broken,
+        // A FAT entry of it could not be read.
+        Unreadable,
+        Stopped,
+    };
+    struct Chain {
+        std::vector<std::uint32_t> clusters;
+        ChainEnd end = ChainEnd::EndValue;
+    };
+
+    // Reads count sectors at a sector of the volume; sectors that cannot be
+    // read come back as zeros. How many could not be read; nothing when the
+    // request reaches past the volume's end or the medium has gone.
+    std::optional<std::uint64_t> readVolumeSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer);
     // Whether a cluster number names a cluster of the data area.
     bool isDataCluster(std::uint64_t cluster) const;
     // First sector of a cluster, relative to the volume.
     std::uint64_t sectorOfCluster(std::uint32_t cluster) const;
-    // The FAT 1 entry of a cluster, or nothing when it lies outside the FAT
-    // or could not be read.
-    std::optional<FATEntry> fatEntry(std::uint32_t cluster);
+    // The entry of a cluster in FAT 1 (fat 0) or FAT 2 (fat 1), or nothing
+    // when it lies outside the FAT or could not be read.
+    std::optional<FATEntry> fatEntry(std::uint32_t cluster, unsigned fat = 0);
     // What the chain walk appends when a value ends the chain.
     std::uint32_t endMarker() const;
+    Chain followChain(std::uint32_t firstCluster, unsigned fat);
+    // The chain of an entry: FAT 1's, or for a live entry FAT 2's where
+    // FAT 1's is broken or is not `clusters` long (0: any length that ends
+    // in an end value) and FAT 2's is. A live entry's clusters are held from
+    // then on.
+    Chain chainOf(std::uint32_t firstCluster, bool live, std::uint64_t clusters);
+    bool held(std::uint32_t cluster) const { return cluster < held_.size() && held_[cluster]; }
 
     NewDir* makeNode(const FATDirectoryEntry& entry, NewDir* parent, bool folder);
     void addFolder(const FATDirectoryEntry& entry, NewDir* parent);
@@ -83,11 +114,19 @@ private:
     std::uint32_t bytesInSector_ = 0;
     std::uint32_t clusterBytes_ = 0;
     std::uint64_t clusterCount_ = 0;
-    // One piece of FAT 1 kept between lookups: chains of neighbouring files
-    // lie in the same piece.
-    std::vector<std::uint8_t> fatPiece_;
-    std::uint64_t fatPieceStart_ = 0;
-    std::uint32_t fatPieceSectors_ = 0;
+    // One piece of each FAT kept between lookups: chains of neighbouring
+    // files lie in the same piece.
+    struct FatPiece {
+        std::vector<std::uint8_t> bytes;
+        std::uint64_t start = 0;
+        std::uint32_t sectors = 0;
+        // Some of its sectors could not be read.
+        bool damaged = false;
+    };
+    FatPiece fatPieces_[2];
     std::unordered_set<std::uint32_t> walkedDirectoryClusters_;
+    // The clusters of the live files and folders walked so far.
+    std::vector<bool> held_;
+    bool secondFatLogged_ = false;
     int depth_ = 0;
 };
