@@ -18,8 +18,12 @@ struct Offered : BlockSearchEngine::Detection {
     // Lengths measured from the hit's unit start, every unit they touch.
     std::map<std::uint64_t, std::uint64_t> measured;
     std::function<void(std::uint64_t)> also;
-    BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView) override {
+    // The sectors' bytes, when asked.
+    bool keepBytes = false;
+    std::map<std::uint64_t, std::string> bytesOf;
+    BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView bytes) override {
         sectors.push_back(sector);
+        if (keepBytes) bytesOf[sector].assign(reinterpret_cast<const char*>(bytes.data()), 512);
         if (also) also(sector);
         if (const auto m = measured.find(sector); m != measured.end()) return {m->second, true};
         const auto it = skips.find(sector);
@@ -90,21 +94,44 @@ TEST_F(BlockSearchEngineTest, ResumeStartsAtTheCheckpointOrWhereTheRecordsEnd) {
     }
 }
 
-TEST_F(BlockSearchEngineTest, UnreadableKnownAndUsedUnitsAreNotExamined) {
-    auto v = volumeOf(400);
+// An unreadable sector costs only itself, examined as zeros, and three failed reads for the whole search; units
+// where a known file begins and units in use are not examined.
+TEST_F(BlockSearchEngineTest, AnUnreadableSectorIsExaminedAsZerosKnownAndUsedUnitsAreNot) {
+    const auto image = testsupport::patternImage(400);
+    auto v = keep(testsupport::volumeOver(image));
+    v->setRawSearchStart(0, 100);
     testsupport::FailingReads bad;
     bad.failSectors(50);
     v->setRawRead(bad.reader());
     v->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(130));
-    Offered offered;
+    Offered examined;
+    examined.keepBytes = true;
     auto policy = units(400, 1);
     policy.knownFileKey = [](std::uint64_t u) { return std::optional<std::uint64_t>(u); };
     policy.usedFlags = [](std::uint64_t first, UsedBlockMaps::Flags& f) { f.fill(first == 200 ? 1 : 0); };
-    BlockSearchEngine(*v, files).run(policy, offered, 0);
-    // The batch of units 40..79 could not be read.
-    EXPECT_TRUE(offered.has(39) && !offered.has(40) && !offered.has(79) && offered.has(80));
-    EXPECT_TRUE(!offered.has(130) && offered.has(131));
-    EXPECT_TRUE(!offered.has(200) && !offered.has(239) && offered.has(240));
+    BlockSearchEngine(*v, files).run(policy, examined, 0);
+    EXPECT_TRUE(examined.has(49) && examined.has(50) && examined.has(51));
+    EXPECT_EQ(examined.bytesOf[50], std::string(512, '\0'));
+    EXPECT_EQ(examined.bytesOf[51], testsupport::patternBytes(51 * 512, 512));
+    EXPECT_EQ(bad.failedReads(), 3u);
+    EXPECT_EQ(v->unreadableSectorCount(), 1u);
+    EXPECT_TRUE(!examined.has(130) && examined.has(131));
+    EXPECT_TRUE(!examined.has(200) && !examined.has(239) && examined.has(240));
+}
+
+// A medium that stops answering ends the search at the window that found it out, with the one alert that says so.
+TEST_F(BlockSearchEngineTest, AMediumThatStopsAnsweringEndsTheSearch) {
+    auto v = volumeOf(40000);
+    testsupport::FailingReads dying;
+    dying.failEveryReadAfter(1);
+    v->setRawRead(dying.reader());
+    Offered offered;
+    BlockSearchEngine(*v, files).run(units(40000, 1), offered, 0);
+    ASSERT_FALSE(offered.sectors.empty());
+    EXPECT_LT(offered.sectors.back(), BlockSearchEngine::kWindowBytes / 512);
+    EXPECT_TRUE(v->mediumGone() && v->stopTreeThread());
+    EXPECT_LE(dying.failedReads(), 20u);
+    EXPECT_EQ(controller.alerts().size(), 1u);
 }
 
 TEST_F(BlockSearchEngineTest, ClustersStartAtTwoAndAnEmptyRangeReadsNothing) {

@@ -26,8 +26,9 @@ TEST_F(SizeCalculatorChainTest, EachRowMakesTheCalculatorOfItsOwnKeyAndNoneTakes
     EXPECT_FALSE(chain.measure(platform::ByteView(leadingBytes(image, 0)), 0));
 }
 
-// A damaged disk fails many reads: the run says so once and goes on; a device that has gone ends the run's walks.
-TEST_F(SizeCalculatorChainTest, ReadFailuresAreReportedOncePerRunAndAGoneDeviceStopsIt) {
+// A damaged disk fails many reads: a window over bad sectors reads them as zeros and the rest as they are, the run
+// says so once and goes on; a device that has gone ends the run's walks with the alert that says so.
+TEST_F(SizeCalculatorChainTest, UnreadableSectorsReadAsZerosAreReportedOncePerRunAndAGoneDeviceStopsIt) {
     const auto image = imageWith("tail", 10);
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     testsupport::FailingReads bad;
@@ -35,10 +36,13 @@ TEST_F(SizeCalculatorChainTest, ReadFailuresAreReportedOncePerRunAndAGoneDeviceS
     v->setRawRead(bad.reader());
     CarvingContext context(*v);
     ReadWindow window(context);
-    EXPECT_FALSE(window.readAt(0));
-    EXPECT_FALSE(window.readAt(4));
-    EXPECT_EQ(controller.alerts().size(), 1u);
+    ASSERT_TRUE(window.readAt(0));
+    EXPECT_EQ(window.view().u8(8 * 512 - 1), 0);
+    ASSERT_TRUE(window.readAt(4));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(window.data()) + 6 * 512, 5), std::string("tail\0", 5));
+    ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts()[0].title, "!Error");
+    EXPECT_NE(controller.alerts()[0].message.find("could not be read"), std::string::npos);
     EXPECT_FALSE(context.stopped());
     // Past the end of the device the window reads zeros.
     ASSERT_TRUE(window.readAt(10));
@@ -52,7 +56,8 @@ TEST_F(SizeCalculatorChainTest, ReadFailuresAreReportedOncePerRunAndAGoneDeviceS
     ReadWindow goneWindow(goneContext);
     EXPECT_FALSE(goneWindow.readAt(0));
     EXPECT_FALSE(goneWindow.readAt(1));
-    EXPECT_EQ(controller.alerts().size(), 1u);
+    ASSERT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts()[0].title, "! Error");
     EXPECT_TRUE(goneContext.stopped());
 }
 

@@ -2,6 +2,7 @@
 
 #include "scan/ScanThread.h"
 #include "support/ExFATImageBuilder.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/NewDir.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -23,8 +25,10 @@ class ExFATWalkTest : public ScanFixture {
 protected:
     // The builder's volume walked from a fresh root, on a device of that
     // sector size.
-    std::shared_ptr<Volume> walk(ExFATImageBuilder& b, std::uint32_t deviceSector = 512) {
+    std::shared_ptr<Volume> walk(ExFATImageBuilder& b, std::uint32_t deviceSector = 512,
+                                 const FailingReads* bad = nullptr) {
         auto v = keep(volumeOver(b.write(makeTempDir("exfat") / "v.img"), 0, 0, deviceSector, kExFAT));
+        if (bad) v->setRawRead(bad->reader());
         v->resetSigArraysAndBtreesAndOthers();
         v->createRoot();
         found = ExFATFileSystem(*v).startExFATFileSystemRecovery();
@@ -103,7 +107,9 @@ TEST_F(ExFATWalkTest, ClustersOf256SectorsAndOf4096ByteSectorsOnA512ByteDevice) 
     }
 }
 
-TEST_F(ExFATWalkTest, FolderChainsIntoAncestorsOrThemselvesEndAndReadTwoClustersAtMost) {
+// A folder is read along its whole chain, a set may cross into the next cluster wherever that lies, and a chain
+// into an ancestor, into a walked cluster or into itself ends there. Files count as entries, as folders do.
+TEST_F(ExFATWalkTest, FoldersFollowTheirChainsAndSetsCrossClustersButNoClusterIsReadTwice) {
     ExFATImageBuilder b;
     b.addSet(2, {u"Root again", true, true, 2, 0, false});
     b.addSet(2, {u"Long", true, false, 3, 0, false});
@@ -115,12 +121,65 @@ TEST_F(ExFATWalkTest, FolderChainsIntoAncestorsOrThemselvesEndAndReadTwoClusters
     b.addSet(2, {u"Ring", true, false, 6, 0, false});
     b.setFat(6, 6);
     b.addSet(6, {u"r.txt", false, true, 9, 1});
+    // Cluster 7 full to its last entry, where a set begins that goes on in cluster 12.
+    b.addSet(2, {u"Cross", true, false, 7, 0, false});
+    b.setFat(7, 12);
+    for (int i = 0; i < 41; ++i)
+        b.addSet(7, {u"f" + newdir::utf16(std::to_string(i)), false, true, 9, 1});
+    b.addSet(7, {u"a name of more than fifteen", false, true, 9, 1});
+    const std::size_t spare = b.addSet(20, {u"across.txt", false, true, 9, 1});
+    auto& bytes = b.bytes();
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(spare), 32,
+                bytes.begin() + static_cast<std::ptrdiff_t>(b.clusterOffset(7) + 4064));
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(spare + 32), 64,
+                bytes.begin() + static_cast<std::ptrdiff_t>(b.clusterOffset(12)));
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(spare), 96, 0);
     auto v = walk(b);
     EXPECT_EQ(nodeAt(v->dirRoot, "Root again")->childrenArrayCount(), 0u);
     EXPECT_EQ(nodeAt(v->dirRoot, "Long/Back")->childrenArrayCount(), 0u);
     EXPECT_NE(nodeAt(v->dirRoot, "Long/second.txt"), nullptr);
-    EXPECT_EQ(nodeAt(v->dirRoot, "Long/third.txt"), nullptr);
+    EXPECT_NE(nodeAt(v->dirRoot, "Long/third.txt"), nullptr);
     EXPECT_EQ(nodeAt(v->dirRoot, "Ring")->childrenArrayCount(), 1u);
+    EXPECT_EQ(nodeAt(v->dirRoot, "Cross")->childrenArrayCount(), 43u);
+    EXPECT_NE(nodeAt(v->dirRoot, "Cross/across.txt"), nullptr);
+    EXPECT_EQ(v->entryCount, v->folderCount + v->fileCount);
+    EXPECT_EQ(v->fileCount, 46u);
+}
+
+// A deleted file's run ends with the cluster heap, whatever size it claims: it is marked damaged, and nothing past
+// the volume is its.
+TEST_F(ExFATWalkTest, ARunLongerThanTheHeapEndsWithItAndTheFileIsDamaged) {
+    ExFATImageBuilder b;
+    b.addSet(2, {u"huge.bin", false, true, 60, 1ull << 30});
+    b.addSet(2, {u"fits.bin", false, true, 61, 4 * 4096});
+    auto v = walk(b);
+    const NewDir* huge = nodeAt(v->dirRoot, "huge.bin");
+    const NewDir* fits = nodeAt(v->dirRoot, "fits.bin");
+    ASSERT_TRUE(huge && fits);
+    std::uint64_t end = 0;
+    for (const ExtP& e : huge->extents)
+        end = std::max<std::uint64_t>(end, std::uint64_t{e.startBlock} + e.blockCount);
+    EXPECT_EQ(end * 512, b.bytes().size());
+    EXPECT_EQ(huge->complete, NewDir::kDamaged);
+    EXPECT_EQ(fits->complete, 0);
+    EXPECT_EQ(readThroughExtents(*v, *fits).size(), 4u * 4096);
+}
+
+// A directory sector that cannot be read costs only the sets that touch it.
+TEST_F(ExFATWalkTest, AnUnreadableDirectorySectorCostsOnlyItsOwnSets) {
+    ExFATImageBuilder b;
+    b.addSet(2, {u"Docs", true, false, 3});
+    for (int i = 0; i < 20; ++i)
+        b.addSet(3, {u"d" + newdir::utf16(std::to_string(i)), false, true, 9, 1});
+    FailingReads bad;
+    bad.failSectors(b.clusterOffset(3) / 512 + 1);
+    auto v = walk(b, 512, &bad);
+    ASSERT_NE(nodeAt(v->dirRoot, "Docs"), nullptr);
+    for (int i = 0; i < 20; ++i) {
+        const std::size_t begin = 96 * static_cast<std::size_t>(i), end = begin + 96;
+        EXPECT_EQ(nodeAt(v->dirRoot, "Docs/d" + std::to_string(i)) != nullptr, end <= 512 || begin >= 1024) << i;
+    }
+    EXPECT_EQ(v->unreadableSectorCount(), 1u);
 }
 
 TEST_F(ExFATWalkTest, ClusterNumbersOutsideTheHeapAreNeitherReadNorWalked) {
@@ -169,7 +228,7 @@ protected:
         else if (!fs::exists("/dev/fuse"))
             reason = "needs /dev/fuse";
         else
-            for (const char* tool : {"mkfs.exfat", "mount.exfat-fuse", "losetup", "sgdisk"})
+            for (const char* tool : {"mkfs.exfat", "mount.exfat-fuse", "losetup", "sgdisk", "fls"})
                 if (!haveTool(tool)) reason = std::string("needs ") + tool;
         if (!reason.empty()) return;
         dir = makeTempDir("exfat-fuse");
@@ -224,6 +283,24 @@ TEST_F(ExFATFuseTest, DeletedFilesAndFoldersComeBackUnderTheirParents) {
     if (!v) GTEST_SKIP() << reason;
     expectDeletedFiles(*v);
     EXPECT_FALSE(nodeAt(v->dirRoot, "Docs/Reports")->deleted);
+}
+
+// Every deleted file and folder The Sleuth Kit lists is in the tree at its path, those of folders whose hundreds of
+// entries take many clusters included.
+TEST_F(ExFATFuseTest, EveryDeletedEntryTheSleuthKitListsIsInTheTree) {
+    auto v = scan(dir / "exfat.img", 0, 0, false);
+    if (!v) GTEST_SKIP() << reason;
+    const auto listed = runCommand("fls -r -d -p " + shellQuote((dir / "exfat.img").string()));
+    ASSERT_TRUE(listed);
+    std::istringstream lines(*listed);
+    std::size_t crowd = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const std::string path = line.substr(line.find('\t') + 1);
+        if (path.starts_with("$")) continue;
+        EXPECT_NE(nodeAt(v->dirRoot, path), nullptr) << path;
+        crowd += path.starts_with("Crowd/");
+    }
+    EXPECT_EQ(crowd, 400u);
 }
 
 TEST_F(ExFATFuseTest, TheSameVolumeInAGptPartitionGivesTheSameTree) {
