@@ -11,11 +11,13 @@
 #include "sizecalc/CarvingContext.h"
 #include "sizecalc/SizeCalculatorChain.h"
 #include "support/ApfsNodeBuilder.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -130,12 +132,16 @@ protected:
     // All" marks them: the photo list for the carving (method 1), the file
     // list for the plain search (0), of a whole disk or of a volume of that
     // content. Each found file lies wholly on the disk.
-    std::set<std::uint64_t> foundWithEveryType(const std::string& image, const std::string& content, int method) {
+    // `medium` stands between the scan and the image when given; `inspect` sees the volume after the scan.
+    std::set<std::uint64_t> foundWithEveryType(const std::string& image, const std::string& content, int method,
+                                               const testsupport::FailingReads* medium = nullptr,
+                                               const std::function<void(Volume&)>& inspect = {}) {
         const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
         Array types;
         for (const auto& category : FileTypeTable::buildList(rows, method == 1 ? FileTypeTable::PR : FileTypeTable::FR))
             types.insert(types.end(), category->children().begin(), category->children().end());
         auto v = searchable(image, content);
+        if (medium) v->setRawRead(medium->reader());
         if (content.empty())
             ScanThread(v).scanForDeletedFilesDisk(Array{types, method});
         else
@@ -148,6 +154,7 @@ protected:
                       v->sizeInSect())
                 << path;
         }
+        if (inspect) inspect(*v);
         freeVolumes();
         controller.clear();
         return starts;
@@ -178,6 +185,45 @@ TEST_F(PhotoCarvingTest, EveryTypeMarkedFindsThePlantedFilesAndInventsAtMostOneO
             EXPECT_EQ(starts.erase(sector), method == 0 || name != "doc.pdf" ? 1u : 0u) << name << " " << method;
         EXPECT_LE(starts.size(), 1u) << method;
     }
+}
+
+// One unreadable sector inside a JPEG: with every type marked, the carving and the plain search find every file
+// they find on the intact image, the JPEG carved over the sector (as zeros) and marked damaged, for the three failed
+// reads that found the sector out; the end of the scan says one sector was lost.
+TEST_F(PhotoCarvingTest, AnUnreadableSectorInsideAJpegLosesNoFile) {
+    const std::uint64_t jpeg = manifest(media_ / "random.manifest").front().second;
+    ASSERT_GT(fs::file_size(media_ / "photo.jpg"), 4u * 512);
+    for (const int method : {1, 0}) {
+        SCOPED_TRACE(method);
+        const std::set<std::uint64_t> intact = foundWithEveryType("random.img", "", method);
+        testsupport::FailingReads bad;
+        bad.failSectors(jpeg + 3);
+        const std::set<std::uint64_t> found = foundWithEveryType("random.img", "", method, &bad, [&](Volume& v) {
+            for (const auto& [path, node] : testsupport::nodesByPath(v.dirRoot))
+                if (!node->isFolder() && deviceSector(v, *node) == jpeg)
+                    EXPECT_EQ(node->complete, NewDir::kDamaged) << path;
+            EXPECT_EQ(v.unreadableSectorCount(), 1u);
+            EXPECT_TRUE(logged("1 sectors of"));
+        });
+        EXPECT_EQ(found, intact);
+        EXPECT_EQ(bad.failedReads(), 3u);
+    }
+}
+
+// A disk that stops answering during the carving: the scan ends within a few dozen failed reads with the alert
+// that says the medium is no longer available, and reads it no more.
+TEST_F(PhotoCarvingTest, AMediumThatStopsAnsweringEndsTheCarving) {
+    testsupport::FailingReads dying;
+    dying.failEveryReadAfter(8);
+    foundWithEveryType("random.img", "", 1, &dying, [&](Volume& v) {
+        EXPECT_TRUE(v.mediumGone());
+        ASSERT_EQ(controller.alerts().size(), 1u);
+        EXPECT_EQ(controller.alerts()[0].message,
+                  "The Drive or Volume being read is no longer available. The Program will quit now.");
+        EXPECT_TRUE(controller.terminateRequested());
+        expectTreeCompleteLast();
+    });
+    EXPECT_LE(dying.failedReads(), 20u);
 }
 
 // A FAT32 card of photos, three deleted: everything found by its bytes, with

@@ -405,6 +405,16 @@ TEST_F(Saving, ASingleExtentFileIsSizedFromItsSizeAndItsLastBlockTrimmed) {
     EXPECT_EQ(s->savedData(), 5000u);
 }
 
+// A file the scan found cut short (its chain broke after one block) keeps that block only: the blocks after it are
+// another file's.
+TEST_F(Saving, ADamagedSingleExtentFileIsNotStretchedToItsSize) {
+    NewDir* f = tree.file(tree.root, u"cut.bin", 10000, {{3, 1}});
+    f->complete = NewDir::kDamaged;
+    saveTree();
+    EXPECT_EQ(f->extents[0].blockCount, 1u);
+    EXPECT_EQ(saved("cut.bin"), patternBytes(24 * 512, 4096));
+}
+
 // Blocks that follow each other on the medium are read at once, across
 // extents that touch; FAT entries count their blocks from the data area;
 // sector-addressed sources count sectors from the device's start. Extents

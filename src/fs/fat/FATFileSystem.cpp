@@ -338,15 +338,19 @@ void FATFileSystem::addFile(const FATDirectoryEntry& entry, NewDir* parent) {
                 runCount = 1;
             }
         }
-        if (chain.end == ChainEnd::Broken || chain.end == ChainEnd::Unreadable) node->complete = NewDir::kDamaged;
-        // A chain shorter than the size (a deleted file's is gone) goes on
-        // with the clusters that follow its last one, as far as the volume;
-        // a broken one does not: what follows the break is another's.
         std::uint64_t blocks = runCount;
         for (const ExtP& e : node->extents)
             blocks += e.blockCount;
         const std::uint64_t covered = blocks * clusterBytes_;
-        if (covered < entry.fileSize && chain.end != ChainEnd::Broken) {
+        // A chain shorter than the size whose FAT entries are gone (a deleted
+        // file's, or one that could not be read) goes on with the clusters
+        // that follow its last one, as far as the volume. One that broke, or
+        // that a FAT ends too soon for a live file, does not: what follows
+        // belongs to other files, and it is not this one's to take.
+        const bool cut = chain.end == ChainEnd::Broken || (live && chain.end == ChainEnd::EndValue);
+        if (chain.end == ChainEnd::Broken || chain.end == ChainEnd::Unreadable || (live && covered < entry.fileSize))
+            node->complete = NewDir::kDamaged;
+        if (covered < entry.fileSize && !cut) {
             const std::uint64_t more = (entry.fileSize - covered + clusterBytes_ - 1) / clusterBytes_;
             const std::uint64_t next = runStart + runCount;
             runCount += next < clusterCount_ ? std::min(more, clusterCount_ - next) : 0;
