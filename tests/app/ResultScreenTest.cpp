@@ -4,6 +4,7 @@
 #include "results/ResultText.h"
 #include "results/qt/ResultOutlineModel.h"
 #include "scan/ScanThread.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "volume/TreeCleanup.h"
 
@@ -209,6 +210,37 @@ private slots:
         QCOMPARE(qobject_cast<QLabel*>(p.delegate.element(QStringLiteral("textFieldReturningTree")))->text(),
                  QStringLiteral("Returning Tree to Original State. Please wait ..."));
         QVERIFY(!volume->dirRoot && !p.delegate.selectedVolume());
+    }
+
+    // A scan that could not read some sectors says how many at its end: a line of its own alert, or an alert
+    // of its own where the scan has none.
+    void aScanThatLostSectorsSaysSoAtItsEnd() {
+        for (const bool standard : {true, false}) {
+            ProgramUnderTest p;
+            TreeScreenController* controller = TreeScreenController::install(p.delegate);
+            auto volume = testsupport::volumeOver(testsupport::patternImage(64));
+            // Listed, so that a failed read is a bad sector and not a drive that has gone.
+            p.delegate.setDriveDictArray(Array{Dict{{"Path", volume->path()}}});
+            testsupport::FailingReads bad;
+            bad.failSectors(5, 2);
+            volume->setRawRead(bad.reader());
+            std::vector<std::uint8_t> sectors(16 * 512);
+            QCOMPARE(volume->readSectorRange(0, 16, sectors.data()), std::optional<std::uint64_t>(2));
+            NewDir* root = volume->createRoot();
+            addNode(root, u"a.jpg", NewDir::File, 1000, false);
+            newdir::fillChildrenDirectArrays(root);
+            p.delegate.setSelectedVolume(volume);
+            p.delegate.setIsPTListOrPTScanListChosen(standard ? 1 : 0);
+            p.delegate.setTreeScanMode(standard ? platform::TreeScanMode::Standard : platform::TreeScanMode::Advanced);
+            AlertAnswerer answer(QStringLiteral("OK"));
+            controller->showTree();
+            QVERIFY(answer.answered());
+            QCOMPARE(answer.title(), standard ? QStringLiteral("Standard scan completed")
+                                              : QStringLiteral("! Sectors could not be read"));
+            QVERIFY2(answer.message().contains(QStringLiteral("Sectors of the drive that could not be read: 2.")),
+                     qPrintable(answer.message()));
+            volume->freeTree();
+        }
     }
 
     void aTreeStillShownWhenTheProgramEndsGoesWithIt() {
