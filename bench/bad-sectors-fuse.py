@@ -2,9 +2,12 @@
 """A dying disk for manual checks: serves one file, disk.img, whose bytes are
 those of IMAGE except that every read touching sectors FIRST..FIRST+COUNT-1
 fails with an I/O error, as a disk fails a whole request for one bad sector.
-Put a loop device on it to get a block device with bad sectors:
+Each failed read takes DELAY seconds (0 unless given), as a dying disk's own
+retries do; from DEAD_AFTER seconds after the first read on, every read
+fails (a disk that dies or is pulled out). Put a loop device on it to get a
+block device with bad sectors:
 
-    bad-sectors-fuse.py IMAGE MOUNTPOINT FIRST COUNT &
+    bad-sectors-fuse.py IMAGE MOUNTPOINT FIRST COUNT [DELAY [DEAD_AFTER]] &
     losetup -r -f --show MOUNTPOINT/disk.img
 
 Speaks the kernel's FUSE protocol on /dev/fuse itself (no libfuse needed);
@@ -16,6 +19,7 @@ import os
 import stat
 import struct
 import sys
+import time
 
 IN_HEADER = struct.Struct("<IIQQIIIHH")
 OUT_HEADER = struct.Struct("<IiQ")
@@ -30,6 +34,9 @@ NAME = b"disk.img"
 def main():
     image, mountpoint, first, count = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
     bad = (first * 512, (first + count) * 512)
+    delay = float(sys.argv[5]) if len(sys.argv) > 5 else 0.0
+    dead_after = float(sys.argv[6]) if len(sys.argv) > 6 else None
+    first_read = None
     data = os.open(image, os.O_RDONLY)
     size = os.fstat(data).st_size
     fuse = os.open("/dev/fuse", os.O_RDWR)
@@ -68,7 +75,11 @@ def main():
             reply = struct.pack("<QII", 0, 0, 0)
         elif opcode == READ:
             _, offset, length = struct.unpack_from("<QQI", body)
-            if offset < bad[1] and bad[0] < offset + length:
+            now = time.monotonic()
+            first_read = now if first_read is None else first_read
+            dead = dead_after is not None and now - first_read >= dead_after
+            if dead or (offset < bad[1] and bad[0] < offset + length):
+                time.sleep(delay)
                 error = -errno.EIO
             else:
                 reply = os.pread(data, length, offset)

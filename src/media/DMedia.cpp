@@ -34,7 +34,7 @@ constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
 // again for a sector it answered before: a disk that fails that too has
 // stopped answering, one that reads it has a bad stretch. With no sector
 // ever answered, a run this long is taken for a medium that is gone.
-constexpr std::uint32_t kProbeAfterFailures = 16;
+constexpr std::uint32_t kProbeAfterFailures = 8;
 constexpr std::uint32_t kGiveUpUnanswered = 1024;
 } // namespace
 
@@ -45,9 +45,16 @@ struct DMedia::Device {
     std::uint64_t windowStart = 0;
     std::size_t windowLength = 0;
     std::uint64_t lastEnd = UINT64_MAX;
+    // A descriptor that goes past the page cache, for reading single sectors
+    // again: the cache reads a whole page, and fails it whole for one bad
+    // sector in it. Opened at the first such read; -1 where the device or
+    // its file system refuses it.
+    std::once_flag uncachedOpened;
+    int uncachedFd = -1;
 
     ~Device() {
         if (fd >= 0) ::close(fd);
+        if (uncachedFd >= 0) ::close(uncachedFd);
     }
 };
 
@@ -188,24 +195,40 @@ void DMedia::noteAnswered(std::uint64_t sector) {
     answered_.store(true, std::memory_order_release);
 }
 
-bool DMedia::stoppedAnswering() {
-    const std::uint32_t failures = failuresInARow_.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (failures % kProbeAfterFailures != 0) return false;
-    if (!answered_.load(std::memory_order_acquire)) return failures >= kGiveUpUnanswered;
-    const std::uint64_t bps = u32BytesInSector_;
-    const std::uint64_t offset = lastAnswered_.load(std::memory_order_relaxed) * bps;
+bool DMedia::answersAt(std::uint64_t sector) {
     std::shared_ptr<Device> dev = device();
-    if (!dev) return true;
-    // From the device itself: the page cache still holds what was read, and
-    // it is dropped a page at a time.
+    if (!dev) return false;
+    const std::uint64_t bps = u32BytesInSector_;
+    const std::uint64_t offset = sector * bps;
+    // From the device itself where it lets us past the page cache, which
+    // still holds what was read; else with the cache's page dropped.
+    std::call_once(dev->uncachedOpened,
+                   [&] { dev->uncachedFd = ::open(cPath_.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC); });
+    platform::AlignedBuffer probe(bps);
+    if (dev->uncachedFd >= 0) {
+        if (readFully(dev->uncachedFd, probe.data(), bps, offset) >= 0) return true;
+        if (errno != EINVAL) return false;
+    }
     const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     if (page != 0)
         ::posix_fadvise(dev->fd, static_cast<off_t>(offset / page * page), static_cast<off_t>(page),
                         POSIX_FADV_DONTNEED);
-    std::vector<std::uint8_t> probe(bps);
-    if (readFully(dev->fd, probe.data(), probe.size(), offset) < 0) {
-        dropDevice(dev);
-        return true;
+    return readFully(dev->fd, probe.data(), bps, offset) >= 0;
+}
+
+bool DMedia::stoppedAnswering(std::uint64_t failedSector) {
+    const std::uint32_t failures = failuresInARow_.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (failures % kProbeAfterFailures != 0) return false;
+    if (!answered_.load(std::memory_order_acquire)) return failures >= kGiveUpUnanswered;
+    // A sector read before that no longer reads: the disk has stopped.
+    if (!answersAt(lastAnswered_.load(std::memory_order_relaxed))) return true;
+    // It may still be held below the page cache (a loop device keeps the
+    // pages of its file): two sectors far from here, which this stretch of
+    // failures has not reached, tell a bad stretch from a dead disk.
+    if (sizeInSect_ > 2) {
+        const std::uint64_t third = sizeInSect_ / 3;
+        if (!answersAt((failedSector + third) % sizeInSect_) && !answersAt((failedSector + 2 * third) % sizeInSect_))
+            return true;
     }
     failuresInARow_.store(0, std::memory_order_relaxed);
     return false;
@@ -243,8 +266,8 @@ bool DMedia::readWith(Reader reader, std::uint64_t sector, std::int32_t size, st
     return readFromDevice(reader, sector, size, buffer) == ReadResult::Read;
 }
 
-DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, std::int32_t size,
-                                          std::uint8_t* buffer) {
+DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer,
+                                          bool uncached) {
     const std::uint64_t bps = u32BytesInSector_;
     const std::optional<std::uint64_t> at = platform::checkedMul(sector, bps);
     if (size < 0 || bps == 0 || static_cast<std::uint64_t>(size) * bps > kMaxReadBytes || !at) {
@@ -276,8 +299,21 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
 
     std::int64_t got = -1;
     int err = ENODEV;
-    if (dev) {
-        if (reader == Reader::Scan && length < kDirectReadBytes) {
+    bool failedUncached = false;
+    if (dev && uncached) {
+        std::call_once(dev->uncachedOpened,
+                       [&] { dev->uncachedFd = ::open(cPath_.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC); });
+        if (dev->uncachedFd >= 0) {
+            platform::AlignedBuffer aligned(length);
+            got = readFully(dev->uncachedFd, aligned.data(), length, offset);
+            if (got > 0) std::memcpy(buffer, aligned.data(), static_cast<std::size_t>(got));
+            // EINVAL: a request the device takes only through the cache.
+            failedUncached = got < 0 && errno != EINVAL;
+            if (failedUncached) err = errno;
+        }
+    }
+    if (dev && got < 0 && !failedUncached) {
+        if (reader == Reader::Scan && length < kDirectReadBytes && !uncached) {
             std::lock_guard lock(dev->windowMutex);
             const bool inWindow = offset >= dev->windowStart && offset - dev->windowStart <= dev->windowLength &&
                                   length <= dev->windowLength - (offset - dev->windowStart);
@@ -328,7 +364,7 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
                         static_cast<unsigned long long>(sector), size, static_cast<unsigned long long>(sizeInSect_));
     if (dev) dropDevice(dev);
     if (scanning) {
-        if (err != ENODEV && err != ENXIO && devicePresent() && !stoppedAnswering()) return ReadResult::Failed;
+        if (err != ENODEV && err != ENXIO && devicePresent() && !stoppedAnswering(sector)) return ReadResult::Failed;
         markGone();
         return ReadResult::Hopeless;
     }
@@ -378,15 +414,36 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
     const std::size_t bytes = static_cast<std::size_t>(static_cast<std::uint64_t>(count) * bps);
     std::uint64_t lost = 0;
     std::uint64_t at = sector;
-    // The sectors from `at` up to `to`, none of them known to be unreadable.
-    const auto readUpTo = [&](std::uint64_t to) {
+    // The sectors from `at` up to `to`; `uncached` first tries them past the
+    // page cache.
+    const auto readPiece = [&](std::uint64_t to, bool uncached) {
         if (to <= at) return true;
-        const std::optional<std::uint64_t> r = readFreshSectors(reader, at, static_cast<std::int32_t>(to - at),
-                                                                groupSectors, buffer + (at - sector) * bps);
+        const auto n = static_cast<std::int32_t>(to - at);
+        std::uint8_t* into = buffer + (at - sector) * bps;
+        std::optional<std::uint64_t> r = 0;
+        if (!uncached || readFromDevice(reader, at, n, into, true) != ReadResult::Read)
+            r = mediumGone() ? std::nullopt : readFreshSectors(reader, at, n, groupSectors, into);
         if (!r) return false;
         lost += *r;
         at = to;
         return true;
+    };
+    // The page cache reads, and fails, a whole memory page for one sector
+    // of it: the sectors sharing a page with one known to be unreadable are
+    // read past it.
+    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t pageSectors = page > bps ? page / bps : 1;
+    const auto nearUnreadable = [&](std::uint64_t s) {
+        return pageSectors > 1 && unreadable_.countIn(s - s % pageSectors, pageSectors) != 0;
+    };
+    // The sectors from `at` up to `to`, none of them known to be unreadable.
+    const auto readUpTo = [&](std::uint64_t to) {
+        if (to <= at) return true;
+        if (nearUnreadable(at) && !readPiece(std::min(to, at - at % pageSectors + pageSectors), true)) return false;
+        if (to <= at) return true;
+        const std::uint64_t lastPage = (to - 1) - (to - 1) % pageSectors;
+        if (!nearUnreadable(to - 1)) return readPiece(to, false);
+        return readPiece(std::max(at, lastPage), false) && readPiece(to, true);
     };
     for (const auto& [begin, end] : unreadable_.runsIn(sector, static_cast<std::uint64_t>(count))) {
         if (!readUpTo(begin)) {
@@ -414,9 +471,11 @@ std::optional<std::uint64_t> DMedia::readFreshSectors(Reader reader, std::uint64
     bool hopeless = false;
     // `n` sectors from sector `at` of the stretch; false, with zeros there,
     // when they cannot be read.
-    const auto piece = [&](std::int32_t at, std::int32_t n) {
+    // Single sectors are read past the page cache, so that the good sectors
+    // sharing a page with a bad one are not lost with it.
+    const auto piece = [&](std::int32_t at, std::int32_t n, bool uncached = false) {
         std::uint8_t* into = buffer + static_cast<std::size_t>(at) * bps;
-        const ReadResult r = readFromDevice(reader, sector + static_cast<std::uint64_t>(at), n, into);
+        const ReadResult r = readFromDevice(reader, sector + static_cast<std::uint64_t>(at), n, into, uncached);
         hopeless = r == ReadResult::Hopeless;
         if (r != ReadResult::Read) std::memset(into, 0, static_cast<std::size_t>(n) * bps);
         return r == ReadResult::Read;
@@ -428,7 +487,7 @@ std::optional<std::uint64_t> DMedia::readFreshSectors(Reader reader, std::uint64
         if (group < count && n > 1 && piece(g, n)) continue;
         if (hopeless) return std::nullopt;
         for (std::int32_t s = g; s < g + n; ++s) {
-            if (piece(s, 1)) continue;
+            if (piece(s, 1, true)) continue;
             if (hopeless) return std::nullopt;
             unreadable_.add(sector + static_cast<std::uint64_t>(s));
             ++unreadable;

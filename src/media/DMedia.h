@@ -67,10 +67,13 @@ public:
                                    std::uint8_t* buffer);
     // What every reader of a range in a scan goes through (the searches'
     // batches, the size calculators' windows, the recognisers' cursors, the
-    // directory reads): readSweepSectors in groups of kRetryGroupSectors.
-    // A sector that fails by itself is remembered: later ranges that hold it
-    // read around it and never ask the device for it again, as a dying disk
-    // spends seconds on each failed read. Nothing (the buffer zeroed) when
+    // directory reads): readSweepSectors in groups of kRetryGroupSectors,
+    // single sectors (and those sharing a memory page with a bad one) read
+    // past the page cache where the device allows it, as the cache fails a
+    // whole page for one bad sector. A sector that fails by itself is
+    // remembered: later ranges that hold it read around it and never ask the
+    // device for it again, as a dying disk spends seconds on each failed
+    // read. Nothing (the buffer zeroed) when
     // the request is out of range or the medium has stopped answering (see
     // mediumGone), else how many of its sectors could not be read. The
     // carving reader shows no alert of its own.
@@ -166,7 +169,9 @@ protected:
     // still be readable. Hopeless: asking again cannot help (the request was
     // refused, or the device could not be opened or has gone).
     enum class ReadResult { Read, Failed, Hopeless };
-    ReadResult readFromDevice(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
+    // `uncached`: past the page cache where the device allows it.
+    ReadResult readFromDevice(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer,
+                              bool uncached = false);
     // True when the device is still in the drive or volume list as last built.
     bool devicePresent() const;
     // Called once, on the reading thread, when the medium has stopped
@@ -208,9 +213,11 @@ private:
                                            std::uint32_t groupSectors, std::uint8_t* buffer);
     // Bookkeeping of the scan readers' answers: whether the medium has
     // stopped answering after this failed read (a sector it read before no
-    // longer reads), and telling the user once when it has.
+    // longer reads, or sectors far from the failed one do not), and telling
+    // the user once when it has.
     void noteAnswered(std::uint64_t sector);
-    bool stoppedAnswering();
+    bool stoppedAnswering(std::uint64_t failedSector);
+    bool answersAt(std::uint64_t sector);
     void markGone();
     std::mutex deviceMutex_;
     std::shared_ptr<Device> device_;
