@@ -226,19 +226,14 @@ private slots:
             volume->setRawRead(bad.reader());
             std::vector<std::uint8_t> sectors(16 * 512);
             QCOMPARE(volume->readSectorRange(0, 16, sectors.data()), std::optional<std::uint64_t>(2));
-            NewDir* root = volume->createRoot();
-            addNode(root, u"a.jpg", NewDir::File, 1000, false);
-            newdir::fillChildrenDirectArrays(root);
+            addNode(volume->createRoot(), u"a.jpg", NewDir::File, 1000, false);
             p.delegate.setSelectedVolume(volume);
             p.delegate.setIsPTListOrPTScanListChosen(standard ? 1 : 0);
             p.delegate.setTreeScanMode(standard ? platform::TreeScanMode::Standard : platform::TreeScanMode::Advanced);
             AlertAnswerer answer(QStringLiteral("OK"));
             controller->showTree();
-            QVERIFY(answer.answered());
-            QCOMPARE(answer.title(), standard ? QStringLiteral("Standard scan completed")
-                                              : QStringLiteral("! Sectors could not be read"));
-            QVERIFY2(answer.message().contains(QStringLiteral("Sectors of the drive that could not be read: 2.")),
-                     qPrintable(answer.message()));
+            QCOMPARE(answer.title(), standard ? "Standard scan completed" : "! Sectors could not be read");
+            QVERIFY(answer.message().contains(QStringLiteral("Sectors of the drive that could not be read: 2.")));
             volume->freeTree();
         }
     }

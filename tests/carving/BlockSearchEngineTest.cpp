@@ -119,21 +119,6 @@ TEST_F(BlockSearchEngineTest, AnUnreadableSectorIsExaminedAsZerosKnownAndUsedUni
     EXPECT_TRUE(!examined.has(200) && !examined.has(239) && examined.has(240));
 }
 
-// A medium that stops answering ends the search at the window that found it out, with the one alert that says so.
-TEST_F(BlockSearchEngineTest, AMediumThatStopsAnsweringEndsTheSearch) {
-    auto v = volumeOf(40000);
-    testsupport::FailingReads dying;
-    dying.failEveryReadAfter(1);
-    v->setRawRead(dying.reader());
-    Offered offered;
-    BlockSearchEngine(*v, files).run(units(40000, 1), offered, 0);
-    ASSERT_FALSE(offered.sectors.empty());
-    EXPECT_LT(offered.sectors.back(), BlockSearchEngine::kWindowBytes / 512);
-    EXPECT_TRUE(v->mediumGone() && v->stopTreeThread());
-    EXPECT_LE(dying.failedReads(), 20u);
-    EXPECT_EQ(controller.alerts().size(), 1u);
-}
-
 TEST_F(BlockSearchEngineTest, ClustersStartAtTwoAndAnEmptyRangeReadsNothing) {
     auto v = volumeOf(400);
     Offered offered;

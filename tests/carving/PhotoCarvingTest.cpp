@@ -188,39 +188,28 @@ TEST_F(PhotoCarvingTest, EveryTypeMarkedFindsThePlantedFilesAndInventsAtMostOneO
 }
 
 // One unreadable sector inside a JPEG: with every type marked, the carving and the plain search find every file
-// they find on the intact image, the JPEG carved over the sector (as zeros) and marked damaged, for the three failed
-// reads that found the sector out; the end of the scan says one sector was lost.
-TEST_F(PhotoCarvingTest, AnUnreadableSectorInsideAJpegLosesNoFile) {
+// they find on the intact image, the JPEG marked damaged, for the three failed reads that found the sector out. A
+// disk that stops answering ends the carving within a few dozen failed reads, with the alert that says so.
+TEST_F(PhotoCarvingTest, AnUnreadableSectorLosesNoFileAndADeadDiskEndsTheScan) {
     const std::uint64_t jpeg = manifest(media_ / "random.manifest").front().second;
-    ASSERT_GT(fs::file_size(media_ / "photo.jpg"), 4u * 512);
     for (const int method : {1, 0}) {
-        SCOPED_TRACE(method);
-        const std::set<std::uint64_t> intact = foundWithEveryType("random.img", "", method);
         testsupport::FailingReads bad;
         bad.failSectors(jpeg + 3);
-        const std::set<std::uint64_t> found = foundWithEveryType("random.img", "", method, &bad, [&](Volume& v) {
-            for (const auto& [path, node] : testsupport::nodesByPath(v.dirRoot))
-                if (!node->isFolder() && deviceSector(v, *node) == jpeg)
-                    EXPECT_EQ(node->complete, NewDir::kDamaged) << path;
-            EXPECT_EQ(v.unreadableSectorCount(), 1u);
-            EXPECT_TRUE(logged("1 sectors of"));
-        });
-        EXPECT_EQ(found, intact);
+        EXPECT_EQ(foundWithEveryType("random.img", "", method, &bad,
+                                     [&](Volume& v) {
+                                         for (const auto& [path, node] : testsupport::nodesByPath(v.dirRoot))
+                                             if (!node->isFolder() && deviceSector(v, *node) == jpeg)
+                                                 EXPECT_EQ(node->complete, NewDir::kDamaged) << path;
+                                         EXPECT_TRUE(logged("1 sectors of"));
+                                     }),
+                  foundWithEveryType("random.img", "", method));
         EXPECT_EQ(bad.failedReads(), 3u);
     }
-}
-
-// A disk that stops answering during the carving: the scan ends within a few dozen failed reads with the alert
-// that says the medium is no longer available, and reads it no more.
-TEST_F(PhotoCarvingTest, AMediumThatStopsAnsweringEndsTheCarving) {
     testsupport::FailingReads dying;
     dying.failEveryReadAfter(8);
     foundWithEveryType("random.img", "", 1, &dying, [&](Volume& v) {
-        EXPECT_TRUE(v.mediumGone());
-        ASSERT_EQ(controller.alerts().size(), 1u);
-        EXPECT_EQ(controller.alerts()[0].message,
-                  "The Drive or Volume being read is no longer available. The Program will quit now.");
-        EXPECT_TRUE(controller.terminateRequested());
+        EXPECT_TRUE(v.mediumGone() && controller.terminateRequested());
+        EXPECT_EQ(controller.alerts().size(), 1u);
         expectTreeCompleteLast();
     });
     EXPECT_LE(dying.failedReads(), 20u);

@@ -1,6 +1,5 @@
 #include "media/DMedia.h"
 
-#include "media/UnreadableSectors.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 #include "support/FailingReads.h"
@@ -270,102 +269,25 @@ TEST_F(DMediaReaders, ReadsPullNoNeighbouringPagesIntoThePageCache) {
     fs::remove_all(fs::current_path() / "drentic-page-cache");
 }
 
-// A dying disk fails a whole request for one bad sector: a range that holds it costs three failed reads (the
-// range, its group, the sector) and loses only that sector, which reads as zeros. The sector is never asked for
-// again: later ranges read round it, and no read-ahead window of small reads reaches it.
-TEST_F(DMediaReaders, AnUnreadableSectorCostsOnlyItselfAndIsNeverAskedForAgain) {
-    const std::uint64_t size = 16 << 20;
-    const fs::path image = makeImage(size);
-    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
-    auto m = DMedia::initWithDictionary(driveDict(image, size));
-    testsupport::FailingReads disk;
-    disk.failSectors(5000);
-    m->setRawRead(disk.reader());
-    // The bytes of sectors [from, to) of a buffer read from sector `first`: the image's, or zeros for the bad one.
-    const auto expected = [](std::uint64_t first, std::size_t sectors) {
-        std::vector<std::uint8_t> out(sectors * 512);
-        for (std::size_t i = 0; i < out.size(); ++i)
-            out[i] = first * 512 + i >= 5000 * 512 && first * 512 + i < 5001 * 512 ? 0 : patternByte(first * 512 + i);
-        return out;
-    };
-    std::vector<std::uint8_t> buf(8192 * 512, 0xAA);
-    ASSERT_EQ(m->readSectorRange(0, 8192, buf.data()), 1u);
-    EXPECT_EQ(buf, expected(0, 8192));
-    EXPECT_EQ(disk.failedReads(), 3u);
-    for (const std::int32_t n : {1, 7, 64, 128}) {
-        for (std::uint64_t s = 4990; s < 5010; s += static_cast<std::uint64_t>(n)) {
-            buf.assign(static_cast<std::size_t>(n) * 512, 0xAA);
-            const auto reader = n == 64 ? DMedia::RangeReader::Carving : DMedia::RangeReader::Scan;
-            ASSERT_EQ(m->readSectorRange(s, n, buf.data(), reader), s <= 5000 && 5000 < s + n ? 1u : 0u) << s;
-            ASSERT_EQ(buf, expected(s, static_cast<std::size_t>(n))) << s;
-        }
-    }
-    for (std::uint64_t s = 4000; s < 4999; s += 8)
-        ASSERT_TRUE(m->readSector(s, 8, buf.data()) && matchesImage(buf, s * 512, 8 * 512)) << s;
-    EXPECT_EQ(disk.failedReads(), 3u);
-    EXPECT_EQ(m->unreadableSectorCount(), 1u);
-    EXPECT_FALSE(m->mediumGone());
-    EXPECT_TRUE(controller.calls().empty());
-    // A scan starts its count again.
-    m->forgetUnreadableSectors();
-    EXPECT_EQ(m->unreadableSectorCount(), 0u);
-}
-
-TEST(UnreadableSectorsTest, NeighboursJoinIntoRunsThatRangesAreCutTo) {
-    UnreadableSectors bad;
-    for (std::uint64_t s : {7u, 5u, 100u, 6u, 6u, 8u, 4u, 102u, 101u})
-        bad.add(s);
-    using Runs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
-    EXPECT_EQ(bad.runsIn(0, 1000), (Runs{{4, 9}, {100, 103}}));
-    EXPECT_EQ(bad.runsIn(6, 95), (Runs{{6, 9}, {100, 101}}));
-    EXPECT_EQ(bad.count(), 8u);
-    EXPECT_EQ(bad.countIn(9, 91), 0u);
-    EXPECT_EQ(bad.countIn(UINT64_MAX - 1, 10), 0u);
-}
-
-// A disk that dies mid-scan, or answers ENXIO: the readers find that a sector read before fails too, tell the user
-// once that the medium is no longer available, and fail every later read at once. A long bad stretch of a disk
-// that still answers is no such thing.
+// A disk that answers ENXIO has gone: the user is told once, and it is read no more. A long bad stretch of a disk
+// that still answers (sectors far from it read) costs only its sectors. (A dying disk: PhotoCarvingTest.)
 TEST_F(DMediaReaders, AMediumThatStopsAnsweringIsToldOnceAndNotReadAgain) {
     const std::uint64_t size = 8 << 20;
     const fs::path image = makeImage(size);
     controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
     std::vector<std::uint8_t> buf(8192 * 512);
-
-    auto stretch = DMedia::initWithDictionary(driveDict(image, size));
-    testsupport::FailingReads bad;
-    bad.failSectors(1000, 300);
-    stretch->setRawRead(bad.reader());
-    EXPECT_EQ(stretch->readSectorRange(0, 8192, buf.data()), 300u);
-    EXPECT_FALSE(stretch->mediumGone());
-    EXPECT_TRUE(controller.calls().empty());
-
-    for (const bool pulled : {false, true}) {
-        SCOPED_TRACE(pulled);
-        controller.clear();
+    for (const bool gone : {false, true}) {
         auto m = DMedia::initWithDictionary(driveDict(image, size));
         testsupport::FailingReads disk;
-        if (pulled) {
-            disk.failSectors(100);
-            disk.setError(ENXIO);
-        } else {
-            disk.failEveryReadAfter(10);
-        }
+        disk.failSectors(1000, gone ? 1 : 300);
+        if (gone) disk.setError(ENXIO);
         m->setRawRead(disk.reader());
-        std::uint64_t s = 0;
-        // As the size calculators read: no read-ahead window serves them.
-        while (s < 8192 && m->readSectorRange(s, 64, buf.data(), DMedia::RangeReader::Carving))
-            s += 64;
-        EXPECT_TRUE(m->mediumGone());
-        EXPECT_LE(disk.failedReads(), 20u);
-        ASSERT_EQ(controller.alerts().size(), 1u);
-        EXPECT_EQ(controller.alerts()[0].message,
-                  "The Drive or Volume being read is no longer available. The Program will quit now.");
-        EXPECT_TRUE(controller.terminateRequested());
+        EXPECT_EQ(m->readSectorRange(0, 8192, buf.data(), DMedia::RangeReader::Carving),
+                  gone ? std::nullopt : std::optional<std::uint64_t>(300));
+        EXPECT_EQ(m->mediumGone(), gone);
+        EXPECT_EQ(controller.alerts().size(), gone ? 1u : 0u);
         const std::uint64_t failed = disk.failedReads();
-        EXPECT_FALSE(m->readSector(0, 1, buf.data()));
-        EXPECT_EQ(m->readSweepSectors(0, 8, 63, buf.data()), 8u);
+        EXPECT_EQ(m->readSweepSectors(0, 8, 63, buf.data()), gone ? 8u : 0u);
         EXPECT_EQ(disk.failedReads(), failed);
-        EXPECT_EQ(controller.alerts().size(), 1u);
     }
 }
