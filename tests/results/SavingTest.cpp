@@ -16,6 +16,7 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <fstream>
 #include <future>
@@ -69,8 +70,8 @@ struct FakeDestination : DestinationFileSystem {
     mutable std::vector<std::string> devicesAsked;
     std::optional<std::uint64_t> freeBytes(const std::string&) const override { return free; }
     std::optional<Info> info(const std::string&) const override { return answer; }
-    bool isOnDevice(const std::string&, const std::string& devicePath) const override {
-        devicesAsked.push_back(devicePath);
+    bool isOnMedium(const std::string&, const std::string& mediumPath) const override {
+        devicesAsked.push_back(mediumPath);
         return onDevice;
     }
 };
@@ -113,6 +114,45 @@ struct TreeBuilder {
         return attach(parent, n);
     }
 };
+
+// A loop device attached over an image while it lives, with the ext4 file
+// system made on the image mounted when asked; `failure` says why there is
+// none when this machine cannot attach or mount one.
+struct LoopDevice {
+    std::string device, failure;
+    fs::path mountPoint;
+    LoopDevice(const fs::path& image, const fs::path& mountAt = {}) {
+        device = testsupport::runCommand("losetup -f --show " + testsupport::shellQuote(image.string()) + " 2>&1")
+                     .value_or("");
+        while (!device.empty() && std::isspace(static_cast<unsigned char>(device.back())))
+            device.pop_back();
+        if (device.rfind("/dev/", 0) != 0) {
+            failure = "cannot attach a loop device here: " + device;
+            device.clear();
+            return;
+        }
+        if (mountAt.empty()) return;
+        fs::create_directories(mountAt);
+        if (!testsupport::runCommand("mount -t ext4 " + device + " " + testsupport::shellQuote(mountAt.string()) +
+                                     " 2>&1"))
+            failure = "cannot mount an ext4 loop device here";
+        else
+            mountPoint = mountAt;
+    }
+    ~LoopDevice() {
+        if (!mountPoint.empty()) testsupport::runCommand("umount " + testsupport::shellQuote(mountPoint.string()));
+        if (!device.empty()) testsupport::runCommand("losetup -d " + device);
+    }
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+};
+
+// A 16 MiB image holding an ext4 file system made by mkfs.ext4.
+fs::path ext4Image() {
+    fs::path image = testsupport::patternImage(32768);
+    EXPECT_TRUE(testsupport::runCommand("mkfs.ext4 -q -F " + testsupport::shellQuote(image.string()) + " 2>&1"));
+    return image;
+}
 
 using Read = std::pair<std::uint64_t, std::int32_t>; // first sector, sectors
 
@@ -256,7 +296,7 @@ TEST(SaveDestination, AFolderOnTheScannedDeviceItselfIsRecognised) {
     fs::path dir = testsupport::makeTempDir("save-device");
     // An image file is only read: a destination beside it harms nothing.
     std::ofstream(dir / "disk.img") << "x";
-    EXPECT_FALSE(local.isOnDevice(dir.string(), (dir / "disk.img").string()));
+    EXPECT_FALSE(local.isOnMedium(dir.string(), (dir / "disk.img").string()));
     // The block device the temporary folder lives on, when this system has
     // one with a node in /dev.
     const dev_t dev = deviceOf(dir);
@@ -267,7 +307,7 @@ TEST(SaveDestination, AFolderOnTheScannedDeviceItselfIsRecognised) {
     struct stat node {};
     if (name.empty() || ::stat(("/dev/" + name).c_str(), &node) != 0 || !S_ISBLK(node.st_mode) || node.st_rdev != dev)
         GTEST_SKIP() << "the temporary folder is not on a block device with a node";
-    EXPECT_TRUE(local.isOnDevice(dir.string(), "/dev/" + name));
+    EXPECT_TRUE(local.isOnMedium(dir.string(), "/dev/" + name));
 }
 
 TEST(SaveDestination, APartitionOfTheScannedDiskIsOnItAndItsSiblingIsNot) {
@@ -294,8 +334,50 @@ TEST(SaveDestination, APartitionOfTheScannedDiskIsOnItAndItsSiblingIsNot) {
     paths.sysfsRoot = sys.string();
     paths.mountInfo = (dir / "no-mountinfo").string();
     LocalDestinationFileSystem local(paths);
-    EXPECT_TRUE(local.isOnDevice(dir.string(), diskNode.string()));
-    EXPECT_FALSE(local.isOnDevice(dir.string(), siblingNode.string()));
+    EXPECT_TRUE(local.isOnMedium(dir.string(), diskNode.string()));
+    EXPECT_FALSE(local.isOnMedium(dir.string(), siblingNode.string()));
+}
+
+// The destination's device is partition 1 of a loop device over an image;
+// what is scanned is that image, or another loop device over the same file.
+// sysfs nests the partition in its loop device's folder, under a name that
+// says nothing of either.
+TEST(SaveDestination, ALoopDeviceOverTheScannedImageOrOverTheScannedLoopDevicesFileIsOnIt) {
+    fs::path dir = testsupport::makeTempDir("save-loops");
+    const dev_t own = deviceOf(dir);
+    if (major(own) == 0) GTEST_SKIP() << "the temporary folder has no block device";
+    const fs::path image = dir / "disk.img", other = dir / "other.img";
+    testsupport::writeText(image, "image");
+    testsupport::writeText(other, "other");
+    const dev_t loop = makedev(major(own), minor(own) + 1000), twin = makedev(major(own), minor(own) + 1001),
+                unrelated = makedev(major(own), minor(own) + 1002);
+    const fs::path sys = dir / "sys", block = sys / "devices" / "virtual" / "block";
+    fs::create_directories(sys / "dev" / "block");
+    for (auto [folder, dev, backing] : {std::tuple{fs::path("a"), loop, image},
+                                        {fs::path("a") / "b", own, fs::path()},
+                                        {fs::path("c"), twin, image},
+                                        {fs::path("d"), unrelated, other}}) {
+        testsupport::writeText(block / folder / "dev", majorMinor(dev) + "\n");
+        if (backing.empty())
+            testsupport::writeText(block / folder / "partition", "1\n");
+        else
+            testsupport::writeText(block / folder / "loop" / "backing_file", backing.string() + "\n");
+        fs::create_directory_symlink(block / folder, sys / "dev" / "block" / majorMinor(dev));
+    }
+    const fs::path twinNode = dir / "twin", unrelatedNode = dir / "unrelated";
+    if (::mknod(twinNode.c_str(), S_IFBLK | 0600, twin) != 0 ||
+        ::mknod(unrelatedNode.c_str(), S_IFBLK | 0600, unrelated) != 0)
+        GTEST_SKIP() << "device nodes cannot be made here";
+    SystemPaths paths;
+    paths.sysfsRoot = sys.string();
+    paths.mountInfo = (dir / "no-mountinfo").string();
+    LocalDestinationFileSystem local(paths);
+    const fs::path destination = dir / "out";
+    fs::create_directory(destination);
+    EXPECT_TRUE(local.isOnMedium(destination.string(), image.string()));
+    EXPECT_TRUE(local.isOnMedium(destination.string(), twinNode.string()));
+    EXPECT_FALSE(local.isOnMedium(destination.string(), other.string()));
+    EXPECT_FALSE(local.isOnMedium(destination.string(), unrelatedNode.string()));
 }
 
 // ============================================================ checks ====
@@ -819,4 +901,63 @@ TEST_F(Saving, ASaveOfNothingButFoldersIsNoCompletedSave) {
     EXPECT_EQ(lastAlertTitle(), "Nothing Saved");
     EXPECT_EQ(lastAlertMessage(),
               "No marked file holds any data; only the marked folders were made at: " + destination.string());
+}
+
+// ======================================================= loop devices ====
+
+// What a desktop offers after `losetup -fP` of an image it has also mounted:
+// the image, a loop device over it and the mounted volume of another. None
+// is a place to save what is recovered from the others; an unrelated loop
+// device's volume is.
+TEST_F(Saving, AVolumeOnALoopDeviceOverTheScannedImageOrItsFileIsRefusedAndAnotherIsNot) {
+    const fs::path scanned = ext4Image(), unrelated = ext4Image();
+    LoopDevice mounted(scanned, outer / "mounted"), twin(scanned), elsewhere(unrelated, outer / "elsewhere");
+    for (const LoopDevice* loop : {&mounted, &twin, &elsewhere})
+        if (!loop->failure.empty()) GTEST_SKIP() << loop->failure;
+    tree.file(tree.root, u"a.bin", 5000, {{300, 2}});
+    controller.setDriveDictArray(Array{Dict{{"Path", scanned.string()}}, Dict{{"Path", twin.device}}});
+    const auto before = entriesBelow(mounted.mountPoint);
+    for (const std::string& medium : {scanned.string(), twin.device}) {
+        auto s = DataSaving::create(volumeOver(medium, 0, 32768), tree.root, {});
+        s->setPanelSettleDelay(std::chrono::milliseconds(0));
+        EXPECT_FALSE(s->destinationPanelDidEnd(1, mounted.mountPoint.string())) << medium;
+        EXPECT_EQ(lastAlertTitle(), "! Can not save") << medium;
+        EXPECT_NE(lastAlertMessage().find("drive or volume being recovered"), std::string::npos) << medium;
+        EXPECT_EQ(entriesBelow(mounted.mountPoint), before) << medium;
+    }
+    auto s = DataSaving::create(volumeOver(scanned, 0, 32768), tree.root, {});
+    s->setPanelSettleDelay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(s->destinationPanelDidEnd(1, elsewhere.mountPoint.string()));
+    ASSERT_TRUE(s->waitUntilFinished(std::chrono::seconds(60)));
+    EXPECT_EQ(lastAlertTitle(), "Saving Completed");
+    const auto bytes = testsupport::readBytesAt(scanned, 2400 * 512, 5000);
+    EXPECT_EQ(readText(elsewhere.mountPoint / "Root" / "a.bin"), std::string(bytes.begin(), bytes.end()));
+}
+
+// A destination that fills up: the file that did not fit keeps what did,
+// the log says how much that is, and the save stops there without a word of
+// completion.
+TEST_F(Saving, ADestinationThatFillsUpKeepsThePartThatFitSaysHowMuchAndStops) {
+    const fs::path small = outer / "small";
+    fs::create_directory(small);
+    if (!testsupport::runCommand("mount -t tmpfs -o size=64k tmpfs " + testsupport::shellQuote(small.string()) +
+                                 " 2>&1"))
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    tree.file(tree.root, u"fits", 20000, {{8, 5}});
+    tree.file(tree.root, u"too-big", 100000, {{40, 25}});
+    tree.file(tree.root, u"never", 3000, {{100, 1}});
+    auto s = saver(medium(), tree.root);
+    s->saveFilesAndFolders(Dict{{"path", small.string()}});
+    const std::string fits = readText(small / "Root" / "fits"), part = readText(small / "Root" / "too-big");
+    const bool neverMade = !fs::exists(small / "Root" / "never");
+    testsupport::runCommand("umount " + testsupport::shellQuote(small.string()));
+    EXPECT_EQ(fits, patternBytes(64 * 512, 20000));
+    ASSERT_GT(part.size(), 0u);
+    ASSERT_LT(part.size(), 100000u);
+    EXPECT_EQ(part, patternBytes(320 * 512, part.size()));
+    EXPECT_TRUE(logged("it holds the first " + std::to_string(part.size()) + " of its 100000 bytes"));
+    EXPECT_TRUE(neverMade);
+    EXPECT_EQ(s->ending(), DataSaving::Ending::DestinationFull);
+    EXPECT_EQ(lastAlertTitle(), "! Not enough free disk space");
+    EXPECT_NE(lastAlertMessage().find("2 of the marked files and folders could not be saved"), std::string::npos);
 }
