@@ -19,6 +19,10 @@ struct NewDir;
 struct ScanImageOptions {
     std::string image;
     std::uint64_t start = 0;
+    // Sectors of the volume from start; without it, the length of the
+    // partition the image's partition table has at start, or the rest of
+    // the image.
+    std::optional<std::uint64_t> length;
     std::uint32_t sectorSize = 512;
     std::string content;
     // Empty: the scan the content calls for ("deleted" for exFAT, else
@@ -54,8 +58,8 @@ bool resolveSearchTypes(ScanImageOptions& o);
 // deleted-file scan recovers (exFAT).
 std::string defaultScanMode(const std::string& content);
 
-// Reads one of the scan's options (--start, --sector-size, --content,
-// --mode, --types, --driver) with its value into o; false when flag is not one of them or the
+// Reads one of the scan's options (--start, --length, --sector-size,
+// --content, --mode, --types, --driver) with its value into o; false when flag is not one of them or the
 // value does not fit it.
 bool parseScanImageOption(const std::string& flag, const char* value, ScanImageOptions& o);
 

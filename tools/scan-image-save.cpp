@@ -1,4 +1,4 @@
-// scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] [--only PATH-PREFIX]
+// scan-image save IMAGE DEST [--start SECTOR [--length SECTORS]] [--sector-size N] [--only PATH-PREFIX]
 //                            [--mode normal|advanced|deleted] [--types EXT,... [--driver D]]
 //
 // With --types the scan is the carving of `scan-image carve` (its --driver).
@@ -32,7 +32,7 @@
 namespace {
 
 int saveUsage() {
-    std::fprintf(stderr, "usage: scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] "
+    std::fprintf(stderr, "usage: scan-image save IMAGE DEST [--start SECTOR [--length SECTORS]] [--sector-size N] "
                          "[--only PATH-PREFIX]\n"
                          "                                  [--mode normal|advanced|deleted] [--types EXT,... "
                          "[--driver D]]\n");

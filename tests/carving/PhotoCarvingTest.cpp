@@ -262,6 +262,23 @@ TEST_F(PhotoCarvingTest, FatFreeSpaceCarvesDeletedPhotosAndSkipsClustersInUse) {
     EXPECT_EQ(jpegs->childrenArrayCount(), 1u);
 }
 
+// A partition longer than its FAT file system: what follows the FAT's last
+// cluster is no free space of it, for the carving (1) and the plain search (0).
+TEST_F(PhotoCarvingTest, FatFreeSpaceEndsAtTheLastClusterOfTheFat) {
+    const fs::path image = testsupport::copyToTemp(media_ / "fat.img");
+    std::ofstream(image, std::ios::app | std::ios::binary)
+        << testsupport::readText(media_ / "gone.jpg") << std::string(64 * 512, '\0');
+    for (const int method : {1, 0}) {
+        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, "FAT16"));
+        v->setRawSearchStart(0, 100);
+        ScanThread(v).scanForDeletedFiles(Array{1, 1, marked({"jpg"}), method});
+        std::set<std::uint64_t> starts;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (!node->isFolder() && node->foundBySignature == 1) starts.insert(deviceSector(*v, *node));
+        EXPECT_EQ(starts, (std::set<std::uint64_t>{sectorOf("fat.img", "gone.jpg")})) << method;
+    }
+}
+
 TEST_F(PhotoCarvingTest, HfsFreeSpaceCarvesOnlyFilesWhoseBlocksAreFree) {
     std::uint64_t start = 0;
     std::ifstream(media_ / "hfs.start") >> start;

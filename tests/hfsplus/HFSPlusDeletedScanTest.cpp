@@ -20,6 +20,7 @@
 #include <numeric>
 #include <ranges>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -531,4 +532,27 @@ TEST_F(HFSPlusDeletedScan, AnUnreadableJournalSectorHidesOnlyItself) {
     scan(v);
     expectRecovered(*v, "Docs/gone.bin", data, kComplete);
     EXPECT_GT(disk.failedReads(), 0u);
+}
+
+// scan-image runs the deleted-file scan as the window does, on a volume of the drive list (or, at a start sector, on
+// a volume of the disk with the same live-file index): the journal's copies of live files are not listed.
+TEST_F(HFSPlusDeletedScan, ScanImageListsExactlyTheDeletedFilesOfAJournaledVolume) {
+    for (const std::uint64_t start : {0, 40}) {
+        Builder b(journaled({.diskOffset = start * 512, .diskSize = (8u << 20) + 80 * 512}));
+        const auto docs = b.addFolder(kRoot, "Docs");
+        b.addJournalCopyOf(docs);
+        for (int i = 0; i < 3; ++i)
+            b.addJournalCopyOf(b.addFile(docs, "live" + std::to_string(i) + ".txt", pattern(3000 + i, 30 + i)));
+        b.addDeletedFileInJournal(docs, "gone.bin", pattern(5000, 34));
+        b.addDeletedFileInJournal(kRoot, "gone too.bin", pattern(9000, 35));
+        const fs::path image = b.writeTo(makeTempDir("deleted-tool") / "disk.img");
+        const auto out = runCommand(std::string(DRENTIC_SCAN_IMAGE) + " tree " + shellQuote(image.string()) +
+                                    " --mode deleted --start " + std::to_string(start) + " 2>/dev/null");
+        ASSERT_TRUE(out) << start;
+        Names files;
+        std::istringstream lines(*out);
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("\tf\t") != std::string::npos) files.insert(line.substr(0, line.find('\t')));
+        EXPECT_EQ(files, (Names{"Root/Docs/gone.bin", "Root/gone too.bin"})) << start;
+    }
 }
