@@ -279,6 +279,52 @@ TEST_F(PhotoCarvingTest, FatFreeSpaceEndsAtTheLastClusterOfTheFat) {
     }
 }
 
+// A 64 MB stick formatted by mkfs.exfat and filled through exfat-fuse with
+// photos, a short MP4 and one icon made by ImageMagick. With the "Images"
+// category ticked, the plain search (0) and the carving (1) find that icon,
+// measured, and no icon out of the exFAT tables or the video's data.
+TEST_F(PhotoCarvingTest, ImagesTickedOnAnExfatStickListOnlyItsRealIcon) {
+    const fs::path dir = testsupport::makeTempDir("stick");
+    const std::string q = testsupport::shellQuote(dir.string());
+    if (!testsupport::runCommand("cd " + q + " && truncate -s 64M stick.img && mkfs.exfat stick.img >/dev/null"))
+        FAIL() << "mkfs.exfat failed";
+    const std::string loop = testsupport::runCommand("losetup -f --show " + q + "/stick.img").value_or("");
+    if (loop.rfind("/dev/", 0) != 0) GTEST_SKIP() << "cannot attach a loop device here";
+    const auto filled = testsupport::runCommand(
+        "cd " + q + " && mkdir mnt && mount.exfat-fuse " + loop.substr(0, loop.find('\n')) +
+        " mnt && for i in 1 2 3; do convert -seed $i -size 640x480 plasma: mnt/photo$i.jpg; done && "
+        "ffmpeg -hide_banner -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=25:duration=4 -f lavfi "
+        "-i sine=duration=4 -c:v mpeg4 -c:a aac mnt/clip.mp4 && convert -size 48x48 plasma: mnt/icon.ico && "
+        "cp mnt/icon.ico icon.ico; s=$?; umount mnt; losetup -d " +
+        loop.substr(0, loop.find('\n')) + "; exit $s");
+    ASSERT_TRUE(filled) << "the stick could not be filled through exfat-fuse";
+    const std::string icon = testsupport::readText(dir / "icon.ico");
+    const auto iconAt = testsupport::readText(dir / "stick.img").find(icon);
+    ASSERT_NE(iconAt, std::string::npos);
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+    for (const int method : {0, 1}) {
+        Array images;
+        for (const auto& category : FileTypeTable::buildList(rows, method == 1 ? FileTypeTable::PR : FileTypeTable::FR))
+            if (category->category == "Images")
+                images.insert(images.end(), category->children().begin(), category->children().end());
+        auto v = keep(testsupport::volumeOver(dir / "stick.img", 0, 0, 512, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"));
+        v->setRawSearchStart(0, 100);
+        ScanThread(v).scanForDeletedFiles(Array{1, 1, images, method});
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> icons;
+        std::size_t jpegs = 0;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+            if (node->isFolder() || node->foundBySignature != 1) continue;
+            const std::string extension = fs::path(path).extension().string();
+            if (extension == ".ico" || extension == ".cur") icons.emplace_back(deviceSector(*v, *node), node->fileSize);
+            jpegs += extension == ".jpg";
+        }
+        EXPECT_EQ(icons, (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{iconAt / 512, icon.size()}})) << method;
+        EXPECT_EQ(jpegs, 3u) << method;
+        freeVolumes();
+        controller.clear();
+    }
+}
+
 TEST_F(PhotoCarvingTest, HfsFreeSpaceCarvesOnlyFilesWhoseBlocksAreFree) {
     std::uint64_t start = 0;
     std::ifstream(media_ / "hfs.start") >> start;

@@ -219,7 +219,7 @@ TEST(SigLists, ACopyFromTheEarlierProgramIsBroughtUpToDateKeepingWhatTheUserDid)
         EXPECT_EQ(typeNamed(list, "WebP image")->sig()->header, typeNamed(program, "WebP image")->sig()->header);
         EXPECT_EQ(typeNamed(list, "Dropped type"), nullptr);
         // Marked when the list was made, so the program's mark now.
-        EXPECT_EQ(typeNamed(list, "Windows icon")->selected, 0);
+        EXPECT_EQ(typeNamed(list, "PCX image")->selected, 0);
         const SigNode* mine = typeNamed(list, name);
         ASSERT_NE(mine, nullptr);
         EXPECT_EQ(std::tuple(mine->category, mine->selected, mine->sig()->preInstalled), std::tuple("Own"s, 1, false));
