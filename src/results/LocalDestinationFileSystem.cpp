@@ -5,9 +5,11 @@
 #include "platform/CheckedMath.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
@@ -34,6 +36,15 @@ std::string trimmed(std::string s) {
     while (from < s.size() && (s[from] == ' ' || s[from] == '\t'))
         ++from;
     return s.substr(from);
+}
+
+// A number attribute of sysfs; 0 when it is missing or no number.
+std::uint64_t numberIn(const std::optional<std::string>& text) {
+    std::uint64_t value = 0;
+    if (!text) return 0;
+    const std::string t = trimmed(*text);
+    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
+    return error == std::errc() && end == t.data() + t.size() ? value : 0;
 }
 
 std::string resolved(const std::string& path) {
@@ -132,13 +143,14 @@ std::string LocalDestinationFileSystem::wholeDiskOf(const std::string& mm) const
     return disk && !trimmed(*disk).empty() ? trimmed(*disk) : mm;
 }
 
-std::optional<LocalDestinationFileSystem::FileId>
+std::optional<LocalDestinationFileSystem::FileRange>
 LocalDestinationFileSystem::loopBackingFile(const std::string& mm, std::string* backingPath) const {
     auto device = SysfsBlockDevice::open(paths_.sysfsRoot + "/dev/block/" + mm, paths_.sysfsRoot);
     if (!device) return std::nullopt;
     // A partition of a loop device has its disk's backing file; sysfs nests
     // the partition's folder in the disk's.
-    const std::string disk = device->isPartition() ? device->parentFolder() : device->folder();
+    const bool partition = device->isPartition();
+    const std::string disk = partition ? device->parentFolder() : device->folder();
     // The whole attribute: the kernel writes the path as it is, a newline
     // in a name included, and ends it with one.
     std::string path;
@@ -156,7 +168,16 @@ LocalDestinationFileSystem::loopBackingFile(const std::string& mm, std::string* 
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     if (backingPath) *backingPath = path;
-    return FileId{st.st_dev, st.st_ino};
+    // The bytes of the file the device reaches: from the loop's offset and
+    // the partition's start, as many as the device holds. What sysfs does
+    // not say counts as the whole file.
+    FileRange range{{st.st_dev, st.st_ino}};
+    const std::uint64_t start = partition ? numberIn(device->attribute("start")) : 0;
+    range.from = platform::saturatingAdd(numberIn(SysfsBlockDevice::readAttribute(disk + "/loop/offset")),
+                                         platform::saturatingMul(start, 512));
+    if (const std::uint64_t bytes = device->sizeInBytes(); bytes != 0)
+        range.to = platform::saturatingAdd(range.from, bytes);
+    return range;
 }
 
 std::vector<std::string> LocalDestinationFileSystem::devicesHolding(const std::string& path) const {
@@ -188,7 +209,7 @@ LocalDestinationFileSystem::Stack LocalDestinationFileSystem::stackBelow(std::ve
         if (!stack.devices.insert(mm).second) continue;
         std::string backingPath;
         if (const auto backing = loopBackingFile(mm, throughLoops ? &backingPath : nullptr)) {
-            stack.files.insert(*backing);
+            stack.files.push_back(*backing);
             // What is written to a loop device is written into its file, and
             // a sparse file takes new blocks of the device that holds it.
             if (throughLoops)
@@ -216,7 +237,7 @@ bool LocalDestinationFileSystem::isOnMedium(const std::string& path, const std::
     if (S_ISBLK(medium.st_mode))
         scanned = stackBelow({majorMinor(medium.st_rdev)}, false);
     else if (S_ISREG(medium.st_mode))
-        scanned.files.insert(FileId{medium.st_dev, medium.st_ino});
+        scanned.files.push_back(FileRange{{medium.st_dev, medium.st_ino}});
     else
         return false;
     std::set<std::string> scannedDisks;
@@ -232,7 +253,10 @@ bool LocalDestinationFileSystem::isOnMedium(const std::string& path, const std::
         if (scanned.devices.count(under) || scanned.devices.count(wholeDiskOf(under)) || scannedDisks.count(under))
             return true;
     }
-    for (const FileId& file : destination.files)
-        if (scanned.files.count(file)) return true;
+    // Loop devices over the same bytes of one file, whichever partition of
+    // them is mounted and whichever is scanned.
+    for (const FileRange& written : destination.files)
+        for (const FileRange& read : scanned.files)
+            if (written.file == read.file && written.from < read.to && read.from < written.to) return true;
     return false;
 }

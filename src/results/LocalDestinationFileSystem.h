@@ -10,7 +10,8 @@
 #include "media/SystemPaths.h"
 #include "results/DestinationFileSystem.h"
 
-#include <compare>
+#include <cstdint>
+#include <limits>
 #include <optional>
 #include <set>
 #include <sys/types.h>
@@ -34,12 +35,18 @@ private:
     struct FileId {
         dev_t device = 0;
         ino_t inode = 0;
-        auto operator<=>(const FileId&) const = default;
+        bool operator==(const FileId&) const = default;
     };
-    // "major:minor" of block devices and the files that hold them.
+    // Bytes [from, to) of a file.
+    struct FileRange {
+        FileId file;
+        std::uint64_t from = 0;
+        std::uint64_t to = std::numeric_limits<std::uint64_t>::max();
+    };
+    // "major:minor" of block devices and the parts of files that hold them.
     struct Stack {
         std::set<std::string> devices;
-        std::set<FileId> files;
+        std::vector<FileRange> files;
     };
     static constexpr std::size_t kMaxBackingPath = 8192;
 
@@ -52,9 +59,10 @@ private:
     // devices among them; throughLoops also goes on below those files, to
     // the devices that hold them.
     Stack stackBelow(std::vector<std::string> devices, bool throughLoops) const;
-    // The file behind a loop device, or behind the loop device a partition
-    // belongs to (by sysfs's nesting, never by the name); its path too.
-    std::optional<FileId> loopBackingFile(const std::string& majorMinor, std::string* backingPath) const;
+    // The part of the file behind a loop device, or behind the loop device a
+    // partition belongs to (by sysfs's nesting, never by the name), that the
+    // device reaches; the file's path too.
+    std::optional<FileRange> loopBackingFile(const std::string& majorMinor, std::string* backingPath) const;
     // The whole disk of a partition ("8:0" for "8:1"); the device itself
     // otherwise.
     std::string wholeDiskOf(const std::string& majorMinor) const;

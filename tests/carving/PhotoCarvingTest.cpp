@@ -285,22 +285,17 @@ TEST_F(PhotoCarvingTest, FatFreeSpaceEndsAtTheLastClusterOfTheFat) {
 // measured, and no icon out of the exFAT tables or the video's data.
 TEST_F(PhotoCarvingTest, ImagesTickedOnAnExfatStickListOnlyItsRealIcon) {
     const fs::path dir = testsupport::makeTempDir("stick");
-    const std::string q = testsupport::shellQuote(dir.string());
-    if (!testsupport::runCommand("cd " + q + " && truncate -s 64M stick.img && mkfs.exfat stick.img >/dev/null"))
-        FAIL() << "mkfs.exfat failed";
-    const std::string loop = testsupport::runCommand("losetup -f --show " + q + "/stick.img").value_or("");
-    if (loop.rfind("/dev/", 0) != 0) GTEST_SKIP() << "cannot attach a loop device here";
-    const auto filled = testsupport::runCommand(
-        "cd " + q + " && mkdir mnt && mount.exfat-fuse " + loop.substr(0, loop.find('\n')) +
-        " mnt && for i in 1 2 3; do convert -seed $i -size 640x480 plasma: mnt/photo$i.jpg; done && "
-        "ffmpeg -hide_banner -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=25:duration=4 -f lavfi "
-        "-i sine=duration=4 -c:v mpeg4 -c:a aac mnt/clip.mp4 && convert -size 48x48 plasma: mnt/icon.ico && "
-        "cp mnt/icon.ico icon.ico; s=$?; umount mnt; losetup -d " +
-        loop.substr(0, loop.find('\n')) + "; exit $s");
-    ASSERT_TRUE(filled) << "the stick could not be filled through exfat-fuse";
+    const auto made = testsupport::runCommand(
+        "cd " + testsupport::shellQuote(dir.string()) +
+        " && truncate -s 64M stick.img && mkfs.exfat stick.img >/dev/null || exit 1; "
+        "loop=$(losetup -f --show stick.img) || { echo none; exit; }; mkdir mnt && mount.exfat-fuse $loop mnt && "
+        "for i in 1 2 3; do convert -seed $i -size 640x480 plasma: mnt/photo$i.jpg; done && ffmpeg -v error -f lavfi "
+        "-i testsrc=size=320x240:duration=4 -f lavfi -i sine=duration=4 -c:v mpeg4 -c:a aac mnt/clip.mp4 && "
+        "convert -size 48x48 plasma: mnt/icon.ico && cp mnt/icon.ico .; s=$?; umount mnt; losetup -d $loop; exit $s");
+    ASSERT_TRUE(made) << "the stick could not be made and filled";
+    if (*made == "none\n") GTEST_SKIP() << "cannot attach a loop device here";
     const std::string icon = testsupport::readText(dir / "icon.ico");
-    const auto iconAt = testsupport::readText(dir / "stick.img").find(icon);
-    ASSERT_NE(iconAt, std::string::npos);
+    const std::uint64_t iconAt = testsupport::readText(dir / "stick.img").find(icon) / 512;
     const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
     for (const int method : {0, 1}) {
         Array images;
@@ -310,18 +305,11 @@ TEST_F(PhotoCarvingTest, ImagesTickedOnAnExfatStickListOnlyItsRealIcon) {
         auto v = keep(testsupport::volumeOver(dir / "stick.img", 0, 0, 512, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"));
         v->setRawSearchStart(0, 100);
         ScanThread(v).scanForDeletedFiles(Array{1, 1, images, method});
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> icons;
-        std::size_t jpegs = 0;
-        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
-            if (node->isFolder() || node->foundBySignature != 1) continue;
-            const std::string extension = fs::path(path).extension().string();
-            if (extension == ".ico" || extension == ".cur") icons.emplace_back(deviceSector(*v, *node), node->fileSize);
-            jpegs += extension == ".jpg";
-        }
-        EXPECT_EQ(icons, (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{iconAt / 512, icon.size()}})) << method;
-        EXPECT_EQ(jpegs, 3u) << method;
-        freeVolumes();
-        controller.clear();
+        std::set<std::pair<std::uint64_t, std::uint64_t>> icons;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (path.ends_with(".ico") || path.ends_with(".cur"))
+                icons.emplace(deviceSector(*v, *node), node->fileSize);
+        EXPECT_EQ(icons, (std::set<std::pair<std::uint64_t, std::uint64_t>>{{iconAt, icon.size()}})) << method;
     }
 }
 

@@ -16,7 +16,6 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
-#include <cctype>
 #include <csignal>
 #include <fstream>
 #include <future>
@@ -115,44 +114,23 @@ struct TreeBuilder {
     }
 };
 
-// A loop device attached over an image while it lives, with the ext4 file
-// system made on the image mounted when asked; `failure` says why there is
-// none when this machine cannot attach or mount one.
+// A loop device over an image while it lives, with the image's file system
+// mounted at `at` when one is given; an empty device when there is none.
 struct LoopDevice {
-    std::string device, failure;
-    fs::path mountPoint;
-    LoopDevice(const fs::path& image, const fs::path& mountAt = {}) {
-        device = testsupport::runCommand("losetup -f --show " + testsupport::shellQuote(image.string()) + " 2>&1")
-                     .value_or("");
-        while (!device.empty() && std::isspace(static_cast<unsigned char>(device.back())))
-            device.pop_back();
-        if (device.rfind("/dev/", 0) != 0) {
-            failure = "cannot attach a loop device here: " + device;
-            device.clear();
-            return;
-        }
-        if (mountAt.empty()) return;
-        fs::create_directories(mountAt);
-        if (!testsupport::runCommand("mount -t ext4 " + device + " " + testsupport::shellQuote(mountAt.string()) +
-                                     " 2>&1"))
-            failure = "cannot mount an ext4 loop device here";
-        else
-            mountPoint = mountAt;
+    std::string device;
+    fs::path mounted;
+    LoopDevice(const fs::path& image, const fs::path& at = {}) {
+        device = testsupport::runCommand("losetup -f --show " + testsupport::shellQuote(image.string())).value_or("");
+        device = device.substr(0, device.find('\n'));
+        if (!at.empty() && fs::create_directories(at) &&
+            testsupport::runCommand("mount " + device + " " + testsupport::shellQuote(at.string())))
+            mounted = at;
     }
     ~LoopDevice() {
-        if (!mountPoint.empty()) testsupport::runCommand("umount " + testsupport::shellQuote(mountPoint.string()));
+        if (!mounted.empty()) testsupport::runCommand("umount " + testsupport::shellQuote(mounted.string()));
         if (!device.empty()) testsupport::runCommand("losetup -d " + device);
     }
-    LoopDevice(const LoopDevice&) = delete;
-    LoopDevice& operator=(const LoopDevice&) = delete;
 };
-
-// A 16 MiB image holding an ext4 file system made by mkfs.ext4.
-fs::path ext4Image() {
-    fs::path image = testsupport::patternImage(32768);
-    EXPECT_TRUE(testsupport::runCommand("mkfs.ext4 -q -F " + testsupport::shellQuote(image.string()) + " 2>&1"));
-    return image;
-}
 
 using Read = std::pair<std::uint64_t, std::int32_t>; // first sector, sectors
 
@@ -310,74 +288,39 @@ TEST(SaveDestination, AFolderOnTheScannedDeviceItselfIsRecognised) {
     EXPECT_TRUE(local.isOnMedium(dir.string(), "/dev/" + name));
 }
 
-TEST(SaveDestination, APartitionOfTheScannedDiskIsOnItAndItsSiblingIsNot) {
+TEST(SaveDestination, APartitionOfTheScannedDiskOrOfALoopDeviceOverTheScannedFileIsOnItAndItsSiblingIsNot) {
     // sysfs as the kernel lays it out: the destination's device is partition
-    // 1 of a disk that also has partition 2; device nodes of the disk and of
-    // partition 2 stand for what the user scans.
+    // 1 of a loop device over disk.img that also has partition 2, and another
+    // loop device reaches the same file. Device nodes of the loop device, of
+    // partition 2 and of the other loop device stand for what the user scans.
     fs::path dir = testsupport::makeTempDir("save-sysfs");
     const dev_t own = deviceOf(dir);
     if (major(own) == 0) GTEST_SKIP() << "the temporary folder has no block device";
-    const dev_t disk = makedev(major(own), minor(own) + 1000), sibling = makedev(major(own), minor(own) + 1001);
-    const fs::path sys = dir / "sys", diskFolder = sys / "devices" / "virtual" / "block" / "fakedisk";
-    fs::create_directories(sys / "dev" / "block");
-    for (auto [folder, dev, partition] :
-         {std::tuple{"", disk, ""}, {"fakedisk1", own, "1"}, {"fakedisk2", sibling, "2"}}) {
-        testsupport::writeText(diskFolder / folder / "dev", majorMinor(dev) + "\n");
-        if (*partition) testsupport::writeText(diskFolder / folder / "partition", partition + std::string("\n"));
-        fs::create_directory_symlink(diskFolder / folder, sys / "dev" / "block" / majorMinor(dev));
-    }
-    const fs::path diskNode = dir / "disk", siblingNode = dir / "part2";
-    if (::mknod(diskNode.c_str(), S_IFBLK | 0600, disk) != 0 ||
-        ::mknod(siblingNode.c_str(), S_IFBLK | 0600, sibling) != 0)
-        GTEST_SKIP() << "device nodes cannot be made here";
-    SystemPaths paths;
-    paths.sysfsRoot = sys.string();
-    paths.mountInfo = (dir / "no-mountinfo").string();
-    LocalDestinationFileSystem local(paths);
-    EXPECT_TRUE(local.isOnMedium(dir.string(), diskNode.string()));
-    EXPECT_FALSE(local.isOnMedium(dir.string(), siblingNode.string()));
-}
-
-// The destination's device is partition 1 of a loop device over an image;
-// what is scanned is that image, or another loop device over the same file.
-// sysfs nests the partition in its loop device's folder, under a name that
-// says nothing of either.
-TEST(SaveDestination, ALoopDeviceOverTheScannedImageOrOverTheScannedLoopDevicesFileIsOnIt) {
-    fs::path dir = testsupport::makeTempDir("save-loops");
-    const dev_t own = deviceOf(dir);
-    if (major(own) == 0) GTEST_SKIP() << "the temporary folder has no block device";
-    const fs::path image = dir / "disk.img", other = dir / "other.img";
+    const dev_t disk = makedev(major(own), minor(own) + 1000), sibling = makedev(major(own), minor(own) + 1001),
+                twin = makedev(major(own), minor(own) + 1002);
+    const fs::path sys = dir / "sys", block = sys / "devices" / "virtual" / "block", image = dir / "disk.img";
     testsupport::writeText(image, "image");
-    testsupport::writeText(other, "other");
-    const dev_t loop = makedev(major(own), minor(own) + 1000), twin = makedev(major(own), minor(own) + 1001),
-                unrelated = makedev(major(own), minor(own) + 1002);
-    const fs::path sys = dir / "sys", block = sys / "devices" / "virtual" / "block";
-    fs::create_directories(sys / "dev" / "block");
-    for (auto [folder, dev, backing] : {std::tuple{fs::path("a"), loop, image},
-                                        {fs::path("a") / "b", own, fs::path()},
-                                        {fs::path("c"), twin, image},
-                                        {fs::path("d"), unrelated, other}}) {
+    testsupport::writeText(dir / "other.img", "other");
+    for (auto [folder, dev, attributes] :
+         {std::tuple{"a", disk, Strings{"loop/backing_file", image.string(), "size", "8192"}},
+          {"a/b", own, Strings{"partition", "1", "start", "2048", "size", "2048"}},
+          {"a/c", sibling, Strings{"partition", "2", "start", "4096", "size", "2048"}},
+          {"d", twin, Strings{"loop/backing_file", image.string(), "loop/offset", "1048576"}}}) {
         testsupport::writeText(block / folder / "dev", majorMinor(dev) + "\n");
-        if (backing.empty())
-            testsupport::writeText(block / folder / "partition", "1\n");
-        else
-            testsupport::writeText(block / folder / "loop" / "backing_file", backing.string() + "\n");
+        for (std::size_t i = 0; i < attributes.size(); i += 2)
+            testsupport::writeText(block / folder / attributes[i], attributes[i + 1] + "\n");
+        fs::create_directories(sys / "dev" / "block");
         fs::create_directory_symlink(block / folder, sys / "dev" / "block" / majorMinor(dev));
     }
-    const fs::path twinNode = dir / "twin", unrelatedNode = dir / "unrelated";
-    if (::mknod(twinNode.c_str(), S_IFBLK | 0600, twin) != 0 ||
-        ::mknod(unrelatedNode.c_str(), S_IFBLK | 0600, unrelated) != 0)
-        GTEST_SKIP() << "device nodes cannot be made here";
+    for (auto [name, dev] : {std::pair{"disk", disk}, {"part2", sibling}, {"twin", twin}})
+        if (::mknod((dir / name).c_str(), S_IFBLK | 0600, dev) != 0) GTEST_SKIP() << "device nodes cannot be made here";
     SystemPaths paths;
     paths.sysfsRoot = sys.string();
     paths.mountInfo = (dir / "no-mountinfo").string();
     LocalDestinationFileSystem local(paths);
-    const fs::path destination = dir / "out";
-    fs::create_directory(destination);
-    EXPECT_TRUE(local.isOnMedium(destination.string(), image.string()));
-    EXPECT_TRUE(local.isOnMedium(destination.string(), twinNode.string()));
-    EXPECT_FALSE(local.isOnMedium(destination.string(), other.string()));
-    EXPECT_FALSE(local.isOnMedium(destination.string(), unrelatedNode.string()));
+    for (auto [medium, on] :
+         {std::pair{"disk", true}, {"part2", false}, {"disk.img", true}, {"twin", true}, {"other.img", false}})
+        EXPECT_EQ(local.isOnMedium(dir.string(), (dir / medium).string()), on) << medium;
 }
 
 // ============================================================ checks ====
@@ -905,59 +848,50 @@ TEST_F(Saving, ASaveOfNothingButFoldersIsNoCompletedSave) {
 
 // ======================================================= loop devices ====
 
-// What a desktop offers after `losetup -fP` of an image it has also mounted:
-// the image, a loop device over it and the mounted volume of another. None
-// is a place to save what is recovered from the others; an unrelated loop
-// device's volume is.
+// What a desktop offers after `losetup` of an image it has also mounted: the
+// image and a second loop device over it are one medium with the mounted
+// volume, and nothing is written there; an unrelated loop device's volume
+// takes the save.
 TEST_F(Saving, AVolumeOnALoopDeviceOverTheScannedImageOrItsFileIsRefusedAndAnotherIsNot) {
-    const fs::path scanned = ext4Image(), unrelated = ext4Image();
+    const fs::path scanned = testsupport::patternImage(32768), unrelated = testsupport::patternImage(32768);
+    for (const fs::path& image : {scanned, unrelated})
+        ASSERT_TRUE(testsupport::runCommand("mkfs.ext4 -q " + testsupport::shellQuote(image.string())));
     LoopDevice mounted(scanned, outer / "mounted"), twin(scanned), elsewhere(unrelated, outer / "elsewhere");
-    for (const LoopDevice* loop : {&mounted, &twin, &elsewhere})
-        if (!loop->failure.empty()) GTEST_SKIP() << loop->failure;
+    if (twin.device.empty()) GTEST_SKIP() << "cannot attach a loop device here";
+    ASSERT_FALSE(mounted.mounted.empty() || elsewhere.mounted.empty()) << "cannot mount ext4 on a loop device";
     tree.file(tree.root, u"a.bin", 5000, {{300, 2}});
-    controller.setDriveDictArray(Array{Dict{{"Path", scanned.string()}}, Dict{{"Path", twin.device}}});
-    const auto before = entriesBelow(mounted.mountPoint);
-    for (const std::string& medium : {scanned.string(), twin.device}) {
+    const auto before = entriesBelow(mounted.mounted);
+    for (auto [medium, to, title] : {std::tuple{scanned.string(), mounted.mounted, "! Can not save"},
+                                     {twin.device, mounted.mounted, "! Can not save"},
+                                     {scanned.string(), elsewhere.mounted, "Saving Completed"}}) {
         auto s = DataSaving::create(volumeOver(medium, 0, 32768), tree.root, {});
         s->setPanelSettleDelay(std::chrono::milliseconds(0));
-        EXPECT_FALSE(s->destinationPanelDidEnd(1, mounted.mountPoint.string())) << medium;
-        EXPECT_EQ(lastAlertTitle(), "! Can not save") << medium;
-        EXPECT_NE(lastAlertMessage().find("drive or volume being recovered"), std::string::npos) << medium;
-        EXPECT_EQ(entriesBelow(mounted.mountPoint), before) << medium;
+        if (s->destinationPanelDidEnd(1, to.string())) s->waitUntilFinished(std::chrono::seconds(60));
+        EXPECT_EQ(lastAlertTitle(), title) << medium;
     }
-    auto s = DataSaving::create(volumeOver(scanned, 0, 32768), tree.root, {});
-    s->setPanelSettleDelay(std::chrono::milliseconds(0));
-    ASSERT_TRUE(s->destinationPanelDidEnd(1, elsewhere.mountPoint.string()));
-    ASSERT_TRUE(s->waitUntilFinished(std::chrono::seconds(60)));
-    EXPECT_EQ(lastAlertTitle(), "Saving Completed");
-    const auto bytes = testsupport::readBytesAt(scanned, 2400 * 512, 5000);
-    EXPECT_EQ(readText(elsewhere.mountPoint / "Root" / "a.bin"), std::string(bytes.begin(), bytes.end()));
+    EXPECT_NE(controller.alerts()[0].message.find("drive or volume being recovered"), std::string::npos);
+    EXPECT_EQ(entriesBelow(mounted.mounted), before);
+    EXPECT_EQ(testsupport::readBytes(elsewhere.mounted / "Root" / "a.bin"),
+              testsupport::readBytesAt(scanned, 2400 * 512, 5000));
 }
 
 // A destination that fills up: the file that did not fit keeps what did,
 // the log says how much that is, and the save stops there without a word of
 // completion.
 TEST_F(Saving, ADestinationThatFillsUpKeepsThePartThatFitSaysHowMuchAndStops) {
-    const fs::path small = outer / "small";
-    fs::create_directory(small);
-    if (!testsupport::runCommand("mount -t tmpfs -o size=64k tmpfs " + testsupport::shellQuote(small.string()) +
-                                 " 2>&1"))
-        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    const std::string small = testsupport::shellQuote(destination.string());
+    if (!testsupport::runCommand("mount -t tmpfs -o size=64k tmpfs " + small)) GTEST_SKIP() << "cannot mount a tmpfs";
     tree.file(tree.root, u"fits", 20000, {{8, 5}});
     tree.file(tree.root, u"too-big", 100000, {{40, 25}});
     tree.file(tree.root, u"never", 3000, {{100, 1}});
-    auto s = saver(medium(), tree.root);
-    s->saveFilesAndFolders(Dict{{"path", small.string()}});
-    const std::string fits = readText(small / "Root" / "fits"), part = readText(small / "Root" / "too-big");
-    const bool neverMade = !fs::exists(small / "Root" / "never");
-    testsupport::runCommand("umount " + testsupport::shellQuote(small.string()));
+    auto s = saveTree();
+    const std::string fits = saved("fits"), part = saved("too-big");
+    const bool neverMade = !fs::exists(destination / "Root" / "never");
+    testsupport::runCommand("umount " + small);
     EXPECT_EQ(fits, patternBytes(64 * 512, 20000));
-    ASSERT_GT(part.size(), 0u);
-    ASSERT_LT(part.size(), 100000u);
-    EXPECT_EQ(part, patternBytes(320 * 512, part.size()));
+    EXPECT_TRUE(!part.empty() && part == patternBytes(320 * 512, part.size()) && neverMade) << part.size();
     EXPECT_TRUE(logged("it holds the first " + std::to_string(part.size()) + " of its 100000 bytes"));
-    EXPECT_TRUE(neverMade);
-    EXPECT_EQ(s->ending(), DataSaving::Ending::DestinationFull);
-    EXPECT_EQ(lastAlertTitle(), "! Not enough free disk space");
+    EXPECT_EQ(std::tuple(s->ending(), lastAlertTitle()),
+              std::tuple(DataSaving::Ending::DestinationFull, std::string("! Not enough free disk space")));
     EXPECT_NE(lastAlertMessage().find("2 of the marked files and folders could not be saved"), std::string::npos);
 }
