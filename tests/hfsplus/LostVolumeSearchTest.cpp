@@ -14,6 +14,7 @@
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <map>
 
 using namespace platform;
 using testsupport::putBE;
@@ -261,6 +262,36 @@ TEST_F(LostVolumeSearchTest, SameStartReachedTwiceGivesOneRowAndOneDictionary) {
     ASSERT_NO_FATAL_FAILURE(expectOneVolume(o, Value(Array{100, "Valid"}), "hfsplus_test"));
     EXPECT_EQ(u64(o.handedOver[0], "Volume Start"), 40u);
     EXPECT_EQ(u64(o.handedOver[0], "WhetherAlternateSector"), 0u);
+}
+
+// Copies of one volume share its creation date, and so do each copy's alternate header and the copies of its header
+// a journal keeps inside it. Every copy is found; those other headers are passed over unverified, though as primary
+// headers the volumes they would start fit on the drive. Only a volume whose catalog checked out hides what lies in
+// it: the first copy's alternate header, read as a primary one while its own is gone, starts a volume (swept,
+// "Untitled") that would take in the second copy. (The second copy's header, read as an alternate one, starts the
+// swept volume at 44.)
+TEST_F(LostVolumeSearchTest, CopiesOfOneVolumeAreEachFoundOnceAndTheHeadersTheyKeepPassedOver) {
+    refreshAlternate(volume);
+    std::vector<std::uint8_t> second = volume;
+    std::copy_n(volume.begin() + kHeaderAt, 512, second.begin() + 600 * kBlockBytes); // a copy in the journal
+    const std::uint64_t sectors = kVolumeBytes / 512;
+    for (const bool firstHeaderGone : {false, true}) {
+        SCOPED_TRACE(firstHeaderGone);
+        controller.clear();
+        if (firstHeaderGone) zeroPrimary(volume);
+        const DriveImage drive{40 + 3 * sectors};
+        drive.place(40, volume);
+        drive.place(40 + sectors, second);
+        Outcome o = search(drive);
+        std::map<std::uint64_t, std::string> found;
+        for (const Value& v : o.handedOver)
+            found[u64(v, "Volume Start")] = v.dictValue().get("Volume Name").stringValue();
+        std::map<std::uint64_t, std::string> expected{
+            {40, "hfsplus_test"}, {44, "Untitled"}, {40 + sectors, "hfsplus_test"}};
+        if (firstHeaderGone) expected[36 + sectors] = "Untitled";
+        EXPECT_EQ(found, expected);
+        EXPECT_EQ(postsWith("Start Animation"), expected.size());
+    }
 }
 
 TEST_F(LostVolumeSearchTest, VolumeFillingTheWholeDriveIsFound) {
