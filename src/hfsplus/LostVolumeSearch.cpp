@@ -196,19 +196,23 @@ void LostVolumeSearch::examineCandidate(std::uint64_t sector, std::uint64_t head
 
     // As a primary header: the volume starts 1024 bytes before it. One in
     // the drive's first 1024 bytes cannot be one.
+    bool primarySound = false;
     if (headerByte >= kHeaderOffset && (headerByte - kHeaderOffset) % bps == 0) {
         const std::uint64_t start = (headerByte - kHeaderOffset) / bps;
         m.setHPlusVolStart(start);
         // A volume that ends exactly at the drive's end fits on it.
-        const bool sound = length <= totalSectors_ && start <= totalSectors_ - length && tryVolumeAt(start, 0);
-        sameDate.push_back({start, length, sound});
+        primarySound = length <= totalSectors_ && start <= totalSectors_ - length && tryVolumeAt(start, 0);
+        sameDate.push_back({start, length, primarySound});
     }
 
     // As an alternate header, when it lies further into the drive than the
     // volume's length and 1024 bytes, so that the volume it would end
     // starts on the drive. A header whose primary reading fitted is tried
-    // this way too: it may be the one surviving copy at a volume's end.
-    if ((headerByte + kAlternateFromEnd) % bps == 0 && headerByte > kHeaderOffset &&
+    // this way too: it may be the one surviving copy at a volume's end. Not
+    // one whose primary reading found a sound catalog: that header is its
+    // volume's own, and the volume it would end overlaps it, so it could
+    // only add a swept "Untitled" ghost beside the real volume.
+    if (!primarySound && (headerByte + kAlternateFromEnd) % bps == 0 && headerByte > kHeaderOffset &&
         headerByte - kHeaderOffset > length * bps) {
         m.vib = convertVIB(header);
         if (!verifyVIB(m.vib)) return;

@@ -2,7 +2,8 @@
 # scan-image lost-volumes on disks of HFS+ volumes that xorriso made in one go,
 # which share their creation date: a GPT disk of three whose middle entry
 # sgdisk deleted, and a disk holding two copies of one. Each volume is listed
-# once, by its primary header; no volume's alternate header gives a row.
+# once, by its primary header, and nothing else: no volume's alternate header
+# gives a row, nor does a volume's own header read as an alternate one.
 #   scan-image-lost-volumes.sh SCAN_IMAGE
 set -euo pipefail
 scan=$1
@@ -50,5 +51,7 @@ for image in gpt.img copies.img; do
 done
 for n in 1 2 3; do listed gpt.img $((2048 * n)) "VOL$n"; done
 for at in 2048 5000; do listed copies.img "$at" VOL1; done
+# Nothing else: no swept "Untitled" ghost beside the volumes.
+[ "$(grep -c '^row' gpt.img.out) $(grep -c '^row' copies.img.out)" = "3 2" ] || fail "rows beside the volumes"
 
 [ "$failed" -eq 0 ] && echo "ok: every volume listed once" || exit 1
