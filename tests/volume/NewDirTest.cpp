@@ -202,6 +202,43 @@ TEST(NewDirRecord, APathTakenFromAFolderKeepsWhatItWasAndEachTextIsReplacedAlone
         freeNDir(n);
 }
 
+TEST(NewDirRecord, ChildrenOfAFolderShareItsPathWhicheverOrderTheyAreAttachedInAndARenameStartsANewOne) {
+    NewDir* root = folder(2);
+    setFileName(root, u"Root");
+    setPathName(root, u"1");
+    NewDir* f = folder(3);
+    setFileName(f, u"Folder");
+    appendChild(root, f);
+    EXPECT_TRUE(setPathBelow(f, root));
+    // Some children get their path before they are attached, some after.
+    const auto addChild = [&](std::uint32_t id, bool attachFirst) {
+        NewDir* c = file(id);
+        setFileName(c, u"file" + utf16(std::to_string(id)));
+        if (attachFirst) appendChild(f, c);
+        const std::size_t before = NodePool::shared().bytesInUse();
+        EXPECT_TRUE(setPathBelow(c, f));
+        if (!attachFirst) appendChild(f, c);
+        return NodePool::shared().bytesInUse() - before;
+    };
+    const std::size_t first = addChild(10, true);
+    std::size_t later = 0;
+    for (std::uint32_t id = 11; id < 41; ++id)
+        later = std::max(later, addChild(id, id % 2 == 0));
+    // The first child made the path; the others only took it.
+    EXPECT_LT(later, first);
+    setFileName(f, u"Renamed");
+    addChild(41, true);
+    const std::vector<NewDir*> all = children(f);
+    ASSERT_EQ(all.size(), 32u);
+    EXPECT_EQ(pathName(all.front()), u"1/Root/Folder");
+    EXPECT_EQ(pathName(all[30]), u"1/Root/Folder");
+    EXPECT_EQ(std::tuple(pathName(all.back()), all.back()->pathLength), std::tuple(u"1/Root/Renamed", 14u));
+    // The path outlives the child that made it.
+    removeChildAtIndex(f, 0);
+    EXPECT_EQ(pathName(all[1]), u"1/Root/Folder");
+    freeNDir(root);
+}
+
 TEST(NodePool, BlocksOfEverySizeStayApartAreReusedAndEmptyChunksGoBack) {
     NodePool pool; // carves chunks in every build
     const std::vector<std::size_t> sizes{1, 8, 24, 152, 1000, 1024, 1025, 5000};
