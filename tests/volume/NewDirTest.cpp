@@ -21,6 +21,13 @@ NewDir* folder(std::uint32_t id) {
 NewDir* file(std::uint32_t id) {
     return node(NewDir::File, id);
 }
+// A folder with its name, and its path when one is given.
+NewDir* namedFolder(std::uint32_t id, std::u16string_view name, std::u16string_view path = {}) {
+    NewDir* d = folder(id);
+    setFileName(d, name);
+    if (!path.empty()) setPathName(d, path);
+    return d;
+}
 // A folder's children in list order.
 std::vector<NewDir*> children(NewDir* f) {
     std::vector<NewDir*> out;
@@ -171,11 +178,8 @@ TEST(NewDirRecord, NamesStopAtTheFirstNulEmptyReadsBackEmptyAndUtfConversionsSur
 }
 
 TEST(NewDirRecord, APathTakenFromAFolderKeepsWhatItWasAndEachTextIsReplacedAlone) {
-    NewDir* root = folder(2);
-    setFileName(root, u"Root");
-    setPathName(root, u"1");
-    NewDir* a = folder(3);
-    setFileName(a, u"A");
+    NewDir* root = namedFolder(2, u"Root", u"1");
+    NewDir* a = namedFolder(3, u"A");
     setExtension(a, u"ext");
     NewDir* b = folder(4);
     EXPECT_TRUE(setPathBelow(a, root) && setPathBelow(b, a));
@@ -203,11 +207,8 @@ TEST(NewDirRecord, APathTakenFromAFolderKeepsWhatItWasAndEachTextIsReplacedAlone
 }
 
 TEST(NewDirRecord, ChildrenOfAFolderShareItsPathWhicheverOrderTheyAreAttachedInAndARenameStartsANewOne) {
-    NewDir* root = folder(2);
-    setFileName(root, u"Root");
-    setPathName(root, u"1");
-    NewDir* f = folder(3);
-    setFileName(f, u"Folder");
+    NewDir* root = namedFolder(2, u"Root", u"1");
+    NewDir* f = namedFolder(3, u"Folder");
     appendChild(root, f);
     EXPECT_TRUE(setPathBelow(f, root));
     // Some children get their path before they are attached, some after.
