@@ -782,6 +782,63 @@ TEST_F(Saving, AWriteThatFailsIsCountedAndTheSaveGoesOn) {
     EXPECT_TRUE(logged("Could not write Root/too-big"));
 }
 
+// A file system that takes every write and loses the data on its way to the
+// device: an ext4 without a journal on a loop device over a file in a tmpfs
+// too small to hold it. Mounted at `at`; unmounted and detached when it goes.
+class LosingFileSystem {
+public:
+    explicit LosingFileSystem(const fs::path& at) : dir_(testsupport::makeTempDir("losing")) {
+        const std::string tmp = testsupport::shellQuote((dir_ / "tmp").string());
+        const std::string backing = testsupport::shellQuote((dir_ / "tmp" / "backing").string());
+        fs::create_directories(dir_ / "tmp");
+        fs::create_directories(at);
+        if (!testsupport::runCommand("mount -t tmpfs -o size=6m tmpfs " + tmp + " 2>/dev/null")) return;
+        tmpfs_ = true;
+        const auto loop =
+            testsupport::runCommand("truncate -s 64M " + backing + " && mkfs.ext4 -q -F -O ^has_journal " + backing +
+                                    " && losetup -f --show " + backing + " 2>/dev/null");
+        if (!loop || loop->empty()) return;
+        loop_ = loop->substr(0, loop->find('\n'));
+        if (testsupport::runCommand("mount " + loop_ + " " + testsupport::shellQuote(at.string()) + " 2>/dev/null"))
+            mounted_ = at;
+    }
+    ~LosingFileSystem() {
+        if (!mounted_.empty()) testsupport::runCommand("umount " + testsupport::shellQuote(mounted_.string()));
+        if (!loop_.empty()) testsupport::runCommand("losetup -d " + loop_);
+        if (tmpfs_) testsupport::runCommand("umount " + testsupport::shellQuote((dir_ / "tmp").string()));
+    }
+    LosingFileSystem(const LosingFileSystem&) = delete;
+    LosingFileSystem& operator=(const LosingFileSystem&) = delete;
+    bool ready() const { return !mounted_.empty(); }
+
+private:
+    fs::path dir_, mounted_;
+    std::string loop_;
+    bool tmpfs_ = false;
+};
+
+TEST_F(Saving, WritesTheDeviceLosesAfterTheyWereTakenAreNoSavedFilesWhereverThatFileSystemIsMounted) {
+    // Three files of 4 MiB, 12 MiB in all for a device that keeps under 6.
+    for (std::uint32_t i = 0; i < 3; ++i)
+        tree.file(tree.root, u"part" + newdir::utf16(std::to_string(i)), 4u << 20, {{1 + i * 1024, 1024}});
+    // The destination itself on that file system, and a destination of
+    // which only the folder "Root", there from before, is.
+    for (const bool nested : {false, true}) {
+        if (!testsupport::haveTool("mkfs.ext4") || !testsupport::haveTool("losetup"))
+            GTEST_SKIP() << "mkfs.ext4 or losetup is missing";
+        const fs::path chosen = outer / (nested ? "nested" : "whole");
+        fs::create_directories(chosen);
+        LosingFileSystem losing(nested ? chosen / "Root" : chosen);
+        if (!losing.ready()) GTEST_SKIP() << "no loop device could be attached and mounted";
+        auto s = saver(medium(8 + 3 * 8192), tree.root);
+        s->saveFilesAndFolders(Dict{{"path", chosen.string()}});
+        EXPECT_NE(s->ending(), DataSaving::Ending::Completed) << nested;
+        EXPECT_EQ(s->savedFiles() + s->savingErrors(), 3u) << nested;
+        EXPECT_GE(s->savingErrors(), 2u) << nested;
+        EXPECT_TRUE(logged("Could not sync Root/part")) << nested;
+    }
+}
+
 TEST_F(Saving, ADeepChainOfFoldersIsSavedWithoutRecursionOrRunningOutOfDescriptors) {
     const int depth = 300;
     std::vector<NewDir*> chain{tree.root};
