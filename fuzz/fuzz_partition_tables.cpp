@@ -2,7 +2,8 @@
 // partition list does: the MBR and its chain of extended records, the GUID
 // partition table, the Apple partition map, and for every HFS partition its
 // volume header, the header nodes of its extents and catalog B-trees, the
-// extents-overflow lookup and the first catalog leaf that names the volume.
+// extents-overflow lookup and the first catalog leaf that names the volume;
+// then every partition's place, whatever it holds, as scan-image asks it.
 //
 // A disk is mostly empty space with its tables and volume structures far
 // apart, so the input is a list of sectors rather than a whole image: byte 0
@@ -22,7 +23,9 @@
 
 #include "FuzzImage.h"
 #include "media/DMedia.h"
+#include "media/PartitionTables.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -64,6 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (d.get("Content").stringValue() != "Apple_HFS" || !d.contains("Volume Start") ||
             !d.contains("Volume Size In Sectors") || !d.get("Volume Name").isString() ||
             d.get("Path").stringValue() != img.path())
+            std::abort();
+    }
+    // Every HFS partition listed is one of the table's partitions.
+    const std::vector<PartitionTables::Span> spans = PartitionTables(*drive).partitionSpans();
+    for (const platform::Value& v : volumes) {
+        const platform::Dict& d = v.dictValue();
+        if (std::none_of(spans.begin(), spans.end(), [&](const PartitionTables::Span& p) {
+                return p.start == d.get("Volume Start").uint64Value() &&
+                       p.sectors == d.get("Volume Size In Sectors").uint64Value();
+            }))
             std::abort();
     }
     return 0;

@@ -19,6 +19,10 @@ struct NewDir;
 struct ScanImageOptions {
     std::string image;
     std::uint64_t start = 0;
+    // Sectors of the volume from start; without it, the length of the
+    // partition the image's partition table has at start, or the rest of
+    // the image.
+    std::optional<std::uint64_t> length;
     std::uint32_t sectorSize = 512;
     std::string content;
     // Empty: the scan the content calls for ("deleted" for exFAT, else
@@ -54,8 +58,8 @@ bool resolveSearchTypes(ScanImageOptions& o);
 // deleted-file scan recovers (exFAT).
 std::string defaultScanMode(const std::string& content);
 
-// Reads one of the scan's options (--start, --sector-size, --content,
-// --mode, --types, --driver) with its value into o; false when flag is not one of them or the
+// Reads one of the scan's options (--start, --length, --sector-size,
+// --content, --mode, --types, --driver) with its value into o; false when flag is not one of them or the
 // value does not fit it.
 bool parseScanImageOption(const std::string& flag, const char* value, ScanImageOptions& o);
 
@@ -75,8 +79,8 @@ struct ScannedImage {
 // process's application controller (and stays so) with the image in its
 // drive list, so a failed read is reported rather than taken for a vanished
 // drive. Alerts of the scan, a scan that found no volume it could read and
-// sectors that could not be read go to standard error. An empty volume, after a message on standard error,
-// when the image cannot be scanned.
+// sectors that could not be read go to standard error. An empty volume,
+// after a message on standard error, when the image cannot be scanned.
 ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController& controller);
 
 // Writes the scanned volume's recovery session to path as the program's

@@ -1,4 +1,4 @@
-// scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] [--only PATH-PREFIX]
+// scan-image save IMAGE DEST [--start SECTOR [--length SECTORS]] [--sector-size N] [--only PATH-PREFIX]
 //                            [--mode normal|advanced|deleted] [--types EXT,... [--driver D]]
 //
 // With --types the scan is the carving of `scan-image carve` (its --driver).
@@ -12,8 +12,8 @@
 //
 // Exit status: 0 when the save completed without errors, 1 when it reported
 // errors, saved nothing, was refused by the destination checks, the scan
-// did not complete or could not read some sectors, 2 for a usage error, an image that cannot be scanned or
-// a path that names nothing in the tree.
+// did not complete or could not read some sectors, 2 for a usage error, an
+// image that cannot be scanned or a path that names nothing in the tree.
 
 #include "ScanImageCommands.h"
 #include "ScanImageScan.h"
@@ -32,7 +32,7 @@
 namespace {
 
 int saveUsage() {
-    std::fprintf(stderr, "usage: scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] "
+    std::fprintf(stderr, "usage: scan-image save IMAGE DEST [--start SECTOR [--length SECTORS]] [--sector-size N] "
                          "[--only PATH-PREFIX]\n"
                          "                                  [--mode normal|advanced|deleted] [--types EXT,... "
                          "[--driver D]]\n");

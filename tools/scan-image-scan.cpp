@@ -1,13 +1,17 @@
 #include "ScanImageMedium.h"
 #include "ScanImageScan.h"
 #include "media/ContentKind.h"
+#include "media/DMedia.h"
 #include "media/DriveRow.h"
+#include "media/PartitionTables.h"
 #include "media/VolumeContentDetection.h"
 #include "platform/ByteView.h"
 #include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
+#include "volume/BTreeTableClass.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +82,26 @@ std::string carveDriverFor(const std::string& content) {
     return {};
 }
 
+// The volume's sectors from o.start: --length, else the partition the
+// image's table has there (a carving must not run on into the next one),
+// else the rest of the image. Nothing when --length reaches past the image.
+std::optional<std::uint64_t> volumeSectors(const ScanImageOptions& o, std::uint64_t imageSectors) {
+    const std::uint64_t rest = imageSectors - o.start;
+    if (o.length) return *o.length <= rest ? o.length : std::nullopt;
+    if (o.start == 0) return rest;
+    auto disk = DMedia::initWithDictionary(
+        platform::Dict{{"Path", o.image},
+                       {"Preferred Block Size", o.sectorSize},
+                       {"Size", static_cast<unsigned long long>(imageSectors) * o.sectorSize},
+                       {"device model", "-"},
+                       {"device serial", "-"},
+                       {"device revision", "-"}});
+    if (!disk) return rest;
+    for (const PartitionTables::Span& p : PartitionTables(*disk).partitionSpans())
+        if (p.start == o.start && p.sectors != 0) return std::min(p.sectors, rest);
+    return rest;
+}
+
 } // namespace
 
 std::string defaultScanMode(const std::string& content) {
@@ -92,6 +116,8 @@ bool parseScanImageOption(const std::string& a, const char* value, ScanImageOpti
     std::uint64_t n = 0;
     if (a == "--start" && parseNumber(value, n))
         o.start = n;
+    else if (a == "--length" && parseNumber(value, n) && n > 0)
+        o.length = n;
     else if (a == "--sector-size" && parseNumber(value, n) && n >= 512 && n <= 65536 && (n & (n - 1)) == 0)
         o.sectorSize = static_cast<std::uint32_t>(n);
     else if (a == "--content")
@@ -133,17 +159,33 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         std::fprintf(stderr, "scan-image: start sector beyond the image\n");
         return out;
     }
-    out.row = DriveRow{.path = o.image,
-                       .preferredBlockSize = o.sectorSize,
-                       .content = content,
-                       .volumeName = o.image,
-                       .volumeStart = o.start,
-                       .volumeSizeInSectors = imageSectors - o.start,
-                       .volumeScanType = 0,
-                       .deviceModel = "-",
-                       .deviceSerial = "-",
-                       .deviceRevision = "-"}
-                  .toDict();
+    const std::optional<std::uint64_t> sectors = volumeSectors(o, imageSectors);
+    if (!sectors) {
+        std::fprintf(stderr, "scan-image: the length reaches beyond the image\n");
+        return out;
+    }
+    const std::string mode = o.mode.empty() ? defaultScanMode(content) : o.mode;
+    const bool wholeDisk = o.searchTypes && content.empty();
+    const bool deletedFileScan = !wholeDisk && driver != "volume" && (o.searchTypes || mode == "deleted");
+    DriveRow row{.path = o.image,
+                 .preferredBlockSize = o.sectorSize,
+                 .content = content,
+                 .volumeName = o.image,
+                 .deviceModel = "-",
+                 .deviceSerial = "-",
+                 .deviceRevision = "-"};
+    if (deletedFileScan && o.start == 0) {
+        // The window runs the deleted-file scan on a volume of the drive
+        // list, whose device begins with it; its live files are told apart
+        // from the journal's copies of them only there.
+        row.size = *sectors * o.sectorSize;
+        row.whetherVolume = true;
+    } else {
+        row.volumeStart = o.start;
+        row.volumeSizeInSectors = *sectors;
+        row.volumeScanType = 0;
+    }
+    out.row = row.toDict();
     out.volume = Volume::initWithDictionary(out.row);
     if (!out.volume) {
         std::fprintf(stderr, "scan-image: the image cannot be read as a volume\n");
@@ -154,9 +196,12 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     controller.setDriveDictArray(platform::Array{platform::Dict{{"Path", o.image}}});
     platform::setAppController(&controller);
 
+    // A partition of a disk is no device of its own here: its deleted-file
+    // scan gets the live-file index a volume of the drive list has.
+    if (deletedFileScan && !out.volume->btreeNormalScan)
+        out.volume->btreeNormalScan = std::make_unique<BTreeTableClass>();
+
     ScanThread scan(out.volume);
-    const std::string mode = o.mode.empty() ? defaultScanMode(content) : o.mode;
-    const bool wholeDisk = o.searchTypes && content.empty();
     // Search method 0 is the plain signature search, 1 the carving.
     const int method = driver.empty() ? 0 : 1;
     if (o.searchTypes) {

@@ -1,15 +1,19 @@
 // scan-image: runs the program's scans on a disk or volume image without a
 // window, for tests, benchmarks and checks.
 //
-//   scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]
+//   scan-image tree IMAGE [--start SECTOR [--length SECTORS]] [--sector-size N] [--content STRING]
 //                         [--mode normal|advanced|deleted] [--session-out FILE]
-//   scan-image search IMAGE --types EXT,EXT... [--start SECTOR] [--sector-size N]
+//   scan-image search IMAGE --types EXT,EXT... [--start SECTOR [--length SECTORS]] [--sector-size N]
 //                         [--content STRING]
 //   scan-image carve IMAGE --types EXT,EXT... [--driver volume|disk|hfs-free|fat-free|exfat|apfs]
-//                         [--start SECTOR] [--sector-size N] [--content STRING] [--mode normal|advanced]
+//                         [--start SECTOR [--length SECTORS]] [--sector-size N] [--content STRING]
+//                         [--mode normal|advanced]
 //   scan-image session FILE
 //
 // IMAGE is a disk or volume image or a block device, only ever read. The
+// volume runs from --start for --length sectors: without --length, to the
+// end of the partition the image's partition table has at --start, or to
+// the end of the image. The
 // content (HFS+, HFSX, FAT12/16/32 or exFAT) is read from the volume unless
 // --content names it; the mode is the tree scan, except on exFAT, which only
 // the deleted-file scan ("deleted") recovers.
@@ -54,21 +58,22 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: scan-image tree IMAGE [--start SECTOR] [--sector-size N] [--content STRING]\n"
-                         "                             [--mode normal|advanced|deleted] [--session-out FILE]\n"
-                         "       scan-image search IMAGE --types EXT,EXT... [--start SECTOR] [--sector-size N]\n"
-                         "                             [--content STRING]\n"
+    std::fprintf(stderr, "usage: scan-image tree IMAGE [--start SECTOR [--length SECTORS]] [--sector-size N]\n"
+                         "                             [--content STRING] [--mode normal|advanced|deleted] "
+                         "[--session-out FILE]\n"
+                         "       scan-image search IMAGE --types EXT,EXT... [--start SECTOR [--length SECTORS]]\n"
+                         "                             [--sector-size N] [--content STRING]\n"
                          "       scan-image carve IMAGE --types EXT,EXT... [--driver "
                          "volume|disk|hfs-free|fat-free|exfat|apfs]\n"
-                         "                             [--start SECTOR] [--sector-size N] [--content STRING] "
-                         "[--mode normal|advanced]\n"
+                         "                             [--start SECTOR [--length SECTORS]] [--sector-size N] "
+                         "[--content STRING] [--mode normal|advanced]\n"
                          "       scan-image session FILE\n"
                          "       scan-image partitions IMAGE\n"
                          "       scan-image content IMAGE\n"
                          "       scan-image lost-volumes IMAGE\n"
-                         "       scan-image save IMAGE DEST [--start SECTOR] [--sector-size N] [--only PATH-PREFIX]\n"
-                         "                             [--mode normal|advanced|deleted] [--types EXT,... [--driver "
-                         "D]]\n");
+                         "       scan-image save IMAGE DEST [--start SECTOR [--length SECTORS]] [--sector-size N]\n"
+                         "                             [--only PATH-PREFIX] [--mode normal|advanced|deleted]\n"
+                         "                             [--types EXT,... [--driver D]]\n");
     return 2;
 }
 

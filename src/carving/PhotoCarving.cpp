@@ -14,6 +14,8 @@
 #include "sizecalc/SizeCalculatorChain.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::uint32_t kMultiSectorStride = 2500;
@@ -157,10 +159,13 @@ void PhotoCarving::signatureSearchOnFreeSpaceOnFATVolumeStartAt(std::uint64_t re
         return;
     }
     // The data clusters only: what lies before the data area is the FAT
-    // file system's own, and clusters 0 and 1 do not exist.
+    // file system's own, clusters 0 and 1 do not exist, and what follows the
+    // last cluster the FAT has (to the end of the volume's partition) is no
+    // free space of it.
     const std::uint64_t dataSectors =
         v.sizeInSect() > v.blocksStartsAtSector ? v.sizeInSect() - v.blocksStartsAtSector : 0;
-    v.totalBlocks = kFirstCluster + dataSectors / clusterSectors;
+    v.totalBlocks =
+        kFirstCluster + std::min(dataSectors / clusterSectors, fat.clusterCount(v.sizeInSect(), v.u32BytesInSector()));
     UsedBlockMaps maps(v, fat);
     BlockSearchEngine::Policy p;
     p.totalUnits = v.totalBlocks;

@@ -6,6 +6,8 @@
 #include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
+
 namespace {
 constexpr std::uint32_t kMultiSectorStride = 2500;
 constexpr std::uint32_t kSectorStride = 20000;
@@ -42,7 +44,9 @@ void PlainSignatureSearch::signatureSearchFATStartAt(std::uint64_t resumeBlock, 
         platform::logFormat("Signature search of FAT volume %@ skipped: its cluster size is not known", volume_.path());
         return;
     }
-    volume_.totalBlocks = volume_.sizeInSect() / clusterSectors;
+    // Nothing after the FAT's last cluster is free space of it.
+    volume_.totalBlocks = std::min(volume_.sizeInSect() / clusterSectors,
+                                   kFirstCluster + fat.clusterCount(volume_.sizeInSect(), volume_.u32BytesInSector()));
     UsedBlockMaps maps(volume_, fat);
     BlockSearchEngine::Policy p;
     p.totalUnits = volume_.totalBlocks;

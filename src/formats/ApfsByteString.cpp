@@ -2,10 +2,9 @@
 
 #include "platform/TextEncoding.h"
 
-#include <algorithm>
+#include <string_view>
 
 std::string apfsByteString(platform::ByteView bytes) {
-    std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    text.resize(std::min(text.size(), text.find('\0')));
-    return platform::utf8Lossy(text);
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return platform::utf8Lossy(text.substr(0, text.find('\0')));
 }

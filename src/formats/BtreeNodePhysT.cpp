@@ -9,6 +9,19 @@ BtreeNodePhysT::Nloc nloc(platform::ByteView b, std::size_t at) {
 } // namespace
 
 std::optional<BtreeNodePhysT> BtreeNodePhysT::read(platform::ByteView block) {
+    std::optional<BtreeNodePhysT> n = readHeader(block);
+    if (!n) return n;
+    n->btn_data.reserve(n->btn_nkeys);
+    for (std::uint32_t i = 0; i < n->btn_nkeys; ++i)
+        if (auto e = n->entry(block, i)) n->btn_data.push_back(std::move(*e));
+    return n;
+}
+
+std::optional<NodeEntry> BtreeNodePhysT::entry(platform::ByteView block, std::uint32_t i) const {
+    return NodeEntry::read(block, i, btn_flags, btn_table_space.len, btn_level);
+}
+
+std::optional<BtreeNodePhysT> BtreeNodePhysT::readHeader(platform::ByteView block) {
     if (block.size() != kApfsBlockBytes) return std::nullopt;
     BtreeNodePhysT n;
     n.btn_flags = block.le16(32);
@@ -22,9 +35,5 @@ std::optional<BtreeNodePhysT> BtreeNodePhysT::read(platform::ByteView block) {
     if (kHeaderEnd + std::uint64_t{n.btn_table_space.len} > block.size() ||
         std::uint64_t{n.btn_nkeys} * slotBytes > n.btn_table_space.len)
         return std::nullopt;
-    n.btn_data.reserve(n.btn_nkeys);
-    for (std::uint32_t i = 0; i < n.btn_nkeys; ++i)
-        if (auto e = NodeEntry::read(block, i, n.btn_flags, n.btn_table_space.len, n.btn_level))
-            n.btn_data.push_back(std::move(*e));
     return n;
 }

@@ -37,6 +37,12 @@ struct BtreeNodePhysT {
     // block, or a table of contents that would not fit in the block or
     // could not hold btn_nkeys slots.
     static std::optional<BtreeNodePhysT> read(platform::ByteView block);
+    // The same header with no entries read: a scan that looks at each entry
+    // once takes them one by one with entry() instead of building the list.
+    static std::optional<BtreeNodePhysT> readHeader(platform::ByteView block);
+    // Entry i (below btn_nkeys) of the block this header was read from, as
+    // read() would list it; empty where read() leaves it out.
+    std::optional<NodeEntry> entry(platform::ByteView block, std::uint32_t i) const;
 
     std::uint16_t getBtn_flags() const { return btn_flags; }
     std::uint16_t getBtn_level() const { return btn_level; }

@@ -50,6 +50,7 @@ struct NodeEntry {
     const Key& getObjectKey() const { return _m_key; }
     const Value& getObjectValue() const { return _m_val; }
     const JInodeValT* inode() const { return std::get_if<JInodeValT>(&_m_val); }
+    JInodeValT* inode() { return std::get_if<JInodeValT>(&_m_val); }
     const JExtentValT* extent() const { return std::get_if<JExtentValT>(&_m_val); }
 
 private:

@@ -1,5 +1,7 @@
 #include "formats/XfBlobT.h"
 
+#include <algorithm>
+
 XfBlobT XfBlobT::read(platform::ByteView b) {
     XfBlobT blob;
     blob.xf_num_exts = b.le16(0);
@@ -8,6 +10,9 @@ XfBlobT XfBlobT::read(platform::ByteView b) {
     // header and value lie in the view, and the walk ends at the first that
     // does not.
     std::size_t value = 4 + std::size_t{4} * blob.xf_num_exts;
+    // Inodes carry a handful of fields; a count read from a damaged record
+    // must not size the list.
+    blob.xf.reserve(std::min<std::size_t>(blob.xf_num_exts, kReservedFields));
     for (std::size_t i = 0; i < blob.xf_num_exts; ++i) {
         const std::size_t header = 4 + 4 * i;
         if (!b.has(header, 4)) break;

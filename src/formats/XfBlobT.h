@@ -17,6 +17,7 @@ struct XfBlobT {
     enum : std::uint8_t { Name = 4, DataStream = 8 };
     // Larger values are not the fields read here: they are passed over.
     static constexpr std::uint16_t kMaxParsedSize = 512;
+    static constexpr std::size_t kReservedFields = 8;
 
     struct XFieldT {
         std::uint8_t x_type = 0;

@@ -80,7 +80,7 @@ void LostVolumeSearch::initializeForVolumeThoroughScan(Array& argument) {
     rows_ = argument.size() > 1 ? argument[1].array() : nullptr;
 
     m.volFoundAtSectorArray.clear();
-    btreeForVIBCreateDate_ = std::make_unique<BTreeTableClassUInt32>();
+    handledByDate_.clear();
 
     const std::uint64_t bps = m.u32BytesInSector();
     const bool usableSectors = bps >= kMinSectorBytes && bps <= kMaxSectorBytes && bps % kMinSectorBytes == 0;
@@ -175,40 +175,55 @@ void LostVolumeSearch::examineCandidate(std::uint64_t sector, std::uint64_t head
 
     m.vib = convertVIB(header);
     if (!verifyVIB(m.vib)) return;
-    // A volume's alternate header carries the same creation date as its
-    // primary one, so each volume is handled once.
-    BTreeTableClassUInt32& dates = *btreeForVIBCreateDate_;
-    if (dates.retrieveKeyField(m.vib.createDate)) return;
-    dates.insert(std::make_unique<ItemTypeUInt32>(m.vib.createDate));
 
     // verifyVIB made the block a whole number (1 to 16) of sectors, so the
     // length is below 2^36 sectors and no product below overflows.
     const std::uint64_t length = static_cast<std::uint64_t>(m.vib.totalBlocks) * (m.vib.blockSize / bps);
 
+    // A volume's alternate header carries the creation date of its primary
+    // one and lies 1024 bytes before the end of the volume; the copies of
+    // the header a volume's journal keeps lie inside it. Such headers are
+    // passed over, so each volume is handled once. Other volumes may share
+    // the date (a copy of a volume, volumes made in the same second) and are
+    // examined like any other: only a volume whose catalog checked out is
+    // known to hold no other.
+    std::vector<HandledVolume>& sameDate = handledByDate_[m.vib.createDate];
+    const auto keptBy = [&](const HandledVolume& v) {
+        return (v.start + length) * bps == headerByte + kAlternateFromEnd ||
+               (v.catalogSound && headerByte >= v.start * bps && headerByte < (v.start + v.length) * bps);
+    };
+    if (std::any_of(sameDate.begin(), sameDate.end(), keptBy)) return;
+
     // As a primary header: the volume starts 1024 bytes before it. One in
     // the drive's first 1024 bytes cannot be one.
+    bool primarySound = false;
     if (headerByte >= kHeaderOffset && (headerByte - kHeaderOffset) % bps == 0) {
         const std::uint64_t start = (headerByte - kHeaderOffset) / bps;
         m.setHPlusVolStart(start);
         // A volume that ends exactly at the drive's end fits on it.
-        if (length <= totalSectors_ && start <= totalSectors_ - length) tryVolumeAt(start, 0);
+        primarySound = length <= totalSectors_ && start <= totalSectors_ - length && tryVolumeAt(start, 0);
+        sameDate.push_back({start, length, primarySound});
     }
 
     // As an alternate header, when it lies further into the drive than the
     // volume's length and 1024 bytes, so that the volume it would end
     // starts on the drive. A header whose primary reading fitted is tried
-    // this way too: it may be the one surviving copy at a volume's end.
-    if ((headerByte + kAlternateFromEnd) % bps == 0 && headerByte > kHeaderOffset &&
+    // this way too: it may be the one surviving copy at a volume's end. Not
+    // one whose primary reading found a sound catalog: that header is its
+    // volume's own, and the volume it would end overlaps it, so it could
+    // only add a swept "Untitled" ghost beside the real volume.
+    if (!primarySound && (headerByte + kAlternateFromEnd) % bps == 0 && headerByte > kHeaderOffset &&
         headerByte - kHeaderOffset > length * bps) {
         m.vib = convertVIB(header);
         if (!verifyVIB(m.vib)) return;
         const std::uint64_t end = (headerByte + kAlternateFromEnd) / bps;
         if (end < length) return;
-        tryVolumeAt(end - length, sector);
+        const bool sound = tryVolumeAt(end - length, sector);
+        sameDate.push_back({end - length, length, sound});
     }
 }
 
-void LostVolumeSearch::tryVolumeAt(std::uint64_t start, std::uint64_t whetherAlternateSector) {
+bool LostVolumeSearch::tryVolumeAt(std::uint64_t start, std::uint64_t whetherAlternateSector) {
     DMedia& m = media_;
     m.setHPlusVolStart(start);
     post(Dict{{"Start Animation", true}, {"Progress Status", true}});
@@ -220,13 +235,15 @@ void LostVolumeSearch::tryVolumeAt(std::uint64_t start, std::uint64_t whetherAlt
 
     // Only a verification that kept a volume dictionary has something to
     // show: its row and its dictionary go together.
-    if (m.volumeScanArray.size() <= before) return;
+    if (m.volumeScanArray.size() <= before) return false;
     if (result.size() > 1 && result[1].stringValue() == kInvalid) {
         m.volumeScanArray.erase(m.volumeScanArray.begin() + static_cast<std::ptrdiff_t>(before),
                                 m.volumeScanArray.end());
-        return;
+        return false;
     }
     reportVolumeAt(start, result, before);
+    // A catalog swept for want of its header node has no leaf to begin at.
+    return m.firstLeafNode != 0;
 }
 
 void LostVolumeSearch::reportVolumeAt(std::uint64_t start, const Array& result, std::size_t dictionaryIndex) {

@@ -14,8 +14,8 @@
 // (vib, HPlusVolStart, blockSize, the extent lists and node fields,
 // volumeScanArray, volFoundAtSectorArray, dataUpdate), so it runs on the
 // thread that owns that DMedia, one search at a time. Its two indexes (the
-// header creation dates seen, the catalog nodes of the candidate being
-// verified) are its own.
+// volumes handled by their headers' creation dates, the catalog nodes of the
+// candidate being verified) are its own.
 //
 // Everything on the drive is untrusted. Sizes and sectors are 64-bit; a read
 // is only made inside the drive (anything else reads as zeros, so a header
@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 class BTreeTableClassUInt32;
@@ -81,8 +82,9 @@ private:
     // A header candidate at byte `headerByte` of the drive, found in sector
     // `sector`, whose 512 bytes are `header`.
     void examineCandidate(std::uint64_t sector, std::uint64_t headerByte, platform::ByteView header);
-    // Verifies the volume starting at `start` and reports it when it rates.
-    void tryVolumeAt(std::uint64_t start, std::uint64_t whetherAlternateSector);
+    // Verifies the volume starting at `start` and reports it when it rates;
+    // true when its catalog's header node checked out too.
+    bool tryVolumeAt(std::uint64_t start, std::uint64_t whetherAlternateSector);
     // Report of a start sector whose verification added the volume
     // dictionary at `dictionaryIndex` of volumeScanArray.
     void reportVolumeAt(std::uint64_t start, const platform::Array& result, std::size_t dictionaryIndex);
@@ -125,7 +127,14 @@ private:
 
     // Element 1 of the running search's argument: the rows shown so far.
     platform::Array* rows_ = nullptr;
-    std::unique_ptr<BTreeTableClassUInt32> btreeForVIBCreateDate_;
+    // The volumes handled (first sector, length, whether their catalog
+    // checked out), by their headers' creation dates.
+    struct HandledVolume {
+        std::uint64_t start = 0;
+        std::uint64_t length = 0;
+        bool catalogSound = false;
+    };
+    std::unordered_map<std::uint32_t, std::vector<HandledVolume>> handledByDate_;
     std::unique_ptr<BTreeTableClassUInt32> btreeForUsedCatNodeSector_;
     std::vector<std::uint8_t> node_;
 };

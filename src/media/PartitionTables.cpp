@@ -13,6 +13,7 @@
 #include "platform/TextEncoding.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <set>
 
@@ -82,12 +83,12 @@ Dict PartitionTables::volumeDictionary(std::uint64_t start, std::uint64_t sector
 // ---------------------------------------------------------------------------
 // Choosing the scheme
 
-void PartitionTables::initialize(Array& array) {
+PartitionTables::Scheme PartitionTables::scheme() {
     const std::uint32_t bps = media_.u32BytesInSector();
     if (bps < kMinSectorSize || bps > kMaxSectorSize) {
         platform::logFormat("Partition table of %@ not read: %u bytes per sector is no drive's sector size",
                             media_.path(), bps);
-        return;
+        return Scheme::None;
     }
     const std::vector<std::uint8_t> sector0 = readBytes(0, 0, partitions::kRecordSize);
     const std::vector<std::uint8_t> sector1 = readBytes(1, 0, partitions::kRecordSize);
@@ -96,20 +97,55 @@ void PartitionTables::initialize(Array& array) {
 
     const bool bootSignature = first.u8(510) == 0x55 && first.u8(511) == 0xAA;
     const bool protectiveMBR = first.u8(partitions::kMBRPartitionTableOffset + 4) == partitions::kSystemIDProtectiveGPT;
-    if (bootSignature && protectiveMBR) {
+    if (bootSignature) return protectiveMBR ? Scheme::GPT : Scheme::MBR;
+    return map.pmSig == partitions::kPMSignature ? Scheme::PM : Scheme::None;
+}
+
+void PartitionTables::initialize(Array& array) {
+    switch (scheme()) {
+    case Scheme::GPT:
         readAndInterpretGPT();
         getVolumeNamesGPT();
-    } else if (bootSignature) {
+        break;
+    case Scheme::MBR:
         readAndInterpretMBR();
         getVolumeNamesGPT();
-    } else if (map.pmSig == partitions::kPMSignature) {
+        break;
+    case Scheme::PM:
         readAndInterpretPM();
         getVolumeNamesPM();
-    } else {
+        break;
+    case Scheme::None:
         return;
     }
     for (const Value& v : media_.volumePMArray)
         array.push_back(Value(v.dictValue()));
+}
+
+std::vector<PartitionTables::Span> PartitionTables::partitionSpans() {
+    std::vector<Span> spans;
+    switch (scheme()) {
+    case Scheme::GPT:
+        walkGPT([&](const GUIDPartitionTableEntry& entry) {
+            if (entry.endingLBA >= entry.startingLBA)
+                spans.push_back({entry.startingLBA, entry.endingLBA - entry.startingLBA + 1});
+        });
+        break;
+    case Scheme::MBR:
+        for (const Value& e : mbrEntries()) {
+            const Dict& entry = e.dictValue();
+            if (!partitions::isExtendedSystemID(entry.get("System ID").uint64Value()))
+                spans.push_back(
+                    {entry.get("Relative Sector").uint64Value(), entry.get("Number Of Sectors").uint64Value()});
+        }
+        break;
+    case Scheme::PM:
+        walkPM([&](const PartitionMap& entry) { spans.push_back({entry.pmPyPartStart, entry.pmPartBlkCnt}); });
+        break;
+    case Scheme::None:
+        break;
+    }
+    return spans;
 }
 
 // ---------------------------------------------------------------------------
@@ -130,7 +166,7 @@ void PartitionTables::fillPTList(Array& list, std::uint64_t fromMBRAt, std::uint
     }
 }
 
-void PartitionTables::readAndInterpretMBR() {
+Array PartitionTables::mbrEntries() {
     Array list;
     fillPTList(list, 0, 0);
 
@@ -161,9 +197,12 @@ void PartitionTables::readAndInterpretMBR() {
         }
         fillPTList(list, sector, extendedBase); // may grow `list`; `entry` is not used after this
     }
+    return list;
+}
 
+void PartitionTables::readAndInterpretMBR() {
     unsigned counter = 0;
-    for (const Value& e : list) {
+    for (const Value& e : mbrEntries()) {
         const Dict& entry = e.dictValue();
         const std::uint64_t id = entry.get("System ID").uint64Value();
         if (id != partitions::kSystemIDHFS) {
@@ -180,7 +219,7 @@ void PartitionTables::readAndInterpretMBR() {
 // ---------------------------------------------------------------------------
 // GUID partition table
 
-void PartitionTables::readAndInterpretGPT() {
+void PartitionTables::walkGPT(const std::function<void(const GUIDPartitionTableEntry&)>& take) {
     const std::uint32_t bps = media_.u32BytesInSector();
     const std::vector<std::uint8_t> headerBytes = readBytes(1, 0, partitions::kRecordSize);
     const GUIDPartitionTableHeader header = convertGPTHeader(ByteView(headerBytes));
@@ -227,28 +266,33 @@ void PartitionTables::readAndInterpretGPT() {
             convertGPTEntry(ByteView(sector).sub(offset, partitions::kGPTEntryMinSize));
         // A deleted partition leaves an empty entry: the ones after it are
         // still the disk's.
-        if (entry.isEmpty()) continue;
+        if (!entry.isEmpty()) take(entry);
+    }
+}
+
+void PartitionTables::readAndInterpretGPT() {
+    walkGPT([this](const GUIDPartitionTableEntry& entry) {
         if (entry.partitionTypeGUID != partitions::kGPTAppleHFSType) {
             ++media_.otherPartitionsPassedOver;
-            continue;
+            return;
         }
         if (entry.endingLBA < entry.startingLBA) {
-            platform::logFormat("GUID partition entry %@ of %@ ends before it starts; skipped",
-                                static_cast<unsigned long long>(i), media_.path());
-            continue;
+            platform::logFormat("GUID partition entry of %@ from sector %@ ends before it starts; skipped",
+                                media_.path(), static_cast<unsigned long long>(entry.startingLBA));
+            return;
         }
         // The name field is padded with zero units; the name ends at the first.
         std::u16string name = entry.partitionName;
         name.resize(std::min(name.size(), name.find(u'\0')));
         media_.volumePMArray.push_back(
             volumeDictionary(entry.startingLBA, entry.endingLBA - entry.startingLBA + 1, utf8FromUtf16(name)));
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
 // Apple partition map
 
-void PartitionTables::readAndInterpretPM() {
+void PartitionTables::walkPM(const std::function<void(const PartitionMap&)>& take) {
     const PartitionMap first = convertPM(ByteView(readBytes(1, 0, partitions::kRecordSize)));
     if (first.pmSig != partitions::kPMSignature) return;
     std::int64_t entries = static_cast<std::int32_t>(first.pmMapBlkCnt);
@@ -262,15 +306,21 @@ void PartitionTables::readAndInterpretPM() {
         const PartitionMap entry =
             convertPM(ByteView(readBytes(static_cast<std::uint64_t>(i) + 2, 0, partitions::kRecordSize)));
         if (entry.pmSig != partitions::kPMSignature) break;
+        take(entry);
+    }
+}
+
+void PartitionTables::readAndInterpretPM() {
+    walkPM([this](const PartitionMap& entry) {
         const std::string type = entry.type();
         if (!isHFSContent(contentKindOf(type))) {
             // The map's own drivers and free space are no volumes.
             if (!type.starts_with("Apple_")) ++media_.otherPartitionsPassedOver;
-            continue;
+            return;
         }
         media_.volumePMArray.push_back(
             volumeDictionary(entry.pmPyPartStart, entry.pmPartBlkCnt, utf8Lossy(cString(entry.pmPartName))));
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -26,11 +26,14 @@
 #include "platform/Value.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 class DMedia;
+struct GUIDPartitionTableEntry;
+struct PartitionMap;
 
 class PartitionTables {
 public:
@@ -42,6 +45,16 @@ public:
     // Recognises the scheme, fills volumePMArray, settles the names and
     // appends a copy of every dictionary to `array`, in table order.
     void initialize(platform::Array& array);
+
+    // Where a partition lies, in sectors of the drive.
+    struct Span {
+        std::uint64_t start = 0;
+        std::uint64_t sectors = 0;
+    };
+    // Every partition of the table, whatever it holds, in table order (an
+    // MBR's extended partitions, which only hold others, left out); nothing
+    // without a table. volumePMArray is left alone.
+    std::vector<Span> partitionSpans();
 
     void readAndInterpretMBR();
     void readAndInterpretGPT();
@@ -62,6 +75,17 @@ public:
     void getVolumeNamesPM();
 
 private:
+    enum class Scheme { None, GPT, MBR, PM };
+    // The scheme the first two sectors show.
+    Scheme scheme();
+    // Every used entry of the MBR and of its chain of extended records, as
+    // fillPTList gives them.
+    platform::Array mbrEntries();
+    // Every used entry of the GUID partition table, or of the Apple map
+    // (the map's own entry left out), in table order.
+    void walkGPT(const std::function<void(const GUIDPartitionTableEntry&)>& take);
+    void walkPM(const std::function<void(const PartitionMap&)>& take);
+
     // Bytes [offset, offset + length) of the sectors from `sector` on, read
     // whole into a zeroed buffer: zeros where the read failed or the medium
     // ended.

@@ -47,6 +47,13 @@ std::size_t sequenceAt(std::string_view s, std::size_t i, char32_t& cp) {
         return 0;
     return n;
 }
+// The number of bytes before the first that is not ASCII.
+std::size_t asciiPrefix(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
+        ++i;
+    return i;
+}
 } // namespace
 
 std::string utf8FromUtf16(std::u16string_view units) {
@@ -67,9 +74,13 @@ std::string utf8FromUtf16(std::u16string_view units) {
 }
 
 std::u16string utf16FromUtf8(std::string_view s) {
-    std::u16string out;
+    // Names are mostly ASCII, which is copied unit for unit; the first other
+    // byte hands the rest to the decoder.
+    const std::size_t ascii = asciiPrefix(s);
+    std::u16string out(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(ascii));
+    if (ascii == s.size()) return out;
     out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
+    for (std::size_t i = ascii; i < s.size();) {
         char32_t cp = 0;
         std::size_t n = sequenceAt(s, i, cp);
         if (n == 0) {
@@ -89,7 +100,7 @@ std::u16string utf16FromUtf8(std::string_view s) {
 }
 
 bool isValidUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
+    for (std::size_t i = asciiPrefix(s); i < s.size();) {
         char32_t cp = 0;
         const std::size_t n = sequenceAt(s, i, cp);
         if (n == 0) return false;
@@ -99,6 +110,8 @@ bool isValidUtf8(std::string_view s) {
 }
 
 std::string utf8Lossy(std::string_view s) {
+    // Well-formed text, by far the most common, is taken as it is.
+    if (isValidUtf8(s)) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {

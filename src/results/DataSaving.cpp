@@ -164,9 +164,7 @@ bool DataSaving::checkDestination(const std::string& path) {
     // The warning before the panel is not enough: writing onto the medium
     // being recovered destroys the very data the user is after.
     if (selectedVolume_) {
-        const std::string read = selectedVolume_->cPath();
-        const std::string& named = selectedVolume_->path();
-        if (destination_->isOnDevice(path, read) || (named != read && destination_->isOnDevice(path, named))) {
+        if (destination_->isOnMedium(path, selectedVolume_->cPath())) {
             alert("! Can not save",
                   "The folder chosen to save data to is on the drive or volume being recovered. "
                   "Saving there would overwrite the data being recovered. Please choose a folder "
@@ -270,6 +268,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
     savedFiles_ = 0;
     filesReached_ = 0;
     sourceGone_ = false;
+    destinationFull_ = false;
     {
         std::lock_guard lock(mutex_);
         ending_ = Ending::None;
@@ -337,6 +336,11 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
             ending = Ending::Aborted;
             title = "Saving Aborted";
             body = platform::format("Saving location was: %@", path) + failures;
+        } else if (destinationFull_) {
+            ending = Ending::DestinationFull;
+            title = "! Not enough free disk space";
+            body = "The volume you have chosen to save data does not have enough free space available." +
+                   platform::format(" Saving stopped at: %@", path) + failures;
         } else if (savedFiles() == 0 && errors) {
             ending = Ending::Failed;
             title = "Saving Failed";
@@ -463,9 +467,16 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         break;
     case FileExtentsCopier::Result::WriteFailed:
         ++errors_;
-        platform::logFormat("Could not write %@ on the destination: %@; %llu of its %llu bytes are saved", path,
-                            errorText(copier.writeError()), static_cast<unsigned long long>(copier.bytesWritten()),
+        // What did fit is recovered data and stays, under the file's name;
+        // the log tells how much of the file that is.
+        platform::logFormat("Could not write %@ on the destination: %@; it holds the first %llu of its %llu bytes",
+                            path, errorText(copier.writeError()),
+                            static_cast<unsigned long long>(copier.bytesWritten()),
                             static_cast<unsigned long long>(node->fileSize));
+        if (copier.writeError() == ENOSPC || copier.writeError() == EDQUOT) {
+            destinationFull_ = true;
+            platform::logFormat("The destination has no room left; saving stops");
+        }
         break;
     case FileExtentsCopier::Result::Refused:
         ++errors_;

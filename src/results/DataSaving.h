@@ -124,6 +124,7 @@ public:
         CompletedWithErrors, // some marked files or folders saved, some not
         NothingMarked,       // no marked file with data: only folders were made
         Failed,              // not one marked file could be saved
+        DestinationFull,     // stopped when the destination had no room left
         Aborted,             // stopped by the user
     };
     Ending ending() const;
@@ -176,7 +177,7 @@ private:
     // Whether the medium is still in the drive lists; a save whose source
     // has gone stops instead of failing every file that is left.
     bool sourcePresent() const;
-    bool stopped() const { return abortSaving_.load() || sourceGone_; }
+    bool stopped() const { return abortSaving_.load() || sourceGone_ || destinationFull_; }
     int alert(const std::string& title, const std::string& body, const std::string& defaultButton,
               const std::string& alternateButton = {});
     void button(const char* name, bool enabled);
@@ -200,6 +201,8 @@ private:
     std::atomic<std::uint64_t> savedFiles_{0};
     std::uint64_t filesReached_ = 0;
     bool sourceGone_ = false;
+    // A write found no room: every file after it would fail as well.
+    bool destinationFull_ = false;
     // Set up by saveDir for its walk.
     std::optional<FileExtentsCopier> copier_;
     std::optional<FileSyncQueue> syncs_;

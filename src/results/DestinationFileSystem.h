@@ -3,7 +3,7 @@
 // What the save asks of the file system that holds the chosen destination
 // before it writes anything: how much room there is, whether it takes
 // writes, what kind of file system it is, and whether it lives on the very
-// drive being recovered. The program answers from the running system
+// medium being recovered. The program answers from the running system
 // (LocalDestinationFileSystem); tests answer for themselves.
 
 #include <cstdint>
@@ -24,9 +24,12 @@ public:
     virtual std::optional<std::uint64_t> freeBytes(const std::string& path) const = 0;
     // Empty when the system gives no answer.
     virtual std::optional<Info> info(const std::string& path) const = 0;
-    // Whether writing at path writes to the medium read through devicePath
-    // (the device itself, a partition of it, or the disk it is part of).
-    virtual bool isOnDevice(const std::string& path, const std::string& devicePath) const = 0;
+    // Whether writing at path writes to the medium read through mediumPath,
+    // by whatever path it is reached: the device itself, a device below it,
+    // a partition of it or the disk it is part of, a loop device over the
+    // image file that mediumPath is, or over the file behind the loop device
+    // that mediumPath is (or the partitions of such loop devices).
+    virtual bool isOnMedium(const std::string& path, const std::string& mediumPath) const = 0;
 
     // Whether a file system of this type takes ":" in names. FAT, exFAT and
     // NTFS (and FUSE block file systems, which are mostly NTFS and exFAT) do

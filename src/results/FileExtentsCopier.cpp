@@ -24,10 +24,13 @@ constexpr std::size_t kWriteBytes = 256u << 10;
 // being copied, so its one sync at the end has little left to wait for.
 constexpr std::uint64_t kWritebackBytes = 8u << 20;
 
-// Writes all of it, across interrupted and partial writes.
-bool writeAll(int fd, const std::uint8_t* data, std::size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, std::min(length, kWriteBytes));
+// Writes all of it, across interrupted and partial writes; `done` counts
+// what reached the file, also when a write fails part of the way (a
+// destination that fills up takes what still fits).
+bool writeAll(int fd, const std::uint8_t* data, std::size_t length, std::size_t& done) {
+    done = 0;
+    while (done < length) {
+        const ssize_t n = ::write(fd, data + done, std::min(length - done, kWriteBytes));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -36,8 +39,7 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t length) {
             errno = EIO;
             return false;
         }
-        data += n;
-        length -= static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -76,11 +78,15 @@ FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
     skip_ -= skipped;
     // Never past the file's size, whatever the extents add up to.
     const std::size_t length = static_cast<std::size_t>(std::min(bytes - skipped, fileSize_ - written_));
-    if (!writeAll(fd_, buffer_.get() + skipped, length)) {
-        writeError_ = errno;
+    std::size_t done = 0;
+    const bool whole = writeAll(fd_, buffer_.get() + skipped, length, done);
+    const int error = errno;
+    written_ += done;
+    if (!whole) {
+        writeError_ = error;
+        if (afterWrite_ && done != 0) afterWrite_(done);
         return Result::WriteFailed;
     }
-    written_ += length;
     if (written_ - writebackStarted_ >= kWritebackBytes) {
         // Only a start: the sync that follows the copy checks the outcome.
         ::sync_file_range(fd_, static_cast<off_t>(writebackStarted_), static_cast<off_t>(written_ - writebackStarted_),

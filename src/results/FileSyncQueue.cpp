@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -12,6 +13,8 @@ constexpr std::uint64_t kWriteBackFrom = 1 << 20;
 FileSyncQueue::FileSyncQueue(int destinationFd, std::size_t batchEntries, std::uint64_t batchBytes)
     : fd_(::fcntl(destinationFd, F_DUPFD_CLOEXEC, 0)), batchEntries_(batchEntries < 1 ? 1 : batchEntries),
       batchBytes_(batchBytes) {
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0) device_ = st.st_dev;
     try {
         thread_ = std::thread([this] { work(); });
     } catch (const std::system_error&) {
@@ -45,6 +48,17 @@ void FileSyncQueue::submit(int fd, std::uint64_t ticket, std::uint64_t bytes) {
     // batch, as one request each would cost more than it saves.
     if (bytes >= kWriteBackFrom) ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     int error = 0;
+    // A folder of the destination may be where another file system is
+    // mounted, which the destination's sync does not reach: a file there is
+    // synced with its own file system before it is handed on.
+    struct stat st {};
+    if (!device_ || ::fstat(fd, &st) != 0 || st.st_dev != *device_) {
+        int synced;
+        do
+            synced = ::syncfs(fd);
+        while (synced != 0 && errno == EINTR);
+        if (synced != 0) error = errno;
+    }
     // A close interrupted on Linux has still closed the descriptor.
     if (::close(fd) != 0 && errno != EINTR) error = errno;
     std::unique_lock lock(mutex_);

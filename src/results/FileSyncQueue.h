@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -51,6 +52,8 @@ private:
     int syncDestination();
 
     int fd_ = -1;
+    // The destination's file system; files on any other are synced alone.
+    std::optional<dev_t> device_;
     const std::size_t batchEntries_;
     const std::uint64_t batchBytes_;
     std::mutex mutex_;

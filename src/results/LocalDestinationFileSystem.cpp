@@ -4,8 +4,12 @@
 #include "media/SysfsBlockDevice.h"
 #include "platform/CheckedMath.h"
 
+#include <cerrno>
+#include <charconv>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
@@ -32,6 +36,15 @@ std::string trimmed(std::string s) {
     while (from < s.size() && (s[from] == ' ' || s[from] == '\t'))
         ++from;
     return s.substr(from);
+}
+
+// A number attribute of sysfs; 0 when it is missing or no number.
+std::uint64_t numberIn(const std::optional<std::string>& text) {
+    std::uint64_t value = 0;
+    if (!text) return 0;
+    const std::string t = trimmed(*text);
+    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
+    return error == std::errc() && end == t.data() + t.size() ? value : 0;
 }
 
 std::string resolved(const std::string& path) {
@@ -130,12 +143,48 @@ std::string LocalDestinationFileSystem::wholeDiskOf(const std::string& mm) const
     return disk && !trimmed(*disk).empty() ? trimmed(*disk) : mm;
 }
 
-std::set<std::string> LocalDestinationFileSystem::blockDevicesUnder(const std::string& path) const {
-    std::set<std::string> devices;
+std::optional<LocalDestinationFileSystem::FileRange>
+LocalDestinationFileSystem::loopBackingFile(const std::string& mm, std::string* backingPath) const {
+    auto device = SysfsBlockDevice::open(paths_.sysfsRoot + "/dev/block/" + mm, paths_.sysfsRoot);
+    if (!device) return std::nullopt;
+    // A partition of a loop device has its disk's backing file; sysfs nests
+    // the partition's folder in the disk's.
+    const bool partition = device->isPartition();
+    const std::string disk = partition ? device->parentFolder() : device->folder();
+    // The whole attribute: the kernel writes the path as it is, a newline
+    // in a name included, and ends it with one.
+    std::string path;
+    const int fd = ::open((disk + "/loop/backing_file").c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    char buffer[kMaxBackingPath];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || path.size() + static_cast<std::size_t>(n) > kMaxBackingPath) break;
+        path.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (!path.empty() && path.back() == '\n') path.pop_back();
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (backingPath) *backingPath = path;
+    // The bytes of the file the device reaches: from the loop's offset and
+    // the partition's start, as many as the device holds. What sysfs does
+    // not say counts as the whole file.
+    FileRange range{{st.st_dev, st.st_ino}};
+    const std::uint64_t start = partition ? numberIn(device->attribute("start")) : 0;
+    range.from = platform::saturatingAdd(numberIn(SysfsBlockDevice::readAttribute(disk + "/loop/offset")),
+                                         platform::saturatingMul(start, 512));
+    if (const std::uint64_t bytes = device->sizeInBytes(); bytes != 0)
+        range.to = platform::saturatingAdd(range.from, bytes);
+    return range;
+}
+
+std::vector<std::string> LocalDestinationFileSystem::devicesHolding(const std::string& path) const {
+    std::vector<std::string> devices;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return devices;
-    std::vector<std::string> pending;
-    if (major(st.st_dev) != 0) pending.push_back(majorMinor(st.st_dev));
+    if (major(st.st_dev) != 0) devices.push_back(majorMinor(st.st_dev));
     // Btrfs and the like give their files an anonymous device number; the
     // mount table names the device they were mounted from.
     const std::string where = resolved(path);
@@ -146,12 +195,27 @@ std::set<std::string> LocalDestinationFileSystem::blockDevicesUnder(const std::s
             best = &e;
     if (best && !best->source.empty() && best->source.front() == '/') {
         struct stat src {};
-        if (::stat(best->source.c_str(), &src) == 0 && S_ISBLK(src.st_mode)) pending.push_back(majorMinor(src.st_rdev));
+        if (::stat(best->source.c_str(), &src) == 0 && S_ISBLK(src.st_mode)) devices.push_back(majorMinor(src.st_rdev));
     }
-    while (!pending.empty() && devices.size() < kMaxStackedDevices) {
+    return devices;
+}
+
+LocalDestinationFileSystem::Stack LocalDestinationFileSystem::stackBelow(std::vector<std::string> pending,
+                                                                         bool throughLoops) const {
+    Stack stack;
+    while (!pending.empty() && stack.devices.size() < kMaxStackedDevices) {
         std::string mm = pending.back();
         pending.pop_back();
-        if (!devices.insert(mm).second) continue;
+        if (!stack.devices.insert(mm).second) continue;
+        std::string backingPath;
+        if (const auto backing = loopBackingFile(mm, throughLoops ? &backingPath : nullptr)) {
+            stack.files.push_back(*backing);
+            // What is written to a loop device is written into its file, and
+            // a sparse file takes new blocks of the device that holds it.
+            if (throughLoops)
+                for (std::string& below : devicesHolding(backingPath))
+                    pending.push_back(std::move(below));
+        }
         auto device = SysfsBlockDevice::open(paths_.sysfsRoot + "/dev/block/" + mm, paths_.sysfsRoot);
         if (!device) continue;
         std::error_code ec;
@@ -161,20 +225,38 @@ std::set<std::string> LocalDestinationFileSystem::blockDevicesUnder(const std::s
             if (slave && !slave->devNumber().empty()) pending.push_back(slave->devNumber());
         }
     }
-    return devices;
+    return stack;
 }
 
-bool LocalDestinationFileSystem::isOnDevice(const std::string& path, const std::string& devicePath) const {
-    struct stat dev {};
-    // An image file is read, never written; a destination beside it harms
-    // nothing of it.
-    if (devicePath.empty() || ::stat(devicePath.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) return false;
-    const std::string scanned = majorMinor(dev.st_rdev);
-    const std::string scannedDisk = wholeDiskOf(scanned);
-    for (const std::string& under : blockDevicesUnder(path)) {
-        // The device itself, a partition of the scanned disk, or the disk of
-        // the scanned partition.
-        if (under == scanned || wholeDiskOf(under) == scanned || under == scannedDisk) return true;
+bool LocalDestinationFileSystem::isOnMedium(const std::string& path, const std::string& mediumPath) const {
+    struct stat medium {};
+    if (mediumPath.empty() || ::stat(mediumPath.c_str(), &medium) != 0) return false;
+    // The medium as it is stored: its devices (with those below it) and the
+    // files behind them, an image file being one.
+    Stack scanned;
+    if (S_ISBLK(medium.st_mode))
+        scanned = stackBelow({majorMinor(medium.st_rdev)}, false);
+    else if (S_ISREG(medium.st_mode))
+        scanned.files.push_back(FileRange{{medium.st_dev, medium.st_ino}});
+    else
+        return false;
+    std::set<std::string> scannedDisks;
+    for (const std::string& mm : scanned.devices)
+        scannedDisks.insert(wholeDiskOf(mm));
+
+    // Everything a file written at path goes to. An image file is only read:
+    // a destination beside it harms nothing of it, only one stored in it does.
+    const Stack destination = stackBelow(devicesHolding(path), true);
+    for (const std::string& under : destination.devices) {
+        // The device itself or one below it, a partition of the scanned
+        // disk, or the disk of the scanned partition.
+        if (scanned.devices.count(under) || scanned.devices.count(wholeDiskOf(under)) || scannedDisks.count(under))
+            return true;
     }
+    // Loop devices over the same bytes of one file, whichever partition of
+    // them is mounted and whichever is scanned.
+    for (const FileRange& written : destination.files)
+        for (const FileRange& read : scanned.files)
+            if (written.file == read.file && written.from < read.to && read.from < written.to) return true;
     return false;
 }

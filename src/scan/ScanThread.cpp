@@ -444,6 +444,10 @@ void ScanThread::startMakingTree(const Array& arguments) {
     const bool search = intAt(arguments, 1) != 0;
     searchAsked_ = search;
     if (search) search_->sigArray = arguments.size() > 2 ? arguments[2].arrayValue() : Array{};
+    // The first blocks of the files found serve only the search that may
+    // follow the walk (it passes over them), and go with the helper indexes
+    // at the end: without a search nothing would read them.
+    if (!search) v.btreeFirstFileBlock.reset();
 
     // A content no row takes has no file-system step; one the deleted-file
     // scan takes (exFAT) is carved with that row's driver.

@@ -19,6 +19,18 @@ constexpr std::uint32_t kIEND = 0x49454E44;
 // An SGI image's header; its unused bytes after the colour-map field are zero.
 constexpr std::size_t kSgiHeaderBytes = 512;
 constexpr std::size_t kSgiUnusedFrom = 108;
+// An icon or cursor file: a 6-byte directory head (reserved 0, type 1 for
+// an icon or 2 for a cursor, entry count), then a 16-byte entry an image.
+constexpr std::size_t kIconHeadBytes = 6;
+constexpr std::size_t kIconEntryBytes = 16;
+// An icon's image is a PNG file or a device-independent bitmap with the
+// 40-byte info header.
+constexpr std::uint64_t kPngSignature = 0x89504E470D0A1A0A;
+constexpr std::uint32_t kBitmapInfoHeaderBytes = 40;
+
+bool isBitCount(std::uint32_t bits) {
+    return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
 
 } // namespace
 
@@ -246,6 +258,39 @@ bool ImageRecognisers::checkSGIFileAtBlock(std::uint64_t block, Sig& sig) {
         const platform::ByteView length = lengths.at(kSgiHeaderBytes + 4 * (rows + row), 4);
         if (length.empty()) break;
         end = std::max(end, offset + length.be32(0));
+    }
+    medium.acceptJumpable(sig, end);
+    return true;
+}
+
+bool ImageRecognisers::checkICOFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    BoundedCursor directory = medium.cursor(1);
+    BoundedCursor images = medium.cursor(1);
+    const platform::ByteView head = directory.at(0, kIconHeadBytes);
+    const std::uint16_t type = head.le16(2), count = head.le16(4);
+    if (head.empty() || head.le16(0) != 0 || (type != 1 && type != 2) || count == 0) return false;
+    const std::uint64_t imagesFrom = kIconHeadBytes + std::uint64_t{count} * kIconEntryBytes;
+    std::uint64_t end = imagesFrom;
+    for (std::uint16_t i = 0; i < count; ++i) {
+        const platform::ByteView entry =
+            directory.at(kIconHeadBytes + std::uint64_t{i} * kIconEntryBytes, kIconEntryBytes);
+        if (entry.empty() || entry.u8(3) != 0) return false;
+        // 0 stands for 256 pixels.
+        const std::uint32_t width = entry.u8(0) != 0 ? entry.u8(0) : 256, height = entry.u8(1) != 0 ? entry.u8(1) : 256;
+        // An icon's colour planes and bits a pixel (0 where the image says), a
+        // cursor's hotspot inside the image.
+        if (type == 1 && (entry.le16(4) > 1 || (entry.le16(6) != 0 && !isBitCount(entry.le16(6))))) return false;
+        if (type == 2 && (entry.le16(4) >= width || entry.le16(6) >= height)) return false;
+        const std::uint32_t bytes = entry.le32(8), offset = entry.le32(12);
+        if (offset < imagesFrom || !images.readable(offset, bytes)) return false;
+        const platform::ByteView image = images.at(offset, std::min<std::uint32_t>(bytes, kBitmapInfoHeaderBytes));
+        const bool png = image.size() >= 8 && image.be64(0) == kPngSignature;
+        const bool bitmap = image.size() == kBitmapInfoHeaderBytes && image.le32(0) == kBitmapInfoHeaderBytes &&
+                            image.le32(4) == width && (image.le32(8) == height || image.le32(8) == 2 * height) &&
+                            image.le16(12) == 1 && isBitCount(image.le16(14));
+        if (!png && !bitmap) return false;
+        end = std::max(end, std::uint64_t{offset} + bytes);
     }
     medium.acceptJumpable(sig, end);
     return true;

@@ -155,7 +155,14 @@ bool setPathBelow(NewDir* node, const NewDir* folder) {
         refuse("path", length);
         return false;
     }
-    node->texts.setPathBelow(folder->texts.path(), name);
+    // Every child of a folder has the same path: a child appended just
+    // before (or the node itself, appended already) lends it its own.
+    const NodePath* sibling = nullptr;
+    const NodeList& children = folder->childList;
+    const std::size_t n = children.size();
+    for (std::size_t back = 1; back <= std::min<std::size_t>(n, 2) && !sibling; ++back)
+        if (const NewDir* c = children[n - back]; c && c != node) sibling = &c->texts.path();
+    node->texts.setPathBelow(folder->texts.path(), name, sibling);
     node->pathLength = static_cast<std::uint16_t>(length);
     return true;
 }

@@ -43,6 +43,19 @@ void NodePath::assignBelow(const NodePath& folderPath, std::u16string_view folde
     part_ = made;
 }
 
+bool NodePath::isBelow(const NodePath& folderPath, std::u16string_view folderName) const noexcept {
+    const Part* p = part_;
+    return p && p->before == folderPath.part_ && p->units == 1 + folderName.size() && p->text()[0] == u'/' &&
+           std::u16string_view(p->text() + 1, folderName.size()) == folderName;
+}
+
+void NodePath::share(const NodePath& other) noexcept {
+    Part* shared = other.part_;
+    if (shared) ++shared->refs;
+    clear();
+    part_ = shared;
+}
+
 void NodePath::clear() noexcept {
     // Along the chain without recursion: it is as long as the folders are deep.
     for (Part* p = std::exchange(part_, nullptr); p && --p->refs == 0;) {

@@ -43,6 +43,11 @@ public:
     static std::size_t lengthBelow(const NodePath& folderPath, std::u16string_view folderName) {
         return folderPath.size() + 1 + folderName.size();
     }
+    // Whether this path is the one assignBelow(folderPath, folderName) makes,
+    // to be shared rather than made again.
+    bool isBelow(const NodePath& folderPath, std::u16string_view folderName) const noexcept;
+    // The same text as `other`, sharing its parts (which never change).
+    void share(const NodePath& other) noexcept;
     void clear() noexcept;
 
     std::size_t size() const noexcept;

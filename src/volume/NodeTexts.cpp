@@ -77,9 +77,12 @@ void NodeTexts::setPath(std::u16string_view path) {
     *pathSlot() = std::move(made);
 }
 
-void NodeTexts::setPathBelow(const NodePath& folderPath, std::u16string_view folderName) {
+void NodeTexts::setPathBelow(const NodePath& folderPath, std::u16string_view folderName, const NodePath* sibling) {
     NodePath made;
-    made.assignBelow(folderPath, folderName);
+    if (sibling && sibling->isBelow(folderPath, folderName))
+        made.share(*sibling);
+    else
+        made.assignBelow(folderPath, folderName);
     if (!pathSlot()) rebuild(name(), extension(), true);
     *pathSlot() = std::move(made);
 }

@@ -37,8 +37,9 @@ public:
     void setName(std::u16string_view name);
     void setExtension(std::u16string_view extension);
     void setPath(std::u16string_view path);
-    // folderPath + "/" + folderName (NodePath::assignBelow).
-    void setPathBelow(const NodePath& folderPath, std::u16string_view folderName);
+    // folderPath + "/" + folderName (NodePath::assignBelow); shared with
+    // `sibling` (say another child of that folder) when that is its path.
+    void setPathBelow(const NodePath& folderPath, std::u16string_view folderName, const NodePath* sibling = nullptr);
 
 private:
     struct Head {

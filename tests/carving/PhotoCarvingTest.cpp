@@ -297,6 +297,57 @@ TEST_F(PhotoCarvingTest, FatFreeSpaceCarvesDeletedPhotosAndSkipsClustersInUse) {
     EXPECT_EQ(jpegs->childrenArrayCount(), 1u);
 }
 
+// A partition longer than its FAT file system: what follows the FAT's last
+// cluster is no free space of it, for the carving (1) and the plain search (0).
+TEST_F(PhotoCarvingTest, FatFreeSpaceEndsAtTheLastClusterOfTheFat) {
+    const fs::path image = testsupport::copyToTemp(media_ / "fat.img");
+    std::ofstream(image, std::ios::app | std::ios::binary)
+        << testsupport::readText(media_ / "gone.jpg") << std::string(64 * 512, '\0');
+    for (const int method : {1, 0}) {
+        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, "FAT16"));
+        v->setRawSearchStart(0, 100);
+        ScanThread(v).scanForDeletedFiles(Array{1, 1, marked({"jpg"}), method});
+        std::set<std::uint64_t> starts;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (!node->isFolder() && node->foundBySignature == 1) starts.insert(deviceSector(*v, *node));
+        EXPECT_EQ(starts, (std::set<std::uint64_t>{sectorOf("fat.img", "gone.jpg")})) << method;
+    }
+}
+
+// A 64 MB stick formatted by mkfs.exfat and filled through exfat-fuse with
+// photos, a short MP4 and one icon made by ImageMagick. With the "Images"
+// category ticked, the plain search (0) and the carving (1) find that icon,
+// measured, and no icon out of the exFAT tables or the video's data.
+TEST_F(PhotoCarvingTest, ImagesTickedOnAnExfatStickListOnlyItsRealIcon) {
+    const fs::path dir = testsupport::makeTempDir("stick");
+    const auto made = testsupport::runCommand(
+        "cd " + testsupport::shellQuote(dir.string()) +
+        " && truncate -s 64M stick.img && mkfs.exfat stick.img >/dev/null || exit 1; "
+        "loop=$(losetup -f --show stick.img) || { echo none; exit; }; mkdir mnt && mount.exfat-fuse $loop mnt && "
+        "for i in 1 2 3; do convert -seed $i -size 640x480 plasma: mnt/photo$i.jpg; done && ffmpeg -v error -f lavfi "
+        "-i testsrc=size=320x240:duration=4 -f lavfi -i sine=duration=4 -c:v mpeg4 -c:a aac mnt/clip.mp4 && "
+        "convert -size 48x48 plasma: mnt/icon.ico && cp mnt/icon.ico .; s=$?; umount mnt; losetup -d $loop; exit $s");
+    ASSERT_TRUE(made) << "the stick could not be made and filled";
+    if (*made == "none\n") GTEST_SKIP() << "cannot attach a loop device here";
+    const std::string icon = testsupport::readText(dir / "icon.ico");
+    const std::uint64_t iconAt = testsupport::readText(dir / "stick.img").find(icon) / 512;
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+    for (const int method : {0, 1}) {
+        Array images;
+        for (const auto& category : FileTypeTable::buildList(rows, method == 1 ? FileTypeTable::PR : FileTypeTable::FR))
+            if (category->category == "Images")
+                images.insert(images.end(), category->children().begin(), category->children().end());
+        auto v = keep(testsupport::volumeOver(dir / "stick.img", 0, 0, 512, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"));
+        v->setRawSearchStart(0, 100);
+        ScanThread(v).scanForDeletedFiles(Array{1, 1, images, method});
+        std::set<std::pair<std::uint64_t, std::uint64_t>> icons;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (path.ends_with(".ico") || path.ends_with(".cur"))
+                icons.emplace(deviceSector(*v, *node), node->fileSize);
+        EXPECT_EQ(icons, (std::set<std::pair<std::uint64_t, std::uint64_t>>{{iconAt, icon.size()}})) << method;
+    }
+}
+
 TEST_F(PhotoCarvingTest, HfsFreeSpaceCarvesOnlyFilesWhoseBlocksAreFree) {
     std::uint64_t start = 0;
     std::ifstream(media_ / "hfs.start") >> start;

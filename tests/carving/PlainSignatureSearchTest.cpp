@@ -121,6 +121,87 @@ TEST_F(PlainSignatureSearchTest, PictureAnRtfDocumentNamesGoesIntoItsPackage) {
     EXPECT_EQ(testsupport::nodeAt(v->dirRoot, "png files")->childrenArrayCount(), 1u);
 }
 
+// A layout document's page database: pages of 4096 bytes, the first two its
+// master pages (database GUID, file type, object byte order, sequence number
+// and page count), the objects of a document after the pages.
+std::vector<std::uint8_t> layoutDatabase(const std::string& type, std::uint8_t byteOrder, std::uint32_t pages0,
+                                         std::uint32_t sequence0, std::uint32_t pages1, std::uint32_t sequence1,
+                                         std::uint32_t pagesWritten) {
+    std::vector<std::uint8_t> bytes(std::size_t{pagesWritten} * 4096);
+    for (const std::size_t page : {0, 4096}) {
+        testsupport::putBE(bytes, page, 0x0606EDF5D81D46E5, 8);
+        testsupport::putBE(bytes, page + 8, 0xBD31EFE7FE74B71D, 8);
+        std::copy(type.begin(), type.end(), bytes.begin() + static_cast<std::ptrdiff_t>(page) + 16);
+        bytes[page + 24] = byteOrder;
+        testsupport::putLE(bytes, page + 264, page ? sequence1 : sequence0, 4);
+        testsupport::putLE(bytes, page + 280, page ? pages1 : pages0, 4);
+    }
+    return bytes;
+}
+
+// An object of the stream after the pages: two GUID halves, the length at
+// byte 32 in the database's byte order (2: big-endian), its bytes.
+void appendObject(std::vector<std::uint8_t>& bytes, std::uint64_t head, std::uint64_t tail, std::uint32_t length,
+                  std::uint8_t byteOrder) {
+    std::vector<std::uint8_t> object(36 + length, 0x5A);
+    testsupport::putBE(object, 0, head, 8);
+    testsupport::putBE(object, 8, tail, 8);
+    (byteOrder == 2 ? testsupport::putBE : testsupport::putLE)(object, 32, length, 4);
+    bytes.insert(bytes.end(), object.begin(), object.end());
+}
+
+// The search finds each database at its sector, sized by its newer master
+// page and the objects that follow its pages; a book goes to "indb files",
+// and a database whose object stream holds a header of no known kind is
+// not taken.
+TEST_F(PlainSignatureSearchTest, LayoutDocumentsAndBooksAreFoundSizedByTheirPagesAndObjects) {
+    constexpr std::uint64_t headHalf = 0xDE39397951884B6C, otherHead = 0xFDCEDB70F7864B4F;
+    constexpr std::uint64_t tailHalf = 0x8E63EEF8AEE0DD38, otherTail = 0xA4D3C728B3417106;
+    std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> placed;
+    for (const std::uint8_t order : {1, 2}) { // 3 pages, then objects of 5036 and 136 bytes
+        auto document = layoutDatabase("DOCUMENT", order, 3, 7, 3, 7, 3);
+        appendObject(document, headHalf, otherTail, 5000, order);
+        appendObject(document, otherHead, tailHalf, 100, order);
+        placed.emplace_back(order == 1 ? 16 : 100, document);
+    }
+    placed.emplace_back(200, layoutDatabase("BOOKBOOK", 1, 5, 2, 5, 2, 5));
+    placed.emplace_back(300, layoutDatabase("DOCUMENT", 1, 10, 5, 12, 4, 12)); // the newer copy counts 10
+    placed.emplace_back(500, layoutDatabase("DOCUMENT", 1, 10, 4, 12, 4, 12)); // equally new: the longer
+    auto unknown = layoutDatabase("DOCUMENT", 1, 2, 1, 2, 1, 2);
+    appendObject(unknown, headHalf, headHalf, 100, 1);
+    placed.emplace_back(700, unknown);
+
+    const auto image = testsupport::zeroImage(800 * 512);
+    for (const auto& [sector, bytes] : placed) {
+        testsupport::writeAt(image, sector * 512, bytes);
+        // What Debian's file(1) takes for a layout document begins so.
+        if (!testsupport::haveTool("file")) continue;
+        const fs::path alone = testsupport::makeTempDir("layout") / "database";
+        testsupport::writeText(alone, std::string(bytes.begin(), bytes.end()));
+        const std::string kind = testsupport::runCommand("file -b " + testsupport::shellQuoted(alone)).value_or("");
+        EXPECT_TRUE(kind.starts_with("Adobe InDesign")) << sector << ": " << kind;
+    }
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked({"indd"}), 0});
+    expectTreeCompleteLast();
+
+    const auto expectFile = [&](const std::string& path, std::uint64_t sector, std::uint64_t size) {
+        SCOPED_TRACE(path);
+        const NewDir* file = testsupport::nodeAt(v->dirRoot, path);
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(file->extents[0].startBlock, sector);
+        EXPECT_EQ(file->fileSize, size);
+    };
+    expectFile("indd files/File1.indd", 16, 20480); // 3 pages + 5172 bytes of objects
+    expectFile("indd files/File2.indd", 100, 20480);
+    expectFile("indb files/File1.indb", 200, 20480);
+    expectFile("indd files/File3.indd", 300, 10 * 4096);
+    expectFile("indd files/File4.indd", 500, 12 * 4096);
+    EXPECT_EQ(v->fileCount, 5u); // the database with an unknown object header is not among them
+    if (!testsupport::haveTool("file")) GTEST_SKIP() << "file is missing (./dev.sh installs it)";
+}
+
 // The search appends to the snapshot the record of each node it adds, a
 // folder's before its file's (the resume reader links them in file order),
 // and keeps its position in the Info file.

@@ -532,3 +532,20 @@ TEST_F(HFSPlusDeletedScan, AnUnreadableJournalSectorHidesOnlyItself) {
     expectRecovered(*v, "Docs/gone.bin", data, kComplete);
     EXPECT_GT(disk.failedReads(), 0u);
 }
+
+// scan-image runs the deleted-file scan as the window does, on a volume of the drive list (or, at a start sector, on
+// a volume of the disk with the same live-file index): the journal's copies of live files are not listed.
+TEST_F(HFSPlusDeletedScan, ScanImageListsExactlyTheDeletedFilesOfAJournaledVolume) {
+    for (const std::uint64_t start : {0, 40}) {
+        Builder b(journaled({.diskOffset = start * 512, .diskSize = (8u << 20) + 80 * 512}));
+        b.addJournalCopyOf(b.addFolder(kRoot, "Docs"));
+        for (int i = 0; i < 3; ++i)
+            b.addJournalCopyOf(b.addFile(kDocs, "live" + std::to_string(i), pattern(3000 + i, 30 + i)));
+        b.addDeletedFileInJournal(kDocs, "gone.bin", pattern(5000, 34));
+        const fs::path image = b.writeTo(makeTempDir("deleted-tool") / "disk.img");
+        const auto files =
+            runCommand(std::string(DRENTIC_SCAN_IMAGE) + " tree " + shellQuote(image.string()) +
+                       " --mode deleted --start " + std::to_string(start) + " | grep -P '\\tf\\t' | cut -f1");
+        EXPECT_EQ(files.value_or(""), "Root/Docs/gone.bin\n") << start;
+    }
+}

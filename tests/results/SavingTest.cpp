@@ -69,8 +69,8 @@ struct FakeDestination : DestinationFileSystem {
     mutable std::vector<std::string> devicesAsked;
     std::optional<std::uint64_t> freeBytes(const std::string&) const override { return free; }
     std::optional<Info> info(const std::string&) const override { return answer; }
-    bool isOnDevice(const std::string&, const std::string& devicePath) const override {
-        devicesAsked.push_back(devicePath);
+    bool isOnMedium(const std::string&, const std::string& mediumPath) const override {
+        devicesAsked.push_back(mediumPath);
         return onDevice;
     }
 };
@@ -111,6 +111,24 @@ struct TreeBuilder {
         for (auto [start, count] : extents)
             n->extents.push_back({start, count});
         return attach(parent, n);
+    }
+};
+
+// A loop device over an image while it lives, with the image's file system
+// mounted at `at` when one is given; an empty device when there is none.
+struct LoopDevice {
+    std::string device;
+    fs::path mounted;
+    LoopDevice(const fs::path& image, const fs::path& at = {}) {
+        device = testsupport::runCommand("losetup -f --show " + testsupport::shellQuote(image.string())).value_or("");
+        device = device.substr(0, device.find('\n'));
+        if (!at.empty() && fs::create_directories(at) &&
+            testsupport::runCommand("mount " + device + " " + testsupport::shellQuote(at.string())))
+            mounted = at;
+    }
+    ~LoopDevice() {
+        if (!mounted.empty()) testsupport::runCommand("umount " + testsupport::shellQuote(mounted.string()));
+        if (!device.empty()) testsupport::runCommand("losetup -d " + device);
     }
 };
 
@@ -256,7 +274,7 @@ TEST(SaveDestination, AFolderOnTheScannedDeviceItselfIsRecognised) {
     fs::path dir = testsupport::makeTempDir("save-device");
     // An image file is only read: a destination beside it harms nothing.
     std::ofstream(dir / "disk.img") << "x";
-    EXPECT_FALSE(local.isOnDevice(dir.string(), (dir / "disk.img").string()));
+    EXPECT_FALSE(local.isOnMedium(dir.string(), (dir / "disk.img").string()));
     // The block device the temporary folder lives on, when this system has
     // one with a node in /dev.
     const dev_t dev = deviceOf(dir);
@@ -267,35 +285,42 @@ TEST(SaveDestination, AFolderOnTheScannedDeviceItselfIsRecognised) {
     struct stat node {};
     if (name.empty() || ::stat(("/dev/" + name).c_str(), &node) != 0 || !S_ISBLK(node.st_mode) || node.st_rdev != dev)
         GTEST_SKIP() << "the temporary folder is not on a block device with a node";
-    EXPECT_TRUE(local.isOnDevice(dir.string(), "/dev/" + name));
+    EXPECT_TRUE(local.isOnMedium(dir.string(), "/dev/" + name));
 }
 
-TEST(SaveDestination, APartitionOfTheScannedDiskIsOnItAndItsSiblingIsNot) {
+TEST(SaveDestination, APartitionOfTheScannedDiskOrOfALoopDeviceOverTheScannedFileIsOnItAndItsSiblingIsNot) {
     // sysfs as the kernel lays it out: the destination's device is partition
-    // 1 of a disk that also has partition 2; device nodes of the disk and of
-    // partition 2 stand for what the user scans.
+    // 1 of a loop device over disk.img that also has partition 2, and another
+    // loop device reaches the same file. Device nodes of the loop device, of
+    // partition 2 and of the other loop device stand for what the user scans.
     fs::path dir = testsupport::makeTempDir("save-sysfs");
     const dev_t own = deviceOf(dir);
     if (major(own) == 0) GTEST_SKIP() << "the temporary folder has no block device";
-    const dev_t disk = makedev(major(own), minor(own) + 1000), sibling = makedev(major(own), minor(own) + 1001);
-    const fs::path sys = dir / "sys", diskFolder = sys / "devices" / "virtual" / "block" / "fakedisk";
-    fs::create_directories(sys / "dev" / "block");
-    for (auto [folder, dev, partition] :
-         {std::tuple{"", disk, ""}, {"fakedisk1", own, "1"}, {"fakedisk2", sibling, "2"}}) {
-        testsupport::writeText(diskFolder / folder / "dev", majorMinor(dev) + "\n");
-        if (*partition) testsupport::writeText(diskFolder / folder / "partition", partition + std::string("\n"));
-        fs::create_directory_symlink(diskFolder / folder, sys / "dev" / "block" / majorMinor(dev));
+    const dev_t disk = makedev(major(own), minor(own) + 1000), sibling = makedev(major(own), minor(own) + 1001),
+                twin = makedev(major(own), minor(own) + 1002);
+    const fs::path sys = dir / "sys", block = sys / "devices" / "virtual" / "block", image = dir / "disk.img";
+    testsupport::writeText(image, "image");
+    testsupport::writeText(dir / "other.img", "other");
+    for (auto [folder, dev, attributes] :
+         {std::tuple{"a", disk, Strings{"loop/backing_file", image.string(), "size", "8192"}},
+          {"a/b", own, Strings{"partition", "1", "start", "2048", "size", "2048"}},
+          {"a/c", sibling, Strings{"partition", "2", "start", "4096", "size", "2048"}},
+          {"d", twin, Strings{"loop/backing_file", image.string(), "loop/offset", "1048576"}}}) {
+        testsupport::writeText(block / folder / "dev", majorMinor(dev) + "\n");
+        for (std::size_t i = 0; i < attributes.size(); i += 2)
+            testsupport::writeText(block / folder / attributes[i], attributes[i + 1] + "\n");
+        fs::create_directories(sys / "dev" / "block");
+        fs::create_directory_symlink(block / folder, sys / "dev" / "block" / majorMinor(dev));
     }
-    const fs::path diskNode = dir / "disk", siblingNode = dir / "part2";
-    if (::mknod(diskNode.c_str(), S_IFBLK | 0600, disk) != 0 ||
-        ::mknod(siblingNode.c_str(), S_IFBLK | 0600, sibling) != 0)
-        GTEST_SKIP() << "device nodes cannot be made here";
+    for (auto [name, dev] : {std::pair{"disk", disk}, {"part2", sibling}, {"twin", twin}})
+        if (::mknod((dir / name).c_str(), S_IFBLK | 0600, dev) != 0) GTEST_SKIP() << "device nodes cannot be made here";
     SystemPaths paths;
     paths.sysfsRoot = sys.string();
     paths.mountInfo = (dir / "no-mountinfo").string();
     LocalDestinationFileSystem local(paths);
-    EXPECT_TRUE(local.isOnDevice(dir.string(), diskNode.string()));
-    EXPECT_FALSE(local.isOnDevice(dir.string(), siblingNode.string()));
+    for (auto [medium, on] :
+         {std::pair{"disk", true}, {"part2", false}, {"disk.img", true}, {"twin", true}, {"other.img", false}})
+        EXPECT_EQ(local.isOnMedium(dir.string(), (dir / medium).string()), on) << medium;
 }
 
 // ============================================================ checks ====
@@ -767,6 +792,63 @@ TEST_F(Saving, AWriteThatFailsIsCountedAndTheSaveGoesOn) {
     EXPECT_TRUE(logged("Could not write Root/too-big"));
 }
 
+// A file system that takes every write and loses the data on its way to the
+// device: an ext4 without a journal on a loop device over a file in a tmpfs
+// too small to hold it. Mounted at `at`; unmounted and detached when it goes.
+class LosingFileSystem {
+public:
+    explicit LosingFileSystem(const fs::path& at) : dir_(testsupport::makeTempDir("losing")) {
+        const std::string tmp = testsupport::shellQuote((dir_ / "tmp").string());
+        const std::string backing = testsupport::shellQuote((dir_ / "tmp" / "backing").string());
+        fs::create_directories(dir_ / "tmp");
+        fs::create_directories(at);
+        if (!testsupport::runCommand("mount -t tmpfs -o size=6m tmpfs " + tmp + " 2>/dev/null")) return;
+        tmpfs_ = true;
+        const auto loop =
+            testsupport::runCommand("truncate -s 64M " + backing + " && mkfs.ext4 -q -F -O ^has_journal " + backing +
+                                    " && losetup -f --show " + backing + " 2>/dev/null");
+        if (!loop || loop->empty()) return;
+        loop_ = loop->substr(0, loop->find('\n'));
+        if (testsupport::runCommand("mount " + loop_ + " " + testsupport::shellQuote(at.string()) + " 2>/dev/null"))
+            mounted_ = at;
+    }
+    ~LosingFileSystem() {
+        if (!mounted_.empty()) testsupport::runCommand("umount " + testsupport::shellQuote(mounted_.string()));
+        if (!loop_.empty()) testsupport::runCommand("losetup -d " + loop_);
+        if (tmpfs_) testsupport::runCommand("umount " + testsupport::shellQuote((dir_ / "tmp").string()));
+    }
+    LosingFileSystem(const LosingFileSystem&) = delete;
+    LosingFileSystem& operator=(const LosingFileSystem&) = delete;
+    bool ready() const { return !mounted_.empty(); }
+
+private:
+    fs::path dir_, mounted_;
+    std::string loop_;
+    bool tmpfs_ = false;
+};
+
+TEST_F(Saving, WritesTheDeviceLosesAfterTheyWereTakenAreNoSavedFilesWhereverThatFileSystemIsMounted) {
+    // Three files of 4 MiB, 12 MiB in all for a device that keeps under 6.
+    for (std::uint32_t i = 0; i < 3; ++i)
+        tree.file(tree.root, u"part" + newdir::utf16(std::to_string(i)), 4u << 20, {{1 + i * 1024, 1024}});
+    // The destination itself on that file system, and a destination of
+    // which only the folder "Root", there from before, is.
+    for (const bool nested : {false, true}) {
+        if (!testsupport::haveTool("mkfs.ext4") || !testsupport::haveTool("losetup"))
+            GTEST_SKIP() << "mkfs.ext4 or losetup is missing";
+        const fs::path chosen = outer / (nested ? "nested" : "whole");
+        fs::create_directories(chosen);
+        LosingFileSystem losing(nested ? chosen / "Root" : chosen);
+        if (!losing.ready()) GTEST_SKIP() << "no loop device could be attached and mounted";
+        auto s = saver(medium(8 + 3 * 8192), tree.root);
+        s->saveFilesAndFolders(Dict{{"path", chosen.string()}});
+        EXPECT_NE(s->ending(), DataSaving::Ending::Completed) << nested;
+        EXPECT_EQ(s->savedFiles() + s->savingErrors(), 3u) << nested;
+        EXPECT_GE(s->savingErrors(), 2u) << nested;
+        EXPECT_TRUE(logged("Could not sync Root/part")) << nested;
+    }
+}
+
 TEST_F(Saving, ADeepChainOfFoldersIsSavedWithoutRecursionOrRunningOutOfDescriptors) {
     const int depth = 300;
     std::vector<NewDir*> chain{tree.root};
@@ -829,4 +911,54 @@ TEST_F(Saving, ASaveOfNothingButFoldersIsNoCompletedSave) {
     EXPECT_EQ(lastAlertTitle(), "Nothing Saved");
     EXPECT_EQ(lastAlertMessage(),
               "No marked file holds any data; only the marked folders were made at: " + destination.string());
+}
+
+// ======================================================= loop devices ====
+
+// What a desktop offers after `losetup` of an image it has also mounted: the
+// image and a second loop device over it are one medium with the mounted
+// volume, and nothing is written there; an unrelated loop device's volume
+// takes the save.
+TEST_F(Saving, AVolumeOnALoopDeviceOverTheScannedImageOrItsFileIsRefusedAndAnotherIsNot) {
+    const fs::path scanned = testsupport::patternImage(32768), unrelated = testsupport::patternImage(32768);
+    for (const fs::path& image : {scanned, unrelated})
+        ASSERT_TRUE(testsupport::runCommand("mkfs.ext4 -q " + testsupport::shellQuote(image.string())));
+    LoopDevice mounted(scanned, outer / "mounted"), twin(scanned), elsewhere(unrelated, outer / "elsewhere");
+    if (twin.device.empty()) GTEST_SKIP() << "cannot attach a loop device here";
+    ASSERT_FALSE(mounted.mounted.empty() || elsewhere.mounted.empty()) << "cannot mount ext4 on a loop device";
+    tree.file(tree.root, u"a.bin", 5000, {{300, 2}});
+    const auto before = entriesBelow(mounted.mounted);
+    for (auto [medium, to, title] : {std::tuple{scanned.string(), mounted.mounted, "! Can not save"},
+                                     {twin.device, mounted.mounted, "! Can not save"},
+                                     {scanned.string(), elsewhere.mounted, "Saving Completed"}}) {
+        auto s = DataSaving::create(volumeOver(medium, 0, 32768), tree.root, {});
+        s->setPanelSettleDelay(std::chrono::milliseconds(0));
+        if (s->destinationPanelDidEnd(1, to.string())) s->waitUntilFinished(std::chrono::seconds(60));
+        EXPECT_EQ(lastAlertTitle(), title) << medium;
+    }
+    EXPECT_NE(controller.alerts()[0].message.find("drive or volume being recovered"), std::string::npos);
+    EXPECT_EQ(entriesBelow(mounted.mounted), before);
+    EXPECT_EQ(testsupport::readBytes(elsewhere.mounted / "Root" / "a.bin"),
+              testsupport::readBytesAt(scanned, 2400 * 512, 5000));
+}
+
+// A destination that fills up: the file that did not fit keeps what did,
+// the log says how much that is, and the save stops there without a word of
+// completion.
+TEST_F(Saving, ADestinationThatFillsUpKeepsThePartThatFitSaysHowMuchAndStops) {
+    const std::string small = testsupport::shellQuote(destination.string());
+    if (!testsupport::runCommand("mount -t tmpfs -o size=64k tmpfs " + small)) GTEST_SKIP() << "cannot mount a tmpfs";
+    tree.file(tree.root, u"fits", 20000, {{8, 5}});
+    tree.file(tree.root, u"too-big", 100000, {{40, 25}});
+    tree.file(tree.root, u"never", 3000, {{100, 1}});
+    auto s = saveTree();
+    const std::string fits = saved("fits"), part = saved("too-big");
+    const bool neverMade = !fs::exists(destination / "Root" / "never");
+    testsupport::runCommand("umount " + small);
+    EXPECT_EQ(fits, patternBytes(64 * 512, 20000));
+    EXPECT_TRUE(!part.empty() && part == patternBytes(320 * 512, part.size()) && neverMade) << part.size();
+    EXPECT_TRUE(logged("it holds the first " + std::to_string(part.size()) + " of its 100000 bytes"));
+    EXPECT_EQ(std::tuple(s->ending(), lastAlertTitle()),
+              std::tuple(DataSaving::Ending::DestinationFull, std::string("! Not enough free disk space")));
+    EXPECT_NE(lastAlertMessage().find("2 of the marked files and folders could not be saved"), std::string::npos);
 }

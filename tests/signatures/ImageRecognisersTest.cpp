@@ -9,6 +9,10 @@ using ImageRecognisersTest = RecogniserFixture;
 
 namespace {
 const auto be = [](std::uint32_t v, int width = 4) { return asString(be32(v)).substr(4 - width); };
+const auto le = [](std::uint32_t v, int width = 4) {
+    const std::string b = be(v);
+    return std::string(b.rbegin(), b.rend()).substr(0, width);
+};
 // A PNG signature and the IHDR chunk of a 16 x 16 image: 33 bytes.
 std::string pngHead(char depth = 8, char interlace = 0) {
     return "\x89PNG\r\n\x1A\n"s + be(13) + "IHDR" + be(16) + be(16) + depth + "\x02\0\0"s + interlace + be(0);
@@ -25,10 +29,16 @@ TEST_F(ImageRecognisersTest, ToolSamplesAreMeasuredToTheirRealEnd) {
                              "+noise Random \"$OUT.b.gif\" && gifsicle --delay 10 \"$OUT\".?.gif -o \"$OUT\"";
     const std::string icns = "convert -size 128x128 plasma: \"$OUT.png\" && png2icns \"$OUT\" \"$OUT.png\"";
     const std::tuple<std::string, std::uint32_t, std::string> samples[] = {
-        {convert("plasma:", "jpg"), 3, "jpg"},  {convert("xc: +noise Random", "png"), 6, "png"},
-        {convert("plasma:", "gif"), 4, "gif"},  {toolSample(gifs, "gif"), 4, "gif"},
-        {convert("plasma:", "bmp"), 2, "bmp"},  {toolSample(icns, "icns"), 20, "icns"},
-        {convert("plasma:", "sgi"), 48, "sgi"}, {convert("plasma: -compress none", "sgi"), 48, "sgi"}};
+        {convert("plasma:", "jpg"), 3, "jpg"},
+        {convert("xc: +noise Random", "png"), 6, "png"},
+        {convert("plasma:", "gif"), 4, "gif"},
+        {toolSample(gifs, "gif"), 4, "gif"},
+        {convert("plasma:", "bmp"), 2, "bmp"},
+        {toolSample(icns, "icns"), 20, "icns"},
+        {convert("plasma:", "sgi"), 48, "sgi"},
+        {convert("plasma: -compress none", "sgi"), 48, "sgi"},
+        {toolSample("convert -size 48x48 plasma: \"$OUT\"", "ico"), 54, "ico"},
+        {toolSample("convert -size 256x256 plasma: -define icon:auto-resize=256,48,16 \"$OUT\"", "ico"), 54, "ico"}};
     for (const auto& [bytes, type, ext] : samples) { // in 4096-byte sectors
         Sig sig = sigOf(type, ext);
         const bool jumped = type != 2 && type != 20;
@@ -48,6 +58,14 @@ TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {
     const std::string sgi = "\x01\xDA\0\1\0\2\0\x08\0\x08\0\1"s + std::string(500, '\0');
     EXPECT_EQ(recogniseBytes(sgi, sigOf(48)).foundSize, 512u + 64);
     EXPECT_FALSE(recogniseBytes(sgi.substr(0, 300) + 'x' + sgi.substr(301), sigOf(48)).accepted);
+    // An icon's directory and the heads of its images: a cursor's hotspot lies inside its 32 x 32 bitmap (the image
+    // and mask 296 bytes).
+    const auto cursor = [](int x) {
+        return "\0\0\2\0\1\0\x20\x20\0\0"s + le(x, 2) + le(7, 2) + le(296) + le(22) + le(40) + le(32) + le(64) +
+               le(1, 2) + le(1, 2) + std::string(280, '\x55');
+    };
+    EXPECT_EQ(recogniseBytes(cursor(31), sigOf(54)), (Verdict{true, 318, 0, true, ""}));
+    EXPECT_FALSE(recogniseBytes(cursor(32), sigOf(54)).accepted);
     EXPECT_FALSE(recogniseBytes("\xFF\xD8\xFF\x00"s + be(16, 2), sigOf(3)).accepted);
     for (const char depth : {1, 3, 16, 18})
         EXPECT_EQ(recogniseBytes(pngHead(depth), sigOf(6)).accepted, depth == 1 || depth == 16) << int(depth);

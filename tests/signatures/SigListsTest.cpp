@@ -219,10 +219,42 @@ TEST(SigLists, ACopyFromTheEarlierProgramIsBroughtUpToDateKeepingWhatTheUserDid)
         EXPECT_EQ(typeNamed(list, "WebP image")->sig()->header, typeNamed(program, "WebP image")->sig()->header);
         EXPECT_EQ(typeNamed(list, "Dropped type"), nullptr);
         // Marked when the list was made, so the program's mark now.
-        EXPECT_EQ(typeNamed(list, "Windows icon")->selected, 0);
+        EXPECT_EQ(typeNamed(list, "PCX image")->selected, 0);
         const SigNode* mine = typeNamed(list, name);
         ASSERT_NE(mine, nullptr);
         EXPECT_EQ(std::tuple(mine->category, mine->selected, mine->sig()->preInstalled), std::tuple("Own"s, 1, false));
+    }
+    ::unsetenv("DRENTIC_RESOURCE_DIR");
+    ::unsetenv("DRENTIC_STATE_DIR");
+}
+
+// A file or partition list written before layout documents had a row, with
+// a type the user unmarked: the next load gives it the row, marked as the
+// program's list has it, and keeps the user's mark.
+TEST(SigLists, ACopyFromBeforeTheLayoutDocumentRowGainsIt) {
+    const fs::path data = testsupport::makeTempDir("data");
+    ::setenv("DRENTIC_RESOURCE_DIR", DRENTIC_BUILT_IN_LISTS, 1);
+    ::setenv("DRENTIC_STATE_DIR", data.c_str(), 1);
+    for (const auto& [name, mode] : {std::pair{"Sig_FR", M::FastFiles}, {"Sig_AL", M::Partitions}}) {
+        SCOPED_TRACE(name);
+        std::uint32_t version = 0;
+        SigRootArray old = SigLists::decodeList(readBytes(SigLists::builtInListPath(name)), nullptr, &version).value();
+        for (const auto& category : old) {
+            std::erase_if(category->children(), [](const auto& node) { return node->sig()->extension == "indd"; });
+            for (const auto& node : category->children())
+                if (node->sig()->extension == "pdf") node->selected = 0;
+        }
+        const auto bytes = SigLists::encodeList(old, version - 1);
+        ASSERT_TRUE(bytes);
+        testsupport::writeText(data / (std::string(name) + ".dat"), std::string(bytes->begin(), bytes->end()));
+
+        const SigRootArray list = SigLists::loadSigData(mode, 0).value();
+        const SigNode* layout = typeNamed(list, "Layout document");
+        ASSERT_NE(layout, nullptr);
+        EXPECT_EQ(std::tuple(layout->category, layout->selected, layout->sig()->typeOfFile, layout->sig()->header,
+                             layout->sig()->headerLength, layout->sig()->extension),
+                  std::tuple("Documents"s, 1, 47u, std::uint64_t{0x0606EDF5D81D46E5}, 8, "indd"s));
+        EXPECT_EQ(typeNamed(list, "PDF document")->selected, 0);
     }
     ::unsetenv("DRENTIC_RESOURCE_DIR");
     ::unsetenv("DRENTIC_STATE_DIR");

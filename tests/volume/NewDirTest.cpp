@@ -21,6 +21,13 @@ NewDir* folder(std::uint32_t id) {
 NewDir* file(std::uint32_t id) {
     return node(NewDir::File, id);
 }
+// A folder with its name, and its path when one is given.
+NewDir* namedFolder(std::uint32_t id, std::u16string_view name, std::u16string_view path = {}) {
+    NewDir* d = folder(id);
+    setFileName(d, name);
+    if (!path.empty()) setPathName(d, path);
+    return d;
+}
 // A folder's children in list order.
 std::vector<NewDir*> children(NewDir* f) {
     std::vector<NewDir*> out;
@@ -171,11 +178,8 @@ TEST(NewDirRecord, NamesStopAtTheFirstNulEmptyReadsBackEmptyAndUtfConversionsSur
 }
 
 TEST(NewDirRecord, APathTakenFromAFolderKeepsWhatItWasAndEachTextIsReplacedAlone) {
-    NewDir* root = folder(2);
-    setFileName(root, u"Root");
-    setPathName(root, u"1");
-    NewDir* a = folder(3);
-    setFileName(a, u"A");
+    NewDir* root = namedFolder(2, u"Root", u"1");
+    NewDir* a = namedFolder(3, u"A");
     setExtension(a, u"ext");
     NewDir* b = folder(4);
     EXPECT_TRUE(setPathBelow(a, root) && setPathBelow(b, a));
@@ -200,6 +204,40 @@ TEST(NewDirRecord, APathTakenFromAFolderKeepsWhatItWasAndEachTextIsReplacedAlone
     EXPECT_EQ(std::tuple(pathName(b).size(), log.lines.size()), std::tuple(0xFFFFu, 1u));
     for (NewDir* n : {root, a, b})
         freeNDir(n);
+}
+
+TEST(NewDirRecord, ChildrenOfAFolderShareItsPathWhicheverOrderTheyAreAttachedInAndARenameStartsANewOne) {
+    NewDir* root = namedFolder(2, u"Root", u"1");
+    NewDir* f = namedFolder(3, u"Folder");
+    appendChild(root, f);
+    EXPECT_TRUE(setPathBelow(f, root));
+    // Some children get their path before they are attached, some after.
+    const auto addChild = [&](std::uint32_t id, bool attachFirst) {
+        NewDir* c = file(id);
+        setFileName(c, u"file" + utf16(std::to_string(id)));
+        if (attachFirst) appendChild(f, c);
+        const std::size_t before = NodePool::shared().bytesInUse();
+        EXPECT_TRUE(setPathBelow(c, f));
+        if (!attachFirst) appendChild(f, c);
+        return NodePool::shared().bytesInUse() - before;
+    };
+    const std::size_t first = addChild(10, true);
+    std::size_t later = 0;
+    for (std::uint32_t id = 11; id < 41; ++id)
+        later = std::max(later, addChild(id, id % 2 == 0));
+    // The first child made the path; the others only took it.
+    EXPECT_LT(later, first);
+    setFileName(f, u"Renamed");
+    addChild(41, true);
+    const std::vector<NewDir*> all = children(f);
+    ASSERT_EQ(all.size(), 32u);
+    EXPECT_EQ(pathName(all.front()), u"1/Root/Folder");
+    EXPECT_EQ(pathName(all[30]), u"1/Root/Folder");
+    EXPECT_EQ(std::tuple(pathName(all.back()), all.back()->pathLength), std::tuple(u"1/Root/Renamed", 14u));
+    // The path outlives the child that made it.
+    removeChildAtIndex(f, 0);
+    EXPECT_EQ(pathName(all[1]), u"1/Root/Folder");
+    freeNDir(root);
 }
 
 TEST(NodePool, BlocksOfEverySizeStayApartAreReusedAndEmptyChunksGoBack) {

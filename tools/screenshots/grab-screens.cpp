@@ -113,7 +113,8 @@ bool showScannedTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow&
                                        .toDict());
     if (!volume) return false;
     bool shown = false;
-    QObject::connect(&tree, &TreeScreenController::treeShown, [&shown] { shown = true; });
+    // Disconnected before `shown` goes: later scans show trees too.
+    const auto connection = QObject::connect(&tree, &TreeScreenController::treeShown, [&shown] { shown = true; });
     delegate.setSelectedVolume(volume);
     platform::scanRunningFlag() = true;
     window.selectTabViewItemWithIdentifier(QStringLiteral("Progress"));
@@ -126,6 +127,7 @@ bool showScannedTree(Quelvar_Recovery_SoftwareAppDelegate& delegate, MainWindow&
     clock.start();
     while (!shown && clock.elapsed() < 30000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QObject::disconnect(connection);
     return shown;
 }
 

@@ -1,6 +1,9 @@
 #include "fs/apfs/APFSFileSystem.h"
 
+#include "formats/BtreeNodePhysT.h"
 #include "formats/Obj.h"
+#include "formats/ObjPhys.h"
+#include "media/ReadAheadWindows.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -17,8 +20,12 @@ using platform::Dict;
 namespace {
 
 constexpr std::uint32_t kFSTree = 14;
-// Blocks per read.
+// Blocks per batch, as the progress and the stop request count them.
 constexpr std::uint64_t kBatchBlocks = 40;
+// Batches per read: about 2 MiB, few enough hand-overs between the reading
+// thread and this one, and still in the processor's cache when its blocks
+// are looked at.
+constexpr std::uint64_t kWindowBatches = 12;
 const char* const kStatus = "Searching lost files...";
 
 void post(const Dict& progress) {
@@ -64,23 +71,30 @@ bool APFSFileSystem::scanBlocks() {
         {"Progress Status", kStatus}, {"Progress Type", 1}, {"BarMaxValue", static_cast<unsigned long long>(count)}});
     post(Dict{{"TimeRemaining", ""}});
     if (auto* c = platform::appController()) c->setUpTimer();
-    const auto start = std::chrono::steady_clock::now();
+    start_ = std::chrono::steady_clock::now();
 
     items_.clear();
     extents_.clear();
     current_ = Item{};
-    std::vector<std::uint8_t> batch;
+    // Several batches are read at once into a page-aligned window, by a
+    // thread of its own one window ahead; the batches are still examined
+    // one by one, with the stop request polled before each. Whatever the
+    // reader leaves unread past the end of the medium it fills with zeros.
+    ReadAheadWindows windows(
+        [this](std::uint64_t first, std::uint64_t n, std::uint8_t* into) { return readBlocks(first, n, into); },
+        kApfsBlockBytes, kWindowBatches * kBatchBlocks, count);
+    ReadAheadWindows::Window window;
     std::uint64_t done = 0;
     for (std::uint64_t p = 0; p < count && !v.stopTreeThread();) {
         const std::uint64_t n = std::min(kBatchBlocks, count - p);
-        batch.assign(n * kApfsBlockBytes, 0);
-        const auto sector = platform::checkedMulAdd(v.HPlusVolStart(), p, sectorsPerBlock);
-        if (sector && v.readSector(*sector, static_cast<std::int32_t>(n * sectorsPerBlock), batch.data())) {
+        if (p >= window.first + window.count) window = windows.next();
+        std::uint8_t* batch = window.bytes + (p - window.first) * kApfsBlockBytes;
+        // A window that could not be read whole is read again batch by
+        // batch: only a batch that fails by itself is passed over.
+        if (window.read || readBlocks(p, n, batch)) {
             for (std::uint64_t i = 0; i < n; ++i) {
-                if (done != 0)
-                    progressStep(done, count,
-                                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-                collectBlock(ByteView(batch.data() + i * kApfsBlockBytes, kApfsBlockBytes));
+                if (done != 0) progressStep(done, count);
+                collectBlock(ByteView(batch + i * kApfsBlockBytes, kApfsBlockBytes));
                 ++done;
             }
         } else {
@@ -92,24 +106,36 @@ bool APFSFileSystem::scanBlocks() {
     return true;
 }
 
-void APFSFileSystem::progressStep(std::uint64_t done, std::uint64_t count, double elapsed) {
+bool APFSFileSystem::readBlocks(std::uint64_t first, std::uint64_t count, std::uint8_t* into) {
+    Volume& v = volume_;
+    const std::uint64_t sectorsPerBlock = kApfsBlockBytes / v.u32BytesInSector();
+    const auto sector = platform::checkedMulAdd(v.HPlusVolStart(), first, sectorsPerBlock);
+    return sector && v.readSector(*sector, static_cast<std::int32_t>(count * sectorsPerBlock), into);
+}
+
+void APFSFileSystem::progressStep(std::uint64_t done, std::uint64_t count) {
+    // While the display has not taken the last figures there is nothing to
+    // do, not even reading the clock.
+    if (volume_.timerFireMethodCanRun()) return;
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     volume_.postSweepProgress(kStatus, done, count, kApfsBlockBytes, elapsed);
 }
 
 void APFSFileSystem::collectBlock(ByteView block) {
     if (block.size() != kApfsBlockBytes || !magicFunctionFSTree(block)) return;
-    const Obj object = Obj::read(block);
-    const ObjPhys& header = object.getHdr();
+    const ObjPhys header = ObjPhys::read(block);
     if (header.getSubType() != kFSTree || header.getFlags() != 0) return;
-    const std::optional<BtreeNodePhysT>& node = object.getBody();
+    // Entries are read one at a time and handed on: a node's list is never
+    // built.
+    const std::optional<BtreeNodePhysT> node = BtreeNodePhysT::readHeader(block);
     // A root index node only points at other nodes, which the scan meets by
-    // itself.
-    if (!node || node->getBtn_flags() == BtreeNodePhysT::Root) return;
-    for (const NodeEntry& entry : node->getBtn_Data())
-        collectEntry(entry);
+    // itself; so do the entries of any index node.
+    if (!node || node->getBtn_flags() == BtreeNodePhysT::Root || node->getBtn_level() > 0) return;
+    for (std::uint32_t i = 0; i < node->btn_nkeys; ++i)
+        if (std::optional<NodeEntry> entry = node->entry(block, i)) collectEntry(*entry);
 }
 
-void APFSFileSystem::collectEntry(const NodeEntry& entry) {
+void APFSFileSystem::collectEntry(NodeEntry& entry) {
     Volume& v = volume_;
     const std::uint32_t id = entry.getJ_Key_t().lowId();
     if (const JExtentValT* extent = entry.extent()) {
@@ -121,11 +147,12 @@ void APFSFileSystem::collectEntry(const NodeEntry& entry) {
         extents_[id].add(std::move(e));
         return;
     }
-    if (!entry.inode()) return;
-    const JInodeValT& inode = *entry.inode();
+    JInodeValT* const found = entry.inode();
+    if (!found) return;
+    JInodeValT& inode = *found;
     current_ = Item{};
-    for (const XfBlobT::XFieldT& f : inode.getJInodeValT_xfields().xf) {
-        if (f.x_type == XfBlobT::Name && f.name) current_.name = f.name->getXfName();
+    for (XfBlobT::XFieldT& f : inode.xfields.xf) {
+        if (f.x_type == XfBlobT::Name && f.name) current_.name = std::move(f.name->name);
         if (f.x_type == XfBlobT::DataStream && f.dataStream) current_.file_size = f.dataStream->getXfSize();
     }
     if (!current_.hasName()) return;
@@ -138,7 +165,7 @@ void APFSFileSystem::collectEntry(const NodeEntry& entry) {
     current_.folder = inode.isFolder();
     // Later copies of an inode (older or newer) do not replace the first,
     // and are not counted again.
-    if (!items_.emplace(id, current_).second) return;
+    if (!items_.try_emplace(id, current_).second) return;
     if (current_.folder)
         ++v.folderCount;
     else

@@ -15,6 +15,7 @@
 #include "fs/apfs/Item.h"
 #include "platform/ByteView.h"
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -43,12 +44,16 @@ public:
 
 private:
     bool scanBlocks();
-    void collectEntry(const NodeEntry& entry);
-    void progressStep(std::uint64_t done, std::uint64_t count, double elapsed);
+    // `count` blocks from block `first` of the range into `into`.
+    bool readBlocks(std::uint64_t first, std::uint64_t count, std::uint8_t* into);
+    // Takes what it keeps out of the entry.
+    void collectEntry(NodeEntry& entry);
+    void progressStep(std::uint64_t done, std::uint64_t count);
 
     Volume& volume_;
     APFSTree::Items items_;
     APFSTree::Extents extents_;
     // The inode met last: extents that follow it under its id take its name.
     Item current_;
+    std::chrono::steady_clock::time_point start_;
 };

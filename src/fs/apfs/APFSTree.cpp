@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
-#include <unordered_set>
 
 using platform::Dict;
 
@@ -42,11 +41,29 @@ void setUpTimer() {
 
 } // namespace
 
+bool APFSTree::ExtentList::holds(const Extent& e) const {
+    const bool nameCounts = static_cast<std::uint32_t>(e.offset) == 0;
+    if (!held_)
+        return std::any_of(extents_.begin(), extents_.end(), [&](const Extent& x) {
+            return (x.start == e.start && x.offset == e.offset && x.length == e.length) ||
+                   (nameCounts && x.name == e.name);
+        });
+    return held_->extents.contains({e.start, e.offset, e.length}) || (nameCounts && held_->names.contains(e.name));
+}
+
 bool APFSTree::ExtentList::add(Extent e) {
-    if (seen_.contains({e.start, e.offset, e.length})) return false;
-    if (static_cast<std::uint32_t>(e.offset) == 0 && names_.contains(e.name)) return false;
-    seen_.insert({e.start, e.offset, e.length});
-    names_.insert(e.name);
+    if (holds(e)) return false;
+    if (extents_.size() >= kCompareOneByOne) {
+        const auto remember = [this](const Extent& x) {
+            held_->extents.insert({x.start, x.offset, x.length});
+            held_->names.insert(x.name);
+        };
+        if (!held_) {
+            held_ = std::make_unique<Held>();
+            std::for_each(extents_.begin(), extents_.end(), remember);
+        }
+        remember(e);
+    }
     const auto at = std::upper_bound(extents_.begin(), extents_.end(), e.offset,
                                      [](std::uint64_t offset, const Extent& x) { return offset < x.offset; });
     extents_.insert(at, std::move(e));
@@ -68,11 +85,28 @@ bool APFSTree::enumerateDirectoryEntryApfsItemsDict(const Items& items, const Ex
     post(Dict{{"TimeRemaining", ""}});
     setUpTimer();
 
-    built_.clear();
-    std::uint64_t n = 0;
-    std::uint32_t shownPercent = std::numeric_limits<std::uint32_t>::max();
+    // The items by id: each key carries the id above the item's place in
+    // `at`, so sorting the keys sorts the items.
+    std::vector<const Item*> at;
+    std::vector<std::uint64_t> keys;
+    at.reserve(items.size());
+    keys.reserve(items.size());
     for (const auto& [id, item] : items) {
-        ++n;
+        keys.push_back(std::uint64_t{id} << 32 | at.size());
+        at.push_back(&item);
+    }
+    std::sort(keys.begin(), keys.end());
+    ids_.clear();
+    sorted_.clear();
+    for (const std::uint64_t key : keys) {
+        ids_.push_back(static_cast<std::uint32_t>(key >> 32));
+        sorted_.push_back(at[static_cast<std::uint32_t>(key)]);
+    }
+    built_.assign(sorted_.size(), nullptr);
+
+    std::uint32_t shownPercent = std::numeric_limits<std::uint32_t>::max();
+    for (std::size_t i = 0; i < sorted_.size(); ++i) {
+        const std::uint64_t n = i + 1;
         // One post per step of the percentage: a post waits for the main
         // thread, and a volume holds hundreds of thousands of inodes.
         const auto percent = static_cast<std::uint32_t>(n * 100 / count);
@@ -86,41 +120,61 @@ bool APFSTree::enumerateDirectoryEntryApfsItemsDict(const Items& items, const Ex
                       {"Progress Status", kStatus},
                       {"BarDoubleValue", static_cast<unsigned long long>(n)}});
         }
-        if (id == kRootFolderID || id == kPrivateFolderID) continue;
-        if (parent && !built_.contains(id)) ApfsTreeItem(item, items, parent, extents);
+        if (ids_[i] == kRootFolderID || ids_[i] == kPrivateFolderID) continue;
+        if (parent && !built_[i]) ApfsTreeItem(i, parent, extents);
     }
-    built_.clear();
+    ids_ = {};
+    sorted_ = {};
+    built_ = {};
+    chain_ = {};
+    onChain_ = {};
     return true;
 }
 
-void APFSTree::ApfsTreeItem(const Item& item, const Items& items, NewDir* root, const Extents& extents) {
+std::size_t APFSTree::indexOf(std::uint32_t id) const {
+    const auto it = std::lower_bound(ids_.begin(), ids_.end(), id);
+    return it != ids_.end() && *it == id ? static_cast<std::size_t>(it - ids_.begin()) : ids_.size();
+}
+
+void APFSTree::ApfsTreeItem(std::size_t item, NewDir* root, const Extents& extents) {
     // Up the parent chain to the first folder that is there already (the
     // root, a built node or "Lost Files"), then down again building each.
-    std::vector<const Item*> chain{&item};
-    std::unordered_set<std::uint32_t> onChain{item.node_id};
+    std::vector<std::size_t>& chain = chain_;
+    chain.assign(1, item);
+    // A chain is short: it is searched for a loop as it is, until it grows
+    // long enough to want a set.
+    constexpr std::size_t kSearchChain = 32;
+    if (!onChain_.empty()) onChain_ = {};
+    const auto onChain = [&](std::size_t at) {
+        if (chain.size() <= kSearchChain) return std::find(chain.begin(), chain.end(), at) != chain.end();
+        if (onChain_.empty()) onChain_.insert(chain.begin(), chain.end());
+        return onChain_.contains(at);
+    };
     NewDir* anchor = root;
     for (;;) {
-        const Item& cur = *chain.back();
+        const Item& cur = *sorted_[chain.back()];
         if (cur.parent <= kRootFolderID) break;
         const auto parentID = static_cast<std::uint32_t>(cur.parent);
-        if (const auto b = built_.find(parentID); b != built_.end()) {
-            anchor = b->second;
+        const std::size_t p = indexOf(parentID);
+        if (p != ids_.size() && built_[p]) {
+            anchor = built_[p];
             break;
         }
-        const auto p = items.find(parentID);
-        if (p == items.end() || onChain.contains(parentID)) {
-            if (p != items.end())
+        if (p == ids_.size() || onChain(p)) {
+            if (p != ids_.size())
                 platform::logFormat("APFS recovery on %@: the parent chain of inode %@ loops; it goes to Lost Files",
                                     volume_.path(), parentID);
             anchor = lostFiles(root);
             break;
         }
-        chain.push_back(&p->second);
-        onChain.insert(parentID);
+        chain.push_back(p);
+        if (!onChain_.empty()) onChain_.insert(p);
     }
     NewDir* parent = anchor;
-    for (auto it = chain.rbegin(); it != chain.rend() && parent; ++it)
-        parent = buildOne(**it, parent, root, extents);
+    for (auto it = chain.rbegin(); it != chain.rend() && parent; ++it) {
+        parent = buildOne(*sorted_[*it], parent, root, extents);
+        built_[*it] = parent;
+    }
 }
 
 NewDir* APFSTree::buildOne(const Item& item, NewDir* parent, NewDir* root, const Extents& extents) {
@@ -168,7 +222,6 @@ NewDir* APFSTree::buildOne(const Item& item, NewDir* parent, NewDir* root, const
     if (!item.folder && covered < item.file_size) node->complete = kIncomplete;
 
     newdir::appendChild(parent, node);
-    built_.emplace(item.node_id, node);
     return node;
 }
 

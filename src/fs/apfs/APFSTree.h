@@ -11,11 +11,12 @@
 #include "fs/apfs/Item.h"
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class Volume;
@@ -39,13 +40,22 @@ public:
         const std::vector<Extent>& byOffset() const { return extents_; }
 
     private:
+        // Most files have an extent or two, which are compared one by one;
+        // a list that grows past this keeps sets of what it holds instead.
+        static constexpr std::size_t kCompareOneByOne = 16;
+        bool holds(const Extent& extent) const;
+
         std::vector<Extent> extents_;
-        std::set<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>> seen_;
-        std::set<std::string> names_;
+        struct Held {
+            std::set<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>> extents;
+            std::set<std::string> names;
+        };
+        // Only for a long list.
+        std::unique_ptr<Held> held_;
     };
-    // Inodes by the low 32 bits of their id (ascending: the building order),
+    // Inodes by the low 32 bits of their id (built in ascending order),
     // extents by the low 32 bits of their owner's private id.
-    using Items = std::map<std::uint32_t, Item>;
+    using Items = std::unordered_map<std::uint32_t, Item>;
     using Extents = std::unordered_map<std::uint32_t, ExtentList>;
 
     explicit APFSTree(Volume& volume) noexcept;
@@ -56,12 +66,21 @@ public:
                                               NewDir* parent);
 
 private:
-    // Builds the item and whatever of its parent chain is not built yet.
-    void ApfsTreeItem(const Item& item, const Items& items, NewDir* root, const Extents& extents);
+    // Builds the item (its place in sorted_) and whatever of its parent chain
+    // is not built yet.
+    void ApfsTreeItem(std::size_t item, NewDir* root, const Extents& extents);
     NewDir* buildOne(const Item& item, NewDir* parent, NewDir* root, const Extents& extents);
     NewDir* lostFiles(NewDir* root);
+    // The place of an id in ids_, or ids_.size().
+    std::size_t indexOf(std::uint32_t id) const;
 
     Volume& volume_;
-    // The node built for each item id.
-    std::unordered_map<std::uint32_t, NewDir*> built_;
+    // The items by ascending id, and the node built for each (null until it
+    // is built).
+    std::vector<std::uint32_t> ids_;
+    std::vector<const Item*> sorted_;
+    std::vector<NewDir*> built_;
+    // The parent chain in hand (places in sorted_), kept from item to item.
+    std::vector<std::size_t> chain_;
+    std::unordered_set<std::size_t> onChain_;
 };

@@ -76,15 +76,7 @@ bool FATFileSystem::startFATFileSystemRecovery() {
     v.blocksStartsAtSector = geometry_.dataStart();
     clusterBytes_ = std::uint32_t(boot.sectorsPerCluster) * bytesInSector_;
 
-    // The cluster range is what the boot sector's sector count leaves after
-    // the data area begins, and no more than the FAT has entries for.
-    const std::uint64_t totalSectors = boot.totalSectors() != 0 ? boot.totalSectors() : v.sizeInSect();
-    const std::uint64_t dataSectors = totalSectors > v.blocksStartsAtSector ? totalSectors - v.blocksStartsAtSector : 0;
-    const std::uint64_t bitsPerEntry = geometry_.type == FATType::FAT12   ? 12
-                                       : geometry_.type == FATType::FAT16 ? 16
-                                                                          : 32;
-    const std::uint64_t fatEntries = std::uint64_t(boot.fatSize()) * bytesInSector_ * 8 / bitsPerEntry;
-    clusterCount_ = std::min(dataSectors / boot.sectorsPerCluster, fatEntries > 2 ? fatEntries - 2 : 0);
+    clusterCount_ = geometry_.clusterCount(v.sizeInSect(), bytesInSector_);
     // Only clusters that lie on the volume can hold anything of a file.
     const std::uint64_t onVolume = v.sizeInSect() > v.blocksStartsAtSector
                                        ? (v.sizeInSect() - v.blocksStartsAtSector) / boot.sectorsPerCluster

@@ -7,6 +7,7 @@
 
 #include "formats/FATBootSector.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -34,4 +35,16 @@ struct FATGeometry {
     }
     // Where the data area begins, in sectors from the volume's start.
     std::uint64_t dataStart() const { return boot.rootDirectoryStart() + rootDirectorySectors(); }
+    // The data clusters (numbered from 2): what the boot sector's sector
+    // count (the volume's, where it has none) leaves after the data area
+    // begins, and no more than the FAT has entries for. 0 while the
+    // geometry is unknown.
+    std::uint64_t clusterCount(std::uint64_t volumeSectors, std::uint32_t bytesPerSector) const {
+        if (sectorsPerCluster() == 0) return 0;
+        const std::uint64_t totalSectors = boot.totalSectors() != 0 ? boot.totalSectors() : volumeSectors;
+        const std::uint64_t dataSectors = totalSectors > dataStart() ? totalSectors - dataStart() : 0;
+        const std::uint64_t bitsPerEntry = type == FATType::FAT12 ? 12 : type == FATType::FAT16 ? 16 : 32;
+        const std::uint64_t fatEntries = std::uint64_t(boot.fatSize()) * bytesPerSector * 8 / bitsPerEntry;
+        return std::min(dataSectors / sectorsPerCluster(), fatEntries > 2 ? fatEntries - 2 : 0);
+    }
 };

@@ -5,6 +5,7 @@
 
 #include "scan/ScanThread.h"
 #include "support/ApfsNodeBuilder.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/NewDir.h"
@@ -51,8 +52,9 @@ protected:
         return named;
     }
 
-    std::shared_ptr<Volume> scan() {
+    std::shared_ptr<Volume> scan(const FailingReads* failing = nullptr) {
         auto v = keep(volumeOver(image, 0, 0, 512, "APFS"));
+        if (failing) v->setRawRead(failing->reader());
         ScanThread(v).startMakingTree(platform::Array{"Normal Scan", 0});
         return v;
     }
@@ -167,6 +169,46 @@ TEST_F(ApfsBuiltNodesTest, FileWithoutExtentsGetsNoFillerAndIsShownBad) {
     ASSERT_TRUE(f);
     EXPECT_EQ(f->extentCount(), 0u);
     EXPECT_EQ(f->complete, 2u); // "Bad"
+}
+
+TEST_F(ApfsBuiltNodesTest, FileOfManyExtentsRepeatedInAnyOrderKeepsEachOnceInItsPlace) {
+    // More extents than a short list compares one by one, each block written
+    // on its own; the second copy of the node repeats them all backwards and
+    // adds another first extent under the same name, which is dropped.
+    constexpr std::uint64_t kExtents = 24;
+    const std::string content = patternBytes(6, kExtents * 4096);
+    std::vector<B::Record> extents;
+    for (std::uint64_t i = 0; i < kExtents; ++i)
+        extents.push_back(B::fileExtent(800, i * 4096, 4096, builder->writeData(content.substr(i * 4096, 4096))));
+    const auto inode = B::inode({.id = 800, .parent = 2, .name = "pieces.bin", .size = content.size()});
+    std::vector<B::Record> again{inode, B::fileExtent(800, 0, 4096, builder->writeData(patternBytes(7, 4096)))};
+    again.insert(again.end(), extents.rbegin(), extents.rend());
+    builder->writeNode({.records = join({{inode}, extents}), .xid = 11});
+    builder->writeNode({.records = again, .xid = 12});
+    auto v = scan();
+    const NewDir* f = nodeAt(v->dirRoot, "pieces.bin");
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->extentCount(), kExtents);
+    EXPECT_TRUE(readThroughExtents(*v, *f) == content) << "bytes differ";
+}
+
+TEST_F(ApfsBuiltNodesTest, UnreadableBatchCostsOnlyTheNodesInIt) {
+    // Three leaves: the first and second in neighbouring batches of 40
+    // blocks that one large read takes together, the third far beyond. A
+    // bad sector in the first leaf's block fails that read; the batches are
+    // read again one by one and only the first leaf's is lost.
+    const std::uint64_t lost = builder->writeNode({.records = file(901, 2, "lost.txt", "lost")});
+    builder->writeData(std::string(40 * 4096, 'p'));
+    builder->writeNode({.records = file(902, 2, "near.txt", "near")});
+    builder->writeData(std::string(2000 * 4096, 'q'));
+    builder->writeNode({.records = file(903, 2, "far.txt", "far")});
+    FailingReads failing;
+    failing.failSectors(lost * 8);
+    auto v = scan(&failing);
+    EXPECT_FALSE(nodeAt(v->dirRoot, "lost.txt"));
+    EXPECT_TRUE(nodeAt(v->dirRoot, "near.txt"));
+    EXPECT_TRUE(nodeAt(v->dirRoot, "far.txt"));
+    EXPECT_GE(failing.failedReads(), 2u);
 }
 
 } // namespace
