@@ -1,5 +1,6 @@
 #include "results/DataSaving.h"
 
+#include "media/ContentKind.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/Format.h"
@@ -415,6 +416,8 @@ FileExtentsCopier::Geometry DataSaving::geometry() const {
     g.bytesPerSector = v.u32BytesInSector();
     g.volumeStart = v.HPlusVolStart();
     if (v.sizeInSect() != 0) g.volumeEnd = platform::saturatingAdd(v.startSector, v.sizeInSect());
+    const ContentKind kind = contentKindOf(v.volumeContent);
+    g.chainsEndDamagedFiles = isFATContent(kind) || kind == ContentKind::ExFAT;
     return g;
 }
 

@@ -163,9 +163,10 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
     }
 
     // A single extent is trusted to start the file and sized from the file,
-    // unless the scan found it cut short (a broken chain): what follows it
-    // belongs to something else.
-    if (node->extents.size() == 1 && node->complete != NewDir::kDamaged) {
+    // unless the scan found its chain cut short: what follows it belongs to
+    // something else.
+    const bool cutByItsChain = geometry_.chainsEndDamagedFiles && node->complete == NewDir::kDamaged;
+    if (node->extents.size() == 1 && !cutByItsChain) {
         const std::optional<std::uint64_t> span = platform::checkedAdd(skip_, fileSize_);
         const std::uint64_t needed = span ? *span / unitBytes + (*span % unitBytes != 0) : 0;
         if (!span || needed > std::numeric_limits<std::uint32_t>::max()) {

@@ -38,6 +38,11 @@ public:
         std::uint64_t volumeStart = 0;
         // One past the volume's last sector on the device; 0 when unknown.
         std::uint64_t volumeEnd = 0;
+        // The file system chains a file's clusters (FAT, exFAT): a file its
+        // scan marked damaged holds only what its chain named, and the
+        // clusters after it belong to something else. Elsewhere a damaged
+        // file's one extent is read on for its size, as any other's.
+        bool chainsEndDamagedFiles = false;
     };
 
     enum class Result {
@@ -54,8 +59,9 @@ public:
 
     // Copies node's data into fd. A node with exactly one extent first gets
     // that extent's block count set to what its offset and size need (the
-    // node keeps it), unless the node is marked damaged. An offset at or past the end of the extents leaves the
-    // file nothing: it is Done with no bytes and nothing read.
+    // node keeps it), unless a chain ended the damaged node there. An offset
+    // at or past the end of the extents leaves the file nothing: it is Done
+    // with no bytes and nothing read.
     Result copy(NewDir* node, int fd);
 
     std::uint64_t bytesWritten() const { return written_; }

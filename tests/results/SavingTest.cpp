@@ -430,14 +430,23 @@ TEST_F(Saving, ASingleExtentFileIsSizedFromItsSizeAndItsLastBlockTrimmed) {
     EXPECT_EQ(s->savedData(), 5000u);
 }
 
-// A file the scan found cut short (its chain broke after one block) keeps that block only: the blocks after it are
-// another file's.
-TEST_F(Saving, ADamagedSingleExtentFileIsNotStretchedToItsSize) {
-    NewDir* f = tree.file(tree.root, u"cut.bin", 10000, {{3, 1}});
-    f->complete = NewDir::kDamaged;
-    saveTree();
-    EXPECT_EQ(f->extents[0].blockCount, 1u);
-    EXPECT_EQ(saved("cut.bin"), patternBytes(24 * 512, 4096));
+// A FAT or exFAT file the scan found cut short (its chain broke after one block) keeps that block only: the blocks
+// after it are another file's. Where no chain ended it (HFS+), a damaged file's one extent is read on for its size.
+TEST_F(Saving, ADamagedSingleExtentFileIsStretchedOnlyWhereNoChainEndedIt) {
+    for (const char* content : {"FAT16", "Apple_HFS"}) {
+        SCOPED_TRACE(content);
+        fs::remove_all(destination / "Root");
+        TreeBuilder cut;
+        NewDir* f = cut.file(cut.root, u"cut.bin", 10000, {{3, 1}});
+        f->complete = NewDir::kDamaged;
+        auto v = medium();
+        v->volumeContent = content;
+        save(*saver(v, cut.root));
+        const std::string got = saved("cut.bin");
+        const std::size_t size = std::string(content) == "Apple_HFS" ? 10000 : 4096;
+        EXPECT_EQ(got.size(), size);
+        EXPECT_TRUE(got == patternBytes(24 * 512, size));
+    }
 }
 
 // Blocks that follow each other on the medium are read at once, across
