@@ -1,5 +1,8 @@
 #include "carving/BlockSearchEngine.h"
 
+#include "media/HeldSectors.h"
+#include "media/ReadAheadWindows.h"
+#include "platform/AlignedBuffer.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -8,7 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <vector>
+#include <memory>
 
 using platform::Dict;
 
@@ -16,12 +19,19 @@ namespace {
 
 // The furthest byte a signature key reads: offset 1024, eight bytes.
 constexpr std::uint64_t kKeyReach = 1024 + 8;
+// A batch (with the bytes its keys read after it) up to this long is read
+// ahead; a longer one, of a volume with huge blocks, is read by itself when
+// its turn comes.
+constexpr std::uint64_t kLongestReadAheadBatch = 4u << 20;
 
 } // namespace
 
 BlockSearchEngine::Detection::~Detection() = default;
 
-struct BlockSearchEngine::Run {
+// The batches are served from windows a reader thread fills one ahead of
+// the search, so that reading overlaps examining; the files the search
+// examines are read from those windows too, as far as they reach.
+struct BlockSearchEngine::Run final : HeldSectors {
     Run(Volume& volume, AutoRecoveryAppend& files, const Policy& policy, Detection& detect)
         : v(volume), fileDesc(files), p(policy), detection(detect) {}
 
@@ -45,10 +55,20 @@ struct BlockSearchEngine::Run {
     std::uint64_t lastCheckpointUnit = 0;
     std::chrono::steady_clock::time_point started;
 
-    // The sectors held, from windowFirst on.
-    std::vector<std::uint8_t> window;
-    std::uint64_t windowFirst = 0;
+    // The sectors held for the batch being examined: a window of the
+    // stream, or one read for the batch alone.
+    Stretch window;
+    // The windows read ahead, from the device sector streamFirst on, each
+    // also holding the `carry` sectors before its own, so that every batch
+    // with the bytes its keys read lies whole in one of them. None while no
+    // batch has been read, or when batches are too long to be read ahead.
+    std::unique_ptr<ReadAheadWindows> stream;
+    std::uint64_t streamFirst = 0;
     std::uint64_t windowSectors = 0;
+    std::uint64_t carry = 0;
+    // A window read for its batch alone: after a window of the stream could
+    // not be read, and for batches too long to read ahead.
+    platform::AlignedBuffer own;
 
     bool stopped() const { return v.stopTreeThread(); }
 
@@ -76,16 +96,57 @@ struct BlockSearchEngine::Run {
         lastCheckpointUnit = unit;
     }
 
+    // Sizes the stream's windows for batches of `batchSectors`: at least
+    // kWindowBytes, and twice what a batch and its key bytes span, so that
+    // the sectors carried from window to window stay a small part of it.
+    void planWindows(std::uint64_t batchSectors) {
+        if (batchSectors > kLongestReadAheadBatch / bps) return;
+        const std::uint64_t span = batchSectors + (kKeyReach + bps - 1) / bps;
+        if (span * bps > kLongestReadAheadBatch) return;
+        carry = span;
+        windowSectors = std::max<std::uint64_t>(kWindowBytes / bps, 2 * span);
+    }
+
+    static bool holds(const Stretch& s, std::uint64_t first, std::uint64_t end) {
+        return s.count != 0 && first >= s.first && end <= s.first + s.count;
+    }
+
+    // The device sectors window `index` of the stream holds.
+    Stretch placeOf(std::uint64_t index) const {
+        const ReadAheadWindows::Window w = stream->placeOf(index);
+        return {streamFirst + w.first, w.count, nullptr};
+    }
+
     // Sectors that cannot be read come in as zeros, which hold no file: the
     // rest of the window is searched, and the files around them are still
     // found and measured. False only when the medium has gone.
-    bool readWindow(std::uint64_t first, std::uint64_t count) {
-        windowFirst = first;
-        windowSectors = 0;
+    bool readOwn(std::uint64_t first, std::uint64_t count) {
+        window = {};
         if (count == 0 || count > std::uint64_t(INT32_MAX)) return false;
-        if (window.size() < count * bps) window.resize(count * bps);
-        if (!v.readSectorRange(first, static_cast<std::int32_t>(count), window.data())) return false;
-        windowSectors = count;
+        own.resize(static_cast<std::size_t>(count * bps));
+        if (!v.readSectorRange(first, static_cast<std::int32_t>(count), own.data())) return false;
+        window = {first, count, own.data()};
+        return true;
+    }
+
+    // The stream's windows from the batch at `first` on.
+    void startStream(std::uint64_t first) {
+        stream.reset();
+        streamFirst = first;
+        stream = std::make_unique<ReadAheadWindows>(
+            [this](std::uint64_t at, std::uint64_t count, std::uint8_t* into) {
+                return v.readSectorRange(streamFirst + at, static_cast<std::int32_t>(count), into).has_value();
+            },
+            bps, windowSectors, areaEnd - first, carry);
+    }
+
+    // Takes the stream's next window when it holds [first, end); false,
+    // the stream left as it was, when it does not.
+    bool takeNext(std::uint64_t first, std::uint64_t end) {
+        if (!stream || !holds(placeOf(stream->handedOut()), first, end)) return false;
+        const ReadAheadWindows::Window w = stream->next();
+        window = {};
+        if (w.read) window = {streamFirst + w.first, w.count, w.bytes};
         return true;
     }
 
@@ -93,14 +154,38 @@ struct BlockSearchEngine::Run {
     bool loadBatch(std::uint64_t first, std::uint64_t sectors) {
         const std::uint64_t tail = (kKeyReach + bps - 1) / bps;
         const std::uint64_t wantEnd = std::min(platform::saturatingAdd(first + sectors, tail), areaEnd);
-        if (windowSectors != 0 && first >= windowFirst && wantEnd <= windowFirst + windowSectors) return true;
+        if (holds(window, first, wantEnd)) return true;
+        if (carry != 0) {
+            // A skip past the window read ahead starts the stream anew
+            // where the search goes on.
+            if (!takeNext(first, wantEnd)) {
+                startStream(first);
+                takeNext(first, wantEnd);
+            }
+            if (window.count != 0) return true;
+            // The medium has gone, or cannot be opened: from here on every
+            // batch is read by itself, as without windows read ahead.
+            stream.reset();
+            carry = 0;
+        }
         const std::uint64_t large = std::max<std::uint64_t>(kWindowBytes / bps, sectors + tail);
-        return readWindow(first, std::min(large, areaEnd - first));
+        return readOwn(first, std::min(large, areaEnd - first));
+    }
+
+    Stretch holding(std::uint64_t sector) override {
+        if (holds(window, sector, sector + 1)) return window;
+        if (!stream) return {};
+        // The window read ahead, once it is in.
+        const std::uint64_t next = stream->handedOut();
+        if (!holds(placeOf(next), sector, sector + 1)) return {};
+        const ReadAheadWindows::Window w = stream->peek();
+        if (!w.read) return {};
+        return {streamFirst + w.first, w.count, w.bytes};
     }
 
     platform::ByteView bytesAt(std::uint64_t sector) const {
-        const std::size_t at = static_cast<std::size_t>((sector - windowFirst) * bps);
-        return platform::ByteView(window.data() + at, static_cast<std::size_t>(windowSectors * bps) - at);
+        const std::size_t at = static_cast<std::size_t>((sector - window.first) * bps);
+        return platform::ByteView(window.bytes + at, static_cast<std::size_t>(window.count * bps) - at);
     }
 
     bool knownFile(std::uint64_t unit) const {
@@ -216,6 +301,7 @@ void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uin
         start = at;
     }
     r.lastCheckpointUnit = start;
+    r.planWindows(platform::saturatingMul(policy.unitsPerBatch, r.spu));
 
     r.post(Dict{{"Progress Status", policy.progressStatus},
                 {"Progress Type", 1},
@@ -225,5 +311,11 @@ void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uin
     r.started = std::chrono::steady_clock::now();
     // The pair the resume wrote anew starts from the point checked here.
     if (resumed) fileDesc_.checkpoint(start);
+    // The files the search examines are read from its windows meanwhile.
+    struct Lent {
+        Volume& v;
+        ~Lent() { v.setHeldSectors(nullptr); }
+    } lent{v};
+    v.setHeldSectors(&r);
     r.search(start, end);
 }

@@ -15,12 +15,12 @@
 // bound too. Views last until the next call.
 
 #include "media/SectorSource.h"
+#include "platform/AlignedBuffer.h"
 #include "platform/ByteView.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 class BoundedCursor {
 public:
@@ -94,7 +94,8 @@ private:
     std::uint64_t readableSectors_ = 0;
     std::uint32_t windowSectors_;
     std::size_t slack_;
-    std::vector<std::uint8_t> window_;
+    // Page-aligned: the kernel copies into it at full speed.
+    platform::AlignedBuffer window_;
     // The file sector window_ starts at and the sectors it holds.
     std::uint64_t windowSector_ = 0;
     std::uint64_t windowCount_ = 0;

@@ -1,5 +1,6 @@
 #include "media/DMedia.h"
 
+#include "media/HeldSectors.h"
 #include "media/PartitionTables.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/AppController.h"
@@ -401,6 +402,37 @@ std::optional<std::uint64_t> DMedia::readSectorRange(std::uint64_t sector, std::
                                                      RangeReader reader) {
     return readRange(reader == RangeReader::Scan ? Reader::Scan : Reader::CarvingRange, sector, count,
                      kRetryGroupSectors, buffer);
+}
+
+std::optional<std::uint64_t> DMedia::readExaminedRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
+                                                       RangeReader reader) {
+    const std::uint64_t bps = u32BytesInSector_;
+    // What the range reader refuses, or finds gone, it answers alike here.
+    if (!held_ || mediumGone() || count <= 0 || bps == 0 || static_cast<std::uint64_t>(count) * bps > kMaxReadBytes ||
+        !platform::checkedMul(platform::saturatingAdd(sector, static_cast<std::uint64_t>(count)), bps))
+        return readSectorRange(sector, count, buffer, reader);
+    const std::uint64_t end = sector + static_cast<std::uint64_t>(count);
+    std::uint64_t lost = 0;
+    for (std::uint64_t at = sector; at < end;) {
+        std::uint8_t* into = buffer + (at - sector) * bps;
+        const HeldSectors::Stretch held = held_->holding(at);
+        if (held.count == 0 || at < held.first || at - held.first >= held.count) {
+            // The held stretches run on from the batch: nothing after this
+            // one is held either.
+            const std::optional<std::uint64_t> rest =
+                readSectorRange(at, static_cast<std::int32_t>(end - at), into, reader);
+            if (!rest) {
+                std::memset(buffer, 0, static_cast<std::size_t>(static_cast<std::uint64_t>(count) * bps));
+                return std::nullopt;
+            }
+            return lost + *rest;
+        }
+        const std::uint64_t n = std::min(end, held.first + held.count) - at;
+        std::memcpy(into, held.bytes + (at - held.first) * bps, static_cast<std::size_t>(n * bps));
+        lost += unreadable_.countIn(at, n);
+        at += n;
+    }
+    return lost;
 }
 
 std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sector, std::int32_t count,

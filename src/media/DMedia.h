@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+class HeldSectors;
+
 class DMedia : public platform::Archivable {
 public:
     // Builds a DMedia from a drive dictionary; nullptr when the dictionary
@@ -81,6 +83,15 @@ public:
     static constexpr std::uint32_t kRetryGroupSectors = 63;
     std::optional<std::uint64_t> readSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
                                                  RangeReader reader = RangeReader::Scan);
+    // A search that holds sectors in memory lends them, for as long as it
+    // runs, to the readers of the files it examines (nullptr: none). Only
+    // the search's own thread reads through them.
+    void setHeldSectors(HeldSectors* held) { held_ = held; }
+    // readSectorRange, with what the search holds taken from memory and only
+    // the rest read: the same bytes, and its unreadable sectors (zeros
+    // there) counted as the range reader counts those it knows.
+    std::optional<std::uint64_t> readExaminedRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
+                                                   RangeReader reader = RangeReader::Scan);
     // The sectors the range readers could not read since the scan began,
     // in all and from `first` on.
     std::uint64_t unreadableSectorCount() const { return unreadable_.count(); }
@@ -227,6 +238,7 @@ private:
     std::uint64_t readAheadPausedUntil_ = 0;
     RawRead rawRead_;
     UnreadableSectors unreadable_;
+    HeldSectors* held_ = nullptr;
     std::atomic<bool> mediumGone_{false};
     // Scan reads failed since the last one that succeeded, and the first
     // sector of that one (valid once answered_ is set).

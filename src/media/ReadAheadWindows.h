@@ -30,8 +30,13 @@ public:
         bool read = false;
     };
 
-    // Units [0, count) of `unitBytes` each, `windowUnits` at a time.
-    ReadAheadWindows(Read read, std::size_t unitBytes, std::uint64_t windowUnits, std::uint64_t count);
+    // Units [0, count) of `unitBytes` each, `windowUnits` at a time. Each
+    // window after the first also holds the `carryUnits` (at most a window's)
+    // before its own, copied from the window before it rather than read
+    // again, so that any stretch of up to carryUnits + 1 units lies whole in
+    // one window.
+    ReadAheadWindows(Read read, std::size_t unitBytes, std::uint64_t windowUnits, std::uint64_t count,
+                     std::uint64_t carryUnits = 0);
     // Waits for the read in progress, if any, and ends the thread.
     ~ReadAheadWindows();
     ReadAheadWindows(const ReadAheadWindows&) = delete;
@@ -40,6 +45,16 @@ public:
     // The next window; its bytes are the caller's until the next call, which
     // hands them back to the reader.
     Window next();
+    // The window next() hands out next, once it has been read, while the one
+    // handed out last stays the caller's: both are until the next call of
+    // next().
+    Window peek();
+
+    // The units window `index` holds (its carry included), without waiting
+    // for it; count 0 past the end of the range.
+    Window placeOf(std::uint64_t index) const;
+    // How many windows next() has handed out.
+    std::uint64_t handedOut() const;
 
 private:
     enum class Slot { Free, Ready, Held };
@@ -49,13 +64,14 @@ private:
     const std::size_t unitBytes_;
     const std::uint64_t windowUnits_;
     const std::uint64_t count_;
+    const std::uint64_t carry_;
     platform::AlignedBuffer buffers_[2];
     Window windows_[2];
     Slot slots_[2] = {Slot::Free, Slot::Free};
     // The window the caller takes next, counted from 0.
     std::uint64_t taken_ = 0;
     bool stopping_ = false;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::thread thread_;
 };

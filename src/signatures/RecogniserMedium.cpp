@@ -26,7 +26,8 @@ bool RecogniserMedium::stopped() const {
 bool RecogniserMedium::readSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) {
     if (count > static_cast<std::uint32_t>(INT32_MAX)) return false;
     // A sector that cannot be read costs only itself: it reads as zeros.
-    return volume_.readSectorRange(sector, static_cast<std::int32_t>(count), buffer).has_value();
+    // What the search holds in memory is not read again.
+    return volume_.readExaminedRange(sector, static_cast<std::int32_t>(count), buffer).has_value();
 }
 
 void RecogniserMedium::acceptJumpable(Sig& sig, std::uint64_t length) const {

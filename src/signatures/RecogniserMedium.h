@@ -6,7 +6,8 @@
 // hands out read nothing past the volume's end, and nothing past the type's
 // size limit (the most the user wants recovered of such a file) when it has
 // one. Their reads go through the volume's scan range reader, where a sector
-// that cannot be read reads as zeros.
+// that cannot be read reads as zeros, and take what the search holds in
+// memory from there.
 
 #include "media/BoundedCursor.h"
 #include "media/SectorSource.h"

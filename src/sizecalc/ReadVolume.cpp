@@ -10,7 +10,7 @@ bool ReadVolume::readSaveSector(std::uint64_t sector, std::uint32_t size, std::u
     if (deviceGone()) return false;
     if (size > std::uint32_t(std::numeric_limits<std::int32_t>::max())) return false;
     const std::optional<std::uint64_t> lost =
-        medium_.readSectorRange(sector, static_cast<std::int32_t>(size), buffer, DMedia::RangeReader::Carving);
+        medium_.readExaminedRange(sector, static_cast<std::int32_t>(size), buffer, DMedia::RangeReader::Carving);
     if (medium_.mediumGone()) gone_ = true;
     if (!lost) return false;
     // One alert a run: a damaged disk fails thousands of reads, and each

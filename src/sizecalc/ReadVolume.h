@@ -2,8 +2,10 @@
 
 // The size calculators' reader of the device being carved. It reads through
 // the medium's range reader, so a sector that cannot be read costs only
-// itself and reads as zeros: a file with a bad sector is still measured. It
-// never shows an alert per read: the first sector lost in a run is reported
+// itself and reads as zeros: a file with a bad sector is still measured;
+// what the carving holds in memory (its batch window and the one read ahead)
+// is taken from there, and only the rest is read. It never shows an alert
+// per read: the first sector lost in a run is reported
 // once, and a device that has gone ends the run's walks
 // (CarvingContext::stopped).
 

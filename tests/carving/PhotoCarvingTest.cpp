@@ -1,5 +1,6 @@
 #include "carving/PhotoCarving.h"
 
+#include "carving/BlockSearchEngine.h"
 #include "carving/CarvingSelection.h"
 #include "carving/UsedBlockMaps.h"
 #include "formats/CarvingFormat.h"
@@ -9,6 +10,7 @@
 #include "signatures/SigNode.h"
 #include "signatures/SignatureSearchState.h"
 #include "sizecalc/CarvingContext.h"
+#include "sizecalc/JpegStreamWalk.h"
 #include "sizecalc/SizeCalculatorChain.h"
 #include "support/ApfsNodeBuilder.h"
 #include "support/FailingReads.h"
@@ -19,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -520,6 +523,63 @@ TEST_F(PhotoCarvingTest, AFileCutOffByTheDisksEndEndsThere) {
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->fileSize, 2048u);
     EXPECT_EQ(file->extents[0].startBlock + file->extents[0].blockCount, v->sizeInSect());
+}
+
+// A photo whose first 64 KiB run past the window its batch lies in is measured from the window read ahead, one longer
+// than both from the medium past them, each to its end marker, and no sector the windows hold is read twice. A bad
+// sector in the window read ahead costs three failed reads, marks its photo damaged and brings the read-failure alert
+// once.
+TEST_F(PhotoCarvingTest, PhotosRunningPastTheWindowsEndAreMeasuredFromTheWindowsAndReadOnce) {
+    const std::uint64_t window = BlockSearchEngine::kWindowBytes / 512;
+    const fs::path wide = testsupport::makeTempDir("window-ends") / "wide.jpg";
+    ASSERT_TRUE(testsupport::runCommand("convert -seed 4 -size 800x600 plasma: -quality 95 " +
+                                        testsupport::shellQuote(wide.string())));
+    std::string photos[2] = {testsupport::readText(wide), testsupport::readText(wide)};
+    // The second with 4.5 MB of zeros at the start of its scan data.
+    const std::size_t sos = photos[1].find("\xFF\xDA");
+    photos[1].insert(sos + 2 + (std::uint8_t(photos[1][sos + 2]) << 8 | std::uint8_t(photos[1][sos + 3])), 4'500'000,
+                     '\0');
+    const std::uint64_t at[2] = {window - 92, 2 * window - 84}, bad = at[0] + 150;
+    const fs::path image = testsupport::zeroImage(4 * window * 512);
+    for (const int i : {0, 1})
+        testsupport::writeAt(image, at[i] * 512, {photos[i].begin(), photos[i].end()});
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    v->createRoot();
+    testsupport::FailingReads failing;
+    failing.failSectors(bad);
+    std::mutex mutex;
+    std::vector<int> timesRead(4 * window);
+    v->setRawRead([&, read = failing.reader()](int fd, std::uint8_t* into, std::size_t length, std::uint64_t offset) {
+        const std::int64_t n = read(fd, into, length, offset);
+        std::lock_guard lock(mutex);
+        for (std::uint64_t s = offset / 512; n > 0 && s < (offset + length) / 512; ++s)
+            ++timesRead[s];
+        return n;
+    });
+    SignatureSearchState search;
+    search.sigArray = marked({"jpg"});
+    AutoRecoveryAppend noPair;
+    PhotoCarving(*v, search, noPair).signatureSearchDiskPhotoMethodStartAt(0);
+    EXPECT_EQ(failing.failedReads(), 3u);
+    ASSERT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts().front().title, "!Error");
+    for (const int i : {0, 1}) {
+        const NewDir* file = testsupport::nodeAt(v->dirRoot, "JPG Files/file" + std::to_string(i + 1) + ".jpg");
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(deviceSector(*v, *file), at[i]);
+        EXPECT_EQ(file->complete == NewDir::kDamaged, i == 0);
+        EXPECT_EQ(file->fileSize, photos[i].size() + JpegStreamWalk::kMargin);
+    }
+    // The longer photo's sectors past the window read ahead are read by its measuring (the last sector of each of its
+    // 64 KiB windows twice), then by the search; its last window may reach past it.
+    const std::uint64_t past = 3 * window, end = at[1] + photos[1].size() / 512;
+    for (std::uint64_t s = 0; s < 4 * window; ++s) {
+        if (s >= past && s < end)
+            ASSERT_GE(timesRead[s], 2) << s;
+        else if (s < end || s >= end + 128)
+            ASSERT_EQ(timesRead[s], s == bad ? 0 : 1) << s;
+    }
 }
 
 // mkapfs allocates the checkpoint data area whole and leaves most of it

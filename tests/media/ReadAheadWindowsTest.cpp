@@ -67,3 +67,23 @@ TEST(ReadAheadWindowsTest, LeavingEarlyStopsTheReaderAWindowAhead) {
 }
 
 } // namespace
+
+// A window after the first also holds the units before its own, copied from the one before it (read again only after
+// that one failed); peek() shows the next window once it is read and leaves the one held as it is.
+TEST(ReadAheadWindowsTest, CarriedUnitsComeFromTheWindowBeforeAndPeekShowsTheNextWithoutTakingIt) {
+    CountingMedium medium;
+    medium.failAt = 15;
+    ReadAheadWindows windows(medium.read(), sizeof(std::uint64_t), 10, 37, 3);
+    std::vector<std::uint64_t> firsts;
+    for (ReadAheadWindows::Window held = windows.next(); held.count != 0;) {
+        const ReadAheadWindows::Window ahead = windows.peek();
+        EXPECT_EQ(ahead.first, windows.placeOf(windows.handedOut()).first);
+        for (std::uint64_t u = held.first; held.read && u < held.first + held.count; ++u)
+            ASSERT_EQ(std::memcmp(held.bytes + (u - held.first) * sizeof u, &u, sizeof u), 0) << u;
+        firsts.push_back(held.first);
+        held = windows.next();
+        EXPECT_EQ(held.bytes, ahead.bytes);
+    }
+    EXPECT_EQ(firsts, (std::vector<std::uint64_t>{0, 7, 17, 27}));
+    EXPECT_EQ(medium.asked, (std::vector<std::uint64_t>{0, 10, 17, 30}));
+}
