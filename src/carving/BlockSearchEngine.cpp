@@ -23,14 +23,19 @@ constexpr std::uint64_t kKeyReach = 1024 + 8;
 // ahead; a longer one, of a volume with huge blocks, is read by itself when
 // its turn comes.
 constexpr std::uint64_t kLongestReadAheadBatch = 4u << 20;
+// Windows read ahead of the one in hand: with a second one the reading goes
+// on through a stretch slow to examine (photo after photo), and the search
+// through one slow to read, which from the page cache more than makes up
+// for the memory.
+constexpr std::size_t kWindowsAhead = 2;
 
 } // namespace
 
 BlockSearchEngine::Detection::~Detection() = default;
 
-// The batches are served from windows a reader thread fills one ahead of
-// the search, so that reading overlaps examining; the files the search
-// examines are read from those windows too, as far as they reach.
+// The batches are served from windows a reader thread fills ahead of the
+// search, so that reading overlaps examining; the files the search examines
+// are read from the window in hand and the next, as far as they reach.
 struct BlockSearchEngine::Run final : HeldSectors {
     Run(Volume& volume, AutoRecoveryAppend& files, const Policy& policy, Detection& detect)
         : v(volume), fileDesc(files), p(policy), detection(detect) {}
@@ -137,7 +142,7 @@ struct BlockSearchEngine::Run final : HeldSectors {
             [this](std::uint64_t at, std::uint64_t count, std::uint8_t* into) {
                 return v.readSectorRange(streamFirst + at, static_cast<std::int32_t>(count), into).has_value();
             },
-            bps, windowSectors, areaEnd - first, carry);
+            bps, windowSectors, areaEnd - first, carry, kWindowsAhead);
     }
 
     // Takes the stream's next window when it holds [first, end); false,
@@ -156,8 +161,8 @@ struct BlockSearchEngine::Run final : HeldSectors {
         const std::uint64_t wantEnd = std::min(platform::saturatingAdd(first + sectors, tail), areaEnd);
         if (holds(window, first, wantEnd)) return true;
         if (carry != 0) {
-            // A skip past the window read ahead starts the stream anew
-            // where the search goes on.
+            // A skip past the next window starts the stream anew where the
+            // search goes on.
             if (!takeNext(first, wantEnd)) {
                 startStream(first);
                 takeNext(first, wantEnd);
@@ -175,7 +180,7 @@ struct BlockSearchEngine::Run final : HeldSectors {
     Stretch holding(std::uint64_t sector) override {
         if (holds(window, sector, sector + 1)) return window;
         if (!stream) return {};
-        // The window read ahead, once it is in.
+        // The next window, once it is in.
         const std::uint64_t next = stream->handedOut();
         if (!holds(placeOf(next), sector, sector + 1)) return {};
         const ReadAheadWindows::Window w = stream->peek();

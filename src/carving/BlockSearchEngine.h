@@ -4,13 +4,16 @@
 // signature searches now, the photo and file carving later, each a small
 // policy for what it walks and a detection for what it does with one sector.
 // The frame owns the batch reads (large sequential reads through the
-// volume's one descriptor, served batch by batch from a window that also
-// holds the bytes after each batch, so a signature at an offset up to 1024
-// is read whole), the used flags, the four position moves (next sector, a
-// skip within the batch, leaving the batch, next batch), the checkpoint, the
-// progress hand-over and the user's stop. A window that fails is read again
-// in smaller pieces by the medium's range reader: only the sectors that
-// cannot be read are lost, and they are examined as zeros.
+// volume's one descriptor into page-aligned windows, read ahead of the
+// search by a thread of its own and served batch by batch from a window that
+// also holds the bytes after each batch, so a signature at an offset up to
+// 1024 is read whole; the files the detection measures are read from those
+// windows too, as far as they hold them), the used flags, the four position
+// moves (next sector, a skip within the batch, leaving the batch, next
+// batch), the checkpoint, the progress hand-over and the user's stop. A
+// window that fails is read again in smaller pieces by the medium's range
+// reader: only the sectors that cannot be read are lost, and they are
+// examined as zeros.
 //
 // Units are what the search counts in (allocation blocks, clusters,
 // sectors); unit u holds the sectors from (u - unitBase) x sectorsPerUnit of

@@ -4,9 +4,10 @@
 #include <cstring>
 
 ReadAheadWindows::ReadAheadWindows(Read read, std::size_t unitBytes, std::uint64_t windowUnits, std::uint64_t count,
-                                   std::uint64_t carryUnits)
+                                   std::uint64_t carryUnits, std::size_t ahead)
     : read_(std::move(read)), unitBytes_(unitBytes), windowUnits_(std::max<std::uint64_t>(windowUnits, 1)),
-      count_(count), carry_(std::min(carryUnits, windowUnits_)) {
+      count_(count), carry_(std::min(carryUnits, windowUnits_)), buffers_(std::max<std::size_t>(ahead, 1) + 1),
+      windows_(buffers_.size()), slots_(buffers_.size(), Slot::Free) {
     if (count_ == 0 || unitBytes_ == 0) return;
     const std::uint64_t units = std::min(windowUnits_, count_) + (count_ > windowUnits_ ? carry_ : 0);
     for (platform::AlignedBuffer& b : buffers_)
@@ -39,12 +40,12 @@ ReadAheadWindows::Window ReadAheadWindows::next() {
     if (!thread_.joinable()) return {};
     std::unique_lock lock(mutex_);
     // The window handed out last goes back to the reader.
-    if (taken_ > 0 && slots_[(taken_ - 1) % 2] == Slot::Held) {
-        slots_[(taken_ - 1) % 2] = Slot::Free;
+    if (taken_ > 0 && slots_[(taken_ - 1) % slots_.size()] == Slot::Held) {
+        slots_[(taken_ - 1) % slots_.size()] = Slot::Free;
         cv_.notify_all();
     }
     if (taken_ * windowUnits_ >= count_) return {.first = count_};
-    const std::size_t slot = taken_ % 2;
+    const std::size_t slot = taken_ % slots_.size();
     cv_.wait(lock, [&] { return slots_[slot] == Slot::Ready; });
     slots_[slot] = Slot::Held;
     ++taken_;
@@ -55,30 +56,30 @@ ReadAheadWindows::Window ReadAheadWindows::peek() {
     if (!thread_.joinable()) return {};
     std::unique_lock lock(mutex_);
     if (taken_ * windowUnits_ >= count_) return {.first = count_};
-    // Its slot is free or being filled: the window handed out last, in the
-    // other slot, stays where it is.
-    const std::size_t slot = taken_ % 2;
+    // Its slot is not the one of the window handed out last, which stays
+    // where it is.
+    const std::size_t slot = taken_ % slots_.size();
     cv_.wait(lock, [&] { return slots_[slot] == Slot::Ready; });
     return windows_[slot];
 }
 
 void ReadAheadWindows::work() {
     for (std::uint64_t w = 0; w * windowUnits_ < count_; ++w) {
-        const std::size_t slot = w % 2;
+        const std::size_t slot = w % slots_.size();
         {
             std::unique_lock lock(mutex_);
             cv_.wait(lock, [&] { return stopping_ || slots_[slot] == Slot::Free; });
             if (stopping_) return;
         }
         // The slot is the reader's alone until it is marked ready. The window
-        // before it, in the other slot, is not handed back before this one is
+        // before it, in the slot before, is not handed back before this one is
         // ready, and only ever read.
         Window& window = windows_[slot];
         const Window place = placeOf(w);
         window.first = place.first;
         window.count = place.count;
         window.bytes = buffers_[slot].data();
-        const Window& before = windows_[1 - slot];
+        const Window& before = windows_[(slot + slots_.size() - 1) % slots_.size()];
         const std::uint64_t carried = w == 0 ? 0 : carry_;
         if (carried != 0 && before.read) {
             std::memcpy(window.bytes, before.bytes + (window.first - before.first) * unitBytes_,

@@ -1,7 +1,7 @@
 #pragma once
 
-// A range of a medium read in large windows by a thread of its own, one
-// window ahead of the code that examines them: while the caller looks at one
+// A range of a medium read in large windows by a thread of its own, a window
+// or more ahead of the code that examines them: while the caller looks at one
 // window the next is being read, so reading and examining overlap. On a cold
 // disk a scan then runs at the disk's speed; from the page cache the kernel's
 // copy runs on another core. Windows come in order, in page-aligned buffers;
@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class ReadAheadWindows {
 public:
@@ -30,13 +31,16 @@ public:
         bool read = false;
     };
 
-    // Units [0, count) of `unitBytes` each, `windowUnits` at a time. Each
-    // window after the first also holds the `carryUnits` (at most a window's)
-    // before its own, copied from the window before it rather than read
-    // again, so that any stretch of up to carryUnits + 1 units lies whole in
-    // one window.
+    // Units [0, count) of `unitBytes` each, `windowUnits` at a time, up to
+    // `ahead` windows (at least one) read ahead of the one handed out: more
+    // than one lets the reader go on through a stretch the caller takes
+    // longer to examine, and the caller through one that is slow to read.
+    // Each window after the first also holds the `carryUnits` (at most a
+    // window's) before its own, copied from the window before it rather than
+    // read again, so that any stretch of up to carryUnits + 1 units lies
+    // whole in one window.
     ReadAheadWindows(Read read, std::size_t unitBytes, std::uint64_t windowUnits, std::uint64_t count,
-                     std::uint64_t carryUnits = 0);
+                     std::uint64_t carryUnits = 0, std::size_t ahead = 1);
     // Waits for the read in progress, if any, and ends the thread.
     ~ReadAheadWindows();
     ReadAheadWindows(const ReadAheadWindows&) = delete;
@@ -65,9 +69,10 @@ private:
     const std::uint64_t windowUnits_;
     const std::uint64_t count_;
     const std::uint64_t carry_;
-    platform::AlignedBuffer buffers_[2];
-    Window windows_[2];
-    Slot slots_[2] = {Slot::Free, Slot::Free};
+    // A slot for the window handed out and one for each read ahead.
+    std::vector<platform::AlignedBuffer> buffers_;
+    std::vector<Window> windows_;
+    std::vector<Slot> slots_;
     // The window the caller takes next, counted from 0.
     std::uint64_t taken_ = 0;
     bool stopping_ = false;

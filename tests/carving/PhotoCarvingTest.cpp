@@ -535,9 +535,9 @@ TEST_F(PhotoCarvingTest, PhotosRunningPastTheWindowsEndAreMeasuredFromTheWindows
     ASSERT_TRUE(testsupport::runCommand("convert -seed 4 -size 800x600 plasma: -quality 95 " +
                                         testsupport::shellQuote(wide.string())));
     std::string photos[2] = {testsupport::readText(wide), testsupport::readText(wide)};
-    // The second with 4.5 MB of zeros at the start of its scan data.
+    // The second with a window's length of zeros at the start of its scan data.
     const std::size_t sos = photos[1].find("\xFF\xDA");
-    photos[1].insert(sos + 2 + (std::uint8_t(photos[1][sos + 2]) << 8 | std::uint8_t(photos[1][sos + 3])), 4'500'000,
+    photos[1].insert(sos + 2 + (std::uint8_t(photos[1][sos + 2]) << 8 | std::uint8_t(photos[1][sos + 3])), window * 512,
                      '\0');
     const std::uint64_t at[2] = {window - 92, 2 * window - 84}, bad = at[0] + 150;
     const fs::path image = testsupport::zeroImage(4 * window * 512);
