@@ -2,11 +2,13 @@
 # Every speed and memory figure the scans and saves are held to, in one run,
 # each beside its peer tool's: the normal scan and bytes per found file beside
 # fls -r, both whole-medium sweeps beside dd, the whole-disk signature search
-# and photo carving beside photorec, the APFS tree scan of a container beside
-# dd, the result screen on a tree of 1,000,000 files, saving beside
-# tsk_recover and cp, and a recovery session of 1,000,000 files.
+# and photo carving beside photorec, the JPEG carving of a card beside dd
+# and, as root, its carving and saving beside photorec's, the APFS tree scan
+# of a container beside dd, the result screen on a tree of 1,000,000 files,
+# saving beside tsk_recover and cp, and a recovery session of 1,000,000
+# files.
 #   bench/run-all.sh BUILD_DIR WORK_DIR [RUNS]
-# WORK_DIR keeps the images between runs (about 6 GiB); the first run makes
+# WORK_DIR keeps the images between runs (about 6.5 GiB); the first run makes
 # them with xorriso and mkapfs (several minutes). Run it on an idle machine: the load
 # average is printed before and after.
 set -euo pipefail
@@ -30,6 +32,7 @@ done
 read -r large < <("$here/make-hfs-large.sh" "$work")
 read -r searchable < <("$here/make-search-1g.sh" "$work")
 read -r carvable < <("$here/make-carve-1g.sh" "$work")
+read -r card < <("$here/make-jpeg-512m.sh" "$work")
 read -r container < <("$here/make-apfs-1g.sh" "$build" "$work")
 
 echo; echo "== Normal scan and bytes per found file, beside fls -r"
@@ -44,6 +47,12 @@ echo; echo "== Whole-disk signature search, beside photorec"
 "$build/bench/search_bench" "$searchable" "$runs"
 echo; echo "== Whole-disk photo carving, beside photorec"
 "$build/bench/carve_bench" "$carvable" "$runs"
+echo; echo "== JPEG carving of a card, listing only, beside dd bs=1M (cold runs as root only)"
+"$build/bench/jpeg_carve_bench" "$card" "$runs"
+if [ "$(id -u)" = 0 ]; then
+  echo; echo "== Carving and saving the card's photos into ext4, beside photorec"
+  "$here/carve-save-bench.sh" "$build" "$card" "$runs"
+fi
 echo; echo "== The APFS tree scan of a 1 GiB container, beside dd bs=1M"
 "$build/bench/apfs_scan_bench" "$container" "$runs"
 echo; echo "== The result screen on 1,000,000 files in 10,000 folders"
