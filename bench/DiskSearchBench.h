@@ -2,10 +2,12 @@
 
 // What the whole-disk search benchmarks share: the image they search (named
 // on the command line, or made once by a script of this folder), the built-in
-// types they mark, the disk volume they search, the count of what they found,
+// types they mark, the disk volume they search, a timed photo carving of it, the count of what they found,
 // and PhotoRec's run on the same image in a fresh temporary folder, its files
 // counted as it wrote them.
 
+#include "carving/AutoRecoveryAppend.h"
+#include "carving/PhotoCarving.h"
 #include "platform/TextEncoding.h"
 #include "signatures/SigLists.h"
 #include "signatures/SignatureSearchState.h"
@@ -126,6 +128,22 @@ inline void countFiles(const NewDir* folder, Found& found) {
         else
             ++found[platform::utf8FromUtf16(newdir::fileName(folder))];
     }
+}
+
+// Seconds of one photo carving of the whole disk `medium` with the types
+// marked; what it found in *found.
+inline double timePhotoCarving(const std::string& medium, std::uint64_t bytes, const platform::Array& types,
+                               Found* found) {
+    auto v = diskVolume(medium, bytes);
+    SignatureSearchState search = searchOf(types);
+    AutoRecoveryAppend noPair;
+    const auto t0 = Clock::now();
+    PhotoCarving(*v, search, noPair).signatureSearchDiskPhotoMethodStartAt(0);
+    const double took = std::chrono::duration<double>(Clock::now() - t0).count();
+    found->clear();
+    countFiles(v->dirRoot, *found);
+    v->freeTree();
+    return took;
 }
 
 // The files the image script placed, by extension, from IMAGE.list (lines

@@ -12,8 +12,6 @@
 // folder. Each round runs both; the medians are printed.
 
 #include "DiskSearchBench.h"
-#include "carving/AutoRecoveryAppend.h"
-#include "carving/PhotoCarving.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 
@@ -25,27 +23,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-namespace {
-
-using diskbench::Clock;
-
-// Seconds of one whole-disk carving; what it found in *found.
-double timeCarving(const std::string& image, std::uint64_t bytes, const platform::Array& types,
-                   diskbench::Found* found) {
-    auto v = diskbench::diskVolume(image, bytes);
-    SignatureSearchState search = diskbench::searchOf(types);
-    AutoRecoveryAppend noPair;
-    const auto t0 = Clock::now();
-    PhotoCarving(*v, search, noPair).signatureSearchDiskPhotoMethodStartAt(0);
-    const double took = std::chrono::duration<double>(Clock::now() - t0).count();
-    found->clear();
-    diskbench::countFiles(v->dirRoot, *found);
-    v->freeTree();
-    return took;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     const std::string image = diskbench::imageOrMade(argc, argv, "make-carve-1g.sh");
@@ -70,11 +47,11 @@ int main(int argc, char** argv) {
     std::vector<double> oursTimes, withDocumentsTimes, everyTypeTimes, theirTimes;
     for (int r = 0; r < rounds; ++r) {
         controller.clear();
-        oursTimes.push_back(timeCarving(image, bytes, builtIn, &ours));
+        oursTimes.push_back(diskbench::timePhotoCarving(image, bytes, builtIn, &ours));
         controller.clear();
-        withDocumentsTimes.push_back(timeCarving(image, bytes, withDocuments, &oursWithDocuments));
+        withDocumentsTimes.push_back(diskbench::timePhotoCarving(image, bytes, withDocuments, &oursWithDocuments));
         controller.clear();
-        everyTypeTimes.push_back(timeCarving(image, bytes, everyType, &oursEveryType));
+        everyTypeTimes.push_back(diskbench::timePhotoCarving(image, bytes, everyType, &oursEveryType));
         photorec = diskbench::runPhotoRec(image, "options,paranoid_no,search");
         theirTimes.push_back(photorec.seconds);
     }

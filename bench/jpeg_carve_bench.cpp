@@ -11,8 +11,6 @@
 
 #include "DdTiming.h"
 #include "DiskSearchBench.h"
-#include "carving/AutoRecoveryAppend.h"
-#include "carving/PhotoCarving.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 
@@ -26,24 +24,13 @@
 
 namespace {
 
-using diskbench::Clock;
-
 // Seconds of one whole-disk carving of `medium`; the photos it found in
 // *found.
 double timeCarving(const std::string& medium, std::uint64_t bytes, const platform::Array& types,
                    platform::RecordingController& controller, diskbench::Found* found) {
     controller.clear();
     controller.setDriveDictArray(platform::Array{platform::Dict{{"Path", medium}}});
-    auto v = diskbench::diskVolume(medium, bytes);
-    SignatureSearchState search = diskbench::searchOf(types);
-    AutoRecoveryAppend noPair;
-    const auto t0 = Clock::now();
-    PhotoCarving(*v, search, noPair).signatureSearchDiskPhotoMethodStartAt(0);
-    const double took = std::chrono::duration<double>(Clock::now() - t0).count();
-    found->clear();
-    diskbench::countFiles(v->dirRoot, *found);
-    v->freeTree();
-    return took;
+    return diskbench::timePhotoCarving(medium, bytes, types, found);
 }
 
 bool dropCaches() {
