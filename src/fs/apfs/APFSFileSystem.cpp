@@ -89,9 +89,12 @@ bool APFSFileSystem::scanBlocks() {
         const std::uint64_t n = std::min(kBatchBlocks, count - p);
         if (p >= window.first + window.count) window = windows.next();
         std::uint8_t* batch = window.bytes + (p - window.first) * kApfsBlockBytes;
-        // A window that could not be read whole is read again batch by
-        // batch: only a batch that fails by itself is passed over.
-        if (window.read || readBlocks(p, n, batch)) {
+        // The range reader has read a failing window again piece by piece and
+        // left only its unreadable sectors as zeros, which no node checks out
+        // in; a window it could not read at all lies out of range or on a
+        // medium that has gone.
+        if (!window.read && v.mediumGone()) break;
+        if (window.read) {
             for (std::uint64_t i = 0; i < n; ++i) {
                 if (done != 0) progressStep(done, count);
                 collectBlock(ByteView(batch + i * kApfsBlockBytes, kApfsBlockBytes));
@@ -110,7 +113,7 @@ bool APFSFileSystem::readBlocks(std::uint64_t first, std::uint64_t count, std::u
     Volume& v = volume_;
     const std::uint64_t sectorsPerBlock = kApfsBlockBytes / v.u32BytesInSector();
     const auto sector = platform::checkedMulAdd(v.HPlusVolStart(), first, sectorsPerBlock);
-    return sector && v.readSector(*sector, static_cast<std::int32_t>(count * sectorsPerBlock), into);
+    return sector && v.readSectorRange(*sector, static_cast<std::int32_t>(count * sectorsPerBlock), into).has_value();
 }
 
 void APFSFileSystem::progressStep(std::uint64_t done, std::uint64_t count) {

@@ -192,12 +192,13 @@ TEST_F(ApfsBuiltNodesTest, FileOfManyExtentsRepeatedInAnyOrderKeepsEachOnceInIts
     EXPECT_TRUE(readThroughExtents(*v, *f) == content) << "bytes differ";
 }
 
-TEST_F(ApfsBuiltNodesTest, UnreadableBatchCostsOnlyTheNodesInIt) {
-    // Three leaves: the first and second in neighbouring batches of 40
-    // blocks that one large read takes together, the third far beyond. A
-    // bad sector in the first leaf's block fails that read; the batches are
-    // read again one by one and only the first leaf's is lost.
+TEST_F(ApfsBuiltNodesTest, UnreadableSectorCostsOnlyTheNodeOnIt) {
+    // Four leaves: the first two in neighbouring blocks, the third in the
+    // next batch of 40 blocks that one large read takes with them, the
+    // fourth far beyond. A bad sector in the first leaf's block fails that
+    // read; it is read again piece by piece and only the first leaf is lost.
     const std::uint64_t lost = builder->writeNode({.records = file(901, 2, "lost.txt", "lost")});
+    builder->writeNode({.records = file(904, 2, "beside.txt", "beside")});
     builder->writeData(std::string(40 * 4096, 'p'));
     builder->writeNode({.records = file(902, 2, "near.txt", "near")});
     builder->writeData(std::string(2000 * 4096, 'q'));
@@ -206,6 +207,7 @@ TEST_F(ApfsBuiltNodesTest, UnreadableBatchCostsOnlyTheNodesInIt) {
     failing.failSectors(lost * 8);
     auto v = scan(&failing);
     EXPECT_FALSE(nodeAt(v->dirRoot, "lost.txt"));
+    EXPECT_TRUE(nodeAt(v->dirRoot, "beside.txt"));
     EXPECT_TRUE(nodeAt(v->dirRoot, "near.txt"));
     EXPECT_TRUE(nodeAt(v->dirRoot, "far.txt"));
     EXPECT_GE(failing.failedReads(), 2u);
