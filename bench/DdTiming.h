@@ -9,15 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-// dd's wall time in seconds, or a negative number when it could not be run.
-inline double timeDd(const std::string& image) {
+// dd's wall time in seconds, or a negative number when it could not be run;
+// `flag` is one more operand for dd ("iflag=direct"), or none.
+inline double timeDd(const std::string& image, const std::string& flag = {}) {
     const auto t0 = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDERR_FILENO);
         const std::string in = "if=" + image;
-        ::execlp("dd", "dd", in.c_str(), "of=/dev/null", "bs=1M", static_cast<char*>(nullptr));
+        ::execlp("dd", "dd", in.c_str(), "of=/dev/null", "bs=1M", flag.empty() ? nullptr : flag.c_str(),
+                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
     int status = 0;

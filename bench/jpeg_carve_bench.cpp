@@ -2,8 +2,8 @@
 // measured, nothing is saved), timed beside `dd bs=1M` reading the same
 // bytes in the same run: first from the page cache, then cold, through a
 // read-only loop device over the image with the kernel's caches dropped
-// before every run of either (root only: without it the cold rows are
-// skipped, saying so). The photos found are printed beside those placed.
+// before every run of either, dd also with iflag=direct (root only: without
+// it the cold rows are skipped, saying so). The photos found are printed beside those placed.
 //
 //   jpeg_carve_bench [IMAGE [ROUNDS]]
 // Without IMAGE, bench/make-jpeg-512m.sh makes one (512 MiB) in the
@@ -97,18 +97,26 @@ int main(int argc, char** argv) {
     } else {
         ours.clear();
         dd.clear();
+        std::vector<double> ddDirect;
         bool dropped = true;
         for (int r = 0; r < rounds; ++r) {
             dropped = dropCaches() && dropped;
             ours.push_back(timeCarving(loop, bytes, jpeg, controller, &found));
             dropped = dropCaches() && dropped;
             dd.push_back(timeDd(loop));
+            dropped = dropCaches() && dropped;
+            ddDirect.push_back(timeDd(loop, "iflag=direct"));
         }
         std::system(("losetup -d " + diskbench::shellQuote(loop)).c_str());
-        if (dropped)
+        if (dropped) {
             row("JPEG carving, cold (loop device):", ours, dd, mb, found);
-        else
+            const double t = diskbench::median(ours), d = diskbench::median(ddDirect);
+            if (d > 0)
+                std::printf("%-34s %7.3f s  %7.1f MB/s  ours %.2f x dd\n", "  dd bs=1M iflag=direct:", d, mb / d,
+                            t / d);
+        } else {
             std::printf("cold runs skipped: the caches could not be dropped\n");
+        }
     }
     platform::setAppController(nullptr);
     return 0;
