@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     buildTree(*volume, files);
 
     bool saved = false, opened = false;
-    RecoverySessionSaving saving({volume, 0, 0, -1, {}, {}, false, {}}, file.string());
+    RecoverySessionSaving saving({volume, 0, 0, -1, {}, {}, false, {}, {}}, file.string());
     saving.setPanelSettleDelay(std::chrono::milliseconds(0));
     const double saveSeconds = secondsOf([&] { saved = saving.saveScanInfo(); });
     const std::uintmax_t bytes = fs::file_size(file);

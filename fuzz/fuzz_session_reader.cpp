@@ -89,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (session.first5Sectors.size() > bytes.size()) std::abort();
     NewDir* root = RecoverySessionFile::readTree(*in);
     if (!root) return 0;
+    if (const auto print = RecoverySessionFile::readPrint(*in); print && print->samples.size() > 64) std::abort();
     auto volume = session.volume->mutableCopy();
     RecoverySessionOpening::setSelectedVolumeDirRoot(*volume, root);
     volume->freeTree();

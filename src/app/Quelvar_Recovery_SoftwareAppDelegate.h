@@ -199,6 +199,7 @@ public:
         requests_.performOnMainThread(std::move(fn), waitUntilDone);
     }
     void runAlertPanel(const platform::Array& request) override { requests_.runAlertPanel(request); }
+    void postAlertPanel(const platform::Array& request) override { requests_.postAlertPanel(request); }
     int showAlertPanelWithData(const platform::Dict& request) override {
         return requests_.showAlertPanelWithData(request);
     }

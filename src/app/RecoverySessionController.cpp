@@ -210,6 +210,7 @@ void RecoverySessionController::startOpening(const QString& path, QFileDialog* d
         opening->setPanelSettleDelay(settleDelay_);
     }
     opening->setAdopt([this](const RecoverySession& s) {
+        openedSession_ = std::make_shared<RecoverySession>(s);
         delegate_.setScanMode(platform::modeFromStored(s.scanMode, platform::ScanMode::Formatted));
         delegate_.setIsPTListOrPTScanListChosen(s.isPTListOrPTScanListChosen);
         delegate_.setPartitionListDictArray(s.partitionListDictArray);
@@ -238,6 +239,28 @@ void RecoverySessionController::startOpening(const QString& path, QFileDialog* d
         const bool opened = opening->openScanInfo();
         delegate_.performOnMainThread([this, opened] { emit openingFinished(opened); }, false);
     }).detach();
+}
+
+bool RecoverySessionController::sessionMediumReady() {
+    std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+    if (!volume || !volume->mediumUnconfirmed()) return true;
+    if (!openedSession_ || openedSession_->volume != volume) {
+        // Nothing to know the medium by: it stays unread.
+        RecoverySessionOpening::mediumNotFoundAlert(*volume);
+        return false;
+    }
+    delegate_.rebuildDriveListOnMainThread();
+    RecoverySession& session = *openedSession_;
+    if (!RecoverySessionOpening::checkMediumAvailability(*volume, session, delegate_.driveDictArray(),
+                                                         delegate_.volumeDictArray())) {
+        RecoverySessionOpening::mediumNotFoundAlert(*volume);
+        return false;
+    }
+    // Found under another path: the partition lists name it too.
+    delegate_.setPartitionListDictArray(session.partitionListDictArray);
+    if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = session.partitionScanListDictArray;
+    platform::logFormat("The medium of the recovery session is connected at %@", volume->path());
+    return true;
 }
 
 // ---------------------------------------------------------------------------

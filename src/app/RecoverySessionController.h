@@ -14,9 +14,11 @@
 #include <QTimer>
 #include <chrono>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 
 class QFileDialog;
+struct RecoverySession;
 class Quelvar_Recovery_SoftwareAppDelegate;
 
 class RecoverySessionController : public QObject {
@@ -52,6 +54,13 @@ public:
     void watchOpenFilePathFileThread();
     void openFilePathFileDetected();
 
+    // Whether the found files of the shown tree may be read: always, unless
+    // it came from a session whose drive or volume was not found when it was
+    // opened. Then the drive lists are built again and the medium looked for
+    // once more (it may have been connected since); still missing, the alert
+    // that says so is shown and nothing may be read.
+    bool sessionMediumReady();
+
     // How long the threads wait once their dialog has gone (1 s).
     void setPanelSettleDelay(std::chrono::milliseconds delay) { settleDelay_ = delay; }
     // "Drentic recovery session September 05, 2024, 9_11_18 AM" for now.
@@ -79,6 +88,8 @@ private:
     static std::optional<QString> readHandedOverPath(const QString& file);
 
     Quelvar_Recovery_SoftwareAppDelegate& delegate_;
+    // What the last opened session knows its medium by.
+    std::shared_ptr<RecoverySession> openedSession_;
     std::chrono::milliseconds settleDelay_{1000};
     QTimer openFileWatcher_;
 };

@@ -9,6 +9,7 @@
 #include "app/PreviewWindow.h"
 #include "app/ProgressSheet.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
+#include "app/RecoverySessionController.h"
 #include "app/SavingDataSheet.h"
 #include "app/ScanWizard.h"
 #include "app/SignaturesScreen.h"
@@ -94,6 +95,7 @@ TreeScreenController::TreeScreenController(Quelvar_Recovery_SoftwareAppDelegate&
     model_->setMarkHandler([this](NewDirViewHelper* item, bool mark) { return editMark(item, mark); });
     model_->setPreviewState([this](const NewDirViewHelper* item) { return previewState(item); });
     previewHook_ = [this] {
+        if (!sessionMediumReady()) return;
         NewDirViewHelper* item = selectedItem();
         PreviewWindow::preview(delegate_, item ? item->newDir() : nullptr);
     };
@@ -646,6 +648,7 @@ void TreeScreenController::freeTreeThread(bool backToDrivesList) {
 void TreeScreenController::saveMarkedFiles() {
     if (!tree_ || !tree_->volume() || !tree_->dirRootTemp()) return;
     if (saving_ && !saving_->waitUntilFinished(std::chrono::milliseconds(0))) return; // one save at a time
+    if (!sessionMediumReady()) return;
     auto volume = tree_->volume();
     saving_ = DataSaving::create(volume, tree_->dirRootTemp(),
                                  platform::Dict{{"Content", volume->volumeContent}, {"Path", volume->path()}});
@@ -670,6 +673,13 @@ void TreeScreenController::saveMarkedFiles() {
         saving->destinationPanelDidEnd(result == QDialog::Accepted ? 1 : 0, path);
     });
     dialog->open();
+}
+
+bool TreeScreenController::sessionMediumReady() {
+    if (RecoverySessionController* sessions = RecoverySessionController::of(delegate_))
+        return sessions->sessionMediumReady();
+    const std::shared_ptr<Volume> volume = delegate_.selectedVolume();
+    return !volume || !volume->mediumUnconfirmed();
 }
 
 void TreeScreenController::abortSaving() {

@@ -109,6 +109,10 @@ signals:
     void treeFreed();
 
 private:
+    // Preview and saving read the found files only from their own medium
+    // (see RecoverySessionController::sessionMediumReady).
+    bool sessionMediumReady();
+
     explicit TreeScreenController(Quelvar_Recovery_SoftwareAppDelegate& delegate);
     void connectControls();
     // The result screen's widgets, on the main thread from any thread;

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
+#include <memory>
 
 using platform::Array;
 using platform::Dict;
@@ -42,34 +43,42 @@ void WorkerRequestBridge::performOnMainThread(std::function<void()> fn, bool wai
 // ---------------------------------------------------------------------------
 // Alerts
 
-int WorkerRequestBridge::runAlert(const QString& title, const QString& message, const QString& defaultButton,
-                                  const QString& alternateButton, const QString& otherButton) {
-    QMessageBox box(elements_.window());
-    box.setWindowTitle(title);
+QMessageBox* WorkerRequestBridge::makeAlert(const QString& title, const QString& message, const QString& defaultButton,
+                                            const QString& alternateButton, const QString& otherButton,
+                                            QAbstractButton** b1, QAbstractButton** b0, QAbstractButton** bm1) {
+    auto* box = new QMessageBox(elements_.window());
+    box->setWindowTitle(title);
     // Failures (their titles begin with "!") get the caution sign, all other
     // alerts the program's own icon.
     const QPixmap icon = AppImages::imageNamed(title.startsWith(QLatin1Char('!')) ? QStringLiteral("alert-caution")
                                                                                   : QStringLiteral("AppIcon"));
     if (!icon.isNull())
-        box.setIconPixmap(icon.scaled(56, 56, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        box->setIconPixmap(icon.scaled(56, 56, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     else
-        box.setIcon(QMessageBox::Information);
-    box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { font-weight: bold; font-size: 14px; min-width: 340px; }"
-                                     "QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(title);
-    box.setInformativeText(message);
+        box->setIcon(QMessageBox::Information);
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { font-weight: bold; font-size: 14px; min-width: 340px; }"
+                                      "QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
+    box->setTextFormat(Qt::PlainText);
+    box->setText(title);
+    box->setInformativeText(message);
     // Messages carry paths and names from the medium: never read as markup.
-    if (auto* info = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+    if (auto* info = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         info->setTextFormat(Qt::PlainText);
-    QAbstractButton* b1 =
-        box.addButton(defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton, QMessageBox::AcceptRole);
-    QAbstractButton* b0 = alternateButton.isEmpty() ? nullptr : box.addButton(alternateButton, QMessageBox::RejectRole);
-    QAbstractButton* bm1 = otherButton.isEmpty() ? nullptr : box.addButton(otherButton, QMessageBox::DestructiveRole);
-    box.setDefaultButton(static_cast<QPushButton*>(b1));
-    box.setEscapeButton(b0 ? b0 : (bm1 ? bm1 : b1));
-    box.exec();
-    QAbstractButton* clicked = box.clickedButton();
+    *b1 = box->addButton(defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton, QMessageBox::AcceptRole);
+    *b0 = alternateButton.isEmpty() ? nullptr : box->addButton(alternateButton, QMessageBox::RejectRole);
+    *bm1 = otherButton.isEmpty() ? nullptr : box->addButton(otherButton, QMessageBox::DestructiveRole);
+    box->setDefaultButton(static_cast<QPushButton*>(*b1));
+    box->setEscapeButton(*b0 ? *b0 : (*bm1 ? *bm1 : *b1));
+    return box;
+}
+
+int WorkerRequestBridge::runAlert(const QString& title, const QString& message, const QString& defaultButton,
+                                  const QString& alternateButton, const QString& otherButton) {
+    QAbstractButton *b1 = nullptr, *b0 = nullptr, *bm1 = nullptr;
+    std::unique_ptr<QMessageBox> box(
+        makeAlert(title, message, defaultButton, alternateButton, otherButton, &b1, &b0, &bm1));
+    box->exec();
+    QAbstractButton* clicked = box->clickedButton();
     if (clicked && clicked == b0) return platform::AlertAlternateReturn;
     if (clicked && clicked == bm1) return platform::AlertOtherReturn;
     return platform::AlertDefaultReturn;
@@ -81,6 +90,20 @@ void WorkerRequestBridge::runAlertPanel(const Array& request) {
         runAlert(Utf8Text::toQString(t.title), Utf8Text::toQString(t.message), Utf8Text::toQString(t.defaultButton),
                  Utf8Text::toQString(t.alternateButton), Utf8Text::toQString(t.otherButton));
     });
+}
+
+void WorkerRequestBridge::postAlertPanel(const Array& request) {
+    const platform::AlertText t = platform::alertTextFromRequest(request);
+    performOnMainThread(
+        [this, t] {
+            QAbstractButton *b1 = nullptr, *b0 = nullptr, *bm1 = nullptr;
+            QMessageBox* box = makeAlert(Utf8Text::toQString(t.title), Utf8Text::toQString(t.message),
+                                         Utf8Text::toQString(t.defaultButton), Utf8Text::toQString(t.alternateButton),
+                                         Utf8Text::toQString(t.otherButton), &b1, &b0, &bm1);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        },
+        false);
 }
 
 int WorkerRequestBridge::showAlertPanelWithData(const Dict& request) {

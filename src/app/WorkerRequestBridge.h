@@ -9,6 +9,7 @@
 #include <functional>
 
 class QAbstractButton;
+class QMessageBox;
 class QWidget;
 class WindowElements;
 
@@ -38,6 +39,10 @@ public:
 
     // The requests, from any thread.
     void runAlertPanel(const platform::Array& request);
+    // Queued to the main thread and shown there window-modal, without a
+    // nested event loop; the caller goes on at once and the answer is
+    // dropped.
+    void postAlertPanel(const platform::Array& request);
     int showAlertPanelWithData(const platform::Dict& request);
     int alertResultValue() const { return alertResultValue_; }
     void updateButton(const platform::Dict& request);
@@ -52,6 +57,11 @@ public:
     void endSheet(QWidget* sheet);
 
 private:
+    // The alert box as every alert looks, its buttons added; the three
+    // buttons, null where absent, through the last arguments.
+    QMessageBox* makeAlert(const QString& title, const QString& message, const QString& defaultButton,
+                           const QString& alternateButton, const QString& otherButton, QAbstractButton** b1,
+                           QAbstractButton** b0, QAbstractButton** bm1);
     void applyToButton(QAbstractButton& button, const platform::Dict& request);
     void applyToIndicator(QWidget& indicator, const platform::Dict& request);
     void beginSheet(QWidget& sheet);

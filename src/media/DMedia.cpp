@@ -279,6 +279,10 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     const std::uint64_t offset = *at;
     const std::size_t length = static_cast<std::size_t>(static_cast<std::uint64_t>(size) * bps);
     if (length == 0) return ReadResult::Read;
+    if ((reader == Reader::Preview || reader == Reader::Save) && mediumUnconfirmed()) {
+        platform::logFormat("%@ is not known to be the medium the files were found on; it is not read", path_);
+        return ReadResult::Hopeless;
+    }
     // The scan's readers: once the medium has stopped answering, asking it
     // again only costs time.
     const bool scanning = reader == Reader::Scan || reader == Reader::CarvingRange;

@@ -106,6 +106,13 @@ public:
     // the scan's readers fails at once.
     bool mediumGone() const { return mediumGone_.load(std::memory_order_acquire); }
 
+    // A medium not known to be the one the found files were found on (a
+    // recovery session whose drive was not found: another disk may have
+    // taken its path): the preview's and the save's readers read nothing
+    // from it until it is confirmed.
+    void setMediumUnconfirmed(bool unconfirmed) { mediumUnconfirmed_.store(unconfirmed, std::memory_order_release); }
+    bool mediumUnconfirmed() const { return mediumUnconfirmed_.load(std::memory_order_acquire); }
+
     // The one call through which every byte of the medium is read, as
     // pread(2) on the open descriptor: the bytes read, or -1 with errno set.
     // Tests put a reader of their own in between to make chosen sectors fail;
@@ -240,6 +247,7 @@ private:
     UnreadableSectors unreadable_;
     HeldSectors* held_ = nullptr;
     std::atomic<bool> mediumGone_{false};
+    std::atomic<bool> mediumUnconfirmed_{false};
     // Scan reads failed since the last one that succeeded, and the first
     // sector of that one (valid once answered_ is set).
     std::atomic<std::uint32_t> failuresInARow_{0};

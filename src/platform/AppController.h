@@ -39,6 +39,10 @@ public:
     // array has 5+ items], [other if 6+], and last an array whose items after
     // the first fill the message's placeholders. The answer is dropped.
     virtual void runAlertPanel(const Array& request) = 0;
+    // The same alert, shown without waiting for it to be answered: a worker
+    // that only informs (a scan that goes on past unreadable sectors) must
+    // not stand still until someone clicks OK.
+    virtual void postAlertPanel(const Array& request) = 0;
     // Dictionary form: "title", "body", "defaultButton", "alternateButton",
     // "otherButton". Stores the answer in alertResultValue and returns it.
     virtual int showAlertPanelWithData(const Dict& request) = 0;

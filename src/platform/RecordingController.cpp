@@ -78,6 +78,12 @@ void RecordingController::runAlertPanel(const Array& request) {
     alerts_.push_back(alertTextFromRequest(request));
 }
 
+void RecordingController::postAlertPanel(const Array& request) {
+    record("postAlertPanel:", Value(request));
+    std::lock_guard lock(mutex_);
+    alerts_.push_back(alertTextFromRequest(request));
+}
+
 int RecordingController::showAlertPanelWithData(const Dict& request) {
     record("showAlertPanelWithData:", Value(request));
     std::lock_guard lock(mutex_);

@@ -40,6 +40,9 @@ public:
 
     void performOnMainThread(std::function<void()> fn, bool waitUntilDone) override;
     void runAlertPanel(const Array& request) override;
+    // Recorded as "postAlertPanel:"; never runs runAlertPanel, so a test
+    // whose alerts block sees that the caller did not wait.
+    void postAlertPanel(const Array& request) override;
     int showAlertPanelWithData(const Dict& request) override;
     int alertResultValue() const override;
     void updateButton(const Dict& request) override;

@@ -4,12 +4,16 @@
 #include "session/TreeRecordReader.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
 using platform::Value;
 
 namespace {
+
+constexpr std::uint32_t kPrintMark = 0x46505254; // "FPRT"
+constexpr std::uint32_t kMostPrintSamples = 64;
 
 bool ended(SessionFileOutput& out, std::string* error) {
     if (out.failed() && error) *error = out.reason();
@@ -46,6 +50,17 @@ bool RecoverySessionFile::writeSettings(SessionFileOutput& out, const RecoverySe
         out.write(sectors.data(), sectors.size());
     }
     out.sync();
+    return ended(out, error);
+}
+
+bool RecoverySessionFile::writePrint(SessionFileOutput& out, const FoundFilesPrint& print, std::string* error) {
+    const std::size_t count = std::min<std::size_t>(print.samples.size(), kMostPrintSamples);
+    out.writeBE32(kPrintMark);
+    out.writeBE32(static_cast<std::uint32_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        out.writeBE64(print.samples[i].sector);
+        out.writeBE64(print.samples[i].digest);
+    }
     return ended(out, error);
 }
 
@@ -114,4 +129,17 @@ NewDir* RecoverySessionFile::readTree(SessionFileInput& in, const std::function<
         return nullptr;
     }
     return root;
+}
+
+std::optional<FoundFilesPrint> RecoverySessionFile::readPrint(SessionFileInput& in) {
+    FoundFilesPrint print;
+    if (in.left() == 0) return print;
+    std::uint32_t mark = 0, count = 0;
+    if (!in.readBE32(mark) || mark != kPrintMark || !in.readBE32(count) || count > kMostPrintSamples ||
+        in.left() != std::uint64_t{count} * 16)
+        return std::nullopt;
+    print.samples.resize(count);
+    for (FoundFilesPrint::Sample& sample : print.samples)
+        if (!in.readBE64(sample.sector) || !in.readBE64(sample.digest)) return std::nullopt;
+    return print;
 }

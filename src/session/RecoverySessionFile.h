@@ -15,6 +15,10 @@
 //         u32 flag, then when it is 1: 5 sectors of the drive's bytes per
 //         sector (the volume's), sectors 0-4 of the drive that holds it
 //         the tree: the pre-order run of tree records from the root
+//         the found files' print: "FPRT", a u32 count (at most 64) and that
+//         many pairs of u64 (a sector of the medium, the digest of its
+//         bytes). Files written before the print was kept end with the
+//         tree; readers that do not know it stop there too.
 //
 // Every archive is a u32 length followed by that many bytes of a keyed
 // archive. The reading half checks every length and count against the bytes
@@ -23,10 +27,12 @@
 #include "platform/Value.h"
 #include "session/SessionFileInput.h"
 #include "session/SessionFileOutput.h"
+#include "session/SessionMediumCheck.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 struct NewDir;
@@ -43,6 +49,8 @@ struct RecoverySession {
     platform::Array partitionScanListDictArray;
     bool hasFirst5Sectors = false;
     platform::Data first5Sectors;
+    // Empty when the file has none.
+    FoundFilesPrint print;
 };
 
 class RecoverySessionFile {
@@ -58,6 +66,8 @@ public:
     static bool writeHead(SessionFileOutput& out, std::string* error);
     // The volume, modes, lists and sectors; then the file is synced.
     static bool writeSettings(SessionFileOutput& out, const RecoverySession& session, std::string* error);
+    // The found files' print, after the tree.
+    static bool writePrint(SessionFileOutput& out, const FoundFilesPrint& print, std::string* error);
     // After the tree: "Complete" and the version over the head, synced.
     static bool writeCompleteHead(SessionFileOutput& out, std::string* error);
 
@@ -75,4 +85,8 @@ public:
     // everyFifty runs after every fiftieth of them.
     static NewDir* readTree(SessionFileInput& in, const std::function<void(const NewDir& root)>& onRoot = {},
                             const std::function<void()>& everyFifty = {});
+    // The print after the tree: empty when the file ends with the tree (it
+    // was written before prints were kept), nothing when what follows the
+    // tree is not a whole print (the file was cut short or damaged).
+    static std::optional<FoundFilesPrint> readPrint(SessionFileInput& in);
 };

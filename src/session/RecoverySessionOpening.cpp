@@ -111,39 +111,26 @@ bool RecoverySessionOpening::openScanInfo() {
                 progress(Dict{{"incrementBy", 50.0}});
             });
     }
-    if (!readRoot) {
+    std::optional<FoundFilesPrint> print;
+    if (readRoot) print = RecoverySessionFile::readPrint(*in);
+    if (!print) {
+        if (readRoot) newdir::freeNDir(readRoot);
         failed(in->failed() ? "This recovery session file can not be read: " + in->reason() + "." : kDamaged);
         return false;
     }
+    session.print = std::move(*print);
     in.reset();
 
     std::shared_ptr<Volume> volume = session.volume->mutableCopy();
     volume->openedScanInfo = true;
     session.volume = volume;
 
-    // The drive or volume the session came from, looked for before the tree
-    // is shown so that the volume is handed over with its current path.
-    SessionMediumCheck::Found found;
-    bool looked = false;
-    if (volume->volumeScanType == 2) {
-        looked = true;
-        found = SessionMediumCheck::checkVolumeAvailability(*volume, c ? c->volumeDictArray() : platform::Array());
-        if (!found.notConnected && found.pathIsDifferent) {
-            volume->setPath(found.path);
-            volume->setCPath();
-        }
-    } else if ((volume->volumeScanType == 0 || volume->volumeScanType == 1 || volume->volumeScanType == 3) &&
-               session.hasFirst5Sectors) {
-        looked = true;
-        found = SessionMediumCheck::checkDriveAvailability(*volume, session.first5Sectors,
-                                                           c ? c->driveDictArray() : platform::Array());
-        if (!found.notConnected && found.pathIsDifferent)
-            SessionMediumCheck::adoptDrivePath(*volume, found.path, session.partitionListDictArray,
-                                               session.partitionScanListDictArray);
-    }
-
     const bool marked = readRoot->selected == 1;
     setSelectedVolumeDirRoot(*volume, readRoot);
+    // The drive or volume the session came from, looked for before the tree
+    // is handed over so that the volume goes with its current path.
+    const bool mediumFound = checkMediumAvailability(*volume, session, c ? c->driveDictArray() : platform::Array(),
+                                                     c ? c->volumeDictArray() : platform::Array());
     onMain([&] {
         if (adopt_) adopt_(session);
     });
@@ -162,20 +149,54 @@ bool RecoverySessionOpening::openScanInfo() {
             true);
     }
 
-    if (looked && found.notConnected) {
-        if (volume->volumeScanType == 2)
-            alert("Volume Not Mounted", "The volume \"" + volume->volumeName +
-                                            "\" to which this recovery session belongs is not mounted. So saving and "
-                                            "preview will not work. Please mount the volume and restart Orvanel.");
-        else
-            alert("Drive Not Connected",
-                  "The drive to which this recovery session belongs is either not connected or has been modified in "
-                  "any way. So saving and preview will not work. Please connect the drive and restart Orvanel.");
-    }
+    if (!mediumFound) mediumNotFoundAlert(*volume);
     if (c)
         c->updateTextField(Dict{{"textField", "textFieldTreeStatus"}, {"textField String", "Recovery Session Opened"}});
     alert("Recovery Session Opened", "From File: " + path_);
     return true;
+}
+
+bool RecoverySessionOpening::checkMediumAvailability(Volume& volume, RecoverySession& session,
+                                                     const platform::Array& driveDictArray,
+                                                     const platform::Array& volumeDictArray) {
+    SessionMediumCheck::Found found;
+    if (volume.volumeScanType == 2) {
+        found = SessionMediumCheck::checkVolumeAvailability(volume, volumeDictArray, session.print);
+        if (!found.notConnected && found.pathIsDifferent) {
+            volume.setPath(found.path);
+            volume.setCPath();
+        }
+    } else if ((volume.volumeScanType == 0 || volume.volumeScanType == 1 || volume.volumeScanType == 3) &&
+               session.hasFirst5Sectors) {
+        found =
+            SessionMediumCheck::checkDriveAvailability(volume, session.first5Sectors, driveDictArray, session.print);
+        if (!found.notConnected && found.pathIsDifferent)
+            SessionMediumCheck::adoptDrivePath(volume, found.path, session.partitionListDictArray,
+                                               session.partitionScanListDictArray);
+    } else {
+        found.notConnected = false;
+    }
+    // Whatever now has the old path may be another disk: its bytes are never
+    // given out as the found files.
+    volume.setMediumUnconfirmed(found.notConnected);
+    if (found.notConnected)
+        platform::logFormat("The %@ of the recovery session is not connected; preview and saving do not read %@",
+                            std::string(volume.volumeScanType == 2 ? "volume" : "drive"), volume.path());
+    return !found.notConnected;
+}
+
+void RecoverySessionOpening::mediumNotFoundAlert(const Volume& volume) {
+    if (volume.volumeScanType == 2)
+        alert("Volume Not Mounted", "The volume \"" + volume.volumeName +
+                                        "\" to which this recovery session belongs is not mounted. So saving and "
+                                        "preview will not work. Please mount the volume and restart " +
+                                        kProgramName + ".");
+    else
+        alert("Drive Not Connected",
+              std::string("The drive to which this recovery session belongs is either not connected or has been "
+                          "modified in any way. So saving and preview will not work. Please connect the drive and "
+                          "restart ") +
+                  kProgramName + ".");
 }
 
 NewDir* RecoverySessionOpening::setSelectedVolumeDirRoot(Volume& volume, NewDir* readRoot, bool generateViewHelpers) {

@@ -23,6 +23,8 @@ class Volume;
 class RecoverySessionOpening {
 public:
     static constexpr const char* kCanNotOpenNowTitle = "! Can not open recovery session file now";
+    // As the window names the program.
+    static constexpr const char* kProgramName = "Drentic Deleted File Recovery";
 
     // Main thread. True when the file at path is a complete session of this
     // version; otherwise the alert has said why.
@@ -47,6 +49,20 @@ public:
 
     // The reading thread's body; true when the tree is shown.
     bool openScanInfo();
+
+    // Looks for the medium of an opened session (its volume, with the tree
+    // installed) among the drives and volumes connected now: a mounted
+    // volume by its size and name, any other by its first five sectors, and
+    // either only where it holds the session's found files. Found under
+    // another path, the volume and the session's partition lists take that
+    // path. Not found, the volume's preview and save readers read nothing
+    // until a later look finds it: another disk that took the old path
+    // never gives its bytes for the found files. False when the medium was
+    // looked for and is not there.
+    static bool checkMediumAvailability(Volume& volume, RecoverySession& session, const platform::Array& driveDictArray,
+                                        const platform::Array& volumeDictArray);
+    // "Drive Not Connected" or "Volume Not Mounted".
+    static void mediumNotFoundAlert(const Volume& volume);
 
     // Rebuilds the read tree under a new root that becomes the volume's
     // (with the read root's sectors per block and mark); the read tree is

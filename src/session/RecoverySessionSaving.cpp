@@ -89,6 +89,7 @@ bool RecoverySessionSaving::writeFile() {
     if (rawWrite_) out->setRawWrite(rawWrite_);
 
     session_.hasFirst5Sectors = readFirst5Sectors(*volume, session_.first5Sectors);
+    session_.print = SessionMediumCheck::readFoundFilesPrint(*volume);
     if (!RecoverySessionFile::writeHead(*out, &failure_) ||
         !RecoverySessionFile::writeSettings(*out, session_, &failure_))
         return false;
@@ -109,6 +110,7 @@ bool RecoverySessionSaving::writeFile() {
         failure_ = out->reason();
         return false;
     }
+    if (!RecoverySessionFile::writePrint(*out, session_.print, &failure_)) return false;
     if (!RecoverySessionFile::writeCompleteHead(*out, &failure_)) return false;
     if (!out->close()) {
         failure_ = out->reason();

@@ -67,6 +67,33 @@ bool holdsRecordedFiles(DMedia& drive, const std::vector<std::uint64_t>& sectors
     return false;
 }
 
+// Files whose first sector goes into a print: this many, spread over the
+// tree, out of up to kPrintCandidates looked at (sectors of zeros say
+// nothing of a medium and are passed over).
+constexpr std::size_t kPrintSamples = 16;
+constexpr std::size_t kPrintCandidates = 64;
+
+// The first sector of every found file with data.
+std::vector<std::uint64_t> foundFileSectors(const Volume& volume) {
+    std::vector<std::uint64_t> sectors;
+    if (!volume.dirRoot) return sectors;
+    newdir::preOrder(volume.dirRoot, newdir::childList, newdir::anyChild, [&](const NewDir* n) {
+        if (n->isFolder()) return newdir::Walk::Into;
+        if (n->fileType == NewDir::File && n->fileSize != 0 && n->extentCount() != 0)
+            sectors.push_back(volume.HPlusVolStart() + n->dataStartSector +
+                              std::uint64_t{n->extents[0].startBlock} * std::max<std::uint8_t>(n->sectorsPerBlock, 1));
+        return newdir::Walk::Skip;
+    });
+    // Over the whole medium, and each sector once (files may share one).
+    std::sort(sectors.begin(), sectors.end());
+    sectors.erase(std::unique(sectors.begin(), sectors.end()), sectors.end());
+    return sectors;
+}
+
+std::uint64_t sectorDigest(const std::vector<std::uint8_t>& bytes) {
+    return fnv1a(0xcbf29ce484222325ULL, bytes.data(), bytes.size());
+}
+
 } // namespace
 
 bool SessionMediumCheck::isSectorSize(std::uint32_t bytes) {
@@ -74,7 +101,8 @@ bool SessionMediumCheck::isSectorSize(std::uint32_t bytes) {
 }
 
 SessionMediumCheck::Found SessionMediumCheck::checkVolumeAvailability(const Volume& volume,
-                                                                      const platform::Array& volumeDictArray) {
+                                                                      const platform::Array& volumeDictArray,
+                                                                      const FoundFilesPrint& print) {
     Found found;
     const std::uint32_t bps = volume.u32BytesInSector();
     if (!isSectorSize(bps)) return found;
@@ -82,6 +110,7 @@ SessionMediumCheck::Found SessionMediumCheck::checkVolumeAvailability(const Volu
         const platform::Dict& row = v.dictValue();
         if (row.get("Size").uint64Value() / bps != volume.sizeInSect()) continue;
         if (row.get("Volume Name").description() != volume.volumeName) continue;
+        if (!holdsFoundFiles(volume, row.get("Path").description(), print)) continue;
         found.notConnected = false;
         found.path = row.get("Path").description();
         found.pathIsDifferent = found.path != volume.path();
@@ -92,7 +121,8 @@ SessionMediumCheck::Found SessionMediumCheck::checkVolumeAvailability(const Volu
 
 SessionMediumCheck::Found SessionMediumCheck::checkDriveAvailability(const Volume& volume,
                                                                      const platform::Data& first5Sectors,
-                                                                     const platform::Array& driveDictArray) {
+                                                                     const platform::Array& driveDictArray,
+                                                                     const FoundFilesPrint& print) {
     Found found;
     const std::uint32_t bps = volume.u32BytesInSector();
     const std::size_t stored = 5 * std::size_t{bps};
@@ -105,12 +135,50 @@ SessionMediumCheck::Found SessionMediumCheck::checkDriveAvailability(const Volum
         // not the session's, and an alert per drive would bury the answer.
         if (drive->readCarvingSector(0, 5, buffer.data()) != DMedia::CarvingRead::Read) continue;
         if (std::memcmp(buffer.data(), first5Sectors.data(), stored) != 0) continue;
+        if (!holdsFoundFiles(volume, drive->path(), print)) continue;
         found.notConnected = false;
         found.path = drive->path();
         found.pathIsDifferent = found.path != volume.path();
         break;
     }
     return found;
+}
+
+FoundFilesPrint SessionMediumCheck::readFoundFilesPrint(const Volume& volume) {
+    FoundFilesPrint print;
+    const std::uint32_t bps = volume.u32BytesInSector();
+    const std::vector<std::uint64_t> sectors = foundFileSectors(volume);
+    if (!isSectorSize(bps) || sectors.empty()) return print;
+    std::shared_ptr<DMedia> drive = openQuietly(volume.cPath(), bps);
+    if (!drive) return print;
+    const std::size_t candidates = std::min(sectors.size(), kPrintCandidates);
+    std::vector<std::uint8_t> buffer(bps);
+    for (std::size_t i = 0; i < candidates && print.samples.size() < kPrintSamples; ++i) {
+        const std::uint64_t sector = sectors[i * sectors.size() / candidates];
+        if (drive->readCarvingSector(sector, 1, buffer.data()) != DMedia::CarvingRead::Read ||
+            std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0; }))
+            continue;
+        print.samples.push_back({sector, sectorDigest(buffer)});
+    }
+    return print;
+}
+
+bool SessionMediumCheck::holdsFoundFiles(const Volume& volume, const std::string& device,
+                                         const FoundFilesPrint& print) {
+    const std::uint32_t bps = volume.u32BytesInSector();
+    std::shared_ptr<DMedia> drive = isSectorSize(bps) ? openQuietly(device, bps) : nullptr;
+    if (!drive) return false;
+    if (print.samples.empty()) return holdsRecordedFiles(*drive, recordedFileSectors(volume), bps);
+    // Most, not all: the medium may have been written to since (a card put
+    // back in a camera), which the files the user is after may well have
+    // survived.
+    std::size_t same = 0;
+    std::vector<std::uint8_t> buffer(bps);
+    for (const FoundFilesPrint::Sample& sample : print.samples)
+        if (drive->readCarvingSector(sample.sector, 1, buffer.data()) == DMedia::CarvingRead::Read &&
+            sectorDigest(buffer) == sample.digest)
+            ++same;
+    return same != 0 && 2 * same >= print.samples.size();
 }
 
 void SessionMediumCheck::adoptDrivePath(Volume& volume, const std::string& newPath,

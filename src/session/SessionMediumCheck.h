@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 class Volume;
 
@@ -22,6 +23,20 @@ struct MediumIdentity {
     std::uint64_t bytes = 0;
     std::uint64_t digest = 0;
     bool operator==(const MediumIdentity&) const = default;
+};
+
+// What the found files of a session begin with on their medium: the first
+// sector of a few of them, spread over the tree, each with a digest of its
+// bytes. Two cards of one model have the same size and often the same first
+// sectors; only the files tell them apart.
+struct FoundFilesPrint {
+    struct Sample {
+        std::uint64_t sector = 0;
+        std::uint64_t digest = 0;
+        bool operator==(const Sample&) const = default;
+    };
+    std::vector<Sample> samples;
+    bool operator==(const FoundFilesPrint&) const = default;
 };
 
 class SessionMediumCheck {
@@ -41,13 +56,26 @@ public:
     static bool isSectorSize(std::uint32_t bytes);
 
     // A mounted volume: the first row of volumeDictArray whose size in the
-    // volume's sectors and whose name are the volume's.
-    static Found checkVolumeAvailability(const Volume& volume, const platform::Array& volumeDictArray);
+    // volume's sectors and whose name are the volume's, and whose device
+    // holds the found files (see holdsFoundFiles).
+    static Found checkVolumeAvailability(const Volume& volume, const platform::Array& volumeDictArray,
+                                         const FoundFilesPrint& print = {});
     // A drive: the first row of driveDictArray whose sectors 0-4 read
-    // equal to first5Sectors (5 of the volume's sectors long); a drive that
-    // cannot be read never matches.
+    // equal to first5Sectors (5 of the volume's sectors long) and which
+    // holds the found files; a drive that cannot be read never matches.
     static Found checkDriveAvailability(const Volume& volume, const platform::Data& first5Sectors,
-                                        const platform::Array& driveDictArray);
+                                        const platform::Array& driveDictArray, const FoundFilesPrint& print = {});
+
+    // The print of the volume's found files, read quietly from its device
+    // (nothing when it cannot be read or holds no file with data).
+    static FoundFilesPrint readFoundFilesPrint(const Volume& volume);
+    // Whether `device` is the medium the volume's files were found on: most
+    // of the print's sectors read as they did. A session written before
+    // prints were kept has none; then a medium on which every sampled
+    // carved file reads as zeros is not the one (a blank disk of the same
+    // size and first sectors), and any other is taken as the first sectors
+    // say.
+    static bool holdsFoundFiles(const Volume& volume, const std::string& device, const FoundFilesPrint& print);
     // The device whose content identifies the medium of a scan: the drive a
     // volume found on a disk or a whole disk is read from, and for a mounted
     // volume its parent drive, whose partition table stays put while the

@@ -13,12 +13,13 @@ bool ReadVolume::readSaveSector(std::uint64_t sector, std::uint32_t size, std::u
         medium_.readExaminedRange(sector, static_cast<std::int32_t>(size), buffer, DMedia::RangeReader::Carving);
     if (medium_.mediumGone()) gone_ = true;
     if (!lost) return false;
-    // One alert a run: a damaged disk fails thousands of reads, and each
-    // would stop the scan until the user answered it.
+    // One alert a run, a damaged disk failing thousands of reads; and it is
+    // not waited for: as it says, the search goes on, also through a night
+    // nobody is there to answer it.
     if (*lost != 0 && !reported_) {
         reported_ = true;
         if (auto* c = platform::appController())
-            c->runAlertPanel(platform::alertRequest(
+            c->postAlertPanel(platform::alertRequest(
                 "!Error",
                 "Some sectors of the drive could not be read. They are taken as zeros and the search goes "
                 "on; files found on them are marked \"Bad\", and the end of the scan says how many "

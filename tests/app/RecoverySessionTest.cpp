@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "app/PreviewWindow.h"
 #include "app/RecoverySessionController.h"
 #include "app/TreeScreenController.h"
 #include "platform/KeyedArchiver.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 
+namespace fs = std::filesystem;
 using platform::Dict;
 
 namespace {
@@ -70,14 +72,16 @@ std::shared_ptr<Volume> smallVolume(int scanType = 0) {
 }
 
 struct SessionProgram {
+    // The drives the program finds whenever it builds its lists.
+    std::shared_ptr<platform::Array> drives;
     ProgramUnderTest p;
     TreeScreenController* tree = TreeScreenController::install(p.delegate);
     RecoverySessionController* sessions = RecoverySessionController::install(p.delegate);
     QString folder = QString::fromStdString(testsupport::makeTempDir("sessions").string());
 
-    explicit SessionProgram(platform::Array drives = {})
-        : p([drives] {
-              return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{drives, {}, {}};
+    explicit SessionProgram(platform::Array initial = {})
+        : drives(std::make_shared<platform::Array>(std::move(initial))), p([d = drives] {
+              return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{*d, {}, {}};
           }) {
         sessions->setPanelSettleDelay(std::chrono::milliseconds(0));
     }
@@ -105,7 +109,7 @@ struct SessionProgram {
         const QString file = folder + "/" + name;
         platform::RecordingController quiet;
         platform::setAppController(&quiet);
-        RecoverySessionSaving saving({v, 0, 0, -1, {}, {}, false, {}}, file.toStdString());
+        RecoverySessionSaving saving({v, 0, 0, -1, {}, {}, false, {}, {}}, file.toStdString());
         saving.setPanelSettleDelay(std::chrono::milliseconds(0));
         saving.setRawWrite(std::move(write));
         saving.saveScanInfo();
@@ -125,6 +129,53 @@ struct SessionProgram {
         [&] { QVERIFY(freed.wait(10000)); }();
         p.window.selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
         return alerts.titles;
+    }
+};
+
+// Two cards of one model: the same size and the same first sectors. The
+// first holds three photos; the other is blank or holds photos of its own.
+struct Cards {
+    fs::path folder = testsupport::makeTempDir("cards");
+    std::vector<std::string> photos;
+    static constexpr std::uint64_t kSize = 1 << 20;
+    static constexpr std::uint64_t kAt[3] = {100, 700, 1500};
+
+    fs::path make(const std::string& name, int seed) {
+        const fs::path card = testsupport::zeroFile(folder / name, kSize);
+        testsupport::writeBytesAt(card, 0, std::vector<std::uint8_t>(446, 0x5A));
+        testsupport::writeBytesAt(card, 510, {0x55, 0xAA});
+        std::vector<std::string> made;
+        for (int i = 0; seed != 0 && i < 3; ++i) {
+            const fs::path photo = folder / (name + std::to_string(i) + ".jpg");
+            testsupport::runCommand("convert -seed " + std::to_string(seed + i) +
+                                    " -size 120x90 plasma: " + testsupport::shellQuote(photo.string()));
+            made.push_back(testsupport::readText(photo));
+            testsupport::writeBytesAt(card, kAt[i] * 512, testsupport::readBytes(photo));
+        }
+        if (photos.empty()) photos = made;
+        return card;
+    }
+    // The first card's photos as a photo carving lists them, all marked.
+    std::shared_ptr<Volume> carved(const fs::path& card) const {
+        auto v = testsupport::volumeOver(card);
+        NewDir* root = v->createRoot();
+        NewDir* folder = addNode(root, u"JPG Files", NewDir::Folder, 0, false);
+        for (std::size_t i = 0; i < photos.size(); ++i) {
+            const std::u16string name = u"photo" + std::u16string(1, char16_t(u'0' + i)) + u".jpg";
+            NewDir* photo = addNode(folder, name.c_str(), NewDir::File, photos[i].size(), true);
+            photo->foundBySignature = 1;
+            newdir::setSectorsPerBlock(photo, 1);
+            newdir::appendDataExtent(photo, static_cast<std::uint32_t>(kAt[i]),
+                                     static_cast<std::uint32_t>((photos[i].size() + 511) / 512));
+        }
+        TreeCleanup::rearrangeTreeFromDir(root);
+        TreeCleanup::rearrangeDeletedTree(root);
+        newdir::fillChildrenDirectArrays(root);
+        newdir::preOrder(root, newdir::childList, newdir::anyChild, [](NewDir* n) {
+            n->selected = 1;
+            return newdir::Walk::Into;
+        });
+        return v;
     }
 };
 
@@ -232,6 +283,83 @@ private slots:
         QCOMPARE(alerts.titles.mid(2),
                  (QStringList{"! Can not open recovery session file now", "! Can not open recovery session file now"}));
         QVERIFY(!s.p.window.findChild<QFileDialog*>());
+    }
+
+    // A session of a card, opened while another card of the same model sits at the card's old path (blank, or
+    // holding photos of its own): the tree shows, but Save and Preview read nothing and say the drive is not
+    // there, naming this program. The card itself, back at another path or at its own, saves every photo whole.
+    void aSessionReadsAndSavesOnlyItsOwnDrive() {
+        Cards cards;
+        const fs::path card = cards.make("card.img", 11), moved = cards.folder / "moved.img";
+        const auto row = [](const fs::path& at) { return diskRow(at.string(), Cards::kSize); };
+        SessionProgram s({row(card)});
+        const QString file = s.writeSession(cards.carved(card), "card.drs");
+        fs::copy_file(card, moved);
+        AlertLog alerts;
+        const auto saveTo = [&](const fs::path& destination) {
+            alerts.titles.clear();
+            s.p.widget<QAbstractButton>("saveButton")->click();
+            if (alerts.titles.contains(QStringLiteral("Drive Not Connected"))) return;
+            s.chooseInDialog(QString::fromStdString(destination.string()));
+            QTRY_VERIFY_WITH_TIMEOUT(alerts.titles.contains(QStringLiteral("Saving Completed")), 10000);
+        };
+        const auto open = [&] {
+            QSignalSpy finished(s.sessions, &RecoverySessionController::openingFinished);
+            s.p.delegate.initialDriveList();
+            s.sessions->openScanInfoFile(file);
+            QVERIFY(finished.wait(10000));
+            QTRY_VERIFY(alerts.titles.contains(QStringLiteral("Recovery Session Opened")));
+            s.p.window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&s.p.window));
+        };
+        const auto home = [&] {
+            QSignalSpy freed(s.tree, SIGNAL(treeFreed()));
+            s.tree->freeTree(true);
+            QVERIFY(freed.wait(10000));
+            s.p.window.selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
+        };
+        for (const int impostor : {0, 31}) {
+            cards.make("card.img", impostor);
+            alerts.titles.clear();
+            open();
+            QCOMPARE(alerts.titles, (QStringList{"Drive Not Connected", "Recovery Session Opened"}));
+            QVERIFY(alerts.messages.first().endsWith("Please connect the drive and restart Drentic Deleted File "
+                                                     "Recovery."));
+            const fs::path destination = testsupport::makeTempDir("nothing");
+            QVERIFY(s.p.enabled("saveButton"));
+            saveTo(destination);
+            QCOMPARE(alerts.titles, QStringList{"Drive Not Connected"});
+            QVERIFY(!s.openDialog() && fs::is_empty(destination));
+            QTreeView* outline = s.tree->outline();
+            outline->expandAll();
+            const QModelIndex photo =
+                s.tree->model()->index(0, 0, s.tree->model()->index(0, 0, s.tree->model()->index(0, 0)));
+            QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(photo).center());
+            QTest::mouseClick(s.p.widget<QAbstractButton>("previewButton"), Qt::LeftButton);
+            QTRY_COMPARE(alerts.titles.size(), 2);
+            const PreviewWindow* preview = PreviewWindow::made(&s.p.window);
+            QVERIFY(!preview || !preview->isVisible());
+            if (impostor == 31) break;
+            home();
+        }
+        // The card is connected at another path: the next Save finds it there.
+        s.drives->push_back(row(moved));
+        for (const bool reopened : {false, true}) {
+            const fs::path destination = testsupport::makeTempDir("saved");
+            saveTo(destination);
+            for (std::size_t i = 0; i < cards.photos.size(); ++i)
+                QCOMPARE(
+                    testsupport::readText(destination / "Root" / "JPG Files" / ("photo" + std::to_string(i) + ".jpg")),
+                    cards.photos[i]);
+            if (reopened) break;
+            // And back at its own path, found when the session opens.
+            home();
+            fs::copy_file(moved, card, fs::copy_options::overwrite_existing);
+            *s.drives = {row(card)};
+            alerts.titles.clear();
+            open();
+            QCOMPARE(alerts.titles, QStringList{"Recovery Session Opened"});
+        }
     }
 
     // "openFile.dat" in the state folder: the session it names opens at

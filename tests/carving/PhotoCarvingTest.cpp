@@ -18,8 +18,11 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
@@ -216,6 +219,38 @@ TEST_F(PhotoCarvingTest, AnUnreadableSectorLosesNoFileAndADeadDiskEndsTheScan) {
         expectTreeCompleteLast();
     });
     EXPECT_LE(dying.failedReads(), 20u);
+}
+
+// The alert about unreadable sectors says the search goes on, and it does while nobody answers it: an alert that
+// waits for an answer would hold the scan at the first bad sector of a disk left scanning overnight.
+TEST_F(PhotoCarvingTest, TheScanGoesOnWhileTheUnreadableSectorAlertIsUnanswered) {
+    const std::set<std::uint64_t> clean = foundWithEveryType("random.img", "", 1);
+    std::mutex m;
+    std::condition_variable answered;
+    bool scanEnded = false;
+    std::atomic<int> waitingAlerts{0}, shown{0};
+    // An alert about unreadable sectors that waits for its answer gets none until the scan has ended.
+    controller.setCallObserver([&](const platform::RecordingController::Call& call) {
+        if (call.argument.description().find("could not be read") == std::string::npos) return;
+        if (call.name == "postAlertPanel:") ++shown;
+        if (call.name != "runAlertPanel:" && call.name != "showAlertPanelWithData:") return;
+        ++waitingAlerts;
+        std::unique_lock lock(m);
+        answered.wait(lock, [&] { return scanEnded; });
+    });
+    testsupport::FailingReads bad;
+    bad.failSectors(manifest(media_ / "random.manifest").front().second + 3);
+    auto scan = std::async(std::launch::async, [&] { return foundWithEveryType("random.img", "", 1, &bad); });
+    const bool ended = scan.wait_for(std::chrono::minutes(5)) == std::future_status::ready;
+    {
+        std::lock_guard lock(m);
+        scanEnded = true;
+    }
+    answered.notify_all();
+    ASSERT_TRUE(ended) << "the scan stood still at an alert";
+    EXPECT_EQ(scan.get(), clean);
+    EXPECT_EQ(waitingAlerts.load(), 0);
+    EXPECT_EQ(shown.load(), 1);
 }
 
 // A FAT32 card of photos, three deleted: everything found by its bytes, with

@@ -21,7 +21,8 @@ protected:
     // The save thread's body as the program runs it, from the partition
     // search's list.
     bool save(const std::shared_ptr<Volume>& v, const fs::path& file, SessionFileOutput::RawWrite write = {}) {
-        RecoverySession s{v, 1, 4, 1, Array{Dict{{"Path", v->path()}}}, Array{Dict{{"Path", "/dev/other"}}}, false, {}};
+        RecoverySession s{v,     1,  4, 1, Array{Dict{{"Path", v->path()}}}, Array{Dict{{"Path", "/dev/other"}}},
+                          false, {}, {}};
         RecoverySessionSaving saving(s, file.string());
         saving.setPanelSettleDelay(std::chrono::milliseconds(0));
         saving.setRawWrite(std::move(write));
@@ -166,8 +167,19 @@ TEST_F(RecoverySessionTest, AFileCutAnywhereOrScrambledEndsWithACleanError) {
         EXPECT_TRUE(controller.scanInfoOrSavingNotProcessing());
         return false;
     };
+    // Cut right after the tree it is a whole session of the time before the found files' print was kept.
+    std::uint64_t treeEnd = 0;
+    {
+        auto in = SessionFileInput::open(whole.string(), nullptr);
+        RecoverySession read;
+        ASSERT_TRUE(in && RecoverySessionFile::readSettings(*in, read));
+        newdir::freeNDir(RecoverySessionFile::readTree(*in));
+        treeEnd = in->position();
+        ASSERT_FALSE(RecoverySessionFile::readPrint(*in).value().samples.empty());
+    }
     for (std::size_t length = 0; length < bytes.size(); ++length)
-        EXPECT_FALSE(opens({bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)})) << length;
+        EXPECT_EQ(opens({bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)}), length == treeEnd)
+            << length;
     std::mt19937 random(20);
     for (int round = 0; round < 300; ++round) {
         std::vector<std::uint8_t> damaged = bytes;
