@@ -102,6 +102,12 @@ constexpr std::uint64_t kBookType = 0x424F4F4B424F4F4B; // "BOOKBOOK"
 // The halves of the object header and trailer GUIDs, met in any pairing.
 constexpr std::array<std::uint64_t, 2> kObjectGUIDHeads = {0xDE39397951884B6C, 0xFDCEDB70F7864B4F};
 constexpr std::array<std::uint64_t, 2> kObjectGUIDTails = {0x8E63EEF8AEE0DD38, 0xA4D3C728B3417106};
+// The trailer marker that closes an object as the application writes it,
+// and the marker's size: its GUID, then the object's UID, class, stream
+// length and checksum, the same sixteen bytes as in the object's header.
+constexpr std::uint64_t kTrailerGUIDHead = 0xFDCEDB70F7864B4F;
+constexpr std::uint64_t kTrailerGUIDTail = 0xA4D3C728B3417106;
+constexpr std::uint64_t kMarkerBytes = 32;
 
 // One of the two copies of the master page, as far as the length needs it.
 struct MasterPage {
@@ -152,7 +158,17 @@ bool DatabaseRecordRecognisers::checkInddAndOtherSuchFileAtBlock(std::uint64_t b
             if (!contains(kObjectGUIDHeads, object.be64(0)) || !contains(kObjectGUIDTails, object.be64(8)))
                 return false;
             const std::uint32_t length = bigEndian ? object.be32(32) : object.le32(32);
+            const std::uint64_t uidAndClass = object.be64(16), lengthAndChecksum = object.be64(24);
             end += std::uint64_t{length} + 36;
+            // The length counts the packet only, and the writer closes every
+            // object with a trailer marker after it. Taken for the next
+            // object, the trailer would lend the walk a length read from
+            // whatever follows it; only a marker that repeats this object's
+            // fields is its trailer.
+            const platform::ByteView trailer = cursor.at(end, kMarkerBytes);
+            if (!trailer.empty() && trailer.be64(0) == kTrailerGUIDHead && trailer.be64(8) == kTrailerGUIDTail &&
+                trailer.be64(16) == uidAndClass && trailer.be64(24) == lengthAndChecksum)
+                end += kMarkerBytes;
             if (length == 0) break;
         }
     }

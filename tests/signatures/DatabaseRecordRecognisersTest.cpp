@@ -3,6 +3,7 @@
 #include "volume/Volume.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace testsupport;
 using DatabaseRecordRecognisersTest = RecogniserFixture;
@@ -39,7 +40,7 @@ TEST_F(DatabaseRecordRecognisersTest, LayoutDocumentIsItsPagesAndTheObjectsAfter
         return asString(bytes);
     };
     const auto object = [](std::uint64_t head, std::uint64_t tail, std::uint32_t length, std::uint8_t order = 2) {
-        std::vector<std::uint8_t> bytes(36 + (length < 10000 ? length : 0));
+        std::vector<std::uint8_t> bytes(36 + (length < 100000 ? length : 0));
         putBE(bytes, 0, head, 8), putBE(bytes, 8, tail, 8), (order == 2 ? putBE : putLE)(bytes, 32, length, 4);
         return asString(bytes);
     };
@@ -56,4 +57,29 @@ TEST_F(DatabaseRecordRecognisersTest, LayoutDocumentIsItsPagesAndTheObjectsAfter
     const std::string two = database("DOCUMENT", 2, 1, 2, 1);
     EXPECT_FALSE(recogniseBytes(two + object(head, head, 100), indd).accepted);
     EXPECT_EQ(recogniseBytes(two + object(head, tail, 0xFFFFFFDC), indd, 0).foundSize, 8192 + (std::uint64_t{1} << 32));
+
+    // As written, an object ends in a trailer marker that repeats its header's fields; the walk steps over it, and
+    // over nothing that merely looks like it, so what follows the document never lends the walk a length.
+    const auto written = [&](std::uint32_t length, std::uint8_t order, std::uint32_t trailerId = 7) {
+        std::vector<std::uint8_t> fields(16, 0xFF); // object UID, class, stream length (LE), checksum
+        putLE(fields, 0, 7, 4), putLE(fields, 4, 0x1C09, 4), putLE(fields, 8, length + 4, 4);
+        std::string header = object(head, 0x8E63EEF8AEE0DD38, length, order),
+                    trailer = object(0xFDCEDB70F7864B4F, tail, 0);
+        header.replace(16, 16, asString(fields)), putLE(fields, 0, trailerId, 4);
+        return header + trailer.replace(16, 20, asString(fields));
+    };
+    std::mt19937 random(46);
+    std::string noise(8192, '\0');
+    for (char& byte : noise)
+        byte = static_cast<char>(random());
+    // Objects that end with a page, zeros after them; or zeros to the page's end, then other data.
+    for (const std::uint8_t order : {1, 2})
+        for (const std::uint32_t pad : {0, 100}) {
+            const std::string pages = database("DOCUMENT", 2, 1, 2, 1, order),
+                              after = std::string(pad, '\0') + (pad ? noise : "");
+            EXPECT_EQ(recogniseBytes(pages + written(16316 - pad, order) + after, indd).foundSize, 24576u);
+            const std::string objects = written(5000, order) + written(15344 - pad, order);
+            EXPECT_EQ(recogniseBytes(pages + objects + after, indd).foundSize, 28672u);
+        }
+    EXPECT_EQ(recogniseBytes(two + written(16316, 2, 9), indd).foundSize, 28672u); // walked as an object, of length 0
 }
