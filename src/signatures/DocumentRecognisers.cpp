@@ -52,10 +52,11 @@ char asciiLower(char c) {
 
 // The position, counted from the candidate's start, of the first `marker`
 // at or after byte `from` that `accept` takes, among the windows that start
-// below `windowBound` sectors into the candidate. A window that would reach
-// past the volume's end is not read, and one that cannot be read ends the
-// search. `accept` gets the window, the marker's offset in it and the two
-// bytes before the window (zero before the first).
+// below `windowBound` sectors into the candidate. The last window reads as
+// zeros past the volume's end, so a marker in the volume's last sectors is
+// found; a window that cannot be read ends the search. `accept` gets the
+// window, the marker's offset in it and the two bytes before the window
+// (zero before the first).
 template <class Accept>
 std::optional<std::uint64_t> findMarker(RecogniserMedium& medium, std::uint64_t windowBound, std::string_view marker,
                                         Accept accept, std::uint64_t from = 0) {
@@ -64,7 +65,6 @@ std::optional<std::uint64_t> findMarker(RecogniserMedium& medium, std::uint64_t 
     BoundedCursor cursor = medium.cursor(kWindowSectors);
     std::array<std::uint8_t, 2> before{};
     for (std::uint64_t w = from / bps; w < windowBound && !medium.stopped(); w += kWindowStep) {
-        if (platform::saturatingAdd(medium.block(), w + kWindowStep) >= medium.volumeSectors()) break;
         if (!cursor.holdsSector(w)) break;
         const platform::ByteView window = cursor.sectors(w, kWindowSectors);
         if (window.empty()) break;
@@ -210,19 +210,13 @@ std::string readRtfText(RecogniserMedium& medium, std::uint64_t limit) {
 } // namespace
 
 void DocumentRecognisers::setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end) {
-    const std::uint32_t bps = medium.bytesPerSector();
     if (found) {
         medium.acceptJumpable(sig, end);
         return;
     }
-    // No end record: the size limit, or the rest of the volume when the limit
-    // reaches past it.
-    const std::uint64_t limit = sig.sizeLimitBytes();
-    const std::uint64_t block = medium.block(), volume = medium.volumeSectors();
-    if (platform::saturatingAdd(block, limit / bps) < volume)
-        sig.foundSize = limit;
-    else
-        sig.foundSize = volume > block ? (volume - 1 - block) * bps : 0;
+    // No end record: the size limit, or the rest of the volume, its last
+    // sector included, when the limit reaches past it.
+    sig.foundSize = std::min(sig.sizeLimitBytes(), medium.bytesToVolumeEnd());
     sig.skipFileSize = false;
 }
 

@@ -1,6 +1,7 @@
 #include "signatures/ImageRecognisers.h"
 
 #include "platform/ByteView.h"
+#include "platform/CheckedMath.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
 
@@ -86,13 +87,13 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
     const std::uint64_t scanSector = scan.position / bps;
     // 1.5 bytes a pixel: the sectors the compressed image should take.
     const std::uint64_t expected = std::uint64_t{scan.height} * scan.width * 3 / 2 / bps;
-    const std::uint64_t volumeLeft = medium.volumeSectors() - medium.block();
     const std::uint64_t windowsEnd = scanSector + expected * 3 / 4 + kStep;
     BoundedCursor cursor = medium.cursor(kStep + 1);
     for (std::uint64_t at = scanSector; at < windowsEnd && !medium.stopped(); at += kStep) {
-        // A window that would reach the volume's last sector is not read, nor
-        // any after it.
-        if (at + kStep >= volumeLeft || !cursor.holdsSector(at)) break;
+        // The last window reaches the volume's end and reads as zeros past
+        // it: a file that ends in the volume's last sectors is still found
+        // whole.
+        if (!cursor.holdsSector(at)) break;
         const platform::ByteView window = cursor.sectors(at, kStep + 1);
         if (window.empty()) break;
         const std::uint8_t* bytes = window.data();
@@ -103,8 +104,8 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
                 return;
             }
     }
-    // No end marker: the estimate, held inside the volume.
-    sig.foundSize = (scanSector + expected < volumeLeft ? scanSector + expected : volumeLeft - 1) * bps;
+    // No end marker: the estimate, up to the volume's end at most.
+    sig.foundSize = std::min(platform::saturatingMul(scanSector + expected, bps), medium.bytesToVolumeEnd());
     sig.skipFileSize = false;
 }
 

@@ -14,8 +14,16 @@ RecogniserMedium::RecogniserMedium(Volume& volume, std::uint64_t block, const Si
     if (!first) return;
     firstSector_ = *first;
     volumeSectors_ = platform::saturatingMul(volume.totalBlocks, volume.blockSize());
+    // A volume's block count may claim more than its partition holds (a
+    // damaged header, or a numbering that starts inside the volume): what
+    // lies past the partition's end is another's, or nothing.
+    const std::uint64_t sectors = volume.sizeInSect();
+    if (sectors != 0)
+        volumeSectors_ =
+            std::min(volumeSectors_, sectors > volume.blocksStartsAtSector ? sectors - volume.blocksStartsAtSector : 0);
     if (block >= volumeSectors_) return;
-    readable_ = platform::saturatingMul(volumeSectors_ - block, bps_);
+    bytesToEnd_ = platform::saturatingMul(volumeSectors_ - block, bps_);
+    readable_ = bytesToEnd_;
     if (const std::uint64_t limit = sig.sizeLimitBytes(); limit != 0) readable_ = std::min(readable_, limit);
 }
 

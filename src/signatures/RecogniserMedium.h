@@ -30,8 +30,11 @@ public:
     std::uint64_t block() const { return block_; }
     std::uint64_t firstSector() const { return firstSector_; }
     // Sectors of the volume as the search numbers them (totalBlocks x
-    // blockSize).
+    // blockSize), never past the end of the volume's partition.
     std::uint64_t volumeSectors() const { return volumeSectors_; }
+    // The bytes from the candidate's first sector to the volume's end, its
+    // last sector whole: the most a file found here can be.
+    std::uint64_t bytesToVolumeEnd() const { return bytesToEnd_; }
     // The bytes of the candidate that may be read: to the volume's end, and
     // to the size limit when the type has one.
     std::uint64_t readableBytes() const { return readable_; }
@@ -57,5 +60,6 @@ private:
     std::uint64_t block_;
     std::uint64_t firstSector_ = 0;
     std::uint64_t volumeSectors_ = 0;
+    std::uint64_t bytesToEnd_ = 0;
     std::uint64_t readable_ = 0;
 };

@@ -50,6 +50,17 @@ Array marked(const std::set<std::string>& extensions) {
     return out;
 }
 
+// The types of the photo scans' list (method 1, the carving) or of the file
+// scans' list (0, the plain search), every one or those of an extension.
+Array listTypes(int method, const std::string& extension = "") {
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+    Array types;
+    for (const auto& category : FileTypeTable::buildList(rows, method == 1 ? FileTypeTable::PR : FileTypeTable::FR))
+        for (const auto& node : category->children())
+            if (extension.empty() || node->sig()->extension == extension) types.emplace_back(node);
+    return types;
+}
+
 // (sample, sector) lines of a manifest the fixture script wrote.
 std::vector<std::pair<std::string, std::uint64_t>> manifest(const fs::path& path) {
     std::vector<std::pair<std::string, std::uint64_t>> out;
@@ -142,10 +153,7 @@ protected:
     std::set<std::uint64_t> foundWithEveryType(const std::string& image, const std::string& content, int method,
                                                const testsupport::FailingReads* medium = nullptr,
                                                const std::function<void(Volume&)>& inspect = {}) {
-        const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
-        Array types;
-        for (const auto& category : FileTypeTable::buildList(rows, method == 1 ? FileTypeTable::PR : FileTypeTable::FR))
-            types.insert(types.end(), category->children().begin(), category->children().end());
+        const Array types = listTypes(method);
         auto v = searchable(image, content);
         if (medium) v->setRawRead(medium->reader());
         if (content.empty())
@@ -558,6 +566,47 @@ TEST_F(PhotoCarvingTest, AFileCutOffByTheDisksEndEndsThere) {
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->fileSize, 2048u);
     EXPECT_EQ(file->extents[0].startBlock + file->extents[0].blockCount, v->sizeInSect());
+}
+
+// A photo whose last byte lies in the medium's last sector, one that fills
+// that sector, and one in the last sectors of a partition that another
+// follows are found whole by the plain search (method 0) and listed to their
+// end marker; the carving keeps them whole (with what lies to the end). One
+// that runs on past its partition's end is cut there by both.
+TEST_F(PhotoCarvingTest, APhotoEndingInTheLastSectorIsFoundWholeByBothSearches) {
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    ASSERT_NE(photo.size() % 512, 0u);
+    // A comment segment makes the photo fill its last sector.
+    const std::size_t pad = 512 - photo.size() % 512 + (photo.size() % 512 > 508 ? 512 : 0);
+    const std::string filling = photo.substr(0, 2) + "\xFF\xFE" + testsupport::asString(testsupport::be16(pad - 2)) +
+                                std::string(pad - 4, ' ') + photo.substr(2);
+    const std::uint64_t n = (photo.size() + 511) / 512;
+    const std::string followed = photo + std::string(n * 512 - photo.size(), 'x') + photo;
+    // The bytes at sector 100, the volume's sectors (0: the image's), the photo's length when it lies whole in it.
+    const std::tuple<std::string, std::uint64_t, std::size_t> cases[] = {{photo, 0, photo.size()},
+                                                                         {filling, 0, filling.size()},
+                                                                         {followed, 100 + n, photo.size()},
+                                                                         {photo, 100 + n / 2, 0}};
+    for (const auto& [bytes, sectors, whole] : cases)
+        for (const int method : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << bytes.size() << " bytes, " << sectors << " sectors, method " << method);
+            const fs::path image = testsupport::imageWith(bytes, 100, 0);
+            auto v = keep(testsupport::volumeOver(image, 0, sectors, 512, ""));
+            v->setRawSearchStart(0, 100);
+            ScanThread(v).scanForDeletedFilesDisk(Array{listTypes(method, "jpg"), method});
+            ASSERT_EQ(v->fileCount, 1u);
+            const std::size_t size = method == 0 && whole != 0 ? whole : (v->sizeInSect() - 100) * 512;
+            for (const auto& [path, file] : testsupport::nodesByPath(v->dirRoot))
+                if (!file->isFolder()) {
+                    EXPECT_EQ(deviceSector(*v, *file), 100u) << path;
+                    EXPECT_EQ(file->fileSize, size) << path;
+                    EXPECT_TRUE(testsupport::readThroughExtents(*v, *file) ==
+                                testsupport::readText(image).substr(100 * 512, size))
+                        << path;
+                }
+            freeVolumes();
+            controller.clear();
+        }
 }
 
 // A photo whose first 64 KiB run past the window its batch lies in is measured from the window read ahead, one longer

@@ -36,6 +36,9 @@ TEST_F(DocumentRecognisersTest, ZipEndsAfterItsEndRecordPdfAfterItsEofMarkerOrBo
         Sig sig = sigOf(extension == "zip"s ? 21 : 24, extension, 200);
         EXPECT_EQ(recognise(volume, sig, sector), (Verdict{true, size, size / 512, true, extension})) << sector;
     }
+    // Ending in the volume's last sector, each is still found whole.
+    for (const auto& [bytes, type] : {std::pair{zip, 21}, {pdf, 24}})
+        EXPECT_EQ(recogniseBytes(bytes, sigOf(type, "x", 200), 0).foundSize, bytes.size()) << type;
     // A line end before the marker, in the window before.
     const std::string straddling = "%PDF" + std::string(63 * 512 - 6, ' ') + "\n%%EOF";
     EXPECT_EQ(recogniseBytes(straddling, sigOf(24, "pdf", 1)), (Verdict{true, 63 * 512 + 4, 63, true, "pdf"}));
@@ -46,10 +49,9 @@ TEST_F(DocumentRecognisersTest, ZipEndsAfterItsEndRecordPdfAfterItsEofMarkerOrBo
     EXPECT_EQ(recogniseBytes(first + update + "\n7 words", sigOf(24, "pdf", 1)).foundSize, (first + update).size() + 1);
     EXPECT_EQ(recogniseBytes(first + "words\n%%EOF\n", sigOf(24, "pdf", 1)).foundSize, first.size());
     // Without an end record (a "%EOF" after one percent sign is none): the
-    // size limit, or the volume's rest when the limit reaches past it.
+    // size limit, or the volume's rest (its last sector too) when the limit reaches past it.
     for (const auto& [type, header] : {std::pair{21, "PK\x03\x04"}, {24, "%PDF-1.4\n%EOF"}}) {
-        EXPECT_EQ(recogniseBytes(header, sigOf(type, "x", 1)),
-                  (Verdict{true, (72 - 1 - kSector) * 512, 0, false, "x"}));
+        EXPECT_EQ(recogniseBytes(header, sigOf(type, "x", 1)), (Verdict{true, (72 - kSector) * 512, 0, false, "x"}));
         EXPECT_EQ(recogniseBytes(header, sigOf(type, "x", 1), 4096), (Verdict{true, 1 << 20, 0, false, "x"}));
     }
 }
