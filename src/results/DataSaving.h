@@ -123,15 +123,16 @@ public:
     std::uint64_t savedWithUnreadableSectors() const { return savedWithUnreadableSectors_.load(); }
     // How the last save ended, as its final alert says.
     enum class Ending {
-        None,                           // no save has ended (or it was cancelled)
-        Completed,                      // every marked file saved
-        CompletedWithErrors,            // some marked files or folders saved, some not
-        CompletedWithUnreadableSectors, // every marked file saved, some with
-                                        // sectors that could not be read
-        NothingMarked,                  // no marked file with data: only folders were made
-        Failed,                         // not one marked file could be saved
-        DestinationFull,                // stopped when the destination had no room left
-        Aborted,                        // stopped by the user
+        None,                // no save has ended (or it was cancelled)
+        Completed,           // every marked file saved
+        CompletedWithErrors, // some marked files or folders saved, some not
+        NothingMarked,       // no marked file with data: only folders were made
+        Failed,              // not one marked file could be saved
+        DestinationFull,     // stopped when the destination had no room left
+        Aborted,             // stopped by the user
+        // every marked file saved, some holding sectors that could not be
+        // read (as zeros)
+        CompletedWithUnreadableSectors,
     };
     Ending ending() const;
     // The final alert of the last save ("" before one ended).

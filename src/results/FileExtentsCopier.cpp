@@ -61,7 +61,8 @@ std::optional<std::uint64_t> FileExtentsCopier::readInto(std::uint64_t sector, s
     const std::size_t offset = static_cast<std::size_t>(into * geometry_.bytesPerSector);
     const std::size_t bytes = static_cast<std::size_t>(sectors * geometry_.bytesPerSector);
     if (offset + bytes > bufferBytes_) {
-        const std::size_t size = (std::max(bytes, std::size_t{64} << 10) + kPageBytes - 1) / kPageBytes * kPageBytes;
+        const std::size_t size =
+            (std::max(offset + bytes, std::size_t{64} << 10) + kPageBytes - 1) / kPageBytes * kPageBytes;
         buffer_.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kPageBytes, size)));
         bufferBytes_ = buffer_ ? size : 0;
         if (!buffer_) {

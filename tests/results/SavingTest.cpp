@@ -938,7 +938,7 @@ TEST_F(Saving, AnUnreadableSectorIsSavedAsZerosInAWholeFileAndTheEndSaysSo) {
     EXPECT_EQ(reads, (std::vector<Read>{{0, 160}, {240, 16}, {240, 9}, {320, 8}, {322, 2}}));
     std::string a = patternBytes(0, 20 * 4096);
     std::fill_n(a.begin() + 100 * 512, 512, '\0');
-    EXPECT_EQ(saved("a.bin"), a);
+    EXPECT_TRUE(saved("a.bin") == a);
     EXPECT_EQ(saved("tail.bin"), patternBytes(240 * 512, 4196));
     EXPECT_EQ(saved("head.jpg"), patternBytes(320 * 512 + 1024, 1000));
     EXPECT_TRUE(logged("1 sectors of Root/a.bin could not be read from the medium; they are written as zeros"));
