@@ -342,8 +342,8 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         // saved, and the user is told they are not whole.
         const std::uint64_t holed = savedWithUnreadableSectors();
         const std::string unreadable =
-            holed ? platform::format("\n\n%llu of the saved files hold sectors that could not be read from the "
-                                     "medium; those sectors are written as zeros. The system log names the files.",
+            holed ? platform::format("\n\nSaved files with sectors that could not be read from the medium: %llu. "
+                                     "Those sectors are written as zeros; the system log names the files.",
                                      static_cast<unsigned long long>(holed))
                   : std::string();
         Ending ending = Ending::Completed;

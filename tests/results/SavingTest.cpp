@@ -944,8 +944,8 @@ TEST_F(Saving, AnUnreadableSectorIsSavedAsZerosInAWholeFileAndTheEndSaysSo) {
               std::tuple(DataSaving::Ending::CompletedWithUnreadableSectors, 2ull, 1ull,
                          std::string("Saving completed with unreadable sectors")));
     EXPECT_EQ(lastAlertMessage(), "Saved at: " + destination.string() +
-                                      "\n\n1 of the saved files hold sectors that could not be read from the medium; "
-                                      "those sectors are written as zeros. The system log names the files.");
+                                      "\n\nSaved files with sectors that could not be read from the medium: 1. Those "
+                                      "sectors are written as zeros; the system log names the files.");
 }
 
 // A camera card's photo with one unreadable sector, found by the FAT scan and
@@ -984,8 +984,7 @@ TEST_F(Saving, APhotoWithAnUnreadableSectorIsSavedWholeFromTheFATScanAndFromTheC
             std::string expected = card.substr(first * 512, node->fileSize);
             std::fill_n(expected.begin() + (unreadable - first) * 512, 512, '\0');
             EXPECT_TRUE(saved(path) == expected) << path;
-            EXPECT_NE(lastAlertMessage().find("\n\n1 of the saved files hold sectors that could not be read"),
-                      std::string::npos);
+            EXPECT_NE(lastAlertMessage().find("sectors that could not be read from the medium: 1."), std::string::npos);
         }
         EXPECT_EQ(saves, 1u);
     }
