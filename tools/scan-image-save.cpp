@@ -11,8 +11,9 @@
 // output; other alerts go to standard error.
 //
 // Exit status: 0 when the save completed without errors, 1 when it reported
-// errors, saved nothing, was refused by the destination checks, the scan
-// did not complete or could not read some sectors, 2 for a usage error, an
+// errors, saved files with sectors it could not read (as zeros), saved
+// nothing, was refused by the destination checks, the scan did not
+// complete or could not read some sectors, 2 for a usage error, an
 // image that cannot be scanned or a path that names nothing in the tree.
 
 #include "ScanImageCommands.h"

@@ -373,7 +373,11 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
         markGone();
         return ReadResult::Hopeless;
     }
-    if (devicePresent()) return ReadResult::Failed;
+    // A save reads a failed range again sector by sector: a device that no
+    // longer answers at all would only give a file of zeros, so it has gone
+    // even while the lists still name it.
+    const bool answers = reader != Reader::SaveRange || (err != ENODEV && err != ENXIO);
+    if (answers && devicePresent()) return ReadResult::Failed;
 
     platform::AppController* c = platform::appController();
     if (!c) return ReadResult::Hopeless;
@@ -384,6 +388,7 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
         c->previewClose();
         break;
     case Reader::Save:
+    case Reader::SaveRange:
         c->runAlertPanel(platform::alertRequest("! Can not save files",
                                                 "The Drive or Volume being read is no longer available.", "OK"));
         c->previewClose();
@@ -404,8 +409,10 @@ std::uint64_t DMedia::readSweepSectors(std::uint64_t sector, std::int32_t count,
 
 std::optional<std::uint64_t> DMedia::readSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
                                                      RangeReader reader) {
-    return readRange(reader == RangeReader::Scan ? Reader::Scan : Reader::CarvingRange, sector, count,
-                     kRetryGroupSectors, buffer);
+    Reader role = Reader::Scan;
+    if (reader == RangeReader::Carving) role = Reader::CarvingRange;
+    if (reader == RangeReader::Save) role = Reader::SaveRange;
+    return readRange(role, sector, count, kRetryGroupSectors, buffer);
 }
 
 std::optional<std::uint64_t> DMedia::readExaminedRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
@@ -450,6 +457,9 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
     const std::size_t bytes = static_cast<std::size_t>(static_cast<std::uint64_t>(count) * bps);
     std::uint64_t lost = 0;
     std::uint64_t at = sector;
+    // Only the scan's readers end with the scan's medium; a save asks the
+    // device for itself.
+    const bool scanning = reader == Reader::Scan || reader == Reader::CarvingRange;
     // The sectors from `at` up to `to`; `uncached` first tries them past the
     // page cache.
     const auto readPiece = [&](std::uint64_t to, bool uncached) {
@@ -457,8 +467,13 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
         const auto n = static_cast<std::int32_t>(to - at);
         std::uint8_t* into = buffer + (at - sector) * bps;
         std::optional<std::uint64_t> r = 0;
-        if (!uncached || readFromDevice(reader, at, n, into, true) != ReadResult::Read)
-            r = mediumGone() ? std::nullopt : readFreshSectors(reader, at, n, groupSectors, into);
+        ReadResult first = ReadResult::Failed;
+        if (uncached) first = readFromDevice(reader, at, n, into, true);
+        // Hopeless: the user has been told, once is enough.
+        if (first != ReadResult::Read)
+            r = first == ReadResult::Hopeless || (scanning && mediumGone())
+                    ? std::nullopt
+                    : readFreshSectors(reader, at, n, groupSectors, into);
         if (!r) return false;
         lost += *r;
         at = to;

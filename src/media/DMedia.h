@@ -78,8 +78,11 @@ public:
     // read. Nothing (the buffer zeroed) when
     // the request is out of range or the medium has stopped answering (see
     // mediumGone), else how many of its sectors could not be read. The
-    // carving reader shows no alert of its own.
-    enum class RangeReader { Scan, Carving };
+    // carving reader shows no alert of its own. The save's reader belongs to
+    // no scan: a device that has gone (left the drive lists, cannot be
+    // opened, or answers ENODEV or ENXIO) gives the save's own alert, as
+    // readSaveSector does, and nothing; the program goes on.
+    enum class RangeReader { Scan, Carving, Save };
     static constexpr std::uint32_t kRetryGroupSectors = 63;
     std::optional<std::uint64_t> readSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
                                                  RangeReader reader = RangeReader::Scan);
@@ -181,7 +184,8 @@ protected:
     // CarvingRange: the size calculators' range reads, which, unlike the
     // carving reader's single reads (made of other media too), belong to the
     // scan and may find that its medium has gone.
-    enum class Reader { Scan, Preview, Save, Carving, CarvingRange };
+    // SaveRange: the save's range reads.
+    enum class Reader { Scan, Preview, Save, SaveRange, Carving, CarvingRange };
     bool readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // Failed: the device answered with an error, and parts of the request may
     // still be readable. Hopeless: asking again cannot help (the request was

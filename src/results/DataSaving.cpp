@@ -65,8 +65,16 @@ DataSaving::DataSaving(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTe
     if (selectedVolume_) {
         sourcePath_ = selectedVolume_->path();
         Volume* volume = selectedVolume_.get();
-        reader_ = [volume](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
-            return volume->readSaveSector(sector, count, buffer);
+        // The scans' range reader in its save role: a failed range is read
+        // again in smaller pieces, and only the sectors that fail are lost.
+        // Nothing read at all: the medium has gone and the reader has told
+        // the user; every read after it would fail too.
+        reader_ = [this, volume](std::uint64_t sector, std::int32_t count,
+                                 std::uint8_t* buffer) -> std::optional<std::uint64_t> {
+            const std::optional<std::uint64_t> lost =
+                volume->readSectorRange(sector, count, buffer, DMedia::RangeReader::Save);
+            if (!lost) sourceGone_ = true;
+            return lost;
         };
     }
 }
@@ -267,6 +275,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
     platform::AppController* c = platform::appController();
     errors_ = 0;
     savedFiles_ = 0;
+    savedWithUnreadableSectors_ = 0;
     filesReached_ = 0;
     sourceGone_ = false;
     destinationFull_ = false;
@@ -329,6 +338,14 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
                                       "says which and why.",
                                       static_cast<unsigned long long>(errors))
                    : std::string();
+        // Files that hold zeros for sectors the medium did not give are
+        // saved, and the user is told they are not whole.
+        const std::uint64_t holed = savedWithUnreadableSectors();
+        const std::string unreadable =
+            holed ? platform::format("\n\nSaved files with sectors that could not be read from the medium: %llu. "
+                                     "Those sectors are written as zeros; the system log names the files.",
+                                     static_cast<unsigned long long>(holed))
+                  : std::string();
         Ending ending = Ending::Completed;
         // Only a save that left the user's files on the destination may say
         // it completed: nothing at all, or nothing but failures, is no
@@ -336,12 +353,12 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         if (abortSaving()) {
             ending = Ending::Aborted;
             title = "Saving Aborted";
-            body = platform::format("Saving location was: %@", path) + failures;
+            body = platform::format("Saving location was: %@", path) + unreadable + failures;
         } else if (destinationFull_) {
             ending = Ending::DestinationFull;
             title = "! Not enough free disk space";
             body = "The volume you have chosen to save data does not have enough free space available." +
-                   platform::format(" Saving stopped at: %@", path) + failures;
+                   platform::format(" Saving stopped at: %@", path) + unreadable + failures;
         } else if (savedFiles() == 0 && errors) {
             ending = Ending::Failed;
             title = "Saving Failed";
@@ -353,7 +370,11 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         } else if (errors) {
             ending = Ending::CompletedWithErrors;
             title = platform::format("Saving completed with %llu errors", static_cast<unsigned long long>(errors));
-            body = platform::format("Saved at: %@", path) + failures;
+            body = platform::format("Saved at: %@", path) + unreadable + failures;
+        } else if (holed) {
+            ending = Ending::CompletedWithUnreadableSectors;
+            title = "Saving completed with unreadable sectors";
+            body = platform::format("Saved at: %@", path) + unreadable;
         } else {
             title = "Saving Completed";
             body = platform::format("Saved at: %@", path);
@@ -451,7 +472,11 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     const FileExtentsCopier::Result result = copier.copy(node, fd);
     const std::string path = where + created;
     // Whatever was written is kept and synced, but only a whole file counts.
-    syncAndClose(fd, Unsynced{path, result == FileExtentsCopier::Result::Done}, copier.bytesWritten());
+    const bool done = result == FileExtentsCopier::Result::Done;
+    syncAndClose(fd, Unsynced{path, done, done && copier.unreadableSectors() != 0}, copier.bytesWritten());
+    if (copier.unreadableSectors() != 0)
+        platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
+                            static_cast<unsigned long long>(copier.unreadableSectors()), path);
     switch (result) {
     case FileExtentsCopier::Result::Done:
         if (copier.bytesWritten() < node->fileSize)
@@ -500,6 +525,7 @@ void DataSaving::settle(const std::vector<FileSyncQueue::Synced>& ended) {
         if (it == unsynced_.end()) continue;
         if (synced.error == 0) {
             if (it->second.countsWhenSynced) ++savedFiles_;
+            if (it->second.countsWhenSynced && it->second.unreadableSectors) ++savedWithUnreadableSectors_;
         } else {
             // A file that failed before is counted already.
             if (it->second.countsWhenSynced) ++errors_;
@@ -567,11 +593,12 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
     platform::AppController* c = platform::appController();
     // A read that fails on a medium no longer listed ends the save: the
     // reader has told the user, and every read after it would fail too.
-    auto reader = [this](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
-        if (sourceGone_) return false;
-        const bool read = reader_ && reader_(sector, count, buffer);
-        if (!read && !sourcePresent()) sourceGone_ = true;
-        return read;
+    auto reader = [this](std::uint64_t sector, std::int32_t count,
+                         std::uint8_t* buffer) -> std::optional<std::uint64_t> {
+        if (sourceGone_ || !reader_) return std::nullopt;
+        const std::optional<std::uint64_t> lost = reader_(sector, count, buffer);
+        if (!lost && !sourcePresent()) sourceGone_ = true;
+        return lost;
     };
     copier_.emplace(geometry(), std::move(reader), abortSaving_, [this, c](std::uint64_t bytes) {
         savedData_ += bytes;

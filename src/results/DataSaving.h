@@ -11,8 +11,10 @@
 // application controller and ends with an alert; a small thread shows the
 // elapsed time. Nothing is written outside the destination, nothing there
 // is overwritten, and every failed write, flush, read or folder is counted
-// and reported: only a save that wrote every marked file says "Saving
-// Completed".
+// and reported. A sector the medium does not give is written as zeros and
+// the rest of its file is saved; the end of the save says how many files
+// hold such sectors. Only a save that wrote every marked file whole says
+// "Saving Completed".
 
 #include "platform/Value.h"
 #include "results/DestinationFileSystem.h"
@@ -117,6 +119,8 @@ public:
     // Files the last save put on the destination in full (an empty file is
     // not made, so it is not counted).
     std::uint64_t savedFiles() const { return savedFiles_.load(); }
+    // Of those, the files that hold zeros for sectors that could not be read.
+    std::uint64_t savedWithUnreadableSectors() const { return savedWithUnreadableSectors_.load(); }
     // How the last save ended, as its final alert says.
     enum class Ending {
         None,                // no save has ended (or it was cancelled)
@@ -126,6 +130,9 @@ public:
         Failed,              // not one marked file could be saved
         DestinationFull,     // stopped when the destination had no room left
         Aborted,             // stopped by the user
+        // every marked file saved, some holding sectors that could not be
+        // read (as zeros)
+        CompletedWithUnreadableSectors,
     };
     Ending ending() const;
     // The final alert of the last save ("" before one ended).
@@ -144,7 +151,7 @@ public:
     // Whether the outline's selected row is a file (asked on the main
     // thread at the end, for the preview button).
     void setSelectedRowIsFile(std::function<bool()> isFile) { selectedRowIsFile_ = std::move(isFile); }
-    // Replaces the volume's saving reader (tests observe and fail reads).
+    // Replaces the volume's range reader (tests observe and fail reads).
     void setSectorReader(FileExtentsCopier::SectorReader reader) { reader_ = std::move(reader); }
 
 private:
@@ -157,6 +164,8 @@ private:
     struct Unsynced {
         std::string path; // from the destination, for the log
         bool countsWhenSynced = false;
+        // Saved with zeros for sectors that could not be read.
+        bool unreadableSectors = false;
     };
     std::string displayNameOf(const NewDir* node) const;
     FileExtentsCopier::Geometry geometry() const;
@@ -199,6 +208,7 @@ private:
     // Bookkeeping of the save thread.
     std::atomic<std::uint64_t> errors_{0};
     std::atomic<std::uint64_t> savedFiles_{0};
+    std::atomic<std::uint64_t> savedWithUnreadableSectors_{0};
     std::uint64_t filesReached_ = 0;
     bool sourceGone_ = false;
     // A write found no room: every file after it would fail as well.

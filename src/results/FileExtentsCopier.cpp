@@ -56,21 +56,25 @@ std::uint64_t FileExtentsCopier::stillNeeded() const {
     return left > gathered ? left - gathered : 0;
 }
 
-bool FileExtentsCopier::readInto(std::uint64_t sector, std::uint64_t sectors) {
+std::optional<std::uint64_t> FileExtentsCopier::readInto(std::uint64_t sector, std::uint64_t sectors,
+                                                         std::uint64_t into) {
+    const std::size_t offset = static_cast<std::size_t>(into * geometry_.bytesPerSector);
     const std::size_t bytes = static_cast<std::size_t>(sectors * geometry_.bytesPerSector);
-    if (bytes > bufferBytes_) {
-        const std::size_t size = (std::max(bytes, std::size_t{64} << 10) + kPageBytes - 1) / kPageBytes * kPageBytes;
+    if (offset + bytes > bufferBytes_) {
+        const std::size_t size =
+            (std::max(offset + bytes, std::size_t{64} << 10) + kPageBytes - 1) / kPageBytes * kPageBytes;
         buffer_.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kPageBytes, size)));
         bufferBytes_ = buffer_ ? size : 0;
         if (!buffer_) {
             platform::logFormat("No memory for a read of %llu bytes", static_cast<unsigned long long>(bytes));
-            return false;
+            return std::nullopt;
         }
     }
     // Zero-filled before every read: nothing of an earlier read, of this
     // file or another, can end up in this file.
-    std::memset(buffer_.get(), 0, bytes);
-    return reader_ && reader_(sector, static_cast<std::int32_t>(sectors), buffer_.get());
+    std::memset(buffer_.get() + offset, 0, bytes);
+    if (!reader_) return std::nullopt;
+    return reader_(sector, static_cast<std::int32_t>(sectors), buffer_.get() + offset);
 }
 
 FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
@@ -97,22 +101,33 @@ FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
     return Result::Done;
 }
 
+std::optional<std::uint64_t> FileExtentsCopier::lostOfTheFile(std::uint64_t sector, std::uint64_t sectors,
+                                                              std::uint64_t lost) {
+    const std::uint64_t bytesPerSector = geometry_.bytesPerSector;
+    const std::uint64_t bytes = sectors * bytesPerSector;
+    const std::uint64_t skipped = std::min(bytes, skip_);
+    const std::uint64_t length = std::min(bytes - skipped, fileSize_ - written_);
+    if (length == 0) return 0;
+    const std::uint64_t first = skipped / bytesPerSector;
+    const std::uint64_t end = (skipped + length + bytesPerSector - 1) / bytesPerSector;
+    if (first == 0 && end == sectors) return lost;
+    // The lost sectors may lie before the file's first byte or past its
+    // last: only those it takes are read again and counted. The range
+    // reader asks the device for none of the unreadable ones again, and
+    // gives the same bytes.
+    return readInto(sector + first, end - first, first);
+}
+
 FileExtentsCopier::Result FileExtentsCopier::readGathered() {
     if (gatheredSectors_ == 0) return Result::Done;
     if (abortSaving_.load()) return Result::Aborted;
     const std::uint64_t start = gatheredStart_, sectors = gatheredSectors_;
     gatheredSectors_ = 0;
-    if (readInto(start, sectors)) return write(sectors * geometry_.bytesPerSector);
-    if (gatheredRuns_.size() == 1) return Result::ReadFailed;
-    // Read again run by run: the file keeps all before the run that fails.
-    std::uint64_t sector = start;
-    for (const std::uint32_t run : gatheredRuns_) {
-        if (abortSaving_.load()) return Result::Aborted;
-        if (!readInto(sector, run)) return Result::ReadFailed;
-        if (Result r = write(std::uint64_t(run) * geometry_.bytesPerSector); r != Result::Done) return r;
-        sector += run;
-    }
-    return Result::Done;
+    std::optional<std::uint64_t> lost = readInto(start, sectors);
+    if (lost && *lost != 0) lost = lostOfTheFile(start, sectors, *lost);
+    if (!lost) return Result::ReadFailed;
+    unreadable_ += *lost;
+    return write(sectors * geometry_.bytesPerSector);
 }
 
 FileExtentsCopier::Result FileExtentsCopier::add(std::uint64_t sector, std::uint64_t sectors) {
@@ -132,10 +147,8 @@ FileExtentsCopier::Result FileExtentsCopier::add(std::uint64_t sector, std::uint
     if (!followsOn) {
         if (Result r = readGathered(); r != Result::Done) return r;
         gatheredStart_ = sector;
-        gatheredRuns_.clear();
     }
     gatheredSectors_ += sectors;
-    gatheredRuns_.push_back(static_cast<std::uint32_t>(sectors));
     return Result::Done;
 }
 
@@ -144,10 +157,10 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
     fileSize_ = node->fileSize;
     skip_ = node->firstSectorOffset;
     written_ = 0;
+    unreadable_ = 0;
     writebackStarted_ = 0;
     writeError_ = 0;
     gatheredSectors_ = 0;
-    gatheredRuns_.clear();
     const std::uint64_t bytesPerSector = geometry_.bytesPerSector;
     const std::uint64_t unitSectors = node->sectorsPerBlock;
     if (bytesPerSector == 0 || unitSectors == 0) {

@@ -5,26 +5,30 @@
 // says. The extents give the file's reads: runs of up to eight allocation
 // blocks, the file's last block on its own. Reads that follow each other on
 // the medium are joined into one large read, up to kMaxReadBytes, into one
-// buffer kept for the whole save; a joined read that fails is read again run
-// by run, so the file keeps exactly what lies before the run that failed.
-// Every write is checked; syncing the finished file is the caller's. Nothing
-// past the file's size is written and nothing outside the volume is read,
-// whatever the extents say.
+// buffer kept for the whole save. The reader reads a failed range again in
+// smaller pieces and gives a sector that cannot be read as zeros: the file
+// keeps its full length and every byte that could be read, and the copier
+// counts the sectors of it that were lost. Every write is checked; syncing
+// the finished file is the caller's. Nothing past the file's size is written
+// and nothing outside the volume is read, whatever the extents say.
 
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <vector>
+#include <optional>
 
 struct NewDir;
 
 class FileExtentsCopier {
 public:
     // One read of `count` sectors at `sector` into buffer (count x bytes per
-    // sector bytes); Volume::readSaveSector in the program.
-    using SectorReader = std::function<bool(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer)>;
+    // sector bytes): how many of them could not be read and are zeros in the
+    // buffer, or nothing when the read could not be made at all (the medium
+    // has gone). The volume's range reader in its save role in the program.
+    using SectorReader =
+        std::function<std::optional<std::uint64_t>(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer)>;
     // Called after each write, with its byte count.
     using WriteObserver = std::function<void(std::uint64_t bytes)>;
 
@@ -65,6 +69,9 @@ public:
     Result copy(NewDir* node, int fd);
 
     std::uint64_t bytesWritten() const { return written_; }
+    // Sectors of the file's bytes that could not be read: they are zeros in
+    // the destination file.
+    std::uint64_t unreadableSectors() const { return unreadable_; }
     // The errno of the failed write.
     int writeError() const { return writeError_; }
 
@@ -75,9 +82,12 @@ private:
     Result add(std::uint64_t sector, std::uint64_t sectors);
     // Reads and writes what was gathered.
     Result readGathered();
-    // Reads `sectors` sectors at sector into the buffer and writes what the
-    // file still needs of them.
-    bool readInto(std::uint64_t sector, std::uint64_t sectors);
+    // Reads `sectors` sectors at sector into the buffer from `into` on
+    // (sectors of the medium's size): the reader's answer.
+    std::optional<std::uint64_t> readInto(std::uint64_t sector, std::uint64_t sectors, std::uint64_t into = 0);
+    // Of the `lost` sectors of the read of `sectors` sectors at sector just
+    // made, those the file takes bytes from; nothing when a read fails.
+    std::optional<std::uint64_t> lostOfTheFile(std::uint64_t sector, std::uint64_t sectors, std::uint64_t lost);
     Result write(std::uint64_t bytes);
     // Bytes the file still needs once the gathered reads are written.
     std::uint64_t stillNeeded() const;
@@ -93,16 +103,15 @@ private:
     // Page-aligned: the kernel copies into it at full speed.
     std::unique_ptr<std::uint8_t, FreeBuffer> buffer_;
     std::size_t bufferBytes_ = 0;
-    // The joined read being gathered: its first sector and the sector count
-    // of each run in it.
+    // The joined read being gathered.
     std::uint64_t gatheredStart_ = 0;
     std::uint64_t gatheredSectors_ = 0;
-    std::vector<std::uint32_t> gatheredRuns_;
     int fd_ = -1;
     std::uint64_t fileSize_ = 0;
     // Bytes of the reads still to be passed over before the file's first.
     std::uint64_t skip_ = 0;
     std::uint64_t written_ = 0;
+    std::uint64_t unreadable_ = 0;
     // Bytes of the file whose write-back to the device has been started.
     std::uint64_t writebackStarted_ = 0;
     int writeError_ = 0;

@@ -35,19 +35,7 @@ namespace {
 // The photo scans' types with these extensions, and the file scans' types
 // of the extensions the photo scans lack, marked (as scan-image marks them).
 Array marked(const std::set<std::string>& extensions) {
-    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
-    Array out;
-    std::set<std::string> photoTypes;
-    for (const auto list : {FileTypeTable::PR, FileTypeTable::FR})
-        for (const auto& category : FileTypeTable::buildList(rows, list))
-            for (const auto& node : category->children()) {
-                const std::string& extension = node->sig()->extension;
-                if (!extensions.count(extension) || (list == FileTypeTable::FR && photoTypes.count(extension)))
-                    continue;
-                if (list == FileTypeTable::PR) photoTypes.insert(extension);
-                out.emplace_back(node);
-            }
-    return out;
+    return testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions);
 }
 
 // The types of the photo scans' list (method 1, the carving) or of the file

@@ -12,6 +12,8 @@
 #include "results/LocalDestinationFileSystem.h"
 #include "results/NewDirViewHelper.h"
 #include "results/SaveFileName.h"
+#include "scan/ScanThread.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
@@ -133,6 +135,12 @@ struct LoopDevice {
 };
 
 using Read = std::pair<std::uint64_t, std::int32_t>; // first sector, sectors
+using Lost = std::optional<std::uint64_t>;
+
+// The read a save makes by itself.
+Lost saveRead(Volume& v, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
+    return v.readSectorRange(sector, count, buffer, DMedia::RangeReader::Save);
+}
 
 class Saving : public testsupport::ScanFixture {
 protected:
@@ -162,7 +170,7 @@ protected:
     void recordReads(DataSaving& s, Volume& v) {
         s.setSectorReader([this, &v](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
             reads.push_back({sector, count});
-            return v.readSaveSector(sector, count, buffer);
+            return saveRead(v, sector, count, buffer);
         });
     }
 
@@ -544,7 +552,7 @@ TEST_F(Saving, AFailedReadCountsTheFileAndTheSaveGoesOnWithTheNext) {
     auto v = medium();
     auto s = saver(v, tree.root);
     s->setSectorReader([&](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
-        return sector == 0 ? false : v->readSaveSector(sector, count, buffer);
+        return sector == 0 ? Lost() : saveRead(*v, sector, count, buffer);
     });
     save(*s);
     EXPECT_EQ(saved("3.bin"), patternBytes(48 * 512, 100));
@@ -561,12 +569,27 @@ TEST_F(Saving, AMediumThatHasGoneStopsTheSaveAndCountsWhatWasLeft) {
     s->setSectorReader([&](std::uint64_t, std::int32_t, std::uint8_t*) {
         ++attempts;
         controller.setDriveDictArray({});
-        return false;
+        return Lost();
     });
     save(*s);
     EXPECT_EQ(attempts, 1);
     EXPECT_EQ(s->savingErrors(), 5u);
     EXPECT_EQ(lastAlertTitle(), "Saving Failed");
+    // Through the range reader, a device that answers ENODEV, or has left the lists, has gone: the reader's own
+    // alert, once, and the program goes on.
+    for (const int error : {ENODEV, EIO}) {
+        testsupport::FailingReads dead;
+        dead.failEveryReadAfter(0);
+        dead.setError(error);
+        auto v = medium();
+        v->setRawRead(dead.reader());
+        if (error == EIO) controller.setDriveDictArray({});
+        controller.clear();
+        save(*(s = saver(v, tree.root)));
+        EXPECT_EQ(std::tuple(s->savingErrors(), dead.failedReads(), controller.terminateRequested(), lastAlertTitle()),
+                  std::tuple(5ull, 1ull, false, std::string("Saving Failed")));
+        EXPECT_TRUE(controller.alerts().size() == 2 && controller.alerts()[0].title == "! Can not save files");
+    }
 }
 
 // Stop pressed while the save thread reads: nothing is read after that read,
@@ -582,7 +605,7 @@ TEST_F(Saving, TheStopButtonOfTheSheetStopsASaveOnItsThreadBeforeTheNextRead) {
     s->setSectorReader(
         [&, released = release.get_future().share()](std::uint64_t sector, std::int32_t n, std::uint8_t* buffer) {
             if (++count == 2) released.wait();
-            return v->readSaveSector(sector, n, buffer);
+            return saveRead(*v, sector, n, buffer);
         });
     ASSERT_TRUE(s->destinationPanelDidEnd(1, destination.string()));
     EXPECT_FALSE(controller.scanInfoOrSavingNotProcessing());
@@ -895,21 +918,76 @@ TEST_F(Saving, SavedFilesAreNotExecutable) {
     EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
-// A large read that fails is read again in pieces of up to eight blocks, so
-// the file keeps all that lies before the piece that failed.
-TEST_F(Saving, AFailedLargeReadIsReadAgainInPiecesAndAFileLostSoIsNoCompletedSave) {
+// One unreadable sector costs that sector alone: the file is still read at
+// once (the range reader reads a failed range again beneath it) and saved at
+// its full length, zeros there, and the save says so. One in the slack of a
+// file's last block costs the file nothing.
+TEST_F(Saving, AnUnreadableSectorIsSavedAsZerosInAWholeFileAndTheEndSaysSo) {
     tree.file(tree.root, u"a.bin", 20 * 4096, {{0, 20}});
+    tree.file(tree.root, u"tail.bin", 4096 + 100, {{30, 2}});
+    testsupport::FailingReads bad;
+    bad.failSectors(100);
+    bad.failSectors(250);
     auto v = medium();
+    v->setRawRead(bad.reader());
     auto s = saver(v, tree.root);
-    s->setSectorReader([&](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
-        reads.push_back({sector, count});
-        return (sector > 100 || sector + count <= 100) && v->readSaveSector(sector, count, buffer);
-    });
+    recordReads(*s, *v);
     save(*s);
-    EXPECT_EQ(reads, (std::vector<Read>{{0, 160}, {0, 64}, {64, 64}}));
-    EXPECT_EQ(saved("a.bin"), patternBytes(0, 8 * 4096));
-    EXPECT_EQ(lastAlertTitle(), "Saving Failed");
-    EXPECT_EQ(lastAlertMessage().rfind("Nothing could be saved at: " + destination.string(), 0), 0u);
+    // A file with a lost sector outside its bytes reads those it takes again, to count its own.
+    EXPECT_EQ(reads, (std::vector<Read>{{0, 160}, {240, 16}, {240, 9}}));
+    std::string a = patternBytes(0, 20 * 4096);
+    std::fill_n(a.begin() + 100 * 512, 512, '\0');
+    EXPECT_TRUE(saved("a.bin") == a);
+    EXPECT_EQ(saved("tail.bin"), patternBytes(240 * 512, 4196));
+    EXPECT_TRUE(logged("1 sectors of Root/a.bin could not be read from the medium; they are written as zeros"));
+    EXPECT_EQ(std::tuple(s->ending(), s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+              std::tuple(DataSaving::Ending::CompletedWithUnreadableSectors, 2ull, 1ull,
+                         std::string("Saving completed with unreadable sectors")));
+    EXPECT_EQ(lastAlertMessage(), "Saved at: " + destination.string() +
+                                      "\n\nSaved files with sectors that could not be read from the medium: 1. Those "
+                                      "sectors are written as zeros; the system log names the files.");
+}
+
+// A camera card's photo with one unreadable sector, found by the FAT scan and
+// by the carving of the whole card, is saved at its full length: the card's
+// bytes, with zeros for that sector alone.
+TEST_F(Saving, APhotoWithAnUnreadableSectorIsSavedWholeFromTheFATScanAndFromTheCarving) {
+    const fs::path dir = testsupport::makeTempDir("save-card"), photo = dir / "photo.jpg";
+    ASSERT_TRUE(testsupport::runCommand("convert -seed 7 -size 640x480 plasma: -quality 95 " +
+                                        testsupport::shellQuote(photo.string())));
+    const fs::path image = testsupport::mkfsVfat(dir, "-F 16 -s 8", "16384");
+    testsupport::mtools(image, "mcopy", testsupport::shellQuote(photo.string()) + " ::/");
+    const std::string card = readText(image), original = readText(photo);
+    const std::uint64_t first = card.find(original) / 512, unreadable = first + original.size() / 1024;
+    ASSERT_LT(first * 512, card.size());
+    for (const bool carving : {false, true}) {
+        SCOPED_TRACE(carving);
+        testsupport::FailingReads bad;
+        bad.failSectors(unreadable);
+        auto v = keep(volumeOver(image, 0, 0, 512, carving ? "" : "FAT16"));
+        v->setRawRead(bad.reader());
+        if (carving)
+            ScanThread(v).scanForDeletedFilesDisk(Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg"}), 1});
+        else
+            ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+        std::size_t saves = 0;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+            if (node->isFolder() || node->extents.empty() ||
+                node->dataStartSector + std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock != first)
+                continue;
+            ASSERT_GE(node->fileSize, original.size());
+            for (NewDir* n = node; n; n = n->pndirPointer)
+                n->selected = 1;
+            auto s = saver(v, v->dirRoot);
+            save(*s);
+            ++saves;
+            std::string expected = card.substr(first * 512, node->fileSize);
+            std::fill_n(expected.begin() + (unreadable - first) * 512, 512, '\0');
+            EXPECT_TRUE(saved(path) == expected) << path;
+            EXPECT_NE(lastAlertMessage().find("sectors that could not be read from the medium: 1."), std::string::npos);
+        }
+        EXPECT_EQ(saves, 1u);
+    }
 }
 
 TEST_F(Saving, ASaveOfNothingButFoldersIsNoCompletedSave) {

@@ -4,6 +4,9 @@
 #include "media/SleepInhibitor.h"
 #include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
+#include "signatures/FileTypeTable.h"
+#include "signatures/Sig.h"
+#include "signatures/SigNode.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -157,6 +160,35 @@ std::string readThroughExtents(Volume& v, const NewDir& file) {
     data.erase(0, std::min<std::size_t>(file.firstSectorOffset, data.size()));
     if (data.size() > file.fileSize) data.resize(file.fileSize);
     return data;
+}
+
+fs::path mkfsVfat(const fs::path& dir, const std::string& options, const std::string& kib) {
+    const fs::path image = dir / "fat.img";
+    EXPECT_TRUE(runCommand("mkfs.vfat -C --invariant " + options + " " + shellQuote(image.string()) + " " + kib +
+                           " >/dev/null"));
+    return image;
+}
+
+void mtools(const fs::path& image, const std::string& tool, const std::string& arguments) {
+    ASSERT_TRUE(runCommand("MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null " + tool + " -i " + shellQuote(image.string()) +
+                           " " + arguments))
+        << tool << " " << arguments;
+}
+
+Array markedTypes(const fs::path& table, const std::set<std::string>& extensions) {
+    const auto rows = FileTypeTable::parse(readText(table)).value();
+    Array out;
+    std::set<std::string> photoTypes;
+    for (const auto list : {FileTypeTable::PR, FileTypeTable::FR})
+        for (const auto& category : FileTypeTable::buildList(rows, list))
+            for (const auto& node : category->children()) {
+                const std::string& extension = node->sig()->extension;
+                if (!extensions.count(extension) || (list == FileTypeTable::FR && photoTypes.count(extension)))
+                    continue;
+                if (list == FileTypeTable::PR) photoTypes.insert(extension);
+                out.emplace_back(node);
+            }
+    return out;
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,15 @@ std::map<std::string, NewDir*> nodesByPath(const NewDir* root);
 NewDir* nodeAt(const NewDir* root, const std::string& path);
 // A found file's bytes read through its extents, cut to its size.
 std::string readThroughExtents(Volume& v, const NewDir& file);
+
+// A FAT volume of `kib` KiB that mkfs.vfat made with `options` in the
+// folder, and one of mtools' commands run on it.
+std::filesystem::path mkfsVfat(const std::filesystem::path& dir, const std::string& options, const std::string& kib);
+void mtools(const std::filesystem::path& image, const std::string& tool, const std::string& arguments);
+// The photo list's types with these extensions, and the file list's types of
+// the extensions the photo list lacks, from the file-type table at `table`,
+// marked as scan-image marks them.
+platform::Array markedTypes(const std::filesystem::path& table, const std::set<std::string>& extensions);
 
 // A recording controller and a log sink installed for the test; volumes kept
 // here have their trees, and the HFS+ readers' states made here their parked

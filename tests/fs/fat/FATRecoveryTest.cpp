@@ -101,19 +101,6 @@ struct Layout {
     }
 };
 
-// A FAT volume mkfs.vfat made, and mtools' commands on it.
-fs::path mkfsVfat(const fs::path& dir, const std::string& options, const std::string& kib) {
-    const fs::path image = dir / "fat.img";
-    EXPECT_TRUE(runCommand("mkfs.vfat -C --invariant " + options + " " + shellQuote(image.string()) + " " + kib +
-                           " >/dev/null"));
-    return image;
-}
-void mtools(const fs::path& image, const std::string& tool, const std::string& arguments) {
-    ASSERT_TRUE(runCommand("MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null " + tool + " -i " + shellQuote(image.string()) +
-                           " " + arguments))
-        << tool << " " << arguments;
-}
-
 class FATRecovery : public ScanFixture {
 protected:
     std::shared_ptr<Volume> scan(const fs::path& image, const std::string& content, std::uint64_t start = 0,
