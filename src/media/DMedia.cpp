@@ -279,7 +279,7 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     const std::uint64_t offset = *at;
     const std::size_t length = static_cast<std::size_t>(static_cast<std::uint64_t>(size) * bps);
     if (length == 0) return ReadResult::Read;
-    if ((reader == Reader::Preview || reader == Reader::Save) && mediumUnconfirmed()) {
+    if ((reader == Reader::Preview || reader == Reader::Save || reader == Reader::SaveRange) && mediumUnconfirmed()) {
         platform::logFormat("%@ is not known to be the medium the files were found on; it is not read", path_);
         return ReadResult::Hopeless;
     }
