@@ -78,7 +78,8 @@ def main():
             now = time.monotonic()
             first_read = now if first_read is None else first_read
             dead = dead_after is not None and now - first_read >= dead_after
-            if dead or (offset < bad[1] and bad[0] < offset + length):
+            # An empty range (COUNT 0) fails nothing: a clean control run.
+            if dead or (bad[0] < bad[1] and offset < bad[1] and bad[0] < offset + length):
                 time.sleep(delay)
                 error = -errno.EIO
             else:

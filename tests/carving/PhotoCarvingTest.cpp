@@ -218,6 +218,22 @@ TEST_F(PhotoCarvingTest, AnUnreadableSectorLosesNoFileAndADeadDiskEndsTheScan) {
     EXPECT_LE(dying.failedReads(), 20u);
 }
 
+// A loop device over an image whose disk dies during the carving or the plain search, the page cache still holding
+// what was read: late in the image or at its very end, the scan ends within a few dozen failed reads, told once.
+TEST_F(PhotoCarvingTest, ADiskDyingUnderThePageCacheEndsTheScanWhereverItDies) {
+    const std::uint64_t sectors = fs::file_size(media_ / "random.img") / 512;
+    for (const std::uint64_t diesAt : {sectors * 7 / 10, sectors * 19 / 20, sectors - 64})
+        for (const int method : {1, 0}) {
+            testsupport::FailingReads dying;
+            dying.dieUnderThePageCacheAt(diesAt);
+            foundWithEveryType("random.img", "", method, &dying, [&](Volume& v) {
+                EXPECT_TRUE(v.mediumGone() && controller.terminateRequested());
+                EXPECT_EQ(controller.alerts().size(), 1u);
+            });
+            EXPECT_LE(dying.failedReads(), 20u) << diesAt << " " << method;
+        }
+}
+
 // A FAT32 card of photos, three deleted: everything found by its bytes, with
 // every type marked, starts where a photo does, the deleted ones included.
 TEST_F(PhotoCarvingTest, ACameraCardWithEveryTypeMarkedGivesNoInventedFile) {
