@@ -49,8 +49,7 @@ private:
         std::mutex cacheMutex;
         bool dead = false;
         std::vector<bool> cachedPages;
-        // Whether a read of these bytes is answered, from the disk (whose
-        // pages it then caches) or from memory.
+        // By the disk, whose pages are then cached, or from the cache.
         bool answers(std::uint64_t offset, std::size_t length);
         std::atomic<std::uint64_t> reads{0};
         std::atomic<std::uint64_t> failed{0};
