@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A dying disk for manual checks: serves one file, disk.img, whose bytes are
 those of IMAGE except that every read touching sectors FIRST..FIRST+COUNT-1
-fails with an I/O error, as a disk fails a whole request for one bad sector.
+fails with an I/O error, as a disk fails a whole request for one bad sector
+(COUNT 0: none does, for a control run).
 Each failed read takes DELAY seconds (0 unless given), as a dying disk's own
 retries do; from DEAD_AFTER seconds after the first read on, every read
 fails (a disk that dies or is pulled out). Put a loop device on it to get a
@@ -78,7 +79,8 @@ def main():
             now = time.monotonic()
             first_read = now if first_read is None else first_read
             dead = dead_after is not None and now - first_read >= dead_after
-            if dead or (offset < bad[1] and bad[0] < offset + length):
+            # An empty range (COUNT 0) fails nothing: a clean control run.
+            if dead or (bad[0] < bad[1] and offset < bad[1] and bad[0] < offset + length):
                 time.sleep(delay)
                 error = -errno.EIO
             else:

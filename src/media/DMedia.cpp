@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,11 +33,21 @@ constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
 // bad area costs one failed read instead of one per node.
 constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
 // A run of this many failed scan reads makes the readers ask the device
-// again for a sector it answered before: a disk that fails that too has
-// stopped answering, one that reads it has a bad stretch. With no sector
-// ever answered, a run this long is taken for a medium that is gone.
+// again for a sector it answered before, and for sectors no read has
+// reached: a disk that fails those has stopped answering, one that reads
+// them has a bad stretch. With no sector ever answered, a run
+// kGiveUpUnanswered long is taken for a medium that is gone; with no region
+// left that no read has reached, a run as long as a retry group failing
+// sector by sector.
 constexpr std::uint32_t kProbeAfterFailures = 8;
 constexpr std::uint32_t kGiveUpUnanswered = 1024;
+constexpr std::uint32_t kGiveUpUnprobed = 64;
+// Read regions are never smaller than this: the middle of one lies beyond
+// the kernel's read-ahead (128 KiB unless tuned) from a read next to it.
+constexpr std::uint64_t kMinReadRegionBytes = 1u << 20;
+// Successive probes step through the unread regions by the golden ratio's
+// fraction, so that every round asks somewhere new, far from the last.
+constexpr double kGoldenFraction = 0.6180339887498949;
 } // namespace
 
 struct DMedia::Device {
@@ -139,6 +150,7 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
     // sweep, so nothing is lost by turning it off; advice is only a hint,
     // and a device that refuses it is read as it is.
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+    layOutReadMap(fd);
     device_ = std::make_shared<Device>();
     device_->fd = fd;
     return device_;
@@ -158,7 +170,7 @@ bool DMedia::devicePresent() const {
     return false;
 }
 
-std::int64_t DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const {
+std::int64_t DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset, bool noted) {
     std::size_t done = 0;
     while (done < length) {
         const std::int64_t n = rawRead_ ? rawRead_(fd, buffer + done, length - done, offset + done)
@@ -168,6 +180,9 @@ std::int64_t DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length,
             return -1;
         }
         if (n == 0) break;
+        // Noted as it comes: a read that fails further on has still brought
+        // these pages into the cache.
+        if (noted) noteRead(offset + done, static_cast<std::uint64_t>(n));
         done += static_cast<std::size_t>(n);
     }
     return static_cast<std::int64_t>(done);
@@ -207,14 +222,14 @@ bool DMedia::answersAt(std::uint64_t sector) {
                    [&] { dev->uncachedFd = ::open(cPath_.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC); });
     platform::AlignedBuffer probe(bps);
     if (dev->uncachedFd >= 0) {
-        if (readFully(dev->uncachedFd, probe.data(), bps, offset) >= 0) return true;
+        if (readFully(dev->uncachedFd, probe.data(), bps, offset, false) >= 0) return true;
         if (errno != EINVAL) return false;
     }
     const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     if (page != 0)
         ::posix_fadvise(dev->fd, static_cast<off_t>(offset / page * page), static_cast<off_t>(page),
                         POSIX_FADV_DONTNEED);
-    return readFully(dev->fd, probe.data(), bps, offset) >= 0;
+    return readFully(dev->fd, probe.data(), bps, offset, false) >= 0;
 }
 
 bool DMedia::stoppedAnswering(std::uint64_t failedSector) {
@@ -223,16 +238,81 @@ bool DMedia::stoppedAnswering(std::uint64_t failedSector) {
     if (!answered_.load(std::memory_order_acquire)) return failures >= kGiveUpUnanswered;
     // A sector read before that no longer reads: the disk has stopped.
     if (!answersAt(lastAnswered_.load(std::memory_order_relaxed))) return true;
-    // It may still be held below the page cache (a loop device keeps the
-    // pages of its file): two sectors far from here, which this stretch of
-    // failures has not reached, tell a bad stretch from a dead disk.
-    if (sizeInSect_ > 2) {
-        const std::uint64_t third = sizeInSect_ / 3;
-        if (!answersAt((failedSector + third) % sizeInSect_) && !answersAt((failedSector + 2 * third) % sizeInSect_))
-            return true;
+    // It may be answered from memory below us: a loop device's file keeps
+    // in the page cache whatever this scan read, however long ago. Sectors
+    // no read has reached cannot be, and two far apart tell a bad stretch
+    // from a dead disk. Each round asks at new ones, as a probe that
+    // answered is cached from then on.
+    const std::uint32_t round = probeRounds_.fetch_add(1, std::memory_order_relaxed);
+    bool asked = false;
+    for (const std::uint64_t n : {2ull * round + 1, 2ull * round + 2}) {
+        const std::optional<std::uint64_t> probe =
+            unreadSector(failedSector, std::fmod(static_cast<double>(n) * kGoldenFraction, 1.0));
+        if (!probe) break;
+        asked = true;
+        if (answersAt(*probe)) {
+            failuresInARow_.store(0, std::memory_order_relaxed);
+            return false;
+        }
     }
-    failuresInARow_.store(0, std::memory_order_relaxed);
-    return false;
+    if (asked) return true;
+    // Every region but the failing one has been read (the very end of a
+    // scan): nothing is left to tell a dead disk behind a cache from a bad
+    // stretch. A dying disk spends seconds on each failed read, so a run of
+    // failures as long as a retry group failing sector by sector is taken
+    // for a dead disk; a bad stretch that long there is rare, and it ends
+    // only a scan that had nothing but its last region left to read.
+    return failures >= kGiveUpUnprobed;
+}
+
+void DMedia::layOutReadMap(int fd) {
+    if (readRegionBytes_.load(std::memory_order_acquire) != 0) return;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    const std::uint64_t bytes = end > 0 ? static_cast<std::uint64_t>(end)
+                                        : std::max(sizeInBytes_, (HPlusVolStart_ + sizeInSect_) * u32BytesInSector_);
+    if (bytes == 0) return;
+    const std::uint64_t regions = kReadMapWords * 64;
+    readMapBytes_.store(bytes, std::memory_order_relaxed);
+    readRegionBytes_.store(std::max((bytes + regions - 1) / regions, kMinReadRegionBytes), std::memory_order_release);
+}
+
+void DMedia::noteRead(std::uint64_t offset, std::uint64_t length) {
+    const std::uint64_t region = readRegionBytes_.load(std::memory_order_acquire);
+    if (region == 0 || length == 0) return;
+    const std::uint64_t last = std::min(platform::saturatingAdd(offset, length - 1) / region, kReadMapWords * 64 - 1);
+    for (std::uint64_t r = std::min(offset / region, last); r <= last; ++r) {
+        std::atomic<std::uint64_t>& word = readMap_[r / 64];
+        const std::uint64_t bit = 1ull << (r % 64);
+        // The bit is set by the first read of a region; the many after it
+        // only look.
+        if ((word.load(std::memory_order_relaxed) & bit) == 0) word.fetch_or(bit, std::memory_order_relaxed);
+    }
+}
+
+std::optional<std::uint64_t> DMedia::unreadSector(std::uint64_t failedSector, double fraction) const {
+    const std::uint64_t region = readRegionBytes_.load(std::memory_order_acquire);
+    const std::uint64_t bps = u32BytesInSector_;
+    if (region == 0 || bps == 0) return std::nullopt;
+    // Whole regions only: a sector of the short one at the end may lie past
+    // the end of the medium, where a read answers with nothing.
+    const std::uint64_t regions = readMapBytes_.load(std::memory_order_relaxed) / region;
+    const std::uint64_t failing = platform::saturatingMul(failedSector, bps) / region;
+    const auto unread = [&](std::uint64_t r) {
+        return r != failing && (readMap_[r / 64].load(std::memory_order_relaxed) & (1ull << (r % 64))) == 0;
+    };
+    std::uint64_t count = 0;
+    for (std::uint64_t r = 0; r < regions; ++r)
+        count += unread(r) ? 1 : 0;
+    if (count == 0) return std::nullopt;
+    const double at = fraction * static_cast<double>(count);
+    std::uint64_t skip = std::min(static_cast<std::uint64_t>(at), count - 1);
+    const double within = at - std::floor(at);
+    for (std::uint64_t i = 1; i <= regions; ++i) {
+        const std::uint64_t r = (failing + i) % regions;
+        if (!unread(r) || skip-- != 0) continue;
+        return (r * region + region / 4 + static_cast<std::uint64_t>(within * static_cast<double>(region / 2))) / bps;
+    }
+    return std::nullopt;
 }
 
 void DMedia::markGone() {

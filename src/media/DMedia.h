@@ -12,6 +12,7 @@
 #include "platform/Archivable.h"
 #include "platform/Value.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -103,10 +104,11 @@ public:
     }
     void forgetUnreadableSectors() { unreadable_.clear(); }
     // The medium stopped answering during a scan: it failed with ENODEV or
-    // ENXIO, left the drive lists, could no longer be opened, or failed a
-    // read of a sector it had read before after a run of failed reads. The
-    // user was told once ("no longer available") and every later read of
-    // the scan's readers fails at once.
+    // ENXIO, left the drive lists, could no longer be opened, or, after a
+    // run of failed reads, failed a sector it had read before or sectors no
+    // read had reached (see stoppedAnswering). The user was told once ("no
+    // longer available") and every later read of the scan's readers fails at
+    // once.
     bool mediumGone() const { return mediumGone_.load(std::memory_order_acquire); }
 
     // A medium not known to be the one the found files were found on (a
@@ -220,7 +222,9 @@ private:
     void dropDevice(const std::shared_ptr<Device>& failed);
     // Up to `length` bytes at `offset`, retrying interrupted and partial
     // reads: the bytes read (fewer only at the end of the medium) or -1.
-    std::int64_t readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const;
+    // What it reads is noted in the map of read regions unless it is a
+    // probe (`noted` false).
+    std::int64_t readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset, bool noted = true);
     // Whether a read-ahead window from this offset is paused, and pausing
     // every window that would reach the range from `offset` on after a failed
     // window read there.
@@ -235,12 +239,25 @@ private:
                                            std::uint32_t groupSectors, std::uint8_t* buffer);
     // Bookkeeping of the scan readers' answers: whether the medium has
     // stopped answering after this failed read (a sector it read before no
-    // longer reads, or sectors far from the failed one do not), and telling
-    // the user once when it has.
+    // longer reads, or sectors no read has reached do not), and telling the
+    // user once when it has.
     void noteAnswered(std::uint64_t sector);
     bool stoppedAnswering(std::uint64_t failedSector);
     bool answersAt(std::uint64_t sector);
     void markGone();
+    // The map of the regions of the medium any read has reached: a cache
+    // below the device (the page cache of a loop device's file) still
+    // answers for those after the disk behind it has died, so only sectors
+    // elsewhere tell a dead disk from a bad stretch. Laid out at the first
+    // open, from the device's own size.
+    void layOutReadMap(int fd);
+    void noteRead(std::uint64_t offset, std::uint64_t length);
+    // A sector `fraction` of the way through the regions no read has
+    // reached, counted on from the failing sector's region (which a bad
+    // stretch there may take in, so it is left out), in the middle half of
+    // its region, away from what the kernel's read-ahead may have cached
+    // next to a read. Nothing when no such region is left.
+    std::optional<std::uint64_t> unreadSector(std::uint64_t failedSector, double fraction) const;
     std::mutex deviceMutex_;
     std::shared_ptr<Device> device_;
     // Outlives a dropped descriptor: a failed window read drops none, but a
@@ -257,4 +274,14 @@ private:
     std::atomic<std::uint32_t> failuresInARow_{0};
     std::atomic<std::uint64_t> lastAnswered_{0};
     std::atomic<bool> answered_{false};
+    // One bit a region, set once and never cleared (the cache may hold a
+    // region long after a scan read it); regions of readRegionBytes_ cover
+    // the medium's readMapBytes_ (0 until the first open).
+    static constexpr std::size_t kReadMapWords = 64;
+    std::array<std::atomic<std::uint64_t>, kReadMapWords> readMap_{};
+    std::atomic<std::uint64_t> readMapBytes_{0};
+    std::atomic<std::uint64_t> readRegionBytes_{0};
+    // Probing rounds so far: each round asks at sectors of its own, as a
+    // sector that answered once may be served from a cache ever after.
+    std::atomic<std::uint32_t> probeRounds_{0};
 };

@@ -291,3 +291,22 @@ TEST_F(DMediaReaders, AMediumThatStopsAnsweringIsToldOnceAndNotReadAgain) {
         EXPECT_EQ(disk.failedReads(), failed);
     }
 }
+
+// A disk dying under the page cache (a loop device's file) at the very end of a sweep, nothing unread left but where
+// it fails: a retry group failing sector by sector ends the scan; a shorter bad stretch of a live disk does not.
+TEST_F(DMediaReaders, AtTheVeryEndARetryGroupFailingSectorBySectorIsADeadDisk) {
+    const std::uint64_t size = 8 << 20, sectors = size / 512;
+    const fs::path image = makeImage(size);
+    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
+    std::vector<std::uint8_t> batch(128 * 512);
+    for (const bool dies : {false, true}) {
+        auto m = DMedia::initWithDictionary(driveDict(image, size));
+        testsupport::FailingReads disk;
+        dies ? disk.dieUnderThePageCacheAt(sectors - 64) : disk.failSectors(sectors - 50, 50);
+        m->setRawRead(disk.reader());
+        for (std::uint64_t s = 0; s < sectors && !m->mediumGone(); s += 128)
+            m->readSweepSectors(s, 128, DMedia::kRetryGroupSectors, batch.data());
+        EXPECT_EQ(std::tuple(m->mediumGone(), controller.alerts().size()), std::tuple(dies, dies ? 1u : 0u));
+        EXPECT_LE(disk.failedReads(), 64u);
+    }
+}

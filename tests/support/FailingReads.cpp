@@ -10,11 +10,25 @@ void FailingReads::failSectors(std::uint64_t first, std::uint64_t count) {
     state_->badBytes.emplace_back(first * 512, (first + count) * 512);
 }
 
+bool FailingReads::State::answers(std::uint64_t offset, std::size_t length) {
+    if (diesAtByte == UINT64_MAX || length == 0) return true;
+    std::lock_guard lock(cacheMutex);
+    dead = dead || offset + length > diesAtByte;
+    const std::uint64_t first = offset / 4096, end = (offset + length - 1) / 4096 + 1;
+    if (cachedPages.size() < end) cachedPages.resize(end);
+    for (std::uint64_t page = first; page < end; ++page)
+        if (dead && !cachedPages[page]) return false;
+    for (std::uint64_t page = first; page < end; ++page)
+        cachedPages[page] = true;
+    return true;
+}
+
 std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> FailingReads::reader() const {
     return [state = state_](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) -> std::int64_t {
         bool fails = ++state->reads > state->deadAfter;
         for (const auto& [begin, end] : state->badBytes)
             fails = fails || (offset < end && begin < offset + length);
+        fails = fails || !state->answers(offset, length);
         if (!fails) return ::pread(fd, buffer, length, static_cast<off_t>(offset));
         ++state->failed;
         std::this_thread::sleep_for(state->delay);

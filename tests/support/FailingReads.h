@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
     // Every read after the first `reads` fails too: a disk that dies, or is
     // pulled out, during the scan.
     void failEveryReadAfter(std::uint64_t reads) { state_->deadAfter = reads; }
+    // The disk dies at the first read that reaches `sector`, under a page
+    // cache: from then on only the 4096-byte pages read before still answer,
+    // as a loop device's file keeps them in memory after its disk has died.
+    void dieUnderThePageCacheAt(std::uint64_t sector) { state_->diesAtByte = sector * 512; }
     // The errno of a failed read (EIO unless set).
     void setError(int error) { state_->error = error; }
 
@@ -40,6 +45,12 @@ private:
         std::chrono::milliseconds delay{0};
         std::uint64_t deadAfter = UINT64_MAX;
         int error = 0;
+        std::uint64_t diesAtByte = UINT64_MAX;
+        std::mutex cacheMutex;
+        bool dead = false;
+        std::vector<bool> cachedPages;
+        // By the disk, whose pages are then cached, or from the cache.
+        bool answers(std::uint64_t offset, std::size_t length);
         std::atomic<std::uint64_t> reads{0};
         std::atomic<std::uint64_t> failed{0};
     };
