@@ -117,17 +117,25 @@ struct SessionProgram {
         v->freeTree();
         return file;
     }
-    // Opens a handed-over file from the home screen, waits for the end and
-    // goes back home the way the result screen's Back does.
-    QStringList openAlerts(const QString& file) {
-        AlertLog alerts;
+    // Opens a handed-over file from the home screen (the drive lists built
+    // again first) and waits for the end.
+    void open(const QString& file) {
         QSignalSpy finished(sessions, &RecoverySessionController::openingFinished);
+        p.delegate.initialDriveList();
         sessions->openScanInfoFile(file);
-        [&] { QVERIFY(finished.wait(10000)); }();
+        QVERIFY(finished.wait(10000));
+    }
+    // Back home the way the result screen's Back does.
+    void home() {
         QSignalSpy freed(tree, SIGNAL(treeFreed()));
         tree->freeTree(true);
-        [&] { QVERIFY(freed.wait(10000)); }();
+        QVERIFY(freed.wait(10000));
         p.window.selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
+    }
+    QStringList openAlerts(const QString& file) {
+        AlertLog alerts;
+        open(file);
+        home();
         return alerts.titles;
     }
 };
@@ -160,21 +168,17 @@ struct Cards {
         auto v = testsupport::volumeOver(card);
         NewDir* root = v->createRoot();
         NewDir* folder = addNode(root, u"JPG Files", NewDir::Folder, 0, false);
+        root->selected = folder->selected = 1;
         for (std::size_t i = 0; i < photos.size(); ++i) {
             const std::u16string name = u"photo" + std::u16string(1, char16_t(u'0' + i)) + u".jpg";
             NewDir* photo = addNode(folder, name.c_str(), NewDir::File, photos[i].size(), true);
-            photo->foundBySignature = 1;
+            photo->foundBySignature = photo->selected = 1;
             newdir::setSectorsPerBlock(photo, 1);
             newdir::appendDataExtent(photo, static_cast<std::uint32_t>(kAt[i]),
                                      static_cast<std::uint32_t>((photos[i].size() + 511) / 512));
         }
         TreeCleanup::rearrangeTreeFromDir(root);
-        TreeCleanup::rearrangeDeletedTree(root);
         newdir::fillChildrenDirectArrays(root);
-        newdir::preOrder(root, newdir::childList, newdir::anyChild, [](NewDir* n) {
-            n->selected = 1;
-            return newdir::Walk::Into;
-        });
         return v;
     }
 };
@@ -304,19 +308,10 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(alerts.titles.contains(QStringLiteral("Saving Completed")), 10000);
         };
         const auto open = [&] {
-            QSignalSpy finished(s.sessions, &RecoverySessionController::openingFinished);
-            s.p.delegate.initialDriveList();
-            s.sessions->openScanInfoFile(file);
-            QVERIFY(finished.wait(10000));
+            s.open(file);
             QTRY_VERIFY(alerts.titles.contains(QStringLiteral("Recovery Session Opened")));
             s.p.window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&s.p.window));
-        };
-        const auto home = [&] {
-            QSignalSpy freed(s.tree, SIGNAL(treeFreed()));
-            s.tree->freeTree(true);
-            QVERIFY(freed.wait(10000));
-            s.p.window.selectTabViewItemWithIdentifier(QStringLiteral("Main Screen"));
         };
         for (const int impostor : {0, 31}) {
             cards.make("card.img", impostor);
@@ -340,7 +335,7 @@ private slots:
             const PreviewWindow* preview = PreviewWindow::made(&s.p.window);
             QVERIFY(!preview || !preview->isVisible());
             if (impostor == 31) break;
-            home();
+            s.home();
         }
         // The card is connected at another path: the next Save finds it there.
         s.drives->push_back(row(moved));
@@ -353,7 +348,7 @@ private slots:
                     cards.photos[i]);
             if (reopened) break;
             // And back at its own path, found when the session opens.
-            home();
+            s.home();
             fs::copy_file(moved, card, fs::copy_options::overwrite_existing);
             *s.drives = {row(card)};
             alerts.titles.clear();
