@@ -34,19 +34,27 @@ std::shared_ptr<DMedia> openQuietly(const std::string& device, std::uint32_t bps
     return DMedia::initWithDictionary(platform::Dict{{"Path", device}, {"Preferred Block Size", bps}});
 }
 
-// Where the carved files of the restored tree begin on the device, a few of
-// them spread over the list.
-std::vector<std::uint64_t> recordedFileSectors(const Volume& volume) {
+// Where the files of the tree that `takes` accepts begin on the device, in
+// tree order.
+template <class Takes> std::vector<std::uint64_t> firstSectorsOf(const Volume& volume, Takes takes) {
     std::vector<std::uint64_t> sectors;
     if (!volume.dirRoot) return sectors;
     newdir::preOrder(volume.dirRoot, newdir::childList, newdir::anyChild, [&](const NewDir* n) {
         if (n->isFolder()) return newdir::Walk::Into;
-        // A preview inside a raw photo may begin mid-sector; its photo counts.
-        if (n->foundBySignature && n->extentCount() != 0 && n->firstSectorOffset == 0)
+        if (n->extentCount() != 0 && takes(*n))
             sectors.push_back(volume.HPlusVolStart() + n->dataStartSector +
                               std::uint64_t{n->extents[0].startBlock} * std::max<std::uint8_t>(n->sectorsPerBlock, 1));
         return newdir::Walk::Skip;
     });
+    return sectors;
+}
+
+// Where the carved files of the restored tree begin on the device, a few of
+// them spread over the list.
+std::vector<std::uint64_t> recordedFileSectors(const Volume& volume) {
+    // A preview inside a raw photo may begin mid-sector; its photo counts.
+    const std::vector<std::uint64_t> sectors =
+        firstSectorsOf(volume, [](const NewDir& n) { return n.foundBySignature && n.firstSectorOffset == 0; });
     if (sectors.size() <= kRecordedSamples) return sectors;
     std::vector<std::uint64_t> spread;
     for (std::size_t i = 0; i < kRecordedSamples; ++i)
@@ -73,18 +81,11 @@ bool holdsRecordedFiles(DMedia& drive, const std::vector<std::uint64_t>& sectors
 constexpr std::size_t kPrintSamples = 16;
 constexpr std::size_t kPrintCandidates = 64;
 
-// The first sector of every found file with data.
+// The first sector of every found file with data, over the whole medium
+// and each once (files may share one).
 std::vector<std::uint64_t> foundFileSectors(const Volume& volume) {
-    std::vector<std::uint64_t> sectors;
-    if (!volume.dirRoot) return sectors;
-    newdir::preOrder(volume.dirRoot, newdir::childList, newdir::anyChild, [&](const NewDir* n) {
-        if (n->isFolder()) return newdir::Walk::Into;
-        if (n->fileType == NewDir::File && n->fileSize != 0 && n->extentCount() != 0)
-            sectors.push_back(volume.HPlusVolStart() + n->dataStartSector +
-                              std::uint64_t{n->extents[0].startBlock} * std::max<std::uint8_t>(n->sectorsPerBlock, 1));
-        return newdir::Walk::Skip;
-    });
-    // Over the whole medium, and each sector once (files may share one).
+    std::vector<std::uint64_t> sectors =
+        firstSectorsOf(volume, [](const NewDir& n) { return n.fileType == NewDir::File && n.fileSize != 0; });
     std::sort(sectors.begin(), sectors.end());
     sectors.erase(std::unique(sectors.begin(), sectors.end()), sectors.end());
     return sectors;

@@ -306,6 +306,8 @@ private slots:
             if (alerts.titles.contains(QStringLiteral("Drive Not Connected"))) return;
             s.chooseInDialog(QString::fromStdString(destination.string()));
             QTRY_VERIFY_WITH_TIMEOUT(alerts.titles.contains(QStringLiteral("Saving Completed")), 10000);
+            // The save thread still tells the window it has ended.
+            QTRY_VERIFY(!s.tree->savingRunning());
         };
         const auto open = [&] {
             s.open(file);
