@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,22 +31,6 @@ constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
 // about what one more failed window would, and a catalog lying just before a
 // bad area costs one failed read instead of one per node.
 constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
-// A run of this many failed scan reads makes the readers ask the device
-// again for a sector it answered before, and for sectors no read has
-// reached: a disk that fails those has stopped answering, one that reads
-// them has a bad stretch. With no sector ever answered, a run
-// kGiveUpUnanswered long is taken for a medium that is gone; with no region
-// left that no read has reached, a run as long as a retry group failing
-// sector by sector.
-constexpr std::uint32_t kProbeAfterFailures = 8;
-constexpr std::uint32_t kGiveUpUnanswered = 1024;
-constexpr std::uint32_t kGiveUpUnprobed = 64;
-// Read regions are never smaller than this: the middle of one lies beyond
-// the kernel's read-ahead (128 KiB unless tuned) from a read next to it.
-constexpr std::uint64_t kMinReadRegionBytes = 1u << 20;
-// Successive probes step through the unread regions by the golden ratio's
-// fraction, so that every round asks somewhere new, far from the last.
-constexpr double kGoldenFraction = 0.6180339887498949;
 } // namespace
 
 struct DMedia::Device {
@@ -129,7 +112,16 @@ std::shared_ptr<DMedia> DMedia::mutableCopy() const {
 }
 
 bool DMedia::readSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
-    return readWith(Reader::Scan, sector, size, buffer);
+    // Sectors known to be unreadable are not asked for again.
+    const bool knownBad = size > 0 && unreadable_.countIn(sector, static_cast<std::uint64_t>(size)) != 0;
+    const ReadResult r = knownBad ? ReadResult::Failed : readFromDevice(Reader::Scan, sector, size, buffer);
+    if (r != ReadResult::Failed) return r == ReadResult::Read;
+    // Which of them failed is counted, as the scan's other readers count
+    // theirs, and a bad stretch is passed over; the caller still learns
+    // that the read was not whole.
+    const std::optional<std::uint64_t> lost =
+        readRange(Reader::Scan, sector, size, kRetryGroupSectors, buffer, !knownBad);
+    return lost && *lost == 0;
 }
 bool DMedia::readPreviewSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
     return readWith(Reader::Preview, sector, size, buffer);
@@ -150,7 +142,12 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
     // sweep, so nothing is lost by turning it off; advice is only a hint,
     // and a device that refuses it is read as it is.
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-    layOutReadMap(fd);
+    // The device's own size: a drive row's may be stale, and a volume's is
+    // the volume's.
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    policy_.layOut(end > 0 ? static_cast<std::uint64_t>(end)
+                           : std::max(sizeInBytes_, (HPlusVolStart_ + sizeInSect_) * u32BytesInSector_),
+                   u32BytesInSector_);
     device_ = std::make_shared<Device>();
     device_->fd = fd;
     return device_;
@@ -170,7 +167,7 @@ bool DMedia::devicePresent() const {
     return false;
 }
 
-std::int64_t DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset, bool noted) {
+std::int64_t DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
     std::size_t done = 0;
     while (done < length) {
         const std::int64_t n = rawRead_ ? rawRead_(fd, buffer + done, length - done, offset + done)
@@ -182,7 +179,7 @@ std::int64_t DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length,
         if (n == 0) break;
         // Noted as it comes: a read that fails further on has still brought
         // these pages into the cache.
-        if (noted) noteRead(offset + done, static_cast<std::uint64_t>(n));
+        policy_.noteRead(offset + done, static_cast<std::uint64_t>(n));
         done += static_cast<std::size_t>(n);
     }
     return static_cast<std::int64_t>(done);
@@ -203,116 +200,6 @@ void DMedia::pauseReadAheadFrom(std::uint64_t offset) {
     std::lock_guard lock(deviceMutex_);
     readAheadPausedFrom_ = offset;
     readAheadPausedUntil_ = platform::saturatingAdd(offset, kReadAheadPauseBytes);
-}
-
-void DMedia::noteAnswered(std::uint64_t sector) {
-    failuresInARow_.store(0, std::memory_order_relaxed);
-    lastAnswered_.store(sector, std::memory_order_relaxed);
-    answered_.store(true, std::memory_order_release);
-}
-
-bool DMedia::answersAt(std::uint64_t sector) {
-    std::shared_ptr<Device> dev = device();
-    if (!dev) return false;
-    const std::uint64_t bps = u32BytesInSector_;
-    const std::uint64_t offset = sector * bps;
-    // From the device itself where it lets us past the page cache, which
-    // still holds what was read; else with the cache's page dropped.
-    std::call_once(dev->uncachedOpened,
-                   [&] { dev->uncachedFd = ::open(cPath_.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC); });
-    platform::AlignedBuffer probe(bps);
-    if (dev->uncachedFd >= 0) {
-        if (readFully(dev->uncachedFd, probe.data(), bps, offset, false) >= 0) return true;
-        if (errno != EINVAL) return false;
-    }
-    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    if (page != 0)
-        ::posix_fadvise(dev->fd, static_cast<off_t>(offset / page * page), static_cast<off_t>(page),
-                        POSIX_FADV_DONTNEED);
-    return readFully(dev->fd, probe.data(), bps, offset, false) >= 0;
-}
-
-bool DMedia::stoppedAnswering(std::uint64_t failedSector) {
-    const std::uint32_t failures = failuresInARow_.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (failures % kProbeAfterFailures != 0) return false;
-    if (!answered_.load(std::memory_order_acquire)) return failures >= kGiveUpUnanswered;
-    // A sector read before that no longer reads: the disk has stopped.
-    if (!answersAt(lastAnswered_.load(std::memory_order_relaxed))) return true;
-    // It may be answered from memory below us: a loop device's file keeps
-    // in the page cache whatever this scan read, however long ago. Sectors
-    // no read has reached cannot be, and two far apart tell a bad stretch
-    // from a dead disk. Each round asks at new ones, as a probe that
-    // answered is cached from then on.
-    const std::uint32_t round = probeRounds_.fetch_add(1, std::memory_order_relaxed);
-    bool asked = false;
-    for (const std::uint64_t n : {2ull * round + 1, 2ull * round + 2}) {
-        const std::optional<std::uint64_t> probe =
-            unreadSector(failedSector, std::fmod(static_cast<double>(n) * kGoldenFraction, 1.0));
-        if (!probe) break;
-        asked = true;
-        if (answersAt(*probe)) {
-            failuresInARow_.store(0, std::memory_order_relaxed);
-            return false;
-        }
-    }
-    if (asked) return true;
-    // Every region but the failing one has been read (the very end of a
-    // scan): nothing is left to tell a dead disk behind a cache from a bad
-    // stretch. A dying disk spends seconds on each failed read, so a run of
-    // failures as long as a retry group failing sector by sector is taken
-    // for a dead disk; a bad stretch that long there is rare, and it ends
-    // only a scan that had nothing but its last region left to read.
-    return failures >= kGiveUpUnprobed;
-}
-
-void DMedia::layOutReadMap(int fd) {
-    if (readRegionBytes_.load(std::memory_order_acquire) != 0) return;
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    const std::uint64_t bytes = end > 0 ? static_cast<std::uint64_t>(end)
-                                        : std::max(sizeInBytes_, (HPlusVolStart_ + sizeInSect_) * u32BytesInSector_);
-    if (bytes == 0) return;
-    const std::uint64_t regions = kReadMapWords * 64;
-    readMapBytes_.store(bytes, std::memory_order_relaxed);
-    readRegionBytes_.store(std::max((bytes + regions - 1) / regions, kMinReadRegionBytes), std::memory_order_release);
-}
-
-void DMedia::noteRead(std::uint64_t offset, std::uint64_t length) {
-    const std::uint64_t region = readRegionBytes_.load(std::memory_order_acquire);
-    if (region == 0 || length == 0) return;
-    const std::uint64_t last = std::min(platform::saturatingAdd(offset, length - 1) / region, kReadMapWords * 64 - 1);
-    for (std::uint64_t r = std::min(offset / region, last); r <= last; ++r) {
-        std::atomic<std::uint64_t>& word = readMap_[r / 64];
-        const std::uint64_t bit = 1ull << (r % 64);
-        // The bit is set by the first read of a region; the many after it
-        // only look.
-        if ((word.load(std::memory_order_relaxed) & bit) == 0) word.fetch_or(bit, std::memory_order_relaxed);
-    }
-}
-
-std::optional<std::uint64_t> DMedia::unreadSector(std::uint64_t failedSector, double fraction) const {
-    const std::uint64_t region = readRegionBytes_.load(std::memory_order_acquire);
-    const std::uint64_t bps = u32BytesInSector_;
-    if (region == 0 || bps == 0) return std::nullopt;
-    // Whole regions only: a sector of the short one at the end may lie past
-    // the end of the medium, where a read answers with nothing.
-    const std::uint64_t regions = readMapBytes_.load(std::memory_order_relaxed) / region;
-    const std::uint64_t failing = platform::saturatingMul(failedSector, bps) / region;
-    const auto unread = [&](std::uint64_t r) {
-        return r != failing && (readMap_[r / 64].load(std::memory_order_relaxed) & (1ull << (r % 64))) == 0;
-    };
-    std::uint64_t count = 0;
-    for (std::uint64_t r = 0; r < regions; ++r)
-        count += unread(r) ? 1 : 0;
-    if (count == 0) return std::nullopt;
-    const double at = fraction * static_cast<double>(count);
-    std::uint64_t skip = std::min(static_cast<std::uint64_t>(at), count - 1);
-    const double within = at - std::floor(at);
-    for (std::uint64_t i = 1; i <= regions; ++i) {
-        const std::uint64_t r = (failing + i) % regions;
-        if (!unread(r) || skip-- != 0) continue;
-        return (r * region + region / 4 + static_cast<std::uint64_t>(within * static_cast<double>(region / 2))) / bps;
-    }
-    return std::nullopt;
 }
 
 void DMedia::markGone() {
@@ -433,13 +320,28 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
         }
     }
 
+    const bool saving = reader == Reader::Preview || reader == Reader::Save || reader == Reader::SaveRange;
     if (got >= 0) {
+        if (static_cast<std::size_t>(got) == length) {
+            if (scanning) answered_.store(true, std::memory_order_release);
+            return ReadResult::Read;
+        }
         // Past the end of the medium: the caller must never see stale bytes
         // of an earlier read in the unread tail.
-        if (static_cast<std::size_t>(got) < length)
-            std::memset(buffer + got, 0, length - static_cast<std::size_t>(got));
-        if (scanning) noteAnswered(sector);
-        return ReadResult::Read;
+        std::memset(buffer + got, 0, length - static_cast<std::size_t>(got));
+        if (!saving) {
+            if (scanning) answered_.store(true, std::memory_order_release);
+            return ReadResult::Read;
+        }
+        // What a preview shows and a save writes must be the medium's bytes:
+        // those it did not return are unreadable, never zeros taken for data.
+        platform::logFormat("%@ returned %lld of the %llu bytes asked for at sector %llu", cPath_,
+                            static_cast<long long>(got), static_cast<unsigned long long>(length),
+                            static_cast<unsigned long long>(sector));
+        if (dev && returnsSectorZero(dev)) return ReadResult::Failed;
+        platform::logFormat("%@ returns nothing at its first sector: it has gone", cPath_);
+        tellGone(reader);
+        return ReadResult::Hopeless;
     }
 
     // A window reaching these sectors would fail on them again.
@@ -448,19 +350,23 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     platform::logFormat("Further info, sectorNum: %@, size: %d, sizeInSect: %@",
                         static_cast<unsigned long long>(sector), size, static_cast<unsigned long long>(sizeInSect_));
     if (dev) dropDevice(dev);
-    if (scanning) {
-        if (err != ENODEV && err != ENXIO && devicePresent() && !stoppedAnswering(sector)) return ReadResult::Failed;
-        markGone();
-        return ReadResult::Hopeless;
-    }
-    // A save reads a failed range again sector by sector: a device that no
-    // longer answers at all would only give a file of zeros, so it has gone
-    // even while the lists still name it.
-    const bool answers = reader != Reader::SaveRange || (err != ENODEV && err != ENXIO);
-    if (answers && devicePresent()) return ReadResult::Failed;
+    // A device that says it has gone, or has left the lists, has; any other
+    // failure costs only what failed. A save asks the device for itself and
+    // a failed single read of the preview or the save is not theirs to judge
+    // by its error, as designed.
+    const bool saysGone = (scanning || reader == Reader::SaveRange) && ReadFailurePolicy::errorMeansGone(err);
+    if (!saysGone && devicePresent()) return ReadResult::Failed;
+    tellGone(reader);
+    return ReadResult::Hopeless;
+}
 
+void DMedia::tellGone(Reader reader) {
+    if (reader == Reader::Scan || reader == Reader::CarvingRange) {
+        markGone();
+        return;
+    }
     platform::AppController* c = platform::appController();
-    if (!c) return ReadResult::Hopeless;
+    if (!c) return;
     switch (reader) {
     case Reader::Preview:
         c->runAlertPanel(platform::alertRequest("! Can not show preview",
@@ -478,7 +384,11 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     case Reader::CarvingRange:
         break;
     }
-    return ReadResult::Hopeless;
+}
+
+bool DMedia::returnsSectorZero(const std::shared_ptr<Device>& dev) {
+    std::vector<std::uint8_t> first(std::max<std::uint32_t>(u32BytesInSector_, 1));
+    return readFully(dev->fd, first.data(), first.size(), 0) > 0;
 }
 
 std::uint64_t DMedia::readSweepSectors(std::uint64_t sector, std::int32_t count, std::uint32_t groupSectors,
@@ -527,7 +437,7 @@ std::optional<std::uint64_t> DMedia::readExaminedRange(std::uint64_t sector, std
 }
 
 std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sector, std::int32_t count,
-                                               std::uint32_t groupSectors, std::uint8_t* buffer) {
+                                               std::uint32_t groupSectors, std::uint8_t* buffer, bool wholeFailed) {
     const std::uint64_t bps = u32BytesInSector_;
     // A request no device could answer (a position a damaged structure made
     // up) fails by itself; it says nothing about the device.
@@ -535,30 +445,25 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
         !platform::checkedMul(platform::saturatingAdd(sector, static_cast<std::uint64_t>(count)), bps))
         return std::nullopt;
     const std::size_t bytes = static_cast<std::size_t>(static_cast<std::uint64_t>(count) * bps);
-    std::uint64_t lost = 0;
-    std::uint64_t at = sector;
-    // Only the scan's readers end with the scan's medium; a save asks the
-    // device for itself.
-    const bool scanning = reader == Reader::Scan || reader == Reader::CarvingRange;
-    // The sectors from `at` up to `to`; `uncached` first tries them past the
-    // page cache.
-    const auto readPiece = [&](std::uint64_t to, bool uncached) {
-        if (to <= at) return true;
-        const auto n = static_cast<std::int32_t>(to - at);
-        std::uint8_t* into = buffer + (at - sector) * bps;
-        std::optional<std::uint64_t> r = 0;
-        ReadResult first = ReadResult::Failed;
-        if (uncached) first = readFromDevice(reader, at, n, into, true);
-        // Hopeless: the user has been told, once is enough.
-        if (first != ReadResult::Read)
-            r = first == ReadResult::Hopeless || (scanning && mediumGone())
-                    ? std::nullopt
-                    : readFreshSectors(reader, at, n, groupSectors, into);
-        if (!r) return false;
-        lost += *r;
-        at = to;
-        return true;
+    const std::uint64_t end = sector + static_cast<std::uint64_t>(count);
+    const auto zero = [&](std::uint64_t from, std::uint64_t to) {
+        std::memset(buffer + (from - sector) * bps, 0, static_cast<std::size_t>((to - from) * bps));
     };
+    std::uint64_t lost = 0;
+    // A save finds nothing to save past the medium's end, and each sector
+    // asked for there would cost a read: they are lost at once.
+    std::uint64_t readable = end;
+    if (reader == Reader::SaveRange && count > 0 && device()) {
+        const std::uint64_t mediumEnd = policy_.endSector();
+        if (mediumEnd != 0 && end > mediumEnd) {
+            readable = std::max(sector, mediumEnd);
+            zero(readable, end);
+            lost += end - readable;
+            platform::logFormat("Sectors %llu to %llu lie past the end of %@; they are unreadable",
+                                static_cast<unsigned long long>(readable), static_cast<unsigned long long>(end - 1),
+                                cPath_);
+        }
+    }
     // The page cache reads, and fails, a whole memory page for one sector
     // of it: the sectors sharing a page with one known to be unreadable are
     // read past it.
@@ -567,69 +472,130 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
     const auto nearUnreadable = [&](std::uint64_t s) {
         return pageSectors > 1 && unreadable_.countIn(s - s % pageSectors, pageSectors) != 0;
     };
-    // The sectors from `at` up to `to`, none of them known to be unreadable.
-    const auto readUpTo = [&](std::uint64_t to) {
-        if (to <= at) return true;
-        if (nearUnreadable(at) && !readPiece(std::min(to, at - at % pageSectors + pageSectors), true)) return false;
-        if (to <= at) return true;
-        const std::uint64_t lastPage = (to - 1) - (to - 1) % pageSectors;
-        if (!nearUnreadable(to - 1)) return readPiece(to, false);
-        return readPiece(std::max(at, lastPage), false) && readPiece(to, true);
+    // The sectors from `at` up to `to`, none of them known to be unreadable,
+    // or as far as their first bad stretch; `uncached` first tries them
+    // past the page cache.
+    const auto readPiece = [&](std::uint64_t at, std::uint64_t to, bool uncached) -> std::optional<Progress> {
+        const auto n = static_cast<std::int32_t>(to - at);
+        std::uint8_t* into = buffer + (at - sector) * bps;
+        if (uncached) {
+            const ReadResult first = readFromDevice(reader, at, n, into, true);
+            if (first == ReadResult::Read) return Progress{0, to};
+            // The user has been told, once is enough.
+            if (first == ReadResult::Hopeless) return std::nullopt;
+        }
+        if ((reader == Reader::Scan || reader == Reader::CarvingRange) && mediumGone()) return std::nullopt;
+        return readFreshSectors(reader, at, n, groupSectors, into, wholeFailed && at == sector && to == end);
     };
-    for (const auto& [begin, end] : unreadable_.runsIn(sector, static_cast<std::uint64_t>(count))) {
-        if (!readUpTo(begin)) {
+    for (std::uint64_t at = sector; at < readable;) {
+        std::optional<Progress> step;
+        const auto known = unreadable_.runsIn(at, readable - at);
+        if (!known.empty() && known.front().first == at) {
+            zero(at, known.front().second);
+            lost += known.front().second - at;
+            at = known.front().second;
+            continue;
+        }
+        const std::uint64_t to = known.empty() ? readable : known.front().first;
+        const std::uint64_t firstPageEnd = at - at % pageSectors + pageSectors;
+        const std::uint64_t lastPage = (to - 1) - (to - 1) % pageSectors;
+        if (nearUnreadable(at))
+            step = readPiece(at, std::min(to, firstPageEnd), true);
+        else if (!nearUnreadable(to - 1))
+            step = readPiece(at, to, false);
+        else if (lastPage > at)
+            step = readPiece(at, lastPage, false);
+        else
+            step = readPiece(at, to, true);
+        if (!step) {
             std::memset(buffer, 0, bytes);
             return std::nullopt;
         }
-        std::memset(buffer + (begin - sector) * bps, 0, static_cast<std::size_t>((end - begin) * bps));
-        lost += end - begin;
-        at = end;
-    }
-    if (!readUpTo(sector + static_cast<std::uint64_t>(count))) {
-        std::memset(buffer, 0, bytes);
-        return std::nullopt;
+        lost += step->lost;
+        at = step->next;
     }
     return lost;
 }
 
-std::optional<std::uint64_t> DMedia::readFreshSectors(Reader reader, std::uint64_t sector, std::int32_t count,
-                                                      std::uint32_t groupSectors, std::uint8_t* buffer) {
-    const ReadResult whole = readFromDevice(reader, sector, count, buffer);
-    if (whole == ReadResult::Read) return 0;
-    if (whole == ReadResult::Hopeless) return std::nullopt;
-    const std::size_t bps = u32BytesInSector_;
-
-    bool hopeless = false;
-    // `n` sectors from sector `at` of the stretch; false, with zeros there,
-    // when they cannot be read.
-    // Single sectors are read past the page cache, so that the good sectors
-    // sharing a page with a bad one are not lost with it.
-    const auto piece = [&](std::int32_t at, std::int32_t n, bool uncached = false) {
-        std::uint8_t* into = buffer + static_cast<std::size_t>(at) * bps;
-        const ReadResult r = readFromDevice(reader, sector + static_cast<std::uint64_t>(at), n, into, uncached);
-        hopeless = r == ReadResult::Hopeless;
-        if (r != ReadResult::Read) std::memset(into, 0, static_cast<std::size_t>(n) * bps);
-        return r == ReadResult::Read;
-    };
-    std::uint64_t unreadable = 0;
-    const std::int32_t group = static_cast<std::int32_t>(std::max<std::uint32_t>(groupSectors, 1));
-    for (std::int32_t g = 0; g < count; g += std::min(group, count - g)) {
-        const std::int32_t n = std::min(group, count - g);
-        if (group < count && n > 1 && piece(g, n)) continue;
-        if (hopeless) return std::nullopt;
-        for (std::int32_t s = g; s < g + n; ++s) {
-            if (piece(s, 1, true)) continue;
-            if (hopeless) return std::nullopt;
-            unreadable_.add(sector + static_cast<std::uint64_t>(s));
-            ++unreadable;
-        }
+std::optional<DMedia::Progress> DMedia::readFreshSectors(Reader reader, std::uint64_t sector, std::int32_t count,
+                                                         std::uint32_t groupSectors, std::uint8_t* buffer,
+                                                         bool wholeFailed) {
+    const std::uint64_t end = sector + static_cast<std::uint64_t>(count);
+    if (!wholeFailed) {
+        const ReadResult whole = readFromDevice(reader, sector, count, buffer);
+        if (whole == ReadResult::Read) return Progress{0, end};
+        if (whole == ReadResult::Hopeless) return std::nullopt;
     }
-    platform::logFormat("Sectors %llu to %llu of %@ could not be read at once: %llu of them are unreadable and "
-                        "taken as zeros",
-                        static_cast<unsigned long long>(sector),
-                        static_cast<unsigned long long>(sector + static_cast<std::uint64_t>(count) - 1), cPath_,
-                        static_cast<unsigned long long>(unreadable));
-    return unreadable;
+    const std::size_t bps = u32BytesInSector_;
+    // `n` sectors from sector `at` of the stretch; zeros there when they
+    // cannot be read. Single sectors are read past the page cache, so that
+    // the good sectors sharing a page with a bad one are not lost with it.
+    const auto piece = [&](std::uint64_t at, std::int32_t n, bool uncached) {
+        std::uint8_t* into = buffer + static_cast<std::size_t>(at - sector) * bps;
+        const ReadResult r = readFromDevice(reader, at, n, into, uncached);
+        if (r != ReadResult::Read) std::memset(into, 0, static_cast<std::size_t>(n) * bps);
+        return r;
+    };
+    const std::int32_t group = static_cast<std::int32_t>(std::max<std::uint32_t>(groupSectors, 1));
+    for (std::uint64_t g = sector; g < end;) {
+        const auto n = static_cast<std::int32_t>(std::min<std::uint64_t>(group, end - g));
+        if (group < count && n > 1) {
+            const ReadResult r = piece(g, n, false);
+            if (r == ReadResult::Hopeless) return std::nullopt;
+            if (r == ReadResult::Read) {
+                g += static_cast<std::uint64_t>(n);
+                continue;
+            }
+        }
+        for (std::uint64_t s = g; s < g + static_cast<std::uint64_t>(n); ++s) {
+            const ReadResult r = piece(s, 1, true);
+            if (r == ReadResult::Read) continue;
+            if (r == ReadResult::Hopeless) return std::nullopt;
+            // The first bad sector: its stretch is walked, not read.
+            std::vector<std::uint8_t> after(bps);
+            const std::optional<ReadFailurePolicy::Stretch> stretch = walkStretch(reader, s, after.data());
+            if (!stretch) return std::nullopt;
+            const std::uint64_t stop = std::min(stretch->end, end);
+            std::memset(buffer + static_cast<std::size_t>(s - sector) * bps, 0,
+                        static_cast<std::size_t>(stop - s) * bps);
+            platform::logFormat("Sectors %llu to %llu of %@ could not be read: they are unreadable and taken as zeros",
+                                static_cast<unsigned long long>(s), static_cast<unsigned long long>(stretch->end - 1),
+                                cPath_);
+            // The sector that ended the stretch has been read already.
+            if (!stretch->answeredAfter || stop == end) return Progress{stop - s, stop};
+            std::memcpy(buffer + static_cast<std::size_t>(stop - sector) * bps, after.data(), bps);
+            return Progress{stop - s, stop + 1};
+        }
+        g += static_cast<std::uint64_t>(n);
+    }
+    return Progress{0, end};
+}
+
+std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std::uint64_t failed,
+                                                              std::uint8_t* endSector) {
+    std::vector<std::uint8_t> one(u32BytesInSector_);
+    const auto probe = [&](std::uint64_t at) {
+        switch (readFromDevice(reader, at, 1, one.data(), true)) {
+        case ReadResult::Read:
+            // The last sector to answer is the one that ends the stretch.
+            std::memcpy(endSector, one.data(), one.size());
+            return ReadFailurePolicy::Probe::Answered;
+        case ReadResult::Failed:
+            return ReadFailurePolicy::Probe::Failed;
+        case ReadResult::Hopeless:
+            break;
+        }
+        return ReadFailurePolicy::Probe::Gone;
+    };
+    const std::uint64_t freshBefore = policy_.freshAnswers();
+    const std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, unreadable_, probe);
+    if (!stretch || reader != Reader::SaveRange) return stretch;
+    // A save from a disk that has stopped would write nothing but zeros
+    // from here on; a live disk with a bad area is saved to the end.
+    if (policy_.stillAnswers(*stretch, freshBefore, unreadable_, probe)) return stretch;
+    platform::logFormat("%@ no longer answers where it has not been read; the save of it ends", cPath_);
+    tellGone(reader);
+    return std::nullopt;
 }
 
 void DMedia::initialize(platform::Array& array) {

@@ -8,11 +8,11 @@
 
 #include "formats/Extent.h"
 #include "formats/HFSPlusStructures.h"
+#include "media/ReadFailurePolicy.h"
 #include "media/UnreadableSectors.h"
 #include "platform/Archivable.h"
 #include "platform/Value.h"
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -49,10 +49,15 @@ public:
     // count x bytes-per-sector bytes. A read that reaches past the end of the
     // medium succeeds with the unread tail of the buffer zero-filled.
     // readSector serves the scans: when the device has gone it tells the
-    // user and quits the program.
+    // user and quits the program. A read that fails on a device still there
+    // is read again as the range reader reads it, so that its unreadable
+    // sectors are counted and a bad stretch is passed over; it still answers
+    // false unless every sector came in.
     bool readSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // The preview's and the save's readers: a vanished device closes the
-    // preview and ends only that preview or save.
+    // preview and ends only that preview or save. Bytes the medium does not
+    // return (a short read, as past the end of a cut image) are no data:
+    // the read fails, the buffer's tail zeroed.
     bool readPreviewSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     bool readSaveSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // The size calculators' reader. It tells the user nothing itself (the
@@ -63,26 +68,30 @@ public:
     // A sweep's batch through the scan reader. A dying disk fails a whole
     // request for one bad sector, so a batch that cannot be read is read
     // again in groups of `groupSectors`, and a group that fails sector by
-    // sector: only the sectors that fail by themselves read as zeros, and the
+    // sector up to its first bad sector, from which the bad stretch is walked
+    // as ReadFailurePolicy says: only the stretch reads as zeros, and the
     // rest of the batch is used. Answers how many sectors could not be read
     // (all of them when the device cannot be opened or has gone).
     std::uint64_t readSweepSectors(std::uint64_t sector, std::int32_t count, std::uint32_t groupSectors,
                                    std::uint8_t* buffer);
-    // What every reader of a range in a scan goes through (the searches'
-    // batches, the size calculators' windows, the recognisers' cursors, the
-    // directory reads): readSweepSectors in groups of kRetryGroupSectors,
+    // What every reader of a range goes through (the searches' batches, the
+    // size calculators' windows, the recognisers' cursors, the directory
+    // reads, the save): readSweepSectors in groups of kRetryGroupSectors,
     // single sectors (and those sharing a memory page with a bad one) read
     // past the page cache where the device allows it, as the cache fails a
-    // whole page for one bad sector. A sector that fails by itself is
-    // remembered: later ranges that hold it read around it and never ask the
-    // device for it again, as a dying disk spends seconds on each failed
-    // read. Nothing (the buffer zeroed) when
-    // the request is out of range or the medium has stopped answering (see
-    // mediumGone), else how many of its sectors could not be read. The
-    // carving reader shows no alert of its own. The save's reader belongs to
-    // no scan: a device that has gone (left the drive lists, cannot be
-    // opened, or answers ENODEV or ENXIO) gives the save's own alert, as
-    // readSaveSector does, and nothing; the program goes on.
+    // whole page for one bad sector. Unreadable sectors are remembered:
+    // later ranges that hold them read around them and never ask the device
+    // for them again, as a dying disk spends seconds on each failed read.
+    // Nothing (the buffer zeroed) when the request is out of range or the
+    // medium has gone (see mediumGone), else how many of its sectors could
+    // not be read. The carving reader shows no alert of its own. The save's
+    // reader belongs to no scan: a device that has gone (left the drive
+    // lists, cannot be opened, answers ENODEV or ENXIO, or returns nothing
+    // at its first sector) gives the save's own alert, as readSaveSector
+    // does, and nothing; the program goes on. So does a medium that, after a
+    // stretch failing up to its end, fails where no read has been (see
+    // ReadFailurePolicy::answersElsewhere). What a save asks for past the
+    // medium's end is unreadable too: never data.
     enum class RangeReader { Scan, Carving, Save };
     static constexpr std::uint32_t kRetryGroupSectors = 63;
     std::optional<std::uint64_t> readSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
@@ -96,19 +105,19 @@ public:
     // there) counted as the range reader counts those it knows.
     std::optional<std::uint64_t> readExaminedRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
                                                    RangeReader reader = RangeReader::Scan);
-    // The sectors the range readers could not read since the scan began,
-    // in all and from `first` on.
+    // The sectors the readers could not read since the scan began, in all
+    // and from `first` on.
     std::uint64_t unreadableSectorCount() const { return unreadable_.count(); }
     std::uint64_t unreadableSectorsIn(std::uint64_t first, std::uint64_t count) const {
         return unreadable_.countIn(first, count);
     }
     void forgetUnreadableSectors() { unreadable_.clear(); }
-    // The medium stopped answering during a scan: it failed with ENODEV or
-    // ENXIO, left the drive lists, could no longer be opened, or, after a
-    // run of failed reads, failed a sector it had read before or sectors no
-    // read had reached (see stoppedAnswering). The user was told once ("no
-    // longer available") and every later read of the scan's readers fails at
-    // once.
+    // The medium has gone during a scan: it failed with ENODEV or ENXIO,
+    // left the drive lists, or could no longer be opened after it had been
+    // read. The user was told once ("no longer available") and every later
+    // read of the scan's readers fails at once. Failed reads of a medium that
+    // is still there never make it gone: they only cost their sectors (see
+    // ReadFailurePolicy).
     bool mediumGone() const { return mediumGone_.load(std::memory_order_acquire); }
 
     // A medium not known to be the one the found files were found on (a
@@ -222,42 +231,37 @@ private:
     void dropDevice(const std::shared_ptr<Device>& failed);
     // Up to `length` bytes at `offset`, retrying interrupted and partial
     // reads: the bytes read (fewer only at the end of the medium) or -1.
-    // What it reads is noted in the map of read regions unless it is a
-    // probe (`noted` false).
-    std::int64_t readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset, bool noted = true);
+    // What it reads is noted in the failure policy's map of read regions.
+    std::int64_t readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset);
     // Whether a read-ahead window from this offset is paused, and pausing
     // every window that would reach the range from `offset` on after a failed
     // window read there.
     bool readAheadPausedAt(std::uint64_t offset);
     void pauseReadAheadFrom(std::uint64_t offset);
-    // The range readers' steps: a stretch of sectors none of which is known
-    // to be unreadable, read whole, else in groups, else sector by sector
-    // (nothing when the medium is gone or cannot be opened).
-    std::optional<std::uint64_t> readFreshSectors(Reader reader, std::uint64_t sector, std::int32_t count,
-                                                  std::uint32_t groupSectors, std::uint8_t* buffer);
+    // The range readers' steps. readRange reads around the sectors known to
+    // be unreadable (`wholeFailed`: the request itself has just failed
+    // whole). readFreshSectors reads sectors none of which is known to be
+    // unreadable, whole, else in groups, else sector by sector up to the
+    // first that fails, whose stretch it walks: how many it lost and where
+    // reading goes on (nothing when the medium is gone or cannot be opened).
+    struct Progress {
+        std::uint64_t lost = 0;
+        std::uint64_t next = 0;
+    };
     std::optional<std::uint64_t> readRange(Reader reader, std::uint64_t sector, std::int32_t count,
-                                           std::uint32_t groupSectors, std::uint8_t* buffer);
-    // Bookkeeping of the scan readers' answers: whether the medium has
-    // stopped answering after this failed read (a sector it read before no
-    // longer reads, or sectors no read has reached do not), and telling the
-    // user once when it has.
-    void noteAnswered(std::uint64_t sector);
-    bool stoppedAnswering(std::uint64_t failedSector);
-    bool answersAt(std::uint64_t sector);
+                                           std::uint32_t groupSectors, std::uint8_t* buffer, bool wholeFailed = false);
+    std::optional<Progress> readFreshSectors(Reader reader, std::uint64_t sector, std::int32_t count,
+                                             std::uint32_t groupSectors, std::uint8_t* buffer, bool wholeFailed);
+    // The stretch from `failed` on, with the bytes of the sector that ends
+    // it in `endSector` (one sector) when one answered.
+    std::optional<ReadFailurePolicy::Stretch> walkStretch(Reader reader, std::uint64_t failed, std::uint8_t* endSector);
+    // The reader's own word that the medium has gone: the scans' alert and
+    // quit (once), or the preview's or the save's alert.
+    void tellGone(Reader reader);
     void markGone();
-    // The map of the regions of the medium any read has reached: a cache
-    // below the device (the page cache of a loop device's file) still
-    // answers for those after the disk behind it has died, so only sectors
-    // elsewhere tell a dead disk from a bad stretch. Laid out at the first
-    // open, from the device's own size.
-    void layOutReadMap(int fd);
-    void noteRead(std::uint64_t offset, std::uint64_t length);
-    // A sector `fraction` of the way through the regions no read has
-    // reached, counted on from the failing sector's region (which a bad
-    // stretch there may take in, so it is left out), in the middle half of
-    // its region, away from what the kernel's read-ahead may have cached
-    // next to a read. Nothing when no such region is left.
-    std::optional<std::uint64_t> unreadSector(std::uint64_t failedSector, double fraction) const;
+    // Whether the device still returns bytes at its first sector: one that
+    // returns none has gone (a detached loop device reads as empty).
+    bool returnsSectorZero(const std::shared_ptr<Device>& dev);
     std::mutex deviceMutex_;
     std::shared_ptr<Device> device_;
     // Outlives a dropped descriptor: a failed window read drops none, but a
@@ -269,19 +273,8 @@ private:
     HeldSectors* held_ = nullptr;
     std::atomic<bool> mediumGone_{false};
     std::atomic<bool> mediumUnconfirmed_{false};
-    // Scan reads failed since the last one that succeeded, and the first
-    // sector of that one (valid once answered_ is set).
-    std::atomic<std::uint32_t> failuresInARow_{0};
-    std::atomic<std::uint64_t> lastAnswered_{0};
+    // Some read of a scan's reader has succeeded: a device that can no
+    // longer be opened after that has gone with its disk.
     std::atomic<bool> answered_{false};
-    // One bit a region, set once and never cleared (the cache may hold a
-    // region long after a scan read it); regions of readRegionBytes_ cover
-    // the medium's readMapBytes_ (0 until the first open).
-    static constexpr std::size_t kReadMapWords = 64;
-    std::array<std::atomic<std::uint64_t>, kReadMapWords> readMap_{};
-    std::atomic<std::uint64_t> readMapBytes_{0};
-    std::atomic<std::uint64_t> readRegionBytes_{0};
-    // Probing rounds so far: each round asks at sectors of its own, as a
-    // sector that answered once may be served from a cache ever after.
-    std::atomic<std::uint32_t> probeRounds_{0};
+    ReadFailurePolicy policy_;
 };

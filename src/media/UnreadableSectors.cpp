@@ -5,31 +5,33 @@
 #include <algorithm>
 
 void UnreadableSectors::add(std::uint64_t sector) {
-    if (sector == UINT64_MAX) return;
+    if (sector != UINT64_MAX) addRun(sector, sector + 1);
+}
+
+void UnreadableSectors::addRun(std::uint64_t first, std::uint64_t end) {
+    if (first >= end) return;
+    std::lock_guard lock(mutex_);
+    // The runs that overlap or touch [first, end) are taken out, their
+    // sectors uncounted, and one run covering them all goes in.
+    auto run = runs_.upper_bound(first);
+    if (run != runs_.begin() && std::prev(run)->second >= first) --run;
+    while (run != runs_.end() && run->first <= end) {
+        first = std::min(first, run->first);
+        end = std::max(end, run->second);
+        total_ -= run->second - run->first;
+        run = runs_.erase(run);
+    }
+    runs_.emplace(first, end);
+    total_ += end - first;
+}
+
+std::optional<std::uint64_t> UnreadableSectors::runEndAt(std::uint64_t sector) const {
     std::lock_guard lock(mutex_);
     auto next = runs_.upper_bound(sector);
-    if (next != runs_.begin()) {
-        auto run = std::prev(next);
-        if (sector < run->second) return;
-        if (sector == run->second) {
-            run->second = sector + 1;
-            // The run now reaches the next one: they become one.
-            if (next != runs_.end() && next->first == run->second) {
-                run->second = next->second;
-                runs_.erase(next);
-            }
-            ++total_;
-            return;
-        }
-    }
-    if (next != runs_.end() && next->first == sector + 1) {
-        const std::uint64_t end = next->second;
-        runs_.erase(next);
-        runs_.emplace(sector, end);
-    } else {
-        runs_.emplace(sector, sector + 1);
-    }
-    ++total_;
+    if (next == runs_.begin()) return std::nullopt;
+    const auto run = std::prev(next);
+    if (sector < run->second) return run->second;
+    return std::nullopt;
 }
 
 std::uint64_t UnreadableSectors::count() const {

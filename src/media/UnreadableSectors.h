@@ -9,12 +9,17 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
 class UnreadableSectors {
 public:
     void add(std::uint64_t sector);
+    // Sectors [first, end), joined with the runs they touch.
+    void addRun(std::uint64_t first, std::uint64_t end);
+    // The end of the run that holds `sector`, if one does.
+    std::optional<std::uint64_t> runEndAt(std::uint64_t sector) const;
     // How many sectors in all, and how many of [first, first + count).
     std::uint64_t count() const;
     std::uint64_t countIn(std::uint64_t first, std::uint64_t count) const;

@@ -190,10 +190,8 @@ TEST_F(PhotoCarvingTest, EveryTypeMarkedFindsThePlantedFilesAndInventsAtMostOneO
 }
 
 // One unreadable sector inside a JPEG: with every type marked, the carving and the plain search find every file
-// they find on the intact image, the JPEG marked damaged, for the three failed reads that found the sector out. A
-// disk that stops answering ends the carving or the search within a few dozen failed reads, with the alert that says
-// so, wherever it dies.
-TEST_F(PhotoCarvingTest, AnUnreadableSectorLosesNoFileAndADeadDiskEndsTheScan) {
+// they find on the intact image, the JPEG marked damaged, for the three failed reads that found the sector out.
+TEST_F(PhotoCarvingTest, AnUnreadableSectorLosesNoFile) {
     const std::uint64_t jpeg = manifest(media_ / "random.manifest").front().second;
     for (const int method : {1, 0}) {
         testsupport::FailingReads bad;
@@ -203,24 +201,83 @@ TEST_F(PhotoCarvingTest, AnUnreadableSectorLosesNoFileAndADeadDiskEndsTheScan) {
                                          for (const auto& [path, node] : testsupport::nodesByPath(v.dirRoot))
                                              if (!node->isFolder() && deviceSector(v, *node) == jpeg)
                                                  EXPECT_EQ(node->complete, NewDir::kDamaged) << path;
-                                         EXPECT_TRUE(logged("1 sectors of"));
+                                         EXPECT_TRUE(logged("Sectors " + std::to_string(jpeg + 3) + " to " +
+                                                            std::to_string(jpeg + 3) + " of"));
                                      }),
                   foundWithEveryType("random.img", "", method));
         EXPECT_EQ(bad.failedReads(), 3u);
     }
-    // Dead at once, or late in the image or at its very end with the page cache of a loop device's file still
-    // holding what was read.
-    const std::uint64_t sectors = fs::file_size(media_ / "random.img") / 512;
-    for (const auto& [diesAt, method] :
-         {std::pair{std::uint64_t{0}, 1}, {sectors * 7 / 10, 1}, {sectors * 19 / 20, 0}, {sectors - 64, 0}}) {
-        testsupport::FailingReads dying;
-        diesAt == 0 ? dying.failEveryReadAfter(8) : dying.dieUnderThePageCacheAt(diesAt);
-        foundWithEveryType("random.img", "", method, &dying, [&](Volume& v) {
-            EXPECT_TRUE(v.mediumGone() && controller.terminateRequested());
-            EXPECT_EQ(controller.alerts().size(), 1u);
-            expectTreeCompleteLast();
-        });
-        EXPECT_LE(dying.failedReads(), 20u) << diesAt;
+}
+
+// A disk still attached whose bad areas are wide, many or at its very end, or which dies part-way with the page
+// cache of a loop device's file still answering for what was read: the carving and the plain search run to the end,
+// find every photo clear of the bad areas (before the death), never take the disk for gone, and pay for each bad
+// stretch with the logarithm of its length in failed reads, not with a read per sector.
+TEST_F(PhotoCarvingTest, BadAreasOfALiveDiskCostTheirOwnFilesAndAFewReadsEach) {
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    const std::uint64_t mib = 2048, photoSectors = (photo.size() + 511) / 512;
+    ASSERT_LT(photoSectors, mib / 4);
+    // A photo at the start of every MiB but the first two.
+    const fs::path image = media_ / "spread.img";
+    fs::copy_file(media_ / "random.img", image, fs::copy_options::overwrite_existing);
+    const std::uint64_t sectors = fs::file_size(image) / 512;
+    std::vector<std::uint64_t> photos;
+    for (std::uint64_t at = 2 * mib; at + photoSectors < sectors; at += mib) {
+        testsupport::writeAt(image, at * 512, {photo.begin(), photo.end()});
+        photos.push_back(at);
+    }
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> bad; // first sector, count
+        std::uint64_t diesAt = UINT64_MAX;
+        std::uint64_t maxFailedReads = 0;
+    };
+    std::vector<Case> cases{
+        {"a quarter of the disk in the middle", {{sectors * 3 / 8, sectors / 4}}, UINT64_MAX, 40},
+        {"the last 64 sectors", {{sectors - 64, 64}}, UINT64_MAX, 20},
+        {"dies under the page cache 70% in", {}, sectors * 7 / 10, 40},
+    };
+    // 64 KiB every 4 MiB, between photos, and one across a photo.
+    Case scattered{"64 KiB every 4 MiB", {}, UINT64_MAX, 0};
+    for (std::uint64_t at = mib + mib / 2; at < sectors; at += 4 * mib)
+        scattered.bad.emplace_back(at, 128);
+    scattered.bad.emplace_back(photos[5] + 4, 128);
+    scattered.maxFailedReads = 20 * scattered.bad.size();
+    cases.push_back(scattered);
+    for (const int method : {1, 0}) {
+        // On random bytes with every type marked the plain search takes a few stretches for files of other types;
+        // what it finds on the whole disk is what it must find clear of the bad areas.
+        const std::set<std::uint64_t> clean = foundWithEveryType("spread.img", "", method);
+        EXPECT_GE(std::count_if(photos.begin(), photos.end(), [&](std::uint64_t at) { return clean.count(at); }),
+                  static_cast<std::ptrdiff_t>(photos.size() * 3 / 4));
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", method " + std::to_string(method));
+            testsupport::FailingReads failing;
+            std::uint64_t badSectors = 0;
+            for (const auto& [first, count] : c.bad) {
+                failing.failSectors(first, count);
+                badSectors += count;
+            }
+            if (c.diesAt != UINT64_MAX) failing.dieUnderThePageCacheAt(c.diesAt);
+            const std::set<std::uint64_t> found =
+                foundWithEveryType("spread.img", "", method, &failing, [&](Volume& v) {
+                    EXPECT_FALSE(v.mediumGone());
+                    EXPECT_FALSE(controller.terminateRequested());
+                    if (c.diesAt == UINT64_MAX) EXPECT_EQ(v.unreadableSectorCount(), badSectors);
+                    if (c.diesAt != UINT64_MAX) EXPECT_GE(v.unreadableSectorCount(), (sectors - c.diesAt) / 2);
+                    expectTreeCompleteLast();
+                });
+            for (const std::uint64_t at : photos) {
+                if (!clean.count(at)) continue;
+                // The windows read ahead of the search reach the death first.
+                bool clear =
+                    c.diesAt == UINT64_MAX || at + photoSectors + 3 * BlockSearchEngine::kWindowBytes / 512 <= c.diesAt;
+                for (const auto& [first, count] : c.bad)
+                    clear = clear && (at + photoSectors <= first || first + count <= at);
+                if (clear) EXPECT_TRUE(found.count(at)) << "the photo at sector " << at;
+            }
+            EXPECT_LE(failing.failedReads(), c.maxFailedReads);
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include "support/FailingReads.h"
 #include "support/TestSupport.h"
 
+#include <bit>
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
@@ -292,21 +293,93 @@ TEST_F(DMediaReaders, AMediumThatStopsAnsweringIsToldOnceAndNotReadAgain) {
     }
 }
 
-// A disk dying under the page cache (a loop device's file) at the very end of a sweep, nothing unread left but where
-// it fails: a retry group failing sector by sector ends the scan; a shorter bad stretch of a live disk does not.
-TEST_F(DMediaReaders, AtTheVeryEndARetryGroupFailingSectorBySectorIsADeadDisk) {
-    const std::uint64_t size = 8 << 20, sectors = size / 512;
+// A sweep over bad stretches of a disk still attached: each costs a few failed reads more than the logarithm of its
+// length (one bad sector only itself), only its own sectors read as zeros, and the disk is never taken for gone, also
+// when it dies under the page cache near its end.
+TEST_F(DMediaReaders, ABadStretchCostsTheLogarithmOfItsLengthAndOnlyItsOwnSectors) {
+    const std::uint64_t size = 64 << 20, sectors = size / 512;
     const fs::path image = makeImage(size);
     controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
-    std::vector<std::uint8_t> batch(128 * 512);
-    for (const bool dies : {false, true}) {
+    std::vector<std::uint8_t> batch(256 * 512);
+    for (const std::uint64_t length : std::vector<std::uint64_t>{1, 2, 37, 5000, sectors / 2, 64}) {
+        SCOPED_TRACE(length);
+        const bool atEnd = length == 64;
+        const std::uint64_t first = atEnd ? sectors - 64 : 3001;
         auto m = DMedia::initWithDictionary(driveDict(image, size));
         testsupport::FailingReads disk;
-        dies ? disk.dieUnderThePageCacheAt(sectors - 64) : disk.failSectors(sectors - 50, 50);
+        disk.failSectors(first, length);
         m->setRawRead(disk.reader());
-        for (std::uint64_t s = 0; s < sectors && !m->mediumGone(); s += 128)
-            m->readSweepSectors(s, 128, DMedia::kRetryGroupSectors, batch.data());
-        EXPECT_EQ(std::tuple(m->mediumGone(), controller.alerts().size()), std::tuple(dies, dies ? 1u : 0u));
-        EXPECT_LE(disk.failedReads(), 64u);
+        std::uint64_t lost = 0;
+        for (std::uint64_t s = 0; s < sectors; s += 256) {
+            lost += m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+            for (std::uint64_t i = 0; i < 256; ++i) {
+                const bool bad = s + i >= first && s + i < first + length;
+                std::vector<std::uint8_t> one(batch.begin() + static_cast<std::ptrdiff_t>(i * 512),
+                                              batch.begin() + static_cast<std::ptrdiff_t>(i * 512 + 512));
+                ASSERT_TRUE(bad ? one == std::vector<std::uint8_t>(512, 0) : matchesImage(one, (s + i) * 512, 512))
+                    << "sector " << s + i;
+            }
+        }
+        EXPECT_EQ(std::tuple(lost, m->unreadableSectorCount(), m->mediumGone()), std::tuple(length, length, false));
+        const auto log2 = static_cast<std::uint64_t>(std::bit_width(length));
+        EXPECT_LE(disk.failedReads(), length == 1 ? 3 : 2 * log2 + 4);
     }
+    auto m = DMedia::initWithDictionary(driveDict(image, size));
+    testsupport::FailingReads dying;
+    dying.dieUnderThePageCacheAt(sectors - 64);
+    m->setRawRead(dying.reader());
+    for (std::uint64_t s = 0; s < sectors; s += 256)
+        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+    // The last batch reached the sector where it died.
+    EXPECT_EQ(std::tuple(m->mediumGone(), m->unreadableSectorCount(), controller.alerts().size()),
+              std::tuple(false, 256ull, 0u));
+    EXPECT_LE(dying.failedReads(), 20u);
+}
+
+// The scans' single reader counts what it could not read as the range readers do, answers false for a read that lost
+// any sector, and never asks again for a sector known to be unreadable.
+TEST_F(DMediaReaders, AFailedScanReadCountsItsUnreadableSectorsAndAsksForThemOnce) {
+    const std::uint64_t size = 4 << 20;
+    const fs::path image = makeImage(size);
+    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
+    auto m = DMedia::initWithDictionary(driveDict(image, size));
+    testsupport::FailingReads disk;
+    disk.failSectors(100, 3);
+    m->setRawRead(disk.reader());
+    std::vector<std::uint8_t> node(16 * 512);
+    EXPECT_FALSE(m->readSector(96, 16, node.data()));
+    EXPECT_EQ(m->unreadableSectorCount(), 3u);
+    EXPECT_TRUE(matchesImage(node, 96 * 512, 4 * 512));
+    EXPECT_TRUE(matchesImage(std::vector(node.begin() + 7 * 512, node.end()), 103 * 512, 9 * 512));
+    const std::uint64_t failed = disk.failedReads();
+    EXPECT_FALSE(m->readSector(98, 4, node.data()));
+    EXPECT_TRUE(m->readSector(104, 4, node.data()));
+    EXPECT_EQ(std::tuple(disk.failedReads(), m->unreadableSectorCount()), std::tuple(failed, 3ull));
+    EXPECT_TRUE(controller.calls().empty());
+}
+
+// What a save or a preview asks for past the medium's end is no data: the save's range reader counts it unreadable
+// without asking, and the single readers fail. A medium that returns nothing at its first sector (a loop device
+// whose image was detached) has gone: the save's alert, and nothing.
+TEST_F(DMediaReaders, BytesTheMediumDoesNotReturnAreNeverSavedAsData) {
+    const std::uint64_t size = 1 << 20, sectors = size / 512;
+    const fs::path image = makeImage(size);
+    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
+    auto m = DMedia::initWithDictionary(driveDict(image, 2 * size));
+    std::vector<std::uint8_t> buf(64 * 512, 0xAA);
+    EXPECT_EQ(m->readSectorRange(sectors - 16, 64, buf.data(), DMedia::RangeReader::Save), 48u);
+    EXPECT_TRUE(matchesImage(buf, (sectors - 16) * 512, 16 * 512));
+    EXPECT_EQ(std::vector(buf.begin() + 16 * 512, buf.end()), std::vector<std::uint8_t>(48 * 512, 0));
+    EXPECT_FALSE(m->readSaveSector(sectors - 1, 2, buf.data()));
+    EXPECT_FALSE(m->readPreviewSector(sectors, 1, buf.data()));
+    // The scans read past the end as zeros, as ever.
+    EXPECT_TRUE(m->readSector(sectors - 1, 2, buf.data()));
+    EXPECT_TRUE(controller.calls().empty());
+    // Detached: every read returns nothing.
+    m->setRawRead([](int, std::uint8_t*, std::size_t, std::uint64_t) -> std::int64_t { return 0; });
+    EXPECT_EQ(m->readSectorRange(10, 8, buf.data(), DMedia::RangeReader::Save), std::nullopt);
+    EXPECT_FALSE(m->readPreviewSector(10, 1, buf.data()));
+    ASSERT_EQ(controller.alerts().size(), 2u);
+    EXPECT_EQ(controller.alerts()[0].title, "! Can not save files");
+    EXPECT_EQ(controller.alerts()[1].title, "! Can not show preview");
 }

@@ -990,6 +990,82 @@ TEST_F(Saving, APhotoWithAnUnreadableSectorIsSavedWholeFromTheFATScanAndFromTheC
     }
 }
 
+// Eighty files of 64 KiB spread over a 64 MiB disk, saved in the tree's order (ascending, or shuffled): a disk that
+// dies part-way, with or without a page cache still answering for what was read, ends the save within a few dozen
+// failed reads with the designed alert; every file saved before is whole and none after is called whole. A live disk
+// whose last 24 MiB are bad is saved to the end, every readable byte kept, whatever the order.
+TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSavedToTheEnd) {
+    constexpr std::uint64_t kSectors = 131072, kFiles = 80, kEvery = 1536, kFileBytes = 64 * 1024;
+    constexpr std::uint64_t kBadFrom = kSectors - 24 * 2048;
+    enum class Disk { Dies, DiesUnderACache, BadEnd };
+    for (const Disk disk : {Disk::Dies, Disk::DiesUnderACache, Disk::BadEnd}) {
+        for (const bool shuffled : {false, true}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(disk)) + (shuffled ? " shuffled" : " ascending"));
+            TreeBuilder files;
+            std::vector<std::uint64_t> order;
+            for (std::uint64_t k = 0; k < kFiles; ++k) {
+                const std::uint64_t n = shuffled ? k * 37 % kFiles : k;
+                order.push_back(n);
+                files.file(files.root, newdir::utf16("f" + std::to_string(n)), kFileBytes,
+                           {{static_cast<std::uint32_t>(n * kEvery / 8), 16}});
+            }
+            fs::remove_all(destination / "Root");
+            controller.clear();
+            auto v = medium(kSectors);
+            testsupport::FailingReads failing;
+            if (disk == Disk::Dies) failing.failEveryReadAfter(20);
+            if (disk == Disk::DiesUnderACache) failing.dieUnderThePageCacheAfter(20);
+            if (disk == Disk::BadEnd) failing.failSectors(kBadFrom, kSectors - kBadFrom);
+            v->setRawRead(failing.reader());
+            auto s = saver(v, files.root);
+            save(*s);
+
+            const std::string image = readText(this->image);
+            std::uint64_t whole = 0, holed = 0;
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                const std::uint64_t at = order[i] * kEvery;
+                const fs::path path = destination / "Root" / ("f" + std::to_string(order[i]));
+                const std::string bytes = fs::exists(path) ? readText(path) : std::string();
+                const bool exact = bytes == image.substr(at * 512, kFileBytes);
+                whole += exact ? 1 : 0;
+                if (disk != Disk::BadEnd) {
+                    // One read a file: the first twenty are saved whole.
+                    if (i < 20) EXPECT_TRUE(exact) << path;
+                    continue;
+                }
+                std::string expected = image.substr(at * 512, kFileBytes);
+                if (at + kFileBytes / 512 > kBadFrom)
+                    std::fill(expected.begin() + static_cast<std::ptrdiff_t>(at > kBadFrom ? 0 : (kBadFrom - at) * 512),
+                              expected.end(), '\0');
+                EXPECT_TRUE(bytes == expected) << path;
+                holed += at + kFileBytes / 512 > kBadFrom ? 1 : 0;
+            }
+            // What the end calls whole is whole.
+            EXPECT_EQ(s->savedFiles() - s->savedWithUnreadableSectors(), whole);
+            const auto alerts = controller.alerts();
+            const bool toldGone = std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
+                return a.title == "! Can not save files" &&
+                       a.message == "The Drive or Volume being read is no longer available.";
+            });
+            EXPECT_FALSE(controller.terminateRequested());
+            if (disk == Disk::BadEnd) {
+                EXPECT_FALSE(toldGone);
+                EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+                          std::tuple(kFiles, holed, std::string("Saving completed with unreadable sectors")));
+                // A few for each file in the bad end, whose first sector is not known yet when shuffled.
+                EXPECT_LE(failing.failedReads(), 4 * holed);
+            } else {
+                EXPECT_TRUE(toldGone);
+                EXPECT_GE(whole, 20u);
+                EXPECT_EQ(s->savingErrors(), kFiles - s->savedFiles());
+                EXPECT_NE(lastAlertTitle(), "Saving Completed");
+                EXPECT_NE(lastAlertTitle(), "Saving completed with unreadable sectors");
+                EXPECT_LE(failing.failedReads(), 40u);
+            }
+        }
+    }
+}
+
 TEST_F(Saving, ASaveOfNothingButFoldersIsNoCompletedSave) {
     tree.file(tree.folder(tree.folder(tree.root, u"a"), u"b"), u"empty", 0, {});
     tree.file(tree.root, u"unmarked", 100, {{1, 1}})->selected = 0;

@@ -11,9 +11,9 @@ void FailingReads::failSectors(std::uint64_t first, std::uint64_t count) {
 }
 
 bool FailingReads::State::answers(std::uint64_t offset, std::size_t length) {
-    if (diesAtByte == UINT64_MAX || length == 0) return true;
+    if ((diesAtByte == UINT64_MAX && diesAfterReads == UINT64_MAX) || length == 0) return true;
     std::lock_guard lock(cacheMutex);
-    dead = dead || offset + length > diesAtByte;
+    dead = dead || offset + length > diesAtByte || reads > diesAfterReads;
     const std::uint64_t first = offset / 4096, end = (offset + length - 1) / 4096 + 1;
     if (cachedPages.size() < end) cachedPages.resize(end);
     for (std::uint64_t page = first; page < end; ++page)

@@ -31,6 +31,8 @@ public:
     // cache: from then on only the 4096-byte pages read before still answer,
     // as a loop device's file keeps them in memory after its disk has died.
     void dieUnderThePageCacheAt(std::uint64_t sector) { state_->diesAtByte = sector * 512; }
+    // The same, from the read after the first `reads` on.
+    void dieUnderThePageCacheAfter(std::uint64_t reads) { state_->diesAfterReads = reads; }
     // The errno of a failed read (EIO unless set).
     void setError(int error) { state_->error = error; }
 
@@ -46,6 +48,7 @@ private:
         std::uint64_t deadAfter = UINT64_MAX;
         int error = 0;
         std::uint64_t diesAtByte = UINT64_MAX;
+        std::uint64_t diesAfterReads = UINT64_MAX;
         std::mutex cacheMutex;
         bool dead = false;
         std::vector<bool> cachedPages;
