@@ -153,6 +153,19 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
     return device_;
 }
 
+void DMedia::setCPath() {
+    std::lock_guard lock(deviceMutex_);
+    cPath_ = path_;
+    device_.reset();
+}
+
+void DMedia::setMediumUnconfirmed(bool unconfirmed) {
+    mediumUnconfirmed_.store(unconfirmed, std::memory_order_release);
+    if (!unconfirmed) return;
+    std::lock_guard lock(deviceMutex_);
+    device_.reset();
+}
+
 void DMedia::dropDevice(const std::shared_ptr<Device>& failed) {
     std::lock_guard lock(deviceMutex_);
     if (device_ == failed) device_.reset();

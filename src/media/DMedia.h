@@ -124,7 +124,9 @@ public:
     // recovery session whose drive was not found: another disk may have
     // taken its path): the preview's and the save's readers read nothing
     // from it until it is confirmed.
-    void setMediumUnconfirmed(bool unconfirmed) { mediumUnconfirmed_.store(unconfirmed, std::memory_order_release); }
+    // Unconfirmed, the medium's open descriptor goes too: whatever now sits
+    // at its path is opened afresh once it is confirmed.
+    void setMediumUnconfirmed(bool unconfirmed);
     bool mediumUnconfirmed() const { return mediumUnconfirmed_.load(std::memory_order_acquire); }
 
     // The one call through which every byte of the medium is read, as
@@ -153,7 +155,9 @@ public:
     const std::string& path() const { return path_; }
     void setPath(const std::string& p) { path_ = p; }
     const std::string& cPath() const { return cPath_; }
-    virtual void setCPath() { cPath_ = path_; }
+    // The path the readers open; a descriptor open on the old one is dropped,
+    // as another device may sit there now.
+    void setCPath();
     const std::string& model() const { return model_; }
     void setModel(const std::string& m) { model_ = m; }
     const std::string& serial() const { return serial_; }

@@ -342,10 +342,6 @@ void Volume::myTimerFireMethod() {
     setTimerFireMethodCanRun(false);
 }
 
-void Volume::setCPath() {
-    cPath_ = path_;
-}
-
 std::uint32_t Volume::bytesPerSector() {
     return gBytesPerSector.load(std::memory_order_relaxed);
 }

@@ -65,7 +65,6 @@ public:
     // The once-a-second progress tick (main thread): hands dataUpdate to the
     // display when the scan filled it.
     void myTimerFireMethod() override;
-    void setCPath() override;
     // A sweep of the medium's progress for that tick: `done` of `total`
     // units of `unitBytes` bytes, `elapsed` seconds in, with the scan's
     // counts; `doneBefore` of the units done were done before those seconds
