@@ -31,8 +31,6 @@ void progress(Dict request) {
     if (auto* c = platform::appController()) c->updateProgressIndicator(request);
 }
 
-constexpr const char* kDamaged = "This recovery session file is damaged.";
-
 } // namespace
 
 bool RecoverySessionOpening::checkHead(const std::string& path) {
@@ -55,7 +53,8 @@ bool RecoverySessionOpening::checkHead(const std::string& path) {
     case RecoverySessionFile::Head::Damaged:
         break;
     }
-    alert("! Error", in->failed() ? "This recovery session file can not be read: " + in->reason() + "." : kDamaged);
+    alert("! Error", in->failed() ? "This recovery session file can not be read: " + in->reason() + "."
+                                  : RecoverySessionFile::kDamaged);
     return false;
 }
 
@@ -98,27 +97,20 @@ bool RecoverySessionOpening::openScanInfo() {
         failed("This recovery session file can not be read: " + why + ".");
         return false;
     }
-    NewDir* readRoot = nullptr;
-    if (RecoverySessionFile::readSettings(*in, session)) {
-        readRoot = RecoverySessionFile::readTree(
-            *in,
-            [](const NewDir& root) {
-                progress(Dict{{"setIndeterminate", false},
-                              {"minValue", 0.0},
-                              {"maxValue", static_cast<double>(root.childrenCount)}});
-            },
-            [] {
-                progress(Dict{{"incrementBy", 50.0}});
-            });
-    }
-    std::optional<FoundFilesPrint> print;
-    if (readRoot) print = RecoverySessionFile::readPrint(*in);
-    if (!print) {
-        if (readRoot) newdir::freeNDir(readRoot);
-        failed(in->failed() ? "This recovery session file can not be read: " + in->reason() + "." : kDamaged);
+    NewDir* readRoot = RecoverySessionFile::readBody(
+        *in, session,
+        [](const NewDir& root) {
+            progress(Dict{
+                {"setIndeterminate", false}, {"minValue", 0.0}, {"maxValue", static_cast<double>(root.childrenCount)}});
+        },
+        [] {
+            progress(Dict{{"incrementBy", 50.0}});
+        });
+    if (!readRoot) {
+        failed(in->failed() ? "This recovery session file can not be read: " + in->reason() + "."
+                            : RecoverySessionFile::kDamaged);
         return false;
     }
-    session.print = std::move(*print);
     in.reset();
 
     std::shared_ptr<Volume> volume = session.volume->mutableCopy();
