@@ -31,6 +31,18 @@ void progress(Dict request) {
     if (auto* c = platform::appController()) c->updateProgressIndicator(request);
 }
 
+// The rows at the volume's own path first: a medium that still holds the
+// found files where it is keeps its path, though a copy of it may be
+// connected too.
+platform::Array ownPathFirst(const platform::Array& rows, const std::string& path) {
+    platform::Array ordered;
+    ordered.reserve(rows.size());
+    for (const bool own : {true, false})
+        for (const platform::Value& row : rows)
+            if ((row.dictValue().get("Path").description() == path) == own) ordered.push_back(row);
+    return ordered;
+}
+
 } // namespace
 
 bool RecoverySessionOpening::checkHead(const std::string& path) {
@@ -153,15 +165,16 @@ bool RecoverySessionOpening::checkMediumAvailability(Volume& volume, RecoverySes
                                                      const platform::Array& volumeDictArray) {
     SessionMediumCheck::Found found;
     if (volume.volumeScanType == 2) {
-        found = SessionMediumCheck::checkVolumeAvailability(volume, volumeDictArray, session.print);
+        found = SessionMediumCheck::checkVolumeAvailability(volume, ownPathFirst(volumeDictArray, volume.path()),
+                                                            session.print);
         if (!found.notConnected && found.pathIsDifferent) {
             volume.setPath(found.path);
             volume.setCPath();
         }
     } else if ((volume.volumeScanType == 0 || volume.volumeScanType == 1 || volume.volumeScanType == 3) &&
                session.hasFirst5Sectors) {
-        found =
-            SessionMediumCheck::checkDriveAvailability(volume, session.first5Sectors, driveDictArray, session.print);
+        found = SessionMediumCheck::checkDriveAvailability(volume, session.first5Sectors,
+                                                           ownPathFirst(driveDictArray, volume.path()), session.print);
         if (!found.notConnected && found.pathIsDifferent)
             SessionMediumCheck::adoptDrivePath(volume, found.path, session.partitionListDictArray,
                                                session.partitionScanListDictArray);
