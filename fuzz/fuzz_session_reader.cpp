@@ -1,7 +1,8 @@
 // Opens arbitrary bytes as a recovery-session file, as a file from another
 // machine, cut short or damaged, comes to the reader: the head, the settings
 // (the volume's archive, the modes, the partition lists, the drive's first
-// sectors) and the tree, which is then rebuilt as an opened session's is.
+// sectors), the tree and the found files' print, read as the window and
+// scan-image read them, and the tree then rebuilt as an opened session's is.
 // The first byte chooses what the fuzzer's bytes stand for, so that it does
 // not spend its time on the keyed archives before it reaches the records:
 //   0  the whole file
@@ -85,11 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string version;
     (void)RecoverySessionFile::readHead(*in, &version);
     RecoverySession session;
-    if (!RecoverySessionFile::readSettings(*in, session)) return 0;
+    NewDir* root = RecoverySessionFile::readBody(*in, session);
     if (session.first5Sectors.size() > bytes.size()) std::abort();
-    NewDir* root = RecoverySessionFile::readTree(*in);
     if (!root) return 0;
-    if (const auto print = RecoverySessionFile::readPrint(*in); print && print->samples.size() > 64) std::abort();
+    if (session.print.samples.size() > 64) std::abort();
     auto volume = session.volume->mutableCopy();
     RecoverySessionOpening::setSelectedVolumeDirRoot(*volume, root);
     volume->freeTree();

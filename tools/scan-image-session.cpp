@@ -3,9 +3,10 @@
 // Prints the found tree a recovery-session file holds, in the form of
 // `scan-image tree`: the stored records themselves (their IDs, sizes and
 // extents as written), so that a session written with `tree --session-out`
-// prints what the scan printed. A file that is incomplete, of another
-// version, cut short or damaged is refused with the program's message on
-// standard error and exit status 1.
+// prints what the scan printed. The file is read through the window's own
+// reader: a file that is incomplete, of another version, cut short or
+// damaged (its found files' print included) is refused with the program's
+// message on standard error and exit status 1.
 
 #include "ScanImageCommands.h"
 #include "ScanImageScan.h"
@@ -40,13 +41,18 @@ int sessionCommand(const std::vector<std::string>& args) {
                      platform::escapedText(version).c_str());
         return 1;
     case RecoverySessionFile::Head::Damaged:
-        std::fprintf(stderr, "scan-image: This recovery session file is damaged.\n");
+        std::fprintf(stderr, "scan-image: %s\n", RecoverySessionFile::kDamaged);
         return 1;
     }
+    // Read as the window reads it, print included: a file the window
+    // refuses is refused here too.
     RecoverySession session;
-    NewDir* root = RecoverySessionFile::readSettings(*in, session) ? RecoverySessionFile::readTree(*in) : nullptr;
+    NewDir* root = RecoverySessionFile::readBody(*in, session);
     if (!root) {
-        std::fprintf(stderr, "scan-image: This recovery session file is damaged.\n");
+        if (in->failed())
+            std::fprintf(stderr, "scan-image: This recovery session file can not be read: %s.\n", in->reason().c_str());
+        else
+            std::fprintf(stderr, "scan-image: %s\n", RecoverySessionFile::kDamaged);
         return 1;
     }
     session.volume->dirRoot = root;

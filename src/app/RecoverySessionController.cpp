@@ -243,12 +243,21 @@ void RecoverySessionController::startOpening(const QString& path, QFileDialog* d
 
 bool RecoverySessionController::sessionMediumReady() {
     std::shared_ptr<Volume> volume = delegate_.selectedVolume();
-    if (!volume || !volume->mediumUnconfirmed()) return true;
+    if (!volume) return true;
     if (!openedSession_ || openedSession_->volume != volume) {
+        // A scan's own result is read from the medium it was just made of.
+        if (!volume->mediumUnconfirmed()) return true;
         // Nothing to know the medium by: it stays unread.
         RecoverySessionOpening::mediumNotFoundAlert(*volume);
         return false;
     }
+    // Found once is not found for good: since the last look the disk may
+    // have gone, or another one of the same size and first sectors may
+    // have taken its path. Its print is read again before every preview and
+    // save (about sixteen sectors), the lists built again so that a medium
+    // that moved is met under its new path.
+    const bool wasUnconfirmed = volume->mediumUnconfirmed();
+    const std::string pathBefore = volume->path();
     delegate_.rebuildDriveListOnMainThread();
     RecoverySession& session = *openedSession_;
     if (!RecoverySessionOpening::checkMediumAvailability(*volume, session, delegate_.driveDictArray(),
@@ -256,6 +265,7 @@ bool RecoverySessionController::sessionMediumReady() {
         RecoverySessionOpening::mediumNotFoundAlert(*volume);
         return false;
     }
+    if (!wasUnconfirmed && volume->path() == pathBefore) return true;
     // Found under another path: the partition lists name it too.
     delegate_.setPartitionListDictArray(session.partitionListDictArray);
     if (!delegate_.volumeScanArgument().empty()) delegate_.volumeScanArgument()[0] = session.partitionScanListDictArray;

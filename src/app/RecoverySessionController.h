@@ -54,11 +54,13 @@ public:
     void watchOpenFilePathFileThread();
     void openFilePathFileDetected();
 
-    // Whether the found files of the shown tree may be read: always, unless
-    // it came from a session whose drive or volume was not found when it was
-    // opened. Then the drive lists are built again and the medium looked for
-    // once more (it may have been connected since); still missing, the alert
-    // that says so is shown and nothing may be read.
+    // Whether the found files of the shown tree may be read, asked before
+    // every preview and save. A scan's own result may always be read. For
+    // an opened session the drive lists are built again and its medium
+    // looked for once more, at its path first (it may have gone, been
+    // replaced, or been connected since); missing, the alert that says so
+    // is shown, the medium's readers refuse it until a later look finds it,
+    // and nothing may be read.
     bool sessionMediumReady();
 
     // How long the threads wait once their dialog has gone (1 s).

@@ -143,3 +143,18 @@ std::optional<FoundFilesPrint> RecoverySessionFile::readPrint(SessionFileInput& 
         if (!in.readBE64(sample.sector) || !in.readBE64(sample.digest)) return std::nullopt;
     return print;
 }
+
+NewDir* RecoverySessionFile::readBody(SessionFileInput& in, RecoverySession& session,
+                                      const std::function<void(const NewDir&)>& onRoot,
+                                      const std::function<void()>& everyFifty) {
+    if (!readSettings(in, session)) return nullptr;
+    NewDir* root = readTree(in, onRoot, everyFifty);
+    if (!root) return nullptr;
+    std::optional<FoundFilesPrint> print = readPrint(in);
+    if (!print) {
+        newdir::freeNDir(root);
+        return nullptr;
+    }
+    session.print = std::move(*print);
+    return root;
+}

@@ -59,6 +59,8 @@ public:
     static constexpr const char* kComplete = "Complete";
     static constexpr const char* kVersion = "Drentic Recovery Software Recovery Session Version 1.0.1";
     static constexpr std::uint64_t kHeadBytes = 1024;
+    // What the user is told of a file that is cut short or damaged.
+    static constexpr const char* kDamaged = "This recovery session file is damaged.";
 
     // --- writing, in the file's order; each false once the file failed or
     // a value could not be archived (the reason in *error) ---
@@ -89,4 +91,11 @@ public:
     // was written before prints were kept), nothing when what follows the
     // tree is not a whole print (the file was cut short or damaged).
     static std::optional<FoundFilesPrint> readPrint(SessionFileInput& in);
+    // Everything after the head, as every reader of a session takes it: the
+    // settings, the tree and the print (into session.print). The tree's root
+    // (the caller owns it), or nullptr when any of them is cut short or
+    // damaged (nothing is left over). onRoot and everyFifty as for readTree.
+    static NewDir* readBody(SessionFileInput& in, RecoverySession& session,
+                            const std::function<void(const NewDir& root)>& onRoot = {},
+                            const std::function<void()>& everyFifty = {});
 };

@@ -31,7 +31,17 @@ void progress(Dict request) {
     if (auto* c = platform::appController()) c->updateProgressIndicator(request);
 }
 
-constexpr const char* kDamaged = "This recovery session file is damaged.";
+// The rows at the volume's own path first: a medium that still holds the
+// found files where it is keeps its path, though a copy of it may be
+// connected too.
+platform::Array ownPathFirst(const platform::Array& rows, const std::string& path) {
+    platform::Array ordered;
+    ordered.reserve(rows.size());
+    for (const bool own : {true, false})
+        for (const platform::Value& row : rows)
+            if ((row.dictValue().get("Path").description() == path) == own) ordered.push_back(row);
+    return ordered;
+}
 
 } // namespace
 
@@ -55,7 +65,8 @@ bool RecoverySessionOpening::checkHead(const std::string& path) {
     case RecoverySessionFile::Head::Damaged:
         break;
     }
-    alert("! Error", in->failed() ? "This recovery session file can not be read: " + in->reason() + "." : kDamaged);
+    alert("! Error", in->failed() ? "This recovery session file can not be read: " + in->reason() + "."
+                                  : RecoverySessionFile::kDamaged);
     return false;
 }
 
@@ -98,27 +109,20 @@ bool RecoverySessionOpening::openScanInfo() {
         failed("This recovery session file can not be read: " + why + ".");
         return false;
     }
-    NewDir* readRoot = nullptr;
-    if (RecoverySessionFile::readSettings(*in, session)) {
-        readRoot = RecoverySessionFile::readTree(
-            *in,
-            [](const NewDir& root) {
-                progress(Dict{{"setIndeterminate", false},
-                              {"minValue", 0.0},
-                              {"maxValue", static_cast<double>(root.childrenCount)}});
-            },
-            [] {
-                progress(Dict{{"incrementBy", 50.0}});
-            });
-    }
-    std::optional<FoundFilesPrint> print;
-    if (readRoot) print = RecoverySessionFile::readPrint(*in);
-    if (!print) {
-        if (readRoot) newdir::freeNDir(readRoot);
-        failed(in->failed() ? "This recovery session file can not be read: " + in->reason() + "." : kDamaged);
+    NewDir* readRoot = RecoverySessionFile::readBody(
+        *in, session,
+        [](const NewDir& root) {
+            progress(Dict{
+                {"setIndeterminate", false}, {"minValue", 0.0}, {"maxValue", static_cast<double>(root.childrenCount)}});
+        },
+        [] {
+            progress(Dict{{"incrementBy", 50.0}});
+        });
+    if (!readRoot) {
+        failed(in->failed() ? "This recovery session file can not be read: " + in->reason() + "."
+                            : RecoverySessionFile::kDamaged);
         return false;
     }
-    session.print = std::move(*print);
     in.reset();
 
     std::shared_ptr<Volume> volume = session.volume->mutableCopy();
@@ -161,15 +165,16 @@ bool RecoverySessionOpening::checkMediumAvailability(Volume& volume, RecoverySes
                                                      const platform::Array& volumeDictArray) {
     SessionMediumCheck::Found found;
     if (volume.volumeScanType == 2) {
-        found = SessionMediumCheck::checkVolumeAvailability(volume, volumeDictArray, session.print);
+        found = SessionMediumCheck::checkVolumeAvailability(volume, ownPathFirst(volumeDictArray, volume.path()),
+                                                            session.print);
         if (!found.notConnected && found.pathIsDifferent) {
             volume.setPath(found.path);
             volume.setCPath();
         }
     } else if ((volume.volumeScanType == 0 || volume.volumeScanType == 1 || volume.volumeScanType == 3) &&
                session.hasFirst5Sectors) {
-        found =
-            SessionMediumCheck::checkDriveAvailability(volume, session.first5Sectors, driveDictArray, session.print);
+        found = SessionMediumCheck::checkDriveAvailability(volume, session.first5Sectors,
+                                                           ownPathFirst(driveDictArray, volume.path()), session.print);
         if (!found.notConnected && found.pathIsDifferent)
             SessionMediumCheck::adoptDrivePath(volume, found.path, session.partitionListDictArray,
                                                session.partitionScanListDictArray);

@@ -53,12 +53,12 @@ public:
     // Looks for the medium of an opened session (its volume, with the tree
     // installed) among the drives and volumes connected now: a mounted
     // volume by its size and name, any other by its first five sectors, and
-    // either only where it holds the session's found files. Found under
-    // another path, the volume and the session's partition lists take that
-    // path. Not found, the volume's preview and save readers read nothing
-    // until a later look finds it: another disk that took the old path
-    // never gives its bytes for the found files. False when the medium was
-    // looked for and is not there.
+    // either only where it holds the session's found files; the volume's
+    // own path is looked at first. Found under another path, the volume and
+    // the session's partition lists take that path. Not found, the volume's
+    // preview and save readers read nothing until a later look finds it:
+    // another disk that took the old path never gives its bytes for the
+    // found files. False when the medium was looked for and is not there.
     static bool checkMediumAvailability(Volume& volume, RecoverySession& session, const platform::Array& driveDictArray,
                                         const platform::Array& volumeDictArray);
     // "Drive Not Connected" or "Volume Not Mounted".

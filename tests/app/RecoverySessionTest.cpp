@@ -183,6 +183,63 @@ struct Cards {
     }
 };
 
+// A session of the first card, the program that opens it and the presses
+// the user makes on its tree. A copy of the card waits at "moved.img".
+struct CardSession {
+    Cards cards;
+    fs::path card = cards.make("card.img", 11), moved = cards.folder / "moved.img";
+    SessionProgram s{platform::Array{row(card)}};
+    QString file = s.writeSession(cards.carved(card), "card.drs");
+    AlertLog alerts;
+
+    CardSession() { fs::copy_file(card, moved); }
+    static Dict row(const fs::path& at) { return diskRow(at.string(), Cards::kSize); }
+    void clearAlerts() {
+        alerts.titles.clear();
+        alerts.messages.clear();
+    }
+    void open() {
+        clearAlerts();
+        s.open(file);
+        QTRY_VERIFY(alerts.titles.contains(QStringLiteral("Recovery Session Opened")));
+        s.p.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s.p.window));
+    }
+    // Save and Preview pressed on the first photo: each only says the drive
+    // is not there; no folder is asked for, no preview shows, and the
+    // drive's readers refuse it.
+    void expectOnlyAlerts() {
+        clearAlerts();
+        QVERIFY(s.p.enabled("saveButton"));
+        s.p.widget<QAbstractButton>("saveButton")->click();
+        QCOMPARE(alerts.titles, QStringList{"Drive Not Connected"});
+        QVERIFY(!s.openDialog());
+        QTreeView* outline = s.tree->outline();
+        outline->expandAll();
+        const QModelIndex photo =
+            s.tree->model()->index(0, 0, s.tree->model()->index(0, 0, s.tree->model()->index(0, 0)));
+        QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(photo).center());
+        QTest::mouseClick(s.p.widget<QAbstractButton>("previewButton"), Qt::LeftButton);
+        QTRY_COMPARE(alerts.titles, (QStringList{"Drive Not Connected", "Drive Not Connected"}));
+        const PreviewWindow* preview = PreviewWindow::made(&s.p.window);
+        QVERIFY(!preview || !preview->isVisible());
+        QVERIFY(s.p.delegate.selectedVolume()->mediumUnconfirmed());
+    }
+    // Save pressed: every photo saved whole into a new folder.
+    void expectSavedWhole() {
+        clearAlerts();
+        const fs::path destination = testsupport::makeTempDir("saved");
+        s.p.widget<QAbstractButton>("saveButton")->click();
+        s.chooseInDialog(QString::fromStdString(destination.string()));
+        QTRY_VERIFY_WITH_TIMEOUT(alerts.titles.contains(QStringLiteral("Saving Completed")), 10000);
+        // The save thread still tells the window it has ended.
+        QTRY_VERIFY(!s.tree->savingRunning());
+        for (std::size_t i = 0; i < cards.photos.size(); ++i)
+            QCOMPARE(testsupport::readText(destination / "Root" / "JPG Files" / ("photo" + std::to_string(i) + ".jpg")),
+                     cards.photos[i]);
+    }
+};
+
 } // namespace
 
 class RecoverySessionTest : public QObject {
@@ -293,69 +350,53 @@ private slots:
     // holding photos of its own): the tree shows, but Save and Preview read nothing and say the drive is not
     // there, naming this program. The card itself, back at another path or at its own, saves every photo whole.
     void aSessionReadsAndSavesOnlyItsOwnDrive() {
-        Cards cards;
-        const fs::path card = cards.make("card.img", 11), moved = cards.folder / "moved.img";
-        const auto row = [](const fs::path& at) { return diskRow(at.string(), Cards::kSize); };
-        SessionProgram s({row(card)});
-        const QString file = s.writeSession(cards.carved(card), "card.drs");
-        fs::copy_file(card, moved);
-        AlertLog alerts;
-        const auto saveTo = [&](const fs::path& destination) {
-            alerts.titles.clear();
-            s.p.widget<QAbstractButton>("saveButton")->click();
-            if (alerts.titles.contains(QStringLiteral("Drive Not Connected"))) return;
-            s.chooseInDialog(QString::fromStdString(destination.string()));
-            QTRY_VERIFY_WITH_TIMEOUT(alerts.titles.contains(QStringLiteral("Saving Completed")), 10000);
-            // The save thread still tells the window it has ended.
-            QTRY_VERIFY(!s.tree->savingRunning());
-        };
-        const auto open = [&] {
-            s.open(file);
-            QTRY_VERIFY(alerts.titles.contains(QStringLiteral("Recovery Session Opened")));
-            s.p.window.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&s.p.window));
-        };
+        CardSession c;
         for (const int impostor : {0, 31}) {
-            cards.make("card.img", impostor);
-            alerts.titles.clear();
-            open();
-            QCOMPARE(alerts.titles, (QStringList{"Drive Not Connected", "Recovery Session Opened"}));
-            QVERIFY(alerts.messages.first().endsWith("Please connect the drive and restart Drentic Deleted File "
-                                                     "Recovery."));
-            const fs::path destination = testsupport::makeTempDir("nothing");
-            QVERIFY(s.p.enabled("saveButton"));
-            saveTo(destination);
-            QCOMPARE(alerts.titles, QStringList{"Drive Not Connected"});
-            QVERIFY(!s.openDialog() && fs::is_empty(destination));
-            QTreeView* outline = s.tree->outline();
-            outline->expandAll();
-            const QModelIndex photo =
-                s.tree->model()->index(0, 0, s.tree->model()->index(0, 0, s.tree->model()->index(0, 0)));
-            QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(photo).center());
-            QTest::mouseClick(s.p.widget<QAbstractButton>("previewButton"), Qt::LeftButton);
-            QTRY_COMPARE(alerts.titles.size(), 2);
-            const PreviewWindow* preview = PreviewWindow::made(&s.p.window);
-            QVERIFY(!preview || !preview->isVisible());
+            c.cards.make("card.img", impostor);
+            c.open();
+            QCOMPARE(c.alerts.titles, (QStringList{"Drive Not Connected", "Recovery Session Opened"}));
+            QVERIFY(c.alerts.messages.first().endsWith("Please connect the drive and restart Drentic Deleted File "
+                                                       "Recovery."));
+            c.expectOnlyAlerts();
             if (impostor == 31) break;
-            s.home();
+            c.s.home();
         }
         // The card is connected at another path: the next Save finds it there.
-        s.drives->push_back(row(moved));
-        for (const bool reopened : {false, true}) {
-            const fs::path destination = testsupport::makeTempDir("saved");
-            saveTo(destination);
-            for (std::size_t i = 0; i < cards.photos.size(); ++i)
-                QCOMPARE(
-                    testsupport::readText(destination / "Root" / "JPG Files" / ("photo" + std::to_string(i) + ".jpg")),
-                    cards.photos[i]);
-            if (reopened) break;
-            // And back at its own path, found when the session opens.
-            s.home();
-            fs::copy_file(moved, card, fs::copy_options::overwrite_existing);
-            *s.drives = {row(card)};
-            alerts.titles.clear();
-            open();
-            QCOMPARE(alerts.titles, QStringList{"Recovery Session Opened"});
+        c.s.drives->push_back(CardSession::row(c.moved));
+        c.expectSavedWhole();
+        // And back at its own path, found when the session opens.
+        c.s.home();
+        fs::copy_file(c.moved, c.card, fs::copy_options::overwrite_existing);
+        *c.s.drives = {CardSession::row(c.card)};
+        c.open();
+        QCOMPARE(c.alerts.titles, QStringList{"Recovery Session Opened"});
+        c.expectSavedWhole();
+    }
+
+    // A session opened with its card found there: the card is then swapped at its path for another of the same
+    // model (blank, or holding photos of its own), so Save and Preview only say the drive is not there. The
+    // card back at its own path, or at another, is found by the next Save, which saves every photo whole.
+    void aSessionLooksForItsDriveAgainAtEverySaveAndPreview() {
+        CardSession c;
+        for (const int impostor : {0, 31}) {
+            c.open();
+            QCOMPARE(c.alerts.titles, QStringList{"Recovery Session Opened"});
+            c.cards.make("card.img", impostor);
+            c.expectOnlyAlerts();
+            const fs::path back = impostor == 0 ? c.card : c.moved;
+            if (impostor == 0)
+                fs::copy_file(c.moved, c.card, fs::copy_options::overwrite_existing);
+            else
+                c.s.drives->push_back(CardSession::row(c.moved));
+            c.expectSavedWhole();
+            QCOMPARE(c.s.p.delegate.selectedVolume()->path(), back.string());
+            if (impostor == 31) {
+                // Found where it now is, it stays there when a twin appears at its old path.
+                fs::copy_file(c.moved, c.card, fs::copy_options::overwrite_existing);
+                c.expectSavedWhole();
+                QCOMPARE(c.s.p.delegate.selectedVolume()->path(), c.moved.string());
+            }
+            c.s.home();
         }
     }
 
