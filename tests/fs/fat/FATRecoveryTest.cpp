@@ -286,6 +286,79 @@ TEST_F(FATRecovery, AnUnreadableSectorOfAFolderCostsOnlyTheEntriesItHolds) {
     EXPECT_EQ(kept, 60u - 16u);
 }
 
+// A FAT16 card of thirty folders written one after another, each with its files, some deleted, read through bad areas
+// of a card still attached (a wide stretch, many small ones, its last sectors) or a card that dies under the page
+// cache part-way: the tree scan runs to its end, keeps every folder whose own cluster lies clear of the failures with
+// every entry it had, counts what it could not read, never takes the card for gone, and pays a few failed reads for
+// each bad stretch.
+TEST_F(FATRecovery, BadAreasOfALiveCardCostOnlyTheFoldersOnThem) {
+    const fs::path dir = makeTempDir("fat-bad-areas"), files = dir / "files";
+    const fs::path image = mkfsVfat(dir, "-F 16 -s 4", "40960");
+    fs::create_directories(files);
+    for (int d = 10; d < 40; ++d) {
+        const std::string folder = "D" + std::to_string(d);
+        mtools(image, "mmd", "::/" + folder);
+        for (int f = 0; f < 3; ++f) {
+            const fs::path file = files / (folder + "F" + std::to_string(f) + ".BIN");
+            writeText(file, patternBytes(std::uint64_t(d) * 7919 + f, 300000));
+            mtools(image, "mcopy", shellQuote(file.string()) + " ::/" + folder + "/");
+        }
+        mtools(image, "mdel", "::/" + folder + "/" + folder + "F1.BIN");
+    }
+    const Layout l(image);
+    std::map<std::string, std::uint64_t> folderSector;
+    for (int d = 10; d < 40; ++d) {
+        const std::string name = "D" + std::to_string(d);
+        folderSector[name] = l.folderAt(l.root, name + std::string(11 - name.size(), ' ')) / 512;
+    }
+    const auto entriesOf = [](const Volume& v) {
+        std::map<std::string, std::size_t> out;
+        for (const NewDir* folder : v.dirRoot->childList)
+            if (folder->isFolder()) out[shownShortName(*folder)] = folder->childList.size();
+        return out;
+    };
+    const auto clean = entriesOf(*scan(image, "FAT16"));
+    controller.clear();
+    const std::uint64_t sectors = fs::file_size(image) / 512, data = l.data / 512;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> bad;
+        std::uint64_t diesAt = UINT64_MAX;
+    };
+    std::vector<Case> cases{{"a wide stretch", {{data + (sectors - data) / 4, (sectors - data) / 4}}},
+                            {"the last 64 sectors", {{sectors - 64, 64}}},
+                            {"dies a quarter of the way in", {}, sectors / 4}};
+    // Every third folder's cluster, and a sector between each two folders.
+    Case many{"many small stretches", {}};
+    for (const auto& [name, at] : folderSector) {
+        if (std::stoi(name.substr(1)) % 3 == 0) many.bad.emplace_back(at, 4);
+        many.bad.emplace_back(at + 40, 1);
+    }
+    cases.push_back(many);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FailingReads failing;
+        for (const auto& [first, count] : c.bad)
+            failing.failSectors(first, count);
+        if (c.diesAt != UINT64_MAX) failing.dieUnderThePageCacheAt(c.diesAt);
+        auto v = keep(volumeOver(image, 0, 0, 512, "FAT16"));
+        v->setRawRead(failing.reader());
+        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+        EXPECT_FALSE(v->mediumGone());
+        EXPECT_FALSE(controller.terminateRequested());
+        expectTreeCompleteLast();
+        const auto found = entriesOf(*v);
+        for (const auto& [name, at] : folderSector) {
+            bool clear = at < c.diesAt;
+            for (const auto& [first, count] : c.bad)
+                clear = clear && (at + 1 <= first || first + count <= at);
+            if (clear) EXPECT_EQ(found.count(name) ? found.at(name) : 0, clean.at(name)) << name;
+        }
+        EXPECT_LE(failing.failedReads(), c.bad.size() > 1 ? 10 * c.bad.size() : 40);
+        controller.clear();
+    }
+}
+
 // A full FAT32 volume, every other file deleted and larger ones written into the holes, with FAT 1 left as it was
 // before: the chains it gives the new files are too short for them, FAT 2's fit, and every file reads back whole.
 // With both FATs left so, no file takes what follows its chain: each reads back as a part of itself, marked damaged.
