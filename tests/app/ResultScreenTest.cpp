@@ -6,10 +6,12 @@
 #include "scan/ScanThread.h"
 #include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
 #include "volume/TreeCleanup.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTreeView>
 #include <QtTest>
 
@@ -236,6 +238,53 @@ private slots:
             QVERIFY(answer.message().contains(QStringLiteral("Sectors of the drive that could not be read: 2.")));
             // The tree shown goes with the program.
         }
+    }
+
+    // A card still listed that dies under the page cache part-way through its folders: the scan ends with what it
+    // found, the result screen shows it and the count of sectors lost, and the program stays.
+    void aScanOfADiskThatDiesWhileListedStaysOnScreen() {
+        const std::filesystem::path dir = testsupport::makeTempDir("dying-card"), file = dir / "photo.bin";
+        const std::filesystem::path image = testsupport::mkfsVfat(dir, "-F 16 -s 4", "20480");
+        testsupport::writeText(file, testsupport::patternBytes(7, 400000));
+        for (int d = 10; d < 22; ++d) {
+            const std::string folder = "::/D" + std::to_string(d);
+            testsupport::mtools(image, "mmd", folder);
+            testsupport::mtools(image, "mcopy", testsupport::shellQuote(file.string()) + " " + folder + "/");
+        }
+        ProgramUnderTest p;
+        TreeScreenController* controller = TreeScreenController::install(p.delegate);
+        auto volume = testsupport::volumeOver(image, 0, 0, 512, "FAT16");
+        p.delegate.setDriveDictArray(Array{Dict{{"Path", volume->path()}}});
+        testsupport::FailingReads dying;
+        dying.dieUnderThePageCacheAt(std::filesystem::file_size(image) / 512 / 8);
+        volume->setRawRead(dying.reader());
+        p.delegate.setSelectedVolume(volume);
+        platform::scanRunningFlag() = true;
+        p.window.selectTabViewItemWithIdentifier("Progress");
+        // Every alert answered, the last one the scan's end.
+        QStringList titles;
+        QString message;
+        QTimer answering;
+        connect(&answering, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && !box->buttons().isEmpty()) {
+                    titles << box->text();
+                    message = box->informativeText();
+                    box->buttons().front()->click();
+                }
+        });
+        answering.start(20);
+        onWorker([volume] { ScanThread(volume).startMakingTree(Array{"Normal Scan", 0}); });
+        QTRY_VERIFY2_WITH_TIMEOUT(titles.contains(QStringLiteral("Deleted file scan completed")),
+                                  qPrintable(titles.join("|")), 10000);
+        QVERIFY(message.contains(QStringLiteral("Sectors of the drive that could not be read: ")));
+        QVERIFY(!titles.contains(QStringLiteral("! Error")));
+        QVERIFY(!volume->mediumGone() && volume->unreadableSectorCount() > 0);
+        QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("Tree"));
+        QVERIFY(p.delegate.selectedVolume() == volume && p.delegate.dirRootTemp() == volume->dirRoot);
+        QVERIFY(controller->model()->rowCount(controller->model()->index(0, 0)) > 0);
+        QVERIFY(p.enabled("saveScanButton"));
+        QVERIFY(dying.failedReads() > 0 && dying.failedReads() < 60);
     }
 
     void aTreeStillShownWhenTheProgramEndsGoesWithIt() {
