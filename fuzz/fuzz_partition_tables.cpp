@@ -69,10 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             d.get("Path").stringValue() != img.path())
             std::abort();
     }
-    // Every HFS partition listed is one of the table's partitions.
+    // Every HFS partition listed is one of the table's partitions, and
+    // none reaches past the drive's end.
     const std::vector<PartitionTables::Span> spans = PartitionTables(*drive).partitionSpans();
     for (const platform::Value& v : volumes) {
         const platform::Dict& d = v.dictValue();
+        const std::uint64_t start = d.get("Volume Start").uint64Value(), end = drive->sizeInSect();
+        if (start >= end || d.get("Volume Size In Sectors").uint64Value() > end - start) std::abort();
         if (std::none_of(spans.begin(), spans.end(), [&](const PartitionTables::Span& p) {
                 return p.start == d.get("Volume Start").uint64Value() &&
                        p.sectors == d.get("Volume Size In Sectors").uint64Value();

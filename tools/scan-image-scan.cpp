@@ -83,8 +83,9 @@ std::string carveDriverFor(const std::string& content) {
 }
 
 // The volume's sectors from o.start: --length, else the partition the
-// image's table has there (a carving must not run on into the next one),
-// else the rest of the image. Nothing when --length reaches past the image.
+// image's table has there, as far as it lies on the image (a carving must
+// not run on into the next one), else the rest of the image. Nothing when
+// --length reaches past the image.
 std::optional<std::uint64_t> volumeSectors(const ScanImageOptions& o, std::uint64_t imageSectors) {
     const std::uint64_t rest = imageSectors - o.start;
     if (o.length) return *o.length <= rest ? o.length : std::nullopt;
@@ -98,7 +99,7 @@ std::optional<std::uint64_t> volumeSectors(const ScanImageOptions& o, std::uint6
                        {"device revision", "-"}});
     if (!disk) return rest;
     for (const PartitionTables::Span& p : PartitionTables(*disk).partitionSpans())
-        if (p.start == o.start && p.sectors != 0) return std::min(p.sectors, rest);
+        if (p.start == o.start && p.sectors != 0) return p.sectors;
     return rest;
 }
 

@@ -4,6 +4,7 @@
 #include "media/DMedia.h"
 #include "media/DriveRow.h"
 #include "media/HFSPlusDriveGeometry.h"
+#include "media/PartitionTables.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/AppController.h"
 #include "platform/Format.h"
@@ -517,11 +518,15 @@ Dict LostVolumeSearch::volumeDictionary(std::uint64_t whetherAlternateSector, st
     const DMedia& m = media_;
     const std::uint64_t bps = m.u32BytesInSector();
     const std::uint64_t sectors = bps ? static_cast<std::uint64_t>(m.vib.totalBlocks) * (m.vib.blockSize / bps) : 0;
+    // A volume known by an alternate header in the last sector of a drive
+    // that stopped short has its final sector past the end: it is read as
+    // far as the drive reaches, as the partition list reads its partitions.
+    const auto onDrive = PartitionTables::onMedium({m.HPlusVolStart(), sectors}, driveSectors());
     return DriveRow{.path = m.path(),
                     .content = contentString(ContentKind::HFSPlus),
                     .volumeName = name,
                     .volumeStart = m.HPlusVolStart(),
-                    .volumeSizeInSectors = sectors,
+                    .volumeSizeInSectors = onDrive ? onDrive->sectors : 0,
                     .volumeScanType = 1,
                     .whetherAlternateSector = whetherAlternateSector,
                     .volumeValidity = validity,

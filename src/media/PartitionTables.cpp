@@ -56,9 +56,15 @@ std::vector<std::uint8_t> PartitionTables::readBytes(std::uint64_t sector, std::
     const std::uint64_t count = (offset + length + bps - 1) / bps;
     if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return out;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count * bps), 0);
+    // Sectors past the medium's end are not asked for: they read as the
+    // zeros already there.
+    const std::uint64_t mediumSectors = media_.sizeInSect();
+    const std::uint64_t inside =
+        mediumSectors == 0 ? count : (sector < mediumSectors ? std::min(count, mediumSectors - sector) : 0);
+    if (inside == 0) return out;
     // A failed read leaves the zeroed buffer, which every test below reads
     // as "nothing here"; a partial one must not leave half a record.
-    if (!media_.readSector(sector, static_cast<std::int32_t>(count), buffer.data())) return out;
+    if (!media_.readSector(sector, static_cast<std::int32_t>(inside), buffer.data())) return out;
     std::copy_n(buffer.begin() + static_cast<std::ptrdiff_t>(offset), length, out.begin());
     return out;
 }
@@ -67,17 +73,40 @@ std::vector<std::uint8_t> PartitionTables::readOneSector(std::uint64_t sector) {
     return readBytes(sector, 0, media_.u32BytesInSector());
 }
 
-Dict PartitionTables::volumeDictionary(std::uint64_t start, std::uint64_t sectors, const std::string& name) const {
-    return DriveRow{.path = media_.path(),
-                    .content = contentString(ContentKind::HFSPlus),
-                    .volumeName = name,
-                    .volumeStart = start,
-                    .volumeSizeInSectors = sectors,
-                    .volumeScanType = 0,
-                    .model = media_.model(),
-                    .serial = media_.serial(),
-                    .revision = media_.revision()}
-        .toDict();
+std::optional<PartitionTables::Span> PartitionTables::onMedium(Span span, std::uint64_t mediumSectors) {
+    if (mediumSectors == 0) return span;
+    if (span.start >= mediumSectors) return std::nullopt;
+    span.sectors = std::min(span.sectors, mediumSectors - span.start);
+    return span;
+}
+
+std::optional<PartitionTables::Span> PartitionTables::onThisMedium(Span span) const {
+    const std::uint64_t mediumSectors = media_.sizeInSect();
+    const std::optional<Span> inside = onMedium(span, mediumSectors);
+    if (!inside)
+        platform::logFormat("Partition of %@ at sector %@ begins past the medium's end (%@ sectors); passed over",
+                            media_.path(), static_cast<unsigned long long>(span.start),
+                            static_cast<unsigned long long>(mediumSectors));
+    else if (inside->sectors < span.sectors)
+        platform::logFormat("Partition of %@ at sector %@ runs %@ sectors past the medium's end; read up to the end",
+                            media_.path(), static_cast<unsigned long long>(span.start),
+                            static_cast<unsigned long long>(span.sectors - inside->sectors));
+    return inside;
+}
+
+void PartitionTables::listVolume(std::uint64_t start, std::uint64_t sectors, const std::string& name) {
+    const std::optional<Span> inside = onThisMedium({start, sectors});
+    if (!inside) return;
+    media_.volumePMArray.push_back(DriveRow{.path = media_.path(),
+                                            .content = contentString(ContentKind::HFSPlus),
+                                            .volumeName = name,
+                                            .volumeStart = inside->start,
+                                            .volumeSizeInSectors = inside->sectors,
+                                            .volumeScanType = 0,
+                                            .model = media_.model(),
+                                            .serial = media_.serial(),
+                                            .revision = media_.revision()}
+                                       .toDict());
 }
 
 // ---------------------------------------------------------------------------
@@ -124,23 +153,25 @@ void PartitionTables::initialize(Array& array) {
 
 std::vector<PartitionTables::Span> PartitionTables::partitionSpans() {
     std::vector<Span> spans;
+    const auto take = [&](Span span) {
+        if (const std::optional<Span> inside = onThisMedium(span)) spans.push_back(*inside);
+    };
     switch (scheme()) {
     case Scheme::GPT:
         walkGPT([&](const GUIDPartitionTableEntry& entry) {
             if (entry.endingLBA >= entry.startingLBA)
-                spans.push_back({entry.startingLBA, entry.endingLBA - entry.startingLBA + 1});
+                take({entry.startingLBA, entry.endingLBA - entry.startingLBA + 1});
         });
         break;
     case Scheme::MBR:
         for (const Value& e : mbrEntries()) {
             const Dict& entry = e.dictValue();
             if (!partitions::isExtendedSystemID(entry.get("System ID").uint64Value()))
-                spans.push_back(
-                    {entry.get("Relative Sector").uint64Value(), entry.get("Number Of Sectors").uint64Value()});
+                take({entry.get("Relative Sector").uint64Value(), entry.get("Number Of Sectors").uint64Value()});
         }
         break;
     case Scheme::PM:
-        walkPM([&](const PartitionMap& entry) { spans.push_back({entry.pmPyPartStart, entry.pmPartBlkCnt}); });
+        walkPM([&](const PartitionMap& entry) { take({entry.pmPyPartStart, entry.pmPartBlkCnt}); });
         break;
     case Scheme::None:
         break;
@@ -210,9 +241,8 @@ void PartitionTables::readAndInterpretMBR() {
             continue;
         }
         ++counter;
-        media_.volumePMArray.push_back(volumeDictionary(entry.get("Relative Sector").uint64Value(),
-                                                        entry.get("Number Of Sectors").uint64Value(),
-                                                        platform::format("Untitled %@", counter)));
+        listVolume(entry.get("Relative Sector").uint64Value(), entry.get("Number Of Sectors").uint64Value(),
+                   platform::format("Untitled %@", counter));
     }
 }
 
@@ -284,8 +314,7 @@ void PartitionTables::readAndInterpretGPT() {
         // The name field is padded with zero units; the name ends at the first.
         std::u16string name = entry.partitionName;
         name.resize(std::min(name.size(), name.find(u'\0')));
-        media_.volumePMArray.push_back(
-            volumeDictionary(entry.startingLBA, entry.endingLBA - entry.startingLBA + 1, utf8FromUtf16(name)));
+        listVolume(entry.startingLBA, entry.endingLBA - entry.startingLBA + 1, utf8FromUtf16(name));
     });
 }
 
@@ -318,8 +347,7 @@ void PartitionTables::readAndInterpretPM() {
             if (!type.starts_with("Apple_")) ++media_.otherPartitionsPassedOver;
             return;
         }
-        media_.volumePMArray.push_back(
-            volumeDictionary(entry.pmPyPartStart, entry.pmPartBlkCnt, utf8Lossy(cString(entry.pmPartName))));
+        listVolume(entry.pmPyPartStart, entry.pmPartBlkCnt, utf8Lossy(cString(entry.pmPartName)));
     });
 }
 

@@ -20,6 +20,12 @@
 // holds at most kMaxPMEntries entries and ends at the first entry without
 // "PM". Sector arithmetic is 64-bit and checked, so no table can make a
 // read wrap around.
+//
+// A disk image is often a copy of a failing disk that stopped short, whose
+// table still describes the whole disk. A partition that begins past the
+// medium's end is not listed, and one that runs past it is listed as far as
+// the medium reaches, so a volume made from it never asks for sectors the
+// medium does not have; nothing past the end is read for the names either.
 
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/ByteView.h"
@@ -52,9 +58,15 @@ public:
         std::uint64_t sectors = 0;
     };
     // Every partition of the table, whatever it holds, in table order (an
-    // MBR's extended partitions, which only hold others, left out); nothing
-    // without a table. volumePMArray is left alone.
+    // MBR's extended partitions, which only hold others, left out), as far
+    // as it lies on the medium; nothing without a table. volumePMArray is
+    // left alone.
     std::vector<Span> partitionSpans();
+
+    // What of a span lies on a medium of `mediumSectors` sectors: it ends
+    // where the medium ends, and a span that begins at or past that end has
+    // nothing on it. A medium of unknown size (0) cuts nothing.
+    static std::optional<Span> onMedium(Span span, std::uint64_t mediumSectors);
 
     void readAndInterpretMBR();
     void readAndInterpretGPT();
@@ -91,8 +103,11 @@ private:
     // ended.
     std::vector<std::uint8_t> readBytes(std::uint64_t sector, std::uint64_t offset, std::size_t length);
     std::vector<std::uint8_t> readOneSector(std::uint64_t sector);
-    // The volume dictionary of one HFS partition with the drive's keys.
-    platform::Dict volumeDictionary(std::uint64_t start, std::uint64_t sectors, const std::string& name) const;
+    // onMedium for this drive, saying in the log what it cut or passed over.
+    std::optional<Span> onThisMedium(Span span) const;
+    // Appends the volume dictionary of one HFS partition with the drive's
+    // keys to volumePMArray, cut to the medium.
+    void listVolume(std::uint64_t start, std::uint64_t sectors, const std::string& name);
     // The root folder's name of the HFS+ volume at HPlusVolStart, reading
     // its header, B-tree header nodes and first catalog leaf; nothing when
     // any of them cannot be read or makes no sense.

@@ -194,6 +194,19 @@ TEST_F(LostVolumeSearchTest, VolumeKnownOnlyByItsAlternateHeaderStartsBeforeIt) 
     }
 }
 
+// A copy of a drive that stopped one sector short of the volume's end still holds its alternate header, in its last
+// sector: the volume is read as far as the drive reaches.
+TEST_F(LostVolumeSearchTest, VolumeOfADriveCutInsideItsLastSectorEndsWithTheDrive) {
+    refreshAlternate(volume);
+    zeroPrimary(volume);
+    volume.resize(kVolumeBytes - 512);
+    DriveImage drive{40 + kVolumeBytes / 512 - 1};
+    drive.place(40, volume);
+    Outcome o = search(drive);
+    ASSERT_NO_FATAL_FAILURE(expectOneVolume(o, Value(Array{100, "Valid"}), "hfsplus_test"));
+    EXPECT_EQ(u64(o.handedOver[0], "Volume Size In Sectors"), kVolumeBytes / 512 - 1);
+}
+
 TEST_F(LostVolumeSearchTest, AlternateHeaderThatCountsNoFilesIsNoVolume) {
     // The fixture's alternate header counts no files or folders: implausible, so nothing is found.
     zeroPrimary(volume);
