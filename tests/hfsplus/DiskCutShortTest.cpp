@@ -14,7 +14,7 @@ using namespace testsupport;
 
 namespace {
 
-constexpr std::uint64_t kCutAt = 10304 * 512;
+constexpr std::uint64_t kCutAt = kCutShortDiskBytes;
 
 class DiskCutShort : public ScanFixture {
 protected:
@@ -22,17 +22,9 @@ protected:
         ScanFixture::SetUp();
         for (const char* tool : {"xorriso", "sgdisk", "convert"})
             if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
-        // Each volume is copied from where its hybrid image's Apple map says it begins.
-        static const auto dir =
-            runCommand("set -e; cd " + shellQuoted(makeTempDir("cut")) + R"sh(; truncate -s 14M disk.img
-sgdisk -n 1:2048:10239 -n 2:10240:18431 -n 3:18432:26623 -t 1:AF00 -t 2:AF00 -t 3:AF00 disk.img >/dev/null; for n in 1 2 3
-do mkdir -p $n/Photos; for i in 1 2 3; do convert -seed $n$i -size 96x64 plasma: $n/Photos/photo$i.jpg; done
-  xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -V Volume$n -o $n.iso $n 2>/dev/null
-  for e in 2 3 4 5 6 7; do [ "$(dd if=$n.iso bs=1 skip=$((e * 512 + 48)) count=9 status=none)" = Apple_HFS ] && break; done
-  dd if=$n.iso of=disk.img skip=$(($(od -An -tu4 --endian=big -j $((e * 512 + 8)) -N 4 $n.iso))) \
-    seek=$((n * 8192 - 6144)) conv=notrunc status=none; done; truncate -s 5275648 disk.img; pwd)sh");
+        static const auto dir = cutShortHfsDisk();
         ASSERT_TRUE(dir) << "the cut disk could not be made";
-        image = dir->substr(0, dir->find('\n')) + "/disk.img";
+        image = (*dir / "disk.img").string();
         controller.setDriveDictArray(Array{Dict{{"Path", image}}});
     }
     Array partitionList() {

@@ -11,6 +11,7 @@
 #include "results/DestinationFolder.h"
 #include "results/LocalDestinationFileSystem.h"
 #include "results/NewDirViewHelper.h"
+#include "results/PreviewData.h"
 #include "results/SaveFileName.h"
 #include "scan/ScanThread.h"
 #include "support/FailingReads.h"
@@ -1064,6 +1065,55 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
             }
         }
     }
+}
+
+// The partition a copy of a failing disk cuts short inside its second photo, scanned and saved whole: what lies past
+// the cut is never saved as data and the save never says it completed; the photo before the cut is saved whole. A
+// preview of a photo past the cut fails rather than show zeros.
+TEST_F(Saving, APartitionCutShortIsNeverSavedAsCompleteFromPastTheCut) {
+    for (const char* tool : {"xorriso", "sgdisk", "convert"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    constexpr std::uint64_t kCut = 10286;
+    const auto dir = testsupport::cutShortHfsDisk(kCut * 512);
+    ASSERT_TRUE(dir);
+    const std::string image = (*dir / "disk.img").string();
+    controller.setDriveDictArray(Array{Dict{{"Path", image}}});
+    Array rows;
+    DMedia::initWithDictionary(Dict{{"Path", image}, {"Preferred Block Size", 512}, {"Size", fs::file_size(image)}})
+        ->initialize(rows);
+    ASSERT_EQ(rows.size(), 2u);
+    Dict row = rows[1].dictValue();
+    row.set("Preferred Block Size", 512);
+    auto v = keep(Volume::initWithDictionary(row));
+    ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+    std::size_t photos = 0, pastTheCut = 0;
+    for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+        node->selected = 1;
+        if (node->isFolder()) continue;
+        ++photos;
+        const std::uint64_t last = v->HPlusVolStart() + node->dataStartSector +
+                                   (std::uint64_t{node->extents[node->extents.size() - 1].startBlock} +
+                                    node->extents[node->extents.size() - 1].blockCount) *
+                                       node->sectorsPerBlock;
+        pastTheCut += last > kCut ? 1 : 0;
+        if (last <= kCut) continue;
+        PreviewData::Source source = PreviewData::Source::of(*node);
+        std::atomic<bool> abort{false};
+        EXPECT_EQ(PreviewData::getPreviewData(*v, source, abort).outcome, PreviewData::Outcome::ReadFailed) << path;
+    }
+    ASSERT_EQ(photos, 3u);
+    ASSERT_EQ(pastTheCut, 2u);
+    v->dirRoot->selected = 1;
+    auto s = saver(v, v->dirRoot);
+    save(*s);
+    std::size_t whole = 0;
+    for (int i = 1; i <= 3; ++i) {
+        const fs::path saved = destination / "Root" / "Photos" / ("photo" + std::to_string(i) + ".jpg");
+        whole += fs::exists(saved) && readText(saved) == readText(*dir / "2" / "Photos" / saved.filename());
+    }
+    EXPECT_EQ(whole, photos - pastTheCut);
+    EXPECT_EQ(s->savedFiles() - s->savedWithUnreadableSectors(), whole);
+    EXPECT_NE(lastAlertTitle(), "Saving Completed");
 }
 
 TEST_F(Saving, ASaveOfNothingButFoldersIsNoCompletedSave) {

@@ -169,6 +169,20 @@ fs::path mkfsVfat(const fs::path& dir, const std::string& options, const std::st
     return image;
 }
 
+std::optional<fs::path> cutShortHfsDisk(std::uint64_t bytes) {
+    // Each volume is copied from where its hybrid image's Apple map says it begins.
+    const auto dir = runCommand("set -e; cd " + shellQuoted(makeTempDir("cut")) + R"sh(; truncate -s 14M disk.img
+sgdisk -n 1:2048:10239 -n 2:10240:18431 -n 3:18432:26623 -t 1:AF00 -t 2:AF00 -t 3:AF00 disk.img >/dev/null; for n in 1 2 3
+do mkdir -p $n/Photos; for i in 1 2 3; do convert -seed $n$i -size 96x64 plasma: $n/Photos/photo$i.jpg; done
+  xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -V Volume$n -o $n.iso $n 2>/dev/null
+  for e in 2 3 4 5 6 7; do [ "$(dd if=$n.iso bs=1 skip=$((e * 512 + 48)) count=9 status=none)" = Apple_HFS ] && break; done
+  dd if=$n.iso of=disk.img skip=$(($(od -An -tu4 --endian=big -j $((e * 512 + 8)) -N 4 $n.iso))) \
+    seek=$((n * 8192 - 6144)) conv=notrunc status=none; done; truncate -s )sh" +
+                                std::to_string(bytes) + " disk.img; pwd");
+    if (!dir) return std::nullopt;
+    return fs::path(dir->substr(0, dir->find('\n')));
+}
+
 void mtools(const fs::path& image, const std::string& tool, const std::string& arguments) {
     ASSERT_TRUE(runCommand("MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null " + tool + " -i " + shellQuote(image.string()) +
                            " " + arguments))

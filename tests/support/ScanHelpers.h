@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -74,6 +75,14 @@ std::string readThroughExtents(Volume& v, const NewDir& file);
 // folder, and one of mtools' commands run on it.
 std::filesystem::path mkfsVfat(const std::filesystem::path& dir, const std::string& options, const std::string& kib);
 void mtools(const std::filesystem::path& image, const std::string& tool, const std::string& arguments);
+// A copy of a failing disk that stopped short: a GUID disk of three xorriso
+// HFS+ volumes at sectors 2048, 10240 and 18432, each of three ImageMagick
+// photos (n/Photos/photoi.jpg in the folder), cut 64 sectors into the second
+// (kCutShortDiskBytes), where its last photo ends, or at `bytes` (its photos
+// lie at sectors 10268, 10280 and 10292, 12 each). The folder holding
+// disk.img and the photos; nothing when the disk could not be made.
+constexpr std::uint64_t kCutShortDiskBytes = 10304 * 512;
+std::optional<std::filesystem::path> cutShortHfsDisk(std::uint64_t bytes = kCutShortDiskBytes);
 // The photo list's types with these extensions, and the file list's types of
 // the extensions the photo list lacks, from the file-type table at `table`,
 // marked as scan-image marks them.
