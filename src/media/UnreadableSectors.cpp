@@ -15,17 +15,20 @@ void UnreadableSectors::addRun(std::uint64_t first, std::uint64_t end) {
     // sectors uncounted, and one run covering them all goes in.
     auto run = runs_.upper_bound(first);
     if (run != runs_.begin() && std::prev(run)->second >= first) --run;
+    std::uint64_t taken = 0;
     while (run != runs_.end() && run->first <= end) {
         first = std::min(first, run->first);
         end = std::max(end, run->second);
-        total_ -= run->second - run->first;
+        taken += run->second - run->first;
         run = runs_.erase(run);
     }
     runs_.emplace(first, end);
-    total_ += end - first;
+    // In one step, so that a reader never sees the count fall.
+    total_.fetch_add(end - first - taken, std::memory_order_release);
 }
 
 std::optional<std::uint64_t> UnreadableSectors::runEndAt(std::uint64_t sector) const {
+    if (total_.load(std::memory_order_acquire) == 0) return std::nullopt;
     std::lock_guard lock(mutex_);
     auto next = runs_.upper_bound(sector);
     if (next == runs_.begin()) return std::nullopt;
@@ -35,13 +38,13 @@ std::optional<std::uint64_t> UnreadableSectors::runEndAt(std::uint64_t sector) c
 }
 
 std::uint64_t UnreadableSectors::count() const {
-    std::lock_guard lock(mutex_);
-    return total_;
+    return total_.load(std::memory_order_acquire);
 }
 
 std::vector<std::pair<std::uint64_t, std::uint64_t>> UnreadableSectors::runsIn(std::uint64_t first,
                                                                                std::uint64_t count) const {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
+    if (total_.load(std::memory_order_acquire) == 0) return out;
     const std::uint64_t end = platform::saturatingAdd(first, count);
     std::lock_guard lock(mutex_);
     if (runs_.empty() || count == 0) return out;
@@ -62,5 +65,5 @@ std::uint64_t UnreadableSectors::countIn(std::uint64_t first, std::uint64_t coun
 void UnreadableSectors::clear() {
     std::lock_guard lock(mutex_);
     runs_.clear();
-    total_ = 0;
+    total_.store(0, std::memory_order_release);
 }

@@ -6,6 +6,7 @@
 // they read around it. What is kept grows with the number of separate bad
 // stretches, not with their length, and is safe to share between threads.
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -32,5 +33,7 @@ private:
     mutable std::mutex mutex_;
     // First sector of a run to the sector after it; runs never touch.
     std::map<std::uint64_t, std::uint64_t> runs_;
-    std::uint64_t total_ = 0;
+    // Read without the lock too: a medium with no bad sector, the usual one,
+    // costs its readers no lock.
+    std::atomic<std::uint64_t> total_{0};
 };
