@@ -85,7 +85,7 @@ std::optional<std::vector<std::uint32_t>> CatalogNodeSearch::childPointers(ByteV
 
 bool CatalogNodeSearch::readCatalogNode(std::uint32_t node) {
     HFSPlusVolume hfs(state_);
-    return hfs.readNode(hfs.catNodeToSector(node), volume_.catNodeSize, buffer_);
+    return hfs.readCatalogNode(hfs.catNodeToSector(node), volume_.catNodeSize, buffer_);
 }
 
 std::uint64_t CatalogNodeSearch::catalogFileNodes() const {
@@ -221,7 +221,7 @@ template <class Visit> void CatalogNodeSearch::sweepCatalogFile(Visit&& visit) {
                 done = true;
                 break;
             }
-            if (hfs.readNode(sector, nodeSectors, buffer_) && visit(static_cast<std::uint32_t>(count - 1))) {
+            if (hfs.readCatalogNode(sector, nodeSectors, buffer_) && visit(static_cast<std::uint32_t>(count - 1))) {
                 done = true;
                 break;
             }

@@ -95,7 +95,7 @@ bool CatalogReader::readFilesAndFolders() {
     std::uint32_t node = volume_.firstLeafNode;
     while (node != 0 && !volume_.stopTreeThread()) {
         const std::uint64_t sector = hfs.catNodeToSector(node);
-        if (!hfs.readNode(sector, volume_.catNodeSize, buffer_)) {
+        if (!hfs.readCatalogNode(sector, volume_.catNodeSize, buffer_)) {
             node = nextNodeFromLists();
             continue;
         }

@@ -51,6 +51,16 @@ bool HFSPlusVolume::readNode(std::uint64_t sector, std::int32_t sectors, std::ve
     return false;
 }
 
+bool HFSPlusVolume::readCatalogNode(std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer) {
+    if (readNode(sector, sectors, buffer)) return true;
+    // Only a node whose sectors the medium failed to give: one that lies
+    // nowhere (past the volume or the catalog's extents) was never there to
+    // be read.
+    if (sector != 0 && sectors > 0 && volume_.unreadableSectorsIn(sector, static_cast<std::uint64_t>(sectors)) != 0)
+        volume_.catalogNodesUnread = true;
+    return false;
+}
+
 std::size_t HFSPlusVolume::catNodeBytes() const {
     if (volume_.catNodeSize <= 0 || volume_.u32BytesInSector() == 0) return 0;
     return static_cast<std::size_t>(volume_.catNodeSize) * volume_.u32BytesInSector();

@@ -85,6 +85,10 @@ public:
     // Reads a B-tree node of `sectors` sectors as readSectors does. Sector 0
     // is where a node that has none would be: it is never read.
     bool readNode(std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer);
+    // readNode for a node of the catalog file. One whose sectors the medium
+    // would not give sets the volume's catalogNodesUnread: what it held is
+    // missing from the tree, and the advanced scan may still find it.
+    bool readCatalogNode(std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer);
     // Bytes of a catalog node, or 0 when the geometry is unusable.
     std::size_t catNodeBytes() const;
     // Whether found files can keep this volume's geometry: a found file

@@ -275,6 +275,7 @@ std::shared_ptr<Volume> Volume::mutableCopy() const {
 
 void Volume::resetSigArraysAndBtreesAndOthers() {
     forgetUnreadableSectors();
+    catalogNodesUnread = false;
     if (!autoCrashRecovery) {
         extentsExt.clear();
         catalogExt.clear();

@@ -60,7 +60,7 @@ public:
 
     // Prepares the object for a scan; keeps restored counters when the scan
     // resumes an interrupted one (autoCrashRecovery). The count of sectors
-    // that could not be read starts again either way.
+    // that could not be read, and catalogNodesUnread, start again either way.
     void resetSigArraysAndBtreesAndOthers();
     // The once-a-second progress tick (main thread): hands dataUpdate to the
     // display when the scan filled it.
@@ -157,6 +157,13 @@ public:
     // --- the search range in percent: the whole medium until the user sets one ---
     float startPos = 0;
     float endPos = 100;
+
+    // --- what the tree scan could not read ---
+    // Nodes of the volume's catalog that the medium would not give (the HFS+
+    // readers set it): the tree lacks what they held, which the advanced
+    // scan, searching the whole volume for catalog records, may still find.
+    // Cleared for every scan, as the count of unreadable sectors is.
+    std::atomic<bool> catalogNodesUnread{false};
 
     // --- control ---
     std::atomic<bool> autoCrashRecovery{false};

@@ -2,6 +2,7 @@
 
 #include "media/ContentKind.h"
 #include "signatures/SignatureSearchState.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
@@ -215,4 +216,34 @@ TEST_F(ScanThreads, TreeScanCarvesAPFSAndExFATSectorBySectorAndSaysWhenNothingCa
     ASSERT_EQ(controller.alerts().size(), 1u);
     EXPECT_EQ(controller.alerts()[0].title, "!Can not process");
     EXPECT_TRUE(exfatScan.aborting() && called("destroyVolumeAndBackToPartList"));
+}
+
+// A disk that fails one node of the small xorriso volume's catalog, its index root or its first leaf: the normal scan
+// counts the node's sectors and notes the node lost; the advanced scan finds files below the folders the leaf held.
+TEST_F(ScanThreads, CatalogNodesTheDiskWillNotGiveAreCountedAndNoted) {
+    const auto image = testsupport::smallXorrisoImage();
+    if (!image) GTEST_SKIP() << "xorriso is missing";
+    auto scanned = [&](const char* mode, const testsupport::FailingReads* disk) {
+        auto v = volumeFor(image.path, "Apple_HFS", image.start);
+        if (disk) v->setRawRead(disk->reader());
+        ScanThread(v).startMakingTree(Array{mode, 0});
+        return v;
+    };
+    auto files = [](const Volume& v) {
+        std::size_t count = 0;
+        newdir::preOrder(v.dirRoot, newdir::childList, newdir::anyChild,
+                         [&](const NewDir* n) { count += !n->isFolder(); });
+        return count;
+    };
+    const auto sound = scanned("Normal Scan", nullptr);
+    EXPECT_EQ(files(*sound), 33u);
+    EXPECT_FALSE(sound->catalogNodesUnread);
+    for (const std::uint32_t node : {sound->catRootNode, sound->firstLeafNode}) {
+        testsupport::FailingReads disk;
+        disk.failSectors(testsupport::catalogNodeSector(*sound, node), 8);
+        const auto normal = scanned("Normal Scan", &disk);
+        EXPECT_EQ(normal->unreadableSectorCount(), 8u) << node;
+        EXPECT_TRUE(normal->catalogNodesUnread) << node;
+        if (node == sound->firstLeafNode) EXPECT_GT(files(*scanned("Advanced Scan", &disk)), files(*normal));
+    }
 }

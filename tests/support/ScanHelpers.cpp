@@ -1,7 +1,9 @@
 #include "support/ScanHelpers.h"
 
+#include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/OrphanEntries.h"
 #include "media/SleepInhibitor.h"
+#include "platform/ByteView.h"
 #include "platform/SystemLog.h"
 #include "scan/ScanThread.h"
 #include "signatures/FileTypeTable.h"
@@ -47,6 +49,39 @@ XorrisoImage xorrisoImage() {
     std::ifstream(start) >> image.start;
     image.path = iso;
     return image;
+}
+
+XorrisoImage smallXorrisoImage() {
+    static const XorrisoImage made = [] {
+        XorrisoImage image;
+        if (!haveTool("xorriso")) return image;
+        const fs::path dir = makeTempDir("small-hfs"), tree = dir / "tree";
+        fs::path folder = tree;
+        for (int i = 0; i < 33; ++i) {
+            if (i % 3 == 0) folder /= "level" + std::to_string(i / 3 + 1);
+            writeText(folder / ("file" + std::to_string(i + 1) + ".txt"), "file " + std::to_string(i + 1) + "\n");
+        }
+        const fs::path iso = dir / "small.iso";
+        if (!runCommand("SOURCE_DATE_EPOCH=1700000000 xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -V "
+                        "SMALL -o " +
+                        shellQuote(iso.string()) + " " + shellQuote(tree.string()) + " 2>/dev/null"))
+            return image;
+        // The Apple partition map, in 512-byte blocks, names the HFS+ volume.
+        for (std::uint64_t entry = 1; entry <= 8 && image.path.empty(); ++entry) {
+            const std::vector<std::uint8_t> e = readBytesAt(iso, entry * 512, 512);
+            if (e.size() == 512 && asString({e.begin() + 48, e.begin() + 57}) == "Apple_HFS") {
+                image.start = platform::ByteView(e).be32(8);
+                image.path = iso;
+            }
+        }
+        return image;
+    }();
+    return made;
+}
+
+std::uint64_t catalogNodeSector(Volume& scanned, std::uint32_t node) {
+    HFSPlusReaderState state(scanned);
+    return HFSPlusVolume(state).catNodeToSector(node);
 }
 
 std::map<std::string, ManifestEntry> xorrisoManifest() {

@@ -38,6 +38,16 @@ struct XorrisoImage {
     explicit operator bool() const { return !path.empty(); }
 };
 XorrisoImage xorrisoImage();
+// A small HFS+ volume that xorriso writes into a hybrid image, made once per
+// process in a temporary folder: 33 files, three in each of eleven folders
+// nested one in the other, and a catalog of 4096-byte nodes whose node 1 is
+// the index root above the leaves. Losing a leaf loses folders, so
+// files below them are found only as orphans. Empty when xorriso is missing
+// or fails. Read only, as the fixture image.
+XorrisoImage smallXorrisoImage();
+// The first sector of a catalog node of a volume that a normal scan has
+// read: the node's place by the catalog geometry the scan left on it.
+std::uint64_t catalogNodeSector(Volume& scanned, std::uint32_t node);
 // What went into a generated image, by path: size, "file" or "dir", sha256,
 // and "live" or "deleted".
 struct ManifestEntry {
