@@ -277,7 +277,7 @@ void TreeScreenController::showTree() {
             // the whole result without saying so: a line of the scan's own
             // alert, or an alert of its own where the scan has none.
             const std::uint64_t lost = volume->unreadableSectorCount();
-            const std::string lostLine =
+            std::string lostLine =
                 lost == 0 ? std::string()
                           : platform::format("Sectors of the drive that could not be read: %llu. The scan took them as "
                                              "zeros: entries and files that lay on them may be missing or damaged.",
@@ -305,6 +305,11 @@ void TreeScreenController::showTree() {
                     told = true;
                 }
             } else if (delegate_.treeScanMode() == platform::TreeScanMode::Standard) {
+                // What lay in catalog nodes the medium would not give is
+                // missing from this tree; the advanced scan searches the
+                // whole volume for catalog records and may find it.
+                if (!lostLine.empty() && volume->catalogNodesUnread)
+                    lostLine += " Please try Advance Scan for tree on the desired volume.";
                 delegate_.runAlertPanel(
                     platform::alertRequest("Standard scan completed",
                                            withLostLine("Check for lost data in the recovered tree. If you are "

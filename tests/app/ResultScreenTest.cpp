@@ -32,7 +32,7 @@ struct ScannedProgram {
     ProgramUnderTest p;
     TreeScreenController* controller = TreeScreenController::install(p.delegate);
     std::shared_ptr<Volume> volume = xorrisoVolume();
-    QString alertTitle;
+    QString alertTitle, alertMessage;
 
     bool scan() {
         if (!volume) return false;
@@ -47,6 +47,7 @@ struct ScannedProgram {
         for (int i = 0; i < 1000 && !answer.answered(); ++i)
             QTest::qWait(10);
         alertTitle = answer.title();
+        alertMessage = answer.message();
         return true;
     }
     ResultOutlineModel* model() const { return controller->model(); }
@@ -236,6 +237,8 @@ private slots:
             controller->showTree();
             QCOMPARE(answer.title(), standard ? "Standard scan completed" : "! Sectors could not be read");
             QVERIFY(answer.message().contains(QStringLiteral("Sectors of the drive that could not be read: 2.")));
+            // No catalog node was among them.
+            QVERIFY(!answer.message().contains(QStringLiteral("Advance Scan")));
             // The tree shown goes with the program.
         }
     }
@@ -285,6 +288,38 @@ private slots:
         QVERIFY(controller->model()->rowCount(controller->model()->index(0, 0)) > 0);
         QVERIFY(p.enabled("saveScanButton"));
         QVERIFY(dying.failedReads() > 0 && dying.failedReads() < 60);
+    }
+
+    // A Standard scan of a disk that fails one node of the volume's catalog, the index root or a leaf: its end
+    // counts the sectors and points to the advanced scan, which searches the whole volume for catalog records.
+    void aStandardScanThatLostCatalogNodesPointsToTheAdvancedScan() {
+        const auto image = testsupport::smallXorrisoImage();
+        if (!image) QSKIP("xorriso is missing");
+        auto sound = testsupport::volumeOver(image.path, image.start);
+        {
+            testsupport::ControllerScope scope;
+            ScanThread(sound).startMakingTree(Array{"Normal Scan", 0});
+        }
+        for (const std::uint32_t node : {sound->catRootNode, sound->firstLeafNode}) {
+            ScannedProgram s;
+            s.volume = testsupport::volumeOver(image.path, image.start);
+            testsupport::FailingReads bad;
+            bad.failSectors(testsupport::catalogNodeSector(*sound, node), 8);
+            s.volume->setRawRead(bad.reader());
+            // Listed, so that a failed read is a bad sector and not a drive that has gone.
+            s.p.delegate.setDriveDictArray(Array{Dict{{"Path", s.volume->path()}}});
+            s.p.delegate.setIsPTListOrPTScanListChosen(1);
+            s.p.delegate.setTreeScanMode(platform::TreeScanMode::Standard);
+            QVERIFY(s.scan());
+            QCOMPARE(s.alertTitle, QStringLiteral("Standard scan completed"));
+            QVERIFY2(s.alertMessage.endsWith(QStringLiteral(
+                         "Sectors of the drive that could not be read: 8. The scan took them as zeros: entries and "
+                         "files that lay on them may be missing or damaged. Please try Advance Scan for tree on the "
+                         "desired volume.")),
+                     qPrintable(s.alertMessage));
+            // The tree shown goes with the program.
+        }
+        sound->freeTree();
     }
 
     void aTreeStillShownWhenTheProgramEndsGoesWithIt() {
