@@ -5,6 +5,7 @@
 // in sectors of a given size) and scanned by the program's own scan thread,
 // on the calling thread, with alerts answered by their default button.
 
+#include "media/DMedia.h"
 #include "platform/RecordingController.h"
 #include "platform/Value.h"
 
@@ -38,6 +39,10 @@ struct ScanImageOptions {
     std::string carveDriver;
     // --types as given, resolved by resolveSearchTypes.
     std::string types;
+    // What every byte of the scanned volume is read through (see
+    // DMedia::setRawRead); pread when unset. Only tests set it, to give the
+    // scan a medium with sectors that fail.
+    DMedia::RawRead rawRead;
 };
 
 // The file-type nodes of the built-in list of the file scans whose
@@ -73,13 +78,20 @@ struct ScannedImage {
     // Sectors the scan could not read and took as zeros: the tree may lack
     // what lay on them.
     std::uint64_t unreadableSectors = 0;
+
+    // The exit status of a command that scanned, whatever else it did: 0
+    // only when the scan completed and read every sector it asked for, so
+    // a tree built over sectors that failed never passes for the whole of
+    // the medium; 1 otherwise, with what it found printed all the same.
+    int exitStatus() const { return completed && unreadableSectors == 0 ? 0 : 1; }
 };
 
 // Scans the image (or block device) with o. The controller becomes the
 // process's application controller (and stays so) with the image in its
 // drive list, so a failed read is reported rather than taken for a vanished
 // drive. Alerts of the scan, a scan that found no volume it could read and
-// sectors that could not be read go to standard error. An empty volume,
+// sectors that could not be read (with a word on the advanced scan when a
+// normal scan lost catalog nodes) go to standard error. An empty volume,
 // after a message on standard error, when the image cannot be scanned.
 ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController& controller);
 

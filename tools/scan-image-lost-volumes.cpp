@@ -19,8 +19,10 @@
 // gave none). Sectors are of N bytes (512 unless given). A backslash or
 // control character in a name is written escaped (\\, \t, \n, \x1b, ...).
 //
-// Exit status: 0 when the search ran to the end, 1 when it did not, 2 for a
-// usage error or an image that cannot be opened. Alerts go to standard error.
+// Exit status: 0 when the search ran to the end, 1 when it did not or could
+// not read some sectors, 2 for a usage error or an image that cannot be
+// opened. Alerts, and how many sectors could not be read, go to standard
+// error.
 
 #include "ScanImageCommands.h"
 #include "ScanImageMedium.h"
@@ -54,7 +56,7 @@ std::string joined(const platform::Array& items) {
 
 } // namespace
 
-int lostVolumesCommand(const std::vector<std::string>& args) {
+int lostVolumesCommand(const std::vector<std::string>& args, const DMedia::RawRead& rawRead) {
     if (args.empty()) return usage();
     const std::string image = args[0];
     std::uint64_t sectorSize = 512;
@@ -86,6 +88,7 @@ int lostVolumesCommand(const std::vector<std::string>& args) {
                                                            {"device serial", "-"},
                                                            {"device revision", "-"}});
     if (!media) return usage();
+    if (rawRead) media->setRawRead(rawRead);
 
     // The image is the drive being read; listed, a read error is reported
     // instead of ending the tool as a vanished drive would.
@@ -103,6 +106,11 @@ int lostVolumesCommand(const std::vector<std::string>& args) {
     for (const auto& p : controller.callsNamed("updateVolumeScanProgress:"))
         if (p.dictValue().get("Scan Complete").boolValue()) completed = true;
     platform::setAppController(nullptr);
+    // A volume on sectors that read as zeros is missing from the list.
+    const std::uint64_t unreadable = media->unreadableSectorCount();
+    if (unreadable != 0)
+        std::fprintf(stderr, "scan-image: %llu sectors of %s could not be read; they were taken as zeros\n",
+                     static_cast<unsigned long long>(unreadable), platform::escapedText(image).c_str());
 
     for (const platform::Value& r : argument[1].arrayValue()) {
         const platform::Dict& row = r.dictValue();
@@ -119,5 +127,5 @@ int lostVolumesCommand(const std::vector<std::string>& args) {
                   << v.get("WhetherAlternateSector").uint64Value() << '\t' << v.get("Volume Validity").uint64Value()
                   << '\t' << platform::escapedText(v.get("Content").stringValue()) << '\t' << name << '\n';
     }
-    return completed ? 0 : 1;
+    return completed && unreadable == 0 ? 0 : 1;
 }

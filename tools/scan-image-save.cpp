@@ -126,5 +126,5 @@ int saveCommand(const std::vector<std::string>& args) {
         std::fprintf(out, last ? "%s\n%s\n" : "alert: %s: %s\n", alerts[i].title.c_str(), alerts[i].message.c_str());
     }
     if (!started) return finish(1);
-    return finish(saving->ending() == DataSaving::Ending::Completed && scanned.unreadableSectors == 0 ? 0 : 1);
+    return finish(saving->ending() == DataSaving::Ending::Completed ? scanned.exitStatus() : 1);
 }

@@ -192,6 +192,7 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         std::fprintf(stderr, "scan-image: the image cannot be read as a volume\n");
         return out;
     }
+    if (o.rawRead) out.volume->setRawRead(o.rawRead);
     // The image is what a scan reads; it counts as present, so a read error
     // is reported instead of ending the tool as a vanished drive would.
     controller.setDriveDictArray(platform::Array{platform::Dict{{"Path", o.image}}});
@@ -237,6 +238,9 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     if (out.unreadableSectors != 0)
         std::fprintf(stderr, "scan-image: %llu sectors of %s could not be read; they were taken as zeros\n",
                      static_cast<unsigned long long>(out.unreadableSectors), platform::escapedText(o.image).c_str());
+    if (out.volume->catalogNodesUnread && mode == "normal" && (!o.searchTypes || driver == "volume"))
+        std::fprintf(stderr, "scan-image: nodes of the volume's catalog could not be read; the advanced scan "
+                             "(--mode advanced) may find what they held\n");
     out.completed = completed && !scan.aborting() && foundVolume && !out.volume->mediumGone();
     return out;
 }

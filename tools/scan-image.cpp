@@ -129,7 +129,7 @@ int runTree(const ScanImageOptions& o, const std::string& sessionOut) {
     printTree(*scanned.volume);
     scanned.volume->freeTree();
     platform::setAppController(nullptr);
-    return scanned.completed && scanned.unreadableSectors == 0 && sessionSaved ? 0 : 1;
+    return sessionSaved ? scanned.exitStatus() : 1;
 }
 
 } // namespace

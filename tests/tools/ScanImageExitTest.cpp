@@ -1,0 +1,70 @@
+// What scan-image's commands exit with when their scan could not read some sectors: the small xorriso volume read
+// through a disk that fails one node of its catalog, which the shell tests cannot give scan-image.
+
+#include "ScanImageCommands.h"
+#include "ScanImageScan.h"
+#include "support/FailingReads.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+#include "volume/Volume.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+class ScanImageExit : public testsupport::ScanFixture {
+protected:
+    void SetUp() override {
+        ScanFixture::SetUp();
+        image_ = testsupport::smallXorrisoImage();
+        if (!image_) GTEST_SKIP() << "xorriso is missing";
+    }
+    // `tree IMAGE --start START --mode normal`, its tree freed by the fixture.
+    ScannedImage scan(const testsupport::FailingReads* disk = nullptr) {
+        ScanImageOptions o;
+        o.image = image_.path.string();
+        o.start = image_.start;
+        o.mode = "normal";
+        if (disk) o.rawRead = disk->reader();
+        ScannedImage scanned = scanImage(o, controller);
+        if (scanned.volume) keep(scanned.volume);
+        return scanned;
+    }
+
+    testsupport::XorrisoImage image_;
+};
+
+} // namespace
+
+// The index root or the first leaf: the tree is still there to print, and standard error names the advanced scan.
+TEST_F(ScanImageExit, ANormalTreeScanThatLostACatalogNodeExitsOne) {
+    const ScannedImage sound = scan();
+    EXPECT_EQ(sound.exitStatus(), 0);
+    for (const std::uint32_t node : {sound.volume->catRootNode, sound.volume->firstLeafNode}) {
+        testsupport::FailingReads disk;
+        disk.failSectors(testsupport::catalogNodeSector(*sound.volume, node), 8);
+        testing::internal::CaptureStderr();
+        const ScannedImage scanned = scan(&disk);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(scanned.exitStatus(), 1) << node;
+        EXPECT_TRUE(scanned.completed && scanned.volume->dirRoot && !scanned.volume->dirRoot->childList.empty());
+        EXPECT_NE(said.find("8 sectors of"), std::string::npos) << said;
+        EXPECT_NE(said.find("--mode advanced"), std::string::npos) << said;
+    }
+}
+
+// The volume is still listed, its catalog's rating lower.
+TEST_F(ScanImageExit, ALostVolumeSearchThatLostSectorsExitsOne) {
+    const ScannedImage sound = scan();
+    testsupport::FailingReads disk;
+    disk.failSectors(testsupport::catalogNodeSector(*sound.volume, sound.volume->firstLeafNode), 8);
+    const std::string listed = "\nvolume\t" + std::to_string(image_.start) + "\t";
+    for (const auto* reads : {static_cast<testsupport::FailingReads*>(nullptr), &disk}) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(lostVolumesCommand({image_.path.string()}, reads ? reads->reader() : DMedia::RawRead()),
+                  reads ? 1 : 0);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find(listed), std::string::npos) << out;
+    }
+}
