@@ -372,7 +372,7 @@ void PreviewWindow::previewLoadFinished(std::shared_ptr<Job> job, PreviewData::R
     if (job == current_) {
         switch (result.outcome) {
         case PreviewData::Outcome::ReadFailed:
-            // The reader has told the user and closed the window.
+            previewReadFailed();
             break;
         case PreviewData::Outcome::Aborted:
             previewAfterThreadAbort();
@@ -403,6 +403,16 @@ void PreviewWindow::previewDataLoaded() {
 void PreviewWindow::previewAfterThreadAbort() {
     selectPreviewTab(QStringLiteral("Image"));
     setPreviewImageImageView(QStringLiteral("preview-failed"));
+}
+
+void PreviewWindow::previewReadFailed() {
+    // Closed: by the reader, which told the user the medium has gone, or by
+    // the user, who is past the preview.
+    if (!isVisible()) return;
+    previewAfterThreadAbort();
+    if (platform::AppController* c = platform::appController())
+        c->runAlertPanel(platform::alertRequest("! Can not show preview",
+                                                "Some sectors of the file could not be read from the drive.", "OK"));
 }
 
 // ---------------------------------------------------------------------------
@@ -437,7 +447,12 @@ void PreviewWindow::previewTextData() {
     // tree it came from is gone.
     std::shared_ptr<Job> job = current_;
     const std::optional<std::string> text = PreviewData::previewTextData(*job->volume, job->source);
-    if (!text || job != current_) return;
+    if (job != current_) return;
+    if (!text) {
+        // A file without extents has no block to show; any other's read failed.
+        if (!job->source.extents.empty()) previewReadFailed();
+        return;
+    }
     previewText_->setPlainText(QString::fromLatin1(text->data(), static_cast<qsizetype>(text->size())));
 }
 

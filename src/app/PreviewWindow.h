@@ -95,6 +95,11 @@ public:
     // failed picture when the read was given up.
     void previewDataLoaded();
     void previewAfterThreadAbort();
+    // The end of a read that failed: on a medium that has gone the reader
+    // has told the user and closed the window; on one still there only
+    // this file's sectors failed, and the window says so (the failed
+    // picture and an alert) rather than go on loading.
+    void previewReadFailed();
 
     // Lower-cased extensions shown as images (Qt's image readers).
     static const QStringList& imageFileTypes();

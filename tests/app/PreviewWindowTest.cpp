@@ -8,6 +8,7 @@
 #include "app/TreeScreenController.h"
 #include "results/NewDirViewHelper.h"
 #include "results/qt/ResultOutlineModel.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 
 #include <QBuffer>
@@ -327,6 +328,47 @@ private slots:
         QCOMPARE(w->previewHDir(), photo);
         QCOMPARE(pixmap(w, "previewImage").toImage().pixelColor(5, 5), QColor(Qt::red));
         p.delegate.previewClose();
+    }
+
+    // A file over a sector the drive, still connected, cannot read: the preview, read on a worker for a picture
+    // and at once for text, ends on the failed picture and says why instead of staying on the loading picture.
+    void aFileOverASectorThatCannotBeReadSaysSoInsteadOfLoading() {
+        ProgramUnderTest p;
+        TreeScreenController* tree = TreeScreenController::install(p.delegate);
+        auto v = volume();
+        testsupport::FailingReads bad;
+        bad.failSectors(pngAt_.sector);
+        bad.failSectors(textAt_.sector);
+        v->setRawRead(bad.reader());
+        p.delegate.setDriveDictArray(platform::Array{platform::Dict{{"Path", v->path()}}});
+        NewDir* root = v->createRoot();
+        for (const auto& [name, at] : {std::pair{u"photo.png", pngAt_}, std::pair{u"notes.txt", textAt_}}) {
+            NewDir* file = addNode(root, name, NewDir::File, at.size, false);
+            newdir::setSectorsPerBlock(file, 1);
+            newdir::appendDataExtent(file, at.sector, static_cast<std::uint32_t>((at.size + 511) / 512));
+        }
+        newdir::fillChildrenDirectArrays(root);
+        p.delegate.setSelectedVolume(v);
+        p.delegate.setIsPTListOrPTScanListChosen(0);
+        tree->showTree();
+        p.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        QTreeView* outline = tree->outline();
+        auto* w = PreviewWindow::of(&p.window);
+        for (int row = 0; row < 2; ++row) {
+            const QModelIndex index = tree->model()->index(row, 0, tree->model()->index(0, 0));
+            QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(index).center());
+            AlertAnswerer answer(QStringLiteral("OK"));
+            QTest::mouseClick(p.widget<QAbstractButton>("previewButton"), Qt::LeftButton);
+            QTRY_VERIFY(answer.answered());
+            QCOMPARE(answer.title(), QStringLiteral("! Can not show preview"));
+            QCOMPARE(answer.message(), QStringLiteral("Some sectors of the file could not be read from the drive."));
+            QVERIFY(w->isVisible() && !w->previewLoading());
+            QCOMPARE(w->previewImageName(), QStringLiteral("preview-failed"));
+            QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
+            // Closed, so that selecting the next file previews nothing before its button is pressed.
+            p.delegate.previewClose();
+        }
     }
 };
 
