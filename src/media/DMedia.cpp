@@ -113,16 +113,22 @@ std::shared_ptr<DMedia> DMedia::mutableCopy() const {
 
 bool DMedia::readSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
     // Sectors known to be unreadable are not asked for again.
-    const bool knownBad = size > 0 && unreadable_.countIn(sector, static_cast<std::uint64_t>(size)) != 0;
-    const ReadResult r = knownBad ? ReadResult::Failed : readFromDevice(Reader::Scan, sector, size, buffer);
+    if (unreadable_.count() != 0 && size > 0 && unreadable_.countIn(sector, static_cast<std::uint64_t>(size)) != 0)
+        return readSectorAgain(sector, size, buffer, false);
+    const ReadResult r = readFromDevice(Reader::Scan, sector, size, buffer);
     if (r != ReadResult::Failed) return r == ReadResult::Read;
+    return readSectorAgain(sector, size, buffer, true);
+}
+
+bool DMedia::readSectorAgain(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer, bool failedWhole) {
     // Which of them failed is counted, as the scan's other readers count
     // theirs, and a bad stretch is passed over; the caller still learns
     // that the read was not whole.
     const std::optional<std::uint64_t> lost =
-        readRange(Reader::Scan, sector, size, kRetryGroupSectors, buffer, !knownBad);
+        readRange(Reader::Scan, sector, size, kRetryGroupSectors, buffer, failedWhole);
     return lost && *lost == 0;
 }
+
 bool DMedia::readPreviewSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
     return readWith(Reader::Preview, sector, size, buffer);
 }

@@ -259,6 +259,9 @@ private:
     // The stretch from `failed` on, with the bytes of the sector that ends
     // it in `endSector` (one sector) when one answered.
     std::optional<ReadFailurePolicy::Stretch> walkStretch(Reader reader, std::uint64_t failed, std::uint8_t* endSector);
+    // readSector's way for a read that failed whole (`failedWhole`) or holds
+    // sectors known to be unreadable: through the range reader.
+    bool readSectorAgain(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer, bool failedWhole);
     // The reader's own word that the medium has gone: the scans' alert and
     // quit (once), or the preview's or the save's alert.
     void tellGone(Reader reader);

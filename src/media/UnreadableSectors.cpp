@@ -37,10 +37,6 @@ std::optional<std::uint64_t> UnreadableSectors::runEndAt(std::uint64_t sector) c
     return std::nullopt;
 }
 
-std::uint64_t UnreadableSectors::count() const {
-    return total_.load(std::memory_order_acquire);
-}
-
 std::vector<std::pair<std::uint64_t, std::uint64_t>> UnreadableSectors::runsIn(std::uint64_t first,
                                                                                std::uint64_t count) const {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
@@ -56,6 +52,7 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> UnreadableSectors::runsIn(s
 }
 
 std::uint64_t UnreadableSectors::countIn(std::uint64_t first, std::uint64_t count) const {
+    if (total_.load(std::memory_order_acquire) == 0) return 0;
     std::uint64_t n = 0;
     for (const auto& [begin, end] : runsIn(first, count))
         n += end - begin;

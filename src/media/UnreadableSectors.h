@@ -22,7 +22,7 @@ public:
     // The end of the run that holds `sector`, if one does.
     std::optional<std::uint64_t> runEndAt(std::uint64_t sector) const;
     // How many sectors in all, and how many of [first, first + count).
-    std::uint64_t count() const;
+    std::uint64_t count() const { return total_.load(std::memory_order_acquire); }
     std::uint64_t countIn(std::uint64_t first, std::uint64_t count) const;
     // The runs [begin, end) that meet [first, first + count), cut to it, in
     // order.
