@@ -88,10 +88,9 @@ public:
     // reader belongs to no scan: a device that has gone (left the drive
     // lists, cannot be opened, answers ENODEV or ENXIO, or returns nothing
     // at its first sector) gives the save's own alert, as readSaveSector
-    // does, and nothing; the program goes on. So does a medium that, after a
-    // stretch failing up to its end, fails where no read has been (see
-    // ReadFailurePolicy::answersElsewhere). What a save asks for past the
-    // medium's end is unreadable too: never data.
+    // does, and nothing; the program goes on. So does a medium that has
+    // stopped answering (see ReadFailurePolicy::stillAnswers). What a save
+    // asks for past the medium's end is unreadable too: never data.
     enum class RangeReader { Scan, Carving, Save };
     static constexpr std::uint32_t kRetryGroupSectors = 63;
     std::optional<std::uint64_t> readSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
