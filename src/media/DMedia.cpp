@@ -472,7 +472,8 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
     // A save finds nothing to save past the medium's end, and each sector
     // asked for there would cost a read: they are lost at once.
     std::uint64_t readable = end;
-    if (reader == Reader::SaveRange && count > 0 && device()) {
+    // The end is known from the first open on.
+    if (reader == Reader::SaveRange && count > 0 && (policy_.endSector() != 0 || device())) {
         const std::uint64_t mediumEnd = policy_.endSector();
         if (mediumEnd != 0 && end > mediumEnd) {
             readable = std::max(sector, mediumEnd);

@@ -36,20 +36,27 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     std::uint64_t end = endSector();
     if (end <= failed) end = platform::saturatingAdd(failed, 1);
     // Ahead in doubling steps from the last sector that failed, until one
-    // answers or the medium ends.
+    // answers or the medium ends; then back in halving steps, the stretch
+    // ending after `bad` and by `good`.
     std::uint64_t bad = failed;
     std::uint64_t step = 1;
     std::optional<std::uint64_t> good;
-    while (!good) {
-        std::uint64_t at = platform::saturatingAdd(bad, step);
-        // The step never jumps over the medium's last sector.
-        if (at >= end) {
-            if (bad + 1 >= end) break;
-            at = end - 1;
+    for (;;) {
+        std::uint64_t at = 0;
+        if (!good) {
+            at = platform::saturatingAdd(bad, step);
+            // The step never jumps over the medium's last sector.
+            if (at >= end) {
+                if (bad + 1 >= end) break;
+                at = end - 1;
+            }
+            step = platform::saturatingMul(step, 2);
+        } else {
+            if (*good - bad <= 1) break;
+            at = bad + (*good - bad) / 2;
         }
-        step = platform::saturatingMul(step, 2);
         if (const std::optional<std::uint64_t> runEnd = known.runEndAt(at)) {
-            bad = *runEnd - 1;
+            bad = std::min(*runEnd, good.value_or(UINT64_MAX)) - 1;
             continue;
         }
         switch (probe(at)) {
@@ -63,30 +70,9 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             break;
         }
     }
-    if (!good) {
-        known.addRun(failed, end);
-        return Stretch{end, false};
-    }
-    // Back in halving steps: the stretch ends after `bad` and by `good`.
-    while (*good - bad > 1) {
-        const std::uint64_t mid = bad + (*good - bad) / 2;
-        if (const std::optional<std::uint64_t> runEnd = known.runEndAt(mid)) {
-            bad = std::min(*runEnd, *good) - 1;
-            continue;
-        }
-        switch (probe(mid)) {
-        case Probe::Gone:
-            return std::nullopt;
-        case Probe::Answered:
-            good = mid;
-            break;
-        case Probe::Failed:
-            bad = mid;
-            break;
-        }
-    }
-    known.addRun(failed, *good);
-    return Stretch{*good, true};
+    const std::uint64_t stretchEnd = good.value_or(end);
+    known.addRun(failed, stretchEnd);
+    return Stretch{stretchEnd, good.has_value()};
 }
 
 void ReadFailurePolicy::noteRead(std::uint64_t offset, std::uint64_t length) {

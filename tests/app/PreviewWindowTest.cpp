@@ -117,6 +117,24 @@ class PreviewWindowTest : public QObject {
         return PreviewWindow::of(&p.window);
     }
 
+    // A file of `root` at a placed sample, attached as a scan attaches it.
+    static NewDir* addPlaced(NewDir* root, const char16_t* name, Placed at) {
+        NewDir* file = addNode(root, name, NewDir::File, at.size, false);
+        newdir::setSectorsPerBlock(file, 1);
+        newdir::appendDataExtent(file, at.sector, static_cast<std::uint32_t>((at.size + 511) / 512));
+        return file;
+    }
+    // The result screen of `v`'s tree under `root`, shown with no row selected.
+    static void showResult(ProgramUnderTest& p, TreeScreenController* tree, const std::shared_ptr<Volume>& v,
+                           NewDir* root) {
+        newdir::fillChildrenDirectArrays(root);
+        p.delegate.setSelectedVolume(v);
+        p.delegate.setIsPTListOrPTScanListChosen(0);
+        tree->showTree();
+        p.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+    }
+
     static QString text(PreviewWindow* w) { return w->findChild<QPlainTextEdit*>("previewText")->toPlainText(); }
     static QString label(PreviewWindow* w, const char* name) { return w->findChild<QLabel*>(name)->text(); }
     static QPixmap pixmap(PreviewWindow* w, const char* name) { return w->findChild<QLabel*>(name)->pixmap(); }
@@ -308,15 +326,8 @@ private slots:
         auto v = volume();
         NewDir* root = v->createRoot();
         addNode(root, u"notes.txt", NewDir::File, textAt_.size, false);
-        NewDir* photo = addNode(root, u"photo.png", NewDir::File, pngAt_.size, false);
-        newdir::setSectorsPerBlock(photo, 1);
-        newdir::appendDataExtent(photo, pngAt_.sector, static_cast<std::uint32_t>((pngAt_.size + 511) / 512));
-        newdir::fillChildrenDirectArrays(root);
-        p.delegate.setSelectedVolume(v);
-        p.delegate.setIsPTListOrPTScanListChosen(0);
-        tree->showTree();
-        p.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        NewDir* photo = addPlaced(root, u"photo.png", pngAt_);
+        showResult(p, tree, v, root);
         QVERIFY(!p.enabled("previewButton"));
         QTreeView* outline = tree->outline();
         const QModelIndex row = tree->model()->index(1, 0, tree->model()->index(0, 0));
@@ -342,17 +353,9 @@ private slots:
         v->setRawRead(bad.reader());
         p.delegate.setDriveDictArray(platform::Array{platform::Dict{{"Path", v->path()}}});
         NewDir* root = v->createRoot();
-        for (const auto& [name, at] : {std::pair{u"photo.png", pngAt_}, std::pair{u"notes.txt", textAt_}}) {
-            NewDir* file = addNode(root, name, NewDir::File, at.size, false);
-            newdir::setSectorsPerBlock(file, 1);
-            newdir::appendDataExtent(file, at.sector, static_cast<std::uint32_t>((at.size + 511) / 512));
-        }
-        newdir::fillChildrenDirectArrays(root);
-        p.delegate.setSelectedVolume(v);
-        p.delegate.setIsPTListOrPTScanListChosen(0);
-        tree->showTree();
-        p.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        addPlaced(root, u"photo.png", pngAt_);
+        addPlaced(root, u"notes.txt", textAt_);
+        showResult(p, tree, v, root);
         QTreeView* outline = tree->outline();
         auto* w = PreviewWindow::of(&p.window);
         for (int row = 0; row < 2; ++row) {

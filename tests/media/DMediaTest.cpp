@@ -49,6 +49,16 @@ std::shared_ptr<DMedia> patternDrive(std::uint64_t bytes) {
 
 class DMediaReaders : public ::testing::Test {
 protected:
+    // A drive over `image`, listed so that a failed read is a bad sector and not a drive that has gone, read
+    // through `disk`.
+    std::shared_ptr<DMedia> listedDrive(const fs::path& image, std::uint64_t size,
+                                        const testsupport::FailingReads& disk) {
+        controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
+        auto m = DMedia::initWithDictionary(driveDict(image, size));
+        m->setRawRead(disk.reader());
+        return m;
+    }
+
     testsupport::LogCapture quiet;
     testsupport::ControllerScope scope;
     RecordingController& controller = scope.controller;
@@ -221,12 +231,9 @@ TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
 // gets its sectors, and the window stays off instead of failing again for every node.
 TEST_F(DMediaReaders, AFailedReadAheadWindowFallsBackToThePlainReadAndStaysOff) {
     const std::uint64_t size = 16 << 20;
-    const fs::path image = makeImage(size);
-    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
-    auto m = DMedia::initWithDictionary(driveDict(image, size));
     testsupport::FailingReads disk;
     disk.failSectors(6000, 100);
-    m->setRawRead(disk.reader());
+    auto m = listedDrive(makeImage(size), size, disk);
     std::vector<std::uint8_t> node(4096);
     for (std::uint64_t s = 0; s < 5800; s += 8)
         ASSERT_TRUE(m->readSector(s, 8, node.data()) && matchesImage(node, s * 512, node.size())) << "sector " << s;
@@ -299,16 +306,14 @@ TEST_F(DMediaReaders, AMediumThatStopsAnsweringIsToldOnceAndNotReadAgain) {
 TEST_F(DMediaReaders, ABadStretchCostsTheLogarithmOfItsLengthAndOnlyItsOwnSectors) {
     const std::uint64_t size = 64 << 20, sectors = size / 512;
     const fs::path image = makeImage(size);
-    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
     std::vector<std::uint8_t> batch(256 * 512);
     for (const std::uint64_t length : std::vector<std::uint64_t>{1, 2, 37, 5000, sectors / 2, 64}) {
         SCOPED_TRACE(length);
         const bool atEnd = length == 64;
         const std::uint64_t first = atEnd ? sectors - 64 : 3001;
-        auto m = DMedia::initWithDictionary(driveDict(image, size));
         testsupport::FailingReads disk;
         disk.failSectors(first, length);
-        m->setRawRead(disk.reader());
+        auto m = listedDrive(image, size, disk);
         std::uint64_t lost = 0;
         for (std::uint64_t s = 0; s < sectors; s += 256) {
             lost += m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
@@ -324,10 +329,9 @@ TEST_F(DMediaReaders, ABadStretchCostsTheLogarithmOfItsLengthAndOnlyItsOwnSector
         const auto log2 = static_cast<std::uint64_t>(std::bit_width(length));
         EXPECT_LE(disk.failedReads(), length == 1 ? 3 : 2 * log2 + 4);
     }
-    auto m = DMedia::initWithDictionary(driveDict(image, size));
     testsupport::FailingReads dying;
     dying.dieUnderThePageCacheAt(sectors - 64);
-    m->setRawRead(dying.reader());
+    auto m = listedDrive(image, size, dying);
     for (std::uint64_t s = 0; s < sectors; s += 256)
         m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
     // The last batch reached the sector where it died.
@@ -340,12 +344,9 @@ TEST_F(DMediaReaders, ABadStretchCostsTheLogarithmOfItsLengthAndOnlyItsOwnSector
 // any sector, and never asks again for a sector known to be unreadable.
 TEST_F(DMediaReaders, AFailedScanReadCountsItsUnreadableSectorsAndAsksForThemOnce) {
     const std::uint64_t size = 4 << 20;
-    const fs::path image = makeImage(size);
-    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
-    auto m = DMedia::initWithDictionary(driveDict(image, size));
     testsupport::FailingReads disk;
     disk.failSectors(100, 3);
-    m->setRawRead(disk.reader());
+    auto m = listedDrive(makeImage(size), size, disk);
     std::vector<std::uint8_t> node(16 * 512);
     EXPECT_FALSE(m->readSector(96, 16, node.data()));
     EXPECT_EQ(m->unreadableSectorCount(), 3u);
