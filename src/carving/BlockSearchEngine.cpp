@@ -129,7 +129,8 @@ struct BlockSearchEngine::Run final : HeldSectors {
         window = {};
         if (count == 0 || count > std::uint64_t(INT32_MAX)) return false;
         own.resize(static_cast<std::size_t>(count * bps));
-        if (!v.readSectorRange(first, static_cast<std::int32_t>(count), own.data())) return false;
+        if (!v.readSectorRange(first, static_cast<std::int32_t>(count), own.data(), DMedia::RangeReader::Sweep))
+            return false;
         window = {first, count, own.data()};
         return true;
     }
@@ -140,7 +141,10 @@ struct BlockSearchEngine::Run final : HeldSectors {
         streamFirst = first;
         stream = std::make_unique<ReadAheadWindows>(
             [this](std::uint64_t at, std::uint64_t count, std::uint8_t* into) {
-                return v.readSectorRange(streamFirst + at, static_cast<std::int32_t>(count), into).has_value();
+                return v
+                    .readSectorRange(streamFirst + at, static_cast<std::int32_t>(count), into,
+                                     DMedia::RangeReader::Sweep)
+                    .has_value();
             },
             bps, windowSectors, areaEnd - first, carry, kWindowsAhead);
     }

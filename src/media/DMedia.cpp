@@ -153,7 +153,7 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
     const off_t end = ::lseek(fd, 0, SEEK_END);
     policy_.layOut(end > 0 ? static_cast<std::uint64_t>(end)
                            : std::max(sizeInBytes_, (HPlusVolStart_ + sizeInSect_) * u32BytesInSector_),
-                   u32BytesInSector_);
+                   u32BytesInSector_, static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)));
     device_ = std::make_shared<Device>();
     device_->fd = fd;
     return device_;
@@ -271,11 +271,11 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     }
     // The scan's readers: once the medium has stopped answering, asking it
     // again only costs time.
-    const bool scanning = reader == Reader::Scan || reader == Reader::CarvingRange;
+    const bool scanning = scans(reader);
     if (scanning && mediumGone()) return ReadResult::Hopeless;
 
     std::shared_ptr<Device> dev = device();
-    if (!dev && reader == Reader::Scan) {
+    if (!dev && (reader == Reader::Scan || reader == Reader::Sweep)) {
         // Opened and read before: the device node went with the disk.
         if (answered_.load(std::memory_order_acquire)) {
             markGone();
@@ -304,7 +304,7 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
         }
     }
     if (dev && got < 0 && !failedUncached) {
-        if (reader == Reader::Scan && length < kDirectReadBytes && !uncached) {
+        if ((reader == Reader::Scan || reader == Reader::Sweep) && length < kDirectReadBytes && !uncached) {
             std::lock_guard lock(dev->windowMutex);
             const bool inWindow = offset >= dev->windowStart && offset - dev->windowStart <= dev->windowLength &&
                                   length <= dev->windowLength - (offset - dev->windowStart);
@@ -343,6 +343,10 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     if (got >= 0) {
         if (static_cast<std::size_t>(got) == length) {
             if (scanning) answered_.store(true, std::memory_order_release);
+            // A sector skipped by a walk, or that failed once, has its bytes
+            // now.
+            unreadable_.forget(sector, sector + static_cast<std::uint64_t>(size));
+            if (uncached) policy_.notePageRead(sector, static_cast<std::uint64_t>(size), true);
             return ReadResult::Read;
         }
         // Past the end of the medium: the caller must never see stale bytes
@@ -374,13 +378,16 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     // a failed single read of the preview or the save is not theirs to judge
     // by its error, as designed.
     const bool saysGone = (scanning || reader == Reader::SaveRange) && ReadFailurePolicy::errorMeansGone(err);
-    if (!saysGone && devicePresent()) return ReadResult::Failed;
+    if (!saysGone && devicePresent()) {
+        policy_.notePageRead(sector, static_cast<std::uint64_t>(size), false);
+        return ReadResult::Failed;
+    }
     tellGone(reader);
     return ReadResult::Hopeless;
 }
 
 void DMedia::tellGone(Reader reader) {
-    if (reader == Reader::Scan || reader == Reader::CarvingRange) {
+    if (scans(reader)) {
         markGone();
         return;
     }
@@ -399,6 +406,7 @@ void DMedia::tellGone(Reader reader) {
         c->previewClose();
         break;
     case Reader::Scan:
+    case Reader::Sweep:
     case Reader::Carving:
     case Reader::CarvingRange:
         break;
@@ -412,7 +420,7 @@ bool DMedia::returnsSectorZero(const std::shared_ptr<Device>& dev) {
 
 std::uint64_t DMedia::readSweepSectors(std::uint64_t sector, std::int32_t count, std::uint32_t groupSectors,
                                        std::uint8_t* buffer) {
-    const std::optional<std::uint64_t> lost = readRange(Reader::Scan, sector, count, groupSectors, buffer);
+    const std::optional<std::uint64_t> lost = readRange(Reader::Sweep, sector, count, groupSectors, buffer);
     return lost ? *lost : static_cast<std::uint64_t>(std::max(count, 0));
 }
 
@@ -421,6 +429,7 @@ std::optional<std::uint64_t> DMedia::readSectorRange(std::uint64_t sector, std::
     Reader role = Reader::Scan;
     if (reader == RangeReader::Carving) role = Reader::CarvingRange;
     if (reader == RangeReader::Save) role = Reader::SaveRange;
+    if (reader == RangeReader::Sweep) role = Reader::Sweep;
     return readRange(role, sector, count, kRetryGroupSectors, buffer);
 }
 
@@ -504,29 +513,54 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
             // The user has been told, once is enough.
             if (first == ReadResult::Hopeless) return std::nullopt;
         }
-        if ((reader == Reader::Scan || reader == Reader::CarvingRange) && mediumGone()) return std::nullopt;
+        if (scans(reader) && mediumGone()) return std::nullopt;
         return readFreshSectors(reader, at, n, groupSectors, into, wholeFailed && at == sector && to == end);
     };
+    // Skipped sectors from `at` up to `to`: the first is asked for alone, as
+    // a walk stepped over them and they may well fail; when it answers, the
+    // rest are read as any others.
+    const auto readSkipped = [&](std::uint64_t at, std::uint64_t to) -> std::optional<Progress> {
+        switch (readFromDevice(reader, at, 1, buffer + (at - sector) * bps, true)) {
+        case ReadResult::Read:
+            break;
+        case ReadResult::Failed:
+            // Its own walk: what it steps over here stays skipped.
+            return passStretch(reader, at, at, to, buffer + (at - sector) * bps);
+        case ReadResult::Hopeless:
+            return std::nullopt;
+        }
+        if (at + 1 == to) return Progress{0, to};
+        return readPiece(at + 1, to, false);
+    };
+    // A sweep needs no sector in particular: it reads round every sector
+    // known to be unreadable. Other readers need the places they ask for and
+    // ask for those a walk only stepped over.
+    const bool sweep = reader == Reader::Sweep;
     for (std::uint64_t at = sector; at < readable;) {
         std::optional<Progress> step;
         const auto known = unreadable_.runsIn(at, readable - at);
-        if (!known.empty() && known.front().first == at) {
-            zero(at, known.front().second);
-            lost += known.front().second - at;
-            at = known.front().second;
-            continue;
+        if (!known.empty() && known.front().begin == at) {
+            const UnreadableSectors::Run& run = known.front();
+            if (sweep || run.failed) {
+                zero(at, run.end);
+                lost += run.end - at;
+                at = run.end;
+                continue;
+            }
+            step = readSkipped(at, run.end);
+        } else {
+            const std::uint64_t to = known.empty() ? readable : known.front().begin;
+            const std::uint64_t firstPageEnd = at - at % pageSectors + pageSectors;
+            const std::uint64_t lastPage = (to - 1) - (to - 1) % pageSectors;
+            if (nearUnreadable(at))
+                step = readPiece(at, std::min(to, firstPageEnd), true);
+            else if (!nearUnreadable(to - 1))
+                step = readPiece(at, to, false);
+            else if (lastPage > at)
+                step = readPiece(at, lastPage, false);
+            else
+                step = readPiece(at, to, true);
         }
-        const std::uint64_t to = known.empty() ? readable : known.front().first;
-        const std::uint64_t firstPageEnd = at - at % pageSectors + pageSectors;
-        const std::uint64_t lastPage = (to - 1) - (to - 1) % pageSectors;
-        if (nearUnreadable(at))
-            step = readPiece(at, std::min(to, firstPageEnd), true);
-        else if (!nearUnreadable(to - 1))
-            step = readPiece(at, to, false);
-        else if (lastPage > at)
-            step = readPiece(at, lastPage, false);
-        else
-            step = readPiece(at, to, true);
         if (!step) {
             std::memset(buffer, 0, bytes);
             return std::nullopt;
@@ -572,33 +606,40 @@ std::optional<DMedia::Progress> DMedia::readFreshSectors(Reader reader, std::uin
             if (r == ReadResult::Read) continue;
             if (r == ReadResult::Hopeless) return std::nullopt;
             // The first bad sector: its stretch is walked, not read.
-            std::vector<std::uint8_t> after(bps);
-            const std::optional<ReadFailurePolicy::Stretch> stretch = walkStretch(reader, s, after.data());
-            if (!stretch) return std::nullopt;
-            const std::uint64_t stop = std::min(stretch->end, end);
-            std::memset(buffer + static_cast<std::size_t>(s - sector) * bps, 0,
-                        static_cast<std::size_t>(stop - s) * bps);
-            platform::logFormat("Sectors %llu to %llu of %@ could not be read: they are unreadable and taken as zeros",
-                                static_cast<unsigned long long>(s), static_cast<unsigned long long>(stretch->end - 1),
-                                cPath_);
-            // The sector that ended the stretch has been read already.
-            if (!stretch->answeredAfter || stop == end) return Progress{stop - s, stop};
-            std::memcpy(buffer + static_cast<std::size_t>(stop - sector) * bps, after.data(), bps);
-            return Progress{stop - s, stop + 1};
+            return passStretch(reader, s, sector, end, buffer);
         }
         g += static_cast<std::uint64_t>(n);
     }
     return Progress{0, end};
 }
 
+std::optional<DMedia::Progress> DMedia::passStretch(Reader reader, std::uint64_t failed, std::uint64_t sector,
+                                                    std::uint64_t end, std::uint8_t* buffer) {
+    const std::size_t bps = u32BytesInSector_;
+    std::vector<std::uint8_t> after(bps);
+    bool endRead = false;
+    const std::optional<ReadFailurePolicy::Stretch> stretch = walkStretch(reader, failed, after.data(), endRead);
+    if (!stretch) return std::nullopt;
+    const std::uint64_t stop = std::min(stretch->end, end);
+    std::memset(buffer + static_cast<std::size_t>(failed - sector) * bps, 0,
+                static_cast<std::size_t>(stop - failed) * bps);
+    platform::logFormat("Sectors %llu to %llu of %@ could not be read: they are unreadable and taken as zeros",
+                        static_cast<unsigned long long>(failed), static_cast<unsigned long long>(stretch->end - 1),
+                        cPath_);
+    // The sector that ended the stretch has been read already, unless the
+    // walk's last answer came from elsewhere; then it is read again with
+    // what follows.
+    if (!stretch->answeredAfter || stop == end || !endRead) return Progress{stop - failed, stop};
+    std::memcpy(buffer + static_cast<std::size_t>(stop - sector) * bps, after.data(), bps);
+    return Progress{stop - failed, stop + 1};
+}
+
 std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std::uint64_t failed,
-                                                              std::uint8_t* endSector) {
+                                                              std::uint8_t* endSector, bool& endRead) {
     std::vector<std::uint8_t> one(u32BytesInSector_);
-    const auto probe = [&](std::uint64_t at) {
+    const auto ask = [&](std::uint64_t at) {
         switch (readFromDevice(reader, at, 1, one.data(), true)) {
         case ReadResult::Read:
-            // The last sector to answer is the one that ends the stretch.
-            std::memcpy(endSector, one.data(), one.size());
             return ReadFailurePolicy::Probe::Answered;
         case ReadResult::Failed:
             return ReadFailurePolicy::Probe::Failed;
@@ -607,12 +648,26 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
         }
         return ReadFailurePolicy::Probe::Gone;
     };
-    const std::uint64_t freshBefore = policy_.freshAnswers();
-    const std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, unreadable_, probe);
+    // The bytes of the walk's last answer, and the sector they are of: they
+    // are the stretch end's only when that sector ends it.
+    std::optional<std::uint64_t> held;
+    const auto probe = [&](std::uint64_t at) {
+        const ReadFailurePolicy::Probe p = ask(at);
+        if (p == ReadFailurePolicy::Probe::Answered) {
+            std::memcpy(endSector, one.data(), one.size());
+            held = at;
+        }
+        return p;
+    };
+    const std::uint64_t liveBefore = policy_.liveAnswers();
+    const std::optional<ReadFailurePolicy::Stretch> stretch =
+        policy_.walk(failed, unreadable_, probe, reader == Reader::Sweep);
+    endRead = stretch && held == stretch->end;
     if (!stretch || reader != Reader::SaveRange) return stretch;
     // A save from a disk that has stopped would write nothing but zeros
-    // from here on; a live disk with a bad area is saved to the end.
-    if (policy_.stillAnswers(*stretch, freshBefore, unreadable_, probe)) return stretch;
+    // from here on; a live disk with a bad area is saved to the end. What
+    // the judgement reads elsewhere is written nowhere.
+    if (policy_.stillAnswers(*stretch, liveBefore, unreadable_, ask)) return stretch;
     platform::logFormat("%@ no longer answers where it has not been read; the save of it ends", cPath_);
     tellGone(reader);
     return std::nullopt;

@@ -70,7 +70,10 @@ public:
     // again in groups of `groupSectors`, and a group that fails sector by
     // sector up to its first bad sector, from which the bad stretch is walked
     // as ReadFailurePolicy says: only the stretch reads as zeros, and the
-    // rest of the batch is used. Answers how many sectors could not be read
+    // rest of the batch is used. A sweep needs no sector in particular, so
+    // it reads round every sector known to be unreadable, also those a walk
+    // only stepped over, and comes back over a stretch instead (see
+    // ReadFailurePolicy::walk). Answers how many sectors could not be read
     // (all of them when the device cannot be opened or has gone).
     std::uint64_t readSweepSectors(std::uint64_t sector, std::int32_t count, std::uint32_t groupSectors,
                                    std::uint8_t* buffer);
@@ -80,8 +83,11 @@ public:
     // single sectors (and those sharing a memory page with a bad one) read
     // past the page cache where the device allows it, as the cache fails a
     // whole page for one bad sector. Unreadable sectors are remembered:
-    // later ranges that hold them read around them and never ask the device
-    // for them again, as a dying disk spends seconds on each failed read.
+    // later ranges that hold sectors that failed read around them and never
+    // ask the device for them again, as a dying disk spends seconds on each
+    // failed read; sectors a walk only stepped over they ask for, first
+    // alone, as they need those places (a sweep, RangeReader::Sweep, does
+    // not).
     // Nothing (the buffer zeroed) when the request is out of range or the
     // medium has gone (see mediumGone), else how many of its sectors could
     // not be read. The carving reader shows no alert of its own. The save's
@@ -91,7 +97,7 @@ public:
     // does, and nothing; the program goes on. So does a medium that has
     // stopped answering (see ReadFailurePolicy::stillAnswers). What a save
     // asks for past the medium's end is unreadable too: never data.
-    enum class RangeReader { Scan, Carving, Save };
+    enum class RangeReader { Scan, Carving, Save, Sweep };
     static constexpr std::uint32_t kRetryGroupSectors = 63;
     std::optional<std::uint64_t> readSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
                                                  RangeReader reader = RangeReader::Scan);
@@ -104,8 +110,9 @@ public:
     // there) counted as the range reader counts those it knows.
     std::optional<std::uint64_t> readExaminedRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
                                                    RangeReader reader = RangeReader::Scan);
-    // The sectors the readers could not read since the scan began, in all
-    // and from `first` on.
+    // The sectors whose bytes the readers could not give since the scan
+    // began, in all and from `first` on: those that failed and those a walk
+    // stepped over that no read has got since.
     std::uint64_t unreadableSectorCount() const { return unreadable_.count(); }
     std::uint64_t unreadableSectorsIn(std::uint64_t first, std::uint64_t count) const {
         return unreadable_.countIn(first, count);
@@ -199,7 +206,12 @@ protected:
     // carving reader's single reads (made of other media too), belong to the
     // scan and may find that its medium has gone.
     // SaveRange: the save's range reads.
-    enum class Reader { Scan, Preview, Save, SaveRange, Carving, CarvingRange };
+    // Sweep: a scan's reads of a whole area in order, which need no sector in
+    // particular.
+    enum class Reader { Scan, Sweep, Preview, Save, SaveRange, Carving, CarvingRange };
+    static bool scans(Reader reader) {
+        return reader == Reader::Scan || reader == Reader::Sweep || reader == Reader::CarvingRange;
+    }
     bool readWith(Reader reader, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // Failed: the device answered with an error, and parts of the request may
     // still be readable. Hopeless: asking again cannot help (the request was
@@ -242,11 +254,12 @@ private:
     bool readAheadPausedAt(std::uint64_t offset);
     void pauseReadAheadFrom(std::uint64_t offset);
     // The range readers' steps. readRange reads around the sectors known to
-    // be unreadable (`wholeFailed`: the request itself has just failed
-    // whole). readFreshSectors reads sectors none of which is known to be
-    // unreadable, whole, else in groups, else sector by sector up to the
-    // first that fails, whose stretch it walks: how many it lost and where
-    // reading goes on (nothing when the medium is gone or cannot be opened).
+    // have failed, and a sweep around those stepped over too (`wholeFailed`:
+    // the request itself has just failed whole). readFreshSectors reads
+    // sectors none of which is known to have failed, whole, else in groups,
+    // else sector by sector up to the first that fails, whose stretch it
+    // walks: how many it lost and where reading goes on (nothing when the
+    // medium is gone or cannot be opened).
     struct Progress {
         std::uint64_t lost = 0;
         std::uint64_t next = 0;
@@ -255,9 +268,15 @@ private:
                                            std::uint32_t groupSectors, std::uint8_t* buffer, bool wholeFailed = false);
     std::optional<Progress> readFreshSectors(Reader reader, std::uint64_t sector, std::int32_t count,
                                              std::uint32_t groupSectors, std::uint8_t* buffer, bool wholeFailed);
-    // The stretch from `failed` on, with the bytes of the sector that ends
-    // it in `endSector` (one sector) when one answered.
-    std::optional<ReadFailurePolicy::Stretch> walkStretch(Reader reader, std::uint64_t failed, std::uint8_t* endSector);
+    // The stretch from `failed` on (a sector of the request from `sector` up
+    // to `end` read into `buffer`) passed over: its sectors zeros, how many
+    // and where reading goes on.
+    std::optional<Progress> passStretch(Reader reader, std::uint64_t failed, std::uint64_t sector, std::uint64_t end,
+                                        std::uint8_t* buffer);
+    // The stretch from `failed` on; `endRead` when the bytes of the sector
+    // that ends it are in `endSector` (one sector).
+    std::optional<ReadFailurePolicy::Stretch> walkStretch(Reader reader, std::uint64_t failed, std::uint8_t* endSector,
+                                                          bool& endRead);
     // readSector's way for a read that failed whole (`failedWhole`) or holds
     // sectors known to be unreadable: through the range reader.
     bool readSectorAgain(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer, bool failedWhole);

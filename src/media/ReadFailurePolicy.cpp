@@ -12,29 +12,42 @@ namespace {
 constexpr std::uint64_t kCacheReachBytes = 256u << 10;
 // Touched runs kept before nearby ones are joined into fewer.
 constexpr std::size_t kMostTouchedRuns = 1u << 16;
-// Stretches walked in a row with no read answering from a region no read
-// had reached: a disk behind a cache may answer a walk from what it holds.
+// Stretches walked in a row with no sign of the disk itself answering: a
+// disk behind a cache may answer a walk from what it holds.
 constexpr std::uint32_t kWalksUnanswered = 3;
+// Places a save asks at when nothing else tells whether the disk answers.
+constexpr std::uint64_t kPlacesAsked = 4;
 } // namespace
 
 bool ReadFailurePolicy::errorMeansGone(int error) {
     return error == ENODEV || error == ENXIO;
 }
 
-void ReadFailurePolicy::layOut(std::uint64_t mediumBytes, std::uint32_t sectorBytes) {
+void ReadFailurePolicy::layOut(std::uint64_t mediumBytes, std::uint32_t sectorBytes, std::uint64_t pageBytes) {
     if (endSector() != 0 || mediumBytes == 0 || sectorBytes == 0) return;
     std::lock_guard lock(touchedMutex_);
     margin_ = std::max<std::uint64_t>(kCacheReachBytes / sectorBytes, 1);
     joinGap_ = 0;
+    pageSectors_.store(std::max<std::uint64_t>(pageBytes / sectorBytes, 1), std::memory_order_relaxed);
     sectorBytes_.store(sectorBytes, std::memory_order_relaxed);
     endSector_.store(mediumBytes / sectorBytes, std::memory_order_release);
 }
 
 std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t failed, UnreadableSectors& known,
-                                                                  const ProbeSector& probe) const {
+                                                                  const ProbeSector& probe, bool sweep) const {
     // Without a known end nothing past the failed sector is asked for.
     std::uint64_t end = endSector();
     if (end <= failed) end = platform::saturatingAdd(failed, 1);
+    known.addFailed(failed);
+    bool failedAtEnd = failed + 1 == end;
+    const auto ask = [&](std::uint64_t at) {
+        const Probe p = probe(at);
+        if (p == Probe::Failed) {
+            known.addFailed(at);
+            failedAtEnd = failedAtEnd || at + 1 == end;
+        }
+        return p;
+    };
     // Ahead in doubling steps from the last sector that failed, until one
     // answers or the medium ends; then back in halving steps, the stretch
     // ending after `bad` and by `good`.
@@ -59,7 +72,7 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             bad = std::min(*runEnd, good.value_or(UINT64_MAX)) - 1;
             continue;
         }
-        switch (probe(at)) {
+        switch (ask(at)) {
         case Probe::Gone:
             return std::nullopt;
         case Probe::Answered:
@@ -70,9 +83,61 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             break;
         }
     }
+    if (sweep && good) {
+        // Back over the stretch, so that no run of kComeBackBytes lies
+        // between two of its sectors that failed without one of them asked
+        // for: the first that answers begins a readable island, whose
+        // beginning ends the stretch, and the sweep reads on from there.
+        const std::uint64_t bps = sectorBytes_.load(std::memory_order_relaxed);
+        const std::uint64_t every = std::max<std::uint64_t>(bps == 0 ? 1 : kComeBackBytes / bps, 1);
+        std::uint64_t last = failed;
+        std::optional<std::uint64_t> island;
+        bool gone = false;
+        const auto comeBack = [&](std::uint64_t to) {
+            while (!island && !gone && to - last > every) {
+                const std::uint64_t at = last + every;
+                switch (ask(at)) {
+                case Probe::Gone:
+                    gone = true;
+                    break;
+                case Probe::Answered:
+                    island = at;
+                    break;
+                case Probe::Failed:
+                    last = at;
+                    break;
+                }
+            }
+        };
+        for (const UnreadableSectors::Run& run : known.runsIn(failed, *good - failed)) {
+            if (!run.failed) continue;
+            comeBack(run.begin);
+            if (island || gone) break;
+            last = std::max(last, run.end - 1);
+        }
+        comeBack(*good);
+        if (gone) return std::nullopt;
+        if (island) {
+            std::uint64_t lo = last, hi = *island;
+            while (hi - lo > 1) {
+                const std::uint64_t at = lo + (hi - lo) / 2;
+                switch (ask(at)) {
+                case Probe::Gone:
+                    return std::nullopt;
+                case Probe::Answered:
+                    hi = at;
+                    break;
+                case Probe::Failed:
+                    lo = at;
+                    break;
+                }
+            }
+            good = hi;
+        }
+    }
     const std::uint64_t stretchEnd = good.value_or(end);
-    known.addRun(failed, stretchEnd);
-    return Stretch{stretchEnd, good.has_value()};
+    known.addSkipped(failed, stretchEnd);
+    return Stretch{stretchEnd, good.has_value(), failedAtEnd};
 }
 
 void ReadFailurePolicy::noteRead(std::uint64_t offset, std::uint64_t length) {
@@ -108,42 +173,56 @@ void ReadFailurePolicy::noteRead(std::uint64_t offset, std::uint64_t length) {
     touched_.swap(joined);
 }
 
-bool ReadFailurePolicy::stillAnswers(const Stretch& stretch, std::uint64_t freshBefore, UnreadableSectors& known,
+void ReadFailurePolicy::notePageRead(std::uint64_t sector, std::uint64_t count, bool answered) {
+    const std::uint64_t pageSectors = pageSectors_.load(std::memory_order_relaxed);
+    if (count == 0 || pageSectors <= 1) return;
+    const std::uint64_t page = sector / pageSectors;
+    if (platform::saturatingAdd(sector, count - 1) / pageSectors != page) return;
+    std::lock_guard lock(pagesMutex_);
+    for (const PageRead& read : pageReads_) {
+        if (read.page == page && read.answered != answered) {
+            splitPages_.fetch_add(1, std::memory_order_release);
+            break;
+        }
+    }
+    pageReads_[nextPageRead_] = {page, answered};
+    nextPageRead_ = (nextPageRead_ + 1) % pageReads_.size();
+}
+
+bool ReadFailurePolicy::stillAnswers(const Stretch& stretch, std::uint64_t liveBefore, UnreadableSectors& known,
                                      const ProbeSector& probe) {
     std::lock_guard lock(judging_);
-    const std::uint64_t fresh = freshAnswers();
-    // The walk itself was answered where no cache could: the disk lives.
-    if (fresh > freshBefore) {
+    if (!judged_) {
+        judged_ = true;
+        liveAtLastJudgement_ = liveBefore;
+    }
+    const std::uint64_t live = liveAnswers();
+    // The disk answered where no cache could since it was last judged.
+    if (live > liveAtLastJudgement_) {
         walksUnanswered_ = 0;
-        freshAtLastWalk_ = fresh;
+        liveAtLastJudgement_ = live;
         return true;
     }
-    if (fresh > freshAtLastWalk_) walksUnanswered_ = 0;
-    freshAtLastWalk_ = fresh;
     ++walksUnanswered_;
-    if (stretch.answeredAfter && walksUnanswered_ < kWalksUnanswered) return true;
-    const std::optional<bool> answers = answersElsewhere(known, probe);
-    if (answers.value_or(stretch.answeredAfter)) {
-        walksUnanswered_ = 0;
-        freshAtLastWalk_ = freshAnswers();
-        return true;
-    }
-    return false;
+    if (!stretch.failedAtEnd && walksUnanswered_ < kWalksUnanswered) return true;
+    const bool answers = answersElsewhere(known, probe).value_or(false);
+    liveAtLastJudgement_ = liveAnswers();
+    if (answers) walksUnanswered_ = 0;
+    return answers;
 }
 
 std::optional<bool> ReadFailurePolicy::answersElsewhere(UnreadableSectors& known, const ProbeSector& probe) {
-    // The stretches no read has reached, nor a cache next to one: the
-    // middle of each, unless it is known to be unreadable.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> places; // sector, width of its stretch
+    // The stretches no read has reached, nor a cache next to one.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps;
+    std::uint64_t untouched = 0;
     {
         std::lock_guard lock(touchedMutex_);
         const std::uint64_t mediumEnd = endSector();
         std::uint64_t from = 0;
         const auto gap = [&](std::uint64_t to) {
-            if (to > from) {
-                const std::uint64_t middle = from + (to - from) / 2;
-                if (!known.runEndAt(middle)) places.emplace_back(middle, to - from);
-            }
+            if (to <= from) return;
+            gaps.emplace_back(from, to);
+            untouched += to - from;
         };
         for (const auto& [begin, end] : touched_) {
             if (begin >= mediumEnd) break;
@@ -152,24 +231,38 @@ std::optional<bool> ReadFailurePolicy::answersElsewhere(UnreadableSectors& known
         }
         gap(mediumEnd);
     }
+    // Spread evenly over them, in order, and each at another sector of its
+    // page: damage that repeats with the reads' alignment, or with the
+    // page, does not fail them all.
+    const std::uint64_t pageSectors = pageSectors_.load(std::memory_order_relaxed);
+    std::vector<std::uint64_t> places;
+    auto in = gaps.begin();
+    std::uint64_t before = 0;
+    for (std::uint64_t i = 0; i < kPlacesAsked && untouched != 0; ++i) {
+        const std::uint64_t half = 2 * kPlacesAsked, share = 2 * i + 1;
+        const std::uint64_t target = untouched / half * share + untouched % half * share / half;
+        while (in != gaps.end() && before + (in->second - in->first) <= target) {
+            before += in->second - in->first;
+            ++in;
+        }
+        if (in == gaps.end()) break;
+        const std::uint64_t at = in->first + (target - before);
+        std::uint64_t place = at - at % pageSectors + (3 * i + 1) % pageSectors;
+        if (place < in->first || place >= in->second) place = at;
+        const std::vector<UnreadableSectors::Run> knownThere = known.runsIn(place, 1);
+        // Not asked again.
+        if (!knownThere.empty() && knownThere.front().failed) continue;
+        if (places.empty() || places.back() != place) places.push_back(place);
+    }
     if (places.empty()) return std::nullopt;
-    // The first such place, the widest and one in the middle: a bad area of
-    // a live disk lies somewhere, a dead disk fails everywhere.
-    std::vector<std::uint64_t> asked{places.front().first, places[places.size() / 2].first,
-                                     std::max_element(places.begin(), places.end(), [](const auto& a, const auto& b) {
-                                         return a.second < b.second;
-                                     })->first};
-    std::sort(asked.begin(), asked.end());
-    asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
-    for (const std::uint64_t sector : asked) {
+    for (const std::uint64_t sector : places) {
         switch (probe(sector)) {
         case Probe::Answered:
             return true;
         case Probe::Gone:
             return false;
         case Probe::Failed:
-            // Not asked again.
-            known.add(sector);
+            known.addFailed(sector);
             break;
         }
     }

@@ -7,18 +7,25 @@
 // read sector by sector: from its first failing sector the readers skip
 // ahead with a step that doubles at each failure, and once a sector answers
 // they step back in halving steps to where the stretch ends. The sectors
-// between are taken as unreadable without being asked for: a stretch costs
+// between that were not asked for are skipped, not failed: a stretch costs
 // the logarithm of its length, one bad sector only itself, and a disk that
-// dies part-way a few dozen reads to reach its end.
+// dies part-way a few dozen reads to reach its end. A reader that needs a
+// skipped sector asks for it; a sweep, which needs none in particular, comes
+// back over a stretch that ended with an answer at least once a MiB instead,
+// so that a readable island in a bad area is read.
 //
 // A medium is gone when the device says so (ENODEV, ENXIO) or has left the
 // drive lists; failed reads alone never make a scan give up a medium that
-// is still there. Only a save asks more: a run that fails up to the medium's
-// end is either a bad end of a live disk or a disk that has stopped, and
-// sectors far from any read (which no cache can answer for) tell which.
+// is still there. Only a save asks more, as a disk that has stopped behind a
+// cache (the page cache of a loop device's file) still answers for what the
+// cache holds. The cache holds whole pages and nothing else, so a disk lives
+// while a sector answers in a page where another failed, or a read answers
+// where no read had been; without either, a save asks at a few such places
+// itself before it gives the medium up.
 
 #include "media/UnreadableSectors.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -34,48 +41,62 @@ public:
 
     static bool errorMeansGone(int error);
 
-    // The medium's extent, from the device's own size, taken once.
-    void layOut(std::uint64_t mediumBytes, std::uint32_t sectorBytes);
+    // The medium's extent, from the device's own size, and the sectors of a
+    // memory page, taken once.
+    void layOut(std::uint64_t mediumBytes, std::uint32_t sectorBytes, std::uint64_t pageBytes);
     std::uint64_t endSector() const { return endSector_.load(std::memory_order_acquire); }
 
     // The stretch that begins with `failed`, which has just failed: its
-    // end (the first sector after it that answers, or the medium's end), and
-    // whether a sector after it answered at all. Sectors known to be
-    // unreadable are passed over without being asked for, and every sector
-    // of the stretch is added to `known`. Nothing when a probe found the
-    // medium gone.
+    // end (the first sector after it that answers, or the medium's end),
+    // whether a sector after it answered at all, and whether the medium's
+    // last sector failed to this walk's own probe. Sectors already known to
+    // be unreadable are passed over without being asked for; the sectors
+    // probed that failed join `known` as failed, the rest of the stretch as
+    // skipped. A sweep comes back over a stretch that ended with an answer,
+    // at most kComeBackSectors apart, and a sector that answers there ends
+    // the stretch where its readable run begins. Nothing when a probe found
+    // the medium gone.
     struct Stretch {
         std::uint64_t end = 0;
         bool answeredAfter = false;
+        bool failedAtEnd = false;
     };
-    std::optional<Stretch> walk(std::uint64_t failed, UnreadableSectors& known, const ProbeSector& probe) const;
+    static constexpr std::uint64_t kComeBackBytes = 1u << 20;
+    std::optional<Stretch> walk(std::uint64_t failed, UnreadableSectors& known, const ProbeSector& probe,
+                                bool sweep = false) const;
 
     // A save's judgement after each stretch it walked: whether the medium
-    // still answers. A stretch that ran to the medium's end with nothing
-    // answering after it, or the third in a row with no read answering far
-    // from every read before it (where a cache cannot answer), makes it ask
-    // at a few such places. Answered there: it lives. Failed there: it has
-    // stopped. No such place left: after a stretch to its end nothing of the
-    // medium but what was read before answers, so it has stopped; otherwise
-    // nothing tells, and a live disk is not given up. `freshBefore` is
-    // freshAnswers() as the walk began; sectors that fail here join `known`.
-    bool stillAnswers(const Stretch& stretch, std::uint64_t freshBefore, UnreadableSectors& known,
+    // still answers. Evidence that the disk itself answered since the last
+    // judgement (see liveAnswers) keeps it. Without any, a stretch whose own
+    // walk failed at the medium's last sector, or the third stretch in a row,
+    // makes it ask at a few places no read has reached, spread over the
+    // medium and at different sectors of a page: an answer there keeps it;
+    // all failing, or no such place left, it has stopped. `liveBefore` is
+    // liveAnswers() as the walk began; sectors that fail here join `known`.
+    bool stillAnswers(const Stretch& stretch, std::uint64_t liveBefore, UnreadableSectors& known,
                       const ProbeSector& probe);
 
-    // What a read brought in: a cache below the device (the page cache of a
-    // loop device's file) answers for those sectors, and for what its own
-    // read-ahead took in next to them, however long after.
+    // What a read brought in: a cache below the device answers for those
+    // sectors, and for what its own read-ahead took in next to them, however
+    // long after.
     void noteRead(std::uint64_t offset, std::uint64_t length);
-    // Reads so far that answered far from every read before them.
-    std::uint64_t freshAnswers() const { return freshAnswers_.load(std::memory_order_acquire); }
+    // What a read of sectors of one memory page got: answered or failed.
+    void notePageRead(std::uint64_t sector, std::uint64_t count, bool answered);
+    // Reads so far that no cache could have answered: reads that answered far
+    // from every read before them, and sectors that answered in a page where
+    // another had just failed (or failed where another had just answered).
+    std::uint64_t liveAnswers() const {
+        return freshAnswers_.load(std::memory_order_acquire) + splitPages_.load(std::memory_order_acquire);
+    }
 
 private:
-    // Whether a sector answers far from every read, away from sectors known
-    // to be unreadable; nothing when no such place is left.
+    // Whether a sector answers at a place no read has reached, away from
+    // sectors known to have failed; nothing when no such place is left.
     std::optional<bool> answersElsewhere(UnreadableSectors& known, const ProbeSector& probe);
 
     std::atomic<std::uint64_t> endSector_{0};
     std::atomic<std::uint32_t> sectorBytes_{0};
+    std::atomic<std::uint64_t> pageSectors_{1};
     // The sectors reads have reached, each widened by the reach of a cache's
     // read-ahead (margin_), as runs of first sector to the sector after;
     // runs that come closer than `joinGap_` become one, which grows when
@@ -85,9 +106,21 @@ private:
     std::uint64_t margin_ = 0;
     std::uint64_t joinGap_ = 0;
     std::atomic<std::uint64_t> freshAnswers_{0};
-    // The save's count of stretches walked since a read last answered far
-    // from the reads before it, and that count of answers then.
+    // The last reads within one page, as page number and whether it
+    // answered, to tell a page split between answers and failures, which no
+    // cache makes.
+    struct PageRead {
+        std::uint64_t page = UINT64_MAX;
+        bool answered = false;
+    };
+    std::mutex pagesMutex_;
+    std::array<PageRead, 32> pageReads_{};
+    std::size_t nextPageRead_ = 0;
+    std::atomic<std::uint64_t> splitPages_{0};
+    // The save's count of stretches walked since the disk last answered, and
+    // liveAnswers() at the last judgement.
     std::mutex judging_;
+    bool judged_ = false;
     std::uint32_t walksUnanswered_ = 0;
-    std::uint64_t freshAtLastWalk_ = 0;
+    std::uint64_t liveAtLastJudgement_ = 0;
 };

@@ -949,6 +949,25 @@ TEST_F(Saving, AnUnreadableSectorIsSavedAsZerosInAWholeFileAndTheEndSaysSo) {
                                       "sectors are written as zeros; the system log names the files.");
 }
 
+// Three bad sectors ten apart in a file: each stretch is one sector, and the sector after each is saved as its own
+// bytes, never as those of a place the save asked at to learn whether the disk still answers.
+TEST_F(Saving, EachSectorIsSavedFromItsOwnPlaceOnly) {
+    tree.file(tree.root, u"photo.jpg", 256 * 512, {{591, 64}}, 4);
+    testsupport::FailingReads bad;
+    for (const std::uint64_t sector : {2464, 2474, 2484})
+        bad.failSectors(sector);
+    auto v = medium(65536);
+    v->setRawRead(bad.reader());
+    auto s = saver(v, tree.root);
+    save(*s);
+    std::string expected = patternBytes(2364 * 512, 256 * 512);
+    for (const std::uint64_t sector : {2464, 2474, 2484})
+        std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>((sector - 2364) * 512), 512, '\0');
+    EXPECT_TRUE(saved("photo.jpg") == expected);
+    EXPECT_TRUE(logged("3 sectors of Root/photo.jpg could not be read from the medium"));
+    EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors()), std::tuple(1ull, 1ull));
+}
+
 // A camera card's photo with one unreadable sector, found by the FAT scan and
 // by the carving of the whole card, is saved at its full length: the card's
 // bytes, with zeros for that sector alone.
