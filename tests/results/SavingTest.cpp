@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
@@ -968,6 +969,92 @@ TEST_F(Saving, EachSectorIsSavedFromItsOwnPlaceOnly) {
     EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors()), std::tuple(1ull, 1ull));
 }
 
+// A FAT card whose files have bad sectors in the patterns a failing card shows (single ones a few apart, one in
+// eight, one in two, three in every eight), its tables and folders readable. The save runs to its end, every readable
+// sector of every file saved as the card holds it and every unreadable one as zeros, counted: the disk answers
+// between its failures, so it is never taken for stopped. A preview shows a whole file as it is and refuses one with
+// a bad sector.
+TEST_F(Saving, ScatteredBadSectorsCostOnlyThemselvesInTheSaveAndThePreview) {
+    const fs::path dir = testsupport::makeTempDir("save-scattered");
+    const fs::path image = testsupport::mkfsVfat(dir, "-F 16 -s 4", "16384");
+    std::map<std::string, std::string> contents;
+    for (const std::uint64_t size : {300, 2048, 5000, 40000, 65536, 150001, 300000, 700000}) {
+        // Eight characters, as the scan shows a short name.
+        const std::string digits = std::to_string(size),
+                          name = "F" + std::string(7 - digits.size(), '0') + digits + ".BIN";
+        contents[name] = patternBytes(size * 7919, size);
+        testsupport::writeText(dir / name, contents[name]);
+        testsupport::mtools(image, "mcopy", testsupport::shellQuote((dir / name).string()) + " ::/");
+    }
+    const std::string card = readText(image);
+    std::map<std::string, std::uint64_t> firstSector;
+    for (const auto& [name, bytes] : contents) {
+        const std::size_t at = card.find(bytes);
+        ASSERT_TRUE(at != std::string::npos && at % 512 == 0) << name;
+        firstSector[name] = at / 512;
+    }
+    std::set<std::uint64_t> fewApart;
+    for (std::uint64_t s = 0, i = 0; s < card.size() / 512; s += 4 + (i++ * 5) % 9)
+        fewApart.insert(s);
+    const std::vector<std::pair<std::string, std::function<bool(std::uint64_t)>>> patterns{
+        {"single ones a few apart", [&](std::uint64_t s) { return fewApart.count(s) != 0; }},
+        {"one in eight", [](std::uint64_t s) { return s % 8 == 3; }},
+        {"one in two", [](std::uint64_t s) { return s % 2 == 1; }},
+        {"three bad then five good", [](std::uint64_t s) { return s % 8 < 3; }},
+    };
+    for (const auto& [pattern, isBad] : patterns) {
+        SCOPED_TRACE(pattern);
+        testsupport::FailingReads failing;
+        std::map<std::string, std::uint64_t> badIn;
+        for (const auto& [name, bytes] : contents) {
+            for (std::uint64_t s = firstSector[name]; s < firstSector[name] + (bytes.size() + 511) / 512; ++s) {
+                if (!isBad(s)) continue;
+                failing.failSectors(s);
+                ++badIn[name];
+            }
+        }
+        fs::remove_all(destination / "Root");
+        controller.clear();
+        auto v = keep(volumeOver(image, 0, 0, 512, "FAT16"));
+        v->setRawRead(failing.reader());
+        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+        std::atomic<bool> abort{false};
+        std::size_t files = 0;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+            if (node->isFolder() || !contents.count(path)) continue;
+            ++files;
+            node->selected = 1;
+            const PreviewData::Result preview = PreviewData::getPreviewData(*v, PreviewData::Source::of(*node), abort);
+            if (badIn[path] == 0)
+                EXPECT_TRUE(preview.outcome == PreviewData::Outcome::Loaded &&
+                            std::string(preview.data.begin(), preview.data.end()) == contents[path])
+                    << path;
+            else
+                EXPECT_EQ(preview.outcome, PreviewData::Outcome::ReadFailed) << path;
+        }
+        ASSERT_EQ(files, contents.size());
+        v->dirRoot->selected = 1;
+        auto s = saver(v, v->dirRoot);
+        save(*s);
+        std::uint64_t holed = 0;
+        for (const auto& [name, bytes] : contents) {
+            std::string expected = bytes;
+            for (std::uint64_t i = 0; i < expected.size(); i += 512)
+                if (isBad(firstSector[name] + i / 512))
+                    std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(i),
+                                std::min<std::size_t>(512, expected.size() - i), '\0');
+            EXPECT_TRUE(saved(name) == expected) << name;
+            if (badIn[name] == 0) continue;
+            ++holed;
+            EXPECT_TRUE(logged(std::to_string(badIn[name]) + " sectors of Root/" + name + " could not be read"))
+                << name;
+        }
+        EXPECT_EQ(
+            std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+            std::tuple(std::uint64_t{contents.size()}, holed, std::string("Saving completed with unreadable sectors")));
+    }
+}
+
 // A camera card's photo with one unreadable sector, found by the FAT scan and
 // by the carving of the whole card, is saved at its full length: the card's
 // bytes, with zeros for that sector alone.
@@ -1083,6 +1170,51 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
                 EXPECT_LE(failing.failedReads(), 40u);
             }
         }
+    }
+}
+
+// A disk that has stopped behind a cache (a loop device's file in the page cache) after a whole-disk scan, half its
+// pages still cached by another reader, every other one or the first half: every place has been read, so no read
+// answers where none had been, and the cache answers a whole page or nothing of it. The save ends with the designed
+// alert after a few stretches, as few with eighty files left as with twenty.
+TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheFilesLeft) {
+    constexpr std::uint64_t kSectors = 131072, kFileBytes = 64 * 1024, kPages = kSectors / 8;
+    for (const bool everyOther : {true, false}) {
+        std::map<std::uint64_t, std::uint64_t> failedReads; // by files left
+        for (const std::uint64_t left : {20, 80}) {
+            SCOPED_TRACE((everyOther ? "every other page cached, " : "the first half cached, ") + std::to_string(left) +
+                         " files");
+            TreeBuilder files;
+            for (std::uint64_t n = 0; n < left; ++n)
+                files.file(files.root, newdir::utf16("f" + std::to_string(n)), kFileBytes,
+                           {{static_cast<std::uint32_t>(n * (kSectors / left) / 8), 16}});
+            fs::remove_all(destination / "Root");
+            controller.clear();
+            auto v = medium(kSectors);
+            std::vector<std::uint8_t> batch(2048 * 512);
+            for (std::uint64_t s = 0; s < kSectors; s += 2048)
+                ASSERT_EQ(v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data()), 0u);
+            testsupport::FailingReads dying;
+            const auto cached = [&](std::uint64_t page) { return everyOther ? page % 2 == 0 : page < kPages / 2; };
+            dying.dieUnderThePageCacheAfter(kPages / 2);
+            const auto other = dying.reader();
+            const int fd = ::open(image.c_str(), O_RDONLY);
+            for (std::uint64_t page = 0; page < kPages; ++page)
+                if (cached(page)) ASSERT_EQ(other(fd, batch.data(), 4096, page * 4096), 4096);
+            ::close(fd);
+            v->setRawRead(dying.reader());
+            auto s = saver(v, files.root);
+            save(*s);
+            const auto alerts = controller.alerts();
+            EXPECT_TRUE(std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
+                return a.title == "! Can not save files" &&
+                       a.message == "The Drive or Volume being read is no longer available.";
+            }));
+            EXPECT_EQ(s->savingErrors(), left - s->savedFiles());
+            EXPECT_LE(dying.failedReads(), 2000u);
+            failedReads[left] = dying.failedReads();
+        }
+        EXPECT_LE(failedReads[80], failedReads[20] + 8);
     }
 }
 
