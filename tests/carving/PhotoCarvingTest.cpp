@@ -281,6 +281,37 @@ TEST_F(PhotoCarvingTest, BadAreasOfALiveDiskCostTheirOwnFilesAndAFewReadsEach) {
     }
 }
 
+// A readable MiB in the middle of 256 MiB that cannot be read: the walk of the bad area steps over it, and the sweep
+// comes back over what it stepped over once a MiB, so the carving and the plain search find the photos on it, and
+// those on either side, for a few hundred failed reads.
+TEST_F(PhotoCarvingTest, PhotosOnAReadableMiBInsideAWideBadAreaAreFound) {
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    const std::uint64_t mib = 2048, photoSectors = (photo.size() + 511) / 512;
+    ASSERT_LT(photoSectors, mib / 4);
+    const std::uint64_t badFirst = 16 * mib, badEnd = badFirst + 256 * mib, island = badFirst + 137 * mib + 333;
+    const fs::path image = media_ / "island.img";
+    fs::remove(image);
+    std::ofstream(image).close();
+    fs::resize_file(image, (badEnd + 16 * mib) * 512);
+    const std::vector<std::uint64_t> photos{2 * mib, island, island + mib / 2, badEnd + 2 * mib};
+    for (const std::uint64_t at : photos)
+        testsupport::writeAt(image, at * 512, {photo.begin(), photo.end()});
+    for (const int method : {1, 0}) {
+        SCOPED_TRACE(method);
+        testsupport::FailingReads failing;
+        failing.failSectors(badFirst, island - badFirst);
+        failing.failSectors(island + mib, badEnd - island - mib);
+        const std::set<std::uint64_t> found = foundWithEveryType("island.img", "", method, &failing, [&](Volume& v) {
+            EXPECT_FALSE(v.mediumGone());
+            EXPECT_EQ(v.unreadableSectorCount(), badEnd - badFirst - mib);
+        });
+        for (const std::uint64_t at : photos)
+            EXPECT_TRUE(found.count(at)) << "the photo at sector " << at;
+        EXPECT_LE(failing.failedReads(), 4000u);
+    }
+    fs::remove(image);
+}
+
 // The alert about unreadable sectors says the search goes on, and it does while nobody answers it: an alert that
 // waits for an answer would hold the scan at the first bad sector of a disk left scanning overnight.
 TEST_F(PhotoCarvingTest, TheScanGoesOnWhileTheUnreadableSectorAlertIsUnanswered) {

@@ -384,3 +384,62 @@ TEST_F(DMediaReaders, BytesTheMediumDoesNotReturnAreNeverSavedAsData) {
     EXPECT_EQ(controller.alerts()[0].title, "! Can not save files");
     EXPECT_EQ(controller.alerts()[1].title, "! Can not show preview");
 }
+
+// A walk steps over the sectors between its probes without asking for them: they are unreadable to a sweep, which
+// reads round them at no further cost, but a reader of a known place asks for them, and those it gets leave the
+// count. The sectors that failed are asked for by neither.
+TEST_F(DMediaReaders, AReaderOfAKnownPlaceAsksForWhatAWalkSteppedOverAndASweepDoesNot) {
+    const std::uint64_t size = 4 << 20;
+    testsupport::FailingReads disk;
+    // The walk from 1000 probes 1127 and 1255, both bad, and steps over the readable sectors between.
+    disk.failSectors(1000, 130);
+    disk.failSectors(1250, 50);
+    auto m = listedDrive(makeImage(size), size, disk);
+    std::vector<std::uint8_t> buf(2048 * 512);
+    EXPECT_EQ(m->readSweepSectors(0, 2048, DMedia::kRetryGroupSectors, buf.data()), 300u);
+    EXPECT_EQ(m->unreadableSectorCount(), 300u);
+    const std::uint64_t failed = disk.failedReads();
+    EXPECT_EQ(m->readSweepSectors(1130, 120, DMedia::kRetryGroupSectors, buf.data()), 120u);
+    EXPECT_EQ(std::vector(buf.begin(), buf.begin() + 120 * 512), std::vector<std::uint8_t>(120 * 512, 0));
+    EXPECT_EQ(m->readSectorRange(1000, 2, buf.data()), 2u);
+    EXPECT_EQ(disk.failedReads(), failed);
+    EXPECT_TRUE(m->readSector(1130, 8, buf.data()) && matchesImage(buf, 1130 * 512, 8 * 512));
+    EXPECT_EQ(m->readSectorRange(1138, 112, buf.data()), 0u);
+    EXPECT_TRUE(matchesImage(buf, 1138 * 512, 112 * 512));
+    EXPECT_EQ(std::tuple(disk.failedReads(), m->unreadableSectorCount(), m->unreadableSectorsIn(1130, 120)),
+              std::tuple(failed, 180ull, 0ull));
+    EXPECT_TRUE(controller.calls().empty());
+}
+
+// A sweep over a wide bad stretch comes back over it once a MiB, so a readable MiB inside is read, its bytes exact,
+// for a failed read a MiB more than the walk; over a disk that died, where nothing answered to the end, it comes back
+// over nothing.
+TEST_F(DMediaReaders, ASweepReadsAReadableMiBInsideAWideBadStretchButNotPastADeath) {
+    const std::uint64_t mib = 2048, size = 96ull << 20, sectors = size / 512;
+    const fs::path image = makeImage(size);
+    const std::uint64_t badFirst = 4 * mib + 5, badEnd = 84 * mib, island = 41 * mib + 333;
+    std::vector<std::uint8_t> batch(256 * 512);
+    testsupport::FailingReads disk;
+    disk.failSectors(badFirst, island - badFirst);
+    disk.failSectors(island + mib, badEnd - island - mib);
+    auto m = listedDrive(image, size, disk);
+    for (std::uint64_t s = 0; s < sectors; s += 256) {
+        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+        if (s + 256 > island && s < island + mib) {
+            const std::uint64_t from = std::max(s, island), to = std::min(s + 256, island + mib);
+            ASSERT_TRUE(matchesImage(std::vector(batch.begin() + static_cast<std::ptrdiff_t>((from - s) * 512),
+                                                 batch.begin() + static_cast<std::ptrdiff_t>((to - s) * 512)),
+                                     from * 512, (to - from) * 512))
+                << "sector " << s;
+        }
+    }
+    EXPECT_EQ(m->unreadableSectorCount(), badEnd - badFirst - mib);
+    EXPECT_LE(disk.failedReads(), 2 * 2 * 17 + 8 + (badEnd - badFirst) / mib);
+    testsupport::FailingReads dying;
+    dying.dieUnderThePageCacheAt(sectors * 3 / 10);
+    m = listedDrive(image, size, dying);
+    for (std::uint64_t s = 0; s < sectors; s += 256)
+        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+    EXPECT_FALSE(m->mediumGone());
+    EXPECT_LE(dying.failedReads(), 30u);
+}

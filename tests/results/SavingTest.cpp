@@ -1173,6 +1173,54 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
     }
 }
 
+// Files on readable islands of a 48 MiB bad area of a live disk (one just the file's size, one of a MiB holding
+// two, one of 16 sectors), files on the bad area and files clear of it, saved in the tree's order or another: the
+// walk of the area steps over the islands, and the save asks for the places it needs, so every file lying wholly on
+// readable sectors is saved byte-exact, those on the bad area as zeros, counted, and the save runs to its end.
+TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
+    constexpr std::uint64_t kSectors = 131072, kBadFirst = 16384, kBadEnd = 114688;
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> islands{{30003, 128}, {70001, 2048}, {90005, 16}};
+    // First sector and sectors of each file, and whether it lies on readable sectors.
+    const std::vector<std::tuple<std::uint64_t, std::uint64_t, bool>> placed{
+        {1000, 128, true},  {20000, 128, false}, {30003, 128, true},   {50000, 128, false}, {70101, 128, true},
+        {71001, 512, true}, {90005, 16, true},   {100000, 128, false}, {120000, 128, true}};
+    for (const bool reversed : {false, true}) {
+        SCOPED_TRACE(reversed ? "reversed" : "in order");
+        TreeBuilder files;
+        for (std::size_t k = 0; k < placed.size(); ++k) {
+            const auto& [first, count, readable] = placed[reversed ? placed.size() - 1 - k : k];
+            files.file(files.root, newdir::utf16("f" + std::to_string(first)), count * 512,
+                       {{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count)}}, 1);
+        }
+        fs::remove_all(destination / "Root");
+        controller.clear();
+        auto v = medium(kSectors);
+        testsupport::FailingReads failing;
+        std::uint64_t from = kBadFirst;
+        for (const auto& [first, count] : islands) {
+            failing.failSectors(from, first - from);
+            from = first + count;
+        }
+        failing.failSectors(from, kBadEnd - from);
+        v->setRawRead(failing.reader());
+        auto s = saver(v, files.root);
+        save(*s);
+        std::uint64_t holed = 0;
+        for (const auto& [first, count, readable] : placed) {
+            const std::string name = "f" + std::to_string(first);
+            EXPECT_TRUE(saved(name) ==
+                        (readable ? patternBytes(first * 512, count * 512) : std::string(count * 512, '\0')))
+                << name;
+            if (readable) continue;
+            ++holed;
+            EXPECT_TRUE(logged(std::to_string(count) + " sectors of Root/" + name + " could not be read")) << name;
+        }
+        EXPECT_EQ(
+            std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+            std::tuple(std::uint64_t{placed.size()}, holed, std::string("Saving completed with unreadable sectors")));
+    }
+}
+
 // A disk that has stopped behind a cache (a loop device's file in the page cache) after a whole-disk scan, half its
 // pages still cached by another reader, every other one or the first half: every place has been read, so no read
 // answers where none had been, and the cache answers a whole page or nothing of it. The save ends with the designed
