@@ -345,7 +345,7 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
             if (scanning) answered_.store(true, std::memory_order_release);
             // A sector skipped by a walk, or that failed once, has its bytes
             // now.
-            unreadable_.forget(sector, sector + static_cast<std::uint64_t>(size));
+            if (unreadable_.count() != 0) unreadable_.forget(sector, sector + static_cast<std::uint64_t>(size));
             if (uncached) policy_.notePageRead(sector, static_cast<std::uint64_t>(size), true);
             return ReadResult::Read;
         }
