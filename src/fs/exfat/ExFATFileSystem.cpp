@@ -47,6 +47,7 @@ constexpr std::uint32_t kMediaDescriptor = 0xFFFFFFF8;
 constexpr std::uint16_t kMinSectorShift = 9;
 constexpr std::uint16_t kMaxSectorShift = 12;
 constexpr std::uint16_t kMaxClusterShift = 25;
+constexpr std::uint64_t kBackupBootSector = 12;
 // Folders open at once. A path of exFAT holds at most 32,767 units, so no
 // real volume nests folders this deep; a hostile chain ends here instead of
 // holding a cluster buffer per level without end.
@@ -91,7 +92,26 @@ ExFATFileSystem::ExFATFileSystem(Volume& volume) noexcept : volume_(volume) {}
 bool ExFATFileSystem::startExFATFileSystemRecovery() {
     Volume& v = volume_;
     std::vector<std::uint8_t> first;
-    readVolumeBytes(0, v.u32BytesInSector(), first);
+    const std::optional<std::uint64_t> lost = readVolumeBytes(0, v.u32BytesInSector(), first);
+    // A main boot sector the medium would not give reads as zeros; the
+    // backup boot region begins at sector 12, in the file system's own
+    // sectors of 512 to 4096 bytes, which its copy names.
+    if (lost && *lost != 0) {
+        for (std::uint16_t shift = kMinSectorShift; shift <= kMaxSectorShift; ++shift) {
+            std::vector<std::uint8_t> backup;
+            const std::uint64_t at = kBackupBootSector << shift;
+            const std::optional<std::uint64_t> backupLost = readVolumeBytes(at, v.u32BytesInSector(), backup);
+            const MainBootSector copy{ByteView(backup)};
+            if (!backupLost || *backupLost != 0 || copy.file_system_name() != "EXFAT   " ||
+                copy.boot_signature() != 0xAA55 || copy.bytes_per_sector() != shift)
+                continue;
+            platform::logFormat("exFAT recovery on %@: the main boot sector could not be read; its backup at byte "
+                                "%@ is taken",
+                                v.path(), static_cast<unsigned long long>(at));
+            first = std::move(backup);
+            break;
+        }
+    }
     const MainBootSector mbs{ByteView(first)};
     if (mbs.file_system_name() != "EXFAT   " || mbs.boot_signature() != 0xAA55) {
         platform::logFormat("exFAT recovery on %@: no exFAT boot sector at sector %@", v.path(),

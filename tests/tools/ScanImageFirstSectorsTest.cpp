@@ -1,0 +1,170 @@
+// A volume whose first sectors fail, one at a time, scanned as scan-image scans it (its content found by its first
+// sectors, then the scan that content calls for): FAT12, FAT16 and FAT32 volumes made by mkfs.vfat and mtools, an
+// exFAT volume made by mkfs.exfat, the APFS container made by macOS, and a FAT volume in the first partition of an
+// MBR disk. Every file is found and reads back as without the fault, boot sectors coming from their backups where the
+// format keeps one; where nothing stands in for the sector, the scan says the first sectors could not be read.
+
+#include "ScanImageScan.h"
+#include "support/FailingReads.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+#include "volume/NewDir.h"
+#include "volume/Volume.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What a scan gives: each found node by path (size, deleted) and the bytes of each file read through its extents.
+struct Found {
+    std::map<std::string, std::pair<std::uint64_t, bool>> rows;
+    std::map<std::string, std::string> files;
+    bool operator==(const Found&) const = default;
+};
+
+class FirstSectors : public ScanFixture {
+protected:
+    struct Scan {
+        Found found;
+        int exitStatus = 0;
+        bool foundVolume = false;
+        std::string alerts;
+    };
+    Scan scan(const fs::path& image, std::uint64_t start, const std::string& mode, const FailingReads* disk = nullptr) {
+        ScanImageOptions o;
+        o.image = image.string();
+        o.start = start;
+        o.mode = mode;
+        if (disk) o.rawRead = disk->reader();
+        controller.clear();
+        ScannedImage scanned = scanImage(o, controller);
+        Scan out;
+        for (const auto& a : controller.alerts())
+            out.alerts += a.title + ": " + a.message + "\n";
+        if (!scanned.volume) return out;
+        keep(scanned.volume);
+        out.exitStatus = scanned.exitStatus();
+        out.foundVolume = scanned.completed;
+        if (!scanned.volume->dirRoot) return out;
+        for (const auto& [path, node] : nodesByPath(scanned.volume->dirRoot)) {
+            out.found.rows[path] = {node->fileSize, node->deleted != 0};
+            if (!node->isFolder()) out.found.files[path] = readThroughExtents(*scanned.volume, *node);
+        }
+        return out;
+    }
+
+    // Each of the volume's first four sectors fails in turn: the sectors in `lost` leave nothing to stand in for
+    // them, the others cost nothing but their count where the scan reads them.
+    void expectEachFirstSector(const fs::path& image, std::uint64_t start, const std::string& mode,
+                               std::set<std::uint64_t> lost, std::size_t minimumFiles) {
+        const Scan sound = scan(image, start, mode);
+        ASSERT_EQ(sound.exitStatus, 0) << sound.alerts;
+        ASSERT_GE(sound.found.files.size(), minimumFiles);
+        for (std::uint64_t sector = 0; sector < 4; ++sector) {
+            SCOPED_TRACE("sector " + std::to_string(sector));
+            FailingReads disk;
+            disk.failSectors(start + sector);
+            const Scan damaged = scan(image, start, mode, &disk);
+            if (lost.count(sector)) {
+                EXPECT_EQ(damaged.exitStatus, 1);
+                EXPECT_NE(damaged.alerts.find("The first sectors of this volume could not be read"), std::string::npos)
+                    << damaged.alerts;
+                continue;
+            }
+            EXPECT_TRUE(damaged.foundVolume) << damaged.alerts;
+            EXPECT_EQ(damaged.found, sound.found);
+        }
+    }
+
+    // A FAT volume of mkfs.vfat with ten files in a folder, three of them deleted.
+    fs::path fatVolume(const std::string& options, const std::string& kib) {
+        const fs::path dir = makeTempDir("first-sectors"), files = dir / "files";
+        const fs::path image = mkfsVfat(dir, options, kib);
+        fs::create_directories(files);
+        mtools(image, "mmd", "::/PHOTOS");
+        for (int i = 10; i < 20; ++i) {
+            const fs::path file = files / ("F" + std::to_string(i) + ".BIN");
+            writeText(file, patternBytes(std::uint64_t(i) * 4099, 3000 + std::uint64_t(i) * 700));
+            mtools(image, "mcopy", shellQuote(file.string()) + " ::/PHOTOS/");
+        }
+        for (int i : {11, 14, 17})
+            mtools(image, "mdel", "::/PHOTOS/F" + std::to_string(i) + ".BIN");
+        return image;
+    }
+};
+
+// mkfs.exfat's volume with deleted files written into its root directory as the driver leaves them: a file entry,
+// its stream extension (no FAT chain) and its name, the data in clusters at the end of the heap.
+fs::path exFATVolumeWithDeletedFiles() {
+    const fs::path image = zeroImage(8u << 20);
+    if (!runCommand("mkfs.exfat " + shellQuote(image.string()) + " >/dev/null 2>&1")) return {};
+    const auto boot = readBytesAt(image, 0, 512);
+    const auto le32 = [&](std::size_t at) {
+        return std::uint32_t(boot[at]) | std::uint32_t(boot[at + 1]) << 8 | std::uint32_t(boot[at + 2]) << 16 |
+               std::uint32_t(boot[at + 3]) << 24;
+    };
+    const std::uint64_t sector = 1ull << boot[108], cluster = sector << boot[109];
+    const std::uint64_t heap = le32(88) * sector, clusters = le32(92);
+    const auto clusterAt = [&](std::uint64_t c) { return heap + (c - 2) * cluster; };
+    std::uint64_t entry = clusterAt(le32(96));
+    while (readBytesAt(image, entry, 1)[0] != 0)
+        entry += 32;
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        const std::string name = "deleted" + std::to_string(i) + ".bin";
+        const std::uint64_t size = 5000 + i * 3001;
+        const std::uint32_t first = static_cast<std::uint32_t>(clusters - 8 * (i + 1));
+        writeAt(image, clusterAt(first), [&] {
+            const std::string bytes = patternBytes(i * 7919, size);
+            return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+        }());
+        std::vector<std::uint8_t> set(96, 0);
+        set[0] = 0x05, set[1] = 2, set[4] = 0x20;
+        set[32] = 0x40, set[33] = 0x03, set[35] = static_cast<std::uint8_t>(name.size());
+        putLE(set, 40, size, 8);
+        putLE(set, 52, first, 4);
+        putLE(set, 56, size, 8);
+        set[64] = 0x41;
+        for (std::size_t u = 0; u < name.size(); ++u)
+            set[66 + 2 * u] = static_cast<std::uint8_t>(name[u]);
+        writeAt(image, entry, set);
+        entry += set.size();
+    }
+    return image;
+}
+
+} // namespace
+
+TEST_F(FirstSectors, FATVolumesKeepEveryFileAndFAT32TakesItsBootSectorFromTheBackup) {
+    // FAT12 and FAT16 keep no copy of their boot sector; FAT32 keeps one at sector 6.
+    expectEachFirstSector(fatVolume("-F 12", "4096"), 0, "normal", {0}, 7);
+    expectEachFirstSector(fatVolume("-F 16", "16384"), 0, "normal", {0}, 7);
+    expectEachFirstSector(fatVolume("-F 32 -s 1", "40960"), 0, "normal", {}, 7);
+}
+
+TEST_F(FirstSectors, TheExFATDeletedScanTakesTheBackupBootRegion) {
+    const fs::path image = exFATVolumeWithDeletedFiles();
+    ASSERT_FALSE(image.empty()) << "mkfs.exfat failed";
+    expectEachFirstSector(image, 0, "deleted", {}, 6);
+}
+
+TEST_F(FirstSectors, AnAPFSContainerIsKnownByItsCheckpointSuperblock) {
+    // Sectors 0 to 3 all lie in block 0, whose superblock the checkpoint area keeps copies of.
+    expectEachFirstSector(copyOfReadyImage("apfs.raw"), 0, "normal", {}, 3);
+}
+
+TEST_F(FirstSectors, TheFirstPartitionOfAnMBRDiskIsFoundWhenItsSecondSectorFails) {
+    const fs::path dir = makeTempDir("first-sectors-mbr");
+    const fs::path volume = fatVolume("-F 16", "16384"), disk = dir / "disk.img";
+    zeroFile(disk, (2048 + 32768 + 2048) * 512ull);
+    writeText(dir / "script", "label: dos\nstart=2048, size=32768, type=6\n");
+    ASSERT_TRUE(runCommand("sfdisk -q --no-reread --no-tell-kernel " + shellQuote(disk.string()) + " < " +
+                           shellQuote((dir / "script").string()) + " >/dev/null 2>&1"));
+    ASSERT_TRUE(runCommand("dd if=" + shellQuote(volume.string()) + " of=" + shellQuote(disk.string()) +
+                           " bs=512 seek=2048 conv=notrunc status=none"));
+    expectEachFirstSector(disk, 2048, "normal", {0}, 7);
+}
