@@ -4,6 +4,7 @@
 // MBR disk. Every file is found and reads back as without the fault, boot sectors coming from their backups where the
 // format keeps one; where nothing stands in for the sector, the scan says the first sectors could not be read.
 
+#include "ScanImageCommands.h"
 #include "ScanImageScan.h"
 #include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
@@ -167,4 +168,28 @@ TEST_F(FirstSectors, TheFirstPartitionOfAnMBRDiskIsFoundWhenItsSecondSectorFails
     ASSERT_TRUE(runCommand("dd if=" + shellQuote(volume.string()) + " of=" + shellQuote(disk.string()) +
                            " bs=512 seek=2048 conv=notrunc status=none"));
     expectEachFirstSector(disk, 2048, "normal", {0}, 7);
+}
+
+// The header sector of a bare HFS+ volume fails: the normal and the deleted-file scans read the volume from its
+// alternate header, as without the fault, and the lost-volume search lists it at its first sector.
+TEST_F(FirstSectors, ABareHFSPlusVolumeIsReadFromItsAlternateHeader) {
+    const fs::path volume = bareXorrisoHfsVolume();
+    ASSERT_FALSE(volume.empty()) << "xorriso is needed to make the volume";
+    FailingReads disk;
+    disk.failSectors(2);
+    // The deleted-file scan finds no deleted file on it, but must find the volume.
+    for (const auto& [mode, files] : {std::pair{"normal", 10u}, {"deleted", 0u}}) {
+        SCOPED_TRACE(mode);
+        const Scan sound = scan(volume, 0, mode);
+        ASSERT_TRUE(sound.foundVolume) << sound.alerts;
+        ASSERT_GE(sound.found.files.size(), files);
+        const Scan damaged = scan(volume, 0, mode, &disk);
+        EXPECT_TRUE(damaged.foundVolume) << damaged.alerts;
+        EXPECT_EQ(damaged.exitStatus, 1);
+        EXPECT_EQ(damaged.found, sound.found);
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(lostVolumesCommand({volume.string()}, disk.reader()), 1);
+    const std::string listed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(listed.find("\nvolume\t0\t"), std::string::npos) << listed;
 }
