@@ -99,45 +99,6 @@ protected:
     }
 };
 
-// mkfs.exfat's volume with deleted files written into its root directory as the driver leaves them: a file entry,
-// its stream extension (no FAT chain) and its name, the data in clusters at the end of the heap.
-fs::path exFATVolumeWithDeletedFiles() {
-    const fs::path image = zeroImage(8u << 20);
-    if (!runCommand("mkfs.exfat " + shellQuote(image.string()) + " >/dev/null 2>&1")) return {};
-    const auto boot = readBytesAt(image, 0, 512);
-    const auto le32 = [&](std::size_t at) {
-        return std::uint32_t(boot[at]) | std::uint32_t(boot[at + 1]) << 8 | std::uint32_t(boot[at + 2]) << 16 |
-               std::uint32_t(boot[at + 3]) << 24;
-    };
-    const std::uint64_t sector = 1ull << boot[108], cluster = sector << boot[109];
-    const std::uint64_t heap = le32(88) * sector, clusters = le32(92);
-    const auto clusterAt = [&](std::uint64_t c) { return heap + (c - 2) * cluster; };
-    std::uint64_t entry = clusterAt(le32(96));
-    while (readBytesAt(image, entry, 1)[0] != 0)
-        entry += 32;
-    for (std::uint32_t i = 0; i < 6; ++i) {
-        const std::string name = "deleted" + std::to_string(i) + ".bin";
-        const std::uint64_t size = 5000 + i * 3001;
-        const std::uint32_t first = static_cast<std::uint32_t>(clusters - 8 * (i + 1));
-        writeAt(image, clusterAt(first), [&] {
-            const std::string bytes = patternBytes(i * 7919, size);
-            return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
-        }());
-        std::vector<std::uint8_t> set(96, 0);
-        set[0] = 0x05, set[1] = 2, set[4] = 0x20;
-        set[32] = 0x40, set[33] = 0x03, set[35] = static_cast<std::uint8_t>(name.size());
-        putLE(set, 40, size, 8);
-        putLE(set, 52, first, 4);
-        putLE(set, 56, size, 8);
-        set[64] = 0x41;
-        for (std::size_t u = 0; u < name.size(); ++u)
-            set[66 + 2 * u] = static_cast<std::uint8_t>(name[u]);
-        writeAt(image, entry, set);
-        entry += set.size();
-    }
-    return image;
-}
-
 } // namespace
 
 TEST_F(FirstSectors, FATVolumesKeepEveryFileAndFAT32TakesItsBootSectorFromTheBackup) {

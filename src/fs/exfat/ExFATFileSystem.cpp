@@ -120,6 +120,15 @@ bool ExFATFileSystem::startExFATFileSystemRecovery() {
     }
     const std::optional<Geometry> g = geometryOf(mbs);
     if (!g) return false;
+    declaredSectors_ = (mbs.volume_length() > (std::numeric_limits<std::uint64_t>::max() >> mbs.bytes_per_sector())
+                            ? std::numeric_limits<std::uint64_t>::max()
+                            : mbs.volume_length() << mbs.bytes_per_sector()) /
+                       g->sectorBytes;
+    if (declaredSectors_ > v.sizeInSect())
+        platform::logFormat("exFAT recovery on %@: the volume is %@ sectors long, its medium ends after %@; what lies "
+                            "past the end cannot be read",
+                            v.path(), static_cast<unsigned long long>(declaredSectors_),
+                            static_cast<unsigned long long>(v.sizeInSect()));
     if (mbs.number_of_fats() != 1) {
         platform::logFormat("exFAT recovery on %@: %@ FATs, nothing walked", v.path(), mbs.number_of_fats());
         return true;
@@ -172,9 +181,18 @@ std::optional<std::uint64_t> ExFATFileSystem::readVolumeBytes(std::uint64_t offs
     const std::uint64_t sectors = length / sectorBytes;
     const auto end = checkedAdd(offset / sectorBytes, sectors);
     const auto first = checkedAdd(v.HPlusVolStart(), offset / sectorBytes);
-    if (!end || *end > v.sizeInSect() || !first || sectors > std::numeric_limits<std::int32_t>::max())
+    if (!end || !first || sectors > std::numeric_limits<std::int32_t>::max() ||
+        *end > std::max(v.sizeInSect(), declaredSectors_))
         return std::nullopt;
-    return v.readSectorRange(*first, static_cast<std::int32_t>(sectors), buffer.data());
+    if (*end <= v.sizeInSect()) return v.readSectorRange(*first, static_cast<std::int32_t>(sectors), buffer.data());
+    // The volume goes on past its medium's end: those sectors cannot be had.
+    const std::uint64_t onMedium = offset / sectorBytes < v.sizeInSect() ? v.sizeInSect() - offset / sectorBytes : 0;
+    v.noteUnreadableSectors(*first + onMedium, *first + sectors);
+    if (onMedium == 0) return sectors;
+    const std::optional<std::uint64_t> lost =
+        v.readSectorRange(*first, static_cast<std::int32_t>(onMedium), buffer.data());
+    if (!lost) return std::nullopt;
+    return *lost + (sectors - onMedium);
 }
 
 void ExFATFileSystem::readExFatDirectoryOffset(std::uint64_t sector, const MainBootSector& mainBootSector,
@@ -345,11 +363,15 @@ std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geom
     // with the cluster heap: what lies past it is not the file's.
     if (size != 0 && g.inHeap(stream.first_cluster())) {
         const std::uint64_t start = g.clusterOffset(stream.first_cluster()) / g.sectorBytes;
-        const std::uint64_t heapEnd =
-            std::min((g.heapOffset + g.clusterCount * g.clusterBytes) / g.sectorBytes, v.sizeInSect());
+        const std::uint64_t heapEnd = (g.heapOffset + g.clusterCount * g.clusterBytes) / g.sectorBytes;
+        const std::uint64_t onMedium = std::min(heapEnd, v.sizeInSect());
         const std::uint64_t wanted = size / g.sectorBytes + (size % g.sectorBytes != 0 ? 1 : 0);
-        const std::uint64_t sectors = start < heapEnd ? std::min(wanted, heapEnd - start) : 0;
+        const std::uint64_t sectors = start < onMedium ? std::min(wanted, onMedium - start) : 0;
         if (sectors < wanted) node->complete = NewDir::kDamaged;
+        // What the heap holds of it past the medium's end cannot be read.
+        const std::uint64_t end = start < heapEnd ? start + std::min(wanted, heapEnd - start) : start;
+        if (end > v.sizeInSect())
+            v.noteUnreadableSectors(v.HPlusVolStart() + std::max(start, v.sizeInSect()), v.HPlusVolStart() + end);
         if (sectors != 0 && newdir::appendDataExtent(node, start, 1) && sectors > 1)
             newdir::appendDataExtent(node, start + 1, sectors - 1);
     }
