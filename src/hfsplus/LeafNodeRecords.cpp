@@ -34,12 +34,15 @@ bool LeafNodeRecords::read(HFSPlusReaderState& state, std::uint64_t sector, std:
                            std::vector<std::uint8_t>& buffer, std::vector<bool>& unreadable) {
     Volume& v = state.volume;
     const std::uint32_t bps = v.u32BytesInSector();
+    // More than one read takes is no node.
+    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        buffer.clear();
+        unreadable.clear();
+        return false;
+    }
     buffer.assign(static_cast<std::size_t>(count * bps), 0);
     unreadable.assign(static_cast<std::size_t>(count), true);
-    if (sector == 0 || count == 0 || bps == 0 ||
-        count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
-        !HFSPlusVolume(state).sectorsInVolume(sector, count))
-        return false;
+    if (sector == 0 || count == 0 || bps == 0 || !HFSPlusVolume(state).sectorsInVolume(sector, count)) return false;
     if (v.readSector(sector, static_cast<std::int32_t>(count), buffer.data())) {
         unreadable.assign(static_cast<std::size_t>(count), false);
         return true;

@@ -57,7 +57,7 @@ public:
     // every one of them when the read failed without telling which. False,
     // the buffer zeroed and every sector flagged, when the sectors are not
     // wholly inside the volume, or begin at sector 0, where a node that has
-    // none would be.
+    // none would be; both empty when they are more than one read takes.
     static bool read(HFSPlusReaderState& state, std::uint64_t sector, std::uint64_t count,
                      std::vector<std::uint8_t>& buffer, std::vector<bool>& unreadable);
 

@@ -2,11 +2,13 @@
 // advanced scan on the xorriso volume, the deleted-file scan on a built journal. Every record lying whole in sectors
 // that read is listed, with its size; a record that meets the sector is passed over, never listed as an empty file.
 
+#include "hfsplus/CatalogFragmentSearch.h"
 #include "scan/ScanThread.h"
 #include "support/FailingReads.h"
 #include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
+#include "volume/BTreeTableClassOrph.h"
 #include "volume/NewDir.h"
 
 #include <algorithm>
@@ -58,6 +60,38 @@ std::map<std::uint32_t, Found> foundByID(const NewDir* root) {
         out[d->fileID] = f;
     }
     return out;
+}
+
+// A catalog index node of 4096 bytes: keys of files in folder 16, each followed by a child node number whose high
+// half reads as a folder record's type.
+std::vector<std::uint8_t> indexNode(std::uint16_t records) {
+    std::vector<std::uint8_t> node(4096);
+    putBE(node, 8, 0x0002, 2); // kind: index, height 2
+    putBE(node, 10, records, 2);
+    std::size_t at = 14;
+    for (std::uint16_t i = 0; i <= records; at += 20, ++i) {
+        putBE(node, node.size() - 2 * (i + 1u), at, 2);
+        if (i == records) break;
+        putBE(node, at, 14, 2);
+        putBE(node, at + 2, 16, 4);
+        putBE(node, at + 6, 4, 2);
+        for (std::size_t u = 0; u < 4; ++u)
+            putBE(node, at + 8 + 2 * u, u < 3 ? "idx"[u] : '0' + i % 10, 2);
+        putBE(node, at + 16, 0x00010000u + i, 4);
+    }
+    return node;
+}
+
+HFSCatalogRecord fileRecord(std::uint32_t id, const char* name) {
+    HFSCatalogRecord r;
+    r.keyParentID = 2;
+    r.keyName = name;
+    r.id = id;
+    r.createDate = r.contentModDate = r.attributeModDate = r.accessDate = 0xD5000000u;
+    r.dataFork.logicalSize = 5000;
+    r.dataFork.totalBlocks = 2;
+    r.dataFork.extents.push_back({100 + 2 * (id % 100), 2});
+    return r;
 }
 
 class UnreadableCatalogSector : public ScanFixture {};
@@ -160,4 +194,33 @@ TEST_F(UnreadableCatalogSector, TheDeletedScanKeepsEveryRecordOfAJournalCopyThat
         EXPECT_EQ(v->unreadableSectorCount(), 1u);
         freeVolumes();
     }
+}
+
+// With its descriptor unreadable a node is judged by its offset table and its records: a leaf's records after the
+// bad sector are taken, an index node's keys and child numbers (read as folder records) never make an entry.
+TEST_F(UnreadableCatalogSector, ANodeWhoseDescriptorCannotBeReadIsJudgedByItsRecords) {
+    const std::filesystem::path image = zeroImage(2048 * 512);
+    writeAt(image, 100 * 512, indexNode(40));
+    writeAt(image, 300 * 512,
+            Builder::encodeCatalogLeafNode({fileRecord(900, "a.bin"), fileRecord(901, "b.bin"),
+                                            fileRecord(902, "c.bin"), fileRecord(903, "d.bin")},
+                                           4096));
+    auto v = keep(volumeOver(image, 0, 2048));
+    FailingReads disk;
+    disk.failSectors(100);
+    disk.failSectors(300);
+    v->setRawRead(disk.reader());
+    v->resetSigArraysAndBtreesAndOthers();
+    v->setBlockSize(8);
+    v->createRoot();
+    HFSPlusReaderState& state = hfsState(*v);
+    CatalogFragmentSearch(state).searchCatFrags();
+    std::set<std::string> parked;
+    forEachIndexNode(state.btreeOrphAdvScanEntries->root(), [&](NodeTypeOrph* n) {
+        for (std::int32_t i = 0; i < n->count(); ++i)
+            parked.insert(newdir::utf8(newdir::fileName(n->key(i)->dir())));
+    });
+    // a.bin lies in the first sector, b.bin reaches into it.
+    EXPECT_EQ(parked, (std::set<std::string>{"c.bin", "d.bin"}));
+    EXPECT_EQ(v->unreadableSectorCount(), 2u);
 }
