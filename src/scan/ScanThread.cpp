@@ -418,15 +418,11 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
                 const std::int64_t leavesBefore = leaves ? leaves->numItems() : 0;
                 phase([&] { CatalogReader(state).makeTree(); });
                 catalogRead = !leaves || leaves->numItems() > leavesBefore || v.stopTreeThread();
-                if (state.orphEntriesTotal > 0) {
-                    phase([&] {
-                        OrphanEntries orphans(state);
-                        // The advanced scan's fragment search passes over the
-                        // nodes this walk read: what cannot be placed here is
-                        // kept for its passes rather than dropped.
-                        orphans.setKeepUnplacedEntries(v.treeScanMode == 1);
-                        orphans.processOrphanEntriesWithIncrement(false, false);
-                    });
+                // The advanced scan places what this walk parked with the
+                // catalog records it finds in the leaves the walk could not
+                // read, which may be their folders.
+                if (state.orphEntriesTotal > 0 && v.treeScanMode != 1) {
+                    phase([&] { OrphanEntries(state).processOrphanEntriesWithIncrement(false, false); });
                     invalidateTimer();
                 }
             }
