@@ -1,6 +1,5 @@
 #include "session/RecoverySessionSaving.h"
 
-#include "media/DMedia.h"
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
 #include "session/SessionMediumCheck.h"
@@ -55,7 +54,8 @@ bool RecoverySessionSaving::readFirst5Sectors(const Volume& volume, platform::Da
         platform::logFormat("The first sectors of %@ could not be read for the recovery session; zeros stored", device);
         sectors.assign(5 * std::size_t{bps}, 0);
     } else if (unread != 0) {
-        platform::logFormat("Of the first sectors of %@, those the drive would not give (mask %d) are kept as unread",
+        platform::logFormat("Some of the first sectors of %@ could not be read for the recovery session (mask %d); "
+                            "they are kept as unread",
                             device, static_cast<int>(unread));
     }
     return true;

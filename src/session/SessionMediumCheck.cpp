@@ -35,6 +35,18 @@ std::optional<std::uint64_t> deviceBytes(const std::string& device) {
 std::mutex rawReadForMutex;
 SessionMediumCheck::RawReadFor rawReadFor;
 
+// The medium the checks read `device` through; nothing when the device
+// cannot be opened (or holds nothing), which is never the one looked for.
+std::shared_ptr<DMedia> openDevice(const std::string& device, std::uint32_t bytesPerSector) {
+    if (!deviceBytes(device)) return nullptr;
+    std::shared_ptr<DMedia> medium =
+        DMedia::initWithDictionary(platform::Dict{{"Path", device}, {"Preferred Block Size", bytesPerSector}});
+    std::lock_guard lock(rawReadForMutex);
+    if (medium && rawReadFor)
+        if (DMedia::RawRead read = rawReadFor(device)) medium->setRawRead(std::move(read));
+    return medium;
+}
+
 bool allZero(const std::vector<std::uint8_t>& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
 }
@@ -133,15 +145,6 @@ bool MediumIdentity::mayBe(const MediumIdentity& read) const {
             if (other.sector == sample.sector && other.digest && *other.digest != *sample.digest) return false;
     }
     return true;
-}
-
-std::shared_ptr<DMedia> SessionMediumCheck::openDevice(const std::string& device, std::uint32_t bytesPerSector) {
-    std::shared_ptr<DMedia> medium =
-        DMedia::initWithDictionary(platform::Dict{{"Path", device}, {"Preferred Block Size", bytesPerSector}});
-    std::lock_guard lock(rawReadForMutex);
-    if (medium && rawReadFor)
-        if (DMedia::RawRead read = rawReadFor(device)) medium->setRawRead(std::move(read));
-    return medium;
 }
 
 void SessionMediumCheck::setRawReadFor(RawReadFor reader) {

@@ -15,7 +15,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -131,14 +130,12 @@ public:
     static void adoptDrivePath(Volume& volume, const std::string& newPath, platform::Array& partitionListDictArray,
                                platform::Array& partitionScanListDictArray);
 
-    // Every check reads a device through a medium opened here, quietly (a
-    // drive the user may not read is simply not the one, and an alert per
-    // drive would bury the answer), with the sector size given.
-    static std::shared_ptr<DMedia> openDevice(const std::string& device, std::uint32_t bytesPerSector);
-    // The reader put under every medium openDevice opens, by its device
-    // (DMedia::setRawRead; an empty one reads with pread): tests give
-    // chosen sectors of their disks failing reads this way, as they do
-    // under a scan's volume. None by default.
+    // Every check reads a device through a medium of its own, opened
+    // quietly: a drive the user may not read is simply not the one, and an
+    // alert per drive would bury the answer. This is the reader put under
+    // each, by its device (DMedia::setRawRead; an empty one reads with
+    // pread): tests give chosen sectors of their disks failing reads this
+    // way, as they do under a scan's volume. None by default.
     using RawReadFor = std::function<DMedia::RawRead(const std::string& device)>;
     static void setRawReadFor(RawReadFor rawReadFor);
 };

@@ -274,29 +274,6 @@ TEST_F(AutoRecoverySnapshotTest, AFailingDiskResumesOnItselfAndNoOtherDiskDoes) 
         }
 }
 
-// What a search lost below its checkpoint goes to the volume it resumes with, never more sectors than lie below
-// it; an Info file of an earlier time holds none.
-TEST_F(AutoRecoverySnapshotTest, TheSectorsLostBelowTheCheckpointComeBackWithTheVolume) {
-    ASSERT_EQ(save(state()), AutoRecoverySnapshot::Saved::Written);
-    const std::vector<std::uint8_t> identity = testsupport::readBytes(dir / AutoRecoverySnapshot::kInfoFile);
-    for (const auto& [sector, lost, expected] :
-         {std::tuple(5000, 12, 12), std::tuple(7, 9000, 7), std::tuple(0, 0, 0)}) {
-        AutoRecoveryFiles(dir.string(), {}).checkpoint(40, sector, lost);
-        auto s = read();
-        ASSERT_TRUE(s && s->volume->lostBeforeResume);
-        EXPECT_EQ(
-            std::tuple(s->autoRecBeginSize, s->volume->lostBeforeResume->sector, s->volume->lostBeforeResume->count),
-            std::tuple(std::optional<std::uint64_t>(40), std::uint64_t(sector), std::uint64_t(expected)));
-        // The identity after them is left as it was.
-        EXPECT_EQ(testsupport::readBytesAt(dir / AutoRecoverySnapshot::kInfoFile, 24, identity.size() - 24),
-                  std::vector<std::uint8_t>(identity.begin() + 24, identity.end()));
-    }
-    fs::resize_file(dir / AutoRecoverySnapshot::kInfoFile, 8);
-    auto s = read();
-    ASSERT_TRUE(s);
-    EXPECT_FALSE(s->volume->lostBeforeResume);
-}
-
 TEST(LaunchPrivilegedHelper, TheHelperRunsWithoutArgumentsAndAMissingOneStartsNothing) {
     const fs::path dir = testsupport::makeTempDir("helper");
     EXPECT_EQ(launchPrivilegedHelperAt((dir / "missing").string()), -1);
