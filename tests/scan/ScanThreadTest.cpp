@@ -249,6 +249,35 @@ TEST_F(ScanThreads, CatalogNodesTheDiskWillNotGiveAreCountedAndNoted) {
     }
 }
 
+// A volume no row takes whose first sectors fail is not called a volume of another kind, in the tree scan and in the
+// deleted-file scan alike; with them readable the tree scan says what it always said, and the deleted-file scan ends
+// quietly with an empty tree.
+TEST_F(ScanThreads, AContentNoRowTakesWithUnreadableFirstSectorsSaysTheySoInBothScans) {
+    const fs::path image = zeroImage(4 << 20);
+    for (const bool failing : {false, true})
+        for (const bool deletedFileScan : {false, true}) {
+            SCOPED_TRACE(std::string(failing ? "failing" : "sound") + (deletedFileScan ? " deleted" : " tree"));
+            controller.clear();
+            testsupport::FailingReads disk;
+            if (failing) disk.failSectors(2);
+            auto v = volumeFor(image, "-");
+            v->setRawRead(disk.reader());
+            ScanThread scan(v);
+            if (deletedFileScan)
+                scan.scanForDeletedFiles(Array{1, 0});
+            else
+                scan.startMakingTree(Array{"Normal Scan", 0});
+            const auto alerts = controller.alerts();
+            const std::size_t expected = failing || !deletedFileScan ? 1 : 0;
+            ASSERT_EQ(alerts.size(), expected);
+            if (expected) {
+                EXPECT_EQ(alerts[0].message.starts_with("The first sectors of this volume could not be read"), failing);
+            }
+            EXPECT_EQ(v->unreadableSectorCount(), failing ? 1u : 0u);
+            expectTreeCompleteLast();
+        }
+}
+
 // A photo carving of a disk with bad sectors, cut off part-way as a killed program leaves it and resumed from its
 // pair: its end counts every sector the whole scan lost, once, though the interrupted part had read past its
 // checkpoint and lost a sector there that the resumed part loses again. A pair of an earlier time, without the count,
