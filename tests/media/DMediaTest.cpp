@@ -412,8 +412,8 @@ TEST_F(DMediaReaders, AReaderOfAKnownPlaceAsksForWhatAWalkSteppedOverAndASweepDo
 }
 
 // A sweep over a wide bad stretch comes back over it once a MiB, so a readable MiB inside is read, its bytes exact,
-// for a failed read a MiB more than the walk; over a disk that died, where nothing answered to the end, it comes back
-// over nothing.
+// for a failed read a MiB more than the walk; a MiB bad every 16 MiB costs about what its walks do; over a disk that
+// died, where nothing answered to the end, it comes back over nothing.
 TEST_F(DMediaReaders, ASweepReadsAReadableMiBInsideAWideBadStretchButNotPastADeath) {
     const std::uint64_t mib = 2048, size = 96ull << 20, sectors = size / 512;
     const fs::path image = makeImage(size);
@@ -435,6 +435,14 @@ TEST_F(DMediaReaders, ASweepReadsAReadableMiBInsideAWideBadStretchButNotPastADea
     }
     EXPECT_EQ(m->unreadableSectorCount(), badEnd - badFirst - mib);
     EXPECT_LE(disk.failedReads(), 2 * 2 * 17 + 8 + (badEnd - badFirst) / mib);
+    testsupport::FailingReads periodic;
+    for (std::uint64_t at = 3 * mib + 77; at + mib <= sectors; at += 16 * mib)
+        periodic.failSectors(at, mib);
+    m = listedDrive(image, size, periodic);
+    for (std::uint64_t s = 0; s < sectors; s += 256)
+        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+    EXPECT_EQ(m->unreadableSectorCount(), sectors / (16 * mib) * mib);
+    EXPECT_LE(periodic.failedReads(), sectors / (16 * mib) * 30);
     testsupport::FailingReads dying;
     dying.dieUnderThePageCacheAt(sectors * 3 / 10);
     m = listedDrive(image, size, dying);
