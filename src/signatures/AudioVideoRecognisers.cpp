@@ -102,6 +102,29 @@ std::optional<MpegAudioFrame> mpegAudioFrame(std::uint32_t header) {
     return MpegAudioFrame{rawVersion, rawLayer, R::mp3BitCheck(header, 16, 1), length};
 }
 
+// Past sectors the medium could not give, the next frame of a stream lies
+// within two of its longest frames of the first sector that was read.
+constexpr std::uint64_t kFrameResyncReach = 4096;
+// How long a run of such sectors a walk goes on past.
+constexpr std::uint64_t kLostReach = std::uint64_t{16} << 20;
+
+// The MPEG audio frame header at `at` lies in a sector that could not be
+// read: where the stream goes on after it, at a frame of it that another
+// frame of it follows; nothing when none lies within reach.
+std::optional<std::uint64_t> mpegAudioFrameAfterLoss(RecogniserMedium& medium, BoundedCursor& cursor, std::uint64_t at,
+                                                     const MpegAudioFrame& stream) {
+    const auto frameOfStream = [&](std::uint64_t position) -> std::uint64_t {
+        const auto frame = mpegAudioFrame(cursor.at(position, 4).be32(0));
+        return frame && frame->sameStreamAs(stream) ? frame->length : 0;
+    };
+    const std::optional<std::uint64_t> from = cursor.readableFrom(at + 3, kLostReach);
+    if (!from) return std::nullopt;
+    for (std::uint64_t position = *from; position < *from + kFrameResyncReach && !medium.stopped(); ++position)
+        if (const std::uint64_t length = frameOfStream(position); length != 0 && frameOfStream(position + length) != 0)
+            return position;
+    return std::nullopt;
+}
+
 // The answer for a file that was found, jumped over by the search or not.
 bool acceptFile(Sig& sig, const RecogniserMedium& medium, std::uint64_t length, bool skipFile) {
     if (skipFile) {
@@ -224,6 +247,12 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
     std::uint64_t frames = 0;
     while (!medium.stopped()) {
         const auto frame = mpegAudioFrame(cursor.at(end, 4).be32(0));
+        // Zeros of a sector that could not be read are no end of the stream.
+        if ((!frame || !frame->sameStreamAs(*stream)) && cursor.unreadable(end, 4))
+            if (const auto next = mpegAudioFrameAfterLoss(medium, cursor, end, *stream)) {
+                end = *next;
+                continue;
+            }
         if (!frame) break;
         if (end % bps == 0) search_.mp3DoneArray.add(first + end / bps);
         end += frame->length;
@@ -350,7 +379,9 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium, std
     std::uint64_t end = packLength;
     std::uint32_t packTail = 0;
     while (packTail != kProgramEnd && !medium.stopped()) {
-        if (cursor.at(end, 4).be32(0) != kPackStart) break;
+        // A pack in a sector that could not be read is there all the same:
+        // the walk goes on at the next.
+        if (cursor.at(end, 4).be32(0) != kPackStart && !cursor.unreadable(end, 4)) break;
         if (end % bps == 0) search_.mpgDoneArray.add(medium.firstSector() + end / bps);
         packTail = cursor.at(end + packLength - 4, 4).be32(0);
         end += packLength;
