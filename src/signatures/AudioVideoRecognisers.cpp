@@ -125,6 +125,32 @@ std::optional<std::uint64_t> mpegAudioFrameAfterLoss(RecogniserMedium& medium, B
     return std::nullopt;
 }
 
+// The top-level atoms a file of the ISO base media family is made of.
+constexpr std::array<std::uint32_t, 8> kTopLevelAtoms = {fourCC("free"), fourCC("ftyp"), fourCC("mdat"),
+                                                         fourCC("moov"), fourCC("pnot"), fourCC("skip"),
+                                                         fourCC("wide"), fourCC("uuid")};
+// How far past sectors the medium could not give the next atom is looked
+// for: an atom whose header was lost may be long.
+constexpr std::uint64_t kAtomResyncReach = 1048576;
+
+// The atom header at `at` lies in a sector that could not be read: the next
+// top-level atom after it; nothing when none lies within reach.
+std::optional<std::uint64_t> atomAfterLoss(RecogniserMedium& medium, BoundedCursor& cursor, std::uint64_t at) {
+    const std::optional<std::uint64_t> from = cursor.readableFrom(at + 7, kLostReach);
+    if (!from) return std::nullopt;
+    BoundedCursor sizes = medium.cursor();
+    // The four-letter type, behind a size that holds at least the header.
+    const BoundedCursor::Found type = cursor.findFourBytes(
+        *from + 4, *from + 4 + kAtomResyncReach,
+        [&](std::uint64_t position, std::uint32_t name, std::uint32_t) {
+            return std::find(kTopLevelAtoms.begin(), kTopLevelAtoms.end(), name) != kTopLevelAtoms.end() &&
+                   sizes.at(position - 4, 4).be32(0) >= 8;
+        },
+        [&] { return medium.stopped(); });
+    if (type.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return type.offset - 4;
+}
+
 // The answer for a file that was found, jumped over by the search or not.
 bool acceptFile(Sig& sig, const RecogniserMedium& medium, std::uint64_t length, bool skipFile) {
     if (skipFile) {
@@ -328,6 +354,12 @@ std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, Bound
     std::uint64_t end = 0;
     while (!medium.stopped()) {
         const platform::ByteView atom = cursor.at(end, 8);
+        // Zeros of a sector that could not be read are no end of the file.
+        if (!atom.empty() && (!atomNameCheck(atom.be32(4)) || atom.be32(0) == 0) && cursor.unreadable(end, 8))
+            if (const std::optional<std::uint64_t> next = atomAfterLoss(medium, cursor, end)) {
+                end = *next;
+                continue;
+            }
         if (atom.empty() || !atomNameCheck(atom.be32(4))) break;
         std::uint64_t size = atom.be32(0);
         // Size 1: the real size follows the type as a 64-bit field.

@@ -93,6 +93,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         if ((marker.u8(0) != 0xFF || marker.u8(1) == 0x00 || marker.u8(1) == 0xFF || marker.be16(2) == 0) &&
             cursor.unreadable(position, 4)) {
             const std::optional<std::uint64_t> next = jpegMarkerAfterLoss(medium, cursor, position);
+            scan.sizeLost = scan.sizeLost || (!frame && !scanSeen);
             if (!next) {
                 scan.position = std::min(cursor.readableFrom(position, medium.readableBytes()).value_or(position),
                                          medium.readableBytes());
@@ -114,7 +115,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         // A scan before any baseline frame (a progressive image) goes on
         // through length fields inside the scan data without this test.
         if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) return std::nullopt;
-        if (frame && scanSeen) {
+        if ((frame || scan.sizeLost) && scanSeen) {
             position += length + 2;
             break;
         }
@@ -129,7 +130,8 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
     const std::uint64_t scanSector = scan.position / bps;
     // 1.5 bytes a pixel: the sectors the compressed image should take.
     const std::uint64_t expected = std::uint64_t{scan.height} * scan.width * 3 / 2 / bps;
-    const std::uint64_t windowsEnd = scanSector + expected * 3 / 4 + kStep;
+    // Without the size, the end marker is looked for as far as can be read.
+    const std::uint64_t windowsEnd = scan.sizeLost ? UINT64_MAX : scanSector + expected * 3 / 4 + kStep;
     BoundedCursor cursor = medium.cursor(kStep + 1);
     for (std::uint64_t at = scanSector; at < windowsEnd && !medium.stopped(); at += kStep) {
         // The last window reaches the volume's end and reads as zeros past
