@@ -16,6 +16,9 @@ std::uint64_t gifColourTableBytes(std::uint8_t packed) {
     return (packed & 0x80) != 0 ? std::uint64_t{3} << ((packed & 7) + 1) : 0;
 }
 
+// How far past sectors the medium could not give the next PNG chunk is
+// looked for: a chunk whose header was lost may be long.
+constexpr std::uint64_t kPngChunkReach = 1048576;
 // The longest JPEG segment with its marker.
 constexpr std::uint64_t kJpegSegmentReach = 65537;
 // A GIF data sub-block: its size byte and up to 255 bytes.
@@ -58,6 +61,28 @@ std::optional<std::uint64_t> jpegMarkerAfterLoss(RecogniserMedium& medium, Bound
         [&] { return medium.stopped(); });
     if (found.end != BoundedCursor::Search::Matched) return std::nullopt;
     return found.offset;
+}
+
+// The chunk header at `position` lies in a sector the medium could not give:
+// the next chunk of a standard type after it; nothing when none lies within
+// reach.
+std::optional<std::uint64_t> pngChunkAfterLoss(RecogniserMedium& medium, BoundedCursor& cursor,
+                                               std::uint64_t position) {
+    static constexpr std::array<std::uint32_t, 18> kStandardChunks = {
+        0x49444154, 0x49484452, 0x49454E44, 0x504C5445, 0x6348524D, 0x67414D41, 0x69434350, 0x73424954, 0x73524742,
+        0x624B4744, 0x68495354, 0x74524E53, 0x70485973, 0x73504C54, 0x74494D45, 0x69545874, 0x74455874, 0x7A545874};
+    const std::optional<std::uint64_t> from = cursor.readableFrom(position + 7, medium.readableBytes());
+    if (!from) return std::nullopt;
+    BoundedCursor lengths = medium.cursor();
+    const BoundedCursor::Found type = cursor.findFourBytes(
+        *from + 4, *from + 4 + kPngChunkReach,
+        [&](std::uint64_t at, std::uint32_t name, std::uint32_t) {
+            return std::find(kStandardChunks.begin(), kStandardChunks.end(), name) != kStandardChunks.end() &&
+                   lengths.at(at - 4, 4).be32(0) <= 0x7FFFFFFF;
+        },
+        [&] { return medium.stopped(); });
+    if (type.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return type.offset - 4;
 }
 
 } // namespace
@@ -180,6 +205,12 @@ bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
         std::copy_n(head.data() + 4, 4, chunk.type.begin());
         chunk.position = position;
         chunk.total = std::uint64_t{chunk.length} + 12;
+        // Zeros of a sector that could not be read are no end of the file.
+        if (!checkPNG_Chunk(chunk) && cursor.unreadable(position, 8))
+            if (const std::optional<std::uint64_t> next = pngChunkAfterLoss(medium, cursor, position)) {
+                position = *next;
+                continue;
+            }
         // A chunk that claims more than is left ends the file before it.
         if (!checkPNG_Chunk(chunk) || !cursor.readable(position, chunk.total)) break;
         ended = head.be32(4) == kIEND;

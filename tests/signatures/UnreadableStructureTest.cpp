@@ -32,7 +32,8 @@ std::string movieWithAtomsAt(const std::string& movie, std::size_t at) {
 using UnreadableStructureTest = RecogniserFixture;
 
 // A sector that could not be read right on what a recogniser walks (a JPEG's header markers, a movie's atom
-// headers, the blocks between a GIF's frames): the file is found all the same, and measured as on a sound medium.
+// headers, a PNG's chunk header, the blocks between a GIF's frames): the file is found all the same, and measured as on
+// a sound medium.
 TEST_F(UnreadableStructureTest, ARecogniserGoesOnAtTheNextStructureAfterIt) {
     const std::string jpeg = toolSample("convert -seed 1 -size 300x300 plasma: \"$OUT\"", "jpg");
     const std::string movie = toolSample("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=10:duration=4 "
@@ -42,7 +43,10 @@ TEST_F(UnreadableStructureTest, ARecogniserGoesOnAtTheNextStructureAfterIt) {
         toolSample("convert -seed 1 -size 160x120 plasma: \"$OUT.a.gif\" && convert -seed 2 -size "
                    "160x120 plasma: \"$OUT.b.gif\" && gifsicle --delay 10 \"$OUT\".?.gif -o \"$OUT\"",
                    "gif");
-    ASSERT_FALSE(jpeg.empty() || movie.empty() || gif.empty());
+    const std::string png = toolSample("convert -seed 1 -size 200x150 plasma: \"$OUT\"", "png");
+    ASSERT_FALSE(jpeg.empty() || movie.empty() || gif.empty() || png.empty());
+    // The second image data chunk's header.
+    const std::size_t secondChunk = png.find("IDAT", png.find("IDAT") + 1) - 4;
     const std::size_t secondFrame = gif.find("!\xF9\x04"s, gif.find("!\xF9\x04"s) + 1);
     ASSERT_NE(secondFrame, std::string::npos);
     struct Case {
@@ -55,6 +59,7 @@ TEST_F(UnreadableStructureTest, ARecogniserGoesOnAtTheNextStructureAfterIt) {
     const Case cases[] = {
         {"the JPEG's tables", jpegWithMarkerAt(jpeg, 1024), 3, 2},
         {"the movie's wide and mdat atoms", movieWithAtomsAt(movie, 1536), 15, 3},
+        {"the PNG's second data chunk", png, 6, secondChunk / 512},
         {"the GIF's second frame", gif, 4, secondFrame / 512},
     };
     for (const Case& c : cases) {

@@ -32,8 +32,8 @@ std::string movieWithAtomsAt(const std::string& movie, std::size_t at) {
 class UnreadableStructureTest : public SizeCalcFixture {};
 
 // A sector that could not be read right on what a walk reads next (the markers of a JPEG's header, the headers of a
-// movie's media data atom and the atom before it, the blocks between the frames of a GIF): the walk goes on at the
-// next structure after it, and the file is measured as long as on a sound medium.
+// movie's media data atom and the atom before it, a PNG's chunk header, the blocks between the frames of a GIF): the
+// walk goes on at the next structure after it, and the file is measured as long as on a sound medium.
 TEST_F(UnreadableStructureTest, AWalkGoesOnAtTheNextStructureAfterIt) {
     const std::string jpeg = toolSample("convert -seed 1 -size 300x300 plasma: \"$OUT\"", "jpg");
     const std::string movie = toolSample("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=10:duration=4 "
@@ -43,7 +43,10 @@ TEST_F(UnreadableStructureTest, AWalkGoesOnAtTheNextStructureAfterIt) {
         toolSample("convert -seed 1 -size 160x120 plasma: \"$OUT.a.gif\" && convert -seed 2 -size "
                    "160x120 plasma: \"$OUT.b.gif\" && gifsicle --delay 10 \"$OUT\".?.gif -o \"$OUT\"",
                    "gif");
-    ASSERT_FALSE(jpeg.empty() || movie.empty() || gif.empty());
+    const std::string png = toolSample("convert -seed 1 -size 200x150 plasma: \"$OUT\"", "png");
+    ASSERT_FALSE(jpeg.empty() || movie.empty() || gif.empty() || png.empty());
+    // The second image data chunk's header.
+    const std::size_t secondChunk = png.find("IDAT", png.find("IDAT") + 1) - 4;
     // The second frame's control extension.
     const std::size_t secondFrame = gif.find("!\xF9\x04"s, gif.find("!\xF9\x04"s) + 1);
     ASSERT_NE(secondFrame, std::string::npos);
@@ -57,6 +60,7 @@ TEST_F(UnreadableStructureTest, AWalkGoesOnAtTheNextStructureAfterIt) {
     const Case cases[] = {
         {"the JPEG's tables", jpegWithMarkerAt(jpeg, 1024), "jpg", 2},
         {"the movie's wide and mdat atoms", movieWithAtomsAt(movie, 1536), "mov", 3},
+        {"the PNG's second data chunk", png, "png", secondChunk / 512},
         {"the GIF's second frame", gif, "gif", secondFrame / 512},
     };
     for (const Case& c : cases) {
