@@ -355,7 +355,8 @@ std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, Bound
     while (!medium.stopped()) {
         const platform::ByteView atom = cursor.at(end, 8);
         // Zeros of a sector that could not be read are no end of the file.
-        if (!atom.empty() && (!atomNameCheck(atom.be32(4)) || atom.be32(0) == 0) && cursor.unreadable(end, 8))
+        if (end != 0 && !atom.empty() && (!atomNameCheck(atom.be32(4)) || atom.be32(0) == 0) &&
+            cursor.unreadable(end, 8))
             if (const std::optional<std::uint64_t> next = atomAfterLoss(medium, cursor, end)) {
                 end = *next;
                 continue;

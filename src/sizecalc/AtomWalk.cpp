@@ -85,7 +85,7 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
         const platform::ByteView w = window_.view();
         const std::uint32_t type = w.be32(p + 4);
         // Zeros of a sector that could not be read are no end of the file.
-        if ((!isKnownAtomType(type) || w.be32(p) == 0) && window_.unreadable(window_.sector(), p, 8))
+        if (n != 0 && (!isKnownAtomType(type) || w.be32(p) == 0) && window_.unreadable(window_.sector(), p, 8))
             if (const std::optional<std::uint64_t> next = atomAfterLoss(window_.sector(), p)) {
                 n += *next - p;
                 std::uint64_t at = sectorNumber + n / bps;
