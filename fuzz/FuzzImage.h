@@ -9,7 +9,9 @@
 // sector number followed by 512 bytes, written into a sparse file of a fixed
 // number of 512-byte sectors (sector numbers wrap at its end). A volume or a
 // partitioned disk is mostly empty space with its structures far apart, so a
-// real image shrinks to a few dozen records this way.
+// real image shrinks to a few dozen records this way. A record whose sector
+// number has its top bit set also makes its sector unreadable to the targets
+// that read through failingReader.
 //
 // Header-only, so that every target still builds from its one source file.
 
@@ -25,6 +27,7 @@
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 class FuzzImage {
 public:
@@ -76,6 +79,37 @@ public:
             if (!writeAt(sector * kSectorBytes, data + at + 4, kSectorBytes)) return false;
         }
         return ::ftruncate(fd_, static_cast<off_t>(sectors * kSectorBytes)) == 0;
+    }
+
+    // The sectors the input names unreadable: those of its records whose
+    // sector number has its top bit set (which the wrap at the file's end
+    // leaves out), as the file's sectors wrap them. Their bytes are written
+    // all the same; a reader must never see them.
+    static std::vector<std::uint64_t> failingSectors(const std::uint8_t* data, std::size_t size,
+                                                     std::uint64_t sectors) {
+        std::vector<std::uint64_t> out;
+        for (std::size_t at = 0; at + kRecordBytes <= size; at += kRecordBytes) {
+            const std::uint32_t number = platform::ByteView(data + at, 4).be32(0);
+            if ((number & 0x80000000u) != 0) out.push_back(number % sectors);
+        }
+        return out;
+    }
+
+    // pread(2), but every read that touches one of the 512-byte sectors
+    // fails with EIO, as a dying disk fails a whole request for one bad
+    // sector: the readers' raw read (DMedia::setRawRead and the content
+    // tests' own).
+    static std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)>
+    failingReader(std::vector<std::uint64_t> failing) {
+        return [failing = std::move(failing)](int fd, std::uint8_t* buffer, std::size_t length,
+                                              std::uint64_t offset) -> std::int64_t {
+            for (const std::uint64_t sector : failing)
+                if (sector * kSectorBytes < offset + length && offset < (sector + 1) * kSectorBytes) {
+                    errno = EIO;
+                    return -1;
+                }
+            return ::pread(fd, buffer, length, static_cast<off_t>(offset));
+        };
     }
 
     // The file becomes exactly these bytes.

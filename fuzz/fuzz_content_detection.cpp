@@ -5,9 +5,11 @@
 //
 // Byte 0 chooses the sector size the volume is read with (512, 1024, 2048
 // or 4096), byte 1 the sector at which the volume begins in the file (0 to
-// 7), bytes 2 to 5 a position and a mode for the byte-order readers; the
-// rest is the file, whose first sectors hold the boot sector or volume
-// header. Any boot sector, volume header or HFS wrapper (with an embedded
+// 7), bytes 2 to 4 a position and a mode for the byte-order readers, byte 5
+// the 512-byte sectors of the file that cannot be read (bit k for sector k,
+// bit 7 for the last one), so the tests also meet a failing disk and the
+// copies that stand in for its sectors; the rest is the file, whose first
+// sectors hold the boot sector or volume header. Any boot sector, volume header or HFS wrapper (with an embedded
 // volume close enough to be inside the input) makes a seed:
 //
 //   { printf '\0\0\0\0\0\0'; head -c 65536 volume.img; } > seed
@@ -22,6 +24,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -49,8 +52,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)VolumeContentDetection::twoByteRead(bytes, position, mode);
     (void)VolumeContentDetection::fourByteRead(bytes, position, mode);
 
-    const platform::Dict volume{{"Path", img.path()}, {"Preferred Block Size", sectorSize}};
-    const VolumeContentDetection detect(start);
+    const std::uint64_t fileBytes = size - kHeaderBytes;
+    std::vector<std::uint64_t> failing;
+    for (unsigned k = 0; k < 7; ++k)
+        if ((data[5] >> k) & 1) failing.push_back(k);
+    if ((data[5] & 0x80) != 0 && fileBytes >= 512) failing.push_back(fileBytes / 512 - 1);
+    // The volume runs to the file's end, where an HFS+ alternate header lies.
+    const std::uint64_t volumeBytes = fileBytes > start * sectorSize ? fileBytes - start * sectorSize : 0;
+    const platform::Dict volume{{"Path", img.path()},
+                                {"Preferred Block Size", sectorSize},
+                                {"Size", static_cast<unsigned long long>(volumeBytes)}};
+    const VolumeContentDetection detect(start, FuzzImage::failingReader(std::move(failing)));
+    if (auto header = detect.volumeHeader(volume); header && header->size() != 512) std::abort();
     (void)detect.isVolumeAPFS(volume);
     (void)detect.isVolumeExFAT(volume);
     const bool fat = detect.isVolumeFAT(volume);

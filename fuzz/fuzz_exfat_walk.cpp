@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     row.set("Content", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7");
     auto v = Volume::initWithDictionary(row);
     if (!v) std::abort();
+    v->setRawRead(FuzzImage::failingReader(FuzzImage::failingSectors(data, size, kVolumeSectors)));
     v->resetSigArraysAndBtreesAndOthers();
     v->createRoot();
     ExFATFileSystem(*v).startExFATFileSystemRecovery();

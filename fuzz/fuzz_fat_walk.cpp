@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     auto v = Volume::initWithDictionary(img.foundVolume(kVolumeSectors));
     if (!v) std::abort();
+    v->setRawRead(FuzzImage::failingReader(FuzzImage::failingSectors(data + 1, size - 1, kVolumeSectors)));
     static const char* const kTypes[] = {"FAT12", "FAT16", "FAT32"};
     v->volumeContent = kTypes[data[0] % 3];
     v->resetSigArraysAndBtreesAndOthers();

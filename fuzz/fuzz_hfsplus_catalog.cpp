@@ -7,8 +7,10 @@
 // input is a list of sectors rather than a whole image: records of a 4-byte
 // big-endian sector number followed by 512 bytes, written into an 8 MiB
 // sparse file (sector numbers wrap at its end) that is then scanned as a
-// volume found on a disk. A volume made by macOS shrinks to a few dozen
-// sectors this way. A seed from such an image:
+// volume found on a disk. A record whose sector number has its top bit set
+// is written too, but the sector cannot be read (FailingSectors). A volume
+// made by macOS shrinks to a few dozen sectors this way. A seed from such an
+// image:
 //
 //   python3 -c 'import sys,struct; d=open(sys.argv[1],"rb").read()
 //   sys.stdout.buffer.write(b"".join(struct.pack(">I",i)+d[i*512:i*512+512]
@@ -19,6 +21,7 @@
 //     src/platform/*.cpp src/media/*.cpp src/volume/*.cpp src/hfsplus/*.cpp \
 //     $(pkg-config --cflags --libs libplist-2.0) -lsystemd -o fuzz_hfsplus_catalog
 
+#include "FailingSectors.h"
 #include "FuzzImage.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/CatalogReader.h"
@@ -61,6 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     auto v = Volume::initWithDictionary(img.foundVolume(kVolumeSectors));
     if (!v) std::abort();
+    FailingSectors unreadable;
+    unreadable.failMarkedRecords(data, size, kVolumeSectors);
+    unreadable.failReadsOf(*v);
     v->resetSigArraysAndBtreesAndOthers();
 
     HFSPlusReaderState state(*v);

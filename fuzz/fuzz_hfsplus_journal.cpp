@@ -11,8 +11,11 @@
 // the input. The first input byte chooses the catalog node size (bits 0-1:
 // 512 << n), whether the journal info block's offset and size come from the
 // next 16 bytes (bit 2; big-endian u64 each, so journals outside or across
-// the volume's end are tried) and the device sector size (bit 3: 4096,
-// else 512). The bytes after those 17 are the journal.
+// the volume's end are tried), the device sector size (bit 3: 4096, else
+// 512) and which of the journal's 512-byte sectors cannot be read (bits 4-7:
+// n, and every sector whose number is n - 1 modulo 16 fails; 0: none), so
+// that node copies lose their descriptor, a record or their offset table.
+// The bytes after those 17 are the journal.
 //
 // A seed: the journal of an image made by tests/support/HFSPlusImageBuilder
 // with a deleted file of more than eight extents, behind a first byte of 3
@@ -20,6 +23,7 @@
 //
 // Build: see fuzz/run-all.sh.
 
+#include "FailingSectors.h"
 #include "FuzzImage.h"
 #include "media/Sleep.h"
 #include "platform/ByteView.h"
@@ -163,6 +167,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                        {"device serial", "-"},
                                                        {"device revision", "-"}});
     if (!v) std::abort();
+    FailingSectors unreadable;
+    if (const unsigned n = choice >> 4; n != 0) {
+        const std::uint64_t journalSector = std::uint64_t{kJournalStart} * kBlock / 512;
+        for (std::uint64_t i = n - 1; i < std::uint64_t{kJournalBlocks} * kBlock / 512; i += 16)
+            unreadable.fail(journalSector + i);
+    }
+    unreadable.failReadsOf(*v);
     ScanThread(v).scanForDeletedFiles(platform::Array{1, 0});
     v->freeTree();
     return 0;

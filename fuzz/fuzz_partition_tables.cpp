@@ -10,7 +10,10 @@
 // chooses the sector size the drive is read with (512, 1024, 2048 or 4096),
 // then come records of a 4-byte big-endian sector number followed by 512
 // bytes, written at that 512-byte sector of a 64 MiB sparse file (numbers
-// wrap at its end). A seed from a disk image:
+// wrap at its end). A record whose sector number has its top bit set also
+// makes that sector unreadable: every read that touches it fails with EIO,
+// as on a failing disk, and the drive reads it as zeros and counts it. A
+// seed from a disk image:
 //
 //   python3 -c 'import sys,struct; d=open(sys.argv[1],"rb").read()
 //   sys.stdout.buffer.write(b"\0"+b"".join(struct.pack(">I",i)+d[i*512:i*512+512]
@@ -26,13 +29,17 @@
 #include "media/PartitionTables.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
 constexpr std::uint64_t kDiskSectors = 131072; // 64 MiB of 512-byte sectors
+constexpr std::uint32_t kUnreadableBit = 0x80000000u;
 
 // The disk counts as present, so a failed read is only a failed read.
 FuzzImage& image() {
@@ -56,6 +63,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                            {"device serial", "-"},
                                                            {"device revision", "-"}});
     if (!drive) std::abort();
+    std::vector<std::uint64_t> unreadable;
+    for (std::size_t at = 1; at + FuzzImage::kRecordBytes <= size; at += FuzzImage::kRecordBytes) {
+        const std::uint32_t number = platform::ByteView(data + at, 4).be32(0);
+        if (number & kUnreadableBit) unreadable.push_back(number % kDiskSectors);
+    }
+    if (!unreadable.empty())
+        drive->setRawRead([unreadable](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
+            for (const std::uint64_t sector : unreadable)
+                if (offset < (sector + 1) * FuzzImage::kSectorBytes &&
+                    sector * FuzzImage::kSectorBytes < offset + length) {
+                    errno = EIO;
+                    return std::int64_t{-1};
+                }
+            return static_cast<std::int64_t>(::pread(fd, buffer, length, static_cast<off_t>(offset)));
+        });
     platform::Array volumes;
     drive->initialize(volumes);
 
@@ -69,6 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             d.get("Path").stringValue() != img.path())
             std::abort();
     }
+    // Only a sector that fails is counted as one that could not be read.
+    if (unreadable.empty() && drive->unreadableSectorCount() != 0) std::abort();
     // Every HFS partition listed is one of the table's partitions, and
     // none reaches past the drive's end.
     const std::vector<PartitionTables::Span> spans = PartitionTables(*drive).partitionSpans();

@@ -1,13 +1,14 @@
 // Reads arbitrary bytes as the auto-recovery pair of an interrupted scan,
 // as a program cut off in the middle of a write, or a damaged disk, leaves
 // it: the snapshot (the volume's archive, the modes, the lists, the tree and
-// the records a search appended) and the Info file's checkpoint.
+// the records a search appended) and the Info file (the checkpoint, the
+// sectors lost below it and the medium's sampled sectors).
 //   byte 0  mod 3: 0 the rest is the whole snapshot; 1 a sound snapshot's
 //           first n bytes come before the rest, n from bytes 2-3 (big-endian,
 //           modulo the snapshot's size + 1), so the fuzzer reaches the tree
 //           and the appended records without rebuilding keyed archives
-//   byte 1  mod 10: 0-8 bytes of the Info file taken from the input's end;
-//           9 no Info file
+//   byte 1  255: no Info file; else three times as many bytes of the Info
+//           file taken from the input's end (enough for a whole identity)
 // Nothing may crash, hang, leak or allocate far past the files' size.
 
 #include "platform/SystemLog.h"
@@ -107,10 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t keep = ((std::size_t{data[2]} << 8) | data[3]) % (sound.size() + 1);
         bytes.assign(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(keep));
     }
-    const std::size_t infoBytes = data[1] % 10;
+    const bool noInfo = data[1] == 255;
+    const std::size_t infoBytes = std::size_t{data[1]} * 3;
     std::size_t end = size;
     const std::string info = AutoRecoverySnapshot::infoPath(folder);
-    if (infoBytes == 9) {
+    if (noInfo) {
         ::unlink(info.c_str());
     } else {
         const std::size_t n = std::min(infoBytes, size - 4);
@@ -127,8 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (state->autoRecSigExtArray.size() > bytes.size() / 4) std::abort();
     // Without an Info file the only checkpoint is the one a cut record sends
     // the search back with.
-    if (infoBytes == 9 && state->autoRecBeginSize && *state->autoRecBeginSize != AutoRecoveryState::kRecordsCut)
-        std::abort();
+    if (noInfo && state->autoRecBeginSize && *state->autoRecBeginSize != AutoRecoveryState::kRecordsCut) std::abort();
+    if (state->medium && state->medium->samples.size() > 64) std::abort();
+    if (const auto& lost = state->volume->lostBeforeResume; lost && lost->count > lost->sector) std::abort();
     state->volume->freeTree();
     return 0;
 }

@@ -16,8 +16,10 @@
 // of the given size (512 unless told). Nothing is printed when no
 // HFS-family partition is found.
 //
-// Exit status: 0 when the image was read, 2 for a usage error or an image
-// that cannot be opened.
+// Exit status: 0 when the image was read, 1 when some of its sectors could
+// not be read (the list then holds the partitions whose entries read, from
+// either copy of a GUID table; how many sectors, to standard error), 2 for a
+// usage error or an image that cannot be opened.
 
 #include "ScanImageCommands.h"
 #include "ScanImageMedium.h"
@@ -50,7 +52,7 @@ bool parseSectorSize(const std::string& s, std::uint32_t& out) {
 
 } // namespace
 
-int partitionsCommand(const std::vector<std::string>& args) {
+int partitionsCommand(const std::vector<std::string>& args, const DMedia::RawRead& rawRead) {
     if (args.empty()) return partitionsUsage();
     const std::string image = args[0];
     std::uint32_t sectorSize = 512;
@@ -72,6 +74,7 @@ int partitionsCommand(const std::vector<std::string>& args) {
                                                            {"device serial", "-"},
                                                            {"device revision", "-"}});
     if (!drive) return 2;
+    if (rawRead) drive->setRawRead(rawRead);
     // The image is the drive being read: it counts as present, so a read
     // error is reported instead of ending the tool as a vanished drive would.
     platform::RecordingController controller;
@@ -85,6 +88,11 @@ int partitionsCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "alert: %s: %s\n", platform::escapedText(a.title).c_str(),
                      platform::escapedText(a.message).c_str());
     platform::setAppController(nullptr);
+    // A partition whose entry lay on those sectors alone is missing.
+    const std::uint64_t unreadable = drive->unreadableSectorCount();
+    if (unreadable != 0)
+        std::fprintf(stderr, "scan-image: %llu sectors of %s could not be read; they were taken as zeros\n",
+                     static_cast<unsigned long long>(unreadable), platform::escapedText(image).c_str());
     for (const platform::Value& v : volumes) {
         std::string line;
         for (const auto& [key, value] : v.dictValue()) {
@@ -93,5 +101,5 @@ int partitionsCommand(const std::vector<std::string>& args) {
         }
         std::cout << line << '\n';
     }
-    return 0;
+    return unreadable == 0 ? 0 : 1;
 }

@@ -16,8 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -33,19 +31,18 @@ bool parseNumber(const char* s, std::uint64_t& out) {
 // What the volume at the start sector holds, as far as this tool can tell
 // without the drive list: the HFS+ and HFSX signatures, then the FAT and
 // exFAT boot sectors and the APFS container superblock, named as the drive
-// list names them.
-std::string detectContent(const ScanImageOptions& o) {
-    int fd = ::open(o.image.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    std::uint8_t buf[2] = {0, 0};
-    ssize_t n = ::pread(fd, buf, 2, static_cast<off_t>(o.start * o.sectorSize + 1024));
-    ::close(fd);
-    if (n != 2) return {};
-    std::uint16_t sig = platform::ByteView(buf, 2).be16(0);
-    if (sig == 0x482B) return contentString(ContentKind::HFSPlus);
-    if (sig == 0x4858) return contentString(ContentKind::HFSX);
-    const VolumeContentDetection detection(o.start);
-    const platform::Dict volume{{"Path", o.image}, {"Preferred Block Size", o.sectorSize}};
+// list names them. The content tests read through the scan's own reader and
+// take a header or boot sector from its copy where the volume keeps one.
+std::string detectContent(const ScanImageOptions& o, std::uint64_t volumeSectors) {
+    const VolumeContentDetection detection(o.start, o.rawRead);
+    const platform::Dict volume{{"Path", o.image},
+                                {"Preferred Block Size", o.sectorSize},
+                                {"Size", static_cast<unsigned long long>(volumeSectors) * o.sectorSize}};
+    if (const auto header = detection.volumeHeader(volume)) {
+        const std::uint16_t sig = platform::ByteView(*header).be16(0);
+        if (sig == 0x482B) return contentString(ContentKind::HFSPlus);
+        if (sig == 0x4858) return contentString(ContentKind::HFSX);
+    }
     if (detection.isVolumeFAT(volume)) {
         std::string type = detection.fatFileSystemDetermination(volume);
         return type == "-" ? std::string() : type;
@@ -142,7 +139,17 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         std::fprintf(stderr, "scan-image: cannot open %s\n", platform::escapedText(o.image).c_str());
         return out;
     }
-    std::string content = o.content.empty() ? detectContent(o) : o.content;
+    const std::uint64_t imageSectors = *size / o.sectorSize;
+    if (o.start >= imageSectors) {
+        std::fprintf(stderr, "scan-image: start sector beyond the image\n");
+        return out;
+    }
+    const std::optional<std::uint64_t> sectors = volumeSectors(o, imageSectors);
+    if (!sectors) {
+        std::fprintf(stderr, "scan-image: the length reaches beyond the image\n");
+        return out;
+    }
+    std::string content = o.content.empty() ? detectContent(o, *sectors) : o.content;
     // A carving driver names what it carves: the whole image, or a volume of
     // the driver's own content.
     std::string driver = o.carveDriver == "default" ? carveDriverFor(content) : o.carveDriver;
@@ -153,16 +160,6 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         (driver.empty() || carveDriverFor(content) != driver)) {
         std::fprintf(stderr, "scan-image: the %s driver cannot carve a volume whose content is \"%s\"\n",
                      o.carveDriver.c_str(), platform::escapedText(content).c_str());
-        return out;
-    }
-    const std::uint64_t imageSectors = *size / o.sectorSize;
-    if (o.start >= imageSectors) {
-        std::fprintf(stderr, "scan-image: start sector beyond the image\n");
-        return out;
-    }
-    const std::optional<std::uint64_t> sectors = volumeSectors(o, imageSectors);
-    if (!sectors) {
-        std::fprintf(stderr, "scan-image: the length reaches beyond the image\n");
         return out;
     }
     const std::string mode = o.mode.empty() ? defaultScanMode(content) : o.mode;

@@ -14,7 +14,8 @@ PTListScreen::PTListScreen(QWidget* parent)
     tableViewPTList_->horizontalHeader()->hide();
     tableViewPTList_->verticalHeader()->setDefaultSectionSize(80);
     content()->addWidget(tableViewPTList_, 1);
-    textFieldEmptyPTList_ = makeLabel(QStringLiteral("textFieldEmptyPTList"), emptyListText(false), "value", this);
+    textFieldEmptyPTList_ =
+        makeLabel(QStringLiteral("textFieldEmptyPTList"), emptyListText(false, false), "value", this);
     textFieldEmptyPTList_->setWordWrap(true);
     textFieldEmptyPTList_->hide();
     content()->addWidget(textFieldEmptyPTList_);
@@ -33,7 +34,10 @@ void PTListScreen::clearChoice() {
     tableViewPTList_->clearSelection();
 }
 
-QString PTListScreen::emptyListText(bool otherPartitions) {
+QString PTListScreen::emptyListText(bool otherPartitions, bool unreadableSectors) {
+    // A partition whose entry lay only there is missing from the list.
+    if (unreadableSectors)
+        return tr("Sectors of this disk's partition table could not be read. ") + emptyListText(otherPartitions, false);
     if (otherPartitions)
         return tr("No HFS/HFS+ partition was found on this disk: its partitions hold other file systems, which "
                   "the other kinds of recovery offer as volumes. Tick the box below to search the whole disk for "

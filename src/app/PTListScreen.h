@@ -14,8 +14,9 @@ public:
     explicit PTListScreen(QWidget* parent = nullptr);
 
     // What the empty list says: that the disk has no partition table the
-    // program reads, or that its table holds partitions of other kinds only.
-    static QString emptyListText(bool otherPartitions);
+    // program reads, or that its table holds partitions of other kinds only;
+    // first, when some of the table's sectors could not be read, that too.
+    static QString emptyListText(bool otherPartitions, bool unreadableSectors);
 
     QTableView* tableViewPTList() const { return tableViewPTList_; }
     QLabel* textFieldEmptyPTList() const { return textFieldEmptyPTList_; }

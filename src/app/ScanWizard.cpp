@@ -480,13 +480,16 @@ void ScanWizard::prepareForScan() {
             delegate_.setSelectedDrive(DMedia::initWithDictionary(selectedDrvOrVolDict_));
             Array partitions;
             bool otherPartitions = false;
+            bool unreadableSectors = false;
             if (std::shared_ptr<DMedia> drive = delegate_.selectedDrive()) {
                 drive->initialize(partitions);
                 otherPartitions = drive->otherPartitionsPassedOver > 0;
+                unreadableSectors = drive->unreadableSectorCount() > 0;
             }
             MainWindow* window = delegate_.window();
             if (window)
-                window->ptListScreen()->textFieldEmptyPTList()->setText(PTListScreen::emptyListText(otherPartitions));
+                window->ptListScreen()->textFieldEmptyPTList()->setText(
+                    PTListScreen::emptyListText(otherPartitions, unreadableSectors));
             for (Value& partition : partitions)
                 if (const Dict* d = partition.dict()) partition = Value(completedPartitionRow(*d));
             delegate_.setPartitionListDictArray(std::move(partitions));

@@ -275,8 +275,9 @@ void TreeScreenController::showTree() {
         if (!volume->openedScanInfo) {
             // A tree built over sectors that read as zeros is never shown as
             // the whole result without saying so: a line of the scan's own
-            // alert, or an alert of its own where the scan has none.
-            const std::uint64_t lost = volume->unreadableSectorCount();
+            // alert, or an alert of its own where the scan has none. A
+            // resumed scan counts what it lost before it was interrupted.
+            const std::uint64_t lost = volume->scanUnreadableSectorCount();
             std::string lostLine =
                 lost == 0 ? std::string()
                           : platform::format("Sectors of the drive that could not be read: %llu. The scan took them as "

@@ -21,6 +21,9 @@ public:
     // before anything the search does next.
     virtual void recordsWritten();
     // The search's position, written only after the records of every file
-    // found before it.
-    virtual void checkpoint(std::uint64_t unit);
+    // found before it: the unit a resumed search starts from, the device
+    // sector that unit begins at, and how many sectors below that one the
+    // scan could not read, which a resumed scan counts without reading them
+    // again.
+    virtual void checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lostBelow);
 };

@@ -43,11 +43,13 @@ void AutoRecoveryFiles::recordsWritten() {
     note(*data_, AutoRecoverySnapshot::kDataFile);
 }
 
-void AutoRecoveryFiles::checkpoint(std::uint64_t unit) {
+void AutoRecoveryFiles::checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lostBelow) {
     if (!info_) return;
     if (data_) data_->flush();
     info_->seek(0);
     info_->writeBE64(unit);
+    info_->writeBE64(sector);
+    info_->writeBE64(lostBelow);
     info_->flush();
     const auto now = std::chrono::steady_clock::now();
     if (now - lastSync_ >= kSyncInterval) {

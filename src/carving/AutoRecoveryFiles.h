@@ -3,7 +3,8 @@
 // The auto-recovery pair as a running search keeps it up to date, in the
 // state folder: the snapshot file, to whose end the record of every node the
 // search adds is appended through the tree-record writer, and the Info file,
-// whose first eight bytes hold the checkpoint (big-endian). Both are opened
+// whose first 24 bytes hold the checkpoint and what the scan lost below it
+// (see AutoRecoverySnapshot). Both are opened
 // as the snapshot writer left them; a file that is missing stays missing and
 // what would go into it is dropped, as a failed write is (the pair only helps
 // a resume). The records of each found file are handed to the system at
@@ -29,7 +30,7 @@ public:
 
     void writeDir(const NewDir* node) override;
     void recordsWritten() override;
-    void checkpoint(std::uint64_t unit) override;
+    void checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lostBelow) override;
 
 private:
     // Logs the first failure of the pair once.

@@ -96,9 +96,17 @@ struct BlockSearchEngine::Run final : HeldSectors {
     void countCheckpoint(std::uint64_t unit, std::uint64_t sectors) {
         sinceCheckpoint += sectors;
         if (sinceCheckpoint <= p.stride && unit - lastCheckpointUnit <= p.stride) return;
-        fileDesc.checkpoint(unit);
+        checkpoint(unit);
         sinceCheckpoint = 0;
         lastCheckpointUnit = unit;
+    }
+
+    // A resumed search reads from the unit's first sector on: what was lost
+    // below it goes with the checkpoint.
+    void checkpoint(std::uint64_t unit) {
+        const std::uint64_t sector =
+            unit > p.unitBase ? platform::saturatingMulAdd(origin, unit - p.unitBase, spu) : origin;
+        fileDesc.checkpoint(unit, sector, v.scanUnreadableSectorsBelow(sector));
     }
 
     // Sizes the stream's windows for batches of `batchSectors`: at least
@@ -315,7 +323,7 @@ void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uin
     if (auto* c = platform::appController()) c->setUpTimer();
     r.started = std::chrono::steady_clock::now();
     // The pair the resume wrote anew starts from the point checked here.
-    if (resumed) fileDesc_.checkpoint(start);
+    if (resumed) r.checkpoint(start);
     // The files the search examines are read from its windows meanwhile.
     struct Lent {
         Volume& v;

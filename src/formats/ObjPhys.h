@@ -1,8 +1,10 @@
 #pragma once
 
 // The 32-byte header every object of an APFS container begins with. The
-// checksum is kept but never verified: stale copies of nodes, whose records
-// are what a recovery is after, are read whatever their state.
+// scans keep the checksum but never verify it: stale copies of nodes, whose
+// records are what a recovery is after, are read whatever their state. The
+// readers of the container's own structures (its superblocks, the space
+// manager) take only objects whose checksum holds.
 
 #include "formats/OidT.h"
 #include "formats/XidT.h"
@@ -23,6 +25,12 @@ struct ObjPhys {
     std::uint32_t o_subtype = 0;
 
     static ObjPhys read(platform::ByteView block);
+    // The Fletcher-64 checksum an object header begins with, over the rest
+    // of the object.
+    static std::uint64_t checksumOf(platform::ByteView object);
+    static bool checksumHolds(platform::ByteView object) {
+        return object.size() > 8 && object.le64(0) == checksumOf(object);
+    }
 
     std::uint16_t getObjType() const { return o_type; }
     std::uint16_t getFlags() const { return o_flags; }

@@ -57,6 +57,26 @@ GUIDPartitionTableHeader convertGPTHeader(ByteView b) {
     return h;
 }
 
+std::uint32_t gptCRC32(ByteView bytes, std::uint32_t crc) {
+    crc = ~crc;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        crc ^= bytes.u8(i);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+bool gptHeaderChecksumMatches(ByteView sector) {
+    const std::uint32_t size = sector.le32(12);
+    if (size < partitions::kGPTHeaderMinSize || size > sector.size()) return false;
+    const std::uint8_t zeros[4] = {};
+    std::uint32_t crc = gptCRC32(sector.sub(0, partitions::kGPTHeaderCRCOffset));
+    crc = gptCRC32(ByteView(zeros, sizeof zeros), crc);
+    crc = gptCRC32(sector.sub(partitions::kGPTHeaderCRCOffset + 4, size - partitions::kGPTHeaderCRCOffset - 4), crc);
+    return crc == sector.le32(partitions::kGPTHeaderCRCOffset);
+}
+
 GUIDPartitionTableEntry convertGPTEntry(ByteView b) {
     GUIDPartitionTableEntry e;
     b.copyTo(0, e.partitionTypeGUID.data(), e.partitionTypeGUID.size());

@@ -36,6 +36,8 @@ constexpr bool isExtendedSystemID(std::uint64_t id) {
 
 // --- GUID partition table ---
 inline constexpr std::uint64_t kGPTSignature = 0x4546492050415254; // "EFI PART" read big-endian
+inline constexpr std::size_t kGPTHeaderMinSize = 92;
+inline constexpr std::size_t kGPTHeaderCRCOffset = 16;
 inline constexpr std::size_t kGPTEntryMinSize = 128;
 inline constexpr std::size_t kGPTNameUnits = 36;
 // The Apple HFS/HFS+ type 48465300-0000-11AA-AA11-00306543ECAC as it stands on disk.
@@ -116,5 +118,13 @@ struct PartitionMap {
 
 MasterBootRecord convertMBR(platform::ByteView bytes);
 GUIDPartitionTableHeader convertGPTHeader(platform::ByteView bytes);
+// The CRC-32 (reflected polynomial 0xEDB88320) a GUID partition table keeps
+// of its header and of its entry array. `crc` is the value of the bytes
+// before these, so bytes that come in pieces are summed as they come.
+std::uint32_t gptCRC32(platform::ByteView bytes, std::uint32_t crc = 0);
+// Whether the header in `sector` holds its own checksum: over its first
+// headerSize bytes (from 92 up to the bytes given) with the checksum field
+// taken as zero.
+bool gptHeaderChecksumMatches(platform::ByteView sector);
 GUIDPartitionTableEntry convertGPTEntry(platform::ByteView bytes);
 PartitionMap convertPM(platform::ByteView bytes);

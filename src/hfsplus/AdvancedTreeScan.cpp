@@ -23,11 +23,14 @@ bool AdvancedTreeScan::makeAdvTree() {
     Volume& v = volume_;
     if (!v.dirRoot) v.createRoot();
 
+    // What the catalog walk parked waits, with the fragments found inside
+    // the catalog file, for one plain pass: the fragment search passes over
+    // the nodes the walk read, and may find in a leaf the walk could not read
+    // whole (one sector of it unreadable) the folders of what it did read.
+    // The walk counted its entries as it parked them.
     OrphanEntries orphans(state_);
-    orphans.handOverUnplacedEntries(state_.btreeOrph.get(), state_.btreeOrphAdvScanEntries.get());
-    state_.btreeOrph = std::make_unique<BTreeTableClassOrph>();
-    // From here on the count is of this step's plain orphans only.
-    state_.orphEntriesTotal = 0;
+    if (!state_.btreeOrph) state_.btreeOrph = std::make_unique<BTreeTableClassOrph>();
+    orphans.takeAsCountedWhenParked(state_.btreeOrph.get());
 
     CatalogFragmentSearch(state_).searchCatFrags();
     checkAllocationFile();

@@ -19,14 +19,17 @@ class AdvancedTreeScan {
 public:
     explicit AdvancedTreeScan(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
 
-    // Makes the root when there is none, a fresh btreeOrph, searches the
-    // volume for catalog fragments, reads the allocation file's extents and
-    // runs the orphan passes over what was parked. Always true.
+    // Makes the root when there is none, searches the volume for catalog
+    // fragments, reads the allocation file's extents and runs the orphan
+    // passes over what was parked. Always true.
     //
-    // Entries that an earlier plain pass of this scan could not place (a
-    // folder whose parent record is gone) are handed on to the advanced
-    // passes, which put them under "Lost Folders": the fragment search passes
-    // over the nodes the catalog walk read, so nothing else would find them.
+    // What the catalog walk of this scan parked is placed by the plain pass
+    // together with the fragments found inside the catalog file, so a
+    // folder whose leaf the walk could not read whole still holds what the
+    // walk read. Entries the plain pass cannot place (a folder whose parent
+    // record is gone) are handed on to the advanced passes, which put them
+    // under "Lost Folders": the fragment search passes over the nodes the
+    // catalog walk read, so nothing else would find them.
     bool makeAdvTree();
 
     // allocationExt gets the allocation file's extents: those of the volume

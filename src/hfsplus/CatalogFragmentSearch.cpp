@@ -4,6 +4,7 @@
 #include "hfsplus/AdvancedTreeScan.h"
 #include "hfsplus/CatalogEntryNode.h"
 #include "hfsplus/HFSPlusVolume.h"
+#include "hfsplus/LeafNodeRecords.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -28,7 +29,6 @@ constexpr const char* kStatus = "Searching catalog fragments...";
 constexpr std::uint64_t kProgressEveryGroups = 50;
 constexpr std::int32_t kAssumedNodeSectors = 8;
 constexpr std::uint16_t kFirstRecordOffset = 14;
-constexpr std::uint16_t kMaxNodeRecords = 254;
 constexpr std::uint32_t kLostFoldersID = 8;
 
 // Finder's folder-view files: never worth recovering.
@@ -98,7 +98,7 @@ void CatalogFragmentSearch::searchCatFrags() {
         // their batch is searched.
         const std::uint64_t n = std::min(batchSectors, end - at);
         batch_.resize(static_cast<std::size_t>(n) * bps);
-        v.readSweepSectors(at, static_cast<std::int32_t>(n), kGroupSectors, batch_.data());
+        batchLost_ = v.readSweepSectors(at, static_cast<std::int32_t>(n), kGroupSectors, batch_.data());
         batchStart_ = at;
         batchSectors_ = n;
 
@@ -122,37 +122,53 @@ void CatalogFragmentSearch::searchCatFrags() {
         }
     }
     batch_.clear();
-    batchStart_ = batchSectors_ = 0;
+    batchStart_ = batchSectors_ = batchLost_ = 0;
 }
 
 void CatalogFragmentSearch::examineSector(std::uint64_t sector, ByteView bytes) {
     const std::size_t size = bytes.size();
-    if (size < 4 || bytes.be16(size - 2) != kFirstRecordOffset || bytes.be16(size - 4) <= kFirstRecordOffset) return;
+    if (size < 4) return;
     Volume& v = volume_;
+    // The end of a node: the offsets of its first record (14) and of its
+    // second (further on). A sector that could not be read may have been
+    // one, and the node is still found by its descriptor.
+    const bool tableRead = bytes.be16(size - 2) == kFirstRecordOffset && bytes.be16(size - 4) > kFirstRecordOffset;
+    if (!tableRead && !(bytes.be16(size - 2) == 0 && sectorUnreadable(sector))) return;
     if (v.catNodeSize <= 0) v.catNodeSize = kAssumedNodeSectors;
     const auto nodeSectors = static_cast<std::uint64_t>(v.catNodeSize);
     // A node that would begin before the volume is not the volume's (the
     // sector itself always lies inside it).
     if (sector < v.startSector || sector - v.startSector + 1 < nodeSectors) return;
     const std::uint64_t firstSector = sector + 1 - nodeSectors;
-    const BTNodeDescriptor_ desc = convertBTNodeDesc(sectorsAt(firstSector, 1, descriptor_));
-    if (desc.height == 1 && desc.kind == hfsplus::kLeafNode && desc.numRecords >= 1 &&
-        desc.numRecords <= kMaxNodeRecords && desc.reserved == 0)
-        processCatFrags(firstSector);
+    std::vector<bool> unreadable;
+    const ByteView head = sectorsAt(firstSector, 1, descriptor_, unreadable);
+    // A descriptor that could not be read leaves the node to its offset
+    // table; one of the two must be read.
+    if (!unreadable.empty() && unreadable.front()) {
+        if (tableRead) processCatFrags(firstSector);
+        return;
+    }
+    if (LeafNodeRecords::isLeafDescriptor(convertBTNodeDesc(head))) processCatFrags(firstSector);
 }
 
-ByteView CatalogFragmentSearch::sectorsAt(std::uint64_t sector, std::uint64_t count,
-                                          std::vector<std::uint8_t>& scratch) {
+bool CatalogFragmentSearch::sectorUnreadable(std::uint64_t sector) const {
+    // Only a batch that lost sectors holds any.
+    if (batchLost_ == 0 && sector >= batchStart_ && sector - batchStart_ < batchSectors_) return false;
+    return volume_.unreadableSectorCount() != 0 && volume_.unreadableSectorsIn(sector, 1) != 0;
+}
+
+ByteView CatalogFragmentSearch::sectorsAt(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& scratch,
+                                          std::vector<bool>& unreadable) {
     const std::uint32_t bps = volume_.u32BytesInSector();
     if (sector >= batchStart_ && count <= batchSectors_ && sector - batchStart_ <= batchSectors_ - count &&
-        !batch_.empty())
+        !batch_.empty()) {
+        unreadable = batchLost_ == 0 ? std::vector<bool>(static_cast<std::size_t>(count), false)
+                                     : LeafNodeRecords::unreadableSectors(volume_, sector, count);
         return ByteView(batch_.data() + (sector - batchStart_) * bps, static_cast<std::size_t>(count) * bps);
-    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
-        scratch.clear();
-        return ByteView(scratch);
     }
-    // Zeros when the node is not wholly inside the volume or unreadable.
-    HFSPlusVolume(state_).readNode(sector, static_cast<std::int32_t>(count), scratch);
+    // Zeros where the node could not be read, and all of it when it is not
+    // wholly inside the volume.
+    LeafNodeRecords::read(state_, sector, count, scratch, unreadable);
     return ByteView(scratch);
 }
 
@@ -170,23 +186,21 @@ void CatalogFragmentSearch::processCatFrags(std::uint64_t sector) {
     const bool inCatalogFile =
         state_.advScanEntriesCanBePutIntoOrphanEntryArray && AdvancedTreeScan(state_).sectorIsInCatalogFile(sector);
     if (v.catNodeSize <= 0) v.catNodeSize = kAssumedNodeSectors;
-    const ByteView node = sectorsAt(sector, static_cast<std::uint64_t>(v.catNodeSize), node_);
+    std::vector<bool> unreadable;
+    const ByteView node = sectorsAt(sector, static_cast<std::uint64_t>(v.catNodeSize), node_, unreadable);
     if (node.empty()) return;
-    const BTNodeDescriptor_ desc = convertBTNodeDesc(node);
-    takeRecords(node, desc.numRecords, inCatalogFile);
+    LeafNodeRecords records(node, v.u32BytesInSector(), std::move(unreadable));
+    if (!records.isLeaf()) return;
+    takeRecords(node, records, inCatalogFile);
+    if (records.lost() != 0)
+        platform::logFormat("Catalog node at sector %llu of %@: %u of its records meet sectors that could not be "
+                            "read; they are passed over",
+                            static_cast<unsigned long long>(sector), v.path(), records.lost());
 }
 
-void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords, bool inCatalogFile) {
+void CatalogFragmentSearch::takeRecords(ByteView node, LeafNodeRecords& records, bool inCatalogFile) {
     Volume& v = volume_;
     const std::uint32_t bps = v.u32BytesInSector();
-    const std::size_t nodeBytes = node.size();
-    // The offset table holds one slot per record and the free-space offset;
-    // L is the last byte in front of it.
-    const std::int64_t limit =
-        static_cast<std::int64_t>(nodeBytes) - 1 - 2 * (static_cast<std::int64_t>(numRecords) + 1);
-    if (limit < static_cast<std::int64_t>(kFirstRecordOffset)) return;
-    const auto L = static_cast<std::uint64_t>(limit);
-    const std::size_t lastSector = nodeBytes - std::min<std::size_t>(nodeBytes, bps);
 
     const std::uint64_t blockBytes = static_cast<std::uint64_t>(v.blockSize()) * bps;
     const std::uint64_t volumeBytes = saturatingMul(v.sizeInSect(), bps);
@@ -200,15 +214,26 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
                             v.path(), v.blockSize());
     }
 
-    for (std::uint32_t i = 0; i < numRecords; ++i) {
+    for (const LeafNodeRecords::Record& record : records.records()) {
         if (v.stopTreeThread()) return;
-        const std::size_t slot = nodeBytes - 2 * (static_cast<std::size_t>(i) + 1);
-        if (slot < lastSector) return;
-        const std::uint64_t r = node.be16(slot);
+        // L: the last byte the record may use.
+        const std::uint64_t r = record.offset;
+        const std::uint64_t L = record.limit;
         if (r < kFirstRecordOffset || r + 2 > L) return;
+        // Zeros where a sector could not be read are no record: one that
+        // meets such a sector is passed over, and the next is read.
+        if (!records.readable(r, r + 2)) {
+            records.passOver();
+            continue;
+        }
         const std::uint16_t keyLength = node.be16(r);
         if (keyLength < hfsplus::kCatalogKeyMinLength || keyLength > hfsplus::kCatalogKeyMaxLength) continue;
         if (r + keyLength + 2 > L) return;
+        const std::uint64_t data = r + keyLength + 2;
+        if (!records.readable(r, data + 2)) {
+            records.passOver();
+            continue;
+        }
         if (node.be32(r + 2) == 0) return;
         const std::uint16_t nameLength = node.be16(r + 6);
         if (nameLength < 1 || nameLength > hfsplus::kMaxNameLength) continue;
@@ -218,7 +243,6 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
         if (6 + 2 * static_cast<std::uint64_t>(nameLength) > keyLength) continue;
         const std::u16string& name = key.nodeName.unicode;
         if (name.empty() || name == kDSStore) continue;
-        const std::uint64_t data = r + keyLength + 2;
         const std::int16_t type = node.bes16(data);
         if (type != hfsplus::kFolderRecord && type != hfsplus::kFileRecord) continue;
         // The root folder's own record: "Root" stands for it.
@@ -226,6 +250,10 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
 
         if (type == hfsplus::kFolderRecord) {
             if (data + hfsplus::kCatalogFolderSize > L) return;
+            if (!records.readable(data, data + hfsplus::kCatalogFolderSize)) {
+                records.passOver();
+                continue;
+            }
             const HFSPlusCatalogFolder_ folder = convertHPlusCatalogFolder(node.sub(data, hfsplus::kCatalogFolderSize));
             if (folder.accessDate == 0 || folder.contentModDate == 0 || folder.createDate == 0 || folder.folderID == 0)
                 return;
@@ -237,6 +265,11 @@ void CatalogFragmentSearch::takeRecords(ByteView node, std::uint32_t numRecords,
         }
 
         if (data + hfsplus::kCatalogFileSize > L) return;
+        // A fork of zeros would pass for an empty file.
+        if (!records.readable(data, data + hfsplus::kCatalogFileSize)) {
+            records.passOver();
+            continue;
+        }
         const HFSPlusCatalogFile_ file = convertHPlusCatalogFile(node.sub(data, hfsplus::kCatalogFileSize));
         if (file.accessDate == 0 || file.contentModDate == 0 || file.createDate == 0 || file.fileID == 0) return;
         if (file.recordType != hfsplus::kFileRecord) return;

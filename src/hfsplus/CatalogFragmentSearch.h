@@ -17,10 +17,15 @@
 // absolute device sectors, 64-bit, and a node is only taken when it lies
 // wholly inside the volume.
 //
+// A sector that could not be read costs only the records that meet it
+// (LeafNodeRecords): a node whose last sector was lost is still found by its
+// descriptor, and one whose descriptor was lost by its offset table.
+//
 // Every record is bounded before it is read: its offset at least 14, key
 // length 6..516, name length 1..255 and inside the key, key and record data
 // in front of the offset table. A damaged layout ends the node; an
-// implausible record is passed over.
+// implausible record, or one that meets an unreadable sector, is passed
+// over.
 
 #include "hfsplus/HFSPlusReaderState.h"
 #include "platform/AlignedBuffer.h"
@@ -29,6 +34,7 @@
 #include <cstdint>
 #include <vector>
 
+class LeafNodeRecords;
 class Volume;
 
 class CatalogFragmentSearch {
@@ -56,10 +62,14 @@ private:
     // descriptor at the node's first sector and processes the node.
     void examineSector(std::uint64_t sector, platform::ByteView bytes);
     // The bytes of `count` sectors from `sector`: from the batch in hand when
-    // it holds them, else read into `scratch` (zeros when unreadable or not
-    // inside the volume).
-    platform::ByteView sectorsAt(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& scratch);
-    void takeRecords(platform::ByteView node, std::uint32_t numRecords, bool inCatalogFile);
+    // it holds them, else read into `scratch` (zeros where unreadable, and
+    // all zeros when not inside the volume); `unreadable` flags the sectors
+    // that could not be read.
+    platform::ByteView sectorsAt(std::uint64_t sector, std::uint64_t count, std::vector<std::uint8_t>& scratch,
+                                 std::vector<bool>& unreadable);
+    // Whether the sector, of the batch in hand or not, could not be read.
+    bool sectorUnreadable(std::uint64_t sector) const;
+    void takeRecords(platform::ByteView node, LeafNodeRecords& records, bool inCatalogFile);
     void park(std::uint32_t id, struct NewDir* node, bool inCatalogFile);
 
     Volume& volume_;
@@ -67,6 +77,8 @@ private:
     platform::AlignedBuffer batch_;
     std::uint64_t batchStart_ = 0;
     std::uint64_t batchSectors_ = 0;
+    // Sectors of the batch that could not be read.
+    std::uint64_t batchLost_ = 0;
     std::vector<std::uint8_t> descriptor_;
     std::vector<std::uint8_t> node_;
     bool loggedUnrepresentable_ = false;

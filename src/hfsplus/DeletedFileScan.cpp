@@ -6,6 +6,7 @@
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/JournalExtents.h"
 #include "hfsplus/JournalSectorReader.h"
+#include "hfsplus/LeafNodeRecords.h"
 #include "hfsplus/LiveFileReader.h"
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
@@ -23,8 +24,6 @@ using platform::Dict;
 namespace {
 
 constexpr std::int64_t kFirstRecordOffset = 14;
-// A node descriptor's record count: a copy claiming more is not a node.
-constexpr std::uint16_t kMaxNodeRecords = 254;
 
 // Finder's folder-view files: never worth recovering.
 constexpr std::u16string_view kDSStore = u".DS_Store";
@@ -97,6 +96,7 @@ void DeletedFileScan::searchCatFragsForDeletedFiles() {
     };
 
     std::vector<std::uint8_t> head;
+    std::vector<bool> headUnreadable;
     for (std::uint64_t i = 0; i < n && !v.stopTreeThread(); ++i) {
         if (!v.timerFireMethodCanRun()) {
             Dict& update = v.dataUpdate;
@@ -108,20 +108,22 @@ void DeletedFileScan::searchCatFragsForDeletedFiles() {
         }
 
         // The last sector of a node: the offsets of its first record (14)
-        // and of its second (further on) end it.
+        // and of its second (further on) end it. A sector that could not be
+        // read may have been one, and the copy is still found by its
+        // descriptor; a descriptor that could not be read leaves the copy to
+        // its offset table. One of the two must be read.
         const ByteView sector = journal_->sector(i);
         if (sector.size() < 4) continue;
-        if (sector.be16(sector.size() - 2) != kFirstRecordOffset ||
-            sector.be16(sector.size() - 4) <= kFirstRecordOffset)
-            continue;
+        const bool tableRead =
+            sector.be16(sector.size() - 2) == kFirstRecordOffset && sector.be16(sector.size() - 4) > kFirstRecordOffset;
+        if (!tableRead && !(sector.be16(sector.size() - 2) == 0 && journal_->unreadable(i))) continue;
         const std::uint64_t s = first + i;
         if (nodeSectors == 0 || s + 1 < nodeSectors) continue;
         const std::uint64_t t = s + 1 - nodeSectors;
-        if (!journal_->read(t, 1, head)) continue;
-        const BTNodeDescriptor_ desc = convertBTNodeDesc(ByteView(head));
-        if (desc.height == 1 && desc.kind == hfsplus::kLeafNode && desc.numRecords >= 1 &&
-            desc.numRecords <= kMaxNodeRecords && desc.reserved == 0)
-            processCatFragForDeletedFiles(t, timeText(i + 1));
+        if (!journal_->readAround(t, 1, head, headUnreadable)) continue;
+        const bool take =
+            headUnreadable.front() ? tableRead : LeafNodeRecords::isLeafDescriptor(convertBTNodeDesc(ByteView(head)));
+        if (take) processCatFragForDeletedFiles(t, timeText(i + 1));
         // Every sector is examined: copies overlap and are not jumped over.
     }
     journal_.reset();
@@ -149,31 +151,38 @@ void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
     HFSPlusVolume::postProgress(opening);
 
     const std::int32_t nodeSectors = v.catNodeSize;
+    std::vector<bool> unreadable;
     const bool read =
-        nodeSectors > 0 && (journal_ ? journal_->read(sector, static_cast<std::uint32_t>(nodeSectors), buffer_)
-                                     : HFSPlusVolume(state_).readNode(sector, nodeSectors, buffer_));
+        nodeSectors > 0 &&
+        (journal_
+             ? journal_->readAround(sector, static_cast<std::uint32_t>(nodeSectors), buffer_, unreadable)
+             : LeafNodeRecords::read(state_, sector, static_cast<std::uint64_t>(nodeSectors), buffer_, unreadable));
     if (!read) {
-        // Nothing of a node that could not be read is taken.
+        // Nothing of a node that lies nowhere is taken.
         postNodeEnd(timeRemaining);
         return;
     }
 
     const ByteView node(buffer_);
-    const auto b = static_cast<std::int64_t>(node.size());
-    const BTNodeDescriptor_ desc = convertBTNodeDesc(node);
-    const std::int64_t records = desc.numRecords;
-    // The last byte a record may use: the offset table (and its free-space
-    // slot) lies behind it.
-    const std::int64_t limit = (b - 1) - 2 * (records + 1);
-    const std::int64_t lastSector = b - static_cast<std::int64_t>(v.u32BytesInSector());
-
-    for (std::int64_t i = 0; i < records && !v.stopTreeThread(); ++i) {
-        const std::int64_t slot = b - 2 * (i + 1);
-        if (slot < lastSector || slot < 0) break;
-        const std::int64_t r = node.be16(static_cast<std::size_t>(slot));
+    LeafNodeRecords records(node, v.u32BytesInSector(), std::move(unreadable));
+    for (const LeafNodeRecords::Record& record : records.records()) {
+        if (v.stopTreeThread()) break;
+        // The last byte a record may use: the offset table (and its
+        // free-space slot) lies behind it.
+        const auto limit = static_cast<std::int64_t>(record.limit);
+        const auto r = static_cast<std::int64_t>(record.offset);
         if (r < kFirstRecordOffset || r + 2 > limit) break;
+        // Zeros where a sector could not be read are no record: one that
+        // meets such a sector is passed over, and the next is read.
+        const auto readable = [&](std::int64_t from, std::int64_t to) {
+            if (records.readable(static_cast<std::size_t>(from), static_cast<std::size_t>(to))) return true;
+            records.passOver();
+            return false;
+        };
+        if (!readable(r, r + 2)) continue;
         const std::int64_t k = node.be16(static_cast<std::size_t>(r));
         if (k > hfsplus::kCatalogKeyMaxLength || k < hfsplus::kCatalogKeyMinLength || r + k + 2 > limit) break;
+        if (!readable(r, r + k + 4)) continue;
         const std::uint32_t parentID = node.be32(static_cast<std::size_t>(r + 2));
         if (parentID == 0) break;
         const std::int64_t nameLength = node.be16(static_cast<std::size_t>(r + 6));
@@ -195,11 +204,21 @@ void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
         if (type != hfsplus::kFolderRecord && type != hfsplus::kFileRecord) continue;
         // The root folder's own record: "Root" stands for it.
         if (key.parentID == hfsplus::kRootParentID) continue;
+        // A fork of zeros would pass for an empty file.
+        const std::size_t size =
+            type == hfsplus::kFolderRecord ? hfsplus::kCatalogFolderSize : hfsplus::kCatalogFileSize;
+        if (static_cast<std::int64_t>(data + size) <= limit &&
+            !readable(static_cast<std::int64_t>(data), static_cast<std::int64_t>(data + size)))
+            continue;
 
         const Next next = type == hfsplus::kFolderRecord ? takeFolder(data, key.parentID, name, limit)
                                                          : takeFile(data, key.parentID, name, limit);
         if (next == Next::EndNode) break;
     }
+    if (records.lost() != 0)
+        platform::logFormat("Journal copy of a catalog node at sector %llu of %@: %u of its records meet sectors that "
+                            "could not be read; they are passed over",
+                            static_cast<unsigned long long>(sector), v.path(), records.lost());
     postNodeEnd(timeRemaining);
 }
 

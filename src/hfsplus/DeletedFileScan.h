@@ -16,9 +16,10 @@
 // Journal copies are untrusted nodes: a record is only read where its
 // offset, its key, its name and its data lie inside the node in front of the
 // offset table, and a structurally bad record ends the node (a name longer
-// than its key loses only its own record). A file's extents that leave the
-// volume are dropped and the file marked incomplete. No link of a copy is
-// ever followed; the journal is read straight through.
+// than its key loses only its own record). A sector of a copy that could not
+// be read costs only the records that meet it (LeafNodeRecords). A file's
+// extents that leave the volume are dropped and the file marked incomplete.
+// No link of a copy is ever followed; the journal is read straight through.
 
 #include "hfsplus/HFSPlusReaderState.h"
 #include "platform/ByteView.h"

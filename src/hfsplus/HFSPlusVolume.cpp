@@ -188,6 +188,19 @@ bool HFSPlusVolume::fillVIB() {
     const std::uint64_t s = volume_.startSector;
     auto bytes = readStructure(saturatingAdd(s, hfsplus::kVolumeHeaderOffset / bps), hfsplus::kVolumeHeaderOffset % bps,
                                hfsplus::kVolumeInformationBlockSize);
+    // A header the medium would not give is taken from the alternate copy,
+    // 1024 bytes before the volume's end, when that one is an HFS+ header.
+    if (!bytes) {
+        std::optional<std::vector<std::uint8_t>> alternate;
+        if (auto at = positionBeforeEnd(s, volume_.sizeInSect(), hfsplus::kAlternateHeaderFromEnd))
+            alternate = readStructure(at->first, at->second, hfsplus::kVolumeInformationBlockSize);
+        if (alternate && hfsplus::isHFSPlusSignature(ByteView(*alternate).be16(0))) {
+            platform::logFormat("HFS+ volume on %@ at sector %@: its volume header could not be read; the alternate "
+                                "copy is taken",
+                                volume_.path(), static_cast<unsigned long long>(s));
+            bytes = std::move(alternate);
+        }
+    }
     volume_.vib = convertVIB(bytes ? ByteView(*bytes) : ByteView());
     if (volume_.vib.signature == hfsplus::kHFSSignature) {
         volume_.mdb = convertMDB(ByteView(*bytes));

@@ -47,7 +47,8 @@ public:
     bool initializeVIB();
     // The deleted-file scan's reader: the header at byte 1024 of the volume
     // (from startSector, 0 on a mounted volume's own device) or of the
-    // wrapped volume, no alternate copy. Sets vib, HPlusVolStart, blockSize
+    // wrapped volume; the alternate copy only when the primary's sectors
+    // cannot be read. Sets vib, HPlusVolStart, blockSize
     // and totalBlocks whatever it finds; a nonsensical block size leaves
     // blockSize 0. True when the header is an HFS+ one with a usable block
     // size.

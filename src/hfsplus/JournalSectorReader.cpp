@@ -1,6 +1,7 @@
 #include "hfsplus/JournalSectorReader.h"
 
 #include "hfsplus/HFSPlusVolume.h"
+#include "hfsplus/LeafNodeRecords.h"
 #include "platform/SystemLog.h"
 #include "volume/Volume.h"
 
@@ -17,7 +18,8 @@ void JournalSectorReader::loadBatch(std::uint64_t i) {
     batchLength_ = std::min(batchSectors_, sectors_ - i);
     batch_.resize(static_cast<std::size_t>(batchLength_ * bytesPerSector_));
     std::uint64_t unreadable = batchLength_;
-    if (HFSPlusVolume(state_).sectorsInVolume(first_ + i, batchLength_))
+    batchInVolume_ = HFSPlusVolume(state_).sectorsInVolume(first_ + i, batchLength_);
+    if (batchInVolume_)
         unreadable =
             volume_.readSweepSectors(first_ + i, static_cast<std::int32_t>(batchLength_), kRetrySectors, batch_.data());
     else
@@ -50,4 +52,25 @@ bool JournalSectorReader::read(std::uint64_t sector, std::uint32_t count, std::v
     // Outside the batch, or in one with unreadable sectors, which may lie
     // elsewhere in it: the device says whether these sectors can be read.
     return HFSPlusVolume(state_).readSectors(sector, count, buffer);
+}
+
+bool JournalSectorReader::readAround(std::uint64_t sector, std::uint32_t count, std::vector<std::uint8_t>& buffer,
+                                     std::vector<bool>& unreadable) {
+    const std::uint64_t batchFirst = first_ + batchStart_;
+    if (batchInVolume_ && count != 0 && batchLength_ != 0 && sector >= batchFirst &&
+        sector - batchFirst <= batchLength_ && count <= batchLength_ - (sector - batchFirst)) {
+        const std::size_t at = static_cast<std::size_t>((sector - batchFirst) * bytesPerSector_);
+        const std::size_t length = static_cast<std::size_t>(count) * bytesPerSector_;
+        buffer.assign(batch_.data() + at, batch_.data() + at + length);
+        unreadable = batchReadable_ ? std::vector<bool>(count, false)
+                                    : LeafNodeRecords::unreadableSectors(volume_, sector, count);
+        return true;
+    }
+    return LeafNodeRecords::read(state_, sector, count, buffer, unreadable);
+}
+
+bool JournalSectorReader::unreadable(std::uint64_t i) const {
+    if (i < batchStart_ || i - batchStart_ >= batchLength_) return false;
+    if (batchReadable_) return false;
+    return !batchInVolume_ || volume_.unreadableSectorsIn(first_ + i, 1) != 0;
 }

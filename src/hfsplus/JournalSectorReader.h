@@ -10,7 +10,8 @@
 // Everything read is bounded by the volume: a batch or a node that is not
 // inside it is not read, and whatever could not be read is zeros, never the
 // bytes of an earlier read. An unreadable sector costs only itself: the rest
-// of its batch is read, and a node in such a batch is read from the device.
+// of its batch is read, and a node that meets it is read with it, its
+// unreadable sectors told apart from the rest.
 
 #include "hfsplus/HFSPlusReaderState.h"
 #include "platform/AlignedBuffer.h"
@@ -33,6 +34,13 @@ public:
     // zeroed first; from the batch in memory when they lie inside it. False
     // (buffer zeroed) when they are not inside the volume or unreadable.
     bool read(std::uint64_t sector, std::uint32_t count, std::vector<std::uint8_t>& buffer);
+    // The same sectors keeping what could be read: those that could not are
+    // zeros and flagged in `unreadable`. False (buffer zeroed, every sector
+    // flagged) when they are not inside the volume.
+    bool readAround(std::uint64_t sector, std::uint32_t count, std::vector<std::uint8_t>& buffer,
+                    std::vector<bool>& unreadable);
+    // Whether journal sector i, as sector(i) gave it, could not be read.
+    bool unreadable(std::uint64_t i) const;
 
     // Bytes fetched in one go: large enough to stream, small enough to keep.
     static constexpr std::uint64_t kBatchBytes = 1u << 20;
@@ -54,5 +62,7 @@ private:
     std::uint64_t batchLength_ = 0;
     platform::AlignedBuffer batch_;
     bool batchReadable_ = false;
+    // Whether the batch was read at all: one not inside the volume is zeros.
+    bool batchInVolume_ = false;
     bool failureLogged_ = false;
 };

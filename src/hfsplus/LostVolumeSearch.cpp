@@ -206,15 +206,16 @@ void LostVolumeSearch::examineCandidate(std::uint64_t sector, std::uint64_t head
         sameDate.push_back({start, length, primarySound});
     }
 
-    // As an alternate header, when it lies further into the drive than the
-    // volume's length and 1024 bytes, so that the volume it would end
-    // starts on the drive. A header whose primary reading fitted is tried
-    // this way too: it may be the one surviving copy at a volume's end. Not
+    // As an alternate header, when the volume it would end starts on the
+    // drive (one at the drive's first sector included, whose primary header
+    // a failing sector may have taken). A header whose primary reading
+    // fitted is tried this way too: it may be the one surviving copy at a
+    // volume's end. Not
     // one whose primary reading found a sound catalog: that header is its
     // volume's own, and the volume it would end overlaps it, so it could
     // only add a swept "Untitled" ghost beside the real volume.
-    if (!primarySound && (headerByte + kAlternateFromEnd) % bps == 0 && headerByte > kHeaderOffset &&
-        headerByte - kHeaderOffset > length * bps) {
+    if (!primarySound && (headerByte + kAlternateFromEnd) % bps == 0 &&
+        headerByte + kAlternateFromEnd >= length * bps && headerByte > kHeaderOffset) {
         m.vib = convertVIB(header);
         if (!verifyVIB(m.vib)) return;
         const std::uint64_t end = (headerByte + kAlternateFromEnd) / bps;

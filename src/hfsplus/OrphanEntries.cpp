@@ -386,6 +386,13 @@ void OrphanEntries::releaseUnplacedEntries(BTreeTableClassOrph* orphans) {
     freeUnplaced(tops);
 }
 
+void OrphanEntries::takeAsCountedWhenParked(BTreeTableClassOrph* orphans) {
+    if (!orphans || orphans->empty()) return;
+    forEachItem(orphans->root(), [&](ItemTypeOrph* item) {
+        if (NewDir* d = item->dir(); d && d->pndirPointer == nullptr) countedWhenParked_.insert(d);
+    });
+}
+
 std::uint32_t OrphanEntries::handOverUnplacedEntries(BTreeTableClassOrph* from, BTreeTableClassOrph* to) {
     if (!from || from->empty()) return 0;
     std::vector<ItemTypeOrph*> items;

@@ -77,6 +77,10 @@ public:
     // entries when it parked them: this object's passes then place them
     // without counting them again.
     std::uint32_t handOverUnplacedEntries(BTreeTableClassOrph* from, BTreeTableClassOrph* to);
+    // The entries of the index not attached anywhere were counted by the
+    // reader that parked them (the catalog walk): this object's passes place
+    // them without counting them again.
+    void takeAsCountedWhenParked(BTreeTableClassOrph* orphans);
 
 private:
     enum class Pass { Plain, AdvScan, AdvScanRun2 };

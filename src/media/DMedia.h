@@ -111,6 +111,12 @@ public:
         return unreadable_.countIn(first, count);
     }
     void forgetUnreadableSectors() { unreadable_.clear(); }
+    // Sectors [first, end) that a reader knows the medium cannot give
+    // without asking it: those past its end where a volume's own structures
+    // say more of the volume lies. They count as unreadable from then on.
+    void noteUnreadableSectors(std::uint64_t first, std::uint64_t end) {
+        if (first < end) unreadable_.addRun(first, end);
+    }
     // The medium has gone during a scan: it failed with ENODEV or ENXIO,
     // left the drive lists, or could no longer be opened after it had been
     // read. The user was told once ("no longer available") and every later

@@ -445,7 +445,7 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
         // Linux mounts only what someone asked it to: an unmounted volume is
         // as much a volume as a mounted one. Its name is its label.
         if (link.isPartition) {
-            const BlockProbe::FileSystem fsInfo = BlockProbe::fileSystem(path);
+            const BlockProbe::FileSystem fsInfo = reads_.fileSystem(path);
             m->set("Volume Name", fsInfo.label.empty() ? link.name : fsInfo.label);
             if (contentMissing(*m)) {
                 std::string hint = MediumContentHint::forFileSystemType(fsInfo.type);
@@ -456,7 +456,7 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
             // file system that fills it; the content tests decide whether it
             // is a volume. Its scheme is no hint: an exFAT boot sector, for
             // one, passes for an empty MBR.
-            const BlockProbe::FileSystem fsInfo = BlockProbe::fileSystem(path);
+            const BlockProbe::FileSystem fsInfo = reads_.fileSystem(path);
             const std::string hint = MediumContentHint::forFileSystemType(fsInfo.type);
             Dict copy = *m;
             DriveRow{.content = hint.empty() ? std::string("-") : hint,
@@ -483,7 +483,7 @@ void DriveDiscovery::truncateDriveModelNumber() {
 }
 
 void DriveDiscovery::separateDrvVol() {
-    const VolumeContentDetection detect;
+    const VolumeContentDetection detect(0, reads_.read);
     for (Value& mv : responseFindMedia) {
         Dict* m = mv.dict();
         if (!m || !m->contains("CFBundleIdentifier")) continue;
@@ -509,19 +509,24 @@ void DriveDiscovery::separateDrvVol() {
                 .setIn(*m);
         };
         bool hfsList = false;
+        // An HFS+ or HFSX volume with its journal and wrapper.
+        auto hfs = [&](const Dict& result) {
+            DriveRow{.content = result.get("Content").description(),
+                     .journaled = result.get("journaled").description(),
+                     .fileSystem = 0,
+                     .supportFileSystemRecovery = result.get("supportFileSystemRecovery").intValue() != 0 ? 1 : 0,
+                     .hfsVolumeStart = result.get("HFSVolumeStart").uint64Value()}
+                .setIn(*m);
+            hfsList = true;
+        };
         if (c == "DOS_FAT_32" || c == "DOS_FAT_16" || kind == ContentKind::FAT32 || kind == ContentKind::FAT16) {
             other(detect.fatFileSystemDetermination(*m));
         } else if (isHFSContent(kind) || c == "HFS+") {
             std::optional<Dict> result = detect.checkForJournal(*m);
             if (!result) continue;
-            DriveRow{.content = result->get("Content").description(),
-                     .journaled = result->get("journaled").description(),
-                     .fileSystem = 0,
-                     .supportFileSystemRecovery = result->get("supportFileSystemRecovery").intValue() != 0 ? 1 : 0,
-                     .hfsVolumeStart = result->get("HFSVolumeStart").uint64Value()}
-                .setIn(*m);
-            hfsList = true;
+            hfs(*result);
         } else if (kind == ContentKind::ExFAT) {
+            std::optional<Dict> hfsResult;
             if (detect.isVolumeFAT(*m)) {
                 other(detect.fatFileSystemDetermination(*m));
             } else if (detect.isVolumeExFAT(*m)) {
@@ -530,6 +535,11 @@ void DriveDiscovery::separateDrvVol() {
             } else if (noHint && detect.isVolumeAPFS(*m)) {
                 other(contentString(ContentKind::APFS));
                 hfsList = true;
+            } else if (noHint && (hfsResult = detect.checkForJournal(*m)) &&
+                       isHFSContent(contentKindOf(hfsResult->get("Content").description()))) {
+                // libblkid gives up on a volume whose first 16 KiB do not
+                // read as one: its header, or the alternate copy, decides.
+                hfs(*hfsResult);
             } else {
                 continue;
             }

@@ -17,11 +17,14 @@
 // Runs on the main thread only; the lists are rebuilt from nothing by every
 // initialDriveList.
 
+#include "media/BlockProbe.h"
 #include "media/MountTable.h"
 #include "media/SysfsBlockDevice.h"
 #include "media/SystemPaths.h"
+#include "media/VolumeContentDetection.h"
 #include "platform/Value.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -33,6 +36,16 @@ public:
 
     // Rebuilds every list.
     void initialDriveList();
+
+    // What the first sectors of the media are read through: libblkid's probe
+    // of a medium's file system, and the reads of the content tests (pread
+    // when unset). Tests put their own in between, as a failing disk gives
+    // libblkid an error it gives up on.
+    struct DeviceReads {
+        std::function<BlockProbe::FileSystem(const std::string& deviceNode)> fileSystem = BlockProbe::fileSystem;
+        VolumeContentDetection::RawRead read;
+    };
+    void setDeviceReads(DeviceReads reads) { reads_ = std::move(reads); }
 
     const platform::Array& driveDictArray() const { return driveDictArray_; }
     const platform::Array& volumeDictArray() const { return volumeDictArray_; }
@@ -91,6 +104,7 @@ private:
     void syncChildren();
 
     SystemPaths paths_;
+    DeviceReads reads_;
     platform::Array driveDictArray_;
     platform::Array volumeDictArray_;
     platform::Array volumeDictArrayHFSOnly_;

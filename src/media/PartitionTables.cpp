@@ -69,8 +69,13 @@ std::vector<std::uint8_t> PartitionTables::readBytes(std::uint64_t sector, std::
     return out;
 }
 
-std::vector<std::uint8_t> PartitionTables::readOneSector(std::uint64_t sector) {
-    return readBytes(sector, 0, media_.u32BytesInSector());
+std::optional<std::vector<std::uint8_t>> PartitionTables::readRecord(std::uint64_t sector) {
+    std::vector<std::uint8_t> out(media_.u32BytesInSector(), 0);
+    // Past the medium's end there is nothing to read, and nothing failed.
+    const std::uint64_t mediumSectors = media_.sizeInSect();
+    if (out.empty() || (mediumSectors != 0 && sector >= mediumSectors)) return out;
+    if (!media_.readSector(sector, 1, out.data())) return std::nullopt;
+    return out;
 }
 
 std::optional<PartitionTables::Span> PartitionTables::onMedium(Span span, std::uint64_t mediumSectors) {
@@ -119,15 +124,32 @@ PartitionTables::Scheme PartitionTables::scheme() {
                             media_.path(), bps);
         return Scheme::None;
     }
-    const std::vector<std::uint8_t> sector0 = readBytes(0, 0, partitions::kRecordSize);
-    const std::vector<std::uint8_t> sector1 = readBytes(1, 0, partitions::kRecordSize);
-    const ByteView first(sector0);
-    const PartitionMap map = convertPM(ByteView(sector1));
+    const std::optional<std::vector<std::uint8_t>> sector0 = readRecord(0);
+    const std::optional<std::vector<std::uint8_t>> sector1 = readRecord(1);
+    const bool mapAt1 = sector1 && convertPM(ByteView(*sector1)).pmSig == partitions::kPMSignature;
+    // The map's first entry could not be read: the next one shows whether
+    // there is a map.
+    const auto mapAt2 = [&] {
+        if (sector1) return false;
+        const std::optional<std::vector<std::uint8_t>> sector2 = readRecord(2);
+        return sector2 && convertPM(ByteView(*sector2)).pmSig == partitions::kPMSignature;
+    };
 
-    const bool bootSignature = first.u8(510) == 0x55 && first.u8(511) == 0xAA;
-    const bool protectiveMBR = first.u8(partitions::kMBRPartitionTableOffset + 4) == partitions::kSystemIDProtectiveGPT;
-    if (bootSignature) return protectiveMBR ? Scheme::GPT : Scheme::MBR;
-    return map.pmSig == partitions::kPMSignature ? Scheme::PM : Scheme::None;
+    if (sector0) {
+        const ByteView first(*sector0);
+        const bool bootSignature = first.u8(510) == 0x55 && first.u8(511) == 0xAA;
+        const bool protectiveMBR =
+            first.u8(partitions::kMBRPartitionTableOffset + 4) == partitions::kSystemIDProtectiveGPT;
+        if (bootSignature) return protectiveMBR ? Scheme::GPT : Scheme::MBR;
+        return mapAt1 || mapAt2() ? Scheme::PM : Scheme::None;
+    }
+    // Without sector 0 an MBR cannot be read, but a GUID table or an Apple
+    // map still can: each is known by its own signature.
+    platform::logFormat("Sector 0 of %@ could not be read; its partition table is looked for past it", media_.path());
+    if (sector1 && convertGPTHeader(ByteView(*sector1)).signature == partitions::kGPTSignature) return Scheme::GPT;
+    if (mapAt1) return Scheme::PM;
+    if (readBackupGPTHeader()) return Scheme::GPT;
+    return mapAt2() ? Scheme::PM : Scheme::None;
 }
 
 void PartitionTables::initialize(Array& array) {
@@ -249,55 +271,150 @@ void PartitionTables::readAndInterpretMBR() {
 // ---------------------------------------------------------------------------
 // GUID partition table
 
-void PartitionTables::walkGPT(const std::function<void(const GUIDPartitionTableEntry&)>& take) {
+std::optional<PartitionTables::GPTCopy> PartitionTables::readGPTHeader(std::uint64_t sector) {
     const std::uint32_t bps = media_.u32BytesInSector();
-    const std::vector<std::uint8_t> headerBytes = readBytes(1, 0, partitions::kRecordSize);
-    const GUIDPartitionTableHeader header = convertGPTHeader(ByteView(headerBytes));
-    if (header.signature != partitions::kGPTSignature) return;
-
-    const std::uint32_t entrySize = header.sizeOfPartitionEntry;
+    const std::optional<std::vector<std::uint8_t>> bytes = readRecord(sector);
+    if (!bytes) {
+        platform::logFormat("GUID partition table header of %@ in sector %@ could not be read", media_.path(),
+                            static_cast<unsigned long long>(sector));
+        return std::nullopt;
+    }
+    GPTCopy copy;
+    copy.header = convertGPTHeader(ByteView(*bytes));
+    if (copy.header.signature != partitions::kGPTSignature) return std::nullopt;
+    copy.headerChecksum = gptHeaderChecksumMatches(ByteView(*bytes));
+    const std::uint32_t entrySize = copy.header.sizeOfPartitionEntry;
     if (entrySize < partitions::kGPTEntryMinSize || entrySize % 8 != 0 || entrySize > bps) {
         platform::logFormat("GUID partition table of %@ not read: entry size %u is not a multiple of 8 "
                             "from 128 to %u bytes",
                             media_.path(), entrySize, bps);
-        return;
+        return std::nullopt;
     }
-    const std::uint64_t entriesPerSector = bps / entrySize;
+    copy.entrySize = entrySize;
+    copy.entriesPerSector = bps / entrySize;
+    return copy;
+}
 
-    // The entry array lies in front of the first usable sector; a count that
-    // reaches past it (or past the medium) is not an entry array.
+void PartitionTables::readGPTEntries(GPTCopy& copy, std::uint64_t limit) {
+    const GUIDPartitionTableHeader& header = copy.header;
+    // A count that reaches past the limit (or past the medium, or what
+    // memory should hold) is not an entry array.
     std::uint64_t count = header.numberOfPartitionEntries;
-    auto fitBefore = [&](std::uint64_t limit) -> std::uint64_t {
-        if (limit <= header.partitionEntryLBA) return 0;
-        return platform::saturatingMul(limit - header.partitionEntryLBA, entriesPerSector);
+    auto fitBefore = [&](std::uint64_t end) -> std::uint64_t {
+        if (end <= header.partitionEntryLBA) return 0;
+        return platform::saturatingMul(end - header.partitionEntryLBA, copy.entriesPerSector);
     };
-    std::uint64_t fits = fitBefore(header.firstUsableLBA);
+    std::uint64_t fits = fitBefore(limit);
     if (media_.sizeInSect() != 0) fits = std::min(fits, fitBefore(media_.sizeInSect()));
+    fits = std::min<std::uint64_t>(fits, kMaxGPTEntryArrayBytes / copy.entrySize);
     if (count > fits) {
-        platform::logFormat("GUID partition table of %@ claims %u entries; only %@ fit before its first usable "
-                            "sector",
-                            media_.path(), header.numberOfPartitionEntries, static_cast<unsigned long long>(fits));
+        platform::logFormat("GUID partition table of %@ claims %u entries; only %@ fit before sector %@", media_.path(),
+                            header.numberOfPartitionEntries, static_cast<unsigned long long>(fits),
+                            static_cast<unsigned long long>(limit));
         count = fits;
     }
+    copy.count = count;
+    copy.entries.assign(static_cast<std::size_t>(count * copy.entrySize), 0);
+    copy.sectorRead.assign(static_cast<std::size_t>((count + copy.entriesPerSector - 1) / copy.entriesPerSector),
+                           false);
 
-    std::vector<std::uint8_t> sector;
-    std::uint64_t sectorNumber = 0;
-    bool haveSector = false;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const auto at = platform::checkedAdd(header.partitionEntryLBA, i / entriesPerSector);
-        if (!at) break;
-        if (!haveSector || *at != sectorNumber) {
-            sector = readOneSector(*at);
-            sectorNumber = *at;
-            haveSector = true;
+    bool allRead = true;
+    for (std::size_t k = 0; k < copy.sectorRead.size(); ++k) {
+        // The array ends before the limit, so this cannot wrap.
+        const std::uint64_t at = header.partitionEntryLBA + k;
+        const std::optional<std::vector<std::uint8_t>> sector = readRecord(at);
+        if (!sector) {
+            platform::logFormat("Sector %@ of the GUID partition entries of %@ could not be read",
+                                static_cast<unsigned long long>(at), media_.path());
+            allRead = false;
+            continue;
         }
-        const std::size_t offset = static_cast<std::size_t>((i % entriesPerSector) * entrySize);
-        const GUIDPartitionTableEntry entry =
-            convertGPTEntry(ByteView(sector).sub(offset, partitions::kGPTEntryMinSize));
+        copy.sectorRead[k] = true;
+        const std::uint64_t first = k * copy.entriesPerSector;
+        const std::uint64_t bytes = std::min(copy.entriesPerSector, count - first) * copy.entrySize;
+        std::copy_n(sector->begin(), bytes, copy.entries.begin() + static_cast<std::ptrdiff_t>(first * copy.entrySize));
+    }
+    copy.arrayChecksum = allRead && count == header.numberOfPartitionEntries &&
+                         gptCRC32(ByteView(copy.entries)) == header.partitionEntryArrayCRC32;
+}
+
+std::optional<PartitionTables::GPTCopy> PartitionTables::readBackupGPTHeader() {
+    // The backup header lies in the disk's last sector and says so itself; a
+    // header there that does not hold its own checksum is no backup to
+    // prefer to anything.
+    const std::uint64_t mediumSectors = media_.sizeInSect();
+    if (mediumSectors < 3) return std::nullopt;
+    std::optional<GPTCopy> copy = readGPTHeader(mediumSectors - 1);
+    if (copy && (!copy->headerChecksum || copy->header.myLBA != mediumSectors - 1)) return std::nullopt;
+    return copy;
+}
+
+void PartitionTables::walkGPT(const std::function<void(const GUIDPartitionTableEntry&)>& take) {
+    std::optional<GPTCopy> primary = readGPTHeader(1);
+    if (primary) {
+        readGPTEntries(*primary, primary->header.firstUsableLBA);
+        if (primary->sound()) return takeGPTEntries(*primary, nullptr, take);
+    }
+
+    // A primary header or entry array that cannot be read or fails its
+    // checksum is what the backup at the disk's end is kept for.
+    std::optional<GPTCopy> backup = readBackupGPTHeader();
+    if (backup) {
+        // The backup's entries lie in front of its header.
+        readGPTEntries(*backup, backup->header.myLBA);
+        if (backup->sound()) {
+            platform::logFormat("GUID partition table of %@ is read from its backup in sector %@: the primary "
+                                "could not be read or fails its checksum",
+                                media_.path(), static_cast<unsigned long long>(backup->header.myLBA));
+            return takeGPTEntries(*backup, nullptr, take);
+        }
+        if (!primary) {
+            // The primary's header is gone but its entries need not be: the
+            // tools put them in the sector after it, and they are believed
+            // only when they hold the checksum the backup keeps of them.
+            GPTCopy assumed = *backup;
+            assumed.headerChecksum = false;
+            assumed.header.partitionEntryLBA = kPrimaryGPTEntriesSector;
+            readGPTEntries(assumed, backup->header.firstUsableLBA);
+            if (assumed.arrayChecksum) {
+                platform::logFormat("GUID partition table of %@ is read from its backup's header and the "
+                                    "primary's entries in sector %@",
+                                    media_.path(), static_cast<unsigned long long>(kPrimaryGPTEntriesSector));
+                return takeGPTEntries(assumed, nullptr, take);
+            }
+        }
+    }
+    // Neither copy is whole: the one with a header is read, each sector of
+    // its entries that could not be read taken from the other copy.
+    if (primary)
+        takeGPTEntries(*primary, backup ? &*backup : nullptr, take);
+    else if (backup)
+        takeGPTEntries(*backup, nullptr, take);
+}
+
+void PartitionTables::takeGPTEntries(const GPTCopy& copy, const GPTCopy* other,
+                                     const std::function<void(const GUIDPartitionTableEntry&)>& take) {
+    const bool sameLayout = other && other->entrySize == copy.entrySize;
+    std::uint64_t unread = 0;
+    for (std::uint64_t i = 0; i < copy.count; ++i) {
+        ByteView bytes;
+        if (copy.entryRead(i))
+            bytes = copy.entry(i);
+        else if (sameLayout && other->entryRead(i))
+            bytes = other->entry(i);
+        else {
+            ++unread;
+            continue;
+        }
+        const GUIDPartitionTableEntry entry = convertGPTEntry(bytes);
         // A deleted partition leaves an empty entry: the ones after it are
         // still the disk's.
         if (!entry.isEmpty()) take(entry);
     }
+    if (unread != 0)
+        platform::logFormat("GUID partition table of %@: %@ entries could not be read in either copy; the "
+                            "partitions they describe are not listed",
+                            media_.path(), static_cast<unsigned long long>(unread));
 }
 
 void PartitionTables::readAndInterpretGPT() {
@@ -322,20 +439,31 @@ void PartitionTables::readAndInterpretGPT() {
 // Apple partition map
 
 void PartitionTables::walkPM(const std::function<void(const PartitionMap&)>& take) {
-    const PartitionMap first = convertPM(ByteView(readBytes(1, 0, partitions::kRecordSize)));
-    if (first.pmSig != partitions::kPMSignature) return;
-    std::int64_t entries = static_cast<std::int32_t>(first.pmMapBlkCnt);
-    if (entries > static_cast<std::int64_t>(kMaxPMEntries)) {
-        platform::logFormat("Apple partition map of %@ claims %u entries; only the first %u are read", media_.path(),
-                            first.pmMapBlkCnt, kMaxPMEntries);
-        entries = kMaxPMEntries;
-    }
-    // Entry 1, in sector 1, describes the map itself and is never listed.
-    for (std::int64_t i = 0; i < entries - 1; ++i) {
-        const PartitionMap entry =
-            convertPM(ByteView(readBytes(static_cast<std::uint64_t>(i) + 2, 0, partitions::kRecordSize)));
+    // Every entry holds the map's entry count; the first that reads bounds
+    // the walk. An entry that cannot be read is passed over, as the ones
+    // after it are still the map's; one that reads without "PM" ends it.
+    std::optional<std::int64_t> entries;
+    const auto last = [&] { return entries ? *entries : std::int64_t{kMaxPMEntries}; };
+    for (std::int64_t sector = 1; sector <= last(); ++sector) {
+        const std::optional<std::vector<std::uint8_t>> bytes = readRecord(static_cast<std::uint64_t>(sector));
+        if (!bytes) {
+            platform::logFormat("Apple partition map entry of %@ in sector %@ could not be read; passed over",
+                                media_.path(), static_cast<unsigned long long>(sector));
+            continue;
+        }
+        const PartitionMap entry = convertPM(ByteView(*bytes));
         if (entry.pmSig != partitions::kPMSignature) break;
-        take(entry);
+        if (!entries) {
+            entries = static_cast<std::int32_t>(entry.pmMapBlkCnt);
+            if (*entries > static_cast<std::int64_t>(kMaxPMEntries)) {
+                platform::logFormat("Apple partition map of %@ claims %u entries; only the first %u are read",
+                                    media_.path(), entry.pmMapBlkCnt, kMaxPMEntries);
+                entries = kMaxPMEntries;
+            }
+            if (sector > *entries) break;
+        }
+        // Entry 1, in sector 1, describes the map itself and is never listed.
+        if (sector >= 2) take(entry);
     }
 }
 

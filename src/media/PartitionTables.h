@@ -16,10 +16,23 @@
 // bounded before it is followed: a chain of extended records stops at a
 // sector already read and after kMaxExtendedRecords records, a GUID entry
 // size must be a multiple of 8 from 128 to the sector size and the entry
-// count is cut to what fits before the first usable sector, an Apple map
-// holds at most kMaxPMEntries entries and ends at the first entry without
+// count is cut to what fits before the first usable sector (the backup's
+// before its header) and in kMaxGPTEntryArrayBytes, an Apple map holds at
+// most kMaxPMEntries entries and ends at the first entry that reads without
 // "PM". Sector arithmetic is 64-bit and checked, so no table can make a
 // read wrap around.
+//
+// A sector of a table that cannot be read costs only what it holds. An
+// Apple map entry that cannot be read is passed over and the entries after
+// it read, the map's entry count taken from the first entry that reads. A
+// GUID table whose primary header or entry array cannot be read, or fails
+// its checksum, is read from the backup header in the disk's last sector
+// and the entries it points to (or, the primary header lost, the primary's
+// entries where they hold the checksum the backup keeps of them); where
+// neither copy is whole, each entry is taken from whichever copy read it. An unreadable sector 0 does not stop a
+// GUID table or an Apple map being found by its own signature. The drive
+// counts the sectors that could not be read (unreadableSectorCount), so
+// its reader can say the list may lack what they held.
 //
 // A disk image is often a copy of a failing disk that stopped short, whose
 // table still describes the whole disk. A partition that begins past the
@@ -27,6 +40,7 @@
 // the medium reaches, so a volume made from it never asks for sectors the
 // medium does not have; nothing past the end is read for the names either.
 
+#include "formats/PartitionTableStructures.h"
 #include "media/HFSPlusDriveGeometry.h"
 #include "platform/ByteView.h"
 #include "platform/Value.h"
@@ -38,8 +52,6 @@
 #include <vector>
 
 class DMedia;
-struct GUIDPartitionTableEntry;
-struct PartitionMap;
 
 class PartitionTables {
 public:
@@ -47,6 +59,8 @@ public:
 
     static constexpr std::size_t kMaxExtendedRecords = 128;
     static constexpr std::uint32_t kMaxPMEntries = 256;
+    // A real entry array holds 128 entries of 128 bytes: 16 KiB.
+    static constexpr std::uint64_t kMaxGPTEntryArrayBytes = 4u << 20;
 
     // Recognises the scheme, fills volumePMArray, settles the names and
     // appends a copy of every dictionary to `array`, in table order.
@@ -98,11 +112,48 @@ private:
     void walkGPT(const std::function<void(const GUIDPartitionTableEntry&)>& take);
     void walkPM(const std::function<void(const PartitionMap&)>& take);
 
+    // One copy of a GUID table, the primary or the backup: its header and
+    // its entry array as far as it could be read.
+    struct GPTCopy {
+        GUIDPartitionTableHeader header;
+        bool headerChecksum = false;
+        std::uint32_t entrySize = 0;
+        std::uint64_t entriesPerSector = 0;
+        std::uint64_t count = 0;           // entries held, cut to what fits
+        std::vector<std::uint8_t> entries; // count x entrySize bytes; zeros where a sector could not be read
+        std::vector<bool> sectorRead;      // per sector of the array
+        bool arrayChecksum = false;
+
+        bool sound() const { return headerChecksum && arrayChecksum; }
+        bool entryRead(std::uint64_t i) const { return i < count && sectorRead[i / entriesPerSector]; }
+        platform::ByteView entry(std::uint64_t i) const {
+            return platform::ByteView(entries).sub(static_cast<std::size_t>(i * entrySize),
+                                                   partitions::kGPTEntryMinSize);
+        }
+    };
+    // The header in `sector`, nothing when it cannot be read or is no GUID
+    // table header; its entries not yet read.
+    std::optional<GPTCopy> readGPTHeader(std::uint64_t sector);
+    // The entries the header of `copy` points to, as many as fit in front of
+    // `limit` (the primary's first usable sector, the backup's header).
+    void readGPTEntries(GPTCopy& copy, std::uint64_t limit);
+    // The backup header in the medium's last sector, when it holds its own
+    // checksum and place; its entries not yet read.
+    std::optional<GPTCopy> readBackupGPTHeader();
+    // Where the tools put the primary's entries: right after its header.
+    static constexpr std::uint64_t kPrimaryGPTEntriesSector = 2;
+    // Every used entry of `copy`, those in sectors it could not read taken
+    // from `other` when it has them.
+    void takeGPTEntries(const GPTCopy& copy, const GPTCopy* other,
+                        const std::function<void(const GUIDPartitionTableEntry&)>& take);
+
     // Bytes [offset, offset + length) of the sectors from `sector` on, read
     // whole into a zeroed buffer: zeros where the read failed or the medium
     // ended.
     std::vector<std::uint8_t> readBytes(std::uint64_t sector, std::uint64_t offset, std::size_t length);
-    std::vector<std::uint8_t> readOneSector(std::uint64_t sector);
+    // One sector of a table; nothing when it could not be read. Past the
+    // medium's end it reads as zeros: nothing is there, and nothing failed.
+    std::optional<std::vector<std::uint8_t>> readRecord(std::uint64_t sector);
     // onMedium for this drive, saying in the log what it cut or passed over.
     std::optional<Span> onThisMedium(Span span) const;
     // Appends the volume dictionary of one HFS partition with the drive's

@@ -471,18 +471,23 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     FileExtentsCopier& copier = *copier_;
     const FileExtentsCopier::Result result = copier.copy(node, fd);
     const std::string path = where + created;
-    // Whatever was written is kept and synced, but only a whole file counts.
+    // Whatever was written is kept and synced, but only a whole file counts:
+    // one whose extents hold none or only part of its bytes (its volume cut
+    // short, a chain that broke) is not saved, whatever was copied of it.
     const bool done = result == FileExtentsCopier::Result::Done;
-    syncAndClose(fd, Unsynced{path, done, done && copier.unreadableSectors() != 0}, copier.bytesWritten());
+    const bool whole = done && copier.bytesWritten() >= node->fileSize;
+    syncAndClose(fd, Unsynced{path, whole, whole && copier.unreadableSectors() != 0}, copier.bytesWritten());
     if (copier.unreadableSectors() != 0)
         platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
                             static_cast<unsigned long long>(copier.unreadableSectors()), path);
     switch (result) {
     case FileExtentsCopier::Result::Done:
-        if (copier.bytesWritten() < node->fileSize)
+        if (!whole) {
+            ++errors_;
             platform::logFormat("The extents of %@ hold %llu of its %llu bytes; the rest was not found", path,
                                 static_cast<unsigned long long>(copier.bytesWritten()),
                                 static_cast<unsigned long long>(node->fileSize));
+        }
         break;
     case FileExtentsCopier::Result::Aborted:
         break;

@@ -15,6 +15,7 @@
 #include "hfsplus/JournalExtents.h"
 #include "hfsplus/OrphanEntries.h"
 #include "media/ContentKind.h"
+#include "media/VolumeContentDetection.h"
 #include "platform/AppController.h"
 #include "platform/Paths.h"
 #include "platform/SystemLog.h"
@@ -53,6 +54,12 @@ enum class ScanThread::Driver {
 namespace {
 const char* const kKeyStructuresNotFound =
     "Key data structures not found. Please try Advance Scan for tree on the desired volume.";
+const char* const kNotOneThisScanRebuilds =
+    "The file system of this volume is not one this scan rebuilds: it finds the volume's files by their contents. Go "
+    "back and mark the file types to look for.";
+const char* const kFirstSectorsUnreadable =
+    "The first sectors of this volume could not be read from the drive, so the file system it holds cannot be told. "
+    "Go back and mark the file types to look for: the scan then finds the volume's files by their contents.";
 
 bool isAuto(const Array& a) {
     return !a.empty() && a.back().isString() && a.back().stringValue() == "auto";
@@ -329,7 +336,7 @@ void ScanThread::searchStep(Driver driver) {
 void ScanThread::cleanUp() {
     // The result screen says it too: a tree built over sectors that read as
     // zeros is not the whole of what the medium held.
-    if (const std::uint64_t lost = volume_->unreadableSectorCount(); lost != 0)
+    if (const std::uint64_t lost = volume_->scanUnreadableSectorCount(); lost != 0)
         platform::logFormat("%llu sectors of %@ could not be read; the scan took them as zeros",
                             static_cast<unsigned long long>(lost), volume_->path());
     // No HFS+ reader runs after this; its indexes go before the passes, as
@@ -370,6 +377,26 @@ void ScanThread::cannotProcess(const char* message) {
     }
 }
 
+bool ScanThread::firstSectorsUnreadable() {
+    Volume& v = *volume_;
+    const std::uint64_t bps = v.u32BytesInSector();
+    const std::uint64_t sectors = std::min<std::uint64_t>(VolumeContentDetection::kProbeSectors, v.sizeInSect());
+    if (bps == 0 || sectors == 0) return false;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(sectors * bps));
+    const std::optional<std::uint64_t> lost =
+        v.readSectorRange(v.startSector, static_cast<std::int32_t>(sectors), buffer.data());
+    return lost && *lost != 0;
+}
+
+void ScanThread::cannotProcessContent() {
+    if (firstSectorsUnreadable()) {
+        platform::logFormat("The first sectors of %@ could not be read; its file system is not known", volume_->path());
+        cannotProcess(kFirstSectorsUnreadable);
+    } else {
+        cannotProcess(kNotOneThisScanRebuilds);
+    }
+}
+
 void ScanThread::hfsTreeRecovery(const Recovery&) {
     Volume& v = *volume_;
     HFSPlusReaderState& state = hfsState();
@@ -391,15 +418,11 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
                 const std::int64_t leavesBefore = leaves ? leaves->numItems() : 0;
                 phase([&] { CatalogReader(state).makeTree(); });
                 catalogRead = !leaves || leaves->numItems() > leavesBefore || v.stopTreeThread();
-                if (state.orphEntriesTotal > 0) {
-                    phase([&] {
-                        OrphanEntries orphans(state);
-                        // The advanced scan's fragment search passes over the
-                        // nodes this walk read: what cannot be placed here is
-                        // kept for its passes rather than dropped.
-                        orphans.setKeepUnplacedEntries(v.treeScanMode == 1);
-                        orphans.processOrphanEntriesWithIncrement(false, false);
-                    });
+                // The advanced scan places what this walk parked with the
+                // catalog records it finds in the leaves the walk could not
+                // read, which may be their folders.
+                if (state.orphEntriesTotal > 0 && v.treeScanMode != 1) {
+                    phase([&] { OrphanEntries(state).processOrphanEntriesWithIncrement(false, false); });
                     invalidateTimer();
                 }
             }
@@ -457,9 +480,7 @@ void ScanThread::startMakingTree(const Array& arguments) {
     if (!resumed_ && row) (this->*row->treeRecovery)(*row);
     // With neither a file system to read nor a search to run the result
     // would be an empty tree that says nothing.
-    if (!resumed_ && !row && !search)
-        cannotProcess("The file system of this volume is not one this scan rebuilds: it finds the volume's files by "
-                      "their contents. Go back and mark the file types to look for.");
+    if (!resumed_ && !row && !search) cannotProcessContent();
     // Every content kind has a root before any search runs, so carved files
     // always have a tree to go into.
     if (!aborting_) ensureRoot();
@@ -477,10 +498,14 @@ void ScanThread::scanForDeletedFiles(const Array& arguments) {
         return;
     }
     // A content none of the bodies takes still ends with an empty result,
-    // so the progress screen is never left waiting.
+    // so the progress screen is never left waiting; one whose first sectors
+    // could not be read says so.
     platform::logFormat("No file system recovery for content %@", v.volumeContent);
-    ensureRoot();
-    cleanUp();
+    if (!resumed_ && firstSectorsUnreadable()) cannotProcess(kFirstSectorsUnreadable);
+    if (!aborting_) {
+        ensureRoot();
+        cleanUp();
+    }
     post(Dict{{"Progress Status", "Tree Completed ..."}, {"Tree Complete", true}, {"Stop Animation", true}}, false);
 }
 

@@ -98,6 +98,14 @@ private:
     // Ends a tree scan that has nothing to show: the alert, then back to the
     // partition list; no search and no clean-up follow.
     void cannotProcess(const char* message);
+    // Ends a scan of a content no row takes: a volume whose first sectors
+    // the drive would not give is no volume of another kind, and is not
+    // called one.
+    void cannotProcessContent();
+    // Whether one of the sectors the content tests read (the volume's
+    // first ones, which hold every kind's boot record or header) could not
+    // be read.
+    bool firstSectorsUnreadable();
     // The root, then the row's file-system recovery in one keep-awake phase
     // (a log line where this build has none).
     void fileSystemRecovery(const Recovery& row);

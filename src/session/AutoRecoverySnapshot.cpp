@@ -19,6 +19,10 @@ namespace {
 
 constexpr std::uint64_t kEmptyKey = UINT64_MAX;
 constexpr std::uint32_t kIdentityBytes = 16;
+// A medium's sampled sectors: the first five, 32 between and the last, with
+// room to spare.
+constexpr std::uint32_t kMostIdentitySamples = 64;
+constexpr std::uint64_t kIdentitySampleBytes = 8 + 1 + 8;
 
 // Only a regular file is ever removed: whatever else carries a pair's name
 // is nothing this program made.
@@ -50,13 +54,63 @@ bool readList(SessionFileInput& in, DoneSectorList& list) {
     return true;
 }
 
-std::optional<std::uint64_t> readCheckpoint(const std::string& path) {
+// The Info file as the snapshot leaves it: no checkpoint yet, what the scan
+// lost before (a resumed one), and the medium's identity sector by sector.
+void writeInfo(SessionFileOutput& out, const Volume& volume, const std::optional<MediumIdentity>& medium) {
+    const Volume::LostBeforeResume lost = volume.lostBeforeResume.value_or(Volume::LostBeforeResume{});
+    out.writeBE64(0);
+    out.writeBE64(lost.sector);
+    out.writeBE64(lost.count);
+    if (!medium || medium->samples.size() > kMostIdentitySamples) return;
+    out.writeBE64(medium->bytes);
+    out.writeBE32(static_cast<std::uint32_t>(medium->samples.size()));
+    for (const MediumIdentity::Sample& sample : medium->samples) {
+        const std::uint8_t read = sample.digest ? 1 : 0;
+        out.writeBE64(sample.sector);
+        out.write(&read, 1);
+        out.writeBE64(sample.digest.value_or(0));
+    }
+}
+
+std::optional<MediumIdentity> readIdentity(SessionFileInput& in) {
+    MediumIdentity medium;
+    std::uint32_t count = 0;
+    if (!in.readBE64(medium.bytes) || !in.readBE32(count) || count > kMostIdentitySamples ||
+        in.left() < count * kIdentitySampleBytes)
+        return std::nullopt;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        MediumIdentity::Sample sample;
+        std::uint8_t read = 0;
+        std::uint64_t digest = 0;
+        if (!in.readBE64(sample.sector) || !in.read(&read, 1) || read > 1 || !in.readBE64(digest)) return std::nullopt;
+        if (read == 1) sample.digest = digest;
+        medium.samples.push_back(sample);
+    }
+    return medium;
+}
+
+// What the Info file holds; each part nothing where the file ends before it
+// (a file of an earlier time, or no file: no checkpoint either).
+struct InfoRead {
+    std::optional<std::uint64_t> checkpoint;
+    std::optional<Volume::LostBeforeResume> lost;
+    std::optional<MediumIdentity> medium;
+};
+
+InfoRead readInfo(const std::string& path) {
+    InfoRead info;
     std::unique_ptr<SessionFileInput> in = SessionFileInput::open(path, nullptr);
-    if (!in) return std::nullopt;
+    if (!in) return info;
     std::uint64_t position = 0;
     // A search that had not reached its first checkpoint starts at the start.
-    if (!in->readBE64(position)) return 0;
-    return position;
+    info.checkpoint = in->readBE64(position) ? position : 0;
+    Volume::LostBeforeResume lost;
+    if (!in->readBE64(lost.sector) || !in->readBE64(lost.count)) return info;
+    // There are no more sectors below a place than its number.
+    lost.count = std::min(lost.count, lost.sector);
+    info.lost = lost;
+    info.medium = readIdentity(*in);
+    return info;
 }
 
 struct FreeNode {
@@ -130,6 +184,11 @@ AutoRecoverySnapshot::Saved AutoRecoverySnapshot::saveScanInfoAutoRecovery(const
     if (!out) return failed(Saved::CannotCreate, data + " cannot be created: " + why);
     std::unique_ptr<SessionFileOutput> infoFile = SessionFileOutput::create(info, media, &why);
     if (!infoFile) return failed(Saved::CannotCreate, info + " cannot be created: " + why);
+    // Sector by sector, those the device would not give marked: a failing
+    // disk is still known again, by the sectors it gives.
+    const std::optional<MediumIdentity> medium =
+        SessionMediumCheck::readMediumIdentity(SessionMediumCheck::identityDevice(*volume), volume->u32BytesInSector());
+    writeInfo(*infoFile, *volume, medium);
     if (!infoFile->sync() || !infoFile->close()) return failed(Saved::WriteFailed, info + ": " + infoFile->reason());
 
     // Every step stops at the first failure; what failed is out's reason
@@ -168,12 +227,12 @@ AutoRecoverySnapshot::Saved AutoRecoverySnapshot::saveScanInfoAutoRecovery(const
         }
 
         if (!writeList(*out, state.mp3DoneArray, &why) || !writeList(*out, state.mpgDoneArray, &why)) return false;
-        const std::optional<MediumIdentity> medium = SessionMediumCheck::readMediumIdentity(
-            SessionMediumCheck::identityDevice(*volume), volume->u32BytesInSector());
-        out->writeBE32(medium ? kIdentityBytes : 0);
-        if (medium) {
+        // The whole digest too, which is all readers of an earlier time know.
+        const bool whole = medium && medium->wholeDigest;
+        out->writeBE32(whole ? kIdentityBytes : 0);
+        if (whole) {
             out->writeBE64(medium->bytes);
-            out->writeBE64(medium->digest);
+            out->writeBE64(*medium->wholeDigest);
         }
         TreeRecordWriter writer;
         return writer.writeDir(volume->dirRoot, *out, false) && out->sync() && out->close();
@@ -211,7 +270,8 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
     };
 
     AutoRecoveryState state;
-    state.autoRecBeginSize = readCheckpoint(infoPath(folder));
+    InfoRead info = readInfo(infoPath(folder));
+    state.autoRecBeginSize = info.checkpoint;
     const std::optional<Value> volumeRead = SessionFileItems::readArchive(*in);
     const std::shared_ptr<Volume> read = volumeRead ? volumeRead->objectAs<Volume>() : nullptr;
     if (!read) return damaged();
@@ -252,9 +312,13 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
     if (!in->readBE32(identityLength) || (identityLength != 0 && identityLength != kIdentityBytes)) return damaged();
     if (identityLength != 0) {
         MediumIdentity medium;
-        if (!in->readBE64(medium.bytes) || !in->readBE64(medium.digest)) return damaged();
+        std::uint64_t digest = 0;
+        if (!in->readBE64(medium.bytes) || !in->readBE64(digest)) return damaged();
+        medium.wholeDigest = digest;
         state.medium = medium;
     }
+    // Sector by sector where the Info file holds them.
+    if (info.medium) state.medium = std::move(info.medium);
 
     // The snapshot's tree, its folders indexed by the identities the
     // appended records name as their parents.
@@ -320,6 +384,7 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
     volume->folderCount += foldersAdded;
     volume->entryCount += entries;
     volume->dataSize += dataSize;
+    volume->lostBeforeResume = info.lost;
     RecoverySessionOpening::setSelectedVolumeDirRoot(*volume, root.release(), false);
     state.volume = std::move(volume);
     return state;

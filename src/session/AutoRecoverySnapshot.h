@@ -6,9 +6,8 @@
 // volume, the wizard's choices, the marked types' extensions, the first
 // blocks of files already found, the MP3 and MPEG sectors already walked and
 // the whole tree; the search then appends a record for every folder and file
-// it adds, and keeps its checkpoint in the first eight bytes of the Info
-// file. Every integer is big-endian; archives are a u32 length and a keyed
-// archive:
+// it adds, and keeps its checkpoint at the start of the Info file. Every
+// integer is big-endian; archives are a u32 length and a keyed archive:
 //
 //   archive of the Volume, archive of the status line,
 //   treeScanMode, scanMode, rawSearchMode, isPTListOrPTScanListChosen (u32)
@@ -17,12 +16,25 @@
 //   u32 n, n archives of the marked types' extensions
 //   u64 m, m first-block keys (u64)
 //   u32 k, k MP3 sectors (u64); u32 j, j MPEG sectors (u64)
-//   u32 length 16 (or 0 when the medium could not be read), then the
-//     medium's identity: its size in bytes and the digest of its sampled
-//     sectors (u64 each), by which a resume knows the medium again
+//   u32 length 16 (or 0 when a sampled sector could not be read), then the
+//     medium's size in bytes and one digest of all its sampled sectors (u64
+//     each), by which a resume knows the medium again when the Info file
+//     does not hold the sectors one by one
 //   the tree: the pre-order run of tree records from the root
 //   appended records, each one record with its trailer, put into the folder
 //     whose identity its parent identity names
+//
+// The Info file, of which readers of an earlier time know only the first
+// eight bytes, and an Info file of that time holds no more:
+//
+//   u64 the checkpoint: the unit the search goes on from
+//   u64 the device sector that unit begins at, u64 how many sectors below it
+//     the scan could not read (the part before an earlier resume included),
+//     both rewritten with every checkpoint
+//   the medium's identity, written with the snapshot: u64 its size in bytes,
+//     u32 n (at most 64), then n samples, each u64 sector, u8 1 when it was
+//     read (0 when the device would not give it) and u64 the digest of its
+//     bytes (0 when not read)
 //
 // The pair lives in the state folder, never on the media being scanned. The
 // reader trusts nothing in the file: every length and count is held against
@@ -95,8 +107,10 @@ public:
     static void deletePair(const std::string& folder);
 
     enum class Saved { Written, CannotCreate, WriteFailed };
-    // Replaces the pair in `folder` with a snapshot of `state` and an empty
-    // Info file, synced to the disk. The volume's tree, index and lists must
+    // Replaces the pair in `folder` with a snapshot of `state` and an Info
+    // file with the medium's identity, its checkpoint at the start and what
+    // a resumed scan lost before (the volume's lostBeforeResume), synced to
+    // the disk. The volume's tree, index and lists must
     // not change meanwhile (the scan is paused). CannotCreate: a file could
     // not be made (or would be one of `media`, the paths being scanned);
     // WriteFailed: a write, seek or sync failed. Either way the reason is in
@@ -111,7 +125,8 @@ public:
 
     // Reads the pair in `folder`: the volume with its index and the tree of
     // the snapshot and of the appended records installed, its counters
-    // raised by what the appended records add, and the search's stream
+    // raised by what the appended records add and what the scan lost below
+    // its checkpoint as its lostBeforeResume, and the search's stream
     // lists. Nothing, with the reason in *error, when the snapshot is
     // missing or not sound up to its tree's end.
     static std::optional<AutoRecoveryState> openScanInfoAutoRecovery(const std::string& folder, std::string* error);

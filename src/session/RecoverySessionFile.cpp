@@ -14,6 +14,8 @@ namespace {
 
 constexpr std::uint32_t kPrintMark = 0x46505254; // "FPRT"
 constexpr std::uint32_t kMostPrintSamples = 64;
+constexpr const char* kFirstSectorsUnread = "firstSectorsUnread";
+constexpr std::uint32_t kFirstSectorsMask = 0x1F;
 
 bool ended(SessionFileOutput& out, std::string* error) {
     if (out.failed() && error) *error = out.reason();
@@ -35,7 +37,12 @@ bool RecoverySessionFile::writeSettings(SessionFileOutput& out, const RecoverySe
         if (error) *error = "there is no volume";
         return false;
     }
-    if (!SessionFileItems::writeArchive(out, Value(s.volume), error)) return false;
+    // Only where a sector is marked: the file is then the same as before
+    // the marks were kept.
+    SessionFileItems::TopIntegers marks;
+    if (s.hasFirst5Sectors && (s.first5SectorsUnread & kFirstSectorsMask) != 0)
+        marks.emplace(kFirstSectorsUnread, s.first5SectorsUnread & kFirstSectorsMask);
+    if (!SessionFileItems::writeArchive(out, Value(s.volume), error, marks)) return false;
     out.writeBE32(static_cast<std::uint32_t>(s.scanMode));
     out.writeBE32(static_cast<std::uint32_t>(s.rawSearchMode));
     out.writeBE32(static_cast<std::uint32_t>(s.isPTListOrPTScanListChosen));
@@ -93,7 +100,8 @@ RecoverySessionFile::Head RecoverySessionFile::readHead(SessionFileInput& in, st
 
 bool RecoverySessionFile::readSettings(SessionFileInput& in, RecoverySession& s) {
     if (!in.seek(kHeadBytes)) return false;
-    const std::optional<Value> volume = SessionFileItems::readArchive(in);
+    SessionFileItems::TopIntegers marks;
+    const std::optional<Value> volume = SessionFileItems::readArchive(in, UINT64_MAX, &marks);
     s.volume = volume ? volume->objectAs<Volume>() : nullptr;
     if (!s.volume) return false;
     std::uint32_t scanMode = 0, rawSearchMode = 0, chosen = 0;
@@ -107,11 +115,14 @@ bool RecoverySessionFile::readSettings(SessionFileInput& in, RecoverySession& s)
     std::uint32_t flag = 0;
     if (!in.readBE32(flag)) return false;
     s.hasFirst5Sectors = flag == 1;
+    s.first5SectorsUnread = 0;
     if (s.hasFirst5Sectors) {
         const std::uint64_t bytes = 5 * std::uint64_t{s.volume->u32BytesInSector()};
         if (bytes > in.left()) return false;
         s.first5Sectors.assign(static_cast<std::size_t>(bytes), 0);
         if (!in.read(s.first5Sectors.data(), s.first5Sectors.size())) return false;
+        if (const auto mark = marks.find(kFirstSectorsUnread); mark != marks.end())
+            s.first5SectorsUnread = static_cast<std::uint32_t>(mark->second) & kFirstSectorsMask;
     }
     return true;
 }

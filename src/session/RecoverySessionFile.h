@@ -13,7 +13,11 @@
 //         when rawSearchMode is 4 or 5: archive of the partition list (chosen
 //         from a list 0 or 1), then of the partition-search list (chosen 1)
 //         u32 flag, then when it is 1: 5 sectors of the drive's bytes per
-//         sector (the volume's), sectors 0-4 of the drive that holds it
+//         sector (the volume's), sectors 0-4 of the drive that holds it.
+//         A sector the drive would not give is zeros there, and marked in
+//         the integer "firstSectorsUnread" (bit i: sector i) that the
+//         volume's archive keeps beside its root; readers that do not know
+//         it pass over it. Files that have none read every sector.
 //         the tree: the pre-order run of tree records from the root
 //         the found files' print: "FPRT", a u32 count (at most 64) and that
 //         many pairs of u64 (a sector of the medium, the digest of its
@@ -51,6 +55,9 @@ struct RecoverySession {
     platform::Data first5Sectors;
     // Empty when the file has none.
     FoundFilesPrint print;
+    // The first sectors the drive would not give (bit i: sector i, zeros in
+    // first5Sectors).
+    std::uint32_t first5SectorsUnread = 0;
 };
 
 class RecoverySessionFile {

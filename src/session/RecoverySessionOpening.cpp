@@ -173,7 +173,7 @@ bool RecoverySessionOpening::checkMediumAvailability(Volume& volume, RecoverySes
         }
     } else if ((volume.volumeScanType == 0 || volume.volumeScanType == 1 || volume.volumeScanType == 3) &&
                session.hasFirst5Sectors) {
-        found = SessionMediumCheck::checkDriveAvailability(volume, session.first5Sectors,
+        found = SessionMediumCheck::checkDriveAvailability(volume, session.first5Sectors, session.first5SectorsUnread,
                                                            ownPathFirst(driveDictArray, volume.path()), session.print);
         if (!found.notConnected && found.pathIsDifferent)
             SessionMediumCheck::adoptDrivePath(volume, found.path, session.partitionListDictArray,

@@ -1,6 +1,5 @@
 #include "session/RecoverySessionSaving.h"
 
-#include "media/DMedia.h"
 #include "platform/AppController.h"
 #include "platform/SystemLog.h"
 #include "session/SessionMediumCheck.h"
@@ -36,7 +35,7 @@ bool askOnMain(const std::function<bool()>& ask) {
 RecoverySessionSaving::RecoverySessionSaving(RecoverySession session, std::string path)
     : session_(std::move(session)), path_(std::move(path)) {}
 
-bool RecoverySessionSaving::readFirst5Sectors(const Volume& volume, platform::Data& sectors) {
+bool RecoverySessionSaving::readFirst5Sectors(const Volume& volume, platform::Data& sectors, std::uint32_t& unread) {
     std::string device;
     if (volume.volumeScanType == 2)
         device = volume.parentDrivePath;
@@ -46,13 +45,18 @@ bool RecoverySessionSaving::readFirst5Sectors(const Volume& volume, platform::Da
         return false;
     const std::uint32_t bps = volume.u32BytesInSector();
     if (!SessionMediumCheck::isSectorSize(bps)) return false;
-    sectors.assign(5 * std::size_t{bps}, 0);
     // The reader that tells nobody: a drive gone since the scan is no reason
-    // to stop the save, the zeros simply never match a drive.
-    std::shared_ptr<DMedia> drive = DMedia::initWithDictionary(Dict{{"Path", device}, {"Preferred Block Size", bps}});
-    if (!drive || drive->readCarvingSector(0, 5, sectors.data()) != DMedia::CarvingRead::Read) {
+    // to stop the save, the zeros simply never match a drive. Sectors it
+    // would not give are marked so and say nothing when the session opens.
+    const std::optional<std::uint32_t> failed = SessionMediumCheck::readFirst5Sectors(device, bps, sectors);
+    unread = failed.value_or(0);
+    if (!failed) {
         platform::logFormat("The first sectors of %@ could not be read for the recovery session; zeros stored", device);
-        std::fill(sectors.begin(), sectors.end(), 0);
+        sectors.assign(5 * std::size_t{bps}, 0);
+    } else if (unread != 0) {
+        platform::logFormat("Some of the first sectors of %@ could not be read for the recovery session (mask %d); "
+                            "they are kept as unread",
+                            device, static_cast<int>(unread));
     }
     return true;
 }
@@ -88,7 +92,7 @@ bool RecoverySessionSaving::writeFile() {
     created_ = true;
     if (rawWrite_) out->setRawWrite(rawWrite_);
 
-    session_.hasFirst5Sectors = readFirst5Sectors(*volume, session_.first5Sectors);
+    session_.hasFirst5Sectors = readFirst5Sectors(*volume, session_.first5Sectors, session_.first5SectorsUnread);
     session_.print = SessionMediumCheck::readFoundFilesPrint(*volume);
     if (!RecoverySessionFile::writeHead(*out, &failure_) ||
         !RecoverySessionFile::writeSettings(*out, session_, &failure_))

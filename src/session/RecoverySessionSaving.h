@@ -45,9 +45,10 @@ public:
 
     // Sectors 0-4 of the drive that holds the volume: the parent drive of a
     // mounted volume, the volume's own device (the whole disk) otherwise;
-    // zeros where they cannot be read. False for a volume of another kind,
-    // whose session stores none.
-    static bool readFirst5Sectors(const Volume& volume, platform::Data& sectors);
+    // each one that cannot be read is zeros and marked in `unread` (bit i:
+    // sector i). False for a volume of another kind, whose session stores
+    // none.
+    static bool readFirst5Sectors(const Volume& volume, platform::Data& sectors, std::uint32_t& unread);
 
 private:
     bool writeFile();

@@ -6,9 +6,11 @@
 
 using platform::Value;
 
-bool SessionFileItems::writeArchive(SessionFileOutput& out, const Value& value, std::string* error) {
+bool SessionFileItems::writeArchive(SessionFileOutput& out, const Value& value, std::string* error,
+                                    const TopIntegers& topIntegers) {
     std::string why;
-    const std::optional<platform::Data> data = platform::KeyedArchiver::archivedDataWithRootObject(value, &why);
+    const std::optional<platform::Data> data =
+        platform::KeyedArchiver::archivedDataWithRootObject(value, &why, topIntegers);
     if (!data) {
         if (error) *error = why;
         return false;
@@ -20,14 +22,15 @@ bool SessionFileItems::writeArchive(SessionFileOutput& out, const Value& value, 
     return out.writeBE32(static_cast<std::uint32_t>(data->size())) && out.write(data->data(), data->size());
 }
 
-std::optional<Value> SessionFileItems::readArchive(SessionFileInput& in, std::uint64_t limit) {
+std::optional<Value> SessionFileItems::readArchive(SessionFileInput& in, std::uint64_t limit,
+                                                   TopIntegers* topIntegers) {
     std::uint32_t length = 0;
     if (!in.readBE32(length) || length > in.left() || in.position() + length > limit) return std::nullopt;
     platform::Data bytes(length);
     if (!in.read(bytes.data(), bytes.size())) return std::nullopt;
     static const platform::KeyedUnarchiver::ClassTable classes = {
         {"Volume", [](platform::KeyedUnarchiver& c) -> platform::ObjectPtr { return Volume::initWithCoder(c); }}};
-    return platform::KeyedUnarchiver::unarchiveObjectWithData(bytes, nullptr, classes);
+    return platform::KeyedUnarchiver::unarchiveObjectWithData(bytes, nullptr, classes, topIntegers);
 }
 
 std::int32_t SessionFileItems::inRange(std::uint32_t v, std::int32_t low, std::int32_t high) {

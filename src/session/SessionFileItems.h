@@ -12,17 +12,26 @@
 #include "session/SessionFileOutput.h"
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
 class SessionFileItems {
 public:
+    // Integers an archive keeps beside its root, which readers that look
+    // only for the root pass over: how a file says more than its readers of
+    // an earlier time knew of, without their reading it any differently.
+    using TopIntegers = std::map<std::string, std::int64_t, std::less<>>;
     // False when the value cannot be archived (the reason in *error) or the
     // file failed.
-    static bool writeArchive(SessionFileOutput& out, const platform::Value& value, std::string* error);
+    static bool writeArchive(SessionFileOutput& out, const platform::Value& value, std::string* error,
+                             const TopIntegers& topIntegers = {});
     // The next archive's value; nothing when the file ends first or the bytes
-    // are no archive. No archive may reach past `limit`.
-    static std::optional<platform::Value> readArchive(SessionFileInput& in, std::uint64_t limit = UINT64_MAX);
+    // are no archive. No archive may reach past `limit`. `topIntegers`, when
+    // given, gets those the archive keeps beside its root.
+    static std::optional<platform::Value> readArchive(SessionFileInput& in, std::uint64_t limit = UINT64_MAX,
+                                                      TopIntegers* topIntegers = nullptr);
     // The stored number as a signed mode, -1 outside low..high.
     static std::int32_t inRange(std::uint32_t v, std::int32_t low, std::int32_t high);
 

@@ -1,11 +1,13 @@
 #include "session/SessionMediumCheck.h"
 
 #include "media/DMedia.h"
+#include "platform/CheckedMath.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 #include <vector>
 
@@ -30,8 +32,23 @@ std::optional<std::uint64_t> deviceBytes(const std::string& device) {
     return static_cast<std::uint64_t>(end);
 }
 
-std::shared_ptr<DMedia> openQuietly(const std::string& device, std::uint32_t bps) {
-    return DMedia::initWithDictionary(platform::Dict{{"Path", device}, {"Preferred Block Size", bps}});
+std::mutex rawReadForMutex;
+SessionMediumCheck::RawReadFor rawReadFor;
+
+// The medium the checks read `device` through; nothing when the device
+// cannot be opened (or holds nothing), which is never the one looked for.
+std::shared_ptr<DMedia> openDevice(const std::string& device, std::uint32_t bytesPerSector) {
+    if (!deviceBytes(device)) return nullptr;
+    std::shared_ptr<DMedia> medium =
+        DMedia::initWithDictionary(platform::Dict{{"Path", device}, {"Preferred Block Size", bytesPerSector}});
+    std::lock_guard lock(rawReadForMutex);
+    if (medium && rawReadFor)
+        if (DMedia::RawRead read = rawReadFor(device)) medium->setRawRead(std::move(read));
+    return medium;
+}
+
+bool allZero(const std::vector<std::uint8_t>& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
 }
 
 // Where the files of the tree that `takes` accepts begin on the device, in
@@ -63,16 +80,25 @@ std::vector<std::uint64_t> recordedFileSectors(const Volume& volume) {
 }
 
 // A carved file never begins with a sector of zeros: a medium on which every
-// one of them reads so is not the one they were found on (a blank disk of
-// the same size, say, whose sampled sectors are zeros too).
+// one of them that it gives reads so is not the one they were found on (a
+// blank disk of the same size, say, whose sampled sectors are zeros too).
+// One that cannot be opened is not either.
 bool holdsRecordedFiles(DMedia& drive, const std::vector<std::uint64_t>& sectors, std::uint32_t bps) {
-    if (sectors.empty()) return true;
     std::vector<std::uint8_t> buffer(bps);
-    for (std::uint64_t sector : sectors)
-        if (drive.readCarvingSector(sector, 1, buffer.data()) == DMedia::CarvingRead::Read &&
-            std::any_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b != 0; }))
-            return true;
-    return false;
+    bool zerosRead = false;
+    for (std::uint64_t sector : sectors) {
+        switch (drive.readCarvingSector(sector, 1, buffer.data())) {
+        case DMedia::CarvingRead::Read:
+            if (!allZero(buffer)) return true;
+            zerosRead = true;
+            break;
+        case DMedia::CarvingRead::Failed:
+            break;
+        case DMedia::CarvingRead::Gone:
+            return false;
+        }
+    }
+    return !zerosRead;
 }
 
 // Files whose first sector goes into a print: this many, spread over the
@@ -91,11 +117,40 @@ std::vector<std::uint64_t> foundFileSectors(const Volume& volume) {
     return sectors;
 }
 
+constexpr std::uint64_t kDigestStart = 0xcbf29ce484222325ULL;
+
 std::uint64_t sectorDigest(const std::vector<std::uint8_t>& bytes) {
-    return fnv1a(0xcbf29ce484222325ULL, bytes.data(), bytes.size());
+    return fnv1a(kDigestStart, bytes.data(), bytes.size());
+}
+
+// Whether the device can hold the volume where it lay (a whole disk: is its
+// size). A volume of unknown size says nothing against it.
+bool holdsVolumeExtent(const Volume& volume, const std::string& device) {
+    if (volume.sizeInSect() == 0) return true;
+    const std::optional<std::uint64_t> bytes = deviceBytes(device);
+    if (!bytes) return false;
+    const std::uint64_t sectors = *bytes / volume.u32BytesInSector();
+    const std::uint64_t end = platform::saturatingAdd(volume.HPlusVolStart(), volume.sizeInSect());
+    return volume.volumeScanType == 3 ? sectors == end : sectors >= end;
 }
 
 } // namespace
+
+bool MediumIdentity::mayBe(const MediumIdentity& read) const {
+    if (read.bytes != bytes) return false;
+    if (samples.empty()) return !wholeDigest || !read.wholeDigest || *read.wholeDigest == *wholeDigest;
+    for (const Sample& sample : samples) {
+        if (!sample.digest) continue;
+        for (const Sample& other : read.samples)
+            if (other.sector == sample.sector && other.digest && *other.digest != *sample.digest) return false;
+    }
+    return true;
+}
+
+void SessionMediumCheck::setRawReadFor(RawReadFor reader) {
+    std::lock_guard lock(rawReadForMutex);
+    rawReadFor = std::move(reader);
+}
 
 bool SessionMediumCheck::isSectorSize(std::uint32_t bytes) {
     return bytes >= 512 && bytes <= 65536 && (bytes & (bytes - 1)) == 0;
@@ -122,6 +177,7 @@ SessionMediumCheck::Found SessionMediumCheck::checkVolumeAvailability(const Volu
 
 SessionMediumCheck::Found SessionMediumCheck::checkDriveAvailability(const Volume& volume,
                                                                      const platform::Data& first5Sectors,
+                                                                     std::uint32_t unread,
                                                                      const platform::Array& driveDictArray,
                                                                      const FoundFilesPrint& print) {
     Found found;
@@ -129,20 +185,52 @@ SessionMediumCheck::Found SessionMediumCheck::checkDriveAvailability(const Volum
     const std::size_t stored = 5 * std::size_t{bps};
     if (!isSectorSize(bps) || first5Sectors.size() < stored) return found;
     for (const platform::Value& v : driveDictArray) {
-        std::shared_ptr<DMedia> drive = DMedia::initWithDictionary(v.dictValue());
-        if (!drive || !isSectorSize(drive->u32BytesInSector())) continue;
-        std::vector<std::uint8_t> buffer(5 * std::size_t{std::max(drive->u32BytesInSector(), bps)}, 0);
-        // Quietly: a drive the user may not read (most need root) is simply
-        // not the session's, and an alert per drive would bury the answer.
-        if (drive->readCarvingSector(0, 5, buffer.data()) != DMedia::CarvingRead::Read) continue;
-        if (std::memcmp(buffer.data(), first5Sectors.data(), stored) != 0) continue;
-        if (!holdsFoundFiles(volume, drive->path(), print)) continue;
+        const platform::Dict& row = v.dictValue();
+        const std::string path = row.get("Path").description();
+        if (!isSectorSize(row.get("Preferred Block Size").unsignedIntValue())) continue;
+        platform::Data sectors;
+        const std::optional<std::uint32_t> unreadHere = readFirst5Sectors(path, bps, sectors);
+        if (!unreadHere) continue;
+        bool differs = false, compared = false;
+        for (std::uint32_t i = 0; i < 5 && !differs; ++i) {
+            if (((unread | *unreadHere) >> i & 1) != 0) continue;
+            compared = true;
+            differs = std::memcmp(sectors.data() + i * bps, first5Sectors.data() + i * bps, bps) != 0;
+        }
+        if (differs || (!compared && !holdsVolumeExtent(volume, path))) continue;
+        if (!holdsFoundFiles(volume, path, print)) continue;
         found.notConnected = false;
-        found.path = drive->path();
+        found.path = path;
         found.pathIsDifferent = found.path != volume.path();
         break;
     }
     return found;
+}
+
+std::optional<std::uint32_t> SessionMediumCheck::readFirst5Sectors(const std::string& device,
+                                                                   std::uint32_t bytesPerSector,
+                                                                   platform::Data& sectors) {
+    if (!isSectorSize(bytesPerSector) || device.empty()) return std::nullopt;
+    std::shared_ptr<DMedia> drive = openDevice(device, bytesPerSector);
+    if (!drive) return std::nullopt;
+    sectors.assign(5 * std::size_t{bytesPerSector}, 0);
+    // One by one: a disk fails a whole request for one bad sector, and the
+    // others still tell the disk apart.
+    std::uint32_t unread = 0;
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        std::uint8_t* into = sectors.data() + i * std::size_t{bytesPerSector};
+        switch (drive->readCarvingSector(i, 1, into)) {
+        case DMedia::CarvingRead::Read:
+            break;
+        case DMedia::CarvingRead::Failed:
+            std::fill(into, into + bytesPerSector, 0);
+            unread |= 1u << i;
+            break;
+        case DMedia::CarvingRead::Gone:
+            return std::nullopt;
+        }
+    }
+    return unread;
 }
 
 FoundFilesPrint SessionMediumCheck::readFoundFilesPrint(const Volume& volume) {
@@ -150,14 +238,13 @@ FoundFilesPrint SessionMediumCheck::readFoundFilesPrint(const Volume& volume) {
     const std::uint32_t bps = volume.u32BytesInSector();
     const std::vector<std::uint64_t> sectors = foundFileSectors(volume);
     if (!isSectorSize(bps) || sectors.empty()) return print;
-    std::shared_ptr<DMedia> drive = openQuietly(volume.cPath(), bps);
+    std::shared_ptr<DMedia> drive = openDevice(volume.cPath(), bps);
     if (!drive) return print;
     const std::size_t candidates = std::min(sectors.size(), kPrintCandidates);
     std::vector<std::uint8_t> buffer(bps);
     for (std::size_t i = 0; i < candidates && print.samples.size() < kPrintSamples; ++i) {
         const std::uint64_t sector = sectors[i * sectors.size() / candidates];
-        if (drive->readCarvingSector(sector, 1, buffer.data()) != DMedia::CarvingRead::Read ||
-            std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0; }))
+        if (drive->readCarvingSector(sector, 1, buffer.data()) != DMedia::CarvingRead::Read || allZero(buffer))
             continue;
         print.samples.push_back({sector, sectorDigest(buffer)});
     }
@@ -167,19 +254,27 @@ FoundFilesPrint SessionMediumCheck::readFoundFilesPrint(const Volume& volume) {
 bool SessionMediumCheck::holdsFoundFiles(const Volume& volume, const std::string& device,
                                          const FoundFilesPrint& print) {
     const std::uint32_t bps = volume.u32BytesInSector();
-    std::shared_ptr<DMedia> drive = isSectorSize(bps) ? openQuietly(device, bps) : nullptr;
+    std::shared_ptr<DMedia> drive = isSectorSize(bps) ? openDevice(device, bps) : nullptr;
     if (!drive) return false;
     if (print.samples.empty()) return holdsRecordedFiles(*drive, recordedFileSectors(volume), bps);
     // Most, not all: the medium may have been written to since (a card put
     // back in a camera), which the files the user is after may well have
     // survived.
-    std::size_t same = 0;
+    std::size_t same = 0, read = 0;
     std::vector<std::uint8_t> buffer(bps);
-    for (const FoundFilesPrint::Sample& sample : print.samples)
-        if (drive->readCarvingSector(sample.sector, 1, buffer.data()) == DMedia::CarvingRead::Read &&
-            sectorDigest(buffer) == sample.digest)
-            ++same;
-    return same != 0 && 2 * same >= print.samples.size();
+    for (const FoundFilesPrint::Sample& sample : print.samples) {
+        switch (drive->readCarvingSector(sample.sector, 1, buffer.data())) {
+        case DMedia::CarvingRead::Read:
+            ++read;
+            same += sectorDigest(buffer) == sample.digest;
+            break;
+        case DMedia::CarvingRead::Failed:
+            break;
+        case DMedia::CarvingRead::Gone:
+            return false;
+        }
+    }
+    return read == 0 || (same != 0 && 2 * same >= read);
 }
 
 void SessionMediumCheck::adoptDrivePath(Volume& volume, const std::string& newPath,
@@ -203,20 +298,30 @@ std::optional<MediumIdentity> SessionMediumCheck::readMediumIdentity(const std::
                                                                      std::uint32_t bytesPerSector) {
     if (!isSectorSize(bytesPerSector) || device.empty()) return std::nullopt;
     const std::optional<std::uint64_t> bytes = deviceBytes(device);
-    std::shared_ptr<DMedia> drive = bytes ? openQuietly(device, bytesPerSector) : nullptr;
+    std::shared_ptr<DMedia> drive = bytes ? openDevice(device, bytesPerSector) : nullptr;
     if (!drive) return std::nullopt;
     const std::uint64_t sectors = *bytes / bytesPerSector;
-    std::vector<std::uint64_t> samples;
+    std::vector<std::uint64_t> places;
     for (std::uint64_t s = 0; s < 5 && s < sectors; ++s)
-        samples.push_back(s);
+        places.push_back(s);
     for (std::uint64_t i = 1; i <= kSpreadSamples && sectors != 0; ++i)
-        samples.push_back(sectors / (kSpreadSamples + 1) * i);
-    if (sectors != 0) samples.push_back(sectors - 1);
-    MediumIdentity identity{*bytes, 0xcbf29ce484222325ULL};
+        places.push_back(sectors / (kSpreadSamples + 1) * i);
+    if (sectors != 0) places.push_back(sectors - 1);
+    MediumIdentity identity{*bytes, {}, kDigestStart};
     std::vector<std::uint8_t> buffer(bytesPerSector);
-    for (std::uint64_t sector : samples) {
-        if (drive->readCarvingSector(sector, 1, buffer.data()) != DMedia::CarvingRead::Read) return std::nullopt;
-        identity.digest = fnv1a(identity.digest, buffer.data(), buffer.size());
+    for (std::uint64_t sector : places) {
+        MediumIdentity::Sample& sample = identity.samples.emplace_back(MediumIdentity::Sample{sector, std::nullopt});
+        switch (drive->readCarvingSector(sector, 1, buffer.data())) {
+        case DMedia::CarvingRead::Read:
+            sample.digest = sectorDigest(buffer);
+            if (identity.wholeDigest) identity.wholeDigest = fnv1a(*identity.wholeDigest, buffer.data(), buffer.size());
+            break;
+        case DMedia::CarvingRead::Failed:
+            identity.wholeDigest.reset();
+            break;
+        case DMedia::CarvingRead::Gone:
+            return std::nullopt;
+        }
     }
     return identity;
 }
@@ -243,8 +348,9 @@ SessionMediumCheck::Found SessionMediumCheck::findSnapshotMedium(const Volume& v
                 device = parentDrive = parent;
             }
         }
-        if (readMediumIdentity(device, bps) != identity) continue;
-        std::shared_ptr<DMedia> drive = openQuietly(path, bps);
+        const std::optional<MediumIdentity> read = readMediumIdentity(device, bps);
+        if (!read || !identity.mayBe(*read)) continue;
+        std::shared_ptr<DMedia> drive = openDevice(path, bps);
         if (!drive || !holdsRecordedFiles(*drive, recorded, bps)) continue;
         found.notConnected = false;
         found.path = path;

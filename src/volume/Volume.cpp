@@ -273,10 +273,17 @@ std::shared_ptr<Volume> Volume::mutableCopy() const {
     return v;
 }
 
+std::uint64_t Volume::scanUnreadableSectorsBelow(std::uint64_t sector) const {
+    if (!lostBeforeResume || sector < lostBeforeResume->sector) return unreadableSectorsIn(0, sector);
+    const auto [resumedAt, before] = *lostBeforeResume;
+    return std::max(before, unreadableSectorsIn(0, resumedAt)) + unreadableSectorsIn(resumedAt, sector - resumedAt);
+}
+
 void Volume::resetSigArraysAndBtreesAndOthers() {
     forgetUnreadableSectors();
     catalogNodesUnread = false;
     if (!autoCrashRecovery) {
+        lostBeforeResume.reset();
         extentsExt.clear();
         catalogExt.clear();
         entryCount = folderCount = fileCount = 0;

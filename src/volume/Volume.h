@@ -23,6 +23,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,8 +60,9 @@ public:
     std::shared_ptr<Volume> mutableCopy() const;
 
     // Prepares the object for a scan; keeps restored counters when the scan
-    // resumes an interrupted one (autoCrashRecovery). The count of sectors
-    // that could not be read, and catalogNodesUnread, start again either way.
+    // resumes an interrupted one (autoCrashRecovery), and what the
+    // interrupted part lost (lostBeforeResume). The count of sectors that
+    // could not be read, and catalogNodesUnread, start again either way.
     void resetSigArraysAndBtreesAndOthers();
     // The once-a-second progress tick (main thread): hands dataUpdate to the
     // display when the scan filled it.
@@ -164,6 +166,22 @@ public:
     // scan, searching the whole volume for catalog records, may still find.
     // Cleared for every scan, as the count of unreadable sectors is.
     std::atomic<bool> catalogNodesUnread{false};
+    // What the part of a resumed scan before its interruption could not
+    // read: the device sector its search went on from, and how many sectors
+    // below that were lost. None for a scan that was not resumed, or whose
+    // snapshot kept no count. Set before the scan starts.
+    struct LostBeforeResume {
+        std::uint64_t sector = 0;
+        std::uint64_t count = 0;
+    };
+    std::optional<LostBeforeResume> lostBeforeResume;
+    // The sectors the scan could not read, below `sector` and in all, those
+    // lost before it was resumed included. Below where it went on, a resumed
+    // scan reads again only what every scan reads first (and the stretch of
+    // records a cut snapshot lost), so its losses there are taken as among
+    // the earlier ones: a sector both parts lost counts once.
+    std::uint64_t scanUnreadableSectorsBelow(std::uint64_t sector) const;
+    std::uint64_t scanUnreadableSectorCount() const { return scanUnreadableSectorsBelow(UINT64_MAX); }
 
     // --- control ---
     std::atomic<bool> autoCrashRecovery{false};

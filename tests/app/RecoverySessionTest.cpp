@@ -5,6 +5,8 @@
 #include "platform/KeyedArchiver.h"
 #include "results/qt/ResultOutlineModel.h"
 #include "session/RecoverySessionSaving.h"
+#include "session/SessionMediumCheck.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/TreeCleanup.h"
@@ -12,6 +14,7 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 namespace fs = std::filesystem;
@@ -107,7 +110,9 @@ struct SessionProgram {
     // A session file written by the save thread, away from the window.
     QString writeSession(const std::shared_ptr<Volume>& v, const char* name, SessionFileOutput::RawWrite write = {}) {
         const QString file = folder + "/" + name;
+        // The drives listed, so that a sector a drive fails is a bad sector, not a drive that has gone.
         platform::RecordingController quiet;
+        quiet.setDriveDictArray(*drives);
         platform::setAppController(&quiet);
         RecoverySessionSaving saving({v, 0, 0, -1, {}, {}, false, {}, {}}, file.toStdString());
         saving.setPanelSettleDelay(std::chrono::milliseconds(0));
@@ -396,6 +401,33 @@ private slots:
                 c.expectSavedWhole();
                 QCOMPARE(c.s.p.delegate.selectedVolume()->path(), c.moved.string());
             }
+            c.s.home();
+        }
+    }
+
+    // A session of a card whose sector 3 cannot be read when the session is saved, when it is opened, or both:
+    // it opens on the card, known by its other first sectors and its photos, and saves every photo whole; another
+    // card of the same model that fails the same sector is still refused, Save and Preview only saying so.
+    void aSessionOfAFailingCardOpensOnItAndOnNoOtherCard() {
+        // The checks' own reader back however the test ends.
+        const auto reset = qScopeGuard([] { SessionMediumCheck::setRawReadFor({}); });
+        for (const int when : {1, 2, 3}) {
+            testsupport::FailingReads saving, opening;
+            if (when & 1) saving.failSectors(3);
+            if (when & 2) opening.failSectors(3);
+            const testsupport::FailingReads* now = &saving;
+            SessionMediumCheck::setRawReadFor([&](const std::string&) { return now->reader(); });
+            CardSession c;
+            QCOMPARE(saving.failedReads(), std::uint64_t(when & 1));
+            now = &opening;
+            c.open();
+            QCOMPARE(c.alerts.titles, QStringList{"Recovery Session Opened"});
+            c.expectSavedWhole();
+            c.s.home();
+            c.cards.make("card.img", 31);
+            c.open();
+            QCOMPARE(c.alerts.titles, (QStringList{"Drive Not Connected", "Recovery Session Opened"}));
+            c.expectOnlyAlerts();
             c.s.home();
         }
     }

@@ -216,9 +216,9 @@ private slots:
     }
 
     // A scan that could not read some sectors says how many at its end: a line of its own alert, or an alert
-    // of its own where the scan has none.
+    // of its own where the scan has none. A resumed scan counts those its interrupted part lost too.
     void aScanThatLostSectorsSaysSoAtItsEnd() {
-        for (const bool standard : {true, false}) {
+        for (const auto& [standard, resumed] : {std::pair{true, false}, {false, false}, {false, true}}) {
             ProgramUnderTest p;
             TreeScreenController* controller = TreeScreenController::install(p.delegate);
             auto volume = testsupport::volumeOver(testsupport::patternImage(64));
@@ -229,6 +229,8 @@ private slots:
             volume->setRawRead(bad.reader());
             std::vector<std::uint8_t> sectors(16 * 512);
             QCOMPARE(volume->readSectorRange(0, 16, sectors.data()), std::optional<std::uint64_t>(2));
+            // Three below sector 4, where the resumed search went on.
+            if (resumed) volume->lostBeforeResume = Volume::LostBeforeResume{4, 3};
             addNode(volume->createRoot(), u"a.jpg", NewDir::File, 1000, false);
             p.delegate.setSelectedVolume(volume);
             p.delegate.setIsPTListOrPTScanListChosen(standard ? 1 : 0);
@@ -236,7 +238,8 @@ private slots:
             AlertAnswerer answer(QStringLiteral("OK"));
             controller->showTree();
             QCOMPARE(answer.title(), standard ? "Standard scan completed" : "! Sectors could not be read");
-            QVERIFY(answer.message().contains(QStringLiteral("Sectors of the drive that could not be read: 2.")));
+            QVERIFY(answer.message().contains(
+                QStringLiteral("Sectors of the drive that could not be read: %1.").arg(resumed ? 5 : 2)));
             // No catalog node was among them.
             QVERIFY(!answer.message().contains(QStringLiteral("Advance Scan")));
             // The tree shown goes with the program.

@@ -6,8 +6,10 @@
 // photo an uninterrupted run finds, each at its sector, none twice, and the
 // pair is gone; answering NO deletes the pair. The same holds with the disk
 // back under another path while another medium has its old one, with an Info
-// file that lies and with a snapshot cut inside a record; with the disk gone
-// the program says so, shows no result and keeps the pair.
+// file that lies, with a snapshot cut inside a record, and with the disk's
+// sector 3, one of its spread samples and its last sector unreadable when
+// the snapshot was written, at the restart or both; with the disk gone the
+// program says so, shows no result and keeps the pair.
 
 #include "AppTestSupport.h"
 #include "app/ApplicationMain.h"
@@ -18,6 +20,8 @@
 #include "platform/ProcessFlags.h"
 #include "platform/RecordingController.h"
 #include "session/AutoRecoverySnapshot.h"
+#include "session/SessionMediumCheck.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/Volume.h"
@@ -38,6 +42,9 @@ namespace {
 constexpr std::uint64_t kDiskBytes = 1ULL << 30;
 constexpr std::uint64_t kDiskSectors = kDiskBytes / 512;
 constexpr int kPhotos = 3000;
+// Sector 3, the 17th of the 32 spread samples and the last sector: what the
+// program knows its disk by, unreadable.
+const QString kUnreadable = QStringLiteral("3,%1,%2").arg(kDiskSectors / 33 * 17).arg(kDiskSectors - 1);
 
 // Where photo i of a disk lies: a few sectors of it every 691, at uneven
 // places.
@@ -112,6 +119,14 @@ int runProgram(int argc, char** argv) {
     const QString role = qEnvironmentVariable("RESUME_TEST_ROLE");
     const QString answer = qEnvironmentVariable("RESUME_TEST_ANSWER");
     const QString out = qEnvironmentVariable("RESUME_TEST_OUT");
+    // Sectors the drives do not give the reads that recognise them.
+    static testsupport::FailingReads unreadable;
+    if (const QStringList bad = qEnvironmentVariable("RESUME_TEST_UNREADABLE").split(',', Qt::SkipEmptyParts);
+        !bad.isEmpty()) {
+        for (const QString& sector : bad)
+            unreadable.failSectors(sector.toULongLong());
+        SessionMediumCheck::setRawReadFor([](const std::string&) { return unreadable.reader(); });
+    }
     ApplicationOptions options;
     options.drives = [drives] {
         Array rows;
@@ -166,6 +181,7 @@ struct Run {
     fs::path out = state / "tree.txt";
     fs::path alerts = state / "alerts.txt";
     std::vector<fs::path> drives;
+    QString unreadable;
 
     QProcess* start(const QString& role, const QString& answer, bool automatic) {
         auto* p = new QProcess;
@@ -181,6 +197,7 @@ struct Run {
         env.insert("RESUME_TEST_ANSWER", answer);
         env.insert("RESUME_TEST_OUT", QString::fromStdString(out.string()));
         env.insert("RESUME_TEST_ALERTS", QString::fromStdString(alerts.string()));
+        env.insert("RESUME_TEST_UNREADABLE", unreadable);
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QStringList args{QStringLiteral("--program")};
@@ -220,7 +237,8 @@ struct Run {
         killedAt = *at;
         return readSnapshot();
     }
-    std::map<std::string, std::uint64_t> readSnapshot(std::optional<std::uint64_t>* checkpointRead = nullptr) {
+    std::map<std::string, std::uint64_t> readSnapshot(std::optional<std::uint64_t>* checkpointRead = nullptr,
+                                                      std::optional<MediumIdentity>* medium = nullptr) {
         platform::RecordingController quiet;
         platform::setAppController(&quiet);
         std::string why;
@@ -231,6 +249,7 @@ struct Run {
             return {};
         }
         if (checkpointRead) *checkpointRead = read->autoRecBeginSize;
+        if (medium) *medium = read->medium;
         const auto files = filesOf(read->volume->dirRoot);
         read->volume->freeTree();
         return files;
@@ -292,19 +311,39 @@ private slots:
         before_ = killed.carveAndKill(kDiskSectors / 3, killedAt);
         QVERIFY2(before_.size() > 100 && killedAt < kDiskSectors * 9 / 10, qPrintable(QString::number(killedAt)));
         killedState_ = killed.state;
+
+        // The same while the disk would not give the sectors it is known by:
+        // the snapshot keeps them marked.
+        Run failing;
+        failing.drives = {disk_};
+        failing.unreadable = kUnreadable;
+        beforeFailing_ = failing.carveAndKill(kDiskSectors / 3, killedAt);
+        QVERIFY2(beforeFailing_.size() > 100 && killedAt < kDiskSectors * 9 / 10,
+                 qPrintable(QString::number(killedAt)));
+        std::optional<MediumIdentity> medium;
+        failing.readSnapshot(nullptr, &medium);
+        QVERIFY(medium);
+        QCOMPARE(std::count_if(medium->samples.begin(), medium->samples.end(), [](const auto& s) { return !s.digest; }),
+                 std::ptrdiff_t(3));
+        failingState_ = failing.state;
     }
 
     void aKilledCarvingGoesOnWithEveryPhotoOnceOnItsOwnMedium_data() {
         QTest::addColumn<QString>("how");
-        for (const char* how : {"auto", "YES", "NO", "moved", "gone", "info past end", "info zero", "cut record"})
+        for (const char* how : {"auto", "YES", "NO", "moved", "gone", "info past end", "info zero", "cut record",
+                                "unreadable at restart", "unreadable when kept", "unreadable when kept and at restart",
+                                "gone, unreadable when kept and at restart"})
             QTest::newRow(how) << how;
     }
     void aKilledCarvingGoesOnWithEveryPhotoOnceOnItsOwnMedium() {
         QFETCH(QString, how);
+        const bool keptFailing = how.contains(QStringLiteral("when kept"));
+        const bool gone = how.startsWith(QStringLiteral("gone"));
         Run run;
         for (const char* name : {AutoRecoverySnapshot::kDataFile, AutoRecoverySnapshot::kInfoFile})
-            fs::copy_file(killedState_ / name, run.state / name);
+            fs::copy_file((keptFailing ? failingState_ : killedState_) / name, run.state / name);
         run.drives = {disk_};
+        if (how.contains(QStringLiteral("at restart"))) run.unreadable = kUnreadable;
         // The disk comes back under another path; another medium has its
         // old one (or it does not come back at all).
         const fs::path moved = disk_.string() + ".moved";
@@ -316,7 +355,7 @@ private slots:
                 fs::rename(moved, disk);
             }
         } restore{disk_, moved};
-        if (how == "moved" || how == "gone") {
+        if (how == "moved" || gone) {
             fs::rename(disk_, moved);
             fs::create_hard_link(other_, disk_);
             run.drives = how == "moved" ? std::vector<fs::path>{disk_, moved} : std::vector<fs::path>{disk_};
@@ -330,10 +369,10 @@ private slots:
             QVERIFY(!run.readSnapshot(&checkpoint).empty());
             QCOMPARE(checkpoint, std::optional<std::uint64_t>(AutoRecoveryState::kRecordsCut));
         }
-        const bool resumes = how != "NO" && how != "gone";
+        const bool resumes = how != "NO" && !gone;
         const QStringList lines = run.finish(resumes ? QStringLiteral("finish") : QStringLiteral("home"),
                                              how == "NO" ? QStringLiteral("NO") : QStringLiteral("YES"), how == "auto");
-        if (how == "gone") {
+        if (gone) {
             // No result, the user told, the pair kept for the disk's return.
             QCOMPARE(lines, QStringList{"Main Screen"});
             QVERIFY(run.alertsShown().contains(QStringLiteral("Drive Not Connected")));
@@ -353,7 +392,7 @@ private slots:
         QVERIFY(sectors);
         QCOMPARE(*sectors, expected_);
         if (how != "cut record")
-            for (const auto& [path, sector] : before_)
+            for (const auto& [path, sector] : keptFailing ? beforeFailing_ : before_)
                 QVERIFY2(after.contains(path) && after.at(path) == sector, path.c_str());
         // The resumed run ends as a fresh one does.
         QStringList ending = run.alertsShown();
@@ -362,9 +401,9 @@ private slots:
     }
 
 private:
-    fs::path disk_, other_, killedState_;
+    fs::path disk_, other_, killedState_, failingState_;
     std::set<std::uint64_t> expected_;
-    std::map<std::string, std::uint64_t> before_;
+    std::map<std::string, std::uint64_t> before_, beforeFailing_;
     QStringList freshAlerts_;
 };
 

@@ -86,7 +86,7 @@ struct CapturingAppend : AutoRecoveryAppend {
         written.push_back(node);
         if (stopVolume && written.size() == stopAfterNodes) stopVolume->setStopTreeThread(true);
     }
-    void checkpoint(std::uint64_t unit) override { checkpoints.push_back(unit); }
+    void checkpoint(std::uint64_t unit, std::uint64_t, std::uint64_t) override { checkpoints.push_back(unit); }
 };
 
 class PhotoCarvingTest : public testsupport::ScanFixture {

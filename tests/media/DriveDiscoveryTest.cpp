@@ -4,10 +4,13 @@
 #include "media/MountTable.h"
 #include "media/SysfsBlockDevice.h"
 #include "platform/SystemLog.h"
+#include "support/FailingReads.h"
 #include "support/TestSupport.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -661,4 +664,38 @@ TEST_F(DriveDiscoveryTree, TheRealSystemListsAnAttachedImage) {
     // Whatever else the machine has, every volume hangs under a listed drive.
     for (const Value& v : d.volumeDictArray())
         EXPECT_NE(findByPath(d.driveDictArray(), v.dictValue().get("Parent Drive Path").description()), nullptr);
+}
+
+// A bare HFS+ volume on a disk without partitions, read through a disk that fails one sector. libblkid reads the
+// first 16 KiB in one request and gives up on its error, so the program's own tests decide: with a sector of those
+// 16 KiB failing (a catalog node's), and with the header's own sector failing, whose alternate copy at the volume's
+// end stands in for it, the volume is listed as an HFS+ volume all the same.
+TEST_F(DriveDiscoveryTree, ABareHFSPlusVolumeWhoseFirstSectorsFailIsListed) {
+    const fs::path volume = testsupport::bareXorrisoHfsVolume();
+    ASSERT_FALSE(volume.empty()) << "xorriso is needed to make the volume";
+    for (const std::uint64_t bad : {20u, 2u}) {
+        SCOPED_TRACE("sector " + std::to_string(bad));
+        FakeSystem f("bare-hfs");
+        f.virtualDisk("loop4", {.sectors = fs::file_size(volume) / 512, .dev = "7:4"}, true);
+        fs::copy_file(volume, f.dev() / "loop4");
+        testsupport::FailingReads disk;
+        disk.failSectors(bad);
+        const auto read = disk.reader();
+        DriveDiscovery d(f.paths());
+        d.setDeviceReads({.fileSystem =
+                              [&](const std::string& node) {
+                                  std::vector<std::uint8_t> first(16384);
+                                  const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+                                  const std::int64_t n = fd < 0 ? -1 : read(fd, first.data(), first.size(), 0);
+                                  if (fd >= 0) ::close(fd);
+                                  return n == std::int64_t(first.size()) ? BlockProbe::fileSystem(node)
+                                                                         : BlockProbe::FileSystem{};
+                              },
+                          .read = read});
+        d.initialDriveList();
+        EXPECT_EQ(valuesAt(d.volumeDictArray(), f.node("loop4"), {"Content", "journaled", "Parent Drive Path"}),
+                  (Array{"Apple_HFS", "No", f.node("loop4")}));
+        EXPECT_EQ(pathsOf(d.volumeDictArrayHFSOnly()), std::vector<std::string>{f.node("loop4")});
+        EXPECT_GT(disk.failedReads(), 0u);
+    }
 }

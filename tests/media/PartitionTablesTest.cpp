@@ -7,6 +7,7 @@
 #include "media/DMedia.h"
 #include "platform/ByteView.h"
 #include "platform/RecordingController.h"
+#include "support/FailingReads.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -216,8 +217,11 @@ VolumeInformationBlock headerOf(const fs::path& volume) {
 
 class PartitionTables : public ::testing::Test {
 protected:
-    // What initialize: lists for an image, read as a drive of that sector size.
-    Array partitionsOf(const fs::path& image, std::uint32_t sectorSize = 512) {
+    // What initialize: lists for an image, read as a drive of that sector size
+    // (through `disk` when given); the sectors it could not read are left in
+    // `unreadable`.
+    Array partitionsOf(const fs::path& image, std::uint32_t sectorSize = 512,
+                       const testsupport::FailingReads* disk = nullptr) {
         controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
         std::error_code ec;
         const auto size = fs::file_size(image, ec);
@@ -228,8 +232,10 @@ protected:
                                                      {"device serial", "SN-1"},
                                                      {"device revision", "1.0"}});
         if (!drive) return {};
+        if (disk) drive->setRawRead(disk->reader());
         Array out;
         drive->initialize(out);
+        unreadable = drive->unreadableSectorCount();
         // The drive keeps the same dictionaries, each of them the partition's
         // place and name (see listed) and these.
         EXPECT_EQ(drive->volumePMArray, out);
@@ -263,6 +269,7 @@ protected:
         return p;
     }
 
+    std::uint64_t unreadable = 0;
     testsupport::LogCapture log;
     testsupport::ControllerScope scope;
     platform::RecordingController& controller = scope.controller;
@@ -605,4 +612,81 @@ TEST_F(PartitionTables, DamagedCatalogLeavesTheTableName) {
         ASSERT_EQ(got.size(), 1u);
         EXPECT_TRUE(got[0].name == "Table" || got[0].name == "hfsplus_test") << got[0].name;
     }
+}
+
+// The fixture disks, by xorriso (an Apple map whose entries 1 to 4 are the map, a gap, the HFS+ volume and a gap)
+// and sgdisk (a GUID table with its backup at the disk's end), read through a disk that fails chosen sectors of
+// their tables: the HFS+ partition is listed as from the whole disk, and the sectors are counted.
+TEST_F(PartitionTables, UnreadableSectorsOfATableCostNoPartitionWhoseEntryReadsElsewhere) {
+    const fs::path gpt = fixture("gpt.img");
+    const fs::path iso = fixture("hfsplus.iso");
+    if (gpt.empty() || iso.empty()) return;
+    const std::uint64_t gptEnd = fs::file_size(gpt) / 512;
+    const struct {
+        const char* what;
+        fs::path image;
+        std::vector<std::uint64_t> bad;
+        bool read = true; // false: a sector the reading never needs
+    } cases[] = {
+        {"an Apple map entry of another partition", iso, {2}},
+        {"the Apple map's own entry, whose count the next entry repeats", iso, {1}},
+        {"sector 0 and the map's own entry", iso, {0, 1}},
+        {"the primary GUID header", gpt, {1}},
+        {"the primary GUID entries", gpt, {2}},
+        {"the protective MBR", gpt, {0}},
+        {"the protective MBR, the primary header and its entries", gpt, {0, 1, 2}},
+        {"the backup header, which the sound primary makes unneeded", gpt, {gptEnd - 1}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<Listed> whole = listed(partitionsOf(c.image));
+        ASSERT_EQ(whole.size(), 1u);
+        testsupport::FailingReads disk;
+        for (std::uint64_t sector : c.bad)
+            disk.failSectors(sector);
+        EXPECT_EQ(listed(partitionsOf(c.image, 512, &disk)), whole);
+        EXPECT_EQ(unreadable, c.read ? c.bad.size() : 0u);
+    }
+}
+
+// A GUID table of six partitions by sgdisk, two of them HFS: "Mac A" in the first sector of entries, "Mac B" in the
+// second. No volume lies in them, so they keep the table's names.
+TEST_F(PartitionTables, AGuidEntryIsTakenFromWhicheverCopyHoldsItWholeAndOneNeitherReadsIsNotListed) {
+    if (!haveTool("sgdisk")) GTEST_SKIP() << "sgdisk not installed";
+    const std::uint64_t sectors = 16384, backupHeader = sectors - 1, backupEntries = sectors - 33;
+    DiskImage disk("sgdisk.img", sectors);
+    ASSERT_TRUE(runCommand("sgdisk -a 8 -n 1:2048:2559 -n 2:2560:3071 -t 2:AF00 -c 2:'Mac A' -n 3:3072:3583 "
+                           "-n 4:3584:4095 -n 5:4096:4607 -n 6:4608:5119 -t 6:AF00 -c 6:'Mac B' " +
+                           quoted(disk.path()) + " >/dev/null 2>&1"));
+    const Listed macA{2560, 512, "Mac A"}, macB{4608, 512, "Mac B"};
+    ASSERT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{macA, macB}));
+
+    const struct {
+        const char* what;
+        std::vector<std::uint64_t> bad;
+        std::vector<Listed> expected;
+    } cases[] = {
+        {"each copy lost the sector of entries the other holds", {3, backupEntries}, {macA, macB}},
+        {"the primary's header and the backup's second sector of entries", {1, backupEntries + 1}, {macA, macB}},
+        {"the first sector of entries in the primary, and the backup's header", {2, backupHeader}, {macB}},
+        {"the first sector of entries in both copies", {2, backupEntries}, {macB}},
+        {"both headers", {1, backupHeader}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::FailingReads failing;
+        for (std::uint64_t sector : c.bad)
+            failing.failSectors(sector);
+        EXPECT_EQ(listed(partitionsOf(disk.path(), 512, &failing)), c.expected);
+        EXPECT_EQ(unreadable, c.bad.size());
+    }
+
+    // Copies that read but disagree: the one whose checksums hold is believed.
+    std::vector<std::uint8_t> entries = testsupport::readBytesAt(disk.path(), 2 * 512, 512);
+    putLE(entries, 128 + 32, 2600, 8); // Mac A from 2600, the entry array's checksum unchanged
+    disk.write(2, entries);
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{macA, macB}));
+    // Nothing better to go by: the primary as it is.
+    disk.write(backupHeader, disk.sector());
+    EXPECT_EQ(listed(partitionsOf(disk.path())), (std::vector<Listed>{{2600, 472, "Mac A"}, macB}));
 }

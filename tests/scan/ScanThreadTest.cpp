@@ -1,6 +1,7 @@
 #include "scan/ScanThread.h"
 
 #include "media/ContentKind.h"
+#include "session/AutoRecoverySnapshot.h"
 #include "signatures/SignatureSearchState.h"
 #include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
@@ -246,4 +247,86 @@ TEST_F(ScanThreads, CatalogNodesTheDiskWillNotGiveAreCountedAndNoted) {
         EXPECT_TRUE(normal->catalogNodesUnread) << node;
         if (node == sound->firstLeafNode) EXPECT_GT(files(*scanned("Advanced Scan", &disk)), files(*normal));
     }
+}
+
+// A volume no row takes whose first sectors fail is not called a volume of another kind, in the tree scan and in the
+// deleted-file scan alike; with them readable the tree scan says what it always said, and the deleted-file scan ends
+// quietly with an empty tree.
+TEST_F(ScanThreads, AContentNoRowTakesWithUnreadableFirstSectorsSaysTheySoInBothScans) {
+    const fs::path image = zeroImage(4 << 20);
+    for (const bool failing : {false, true})
+        for (const bool deletedFileScan : {false, true}) {
+            SCOPED_TRACE(std::string(failing ? "failing" : "sound") + (deletedFileScan ? " deleted" : " tree"));
+            controller.clear();
+            testsupport::FailingReads disk;
+            if (failing) disk.failSectors(2);
+            auto v = volumeFor(image, "-");
+            v->setRawRead(disk.reader());
+            ScanThread scan(v);
+            if (deletedFileScan)
+                scan.scanForDeletedFiles(Array{1, 0});
+            else
+                scan.startMakingTree(Array{"Normal Scan", 0});
+            const auto alerts = controller.alerts();
+            const std::size_t expected = failing || !deletedFileScan ? 1 : 0;
+            ASSERT_EQ(alerts.size(), expected);
+            if (expected) {
+                EXPECT_EQ(alerts[0].message.starts_with("The first sectors of this volume could not be read"), failing);
+            }
+            EXPECT_EQ(v->unreadableSectorCount(), failing ? 1u : 0u);
+            expectTreeCompleteLast();
+        }
+}
+
+// A photo carving of a disk with bad sectors, cut off part-way as a killed program leaves it and resumed from its
+// pair: its end counts every sector the whole scan lost, once, though the interrupted part had read past its
+// checkpoint and lost a sector there that the resumed part loses again. A pair of an earlier time, without the count,
+// still resumes and counts what the resumed part lost.
+TEST_F(ScanThreads, AResumedCarvingCountsTheSectorsItsInterruptedPartLostOnce) {
+    const fs::path state = testsupport::makeTempDir("resume-state");
+    ::setenv("DRENTIC_STATE_DIR", state.c_str(), 1);
+    constexpr std::uint64_t kCutAt = 70000;
+    const fs::path image = zeroImage(64 << 20);
+    // Listed: a failed read is a bad sector, not a drive that has gone.
+    controller.setDriveDictArray(Array{Dict{{"Path", image.string()}}});
+    testsupport::FailingReads bad;
+    for (const std::uint64_t sector : {1000, 30000, 69000, 100000})
+        bad.failSectors(sector);
+
+    auto interrupted = volumeFor(image, "Apple_HFS");
+    interrupted->createRoot();
+    std::string error;
+    AutoRecoveryState pair;
+    pair.volume = interrupted;
+    ASSERT_EQ(AutoRecoverySnapshot::saveScanInfoAutoRecovery(state.string(), pair, {}, &error),
+              AutoRecoverySnapshot::Saved::Written)
+        << error;
+    // Cut off once its reading reaches kCutAt, as by a kill: the pair is left as it was then.
+    Volume* cut = interrupted.get();
+    interrupted->setRawRead(
+        [cut, read = bad.reader()](int fd, std::uint8_t* into, std::size_t length, std::uint64_t offset) {
+            if (offset + length > kCutAt * 512) cut->setStopTreeThread(true);
+            return read(fd, into, length, offset);
+        });
+    ScanThread(interrupted).scanForDeletedFilesDisk(Array{Array{}, 1});
+    ASSERT_EQ(interrupted->unreadableSectorsIn(69000, 1), 1u);
+
+    const fs::path old = testsupport::makeTempDir("resume-old");
+    for (const char* name : {AutoRecoverySnapshot::kDataFile, AutoRecoverySnapshot::kInfoFile})
+        fs::copy_file(state / name, old / name);
+    fs::resize_file(old / AutoRecoverySnapshot::kInfoFile, 8);
+    for (const auto& [folder, lost] : {std::pair{state, 4u}, std::pair{old, 2u}}) {
+        ::setenv("DRENTIC_STATE_DIR", folder.c_str(), 1);
+        auto read = AutoRecoverySnapshot::openScanInfoAutoRecovery(folder.string(), &error);
+        ASSERT_TRUE(read && read->autoRecBeginSize) << error;
+        // Past the first two bad sectors, short of the third.
+        ASSERT_GT(*read->autoRecBeginSize, 30000u);
+        ASSERT_LT(*read->autoRecBeginSize, 69000u);
+        auto resumed = keep(read->volume);
+        resumed->setRawRead(bad.reader());
+        ScanThread(resumed).scanForDeletedFilesDisk(Array{Array{}, 1, *read->autoRecBeginSize, "auto"});
+        EXPECT_EQ(resumed->unreadableSectorsIn(0, 30001), 0u);
+        EXPECT_EQ(resumed->scanUnreadableSectorCount(), lost) << folder;
+    }
+    ::unsetenv("DRENTIC_STATE_DIR");
 }

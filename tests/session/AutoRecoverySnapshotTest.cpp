@@ -2,6 +2,7 @@
 
 #include "carving/AutoRecoveryFiles.h"
 #include "session/PrivilegedHelper.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "volume/BTreeTableClassUInt32.h"
@@ -16,6 +17,11 @@ using platform::Array;
 using platform::Dict;
 
 namespace {
+
+// Puts the checks' own reader back however a test that changed it ends.
+struct RawReadsReset {
+    ~RawReadsReset() { SessionMediumCheck::setRawReadFor({}); }
+};
 
 class AutoRecoverySnapshotTest : public testsupport::ScanFixture {
 protected:
@@ -67,7 +73,7 @@ protected:
             pair.writeDir(add(jpgFolder, name.c_str(), NewDir::File, 1000u * i, 30u + 10u * i));
             pair.recordsWritten();
         }
-        pair.checkpoint(1234);
+        pair.checkpoint(1234, 1234, 0);
     }
     std::optional<AutoRecoveryState> read() {
         auto s = AutoRecoverySnapshot::openScanInfoAutoRecovery(dir.string(), &error);
@@ -92,7 +98,10 @@ protected:
 TEST_F(AutoRecoverySnapshotTest, ASnapshotWithTheRecordsASearchAppendedReadsBackAsTheScanStoodWhenItWasCutOff) {
     const AutoRecoveryState saved = state();
     ASSERT_EQ(save(saved, {volume->path()}), AutoRecoverySnapshot::Saved::Written) << error;
-    EXPECT_EQ(testsupport::readBytes(dir / AutoRecoverySnapshot::kInfoFile).size(), 0u);
+    // No checkpoint yet and nothing lost, then the medium's identity.
+    const std::vector<std::uint8_t> info = testsupport::readBytes(dir / AutoRecoverySnapshot::kInfoFile);
+    ASSERT_GT(info.size(), 24u);
+    EXPECT_EQ(std::vector<std::uint8_t>(info.begin(), info.begin() + 24), std::vector<std::uint8_t>(24, 0));
     appendAsTheSearchDoes();
 
     auto s = read();
@@ -198,6 +207,71 @@ TEST_F(AutoRecoverySnapshotTest, TheMediumBeingScannedIsNeverTakenForTheSnapshot
     EXPECT_EQ(save(state(), {medium.string()}), AutoRecoverySnapshot::Saved::CannotCreate);
     EXPECT_EQ(testsupport::readText(medium), "the scanned image");
     EXPECT_FALSE(AutoRecoverySnapshot::pairExists(dir.string()));
+}
+
+// A disk whose last sector, one of the spread samples or sector 3 cannot be read when the snapshot is written,
+// when the scan resumes, or both, resumes on itself, each unreadable sample costing one failed read; a disk of the
+// same size with other content, one with the same first sectors, and a blank one are refused though they fail the
+// same sector. A snapshot of an earlier time, with one digest over all the samples and no lost count, still resumes.
+TEST_F(AutoRecoverySnapshotTest, AFailingDiskResumesOnItselfAndNoOtherDiskDoes) {
+    constexpr std::uint64_t kSectors = 3300; // samples 0-4, every 100th and 3299
+    const fs::path disk = testsupport::patternImage(kSectors);
+    const fs::path other = testsupport::makeTempDir("other") / "other.img";
+    testsupport::writeText(other, testsupport::patternBytes(7, kSectors * 512));
+    const fs::path twin = testsupport::makeTempDir("twin") / "twin.img";
+    testsupport::writeText(twin, testsupport::readText(disk).substr(0, 5 * 512) +
+                                     testsupport::patternBytes(7 + 5 * 512, (kSectors - 5) * 512));
+    const fs::path blank = testsupport::zeroImage(kSectors * 512);
+    Array rows;
+    for (const fs::path& candidate : {blank, other, twin, disk})
+        rows.push_back(Dict{{"Path", candidate.string()}, {"Preferred Block Size", 512}});
+    // Listed: a failed read is a bad sector, not a drive that has gone.
+    controller.setDriveDictArray(rows);
+
+    enum When { Kept = 1, Resumed = 2, Both = 3 };
+    const RawReadsReset reset;
+    for (const std::uint64_t place : {kSectors - 1, std::uint64_t{1700}, std::uint64_t{3}})
+        for (const When when : {Kept, Resumed, Both}) {
+            SCOPED_TRACE(std::to_string(place) + " " + std::to_string(when));
+            testsupport::FailingReads kept, resumed;
+            if (when & Kept) kept.failSectors(place);
+            if (when & Resumed) resumed.failSectors(place);
+            // Every candidate fails the sector at the resume; in a pair of an earlier time only the disk.
+            const testsupport::FailingReads* now = &kept;
+            bool everyCandidate = true;
+            SessionMediumCheck::setRawReadFor([&](const std::string& device) {
+                return everyCandidate || device == disk.string() ? now->reader() : DMedia::RawRead();
+            });
+            AutoRecoveryState saved;
+            saved.volume = volume = keep(testsupport::volumeOver(disk));
+            volume->createRoot();
+            ASSERT_EQ(save(saved), AutoRecoverySnapshot::Saved::Written) << error;
+            EXPECT_EQ(kept.failedReads(), when & Kept ? 1u : 0u);
+
+            auto s = read();
+            ASSERT_TRUE(s && s->medium);
+            EXPECT_EQ(s->medium->samples.size(), 38u);
+            for (const MediumIdentity::Sample& sample : s->medium->samples)
+                EXPECT_EQ(sample.digest.has_value(), sample.sector != place || !(when & Kept)) << sample.sector;
+            now = &resumed;
+            const auto found = SessionMediumCheck::findSnapshotMedium(*s->volume, *s->medium, rows, {});
+            EXPECT_EQ(std::tuple(found.notConnected, found.path), std::tuple(false, disk.string()));
+            // Once on each of the four candidates.
+            EXPECT_EQ(resumed.failedReads(), when & Resumed ? 4u : 0u);
+            if (when != Resumed) continue;
+
+            // The same pair as a program of an earlier time leaves it.
+            fs::resize_file(dir / AutoRecoverySnapshot::kInfoFile, 8);
+            auto old = read();
+            ASSERT_TRUE(old && old->medium && old->medium->samples.empty() && old->medium->wholeDigest);
+            EXPECT_FALSE(old->volume->lostBeforeResume);
+            everyCandidate = false;
+            for (const testsupport::FailingReads* failing : {&kept, &resumed}) {
+                now = failing;
+                const auto again = SessionMediumCheck::findSnapshotMedium(*old->volume, *old->medium, rows, {});
+                EXPECT_EQ(std::tuple(again.notConnected, again.path), std::tuple(false, disk.string()));
+            }
+        }
 }
 
 TEST(LaunchPrivilegedHelper, TheHelperRunsWithoutArgumentsAndAMissingOneStartsNothing) {

@@ -2,6 +2,8 @@
 #include "platform/KeyedUnarchiver.h"
 #include "session/RecoverySessionOpening.h"
 #include "session/RecoverySessionSaving.h"
+#include "session/SessionFileItems.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
@@ -13,6 +15,11 @@ using platform::Dict;
 using platform::Value;
 
 namespace {
+
+// Puts the checks' own reader back however a test that changed it ends.
+struct RawReadsReset {
+    ~RawReadsReset() { SessionMediumCheck::setRawReadFor({}); }
+};
 
 class RecoverySessionTest : public testsupport::ScanFixture {
 protected:
@@ -211,6 +218,73 @@ TEST_F(RecoverySessionTest, AFailingDiskLeavesTheFileUnfinishedAndSaysWhy) {
     controller.clear();
     EXPECT_FALSE(save(v, v->path()));
     EXPECT_EQ(testsupport::asString(testsupport::readBytesAt(v->path(), 0, 64)), testsupport::patternBytes(0, 64));
+}
+
+// A session of a disk whose sector 3, or every one of its first five, cannot be read when the session is saved,
+// when it is opened, or both, opens on its own disk: the unreadable sectors are kept marked, as zeros beside the
+// volume's archive root, and the others compared; where none can be, the size and the found files decide. A disk of
+// the same size with other content, one with the same first sectors but other files, and one too short to hold the
+// volume are refused though they fail the same sectors. A session of a disk that read whole keeps no mark.
+TEST_F(RecoverySessionTest, AFailingDiskOpensItsSessionsOnItselfAndNoOtherDiskDoes) {
+    constexpr std::uint64_t kSectors = 256;
+    const fs::path disk = testsupport::patternImage(kSectors);
+    const fs::path other = testsupport::makeTempDir("other") / "other.img";
+    testsupport::writeText(other, testsupport::patternBytes(7, kSectors * 512));
+    const fs::path twin = testsupport::makeTempDir("twin") / "twin.img";
+    testsupport::writeText(twin, testsupport::readText(disk).substr(0, 5 * 512) +
+                                     testsupport::patternBytes(7 + 5 * 512, (kSectors - 5) * 512));
+    const fs::path shorter = testsupport::makeTempDir("short") / "short.img";
+    testsupport::writeText(shorter, testsupport::readText(disk).substr(0, (kSectors - 8) * 512));
+    const auto rowOf = [](const fs::path& p) { return Dict{{"Path", p.string()}, {"Preferred Block Size", 512}}; };
+
+    enum When { Saved = 1, Opened = 2, Both = 3 };
+    const RawReadsReset reset;
+    for (const std::uint64_t bad : {1, 5})
+        for (const When when : {Saved, Opened, Both}) {
+            SCOPED_TRACE(std::to_string(bad) + " bad, " + std::to_string(when));
+            // Files at sectors 40, 80 and 120 make the print.
+            auto v = keep(testsupport::volumeOver(disk));
+            NewDir* root = v->createRoot();
+            for (std::uint32_t at : {40, 80, 120}) {
+                NewDir* n = newdir::allocate();
+                n->fileType = NewDir::File, n->fileSize = 512, n->pndirPointer = root, n->sectorsPerBlock = 1;
+                newdir::setFileName(n, u"f" + std::u16string(1, char16_t(u'0' + at / 40)));
+                newdir::appendDataExtent(n, at, 1);
+                newdir::appendChild(root, n);
+            }
+            testsupport::FailingReads saving, opening;
+            const std::uint64_t first = bad == 1 ? 3 : 0;
+            if (when & Saved) saving.failSectors(first, bad);
+            if (when & Opened) opening.failSectors(first, bad);
+            const testsupport::FailingReads* now = &saving;
+            SessionMediumCheck::setRawReadFor([&](const std::string&) { return now->reader(); });
+            // Listed: a failed read is a bad sector, not a drive that has gone.
+            Array rows{rowOf(other), rowOf(twin)};
+            if (bad == 5) rows.push_back(rowOf(shorter));
+            rows.push_back(rowOf(disk));
+            controller.setDriveDictArray(rows);
+            const fs::path file = dir / "failing.drs";
+            fs::remove(file);
+            ASSERT_TRUE(save(v, file));
+            EXPECT_EQ(saving.failedReads(), when & Saved ? bad : 0u);
+
+            auto in = SessionFileInput::open(file.string(), nullptr);
+            ASSERT_TRUE(in && in->seek(1024));
+            SessionFileItems::TopIntegers marks;
+            ASSERT_TRUE(SessionFileItems::readArchive(*in, UINT64_MAX, &marks));
+            const std::int64_t mask = bad == 1 ? 1 << 3 : 0x1F;
+            EXPECT_EQ(marks, (when & Saved ? SessionFileItems::TopIntegers{{"firstSectorsUnread", mask}}
+                                           : SessionFileItems::TopIntegers{}));
+
+            now = &opening;
+            controller.clear();
+            auto opened = open(file);
+            ASSERT_TRUE(opened);
+            EXPECT_EQ(alertTitles(), (std::vector<std::string>{"Recovery Session Opened"}));
+            EXPECT_EQ(
+                std::tuple(opened->first5SectorsUnread, opened->volume->path(), opened->volume->mediumUnconfirmed()),
+                std::tuple(when & Saved ? std::uint32_t(mask) : 0u, disk.string(), false));
+        }
 }
 
 TEST(VolumeArchive, EveryKindOfVolumeComesBackWithItsOwnKeysAndPlistutilReadsIt) {

@@ -309,4 +309,43 @@ void ScanFixture::expectTreeCompleteLast() {
     EXPECT_TRUE(isFinal(calls.back()));
 }
 
+fs::path exFATVolumeWithDeletedFiles() {
+    const fs::path image = zeroImage(8u << 20);
+    if (!runCommand("mkfs.exfat " + shellQuote(image.string()) + " >/dev/null 2>&1")) return {};
+    const auto boot = readBytesAt(image, 0, 512);
+    const auto le32 = [&](std::size_t at) {
+        return std::uint32_t(boot[at]) | std::uint32_t(boot[at + 1]) << 8 | std::uint32_t(boot[at + 2]) << 16 |
+               std::uint32_t(boot[at + 3]) << 24;
+    };
+    const std::uint64_t sector = 1ull << boot[108], cluster = sector << boot[109];
+    const std::uint64_t heap = le32(88) * sector, clusters = le32(92);
+    const auto clusterAt = [&](std::uint64_t c) { return heap + (c - 2) * cluster; };
+    // A deleted set at `entry`: a file or folder of that size from its first cluster on, its data there.
+    const auto put = [&](std::uint64_t entry, const std::string& name, bool folder, std::uint64_t first,
+                         const std::string& data) {
+        writeAt(image, clusterAt(first), std::vector<std::uint8_t>(data.begin(), data.end()));
+        std::vector<std::uint8_t> set(96, 0);
+        set[0] = 0x05, set[1] = 2, set[4] = folder ? 0x10 : 0x20;
+        set[32] = 0x40, set[33] = 0x03, set[35] = static_cast<std::uint8_t>(name.size());
+        putLE(set, 40, data.size(), 8);
+        putLE(set, 52, first, 4);
+        putLE(set, 56, data.size(), 8);
+        set[64] = 0x41;
+        for (std::size_t u = 0; u < name.size(); ++u)
+            set[66 + 2 * u] = static_cast<std::uint8_t>(name[u]);
+        writeAt(image, entry, set);
+        return set.size();
+    };
+    std::uint64_t entry = clusterAt(le32(96));
+    while (readBytesAt(image, entry, 1)[0] != 0)
+        entry += 32;
+    for (std::uint32_t i = 0; i < 6; ++i)
+        entry += put(entry, "deleted" + std::to_string(i) + ".bin", false, clusters - 8 * (i + 1),
+                     patternBytes(i * 7919, 5000 + i * 3001));
+    // The folder, its one cluster zero but for the set of its file.
+    put(entry, "Old", true, clusters, std::string(cluster, '\0'));
+    put(clusterAt(clusters), "inside.bin", false, clusters - 2, patternBytes(99991, 3000));
+    return image;
+}
+
 } // namespace testsupport

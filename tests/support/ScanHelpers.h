@@ -81,6 +81,15 @@ NewDir* nodeAt(const NewDir* root, const std::string& path);
 // A found file's bytes read through its extents, cut to its size.
 std::string readThroughExtents(Volume& v, const NewDir& file);
 
+// An 8 MiB exFAT volume that mkfs.exfat made, with six deleted files
+// (deleted0.bin ... deleted5.bin, patternBytes(i * 7919, 5000 + i * 3001))
+// and a deleted folder written into its root directory as the driver leaves
+// them: a file entry, its stream extension (no FAT chain) and its name, the
+// data in clusters near the end of the heap: the folder, Old, in the one
+// before the last, holding the deleted inside.bin (patternBytes(99991,
+// 3000)) two clusters before it, and file i 8 x (i + 1) clusters before it.
+// Empty when mkfs.exfat fails.
+std::filesystem::path exFATVolumeWithDeletedFiles();
 // A FAT volume of `kib` KiB that mkfs.vfat made with `options` in the
 // folder, and one of mtools' commands run on it.
 std::filesystem::path mkfsVfat(const std::filesystem::path& dir, const std::string& options, const std::string& kib);

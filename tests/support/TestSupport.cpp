@@ -154,4 +154,36 @@ std::string shellQuote(const std::string& text) {
     return out + "'";
 }
 
+std::filesystem::path bareXorrisoHfsVolume() {
+    static const std::filesystem::path made = []() -> std::filesystem::path {
+        if (!haveTool("xorriso")) return {};
+        const std::filesystem::path dir = makeTempDir("bare-hfs"), tree = dir / "tree";
+        for (int i = 0; i < 10; ++i)
+            writeText(tree / (i < 5 ? "Photos" : "Notes") / ("file" + std::to_string(i) + ".txt"),
+                      std::string(std::size_t(700 + 1300 * i), static_cast<char>('a' + i)));
+        const std::filesystem::path iso = dir / "hybrid.iso", volume = dir / "hfs.img";
+        if (!runCommand("SOURCE_DATE_EPOCH=1700000000 xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -V "
+                        "BARE -o " +
+                        shellQuote(iso.string()) + " " + shellQuote(tree.string()) + " 2>/dev/null"))
+            return {};
+        // The Apple partition map, in 512-byte blocks, names the HFS+ volume
+        // (start at byte 8, length at byte 12 of its entry).
+        for (std::uint64_t entry = 1; entry <= 8; ++entry) {
+            const std::vector<std::uint8_t> e = readBytesAt(iso, entry * 512, 512);
+            if (e.size() != 512 || std::string(e.begin() + 48, e.begin() + 57) != "Apple_HFS") continue;
+            const auto be32 = [&](std::size_t at) {
+                return std::uint64_t(e[at]) << 24 | std::uint64_t(e[at + 1]) << 16 | std::uint64_t(e[at + 2]) << 8 |
+                       e[at + 3];
+            };
+            if (!runCommand("dd if=" + shellQuote(iso.string()) + " of=" + shellQuote(volume.string()) +
+                            " bs=512 skip=" + std::to_string(be32(8)) + " count=" + std::to_string(be32(12)) +
+                            " status=none"))
+                return {};
+            return volume;
+        }
+        return {};
+    }();
+    return made;
+}
+
 } // namespace testsupport

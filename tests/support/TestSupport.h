@@ -56,6 +56,11 @@ void putBE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t v
 void putLE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width);
 // A path or argument in single quotes for the shell.
 std::string shellQuote(const std::string& text);
+// A bare HFS+ volume, as a disk without partitions holds one: the one xorriso
+// writes into a hybrid image (ten files in two folders), cut out of the image
+// at its Apple partition, alternate header and all. Made once per process;
+// empty when xorriso is missing or fails. Read only: copy it to change it.
+std::filesystem::path bareXorrisoHfsVolume();
 
 // The log lines written while it lives; none reach the console.
 struct LogCapture {

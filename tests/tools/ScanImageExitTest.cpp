@@ -68,3 +68,22 @@ TEST_F(ScanImageExit, ALostVolumeSearchThatLostSectorsExitsOne) {
         EXPECT_NE(out.find(listed), std::string::npos) << out;
     }
 }
+
+// The Apple map's entry in sector 2 (a gap beside the volume) cannot be read: the HFS+ partition after it is still
+// listed, and the list says what it could not read.
+TEST(ScanImagePartitions, AnAppleMapWithAnUnreadableEntryListsTheRestAndExitsOne) {
+    const testsupport::XorrisoImage image = testsupport::smallXorrisoImage();
+    if (!image) GTEST_SKIP() << "xorriso is missing";
+    testsupport::FailingReads disk;
+    disk.failSectors(2);
+    const std::string listed = "\tVolume Start=" + std::to_string(image.start) + "\n";
+    for (const auto* reads : {static_cast<testsupport::FailingReads*>(nullptr), &disk}) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(partitionsCommand({image.path.string()}, reads ? reads->reader() : DMedia::RawRead()), reads ? 1 : 0);
+        const std::string said = testing::internal::GetCapturedStderr();
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find(listed), std::string::npos) << out;
+        EXPECT_EQ(said.find("1 sectors of") != std::string::npos, reads != nullptr) << said;
+    }
+}

@@ -34,15 +34,7 @@ std::uint16_t typeOf(ByteView o) {
 } // namespace
 
 std::uint64_t ApfsSpaceManager::checksum(ByteView object) {
-    constexpr std::uint64_t kMod = 0xFFFFFFFF;
-    std::uint64_t a = 0, b = 0;
-    for (std::size_t at = 8; at + 4 <= object.size(); at += 4) {
-        a = (a + object.le32(at)) % kMod;
-        b = (b + a) % kMod;
-    }
-    const std::uint64_t c1 = kMod - (a + b) % kMod;
-    const std::uint64_t c2 = kMod - (a + c1) % kMod;
-    return (c2 << 32) | c1;
+    return ObjPhys::checksumOf(object);
 }
 
 std::optional<std::vector<std::uint8_t>> ApfsSpaceManager::object(std::uint64_t block, std::uint64_t blocks) const {

@@ -47,6 +47,7 @@ constexpr std::uint32_t kMediaDescriptor = 0xFFFFFFF8;
 constexpr std::uint16_t kMinSectorShift = 9;
 constexpr std::uint16_t kMaxSectorShift = 12;
 constexpr std::uint16_t kMaxClusterShift = 25;
+constexpr std::uint64_t kBackupBootSector = 12;
 // Folders open at once. A path of exFAT holds at most 32,767 units, so no
 // real volume nests folders this deep; a hostile chain ends here instead of
 // holding a cluster buffer per level without end.
@@ -91,7 +92,26 @@ ExFATFileSystem::ExFATFileSystem(Volume& volume) noexcept : volume_(volume) {}
 bool ExFATFileSystem::startExFATFileSystemRecovery() {
     Volume& v = volume_;
     std::vector<std::uint8_t> first;
-    readVolumeBytes(0, v.u32BytesInSector(), first);
+    const std::optional<std::uint64_t> lost = readVolumeBytes(0, v.u32BytesInSector(), first);
+    // A main boot sector the medium would not give reads as zeros; the
+    // backup boot region begins at sector 12, in the file system's own
+    // sectors of 512 to 4096 bytes, which its copy names.
+    if (lost && *lost != 0) {
+        for (std::uint16_t shift = kMinSectorShift; shift <= kMaxSectorShift; ++shift) {
+            std::vector<std::uint8_t> backup;
+            const std::uint64_t at = kBackupBootSector << shift;
+            const std::optional<std::uint64_t> backupLost = readVolumeBytes(at, v.u32BytesInSector(), backup);
+            const MainBootSector copy{ByteView(backup)};
+            if (!backupLost || *backupLost != 0 || copy.file_system_name() != "EXFAT   " ||
+                copy.boot_signature() != 0xAA55 || copy.bytes_per_sector() != shift)
+                continue;
+            platform::logFormat("exFAT recovery on %@: the main boot sector could not be read; its backup at byte "
+                                "%@ is taken",
+                                v.path(), static_cast<unsigned long long>(at));
+            first = std::move(backup);
+            break;
+        }
+    }
     const MainBootSector mbs{ByteView(first)};
     if (mbs.file_system_name() != "EXFAT   " || mbs.boot_signature() != 0xAA55) {
         platform::logFormat("exFAT recovery on %@: no exFAT boot sector at sector %@", v.path(),
@@ -100,6 +120,15 @@ bool ExFATFileSystem::startExFATFileSystemRecovery() {
     }
     const std::optional<Geometry> g = geometryOf(mbs);
     if (!g) return false;
+    declaredSectors_ = (mbs.volume_length() > (std::numeric_limits<std::uint64_t>::max() >> mbs.bytes_per_sector())
+                            ? std::numeric_limits<std::uint64_t>::max()
+                            : mbs.volume_length() << mbs.bytes_per_sector()) /
+                       g->sectorBytes;
+    if (declaredSectors_ > v.sizeInSect())
+        platform::logFormat("exFAT recovery on %@: the volume is %@ sectors long, its medium ends after %@; what lies "
+                            "past the end cannot be read",
+                            v.path(), static_cast<unsigned long long>(declaredSectors_),
+                            static_cast<unsigned long long>(v.sizeInSect()));
     if (mbs.number_of_fats() != 1) {
         platform::logFormat("exFAT recovery on %@: %@ FATs, nothing walked", v.path(), mbs.number_of_fats());
         return true;
@@ -152,9 +181,18 @@ std::optional<std::uint64_t> ExFATFileSystem::readVolumeBytes(std::uint64_t offs
     const std::uint64_t sectors = length / sectorBytes;
     const auto end = checkedAdd(offset / sectorBytes, sectors);
     const auto first = checkedAdd(v.HPlusVolStart(), offset / sectorBytes);
-    if (!end || *end > v.sizeInSect() || !first || sectors > std::numeric_limits<std::int32_t>::max())
+    if (!end || !first || sectors > std::numeric_limits<std::int32_t>::max() ||
+        *end > std::max(v.sizeInSect(), declaredSectors_))
         return std::nullopt;
-    return v.readSectorRange(*first, static_cast<std::int32_t>(sectors), buffer.data());
+    if (*end <= v.sizeInSect()) return v.readSectorRange(*first, static_cast<std::int32_t>(sectors), buffer.data());
+    // The volume goes on past its medium's end: those sectors cannot be had.
+    const std::uint64_t onMedium = offset / sectorBytes < v.sizeInSect() ? v.sizeInSect() - offset / sectorBytes : 0;
+    v.noteUnreadableSectors(*first + onMedium, *first + sectors);
+    if (onMedium == 0) return sectors;
+    const std::optional<std::uint64_t> lost =
+        v.readSectorRange(*first, static_cast<std::int32_t>(onMedium), buffer.data());
+    if (!lost) return std::nullopt;
+    return *lost + (sectors - onMedium);
 }
 
 void ExFATFileSystem::readExFatDirectoryOffset(std::uint64_t sector, const MainBootSector& mainBootSector,
@@ -325,11 +363,15 @@ std::optional<ExFATFileSystem::FolderToWalk> ExFATFileSystem::takeSet(const Geom
     // with the cluster heap: what lies past it is not the file's.
     if (size != 0 && g.inHeap(stream.first_cluster())) {
         const std::uint64_t start = g.clusterOffset(stream.first_cluster()) / g.sectorBytes;
-        const std::uint64_t heapEnd =
-            std::min((g.heapOffset + g.clusterCount * g.clusterBytes) / g.sectorBytes, v.sizeInSect());
+        const std::uint64_t heapEnd = (g.heapOffset + g.clusterCount * g.clusterBytes) / g.sectorBytes;
+        const std::uint64_t onMedium = std::min(heapEnd, v.sizeInSect());
         const std::uint64_t wanted = size / g.sectorBytes + (size % g.sectorBytes != 0 ? 1 : 0);
-        const std::uint64_t sectors = start < heapEnd ? std::min(wanted, heapEnd - start) : 0;
+        const std::uint64_t sectors = start < onMedium ? std::min(wanted, onMedium - start) : 0;
         if (sectors < wanted) node->complete = NewDir::kDamaged;
+        // What the heap holds of it past the medium's end cannot be read.
+        const std::uint64_t end = start < heapEnd ? start + std::min(wanted, heapEnd - start) : start;
+        if (end > v.sizeInSect())
+            v.noteUnreadableSectors(v.HPlusVolStart() + std::max(start, v.sizeInSect()), v.HPlusVolStart() + end);
         if (sectors != 0 && newdir::appendDataExtent(node, start, 1) && sectors > 1)
             newdir::appendDataExtent(node, start + 1, sectors - 1);
     }

@@ -18,7 +18,10 @@
 // the device's still lies where the volume says. Nothing outside the volume
 // is read, and a cluster number is followed only inside the cluster heap: a
 // deleted file, taken as one run from its first cluster, ends with the heap
-// and is marked damaged when its size reaches past it.
+// and is marked damaged when its size reaches past it. A volume cut short
+// (its medium ends before the length its boot sector gives) is read up to
+// the cut: what lies past it, directories and files alike, is unreadable and
+// counted, and a file cut by it is marked damaged.
 
 #include "platform/Value.h"
 
@@ -97,7 +100,9 @@ private:
     // Reads bytes of the volume into a zeroed buffer of that length; the
     // sectors that cannot be read stay zero. How many could not be read;
     // nothing, the buffer left zero, when the range does not fall on device
-    // sectors, reaches past the volume's end or the medium has gone.
+    // sectors, reaches past the volume's end or the medium has gone. Sectors
+    // past the medium's end that the boot sector's volume still holds (a
+    // volume cut short) are unreadable, and counted as such.
     std::optional<std::uint64_t> readVolumeBytes(std::uint64_t offset, std::uint64_t length,
                                                  std::vector<std::uint8_t>& buffer) const;
     void openFolder(const Geometry& g, const FolderToWalk& folder);
@@ -111,6 +116,9 @@ private:
     std::optional<std::uint32_t> nextCluster(const Geometry& g, std::uint32_t cluster);
 
     Volume& volume_;
+    // The volume's length in device sectors as its boot sector gives it;
+    // 0 until the boot sector is taken.
+    std::uint64_t declaredSectors_ = 0;
     std::vector<OpenDirectory> open_;
     std::unordered_set<std::uint32_t> walked_;
     bool tooDeepLogged_ = false;

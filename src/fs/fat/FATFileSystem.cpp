@@ -19,6 +19,7 @@ constexpr std::uint32_t kEndOfChain = 0x0FFFFFFF;
 // FAT 1 is read in pieces of this size (and one sector more, so that an
 // entry that begins in a piece always ends in it).
 constexpr std::uint32_t kFatPieceBytes = 256 * 1024;
+constexpr std::uint64_t kFAT32BackupBootSector = 6;
 
 void alertCorrupted() {
     if (auto* c = platform::appController())
@@ -44,7 +45,20 @@ bool FATFileSystem::checkFATFileSystemHealthy() {
     if (!readVolumeSectors(0, probeSectors, buffer.data())) return false;
     v.u32RootDirectorySectors = 0;
 
-    const std::optional<FATBootSector> boot = FATBootSector::decode(ByteView(buffer));
+    std::optional<FATBootSector> boot = FATBootSector::decode(ByteView(buffer));
+    // A boot sector the medium would not give reads as zeros; FAT32 keeps a
+    // copy of it, at sector 6 where its formatters put it.
+    if (v.unreadableSectorsIn(v.HPlusVolStart(), 1) != 0) {
+        std::vector<std::uint8_t> backup(bytesInSector_);
+        const std::optional<std::uint64_t> lost = readVolumeSectors(kFAT32BackupBootSector, 1, backup.data());
+        const std::optional<FATBootSector> copy =
+            lost && *lost == 0 ? FATBootSector::decode(ByteView(backup)) : std::nullopt;
+        if (copy && copy->hasBootCode() && copy->type() == FATType::FAT32) {
+            platform::logFormat("FAT volume on %@: its boot sector could not be read; the copy at sector %@ is taken",
+                                v.path(), static_cast<unsigned long long>(kFAT32BackupBootSector));
+            boot = copy;
+        }
+    }
     if (!boot || !boot->hasBootCode()) return false;
     geometry_.boot = *boot;
     v.setBlockSize(boot->sectorsPerCluster);

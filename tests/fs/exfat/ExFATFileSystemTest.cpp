@@ -297,3 +297,41 @@ TEST_F(ExFATFuseTest, TheSameVolumeInAGptPartitionGivesTheSameTree) {
 }
 
 } // namespace
+
+// mkfs.exfat's volume cut short, as an image that stopped, inside the file that lies first on the volume: the files
+// and the folder past the cut are unreadable, counted, and the file cut by it is not saved whole. scan-image exits 1
+// from the scan and the save, and the save never says it completed.
+TEST(ExFATCutShort, WhatLiesPastTheCutIsCountedAndNoFileCutByItIsSavedWhole) {
+    const fs::path whole = exFATVolumeWithDeletedFiles();
+    ASSERT_FALSE(whole.empty()) << "mkfs.exfat failed";
+    const auto boot = readBytesAt(whole, 0, 512);
+    const std::uint64_t cluster = 512ull << boot[109];
+    // deleted5.bin begins 50 clusters before the heap's end, which is the image's; the cut lies 3 clusters into it.
+    const fs::path cut = copyToTemp(whole);
+    fs::resize_file(cut, fs::file_size(whole) - 47 * cluster + 300);
+    const auto run = [](const std::string& command) {
+        return runCommand(std::string(DRENTIC_SCAN_IMAGE) + " " + command + " 2>&1; echo \"exit $?\"").value_or("");
+    };
+    const std::string sound = run("tree " + shellQuote(whole.string()) + " --mode deleted");
+    const std::string tree = run("tree " + shellQuote(cut.string()) + " --mode deleted");
+    EXPECT_NE(sound.find("inside.bin"), std::string::npos) << sound;
+    EXPECT_NE(sound.find("exit 0"), std::string::npos) << sound;
+    EXPECT_EQ(tree.find("inside.bin"), std::string::npos) << tree;
+    EXPECT_NE(tree.find("sectors of"), std::string::npos) << tree;
+    EXPECT_NE(tree.find("exit 1"), std::string::npos) << tree;
+    const fs::path dest = makeTempDir("exfat-cut-save");
+    const std::string saved = run("save " + shellQuote(cut.string()) + " " + shellQuote(dest.string()));
+    EXPECT_EQ(saved.find("Saving Completed"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("exit 1"), std::string::npos) << saved;
+    for (int i = 0; i < 6; ++i) {
+        const auto files =
+            runCommand("find " + shellQuote(dest.string()) + " -name deleted" + std::to_string(i) + ".bin");
+        ASSERT_TRUE(files && !files->empty()) << i;
+        const std::string path = files->substr(0, files->find('\n'));
+        const std::string bytes = patternBytes(std::uint64_t(i) * 7919, 5000 + std::uint64_t(i) * 3001);
+        // Only what lies before the cut; the one it cuts holds its first three clusters.
+        const std::string read = readText(path);
+        EXPECT_EQ(read.size(), i < 5 ? 0 : 3 * cluster) << i;
+        EXPECT_TRUE(read == bytes.substr(0, read.size())) << i;
+    }
+}
