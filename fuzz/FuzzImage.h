@@ -123,29 +123,15 @@ public:
         return ::pwrite(fd_, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
     }
 
-    // A sector of the input's image that the reader below fails, chosen from
-    // the input's bytes, so that every input is also read as from a disk with
-    // one bad sector: its zeros must be taken for data lost, never for a
-    // structure. A sector from 1 to `sectors`.
+    // A sector of an input that is a file (not sector records) that
+    // failingReader fails, chosen from the input's bytes, so that each such
+    // input is also read as from a disk with one bad sector under it. A
+    // sector from 1 to `sectors`.
     static std::uint64_t badSectorFor(const std::uint8_t* data, std::size_t size, std::uint64_t sectors) {
         std::uint64_t hash = 14695981039346656037ull;
         for (std::size_t i = 0; i < size; ++i)
             hash = (hash ^ data[i]) * 1099511628211ull;
         return 1 + hash % (sectors == 0 ? 1 : sectors);
-    }
-    // The reader to hand to DMedia::setRawRead: pread(2), but a read that
-    // touches the 512-byte sector `*bad` fails with EIO, as a disk fails a
-    // whole request for one bad sector (none while it holds UINT64_MAX).
-    static std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)>
-    failingReader(const std::uint64_t* bad) {
-        return [bad](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) -> std::int64_t {
-            const std::uint64_t at = *bad * kSectorBytes;
-            if (*bad != UINT64_MAX && offset < at + kSectorBytes && at < offset + length) {
-                errno = EIO;
-                return -1;
-            }
-            return ::pread(fd, buffer, length, static_cast<off_t>(offset));
-        };
     }
 
     // The drive-list row of a volume found on a disk, as the HFS+ scan

@@ -36,13 +36,14 @@ inline int fuzzRecognisers(const std::uint8_t* data, std::size_t size, std::init
 
     // Each input is read whole, then with one of its sectors failing.
     const std::uint64_t lost = FuzzImage::badSectorFor(data, size, (size + 511) / 512);
-    for (const std::uint64_t bad : {std::uint64_t{UINT64_MAX}, lost}) {
+    for (const bool failing : {false, true}) {
         // A fresh volume for every input, as for a scan: its reader keeps a
         // window of the image it read, which must not serve the bytes of an
         // earlier input, and the search's per-scan lists start empty.
         const auto volume = Volume::initWithDictionary(image.foundVolume(kImageSectors));
         if (!volume) std::abort();
-        volume->setRawRead(FuzzImage::failingReader(&bad));
+        volume->setRawRead(
+            FuzzImage::failingReader(failing ? std::vector<std::uint64_t>{lost} : std::vector<std::uint64_t>{}));
         volume->setBlockSize(1);
         volume->setTotalBlocks(kImageSectors);
         SignatureSearchState search;

@@ -11,9 +11,8 @@
 // disk's sectors 4096 bytes (the same bytes, an eighth as many sectors). The
 // file the disk is read from runs on past the disk's end with sectors that
 // each begin a WAV file: a run that examined a sector past the end would
-// record a file there; every carved file lies wholly on the disk. Every
-// other input (as its bytes choose) is read with one sector of the disk
-// failing, as on a disk with a bad sector.
+// record a file there; every carved file lies wholly on the disk. The
+// sectors of records whose number has its top bit set cannot be read.
 // A seed: the options byte, then a few samples' first 16 KiB at sectors of
 // the disk (sample:sector ...):
 //
@@ -107,10 +106,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         !img.writeAt(diskBytes, trail().data(), trail().size()))
         return 0;
 
-    // Every other input is read from a disk with one bad sector, chosen from
-    // the input: its zeros are data lost, never a file's structure.
-    const std::uint64_t lost = FuzzImage::badSectorFor(data, size, fileSectors);
-    const std::uint64_t bad = lost % 2 == 0 ? lost : UINT64_MAX;
     // A fresh volume for every input, as for a scan: its reader keeps a
     // window of the image it read, which must not serve an earlier input's.
     auto v = Volume::initWithDictionary(platform::Dict{{"Path", img.path()},
@@ -121,7 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                        {"device serial", "-"},
                                                        {"device revision", "-"}});
     if (!v) std::abort();
-    v->setRawRead(FuzzImage::failingReader(&bad));
+    // The sectors the input marks unreadable: their zeros are data lost,
+    // never a file's structure.
+    v->setRawRead(FuzzImage::failingReader(FuzzImage::failingSectors(data + 1, size - 1, fileSectors)));
     v->resetSigArraysAndBtreesAndOthers();
     v->createRoot();
     v->setRawSearchStart(0, 100);

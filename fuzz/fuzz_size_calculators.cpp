@@ -48,11 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // of a carving run; only the image changes under them, and the sector
     // that fails: each input is measured whole, then with one of its sectors
     // unreadable.
-    static std::uint64_t bad = UINT64_MAX;
+    static std::vector<std::uint64_t> unreadable;
     static auto v = [&] {
         auto volume = Volume::initWithDictionary(img.foundVolume(kImageSectors));
         if (!volume) std::abort();
-        volume->setRawRead(FuzzImage::failingReader(&bad));
+        volume->setRawRead([](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
+            return FuzzImage::failingReader(unreadable)(fd, buffer, length, offset);
+        });
         return volume;
     }();
     static CarvingContext context(*v);
@@ -62,16 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             keys.push_back(f.key);
         return SizeCalculatorChain(context, keys);
     }();
-    for (const std::uint64_t failing :
-         {std::uint64_t{UINT64_MAX}, FuzzImage::badSectorFor(data, size, (size + 511) / 512)}) {
-        bad = failing;
+    for (const bool failing : {false, true}) {
+        unreadable.clear();
+        if (failing) unreadable.push_back(FuzzImage::badSectorFor(data, size, (size + 511) / 512));
         v->forgetUnreadableSectors();
         for (std::uint64_t sector = 0; sector < kOfferedSectors; ++sector) {
             const platform::ByteView leading(bytes.data() + sector * 512, SizeCalculator::kLeadingBytes);
             if (auto hit = chain.measure(leading, sector); hit && hit.size > (std::uint64_t{1} << 40)) std::abort();
         }
     }
-    bad = UINT64_MAX;
+    unreadable.clear();
     v->forgetUnreadableSectors();
     return 0;
 }
