@@ -123,6 +123,17 @@ public:
         return ::pwrite(fd_, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
     }
 
+    // A sector of an input that is a file (not sector records) that
+    // failingReader fails, chosen from the input's bytes, so that each such
+    // input is also read as from a disk with one bad sector under it. A
+    // sector from 1 to `sectors`.
+    static std::uint64_t badSectorFor(const std::uint8_t* data, std::size_t size, std::uint64_t sectors) {
+        std::uint64_t hash = 14695981039346656037ull;
+        for (std::size_t i = 0; i < size; ++i)
+            hash = (hash ^ data[i]) * 1099511628211ull;
+        return 1 + hash % (sectors == 0 ? 1 : sectors);
+    }
+
     // The drive-list row of a volume found on a disk, as the HFS+ scan
     // targets open it: the image's first `sectors` 512-byte sectors.
     platform::Dict foundVolume(std::uint64_t sectors) const {

@@ -11,7 +11,8 @@
 // disk's sectors 4096 bytes (the same bytes, an eighth as many sectors). The
 // file the disk is read from runs on past the disk's end with sectors that
 // each begin a WAV file: a run that examined a sector past the end would
-// record a file there; every carved file lies wholly on the disk.
+// record a file there; every carved file lies wholly on the disk. The
+// sectors of records whose number has its top bit set cannot be read.
 // A seed: the options byte, then a few samples' first 16 KiB at sectors of
 // the disk (sample:sector ...):
 //
@@ -115,6 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                        {"device serial", "-"},
                                                        {"device revision", "-"}});
     if (!v) std::abort();
+    // The sectors the input marks unreadable: their zeros are data lost,
+    // never a file's structure.
+    v->setRawRead(FuzzImage::failingReader(FuzzImage::failingSectors(data + 1, size - 1, fileSectors)));
     v->resetSigArraysAndBtreesAndOthers();
     v->createRoot();
     v->setRawSearchStart(0, 100);

@@ -33,6 +33,37 @@ platform::ByteView BoundedCursor::sectors(std::uint64_t fileSector, std::uint32_
     return platform::ByteView(window_.data() + (fileSector - windowSector_) * bps_, std::size_t{count} * bps_);
 }
 
+bool BoundedCursor::unreadable(std::uint64_t position, std::size_t length) const {
+    if (bps_ == 0 || length == 0) return false;
+    const std::uint64_t first = position / bps_;
+    if (first >= readableSectors_) return false;
+    const std::uint64_t end = std::min(platform::saturatingAdd(position, length - 1) / bps_ + 1, readableSectors_);
+    return source_.unreadableSectorsIn(platform::saturatingAdd(firstSector_, first), end - first) != 0;
+}
+
+std::optional<std::uint64_t> BoundedCursor::readableFrom(std::uint64_t position, std::uint64_t reach) const {
+    if (bps_ == 0) return std::nullopt;
+    const std::uint64_t sector = position / bps_;
+    if (sector >= readableSectors_) return std::nullopt;
+    const std::uint64_t device = platform::saturatingAdd(firstSector_, sector);
+    // Whether the `n` sectors from `sector` all could not be read.
+    const auto lost = [&](std::uint64_t n) { return source_.unreadableSectorsIn(device, n) == n; };
+    if (!lost(1)) return position;
+    // The run of lost sectors is measured in doubling steps and halved back,
+    // as a run may be long and each look takes the medium's lock; `most`
+    // lost sectors at the most, and never past the bound.
+    const std::uint64_t most = std::min(reach / bps_ + 1, readableSectors_ - sector);
+    std::uint64_t lostRun = 1;
+    while (lostRun < most && lost(std::min(2 * lostRun, most)))
+        lostRun = std::min(2 * lostRun, most);
+    if (lostRun == most) return std::nullopt;
+    for (std::uint64_t kept = std::min(2 * lostRun, most); kept - lostRun > 1;) {
+        const std::uint64_t middle = lostRun + (kept - lostRun) / 2;
+        (lost(middle) ? lostRun : kept) = middle;
+    }
+    return (sector + lostRun) * bps_;
+}
+
 bool BoundedCursor::cover(std::uint64_t sector, std::uint64_t count) {
     if (loaded_ && sector >= windowSector_ && count <= windowCount_ && sector - windowSector_ <= windowCount_ - count)
         return true;

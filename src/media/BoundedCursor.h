@@ -55,6 +55,17 @@ public:
     // `count` whole sectors from the file's sector `fileSector`, as bytes().
     platform::ByteView sectors(std::uint64_t fileSector, std::uint32_t count);
 
+    // A sector the medium could not give reads as zeros too, but those zeros
+    // are the file's data lost, not its end or a field of no value: a walk
+    // that meets them goes on past them where its format lets it.
+    // Whether any of the `length` bytes at `position`, inside the bound, lies
+    // in such a sector (one read already).
+    bool unreadable(std::uint64_t position, std::size_t length) const;
+    // The first position from `position` on that lies in a sector that was
+    // read; nothing when the sectors that could not be read run on for more
+    // than `reach` bytes, or to the bound.
+    std::optional<std::uint64_t> readableFrom(std::uint64_t position, std::uint64_t reach) const;
+
     // A byte-by-byte search for four bytes that mark a structure: the four
     // bytes at every offset from `first` to `last`, in order, go to
     // match(offset, asBigEndian, asLittleEndian) until it answers true. The

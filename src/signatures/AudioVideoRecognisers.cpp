@@ -102,6 +102,55 @@ std::optional<MpegAudioFrame> mpegAudioFrame(std::uint32_t header) {
     return MpegAudioFrame{rawVersion, rawLayer, R::mp3BitCheck(header, 16, 1), length};
 }
 
+// Past sectors the medium could not give, the next frame of a stream lies
+// within two of its longest frames of the first sector that was read.
+constexpr std::uint64_t kFrameResyncReach = 4096;
+// How long a run of such sectors a walk goes on past.
+constexpr std::uint64_t kLostReach = std::uint64_t{16} << 20;
+
+// The MPEG audio frame header at `at` lies in a sector that could not be
+// read: where the stream goes on after it, at a frame of it that another
+// frame of it follows; nothing when none lies within reach.
+std::optional<std::uint64_t> mpegAudioFrameAfterLoss(RecogniserMedium& medium, BoundedCursor& cursor, std::uint64_t at,
+                                                     const MpegAudioFrame& stream) {
+    const auto frameOfStream = [&](std::uint64_t position) -> std::uint64_t {
+        const auto frame = mpegAudioFrame(cursor.at(position, 4).be32(0));
+        return frame && frame->sameStreamAs(stream) ? frame->length : 0;
+    };
+    const std::optional<std::uint64_t> from = cursor.readableFrom(at + 3, kLostReach);
+    if (!from) return std::nullopt;
+    for (std::uint64_t position = *from; position < *from + kFrameResyncReach && !medium.stopped(); ++position)
+        if (const std::uint64_t length = frameOfStream(position); length != 0 && frameOfStream(position + length) != 0)
+            return position;
+    return std::nullopt;
+}
+
+// The top-level atoms a file of the ISO base media family is made of.
+constexpr std::array<std::uint32_t, 8> kTopLevelAtoms = {fourCC("free"), fourCC("ftyp"), fourCC("mdat"),
+                                                         fourCC("moov"), fourCC("pnot"), fourCC("skip"),
+                                                         fourCC("wide"), fourCC("uuid")};
+// How far past sectors the medium could not give the next atom is looked
+// for: an atom whose header was lost may be long.
+constexpr std::uint64_t kAtomResyncReach = 1048576;
+
+// The atom header at `at` lies in a sector that could not be read: the next
+// top-level atom after it; nothing when none lies within reach.
+std::optional<std::uint64_t> atomAfterLoss(RecogniserMedium& medium, BoundedCursor& cursor, std::uint64_t at) {
+    const std::optional<std::uint64_t> from = cursor.readableFrom(at + 7, kLostReach);
+    if (!from) return std::nullopt;
+    BoundedCursor sizes = medium.cursor();
+    // The four-letter type, behind a size that holds at least the header.
+    const BoundedCursor::Found type = cursor.findFourBytes(
+        *from + 4, *from + 4 + kAtomResyncReach,
+        [&](std::uint64_t position, std::uint32_t name, std::uint32_t) {
+            return std::find(kTopLevelAtoms.begin(), kTopLevelAtoms.end(), name) != kTopLevelAtoms.end() &&
+                   sizes.at(position - 4, 4).be32(0) >= 8;
+        },
+        [&] { return medium.stopped(); });
+    if (type.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return type.offset - 4;
+}
+
 // The answer for a file that was found, jumped over by the search or not.
 bool acceptFile(Sig& sig, const RecogniserMedium& medium, std::uint64_t length, bool skipFile) {
     if (skipFile) {
@@ -224,6 +273,12 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
     std::uint64_t frames = 0;
     while (!medium.stopped()) {
         const auto frame = mpegAudioFrame(cursor.at(end, 4).be32(0));
+        // Zeros of a sector that could not be read are no end of the stream.
+        if ((!frame || !frame->sameStreamAs(*stream)) && cursor.unreadable(end, 4))
+            if (const auto next = mpegAudioFrameAfterLoss(medium, cursor, end, *stream)) {
+                end = *next;
+                continue;
+            }
         if (!frame) break;
         if (end % bps == 0) search_.mp3DoneArray.add(first + end / bps);
         end += frame->length;
@@ -299,6 +354,13 @@ std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, Bound
     std::uint64_t end = 0;
     while (!medium.stopped()) {
         const platform::ByteView atom = cursor.at(end, 8);
+        // Zeros of a sector that could not be read are no end of the file.
+        if (end != 0 && !atom.empty() && (!atomNameCheck(atom.be32(4)) || atom.be32(0) == 0) &&
+            cursor.unreadable(end, 8))
+            if (const std::optional<std::uint64_t> next = atomAfterLoss(medium, cursor, end)) {
+                end = *next;
+                continue;
+            }
         if (atom.empty() || !atomNameCheck(atom.be32(4))) break;
         std::uint64_t size = atom.be32(0);
         // Size 1: the real size follows the type as a 64-bit field.
@@ -350,7 +412,9 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium, std
     std::uint64_t end = packLength;
     std::uint32_t packTail = 0;
     while (packTail != kProgramEnd && !medium.stopped()) {
-        if (cursor.at(end, 4).be32(0) != kPackStart) break;
+        // A pack in a sector that could not be read is there all the same:
+        // the walk goes on at the next.
+        if (cursor.at(end, 4).be32(0) != kPackStart && !cursor.unreadable(end, 4)) break;
         if (end % bps == 0) search_.mpgDoneArray.add(medium.firstSector() + end / bps);
         packTail = cursor.at(end + packLength - 4, 4).be32(0);
         end += packLength;

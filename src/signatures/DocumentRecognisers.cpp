@@ -190,16 +190,29 @@ std::optional<RtfPicture> parseRtfPicture(std::string_view entry) {
 
 // The document's text: its bytes up to the first NUL (RTF is plain text), at
 // most `limit` of them. Bytes that are not ASCII count as one character each.
+// The zeros of a sector the medium could not give are no NUL: they hold the
+// place of text lost, and the text goes on after them.
 std::string readRtfText(RecogniserMedium& medium, std::uint64_t limit) {
     std::string text;
+    const std::size_t bps = medium.bytesPerSector();
     BoundedCursor cursor = medium.cursor(kRtfReadSectors);
-    const std::uint64_t chunkBytes = std::uint64_t{kRtfReadSectors} * medium.bytesPerSector();
+    const std::uint64_t chunkBytes = std::uint64_t{kRtfReadSectors} * bps;
     for (std::uint64_t sector = 0; text.size() < limit && !medium.stopped(); sector += kRtfReadSectors) {
         if (!cursor.holdsSector(sector)) break;
         const platform::ByteView chunk = cursor.sectors(sector, kRtfReadSectors);
         if (chunk.empty()) break;
         const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(chunkBytes, limit - text.size()));
-        const auto* nul = static_cast<const std::uint8_t*>(std::memchr(chunk.data(), 0, take));
+        const std::uint8_t* nul = nullptr;
+        for (std::size_t from = 0; from < take;) {
+            const auto* zero = static_cast<const std::uint8_t*>(std::memchr(chunk.data() + from, 0, take - from));
+            if (!zero) break;
+            const auto at = static_cast<std::size_t>(zero - chunk.data());
+            if (!cursor.unreadable(sector * bps + at, 1)) {
+                nul = zero;
+                break;
+            }
+            from = (at / bps + 1) * bps;
+        }
         text.append(reinterpret_cast<const char*>(chunk.data()),
                     nul ? static_cast<std::size_t>(nul - chunk.data()) : take);
         if (nul) break;

@@ -16,6 +16,14 @@ std::uint64_t gifColourTableBytes(std::uint8_t packed) {
     return (packed & 0x80) != 0 ? std::uint64_t{3} << ((packed & 7) + 1) : 0;
 }
 
+// How far past sectors the medium could not give the next PNG chunk is
+// looked for: a chunk whose header was lost may be long.
+constexpr std::uint64_t kPngChunkReach = 1048576;
+// The longest JPEG segment with its marker.
+constexpr std::uint64_t kJpegSegmentReach = 65537;
+// A GIF data sub-block: its size byte and up to 255 bytes.
+constexpr std::uint64_t kGifLongestSubBlock = 256;
+
 constexpr std::uint32_t kIEND = 0x49454E44;
 // An SGI image's header; its unused bytes after the colour-map field are zero.
 constexpr std::size_t kSgiHeaderBytes = 512;
@@ -31,6 +39,50 @@ constexpr std::uint32_t kBitmapInfoHeaderBytes = 40;
 
 bool isBitCount(std::uint32_t bits) {
     return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// A JPEG segment's marker at `position` lies in a sector the medium could
+// not give: the next marker after it, one whose segment another marker
+// follows (or a scan's start); nothing when none lies within a segment's
+// reach.
+std::optional<std::uint64_t> jpegMarkerAfterLoss(RecogniserMedium& medium, BoundedCursor& cursor,
+                                                 std::uint64_t position) {
+    const std::optional<std::uint64_t> from = cursor.readableFrom(position + 3, medium.readableBytes());
+    if (!from) return std::nullopt;
+    BoundedCursor ahead = medium.cursor(2);
+    const BoundedCursor::Found found = cursor.findFourBytes(
+        *from, *from + kJpegSegmentReach,
+        [&](std::uint64_t at, std::uint32_t marker, std::uint32_t) {
+            const std::uint32_t kind = marker >> 16 & 0xFF, length = marker & 0xFFFF;
+            if (marker >> 24 != 0xFF || kind < 0xC0 || kind == 0xFF || (kind >= 0xD0 && kind <= 0xD9) || length < 2)
+                return false;
+            return kind == 0xDA || ahead.at(at + 2 + length, 1).u8(0) == 0xFF;
+        },
+        [&] { return medium.stopped(); });
+    if (found.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return found.offset;
+}
+
+// The chunk header at `position` lies in a sector the medium could not give:
+// the next chunk of a standard type after it; nothing when none lies within
+// reach.
+std::optional<std::uint64_t> pngChunkAfterLoss(RecogniserMedium& medium, BoundedCursor& cursor,
+                                               std::uint64_t position) {
+    static constexpr std::array<std::uint32_t, 18> kStandardChunks = {
+        0x49444154, 0x49484452, 0x49454E44, 0x504C5445, 0x6348524D, 0x67414D41, 0x69434350, 0x73424954, 0x73524742,
+        0x624B4744, 0x68495354, 0x74524E53, 0x70485973, 0x73504C54, 0x74494D45, 0x69545874, 0x74455874, 0x7A545874};
+    const std::optional<std::uint64_t> from = cursor.readableFrom(position + 7, medium.readableBytes());
+    if (!from) return std::nullopt;
+    BoundedCursor lengths = medium.cursor();
+    const BoundedCursor::Found type = cursor.findFourBytes(
+        *from + 4, *from + 4 + kPngChunkReach,
+        [&](std::uint64_t at, std::uint32_t name, std::uint32_t) {
+            return std::find(kStandardChunks.begin(), kStandardChunks.end(), name) != kStandardChunks.end() &&
+                   lengths.at(at - 4, 4).be32(0) <= 0x7FFFFFFF;
+        },
+        [&] { return medium.stopped(); });
+    if (type.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return type.offset - 4;
 }
 
 } // namespace
@@ -58,7 +110,23 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
     // marker refuses the file.
     while (length != 0 && !medium.stopped()) {
         position += length + 2;
-        const platform::ByteView marker = cursor.at(position, 4);
+        platform::ByteView marker = cursor.at(position, 4);
+        // A marker in a sector the medium could not give reads as zeros too,
+        // but the file goes on: the walk goes on at the next marker after it,
+        // or, when none follows within reach, the image's end is looked for
+        // from there.
+        if ((marker.u8(0) != 0xFF || marker.u8(1) == 0x00 || marker.u8(1) == 0xFF || marker.be16(2) == 0) &&
+            cursor.unreadable(position, 4)) {
+            const std::optional<std::uint64_t> next = jpegMarkerAfterLoss(medium, cursor, position);
+            scan.sizeLost = scan.sizeLost || (!frame && !scanSeen);
+            if (!next) {
+                scan.position = std::min(cursor.readableFrom(position, medium.readableBytes()).value_or(position),
+                                         medium.readableBytes());
+                return scan;
+            }
+            position = *next;
+            marker = cursor.at(position, 4);
+        }
         const std::uint8_t kind = marker.u8(1);
         const bool isMarker = marker.u8(0) == 0xFF;
         length = marker.be16(2);
@@ -72,7 +140,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         // A scan before any baseline frame (a progressive image) goes on
         // through length fields inside the scan data without this test.
         if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) return std::nullopt;
-        if (frame && scanSeen) {
+        if ((frame || scan.sizeLost) && scanSeen) {
             position += length + 2;
             break;
         }
@@ -87,7 +155,8 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
     const std::uint64_t scanSector = scan.position / bps;
     // 1.5 bytes a pixel: the sectors the compressed image should take.
     const std::uint64_t expected = std::uint64_t{scan.height} * scan.width * 3 / 2 / bps;
-    const std::uint64_t windowsEnd = scanSector + expected * 3 / 4 + kStep;
+    // Without the size, the end marker is looked for as far as can be read.
+    const std::uint64_t windowsEnd = scan.sizeLost ? UINT64_MAX : scanSector + expected * 3 / 4 + kStep;
     BoundedCursor cursor = medium.cursor(kStep + 1);
     for (std::uint64_t at = scanSector; at < windowsEnd && !medium.stopped(); at += kStep) {
         // The last window reaches the volume's end and reads as zeros past
@@ -136,6 +205,12 @@ bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
         std::copy_n(head.data() + 4, 4, chunk.type.begin());
         chunk.position = position;
         chunk.total = std::uint64_t{chunk.length} + 12;
+        // Zeros of a sector that could not be read are no end of the file.
+        if (!checkPNG_Chunk(chunk) && cursor.unreadable(position, 8))
+            if (const std::optional<std::uint64_t> next = pngChunkAfterLoss(medium, cursor, position)) {
+                position = *next;
+                continue;
+            }
         // A chunk that claims more than is left ends the file before it.
         if (!checkPNG_Chunk(chunk) || !cursor.readable(position, chunk.total)) break;
         ended = head.be32(4) == kIEND;
@@ -162,6 +237,75 @@ std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uin
         const platform::ByteView b = cursor.at(at, 1);
         return b.empty() ? -1 : b.u8(0);
     };
+    // Zeros of a sector the medium could not give end no block: the walk
+    // goes on at a data sub-block after them, from which the sub-blocks run
+    // to a terminator that a block follows. Sectors after which none was
+    // found are not looked past again.
+    std::uint64_t lostUntil = 0;
+    const auto subBlocksReachABlock = [&](std::uint64_t at) {
+        for (int size = byteAt(at); size != 0; size = byteAt(at)) {
+            if (size < 0 || medium.stopped()) return false;
+            at += static_cast<std::uint64_t>(size) + 1;
+        }
+        if (cursor.unreadable(at, 4)) return false;
+        const int b = byteAt(at + 1), label = byteAt(at + 2), first = byteAt(at + 3);
+        if (b == 0x3B) return true;
+        // A graphic control, plain text, application or comment extension.
+        if (b == 0x21)
+            return (label == 0xF9 && first == 4) || (label == 0x01 && first == 12) || (label == 0xFF && first == 11) ||
+                   (label == 0xFE && first > 0);
+        if (b != 0x2C || cursor.unreadable(at + 1, 10)) return false;
+        // An image descriptor, its colour table and a code size LZW allows.
+        const int packed = byteAt(at + 10);
+        if (packed < 0) return false;
+        const int codeSize = byteAt(at + 11 + gifColourTableBytes(static_cast<std::uint8_t>(packed)));
+        return codeSize >= 2 && codeSize <= 8;
+    };
+    // `step`: the length of the sub-blocks before the loss with their size
+    // byte (0: none); writers cut the data into sub-blocks of one length.
+    const auto subBlockAfterLoss = [&](std::uint64_t at, std::uint64_t step) -> std::optional<std::uint64_t> {
+        if (at < lostUntil) return std::nullopt;
+        const std::optional<std::uint64_t> from = cursor.readableFrom(at, medium.readableBytes());
+        lostUntil = from.value_or(UINT64_MAX);
+        if (!from) return std::nullopt;
+        if (step != 0)
+            if (const std::uint64_t next = at + (*from - at + step - 1) / step * step; subBlocksReachABlock(next))
+                return next;
+        for (std::uint64_t next = *from; next < *from + kGifLongestSubBlock; ++next)
+            if (subBlocksReachABlock(next)) return next;
+        return std::nullopt;
+    };
+    // The data sub-blocks from the one whose size byte follows `position`:
+    // Ended leaves it on their terminator, Stopped on the last byte walked,
+    // Cut where the bytes that can be read end.
+    enum class Blocks { Ended, Stopped, Cut };
+    const auto subBlocks = [&]() {
+        std::uint64_t step = 0;
+        for (;;) {
+            const int size = byteAt(position + 1);
+            if (size < 0) return Blocks::Cut;
+            if (size == 0 && cursor.unreadable(position + 1, 1))
+                if (const std::optional<std::uint64_t> next = subBlockAfterLoss(position + 1, step)) {
+                    position = *next - 1;
+                    continue;
+                }
+            position += static_cast<std::uint64_t>(size) + 1;
+            if (size == 0) return Blocks::Ended;
+            if (medium.stopped()) return Blocks::Stopped;
+            step = static_cast<std::uint64_t>(size) + 1;
+        }
+    };
+    // Where a block byte at `at` could not be read, the walk goes on at the
+    // sub-blocks after it, and on to the byte after their terminator; false
+    // when there are none. `walked`: how they ended.
+    const auto goOnAfterLoss = [&](std::uint64_t at, Blocks& walked) {
+        const std::optional<std::uint64_t> next = subBlockAfterLoss(at, 0);
+        if (!next) return false;
+        position = *next - 1;
+        walked = subBlocks();
+        if (walked != Blocks::Cut) ++position;
+        return true;
+    };
     // Zero bytes between blocks are stepped over, but a sector's worth of
     // them is the free space after a GIF without a trailer: it ends there.
     const std::uint64_t zeroTail = medium.bytesPerSector();
@@ -170,6 +314,20 @@ std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uin
     while (b != 0x3B) {
         if (b < 0 || medium.stopped()) return position;
         b = byteAt(position);
+        // A block byte the medium could not give: a block's start, an
+        // extension's sub-block size, an image descriptor.
+        std::optional<std::uint64_t> lostAt;
+        if (b == 0x00) lostAt = position;
+        if (const int first = byteAt(position + 2); b == 0x21)
+            lostAt = first == 0 ? position + 2 : position + 3 + static_cast<std::uint64_t>(std::max(first, 0));
+        if (lostAt && (byteAt(*lostAt) != 0 || !cursor.unreadable(*lostAt, 1))) lostAt.reset();
+        if (b == 0x2C && cursor.unreadable(position, 10)) lostAt = position + 9;
+        if (Blocks walked = Blocks::Ended; lostAt && goOnAfterLoss(*lostAt, walked)) {
+            if (walked != Blocks::Ended) return position;
+            zeros = 0;
+            b = byteAt(position);
+            continue;
+        }
         if (b == 0x00) {
             if (++zeros == zeroTail) return position + 1 - zeroTail;
             ++position;
@@ -191,12 +349,7 @@ std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uin
             const int packed = byteAt(position + 9);
             if (packed < 0) return position;
             position += 10 + gifColourTableBytes(static_cast<std::uint8_t>(packed));
-            for (;;) {
-                const int size = byteAt(position + 1);
-                if (size < 0) return position;
-                position += size + 1;
-                if (size == 0 || medium.stopped()) break;
-            }
+            if (subBlocks() == Blocks::Cut) return position;
             ++position;
             b = byteAt(position);
         } else {

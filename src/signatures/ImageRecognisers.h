@@ -46,6 +46,9 @@ private:
         std::uint64_t position = 0;
         std::uint32_t height = 0;
         std::uint32_t width = 0;
+        // The header segments met a sector that could not be read before
+        // any frame header: the image's size is not known.
+        bool sizeLost = false;
     };
     // The marker walk from the first segment on; nothing when a marker before
     // the first scan is not one.

@@ -38,6 +38,10 @@ bool RecogniserMedium::readSectors(std::uint64_t sector, std::uint32_t count, st
     return volume_.readExaminedRange(sector, static_cast<std::int32_t>(count), buffer).has_value();
 }
 
+std::uint64_t RecogniserMedium::unreadableSectorsIn(std::uint64_t sector, std::uint64_t count) const {
+    return volume_.unreadableSectorsIn(sector, count);
+}
+
 void RecogniserMedium::acceptJumpable(Sig& sig, std::uint64_t length) const {
     sig.foundSize = std::min(length, readable_);
     sig.skipFileSize = true;

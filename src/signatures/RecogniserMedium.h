@@ -53,6 +53,7 @@ public:
     void acceptJumpable(Sig& sig, std::uint64_t length) const;
 
     bool readSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) override;
+    std::uint64_t unreadableSectorsIn(std::uint64_t sector, std::uint64_t count) const override;
 
 private:
     Volume& volume_;

@@ -19,6 +19,10 @@ constexpr std::uint64_t kMaxBytes = 2040109465; // 1.9 GiB
 // the quality bit set (header byte = type x 8 + 4). 0: the walk ends there.
 constexpr std::array<std::uint8_t, 9> kNarrowFrame = {13, 14, 16, 18, 20, 21, 27, 32, 0};
 constexpr std::array<std::uint8_t, 9> kWideFrame = {18, 24, 33, 37, 41, 47, 51, 59, 61};
+constexpr std::uint64_t kLongestFrame = 61;
+// Frames in a row that show where a stream goes on after sectors the medium
+// could not give: a header byte is one in sixteen of any bytes.
+constexpr std::uint32_t kResyncFrames = 6;
 
 std::uint64_t frameBytes(std::uint8_t header, bool wide) {
     if ((header & 7) != 4 || header / 8 >= kNarrowFrame.size()) return 0;
@@ -35,21 +39,50 @@ bool AmrFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     return true;
 }
 
+std::optional<std::uint8_t> AmrFileCheck::headerAt(std::uint64_t offset) {
+    const std::uint32_t bps = context_.bytesPerSector();
+    const std::uint64_t windowOffset = (window_.sector() - fileSector_) * bps;
+    if (offset < windowOffset || offset - windowOffset >= ReadWindow::kBytes) {
+        if (!window_.readAt(platform::saturatingAdd(fileSector_, offset / bps))) return std::nullopt;
+        return window_.view().u8(offset % bps);
+    }
+    return window_.view().u8(offset - windowOffset);
+}
+
+std::optional<std::uint64_t> AmrFileCheck::frameAfterLoss(std::uint64_t offset) {
+    const std::optional<std::uint64_t> from = window_.readableFrom(fileSector_, offset, kMaxBytes);
+    if (!from) return std::nullopt;
+    for (std::uint64_t next = *from; next < *from + kLongestFrame && !context_.stopped(); ++next) {
+        std::uint64_t at = next;
+        std::uint32_t frames = 0;
+        for (; frames < kResyncFrames; ++frames) {
+            const std::optional<std::uint8_t> header = headerAt(at);
+            const std::uint64_t size = header ? frameBytes(*header, bWideBandAmr) : 0;
+            if (size == 0) break;
+            at += size;
+        }
+        if (frames == kResyncFrames) return next;
+    }
+    return std::nullopt;
+}
+
 std::uint64_t AmrFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
     if (!window_.readAt(sectorNumber)) return 0;
-    const std::uint32_t bps = context_.bytesPerSector();
+    fileSector_ = sectorNumber;
     std::uint64_t n = bWideBandAmr ? kWideMagicBytes : kNarrowMagicBytes;
-    std::uint64_t p = n;
     while (!context_.stopped()) {
-        const std::uint64_t size = frameBytes(window_.view().u8(p), bWideBandAmr);
+        const std::optional<std::uint8_t> header = headerAt(n);
+        if (!header) return 0;
+        const std::uint64_t size = frameBytes(*header, bWideBandAmr);
+        // Zeros of a sector that could not be read are no end of the stream.
+        if (size == 0 && window_.unreadable(fileSector_, n, 1))
+            if (const std::optional<std::uint64_t> next = frameAfterLoss(n); next && *next <= kMaxBytes) {
+                n = *next;
+                continue;
+            }
         if (size == 0) break;
         n += size;
-        p += size;
         if (n > kMaxBytes) break;
-        if (p >= ReadWindow::kBytes) {
-            if (!window_.readAt(platform::saturatingAdd(sectorNumber, n / bps))) return 0;
-            p = n % bps;
-        }
     }
     return n;
 }

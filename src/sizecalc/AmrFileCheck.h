@@ -3,6 +3,8 @@
 #include "sizecalc/ReadWindow.h"
 #include "sizecalc/SizeCalculator.h"
 
+#include <optional>
+
 // AMR speech in its file storage form: a magic line, then frames whose one
 // header byte gives their length. There is no length field for the whole
 // stream, so the file ends where the first frame that is not a good speech
@@ -14,7 +16,16 @@ public:
     std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
 
 private:
+    // The header byte of the frame at a file offset; nothing when its read
+    // failed.
+    std::optional<std::uint8_t> headerAt(std::uint64_t offset);
+    // The frame header at `offset` lies in a sector the medium could not
+    // give: the offset of the next frame after it, one a run of frames
+    // follows; nothing when none lies within a frame's reach.
+    std::optional<std::uint64_t> frameAfterLoss(std::uint64_t offset);
+
     ReadWindow window_;
+    std::uint64_t fileSector_ = 0;
     // The stream is wideband (its own magic line and frame sizes).
     bool bWideBandAmr = false;
 };

@@ -27,6 +27,9 @@ constexpr std::uint64_t kCappedLength = 62914560;
 constexpr std::uint64_t kShortest = 10240;
 // Covers trailing bytes behind the last atom.
 constexpr std::uint64_t kMargin = 512;
+// How far past sectors the medium could not give the next atom is looked
+// for: an atom whose header was lost may be long.
+constexpr std::uint64_t kResyncReach = 1048576;
 
 } // namespace
 
@@ -51,6 +54,22 @@ bool AtomWalk::secondAtomFollows(platform::ByteView leading, std::uint64_t secto
     return isKnownAtomType(window_.view().be32(size % bps + 4));
 }
 
+std::optional<std::uint64_t> AtomWalk::atomAfterLoss(std::uint64_t sector, std::uint64_t p) {
+    const std::optional<std::uint64_t> from = window_.readableFrom(sector, p + 7, kLengthBound);
+    if (!from) return std::nullopt;
+    BoundedCursor cursor = context_.fileCursor();
+    cursor.startFile(sector, context_.bytesFrom(sector));
+    // The four-letter type, behind a size that holds at least the header.
+    const BoundedCursor::Found type = cursor.findFourBytes(
+        *from + 4, *from + 4 + kResyncReach,
+        [&](std::uint64_t at, std::uint32_t name, std::uint32_t) {
+            return isKnownAtomType(name) && cursor.bytes(at - 4, 4).be32(0) >= 8;
+        },
+        [&] { return context_.stopped(); });
+    if (type.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return type.offset - 4;
+}
+
 std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules) {
     if (rules.logsWindows)
         platform::logFormat("mov size calc started at sect: %lld", static_cast<long long>(sectorNumber));
@@ -65,6 +84,19 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
     while (!context_.stopped() && n < kLengthBound) {
         const platform::ByteView w = window_.view();
         const std::uint32_t type = w.be32(p + 4);
+        // Zeros of a sector that could not be read are no end of the file.
+        if (n != 0 && (!isKnownAtomType(type) || w.be32(p) == 0) && window_.unreadable(window_.sector(), p, 8))
+            if (const std::optional<std::uint64_t> next = atomAfterLoss(window_.sector(), p)) {
+                n += *next - p;
+                std::uint64_t at = sectorNumber + n / bps;
+                p = n % bps;
+                if (rules.wholeWindowMoves) {
+                    at = sectorNumber + n / ReadWindow::kBytes * (ReadWindow::kBytes / bps);
+                    p = n % ReadWindow::kBytes;
+                }
+                if (!window_.readAt(at)) return 0;
+                continue;
+            }
         if (!isKnownAtomType(type) || (rules.ftypEndsWalk && n > 0 && type == kFtyp)) break;
         std::uint64_t size = w.be32(p);
         if (size == 0) {

@@ -10,6 +10,7 @@
 #include "sizecalc/ReadWindow.h"
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 class CarvingContext;
@@ -50,6 +51,11 @@ public:
     std::uint64_t fileSize(std::uint64_t sectorNumber, const Rules& rules);
 
 private:
+    // The atom header `p` bytes into the device sector `sector` lies in a
+    // sector the medium could not give: the offset from that sector of the
+    // next top-level atom after it; nothing when none lies within reach.
+    std::optional<std::uint64_t> atomAfterLoss(std::uint64_t sector, std::uint64_t p);
+
     CarvingContext& context_;
     ReadWindow window_;
 };

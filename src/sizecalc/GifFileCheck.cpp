@@ -11,6 +11,8 @@ constexpr std::uint64_t kSizeLimit = 5242880;
 constexpr std::uint32_t kLongestZeroRun = 2048;
 // Anything shorter than this is not taken for a picture.
 constexpr std::uint64_t kSmallestFile = 25;
+// A data sub-block's size byte and its data.
+constexpr std::uint64_t kLongestSubBlock = 256;
 
 constexpr std::uint8_t kTrailer = ';';
 constexpr std::uint8_t kExtension = '!';
@@ -30,28 +32,106 @@ bool GifFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
 }
 
 std::optional<std::uint8_t> GifFileCheck::byteAt(std::uint64_t offset) {
-    if (offset >> 16 != windowBlock_) {
+    if (offset < windowStart_ || offset - windowStart_ >= ReadWindow::kBytes) {
         const std::uint32_t bytesPerSector = context_.bytesPerSector();
         if (!window_.readAt(fileSector_ + offset / bytesPerSector)) return std::nullopt;
-        windowBlock_ = offset >> 16;
         windowStart_ = offset / bytesPerSector * bytesPerSector;
     }
     return window_.view().u8(offset - windowStart_);
 }
 
+bool GifFileCheck::lost(std::uint64_t offset) const {
+    return window_.unreadable(fileSector_, offset, 1);
+}
+
+bool GifFileCheck::subBlocksReachABlock(std::uint64_t at) {
+    std::uint64_t p = at;
+    for (;;) {
+        if (p >= kSizeLimit || context_.stopped()) return false;
+        const auto size = byteAt(p);
+        if (!size) return false;
+        if (*size == 0) break;
+        p += *size + 1;
+    }
+    if (window_.unreadable(fileSector_, p, 4)) return false;
+    const auto b = byteAt(p + 1), label = byteAt(p + 2), first = byteAt(p + 3);
+    if (!b || !label || !first) return false;
+    if (*b == kTrailer) return true;
+    // A graphic control, plain text, application or comment extension.
+    if (*b == kExtension)
+        return (*label == 0xF9 && *first == 4) || (*label == 0x01 && *first == 12) ||
+               (*label == 0xFF && *first == 11) || (*label == 0xFE && *first != 0);
+    if (*b != kImage || window_.unreadable(fileSector_, p + 1, 10)) return false;
+    // An image descriptor, its colour table and a code size LZW allows.
+    const auto packed = byteAt(p + 10);
+    if (!packed) return false;
+    const auto codeSize = byteAt(p + 11 + colourTableBytes(*packed));
+    return codeSize && *codeSize >= 2 && *codeSize <= 8;
+}
+
+std::optional<std::uint64_t> GifFileCheck::subBlockAfterLoss(std::uint64_t at, std::uint64_t step) {
+    // Sectors after which nothing was found are not looked past again.
+    if (at < lostUntil_) return std::nullopt;
+    const std::optional<std::uint64_t> from = window_.readableFrom(fileSector_, at, kSizeLimit);
+    lostUntil_ = from.value_or(UINT64_MAX);
+    if (!from) return std::nullopt;
+    // Writers cut the data into sub-blocks of one length.
+    if (step != 0)
+        if (const std::uint64_t next = at + (*from - at + step - 1) / step * step; subBlocksReachABlock(next))
+            return next;
+    for (std::uint64_t next = *from; next < *from + kLongestSubBlock; ++next)
+        if (subBlocksReachABlock(next)) return next;
+    return std::nullopt;
+}
+
+GifFileCheck::Walk GifFileCheck::subBlocks(std::uint64_t& p) {
+    std::uint64_t step = 0;
+    for (;;) {
+        const auto size = byteAt(p + 1);
+        if (!size) return Walk::ReadFailed;
+        if (*size == 0 && lost(p + 1))
+            if (const std::optional<std::uint64_t> next = subBlockAfterLoss(p + 1, step)) {
+                p = *next - 1;
+                continue;
+            }
+        if (*size == 0) {
+            ++p;
+            return Walk::Ended;
+        }
+        if (context_.stopped()) return Walk::On;
+        step = *size + 1;
+        p += step;
+        if (p >= kSizeLimit) return Walk::Limit;
+    }
+}
+
 std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
     if (!window_.readAt(sectorNumber)) return 0;
     fileSector_ = sectorNumber;
-    windowBlock_ = 0;
     windowStart_ = 0;
+    lostUntil_ = 0;
     std::uint64_t p = 13 + colourTableBytes(window_.view().u8(10));
     std::uint32_t zeroRun = 0;
+    // The sub-blocks after a block byte that could not be read, from p on;
+    // false when there are none to go on with.
+    Walk walk = Walk::Ended;
+    const auto goOnAfterLoss = [&](std::uint64_t at) {
+        const std::optional<std::uint64_t> next = subBlockAfterLoss(at, 0);
+        if (!next) return false;
+        p = *next - 1;
+        zeroRun = 0;
+        walk = subBlocks(p);
+        return true;
+    };
     auto b = byteAt(p);
     if (!b) return 0;
     while (*b != kTrailer && !context_.stopped()) {
-        if (p >= kSizeLimit) return kSizeLimit;
+        if (walk == Walk::Limit || p >= kSizeLimit) return kSizeLimit;
+        if (walk == Walk::ReadFailed) return 0;
         b = byteAt(p);
         if (!b) return 0;
+        // Zeros of a sector that could not be read are no block's end.
+        if (*b == 0 && lost(p) && goOnAfterLoss(p)) continue;
         if (*b == 0) {
             // The terminator of the block before, or padding behind the file.
             ++p;
@@ -64,32 +144,28 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             p += 2;
             const auto first = byteAt(p);
             if (!first) return 0;
+            if (*first == 0 && lost(p) && goOnAfterLoss(p)) continue;
             p += *first + 1;
             const auto second = byteAt(p);
             if (!second) return 0;
+            if (*second == 0 && lost(p) && goOnAfterLoss(p)) continue;
             if (*second != 0) p += *second + 1;
         } else if (*b == kImage) {
             zeroRun = 0;
             const auto packed = byteAt(p + 9);
             if (!packed) return 0;
+            if (window_.unreadable(fileSector_, p, 10) && goOnAfterLoss(p + 9)) continue;
             p += 10 + colourTableBytes(*packed);
             // p is on the LZW code size, then on the last byte of each data
             // sub-block; the byte behind it sizes the next one.
-            for (;;) {
-                const auto size = byteAt(p + 1);
-                if (!size) return 0;
-                if (*size == 0) {
-                    ++p;
-                    break;
-                }
-                if (context_.stopped()) break;
-                p += *size + 1;
-                if (p >= kSizeLimit) return kSizeLimit;
-            }
+            walk = subBlocks(p);
+            if (walk == Walk::On) break;
         } else {
             break;
         }
     }
+    if (walk == Walk::Limit) return kSizeLimit;
+    if (walk == Walk::ReadFailed) return 0;
     if (*b == kTrailer) ++p;
     return p < kSmallestFile ? 0 : p + kMargin;
 }

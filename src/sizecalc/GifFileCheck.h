@@ -15,14 +15,30 @@ public:
     std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
 
 private:
-    // The byte at a file offset, the window moved to the offset's 64 KiB
-    // block first when it holds another; nothing when that read failed.
+    // The byte at a file offset, the window moved to the offset's sector
+    // first when it does not hold it; nothing when that read failed.
     std::optional<std::uint8_t> byteAt(std::uint64_t offset);
+    // Whether the byte at a file offset lies in a sector the medium could
+    // not give.
+    bool lost(std::uint64_t offset) const;
+    // The data sub-blocks from the one whose size byte follows p (the code
+    // size, or the last byte of the sub-block before), up to and on their
+    // terminator; false when a read failed.
+    enum class Walk { On, Ended, Limit, ReadFailed };
+    Walk subBlocks(std::uint64_t& p);
+    // The block byte at `at` lies in a sector that could not be read: the
+    // size byte of a data sub-block after it from which the sub-blocks run to
+    // a terminator that a block follows. `step`: the length of the
+    // sub-blocks before it with their size byte (0: none), at whose
+    // multiples from `at` the next is looked for first.
+    std::optional<std::uint64_t> subBlockAfterLoss(std::uint64_t at, std::uint64_t step);
+    bool subBlocksReachABlock(std::uint64_t at);
 
     ReadWindow window_;
     std::uint64_t fileSector_ = 0;
-    // The 64 KiB block of the file the window was read for, and the file
-    // offset of its first byte.
-    std::uint64_t windowBlock_ = 0;
+    // The file offset of the window's first byte.
     std::uint64_t windowStart_ = 0;
+    // The end of the sectors that could not be read after which no
+    // sub-block was found.
+    std::uint64_t lostUntil_ = 0;
 };

@@ -7,6 +7,9 @@
 
 namespace {
 
+// The longest segment with its marker.
+constexpr std::uint64_t kSegmentReach = 65537;
+
 // Where in the `count` bytes from `bytes` an end-of-image marker starts
 // (its second byte may be the one after them), or `count` for nowhere.
 std::uint64_t endMarkerIn(const std::uint8_t* bytes, std::uint64_t count) {
@@ -22,7 +25,27 @@ std::uint64_t endMarkerIn(const std::uint8_t* bytes, std::uint64_t count) {
 
 } // namespace
 
-JpegStreamWalk::JpegStreamWalk(CarvingContext& context) : context_(context), window_(context) {}
+JpegStreamWalk::JpegStreamWalk(CarvingContext& context)
+    : context_(context), window_(context), ahead_(context.fileCursor()) {}
+
+std::optional<std::uint64_t> JpegStreamWalk::markerAfterLoss(std::uint64_t sector, std::uint64_t p) {
+    const std::optional<std::uint64_t> from = window_.readableFrom(sector, p + 3, kWalkLimit);
+    if (!from) return std::nullopt;
+    ahead_.startFile(sector, context_.bytesFrom(sector));
+    BoundedCursor next = context_.fileCursor();
+    next.startFile(sector, context_.bytesFrom(sector));
+    const BoundedCursor::Found found = ahead_.findFourBytes(
+        *from, *from + kSegmentReach,
+        [&](std::uint64_t at, std::uint32_t marker, std::uint32_t) {
+            const std::uint32_t kind = marker >> 16 & 0xFF, length = marker & 0xFFFF;
+            if (marker >> 24 != 0xFF || kind < 0xC0 || kind == 0xFF || (kind >= 0xD0 && kind <= 0xD9) || length < 2)
+                return false;
+            return kind == 0xDA || next.bytes(at + 2 + length, 1).u8(0) == 0xFF;
+        },
+        [&] { return context_.stopped(); });
+    if (found.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return found.offset;
+}
 
 std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset) {
     return length(sector, offset, Rules{});
@@ -51,10 +74,30 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset,
                 p %= bytesPerSector;
                 if (!window_.readAt(sector)) return 0;
             }
-            const platform::ByteView w = window_.view();
-            if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xDA) inScan = true;
-            if (w.u8(p) != 0xFF && rules.missingMarkerEnds) broken = true;
-            p += 2;
+            // A marker in a sector the medium could not give reads as zeros,
+            // but the stream goes on: at the next marker after it, or, when
+            // none follows within reach, in the scan whose end marker is
+            // looked for from there.
+            bool lost = false;
+            if ((window_.view().u8(p) != 0xFF || window_.view().be16(p + 2) == 0) && window_.unreadable(sector, p, 4)) {
+                const std::optional<std::uint64_t> next = markerAfterLoss(sector, p);
+                const std::optional<std::uint64_t> readable =
+                    next ? next : window_.readableFrom(sector, p, rules.walkLimit);
+                if (readable) {
+                    // n counts to the byte after the marker; in the scan, to p.
+                    n += *readable - p - (next ? 0 : 2);
+                    sector += *readable / bytesPerSector;
+                    p = *readable % bytesPerSector;
+                    if (!window_.readAt(sector)) return 0;
+                    lost = inScan = !next;
+                }
+            }
+            if (!lost) {
+                const platform::ByteView w = window_.view();
+                if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xDA) inScan = true;
+                if (w.u8(p) != 0xFF && rules.missingMarkerEnds) broken = true;
+                p += 2;
+            }
         } else {
             // An end marker split between two windows is still seen.
             if (p + 2 > ReadWindow::kBytes) {

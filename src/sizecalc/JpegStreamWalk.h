@@ -6,9 +6,11 @@
 // Canon TIFF carries are measured alike. A thumbnail inside an APP1 segment
 // is jumped over with its segment.
 
+#include "media/BoundedCursor.h"
 #include "sizecalc/ReadWindow.h"
 
 #include <cstdint>
+#include <optional>
 
 class CarvingContext;
 
@@ -48,6 +50,14 @@ public:
     std::uint64_t length(std::uint64_t sector, std::uint32_t offset, const Rules& rules);
 
 private:
+    // The marker `p` bytes into the device sector `sector` lies in a sector
+    // the medium could not give: the offset from that sector of the next
+    // marker after it whose segment another marker follows (or a scan's
+    // start); nothing when none lies within a segment's reach.
+    std::optional<std::uint64_t> markerAfterLoss(std::uint64_t sector, std::uint64_t p);
+
     CarvingContext& context_;
     ReadWindow window_;
+    // Looks for a marker past sectors that could not be read.
+    BoundedCursor ahead_;
 };

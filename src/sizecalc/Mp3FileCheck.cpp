@@ -20,6 +20,9 @@ constexpr std::uint64_t kInvalidBitrateShortest = 4097;
 constexpr std::uint32_t kLongestFirstSyncScan = 2048;
 constexpr std::uint32_t kTaggedMisses = 50;
 constexpr std::uint32_t kFrameMisses = 5;
+// Past sectors the medium could not give, the next frame lies within two
+// frames' length of the first sector that was read.
+constexpr std::uint64_t kResyncReach = 4096;
 
 // The second byte of a frame header that a file may start with: MPEG-1
 // Layer III with and without CRC, MPEG-1 Layer II, and MPEG-2 and 2.5
@@ -47,6 +50,7 @@ struct FrameHeader {
     bool reservedVersionOrLayer() const { return version == 1 || layer == 0; }
     bool invalidBitrate() const { return bitrateIndex == 0 || bitrateIndex == 15; }
     bool reservedRate() const { return rateIndex == 3; }
+    bool measurable() const { return !reservedVersionOrLayer() && !invalidBitrate() && !reservedRate(); }
 
     // The frame's length in bytes; the fields must be valid. The sync bytes
     // let no Layer I frame this far.
@@ -99,6 +103,21 @@ std::uint64_t Mp3FileCheck::endAtInvalidHeader(std::uint64_t length) {
     return length;
 }
 
+std::optional<std::uint64_t> Mp3FileCheck::frameAfterLoss(std::uint64_t n, std::uint8_t reference) {
+    const auto startsFrame = [&](std::uint64_t at) -> std::uint64_t {
+        const std::uint32_t h = window_.bytes(at, 4).be32(0);
+        const auto second = static_cast<std::uint8_t>(h >> 16);
+        const FrameHeader header(h);
+        const bool sync = (h >> 24) == 0xFF && (reference != 0 ? second == reference : isSyncByte(second));
+        return sync && header.measurable() ? header.length() : 0;
+    };
+    const std::optional<std::uint64_t> from = window_.readableFrom(n + 3, kLongestFrameWalk);
+    if (!from) return std::nullopt;
+    for (std::uint64_t at = *from; at < *from + kResyncReach && !context_.stopped(); ++at)
+        if (const std::uint64_t length = startsFrame(at); length != 0 && startsFrame(at + length) != 0) return at;
+    return std::nullopt;
+}
+
 std::uint64_t Mp3FileCheck::frameWalk() {
     // n: the file offset reached. Frames are 24 to 1729 bytes long, so every
     // step advances and the walk stays far below any overflow.
@@ -108,7 +127,16 @@ std::uint64_t Mp3FileCheck::frameWalk() {
         const platform::ByteView frame = window_.bytes(n, 4);
         if (frame.empty()) return 0;
         const std::uint32_t h = frame.be32(0);
-        if ((h >> 24) != 0xFF || !isSyncByte(static_cast<std::uint8_t>(h >> 16))) {
+        const FrameHeader header(h);
+        const bool sync = (h >> 24) == 0xFF && isSyncByte(static_cast<std::uint8_t>(h >> 16));
+        // Zeros of a sector that could not be read are no end of the stream.
+        if (!(sync && header.measurable()) && window_.unreadable(n, 4))
+            if (const std::optional<std::uint64_t> next = frameAfterLoss(n, 0)) {
+                n = *next;
+                misses = 0;
+                continue;
+            }
+        if (!sync) {
             if (misses > kFrameMisses) {
                 if (n <= kShortest) return 0;
                 context_.skipCarvedFileBlocks = true;
@@ -119,9 +147,7 @@ std::uint64_t Mp3FileCheck::frameWalk() {
             continue;
         }
         misses = 0;
-        const FrameHeader header(h);
-        if (header.reservedVersionOrLayer() || header.invalidBitrate() || header.reservedRate())
-            return endAtInvalidHeader(n);
+        if (!header.measurable()) return endAtInvalidHeader(n);
         // Onto the frame's last byte, which the next pass takes as a miss:
         // a frame must be followed right away by the next one.
         n += header.length() - 1;
@@ -162,6 +188,11 @@ std::uint64_t Mp3FileCheck::id3Walk() {
         if (frame.empty()) return 0;
         const std::uint32_t h = frame.be32(0);
         const auto second = static_cast<std::uint8_t>(h >> 16);
+        if (((h >> 24) != 0xFF || second != reference || !FrameHeader(h).measurable()) && window_.unreadable(n, 4))
+            if (const std::optional<std::uint64_t> next = frameAfterLoss(n, reference)) {
+                n = *next;
+                continue;
+            }
         if ((h >> 24) != 0xFF || !isLayer3SyncByte(second)) {
             // Misses add up over the whole walk.
             if (misses == kTaggedMisses) {

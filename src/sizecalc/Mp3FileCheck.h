@@ -3,6 +3,8 @@
 #include "media/BoundedCursor.h"
 #include "sizecalc/SizeCalculator.h"
 
+#include <optional>
+
 // MPEG audio (Layers II and III), bare or behind an ID3v2 tag. A stream has
 // no length field: the walk goes from frame header to frame header.
 class Mp3FileCheck final : public SizeCalculator {
@@ -20,6 +22,10 @@ private:
     std::uint64_t id3Walk();
     // A header field that is reserved or invalid ends a walk here.
     std::uint64_t endAtInvalidHeader(std::uint64_t length);
+    // The header at n lies in a sector the medium could not give: where the
+    // stream goes on after it, at a frame that a frame of the stream
+    // follows (whose second byte is `reference` when it is not 0).
+    std::optional<std::uint64_t> frameAfterLoss(std::uint64_t n, std::uint8_t reference);
 
     // The stream by its offsets.
     BoundedCursor window_;

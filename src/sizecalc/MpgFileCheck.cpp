@@ -17,6 +17,9 @@ constexpr std::uint64_t kCappedLength = 62914560;
 constexpr std::uint64_t kProbeDistance = 11620;
 constexpr std::uint32_t kDataRun = 50;
 constexpr std::uint32_t kZeroRun = 100;
+// Past sectors the medium could not give, the next pack lies within the
+// longest packet.
+constexpr std::uint64_t kPackReach = 65542;
 
 // Where a program stream goes on: a pack, system header, the private and
 // padding streams, or the first audio or video stream.
@@ -93,6 +96,21 @@ std::uint64_t MpgFileCheck::videoStreamLength() {
     return n;
 }
 
+std::optional<std::uint64_t> MpgFileCheck::packAfterLoss(std::uint64_t n) {
+    const std::optional<std::uint64_t> from = window_.readableFrom(n, kLengthBound);
+    if (!from || *from > kLengthBound) return std::nullopt;
+    const BoundedCursor::Found pack = probe_.findFourBytes(
+        *from, *from + kPackReach,
+        [&](std::uint64_t at, std::uint32_t code, std::uint32_t) {
+            if (code != kPack) return false;
+            const std::uint32_t next = window_.bytes(at + mpgFirstStartCodeOffset_, 4).be32(0);
+            return continuesProgram(next) || (next >= 0x1BB && next <= 0x1EF);
+        },
+        [&] { return context_.stopped(); });
+    if (pack.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return pack.offset;
+}
+
 std::uint64_t MpgFileCheck::programStreamLength() {
     std::uint64_t n = 0;
     bool running = true;
@@ -103,6 +121,16 @@ std::uint64_t MpgFileCheck::programStreamLength() {
         const platform::ByteView packet = window_.bytes(n, 6);
         if (packet.empty()) return 0;
         const std::uint32_t c = packet.be32(0);
+        // Zeros of a sector that could not be read are no end of the stream,
+        // nor a packet's length.
+        if (c != kPack && window_.unreadable(n, 6))
+            if (const std::optional<std::uint64_t> next = packAfterLoss(n)) {
+                n = *next;
+                searching = false;
+                inData = true;
+                counter = 0;
+                continue;
+            }
         if (c == kPack) {
             // Packs of one stream share their header's length.
             inData = true;

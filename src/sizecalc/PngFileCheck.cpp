@@ -16,6 +16,9 @@ constexpr std::uint64_t kSizeLimit = 102809600;
 constexpr std::uint64_t kCappedSize = 5242880;
 // Anything shorter than this is not taken for a picture.
 constexpr std::uint64_t kSmallestFile = 50;
+// How far past sectors the medium could not give the next chunk is looked
+// for: a chunk whose header was lost may be long.
+constexpr std::uint64_t kResyncReach = 1048576;
 
 constexpr std::array<std::string_view, 18> kKnownChunks = {
     "IDAT", "IHDR", "IEND", "PLTE", "cHRM", "gAMA", "iCCP", "sBIT", "sRGB",
@@ -34,6 +37,24 @@ bool PngFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     return leading.be32(0) == 0x89504E47 && leading.be32(12) == 0x49484452; // 0x89 "PNG", "IHDR"
 }
 
+std::optional<std::uint64_t> PngFileCheck::chunkAfterLoss(std::uint64_t sector, std::uint64_t p) {
+    const std::optional<std::uint64_t> from = window_.readableFrom(sector, p + 7, kWalkLimit);
+    if (!from) return std::nullopt;
+    BoundedCursor cursor = context_.fileCursor();
+    cursor.startFile(sector, context_.bytesFrom(sector));
+    // A standard chunk type behind a length a chunk may have.
+    const BoundedCursor::Found type = cursor.findFourBytes(
+        *from + 4, *from + 4 + kResyncReach,
+        [&](std::uint64_t at, std::uint32_t name, std::uint32_t) {
+            const std::uint8_t bytes[] = {std::uint8_t(name >> 24), std::uint8_t(name >> 16), std::uint8_t(name >> 8),
+                                          std::uint8_t(name)};
+            return isKnownChunk(platform::ByteView(bytes, 4)) && cursor.bytes(at - 4, 4).be32(0) <= kLargestChunk;
+        },
+        [&] { return context_.stopped(); });
+    if (type.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return type.offset - 4;
+}
+
 std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
     if (!window_.readAt(sectorNumber)) return 0;
     const std::uint32_t bytesPerSector = context_.bytesPerSector();
@@ -44,6 +65,15 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     while (n < kWalkLimit && !context_.stopped()) {
         p += 4;
         const platform::ByteView w = window_.view();
+        // Zeros of a sector that could not be read are no end of the file.
+        if ((!isKnownChunk(w.sub(p + 4, 4)) || w.be32(p) > kLargestChunk) && window_.unreadable(window_.sector(), p, 8))
+            if (const std::optional<std::uint64_t> next = chunkAfterLoss(window_.sector(), p)) {
+                // n: as if the chunk found followed a CRC.
+                n += *next - p;
+                if (!window_.readAt(sectorNumber + n / bytesPerSector)) return 0;
+                p = n % bytesPerSector;
+                continue;
+            }
         if (!isKnownChunk(w.sub(p + 4, 4))) break;
         const std::uint64_t length = w.be32(p);
         if (length > kLargestChunk) break;

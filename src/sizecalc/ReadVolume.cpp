@@ -28,3 +28,7 @@ bool ReadVolume::readSaveSector(std::uint64_t sector, std::uint32_t size, std::u
     }
     return true;
 }
+
+std::uint64_t ReadVolume::unreadableSectorsIn(std::uint64_t sector, std::uint64_t count) const {
+    return medium_.unreadableSectorsIn(sector, count);
+}

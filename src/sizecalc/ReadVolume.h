@@ -29,6 +29,7 @@ public:
     bool readSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) override {
         return readSaveSector(sector, count, buffer);
     }
+    std::uint64_t unreadableSectorsIn(std::uint64_t sector, std::uint64_t count) const override;
     bool deviceGone() const { return gone_.load(std::memory_order_relaxed); }
 
 private:

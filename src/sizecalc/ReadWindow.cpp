@@ -51,3 +51,16 @@ bool ReadWindow::readAt(std::uint64_t sector) {
     view_ = platform::ByteView(window.data(), kBytes + kSlack);
     return true;
 }
+
+bool ReadWindow::unreadable(std::uint64_t sector, std::uint64_t offset, std::size_t length) const {
+    const std::uint64_t base = platform::saturatingMul(sector, context_.bytesPerSector());
+    return cursor_.unreadable(platform::saturatingAdd(base, offset), length);
+}
+
+std::optional<std::uint64_t> ReadWindow::readableFrom(std::uint64_t sector, std::uint64_t offset,
+                                                      std::uint64_t reach) const {
+    const std::uint64_t base = platform::saturatingMul(sector, context_.bytesPerSector());
+    const std::optional<std::uint64_t> at = cursor_.readableFrom(platform::saturatingAdd(base, offset), reach);
+    if (!at || *at < base) return std::nullopt;
+    return *at - base;
+}

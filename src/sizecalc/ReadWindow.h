@@ -10,6 +10,7 @@
 #include "platform/ByteView.h"
 
 #include <cstdint>
+#include <optional>
 
 class CarvingContext;
 
@@ -32,6 +33,15 @@ public:
     // The window read last lies wholly past the carved volume's end: it
     // holds nothing but zeros, and so will every later one of the walk.
     bool beyondVolume() const { return beyondVolume_; }
+    // Whether any of the `length` bytes `offset` bytes from the start of the
+    // device sector `sector` lies in a sector the medium could not give
+    // (read already): zeros that are the file's data lost, not its
+    // structure (BoundedCursor::unreadable).
+    bool unreadable(std::uint64_t sector, std::uint64_t offset, std::size_t length) const;
+    // The offset, from the start of the device sector `sector`, of the first
+    // byte from `offset` on in a sector that was read; nothing when the
+    // sectors that could not be read run on for more than `reach` bytes.
+    std::optional<std::uint64_t> readableFrom(std::uint64_t sector, std::uint64_t offset, std::uint64_t reach) const;
     // The window with its zero slack.
     platform::ByteView view() const { return view_; }
     const std::uint8_t* data() const { return view_.data(); }

@@ -312,6 +312,62 @@ TEST_F(PhotoCarvingTest, PhotosOnAReadableMiBInsideAWideBadAreaAreFound) {
     fs::remove(image);
 }
 
+// The thirty-one media files of the test set on random bytes, each with one unreadable sector well inside it: every
+// file the search finds on the intact image (every file of a type its list holds) it finds again at its sector, as
+// long as there, and marked damaged. The carving (1) and the plain search (0) walk each format past the sector's
+// zeros.
+class MediaPastAnUnreadableSectorTest : public PhotoCarvingTest, public testing::WithParamInterface<int> {};
+
+TEST_P(MediaPastAnUnreadableSectorTest, NoFileIsLostOrCutShort) {
+    const int method = GetParam();
+    struct Planted {
+        std::string name;
+        std::uint64_t sector = 0, bad = 0;
+    };
+    std::vector<Planted> planted;
+    std::ifstream in(media_ / "media.manifest");
+    for (Planted p; in >> p.name >> p.sector >> p.bad;)
+        planted.push_back(p);
+    ASSERT_GE(planted.size(), 29u);
+    std::set<std::string> listed;
+    for (const auto& node : listTypes(method))
+        if (const auto type = node.objectAs<SigNode>()) listed.insert(type->sig()->extension);
+    // Where each found file starts: its length, and whether it is marked damaged.
+    using Found = std::map<std::uint64_t, std::pair<std::uint64_t, bool>>;
+    const auto found = [&](const testsupport::FailingReads* medium) {
+        Found out;
+        foundWithEveryType("media.img", "", method, medium, [&](Volume& v) {
+            for (const auto& [path, node] : testsupport::nodesByPath(v.dirRoot))
+                if (!node->isFolder() && node->foundBySignature == 1)
+                    out[deviceSector(v, *node)] = {node->fileSize, node->complete == NewDir::kDamaged};
+        });
+        return out;
+    };
+    const Found clean = found(nullptr);
+    testsupport::FailingReads failing;
+    for (const Planted& p : planted)
+        failing.failSectors(p.bad);
+    const Found damaged = found(&failing);
+    for (const Planted& p : planted) {
+        SCOPED_TRACE(p.name);
+        const auto whole = clean.find(p.sector);
+        EXPECT_EQ(whole != clean.end(), listed.count(extensionOf(p.name)) != 0);
+        if (whole == clean.end()) continue;
+        const auto cut = damaged.find(p.sector);
+        if (cut == damaged.end()) {
+            ADD_FAILURE() << "lost";
+            continue;
+        }
+        EXPECT_EQ(cut->second.first, whole->second.first);
+        EXPECT_TRUE(cut->second.second);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PhotoCarvingAndPlainSearch, MediaPastAnUnreadableSectorTest, testing::Values(1, 0),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == 1 ? "PhotoCarving" : "PlainSearch";
+                         });
+
 // The alert about unreadable sectors says the search goes on, and it does while nobody answers it: an alert that
 // waits for an answer would hold the scan at the first bad sector of a disk left scanning overnight.
 TEST_F(PhotoCarvingTest, TheScanGoesOnWhileTheUnreadableSectorAlertIsUnanswered) {

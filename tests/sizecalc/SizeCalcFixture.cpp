@@ -10,6 +10,7 @@ using namespace testsupport;
 
 CarvingContext& SizeCalcFixture::contextOver(const fs::path& image) {
     auto v = keep(volumeOver(image, 0, 0, 512, ""));
+    if (failing) v->setRawRead(failing->reader());
     contexts.push_back(std::make_unique<CarvingContext>(*v));
     return *contexts.back();
 }

@@ -7,6 +7,7 @@
 
 #include "sizecalc/CarvingContext.h"
 #include "sizecalc/SizeCalculatorChain.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
@@ -36,6 +37,8 @@ protected:
     std::vector<std::string_view> acceptedBy(const std::filesystem::path& image, std::uint64_t sector,
                                              std::span<const std::string_view> keys);
 
+    // Reads of the volumes made from here on go through it, when set.
+    const testsupport::FailingReads* failing = nullptr;
     std::vector<std::unique_ptr<CarvingContext>> contexts;
     std::vector<std::unique_ptr<SizeCalculatorChain>> chains;
 };
