@@ -660,8 +660,11 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
         return p;
     };
     const std::uint64_t liveBefore = policy_.liveAnswers();
-    const std::optional<ReadFailurePolicy::Stretch> stretch =
-        policy_.walk(failed, unreadable_, probe, reader == Reader::Sweep);
+    // A sweep reads round whatever any reader of the scan stepped over, and a
+    // size calculator or a catalog read may walk into a bad area ahead of
+    // it: every walk of a scan comes back over its stretch, so that no
+    // readable island is left unread behind one.
+    const std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, unreadable_, probe, scans(reader));
     endRead = stretch && held == stretch->end;
     if (!stretch || reader != Reader::SaveRange) return stretch;
     // A save from a disk that has stopped would write nothing but zeros

@@ -34,7 +34,7 @@ void ReadFailurePolicy::layOut(std::uint64_t mediumBytes, std::uint32_t sectorBy
 }
 
 std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t failed, UnreadableSectors& known,
-                                                                  const ProbeSector& probe, bool sweep) const {
+                                                                  const ProbeSector& probe, bool comeBack) const {
     // Without a known end nothing past the failed sector is asked for.
     std::uint64_t end = endSector();
     if (end <= failed) end = platform::saturatingAdd(failed, 1);
@@ -83,11 +83,11 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             break;
         }
     }
-    if (sweep && good) {
+    if (comeBack && good) {
         // Back over the stretch, so that no run of kComeBackBytes lies
         // between two of its sectors that failed without one of them asked
         // for: the first that answers begins a readable island, whose
-        // beginning ends the stretch, and the sweep reads on from there.
+        // beginning ends the stretch, and the reader reads on from there.
         const std::uint64_t bps = sectorBytes_.load(std::memory_order_relaxed);
         const std::uint64_t every = std::max<std::uint64_t>(bps == 0 ? 1 : kComeBackBytes / bps, 1);
         std::uint64_t last = failed;

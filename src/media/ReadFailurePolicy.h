@@ -10,9 +10,10 @@
 // between that were not asked for are skipped, not failed: a stretch costs
 // the logarithm of its length, one bad sector only itself, and a disk that
 // dies part-way a few dozen reads to reach its end. A reader that needs a
-// skipped sector asks for it; a sweep, which needs none in particular, comes
-// back over a stretch that ended with an answer at least once a MiB instead,
-// so that a readable island in a bad area is read.
+// skipped sector asks for it. A sweep, which needs none in particular, reads
+// round them: so every walk of a scan comes back over a stretch that ended
+// with an answer at least once a MiB, whichever reader walked it, and a
+// readable island in a bad area is read by the sweep that reaches it.
 //
 // A medium is gone when the device says so (ENODEV, ENXIO) or has left the
 // drive lists; failed reads alone never make a scan give up a medium that
@@ -52,10 +53,10 @@ public:
     // last sector failed to this walk's own probe. Sectors already known to
     // be unreadable are passed over without being asked for; the sectors
     // probed that failed join `known` as failed, the rest of the stretch as
-    // skipped. A sweep comes back over a stretch that ended with an answer,
-    // at most kComeBackSectors apart, and a sector that answers there ends
-    // the stretch where its readable run begins. Nothing when a probe found
-    // the medium gone.
+    // skipped. With `comeBack` (a scan's walks), a stretch that ended with
+    // an answer is come back over at most kComeBackBytes apart, and a sector
+    // that answers there ends the stretch where its readable run begins.
+    // Nothing when a probe found the medium gone.
     struct Stretch {
         std::uint64_t end = 0;
         bool answeredAfter = false;
@@ -63,7 +64,7 @@ public:
     };
     static constexpr std::uint64_t kComeBackBytes = 1u << 20;
     std::optional<Stretch> walk(std::uint64_t failed, UnreadableSectors& known, const ProbeSector& probe,
-                                bool sweep = false) const;
+                                bool comeBack = false) const;
 
     // A save's judgement after each stretch it walked: whether the medium
     // still answers. Evidence that the disk itself answered since the last

@@ -419,26 +419,35 @@ TEST_F(DMediaReaders, ASweepReadsAReadableMiBInsideAWideBadStretchButNotPastADea
     const fs::path image = makeImage(size);
     const std::uint64_t badFirst = 4 * mib + 5, badEnd = 84 * mib, island = 41 * mib + 333;
     std::vector<std::uint8_t> batch(256 * 512);
-    testsupport::FailingReads disk;
-    disk.failSectors(badFirst, island - badFirst);
-    disk.failSectors(island + mib, badEnd - island - mib);
-    auto m = listedDrive(image, size, disk);
-    for (std::uint64_t s = 0; s < sectors; s += 256) {
-        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
-        if (s + 256 > island && s < island + mib) {
-            const std::uint64_t from = std::max(s, island), to = std::min(s + 256, island + mib);
-            ASSERT_TRUE(matchesImage(std::vector(batch.begin() + static_cast<std::ptrdiff_t>((from - s) * 512),
-                                                 batch.begin() + static_cast<std::ptrdiff_t>((to - s) * 512)),
-                                     from * 512, (to - from) * 512))
-                << "sector " << s;
+    // Alone, and after a size calculator's window walked into the bad area
+    // ahead of the sweep: the sweep reads round what that walk stepped over.
+    for (const bool walkedAhead : {false, true}) {
+        SCOPED_TRACE(walkedAhead ? "walked ahead" : "alone");
+        testsupport::FailingReads disk;
+        disk.failSectors(badFirst, island - badFirst);
+        disk.failSectors(island + mib, badEnd - island - mib);
+        auto m = listedDrive(image, size, disk);
+        if (walkedAhead) {
+            std::vector<std::uint8_t> window(64 * 512);
+            ASSERT_EQ(m->readSectorRange(badFirst - 8, 64, window.data(), DMedia::RangeReader::Carving), 56u);
         }
+        for (std::uint64_t s = 0; s < sectors; s += 256) {
+            m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+            if (s + 256 > island && s < island + mib) {
+                const std::uint64_t from = std::max(s, island), to = std::min(s + 256, island + mib);
+                ASSERT_TRUE(matchesImage(std::vector(batch.begin() + static_cast<std::ptrdiff_t>((from - s) * 512),
+                                                     batch.begin() + static_cast<std::ptrdiff_t>((to - s) * 512)),
+                                         from * 512, (to - from) * 512))
+                    << "sector " << s;
+            }
+        }
+        EXPECT_EQ(m->unreadableSectorCount(), badEnd - badFirst - mib);
+        EXPECT_LE(disk.failedReads(), 2 * 2 * 17 + 8 + (badEnd - badFirst) / mib);
     }
-    EXPECT_EQ(m->unreadableSectorCount(), badEnd - badFirst - mib);
-    EXPECT_LE(disk.failedReads(), 2 * 2 * 17 + 8 + (badEnd - badFirst) / mib);
     testsupport::FailingReads periodic;
     for (std::uint64_t at = 3 * mib + 77; at + mib <= sectors; at += 16 * mib)
         periodic.failSectors(at, mib);
-    m = listedDrive(image, size, periodic);
+    auto m = listedDrive(image, size, periodic);
     for (std::uint64_t s = 0; s < sectors; s += 256)
         m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
     EXPECT_EQ(m->unreadableSectorCount(), sectors / (16 * mib) * mib);
