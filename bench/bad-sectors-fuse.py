@@ -11,6 +11,14 @@ block device with bad sectors:
     bad-sectors-fuse.py IMAGE MOUNTPOINT FIRST COUNT [DELAY [DEAD_AFTER]] &
     losetup -r -f --show MOUNTPOINT/disk.img
 
+Instead of FIRST COUNT, "@MAP 0" takes the bad sectors from the file MAP,
+one pattern a line: "FIRST COUNT" fails COUNT sectors from FIRST, and
+"FIRST COUNT EVERY [TIMES]" does so again every EVERY sectors, TIMES times
+(to the image's end when left out). Environment: DIE_AT_SECTOR=S makes
+every read fail from the first read that reaches sector S on (a disk that
+dies part-way; the pages the kernel cached before still answer), and
+DIRECT_IO=1 keeps the kernel from caching disk.img's pages at all.
+
 Speaks the kernel's FUSE protocol on /dev/fuse itself (no libfuse needed);
 root only. Unmount (umount MOUNTPOINT) to stop it.
 """
@@ -20,6 +28,7 @@ import os
 import stat
 import struct
 import sys
+import bisect
 import time
 
 IN_HEADER = struct.Struct("<IIQQIIIHH")
@@ -32,14 +41,75 @@ ROOT, FILE = 1, 2
 NAME = b"disk.img"
 
 
+class BadSectors:
+    """Runs and periodic patterns of bad sectors, asked by byte ranges."""
+
+    def __init__(self, size):
+        self.size_sectors = (size + 511) // 512
+        self.runs = []  # (first, end) sectors, sorted, from single runs
+        self.patterns = []  # (first, count, every, end)
+
+    def add(self, first, count, every=0, times=None):
+        if count <= 0:
+            return
+        if every <= 0:
+            self.runs.append((first, first + count))
+            return
+        end = self.size_sectors if times is None else first + every * times
+        self.patterns.append((first, count, every, end))
+
+    def finish(self):
+        merged = []
+        for first, end in sorted(self.runs):
+            if merged and first <= merged[-1][1]:
+                merged[-1] = (merged[-1][0], max(merged[-1][1], end))
+            else:
+                merged.append((first, end))
+        self.runs = merged
+        self.starts = [r[0] for r in merged]
+
+    def hits(self, offset, length):
+        lo, hi = offset // 512, (offset + length + 511) // 512
+        # The last run that begins before the range ends is the only one
+        # that can reach into it: merged runs never overlap.
+        i = bisect.bisect_right(self.starts, hi - 1) - 1
+        if i >= 0 and self.runs[i][1] > lo:
+            return True
+        for first, count, every, end in self.patterns:
+            if hi <= first or lo >= end:
+                continue
+            at = max(lo, first)
+            k = (at - first) // every
+            while True:
+                s = first + k * every
+                if s >= min(hi, end):
+                    break
+                if s + count > at:
+                    return True
+                k += 1
+        return False
+
+
 def main():
-    image, mountpoint, first, count = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
-    bad = (first * 512, (first + count) * 512)
+    image, mountpoint, first_arg, count = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
     delay = float(sys.argv[5]) if len(sys.argv) > 5 else 0.0
     dead_after = float(sys.argv[6]) if len(sys.argv) > 6 else None
     first_read = None
     data = os.open(image, os.O_RDONLY)
     size = os.fstat(data).st_size
+    bad = BadSectors(size)
+    if first_arg.startswith("@"):
+        with open(first_arg[1:]) as patterns:
+            for line in patterns:
+                fields = [int(f) for f in line.split()]
+                if fields:
+                    bad.add(fields[0], fields[1], *fields[2:4])
+    else:
+        bad.add(int(first_arg), count)
+    bad.finish()
+    die_at = int(os.environ["DIE_AT_SECTOR"]) * 512 if os.environ.get("DIE_AT_SECTOR") else None
+    died = False
+    open_flags = 1 if os.environ.get("DIRECT_IO") == "1" else 0  # FOPEN_DIRECT_IO
     fuse = os.open("/dev/fuse", os.O_RDWR)
     libc = ctypes.CDLL(None, use_errno=True)
     options = f"fd={fuse},rootmode=40000,user_id=0,group_id=0,allow_other".encode()
@@ -73,14 +143,15 @@ def main():
         elif opcode == GETATTR:
             reply = struct.pack("<QII", 3600, 0, 0) + attr(node)
         elif opcode in (OPEN, OPENDIR):
-            reply = struct.pack("<QII", 0, 0, 0)
+            reply = struct.pack("<QII", 0, open_flags if opcode == OPEN else 0, 0)
         elif opcode == READ:
             _, offset, length = struct.unpack_from("<QQI", body)
             now = time.monotonic()
             first_read = now if first_read is None else first_read
-            dead = dead_after is not None and now - first_read >= dead_after
+            died = died or (die_at is not None and offset + length > die_at)
+            dead = died or (dead_after is not None and now - first_read >= dead_after)
             # An empty range (COUNT 0) fails nothing: a clean control run.
-            if dead or (bad[0] < bad[1] and offset < bad[1] and bad[0] < offset + length):
+            if dead or bad.hits(offset, length):
                 time.sleep(delay)
                 error = -errno.EIO
             else:
