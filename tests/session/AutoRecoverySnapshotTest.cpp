@@ -216,11 +216,7 @@ TEST_F(AutoRecoverySnapshotTest, TheMediumBeingScannedIsNeverTakenForTheSnapshot
 TEST_F(AutoRecoverySnapshotTest, AFailingDiskResumesOnItselfAndNoOtherDiskDoes) {
     constexpr std::uint64_t kSectors = 3300; // samples 0-4, every 100th and 3299
     const fs::path disk = testsupport::patternImage(kSectors);
-    const fs::path other = testsupport::makeTempDir("other") / "other.img";
-    testsupport::writeText(other, testsupport::patternBytes(7, kSectors * 512));
-    const fs::path twin = testsupport::makeTempDir("twin") / "twin.img";
-    testsupport::writeText(twin, testsupport::readText(disk).substr(0, 5 * 512) +
-                                     testsupport::patternBytes(7 + 5 * 512, (kSectors - 5) * 512));
+    const auto [other, twin] = testsupport::impostorsOf(disk, kSectors);
     const fs::path blank = testsupport::zeroImage(kSectors * 512);
     Array rows;
     for (const fs::path& candidate : {blank, other, twin, disk})

@@ -228,11 +228,7 @@ TEST_F(RecoverySessionTest, AFailingDiskLeavesTheFileUnfinishedAndSaysWhy) {
 TEST_F(RecoverySessionTest, AFailingDiskOpensItsSessionsOnItselfAndNoOtherDiskDoes) {
     constexpr std::uint64_t kSectors = 256;
     const fs::path disk = testsupport::patternImage(kSectors);
-    const fs::path other = testsupport::makeTempDir("other") / "other.img";
-    testsupport::writeText(other, testsupport::patternBytes(7, kSectors * 512));
-    const fs::path twin = testsupport::makeTempDir("twin") / "twin.img";
-    testsupport::writeText(twin, testsupport::readText(disk).substr(0, 5 * 512) +
-                                     testsupport::patternBytes(7 + 5 * 512, (kSectors - 5) * 512));
+    const auto [other, twin] = testsupport::impostorsOf(disk, kSectors);
     const fs::path shorter = testsupport::makeTempDir("short") / "short.img";
     testsupport::writeText(shorter, testsupport::readText(disk).substr(0, (kSectors - 8) * 512));
     const auto rowOf = [](const fs::path& p) { return Dict{{"Path", p.string()}, {"Preferred Block Size", 512}}; };

@@ -147,6 +147,48 @@ std::string asString(const std::vector<std::uint8_t>& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+Impostors impostorsOf(const fs::path& disk, std::uint64_t sectors) {
+    Impostors out{makeTempDir("other") / "other.img", makeTempDir("twin") / "twin.img"};
+    writeText(out.other, patternBytes(7, sectors * 512));
+    writeText(out.twin, readText(disk).substr(0, 5 * 512) + patternBytes(7 + 5 * 512, (sectors - 5) * 512));
+    return out;
+}
+
+std::vector<StructureSample> samplesWithAStructureInOneSector() {
+    const std::string jpeg = toolSample("convert -seed 1 -size 300x300 plasma: \"$OUT\"", "jpg");
+    const std::string movie = toolSample("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=10:duration=4 "
+                                         "-c:v mpeg4 -fflags +bitexact \"$OUT\"",
+                                         "mov");
+    const std::string gif =
+        toolSample("convert -seed 1 -size 160x120 plasma: \"$OUT.a.gif\" && convert -seed 2 -size "
+                   "160x120 plasma: \"$OUT.b.gif\" && gifsicle --delay 10 \"$OUT\".?.gif -o \"$OUT\"",
+                   "gif");
+    const std::string png = toolSample("convert -seed 1 -size 200x150 plasma: \"$OUT\"", "png");
+    if (jpeg.size() < 4 || movie.size() < 4 || gif.empty() || png.empty()) return {};
+    // The JPEG's first marker after its start moved to byte 1024, behind a
+    // comment segment, and the movie's atoms after its first to byte 1536,
+    // behind a free atom: sectors 2 and 3.
+    const std::string jpegAt1024 =
+        jpeg.substr(0, 2) + "\xFF\xFE" + asString(be16(1024 - 4)) + std::string(1024 - 6, ' ') + jpeg.substr(2);
+    const std::size_t firstAtom = std::uint8_t(movie[2]) << 8 | std::uint8_t(movie[3]);
+    const std::size_t firstChunk = png.find("IDAT");
+    const std::size_t secondChunk = firstChunk == std::string::npos ? firstChunk : png.find("IDAT", firstChunk + 1);
+    const std::string control("!\xF9\x04");
+    const std::size_t firstFrame = gif.find(control);
+    const std::size_t secondFrame = firstFrame == std::string::npos ? firstFrame : gif.find(control, firstFrame + 1);
+    if (firstAtom + 8 > 1536 || secondChunk == std::string::npos || secondFrame == std::string::npos) {
+        ADD_FAILURE() << "a sample has not the structure its case needs";
+        return {};
+    }
+    const std::string movieAt1536 = movie.substr(0, firstAtom) +
+                                    asString(be32(static_cast<std::uint32_t>(1536 - firstAtom))) + "free" +
+                                    std::string(1536 - firstAtom - 8, '\0') + movie.substr(firstAtom);
+    return {{"the JPEG's tables", jpegAt1024, "jpg", 2},
+            {"the movie's wide and mdat atoms", movieAt1536, "mov", 3},
+            {"the PNG's second data chunk", png, "png", (secondChunk - 4) / 512},
+            {"the GIF's second frame", gif, "gif", secondFrame / 512}};
+}
+
 std::string shellQuoted(const fs::path& p) {
     return shellQuote(p.string());
 }

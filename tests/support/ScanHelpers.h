@@ -62,6 +62,14 @@ std::map<std::string, ManifestEntry> xorrisoManifest();
 // from an offset, and a file of `sectors` 512-byte sectors of them.
 std::string patternBytes(std::uint64_t offset, std::uint64_t length);
 std::filesystem::path patternImage(std::uint64_t sectors);
+// Disks that pose as patternImage(sectors): one of that size with other
+// bytes throughout, and a twin whose first five sectors are the disk's and
+// the rest other bytes, each in a fresh temporary folder.
+struct Impostors {
+    std::filesystem::path other;
+    std::filesystem::path twin;
+};
+Impostors impostorsOf(const std::filesystem::path& disk, std::uint64_t sectors);
 // A writable copy of a file in a fresh temporary folder.
 std::filesystem::path copyToTemp(const std::filesystem::path& file);
 // A file of `bytes` zeros in a fresh temporary folder.
@@ -71,6 +79,18 @@ void writeAt(const std::filesystem::path& file, std::uint64_t offset, const std:
 std::vector<std::uint8_t> be16(std::uint16_t v);
 std::vector<std::uint8_t> be32(std::uint32_t v);
 std::string asString(const std::vector<std::uint8_t>& bytes);
+// Media files made by the tools, each with one sector holding what a walk of
+// it reads next: a JPEG's header markers, a movie's atoms after its first, a
+// PNG's second image data chunk header, the blocks between a GIF's frames.
+// `lost` is that sector of the file, `key` the file's extension. Empty (and a
+// test failure) when a sample cannot be made.
+struct StructureSample {
+    const char* name;
+    std::string bytes;
+    std::string key;
+    std::uint64_t lost;
+};
+std::vector<StructureSample> samplesWithAStructureInOneSector();
 // A path in single quotes for the shell.
 std::string shellQuoted(const std::filesystem::path& p);
 
