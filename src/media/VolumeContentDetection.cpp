@@ -5,6 +5,7 @@
 #include "formats/MainBootSector.h"
 #include "formats/ObjPhys.h"
 #include "media/ContentKind.h"
+#include "platform/AlignedBuffer.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 
@@ -130,13 +131,26 @@ VolumeContentDetection::Probe VolumeContentDetection::probe(const Dict& volume, 
         std::fill(p.lost.begin(), p.lost.end(), false);
     } else {
         // One bad sector fails the whole request: each sector is asked for
-        // on its own, and only those that fail stay zero.
+        // on its own, and only those that fail stay zero. The page cache
+        // fails a whole page for one bad sector, so they are asked for past
+        // it where the device allows that.
         std::fill(p.bytes.begin(), p.bytes.end(), 0);
+        const int uncached = ::open(volume.get("Path").description().c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+        platform::AlignedBuffer aligned(bps);
         std::int64_t got = 0;
         bool anyRead = false;
         for (std::uint32_t i = 0; i < sectors; ++i) {
             const std::span<std::uint8_t> one(p.bytes.data() + std::size_t(i) * bps, bps);
-            const std::int64_t n = readFully(read_, fd, *offset + std::uint64_t(i) * bps, one);
+            const std::uint64_t at = *offset + std::uint64_t(i) * bps;
+            std::int64_t n = -1;
+            bool throughCache = uncached < 0;
+            if (!throughCache) {
+                n = readFully(read_, uncached, at, std::span<std::uint8_t>(aligned.data(), bps));
+                if (n > 0) std::memcpy(one.data(), aligned.data(), static_cast<std::size_t>(n));
+                // EINVAL: a request the device takes only through the cache.
+                throughCache = n < 0 && errno == EINVAL;
+            }
+            if (throughCache) n = readFully(read_, fd, at, one);
             if (n < 0) {
                 std::fill(one.begin(), one.end(), 0);
                 continue;
@@ -151,6 +165,7 @@ VolumeContentDetection::Probe VolumeContentDetection::probe(const Dict& volume, 
             }
         }
         if (anyRead) p.bytesRead = got;
+        if (uncached >= 0) ::close(uncached);
     }
     ::close(fd);
     return p;

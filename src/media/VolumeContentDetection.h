@@ -16,13 +16,14 @@
 // buffer zero, which every test reads as "no".
 //
 // A dying disk fails a whole request for one bad sector, so a probe that
-// fails is read again sector by sector: only the sectors that hold the boot
-// record matter. A boot sector that cannot be read is taken from its backup
-// where the format keeps one (FAT32 at sector 6, where its formatters put
-// it; exFAT's backup boot region at sector 12 of its own sectors), an APFS
-// container superblock from a superblock of its checkpoint descriptor area,
-// and an HFS+ volume header from the alternate copy 1024 bytes before the
-// volume's end.
+// fails is read again sector by sector, past the page cache where the device
+// allows it (the cache fails the whole page of a bad sector): only the
+// sectors that hold the boot record matter. A boot sector that cannot be
+// read is taken from its backup where the format keeps one (FAT32 at sector
+// 6, where its formatters put it; exFAT's backup boot region at sector 12 of
+// its own sectors), an APFS container superblock from a superblock of its
+// checkpoint descriptor area, and an HFS+ volume header from the alternate
+// copy 1024 bytes before the volume's end.
 //
 // The boot sectors are untrusted: every field is read through a ByteView,
 // cluster arithmetic is 64-bit, and a FAT whose reserved areas claim more

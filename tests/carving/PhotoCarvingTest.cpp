@@ -315,15 +315,19 @@ TEST_F(PhotoCarvingTest, PhotosOnAReadableMiBInsideAWideBadAreaAreFound) {
 // The thirty-one media files of the test set on random bytes, each with one unreadable sector well inside it: every
 // file the search finds on the intact image (every file of a type its list holds) it finds again at its sector, as
 // long as there, and marked damaged. The carving (1) and the plain search (0) walk each format past the sector's
-// zeros.
-class MediaPastAnUnreadableSectorTest : public PhotoCarvingTest, public testing::WithParamInterface<int> {};
+// zeros. A block device's page cache fails the whole 4096-byte page of a bad sector, as a drive of 4096-byte
+// physical sectors does: the same holds with the page of each bad sector unreadable, but for a file whose first
+// sector lies in that page.
+class MediaPastAnUnreadableSectorTest : public PhotoCarvingTest,
+                                        public testing::WithParamInterface<std::pair<int, bool>> {};
 
 TEST_P(MediaPastAnUnreadableSectorTest, NoFileIsLostOrCutShort) {
-    const int method = GetParam();
+    const auto [method, wholePages] = GetParam();
     struct Planted {
         std::string name;
         std::uint64_t sector = 0, bad = 0;
     };
+    constexpr std::uint64_t kPageSectors = 8;
     std::vector<Planted> planted;
     std::ifstream in(media_ / "media.manifest");
     for (Planted p; in >> p.name >> p.sector >> p.bad;)
@@ -346,13 +350,13 @@ TEST_P(MediaPastAnUnreadableSectorTest, NoFileIsLostOrCutShort) {
     const Found clean = found(nullptr);
     testsupport::FailingReads failing;
     for (const Planted& p : planted)
-        failing.failSectors(p.bad);
+        failing.failSectors(wholePages ? p.bad - p.bad % kPageSectors : p.bad, wholePages ? kPageSectors : 1);
     const Found damaged = found(&failing);
     for (const Planted& p : planted) {
         SCOPED_TRACE(p.name);
         const auto whole = clean.find(p.sector);
         EXPECT_EQ(whole != clean.end(), listed.count(extensionOf(p.name)) != 0);
-        if (whole == clean.end()) continue;
+        if (whole == clean.end() || (wholePages && p.sector >= p.bad - p.bad % kPageSectors)) continue;
         const auto cut = damaged.find(p.sector);
         if (cut == damaged.end()) {
             ADD_FAILURE() << "lost";
@@ -363,9 +367,12 @@ TEST_P(MediaPastAnUnreadableSectorTest, NoFileIsLostOrCutShort) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(PhotoCarvingAndPlainSearch, MediaPastAnUnreadableSectorTest, testing::Values(1, 0),
-                         [](const testing::TestParamInfo<int>& info) {
-                             return info.param == 1 ? "PhotoCarving" : "PlainSearch";
+INSTANTIATE_TEST_SUITE_P(PhotoCarvingAndPlainSearch, MediaPastAnUnreadableSectorTest,
+                         testing::Values(std::pair{1, false}, std::pair{0, false}, std::pair{1, true},
+                                         std::pair{0, true}),
+                         [](const testing::TestParamInfo<std::pair<int, bool>>& info) {
+                             return std::string(info.param.first == 1 ? "PhotoCarving" : "PlainSearch") +
+                                    (info.param.second ? "WithTheWholePageUnreadable" : "");
                          });
 
 // The alert about unreadable sectors says the search goes on, and it does while nobody answers it: an alert that

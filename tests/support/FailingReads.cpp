@@ -1,10 +1,17 @@
 #include "support/FailingReads.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <thread>
 #include <unistd.h>
 
 namespace testsupport {
+
+namespace {
+
+constexpr std::uint64_t kPageBytes = 4096;
+
+} // namespace
 
 void FailingReads::failSectors(std::uint64_t first, std::uint64_t count) {
     state_->badBytes.emplace_back(first * 512, (first + count) * 512);
@@ -26,8 +33,14 @@ bool FailingReads::State::answers(std::uint64_t offset, std::size_t length) {
 std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> FailingReads::reader() const {
     return [state = state_](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) -> std::int64_t {
         bool fails = ++state->reads > state->deadAfter;
-        for (const auto& [begin, end] : state->badBytes)
+        const bool wholePages = state->wholePagesThroughTheCache && (::fcntl(fd, F_GETFL) & O_DIRECT) == 0;
+        for (auto [begin, end] : state->badBytes) {
+            if (wholePages) {
+                begin -= begin % kPageBytes;
+                end += (kPageBytes - end % kPageBytes) % kPageBytes;
+            }
             fails = fails || (offset < end && begin < offset + length);
+        }
         fails = fails || !state->answers(offset, length);
         if (!fails) return ::pread(fd, buffer, length, static_cast<off_t>(offset));
         ++state->failed;

@@ -5,6 +5,12 @@
 // sectors with EIO, as a disk fails a whole request for one bad sector,
 // optionally after a delay, and counts the failed reads. Copies share their
 // sectors and count; choose the sectors before the reads begin.
+//
+// Exactly the chosen sectors fail unless failWholePagesThroughTheCache() is
+// called: then, as under a block device's page cache, a read through a
+// descriptor opened without O_DIRECT fails when it touches a 4096-byte page
+// holding a bad sector, and only a descriptor opened with O_DIRECT gets the
+// good sectors of that page.
 
 #include <atomic>
 #include <chrono>
@@ -33,6 +39,8 @@ public:
     void dieUnderThePageCacheAt(std::uint64_t sector) { state_->diesAtByte = sector * 512; }
     // The same, from the read after the first `reads` on.
     void dieUnderThePageCacheAfter(std::uint64_t reads) { state_->diesAfterReads = reads; }
+    // A read through the page cache fails the whole page of a bad sector.
+    void failWholePagesThroughTheCache() { state_->wholePagesThroughTheCache = true; }
     // The errno of a failed read (EIO unless set).
     void setError(int error) { state_->error = error; }
 
@@ -49,6 +57,7 @@ private:
         int error = 0;
         std::uint64_t diesAtByte = UINT64_MAX;
         std::uint64_t diesAfterReads = UINT64_MAX;
+        bool wholePagesThroughTheCache = false;
         std::mutex cacheMutex;
         bool dead = false;
         std::vector<bool> cachedPages;

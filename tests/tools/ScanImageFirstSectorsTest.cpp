@@ -60,16 +60,21 @@ protected:
     }
 
     // Each of the volume's first four sectors fails in turn: the sectors in `lost` leave nothing to stand in for
-    // them, the others cost nothing but their count where the scan reads them.
+    // them, the others cost nothing but their count where the scan reads them. The same holds when the device fails
+    // the whole page of the bad sector to reads through its page cache, as a block device does.
     void expectEachFirstSector(const fs::path& image, std::uint64_t start, const std::string& mode,
                                std::set<std::uint64_t> lost, std::size_t minimumFiles) {
         const Scan sound = scan(image, start, mode);
         ASSERT_EQ(sound.exitStatus, 0) << sound.alerts;
         ASSERT_GE(sound.found.files.size(), minimumFiles);
-        for (std::uint64_t sector = 0; sector < 4; ++sector) {
-            SCOPED_TRACE("sector " + std::to_string(sector));
+        for (int run = 0; run < 8; ++run) {
+            const std::uint64_t sector = run % 4;
+            const bool wholePages = run >= 4;
+            SCOPED_TRACE("sector " + std::to_string(sector) +
+                         (wholePages ? ", its page failing through the cache" : ""));
             FailingReads disk;
             disk.failSectors(start + sector);
+            if (wholePages) disk.failWholePagesThroughTheCache();
             const Scan damaged = scan(image, start, mode, &disk);
             if (lost.count(sector)) {
                 EXPECT_EQ(damaged.exitStatus, 1);
