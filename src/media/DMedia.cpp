@@ -620,7 +620,21 @@ std::optional<DMedia::Progress> DMedia::passStretch(Reader reader, std::uint64_t
     bool endRead = false;
     const std::optional<ReadFailurePolicy::Stretch> stretch = walkStretch(reader, failed, after.data(), endRead);
     if (!stretch) return std::nullopt;
-    const std::uint64_t stop = std::min(stretch->end, end);
+    std::uint64_t stop = std::min(stretch->end, end);
+    if (reader == Reader::SaveRange && stretch->answeredAfter) {
+        // A save needs every sector of its file that can be read: it asks
+        // into each run its walk stepped over there between two sectors that
+        // failed, once, as into any other (see readRange), so damage that
+        // repeats with the walk's own steps costs only the bad sectors. The
+        // run right after the failed sector is its own stretch's rest. As a
+        // sweep does, it does not come back over a stretch that ran to the
+        // medium's end with nothing answering: a dying disk, or a bad end.
+        for (const UnreadableSectors::Run& run : unreadable_.runsIn(failed + 1, stop - failed - 1)) {
+            if (run.failed || run.begin == failed + 1) continue;
+            stop = run.begin;
+            break;
+        }
+    }
     std::memset(buffer + static_cast<std::size_t>(failed - sector) * bps, 0,
                 static_cast<std::size_t>(stop - failed) * bps);
     platform::logFormat("Sectors %llu to %llu of %@ could not be read: they are unreadable and taken as zeros",
@@ -629,7 +643,8 @@ std::optional<DMedia::Progress> DMedia::passStretch(Reader reader, std::uint64_t
     // The sector that ended the stretch has been read already, unless the
     // walk's last answer came from elsewhere; then it is read again with
     // what follows.
-    if (!stretch->answeredAfter || stop == end || !endRead) return Progress{stop - failed, stop};
+    if (!stretch->answeredAfter || stop == end || stop != stretch->end || !endRead)
+        return Progress{stop - failed, stop};
     std::memcpy(buffer + static_cast<std::size_t>(stop - sector) * bps, after.data(), bps);
     return Progress{stop - failed, stop + 1};
 }
@@ -651,8 +666,10 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
     // The bytes of the walk's last answer, and the sector they are of: they
     // are the stretch end's only when that sector ends it.
     std::optional<std::uint64_t> held;
+    std::uint64_t failedProbes = 0;
     const auto probe = [&](std::uint64_t at) {
         const ReadFailurePolicy::Probe p = ask(at);
+        failedProbes += p == ReadFailurePolicy::Probe::Failed ? 1 : 0;
         if (p == ReadFailurePolicy::Probe::Answered) {
             std::memcpy(endSector, one.data(), one.size());
             held = at;
@@ -667,6 +684,9 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
     const std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, unreadable_, probe, scans(reader));
     endRead = stretch && held == stretch->end;
     if (!stretch || reader != Reader::SaveRange) return stretch;
+    // A save asking into a stretch walked before, that found its way out
+    // to an answer without one more failure, learns nothing new.
+    if (failedProbes == 0 && stretch->answeredAfter) return stretch;
     // A save from a disk that has stopped would write nothing but zeros
     // from here on; a live disk with a bad area is saved to the end. What
     // the judgement reads elsewhere is written nowhere.

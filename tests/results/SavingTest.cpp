@@ -976,10 +976,10 @@ TEST_F(Saving, EachSectorIsSavedFromItsOwnPlaceOnly) {
 }
 
 // A FAT card whose files have bad sectors in the patterns a failing card shows (single ones a few apart, one in
-// eight, one in two, three in every eight), its tables and folders readable. The save runs to its end, every readable
-// sector of every file saved as the card holds it and every unreadable one as zeros, counted: the disk answers
-// between its failures, so it is never taken for stopped. A preview shows a whole file as it is and refuses one with
-// a bad sector.
+// eight, one in two, three in every eight, two readable inside runs of fifteen), its tables and folders readable. The
+// save runs to its end, every readable sector of every file saved as the card holds it and every unreadable one as
+// zeros, counted: the disk answers between its failures, so it is never taken for stopped. A preview shows a whole file
+// as it is and refuses one with a bad sector.
 TEST_F(Saving, ScatteredBadSectorsCostOnlyThemselvesInTheSaveAndThePreview) {
     const fs::path dir = testsupport::makeTempDir("save-scattered");
     const fs::path image = testsupport::mkfsVfat(dir, "-F 16 -s 4", "16384");
@@ -1007,6 +1007,9 @@ TEST_F(Saving, ScatteredBadSectorsCostOnlyThemselvesInTheSaveAndThePreview) {
         {"one in eight", [](std::uint64_t s) { return s % 8 == 3; }},
         {"one in two", [](std::uint64_t s) { return s % 2 == 1; }},
         {"three bad then five good", [](std::uint64_t s) { return s % 8 < 3; }},
+        // The walk from the first of each run of fifteen steps over the two
+        // readable sectors inside it: the save asks into what it stepped over.
+        {"two readable inside fifteen bad", [](std::uint64_t s) { return s % 32 < 15 && s % 32 != 4 && s % 32 != 5; }},
     };
     for (const auto& [pattern, isBad] : patterns) {
         SCOPED_TRACE(pattern);
