@@ -2,6 +2,8 @@
 
 #include "media/HeldSectors.h"
 #include "media/PartitionTables.h"
+#include "media/SysfsBlockDevice.h"
+#include "media/SystemPaths.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
@@ -13,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -46,6 +50,9 @@ struct DMedia::Device {
     // its file system refuses it.
     std::once_flag uncachedOpened;
     int uncachedFd = -1;
+    // What a read past the page cache gets was read from the medium itself:
+    // a disk, not a loop device over a file that the page cache holds.
+    bool answersPastEveryCache = false;
 
     ~Device() {
         if (fd >= 0) ::close(fd);
@@ -156,6 +163,13 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
                    u32BytesInSector_, static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)));
     device_ = std::make_shared<Device>();
     device_->fd = fd;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode)) {
+        const std::string sysfs = SystemPaths::system().sysfsRoot;
+        const std::optional<SysfsBlockDevice> d = SysfsBlockDevice::open(
+            sysfs + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), sysfs);
+        device_->answersPastEveryCache = d && d->readsPastEveryCache();
+    }
     return device_;
 }
 
@@ -298,6 +312,8 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
             platform::AlignedBuffer aligned(length);
             got = readFully(dev->uncachedFd, aligned.data(), length, offset);
             if (got > 0) std::memcpy(buffer, aligned.data(), static_cast<std::size_t>(got));
+            // No cache below answered: the disk itself did.
+            if (got == static_cast<std::int64_t>(length) && dev->answersPastEveryCache) policy_.noteDiskAnswered();
             // EINVAL: a request the device takes only through the cache.
             failedUncached = got < 0 && errno != EINVAL;
             if (failedUncached) err = errno;

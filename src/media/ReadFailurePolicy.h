@@ -20,9 +20,10 @@
 // is still there. Only a save asks more, as a disk that has stopped behind a
 // cache (the page cache of a loop device's file) still answers for what the
 // cache holds. The cache holds whole pages and nothing else, so a disk lives
-// while a sector answers in a page where another failed, or a read answers
-// where no read had been; without either, a save asks at a few such places
-// itself before it gives the medium up.
+// while a sector answers in a page where another failed, a read answers
+// where no read had been, or a read that no cache could answer does (one
+// past the page cache of a disk, not of a loop device's file); without any,
+// a save asks at a few such places itself before it gives the medium up.
 
 #include "media/UnreadableSectors.h"
 
@@ -83,11 +84,16 @@ public:
     void noteRead(std::uint64_t offset, std::uint64_t length);
     // What a read of sectors of one memory page got: answered or failed.
     void notePageRead(std::uint64_t sector, std::uint64_t count, bool answered);
+    // A read that went past every cache answered: the disk itself did (a
+    // disk read with O_DIRECT, not a loop device over a cached file).
+    void noteDiskAnswered() { diskAnswers_.fetch_add(1, std::memory_order_release); }
     // Reads so far that no cache could have answered: reads that answered far
-    // from every read before them, and sectors that answered in a page where
-    // another had just failed (or failed where another had just answered).
+    // from every read before them, sectors that answered in a page where
+    // another had just failed (or failed where another had just answered),
+    // and reads past every cache.
     std::uint64_t liveAnswers() const {
-        return freshAnswers_.load(std::memory_order_acquire) + splitPages_.load(std::memory_order_acquire);
+        return freshAnswers_.load(std::memory_order_acquire) + splitPages_.load(std::memory_order_acquire) +
+               diskAnswers_.load(std::memory_order_acquire);
     }
 
 private:
@@ -118,6 +124,7 @@ private:
     std::array<PageRead, 32> pageReads_{};
     std::size_t nextPageRead_ = 0;
     std::atomic<std::uint64_t> splitPages_{0};
+    std::atomic<std::uint64_t> diskAnswers_{0};
     // The save's count of stretches walked since the disk last answered, and
     // liveAnswers() at the last judgement.
     std::mutex judging_;

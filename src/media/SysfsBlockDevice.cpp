@@ -152,6 +152,26 @@ std::optional<std::string> SysfsBlockDevice::firstAttribute(std::initializer_lis
     return std::nullopt;
 }
 
+bool SysfsBlockDevice::readsPastEveryCache() const {
+    return readsPastEveryCache(0);
+}
+
+bool SysfsBlockDevice::readsPastEveryCache(int depth) const {
+    // A stack deeper than any real one is a broken tree: not trusted.
+    if (depth > 8) return false;
+    const fs::path disk = isPartition() ? fs::path(parentFolder()) : fs::path(folder_);
+    if (isDir(disk / "loop")) return readAttribute((disk / "loop" / "dio").string()).value_or("") == "1";
+    std::error_code ec;
+    fs::directory_iterator slaves(disk / "slaves", ec);
+    if (ec) return true;
+    for (const fs::directory_entry& slave : slaves) {
+        const std::optional<SysfsBlockDevice> below =
+            open((fs::path(sysfsRoot_) / "class" / "block" / slave.path().filename()).string(), sysfsRoot_);
+        if (!below || !below->readsPastEveryCache(depth + 1)) return false;
+    }
+    return true;
+}
+
 bool SysfsBlockDevice::isPartition() const {
     return pathExists(fs::path(folder_) / "partition");
 }

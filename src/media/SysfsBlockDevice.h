@@ -37,6 +37,12 @@ public:
     // not a medium anyone recovers files from.
     bool isMemoryDisk() const;
 
+    // Whether a read of the device that goes past its own page cache
+    // (O_DIRECT) is answered by the medium itself: not by a loop device that
+    // reads its file through the page cache, nor by anything stacked on one
+    // (a partition of it, a device-mapper target over it).
+    bool readsPastEveryCache() const;
+
     // Identity strings of the device behind the disk; "" when absent.
     std::string model() const;
     std::string serial() const;
@@ -61,6 +67,7 @@ public:
 private:
     SysfsBlockDevice() = default;
     std::optional<std::string> firstAttribute(std::initializer_list<const char*> names) const;
+    bool readsPastEveryCache(int depth) const;
 
     std::string sysfsRoot_;
     std::string entry_;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <unistd.h>
 
 using namespace platform;
@@ -579,6 +580,45 @@ TEST_F(DriveDiscoveryTree, APartitionBelongsToTheDiskAboveItAnEmptyTreeGivesEmpt
               SysfsBlockDevice::kMaxAttribute);
     writeText(f.sys() / "ctl", std::string("a\x01\x1b[31mb\nsecond line"));
     EXPECT_EQ(*SysfsBlockDevice::readAttribute((f.sys() / "ctl").string()), "a  [31mb");
+}
+
+// A read past the page cache reaches the medium itself on a disk, its partitions and what is stacked on disks only;
+// a loop device reads its file through the page cache unless it was set up with direct I/O, and so does whatever is
+// stacked on it.
+TEST_F(DriveDiscoveryTree, OnlyADiskOrALoopDeviceWithDirectIOIsReadPastEveryCache) {
+    FakeSystem f("caches");
+    const fs::path sda = f.diskOf(f.device("pci0000:00/ata1/host0/target0:0:0/0:0:0:0"), "sda", {});
+    f.addPartition(sda, "sda1", 1, 16384, "8:1");
+    const fs::path cached = f.virtualDisk("loop0", {.dev = "7:0"}, true);
+    f.attributes(cached / "loop", {{"dio", "0"}});
+    f.addPartition(cached, "loop0p1", 1, 16384, "259:0");
+    const fs::path direct = f.virtualDisk("loop1", {.dev = "7:1"}, true);
+    f.attributes(direct / "loop", {{"dio", "1"}});
+    f.virtualDisk("loop2", {.dev = "7:2"}, true); // a kernel that does not say
+    for (const auto& [name, below] : {std::pair{"dm-0", "loop0"}, {"dm-1", "sda1"}, {"dm-2", "loop1"}}) {
+        const fs::path dm = f.virtualDisk(name, {.dev = "253:0"});
+        fs::create_directories(dm / "slaves");
+        fs::create_directory_symlink(f.sys() / "class" / "block" / below, dm / "slaves" / below);
+    }
+    const fs::path onDm = f.virtualDisk("dm-3", {.dev = "253:3"});
+    fs::create_directories(onDm / "slaves");
+    fs::create_directory_symlink(f.sys() / "class" / "block" / "dm-0", onDm / "slaves" / "dm-0");
+    std::map<std::string, bool> past;
+    for (const char* name : {"sda", "sda1", "loop0", "loop0p1", "loop1", "loop2", "dm-0", "dm-1", "dm-2", "dm-3"}) {
+        const auto d = SysfsBlockDevice::open((f.sys() / "class" / "block" / name).string(), f.sys().string());
+        ASSERT_TRUE(d) << name;
+        past[name] = d->readsPastEveryCache();
+    }
+    EXPECT_EQ(past, (std::map<std::string, bool>{{"sda", true},
+                                                 {"sda1", true},
+                                                 {"loop0", false},
+                                                 {"loop0p1", false},
+                                                 {"loop1", true},
+                                                 {"loop2", false},
+                                                 {"dm-0", false},
+                                                 {"dm-1", true},
+                                                 {"dm-2", true},
+                                                 {"dm-3", false}}));
 }
 
 TEST_F(DriveDiscoveryTree, LongPathsAreFollowedWhateverTheirLength) {

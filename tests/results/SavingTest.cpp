@@ -1275,6 +1275,60 @@ TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheF
     }
 }
 
+// A disk with 4 KiB physical sectors fails eight sectors at a time, so no page is split between answers and failures,
+// and once a scan has read its whole surface no place is left unread either: only that its answers come past every
+// cache (read with O_DIRECT from a disk, here a loop device with direct I/O) tells it from a disk that has stopped
+// behind a cache. Saved after a whole-disk scan, with more sectors failing since, it runs to its end, every readable
+// sector kept.
+TEST_F(Saving, ADiskFailingWholePhysicalSectorsIsSavedToTheEndAfterAWholeDiskScan) {
+    if (::geteuid() != 0 || !testsupport::haveTool("losetup")) GTEST_SKIP() << "loop devices need root and losetup";
+    constexpr std::uint64_t kSectors = 131072, kFiles = 80, kEvery = 1536, kFileBytes = 64 * 1024;
+    medium(kSectors);
+    std::string loop =
+        testsupport::runCommand("losetup -r --direct-io=on -f --show " + testsupport::shellQuote(image.string()))
+            .value_or("");
+    loop = loop.substr(0, loop.find('\n'));
+    ASSERT_FALSE(loop.empty());
+    struct Detach {
+        std::string device;
+        ~Detach() { testsupport::runCommand("losetup -d " + device); }
+    } detach{loop};
+    const std::string dio = "/sys/block/" + fs::path(loop).filename().string() + "/loop/dio";
+    ASSERT_EQ(readText(dio).substr(0, 1), "1") << "the loop device reads its file through the page cache";
+    controller.setDriveDictArray(Array{Dict{{"Path", loop}}});
+    auto v = volumeOver(loop, 0, kSectors);
+    testsupport::FailingReads failing;
+    TreeBuilder files;
+    std::set<std::uint64_t> bad; // physical sectors, of eight
+    for (std::uint64_t n = 0; n < kFiles; ++n) {
+        const std::uint64_t first = n * kEvery;
+        files.file(files.root, newdir::utf16("f" + std::to_string(n)), kFileBytes,
+                   {{static_cast<std::uint32_t>(first / 8), 16}});
+        if (bad.insert((first + 400) / 8).second) failing.failSectors(first + 400, 8);
+    }
+    v->setRawRead(failing.reader());
+    std::vector<std::uint8_t> batch(2048 * 512);
+    for (std::uint64_t s = 0; s < kSectors; s += 2048)
+        v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data());
+    for (std::uint64_t n = 0; n < kFiles; ++n)
+        for (const std::uint64_t at : {n * kEvery + 8 * (n % 5), n * kEvery + 64 + 8 * (n % 7)})
+            if (bad.insert(at / 8).second) failing.failSectors(at, 8);
+    auto s = saver(v, files.root);
+    save(*s);
+    const std::string bytes = readText(image);
+    std::uint64_t exact = 0;
+    for (std::uint64_t n = 0; n < kFiles; ++n) {
+        std::string expected = bytes.substr(n * kEvery * 512, kFileBytes);
+        for (std::uint64_t i = 0; i < kFileBytes / 512; ++i)
+            if (bad.count((n * kEvery + i) / 8))
+                std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(i * 512), 512, '\0');
+        exact += saved("f" + std::to_string(n)) == expected ? 1 : 0;
+    }
+    EXPECT_EQ(exact, kFiles);
+    EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+              std::tuple(kFiles, kFiles, std::string("Saving completed with unreadable sectors")));
+}
+
 // The partition a copy of a failing disk cuts short inside its second photo, scanned and saved whole: what lies past
 // the cut is never saved as data and the save never says it completed; the photo before the cut is saved whole. A
 // preview of a photo past the cut fails rather than show zeros.
