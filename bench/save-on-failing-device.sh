@@ -101,6 +101,7 @@ EOF
   done < <(find "$work/want" -type f)
   local gone=""
   grep -q "no longer available" "$work/got.log" && gone=" TOLD GONE"
+  [ -n "${KEEP_LOGS:-}" ] && cp "$work/got.log" "$KEEP_LOGS/$(echo "$name" | tr -c "a-z0-9\n" _).log"
   printf '%-34s files %2d/%2d identical  exit %d  %5.1f s  %s%s\n' "$name" "$same" "$files" "$rc" "$took" \
     "$(grep -o 'Saving [A-Za-z ]*' "$work/got.log" | tail -1)" "$gone"
   if [ "$same" != "$files" ]; then
@@ -135,6 +136,7 @@ while [ "$s" -lt "$sectors" ]; do
   s=$((s + 4 + RANDOM % 61))
 done
 run "single bad sectors 4-64 apart" "${singles[@]}"
+[ -n "${ONLY_FIRST:-}" ] && exit 0
 run "1 in 8" "$((first + 3)) 1 8"
 run "1 in 2" "$first 1 2"
 run "3 bad, then 5 good" "$first 3 8"

@@ -13,10 +13,16 @@ constexpr std::uint64_t kCacheReachBytes = 256u << 10;
 // Touched runs kept before nearby ones are joined into fewer.
 constexpr std::size_t kMostTouchedRuns = 1u << 16;
 // Stretches walked in a row with no sign of the disk itself answering: a
-// disk behind a cache may answer a walk from what it holds.
-constexpr std::uint32_t kWalksUnanswered = 3;
-// Places a save asks at when nothing else tells whether the disk answers.
+// disk behind a cache may answer a walk from what it holds. Each time the
+// places asked elsewhere find the disk alive, twice as many, up to the most:
+// a live disk that fails whole pages gives no other sign, and each question
+// uses up a place no read has reached and may meet only bad pages.
+constexpr std::uint32_t kMostWalksUnanswered = 96;
+// Places a save asks at when nothing else tells whether the disk answers;
+// three times as many once they have found it alive before, so that a live
+// disk with a share of its pages bad is not taken for stopped by chance.
 constexpr std::uint64_t kPlacesAsked = 4;
+constexpr std::uint64_t kPlacesAskedOfALiveDisk = 12;
 } // namespace
 
 bool ReadFailurePolicy::errorMeansGone(int error) {
@@ -204,14 +210,20 @@ bool ReadFailurePolicy::stillAnswers(const Stretch& stretch, std::uint64_t liveB
         return true;
     }
     ++walksUnanswered_;
-    if (!stretch.failedAtEnd && walksUnanswered_ < kWalksUnanswered) return true;
-    const bool answers = answersElsewhere(known, probe).value_or(false);
+    if (!stretch.failedAtEnd && walksUnanswered_ < walksBeforeAsking_) return true;
+    const bool answers =
+        answersElsewhere(known, probe, answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAsked).value_or(false);
     liveAtLastJudgement_ = liveAnswers();
-    if (answers) walksUnanswered_ = 0;
+    if (answers) {
+        walksUnanswered_ = 0;
+        walksBeforeAsking_ = std::min(walksBeforeAsking_ * 2, kMostWalksUnanswered);
+        answeredElsewhere_ = true;
+    }
     return answers;
 }
 
-std::optional<bool> ReadFailurePolicy::answersElsewhere(UnreadableSectors& known, const ProbeSector& probe) {
+std::optional<bool> ReadFailurePolicy::answersElsewhere(UnreadableSectors& known, const ProbeSector& probe,
+                                                        std::uint64_t placesAsked) {
     // The stretches no read has reached, nor a cache next to one.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps;
     std::uint64_t untouched = 0;
@@ -238,8 +250,8 @@ std::optional<bool> ReadFailurePolicy::answersElsewhere(UnreadableSectors& known
     std::vector<std::uint64_t> places;
     auto in = gaps.begin();
     std::uint64_t before = 0;
-    for (std::uint64_t i = 0; i < kPlacesAsked && untouched != 0; ++i) {
-        const std::uint64_t half = 2 * kPlacesAsked, share = 2 * i + 1;
+    for (std::uint64_t i = 0; i < placesAsked && untouched != 0; ++i) {
+        const std::uint64_t half = 2 * placesAsked, share = 2 * i + 1;
         const std::uint64_t target = untouched / half * share + untouched % half * share / half;
         while (in != gaps.end() && before + (in->second - in->first) <= target) {
             before += in->second - in->first;

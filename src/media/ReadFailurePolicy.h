@@ -70,10 +70,11 @@ public:
     // A save's judgement after each stretch it walked: whether the medium
     // still answers. Evidence that the disk itself answered since the last
     // judgement (see liveAnswers) keeps it. Without any, a stretch whose own
-    // walk failed at the medium's last sector, or the third stretch in a row,
-    // makes it ask at a few places no read has reached, spread over the
-    // medium and at different sectors of a page: an answer there keeps it;
-    // all failing, or no such place left, it has stopped. `liveBefore` is
+    // walk failed at the medium's last sector, or the third stretch in a row
+    // (more once the disk has answered so), makes it ask at a few places no
+    // read has reached, spread over the medium and at different sectors of a
+    // page: an answer there keeps it; all failing, or no such place left,
+    // it has stopped. `liveBefore` is
     // liveAnswers() as the walk began; sectors that fail here join `known`.
     bool stillAnswers(const Stretch& stretch, std::uint64_t liveBefore, UnreadableSectors& known,
                       const ProbeSector& probe);
@@ -99,7 +100,7 @@ public:
 private:
     // Whether a sector answers at a place no read has reached, away from
     // sectors known to have failed; nothing when no such place is left.
-    std::optional<bool> answersElsewhere(UnreadableSectors& known, const ProbeSector& probe);
+    std::optional<bool> answersElsewhere(UnreadableSectors& known, const ProbeSector& probe, std::uint64_t placesAsked);
 
     std::atomic<std::uint64_t> endSector_{0};
     std::atomic<std::uint32_t> sectorBytes_{0};
@@ -130,5 +131,8 @@ private:
     std::mutex judging_;
     bool judged_ = false;
     std::uint32_t walksUnanswered_ = 0;
+    static constexpr std::uint32_t kWalksUnanswered = 3;
+    std::uint32_t walksBeforeAsking_ = kWalksUnanswered;
+    bool answeredElsewhere_ = false;
     std::uint64_t liveAtLastJudgement_ = 0;
 };

@@ -1275,6 +1275,49 @@ TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheF
     }
 }
 
+// A live disk read through a page cache (a loop device over a file) that fails a quarter of its pages, whole, all over
+// its surface: no page is split between answers and failures, and the save's reads, close to each other, could all
+// have come from a cache. Asking elsewhere now and then keeps finding it alive, however many stretches the save walks
+// and places it asks at: it runs to its end, every sector it writes the medium's or zeros, and nearly every readable
+// page kept (the walk of a run of bad pages asks into what it stepped over once, not page by page).
+TEST_F(Saving, ALiveDiskFailingAQuarterOfItsPagesWholeIsSavedToTheEnd) {
+    constexpr std::uint64_t kSectors = 131072, kFiles = 120, kEvery = 1024, kFileBytes = 256 * 1024;
+    auto v = medium(kSectors);
+    testsupport::FailingReads failing;
+    std::set<std::uint64_t> bad; // pages
+    std::uint64_t random = 12345;
+    for (std::uint64_t page = 0; page < kSectors / 8; ++page) {
+        random = random * 6364136223846793005ull + 1442695040888963407ull;
+        if ((random >> 33) % 4 != 0) continue;
+        bad.insert(page);
+        failing.failSectors(page * 8, 8);
+    }
+    v->setRawRead(failing.reader());
+    TreeBuilder files;
+    for (std::uint64_t n = 0; n < kFiles; ++n)
+        files.file(files.root, newdir::utf16("f" + std::to_string(n)), kFileBytes,
+                   {{static_cast<std::uint32_t>(n * kEvery / 8), static_cast<std::uint32_t>(kFileBytes / 4096)}});
+    auto s = saver(v, files.root);
+    save(*s);
+    const std::string bytes = readText(image);
+    std::uint64_t readable = 0, kept = 0;
+    for (std::uint64_t n = 0; n < kFiles; ++n) {
+        const std::string got = saved("f" + std::to_string(n));
+        ASSERT_EQ(got.size(), kFileBytes);
+        for (std::uint64_t i = 0; i < kFileBytes / 4096; ++i) {
+            const std::string page = got.substr(i * 4096, 4096),
+                              medium = bytes.substr(n * kEvery * 512 + i * 4096, 4096);
+            EXPECT_TRUE(page == medium || page == std::string(4096, '\0'));
+            if (bad.count(n * kEvery / 8 + i)) continue;
+            ++readable;
+            kept += page == medium ? 1 : 0;
+        }
+    }
+    EXPECT_GE(kept * 100, readable * 97);
+    EXPECT_EQ(std::tuple(s->savedFiles(), lastAlertTitle()),
+              std::tuple(kFiles, std::string("Saving completed with unreadable sectors")));
+}
+
 // A disk with 4 KiB physical sectors fails eight sectors at a time, so no page is split between answers and failures,
 // and once a scan has read its whole surface no place is left unread either: only that its answers come past every
 // cache (read with O_DIRECT from a disk, here a loop device with direct I/O) tells it from a disk that has stopped
