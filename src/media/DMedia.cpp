@@ -535,13 +535,16 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
     // Skipped sectors from `at` up to `to`: the first is asked for alone, as
     // a walk stepped over them and they may well fail; when it answers, the
     // rest are read as any others.
+    // Whether a stretch of this request has been walked: what is skipped
+    // after it, its walk stepped over.
+    bool walked = false;
     const auto readSkipped = [&](std::uint64_t at, std::uint64_t to) -> std::optional<Progress> {
         switch (readFromDevice(reader, at, 1, buffer + (at - sector) * bps, true)) {
         case ReadResult::Read:
             break;
         case ReadResult::Failed:
             // Its own walk: what it steps over here stays skipped.
-            return passStretch(reader, at, at, to, buffer + (at - sector) * bps);
+            return passStretch(reader, at, at, to, buffer + (at - sector) * bps, !walked);
         case ReadResult::Hopeless:
             return std::nullopt;
         }
@@ -582,6 +585,7 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
             return std::nullopt;
         }
         lost += step->lost;
+        walked = walked || step->lost != 0;
         at = step->next;
     }
     return lost;
@@ -630,11 +634,11 @@ std::optional<DMedia::Progress> DMedia::readFreshSectors(Reader reader, std::uin
 }
 
 std::optional<DMedia::Progress> DMedia::passStretch(Reader reader, std::uint64_t failed, std::uint64_t sector,
-                                                    std::uint64_t end, std::uint8_t* buffer) {
+                                                    std::uint64_t end, std::uint8_t* buffer, bool judge) {
     const std::size_t bps = u32BytesInSector_;
     std::vector<std::uint8_t> after(bps);
     bool endRead = false;
-    const std::optional<ReadFailurePolicy::Stretch> stretch = walkStretch(reader, failed, after.data(), endRead);
+    const std::optional<ReadFailurePolicy::Stretch> stretch = walkStretch(reader, failed, after.data(), endRead, judge);
     if (!stretch) return std::nullopt;
     std::uint64_t stop = std::min(stretch->end, end);
     if (reader == Reader::SaveRange && stretch->answeredAfter) {
@@ -666,7 +670,7 @@ std::optional<DMedia::Progress> DMedia::passStretch(Reader reader, std::uint64_t
 }
 
 std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std::uint64_t failed,
-                                                              std::uint8_t* endSector, bool& endRead) {
+                                                              std::uint8_t* endSector, bool& endRead, bool judge) {
     std::vector<std::uint8_t> one(u32BytesInSector_);
     const auto ask = [&](std::uint64_t at) {
         switch (readFromDevice(reader, at, 1, one.data(), true)) {
@@ -682,10 +686,8 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
     // The bytes of the walk's last answer, and the sector they are of: they
     // are the stretch end's only when that sector ends it.
     std::optional<std::uint64_t> held;
-    std::uint64_t failedProbes = 0;
     const auto probe = [&](std::uint64_t at) {
         const ReadFailurePolicy::Probe p = ask(at);
-        failedProbes += p == ReadFailurePolicy::Probe::Failed ? 1 : 0;
         if (p == ReadFailurePolicy::Probe::Answered) {
             std::memcpy(endSector, one.data(), one.size());
             held = at;
@@ -699,10 +701,9 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
     // readable island is left unread behind one.
     const std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, unreadable_, probe, scans(reader));
     endRead = stretch && held == stretch->end;
-    if (!stretch || reader != Reader::SaveRange) return stretch;
-    // A save asking into a stretch walked before, that found its way out
-    // to an answer without one more failure, learns nothing new.
-    if (failedProbes == 0 && stretch->answeredAfter) return stretch;
+    // A save asking into what its own walk of this read stepped over
+    // learns nothing of the disk that the walk did not.
+    if (!stretch || reader != Reader::SaveRange || !judge) return stretch;
     // A save from a disk that has stopped would write nothing but zeros
     // from here on; a live disk with a bad area is saved to the end. What
     // the judgement reads elsewhere is written nowhere.

@@ -277,12 +277,14 @@ private:
     // The stretch from `failed` on (a sector of the request from `sector` up
     // to `end` read into `buffer`) passed over: its sectors zeros, how many
     // and where reading goes on.
+    // `judge`: a save's walk that may tell whether the disk still answers
+    // (see ReadFailurePolicy::stillAnswers).
     std::optional<Progress> passStretch(Reader reader, std::uint64_t failed, std::uint64_t sector, std::uint64_t end,
-                                        std::uint8_t* buffer);
+                                        std::uint8_t* buffer, bool judge = true);
     // The stretch from `failed` on; `endRead` when the bytes of the sector
     // that ends it are in `endSector` (one sector).
     std::optional<ReadFailurePolicy::Stretch> walkStretch(Reader reader, std::uint64_t failed, std::uint8_t* endSector,
-                                                          bool& endRead);
+                                                          bool& endRead, bool judge);
     // readSector's way for a read that failed whole (`failedWhole`) or holds
     // sectors known to be unreadable: through the range reader.
     bool readSectorAgain(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer, bool failedWhole);
