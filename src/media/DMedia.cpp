@@ -532,12 +532,12 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
         if (scans(reader) && mediumGone()) return std::nullopt;
         return readFreshSectors(reader, at, n, groupSectors, into, wholeFailed && at == sector && to == end);
     };
-    // Skipped sectors from `at` up to `to`: the first is asked for alone, as
-    // a walk stepped over them and they may well fail; when it answers, the
-    // rest are read as any others.
     // Whether a stretch of this request has been walked: what is skipped
     // after it, its walk stepped over.
     bool walked = false;
+    // Skipped sectors from `at` up to `to`: the first is asked for alone, as
+    // a walk stepped over them and they may well fail; when it answers, the
+    // rest are read as any others.
     const auto readSkipped = [&](std::uint64_t at, std::uint64_t to) -> std::optional<Progress> {
         switch (readFromDevice(reader, at, 1, buffer + (at - sector) * bps, true)) {
         case ReadResult::Read:

@@ -27,9 +27,6 @@ constexpr std::uint64_t kCappedLength = 62914560;
 constexpr std::uint64_t kShortest = 10240;
 // Covers trailing bytes behind the last atom.
 constexpr std::uint64_t kMargin = 512;
-// How far past sectors the medium could not give the next atom is looked
-// for: an atom whose header was lost may be long.
-constexpr std::uint64_t kResyncReach = 1048576;
 
 } // namespace
 
@@ -55,19 +52,10 @@ bool AtomWalk::secondAtomFollows(platform::ByteView leading, std::uint64_t secto
 }
 
 std::optional<std::uint64_t> AtomWalk::atomAfterLoss(std::uint64_t sector, std::uint64_t p) {
-    const std::optional<std::uint64_t> from = window_.readableFrom(sector, p + 7, kLengthBound);
-    if (!from) return std::nullopt;
-    BoundedCursor cursor = context_.fileCursor();
-    cursor.startFile(sector, context_.bytesFrom(sector));
     // The four-letter type, behind a size that holds at least the header.
-    const BoundedCursor::Found type = cursor.findFourBytes(
-        *from + 4, *from + 4 + kResyncReach,
-        [&](std::uint64_t at, std::uint32_t name, std::uint32_t) {
-            return isKnownAtomType(name) && cursor.bytes(at - 4, 4).be32(0) >= 8;
-        },
-        [&] { return context_.stopped(); });
-    if (type.end != BoundedCursor::Search::Matched) return std::nullopt;
-    return type.offset - 4;
+    return window_.headerAfterLoss(
+        sector, p + 7, kLengthBound, [](std::uint32_t name) { return isKnownAtomType(name); },
+        [](std::uint32_t size) { return size >= 8; });
 }
 
 std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules) {

@@ -16,9 +16,6 @@ constexpr std::uint64_t kSizeLimit = 102809600;
 constexpr std::uint64_t kCappedSize = 5242880;
 // Anything shorter than this is not taken for a picture.
 constexpr std::uint64_t kSmallestFile = 50;
-// How far past sectors the medium could not give the next chunk is looked
-// for: a chunk whose header was lost may be long.
-constexpr std::uint64_t kResyncReach = 1048576;
 
 constexpr std::array<std::string_view, 18> kKnownChunks = {
     "IDAT", "IHDR", "IEND", "PLTE", "cHRM", "gAMA", "iCCP", "sBIT", "sRGB",
@@ -38,21 +35,15 @@ bool PngFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
 }
 
 std::optional<std::uint64_t> PngFileCheck::chunkAfterLoss(std::uint64_t sector, std::uint64_t p) {
-    const std::optional<std::uint64_t> from = window_.readableFrom(sector, p + 7, kWalkLimit);
-    if (!from) return std::nullopt;
-    BoundedCursor cursor = context_.fileCursor();
-    cursor.startFile(sector, context_.bytesFrom(sector));
     // A standard chunk type behind a length a chunk may have.
-    const BoundedCursor::Found type = cursor.findFourBytes(
-        *from + 4, *from + 4 + kResyncReach,
-        [&](std::uint64_t at, std::uint32_t name, std::uint32_t) {
+    return window_.headerAfterLoss(
+        sector, p + 7, kWalkLimit,
+        [](std::uint32_t name) {
             const std::uint8_t bytes[] = {std::uint8_t(name >> 24), std::uint8_t(name >> 16), std::uint8_t(name >> 8),
                                           std::uint8_t(name)};
-            return isKnownChunk(platform::ByteView(bytes, 4)) && cursor.bytes(at - 4, 4).be32(0) <= kLargestChunk;
+            return isKnownChunk(platform::ByteView(bytes, 4));
         },
-        [&] { return context_.stopped(); });
-    if (type.end != BoundedCursor::Search::Matched) return std::nullopt;
-    return type.offset - 4;
+        [](std::uint32_t length) { return length <= kLargestChunk; });
 }
 
 std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {

@@ -64,3 +64,21 @@ std::optional<std::uint64_t> ReadWindow::readableFrom(std::uint64_t sector, std:
     if (!at || *at < base) return std::nullopt;
     return *at - base;
 }
+
+std::optional<std::uint64_t>
+ReadWindow::headerAfterLoss(std::uint64_t sector, std::uint64_t offset, std::uint64_t reach,
+                            const std::function<bool(std::uint32_t type)>& takesType,
+                            const std::function<bool(std::uint32_t length)>& takesLength) const {
+    const std::optional<std::uint64_t> from = readableFrom(sector, offset, reach);
+    if (!from) return std::nullopt;
+    BoundedCursor cursor = context_.fileCursor();
+    cursor.startFile(sector, context_.bytesFrom(sector));
+    const BoundedCursor::Found type = cursor.findFourBytes(
+        *from + 4, *from + 4 + kResyncReach,
+        [&](std::uint64_t at, std::uint32_t name, std::uint32_t) {
+            return takesType(name) && takesLength(cursor.bytes(at - 4, 4).be32(0));
+        },
+        [&] { return context_.stopped(); });
+    if (type.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return type.offset - 4;
+}

@@ -10,6 +10,7 @@
 #include "platform/ByteView.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class CarvingContext;
@@ -42,6 +43,18 @@ public:
     // byte from `offset` on in a sector that was read; nothing when the
     // sectors that could not be read run on for more than `reach` bytes.
     std::optional<std::uint64_t> readableFrom(std::uint64_t sector, std::uint64_t offset, std::uint64_t reach) const;
+    // A walk of 8-byte headers (a 4-byte big-endian length, then a 4-byte
+    // type) whose header at `offset` lay on sectors the medium could not
+    // give goes on at the first header after them whose type and then length
+    // it takes, looked for up to kResyncReach bytes past the first byte read:
+    // that header's offset from the start of the device sector `sector`, or
+    // nothing (none found, the lost sectors run on for more than `reach`
+    // bytes, or the carving was stopped). A header whose own bytes were lost
+    // may be long: what it held is lost with it.
+    static constexpr std::uint64_t kResyncReach = 1048576;
+    std::optional<std::uint64_t> headerAfterLoss(std::uint64_t sector, std::uint64_t offset, std::uint64_t reach,
+                                                 const std::function<bool(std::uint32_t type)>& takesType,
+                                                 const std::function<bool(std::uint32_t length)>& takesLength) const;
     // The window with its zero slack.
     platform::ByteView view() const { return view_; }
     const std::uint8_t* data() const { return view_.data(); }
