@@ -1,7 +1,8 @@
 // Opens an HFS+ volume made from the input and reads its catalog into a
 // found-file tree, the way the normal tree scan does: the volume header and
 // its alternate copy, the B-tree header nodes, the descent to the level above
-// the leaves, the searches of the catalog file and the leaf walk.
+// the leaves, the searches of the catalog file, the leaf walk and the orphan
+// passes over what it parked.
 //
 // An HFS+ volume is mostly empty space with its structures far apart, so the
 // input is a list of sectors rather than a whole image: records of a 4-byte
@@ -27,8 +28,7 @@
 #include "hfsplus/CatalogReader.h"
 #include "hfsplus/HFSPlusReaderState.h"
 #include "hfsplus/HFSPlusVolume.h"
-#include "volume/BTreeTableClassOrph.h"
-#include "volume/NewDir.h"
+#include "hfsplus/OrphanEntries.h"
 #include "volume/Volume.h"
 
 #include <cstddef>
@@ -43,16 +43,6 @@ constexpr std::uint64_t kVolumeSectors = 16384;
 FuzzImage& image() {
     static FuzzImage image("fuzz-hfsplus-catalog");
     return image;
-}
-
-// Parked entries belong to nobody until the orphan passes, which are not
-// run here.
-void freeParkedOrphans(HFSPlusReaderState& state) {
-    if (!state.btreeOrph) return;
-    forEachIndexNode(state.btreeOrph->root(), [](NodeTypeOrph* node) {
-        for (std::int32_t i = 0; i < node->count(); ++i)
-            newdir::freeNDir(node->key(i)->dir());
-    });
 }
 
 } // namespace
@@ -74,7 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (hfs.initializeVIB()) {
         if (hfs.checkCatalogAndExtentsFile()) {
             CatalogNodeSearch(state).findCatalogLeafNodes();
-            if (v->firstLeafNode != 0 && v->catNodeSize != 0) CatalogReader(state).makeTree();
+            if (v->firstLeafNode != 0 && v->catNodeSize != 0) {
+                CatalogReader(state).makeTree();
+                // Places what the walk parked, or frees it.
+                OrphanEntries(state).processCatalogWalkOrphans();
+            }
         } else {
             hfs.getCatalogExtFromVIB();
         }
@@ -82,7 +76,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The deleted-file scan's way in: the header without its checks.
     HFSPlusVolume(state).fillVIB();
 
-    freeParkedOrphans(state);
     v->freeTree();
     return 0;
 }

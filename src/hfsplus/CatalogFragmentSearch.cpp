@@ -5,6 +5,7 @@
 #include "hfsplus/CatalogEntryNode.h"
 #include "hfsplus/HFSPlusVolume.h"
 #include "hfsplus/LeafNodeRecords.h"
+#include "hfsplus/OrphanEntries.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -29,7 +30,6 @@ constexpr const char* kStatus = "Searching catalog fragments...";
 constexpr std::uint64_t kProgressEveryGroups = 50;
 constexpr std::int32_t kAssumedNodeSectors = 8;
 constexpr std::uint16_t kFirstRecordOffset = 14;
-constexpr std::uint32_t kLostFoldersID = 8;
 
 // Finder's folder-view files: never worth recovering.
 constexpr std::u16string_view kDSStore = u".DS_Store";
@@ -43,31 +43,6 @@ void post(const Dict& progress) {
 // ---------------------------------------------------------------------------
 // The search
 
-void CatalogFragmentSearch::makeLostFolders() {
-    Volume& v = volume_;
-    if (!v.dirRoot) {
-        platform::logLine("No tree root for \"Lost Folders\"; orphan folders of the advanced scan cannot be placed");
-        return;
-    }
-    NewDir* node = newdir::allocate();
-    node->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
-    node->fileType = NewDir::Folder;
-    node->fileID = kLostFoldersID;
-    node->parentID = hfsplus::kRootFolderID;
-    newdir::setFileName(node, u"Lost Folders");
-    newdir::setPathName(node, u"/Root");
-    node->childIndex = v.btree.get();
-    node->pndirPointer = v.dirRoot;
-    node->advScanIndex = v.btreeAdvScan;
-    node->deleted = 1;
-    v.addChildUpdateBTree(node, v.dirRoot);
-    ++v.dirRoot->childrenCount;
-    // The advanced scan's folder index is the ID index whenever both exist;
-    // the second insert then changes nothing.
-    if (v.btreeAdvScan) v.btreeAdvScan->insert(std::make_unique<ItemType>(kLostFoldersID, node));
-    v.dirLostFolders = node;
-}
-
 void CatalogFragmentSearch::searchCatFrags() {
     Volume& v = volume_;
     const std::uint64_t sectors = v.sizeInSect();
@@ -77,7 +52,7 @@ void CatalogFragmentSearch::searchCatFrags() {
         {"BarMaxValue", static_cast<unsigned long long>(groups)}, {"Progress Status", kStatus}, {"BarMinValue", 0}});
     post(Dict{{"TimeRemaining", ""}});
 
-    makeLostFolders();
+    OrphanEntries(state_).makeLostFolders();
 
     const std::uint32_t bps = v.u32BytesInSector();
     if (bps == 0) return;

@@ -57,7 +57,6 @@ public:
     static constexpr std::uint64_t kBatchBytes = 1u << 20;
 
 private:
-    void makeLostFolders();
     // Whether the sector (the last of a node) looks like one; then tests the
     // descriptor at the node's first sector and processes the node.
     void examineSector(std::uint64_t sector, platform::ByteView bytes);

@@ -4,6 +4,7 @@
 #include "hfsplus/CatalogEntryNode.h"
 #include "hfsplus/CatalogNodeSearch.h"
 #include "hfsplus/HFSPlusVolume.h"
+#include "hfsplus/LeafNodeRecords.h"
 #include "platform/AppController.h"
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
@@ -94,53 +95,118 @@ bool CatalogReader::readFilesAndFolders() {
 
     std::uint32_t node = volume_.firstLeafNode;
     while (node != 0 && !volume_.stopTreeThread()) {
-        const std::uint64_t sector = hfs.catNodeToSector(node);
-        if (!hfs.readCatalogNode(sector, volume_.catNodeSize, buffer_)) {
+        const std::optional<BTNodeDescriptor_> desc = takeLeaf(hfs.catNodeToSector(node), *used);
+        if (!desc || mode_ == Mode::Total)
             node = nextNodeFromLists();
-            continue;
-        }
-        const BTNodeDescriptor_ desc = convertBTNodeDesc(ByteView(buffer_));
-        if (!CatalogNodeSearch::verifyLeafNodeDesc(desc)) {
-            node = nextNodeFromLists();
-            continue;
-        }
-        if (used->retrieveKeyField(sector) != nullptr) {
-            // Taken already, and its forward link was followed when it was:
-            // go on with the lists. Following the link again would walk the
-            // chain up to the same break a second time and, meeting its
-            // nodes a third time, end the walk before the leaves behind the
-            // break were reached. Every step now either reads a new node or
-            // uses up a list entry, so the walk ends without a cycle test.
-            node = nextNodeFromLists();
-            continue;
-        }
-        used->insert(std::make_unique<ItemTypeUInt32>(sector));
-        recordsMet_ += desc.numRecords;
-
-        const std::size_t table = hfsplus::offsetTableStart(buffer_.size(), desc.numRecords);
-        // The strict tests keep a byte's distance from the offset table.
-        const std::size_t limit = mode_ == Mode::Total ? table - 1 : table;
-        for (std::uint32_t i = 0; table != 0 && i < desc.numRecords; ++i) {
-            if (volume_.stopTreeThread()) break;
-            Record record;
-            if (!locateRecord(desc.numRecords, i, record)) continue;
-            if (record.recordType == hfsplus::kFolderRecord)
-                takeFolder(record, limit);
-            else
-                takeFile(record, limit);
-        }
-
-        if (mode_ == Mode::Total)
-            node = nextNodeFromLists();
-        else if (desc.fLink != 0)
-            node = desc.fLink;
+        else if (desc->fLink != 0)
+            node = desc->fLink;
         else if (recordsMet_ < expectedRecords)
             node = nextNodeFromLists(); // the chain broke off early
         else
             break;
     }
+    if (filesMissingOverflowExtents_ != 0)
+        platform::logFormat("HFS+ volume on %@: %llu files have extents in the extents-overflow file, whose header "
+                            "node could not be read; they keep only the extents their catalog records list",
+                            volume_.path(), static_cast<unsigned long long>(filesMissingOverflowExtents_));
     postEnd();
     return true;
+}
+
+std::optional<BTNodeDescriptor_> CatalogReader::takeLeaf(std::uint64_t sector, BTreeTableClassUInt32& used) {
+    const std::uint64_t sectors = volume_.catNodeSize > 0 ? static_cast<std::uint64_t>(volume_.catNodeSize) : 0;
+    std::vector<bool> unreadable;
+    if (!LeafNodeRecords::read(state_, sector, sectors, buffer_, unreadable)) return std::nullopt;
+    const bool whole = std::none_of(unreadable.begin(), unreadable.end(), [](bool lost) { return lost; });
+    // What lay in sectors the medium would not give is missing from the
+    // tree; the advanced scan may still find it elsewhere.
+    if (!whole && volume_.unreadableSectorsIn(sector, sectors) != 0) volume_.catalogNodesUnread = true;
+
+    std::optional<LeafNodeRecords> records;
+    BTNodeDescriptor_ desc{};
+    if (whole) {
+        desc = convertBTNodeDesc(ByteView(buffer_));
+        if (!CatalogNodeSearch::verifyLeafNodeDesc(desc)) return std::nullopt;
+    } else {
+        records.emplace(ByteView(buffer_), volume_.u32BytesInSector(), std::move(unreadable));
+        if (!records->isLeaf()) return std::nullopt;
+        if (records->readable(0, hfsplus::kBTNodeDescriptorSize)) desc = convertBTNodeDesc(ByteView(buffer_));
+    }
+    if (used.retrieveKeyField(sector) != nullptr) {
+        // Taken already, and its forward link was followed when it was:
+        // go on with the lists. Following the link again would walk the
+        // chain up to the same break a second time and, meeting its
+        // nodes a third time, end the walk before the leaves behind the
+        // break were reached. Every step now either reads a new node or
+        // uses up a list entry, so the walk ends without a cycle test.
+        return std::nullopt;
+    }
+    used.insert(std::make_unique<ItemTypeUInt32>(sector));
+
+    if (records) {
+        // A descriptor that could not be read counts the records its offset
+        // table names, and links nowhere: the walk goes on with the lists.
+        recordsMet_ += desc.numRecords != 0 ? desc.numRecords : records->records().size();
+        takeRecordsThatRead(*records);
+        if (records->lost() != 0)
+            platform::logFormat("Catalog node at sector %llu of %@: %u of its records meet sectors that could not "
+                                "be read; they are passed over",
+                                static_cast<unsigned long long>(sector), volume_.path(), records->lost());
+        return desc;
+    }
+
+    recordsMet_ += desc.numRecords;
+    const std::size_t table = hfsplus::offsetTableStart(buffer_.size(), desc.numRecords);
+    // The strict tests keep a byte's distance from the offset table.
+    const std::size_t limit = mode_ == Mode::Total ? table - 1 : table;
+    for (std::uint32_t i = 0; table != 0 && i < desc.numRecords; ++i) {
+        if (volume_.stopTreeThread()) break;
+        Record record;
+        if (!locateRecord(desc.numRecords, i, record)) continue;
+        if (record.recordType == hfsplus::kFolderRecord)
+            takeFolder(record, limit);
+        else
+            takeFile(record, limit);
+    }
+    return desc;
+}
+
+void CatalogReader::takeRecordsThatRead(LeafNodeRecords& records) {
+    const ByteView node(buffer_);
+    const std::size_t size = node.size();
+    const bool descriptorRead = records.readable(0, hfsplus::kBTNodeDescriptorSize);
+    const std::size_t table =
+        descriptorRead ? hfsplus::offsetTableStart(size, convertBTNodeDesc(node).numRecords) : std::size_t{0};
+    // Zeros where a sector could not be read are no record: one that meets
+    // such a sector is passed over and counted. Bytes past the node are
+    // left to the record tests, which refuse them.
+    const auto readThrough = [&](std::size_t from, std::size_t to) {
+        if (records.readable(from, std::min(to, size))) return true;
+        records.passOver();
+        return false;
+    };
+    for (const LeafNodeRecords::Record& at : records.records()) {
+        if (volume_.stopTreeThread()) break;
+        // Records end in front of the offset table, as in a node read whole;
+        // in one judged without its descriptor, where the next one begins.
+        const std::size_t end = descriptorRead ? table : at.limit;
+        const std::size_t limit = descriptorRead && mode_ == Mode::Total ? table - 1 : end;
+        const std::size_t r = at.offset;
+        if (end == 0 || r + 2 > size) continue;
+        if (!readThrough(r, r + 2)) continue;
+        const std::size_t keyLength = node.be16(r);
+        if (keyLength <= hfsplus::kCatalogKeyMaxLength && !readThrough(r, r + 2 + keyLength + 2)) continue;
+        Record record;
+        if (!recordAt(r, end, record)) continue;
+        const std::size_t dataSize =
+            record.recordType == hfsplus::kFolderRecord ? hfsplus::kCatalogFolderSize : hfsplus::kCatalogFileSize;
+        // A fork of zeros would pass for an empty file.
+        if (!readThrough(record.dataOffset, record.dataOffset + dataSize)) continue;
+        if (record.recordType == hfsplus::kFolderRecord)
+            takeFolder(record, limit);
+        else
+            takeFile(record, limit);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -151,14 +217,18 @@ bool CatalogReader::locateRecord(std::uint32_t numRecords, std::uint32_t i, Reco
     const std::size_t size = node.size();
     const std::size_t table = hfsplus::offsetTableStart(size, numRecords);
     if (table == 0 || i >= numRecords) return false;
+    const std::size_t slot = size - 2 * (static_cast<std::size_t>(i) + 1);
+    if (mode_ == Mode::Total && slot < size - std::min<std::size_t>(size, volume_.u32BytesInSector())) return false;
+    return recordAt(node.be16(slot), table, record);
+}
+
+bool CatalogReader::recordAt(std::size_t r, std::size_t table, Record& record) {
+    const ByteView node(buffer_);
+    if (table == 0) return false;
     const bool strict = mode_ == Mode::Total;
     // The last byte in front of the offset table.
     const std::size_t last = table - 1;
 
-    const std::size_t slot = size - 2 * (static_cast<std::size_t>(i) + 1);
-    if (strict && slot < size - std::min<std::size_t>(size, volume_.u32BytesInSector())) return false;
-
-    const std::size_t r = node.be16(slot);
     if (r < kFirstRecordOffset || r + 8 > table) return false;
     if (strict && r + 2 > last) return false;
 
@@ -254,6 +324,11 @@ NewDir* CatalogReader::fileNode(const Record& record, std::size_t limit, HFSPlus
             newdir::freeNDir(dir);
             return nullptr;
         }
+    } else if (listed < totalBlocks && state_.extentsHeaderUnread) {
+        // The rest lies in a tree that cannot be followed: the file keeps
+        // what its record names, and is not taken for whole.
+        dir->complete = NewDir::kDamaged;
+        ++filesMissingOverflowExtents_;
     } else if (listed < totalBlocks) {
         if (auto more = HFSPlusVolume(state_).extentsForID(file.fileID, hfsplus::kDataFork,
                                                            static_cast<std::uint32_t>(listed), totalBlocks))

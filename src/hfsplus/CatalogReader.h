@@ -17,6 +17,14 @@
 // every record is tested more strictly before it is read; in every mode a
 // record is only taken when it, its key and its data lie inside the node,
 // in front of the offset table.
+//
+// A leaf some of whose sectors the medium would not give is read by its
+// records (LeafNodeRecords): those lying whole in sectors that were read are
+// taken, those meeting a lost sector are passed over and counted, and the
+// volume notes that catalog nodes went unread, so the end of the scan points
+// to the advanced scan. A file whose extents the overflow file would hold,
+// on a volume whose extents-overflow header node could not be read, keeps
+// the blocks its record names and is marked damaged.
 
 #include "formats/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusReaderState.h"
@@ -24,9 +32,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+class BTreeTableClassUInt32;
+class LeafNodeRecords;
 class Volume;
 struct NewDir;
 
@@ -58,7 +69,19 @@ protected:
     };
 
     std::uint32_t nextNodeFromLists();
+    // Reads the node at `sector` and, when it is a leaf not taken before,
+    // takes its records and notes it in `used`. Its descriptor when it was
+    // taken (with no forward link where the descriptor could not be read);
+    // nothing otherwise.
+    std::optional<BTNodeDescriptor_> takeLeaf(std::uint64_t sector, BTreeTableClassUInt32& used);
+    // The records of a leaf in the buffer that lie whole in the sectors
+    // that were read.
+    void takeRecordsThatRead(LeafNodeRecords& records);
+    // The record at slot i of the node's offset table.
     bool locateRecord(std::uint32_t numRecords, std::uint32_t i, Record& record);
+    // The record at offset r of the node, whose bytes end in front of
+    // `table`: the offset table, or where the next record begins.
+    bool recordAt(std::size_t r, std::size_t table, Record& record);
     virtual void takeFolder(const Record& record, std::size_t limit);
     virtual void takeFile(const Record& record, std::size_t limit);
     // A record whose name passed, of any type.
@@ -81,6 +104,8 @@ protected:
     std::size_t chainPosition_ = 0;
     std::size_t totalPosition_ = 0;
     std::uint64_t recordsMet_ = 0;
+    // Files listed without the extents an unreadable overflow tree holds.
+    std::uint64_t filesMissingOverflowExtents_ = 0;
     std::chrono::steady_clock::time_point start_{};
     // Whether found files can keep their blocks at all: the record stores
     // sectors per block in 8 bits and the data start sector in 32.

@@ -34,6 +34,10 @@ struct HFSPlusReaderState {
     // --- catalog geometry from its header node ---
     std::uint32_t leafRecords = 0;
     std::int32_t catTreeDepth = 0;
+    // The extents-overflow file's header node could not be read from the
+    // medium: its tree cannot be followed, and the files whose extents it
+    // holds keep only those their catalog records list.
+    bool extentsHeaderUnread = false;
     // The catalog extents exactly as the volume header lists them.
     std::vector<Extent> catalogExtAsPerVIB;
     // The allocation file's extents, for the searches of free blocks.

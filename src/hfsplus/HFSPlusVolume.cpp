@@ -235,8 +235,16 @@ bool HFSPlusVolume::fillVIB() {
 // B-tree header nodes
 
 bool HFSPlusVolume::readHeaderNode(std::uint32_t firstBlock, std::int32_t& nodeSectors, std::uint32_t& rootNode,
-                                   std::uint32_t& firstLeaf, std::uint32_t& leafRecords, std::uint16_t& depth) {
-    const auto node = geometry().readHeaderNode(firstBlock, nodeReader());
+                                   std::uint32_t& firstLeaf, std::uint32_t& leafRecords, std::uint16_t& depth,
+                                   bool* unreadable) {
+    if (unreadable) *unreadable = false;
+    const auto node = geometry().readHeaderNode(
+        firstBlock, [this, unreadable](std::uint64_t sector, std::int32_t sectors, std::vector<std::uint8_t>& buffer) {
+            if (readNode(sector, sectors, buffer)) return true;
+            if (unreadable && sector != 0 && sectors > 0)
+                *unreadable = volume_.unreadableSectorsIn(sector, static_cast<std::uint64_t>(sectors)) != 0;
+            return false;
+        });
     if (!node) return false;
     const BTHeaderRecord& header = node->record;
     if (node->nodeSectors == 0) {
@@ -267,13 +275,26 @@ bool HFSPlusVolume::checkCatalogAndExtentsFile() {
     std::int32_t nodeSectors = 0;
     std::uint32_t root = 0, firstLeaf = 0, leafRecords = 0;
     std::uint16_t depth = 0;
-    if (volume_.extentsExt.empty() ||
-        !readHeaderNode(volume_.extentsExt.front().startBlock(), nodeSectors, root, firstLeaf, leafRecords, depth)) {
+    bool unreadable = false;
+    state_.extentsHeaderUnread = false;
+    if (!volume_.extentsExt.empty() && readHeaderNode(volume_.extentsExt.front().startBlock(), nodeSectors, root,
+                                                      firstLeaf, leafRecords, depth, &unreadable)) {
+        volume_.extNodeSize = nodeSectors;
+        volume_.extRootNode = root;
+    } else if (unreadable) {
+        // A header the medium would not give says nothing against the
+        // volume: only the extents its tree holds are out of reach, and the
+        // files that need them are listed as damaged.
+        state_.extentsHeaderUnread = true;
+        volume_.extNodeSize = 0;
+        volume_.extRootNode = 0;
+        platform::logFormat("HFS+ volume on %@: the header node of its extents-overflow file could not be read; "
+                            "files whose extents lie there keep those their catalog records list",
+                            volume_.path());
+    } else {
         postProgress(extentsDone);
         return false;
     }
-    volume_.extNodeSize = nodeSectors;
-    volume_.extRootNode = root;
     postProgress(extentsDone);
     postProgress(Dict{{"Progress Status", "Checking Catalog File ..."}, {"Start Animation", true}});
 

@@ -55,7 +55,10 @@ public:
     bool fillVIB();
     // Checks the header nodes of the extents and catalog B-trees and takes
     // their geometry (node sizes, root nodes, first leaf, leaf records,
-    // depth); completes the catalog's extents from the extents B-tree.
+    // depth); completes the catalog's extents from the extents B-tree. An
+    // extents header whose sectors the medium would not give leaves the
+    // volume without that tree (the state's extentsHeaderUnread) rather than
+    // unusable.
     bool checkCatalogAndExtentsFile();
     // The catalog extents exactly as the volume header lists them, kept for
     // the advanced scan when the checks have failed.
@@ -121,9 +124,11 @@ private:
     bool takeBlockSize();
     // Reads node 0 of a B-tree file whose first allocation block is given,
     // applies the header-node test and answers the node size in sectors
-    // (0 when unusable) with the header record.
+    // (0 when unusable) with the header record. `unreadable`, when given,
+    // tells whether it failed because the medium would not give its sectors.
     bool readHeaderNode(std::uint32_t firstBlock, std::int32_t& nodeSectors, std::uint32_t& rootNode,
-                        std::uint32_t& firstLeaf, std::uint32_t& leafRecords, std::uint16_t& depth);
+                        std::uint32_t& firstLeaf, std::uint32_t& leafRecords, std::uint16_t& depth,
+                        bool* unreadable = nullptr);
     // Node geometry over this volume's fields: no node is placed past the
     // volume's last sector.
     HFSPlusDriveGeometry geometry() const;

@@ -1,5 +1,6 @@
 #include "hfsplus/OrphanEntries.h"
 
+#include "formats/HFSPlusStructures.h"
 #include "platform/AppController.h"
 #include "platform/Format.h"
 #include "platform/SystemLog.h"
@@ -9,6 +10,7 @@
 #include "volume/Volume.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -44,6 +46,48 @@ template <class Fn> void forEachItem(NodeTypeOrph* node, Fn&& fn) {
 
 // ---------------------------------------------------------------------------
 // The three passes
+
+void OrphanEntries::processCatalogWalkOrphans() {
+    if (!volume_.catalogNodesUnread) {
+        processOrphanEntriesWithIncrement(false, false);
+        return;
+    }
+    // The walk counted its entries as it parked them: placed by the advanced
+    // passes, they are not counted again.
+    keepUnplaced_ = true;
+    processOrphanEntriesWithIncrement(false, false);
+    keepUnplaced_ = false;
+    if (!state_.btreeOrphAdvScanEntries) state_.btreeOrphAdvScanEntries = std::make_unique<BTreeTableClassOrph>();
+    if (handOverUnplacedEntries(state_.btreeOrph.get(), state_.btreeOrphAdvScanEntries.get()) == 0) return;
+    if (!(volume_.dirLostFolders && isInTree(volume_.dirLostFolders))) makeLostFolders();
+    processOrphanAdvScanEntriesWithIncrement(true, false);
+    processOrphanAdvScanEntriesRun2WithIncrement(true, false);
+}
+
+void OrphanEntries::makeLostFolders() {
+    Volume& v = volume_;
+    if (!v.dirRoot) {
+        platform::logLine("No tree root for \"Lost Folders\"; orphan folders cannot be placed");
+        return;
+    }
+    NewDir* node = newdir::allocate();
+    node->dataStartSector = static_cast<std::uint32_t>(v.blocksStartsAtSector);
+    node->fileType = NewDir::Folder;
+    node->fileID = kLostFoldersID;
+    node->parentID = hfsplus::kRootFolderID;
+    newdir::setFileName(node, u"Lost Folders");
+    newdir::setPathName(node, u"/Root");
+    node->childIndex = v.btree.get();
+    node->pndirPointer = v.dirRoot;
+    node->advScanIndex = v.btreeAdvScan;
+    node->deleted = 1;
+    v.addChildUpdateBTree(node, v.dirRoot);
+    ++v.dirRoot->childrenCount;
+    // The advanced scan's folder index is the ID index whenever both exist;
+    // the second insert then changes nothing.
+    if (v.btreeAdvScan) v.btreeAdvScan->insert(std::make_unique<ItemType>(kLostFoldersID, node));
+    v.dirLostFolders = node;
+}
 
 void OrphanEntries::processOrphanEntriesWithIncrement(bool increment, bool showVolNameOnly) {
     runPass(Pass::Plain, increment, showVolNameOnly);

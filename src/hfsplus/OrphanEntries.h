@@ -11,7 +11,9 @@
 //    under a parked folder of that same index.
 //  - The second advanced pass places the rest of that index: a folder under a
 //    recreated parent "LostFolder<parent ID>" inside "Lost Folders", a file
-//    that looks real into "Lost Files".
+//    that looks real into "Lost Files". The normal scan runs both advanced
+//    passes over what its plain pass left when its catalog walk lost nodes
+//    to the medium.
 //
 // Parent links come from the medium and may name the entry itself or one of
 // its own descendants. An entry is never put under such a parent (the parent
@@ -38,6 +40,15 @@ class ItemTypeOrph;
 class OrphanEntries {
 public:
     explicit OrphanEntries(HFSPlusReaderState& state) noexcept : volume_(state.volume), state_(state) {}
+
+    // The plain pass over what the normal scan's catalog walk parked. Where
+    // the walk could not read catalog nodes, a folder whose parent's record
+    // went with them is not left out with everything below it: the last
+    // advanced pass places it under a recreated parent in "Lost Folders".
+    void processCatalogWalkOrphans();
+    // Makes "Lost Folders" under the root, where the last advanced pass puts
+    // the folders whose parents are found nowhere.
+    void makeLostFolders();
 
     // The plain pass over btreeOrph. With increment, placing an entry adds it
     // to the volume's counters (the advanced scan); without, the reader that

@@ -422,7 +422,7 @@ void ScanThread::hfsTreeRecovery(const Recovery&) {
                 // catalog records it finds in the leaves the walk could not
                 // read, which may be their folders.
                 if (state.orphEntriesTotal > 0 && v.treeScanMode != 1) {
-                    phase([&] { OrphanEntries(state).processOrphanEntriesWithIncrement(false, false); });
+                    phase([&] { OrphanEntries(state).processCatalogWalkOrphans(); });
                     invalidateTimer();
                 }
             }

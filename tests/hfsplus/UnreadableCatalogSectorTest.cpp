@@ -1,6 +1,8 @@
-// One unreadable sector in a catalog leaf node, for the scans that take records from nodes met anywhere: the
-// advanced scan on the xorriso volume, the deleted-file scan on a built journal. Every record lying whole in sectors
-// that read is listed, with its size; a record that meets the sector is passed over, never listed as an empty file.
+// One unreadable sector in a catalog leaf node, for the tree scans on the xorriso volume (the normal scan's walk of
+// the leaves and the advanced scan's search for nodes met anywhere) and the deleted-file scan on a built journal.
+// Every record lying whole in sectors that read is listed, with its size; a record that meets the sector is passed
+// over, never listed as an empty file. An unreadable header node of the extents-overflow file costs the tree scans
+// only the files whose extents lie in that file.
 
 #include "hfsplus/CatalogFragmentSearch.h"
 #include "scan/ScanThread.h"
@@ -96,57 +98,118 @@ HFSCatalogRecord fileRecord(std::uint32_t id, const char* name) {
 
 class UnreadableCatalogSector : public ScanFixture {};
 
+// A scan of a whole volume whose catalog or extents header cannot be read is refused with this alert.
+bool refused(const platform::RecordingController& controller) {
+    const auto alerts = controller.alerts();
+    return std::any_of(alerts.begin(), alerts.end(), [](const auto& a) { return a.title == "!Can not process"; });
+}
+
+// The first sector of the extents-overflow file's header node, by the volume header a scan has read.
+std::uint64_t extentsHeaderSector(const Volume& scanned) {
+    return scanned.HPlusVolStart() + std::uint64_t{scanned.vib.extentsFile.extents[0].startBlock} * scanned.blockSize();
+}
+
 } // namespace
 
-TEST_F(UnreadableCatalogSector, TheAdvancedScanKeepsEveryRecordThatReads) {
+// The normal scan reads a leaf it cannot read whole by its records and puts a folder whose parent's record was lost
+// in "Lost Folders", as the advanced scan does; both note the lost node for the advanced scan. The volume's
+// extents-overflow file holds nothing, so without its header node the tree is the whole tree.
+TEST_F(UnreadableCatalogSector, TheTreeScansKeepEveryRecordThatReads) {
     const XorrisoImage image = xorrisoImage();
     ASSERT_TRUE(image);
-    const auto scanned = [&](const FailingReads* disk) {
-        auto v = keep(volumeOver(image.path, image.start));
-        if (disk) v->setRawRead(disk->reader());
-        ScanThread(v).startMakingTree(Array{"Advanced Scan", 0});
-        return v;
-    };
-    const auto whole = scanned(nullptr);
-    const auto want = foundByID(whole->dirRoot);
-    ASSERT_GT(want.size(), 3000u);
-    // The first two leaves, whose records the image's own table places.
-    const std::uint64_t first = catalogNodeSector(*whole, whole->firstLeafNode);
-    const std::uint64_t second =
-        catalogNodeSector(*whole, platform::ByteView(readBytesAt(image.path, first * 512, 4)).be32(0));
-    ASSERT_NE(second, 0u);
-    const struct {
-        const char* holds;
-        std::uint64_t node, sector;
-    } cases[] = {{"the descriptor and four folders", first, 0},
-                 {"a folder record's dates and the records after it", first, 1},
-                 {"a file record's forks and two more files", second, 4},
-                 {"the offset table", first, kNodeSectors - 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.holds);
-        const std::uint64_t bad = c.node + c.sector;
-        const std::set<std::uint32_t> lost = recordsMeeting(image.path, c.node * 512, c.sector);
-        FailingReads disk;
-        disk.failSectors(bad);
-        const auto v = scanned(&disk);
-        const auto got = foundByID(v->dirRoot);
-        ASSERT_LT(lost.size(), 8u);
-        for (const auto& [id, f] : want) {
-            const auto it = got.find(id);
-            if (lost.count(id)) {
-                // Passed over, or found whole elsewhere: never made of zeros.
-                EXPECT_TRUE(it == got.end() || it->second.size == f.size) << f.path << " listed from zeros";
-                continue;
+    for (const char* mode : {"Normal Scan", "Advanced Scan"}) {
+        SCOPED_TRACE(mode);
+        const auto scanned = [&](const FailingReads* disk) {
+            auto v = keep(volumeOver(image.path, image.start));
+            if (disk) v->setRawRead(disk->reader());
+            ScanThread(v).startMakingTree(Array{mode, 0});
+            return v;
+        };
+        const auto whole = scanned(nullptr);
+        const auto want = foundByID(whole->dirRoot);
+        ASSERT_GT(want.size(), 3000u);
+        // The first two leaves, whose records the image's own table places.
+        const std::uint64_t first = catalogNodeSector(*whole, whole->firstLeafNode);
+        const std::uint64_t second =
+            catalogNodeSector(*whole, platform::ByteView(readBytesAt(image.path, first * 512, 4)).be32(0));
+        ASSERT_NE(second, 0u);
+        const struct {
+            const char* holds;
+            std::uint64_t node, sector;
+            bool leaf;
+        } cases[] = {{"the descriptor and four folders", first, 0, true},
+                     {"a folder record's dates and the records after it", first, 1, true},
+                     {"a file record's forks and two more files", second, 4, true},
+                     {"the offset table", first, kNodeSectors - 1, true},
+                     {"the extents-overflow header node", extentsHeaderSector(*whole), 0, false}};
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.holds);
+            controller.clear();
+            const std::set<std::uint32_t> lost =
+                c.leaf ? recordsMeeting(image.path, c.node * 512, c.sector) : std::set<std::uint32_t>{};
+            FailingReads disk;
+            disk.failSectors(c.node + c.sector);
+            const auto v = scanned(&disk);
+            ASSERT_FALSE(refused(controller));
+            const auto got = foundByID(v->dirRoot);
+            ASSERT_LT(lost.size(), 8u);
+            for (const auto& [id, f] : want) {
+                const auto it = got.find(id);
+                if (lost.count(id)) {
+                    // Passed over, or found whole elsewhere: never made of zeros.
+                    EXPECT_TRUE(it == got.end() || it->second.size == f.size) << f.path << " listed from zeros";
+                    continue;
+                }
+                ASSERT_NE(it, got.end()) << f.path << " is missing";
+                EXPECT_EQ(it->second.size, f.size) << f.path;
+                const bool foldersRead = std::none_of(f.folders.begin(), f.folders.end(),
+                                                      [&](std::uint32_t folder) { return lost.count(folder) != 0; });
+                if (foldersRead) {
+                    EXPECT_EQ(it->second.path, f.path);
+                }
             }
-            ASSERT_NE(it, got.end()) << f.path << " is missing";
-            EXPECT_EQ(it->second.size, f.size) << f.path;
-            const bool foldersRead = std::none_of(f.folders.begin(), f.folders.end(),
-                                                  [&](std::uint32_t folder) { return lost.count(folder) != 0; });
-            if (foldersRead) {
-                EXPECT_EQ(it->second.path, f.path);
+            if (lost.empty()) {
+                EXPECT_EQ(got.size(), want.size());
             }
+            EXPECT_EQ(v->unreadableSectorCount(), 1u);
+            EXPECT_EQ(v->catalogNodesUnread.load(), c.leaf);
+            freeVolumes();
         }
-        EXPECT_EQ(v->unreadableSectorCount(), 1u);
+    }
+}
+
+// Files of one, eight, twelve and twenty extents on a built volume whose extents-overflow header node cannot be read:
+// the volume is scanned, those whose record's eight extents cover them are listed whole, the others with those eight
+// extents, marked damaged. With the header read every file is whole.
+TEST_F(UnreadableCatalogSector, AnUnreadableExtentsHeaderCostsOnlyTheFilesWhoseExtentsItsTreeHolds) {
+    Builder b({.volumeName = "Extents"});
+    const std::uint32_t docs = b.addFolder(Builder::kRoot, "Docs");
+    for (const std::uint32_t count : {1u, 8u, 12u, 20u})
+        b.addFile(docs, std::to_string(count) + ".bin", Builder::patternData(4096 * 24 + 100, count),
+                  {.extentCount = count});
+    const std::filesystem::path image = b.writeTo(makeTempDir("extents-header") / "volume.img");
+    for (const bool headerRead : {true, false}) {
+        SCOPED_TRACE(headerRead ? "header read" : "header unreadable");
+        FailingReads disk;
+        if (!headerRead) disk.failSectors(extentsHeaderSector(*keep(scannedVolume(image))));
+        auto v = keep(volumeOver(image));
+        v->setRawRead(disk.reader());
+        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+        ASSERT_FALSE(refused(controller));
+        for (const Builder::Entry& entry : b.manifest()) {
+            if (entry.kind != Builder::Kind::File) continue;
+            const NewDir* file = nodeAt(v->dirRoot, "Docs/" + entry.name.utf8());
+            ASSERT_NE(file, nullptr) << entry.name.utf8() << " is missing";
+            const bool cut = !headerRead && entry.dataExtents.size() > hfsplus::kExtentsPerRecord;
+            std::vector<HFSExtent> listed;
+            for (const ExtP& e : file->extents)
+                listed.push_back({e.startBlock, e.blockCount});
+            const auto kept = entry.dataExtents.begin() + (cut ? hfsplus::kExtentsPerRecord : entry.dataExtents.size());
+            EXPECT_EQ(listed, std::vector<HFSExtent>(entry.dataExtents.begin(), kept)) << entry.name.utf8();
+            EXPECT_EQ(file->complete == NewDir::kDamaged, cut) << entry.name.utf8();
+            EXPECT_EQ(file->fileSize, entry.size) << entry.name.utf8();
+        }
+        EXPECT_EQ(v->unreadableSectorCount(), headerRead ? 0u : 1u);
         freeVolumes();
     }
 }

@@ -220,7 +220,8 @@ TEST_F(ScanThreads, TreeScanCarvesAPFSAndExFATSectorBySectorAndSaysWhenNothingCa
 }
 
 // A disk that fails one node of the small xorriso volume's catalog, its index root or its first leaf: the normal scan
-// counts the node's sectors and notes the node lost; the advanced scan finds files below the folders the leaf held.
+// counts the node's sectors and notes the node lost. Both scans find the files below the folders the leaf held: the
+// normal scan places those folders in "Lost Folders", as the advanced scan does.
 TEST_F(ScanThreads, CatalogNodesTheDiskWillNotGiveAreCountedAndNoted) {
     const auto image = testsupport::smallXorrisoImage();
     if (!image) GTEST_SKIP() << "xorriso is missing";
@@ -245,7 +246,10 @@ TEST_F(ScanThreads, CatalogNodesTheDiskWillNotGiveAreCountedAndNoted) {
         const auto normal = scanned("Normal Scan", &disk);
         EXPECT_EQ(normal->unreadableSectorCount(), 8u) << node;
         EXPECT_TRUE(normal->catalogNodesUnread) << node;
-        if (node == sound->firstLeafNode) EXPECT_GT(files(*scanned("Advanced Scan", &disk)), files(*normal));
+        if (node == sound->firstLeafNode) {
+            EXPECT_GT(files(*normal), 0u);
+            EXPECT_EQ(files(*scanned("Advanced Scan", &disk)), files(*normal));
+        }
     }
 }
 
