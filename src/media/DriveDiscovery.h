@@ -94,8 +94,10 @@ public:
     void getDrvVolIconPaths();
 
 private:
-    // How much of a device's start libblkid's probe is let near: it reads
-    // there first, among other places.
+    // How much of a device's start must read whole, in one request through
+    // the page cache, before libblkid is asked about it: libblkid reads
+    // there among its first places, the same way, and gives up at a failed
+    // read.
     static constexpr std::size_t kBlockProbeLeadBytes = 16384;
     // libblkid's answers for the device at `path`, or none (nothing asked)
     // when its first sectors fail or it failed before; a probe that fails is

@@ -15,11 +15,11 @@
 // was attached. A device attached anew (another disk at the same node, or the
 // same one put back) is asked again.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
-#include <vector>
 
 class ProbeFailures {
 public:

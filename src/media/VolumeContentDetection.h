@@ -22,12 +22,12 @@
 // on each failed read, and the tests ask for the same few places again and
 // again: a request that failed is kept (ProbeFailures), shared by every test
 // of one detection (and by the drive list's listings, whose memory it is
-// given), and no request that holds it is asked for again. A boot sector that cannot be
-// read is taken from its backup where the format keeps one (FAT32 at sector
-// 6, where its formatters put it; exFAT's backup boot region at sector 12 of
-// its own sectors), an APFS container superblock from a superblock of its
-// checkpoint descriptor area, and an HFS+ volume header from the alternate
-// copy 1024 bytes before the volume's end.
+// given), and no request that holds it is asked for again. A boot sector
+// that cannot be read is taken from its backup where the format keeps one
+// (FAT32 at sector 6, where its formatters put it; exFAT's backup boot region
+// at sector 12 of its own sectors), an APFS container superblock from a
+// superblock of its checkpoint descriptor area, and an HFS+ volume header
+// from the alternate copy 1024 bytes before the volume's end.
 //
 // The boot sectors are untrusted: every field is read through a ByteView,
 // cluster arithmetic is 64-bit, and a FAT whose reserved areas claim more

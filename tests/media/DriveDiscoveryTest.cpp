@@ -766,20 +766,14 @@ TEST_F(DriveDiscoveryTree, ADiskThatFailsEveryReadIsListedInAFewDozenFailedReads
         testsupport::FailingReads disk;
         disk.failEveryReadAfter(0);
         int probes = 0;
-        const DriveDiscovery::DeviceReads reads{.fileSystem =
-                                                    [&](const std::string&) {
-                                                        ++probes;
-                                                        return BlockProbe::FileSystem{};
-                                                    },
-                                                .read = disk.reader()};
         const auto failures = std::make_shared<ProbeFailures>();
         const auto listing = [&] {
             DriveDiscovery d(f.paths(), failures);
-            d.setDeviceReads(reads);
+            d.setDeviceReads({.fileSystem = [&](const std::string&) { return ++probes, BlockProbe::FileSystem{}; },
+                              .read = disk.reader()});
             d.initialDriveList();
             EXPECT_EQ(pathsOf(d.driveDictArray()), std::vector<std::string>{f.node("loop5")});
             EXPECT_EQ(d.volumeDictArray(), Array{});
-            // A refresh of the same discovery.
             d.initialDriveList();
         };
         listing();
