@@ -179,7 +179,11 @@ void Quelvar_Recovery_SoftwareAppDelegate::applicationDidFinishLaunching() {
 // Drive list
 
 Quelvar_Recovery_SoftwareAppDelegate::DriveLists Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives() {
-    DriveDiscovery discovery;
+    // What a disk failed in one listing is not asked of it again by the next
+    // ones (every refresh, every look for a session's medium) while it stays
+    // attached: a dying disk spends seconds on each failed read.
+    static const auto failures = std::make_shared<ProbeFailures>();
+    DriveDiscovery discovery(SystemPaths::system(), failures);
     discovery.initialDriveList();
     return {discovery.driveDictArray(), discovery.volumeDictArray(), discovery.volumeDictArrayHFSOnly()};
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #ifdef DRENTIC_HAVE_BLKID
@@ -36,7 +37,10 @@ BlockProbe::PartitionTable BlockProbe::partitionTable(const std::string& deviceN
     blkid_probe_enable_superblocks(pr, 0);
     blkid_probe_enable_partitions(pr, 1);
     blkid_probe_set_partitions_flags(pr, BLKID_PARTS_ENTRY_DETAILS);
+    // No list and no error: no table.
+    errno = 0;
     blkid_partlist list = blkid_probe_get_partitions(pr);
+    table.failed = !list && errno != 0;
     if (list) {
         if (blkid_parttable root = blkid_partlist_get_table(list))
             table.scheme = boundedText(blkid_parttable_get_type(root));
@@ -72,7 +76,11 @@ BlockProbe::FileSystem BlockProbe::fileSystem(const std::string& deviceNode) {
     blkid_probe_enable_partitions(pr, 0);
     blkid_probe_enable_superblocks(pr, 1);
     blkid_probe_set_superblocks_flags(pr, BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL);
-    if (blkid_do_safeprobe(pr) == 0) {
+    const int found = blkid_do_safeprobe(pr);
+    // -2 is a device that holds more than one; other negative answers are
+    // errors.
+    result.failed = found < 0 && found != -2;
+    if (found == 0) {
         const char* value = nullptr;
         if (blkid_probe_lookup_value(pr, "TYPE", &value, nullptr) == 0) result.type = boundedText(value);
         if (blkid_probe_lookup_value(pr, "LABEL", &value, nullptr) == 0) result.label = boundedText(value);

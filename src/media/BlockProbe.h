@@ -20,10 +20,13 @@ public:
     struct PartitionTable {
         std::string scheme; // "gpt", "dos", "mac", ... or "" for none
         std::vector<PartitionEntry> partitions;
+        // The probe gave up on a read the device failed.
+        bool failed = false;
     };
     struct FileSystem {
         std::string type; // "vfat", "exfat", "hfsplus", "apfs", ... or ""
         std::string label;
+        bool failed = false;
     };
 
     static bool available();

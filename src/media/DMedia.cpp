@@ -136,6 +136,42 @@ bool DMedia::readSectorAgain(std::uint64_t sector, std::int32_t size, std::uint8
     return lost && *lost == 0;
 }
 
+bool DMedia::readRecordSectors(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
+    const std::uint64_t bps = u32BytesInSector_;
+    // What no device could answer is refused as readSector refuses it.
+    if (size <= 0 || bps == 0 || static_cast<std::uint64_t>(size) * bps > kMaxReadBytes ||
+        !platform::checkedMul(platform::saturatingAdd(sector, static_cast<std::uint64_t>(size)), bps))
+        return readSector(sector, size, buffer);
+    const auto count = static_cast<std::uint64_t>(size);
+    if (count > 1 && unreadable_.countIn(sector, count) == 0) {
+        switch (readFromDevice(Reader::Scan, sector, size, buffer)) {
+        case ReadResult::Read:
+            return true;
+        case ReadResult::Failed:
+            break;
+        case ReadResult::Hopeless:
+            std::memset(buffer, 0, static_cast<std::size_t>(count * bps));
+            return false;
+        }
+    }
+    bool whole = true;
+    for (std::uint64_t s = sector; s < sector + count; ++s) {
+        std::uint8_t* into = buffer + (s - sector) * bps;
+        const auto runs = unreadable_.runsIn(s, 1);
+        ReadResult r = ReadResult::Failed;
+        if (runs.empty() || !runs.front().failed) r = readFromDevice(Reader::Scan, s, 1, into, true);
+        if (r == ReadResult::Read) continue;
+        if (r == ReadResult::Hopeless) {
+            std::memset(into, 0, static_cast<std::size_t>((sector + count - s) * bps));
+            return false;
+        }
+        std::memset(into, 0, static_cast<std::size_t>(bps));
+        unreadable_.addFailed(s);
+        whole = false;
+    }
+    return whole;
+}
+
 bool DMedia::readPreviewSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
     return readWith(Reader::Preview, sector, size, buffer);
 }
@@ -246,13 +282,14 @@ void DMedia::markGone() {
     mediumStoppedAnswering();
 }
 
-DMedia::CarvingRead DMedia::readCarvingSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer) {
+DMedia::CarvingRead DMedia::readCarvingSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer,
+                                              bool pastTheCache) {
     // A request no device could answer (a position a damaged file made up)
     // fails by itself; it says nothing about the device.
     if (size < 0 || u32BytesInSector_ == 0 || static_cast<std::uint64_t>(size) * u32BytesInSector_ > kMaxReadBytes ||
         !platform::checkedMul(sector, std::uint64_t{u32BytesInSector_}))
         return CarvingRead::Failed;
-    switch (readFromDevice(Reader::Carving, sector, size, buffer)) {
+    switch (readFromDevice(Reader::Carving, sector, size, buffer, pastTheCache)) {
     case ReadResult::Read:
         return CarvingRead::Read;
     case ReadResult::Failed:

@@ -54,6 +54,15 @@ public:
     // sectors are counted and a bad stretch is passed over; it still answers
     // false unless every sector came in.
     bool readSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
+    // The partition readers' reader of the records they need (a table's
+    // sectors, a volume's header, a catalog node): readSector, except that a
+    // read that fails is read again sector by sector past the page cache
+    // where the device allows it, each sector once, and no bad stretch is
+    // walked, as these readers need their own few sectors and nothing beyond
+    // them. A sector that fails is counted as unreadable, reads as zeros and
+    // is not asked for again; one that a walk only stepped over is asked for.
+    // False unless every sector came in.
+    bool readRecordSectors(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
     // The preview's and the save's readers: a vanished device closes the
     // preview and ends only that preview or save. Bytes the medium does not
     // return (a short read, as past the end of a cut image) are no data:
@@ -63,8 +72,12 @@ public:
     // The size calculators' reader. It tells the user nothing itself (the
     // carving run reports a failure once): Gone when the device cannot be
     // opened or has left the drive lists, Failed when only this read failed.
+    // `pastTheCache`: past the page cache where the device allows it, as the
+    // checks of a medium's identity read its sectors one by one, so that one
+    // bad sector does not fail the good ones of its page with it.
     enum class CarvingRead { Read, Failed, Gone };
-    CarvingRead readCarvingSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer);
+    CarvingRead readCarvingSector(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer,
+                                  bool pastTheCache = false);
     // A sweep's batch through the scan reader. A dying disk fails a whole
     // request for one bad sector, so a batch that cannot be read is read
     // again in groups of `groupSectors`, and a group that fails sector by

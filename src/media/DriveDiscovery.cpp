@@ -8,6 +8,7 @@
 #include "media/MediumContentHint.h"
 #include "media/VolumeContentDetection.h"
 #include "platform/ByteView.h"
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 
 #include <algorithm>
@@ -130,7 +131,31 @@ bool hasPartitionFolders(const SysfsBlockDevice& disk) {
 
 } // namespace
 
-DriveDiscovery::DriveDiscovery(SystemPaths paths) : paths_(std::move(paths)) {}
+DriveDiscovery::DriveDiscovery(SystemPaths paths, std::shared_ptr<ProbeFailures> failures)
+    : paths_(std::move(paths)), failures_(failures ? std::move(failures) : std::make_shared<ProbeFailures>()) {}
+
+bool DriveDiscovery::blockProbeMayRead(const std::string& path) {
+    if (failures_->failures(path) != 0) return false;
+    std::vector<std::uint8_t> lead(kBlockProbeLeadBytes);
+    if (VolumeContentDetection(0, reads_.read, failures_).readWhole(path, 0, lead)) return true;
+    platform::logFormat("The first sectors of %@ could not be read; its content is told by the program's own tests",
+                        path);
+    return false;
+}
+
+BlockProbe::PartitionTable DriveDiscovery::partitionTableOf(const std::string& path) {
+    if (!blockProbeMayRead(path)) return {};
+    BlockProbe::PartitionTable table = BlockProbe::partitionTable(path);
+    if (table.failed) failures_->noteFailed(path, 0, UINT64_MAX);
+    return table;
+}
+
+BlockProbe::FileSystem DriveDiscovery::fileSystemOf(const std::string& path) {
+    if (!blockProbeMayRead(path)) return {};
+    BlockProbe::FileSystem found = reads_.fileSystem(path);
+    if (found.failed) failures_->noteFailed(path, 0, UINT64_MAX);
+    return found;
+}
 
 void DriveDiscovery::initialDriveList() {
     responseDriveFinder.clear();
@@ -239,9 +264,10 @@ void DriveDiscovery::CollectMediaProperties(const std::vector<SysfsBlockDevice>&
     BlockProbe::PartitionTable table;
     for (const SysfsBlockDevice& m : media) {
         const std::string path = paths_.deviceNode(m.name());
+        failures_->attached(path, m.attachment());
         if (!m.isPartition()) {
             disk = &m;
-            table = BlockProbe::partitionTable(path);
+            table = partitionTableOf(path);
             const std::string bus = m.physicalInterconnect();
             diskProperties = Dict{{"BSD Name", m.name()},
                                   {"Size", static_cast<unsigned long long>(m.sizeInBytes())},
@@ -445,7 +471,7 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
         // Linux mounts only what someone asked it to: an unmounted volume is
         // as much a volume as a mounted one. Its name is its label.
         if (link.isPartition) {
-            const BlockProbe::FileSystem fsInfo = reads_.fileSystem(path);
+            const BlockProbe::FileSystem fsInfo = fileSystemOf(path);
             m->set("Volume Name", fsInfo.label.empty() ? link.name : fsInfo.label);
             if (contentMissing(*m)) {
                 std::string hint = MediumContentHint::forFileSystemType(fsInfo.type);
@@ -456,7 +482,7 @@ void DriveDiscovery::rearrangeDriveFinderResponse() {
             // file system that fills it; the content tests decide whether it
             // is a volume. Its scheme is no hint: an exFAT boot sector, for
             // one, passes for an empty MBR.
-            const BlockProbe::FileSystem fsInfo = reads_.fileSystem(path);
+            const BlockProbe::FileSystem fsInfo = fileSystemOf(path);
             const std::string hint = MediumContentHint::forFileSystemType(fsInfo.type);
             Dict copy = *m;
             DriveRow{.content = hint.empty() ? std::string("-") : hint,
@@ -483,7 +509,7 @@ void DriveDiscovery::truncateDriveModelNumber() {
 }
 
 void DriveDiscovery::separateDrvVol() {
-    const VolumeContentDetection detect(0, reads_.read);
+    const VolumeContentDetection detect(0, reads_.read, failures_);
     for (Value& mv : responseFindMedia) {
         Dict* m = mv.dict();
         if (!m || !m->contains("CFBundleIdentifier")) continue;
@@ -562,7 +588,7 @@ void DriveDiscovery::separateDrvVol() {
 }
 
 void DriveDiscovery::checkForFATPartitionByWindows(Array& drives, Array& volumes) {
-    const VolumeContentDetection detect;
+    const VolumeContentDetection detect(0, reads_.read, failures_);
     for (Value& dv : drives) {
         Dict* drive = dv.dict();
         if (!drive) continue;
@@ -575,22 +601,22 @@ void DriveDiscovery::checkForFATPartitionByWindows(Array& drives, Array& volumes
         const std::uint32_t sectors = std::max<std::uint32_t>(1, 4096 / bps);
         std::vector<std::uint8_t> boot(static_cast<std::size_t>(sectors) * bps, 0);
         const std::string path = drive->get("Path").description();
-        if (!VolumeContentDetection::readSaveSector(0, sectors, bps, boot, path)) continue;
+        if (!detect.readWhole(path, 0, boot)) continue;
         const std::optional<FATBootSector> b = FATBootSector::decode(platform::ByteView(boot));
         if (!b || !b->hasBootCode() || b->bytesPerSector == 0 || b->bytesPerSector % 512 != 0 ||
             b->sectorsPerCluster == 0 || (b->sectorsPerCluster != 1 && b->sectorsPerCluster % 2 != 0) ||
             b->numberOfFats != 2)
             continue;
         std::vector<std::uint8_t> sector(bps, 0);
-        bool match =
-            VolumeContentDetection::readSaveSector(b->fatStart(), 1, bps, sector, path) && sector[0] == b->media;
-        if (!match) {
-            // The second copy of the FAT; a FAT32 boot sector keeps its FAT
-            // size elsewhere and this looks at the first copy again.
+        // The FAT's first sector begins with the media byte.
+        const auto fatBegins = [&](std::uint64_t at) {
             std::fill(sector.begin(), sector.end(), 0);
-            match = VolumeContentDetection::readSaveSector(b->fatStart() + b->fatSize16, 1, bps, sector, path) &&
-                    sector[0] == b->media;
-        }
+            const std::optional<std::uint64_t> offset = platform::checkedMul(at, bps);
+            return offset && detect.readWhole(path, *offset, sector) && sector[0] == b->media;
+        };
+        // The second copy of the FAT; a FAT32 boot sector keeps its FAT
+        // size elsewhere and this looks at the first copy again.
+        const bool match = fatBegins(b->fatStart()) || fatBegins(b->fatStart() + b->fatSize16);
         if (!match) continue;
         const std::string type = detect.fatFileSystemDetermination(*drive);
         if (type == "-") continue;

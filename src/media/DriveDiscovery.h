@@ -15,10 +15,18 @@
 // comes from sysfs (the folder above the partition's), never from its name.
 //
 // Runs on the main thread only; the lists are rebuilt from nothing by every
-// initialDriveList.
+// initialDriveList. What failed when a device's first sectors were probed is
+// kept (ProbeFailures) and not asked for again, in that listing nor in the
+// next ones while the device stays attached as it was: a disk that fails
+// every read is listed in a few dozen failed reads, and again in none.
+// libblkid reads a device's first sectors through the page cache and gives
+// up at a failed read; it is asked only about a device whose first 16 KiB
+// read whole in one request and on which nothing has failed, else the
+// content tests decide alone.
 
 #include "media/BlockProbe.h"
 #include "media/MountTable.h"
+#include "media/ProbeFailures.h"
 #include "media/SysfsBlockDevice.h"
 #include "media/SystemPaths.h"
 #include "media/VolumeContentDetection.h"
@@ -26,13 +34,16 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class DriveDiscovery {
 public:
-    explicit DriveDiscovery(SystemPaths paths = SystemPaths::system());
+    // `failures`: what the probes of earlier listings found failing, which
+    // this one goes on with; one of its own when none is given.
+    explicit DriveDiscovery(SystemPaths paths = SystemPaths::system(), std::shared_ptr<ProbeFailures> failures = {});
 
     // Rebuilds every list.
     void initialDriveList();
@@ -83,6 +94,18 @@ public:
     void getDrvVolIconPaths();
 
 private:
+    // How much of a device's start must read whole, in one request through
+    // the page cache, before libblkid is asked about it: libblkid reads
+    // there among its first places, the same way, and gives up at a failed
+    // read.
+    static constexpr std::size_t kBlockProbeLeadBytes = 16384;
+    // libblkid's answers for the device at `path`, or none (nothing asked)
+    // when its first sectors fail or it failed before; a probe that fails is
+    // kept as a failure of the whole device.
+    BlockProbe::PartitionTable partitionTableOf(const std::string& path);
+    BlockProbe::FileSystem fileSystemOf(const std::string& path);
+    bool blockProbeMayRead(const std::string& path);
+
     // What sysfs says of a medium that its dictionaries do not carry.
     struct MediumLink {
         std::string name;       // kernel name
@@ -105,6 +128,7 @@ private:
 
     SystemPaths paths_;
     DeviceReads reads_;
+    std::shared_ptr<ProbeFailures> failures_;
     platform::Array driveDictArray_;
     platform::Array volumeDictArray_;
     platform::Array volumeDictArrayHFSOnly_;

@@ -64,7 +64,7 @@ std::vector<std::uint8_t> PartitionTables::readBytes(std::uint64_t sector, std::
     if (inside == 0) return out;
     // A failed read leaves the zeroed buffer, which every test below reads
     // as "nothing here"; a partial one must not leave half a record.
-    if (!media_.readSector(sector, static_cast<std::int32_t>(inside), buffer.data())) return out;
+    if (!media_.readRecordSectors(sector, static_cast<std::int32_t>(inside), buffer.data())) return out;
     std::copy_n(buffer.begin() + static_cast<std::ptrdiff_t>(offset), length, out.begin());
     return out;
 }
@@ -74,7 +74,7 @@ std::optional<std::vector<std::uint8_t>> PartitionTables::readRecord(std::uint64
     // Past the medium's end there is nothing to read, and nothing failed.
     const std::uint64_t mediumSectors = media_.sizeInSect();
     if (out.empty() || (mediumSectors != 0 && sector >= mediumSectors)) return out;
-    if (!media_.readSector(sector, 1, out.data())) return std::nullopt;
+    if (!media_.readRecordSectors(sector, 1, out.data())) return std::nullopt;
     return out;
 }
 

@@ -32,7 +32,11 @@
 // neither copy is whole, each entry is taken from whichever copy read it. An unreadable sector 0 does not stop a
 // GUID table or an Apple map being found by its own signature. The drive
 // counts the sectors that could not be read (unreadableSectorCount), so
-// its reader can say the list may lack what they held.
+// its reader can say the list may lack what they held. Each of them is asked
+// for once, past the page cache where the device allows it, and no bad
+// stretch beyond it is walked (DMedia::readRecordSectors): a disk that fails
+// every read costs a failed read for each of the few sectors the tests of
+// the schemes look at.
 //
 // A disk image is often a copy of a failing disk that stopped short, whose
 // table still describes the whole disk. A partition that begins past the

@@ -207,6 +207,13 @@ std::string SysfsBlockDevice::devNumber() const {
     return v ? trimmed(*v) : std::string();
 }
 
+std::string SysfsBlockDevice::attachment() const {
+    const fs::path disk = isPartition() ? fs::path(parentFolder()) : fs::path(folder_);
+    const auto text = [](const std::optional<std::string>& v) { return v ? trimmed(*v) : std::string("-"); };
+    return devNumber() + " " + text(readAttribute((disk / "diskseq").string())) + " " + std::to_string(sizeInBytes()) +
+           " " + text(attribute("start"));
+}
+
 bool SysfsBlockDevice::isMemoryDisk() const {
     if (pathExists(fs::path(folder_) / "comp_algorithm")) return true;
     std::string dev = devNumber();

@@ -9,6 +9,7 @@
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -85,6 +86,11 @@ bool isHFSPlusHeader(ByteView h) {
 
 } // namespace
 
+VolumeContentDetection::VolumeContentDetection(std::uint64_t volumeStartSector, RawRead read,
+                                               std::shared_ptr<ProbeFailures> failures)
+    : volumeStartSector_(volumeStartSector), read_(std::move(read)),
+      failures_(failures ? std::move(failures) : std::make_shared<ProbeFailures>()) {}
+
 bool VolumeContentDetection::readSaveSector(std::uint64_t sector, std::uint32_t size, std::uint32_t bytesPerSector,
                                             std::span<std::uint8_t> buffer, const std::string& volumePath) {
     const std::uint64_t length = static_cast<std::uint64_t>(size) * bytesPerSector;
@@ -92,6 +98,17 @@ bool VolumeContentDetection::readSaveSector(std::uint64_t sector, std::uint32_t 
     const auto offset = platform::checkedMul(sector, bytesPerSector);
     if (!offset) return false;
     return readAt(volumePath, *offset, buffer.first(static_cast<std::size_t>(length))) >= 0;
+}
+
+bool VolumeContentDetection::readWhole(const std::string& devicePath, std::uint64_t offset,
+                                       std::span<std::uint8_t> buffer) const {
+    if (failures_->knownToFail(devicePath, offset, buffer.size())) return false;
+    const int fd = ::open(devicePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const std::int64_t n = readFully(read_, fd, offset, buffer);
+    ::close(fd);
+    if (n < 0) failures_->noteFailed(devicePath, offset, buffer.size());
+    return n >= 0;
 }
 
 std::uint16_t VolumeContentDetection::twoByteRead(ByteView buffer, std::int32_t position, std::int32_t andOffset) {
@@ -111,7 +128,7 @@ std::uint32_t VolumeContentDetection::fourByteRead(ByteView buffer, std::int32_t
 }
 
 VolumeContentDetection::Probe VolumeContentDetection::probe(const Dict& volume, std::uint64_t sectorInVolume,
-                                                            std::uint32_t sectors) const {
+                                                            std::uint32_t sectors, std::uint32_t unit) const {
     Probe p;
     const std::uint32_t bps = volume.get("Preferred Block Size").unsignedIntValue();
     if (bps == 0 || bps > kMaxSectorSize) {
@@ -124,49 +141,60 @@ VolumeContentDetection::Probe VolumeContentDetection::probe(const Dict& volume, 
     const auto sector = platform::checkedAdd(volumeStartSector_, sectorInVolume);
     const auto offset = sector ? platform::checkedMul(*sector, bps) : std::nullopt;
     if (!offset) return p;
-    const int fd = ::open(volume.get("Path").description().c_str(), O_RDONLY | O_CLOEXEC);
+    const std::string path = volume.get("Path").description();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return p;
-    p.bytesRead = readFully(read_, fd, *offset, p.bytes);
-    if (p.bytesRead >= 0) {
-        std::fill(p.lost.begin(), p.lost.end(), false);
-    } else {
-        // One bad sector fails the whole request: each sector is asked for
-        // on its own, and only those that fail stay zero. The page cache
-        // fails a whole page for one bad sector, so they are asked for past
-        // it where the device allows that.
-        std::fill(p.bytes.begin(), p.bytes.end(), 0);
-        const int uncached = ::open(volume.get("Path").description().c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
-        platform::AlignedBuffer aligned(bps);
-        std::int64_t got = 0;
-        bool anyRead = false;
-        for (std::uint32_t i = 0; i < sectors; ++i) {
-            const std::span<std::uint8_t> one(p.bytes.data() + std::size_t(i) * bps, bps);
-            const std::uint64_t at = *offset + std::uint64_t(i) * bps;
-            std::int64_t n = -1;
-            bool throughCache = uncached < 0;
-            if (!throughCache) {
-                n = readFully(read_, uncached, at, std::span<std::uint8_t>(aligned.data(), bps));
-                if (n > 0) std::memcpy(one.data(), aligned.data(), static_cast<std::size_t>(n));
-                // EINVAL: a request the device takes only through the cache.
-                throughCache = n < 0 && errno == EINVAL;
-            }
-            if (throughCache) n = readFully(read_, fd, at, one);
-            if (n < 0) {
-                std::fill(one.begin(), one.end(), 0);
-                continue;
-            }
-            p.lost[i] = false;
-            anyRead = true;
-            got = static_cast<std::int64_t>(std::size_t(i) * bps) + n;
-            // The end of the device: nothing after it to read.
-            if (n < static_cast<std::int64_t>(bps)) {
-                std::fill(p.lost.begin() + i, p.lost.end(), false);
-                break;
-            }
+    // A request of one piece is asked for past the cache at once.
+    unit = std::clamp<std::uint32_t>(unit, 1, std::max<std::uint32_t>(sectors, 1));
+    if (unit < sectors && !failures_->knownToFail(path, *offset, p.bytes.size())) {
+        p.bytesRead = readFully(read_, fd, *offset, p.bytes);
+        if (p.bytesRead >= 0) {
+            std::fill(p.lost.begin(), p.lost.end(), false);
+            ::close(fd);
+            return p;
         }
-        if (anyRead) p.bytesRead = got;
-        if (uncached >= 0) ::close(uncached);
+        failures_->noteFailed(path, *offset, p.bytes.size());
+        std::fill(p.bytes.begin(), p.bytes.end(), 0);
     }
+    // One bad sector fails the whole request: each piece is asked for on its
+    // own, once, and only those that fail stay zero. The page cache fails a
+    // whole page for one bad sector, so they are asked for past it where the
+    // device allows that.
+    const int uncached = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    platform::AlignedBuffer aligned(static_cast<std::size_t>(unit) * bps);
+    std::int64_t got = 0;
+    bool anyRead = false;
+    for (std::uint32_t first = 0; first < sectors; first += unit) {
+        const std::uint32_t count = std::min(unit, sectors - first);
+        const std::size_t length = std::size_t(count) * bps;
+        const std::span<std::uint8_t> piece(p.bytes.data() + std::size_t(first) * bps, length);
+        const std::uint64_t at = *offset + std::uint64_t(first) * bps;
+        if (failures_->knownToFail(path, at, length, uncached >= 0)) continue;
+        std::int64_t n = -1;
+        bool throughCache = uncached < 0;
+        if (!throughCache) {
+            n = readFully(read_, uncached, at, std::span<std::uint8_t>(aligned.data(), length));
+            if (n > 0) std::memcpy(piece.data(), aligned.data(), static_cast<std::size_t>(n));
+            // EINVAL: a request the device takes only through the cache.
+            throughCache = n < 0 && errno == EINVAL;
+        }
+        if (throughCache) n = readFully(read_, fd, at, piece);
+        if (n < 0) {
+            failures_->noteFailed(path, at, length, !throughCache);
+            std::fill(piece.begin(), piece.end(), 0);
+            continue;
+        }
+        std::fill(p.lost.begin() + first, p.lost.begin() + first + count, false);
+        anyRead = true;
+        got = static_cast<std::int64_t>(std::size_t(first) * bps) + n;
+        // The end of the device: nothing after it to read.
+        if (n < static_cast<std::int64_t>(length)) {
+            std::fill(p.lost.begin() + first, p.lost.end(), false);
+            break;
+        }
+    }
+    if (anyRead) p.bytesRead = got;
+    if (uncached >= 0) ::close(uncached);
     ::close(fd);
     return p;
 }
@@ -205,7 +233,8 @@ bool VolumeContentDetection::checkpointSuperblockReads(const Dict& volume) const
     const std::uint32_t bps = volume.get("Preferred Block Size").unsignedIntValue();
     if (bps == 0 || bps > kApfsBlockBytes || kApfsBlockBytes % bps != 0) return false;
     const std::uint32_t perBlock = kApfsBlockBytes / bps;
-    const Probe area = probe(volume, perBlock, kCheckpointBlocksLooked * perBlock);
+    // A block is of use only whole: each is asked for whole, once.
+    const Probe area = probe(volume, perBlock, kCheckpointBlocksLooked * perBlock, perBlock);
     for (std::uint32_t b = 0; b < kCheckpointBlocksLooked; ++b) {
         bool whole = true;
         for (std::uint32_t i = 0; i < perBlock; ++i)

@@ -18,22 +18,28 @@
 // A dying disk fails a whole request for one bad sector, so a probe that
 // fails is read again sector by sector, past the page cache where the device
 // allows it (the cache fails the whole page of a bad sector): only the
-// sectors that hold the boot record matter. A boot sector that cannot be
-// read is taken from its backup where the format keeps one (FAT32 at sector
-// 6, where its formatters put it; exFAT's backup boot region at sector 12 of
-// its own sectors), an APFS container superblock from a superblock of its
-// checkpoint descriptor area, and an HFS+ volume header from the alternate
-// copy 1024 bytes before the volume's end.
+// sectors that hold the boot record matter. A dying disk also spends seconds
+// on each failed read, and the tests ask for the same few places again and
+// again: a request that failed is kept (ProbeFailures), shared by every test
+// of one detection (and by the drive list's listings, whose memory it is
+// given), and no request that holds it is asked for again. A boot sector
+// that cannot be read is taken from its backup where the format keeps one
+// (FAT32 at sector 6, where its formatters put it; exFAT's backup boot region
+// at sector 12 of its own sectors), an APFS container superblock from a
+// superblock of its checkpoint descriptor area, and an HFS+ volume header
+// from the alternate copy 1024 bytes before the volume's end.
 //
 // The boot sectors are untrusted: every field is read through a ByteView,
 // cluster arithmetic is 64-bit, and a FAT whose reserved areas claim more
 // sectors than the volume has is no FAT type at all.
 
+#include "media/ProbeFailures.h"
 #include "platform/ByteView.h"
 #include "platform/Value.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,8 +52,10 @@ public:
     // their own in between to make chosen sectors fail.
     using RawRead = std::function<std::int64_t(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset)>;
 
-    explicit VolumeContentDetection(std::uint64_t volumeStartSector = 0, RawRead read = {}) noexcept
-        : volumeStartSector_(volumeStartSector), read_(std::move(read)) {}
+    // `failures`: what failed on the devices before, and where what fails
+    // now is kept; a memory of this detection's own when none is given.
+    explicit VolumeContentDetection(std::uint64_t volumeStartSector = 0, RawRead read = {},
+                                    std::shared_ptr<ProbeFailures> failures = {});
 
     // Reads size x bytesPerSector bytes at sector x bytesPerSector of the
     // device at volumePath into buffer (which must hold them). A short or
@@ -55,6 +63,12 @@ public:
     // be opened or read, or a request the buffer cannot hold, false.
     static bool readSaveSector(std::uint64_t sector, std::uint32_t size, std::uint32_t bytesPerSector,
                                std::span<std::uint8_t> buffer, const std::string& volumePath);
+    // buffer.size() bytes at byte `offset` of the device at `devicePath`, in
+    // one request through the page cache, as libblkid reads a device's first
+    // sectors: true when they were read (fewer at the device's end). A
+    // request that holds one that failed before is not asked for; one that
+    // fails is kept.
+    bool readWhole(const std::string& devicePath, std::uint64_t offset, std::span<std::uint8_t> buffer) const;
 
     // Byte-order readers. Mode 0 reads big-endian at position; mode 1 (two
     // bytes) or 3 (four bytes) little-endian, the byte at position + mode
@@ -112,9 +126,11 @@ private:
         bool sectorLost(std::size_t i) const { return i >= lost.size() || lost[i]; }
     };
     // `sectors` sectors from the volume's sector `sectorInVolume`; a read
-    // that fails is read again sector by sector. No bytes for an unusable
-    // sector size.
-    Probe probe(const platform::Dict& volume, std::uint64_t sectorInVolume, std::uint32_t sectors) const;
+    // that fails is read again in pieces of `unit` sectors (one unless told:
+    // what a test needs whole, an APFS block, is asked for whole), each once.
+    // No bytes for an unusable sector size.
+    Probe probe(const platform::Dict& volume, std::uint64_t sectorInVolume, std::uint32_t sectors,
+                std::uint32_t unit = 1) const;
     // The first kProbeSectors sectors, sector 0 taken from a FAT32 or exFAT
     // backup when it cannot be read and a backup can.
     Probe bootRecord(const platform::Dict& volume) const;
@@ -124,4 +140,5 @@ private:
 
     std::uint64_t volumeStartSector_;
     RawRead read_;
+    std::shared_ptr<ProbeFailures> failures_;
 };

@@ -87,7 +87,7 @@ bool holdsRecordedFiles(DMedia& drive, const std::vector<std::uint64_t>& sectors
     std::vector<std::uint8_t> buffer(bps);
     bool zerosRead = false;
     for (std::uint64_t sector : sectors) {
-        switch (drive.readCarvingSector(sector, 1, buffer.data())) {
+        switch (drive.readCarvingSector(sector, 1, buffer.data(), true)) {
         case DMedia::CarvingRead::Read:
             if (!allZero(buffer)) return true;
             zerosRead = true;
@@ -219,7 +219,7 @@ std::optional<std::uint32_t> SessionMediumCheck::readFirst5Sectors(const std::st
     std::uint32_t unread = 0;
     for (std::uint32_t i = 0; i < 5; ++i) {
         std::uint8_t* into = sectors.data() + i * std::size_t{bytesPerSector};
-        switch (drive->readCarvingSector(i, 1, into)) {
+        switch (drive->readCarvingSector(i, 1, into, true)) {
         case DMedia::CarvingRead::Read:
             break;
         case DMedia::CarvingRead::Failed:
@@ -244,7 +244,7 @@ FoundFilesPrint SessionMediumCheck::readFoundFilesPrint(const Volume& volume) {
     std::vector<std::uint8_t> buffer(bps);
     for (std::size_t i = 0; i < candidates && print.samples.size() < kPrintSamples; ++i) {
         const std::uint64_t sector = sectors[i * sectors.size() / candidates];
-        if (drive->readCarvingSector(sector, 1, buffer.data()) != DMedia::CarvingRead::Read || allZero(buffer))
+        if (drive->readCarvingSector(sector, 1, buffer.data(), true) != DMedia::CarvingRead::Read || allZero(buffer))
             continue;
         print.samples.push_back({sector, sectorDigest(buffer)});
     }
@@ -263,7 +263,7 @@ bool SessionMediumCheck::holdsFoundFiles(const Volume& volume, const std::string
     std::size_t same = 0, read = 0;
     std::vector<std::uint8_t> buffer(bps);
     for (const FoundFilesPrint::Sample& sample : print.samples) {
-        switch (drive->readCarvingSector(sample.sector, 1, buffer.data())) {
+        switch (drive->readCarvingSector(sample.sector, 1, buffer.data(), true)) {
         case DMedia::CarvingRead::Read:
             ++read;
             same += sectorDigest(buffer) == sample.digest;
@@ -311,7 +311,7 @@ std::optional<MediumIdentity> SessionMediumCheck::readMediumIdentity(const std::
     std::vector<std::uint8_t> buffer(bytesPerSector);
     for (std::uint64_t sector : places) {
         MediumIdentity::Sample& sample = identity.samples.emplace_back(MediumIdentity::Sample{sector, std::nullopt});
-        switch (drive->readCarvingSector(sector, 1, buffer.data())) {
+        switch (drive->readCarvingSector(sector, 1, buffer.data(), true)) {
         case DMedia::CarvingRead::Read:
             sample.digest = sectorDigest(buffer);
             if (identity.wholeDigest) identity.wholeDigest = fnv1a(*identity.wholeDigest, buffer.data(), buffer.size());

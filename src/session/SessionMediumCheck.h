@@ -8,7 +8,10 @@
 // saving read the right device. A sector that cannot be read neither proves
 // nor disproves a medium: what recognises one is kept and compared sector by
 // sector, only where both sides read, and where no sector can be compared
-// the size and the found files decide.
+// the size and the found files decide. A check asks for each sector it reads
+// once and alone, past the page cache where the device allows it: the cache
+// fails a whole page for one bad sector, which would cost a disk whose
+// sector 3 is bad its first five.
 
 #include "media/DMedia.h"
 #include "platform/Value.h"

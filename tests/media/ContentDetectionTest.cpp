@@ -5,6 +5,7 @@
 #include "media/ContentHint.h"
 #include "media/VolumeContentDetection.h"
 #include "platform/ByteView.h"
+#include "support/FailingReads.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -307,6 +308,54 @@ TEST_F(ContentDetection, HfsPlusVolumesWrappedOrNotAndWhetherTheyAreJournaledAnd
     mdb[126] = 0xFF, mdb[127] = 0xFF;
     writeBytesAt(image, 1024, mdb);
     EXPECT_FALSE(detect.checkForJournal(volumeAt(image)));
+}
+
+// A disk that fails every read, on sectors of 512 and of 4096 bytes, and a FAT32 volume by mkfs.vfat whose sector 3
+// fails, alone or with its whole page through the page cache: every content test of the drive list and of scan-image
+// runs twice on one detection. Each request that fails is asked for once, and so is each sector (or APFS block) of it
+// asked for on its own, so the dead disk is found to hold nothing in a few dozen failed reads, the FAT32 volume is
+// found as without the fault at the cost of its bad sector and the request it lay in, and the second round asks for
+// nothing that failed.
+TEST_F(ContentDetection, EachPlaceThatFailsIsAskedForOnceByAllTheTestsOfOneDetection) {
+    const fs::path fat32 = fixture("fat32.img");
+    if (fat32.empty()) return;
+    const fs::path dead = emptyFile("dead.img", 8u << 20);
+    const struct {
+        const char* what;
+        fs::path image;
+        std::uint32_t sectorSize;
+        bool dead, wholePages;
+        const char* fatType;
+        std::uint64_t atMost;
+    } cases[] = {
+        {"a dead disk", dead, 512, true, false, "-", 32},
+        {"a dead disk of 4096-byte sectors", dead, 4096, true, false, "-", 32},
+        {"a FAT32 volume whose sector 3 fails", fat32, 512, false, false, "FAT32", 2},
+        {"the same failing its page through the cache", fat32, 512, false, true, "FAT32", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::FailingReads disk;
+        if (c.dead) disk.failEveryReadAfter(0);
+        if (!c.dead) disk.failSectors(3);
+        if (c.wholePages) disk.failWholePagesThroughTheCache();
+        const VolumeContentDetection detection(0, disk.reader());
+        Dict volume = volumeAt(c.image, c.sectorSize);
+        volume.set("Size", static_cast<unsigned long long>(fs::file_size(c.image)));
+        const auto answers = [&] {
+            return std::tuple(detection.isVolumeAPFS(volume), detection.isVolumeFAT(volume),
+                              detection.isVolumeExFAT(volume), detection.fatFileSystemDetermination(volume),
+                              detection.checkForJournal(volume).has_value(),
+                              detection.volumeHeader(volume).has_value());
+        };
+        EXPECT_EQ(answers(), std::tuple(false, !c.dead, false, c.fatType, !c.dead, !c.dead));
+        const std::uint64_t failed = disk.failedReads();
+        EXPECT_GT(failed, 0u);
+        EXPECT_LE(failed, c.atMost);
+        EXPECT_EQ(disk.mostFailedReadsOfOnePlace(), 1u);
+        answers();
+        EXPECT_EQ(disk.failedReads(), failed);
+    }
 }
 
 TEST(ContentHints, MbrTypesMapToTheListVocabulary) {

@@ -2,6 +2,7 @@
 
 #include "media/DriveListRows.h"
 #include "media/MountTable.h"
+#include "media/ProbeFailures.h"
 #include "media/SysfsBlockDevice.h"
 #include "platform/SystemLog.h"
 #include "support/FailingReads.h"
@@ -737,5 +738,54 @@ TEST_F(DriveDiscoveryTree, ABareHFSPlusVolumeWhoseFirstSectorsFailIsListed) {
                   (Array{"Apple_HFS", "No", f.node("loop4")}));
         EXPECT_EQ(pathsOf(d.volumeDictArrayHFSOnly()), std::vector<std::string>{f.node("loop4")});
         EXPECT_GT(disk.failedReads(), 0u);
+    }
+}
+
+// Disks that fail every read: one without partitions on 512-byte sectors, one on 4096-byte sectors, and one whose
+// partition the kernel found before it died. Each is listed as a drive without volumes, libblkid is never asked, and
+// every place is asked for once in a few dozen failed reads. The next listings (a refresh, and a new discovery given
+// the same memory, as the program's every listing is) ask for nothing again, until the disk is attached anew (its
+// sequence number counted up), when each place is asked for once more.
+TEST_F(DriveDiscoveryTree, ADiskThatFailsEveryReadIsListedInAFewDozenFailedReadsAndAgainInNone) {
+    const struct {
+        const char* what;
+        int sectorSize;
+        bool partition;
+    } cases[] = {{"512-byte sectors", 512, false}, {"4096-byte sectors", 4096, false}, {"a partition", 512, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeSystem f("dead");
+        const fs::path folder =
+            f.virtualDisk("loop5", {.sectors = 16384, .logicalBlockSize = c.sectorSize, .dev = "7:5"}, true);
+        f.attributes(folder, {{"diskseq", "12"}});
+        zeroFile(f.dev() / "loop5", 8u << 20);
+        if (c.partition) {
+            f.addPartition(folder, "loop5p1", 1, 8192, "259:5");
+            zeroFile(f.dev() / "loop5p1", 4u << 20);
+        }
+        testsupport::FailingReads disk;
+        disk.failEveryReadAfter(0);
+        int probes = 0;
+        const auto failures = std::make_shared<ProbeFailures>();
+        const auto listing = [&] {
+            DriveDiscovery d(f.paths(), failures);
+            d.setDeviceReads({.fileSystem = [&](const std::string&) { return ++probes, BlockProbe::FileSystem{}; },
+                              .read = disk.reader()});
+            d.initialDriveList();
+            EXPECT_EQ(pathsOf(d.driveDictArray()), std::vector<std::string>{f.node("loop5")});
+            EXPECT_EQ(d.volumeDictArray(), Array{});
+            d.initialDriveList();
+        };
+        listing();
+        const std::uint64_t failed = disk.failedReads();
+        EXPECT_GT(failed, 0u);
+        EXPECT_LE(failed, 32u);
+        EXPECT_EQ(disk.mostFailedReadsOfOnePlace(), 1u);
+        listing();
+        EXPECT_EQ(disk.failedReads(), failed);
+        f.attributes(folder, {{"diskseq", "13"}});
+        listing();
+        EXPECT_EQ(std::tuple(disk.failedReads(), disk.mostFailedReadsOfOnePlace(), probes),
+                  std::tuple(2 * failed, 2u, 0));
     }
 }

@@ -626,7 +626,7 @@ TEST_F(PartitionTables, UnreadableSectorsOfATableCostNoPartitionWhoseEntryReadsE
         const char* what;
         fs::path image;
         std::vector<std::uint64_t> bad;
-        bool read = true; // false: a sector the reading never needs
+        std::size_t unneeded = 0; // bad sectors the reading never asks for
     } cases[] = {
         {"an Apple map entry of another partition", iso, {2}},
         {"the Apple map's own entry, whose count the next entry repeats", iso, {1}},
@@ -634,8 +634,11 @@ TEST_F(PartitionTables, UnreadableSectorsOfATableCostNoPartitionWhoseEntryReadsE
         {"the primary GUID header", gpt, {1}},
         {"the primary GUID entries", gpt, {2}},
         {"the protective MBR", gpt, {0}},
-        {"the protective MBR, the primary header and its entries", gpt, {0, 1, 2}},
-        {"the backup header, which the sound primary makes unneeded", gpt, {gptEnd - 1}, false},
+        {"the protective MBR, the primary header and its entries, which the sound backup makes unneeded",
+         gpt,
+         {0, 1, 2},
+         1},
+        {"the backup header, which the sound primary makes unneeded", gpt, {gptEnd - 1}, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -645,7 +648,22 @@ TEST_F(PartitionTables, UnreadableSectorsOfATableCostNoPartitionWhoseEntryReadsE
         for (std::uint64_t sector : c.bad)
             disk.failSectors(sector);
         EXPECT_EQ(listed(partitionsOf(c.image, 512, &disk)), whole);
-        EXPECT_EQ(unreadable, c.read ? c.bad.size() : 0u);
+        EXPECT_EQ(unreadable, c.bad.size() - c.unneeded);
+    }
+}
+
+// The fixture disks of each scheme read through a disk that fails every read: nothing is listed, and each sector the
+// tests of the schemes look at (sectors 0 to 2 and the backup header in the last) is asked for once and alone,
+// counted, and never walked past.
+TEST_F(PartitionTables, ADiskThatFailsEveryReadCostsOneFailedReadForEachSectorTheSchemesLookAt) {
+    for (const char* name : {"gpt.img", "hfsplus.iso", "mbr-extended.img"}) {
+        SCOPED_TRACE(name);
+        const fs::path image = fixture(name);
+        if (image.empty()) continue;
+        testsupport::FailingReads disk;
+        disk.failEveryReadAfter(0);
+        EXPECT_EQ(partitionsOf(image, 512, &disk), Array{});
+        EXPECT_EQ(std::tuple(disk.failedReads(), unreadable, disk.mostFailedReadsOfOnePlace()), std::tuple(4u, 4u, 1u));
     }
 }
 

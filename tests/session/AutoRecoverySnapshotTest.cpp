@@ -209,8 +209,9 @@ TEST_F(AutoRecoverySnapshotTest, TheMediumBeingScannedIsNeverTakenForTheSnapshot
     EXPECT_FALSE(AutoRecoverySnapshot::pairExists(dir.string()));
 }
 
-// A disk whose last sector, one of the spread samples or sector 3 cannot be read when the snapshot is written,
-// when the scan resumes, or both, resumes on itself, each unreadable sample costing one failed read; a disk of the
+// A disk whose last sector, one of the spread samples or sector 3 (alone, or its whole page through the page cache)
+// cannot be read when the snapshot is written, when the scan resumes, or both, resumes on itself, each unreadable
+// sample costing one failed read, as each is asked for alone past the cache; a disk of the
 // same size with other content, one with the same first sectors, and a blank one are refused though they fail the
 // same sector. A snapshot of an earlier time, with one digest over all the samples and no lost count, still resumes.
 TEST_F(AutoRecoverySnapshotTest, AFailingDiskResumesOnItselfAndNoOtherDiskDoes) {
@@ -226,12 +227,14 @@ TEST_F(AutoRecoverySnapshotTest, AFailingDiskResumesOnItselfAndNoOtherDiskDoes) 
 
     enum When { Kept = 1, Resumed = 2, Both = 3 };
     const RawReadsReset reset;
-    for (const std::uint64_t place : {kSectors - 1, std::uint64_t{1700}, std::uint64_t{3}})
+    for (const auto& [place, wholePages] :
+         {std::pair{kSectors - 1, false}, {std::uint64_t{1700}, false}, {std::uint64_t{3}, false}, {3, true}})
         for (const When when : {Kept, Resumed, Both}) {
-            SCOPED_TRACE(std::to_string(place) + " " + std::to_string(when));
+            SCOPED_TRACE(std::to_string(place) + (wholePages ? " page " : " ") + std::to_string(when));
             testsupport::FailingReads kept, resumed;
             if (when & Kept) kept.failSectors(place);
             if (when & Resumed) resumed.failSectors(place);
+            if (wholePages) kept.failWholePagesThroughTheCache(), resumed.failWholePagesThroughTheCache();
             // Every candidate fails the sector at the resume; in a pair of an earlier time only the disk.
             const testsupport::FailingReads* now = &kept;
             bool everyCandidate = true;

@@ -220,11 +220,13 @@ TEST_F(RecoverySessionTest, AFailingDiskLeavesTheFileUnfinishedAndSaysWhy) {
     EXPECT_EQ(testsupport::asString(testsupport::readBytesAt(v->path(), 0, 64)), testsupport::patternBytes(0, 64));
 }
 
-// A session of a disk whose sector 3, or every one of its first five, cannot be read when the session is saved,
-// when it is opened, or both, opens on its own disk: the unreadable sectors are kept marked, as zeros beside the
-// volume's archive root, and the others compared; where none can be, the size and the found files decide. A disk of
-// the same size with other content, one with the same first sectors but other files, and one too short to hold the
-// volume are refused though they fail the same sectors. A session of a disk that read whole keeps no mark.
+// A session of a disk whose sector 3 (alone, or its whole page through the page cache), or every one of its first
+// five, cannot be read when the session is saved, when it is opened, or both, opens on its own disk: the unreadable
+// sectors are kept marked, as zeros beside the volume's archive root, and the others compared; where none can be, the
+// size and the found files decide. Each check asks for each sector once and alone, past the cache: a failed read for
+// each bad one. A disk of the same size with other content, one with the same first sectors but other files, and one
+// too short to hold the volume are refused though they fail the same sectors. A session of a disk that read whole
+// keeps no mark.
 TEST_F(RecoverySessionTest, AFailingDiskOpensItsSessionsOnItselfAndNoOtherDiskDoes) {
     constexpr std::uint64_t kSectors = 256;
     const fs::path disk = testsupport::patternImage(kSectors);
@@ -235,9 +237,9 @@ TEST_F(RecoverySessionTest, AFailingDiskOpensItsSessionsOnItselfAndNoOtherDiskDo
 
     enum When { Saved = 1, Opened = 2, Both = 3 };
     const RawReadsReset reset;
-    for (const std::uint64_t bad : {1, 5})
+    for (const auto& [bad, wholePages] : {std::pair{1u, false}, {1u, true}, {5u, false}})
         for (const When when : {Saved, Opened, Both}) {
-            SCOPED_TRACE(std::to_string(bad) + " bad, " + std::to_string(when));
+            SCOPED_TRACE(std::to_string(bad) + " bad" + (wholePages ? " pages, " : ", ") + std::to_string(when));
             // Files at sectors 40, 80 and 120 make the print.
             auto v = keep(testsupport::volumeOver(disk));
             NewDir* root = v->createRoot();
@@ -252,6 +254,7 @@ TEST_F(RecoverySessionTest, AFailingDiskOpensItsSessionsOnItselfAndNoOtherDiskDo
             const std::uint64_t first = bad == 1 ? 3 : 0;
             if (when & Saved) saving.failSectors(first, bad);
             if (when & Opened) opening.failSectors(first, bad);
+            if (wholePages) saving.failWholePagesThroughTheCache(), opening.failWholePagesThroughTheCache();
             const testsupport::FailingReads* now = &saving;
             SessionMediumCheck::setRawReadFor([&](const std::string&) { return now->reader(); });
             // Listed: a failed read is a bad sector, not a drive that has gone.
@@ -280,6 +283,9 @@ TEST_F(RecoverySessionTest, AFailingDiskOpensItsSessionsOnItselfAndNoOtherDiskDo
             EXPECT_EQ(
                 std::tuple(opened->first5SectorsUnread, opened->volume->path(), opened->volume->mediumUnconfirmed()),
                 std::tuple(when & Saved ? std::uint32_t(mask) : 0u, disk.string(), false));
+            // The disk's own row is looked at first.
+            EXPECT_EQ(std::tuple(opening.failedReads(), opening.mostFailedReadsOfOnePlace()),
+                      std::tuple(when & Opened ? std::uint64_t{bad} : 0u, when & Opened ? 1u : 0u));
         }
 }
 

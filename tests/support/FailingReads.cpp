@@ -1,7 +1,9 @@
 #include "support/FailingReads.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -44,10 +46,24 @@ std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> Fail
         fails = fails || !state->answers(offset, length);
         if (!fails) return ::pread(fd, buffer, length, static_cast<off_t>(offset));
         ++state->failed;
+        {
+            struct stat st {};
+            ::fstat(fd, &st);
+            std::lock_guard lock(state->placesMutex);
+            ++state->failedPlaces[{st.st_dev, st.st_ino, offset, length}];
+        }
         std::this_thread::sleep_for(state->delay);
         errno = state->error != 0 ? state->error : EIO;
         return -1;
     };
+}
+
+std::uint64_t FailingReads::mostFailedReadsOfOnePlace() const {
+    std::lock_guard lock(state_->placesMutex);
+    std::uint64_t most = 0;
+    for (const auto& [place, failed] : state_->failedPlaces)
+        most = std::max(most, failed);
+    return most;
 }
 
 } // namespace testsupport

@@ -17,8 +17,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -48,6 +50,9 @@ public:
     std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> reader() const;
 
     std::uint64_t failedReads() const { return state_->failed; }
+    // The most reads that failed at any one place (the same bytes of the same
+    // device or file asked for again): 1 when no place was asked for twice.
+    std::uint64_t mostFailedReadsOfOnePlace() const;
 
 private:
     struct State {
@@ -65,6 +70,9 @@ private:
         bool answers(std::uint64_t offset, std::size_t length);
         std::atomic<std::uint64_t> reads{0};
         std::atomic<std::uint64_t> failed{0};
+        std::mutex placesMutex;
+        // By device, inode, offset and length.
+        std::map<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::size_t>, std::uint64_t> failedPlaces;
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
