@@ -104,7 +104,7 @@ TEST_F(PlainSignatureSearchTest, WholeDiskSearchFindsFilesAtTheirSectorsAcrossBa
 // of the photo in the bad area looks through its zeros for the end marker and finds the next photo's, so it is not
 // jumped over past them.
 class ProgressiveJpegSearchTest : public PlainSignatureSearchTest,
-                                  public testing::WithParamInterface<std::pair<bool, bool>> {};
+                                  public testing::WithParamInterface<std::tuple<bool, bool>> {};
 
 TEST_P(ProgressiveJpegSearchTest, EveryReadablePhotoIsFoundAndTheProgressiveOneEndsAtItsEndMarker) {
     const auto [random, bad] = GetParam();
@@ -115,36 +115,33 @@ TEST_P(ProgressiveJpegSearchTest, EveryReadablePhotoIsFoundAndTheProgressiveOneE
     const std::string fill =
         random ? "openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:photo-after-photo </dev/zero" : "cat /dev/zero";
     ASSERT_TRUE(testsupport::runCommand(fill + " 2>/dev/null | head -c 8388608 >" + testsupport::shellQuoted(image)));
-    const auto sectorsOf = [](const std::string& bytes) { return (bytes.size() + 511) / 512; };
     testsupport::writeAt(image, 2048 * 512, {progressive.begin(), progressive.end()});
-    std::vector<std::uint64_t> photos;
-    for (std::uint64_t at = 2048 + sectorsOf(progressive) + 3; photos.size() < 40; at += sectorsOf(photo) + 3) {
+    const std::uint64_t photoSectors = (photo.size() + 511) / 512;
+    std::vector<std::uint64_t> photos{2048 + (progressive.size() + 511) / 512 + 3};
+    while (photos.size() < 40)
+        photos.push_back(photos.back() + photoSectors + 3);
+    for (const std::uint64_t at : photos)
         testsupport::writeAt(image, at * 512, {photo.begin(), photo.end()});
-        photos.push_back(at);
-    }
     const std::uint64_t badFirst = photos[9] + 2, badEnd = photos[10];
     testsupport::FailingReads failing;
-    failing.failSectors(badFirst, badEnd - badFirst);
+    if (bad) failing.failSectors(badFirst, badEnd - badFirst);
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     v->setRawSearchStart(0, 100);
-    if (bad) v->setRawRead(failing.reader());
+    v->setRawRead(failing.reader());
     ScanThread(v).scanForDeletedFilesDisk(Array{marked({"jpg"}), 0});
     expectTreeCompleteLast();
-
     std::map<std::uint64_t, std::uint64_t> found; // first sector, size
     for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
         if (!node->isFolder()) found[node->dataStartSector + node->extents[0].startBlock] = node->fileSize;
     EXPECT_EQ(found[2048], progressive.rfind("\xFF\xD9") + 2);
     for (const std::uint64_t at : photos)
-        if (!bad || at + sectorsOf(photo) <= badFirst || at >= badEnd) EXPECT_TRUE(found.count(at)) << at;
+        if (!bad || at + photoSectors <= badFirst || at >= badEnd) EXPECT_TRUE(found.count(at)) << at;
 }
 
 INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, ProgressiveJpegSearchTest,
-                         testing::Values(std::pair{false, false}, std::pair{true, false}, std::pair{false, true},
-                                         std::pair{true, true}),
-                         [](const testing::TestParamInfo<std::pair<bool, bool>>& info) {
-                             return std::string(info.param.first ? "RandomBytes" : "Zeros") +
-                                    (info.param.second ? "AndABadArea" : "");
+                         testing::Combine(testing::Bool(), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param) ? "RandomBytes" : "Zeros") +
+                                    (std::get<1>(info.param) ? "AndABadArea" : "");
                          });
 
 // The document gives its picture in twips; a 60 x 40 picture at 144 dots per
