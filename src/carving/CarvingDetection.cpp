@@ -19,6 +19,7 @@ constexpr std::uint64_t kSmallestRawJpeg = 1024;
 BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
     // The calculators see the sector's first bytes only; those that need
     // more read the device themselves.
+    p_.context.reader().lostSector().startFile(origin_ + sector);
     const SizeCalculatorChain::Hit hit =
         p_.chain.measure(bytes.sub(0, SizeCalculator::kLeadingBytes), origin_ + sector);
     BlockSearchEngine::Skip skip;
@@ -29,11 +30,15 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
         // An MP3 or MPEG stream holds no other file: its sectors are jumped.
         // Its measure runs a margin of up to a sector past its last frame,
         // where the next file may already begin, so that last sector is
-        // still examined.
+        // still examined. A stream whose walk went on past sectors the
+        // medium could not give, at a frame or pack it searched for, may
+        // have gone on into another: the jump ends at the first of them.
         if (p_.context.skipCarvedFileBlocks) {
             p_.context.skipCarvedFileBlocks = false;
             const std::uint32_t bps = volume_.u32BytesInSector();
-            skip = {(hit.size - std::min<std::uint64_t>(hit.size, bps)) / bps, true};
+            skip = {
+                p_.context.reader().lostSector().jumpable((hit.size - std::min<std::uint64_t>(hit.size, bps)) / bps),
+                true};
         }
     }
     if (!recorded) {

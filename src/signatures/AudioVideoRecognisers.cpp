@@ -280,7 +280,7 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
                 continue;
             }
         if (!frame) break;
-        if (end % bps == 0) search_.mp3DoneArray.add(first + end / bps);
+        if (end % bps == 0 && medium.beforeLoss(end)) search_.mp3DoneArray.add(first + end / bps);
         end += frame->length;
         ++frames;
         if (!frame->sameStreamAs(*stream)) break;
@@ -415,7 +415,7 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium, std
         // A pack in a sector that could not be read is there all the same:
         // the walk goes on at the next.
         if (cursor.at(end, 4).be32(0) != kPackStart && !cursor.unreadable(end, 4)) break;
-        if (end % bps == 0) search_.mpgDoneArray.add(medium.firstSector() + end / bps);
+        if (end % bps == 0 && medium.beforeLoss(end)) search_.mpgDoneArray.add(medium.firstSector() + end / bps);
         packTail = cursor.at(end + packLength - 4, 4).be32(0);
         end += packLength;
     }

@@ -6,6 +6,7 @@
 #include "signatures/Sig.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -63,6 +64,95 @@ std::optional<std::uint64_t> jpegMarkerAfterLoss(RecogniserMedium& medium, Bound
     return found.offset;
 }
 
+// A JPEG's scan data is looked through in windows of this many sectors, each
+// read with one more, so that a marker across a window's end is seen.
+constexpr std::uint64_t kJpegScanStep = 63;
+
+// Whether a JPEG marker starts a frame header (SOF0 to SOF15; 0xC4, 0xC8 and
+// 0xCC are a table, a reserved kind and a table).
+bool isJpegFrameHeader(std::uint8_t kind) {
+    return kind >= 0xC0 && kind <= 0xCF && kind != 0xC4 && kind != 0xC8 && kind != 0xCC;
+}
+
+// Whether the byte after an 0xFF in a JPEG's entropy-coded data makes a
+// marker that ends the data: a zero stands for a stuffed 0xFF, a restart
+// marker is part of the data, and an 0xFF is a fill byte before a marker.
+bool endsJpegScanData(std::uint8_t next) {
+    return next != 0x00 && next != 0xFF && (next < 0xD0 || next > 0xD7);
+}
+
+// A JPEG's data from its first scan on, looked through for markers in
+// windows of kJpegScanStep sectors from the scan's first sector, as far as
+// the windows that start below the sector `endSector`.
+class JpegScanWindows {
+public:
+    JpegScanWindows(RecogniserMedium& medium, std::uint64_t firstSector, std::uint64_t endSector)
+        : medium_(medium), cursor_(medium.cursor(kJpegScanStep + 1)), first_(firstSector), end_(endSector) {}
+
+    // Where the first 0xFF from `from` (in or after the first window) on
+    // lies whose next byte `takes` accepts; nothing when none lies in the
+    // windows.
+    template <class Takes> std::optional<std::uint64_t> find(std::uint64_t from, Takes takes) {
+        const std::uint64_t bps = medium_.bytesPerSector();
+        const std::size_t searched = kJpegScanStep * bps;
+        const std::uint64_t fromSector = std::max(from / bps, first_);
+        for (std::uint64_t at = first_ + (fromSector - first_) / kJpegScanStep * kJpegScanStep;
+             at < end_ && !medium_.stopped(); at += kJpegScanStep) {
+            // The last window reaches the volume's end and reads as zeros
+            // past it: a file that ends in the volume's last sectors is still
+            // found whole.
+            if (!cursor_.holdsSector(at)) break;
+            const platform::ByteView window = cursor_.sectors(at, kJpegScanStep + 1);
+            if (window.empty()) break;
+            const std::uint8_t* bytes = window.data();
+            for (std::size_t o = from > at * bps ? static_cast<std::size_t>(from - at * bps) : 0; o < searched; ++o) {
+                const void* ff = std::memchr(bytes + o, 0xFF, searched - o);
+                if (!ff) break;
+                o = static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - bytes);
+                if (takes(bytes[o + 1])) return at * bps + o;
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    RecogniserMedium& medium_;
+    BoundedCursor cursor_;
+    std::uint64_t first_;
+    std::uint64_t end_;
+};
+
+// The end marker of a JPEG image walked by its markers from its first
+// scan's data at `position`: the entropy-coded data runs to the next marker,
+// a segment (a table, a comment, the next scan's header) leads by its length
+// to the marker after it, and the end marker ends the image. Nothing when
+// none lies in the windows, or the markers break off: a marker no image
+// holds after its first scan (a start of image, a reserved one), or a
+// segment that no marker follows. Zeros of sectors the medium could not give
+// hold no marker: the walk goes on through them to the next.
+std::optional<std::uint64_t> jpegEndMarkerByMarkers(RecogniserMedium& medium, JpegScanWindows& data,
+                                                    std::uint64_t position) {
+    BoundedCursor fields = medium.cursor(1);
+    // Every marker moves the walk on by two bytes or more, through windows
+    // that end.
+    for (;;) {
+        const std::optional<std::uint64_t> marker = data.find(position, endsJpegScanData);
+        if (!marker) return std::nullopt;
+        const platform::ByteView segment = fields.bytes(*marker, 4);
+        const std::uint8_t kind = segment.u8(1);
+        if (kind == 0xD9) return marker;
+        if (fields.unreadable(*marker + 2, 2)) {
+            position = *marker + 2;
+            continue;
+        }
+        const std::uint16_t length = segment.be16(2);
+        if (kind < 0xC0 || kind == 0xD8 || length < 2) return std::nullopt;
+        position = *marker + 2 + length;
+        if (kind != 0xDA && fields.bytes(position, 1).u8(0) != 0xFF && !fields.unreadable(position, 1))
+            return std::nullopt;
+    }
+}
+
 // The chunk header at `position` lies in a sector the medium could not give:
 // the next chunk of a standard type after it; nothing when none lies within
 // reach.
@@ -104,7 +194,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
     JPEGScanStart scan;
     std::uint64_t position = 2;
     std::uint32_t length = firstLength;
-    bool frame = false, scanSeen = false;
+    bool frame = false, baseline = false, scanSeen = false;
     // Past the readable bytes a marker reads as zeros, as an unread buffer
     // would: a zero length ends the walk, and before the first scan a zero
     // marker refuses the file.
@@ -130,17 +220,20 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         const std::uint8_t kind = marker.u8(1);
         const bool isMarker = marker.u8(0) == 0xFF;
         length = marker.be16(2);
-        if (isMarker && kind == 0xC0) {
+        if (isMarker && isJpegFrameHeader(kind)) {
             frame = true;
+            baseline = kind == 0xC0;
             const platform::ByteView size = cursor.at(position + 5, 4);
             scan.height = size.be16(0);
             scan.width = size.be16(2);
         }
         if (isMarker && kind == 0xDA) scanSeen = true;
-        // A scan before any baseline frame (a progressive image) goes on
-        // through length fields inside the scan data without this test.
         if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) return std::nullopt;
-        if ((frame || scan.sizeLost) && scanSeen) {
+        // The scan data holds no length fields: a baseline image's one scan
+        // runs to the end marker, and the scans of any other (a progressive
+        // one) are walked by the markers between them.
+        if (scanSeen) {
+            scan.walkMarkers = !baseline;
             position += length + 2;
             break;
         }
@@ -150,31 +243,25 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
 }
 
 void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig) {
-    constexpr std::uint64_t kStep = 63; // sectors; each window reads one more, so a marker across its end is seen
     const std::uint32_t bps = medium.bytesPerSector();
     const std::uint64_t scanSector = scan.position / bps;
     // 1.5 bytes a pixel: the sectors the compressed image should take.
     const std::uint64_t expected = std::uint64_t{scan.height} * scan.width * 3 / 2 / bps;
+    const bool sized = scan.height != 0 && scan.width != 0;
     // Without the size, the end marker is looked for as far as can be read.
-    const std::uint64_t windowsEnd = scan.sizeLost ? UINT64_MAX : scanSector + expected * 3 / 4 + kStep;
-    BoundedCursor cursor = medium.cursor(kStep + 1);
-    for (std::uint64_t at = scanSector; at < windowsEnd && !medium.stopped(); at += kStep) {
-        // The last window reaches the volume's end and reads as zeros past
-        // it: a file that ends in the volume's last sectors is still found
-        // whole.
-        if (!cursor.holdsSector(at)) break;
-        const platform::ByteView window = cursor.sectors(at, kStep + 1);
-        if (window.empty()) break;
-        const std::uint8_t* bytes = window.data();
-        const std::size_t searchEnd = kStep * bps;
-        for (std::size_t o = at == scanSector ? scan.position % bps : 0; o < searchEnd; ++o)
-            if (bytes[o] == 0xFF && bytes[o + 1] == 0xD9) {
-                medium.acceptJumpable(sig, at * bps + o + 2);
-                return;
-            }
+    JpegScanWindows data(medium, scanSector,
+                         scan.sizeLost || !sized ? UINT64_MAX : scanSector + expected * 3 / 4 + kJpegScanStep);
+    const std::optional<std::uint64_t> end =
+        scan.walkMarkers ? jpegEndMarkerByMarkers(medium, data, scan.position)
+                         : data.find(scan.position, [](std::uint8_t next) { return next == 0xD9; });
+    if (end) {
+        medium.acceptJumpable(sig, *end + 2);
+        return;
     }
-    // No end marker: the estimate, up to the volume's end at most.
-    sig.foundSize = std::min(platform::saturatingMul(scanSector + expected, bps), medium.bytesToVolumeEnd());
+    // No end marker: the estimate, up to the volume's end at most; without
+    // the size, all that may be read.
+    sig.foundSize = sized ? std::min(platform::saturatingMul(scanSector + expected, bps), medium.bytesToVolumeEnd())
+                          : medium.readableBytes();
     sig.skipFileSize = false;
 }
 

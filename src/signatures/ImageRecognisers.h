@@ -41,7 +41,7 @@ public:
 
 private:
     // Where a JPEG's entropy-coded data begins and the frame size its
-    // baseline frame header gives (0 x 0 without one).
+    // frame header gives (0 x 0 without one).
     struct JPEGScanStart {
         std::uint64_t position = 0;
         std::uint32_t height = 0;
@@ -49,12 +49,18 @@ private:
         // The header segments met a sector that could not be read before
         // any frame header: the image's size is not known.
         bool sizeLost = false;
+        // The first scan of an image that is not baseline (a progressive
+        // one, or one without a frame header) begins here: its end marker
+        // is reached by the markers between its scans, not looked for as
+        // the first 0xFF 0xD9.
+        bool walkMarkers = false;
     };
     // The marker walk from the first segment on; nothing when a marker before
     // the first scan is not one.
     static std::optional<JPEGScanStart> walkJPEGSegments(RecogniserMedium& medium, std::uint32_t firstLength);
     // Looks for the end-of-image marker after the scan start and sets the
-    // record's length from it, or from the estimate when there is none.
+    // record's length from it, or from the estimate when there is none
+    // within reach of the image's size.
     static void measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig);
     // The position after the GIF's last block, from the first block at
     // `position`: after the trailer, or where the walk met something else.

@@ -5,6 +5,7 @@
 #include "volume/Volume.h"
 
 #include <algorithm>
+#include <optional>
 
 RecogniserMedium::RecogniserMedium(Volume& volume, std::uint64_t block, const Sig& sig)
     : volume_(volume), bps_(volume.u32BytesInSector()), block_(block) {
@@ -13,6 +14,7 @@ RecogniserMedium::RecogniserMedium(Volume& volume, std::uint64_t block, const Si
     const auto first = origin ? platform::checkedAdd(*origin, block) : std::nullopt;
     if (!first) return;
     firstSector_ = *first;
+    lost_.startFile(firstSector_);
     volumeSectors_ = platform::saturatingMul(volume.totalBlocks, volume.blockSize());
     // A volume's block count may claim more than its partition holds (a
     // damaged header, or a numbering that starts inside the volume): what
@@ -35,7 +37,10 @@ bool RecogniserMedium::readSectors(std::uint64_t sector, std::uint32_t count, st
     if (count > static_cast<std::uint32_t>(INT32_MAX)) return false;
     // A sector that cannot be read costs only itself: it reads as zeros.
     // What the search holds in memory is not read again.
-    return volume_.readExaminedRange(sector, static_cast<std::int32_t>(count), buffer).has_value();
+    const std::optional<std::uint64_t> lost =
+        volume_.readExaminedRange(sector, static_cast<std::int32_t>(count), buffer);
+    if (lost && *lost != 0) lost_.noteLoss(*this, sector, count);
+    return lost.has_value();
 }
 
 std::uint64_t RecogniserMedium::unreadableSectorsIn(std::uint64_t sector, std::uint64_t count) const {
@@ -45,5 +50,5 @@ std::uint64_t RecogniserMedium::unreadableSectorsIn(std::uint64_t sector, std::u
 void RecogniserMedium::acceptJumpable(Sig& sig, std::uint64_t length) const {
     sig.foundSize = std::min(length, readable_);
     sig.skipFileSize = true;
-    sig.skipSize = bps_ != 0 ? sig.foundSize / bps_ : 0;
+    sig.skipSize = bps_ != 0 ? lost_.jumpable(sig.foundSize / bps_) : 0;
 }

@@ -10,6 +10,7 @@
 // memory from there.
 
 #include "media/BoundedCursor.h"
+#include "media/FirstLostSector.h"
 #include "media/SectorSource.h"
 
 #include <cstdint>
@@ -49,8 +50,16 @@ public:
     // The answer for a file the search jumps over: its length, cut to the
     // readable bytes (a hostile length would otherwise make the search leave
     // the volume or jump over files the user wants), and the sectors it
-    // covers.
+    // covers up to the first the walks read that the medium could not give:
+    // a walk goes on past such zeros by searching for what comes next, which
+    // may be another file's, and the search then finds that file at its own
+    // sector.
     void acceptJumpable(Sig& sig, std::uint64_t length) const;
+    // Whether the candidate's byte at `position` lies before the first
+    // sector the walks read that the medium could not give: a walk's marks
+    // of the places it walked hold only there, and past it the search looks
+    // again.
+    bool beforeLoss(std::uint64_t position) const { return bps_ != 0 && lost_.before(firstSector_ + position / bps_); }
 
     bool readSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) override;
     std::uint64_t unreadableSectorsIn(std::uint64_t sector, std::uint64_t count) const override;
@@ -63,4 +72,5 @@ private:
     std::uint64_t volumeSectors_ = 0;
     std::uint64_t bytesToEnd_ = 0;
     std::uint64_t readable_ = 0;
+    FirstLostSector lost_;
 };

@@ -13,6 +13,7 @@ bool ReadVolume::readSaveSector(std::uint64_t sector, std::uint32_t size, std::u
         medium_.readExaminedRange(sector, static_cast<std::int32_t>(size), buffer, DMedia::RangeReader::Carving);
     if (medium_.mediumGone()) gone_ = true;
     if (!lost) return false;
+    if (*lost != 0) lost_.noteLoss(*this, sector, size);
     // One alert a run, a damaged disk failing thousands of reads; and it is
     // not waited for: as it says, the search goes on, also through a night
     // nobody is there to answer it.

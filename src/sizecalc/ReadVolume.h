@@ -9,6 +9,7 @@
 // once, and a device that has gone ends the run's walks
 // (CarvingContext::stopped).
 
+#include "media/FirstLostSector.h"
 #include "media/SectorSource.h"
 
 #include <atomic>
@@ -31,9 +32,13 @@ public:
     }
     std::uint64_t unreadableSectorsIn(std::uint64_t sector, std::uint64_t count) const override;
     bool deviceGone() const { return gone_.load(std::memory_order_relaxed); }
+    // The first sector the calculators' reads lost since the carving began
+    // to measure the file at a sector.
+    FirstLostSector& lostSector() { return lost_; }
 
 private:
     DMedia& medium_;
+    FirstLostSector lost_;
     bool reported_ = false;
     std::atomic<bool> gone_{false};
 };

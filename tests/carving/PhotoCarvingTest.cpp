@@ -312,6 +312,28 @@ TEST_F(PhotoCarvingTest, PhotosOnAReadableMiBInsideAWideBadAreaAreFound) {
     fs::remove(image);
 }
 
+// Two copies of a song, a bad area from the middle of the first up to the second: the walk of the first song goes on
+// past the bad area at the next frame of its stream, the second song's, but the carving and the plain search jump no
+// further than the bad area, and find the second song at its sector.
+TEST_F(PhotoCarvingTest, AStreamWalkedOnPastABadAreaIsJumpedOverOnlyUpToIt) {
+    const std::string song = testsupport::readText(media_ / "song.mp3");
+    const std::uint64_t first = 2048, sectors = (song.size() + 511) / 512;
+    const std::uint64_t badFirst = first + sectors / 2, second = first + sectors + 40;
+    const fs::path image = media_ / "songs.img";
+    fs::remove(image);
+    std::ofstream(image).close();
+    fs::resize_file(image, (second + sectors + 2048) * 512);
+    for (const std::uint64_t at : {first, second})
+        testsupport::writeAt(image, at * 512, {song.begin(), song.end()});
+    for (const int method : {1, 0}) {
+        testsupport::FailingReads failing;
+        failing.failSectors(badFirst, second - badFirst);
+        const std::set<std::uint64_t> found = foundWithEveryType("songs.img", "", method, &failing);
+        EXPECT_TRUE(found.count(first) && found.count(second)) << method;
+    }
+    fs::remove(image);
+}
+
 // The thirty-one media files of the test set on random bytes, each with one unreadable sector well inside it: every
 // file the search finds on the intact image (every file of a type its list holds) it finds again at its sector, as
 // long as there, and marked damaged. The carving (1) and the plain search (0) walk each format past the sector's

@@ -5,11 +5,13 @@
 #include "session/HFSPlusDir.h"
 #include "session/TreeRecordWriter.h"
 #include "signatures/FileTypeTable.h"
+#include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -95,6 +97,52 @@ TEST_F(PlainSignatureSearchTest, WholeDiskSearchFindsFilesAtTheirSectorsAcrossBa
     expectSamplesFound(*v, "raw.img");
     EXPECT_EQ(v->fileCount, 5u);
 }
+
+// A progressive JPEG at sector 2048 and forty baseline photos three sectors apart after it, on zeros or on random
+// bytes, with or without a bad area from the third sector of one photo to the next: the search finds every photo that
+// lies wholly on readable sectors at its sector, and the progressive one ends at the end marker it holds. The walk
+// of the photo in the bad area looks through its zeros for the end marker and finds the next photo's, so it is not
+// jumped over past them.
+class ProgressiveJpegSearchTest : public PlainSignatureSearchTest,
+                                  public testing::WithParamInterface<std::tuple<bool, bool>> {};
+
+TEST_P(ProgressiveJpegSearchTest, EveryReadablePhotoIsFoundAndTheProgressiveOneEndsAtItsEndMarker) {
+    const auto [random, bad] = GetParam();
+    const std::string progressive =
+        testsupport::toolSample("convert -seed 7 -size 320x240 plasma: -interlace JPEG \"$OUT\"", "jpg");
+    const std::string photo = testsupport::toolSample("convert -seed 8 -size 160x120 plasma: \"$OUT\"", "jpg");
+    const fs::path image = testsupport::makeTempDir("progressive") / "disk.img";
+    const std::string fill =
+        random ? "openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:photo-after-photo </dev/zero" : "cat /dev/zero";
+    ASSERT_TRUE(testsupport::runCommand(fill + " 2>/dev/null | head -c 8388608 >" + testsupport::shellQuoted(image)));
+    testsupport::writeAt(image, 2048 * 512, {progressive.begin(), progressive.end()});
+    const std::uint64_t photoSectors = (photo.size() + 511) / 512;
+    std::vector<std::uint64_t> photos{2048 + (progressive.size() + 511) / 512 + 3};
+    while (photos.size() < 40)
+        photos.push_back(photos.back() + photoSectors + 3);
+    for (const std::uint64_t at : photos)
+        testsupport::writeAt(image, at * 512, {photo.begin(), photo.end()});
+    const std::uint64_t badFirst = photos[9] + 2, badEnd = photos[10];
+    testsupport::FailingReads failing;
+    if (bad) failing.failSectors(badFirst, badEnd - badFirst);
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    v->setRawRead(failing.reader());
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked({"jpg"}), 0});
+    expectTreeCompleteLast();
+    std::map<std::uint64_t, std::uint64_t> found; // first sector, size
+    for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+        if (!node->isFolder()) found[node->dataStartSector + node->extents[0].startBlock] = node->fileSize;
+    EXPECT_EQ(found[2048], progressive.rfind("\xFF\xD9") + 2);
+    for (const std::uint64_t at : photos)
+        if (!bad || at + photoSectors <= badFirst || at >= badEnd) EXPECT_TRUE(found.count(at)) << at;
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, ProgressiveJpegSearchTest,
+                         testing::Combine(testing::Bool(), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param) ? "RandomBytes" : "Zeros") +
+                                    (std::get<1>(info.param) ? "AndABadArea" : "");
+                         });
 
 // The document gives its picture in twips; a 60 x 40 picture at 144 dots per
 // inch shows at 30 x 20 points. Another PNG of other proportions is no
