@@ -15,7 +15,23 @@
 
 namespace testsupport {
 
-// The folder the fixture scripts fill at test time.
+// The variant of the samples the tools make (DRENTIC_SAMPLE_VARIANT; 0 when
+// unset, the default, whose samples keep the bytes they always had). Another
+// variant makes every sample of the same kind, role and order of size from
+// other incidental choices, so a test that holds only for one tool version's
+// bytes fails under it. tests/fixtures/sample-variant.sh makes the same
+// choices for the fixture scripts.
+int sampleVariant();
+// An ImageMagick seed, a tone's frequency in hertz, ffmpeg's test pattern
+// source ("testsrc" for the default) and the pass phrase of a keyed random
+// stream of the variant, as the tools' command lines take them; a script
+// that counts its seeds itself adds sampleSeed(0) to each.
+std::string sampleSeed(unsigned seed);
+std::string sampleTone(unsigned hertz);
+std::string samplePattern();
+std::string samplePassPhrase(const std::string& phrase);
+
+// The folder the fixture scripts fill at test time, one for each variant.
 std::filesystem::path testImagesDir();
 // A generated image by name; empty when it was not made.
 std::filesystem::path testImage(const std::string& name);
