@@ -518,8 +518,8 @@ TEST_F(PhotoCarvingTest, ImagesTickedOnAnExfatStickListOnlyItsRealIcon) {
         "loop=$(losetup -f --show stick.img) || { echo none; exit; }; mkdir mnt && mount.exfat-fuse $loop mnt && "
         "for i in 1 2 3; do convert -seed $(($i + " +
         testsupport::sampleSeed(0) + ")) -size 640x480 plasma: mnt/photo$i.jpg; done && ffmpeg -v error -f lavfi -i " +
-        testsupport::samplePattern() +
-        "=size=320x240:duration=4 -f lavfi -i sine=frequency=" + testsupport::sampleTone(440) +
+        testsupport::sampleVideo("size=320x240:duration=4") +
+        " -f lavfi -i sine=frequency=" + testsupport::sampleTone(440) +
         ":duration=4 -c:v mpeg4 -c:a aac mnt/clip.mp4 && "
         "convert -size 48x48 plasma: mnt/icon.ico && cp mnt/icon.ico .; s=$?; umount mnt; losetup -d $loop; exit $s");
     ASSERT_TRUE(made) << "the stick could not be made and filled";

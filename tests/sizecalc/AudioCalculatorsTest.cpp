@@ -41,7 +41,7 @@ TEST_F(AudioCalculatorsTest, ToolSamplesAreMeasuredByTheirStructure) {
     const auto wav = toolSample("sox -n -r 8000 -c 1 \"$OUT\" synth 0.5 sine " + sampleTone(440), "wav");
     const auto aif = toolSample("sox -n -r 8000 -c 1 \"$OUT\" synth 5 sine " + sampleTone(440), "aiff");
     const auto avi =
-        toolSample("ffmpeg -v error -f lavfi -i " + samplePattern() + "=size=64x48:rate=5 -t 3 -f avi \"$OUT\"", "avi");
+        toolSample("ffmpeg -v error -f lavfi -i " + sampleVideo("size=64x48:rate=5") + " -t 3 -f avi \"$OUT\"", "avi");
     const auto rm = toolSample("ffmpeg -v error -f lavfi -i sine=frequency=" + sampleTone(440) +
                                    " -t 45 -ar 8000 -c:a real_144 -f rm \"$OUT\"",
                                "rm");

@@ -9,17 +9,17 @@ using namespace std::string_literals;
 using testsupport::asString;
 using testsupport::be32;
 using testsupport::imageWith;
-using testsupport::samplePattern;
 using testsupport::sampleTone;
+using testsupport::sampleVideo;
 using testsupport::toolSample;
 
 namespace {
 
 constexpr std::uint64_t kSector = 37;
 const std::vector<std::string_view> kOurKeys = {"mpg", "mp3", "mov", "mp4", "m4a", "m4b", "m4v", "3gp", "3g2"};
-const std::string kVideo = "ffmpeg -v error -f lavfi -i " + samplePattern() + "=size=320x240:rate=25:duration=3 ";
+const std::string kVideo = "ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=3") + " ";
 const std::string kSmallVideo =
-    "ffmpeg -v error -f lavfi -i " + samplePattern() + "=size=176x144:rate=25:duration=3 -c:v h263 ";
+    "ffmpeg -v error -f lavfi -i " + sampleVideo("size=176x144:rate=25:duration=3") + " -c:v h263 ";
 const std::string kTone = "ffmpeg -v error -f lavfi -i sine=frequency=" + sampleTone(440) + ":duration=3 ";
 const std::string kWav = "sox -n -r 44100 -c 1 \"$OUT.wav\" synth 3 sine " + sampleTone(440) + " && lame --silent ";
 const std::string kMp4 = kVideo + "-c:v mpeg4 \"$OUT\"";

@@ -49,9 +49,13 @@ std::string sampleTone(unsigned hertz) {
     return std::to_string(hertz + static_cast<unsigned>(sampleVariant()) * 37);
 }
 
-std::string samplePattern() {
-    static const char* const patterns[] = {"testsrc", "testsrc2", "smptebars", "rgbtestsrc"};
-    return patterns[sampleVariant() == 0 ? 0 : (sampleVariant() - 1) % 3 + 1];
+std::string sampleVideo(const std::string& options) {
+    static const char* const patterns[][2] = {{"testsrc", ""},
+                                              {"testsrc2", ""},
+                                              {"smptebars", ",noise=alls=5:allf=t"},
+                                              {"rgbtestsrc", ",noise=alls=5:allf=t"}};
+    const auto& pattern = patterns[sampleVariant() == 0 ? 0 : (sampleVariant() - 1) % 3 + 1];
+    return std::string(pattern[0]) + "=" + options + pattern[1];
 }
 
 std::string samplePassPhrase(const std::string& phrase) {

@@ -22,14 +22,17 @@ namespace testsupport {
 // bytes fails under it. tests/fixtures/sample-variant.sh makes the same
 // choices for the fixture scripts.
 int sampleVariant();
-// An ImageMagick seed, a tone's frequency in hertz, ffmpeg's test pattern
-// source ("testsrc" for the default) and the pass phrase of a keyed random
-// stream of the variant, as the tools' command lines take them; a script
-// that counts its seeds itself adds sampleSeed(0) to each.
+// An ImageMagick seed, a tone's frequency in hertz, and the pass phrase of a
+// keyed random stream of the variant, as the tools' command lines take them;
+// a script that counts its seeds itself adds sampleSeed(0) to each.
 std::string sampleSeed(unsigned seed);
 std::string sampleTone(unsigned hertz);
-std::string samplePattern();
 std::string samplePassPhrase(const std::string& phrase);
+// ffmpeg's moving test pattern of the variant with the source options given
+// ("size=64x48:rate=25:duration=1"), for its lavfi input: testsrc for the
+// default. Still patterns move by a little noise in every frame, so that the
+// videos made of them are of the default's order of size.
+std::string sampleVideo(const std::string& options);
 
 // The folder the fixture scripts fill at test time, one for each variant.
 std::filesystem::path testImagesDir();

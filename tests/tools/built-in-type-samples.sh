@@ -31,9 +31,9 @@ flat_document graphics drawing >sample.fodg
 # ffmpeg writes the isom brand into MPEG-4 files; the brands of other writers
 # (cameras, phones, iTunes) go in through its brand option.
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
-video="-f lavfi -i $(sample_pattern)=size=32x32:rate=25:duration=0.2"
+video="-f lavfi -i $(sample_video size=32x32:rate=25:duration=0.2)"
 sound="-f lavfi -i sine=frequency=$(sample_tone 440):duration=0.1"
-picture="-f lavfi -i $(sample_pattern)=size=16x16 -frames:v 1 -f image2"
+picture="-f lavfi -i $(sample_video size=16x16) -frames:v 1 -f image2"
 office() { soffice -env:UserInstallation="file://$work/office" --headless --convert-to "$@"; }
 # QuickTime movies written before the ftyp box existed start with the box that
 # follows it in ffmpeg's: wide, then mdat, or moov when the index comes first.
@@ -98,7 +98,7 @@ mkv ff $video -f matroska sample.mkv
 mkv ff $video -c:v libvpx -f webm sample.mkv
 wmv ff $video -c:v wmv2 -f asf sample.wmv
 flv ff $video -f flv sample.flv
-dv ff -f lavfi -i $(sample_pattern)=size=720x576:rate=25 -frames:v 1 -pix_fmt yuv420p -f dv sample.dv
+dv ff -f lavfi -i $(sample_video size=720x576:rate=25) -frames:v 1 -pix_fmt yuv420p -f dv sample.dv
 mxf ff $video -c:v mpeg2video -f mxf sample.mxf
 swf ff $video -f swf sample.swf
 rm ff $video -c:v rv10 -f rm sample.rm
