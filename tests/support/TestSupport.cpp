@@ -58,10 +58,6 @@ std::string sampleVideo(const std::string& options) {
     return std::string(pattern[0]) + "=" + options + pattern[1];
 }
 
-std::string samplePassPhrase(const std::string& phrase) {
-    return sampleVariant() == 0 ? phrase : phrase + "-variant-" + std::to_string(sampleVariant());
-}
-
 fs::path testImagesDir() {
     const char* e = std::getenv("DRENTIC_TEST_IMAGES");
     const std::string base = e ? e : DRENTIC_TEST_IMAGES_DEFAULT;

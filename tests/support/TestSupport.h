@@ -20,14 +20,14 @@ namespace testsupport {
 // variant makes every sample of the same kind, role and order of size from
 // other incidental choices, so a test that holds only for one tool version's
 // bytes fails under it. tests/fixtures/sample-variant.sh makes the same
-// choices for the fixture scripts.
+// choices for the fixture scripts (and the keyed random streams' pass
+// phrases).
 int sampleVariant();
-// An ImageMagick seed, a tone's frequency in hertz, and the pass phrase of a
-// keyed random stream of the variant, as the tools' command lines take them;
-// a script that counts its seeds itself adds sampleSeed(0) to each.
+// An ImageMagick seed and a tone's frequency in hertz of the variant, as the
+// tools' command lines take them; a script that counts its seeds itself adds
+// sampleSeed(0) to each.
 std::string sampleSeed(unsigned seed);
 std::string sampleTone(unsigned hertz);
-std::string samplePassPhrase(const std::string& phrase);
 // ffmpeg's moving test pattern of the variant with the source options given
 // ("size=64x48:rate=25:duration=1"), for its lavfi input: testsrc for the
 // default. Still patterns move by a little noise in every frame, so that the
