@@ -160,7 +160,7 @@ struct Cards {
         std::vector<std::string> made;
         for (int i = 0; seed != 0 && i < 3; ++i) {
             const fs::path photo = folder / (name + std::to_string(i) + ".jpg");
-            testsupport::runCommand("convert -seed " + std::to_string(seed + i) +
+            testsupport::runCommand("convert -seed " + testsupport::sampleSeed(static_cast<unsigned>(seed + i)) +
                                     " -size 120x90 plasma: " + testsupport::shellQuote(photo.string()));
             made.push_back(testsupport::readText(photo));
             testsupport::writeBytesAt(card, kAt[i] * 512, testsupport::readBytes(photo));

@@ -274,8 +274,9 @@ struct Run {
 };
 
 std::vector<std::uint8_t> photo(int seed) {
-    const std::string jpg =
-        testsupport::toolSample("convert -seed " + std::to_string(seed) + " -size 64x48 plasma: \"$OUT\"", "jpg");
+    const std::string jpg = testsupport::toolSample(
+        "convert -seed " + testsupport::sampleSeed(static_cast<unsigned>(seed)) + " -size 64x48 plasma: \"$OUT\"",
+        "jpg");
     return std::vector<std::uint8_t>(jpg.begin(), jpg.end());
 }
 

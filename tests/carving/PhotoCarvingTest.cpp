@@ -538,8 +538,11 @@ TEST_F(PhotoCarvingTest, ImagesTickedOnAnExfatStickListOnlyItsRealIcon) {
         "cd " + testsupport::shellQuote(dir.string()) +
         " && truncate -s 64M stick.img && mkfs.exfat stick.img >/dev/null || exit 1; "
         "loop=$(losetup -f --show stick.img) || { echo none; exit; }; mkdir mnt && mount.exfat-fuse $loop mnt && "
-        "for i in 1 2 3; do convert -seed $i -size 640x480 plasma: mnt/photo$i.jpg; done && ffmpeg -v error -f lavfi "
-        "-i testsrc=size=320x240:duration=4 -f lavfi -i sine=duration=4 -c:v mpeg4 -c:a aac mnt/clip.mp4 && "
+        "for i in 1 2 3; do convert -seed $(($i + " +
+        testsupport::sampleSeed(0) + ")) -size 640x480 plasma: mnt/photo$i.jpg; done && ffmpeg -v error -f lavfi -i " +
+        testsupport::sampleVideo("size=320x240:duration=4") +
+        " -f lavfi -i sine=frequency=" + testsupport::sampleTone(440) +
+        ":duration=4 -c:v mpeg4 -c:a aac mnt/clip.mp4 && "
         "convert -size 48x48 plasma: mnt/icon.ico && cp mnt/icon.ico .; s=$?; umount mnt; losetup -d $loop; exit $s");
     ASSERT_TRUE(made) << "the stick could not be made and filled";
     if (*made == "none\n") GTEST_SKIP() << "cannot attach a loop device here";
@@ -784,7 +787,8 @@ TEST_F(PhotoCarvingTest, APhotoEndingInTheLastSectorIsFoundWholeByBothSearches) 
 TEST_F(PhotoCarvingTest, PhotosRunningPastTheWindowsEndAreMeasuredFromTheWindowsAndReadOnce) {
     const std::uint64_t window = BlockSearchEngine::kWindowBytes / 512;
     const fs::path wide = testsupport::makeTempDir("window-ends") / "wide.jpg";
-    ASSERT_TRUE(testsupport::runCommand("convert -seed 4 -size 800x600 plasma: -quality 95 " +
+    ASSERT_TRUE(testsupport::runCommand("convert -seed " + testsupport::sampleSeed(4) +
+                                        " -size 800x600 plasma: -quality 95 " +
                                         testsupport::shellQuote(wide.string())));
     std::string photos[2] = {testsupport::readText(wide), testsupport::readText(wide)};
     // The second with a window's length of zeros at the start of its scan data.

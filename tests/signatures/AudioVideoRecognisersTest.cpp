@@ -6,16 +6,19 @@
 
 using testsupport::imageWith;
 using testsupport::putBE;
+using testsupport::sampleTone;
+using testsupport::sampleVideo;
 using testsupport::toolSample;
 
 using namespace std::string_literals;
 
 namespace {
 
-const std::string kVideo = "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25:duration=1 ";
-const std::string kSmallVideo = "ffmpeg -v error -f lavfi -i testsrc=size=176x144:rate=25:duration=1 -c:v h263 ";
-const std::string kTone = "ffmpeg -v error -f lavfi -i sine=duration=1 ";
-const std::string kWav = "sox -n -r 44100 -c 1 \"$OUT.wav\" synth 1 sine 440 && lame --quiet ";
+const std::string kVideo = "ffmpeg -v error -f lavfi -i " + sampleVideo("size=64x48:rate=25:duration=1") + " ";
+const std::string kSmallVideo =
+    "ffmpeg -v error -f lavfi -i " + sampleVideo("size=176x144:rate=25:duration=1") + " -c:v h263 ";
+const std::string kTone = "ffmpeg -v error -f lavfi -i sine=frequency=" + sampleTone(440) + ":duration=1 ";
+const std::string kWav = "sox -n -r 44100 -c 1 \"$OUT.wav\" synth 1 sine " + sampleTone(440) + " && lame --quiet ";
 const std::string kEndCode = " && printf '\\000\\000\\001\\267' | tee -a \"$OUT\"";
 const std::string kMidi = "/usr/bin/python3 -c \"import mido,sys; m=mido.MidiFile(); t=mido.MidiTrack(); "
                           "m.tracks.append(t); t.append(mido.Message('note_on',note=60)); "
@@ -67,8 +70,8 @@ TEST_F(AudioVideoRecognisersTest, ToolSamplesAreAcceptedWithTheLengthTheirFormat
          [](const std::string& b) -> std::uint64_t { return b.find("data") + 8 + le32At(b, b.find("data") + 4); },
          true},
         // RIFF and FORM files: their size field and its header; AVI with a 2 KiB margin instead.
-        {"sox -n -r 8000 -c 1 \"$OUT\" synth 0.5 sine 440", "wav", 13, "wav", whole, false},
-        {"sox -n -r 8000 -c 1 \"$OUT\" synth 0.5 sine 440", "aif", 28, "aif", whole, false},
+        {"sox -n -r 8000 -c 1 \"$OUT\" synth 0.5 sine " + sampleTone(440), "wav", 13, "wav", whole, false},
+        {"sox -n -r 8000 -c 1 \"$OUT\" synth 0.5 sine " + sampleTone(440), "aif", 28, "aif", whole, false},
         {kVideo + "-c:v mpeg4 \"$OUT\"", "avi", 18, "avi",
          [](const std::string& b) -> std::uint64_t { return b.size() - 8 + 2048; }, false},
         // MIDI: the chunks and two bytes more.
@@ -83,8 +86,9 @@ TEST_F(AudioVideoRecognisersTest, ToolSamplesAreAcceptedWithTheLengthTheirFormat
         // Equal packs, then the program end code.
         {kVideo + "-f vob \"$OUT\" && printf '\\000\\000\\001\\271' | tee -a \"$OUT\"", "vob", 19, "vob", whole, true},
         // A video stream runs to its end code, across several of the scan's windows.
-        {"ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f mpeg2video \"$OUT\"" + kEndCode, "m2v",
-         19, "m2v", whole, true},
+        {"ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=2") + " -f mpeg2video \"$OUT\"" +
+             kEndCode,
+         "m2v", 19, "m2v", whole, true},
         // The muxer pads the stream with null packets to its end.
         {kVideo + "-f mpegts -mpegts_m2ts_mode 1 \"$OUT\"", "mts", 31, "mts", whole, true},
         // Frame after frame to the stream's end.

@@ -25,9 +25,13 @@ const std::string kGifImage = ",\0\0\0\0\x01\0\x01\0\0\x02\x02\x4C\x01\0"s;
 // Tool-made JPEG (baseline and progressive), PNG and GIF files are jumped over to their end marker; BMP and icon files
 // get their length field.
 TEST_F(ImageRecognisersTest, ToolSamplesAreMeasuredToTheirRealEnd) {
-    auto convert = [](auto o, auto e) { return toolSample("convert -seed 1 -size 300x300 "s + o + " \"$OUT\"", e); };
-    const std::string gifs = "convert -seed 1 -size 99x80 plasma: \"$OUT.a.gif\" && convert -seed 2 -size 99x80 xc: "
-                             "+noise Random \"$OUT.b.gif\" && gifsicle --delay 10 \"$OUT\".?.gif -o \"$OUT\"";
+    auto convert = [](auto o, auto e) {
+        return toolSample("convert -seed " + sampleSeed(1) + " -size 300x300 " + o + " \"$OUT\"", e);
+    };
+    const std::string gifs = "convert -seed " + sampleSeed(1) +
+                             " -size 99x80 plasma: \"$OUT.a.gif\" && convert -seed " + sampleSeed(2) +
+                             " -size 99x80 xc: +noise Random \"$OUT.b.gif\" && gifsicle --delay 10 \"$OUT\".?.gif -o "
+                             "\"$OUT\"";
     const std::string icns = "convert -size 128x128 plasma: \"$OUT.png\" && png2icns \"$OUT\" \"$OUT.png\"";
     const std::tuple<std::string, std::uint32_t, std::string> samples[] = {
         {convert("plasma:", "jpg"), 3, "jpg"},

@@ -51,7 +51,7 @@ protected:
         return measureWithEveryFormat(image, kSector, stopped);
     }
     std::string convert(const std::string& options, const std::string& extension) {
-        return toolSample("convert -seed 1 " + options + " \"$OUT\"", extension);
+        return toolSample("convert -seed " + sampleSeed(1) + " " + options + " \"$OUT\"", extension);
     }
     std::filesystem::path image;
 };

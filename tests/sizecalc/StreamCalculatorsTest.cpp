@@ -9,16 +9,19 @@ using namespace std::string_literals;
 using testsupport::asString;
 using testsupport::be32;
 using testsupport::imageWith;
+using testsupport::sampleTone;
+using testsupport::sampleVideo;
 using testsupport::toolSample;
 
 namespace {
 
 constexpr std::uint64_t kSector = 37;
 const std::vector<std::string_view> kOurKeys = {"mpg", "mp3", "mov", "mp4", "m4a", "m4b", "m4v", "3gp", "3g2"};
-const std::string kVideo = "ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=25:duration=3 ";
-const std::string kSmallVideo = "ffmpeg -v error -f lavfi -i testsrc=size=176x144:rate=25:duration=3 -c:v h263 ";
-const std::string kTone = "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=3 ";
-const std::string kWav = "sox -n -r 44100 -c 1 \"$OUT.wav\" synth 3 sine 440 && lame --silent ";
+const std::string kVideo = "ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=3") + " ";
+const std::string kSmallVideo =
+    "ffmpeg -v error -f lavfi -i " + sampleVideo("size=176x144:rate=25:duration=3") + " -c:v h263 ";
+const std::string kTone = "ffmpeg -v error -f lavfi -i sine=frequency=" + sampleTone(440) + ":duration=3 ";
+const std::string kWav = "sox -n -r 44100 -c 1 \"$OUT.wav\" synth 3 sine " + sampleTone(440) + " && lame --silent ";
 const std::string kMp4 = kVideo + "-c:v mpeg4 \"$OUT\"";
 const std::string kM4a = kTone + "-c:a aac \"$OUT\"";
 
@@ -83,11 +86,11 @@ TEST_F(StreamCalculatorsTest, EachToolSampleIsTakenByItsOwnCalculatorAndMeasured
 }
 
 TEST_F(StreamCalculatorsTest, OtherFormatsAndEmptySectorsAreRefused) {
-    for (const auto& [command, extension] :
-         std::vector<std::pair<std::string, std::string>>{{"convert -size 64x64 plasma:fractal \"$OUT\"", "png"},
-                                                          {"convert -size 64x64 plasma:fractal \"$OUT\"", "jpg"},
-                                                          {"sox -n -r 8000 -c 1 \"$OUT\" synth 1 sine 440", "wav"},
-                                                          {kSmallVideo + "-c:v mpeg4 -f avi \"$OUT\"", "avi"}}) {
+    for (const auto& [command, extension] : std::vector<std::pair<std::string, std::string>>{
+             {"convert -size 64x64 plasma:fractal \"$OUT\"", "png"},
+             {"convert -size 64x64 plasma:fractal \"$OUT\"", "jpg"},
+             {"sox -n -r 8000 -c 1 \"$OUT\" synth 1 sine " + sampleTone(440), "wav"},
+             {kSmallVideo + "-c:v mpeg4 -f avi \"$OUT\"", "avi"}}) {
         SCOPED_TRACE(command);
         EXPECT_TRUE(acceptedBy(imageWith(sample(command, extension), kSector), kSector, kOurKeys).empty());
     }

@@ -1,4 +1,5 @@
 #include "SizeCalcFixture.h"
+#include "platform/ByteView.h"
 #include "sizecalc/TiffFileCheck.h"
 #include "support/TestSupport.h"
 #include "support/TiffBuilder.h"
@@ -15,6 +16,32 @@ std::string hex(std::uint64_t value) {
     char text[24];
     std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
     return text;
+}
+
+// A TIFF's parts by its own directories: the 8-byte header, each directory (count, entries, next offset), the values
+// too long for their entries, and the strips or tiles their byte counts give.
+std::uint64_t partsOf(const std::string& tiff) {
+    const platform::ByteView b(reinterpret_cast<const std::uint8_t*>(tiff.data()), tiff.size());
+    const bool big = tiff.starts_with("MM");
+    const auto u16 = [&](std::uint64_t at) -> std::uint64_t { return big ? b.be16(at) : b.le16(at); };
+    const auto u32 = [&](std::uint64_t at) -> std::uint64_t { return big ? b.be32(at) : b.le32(at); };
+    const auto value = [&](std::uint64_t at, std::uint64_t width) { return width == 2 ? u16(at) : u32(at); };
+    constexpr std::uint64_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    std::uint64_t parts = 8, ifd = u32(4);
+    for (int pages = 0; ifd != 0 && ifd < tiff.size() && pages < 16; ++pages) {
+        const std::uint64_t entries = u16(ifd);
+        parts += 2 + 12 * entries + 4;
+        for (std::uint64_t e = ifd + 2; e < ifd + 2 + 12 * entries; e += 12) {
+            const std::uint64_t type = u16(e + 2), count = u32(e + 4), width = type < 13 ? kTypeBytes[type] : 0;
+            const bool outOfLine = count * width > 4;
+            if (outOfLine) parts += count * width;
+            if (u16(e) == 279 || u16(e) == 325) // StripByteCounts, TileByteCounts
+                for (std::uint64_t i = 0; i < count; ++i)
+                    parts += value((outOfLine ? u32(e + 8) : e + 8) + i * width, width);
+        }
+        ifd = u32(ifd + 2 + 12 * entries);
+    }
+    return parts;
 }
 } // namespace
 
@@ -170,17 +197,20 @@ TEST_F(TiffCalculatorsTest, MakersDecideWhatIsATiff) {
     EXPECT_EQ(acceptors("ID3\x04\0\0\0\0\x10\0"s + std::string(600, 'I')), Keys{});
 }
 
-// ImageMagick's TIFFs (strips, tiles, two pages, big-endian) are the sum of
-// their parts with no gaps: the plain walk gives their size + 512.
+// ImageMagick's TIFFs (strips, tiles, two pages, big-endian) are measured as
+// the sum of the parts their directories name, + 512. libtiff starts a part
+// on an even offset, so a part of odd length leaves a pad byte that no part
+// holds; the margin still covers the whole file.
 TEST_F(TiffCalculatorsTest, PlainTiffIsTheSumOfItsParts) {
     for (const std::string options :
          {"-size 64x48 xc:red", "-size 256x256 xc:blue -define tiff:tile-geometry=64x64", "-size 40x40 xc:red xc:green",
           "-size 50x30 xc:red -endian MSB", "-size 300x200 plasma: -compress lzw"}) {
-        const std::string tiff = toolSample("convert -seed 1 " + options + " \"$OUT\"", "tif");
+        const std::string tiff = toolSample("convert -seed " + sampleSeed(1) + " " + options + " \"$OUT\"", "tif");
         ASSERT_FALSE(tiff.empty());
         const auto hit = carve(tiff);
         EXPECT_EQ(keyOf(hit), "tiff") << options;
-        EXPECT_EQ(hit.size, tiff.size() + 512) << options;
+        EXPECT_EQ(hit.size, partsOf(tiff) + 512) << options;
+        EXPECT_GE(hit.size, tiff.size()) << options;
     }
 }
 

@@ -155,15 +155,17 @@ Impostors impostorsOf(const fs::path& disk, std::uint64_t sectors) {
 }
 
 std::vector<StructureSample> samplesWithAStructureInOneSector() {
-    const std::string jpeg = toolSample("convert -seed 1 -size 300x300 plasma: \"$OUT\"", "jpg");
-    const std::string movie = toolSample("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=10:duration=4 "
-                                         "-c:v mpeg4 -fflags +bitexact \"$OUT\"",
-                                         "mov");
-    const std::string gif =
-        toolSample("convert -seed 1 -size 160x120 plasma: \"$OUT.a.gif\" && convert -seed 2 -size "
-                   "160x120 plasma: \"$OUT.b.gif\" && gifsicle --delay 10 \"$OUT\".?.gif -o \"$OUT\"",
-                   "gif");
-    const std::string png = toolSample("convert -seed 1 -size 200x150 plasma: \"$OUT\"", "png");
+    const std::string jpeg = toolSample("convert -seed " + sampleSeed(1) + " -size 300x300 plasma: \"$OUT\"", "jpg");
+    const std::string movie =
+        toolSample("ffmpeg -v error -f lavfi -i " + sampleVideo("size=160x120:rate=10:duration=4") +
+                       " -c:v mpeg4 -fflags +bitexact \"$OUT\"",
+                   "mov");
+    const std::string gif = toolSample("convert -seed " + sampleSeed(1) +
+                                           " -size 160x120 plasma: \"$OUT.a.gif\" && convert -seed " + sampleSeed(2) +
+                                           " -size 160x120 plasma: \"$OUT.b.gif\" && gifsicle --delay 10 "
+                                           "\"$OUT\".?.gif -o \"$OUT\"",
+                                       "gif");
+    const std::string png = toolSample("convert -seed " + sampleSeed(1) + " -size 200x150 plasma: \"$OUT\"", "png");
     if (jpeg.size() < 4 || movie.size() < 4 || gif.empty() || png.empty()) return {};
     // The JPEG's first marker after its start moved to byte 1024, behind a
     // comment segment, and the movie's atoms after its first to byte 1536,
@@ -250,7 +252,8 @@ std::optional<fs::path> cutShortHfsDisk(std::uint64_t bytes) {
     // Each volume is copied from where its hybrid image's Apple map says it begins.
     const auto dir = runCommand("set -e; cd " + shellQuoted(makeTempDir("cut")) + R"sh(; truncate -s 14M disk.img
 sgdisk -n 1:2048:10239 -n 2:10240:18431 -n 3:18432:26623 -t 1:AF00 -t 2:AF00 -t 3:AF00 disk.img >/dev/null; for n in 1 2 3
-do mkdir -p $n/Photos; for i in 1 2 3; do convert -seed $n$i -size 96x64 plasma: $n/Photos/photo$i.jpg; done
+do mkdir -p $n/Photos; for i in 1 2 3; do convert -seed $(($n$i + )sh" +
+                                sampleSeed(0) + R"sh()) -size 96x64 plasma: $n/Photos/photo$i.jpg; done
   xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -V Volume$n -o $n.iso $n 2>/dev/null
   for e in 2 3 4 5 6 7; do [ "$(dd if=$n.iso bs=1 skip=$((e * 512 + 48)) count=9 status=none)" = Apple_HFS ] && break; done
   dd if=$n.iso of=disk.img skip=$(($(od -An -tu4 --endian=big -j $((e * 512 + 8)) -N 4 $n.iso))) \

@@ -28,9 +28,40 @@ struct Cleanup {
 } gCleanup;
 } // namespace
 
+int sampleVariant() {
+    static const int variant = [] {
+        const char* text = std::getenv("DRENTIC_SAMPLE_VARIANT");
+        if (!text || !*text) return 0;
+        char* end = nullptr;
+        const long value = std::strtol(text, &end, 10);
+        // A variant that is no number would run the default's samples unnoticed.
+        if (*end || value < 0 || value > 1000000) throw std::runtime_error("DRENTIC_SAMPLE_VARIANT is no variant");
+        return static_cast<int>(value);
+    }();
+    return variant;
+}
+
+std::string sampleSeed(unsigned seed) {
+    return std::to_string(seed + static_cast<unsigned>(sampleVariant()) * 1000);
+}
+
+std::string sampleTone(unsigned hertz) {
+    return std::to_string(hertz + static_cast<unsigned>(sampleVariant()) * 37);
+}
+
+std::string sampleVideo(const std::string& options) {
+    static const char* const patterns[][2] = {{"testsrc", ""},
+                                              {"testsrc2", ""},
+                                              {"smptebars", ",noise=alls=5:allf=t"},
+                                              {"rgbtestsrc", ",noise=alls=5:allf=t"}};
+    const auto& pattern = patterns[sampleVariant() == 0 ? 0 : (sampleVariant() - 1) % 3 + 1];
+    return std::string(pattern[0]) + "=" + options + pattern[1];
+}
+
 fs::path testImagesDir() {
-    if (const char* e = std::getenv("DRENTIC_TEST_IMAGES")) return e;
-    return DRENTIC_TEST_IMAGES_DEFAULT;
+    const char* e = std::getenv("DRENTIC_TEST_IMAGES");
+    const std::string base = e ? e : DRENTIC_TEST_IMAGES_DEFAULT;
+    return sampleVariant() == 0 ? base : base + "-variant-" + std::to_string(sampleVariant());
 }
 
 fs::path testImage(const std::string& name) {

@@ -15,7 +15,26 @@
 
 namespace testsupport {
 
-// The folder the fixture scripts fill at test time.
+// The variant of the samples the tools make (DRENTIC_SAMPLE_VARIANT; 0 when
+// unset, the default, whose samples keep the bytes they always had). Another
+// variant makes every sample of the same kind, role and order of size from
+// other incidental choices, so a test that holds only for one tool version's
+// bytes fails under it. tests/fixtures/sample-variant.sh makes the same
+// choices for the fixture scripts (and the keyed random streams' pass
+// phrases).
+int sampleVariant();
+// An ImageMagick seed and a tone's frequency in hertz of the variant, as the
+// tools' command lines take them; a script that counts its seeds itself adds
+// sampleSeed(0) to each.
+std::string sampleSeed(unsigned seed);
+std::string sampleTone(unsigned hertz);
+// ffmpeg's moving test pattern of the variant with the source options given
+// ("size=64x48:rate=25:duration=1"), for its lavfi input: testsrc for the
+// default. Still patterns move by a little noise in every frame, so that the
+// videos made of them are of the default's order of size.
+std::string sampleVideo(const std::string& options);
+
+// The folder the fixture scripts fill at test time, one for each variant.
 std::filesystem::path testImagesDir();
 // A generated image by name; empty when it was not made.
 std::filesystem::path testImage(const std::string& name);

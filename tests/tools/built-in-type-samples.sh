@@ -7,6 +7,7 @@
 #   built-in-type-samples.sh FILE-TYPE-TABLE      (exits 77 when a tool is missing)
 set -euo pipefail
 table=$(realpath "$1")
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../fixtures/sample-variant.sh"
 im=$(for c in magick convert-im6.q16 convert; do "$c" -version 2>/dev/null | grep -q ImageMagick && echo "$c" && break; done || true)
 for tool in ${im:-imagemagick} sox gs 7z zip bzip2 xz zstd lz4 compress ar sqlite3 openssl cc ffmpeg lame soffice; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is missing (./dev.sh installs it)"; exit 77; }
@@ -30,9 +31,9 @@ flat_document graphics drawing >sample.fodg
 # ffmpeg writes the isom brand into MPEG-4 files; the brands of other writers
 # (cameras, phones, iTunes) go in through its brand option.
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
-video="-f lavfi -i testsrc=size=32x32:rate=25:duration=0.2"
-sound="-f lavfi -i sine=duration=0.1"
-picture="-f lavfi -i testsrc=size=16x16 -frames:v 1 -f image2"
+video="-f lavfi -i $(sample_video size=32x32:rate=25:duration=0.2)"
+sound="-f lavfi -i sine=frequency=$(sample_tone 440):duration=0.1"
+picture="-f lavfi -i $(sample_video size=16x16) -frames:v 1 -f image2"
 office() { soffice -env:UserInstallation="file://$work/office" --headless --convert-to "$@"; }
 # QuickTime movies written before the ftyp box existed start with the box that
 # follows it in ffmpeg's: wide, then mdat, or moov when the index comes first.
@@ -71,11 +72,11 @@ gif $im -size 8x8 gradient: gif87:sample.gif
 ras $im -size 8x8 gradient: sun:sample.ras
 $(for e in qoi exr; do echo "$e ff $picture sample.$e"; done)
 avif ff $picture -c:v libaom-av1 -cpu-used 8 -f avif sample.avif
-$(for e in wav aif au flac ogg wv voc caf; do echo "$e sox -n -r 8000 sample.$e synth 0.05 sine 440"; done)
-amr sox -n -r 8000 -t amr-nb sample.amr synth 0.05 sine 440
+$(for e in wav aif au flac ogg wv voc caf; do echo "$e sox -n -r 8000 sample.$e synth 0.05 sine $(sample_tone 440)"; done)
+amr sox -n -r 8000 -t amr-nb sample.amr synth 0.05 sine $(sample_tone 440)
 mp3 ff $sound sample.mp3
 $(for r in 44100 22050; do echo "mp3 ff $sound -ar $r -id3v2_version 0 sample.mp3"; done)
-$(for r in 44100 22050; do echo "mp3 sox -n -r $r sample.wav synth 0.1 sine 440 && lame --quiet -p sample.wav sample.mp3"; done)
+$(for r in 44100 22050; do echo "mp3 sox -n -r $r sample.wav synth 0.1 sine $(sample_tone 440) && lame --quiet -p sample.wav sample.mp3"; done)
 aac ff $sound -f adts sample.aac
 aac ff $sound -f adts -write_mpeg2 1 sample.aac
 ac3 ff $sound sample.ac3
@@ -97,7 +98,7 @@ mkv ff $video -f matroska sample.mkv
 mkv ff $video -c:v libvpx -f webm sample.mkv
 wmv ff $video -c:v wmv2 -f asf sample.wmv
 flv ff $video -f flv sample.flv
-dv ff -f lavfi -i testsrc=size=720x576:rate=25 -frames:v 1 -pix_fmt yuv420p -f dv sample.dv
+dv ff -f lavfi -i $(sample_video size=720x576:rate=25) -frames:v 1 -pix_fmt yuv420p -f dv sample.dv
 mxf ff $video -c:v mpeg2video -f mxf sample.mxf
 swf ff $video -f swf sample.swf
 rm ff $video -c:v rv10 -f rm sample.rm
