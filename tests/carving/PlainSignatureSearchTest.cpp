@@ -108,12 +108,14 @@ class ProgressiveJpegSearchTest : public PlainSignatureSearchTest,
 
 TEST_P(ProgressiveJpegSearchTest, EveryReadablePhotoIsFoundAndTheProgressiveOneEndsAtItsEndMarker) {
     const auto [random, bad] = GetParam();
-    const std::string progressive =
-        testsupport::toolSample("convert -seed 7 -size 320x240 plasma: -interlace JPEG \"$OUT\"", "jpg");
-    const std::string photo = testsupport::toolSample("convert -seed 8 -size 160x120 plasma: \"$OUT\"", "jpg");
+    const std::string progressive = testsupport::toolSample(
+        "convert -seed " + testsupport::sampleSeed(7) + " -size 320x240 plasma: -interlace JPEG \"$OUT\"", "jpg");
+    const std::string photo = testsupport::toolSample(
+        "convert -seed " + testsupport::sampleSeed(8) + " -size 160x120 plasma: \"$OUT\"", "jpg");
     const fs::path image = testsupport::makeTempDir("progressive") / "disk.img";
-    const std::string fill =
-        random ? "openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:photo-after-photo </dev/zero" : "cat /dev/zero";
+    const std::string fill = random ? "openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:photo-after-photo-" +
+                                          testsupport::sampleSeed(0) + " </dev/zero"
+                                    : "cat /dev/zero";
     ASSERT_TRUE(testsupport::runCommand(fill + " 2>/dev/null | head -c 8388608 >" + testsupport::shellQuoted(image)));
     testsupport::writeAt(image, 2048 * 512, {progressive.begin(), progressive.end()});
     const std::uint64_t photoSectors = (photo.size() + 511) / 512;
