@@ -6,6 +6,7 @@
 // from the fixture volumes are compared with their manifest and with The
 // Sleuth Kit's icat through scan-image by tests/tools/scan-image-save.sh.
 
+#include "platform/ByteView.h"
 #include "results/DataSaving.h"
 #include "results/DestinationFileSystem.h"
 #include "results/DestinationFolder.h"
@@ -27,12 +28,9 @@
 #include <map>
 #include <random>
 #include <set>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -138,70 +136,6 @@ struct LoopDevice {
         if (!mounted.empty()) testsupport::runCommand("umount " + testsupport::shellQuote(mounted.string()));
         if (!device.empty()) testsupport::runCommand("losetup -d " + device);
     }
-};
-
-// The bad-sector FUSE tool of bench/ serving an image whose runs of sectors
-// (first, count) fail, without a cache of its own, and a read-only loop
-// device over it in direct I/O, while it lives: to the readers a disk that no
-// cache answers for. An empty device, and why, when it could not be set up.
-struct FailingFuseDisk {
-    std::string device, why;
-    fs::path dir = testsupport::makeTempDir("fuse-disk");
-    pid_t server = -1;
-    FailingFuseDisk(const fs::path& image, const std::vector<std::pair<std::uint64_t, std::uint64_t>>& bad) {
-        const fs::path mnt = dir / "mnt", map = dir / "map";
-        fs::create_directory(mnt);
-        std::ofstream out(map);
-        for (const auto& [first, count] : bad)
-            out << first << ' ' << count << '\n';
-        out.close();
-        const std::string tool =
-            (testsupport::readyImagesDir().parent_path().parent_path() / "bench" / "bad-sectors-fuse.py").string();
-        std::vector<std::string> args{"python3", tool, image.string(), mnt.string(), "@" + map.string(), "0"};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> env{"DIRECT_IO=1"};
-        for (char** e = environ; *e; ++e)
-            env.emplace_back(*e);
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        if (::posix_spawnp(&server, "python3", nullptr, nullptr, argv.data(), envp.data()) != 0) {
-            server = -1;
-            why = "python3 could not be started";
-            return;
-        }
-        for (int i = 0; i < 100 && !fs::exists(mnt / "disk.img"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!fs::exists(mnt / "disk.img")) {
-            why = "the FUSE tool did not serve the image";
-            return;
-        }
-        device = testsupport::runCommand("losetup -r --direct-io=on -f --show " +
-                                         testsupport::shellQuote((mnt / "disk.img").string()))
-                     .value_or("");
-        device = device.substr(0, device.find('\n'));
-        if (device.empty()) why = "no loop device could be attached";
-    }
-    ~FailingFuseDisk() {
-        if (!device.empty()) testsupport::runCommand("losetup -d " + device);
-        if (server <= 0) return;
-        // Unmounted, the tool ends; one that does not is ended.
-        testsupport::runCommand("umount " + testsupport::shellQuote((dir / "mnt").string()) + " || umount -l " +
-                                testsupport::shellQuote((dir / "mnt").string()));
-        int status = 0;
-        for (int i = 0; i < 100 && ::waitpid(server, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (::waitpid(server, &status, WNOHANG) == 0) {
-            ::kill(server, SIGKILL);
-            ::waitpid(server, &status, 0);
-        }
-    }
-    FailingFuseDisk(const FailingFuseDisk&) = delete;
-    FailingFuseDisk& operator=(const FailingFuseDisk&) = delete;
 };
 
 using Read = std::pair<std::uint64_t, std::int32_t>; // first sector, sectors
@@ -1303,98 +1237,104 @@ TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
 // file steps over the small ones after it and runs to the card's end with nothing answering, and the places no read
 // has reached are bad too. Before it gives the card up, the save asks where it still has to read, at the next files,
 // and the card answers there: every readable file is saved byte-exact, the others as zeros, and the save runs to its
-// end. Through the reader model, and from a read-only loop device in direct I/O over the bad-sector FUSE tool, which
-// is a disk no cache answers for.
+// end. Through the reader model, and from a read-only loop device in direct I/O over the bad-sector FUSE tool of
+// bench/ serving the card without a cache of its own: a disk no cache answers for.
 TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
     for (const char* tool : {"mkfs.vfat", "mmd", "mcopy"})
         if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
-    const fs::path dir = testsupport::makeTempDir("islands");
+    const fs::path dir = testsupport::makeTempDir("islands"), image = dir / "fat.img";
     constexpr std::uint64_t kSectors = 262144;
-    fs::path image;
+    // The root folder and the two folders take a cluster of two sectors each before the files: with the data area
+    // six sectors before a page boundary the files begin on one, and no page of a readable file holds a bad sector.
     for (int reserved = 32; reserved < 48; ++reserved) {
-        fs::remove(dir / "fat.img");
-        image = testsupport::mkfsVfat(dir, "-F 32 -s 2 -R " + std::to_string(reserved), "131072");
-        std::string boot(512, '\0');
-        std::ifstream(image, std::ios::binary).read(boot.data(), 512);
-        const auto le = [&](std::size_t at, int n) {
-            std::uint64_t v = 0;
-            for (int i = n - 1; i >= 0; --i)
-                v = v << 8 | static_cast<std::uint8_t>(boot[at + static_cast<std::size_t>(i)]);
-            return v;
-        };
-        // The root folder and the two folders take a cluster of two sectors each before the files: these then
-        // begin on page boundaries, and no page of a readable file holds a bad sector.
-        if ((le(14, 2) + le(16, 1) * le(36, 4) + 6) % 8 == 0) break;
+        fs::remove(image);
+        testsupport::mkfsVfat(dir, "-F 32 -s 2 -R " + std::to_string(reserved), "131072");
+        const std::vector<std::uint8_t> sector = testsupport::readBytesAt(image, 0, 512);
+        const platform::ByteView boot(sector);
+        if ((boot.le16(14) + boot.u8(16) * boot.le32(36) + 6) % 8 == 0) break;
     }
     std::mt19937_64 random(std::random_device{}());
-    std::vector<std::pair<std::string, bool>> files; // bytes, readable
+    std::vector<std::string> files; // the small ones, every other, are readable
     for (int i = 0; i < 41; ++i) {
-        const bool island = i % 2 == 0;
-        std::string bytes(static_cast<std::size_t>(island ? 2 + i * 7 % 9 : 128 + i * 37 % 512) * 4096, '\0');
-        for (char& c : bytes)
-            c = static_cast<char>(random());
-        const fs::path path = dir / "files" / (i < 21 ? "DIR1" : "DIR2") / ("F" + std::to_string(10 + i) + ".BIN");
+        files.emplace_back(static_cast<std::size_t>(i % 2 == 0 ? 2 + i * 7 % 9 : 128 + i * 37 % 512) * 4096, '\0');
+        std::generate(files.back().begin(), files.back().end(), [&] { return static_cast<char>(random()); });
+        const fs::path path = dir / (i < 21 ? "DIR1" : "DIR2") / ("F" + std::to_string(10 + i) + ".BIN");
         fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-        files.emplace_back(std::move(bytes), island);
+        std::ofstream(path, std::ios::binary) << files.back();
     }
     testsupport::mtools(image, "mmd", "::/DIR1 ::/DIR2");
     for (const char* folder : {"DIR1", "DIR2"})
-        testsupport::mtools(image, "mcopy",
-                            testsupport::shellQuote((dir / "files" / folder).string()) + "/* ::/" + folder + "/");
-    // Each file's first sector, and the runs of sectors that fail: all from the first file on but the small files.
+        testsupport::mtools(image, "mcopy", testsupport::shellQuote((dir / folder).string()) + "/* ::/" + folder);
+    // Each file by its first sector, and the runs that fail: every sector from the first file on but the small files'.
     const std::string card = readText(image);
     std::map<std::uint64_t, std::size_t> fileAt;
-    for (std::size_t k = 0; k < files.size(); ++k) {
-        const std::size_t at = card.find(files[k].first);
-        ASSERT_TRUE(at != std::string::npos && at % 512 == 0) << "file " << k << " is not laid out whole";
-        fileAt[at / 512] = k;
-    }
+    for (std::size_t k = 0; k < files.size(); ++k)
+        fileAt[card.find(files[k]) / 512] = k;
+    ASSERT_EQ(fileAt.size(), files.size());
     std::vector<std::pair<std::uint64_t, std::uint64_t>> bad;
     std::uint64_t from = fileAt.begin()->first;
     for (const auto& [first, k] : fileAt) {
-        if (!files[k].second) continue;
+        if (k % 2 != 0) continue;
         if (first > from) bad.emplace_back(from, first - from);
-        from = first + files[k].first.size() / 512;
+        from = first + files[k].size() / 512;
     }
     bad.emplace_back(from, kSectors - from);
+    std::ofstream map(dir / "map");
+    for (const auto& [first, count] : bad)
+        map << first << ' ' << count << '\n';
+    map.close();
     for (const bool overFuse : {false, true}) {
         SCOPED_TRACE(overFuse ? "loop device over the FUSE tool" : "reader model");
-        std::optional<FailingFuseDisk> disk;
         testsupport::FailingReads failing;
+        for (const auto& [first, count] : bad)
+            failing.failSectors(first, count);
+        // Unmounted, the tool ends.
+        struct Served {
+            std::string device, mnt;
+            ~Served() {
+                if (!mnt.empty())
+                    testsupport::runCommand("losetup -d " + device + "; umount " + mnt + " || umount -l " + mnt);
+            }
+        } served;
         if (overFuse) {
             if (::geteuid() != 0 || !fs::exists("/dev/fuse") || !testsupport::haveTool("losetup"))
                 GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
-            disk.emplace(image, bad);
-            ASSERT_FALSE(disk->device.empty()) << disk->why;
+            const fs::path tool =
+                testsupport::readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
+            served.mnt = testsupport::shellQuote((dir / "mnt").string());
+            served.device = testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) +
+                                                    " && mkdir -p mnt && (DIRECT_IO=1 python3 " +
+                                                    testsupport::shellQuote(tool.string()) +
+                                                    " fat.img mnt @map 0 >/dev/null 2>&1 &) && for i in $(seq 100); "
+                                                    "do [ -e mnt/disk.img ] && break; sleep 0.1; done && losetup -r "
+                                                    "--direct-io=on -f --show mnt/disk.img")
+                                .value_or("");
+            served.device = served.device.substr(0, served.device.find('\n'));
+            ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the card";
         }
-        const std::string medium = overFuse ? disk->device : image.string();
+        const std::string medium = overFuse ? served.device : image.string();
         fs::remove_all(destination / "Root");
         controller.clear();
         controller.setDriveDictArray(Array{Dict{{"Path", medium}}});
         auto v = keep(volumeOver(medium, 0, kSectors, 512, "FAT32"));
-        if (!overFuse) {
-            for (const auto& [first, count] : bad)
-                failing.failSectors(first, count);
-            v->setRawRead(failing.reader());
-        }
+        if (!overFuse) v->setRawRead(failing.reader());
         ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
         newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
         auto s = saver(v, v->dirRoot);
         save(*s);
         std::size_t found = 0;
         for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
-            if (node->isFolder() || node->extents.empty()) continue;
-            const auto file =
-                fileAt.find(node->dataStartSector + std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock);
-            if (file == fileAt.end()) continue;
+            const auto file = node->extents.empty()
+                                  ? fileAt.end()
+                                  : fileAt.find(node->dataStartSector +
+                                                std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock);
+            if (node->isFolder() || file == fileAt.end()) continue;
             ++found;
-            const auto& [bytes, readable] = files[file->second];
-            EXPECT_TRUE(saved(path) == (readable ? bytes : std::string(bytes.size(), '\0'))) << path;
+            const std::string& bytes = files[file->second];
+            EXPECT_TRUE(saved(path) == (file->second % 2 == 0 ? bytes : std::string(bytes.size(), '\0'))) << path;
         }
-        EXPECT_EQ(found, files.size());
-        EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
-                  std::tuple(std::uint64_t{files.size()}, std::uint64_t{files.size() / 2},
+        EXPECT_EQ(std::tuple(found, s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+                  std::tuple(files.size(), std::uint64_t{files.size()}, std::uint64_t{files.size() / 2},
                              std::string("Saving completed with unreadable sectors")));
         // The loop device is detached, and the tool unmounted, once nothing holds it open.
         freeVolumes();

@@ -20,22 +20,16 @@ void FailingReads::failSectors(std::uint64_t first, std::uint64_t count) {
 void FailingReads::holdInTheCache(std::uint64_t first, std::uint64_t count) {
     const std::uint64_t end = ((first + count) * 512 + kPageBytes - 1) / kPageBytes;
     std::lock_guard lock(state_->cacheMutex);
-    for (auto* pages : {&state_->cachedPages, &state_->heldPages}) {
-        if (pages->size() < end) pages->resize(end);
-        for (std::uint64_t page = first * 512 / kPageBytes; page < end; ++page)
-            (*pages)[page] = true;
-    }
+    if (state_->cachedPages.size() < end) state_->cachedPages.resize(end);
+    for (std::uint64_t page = first * 512 / kPageBytes; page < end; ++page)
+        state_->cachedPages[page] = true;
 }
 
 bool FailingReads::State::answers(std::uint64_t offset, std::size_t length) {
     if ((diesAtByte == UINT64_MAX && diesAfterReads == UINT64_MAX) || length == 0) return true;
     std::lock_guard lock(cacheMutex);
-    const std::uint64_t first = offset / 4096, end = (offset + length - 1) / 4096 + 1;
-    bool held = heldPages.size() >= end;
-    for (std::uint64_t page = first; held && page < end; ++page)
-        held = heldPages[page];
-    if (held) return true;
     dead = dead || offset + length > diesAtByte || reads > diesAfterReads;
+    const std::uint64_t first = offset / 4096, end = (offset + length - 1) / 4096 + 1;
     if (cachedPages.size() < end) cachedPages.resize(end);
     for (std::uint64_t page = first; page < end; ++page)
         if (dead && !cachedPages[page]) return false;

@@ -40,10 +40,9 @@ public:
     // The same, from the read after the first `reads` on.
     void dieUnderThePageCacheAfter(std::uint64_t reads) { state_->diesAfterReads = reads; }
     // Sectors [first, first + count) that other readers of the disk read
-    // before (the drive list, the identity check): their pages are in the
-    // page cache, so a read of them alone never reaches the disk, and they
-    // still answer after it dies.
-    void holdInTheCache(std::uint64_t first, std::uint64_t count = 1);
+    // before it dies (the drive list, the identity check): their pages still
+    // answer from the page cache after it has died.
+    void holdInTheCache(std::uint64_t first, std::uint64_t count);
     // A read through the page cache fails the whole page of a bad sector.
     void failWholePagesThroughTheCache() { state_->wholePagesThroughTheCache = true; }
     // The errno of a failed read (EIO unless set).
@@ -66,7 +65,6 @@ private:
         std::mutex cacheMutex;
         bool dead = false;
         std::vector<bool> cachedPages;
-        std::vector<bool> heldPages;
         // By the disk, whose pages are then cached, or from the cache.
         bool answers(std::uint64_t offset, std::size_t length);
         std::atomic<std::uint64_t> reads{0};
