@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class HeldSectors;
@@ -118,6 +119,11 @@ public:
     // runs, to the readers of the files it examines (nullptr: none). Only
     // the search's own thread reads through them.
     void setHeldSectors(HeldSectors* held) { held_ = held; }
+    // A save tells the readers where it still has to read, for as long as it
+    // runs (nullptr: nowhere): before the save's reader gives up a medium
+    // that answers nowhere else, it asks there (see
+    // ReadFailurePolicy::stillAnswers).
+    void setStillToRead(ReadFailurePolicy::StillToRead stillToRead) { policy_.setStillToRead(std::move(stillToRead)); }
     // readSectorRange, with what the search holds taken from memory and only
     // the rest read: the same bytes, and its unreadable sectors (zeros
     // there) counted as the range reader counts those it knows.

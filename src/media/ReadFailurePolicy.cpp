@@ -36,7 +36,12 @@ void ReadFailurePolicy::layOut(std::uint64_t mediumBytes, std::uint32_t sectorBy
     joinGap_ = 0;
     pageSectors_.store(std::max<std::uint64_t>(pageBytes / sectorBytes, 1), std::memory_order_relaxed);
     sectorBytes_.store(sectorBytes, std::memory_order_relaxed);
-    endSector_.store(mediumBytes / sectorBytes, std::memory_order_release);
+    const std::uint64_t end = mediumBytes / sectorBytes;
+    // Whatever looks at a medium reads its last sector before any scan does
+    // (the kernel's partition scan, the drive list, the identity check): a
+    // cache may answer for it, and for what its read-ahead took in before it.
+    if (end != 0) touched_.emplace(end > margin_ + 1 ? end - 1 - margin_ : 0, end);
+    endSector_.store(end, std::memory_order_release);
 }
 
 std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t failed, UnreadableSectors& known,
@@ -46,12 +51,17 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     if (end <= failed) end = platform::saturatingAdd(failed, 1);
     known.addFailed(failed);
     bool failedAtEnd = failed + 1 == end;
+    // Whether a sector answered where no read had reached before it was
+    // asked: no cache could have answered for it.
+    bool answeredAfresh = false;
     const auto ask = [&](std::uint64_t at) {
+        const bool reached = !answeredAfresh && reachedBefore(at);
         const Probe p = probe(at);
         if (p == Probe::Failed) {
             known.addFailed(at);
             failedAtEnd = failedAtEnd || at + 1 == end;
         }
+        answeredAfresh = answeredAfresh || (p == Probe::Answered && !reached);
         return p;
     };
     // Ahead in doubling steps from the last sector that failed, until one
@@ -89,7 +99,10 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             break;
         }
     }
-    if (comeBack && good) {
+    // A walk answered only where a cache may hold what was read before has
+    // nothing behind it to come back for: on a disk that died behind the
+    // cache it would cost a failed read a MiB to the medium's end.
+    if (comeBack && good && answeredAfresh) {
         // Back over the stretch, so that no run of kComeBackBytes lies
         // between two of its sectors that failed without one of them asked
         // for: the first that answers begins a readable island, whose
@@ -211,8 +224,13 @@ bool ReadFailurePolicy::stillAnswers(const Stretch& stretch, std::uint64_t liveB
     }
     ++walksUnanswered_;
     if (!stretch.failedAtEnd && walksUnanswered_ < walksBeforeAsking_) return true;
-    const bool answers =
-        answersElsewhere(known, probe, answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAsked).value_or(false);
+    const std::uint64_t placesAsked = answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAsked;
+    Probe heard = askAt(placesElsewhere(known, placesAsked), known, probe);
+    // Before the medium is given up: where the save still has to read. A
+    // disk unreadable but for the files on it answers there, and nowhere
+    // else the save would ever read.
+    if (heard == Probe::Failed && stillToRead_) heard = askAt(placesStillToRead(known, kPlacesAsked), known, probe);
+    const bool answers = heard == Probe::Answered;
     liveAtLastJudgement_ = liveAnswers();
     if (answers) {
         walksUnanswered_ = 0;
@@ -222,8 +240,78 @@ bool ReadFailurePolicy::stillAnswers(const Stretch& stretch, std::uint64_t liveB
     return answers;
 }
 
-std::optional<bool> ReadFailurePolicy::answersElsewhere(UnreadableSectors& known, const ProbeSector& probe,
-                                                        std::uint64_t placesAsked) {
+void ReadFailurePolicy::setStillToRead(StillToRead stillToRead) {
+    std::lock_guard lock(judging_);
+    stillToRead_ = std::move(stillToRead);
+}
+
+bool ReadFailurePolicy::reachedBefore(std::uint64_t sector) const {
+    std::lock_guard lock(touchedMutex_);
+    const auto run = touched_.upper_bound(sector);
+    return run != touched_.begin() && std::prev(run)->second > sector;
+}
+
+ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_t>& places, UnreadableSectors& known,
+                                                  const ProbeSector& probe) {
+    for (const std::uint64_t sector : places) {
+        switch (probe(sector)) {
+        case Probe::Answered:
+            return Probe::Answered;
+        case Probe::Gone:
+            return Probe::Gone;
+        case Probe::Failed:
+            known.addFailed(sector);
+            break;
+        }
+    }
+    return Probe::Failed;
+}
+
+std::vector<std::uint64_t> ReadFailurePolicy::placesStillToRead(const UnreadableSectors& known,
+                                                                std::uint64_t placesAsked) {
+    std::vector<std::uint64_t> places;
+    const std::uint64_t mediumEnd = endSector();
+    const std::uint64_t pageSectors = pageSectors_.load(std::memory_order_relaxed);
+    const std::vector<SectorRuns> files = stillToRead_();
+    std::lock_guard lock(touchedMutex_);
+    for (const SectorRuns& file : files) {
+        if (places.size() >= placesAsked) break;
+        // The file's first sector that no read has reached and that is not
+        // known to have failed: a file read already, or within a cache's
+        // reach of a read, is passed over for the next. Where the file holds
+        // the whole page, the page's first: the page cache fails a page whole
+        // for one bad sector, and a page shared with the file before may
+        // hold that file's.
+        std::optional<std::uint64_t> first;
+        for (const auto& [begin, end] : file) {
+            const std::uint64_t to = std::min(end, mediumEnd);
+            for (std::uint64_t at = begin; !first && at < to;) {
+                const auto run = touched_.upper_bound(at);
+                if (run != touched_.begin() && std::prev(run)->second > at) {
+                    at = std::prev(run)->second;
+                    continue;
+                }
+                const std::vector<UnreadableSectors::Run> knownThere = known.runsIn(at, to - at);
+                if (!knownThere.empty() && knownThere.front().begin == at && knownThere.front().failed) {
+                    at = knownThere.front().end;
+                    continue;
+                }
+                const std::uint64_t page = platform::saturatingAdd(at, (pageSectors - at % pageSectors) % pageSectors);
+                if (page != at && platform::saturatingAdd(page, pageSectors) <= to) {
+                    at = page;
+                    continue;
+                }
+                first = at;
+            }
+            if (first) break;
+        }
+        if (first && std::find(places.begin(), places.end(), *first) == places.end()) places.push_back(*first);
+    }
+    return places;
+}
+
+std::vector<std::uint64_t> ReadFailurePolicy::placesElsewhere(const UnreadableSectors& known,
+                                                              std::uint64_t placesAsked) {
     // The stretches no read has reached, nor a cache next to one.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps;
     std::uint64_t untouched = 0;
@@ -266,17 +354,5 @@ std::optional<bool> ReadFailurePolicy::answersElsewhere(UnreadableSectors& known
         if (!knownThere.empty() && knownThere.front().failed) continue;
         if (places.empty() || places.back() != place) places.push_back(place);
     }
-    if (places.empty()) return std::nullopt;
-    for (const std::uint64_t sector : places) {
-        switch (probe(sector)) {
-        case Probe::Answered:
-            return true;
-        case Probe::Gone:
-            return false;
-        case Probe::Failed:
-            known.addFailed(sector);
-            break;
-        }
-    }
-    return false;
+    return places;
 }

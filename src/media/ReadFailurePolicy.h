@@ -23,7 +23,8 @@
 // while a sector answers in a page where another failed, a read answers
 // where no read had been, or a read that no cache could answer does (one
 // past the page cache of a disk, not of a loop device's file); without any,
-// a save asks at a few such places itself before it gives the medium up.
+// a save asks at a few such places itself, and where it still has to read,
+// before it gives the medium up.
 
 #include "media/UnreadableSectors.h"
 
@@ -34,6 +35,8 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class ReadFailurePolicy {
 public:
@@ -57,7 +60,11 @@ public:
     // skipped. With `comeBack` (a scan's walks), a stretch that ended with
     // an answer is come back over at most kComeBackBytes apart, and a sector
     // that answers there ends the stretch where its readable run begins.
-    // Nothing when a probe found the medium gone.
+    // An answer from a place a read had reached before (which a cache may
+    // hold) ends the stretch for the reader, which reads on from there, but
+    // a walk whose only answers came from such places is not come back
+    // over: to a disk that died behind a cache it is one that ran to the end
+    // with nothing answering. Nothing when a probe found the medium gone.
     struct Stretch {
         std::uint64_t end = 0;
         bool answeredAfter = false;
@@ -73,11 +80,22 @@ public:
     // walk failed at the medium's last sector, or the third stretch in a row
     // (more once the disk has answered so), makes it ask at a few places no
     // read has reached, spread over the medium and at different sectors of a
-    // page: an answer there keeps it; all failing, or no such place left,
-    // it has stopped. `liveBefore` is
-    // liveAnswers() as the walk began; sectors that fail here join `known`.
+    // page, and, before it gives the medium up, where the save still has to
+    // read (see setStillToRead): an answer at either keeps it; all failing,
+    // or no such place left, it has stopped. `liveBefore` is liveAnswers()
+    // as the walk began; sectors that fail here join `known`.
     bool stillAnswers(const Stretch& stretch, std::uint64_t liveBefore, UnreadableSectors& known,
                       const ProbeSector& probe);
+
+    // Where a save still has to read, for as long as it runs (nullptr when
+    // none): the sectors of the files it saves next, in the order it saves
+    // them, each file's as runs [first, end) in the order it reads them. The
+    // first sector of each that no read has reached, nor a cache next to
+    // one, is the disk's own to answer: a disk that holds readable files in
+    // a bad area answers there, one that has stopped behind a cache does not.
+    using SectorRuns = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+    using StillToRead = std::function<std::vector<SectorRuns>()>;
+    void setStillToRead(StillToRead stillToRead);
 
     // What a read brought in: a cache below the device answers for those
     // sectors, and for what its own read-ahead took in next to them, however
@@ -98,9 +116,18 @@ public:
     }
 
 private:
-    // Whether a sector answers at a place no read has reached, away from
-    // sectors known to have failed; nothing when no such place is left.
-    std::optional<bool> answersElsewhere(UnreadableSectors& known, const ProbeSector& probe, std::uint64_t placesAsked);
+    // Places no read has reached, spread over the medium, away from sectors
+    // known to have failed; none when no such place is left.
+    std::vector<std::uint64_t> placesElsewhere(const UnreadableSectors& known, std::uint64_t placesAsked);
+    // The first sector of each of the files still to read that no read has
+    // reached and that is not known to have failed, up to `placesAsked`.
+    std::vector<std::uint64_t> placesStillToRead(const UnreadableSectors& known, std::uint64_t placesAsked);
+    // The places asked in turn until one answers or the medium has gone:
+    // Failed when all failed (they join `known`), or there were none.
+    static Probe askAt(const std::vector<std::uint64_t>& places, UnreadableSectors& known, const ProbeSector& probe);
+    // Whether a read had reached `sector`, or a cache's read-ahead next to
+    // one, before now.
+    bool reachedBefore(std::uint64_t sector) const;
 
     std::atomic<std::uint64_t> endSector_{0};
     std::atomic<std::uint32_t> sectorBytes_{0};
@@ -109,7 +136,7 @@ private:
     // read-ahead (margin_), as runs of first sector to the sector after;
     // runs that come closer than `joinGap_` become one, which grows when
     // the runs grow too many, so the map stays small on any medium.
-    std::mutex touchedMutex_;
+    mutable std::mutex touchedMutex_;
     std::map<std::uint64_t, std::uint64_t> touched_;
     std::uint64_t margin_ = 0;
     std::uint64_t joinGap_ = 0;
@@ -135,4 +162,5 @@ private:
     std::uint32_t walksBeforeAsking_ = kWalksUnanswered;
     bool answeredElsewhere_ = false;
     std::uint64_t liveAtLastJudgement_ = 0;
+    StillToRead stillToRead_;
 };

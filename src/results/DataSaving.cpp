@@ -31,6 +31,13 @@ constexpr std::size_t kOpenFolders = 64;
 // thousand files or few hundred megabytes, not one per file.
 constexpr std::size_t kSyncBatchEntries = 4096;
 constexpr std::uint64_t kSyncBatchBytes = 256ull << 20;
+// Where the save still has to read, as the reader's judgement of a failing
+// medium asks it: the files after the one being saved, enough of them that a
+// few lie where no read has been, looked for among a bounded number of nodes,
+// and the first runs of each.
+constexpr std::size_t kFilesStillToRead = 32;
+constexpr std::size_t kNodesLookedAt = 1u << 16;
+constexpr std::size_t kRunsOfAFile = 8;
 
 std::string errorText(int error) {
     return std::strerror(error);
@@ -558,6 +565,7 @@ void DataSaving::saveChildren(Frame& frame) {
             if (child->childrenCount != 0) frame.subfolders.emplace_back(child, created);
         } else if (child->fileType == NewDir::File) {
             ++filesReached_;
+            childAt_ = i;
             writeFile(child, *frame.folder, frame.relative + "/", name);
         }
     }
@@ -617,6 +625,8 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
     syncs_.emplace(destination->fd(), kSyncBatchEntries, kSyncBatchBytes);
 
     std::vector<Frame> stack;
+    walk_ = &stack;
+    if (selectedVolume_) selectedVolume_->setStillToRead([this] { return stillToRead(); });
     stack.push_back(Frame{node, created, created, std::move(top), {}, 0});
     saveChildren(stack.back());
     while (!stack.empty() && !stopped()) {
@@ -643,9 +653,66 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
         stack.push_back(Frame{child, made, std::move(relative), std::move(folder), {}, 0});
         saveChildren(stack.back());
     }
+    if (selectedVolume_) selectedVolume_->setStillToRead(nullptr);
+    walk_ = nullptr;
     // Nothing counts as saved before it is on the device.
     settle(syncs_->finish());
     syncs_.reset();
     copier_.reset();
     return !stopped();
+}
+
+std::vector<FileExtentsCopier::SectorRuns> DataSaving::stillToRead() const {
+    std::vector<FileExtentsCopier::SectorRuns> files;
+    if (!walk_ || walk_->empty() || !copier_) return files;
+    std::size_t looked = 0;
+    const auto enough = [&] { return files.size() >= kFilesStillToRead || looked >= kNodesLookedAt; };
+    const auto markedFolder = [](const NewDir* c) {
+        return c && c->selected == 1 && c->fileType == NewDir::Folder && c->childrenCount != 0;
+    };
+    // The marked files among a folder's children from `from` on, as
+    // saveChildren takes them.
+    const auto filesOf = [&](const NewDir* folder, std::uint32_t from) {
+        const std::uint32_t count = folder->childrenCount == 0 ? 0 : folder->childrenArrayCount();
+        for (std::uint32_t i = from; i < count && !enough(); ++i, ++looked) {
+            const NewDir* c = newdir::childAtIndex(folder, i);
+            if (!c || c->selected != 1 || c->fileType != NewDir::File) continue;
+            FileExtentsCopier::SectorRuns runs = copier_->sectorRuns(*c, kRunsOfAFile);
+            if (!runs.empty()) files.push_back(std::move(runs));
+        }
+    };
+    // A marked folder's subtree as the walk saves it: each folder's files,
+    // then its marked folders' subtrees in turn.
+    const auto subtree = [&](const NewDir* top) {
+        filesOf(top, 0);
+        std::vector<std::pair<const NewDir*, std::uint32_t>> pending{{top, 0}};
+        while (!pending.empty() && !enough()) {
+            auto& [folder, next] = pending.back();
+            const NewDir* sub = nullptr;
+            for (const std::uint32_t count = folder->childrenArrayCount(); !sub && next < count && !enough();
+                 ++next, ++looked)
+                if (const NewDir* c = newdir::childAtIndex(folder, next); markedFolder(c)) sub = c;
+            if (!sub) {
+                pending.pop_back();
+                continue;
+            }
+            filesOf(sub, 0);
+            pending.emplace_back(sub, 0);
+        }
+    };
+    // The rest of the folder being saved, then what each folder of the walk
+    // still has to enter, innermost first.
+    const Frame& inner = walk_->back();
+    filesOf(inner.node, childAt_ + 1);
+    for (std::size_t k = inner.next; k < inner.subfolders.size() && !enough(); ++k)
+        subtree(inner.subfolders[k].first);
+    const std::uint32_t count = inner.node->childrenCount == 0 ? 0 : inner.node->childrenArrayCount();
+    for (std::uint32_t i = childAt_ + 1; i < count && !enough(); ++i, ++looked)
+        if (const NewDir* c = newdir::childAtIndex(inner.node, i); markedFolder(c)) subtree(c);
+    for (std::size_t f = walk_->size() - 1; f-- > 0 && !enough();) {
+        const Frame& outer = (*walk_)[f];
+        for (std::size_t k = outer.next; k < outer.subfolders.size() && !enough(); ++k)
+            subtree(outer.subfolders[k].first);
+    }
+    return files;
 }

@@ -187,6 +187,11 @@ private:
     // has gone stops instead of failing every file that is left.
     bool sourcePresent() const;
     bool stopped() const { return abortSaving_.load() || sourceGone_ || destinationFull_; }
+    // The sectors of the marked files the walk reaches after the one it is
+    // saving, in the walk's order, each file's as its copier reads them:
+    // where the save still has to read, which the reader asks before it
+    // gives up a failing medium.
+    std::vector<FileExtentsCopier::SectorRuns> stillToRead() const;
     int alert(const std::string& title, const std::string& body, const std::string& defaultButton,
               const std::string& alternateButton = {});
     void button(const char* name, bool enabled);
@@ -213,7 +218,10 @@ private:
     bool sourceGone_ = false;
     // A write found no room: every file after it would fail as well.
     bool destinationFull_ = false;
-    // Set up by saveDir for its walk.
+    // Set up by saveDir for its walk: the folders it is in, and the child of
+    // the innermost whose turn it is.
+    std::vector<Frame>* walk_ = nullptr;
+    std::uint32_t childAt_ = 0;
     std::optional<FileExtentsCopier> copier_;
     std::optional<FileSyncQueue> syncs_;
     std::unordered_map<std::uint64_t, Unsynced> unsynced_;

@@ -18,6 +18,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 struct NewDir;
 
@@ -67,6 +69,12 @@ public:
     // at or past the end of the extents leaves the file nothing: it is Done
     // with no bytes and nothing read.
     Result copy(NewDir* node, int fd);
+
+    // The sectors a copy of node reads, as runs [first, end) in the order it
+    // reads them, at most the first `most`; the node is left as it is.
+    // None where the copy would refuse it or read nothing.
+    using SectorRuns = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+    SectorRuns sectorRuns(const NewDir& node, std::size_t most) const;
 
     std::uint64_t bytesWritten() const { return written_; }
     // Sectors of the file's bytes that could not be read: they are zeros in

@@ -340,6 +340,29 @@ TEST_F(DMediaReaders, ABadStretchCostsTheLogarithmOfItsLengthAndOnlyItsOwnSector
     EXPECT_LE(dying.failedReads(), 20u);
 }
 
+// A disk that dies 70 % into a sweep, its page cache still holding what other readers read before: its last page,
+// which the drive list and the identity check read, or also the identity check's spread samples. The walk from the
+// death runs on to the last sector, which answers from the cache: a stretch whose only answers come from places read
+// before is not come back over, so reaching the end costs a few dozen failed reads, as with nothing held.
+TEST_F(DMediaReaders, ADiskDyingUnderACacheThatHoldsItsLastPageCostsAFewDozenReadsToItsEnd) {
+    const std::uint64_t size = 256ull << 20, sectors = size / 512;
+    const fs::path image = makeImage(size);
+    std::vector<std::uint8_t> batch(256 * 512);
+    for (const std::uint64_t samples : {0, 1, 33}) {
+        SCOPED_TRACE(std::to_string(samples) + " pages held");
+        testsupport::FailingReads dying;
+        dying.dieUnderThePageCacheAt(sectors * 7 / 10);
+        for (std::uint64_t i = 1; i <= samples; ++i)
+            dying.holdInTheCache(i == samples ? sectors - 8 : sectors / samples * i, 8);
+        auto m = listedDrive(image, size, dying);
+        for (std::uint64_t s = 0; s < sectors; s += 256)
+            m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+        EXPECT_FALSE(m->mediumGone());
+        EXPECT_GE(m->unreadableSectorCount(), sectors * 3 / 10 - 8 * samples);
+        EXPECT_LE(dying.failedReads(), 48u);
+    }
+}
+
 // The scans' single reader counts what it could not read as the range readers do, answers false for a read that lost
 // any sector, and never asks again for a sector known to be unreadable.
 TEST_F(DMediaReaders, AFailedScanReadCountsItsUnreadableSectorsAndAsksForThemOnce) {

@@ -6,6 +6,7 @@
 // from the fixture volumes are compared with their manifest and with The
 // Sleuth Kit's icat through scan-image by tests/tools/scan-image-save.sh.
 
+#include "platform/ByteView.h"
 #include "results/DataSaving.h"
 #include "results/DestinationFileSystem.h"
 #include "results/DestinationFolder.h"
@@ -25,6 +26,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -1228,6 +1230,115 @@ TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
         EXPECT_EQ(
             std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
             std::tuple(std::uint64_t{placed.size()}, holed, std::string("Saving completed with unreadable sectors")));
+    }
+}
+
+// A 128 MiB FAT32 card that mkfs.vfat made and mtools filled with forty-one files in two folders, small and large in
+// turn, unreadable but for its reserved sectors, FATs and folders and the small files: the walk of the first large
+// file steps over the small ones after it and runs to the card's end with nothing answering, and the places no read
+// has reached are bad too. Before it gives the card up, the save asks where it still has to read, at the next files,
+// and the card answers there: every readable file is saved byte-exact, the others as zeros, and the save runs to its
+// end. Through the reader model, and from a read-only loop device in direct I/O over the bad-sector FUSE tool of
+// bench/ serving the card without a cache of its own: a disk no cache answers for.
+TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
+    for (const char* tool : {"mkfs.vfat", "mmd", "mcopy"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    const fs::path dir = testsupport::makeTempDir("islands"), image = dir / "fat.img";
+    constexpr std::uint64_t kSectors = 262144;
+    // The root folder and the two folders take a cluster of two sectors each before the files: with the data area
+    // six sectors before a page boundary the files begin on one, and no page of a readable file holds a bad sector.
+    for (int reserved = 32; reserved < 48; ++reserved) {
+        fs::remove(image);
+        testsupport::mkfsVfat(dir, "-F 32 -s 2 -R " + std::to_string(reserved), "131072");
+        const std::vector<std::uint8_t> sector = testsupport::readBytesAt(image, 0, 512);
+        const platform::ByteView boot(sector);
+        if ((boot.le16(14) + boot.u8(16) * boot.le32(36) + 6) % 8 == 0) break;
+    }
+    std::mt19937_64 random(std::random_device{}());
+    std::vector<std::string> files; // the small ones, every other, are readable
+    for (int i = 0; i < 41; ++i) {
+        files.emplace_back(static_cast<std::size_t>(i % 2 == 0 ? 2 + i * 7 % 9 : 128 + i * 37 % 512) * 4096, '\0');
+        std::generate(files.back().begin(), files.back().end(), [&] { return static_cast<char>(random()); });
+        const fs::path path = dir / (i < 21 ? "DIR1" : "DIR2") / ("F" + std::to_string(10 + i) + ".BIN");
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << files.back();
+    }
+    testsupport::mtools(image, "mmd", "::/DIR1 ::/DIR2");
+    for (const char* folder : {"DIR1", "DIR2"})
+        testsupport::mtools(image, "mcopy", testsupport::shellQuote((dir / folder).string()) + "/* ::/" + folder);
+    // Each file by its first sector, and the runs that fail: every sector from the first file on but the small files'.
+    const std::string card = readText(image);
+    std::map<std::uint64_t, std::size_t> fileAt;
+    for (std::size_t k = 0; k < files.size(); ++k)
+        fileAt[card.find(files[k]) / 512] = k;
+    ASSERT_EQ(fileAt.size(), files.size());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> bad;
+    std::uint64_t from = fileAt.begin()->first;
+    for (const auto& [first, k] : fileAt) {
+        if (k % 2 != 0) continue;
+        if (first > from) bad.emplace_back(from, first - from);
+        from = first + files[k].size() / 512;
+    }
+    bad.emplace_back(from, kSectors - from);
+    std::ofstream map(dir / "map");
+    for (const auto& [first, count] : bad)
+        map << first << ' ' << count << '\n';
+    map.close();
+    for (const bool overFuse : {false, true}) {
+        SCOPED_TRACE(overFuse ? "loop device over the FUSE tool" : "reader model");
+        testsupport::FailingReads failing;
+        for (const auto& [first, count] : bad)
+            failing.failSectors(first, count);
+        // Unmounted, the tool ends.
+        struct Served {
+            std::string device, mnt;
+            ~Served() {
+                if (!mnt.empty())
+                    testsupport::runCommand("losetup -d " + device + "; umount " + mnt + " || umount -l " + mnt);
+            }
+        } served;
+        if (overFuse) {
+            if (::geteuid() != 0 || !fs::exists("/dev/fuse") || !testsupport::haveTool("losetup"))
+                GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+            const fs::path tool =
+                testsupport::readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
+            served.mnt = testsupport::shellQuote((dir / "mnt").string());
+            served.device = testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) +
+                                                    " && mkdir -p mnt && (DIRECT_IO=1 python3 " +
+                                                    testsupport::shellQuote(tool.string()) +
+                                                    " fat.img mnt @map 0 >/dev/null 2>&1 &) && for i in $(seq 100); "
+                                                    "do [ -e mnt/disk.img ] && break; sleep 0.1; done && losetup -r "
+                                                    "--direct-io=on -f --show mnt/disk.img")
+                                .value_or("");
+            served.device = served.device.substr(0, served.device.find('\n'));
+            ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the card";
+        }
+        const std::string medium = overFuse ? served.device : image.string();
+        fs::remove_all(destination / "Root");
+        controller.clear();
+        controller.setDriveDictArray(Array{Dict{{"Path", medium}}});
+        auto v = keep(volumeOver(medium, 0, kSectors, 512, "FAT32"));
+        if (!overFuse) v->setRawRead(failing.reader());
+        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+        newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+        auto s = saver(v, v->dirRoot);
+        save(*s);
+        std::size_t found = 0;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+            const auto file = node->extents.empty()
+                                  ? fileAt.end()
+                                  : fileAt.find(node->dataStartSector +
+                                                std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock);
+            if (node->isFolder() || file == fileAt.end()) continue;
+            ++found;
+            const std::string& bytes = files[file->second];
+            EXPECT_TRUE(saved(path) == (file->second % 2 == 0 ? bytes : std::string(bytes.size(), '\0'))) << path;
+        }
+        EXPECT_EQ(std::tuple(found, s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+                  std::tuple(files.size(), std::uint64_t{files.size()}, std::uint64_t{files.size() / 2},
+                             std::string("Saving completed with unreadable sectors")));
+        // The loop device is detached, and the tool unmounted, once nothing holds it open.
+        freeVolumes();
     }
 }
 

@@ -19,6 +19,14 @@ void FailingReads::failSectors(std::uint64_t first, std::uint64_t count) {
     state_->badBytes.emplace_back(first * 512, (first + count) * 512);
 }
 
+void FailingReads::holdInTheCache(std::uint64_t first, std::uint64_t count) {
+    const std::uint64_t end = ((first + count) * 512 + kPageBytes - 1) / kPageBytes;
+    std::lock_guard lock(state_->cacheMutex);
+    if (state_->cachedPages.size() < end) state_->cachedPages.resize(end);
+    for (std::uint64_t page = first * 512 / kPageBytes; page < end; ++page)
+        state_->cachedPages[page] = true;
+}
+
 bool FailingReads::State::answers(std::uint64_t offset, std::size_t length) {
     if ((diesAtByte == UINT64_MAX && diesAfterReads == UINT64_MAX) || length == 0) return true;
     std::lock_guard lock(cacheMutex);

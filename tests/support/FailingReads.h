@@ -41,6 +41,10 @@ public:
     void dieUnderThePageCacheAt(std::uint64_t sector) { state_->diesAtByte = sector * 512; }
     // The same, from the read after the first `reads` on.
     void dieUnderThePageCacheAfter(std::uint64_t reads) { state_->diesAfterReads = reads; }
+    // Sectors [first, first + count) that other readers of the disk read
+    // before it dies (the drive list, the identity check): their pages still
+    // answer from the page cache after it has died.
+    void holdInTheCache(std::uint64_t first, std::uint64_t count);
     // A read through the page cache fails the whole page of a bad sector.
     void failWholePagesThroughTheCache() { state_->wholePagesThroughTheCache = true; }
     // The errno of a failed read (EIO unless set).
