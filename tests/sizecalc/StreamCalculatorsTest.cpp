@@ -150,6 +150,25 @@ TEST_F(StreamCalculatorsTest, StreamsEndWhereTheirFramesOrPacketsStop) {
     EXPECT_EQ(measureAt(imageWith(damaged, kSector), kSector, {"mpg"}).size, 12 + 2006 + 11620 + 2006 + 101u);
 }
 
+// A video stream its encoder ends with no end code: on zeros, measured to its
+// last bytes (two of the zeros may count) and jumped over; on random bytes, to
+// an estimate that holds it, not jumped over, so what follows is looked at.
+TEST_F(StreamCalculatorsTest, AVideoStreamWithNoEndCodeEndsAtTheZerosBehindItOrAtAnEstimateNotJumpedOver) {
+    const std::string& stream = sample(kVideo + "-c:v mpeg1video -f mpeg1video \"$OUT\"", "m1v");
+    const std::string& random =
+        sample("openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:after-the-stream-" + testsupport::sampleSeed(0) +
+                   " </dev/zero 2>/dev/null | head -c 65536 | tee \"$OUT\"",
+               "bin");
+    for (const bool onRandom : {false, true}) {
+        SCOPED_TRACE(onRandom);
+        const auto hit = measureAt(imageWith(stream + (onRandom ? random : ""), kSector), kSector, {"mpg"});
+        ASSERT_TRUE(hit);
+        EXPECT_GE(hit.size, stream.size());
+        if (!onRandom) EXPECT_LE(hit.size, stream.size() + 2);
+        EXPECT_EQ(contexts.back()->skipCarvedFileBlocks, !onRandom);
+    }
+}
+
 TEST_F(StreamCalculatorsTest, HostileStreamHeadersEndPromptlyWithNoFile) {
     // A tag claiming more than 10 MiB, and one followed by no frame.
     EXPECT_FALSE(measureAt(imageWith("ID3\4\0\0\x7F\x7F\x7F\x7F"s, kSector), kSector, {"mp3"}));
