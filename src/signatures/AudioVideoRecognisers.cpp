@@ -1,5 +1,6 @@
 #include "signatures/AudioVideoRecognisers.h"
 
+#include "media/MpegVideoStreamWalk.h"
 #include "platform/CheckedMath.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
@@ -56,14 +57,16 @@ constexpr std::array<std::uint32_t, 19> kAc3Rates = {32,  40,  48,  56,  64,  80
 constexpr std::uint32_t kPackStart = 0x000001BA;
 constexpr std::uint32_t kProgramEnd = 0x000001B9;
 constexpr std::uint32_t kSequenceHeader = 0x000001B3;
-constexpr std::uint8_t kSequenceEnd = 0xB7;
+// The system header and the packets of a program stream's streams have codes from here on, each followed by the
+// packet's length.
+constexpr std::uint8_t kFirstPacketCode = 0xBB;
+constexpr std::size_t kPacketHeaderBytes = 6;
+constexpr std::size_t kMpeg1PackBytes = 12;
+constexpr std::size_t kMpeg2PackBytes = 14;
 constexpr std::uint32_t kPackSearchSectors = 63;
 constexpr std::uint32_t kVideoWindowSectors = 64;
-// Sectors between the starts of two windows of the video scan: they overlap by one.
-constexpr std::uint64_t kVideoWindowStep = 62;
-// A stream that ends within this many examined bytes is too short to trust its length.
+// A stream no longer than this is too short to trust its length.
 constexpr std::uint64_t kShortestVideoStream = 10240;
-constexpr std::size_t kVideoTrailingZeros = 100;
 
 struct MpegAudioFrame {
     std::uint32_t rawVersion;
@@ -123,6 +126,22 @@ std::optional<std::uint64_t> mpegAudioFrameAfterLoss(RecogniserMedium& medium, B
         if (const std::uint64_t length = frameOfStream(position); length != 0 && frameOfStream(position + length) != 0)
             return position;
     return std::nullopt;
+}
+
+// Past sectors the medium could not give, the next pack of a program stream
+// lies within its longest packet.
+constexpr std::uint64_t kPackReach = 65542;
+
+// The pack or packet at `at` lies in a sector that could not be read: the
+// next pack after it; nothing when none lies within reach.
+std::optional<std::uint64_t> packAfterLoss(RecogniserMedium& medium, BoundedCursor& cursor, std::uint64_t at) {
+    const std::optional<std::uint64_t> from = cursor.readableFrom(at, kLostReach);
+    if (!from) return std::nullopt;
+    const BoundedCursor::Found pack = cursor.findFourBytes(
+        *from, *from + kPackReach, [](std::uint64_t, std::uint32_t code, std::uint32_t) { return code == kPackStart; },
+        [&] { return medium.stopped(); });
+    if (pack.end != BoundedCursor::Search::Matched) return std::nullopt;
+    return pack.offset;
 }
 
 // The top-level atoms a file of the ISO base media family is made of.
@@ -405,83 +424,45 @@ bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
     return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMOVAtomName), false);
 }
 
-std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium, std::uint64_t packLength) {
+std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
     const std::uint64_t bps = medium.bytesPerSector();
-    // Every pack is taken to be as long as the first; the walk ends at the first that is not.
-    BoundedCursor cursor = medium.cursor(static_cast<std::uint32_t>((packLength + bps - 1) / bps + 1));
-    std::uint64_t end = packLength;
-    std::uint32_t packTail = 0;
-    while (packTail != kProgramEnd && !medium.stopped()) {
-        // A pack in a sector that could not be read is there all the same:
-        // the walk goes on at the next.
-        if (cursor.at(end, 4).be32(0) != kPackStart && !cursor.unreadable(end, 4)) break;
-        if (end % bps == 0 && medium.beforeLoss(end)) search_.mpgDoneArray.add(medium.firstSector() + end / bps);
-        packTail = cursor.at(end + packLength - 4, 4).be32(0);
-        end += packLength;
-    }
-    if (cursor.at(end, 4).be32(0) == kProgramEnd) end += 4;
-    return end;
-}
-
-std::uint64_t AudioVideoRecognisers::videoStreamEnd(RecogniserMedium& medium, platform::ByteView head) {
-    const std::uint64_t bps = medium.bytesPerSector();
-    const std::uint64_t width = head.be16(4) >> 4;
-    const std::uint64_t height = head.be16(5) & 0xFFF;
-    // How far the scan goes without meeting a start code: a picture's worth of bytes and a margin, growing with
-    // every start code it meets.
-    std::uint64_t allowance = 3 * width * height + 2 * bps;
-    // `examined` counts every offset the scan looks at, the one sector by which windows overlap included; the
-    // length is the byte position of the last start code's end, which that count would miss by a byte and then
-    // by a sector less a byte per window.
-    std::uint64_t examined = 0;
-    std::uint64_t sinceStartCode = 0;
+    BoundedCursor cursor = medium.cursor(kPackSearchSectors + 1);
+    // The packs and the packets after each, by their lengths, to the program end code or to the first bytes that
+    // are neither.
+    const auto packetCode = [](std::uint32_t code) { return code >> 8 == 1 && (code & 0xFF) >= kFirstPacketCode; };
     std::uint64_t end = 0;
-    bool endSeen = false;
-    bool done = false;
-    const std::uint64_t readableSectors = (medium.readableBytes() + bps - 1) / bps;
-    const std::uint64_t lastOffset = (kVideoWindowSectors - 1) * bps - 1;
-    BoundedCursor trailing = medium.cursor();
-    BoundedCursor windows = medium.cursor(kVideoWindowSectors);
-    for (std::uint64_t sector = 0, windowStart = 0; sector < readableSectors; windowStart += kVideoWindowStep) {
-        if (medium.stopped()) return end;
-        // Sectors past the readable bytes read as zeros, as the end of a
-        // device reads; so does a window that cannot be read.
-        const platform::ByteView window = windows.sectors(windowStart, kVideoWindowSectors);
-        for (std::uint64_t i = 1; i <= lastOffset; ++i) {
-            ++sinceStartCode;
-            if (window.be16(i) == 0 && window.u8(i + 2) == 1) {
-                const std::uint8_t code = window.u8(i + 3);
-                // Picture, user data, sequence, extension and group start codes; slices do not count.
-                if (code == 0x00 || (code >= 0xB0 && code <= 0xB6) || code == 0xB8) {
-                    sinceStartCode = 0;
-                    allowance += i;
-                    end = windowStart * bps + i + 4;
-                } else if (code == kSequenceEnd) {
-                    end = windowStart * bps + i + 4;
-                    endSeen = true;
-                }
-            }
-            if (endSeen && i % 16 == 0 && window.be32(i) == 0 && window.u8(i + 4) == 0) {
-                const platform::ByteView zeros = trailing.at(windowStart * bps + i, kVideoTrailingZeros);
-                if (!zeros.empty() &&
-                    std::all_of(zeros.data(), zeros.data() + zeros.size(), [](std::uint8_t byte) { return byte == 0; }))
-                    done = true;
-            }
-            if (sinceStartCode >= allowance) {
-                end += 4;
-                done = true;
-            }
-            if (done) return examined <= kShortestVideoStream ? 0 : end;
-            if (i % bps == 0) {
-                ++sector;
-                // A new sequence header at a sector start (other than the second sector's) begins another stream;
-                // this one ends after the next offset.
-                if (sector != 1 && window.be32(i) == kSequenceHeader) done = true;
-            }
-            ++examined;
+    while (!medium.stopped()) {
+        const std::uint32_t code = cursor.at(end, 4).be32(0);
+        const bool known = code == kPackStart || code == kProgramEnd || packetCode(code);
+        // A pack or packet in a sector that could not be read is there all the same: the walk goes on at the next
+        // pack.
+        if (!known && cursor.unreadable(end, kPacketHeaderBytes)) {
+            const std::optional<std::uint64_t> next = packAfterLoss(medium, cursor, end);
+            if (!next) break;
+            end = *next;
+            continue;
+        }
+        if (code == kPackStart) {
+            if (end != 0 && end % bps == 0 && medium.beforeLoss(end))
+                search_.mpgDoneArray.add(medium.firstSector() + end / bps);
+            // An MPEG-2 pack header is 14 bytes and its stuffing, an MPEG-1 one 12.
+            const platform::ByteView pack = cursor.at(end, kMpeg1PackBytes);
+            if ((pack.u8(4) & 0xC0) == 0x40)
+                end += kMpeg2PackBytes + (cursor.at(end, kMpeg2PackBytes).u8(13) & 7);
+            else if ((pack.u8(4) & 0xF0) == 0x20)
+                end += kMpeg1PackBytes;
+            else
+                break;
+        } else if (code == kProgramEnd) {
+            end += 4;
+            break;
+        } else if (packetCode(code)) {
+            end += kPacketHeaderBytes + cursor.at(end, kPacketHeaderBytes).be16(4);
+        } else {
+            break;
         }
     }
-    return 0;
+    return end;
 }
 
 bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
@@ -490,18 +471,26 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
     if (bps == 0 || search_.mpgDoneArray.contains(medium.firstSector())) return false;
     BoundedCursor leading = medium.cursor(kPackSearchSectors);
     const platform::ByteView head = leading.sectors(0, kPackSearchSectors);
-    std::uint64_t end = 0;
     if (head.be32(0) == kPackStart) {
-        // The first pack runs to the next pack start.
+        // Another pack follows the first within its sectors.
         std::uint64_t next = 4;
         while (head.has(next, 4) && head.be32(next) != kPackStart)
             ++next;
         if (!head.has(next, 4)) return false;
-        end = packStreamEnd(medium, next);
-    } else if (head.be32(0) == kSequenceHeader) {
-        end = videoStreamEnd(medium, head);
+        return acceptFile(sig, medium, packStreamEnd(medium), true);
     }
-    return acceptFile(sig, medium, end, true);
+    if (head.be32(0) != kSequenceHeader) return acceptFile(sig, medium, 0, true);
+    // A video stream found again from a sector inside it is the same stream.
+    BoundedCursor cursor = medium.cursor(kVideoWindowSectors);
+    const MpegVideoStreamWalk::Measure stream = MpegVideoStreamWalk::measure(
+        cursor, [&] { return medium.stopped(); },
+        [&](std::uint64_t at) {
+            if (medium.beforeLoss(at)) search_.mpgDoneArray.add(medium.firstSector() + at / bps);
+        });
+    // A stream this short is too short to trust its length; one whose end nothing marks is not jumped over, as what
+    // follows it may lie inside its estimate.
+    if (stream.length <= kShortestVideoStream) return acceptFile(sig, medium, 0, true);
+    return acceptFile(sig, medium, stream.length, stream.endMarked);
 }
 
 namespace {

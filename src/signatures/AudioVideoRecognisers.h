@@ -61,11 +61,8 @@ private:
     // no later than `lastChunkAt`; nothing when no "data" chunk begins there or the user stops the scan.
     static std::optional<std::uint64_t> riffAudioStart(RecogniserMedium& medium, BoundedCursor& cursor,
                                                        std::uint64_t riffStart, std::uint64_t lastChunkAt);
-    // The measured length of a program stream whose first pack is `packLength` bytes long.
-    std::uint64_t packStreamEnd(RecogniserMedium& medium, std::uint64_t packLength);
-    // The measured length of a video elementary stream whose first sectors `head` holds; 0 when the scan found no
-    // end.
-    static std::uint64_t videoStreamEnd(RecogniserMedium& medium, platform::ByteView head);
+    // The measured length of a program stream: its packs and the packets after each.
+    std::uint64_t packStreamEnd(RecogniserMedium& medium);
 
     Volume& volume_;
     SignatureSearchState& search_;

@@ -1,14 +1,13 @@
 #include "sizecalc/MpgFileCheck.h"
 
+#include "media/MpegVideoStreamWalk.h"
 #include "sizecalc/CarvingContext.h"
 
 namespace {
 
 constexpr std::uint32_t kPack = 0x1BA;
 constexpr std::uint32_t kSequenceHeader = 0x1B3;
-constexpr std::uint32_t kSequenceEnd = 0x1B7;
 constexpr std::uint32_t kProgramEnd = 0x1B9;
-constexpr std::uint32_t kPicture = 0x100;
 constexpr std::uint32_t kGroupOfPictures = 0x1B8;
 constexpr std::uint64_t kShortest = 10240;
 constexpr std::uint64_t kLengthBound = 4294967280;
@@ -35,6 +34,9 @@ MpgFileCheck::MpgFileCheck(CarvingContext& context)
 bool MpgFileCheck::isFile(platform::ByteView leading, std::uint64_t sectorNumber) {
     const std::uint32_t code = leading.be32(0);
     bHeader0x1B3_ = code == kSequenceHeader;
+    // A video stream measured last, whose end nothing marked, is not jumped
+    // over: its sequence headers at sector starts begin no other stream.
+    if (bHeader0x1B3_ && sectorNumber > walkedFrom_ && sectorNumber < walkedTo_) return false;
     return (code == kPack || code == kSequenceHeader) && isFileValidated(sectorNumber);
 }
 
@@ -56,44 +58,24 @@ std::uint64_t MpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     context_.skipCarvedFileBlocks = false;
     window_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
     probe_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
-    const std::uint64_t n = bHeader0x1B3_ ? videoStreamLength() : programStreamLength();
+    const std::uint64_t n = bHeader0x1B3_ ? videoStreamLength(sectorNumber) : programStreamLength();
     if (n > kLengthBound) return 0;
-    // A stream holds no other file: the run need not look inside it again.
-    context_.skipCarvedFileBlocks = n > kShortest;
+    // A stream holds no other file: the run need not look inside it again,
+    // unless its end is an estimate, which may take in what follows it.
+    context_.skipCarvedFileBlocks = n > kShortest && (!bHeader0x1B3_ || videoEndMarked_);
     return n;
 }
 
-std::uint64_t MpgFileCheck::videoStreamLength() {
-    const platform::ByteView header = window_.bytes(0, 8);
-    if (header.empty()) return 0;
-    const std::uint64_t width = header.be16(4) >> 4;
-    const std::uint64_t height = header.be16(5) & 0xFFF;
-    // No picture's data is longer than three bytes a pixel: a longer gap
-    // between start codes is the end of the stream.
-    const std::uint64_t limit = width * height * 3 + 2 * std::uint64_t{context_.bytesPerSector()};
-    std::uint64_t n = 4;
-    std::uint64_t k = 0;
-    while (k < limit && !context_.stopped()) {
-        const platform::ByteView code = window_.bytes(n + k, 4);
-        if (code.empty()) return 0;
-        const std::uint32_t c = code.be32(0);
-        if (c == kPicture || (c >= 0x1B0 && c <= 0x1B6) || c == kGroupOfPictures) {
-            n += k + 4;
-            k = 0;
-            if (n > kLengthBound) break;
-        } else if (c == kSequenceEnd) {
-            // Streams are often joined: another may follow the end code.
-            n += k + 4;
-            k = 0;
-            const platform::ByteView next = window_.bytes(n, 4);
-            if (next.empty()) return 0;
-            const std::uint32_t after = next.be32(0);
-            if (after != kPicture && after != kGroupOfPictures && !continuesProgram(after)) break;
-        } else {
-            ++k;
-        }
-    }
-    return n;
+std::uint64_t MpgFileCheck::videoStreamLength(std::uint64_t sectorNumber) {
+    const MpegVideoStreamWalk::Measure stream =
+        MpegVideoStreamWalk::measure(window_, [&] { return context_.stopped(); });
+    videoEndMarked_ = stream.endMarked;
+    // The sequence headers the stream repeats at sector starts, up to the
+    // first sector its walk could not read, are the stream's own.
+    const std::uint32_t bps = context_.bytesPerSector();
+    walkedFrom_ = sectorNumber;
+    walkedTo_ = sectorNumber + context_.reader().lostSector().jumpable((stream.structureEnd + bps - 1) / bps);
+    return stream.length;
 }
 
 std::optional<std::uint64_t> MpgFileCheck::packAfterLoss(std::uint64_t n) {

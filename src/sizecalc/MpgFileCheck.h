@@ -6,8 +6,8 @@
 #include <optional>
 
 // MPEG program streams and MPEG video elementary streams. Neither says how
-// long it is: the walk follows packets or start codes until the stream
-// stops.
+// long it is: the walk follows packets, or start codes (MpegVideoStreamWalk),
+// until the stream stops.
 class MpgFileCheck final : public SizeCalculator {
 public:
     explicit MpgFileCheck(CarvingContext& context);
@@ -18,7 +18,7 @@ private:
     // A start code the stream's content begins with lies shortly behind its
     // first header; remembers where.
     bool isFileValidated(std::uint64_t sectorNumber);
-    std::uint64_t videoStreamLength();
+    std::uint64_t videoStreamLength(std::uint64_t sectorNumber);
     std::uint64_t programStreamLength();
     // The packet at n lies in a sector the medium could not give: the next
     // pack after it that the program goes on behind; nothing when none lies
@@ -33,4 +33,9 @@ private:
     // The file begins with a video sequence header, not a pack header.
     bool bHeader0x1B3_ = false;
     std::uint32_t mpgFirstStartCodeOffset_ = 0;
+    // Whether the video stream measured last ends where its bytes mark, and
+    // the device sectors its walk took as its own (after its first).
+    bool videoEndMarked_ = false;
+    std::uint64_t walkedFrom_ = 0;
+    std::uint64_t walkedTo_ = 0;
 };

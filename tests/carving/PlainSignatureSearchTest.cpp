@@ -146,6 +146,78 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, ProgressiveJpegSearchTest,
                                     (std::get<1>(info.param) ? "AndABadArea" : "");
                          });
 
+// An MPEG stream on zeros or on random bytes, a photo three sectors after it, the stream again three sectors after
+// the photo and the photo again: the search finds each at its sector. A program stream is measured by its packs and
+// packets. A video stream, which its encoder ends with no end code, is measured to the zeros behind it (two of which
+// may be its last bytes), or, on random bytes, to an estimate that holds it and not the photo after it, and is not
+// jumped over.
+namespace {
+struct MpegSample {
+    const char* name;
+    std::string options;
+    bool program;
+};
+const std::string kVideoSource = "-f lavfi -i " + testsupport::sampleVideo("size=160x120:rate=25:duration=3");
+const std::string kToneSource = " -f lavfi -i sine=frequency=" + testsupport::sampleTone(440) + ":duration=3";
+const std::vector<MpegSample> kMpegSamples = {
+    {"Mpeg1Video", kVideoSource + " -c:v mpeg1video -f mpeg1video", false},
+    {"Mpeg2Video", kVideoSource + " -c:v mpeg2video -f mpeg2video", false},
+    {"Mpeg1Program", kVideoSource + kToneSource + " -c:v mpeg1video -c:a mp2 -f mpeg", true},
+    {"Mpeg2Program", kVideoSource + kToneSource + " -c:v mpeg2video -c:a mp2 -f vob", true},
+};
+} // namespace
+
+class MpegStreamSearchTest : public PlainSignatureSearchTest,
+                             public testing::WithParamInterface<std::tuple<std::size_t, bool>> {};
+
+TEST_P(MpegStreamSearchTest, EveryFileIsFoundAtItsSectorAndTheStreamHoldsItsBytesAndNotThePhotoAfterIt) {
+    const auto [which, random] = GetParam();
+    if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing (./dev.sh installs it)";
+    const MpegSample& sample = kMpegSamples[which];
+    const std::string stream = testsupport::toolSample("ffmpeg -v error " + sample.options + " \"$OUT\"", "mpg");
+    const std::string photo = testsupport::toolSample(
+        "convert -seed " + testsupport::sampleSeed(8) + " -size 160x120 plasma: \"$OUT\"", "jpg");
+    const fs::path image = testsupport::makeTempDir("mpeg") / "disk.img";
+    const std::string fill = random ? "openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:stream-then-photo-" +
+                                          testsupport::sampleSeed(0) + " </dev/zero"
+                                    : "cat /dev/zero";
+    ASSERT_TRUE(testsupport::runCommand(fill + " 2>/dev/null | head -c 8388608 >" + testsupport::shellQuoted(image)));
+    const auto sectorsOf = [](const std::string& bytes) { return (bytes.size() + 511) / 512; };
+    std::vector<std::uint64_t> at{2048};
+    for (const std::string* file : {&stream, &photo, &stream})
+        at.push_back(at.back() + sectorsOf(*file) + 3);
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        const std::string& file = i % 2 == 0 ? stream : photo;
+        testsupport::writeAt(image, at[i] * 512, {file.begin(), file.end()});
+    }
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked({"mpg", "jpg"}), 0});
+    expectTreeCompleteLast();
+    std::map<std::uint64_t, std::uint64_t> found; // first sector, size
+    for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+        if (!node->isFolder()) found[node->dataStartSector + node->extents[0].startBlock] = node->fileSize;
+    EXPECT_EQ(found.size(), at.size());
+    for (const std::uint64_t sector : at)
+        EXPECT_TRUE(found.count(sector)) << sector;
+    for (const std::uint64_t sector : {at[0], at[2]}) {
+        const std::uint64_t size = found[sector];
+        if (sample.program) {
+            EXPECT_EQ(size, stream.size());
+        } else {
+            EXPECT_GE(size, stream.size());
+            EXPECT_LE(size, random ? (sectorsOf(stream) + 3 + sectorsOf(photo)) * 512 : stream.size() + 2);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, MpegStreamSearchTest,
+                         testing::Combine(testing::Range<std::size_t>(0, kMpegSamples.size()), testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(kMpegSamples[std::get<0>(info.param)].name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
 // The document gives its picture in twips; a 60 x 40 picture at 144 dots per
 // inch shows at 30 x 20 points. Another PNG of other proportions is no
 // picture of the document.

@@ -150,13 +150,33 @@ TEST_F(StreamCalculatorsTest, StreamsEndWhereTheirFramesOrPacketsStop) {
     EXPECT_EQ(measureAt(imageWith(damaged, kSector), kSector, {"mpg"}).size, 12 + 2006 + 11620 + 2006 + 101u);
 }
 
+// A video stream its encoder ends with no end code: on zeros, measured to its
+// last bytes (two of the zeros may count) and jumped over; on random bytes, to
+// an estimate that holds it, not jumped over, so what follows is looked at.
+TEST_F(StreamCalculatorsTest, AVideoStreamWithNoEndCodeEndsAtTheZerosBehindItOrAtAnEstimateNotJumpedOver) {
+    const std::string& stream = sample(kVideo + "-c:v mpeg1video -f mpeg1video \"$OUT\"", "m1v");
+    const std::string& random =
+        sample("openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:after-the-stream-" + testsupport::sampleSeed(0) +
+                   " </dev/zero 2>/dev/null | head -c 65536 | tee \"$OUT\"",
+               "bin");
+    for (const bool onRandom : {false, true}) {
+        SCOPED_TRACE(onRandom);
+        const auto hit = measureAt(imageWith(stream + (onRandom ? random : ""), kSector), kSector, {"mpg"});
+        ASSERT_TRUE(hit);
+        EXPECT_GE(hit.size, stream.size());
+        EXPECT_LE(hit.size, onRandom ? stream.size() + random.size() : stream.size() + 2);
+        EXPECT_EQ(contexts.back()->skipCarvedFileBlocks, !onRandom);
+    }
+}
+
 TEST_F(StreamCalculatorsTest, HostileStreamHeadersEndPromptlyWithNoFile) {
     // A tag claiming more than 10 MiB, and one followed by no frame.
     EXPECT_FALSE(measureAt(imageWith("ID3\4\0\0\x7F\x7F\x7F\x7F"s, kSector), kSector, {"mp3"}));
     EXPECT_FALSE(measureAt(imageWith("ID3\4\0\0\0\0\1\0"s + std::string(20000, 'x'), kSector), kSector, {"mp3"}));
-    // The largest picture allows a 50 MB gap between start codes; the gap
-    // is scanned to its end, and the short stream found before it answers.
+    // The largest picture lets 50 MB pass between start codes, but zeros
+    // behind the last one end the stream there (two of them may be its
+    // last bytes), and so short a stream is not jumped over.
     const std::string sequence = "\0\0\1\xB3\xFF\xFF\xFF\x13\xFF\xFF\xE0\x18\0\0\1\xB8"s;
-    EXPECT_EQ(measureAt(imageWith(sequence, kSector), kSector, {"mpg"}).size, 16u);
+    EXPECT_EQ(measureAt(imageWith(sequence, kSector), kSector, {"mpg"}).size, 16u + 2);
     EXPECT_FALSE(contexts.back()->skipCarvedFileBlocks);
 }
