@@ -1188,49 +1188,79 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
 // Files on readable islands of a 48 MiB bad area of a live disk (one just the file's size, one of a MiB holding
 // two, one of 16 sectors), files on the bad area and files clear of it, saved in the tree's order or another: the
 // walk of the area steps over the islands, and the save asks for the places it needs, so every file lying wholly on
-// readable sectors is saved byte-exact, those on the bad area as zeros, counted, and the save runs to its end.
+// readable sectors is saved byte-exact, those on the bad area as zeros, counted, and the save runs to its end. The
+// same where a sweep of the whole disk walked the area before the save, stepping over the islands, and where the disk
+// fails the whole 4 KiB page of a bad sector (the islands begin inside a page): each sector the medium's where its
+// page reads, zeros elsewhere.
 TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
-    constexpr std::uint64_t kSectors = 131072, kBadFirst = 16384, kBadEnd = 114688;
+    constexpr std::uint64_t kSectors = 131072, kBadFirst = 16384, kBadEnd = 114688, kPageSectors = 8;
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> islands{{30003, 128}, {70001, 2048}, {90005, 16}};
-    // First sector and sectors of each file, and whether it lies on readable sectors.
-    const std::vector<std::tuple<std::uint64_t, std::uint64_t, bool>> placed{
-        {1000, 128, true},  {20000, 128, false}, {30003, 128, true},   {50000, 128, false}, {70101, 128, true},
-        {71001, 512, true}, {90005, 16, true},   {100000, 128, false}, {120000, 128, true}};
-    for (const bool reversed : {false, true}) {
-        SCOPED_TRACE(reversed ? "reversed" : "in order");
-        TreeBuilder files;
-        for (std::size_t k = 0; k < placed.size(); ++k) {
-            const auto& [first, count, readable] = placed[reversed ? placed.size() - 1 - k : k];
-            files.file(files.root, newdir::utf16("f" + std::to_string(first)), count * 512,
-                       {{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count)}}, 1);
-        }
-        fs::remove_all(destination / "Root");
-        controller.clear();
-        auto v = medium(kSectors);
-        testsupport::FailingReads failing;
-        std::uint64_t from = kBadFirst;
-        for (const auto& [first, count] : islands) {
-            failing.failSectors(from, first - from);
-            from = first + count;
-        }
-        failing.failSectors(from, kBadEnd - from);
-        v->setRawRead(failing.reader());
-        auto s = saver(v, files.root);
-        save(*s);
-        std::uint64_t holed = 0;
-        for (const auto& [first, count, readable] : placed) {
-            const std::string name = "f" + std::to_string(first);
-            EXPECT_TRUE(saved(name) ==
-                        (readable ? patternBytes(first * 512, count * 512) : std::string(count * 512, '\0')))
-                << name;
-            if (readable) continue;
-            ++holed;
-            EXPECT_TRUE(logged(std::to_string(count) + " sectors of Root/" + name + " could not be read")) << name;
-        }
-        EXPECT_EQ(
-            std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
-            std::tuple(std::uint64_t{placed.size()}, holed, std::string("Saving completed with unreadable sectors")));
+    // First sector and sectors of each file.
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> placed{{1000, 128},  {20000, 128},  {30003, 128},
+                                                                      {50000, 128}, {70101, 128},  {71001, 512},
+                                                                      {90005, 16},  {100000, 128}, {120000, 128}};
+    std::vector<bool> badSector(kSectors);
+    std::uint64_t from = kBadFirst;
+    for (const auto& [first, count] : islands) {
+        std::fill(badSector.begin() + static_cast<std::ptrdiff_t>(from),
+                  badSector.begin() + static_cast<std::ptrdiff_t>(first), true);
+        from = first + count;
     }
+    std::fill(badSector.begin() + static_cast<std::ptrdiff_t>(from),
+              badSector.begin() + static_cast<std::ptrdiff_t>(kBadEnd), true);
+    for (const bool wholePages : {false, true})
+        for (const bool sweptBefore : {false, true})
+            for (const bool reversed : {false, true}) {
+                SCOPED_TRACE(std::string(wholePages ? "whole pages" : "single sectors") +
+                             (sweptBefore ? ", swept before" : "") + (reversed ? ", reversed" : ", in order"));
+                TreeBuilder files;
+                for (std::size_t k = 0; k < placed.size(); ++k) {
+                    const auto& [first, count] = placed[reversed ? placed.size() - 1 - k : k];
+                    files.file(files.root, newdir::utf16("f" + std::to_string(first)), count * 512,
+                               {{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count)}}, 1);
+                }
+                fs::remove_all(destination / "Root");
+                controller.clear();
+                auto v = medium(kSectors);
+                testsupport::FailingReads failing;
+                from = kBadFirst;
+                for (const auto& [first, count] : islands) {
+                    failing.failSectors(from, first - from);
+                    from = first + count;
+                }
+                failing.failSectors(from, kBadEnd - from);
+                if (wholePages) failing.failWholePages();
+                v->setRawRead(failing.reader());
+                std::vector<std::uint8_t> batch(2048 * 512);
+                for (std::uint64_t s = 0; sweptBefore && s < kSectors; s += 2048)
+                    v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data());
+                auto s = saver(v, files.root);
+                save(*s);
+                std::uint64_t holed = 0;
+                for (const auto& [first, count] : placed) {
+                    const std::string name = "f" + std::to_string(first);
+                    std::string expected = patternBytes(first * 512, count * 512);
+                    std::uint64_t lost = 0;
+                    for (std::uint64_t i = 0; i < count; ++i) {
+                        const std::uint64_t page = (first + i) - (first + i) % (wholePages ? kPageSectors : 1);
+                        if (std::none_of(badSector.begin() + static_cast<std::ptrdiff_t>(page),
+                                         badSector.begin() +
+                                             static_cast<std::ptrdiff_t>(page + (wholePages ? kPageSectors : 1)),
+                                         [](bool b) { return b; }))
+                            continue;
+                        ++lost;
+                        std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(i * 512), 512, '\0');
+                    }
+                    EXPECT_TRUE(saved(name) == expected) << name;
+                    if (lost == 0) continue;
+                    ++holed;
+                    EXPECT_TRUE(logged(std::to_string(lost) + " sectors of Root/" + name + " could not be read"))
+                        << name;
+                }
+                EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+                          std::tuple(std::uint64_t{placed.size()}, holed,
+                                     std::string("Saving completed with unreadable sectors")));
+            }
 }
 
 // A 128 MiB FAT32 card that mkfs.vfat made with one-sector clusters and mtools filled with forty-one files in four
