@@ -580,44 +580,43 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
     bool walked = false;
     // Skipped sectors from `at` up to `to`: the first is asked for alone, as
     // a walk stepped over them and they may well fail; when it answers, the
-    // rest are read as any others. A save asks first where the first page
-    // the run holds whole begins when the page it begins in holds unreadable
-    // sectors before it: the page cache fails a page whole, a bad
-    // neighbour's with it. Failing there, the run has been asked into, once,
-    // and a walk passes over it, so a bad area costs a read a run;
-    // answering, the run begins a readable island, whose first sectors are
-    // asked for as any others.
+    // rest are read as any others. When it fails, a save asks again where
+    // the first page the run holds whole begins: the page cache fails a page
+    // whole, and the page the run begins in may hold a bad neighbour's
+    // sectors too. Answering there, the run begins a readable island, and
+    // the sectors before it are walked; failing there too, the run has been
+    // asked into and a walk passes over it, so a bad area costs a read or
+    // two a run.
     const auto readSkipped = [&](std::uint64_t at, std::uint64_t to) -> std::optional<Progress> {
-        const std::uint64_t into = at % pageSectors;
-        const std::uint64_t wholePage = at - into + pageSectors;
-        const std::uint64_t first =
-            neededHere && into != 0 && wholePage < to && unreadable_.countIn(at - into, into) != 0 ? wholePage : at;
-        switch (readFromDevice(reader, first, 1, buffer + (first - sector) * bps, true)) {
+        switch (readFromDevice(reader, at, 1, buffer + (at - sector) * bps, true)) {
         case ReadResult::Read:
             break;
         case ReadResult::Failed: {
+            const std::uint64_t wholePage = at - at % pageSectors + pageSectors;
+            std::uint64_t failed = at;
+            if (neededHere && at % pageSectors != 0 && wholePage < to) {
+                switch (readFromDevice(reader, wholePage, 1, buffer + (wholePage - sector) * bps, true)) {
+                case ReadResult::Read:
+                    return passStretch(reader, at, at, to, buffer + (at - sector) * bps, !walked, neededHere);
+                case ReadResult::Failed:
+                    failed = wholePage;
+                    break;
+                case ReadResult::Hopeless:
+                    return std::nullopt;
+                }
+            }
             if (neededHere) neededHere->asked.emplace_back(at, to);
             // Its own walk: what it steps over here stays skipped.
             std::optional<Progress> rest =
-                passStretch(reader, first, at, to, buffer + (at - sector) * bps, !walked, neededHere);
-            if (rest) {
-                zero(at, first);
-                rest->lost += first - at;
+                passStretch(reader, failed, at, to, buffer + (at - sector) * bps, !walked, neededHere);
+            if (rest && failed != at) {
+                zero(at, failed);
+                rest->lost += failed - at;
             }
             return rest;
         }
         case ReadResult::Hopeless:
             return std::nullopt;
-        }
-        if (first != at) {
-            switch (readFromDevice(reader, at, 1, buffer + (at - sector) * bps, true)) {
-            case ReadResult::Read:
-                break;
-            case ReadResult::Failed:
-                return passStretch(reader, at, at, to, buffer + (at - sector) * bps, !walked, neededHere);
-            case ReadResult::Hopeless:
-                return std::nullopt;
-            }
         }
         if (at + 1 == to) return Progress{0, to};
         return readPiece(at + 1, to, false);
