@@ -599,6 +599,7 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
                 case ReadResult::Read:
                     return passStretch(reader, at, at, to, buffer + (at - sector) * bps, !walked, neededHere);
                 case ReadResult::Failed:
+                    unreadable_.addFailed(at);
                     failed = wholePage;
                     break;
                 case ReadResult::Hopeless:

@@ -78,8 +78,8 @@ public:
     // stepped over were never asked for and may hold readable sectors of
     // the range, a readable island whose first page a bad neighbour shares
     // among them: a doubling step into one asks into it once, where the
-    // page after the last failed sector begins, before it passes over the
-    // rest; halving steps ask in it as anywhere. A bad area costs a read
+    // page after the last failed sector begins (else at its first sector),
+    // before it passes over the rest; halving steps ask in it as anywhere. A bad area costs a read
     // for each such run, and the logarithm of its length as before.
     struct NeededRange {
         std::uint64_t end = 0;
