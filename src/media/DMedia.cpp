@@ -546,6 +546,11 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
                                 cPath_);
         }
     }
+    // A save needs every sector of its file that can be read: it and its
+    // walks ask into what other walks only stepped over in it, once (see
+    // ReadFailurePolicy::NeededRange).
+    ReadFailurePolicy::NeededRange needed{readable, {}};
+    ReadFailurePolicy::NeededRange* const neededHere = reader == Reader::SaveRange ? &needed : nullptr;
     // The page cache reads, and fails, a whole memory page for one sector
     // of it: the sectors sharing a page with one known to be unreadable are
     // read past it.
@@ -567,21 +572,50 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
             if (first == ReadResult::Hopeless) return std::nullopt;
         }
         if (scans(reader) && mediumGone()) return std::nullopt;
-        return readFreshSectors(reader, at, n, groupSectors, into, wholeFailed && at == sector && to == end);
+        return readFreshSectors(reader, at, n, groupSectors, into, wholeFailed && at == sector && to == end,
+                                neededHere);
     };
     // Whether a stretch of this request has been walked: what is skipped
     // after it, its walk stepped over.
     bool walked = false;
     // Skipped sectors from `at` up to `to`: the first is asked for alone, as
     // a walk stepped over them and they may well fail; when it answers, the
-    // rest are read as any others.
+    // rest are read as any others. When it fails, a save asks again where
+    // the first page the run holds whole begins: the page cache fails a page
+    // whole, and the page the run begins in may hold a bad neighbour's
+    // sectors too. Answering there, the run begins a readable island, and
+    // the sectors before it are walked; failing there too, the run has been
+    // asked into and a walk passes over it, so a bad area costs a read or
+    // two a run.
     const auto readSkipped = [&](std::uint64_t at, std::uint64_t to) -> std::optional<Progress> {
         switch (readFromDevice(reader, at, 1, buffer + (at - sector) * bps, true)) {
         case ReadResult::Read:
             break;
-        case ReadResult::Failed:
+        case ReadResult::Failed: {
+            const std::uint64_t wholePage = at - at % pageSectors + pageSectors;
+            std::uint64_t failed = at;
+            if (neededHere && at % pageSectors != 0 && wholePage < to) {
+                switch (readFromDevice(reader, wholePage, 1, buffer + (wholePage - sector) * bps, true)) {
+                case ReadResult::Read:
+                    return passStretch(reader, at, at, to, buffer + (at - sector) * bps, !walked, neededHere);
+                case ReadResult::Failed:
+                    unreadable_.addFailed(at);
+                    failed = wholePage;
+                    break;
+                case ReadResult::Hopeless:
+                    return std::nullopt;
+                }
+            }
+            if (neededHere) neededHere->asked.emplace_back(at, to);
             // Its own walk: what it steps over here stays skipped.
-            return passStretch(reader, at, at, to, buffer + (at - sector) * bps, !walked);
+            std::optional<Progress> rest =
+                passStretch(reader, failed, at, to, buffer + (at - sector) * bps, !walked, neededHere);
+            if (rest && failed != at) {
+                zero(at, failed);
+                rest->lost += failed - at;
+            }
+            return rest;
+        }
         case ReadResult::Hopeless:
             return std::nullopt;
         }
@@ -630,7 +664,7 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
 
 std::optional<DMedia::Progress> DMedia::readFreshSectors(Reader reader, std::uint64_t sector, std::int32_t count,
                                                          std::uint32_t groupSectors, std::uint8_t* buffer,
-                                                         bool wholeFailed) {
+                                                         bool wholeFailed, ReadFailurePolicy::NeededRange* needed) {
     const std::uint64_t end = sector + static_cast<std::uint64_t>(count);
     if (!wholeFailed) {
         const ReadResult whole = readFromDevice(reader, sector, count, buffer);
@@ -663,7 +697,7 @@ std::optional<DMedia::Progress> DMedia::readFreshSectors(Reader reader, std::uin
             if (r == ReadResult::Read) continue;
             if (r == ReadResult::Hopeless) return std::nullopt;
             // The first bad sector: its stretch is walked, not read.
-            return passStretch(reader, s, sector, end, buffer);
+            return passStretch(reader, s, sector, end, buffer, true, needed);
         }
         g += static_cast<std::uint64_t>(n);
     }
@@ -671,12 +705,15 @@ std::optional<DMedia::Progress> DMedia::readFreshSectors(Reader reader, std::uin
 }
 
 std::optional<DMedia::Progress> DMedia::passStretch(Reader reader, std::uint64_t failed, std::uint64_t sector,
-                                                    std::uint64_t end, std::uint8_t* buffer, bool judge) {
+                                                    std::uint64_t end, std::uint8_t* buffer, bool judge,
+                                                    ReadFailurePolicy::NeededRange* needed) {
     const std::size_t bps = u32BytesInSector_;
     std::vector<std::uint8_t> after(bps);
     bool endRead = false;
-    const std::optional<ReadFailurePolicy::Stretch> stretch = walkStretch(reader, failed, after.data(), endRead, judge);
+    const std::optional<ReadFailurePolicy::Stretch> stretch =
+        walkStretch(reader, failed, after.data(), endRead, judge, needed);
     if (!stretch) return std::nullopt;
+    if (needed) needed->asked.emplace_back(failed, stretch->end);
     std::uint64_t stop = std::min(stretch->end, end);
     if (reader == Reader::SaveRange && stretch->answeredAfter) {
         // A save needs every sector of its file that can be read: it asks
@@ -707,7 +744,8 @@ std::optional<DMedia::Progress> DMedia::passStretch(Reader reader, std::uint64_t
 }
 
 std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std::uint64_t failed,
-                                                              std::uint8_t* endSector, bool& endRead, bool judge) {
+                                                              std::uint8_t* endSector, bool& endRead, bool judge,
+                                                              const ReadFailurePolicy::NeededRange* needed) {
     std::vector<std::uint8_t> one(u32BytesInSector_);
     const auto ask = [&](std::uint64_t at) {
         switch (readFromDevice(reader, at, 1, one.data(), true)) {
@@ -736,7 +774,8 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
     // size calculator or a catalog read may walk into a bad area ahead of
     // it: every walk of a scan comes back over its stretch, so that no
     // readable island is left unread behind one.
-    const std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, unreadable_, probe, scans(reader));
+    const std::optional<ReadFailurePolicy::Stretch> stretch =
+        policy_.walk(failed, unreadable_, probe, scans(reader), needed);
     endRead = stretch && held == stretch->end;
     // A save asking into what its own walk of this read stepped over
     // learns nothing of the disk that the walk did not.

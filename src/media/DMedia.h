@@ -292,18 +292,23 @@ private:
     std::optional<std::uint64_t> readRange(Reader reader, std::uint64_t sector, std::int32_t count,
                                            std::uint32_t groupSectors, std::uint8_t* buffer, bool wholeFailed = false);
     std::optional<Progress> readFreshSectors(Reader reader, std::uint64_t sector, std::int32_t count,
-                                             std::uint32_t groupSectors, std::uint8_t* buffer, bool wholeFailed);
+                                             std::uint32_t groupSectors, std::uint8_t* buffer, bool wholeFailed,
+                                             ReadFailurePolicy::NeededRange* needed = nullptr);
     // The stretch from `failed` on (a sector of the request from `sector` up
     // to `end` read into `buffer`) passed over: its sectors zeros, how many
     // and where reading goes on.
     // `judge`: a save's walk that may tell whether the disk still answers
-    // (see ReadFailurePolicy::stillAnswers).
+    // (see ReadFailurePolicy::stillAnswers). `needed`: the save's read of a
+    // file, whose walks ask into what other walks only stepped over in it;
+    // the stretch walked joins what it has asked into.
     std::optional<Progress> passStretch(Reader reader, std::uint64_t failed, std::uint64_t sector, std::uint64_t end,
-                                        std::uint8_t* buffer, bool judge = true);
+                                        std::uint8_t* buffer, bool judge = true,
+                                        ReadFailurePolicy::NeededRange* needed = nullptr);
     // The stretch from `failed` on; `endRead` when the bytes of the sector
     // that ends it are in `endSector` (one sector).
     std::optional<ReadFailurePolicy::Stretch> walkStretch(Reader reader, std::uint64_t failed, std::uint8_t* endSector,
-                                                          bool& endRead, bool judge);
+                                                          bool& endRead, bool judge,
+                                                          const ReadFailurePolicy::NeededRange* needed);
     // readSector's way for a read that failed whole (`failedWhole`) or holds
     // sectors known to be unreadable: through the range reader.
     bool readSectorAgain(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer, bool failedWhole);

@@ -45,7 +45,8 @@ void ReadFailurePolicy::layOut(std::uint64_t mediumBytes, std::uint32_t sectorBy
 }
 
 std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t failed, UnreadableSectors& known,
-                                                                  const ProbeSector& probe, bool comeBack) const {
+                                                                  const ProbeSector& probe, bool comeBack,
+                                                                  const NeededRange* needed) const {
     // Without a known end nothing past the failed sector is asked for.
     std::uint64_t end = endSector();
     if (end <= failed) end = platform::saturatingAdd(failed, 1);
@@ -64,6 +65,25 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
         answeredAfresh = answeredAfresh || (p == Probe::Answered && !reached);
         return p;
     };
+    // What is known of `at`: the end of the known sectors from there that
+    // the walk passes over (every known sector, but inside a needed range
+    // only those that failed and those the reader has asked into or its own
+    // walks stepped over), or, inside a needed range, the run that another
+    // walk stepped over.
+    struct Known {
+        std::optional<std::uint64_t> passedTo;
+        std::optional<UnreadableSectors::Run> othersRun;
+    };
+    const auto knownAt = [&](std::uint64_t at) -> Known {
+        if (!needed || at >= needed->end) return {known.runEndAt(at), std::nullopt};
+        const std::optional<UnreadableSectors::Run> run = known.runAt(at);
+        if (!run) return {};
+        if (run->failed) return {run->end, std::nullopt};
+        for (const auto& [first, last] : needed->asked)
+            if (first <= at && at < last) return {std::min(run->end, last), std::nullopt};
+        return {std::nullopt, run};
+    };
+    const std::uint64_t pageSectors = pageSectors_.load(std::memory_order_relaxed);
     // Ahead in doubling steps from the last sector that failed, until one
     // answers or the medium ends; then back in halving steps, the stretch
     // ending after `bad` and by `good`.
@@ -84,8 +104,22 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             if (*good - bad <= 1) break;
             at = bad + (*good - bad) / 2;
         }
-        if (const std::optional<std::uint64_t> runEnd = known.runEndAt(at)) {
-            bad = std::min(*runEnd, good.value_or(UINT64_MAX)) - 1;
+        const Known there = knownAt(at);
+        // Where the walk goes on from when `at` fails.
+        std::uint64_t failedTo = at;
+        if (there.othersRun && !good) {
+            // A step into a run that another walk stepped over asks into it
+            // once, where the page after the last failed sector begins (the
+            // cache fails a page whole) or else at the run's first sector,
+            // and passes over the rest when that fails: a bad area costs a
+            // read a run, and a readable island there answers. Halving steps
+            // ask in it as anywhere.
+            const std::uint64_t from = std::max(there.othersRun->begin, bad + 1);
+            const std::uint64_t nextPage = platform::saturatingAdd(bad - bad % pageSectors, pageSectors);
+            at = nextPage > from && nextPage < std::min(there.othersRun->end, needed->end) ? nextPage : from;
+            failedTo = there.othersRun->end - 1;
+        } else if (there.passedTo) {
+            bad = std::min(*there.passedTo, good.value_or(UINT64_MAX)) - 1;
             continue;
         }
         switch (ask(at)) {
@@ -95,7 +129,7 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             good = at;
             break;
         case Probe::Failed:
-            bad = at;
+            bad = failedTo;
             break;
         }
     }

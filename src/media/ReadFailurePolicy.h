@@ -55,7 +55,8 @@ public:
     // end (the first sector after it that answers, or the medium's end),
     // whether a sector after it answered at all, and whether the medium's
     // last sector failed to this walk's own probe. Sectors already known to
-    // be unreadable are passed over without being asked for; the sectors
+    // be unreadable are passed over without being asked for, but inside a
+    // `needed` range only once asked into (see NeededRange); the sectors
     // probed that failed join `known` as failed, the rest of the stretch as
     // skipped. With `comeBack` (a scan's walks), a stretch that ended with
     // an answer is come back over at most kComeBackBytes apart, and a sector
@@ -70,9 +71,23 @@ public:
         bool answeredAfter = false;
         bool failedAtEnd = false;
     };
+    // A range whose every sector the reader needs (a save's read of a file):
+    // where it ends, and the runs [first, end) of it that the reader has
+    // asked into or its own walks stepped over, which a walk passes over.
+    // The runs of it that another walk, of another file or of a scan,
+    // stepped over were never asked for and may hold readable sectors of
+    // the range, a readable island whose first page a bad neighbour shares
+    // among them: a doubling step into one asks into it once, where the
+    // page after the last failed sector begins (else at its first sector),
+    // before it passes over the rest; halving steps ask in it as anywhere. A bad area costs a read
+    // for each such run, and the logarithm of its length as before.
+    struct NeededRange {
+        std::uint64_t end = 0;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> asked;
+    };
     static constexpr std::uint64_t kComeBackBytes = 1u << 20;
     std::optional<Stretch> walk(std::uint64_t failed, UnreadableSectors& known, const ProbeSector& probe,
-                                bool comeBack = false) const;
+                                bool comeBack = false, const NeededRange* needed = nullptr) const;
 
     // A save's judgement after each stretch it walked: whether the medium
     // still answers. Evidence that the disk itself answered since the last

@@ -97,6 +97,14 @@ std::optional<std::uint64_t> UnreadableSectors::runEndAt(std::uint64_t sector) c
     return end;
 }
 
+std::optional<UnreadableSectors::Run> UnreadableSectors::runAt(std::uint64_t sector) const {
+    if (total_.load(std::memory_order_acquire) == 0) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    const auto next = runs_.upper_bound(sector);
+    if (next == runs_.begin() || sector >= std::prev(next)->second.end) return std::nullopt;
+    return Run{std::prev(next)->first, std::prev(next)->second.end, std::prev(next)->second.failed};
+}
+
 std::vector<UnreadableSectors::Run> UnreadableSectors::runsIn(std::uint64_t first, std::uint64_t count) const {
     std::vector<Run> out;
     if (total_.load(std::memory_order_acquire) == 0) return out;

@@ -44,6 +44,8 @@ public:
         bool failed = false;
     };
     std::vector<Run> runsIn(std::uint64_t first, std::uint64_t count) const;
+    // The whole run of one kind that holds `sector`, if one does.
+    std::optional<Run> runAt(std::uint64_t sector) const;
     void clear();
 
 private:

@@ -29,6 +29,14 @@ TEST(UnreadableSectors, FailedAndSteppedOverSectorsAreKeptApartAndBothCount) {
     // One unbroken stretch of either kind.
     EXPECT_EQ(known.runEndAt(120), std::optional<std::uint64_t>(210));
     EXPECT_EQ(known.runEndAt(210), std::nullopt);
+    // Or the one run of one kind.
+    for (const auto& [at, run] : std::vector<std::pair<std::uint64_t, Kept>>{
+             {120, {{101, 150, false}}}, {155, {{150, 160, true}}}, {209, {{160, 210, false}}}, {210, {}}}) {
+        Kept got;
+        if (const std::optional<UnreadableSectors::Run> r = known.runAt(at))
+            got.emplace_back(r->begin, r->end, r->failed);
+        EXPECT_EQ(got, run) << at;
+    }
     known.forget(95, 155);
     EXPECT_EQ(runsOf(known), (Kept{{90, 95, false}, {155, 160, true}, {160, 210, false}}));
     EXPECT_EQ(std::tuple(known.count(), known.runEndAt(100)), std::tuple(60ull, std::optional<std::uint64_t>()));

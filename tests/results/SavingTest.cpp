@@ -1188,83 +1188,114 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
 // Files on readable islands of a 48 MiB bad area of a live disk (one just the file's size, one of a MiB holding
 // two, one of 16 sectors), files on the bad area and files clear of it, saved in the tree's order or another: the
 // walk of the area steps over the islands, and the save asks for the places it needs, so every file lying wholly on
-// readable sectors is saved byte-exact, those on the bad area as zeros, counted, and the save runs to its end.
+// readable sectors is saved byte-exact, those on the bad area as zeros, counted, and the save runs to its end. The
+// same where a sweep of the whole disk walked the area before the save, stepping over the islands, and where the disk
+// fails the whole 4 KiB page of a bad sector (the islands begin inside a page): each sector the medium's where its
+// page reads, zeros elsewhere.
 TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
-    constexpr std::uint64_t kSectors = 131072, kBadFirst = 16384, kBadEnd = 114688;
+    constexpr std::uint64_t kSectors = 131072, kBadFirst = 16384, kBadEnd = 114688, kPageSectors = 8;
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> islands{{30003, 128}, {70001, 2048}, {90005, 16}};
-    // First sector and sectors of each file, and whether it lies on readable sectors.
-    const std::vector<std::tuple<std::uint64_t, std::uint64_t, bool>> placed{
-        {1000, 128, true},  {20000, 128, false}, {30003, 128, true},   {50000, 128, false}, {70101, 128, true},
-        {71001, 512, true}, {90005, 16, true},   {100000, 128, false}, {120000, 128, true}};
-    for (const bool reversed : {false, true}) {
-        SCOPED_TRACE(reversed ? "reversed" : "in order");
-        TreeBuilder files;
-        for (std::size_t k = 0; k < placed.size(); ++k) {
-            const auto& [first, count, readable] = placed[reversed ? placed.size() - 1 - k : k];
-            files.file(files.root, newdir::utf16("f" + std::to_string(first)), count * 512,
-                       {{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count)}}, 1);
-        }
-        fs::remove_all(destination / "Root");
-        controller.clear();
-        auto v = medium(kSectors);
-        testsupport::FailingReads failing;
-        std::uint64_t from = kBadFirst;
-        for (const auto& [first, count] : islands) {
-            failing.failSectors(from, first - from);
-            from = first + count;
-        }
-        failing.failSectors(from, kBadEnd - from);
-        v->setRawRead(failing.reader());
-        auto s = saver(v, files.root);
-        save(*s);
-        std::uint64_t holed = 0;
-        for (const auto& [first, count, readable] : placed) {
-            const std::string name = "f" + std::to_string(first);
-            EXPECT_TRUE(saved(name) ==
-                        (readable ? patternBytes(first * 512, count * 512) : std::string(count * 512, '\0')))
-                << name;
-            if (readable) continue;
-            ++holed;
-            EXPECT_TRUE(logged(std::to_string(count) + " sectors of Root/" + name + " could not be read")) << name;
-        }
-        EXPECT_EQ(
-            std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
-            std::tuple(std::uint64_t{placed.size()}, holed, std::string("Saving completed with unreadable sectors")));
+    // First sector and sectors of each file.
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> placed{{1000, 128},  {20000, 128},  {30003, 128},
+                                                                      {50000, 128}, {70101, 128},  {71001, 512},
+                                                                      {90005, 16},  {100000, 128}, {120000, 128}};
+    std::vector<bool> badSector(kSectors);
+    std::uint64_t from = kBadFirst;
+    for (const auto& [first, count] : islands) {
+        std::fill(badSector.begin() + static_cast<std::ptrdiff_t>(from),
+                  badSector.begin() + static_cast<std::ptrdiff_t>(first), true);
+        from = first + count;
     }
+    std::fill(badSector.begin() + static_cast<std::ptrdiff_t>(from),
+              badSector.begin() + static_cast<std::ptrdiff_t>(kBadEnd), true);
+    for (const bool wholePages : {false, true})
+        for (const bool sweptBefore : {false, true})
+            for (const bool reversed : {false, true}) {
+                SCOPED_TRACE(std::string(wholePages ? "whole pages" : "single sectors") +
+                             (sweptBefore ? ", swept before" : "") + (reversed ? ", reversed" : ", in order"));
+                TreeBuilder files;
+                for (std::size_t k = 0; k < placed.size(); ++k) {
+                    const auto& [first, count] = placed[reversed ? placed.size() - 1 - k : k];
+                    files.file(files.root, newdir::utf16("f" + std::to_string(first)), count * 512,
+                               {{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count)}}, 1);
+                }
+                fs::remove_all(destination / "Root");
+                controller.clear();
+                auto v = medium(kSectors);
+                testsupport::FailingReads failing;
+                from = kBadFirst;
+                for (const auto& [first, count] : islands) {
+                    failing.failSectors(from, first - from);
+                    from = first + count;
+                }
+                failing.failSectors(from, kBadEnd - from);
+                if (wholePages) failing.failWholePages();
+                v->setRawRead(failing.reader());
+                std::vector<std::uint8_t> batch(2048 * 512);
+                for (std::uint64_t s = 0; sweptBefore && s < kSectors; s += 2048)
+                    v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data());
+                auto s = saver(v, files.root);
+                save(*s);
+                std::uint64_t holed = 0;
+                for (const auto& [first, count] : placed) {
+                    const std::string name = "f" + std::to_string(first);
+                    std::string expected = patternBytes(first * 512, count * 512);
+                    std::uint64_t lost = 0;
+                    for (std::uint64_t i = 0; i < count; ++i) {
+                        const std::uint64_t page = (first + i) - (first + i) % (wholePages ? kPageSectors : 1);
+                        if (std::none_of(badSector.begin() + static_cast<std::ptrdiff_t>(page),
+                                         badSector.begin() +
+                                             static_cast<std::ptrdiff_t>(page + (wholePages ? kPageSectors : 1)),
+                                         [](bool b) { return b; }))
+                            continue;
+                        ++lost;
+                        std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(i * 512), 512, '\0');
+                    }
+                    EXPECT_TRUE(saved(name) == expected) << name;
+                    if (lost == 0) continue;
+                    ++holed;
+                    EXPECT_TRUE(logged(std::to_string(lost) + " sectors of Root/" + name + " could not be read"))
+                        << name;
+                }
+                EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+                          std::tuple(std::uint64_t{placed.size()}, holed,
+                                     std::string("Saving completed with unreadable sectors")));
+            }
 }
 
-// A 128 MiB FAT32 card that mkfs.vfat made and mtools filled with forty-one files in two folders, small and large in
-// turn, unreadable but for its reserved sectors, FATs and folders and the small files: the walk of the first large
-// file steps over the small ones after it and runs to the card's end with nothing answering, and the places no read
-// has reached are bad too. Before it gives the card up, the save asks where it still has to read, at the next files,
-// and the card answers there: every readable file is saved byte-exact, the others as zeros, and the save runs to its
-// end. Through the reader model, and from a read-only loop device in direct I/O over the bad-sector FUSE tool of
-// bench/ serving the card without a cache of its own: a disk no cache answers for.
+// A 128 MiB FAT32 card that mkfs.vfat made with one-sector clusters and mtools filled with forty-one files in four
+// folders, small and large in turn, unreadable but for its reserved sectors, FATs and folders and the small files: the
+// walk of the first large file steps over the small ones after it and runs to the card's end with nothing answering,
+// and the places no read has reached are bad too. Before it gives the card up, the save asks where it still has to
+// read, at the next files, and the card answers there; each file lies on what walks of files before it stepped over,
+// and begins anywhere in a page. Where the bad sectors fail alone (the reader model, or a read-only loop device in
+// direct I/O over the bad-sector FUSE tool of bench/ serving the card without a cache of its own) and where they fail
+// their whole 4 KiB page for every reader (the reader model so, or that loop device reading its file through the
+// page cache, which the tool lets the kernel keep), every sector of every file is saved as a copy by dd
+// conv=noerror,sync gives it: the medium's bytes where its sector, or its page, reads, zeros elsewhere; a readable
+// file whose first page is a bad neighbour's too loses only that page. The save runs to its end at a few failed reads
+// a file.
 TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
     for (const char* tool : {"mkfs.vfat", "mmd", "mcopy"})
         if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
     const fs::path dir = testsupport::makeTempDir("islands"), image = dir / "fat.img";
-    constexpr std::uint64_t kSectors = 262144;
-    // The root folder and the two folders take a cluster of two sectors each before the files: with the data area
-    // six sectors before a page boundary the files begin on one, and no page of a readable file holds a bad sector.
-    for (int reserved = 32; reserved < 48; ++reserved) {
-        fs::remove(image);
-        testsupport::mkfsVfat(dir, "-F 32 -s 2 -R " + std::to_string(reserved), "131072");
-        const std::vector<std::uint8_t> sector = testsupport::readBytesAt(image, 0, 512);
-        const platform::ByteView boot(sector);
-        if ((boot.le16(14) + boot.u8(16) * boot.le32(36) + 6) % 8 == 0) break;
-    }
+    constexpr std::uint64_t kSectors = 262144, kPageSectors = 8;
+    testsupport::mkfsVfat(dir, "-F 32 -s 1", "131072");
     std::mt19937_64 random(std::random_device{}());
     std::vector<std::string> files; // the small ones, every other, are readable
+    const std::vector<std::string> folders{"DIR1", "DIR2", "DIR3", "DIR4"};
     for (int i = 0; i < 41; ++i) {
-        files.emplace_back(static_cast<std::size_t>(i % 2 == 0 ? 2 + i * 7 % 9 : 128 + i * 37 % 512) * 4096, '\0');
+        files.emplace_back(static_cast<std::size_t>(i % 2 == 0 ? 2 + i * 7 % 9 : 128 + i * 37 % 512) * 4096 -
+                               static_cast<std::size_t>(i % 3) * 1536,
+                           '\0');
         std::generate(files.back().begin(), files.back().end(), [&] { return static_cast<char>(random()); });
-        const fs::path path = dir / (i < 21 ? "DIR1" : "DIR2") / ("F" + std::to_string(10 + i) + ".BIN");
+        // Eleven files at most a folder, so that each folder keeps to its one cluster before the files.
+        const fs::path path = dir / folders[static_cast<std::size_t>(i) / 11] / ("F" + std::to_string(10 + i) + ".BIN");
         fs::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << files.back();
     }
-    testsupport::mtools(image, "mmd", "::/DIR1 ::/DIR2");
-    for (const char* folder : {"DIR1", "DIR2"})
+    testsupport::mtools(image, "mmd", "::/DIR1 ::/DIR2 ::/DIR3 ::/DIR4");
+    for (const std::string& folder : folders)
         testsupport::mtools(image, "mcopy", testsupport::shellQuote((dir / folder).string()) + "/* ::/" + folder);
     // Each file by its first sector, and the runs that fail: every sector from the first file on but the small files'.
     const std::string card = readText(image);
@@ -1273,22 +1304,35 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
         fileAt[card.find(files[k]) / 512] = k;
     ASSERT_EQ(fileAt.size(), files.size());
     std::vector<std::pair<std::uint64_t, std::uint64_t>> bad;
+    std::vector<bool> badSector(kSectors);
     std::uint64_t from = fileAt.begin()->first;
     for (const auto& [first, k] : fileAt) {
         if (k % 2 != 0) continue;
         if (first > from) bad.emplace_back(from, first - from);
-        from = first + files[k].size() / 512;
+        from = first + (files[k].size() + 511) / 512;
     }
     bad.emplace_back(from, kSectors - from);
     std::ofstream map(dir / "map");
-    for (const auto& [first, count] : bad)
+    for (const auto& [first, count] : bad) {
         map << first << ' ' << count << '\n';
+        std::fill_n(badSector.begin() + static_cast<std::ptrdiff_t>(first), count, true);
+    }
     map.close();
-    for (const bool overFuse : {false, true}) {
-        SCOPED_TRACE(overFuse ? "loop device over the FUSE tool" : "reader model");
+    ASSERT_GT(std::count_if(fileAt.begin(), fileAt.end(),
+                            [&](const auto& file) { return file.second % 2 == 0 && file.first % kPageSectors != 0; }),
+              0)
+        << "no readable file begins inside a page";
+    enum class Reads { Model, ModelInWholePages, LoopInDirectIO, LoopThroughThePageCache };
+    for (const Reads reads :
+         {Reads::Model, Reads::ModelInWholePages, Reads::LoopInDirectIO, Reads::LoopThroughThePageCache}) {
+        const bool overFuse = reads == Reads::LoopInDirectIO || reads == Reads::LoopThroughThePageCache;
+        const bool wholePages = reads == Reads::ModelInWholePages || reads == Reads::LoopThroughThePageCache;
+        SCOPED_TRACE(std::to_string(static_cast<int>(reads)) + (overFuse ? " loop device over the FUSE tool" : "") +
+                     (wholePages ? " failing whole pages" : ""));
         testsupport::FailingReads failing;
         for (const auto& [first, count] : bad)
             failing.failSectors(first, count);
+        if (wholePages) failing.failWholePages();
         // Unmounted, the tool ends.
         struct Served {
             std::string device, mnt;
@@ -1302,13 +1346,14 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
                 GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
             const fs::path tool =
                 testsupport::readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
+            const bool direct = reads == Reads::LoopInDirectIO;
             served.mnt = testsupport::shellQuote((dir / "mnt").string());
-            served.device = testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) +
-                                                    " && mkdir -p mnt && (DIRECT_IO=1 python3 " +
-                                                    testsupport::shellQuote(tool.string()) +
-                                                    " fat.img mnt @map 0 >/dev/null 2>&1 &) && for i in $(seq 100); "
-                                                    "do [ -e mnt/disk.img ] && break; sleep 0.1; done && losetup -r "
-                                                    "--direct-io=on -f --show mnt/disk.img")
+            served.device = testsupport::runCommand(
+                                "cd " + testsupport::shellQuote(dir.string()) + " && mkdir -p mnt && (DIRECT_IO=" +
+                                (direct ? "1" : "0") + " python3 " + testsupport::shellQuote(tool.string()) +
+                                " fat.img mnt @map 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e mnt/disk.img ] "
+                                "&& break; sleep 0.1; done && losetup -r " +
+                                (direct ? "--direct-io=on " : "") + "-f --show mnt/disk.img")
                                 .value_or("");
             served.device = served.device.substr(0, served.device.find('\n'));
             ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the card";
@@ -1323,7 +1368,15 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
         newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
         auto s = saver(v, v->dirRoot);
         save(*s);
-        std::size_t found = 0;
+        // What dd conv=noerror,sync gives of each file: zeros where its sector, or its page, fails.
+        const auto unreadable = [&](std::uint64_t sector) {
+            if (!wholePages) return bool(badSector[sector]);
+            const std::uint64_t page = sector - sector % kPageSectors;
+            return std::any_of(badSector.begin() + static_cast<std::ptrdiff_t>(page),
+                               badSector.begin() + static_cast<std::ptrdiff_t>(page + kPageSectors),
+                               [](bool b) { return b; });
+        };
+        std::size_t found = 0, holed = 0;
         for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
             const auto file = node->extents.empty()
                                   ? fileAt.end()
@@ -1331,12 +1384,24 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
                                                 std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock);
             if (node->isFolder() || file == fileAt.end()) continue;
             ++found;
-            const std::string& bytes = files[file->second];
-            EXPECT_TRUE(saved(path) == (file->second % 2 == 0 ? bytes : std::string(bytes.size(), '\0'))) << path;
+            std::string expected = files[file->second];
+            bool lost = false;
+            for (std::uint64_t i = 0; i * 512 < expected.size(); ++i) {
+                if (!unreadable(file->first + i)) continue;
+                lost = true;
+                std::fill(expected.begin() + static_cast<std::ptrdiff_t>(i * 512),
+                          expected.begin() +
+                              static_cast<std::ptrdiff_t>(std::min<std::uint64_t>((i + 1) * 512, expected.size())),
+                          '\0');
+            }
+            holed += lost ? 1 : 0;
+            EXPECT_TRUE(saved(path) == expected) << path;
         }
         EXPECT_EQ(std::tuple(found, s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
-                  std::tuple(files.size(), std::uint64_t{files.size()}, std::uint64_t{files.size() / 2},
+                  std::tuple(files.size(), std::uint64_t{files.size()}, std::uint64_t{holed},
                              std::string("Saving completed with unreadable sectors")));
+        // A few for each file: none of its pages is asked for twice, nor a bad area page by page.
+        if (!overFuse) EXPECT_LE(failing.failedReads(), 10 * files.size());
         // The loop device is detached, and the tool unmounted, once nothing holds it open.
         freeVolumes();
     }

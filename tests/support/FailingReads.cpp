@@ -43,7 +43,8 @@ bool FailingReads::State::answers(std::uint64_t offset, std::size_t length) {
 std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> FailingReads::reader() const {
     return [state = state_](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) -> std::int64_t {
         bool fails = ++state->reads > state->deadAfter;
-        const bool wholePages = state->wholePagesThroughTheCache && (::fcntl(fd, F_GETFL) & O_DIRECT) == 0;
+        const bool wholePages = state->wholePagesPastTheCache ||
+                                (state->wholePagesThroughTheCache && (::fcntl(fd, F_GETFL) & O_DIRECT) == 0);
         for (auto [begin, end] : state->badBytes) {
             if (wholePages) {
                 begin -= begin % kPageBytes;

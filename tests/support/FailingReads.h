@@ -10,7 +10,8 @@
 // called: then, as under a block device's page cache, a read through a
 // descriptor opened without O_DIRECT fails when it touches a 4096-byte page
 // holding a bad sector, and only a descriptor opened with O_DIRECT gets the
-// good sectors of that page.
+// good sectors of that page. After failWholePages() no descriptor gets them,
+// as from a loop device that reads its file through the page cache.
 
 #include <atomic>
 #include <chrono>
@@ -47,6 +48,8 @@ public:
     void holdInTheCache(std::uint64_t first, std::uint64_t count);
     // A read through the page cache fails the whole page of a bad sector.
     void failWholePagesThroughTheCache() { state_->wholePagesThroughTheCache = true; }
+    // Every read does, past the cache or not.
+    void failWholePages() { state_->wholePagesPastTheCache = state_->wholePagesThroughTheCache = true; }
     // The errno of a failed read (EIO unless set).
     void setError(int error) { state_->error = error; }
 
@@ -67,6 +70,7 @@ private:
         std::uint64_t diesAtByte = UINT64_MAX;
         std::uint64_t diesAfterReads = UINT64_MAX;
         bool wholePagesThroughTheCache = false;
+        bool wholePagesPastTheCache = false;
         std::mutex cacheMutex;
         bool dead = false;
         std::vector<bool> cachedPages;
