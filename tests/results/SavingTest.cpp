@@ -67,6 +67,25 @@ std::string majorMinor(dev_t dev) {
     return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
 }
 
+// What a dd conv=noerror,sync copy gives of a file's `bytes` from sector `first` on: zeros in each sector that is
+// bad, or with `wholePages` lies in a 4 KiB page that holds a bad sector; and how many sectors so lost.
+std::pair<std::string, std::uint64_t> asDdCopiesIt(std::string bytes, std::uint64_t first, const std::vector<bool>& bad,
+                                                   bool wholePages) {
+    const std::uint64_t span = wholePages ? 8 : 1;
+    std::uint64_t lost = 0;
+    for (std::uint64_t i = 0; i * 512 < bytes.size(); ++i) {
+        const std::uint64_t page = (first + i) - (first + i) % span;
+        if (std::none_of(bad.begin() + static_cast<std::ptrdiff_t>(page),
+                         bad.begin() + static_cast<std::ptrdiff_t>(page + span), [](bool b) { return b; }))
+            continue;
+        ++lost;
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(i * 512),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>((i + 1) * 512, bytes.size())),
+                  '\0');
+    }
+    return {std::move(bytes), lost};
+}
+
 // The destination answered by the test.
 struct FakeDestination : DestinationFileSystem {
     std::optional<std::uint64_t> free = UINT64_MAX;
@@ -1193,7 +1212,7 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
 // fails the whole 4 KiB page of a bad sector (the islands begin inside a page): each sector the medium's where its
 // page reads, zeros elsewhere.
 TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
-    constexpr std::uint64_t kSectors = 131072, kBadFirst = 16384, kBadEnd = 114688, kPageSectors = 8;
+    constexpr std::uint64_t kSectors = 131072, kBadFirst = 16384, kBadEnd = 114688;
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> islands{{30003, 128}, {70001, 2048}, {90005, 16}};
     // First sector and sectors of each file.
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> placed{{1000, 128},  {20000, 128},  {30003, 128},
@@ -1239,18 +1258,8 @@ TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
                 std::uint64_t holed = 0;
                 for (const auto& [first, count] : placed) {
                     const std::string name = "f" + std::to_string(first);
-                    std::string expected = patternBytes(first * 512, count * 512);
-                    std::uint64_t lost = 0;
-                    for (std::uint64_t i = 0; i < count; ++i) {
-                        const std::uint64_t page = (first + i) - (first + i) % (wholePages ? kPageSectors : 1);
-                        if (std::none_of(badSector.begin() + static_cast<std::ptrdiff_t>(page),
-                                         badSector.begin() +
-                                             static_cast<std::ptrdiff_t>(page + (wholePages ? kPageSectors : 1)),
-                                         [](bool b) { return b; }))
-                            continue;
-                        ++lost;
-                        std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(i * 512), 512, '\0');
-                    }
+                    const auto [expected, lost] =
+                        asDdCopiesIt(patternBytes(first * 512, count * 512), first, badSector, wholePages);
                     EXPECT_TRUE(saved(name) == expected) << name;
                     if (lost == 0) continue;
                     ++holed;
@@ -1368,14 +1377,6 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
         newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
         auto s = saver(v, v->dirRoot);
         save(*s);
-        // What dd conv=noerror,sync gives of each file: zeros where its sector, or its page, fails.
-        const auto unreadable = [&](std::uint64_t sector) {
-            if (!wholePages) return bool(badSector[sector]);
-            const std::uint64_t page = sector - sector % kPageSectors;
-            return std::any_of(badSector.begin() + static_cast<std::ptrdiff_t>(page),
-                               badSector.begin() + static_cast<std::ptrdiff_t>(page + kPageSectors),
-                               [](bool b) { return b; });
-        };
         std::size_t found = 0, holed = 0;
         for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
             const auto file = node->extents.empty()
@@ -1384,24 +1385,17 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
                                                 std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock);
             if (node->isFolder() || file == fileAt.end()) continue;
             ++found;
-            std::string expected = files[file->second];
-            bool lost = false;
-            for (std::uint64_t i = 0; i * 512 < expected.size(); ++i) {
-                if (!unreadable(file->first + i)) continue;
-                lost = true;
-                std::fill(expected.begin() + static_cast<std::ptrdiff_t>(i * 512),
-                          expected.begin() +
-                              static_cast<std::ptrdiff_t>(std::min<std::uint64_t>((i + 1) * 512, expected.size())),
-                          '\0');
-            }
-            holed += lost ? 1 : 0;
+            const auto [expected, lost] = asDdCopiesIt(files[file->second], file->first, badSector, wholePages);
+            holed += lost > 0 ? 1 : 0;
             EXPECT_TRUE(saved(path) == expected) << path;
         }
         EXPECT_EQ(std::tuple(found, s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
                   std::tuple(files.size(), std::uint64_t{files.size()}, std::uint64_t{holed},
                              std::string("Saving completed with unreadable sectors")));
         // A few for each file: none of its pages is asked for twice, nor a bad area page by page.
-        if (!overFuse) EXPECT_LE(failing.failedReads(), 10 * files.size());
+        if (!overFuse) {
+            EXPECT_LE(failing.failedReads(), 10 * files.size());
+        }
         // The loop device is detached, and the tool unmounted, once nothing holds it open.
         freeVolumes();
     }
@@ -1433,8 +1427,11 @@ TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheF
             dying.dieUnderThePageCacheAfter(kPages / 2);
             const auto other = dying.reader();
             const int fd = ::open(image.c_str(), O_RDONLY);
-            for (std::uint64_t page = 0; page < kPages; ++page)
-                if (cached(page)) ASSERT_EQ(other(fd, batch.data(), 4096, page * 4096), 4096);
+            for (std::uint64_t page = 0; page < kPages; ++page) {
+                if (cached(page)) {
+                    ASSERT_EQ(other(fd, batch.data(), 4096, page * 4096), 4096);
+                }
+            }
             ::close(fd);
             v->setRawRead(dying.reader());
             auto s = saver(v, files.root);
