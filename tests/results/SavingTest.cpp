@@ -1427,11 +1427,8 @@ TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheF
             dying.dieUnderThePageCacheAfter(kPages / 2);
             const auto other = dying.reader();
             const int fd = ::open(image.c_str(), O_RDONLY);
-            for (std::uint64_t page = 0; page < kPages; ++page) {
-                if (cached(page)) {
-                    ASSERT_EQ(other(fd, batch.data(), 4096, page * 4096), 4096);
-                }
-            }
+            for (std::uint64_t page = 0; page < kPages; ++page)
+                if (cached(page)) ASSERT_EQ(other(fd, batch.data(), 4096, page * 4096), 4096);
             ::close(fd);
             v->setRawRead(dying.reader());
             auto s = saver(v, files.root);
