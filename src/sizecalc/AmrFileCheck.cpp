@@ -3,7 +3,10 @@
 #include "platform/CheckedMath.h"
 #include "sizecalc/CarvingContext.h"
 
+#include <algorithm>
 #include <array>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -23,6 +26,9 @@ constexpr std::uint64_t kLongestFrame = 61;
 // Frames in a row that show where a stream goes on after sectors the medium
 // could not give: a header byte is one in sixteen of any bytes.
 constexpr std::uint32_t kResyncFrames = 6;
+// How far the runs that may go on after such sectors are followed to judge
+// between them: about five minutes of speech.
+constexpr std::uint32_t kJudgedFrames = 16384;
 
 std::uint64_t frameBytes(std::uint8_t header, bool wide) {
     if ((header & 7) != 4 || header / 8 >= kNarrowFrame.size()) return 0;
@@ -49,20 +55,35 @@ std::optional<std::uint8_t> AmrFileCheck::headerAt(std::uint64_t offset) {
     return window_.view().u8(offset - windowOffset);
 }
 
+AmrFileCheck::Run AmrFileCheck::framesFrom(std::uint64_t at, std::uint32_t most) {
+    Run run{at, 0};
+    for (; run.frames < most && run.end <= kMaxBytes && !context_.stopped(); ++run.frames) {
+        const std::optional<std::uint8_t> header = headerAt(run.end);
+        const std::uint64_t size = header ? frameBytes(*header, bWideBandAmr) : 0;
+        if (size == 0) break;
+        run.end += size;
+    }
+    return run;
+}
+
 std::optional<std::uint64_t> AmrFileCheck::frameAfterLoss(std::uint64_t offset) {
     const std::optional<std::uint64_t> from = window_.readableFrom(fileSector_, offset, kMaxBytes);
     if (!from) return std::nullopt;
+    // Speech of one sound (a tone, silence) repeats its frames, so a run of
+    // frames may also begin inside one: such a run breaks off where the
+    // sound changes, the stream's own goes on. Of the places a run begins,
+    // the first whose run reaches about as far as the longest (followed a
+    // few minutes at most): one that breaks off early would cut the file
+    // short.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs; // where each begins and breaks off
+    std::uint64_t farthest = 0;
     for (std::uint64_t next = *from; next < *from + kLongestFrame && !context_.stopped(); ++next) {
-        std::uint64_t at = next;
-        std::uint32_t frames = 0;
-        for (; frames < kResyncFrames; ++frames) {
-            const std::optional<std::uint8_t> header = headerAt(at);
-            const std::uint64_t size = header ? frameBytes(*header, bWideBandAmr) : 0;
-            if (size == 0) break;
-            at += size;
-        }
-        if (frames == kResyncFrames) return next;
+        if (framesFrom(next, kResyncFrames).frames < kResyncFrames) continue;
+        runs.emplace_back(next, framesFrom(next, kJudgedFrames).end);
+        farthest = std::max(farthest, runs.back().second);
     }
+    for (const auto& [begin, end] : runs)
+        if (end + kLongestFrame >= farthest) return begin;
     return std::nullopt;
 }
 

@@ -19,9 +19,17 @@ private:
     // The header byte of the frame at a file offset; nothing when its read
     // failed.
     std::optional<std::uint8_t> headerAt(std::uint64_t offset);
+    // The frames in a row from `at`, `most` at the most: where the run
+    // breaks off and how many it holds.
+    struct Run {
+        std::uint64_t end = 0;
+        std::uint32_t frames = 0;
+    };
+    Run framesFrom(std::uint64_t at, std::uint32_t most);
     // The frame header at `offset` lies in a sector the medium could not
     // give: the offset of the next frame after it, one a run of frames
-    // follows; nothing when none lies within a frame's reach.
+    // follows that goes on about as far as any; nothing when none lies
+    // within a frame's reach.
     std::optional<std::uint64_t> frameAfterLoss(std::uint64_t offset);
 
     ReadWindow window_;

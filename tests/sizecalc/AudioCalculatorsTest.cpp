@@ -117,3 +117,25 @@ TEST_F(AudioCalculatorsTest, LengthBoundsAndHostileHeadersGiveSaneAnswers) {
     EXPECT_EQ(carve(ra + num(0xFFFFFFF0, 4)), Carved("ra", 0));
     EXPECT_EQ(carve(ra + num(100, 4) + std::string(100, 'a') + "RaTC" + num(0xFFFFFFF0, 4)), Carved("ra", 124));
 }
+
+// AMR speech of one sound repeats its frames, so a run of frames may also begin inside one (here at the 27th byte
+// of each of the first 300, the tone's part) and break off where the sound changes. After a lost sector whose next
+// readable byte starts such a run, the stream's own run is the one taken: the file is measured to its end, not cut
+// short where the sound changes.
+TEST_F(AudioCalculatorsTest, AnAmrStreamPastALostSectorGoesOnWithItsOwnFramesNotAToneRepeatingInsideThem) {
+    std::string amr = "#!AMR\n";
+    for (int i = 0; i < 600; ++i) {
+        std::string payload(31, i < 300 ? '\0' : '\x11');
+        if (i < 300) payload[25] = '\x3C';
+        amr += '\x3C' + payload;
+    }
+    const auto image = testsupport::imageWith(amr, kSector);
+    ASSERT_EQ(measureAt(image, kSector, {"amr"}).size, amr.size());
+    // The sector after the lost one begins with a byte of the run inside the frames.
+    ASSERT_EQ((4 * 512 - 6) % 32, 26u);
+    testsupport::FailingReads bad;
+    bad.failSectors(kSector + 3);
+    failing = &bad;
+    EXPECT_EQ(measureAt(image, kSector, {"amr"}).size, amr.size());
+    failing = nullptr;
+}
