@@ -209,6 +209,7 @@ NewDir* CarvedFileRecorder::addCarvedFile(NewDir* parent, const std::string& nam
     NewDir* file = newCarvedNode(parent, NewDir::File, name);
     file->fileCount = 1;
     setSizeAndExtent(file, block, carvedSize(sig, block));
+    if (sig.foundCut) file->complete = NewDir::kDamaged;
     newdir::appendChild(parent, file);
     fileDesc.writeDir(file);
     return file;

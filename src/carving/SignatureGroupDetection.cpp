@@ -42,6 +42,7 @@ bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, b
     sig.foundSize = 0;
     sig.skipSize = 0;
     sig.skipFileSize = false;
+    sig.foundCut = false;
     search_.foundName.clear();
     search_.foundParentPath.clear();
     return dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);

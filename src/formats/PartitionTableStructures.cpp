@@ -1,5 +1,7 @@
 #include "formats/PartitionTableStructures.h"
 
+#include "platform/Crc32.h"
+
 using platform::ByteView;
 
 bool GUIDPartitionTableEntry::isEmpty() const {
@@ -58,13 +60,7 @@ GUIDPartitionTableHeader convertGPTHeader(ByteView b) {
 }
 
 std::uint32_t gptCRC32(ByteView bytes, std::uint32_t crc) {
-    crc = ~crc;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        crc ^= bytes.u8(i);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
+    return platform::crc32(bytes, crc);
 }
 
 bool gptHeaderChecksumMatches(ByteView sector) {

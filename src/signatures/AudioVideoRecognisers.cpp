@@ -64,6 +64,8 @@ constexpr std::size_t kPacketHeaderBytes = 6;
 constexpr std::size_t kMpeg1PackBytes = 12;
 constexpr std::size_t kMpeg2PackBytes = 14;
 constexpr std::uint32_t kPackSearchSectors = 63;
+// More packets than a pack of any multiplexer holds.
+constexpr std::uint32_t kMostPacketsOfAPack = 64;
 constexpr std::uint32_t kVideoWindowSectors = 64;
 // A stream no longer than this is too short to trust its length.
 constexpr std::uint64_t kShortestVideoStream = 10240;
@@ -366,32 +368,66 @@ bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
     return acceptFile(sig, medium, packets * kTransportPacketBytes, true);
 }
 
-std::uint64_t AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor,
-                                                 bool (*atomNameCheck)(std::uint32_t)) {
+AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor,
+                                                                   bool (*atomNameCheck)(std::uint32_t)) {
     const std::uint64_t bps = medium.bytesPerSector();
-    if (bps == 0) return 0;
-    std::uint64_t end = 0;
+    if (bps == 0) return {};
+    AtomWalk walk;
+    // Where the last atom taken begins, which only what follows it, or its
+    // own children, vouches for (none: UINT64_MAX).
+    std::uint64_t last = UINT64_MAX;
     while (!medium.stopped()) {
-        const platform::ByteView atom = cursor.at(end, 8);
+        const platform::ByteView atom = cursor.at(walk.end, 8);
         // Zeros of a sector that could not be read are no end of the file.
-        if (end != 0 && !atom.empty() && (!atomNameCheck(atom.be32(4)) || atom.be32(0) == 0) &&
-            cursor.unreadable(end, 8))
-            if (const std::optional<std::uint64_t> next = atomAfterLoss(medium, cursor, end)) {
-                end = *next;
+        if (walk.end != 0 && !atom.empty() && (!atomNameCheck(atom.be32(4)) || atom.be32(0) == 0) &&
+            cursor.unreadable(walk.end, 8))
+            if (const std::optional<std::uint64_t> next = atomAfterLoss(medium, cursor, walk.end)) {
+                // The atom before the sector led into it; the search jumps
+                // no further than the sector.
+                if (last == walk.checked) walk.checked = *next;
+                walk.end = *next;
+                last = UINT64_MAX;
                 continue;
             }
         if (atom.empty() || !atomNameCheck(atom.be32(4))) break;
         std::uint64_t size = atom.be32(0);
         // Size 1: the real size follows the type as a 64-bit field.
-        if (size == 1) size = cursor.at(end + 8, 8).be64(0);
+        if (size == 1) size = cursor.at(walk.end + 8, 8).be64(0);
         // Smaller than its own header: no atom, and no step forward.
         if (size < 8) break;
-        if (platform::saturatingAdd(platform::saturatingAdd(size / bps, medium.block()), end / bps) >
+        if (platform::saturatingAdd(platform::saturatingAdd(size / bps, medium.block()), walk.end / bps) >
             medium.volumeSectors())
             break;
-        end = platform::saturatingAdd(end, size);
+        // An atom that another follows is the file's to its end.
+        if (last == walk.checked) walk.checked = walk.end;
+        last = walk.end;
+        walk.end = platform::saturatingAdd(walk.end, size);
     }
-    return end;
+    // The last atom is the file's only when it holds atoms that fill it (a
+    // movie header); a media-data atom's stated size is nothing the walk
+    // could check: past its header may lie another file's sectors, written
+    // after this file's first fragment.
+    if (last == walk.checked && atomChildrenFill(medium, last, walk.end)) walk.checked = walk.end;
+    return walk;
+}
+
+bool AudioVideoRecognisers::atomChildrenFill(RecogniserMedium& medium, std::uint64_t atom, std::uint64_t end) {
+    BoundedCursor cursor = medium.cursor();
+    const platform::ByteView head = cursor.at(atom, 16);
+    std::uint64_t child = atom + (head.be32(0) == 1 ? 16 : 8);
+    const auto printable = [](std::uint32_t name) {
+        for (int shift = 0; shift < 32; shift += 8)
+            if (const auto c = static_cast<std::uint8_t>(name >> shift); c < 0x20 || c > 0x7E) return false;
+        return true;
+    };
+    for (std::uint32_t children = 0; child < end && children < kMostAtomChildren && !medium.stopped(); ++children) {
+        const platform::ByteView header = cursor.at(child, 8);
+        std::uint64_t size = header.be32(0);
+        if (size == 1) size = cursor.at(child + 8, 8).be64(0);
+        if (header.empty() || size < 8 || !printable(header.be32(4)) || size > end - child) return false;
+        child += size;
+    }
+    return child == end;
 }
 
 bool AudioVideoRecognisers::checkMP4FileAtBlock(std::uint64_t block, Sig& sig) {
@@ -405,13 +441,17 @@ bool AudioVideoRecognisers::checkMP4FileAtBlock(std::uint64_t block, Sig& sig) {
         if (brand.u8(2) == 'V') sig.extension = "m4v";
         if (brand.u8(2) == 'A') sig.extension = "m4a";
     }
-    return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMP4AtomName), true);
+    const AtomWalk walk = atomWalkEnd(medium, cursor, checkMP4AtomName);
+    medium.acceptJumpable(sig, walk.end, walk.checked);
+    return true;
 }
 
 bool AudioVideoRecognisers::check3GPP_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     BoundedCursor cursor = medium.cursor();
-    return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMP4AtomName), true);
+    const AtomWalk walk = atomWalkEnd(medium, cursor, checkMP4AtomName);
+    medium.acceptJumpable(sig, walk.end, walk.checked);
+    return true;
 }
 
 bool AudioVideoRecognisers::check3GPP2_FileAtBlock(std::uint64_t block, Sig& sig) {
@@ -421,7 +461,7 @@ bool AudioVideoRecognisers::check3GPP2_FileAtBlock(std::uint64_t block, Sig& sig
 bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     BoundedCursor cursor = medium.cursor();
-    return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMOVAtomName), false);
+    return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMOVAtomName).end, false);
 }
 
 std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
@@ -465,6 +505,28 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
     return end;
 }
 
+bool AudioVideoRecognisers::firstPackLeadsOn(RecogniserMedium& medium) {
+    BoundedCursor cursor = medium.cursor(kPackSearchSectors + 1);
+    const platform::ByteView pack = cursor.at(0, kMpeg2PackBytes);
+    std::uint64_t at = 0;
+    if ((pack.u8(4) & 0xC0) == 0x40)
+        at = kMpeg2PackBytes + (pack.u8(13) & 7);
+    else if ((pack.u8(4) & 0xF0) == 0x20)
+        at = kMpeg1PackBytes;
+    else
+        return false;
+    // A pack holds a system header and a few packets; one found where the
+    // packets before it lead is the stream's, lost or not.
+    for (std::uint32_t packets = 0; packets < kMostPacketsOfAPack && !medium.stopped(); ++packets) {
+        if (cursor.unreadable(at, kPacketHeaderBytes)) return packets != 0;
+        const std::uint32_t code = cursor.at(at, 4).be32(0);
+        if (code == kPackStart) return true;
+        if (code >> 8 != 1 || (code & 0xFF) < kFirstPacketCode) return false;
+        at += kPacketHeaderBytes + cursor.at(at, kPacketHeaderBytes).be16(4);
+    }
+    return false;
+}
+
 bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     const std::uint64_t bps = medium.bytesPerSector();
@@ -472,11 +534,12 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
     BoundedCursor leading = medium.cursor(kPackSearchSectors);
     const platform::ByteView head = leading.sectors(0, kPackSearchSectors);
     if (head.be32(0) == kPackStart) {
-        // Another pack follows the first within its sectors.
+        // Another pack follows the first within its sectors, or the first's
+        // packets lead on to one, or into sectors the medium could not give.
         std::uint64_t next = 4;
         while (head.has(next, 4) && head.be32(next) != kPackStart)
             ++next;
-        if (!head.has(next, 4)) return false;
+        if (!head.has(next, 4) && !firstPackLeadsOn(medium)) return false;
         return acceptFile(sig, medium, packStreamEnd(medium), true);
     }
     if (head.be32(0) != kSequenceHeader) return acceptFile(sig, medium, 0, true);

@@ -54,9 +54,20 @@ public:
     static bool checkMOVAtomName(std::uint32_t atomType);
 
 private:
-    // The byte just past the last top-level atom that reads as one, from the candidate's start.
-    static std::uint64_t atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor,
-                                     bool (*atomNameCheck)(std::uint32_t));
+    // The byte just past the last top-level atom that reads as one, from the candidate's start, and how far the
+    // atoms hold together as one file's: each to where the next begins, and the last one when its children fill it.
+    struct AtomWalk {
+        std::uint64_t end = 0;
+        std::uint64_t checked = 0;
+    };
+    static AtomWalk atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor, bool (*atomNameCheck)(std::uint32_t));
+    // Whether the atoms inside the atom at `atom` (printable names, each at least its header) end exactly at `end`.
+    // Whether the packets of a program stream's first pack, walked by their lengths, lead to the next pack, or into
+    // a sector the medium could not give, where it lies.
+    static bool firstPackLeadsOn(RecogniserMedium& medium);
+    static bool atomChildrenFill(RecogniserMedium& medium, std::uint64_t atom, std::uint64_t end);
+    // A movie header holds a few hundred atoms at the most.
+    static constexpr std::uint32_t kMostAtomChildren = 65536;
     // The first audio byte of a RIFF file of MPEG audio that starts at `riffStart`, found among chunks that begin
     // no later than `lastChunkAt`; nothing when no "data" chunk begins there or the user stops the scan.
     static std::optional<std::uint64_t> riffAudioStart(RecogniserMedium& medium, BoundedCursor& cursor,

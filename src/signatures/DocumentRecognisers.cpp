@@ -2,6 +2,7 @@
 
 #include "platform/ByteView.h"
 #include "platform/CheckedMath.h"
+#include "platform/Crc32.h"
 #include "platform/Value.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/RtfGraphics.h"
@@ -111,17 +112,6 @@ bool pdfGoesOn(platform::ByteView next) {
     return spells("obj");
 }
 
-// The CRC-32 of zip and ARJ (reflected polynomial 0xEDB88320).
-std::uint32_t crc32(platform::ByteView bytes) {
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        crc ^= bytes.u8(i);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
 // The position after the ARJ header at `at` (its mark, size, basic part,
 // CRC and extended parts) when its CRC holds; for the end-of-archive header
 // (size 0) the position after its four bytes.
@@ -133,7 +123,7 @@ std::optional<std::uint64_t> arjHeaderEnd(BoundedCursor& cursor, std::uint64_t a
     if (archiveEnd) return at + 4;
     if (size > kArjMaxHeader) return std::nullopt;
     const platform::ByteView basic = cursor.at(at + 4, std::size_t{size} + 4);
-    if (basic.empty() || crc32(basic.sub(0, size)) != basic.le32(size)) return std::nullopt;
+    if (basic.empty() || platform::crc32(basic.sub(0, size)) != basic.le32(size)) return std::nullopt;
     std::uint64_t next = at + 4 + size + 4;
     for (;;) {
         const platform::ByteView extended = cursor.at(next, 2);
@@ -142,6 +132,129 @@ std::optional<std::uint64_t> arjHeaderEnd(BoundedCursor& cursor, std::uint64_t a
         if (extended.le16(0) == 0) return next;
         next += std::uint64_t{extended.le16(0)} + 4;
     }
+}
+
+// The records of a ZIP archive, by their little-endian signatures.
+constexpr std::uint32_t kZipLocalHeader = 0x04034B50;
+constexpr std::uint32_t kZipCentralHeader = 0x02014B50;
+constexpr std::uint32_t kZipDataDescriptor = 0x08074B50;
+constexpr std::uint32_t kZipDigitalSignature = 0x05054B50;
+constexpr std::uint32_t kZip64EndRecord = 0x06064B50;
+constexpr std::uint32_t kZip64EndLocator = 0x07064B50;
+constexpr std::uint32_t kZipEndRecord = 0x06054B50;
+constexpr std::uint32_t kZipSizeInExtra = 0xFFFFFFFF;
+
+// How far a ZIP archive's records lead from one to the next: each local
+// header by its sizes to the next local header or the central directory,
+// whose records lead by their lengths to the end record.
+struct ZipWalk {
+    // Where the last record that the one before it led to begins.
+    std::uint64_t checked = 0;
+    // Past the end record and its comment, when the walk reached it.
+    std::optional<std::uint64_t> end;
+};
+
+// The compressed size of the entry whose local header is `header`: its
+// field, or the Zip64 extra field's when the field says so.
+std::uint64_t zipCompressedSize(BoundedCursor& cursor, std::uint64_t at, platform::ByteView header) {
+    const std::uint32_t size = header.le32(18);
+    if (size != kZipSizeInExtra) return size;
+    const std::uint64_t extraStart = at + 30 + header.le16(26);
+    const std::uint16_t extraLength = header.le16(28);
+    for (std::uint64_t field = extraStart; field + 4 <= extraStart + extraLength;) {
+        const platform::ByteView head = cursor.at(field, 4);
+        if (head.empty()) break;
+        // The Zip64 field holds the original size, then the compressed one.
+        if (head.le16(0) == 1 && head.le16(2) >= 16) return cursor.at(field + 12, 8).le64(0);
+        field += 4 + std::uint64_t{head.le16(2)};
+    }
+    return UINT64_MAX;
+}
+
+// Where the data descriptor ends of an entry whose sizes follow its data
+// from `data` on: at the first descriptor, or record after one without its
+// signature, whose compressed size counts the bytes from `data` to it;
+// nothing when none begins in the windows below `windowBound` sectors.
+std::optional<std::uint64_t> zipDescriptorEnd(RecogniserMedium& medium, std::uint64_t data,
+                                              std::uint64_t windowBound) {
+    const std::uint32_t bps = medium.bytesPerSector();
+    const std::size_t searched = std::size_t{kWindowStep} * bps;
+    BoundedCursor cursor = medium.cursor(kWindowSectors);
+    BoundedCursor fields = medium.cursor();
+    for (std::uint64_t w = data / bps; w < windowBound && !medium.stopped(); w += kWindowStep) {
+        if (!cursor.holdsSector(w)) break;
+        const platform::ByteView window = cursor.sectors(w, kWindowSectors);
+        if (window.empty()) break;
+        const std::uint64_t windowStart = w * bps;
+        for (std::size_t at = data > windowStart ? static_cast<std::size_t>(data - windowStart) : 0; at < searched;
+             ++at) {
+            const void* p = std::memchr(window.data() + at, 'P', searched - at);
+            if (p == nullptr) break;
+            at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(p) - window.data());
+            const std::uint32_t signature = window.le32(at);
+            const std::uint64_t position = windowStart + at, length = position - data;
+            if (signature == kZipDataDescriptor) {
+                const platform::ByteView d = fields.at(position, 24);
+                if (d.le32(8) == length) return position + 16;
+                if (d.le64(8) == length) return position + 24;
+            } else if (signature == kZipLocalHeader || signature == kZipCentralHeader) {
+                if (length >= 12 && fields.at(position - 8, 4).le32(0) == length - 12) return position;
+                if (length >= 20 && fields.at(position - 16, 8).le64(0) == length - 20) return position;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// `windowBound`: how far the data descriptors are looked for, in sectors.
+ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
+    BoundedCursor cursor = medium.cursor();
+    ZipWalk walk;
+    const auto signatureAt = [&](std::uint64_t at) { return cursor.at(at, 4).le32(0); };
+    std::uint64_t at = 0;
+    while (!medium.stopped()) {
+        const platform::ByteView header = cursor.at(at, 30);
+        if (header.empty() || header.le32(0) != kZipLocalHeader) break;
+        const std::uint64_t data = at + 30 + header.le16(26) + header.le16(28);
+        const std::uint64_t size = zipCompressedSize(cursor, at, header);
+        std::optional<std::uint64_t> next;
+        // Sizes that follow the data leave the header's zero; some writers
+        // fill in both.
+        if ((header.le16(6) & 8) != 0 && size == 0)
+            next = zipDescriptorEnd(medium, data, windowBound);
+        else if (size <= medium.readableBytes() - std::min(data, medium.readableBytes()))
+            next = data + size;
+        if (next && (header.le16(6) & 8) != 0 && size != 0)
+            *next += signatureAt(*next) == kZipDataDescriptor ? 16 : 12;
+        if (!next) return walk;
+        const std::uint32_t signature = signatureAt(*next);
+        if (signature != kZipLocalHeader && signature != kZipCentralHeader && signature != kZip64EndRecord &&
+            signature != kZipEndRecord)
+            return walk;
+        walk.checked = at = *next;
+    }
+    while (!medium.stopped()) {
+        const platform::ByteView header = cursor.at(at, 46);
+        if (header.empty() || header.le32(0) != kZipCentralHeader) break;
+        at += 46 + std::uint64_t{header.le16(28)} + header.le16(30) + header.le16(32);
+        const std::uint32_t signature = signatureAt(at);
+        if (signature != kZipCentralHeader && signature != kZipDigitalSignature && signature != kZip64EndRecord &&
+            signature != kZipEndRecord)
+            return walk;
+        walk.checked = at;
+    }
+    if (signatureAt(at) == kZipDigitalSignature) at += 6 + std::uint64_t{cursor.at(at, 6).le16(4)};
+    if (signatureAt(at) == kZip64EndRecord) {
+        const std::uint64_t length = cursor.at(at, 12).le64(4);
+        if (length > medium.readableBytes()) return walk;
+        at += 12 + length;
+        if (signatureAt(at) != kZip64EndLocator) return walk;
+        at += 20;
+    }
+    const platform::ByteView record = cursor.at(at, 22);
+    if (record.empty() || record.le32(0) != kZipEndRecord) return walk;
+    walk.end = walk.checked = at + 22 + record.le16(20);
+    return walk;
 }
 
 bool isRarBlockType(std::uint8_t type) {
@@ -222,9 +335,10 @@ std::string readRtfText(RecogniserMedium& medium, std::uint64_t limit) {
 
 } // namespace
 
-void DocumentRecognisers::setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end) {
+void DocumentRecognisers::setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end,
+                                             std::uint64_t checked) {
     if (found) {
-        medium.acceptJumpable(sig, end);
+        medium.acceptJumpable(sig, end, checked);
         return;
     }
     // No end record: the size limit, or the rest of the volume, its last
@@ -238,6 +352,15 @@ bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
     if (medium.bytesPerSector() == 0) return false;
     // The end of the central directory lies within half the size limit.
     const std::uint64_t bound = sig.sizeLimitBytes() / medium.bytesPerSector() / 2 + kWindowStep;
+    // The archive's records, followed from its first, give its length
+    // surely: the first end record found further on may be that of an
+    // archive stored in it, or another's after this one's first fragment.
+    // Only as far as they lead is the archive jumped over.
+    const ZipWalk walk = walkZipRecords(medium, bound);
+    if (walk.end) {
+        medium.acceptJumpable(sig, *walk.end);
+        return true;
+    }
     std::uint16_t commentLength = 0;
     const auto record = findMarker(medium, bound, "PK\x05\x06",
                                    [&](platform::ByteView window, std::size_t at, const std::array<std::uint8_t, 2>&) {
@@ -245,7 +368,7 @@ bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
                                        return true;
                                    });
     // The 22-byte record and its comment end the archive.
-    setEndRecordLength(medium, sig, record.has_value(), record.value_or(0) + 22 + commentLength);
+    setEndRecordLength(medium, sig, record.has_value(), record.value_or(0) + 22 + commentLength, walk.checked);
     return true;
 }
 
@@ -273,7 +396,10 @@ bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
         if (!pdfGoesOn(cursor.at(after, kPdfLookAhead))) break;
         from = after;
     }
-    setEndRecordLength(medium, sig, end.has_value(), end.value_or(0));
+    // Nothing ties the marker found to this document's first sectors: a
+    // document's first fragment followed by other files reads on to the
+    // next document's marker, and the files between are looked at again.
+    setEndRecordLength(medium, sig, end.has_value(), end.value_or(0), 0);
     return true;
 }
 

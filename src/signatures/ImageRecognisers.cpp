@@ -2,6 +2,7 @@
 
 #include "platform/ByteView.h"
 #include "platform/CheckedMath.h"
+#include "platform/Crc32.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
 
@@ -122,16 +123,23 @@ private:
     std::uint64_t end_;
 };
 
-// The end marker of a JPEG image walked by its markers from its first
-// scan's data at `position`: the entropy-coded data runs to the next marker,
-// a segment (a table, a comment, the next scan's header) leads by its length
-// to the marker after it, and the end marker ends the image. Nothing when
-// none lies in the windows, or the markers break off: a marker no image
-// holds after its first scan (a start of image, a reserved one), or a
-// segment that no marker follows. Zeros of sectors the medium could not give
-// hold no marker: the walk goes on through them to the next.
-std::optional<std::uint64_t> jpegEndMarkerByMarkers(RecogniserMedium& medium, JpegScanWindows& data,
-                                                    std::uint64_t position) {
+// Where a JPEG image walked by its markers from its first scan's data ends:
+// the entropy-coded data runs to the next marker, a segment (a table, a
+// comment, the next scan's header) leads by its length to the marker after
+// it, and the end marker ends the image. A marker no image holds after its
+// first scan (a start of image, a reserved one), or a segment that no marker
+// follows, is not the image's: another file's bytes begin before it (a photo
+// written over this one's later sectors, or whatever follows its first
+// fragment), and the image is cut there. Zeros of sectors the medium could
+// not give hold no marker: the walk goes on through them to the next.
+struct JpegEnd {
+    // Past the end marker, or at the marker that cut the image.
+    std::uint64_t position = 0;
+    bool cut = false;
+};
+
+// Nothing when no marker lies in the windows.
+std::optional<JpegEnd> jpegEndByMarkers(RecogniserMedium& medium, JpegScanWindows& data, std::uint64_t position) {
     BoundedCursor fields = medium.cursor(1);
     // Every marker moves the walk on by two bytes or more, through windows
     // that end.
@@ -140,17 +148,28 @@ std::optional<std::uint64_t> jpegEndMarkerByMarkers(RecogniserMedium& medium, Jp
         if (!marker) return std::nullopt;
         const platform::ByteView segment = fields.bytes(*marker, 4);
         const std::uint8_t kind = segment.u8(1);
-        if (kind == 0xD9) return marker;
+        if (kind == 0xD9) return JpegEnd{*marker + 2, false};
         if (fields.unreadable(*marker + 2, 2)) {
             position = *marker + 2;
             continue;
         }
         const std::uint16_t length = segment.be16(2);
-        if (kind < 0xC0 || kind == 0xD8 || length < 2) return std::nullopt;
+        if (kind < 0xC0 || kind == 0xD8 || length < 2) return JpegEnd{*marker, true};
         position = *marker + 2 + length;
         if (kind != 0xDA && fields.bytes(position, 1).u8(0) != 0xFF && !fields.unreadable(position, 1))
-            return std::nullopt;
+            return JpegEnd{*marker, true};
     }
+}
+
+// The first of the file's sectors from `from` to below `end` that begins as
+// a JPEG file does; `end` when none does.
+std::uint64_t firstSectorStartingAJpeg(RecogniserMedium& medium, std::uint64_t from, std::uint64_t end) {
+    BoundedCursor cursor = medium.cursor(kJpegScanStep);
+    for (std::uint64_t sector = from; sector < end && cursor.holdsSector(sector); ++sector) {
+        const platform::ByteView head = cursor.bytes(sector * medium.bytesPerSector(), 3);
+        if (head.size() == 3 && head.u8(0) == 0xFF && head.u8(1) == 0xD8 && head.u8(2) == 0xFF) return sector;
+    }
+    return end;
 }
 
 // The chunk header at `position` lies in a sector the medium could not give:
@@ -175,6 +194,31 @@ std::optional<std::uint64_t> pngChunkAfterLoss(RecogniserMedium& medium, Bounded
     return type.offset - 4;
 }
 
+// A chunk's CRC is checked over windows of this many sectors.
+constexpr std::uint32_t kPngCrcStep = 128;
+
+// Whether the CRC after the chunk at `position`, whose data holds `length`
+// bytes, is that of its type and data. A chunk over a sector the medium
+// could not give cannot be checked: it is taken as the file's, as the
+// search jumps no further than that sector anyway.
+bool pngChunkCrcHolds(BoundedCursor& cursor, std::uint64_t position, std::uint32_t length) {
+    const std::uint64_t bps = cursor.bytesPerSector();
+    const std::uint64_t first = position + 4, end = first + 4 + std::uint64_t{length};
+    if (bps == 0 || !cursor.readable(first, end + 4 - first)) return false;
+    if (cursor.unreadable(first, end + 4 - first)) return true;
+    std::uint32_t crc = 0;
+    for (std::uint64_t at = first; at < end;) {
+        const std::uint64_t sector = at / bps;
+        const platform::ByteView window = cursor.sectors(sector, kPngCrcStep);
+        if (window.empty()) return false;
+        const std::uint64_t from = at - sector * bps;
+        const std::uint64_t take = std::min<std::uint64_t>(window.size() - from, end - at);
+        crc = platform::crc32(window.sub(static_cast<std::size_t>(from), static_cast<std::size_t>(take)), crc);
+        at += take;
+    }
+    return cursor.at(end, 4).be32(0) == crc;
+}
+
 } // namespace
 
 bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
@@ -194,7 +238,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
     JPEGScanStart scan;
     std::uint64_t position = 2;
     std::uint32_t length = firstLength;
-    bool frame = false, baseline = false, scanSeen = false;
+    bool frame = false, scanSeen = false;
     // Past the readable bytes a marker reads as zeros, as an unread buffer
     // would: a zero length ends the walk, and before the first scan a zero
     // marker refuses the file.
@@ -222,18 +266,15 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         length = marker.be16(2);
         if (isMarker && isJpegFrameHeader(kind)) {
             frame = true;
-            baseline = kind == 0xC0;
             const platform::ByteView size = cursor.at(position + 5, 4);
             scan.height = size.be16(0);
             scan.width = size.be16(2);
         }
         if (isMarker && kind == 0xDA) scanSeen = true;
         if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) return std::nullopt;
-        // The scan data holds no length fields: a baseline image's one scan
-        // runs to the end marker, and the scans of any other (a progressive
-        // one) are walked by the markers between them.
+        // The scan data holds no length fields: it is walked by the markers
+        // that end it.
         if (scanSeen) {
-            scan.walkMarkers = !baseline;
             position += length + 2;
             break;
         }
@@ -251,11 +292,19 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
     // Without the size, the end marker is looked for as far as can be read.
     JpegScanWindows data(medium, scanSector,
                          scan.sizeLost || !sized ? UINT64_MAX : scanSector + expected * 3 / 4 + kJpegScanStep);
-    const std::optional<std::uint64_t> end =
-        scan.walkMarkers ? jpegEndMarkerByMarkers(medium, data, scan.position)
-                         : data.find(scan.position, [](std::uint8_t next) { return next == 0xD9; });
-    if (end) {
-        medium.acceptJumpable(sig, *end + 2);
+    // Baseline or not, only a restart marker, a stuffed 0xFF or a fill byte
+    // stands inside a scan's data: the first end-of-image pair after the
+    // scan's start may be another photo's, whose own start (or another
+    // file's bytes) cut this one before it.
+    if (const std::optional<JpegEnd> end = jpegEndByMarkers(medium, data, scan.position)) {
+        // The header segments were walked by their lengths, but a thumbnail
+        // they hold, or a photo that cut them, may begin a sector: the
+        // search looks at it. A cut image's data may hold another file's
+        // first sectors anywhere: only its header is jumped over.
+        const std::uint64_t headerSectors = firstSectorStartingAJpeg(medium, 1, scanSector);
+        sig.foundCut = end->cut;
+        medium.acceptJumpable(sig, end->position,
+                              end->cut || headerSectors < scanSector ? headerSectors * bps : end->position);
         return;
     }
     // No end marker: the estimate, up to the volume's end at most; without
@@ -283,6 +332,11 @@ bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
         return false;
 
     std::uint64_t position = 33; // the signature and the IHDR chunk
+    // The chunks whose CRC holds, from the first on: a file's first fragment
+    // followed by another's sectors reads as a chunk that claims more than
+    // the fragment holds, and such a chunk is not jumped over.
+    BoundedCursor crcReader = medium.cursor(kPngCrcStep);
+    std::uint64_t checked = pngChunkCrcHolds(crcReader, 8, 13) ? position : 0;
     bool ended = false;
     while (!ended && !medium.stopped()) {
         const platform::ByteView head = cursor.at(position, 8);
@@ -301,9 +355,10 @@ bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
         // A chunk that claims more than is left ends the file before it.
         if (!checkPNG_Chunk(chunk) || !cursor.readable(position, chunk.total)) break;
         ended = head.be32(4) == kIEND;
+        if (checked == position && pngChunkCrcHolds(crcReader, position, chunk.length)) checked += chunk.total;
         position += chunk.total;
     }
-    medium.acceptJumpable(sig, position);
+    medium.acceptJumpable(sig, position, checked);
     return true;
 }
 
@@ -312,12 +367,35 @@ bool ImageRecognisers::checkGIFFileAtBlock(std::uint64_t block, Sig& sig) {
     BoundedCursor cursor = medium.cursor(2);
     const platform::ByteView screen = cursor.at(0, 13);
     if (screen.empty()) return false;
-    medium.acceptJumpable(sig, walkGIFBlocks(medium, 13 + gifColourTableBytes(screen.u8(10))));
+    const GIFWalk walk = walkGIFBlocks(medium, 13 + gifColourTableBytes(screen.u8(10)));
+    medium.acceptJumpable(sig, walk.end, walk.checked);
     return true;
 }
 
-std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position) {
+ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position) {
     BoundedCursor cursor = medium.cursor(2);
+    // Nothing but the trailer, or the zeros after a file without one, ends a
+    // GIF, and writers cut an image's data into sub-blocks of one length but
+    // the last: a walk that breaks off another way, or meets a short
+    // sub-block that is not the last, has read another file's bytes as
+    // sizes, whose first byte lies after the start of the last few blocks
+    // and sub-blocks it walked (a foreign size byte that happens to look as
+    // the file's own may hide one of them). Those few are not vouched for.
+    std::array<std::uint64_t, 4> recent;
+    recent.fill(position);
+    // Past a sector the medium could not give the search jumps no further
+    // anyway, and the walk may break off there for want of its bytes.
+    std::optional<std::uint64_t> brokenAt;
+    const auto walked = [&](std::uint64_t start) {
+        if (!brokenAt) std::rotate(recent.begin(), recent.begin() + 1, recent.end()), recent.back() = start;
+    };
+    const auto broken = [&](std::uint64_t at) {
+        if (!brokenAt && medium.beforeLoss(at)) brokenAt = recent.front();
+    };
+    const auto finish = [&](std::uint64_t end, bool whole) {
+        if (!whole) broken(end);
+        return GIFWalk{end, std::min(end, brokenAt.value_or(end))};
+    };
     // The byte at a position, or -1 past what can be read, where the walk
     // ends.
     const auto byteAt = [&cursor](std::uint64_t at) -> int {
@@ -368,14 +446,19 @@ std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uin
     enum class Blocks { Ended, Stopped, Cut };
     const auto subBlocks = [&]() {
         std::uint64_t step = 0;
+        bool shortSeen = false;
         for (;;) {
             const int size = byteAt(position + 1);
             if (size < 0) return Blocks::Cut;
             if (size == 0 && cursor.unreadable(position + 1, 1))
                 if (const std::optional<std::uint64_t> next = subBlockAfterLoss(position + 1, step)) {
                     position = *next - 1;
+                    shortSeen = false;
                     continue;
                 }
+            walked(position + 1);
+            if (size != 0 && shortSeen) broken(position + 1);
+            shortSeen = shortSeen || (step != 0 && static_cast<std::uint64_t>(size) + 1 != step);
             position += static_cast<std::uint64_t>(size) + 1;
             if (size == 0) return Blocks::Ended;
             if (medium.stopped()) return Blocks::Stopped;
@@ -399,7 +482,7 @@ std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uin
     std::uint64_t zeros = 0;
     int b = byteAt(position);
     while (b != 0x3B) {
-        if (b < 0 || medium.stopped()) return position;
+        if (b < 0 || medium.stopped()) return finish(position, true);
         b = byteAt(position);
         // A block byte the medium could not give: a block's start, an
         // extension's sub-block size, an image descriptor.
@@ -409,41 +492,43 @@ std::uint64_t ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uin
             lostAt = first == 0 ? position + 2 : position + 3 + static_cast<std::uint64_t>(std::max(first, 0));
         if (lostAt && (byteAt(*lostAt) != 0 || !cursor.unreadable(*lostAt, 1))) lostAt.reset();
         if (b == 0x2C && cursor.unreadable(position, 10)) lostAt = position + 9;
-        if (Blocks walked = Blocks::Ended; lostAt && goOnAfterLoss(*lostAt, walked)) {
-            if (walked != Blocks::Ended) return position;
+        if (Blocks ended = Blocks::Ended; lostAt && goOnAfterLoss(*lostAt, ended)) {
+            if (ended != Blocks::Ended) return finish(position, true);
             zeros = 0;
             b = byteAt(position);
             continue;
         }
         if (b == 0x00) {
-            if (++zeros == zeroTail) return position + 1 - zeroTail;
+            if (++zeros == zeroTail) return finish(position + 1 - zeroTail, true);
             ++position;
             continue;
         }
         zeros = 0;
+        walked(position);
         if (b == 0x21) {
             // Extension: the introducer, the label and the first data
             // sub-block, then a second sub-block when one follows; its size
             // byte is what the loop tests.
             const int first = byteAt(position + 2);
-            if (first < 0) return position;
+            if (first < 0) return finish(position, true);
             position += 3 + first;
             b = byteAt(position);
-            if (b > 0) position += b + 1;
+            if (b > 0) walked(position), position += b + 1;
         } else if (b == 0x2C) {
             // Image: the descriptor and its colour table, then the data
             // sub-blocks from the code-size byte to the empty one.
             const int packed = byteAt(position + 9);
-            if (packed < 0) return position;
+            if (packed < 0) return finish(position, true);
             position += 10 + gifColourTableBytes(static_cast<std::uint8_t>(packed));
-            if (subBlocks() == Blocks::Cut) return position;
+            if (subBlocks() == Blocks::Cut) return finish(position, true);
             ++position;
             b = byteAt(position);
         } else {
             break;
         }
     }
-    return b == 0x3B ? position + 1 : position; // the trailer belongs to the file
+    // The trailer belongs to the file.
+    return b == 0x3B ? finish(position + 1, true) : finish(position, false);
 }
 
 bool ImageRecognisers::checkBMPFileAtBlock(std::uint64_t block, Sig& sig) {

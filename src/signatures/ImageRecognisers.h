@@ -49,22 +49,23 @@ private:
         // The header segments met a sector that could not be read before
         // any frame header: the image's size is not known.
         bool sizeLost = false;
-        // The first scan of an image that is not baseline (a progressive
-        // one, or one without a frame header) begins here: its end marker
-        // is reached by the markers between its scans, not looked for as
-        // the first 0xFF 0xD9.
-        bool walkMarkers = false;
     };
     // The marker walk from the first segment on; nothing when a marker before
     // the first scan is not one.
     static std::optional<JPEGScanStart> walkJPEGSegments(RecogniserMedium& medium, std::uint32_t firstLength);
-    // Looks for the end-of-image marker after the scan start and sets the
-    // record's length from it, or from the estimate when there is none
-    // within reach of the image's size.
+    // Walks the image's markers from the scan start to its end-of-image
+    // marker, or to a marker that cuts it, and sets the record's length from
+    // it, or from the estimate when there is none within reach of the
+    // image's size.
     static void measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig);
     // The position after the GIF's last block, from the first block at
-    // `position`: after the trailer, or where the walk met something else.
-    static std::uint64_t walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position);
+    // `position`: after the trailer, or where the walk met something else;
+    // and how far the blocks it walked hold together as one file's.
+    struct GIFWalk {
+        std::uint64_t end = 0;
+        std::uint64_t checked = 0;
+    };
+    static GIFWalk walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position);
 
     Volume& volume_;
 };

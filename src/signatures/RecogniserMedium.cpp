@@ -47,8 +47,8 @@ std::uint64_t RecogniserMedium::unreadableSectorsIn(std::uint64_t sector, std::u
     return volume_.unreadableSectorsIn(sector, count);
 }
 
-void RecogniserMedium::acceptJumpable(Sig& sig, std::uint64_t length) const {
+void RecogniserMedium::acceptJumpable(Sig& sig, std::uint64_t length, std::uint64_t checked) const {
     sig.foundSize = std::min(length, readable_);
     sig.skipFileSize = true;
-    sig.skipSize = bps_ != 0 ? lost_.jumpable(sig.foundSize / bps_) : 0;
+    sig.skipSize = bps_ != 0 ? lost_.jumpable(std::min(sig.foundSize, checked) / bps_) : 0;
 }

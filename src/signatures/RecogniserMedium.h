@@ -54,7 +54,14 @@ public:
     // a walk goes on past such zeros by searching for what comes next, which
     // may be another file's, and the search then finds that file at its own
     // sector.
-    void acceptJumpable(Sig& sig, std::uint64_t length) const;
+    void acceptJumpable(Sig& sig, std::uint64_t length) const { acceptJumpable(sig, length, length); }
+    // The same for a file whose walk checked only its first `checked` bytes
+    // as its own (chunks whose checksums held, headers that led to the next
+    // one): a length read from fields nothing could check (an end record
+    // found further on, an atom's stated size) stays the file's, but what
+    // lies past the checked bytes may be another file's, cut into this
+    // one's first fragment, and the search looks at it again.
+    void acceptJumpable(Sig& sig, std::uint64_t length, std::uint64_t checked) const;
     // Whether the candidate's byte at `position` lies before the first
     // sector the walks read that the medium could not give: a walk's marks
     // of the places it walked hold only there, and past it the search looks

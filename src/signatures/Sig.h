@@ -45,6 +45,11 @@ public:
     std::uint64_t foundSize = 0;
     std::uint64_t skipSize = 0;
     bool skipFileSize = false;
+    // Per hit: the walk found the file broken off by bytes that are not its
+    // own (another file written over its later sectors, or its next fragment
+    // elsewhere); what it holds up to there is recorded and marked damaged.
+    // Neither archived nor copied.
+    bool foundCut = false;
 
     // Further types with the same offset, length and header, chained when a
     // search's lookup trees are built. Neither archived nor copied.

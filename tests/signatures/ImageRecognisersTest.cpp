@@ -52,12 +52,17 @@ TEST_F(ImageRecognisersTest, ToolSamplesAreMeasuredToTheirRealEnd) {
         EXPECT_EQ(recognise(volumeOver(imageWith(bytes, kSector, 64, 4096), 4096), sig),
                   (Verdict{true, bytes.size(), jumped ? bytes.size() / 4096 : 0, jumped, ext}));
     }
-    // Cut short, a progressive JPEG's markers break off at the next photo's start: it is not jumped over to that
-    // photo's end marker.
-    std::string cut = std::get<0>(samples[1]).substr(0, std::get<0>(samples[1]).size() / 2);
-    cut.resize((cut.size() + 511) / 512 * 512);
-    const Verdict v = recogniseBytes(cut + std::get<0>(samples[0]), sigOf(3));
-    EXPECT_TRUE(v.accepted && !v.skipFileSize);
+    // Cut short, a baseline or progressive JPEG's markers break off at the next photo's start: it ends there, cut,
+    // and is jumped over no further than its header, never to that photo's end marker.
+    for (const std::size_t which : {0, 1}) {
+        const std::string& photo = std::get<0>(samples[which]);
+        std::string cut = photo.substr(0, photo.size() / 2);
+        cut.resize((cut.size() + 511) / 512 * 512);
+        const Verdict v = recogniseBytes(cut + std::get<0>(samples[2]), sigOf(3));
+        EXPECT_TRUE(v.accepted && v.foundCut) << which;
+        EXPECT_EQ(v.foundSize, cut.size()) << which;
+        EXPECT_LE(v.skipSize * 512, photo.find("\xFF\xDA")) << which;
+    }
 }
 
 TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {

@@ -8,7 +8,8 @@
 
 std::ostream& operator<<(std::ostream& out, const Verdict& v) {
     return out << "{accepted " << v.accepted << ", foundSize " << v.foundSize << ", skipSize " << v.skipSize
-               << ", skipFileSize " << v.skipFileSize << ", extension \"" << v.extension << "\"}";
+               << ", skipFileSize " << v.skipFileSize << ", extension \"" << v.extension << "\", foundCut " << v.foundCut
+               << "}";
 }
 
 Sig RecogniserFixture::sigOf(std::uint32_t typeOfFile, const std::string& extension, std::uint32_t defaultSizeMB) {
@@ -27,7 +28,7 @@ Volume& RecogniserFixture::volumeOver(const std::filesystem::path& image, std::u
 }
 
 Verdict RecogniserFixture::recognise(Volume& volume, Sig& sig, std::uint64_t sector) {
-    sig.foundSize = 0, sig.skipSize = 0, sig.skipFileSize = false;
+    sig.foundSize = 0, sig.skipSize = 0, sig.skipFileSize = false, sig.foundCut = false;
     SignatureSearchState& search = searchOf(volume);
     search.foundName.clear(), search.foundParentPath.clear();
     std::vector<std::uint8_t> first(volume.u32BytesInSector());
@@ -35,7 +36,7 @@ Verdict RecogniserFixture::recognise(Volume& volume, Sig& sig, std::uint64_t sec
     const auto wHeaderForMP3 = static_cast<std::uint16_t>(first[0] << 8 | first[1]);
     bool mp3Ran = false;
     const bool accepted = RecogniserDispatch(volume, search).runCheckForSig(sig, wHeaderForMP3, mp3Ran, sector);
-    return {accepted, sig.foundSize, sig.skipSize, sig.skipFileSize, sig.extension};
+    return {accepted, sig.foundSize, sig.skipSize, sig.skipFileSize, sig.extension, sig.foundCut};
 }
 
 Verdict RecogniserFixture::recogniseBytes(const std::string& bytes, Sig sig, std::uint64_t tailSectors) {

@@ -24,6 +24,7 @@ struct Verdict {
     std::uint64_t skipSize = 0;
     bool skipFileSize = false;
     std::string extension;
+    bool foundCut = false;
     bool operator==(const Verdict&) const = default;
 };
 std::ostream& operator<<(std::ostream& out, const Verdict& v);
