@@ -175,8 +175,7 @@ std::uint64_t zipCompressedSize(BoundedCursor& cursor, std::uint64_t at, platfor
 // from `data` on: at the first descriptor, or record after one without its
 // signature, whose compressed size counts the bytes from `data` to it;
 // nothing when none begins in the windows below `windowBound` sectors.
-std::optional<std::uint64_t> zipDescriptorEnd(RecogniserMedium& medium, std::uint64_t data,
-                                              std::uint64_t windowBound) {
+std::optional<std::uint64_t> zipDescriptorEnd(RecogniserMedium& medium, std::uint64_t data, std::uint64_t windowBound) {
     const std::uint32_t bps = medium.bytesPerSector();
     const std::size_t searched = std::size_t{kWindowStep} * bps;
     BoundedCursor cursor = medium.cursor(kWindowSectors);
@@ -224,8 +223,7 @@ ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
             next = zipDescriptorEnd(medium, data, windowBound);
         else if (size <= medium.readableBytes() - std::min(data, medium.readableBytes()))
             next = data + size;
-        if (next && (header.le16(6) & 8) != 0 && size != 0)
-            *next += signatureAt(*next) == kZipDataDescriptor ? 16 : 12;
+        if (next && (header.le16(6) & 8) != 0 && size != 0) *next += signatureAt(*next) == kZipDataDescriptor ? 16 : 12;
         if (!next) return walk;
         const std::uint32_t signature = signatureAt(*next);
         if (signature != kZipLocalHeader && signature != kZipCentralHeader && signature != kZip64EndRecord &&

@@ -221,6 +221,49 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, MpegStreamSearchTest,
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
 
+// A program stream whose second pack lies in a page the medium cannot give, or in a bad area that runs on past every
+// pack its first 64 sectors hold: the packets of its first pack lead there, and it is found at its first sector and
+// measured to its end, the photo after it at its own.
+class ProgramStreamPastALostPackTest : public PlainSignatureSearchTest,
+                                       public testing::WithParamInterface<std::tuple<std::size_t, bool>> {};
+
+TEST_P(ProgramStreamPastALostPackTest, IsFoundAtItsFirstSector) {
+    const auto [which, page] = GetParam();
+    if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing (./dev.sh installs it)";
+    const std::string stream =
+        testsupport::toolSample("ffmpeg -v error " + kMpegSamples[which].options + " \"$OUT\"", "mpg");
+    const std::string photo = testsupport::toolSample(
+        "convert -seed " + testsupport::sampleSeed(8) + " -size 160x120 plasma: \"$OUT\"", "jpg");
+    const std::size_t secondPack = stream.find(std::string("\0\0\1\xBA", 4), 4);
+    ASSERT_NE(secondPack, std::string::npos);
+    ASSERT_GE(secondPack, 512u) << "the second pack lies in the stream's first sector";
+    const fs::path image = filledImage(false, "lost-pack");
+    const std::uint64_t photoAt = 2048 + (stream.size() + 511) / 512 + 3;
+    testsupport::writeAt(image, 2048 * 512, {stream.begin(), stream.end()});
+    testsupport::writeAt(image, photoAt * 512, {photo.begin(), photo.end()});
+    testsupport::FailingReads failing;
+    const std::uint64_t lost = 2048 + secondPack / 512;
+    // A page of the image's file: eight sectors from a multiple of eight, never the stream's first.
+    const std::uint64_t first = page ? std::max<std::uint64_t>(lost / 8 * 8, 2049) : lost;
+    failing.failSectors(first, page ? lost / 8 * 8 + 8 - first : std::max<std::uint64_t>(2048 + 64, lost + 1) - lost);
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    v->setRawRead(failing.reader());
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked({"mpg", "jpg"}), 0});
+    std::map<std::uint64_t, std::uint64_t> found; // first sector, size
+    for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+        if (!node->isFolder()) found[node->dataStartSector + node->extents[0].startBlock] = node->fileSize;
+    ASSERT_TRUE(found.count(2048));
+    EXPECT_EQ(found[2048], stream.size());
+    EXPECT_TRUE(found.count(photoAt));
+}
+
+INSTANTIATE_TEST_SUITE_P(PageOrHead, ProgramStreamPastALostPackTest,
+                         testing::Combine(testing::Values<std::size_t>(2, 3), testing::Bool()), [](const auto& info) {
+                             return std::string(kMpegSamples[std::get<0>(info.param)].name) +
+                                    (std::get<1>(info.param) ? "PageLost" : "HeadLostFromIt");
+                         });
+
 // The document gives its picture in twips; a 60 x 40 picture at 144 dots per
 // inch shows at 30 x 20 points. Another PNG of other proportions is no
 // picture of the document.

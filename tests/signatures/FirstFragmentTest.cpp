@@ -21,10 +21,11 @@ std::uint64_t sectorsIn(std::uint64_t bytes) {
     return bytes / 512 * 512;
 }
 
-const std::string kPhotos = "convert -seed " + sampleSeed(3) + " -size 400x300 plasma: \"$OUT.a.jpg\" && convert -seed " +
-                            sampleSeed(4) + " -size 400x300 plasma: \"$OUT.b.jpg\" && ";
-const std::string kVideo = "ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=4") +
-                           " -c:v mpeg4 -q:v 3 ";
+const std::string kPhotos = "convert -seed " + sampleSeed(3) +
+                            " -size 400x300 plasma: \"$OUT.a.jpg\" && convert -seed " + sampleSeed(4) +
+                            " -size 400x300 plasma: \"$OUT.b.jpg\" && ";
+const std::string kVideo =
+    "ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=4") + " -c:v mpeg4 -q:v 3 ";
 
 std::vector<FragmentCase> fragmentCases() {
     const std::string baseline =
@@ -100,8 +101,9 @@ TEST_P(FirstFragmentTest, IsJumpedOverNoFurtherThanItsWalkChecked) {
     }
 }
 
-const char* const kCaseNames[] = {"BaselineJpeg", "ProgressiveJpeg", "StoredZip", "ZipWithSizesAfterTheData", "Pdf",
-                                  "Png", "Gif", "Mp4MovieHeaderLast", "Mp4MovieHeaderFirst"};
+const char* const kCaseNames[] = {
+    "BaselineJpeg", "ProgressiveJpeg",    "StoredZip",          "ZipWithSizesAfterTheData", "Pdf", "Png",
+    "Gif",          "Mp4MovieHeaderLast", "Mp4MovieHeaderFirst"};
 
 INSTANTIATE_TEST_SUITE_P(Formats, FirstFragmentTest, testing::Range<std::size_t>(0, std::size(kCaseNames)),
                          [](const auto& info) { return std::string(kCaseNames[info.param]); });

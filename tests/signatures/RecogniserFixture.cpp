@@ -8,8 +8,8 @@
 
 std::ostream& operator<<(std::ostream& out, const Verdict& v) {
     return out << "{accepted " << v.accepted << ", foundSize " << v.foundSize << ", skipSize " << v.skipSize
-               << ", skipFileSize " << v.skipFileSize << ", extension \"" << v.extension << "\", foundCut " << v.foundCut
-               << "}";
+               << ", skipFileSize " << v.skipFileSize << ", extension \"" << v.extension << "\", foundCut "
+               << v.foundCut << "}";
 }
 
 Sig RecogniserFixture::sigOf(std::uint32_t typeOfFile, const std::string& extension, std::uint32_t defaultSizeMB) {
