@@ -17,7 +17,7 @@ packages=(
   ffmpeg lame libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui libreoffice-draw-nogui
   xvfb xauth desktop-file-utils libxml2-utils
   abcmidi
-  libtiff-tools libjpeg-turbo-progs gifsicle icnsutils python3-mido ncompress file
+  libtiff-tools gifsicle icnsutils python3-mido ncompress file libimage-exiftool-perl libjpeg-turbo-progs
 )
 
 install_packages() {

@@ -31,17 +31,6 @@ Array marked(const std::set<std::string>& extensions) {
 
 const std::set<std::string> kTypes{"jpg", "png", "pdf", "zip", "mp3"};
 
-// An 8 MiB disk image in a fresh folder: zeros, or a keyed random stream of the
-// sample variant whose pass phrase begins `phrase`.
-fs::path filledImage(bool random, const std::string& phrase) {
-    const fs::path image = testsupport::makeTempDir("filled") / "disk.img";
-    const std::string fill = random ? "openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:" + phrase + "-" +
-                                          testsupport::sampleSeed(0) + " </dev/zero"
-                                    : "cat /dev/zero";
-    EXPECT_TRUE(testsupport::runCommand(fill + " 2>/dev/null | head -c 8388608 >" + testsupport::shellQuoted(image)));
-    return image;
-}
-
 class PlainSignatureSearchTest : public testsupport::ScanFixture {
 protected:
     static void SetUpTestSuite() {
@@ -123,7 +112,7 @@ TEST_P(ProgressiveJpegSearchTest, EveryReadablePhotoIsFoundAndTheProgressiveOneE
         "convert -seed " + testsupport::sampleSeed(7) + " -size 320x240 plasma: -interlace JPEG \"$OUT\"", "jpg");
     const std::string photo = testsupport::toolSample(
         "convert -seed " + testsupport::sampleSeed(8) + " -size 160x120 plasma: \"$OUT\"", "jpg");
-    const fs::path image = filledImage(random, "photo-after-photo");
+    const fs::path image = testsupport::filledImage(random, "photo-after-photo");
     testsupport::writeAt(image, 2048 * 512, {progressive.begin(), progressive.end()});
     const std::uint64_t photoSectors = (photo.size() + 511) / 512;
     std::vector<std::uint64_t> photos{2048 + (progressive.size() + 511) / 512 + 3};
@@ -184,7 +173,7 @@ TEST_P(MpegStreamSearchTest, EveryFileIsFoundAtItsSectorAndTheStreamHoldsItsByte
     const std::string stream = testsupport::toolSample("ffmpeg -v error " + sample.options + " \"$OUT\"", "mpg");
     const std::string photo = testsupport::toolSample(
         "convert -seed " + testsupport::sampleSeed(8) + " -size 160x120 plasma: \"$OUT\"", "jpg");
-    const fs::path image = filledImage(random, "stream-then-photo");
+    const fs::path image = testsupport::filledImage(random, "stream-then-photo");
     const auto sectorsOf = [](const std::string& bytes) { return (bytes.size() + 511) / 512; };
     std::vector<std::uint64_t> at{2048};
     for (const std::string* file : {&stream, &photo, &stream})

@@ -126,6 +126,15 @@ fs::path zeroImage(std::uint64_t bytes) {
     return zeroFile(makeTempDir("zeros") / "zeros.img", bytes);
 }
 
+fs::path filledImage(bool random, const std::string& phrase, std::uint64_t bytes) {
+    const fs::path image = makeTempDir("filled") / "disk.img";
+    const std::string fill =
+        random ? "openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:" + phrase + "-" + sampleSeed(0) + " </dev/zero"
+               : "cat /dev/zero";
+    EXPECT_TRUE(runCommand(fill + " 2>/dev/null | head -c " + std::to_string(bytes) + " >" + shellQuoted(image)));
+    return image;
+}
+
 void writeAt(const fs::path& file, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
     std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
     ASSERT_TRUE(f.good()) << file;

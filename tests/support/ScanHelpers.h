@@ -74,6 +74,10 @@ Impostors impostorsOf(const std::filesystem::path& disk, std::uint64_t sectors);
 std::filesystem::path copyToTemp(const std::filesystem::path& file);
 // A file of `bytes` zeros in a fresh temporary folder.
 std::filesystem::path zeroImage(std::uint64_t bytes);
+// A disk image of `bytes` bytes (8 MiB by default) in a fresh folder: zeros,
+// or a keyed random stream of the sample variant whose pass phrase begins
+// `phrase`.
+std::filesystem::path filledImage(bool random, const std::string& phrase, std::uint64_t bytes = 8 << 20);
 // Overwrites bytes of an existing file.
 void writeAt(const std::filesystem::path& file, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> be16(std::uint16_t v);

@@ -1,0 +1,460 @@
+#include "scan/ScanThread.h"
+#include "signatures/FileTypeTable.h"
+#include "sizecalc/JpegStreamWalk.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <set>
+
+namespace fs = std::filesystem;
+using platform::Array;
+using testsupport::sampleSeed;
+
+namespace {
+
+// Samples of the kinds a card holds, each made from a seed so that files of one kind differ in their bytes and
+// sizes.
+
+std::string plasma(unsigned seed, const std::string& size) {
+    return "convert -seed " + sampleSeed(seed) + " -size " + size + " plasma: ";
+}
+
+enum class Photo { Plain, Exif, Progressive, Scans };
+
+// A photo: baseline; baseline with an EXIF block whose thumbnail is a JPEG of its own, as a camera writes it;
+// progressive; or baseline in one scan for each colour component.
+std::string photo(unsigned seed, const std::string& size, Photo kind = Photo::Plain) {
+    std::string command = plasma(seed, size) + (kind == Photo::Progressive ? "-interlace JPEG " : "") + "\"$OUT\"";
+    if (kind == Photo::Exif)
+        command += " && " + plasma(seed, "160x120") +
+                   "\"$OUT.thumb.jpg\" && exiftool -q -overwrite_original -Make=Drentic -Model=Card "
+                   "\"-ThumbnailImage<=$OUT.thumb.jpg\" \"$OUT\"";
+    if (kind == Photo::Scans)
+        command += " && printf '0;\\n1;\\n2;\\n' >\"$OUT.scans\" && jpegtran -optimize -scans \"$OUT.scans\" "
+                   "-outfile \"$OUT.jpg\" \"$OUT\" && mv \"$OUT.jpg\" \"$OUT\"";
+    return testsupport::toolSample(command, "jpg");
+}
+
+std::string tone(unsigned hertz, const std::string& seconds, const std::string& extension) {
+    const std::string synth =
+        "sox -n -r 44100 -c 1 \"$OUT.wav\" synth " + seconds + " sine " + testsupport::sampleTone(hertz) + " && ";
+    return testsupport::toolSample(
+        synth + (extension == "wav" ? "mv \"$OUT.wav\" \"$OUT\"" : "lame --quiet \"$OUT.wav\" \"$OUT\""), extension);
+}
+
+// Three photos in a ZIP archive: stored, or deflated behind the entries a word processor's document begins with.
+std::string archive(unsigned seed, bool document) {
+    std::string command = "cd \"$(dirname \"$OUT\")\" && mkdir -p word/media _rels";
+    for (unsigned i = 0; i < 3; ++i)
+        command += " && " + plasma(seed + i, "600x450") + "word/media/image" + std::to_string(i) + ".jpg";
+    // Entries dated alike, so that an archive of the same photos has the same bytes.
+    const std::string dated = " && find . -type f -exec touch -d @1700000000 {} + && ";
+    if (!document) return testsupport::toolSample(command + dated + "zip -q -X -0 -j \"$OUT\" word/media/*.jpg", "zip");
+    return testsupport::toolSample(
+        command +
+            R"sh( && printf '<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="jpg" ContentType="image/jpeg"/></Types>' >'[Content_Types].xml' && printf '<?xml version="1.0"?><Relationships/>' >_rels/.rels && for i in $(seq 300); do printf '<w:p><w:r><w:t>Paragraph %d of the report.</w:t></w:r></w:p>' $i; done >word/document.xml)sh" +
+            dated + R"sh(zip -q -X -nw "$OUT" '[Content_Types].xml' _rels/.rels word/document.xml word/media/*.jpg)sh",
+        "zip");
+}
+
+// A PDF of one page that shows a photo, as ghostscript writes it; `updated` appends an incremental update.
+std::string document(unsigned seed, const std::string& size, bool updated) {
+    return testsupport::toolSample(
+        plasma(seed, size) + "\"$OUT.jpg\" && SOURCE_DATE_EPOCH=1700000000 gs -q -sDEVICE=pdfwrite " +
+            "--permit-file-read=\"$(dirname \"$OUT\")/\" -o \"$OUT\" viewjpeg.ps -c \"($OUT.jpg) << /PageSize 2 "
+            "index viewJPEGgetsize 2 array astore >> setpagedevice viewJPEG\"" +
+            (updated ? " && exiftool -q -overwrite_original -Title=Revised \"$OUT\"" : ""),
+        "pdf");
+}
+
+// A PNG whose image data lies in chunks of 32 KiB, as some writers lay it out (libpng's own are of 8 KiB).
+std::string picture(unsigned seed, const std::string& size) {
+    const std::string png = testsupport::toolSample(plasma(seed, size) + "\"$OUT\"", "png");
+    const auto length = [&](std::size_t at) {
+        return std::size_t{std::uint8_t(png[at])} << 24 | std::uint8_t(png[at + 1]) << 16 |
+               std::uint8_t(png[at + 2]) << 8 | std::uint8_t(png[at + 3]);
+    };
+    std::string head = png.substr(0, 8), data, tail;
+    for (std::size_t at = 8; at + 12 <= png.size(); at += 12 + length(at)) {
+        if (png.compare(at + 4, 4, "IDAT") == 0)
+            data += png.substr(at + 8, length(at));
+        else
+            (data.empty() ? head : tail) += png.substr(at, 12 + length(at));
+    }
+    for (std::size_t at = 0; at < data.size(); at += 32768) {
+        const std::string chunk = "IDAT" + data.substr(at, 32768);
+        std::uint32_t crc = 0xFFFFFFFF;
+        for (const char c : chunk) {
+            crc ^= std::uint8_t(c);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = crc >> 1 ^ (crc & 1 ? 0xEDB88320 : 0);
+        }
+        head += testsupport::asString(testsupport::be32(static_cast<std::uint32_t>(chunk.size() - 4))) + chunk +
+                testsupport::asString(testsupport::be32(~crc));
+    }
+    return head + tail;
+}
+
+std::string animation(unsigned seed, unsigned frames) {
+    std::string command = "convert -delay 20";
+    for (unsigned i = 0; i < frames; ++i)
+        command += " -seed " + sampleSeed(seed + i) + " -size 320x320 plasma:";
+    return testsupport::toolSample(command + " \"$OUT\"", "gif");
+}
+
+enum class Movie { MoovLast, MoovFirst, Avi };
+
+// A movie of ffmpeg's test pattern and a tone of the seed.
+std::string movie(unsigned seed, unsigned seconds, Movie kind) {
+    const std::string length = "duration=" + std::to_string(seconds);
+    return testsupport::toolSample(
+        "ffmpeg -v error -f lavfi -i " + testsupport::sampleVideo("size=320x240:rate=25:" + length) +
+            " -f lavfi -i sine=frequency=" + testsupport::sampleTone(300 + seed) + ":" + length +
+            " -c:v mpeg4 -fflags +bitexact " + (kind == Movie::Avi ? "-c:a libmp3lame -f avi" : "-c:a aac -f mp4") +
+            (kind == Movie::MoovFirst ? " -movflags +faststart" : "") + " \"$OUT\"",
+        kind == Movie::Avi ? "avi" : "mp4");
+}
+
+// A file planted on a disk at a sector.
+struct Planted {
+    std::string bytes;
+    std::uint64_t sector = 0;
+    std::uint64_t end() const { return sector + (bytes.size() + 511) / 512; }
+};
+
+// Files one after another from a sector, `gap` sectors apart.
+std::vector<Planted> laidOut(std::uint64_t sector, const std::vector<std::string>& files, std::uint64_t gap) {
+    std::vector<Planted> out;
+    for (const std::string& bytes : files)
+        out.push_back({bytes, out.empty() ? sector : out.back().end() + gap});
+    return out;
+}
+
+// What the searches found, by the sector each file begins at: its bytes read through its extents, as long as its
+// size.
+using Found = std::multimap<std::uint64_t, std::string>;
+
+class FragmentSearchTest : public testsupport::ScanFixture {
+protected:
+    static void SetUpTestSuite() {
+        for (const char* tool :
+             {"convert", "exiftool", "jpegtran", "sox", "lame", "zip", "gs", "ffmpeg", "mkfs.vfat", "mcopy", "mdel"})
+            if (!testsupport::haveTool(tool)) missing_ = tool;
+    }
+    void SetUp() override {
+        ScanFixture::SetUp();
+        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
+    }
+    // An 8 MiB disk of zeros or random bytes with the files planted.
+    static fs::path diskWith(bool random, const std::vector<Planted>& files) {
+        const fs::path image = testsupport::filledImage(random, "fragments");
+        for (const Planted& file : files)
+            testsupport::writeAt(image, file.sector * 512, {file.bytes.begin(), file.bytes.end()});
+        return image;
+    }
+    // The plain search (method 0, the file scans' types) or the carving (1, the photo scans' types and the file
+    // scans' others) of the whole disk, with the types of these extensions marked.
+    Found search(const fs::path& image, const std::set<std::string>& extensions, int method) {
+        Array types = testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions);
+        if (method == 0) {
+            types.clear();
+            const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+            for (const auto& category : FileTypeTable::buildList(rows, FileTypeTable::FR))
+                for (const auto& node : category->children())
+                    if (extensions.count(node->sig()->extension)) types.emplace_back(node);
+        }
+        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+        v->setRawSearchStart(0, 100);
+        ScanThread(v).scanForDeletedFilesDisk(Array{types, method});
+        Found found;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (!node->isFolder() && node->foundBySignature == 1 && !node->extents.empty())
+                found.emplace(node->dataStartSector +
+                                  std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock,
+                              testsupport::readThroughExtents(*v, *node));
+        freeVolumes();
+        controller.clear();
+        return found;
+    }
+    // A file found at the sector where the planted one begins, at least as long, its bytes first.
+    static bool expectWhole(const Found& found, const Planted& file, const std::string& what) {
+        const auto [from, to] = found.equal_range(file.sector);
+        std::string there;
+        for (auto it = from; it != to; ++it) {
+            if (it->second.starts_with(file.bytes)) return true;
+            there += " " + std::to_string(it->second.size());
+        }
+        // The file found last before it, whose length may hold it.
+        std::string before;
+        if (from != found.begin()) {
+            const auto& [sector, bytes] = *std::prev(from);
+            before = "; before it at sector " + std::to_string(sector) + ": " + std::to_string(bytes.size()) + " bytes";
+        }
+        ADD_FAILURE() << what << " (" << file.bytes.size() << " bytes) is not found whole at sector " << file.sector
+                      << "; found there:" << (there.empty() ? " nothing" : there + " bytes") << before;
+        return false;
+    }
+
+    static inline std::string missing_;
+};
+
+const char* const kSearches[] = {"the plain search", "the carving"};
+
+// A deleted file's first fragment at sector 2048, the next file written at the very next sector (and for a PDF a
+// whole second PDF after it), then, five sectors on, the rest of the first file (unless the next file was written over
+// it), and ordinary files three sectors apart. What lies past the fragment is none of the first file's bytes, though a
+// length its fragment states or an end marker further on may say so.
+struct Layout {
+    const char* name;
+    std::uint64_t fragmentSectors;
+    bool restLiesFurtherOn;
+    std::set<std::string> types;
+};
+
+const std::vector<Layout> kLayouts = {
+    {"ExifPhotoCutByAPhotoWithAnExifThumbnail", 100, true, {"jpg"}},
+    {"BaselinePhotoCutByAPlainPhoto", 100, true, {"jpg"}},
+    {"ProgressivePhotoCutByAPhoto", 100, true, {"jpg"}},
+    {"ExifPhotoWrittenOverFromItsHundredthSectorByALargerOne", 100, false, {"jpg"}},
+    {"StoredZipOfPhotosCutByAWav", 128, true, {"zip"}},
+    {"DeflatedDocumentZipOfPhotosCutByAWav", 128, true, {"zip"}},
+    {"PdfCutByAWavAndAWholePdf", 32, true, {"pdf"}},
+    {"PngOf32KiBChunksCutByAWav", 224, true, {"png"}},
+    {"Mp4WithItsMoovLastCutByAWav", 64, true, {"mp4"}},
+    {"Mp4WithItsMoovFirstCutByAWav", 64, true, {"mp4"}},
+    {"GifCutByAWav", 64, true, {"gif"}},
+};
+
+// The first file of a layout and the files written after its fragment.
+std::pair<std::string, std::vector<std::string>> filesOf(std::size_t layout) {
+    switch (layout) {
+    case 0:
+        return {photo(21, "1400x1000", Photo::Exif), {photo(22, "1200x900", Photo::Exif)}};
+    case 1:
+        return {photo(23, "1400x1000"), {photo(24, "800x600")}};
+    case 2:
+        return {photo(25, "1400x1000", Photo::Progressive), {photo(26, "800x600")}};
+    case 3:
+        return {photo(27, "1100x800", Photo::Exif), {photo(28, "2000x1500", Photo::Exif)}};
+    case 4:
+        return {archive(31, false), {tone(440, "2", "wav")}};
+    case 5:
+        return {archive(34, true), {tone(550, "2", "wav")}};
+    case 6:
+        return {document(37, "1000x750", false), {tone(660, "1", "wav"), document(38, "600x450", false)}};
+    case 7:
+        return {picture(39, "400x300"), {tone(330, "2", "wav")}};
+    case 8:
+        return {movie(42, 3, Movie::MoovLast), {tone(370, "2", "wav")}};
+    case 9:
+        return {movie(43, 3, Movie::MoovFirst), {tone(410, "2", "wav")}};
+    default:
+        return {animation(41, 4), {tone(490, "2", "wav")}};
+    }
+}
+
+class FileAfterAFragmentTest : public FragmentSearchTest,
+                               public testing::WithParamInterface<std::tuple<std::size_t, bool>> {};
+
+// Every file written after the fragment is found whole at its sector by the plain search and the carving; a photo
+// cut by a photo is still listed at its sector.
+TEST_P(FileAfterAFragmentTest, IsFoundWholeAtItsSector) {
+    const auto [row, random] = GetParam();
+    const Layout& layout = kLayouts[row];
+    const auto [first, next] = filesOf(row);
+    const std::uint64_t cut = layout.fragmentSectors * 512;
+    ASSERT_GT(first.size(), cut + 512);
+    std::vector<std::string> files{first.substr(0, cut)};
+    files.insert(files.end(), next.begin(), next.end());
+    std::vector<Planted> planted = laidOut(2048, files, 0);
+    if (layout.restLiesFurtherOn) planted.push_back({first.substr(cut), planted.back().end() + 5});
+    const std::vector<Planted> ordinary = laidOut(
+        planted.back().end() + 3, {photo(51, "640x480", Photo::Exif), tone(770, "1", "wav"), photo(52, "320x240")}, 3);
+    planted.insert(planted.end(), ordinary.begin(), ordinary.end());
+    const fs::path image = diskWith(random, planted);
+    std::set<std::string> types = layout.types;
+    types.insert({"jpg", "wav"}); // the ordinary files' and the next ones' types
+    const bool photoCutByPhoto = first.starts_with("\xFF\xD8") && files[1].starts_with("\xFF\xD8");
+    for (const int method : {0, 1}) {
+        const Found found = search(image, types, method);
+        for (std::size_t i = 1; i < planted.size(); ++i)
+            if (i < files.size() || i + ordinary.size() >= planted.size())
+                expectWhole(found, planted[i],
+                            std::string(kSearches[method]) +
+                                (i < files.size() ? ": the file written after the fragment" : ": a later file"));
+        if (photoCutByPhoto) {
+            EXPECT_TRUE(found.count(2048)) << kSearches[method] << ": the cut photo is not listed";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, FileAfterAFragmentTest,
+                         testing::Combine(testing::Range<std::size_t>(0, kLayouts.size()), testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(kLayouts[std::get<0>(info.param)].name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// A baseline photo coded in one scan for each colour component, then photos of each kind three sectors apart: the
+// photo is measured to its own end marker, not to one of the next photo, and every photo after it is found.
+class PhotoOfSeveralScansTest : public FragmentSearchTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(PhotoOfSeveralScansTest, IsMeasuredToItsOwnEndMarkerAndEveryPhotoAfterItIsFound) {
+    const std::string scans = photo(61, "1000x750", Photo::Scans);
+    std::size_t scanCount = 0;
+    for (std::size_t at = scans.find("\xFF\xDA"); at != std::string::npos; at = scans.find("\xFF\xDA", at + 2))
+        ++scanCount;
+    ASSERT_TRUE(scans.find("\xFF\xC0") != std::string::npos && scanCount > 1) << "no baseline photo of several scans";
+    const std::vector<Planted> planted =
+        laidOut(2048,
+                {scans, photo(62, "640x480", Photo::Exif), photo(63, "320x240"),
+                 photo(64, "800x600", Photo::Progressive), photo(65, "480x360", Photo::Scans)},
+                3);
+    const fs::path image = diskWith(GetParam(), planted);
+    for (const int method : {0, 1}) {
+        const Found found = search(image, {"jpg"}, method);
+        for (const Planted& file : planted)
+            expectWhole(found, file, kSearches[method]);
+        // The carving measures a photo with a margin past its end marker.
+        const std::size_t size = scans.size() + (method == 1 ? JpegStreamWalk::kMargin : 0);
+        const auto [from, to] = found.equal_range(2048);
+        EXPECT_TRUE(std::any_of(from, to, [&](const auto& file) { return file.second.size() == size; }))
+            << kSearches[method] << ": no file of " << size << " bytes at the photo's sector";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotoOfSeveralScansTest, testing::Bool(),
+                         [](const auto& info) { return info.param ? "OnRandomBytes" : "OnZeros"; });
+
+// A 48 MiB FAT16 card of 4 KiB clusters through six rounds of files of every kind written with mtools, which gives
+// each new file the first free clusters, and half of the live ones deleted; then all deleted and the boot sector lost.
+// Every file ever written is kept; one whose bytes still lie whole at a sector's start on the card is found there by
+// the plain search and the carving of the whole disk.
+struct Card {
+    fs::path image;
+    std::vector<std::pair<std::string, std::string>> files; // name, bytes
+};
+
+// A file of one of the kinds a card holds, made from a seed, and its extension.
+std::pair<std::string, std::string> cardFile(unsigned kind, unsigned s) {
+    switch (kind % 12) {
+    case 0:
+        return {photo(s, s % 2 ? "1400x1000" : "900x700", Photo::Exif), "JPG"};
+    case 1:
+        return {photo(s, s % 2 ? "640x480" : "1200x900"), "JPG"};
+    case 2:
+        return {picture(s, s % 2 ? "300x200" : "400x300"), "PNG"};
+    case 3:
+        return {photo(s, "1024x768", Photo::Exif), "JPG"};
+    case 4:
+        return {animation(s, 2 + s % 3), "GIF"};
+    case 5:
+        return {document(s, "800x600", s % 2), "PDF"};
+    case 6:
+        return {archive(s, s % 2), "ZIP"};
+    case 7:
+        return {movie(s, 2 + s % 3, s % 2 ? Movie::MoovFirst : Movie::MoovLast), "MP4"};
+    case 8:
+        return {photo(s, s % 2 ? "800x600" : "1600x1200", Photo::Exif), "JPG"};
+    case 9:
+        return {movie(s, 2 + s % 3, Movie::Avi), "AVI"};
+    case 10:
+        return {tone(200 + s, std::to_string(1 + s % 3), "wav"), "WAV"};
+    default:
+        return {tone(200 + s, std::to_string(3 + s % 4), "mp3"), "MP3"};
+    }
+}
+
+Card makeCard() {
+    Card card;
+    const fs::path dir = testsupport::makeTempDir("card");
+    card.image = testsupport::mkfsVfat(dir, "-F 16 -s 8", "49152");
+    std::vector<std::string> live;
+    const auto remove = [&](bool all) {
+        std::string gone;
+        std::vector<std::string> kept;
+        for (std::size_t i = 0; i < live.size(); ++i)
+            if (all || i % 2 == 0)
+                gone += " ::" + live[i];
+            else
+                kept.push_back(live[i]);
+        testsupport::mtools(card.image, "mdel", gone);
+        live = kept;
+    };
+    for (unsigned round = 0; round < 6; ++round) {
+        std::string paths;
+        for (unsigned i = 0; i < 14; ++i) {
+            const auto [bytes, extension] = cardFile(round * 14 + i, 100 + round * 14 + i);
+            live.push_back("R" + std::to_string(round) + "F" + std::to_string(i) + "." + extension);
+            testsupport::writeText(dir / live.back(), bytes);
+            card.files.emplace_back(live.back(), bytes);
+            paths += " " + testsupport::shellQuoted(dir / live.back());
+        }
+        // Directory entries dated as the files, all at one time.
+        EXPECT_TRUE(testsupport::runCommand("touch -d @1700000000" + paths));
+        testsupport::mtools(card.image, "mcopy", "-m" + paths + " ::");
+        remove(false);
+    }
+    remove(true);
+    testsupport::writeAt(card.image, 0, std::vector<std::uint8_t>(512));
+    return card;
+}
+
+// The sectors at whose start the bytes lie whole on the medium.
+std::vector<std::uint64_t> sectorsHolding(const std::string& medium, const std::string& bytes) {
+    std::vector<std::uint64_t> sectors;
+    for (std::size_t at = 0; at + bytes.size() <= medium.size(); at += 512)
+        if (std::memcmp(medium.data() + at, bytes.data(), bytes.size()) == 0) sectors.push_back(at / 512);
+    return sectors;
+}
+
+class DeletedFilesCardTest : public FragmentSearchTest, public testing::WithParamInterface<int> {
+protected:
+    static void SetUpTestSuite() {
+        FragmentSearchTest::SetUpTestSuite();
+        if (missing_.empty()) card_ = makeCard();
+    }
+    static inline Card card_;
+};
+
+TEST_P(DeletedFilesCardTest, EveryFileStillWholeAndContiguousIsFoundAtItsSector) {
+    const int method = GetParam();
+    const std::string medium = testsupport::readText(card_.image);
+    // Where the first cluster of a file ever written still lies, and the files still whole.
+    std::multimap<std::uint64_t, std::string> heads;
+    std::vector<std::pair<std::string, Planted>> whole;
+    for (const auto& [name, file] : card_.files) {
+        // Movies of one length begin alike.
+        for (const std::uint64_t at : sectorsHolding(medium, file.substr(0, 4096)))
+            heads.emplace(at, name);
+        for (const std::uint64_t at : sectorsHolding(medium, file))
+            whole.emplace_back(name, Planted{file, at});
+    }
+    ASSERT_FALSE(whole.empty()) << "no file lies whole on the card";
+    const Found found = search(card_.image, {"jpg", "png", "gif", "pdf", "zip", "mp4", "avi", "wav", "mp3"}, method);
+    std::size_t foundWhole = 0;
+    for (const auto& [name, file] : whole)
+        foundWhole += expectWhole(found, file, std::string(kSearches[method]) + ": " + name);
+    std::string invented;
+    std::size_t inventedCount = 0;
+    for (const auto& [sector, bytes] : found)
+        if (!heads.count(sector)) {
+            ++inventedCount;
+            invented += " " + std::to_string(sector) + " (" + std::to_string(bytes.size()) + " bytes)";
+        }
+    std::cout << kSearches[method] << ": " << foundWhole << " of " << whole.size()
+              << " files still whole and contiguous found whole, of " << card_.files.size() << " written; "
+              << inventedCount << " files listed at no file's first sector:" << invented << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainSearchAndCarving, DeletedFilesCardTest, testing::Values(0, 1),
+                         [](const auto& info) { return info.param == 0 ? "PlainSearch" : "Carving"; });
+
+} // namespace
