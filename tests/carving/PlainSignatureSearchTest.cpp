@@ -226,7 +226,7 @@ TEST_P(ProgramStreamPastALostPackTest, IsFoundAtItsFirstSector) {
     const std::size_t secondPack = stream.find(std::string("\0\0\1\xBA", 4), 4);
     ASSERT_NE(secondPack, std::string::npos);
     ASSERT_GE(secondPack, 512u) << "the second pack lies in the stream's first sector";
-    const fs::path image = filledImage(false, "lost-pack");
+    const fs::path image = testsupport::filledImage(false, "lost-pack");
     const std::uint64_t photoAt = 2048 + (stream.size() + 511) / 512 + 3;
     testsupport::writeAt(image, 2048 * 512, {stream.begin(), stream.end()});
     testsupport::writeAt(image, photoAt * 512, {photo.begin(), photo.end()});
