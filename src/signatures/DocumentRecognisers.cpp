@@ -27,8 +27,9 @@ constexpr std::uint32_t kWindowStep = 63;
 // How much of an RTF document is read when its type sets no size limit.
 constexpr std::uint64_t kRtfTextLimit = std::uint64_t{16} << 20;
 constexpr std::uint32_t kRtfReadSectors = 128;
-// The bytes after a PDF's end-of-file marker that tell an update following it.
-constexpr std::size_t kPdfLookAhead = 32;
+// The bytes after a PDF's end-of-file marker that tell an update following
+// it, with the comment lines before it.
+constexpr std::size_t kPdfLookAhead = 256;
 // A document saved with updates has a marker for each; more than this many
 // is no document but a medium that repeats one (each costs a window read).
 constexpr std::uint64_t kPdfMostMarkers = 256;
@@ -95,11 +96,18 @@ bool isPdfSpace(std::uint8_t c) {
 // object ("12 0 obj") or a cross-reference table.
 bool pdfGoesOn(platform::ByteView next) {
     std::size_t at = 0;
-    while (at < next.size() && isPdfSpace(next.u8(at)))
-        ++at;
     const auto spells = [&](std::string_view word) {
         return at + word.size() <= next.size() && std::memcmp(next.data() + at, word.data(), word.size()) == 0;
     };
+    // Comment lines may open an update (a tool's mark of its own), but one
+    // that names the format's version begins another document.
+    for (;;) {
+        while (at < next.size() && isPdfSpace(next.u8(at)))
+            ++at;
+        if (at == next.size() || next.u8(at) != '%' || spells("%PDF-")) break;
+        while (at < next.size() && next.u8(at) != '\r' && next.u8(at) != '\n')
+            ++at;
+    }
     if (spells("xref")) return true;
     for (int number = 0; number < 2; ++number) {
         const std::size_t digits = at;

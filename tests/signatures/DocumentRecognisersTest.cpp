@@ -51,6 +51,11 @@ TEST_F(DocumentRecognisersTest, ZipEndsAfterItsEndRecordPdfAfterItsEofMarkerOrBo
     const std::string update = "2 0 obj\n<<>>\nendobj\nxref\n0 1\ntrailer\n<<>>\n%%EOF\r";
     EXPECT_EQ(recogniseBytes(first + update + "\n7 words", sigOf(24, "pdf", 1)).foundSize, (first + update).size() + 1);
     EXPECT_EQ(recogniseBytes(first + "words\n%%EOF\n", sigOf(24, "pdf", 1)).foundSize, first.size());
+    // A comment line may open an update; one naming the format's version begins another document.
+    const std::string marked = first + "%BeginExifToolUpdate\r\n" + update;
+    EXPECT_EQ(recogniseBytes(marked, sigOf(24, "pdf", 1)).foundSize, marked.size());
+    EXPECT_EQ(recogniseBytes(first + "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n" + update, sigOf(24, "pdf", 1)).foundSize,
+              first.size());
     // Without an end record (a "%EOF" after one percent sign is none): the
     // size limit, or the volume's rest (its last sector too) when the limit reaches past it.
     for (const auto& [type, header] : {std::pair{21, "PK\x03\x04"}, {24, "%PDF-1.4\n%EOF"}}) {
