@@ -1,3 +1,4 @@
+#include "platform/Crc32.h"
 #include "scan/ScanThread.h"
 #include "signatures/FileTypeTable.h"
 #include "sizecalc/JpegStreamWalk.h"
@@ -90,14 +91,10 @@ std::string picture(unsigned seed, const std::string& size) {
     }
     for (std::size_t at = 0; at < data.size(); at += 32768) {
         const std::string chunk = "IDAT" + data.substr(at, 32768);
-        std::uint32_t crc = 0xFFFFFFFF;
-        for (const char c : chunk) {
-            crc ^= std::uint8_t(c);
-            for (int bit = 0; bit < 8; ++bit)
-                crc = crc >> 1 ^ (crc & 1 ? 0xEDB88320 : 0);
-        }
+        const std::uint32_t crc =
+            platform::crc32(platform::ByteView(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size()));
         head += testsupport::asString(testsupport::be32(static_cast<std::uint32_t>(chunk.size() - 4))) + chunk +
-                testsupport::asString(testsupport::be32(~crc));
+                testsupport::asString(testsupport::be32(crc));
     }
     return head + tail;
 }
