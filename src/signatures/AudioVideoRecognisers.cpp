@@ -2,6 +2,7 @@
 
 #include "media/MpegVideoStreamWalk.h"
 #include "platform/CheckedMath.h"
+#include "signatures/Mp4ChunkCheck.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
 #include "signatures/SignatureSearchState.h"
@@ -373,6 +374,8 @@ AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMed
     const std::uint64_t bps = medium.bytesPerSector();
     if (bps == 0) return {};
     AtomWalk walk;
+    // The movie atom, when one came before the last.
+    std::uint64_t moov = 0, moovSize = 0, lastSize = 0;
     // Where the last atom taken begins, which only what follows it, or its
     // own children, vouches for (none: UINT64_MAX).
     std::uint64_t last = UINT64_MAX;
@@ -400,7 +403,9 @@ AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMed
             break;
         // An atom that another follows is the file's to its end.
         if (last == walk.checked) walk.checked = walk.end;
+        if (last != UINT64_MAX && cursor.at(last + 4, 4).be32(0) == fourCC("moov")) moov = last, moovSize = lastSize;
         last = walk.end;
+        lastSize = size;
         walk.end = platform::saturatingAdd(walk.end, size);
     }
     // The last atom is the file's only when it holds atoms that fill it (a
@@ -408,6 +413,12 @@ AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMed
     // could check: past its header may lie another file's sectors, written
     // after this file's first fragment.
     if (last == walk.checked && atomChildrenFill(medium, last, walk.end)) walk.checked = walk.end;
+    // A media-data atom after the movie atom holds what its sample tables
+    // say is there.
+    if (last == walk.checked && moovSize != 0 && cursor.at(last + 4, 4).be32(0) == fourCC("mdat"))
+        walk.checked =
+            Mp4ChunkCheck::checkedEnd(cursor, moov, moovSize, last + (cursor.at(last, 4).be32(0) == 1 ? 16 : 8),
+                                      walk.end, [&] { return medium.stopped(); });
     return walk;
 }
 
