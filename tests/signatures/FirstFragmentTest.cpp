@@ -50,6 +50,10 @@ std::vector<FragmentCase> fragmentCases() {
                        " -f lavfi -i sine=frequency=" + sampleTone(500) +
                        ":duration=4 -c:v libx264 -c:a aac -movflags +faststart \"$OUT\"",
                    "mp4");
+    const std::string h265 =
+        toolSample("ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=4") +
+                       " -c:v libx265 -x265-params log-level=error -tag:v hvc1 -movflags +faststart \"$OUT\"",
+                   "mp4");
     return {
         {baseline, 3, sectorsIn(baseline.size() / 3), FragmentCase::All},
         {progressive, 3, sectorsIn(progressive.size() / 3), FragmentCase::All},
@@ -61,6 +65,7 @@ std::vector<FragmentCase> fragmentCases() {
         {moovLast, 17, 32 * 1024, FragmentCase::All},
         {moovFirst, 17, 32 * 1024, FragmentCase::MostOf},
         {h264, 17, 32 * 1024, FragmentCase::MostOf},
+        {h265, 17, sectorsIn(h265.size() / 2), FragmentCase::MostOf},
     };
 }
 
@@ -113,9 +118,17 @@ TEST_P(FirstFragmentTest, IsJumpedOverNoFurtherThanItsWalkChecked) {
     }
 }
 
-const char* const kCaseNames[] = {
-    "BaselineJpeg", "ProgressiveJpeg",    "StoredZip",           "ZipWithSizesAfterTheData",    "Pdf", "Png",
-    "Gif",          "Mp4MovieHeaderLast", "Mp4MovieHeaderFirst", "H264AndSoundMovieHeaderFirst"};
+const char* const kCaseNames[] = {"BaselineJpeg",
+                                  "ProgressiveJpeg",
+                                  "StoredZip",
+                                  "ZipWithSizesAfterTheData",
+                                  "Pdf",
+                                  "Png",
+                                  "Gif",
+                                  "Mp4MovieHeaderLast",
+                                  "Mp4MovieHeaderFirst",
+                                  "H264AndSoundMovieHeaderFirst",
+                                  "H265MovieHeaderFirst"};
 
 INSTANTIATE_TEST_SUITE_P(Formats, FirstFragmentTest, testing::Range<std::size_t>(0, std::size(kCaseNames)),
                          [](const auto& info) { return std::string(kCaseNames[info.param]); });
