@@ -35,6 +35,15 @@ constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
 // about what one more failed window would, and a catalog lying just before a
 // bad area costs one failed read instead of one per node.
 constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
+// A save asks inside a run that walks stepped over at every sector of the
+// medium that is a multiple of this: any readable run this long holds one,
+// whatever its alignment (and, as it is a multiple of a page, one whose page
+// is the run's own), and a bad area costs a failed read for each such length.
+constexpr std::uint64_t kScrapeSectors = 64;
+// Asks inside such runs that fail in a row before the save judges whether
+// the disk still answers, as after a walked stretch: a dead disk ends a save
+// of a large file as soon as one of a small file.
+constexpr std::uint32_t kScrapeFailuresJudged = 16;
 } // namespace
 
 struct DMedia::Device {
@@ -659,6 +668,19 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
         walked = walked || step->lost != 0;
         at = step->next;
     }
+    // A walk steps over readable runs shorter than its step, and the save
+    // has asked into each run stepped over only at its first sectors: it
+    // asks inside them as a disk-rescue tool scrapes a bad area, but not
+    // past where a walk ran to the medium's end with nothing answering.
+    const std::uint64_t scrapedTo = std::min(readable, unansweredFrom_.load(std::memory_order_acquire));
+    if (neededHere && lost != 0 && scrapedTo > sector) {
+        const std::optional<std::uint64_t> got = scrapeSkipped(sector, scrapedTo, buffer);
+        if (!got) {
+            std::memset(buffer, 0, bytes);
+            return std::nullopt;
+        }
+        lost -= std::min(lost, *got);
+    }
     return lost;
 }
 
@@ -747,22 +769,11 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
                                                               std::uint8_t* endSector, bool& endRead, bool judge,
                                                               const ReadFailurePolicy::NeededRange* needed) {
     std::vector<std::uint8_t> one(u32BytesInSector_);
-    const auto ask = [&](std::uint64_t at) {
-        switch (readFromDevice(reader, at, 1, one.data(), true)) {
-        case ReadResult::Read:
-            return ReadFailurePolicy::Probe::Answered;
-        case ReadResult::Failed:
-            return ReadFailurePolicy::Probe::Failed;
-        case ReadResult::Hopeless:
-            break;
-        }
-        return ReadFailurePolicy::Probe::Gone;
-    };
     // The bytes of the walk's last answer, and the sector they are of: they
     // are the stretch end's only when that sector ends it.
     std::optional<std::uint64_t> held;
     const auto probe = [&](std::uint64_t at) {
-        const ReadFailurePolicy::Probe p = ask(at);
+        const ReadFailurePolicy::Probe p = probeSector(reader, at, one.data());
         if (p == ReadFailurePolicy::Probe::Answered) {
             std::memcpy(endSector, one.data(), one.size());
             held = at;
@@ -777,16 +788,154 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
     const std::optional<ReadFailurePolicy::Stretch> stretch =
         policy_.walk(failed, unreadable_, probe, scans(reader), needed);
     endRead = stretch && held == stretch->end;
+    // What a save does not scrape (see readRange).
+    if (stretch && !stretch->answeredAfter) {
+        std::uint64_t from = unansweredFrom_.load(std::memory_order_acquire);
+        while (failed < from && !unansweredFrom_.compare_exchange_weak(from, failed, std::memory_order_acq_rel)) {
+        }
+    }
     // A save asking into what its own walk of this read stepped over
     // learns nothing of the disk that the walk did not.
     if (!stretch || reader != Reader::SaveRange || !judge) return stretch;
+    if (saveStillAnswers(*stretch, liveBefore)) return stretch;
+    return std::nullopt;
+}
+
+ReadFailurePolicy::Probe DMedia::probeSector(Reader reader, std::uint64_t sector, std::uint8_t* into) {
+    switch (readFromDevice(reader, sector, 1, into, true)) {
+    case ReadResult::Read:
+        return ReadFailurePolicy::Probe::Answered;
+    case ReadResult::Failed:
+        return ReadFailurePolicy::Probe::Failed;
+    case ReadResult::Hopeless:
+        break;
+    }
+    return ReadFailurePolicy::Probe::Gone;
+}
+
+bool DMedia::saveStillAnswers(const ReadFailurePolicy::Stretch& stretch, std::uint64_t liveBefore) {
     // A save from a disk that has stopped would write nothing but zeros
     // from here on; a live disk with a bad area is saved to the end. What
     // the judgement reads elsewhere is written nowhere.
-    if (policy_.stillAnswers(*stretch, liveBefore, unreadable_, ask)) return stretch;
+    std::vector<std::uint8_t> one(u32BytesInSector_);
+    const auto ask = [&](std::uint64_t at) { return probeSector(Reader::SaveRange, at, one.data()); };
+    if (policy_.stillAnswers(stretch, liveBefore, unreadable_, ask)) return true;
     platform::logFormat("%@ no longer answers where it has not been read; the save of it ends", cPath_);
-    tellGone(reader);
-    return std::nullopt;
+    tellGone(Reader::SaveRange);
+    return false;
+}
+
+std::optional<std::uint64_t> DMedia::scrapeSkipped(std::uint64_t sector, std::uint64_t end, std::uint8_t* buffer) {
+    const std::uint64_t bps = u32BytesInSector_;
+    // Sectors [first, last] into their place, past the page cache: the cache
+    // fails a page whole for one bad sector.
+    const auto read = [&](std::uint64_t first, std::uint64_t last) {
+        return readFromDevice(Reader::SaveRange, first, static_cast<std::int32_t>(last + 1 - first),
+                              buffer + (first - sector) * bps, true);
+    };
+    const auto failed = [&](std::uint64_t at) {
+        std::memset(buffer + (at - sector) * bps, 0, static_cast<std::size_t>(bps));
+        unreadable_.addFailed(at);
+    };
+    // Where the readable run that holds `at`, which has just answered,
+    // begins, from `from` on: in halving steps, each a read from the step up
+    // to what has been read, so a failure means a bad sector there whatever
+    // lies before it. The run's sectors are read, and the one before it, if
+    // it lies from `from` on, failed.
+    const auto runBegins = [&](std::uint64_t from, std::uint64_t at) -> std::optional<std::uint64_t> {
+        std::uint64_t first = from, begins = at;
+        while (first < begins) {
+            const std::uint64_t step = first + (begins - first) / 2;
+            const ReadResult r = read(step, begins - 1);
+            if (r == ReadResult::Hopeless) return std::nullopt;
+            if (r == ReadResult::Read)
+                begins = step;
+            else
+                first = step + 1;
+        }
+        if (begins > from) failed(begins - 1);
+        return begins;
+    };
+    // Where the readable run from `at`, which has just answered, ends, up to
+    // `to`: read on in steps of kScrapeSectors, and the step that fails in
+    // halving steps from its first sector; the sector that ends it failed.
+    const auto runEnds = [&](std::uint64_t at, std::uint64_t to) -> std::optional<std::uint64_t> {
+        for (std::uint64_t next = at + 1; next < to;) {
+            const std::uint64_t stepEnd = std::min(next + kScrapeSectors, to);
+            ReadResult r = read(next, stepEnd - 1);
+            if (r == ReadResult::Hopeless) return std::nullopt;
+            if (r == ReadResult::Read) {
+                next = stepEnd;
+                continue;
+            }
+            // The first bad sector lies in [next, last].
+            for (std::uint64_t last = stepEnd - 1; next < last;) {
+                const std::uint64_t step = next + (last - next) / 2;
+                r = read(next, step);
+                if (r == ReadResult::Hopeless) return std::nullopt;
+                if (r == ReadResult::Read)
+                    next = step + 1;
+                else
+                    last = step;
+            }
+            failed(next);
+            return next;
+        }
+        return to;
+    };
+    const auto firstAsked = [](std::uint64_t from) {
+        return (from + kScrapeSectors - 1) / kScrapeSectors * kScrapeSectors;
+    };
+    std::uint64_t got = 0;
+    std::uint32_t failedInARow = 0;
+    const std::uint64_t liveBefore = policy_.liveAnswers();
+    // What readRange left unread inside the read: the runs walks stepped
+    // over; those that failed are not asked again.
+    for (const UnreadableSectors::Run& run : unreadable_.runsIn(sector, end - sector)) {
+        if (run.failed) continue;
+        // The first sector that may begin a readable run.
+        std::uint64_t from = run.begin;
+        for (std::uint64_t at = firstAsked(from); at < run.end;) {
+            const std::optional<UnreadableSectors::Run> known = unreadable_.runAt(at);
+            const ReadResult r = known && known->failed ? ReadResult::Failed : read(at, at);
+            if (r == ReadResult::Hopeless) return std::nullopt;
+            if (r == ReadResult::Read) {
+                failedInARow = 0;
+                const std::optional<std::uint64_t> begins = runBegins(from, at);
+                const std::optional<std::uint64_t> ends = begins ? runEnds(at, run.end) : std::nullopt;
+                if (!ends) return std::nullopt;
+                got += *ends - *begins;
+                from = *ends + 1;
+                at = firstAsked(from);
+                continue;
+            }
+            failed(at);
+            from = at + 1;
+            at += kScrapeSectors;
+            if (++failedInARow % kScrapeFailuresJudged == 0 &&
+                !saveStillAnswers(ReadFailurePolicy::Stretch{from, false, false}, liveBefore))
+                return std::nullopt;
+        }
+        // A readable run that goes on past the read's end is found there by
+        // the read after, which cannot go back: it is asked for here, so the
+        // run's sectors in this read are read to its edge too.
+        if (run.end != end || from >= end || end >= policy_.endSector() ||
+            end >= unansweredFrom_.load(std::memory_order_acquire))
+            continue;
+        const std::optional<UnreadableSectors::Run> known = unreadable_.runAt(end);
+        if (known && known->failed) continue;
+        std::vector<std::uint8_t> one(static_cast<std::size_t>(bps));
+        const ReadFailurePolicy::Probe p = probeSector(Reader::SaveRange, end, one.data());
+        if (p == ReadFailurePolicy::Probe::Gone) return std::nullopt;
+        if (p == ReadFailurePolicy::Probe::Failed) {
+            unreadable_.addFailed(end);
+            continue;
+        }
+        const std::optional<std::uint64_t> begins = runBegins(from, end);
+        if (!begins) return std::nullopt;
+        got += end - *begins;
+    }
+    return got;
 }
 
 void DMedia::initialize(platform::Array& array) {

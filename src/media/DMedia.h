@@ -101,7 +101,8 @@ public:
     // ask the device for them again, as a dying disk spends seconds on each
     // failed read; sectors a walk only stepped over they ask for, first
     // alone, as they need those places (a sweep, RangeReader::Sweep, does
-    // not).
+    // not), and a save asks inside what it still lacks of them until every
+    // readable run of 64 sectors or more there is read (see scrapeSkipped).
     // Nothing (the buffer zeroed) when the request is out of range or the
     // medium has gone (see mediumGone), else how many of its sectors could
     // not be read. The carving reader shows no alert of its own. The save's
@@ -136,7 +137,10 @@ public:
     std::uint64_t unreadableSectorsIn(std::uint64_t first, std::uint64_t count) const {
         return unreadable_.countIn(first, count);
     }
-    void forgetUnreadableSectors() { unreadable_.clear(); }
+    void forgetUnreadableSectors() {
+        unreadable_.clear();
+        unansweredFrom_.store(UINT64_MAX, std::memory_order_release);
+    }
     // Sectors [first, end) that a reader knows the medium cannot give
     // without asking it: those past its end where a volume's own structures
     // say more of the volume lies. They count as unreadable from then on.
@@ -309,6 +313,20 @@ private:
     std::optional<ReadFailurePolicy::Stretch> walkStretch(Reader reader, std::uint64_t failed, std::uint8_t* endSector,
                                                           bool& endRead, bool judge,
                                                           const ReadFailurePolicy::NeededRange* needed);
+    // One sector at `sector` past the page cache into `into`, as the failure
+    // policy's probes ask.
+    ReadFailurePolicy::Probe probeSector(Reader reader, std::uint64_t sector, std::uint8_t* into);
+    // A save's judgement after `stretch` (see ReadFailurePolicy::stillAnswers):
+    // false, the user told, when the medium no longer answers.
+    bool saveStillAnswers(const ReadFailurePolicy::Stretch& stretch, std::uint64_t liveBefore);
+    // A save's read of [sector, end) into `buffer`, once readRange has read
+    // what it could: inside each run of it that walks only stepped over, it
+    // asks every 64th sector of the medium, so each readable run of 64
+    // sectors or more there answers once, and reads each run that answered
+    // to its edges, found in halving steps between an answer and a failure
+    // (see readRange). How many sectors it read, or nothing when the medium
+    // has gone or stopped answering.
+    std::optional<std::uint64_t> scrapeSkipped(std::uint64_t sector, std::uint64_t end, std::uint8_t* buffer);
     // readSector's way for a read that failed whole (`failedWhole`) or holds
     // sectors known to be unreadable: through the range reader.
     bool readSectorAgain(std::uint64_t sector, std::int32_t size, std::uint8_t* buffer, bool failedWhole);
@@ -327,6 +345,9 @@ private:
     std::uint64_t readAheadPausedUntil_ = 0;
     RawRead rawRead_;
     UnreadableSectors unreadable_;
+    // The first sector of the walks that ran to the medium's end with nothing
+    // answering: a dying disk or a bad end, which a save does not scrape.
+    std::atomic<std::uint64_t> unansweredFrom_{UINT64_MAX};
     HeldSectors* held_ = nullptr;
     std::atomic<bool> mediumGone_{false};
     std::atomic<bool> mediumUnconfirmed_{false};

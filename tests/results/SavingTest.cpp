@@ -86,6 +86,66 @@ std::pair<std::string, std::uint64_t> asDdCopiesIt(std::string bytes, std::uint6
     return {std::move(bytes), lost};
 }
 
+// How a test serves a card with bad sectors: the reader model failing exactly those sectors or their whole 4 KiB
+// pages, or a read-only loop device over the bad-sector FUSE tool of bench/, which serves the card without a cache of
+// its own, in direct I/O (the sectors fail alone) or reading its file through the page cache, which the tool lets the
+// kernel keep (their pages fail whole, for every reader). Over the tool the model passes every read on and counts the
+// reads the device failed.
+enum class Serving { Model, ModelInWholePages, LoopInDirectIO, LoopThroughThePageCache };
+constexpr Serving kServings[] = {Serving::Model, Serving::ModelInWholePages, Serving::LoopInDirectIO,
+                                 Serving::LoopThroughThePageCache};
+
+struct ServedCard {
+    using Runs = std::vector<std::pair<std::uint64_t, std::uint64_t>>; // first sector, sectors
+    const bool overFuse, wholePages;
+    testsupport::FailingReads failing;
+    // The card's image, or the loop device; empty when the tool did not serve it.
+    std::string medium, mnt;
+
+    ServedCard(Serving serving, const fs::path& image, const Runs& bad)
+        : overFuse(serving == Serving::LoopInDirectIO || serving == Serving::LoopThroughThePageCache),
+          wholePages(serving == Serving::ModelInWholePages || serving == Serving::LoopThroughThePageCache) {
+        if (!overFuse) {
+            for (const auto& [first, count] : bad)
+                failing.failSectors(first, count);
+            if (wholePages) failing.failWholePages();
+            medium = image.string();
+            return;
+        }
+        const fs::path dir = image.parent_path();
+        std::ofstream map(dir / "map");
+        for (const auto& [first, count] : bad)
+            map << first << ' ' << count << '\n';
+        map.close();
+        const fs::path tool = testsupport::readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
+        const bool direct = serving == Serving::LoopInDirectIO;
+        mnt = testsupport::shellQuote((dir / "mnt").string());
+        medium = testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) +
+                                         " && mkdir -p mnt && (DIRECT_IO=" + (direct ? "1" : "0") + " python3 " +
+                                         testsupport::shellQuote(tool.string()) + " " +
+                                         testsupport::shellQuote(image.filename().string()) +
+                                         " mnt @map 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e "
+                                         "mnt/disk.img ] && break; sleep 0.1; done && losetup -r " +
+                                         (direct ? "--direct-io=on " : "") + "-f --show mnt/disk.img")
+                     .value_or("");
+        medium = medium.substr(0, medium.find('\n'));
+    }
+    // Unmounted, the tool ends.
+    ~ServedCard() {
+        if (overFuse) testsupport::runCommand("losetup -d " + medium + "; umount " + mnt + " || umount -l " + mnt);
+    }
+    ServedCard(const ServedCard&) = delete;
+    ServedCard& operator=(const ServedCard&) = delete;
+
+    static bool fuseServes() { return ::geteuid() == 0 && fs::exists("/dev/fuse") && testsupport::haveTool("losetup"); }
+    static std::string name(Serving serving) {
+        const char* names[] = {"the reader model", "the reader model failing whole pages",
+                               "a loop device over the FUSE tool in direct I/O",
+                               "a loop device over the FUSE tool through the page cache"};
+        return names[static_cast<int>(serving)];
+    }
+};
+
 // The destination answered by the test.
 struct FakeDestination : DestinationFileSystem {
     std::optional<std::uint64_t> free = UINT64_MAX;
@@ -1312,7 +1372,7 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
     for (std::size_t k = 0; k < files.size(); ++k)
         fileAt[card.find(files[k]) / 512] = k;
     ASSERT_EQ(fileAt.size(), files.size());
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> bad;
+    ServedCard::Runs bad;
     std::vector<bool> badSector(kSectors);
     std::uint64_t from = fileAt.begin()->first;
     for (const auto& [first, k] : fileAt) {
@@ -1321,58 +1381,26 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
         from = first + (files[k].size() + 511) / 512;
     }
     bad.emplace_back(from, kSectors - from);
-    std::ofstream map(dir / "map");
-    for (const auto& [first, count] : bad) {
-        map << first << ' ' << count << '\n';
+    for (const auto& [first, count] : bad)
         std::fill_n(badSector.begin() + static_cast<std::ptrdiff_t>(first), count, true);
-    }
-    map.close();
     ASSERT_GT(std::count_if(fileAt.begin(), fileAt.end(),
                             [&](const auto& file) { return file.second % 2 == 0 && file.first % kPageSectors != 0; }),
               0)
         << "no readable file begins inside a page";
-    enum class Reads { Model, ModelInWholePages, LoopInDirectIO, LoopThroughThePageCache };
-    for (const Reads reads :
-         {Reads::Model, Reads::ModelInWholePages, Reads::LoopInDirectIO, Reads::LoopThroughThePageCache}) {
-        const bool overFuse = reads == Reads::LoopInDirectIO || reads == Reads::LoopThroughThePageCache;
-        const bool wholePages = reads == Reads::ModelInWholePages || reads == Reads::LoopThroughThePageCache;
-        SCOPED_TRACE(std::to_string(static_cast<int>(reads)) + (overFuse ? " loop device over the FUSE tool" : "") +
-                     (wholePages ? " failing whole pages" : ""));
-        testsupport::FailingReads failing;
-        for (const auto& [first, count] : bad)
-            failing.failSectors(first, count);
-        if (wholePages) failing.failWholePages();
-        // Unmounted, the tool ends.
-        struct Served {
-            std::string device, mnt;
-            ~Served() {
-                if (!mnt.empty())
-                    testsupport::runCommand("losetup -d " + device + "; umount " + mnt + " || umount -l " + mnt);
-            }
-        } served;
-        if (overFuse) {
-            if (::geteuid() != 0 || !fs::exists("/dev/fuse") || !testsupport::haveTool("losetup"))
-                GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
-            const fs::path tool =
-                testsupport::readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
-            const bool direct = reads == Reads::LoopInDirectIO;
-            served.mnt = testsupport::shellQuote((dir / "mnt").string());
-            served.device = testsupport::runCommand(
-                                "cd " + testsupport::shellQuote(dir.string()) + " && mkdir -p mnt && (DIRECT_IO=" +
-                                (direct ? "1" : "0") + " python3 " + testsupport::shellQuote(tool.string()) +
-                                " fat.img mnt @map 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e mnt/disk.img ] "
-                                "&& break; sleep 0.1; done && losetup -r " +
-                                (direct ? "--direct-io=on " : "") + "-f --show mnt/disk.img")
-                                .value_or("");
-            served.device = served.device.substr(0, served.device.find('\n'));
-            ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the card";
-        }
-        const std::string medium = overFuse ? served.device : image.string();
+    for (const Serving serving : kServings) {
+        SCOPED_TRACE(ServedCard::name(serving));
+        if (serving >= Serving::LoopInDirectIO && !ServedCard::fuseServes())
+            GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+        ServedCard served(serving, image, bad);
+        ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
+        const bool overFuse = served.overFuse, wholePages = served.wholePages;
+        testsupport::FailingReads& failing = served.failing;
+        const std::string& medium = served.medium;
         fs::remove_all(destination / "Root");
         controller.clear();
         controller.setDriveDictArray(Array{Dict{{"Path", medium}}});
         auto v = keep(volumeOver(medium, 0, kSectors, 512, "FAT32"));
-        if (!overFuse) v->setRawRead(failing.reader());
+        v->setRawRead(failing.reader());
         ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
         newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
         auto s = saver(v, v->dirRoot);
@@ -1398,6 +1426,142 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
         }
         // The loop device is detached, and the tool unmounted, once nothing holds it open.
         freeVolumes();
+    }
+}
+
+// A file on a 128 MiB FAT32 card that mkfs.vfat made and mtools filled, whose bad sectors lie in runs with readable
+// runs between them that are shorter than the step a walk has reached there, or islands of 8 to 500 sectors in one
+// bad area, or every other run of 128 sectors from the file to the card's end: the walks step over readable runs, and
+// the save asks inside every run they stepped over until each readable run of 64 sectors or more there is found and
+// read to its edges. Served each way a card is served here, every file keeps every sector a dd conv=noerror,sync copy
+// of the card gives it but those of readable runs shorter than 64 sectors, which hold their bytes or zeros; the
+// sectors written as zeros are those counted as unreadable, and the save costs at most a failed read for every 64 bad
+// sectors of the files and a few for each bad run.
+TEST_F(Saving, ReadableRunsBetweenBadRunsOfAFileAreSavedAsADdCopyGivesThem) {
+    for (const char* tool : {"mkfs.vfat", "mcopy"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    constexpr std::uint64_t kSectors = 262144, kLeastRun = 64;
+    const fs::path dir = testsupport::makeTempDir("runs"), image = testsupport::mkfsVfat(dir, "-F 32", "131072");
+    const std::vector<std::pair<std::string, std::size_t>> sizes{
+        {"A.BIN", 24 * 1024}, {"BIG.BIN", 4000 * 512 - 300}, {"C.BIN", 600 * 512 - 100}};
+    std::mt19937_64 random(std::random_device{}());
+    std::map<std::string, std::string> files;
+    for (const auto& [name, size] : sizes) {
+        std::string& bytes = files[name];
+        bytes.resize(size);
+        std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        testsupport::mtools(image, "mcopy", testsupport::shellQuote((dir / name).string()) + " ::/" + name);
+    }
+    const std::string card = readText(image);
+    std::map<std::string, std::uint64_t> firstSector;
+    for (const auto& [name, bytes] : files)
+        firstSector[name] = card.find(bytes) / 512;
+    const std::uint64_t big = firstSector["BIG.BIN"];
+    // Runs of bad sectors from BIG.BIN's first sector, less the readable islands in them; or, from there to the card's
+    // end, every run of `randomRuns` sectors bad or not at random, half of them bad.
+    const struct {
+        const char* damage;
+        ServedCard::Runs bad, islands;
+        std::uint64_t randomRuns;
+    } cases[] = {
+        {"readable runs between four bad runs", {{0, 512}, {640, 128}, {1152, 640}, {2176, 256}}, {}, 0},
+        {"islands in one bad area",
+         {{64, 3840}},
+         {{300, 64}, {611, 100}, {1000, 30}, {1301, 63}, {1777, 200}, {2500, 8}, {3001, 500}},
+         0},
+        {"half the runs of 128 sectors", {}, {}, 128},
+    };
+    for (const auto& row : cases) {
+        ServedCard::Runs bad;
+        for (const auto& [offset, count] : row.bad) {
+            std::uint64_t from = big + offset;
+            for (const auto& [island, length] : row.islands) {
+                bad.emplace_back(from, big + island - from);
+                from = big + island + length;
+            }
+            bad.emplace_back(from, big + offset + count - from);
+        }
+        std::uint64_t seed = 12345;
+        for (std::uint64_t first = big; row.randomRuns != 0 && first < kSectors; first += row.randomRuns) {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            if ((seed >> 33) % 2 == 0) bad.emplace_back(first, std::min(row.randomRuns, kSectors - first));
+        }
+        std::vector<bool> badSector(kSectors);
+        for (const auto& [first, count] : bad)
+            std::fill_n(badSector.begin() + static_cast<std::ptrdiff_t>(first), count, true);
+        for (const Serving serving : kServings) {
+            SCOPED_TRACE(std::string(row.damage) + ", " + ServedCard::name(serving));
+            if (serving >= Serving::LoopInDirectIO && !ServedCard::fuseServes())
+                GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+            ServedCard served(serving, image, bad);
+            ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
+            fs::remove_all(destination / "Root");
+            controller.clear();
+            controller.setDriveDictArray(Array{Dict{{"Path", served.medium}}});
+            auto v = keep(volumeOver(served.medium, 0, kSectors, 512, "FAT32"));
+            v->setRawRead(served.failing.reader());
+            ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+            newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+            const std::uint64_t beforeTheSave = served.failing.failedReads();
+            const std::size_t logsBefore = logs.size();
+            auto s = saver(v, v->dirRoot);
+            save(*s);
+            EXPECT_EQ(std::tuple(s->savedFiles(), lastAlertTitle()),
+                      std::tuple(std::uint64_t{files.size()}, std::string("Saving completed with unreadable sectors")));
+            const auto ddReads = [&](std::uint64_t sector) {
+                const std::uint64_t span = served.wholePages ? 8 : 1, page = sector - sector % span;
+                return std::none_of(badSector.begin() + static_cast<std::ptrdiff_t>(page),
+                                    badSector.begin() + static_cast<std::ptrdiff_t>(page + span),
+                                    [](bool b) { return b; });
+            };
+            std::uint64_t badOfTheFiles = 0, runsOfTheFiles = 0;
+            for (const auto& [name, node] : testsupport::nodesByPath(v->dirRoot)) {
+                const auto file = std::find_if(firstSector.begin(), firstSector.end(), [&](const auto& placed) {
+                    return !node->extents.empty() &&
+                           placed.second == node->dataStartSector +
+                                                std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock;
+                });
+                ASSERT_NE(file, firstSector.end()) << name;
+                const std::string& bytes = files[file->first];
+                const std::uint64_t first = file->second, sectors = (bytes.size() + 511) / 512;
+                const std::string expected = asDdCopiesIt(bytes, first, badSector, served.wholePages).first;
+                const std::string got = saved(name);
+                ASSERT_EQ(got.size(), bytes.size()) << name;
+                // The readable runs shorter than kLeastRun, within the file: their sectors may be zeros.
+                std::vector<bool> mayBeZeros(sectors);
+                for (std::uint64_t i = 0; i < sectors;) {
+                    std::uint64_t end = i + 1;
+                    while (end < sectors && ddReads(first + end) == ddReads(first + i))
+                        ++end;
+                    if (ddReads(first + i) && end - i < kLeastRun)
+                        std::fill(mayBeZeros.begin() + static_cast<std::ptrdiff_t>(i),
+                                  mayBeZeros.begin() + static_cast<std::ptrdiff_t>(end), true);
+                    if (!ddReads(first + i)) ++runsOfTheFiles;
+                    i = end;
+                }
+                std::uint64_t zeros = 0, wrong = 0;
+                for (std::uint64_t i = 0; i < sectors; ++i) {
+                    const std::string sector = got.substr(i * 512, 512);
+                    const bool zero = sector == std::string(sector.size(), '\0');
+                    zeros += zero ? 1 : 0;
+                    wrong += sector == expected.substr(i * 512, 512) || (zero && mayBeZeros[i]) ? 0 : 1;
+                    badOfTheFiles += badSector[first + i] ? 1 : 0;
+                }
+                EXPECT_EQ(wrong, 0u) << name;
+                // Random bytes: a sector of zeros is one the save could not read.
+                const std::string counted = " sectors of Root/" + name + " could not be read";
+                std::uint64_t lost = 0;
+                for (std::size_t k = logsBefore; k < logs.size(); ++k)
+                    if (const auto at = logs[k].find(counted); at != std::string::npos)
+                        lost = std::stoull(logs[k].substr(logs[k].rfind(' ', at - 1) + 1));
+                EXPECT_EQ(lost, zeros) << name;
+            }
+            // A failed read for every kLeastRun bad sectors asked inside, and a few for each bad run: its walk, the
+            // runs that walk stepped over asked at their first sectors, the edges of a readable run found there.
+            EXPECT_LE(served.failing.failedReads() - beforeTheSave, badOfTheFiles / kLeastRun + 24 * runsOfTheFiles);
+            freeVolumes();
+        }
     }
 }
 

@@ -53,7 +53,10 @@ std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> Fail
             fails = fails || (offset < end && begin < offset + length);
         }
         fails = fails || !state->answers(offset, length);
-        if (!fails) return ::pread(fd, buffer, length, static_cast<off_t>(offset));
+        // A device below that fails the read itself (a loop device over the bad-sector FUSE tool) is counted alike.
+        const std::int64_t got = fails ? -1 : ::pread(fd, buffer, length, static_cast<off_t>(offset));
+        if (got >= 0) return got;
+        const int error = fails ? (state->error != 0 ? state->error : EIO) : errno;
         ++state->failed;
         {
             struct stat st {};
@@ -61,8 +64,8 @@ std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> Fail
             std::lock_guard lock(state->placesMutex);
             ++state->failedPlaces[{st.st_dev, st.st_ino, offset, length}];
         }
-        std::this_thread::sleep_for(state->delay);
-        errno = state->error != 0 ? state->error : EIO;
+        if (fails) std::this_thread::sleep_for(state->delay);
+        errno = error;
         return -1;
     };
 }

@@ -3,8 +3,9 @@
 // A dying disk for the readers: put between a medium and its reader
 // (DMedia::setRawRead), it fails every read that touches one of the chosen
 // sectors with EIO, as a disk fails a whole request for one bad sector,
-// optionally after a delay, and counts the failed reads. Copies share their
-// sectors and count; choose the sectors before the reads begin.
+// optionally after a delay, and counts the failed reads, also those the
+// device below fails by itself. Copies share their sectors and count; choose
+// the sectors before the reads begin.
 //
 // Exactly the chosen sectors fail unless failWholePagesThroughTheCache() is
 // called: then, as under a block device's page cache, a read through a
