@@ -1342,32 +1342,14 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
         for (const auto& [first, count] : bad)
             failing.failSectors(first, count);
         if (wholePages) failing.failWholePages();
-        // Unmounted, the tool ends.
-        struct Served {
-            std::string device, mnt;
-            ~Served() {
-                if (!mnt.empty())
-                    testsupport::runCommand("losetup -d " + device + "; umount " + mnt + " || umount -l " + mnt);
-            }
-        } served;
+        std::optional<testsupport::ServedByTheFuseTool> served;
         if (overFuse) {
-            if (::geteuid() != 0 || !fs::exists("/dev/fuse") || !testsupport::haveTool("losetup"))
+            if (!testsupport::ServedByTheFuseTool::possible())
                 GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
-            const fs::path tool =
-                testsupport::readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
-            const bool direct = reads == Reads::LoopInDirectIO;
-            served.mnt = testsupport::shellQuote((dir / "mnt").string());
-            served.device = testsupport::runCommand(
-                                "cd " + testsupport::shellQuote(dir.string()) + " && mkdir -p mnt && (DIRECT_IO=" +
-                                (direct ? "1" : "0") + " python3 " + testsupport::shellQuote(tool.string()) +
-                                " fat.img mnt @map 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e mnt/disk.img ] "
-                                "&& break; sleep 0.1; done && losetup -r " +
-                                (direct ? "--direct-io=on " : "") + "-f --show mnt/disk.img")
-                                .value_or("");
-            served.device = served.device.substr(0, served.device.find('\n'));
-            ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the card";
+            served.emplace(image, dir / "map", reads == Reads::LoopInDirectIO);
+            ASSERT_FALSE(served->device.empty()) << "the FUSE tool did not serve the card";
         }
-        const std::string medium = overFuse ? served.device : image.string();
+        const std::string medium = overFuse ? served->device : image.string();
         fs::remove_all(destination / "Root");
         controller.clear();
         controller.setDriveDictArray(Array{Dict{{"Path", medium}}});
