@@ -15,9 +15,11 @@ Instead of FIRST COUNT, "@MAP 0" takes the bad sectors from the file MAP,
 one pattern a line: "FIRST COUNT" fails COUNT sectors from FIRST, and
 "FIRST COUNT EVERY [TIMES]" does so again every EVERY sectors, TIMES times
 (to the image's end when left out). Environment: DIE_AT_SECTOR=S makes
-every read fail from the first read that reaches sector S on (a disk that
-dies part-way; the pages the kernel cached before still answer), and
-DIRECT_IO=1 keeps the kernel from caching disk.img's pages at all.
+every read fail from the first read that runs into sector S from before it
+on (a disk that dies part-way as a walk of it reaches S; the pages the
+kernel cached before still answer, those a probe of the disk's end read
+among them), and DIRECT_IO=1 keeps the kernel from caching disk.img's pages
+at all.
 
 Speaks the kernel's FUSE protocol on /dev/fuse itself (no libfuse needed);
 root only. Unmount (umount MOUNTPOINT) to stop it.
@@ -148,7 +150,7 @@ def main():
             _, offset, length = struct.unpack_from("<QQI", body)
             now = time.monotonic()
             first_read = now if first_read is None else first_read
-            died = died or (die_at is not None and offset + length > die_at)
+            died = died or (die_at is not None and offset <= die_at < offset + length)
             dead = died or (dead_after is not None and now - first_read >= dead_after)
             # An empty range (COUNT 0) fails nothing: a clean control run.
             if dead or bad.hits(offset, length):

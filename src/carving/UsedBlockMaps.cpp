@@ -32,9 +32,16 @@ std::vector<std::uint8_t> UsedBlockMaps::readAllocationBlock(std::uint64_t volum
     std::vector<std::uint8_t> buffer(std::size_t(sectors) * volume_.u32BytesInSector(), 0);
     const auto origin = platform::checkedAdd(volume_.HPlusVolStart(), volume_.blocksStartsAtSector);
     const auto sector = origin ? platform::checkedMulAdd(*origin, volumeBlock, sectors) : std::nullopt;
-    if (sector && sectors <= std::uint32_t(INT32_MAX))
-        volume_.readSector(*sector, static_cast<std::int32_t>(sectors), buffer.data());
+    if (sector && sectors <= std::uint32_t(INT32_MAX)) readMap(*sector, sectors, buffer.data());
     return buffer;
+}
+
+std::optional<std::uint64_t> UsedBlockMaps::readMap(std::uint64_t sector, std::uint64_t sectors, std::uint8_t* into) {
+    // Each batch asks for another place of the map, so a plain read would ask
+    // for each sector of a bad stretch on its own: a dead card would cost a
+    // failed read for every sector of its FAT. Read as a sweep, a bad stretch
+    // of the map is walked once and what it stepped over is not asked for.
+    return volume_.readSectorRange(sector, static_cast<std::int32_t>(sectors), into, DMedia::RangeReader::Sweep);
 }
 
 void UsedBlockMaps::get40BlocksUsedStatusFromBlock(std::uint64_t block, Flags& boolArray) {
@@ -81,11 +88,20 @@ void UsedBlockMaps::get40BlocksUsedStatusOfFATFromBlock(std::uint64_t cluster, F
     const auto sector = first ? platform::checkedAdd(volume_.HPlusVolStart(), *first) : std::nullopt;
     if (!sector) return;
     std::vector<std::uint8_t> buffer(sectors * bps, 0);
-    if (!volume_.readSector(*sector, static_cast<std::int32_t>(sectors), buffer.data())) return;
+    const std::optional<std::uint64_t> lost = readMap(*sector, sectors, buffer.data());
     // The buffer begins at the FAT's byte bytePos - offset.
+    const std::uint64_t base = bytePos - offset;
     const platform::ByteView fat(buffer);
     for (std::size_t k = 0; k < kBatchUnits; ++k) {
-        const std::optional<FATEntry> entry = FATEntry::decode(type, fat, bytePos - offset, cluster + k);
+        // An entry that could not be read may be of a free cluster that holds
+        // a lost file: it is searched as a free one is.
+        const std::uint64_t at = FATEntry::offsetOf(type, cluster + k) - base;
+        const std::uint64_t last = at + (type == FATType::FAT32 ? 3 : 1);
+        if (!lost || (*lost != 0 && volume_.unreadableSectorsIn(*sector + at / bps, last / bps - at / bps + 1) != 0)) {
+            boolArray[k] = 0;
+            continue;
+        }
+        const std::optional<FATEntry> entry = FATEntry::decode(type, fat, base, cluster + k);
         boolArray[k] = entry && entry->kind == FATEntry::Kind::Free ? 0 : 1;
     }
 }
@@ -95,13 +111,24 @@ void UsedBlockMaps::get40BlocksUsedStatusFromBlockApfs(std::uint64_t unit, Flags
     if (!apfsRead_) {
         apfsRead_ = true;
         const auto origin = platform::checkedAdd(volume_.HPlusVolStart(), volume_.blocksStartsAtSector);
-        ApfsSpaceManager::Reader read = [this, bps, origin](std::uint64_t offset, std::size_t length,
-                                                            std::uint8_t* out) {
-            if (!origin || bps == 0 || offset % bps != 0 || length % bps != 0 || length / bps > INT32_MAX) return false;
-            const auto sector = platform::checkedAdd(*origin, offset / bps);
+        const auto sectorOf = [bps, origin](std::uint64_t offset, std::size_t length) -> std::optional<std::uint64_t> {
+            if (!origin || bps == 0 || offset % bps != 0 || length % bps != 0 || length / bps > INT32_MAX) return {};
+            return platform::checkedAdd(*origin, offset / bps);
+        };
+        ApfsSpaceManager::Reader read = [this, bps, sectorOf](std::uint64_t offset, std::size_t length,
+                                                              std::uint8_t* out) {
+            const std::optional<std::uint64_t> sector = sectorOf(offset, length);
             return sector && volume_.readSector(*sector, static_cast<std::int32_t>(length / bps), out);
         };
-        if (auto map = ApfsSpaceManager::read(std::move(read)); map && map->blockSize() % bps == 0)
+        // A bitmap's sectors that cannot be read are zeros: their blocks are
+        // searched as free ones are.
+        ApfsSpaceManager::Reader readBitmap = [this, bps, sectorOf](std::uint64_t offset, std::size_t length,
+                                                                    std::uint8_t* out) {
+            const std::optional<std::uint64_t> sector = sectorOf(offset, length);
+            return sector && readMap(*sector, length / bps, out).has_value();
+        };
+        if (auto map = ApfsSpaceManager::read(std::move(read), std::move(readBitmap));
+            map && map->blockSize() % bps == 0)
             apfs_ = std::make_unique<ApfsSpaceManager>(std::move(*map));
         else
             platform::logFormat("The space manager of APFS container %@ cannot be read: its whole volume is searched",

@@ -5,9 +5,11 @@
 // the first FAT, and the APFS variant. What the file system's reader found
 // (the allocation file's extents, the FAT's layout) comes with the map. Every map gets the batch's first unit
 // and 40 flags the caller has set to 1 (in use), and clears the flag of each
-// unit it finds free. A map that cannot read the FAT leaves every flag set,
-// so nothing of that batch is taken for free space; an allocation-file block
-// that cannot be read reads as all free, as the zeroed buffer shows it.
+// unit it finds free. The maps are read as a sweep reads: a bad stretch of
+// one costs the logarithm of its length, not a failed read for each batch
+// that asks for another sector of it, and a unit whose entry, bit or
+// allocation-file block could not be read is searched as a free one is, so
+// nothing that may hold a lost file is passed over.
 
 #include "formats/Extent.h"
 #include "fs/fat/FATGeometry.h"
@@ -43,7 +45,7 @@ public:
     // `cluster`; a cluster whose entry in the first FAT is 0 is free.
     void get40BlocksUsedStatusOfFATFromBlock(std::uint64_t cluster, Flags& boolArray);
     // APFS: sectors from `unit` of the container, whose blocks the space
-    // manager's bitmaps mark. A sector whose block's state cannot be read
+    // manager's bitmaps mark. A sector whose block lies outside the chunks
     // stays in use; a container whose space manager cannot be followed at
     // all is searched whole (the map is read at the first call, once).
     void get40BlocksUsedStatusFromBlockApfs(std::uint64_t unit, Flags& boolArray);
@@ -61,6 +63,9 @@ private:
     std::optional<std::uint64_t> volumeBlockOfMapBlock(std::uint64_t index) const;
     // One allocation block of the volume, zero where it could not be read.
     std::vector<std::uint8_t> readAllocationBlock(std::uint64_t volumeBlock);
+    // `sectors` of a map from `sector`, zeros where they could not be read:
+    // how many could not (nothing when the medium has gone).
+    std::optional<std::uint64_t> readMap(std::uint64_t sector, std::uint64_t sectors, std::uint8_t* into);
 
     Volume& volume_;
     std::vector<Extent> allocationExt_;

@@ -62,6 +62,11 @@ struct DMedia::Device {
     // What a read past the page cache gets was read from the medium itself:
     // a disk, not a loop device over a file that the page cache holds.
     bool answersPastEveryCache = false;
+    // A read past the page cache still goes through a cache below it (a loop
+    // device reading its file through the page cache), which fails a whole
+    // page for one bad sector: a sector whose read through the cache failed
+    // fails past it too.
+    bool failsPagesWholePastTheCache = false;
 
     ~Device() {
         if (fd >= 0) ::close(fd);
@@ -214,6 +219,7 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
         const std::optional<SysfsBlockDevice> d = SysfsBlockDevice::open(
             sysfs + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), sysfs);
         device_->answersPastEveryCache = d && d->readsPastEveryCache();
+        device_->failsPagesWholePastTheCache = d && !device_->answersPastEveryCache;
     }
     return device_;
 }
@@ -574,15 +580,19 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
     const auto readPiece = [&](std::uint64_t at, std::uint64_t to, bool uncached) -> std::optional<Progress> {
         const auto n = static_cast<std::int32_t>(to - at);
         std::uint8_t* into = buffer + (at - sector) * bps;
+        bool failedWhole = wholeFailed && at == sector && to == end;
         if (uncached) {
             const ReadResult first = readFromDevice(reader, at, n, into, true);
             if (first == ReadResult::Read) return Progress{0, to};
             // The user has been told, once is enough.
             if (first == ReadResult::Hopeless) return std::nullopt;
+            // Failed past the cache: asking the same place again, through the
+            // cache or past it, would only fail again on a dying disk.
+            if (n == 1) return passStretch(reader, at, at, to, into, true, neededHere);
+            failedWhole = true;
         }
         if (scans(reader) && mediumGone()) return std::nullopt;
-        return readFreshSectors(reader, at, n, groupSectors, into, wholeFailed && at == sector && to == end,
-                                neededHere);
+        return readFreshSectors(reader, at, n, groupSectors, into, failedWhole, neededHere);
     };
     // Whether a stretch of this request has been walked: what is skipped
     // after it, its walk stepped over.
@@ -713,6 +723,13 @@ std::optional<DMedia::Progress> DMedia::readFreshSectors(Reader reader, std::uin
                 g += static_cast<std::uint64_t>(n);
                 continue;
             }
+        }
+        // A single sector that has just failed through the cache is asked
+        // for once, where asking past the cache cannot get it either.
+        if (count == 1) {
+            const std::shared_ptr<Device> dev = device();
+            if (dev && dev->failsPagesWholePastTheCache)
+                return passStretch(reader, sector, sector, end, buffer, true, needed);
         }
         for (std::uint64_t s = g; s < g + static_cast<std::uint64_t>(n); ++s) {
             const ReadResult r = piece(s, 1, true);

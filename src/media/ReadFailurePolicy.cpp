@@ -10,6 +10,19 @@ namespace {
 // How far a cache below the device may have read beyond what was asked:
 // the kernel's read-ahead of a file (128 KiB unless tuned), twice over.
 constexpr std::uint64_t kCacheReachBytes = 256u << 10;
+// What looks at a medium before any scan does reads near its two ends,
+// where partition tables and the labels of file systems and RAID sets are
+// kept: the kernel's partition scan, the drive list's probes and libblkid's
+// (some of its labels lie a MiB and more before the end), each widened by a
+// cache's read-ahead. Any of it may be in a cache; no more than a share of a
+// small medium is taken for it.
+constexpr std::uint64_t kProbedEndBytes = 2u << 20;
+constexpr std::uint64_t kProbedEndShare = 16;
+// A come-back after a walk whose answers all came from places read before
+// asks this many places first: when all fail, it comes back no further, as
+// the answer that led to it may have been a cache's from a place some other
+// reader read unnoticed.
+constexpr std::uint64_t kComeBackAsksOnTrial = 4;
 // Touched runs kept before nearby ones are joined into fewer.
 constexpr std::size_t kMostTouchedRuns = 1u << 16;
 // Stretches walked in a row with no sign of the disk itself answering: a
@@ -41,7 +54,13 @@ void ReadFailurePolicy::layOut(std::uint64_t mediumBytes, std::uint32_t sectorBy
     // (the kernel's partition scan, the drive list, the identity check): a
     // cache may answer for it, and for what its read-ahead took in before it.
     if (end != 0) touched_.emplace(end > margin_ + 1 ? end - 1 - margin_ : 0, end);
+    probedEnds_.store(std::min(kProbedEndBytes / sectorBytes, end / kProbedEndShare), std::memory_order_relaxed);
     endSector_.store(end, std::memory_order_release);
+}
+
+bool ReadFailurePolicy::mayHaveBeenRead(std::uint64_t sector) const {
+    const std::uint64_t probed = probedEnds_.load(std::memory_order_relaxed), end = endSector();
+    return sector < probed || sector + probed >= end || reachedBefore(sector);
 }
 
 std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t failed, UnreadableSectors& known,
@@ -52,17 +71,19 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     if (end <= failed) end = platform::saturatingAdd(failed, 1);
     known.addFailed(failed);
     bool failedAtEnd = failed + 1 == end;
-    // Whether a sector answered where no read had reached before it was
-    // asked: no cache could have answered for it.
-    bool answeredAfresh = false;
+    // Whether a sector answered where nothing may have read before it was
+    // asked, or past every cache: no cache could have answered for it.
+    bool answeredAfresh = false, lastAfresh = false;
     const auto ask = [&](std::uint64_t at) {
-        const bool reached = !answeredAfresh && reachedBefore(at);
+        const bool read = mayHaveBeenRead(at);
+        const std::uint64_t pastCaches = diskAnswers_.load(std::memory_order_acquire);
         const Probe p = probe(at);
         if (p == Probe::Failed) {
             known.addFailed(at);
             failedAtEnd = failedAtEnd || at + 1 == end;
         }
-        answeredAfresh = answeredAfresh || (p == Probe::Answered && !reached);
+        lastAfresh = p == Probe::Answered && (!read || diskAnswers_.load(std::memory_order_acquire) > pastCaches);
+        answeredAfresh = answeredAfresh || lastAfresh;
         return p;
     };
     // What is known of `at`: the end of the known sectors from there that
@@ -135,7 +156,9 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     }
     // A walk answered only where a cache may hold what was read before has
     // nothing behind it to come back for: on a disk that died behind the
-    // cache it would cost a failed read a MiB to the medium's end.
+    // cache it would cost a failed read a MiB to the medium's end. From then
+    // on a come-back is on trial.
+    if (comeBack && good && !answeredAfresh) answeredOnlyWhereRead_.store(true, std::memory_order_relaxed);
     if (comeBack && good && answeredAfresh) {
         // Back over the stretch, so that no run of kComeBackBytes lies
         // between two of its sectors that failed without one of them asked
@@ -146,9 +169,12 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
         std::uint64_t last = failed;
         std::optional<std::uint64_t> island;
         bool gone = false;
+        const bool onTrial = answeredOnlyWhereRead_.load(std::memory_order_relaxed);
+        std::uint64_t asked = 0;
         const auto comeBack = [&](std::uint64_t to) {
-            while (!island && !gone && to - last > every) {
+            while (!island && !gone && to - last > every && (!onTrial || asked < kComeBackAsksOnTrial)) {
                 const std::uint64_t at = last + every;
+                ++asked;
                 switch (ask(at)) {
                 case Probe::Gone:
                     gone = true;
@@ -171,6 +197,8 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
         comeBack(*good);
         if (gone) return std::nullopt;
         if (island) {
+            // Answered where nothing had read: the disk itself did.
+            if (lastAfresh) answeredOnlyWhereRead_.store(false, std::memory_order_relaxed);
             std::uint64_t lo = last, hi = *island;
             while (hi - lo > 1) {
                 const std::uint64_t at = lo + (hi - lo) / 2;

@@ -61,11 +61,16 @@ public:
     // skipped. With `comeBack` (a scan's walks), a stretch that ended with
     // an answer is come back over at most kComeBackBytes apart, and a sector
     // that answers there ends the stretch where its readable run begins.
-    // An answer from a place a read had reached before (which a cache may
+    // An answer from a place anything may have read before (a read of this
+    // medium, or a probe of what it holds near either end, which a cache may
     // hold) ends the stretch for the reader, which reads on from there, but
     // a walk whose only answers came from such places is not come back
     // over: to a disk that died behind a cache it is one that ran to the end
-    // with nothing answering. Nothing when a probe found the medium gone.
+    // with nothing answering. After such a walk a come-back whose first few
+    // asks all fail stops, until one answers: a place some other reader read
+    // unnoticed vouches for nothing either. A read past every cache answers
+    // for the disk wherever it lies. Nothing when a probe found the medium
+    // gone.
     struct Stretch {
         std::uint64_t end = 0;
         bool answeredAfter = false;
@@ -143,8 +148,17 @@ private:
     // Whether a read had reached `sector`, or a cache's read-ahead next to
     // one, before now.
     bool reachedBefore(std::uint64_t sector) const;
+    // Whether anything may have read `sector` before now, so that a cache may
+    // answer for it: a read of this medium, or a probe of what it holds near
+    // either of its ends, by this program or another.
+    bool mayHaveBeenRead(std::uint64_t sector) const;
 
     std::atomic<std::uint64_t> endSector_{0};
+    // The sectors at either end that a probe may have read.
+    std::atomic<std::uint64_t> probedEnds_{0};
+    // A walk of a scan found the medium answering only where anything may
+    // have read before; a later answer where nothing had read clears it.
+    mutable std::atomic<bool> answeredOnlyWhereRead_{false};
     std::atomic<std::uint32_t> sectorBytes_{0};
     std::atomic<std::uint64_t> pageSectors_{1};
     // The sectors reads have reached, each widened by the reach of a cache's

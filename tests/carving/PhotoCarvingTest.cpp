@@ -313,6 +313,51 @@ TEST_F(PhotoCarvingTest, PhotosOnAReadableMiBInsideAWideBadAreaAreFound) {
     fs::remove(image);
 }
 
+// A 256 MiB disk that dies behind a cache 70 % of the way into the carving (a loop device reading what the bad-sector
+// FUSE tool serves through the page cache), before that probed by libblkid as the drive list probes it, or not:
+// libblkid reads labels' places near the disk's end, which then answer from the cache. No answer from where anything
+// may have read before vouches that the disk still answers, so the carving reaches the end a few dozen failed reads
+// after the death, probed or not, and finds every photo its windows read before it.
+TEST_F(PhotoCarvingTest, ADiskDyingBehindACacheAfterLibblkidProbedItCostsAFewDozenReads) {
+    if (!testsupport::ServedByTheFuseTool::possible() || !testsupport::haveTool("blkid"))
+        GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse, losetup and blkid";
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    const std::uint64_t mib = 2048, sectors = 256 * mib, diesAt = sectors * 7 / 10;
+    const fs::path dir = testsupport::makeTempDir("dying-behind-a-cache"), image = dir / "disk.img";
+    std::ofstream(image).close();
+    fs::resize_file(image, sectors * 512);
+    std::vector<std::uint64_t> photos;
+    for (std::uint64_t at = mib; at < sectors; at += 16 * mib) {
+        testsupport::writeAt(image, at * 512, {photo.begin(), photo.end()});
+        photos.push_back(at);
+    }
+    testsupport::writeText(dir / "map", "");
+    for (const bool probed : {false, true}) {
+        SCOPED_TRACE(probed ? "probed by libblkid" : "not probed");
+        testsupport::ServedByTheFuseTool served(image, dir / "map", false, diesAt);
+        ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the disk";
+        if (probed) testsupport::runCommand("blkid -p " + served.device);
+        controller.setDriveDictArray(Array{platform::Dict{{"Path", served.device}}});
+        testsupport::FailingReads counted;
+        auto v = keep(testsupport::volumeOver(served.device, 0, sectors, 512, ""));
+        v->setRawSearchStart(0, 100);
+        v->setRawRead(counted.reader());
+        ScanThread(v).scanForDeletedFilesDisk(Array{marked({"jpg"}), 1});
+        expectTreeCompleteLast();
+        EXPECT_FALSE(v->mediumGone());
+        std::set<std::uint64_t> found;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (!node->isFolder()) found.insert(deviceSector(*v, *node));
+        // The windows read ahead of the carving reach the death first.
+        for (const std::uint64_t at : photos)
+            if (at + 3 * BlockSearchEngine::kWindowBytes / 512 <= diesAt) EXPECT_TRUE(found.count(at)) << at;
+        EXPECT_EQ(std::tuple(counted.failedReads() <= 64, counted.mostFailedReadsOfOnePlace()), std::tuple(true, 1u))
+            << counted.failedReads() << " failed reads";
+        freeVolumes();
+        controller.clear();
+    }
+}
+
 // Two copies of a song, a bad area from the middle of the first up to the second: the walk of the first song goes on
 // past the bad area at the next frame of its stream, the second song's, but the carving and the plain search jump no
 // further than the bad area, and find the second song at its sector.

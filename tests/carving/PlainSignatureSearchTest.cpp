@@ -1,5 +1,6 @@
 #include "carving/PlainSignatureSearch.h"
 
+#include "platform/ByteView.h"
 #include "scan/ScanThread.h"
 #include "session/AutoRecoverySnapshot.h"
 #include "session/HFSPlusDir.h"
@@ -9,10 +10,12 @@
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using platform::Array;
@@ -87,6 +90,74 @@ TEST_F(PlainSignatureSearchTest, FatSearchCarvesDeletedFilesAndLeavesUsedCluster
         EXPECT_EQ(v->fileCount, 7u + 5u);
         freeVolumes();
         controller.clear();
+    }
+}
+
+// Cards of FAT12, FAT16 and FAT32 that mkfs.vfat made with one-sector clusters and mtools filled with twenty photos,
+// every other one deleted and its entry taken by an empty file, so that only the search finds it, and mkfs.exfat's
+// volume, searched dead past their boot sectors (the first 16 KiB read), dying half-way under the page cache, or with
+// their first FAT unreadable: the search reads the FAT as every walk reads a stretch, so a dead or dying card costs a
+// few dozen failed reads and not one for each sector of its FAT, and a cluster whose entry could not be read is
+// searched as a free one is, so every deleted photo is found.
+TEST_F(PlainSignatureSearchTest, AFailingCardCostsAFewDozenReadsAndAClusterWhoseEntryIsLostIsSearched) {
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    for (const auto& [content, options, kib] : {std::tuple{"FAT12", "-F 12 -s 1", "2000"},
+                                                {"FAT16", "-F 16 -s 1", "32000"},
+                                                {"FAT32", "-F 32 -s 1", "40000"},
+                                                {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "", ""}}) {
+        SCOPED_TRACE(content);
+        const bool exFat = std::string(options).empty();
+        const fs::path dir = testsupport::makeTempDir("failing-card");
+        const fs::path image =
+            exFat ? testsupport::exFATVolumeWithDeletedFiles() : testsupport::mkfsVfat(dir, options, kib);
+        std::string photos, deleted, empties;
+        for (int i = 10; i < 30 && !exFat; ++i) {
+            const std::string name = std::to_string(i);
+            testsupport::writeText(dir / ("P" + name + ".JPG"), photo);
+            photos += " " + testsupport::shellQuoted(dir / ("P" + name + ".JPG"));
+            if (i % 2 != 0) continue;
+            deleted += " ::/P" + name + ".JPG";
+            testsupport::writeText(dir / ("E" + name + ".TXT"), "");
+            empties += " " + testsupport::shellQuoted(dir / ("E" + name + ".TXT"));
+        }
+        for (const auto& [tool, arguments] :
+             {std::pair{"mcopy", photos + " ::/"}, {"mdel", deleted}, {"mcopy", empties + " ::/"}})
+            if (!exFat) testsupport::mtools(image, tool, arguments);
+        const std::vector<std::uint8_t> bootSector = testsupport::readBytesAt(image, 0, 512);
+        const platform::ByteView boot(bootSector);
+        // FAT32 keeps its FAT's length in a field of its own.
+        const std::uint64_t sectors = fs::file_size(image) / 512, fatStart = boot.le16(14),
+                            fatSectors = boot.le16(22) != 0 ? boot.le16(22) : boot.le32(36);
+        // The first sector of each photo the search finds.
+        const auto search = [&](const testsupport::FailingReads& failing) {
+            auto v = keep(testsupport::volumeOver(image, 0, 0, 512, content));
+            v->setRawSearchStart(0, 100);
+            v->setRawRead(failing.reader());
+            ScanThread(v).scanForDeletedFiles(Array{1, 1, marked({"jpg"}), 0});
+            expectTreeCompleteLast();
+            EXPECT_FALSE(v->mediumGone());
+            std::set<std::uint64_t> found;
+            if (const NewDir* jpegs = testsupport::nodeAt(v->dirRoot, "jpg files"))
+                for (const NewDir* file : jpegs->childList)
+                    found.insert(v->HPlusVolStart() + file->dataStartSector + file->extents[0].startBlock);
+            freeVolumes();
+            controller.clear();
+            return found;
+        };
+        const std::set<std::uint64_t> clean = search(testsupport::FailingReads());
+        ASSERT_EQ(clean.size(), exFat ? 0u : 10u);
+        testsupport::FailingReads dead, dying, lostFat;
+        dead.failSectors(32, sectors);
+        dying.dieUnderThePageCacheAt(sectors / 2);
+        lostFat.failSectors(fatStart, fatSectors);
+        for (const auto& [name, failing] :
+             {std::pair{"dead", &dead}, {"dying", &dying}, {"first FAT lost", &lostFat}}) {
+            SCOPED_TRACE(name);
+            if (exFat && failing == &lostFat) continue;
+            const std::set<std::uint64_t> found = search(*failing);
+            EXPECT_LE(failing->failedReads(), 64u);
+            if (failing == &lostFat) EXPECT_TRUE(std::includes(found.begin(), found.end(), clean.begin(), clean.end()));
+        }
     }
 }
 

@@ -4,7 +4,9 @@
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
+#include <bit>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -91,17 +93,52 @@ TEST_F(UsedBlockMapsTest, FatEntriesOfEachWidthSayWhichClustersAreInUseAcrossASe
     EXPECT_EQ(f, want);
 }
 
-TEST_F(UsedBlockMapsTest, FatThatCannotBeReadLeavesTheWholeBatchInUse) {
-    const auto image = testsupport::zeroImage(64 * 512);
-    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, "FAT32"));
-    FATGeometry fat{FATType::FAT32, {}};
-    fat.boot.reservedSectorCount = 4;
-    testsupport::FailingReads bad;
-    bad.failSectors(4, 8);
-    v->setRawRead(bad.reader());
-    Flags f = allInUse();
-    UsedBlockMaps(*v, fat).get40BlocksUsedStatusOfFATFromBlock(2, f);
-    EXPECT_EQ(f, allInUse());
+// A FAT of each width whose every cluster is in use, with its second sector unreadable: a cluster whose entry lies on
+// that sector, wholly or in part (a FAT12 entry straddles two sectors), is searched as a free one is, and the others
+// keep their entries. A FAT, or an allocation file, that cannot be read at all costs the logarithm of its length in
+// failed reads over all its batches, not one for each of its sectors.
+TEST_F(UsedBlockMapsTest, AnUnreadableMapSectorFreesTheUnitsItHoldsAndABadMapCostsAFewReads) {
+    constexpr std::uint64_t kSectors = 2048, kMapStart = 4;
+    const auto image = testsupport::zeroImage(kSectors * 512);
+    writeAt(image, kMapStart * 512, std::vector<std::uint8_t>((kSectors - kMapStart) * 512, 0x77));
+    for (const auto& [type, content, entryBits] :
+         {std::tuple{FATType::FAT12, "FAT12", 12u}, {FATType::FAT16, "FAT16", 16u}, {FATType::FAT32, "FAT32", 32u}}) {
+        SCOPED_TRACE(content);
+        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, content));
+        testsupport::FailingReads bad;
+        bad.failSectors(kMapStart + 1);
+        v->setRawRead(bad.reader());
+        FATGeometry fat{type, {}};
+        fat.boot.reservedSectorCount = kMapStart;
+        UsedBlockMaps maps(*v, fat);
+        // Batches across both ends of the unreadable sector.
+        for (const std::uint64_t first : {4096 / entryBits - 20, 8192 / entryBits - 20}) {
+            Flags f = allInUse();
+            maps.get40BlocksUsedStatusOfFATFromBlock(first, f);
+            for (std::uint64_t k = 0; k < 40; ++k) {
+                const std::uint64_t firstBit = (first + k) * entryBits, lastBit = firstBit + entryBits - 1;
+                const bool lost = lastBit >= 4096 && firstBit < 8192;
+                EXPECT_EQ(f[k], lost ? 0 : 1) << "cluster " << first + k;
+            }
+        }
+        EXPECT_LE(bad.failedReads(), 3u);
+    }
+    testsupport::FailingReads dead;
+    dead.failSectors(kMapStart, kSectors);
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, "FAT16"));
+    v->setRawRead(dead.reader());
+    FATGeometry fat{FATType::FAT16, {}};
+    fat.boot.reservedSectorCount = kMapStart;
+    UsedBlockMaps fatMap(*v, fat);
+    v->setBlockSize(1);
+    UsedBlockMaps allocationFile(*v, {Extent(kMapStart, kSectors - kMapStart)});
+    for (std::uint64_t unit = 2; unit < (kSectors - kMapStart) * 256; unit += 40) {
+        Flags clusters = allInUse(), blocks = allInUse();
+        fatMap.get40BlocksUsedStatusOfFATFromBlock(unit, clusters);
+        allocationFile.get40BlocksUsedStatusFromBlock(unit, blocks);
+        ASSERT_EQ(std::tuple(clusters, blocks), std::tuple(Flags{}, Flags{})) << unit;
+    }
+    EXPECT_LE(dead.failedReads(), static_cast<std::uint64_t>(2 * std::bit_width(kSectors) + 4));
 }
 
 } // namespace

@@ -363,6 +363,25 @@ TEST_F(DMediaReaders, ADiskDyingUnderACacheThatHoldsItsLastPageCostsAFewDozenRea
     }
 }
 
+// A disk dying under a cache, first read far past the death: that walk answers only from its last page, which
+// anything may have read before. Two MiB that some other reader read unnoticed in the dead rest then answer a later
+// walk there, as if the disk still did: the walk comes back over its stretch on trial, stops when its first asks all
+// fail, and so costs the logarithm of the stretch, not a failed read a MiB of it.
+TEST_F(DMediaReaders, AComeBackAfterAWalkAnsweredOnlyWhereAnythingHadReadStopsWhenItsFirstAsksFail) {
+    const std::uint64_t mib = 2048, size = 256ull << 20, sectors = size / 512;
+    testsupport::FailingReads dying;
+    dying.dieUnderThePageCacheAt(8 * mib);
+    dying.holdInTheCache(sectors - 8, 8);
+    dying.holdInTheCache(79 * mib, 2 * mib);
+    auto m = listedDrive(makeImage(size), size, dying);
+    std::vector<std::uint8_t> batch(256 * 512);
+    EXPECT_EQ(m->readSectorRange(250 * mib, 8, batch.data()), 8u);
+    const std::uint64_t failed = dying.failedReads();
+    EXPECT_EQ(m->readSweepSectors(16 * mib, 256, DMedia::kRetryGroupSectors, batch.data()), 256u);
+    EXPECT_LE(dying.failedReads() - failed, static_cast<std::uint64_t>(2 * std::bit_width(sectors) + 8));
+    EXPECT_EQ(std::tuple(m->mediumGone(), dying.mostFailedReadsOfOnePlace()), std::tuple(false, 1u));
+}
+
 // The scans' single reader counts what it could not read as the range readers do, answers false for a read that lost
 // any sector, and never asks again for a sector known to be unreadable.
 TEST_F(DMediaReaders, AFailedScanReadCountsItsUnreadableSectorsAndAsksForThemOnce) {

@@ -99,8 +99,9 @@ struct ServedCard {
     using Runs = std::vector<std::pair<std::uint64_t, std::uint64_t>>; // first sector, sectors
     const bool overFuse, wholePages;
     testsupport::FailingReads failing;
+    std::optional<testsupport::ServedByTheFuseTool> served;
     // The card's image, or the loop device; empty when the tool did not serve it.
-    std::string medium, mnt;
+    std::string medium;
 
     ServedCard(Serving serving, const fs::path& image, const Runs& bad)
         : overFuse(serving == Serving::LoopInDirectIO || serving == Serving::LoopThroughThePageCache),
@@ -112,32 +113,16 @@ struct ServedCard {
             medium = image.string();
             return;
         }
-        const fs::path dir = image.parent_path();
-        std::ofstream map(dir / "map");
+        const fs::path map = image.parent_path() / "map";
+        std::ofstream out(map);
         for (const auto& [first, count] : bad)
-            map << first << ' ' << count << '\n';
-        map.close();
-        const fs::path tool = testsupport::readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
-        const bool direct = serving == Serving::LoopInDirectIO;
-        mnt = testsupport::shellQuote((dir / "mnt").string());
-        medium = testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) +
-                                         " && mkdir -p mnt && (DIRECT_IO=" + (direct ? "1" : "0") + " python3 " +
-                                         testsupport::shellQuote(tool.string()) + " " +
-                                         testsupport::shellQuote(image.filename().string()) +
-                                         " mnt @map 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e "
-                                         "mnt/disk.img ] && break; sleep 0.1; done && losetup -r " +
-                                         (direct ? "--direct-io=on " : "") + "-f --show mnt/disk.img")
-                     .value_or("");
-        medium = medium.substr(0, medium.find('\n'));
+            out << first << ' ' << count << '\n';
+        out.close();
+        served.emplace(image, map, serving == Serving::LoopInDirectIO);
+        medium = served->device;
     }
-    // Unmounted, the tool ends.
-    ~ServedCard() {
-        if (overFuse) testsupport::runCommand("losetup -d " + medium + "; umount " + mnt + " || umount -l " + mnt);
-    }
-    ServedCard(const ServedCard&) = delete;
-    ServedCard& operator=(const ServedCard&) = delete;
 
-    static bool fuseServes() { return ::geteuid() == 0 && fs::exists("/dev/fuse") && testsupport::haveTool("losetup"); }
+    static bool fuseServes() { return testsupport::ServedByTheFuseTool::possible(); }
     static std::string name(Serving serving) {
         const char* names[] = {"the reader model", "the reader model failing whole pages",
                                "a loop device over the FUSE tool in direct I/O",

@@ -1,5 +1,7 @@
 #include "support/FailingReads.h"
 
+#include "support/TestSupport.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -53,10 +55,13 @@ std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> Fail
             fails = fails || (offset < end && begin < offset + length);
         }
         fails = fails || !state->answers(offset, length);
-        // A device below that fails the read itself (a loop device over the bad-sector FUSE tool) is counted alike.
-        const std::int64_t got = fails ? -1 : ::pread(fd, buffer, length, static_cast<off_t>(offset));
-        if (got >= 0) return got;
-        const int error = fails ? (state->error != 0 ? state->error : EIO) : errno;
+        int error = state->error != 0 ? state->error : EIO;
+        if (!fails) {
+            const std::int64_t got = ::pread(fd, buffer, length, static_cast<off_t>(offset));
+            // A request refused or interrupted is no read the medium failed.
+            if (got >= 0 || errno == EINVAL || errno == EINTR) return got;
+            error = errno;
+        }
         ++state->failed;
         {
             struct stat st {};
@@ -68,6 +73,32 @@ std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> Fail
         errno = error;
         return -1;
     };
+}
+
+bool ServedByTheFuseTool::possible() {
+    return ::geteuid() == 0 && std::filesystem::exists("/dev/fuse") && haveTool("losetup");
+}
+
+ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map,
+                                         bool directIo, std::optional<std::uint64_t> dieAtSector) {
+    const std::filesystem::path tool = readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
+    const std::filesystem::path mnt = image.parent_path() / "mnt";
+    mountPoint = shellQuote(mnt.string());
+    const std::string environment = std::string("DIRECT_IO=") + (directIo ? "1" : "0") +
+                                    (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "");
+    // Unmounted, the tool ends.
+    device = runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) +
+                        " " + shellQuote(image.string()) + " " + mountPoint + " @" + shellQuote(map.string()) +
+                        " 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e " + mountPoint +
+                        "/disk.img ] && break; sleep 0.1; done && losetup -r " + (directIo ? "--direct-io=on " : "") +
+                        "-f --show " + mountPoint + "/disk.img")
+                 .value_or("");
+    device = device.substr(0, device.find('\n'));
+}
+
+ServedByTheFuseTool::~ServedByTheFuseTool() {
+    if (!device.empty()) runCommand("losetup -d " + device);
+    runCommand("umount " + mountPoint + " || umount -l " + mountPoint);
 }
 
 std::uint64_t FailingReads::mostFailedReadsOfOnePlace() const {

@@ -18,10 +18,13 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -84,6 +87,24 @@ private:
         std::map<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::size_t>, std::uint64_t> failedPlaces;
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// A dying disk as a block device: the bad-sector FUSE tool of bench/ serving
+// `image` with the runs of the file `map` failing ("first count" a line), and
+// a read-only loop device over what it serves, in direct I/O or reading it
+// through the page cache, which the tool lets the kernel keep. From
+// `dieAtSector` on, once a read runs into it, every read fails but what the
+// cache holds. Served while the object lives; `device` is empty when it
+// could not be. Only root with /dev/fuse and losetup can serve one.
+struct ServedByTheFuseTool {
+    static bool possible();
+    ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map, bool directIo,
+                        std::optional<std::uint64_t> dieAtSector = std::nullopt);
+    ~ServedByTheFuseTool();
+    ServedByTheFuseTool(const ServedByTheFuseTool&) = delete;
+    ServedByTheFuseTool& operator=(const ServedByTheFuseTool&) = delete;
+    std::string device;
+    std::string mountPoint;
 };
 
 } // namespace testsupport

@@ -47,8 +47,8 @@ std::optional<std::vector<std::uint8_t>> ApfsSpaceManager::object(std::uint64_t 
     return bytes;
 }
 
-std::optional<ApfsSpaceManager> ApfsSpaceManager::read(Reader reader) {
-    ApfsSpaceManager m(std::move(reader));
+std::optional<ApfsSpaceManager> ApfsSpaceManager::read(Reader reader, Reader bitmapReader) {
+    ApfsSpaceManager m(std::move(reader), std::move(bitmapReader));
     std::vector<std::uint8_t> first(kMinBlock);
     if (!m.reader_(0, first.size(), first.data())) return std::nullopt;
     const ByteView head(first);
@@ -218,7 +218,8 @@ ApfsSpaceManager::State ApfsSpaceManager::blockState(std::uint64_t block) {
     if (cachedChunk_ != index) {
         cachedChunk_ = index;
         bitmap_.assign(blockSize_, 0);
-        cachedBitmapRead_ = reader_(c->bitmapAddr * blockSize_, bitmap_.size(), bitmap_.data());
+        const Reader& read = bitmapReader_ ? bitmapReader_ : reader_;
+        cachedBitmapRead_ = read(c->bitmapAddr * blockSize_, bitmap_.size(), bitmap_.data());
     }
     if (!cachedBitmapRead_) return State::Unknown;
     const std::uint64_t bit = block - c->addr;

@@ -33,7 +33,11 @@ public:
     enum class State { Free, Used, Unknown };
 
     // Empty when the container has no space manager this reader can follow.
-    static std::optional<ApfsSpaceManager> read(Reader reader);
+    // The allocation bitmaps, one a chunk, are read through `bitmapReader`
+    // where one is given: a search asks for them one after another and
+    // needs none in particular, so that reader may give zeros (free) where
+    // it could not read rather than ask a bad stretch again at each chunk.
+    static std::optional<ApfsSpaceManager> read(Reader reader, Reader bitmapReader = {});
 
     std::uint32_t blockSize() const { return blockSize_; }
     std::uint64_t blockCount() const { return blockCount_; }
@@ -57,7 +61,8 @@ private:
         std::uint64_t count = 0;
     };
 
-    explicit ApfsSpaceManager(Reader reader) : reader_(std::move(reader)) {}
+    ApfsSpaceManager(Reader reader, Reader bitmapReader)
+        : reader_(std::move(reader)), bitmapReader_(std::move(bitmapReader)) {}
     // One whole object of `blocks` blocks at `block` whose checksum holds.
     std::optional<std::vector<std::uint8_t>> object(std::uint64_t block, std::uint64_t blocks = 1) const;
     bool readChunks(platform::ByteView spaceman);
@@ -65,6 +70,7 @@ private:
     void readFreeQueue(std::uint64_t rootPaddr, const std::vector<std::pair<std::uint64_t, std::uint64_t>>& ephemeral);
 
     Reader reader_;
+    Reader bitmapReader_;
     std::uint32_t blockSize_ = 0;
     std::uint64_t blockCount_ = 0;
     std::uint32_t blocksPerChunk_ = 0;
