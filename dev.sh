@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 packages=(
   cmake ninja-build g++ clang clang-format pkg-config
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev
-  libplist-dev libplist++-dev libplist-utils libblkid-dev libsystemd-dev
+  libplist-dev libplist++-dev libplist-utils libblkid-dev libsystemd-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools exfatprogs exfat-fuse xorriso apfsprogs fdisk gdisk sleuthkit testdisk eyed3
   imagemagick sox ghostscript p7zip-full zip bzip2 xz-utils zstd lz4 sqlite3 openssl

@@ -1,8 +1,8 @@
 #pragma once
 
-// The CRC-32 of ISO 3309 (reflected, polynomial 0xEDB88320), as PNG chunks
-// and GPT headers carry it. Checking every chunk of a found file must cost
-// little beside reading it, so eight bytes go through at once.
+// The CRC-32 of ISO 3309 (reflected, polynomial 0xEDB88320), as PNG chunks,
+// ZIP entries and GPT headers carry it. Checking every chunk of a found file
+// must cost little beside reading it: zlib's braided CRC computes it.
 
 #include "platform/ByteView.h"
 
