@@ -375,10 +375,12 @@ AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMed
     if (bps == 0) return {};
     AtomWalk walk;
     // The movie atom, when one came before the last.
-    std::uint64_t moov = 0, moovSize = 0, lastSize = 0;
+    std::uint64_t moov = 0, moovSize = 0;
     // Where the last atom taken begins, which only what follows it, or its
-    // own children, vouches for (none: UINT64_MAX).
-    std::uint64_t last = UINT64_MAX;
+    // own children, vouches for (none: UINT64_MAX), its size, type and
+    // where its body begins.
+    std::uint64_t last = UINT64_MAX, lastSize = 0, lastBody = 0;
+    std::uint32_t lastType = 0;
     while (!medium.stopped()) {
         const platform::ByteView atom = cursor.at(walk.end, 8);
         // Zeros of a sector that could not be read are no end of the file.
@@ -395,7 +397,8 @@ AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMed
         if (atom.empty() || !atomNameCheck(atom.be32(4))) break;
         std::uint64_t size = atom.be32(0);
         // Size 1: the real size follows the type as a 64-bit field.
-        if (size == 1) size = cursor.at(walk.end + 8, 8).be64(0);
+        const bool largeSize = size == 1;
+        if (largeSize) size = cursor.at(walk.end + 8, 8).be64(0);
         // Smaller than its own header: no atom, and no step forward.
         if (size < 8) break;
         if (platform::saturatingAdd(platform::saturatingAdd(size / bps, medium.block()), walk.end / bps) >
@@ -403,29 +406,29 @@ AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMed
             break;
         // An atom that another follows is the file's to its end.
         if (last == walk.checked) walk.checked = walk.end;
-        if (last != UINT64_MAX && cursor.at(last + 4, 4).be32(0) == fourCC("moov")) moov = last, moovSize = lastSize;
+        if (last != UINT64_MAX && lastType == fourCC("moov")) moov = last, moovSize = lastSize;
         last = walk.end;
         lastSize = size;
+        lastType = atom.be32(4);
+        lastBody = walk.end + (largeSize ? 16 : 8);
         walk.end = platform::saturatingAdd(walk.end, size);
     }
     // The last atom is the file's only when it holds atoms that fill it (a
     // movie header); a media-data atom's stated size is nothing the walk
     // could check: past its header may lie another file's sectors, written
     // after this file's first fragment.
-    if (last == walk.checked && atomChildrenFill(medium, last, walk.end)) walk.checked = walk.end;
+    if (last == walk.checked && atomChildrenFill(medium, lastBody, walk.end)) walk.checked = walk.end;
     // A media-data atom after the movie atom holds what its sample tables
     // say is there.
-    if (last == walk.checked && moovSize != 0 && cursor.at(last + 4, 4).be32(0) == fourCC("mdat"))
+    if (last == walk.checked && moovSize != 0 && lastType == fourCC("mdat"))
         walk.checked =
-            Mp4ChunkCheck::checkedEnd(cursor, moov, moovSize, last + (cursor.at(last, 4).be32(0) == 1 ? 16 : 8),
-                                      walk.end, [&] { return medium.stopped(); });
+            Mp4ChunkCheck::checkedEnd(cursor, moov, moovSize, lastBody, walk.end, [&] { return medium.stopped(); });
     return walk;
 }
 
-bool AudioVideoRecognisers::atomChildrenFill(RecogniserMedium& medium, std::uint64_t atom, std::uint64_t end) {
+bool AudioVideoRecognisers::atomChildrenFill(RecogniserMedium& medium, std::uint64_t body, std::uint64_t end) {
     BoundedCursor cursor = medium.cursor();
-    const platform::ByteView head = cursor.at(atom, 16);
-    std::uint64_t child = atom + (head.be32(0) == 1 ? 16 : 8);
+    std::uint64_t child = body;
     const auto printable = [](std::uint32_t name) {
         for (int shift = 0; shift < 32; shift += 8)
             if (const auto c = static_cast<std::uint8_t>(name >> shift); c < 0x20 || c > 0x7E) return false;

@@ -61,11 +61,12 @@ private:
         std::uint64_t checked = 0;
     };
     static AtomWalk atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor, bool (*atomNameCheck)(std::uint32_t));
-    // Whether the atoms inside the atom at `atom` (printable names, each at least its header) end exactly at `end`.
+    // Whether the atoms inside an atom whose body begins at `body` (printable names, each at least its header) end
+    // exactly at `end`.
+    static bool atomChildrenFill(RecogniserMedium& medium, std::uint64_t body, std::uint64_t end);
     // Whether the packets of a program stream's first pack, walked by their lengths, lead to the next pack, or into
     // a sector the medium could not give, where it lies.
     static bool firstPackLeadsOn(RecogniserMedium& medium);
-    static bool atomChildrenFill(RecogniserMedium& medium, std::uint64_t atom, std::uint64_t end);
     // A movie header holds a few hundred atoms at the most.
     static constexpr std::uint32_t kMostAtomChildren = 65536;
     // The first audio byte of a RIFF file of MPEG audio that starts at `riffStart`, found among chunks that begin
