@@ -2,10 +2,14 @@
 
 // The walk the QuickTime family (MOV, MP4, M4A, M4B, M4V, 3GP, 3G2) shares:
 // a file of top-level atoms (a big-endian 32-bit size that includes the
-// 8-byte header, a four-letter type, the body) is measured by adding the
-// atoms' sizes up until an atom whose type no top-level atom has. The
-// formats differ only in a few rules of that walk, which each passes in.
+// 8-byte header, a four-letter type, the body; a size of 1 puts a 64-bit
+// size after the type) is measured by adding the atoms' sizes up until
+// something that is no top-level atom: a type that is not four printable
+// characters, or an atom of a type the walk does not name that the volume
+// cannot hold or that no atom follows. The formats differ only in a few
+// rules of that walk, which each passes in.
 
+#include "media/BoundedCursor.h"
 #include "platform/ByteView.h"
 #include "sizecalc/ReadWindow.h"
 
@@ -26,12 +30,14 @@ public:
         bool zeroSizeEndsWalk = true;
         // An ftyp atom after the first begins the next file.
         bool ftypEndsWalk = false;
-        // The walk ends once the length passes 2 GiB - 8, that atom included.
+        // The walk ends once the length passes 2 GiB - 8, that atom included
+        // (one that took a 64-bit size goes on to the volume's end).
         bool endsPast2GiB = true;
         // Windows stay 64 KiB-aligned to the file; otherwise a window starts
         // at the sector holding the next atom.
         bool wholeWindowMoves = true;
-        // Past the 32-bit length bound: what a length that overflowed answers.
+        // Past the 32-bit length bound: what a length that overflowed answers
+        // (a walk that took a 64-bit size answers its length).
         enum class Overflow { DropLastAtom, DropLastAtomWithMargin, Capped };
         Overflow overflow = Overflow::Capped;
         // Writes where a walk starts and goes on to the system log.
@@ -39,7 +45,13 @@ public:
     };
     explicit AtomWalk(CarvingContext& context);
 
+    // The types a file of the family starts with, and that follow its first
+    // atom.
     static bool isKnownAtomType(std::uint32_t type);
+    // Those and the other top-level types the walk takes at their word.
+    static bool isWalkedAtomType(std::uint32_t type);
+    // Four characters from space to tilde.
+    static bool isPrintableType(std::uint32_t type);
     // The sector begins with an ftyp atom whose major brand starts with
     // `brand`.
     static bool hasBrand(platform::ByteView leading, std::string_view brand);
@@ -55,7 +67,13 @@ private:
     // sector the medium could not give: the offset from that sector of the
     // next top-level atom after it; nothing when none lies within reach.
     std::optional<std::uint64_t> atomAfterLoss(std::uint64_t sector, std::uint64_t p);
+    // An atom header lies `at` bytes into the file that starts at the
+    // sector: a type the walk names or four printable characters, and a size
+    // that holds the header or says a 64-bit one follows.
+    bool atomFollows(std::uint64_t sectorNumber, std::uint64_t at);
 
     CarvingContext& context_;
     ReadWindow window_;
+    // Reads the header after an atom of a type the walk does not name.
+    BoundedCursor ahead_;
 };
