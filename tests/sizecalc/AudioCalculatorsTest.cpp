@@ -57,9 +57,11 @@ TEST_F(AudioCalculatorsTest, ToolSamplesAreMeasuredByTheirStructure) {
     const std::string rmid = "RIFF" + num(mid.size() + 12, 4, true) + "RMIDdata" + num(mid.size(), 4, true) + mid;
     EXPECT_EQ(carve(rmid), Carved("mid", rmid.size()));
     // AIFF: the chunks after the 12-byte FORM header plus the 512-byte margin;
-    // a chunk behind the first window is walked, and ANNO takes a pad byte whatever its length.
+    // a chunk behind the first window is walked, and a pad byte follows a chunk of odd length only.
     EXPECT_EQ(carve(aif), Carved("aif", aif.size() - 12 + 512));
-    EXPECT_EQ(carve(aif + "ANNO" + num(6, 4) + "hello!"), Carved("aif", aif.size() - 12 + 15 + 512));
+    EXPECT_EQ(carve(aif + "ANNO" + num(6, 4) + "hello!"), Carved("aif", aif.size() - 12 + 14 + 512));
+    EXPECT_EQ(carve(aif + "ANNO" + num(5, 4) + "hello" + '\0' + "ANNO" + num(2, 4) + "hi"),
+              Carved("aif", aif.size() - 12 + 14 + 10 + 512));
     // MIDI: all announced tracks walked, no margin; one track more announced
     // than held ends on a chunk that is not a track, which adds the margin.
     EXPECT_EQ(carve(mid), Carved("mid", mid.size()));
@@ -95,11 +97,11 @@ TEST_F(AudioCalculatorsTest, LengthBoundsAndHostileHeadersGiveSaneAnswers) {
     EXPECT_EQ(carve(riff(0xFFFFFFF1, "WAVEfmt ")), Carved("wav", 0));
     EXPECT_EQ(carve(riff(10239, "AVI LIST")), Carved("avi", 0));
     EXPECT_EQ(carve(riff(0x7FFFFFFF, "RMID")), Carved("mid", 15728640));
-    // AIFF: chunks of 1000 bytes in all (or a stopped walk) answer the margin
-    // alone; a runaway chunk length a fixed 60 MiB; an unknown second chunk is no AIFF.
+    // AIFF: chunks of 1000 bytes in all (or a stopped walk) are no file; a
+    // runaway chunk length a fixed 60 MiB; an unknown second chunk is no AIFF.
     const std::string comm = "FORM" + num(1004, 4) + "AIFFCOMM" + num(18, 4) + std::string(18, 'c');
-    EXPECT_EQ(carve(comm + "SSND" + num(966, 4) + std::string(966, 's')), Carved("aif", 512));
-    EXPECT_EQ(carve(comm + "SSND" + num(5000, 4) + std::string(5000, 's'), true), Carved("aif", 512));
+    EXPECT_EQ(carve(comm + "SSND" + num(966, 4) + std::string(966, 's')), Carved("aif", 0));
+    EXPECT_EQ(carve(comm + "SSND" + num(5000, 4) + std::string(5000, 's'), true), Carved("aif", 0));
     EXPECT_EQ(carve(comm + "SSND" + num(0xFFFFFFF8, 4)), Carved("aif", 62914560));
     EXPECT_FALSE(carve(comm + "JUNK" + num(8, 4)).second);
     // MIDI: a track length past 2 GiB gives the fixed 15 MiB.
