@@ -3,6 +3,7 @@
 #include "media/DMedia.h"
 #include "platform/CheckedMath.h"
 #include "sizecalc/ReadWindow.h"
+#include "sizecalc/SizeCalculatorChain.h"
 #include "volume/Volume.h"
 
 #include <utility>
@@ -23,6 +24,11 @@ BoundedCursor CarvingContext::fileCursor() {
 std::uint64_t CarvingContext::bytesFrom(std::uint64_t sector) const {
     if (endSector_ == 0) return UINT64_MAX;
     return sector >= endSector_ ? 0 : platform::saturatingMul(endSector_ - sector, bytesPerSector_);
+}
+
+std::optional<std::uint64_t> CarvingContext::nextFileFrom(std::uint64_t from, std::uint64_t end) {
+    if (!chain_) return std::nullopt;
+    return chain_->firstFileFrom(from, end);
 }
 
 void CarvingContext::markInUse(std::string_view key) {

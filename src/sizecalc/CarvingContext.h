@@ -10,9 +10,11 @@
 #include "sizecalc/ReadVolume.h"
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 class DMedia;
+class SizeCalculatorChain;
 
 class CarvingContext {
 public:
@@ -36,6 +38,15 @@ public:
     // The bytes from the device sector to the carved volume's end: all that
     // follow when the end is not known.
     std::uint64_t bytesFrom(std::uint64_t sector) const;
+
+    // The first device sector from `from` on, before `end`, where the run's
+    // calculators find a file (one takes the sector and measures it): where
+    // a file whose header gives no end stops. Nothing when none does, the run
+    // has no chain of calculators, or they are looking already.
+    std::optional<std::uint64_t> nextFileFrom(std::uint64_t from, std::uint64_t end);
+    // The chain whose calculators nextFileFrom asks (none: nullptr).
+    void setChain(SizeCalculatorChain* chain) { chain_ = chain; }
+    SizeCalculatorChain* chain() const { return chain_; }
 
     // The JPEG preview inside the camera raw file measured last.
     struct RawJpeg {
@@ -90,4 +101,5 @@ private:
     ReadVolume reader_;
     std::uint32_t bytesPerSector_;
     std::uint64_t endSector_;
+    SizeCalculatorChain* chain_ = nullptr;
 };

@@ -68,7 +68,8 @@ std::unique_ptr<SizeCalculator> SizeCalculatorChain::make(std::string_view key, 
 }
 
 SizeCalculatorChain::SizeCalculatorChain(CarvingContext& context, std::span<const std::string_view> keys)
-    : context_(context) {
+    : context_(context), ahead_(context) {
+    context.setChain(this);
     for (const CarvingFormat& row : CarvingFormat::table()) {
         if (std::find(keys.begin(), keys.end(), row.key) == keys.end()) continue;
         if (auto c = make(row.key, context)) {
@@ -79,7 +80,9 @@ SizeCalculatorChain::SizeCalculatorChain(CarvingContext& context, std::span<cons
     }
 }
 
-SizeCalculatorChain::~SizeCalculatorChain() = default;
+SizeCalculatorChain::~SizeCalculatorChain() {
+    if (context_.chain() == this) context_.setChain(nullptr);
+}
 
 SizeCalculatorChain::Hit SizeCalculatorChain::measure(platform::ByteView leading, std::uint64_t sectorNumber) {
     const Hit hit = offer(leading, sectorNumber);
@@ -100,4 +103,35 @@ SizeCalculatorChain::Hit SizeCalculatorChain::offer(platform::ByteView leading, 
         if (first < c->firstByteOfHeader() && !maybeBox) break;
     }
     return {};
+}
+
+std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t from, std::uint64_t end) {
+    const std::uint32_t bps = context_.bytesPerSector();
+    if (lookingAhead_ || bps == 0 || bps > ReadWindow::kBytes) return std::nullopt;
+    lookingAhead_ = true;
+    // What the calculators leave in the context belongs to the file being
+    // measured, not to those found ahead of it.
+    const CarvingContext::RawJpeg rawJpeg = context_.rawJpeg;
+    const CarvingContext::TiffClassification tiff = context_.tiff;
+    const bool skip = context_.skipCarvedFileBlocks;
+    const std::uint64_t windowSectors = ReadWindow::kBytes / bps;
+    std::optional<std::uint64_t> found;
+    for (std::uint64_t sector = from; sector < end && !context_.stopped(); ++sector) {
+        // A window that could not be read holds zeros, in which no file is
+        // found.
+        if (sector == from || sector - ahead_.sector() >= windowSectors) ahead_.readAt(sector);
+        if (ahead_.beyondVolume()) break;
+        const platform::ByteView leading =
+            ahead_.view().sub((sector - ahead_.sector()) * bps, SizeCalculator::kLeadingBytes);
+        context_.tiff = {};
+        if (offer(leading, sector)) {
+            found = sector;
+            break;
+        }
+    }
+    context_.rawJpeg = rawJpeg;
+    context_.tiff = tiff;
+    context_.skipCarvedFileBlocks = skip;
+    lookingAhead_ = false;
+    return found;
 }

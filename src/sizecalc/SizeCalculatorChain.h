@@ -9,9 +9,11 @@
 // formats is marked.
 
 #include "platform/ByteView.h"
+#include "sizecalc/ReadWindow.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -42,12 +44,22 @@ public:
     // belongs to this file; the TIFF classification is cleared after it.
     Hit measure(platform::ByteView leading, std::uint64_t sectorNumber);
 
+    // The first device sector from `from` on, before `end`, that the chain
+    // measures a file at, as the carving would find it there; what its
+    // calculators leave in the run's context is put back. Nothing when none
+    // is found, the run was stopped, or a calculator measuring for this
+    // asks again.
+    std::optional<std::uint64_t> firstFileFrom(std::uint64_t from, std::uint64_t end);
+
     std::span<const std::unique_ptr<SizeCalculator>> calculators() const { return calculators_; }
 
 private:
     Hit offer(platform::ByteView leading, std::uint64_t sectorNumber);
 
     CarvingContext& context_;
+    // The sectors firstFileFrom offers, and whether it is offering them.
+    ReadWindow ahead_;
+    bool lookingAhead_ = false;
     std::vector<std::unique_ptr<SizeCalculator>> calculators_;
     bool quickTimeMarked_ = false;
 };
