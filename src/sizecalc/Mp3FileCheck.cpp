@@ -8,9 +8,12 @@ namespace {
 
 // Below this a stream is taken for a chance match, not a file.
 constexpr std::uint64_t kShortest = 10240;
-constexpr std::uint64_t kLongestFrameWalk = 10485760;
+// Lost sectors a walk goes on past, at the most.
+constexpr std::uint64_t kLongestLoss = 10485760;
 constexpr std::uint64_t kLargestTag = 10485760;
-constexpr std::uint64_t kLongestTaggedWalk = 2147483640;
+// Past any real stream (hours of audio at the highest bitrate): a walk that
+// gets here has left the file.
+constexpr std::uint64_t kLongestWalk = 2147483640;
 constexpr std::uint64_t kMargin = 512;
 // What a tagged walk whose frames lost their bitrate or sampling rate is
 // cut to.
@@ -20,15 +23,22 @@ constexpr std::uint64_t kInvalidBitrateShortest = 4097;
 constexpr std::uint32_t kLongestFirstSyncScan = 2048;
 constexpr std::uint32_t kTaggedMisses = 50;
 constexpr std::uint32_t kFrameMisses = 5;
+// The tags players read after a stream's last frame: an APEv2 tag of a
+// 32-byte header (its size leaves the header out), items and a 32-byte
+// footer; an ID3v1 tag of 128 bytes, after an APE tag when both are there.
+constexpr std::uint64_t kApeTag = 0x4150455441474558; // "APETAGEX"
+constexpr std::uint64_t kApeHeaderBytes = 32;
+constexpr std::uint32_t kApeIsHeader = 1u << 29;
+constexpr std::uint64_t kId3v1Bytes = 128;
 // Past sectors the medium could not give, the next frame lies within two
 // frames' length of the first sector that was read.
 constexpr std::uint64_t kResyncReach = 4096;
 
-// The second byte of a frame header that a file may start with: MPEG-1
-// Layer III with and without CRC, MPEG-1 Layer II, and MPEG-2 and 2.5
-// Layer III, all three without CRC.
+// The second byte of a frame header that a file may start with: MPEG-1,
+// MPEG-2 and MPEG-2.5 Layer III with and without CRC, and MPEG-1 Layer II
+// without.
 bool isSyncByte(std::uint8_t b) {
-    return b == 0xFB || b == 0xFA || b == 0xFD || b == 0xE3 || b == 0xF3;
+    return b == 0xFB || b == 0xFA || b == 0xF3 || b == 0xF2 || b == 0xE3 || b == 0xE2 || b == 0xFD;
 }
 // The tagged walk follows Layer III frames only.
 bool isLayer3SyncByte(std::uint8_t b) {
@@ -111,19 +121,35 @@ std::optional<std::uint64_t> Mp3FileCheck::frameAfterLoss(std::uint64_t n, std::
         const bool sync = (h >> 24) == 0xFF && (reference != 0 ? second == reference : isSyncByte(second));
         return sync && header.measurable() ? header.length() : 0;
     };
-    const std::optional<std::uint64_t> from = window_.readableFrom(n + 3, kLongestFrameWalk);
+    const std::optional<std::uint64_t> from = window_.readableFrom(n + 3, kLongestLoss);
     if (!from) return std::nullopt;
     for (std::uint64_t at = *from; at < *from + kResyncReach && !context_.stopped(); ++at)
         if (const std::uint64_t length = startsFrame(at); length != 0 && startsFrame(at + length) != 0) return at;
     return std::nullopt;
 }
 
+std::uint64_t Mp3FileCheck::tagsAt(std::uint64_t at) {
+    std::uint64_t n = at;
+    platform::ByteView ape = window_.bytes(n, kApeHeaderBytes);
+    if (ape.be64(0) == kApeTag && (ape.le32(20) & kApeIsHeader) != 0) {
+        const std::uint64_t size = ape.le32(12);
+        // The footer closes the tag where its header's size puts it.
+        if (size < kApeHeaderBytes || size > kLargestTag || window_.bytes(n + size, 8).be64(0) != kApeTag) return 0;
+        n += kApeHeaderBytes + size;
+    }
+    if (const platform::ByteView v1 = window_.bytes(n, 3); v1.u8(0) == 'T' && v1.u8(1) == 'A' && v1.u8(2) == 'G')
+        n += kId3v1Bytes;
+    return n - at;
+}
+
 std::uint64_t Mp3FileCheck::frameWalk() {
     // n: the file offset reached. Frames are 24 to 1729 bytes long, so every
     // step advances and the walk stays far below any overflow.
     std::uint64_t n = 0;
+    // Where the last frame taken ends: tags may follow it there.
+    std::uint64_t frameEnd = UINT64_MAX;
     std::uint32_t misses = 0;
-    while (!context_.stopped() && n < kLongestFrameWalk) {
+    while (!context_.stopped() && n < kLongestWalk) {
         const platform::ByteView frame = window_.bytes(n, 4);
         if (frame.empty()) return 0;
         const std::uint32_t h = frame.be32(0);
@@ -137,6 +163,11 @@ std::uint64_t Mp3FileCheck::frameWalk() {
                 continue;
             }
         if (!sync) {
+            if (n == frameEnd)
+                if (const std::uint64_t tags = tagsAt(n)) {
+                    n += tags;
+                    continue;
+                }
             if (misses > kFrameMisses) {
                 if (n <= kShortest) return 0;
                 context_.skipCarvedFileBlocks = true;
@@ -150,7 +181,8 @@ std::uint64_t Mp3FileCheck::frameWalk() {
         if (!header.measurable()) return endAtInvalidHeader(n);
         // Onto the frame's last byte, which the next pass takes as a miss:
         // a frame must be followed right away by the next one.
-        n += header.length() - 1;
+        frameEnd = n + header.length();
+        n = frameEnd - 1;
     }
     if (n <= kShortest) return 0;
     context_.skipCarvedFileBlocks = true;
@@ -182,8 +214,9 @@ std::uint64_t Mp3FileCheck::id3Walk() {
     // Every frame of the stream starts with the first frame's two bytes.
     const std::uint8_t reference = sync.u8(1);
 
+    std::uint64_t frameEnd = UINT64_MAX;
     std::uint32_t misses = 0;
-    while (!context_.stopped() && n < kLongestTaggedWalk) {
+    while (!context_.stopped() && n < kLongestWalk) {
         const platform::ByteView frame = window_.bytes(n, 4);
         if (frame.empty()) return 0;
         const std::uint32_t h = frame.be32(0);
@@ -194,6 +227,11 @@ std::uint64_t Mp3FileCheck::id3Walk() {
                 continue;
             }
         if ((h >> 24) != 0xFF || !isLayer3SyncByte(second)) {
+            if (n == frameEnd)
+                if (const std::uint64_t tags = tagsAt(n)) {
+                    n += tags;
+                    continue;
+                }
             // Misses add up over the whole walk.
             if (misses == kTaggedMisses) {
                 if (n <= kShortest) return 0;
@@ -215,7 +253,8 @@ std::uint64_t Mp3FileCheck::id3Walk() {
         }
         if (header.reservedRate()) return endAtInvalidHeader(n > kInvalidRateCut ? kInvalidRateCut : n);
         n += header.length();
+        frameEnd = n;
     }
-    if (n > kLongestTaggedWalk) return 0;
+    if (n > kLongestWalk) return 0;
     return endAtInvalidHeader(n);
 }
