@@ -1,6 +1,5 @@
 #include "sizecalc/MidFileCheck.h"
 
-#include "platform/CheckedMath.h"
 #include "sizecalc/CarvingContext.h"
 #include "sizecalc/RiffHeader.h"
 
@@ -10,8 +9,12 @@ constexpr std::uint32_t kHeaderChunk = 0x4D546864; // "MThd"
 constexpr std::uint32_t kTrackChunk = 0x4D54726B;  // "MTrk"
 constexpr std::uint32_t kRiffMidi = 0x524D4944;    // "RMID"
 constexpr std::uint64_t kHeaderBytes = 14;         // MThd, its length and its 6 bytes
-// Shorter than any tune worth carving.
-constexpr std::uint64_t kMinBytes = 4096;
+constexpr std::uint64_t kChunkHeaderBytes = 8;
+// A RIFF-wrapped file shorter than this is taken only when the standard file
+// it wraps begins as one does.
+constexpr std::uint64_t kMinRiffBytes = 4096;
+// The RIFF header and the data chunk's before the standard file.
+constexpr std::uint64_t kRiffWrapBytes = 20;
 // Longer than any MIDI file is a damaged header: the carved file gets a
 // fixed 15 MiB instead.
 constexpr std::uint64_t kMaxBytes = 2147483640;
@@ -20,12 +23,10 @@ constexpr std::uint64_t kRunawayAnswer = 15728640;
 // A walk that met something other than a track before the last announced
 // one takes the bytes after it along.
 constexpr std::uint64_t kMargin = 512;
-// The walk keeps windows aligned to 64 KiB of the file.
-constexpr unsigned kWindowShift = 16;
 
 } // namespace
 
-MidFileCheck::MidFileCheck(CarvingContext& context) : SizeCalculator("mid", context), window_(context) {}
+MidFileCheck::MidFileCheck(CarvingContext& context) : SizeCalculator("mid", context), cursor_(context.fileCursor()) {}
 
 bool MidFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     bRiffMidiFile = false;
@@ -38,39 +39,42 @@ bool MidFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
 }
 
 std::uint64_t MidFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
-    if (!window_.readAt(sectorNumber)) return 0;
+    cursor_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
+    const platform::ByteView head = cursor_.bytes(0, kRiffWrapBytes + kHeaderBytes + kChunkHeaderBytes);
+    if (head.empty()) return 0;
     if (bRiffMidiFile) {
-        const std::uint64_t n = riff::fileBytes(window_.view());
+        const std::uint64_t n = riff::fileBytes(head);
         if (n > kMaxBytes) return kRunawayAnswer;
-        return n < kMinBytes ? 0 : n;
+        // A short one holds at least the smallest whole standard file: its
+        // header and one track.
+        const bool wrapsTrack = head.be32(kRiffWrapBytes) == kHeaderChunk &&
+                                head.be32(kRiffWrapBytes + kHeaderBytes) == kTrackChunk &&
+                                n >= kRiffWrapBytes + kHeaderBytes + kChunkHeaderBytes;
+        return n < kMinRiffBytes && !wrapsTrack ? 0 : n;
     }
-    return standardFileBytes(sectorNumber);
+    return standardFileBytes(head.be16(10));
 }
 
-std::uint64_t MidFileCheck::standardFileBytes(std::uint64_t sectorNumber) {
-    const std::uint32_t sectorsPerWindow = ReadWindow::kBytes / context_.bytesPerSector();
-    std::int32_t tracks = window_.view().be16(10);
+std::uint64_t MidFileCheck::standardFileBytes(std::uint32_t tracks) {
     std::uint64_t n = kHeaderBytes;
-    std::uint64_t windowInHand = 0;
     bool allTracks = true;
-    while (tracks > 0 && !context_.stopped()) {
-        const std::uint64_t at = n & (ReadWindow::kBytes - 1);
-        if (window_.view().be32(at) != kTrackChunk) {
+    // A file is carved from its smallest whole form, a header and one track.
+    bool oneTrack = false;
+    for (; tracks > 0 && !context_.stopped(); --tracks) {
+        const platform::ByteView track = cursor_.bytes(n, kChunkHeaderBytes);
+        if (track.empty()) return 0;
+        if (track.be32(0) != kTrackChunk) {
             allTracks = false;
             break;
         }
-        n += std::uint64_t{window_.view().be32(at + 4)} + 8;
+        n += track.be32(4) + kChunkHeaderBytes;
         if (n > kMaxBytes) return kRunawayAnswer;
-        if (n >> kWindowShift != windowInHand) {
-            windowInHand = n >> kWindowShift;
-            if (!window_.readAt(platform::saturatingMulAdd(sectorNumber, windowInHand, sectorsPerWindow))) return 0;
-        }
-        --tracks;
+        oneTrack = true;
     }
     if (allTracks) {
         if (n > kMaxFileBytes) return kRunawayAnswer;
-        return n < kMinBytes ? 0 : n;
+        return oneTrack ? n : 0;
     }
     if (n > kMaxBytes) return kRunawayAnswer + kMargin;
-    return n < kMinBytes ? 0 : n + kMargin;
+    return oneTrack ? n + kMargin : 0;
 }
