@@ -120,25 +120,6 @@ std::string apeTag() {
     return frame(0xA0000000) + items + frame(0x80000000);
 }
 
-// A ringtone: a tempo track and two voices of a few notes each, as a format 1 file.
-std::string ringtone() {
-    return toolSample(R"(/usr/bin/python3 -c "
-import mido, sys
-song = mido.MidiFile(type=1)
-tempo = mido.MidiTrack([mido.MetaMessage('set_tempo', tempo=400000)])
-song.tracks.append(tempo)
-for channel, notes in ((0, [76, 75, 76, 75, 76, 71, 74, 72, 69]), (1, [45, 52, 57, 40, 52, 56])):
-    voice = mido.MidiTrack([mido.Message('program_change', channel=channel, program=channel * 8)])
-    for repeat in range(6):
-        for note in notes:
-            voice.append(mido.Message('note_on', channel=channel, note=note, velocity=90, time=0))
-            voice.append(mido.Message('note_off', channel=channel, note=note, velocity=0, time=120))
-    song.tracks.append(voice)
-song.save(sys.argv[1])
-" "$OUT")",
-                      "mid");
-}
-
 struct Case {
     const char* name;
     // The type marked for the carving.
@@ -218,11 +199,11 @@ const std::vector<Case> kCases = {
      },
      517, 24 << 20},
     // MIDI: all announced tracks, no margin.
-    {"ThreeTrackRingtone", "mid", ringtone, 0},
-    {"SingleTrackJingle", "mid",
+    {"ThreeTrackRingtone", "mid",
      [] {
-         return toolSample("printf 'X:1\\nT:Jingle\\nM:4/4\\nL:1/8\\nK:G\\nGABc dedB|cBAG A4|\\n' >\"$OUT.abc\" && "
-                           "abc2midi \"$OUT.abc\" -o \"$OUT\"",
+         // A tempo track and two voices, as abc2midi writes them.
+         return toolSample("printf 'X:1\\nT:Ring\\nM:4/4\\nL:1/16\\nQ:1/4=150\\nK:A\\nV:1\\n|:e^de^d eBdc A4:|\\nV:2\\n"
+                           "|:A,4 E,4 A,4 E,4:|\\n' >\"$OUT.abc\" && abc2midi \"$OUT.abc\" -o \"$OUT\"",
                            "mid");
      },
      0},
