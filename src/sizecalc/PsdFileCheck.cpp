@@ -82,8 +82,12 @@ std::uint64_t PsdFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     std::uint64_t p = 26;
     std::uint64_t n = 26;
     std::uint32_t layers = 1;
+    // A length read from a sector the medium could not give is no length:
+    // the composite is then not where the walk looks for it.
+    bool lost = false;
     // Colour mode data, image resources, layer and mask information.
     for (int section = 0; section < 3; ++section) {
+        lost = lost || window_.unreadable(window_.sector(), p, 4);
         const std::uint64_t length = std::uint64_t(window_.view().be32(p)) + 4;
         n += length;
         p += length;
@@ -98,7 +102,8 @@ std::uint64_t PsdFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     }
     // The composite's compression, then its data: raw data has the length
     // the header gives it, zeros and all.
-    if (raw != 0 && window_.view().be16(p) == kRaw) return n + 2 + raw + kMargin;
+    if (raw != 0 && !lost && !window_.unreadable(window_.sector(), p, 2) && window_.view().be16(p) == kRaw)
+        return n + 2 + raw + kMargin;
     estimate = std::min(estimate * layers, kLargestEstimate);
     const auto target = static_cast<std::uint64_t>(std::max(double(3 * n), estimate));
 

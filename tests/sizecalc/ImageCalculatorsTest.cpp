@@ -145,4 +145,13 @@ TEST_F(ImageCalculatorsTest, PsdWalkFollowsItsSectionsAndEstimate) {
     EXPECT_EQ(carve(kThreeLayerPsd + junk, true).size, 44u + 512);
     // No width: nothing to measure.
     EXPECT_FALSE(carve(psd.substr(0, 18) + be(0, 4) + psd.substr(22)));
+    // A raw composite is as long as its header says, but not behind a section length the medium could not give:
+    // the file ends in that sector's zeros (sector 136 holds the second section's length at 70030).
+    const std::string raw = convert("-size 64x48 xc: +noise Random", "psd");
+    testsupport::FailingReads bad;
+    bad.failSectors(kSector + 136);
+    failing = &bad;
+    EXPECT_LE(carve(raw.substr(0, 26) + be(70000, 4) + std::string(70000, 'c') + raw.substr(30)).size,
+              137u * 512 + 512);
+    failing = nullptr;
 }
