@@ -5,8 +5,14 @@
 namespace {
 // Covers the bytes a complete file may still have behind its trailer.
 constexpr std::uint64_t kMargin = 512;
-// A walk that gets this far has lost the file; it is carved at this size.
-constexpr std::uint64_t kSizeLimit = 5242880;
+// A walk that gets this far has left the file, which no animation reaches:
+// blocks of nothing but 0xFF bytes, as an erased flash memory reads, never
+// end. It is carved at kCappedSize.
+constexpr std::uint64_t kWalkLimit = 268435456;
+constexpr std::uint64_t kCappedSize = 5242880;
+// How far sectors the medium could not give are looked past for the next
+// sub-block.
+constexpr std::uint64_t kLossReach = 5242880;
 // Zero bytes in a row after which the file is taken to have ended.
 constexpr std::uint32_t kLongestZeroRun = 2048;
 // Anything shorter than this is not taken for a picture.
@@ -47,7 +53,7 @@ bool GifFileCheck::lost(std::uint64_t offset) const {
 bool GifFileCheck::subBlocksReachABlock(std::uint64_t at) {
     std::uint64_t p = at;
     for (;;) {
-        if (p >= kSizeLimit || context_.stopped()) return false;
+        if (p >= kWalkLimit || context_.stopped()) return false;
         const auto size = byteAt(p);
         if (!size) return false;
         if (*size == 0) break;
@@ -72,7 +78,7 @@ bool GifFileCheck::subBlocksReachABlock(std::uint64_t at) {
 std::optional<std::uint64_t> GifFileCheck::subBlockAfterLoss(std::uint64_t at, std::uint64_t step) {
     // Sectors after which nothing was found are not looked past again.
     if (at < lostUntil_) return std::nullopt;
-    const std::optional<std::uint64_t> from = window_.readableFrom(fileSector_, at, kSizeLimit);
+    const std::optional<std::uint64_t> from = window_.readableFrom(fileSector_, at, kLossReach);
     lostUntil_ = from.value_or(UINT64_MAX);
     if (!from) return std::nullopt;
     // Writers cut the data into sub-blocks of one length.
@@ -101,7 +107,7 @@ GifFileCheck::Walk GifFileCheck::subBlocks(std::uint64_t& p) {
         if (context_.stopped()) return Walk::On;
         step = *size + 1;
         p += step;
-        if (p >= kSizeLimit) return Walk::Limit;
+        if (p >= kWalkLimit) return Walk::Limit;
     }
 }
 
@@ -126,7 +132,7 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     auto b = byteAt(p);
     if (!b) return 0;
     while (*b != kTrailer && !context_.stopped()) {
-        if (walk == Walk::Limit || p >= kSizeLimit) return kSizeLimit;
+        if (walk == Walk::Limit || p >= kWalkLimit) return kCappedSize;
         if (walk == Walk::ReadFailed) return 0;
         b = byteAt(p);
         if (!b) return 0;
@@ -137,19 +143,12 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             ++p;
             if (++zeroRun > kLongestZeroRun) return p;
         } else if (*b == kExtension) {
-            // Only two data sub-blocks are stepped over; an extension with
-            // more leaves the walk on its third sub-block's size, which as a
-            // rule is no block byte and ends it.
+            // The label, then data sub-blocks up to their terminator, however
+            // many: an XMP packet or an ICC profile takes hundreds.
             zeroRun = 0;
-            p += 2;
-            const auto first = byteAt(p);
-            if (!first) return 0;
-            if (*first == 0 && lost(p) && goOnAfterLoss(p)) continue;
-            p += *first + 1;
-            const auto second = byteAt(p);
-            if (!second) return 0;
-            if (*second == 0 && lost(p) && goOnAfterLoss(p)) continue;
-            if (*second != 0) p += *second + 1;
+            ++p;
+            walk = subBlocks(p);
+            if (walk == Walk::On) break;
         } else if (*b == kImage) {
             zeroRun = 0;
             const auto packed = byteAt(p + 9);
@@ -164,7 +163,7 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             break;
         }
     }
-    if (walk == Walk::Limit) return kSizeLimit;
+    if (walk == Walk::Limit) return kCappedSize;
     if (walk == Walk::ReadFailed) return 0;
     if (*b == kTrailer) ++p;
     return p < kSmallestFile ? 0 : p + kMargin;

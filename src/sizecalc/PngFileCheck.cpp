@@ -1,5 +1,6 @@
 #include "sizecalc/PngFileCheck.h"
 
+#include "platform/Crc32.h"
 #include "sizecalc/CarvingContext.h"
 
 #include <algorithm>
@@ -26,9 +27,19 @@ bool isKnownChunk(platform::ByteView type) {
     const std::string_view name(reinterpret_cast<const char*>(type.data()), type.size());
     return std::find(kKnownChunks.begin(), kKnownChunks.end(), name) != kKnownChunks.end();
 }
+
+// Every chunk type the format allows, registered, private or yet to come, is
+// four ASCII letters.
+bool isChunkName(platform::ByteView type) {
+    const auto letter = [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    return type.size() == 4 && std::all_of(type.data(), type.data() + 4, letter);
+}
+
+constexpr std::uint32_t kIend = 0x49454E44;
 } // namespace
 
-PngFileCheck::PngFileCheck(CarvingContext& context) : SizeCalculator("png", context), window_(context) {}
+PngFileCheck::PngFileCheck(CarvingContext& context)
+    : SizeCalculator("png", context), window_(context), crcReader_(context.fileCursor()) {}
 
 bool PngFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     return leading.be32(0) == 0x89504E47 && leading.be32(12) == 0x49484452; // 0x89 "PNG", "IHDR"
@@ -46,6 +57,27 @@ std::optional<std::uint64_t> PngFileCheck::chunkAfterLoss(std::uint64_t sector, 
         [](std::uint32_t length) { return length <= kLargestChunk; });
 }
 
+bool PngFileCheck::crcHolds(std::uint64_t sectorNumber, std::uint64_t chunk, std::uint32_t length) {
+    crcReader_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
+    const std::uint64_t bps = context_.bytesPerSector();
+    // The type and the data, then the CRC.
+    const std::uint64_t first = chunk + 4, end = first + 4 + std::uint64_t{length};
+    if (bps == 0 || !crcReader_.readable(first, end + 4 - first)) return false;
+    std::uint32_t crc = 0;
+    for (std::uint64_t at = first; at < end;) {
+        const std::uint64_t sector = at / bps;
+        const platform::ByteView window = crcReader_.sectors(sector, ReadWindow::kBytes / bps);
+        if (window.empty()) return false;
+        const std::uint64_t from = at - sector * bps;
+        const std::uint64_t take = std::min<std::uint64_t>(window.size() - from, end - at);
+        crc = platform::crc32(window.sub(static_cast<std::size_t>(from), static_cast<std::size_t>(take)), crc);
+        at += take;
+    }
+    // A chunk over sectors the medium could not give cannot be checked: it
+    // is taken as the file's, as a known chunk would be.
+    return crcReader_.at(end, 4).be32(0) == crc || crcReader_.unreadable(first, end + 4 - first);
+}
+
 std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
     if (!window_.readAt(sectorNumber)) return 0;
     const std::uint32_t bytesPerSector = context_.bytesPerSector();
@@ -56,8 +88,11 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     while (n < kWalkLimit && !context_.stopped()) {
         p += 4;
         const platform::ByteView w = window_.view();
+        const platform::ByteView type = w.sub(p + 4, 4);
+        const std::uint64_t length = w.be32(p);
+        const bool chunk = isChunkName(type) && length <= kLargestChunk;
         // Zeros of a sector that could not be read are no end of the file.
-        if ((!isKnownChunk(w.sub(p + 4, 4)) || w.be32(p) > kLargestChunk) && window_.unreadable(window_.sector(), p, 8))
+        if (!chunk && window_.unreadable(window_.sector(), p, 8))
             if (const std::optional<std::uint64_t> next = chunkAfterLoss(window_.sector(), p)) {
                 // n: as if the chunk found followed a CRC.
                 n += *next - p;
@@ -65,11 +100,14 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
                 p = n % bytesPerSector;
                 continue;
             }
-        if (!isKnownChunk(w.sub(p + 4, 4))) break;
-        const std::uint64_t length = w.be32(p);
-        if (length > kLargestChunk) break;
+        if (!chunk) break;
+        // A type the list above does not hold is the file's when the chunk's
+        // CRC says so: on a medium, the bytes behind a file rarely make one.
+        if (!isKnownChunk(type) && !crcHolds(sectorNumber, n + 4, static_cast<std::uint32_t>(length))) break;
+        const bool last = type.be32(0) == kIend;
         n += length + 12;
         p += length + 8;
+        if (last) break;
         if (p >= ReadWindow::kBytes) {
             if (!window_.readAt(sectorNumber + n / bytesPerSector)) return 0;
             p = n % bytesPerSector;

@@ -14,6 +14,23 @@ constexpr std::uint64_t kWindowEnd = 65535;
 constexpr std::uint32_t kLongestZeroRun = 50;
 constexpr std::uint32_t kMostLayers = 100;
 constexpr double kLargestEstimate = 2040109465.6;
+// The pixel data's compression: none, the channels' rows one after another.
+constexpr std::uint16_t kRaw = 0;
+// A PSD's bounds: channels, and pixels a side.
+constexpr std::uint32_t kMostChannels = 56;
+constexpr std::uint32_t kLongestSide = 30000;
+
+// The bytes of a raw composite of the header's picture; 0 where the header
+// gives none (a depth or a size a PSD does not have).
+std::uint64_t rawCompositeBytes(platform::ByteView header) {
+    const std::uint64_t channels = header.be16(12), height = header.be32(14), width = header.be32(18);
+    const std::uint16_t depth = header.be16(22);
+    if (channels == 0 || channels > kMostChannels || height > kLongestSide || width > kLongestSide) return 0;
+    if (depth != 1 && depth != 8 && depth != 16 && depth != 32) return 0;
+    const std::uint64_t row = depth == 1 ? (width + 7) / 8 : width * (depth / 8);
+    const std::uint64_t bytes = channels * height * row;
+    return bytes <= kLargestEstimate ? bytes : 0;
+}
 
 // Bytes of pixel data per square inch at 72 pixels per inch for a colour
 // mode and depth; 0 where the pair is not one a writer makes.
@@ -58,13 +75,19 @@ std::uint64_t PsdFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     const double longSide = std::max(width, height);
     const double shortSide = std::min(width, height);
     double estimate = ((longSide / 72.0) * f * (longSide / 72.0)) / (longSide / shortSide);
+    // The window moves on: the header is read now.
+    const std::uint64_t raw = rawCompositeBytes(header);
 
     // n: bytes of the file measured so far; p: the same place in the window.
     std::uint64_t p = 26;
     std::uint64_t n = 26;
     std::uint32_t layers = 1;
+    // A length read from a sector the medium could not give is no length:
+    // the composite is then not where the walk looks for it.
+    bool lost = false;
     // Colour mode data, image resources, layer and mask information.
     for (int section = 0; section < 3; ++section) {
+        lost = lost || window_.unreadable(window_.sector(), p, 4);
         const std::uint64_t length = std::uint64_t(window_.view().be32(p)) + 4;
         n += length;
         p += length;
@@ -77,6 +100,10 @@ std::uint64_t PsdFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             if (count >= 1 && count <= kMostLayers) layers = count;
         }
     }
+    // The composite's compression, then its data: raw data has the length
+    // the header gives it, zeros and all.
+    if (raw != 0 && !lost && !window_.unreadable(window_.sector(), p, 2) && window_.view().be16(p) == kRaw)
+        return n + 2 + raw + kMargin;
     estimate = std::min(estimate * layers, kLargestEstimate);
     const auto target = static_cast<std::uint64_t>(std::max(double(3 * n), estimate));
 

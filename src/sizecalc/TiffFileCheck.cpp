@@ -6,13 +6,17 @@
 
 namespace {
 
-// A TIFF has a few directories; a longer chain is damage or a loop.
+// A Sigma TIFF has a few directories; a longer chain is damage or a loop.
 constexpr int kMaxIfds = 25;
 // Directories of fewer entries than this are no image's.
 constexpr std::uint32_t kMinImageEntries = 5;
 // Trailing bytes the carved file takes along.
 constexpr std::uint64_t kMargin = 512;
 constexpr std::uint16_t kExifIfd = 34665;
+constexpr std::uint16_t kGpsIfd = 34853;
+constexpr std::uint16_t kInteropIfd = 40965;
+constexpr std::uint16_t kLong = 4;
+constexpr std::uint16_t kIfdType = 13;
 constexpr std::uint16_t kMakerNote = 37500;
 constexpr std::uint16_t kUndefined = 7;
 // The maker-note entry holding the JPEG's offset in a Canon TIFF.
@@ -25,6 +29,11 @@ bool isByteCounts(std::uint16_t tag) {
 
 bool isOffsets(std::uint16_t tag) {
     return tag == 273 || tag == 324;
+}
+
+// An entry that holds one directory's offset.
+bool pointsToADirectory(std::uint16_t type, std::uint32_t count) {
+    return count == 1 && (type == kLong || type == kIfdType);
 }
 
 } // namespace
@@ -83,7 +92,9 @@ TiffFileCheck::PlainWalkBounds TiffFileCheck::sigmaTiffBounds() {
                            .boundTotal = false,
                            .checkNextFirst = false,
                            .overlongAnswer = 26214400,
-                           .maxTotal = kMaxPart};
+                           .maxTotal = kMaxPart,
+                           .maxIfds = kMaxIfds,
+                           .subDirectories = false};
 }
 
 std::uint64_t TiffFileCheck::plainTiffSize(platform::ByteView leading, std::uint64_t sectorNumber,
@@ -102,7 +113,7 @@ std::uint64_t TiffFileCheck::plainWalk(platform::ByteView leading, std::uint64_t
     std::uint64_t ifd = headerU32(leading, 4);
     std::uint64_t total = 8;
     for (int index = 0; !context_.stopped(); ++index) {
-        if (index == kMaxIfds) return 0;
+        if (index == bounds.maxIfds) return 0;
         if (bounds.checkNextFirst && (ifd < 8 || ifd > kMaxPart)) return 0;
         auto pos = windowAt(sectorNumber, ifd);
         const std::uint32_t entries = pos ? u16(*pos) : 0;
@@ -129,8 +140,11 @@ std::uint64_t TiffFileCheck::plainWalk(platform::ByteView leading, std::uint64_t
                     imageBytes = platform::saturatingAdd(imageBytes, *sum);
                 }
             }
-            const std::uint64_t data = std::uint64_t{e.count} * scalarDataTypeValue(e.type > 12 ? 5 : e.type);
-            if (data > 4) {
+            std::uint64_t data = std::uint64_t{e.count} * scalarDataTypeValue(e.type > 12 ? 5 : e.type);
+            if (data <= 4) data = 0;
+            if (bounds.subDirectories && (e.tag == kExifIfd || e.tag == kGpsIfd) && pointsToADirectory(e.type, e.count))
+                data = platform::saturatingAdd(data, subDirectoryBytes(sectorNumber, e.value, true));
+            if (data != 0) {
                 total = platform::saturatingAdd(total, data);
                 if (bounds.boundTotal && total > kMaxPart) return 0;
             }
@@ -149,6 +163,28 @@ std::uint64_t TiffFileCheck::plainWalk(platform::ByteView leading, std::uint64_t
     }
     if (total < kMinFile || total > bounds.maxTotal) return 0;
     return total + kMargin;
+}
+
+std::uint64_t TiffFileCheck::subDirectoryBytes(std::uint64_t sectorNumber, std::uint64_t offset, bool nested) {
+    if (offset < 8 || offset > kMaxPart) return 0;
+    auto pos = windowAt(sectorNumber, offset);
+    const std::uint32_t entries = pos ? u16(*pos) : 0;
+    if (entries == 0 || entries > kMaxEntries) return 0;
+    std::uint64_t bytes = std::uint64_t{kEntryBytes} * entries + 6;
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        pos = windowAt(sectorNumber, offset);
+        if (!pos) return 0;
+        const Entry e = entryAt(*pos + 2 + std::uint64_t{kEntryBytes} * i);
+        const std::uint64_t data = std::uint64_t{e.count} * scalarDataTypeValue(e.type > 12 ? 5 : e.type);
+        if (data > 4) bytes = platform::saturatingAdd(bytes, data);
+        // The interoperability directory hangs off the EXIF one, and nothing
+        // off it: a pointer back to a directory walked already counts it
+        // once more at most.
+        if (nested && e.tag == kInteropIfd && pointsToADirectory(e.type, e.count))
+            bytes = platform::saturatingAdd(bytes, subDirectoryBytes(sectorNumber, e.value, false));
+        if (bytes > kMaxPart) return 0;
+    }
+    return bytes;
 }
 
 std::optional<std::uint64_t> TiffFileCheck::byteCountSum(std::uint64_t sectorNumber, const Entry& e, std::uint32_t size,
@@ -180,7 +216,7 @@ std::uint64_t TiffFileCheck::cameraTiffSize(platform::ByteView leading, std::uin
     std::uint64_t total = 8;
     for (int index = 0; !context_.stopped(); ++index) {
         auto pos = windowAt(sectorNumber, ifd);
-        if (index == kMaxIfds || !pos) return 0;
+        if (index == kMostPages || !pos) return 0;
         const std::uint32_t entries = u16(*pos);
         if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
         // A directory behind the image data is not counted by its entries.

@@ -1,8 +1,9 @@
 #pragma once
 
 // TIFF: every TIFF-style file that no raw format claims. A plain TIFF is
-// measured as the sum of its parts (header, directories, out-of-line values,
-// strips or tiles), which follow one another without gaps; a camera TIFF
+// measured as the sum of its parts (header, directories with the EXIF, GPS
+// and interoperability ones, out-of-line values, strips or tiles), which
+// follow one another without gaps; a camera TIFF
 // (one with a Make, or a Canon, Phase One or non-raw Pentax file) ends where
 // the last directory's image data ends, and a Canon TIFF adds the JPEG its
 // maker note points at.
@@ -24,6 +25,11 @@ public:
     std::uint64_t jpgFileSizeCalculation(std::uint64_t address);
     void setBothEndianFormatFlagsToNo();
 
+    // The directory of this number in a chain answers 0: a chain that long
+    // is damage or a loop. A scanned document or a fax holds a directory a
+    // page.
+    static constexpr int kMostPages = 65536;
+
     // The bounds of the plain walk. A Sigma TIFF, which X3F claims ahead of
     // the family, is measured by the same walk with bounds of its own.
     struct PlainWalkBounds {
@@ -41,6 +47,11 @@ public:
         std::uint64_t overlongAnswer = 0;
         // The largest finished total.
         std::uint64_t maxTotal = kMaxFile;
+        // The directory of this number in the chain answers 0.
+        int maxIfds = kMostPages;
+        // The EXIF, GPS and interoperability directories and the values
+        // they point to are counted.
+        bool subDirectories = true;
     };
     static PlainWalkBounds sigmaTiffBounds();
     // The plain walk on its own, for a file whose byte order the run's
@@ -56,6 +67,12 @@ private:
     bool endRule(Classification& c) override;
 
     std::uint64_t plainWalk(platform::ByteView leading, std::uint64_t sectorNumber, const PlainWalkBounds& bounds);
+    // The bytes of the EXIF, GPS or interoperability directory at the file
+    // offset and of the values it points to (an interoperability directory
+    // the EXIF one points to included when `nested`); 0 for one whose offset
+    // or entry count no directory has, or that could not be read: the walk
+    // goes on without it.
+    std::uint64_t subDirectoryBytes(std::uint64_t sectorNumber, std::uint64_t offset, bool nested);
     std::uint64_t cameraTiffSize(platform::ByteView leading, std::uint64_t sectorNumber);
     // The sum of a strip or tile byte-count array, or nothing when the walk
     // ends with 0 (with `stopped` set: the run was stopped).

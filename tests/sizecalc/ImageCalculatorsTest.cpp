@@ -30,10 +30,14 @@ std::string exifSegment(const std::string& thumbnail) {
 
 // A PSD followed by zeros: its pixel walk steps in words from the sections'
 // end and stops on the 13th zero word in a row (a run over 50 bytes); + 512.
-std::uint64_t psdZeroRunAnswer(const std::string& psd) {
+// One whose pixel data is raw (compression 0 behind the sections) is as long
+// as its header says; + 512.
+std::uint64_t psdAnswer(const std::string& psd) {
+    const platform::ByteView bytes(reinterpret_cast<const std::uint8_t*>(psd.data()), psd.size());
     std::uint64_t start = 26;
     for (int i = 0; i < 3; ++i)
-        start += 4 + platform::ByteView(reinterpret_cast<const std::uint8_t*>(psd.data()), psd.size()).be32(start);
+        start += 4 + bytes.be32(start);
+    if (bytes.be16(start) == 0) return psd.size() + 512;
     return start + (psd.size() - start + 3) / 4 * 4 + 12 * 4 + 512;
 }
 
@@ -58,7 +62,7 @@ protected:
 
 // Each sample is claimed by its own format only and measured by its rule:
 // JPEG, PNG and GIF to their end plus the margin (PNG's 516 holds the last
-// CRC), BMP by its size field, PSD to its zero run.
+// CRC), BMP by its size field, PSD to its zero run or, raw, by its header.
 TEST_F(ImageCalculatorsTest, ToolSamplesAreClaimedByTheirFormatAndMeasuredByItsRule) {
     const std::string jpg = convert(kNoise, "jpg");
     const std::pair<std::string, std::string_view> samples[] = {
@@ -70,12 +74,13 @@ TEST_F(ImageCalculatorsTest, ToolSamplesAreClaimedByTheirFormatAndMeasuredByItsR
         {convert("-delay 10 -size 200x200 xc: +noise Random \\( -size 200x200 plasma: \\) -loop 0", "gif"), "gif"},
         {convert("-size 100x100 plasma:", "bmp"), "bmp"},
         {convert("-size 64x48 xc: +noise Random", "psd"), "psd"},
+        {convert("-size 64x48 xc: +noise Random -compress RLE", "psd"), "psd"},
         {convert("-size 64x48 xc: +noise Random \\( -size 64x48 xc:red \\) \\( -size 64x48 plasma: \\)", "psd"),
          "psd"}};
     for (const auto& [bytes, key] : samples) {
         const auto hit = carve(bytes);
         EXPECT_EQ(hit.calculator ? hit.calculator->parentKey() : "", key) << bytes.size();
-        const std::uint64_t rule = key == "psd" ? psdZeroRunAnswer(bytes) : bytes.size() + (key == "bmp" ? 0 : 512);
+        const std::uint64_t rule = key == "psd" ? psdAnswer(bytes) : bytes.size() + (key == "bmp" ? 0 : 512);
         EXPECT_EQ(hit.size, key.empty() ? 0 : rule) << key << " of " << bytes.size() << " bytes";
         const std::string_view ours[] = {"jpg", "png", "gif", "bmp", "psd"};
         EXPECT_EQ(acceptedBy(image, kSector, ours), std::vector<std::string_view>{key});
@@ -109,8 +114,10 @@ TEST_F(ImageCalculatorsTest, DamagedFilesEndTheWalkWhereTheirRulesSay) {
     // Only zero bytes where blocks should be: the position after 2049 of them.
     const std::string gifHeader = "GIF89a"s + be(0x0100'0100, 4) + std::string(3, '\0');
     EXPECT_EQ(carve(gifHeader + std::string(3000, '\0')).size, 13u + 2049);
-    // Image data sub-blocks that never end stop at the 5 MiB cap.
-    EXPECT_EQ(carve(gifHeader + ",\0\0\0\0\x01\0\x01\0\0\x08"s + std::string(5300000, '\xFF')).size, 5242880u);
+    // Image data sub-blocks are followed past 5 MiB to the zeros behind them, and those past the 2049th: the 20704th
+    // sub-block of 255 bytes from the code size's at 23 ends in the zeros, at 5300248.
+    EXPECT_EQ(carve(gifHeader + ",\0\0\0\0\x01\0\x01\0\0\x08"s + std::string(5300000, '\xFF')).size,
+              23u + 20704 * 256 + 1 + 2049);
 
     // A BMP's size field is taken from 50 bytes to 100 MiB, both included.
     for (const std::uint32_t size : {49u, 50u, 104857600u, 104857601u})
@@ -122,9 +129,9 @@ TEST_F(ImageCalculatorsTest, DamagedFilesEndTheWalkWhereTheirRulesSay) {
 TEST_F(ImageCalculatorsTest, PsdWalkFollowsItsSectionsAndEstimate) {
     // Sections that end beyond the first window: the walk goes on at the
     // right file position, so it meets the same zeros 70000 bytes later.
-    const std::string psd = convert("-size 64x48 xc: +noise Random", "psd");
+    const std::string psd = convert("-size 64x48 xc: +noise Random -compress RLE", "psd");
     EXPECT_EQ(carve(psd.substr(0, 26) + be(70000, 4) + std::string(70000, 'c') + psd.substr(30)).size,
-              psdZeroRunAnswer(psd) + 70000);
+              psdAnswer(psd) + 70000);
     // Over data without zeros the walk runs in words from the sections' end
     // (44) to the estimate times the layers (46694.4), ...
     const std::string junk(50000, '\xAA');
@@ -138,4 +145,13 @@ TEST_F(ImageCalculatorsTest, PsdWalkFollowsItsSectionsAndEstimate) {
     EXPECT_EQ(carve(kThreeLayerPsd + junk, true).size, 44u + 512);
     // No width: nothing to measure.
     EXPECT_FALSE(carve(psd.substr(0, 18) + be(0, 4) + psd.substr(22)));
+    // A raw composite is as long as its header says, but not behind a section length the medium could not give:
+    // the file ends in that sector's zeros (sector 136 holds the second section's length at 70030).
+    const std::string raw = convert("-size 64x48 xc: +noise Random", "psd");
+    testsupport::FailingReads bad;
+    bad.failSectors(kSector + 136);
+    failing = &bad;
+    EXPECT_LE(carve(raw.substr(0, 26) + be(70000, 4) + std::string(70000, 'c') + raw.substr(30)).size,
+              137u * 512 + 512);
+    failing = nullptr;
 }

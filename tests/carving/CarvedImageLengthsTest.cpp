@@ -1,0 +1,226 @@
+#include "platform/Crc32.h"
+#include "scan/ScanThread.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+
+// Pictures as today's tools and devices write them, each at sector 2048 of a disk of zeros or random bytes with
+// photos after it: the carving of the disk, with its type and JPEG marked, measures each from its own length to its
+// margin past it, and finds the photos after it whole.
+
+namespace fs = std::filesystem;
+using testsupport::sampleSeed;
+
+namespace {
+
+std::string plasma(unsigned seed, const std::string& size) {
+    return "convert -seed " + sampleSeed(seed) + " -size " + size + " plasma: ";
+}
+
+// A number of the variant below `below`, for shapes a tool draws.
+std::string drawn(unsigned seed, unsigned from, unsigned below) {
+    return std::to_string(from + std::stoul(sampleSeed(seed)) % (below - from));
+}
+
+// The PNG with a chunk of this type and data behind the chunk of type `after`, its CRC the format's: for chunks no
+// tool here writes.
+std::string withChunk(const std::string& png, const std::string& after, const std::string& type,
+                      const std::string& data) {
+    const platform::ByteView bytes(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
+    std::size_t at = 8;
+    while (at + 12 <= png.size() && png.compare(at + 4, 4, after) != 0)
+        at += 12 + bytes.be32(at);
+    if (at + 12 > png.size()) return {};
+    at += 12 + bytes.be32(at);
+    const std::string body = type + data;
+    const std::uint32_t crc =
+        platform::crc32(platform::ByteView(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()));
+    return png.substr(0, at) + testsupport::asString(testsupport::be32(static_cast<std::uint32_t>(data.size()))) +
+           body + testsupport::asString(testsupport::be32(crc)) + png.substr(at);
+}
+
+// A fax of this many pages coded as G4, as tiffcp joins them: two pages, one after the other.
+std::string fax(unsigned pages) {
+    const std::string top = drawn(40, 100, 600);
+    return testsupport::toolSample(
+        "for i in 0 1; do convert -size 1728x1100 xc:white -fill black -draw \"rectangle 120," + top + " 700,$((" +
+            top + " + 60 + i * 300))\" -compress Group4 \"$OUT.$i.tif\" || exit 1; done && tiffcp $(for i in $(seq " +
+            std::to_string(pages) + "); do echo \"$OUT.$((i % 2)).tif\"; done) \"$OUT\"",
+        "tif");
+}
+
+struct Case {
+    const char* name;
+    const char* extension;
+    // What the carving measures past the file's end at most.
+    std::uint64_t margin;
+    std::string (*make)();
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::string kPng = "-depth 8 -define png:exclude-chunks=";
+
+const Case kPngCases[] = {
+    {"ScreenshotWithIdotAndExif", "png", 516,
+     [] {
+         return withChunk(testsupport::toolSample(plasma(1, "1000x700") + kPng +
+                                                      "date,time,gAMA,cHRM,bKGD,tEXt,zTXt -units PixelsPerInch "
+                                                      "-density 144 \"$OUT\" && exiftool -q -overwrite_original "
+                                                      "-EXIF:Make=Drentic -EXIF:Software=Screenshot \"$OUT\"",
+                                                  "png"),
+                          "pHYs", "iDOT", testsupport::asString(testsupport::be32(2)) + std::string(24, '\x01'));
+     }},
+    {"Apng", "png", 516,
+     [] {
+         return testsupport::toolSample("ffmpeg -v error -f lavfi -i " +
+                                            testsupport::sampleVideo("size=320x240:rate=10") +
+                                            " -t 4 -plays 0 -f apng \"$OUT\"",
+                                        "png");
+     }},
+    {"ExifRightAfterIhdr", "png", 516,
+     [] {
+         return testsupport::toolSample(
+             plasma(2, "300x200") + kPng +
+                 "all \"$OUT\" && exiftool -q -overwrite_original -EXIF:Make=Drentic \"$OUT\"",
+             "png");
+     }},
+    {"CicpRightAfterIhdr", "png", 516,
+     [] {
+         return withChunk(testsupport::toolSample(plasma(3, "300x200") + kPng + "all \"$OUT\"", "png"), "IHDR", "cICP",
+                          std::string("\x01\x0D\x00\x01", 4));
+     }},
+};
+
+const Case kGifCases[] = {
+    {"Xmp", "gif", 512,
+     [] {
+         return testsupport::toolSample(
+             plasma(4, "240x180") +
+                 "-colors 128 \"$OUT\" && exiftool -q -overwrite_original -XMP-dc:Title=Holiday \"$OUT\"",
+             "gif");
+     }},
+    {"IccProfile", "gif", 512,
+     [] {
+         return testsupport::toolSample(
+             plasma(5, "240x180") + "-colors 128 -profile /usr/share/color/icc/ghostscript/srgb.icc \"$OUT\"", "gif");
+     }},
+    {"CommentOverFiveHundredAndTenBytes", "gif", 512,
+     [] {
+         return testsupport::toolSample(plasma(6, "240x180") +
+                                            "-colors 128 \"$OUT.gif\" && gifsicle --comment \"$(printf 'A line of the "
+                                            "comment. %.0s' $(seq 40))\" \"$OUT.gif\" -o \"$OUT\"",
+                                        "gif");
+     }},
+    {"AnimationOverFiveMiB", "gif", 512,
+     [] {
+         return testsupport::toolSample(
+             "ffmpeg -v error -f lavfi -i cellauto=s=640x480:rate=15:seed=" + sampleSeed(7) + " -t 25 \"$OUT\"", "gif");
+     }},
+};
+
+const Case kTiffCases[] = {
+    {"ExifAndGpsWithoutAMake", "tif", 512,
+     [] {
+         return testsupport::toolSample(
+             plasma(8, "640x480") +
+                 "\"$OUT\" && exiftool -q -overwrite_original '-DateTimeOriginal=2024:05:01 12:00:00' "
+                 "-GPSLatitude=48.1 -GPSLatitudeRef=N -GPSLongitude=11.5 -GPSLongitudeRef=E -InteropIndex=R98 "
+                 "\"-UserComment=$(printf 'Taken on the way. %.0s' $(seq 150))\" \"$OUT\"",
+             "tif");
+     }},
+    {"FaxOf26Pages", "tif", 512, [] { return fax(26); }},
+    {"FaxOf30Pages", "tif", 512, [] { return fax(30); }},
+};
+
+const Case kPsdCases[] = {
+    {"RawCompositeOfARectangle", "psd", 512,
+     [] {
+         return testsupport::toolSample("convert -size 800x600 xc:black -fill white -draw \"rectangle 100,100 300," +
+                                            drawn(9, 120, 500) + "\" \"$OUT\"",
+                                        "psd");
+     }},
+    {"RawEightBitCompositeInABlackFrame", "psd", 512,
+     [] {
+         return testsupport::toolSample(plasma(10, "640x480") + "-depth 8 -bordercolor black -border 40 \"$OUT\"",
+                                        "psd");
+     }},
+};
+
+class CarvedImageLengthsTest : public testsupport::ScanFixture,
+                               public testing::WithParamInterface<std::tuple<Case, bool>> {
+protected:
+    static void SetUpTestSuite() {
+        for (const char* tool : {"convert", "exiftool", "ffmpeg", "gifsicle", "tiffcp"})
+            if (!testsupport::haveTool(tool)) missing_ = tool;
+    }
+    void SetUp() override {
+        ScanFixture::SetUp();
+        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
+    }
+    // The carving of the whole disk: the bytes of each file found, by the sector it begins at.
+    std::multimap<std::uint64_t, std::string> carve(const fs::path& image, const std::string& extension) {
+        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+        v->setRawSearchStart(0, 100);
+        ScanThread(v).scanForDeletedFilesDisk(
+            platform::Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {extension, "jpg"}), 1});
+        std::multimap<std::uint64_t, std::string> found;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (!node->isFolder() && node->foundBySignature == 1 && !node->extents.empty())
+                found.emplace(node->dataStartSector +
+                                  std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock,
+                              testsupport::readThroughExtents(*v, *node));
+        freeVolumes();
+        controller.clear();
+        return found;
+    }
+    static inline std::string missing_;
+};
+
+TEST_P(CarvedImageLengthsTest, IsMeasuredFromItsLengthToItsMarginAndThePhotosAfterItAreFound) {
+    const auto& [c, random] = GetParam();
+    const std::string file = c.make();
+    ASSERT_FALSE(file.empty());
+    // The photos three sectors apart after it.
+    std::vector<std::pair<std::uint64_t, std::string>> planted{{2048, file}};
+    for (const auto& [seed, size] : {std::pair{21u, "640x480"}, std::pair{22u, "320x240"}})
+        planted.emplace_back(planted.back().first + (planted.back().second.size() + 511) / 512 + 3,
+                             testsupport::toolSample(plasma(seed, size) + "\"$OUT\"", "jpg"));
+    const std::uint64_t end = (planted.back().first + 2048) * 512;
+    const fs::path image = testsupport::filledImage(random, "lengths", std::max<std::uint64_t>(end, 8 << 20));
+    for (const auto& [sector, bytes] : planted)
+        testsupport::writeAt(image, sector * 512, {bytes.begin(), bytes.end()});
+    const auto found = carve(image, c.extension);
+    for (const auto& [sector, bytes] : planted) {
+        const auto [from, to] = found.equal_range(sector);
+        const std::uint64_t most = sector == 2048 ? bytes.size() + c.margin : UINT64_MAX;
+        std::string there;
+        bool whole = false;
+        for (auto it = from; it != to; ++it) {
+            whole = whole || (it->second.starts_with(bytes) && it->second.size() <= most);
+            there += " " + std::to_string(it->second.size());
+        }
+        EXPECT_TRUE(whole) << "the file of " << bytes.size() << " bytes at sector " << sector
+                           << "; found there:" << (there.empty() ? " nothing" : there);
+    }
+}
+
+std::string nameOf(const testing::TestParamInfo<std::tuple<Case, bool>>& info) {
+    return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+}
+
+INSTANTIATE_TEST_SUITE_P(Png, CarvedImageLengthsTest, testing::Combine(testing::ValuesIn(kPngCases), testing::Bool()),
+                         nameOf);
+INSTANTIATE_TEST_SUITE_P(Gif, CarvedImageLengthsTest, testing::Combine(testing::ValuesIn(kGifCases), testing::Bool()),
+                         nameOf);
+INSTANTIATE_TEST_SUITE_P(Tiff, CarvedImageLengthsTest, testing::Combine(testing::ValuesIn(kTiffCases), testing::Bool()),
+                         nameOf);
+INSTANTIATE_TEST_SUITE_P(Psd, CarvedImageLengthsTest, testing::Combine(testing::ValuesIn(kPsdCases), testing::Bool()),
+                         nameOf);
+
+} // namespace
