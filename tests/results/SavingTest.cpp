@@ -20,6 +20,7 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
+#include <bit>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -1545,6 +1546,90 @@ TEST_F(Saving, ReadableRunsBetweenBadRunsOfAFileAreSavedAsADdCopyGivesThem) {
             // A failed read for every kLeastRun bad sectors asked inside, and a few for each bad run: its walk, the
             // runs that walk stepped over asked at their first sectors, the edges of a readable run found there.
             EXPECT_LE(served.failing.failedReads() - beforeTheSave, badOfTheFiles / kLeastRun + 24 * runsOfTheFiles);
+            freeVolumes();
+        }
+    }
+}
+
+// A file lying wholly in a bad area of a FAT32 card that mkfs.vfat made and mtools filled, between readable files: the
+// walks of the area and the asks into what they stepped over cost a few failed reads for each of the file's reads, and
+// the scrape of the area stops a few asks in, as nothing there answers, not a failed read for every 64 sectors of it
+// (a 40 MiB file cost 1,444 where its walks cost 90). Served each way a card is served here, every other file is saved
+// as a dd conv=noerror,sync copy gives it, byte-exact where its pages are readable, and the bad one as zeros, counted.
+TEST_F(Saving, AFileWhollyInABadAreaCostsAboutWhatItsWalksCostAndTheOthersAreSavedExact) {
+    for (const char* tool : {"mkfs.vfat", "mcopy"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    constexpr std::uint64_t kSectors = 262144;
+    // The asks after which a scrape stops in a bad stretch where nothing answers.
+    constexpr std::uint64_t kScrapeAsks = 16;
+    const struct {
+        const char* size;
+        std::size_t bytes;
+    } cases[] = {{"2 MiB", 2u << 20}, {"9 MiB and a little", (9u << 20) + 1000}, {"40 MiB", 40u << 20}};
+    for (const auto& row : cases) {
+        const fs::path dir = testsupport::makeTempDir("bad-file"),
+                       image = testsupport::mkfsVfat(dir, "-F 32", "131072");
+        const std::vector<std::pair<std::string, std::size_t>> sizes{
+            {"A", 1300000}, {"B", 2600000}, {"BAD", row.bytes}, {"C", 700000}, {"D", 1400000}};
+        std::mt19937_64 random(std::random_device{}());
+        std::map<std::string, std::string> files;
+        for (const auto& [name, size] : sizes) {
+            std::string& bytes = files[name];
+            bytes.resize(size);
+            std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+            std::ofstream(dir / (name + ".BIN"), std::ios::binary) << bytes;
+            testsupport::mtools(image, "mcopy",
+                                testsupport::shellQuote((dir / (name + ".BIN")).string()) + " ::/" + name + ".BIN");
+        }
+        const std::string card = readText(image);
+        std::map<std::string, std::uint64_t> firstSector;
+        for (const auto& [name, bytes] : files) {
+            firstSector[name] = card.find(bytes) / 512;
+            ASSERT_EQ(card.compare(firstSector[name] * 512, bytes.size(), bytes), 0) << name << " is not in one piece";
+        }
+        const std::uint64_t bad = firstSector["BAD"], badSectors = (row.bytes + 511) / 512;
+        std::vector<bool> badSector(kSectors);
+        std::fill_n(badSector.begin() + static_cast<std::ptrdiff_t>(bad), badSectors, true);
+        for (const Serving serving : kServings) {
+            SCOPED_TRACE(std::string(row.size) + ", " + ServedCard::name(serving));
+            if (serving >= Serving::LoopInDirectIO && !ServedCard::fuseServes())
+                GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+            ServedCard served(serving, image, {{bad, badSectors}});
+            ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
+            fs::remove_all(destination / "Root");
+            controller.clear();
+            controller.setDriveDictArray(Array{Dict{{"Path", served.medium}}});
+            auto v = keep(volumeOver(served.medium, 0, kSectors, 512, "FAT32"));
+            v->setRawRead(served.failing.reader());
+            ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+            newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+            const std::uint64_t beforeTheSave = served.failing.failedReads();
+            auto s = saver(v, v->dirRoot);
+            save(*s);
+            std::uint64_t found = 0, holed = 0;
+            for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+                if (node->isFolder()) continue;
+                const std::string shown = path.substr(path.find('/') + 1);
+                const auto file = files.find(shown.substr(0, shown.find_first_of(" .")));
+                ASSERT_NE(file, files.end()) << path;
+                ++found;
+                const auto [expected, lost] =
+                    asDdCopiesIt(file->second, firstSector[file->first], badSector, served.wholePages);
+                EXPECT_TRUE(saved(shown) == expected) << path;
+                holed += lost != 0 ? 1 : 0;
+                if (lost != 0)
+                    EXPECT_TRUE(logged(std::to_string(lost) + " sectors of Root/" + shown + " could not be read"))
+                        << path;
+            }
+            EXPECT_EQ(std::tuple(found, s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+                      std::tuple(std::uint64_t{files.size()}, std::uint64_t{files.size()}, holed,
+                                 std::string("Saving completed with unreadable sectors")));
+            // Twice a walk of the area with its halving back (the file's, and an ask's into what it stepped over), a
+            // few asks for each read of the file, and the scrape's: what the file cost before its runs were scraped.
+            const std::uint64_t reads =
+                (row.bytes + FileExtentsCopier::kMaxReadBytes - 1) / FileExtentsCopier::kMaxReadBytes;
+            const std::uint64_t walk = 2 * static_cast<std::uint64_t>(std::bit_width(badSectors));
+            EXPECT_LE(served.failing.failedReads() - beforeTheSave, 2 * walk + 4 * reads + kScrapeAsks);
             freeVolumes();
         }
     }
