@@ -7,6 +7,7 @@
 // Sleuth Kit's icat through scan-image by tests/tools/scan-image-save.sh.
 
 #include "platform/ByteView.h"
+#include "platform/PageCache.h"
 #include "results/DataSaving.h"
 #include "results/DestinationFileSystem.h"
 #include "results/DestinationFolder.h"
@@ -1630,6 +1631,112 @@ TEST_F(Saving, AFileWhollyInABadAreaCostsAboutWhatItsWalksCostAndTheOthersAreSav
                 (row.bytes + FileExtentsCopier::kMaxReadBytes - 1) / FileExtentsCopier::kMaxReadBytes;
             const std::uint64_t walk = 2 * static_cast<std::uint64_t>(std::bit_width(badSectors));
             EXPECT_LE(served.failing.failedReads() - beforeTheSave, 2 * walk + 4 * reads + kScrapeAsks);
+            freeVolumes();
+        }
+    }
+}
+
+// A disk that dies behind a cache as a save reads the first file (a read-only loop device over the FUSE tool, reading
+// its file through the page cache or in direct I/O, where the loop device's own cache is all there is; or the model of
+// one), after a scan's sweep read the files before the death, or with nothing read before, or with the file being read
+// held whole in the cache by another reader as its sectors go bad. The save finds the disk gone within a few dozen
+// failed reads and says so, then goes on through the files left asking the disk for nothing: each one the cache holds
+// whole is saved byte-exact, the file being read written again from its start, and each other one is not saved, nor
+// made; the end counts both.
+TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeAndAsksTheDiskNothingMore) {
+    constexpr std::uint64_t kSectors = 131072, kDeath = 98304, kFileSectors = 128;
+    enum class Held { SweptBefore, Nothing, TheFileBeingRead };
+    enum class Disk { Model, LoopThroughThePageCache, LoopInDirectIO };
+    const struct {
+        const char* name;
+        Held held;
+        std::vector<Disk> disks;
+    } cases[] = {
+        {"the files before the death swept before the save",
+         Held::SweptBefore,
+         {Disk::Model, Disk::LoopThroughThePageCache, Disk::LoopInDirectIO}},
+        {"nothing read before the save",
+         Held::Nothing,
+         {Disk::Model, Disk::LoopThroughThePageCache, Disk::LoopInDirectIO}},
+        {"the file being read held in the cache as it goes bad", Held::TheFileBeingRead, {Disk::Model}},
+    };
+    // The file the disk dies under first, then eight before the death, then four after it.
+    std::vector<std::pair<std::string, std::uint64_t>> placed{{"dying", kDeath}};
+    for (std::uint64_t k = 0; k < 8; ++k)
+        placed.emplace_back("early" + std::to_string(k), 4097 + k * 8192);
+    for (std::uint64_t k = 0; k < 4; ++k)
+        placed.emplace_back("late" + std::to_string(k), kDeath + (k + 1) * 4096);
+    for (const auto& row : cases) {
+        for (const Disk disk : row.disks) {
+            SCOPED_TRACE(std::string(row.name) + (disk == Disk::Model ? ", the model"
+                                                  : disk == Disk::LoopThroughThePageCache
+                                                      ? ", a loop device"
+                                                      : ", a loop device in direct I/O"));
+            if (disk != Disk::Model && !ServedCard::fuseServes())
+                GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+            TreeBuilder files;
+            for (const auto& [name, first] : placed)
+                files.file(files.root, newdir::utf16(name), kFileSectors * 512,
+                           {{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(kFileSectors)}}, 1);
+            fs::remove_all(destination / "Root");
+            controller.clear();
+            auto v = medium(kSectors);
+            testsupport::FailingReads failing;
+            std::optional<testsupport::ServedByTheFuseTool> served;
+            // The failed reads when the save first asked the cache alone, and the cache it asks.
+            std::optional<std::uint64_t> whenGone;
+            DMedia::RawRead cache = failing.cachedReader();
+            if (disk == Disk::Model) {
+                if (row.held == Held::TheFileBeingRead) {
+                    failing.failSectors(kDeath, kFileSectors);
+                    failing.holdInTheCache(kDeath, kFileSectors);
+                }
+                failing.dieUnderThePageCacheAt(row.held == Held::TheFileBeingRead ? kDeath + kFileSectors : kDeath);
+            } else {
+                testsupport::writeText(image.parent_path() / "map", "");
+                served.emplace(image, image.parent_path() / "map", disk == Disk::LoopInDirectIO, kDeath);
+                ASSERT_FALSE(served->device.empty()) << "the FUSE tool did not serve the disk";
+                controller.setDriveDictArray(Array{Dict{{"Path", served->device}}});
+                v = volumeOver(served->device, 0, kSectors);
+                cache = platform::readCachedBytes;
+            }
+            v->setRawRead(failing.reader(),
+                          [&](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
+                              if (!whenGone) whenGone = failing.failedReads();
+                              return cache(fd, buffer, length, offset);
+                          });
+            std::vector<std::uint8_t> batch(2048 * 512);
+            for (std::uint64_t s = 0; row.held != Held::Nothing && s + 2048 <= kDeath - 16384; s += 2048)
+                ASSERT_EQ(v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data()), 0u);
+            auto s = saver(v, files.root);
+            save(*s);
+            const auto alerts = controller.alerts();
+            EXPECT_TRUE(std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
+                return a.title == "! Can not save files" &&
+                       a.message == "The Drive or Volume being read is no longer available.";
+            }));
+            ASSERT_TRUE(whenGone.has_value());
+            EXPECT_EQ(failing.failedReads(), *whenGone);
+            EXPECT_LE(*whenGone, 64u);
+            std::uint64_t whole = 0;
+            for (const auto& [name, first] : placed) {
+                const bool held = (row.held == Held::SweptBefore && name.rfind("early", 0) == 0) ||
+                                  (row.held == Held::TheFileBeingRead && name.rfind("late", 0) != 0);
+                const fs::path path = destination / "Root" / name;
+                if (held) {
+                    EXPECT_TRUE(fs::exists(path) && readText(path) == patternBytes(first * 512, kFileSectors * 512))
+                        << name;
+                    ++whole;
+                } else if (name != "dying") {
+                    EXPECT_FALSE(fs::exists(path)) << name;
+                    EXPECT_TRUE(logged("Root/" + name + " is not saved")) << name;
+                }
+            }
+            EXPECT_EQ(std::tuple(s->savedFiles(), s->savingErrors()), std::tuple(whole, placed.size() - whole));
+            EXPECT_EQ(lastAlertTitle(),
+                      whole == 0 ? std::string("Saving Failed")
+                                 : "Saving completed with " + std::to_string(placed.size() - whole) + " errors");
+            v.reset();
             freeVolumes();
         }
     }
