@@ -53,7 +53,7 @@ constexpr std::uint32_t kScrapeFailuresJudged = 16;
 // each kScrapeSectors of it.
 constexpr std::uint32_t kScrapeFailuresInARun = 16;
 // Places where a scrape stopped that are kept: each cost that many failed
-// reads, so only a save over thousands of bad areas lets the oldest go.
+// reads, so only a save over thousands of bad areas lets the first go.
 constexpr std::size_t kMostScrapeStops = 4096;
 } // namespace
 

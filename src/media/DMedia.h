@@ -103,8 +103,8 @@ public:
     // failed read; sectors a walk only stepped over they ask for, first
     // alone, as they need those places (a sweep, RangeReader::Sweep, does
     // not), and a save asks inside what it still lacks of them, so that a
-    // readable run of 64 sectors or more there is read, until a few asks in
-    // a row fail in one bad run (see scrapeSkipped).
+    // readable run of 64 sectors or more there is read, until some asks in a
+    // row fail in one bad stretch (see scrapeSkipped).
     // Nothing (the buffer zeroed) when the request is out of range or the
     // medium has gone (see mediumGone), else how many of its sectors could
     // not be read. The carving reader shows no alert of its own. The save's
@@ -339,15 +339,14 @@ private:
     bool saveStillAnswers(const ReadFailurePolicy::Stretch& stretch, std::uint64_t liveBefore);
     // A save's read of [sector, end) into `buffer`, once readRange has read
     // what it could: inside each run of it that walks only stepped over, it
-    // asks every 64th sector of the medium, so each readable run of 64
-    // sectors or more there answers once, and reads each run that answered
-    // to its edges, found in halving steps between an answer and a failure
-    // (see readRange). In one bad run, once a few of its asks in a
-    // row have failed, nothing in it answering since, it asks there no
-    // more, in this read or a later one, as a walk stops: a file wholly in a
-    // bad area costs a few asks, not one for each 64 sectors of it. How many
-    // sectors it read, or nothing when the medium has gone or stopped
-    // answering.
+    // asks every 64th sector of the medium, so a readable run of 64 sectors
+    // or more there answers once asked, and reads each run that answered to
+    // its edges, found in halving steps between an answer and a failure (see
+    // readRange). In one bad stretch, once some of its asks in a row have
+    // failed, nothing in it answering since, it asks there no more, in this
+    // read or a later one, as a walk stops: a file wholly in a bad area
+    // costs a few asks, not one for each 64 sectors of it. How many sectors
+    // it read, or nothing when the medium has gone or stopped answering.
     std::optional<std::uint64_t> scrapeSkipped(std::uint64_t sector, std::uint64_t end, std::uint8_t* buffer);
     // readSector's way for a read that failed whole (`failedWhole`) or holds
     // sectors known to be unreadable: through the range reader.
