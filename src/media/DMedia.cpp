@@ -9,6 +9,7 @@
 #include "platform/CheckedMath.h"
 #include "platform/KeyedArchiver.h"
 #include "platform/KeyedUnarchiver.h"
+#include "platform/PageCache.h"
 #include "platform/SystemLog.h"
 
 #include <algorithm>
@@ -44,6 +45,16 @@ constexpr std::uint64_t kScrapeSectors = 64;
 // the disk still answers, as after a walked stretch: a dead disk ends a save
 // of a large file as soon as one of a small file.
 constexpr std::uint32_t kScrapeFailuresJudged = 16;
+// Asks that fail in a row inside one bad stretch, nothing in it answering
+// since, after which the save asks there no more, in this read or a later
+// one, as a walk stops: a readable run less than this many times
+// kScrapeSectors past the last answer is still found, and a file lying
+// wholly in a bad area costs its walks and these asks, not a failed read for
+// each kScrapeSectors of it.
+constexpr std::uint32_t kScrapeFailuresInARun = 16;
+// Places where a scrape stopped that are kept: each cost that many failed
+// reads, so only a save over thousands of bad areas lets the first go.
+constexpr std::size_t kMostScrapeStops = 4096;
 } // namespace
 
 struct DMedia::Device {
@@ -75,7 +86,9 @@ struct DMedia::Device {
 };
 
 DMedia::DMedia() = default;
-DMedia::~DMedia() = default;
+DMedia::~DMedia() {
+    if (cacheKeeper_ >= 0) ::close(cacheKeeper_);
+}
 
 std::shared_ptr<DMedia> DMedia::initWithDictionary(const platform::Dict& d) {
     std::uint32_t bytesPerSector = d.get("Preferred Block Size").unsignedIntValue();
@@ -213,6 +226,7 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
                    u32BytesInSector_, static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)));
     device_ = std::make_shared<Device>();
     device_->fd = fd;
+    if (cacheKeeper_ < 0) cacheKeeper_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode)) {
         const std::string sysfs = SystemPaths::system().sysfsRoot;
@@ -228,6 +242,8 @@ void DMedia::setCPath() {
     std::lock_guard lock(deviceMutex_);
     cPath_ = path_;
     device_.reset();
+    if (cacheKeeper_ >= 0) ::close(cacheKeeper_);
+    cacheKeeper_ = -1;
 }
 
 void DMedia::setMediumUnconfirmed(bool unconfirmed) {
@@ -235,6 +251,42 @@ void DMedia::setMediumUnconfirmed(bool unconfirmed) {
     if (!unconfirmed) return;
     std::lock_guard lock(deviceMutex_);
     device_.reset();
+    if (cacheKeeper_ >= 0) ::close(cacheKeeper_);
+    cacheKeeper_ = -1;
+}
+
+std::uint64_t DMedia::readCachedSectors(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
+    const std::uint64_t bps = u32BytesInSector_;
+    if (count <= 0 || bps == 0 || static_cast<std::uint64_t>(count) * bps > kMaxReadBytes ||
+        !platform::checkedMul(platform::saturatingAdd(sector, static_cast<std::uint64_t>(count)), bps))
+        return static_cast<std::uint64_t>(std::max(count, 0));
+    const auto sectors = static_cast<std::uint64_t>(count);
+    const std::uint64_t mediumEnd = policy_.endSector();
+    std::memset(buffer, 0, static_cast<std::size_t>(sectors * bps));
+    if (mediumUnconfirmed() || (mediumEnd != 0 && sector + sectors > mediumEnd)) return sectors;
+    // Whole if the cache holds it all, as it mostly does; else page by page,
+    // as the cache holds pages.
+    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t pageSectors = page > bps ? page / bps : 1;
+    std::lock_guard lock(deviceMutex_);
+    const auto cached = [&](std::uint64_t first, std::uint64_t n) {
+        std::uint8_t* into = buffer + (first - sector) * bps;
+        const std::size_t length = static_cast<std::size_t>(n * bps);
+        const std::int64_t got = !rawRead_     ? platform::readCachedBytes(cacheKeeper_, into, length, first * bps)
+                                 : cachedRead_ ? cachedRead_(cacheKeeper_, into, length, first * bps)
+                                               : -1;
+        if (got == static_cast<std::int64_t>(length)) return true;
+        std::memset(into, 0, length);
+        return false;
+    };
+    if (cached(sector, sectors)) return 0;
+    std::uint64_t lost = 0;
+    for (std::uint64_t at = sector; at < sector + sectors;) {
+        const std::uint64_t n = std::min(pageSectors - at % pageSectors, sector + sectors - at);
+        if (!cached(at, n)) lost += n;
+        at += n;
+    }
+    return lost;
 }
 
 void DMedia::dropDevice(const std::shared_ptr<Device>& failed) {
@@ -903,6 +955,34 @@ std::optional<std::uint64_t> DMedia::scrapeSkipped(std::uint64_t sector, std::ui
     const auto firstAsked = [](std::uint64_t from) {
         return (from + kScrapeSectors - 1) / kScrapeSectors * kScrapeSectors;
     };
+    // Whether every sector of [from, at) is known to be unreadable: nothing
+    // there has answered since `from`.
+    const auto unbroken = [&](std::uint64_t from, std::uint64_t at) {
+        const std::optional<std::uint64_t> runEnd = unreadable_.runEndAt(from);
+        return runEnd && *runEnd >= at;
+    };
+    // Whether the scrape of the bad stretch that holds `at` stopped before
+    // `at`, in this read or an earlier one (of this file or another),
+    // nothing between answering since.
+    const auto stopped = [&](std::uint64_t at) {
+        std::lock_guard lock(scrapeMutex_);
+        const auto after = scrapeStops_.upper_bound(at);
+        return after != scrapeStops_.begin() && unbroken(*std::prev(after), at);
+    };
+    // The ask at `at` has failed: counted with those that failed before it
+    // in the same bad stretch, nothing answering between; true when they are
+    // enough to stop the stretch's scrape there.
+    const auto stopsTheStretch = [&](std::uint64_t at) {
+        std::lock_guard lock(scrapeMutex_);
+        ScrapeRow& row = scrapeRow_;
+        const bool sameStretch = row.failed != 0 && row.last < at && unbroken(row.last, at);
+        row = ScrapeRow{at, sameStretch ? row.failed + 1 : 1};
+        if (row.failed < kScrapeFailuresInARun) return false;
+        if (scrapeStops_.size() >= kMostScrapeStops) scrapeStops_.erase(scrapeStops_.begin());
+        scrapeStops_.insert(at);
+        row.failed = 0;
+        return true;
+    };
     std::uint64_t got = 0;
     std::uint32_t failedInARow = 0;
     const std::uint64_t liveBefore = policy_.liveAnswers();
@@ -912,7 +992,9 @@ std::optional<std::uint64_t> DMedia::scrapeSkipped(std::uint64_t sector, std::ui
         if (run.failed) continue;
         // The first sector that may begin a readable run.
         std::uint64_t from = run.begin;
+        bool runStopped = false;
         for (std::uint64_t at = firstAsked(from); at < run.end;) {
+            if ((runStopped = stopped(at))) break;
             const std::optional<UnreadableSectors::Run> known = unreadable_.runAt(at);
             const ReadResult r = known && known->failed ? ReadResult::Failed : read(at, at);
             if (r == ReadResult::Hopeless) return std::nullopt;
@@ -928,16 +1010,17 @@ std::optional<std::uint64_t> DMedia::scrapeSkipped(std::uint64_t sector, std::ui
             }
             failed(at);
             from = at + 1;
-            at += kScrapeSectors;
             if (++failedInARow % kScrapeFailuresJudged == 0 &&
                 !saveStillAnswers(ReadFailurePolicy::Stretch{from, false, false}, liveBefore))
                 return std::nullopt;
+            if ((runStopped = stopsTheStretch(at))) break;
+            at += kScrapeSectors;
         }
         // A readable run that goes on past the read's end is found there by
         // the read after, which cannot go back: it is asked for here, so the
         // run's sectors in this read are read to its edge too.
-        if (run.end != end || from >= end || end >= policy_.endSector() ||
-            end >= unansweredFrom_.load(std::memory_order_acquire))
+        if (runStopped || run.end != end || from >= end || end >= policy_.endSector() ||
+            end >= unansweredFrom_.load(std::memory_order_acquire) || stopped(end))
             continue;
         const std::optional<UnreadableSectors::Run> known = unreadable_.runAt(end);
         if (known && known->failed) continue;
@@ -946,6 +1029,7 @@ std::optional<std::uint64_t> DMedia::scrapeSkipped(std::uint64_t sector, std::ui
         if (p == ReadFailurePolicy::Probe::Gone) return std::nullopt;
         if (p == ReadFailurePolicy::Probe::Failed) {
             unreadable_.addFailed(end);
+            stopsTheStretch(end);
             continue;
         }
         const std::optional<std::uint64_t> begins = runBegins(from, end);

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,8 +102,9 @@ public:
     // ask the device for them again, as a dying disk spends seconds on each
     // failed read; sectors a walk only stepped over they ask for, first
     // alone, as they need those places (a sweep, RangeReader::Sweep, does
-    // not), and a save asks inside what it still lacks of them until every
-    // readable run of 64 sectors or more there is read (see scrapeSkipped).
+    // not), and a save asks inside what it still lacks of them, so that a
+    // readable run of 64 sectors or more there is read, until some asks in a
+    // row fail in one bad stretch (see scrapeSkipped).
     // Nothing (the buffer zeroed) when the request is out of range or the
     // medium has gone (see mediumGone), else how many of its sectors could
     // not be read. The carving reader shows no alert of its own. The save's
@@ -140,6 +142,9 @@ public:
     void forgetUnreadableSectors() {
         unreadable_.clear();
         unansweredFrom_.store(UINT64_MAX, std::memory_order_release);
+        std::lock_guard lock(scrapeMutex_);
+        scrapeStops_.clear();
+        scrapeRow_ = {};
     }
     // Sectors [first, end) that a reader knows the medium cannot give
     // without asking it: those past its end where a volume's own structures
@@ -167,9 +172,22 @@ public:
     // The one call through which every byte of the medium is read, as
     // pread(2) on the open descriptor: the bytes read, or -1 with errno set.
     // Tests put a reader of their own in between to make chosen sectors fail;
-    // set it before the first read.
+    // set it before the first read. Such a reader stands for the disk and
+    // the system's cache above it alike: what that cache holds is then what
+    // `cachedRead` gives (all the bytes asked for, or -1), and with none,
+    // nothing (see readCachedSectors).
     using RawRead = std::function<std::int64_t(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset)>;
-    void setRawRead(RawRead read) { rawRead_ = std::move(read); }
+    void setRawRead(RawRead read, RawRead cachedRead = {}) {
+        rawRead_ = std::move(read);
+        cachedRead_ = std::move(cachedRead);
+    }
+    // Sectors [sector, sector + count) as far as the system's page cache
+    // holds them, read from memory without asking the medium for anything:
+    // what a save still gets of a medium it has found gone. How many of them
+    // the cache does not hold (zeros in the buffer; all of them for a request
+    // out of range or past the medium's end, and from a medium not confirmed
+    // to be the one the files were found on).
+    std::uint64_t readCachedSectors(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer);
 
     // --- partition table ---
     // Reads the drive's partition table (GUID, MBR with extended partitions
@@ -321,11 +339,14 @@ private:
     bool saveStillAnswers(const ReadFailurePolicy::Stretch& stretch, std::uint64_t liveBefore);
     // A save's read of [sector, end) into `buffer`, once readRange has read
     // what it could: inside each run of it that walks only stepped over, it
-    // asks every 64th sector of the medium, so each readable run of 64
-    // sectors or more there answers once, and reads each run that answered
-    // to its edges, found in halving steps between an answer and a failure
-    // (see readRange). How many sectors it read, or nothing when the medium
-    // has gone or stopped answering.
+    // asks every 64th sector of the medium, so a readable run of 64 sectors
+    // or more there answers once asked, and reads each run that answered to
+    // its edges, found in halving steps between an answer and a failure (see
+    // readRange). In one bad stretch, once some of its asks in a row have
+    // failed, nothing in it answering since, it asks there no more, in this
+    // read or a later one, as a walk stops: a file wholly in a bad area
+    // costs a few asks, not one for each 64 sectors of it. How many sectors
+    // it read, or nothing when the medium has gone or stopped answering.
     std::optional<std::uint64_t> scrapeSkipped(std::uint64_t sector, std::uint64_t end, std::uint8_t* buffer);
     // readSector's way for a read that failed whole (`failedWhole`) or holds
     // sectors known to be unreadable: through the range reader.
@@ -344,10 +365,27 @@ private:
     std::uint64_t readAheadPausedFrom_ = 0;
     std::uint64_t readAheadPausedUntil_ = 0;
     RawRead rawRead_;
+    RawRead cachedRead_;
+    // A descriptor of the medium kept from its first open on: the kernel
+    // drops a block device's page cache when the last descriptor of it is
+    // closed, as a failed read closes the readers' own, and what the readers
+    // read is then lost to a save that finds the disk gone. Closed with the
+    // path, or when the medium is no longer known to be the one.
+    int cacheKeeper_ = -1;
     UnreadableSectors unreadable_;
     // The first sector of the walks that ran to the medium's end with nothing
     // answering: a dying disk or a bad end, which a save does not scrape.
     std::atomic<std::uint64_t> unansweredFrom_{UINT64_MAX};
+    // Where the save's scrape stopped asking inside a bad stretch, and the
+    // last of its asks that failed, with how many failed in a row in that
+    // stretch (see scrapeSkipped).
+    struct ScrapeRow {
+        std::uint64_t last = 0;
+        std::uint32_t failed = 0;
+    };
+    std::mutex scrapeMutex_;
+    std::set<std::uint64_t> scrapeStops_;
+    ScrapeRow scrapeRow_;
     HeldSectors* held_ = nullptr;
     std::atomic<bool> mediumGone_{false};
     std::atomic<bool> mediumUnconfirmed_{false};

@@ -13,7 +13,9 @@
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -82,6 +84,10 @@ DataSaving::DataSaving(std::shared_ptr<Volume> selectedVolume, NewDir* dirRootTe
                 volume->readSectorRange(sector, count, buffer, DMedia::RangeReader::Save);
             if (!lost) sourceGone_ = true;
             return lost;
+        };
+        cachedReader_ = [volume](std::uint64_t sector, std::int32_t count,
+                                 std::uint8_t* buffer) -> std::optional<std::uint64_t> {
+            return volume->readCachedSectors(sector, count, buffer);
         };
     }
 }
@@ -322,7 +328,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         const MarkedCount marked = countMarkedToSave(dirRootTemp_);
         saveDir(dirRootTemp_, path);
         // Whatever the walk never reached (a folder that could not be made,
-        // a source that went away) was not saved either; a stop is the
+        // a destination that filled up) was not saved either; a stop is the
         // user's choice and no failure.
         if (!abortSaving() && marked.files > filesReached_) errors_ += marked.files - filesReached_;
 
@@ -468,6 +474,17 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
                            const std::string& name) {
     // An empty file is not created: there is nothing of it to recover.
     if (node->fileSize == 0) return;
+    // Nor is one that a medium found gone can no longer give: only the
+    // system's cache is asked for it, and a file it does not hold whole is
+    // not saved, nor made.
+    const bool goneBefore = sourceGone_;
+    if (goneBefore && !cacheHoldsWhole(*node)) {
+        ++errors_;
+        platform::logFormat("%@ is not saved: the medium is no longer available and the system's cache does not "
+                            "hold all of it",
+                            where + name);
+        return;
+    }
     std::string created;
     const int fd = folder.createFile(name, created);
     if (fd < 0) {
@@ -476,20 +493,34 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         return;
     }
     FileExtentsCopier& copier = *copier_;
-    const FileExtentsCopier::Result result = copier.copy(node, fd);
+    FileExtentsCopier::Result result = copier.copy(node, fd);
     const std::string path = where + created;
+    // The medium went while this file was read: if the cache holds all of
+    // it, it is written again from its start from there.
+    if (result == FileExtentsCopier::Result::ReadFailed && sourceGone_ && !goneBefore && cacheHoldsWhole(*node) &&
+        ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0) {
+        savedData_ -= std::min(savedData_.load(), copier.bytesWritten());
+        platform::logFormat("%@ is saved again from what the system's cache holds of it", path);
+        result = copier.copy(node, fd);
+    }
     // Whatever was written is kept and synced, but only a whole file counts:
     // one whose extents hold none or only part of its bytes (its volume cut
-    // short, a chain that broke) is not saved, whatever was copied of it.
+    // short, a chain that broke) is not saved, whatever was copied of it;
+    // nor is one the cache let go of in part as it was copied: a disk that
+    // has gone is no disk with a few bad sectors.
     const bool done = result == FileExtentsCopier::Result::Done;
-    const bool whole = done && copier.bytesWritten() >= node->fileSize;
+    const bool lostToTheCache = sourceGone_ && copier.unreadableSectors() != 0;
+    const bool whole = done && copier.bytesWritten() >= node->fileSize && !lostToTheCache;
     syncAndClose(fd, Unsynced{path, whole, whole && copier.unreadableSectors() != 0}, copier.bytesWritten());
     if (copier.unreadableSectors() != 0)
         platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
                             static_cast<unsigned long long>(copier.unreadableSectors()), path);
     switch (result) {
     case FileExtentsCopier::Result::Done:
-        if (!whole) {
+        if (lostToTheCache) {
+            ++errors_;
+            platform::logFormat("%@ is not saved whole: the medium is no longer available", path);
+        } else if (!whole) {
             ++errors_;
             platform::logFormat("The extents of %@ hold %llu of its %llu bytes; the rest was not found", path,
                                 static_cast<unsigned long long>(copier.bytesWritten()),
@@ -503,7 +534,10 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         platform::logFormat("Could not read %@ from the medium; %llu of its %llu bytes are saved", path,
                             static_cast<unsigned long long>(copier.bytesWritten()),
                             static_cast<unsigned long long>(node->fileSize));
-        if (sourceGone_) platform::logFormat("The medium %@ is no longer available; saving stops", sourcePath_);
+        if (sourceGone_ && !goneBefore)
+            platform::logFormat("The medium %@ is no longer available; of the files left, those the system's cache "
+                                "holds whole are saved",
+                                sourcePath_);
         break;
     case FileExtentsCopier::Result::WriteFailed:
         ++errors_;
@@ -604,11 +638,13 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
     }
 
     platform::AppController* c = platform::appController();
-    // A read that fails on a medium no longer listed ends the save: the
-    // reader has told the user, and every read after it would fail too.
+    // A read that fails on a medium no longer listed ends the medium's part
+    // in the save: the reader has told the user, and every read after it
+    // would fail too. From then on only the system's cache is read.
     auto reader = [this](std::uint64_t sector, std::int32_t count,
                          std::uint8_t* buffer) -> std::optional<std::uint64_t> {
-        if (sourceGone_ || !reader_) return std::nullopt;
+        if (sourceGone_) return cachedReader_ ? cachedReader_(sector, count, buffer) : std::nullopt;
+        if (!reader_) return std::nullopt;
         const std::optional<std::uint64_t> lost = reader_(sector, count, buffer);
         if (!lost && !sourcePresent()) sourceGone_ = true;
         return lost;
@@ -660,6 +696,25 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
     syncs_.reset();
     copier_.reset();
     return !stopped();
+}
+
+bool DataSaving::cacheHoldsWhole(const NewDir& node) {
+    const std::uint64_t bytesPerSector = geometry().bytesPerSector;
+    if (!cachedReader_ || !copier_ || bytesPerSector == 0) return false;
+    const std::uint64_t most = std::max<std::uint64_t>(FileExtentsCopier::kMaxReadBytes / bytesPerSector, 1);
+    // Read from memory, as the copy then reads it: a file only the cache
+    // holds is never left half written for a page it did not hold.
+    for (const auto& [begin, end] : copier_->sectorRuns(node, SIZE_MAX)) {
+        for (std::uint64_t at = begin; at < end;) {
+            const std::uint64_t n = std::min(most, end - at);
+            cacheCheck_.resize(static_cast<std::size_t>(n * bytesPerSector));
+            const std::optional<std::uint64_t> lost =
+                cachedReader_(at, static_cast<std::int32_t>(n), cacheCheck_.data());
+            if (!lost || *lost != 0) return false;
+            at += n;
+        }
+    }
+    return true;
 }
 
 std::vector<FileExtentsCopier::SectorRuns> DataSaving::stillToRead() const {

@@ -13,8 +13,10 @@
 // is overwritten, and every failed write, flush, read or folder is counted
 // and reported. A sector the medium does not give is written as zeros and
 // the rest of its file is saved; the end of the save says how many files
-// hold such sectors. Only a save that wrote every marked file whole says
-// "Saving Completed".
+// hold such sectors. A medium found gone is asked nothing more: each file
+// left is saved from what the system's cache holds of it when it holds all
+// of it, and counted as not saved otherwise. Only a save that wrote every
+// marked file whole says "Saving Completed".
 
 #include "platform/Value.h"
 #include "results/DestinationFileSystem.h"
@@ -184,9 +186,12 @@ private:
     void syncAndClose(int fd, Unsynced what, std::uint64_t bytes);
     void settle(const std::vector<FileSyncQueue::Synced>& ended);
     // Whether the medium is still in the drive lists; a save whose source
-    // has gone stops instead of failing every file that is left.
+    // has gone asks it for nothing more.
     bool sourcePresent() const;
-    bool stopped() const { return abortSaving_.load() || sourceGone_ || destinationFull_; }
+    bool stopped() const { return abortSaving_.load() || destinationFull_; }
+    // Whether the system's cache holds every sector of the file: what a save
+    // whose source has gone can still save of it, whole.
+    bool cacheHoldsWhole(const NewDir& node);
     // The sectors of the marked files the walk reaches after the one it is
     // saving, in the walk's order, each file's as its copier reads them:
     // where the save still has to read, which the reader asks before it
@@ -232,6 +237,10 @@ private:
     std::function<bool()> openPanelVisible_;
     std::function<bool()> selectedRowIsFile_;
     FileExtentsCopier::SectorReader reader_;
+    // What the system's cache holds of the medium, read without asking it
+    // (DMedia::readCachedSectors), and room for what it gives.
+    FileExtentsCopier::SectorReader cachedReader_;
+    std::vector<std::uint8_t> cacheCheck_;
     std::chrono::milliseconds panelSettleDelay_{1000};
 
     mutable std::mutex mutex_;

@@ -7,6 +7,7 @@
 // Sleuth Kit's icat through scan-image by tests/tools/scan-image-save.sh.
 
 #include "platform/ByteView.h"
+#include "platform/PageCache.h"
 #include "results/DataSaving.h"
 #include "results/DestinationFileSystem.h"
 #include "results/DestinationFolder.h"
@@ -20,6 +21,7 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
+#include <bit>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -1545,6 +1547,196 @@ TEST_F(Saving, ReadableRunsBetweenBadRunsOfAFileAreSavedAsADdCopyGivesThem) {
             // A failed read for every kLeastRun bad sectors asked inside, and a few for each bad run: its walk, the
             // runs that walk stepped over asked at their first sectors, the edges of a readable run found there.
             EXPECT_LE(served.failing.failedReads() - beforeTheSave, badOfTheFiles / kLeastRun + 24 * runsOfTheFiles);
+            freeVolumes();
+        }
+    }
+}
+
+// A file lying wholly in a bad area of a FAT32 card that mkfs.vfat made and mtools filled, between readable files: the
+// walks of the area and the asks into what they stepped over cost a few failed reads for each of the file's reads, and
+// the scrape of the area stops a few asks in, as nothing there answers, not a failed read for every 64 sectors of it
+// (a 40 MiB file cost 1,444 where its walks cost 90). Served each way a card is served here, every other file is saved
+// as a dd conv=noerror,sync copy gives it, byte-exact where its pages are readable, and the bad one as zeros, counted.
+TEST_F(Saving, AFileWhollyInABadAreaCostsAboutWhatItsWalksCostAndTheOthersAreSavedExact) {
+    for (const char* tool : {"mkfs.vfat", "mcopy"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    constexpr std::uint64_t kSectors = 262144;
+    // The asks after which a scrape stops in a bad stretch where nothing answers.
+    constexpr std::uint64_t kScrapeAsks = 16;
+    const struct {
+        const char* size;
+        std::size_t bytes;
+    } cases[] = {{"2 MiB", 2u << 20}, {"9 MiB and a little", (9u << 20) + 1000}, {"40 MiB", 40u << 20}};
+    for (const auto& row : cases) {
+        const fs::path dir = testsupport::makeTempDir("bad-file"),
+                       image = testsupport::mkfsVfat(dir, "-F 32", "131072");
+        const std::vector<std::pair<std::string, std::size_t>> sizes{
+            {"A", 1300000}, {"B", 2600000}, {"BAD", row.bytes}, {"C", 700000}, {"D", 1400000}};
+        std::mt19937_64 random(std::random_device{}());
+        std::map<std::string, std::string> files;
+        for (const auto& [name, size] : sizes) {
+            std::string& bytes = files[name];
+            bytes.resize(size);
+            std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+            std::ofstream(dir / (name + ".BIN"), std::ios::binary) << bytes;
+            testsupport::mtools(image, "mcopy",
+                                testsupport::shellQuote((dir / (name + ".BIN")).string()) + " ::/" + name + ".BIN");
+        }
+        const std::string card = readText(image);
+        std::map<std::string, std::uint64_t> firstSector;
+        for (const auto& [name, bytes] : files) {
+            firstSector[name] = card.find(bytes) / 512;
+            ASSERT_EQ(card.compare(firstSector[name] * 512, bytes.size(), bytes), 0) << name << " is not in one piece";
+        }
+        const std::uint64_t bad = firstSector["BAD"], badSectors = (row.bytes + 511) / 512;
+        std::vector<bool> badSector(kSectors);
+        std::fill_n(badSector.begin() + static_cast<std::ptrdiff_t>(bad), badSectors, true);
+        for (const Serving serving : kServings) {
+            SCOPED_TRACE(std::string(row.size) + ", " + ServedCard::name(serving));
+            if (serving >= Serving::LoopInDirectIO && !ServedCard::fuseServes())
+                GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+            ServedCard served(serving, image, {{bad, badSectors}});
+            ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
+            fs::remove_all(destination / "Root");
+            controller.clear();
+            controller.setDriveDictArray(Array{Dict{{"Path", served.medium}}});
+            auto v = keep(volumeOver(served.medium, 0, kSectors, 512, "FAT32"));
+            v->setRawRead(served.failing.reader());
+            ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+            newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+            const std::uint64_t beforeTheSave = served.failing.failedReads();
+            auto s = saver(v, v->dirRoot);
+            save(*s);
+            std::uint64_t found = 0, holed = 0;
+            for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+                if (node->isFolder()) continue;
+                const std::string shown = path.substr(path.find('/') + 1);
+                const auto file = files.find(shown.substr(0, shown.find_first_of(" .")));
+                ASSERT_NE(file, files.end()) << path;
+                ++found;
+                const auto [expected, lost] =
+                    asDdCopiesIt(file->second, firstSector[file->first], badSector, served.wholePages);
+                EXPECT_TRUE(saved(shown) == expected) << path;
+                holed += lost != 0 ? 1 : 0;
+                if (lost != 0)
+                    EXPECT_TRUE(logged(std::to_string(lost) + " sectors of Root/" + shown + " could not be read"))
+                        << path;
+            }
+            EXPECT_EQ(std::tuple(found, s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+                      std::tuple(std::uint64_t{files.size()}, std::uint64_t{files.size()}, holed,
+                                 std::string("Saving completed with unreadable sectors")));
+            // Twice a walk of the area with its halving back (the file's, and an ask's into what it stepped over), a
+            // few asks for each read of the file, and the scrape's: what the file cost before its runs were scraped.
+            const std::uint64_t reads =
+                (row.bytes + FileExtentsCopier::kMaxReadBytes - 1) / FileExtentsCopier::kMaxReadBytes;
+            const std::uint64_t walk = 2 * static_cast<std::uint64_t>(std::bit_width(badSectors));
+            EXPECT_LE(served.failing.failedReads() - beforeTheSave, 2 * walk + 4 * reads + kScrapeAsks);
+            freeVolumes();
+        }
+    }
+}
+
+// A disk that dies behind a cache as a save reads the first file (a read-only loop device over the FUSE tool, reading
+// its file through the page cache or in direct I/O, where the loop device's own cache is all there is; or the model of
+// one), after a scan's sweep read the files before the death, or with nothing read before, or with the file being read
+// held whole in the cache by another reader as its sectors go bad. The save finds the disk gone within a few dozen
+// failed reads and says so, then goes on through the files left asking the disk for nothing: each one the cache holds
+// whole is saved byte-exact, the file being read written again from its start, and each other one is not saved, nor
+// made; the end counts both.
+TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeAndAsksTheDiskNothingMore) {
+    constexpr std::uint64_t kSectors = 131072, kDeath = 98304, kFileSectors = 128;
+    enum class Held { SweptBefore, Nothing, TheFileBeingRead };
+    enum class Disk { Model, LoopThroughThePageCache, LoopInDirectIO };
+    const struct {
+        const char* name;
+        Held held;
+        std::vector<Disk> disks;
+    } cases[] = {
+        {"the files before the death swept before the save",
+         Held::SweptBefore,
+         {Disk::Model, Disk::LoopThroughThePageCache, Disk::LoopInDirectIO}},
+        {"nothing read before the save",
+         Held::Nothing,
+         {Disk::Model, Disk::LoopThroughThePageCache, Disk::LoopInDirectIO}},
+        {"the file being read held in the cache as it goes bad", Held::TheFileBeingRead, {Disk::Model}},
+    };
+    // The file the disk dies under first, then eight before the death, then four after it.
+    std::vector<std::pair<std::string, std::uint64_t>> placed{{"dying", kDeath}};
+    for (std::uint64_t k = 0; k < 8; ++k)
+        placed.emplace_back("early" + std::to_string(k), 4097 + k * 8192);
+    for (std::uint64_t k = 0; k < 4; ++k)
+        placed.emplace_back("late" + std::to_string(k), kDeath + (k + 1) * 4096);
+    for (const auto& row : cases) {
+        for (const Disk disk : row.disks) {
+            SCOPED_TRACE(std::string(row.name) + (disk == Disk::Model ? ", the model"
+                                                  : disk == Disk::LoopThroughThePageCache
+                                                      ? ", a loop device"
+                                                      : ", a loop device in direct I/O"));
+            if (disk != Disk::Model && !ServedCard::fuseServes())
+                GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+            TreeBuilder files;
+            for (const auto& [name, first] : placed)
+                files.file(files.root, newdir::utf16(name), kFileSectors * 512,
+                           {{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(kFileSectors)}}, 1);
+            fs::remove_all(destination / "Root");
+            controller.clear();
+            auto v = medium(kSectors);
+            testsupport::FailingReads failing;
+            std::optional<testsupport::ServedByTheFuseTool> served;
+            // The failed reads when the save first asked the cache alone, and the cache it asks.
+            std::optional<std::uint64_t> whenGone;
+            DMedia::RawRead cache = failing.cachedReader();
+            if (disk == Disk::Model) {
+                if (row.held == Held::TheFileBeingRead) {
+                    failing.failSectors(kDeath, kFileSectors);
+                    failing.holdInTheCache(kDeath, kFileSectors);
+                }
+                failing.dieUnderThePageCacheAt(row.held == Held::TheFileBeingRead ? kDeath + kFileSectors : kDeath);
+            } else {
+                testsupport::writeText(image.parent_path() / "map", "");
+                served.emplace(image, image.parent_path() / "map", disk == Disk::LoopInDirectIO, kDeath);
+                ASSERT_FALSE(served->device.empty()) << "the FUSE tool did not serve the disk";
+                controller.setDriveDictArray(Array{Dict{{"Path", served->device}}});
+                v = volumeOver(served->device, 0, kSectors);
+                cache = platform::readCachedBytes;
+            }
+            v->setRawRead(failing.reader(),
+                          [&](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
+                              if (!whenGone) whenGone = failing.failedReads();
+                              return cache(fd, buffer, length, offset);
+                          });
+            std::vector<std::uint8_t> batch(2048 * 512);
+            for (std::uint64_t s = 0; row.held != Held::Nothing && s + 2048 <= kDeath - 16384; s += 2048)
+                ASSERT_EQ(v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data()), 0u);
+            auto s = saver(v, files.root);
+            save(*s);
+            const auto alerts = controller.alerts();
+            EXPECT_TRUE(std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
+                return a.title == "! Can not save files" &&
+                       a.message == "The Drive or Volume being read is no longer available.";
+            }));
+            ASSERT_TRUE(whenGone.has_value());
+            EXPECT_EQ(failing.failedReads(), *whenGone);
+            EXPECT_LE(*whenGone, 64u);
+            std::uint64_t whole = 0;
+            for (const auto& [name, first] : placed) {
+                const bool held = (row.held == Held::SweptBefore && name.rfind("early", 0) == 0) ||
+                                  (row.held == Held::TheFileBeingRead && name.rfind("late", 0) != 0);
+                const fs::path path = destination / "Root" / name;
+                if (held) {
+                    EXPECT_TRUE(fs::exists(path) && readText(path) == patternBytes(first * 512, kFileSectors * 512))
+                        << name;
+                    ++whole;
+                } else if (name != "dying") {
+                    EXPECT_FALSE(fs::exists(path)) << name;
+                    EXPECT_TRUE(logged("Root/" + name + " is not saved")) << name;
+                }
+            }
+            EXPECT_EQ(std::tuple(s->savedFiles(), s->savingErrors()), std::tuple(whole, placed.size() - whole));
+            EXPECT_EQ(lastAlertTitle(),
+                      whole == 0 ? std::string("Saving Failed")
+                                 : "Saving completed with " + std::to_string(placed.size() - whole) + " errors");
+            v.reset();
             freeVolumes();
         }
     }

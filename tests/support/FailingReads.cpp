@@ -42,6 +42,26 @@ bool FailingReads::State::answers(std::uint64_t offset, std::size_t length) {
     return true;
 }
 
+bool FailingReads::State::cached(std::uint64_t offset, std::size_t length) {
+    if (length == 0) return true;
+    std::lock_guard lock(cacheMutex);
+    const std::uint64_t first = offset / kPageBytes, end = (offset + length - 1) / kPageBytes + 1;
+    if (cachedPages.size() < end) return false;
+    for (std::uint64_t page = first; page < end; ++page)
+        if (!cachedPages[page]) return false;
+    return true;
+}
+
+std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> FailingReads::cachedReader() const {
+    return [state = state_](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) -> std::int64_t {
+        if (!state->cached(offset, length)) {
+            errno = EAGAIN;
+            return -1;
+        }
+        return ::pread(fd, buffer, length, static_cast<off_t>(offset));
+    };
+}
+
 std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> FailingReads::reader() const {
     return [state = state_](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) -> std::int64_t {
         bool fails = ++state->reads > state->deadAfter;

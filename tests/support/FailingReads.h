@@ -59,6 +59,11 @@ public:
 
     // The reader to hand to DMedia::setRawRead.
     std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> reader() const;
+    // What the page cache above this disk holds, to hand to DMedia::setRawRead
+    // with reader(): the pages read before it died under the cache and those
+    // held there (holdInTheCache), whole, or -1 (EAGAIN). It asks the disk
+    // nothing, so it never fails a read.
+    std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> cachedReader() const;
 
     std::uint64_t failedReads() const { return state_->failed; }
     // The most reads that failed at any one place (the same bytes of the same
@@ -80,6 +85,7 @@ private:
         std::vector<bool> cachedPages;
         // By the disk, whose pages are then cached, or from the cache.
         bool answers(std::uint64_t offset, std::size_t length);
+        bool cached(std::uint64_t offset, std::size_t length);
         std::atomic<std::uint64_t> reads{0};
         std::atomic<std::uint64_t> failed{0};
         std::mutex placesMutex;

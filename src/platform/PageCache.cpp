@@ -1,0 +1,88 @@
+#include "platform/PageCache.h"
+
+#include "platform/CheckedMath.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <optional>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// Whether mincore tells the truth of `fd`'s pages: the kernel answers only
+// for a file one owns or may write to, and for any other says every page is
+// held, so that no one learns what another reads.
+bool cacheTold(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    const uid_t me = ::geteuid();
+    if (me == 0 || st.st_uid == me) return true;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::faccessat(AT_FDCWD, self.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+} // namespace
+
+std::int64_t readCachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    if (length == 0) return 0;
+    const long pageBytes = ::sysconf(_SC_PAGESIZE);
+    const std::uint64_t page = pageBytes > 0 ? static_cast<std::uint64_t>(pageBytes) : 4096;
+    const std::optional<std::uint64_t> end = checkedAdd(offset, std::uint64_t{length});
+    const std::optional<std::uint64_t> mappedEnd = end ? checkedAdd(*end, page - 1) : std::nullopt;
+    if (!mappedEnd || *mappedEnd / page * page > static_cast<std::uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!cacheTold(fd)) {
+        errno = EPERM;
+        return -1;
+    }
+    const std::uint64_t first = offset - offset % page;
+    const std::size_t span = static_cast<std::size_t>(*mappedEnd / page * page - first);
+    void* mapped = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(first));
+    if (mapped == MAP_FAILED) return -1;
+    std::vector<unsigned char> held(span / page);
+    const int asked = ::mincore(mapped, span, held.data());
+    const int error = errno;
+    ::munmap(mapped, span);
+    if (asked != 0) {
+        errno = error;
+        return -1;
+    }
+    for (const unsigned char pageHeld : held) {
+        if ((pageHeld & 1) == 0) {
+            errno = EAGAIN;
+            return -1;
+        }
+    }
+    // Every page is held: the read copies them. One the kernel let go since
+    // is refused, not read; a descriptor that cannot refuse reads it.
+    std::size_t done = 0;
+    while (done < length) {
+        iovec into{buffer + done, length - done};
+        ssize_t n = ::preadv2(fd, &into, 1, static_cast<off_t>(offset + done), RWF_NOWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EOPNOTSUPP)
+            n = ::pread(fd, buffer + done, length - done, static_cast<off_t>(offset + done));
+        if (n <= 0) {
+            if (n == 0) errno = EAGAIN;
+            return -1;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+} // namespace platform
