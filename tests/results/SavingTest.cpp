@@ -1718,12 +1718,16 @@ TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeA
             ASSERT_TRUE(whenGone.has_value());
             EXPECT_EQ(failing.failedReads(), *whenGone);
             EXPECT_LE(*whenGone, 64u);
-            std::uint64_t whole = 0;
+            // The kernel may drop a page of a loop device's cache under another process's load: a file it no longer
+            // holds whole is not saved, as any other, but never saved wrong. The model's cache keeps what it holds.
+            std::uint64_t whole = 0, dropped = 0;
             for (const auto& [name, first] : placed) {
                 const bool held = (row.held == Held::SweptBefore && name.rfind("early", 0) == 0) ||
                                   (row.held == Held::TheFileBeingRead && name.rfind("late", 0) != 0);
                 const fs::path path = destination / "Root" / name;
-                if (held) {
+                if (held && disk != Disk::Model && !fs::exists(path) && logged("Root/" + name + " is not saved")) {
+                    ++dropped;
+                } else if (held) {
                     EXPECT_TRUE(fs::exists(path) && readText(path) == patternBytes(first * 512, kFileSectors * 512))
                         << name;
                     ++whole;
@@ -1732,6 +1736,7 @@ TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeA
                     EXPECT_TRUE(logged("Root/" + name + " is not saved")) << name;
                 }
             }
+            EXPECT_LE(dropped, whole);
             EXPECT_EQ(std::tuple(s->savedFiles(), s->savingErrors()), std::tuple(whole, placed.size() - whole));
             EXPECT_EQ(lastAlertTitle(),
                       whole == 0 ? std::string("Saving Failed")
