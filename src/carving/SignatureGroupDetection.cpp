@@ -24,6 +24,7 @@ constexpr std::uint64_t kRtfPictureLimit = 20'000'000;
 SignatureGroupDetection::SignatureGroupDetection(Volume& volume, SignatureSearchState& search,
                                                  CarvedFileRecorder& recorder, AutoRecoveryAppend& fileDesc)
     : volume_(volume), search_(search), recorder_(recorder), fileDesc_(fileDesc), dispatch_(volume, search) {
+    dispatch_.setFileStartProbe(this);
     for (platform::Value& value : search.btreeSigArray) {
         const platform::Dict* record = value.dict();
         std::optional<SignatureGroups::Group> group = record ? SignatureGroups::groupOf(*record) : std::nullopt;
@@ -43,13 +44,33 @@ bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, b
     sig.skipSize = 0;
     sig.skipFileSize = false;
     sig.foundCut = false;
+    if (!probing_) {
+        search_.foundName.clear();
+        search_.foundParentPath.clear();
+        return dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
+    }
+    // The search finds the file again at its own sector, and finds what the
+    // search keeps as it was: the streams walked, the pictures an RTF
+    // package waits for (which no recogniser's answer depends on) and the
+    // names found.
+    const std::size_t mp3Walked = search_.mp3DoneArray.size(), mpgWalked = search_.mpgDoneArray.size();
+    platform::Array pictures = std::move(search_.rtfdArray);
+    const bool lookForPictures = search_.lookForRtfAttachments;
+    std::string name = std::move(search_.foundName), path = std::move(search_.foundParentPath);
+    search_.rtfdArray.clear();
     search_.foundName.clear();
     search_.foundParentPath.clear();
-    return dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
+    const bool accepted = dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
+    search_.mp3DoneArray.keepFirst(mp3Walked);
+    search_.mpgDoneArray.keepFirst(mpgWalked);
+    search_.rtfdArray = std::move(pictures);
+    search_.lookForRtfAttachments = lookForPictures;
+    search_.foundName = std::move(name);
+    search_.foundParentPath = std::move(path);
+    return accepted;
 }
 
-BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
-    if (search_.rtfdArray.empty()) search_.lookForRtfAttachments = false;
+Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteView bytes, bool& primary) {
     bool idProbed = false;
     bool mp3Tried = false;
     const std::uint16_t firstTwoBytes = bytes.be16(0);
@@ -58,7 +79,7 @@ BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sec
         // and the MP3 recogniser never ran on the sector's own bytes.
         for (bool again = true; again;) {
             again = false;
-            if (volume_.stopTreeThread()) return {};
+            if (volume_.stopTreeThread()) return nullptr;
             std::optional<std::uint64_t> key = SignatureGroups::keyAt(bytes, g.group.offset, g.group.length);
             if (!key) break;
             bool probedNow = false;
@@ -71,17 +92,35 @@ BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sec
             ItemTypeSig* item = g.group.tree->retrieveKeyField(*key);
             if (!item || !item->sig()) break;
             Sig& sig = *item->sig();
-            if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) return record(sig, sector, skipsAfterPrimaryHits_);
+            primary = true;
+            if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) return &sig;
             if (!sig.extraExts().empty()) {
+                primary = false;
                 for (const auto& extra : sig.extraExts())
-                    if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector))
-                        return record(*extra, sector, true);
-                return {};
+                    if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector)) return extra.get();
+                return nullptr;
             }
             again = probedNow && sig.extension == "mp3" && !mp3Tried;
         }
     }
-    return {};
+    return nullptr;
+}
+
+BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
+    if (search_.rtfdArray.empty()) search_.lookForRtfAttachments = false;
+    bool primary = false;
+    Sig* sig = recognised(sector, bytes, primary);
+    if (!sig) return {};
+    return record(*sig, sector, !primary || skipsAfterPrimaryHits_);
+}
+
+bool SignatureGroupDetection::startsFile(std::uint64_t sector, platform::ByteView bytes) {
+    if (probing_) return false;
+    probing_ = true;
+    bool primary = false;
+    Sig* sig = recognised(sector, bytes, primary);
+    probing_ = false;
+    return sig && recorder_.fitsRecord(sector, *sig);
 }
 
 BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t sector, bool skips) {

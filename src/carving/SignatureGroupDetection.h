@@ -9,6 +9,7 @@
 
 #include "carving/BlockSearchEngine.h"
 #include "carving/CarvedFileRecorder.h"
+#include "signatures/FileStartProbe.h"
 #include "signatures/RecogniserDispatch.h"
 #include "signatures/SignatureGroups.h"
 
@@ -20,11 +21,14 @@ class Sig;
 class SignatureSearchState;
 class Volume;
 
-class SignatureGroupDetection final : public BlockSearchEngine::Detection {
+class SignatureGroupDetection final : public BlockSearchEngine::Detection, private FileStartProbe {
 public:
     // The groups are the search's btreeSigArray as it is now.
     SignatureGroupDetection(Volume& volume, SignatureSearchState& search, CarvedFileRecorder& recorder,
                             AutoRecoveryAppend& fileDesc);
+    // The dispatch's recognisers ask this detection for lookups.
+    SignatureGroupDetection(const SignatureGroupDetection&) = delete;
+    SignatureGroupDetection& operator=(const SignatureGroupDetection&) = delete;
 
     BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView bytes) override;
 
@@ -43,6 +47,14 @@ private:
         std::array<bool, 256> firstBytes{};
     };
 
+    // The type that confirms a file at the sector: the first one a group's
+    // lookup offers that its recogniser accepts; nullptr when none does, or
+    // the search was stopped. `primary`: it is the type the group's tree
+    // holds for the key, not one chained on it.
+    Sig* recognised(std::uint64_t sector, platform::ByteView bytes, bool& primary);
+    // Whether the search would record a file at the sector; asked by a
+    // recogniser whose walk reads the sector as its own file's.
+    bool startsFile(std::uint64_t sector, platform::ByteView bytes) override;
     // Resets the record's per-hit fields and the names a recogniser may
     // leave, then asks the dispatch.
     bool confirmed(Sig& sig, std::uint16_t firstTwoBytes, bool& mp3Tried, std::uint64_t sector);
@@ -60,4 +72,8 @@ private:
     RecogniserDispatch dispatch_;
     std::vector<Group> groups_;
     bool skipsAfterPrimaryHits_ = true;
+    // A recogniser's walk asked for the lookup of a sector: the recognisers
+    // that lookup runs ask for none, and what they leave in the search's
+    // state is undone.
+    bool probing_ = false;
 };
