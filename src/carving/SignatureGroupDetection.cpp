@@ -8,7 +8,9 @@
 #include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
 #include <limits>
+#include <span>
 
 namespace {
 
@@ -35,8 +37,15 @@ SignatureGroupDetection::SignatureGroupDetection(Volume& volume, SignatureSearch
             for (std::int32_t i = 0; i < node->count(); ++i)
                 g.firstBytes[node->key(i)->keyField() >> (8 * (g.group.length - 1)) & 0xFF] = true;
         });
+        auto at = std::find_if(firstBytesAt_.begin(), firstBytesAt_.end(),
+                               [&](const FirstBytesAt& f) { return f.offset == g.group.offset; });
+        if (at == firstBytesAt_.end()) at = firstBytesAt_.insert(at, FirstBytesAt{g.group.offset, {}});
+        for (std::size_t b = 0; b < g.firstBytes.size(); ++b)
+            at->firstBytes[b] = at->firstBytes[b] || g.firstBytes[b];
         groups_.push_back(std::move(g));
     }
+    idGroup_ = static_cast<std::size_t>(
+        std::find_if(groups_.begin(), groups_.end(), [](const Group& g) { return g.probesID; }) - groups_.begin());
 }
 
 bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, bool& mp3Tried, std::uint64_t sector) {
@@ -74,20 +83,30 @@ Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteVie
     bool idProbed = false;
     bool mp3Tried = false;
     const std::uint16_t firstTwoBytes = bytes.be16(0);
-    for (Group& g : groups_) {
+    // Most sectors begin with none of the groups' first bytes at their
+    // offsets: only the "ID" probe is made of them.
+    const bool firstByteStands = std::any_of(firstBytesAt_.begin(), firstBytesAt_.end(), [&](const FirstBytesAt& f) {
+        return bytes.has(f.offset, 1) && f.firstBytes[bytes.u8(f.offset)];
+    });
+    std::span<Group> asked(groups_);
+    if (!firstByteStands) asked = idGroup_ < groups_.size() ? asked.subspan(idGroup_, 1) : std::span<Group>();
+    for (Group& g : asked) {
         // A second pass of a group only when the "ID" probe took the first
         // and the MP3 recogniser never ran on the sector's own bytes.
         for (bool again = true; again;) {
             again = false;
             if (volume_.stopTreeThread()) return nullptr;
+            // Most sectors begin with none of a group's first bytes: the
+            // key is read only for those that do.
+            bool probedNow = false;
+            if (!(g.probesID && !idProbed) &&
+                (!bytes.has(g.group.offset, 1) || !g.firstBytes[bytes.u8(g.group.offset)]))
+                break;
             std::optional<std::uint64_t> key = SignatureGroups::keyAt(bytes, g.group.offset, g.group.length);
             if (!key) break;
-            bool probedNow = false;
             if (g.probesID && !idProbed) {
                 key = kIDKey;
                 idProbed = probedNow = true;
-            } else if (!g.firstBytes[*key >> (8 * (g.group.length - 1))]) {
-                break;
             }
             ItemTypeSig* item = g.group.tree->retrieveKeyField(*key);
             if (!item || !item->sig()) break;

@@ -46,6 +46,11 @@ private:
         // none of them, and need no lookup.
         std::array<bool, 256> firstBytes{};
     };
+    // The first bytes of all the groups' headers at one offset.
+    struct FirstBytesAt {
+        std::size_t offset = 0;
+        std::array<bool, 256> firstBytes{};
+    };
 
     // The type that confirms a file at the sector: the first one a group's
     // lookup offers that its recogniser accepts; nullptr when none does, or
@@ -71,6 +76,9 @@ private:
     AutoRecoveryAppend& fileDesc_;
     RecogniserDispatch dispatch_;
     std::vector<Group> groups_;
+    std::vector<FirstBytesAt> firstBytesAt_;
+    // The group that probes "ID"; groups_.size() when none does.
+    std::size_t idGroup_ = 0;
     bool skipsAfterPrimaryHits_ = true;
     // A recogniser's walk asked for the lookup of a sector: the recognisers
     // that lookup runs ask for none, and what they leave in the search's
