@@ -79,17 +79,19 @@ bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, b
     return accepted;
 }
 
-Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteView bytes, bool& primary) {
+bool SignatureGroupDetection::firstByteStands(platform::ByteView bytes) const {
+    for (const FirstBytesAt& f : firstBytesAt_)
+        if (f.offset < bytes.size() && f.firstBytes[bytes.data()[f.offset]]) return true;
+    return false;
+}
+
+Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteView bytes, bool anyFirstByte,
+                                         bool& primary) {
+    std::span<Group> asked(groups_);
+    if (!anyFirstByte) asked = idGroup_ < groups_.size() ? asked.subspan(idGroup_, 1) : std::span<Group>();
     bool idProbed = false;
     bool mp3Tried = false;
     const std::uint16_t firstTwoBytes = bytes.be16(0);
-    // Most sectors begin with none of the groups' first bytes at their
-    // offsets: only the "ID" probe is made of them.
-    const bool firstByteStands = std::any_of(firstBytesAt_.begin(), firstBytesAt_.end(), [&](const FirstBytesAt& f) {
-        return bytes.has(f.offset, 1) && f.firstBytes[bytes.u8(f.offset)];
-    });
-    std::span<Group> asked(groups_);
-    if (!firstByteStands) asked = idGroup_ < groups_.size() ? asked.subspan(idGroup_, 1) : std::span<Group>();
     for (Group& g : asked) {
         // A second pass of a group only when the "ID" probe took the first
         // and the MP3 recogniser never ran on the sector's own bytes.
@@ -127,17 +129,20 @@ Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteVie
 
 BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
     if (search_.rtfdArray.empty()) search_.lookForRtfAttachments = false;
+    const bool anyFirstByte = firstByteStands(bytes);
+    if (!anyFirstByte && idGroup_ >= groups_.size()) return {};
     bool primary = false;
-    Sig* sig = recognised(sector, bytes, primary);
+    Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
     if (!sig) return {};
     return record(*sig, sector, !primary || skipsAfterPrimaryHits_);
 }
 
 bool SignatureGroupDetection::startsFile(std::uint64_t sector, platform::ByteView bytes) {
-    if (probing_) return false;
+    const bool anyFirstByte = firstByteStands(bytes);
+    if (probing_ || (!anyFirstByte && idGroup_ >= groups_.size())) return false;
     probing_ = true;
     bool primary = false;
-    Sig* sig = recognised(sector, bytes, primary);
+    Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
     probing_ = false;
     return sig && recorder_.fitsRecord(sector, *sig);
 }

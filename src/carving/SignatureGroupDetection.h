@@ -52,11 +52,16 @@ private:
         std::array<bool, 256> firstBytes{};
     };
 
+    // Whether one of the groups' first bytes stands at its offset in the
+    // sector: most sectors hold none, and only the "ID" probe is made of
+    // them.
+    bool firstByteStands(platform::ByteView bytes) const;
     // The type that confirms a file at the sector: the first one a group's
     // lookup offers that its recogniser accepts; nullptr when none does, or
-    // the search was stopped. `primary`: it is the type the group's tree
-    // holds for the key, not one chained on it.
-    Sig* recognised(std::uint64_t sector, platform::ByteView bytes, bool& primary);
+    // the search was stopped. `anyFirstByte`: firstByteStands. `primary`:
+    // the type is the one the group's tree holds for the key, not one
+    // chained on it.
+    Sig* recognised(std::uint64_t sector, platform::ByteView bytes, bool anyFirstByte, bool& primary);
     // Whether the search would record a file at the sector; asked by a
     // recogniser whose walk reads the sector as its own file's.
     bool startsFile(std::uint64_t sector, platform::ByteView bytes) override;
