@@ -7,7 +7,7 @@ JpgFileCheck::JpgFileCheck(CarvingContext& context) : SizeCalculator("jpg", cont
 bool JpgFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     if (leading.u8(0) != 0xFF || leading.u8(1) != 0xD8 || leading.u8(2) != 0xFF) return false;
     const std::uint8_t first = leading.u8(3);
-    // Any application segment (JFIF, Exif, an ICC profile, Ducky, Adobe…).
+    // Any application segment: JFIF, Exif, an ICC profile, Ducky, Adobe and the others.
     if (first >= 0xE0 && first <= 0xEF) return true;
     switch (first) {
     case 0xDB: // quantisation tables straight after the start
