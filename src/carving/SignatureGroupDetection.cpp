@@ -138,8 +138,9 @@ BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sec
 }
 
 bool SignatureGroupDetection::startsFile(std::uint64_t sector, platform::ByteView bytes) {
+    if (probing_) return false;
     const bool anyFirstByte = firstByteStands(bytes);
-    if (probing_ || (!anyFirstByte && idGroup_ >= groups_.size())) return false;
+    if (!anyFirstByte && idGroup_ >= groups_.size()) return false;
     probing_ = true;
     bool primary = false;
     Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
