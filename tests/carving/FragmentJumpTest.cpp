@@ -345,20 +345,19 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotoOfSeveralScansTest, testing
 // an HTML or RTF file LibreOffice writes of a text file.
 std::string textDocument(const std::string& extension) {
     const std::string line = "Line $i of a plain report, seed " + sampleSeed(71) + ".";
-    if (extension == "pdf")
-        return testsupport::toolSample(
-            "{ echo '/Helvetica findfont 12 scalefont setfont'; for i in $(seq 40); do echo \"72 $((780 - i * 18)) "
-            "moveto (" +
-                line +
-                ") show\"; done; echo showpage; } >\"$OUT.ps\" && gs -q -sDEVICE=pdfwrite "
-                "-dCompressPages=false -dEmbedAllFonts=false -dSubsetFonts=false -o \"$OUT\" \"$OUT.ps\"",
-            "pdf");
-    return testsupport::toolSample(
-        "cd \"$(dirname \"$OUT\")\" && for i in $(seq 60); do echo \"" + line +
-            "\"; done >report.txt && soffice -env:UserInstallation=file://$PWD/lo --headless "
-            "--convert-to " +
-            extension + " report.txt && mv report." + extension + " \"$OUT\"",
-        extension);
+    if (extension == "pdf") {
+        const std::string show = "72 $((780 - i * 18)) moveto (" + line + ") show";
+        const std::string page = "{ echo '/Helvetica findfont 12 scalefont setfont'; for i in $(seq 40); do echo \"" +
+                                 show + "\"; done; echo showpage; } >\"$OUT.ps\"";
+        return testsupport::toolSample(page + " && gs -q -sDEVICE=pdfwrite -dCompressPages=false -dEmbedAllFonts=false "
+                                              "-dSubsetFonts=false -o \"$OUT\" \"$OUT.ps\"",
+                                       "pdf");
+    }
+    const std::string text =
+        "cd \"$(dirname \"$OUT\")\" && for i in $(seq 60); do echo \"" + line + "\"; done >report.txt";
+    return testsupport::toolSample(text + " && soffice -env:UserInstallation=file://$PWD/lo --headless --convert-to " +
+                                       extension + " report.txt && mv report." + extension + " \"$OUT\"",
+                                   extension);
 }
 
 class TextBetweenAPhotosFragmentsTest : public FragmentSearchTest,
@@ -382,6 +381,7 @@ TEST_P(TextBetweenAPhotosFragmentsTest, IsFoundAtItsSectorAndThePhotoIsMarked) {
     const fs::path image = diskWith(random, planted);
     for (const int method : {0, 1}) {
         const Found found = search(image, {"jpg", extension}, method);
+        // Every file but the photo and its rest.
         for (std::size_t i = 1; i < planted.size(); ++i)
             if (i != 2) expectWhole(found, planted[i], kSearches[method]);
         const auto [from, to] = found.equal_range(2048);
@@ -423,14 +423,15 @@ std::string wholePhoto(std::size_t row) {
         return noise + "-quality 100 \"$OUT\"";
     case 3:
         return noise + "\"$OUT.png\" && ffmpeg -v error -i \"$OUT.png\" -c:v ljpeg -pix_fmt bgr24 \"$OUT\"";
-    case 4:
-        return plasma(85, "1024x768") + "-profile \"$(find /usr/share/color/icc /usr/share/ghostscript -name srgb.icc "
-                                        "| head -n 1)\" \"$OUT\" && "
-                                        "exiftool -q -overwrite_original -JFIF:all= \"$OUT\"";
+    case 4: {
+        const std::string profile =
+            "\"$(find /usr/share/color/icc /usr/share/ghostscript -name srgb.icc | head -n 1)\"";
+        return plasma(85, "1024x768") + "-profile " + profile +
+               " \"$OUT\" && exiftool -q -overwrite_original -JFIF:all= \"$OUT\"";
+    }
     default:
         return plasma(86, "1024x768") +
-               "-colorspace CMYK \"$OUT\" && exiftool -q -overwrite_original -Ducky:Quality=80 "
-               "\"$OUT\"";
+               "-colorspace CMYK \"$OUT\" && exiftool -q -overwrite_original -Ducky:Quality=80 \"$OUT\"";
     }
 }
 
