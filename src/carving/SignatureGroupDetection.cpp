@@ -31,8 +31,9 @@ SignatureGroupDetection::SignatureGroupDetection(Volume& volume, SignatureSearch
         const platform::Dict* record = value.dict();
         std::optional<SignatureGroups::Group> group = record ? SignatureGroups::groupOf(*record) : std::nullopt;
         if (!group) continue;
-        const bool probesID = group->offset == 0 && group->length == 2 && group->tree->retrieveKeyField(kIDKey);
-        Group g{std::move(*group), probesID, {}};
+        ItemTypeSig* idItem =
+            group->offset == 0 && group->length == 2 ? group->tree->retrieveKeyField(kIDKey) : nullptr;
+        Group g{std::move(*group), idItem, {}};
         forEachIndexNode(g.group.tree->root(), [&](NodeTypeSig* node) {
             for (std::int32_t i = 0; i < node->count(); ++i)
                 g.firstBytes[node->key(i)->keyField() >> (8 * (g.group.length - 1)) & 0xFF] = true;
@@ -45,10 +46,14 @@ SignatureGroupDetection::SignatureGroupDetection(Volume& volume, SignatureSearch
         groups_.push_back(std::move(g));
     }
     idGroup_ = static_cast<std::size_t>(
-        std::find_if(groups_.begin(), groups_.end(), [](const Group& g) { return g.probesID; }) - groups_.begin());
+        std::find_if(groups_.begin(), groups_.end(), [](const Group& g) { return g.idItem != nullptr; }) -
+        groups_.begin());
 }
 
 bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, bool& mp3Tried, std::uint64_t sector) {
+    // Every sector is offered to the MP3 recogniser, which most refuse by
+    // their first two bytes.
+    if (RecogniserDispatch::refusesAtOnce(sig, firstTwoBytes)) return false;
     sig.foundSize = 0;
     sig.skipSize = 0;
     sig.skipFileSize = false;
@@ -80,9 +85,12 @@ bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, b
 }
 
 bool SignatureGroupDetection::firstByteStands(platform::ByteView bytes) const {
+    // Every offset is looked at: on data of no pattern, a branch for each
+    // would be mispredicted as often as taken.
+    bool stands = false;
     for (const FirstBytesAt& f : firstBytesAt_)
-        if (f.offset < bytes.size() && f.firstBytes[bytes.data()[f.offset]]) return true;
-    return false;
+        stands |= f.offset < bytes.size() && f.firstBytes[bytes.data()[f.offset]];
+    return stands;
 }
 
 Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteView bytes, bool anyFirstByte,
@@ -101,16 +109,12 @@ Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteVie
             // Most sectors begin with none of a group's first bytes: the
             // key is read only for those that do.
             bool probedNow = false;
-            if (!(g.probesID && !idProbed) &&
-                (!bytes.has(g.group.offset, 1) || !g.firstBytes[bytes.u8(g.group.offset)]))
+            if (!(g.idItem && !idProbed) && (!bytes.has(g.group.offset, 1) || !g.firstBytes[bytes.u8(g.group.offset)]))
                 break;
-            std::optional<std::uint64_t> key = SignatureGroups::keyAt(bytes, g.group.offset, g.group.length);
+            const std::optional<std::uint64_t> key = SignatureGroups::keyAt(bytes, g.group.offset, g.group.length);
             if (!key) break;
-            if (g.probesID && !idProbed) {
-                key = kIDKey;
-                idProbed = probedNow = true;
-            }
-            ItemTypeSig* item = g.group.tree->retrieveKeyField(*key);
+            if (g.idItem && !idProbed) idProbed = probedNow = true;
+            ItemTypeSig* item = probedNow ? g.idItem : g.group.tree->retrieveKeyField(*key);
             if (!item || !item->sig()) break;
             Sig& sig = *item->sig();
             primary = true;

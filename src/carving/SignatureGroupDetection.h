@@ -39,9 +39,10 @@ public:
 private:
     struct Group {
         SignatureGroups::Group group;
-        // The group holds the two-byte key "ID" at offset 0: every sector is
-        // first offered to the type under it (an MP3 file's ID3 tag).
-        bool probesID = false;
+        // The item under the two-byte key "ID" when the group holds it at
+        // offset 0: every sector is first offered to its type (an MP3 file's
+        // ID3 tag).
+        ItemTypeSig* idItem = nullptr;
         // The first bytes of the group's headers: most sectors begin with
         // none of them, and need no lookup.
         std::array<bool, 256> firstBytes{};

@@ -47,6 +47,11 @@ public:
     // search jump over; none (as at first): nothing is asked.
     void setFileStartProbe(FileStartProbe* probe) { std::get<ImageRecognisers>(families_).setFileStartProbe(probe); }
 
+    // Whether runCheckForSig would refuse the candidate on its first two
+    // bytes alone (byte 0 high), doing nothing else: the MP3 recogniser's
+    // gate.
+    static bool refusesAtOnce(const Sig& sig, std::uint16_t firstTwoBytes);
+
     // Whether a typeOfFile has a recogniser of its own.
     static bool hasRecogniser(std::uint32_t typeOfFile);
 
