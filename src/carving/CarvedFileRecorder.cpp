@@ -315,13 +315,14 @@ void CarvedFileRecorder::addToResultFolder(NewDir* folder, NewDir* file, bool co
 }
 
 void CarvedFileRecorder::addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,
-                                          AutoRecoveryAppend& fileDesc) {
+                                          AutoRecoveryAppend& fileDesc, bool cut) {
     if (!folder || !volume_.dirRoot) return;
     const std::string name =
         "file" + std::to_string(folder->childrenCount + 1) + "." + newdir::utf8(newdir::extension(folder));
     NewDir* file = newCarvedNode(folder, NewDir::File, name);
     file->fileSize = andFileSize;
     setExtent(file, andBlockNumber, sectorsFor(andFileSize, volume_.u32BytesInSector()));
+    if (cut) file->complete = NewDir::kDamaged;
     addToResultFolder(folder, file, true, fileDesc);
 }
 

@@ -74,9 +74,10 @@ public:
     // A file a size calculator measured, found at `andBlockNumber`, as the
     // next "fileN.<extension>" of its result folder; the folder is linked
     // under the root and written before its first file. The detection counts
-    // the file and its data.
+    // the file and its data. A file another file's bytes `cut` is marked
+    // damaged.
     void addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,
-                          AutoRecoveryAppend& fileDesc);
+                          AutoRecoveryAppend& fileDesc, bool cut = false);
     // A JPEG preview found inside a raw photo, `extraBytesToMove` bytes into
     // the sector `sectorNumber`, as "file - Raw JpgN.jpg" of the folder.
     void addDetailsOfRawJpgFile(NewDir* folder, std::uint64_t sectorNumber, std::uint64_t fileSize,

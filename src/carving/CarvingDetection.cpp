@@ -46,6 +46,7 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
         if (found.sectors != 0) skip = found;
     }
     p_.context.rawJpeg.found = false;
+    p_.context.measuredCut = false;
     return skip;
 }
 
@@ -66,7 +67,7 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
         ++volume_.folderCount;
         ++volume_.entryCount;
     }
-    p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc);
+    p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc, p_.context.measuredCut);
 
     CarvingContext::RawJpeg& preview = p_.context.rawJpeg;
     NewDir* rawJpg = p_.folders.rawJpgFolder();

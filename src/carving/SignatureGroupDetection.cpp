@@ -8,7 +8,9 @@
 #include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
 #include <limits>
+#include <span>
 
 namespace {
 
@@ -24,64 +26,130 @@ constexpr std::uint64_t kRtfPictureLimit = 20'000'000;
 SignatureGroupDetection::SignatureGroupDetection(Volume& volume, SignatureSearchState& search,
                                                  CarvedFileRecorder& recorder, AutoRecoveryAppend& fileDesc)
     : volume_(volume), search_(search), recorder_(recorder), fileDesc_(fileDesc), dispatch_(volume, search) {
+    dispatch_.setFileStartProbe(this);
     for (platform::Value& value : search.btreeSigArray) {
         const platform::Dict* record = value.dict();
         std::optional<SignatureGroups::Group> group = record ? SignatureGroups::groupOf(*record) : std::nullopt;
         if (!group) continue;
-        const bool probesID = group->offset == 0 && group->length == 2 && group->tree->retrieveKeyField(kIDKey);
-        Group g{std::move(*group), probesID, {}};
+        ItemTypeSig* idItem =
+            group->offset == 0 && group->length == 2 ? group->tree->retrieveKeyField(kIDKey) : nullptr;
+        Group g{std::move(*group), idItem, {}};
         forEachIndexNode(g.group.tree->root(), [&](NodeTypeSig* node) {
             for (std::int32_t i = 0; i < node->count(); ++i)
                 g.firstBytes[node->key(i)->keyField() >> (8 * (g.group.length - 1)) & 0xFF] = true;
         });
+        auto at = std::find_if(firstBytesAt_.begin(), firstBytesAt_.end(),
+                               [&](const FirstBytesAt& f) { return f.offset == g.group.offset; });
+        if (at == firstBytesAt_.end()) at = firstBytesAt_.insert(at, FirstBytesAt{g.group.offset, {}});
+        for (std::size_t b = 0; b < g.firstBytes.size(); ++b)
+            at->firstBytes[b] = at->firstBytes[b] || g.firstBytes[b];
         groups_.push_back(std::move(g));
     }
+    idGroup_ = static_cast<std::size_t>(
+        std::find_if(groups_.begin(), groups_.end(), [](const Group& g) { return g.idItem != nullptr; }) -
+        groups_.begin());
 }
 
 bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, bool& mp3Tried, std::uint64_t sector) {
+    // Every sector is offered to the MP3 recogniser, which most refuse by
+    // their first two bytes.
+    if (RecogniserDispatch::refusesAtOnce(sig, firstTwoBytes)) return false;
     sig.foundSize = 0;
     sig.skipSize = 0;
     sig.skipFileSize = false;
     sig.foundCut = false;
+    if (!probing_) {
+        search_.foundName.clear();
+        search_.foundParentPath.clear();
+        return dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
+    }
+    // The search finds the file again at its own sector, and finds what the
+    // search keeps as it was: the streams walked, the pictures an RTF
+    // package waits for (which no recogniser's answer depends on) and the
+    // names found.
+    const std::size_t mp3Walked = search_.mp3DoneArray.size(), mpgWalked = search_.mpgDoneArray.size();
+    platform::Array pictures = std::move(search_.rtfdArray);
+    const bool lookForPictures = search_.lookForRtfAttachments;
+    std::string name = std::move(search_.foundName), path = std::move(search_.foundParentPath);
+    search_.rtfdArray.clear();
     search_.foundName.clear();
     search_.foundParentPath.clear();
-    return dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
+    const bool accepted = dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
+    search_.mp3DoneArray.keepFirst(mp3Walked);
+    search_.mpgDoneArray.keepFirst(mpgWalked);
+    search_.rtfdArray = std::move(pictures);
+    search_.lookForRtfAttachments = lookForPictures;
+    search_.foundName = std::move(name);
+    search_.foundParentPath = std::move(path);
+    return accepted;
 }
 
-BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
-    if (search_.rtfdArray.empty()) search_.lookForRtfAttachments = false;
+bool SignatureGroupDetection::firstByteStands(platform::ByteView bytes) const {
+    // Every offset is looked at: on data of no pattern, a branch for each
+    // would be mispredicted as often as taken.
+    bool stands = false;
+    for (const FirstBytesAt& f : firstBytesAt_)
+        stands |= f.offset < bytes.size() && f.firstBytes[bytes.data()[f.offset]];
+    return stands;
+}
+
+Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteView bytes, bool anyFirstByte,
+                                         bool& primary) {
+    std::span<Group> asked(groups_);
+    if (!anyFirstByte) asked = idGroup_ < groups_.size() ? asked.subspan(idGroup_, 1) : std::span<Group>();
     bool idProbed = false;
     bool mp3Tried = false;
     const std::uint16_t firstTwoBytes = bytes.be16(0);
-    for (Group& g : groups_) {
+    for (Group& g : asked) {
         // A second pass of a group only when the "ID" probe took the first
         // and the MP3 recogniser never ran on the sector's own bytes.
         for (bool again = true; again;) {
             again = false;
-            if (volume_.stopTreeThread()) return {};
-            std::optional<std::uint64_t> key = SignatureGroups::keyAt(bytes, g.group.offset, g.group.length);
-            if (!key) break;
+            if (volume_.stopTreeThread()) return nullptr;
+            // Most sectors begin with none of a group's first bytes: the
+            // key is read only for those that do.
             bool probedNow = false;
-            if (g.probesID && !idProbed) {
-                key = kIDKey;
-                idProbed = probedNow = true;
-            } else if (!g.firstBytes[*key >> (8 * (g.group.length - 1))]) {
+            if (!(g.idItem && !idProbed) && (!bytes.has(g.group.offset, 1) || !g.firstBytes[bytes.u8(g.group.offset)]))
                 break;
-            }
-            ItemTypeSig* item = g.group.tree->retrieveKeyField(*key);
+            const std::optional<std::uint64_t> key = SignatureGroups::keyAt(bytes, g.group.offset, g.group.length);
+            if (!key) break;
+            if (g.idItem && !idProbed) idProbed = probedNow = true;
+            ItemTypeSig* item = probedNow ? g.idItem : g.group.tree->retrieveKeyField(*key);
             if (!item || !item->sig()) break;
             Sig& sig = *item->sig();
-            if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) return record(sig, sector, skipsAfterPrimaryHits_);
+            primary = true;
+            if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) return &sig;
             if (!sig.extraExts().empty()) {
+                primary = false;
                 for (const auto& extra : sig.extraExts())
-                    if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector))
-                        return record(*extra, sector, true);
-                return {};
+                    if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector)) return extra.get();
+                return nullptr;
             }
             again = probedNow && sig.extension == "mp3" && !mp3Tried;
         }
     }
-    return {};
+    return nullptr;
+}
+
+BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
+    if (search_.rtfdArray.empty()) search_.lookForRtfAttachments = false;
+    const bool anyFirstByte = firstByteStands(bytes);
+    if (!anyFirstByte && idGroup_ >= groups_.size()) return {};
+    bool primary = false;
+    Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
+    if (!sig) return {};
+    return record(*sig, sector, !primary || skipsAfterPrimaryHits_);
+}
+
+bool SignatureGroupDetection::startsFile(std::uint64_t sector, platform::ByteView bytes) {
+    if (probing_) return false;
+    const bool anyFirstByte = firstByteStands(bytes);
+    if (!anyFirstByte && idGroup_ >= groups_.size()) return false;
+    probing_ = true;
+    bool primary = false;
+    Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
+    probing_ = false;
+    return sig && recorder_.fitsRecord(sector, *sig);
 }
 
 BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t sector, bool skips) {

@@ -9,6 +9,7 @@
 
 #include "carving/BlockSearchEngine.h"
 #include "carving/CarvedFileRecorder.h"
+#include "signatures/FileStartProbe.h"
 #include "signatures/RecogniserDispatch.h"
 #include "signatures/SignatureGroups.h"
 
@@ -20,11 +21,14 @@ class Sig;
 class SignatureSearchState;
 class Volume;
 
-class SignatureGroupDetection final : public BlockSearchEngine::Detection {
+class SignatureGroupDetection final : public BlockSearchEngine::Detection, private FileStartProbe {
 public:
     // The groups are the search's btreeSigArray as it is now.
     SignatureGroupDetection(Volume& volume, SignatureSearchState& search, CarvedFileRecorder& recorder,
                             AutoRecoveryAppend& fileDesc);
+    // The dispatch's recognisers ask this detection for lookups.
+    SignatureGroupDetection(const SignatureGroupDetection&) = delete;
+    SignatureGroupDetection& operator=(const SignatureGroupDetection&) = delete;
 
     BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView bytes) override;
 
@@ -35,14 +39,33 @@ public:
 private:
     struct Group {
         SignatureGroups::Group group;
-        // The group holds the two-byte key "ID" at offset 0: every sector is
-        // first offered to the type under it (an MP3 file's ID3 tag).
-        bool probesID = false;
+        // The item under the two-byte key "ID" when the group holds it at
+        // offset 0: every sector is first offered to its type (an MP3 file's
+        // ID3 tag).
+        ItemTypeSig* idItem = nullptr;
         // The first bytes of the group's headers: most sectors begin with
         // none of them, and need no lookup.
         std::array<bool, 256> firstBytes{};
     };
+    // The first bytes of all the groups' headers at one offset.
+    struct FirstBytesAt {
+        std::size_t offset = 0;
+        std::array<bool, 256> firstBytes{};
+    };
 
+    // Whether one of the groups' first bytes stands at its offset in the
+    // sector: most sectors hold none, and only the "ID" probe is made of
+    // them.
+    bool firstByteStands(platform::ByteView bytes) const;
+    // The type that confirms a file at the sector: the first one a group's
+    // lookup offers that its recogniser accepts; nullptr when none does, or
+    // the search was stopped. `anyFirstByte`: firstByteStands. `primary`:
+    // the type is the one the group's tree holds for the key, not one
+    // chained on it.
+    Sig* recognised(std::uint64_t sector, platform::ByteView bytes, bool anyFirstByte, bool& primary);
+    // Whether the search would record a file at the sector; asked by a
+    // recogniser whose walk reads the sector as its own file's.
+    bool startsFile(std::uint64_t sector, platform::ByteView bytes) override;
     // Resets the record's per-hit fields and the names a recogniser may
     // leave, then asks the dispatch.
     bool confirmed(Sig& sig, std::uint16_t firstTwoBytes, bool& mp3Tried, std::uint64_t sector);
@@ -59,5 +82,12 @@ private:
     AutoRecoveryAppend& fileDesc_;
     RecogniserDispatch dispatch_;
     std::vector<Group> groups_;
+    std::vector<FirstBytesAt> firstBytesAt_;
+    // The group that probes "ID"; groups_.size() when none does.
+    std::size_t idGroup_ = 0;
     bool skipsAfterPrimaryHits_ = true;
+    // A recogniser's walk asked for the lookup of a sector: the recognisers
+    // that lookup runs ask for none, and what they leave in the search's
+    // state is undone.
+    bool probing_ = false;
 };

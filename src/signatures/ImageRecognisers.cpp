@@ -1,13 +1,13 @@
 #include "signatures/ImageRecognisers.h"
 
+#include "media/JpegScanWalk.h"
 #include "platform/ByteView.h"
-#include "platform/CheckedMath.h"
 #include "platform/Crc32.h"
+#include "signatures/FileStartProbe.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -65,106 +65,10 @@ std::optional<std::uint64_t> jpegMarkerAfterLoss(RecogniserMedium& medium, Bound
     return found.offset;
 }
 
-// A JPEG's scan data is looked through in windows of this many sectors, each
-// read with one more, so that a marker across a window's end is seen.
-constexpr std::uint64_t kJpegScanStep = 63;
-
-// Whether a JPEG marker starts a frame header (SOF0 to SOF15; 0xC4, 0xC8 and
-// 0xCC are a table, a reserved kind and a table).
-bool isJpegFrameHeader(std::uint8_t kind) {
-    return kind >= 0xC0 && kind <= 0xCF && kind != 0xC4 && kind != 0xC8 && kind != 0xCC;
-}
-
-// Whether the byte after an 0xFF in a JPEG's entropy-coded data makes a
-// marker that ends the data: a zero stands for a stuffed 0xFF, a restart
-// marker is part of the data, and an 0xFF is a fill byte before a marker.
-bool endsJpegScanData(std::uint8_t next) {
-    return next != 0x00 && next != 0xFF && (next < 0xD0 || next > 0xD7);
-}
-
-// A JPEG's data from its first scan on, looked through for markers in
-// windows of kJpegScanStep sectors from the scan's first sector, as far as
-// the windows that start below the sector `endSector`.
-class JpegScanWindows {
-public:
-    JpegScanWindows(RecogniserMedium& medium, std::uint64_t firstSector, std::uint64_t endSector)
-        : medium_(medium), cursor_(medium.cursor(kJpegScanStep + 1)), first_(firstSector), end_(endSector) {}
-
-    // Where the first 0xFF from `from` (in or after the first window) on
-    // lies whose next byte `takes` accepts; nothing when none lies in the
-    // windows.
-    template <class Takes> std::optional<std::uint64_t> find(std::uint64_t from, Takes takes) {
-        const std::uint64_t bps = medium_.bytesPerSector();
-        const std::size_t searched = kJpegScanStep * bps;
-        const std::uint64_t fromSector = std::max(from / bps, first_);
-        for (std::uint64_t at = first_ + (fromSector - first_) / kJpegScanStep * kJpegScanStep;
-             at < end_ && !medium_.stopped(); at += kJpegScanStep) {
-            // The last window reaches the volume's end and reads as zeros
-            // past it: a file that ends in the volume's last sectors is still
-            // found whole.
-            if (!cursor_.holdsSector(at)) break;
-            const platform::ByteView window = cursor_.sectors(at, kJpegScanStep + 1);
-            if (window.empty()) break;
-            const std::uint8_t* bytes = window.data();
-            for (std::size_t o = from > at * bps ? static_cast<std::size_t>(from - at * bps) : 0; o < searched; ++o) {
-                const void* ff = std::memchr(bytes + o, 0xFF, searched - o);
-                if (!ff) break;
-                o = static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - bytes);
-                if (takes(bytes[o + 1])) return at * bps + o;
-            }
-        }
-        return std::nullopt;
-    }
-
-private:
-    RecogniserMedium& medium_;
-    BoundedCursor cursor_;
-    std::uint64_t first_;
-    std::uint64_t end_;
-};
-
-// Where a JPEG image walked by its markers from its first scan's data ends:
-// the entropy-coded data runs to the next marker, a segment (a table, a
-// comment, the next scan's header) leads by its length to the marker after
-// it, and the end marker ends the image. A marker no image holds after its
-// first scan (a start of image, a reserved one), or a segment that no marker
-// follows, is not the image's: another file's bytes begin before it (a photo
-// written over this one's later sectors, or whatever follows its first
-// fragment), and the image is cut there. Zeros of sectors the medium could
-// not give hold no marker: the walk goes on through them to the next.
-struct JpegEnd {
-    // Past the end marker, or at the marker that cut the image.
-    std::uint64_t position = 0;
-    bool cut = false;
-};
-
-// Nothing when no marker lies in the windows.
-std::optional<JpegEnd> jpegEndByMarkers(RecogniserMedium& medium, JpegScanWindows& data, std::uint64_t position) {
-    BoundedCursor fields = medium.cursor(1);
-    // Every marker moves the walk on by two bytes or more, through windows
-    // that end.
-    for (;;) {
-        const std::optional<std::uint64_t> marker = data.find(position, endsJpegScanData);
-        if (!marker) return std::nullopt;
-        const platform::ByteView segment = fields.bytes(*marker, 4);
-        const std::uint8_t kind = segment.u8(1);
-        if (kind == 0xD9) return JpegEnd{*marker + 2, false};
-        if (fields.unreadable(*marker + 2, 2)) {
-            position = *marker + 2;
-            continue;
-        }
-        const std::uint16_t length = segment.be16(2);
-        if (kind < 0xC0 || kind == 0xD8 || length < 2) return JpegEnd{*marker, true};
-        position = *marker + 2 + length;
-        if (kind != 0xDA && fields.bytes(position, 1).u8(0) != 0xFF && !fields.unreadable(position, 1))
-            return JpegEnd{*marker, true};
-    }
-}
-
 // The first of the file's sectors from `from` to below `end` that begins as
 // a JPEG file does; `end` when none does.
 std::uint64_t firstSectorStartingAJpeg(RecogniserMedium& medium, std::uint64_t from, std::uint64_t end) {
-    BoundedCursor cursor = medium.cursor(kJpegScanStep);
+    BoundedCursor cursor = medium.cursor(JpegScanWalk::kWindowSectors);
     for (std::uint64_t sector = from; sector < end && cursor.holdsSector(sector); ++sector) {
         const platform::ByteView head = cursor.bytes(sector * medium.bytesPerSector(), 3);
         if (head.size() == 3 && head.u8(0) == 0xFF && head.u8(1) == 0xD8 && head.u8(2) == 0xFF) return sector;
@@ -238,7 +142,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
     JPEGScanStart scan;
     std::uint64_t position = 2;
     std::uint32_t length = firstLength;
-    bool frame = false, scanSeen = false;
+    bool scanSeen = false;
     // Past the readable bytes a marker reads as zeros, as an unread buffer
     // would: a zero length ends the walk, and before the first scan a zero
     // marker refuses the file.
@@ -252,7 +156,6 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         if ((marker.u8(0) != 0xFF || marker.u8(1) == 0x00 || marker.u8(1) == 0xFF || marker.be16(2) == 0) &&
             cursor.unreadable(position, 4)) {
             const std::optional<std::uint64_t> next = jpegMarkerAfterLoss(medium, cursor, position);
-            scan.sizeLost = scan.sizeLost || (!frame && !scanSeen);
             if (!next) {
                 scan.position = std::min(cursor.readableFrom(position, medium.readableBytes()).value_or(position),
                                          medium.readableBytes());
@@ -264,12 +167,6 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         const std::uint8_t kind = marker.u8(1);
         const bool isMarker = marker.u8(0) == 0xFF;
         length = marker.be16(2);
-        if (isMarker && isJpegFrameHeader(kind)) {
-            frame = true;
-            const platform::ByteView size = cursor.at(position + 5, 4);
-            scan.height = size.be16(0);
-            scan.width = size.be16(2);
-        }
         if (isMarker && kind == 0xDA) scanSeen = true;
         if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) return std::nullopt;
         // The scan data holds no length fields: it is walked by the markers
@@ -286,32 +183,38 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
 void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig) {
     const std::uint32_t bps = medium.bytesPerSector();
     const std::uint64_t scanSector = scan.position / bps;
-    // 1.5 bytes a pixel: the sectors the compressed image should take.
-    const std::uint64_t expected = std::uint64_t{scan.height} * scan.width * 3 / 2 / bps;
-    const bool sized = scan.height != 0 && scan.width != 0;
-    // Without the size, the end marker is looked for as far as can be read.
-    JpegScanWindows data(medium, scanSector,
-                         scan.sizeLost || !sized ? UINT64_MAX : scanSector + expected * 3 / 4 + kJpegScanStep);
-    // Baseline or not, only a restart marker, a stuffed 0xFF or a fill byte
-    // stands inside a scan's data: the first end-of-image pair after the
-    // scan's start may be another photo's, whose own start (or another
-    // file's bytes) cut this one before it.
-    if (const std::optional<JpegEnd> end = jpegEndByMarkers(medium, data, scan.position)) {
-        // The header segments were walked by their lengths, but a thumbnail
-        // they hold, or a photo that cut them, may begin a sector: the
-        // search looks at it. A cut image's data may hold another file's
-        // first sectors anywhere: only its header is jumped over.
-        const std::uint64_t headerSectors = firstSectorStartingAJpeg(medium, 1, scanSector);
-        sig.foundCut = end->cut;
+    // The header segments were walked by their lengths, but a thumbnail they
+    // hold, or a photo that cut them, may begin a sector: the search looks
+    // at it.
+    const std::uint64_t headerSectors = firstSectorStartingAJpeg(medium, 1, scanSector);
+    // The end marker is looked for as far as can be read: a dense image
+    // (fine noise, high quality, lossless) takes two bytes a pixel or more.
+    JpegScanWalk walk(medium, bps, medium.firstSector(), medium.readableBytes(), [&] { return medium.stopped(); });
+    // A file that holds no 0xFF byte (plain text, a document written without
+    // compression) between the image's fragments reads as its scan data:
+    // each sector the search would jump over is put to the search's own
+    // lookup, which finds such a file at its first sector.
+    if (probe_ && headerSectors == scanSector)
+        walk.showSectors([&](std::uint64_t sector, platform::ByteView bytes) {
+            return probe_->startsFile(medium.block() + sector, bytes);
+        });
+    if (const std::optional<JpegScanWalk::End> end = walk.end(scan.position)) {
+        // A cut image's data, or one that holds another file's first sector,
+        // may hold other files' first sectors anywhere: only its header is
+        // jumped over.
+        const bool cut = end->cut || walk.sectorTaken();
+        sig.foundCut = cut;
         medium.acceptJumpable(sig, end->position,
-                              end->cut || headerSectors < scanSector ? headerSectors * bps : end->position);
+                              cut || headerSectors < scanSector ? headerSectors * bps : end->position);
         return;
     }
-    // No end marker: the estimate, up to the volume's end at most; without
-    // the size, all that may be read.
-    sig.foundSize = sized ? std::min(platform::saturatingMul(scanSector + expected, bps), medium.bytesToVolumeEnd())
-                          : medium.readableBytes();
+    // No end marker where the walk could read: all it looked through may be
+    // the image's, but that the image ends there is not known. It is listed
+    // to there, marked, and not jumped over.
+    sig.foundSize = std::max(walk.looked(), std::min(scan.position, medium.readableBytes()));
+    sig.skipSize = 0;
     sig.skipFileSize = false;
+    sig.foundCut = true;
 }
 
 bool ImageRecognisers::checkPNG_Chunk(const PNGChunk& chunk) {

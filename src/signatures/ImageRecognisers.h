@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 
+class FileStartProbe;
 class RecogniserMedium;
 class Sig;
 class Volume;
@@ -16,6 +17,10 @@ class Volume;
 class ImageRecognisers {
 public:
     explicit ImageRecognisers(Volume& volume) noexcept : volume_(volume) {}
+
+    // The search's lookup, which a JPEG's walk asks of the sectors its scan
+    // data runs over; none: nothing is asked.
+    void setFileStartProbe(FileStartProbe* probe) { probe_ = probe; }
 
     bool checkJPGFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkPNGFileAtBlock(std::uint64_t block, Sig& sig);
@@ -40,24 +45,18 @@ public:
     static bool checkPNG_Chunk(const PNGChunk& chunk);
 
 private:
-    // Where a JPEG's entropy-coded data begins and the frame size its
-    // frame header gives (0 x 0 without one).
+    // Where a JPEG's entropy-coded data begins.
     struct JPEGScanStart {
         std::uint64_t position = 0;
-        std::uint32_t height = 0;
-        std::uint32_t width = 0;
-        // The header segments met a sector that could not be read before
-        // any frame header: the image's size is not known.
-        bool sizeLost = false;
     };
     // The marker walk from the first segment on; nothing when a marker before
     // the first scan is not one.
     static std::optional<JPEGScanStart> walkJPEGSegments(RecogniserMedium& medium, std::uint32_t firstLength);
     // Walks the image's markers from the scan start to its end-of-image
     // marker, or to a marker that cuts it, and sets the record's length from
-    // it, or from the estimate when there is none within reach of the
-    // image's size.
-    static void measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig);
+    // it; without either as far as can be read, the length looked through,
+    // marked cut.
+    void measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig);
     // The position after the GIF's last block, from the first block at
     // `position`: after the trailer, or where the walk met something else;
     // and how far the blocks it walked hold together as one file's.
@@ -68,4 +67,5 @@ private:
     static GIFWalk walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position);
 
     Volume& volume_;
+    FileStartProbe* probe_ = nullptr;
 };

@@ -108,6 +108,11 @@ bool RecogniserDispatch::hasRecogniser(std::uint32_t typeOfFile) {
     return rowOf(typeOfFile) != nullptr;
 }
 
+bool RecogniserDispatch::refusesAtOnce(const Sig& sig, std::uint16_t firstTwoBytes) {
+    const Row* row = rowOf(sig.typeOfFile);
+    return row && row->mp3Gate && !mayStartMP3(firstTwoBytes);
+}
+
 bool RecogniserDispatch::runCheckForSig(Sig& sig, std::uint16_t wHeaderForMP3, bool& bMP3SkippedOnce,
                                         std::uint64_t atBlock) {
     // The layout-document recogniser files a book as "indb"; the record goes

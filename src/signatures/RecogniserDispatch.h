@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <tuple>
 
+class FileStartProbe;
 class Sig;
 class SignatureSearchState;
 class Volume;
@@ -41,6 +42,15 @@ public:
     // it answers, and is left alone otherwise. atBlock counts from the start
     // of the search's sector numbering.
     bool runCheckForSig(Sig& sig, std::uint16_t wHeaderForMP3, bool& bMP3SkippedOnce, std::uint64_t atBlock);
+
+    // The search's lookup, asked of the sectors a JPEG's walk would have the
+    // search jump over; none (as at first): nothing is asked.
+    void setFileStartProbe(FileStartProbe* probe) { std::get<ImageRecognisers>(families_).setFileStartProbe(probe); }
+
+    // Whether runCheckForSig would refuse the candidate on its first two
+    // bytes alone (byte 0 high), doing nothing else: the MP3 recogniser's
+    // gate.
+    static bool refusesAtOnce(const Sig& sig, std::uint16_t firstTwoBytes);
 
     // Whether a typeOfFile has a recogniser of its own.
     static bool hasRecogniser(std::uint32_t typeOfFile);

@@ -3,8 +3,9 @@
 // What one carving run shares with its size calculators: the reader of the
 // device being carved, and the results a calculator leaves for the run to
 // act on right after it measured a file (the JPEG preview found inside a
-// camera raw file, and whether to jump over the file). A run owns one; its
-// calculators hold it by reference, so two runs (or two tests) never meet.
+// camera raw file, whether to jump over the file, and whether it was cut). A
+// run owns one; its calculators hold it by reference, so two runs (or two
+// tests) never meet.
 
 #include "media/BoundedCursor.h"
 #include "sizecalc/ReadVolume.h"
@@ -60,6 +61,9 @@ public:
     RawJpeg rawJpeg;
     // The file measured last covers its sectors: the run jumps over them.
     bool skipCarvedFileBlocks = false;
+    // The file measured last was cut by another file's bytes where its
+    // length ends (before its margin): the run records it damaged.
+    bool measuredCut = false;
 
     // What the TIFF-family calculators learnt of the sector being offered:
     // the first of them to look classifies the header, and those after it

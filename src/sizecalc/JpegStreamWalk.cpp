@@ -1,5 +1,7 @@
 #include "sizecalc/JpegStreamWalk.h"
 
+#include "media/JpegScanWalk.h"
+#include "platform/CheckedMath.h"
 #include "sizecalc/CarvingContext.h"
 
 #include <algorithm>
@@ -51,10 +53,31 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset)
     return length(sector, offset, Rules{});
 }
 
+std::uint64_t JpegStreamWalk::scanLength(std::uint64_t first, std::uint32_t offset, std::uint64_t position,
+                                         const Rules& rules) {
+    // As far as the walk limit lets the stream reach, never past the carved
+    // volume.
+    const std::uint64_t reach =
+        std::min(context_.bytesFrom(first), platform::saturatingAdd(std::uint64_t{offset} + rules.walkLimit, 2));
+    JpegScanWalk walk(context_.reader(), context_.bytesPerSector(), first, reach, [&] { return context_.stopped(); });
+    const std::optional<JpegScanWalk::End> end = walk.end(position);
+    if (end) {
+        cut_ = end->cut;
+        return end->position - offset + rules.margin;
+    }
+    const std::uint64_t looked = std::max(walk.looked(), position) - offset;
+    if (context_.stopped()) return looked;
+    return rules.limitAnswersLength ? looked : kCappedSize;
+}
+
 std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset, const Rules& rules) {
+    cut_ = false;
     const std::uint32_t bytesPerSector = context_.bytesPerSector();
     if (bytesPerSector == 0 || offset >= bytesPerSector || !window_.readAt(sector)) return 0;
     if (window_.view().be16(offset) != 0xFFD8) return 0;
+    const std::uint64_t first = sector;
+    // Where the scan data begins, from the start of the sector `first`.
+    std::uint64_t scanData = 0;
     // p: offset in the window; n: bytes of the stream measured so far.
     std::uint64_t p = std::uint64_t{offset} + 4;
     std::uint64_t n = 4;
@@ -90,14 +113,20 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset,
                     p = *readable % bytesPerSector;
                     if (!window_.readAt(sector)) return 0;
                     lost = inScan = !next;
+                    scanData = (sector - first) * bytesPerSector + p;
                 }
             }
             if (!lost) {
                 const platform::ByteView w = window_.view();
-                if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xDA) inScan = true;
+                if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xDA) {
+                    inScan = true;
+                    scanData = (sector - first) * bytesPerSector + p + 2 + w.be16(p + 2);
+                }
                 if (w.u8(p) != 0xFF && rules.missingMarkerEnds) broken = true;
                 p += 2;
             }
+        } else if (rules.scanByMarkers) {
+            return scanLength(first, offset, scanData, rules);
         } else {
             // An end marker split between two windows is still seen.
             if (p + 2 > ReadWindow::kBytes) {

@@ -2,9 +2,11 @@
 
 // The walk that measures a JPEG stream on the device: its marker segments
 // are followed up to the start of scan, then the entropy-coded data is
-// looked through for the end-of-image marker. A carved JPEG and the JPEG a
-// Canon TIFF carries are measured alike. A thumbnail inside an APP1 segment
-// is jumped over with its segment.
+// looked through for the end-of-image marker. A carved JPEG's is walked by
+// its markers as the plain search walks it (JpegScanWalk): a marker that
+// cannot stand inside scan data ends it, cut. The JPEG a Canon TIFF carries
+// and the previews of raw files are looked through for the end marker
+// alone. A thumbnail inside an APP1 segment is jumped over with its segment.
 
 #include "media/BoundedCursor.h"
 #include "sizecalc/ReadWindow.h"
@@ -23,10 +25,11 @@ public:
     static constexpr std::uint64_t kWalkLimit = 26214400;
     static constexpr std::uint64_t kCappedSize = 5242880;
 
-    // How a walk ends. The defaults measure a carved JPEG (and a Canon
-    // TIFF's); the previews of the Pentax-family raw files are measured
-    // without a margin, their length answered at their cap, and their
-    // segments followed whatever comes after one.
+    // How a walk ends. The defaults measure a Canon TIFF's JPEG, and a
+    // carved one with its scan data walked by markers; the previews of the
+    // Pentax-family raw files are measured without a margin, their length
+    // answered at their cap, and their segments followed whatever comes
+    // after one.
     struct Rules {
         std::uint64_t margin = kMargin;
         std::uint64_t walkLimit = kWalkLimit;
@@ -36,6 +39,9 @@ public:
         bool zeroLengthIsTwo = true;
         // A segment not followed by a marker ends the walk.
         bool missingMarkerEnds = true;
+        // The scan data is walked by its markers, and one that cannot stand
+        // there ends the stream, cut (else only an end marker ends it).
+        bool scanByMarkers = false;
     };
 
     explicit JpegStreamWalk(CarvingContext& context);
@@ -48,6 +54,10 @@ public:
     // stops, 0 when no start-of-image marker is there or a read fails.
     std::uint64_t length(std::uint64_t sector, std::uint32_t offset);
     std::uint64_t length(std::uint64_t sector, std::uint32_t offset, const Rules& rules);
+    // Whether the stream length() measured last was cut, by rules that walk
+    // the scan data by markers: another file's bytes begin where its length
+    // ends, before its margin.
+    bool cut() const { return cut_; }
 
 private:
     // The marker `p` bytes into the device sector `sector` lies in a sector
@@ -55,9 +65,14 @@ private:
     // marker after it whose segment another marker follows (or a scan's
     // start); nothing when none lies within a segment's reach.
     std::optional<std::uint64_t> markerAfterLoss(std::uint64_t sector, std::uint64_t p);
+    // The length of the stream `offset` bytes into the device sector
+    // `first`, whose scan data begins `position` bytes from that sector's
+    // start, walked by its markers.
+    std::uint64_t scanLength(std::uint64_t first, std::uint32_t offset, std::uint64_t position, const Rules& rules);
 
     CarvingContext& context_;
     ReadWindow window_;
     // Looks for a marker past sectors that could not be read.
     BoundedCursor ahead_;
+    bool cut_ = false;
 };

@@ -6,11 +6,11 @@ JpgFileCheck::JpgFileCheck(CarvingContext& context) : SizeCalculator("jpg", cont
 
 bool JpgFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     if (leading.u8(0) != 0xFF || leading.u8(1) != 0xD8 || leading.u8(2) != 0xFF) return false;
-    switch (leading.u8(3)) {
-    case 0xE0: // JFIF
-    case 0xE1: // Exif
+    const std::uint8_t first = leading.u8(3);
+    // Any application segment: JFIF, Exif, an ICC profile, Ducky, Adobe and the others.
+    if (first >= 0xE0 && first <= 0xEF) return true;
+    switch (first) {
     case 0xDB: // quantisation tables straight after the start
-    case 0xEE: // Adobe
     case 0xC4: // Huffman tables straight after the start
     case 0xFE: // comment
         return true;
@@ -20,5 +20,7 @@ bool JpgFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
 }
 
 std::uint64_t JpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
-    return walk_.length(sectorNumber, 0);
+    const std::uint64_t length = walk_.length(sectorNumber, 0, JpegStreamWalk::Rules{.scanByMarkers = true});
+    context_.measuredCut = walk_.cut();
+    return length;
 }

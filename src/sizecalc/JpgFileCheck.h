@@ -4,7 +4,8 @@
 #include "sizecalc/SizeCalculator.h"
 
 // A JPEG: told by its start-of-image marker and the segment after it,
-// measured by the JPEG stream walk.
+// measured by the JPEG stream walk, its scan data by markers; one that
+// another file's bytes cut is measured to them and left marked so.
 class JpgFileCheck final : public SizeCalculator {
 public:
     explicit JpgFileCheck(CarvingContext& context);

@@ -8,3 +8,10 @@ void DoneSectorList::clear() {
     members_.clear();
     inOrder_.clear();
 }
+
+void DoneSectorList::keepFirst(std::size_t count) {
+    while (inOrder_.size() > count) {
+        members_.erase(inOrder_.back());
+        inOrder_.pop_back();
+    }
+}

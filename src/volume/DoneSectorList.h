@@ -16,6 +16,8 @@ public:
     // A sector already held is not added twice.
     void add(std::uint64_t sector);
     void clear();
+    // Forgets the sectors added after the first `count`.
+    void keepFirst(std::size_t count);
     std::size_t size() const { return inOrder_.size(); }
     bool empty() const { return inOrder_.empty(); }
     const std::vector<std::uint64_t>& inOrder() const { return inOrder_; }

@@ -4,6 +4,7 @@
 #include "sizecalc/JpegStreamWalk.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
+#include "volume/NewDir.h"
 
 #include <algorithm>
 #include <cstring>
@@ -135,8 +136,12 @@ std::vector<Planted> laidOut(std::uint64_t sector, const std::vector<std::string
 }
 
 // What the searches found, by the sector each file begins at: its bytes read through its extents, as long as its
-// size.
-using Found = std::multimap<std::uint64_t, std::string>;
+// size, and whether it is marked damaged ("Bad").
+struct FoundFile {
+    std::string bytes;
+    bool bad = false;
+};
+using Found = std::multimap<std::uint64_t, FoundFile>;
 
 class FragmentSearchTest : public testsupport::ScanFixture {
 protected:
@@ -149,9 +154,9 @@ protected:
         ScanFixture::SetUp();
         if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
     }
-    // An 8 MiB disk of zeros or random bytes with the files planted.
-    static fs::path diskWith(bool random, const std::vector<Planted>& files) {
-        const fs::path image = testsupport::filledImage(random, "fragments");
+    // A disk of zeros or random bytes (8 MiB unless said) with the files planted.
+    static fs::path diskWith(bool random, const std::vector<Planted>& files, std::uint64_t bytes = 8 << 20) {
+        const fs::path image = testsupport::filledImage(random, "fragments", bytes);
         for (const Planted& file : files)
             testsupport::writeAt(image, file.sector * 512, {file.bytes.begin(), file.bytes.end()});
         return image;
@@ -173,9 +178,9 @@ protected:
         Found found;
         for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
             if (!node->isFolder() && node->foundBySignature == 1 && !node->extents.empty())
-                found.emplace(node->dataStartSector +
-                                  std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock,
-                              testsupport::readThroughExtents(*v, *node));
+                found.emplace(
+                    node->dataStartSector + std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock,
+                    FoundFile{testsupport::readThroughExtents(*v, *node), node->complete == NewDir::kDamaged});
         freeVolumes();
         controller.clear();
         return found;
@@ -185,14 +190,15 @@ protected:
         const auto [from, to] = found.equal_range(file.sector);
         std::string there;
         for (auto it = from; it != to; ++it) {
-            if (it->second.starts_with(file.bytes)) return true;
-            there += " " + std::to_string(it->second.size());
+            if (it->second.bytes.starts_with(file.bytes)) return true;
+            there += " " + std::to_string(it->second.bytes.size());
         }
         // The file found last before it, whose length may hold it.
         std::string before;
         if (from != found.begin()) {
-            const auto& [sector, bytes] = *std::prev(from);
-            before = "; before it at sector " + std::to_string(sector) + ": " + std::to_string(bytes.size()) + " bytes";
+            const auto& [sector, earlier] = *std::prev(from);
+            before = "; before it at sector " + std::to_string(sector) + ": " + std::to_string(earlier.bytes.size()) +
+                     " bytes";
         }
         ADD_FAILURE() << what << " (" << file.bytes.size() << " bytes) is not found whole at sector " << file.sector
                       << "; found there:" << (there.empty() ? " nothing" : there + " bytes") << before;
@@ -286,8 +292,13 @@ TEST_P(FileAfterAFragmentTest, IsFoundWholeAtItsSector) {
                 expectWhole(found, planted[i],
                             std::string(kSearches[method]) +
                                 (i < files.size() ? ": the file written after the fragment" : ": a later file"));
+        // A photo cut by a photo is listed to the cut (the carving with its margin past it), marked damaged.
         if (photoCutByPhoto) {
-            EXPECT_TRUE(found.count(2048)) << kSearches[method] << ": the cut photo is not listed";
+            const std::size_t size = cut + (method == 1 ? JpegStreamWalk::kMargin : 0);
+            const auto [from, to] = found.equal_range(2048);
+            EXPECT_TRUE(
+                std::any_of(from, to, [&](const auto& f) { return f.second.bad && f.second.bytes.size() == size; }))
+                << kSearches[method] << ": the cut photo is not listed damaged at " << size << " bytes";
         }
     }
 }
@@ -322,13 +333,143 @@ TEST_P(PhotoOfSeveralScansTest, IsMeasuredToItsOwnEndMarkerAndEveryPhotoAfterItI
         // The carving measures a photo with a margin past its end marker.
         const std::size_t size = scans.size() + (method == 1 ? JpegStreamWalk::kMargin : 0);
         const auto [from, to] = found.equal_range(2048);
-        EXPECT_TRUE(std::any_of(from, to, [&](const auto& file) { return file.second.size() == size; }))
+        EXPECT_TRUE(std::any_of(from, to, [&](const auto& file) { return file.second.bytes.size() == size; }))
             << kSearches[method] << ": no file of " << size << " bytes at the photo's sector";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotoOfSeveralScansTest, testing::Bool(),
                          [](const auto& info) { return info.param ? "OnRandomBytes" : "OnZeros"; });
+
+// A document of plain text that holds no 0xFF byte: a PDF ghostscript writes without compression or embedded fonts, or
+// an HTML or RTF file LibreOffice writes of a text file.
+std::string textDocument(const std::string& extension) {
+    const std::string line = "Line $i of a plain report, seed " + sampleSeed(71) + ".";
+    if (extension == "pdf") {
+        const std::string show = "72 $((780 - i * 18)) moveto (" + line + ") show";
+        const std::string page = "{ echo '/Helvetica findfont 12 scalefont setfont'; for i in $(seq 40); do echo \"" +
+                                 show + "\"; done; echo showpage; } >\"$OUT.ps\"";
+        return testsupport::toolSample(page + " && gs -q -sDEVICE=pdfwrite -dCompressPages=false -dEmbedAllFonts=false "
+                                              "-dSubsetFonts=false -o \"$OUT\" \"$OUT.ps\"",
+                                       "pdf");
+    }
+    const std::string text =
+        "cd \"$(dirname \"$OUT\")\" && for i in $(seq 60); do echo \"" + line + "\"; done >report.txt";
+    return testsupport::toolSample(text + " && soffice -env:UserInstallation=file://$PWD/lo --headless --convert-to " +
+                                       extension + " report.txt && mv report." + extension + " \"$OUT\"",
+                                   extension);
+}
+
+class TextBetweenAPhotosFragmentsTest : public FragmentSearchTest,
+                                        public testing::WithParamInterface<std::tuple<std::string, bool>> {};
+
+// A deleted photo's first 208 sectors, a text document written at the next sector, the photo's rest from the next
+// 4 KiB cluster on, then photos: the photo's walk reads the document as its scan data, yet the plain search finds the
+// document at its sector and marks the photo damaged; the carving lists both; the photos after them are found.
+TEST_P(TextBetweenAPhotosFragmentsTest, IsFoundAtItsSectorAndThePhotoIsMarked) {
+    const auto [extension, random] = GetParam();
+    if (!testsupport::haveTool("soffice")) GTEST_SKIP() << "soffice is missing (./dev.sh installs it)";
+    const std::string text = textDocument(extension), first = photo(72, "1400x1000");
+    ASSERT_EQ(text.find('\xFF'), std::string::npos) << "the document holds a 0xFF byte";
+    const std::uint64_t cut = 208 * 512;
+    ASSERT_GT(first.size(), cut + 512);
+    std::vector<Planted> planted = laidOut(2048, {first.substr(0, cut), text}, 0);
+    planted.push_back({first.substr(cut), (planted.back().end() + 7) / 8 * 8});
+    const std::vector<Planted> after =
+        laidOut(planted.back().end() + 3, {photo(73, "640x480", Photo::Exif), photo(74, "320x240")}, 3);
+    planted.insert(planted.end(), after.begin(), after.end());
+    const fs::path image = diskWith(random, planted);
+    for (const int method : {0, 1}) {
+        const Found found = search(image, {"jpg", extension}, method);
+        // Every file but the photo and its rest.
+        for (std::size_t i = 1; i < planted.size(); ++i)
+            if (i != 2) expectWhole(found, planted[i], kSearches[method]);
+        const auto [from, to] = found.equal_range(2048);
+        EXPECT_TRUE(std::any_of(from, to, [&](const auto& f) { return method == 1 || f.second.bad; }))
+            << kSearches[method] << ": the photo is not listed" << (method == 0 ? " marked damaged" : "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, TextBetweenAPhotosFragmentsTest,
+                         testing::Combine(testing::Values(std::string("pdf"), std::string("html"), std::string("rtf")),
+                                          testing::Bool()),
+                         [](const auto& info) {
+                             return std::get<0>(info.param) + (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// Photos whose data takes more than 1.125 bytes a pixel (noise at a high quality, lossless), and photos that open with
+// an application segment other than JFIF's or Exif's (an ICC profile; an image saved for the web: Ducky, then Adobe).
+struct WholePhoto {
+    const char* name;
+    // Pixels of a dense photo, whose density is checked; 0: its first segment is.
+    std::uint64_t pixels;
+    char firstSegment;
+};
+
+const std::vector<WholePhoto> kWholePhotos = {
+    {"NoisyAtQuality98", 3'000'000, 0},      {"NoisyAtQuality100Unsubsampled", 3'000'000, 0},
+    {"ColourNoiseAtQuality100", 480'000, 0}, {"Lossless", 480'000, 0},
+    {"IccProfileFirst", 0, '\xE2'},          {"DuckyThenAdobe", 0, '\xEC'},
+};
+
+std::string wholePhoto(std::size_t row) {
+    const std::string noise = "convert -seed " + sampleSeed(83 + row) + " -size 800x600 xc: +noise Random ";
+    switch (row) {
+    case 0:
+        return plasma(81, "2000x1500") + "+noise Gaussian -quality 98 \"$OUT\"";
+    case 1:
+        return plasma(82, "2000x1500") + "+noise Gaussian -quality 100 -sampling-factor 1x1 \"$OUT\"";
+    case 2:
+        return noise + "-quality 100 \"$OUT\"";
+    case 3:
+        return noise + "\"$OUT.png\" && ffmpeg -v error -i \"$OUT.png\" -c:v ljpeg -pix_fmt bgr24 \"$OUT\"";
+    case 4: {
+        const std::string profile =
+            "\"$(find /usr/share/color/icc /usr/share/ghostscript -name srgb.icc | head -n 1)\"";
+        return plasma(85, "1024x768") + "-profile " + profile +
+               " \"$OUT\" && exiftool -q -overwrite_original -JFIF:all= \"$OUT\"";
+    }
+    default:
+        return plasma(86, "1024x768") +
+               "-colorspace CMYK \"$OUT\" && exiftool -q -overwrite_original -Ducky:Quality=80 \"$OUT\"";
+    }
+}
+
+class PhotoMeasuredWholeTest : public FragmentSearchTest,
+                               public testing::WithParamInterface<std::tuple<std::size_t, bool>> {};
+
+// The photo at sector 2048, then photos three sectors apart: it is measured to its own end marker (the carving with
+// its margin past it), never short, and every photo after it is found.
+TEST_P(PhotoMeasuredWholeTest, ToItsOwnEndMarker) {
+    const auto [row, random] = GetParam();
+    const WholePhoto& kind = kWholePhotos[row];
+    const std::string bytes = testsupport::toolSample(wholePhoto(row), "jpg");
+    if (kind.pixels != 0)
+        ASSERT_GT(bytes.size() * 8, kind.pixels * 9) << "the photo takes no more than 1.125 bytes a pixel";
+    else
+        ASSERT_TRUE(bytes.starts_with(std::string("\xFF\xD8\xFF") + kind.firstSegment))
+            << "the photo opens with another segment";
+    const std::vector<Planted> planted =
+        laidOut(2048, {bytes, photo(87, "640x480", Photo::Exif), photo(88, "800x600", Photo::Progressive)}, 3);
+    const fs::path image = diskWith(random, planted, 16 << 20);
+    for (const int method : {0, 1}) {
+        const Found found = search(image, {"jpg"}, method);
+        for (const Planted& file : planted)
+            expectWhole(found, file, kSearches[method]);
+        const std::size_t size = bytes.size() + (method == 1 ? JpegStreamWalk::kMargin : 0);
+        const auto [from, to] = found.equal_range(2048);
+        EXPECT_TRUE(
+            std::any_of(from, to, [&](const auto& f) { return !f.second.bad && f.second.bytes.size() == size; }))
+            << kSearches[method] << ": no unmarked file of " << size << " bytes at the photo's sector";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotoMeasuredWholeTest,
+                         testing::Combine(testing::Range<std::size_t>(0, kWholePhotos.size()), testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(kWholePhotos[std::get<0>(info.param)].name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
 
 // A 48 MiB FAT16 card of 4 KiB clusters through six rounds of files of every kind written with mtools, which gives
 // each new file the first free clusters, and half of the live ones deleted; then all deleted and the boot sector lost.
@@ -441,10 +582,10 @@ TEST_P(DeletedFilesCardTest, EveryFileStillWholeAndContiguousIsFoundAtItsSector)
         foundWhole += expectWhole(found, file, std::string(kSearches[method]) + ": " + name);
     std::string invented;
     std::size_t inventedCount = 0;
-    for (const auto& [sector, bytes] : found)
+    for (const auto& [sector, file] : found)
         if (!heads.count(sector)) {
             ++inventedCount;
-            invented += " " + std::to_string(sector) + " (" + std::to_string(bytes.size()) + " bytes)";
+            invented += " " + std::to_string(sector) + " (" + std::to_string(file.bytes.size()) + " bytes)";
         }
     std::cout << kSearches[method] << ": " << foundWhole << " of " << whole.size()
               << " files still whole and contiguous found whole, of " << card_.files.size() << " written; "

@@ -90,15 +90,15 @@ TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {
     EXPECT_EQ(recogniseBytes(kGifHead + kGifImage + kGifImage, sigOf(4)).foundSize, 13u + 2 * 15);
     const std::string endless = kGifHead + kGifImage.substr(0, 11) + std::string(5096, '\x40'); // 10 sectors
     EXPECT_EQ(recogniseBytes(endless, sigOf(4), 0), (Verdict{true, 10 * 512, 10, true, ""}));
-    // A JPEG without end marker: 1.5 bytes a pixel (192 sectors), up to the volume's end; progressive: to the size
-    // limit.
+    // A JPEG without end marker is listed as far as its walk could read, to the volume's end or to the size limit,
+    // marked cut and not jumped over: however many bytes a pixel it takes, its end may lie anywhere in them.
     const std::string app0 = "\xFF\xD8\xFF\xE0"s + be(16, 2) + std::string(14, 'a'), sos = "\xFF\xDA"s + be(12, 2);
     const std::string head = app0 + "\xFF\xC0"s + be(17, 2) + '\x08' + be(0x0100'0100) + std::string(10, 'c') + sos;
     EXPECT_EQ(recogniseBytes(head + "0123456789xyz\xFF\xD9", sigOf(3)), (Verdict{true, 58, 0, true, ""}));
-    EXPECT_EQ(recogniseBytes(head, sigOf(3), 200), (Verdict{true, 192 * 512, 0, false, ""}));
-    EXPECT_EQ(recogniseBytes(head, sigOf(3), 100), (Verdict{true, 101 * 512, 0, false, ""}));
+    EXPECT_EQ(recogniseBytes(head, sigOf(3), 200), (Verdict{true, 201 * 512, 0, false, "", true}));
+    EXPECT_EQ(recogniseBytes(head, sigOf(3), 100), (Verdict{true, 101 * 512, 0, false, "", true}));
     EXPECT_EQ(recogniseBytes(app0 + sos + std::string(3 << 20, 'x'), sigOf(3, "", 1)),
-              (Verdict{true, 1 << 20, 0, false, ""}));
+              (Verdict{true, 1 << 20, 0, false, "", true}));
     // A chunk type that is not letters, or chunks that run past the volume (and would wrap 32 bits), end a PNG.
     EXPECT_EQ(recogniseBytes(pngHead() + be(0) + "IDA1", sigOf(6)).foundSize, 33u);
     const std::string huge = be(0x7FFFFFF0) + "IDAT";

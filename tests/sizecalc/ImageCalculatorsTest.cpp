@@ -90,7 +90,8 @@ TEST_F(ImageCalculatorsTest, ToolSamplesAreClaimedByTheirFormatAndMeasuredByItsR
 // Broken, truncated and hostile files end their walks where their rules say.
 TEST_F(ImageCalculatorsTest, DamagedFilesEndTheWalkWhereTheirRulesSay) {
     // A zero segment length steps over its 2 bytes; the scan ends at 22.
-    EXPECT_EQ(carve("\xFF\xD8\xFF\xE0" + be(0, 2) + "\xFF\xDA" + std::string(12, 'x') + "\xFF\xD9").size, 22u + 512);
+    EXPECT_EQ(carve("\xFF\xD8\xFF\xE0" + be(0, 2) + "\xFF\xDA" + be(12, 2) + std::string(10, 'x') + "\xFF\xD9").size,
+              22u + 512);
     // A segment not followed by a marker: up to it plus 2, no margin.
     EXPECT_EQ(carve("\xFF\xD8\xFF\xE0" + be(16, 2) + std::string(14, 'x') + '\0').size, 22u);
     // No end marker before the zeros: the 25 MiB walk limit answers 5 MiB.
