@@ -62,11 +62,6 @@ struct DMedia::Device {
     // What a read past the page cache gets was read from the medium itself:
     // a disk, not a loop device over a file that the page cache holds.
     bool answersPastEveryCache = false;
-    // A read past the page cache still goes through a cache below it (a loop
-    // device reading its file through the page cache), which fails a whole
-    // page for one bad sector: a sector whose read through the cache failed
-    // fails past it too.
-    bool failsPagesWholePastTheCache = false;
 
     ~Device() {
         if (fd >= 0) ::close(fd);
@@ -219,9 +214,19 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
         const std::optional<SysfsBlockDevice> d = SysfsBlockDevice::open(
             sysfs + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), sysfs);
         device_->answersPastEveryCache = d && d->readsPastEveryCache();
-        device_->failsPagesWholePastTheCache = d && !device_->answersPastEveryCache;
     }
     return device_;
+}
+
+int DMedia::uncachedDescriptor(Device& dev) {
+    std::call_once(dev.uncachedOpened,
+                   [&] { dev.uncachedFd = ::open(cPath_.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC); });
+    return dev.uncachedFd;
+}
+
+bool DMedia::pastTheCacheOpens() {
+    const std::shared_ptr<Device> dev = device();
+    return dev && uncachedDescriptor(*dev) >= 0;
 }
 
 void DMedia::setCPath() {
@@ -358,9 +363,7 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     int err = ENODEV;
     bool failedUncached = false;
     if (dev && uncached) {
-        std::call_once(dev->uncachedOpened,
-                       [&] { dev->uncachedFd = ::open(cPath_.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC); });
-        if (dev->uncachedFd >= 0) {
+        if (uncachedDescriptor(*dev) >= 0) {
             platform::AlignedBuffer aligned(length);
             got = readFully(dev->uncachedFd, aligned.data(), length, offset);
             if (got > 0) std::memcpy(buffer, aligned.data(), static_cast<std::size_t>(got));
@@ -724,13 +727,11 @@ std::optional<DMedia::Progress> DMedia::readFreshSectors(Reader reader, std::uin
                 continue;
             }
         }
-        // A single sector that has just failed through the cache is asked
-        // for once, where asking past the cache cannot get it either.
-        if (count == 1) {
-            const std::shared_ptr<Device> dev = device();
-            if (dev && dev->failsPagesWholePastTheCache)
-                return passStretch(reader, sector, sector, end, buffer, true, needed);
-        }
+        // A failure through the cache tells only that the page holds a bad
+        // sector: each sector is asked for past it before it counts as
+        // failed, once. Where nothing goes past the cache, the failure just
+        // had is all that asking again could tell.
+        if (count == 1 && !pastTheCacheOpens()) return passStretch(reader, sector, sector, end, buffer, true, needed);
         for (std::uint64_t s = g; s < g + static_cast<std::uint64_t>(n); ++s) {
             const ReadResult r = piece(s, 1, true);
             if (r == ReadResult::Read) continue;

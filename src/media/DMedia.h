@@ -273,6 +273,11 @@ private:
     // batches. A failed read drops the descriptor; the next read reopens.
     std::shared_ptr<Device> device();
     void dropDevice(const std::shared_ptr<Device>& failed);
+    // The device's descriptor past the page cache, opened at its first use;
+    // -1 where the device or its file system refuses one.
+    int uncachedDescriptor(Device& dev);
+    // Whether reads past the page cache can be made at all.
+    bool pastTheCacheOpens();
     // Up to `length` bytes at `offset`, retrying interrupted and partial
     // reads: the bytes read (fewer only at the end of the medium) or -1.
     // What it reads is noted in the failure policy's map of read regions.

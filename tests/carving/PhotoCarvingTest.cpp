@@ -334,7 +334,8 @@ TEST_F(PhotoCarvingTest, ADiskDyingBehindACacheAfterLibblkidProbedItCostsAFewDoz
     testsupport::writeText(dir / "map", "");
     for (const bool probed : {false, true}) {
         SCOPED_TRACE(probed ? "probed by libblkid" : "not probed");
-        testsupport::ServedByTheFuseTool served(image, dir / "map", false, diesAt);
+        testsupport::ServedByTheFuseTool served(image, dir / "map",
+                                                testsupport::ServedByTheFuseTool::Loop::ThroughTheFilesCache, diesAt);
         ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the disk";
         if (probed) testsupport::runCommand("blkid -p " + served.device);
         controller.setDriveDictArray(Array{platform::Dict{{"Path", served.device}}});
