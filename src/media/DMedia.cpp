@@ -168,7 +168,9 @@ bool DMedia::readRecordSectors(std::uint64_t sector, std::int32_t size, std::uin
         std::uint8_t* into = buffer + (s - sector) * bps;
         const auto runs = unreadable_.runsIn(s, 1);
         ReadResult r = ReadResult::Failed;
-        if (runs.empty() || !runs.front().failed) r = readFromDevice(Reader::Scan, s, 1, into, true);
+        // Records are needed where they lie, as a save needs its files.
+        if (runs.empty() || ReadFailurePolicy::asksInside(runs.front(), false))
+            r = readFromDevice(Reader::Scan, s, 1, into, true);
         if (r == ReadResult::Read) continue;
         if (r == ReadResult::Hopeless) {
             std::memset(into, 0, static_cast<std::size_t>((sector + count - s) * bps));
@@ -644,16 +646,14 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
         if (at + 1 == to) return Progress{0, to};
         return readPiece(at + 1, to, false);
     };
-    // A sweep needs no sector in particular: it reads round every sector
-    // known to be unreadable. Other readers need the places they ask for and
-    // ask for those a walk only stepped over.
-    const bool sweep = reader == Reader::Sweep;
+    // What is known to be unreadable is read as zeros, but for what a save
+    // needs that a walk only stepped over (see ReadFailurePolicy::asksInside).
     for (std::uint64_t at = sector; at < readable;) {
         std::optional<Progress> step;
         const auto known = unreadable_.runsIn(at, readable - at);
         if (!known.empty() && known.front().begin == at) {
             const UnreadableSectors::Run& run = known.front();
-            if (sweep || run.failed) {
+            if (!ReadFailurePolicy::asksInside(run, scans(reader))) {
                 zero(at, run.end);
                 lost += run.end - at;
                 at = run.end;
@@ -799,10 +799,10 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
         return p;
     };
     const std::uint64_t liveBefore = policy_.liveAnswers();
-    // A sweep reads round whatever any reader of the scan stepped over, and a
+    // The scan's readers read round whatever any of them stepped over, and a
     // size calculator or a catalog read may walk into a bad area ahead of
-    // it: every walk of a scan comes back over its stretch, so that no
-    // readable island is left unread behind one.
+    // the sweep: every walk of a scan comes back over its stretch as far as
+    // the policy asks, whichever reader walked it.
     const std::optional<ReadFailurePolicy::Stretch> stretch =
         policy_.walk(failed, unreadable_, probe, scans(reader), needed);
     endRead = stretch && held == stretch->end;
