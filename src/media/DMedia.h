@@ -291,11 +291,12 @@ private:
     void pauseReadAheadFrom(std::uint64_t offset);
     // The range readers' steps. readRange reads around the sectors known to
     // have failed, and a scan's readers around those stepped over too
-    // (`wholeFailed`: the request itself has just failed whole). readFreshSectors reads
-    // sectors none of which is known to have failed, whole, else in groups,
-    // else sector by sector up to the first that fails, whose stretch it
-    // walks: how many it lost and where reading goes on (nothing when the
-    // medium is gone or cannot be opened).
+    // (`wholeFailed`: the request itself has just failed whole).
+    // readFreshSectors reads sectors none of which is known to have failed,
+    // whole, else in groups, else sector by sector past the page cache up to
+    // the first that fails, whose stretch it walks: how many it lost and
+    // where reading goes on (nothing when the medium is gone or cannot be
+    // opened).
     struct Progress {
         std::uint64_t lost = 0;
         std::uint64_t next = 0;
