@@ -73,11 +73,6 @@ struct DMedia::Device {
     // What a read past the page cache gets was read from the medium itself:
     // a disk, not a loop device over a file that the page cache holds.
     bool answersPastEveryCache = false;
-    // A read past the page cache still goes through a cache below it (a loop
-    // device reading its file through the page cache), which fails a whole
-    // page for one bad sector: a sector whose read through the cache failed
-    // fails past it too.
-    bool failsPagesWholePastTheCache = false;
 
     ~Device() {
         if (fd >= 0) ::close(fd);
@@ -186,7 +181,9 @@ bool DMedia::readRecordSectors(std::uint64_t sector, std::int32_t size, std::uin
         std::uint8_t* into = buffer + (s - sector) * bps;
         const auto runs = unreadable_.runsIn(s, 1);
         ReadResult r = ReadResult::Failed;
-        if (runs.empty() || !runs.front().failed) r = readFromDevice(Reader::Scan, s, 1, into, true);
+        // Records are needed where they lie, as a save needs its files.
+        if (runs.empty() || ReadFailurePolicy::asksInside(runs.front(), false))
+            r = readFromDevice(Reader::Scan, s, 1, into, true);
         if (r == ReadResult::Read) continue;
         if (r == ReadResult::Hopeless) {
             std::memset(into, 0, static_cast<std::size_t>((sector + count - s) * bps));
@@ -233,9 +230,19 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
         const std::optional<SysfsBlockDevice> d = SysfsBlockDevice::open(
             sysfs + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), sysfs);
         device_->answersPastEveryCache = d && d->readsPastEveryCache();
-        device_->failsPagesWholePastTheCache = d && !device_->answersPastEveryCache;
     }
     return device_;
+}
+
+int DMedia::uncachedDescriptor(Device& dev) {
+    std::call_once(dev.uncachedOpened,
+                   [&] { dev.uncachedFd = ::open(cPath_.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC); });
+    return dev.uncachedFd;
+}
+
+bool DMedia::pastTheCacheOpens() {
+    const std::shared_ptr<Device> dev = device();
+    return dev && uncachedDescriptor(*dev) >= 0;
 }
 
 void DMedia::setCPath() {
@@ -410,9 +417,7 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     int err = ENODEV;
     bool failedUncached = false;
     if (dev && uncached) {
-        std::call_once(dev->uncachedOpened,
-                       [&] { dev->uncachedFd = ::open(cPath_.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC); });
-        if (dev->uncachedFd >= 0) {
+        if (uncachedDescriptor(*dev) >= 0) {
             platform::AlignedBuffer aligned(length);
             got = readFully(dev->uncachedFd, aligned.data(), length, offset);
             if (got > 0) std::memcpy(buffer, aligned.data(), static_cast<std::size_t>(got));
@@ -693,16 +698,14 @@ std::optional<std::uint64_t> DMedia::readRange(Reader reader, std::uint64_t sect
         if (at + 1 == to) return Progress{0, to};
         return readPiece(at + 1, to, false);
     };
-    // A sweep needs no sector in particular: it reads round every sector
-    // known to be unreadable. Other readers need the places they ask for and
-    // ask for those a walk only stepped over.
-    const bool sweep = reader == Reader::Sweep;
+    // What is known to be unreadable is read as zeros, but for what a save
+    // needs that a walk only stepped over (see ReadFailurePolicy::asksInside).
     for (std::uint64_t at = sector; at < readable;) {
         std::optional<Progress> step;
         const auto known = unreadable_.runsIn(at, readable - at);
         if (!known.empty() && known.front().begin == at) {
             const UnreadableSectors::Run& run = known.front();
-            if (sweep || run.failed) {
+            if (!ReadFailurePolicy::asksInside(run, scans(reader))) {
                 zero(at, run.end);
                 lost += run.end - at;
                 at = run.end;
@@ -776,13 +779,11 @@ std::optional<DMedia::Progress> DMedia::readFreshSectors(Reader reader, std::uin
                 continue;
             }
         }
-        // A single sector that has just failed through the cache is asked
-        // for once, where asking past the cache cannot get it either.
-        if (count == 1) {
-            const std::shared_ptr<Device> dev = device();
-            if (dev && dev->failsPagesWholePastTheCache)
-                return passStretch(reader, sector, sector, end, buffer, true, needed);
-        }
+        // A failure through the cache tells only that the page holds a bad
+        // sector: each sector is asked for past it before it counts as
+        // failed, once. Where nothing goes past the cache, the failure just
+        // had is all that asking again could tell.
+        if (count == 1 && !pastTheCacheOpens()) return passStretch(reader, sector, sector, end, buffer, true, needed);
         for (std::uint64_t s = g; s < g + static_cast<std::uint64_t>(n); ++s) {
             const ReadResult r = piece(s, 1, true);
             if (r == ReadResult::Read) continue;
@@ -850,10 +851,10 @@ std::optional<ReadFailurePolicy::Stretch> DMedia::walkStretch(Reader reader, std
         return p;
     };
     const std::uint64_t liveBefore = policy_.liveAnswers();
-    // A sweep reads round whatever any reader of the scan stepped over, and a
+    // The scan's readers read round whatever any of them stepped over, and a
     // size calculator or a catalog read may walk into a bad area ahead of
-    // it: every walk of a scan comes back over its stretch, so that no
-    // readable island is left unread behind one.
+    // the sweep: every walk of a scan comes back over its stretch as far as
+    // the policy asks, whichever reader walked it.
     const std::optional<ReadFailurePolicy::Stretch> stretch =
         policy_.walk(failed, unreadable_, probe, scans(reader), needed);
     endRead = stretch && held == stretch->end;

@@ -85,9 +85,9 @@ public:
     // again in groups of `groupSectors`, and a group that fails sector by
     // sector up to its first bad sector, from which the bad stretch is walked
     // as ReadFailurePolicy says: only the stretch reads as zeros, and the
-    // rest of the batch is used. A sweep needs no sector in particular, so
-    // it reads round every sector known to be unreadable, also those a walk
-    // only stepped over, and comes back over a stretch instead (see
+    // rest of the batch is used. Like every reader of a scan it reads round
+    // every sector known to be unreadable, also those a walk only stepped
+    // over, which the walk came back over instead (see
     // ReadFailurePolicy::walk). Answers how many sectors could not be read
     // (all of them when the device cannot be opened or has gone).
     std::uint64_t readSweepSectors(std::uint64_t sector, std::int32_t count, std::uint32_t groupSectors,
@@ -97,14 +97,16 @@ public:
     // reads, the save): readSweepSectors in groups of kRetryGroupSectors,
     // single sectors (and those sharing a memory page with a bad one) read
     // past the page cache where the device allows it, as the cache fails a
-    // whole page for one bad sector. Unreadable sectors are remembered:
-    // later ranges that hold sectors that failed read around them and never
-    // ask the device for them again, as a dying disk spends seconds on each
-    // failed read; sectors a walk only stepped over they ask for, first
-    // alone, as they need those places (a sweep, RangeReader::Sweep, does
-    // not), and a save asks inside what it still lacks of them, so that a
-    // readable run of 64 sectors or more there is read, until some asks in a
-    // row fail in one bad stretch (see scrapeSkipped).
+    // whole page for one bad sector; a sector counts as failed only once
+    // asked for past the cache. Unreadable sectors are remembered: later
+    // ranges that hold sectors that failed read around them and never ask
+    // the device for them again, as a dying disk spends seconds on each
+    // failed read. The scans' readers read round those a walk only stepped
+    // over too (see ReadFailurePolicy::asksInside); the save asks for them,
+    // first alone, as it needs those places, and then inside what it still
+    // lacks of them, so that a readable run of 64 sectors or more there is
+    // read, until some asks in a row fail in one bad stretch (see
+    // scrapeSkipped).
     // Nothing (the buffer zeroed) when the request is out of range or the
     // medium has gone (see mediumGone), else how many of its sectors could
     // not be read. The carving reader shows no alert of its own. The save's
@@ -291,6 +293,11 @@ private:
     // batches. A failed read drops the descriptor; the next read reopens.
     std::shared_ptr<Device> device();
     void dropDevice(const std::shared_ptr<Device>& failed);
+    // The device's descriptor past the page cache, opened at its first use;
+    // -1 where the device or its file system refuses one.
+    int uncachedDescriptor(Device& dev);
+    // Whether reads past the page cache can be made at all.
+    bool pastTheCacheOpens();
     // Up to `length` bytes at `offset`, retrying interrupted and partial
     // reads: the bytes read (fewer only at the end of the medium) or -1.
     // What it reads is noted in the failure policy's map of read regions.
@@ -301,12 +308,13 @@ private:
     bool readAheadPausedAt(std::uint64_t offset);
     void pauseReadAheadFrom(std::uint64_t offset);
     // The range readers' steps. readRange reads around the sectors known to
-    // have failed, and a sweep around those stepped over too (`wholeFailed`:
-    // the request itself has just failed whole). readFreshSectors reads
-    // sectors none of which is known to have failed, whole, else in groups,
-    // else sector by sector up to the first that fails, whose stretch it
-    // walks: how many it lost and where reading goes on (nothing when the
-    // medium is gone or cannot be opened).
+    // have failed, and a scan's readers around those stepped over too
+    // (`wholeFailed`: the request itself has just failed whole).
+    // readFreshSectors reads sectors none of which is known to have failed,
+    // whole, else in groups, else sector by sector past the page cache up to
+    // the first that fails, whose stretch it walks: how many it lost and
+    // where reading goes on (nothing when the medium is gone or cannot be
+    // opened).
     struct Progress {
         std::uint64_t lost = 0;
         std::uint64_t next = 0;

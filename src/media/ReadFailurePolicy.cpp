@@ -18,11 +18,11 @@ constexpr std::uint64_t kCacheReachBytes = 256u << 10;
 // small medium is taken for it.
 constexpr std::uint64_t kProbedEndBytes = 2u << 20;
 constexpr std::uint64_t kProbedEndShare = 16;
-// A come-back after a walk whose answers all came from places read before
-// asks this many places first: when all fail, it comes back no further, as
-// the answer that led to it may have been a cache's from a place some other
-// reader read unnoticed.
-constexpr std::uint64_t kComeBackAsksOnTrial = 4;
+// A come-back asks this many places at the most: when all fail, it comes
+// back no further. A bad area so costs a few dozen failed reads in a pass
+// whatever its length, and an island in it is found only near its first
+// sectors; a save asks inside what the walks stepped over in its files.
+constexpr std::uint64_t kComeBackAsks = 4;
 // Touched runs kept before nearby ones are joined into fewer.
 constexpr std::size_t kMostTouchedRuns = 1u << 16;
 // Stretches walked in a row with no sign of the disk itself answering: a
@@ -73,7 +73,7 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     bool failedAtEnd = failed + 1 == end;
     // Whether a sector answered where nothing may have read before it was
     // asked, or past every cache: no cache could have answered for it.
-    bool answeredAfresh = false, lastAfresh = false;
+    bool answeredAfresh = false;
     const auto ask = [&](std::uint64_t at) {
         const bool read = mayHaveBeenRead(at);
         const std::uint64_t pastCaches = diskAnswers_.load(std::memory_order_acquire);
@@ -82,8 +82,8 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             known.addFailed(at);
             failedAtEnd = failedAtEnd || at + 1 == end;
         }
-        lastAfresh = p == Probe::Answered && (!read || diskAnswers_.load(std::memory_order_acquire) > pastCaches);
-        answeredAfresh = answeredAfresh || lastAfresh;
+        answeredAfresh = answeredAfresh ||
+                         (p == Probe::Answered && (!read || diskAnswers_.load(std::memory_order_acquire) > pastCaches));
         return p;
     };
     // What is known of `at`: the end of the known sectors from there that
@@ -156,23 +156,20 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     }
     // A walk answered only where a cache may hold what was read before has
     // nothing behind it to come back for: on a disk that died behind the
-    // cache it would cost a failed read a MiB to the medium's end. From then
-    // on a come-back is on trial.
-    if (comeBack && good && !answeredAfresh) answeredOnlyWhereRead_.store(true, std::memory_order_relaxed);
+    // cache it would only ask into the dead rest.
     if (comeBack && good && answeredAfresh) {
-        // Back over the stretch, so that no run of kComeBackBytes lies
-        // between two of its sectors that failed without one of them asked
-        // for: the first that answers begins a readable island, whose
-        // beginning ends the stretch, and the reader reads on from there.
+        // Back over the stretch, from its first sector on, kComeBackBytes
+        // past the last of its sectors that failed, a few asks at the most:
+        // the first that answers begins a readable island, whose beginning
+        // ends the stretch, and the reader reads on from there.
         const std::uint64_t bps = sectorBytes_.load(std::memory_order_relaxed);
         const std::uint64_t every = std::max<std::uint64_t>(bps == 0 ? 1 : kComeBackBytes / bps, 1);
         std::uint64_t last = failed;
         std::optional<std::uint64_t> island;
         bool gone = false;
-        const bool onTrial = answeredOnlyWhereRead_.load(std::memory_order_relaxed);
         std::uint64_t asked = 0;
         const auto comeBack = [&](std::uint64_t to) {
-            while (!island && !gone && to - last > every && (!onTrial || asked < kComeBackAsksOnTrial)) {
+            while (!island && !gone && to - last > every && asked < kComeBackAsks) {
                 const std::uint64_t at = last + every;
                 ++asked;
                 switch (ask(at)) {
@@ -197,8 +194,6 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
         comeBack(*good);
         if (gone) return std::nullopt;
         if (island) {
-            // Answered where nothing had read: the disk itself did.
-            if (lastAfresh) answeredOnlyWhereRead_.store(false, std::memory_order_relaxed);
             std::uint64_t lo = last, hi = *island;
             while (hi - lo > 1) {
                 const std::uint64_t at = lo + (hi - lo) / 2;

@@ -9,11 +9,14 @@
 // they step back in halving steps to where the stretch ends. The sectors
 // between that were not asked for are skipped, not failed: a stretch costs
 // the logarithm of its length, one bad sector only itself, and a disk that
-// dies part-way a few dozen reads to reach its end. A reader that needs a
-// skipped sector asks for it. A sweep, which needs none in particular, reads
-// round them: so every walk of a scan comes back over a stretch that ended
-// with an answer at least once a MiB, whichever reader walked it, and a
-// readable island in a bad area is read by the sweep that reaches it.
+// dies part-way a few dozen reads to reach its end. Every walk of a scan
+// comes back over a stretch that ended with an answer a few asks from its
+// start, whichever reader walked it, so a readable island near the start of
+// a bad area is read by the sweep that reaches it; from then on no reader of
+// the scan asks inside the stretch again, skipped or failed (see
+// asksInside), and a bad area costs a pass a few dozen failed reads whatever
+// its length. A save, which needs every readable sector of its files, asks
+// for the skipped ones it reads.
 //
 // A medium is gone when the device says so (ENODEV, ENXIO) or has left the
 // drive lists; failed reads alone never make a scan give up a medium that
@@ -59,18 +62,16 @@ public:
     // `needed` range only once asked into (see NeededRange); the sectors
     // probed that failed join `known` as failed, the rest of the stretch as
     // skipped. With `comeBack` (a scan's walks), a stretch that ended with
-    // an answer is come back over at most kComeBackBytes apart, and a sector
-    // that answers there ends the stretch where its readable run begins.
-    // An answer from a place anything may have read before (a read of this
-    // medium, or a probe of what it holds near either end, which a cache may
-    // hold) ends the stretch for the reader, which reads on from there, but
-    // a walk whose only answers came from such places is not come back
-    // over: to a disk that died behind a cache it is one that ran to the end
-    // with nothing answering. After such a walk a come-back whose first few
-    // asks all fail stops, until one answers: a place some other reader read
-    // unnoticed vouches for nothing either. A read past every cache answers
-    // for the disk wherever it lies. Nothing when a probe found the medium
-    // gone.
+    // an answer is come back over from its start, kComeBackBytes past the
+    // sectors that failed, a few asks at the most, and a sector that answers
+    // there ends the stretch where its readable run begins. An answer from a
+    // place anything may have read before (a read of this medium, or a probe
+    // of what it holds near either end, which a cache may hold) ends the
+    // stretch for the reader, which reads on from there, but a walk whose
+    // only answers came from such places is not come back over: to a disk
+    // that died behind a cache it is one that ran to the end with nothing
+    // answering. A read past every cache answers for the disk wherever it
+    // lies. Nothing when a probe found the medium gone.
     struct Stretch {
         std::uint64_t end = 0;
         bool answeredAfter = false;
@@ -93,6 +94,17 @@ public:
     static constexpr std::uint64_t kComeBackBytes = 1u << 20;
     std::optional<Stretch> walk(std::uint64_t failed, UnreadableSectors& known, const ProbeSector& probe,
                                 bool comeBack = false, const NeededRange* needed = nullptr) const;
+
+    // Whether a reader asks the device for the sectors of `run`, known to be
+    // unreadable, or reads them as zeros. Never those that failed. Those a
+    // walk stepped over only a reader that needs them where they lie and is
+    // not one of a scan's (`scanning`): a save's read of a file, which asks
+    // into each such run once (see NeededRange). A scan's walk has come back
+    // over its stretch as far as this policy asks: once a scan has found a
+    // stretch unreadable, no reader of it asks inside it again, and each
+    // batch of a sweep, window of a size calculator or block of a map read
+    // there costs no failed read.
+    static bool asksInside(const UnreadableSectors::Run& run, bool scanning) { return !run.failed && !scanning; }
 
     // A save's judgement after each stretch it walked: whether the medium
     // still answers. Evidence that the disk itself answered since the last
@@ -156,9 +168,6 @@ private:
     std::atomic<std::uint64_t> endSector_{0};
     // The sectors at either end that a probe may have read.
     std::atomic<std::uint64_t> probedEnds_{0};
-    // A walk of a scan found the medium answering only where anything may
-    // have read before; a later answer where nothing had read clears it.
-    mutable std::atomic<bool> answeredOnlyWhereRead_{false};
     std::atomic<std::uint32_t> sectorBytes_{0};
     std::atomic<std::uint64_t> pageSectors_{1};
     // The sectors reads have reached, each widened by the reach of a cache's

@@ -5,7 +5,8 @@
 // answered with an error; a dying disk spends seconds on every failed read,
 // so the readers that know such a sector read around it and never ask for it
 // again. Skipped: stepped over by the walk of a bad stretch without being
-// asked for; they may well be readable, and a reader that needs one asks.
+// asked for; they may well be readable, and a save that needs one asks (see
+// ReadFailurePolicy::asksInside).
 // A sector a later read gets leaves either kind. What is kept grows with the
 // number of separate runs, not with their length, and is safe to share
 // between threads.

@@ -6,6 +6,7 @@
 #include "session/HFSPlusDir.h"
 #include "session/TreeRecordWriter.h"
 #include "signatures/FileTypeTable.h"
+#include "support/ApfsNodeBuilder.h"
 #include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -157,6 +158,75 @@ TEST_F(PlainSignatureSearchTest, AFailingCardCostsAFewDozenReadsAndAClusterWhose
             const std::set<std::uint64_t> found = search(*failing);
             EXPECT_LE(failing->failedReads(), 64u);
             if (failing == &lostFat) EXPECT_TRUE(std::includes(found.begin(), found.end(), clean.begin(), clean.end()));
+        }
+    }
+}
+
+// A 1 GiB FAT32 card that mkfs.vfat made and mtools wrote photos to, unreadable from 256 to 768 MiB, with deleted
+// photos in its free clusters before, after and running from its last readable sectors into the bad area; a 4 GiB APFS
+// container that mkapfs made, dead past its first 16 KiB (its space manager unreadable, so the whole container is
+// searched) or dying under the page cache at 30 %. Once a walk of the pass has found a stretch unreadable, no reader of
+// the pass asks inside it again: the next batch of the sweep, the next window of the container's scan of its blocks
+// and the next block of the maps of used blocks read it as zeros, and the walk comes back over it a few asks at the
+// most. The search and the carving so each cost a few dozen failed reads, whatever the bad area's length, and find
+// every photo that lies on readable sectors.
+TEST_F(PlainSignatureSearchTest, ABadAreaCostsEachSearchAFewDozenFailedReadsWhateverItsLength) {
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    const std::uint64_t mib = 2048, photoSectors = (photo.size() + 511) / 512;
+    const fs::path dir = testsupport::makeTempDir("bad-area");
+    const fs::path card = testsupport::mkfsVfat(dir, "-F 32", "1048576");
+    for (int i = 0; i < 4; ++i)
+        testsupport::writeText(dir / ("P" + std::to_string(i) + ".JPG"), photo);
+    testsupport::mtools(card, "mcopy", testsupport::shellQuoted(dir) + "/P*.JPG ::/");
+    const fs::path container = testsupport::ApfsNodeBuilder::makeContainer(dir / "apfs.img", 4096 * mib * 512);
+    if (container.empty()) GTEST_SKIP() << "mkapfs is not installed or failed";
+    const struct {
+        const char* name;
+        fs::path image;
+        const char* content;
+        std::function<void(testsupport::FailingReads&)> fail;
+        // Deleted photos, and which lie on sectors that answer.
+        std::vector<std::pair<std::uint64_t, bool>> photos;
+    } cases[] = {
+        {"FAT32, 256 to 768 MiB unreadable",
+         card,
+         "FAT32",
+         [&](testsupport::FailingReads& f) { f.failSectors(256 * mib, 512 * mib); },
+         {{100 * mib, true}, {256 * mib - photoSectors / 2, false}, {800 * mib + 7, true}, {1000 * mib, true}}},
+        {"APFS, dead past 16 KiB",
+         container,
+         "APFS",
+         [&](testsupport::FailingReads& f) { f.failSectors(32, 4096 * mib - 32); },
+         {{500 * mib, false}, {3000 * mib, false}}},
+        {"APFS, dying at 30 %",
+         container,
+         "APFS",
+         [&](testsupport::FailingReads& f) { f.dieUnderThePageCacheAt(4096 * mib * 3 / 10); },
+         {{300 * mib, true}, {3000 * mib, false}}},
+    };
+    for (const auto& row : cases) {
+        for (const auto& [at, readable] : row.photos)
+            testsupport::writeAt(row.image, at * 512, {photo.begin(), photo.end()});
+        for (const int method : {0, 1}) {
+            SCOPED_TRACE(std::string(row.name) + (method == 0 ? ", searched" : ", carved"));
+            testsupport::FailingReads failing;
+            row.fail(failing);
+            auto v = keep(testsupport::volumeOver(row.image, 0, 0, 512, row.content));
+            v->setRawSearchStart(0, 100);
+            v->setRawRead(failing.reader());
+            ScanThread(v).scanForDeletedFiles(Array{1, 1, marked({"jpg"}), method});
+            expectTreeCompleteLast();
+            EXPECT_FALSE(v->mediumGone());
+            std::set<std::uint64_t> found;
+            for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+                if (!node->isFolder() && !node->extents.empty())
+                    found.insert(v->HPlusVolStart() + node->dataStartSector +
+                                 std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock);
+            for (const auto& [at, readable] : row.photos)
+                if (readable) EXPECT_TRUE(found.count(at)) << "the photo at sector " << at;
+            EXPECT_LE(failing.failedReads(), 64u);
+            freeVolumes();
+            controller.clear();
         }
     }
 }

@@ -91,9 +91,10 @@ std::pair<std::string, std::uint64_t> asDdCopiesIt(std::string bytes, std::uint6
 // How a test serves a card with bad sectors: the reader model failing exactly those sectors or their whole 4 KiB
 // pages, or a read-only loop device over the bad-sector FUSE tool of bench/, which serves the card without a cache of
 // its own, in direct I/O (the sectors fail alone) or reading its file through the page cache, which the tool lets the
-// kernel keep (their pages fail whole, for every reader). Over the tool the model passes every read on and counts the
+// kernel keep (their pages fail whole, for every reader) or not (only the loop device's own cache fails them whole: a
+// read past it gets each sector alone, as from a disk). Over the tool the model passes every read on and counts the
 // reads the device failed.
-enum class Serving { Model, ModelInWholePages, LoopInDirectIO, LoopThroughThePageCache };
+enum class Serving { Model, ModelInWholePages, LoopInDirectIO, LoopThroughThePageCache, LoopOverAnUncachedFile };
 constexpr Serving kServings[] = {Serving::Model, Serving::ModelInWholePages, Serving::LoopInDirectIO,
                                  Serving::LoopThroughThePageCache};
 
@@ -106,7 +107,7 @@ struct ServedCard {
     std::string medium;
 
     ServedCard(Serving serving, const fs::path& image, const Runs& bad)
-        : overFuse(serving == Serving::LoopInDirectIO || serving == Serving::LoopThroughThePageCache),
+        : overFuse(serving >= Serving::LoopInDirectIO),
           wholePages(serving == Serving::ModelInWholePages || serving == Serving::LoopThroughThePageCache) {
         if (!overFuse) {
             for (const auto& [first, count] : bad)
@@ -120,7 +121,11 @@ struct ServedCard {
         for (const auto& [first, count] : bad)
             out << first << ' ' << count << '\n';
         out.close();
-        served.emplace(image, map, serving == Serving::LoopInDirectIO);
+        using Loop = testsupport::ServedByTheFuseTool::Loop;
+        served.emplace(image, map,
+                       serving == Serving::LoopInDirectIO            ? Loop::DirectIo
+                       : serving == Serving::LoopThroughThePageCache ? Loop::ThroughTheFilesCache
+                                                                     : Loop::OverAnUncachedFile);
         medium = served->device;
     }
 
@@ -128,7 +133,8 @@ struct ServedCard {
     static std::string name(Serving serving) {
         const char* names[] = {"the reader model", "the reader model failing whole pages",
                                "a loop device over the FUSE tool in direct I/O",
-                               "a loop device over the FUSE tool through the page cache"};
+                               "a loop device over the FUSE tool through the page cache",
+                               "a loop device over the FUSE tool through its own page cache alone"};
         return names[static_cast<int>(serving)];
     }
 };
@@ -1412,6 +1418,165 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
             EXPECT_LE(failing.failedReads(), 10 * files.size());
         }
         // The loop device is detached, and the tool unmounted, once nothing holds it open.
+        freeVolumes();
+    }
+}
+
+// A 128 MiB FAT32 card that mkfs.vfat made and mtools filled with photos, PNG, PSD and TIFF images, audio and
+// documents, many of them fragmented over the gaps deleted fillers left, served by a loop device that reads through
+// its own page cache a view failing single sectors: that cache fails a bad sector's page whole, and a read past it
+// gets each sector alone, as from a disk. With one sector in eight bad, or every sector from the first file on bad
+// but the folders' and every other file's, Save All writes every readable sector of every file with its own bytes:
+// each file is what mtools copies out of the card with its bad sectors zeroed, as a dd conv=noerror,sync copy gives.
+TEST_F(Saving, EverySectorThatAnswersPastALoopDevicesOwnCacheIsSavedWithItsOwnBytes) {
+    for (const char* tool : {"mkfs.vfat", "mcopy", "mshowfat", "convert", "sox", "lame"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    if (!ServedCard::fuseServes()) GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+    constexpr std::uint64_t kSectors = 262144;
+    const fs::path dir = testsupport::makeTempDir("own-cache"), image = testsupport::mkfsVfat(dir, "-F 32", "131072");
+    const auto quoted = [&](const std::string& name) { return testsupport::shellQuote((dir / name).string()); };
+    const auto make = [&](const std::string& name, const std::string& command) {
+        testsupport::writeText(dir / name, testsupport::toolSample(command, name.substr(name.find('.') + 1)));
+    };
+    // Fillers, every other one deleted again; with the hint of where free clusters begin taken out of the FSInfo
+    // sector, mtools writes each file after them into the first free clusters, split over the gaps.
+    const std::vector<std::uint8_t> bootSector = testsupport::readBytesAt(image, 0, 512);
+    const platform::ByteView boot(bootSector);
+    const auto lostFreeHint = [&] {
+        testsupport::writeBytesAt(image, boot.le16(48) * 512 + 492, {255, 255, 255, 255});
+    };
+    std::vector<std::string> files;
+    std::string fillers, deleted;
+    for (int i = 10; i < 50; ++i) {
+        const std::string name = "FILL" + std::to_string(i) + ".BIN";
+        testsupport::writeText(dir / name, patternBytes(i * 7919, 60000 + i * 4000));
+        fillers += " " + quoted(name);
+        (i % 2 == 0 ? files.emplace_back(name) : deleted += " ::/" + name);
+    }
+    testsupport::mtools(image, "mcopy", fillers + " ::/");
+    testsupport::mtools(image, "mdel", deleted);
+    testsupport::mtools(image, "mmd", "::/PICS ::/SOUND ::/DOCS");
+    const auto add = [&](const std::string& folder, const std::string& name) {
+        lostFreeHint();
+        testsupport::mtools(image, "mcopy", quoted(name) + " ::/" + folder + "/");
+        files.push_back(folder + "/" + name);
+    };
+    for (unsigned i = 1; i <= 6; ++i) {
+        const std::string size = std::to_string(200 + i * 70) + "x" + std::to_string(150 + i * 50);
+        const std::string plasma = "convert -seed " + testsupport::sampleSeed(i) + " -size " + size + " plasma:";
+        make("PHOTO" + std::to_string(i) + ".JPG", plasma + " -quality 90 \"$OUT\"");
+        add("PICS", "PHOTO" + std::to_string(i) + ".JPG");
+        if (i > 3) continue;
+        for (const std::string kind : {"PNG", "PSD", "TIF"}) {
+            make("IMAGE" + std::to_string(i) + "." + kind, plasma + " " + kind + ":\"$OUT\"");
+            add("PICS", "IMAGE" + std::to_string(i) + "." + kind);
+        }
+    }
+    for (unsigned i = 1; i <= 3; ++i) {
+        const std::string tone = " synth " + std::to_string(i) + " sine " + testsupport::sampleTone(300 + i * 110);
+        make("SONG" + std::to_string(i) + ".WAV", "sox -n -r 22050 -c 2 \"$OUT\"" + tone);
+        make("SONG" + std::to_string(i) + ".AIF", "sox -n -r 22050 -c 1 -t aiff \"$OUT\"" + tone);
+        make("SONG" + std::to_string(i) + ".MP3",
+             "sox -n -r 22050 -c 1 -t wav -" + tone + " | lame --quiet - \"$OUT\"");
+        for (const char* kind : {"WAV", "AIF", "MP3"})
+            add("SOUND", "SONG" + std::to_string(i) + "." + kind);
+    }
+    // Notes of one sector to a few dozen.
+    for (unsigned i = 1; i <= 8; ++i) {
+        std::string note;
+        for (unsigned line = 0; note.size() < (i == 1 ? 700 : i * i * 500); ++line)
+            note += "Line " + std::to_string(line) + " of note " + std::to_string(i) + ", kept as it was written.\n";
+        testsupport::writeText(dir / ("NOTE" + std::to_string(i) + ".TXT"), note);
+        add("DOCS", "NOTE" + std::to_string(i) + ".TXT");
+    }
+    // Each file's sectors, and the folders', as mshowfat gives their clusters.
+    const std::uint64_t dataStart = boot.le16(14) + std::uint64_t{boot.u8(16)} * boot.le32(36),
+                        perCluster = boot.u8(13);
+    const auto sectorsOf = [&](const std::string& path) {
+        const std::string shown = testsupport::runCommand("MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null mshowfat -i " +
+                                                          testsupport::shellQuote(image.string()) + " " +
+                                                          testsupport::shellQuote("::/" + path))
+                                      .value_or("");
+        std::vector<std::uint64_t> sectors;
+        for (std::size_t at = shown.find('<'); at != std::string::npos; at = shown.find('<', at + 1)) {
+            const std::uint64_t first = std::stoull(shown.substr(at + 1));
+            const std::size_t dash = shown.find_first_of("->", at);
+            const std::uint64_t last = shown[dash] == '-' ? std::stoull(shown.substr(dash + 1)) : first;
+            for (std::uint64_t cluster = first; cluster <= last; ++cluster)
+                for (std::uint64_t k = 0; k < perCluster; ++k)
+                    sectors.push_back(dataStart + (cluster - 2) * perCluster + k);
+        }
+        return sectors;
+    };
+    std::map<std::uint64_t, std::string> fileAt; // by first sector
+    std::map<std::string, std::vector<std::uint64_t>> sectorsOfFile;
+    for (const std::string& file : files) {
+        sectorsOfFile[file] = sectorsOf(file);
+        ASSERT_FALSE(sectorsOfFile[file].empty()) << file;
+        fileAt[sectorsOfFile[file].front()] = file;
+    }
+    ASSERT_GT(std::count_if(sectorsOfFile.begin(), sectorsOfFile.end(),
+                            [](const auto& f) { return f.second.back() - f.second.front() + 1 != f.second.size(); }),
+              4)
+        << "too few files are fragmented";
+    // The folders' sectors stay readable, and the sectors of every other file in the order they begin.
+    std::vector<bool> folder(kSectors), everyOther(kSectors);
+    for (const char* path : {"", "PICS", "SOUND", "DOCS"})
+        for (const std::uint64_t s : sectorsOf(path))
+            folder[s] = true;
+    bool readable = true;
+    for (const auto& [first, file] : fileAt) {
+        for (const std::uint64_t own : sectorsOfFile[file])
+            everyOther[own] = readable;
+        readable = !readable;
+    }
+    const struct {
+        const char* damage;
+        std::function<bool(std::uint64_t)> bad;
+    } cases[] = {
+        {"one sector in eight", [&](std::uint64_t s) { return s >= dataStart && s % 8 == 3 && !folder[s]; }},
+        {"all but every other file",
+         [&](std::uint64_t s) { return s >= fileAt.begin()->first && !folder[s] && !everyOther[s]; }},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.damage);
+        ServedCard::Runs bad;
+        std::string zeroed = readText(image);
+        for (std::uint64_t s = 0; s < kSectors; ++s) {
+            if (!row.bad(s)) continue;
+            std::fill_n(zeroed.begin() + static_cast<std::ptrdiff_t>(s * 512), 512, '\0');
+            if (!bad.empty() && bad.back().first + bad.back().second == s)
+                ++bad.back().second;
+            else
+                bad.emplace_back(s, 1);
+        }
+        testsupport::writeText(dir / "zeroed.img", zeroed);
+        ServedCard served(Serving::LoopOverAnUncachedFile, image, bad);
+        ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
+        fs::remove_all(destination / "Root");
+        controller.clear();
+        controller.setDriveDictArray(Array{Dict{{"Path", served.medium}}});
+        auto v = keep(volumeOver(served.medium, 0, kSectors, 512, "FAT32"));
+        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+        newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+        auto s = saver(v, v->dirRoot);
+        save(*s);
+        std::set<std::string> found;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+            const auto file = node->extents.empty()
+                                  ? fileAt.end()
+                                  : fileAt.find(node->dataStartSector +
+                                                std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock);
+            if (node->isFolder() || file == fileAt.end()) continue;
+            found.insert(file->second);
+            const std::string expected =
+                testsupport::runCommand("MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null mcopy -n -i " +
+                                        testsupport::shellQuote((dir / "zeroed.img").string()) + " " +
+                                        testsupport::shellQuote("::/" + file->second) + " -")
+                    .value_or("");
+            EXPECT_TRUE(!expected.empty() && saved(path) == expected) << path;
+        }
+        EXPECT_EQ(std::tuple(found.size(), s->savedFiles()), std::tuple(files.size(), std::uint64_t{files.size()}));
         freeVolumes();
     }
 }

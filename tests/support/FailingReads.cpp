@@ -100,11 +100,12 @@ bool ServedByTheFuseTool::possible() {
 }
 
 ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map,
-                                         bool directIo, std::optional<std::uint64_t> dieAtSector) {
+                                         Loop loop, std::optional<std::uint64_t> dieAtSector) {
+    const bool uncachedFile = loop != Loop::ThroughTheFilesCache, directIo = loop == Loop::DirectIo;
     const std::filesystem::path tool = readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
     const std::filesystem::path mnt = image.parent_path() / "mnt";
     mountPoint = shellQuote(mnt.string());
-    const std::string environment = std::string("DIRECT_IO=") + (directIo ? "1" : "0") +
+    const std::string environment = std::string("DIRECT_IO=") + (uncachedFile ? "1" : "0") +
                                     (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "");
     // Unmounted, the tool ends.
     device = runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) +

@@ -97,14 +97,26 @@ private:
 
 // A dying disk as a block device: the bad-sector FUSE tool of bench/ serving
 // `image` with the runs of the file `map` failing ("first count" a line), and
-// a read-only loop device over what it serves, in direct I/O or reading it
-// through the page cache, which the tool lets the kernel keep. From
+// a read-only loop device over what it serves, read as `loop` says. From
 // `dieAtSector` on, once a read runs into it, every read fails but what the
 // cache holds. Served while the object lives; `device` is empty when it
 // could not be. Only root with /dev/fuse and losetup can serve one.
 struct ServedByTheFuseTool {
+    enum class Loop {
+        // In direct I/O, the tool keeping the kernel from caching what it
+        // serves: the bad sectors fail alone.
+        DirectIo,
+        // Through the page cache of the file the tool serves, which it lets
+        // the kernel keep: the pages of the bad sectors fail whole, for every
+        // reader, past the loop device's own cache too.
+        ThroughTheFilesCache,
+        // Through the page cache of the file, which the tool keeps the kernel
+        // from caching: the loop device's own cache fails a bad sector's page
+        // whole, and a read past it gets each sector alone, as on a disk.
+        OverAnUncachedFile,
+    };
     static bool possible();
-    ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map, bool directIo,
+    ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map, Loop loop,
                         std::optional<std::uint64_t> dieAtSector = std::nullopt);
     ~ServedByTheFuseTool();
     ServedByTheFuseTool(const ServedByTheFuseTool&) = delete;
