@@ -1783,9 +1783,10 @@ TEST_F(Saving, AFileWhollyInABadAreaCostsAboutWhatItsWalksCostAndTheOthersAreSav
                     asDdCopiesIt(file->second, firstSector[file->first], badSector, served.wholePages);
                 EXPECT_TRUE(saved(shown) == expected) << path;
                 holed += lost != 0 ? 1 : 0;
-                if (lost != 0)
+                if (lost != 0) {
                     EXPECT_TRUE(logged(std::to_string(lost) + " sectors of Root/" + shown + " could not be read"))
                         << path;
+                }
             }
             EXPECT_EQ(std::tuple(found, s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
                       std::tuple(std::uint64_t{files.size()}, std::uint64_t{files.size()}, holed,
@@ -1859,7 +1860,11 @@ TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeA
                 failing.dieUnderThePageCacheAt(row.held == Held::TheFileBeingRead ? kDeath + kFileSectors : kDeath);
             } else {
                 testsupport::writeText(image.parent_path() / "map", "");
-                served.emplace(image, image.parent_path() / "map", disk == Disk::LoopInDirectIO, kDeath);
+                served.emplace(image, image.parent_path() / "map",
+                               disk == Disk::LoopInDirectIO
+                                   ? testsupport::ServedByTheFuseTool::Loop::DirectIo
+                                   : testsupport::ServedByTheFuseTool::Loop::ThroughTheFilesCache,
+                               kDeath);
                 ASSERT_FALSE(served->device.empty()) << "the FUSE tool did not serve the disk";
                 controller.setDriveDictArray(Array{Dict{{"Path", served->device}}});
                 v = volumeOver(served->device, 0, kSectors);
