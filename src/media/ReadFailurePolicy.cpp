@@ -20,8 +20,9 @@ constexpr std::uint64_t kProbedEndBytes = 2u << 20;
 constexpr std::uint64_t kProbedEndShare = 16;
 // A come-back asks this many places at the most: when all fail, it comes
 // back no further. A bad area so costs a few dozen failed reads in a pass
-// whatever its length, and an island in it is found only near its first
-// sectors; a save asks inside what the walks stepped over in its files.
+// whatever its length, and an island in it is found when it is a sizeable
+// part of the area wide; a save asks inside what the walks stepped over in
+// its files.
 constexpr std::uint64_t kComeBackAsks = 4;
 // Touched runs kept before nearby ones are joined into fewer.
 constexpr std::size_t kMostTouchedRuns = 1u << 16;
@@ -158,43 +159,61 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     // nothing behind it to come back for: on a disk that died behind the
     // cache it would only ask into the dead rest.
     if (comeBack && good && answeredAfresh) {
-        // Back over the stretch, from its first sector on, kComeBackBytes
-        // past the last of its sectors that failed, a few asks at the most:
-        // the first that answers begins a readable island, whose beginning
-        // ends the stretch, and the reader reads on from there.
+        // Back over the stretch, a few asks at the most, each in the middle
+        // of the widest gap left between its sectors that failed, as long as
+        // one is wider than kComeBackBytes: the doubling steps asked densely
+        // near its start and sparsely further on, so a readable island a
+        // sizeable part of the stretch wide is found wherever it lies. The
+        // first sector that answers begins an island; the asks left look
+        // for one before it. The island's beginning ends the stretch, and
+        // the reader reads on from there.
         const std::uint64_t bps = sectorBytes_.load(std::memory_order_relaxed);
         const std::uint64_t every = std::max<std::uint64_t>(bps == 0 ? 1 : kComeBackBytes / bps, 1);
-        std::uint64_t last = failed;
+        // The runs of the stretch known to have failed, first and last
+        // sector: the gaps lie between them.
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> failedRuns{{failed, failed}};
+        for (const UnreadableSectors::Run& run : known.runsIn(failed, *good - failed))
+            if (run.failed) failedRuns.emplace_back(run.begin, run.end - 1);
+        std::sort(failedRuns.begin(), failedRuns.end());
+        // The last sector that failed before `at`.
+        const auto failedBefore = [&](std::uint64_t at) {
+            std::uint64_t last = failed;
+            for (const auto& [first, lastOfRun] : failedRuns)
+                if (first < at) last = std::max(last, std::min(lastOfRun, at - 1));
+            return last;
+        };
         std::optional<std::uint64_t> island;
         bool gone = false;
-        std::uint64_t asked = 0;
-        const auto comeBack = [&](std::uint64_t to) {
-            while (!island && !gone && to - last > every && asked < kComeBackAsks) {
-                const std::uint64_t at = last + every;
-                ++asked;
-                switch (ask(at)) {
-                case Probe::Gone:
-                    gone = true;
-                    break;
-                case Probe::Answered:
-                    island = at;
-                    break;
-                case Probe::Failed:
-                    last = at;
-                    break;
+        for (std::uint64_t asked = 0; asked < kComeBackAsks && !gone; ++asked) {
+            // The widest gap before the island found, or the stretch's end.
+            const std::uint64_t limit = island.value_or(*good);
+            std::uint64_t from = 0, width = 0;
+            for (std::size_t i = 0; i < failedRuns.size(); ++i) {
+                const std::uint64_t begin = failedRuns[i].second;
+                const std::uint64_t to = i + 1 < failedRuns.size() ? std::min(failedRuns[i + 1].first, limit) : limit;
+                if (begin < to && to - begin > width) {
+                    from = begin;
+                    width = to - begin;
                 }
             }
-        };
-        for (const UnreadableSectors::Run& run : known.runsIn(failed, *good - failed)) {
-            if (!run.failed) continue;
-            comeBack(run.begin);
-            if (island || gone) break;
-            last = std::max(last, run.end - 1);
+            if (width <= every) break;
+            const std::uint64_t at = from + width / 2;
+            switch (ask(at)) {
+            case Probe::Gone:
+                gone = true;
+                break;
+            case Probe::Answered:
+                island = at;
+                break;
+            case Probe::Failed:
+                failedRuns.insert(std::upper_bound(failedRuns.begin(), failedRuns.end(), std::pair{at, at}),
+                                  std::pair{at, at});
+                break;
+            }
         }
-        comeBack(*good);
         if (gone) return std::nullopt;
         if (island) {
-            std::uint64_t lo = last, hi = *island;
+            std::uint64_t lo = failedBefore(*island), hi = *island;
             while (hi - lo > 1) {
                 const std::uint64_t at = lo + (hi - lo) / 2;
                 switch (ask(at)) {

@@ -10,9 +10,10 @@
 // between that were not asked for are skipped, not failed: a stretch costs
 // the logarithm of its length, one bad sector only itself, and a disk that
 // dies part-way a few dozen reads to reach its end. Every walk of a scan
-// comes back over a stretch that ended with an answer a few asks from its
-// start, whichever reader walked it, so a readable island near the start of
-// a bad area is read by the sweep that reaches it; from then on no reader of
+// comes back over a stretch that ended with an answer, a few asks in the
+// widest gaps its steps left, whichever reader walked it, so a readable
+// island a sizeable part of a bad area wide is read by the sweep that
+// reaches it wherever it lies; from then on no reader of
 // the scan asks inside the stretch again, skipped or failed (see
 // asksInside), and a bad area costs a pass a few dozen failed reads whatever
 // its length. A save, which needs every readable sector of its files, asks
@@ -62,9 +63,10 @@ public:
     // `needed` range only once asked into (see NeededRange); the sectors
     // probed that failed join `known` as failed, the rest of the stretch as
     // skipped. With `comeBack` (a scan's walks), a stretch that ended with
-    // an answer is come back over from its start, kComeBackBytes past the
-    // sectors that failed, a few asks at the most, and a sector that answers
-    // there ends the stretch where its readable run begins. An answer from a
+    // an answer is come back over, a few asks at the most, each in the
+    // middle of the widest gap wider than kComeBackBytes left between its
+    // sectors that failed, and the first sector that answers there ends the
+    // stretch where its readable run begins. An answer from a
     // place anything may have read before (a read of this medium, or a probe
     // of what it holds near either end, which a cache may hold) ends the
     // stretch for the reader, which reads on from there, but a walk whose

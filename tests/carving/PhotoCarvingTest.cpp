@@ -282,14 +282,15 @@ TEST_F(PhotoCarvingTest, BadAreasOfALiveDiskCostTheirOwnFilesAndAFewReadsEach) {
     }
 }
 
-// A readable MiB a few MiB into 256 MiB that cannot be read: the walk of the bad area steps over it, and comes back
-// over what it stepped over a few asks from its start, a MiB apart, so the carving and the plain search find the
-// photos on it, and those on either side, for a few dozen failed reads.
-TEST_F(PhotoCarvingTest, PhotosOnAReadableMiBAFewMiBIntoAWideBadAreaAreFound) {
+// A readable stretch an eighth as wide as the 256 MiB that cannot be read around it: the walk of the bad area steps
+// over it, and comes back over what it stepped over a few asks in the widest gaps it left, so the carving and the
+// plain search find the photos on it, and those on either side, for a few dozen failed reads.
+TEST_F(PhotoCarvingTest, PhotosOnAReadableStretchInsideAWideBadAreaAreFound) {
     const std::string photo = testsupport::readText(media_ / "photo.jpg");
     const std::uint64_t mib = 2048, photoSectors = (photo.size() + 511) / 512;
     ASSERT_LT(photoSectors, mib / 4);
-    const std::uint64_t badFirst = 16 * mib, badEnd = badFirst + 256 * mib, island = badFirst + 3 * mib - 333;
+    const std::uint64_t badFirst = 16 * mib, badEnd = badFirst + 256 * mib, island = badFirst + 84 * mib - 333,
+                        width = 32 * mib;
     const fs::path image = media_ / "island.img";
     fs::remove(image);
     std::ofstream(image).close();
@@ -301,10 +302,10 @@ TEST_F(PhotoCarvingTest, PhotosOnAReadableMiBAFewMiBIntoAWideBadAreaAreFound) {
         SCOPED_TRACE(method);
         testsupport::FailingReads failing;
         failing.failSectors(badFirst, island - badFirst);
-        failing.failSectors(island + mib, badEnd - island - mib);
+        failing.failSectors(island + width, badEnd - island - width);
         const std::set<std::uint64_t> found = foundWithEveryType("island.img", "", method, &failing, [&](Volume& v) {
             EXPECT_FALSE(v.mediumGone());
-            EXPECT_EQ(v.unreadableSectorCount(), badEnd - badFirst - mib);
+            EXPECT_EQ(v.unreadableSectorCount(), badEnd - badFirst - width);
         });
         for (const std::uint64_t at : photos)
             EXPECT_TRUE(found.count(at)) << "the photo at sector " << at;

@@ -469,20 +469,25 @@ TEST_F(DMediaReaders, NoReaderOfAScanAsksInsideAStretchItFoundUnreadableAndASave
 // into it is read, its bytes exact. Wherever a readable MiB lies in it, the stretch costs a few dozen failed reads,
 // none more for its length; a MiB bad every 16 MiB costs about what its walks do; over a disk that died, where nothing
 // answered to the end, it comes back over nothing.
-TEST_F(DMediaReaders, ASweepComesBackOverAWideBadStretchAFewAsksFromItsStartButNotPastADeath) {
+TEST_F(DMediaReaders, ASweepComesBackOverAWideBadStretchAFewAsksInItsWidestGapsButNotPastADeath) {
     const std::uint64_t mib = 2048, size = 96ull << 20, sectors = size / 512;
     const fs::path image = makeImage(size);
     const std::uint64_t badFirst = 4 * mib + 5, badEnd = 84 * mib;
     std::vector<std::uint8_t> batch(256 * 512);
-    // The readable MiB, and whether the sweep reads it: 3 MiB into the bad area, or 37.
-    for (const auto& [island, read] : {std::pair{badFirst + 3 * mib - 100, true}, {41 * mib + 333, false}}) {
+    // A readable stretch inside the bad area, its width, and whether the sweep reads it: 8 MiB a tenth of the area
+    // wide, in the gap the doubling steps left widest, is; a MiB that no ask of the come-back meets is not.
+    const struct {
+        std::uint64_t island, width;
+        bool read;
+    } islands[] = {{badFirst + 36 * mib - 100, 8 * mib, true}, {41 * mib + 333, mib, false}};
+    for (const auto& [island, width, read] : islands) {
         // Alone, and after a size calculator's window walked into the bad area
         // ahead of the sweep: the sweep reads round what that walk stepped over.
         for (const bool walkedAhead : {false, true}) {
             SCOPED_TRACE(std::to_string(island) + (walkedAhead ? ", walked ahead" : ", alone"));
             testsupport::FailingReads disk;
             disk.failSectors(badFirst, island - badFirst);
-            disk.failSectors(island + mib, badEnd - island - mib);
+            disk.failSectors(island + width, badEnd - island - width);
             auto m = listedDrive(image, size, disk);
             if (walkedAhead) {
                 std::vector<std::uint8_t> window(64 * 512);
@@ -490,15 +495,15 @@ TEST_F(DMediaReaders, ASweepComesBackOverAWideBadStretchAFewAsksFromItsStartButN
             }
             for (std::uint64_t s = 0; s < sectors; s += 256) {
                 m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
-                if (read && s + 256 > island && s < island + mib) {
-                    const std::uint64_t from = std::max(s, island), to = std::min(s + 256, island + mib);
+                if (read && s + 256 > island && s < island + width) {
+                    const std::uint64_t from = std::max(s, island), to = std::min(s + 256, island + width);
                     ASSERT_TRUE(matchesImage(std::vector(batch.begin() + static_cast<std::ptrdiff_t>((from - s) * 512),
                                                          batch.begin() + static_cast<std::ptrdiff_t>((to - s) * 512)),
                                              from * 512, (to - from) * 512))
                         << "sector " << s;
                 }
             }
-            if (read) EXPECT_EQ(m->unreadableSectorCount(), badEnd - badFirst - mib);
+            if (read) EXPECT_EQ(m->unreadableSectorCount(), badEnd - badFirst - width);
             EXPECT_LE(disk.failedReads(), 2 * (2 * 17 + 4) + 8);
         }
     }
