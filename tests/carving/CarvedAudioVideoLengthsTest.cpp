@@ -239,21 +239,10 @@ protected:
         if (fresh) it->second = kCases[row].make();
         return it->second;
     }
-    // The carving of the whole disk with the types of these extensions marked: the files found, by the sector each
-    // begins at, as long as its size.
-    std::multimap<std::uint64_t, std::string> carve(const fs::path& image, const std::set<std::string>& extensions) {
-        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-        v->setRawSearchStart(0, 100);
-        ScanThread(v).scanForDeletedFilesDisk(Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions), 1});
-        std::multimap<std::uint64_t, std::string> found;
-        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
-            if (!node->isFolder() && node->foundBySignature == 1 && !node->extents.empty())
-                found.emplace(node->dataStartSector +
-                                  std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock,
-                              testsupport::readThroughExtents(*v, *node));
-        freeVolumes();
-        controller.clear();
-        return found;
+    // The carving of the whole disk with the types of these extensions marked.
+    std::multimap<std::uint64_t, testsupport::SearchedFile> carve(const fs::path& image,
+                                                                  const std::set<std::string>& extensions) {
+        return searchedDisk(image, testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions), 1);
     }
 
     static inline std::string missing_;
@@ -277,14 +266,15 @@ TEST_P(CarvedAudioVideoLengthsTest, IsMeasuredFromItsOwnLengthToItsMarginAndTheP
     std::string there;
     bool measured = false;
     for (auto it = from; it != to; ++it) {
-        measured = measured || (it->second.starts_with(file) && it->second.size() <= file.size() + c.margin);
-        there += " " + std::to_string(it->second.size());
+        measured =
+            measured || (it->second.bytes.starts_with(file) && it->second.bytes.size() <= file.size() + c.margin);
+        there += " " + std::to_string(it->second.bytes.size());
     }
     EXPECT_TRUE(measured) << "a file of " << file.size() << " bytes, up to " << c.margin
                           << " more, at its sector; found there:" << (there.empty() ? " nothing" : there);
     for (const Planted* p : {&first, &second}) {
         const auto [at, end] = found.equal_range(p->sector);
-        EXPECT_TRUE(std::any_of(at, end, [&](const auto& f) { return f.second.starts_with(p->bytes); }))
+        EXPECT_TRUE(std::any_of(at, end, [&](const auto& f) { return f.second.bytes.starts_with(p->bytes); }))
             << "the photo at sector " << p->sector << " is not found whole";
     }
 }

@@ -163,21 +163,9 @@ protected:
         ScanFixture::SetUp();
         if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
     }
-    // The carving of the whole disk: the bytes of each file found, by the sector it begins at.
-    std::multimap<std::uint64_t, std::string> carve(const fs::path& image, const std::string& extension) {
-        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-        v->setRawSearchStart(0, 100);
-        ScanThread(v).scanForDeletedFilesDisk(
-            platform::Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {extension, "jpg"}), 1});
-        std::multimap<std::uint64_t, std::string> found;
-        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
-            if (!node->isFolder() && node->foundBySignature == 1 && !node->extents.empty())
-                found.emplace(node->dataStartSector +
-                                  std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock,
-                              testsupport::readThroughExtents(*v, *node));
-        freeVolumes();
-        controller.clear();
-        return found;
+    // The carving of the whole disk with the file's type and photos marked.
+    std::multimap<std::uint64_t, testsupport::SearchedFile> carve(const fs::path& image, const std::string& extension) {
+        return searchedDisk(image, testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {extension, "jpg"}), 1);
     }
     static inline std::string missing_;
 };
@@ -202,8 +190,8 @@ TEST_P(CarvedImageLengthsTest, IsMeasuredFromItsLengthToItsMarginAndThePhotosAft
         std::string there;
         bool whole = false;
         for (auto it = from; it != to; ++it) {
-            whole = whole || (it->second.starts_with(bytes) && it->second.size() <= most);
-            there += " " + std::to_string(it->second.size());
+            whole = whole || (it->second.bytes.starts_with(bytes) && it->second.bytes.size() <= most);
+            there += " " + std::to_string(it->second.bytes.size());
         }
         EXPECT_TRUE(whole) << "the file of " << bytes.size() << " bytes at sector " << sector
                            << "; found there:" << (there.empty() ? " nothing" : there);

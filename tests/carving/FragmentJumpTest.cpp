@@ -135,13 +135,8 @@ std::vector<Planted> laidOut(std::uint64_t sector, const std::vector<std::string
     return out;
 }
 
-// What the searches found, by the sector each file begins at: its bytes read through its extents, as long as its
-// size, and whether it is marked damaged ("Bad").
-struct FoundFile {
-    std::string bytes;
-    bool bad = false;
-};
-using Found = std::multimap<std::uint64_t, FoundFile>;
+// What the searches found, by the sector each file begins at.
+using Found = std::multimap<std::uint64_t, testsupport::SearchedFile>;
 
 class FragmentSearchTest : public testsupport::ScanFixture {
 protected:
@@ -172,18 +167,7 @@ protected:
                 for (const auto& node : category->children())
                     if (extensions.count(node->sig()->extension)) types.emplace_back(node);
         }
-        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-        v->setRawSearchStart(0, 100);
-        ScanThread(v).scanForDeletedFilesDisk(Array{types, method});
-        Found found;
-        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
-            if (!node->isFolder() && node->foundBySignature == 1 && !node->extents.empty())
-                found.emplace(
-                    node->dataStartSector + std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock,
-                    FoundFile{testsupport::readThroughExtents(*v, *node), node->complete == NewDir::kDamaged});
-        freeVolumes();
-        controller.clear();
-        return found;
+        return searchedDisk(image, types, method);
     }
     // A file found at the sector where the planted one begins, at least as long, its bytes first.
     static bool expectWhole(const Found& found, const Planted& file, const std::string& what) {

@@ -320,6 +320,21 @@ void ScanFixture::TearDown() {
     platform::setLogSink(nullptr);
 }
 
+std::multimap<std::uint64_t, SearchedFile> ScanFixture::searchedDisk(const std::filesystem::path& image,
+                                                                     const platform::Array& types, int method) {
+    auto v = keep(volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    ScanThread(v).scanForDeletedFilesDisk(platform::Array{types, method});
+    std::multimap<std::uint64_t, SearchedFile> found;
+    for (const auto& [path, node] : nodesByPath(v->dirRoot))
+        if (!node->isFolder() && node->foundBySignature == 1 && !node->extents.empty())
+            found.emplace(node->dataStartSector + std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock,
+                          SearchedFile{readThroughExtents(*v, *node), node->complete == NewDir::kDamaged});
+    freeVolumes();
+    controller.clear();
+    return found;
+}
+
 void ScanFixture::freeVolumes() {
     for (auto& state : hfsStates) {
         OrphanEntries orphans(*state);

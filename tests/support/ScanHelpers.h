@@ -136,6 +136,12 @@ platform::Array markedTypes(const std::filesystem::path& table, const std::set<s
 // entries, freed at its end. The image of a
 // kept volume counts as a present drive, so a failed read is not taken for a
 // vanished device.
+// A file a search found: its bytes, and whether it is marked damaged ("Bad").
+struct SearchedFile {
+    std::string bytes;
+    bool bad = false;
+};
+
 class ScanFixture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -148,6 +154,10 @@ protected:
     bool logged(const std::string& part);
     // Exactly one final "Tree Complete" post, and it is the last call.
     void expectTreeCompleteLast();
+    // The search of a whole disk image for `types`, the plain search (method 0) or the carving (1): the files found by
+    // the sector each begins at, each read through its extents as long as its size. The volumes are freed after.
+    std::multimap<std::uint64_t, SearchedFile> searchedDisk(const std::filesystem::path& image,
+                                                            const platform::Array& types, int method);
 
     platform::RecordingController controller;
     std::mutex logMutex;
