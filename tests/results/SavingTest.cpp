@@ -235,6 +235,18 @@ protected:
         return volumeOver(image, start, sectors - start);
     }
 
+    // The FAT32 card served at `device`, read through `raw` where given (a failing model's reader), scanned as the
+    // normal scan scans it and every file marked, the destination emptied.
+    std::shared_ptr<Volume> scannedCard(const std::string& device, std::uint64_t sectors, DMedia::RawRead raw = {}) {
+        fs::remove_all(destination / "Root");
+        controller.clear();
+        controller.setDriveDictArray(Array{Dict{{"Path", device}}});
+        auto v = keep(volumeOver(device, 0, sectors, 512, "FAT32"));
+        if (raw) v->setRawRead(std::move(raw));
+        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+        newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+        return v;
+    }
     std::shared_ptr<DataSaving> saver(std::shared_ptr<Volume> v, NewDir* root, Dict row = {}) {
         auto s = DataSaving::create(std::move(v), root, std::move(row), fake);
         s->setPanelSettleDelay(std::chrono::milliseconds(0));
@@ -1389,13 +1401,7 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
         const bool overFuse = served.overFuse, wholePages = served.wholePages;
         testsupport::FailingReads& failing = served.failing;
         const std::string& medium = served.medium;
-        fs::remove_all(destination / "Root");
-        controller.clear();
-        controller.setDriveDictArray(Array{Dict{{"Path", medium}}});
-        auto v = keep(volumeOver(medium, 0, kSectors, 512, "FAT32"));
-        v->setRawRead(failing.reader());
-        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
-        newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+        auto v = scannedCard(medium, kSectors, failing.reader());
         auto s = saver(v, v->dirRoot);
         save(*s);
         std::size_t found = 0, holed = 0;
@@ -1553,12 +1559,7 @@ TEST_F(Saving, EverySectorThatAnswersPastALoopDevicesOwnCacheIsSavedWithItsOwnBy
         testsupport::writeText(dir / "zeroed.img", zeroed);
         ServedCard served(Serving::LoopOverAnUncachedFile, image, bad);
         ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
-        fs::remove_all(destination / "Root");
-        controller.clear();
-        controller.setDriveDictArray(Array{Dict{{"Path", served.medium}}});
-        auto v = keep(volumeOver(served.medium, 0, kSectors, 512, "FAT32"));
-        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
-        newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+        auto v = scannedCard(served.medium, kSectors);
         auto s = saver(v, v->dirRoot);
         save(*s);
         std::set<std::string> found;
@@ -1648,13 +1649,7 @@ TEST_F(Saving, ReadableRunsBetweenBadRunsOfAFileAreSavedAsADdCopyGivesThem) {
                 GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
             ServedCard served(serving, image, bad);
             ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
-            fs::remove_all(destination / "Root");
-            controller.clear();
-            controller.setDriveDictArray(Array{Dict{{"Path", served.medium}}});
-            auto v = keep(volumeOver(served.medium, 0, kSectors, 512, "FAT32"));
-            v->setRawRead(served.failing.reader());
-            ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
-            newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+            auto v = scannedCard(served.medium, kSectors, served.failing.reader());
             const std::uint64_t beforeTheSave = served.failing.failedReads();
             const std::size_t logsBefore = logs.size();
             auto s = saver(v, v->dirRoot);
@@ -1762,13 +1757,7 @@ TEST_F(Saving, AFileWhollyInABadAreaCostsAboutWhatItsWalksCostAndTheOthersAreSav
                 GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
             ServedCard served(serving, image, {{bad, badSectors}});
             ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
-            fs::remove_all(destination / "Root");
-            controller.clear();
-            controller.setDriveDictArray(Array{Dict{{"Path", served.medium}}});
-            auto v = keep(volumeOver(served.medium, 0, kSectors, 512, "FAT32"));
-            v->setRawRead(served.failing.reader());
-            ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
-            newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+            auto v = scannedCard(served.medium, kSectors, served.failing.reader());
             const std::uint64_t beforeTheSave = served.failing.failedReads();
             auto s = saver(v, v->dirRoot);
             save(*s);
