@@ -73,7 +73,7 @@ const CarvingFormat* rowFor(const std::string& extension) {
 
 // The device sector where a carved file's extent begins.
 std::uint64_t deviceSector(const Volume& v, const NewDir& file) {
-    return v.HPlusVolStart() + file.dataStartSector + std::uint64_t{file.extents[0].startBlock} * file.sectorsPerBlock;
+    return v.HPlusVolStart() + testsupport::firstSector(file);
 }
 
 // Keeps the checkpoints of a run and the nodes it appends; stops the run

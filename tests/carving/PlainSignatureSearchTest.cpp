@@ -220,8 +220,7 @@ TEST_F(PlainSignatureSearchTest, ABadAreaCostsEachSearchAFewDozenFailedReadsWhat
             std::set<std::uint64_t> found;
             for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
                 if (!node->isFolder() && !node->extents.empty())
-                    found.insert(v->HPlusVolStart() + node->dataStartSector +
-                                 std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock);
+                    found.insert(v->HPlusVolStart() + testsupport::firstSector(*node));
             for (const auto& [at, readable] : row.photos)
                 if (readable) EXPECT_TRUE(found.count(at)) << "the photo at sector " << at;
             EXPECT_LE(failing.failedReads(), 64u);

@@ -233,6 +233,12 @@ NewDir* nodeAt(const NewDir* root, const std::string& path) {
     return at == root ? nullptr : const_cast<NewDir*>(at);
 }
 
+std::uint64_t firstSector(const NewDir& file) {
+    return file.extents.empty()
+               ? 0
+               : file.dataStartSector + std::uint64_t{file.extents[0].startBlock} * file.sectorsPerBlock;
+}
+
 std::string readThroughExtents(Volume& v, const NewDir& file) {
     std::string data;
     const std::uint32_t bps = v.u32BytesInSector();
@@ -328,7 +334,7 @@ std::multimap<std::uint64_t, SearchedFile> ScanFixture::searchedDisk(const std::
     std::multimap<std::uint64_t, SearchedFile> found;
     for (const auto& [path, node] : nodesByPath(v->dirRoot))
         if (!node->isFolder() && node->foundBySignature == 1 && !node->extents.empty())
-            found.emplace(node->dataStartSector + std::uint64_t{node->extents[0].startBlock} * node->sectorsPerBlock,
+            found.emplace(firstSector(*node),
                           SearchedFile{readThroughExtents(*v, *node), node->complete == NewDir::kDamaged});
     freeVolumes();
     controller.clear();

@@ -102,6 +102,9 @@ std::string shellQuoted(const std::filesystem::path& p);
 std::map<std::string, NewDir*> nodesByPath(const NewDir* root);
 // The node at a path of names below root, or nullptr.
 NewDir* nodeAt(const NewDir* root, const std::string& path);
+// The sector a found file begins at, counted from its volume's start; 0 for
+// one without extents.
+std::uint64_t firstSector(const NewDir& file);
 // A found file's bytes read through its extents, cut to its size.
 std::string readThroughExtents(Volume& v, const NewDir& file);
 
