@@ -279,10 +279,7 @@ std::uint64_t DMedia::readCachedSectors(std::uint64_t sector, std::int32_t count
     const auto cached = [&](std::uint64_t first, std::uint64_t n) {
         std::uint8_t* into = buffer + (first - sector) * bps;
         const std::size_t length = static_cast<std::size_t>(n * bps);
-        const std::int64_t got = !rawRead_     ? platform::readCachedBytes(cacheKeeper_, into, length, first * bps)
-                                 : cachedRead_ ? cachedRead_(cacheKeeper_, into, length, first * bps)
-                                               : -1;
-        if (got == static_cast<std::int64_t>(length)) return true;
+        if (cachedBytes(cacheKeeper_, into, length, first * bps)) return true;
         std::memset(into, 0, length);
         return false;
     };
@@ -294,6 +291,13 @@ std::uint64_t DMedia::readCachedSectors(std::uint64_t sector, std::int32_t count
         at += n;
     }
     return lost;
+}
+
+bool DMedia::cachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const {
+    const std::int64_t got = !rawRead_     ? platform::readCachedBytes(fd, buffer, length, offset)
+                             : cachedRead_ ? cachedRead_(fd, buffer, length, offset)
+                                           : -1;
+    return got == static_cast<std::int64_t>(length);
 }
 
 void DMedia::dropDevice(const std::shared_ptr<Device>& failed) {
@@ -416,7 +420,12 @@ DMedia::ReadResult DMedia::readFromDevice(Reader reader, std::uint64_t sector, s
     std::int64_t got = -1;
     int err = ENODEV;
     bool failedUncached = false;
-    if (dev && uncached) {
+    if (dev && uncached && cachedBytes(dev->fd, buffer, length, offset)) {
+        // The page cache holds the place, as the medium gave it before: a
+        // page that held a bad sector is never cached, and asking past the
+        // cache would ask a disk that may have died behind it since.
+        got = static_cast<std::int64_t>(length);
+    } else if (dev && uncached) {
         if (uncachedDescriptor(*dev) >= 0) {
             platform::AlignedBuffer aligned(length);
             got = readFully(dev->uncachedFd, aligned.data(), length, offset);

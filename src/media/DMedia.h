@@ -298,6 +298,10 @@ private:
     int uncachedDescriptor(Device& dev);
     // Whether reads past the page cache can be made at all.
     bool pastTheCacheOpens();
+    // Whether the page cache holds all of `length` bytes at `offset` of what
+    // `fd` is open on, then read into `buffer` without asking the medium
+    // (see readCachedSectors).
+    bool cachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const;
     // Up to `length` bytes at `offset`, retrying interrupted and partial
     // reads: the bytes read (fewer only at the end of the medium) or -1.
     // What it reads is noted in the failure policy's map of read regions.

@@ -12,10 +12,12 @@
 #include "app/PermissionPanel.h"
 #include "app/SignatureListController.h"
 #include "app/TreeScreenController.h"
+#include "platform/PageCache.h"
 #include "platform/ProcessFlags.h"
 #include "results/qt/ResultOutlineModel.h"
 #include "signatures/SignatureSearchState.h"
 #include "support/ApfsNodeBuilder.h"
+#include "support/FailingReads.h"
 #include "support/HFSPlusImageBuilder.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -24,9 +26,17 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableView>
+#include <QTreeView>
 #include <QtTest>
+#include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
+#include <set>
+#include <string_view>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using platform::Array;
@@ -235,6 +245,7 @@ private slots:
     void filesAreRecoveredFromADeviceAsANewUserWould();
     void formattedRecoveryOfAnExFATStickFindsItsPhotos();
     void aWholeDiskAPFSContainerIsOfferedAndScanned();
+    void photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCacheHolds();
 };
 
 void ScanWizardTest::initTestCase() {
@@ -627,6 +638,135 @@ void ScanWizardTest::aWholeDiskAPFSContainerIsOfferedAndScanned() {
     const NewDir* note = nodeAt(v->dirRoot, "note.txt");
     QVERIFY(note);
     QCOMPARE(readThroughExtents(*v, *note), text);
+}
+
+// A disk with a photo every 8 MiB that dies behind the page cache as Recover Photos ▸ Advanced reaches its last
+// sixteenth (a loop device in direct I/O over the FUSE tool: the loop device's own cache is all there is), the pages
+// of its first photo since let go of by the cache; everything marked through the root's check box, then Save. The
+// save reads what the cache holds and asks the disk only for the rest, so every photo the cache holds is saved whole,
+// even one read past the cache as a walk of the first photo's lost sectors steps over it; what neither gives is
+// zeros or not saved, never another file's bytes. The kernel may let go of more pages under another process's load:
+// only the photos the cache still holds after the save are asked to be whole.
+void ScanWizardTest::photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCacheHolds() {
+    if (!ServedByTheFuseTool::possible()) QSKIP("the FUSE tool and loop devices need root, /dev/fuse and losetup");
+    constexpr std::uint64_t kSectors = 262144, kEvery = 16384;
+    const fs::path dir = makeTempDir("dying-disk");
+    std::vector<std::string> photos;
+    std::string command = "cd " + shellQuote(dir.string());
+    for (std::uint64_t k = 0; k < kSectors / kEvery; ++k)
+        command += " && convert -size " + std::to_string(300 + 20 * k) + "x200 plasma:fractal -seed " +
+                   std::to_string(k + 1) + " -quality 90 p" + std::to_string(k) + ".jpg";
+    if (!runCommand(command + " 2>&1")) QSKIP("ImageMagick could not make the photos");
+    const fs::path image = zeroImage(kSectors * 512);
+    for (std::uint64_t k = 0; k < kSectors / kEvery; ++k) {
+        photos.push_back(readText(dir / ("p" + std::to_string(k) + ".jpg")));
+        writeAt(image, (k * kEvery + 2048) * 512, {photos.back().begin(), photos.back().end()});
+    }
+    writeText(dir / "map", "");
+    ServedByTheFuseTool served(image, dir / "map", ServedByTheFuseTool::Loop::DirectIo, kSectors - kSectors / 16);
+    QVERIFY2(!served.device.empty(), "the FUSE tool did not serve the disk");
+    const platform::Array drives{diskRow(served.device, kSectors * 512)};
+    Wizard w([drives] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{drives, {}, {}}; }, false);
+    w.p.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
+    w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
+    w.clickDriveRow(served.device);
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Signatures"));
+    SignatureListController::of(w.p.delegate)->selectAllSig();
+    {
+        AlertAnswerer scanned(QStringLiteral("OK"));
+        w.click("nextButtonSigTab");
+        QVERIFY(w.waitForTree());
+    }
+    // The scan read every photo; the cache lets go of the first one's pages.
+    const std::uint64_t firstBytes = (photos[0].size() + 4095) / 4096 * 4096;
+    QVERIFY(runCommand("python3 -c 'import os; f = os.open(\"" + served.device +
+                       "\", os.O_RDONLY); os.posix_fadvise(f, " + std::to_string(2048 * 512) + ", " +
+                       std::to_string(firstBytes) + ", os.POSIX_FADV_DONTNEED)' 2>&1"));
+
+    // Every alert answered, the destination taken as it is.
+    QStringList titles;
+    QTimer answering;
+    QObject::connect(&answering, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible() && !box->buttons().isEmpty()) {
+                titles << box->text();
+                QAbstractButton* answer = box->buttons().front();
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == QStringLiteral("Yes") || b->text() == QStringLiteral("OK")) answer = b;
+                answer->click();
+            }
+    });
+    answering.start(20);
+    // Everything marked through the root row's check box.
+    QTreeView* outline = w.tree->outline();
+    const QModelIndex box = w.tree->model()->index(0, ResultOutlineModel::MarkColumn);
+    QStyleOptionViewItem item;
+    item.initFrom(outline->viewport());
+    item.rect = outline->visualRect(box);
+    item.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QRect indicator = outline->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, outline);
+    QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, indicator.center());
+    QCOMPARE(box.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    const fs::path out = makeTempDir("dying-disk-save");
+    w.click("saveButton");
+    QFileDialog* chooser = nullptr;
+    QTRY_VERIFY((chooser = w.p.window.findChild<QFileDialog*>()) != nullptr && chooser->isVisible());
+    chooser->setDirectory(QString::fromStdString(out.string()));
+    chooser->selectFile(QString::fromStdString(out.string()));
+    QMetaObject::invokeMethod(chooser, "accept");
+    QTRY_VERIFY_WITH_TIMEOUT(titles.filter(QStringLiteral("Saving")).size() > 0, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.tree->savingRunning(), 20000);
+    answering.stop();
+    QVERIFY2(titles.filter(QStringLiteral("Saving completed")).size() == 1, qPrintable(titles.join("|")));
+
+    // Each saved file a photo, each of its sectors the photo's own bytes or zeros (what could not be read), and
+    // zeros past the photo's end. A photo the cache still holds whole now held it through the save (the disk
+    // cannot fill it again): it is saved whole.
+    const auto sectorsOf = [](const std::string& bytes, const std::string& photo) {
+        std::vector<int> own; // 1: the photo's, 0: zeros
+        if (bytes.size() < photo.size() || bytes.size() >= photo.size() + 4096) return own;
+        for (std::size_t at = 0; at < bytes.size(); at += 512) {
+            const std::string_view got = std::string_view(bytes).substr(at, 512);
+            const std::string_view want = at < photo.size() ? std::string_view(photo).substr(at, 512) : "";
+            const bool zeros = got.find_first_not_of('\0') == std::string_view::npos;
+            const bool mine = got.substr(0, want.size()) == want &&
+                              got.substr(want.size()).find_first_not_of('\0') == std::string_view::npos;
+            if (!mine && !zeros) return std::vector<int>{};
+            own.push_back(mine ? 1 : 0);
+        }
+        return own;
+    };
+    std::set<std::size_t> whole;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (!it->is_regular_file()) continue;
+        const std::string bytes = readText(it->path());
+        bool matched = false;
+        for (std::size_t k = 0; k < photos.size(); ++k) {
+            const std::vector<int> own = sectorsOf(bytes, photos[k]);
+            if (own.empty()) continue;
+            matched = true;
+            if (std::count(own.begin(), own.end(), 1) == static_cast<std::ptrdiff_t>(own.size())) whole.insert(k);
+        }
+        QVERIFY2(matched, qPrintable(QString::fromStdString(it->path().string())));
+    }
+    QVERIFY(!whole.count(0));
+    const int device = ::open(served.device.c_str(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(device >= 0);
+    std::size_t held = 0;
+    for (std::size_t k = 1; k < photos.size(); ++k) {
+        std::vector<std::uint8_t> bytes(photos[k].size());
+        if (platform::readCachedBytes(device, bytes.data(), bytes.size(), (k * kEvery + 2048) * 512) !=
+            static_cast<std::int64_t>(bytes.size()))
+            continue;
+        ++held;
+        QVERIFY2(whole.count(k), qPrintable(QStringLiteral("photo %1").arg(k)));
+    }
+    ::close(device);
+    QVERIFY2(held * 2 > photos.size(), qPrintable(QString::number(held)));
 }
 
 QTEST_MAIN(ScanWizardTest)
