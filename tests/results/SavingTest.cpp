@@ -1574,6 +1574,24 @@ TEST_F(Saving, EverySectorThatAnswersPastALoopDevicesOwnCacheIsSavedWithItsOwnBy
     }
 }
 
+// Files of random bytes of these names and sizes copied onto the card by mtools, each named with `extension`: their
+// bytes by name.
+std::map<std::string, std::string> randomFilesOnCard(const fs::path& dir, const fs::path& image,
+                                                     const std::vector<std::pair<std::string, std::size_t>>& sizes,
+                                                     const std::string& extension = "") {
+    std::mt19937_64 random(std::random_device{}());
+    std::map<std::string, std::string> files;
+    for (const auto& [name, size] : sizes) {
+        std::string& bytes = files[name];
+        bytes.resize(size);
+        std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+        const fs::path file = dir / (name + extension);
+        std::ofstream(file, std::ios::binary) << bytes;
+        testsupport::mtools(image, "mcopy", testsupport::shellQuote(file.string()) + " ::/" + name + extension);
+    }
+    return files;
+}
+
 // A file on a 128 MiB FAT32 card that mkfs.vfat made and mtools filled, whose bad sectors lie in runs with readable
 // runs between them that are shorter than the step a walk has reached there, or islands of 8 to 500 sectors in one
 // bad area, or every other run of 128 sectors from the file to the card's end: the walks step over readable runs, and
@@ -1589,15 +1607,7 @@ TEST_F(Saving, ReadableRunsBetweenBadRunsOfAFileAreSavedAsADdCopyGivesThem) {
     const fs::path dir = testsupport::makeTempDir("runs"), image = testsupport::mkfsVfat(dir, "-F 32", "131072");
     const std::vector<std::pair<std::string, std::size_t>> sizes{
         {"A.BIN", 24 * 1024}, {"BIG.BIN", 4000 * 512 - 300}, {"C.BIN", 600 * 512 - 100}};
-    std::mt19937_64 random(std::random_device{}());
-    std::map<std::string, std::string> files;
-    for (const auto& [name, size] : sizes) {
-        std::string& bytes = files[name];
-        bytes.resize(size);
-        std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-        testsupport::mtools(image, "mcopy", testsupport::shellQuote((dir / name).string()) + " ::/" + name);
-    }
+    const std::map<std::string, std::string> files = randomFilesOnCard(dir, image, sizes);
     const std::string card = readText(image);
     std::map<std::string, std::uint64_t> firstSector;
     for (const auto& [name, bytes] : files)
@@ -1660,7 +1670,7 @@ TEST_F(Saving, ReadableRunsBetweenBadRunsOfAFileAreSavedAsADdCopyGivesThem) {
                     return !node->extents.empty() && placed.second == testsupport::firstSector(*node);
                 });
                 ASSERT_NE(file, firstSector.end()) << name;
-                const std::string& bytes = files[file->first];
+                const std::string& bytes = files.at(file->first);
                 const std::uint64_t first = file->second, sectors = (bytes.size() + 511) / 512;
                 const std::string expected = asDdCopiesIt(bytes, first, badSector, served.wholePages).first;
                 const std::string got = saved(name);
@@ -1722,16 +1732,7 @@ TEST_F(Saving, AFileWhollyInABadAreaCostsAboutWhatItsWalksCostAndTheOthersAreSav
                        image = testsupport::mkfsVfat(dir, "-F 32", "131072");
         const std::vector<std::pair<std::string, std::size_t>> sizes{
             {"A", 1300000}, {"B", 2600000}, {"BAD", row.bytes}, {"C", 700000}, {"D", 1400000}};
-        std::mt19937_64 random(std::random_device{}());
-        std::map<std::string, std::string> files;
-        for (const auto& [name, size] : sizes) {
-            std::string& bytes = files[name];
-            bytes.resize(size);
-            std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
-            std::ofstream(dir / (name + ".BIN"), std::ios::binary) << bytes;
-            testsupport::mtools(image, "mcopy",
-                                testsupport::shellQuote((dir / (name + ".BIN")).string()) + " ::/" + name + ".BIN");
-        }
+        const std::map<std::string, std::string> files = randomFilesOnCard(dir, image, sizes, ".BIN");
         const std::string card = readText(image);
         std::map<std::string, std::uint64_t> firstSector;
         for (const auto& [name, bytes] : files) {
