@@ -274,6 +274,14 @@ protected:
     std::string saved(const fs::path& path) const { return readText(destination / "Root" / path); }
 
     std::string lastAlertTitle() const { return controller.alerts().empty() ? "" : controller.alerts().back().title; }
+    // Whether the save told the user that the medium it reads has gone.
+    bool toldTheMediumGone() const {
+        const auto alerts = controller.alerts();
+        return std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
+            return a.title == "! Can not save files" &&
+                   a.message == "The Drive or Volume being read is no longer available.";
+        });
+    }
     std::string lastAlertMessage() const {
         return controller.alerts().empty() ? "" : controller.alerts().back().message;
     }
@@ -1243,11 +1251,7 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
             }
             // What the end calls whole is whole.
             EXPECT_EQ(s->savedFiles() - s->savedWithUnreadableSectors(), whole);
-            const auto alerts = controller.alerts();
-            const bool toldGone = std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
-                return a.title == "! Can not save files" &&
-                       a.message == "The Drive or Volume being read is no longer available.";
-            });
+            const bool toldGone = toldTheMediumGone();
             EXPECT_FALSE(controller.terminateRequested());
             if (disk == Disk::BadEnd) {
                 EXPECT_FALSE(toldGone);
@@ -1862,11 +1866,7 @@ TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeA
                 ASSERT_EQ(v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data()), 0u);
             auto s = saver(v, files.root);
             save(*s);
-            const auto alerts = controller.alerts();
-            EXPECT_TRUE(std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
-                return a.title == "! Can not save files" &&
-                       a.message == "The Drive or Volume being read is no longer available.";
-            }));
+            EXPECT_TRUE(toldTheMediumGone());
             ASSERT_TRUE(whenGone.has_value());
             EXPECT_EQ(failing.failedReads(), *whenGone);
             EXPECT_LE(*whenGone, 64u);
@@ -1932,11 +1932,7 @@ TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheF
             v->setRawRead(dying.reader());
             auto s = saver(v, files.root);
             save(*s);
-            const auto alerts = controller.alerts();
-            EXPECT_TRUE(std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
-                return a.title == "! Can not save files" &&
-                       a.message == "The Drive or Volume being read is no longer available.";
-            }));
+            EXPECT_TRUE(toldTheMediumGone());
             EXPECT_EQ(s->savingErrors(), left - s->savedFiles());
             EXPECT_LE(dying.failedReads(), 2000u);
             failedReads[left] = dying.failedReads();
@@ -1998,11 +1994,7 @@ TEST_F(Saving, ALiveDiskFailingAQuarterOfItsPagesWholeIsSavedToTheEndAndEndsSoon
                       std::tuple(kFiles, std::string("Saving completed with unreadable sectors")));
             continue;
         }
-        const auto alerts = controller.alerts();
-        EXPECT_TRUE(std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
-            return a.title == "! Can not save files" &&
-                   a.message == "The Drive or Volume being read is no longer available.";
-        }));
+        EXPECT_TRUE(toldTheMediumGone());
         EXPECT_EQ(s->savingErrors(), kFiles - s->savedFiles());
         // The files before the death cost what they cost the live disk; past it, a few hundred more at most.
         EXPECT_LE(failing.failedReads(), liveFailedReads * 80 / kFiles + 400);
