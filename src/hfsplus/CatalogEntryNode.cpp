@@ -1,5 +1,6 @@
 #include "hfsplus/CatalogEntryNode.h"
 
+#include "platform/SystemLog.h"
 #include "volume/NewDir.h"
 #include "volume/Volume.h"
 
@@ -42,6 +43,13 @@ NewDir* CatalogEntryNode::file(Volume& volume, std::uint32_t parentID, std::u16s
         newdir::appendDataExtent(dir, d.startBlock, d.blockCount);
     }
     return dir;
+}
+
+void CatalogEntryNode::markResourceForkLost(const Volume& volume, NewDir& file) {
+    file.complete = NewDir::kDamaged;
+    platform::logFormat("HFS+ volume on %@: the resource fork of file %u (%@) lies in catalog sectors that could not "
+                        "be read and is lost; the file is listed with its data fork and marked Bad",
+                        volume.path(), file.fileID, newdir::utf8(newdir::fileName(&file)));
 }
 
 std::uint64_t CatalogEntryNode::coveredBlocks(const NewDir& file) {

@@ -28,6 +28,11 @@ public:
     // volume's geometry fits a found file (HFSPlusVolume::filesRepresentable).
     static NewDir* file(Volume& volume, std::uint32_t parentID, std::u16string_view name,
                         const HFSPlusCatalogFile_& record);
+    // A file node made from a record whose resource fork lay in sectors that
+    // could not be read: what the fork held is lost, so the file is marked
+    // damaged ("Bad"), as a file with sectors that could not be read is, and
+    // the log says so.
+    static void markResourceForkLost(const Volume& volume, NewDir& file);
     // The allocation blocks a file node's extents cover.
     static std::uint64_t coveredBlocks(const NewDir& file);
 };

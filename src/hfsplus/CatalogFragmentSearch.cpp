@@ -240,12 +240,15 @@ void CatalogFragmentSearch::takeRecords(ByteView node, LeafNodeRecords& records,
         }
 
         if (data + hfsplus::kCatalogFileSize > L) return;
-        // A fork of zeros would pass for an empty file.
-        if (!records.readable(data, data + hfsplus::kCatalogFileSize)) {
+        // A fork of zeros would pass for an empty file: a file whose data
+        // fork was read is taken without its resource fork, and marked.
+        const LeafNodeRecords::DataRead read = records.dataRead(data, type);
+        if (read == LeafNodeRecords::DataRead::Short) {
             records.passOver();
             continue;
         }
-        const HFSPlusCatalogFile_ file = convertHPlusCatalogFile(node.sub(data, hfsplus::kCatalogFileSize));
+        HFSPlusCatalogFile_ file = convertHPlusCatalogFile(node.sub(data, hfsplus::kCatalogFileSize));
+        if (read == LeafNodeRecords::DataRead::WithoutResourceFork) file.resourceFork = {};
         if (file.accessDate == 0 || file.contentModDate == 0 || file.createDate == 0 || file.fileID == 0) return;
         if (file.recordType != hfsplus::kFileRecord) return;
         // Sizes must agree with the forks' block counts and fit the volume.
@@ -263,6 +266,7 @@ void CatalogFragmentSearch::takeRecords(ByteView node, LeafNodeRecords& records,
             newdir::freeNDir(dir);
             continue;
         }
+        if (read == LeafNodeRecords::DataRead::WithoutResourceFork) CatalogEntryNode::markResourceForkLost(v, *dir);
         v.maxFileID = std::max(v.maxFileID, file.fileID);
         park(file.fileID, dir, inCatalogFile);
     }

@@ -25,7 +25,8 @@
 // length 6..516, name length 1..255 and inside the key, key and record data
 // in front of the offset table. A damaged layout ends the node; an
 // implausible record, or one that meets an unreadable sector, is passed
-// over.
+// over, but for a file that meets it only with its resource fork, which is
+// taken with its data fork and marked damaged.
 
 #include "hfsplus/HFSPlusReaderState.h"
 #include "platform/AlignedBuffer.h"

@@ -198,10 +198,14 @@ void CatalogReader::takeRecordsThatRead(LeafNodeRecords& records) {
         if (keyLength <= hfsplus::kCatalogKeyMaxLength && !readThrough(r, r + 2 + keyLength + 2)) continue;
         Record record;
         if (!recordAt(r, end, record)) continue;
-        const std::size_t dataSize =
-            record.recordType == hfsplus::kFolderRecord ? hfsplus::kCatalogFolderSize : hfsplus::kCatalogFileSize;
-        // A fork of zeros would pass for an empty file.
-        if (!readThrough(record.dataOffset, record.dataOffset + dataSize)) continue;
+        // A fork of zeros would pass for an empty file: a file whose data
+        // fork was read is taken without its resource fork, and marked.
+        const LeafNodeRecords::DataRead read = records.dataRead(record.dataOffset, record.recordType);
+        if (read == LeafNodeRecords::DataRead::Short) {
+            records.passOver();
+            continue;
+        }
+        record.resourceForkRead = read == LeafNodeRecords::DataRead::Whole;
         if (record.recordType == hfsplus::kFolderRecord)
             takeFolder(record, limit);
         else
@@ -299,6 +303,7 @@ void CatalogReader::takeFolder(const Record& record, std::size_t limit) {
 NewDir* CatalogReader::fileNode(const Record& record, std::size_t limit, HFSPlusCatalogFile_& file) {
     if (record.dataOffset + hfsplus::kCatalogFileSize > limit) return nullptr;
     file = convertHPlusCatalogFile(ByteView(buffer_).sub(record.dataOffset, hfsplus::kCatalogFileSize));
+    if (!record.resourceForkRead) file.resourceFork = {};
     if (mode_ == Mode::Total) {
         if (file.accessDate == 0 || file.contentModDate == 0 || file.createDate == 0 || file.fileID == 0)
             return nullptr;
@@ -346,6 +351,7 @@ void CatalogReader::takeFile(const Record& record, std::size_t limit) {
     HFSPlusCatalogFile_ file;
     NewDir* dir = fileNode(record, limit, file);
     if (!dir) return;
+    if (!record.resourceForkRead) CatalogEntryNode::markResourceForkLost(volume_, *dir);
     const std::uint64_t bothForks = file.dataFork.logicalSize + file.resourceFork.logicalSize;
 
     const ItemType* parentItem = volume_.btree ? volume_.btree->retrieveKeyField(record.parentID) : nullptr;

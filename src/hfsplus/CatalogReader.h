@@ -22,9 +22,11 @@
 // records (LeafNodeRecords): those lying whole in sectors that were read are
 // taken, those meeting a lost sector are passed over and counted, and the
 // volume notes that catalog nodes went unread, so the end of the scan points
-// to the advanced scan. A file whose extents the overflow file would hold,
-// on a volume whose extents-overflow header node could not be read, keeps
-// the blocks its record names and is marked damaged.
+// to the advanced scan. A file record that meets a lost sector only with its
+// resource fork is taken with its data fork and marked damaged. A file whose
+// extents the overflow file would hold, on a volume whose extents-overflow
+// header node could not be read, keeps the blocks its record names and is
+// marked damaged.
 
 #include "formats/HFSPlusStructures.h"
 #include "hfsplus/HFSPlusReaderState.h"
@@ -66,6 +68,9 @@ protected:
         std::uint32_t parentID = 0;
         std::int16_t recordType = 0;
         std::u16string name;
+        // False for a file record whose resource fork lay in sectors that
+        // could not be read: taken without it.
+        bool resourceForkRead = true;
     };
 
     std::uint32_t nextNodeFromLists();

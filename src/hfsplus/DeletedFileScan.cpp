@@ -204,15 +204,21 @@ void DeletedFileScan::processCatFragForDeletedFiles(std::uint64_t sector,
         if (type != hfsplus::kFolderRecord && type != hfsplus::kFileRecord) continue;
         // The root folder's own record: "Root" stands for it.
         if (key.parentID == hfsplus::kRootParentID) continue;
-        // A fork of zeros would pass for an empty file.
+        // A fork of zeros would pass for an empty file: a file whose data
+        // fork was read is taken without its resource fork, and marked.
         const std::size_t size =
             type == hfsplus::kFolderRecord ? hfsplus::kCatalogFolderSize : hfsplus::kCatalogFileSize;
-        if (static_cast<std::int64_t>(data + size) <= limit &&
-            !readable(static_cast<std::int64_t>(data), static_cast<std::int64_t>(data + size)))
+        const LeafNodeRecords::DataRead read = static_cast<std::int64_t>(data + size) <= limit
+                                                   ? records.dataRead(data, type)
+                                                   : LeafNodeRecords::DataRead::Whole;
+        if (read == LeafNodeRecords::DataRead::Short) {
+            records.passOver();
             continue;
+        }
 
+        const bool resourceForkRead = read == LeafNodeRecords::DataRead::Whole;
         const Next next = type == hfsplus::kFolderRecord ? takeFolder(data, key.parentID, name, limit)
-                                                         : takeFile(data, key.parentID, name, limit);
+                                                         : takeFile(data, key.parentID, name, limit, resourceForkRead);
         if (next == Next::EndNode) break;
     }
     if (records.lost() != 0)
@@ -250,11 +256,11 @@ DeletedFileScan::Next DeletedFileScan::takeFolder(std::size_t dataOffset, std::u
 }
 
 DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uint32_t parentID,
-                                                const std::u16string& name, std::int64_t limit) {
+                                                const std::u16string& name, std::int64_t limit, bool resourceForkRead) {
     Volume& v = volume_;
     if (static_cast<std::int64_t>(dataOffset + hfsplus::kCatalogFileSize) > limit) return Next::EndNode;
-    const HFSPlusCatalogFile_ file =
-        convertHPlusCatalogFile(ByteView(buffer_).sub(dataOffset, hfsplus::kCatalogFileSize));
+    HFSPlusCatalogFile_ file = convertHPlusCatalogFile(ByteView(buffer_).sub(dataOffset, hfsplus::kCatalogFileSize));
+    if (!resourceForkRead) file.resourceFork = {};
     if (file.accessDate == 0 || file.contentModDate == 0 || file.createDate == 0) return Next::Record;
     if (file.fileID == 0 || file.recordType != hfsplus::kFileRecord) return Next::EndNode;
 
@@ -293,6 +299,7 @@ DeletedFileScan::Next DeletedFileScan::takeFile(std::size_t dataOffset, std::uin
         }
     }
 
+    if (!resourceForkRead) CatalogEntryNode::markResourceForkLost(v, *dir);
     dir->deleted = 1;
     v.maxFileID = std::max(v.maxFileID, file.fileID);
     ++v.fileCount;

@@ -17,8 +17,10 @@
 // offset, its key, its name and its data lie inside the node in front of the
 // offset table, and a structurally bad record ends the node (a name longer
 // than its key loses only its own record). A sector of a copy that could not
-// be read costs only the records that meet it (LeafNodeRecords). A file's
-// extents that leave the volume are dropped and the file marked incomplete.
+// be read costs only the records that meet it (LeafNodeRecords); a file
+// that meets it only with its resource fork is taken, marked incomplete. A
+// file's extents that leave the volume are dropped and the file marked
+// incomplete.
 // No link of a copy is ever followed; the journal is read straight through.
 
 #include "hfsplus/HFSPlusReaderState.h"
@@ -58,9 +60,11 @@ private:
     // What a record of the node in the buffer does to the node's walk.
     enum class Next { Record, EndNode };
     // The record's data begins at dataOffset; nothing of it may reach
-    // beyond `limit`, the last byte in front of the offset table.
+    // beyond `limit`, the last byte in front of the offset table. A file
+    // whose resource fork was not read is taken without it, and marked.
     Next takeFolder(std::size_t dataOffset, std::uint32_t parentID, const std::u16string& name, std::int64_t limit);
-    Next takeFile(std::size_t dataOffset, std::uint32_t parentID, const std::u16string& name, std::int64_t limit);
+    Next takeFile(std::size_t dataOffset, std::uint32_t parentID, const std::u16string& name, std::int64_t limit,
+                  bool resourceForkRead);
     // Under its parent when the parent is in the tree, else parked.
     void attach(NewDir* node, std::uint32_t parentID);
     bool alreadyFound(std::uint32_t id);

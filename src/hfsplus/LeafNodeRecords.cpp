@@ -87,6 +87,18 @@ bool LeafNodeRecords::readable(std::size_t from, std::size_t to) const {
     return true;
 }
 
+LeafNodeRecords::DataRead LeafNodeRecords::dataRead(std::size_t data, std::int16_t type) const {
+    const bool file = type == hfsplus::kFileRecord;
+    const std::size_t size = node_.size();
+    const std::size_t end = std::min(data + (file ? hfsplus::kCatalogFileSize : hfsplus::kCatalogFolderSize), size);
+    if (readable(data, end)) return DataRead::Whole;
+    // A fork of zeros would pass for an empty file: the resource fork is
+    // only left out, never read from a lost sector.
+    if (file && readable(data, std::min(data + hfsplus::kCatalogFileResourceForkOffset, size)))
+        return DataRead::WithoutResourceFork;
+    return DataRead::Short;
+}
+
 std::uint32_t LeafNodeRecords::lost() const {
     const auto unreached = walked_ ? count_ - static_cast<std::uint32_t>(records_.size()) : 0;
     return passedOver_ + unreached;

@@ -19,6 +19,10 @@
 // leaf record does and no index record (a key and a 4-byte node number)
 // could.
 //
+// A file record that meets a lost sector only with its resource fork is the
+// exception: what a file is and where its data lies come before that fork,
+// so the readers take such a file with its data fork and mark it.
+//
 // Offsets, keys and lengths come from the medium: every one is bounded by the
 // node before it is used.
 
@@ -67,6 +71,12 @@ public:
     const std::vector<Record>& records() const { return records_; }
     // Whether every byte of [from, to) lies inside the node and was read.
     bool readable(std::size_t from, std::size_t to) const;
+    // How much of the folder or file record of type `type` whose data begins
+    // at `data` was read, as far as it lies inside the node: all of it; all
+    // but a file's resource fork, which leaves the file its name, ID, dates
+    // and data fork; or less than the record needs to be taken.
+    enum class DataRead { Whole, WithoutResourceFork, Short };
+    DataRead dataRead(std::size_t data, std::int16_t type) const;
     // A record that meets an unreadable sector, passed over by the reader.
     void passOver() { ++passedOver_; }
     // The records lost to unreadable sectors: those passed over, and those
