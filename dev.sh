@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 packages=(
   cmake ninja-build g++ clang clang-format pkg-config
-  qt6-base-dev qt6-multimedia-dev qt6-svg-dev
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-image-formats-plugins
   libplist-dev libplist++-dev libplist-utils libblkid-dev libsystemd-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools exfatprogs exfat-fuse xorriso apfsprogs fdisk gdisk sleuthkit testdisk eyed3

@@ -10,6 +10,7 @@
 #include "results/qt/ResultOutlineModel.h"
 #include "support/FailingReads.h"
 #include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -77,7 +78,7 @@ class PreviewWindowTest : public QObject {
     std::string imagePath_;
     std::vector<NewDir*> nodes_;
     Bytes png_, cover_;
-    Placed pngAt_{}, textAt_{}, garbageAt_{}, mp3At_{}, notImageAt_{};
+    Placed pngAt_{}, textAt_{}, garbageAt_{}, mp3At_{}, notImageAt_{}, faxAt_{};
     std::uint32_t nextSector_ = 8;
 
     Placed place(std::ofstream& out, const Bytes& data) {
@@ -135,6 +136,29 @@ class PreviewWindowTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&p.window));
     }
 
+    // A fax of three pages as ImageMagick codes them (G4) and tiffcp joins them: the first a black box on white
+    // (kFaxBox, of its 1728 x 1100 dots), the others black all over.
+    static constexpr QRect kFaxBox{100, 100, 700, 300};
+    Bytes fax() {
+        const std::string dir = testsupport::shellQuote(dir_.path().toStdString());
+        const std::string page = "convert -size 1728x1100 xc:white -fill black -compress Group4 ";
+        if (!testsupport::runCommand("cd " + dir + " && " + page + "-draw 'rectangle 100,100 799,399' box.tif && " +
+                                     page + "-draw 'rectangle 0,0 1727,1099' black.tif && " +
+                                     "tiffcp box.tif black.tif black.tif fax.tif"))
+            return {};
+        return testsupport::readBytes(dir_.filePath(QStringLiteral("fax.tif")).toStdString());
+    }
+    // Whether a shown picture of the fax's first page is that page: the middle of its box black, the middle of the
+    // white below it white, wherever the picture was scaled to.
+    static bool showsTheFaxFirstPage(const QPixmap& shown) {
+        if (shown.isNull()) return false;
+        const QImage image = shown.toImage();
+        const auto grey = [&](QPointF dots) {
+            return qGray(image.pixel(int(dots.x() * image.width() / 1728), int(dots.y() * image.height() / 1100)));
+        };
+        return grey(QRectF(kFaxBox).center()) < 64 && grey({450, 800}) > 192;
+    }
+
     static QString text(PreviewWindow* w) { return w->findChild<QPlainTextEdit*>("previewText")->toPlainText(); }
     static QString label(PreviewWindow* w, const char* name) { return w->findChild<QLabel*>(name)->text(); }
     static QPixmap pixmap(PreviewWindow* w, const char* name) { return w->findChild<QLabel*>(name)->pixmap(); }
@@ -151,6 +175,9 @@ private slots:
         garbageAt_ = place(out, Bytes(5000, 'x'));
         notImageAt_ = place(out, bytes("plain words, not a picture"));
         mp3At_ = place(out, taggedMp3("one\ntwo\nthree\nfour\nfive", cover_, 200));
+        const Bytes tiff = fax();
+        QVERIFY2(!tiff.empty(), "ImageMagick and tiffcp made no fax");
+        faxAt_ = place(out, tiff);
         out.seekp(4096 * 512 - 1);
         out.put('\0');
     }
@@ -186,6 +213,20 @@ private slots:
         QVERIFY(!w->isVisible());
         QCOMPARE(w->numPreviewAttempts(), 0);
         QVERIFY(pixmap(w, "previewImage").isNull());
+    }
+
+    // A TIFF shows as a picture, never as text: Qt reads it through its image-format plug-ins.
+    void aFaxTiffShowsItsFirstPageAsAPicture() {
+        QVERIFY2(PreviewWindow::imageFileTypes().contains(QStringLiteral("tif")),
+                 "Qt reads no TIFF here: the package qt6-image-formats-plugins is missing");
+        ProgramUnderTest p;
+        auto* w = preview(p, file(u"fax.tif", faxAt_));
+        QCOMPARE(w->supportedFileType(), int(PreviewWindow::Image));
+        QTRY_VERIFY(!w->previewLoading());
+        QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
+        QCOMPARE(w->previewImageName(), QString());
+        QVERIFY(showsTheFaxFirstPage(pixmap(w, "previewImage")));
+        QVERIFY(text(w).trimmed().isEmpty());
     }
 
     // Text, a file without an extension, data no image reader takes, and a
@@ -319,7 +360,7 @@ private slots:
         QCOMPARE(text(w), QStringLiteral("A.B"));
     }
 
-    // On the result screen a user picks a file and presses "Preview".
+    // On the result screen a user picks a file and presses "Preview": a PNG, and a fax TIFF.
     void thePreviewButtonShowsTheSelectedFile() {
         ProgramUnderTest p;
         TreeScreenController* tree = TreeScreenController::install(p.delegate);
@@ -327,18 +368,30 @@ private slots:
         NewDir* root = v->createRoot();
         addNode(root, u"notes.txt", NewDir::File, textAt_.size, false);
         NewDir* photo = addPlaced(root, u"photo.png", pngAt_);
+        NewDir* fax = addPlaced(root, u"fax.tif", faxAt_);
         showResult(p, tree, v, root);
         QVERIFY(!p.enabled("previewButton"));
         QTreeView* outline = tree->outline();
-        const QModelIndex row = tree->model()->index(1, 0, tree->model()->index(0, 0));
-        QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(row).center());
-        QVERIFY(tree->selectedItem() && tree->selectedItem()->newDir() == photo);
-        QTest::mouseClick(p.widget<QAbstractButton>("previewButton"), Qt::LeftButton);
-        auto* w = PreviewWindow::of(&p.window);
-        QTRY_VERIFY(w->isVisible() && !w->previewLoading());
-        QCOMPARE(w->previewHDir(), photo);
-        QCOMPARE(pixmap(w, "previewImage").toImage().pixelColor(5, 5), QColor(Qt::red));
-        p.delegate.previewClose();
+        const QModelIndex top = tree->model()->index(0, 0);
+        const struct {
+            NewDir* file;
+            bool (*shown)(const QPixmap&);
+        } cases[] = {{photo, [](const QPixmap& shown) { return shown.toImage().pixelColor(5, 5) == QColor(Qt::red); }},
+                     {fax, &showsTheFaxFirstPage}};
+        for (const auto& c : cases) {
+            const QString name = QString::fromStdU16String(newdir::fileName(c.file));
+            const QModelIndexList rows = tree->model()->match(tree->model()->index(0, 0, top), Qt::DisplayRole, name);
+            QVERIFY2(rows.size() == 1, qPrintable(name));
+            QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(rows.front()).center());
+            QVERIFY(tree->selectedItem() && tree->selectedItem()->newDir() == c.file);
+            QTest::mouseClick(p.widget<QAbstractButton>("previewButton"), Qt::LeftButton);
+            auto* w = PreviewWindow::of(&p.window);
+            QTRY_VERIFY(w->isVisible() && w->previewHDir() == c.file && !w->previewLoading());
+            QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
+            QVERIFY2(c.shown(pixmap(w, "previewImage")), qPrintable(name));
+            // Closed, so that selecting the next file previews nothing before its button is pressed.
+            p.delegate.previewClose();
+        }
     }
 
     // A file over a sector the drive, still connected, cannot read: the preview, read on a worker for a picture
