@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
@@ -63,6 +64,18 @@ private:
         if (type == QtCriticalMsg) QTest::qFail(qPrintable(message), context.file ? context.file : "", context.line);
     }
 };
+
+// Whether a shown picture is the first page of the fax testsupport::writeFax
+// writes: the middle of its box black, the middle of the white below it
+// white, wherever the picture was scaled to.
+inline bool showsTheFaxFirstPage(const QPixmap& shown) {
+    if (shown.isNull()) return false;
+    const QImage image = shown.toImage();
+    const auto grey = [&](int x, int y) {
+        return qGray(image.pixel(x * image.width() / 1728, y * image.height() / 1100));
+    };
+    return grey(450, 250) < 64 && grey(450, 800) > 192;
+}
 
 // The delegate and its window, set up as the program sets them up, with no
 // drives unless a test lists some.

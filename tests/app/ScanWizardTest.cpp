@@ -10,6 +10,7 @@
 #include "app/DriveListMonitor.h"
 #include "app/DrivesTableDataSource.h"
 #include "app/PermissionPanel.h"
+#include "app/PreviewWindow.h"
 #include "app/SignatureListController.h"
 #include "app/TreeScreenController.h"
 #include "platform/PageCache.h"
@@ -100,15 +101,15 @@ struct LoopDevice {
 };
 
 // An exFAT stick made by mkfs.exfat and filled through exfat-fuse (as root,
-// on a loop device): a live photo, and one deleted. `missing` says what was
-// lacking when it could not be made.
+// on a loop device): a live photo and a live fax (writeFax), and a photo
+// deleted. `missing` says what was lacking when it could not be made.
 struct ExFATStick {
     fs::path image;
-    std::vector<std::uint8_t> photo;
+    std::vector<std::uint8_t> photo, fax;
     std::string missing;
     ExFATStick() {
         if (::geteuid() != 0 || !fs::exists("/dev/fuse")) missing = "needs root and /dev/fuse";
-        for (const char* tool : {"mkfs.exfat", "mount.exfat-fuse", "losetup", "convert"})
+        for (const char* tool : {"mkfs.exfat", "mount.exfat-fuse", "losetup", "convert", "tiffcp"})
             if (!haveTool(tool)) missing = std::string("needs ") + tool;
         if (!missing.empty()) return;
         const fs::path dir = makeTempDir("exfat-stick");
@@ -117,14 +118,15 @@ struct ExFATStick {
             "; mkdir mnt; truncate -s 16M stick.img; mkfs.exfat stick.img >/dev/null; "
             "loop=$(losetup -f --show stick.img); trap 'umount mnt 2>/dev/null || true; losetup -d $loop' EXIT; "
             "mount.exfat-fuse $loop mnt; convert -size 320x240 gradient:red-blue mnt/photo.jpg; "
-            "convert -size 200x100 gradient:green-yellow mnt/old.jpg; cp mnt/photo.jpg photo.jpg; rm mnt/old.jpg; "
-            "umount mnt";
-        if (!runCommand("bash -c " + shellQuote(script) + " 2>&1")) {
+            "convert -size 200x100 gradient:green-yellow mnt/old.jpg; cp fax.tif mnt/fax.tif; "
+            "cp mnt/photo.jpg photo.jpg; rm mnt/old.jpg; umount mnt";
+        if (!writeFax(dir / "fax.tif") || !runCommand("bash -c " + shellQuote(script) + " 2>&1")) {
             missing = "the exFAT stick could not be made";
             return;
         }
         image = dir / "stick.img";
         photo = readBytes(dir / "photo.jpg");
+        fax = readBytes(dir / "fax.tif");
     }
 };
 
@@ -611,6 +613,31 @@ void ScanWizardTest::formattedRecoveryOfAnExFATStickFindsItsPhotos() {
         live = live || readThroughExtents(*v, *node).starts_with(asString(stick.photo));
     }
     QVERIFY(photos >= 2 && live);
+
+    // The fax, found where it begins, previewed from its row through the Preview button as a picture of its first
+    // page.
+    const NewDir* fax = nullptr;
+    const std::string faxHead = asString(stick.fax).substr(0, 512);
+    for (const auto& [path, node] : nodesByPath(v->dirRoot))
+        if (!node->isFolder() && path.ends_with(".tif") && readThroughExtents(*v, *node).starts_with(faxHead))
+            fax = node;
+    QVERIFY(fax);
+    const QModelIndex row = w.tree->model()->indexOfNode(fax);
+    QTreeView* outline = w.tree->outline();
+    outline->scrollTo(row);
+    QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(row).center());
+    QVERIFY(w.tree->selectedItem() && w.tree->selectedItem()->newDir() == fax);
+    {
+        // The advice to save the session first, answered as a user goes on.
+        AlertAnswerer goOn(QStringLiteral("Preview"));
+        w.click("previewButton");
+        QTRY_VERIFY(goOn.answered());
+    }
+    auto* preview = PreviewWindow::made(&w.p.window);
+    QTRY_VERIFY(preview && preview->isVisible() && !preview->previewLoading());
+    QCOMPARE(preview->selectedPreviewTab(), QStringLiteral("Image"));
+    QVERIFY(showsTheFaxFirstPage(preview->findChild<QLabel*>("previewImage")->pixmap()));
+    w.p.delegate.previewClose();
 }
 
 void ScanWizardTest::aWholeDiskAPFSContainerIsOfferedAndScanned() {

@@ -185,6 +185,15 @@ std::string shellQuote(const std::string& text) {
     return out + "'";
 }
 
+bool writeFax(const std::filesystem::path& file) {
+    const std::string page = "convert -size 1728x1100 xc:white -fill black -compress Group4 -draw ";
+    const std::string box = shellQuote(file.string() + ".box.tif"), black = shellQuote(file.string() + ".black.tif");
+    return runCommand(page + "'rectangle 100,100 799,399' " + box + " && " + page + "'rectangle 0,0 1727,1099' " +
+                      black + " && tiffcp " + box + " " + black + " " + black + " " + shellQuote(file.string()) +
+                      " && rm " + box + " " + black)
+        .has_value();
+}
+
 std::filesystem::path bareXorrisoHfsVolume() {
     static const std::filesystem::path made = []() -> std::filesystem::path {
         if (!haveTool("xorriso")) return {};

@@ -75,6 +75,10 @@ void putBE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t v
 void putLE(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width);
 // A path or argument in single quotes for the shell.
 std::string shellQuote(const std::string& text);
+// A fax written to `file`: three pages of 1728 x 1100 dots that ImageMagick
+// codes as G4 and tiffcp joins, the first a black box from dot (100, 100) to
+// (799, 399) on white, the others black all over. False when the tools fail.
+bool writeFax(const std::filesystem::path& file);
 // A bare HFS+ volume, as a disk without partitions holds one: the one xorriso
 // writes into a hybrid image (ten files in two folders), cut out of the image
 // at its Apple partition, alternate header and all. Made once per process;
