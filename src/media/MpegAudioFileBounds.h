@@ -9,7 +9,9 @@
 // 128 bytes), or the two in that order; nothing of the file follows them.
 // An encoder's header frame (a frame holding a "Xing" or "Info" header) is
 // written only as a file's first frame, and holds the byte count of the
-// file's frames, itself included.
+// file's frames, itself included. A file on a medium begins where a sector
+// does: one of these inside a sector is that of a track joined to the one
+// before it in a file of both (as cat joins them), whose frames go on.
 
 #include "media/BoundedCursor.h"
 

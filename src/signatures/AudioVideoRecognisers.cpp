@@ -297,10 +297,10 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
     if (!stream || !mpegAudioFrame(cursor.at(start + stream->length, 4).be32(0))) return false;
 
     // A stream that begins with an encoder's header frame ends where its byte count puts the end of its frames,
-    // when a frame ends there.
+    // when a frame and a sector end there (MpegAudioFileBounds).
     std::uint64_t countedEnd = UINT64_MAX;
     if (const auto counted = MpegAudioFileBounds::headerFrameBytes(cursor, start, header);
-        counted && *counted > stream->length)
+        counted && *counted > stream->length && (start + *counted) % bps == 0)
         countedEnd = start + *counted;
     std::uint64_t end = start;
     std::uint64_t frames = 0;
@@ -313,8 +313,8 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
                 end = *next;
                 continue;
             }
-        // A header frame begins another file.
-        if (!frame || (end != start && MpegAudioFileBounds::headerFrameBytes(cursor, end, h))) break;
+        // A header frame where a sector begins begins another file.
+        if (!frame || (end != start && end % bps == 0 && MpegAudioFileBounds::headerFrameBytes(cursor, end, h))) break;
         if (end % bps == 0 && medium.beforeLoss(end)) search_.mp3DoneArray.add(first + end / bps);
         end += frame->length;
         ++frames;

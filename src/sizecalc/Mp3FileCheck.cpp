@@ -107,6 +107,11 @@ std::uint64_t Mp3FileCheck::endAt(std::uint64_t length) {
     return length;
 }
 
+bool Mp3FileCheck::beginsASector(std::uint64_t n) const {
+    const std::uint32_t bps = context_.bytesPerSector();
+    return bps != 0 && n % bps == 0;
+}
+
 std::optional<std::uint64_t> Mp3FileCheck::frameAfterLoss(std::uint64_t n, std::uint8_t reference) {
     const auto startsFrame = [&](std::uint64_t at) -> std::uint64_t {
         const std::uint32_t h = window_.bytes(at, 4).be32(0);
@@ -132,7 +137,8 @@ std::uint64_t Mp3FileCheck::frameWalk() {
     // the end of its frames (none: UINT64_MAX).
     std::uint64_t countedEnd = UINT64_MAX;
     // The stream's frames have ended, at its tags or where its count put
-    // their end: a frame from here on begins another file.
+    // their end, and a sector begins there: a frame from here on begins
+    // another file.
     bool closed = false;
     std::uint32_t misses = 0;
     while (!context_.stopped() && n < kLongestWalk) {
@@ -152,7 +158,7 @@ std::uint64_t Mp3FileCheck::frameWalk() {
             if (n == frameEnd)
                 if (const std::uint64_t tags = MpegAudioFileBounds::tagsAt(window_, n)) {
                     n += tags;
-                    closed = true;
+                    closed = beginsASector(n);
                     continue;
                 }
             if (misses > kFrameMisses) {
@@ -167,10 +173,11 @@ std::uint64_t Mp3FileCheck::frameWalk() {
         if (closed) return endAt(n);
         misses = 0;
         if (!header.measurable()) return endAt(n);
-        if (const std::optional<std::uint64_t> counted = MpegAudioFileBounds::headerFrameBytes(window_, n, h)) {
-            if (n != 0) return endAt(n);
-            if (*counted > header.length()) countedEnd = *counted;
-        }
+        if (beginsASector(n))
+            if (const std::optional<std::uint64_t> counted = MpegAudioFileBounds::headerFrameBytes(window_, n, h)) {
+                if (n != 0) return endAt(n);
+                if (*counted > header.length() && beginsASector(*counted)) countedEnd = *counted;
+            }
         frameEnd = n + header.length();
         if (frameEnd == countedEnd) {
             // The frames agree with the count: the stream ends here. The
@@ -236,7 +243,7 @@ std::uint64_t Mp3FileCheck::id3Walk() {
             if (n == frameEnd)
                 if (const std::uint64_t tags = MpegAudioFileBounds::tagsAt(window_, n)) {
                     n += tags;
-                    closed = true;
+                    closed = beginsASector(n);
                     continue;
                 }
             // Misses add up over the whole walk.
@@ -259,13 +266,14 @@ std::uint64_t Mp3FileCheck::id3Walk() {
             return n;
         }
         if (header.reservedRate()) return endAt(n > kInvalidRateCut ? kInvalidRateCut : n);
-        if (const std::optional<std::uint64_t> counted = MpegAudioFileBounds::headerFrameBytes(window_, n, h)) {
-            if (n != first) return endAt(n);
-            if (*counted > header.length()) countedEnd = n + *counted;
-        }
+        if (n == first || beginsASector(n))
+            if (const std::optional<std::uint64_t> counted = MpegAudioFileBounds::headerFrameBytes(window_, n, h)) {
+                if (n != first) return endAt(n);
+                if (*counted > header.length() && beginsASector(n + *counted)) countedEnd = n + *counted;
+            }
         n += header.length();
         frameEnd = n;
-        closed = n == countedEnd;
+        if (n == countedEnd) closed = true;
     }
     if (n > kLongestWalk) return 0;
     return endAt(n);

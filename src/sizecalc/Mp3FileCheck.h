@@ -10,7 +10,8 @@
 // the APEv2 and ID3v1 tags after the last frame, which are the file's own and
 // its last bytes. An encoder's header frame begins a file: a walk ends
 // before one, and a file that begins with one ends where its byte count puts
-// the end of its frames, when a frame ends there (MpegAudioFileBounds).
+// the end of its frames, when a frame ends there (MpegAudioFileBounds); each
+// where a sector begins, as another file can only there.
 class Mp3FileCheck final : public SizeCalculator {
 public:
     explicit Mp3FileCheck(CarvingContext& context);
@@ -27,6 +28,9 @@ private:
     // The walk ends at `length`: at a header field that is reserved or
     // invalid, or where another file begins.
     std::uint64_t endAt(std::uint64_t length);
+    // Whether a sector begins at the stream's offset n, where another file
+    // may.
+    bool beginsASector(std::uint64_t n) const;
     // The header at n lies in a sector the medium could not give: where the
     // stream goes on after it, at a frame that a frame of the stream
     // follows (whose second byte is `reference` when it is not 0).
