@@ -1,5 +1,6 @@
 #include "signatures/AudioVideoRecognisers.h"
 
+#include "media/MpegAudioFileBounds.h"
 #include "media/MpegVideoStreamWalk.h"
 #include "platform/CheckedMath.h"
 #include "signatures/Mp4ChunkCheck.h"
@@ -27,6 +28,10 @@ constexpr std::uint32_t kForm = fourCC("FORM");
 constexpr std::uint32_t kMidiHeader = fourCC("MThd");
 constexpr std::uint32_t kMidiTrack = fourCC("MTrk");
 
+// The chunks before a WAVE file's sound come to far less.
+constexpr std::uint64_t kLongestWaveHeader = 65536;
+// The RIFF length a writer that could not go back to its header leaves.
+constexpr std::uint64_t kUnfinishedRiffBytes = 0xFFFFFFFF;
 // WAVE format tag of MPEG Layer III audio.
 constexpr std::uint16_t kMpegLayer3Tag = 0x55;
 // Eleven set bits: the sync that opens every MPEG audio frame.
@@ -291,24 +296,33 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
     const auto stream = mpegAudioFrame(header);
     if (!stream || !mpegAudioFrame(cursor.at(start + stream->length, 4).be32(0))) return false;
 
+    // A stream that begins with an encoder's header frame ends where its byte count puts the end of its frames,
+    // when a frame and a sector end there (MpegAudioFileBounds).
+    std::uint64_t countedEnd = UINT64_MAX;
+    if (const auto counted = MpegAudioFileBounds::headerFrameBytes(cursor, start, header);
+        counted && *counted > stream->length && (start + *counted) % bps == 0)
+        countedEnd = start + *counted;
     std::uint64_t end = start;
     std::uint64_t frames = 0;
-    while (!medium.stopped()) {
-        const auto frame = mpegAudioFrame(cursor.at(end, 4).be32(0));
+    while (!medium.stopped() && end != countedEnd) {
+        const std::uint32_t h = cursor.at(end, 4).be32(0);
+        const auto frame = mpegAudioFrame(h);
         // Zeros of a sector that could not be read are no end of the stream.
         if ((!frame || !frame->sameStreamAs(*stream)) && cursor.unreadable(end, 4))
             if (const auto next = mpegAudioFrameAfterLoss(medium, cursor, end, *stream)) {
                 end = *next;
                 continue;
             }
-        if (!frame) break;
+        // A header frame where a sector begins begins another file.
+        if (!frame || (end != start && end % bps == 0 && MpegAudioFileBounds::headerFrameBytes(cursor, end, h))) break;
         if (end % bps == 0 && medium.beforeLoss(end)) search_.mp3DoneArray.add(first + end / bps);
         end += frame->length;
         ++frames;
         if (!frame->sameStreamAs(*stream)) break;
     }
     if (frames < kFewestFrames) return false;
-    return acceptFile(sig, medium, end, true);
+    // The tags after the last frame are the file's last bytes.
+    return acceptFile(sig, medium, end + MpegAudioFileBounds::tagsAt(cursor, end), true);
 }
 
 bool AudioVideoRecognisers::checkWAVFileAtBlock(std::uint64_t block, Sig& sig) {
@@ -317,7 +331,15 @@ bool AudioVideoRecognisers::checkWAVFileAtBlock(std::uint64_t block, Sig& sig) {
     const platform::ByteView head = leading.sectors(0, 1);
     if (head.be32(8) != kWave) return false;
     if (head.le16(20) == kMpegLayer3Tag) return checkMP3FileAtBlock(block, sig);
-    return acceptFile(sig, medium, std::uint64_t{head.le32(4)} + 8, false);
+    std::uint64_t riffBytes = head.le32(4);
+    // A length that ends before the sound's first byte (a recorder that writes its header first leaves it at 0) was
+    // never finished, as one left at 0xFFFFFFFF: measured alike.
+    if (riffBytes < kLongestWaveHeader) {
+        BoundedCursor cursor = medium.cursor();
+        if (const auto sound = riffAudioStart(medium, cursor, 0, kLongestWaveHeader); sound && riffBytes + 8 <= *sound)
+            riffBytes = kUnfinishedRiffBytes;
+    }
+    return acceptFile(sig, medium, riffBytes + 8, false);
 }
 
 bool AudioVideoRecognisers::checkAIFF_FileAtBlock(std::uint64_t block, Sig& sig) {

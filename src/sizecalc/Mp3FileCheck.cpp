@@ -1,5 +1,6 @@
 #include "sizecalc/Mp3FileCheck.h"
 
+#include "media/MpegAudioFileBounds.h"
 #include "sizecalc/CarvingContext.h"
 
 #include <array>
@@ -23,13 +24,6 @@ constexpr std::uint64_t kInvalidBitrateShortest = 4097;
 constexpr std::uint32_t kLongestFirstSyncScan = 2048;
 constexpr std::uint32_t kTaggedMisses = 50;
 constexpr std::uint32_t kFrameMisses = 5;
-// The tags players read after a stream's last frame: an APEv2 tag of a
-// 32-byte header (its size leaves the header out), items and a 32-byte
-// footer; an ID3v1 tag of 128 bytes, after an APE tag when both are there.
-constexpr std::uint64_t kApeTag = 0x4150455441474558; // "APETAGEX"
-constexpr std::uint64_t kApeHeaderBytes = 32;
-constexpr std::uint32_t kApeIsHeader = 1u << 29;
-constexpr std::uint64_t kId3v1Bytes = 128;
 // Past sectors the medium could not give, the next frame lies within two
 // frames' length of the first sector that was read.
 constexpr std::uint64_t kResyncReach = 4096;
@@ -107,10 +101,15 @@ std::uint64_t Mp3FileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     return bId3File_ ? id3Walk() : frameWalk();
 }
 
-std::uint64_t Mp3FileCheck::endAtInvalidHeader(std::uint64_t length) {
+std::uint64_t Mp3FileCheck::endAt(std::uint64_t length) {
     if (length <= kShortest) return 0;
     context_.skipCarvedFileBlocks = true;
     return length;
+}
+
+bool Mp3FileCheck::beginsASector(std::uint64_t n) const {
+    const std::uint32_t bps = context_.bytesPerSector();
+    return bps != 0 && n % bps == 0;
 }
 
 std::optional<std::uint64_t> Mp3FileCheck::frameAfterLoss(std::uint64_t n, std::uint8_t reference) {
@@ -128,26 +127,19 @@ std::optional<std::uint64_t> Mp3FileCheck::frameAfterLoss(std::uint64_t n, std::
     return std::nullopt;
 }
 
-std::uint64_t Mp3FileCheck::tagsAt(std::uint64_t at) {
-    std::uint64_t n = at;
-    platform::ByteView ape = window_.bytes(n, kApeHeaderBytes);
-    if (ape.be64(0) == kApeTag && (ape.le32(20) & kApeIsHeader) != 0) {
-        const std::uint64_t size = ape.le32(12);
-        // The footer closes the tag where its header's size puts it.
-        if (size < kApeHeaderBytes || size > kLargestTag || window_.bytes(n + size, 8).be64(0) != kApeTag) return 0;
-        n += kApeHeaderBytes + size;
-    }
-    if (const platform::ByteView v1 = window_.bytes(n, 3); v1.u8(0) == 'T' && v1.u8(1) == 'A' && v1.u8(2) == 'G')
-        n += kId3v1Bytes;
-    return n - at;
-}
-
 std::uint64_t Mp3FileCheck::frameWalk() {
     // n: the file offset reached. Frames are 24 to 1729 bytes long, so every
     // step advances and the walk stays far below any overflow.
     std::uint64_t n = 0;
     // Where the last frame taken ends: tags may follow it there.
     std::uint64_t frameEnd = UINT64_MAX;
+    // Where the byte count of the header frame the file begins with puts
+    // the end of its frames (none: UINT64_MAX).
+    std::uint64_t countedEnd = UINT64_MAX;
+    // The stream's frames have ended, at its tags or where its count put
+    // their end, and a sector begins there: a frame from here on begins
+    // another file.
+    bool closed = false;
     std::uint32_t misses = 0;
     while (!context_.stopped() && n < kLongestWalk) {
         const platform::ByteView frame = window_.bytes(n, 4);
@@ -156,7 +148,7 @@ std::uint64_t Mp3FileCheck::frameWalk() {
         const FrameHeader header(h);
         const bool sync = (h >> 24) == 0xFF && isSyncByte(static_cast<std::uint8_t>(h >> 16));
         // Zeros of a sector that could not be read are no end of the stream.
-        if (!(sync && header.measurable()) && window_.unreadable(n, 4))
+        if (!closed && !(sync && header.measurable()) && window_.unreadable(n, 4))
             if (const std::optional<std::uint64_t> next = frameAfterLoss(n, 0)) {
                 n = *next;
                 misses = 0;
@@ -164,8 +156,9 @@ std::uint64_t Mp3FileCheck::frameWalk() {
             }
         if (!sync) {
             if (n == frameEnd)
-                if (const std::uint64_t tags = tagsAt(n)) {
+                if (const std::uint64_t tags = MpegAudioFileBounds::tagsAt(window_, n)) {
                     n += tags;
+                    closed = beginsASector(n);
                     continue;
                 }
             if (misses > kFrameMisses) {
@@ -177,11 +170,26 @@ std::uint64_t Mp3FileCheck::frameWalk() {
             ++n;
             continue;
         }
+        if (closed) return endAt(n);
         misses = 0;
-        if (!header.measurable()) return endAtInvalidHeader(n);
+        if (!header.measurable()) return endAt(n);
+        if (beginsASector(n))
+            if (const std::optional<std::uint64_t> counted = MpegAudioFileBounds::headerFrameBytes(window_, n, h)) {
+                if (n != 0) return endAt(n);
+                if (*counted > header.length() && beginsASector(*counted)) countedEnd = *counted;
+            }
+        frameEnd = n + header.length();
+        if (frameEnd == countedEnd) {
+            // The frames agree with the count: the stream ends here. The
+            // step over the frame's last byte counts as the miss it is
+            // taken for below.
+            closed = true;
+            n = frameEnd;
+            misses = 1;
+            continue;
+        }
         // Onto the frame's last byte, which the next pass takes as a miss:
         // a frame must be followed right away by the next one.
-        frameEnd = n + header.length();
         n = frameEnd - 1;
     }
     if (n <= kShortest) return 0;
@@ -213,23 +221,29 @@ std::uint64_t Mp3FileCheck::id3Walk() {
     }
     // Every frame of the stream starts with the first frame's two bytes.
     const std::uint8_t reference = sync.u8(1);
+    const std::uint64_t first = n;
 
+    // As in the frame walk.
     std::uint64_t frameEnd = UINT64_MAX;
+    std::uint64_t countedEnd = UINT64_MAX;
+    bool closed = false;
     std::uint32_t misses = 0;
     while (!context_.stopped() && n < kLongestWalk) {
         const platform::ByteView frame = window_.bytes(n, 4);
         if (frame.empty()) return 0;
         const std::uint32_t h = frame.be32(0);
         const auto second = static_cast<std::uint8_t>(h >> 16);
-        if (((h >> 24) != 0xFF || second != reference || !FrameHeader(h).measurable()) && window_.unreadable(n, 4))
+        if (!closed && ((h >> 24) != 0xFF || second != reference || !FrameHeader(h).measurable()) &&
+            window_.unreadable(n, 4))
             if (const std::optional<std::uint64_t> next = frameAfterLoss(n, reference)) {
                 n = *next;
                 continue;
             }
         if ((h >> 24) != 0xFF || !isLayer3SyncByte(second)) {
             if (n == frameEnd)
-                if (const std::uint64_t tags = tagsAt(n)) {
+                if (const std::uint64_t tags = MpegAudioFileBounds::tagsAt(window_, n)) {
                     n += tags;
+                    closed = beginsASector(n);
                     continue;
                 }
             // Misses add up over the whole walk.
@@ -242,19 +256,25 @@ std::uint64_t Mp3FileCheck::id3Walk() {
             ++n;
             continue;
         }
-        if (second != reference) return endAtInvalidHeader(n);
+        if (closed || second != reference) return endAt(n);
         const FrameHeader header(h);
-        if (header.reservedVersionOrLayer()) return endAtInvalidHeader(n);
+        if (header.reservedVersionOrLayer()) return endAt(n);
         if (header.invalidBitrate()) {
             if (n > kInvalidBitrateLimit) n = kInvalidRateCut;
             if (n < kInvalidBitrateShortest) return 0;
             context_.skipCarvedFileBlocks = true;
             return n;
         }
-        if (header.reservedRate()) return endAtInvalidHeader(n > kInvalidRateCut ? kInvalidRateCut : n);
+        if (header.reservedRate()) return endAt(n > kInvalidRateCut ? kInvalidRateCut : n);
+        if (n == first || beginsASector(n))
+            if (const std::optional<std::uint64_t> counted = MpegAudioFileBounds::headerFrameBytes(window_, n, h)) {
+                if (n != first) return endAt(n);
+                if (*counted > header.length() && beginsASector(n + *counted)) countedEnd = n + *counted;
+            }
         n += header.length();
         frameEnd = n;
+        if (n == countedEnd) closed = true;
     }
     if (n > kLongestWalk) return 0;
-    return endAtInvalidHeader(n);
+    return endAt(n);
 }

@@ -7,7 +7,11 @@
 
 // MPEG audio (Layers II and III), bare or behind an ID3v2 tag. A stream has
 // no length field: the walk goes from frame header to frame header, and over
-// the APEv2 and ID3v1 tags after the last frame, which are the file's own.
+// the APEv2 and ID3v1 tags after the last frame, which are the file's own and
+// its last bytes. An encoder's header frame begins a file: a walk ends
+// before one, and a file that begins with one ends where its byte count puts
+// the end of its frames, when a frame ends there (MpegAudioFileBounds); each
+// where a sector begins, as another file can only there.
 class Mp3FileCheck final : public SizeCalculator {
 public:
     explicit Mp3FileCheck(CarvingContext& context);
@@ -21,12 +25,12 @@ public:
 private:
     std::uint64_t frameWalk();
     std::uint64_t id3Walk();
-    // The length of the tags that begin right after the last frame, at the
-    // stream's offset `at`: an APEv2 tag whose footer closes it where its
-    // header says, an ID3v1 tag, or both; 0 when none begins there.
-    std::uint64_t tagsAt(std::uint64_t at);
-    // A header field that is reserved or invalid ends a walk here.
-    std::uint64_t endAtInvalidHeader(std::uint64_t length);
+    // The walk ends at `length`: at a header field that is reserved or
+    // invalid, or where another file begins.
+    std::uint64_t endAt(std::uint64_t length);
+    // Whether a sector begins at the stream's offset n, where another file
+    // may.
+    bool beginsASector(std::uint64_t n) const;
     // The header at n lies in a sector the medium could not give: where the
     // stream goes on after it, at a frame that a frame of the stream
     // follows (whose second byte is `reference` when it is not 0).

@@ -14,22 +14,29 @@ constexpr std::uint64_t kWindowEnd = 65535;
 constexpr std::uint32_t kLongestZeroRun = 50;
 constexpr std::uint32_t kMostLayers = 100;
 constexpr double kLargestEstimate = 2040109465.6;
-// The pixel data's compression: none, the channels' rows one after another.
+// The pixel data's compression: none, the channels' rows one after another;
+// or each row run-length coded (PackBits), a table of every row's byte count
+// first.
 constexpr std::uint16_t kRaw = 0;
+constexpr std::uint16_t kRle = 1;
+constexpr std::uint64_t kRowCountBytes = 2;
 // A PSD's bounds: channels, and pixels a side.
 constexpr std::uint32_t kMostChannels = 56;
 constexpr std::uint32_t kLongestSide = 30000;
 
-// The bytes of a raw composite of the header's picture; 0 where the header
-// gives none (a depth or a size a PSD does not have).
-std::uint64_t rawCompositeBytes(platform::ByteView header) {
+// The rows of the header's picture, all channels', and the bytes of each
+// uncoded; none where the header gives no picture (a depth or a size a PSD
+// does not have).
+struct Rows {
+    std::uint64_t count = 0;
+    std::uint64_t bytes = 0;
+};
+Rows compositeRows(platform::ByteView header) {
     const std::uint64_t channels = header.be16(12), height = header.be32(14), width = header.be32(18);
     const std::uint16_t depth = header.be16(22);
-    if (channels == 0 || channels > kMostChannels || height > kLongestSide || width > kLongestSide) return 0;
-    if (depth != 1 && depth != 8 && depth != 16 && depth != 32) return 0;
-    const std::uint64_t row = depth == 1 ? (width + 7) / 8 : width * (depth / 8);
-    const std::uint64_t bytes = channels * height * row;
-    return bytes <= kLargestEstimate ? bytes : 0;
+    if (channels == 0 || channels > kMostChannels || height > kLongestSide || width > kLongestSide) return {};
+    if (depth != 1 && depth != 8 && depth != 16 && depth != 32) return {};
+    return {channels * height, depth == 1 ? (width + 7) / 8 : width * (depth / 8)};
 }
 
 // Bytes of pixel data per square inch at 72 pixels per inch for a colour
@@ -55,7 +62,8 @@ float pixelFactor(std::uint16_t mode, std::uint16_t depth) {
 }
 } // namespace
 
-PsdFileCheck::PsdFileCheck(CarvingContext& context) : SizeCalculator("psd", context), window_(context) {}
+PsdFileCheck::PsdFileCheck(CarvingContext& context)
+    : SizeCalculator("psd", context), window_(context), cursor_(context.fileCursor()) {}
 
 bool PsdFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     // "8BPS", version 1 and the reserved bytes, which are zero.
@@ -76,7 +84,8 @@ std::uint64_t PsdFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     const double shortSide = std::min(width, height);
     double estimate = ((longSide / 72.0) * f * (longSide / 72.0)) / (longSide / shortSide);
     // The window moves on: the header is read now.
-    const std::uint64_t raw = rawCompositeBytes(header);
+    const Rows rows = compositeRows(header);
+    const std::uint64_t raw = rows.count * rows.bytes <= kLargestEstimate ? rows.count * rows.bytes : 0;
 
     // n: bytes of the file measured so far; p: the same place in the window.
     std::uint64_t p = 26;
@@ -101,9 +110,15 @@ std::uint64_t PsdFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
         }
     }
     // The composite's compression, then its data: raw data has the length
-    // the header gives it, zeros and all.
-    if (raw != 0 && !lost && !window_.unreadable(window_.sector(), p, 2) && window_.view().be16(p) == kRaw)
-        return n + 2 + raw + kMargin;
+    // the header gives it, zeros and all; coded rows, the counts of their
+    // table.
+    if (rows.count != 0 && !lost && !window_.unreadable(window_.sector(), p, 2)) {
+        const std::uint16_t compression = window_.view().be16(p);
+        if (compression == kRaw && raw != 0) return n + 2 + raw + kMargin;
+        if (compression == kRle)
+            if (const std::uint64_t coded = codedRowBytes(sectorNumber, n + 2, rows.count, rows.bytes))
+                return n + 2 + rows.count * kRowCountBytes + coded + kMargin;
+    }
     estimate = std::min(estimate * layers, kLargestEstimate);
     const auto target = static_cast<std::uint64_t>(std::max(double(3 * n), estimate));
 
@@ -126,4 +141,20 @@ std::uint64_t PsdFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
         }
     }
     return n + kMargin;
+}
+
+std::uint64_t PsdFileCheck::codedRowBytes(std::uint64_t sectorNumber, std::uint64_t table, std::uint64_t rows,
+                                          std::uint64_t rowBytes) {
+    cursor_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
+    std::uint64_t sum = 0;
+    for (std::uint64_t row = 0; row < rows; ++row) {
+        if (row % 65536 == 0 && context_.stopped()) return 0;
+        // A coded row takes a byte at least, and its header byte; at the
+        // most, a header byte for each of its bytes. Zeros, of a table cut
+        // off or of sectors the medium could not give, are no count.
+        const std::uint64_t count = cursor_.bytes(table + row * kRowCountBytes, kRowCountBytes).be16(0);
+        if (count < 2 || count > 2 * rowBytes) return 0;
+        sum += count;
+    }
+    return sum;
 }

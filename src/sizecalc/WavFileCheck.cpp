@@ -37,27 +37,37 @@ bool WavFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
 }
 
 std::uint64_t WavFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
-    if (leading.le32(4) > kLongestRiff) return unfinishedFileBytes(sectorNumber);
+    const std::uint64_t riffBytes = leading.le32(4);
+    // Past the longest header, a length ends past the chunks before the
+    // sound whatever they are.
+    if (riffBytes > kLongestRiff || riffBytes <= kLongestHeader) {
+        const std::optional<std::uint64_t> data = dataChunkAt(sectorNumber);
+        // A length that ends before the sound's first byte (a recorder that
+        // writes its header first leaves it at 0) was never finished either.
+        if (data && (riffBytes > kLongestRiff || riffBytes <= *data)) return unfinishedFileBytes(sectorNumber, *data);
+    }
     return riff::fileBytesWithin(leading, kMinRiffBytes);
 }
 
-std::uint64_t WavFileCheck::unfinishedFileBytes(std::uint64_t sectorNumber) {
-    const std::uint32_t bps = context_.bytesPerSector();
-    if (bps == 0) return 0;
-    const std::uint64_t room = context_.bytesFrom(sectorNumber);
-    cursor_.startFile(sectorNumber, room);
+std::optional<std::uint64_t> WavFileCheck::dataChunkAt(std::uint64_t sectorNumber) {
+    if (context_.bytesPerSector() == 0) return std::nullopt;
+    cursor_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
     // The chunks from the header's on, to the data chunk.
     std::uint64_t at = kRiffHeaderBytes;
-    unsigned chunks = 0;
-    for (;; ++chunks) {
+    for (unsigned chunks = 0;; ++chunks) {
         const platform::ByteView header = cursor_.at(at, kChunkHeaderBytes);
         const std::uint32_t id = header.be32(0);
-        if (id == kData) break;
-        if (chunks == kMostHeaderChunks || context_.stopped() || !printable(id)) return 0;
+        if (id == kData) return at;
+        if (chunks == kMostHeaderChunks || context_.stopped() || !printable(id)) return std::nullopt;
         const std::uint64_t length = header.le32(4);
         at += kChunkHeaderBytes + length + (length & 1);
-        if (at > kLongestHeader) return 0;
+        if (at > kLongestHeader) return std::nullopt;
     }
+}
+
+std::uint64_t WavFileCheck::unfinishedFileBytes(std::uint64_t sectorNumber, std::uint64_t at) {
+    const std::uint32_t bps = context_.bytesPerSector();
+    const std::uint64_t room = context_.bytesFrom(sectorNumber);
     const std::uint64_t sound = at + kChunkHeaderBytes;
     const std::uint64_t soundBytes = cursor_.at(at, kChunkHeaderBytes).le32(4);
     const std::uint64_t longest = std::min(room, kLongestRiff + kChunkHeaderBytes);

@@ -23,6 +23,11 @@ std::string le32(std::uint32_t v) {
     return testsupport::asString(bytes);
 }
 
+std::uint32_t le32At(const std::string& bytes, std::size_t at) {
+    return std::uint32_t{std::uint8_t(bytes[at + 3])} << 24 | std::uint8_t(bytes[at + 2]) << 16 |
+           std::uint8_t(bytes[at + 1]) << 8 | std::uint8_t(bytes[at]);
+}
+
 std::uint32_t be32At(const std::string& bytes, std::size_t at) {
     return std::uint32_t{std::uint8_t(bytes[at])} << 24 | std::uint8_t(bytes[at + 1]) << 16 |
            std::uint8_t(bytes[at + 2]) << 8 | std::uint8_t(bytes[at + 3]);
@@ -120,6 +125,64 @@ std::string apeTag() {
     return frame(0xA0000000) + items + frame(0x80000000);
 }
 
+// A WAV that `command` writes, with its RIFF length and its data chunk's length left at 0.
+std::string withLengthsLeftAtZero(const std::string& command) {
+    std::string wav = toolSample(command, "wav");
+    std::size_t chunk = 12;
+    while (chunk + 8 <= wav.size() && wav.compare(chunk, 4, "data"))
+        chunk += 8 + le32At(wav, chunk + 4) + (le32At(wav, chunk + 4) & 1);
+    if (chunk + 8 > wav.size()) {
+        ADD_FAILURE() << "no data chunk";
+        return "";
+    }
+    return wav.replace(4, 4, le32(0)).replace(chunk + 4, 4, le32(0));
+}
+
+enum class Tags { None, Id3v1, Id3v2AndId3v1 };
+
+constexpr std::size_t kFrameBytes = 384;
+constexpr std::size_t kFrameSamples = 1152;
+
+// The bytes of a track before its frames (an ID3v2 tag, by its synchsafe size) and after them (an ID3v1 tag).
+std::size_t bytesAround(const std::string& mp3) {
+    std::size_t head = 0;
+    if (mp3.starts_with("ID3") && mp3.size() >= 10) {
+        for (std::size_t i = 6; i < 10; ++i)
+            head = head << 7 | (std::uint8_t(mp3[i]) & 0x7F);
+        head += 10;
+    }
+    return head + (mp3.size() >= 128 && mp3.compare(mp3.size() - 128, 3, "TAG") == 0 ? 128 : 0);
+}
+
+// A track of a few seconds as lame writes it at 48 kHz and 128 kbit/s, with these tags, its length a multiple of 512
+// or not: its frames are 384 bytes long, so of four lengths in a row one ends on a sector when the bytes around the
+// frames are a multiple of 128, which the ID3v2 tag's padding makes them.
+std::string track(unsigned number, Tags tags, bool onASector) {
+    const auto encode = [&](std::size_t samples, std::size_t padding) {
+        const std::string options = tags == Tags::None ? ""
+                                    : tags == Tags::Id3v1
+                                        ? "--id3v1-only --tt Song "
+                                        : "--tt Song --pad-id3v2-size " + std::to_string(padding) + " ";
+        return toolSample("sox -n -r 48000 -c 2 \"$OUT.wav\" synth " + std::to_string(samples) + "s sine " +
+                              sampleTone(300 + 40 * number) + " && lame --quiet -b 128 " + options +
+                              "\"$OUT.wav\" \"$OUT\"",
+                          "mp3");
+    };
+    const std::size_t samples = 48000 * (2 + number % 3) + 7919 * number;
+    std::string mp3 = encode(samples, 0);
+    const std::size_t padding = (128 - bytesAround(mp3) % 128) % 128;
+    if (padding != 0) mp3 = encode(samples, padding);
+    const std::size_t around = bytesAround(mp3);
+    std::size_t more = 0;
+    while (more < 4 && ((mp3.size() + more * kFrameBytes) % 512 == 0) != onASector)
+        ++more;
+    if (more != 0) mp3 = encode(samples + more * kFrameSamples, padding);
+    if (around % 128 != 0 || (mp3.size() - around) % kFrameBytes != 0 || (mp3.size() % 512 == 0) != onASector)
+        ADD_FAILURE() << "track " << number << " of " << mp3.size() << " bytes, " << around
+                      << " of them around its frames, does not end as asked";
+    return mp3;
+}
+
 struct Case {
     const char* name;
     // The type marked for the carving.
@@ -128,9 +191,16 @@ struct Case {
     // How far past the file's own end the carving's measure may reach: its margin, and for an MP3 the bytes its
     // walk looked at for another frame.
     std::uint64_t margin;
+    // How far the plain search's may reach (a header left unfinished runs to the disk's end); none for a type it
+    // does not find (its list has no row for MPEG-2.5 frames) or measures otherwise.
+    std::optional<std::uint64_t> searchedMargin = std::nullopt;
     // The disk's size: large enough for the file and the photos.
     std::uint64_t diskBytes = 8 << 20;
 };
+
+constexpr std::uint64_t kToTheDisksEnd = UINT64_MAX;
+// The plain search's walk may take the bytes after a stream's last frame for one more frame, of 1729 bytes at the most.
+constexpr std::uint64_t kOneFrameMore = 1729;
 
 const std::vector<Case> kCases = {
     // Top-level atoms.
@@ -158,46 +228,56 @@ const std::vector<Case> kCases = {
     // WAV: a header ffmpeg could not go back to ends where the next file begins, one whose data chunk holds its
     // length there.
     {"WavWrittenThroughAPipe", "wav",
-     [] { return toolSample(tone("3") + "ffmpeg -v error -i \"$OUT.wav\" -f wav - | tee \"$OUT\"", "wav"); }, 511},
+     [] { return toolSample(tone("3") + "ffmpeg -v error -i \"$OUT.wav\" -f wav - | tee \"$OUT\"", "wav"); }, 511,
+     kToTheDisksEnd},
     {"WavWhoseRiffLengthWasNeverWritten", "wav",
-     [] { return toolSample(tone("3") + "mv \"$OUT.wav\" \"$OUT\"", "wav").replace(4, 4, "\xFF\xFF\xFF\xFF"); }, 0},
-    // MP3: a tagged walk looks 50 bytes past the last frame or tag, a bare one 5 bytes and a sector.
+     [] { return toolSample(tone("3") + "mv \"$OUT.wav\" \"$OUT\"", "wav").replace(4, 4, "\xFF\xFF\xFF\xFF"); }, 0,
+     kToTheDisksEnd},
+    // A recorder that writes its header first and died before closing it left its lengths at 0.
+    {"WavWhoseRiffAndDataLengthsAreZero", "wav",
+     [] { return withLengthsLeftAtZero(tone("3") + "mv \"$OUT.wav\" \"$OUT\""); }, 511, kToTheDisksEnd},
+    // MP3: a tagged walk looks 50 bytes past the last frame or tag, a bare one 5 bytes and a sector; the plain
+    // search's walk ends at the last tag, or at the last frame.
     {"Mp3WithAnId3v1TagFromFfmpeg", "mp3",
      [] {
          return toolSample(tone("4") + "ffmpeg -v error -i \"$OUT.wav\" -write_id3v1 1 -metadata title=T \"$OUT\"",
                            "mp3");
      },
-     50},
+     50, 0},
     {"Mp3WithAnId3v1TagFromLame", "mp3",
-     [] { return toolSample(tone("4") + "lame --quiet --add-id3v2 --tt Song \"$OUT.wav\" \"$OUT\"", "mp3"); }, 50},
+     [] { return toolSample(tone("4") + "lame --quiet --add-id3v2 --tt Song \"$OUT.wav\" \"$OUT\"", "mp3"); }, 50, 0},
     {"Mp3WithAnApeTagHoldingCoverArt", "mp3",
      [] {
          return toolSample(tone("4") + "lame --quiet --tt Song --id3v2-only \"$OUT.wav\" \"$OUT\"", "mp3") + apeTag();
      },
-     50},
+     50, 0},
     {"BareMp3WithAnApeTagAndAnId3v1Tag", "mp3",
      [] {
          return toolSample(tone("4") + "lame --quiet \"$OUT.wav\" \"$OUT\"", "mp3") + apeTag() + "TAG" +
                 std::string(125, ' ');
      },
-     517},
+     517, 0},
     {"Mpeg2Layer3WithCrcAfterAnId3v2Tag", "mp3",
      [] {
          return toolSample(tone("4") + "lame --quiet -p -m m --resample 22.05 -b 64 --tt Memo --id3v2-only " +
                                "\"$OUT.wav\" \"$OUT\"",
                            "mp3");
      },
-     50},
+     50, 0},
     {"BareMpeg25Layer3WithCrc", "mp3",
      [] { return toolSample(tone("8") + "lame --quiet -p -m m --resample 8 -b 16 \"$OUT.wav\" \"$OUT\"", "mp3"); },
      517},
+    // Two tracks joined into one file (as cat joins them): the second's header frame lies inside a sector, where no
+    // other file can begin.
+    {"TwoTracksJoinedIntoOneFile", "mp3", [] { return track(0, Tags::None, false) + track(1, Tags::None, false); }, 517,
+     kOneFrameMore},
     {"UntaggedFiveMinuteMp3At320kbps", "mp3",
      [] {
          return toolSample("sox -n -r 44100 -c 1 \"$OUT.wav\" synth 300 sine " + sampleTone(440) +
                                " && lame --quiet -b 320 \"$OUT.wav\" \"$OUT\"",
                            "mp3");
      },
-     517, 24 << 20},
+     517, kOneFrameMore, 24 << 20},
     // MIDI: all announced tracks, no margin.
     {"ThreeTrackRingtone", "mid",
      [] {
@@ -219,8 +299,9 @@ struct Planted {
     std::uint64_t end() const { return sector + (bytes.size() + 511) / 512; }
 };
 
-class CarvedAudioVideoLengthsTest : public testsupport::ScanFixture,
-                                    public testing::WithParamInterface<std::tuple<std::size_t, bool>> {
+const char* const kSearches[] = {"the plain search", "the carving"};
+
+class AudioVideoSearchTest : public testsupport::ScanFixture {
 protected:
     static void SetUpTestSuite() {
         for (const char* tool : {"convert", "sox", "lame", "ffmpeg", "abc2midi"})
@@ -232,6 +313,37 @@ protected:
         ScanFixture::SetUp();
         if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
     }
+    // The plain search (method 0) or the carving (1) of the whole disk with the types of these extensions marked.
+    std::multimap<std::uint64_t, testsupport::SearchedFile>
+    search(const fs::path& image, const std::set<std::string>& extensions, int method) {
+        return searchedDisk(image,
+                            method == 0 ? testsupport::fileListTypes(DRENTIC_FILE_TYPE_TABLE, extensions)
+                                        : testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions),
+                            method);
+    }
+    // A file found at the planted one's sector beginning with its bytes, and up to `margin` bytes longer.
+    static void expectMeasured(const std::multimap<std::uint64_t, testsupport::SearchedFile>& found,
+                               const Planted& file, std::uint64_t margin, const std::string& what) {
+        const auto [from, to] = found.equal_range(file.sector);
+        std::string there;
+        bool measured = false;
+        for (auto it = from; it != to; ++it) {
+            const std::string& bytes = it->second.bytes;
+            measured = measured || (bytes.starts_with(file.bytes) && bytes.size() - file.bytes.size() <= margin);
+            there += " " + std::to_string(bytes.size());
+        }
+        EXPECT_TRUE(measured) << what << ": a file of " << file.bytes.size() << " bytes, up to "
+                              << (margin == kToTheDisksEnd ? "the disk's end" : std::to_string(margin) + " more")
+                              << ", at sector " << file.sector
+                              << "; found there:" << (there.empty() ? " nothing" : there);
+    }
+
+    static inline std::string missing_;
+};
+
+class CarvedAudioVideoLengthsTest : public AudioVideoSearchTest,
+                                    public testing::WithParamInterface<std::tuple<std::size_t, bool>> {
+protected:
     // The case's file, made once for the zeros and the random bytes.
     static const std::string& sample(std::size_t row) {
         static std::map<std::size_t, std::string> made;
@@ -239,13 +351,6 @@ protected:
         if (fresh) it->second = kCases[row].make();
         return it->second;
     }
-    // The carving of the whole disk with the types of these extensions marked.
-    std::multimap<std::uint64_t, testsupport::SearchedFile> carve(const fs::path& image,
-                                                                  const std::set<std::string>& extensions) {
-        return searchedDisk(image, testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions), 1);
-    }
-
-    static inline std::string missing_;
 };
 
 TEST_P(CarvedAudioVideoLengthsTest, IsMeasuredFromItsOwnLengthToItsMarginAndThePhotosAfterItAreFound) {
@@ -261,21 +366,12 @@ TEST_P(CarvedAudioVideoLengthsTest, IsMeasuredFromItsOwnLengthToItsMarginAndTheP
     for (const Planted* p : {&planted, &first, &second})
         testsupport::writeAt(image, p->sector * 512, {p->bytes.begin(), p->bytes.end()});
 
-    const auto found = carve(image, {c.extension, "jpg"});
-    const auto [from, to] = found.equal_range(planted.sector);
-    std::string there;
-    bool measured = false;
-    for (auto it = from; it != to; ++it) {
-        measured =
-            measured || (it->second.bytes.starts_with(file) && it->second.bytes.size() <= file.size() + c.margin);
-        there += " " + std::to_string(it->second.bytes.size());
-    }
-    EXPECT_TRUE(measured) << "a file of " << file.size() << " bytes, up to " << c.margin
-                          << " more, at its sector; found there:" << (there.empty() ? " nothing" : there);
-    for (const Planted* p : {&first, &second}) {
-        const auto [at, end] = found.equal_range(p->sector);
-        EXPECT_TRUE(std::any_of(at, end, [&](const auto& f) { return f.second.bytes.starts_with(p->bytes); }))
-            << "the photo at sector " << p->sector << " is not found whole";
+    for (const int method : {0, 1}) {
+        if (method == 0 && !c.searchedMargin) continue;
+        const auto found = search(image, {c.extension, "jpg"}, method);
+        expectMeasured(found, planted, method == 1 ? c.margin : *c.searchedMargin, kSearches[method]);
+        for (const Planted* p : {&first, &second})
+            expectMeasured(found, *p, kToTheDisksEnd, std::string(kSearches[method]) + ": the photo");
     }
 }
 
@@ -283,6 +379,62 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, CarvedAudioVideoLengthsTest,
                          testing::Combine(testing::Range<std::size_t>(0, kCases.size()), testing::Bool()),
                          [](const auto& info) {
                              return std::string(kCases[std::get<0>(info.param)].name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// Albums of tracks, each at the sector after the one before: the even tracks end on a sector, so the next begins right
+// behind their last byte, its header frame (one holding a "Xing" or "Info" header) first. Both searches find each
+// track at its sector, measured to its own end or its margin past it, and the photos after the album.
+constexpr unsigned kTracks = 8;
+
+struct Album {
+    const char* name;
+    Tags (*tags)(unsigned track);
+};
+
+const std::vector<Album> kAlbums = {
+    {"Untagged", [](unsigned) { return Tags::None; }},
+    {"WithId3v1Tags", [](unsigned) { return Tags::Id3v1; }},
+    {"WithId3v2AndId3v1TagsBetweenUntaggedTracks",
+     [](unsigned track) { return track % 2 ? Tags::None : Tags::Id3v2AndId3v1; }},
+};
+
+class AlbumTest : public AudioVideoSearchTest, public testing::WithParamInterface<std::tuple<std::size_t, bool>> {};
+
+TEST_P(AlbumTest, EachTrackIsFoundAtItsSectorToItsOwnEndAndThePhotosAfterItAreFound) {
+    const auto [row, random] = GetParam();
+    std::vector<Planted> planted;
+    std::vector<Tags> tags;
+    for (unsigned i = 0; i < kTracks; ++i) {
+        tags.push_back(kAlbums[row].tags(i));
+        planted.push_back({track(i, tags.back(), i % 2 == 0), planted.empty() ? 2048 : planted.back().end()});
+    }
+    const Planted first{photo(83, "640x480"), planted.back().end()};
+    const Planted second{photo(84, "320x240"), first.end() + 3};
+    const fs::path image = testsupport::filledImage(random, "album");
+    planted.insert(planted.end(), {first, second});
+    for (const Planted& p : planted)
+        testsupport::writeAt(image, p.sector * 512, {p.bytes.begin(), p.bytes.end()});
+
+    for (const int method : {0, 1}) {
+        const auto found = search(image, {"mp3", "jpg"}, method);
+        for (std::size_t i = 0; i < planted.size(); ++i) {
+            // The walks look past a track as in the table above.
+            const std::uint64_t margin = i >= kTracks                     ? kToTheDisksEnd
+                                         : method == 0                    ? (tags[i] == Tags::None ? kOneFrameMore : 0)
+                                         : tags[i] == Tags::Id3v2AndId3v1 ? 50
+                                                                          : 517;
+            expectMeasured(found, planted[i], margin,
+                           std::string(kSearches[method]) +
+                               (i < kTracks ? ": track " + std::to_string(i) : ": a photo"));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, AlbumTest,
+                         testing::Combine(testing::Range<std::size_t>(0, kAlbums.size()), testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(kAlbums[std::get<0>(info.param)].name) +
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
 

@@ -52,6 +52,19 @@ std::string fax(unsigned pages) {
         "tif");
 }
 
+// The PSD, whose composite behind its three sections is run-length coded (compression 1), as layered ones are.
+std::string rleCoded(const std::string& psd) {
+    const platform::ByteView bytes(reinterpret_cast<const std::uint8_t*>(psd.data()), psd.size());
+    std::size_t at = 26;
+    for (int section = 0; section < 3 && at + 4 <= psd.size(); ++section)
+        at += 4 + bytes.be32(at);
+    if (at + 2 > psd.size() || bytes.be16(at) != 1) {
+        ADD_FAILURE() << "the composite is not run-length coded";
+        return {};
+    }
+    return psd;
+}
+
 struct Case {
     const char* name;
     const char* extension;
@@ -149,6 +162,13 @@ const Case kPsdCases[] = {
      [] {
          return testsupport::toolSample(plasma(10, "640x480") + "-depth 8 -bordercolor black -border 40 \"$OUT\"",
                                         "psd");
+     }},
+    {"RleCompositeOfTwoLayers", "psd", 512,
+     [] {
+         return rleCoded(testsupport::toolSample(plasma(11, "640x480") + "\"$OUT.a.png\" && " + plasma(12, "640x480") +
+                                                     "\"$OUT.b.png\" && convert \"$OUT.a.png\" \"$OUT.b.png\" "
+                                                     "-adjoin \"$OUT\"",
+                                                 "psd"));
      }},
 };
 

@@ -1,6 +1,5 @@
 #include "platform/Crc32.h"
 #include "scan/ScanThread.h"
-#include "signatures/FileTypeTable.h"
 #include "sizecalc/JpegStreamWalk.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -16,7 +15,6 @@
 #include <set>
 
 namespace fs = std::filesystem;
-using platform::Array;
 using testsupport::sampleSeed;
 
 namespace {
@@ -159,15 +157,10 @@ protected:
     // The plain search (method 0, the file scans' types) or the carving (1, the photo scans' types and the file
     // scans' others) of the whole disk, with the types of these extensions marked.
     Found search(const fs::path& image, const std::set<std::string>& extensions, int method) {
-        Array types = testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions);
-        if (method == 0) {
-            types.clear();
-            const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
-            for (const auto& category : FileTypeTable::buildList(rows, FileTypeTable::FR))
-                for (const auto& node : category->children())
-                    if (extensions.count(node->sig()->extension)) types.emplace_back(node);
-        }
-        return searchedDisk(image, types, method);
+        return searchedDisk(image,
+                            method == 0 ? testsupport::fileListTypes(DRENTIC_FILE_TYPE_TABLE, extensions)
+                                        : testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions),
+                            method);
     }
     // A file found at the sector where the planted one begins, at least as long, its bytes first.
     static bool expectWhole(const Found& found, const Planted& file, const std::string& what) {

@@ -61,10 +61,9 @@ TEST_F(AudioVideoRecognisersTest, ToolSamplesAreAcceptedWithTheLengthTheirFormat
     };
     const auto whole = [](const std::string& b) -> std::uint64_t { return b.size(); };
     const std::vector<Case> cases = {
-        // MPEG audio: the frames, up to the first bytes that are no frame (an ID3v1 tag).
+        // MPEG audio: the frames, and the ID3v1 tag after them.
         {kWav + "\"$OUT.wav\" \"$OUT\"", "mp3", 16, "mp3", whole, true},
-        {kWav + "--add-id3v2 --tt Title \"$OUT.wav\" \"$OUT\"", "mp3", 16, "mp3",
-         [](const std::string& b) -> std::uint64_t { return b.size() - 128; }, true},
+        {kWav + "--add-id3v2 --tt Title \"$OUT.wav\" \"$OUT\"", "mp3", 16, "mp3", whole, true},
         // WAVE of MPEG audio: the frames fill the data chunk.
         {kTone + "-c:a libmp3lame -f wav \"$OUT\"", "wav", 13, "wav",
          [](const std::string& b) -> std::uint64_t { return b.find("data") + 8 + le32At(b, b.find("data") + 4); },

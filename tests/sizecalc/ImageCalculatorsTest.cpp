@@ -31,13 +31,14 @@ std::string exifSegment(const std::string& thumbnail) {
 // A PSD followed by zeros: its pixel walk steps in words from the sections'
 // end and stops on the 13th zero word in a row (a run over 50 bytes); + 512.
 // One whose pixel data is raw (compression 0 behind the sections) is as long
-// as its header says; + 512.
+// as its header says, one run-length coded (1) as its rows' byte counts say;
+// + 512.
 std::uint64_t psdAnswer(const std::string& psd) {
     const platform::ByteView bytes(reinterpret_cast<const std::uint8_t*>(psd.data()), psd.size());
     std::uint64_t start = 26;
     for (int i = 0; i < 3; ++i)
         start += 4 + bytes.be32(start);
-    if (bytes.be16(start) == 0) return psd.size() + 512;
+    if (bytes.be16(start) <= 1) return psd.size() + 512;
     return start + (psd.size() - start + 3) / 4 * 4 + 12 * 4 + 512;
 }
 
@@ -62,7 +63,8 @@ protected:
 
 // Each sample is claimed by its own format only and measured by its rule:
 // JPEG, PNG and GIF to their end plus the margin (PNG's 516 holds the last
-// CRC), BMP by its size field, PSD to its zero run or, raw, by its header.
+// CRC), BMP by its size field, PSD to its zero run or, raw or run-length
+// coded, by its header or its rows' byte counts.
 TEST_F(ImageCalculatorsTest, ToolSamplesAreClaimedByTheirFormatAndMeasuredByItsRule) {
     const std::string jpg = convert(kNoise, "jpg");
     const std::pair<std::string, std::string_view> samples[] = {
