@@ -151,21 +151,28 @@ TEST_F(StreamCalculatorsTest, StreamsEndWhereTheirFramesOrPacketsStop) {
 }
 
 // A video stream its encoder ends with no end code: on zeros, measured to its
-// last bytes (two of the zeros may count) and jumped over; on random bytes, to
-// an estimate that holds it, not jumped over, so what follows is looked at.
+// last bytes (two of the zeros may count) and jumped over. Followed by other
+// bytes: within the reach of its last start code, measured to the zeros behind
+// them; past that reach (a picture's rows at most), to an estimate that holds
+// it. Either way no jump goes past its last start code, so that a file in
+// those bytes is looked at, whatever the stream's last bytes.
 TEST_F(StreamCalculatorsTest, AVideoStreamWithNoEndCodeEndsAtTheZerosBehindItOrAtAnEstimateNotJumpedOver) {
-    const std::string& stream = sample(kVideo + "-c:v mpeg1video -f mpeg1video \"$OUT\"", "m1v");
+    const std::string& stream = sample(kVideo + "-c:v mpeg1video -threads 1 -f mpeg1video \"$OUT\"", "m1v");
     const std::string& random =
         sample("openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:after-the-stream-" + testsupport::sampleSeed(0) +
-                   " </dev/zero 2>/dev/null | head -c 65536 | tee \"$OUT\"",
+                   " </dev/zero 2>/dev/null | head -c 262144 | tee \"$OUT\"",
                "bin");
-    for (const bool onRandom : {false, true}) {
-        SCOPED_TRACE(onRandom);
-        const auto hit = measureAt(imageWith(stream + (onRandom ? random : ""), kSector), kSector, {"mpg"});
+    // A row of 320 pixels takes 15,360 bytes at the most: 8 KiB lie within any start code's reach, 256 KiB past a
+    // 240-row picture's.
+    for (const std::size_t after : {std::size_t{0}, std::size_t{8192}, random.size()}) {
+        SCOPED_TRACE(after);
+        const auto hit = measureAt(imageWith(stream + random.substr(0, after), kSector), kSector, {"mpg"});
         ASSERT_TRUE(hit);
+        const CarvingContext& context = *contexts.back();
         EXPECT_GE(hit.size, stream.size());
-        EXPECT_LE(hit.size, onRandom ? stream.size() + random.size() : stream.size() + 2);
-        EXPECT_EQ(contexts.back()->skipCarvedFileBlocks, !onRandom);
+        EXPECT_LE(hit.size, after == random.size() ? stream.size() + after : stream.size() + after + 2);
+        EXPECT_EQ(context.skipCarvedFileBlocks, after != random.size());
+        if (after != 0) EXPECT_LE(context.checkedBytes.value_or(hit.size), stream.size());
     }
 }
 
