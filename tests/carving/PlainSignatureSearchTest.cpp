@@ -310,7 +310,8 @@ TEST_P(MpegStreamSearchTest, EveryFileIsFoundAtItsSectorAndTheStreamHoldsItsByte
     const auto [which, random] = GetParam();
     if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing (./dev.sh installs it)";
     const MpegSample& sample = kMpegSamples[which];
-    const std::string stream = testsupport::toolSample("ffmpeg -v error " + sample.options + " \"$OUT\"", "mpg");
+    const std::string stream =
+        testsupport::toolSample("ffmpeg -v error " + sample.options + " -threads 1 \"$OUT\"", "mpg");
     const std::string photo = testsupport::toolSample(
         "convert -seed " + testsupport::sampleSeed(8) + " -size 160x120 plasma: \"$OUT\"", "jpg");
     const fs::path image = testsupport::filledImage(random, "stream-then-photo");
@@ -389,7 +390,7 @@ TEST_P(ProgramStreamPastALostPackTest, IsFoundAtItsFirstSector) {
     const auto [which, page] = GetParam();
     if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing (./dev.sh installs it)";
     const std::string stream =
-        testsupport::toolSample("ffmpeg -v error " + kMpegSamples[which].options + " \"$OUT\"", "mpg");
+        testsupport::toolSample("ffmpeg -v error " + kMpegSamples[which].options + " -threads 1 \"$OUT\"", "mpg");
     const std::string photo = testsupport::toolSample(
         "convert -seed " + testsupport::sampleSeed(8) + " -size 160x120 plasma: \"$OUT\"", "jpg");
     const std::size_t secondPack = stream.find(std::string("\0\0\1\xBA", 4), 4);
