@@ -639,7 +639,8 @@ TEST_F(Saving, ZeroLengthFilesAreNotCreatedAndAFileWithoutExtentsIsNoSavedFile) 
 // cut part-way keeps what it holds; one whose own sectors all came is saved whole, though a sector after its end was
 // lost and the medium went before the lost ones were counted. The log and the end's counts tell each as it ended.
 TEST_F(Saving, AFileOfWhichNothingIsSavedIsNotLeftAndEachFileIsToldAsItEnded) {
-    // The reader's answer to the save's read number `call`; after `gone` the medium has left the drive lists.
+    // The reader's answer to the save's read number `call`; a read that gets nothing takes the medium off the
+    // drive lists. `lostSector` reads the first, losing one sector of it, and gets nothing after.
     using Answer = std::function<Lost(Volume&, int call, std::uint64_t sector, std::int32_t, std::uint8_t*)>;
     const auto lostSector = [](std::uint64_t lost) -> Answer {
         return [lost](Volume& v, int call, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) -> Lost {
