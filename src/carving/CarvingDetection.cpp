@@ -32,13 +32,14 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
         // where the next file may already begin, so that last sector is
         // still examined. A stream whose walk went on past sectors the
         // medium could not give, at a frame or pack it searched for, may
-        // have gone on into another: the jump ends at the first of them.
+        // have gone on into another: the jump ends at the first of them. Nor
+        // does it go past the bytes the walk checked as the stream's.
         if (p_.context.skipCarvedFileBlocks) {
             p_.context.skipCarvedFileBlocks = false;
             const std::uint32_t bps = volume_.u32BytesInSector();
-            skip = {
-                p_.context.reader().lostSector().jumpable((hit.size - std::min<std::uint64_t>(hit.size, bps)) / bps),
-                true};
+            const std::uint64_t covered = std::min(hit.size, p_.context.checkedBytes.value_or(hit.size));
+            skip = {p_.context.reader().lostSector().jumpable((covered - std::min<std::uint64_t>(covered, bps)) / bps),
+                    true};
         }
     }
     if (!recorded) {
@@ -47,6 +48,7 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
     }
     p_.context.rawJpeg.found = false;
     p_.context.measuredCut = false;
+    p_.context.checkedBytes.reset();
     return skip;
 }
 

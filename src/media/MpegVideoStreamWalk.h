@@ -32,7 +32,9 @@ public:
         // Whether the stream's bytes mark that end. Else the length is an
         // estimate: it holds the stream, and may hold what follows it.
         bool endMarked = false;
-        // The byte after the last start code taken as the stream's.
+        // The byte after the last start code taken as the stream's: what the
+        // walk checked as its own. The bytes from there to the end, marked
+        // or not, nothing checked; another file may lie in them.
         std::uint64_t structureEnd = 0;
     };
 

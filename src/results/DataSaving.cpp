@@ -507,12 +507,22 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     // one whose extents hold none or only part of its bytes (its volume cut
     // short, a chain that broke) is not saved, whatever was copied of it;
     // nor is one the cache let go of in part as it was copied: a disk that
-    // has gone is no disk with a few bad sectors.
+    // has gone is no disk with a few bad sectors. A file of which nothing was
+    // written is not left under the found file's name, empty: it is told as
+    // not saved, as a file the save could not begin is not made.
     const bool done = result == FileExtentsCopier::Result::Done;
     const bool lostToTheCache = sourceGone_ && copier.unreadableSectors() != 0;
     const bool whole = done && copier.bytesWritten() >= node->fileSize && !lostToTheCache;
-    syncAndClose(fd, Unsynced{path, whole, whole && copier.unreadableSectors() != 0}, copier.bytesWritten());
-    if (copier.unreadableSectors() != 0)
+    const bool nothing = copier.bytesWritten() == 0;
+    if (nothing) {
+        if (!folder.removeFile(created, fd))
+            platform::logFormat("Could not remove the empty file %@ from the destination: %@", path, errorText(errno));
+        ::close(fd);
+    } else {
+        syncAndClose(fd, Unsynced{path, whole, whole && copier.unreadableSectors() != 0}, copier.bytesWritten());
+    }
+    const std::string told = nothing ? where + name : path;
+    if (copier.unreadableSectors() != 0 && !nothing)
         platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
                             static_cast<unsigned long long>(copier.unreadableSectors()), path);
     switch (result) {
@@ -522,8 +532,9 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
             platform::logFormat("%@ is not saved whole: the medium is no longer available", path);
         } else if (!whole) {
             ++errors_;
-            platform::logFormat("The extents of %@ hold %llu of its %llu bytes; the rest was not found", path,
-                                static_cast<unsigned long long>(copier.bytesWritten()),
+            platform::logFormat(nothing ? "The extents of %@ hold %llu of its %llu bytes; it is not saved"
+                                        : "The extents of %@ hold %llu of its %llu bytes; the rest was not found",
+                                told, static_cast<unsigned long long>(copier.bytesWritten()),
                                 static_cast<unsigned long long>(node->fileSize));
         }
         break;
@@ -531,9 +542,12 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         break;
     case FileExtentsCopier::Result::ReadFailed:
         ++errors_;
-        platform::logFormat("Could not read %@ from the medium; %llu of its %llu bytes are saved", path,
-                            static_cast<unsigned long long>(copier.bytesWritten()),
-                            static_cast<unsigned long long>(node->fileSize));
+        if (nothing)
+            platform::logFormat("Could not read %@ from the medium; it is not saved", told);
+        else
+            platform::logFormat("Could not read %@ from the medium; %llu of its %llu bytes are saved", path,
+                                static_cast<unsigned long long>(copier.bytesWritten()),
+                                static_cast<unsigned long long>(node->fileSize));
         if (sourceGone_ && !goneBefore)
             platform::logFormat("The medium %@ is no longer available; of the files left, those the system's cache "
                                 "holds whole are saved",
@@ -543,10 +557,15 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         ++errors_;
         // What did fit is recovered data and stays, under the file's name;
         // the log tells how much of the file that is.
-        platform::logFormat("Could not write %@ on the destination: %@; it holds the first %llu of its %llu bytes",
-                            path, errorText(copier.writeError()),
-                            static_cast<unsigned long long>(copier.bytesWritten()),
-                            static_cast<unsigned long long>(node->fileSize));
+        if (nothing)
+            platform::logFormat("Could not write %@ on the destination: %@; it is not saved", told,
+                                errorText(copier.writeError()));
+        else
+            platform::logFormat("Could not write %@ on the destination: %@; it holds the first %llu of its %llu "
+                                "bytes",
+                                path, errorText(copier.writeError()),
+                                static_cast<unsigned long long>(copier.bytesWritten()),
+                                static_cast<unsigned long long>(node->fileSize));
         if (copier.writeError() == ENOSPC || copier.writeError() == EDQUOT) {
             destinationFull_ = true;
             platform::logFormat("The destination has no room left; saving stops");

@@ -140,3 +140,13 @@ int DestinationFolder::createFile(const std::string& name, std::string& createdN
     errno = EEXIST;
     return -1;
 }
+
+bool DestinationFolder::removeFile(const std::string& name, int fd) const {
+    struct stat made {};
+    struct stat named {};
+    if (!SaveFileName::isSafeComponent(name) || ::fstat(fd, &made) != 0 ||
+        ::fstatat(fd_, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || made.st_dev != named.st_dev ||
+        made.st_ino != named.st_ino)
+        return false;
+    return ::unlinkat(fd_, name.c_str(), 0) == 0;
+}

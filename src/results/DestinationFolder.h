@@ -39,6 +39,9 @@ public:
     // name until one is free. Returns the descriptor (the caller closes it)
     // or -1 with errno set.
     int createFile(const std::string& name, std::string& createdName) const;
+    // Removes the file createFile made as `name`, open as `fd`, when the name
+    // still names that very file; whatever has taken the name since stays.
+    bool removeFile(const std::string& name, int fd) const;
 
     int fd() const { return fd_; }
     // The destination's resolved path, shared by every folder below it.

@@ -101,8 +101,7 @@ FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
     return Result::Done;
 }
 
-std::optional<std::uint64_t> FileExtentsCopier::lostOfTheFile(std::uint64_t sector, std::uint64_t sectors,
-                                                              std::uint64_t lost) {
+std::uint64_t FileExtentsCopier::lostOfTheFile(std::uint64_t sector, std::uint64_t sectors, std::uint64_t lost) {
     const std::uint64_t bytesPerSector = geometry_.bytesPerSector;
     const std::uint64_t bytes = sectors * bytesPerSector;
     const std::uint64_t skipped = std::min(bytes, skip_);
@@ -112,10 +111,25 @@ std::optional<std::uint64_t> FileExtentsCopier::lostOfTheFile(std::uint64_t sect
     const std::uint64_t end = (skipped + length + bytesPerSector - 1) / bytesPerSector;
     if (first == 0 && end == sectors) return lost;
     // The lost sectors may lie before the file's first byte or past its
-    // last: only those it takes are read again and counted. The range
-    // reader asks the device for none of the unreadable ones again, and
-    // gives the same bytes.
-    return readInto(sector + first, end - first, first);
+    // last: only those it takes are read again and counted, apart from the
+    // bytes that came. The range reader asks the device for none of the
+    // unreadable ones again, and gives the same bytes.
+    const std::size_t fileBytes = static_cast<std::size_t>((end - first) * bytesPerSector);
+    recount_.assign(fileBytes, 0);
+    const std::optional<std::uint64_t> again =
+        reader_ ? reader_(sector + first, static_cast<std::int32_t>(end - first), recount_.data()) : std::nullopt;
+    if (again) {
+        std::memcpy(buffer_.get() + first * bytesPerSector, recount_.data(), fileBytes);
+        return *again;
+    }
+    // A medium that has gone since leaves the bytes that came. A lost sector
+    // reads as zeros: of the file's sectors, only those that do can be lost.
+    std::uint64_t zeroSectors = 0;
+    for (std::uint64_t s = first; s < end; ++s) {
+        const std::uint8_t* at = buffer_.get() + s * bytesPerSector;
+        zeroSectors += std::all_of(at, at + bytesPerSector, [](std::uint8_t b) { return b == 0; });
+    }
+    return std::min(lost, zeroSectors);
 }
 
 FileExtentsCopier::Result FileExtentsCopier::readGathered() {
@@ -123,10 +137,9 @@ FileExtentsCopier::Result FileExtentsCopier::readGathered() {
     if (abortSaving_.load()) return Result::Aborted;
     const std::uint64_t start = gatheredStart_, sectors = gatheredSectors_;
     gatheredSectors_ = 0;
-    std::optional<std::uint64_t> lost = readInto(start, sectors);
-    if (lost && *lost != 0) lost = lostOfTheFile(start, sectors, *lost);
+    const std::optional<std::uint64_t> lost = readInto(start, sectors);
     if (!lost) return Result::ReadFailed;
-    unreadable_ += *lost;
+    unreadable_ += *lost != 0 ? lostOfTheFile(start, sectors, *lost) : 0;
     return write(sectors * geometry_.bytesPerSector);
 }
 

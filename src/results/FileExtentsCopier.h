@@ -94,8 +94,8 @@ private:
     // (sectors of the medium's size): the reader's answer.
     std::optional<std::uint64_t> readInto(std::uint64_t sector, std::uint64_t sectors, std::uint64_t into = 0);
     // Of the `lost` sectors of the read of `sectors` sectors at sector just
-    // made, those the file takes bytes from; nothing when a read fails.
-    std::optional<std::uint64_t> lostOfTheFile(std::uint64_t sector, std::uint64_t sectors, std::uint64_t lost);
+    // made, those the file takes bytes from, the read's bytes kept.
+    std::uint64_t lostOfTheFile(std::uint64_t sector, std::uint64_t sectors, std::uint64_t lost);
     Result write(std::uint64_t bytes);
     // Bytes the file still needs once the gathered reads are written.
     std::uint64_t stillNeeded() const;
@@ -111,6 +111,8 @@ private:
     // Page-aligned: the kernel copies into it at full speed.
     std::unique_ptr<std::uint8_t, FreeBuffer> buffer_;
     std::size_t bufferBytes_ = 0;
+    // The file's part of a read with lost sectors, read again to count them.
+    std::vector<std::uint8_t> recount_;
     // The joined read being gathered.
     std::uint64_t gatheredStart_ = 0;
     std::uint64_t gatheredSectors_ = 0;

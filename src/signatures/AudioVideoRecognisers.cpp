@@ -587,9 +587,12 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
             if (medium.beforeLoss(at)) search_.mpgDoneArray.add(medium.firstSector() + at / bps);
         });
     // A stream this short is too short to trust its length; one whose end nothing marks is not jumped over, as what
-    // follows it may lie inside its estimate.
+    // follows it may lie inside its estimate. Nor is the rest of one past its last start code: nothing checked those
+    // bytes as the stream's, and another file may lie in them before what ends it.
     if (stream.length <= kShortestVideoStream) return acceptFile(sig, medium, 0, true);
-    return acceptFile(sig, medium, stream.length, stream.endMarked);
+    if (!stream.endMarked) return acceptFile(sig, medium, stream.length, false);
+    medium.acceptJumpable(sig, stream.length, stream.structureEnd);
+    return true;
 }
 
 namespace {

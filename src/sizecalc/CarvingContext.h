@@ -61,6 +61,12 @@ public:
     RawJpeg rawJpeg;
     // The file measured last covers its sectors: the run jumps over them.
     bool skipCarvedFileBlocks = false;
+    // The bytes from the file's first that its walk checked as its own,
+    // where its measure runs on past them to an end it could not check (a
+    // video stream's bytes after its last start code may be another file's,
+    // whatever ends them): the jump ends there, and the sectors after them
+    // are examined. Unset: the jump covers the whole measure.
+    std::optional<std::uint64_t> checkedBytes;
     // The file measured last was cut by another file's bytes where its
     // length ends (before its margin): the run records it damaged.
     bool measuredCut = false;

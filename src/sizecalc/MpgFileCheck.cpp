@@ -56,6 +56,7 @@ bool MpgFileCheck::isFileValidated(std::uint64_t sectorNumber) {
 
 std::uint64_t MpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
     context_.skipCarvedFileBlocks = false;
+    context_.checkedBytes.reset();
     window_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
     probe_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
     const std::uint64_t n = bHeader0x1B3_ ? videoStreamLength(sectorNumber) : programStreamLength();
@@ -70,6 +71,10 @@ std::uint64_t MpgFileCheck::videoStreamLength(std::uint64_t sectorNumber) {
     const MpegVideoStreamWalk::Measure stream =
         MpegVideoStreamWalk::measure(window_, [&] { return context_.stopped(); });
     videoEndMarked_ = stream.endMarked;
+    // Past its last start code nothing checks that the bytes are the
+    // stream's: the zeros or the structure that end it may follow another
+    // file lying there.
+    context_.checkedBytes = stream.structureEnd;
     // The sequence headers the stream repeats at sector starts, up to the
     // first sector its walk could not read, are the stream's own.
     const std::uint32_t bps = context_.bytesPerSector();

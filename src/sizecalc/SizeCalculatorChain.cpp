@@ -114,6 +114,7 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
     const CarvingContext::RawJpeg rawJpeg = context_.rawJpeg;
     const CarvingContext::TiffClassification tiff = context_.tiff;
     const bool skip = context_.skipCarvedFileBlocks;
+    const std::optional<std::uint64_t> checked = context_.checkedBytes;
     const std::uint64_t windowSectors = ReadWindow::kBytes / bps;
     std::optional<std::uint64_t> found;
     for (std::uint64_t sector = from; sector < end && !context_.stopped(); ++sector) {
@@ -132,6 +133,7 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
     context_.rawJpeg = rawJpeg;
     context_.tiff = tiff;
     context_.skipCarvedFileBlocks = skip;
+    context_.checkedBytes = checked;
     lookingAhead_ = false;
     return found;
 }

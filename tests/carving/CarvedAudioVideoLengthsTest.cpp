@@ -41,7 +41,7 @@ std::string tone(const std::string& seconds, unsigned hertz = 440) {
 
 std::string movieCommand(const std::string& options) {
     return "ffmpeg -v error -f lavfi -i " + testsupport::sampleVideo("size=320x240:rate=25:duration=3") +
-           " -f lavfi -i sine=frequency=" + sampleTone(440) + ":duration=3 -c:v mpeg4 -c:a aac " + options +
+           " -f lavfi -i sine=frequency=" + sampleTone(440) + ":duration=3 -threads 1 -c:v mpeg4 -c:a aac " + options +
            " \"$OUT\"";
 }
 
@@ -212,24 +212,29 @@ const std::vector<Case> kCases = {
     {"Mp4WithAnAtomHeaderAcrossAWindowsEnd", "mp4", withHeaderAcrossAWindowsEnd, 512},
     // AIFF chunks: the walk measures the chunks after the 12-byte FORM header, then its margin.
     {"AiffWithANameChunk", "aif",
-     [] { return toolSample(tone("3") + "ffmpeg -v error -i \"$OUT.wav\" -metadata title=T -f aiff \"$OUT\"", "aif"); },
+     [] {
+         return toolSample(tone("3") + "ffmpeg -v error -i \"$OUT.wav\" -threads 1 -metadata title=T -f aiff \"$OUT\"",
+                           "aif");
+     },
      500},
     {"SixChannelAiffWithAChannelLayout", "aif",
-     [] { return toolSample(tone("2") + "ffmpeg -v error -i \"$OUT.wav\" -ac 6 -f aiff \"$OUT\"", "aif"); }, 500},
+     [] { return toolSample(tone("2") + "ffmpeg -v error -i \"$OUT.wav\" -threads 1 -ac 6 -f aiff \"$OUT\"", "aif"); },
+     500},
     {"AiffWithAppleLoopChunksFirst", "aif", appleLoop, 500},
     {"AiffWithTagsAndCoverArtAfterItsSound", "aif",
      [] {
-         return toolSample(tone("3") + "convert -seed " + sampleSeed(72) + " -size 200x200 plasma: \"$OUT.jpg\" && " +
-                               "ffmpeg -v error -i \"$OUT.wav\" -i \"$OUT.jpg\" -map 0 -map 1 -c:v copy " +
-                               "-disposition:v attached_pic -write_id3v2 1 -metadata title=T -f aiff \"$OUT\"",
-                           "aif");
+         return toolSample(
+             tone("3") + "convert -seed " + sampleSeed(72) + " -size 200x200 plasma: \"$OUT.jpg\" && " +
+                 "ffmpeg -v error -i \"$OUT.wav\" -i \"$OUT.jpg\" -map 0 -map 1 -c:v copy " +
+                 "-threads 1 -disposition:v attached_pic -write_id3v2 1 -metadata title=T -f aiff \"$OUT\"",
+             "aif");
      },
      500},
     // WAV: a header ffmpeg could not go back to ends where the next file begins, one whose data chunk holds its
     // length there.
     {"WavWrittenThroughAPipe", "wav",
-     [] { return toolSample(tone("3") + "ffmpeg -v error -i \"$OUT.wav\" -f wav - | tee \"$OUT\"", "wav"); }, 511,
-     kToTheDisksEnd},
+     [] { return toolSample(tone("3") + "ffmpeg -v error -i \"$OUT.wav\" -threads 1 -f wav - | tee \"$OUT\"", "wav"); },
+     511, kToTheDisksEnd},
     {"WavWhoseRiffLengthWasNeverWritten", "wav",
      [] { return toolSample(tone("3") + "mv \"$OUT.wav\" \"$OUT\"", "wav").replace(4, 4, "\xFF\xFF\xFF\xFF"); }, 0,
      kToTheDisksEnd},
@@ -240,8 +245,8 @@ const std::vector<Case> kCases = {
     // search's walk ends at the last tag, or at the last frame.
     {"Mp3WithAnId3v1TagFromFfmpeg", "mp3",
      [] {
-         return toolSample(tone("4") + "ffmpeg -v error -i \"$OUT.wav\" -write_id3v1 1 -metadata title=T \"$OUT\"",
-                           "mp3");
+         return toolSample(
+             tone("4") + "ffmpeg -v error -i \"$OUT.wav\" -threads 1 -write_id3v1 1 -metadata title=T \"$OUT\"", "mp3");
      },
      50, 0},
     {"Mp3WithAnId3v1TagFromLame", "mp3",

@@ -93,7 +93,7 @@ const Case kPngCases[] = {
      [] {
          return testsupport::toolSample("ffmpeg -v error -f lavfi -i " +
                                             testsupport::sampleVideo("size=320x240:rate=10") +
-                                            " -t 4 -plays 0 -f apng \"$OUT\"",
+                                            " -t 4 -threads 1 -plays 0 -f apng \"$OUT\"",
                                         "png");
      }},
     {"ExifRightAfterIhdr", "png", 516,
@@ -132,8 +132,9 @@ const Case kGifCases[] = {
      }},
     {"AnimationOverFiveMiB", "gif", 512,
      [] {
-         return testsupport::toolSample(
-             "ffmpeg -v error -f lavfi -i cellauto=s=640x480:rate=15:seed=" + sampleSeed(7) + " -t 25 \"$OUT\"", "gif");
+         return testsupport::toolSample("ffmpeg -v error -f lavfi -i cellauto=s=640x480:rate=15:seed=" + sampleSeed(7) +
+                                            " -t 25 -threads 1 \"$OUT\"",
+                                        "gif");
      }},
 };
 

@@ -110,12 +110,13 @@ enum class Movie { MoovLast, MoovFirst, Avi };
 // A movie of ffmpeg's test pattern and a tone of the seed.
 std::string movie(unsigned seed, unsigned seconds, Movie kind) {
     const std::string length = "duration=" + std::to_string(seconds);
-    return testsupport::toolSample(
-        "ffmpeg -v error -f lavfi -i " + testsupport::sampleVideo("size=320x240:rate=25:" + length) +
-            " -f lavfi -i sine=frequency=" + testsupport::sampleTone(300 + seed) + ":" + length +
-            " -c:v mpeg4 -fflags +bitexact " + (kind == Movie::Avi ? "-c:a libmp3lame -f avi" : "-c:a aac -f mp4") +
-            (kind == Movie::MoovFirst ? " -movflags +faststart" : "") + " \"$OUT\"",
-        kind == Movie::Avi ? "avi" : "mp4");
+    return testsupport::toolSample("ffmpeg -v error -f lavfi -i " +
+                                       testsupport::sampleVideo("size=320x240:rate=25:" + length) +
+                                       " -f lavfi -i sine=frequency=" + testsupport::sampleTone(300 + seed) + ":" +
+                                       length + " -threads 1 -c:v mpeg4 -fflags +bitexact " +
+                                       (kind == Movie::Avi ? "-c:a libmp3lame -f avi" : "-c:a aac -f mp4") +
+                                       (kind == Movie::MoovFirst ? " -movflags +faststart" : "") + " \"$OUT\"",
+                                   kind == Movie::Avi ? "avi" : "mp4");
 }
 
 // A file planted on a disk at a sector.
@@ -399,7 +400,7 @@ std::string wholePhoto(std::size_t row) {
     case 2:
         return noise + "-quality 100 \"$OUT\"";
     case 3:
-        return noise + "\"$OUT.png\" && ffmpeg -v error -i \"$OUT.png\" -c:v ljpeg -pix_fmt bgr24 \"$OUT\"";
+        return noise + "\"$OUT.png\" && ffmpeg -v error -i \"$OUT.png\" -threads 1 -c:v ljpeg -pix_fmt bgr24 \"$OUT\"";
     case 4: {
         const std::string profile =
             "\"$(find /usr/share/color/icc /usr/share/ghostscript -name srgb.icc | head -n 1)\"";

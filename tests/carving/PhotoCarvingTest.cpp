@@ -603,7 +603,7 @@ TEST_F(PhotoCarvingTest, ImagesTickedOnAnExfatStickListOnlyItsRealIcon) {
         testsupport::sampleSeed(0) + ")) -size 640x480 plasma: mnt/photo$i.jpg; done && ffmpeg -v error -f lavfi -i " +
         testsupport::sampleVideo("size=320x240:duration=4") +
         " -f lavfi -i sine=frequency=" + testsupport::sampleTone(440) +
-        ":duration=4 -c:v mpeg4 -c:a aac mnt/clip.mp4 && "
+        ":duration=4 -threads 1 -c:v mpeg4 -c:a aac mnt/clip.mp4 && "
         "convert -size 48x48 plasma: mnt/icon.ico && cp mnt/icon.ico .; s=$?; umount mnt; losetup -d $loop; exit $s");
     ASSERT_TRUE(made) << "the stick could not be made and filled";
     if (*made == "none\n") GTEST_SKIP() << "cannot attach a loop device here";

@@ -310,7 +310,8 @@ TEST_P(MpegStreamSearchTest, EveryFileIsFoundAtItsSectorAndTheStreamHoldsItsByte
     const auto [which, random] = GetParam();
     if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing (./dev.sh installs it)";
     const MpegSample& sample = kMpegSamples[which];
-    const std::string stream = testsupport::toolSample("ffmpeg -v error " + sample.options + " \"$OUT\"", "mpg");
+    const std::string stream =
+        testsupport::toolSample("ffmpeg -v error " + sample.options + " -threads 1 \"$OUT\"", "mpg");
     const std::string photo = testsupport::toolSample(
         "convert -seed " + testsupport::sampleSeed(8) + " -size 160x120 plasma: \"$OUT\"", "jpg");
     const fs::path image = testsupport::filledImage(random, "stream-then-photo");
@@ -350,6 +351,35 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, MpegStreamSearchTest,
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
 
+// A video stream with no end code, a pixmap (text: neither zeros nor a start code in it) in the sector after it and
+// zeros behind that: the stream's walk runs through the pixmap to the zeros, but nothing checked those bytes as the
+// stream's, and neither the plain search nor the carving jumps over them: the pixmap is found at its own sector.
+TEST_F(PlainSignatureSearchTest, AFileBetweenAVideoStreamWithNoEndCodeAndTheZerosBehindItIsFound) {
+    if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing (./dev.sh installs it)";
+    const std::string stream = testsupport::toolSample(
+        "ffmpeg -v error " + kVideoSource + " -c:v mpeg1video -threads 1 -f mpeg1video \"$OUT\"", "mpg");
+    const std::string pixmap =
+        testsupport::toolSample("convert -seed " + testsupport::sampleSeed(9) + " -size 16x16 plasma: \"$OUT\"", "xpm");
+    ASSERT_EQ(pixmap.find('\0'), std::string::npos);
+    const std::uint64_t pixmapAt = 2048 + (stream.size() + 511) / 512;
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(method == 0 ? "the plain search" : "the carving");
+        const fs::path image = testsupport::filledImage(true, "stream-then-pixmap");
+        testsupport::writeAt(image, 2048 * 512, {stream.begin(), stream.end()});
+        std::vector<std::uint8_t> pixmapThenZeros(pixmap.begin(), pixmap.end());
+        pixmapThenZeros.resize(pixmap.size() + 4096);
+        testsupport::writeAt(image, pixmapAt * 512, pixmapThenZeros);
+        // The file scans' rows for the plain search (the stream's own recogniser), the photo scans' for the carving.
+        const auto found = searchedDisk(image,
+                                        method == 0 ? marked({"mpg", "xpm"})
+                                                    : testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"mpg", "xpm"}),
+                                        method);
+        EXPECT_EQ(found.count(2048), 1u);
+        const auto [from, to] = found.equal_range(pixmapAt);
+        EXPECT_TRUE(std::any_of(from, to, [&](const auto& f) { return f.second.bytes.starts_with(pixmap); }));
+    }
+}
+
 // A program stream whose second pack lies in a page the medium cannot give, or in a bad area that runs on past every
 // pack its first 64 sectors hold: the packets of its first pack lead there, and it is found at its first sector and
 // measured to its end, the photo after it at its own.
@@ -360,7 +390,7 @@ TEST_P(ProgramStreamPastALostPackTest, IsFoundAtItsFirstSector) {
     const auto [which, page] = GetParam();
     if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing (./dev.sh installs it)";
     const std::string stream =
-        testsupport::toolSample("ffmpeg -v error " + kMpegSamples[which].options + " \"$OUT\"", "mpg");
+        testsupport::toolSample("ffmpeg -v error " + kMpegSamples[which].options + " -threads 1 \"$OUT\"", "mpg");
     const std::string photo = testsupport::toolSample(
         "convert -seed " + testsupport::sampleSeed(8) + " -size 160x120 plasma: \"$OUT\"", "jpg");
     const std::size_t secondPack = stream.find(std::string("\0\0\1\xBA", 4), 4);

@@ -5,6 +5,7 @@
 #include "support/FailingReads.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <fcntl.h>
@@ -271,9 +272,12 @@ TEST_F(DMediaReaders, ReadsPullNoNeighbouringPagesIntoThePageCache) {
     if (image.empty()) GTEST_SKIP() << "no folder here whose files can leave the page cache";
     auto m = DMedia::initWithDictionary(driveDict(image, size));
     std::vector<std::uint8_t> buf(512);
-    // The first two pages, as a save of a small file reads them.
+    // The first two pages, as a save of a small file reads them. The kernel may have let go of them since, under
+    // another process's load; it has no other page.
     ASSERT_TRUE(m->readSaveSector(0, 1, buf.data()) && m->readSaveSector(page / 512, 1, buf.data()));
-    EXPECT_EQ(cachedPages(image, false), (std::vector<std::size_t>{0, 1}));
+    const std::vector<std::size_t> cached = cachedPages(image, false);
+    EXPECT_TRUE(std::all_of(cached.begin(), cached.end(), [](std::size_t p) { return p < 2; }))
+        << ::testing::PrintToString(cached);
     fs::remove_all(fs::current_path() / "drentic-page-cache");
 }
 

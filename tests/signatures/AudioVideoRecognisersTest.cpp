@@ -14,10 +14,11 @@ using namespace std::string_literals;
 
 namespace {
 
-const std::string kVideo = "ffmpeg -v error -f lavfi -i " + sampleVideo("size=64x48:rate=25:duration=1") + " ";
+const std::string kVideo =
+    "ffmpeg -v error -f lavfi -i " + sampleVideo("size=64x48:rate=25:duration=1") + " -threads 1 ";
 const std::string kSmallVideo =
-    "ffmpeg -v error -f lavfi -i " + sampleVideo("size=176x144:rate=25:duration=1") + " -c:v h263 ";
-const std::string kTone = "ffmpeg -v error -f lavfi -i sine=frequency=" + sampleTone(440) + ":duration=1 ";
+    "ffmpeg -v error -f lavfi -i " + sampleVideo("size=176x144:rate=25:duration=1") + " -threads 1 -c:v h263 ";
+const std::string kTone = "ffmpeg -v error -f lavfi -i sine=frequency=" + sampleTone(440) + ":duration=1 -threads 1 ";
 const std::string kWav = "sox -n -r 44100 -c 1 \"$OUT.wav\" synth 1 sine " + sampleTone(440) + " && lame --quiet ";
 const std::string kEndCode = " && printf '\\000\\000\\001\\267' | tee -a \"$OUT\"";
 const std::string kMidi = "/usr/bin/python3 -c \"import mido,sys; m=mido.MidiFile(); t=mido.MidiTrack(); "
@@ -85,8 +86,8 @@ TEST_F(AudioVideoRecognisersTest, ToolSamplesAreAcceptedWithTheLengthTheirFormat
         // Equal packs, then the program end code.
         {kVideo + "-f vob \"$OUT\" && printf '\\000\\000\\001\\271' | tee -a \"$OUT\"", "vob", 19, "vob", whole, true},
         // A video stream runs to its end code, across several of the scan's windows.
-        {"ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=2") + " -f mpeg2video \"$OUT\"" +
-             kEndCode,
+        {"ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=2") +
+             " -threads 1 -f mpeg2video \"$OUT\"" + kEndCode,
          "m2v", 19, "m2v", whole, true},
         // The muxer pads the stream with null packets to its end.
         {kVideo + "-f mpegts -mpegts_m2ts_mode 1 \"$OUT\"", "mts", 31, "mts", whole, true},

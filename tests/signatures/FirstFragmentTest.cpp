@@ -26,7 +26,7 @@ const std::string kPhotos = "convert -seed " + sampleSeed(3) +
                             " -size 400x300 plasma: \"$OUT.a.jpg\" && convert -seed " + sampleSeed(4) +
                             " -size 400x300 plasma: \"$OUT.b.jpg\" && ";
 const std::string kVideo =
-    "ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=4") + " -c:v mpeg4 -q:v 3 ";
+    "ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=4") + " -threads 1 -c:v mpeg4 -q:v 3 ";
 
 std::vector<FragmentCase> fragmentCases() {
     const std::string baseline =
@@ -48,12 +48,12 @@ std::vector<FragmentCase> fragmentCases() {
     const std::string h264 =
         toolSample("ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=4") +
                        " -f lavfi -i sine=frequency=" + sampleTone(500) +
-                       ":duration=4 -c:v libx264 -c:a aac -movflags +faststart \"$OUT\"",
+                       ":duration=4 -threads 1 -c:v libx264 -c:a aac -movflags +faststart \"$OUT\"",
                    "mp4");
-    const std::string h265 =
-        toolSample("ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=4") +
-                       " -c:v libx265 -x265-params log-level=error -tag:v hvc1 -movflags +faststart \"$OUT\"",
-                   "mp4");
+    const std::string h265 = toolSample(
+        "ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=4") +
+            " -threads 1 -c:v libx265 -x265-params log-level=error -tag:v hvc1 -movflags +faststart \"$OUT\"",
+        "mp4");
     return {
         {baseline, 3, sectorsIn(baseline.size() / 3), FragmentCase::All},
         {progressive, 3, sectorsIn(progressive.size() / 3), FragmentCase::All},

@@ -40,10 +40,10 @@ TEST_F(AudioCalculatorsTest, ToolSamplesAreMeasuredByTheirStructure) {
     if (!haveTool("abc2midi")) GTEST_SKIP() << "abc2midi (abcmidi) is not installed";
     const auto wav = toolSample("sox -n -r 8000 -c 1 \"$OUT\" synth 0.5 sine " + sampleTone(440), "wav");
     const auto aif = toolSample("sox -n -r 8000 -c 1 \"$OUT\" synth 5 sine " + sampleTone(440), "aiff");
-    const auto avi =
-        toolSample("ffmpeg -v error -f lavfi -i " + sampleVideo("size=64x48:rate=5") + " -t 3 -f avi \"$OUT\"", "avi");
+    const auto avi = toolSample(
+        "ffmpeg -v error -f lavfi -i " + sampleVideo("size=64x48:rate=5") + " -t 3 -threads 1 -f avi \"$OUT\"", "avi");
     const auto rm = toolSample("ffmpeg -v error -f lavfi -i sine=frequency=" + sampleTone(440) +
-                                   " -t 45 -ar 8000 -c:a real_144 -f rm \"$OUT\"",
+                                   " -t 45 -threads 1 -ar 8000 -c:a real_144 -f rm \"$OUT\"",
                                "rm");
     // Two voices of 800 bars, ~115 KiB: the tracks cross a 64 KiB window.
     const auto mid = toolSample("{ printf 'X:1\\nL:1/8\\nK:C\\nV:1\\n'; printf 'CDEF GABc|%.0s' $(seq 800); printf "

@@ -167,7 +167,7 @@ std::vector<StructureSample> samplesWithAStructureInOneSector() {
     const std::string jpeg = toolSample("convert -seed " + sampleSeed(1) + " -size 300x300 plasma: \"$OUT\"", "jpg");
     const std::string movie =
         toolSample("ffmpeg -v error -f lavfi -i " + sampleVideo("size=160x120:rate=10:duration=4") +
-                       " -c:v mpeg4 -fflags +bitexact \"$OUT\"",
+                       " -threads 1 -c:v mpeg4 -fflags +bitexact \"$OUT\"",
                    "mov");
     const std::string gif = toolSample("convert -seed " + sampleSeed(1) +
                                            " -size 160x120 plasma: \"$OUT.a.gif\" && convert -seed " + sampleSeed(2) +

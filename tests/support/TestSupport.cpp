@@ -26,6 +26,13 @@ struct Cleanup {
         }
     }
 } gCleanup;
+
+// ImageMagick's threads, each with its own random numbers where a seed does not make it keep to one, are part of how
+// a sample is made: one, on any machine (as sample-variant.sh sets for the fixture scripts; ffmpeg is given
+// -threads 1 in each command).
+struct OneToolThread {
+    OneToolThread() { ::setenv("MAGICK_THREAD_LIMIT", "1", 1); }
+} gOneToolThread;
 } // namespace
 
 int sampleVariant() {

@@ -30,7 +30,8 @@ flat_document graphics drawing >sample.fodg
 
 # ffmpeg writes the isom brand into MPEG-4 files; the brands of other writers
 # (cameras, phones, iTunes) go in through its brand option.
-ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+# One encoding thread, whatever the machine's cores (the last argument is the output).
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "${@:1:$#-1}" -threads 1 "${@: -1}"; }
 video="-f lavfi -i $(sample_video size=32x32:rate=25:duration=0.2)"
 sound="-f lavfi -i sine=frequency=$(sample_tone 440):duration=0.1"
 picture="-f lavfi -i $(sample_video size=16x16) -frames:v 1 -f image2"
