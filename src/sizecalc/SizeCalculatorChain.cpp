@@ -114,6 +114,8 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
     const CarvingContext::RawJpeg rawJpeg = context_.rawJpeg;
     const CarvingContext::TiffClassification tiff = context_.tiff;
     const bool skip = context_.skipCarvedFileBlocks;
+    const bool cut = context_.measuredCut;
+    const CarvingContext::ScanData scan = context_.measuredScan;
     const std::uint64_t windowSectors = ReadWindow::kBytes / bps;
     std::optional<std::uint64_t> found;
     for (std::uint64_t sector = from; sector < end && !context_.stopped(); ++sector) {
@@ -132,6 +134,8 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
     context_.rawJpeg = rawJpeg;
     context_.tiff = tiff;
     context_.skipCarvedFileBlocks = skip;
+    context_.measuredCut = cut;
+    context_.measuredScan = scan;
     lookingAhead_ = false;
     return found;
 }
