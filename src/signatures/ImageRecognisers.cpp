@@ -144,19 +144,22 @@ bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
     const platform::ByteView sector = cursor.bytes(0, medium.bytesPerSector());
     const std::size_t kind = JpegScanWalk::kindAfterFillBytes(sector, 2);
     if (kind >= sector.size() || sector.u8(kind) == 0x00) return false;
-    const JPEGScanStart scan = walkJPEGSegments(medium, kind - 1);
-    if (scan.broken)
-        listedUnended(sig, std::min(scan.position, medium.readableBytes()));
+    const std::optional<JPEGScanStart> scan = walkJPEGSegments(medium, kind - 1);
+    if (!scan) return false;
+    if (scan->broken)
+        listedUnended(sig, std::min(scan->position, medium.readableBytes()));
     else
-        measureJPEG(medium, scan, sig);
+        measureJPEG(medium, *scan, sig);
     return true;
 }
 
-ImageRecognisers::JPEGScanStart ImageRecognisers::walkJPEGSegments(RecogniserMedium& medium, std::uint64_t position) {
+std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegments(RecogniserMedium& medium,
+                                                                                  std::uint64_t position) {
     BoundedCursor cursor = medium.cursor(1);
     JPEGScanStart scan;
     std::uint32_t length = cursor.at(position, 4).be16(2);
     bool scanSeen = false;
+    bool markerFollowed = false;
     // Past the readable bytes a marker reads as zeros, as an unread buffer
     // would: a zero length ends the walk, and before the first scan a zero
     // marker breaks it.
@@ -186,12 +189,14 @@ ImageRecognisers::JPEGScanStart ImageRecognisers::walkJPEGSegments(RecogniserMed
         length = marker.be16(2);
         if (isMarker && kind == 0xDA) scanSeen = true;
         // A segment that ran into bytes that are no marker: the image is
-        // known up to there.
+        // known up to there, once a segment before led to a marker.
         if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) {
+            if (!markerFollowed) return std::nullopt;
             scan.position = position;
             scan.broken = true;
             return scan;
         }
+        markerFollowed = true;
         // The scan data holds no length fields: it is walked by the markers
         // that end it.
         if (scanSeen) {
