@@ -113,6 +113,13 @@ protected:
         if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
         ASSERT_TRUE(made_);
     }
+    // A volume over a whole disk image, with its root, for a carving run of its own.
+    std::shared_ptr<Volume> carvable(const fs::path& image) {
+        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+        v->setRawSearchStart(0, 100);
+        v->createRoot();
+        return v;
+    }
     std::shared_ptr<Volume> searchable(const std::string& image, const std::string& content, std::uint64_t start = 0,
                                        std::uint64_t sectors = 0) {
         auto v = keep(testsupport::volumeOver(media_ / image, start, sectors, 512, content));
@@ -700,9 +707,7 @@ TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterT
     for (const auto& [bytes, sector] :
          {std::pair{photo, 100}, {photo, 20001}, {photo, 20100}, {photo, 45000}, {pic, 46001}})
         testsupport::writeAt(image, sector * 512ull, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-    v->setRawSearchStart(0, 100);
-    v->createRoot();
+    auto v = carvable(image);
     SignatureSearchState search;
     search.sigArray = marked({"jpg", "png"});
 
@@ -809,9 +814,7 @@ TEST_F(PhotoCarvingTest, APhotoHoldingAFoundFilesFirstSectorIsRecordedCutThereOn
                                         {photo.substr(cut), restAt},
                                         {whole, wholeAt}})
         testsupport::writeAt(image, sector * 512, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-    v->setRawSearchStart(0, 100);
-    v->createRoot();
+    auto v = carvable(image);
     SignatureSearchState search;
     search.sigArray = marked({"jpg", "pdf"});
     CapturingAppend records;
@@ -848,9 +851,7 @@ TEST_F(PhotoCarvingTest, APhotoHoldingAFoundFilesFirstSectorIsRecordedCutThereOn
 TEST_F(PhotoCarvingTest, AFileCutOffByTheDisksEndEndsThere) {
     const std::string photo = testsupport::readText(media_ / "photo.jpg");
     const fs::path image = testsupport::imageWith(photo.substr(0, 2048), 100, 0);
-    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-    v->setRawSearchStart(0, 100);
-    v->createRoot();
+    auto v = carvable(image);
     SignatureSearchState search;
     search.sigArray = marked({"jpg"});
     AutoRecoveryAppend noPair;
@@ -922,9 +923,7 @@ TEST_F(PhotoCarvingTest, PhotosRunningPastTheWindowsEndAreMeasuredFromTheWindows
     const fs::path image = testsupport::zeroImage(4 * window * 512);
     for (const int i : {0, 1})
         testsupport::writeAt(image, at[i] * 512, {photos[i].begin(), photos[i].end()});
-    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-    v->setRawSearchStart(0, 100);
-    v->createRoot();
+    auto v = carvable(image);
     testsupport::FailingReads failing;
     failing.failSectors(bad);
     std::mutex mutex;
