@@ -44,6 +44,10 @@ public:
     // `at`, past the fill bytes after that 0xFF; bytes.size() when they run
     // to the end of `bytes` or past kMostFillBytes.
     static std::size_t kindAfterFillBytes(platform::ByteView bytes, std::size_t at);
+    // Whether the segment after an image's start marker is of a kind images
+    // open with: an application segment (JFIF, Exif, an ICC profile, Ducky,
+    // Adobe and the others), a comment, quantisation or Huffman tables.
+    static bool opensImage(std::uint8_t kind);
 
     struct End {
         // Past the end marker, or at the marker that cut the image.

@@ -157,7 +157,9 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
                                                                                   std::uint64_t position) {
     BoundedCursor cursor = medium.cursor(1);
     JPEGScanStart scan;
-    std::uint32_t length = cursor.at(position, 4).be16(2);
+    const platform::ByteView first = cursor.at(position, 4);
+    const std::uint8_t firstKind = first.u8(1);
+    std::uint32_t length = first.be16(2);
     bool scanSeen = false;
     bool markerFollowed = false;
     // Past the readable bytes a marker reads as zeros, as an unread buffer
@@ -189,9 +191,11 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         length = marker.be16(2);
         if (isMarker && kind == 0xDA) scanSeen = true;
         // A segment that ran into bytes that are no marker: the image is
-        // known up to there, once a segment before led to a marker.
+        // known up to there, once a segment before led to a marker or the
+        // first is of a kind images open with (three bytes of random data
+        // and any other kind look like a JPEG's start).
         if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) {
-            if (!markerFollowed) return std::nullopt;
+            if (!markerFollowed && !JpegScanWalk::opensImage(firstKind)) return std::nullopt;
             scan.position = position;
             scan.broken = true;
             return scan;

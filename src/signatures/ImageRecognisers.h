@@ -52,9 +52,9 @@ private:
         bool broken = false;
     };
     // The marker walk from the first segment's marker at `position` on
-    // (its last 0xFF, after any fill bytes); nothing when the first segment
-    // already runs into bytes that are no marker, as after three bytes of
-    // random data that look like a JPEG's start.
+    // (its last 0xFF, after any fill bytes); nothing when the first segment,
+    // of a kind images do not open with, already runs into bytes that are no
+    // marker.
     static std::optional<JPEGScanStart> walkJPEGSegments(RecogniserMedium& medium, std::uint64_t position);
     // Walks the image's markers from the scan start to its end-of-image
     // marker, or to a marker that cuts it, and sets the record's length from

@@ -8,17 +8,7 @@ JpgFileCheck::JpgFileCheck(CarvingContext& context) : SizeCalculator("jpg", cont
 bool JpgFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     if (leading.u8(0) != 0xFF || leading.u8(1) != 0xD8 || leading.u8(2) != 0xFF) return false;
     // Fill bytes may stand between the start marker and the first segment's.
-    const std::uint8_t first = leading.u8(JpegScanWalk::kindAfterFillBytes(leading, 2));
-    // Any application segment: JFIF, Exif, an ICC profile, Ducky, Adobe and the others.
-    if (first >= 0xE0 && first <= 0xEF) return true;
-    switch (first) {
-    case 0xDB: // quantisation tables straight after the start
-    case 0xC4: // Huffman tables straight after the start
-    case 0xFE: // comment
-        return true;
-    default:
-        return false;
-    }
+    return JpegScanWalk::opensImage(leading.u8(JpegScanWalk::kindAfterFillBytes(leading, 2)));
 }
 
 std::uint64_t JpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {

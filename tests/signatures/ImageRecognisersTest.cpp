@@ -92,13 +92,16 @@ TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {
     EXPECT_FALSE(recogniseBytes("\xFF\xD8\xFF\x00"s + be(16, 2), sigOf(3)).accepted);
     EXPECT_FALSE(recogniseBytes("\xFF\xD8\xFF\xFF\x00"s + be(16, 2), sigOf(3)).accepted);
     // A segment that runs into bytes that are no marker, or into a stuffed zero, breaks the walk: the photo is listed
-    // to there, marked, and not jumped over, once a segment before led to a marker; the first segment's breaking
-    // refuses it.
+    // to there, marked, and not jumped over, once a segment led to a marker or the first is of a kind images open
+    // with; the first segment's breaking refuses any other.
     const std::string filledApp0 = "\xFF\xD8\xFF\xFF\xE0"s + be(16, 2) + std::string(14, 'a');
     for (const std::string after : {"x"s, "\xFF\x00"s}) {
-        EXPECT_EQ(recogniseBytes(filledApp0 + "\xFF\xFE"s + be(8, 2) + std::string(6, 'c') + after, sigOf(3)),
-                  (Verdict{true, 31, 0, false, "", true}));
-        EXPECT_FALSE(recogniseBytes(filledApp0 + after, sigOf(3)).accepted);
+        EXPECT_EQ(recogniseBytes(filledApp0 + after, sigOf(3)), (Verdict{true, 21, 0, false, "", true}));
+        EXPECT_EQ(recogniseBytes("\xFF\xD8\xFF\xC0"s + be(8, 2) + std::string(6, 'f') + "\xFF\xFE"s + be(8, 2) +
+                                     std::string(6, 'c') + after,
+                                 sigOf(3)),
+                  (Verdict{true, 22, 0, false, "", true}));
+        EXPECT_FALSE(recogniseBytes("\xFF\xD8\xFF\xC0"s + be(8, 2) + std::string(6, 'f') + after, sigOf(3)).accepted);
     }
     for (const char depth : {1, 3, 16, 18})
         EXPECT_EQ(recogniseBytes(pngHead(depth), sigOf(6)).accepted, depth == 1 || depth == 16) << int(depth);
