@@ -106,6 +106,7 @@ struct BlockSearchEngine::Run final : HeldSectors {
     void checkpoint(std::uint64_t unit) {
         const std::uint64_t sector =
             unit > p.unitBase ? platform::saturatingMulAdd(origin, unit - p.unitBase, spu) : origin;
+        detection.settle();
         fileDesc.checkpoint(unit, sector, v.scanUnreadableSectorsBelow(sector));
     }
 
@@ -335,4 +336,5 @@ void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uin
     } lent{v};
     v.setHeldSectors(&r);
     r.search(start, end);
+    detection.settle();
 }

@@ -78,6 +78,11 @@ public:
         // `bytes` start with the sector numbered `sector` and run on past it
         // as far as the batch window holds.
         virtual Skip examineSector(std::uint64_t sector, platform::ByteView bytes) = 0;
+        // Writes the records of found files the detection held back, to
+        // settle them by sectors it had yet to examine: the engine asks
+        // before each checkpoint, which vouches for every file before it,
+        // and when its run ends.
+        virtual void settle() {}
     };
 
     BlockSearchEngine(Volume& volume, AutoRecoveryAppend& fileDesc) noexcept : volume_(volume), fileDesc_(fileDesc) {}

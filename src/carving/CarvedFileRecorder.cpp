@@ -293,7 +293,7 @@ void CarvedFileRecorder::createSignatureSearchFolderNode(NewDir* node, const std
 }
 
 void CarvedFileRecorder::addToResultFolder(NewDir* folder, NewDir* file, bool countInRootSize,
-                                           AutoRecoveryAppend& fileDesc) {
+                                           AutoRecoveryAppend& fileDesc, bool holdRecord) {
     NewDir* root = volume_.dirRoot;
     file->fileCount = 1;
     file->foundBySignature = 1;
@@ -310,20 +310,32 @@ void CarvedFileRecorder::addToResultFolder(NewDir* folder, NewDir* file, bool co
         newdir::appendChild(root, folder);
         fileDesc.writeDir(folder);
     }
-    fileDesc.writeDir(file);
+    if (!holdRecord) fileDesc.writeDir(file);
     newdir::appendChild(folder, file);
 }
 
-void CarvedFileRecorder::addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,
-                                          AutoRecoveryAppend& fileDesc, bool cut) {
-    if (!folder || !volume_.dirRoot) return;
+NewDir* CarvedFileRecorder::addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,
+                                             AutoRecoveryAppend& fileDesc, bool cut, bool holdRecord) {
+    if (!folder || !volume_.dirRoot) return nullptr;
     const std::string name =
         "file" + std::to_string(folder->childrenCount + 1) + "." + newdir::utf8(newdir::extension(folder));
     NewDir* file = newCarvedNode(folder, NewDir::File, name);
     file->fileSize = andFileSize;
     setExtent(file, andBlockNumber, sectorsFor(andFileSize, volume_.u32BytesInSector()));
     if (cut) file->complete = NewDir::kDamaged;
-    addToResultFolder(folder, file, true, fileDesc);
+    addToResultFolder(folder, file, true, fileDesc, holdRecord);
+    return file;
+}
+
+void CarvedFileRecorder::cutCarvedFile(NewDir* file, std::uint64_t size) {
+    file->complete = NewDir::kDamaged;
+    if (size >= file->fileSize || file->extentCount() == 0) return;
+    const std::uint64_t lost = file->fileSize - size;
+    file->fileSize = size;
+    file->extents[0].blockCount = static_cast<std::uint32_t>(sectorsFor(size, volume_.u32BytesInSector()));
+    // As addToResultFolder counted it.
+    file->pndirPointer->fileSize -= lost;
+    volume_.dirRoot->fileSize -= lost;
 }
 
 void CarvedFileRecorder::addDetailsOfRawJpgFile(NewDir* folder, std::uint64_t sectorNumber, std::uint64_t fileSize,

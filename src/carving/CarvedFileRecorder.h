@@ -75,9 +75,15 @@ public:
     // next "fileN.<extension>" of its result folder; the folder is linked
     // under the root and written before its first file. The detection counts
     // the file and its data. A file another file's bytes `cut` is marked
-    // damaged.
-    void addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,
-                          AutoRecoveryAppend& fileDesc, bool cut = false);
+    // damaged. With `holdRecord` the file's own record is left for the
+    // caller to write. The file's node; nullptr when nothing was recorded.
+    NewDir* addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,
+                             AutoRecoveryAppend& fileDesc, bool cut = false, bool holdRecord = false);
+    // A file addDetailsToNdir recorded turned out to hold another's first
+    // sector: it keeps no more than its first `size` bytes, is marked
+    // damaged, and its folder and the root count only those. The detection
+    // counts the volume's data.
+    void cutCarvedFile(NewDir* file, std::uint64_t size);
     // A JPEG preview found inside a raw photo, `extraBytesToMove` bytes into
     // the sector `sectorNumber`, as "file - Raw JpgN.jpg" of the folder.
     void addDetailsOfRawJpgFile(NewDir* folder, std::uint64_t sectorNumber, std::uint64_t fileSize,
@@ -108,8 +114,10 @@ private:
     void setSizeAndExtent(NewDir* node, std::uint64_t block, std::uint64_t size);
     // The extent of `sectors` sectors from `block` in the recorder's numbering.
     void setExtent(NewDir* node, std::uint64_t block, std::uint64_t sectors);
-    // Files `file` (named, sized) as the next of a built-in result folder.
-    void addToResultFolder(NewDir* folder, NewDir* file, bool countInRootSize, AutoRecoveryAppend& fileDesc);
+    // Files `file` (named, sized) as the next of a built-in result folder;
+    // its record is written unless `holdRecord`.
+    void addToResultFolder(NewDir* folder, NewDir* file, bool countInRootSize, AutoRecoveryAppend& fileDesc,
+                           bool holdRecord = false);
     // A carved file under `parent`, sized and given its extent, linked and
     // written to the auto-recovery file.
     NewDir* addCarvedFile(NewDir* parent, const std::string& name, std::uint64_t block, const Sig& sig,

@@ -3,7 +3,9 @@
 #include "carving/CarvedFileRecorder.h"
 #include "carving/CarvingResultFolders.h"
 #include "carving/SignatureGroupDetection.h"
+#include "platform/CheckedMath.h"
 #include "sizecalc/CarvingContext.h"
+#include "sizecalc/JpegStreamWalk.h"
 #include "sizecalc/SizeCalculator.h"
 #include "sizecalc/SizeCalculatorChain.h"
 #include "sizecalc/X3fFileCheck.h"
@@ -17,6 +19,9 @@ constexpr std::uint64_t kSmallestRawJpeg = 1024;
 } // namespace
 
 BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
+    // Past the open photo's scan data: nothing was found inside it.
+    if (open_ && platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector()) >= open_->scan.end)
+        settle();
     // The calculators see the sector's first bytes only; those that need
     // more read the device themselves.
     p_.context.reader().lostSector().startFile(origin_ + sector);
@@ -43,13 +48,35 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
         }
     }
     if (!recorded) {
+        const std::uint32_t filesBefore = volume_.fileCount;
         const BlockSearchEngine::Skip found = p_.groups.examineSector(sector, bytes);
         if (found.sectors != 0) skip = found;
+        if (volume_.fileCount != filesBefore) foundAt(sector);
     }
     p_.context.rawJpeg.found = false;
     p_.context.measuredCut = false;
     p_.context.checkedBytes.reset();
+    p_.context.measuredScan = {};
     return skip;
+}
+
+void CarvingDetection::settle() {
+    if (!open_) return;
+    p_.fileDesc.writeDir(open_->file);
+    p_.fileDesc.recordsWritten();
+    open_.reset();
+}
+
+void CarvingDetection::foundAt(std::uint64_t sector) {
+    if (!open_ || sector <= open_->sector) return;
+    // A file that begins inside the photo's header segments, such as its
+    // thumbnail, is the photo's own.
+    const std::uint64_t at = platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector());
+    if (at < open_->scan.from || at >= open_->scan.end) return;
+    const std::uint64_t before = open_->file->fileSize;
+    p_.recorder.cutCarvedFile(open_->file, at + JpegStreamWalk::kMargin);
+    volume_.dataSize -= before - open_->file->fileSize;
+    settle();
 }
 
 bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t measured, std::uint64_t sector) {
@@ -62,6 +89,7 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
     // measures, each named by its own kind.
     if (const auto* x3f = dynamic_cast<const X3fFileCheck*>(&calculator); x3f && x3f->extensionOfFile().size() > 1)
         newdir::setExtension(folder, newdir::utf16(x3f->extensionOfFile().substr(1)));
+    foundAt(sector);
     volume_.dataSize += size;
     ++volume_.fileCount;
     ++volume_.entryCount;
@@ -69,7 +97,12 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
         ++volume_.folderCount;
         ++volume_.entryCount;
     }
-    p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc, p_.context.measuredCut);
+    // A photo whose scan data runs on past this sector stays open, its
+    // record held, while no other is (a thumbnail that begins a sector lies
+    // in the header of the photo open).
+    const bool opens = !open_ && p_.context.measuredScan.end > p_.context.measuredScan.from;
+    NewDir* file = p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc, p_.context.measuredCut, opens);
+    if (opens && file) open_ = OpenPhoto{file, sector, p_.context.measuredScan};
 
     CarvingContext::RawJpeg& preview = p_.context.rawJpeg;
     NewDir* rawJpg = p_.folders.rawJpgFolder();

@@ -6,14 +6,19 @@
 // result folder, with the JPEG preview a raw photo holds beside it, and an
 // MP3 or MPEG stream is jumped over. Only a sector no built-in format
 // recorded goes on to the signature groups of the other marked types, so a
-// sector yields at most one file.
+// sector yields at most one file. A photo's scan data holds no marker before
+// its end, so a file written over its later sectors that holds no 0xFF byte
+// (plain text, a document written without compression) reads as its data:
+// the photo is held open while the sectors inside its data are examined, and
+// one found there cuts it at that sector.
 
 #include "carving/BlockSearchEngine.h"
+#include "sizecalc/CarvingContext.h"
 
 #include <cstdint>
+#include <optional>
 
 class CarvedFileRecorder;
-class CarvingContext;
 class CarvingResultFolders;
 class SignatureGroupDetection;
 class SizeCalculator;
@@ -36,12 +41,28 @@ public:
         : volume_(volume), p_(parts), origin_(origin) {}
 
     BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView bytes) override;
+    // Writes the open photo's record as it stands.
+    void settle() override;
 
 private:
+    // A photo whose scan data runs over sectors not examined yet; its record
+    // waits until the examined sectors pass that data's end, or a file found
+    // inside it cuts the photo.
+    struct OpenPhoto {
+        NewDir* file = nullptr;
+        std::uint64_t sector = 0;
+        CarvingContext::ScanData scan;
+    };
+
     // Records a measured file; false when it could not be.
     bool record(const SizeCalculator& calculator, std::uint64_t measured, std::uint64_t sector);
+    // A file was recorded at the sector: the open photo whose scan data
+    // holds the sector's start is cut there, and measured to it and the
+    // margin a carved photo has past its end.
+    void foundAt(std::uint64_t sector);
 
     Volume& volume_;
     Parts p_;
     std::uint64_t origin_;
+    std::optional<OpenPhoto> open_;
 };

@@ -27,6 +27,17 @@ JpegScanWalk::JpegScanWalk(SectorSource& source, std::uint32_t bytesPerSector, s
       data_(source, bytesPerSector, firstSector, readableBytes, kWindowSectors + tail_),
       fields_(source, bytesPerSector, firstSector, readableBytes, 1), stopped_(std::move(stopped)) {}
 
+std::size_t JpegScanWalk::kindAfterFillBytes(platform::ByteView bytes, std::size_t at) {
+    std::size_t kind = at + 1;
+    for (; kind < bytes.size() && bytes.u8(kind) == 0xFF; ++kind)
+        if (kind - at > kMostFillBytes) return bytes.size();
+    return std::min(kind, bytes.size());
+}
+
+bool JpegScanWalk::opensImage(std::uint8_t kind) {
+    return (kind >= 0xE0 && kind <= 0xEF) || kind == 0xFE || kind == 0xDB || kind == 0xC4;
+}
+
 template <class Takes> std::optional<std::uint64_t> JpegScanWalk::find(std::uint64_t from, Takes takes) {
     const std::size_t searched = std::size_t{kWindowSectors} * bps_;
     const std::uint64_t fromSector = std::max(from / bps_, firstData_);

@@ -34,6 +34,20 @@ public:
     // its start: a search reads a header of up to eight bytes as far as
     // 1,024 bytes into a sector.
     static constexpr std::uint32_t kShownBytes = 1032;
+    // Fill bytes (0xFF) may stand before any marker, as many as a writer
+    // likes: the walks and the header checks pass over them to the marker's
+    // kind. A run longer than this is no writer's (an erased flash memory
+    // reads as 0xFF throughout) and ends a walk as a byte that is no marker.
+    static constexpr std::uint32_t kMostFillBytes = 1024;
+
+    // The offset in `bytes` of the kind of the marker whose 0xFF lies at
+    // `at`, past the fill bytes after that 0xFF; bytes.size() when they run
+    // to the end of `bytes` or past kMostFillBytes.
+    static std::size_t kindAfterFillBytes(platform::ByteView bytes, std::size_t at);
+    // Whether the segment after an image's start marker is of a kind images
+    // open with: an application segment (JFIF, Exif, an ICC profile, Ducky,
+    // Adobe and the others), a comment, quantisation or Huffman tables.
+    static bool opensImage(std::uint8_t kind);
 
     struct End {
         // Past the end marker, or at the marker that cut the image.

@@ -65,6 +65,16 @@ std::optional<std::uint64_t> jpegMarkerAfterLoss(RecogniserMedium& medium, Bound
     return found.offset;
 }
 
+// A JPEG whose end is not known, as far as its walk took it as the image's:
+// it is listed to there, marked, and not jumped over, as what follows may be
+// another file's.
+void listedUnended(Sig& sig, std::uint64_t length) {
+    sig.foundSize = length;
+    sig.skipSize = 0;
+    sig.skipFileSize = false;
+    sig.foundCut = true;
+}
+
 // The first of the file's sectors from `from` to below `end` that begins as
 // a JPEG file does; `end` when none does.
 std::uint64_t firstSectorStartingAJpeg(RecogniserMedium& medium, std::uint64_t from, std::uint64_t end) {
@@ -129,23 +139,32 @@ bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView first = cursor.at(0, 6);
-    if (first.empty() || first.u8(2) != 0xFF || first.u8(3) == 0x00 || first.u8(3) == 0xFF) return false;
-    const auto scan = walkJPEGSegments(medium, first.be16(4));
+    if (first.empty() || first.u8(2) != 0xFF) return false;
+    // Fill bytes may stand between the start marker and the first segment's.
+    const platform::ByteView sector = cursor.bytes(0, medium.bytesPerSector());
+    const std::size_t kind = JpegScanWalk::kindAfterFillBytes(sector, 2);
+    if (kind >= sector.size() || sector.u8(kind) == 0x00) return false;
+    const std::optional<JPEGScanStart> scan = walkJPEGSegments(medium, kind - 1);
     if (!scan) return false;
-    measureJPEG(medium, *scan, sig);
+    if (scan->broken)
+        listedUnended(sig, std::min(scan->position, medium.readableBytes()));
+    else
+        measureJPEG(medium, *scan, sig);
     return true;
 }
 
 std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegments(RecogniserMedium& medium,
-                                                                                  std::uint32_t firstLength) {
+                                                                                  std::uint64_t position) {
     BoundedCursor cursor = medium.cursor(1);
     JPEGScanStart scan;
-    std::uint64_t position = 2;
-    std::uint32_t length = firstLength;
+    const platform::ByteView first = cursor.at(position, 4);
+    const std::uint8_t firstKind = first.u8(1);
+    std::uint32_t length = first.be16(2);
     bool scanSeen = false;
+    bool markerFollowed = false;
     // Past the readable bytes a marker reads as zeros, as an unread buffer
     // would: a zero length ends the walk, and before the first scan a zero
-    // marker refuses the file.
+    // marker breaks it.
     while (length != 0 && !medium.stopped()) {
         position += length + 2;
         platform::ByteView marker = cursor.at(position, 4);
@@ -164,11 +183,24 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
             position = *next;
             marker = cursor.at(position, 4);
         }
+        for (std::uint32_t fills = 0;
+             marker.u8(0) == 0xFF && marker.u8(1) == 0xFF && fills < JpegScanWalk::kMostFillBytes; ++fills)
+            marker = cursor.at(++position, 4);
         const std::uint8_t kind = marker.u8(1);
         const bool isMarker = marker.u8(0) == 0xFF;
         length = marker.be16(2);
         if (isMarker && kind == 0xDA) scanSeen = true;
-        if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) return std::nullopt;
+        // A segment that ran into bytes that are no marker: the image is
+        // known up to there, once a segment before led to a marker or the
+        // first is of a kind images open with (three bytes of random data
+        // and any other kind look like a JPEG's start).
+        if (!scanSeen && (!isMarker || kind == 0x00 || kind == 0xFF)) {
+            if (!markerFollowed && !JpegScanWalk::opensImage(firstKind)) return std::nullopt;
+            scan.position = position;
+            scan.broken = true;
+            return scan;
+        }
+        markerFollowed = true;
         // The scan data holds no length fields: it is walked by the markers
         // that end it.
         if (scanSeen) {
@@ -209,12 +241,8 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
         return;
     }
     // No end marker where the walk could read: all it looked through may be
-    // the image's, but that the image ends there is not known. It is listed
-    // to there, marked, and not jumped over.
-    sig.foundSize = std::max(walk.looked(), std::min(scan.position, medium.readableBytes()));
-    sig.skipSize = 0;
-    sig.skipFileSize = false;
-    sig.foundCut = true;
+    // the image's, but that the image ends there is not known.
+    listedUnended(sig, std::max(walk.looked(), std::min(scan.position, medium.readableBytes())));
 }
 
 bool ImageRecognisers::checkPNG_Chunk(const PNGChunk& chunk) {
@@ -262,6 +290,9 @@ bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
         position += chunk.total;
     }
     medium.acceptJumpable(sig, position, checked);
+    // A walk that broke off before IEND, on a chunk that claims more than is
+    // left or one that is no chunk, has not found the file's end.
+    sig.foundCut = !ended;
     return true;
 }
 

@@ -45,13 +45,17 @@ public:
     static bool checkPNG_Chunk(const PNGChunk& chunk);
 
 private:
-    // Where a JPEG's entropy-coded data begins.
+    // Where a JPEG's entropy-coded data begins; or, broken, where a segment
+    // before the first scan ran into bytes that are no marker.
     struct JPEGScanStart {
         std::uint64_t position = 0;
+        bool broken = false;
     };
-    // The marker walk from the first segment on; nothing when a marker before
-    // the first scan is not one.
-    static std::optional<JPEGScanStart> walkJPEGSegments(RecogniserMedium& medium, std::uint32_t firstLength);
+    // The marker walk from the first segment's marker at `position` on
+    // (its last 0xFF, after any fill bytes); nothing when the first segment,
+    // of a kind images do not open with, already runs into bytes that are no
+    // marker.
+    static std::optional<JPEGScanStart> walkJPEGSegments(RecogniserMedium& medium, std::uint64_t position);
     // Walks the image's markers from the scan start to its end-of-image
     // marker, or to a marker that cuts it, and sets the record's length from
     // it; without either as far as can be read, the length looked through,

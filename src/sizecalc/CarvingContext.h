@@ -70,6 +70,18 @@ public:
     // The file measured last was cut by another file's bytes where its
     // length ends (before its margin): the run records it damaged.
     bool measuredCut = false;
+    // The scan data the walk of the photo measured last looked through: from
+    // where it begins to its end marker, the marker that cut it, or as far as
+    // the walk looked for one, in bytes from the photo's start (both 0:
+    // none). It holds no marker before that end, yet a file that holds no
+    // 0xFF byte may begin inside it: one another calculator or a signature
+    // finds at a sector there was written over the photo, and the run cuts
+    // the photo there.
+    struct ScanData {
+        std::uint64_t from = 0;
+        std::uint64_t end = 0;
+    };
+    ScanData measuredScan;
 
     // What the TIFF-family calculators learnt of the sector being offered:
     // the first of them to look classifies the header, and those after it

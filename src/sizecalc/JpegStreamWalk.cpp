@@ -61,17 +61,24 @@ std::uint64_t JpegStreamWalk::scanLength(std::uint64_t first, std::uint32_t offs
         std::min(context_.bytesFrom(first), platform::saturatingAdd(std::uint64_t{offset} + rules.walkLimit, 2));
     JpegScanWalk walk(context_.reader(), context_.bytesPerSector(), first, reach, [&] { return context_.stopped(); });
     const std::optional<JpegScanWalk::End> end = walk.end(position);
+    scanFrom_ = position - offset;
     if (end) {
         cut_ = end->cut;
-        return end->position - offset + rules.margin;
+        scanTo_ = end->position - offset;
+        return scanTo_ + rules.margin;
     }
     const std::uint64_t looked = std::max(walk.looked(), position) - offset;
+    scanTo_ = looked;
     if (context_.stopped()) return looked;
+    // No end marker where the walk could read: all it looked through may be
+    // the stream's, but that the stream ends there is not known.
+    cut_ = true;
     return rules.limitAnswersLength ? looked : kCappedSize;
 }
 
 std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset, const Rules& rules) {
     cut_ = false;
+    scanFrom_ = scanTo_ = 0;
     const std::uint32_t bytesPerSector = context_.bytesPerSector();
     if (bytesPerSector == 0 || offset >= bytesPerSector || !window_.readAt(sector)) return 0;
     if (window_.view().be16(offset) != 0xFFD8) return 0;
@@ -79,11 +86,31 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset,
     // Where the scan data begins, from the start of the sector `first`.
     std::uint64_t scanData = 0;
     // p: offset in the window; n: bytes of the stream measured so far.
-    std::uint64_t p = std::uint64_t{offset} + 4;
-    std::uint64_t n = 4;
+    std::uint64_t p = std::uint64_t{offset} + 2;
+    std::uint64_t n = 2;
+    // From the 0xFF at p over the fill bytes after it, to the last 0xFF
+    // before the marker's kind (or the last one passed over, when there are
+    // more than any writer puts); false when a read failed.
+    const auto passFillBytes = [&] {
+        for (std::uint32_t fills = 0; window_.view().u8(p + 1) == 0xFF && fills < JpegScanWalk::kMostFillBytes;
+             ++fills) {
+            ++p;
+            ++n;
+            if (p + 4 > ReadWindow::kBytes) {
+                sector += p / bytesPerSector;
+                p %= bytesPerSector;
+                if (!window_.readAt(sector)) return false;
+            }
+        }
+        return true;
+    };
+    if (!passFillBytes()) return 0;
+    p += 2;
+    n += 2;
     bool inScan = false;
     bool broken = false;
     for (;;) {
+        if (broken) cut_ = true;
         if (context_.stopped() || broken) return n;
         if (!inScan) {
             std::uint64_t length = window_.view().be16(p);
@@ -117,12 +144,16 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset,
                 }
             }
             if (!lost) {
+                if (window_.view().u8(p) == 0xFF && !passFillBytes()) return 0;
                 const platform::ByteView w = window_.view();
                 if (w.u8(p) == 0xFF && w.u8(p + 1) == 0xDA) {
                     inScan = true;
                     scanData = (sector - first) * bytesPerSector + p + 2 + w.be16(p + 2);
                 }
-                if (w.u8(p) != 0xFF && rules.missingMarkerEnds) broken = true;
+                // Neither a stuffed zero nor more fill bytes than any writer
+                // puts make a marker.
+                const std::uint8_t kind = w.u8(p + 1);
+                if ((w.u8(p) != 0xFF || kind == 0x00 || kind == 0xFF) && rules.missingMarkerEnds) broken = true;
                 p += 2;
             }
         } else if (rules.scanByMarkers) {
@@ -135,7 +166,10 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset,
                 if (!window_.readAt(sector)) return 0;
                 // Nothing but zeros from here: the walk would run to its
                 // limit without an end marker.
-                if (window_.beyondVolume()) return rules.limitAnswersLength ? rules.walkLimit + 1 : kCappedSize;
+                if (window_.beyondVolume()) {
+                    cut_ = true;
+                    return rules.limitAnswersLength ? rules.walkLimit + 1 : kCappedSize;
+                }
             }
             // The rest of the window is looked through at once, as far as
             // the walk limit lets the walk reach: byte by byte, with the stop
@@ -147,6 +181,9 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset,
             n += reach;
             p += reach;
         }
-        if (n > rules.walkLimit) return rules.limitAnswersLength ? n : kCappedSize;
+        if (n > rules.walkLimit) {
+            cut_ = true;
+            return rules.limitAnswersLength ? n : kCappedSize;
+        }
     }
 }

@@ -6,7 +6,8 @@
 // its markers as the plain search walks it (JpegScanWalk): a marker that
 // cannot stand inside scan data ends it, cut. The JPEG a Canon TIFF carries
 // and the previews of raw files are looked through for the end marker
-// alone. A thumbnail inside an APP1 segment is jumped over with its segment.
+// alone. A thumbnail inside an APP1 segment is jumped over with its segment,
+// and fill bytes before a marker are passed over.
 
 #include "media/BoundedCursor.h"
 #include "sizecalc/ReadWindow.h"
@@ -24,6 +25,11 @@ public:
     // fixed size.
     static constexpr std::uint64_t kWalkLimit = 26214400;
     static constexpr std::uint64_t kCappedSize = 5242880;
+    // How far a carved JPEG's scan data is looked through for its end
+    // marker: further than any photo reaches (the finest of a 100 MP camera,
+    // a panorama or a scan takes tens of MiB). One whose end marker lies
+    // nowhere in them is measured that far and left marked.
+    static constexpr std::uint64_t kScanReach = 268435456;
 
     // How a walk ends. The defaults measure a Canon TIFF's JPEG, and a
     // carved one with its scan data walked by markers; the previews of the
@@ -54,10 +60,18 @@ public:
     // stops, 0 when no start-of-image marker is there or a read fails.
     std::uint64_t length(std::uint64_t sector, std::uint32_t offset);
     std::uint64_t length(std::uint64_t sector, std::uint32_t offset, const Rules& rules);
-    // Whether the stream length() measured last was cut, by rules that walk
-    // the scan data by markers: another file's bytes begin where its length
-    // ends, before its margin.
+    // Whether the stream length() measured last is not known whole: another
+    // file's bytes cut it where its length ends, before its margin (by rules
+    // that walk the scan data by markers), a segment ran into bytes that are
+    // no marker, or no end marker was found within the walk's limit.
     bool cut() const { return cut_; }
+    // The scan data the walk of the stream measured last looked through, by
+    // rules that walk it by markers: from where its first scan's data begins
+    // to its end marker, the marker that cut it, or as far as the walk looked
+    // for one; in bytes from its start-of-image marker, both 0 when the walk
+    // reached no scan.
+    std::uint64_t scanFrom() const { return scanFrom_; }
+    std::uint64_t scanTo() const { return scanTo_; }
 
 private:
     // The marker `p` bytes into the device sector `sector` lies in a sector
@@ -75,4 +89,6 @@ private:
     // Looks for a marker past sectors that could not be read.
     BoundedCursor ahead_;
     bool cut_ = false;
+    std::uint64_t scanFrom_ = 0;
+    std::uint64_t scanTo_ = 0;
 };

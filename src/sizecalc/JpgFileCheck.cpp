@@ -1,26 +1,25 @@
 #include "sizecalc/JpgFileCheck.h"
 
+#include "media/JpegScanWalk.h"
 #include "sizecalc/CarvingContext.h"
 
 JpgFileCheck::JpgFileCheck(CarvingContext& context) : SizeCalculator("jpg", context), walk_(context) {}
 
 bool JpgFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     if (leading.u8(0) != 0xFF || leading.u8(1) != 0xD8 || leading.u8(2) != 0xFF) return false;
-    const std::uint8_t first = leading.u8(3);
-    // Any application segment: JFIF, Exif, an ICC profile, Ducky, Adobe and the others.
-    if (first >= 0xE0 && first <= 0xEF) return true;
-    switch (first) {
-    case 0xDB: // quantisation tables straight after the start
-    case 0xC4: // Huffman tables straight after the start
-    case 0xFE: // comment
-        return true;
-    default:
-        return false;
-    }
+    // Fill bytes may stand between the start marker and the first segment's.
+    return JpegScanWalk::opensImage(leading.u8(JpegScanWalk::kindAfterFillBytes(leading, 2)));
 }
 
 std::uint64_t JpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
-    const std::uint64_t length = walk_.length(sectorNumber, 0, JpegStreamWalk::Rules{.scanByMarkers = true});
+    // The scan data is looked through to its end marker however far a photo
+    // reaches; one whose walk broke, or found no end marker, is listed as far
+    // as it went and marked.
+    const std::uint64_t length =
+        walk_.length(sectorNumber, 0,
+                     JpegStreamWalk::Rules{
+                         .walkLimit = JpegStreamWalk::kScanReach, .limitAnswersLength = true, .scanByMarkers = true});
     context_.measuredCut = walk_.cut();
+    context_.measuredScan = {walk_.scanFrom(), walk_.scanTo()};
     return length;
 }

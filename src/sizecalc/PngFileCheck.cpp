@@ -85,6 +85,7 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     // first); p: the same place in the window.
     std::uint64_t p = 29;
     std::uint64_t n = 29;
+    bool ended = false;
     while (n < kWalkLimit && !context_.stopped()) {
         p += 4;
         const platform::ByteView w = window_.view();
@@ -104,15 +105,19 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
         // A type the list above does not hold is the file's when the chunk's
         // CRC says so: on a medium, the bytes behind a file rarely make one.
         if (!isKnownChunk(type) && !crcHolds(sectorNumber, n + 4, static_cast<std::uint32_t>(length))) break;
-        const bool last = type.be32(0) == kIend;
+        ended = type.be32(0) == kIend;
         n += length + 12;
         p += length + 8;
-        if (last) break;
+        if (ended) break;
         if (p >= ReadWindow::kBytes) {
             if (!window_.readAt(sectorNumber + n / bytesPerSector)) return 0;
             p = n % bytesPerSector;
         }
     }
+    // A walk that broke off before IEND (on a chunk that claims more than is
+    // left, one that is no chunk, or at its limit) has not found the file's
+    // end: what it walked is listed, marked.
+    context_.measuredCut = !ended || n > kSizeLimit;
     if (n > kSizeLimit) return kCappedSize + kMargin;
     return n >= kSmallestFile ? n + kMargin : 0;
 }

@@ -9,7 +9,7 @@
 // at the first chunk that is not one: a type that is no four letters, a
 // length no chunk has, or a type the standard's first list does not hold
 // whose CRC fails, which on a medium is usually the first bytes behind the
-// file.
+// file. One whose walk ends before IEND is left marked.
 class PngFileCheck final : public SizeCalculator {
 public:
     explicit PngFileCheck(CarvingContext& context);

@@ -115,6 +115,8 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
     const CarvingContext::TiffClassification tiff = context_.tiff;
     const bool skip = context_.skipCarvedFileBlocks;
     const std::optional<std::uint64_t> checked = context_.checkedBytes;
+    const bool cut = context_.measuredCut;
+    const CarvingContext::ScanData scan = context_.measuredScan;
     const std::uint64_t windowSectors = ReadWindow::kBytes / bps;
     std::optional<std::uint64_t> found;
     for (std::uint64_t sector = from; sector < end && !context_.stopped(); ++sector) {
@@ -134,6 +136,8 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
     context_.tiff = tiff;
     context_.skipCarvedFileBlocks = skip;
     context_.checkedBytes = checked;
+    context_.measuredCut = cut;
+    context_.measuredScan = scan;
     lookingAhead_ = false;
     return found;
 }

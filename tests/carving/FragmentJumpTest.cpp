@@ -26,14 +26,18 @@ std::string plasma(unsigned seed, const std::string& size) {
     return "convert -seed " + sampleSeed(seed) + " -size " + size + " plasma: ";
 }
 
-enum class Photo { Plain, Exif, Progressive, Scans };
+enum class Photo { Plain, Exif, LargeThumbnail, Progressive, Scans };
 
-// A photo: baseline; baseline with an EXIF block whose thumbnail is a JPEG of its own, as a camera writes it;
-// progressive; or baseline in one scan for each colour component.
+// A photo: baseline; baseline with an EXIF block whose thumbnail is a JPEG of its own, as a camera writes it, or with
+// one of about 58 KB, near all the block holds; progressive; or baseline in one scan for each colour component.
 std::string photo(unsigned seed, const std::string& size, Photo kind = Photo::Plain) {
     std::string command = plasma(seed, size) + (kind == Photo::Progressive ? "-interlace JPEG " : "") + "\"$OUT\"";
-    if (kind == Photo::Exif)
-        command += " && " + plasma(seed, "160x120") +
+    if (kind == Photo::Exif || kind == Photo::LargeThumbnail)
+        command += " && " +
+                   (kind == Photo::Exif ? plasma(seed, "160x120")
+                                        : "convert -seed " + sampleSeed(seed) +
+                                              " -size 320x240 xc: +noise Random "
+                                              "-quality 87 ") +
                    "\"$OUT.thumb.jpg\" && exiftool -q -overwrite_original -Make=Drentic -Model=Card "
                    "\"-ThumbnailImage<=$OUT.thumb.jpg\" \"$OUT\"";
     if (kind == Photo::Scans)
@@ -119,6 +123,23 @@ std::string movie(unsigned seed, unsigned seconds, Movie kind) {
                                    kind == Movie::Avi ? "avi" : "mp4");
 }
 
+// The photo with 4 MiB of comment segments after its start marker, as a program that keeps its notes in the file
+// writes them.
+std::string withComments(const std::string& photo) {
+    std::string comments;
+    for (int i = 0; i < 64; ++i)
+        comments += "\xFF\xFE\xFF\xFF" + std::string(65533, static_cast<char>('a' + i % 26));
+    return photo.substr(0, 2) + comments + photo.substr(2);
+}
+
+// Where a photo's first scan begins, its segments followed by their lengths (a thumbnail's lies inside them).
+std::size_t firstScan(const std::string& photo) {
+    std::size_t at = 2;
+    while (at + 4 <= photo.size() && photo[at + 1] != '\xDA')
+        at += 2 + (std::size_t{std::uint8_t(photo[at + 2])} << 8 | std::uint8_t(photo[at + 3]));
+    return at;
+}
+
 // A file planted on a disk at a sector.
 struct Planted {
     std::string bytes;
@@ -140,8 +161,8 @@ using Found = std::multimap<std::uint64_t, testsupport::SearchedFile>;
 class FragmentSearchTest : public testsupport::ScanFixture {
 protected:
     static void SetUpTestSuite() {
-        for (const char* tool :
-             {"convert", "exiftool", "jpegtran", "sox", "lame", "zip", "gs", "ffmpeg", "mkfs.vfat", "mcopy", "mdel"})
+        for (const char* tool : {"convert", "exiftool", "jpegtran", "cjpeg", "sox", "lame", "zip", "gs", "ffmpeg",
+                                 "mkfs.vfat", "mcopy", "mdel"})
             if (!testsupport::haveTool(tool)) missing_ = tool;
     }
     void SetUp() override {
@@ -211,6 +232,10 @@ const std::vector<Layout> kLayouts = {
     {"Mp4WithItsMoovLastCutByAWav", 64, true, {"mp4"}},
     {"Mp4WithItsMoovFirstCutByAWav", 64, true, {"mp4"}},
     {"GifCutByAWav", 64, true, {"gif"}},
+    {"PhotoWithALargeThumbnailCutInItsExifBlockAt20SectorsByAPhoto", 20, true, {"jpg"}},
+    {"PhotoWithALargeThumbnailCutInItsExifBlockAt64SectorsByAPhoto", 64, true, {"jpg"}},
+    {"PhotoWithALargeThumbnailCutInItsExifBlockAt100SectorsByAPhoto", 100, true, {"jpg"}},
+    {"PhotoCutInFourMiBOfCommentsByAPhoto", 40, true, {"jpg"}},
 };
 
 // The first file of a layout and the files written after its fragment.
@@ -236,8 +261,14 @@ std::pair<std::string, std::vector<std::string>> filesOf(std::size_t layout) {
         return {movie(42, 3, Movie::MoovLast), {tone(370, "2", "wav")}};
     case 9:
         return {movie(43, 3, Movie::MoovFirst), {tone(410, "2", "wav")}};
-    default:
+    case 10:
         return {animation(41, 4), {tone(490, "2", "wav")}};
+    case 11:
+    case 12:
+    case 13:
+        return {photo(44 + layout, "1400x1000", Photo::LargeThumbnail), {photo(54 + layout, "800x600")}};
+    default:
+        return {withComments(photo(48, "1000x750")), {photo(49, "800x600", Photo::Exif)}};
     }
 }
 
@@ -245,7 +276,7 @@ class FileAfterAFragmentTest : public FragmentSearchTest,
                                public testing::WithParamInterface<std::tuple<std::size_t, bool>> {};
 
 // Every file written after the fragment is found whole at its sector by the plain search and the carving; a photo
-// cut by a photo is still listed at its sector.
+// cut by a photo, and a PNG cut by another file, are still listed at their sector, marked damaged.
 TEST_P(FileAfterAFragmentTest, IsFoundWholeAtItsSector) {
     const auto [row, random] = GetParam();
     const Layout& layout = kLayouts[row];
@@ -259,10 +290,13 @@ TEST_P(FileAfterAFragmentTest, IsFoundWholeAtItsSector) {
     const std::vector<Planted> ordinary = laidOut(
         planted.back().end() + 3, {photo(51, "640x480", Photo::Exif), tone(770, "1", "wav"), photo(52, "320x240")}, 3);
     planted.insert(planted.end(), ordinary.begin(), ordinary.end());
-    const fs::path image = diskWith(random, planted);
+    const fs::path image =
+        diskWith(random, planted, std::max<std::uint64_t>(8 << 20, (planted.back().end() + 8) * 512));
     std::set<std::string> types = layout.types;
     types.insert({"jpg", "wav"}); // the ordinary files' and the next ones' types
     const bool photoCutByPhoto = first.starts_with("\xFF\xD8") && files[1].starts_with("\xFF\xD8");
+    const bool png = first.starts_with("\x89PNG");
+    const bool inScanData = cut > firstScan(first);
     for (const int method : {0, 1}) {
         const Found found = search(image, types, method);
         for (std::size_t i = 1; i < planted.size(); ++i)
@@ -270,13 +304,20 @@ TEST_P(FileAfterAFragmentTest, IsFoundWholeAtItsSector) {
                 expectWhole(found, planted[i],
                             std::string(kSearches[method]) +
                                 (i < files.size() ? ": the file written after the fragment" : ": a later file"));
-        // A photo cut by a photo is listed to the cut (the carving with its margin past it), marked damaged.
-        if (photoCutByPhoto) {
+        // A photo cut by a photo in its scan data is listed to the cut (the carving with its margin past it); one cut
+        // in its header segments, and a PNG, as far as their walk went into the other file's bytes; all marked
+        // damaged.
+        if (photoCutByPhoto || png) {
             const std::size_t size = cut + (method == 1 ? JpegStreamWalk::kMargin : 0);
             const auto [from, to] = found.equal_range(2048);
-            EXPECT_TRUE(
-                std::any_of(from, to, [&](const auto& f) { return f.second.bad && f.second.bytes.size() == size; }))
-                << kSearches[method] << ": the cut photo is not listed damaged at " << size << " bytes";
+            EXPECT_TRUE(std::any_of(from, to,
+                                    [&](const auto& f) {
+                                        return f.second.bad &&
+                                               (photoCutByPhoto && inScanData ? f.second.bytes.size() == size
+                                                                              : f.second.bytes.starts_with(files[0]));
+                                    }))
+                << kSearches[method] << ": the cut file is not listed damaged"
+                << (photoCutByPhoto && inScanData ? " at the cut" : "");
         }
     }
 }
@@ -319,35 +360,17 @@ TEST_P(PhotoOfSeveralScansTest, IsMeasuredToItsOwnEndMarkerAndEveryPhotoAfterItI
 INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotoOfSeveralScansTest, testing::Bool(),
                          [](const auto& info) { return info.param ? "OnRandomBytes" : "OnZeros"; });
 
-// A document of plain text that holds no 0xFF byte: a PDF ghostscript writes without compression or embedded fonts, or
-// an HTML or RTF file LibreOffice writes of a text file.
-std::string textDocument(const std::string& extension) {
-    const std::string line = "Line $i of a plain report, seed " + sampleSeed(71) + ".";
-    if (extension == "pdf") {
-        const std::string show = "72 $((780 - i * 18)) moveto (" + line + ") show";
-        const std::string page = "{ echo '/Helvetica findfont 12 scalefont setfont'; for i in $(seq 40); do echo \"" +
-                                 show + "\"; done; echo showpage; } >\"$OUT.ps\"";
-        return testsupport::toolSample(page + " && gs -q -sDEVICE=pdfwrite -dCompressPages=false -dEmbedAllFonts=false "
-                                              "-dSubsetFonts=false -o \"$OUT\" \"$OUT.ps\"",
-                                       "pdf");
-    }
-    const std::string text =
-        "cd \"$(dirname \"$OUT\")\" && for i in $(seq 60); do echo \"" + line + "\"; done >report.txt";
-    return testsupport::toolSample(text + " && soffice -env:UserInstallation=file://$PWD/lo --headless --convert-to " +
-                                       extension + " report.txt && mv report." + extension + " \"$OUT\"",
-                                   extension);
-}
-
 class TextBetweenAPhotosFragmentsTest : public FragmentSearchTest,
                                         public testing::WithParamInterface<std::tuple<std::string, bool>> {};
 
 // A deleted photo's first 208 sectors, a text document written at the next sector, the photo's rest from the next
-// 4 KiB cluster on, then photos: the photo's walk reads the document as its scan data, yet the plain search finds the
-// document at its sector and marks the photo damaged; the carving lists both; the photos after them are found.
+// 4 KiB cluster on, then photos: the photo's walk reads the document as its scan data, yet both searches find the
+// document at its sector and mark the photo damaged, the carving listing it to that sector with its margin past it;
+// the photos after them are found.
 TEST_P(TextBetweenAPhotosFragmentsTest, IsFoundAtItsSectorAndThePhotoIsMarked) {
     const auto [extension, random] = GetParam();
     if (!testsupport::haveTool("soffice")) GTEST_SKIP() << "soffice is missing (./dev.sh installs it)";
-    const std::string text = textDocument(extension), first = photo(72, "1400x1000");
+    const std::string text = testsupport::textDocument(extension), first = photo(72, "1400x1000");
     ASSERT_EQ(text.find('\xFF'), std::string::npos) << "the document holds a 0xFF byte";
     const std::uint64_t cut = 208 * 512;
     ASSERT_GT(first.size(), cut + 512);
@@ -363,8 +386,13 @@ TEST_P(TextBetweenAPhotosFragmentsTest, IsFoundAtItsSectorAndThePhotoIsMarked) {
         for (std::size_t i = 1; i < planted.size(); ++i)
             if (i != 2) expectWhole(found, planted[i], kSearches[method]);
         const auto [from, to] = found.equal_range(2048);
-        EXPECT_TRUE(std::any_of(from, to, [&](const auto& f) { return method == 1 || f.second.bad; }))
-            << kSearches[method] << ": the photo is not listed" << (method == 0 ? " marked damaged" : "");
+        EXPECT_TRUE(std::any_of(from, to,
+                                [&](const auto& f) {
+                                    return f.second.bad &&
+                                           (method == 0 || f.second.bytes.size() == cut + JpegStreamWalk::kMargin);
+                                }))
+            << kSearches[method] << ": the photo is not listed marked damaged"
+            << (method == 1 ? " to the document's sector" : "");
     }
 }
 
@@ -375,19 +403,32 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, TextBetweenAPhotosFragmentsTest,
                              return std::get<0>(info.param) + (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
 
-// Photos whose data takes more than 1.125 bytes a pixel (noise at a high quality, lossless), and photos that open with
-// an application segment other than JFIF's or Exif's (an ICC profile; an image saved for the web: Ducky, then Adobe).
+// Photos whose data takes more than 1.125 bytes a pixel (noise at a high quality, lossless), photos that open with
+// an application segment other than JFIF's or Exif's (an ICC profile; an image saved for the web: Ducky, then Adobe),
+// photos longer than 25 MiB (of 35 and 25 megapixels, as the finest of a high-resolution camera, a panorama or a scan),
+// and photos with a fill byte before a marker, which the format allows before any.
 struct WholePhoto {
     const char* name;
     // Pixels of a dense photo, whose density is checked; 0: its first segment is.
     std::uint64_t pixels;
     char firstSegment;
+    // Bytes a long photo passes, which are checked instead (0: none).
+    std::uint64_t longerThan = 0;
+    // The marker a fill byte is put before (none: empty).
+    std::string_view fillBefore = {};
 };
 
 const std::vector<WholePhoto> kWholePhotos = {
-    {"NoisyAtQuality98", 3'000'000, 0},      {"NoisyAtQuality100Unsubsampled", 3'000'000, 0},
-    {"ColourNoiseAtQuality100", 480'000, 0}, {"Lossless", 480'000, 0},
-    {"IccProfileFirst", 0, '\xE2'},          {"DuckyThenAdobe", 0, '\xEC'},
+    {"NoisyAtQuality98", 3'000'000, 0},
+    {"NoisyAtQuality100Unsubsampled", 3'000'000, 0},
+    {"ColourNoiseAtQuality100", 480'000, 0},
+    {"Lossless", 480'000, 0},
+    {"IccProfileFirst", 0, '\xE2'},
+    {"DuckyThenAdobe", 0, '\xEC'},
+    {"ThirtyFiveMegapixelsOver25MiB", 0, 0, 25 << 20},
+    {"TwentyFiveMegapixelsOver40MiB", 0, 0, 40 << 20},
+    {"FillByteAfterItsStartMarker", 0, '\xE0', 0, "\xFF\xE0"},
+    {"FillByteBeforeItsQuantisationTables", 0, '\xE0', 0, "\xFF\xDB"},
 };
 
 std::string wholePhoto(std::size_t row) {
@@ -407,9 +448,17 @@ std::string wholePhoto(std::size_t row) {
         return plasma(85, "1024x768") + "-profile " + profile +
                " \"$OUT\" && exiftool -q -overwrite_original -JFIF:all= \"$OUT\"";
     }
-    default:
+    case 5:
         return plasma(86, "1024x768") +
                "-colorspace CMYK \"$OUT\" && exiftool -q -overwrite_original -Ducky:Quality=80 \"$OUT\"";
+    case 6:
+        return "convert -seed " + sampleSeed(89) +
+               " -size 7000x5000 xc:gray +noise Gaussian ppm:- | cjpeg -quality 98 -outfile \"$OUT\"";
+    case 7:
+        return "convert -seed " + sampleSeed(90) +
+               " -size 5800x4300 xc: +noise Random ppm:- | cjpeg -quality 100 -outfile \"$OUT\"";
+    default:
+        return plasma(91 + row, "1000x750") + "ppm:- | cjpeg -quality 90 -outfile \"$OUT\"";
     }
 }
 
@@ -418,29 +467,76 @@ class PhotoMeasuredWholeTest : public FragmentSearchTest,
 
 // The photo at sector 2048, then photos three sectors apart: it is measured to its own end marker (the carving with
 // its margin past it), never short, and every photo after it is found.
+// The plain search reads a JPEG as far as its type's size limit on the file scans' list (40 MB), which the user may
+// raise.
+constexpr std::uint64_t kPlainSearchJpegLimit = 40 << 20;
+
 TEST_P(PhotoMeasuredWholeTest, ToItsOwnEndMarker) {
     const auto [row, random] = GetParam();
     const WholePhoto& kind = kWholePhotos[row];
-    const std::string bytes = testsupport::toolSample(wholePhoto(row), "jpg");
-    if (kind.pixels != 0)
+    std::string bytes = testsupport::toolSample(wholePhoto(row), "jpg");
+    if (kind.longerThan != 0)
+        ASSERT_GT(bytes.size(), kind.longerThan) << "the photo is not longer";
+    else if (kind.pixels != 0)
         ASSERT_GT(bytes.size() * 8, kind.pixels * 9) << "the photo takes no more than 1.125 bytes a pixel";
     else
         ASSERT_TRUE(bytes.starts_with(std::string("\xFF\xD8\xFF") + kind.firstSegment))
             << "the photo opens with another segment";
+    if (!kind.fillBefore.empty()) {
+        const std::size_t at = bytes.find(kind.fillBefore);
+        ASSERT_NE(at, std::string::npos) << "the photo has no such marker";
+        bytes.insert(at, 1, '\xFF');
+    }
     const std::vector<Planted> planted =
         laidOut(2048, {bytes, photo(87, "640x480", Photo::Exif), photo(88, "800x600", Photo::Progressive)}, 3);
-    const fs::path image = diskWith(random, planted, 16 << 20);
+    const fs::path image =
+        diskWith(random, planted, std::max<std::uint64_t>(16 << 20, (planted.back().end() + 2048) * 512));
+    for (const int method : {0, 1}) {
+        const Found found = search(image, {"jpg"}, method);
+        // Past the plain search's limit the photo is listed to it, marked.
+        const bool pastLimit = method == 0 && bytes.size() > kPlainSearchJpegLimit;
+        for (const Planted& file : planted)
+            if (file.sector != 2048 || !pastLimit) expectWhole(found, file, kSearches[method]);
+        const std::size_t size =
+            pastLimit ? kPlainSearchJpegLimit : bytes.size() + (method == 1 ? JpegStreamWalk::kMargin : 0);
+        const auto [from, to] = found.equal_range(2048);
+        EXPECT_TRUE(std::any_of(from, to,
+                                [&](const auto& f) {
+                                    return f.second.bad == pastLimit && f.second.bytes.size() == size &&
+                                           (pastLimit || f.second.bytes.starts_with(bytes));
+                                }))
+            << kSearches[method] << ": no file of " << size << " bytes at the photo's sector, "
+            << (pastLimit ? "marked" : "unmarked");
+    }
+}
+
+// A photo's first 300 sectors after photos, then zeros or random bytes to the disk's end: neither search finds its end
+// marker, and both list it at its sector as far as their walk went, marked damaged.
+class PhotoWithoutAnEndMarkerTest : public FragmentSearchTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(PhotoWithoutAnEndMarkerTest, IsListedAsFarAsItsWalkWentMarked) {
+    const std::string cutShort = photo(95, "1400x1000", Photo::Exif);
+    ASSERT_GT(cutShort.size(), 301u * 512);
+    const std::vector<Planted> planted =
+        laidOut(2048, {photo(96, "640x480", Photo::Exif), photo(97, "800x600"), cutShort.substr(0, 300 * 512)}, 3);
+    const fs::path image = diskWith(GetParam(), planted);
     for (const int method : {0, 1}) {
         const Found found = search(image, {"jpg"}, method);
         for (const Planted& file : planted)
             expectWhole(found, file, kSearches[method]);
-        const std::size_t size = bytes.size() + (method == 1 ? JpegStreamWalk::kMargin : 0);
-        const auto [from, to] = found.equal_range(2048);
-        EXPECT_TRUE(
-            std::any_of(from, to, [&](const auto& f) { return !f.second.bad && f.second.bytes.size() == size; }))
-            << kSearches[method] << ": no unmarked file of " << size << " bytes at the photo's sector";
+        const auto [from, to] = found.equal_range(planted.back().sector);
+        EXPECT_TRUE(std::any_of(from, to,
+                                [&](const auto& f) {
+                                    return f.second.bad && (GetParam() || f.second.bytes.size() ==
+                                                                              (8 << 20) - planted.back().sector * 512);
+                                }))
+            << kSearches[method] << ": the photo is not listed marked damaged"
+            << (GetParam() ? "" : " to the disk's end");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotoWithoutAnEndMarkerTest, testing::Bool(),
+                         [](const auto& info) { return info.param ? "OnRandomBytes" : "OnZeros"; });
 
 INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotoMeasuredWholeTest,
                          testing::Combine(testing::Range<std::size_t>(0, kWholePhotos.size()), testing::Bool()),

@@ -25,6 +25,7 @@
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -83,8 +84,11 @@ struct CapturingAppend : AutoRecoveryAppend {
     std::size_t stopAfterNodes = 0;
     std::vector<std::uint64_t> checkpoints;
     std::vector<const NewDir*> written;
+    // Each node's size and whether it was marked damaged, as written.
+    std::vector<std::pair<std::uint64_t, bool>> writtenAs;
     void writeDir(const NewDir* node) override {
         written.push_back(node);
+        writtenAs.emplace_back(node->fileSize, node->complete == NewDir::kDamaged);
         if (stopVolume && written.size() == stopAfterNodes) stopVolume->setStopTreeThread(true);
     }
     void checkpoint(std::uint64_t unit, std::uint64_t, std::uint64_t) override { checkpoints.push_back(unit); }
@@ -108,6 +112,13 @@ protected:
         ScanFixture::SetUp();
         if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
         ASSERT_TRUE(made_);
+    }
+    // A volume over a whole disk image, with its root, for a carving run of its own.
+    std::shared_ptr<Volume> carvable(const fs::path& image) {
+        auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+        v->setRawSearchStart(0, 100);
+        v->createRoot();
+        return v;
     }
     std::shared_ptr<Volume> searchable(const std::string& image, const std::string& content, std::uint64_t start = 0,
                                        std::uint64_t sectors = 0) {
@@ -696,9 +707,7 @@ TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterT
     for (const auto& [bytes, sector] :
          {std::pair{photo, 100}, {photo, 20001}, {photo, 20100}, {photo, 45000}, {pic, 46001}})
         testsupport::writeAt(image, sector * 512ull, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-    v->setRawSearchStart(0, 100);
-    v->createRoot();
+    auto v = carvable(image);
     SignatureSearchState search;
     search.sigArray = marked({"jpg", "png"});
 
@@ -782,14 +791,67 @@ TEST(CarvingSelectionTest, SelectingExtensionsAreExactAndRawNeedsItsMaker) {
 
 } // namespace
 
-// A photo cut off by the disk's end is measured at its format's fixed size;
-// the carved file keeps only what lies on the disk.
+// A photo's first 100 sectors, a document of plain text written at the next
+// sector and the photo's rest after it, then a whole photo: the photo's walk
+// reads the document as its scan data, yet the carving cuts it at the
+// document's sector with its margin past it, marked damaged, and writes its
+// record once, after the document's, as it stands then; the whole photo's
+// record once as it was measured. The folders and the volume count the bytes
+// the files keep.
+TEST_F(PhotoCarvingTest, APhotoHoldingAFoundFilesFirstSectorIsRecordedCutThereOnce) {
+    const auto plasma = [](unsigned seed, const std::string& size) {
+        return testsupport::toolSample(
+            "convert -seed " + testsupport::sampleSeed(seed) + " -size " + size + " plasma: \"$OUT\"", "jpg");
+    };
+    const std::string photo = plasma(6, "1000x750"), whole = plasma(7, "640x480");
+    const std::string document = testsupport::textDocument("pdf");
+    const std::uint64_t cut = 100 * 512, documentAt = 200, restAt = documentAt + document.size() / 512 + 1;
+    ASSERT_GT(photo.size(), cut + 512);
+    const std::uint64_t wholeAt = restAt + (photo.size() - cut) / 512 + 3;
+    const fs::path image = testsupport::zeroImage((wholeAt + 2048) * 512);
+    for (const auto& [bytes, sector] : {std::pair{photo.substr(0, cut), std::uint64_t{100}},
+                                        {document, documentAt},
+                                        {photo.substr(cut), restAt},
+                                        {whole, wholeAt}})
+        testsupport::writeAt(image, sector * 512, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    auto v = carvable(image);
+    SignatureSearchState search;
+    search.sigArray = marked({"jpg", "pdf"});
+    CapturingAppend records;
+    PhotoCarving(*v, search, records).signatureSearchDiskPhotoMethodStartAt(0);
+
+    std::map<std::uint64_t, const NewDir*> files;
+    std::uint64_t bytes = 0;
+    for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+        if (!node->isFolder()) {
+            files.emplace(deviceSector(*v, *node), node);
+            bytes += node->fileSize;
+        }
+    ASSERT_EQ(files.size(), 3u);
+    ASSERT_TRUE(files.count(100) && files.count(documentAt) && files.count(wholeAt));
+    const auto writes = [&](const NewDir* node) {
+        return std::find(records.written.begin(), records.written.end(), node) - records.written.begin();
+    };
+    const NewDir* cutPhoto = files[100];
+    EXPECT_EQ(cutPhoto->fileSize, cut + JpegStreamWalk::kMargin);
+    EXPECT_EQ(cutPhoto->complete, NewDir::kDamaged);
+    EXPECT_EQ(std::count(records.written.begin(), records.written.end(), cutPhoto), 1);
+    EXPECT_GT(writes(cutPhoto), writes(files[documentAt]));
+    ASSERT_LT(writes(cutPhoto), static_cast<std::ptrdiff_t>(records.written.size()));
+    EXPECT_EQ(records.writtenAs[writes(cutPhoto)], std::pair(cut + JpegStreamWalk::kMargin, true));
+    ASSERT_EQ(std::count(records.written.begin(), records.written.end(), files[wholeAt]), 1);
+    EXPECT_EQ(records.writtenAs[writes(files[wholeAt])], std::pair(whole.size() + JpegStreamWalk::kMargin, false));
+    EXPECT_EQ(v->dataSize, bytes);
+    EXPECT_EQ(v->dirRoot->fileSize, bytes);
+    EXPECT_EQ(cutPhoto->pndirPointer->fileSize, cutPhoto->fileSize + files[wholeAt]->fileSize);
+}
+
+// A photo cut off by the disk's end is looked through to it for its end
+// marker: the carved file keeps what lies on the disk, marked damaged.
 TEST_F(PhotoCarvingTest, AFileCutOffByTheDisksEndEndsThere) {
     const std::string photo = testsupport::readText(media_ / "photo.jpg");
     const fs::path image = testsupport::imageWith(photo.substr(0, 2048), 100, 0);
-    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-    v->setRawSearchStart(0, 100);
-    v->createRoot();
+    auto v = carvable(image);
     SignatureSearchState search;
     search.sigArray = marked({"jpg"});
     AutoRecoveryAppend noPair;
@@ -797,6 +859,7 @@ TEST_F(PhotoCarvingTest, AFileCutOffByTheDisksEndEndsThere) {
     NewDir* file = testsupport::nodeAt(v->dirRoot, "JPG Files/file1.jpg");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->fileSize, 2048u);
+    EXPECT_EQ(file->complete, NewDir::kDamaged);
     EXPECT_EQ(file->extents[0].startBlock + file->extents[0].blockCount, v->sizeInSect());
 }
 
@@ -860,9 +923,7 @@ TEST_F(PhotoCarvingTest, PhotosRunningPastTheWindowsEndAreMeasuredFromTheWindows
     const fs::path image = testsupport::zeroImage(4 * window * 512);
     for (const int i : {0, 1})
         testsupport::writeAt(image, at[i] * 512, {photos[i].begin(), photos[i].end()});
-    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
-    v->setRawSearchStart(0, 100);
-    v->createRoot();
+    auto v = carvable(image);
     testsupport::FailingReads failing;
     failing.failSectors(bad);
     std::mutex mutex;

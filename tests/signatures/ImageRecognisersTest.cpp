@@ -22,11 +22,17 @@ const std::string kGifHead = "GIF89a"s + be(0x0100'0100) + std::string(3, '\0');
 const std::string kGifImage = ",\0\0\0\0\x01\0\x01\0\0\x02\x02\x4C\x01\0"s;
 } // namespace
 
-// Tool-made JPEG (baseline and progressive), PNG and GIF files are jumped over to their end marker; BMP and icon files
-// get their length field.
+// Tool-made JPEG (baseline and progressive, and with fill bytes before its markers), PNG and GIF files are jumped over
+// to their end marker; BMP and icon files get their length field.
 TEST_F(ImageRecognisersTest, ToolSamplesAreMeasuredToTheirRealEnd) {
     auto convert = [](auto o, auto e) {
         return toolSample("convert -seed " + sampleSeed(1) + " -size 300x300 " + o + " \"$OUT\"", e);
+    };
+    // A fill byte after the start marker and two before the first marker of each kind.
+    const auto filled = [](std::string photo, const std::string& kinds) {
+        for (const char kind : kinds)
+            photo.insert(photo.find(std::string("\xFF") + kind), "\xFF\xFF");
+        return photo.substr(0, 2) + "\xFF" + photo.substr(2);
     };
     const std::string gifs = "convert -seed " + sampleSeed(1) +
                              " -size 99x80 plasma: \"$OUT.a.gif\" && convert -seed " + sampleSeed(2) +
@@ -37,6 +43,8 @@ TEST_F(ImageRecognisersTest, ToolSamplesAreMeasuredToTheirRealEnd) {
         {convert("plasma:", "jpg"), 3, "jpg"},
         {convert("plasma: -interlace JPEG", "jpg"), 3, "jpg"},
         {convert("plasma: -colorspace Gray -interlace JPEG", "jpg"), 3, "jpg"},
+        {filled(convert("plasma:", "jpg"), "\xDB\xC0\xC4\xDA"), 3, "jpg"},
+        {filled(convert("plasma: -interlace JPEG", "jpg"), "\xDB\xC2\xC4\xDA"), 3, "jpg"},
         {convert("xc: +noise Random", "png"), 6, "png"},
         {convert("plasma:", "gif"), 4, "gif"},
         {toolSample(gifs, "gif"), 4, "gif"},
@@ -82,6 +90,19 @@ TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {
     EXPECT_EQ(recogniseBytes(cursor(31), sigOf(54)), (Verdict{true, 318, 0, true, ""}));
     EXPECT_FALSE(recogniseBytes(cursor(32), sigOf(54)).accepted);
     EXPECT_FALSE(recogniseBytes("\xFF\xD8\xFF\x00"s + be(16, 2), sigOf(3)).accepted);
+    EXPECT_FALSE(recogniseBytes("\xFF\xD8\xFF\xFF\x00"s + be(16, 2), sigOf(3)).accepted);
+    // A segment that runs into bytes that are no marker, or into a stuffed zero, breaks the walk: the photo is listed
+    // to there, marked, and not jumped over, once a segment led to a marker or the first is of a kind images open
+    // with; the first segment's breaking refuses any other.
+    const std::string filledApp0 = "\xFF\xD8\xFF\xFF\xE0"s + be(16, 2) + std::string(14, 'a');
+    for (const std::string after : {"x"s, "\xFF\x00"s}) {
+        EXPECT_EQ(recogniseBytes(filledApp0 + after, sigOf(3)), (Verdict{true, 21, 0, false, "", true}));
+        EXPECT_EQ(recogniseBytes("\xFF\xD8\xFF\xC0"s + be(8, 2) + std::string(6, 'f') + "\xFF\xFE"s + be(8, 2) +
+                                     std::string(6, 'c') + after,
+                                 sigOf(3)),
+                  (Verdict{true, 22, 0, false, "", true}));
+        EXPECT_FALSE(recogniseBytes("\xFF\xD8\xFF\xC0"s + be(8, 2) + std::string(6, 'f') + after, sigOf(3)).accepted);
+    }
     for (const char depth : {1, 3, 16, 18})
         EXPECT_EQ(recogniseBytes(pngHead(depth), sigOf(6)).accepted, depth == 1 || depth == 16) << int(depth);
     EXPECT_FALSE(recogniseBytes(pngHead(8, 2), sigOf(6)).accepted);
@@ -99,8 +120,9 @@ TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {
     EXPECT_EQ(recogniseBytes(head, sigOf(3), 100), (Verdict{true, 101 * 512, 0, false, "", true}));
     EXPECT_EQ(recogniseBytes(app0 + sos + std::string(3 << 20, 'x'), sigOf(3, "", 1)),
               (Verdict{true, 1 << 20, 0, false, "", true}));
-    // A chunk type that is not letters, or chunks that run past the volume (and would wrap 32 bits), end a PNG.
+    // A chunk type that is not letters, or chunks that run past the volume (and would wrap 32 bits), end a PNG short
+    // of IEND: marked.
     EXPECT_EQ(recogniseBytes(pngHead() + be(0) + "IDA1", sigOf(6)).foundSize, 33u);
     const std::string huge = be(0x7FFFFFF0) + "IDAT";
-    EXPECT_EQ(recogniseBytes(pngHead() + huge + huge + huge, sigOf(6)), (Verdict{true, 33, 0, true, ""}));
+    EXPECT_EQ(recogniseBytes(pngHead() + huge + huge + huge, sigOf(6)), (Verdict{true, 33, 0, true, "", true}));
 }

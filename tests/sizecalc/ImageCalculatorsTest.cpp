@@ -50,25 +50,34 @@ const std::string kThreeLayerPsd = "8BPS"s + be(1, 2) + std::string(6, '\0') + b
 
 class ImageCalculatorsTest : public SizeCalcFixture {
 protected:
-    // The chain of every format of the table offered `bytes` at kSector.
+    // The chain of every format of the table offered `bytes` at kSector; `cut` then says whether the file measured
+    // is left marked.
     SizeCalculatorChain::Hit carve(const std::string& bytes, bool stopped = false) {
         image = imageWith(bytes, kSector);
-        return measureWithEveryFormat(image, kSector, stopped);
+        const SizeCalculatorChain::Hit hit = measureWithEveryFormat(image, kSector, stopped);
+        cut = contexts.back()->measuredCut;
+        return hit;
     }
     std::string convert(const std::string& options, const std::string& extension) {
         return toolSample("convert -seed " + sampleSeed(1) + " " + options + " \"$OUT\"", extension);
     }
     std::filesystem::path image;
+    bool cut = false;
 };
 
 // Each sample is claimed by its own format only and measured by its rule:
 // JPEG, PNG and GIF to their end plus the margin (PNG's 516 holds the last
 // CRC), BMP by its size field, PSD to its zero run or, raw or run-length
-// coded, by its header or its rows' byte counts.
+// coded, by its header or its rows' byte counts; none is left marked. A
+// JPEG with fill bytes before a marker (after its start marker, before its
+// tables) is measured whole.
 TEST_F(ImageCalculatorsTest, ToolSamplesAreClaimedByTheirFormatAndMeasuredByItsRule) {
     const std::string jpg = convert(kNoise, "jpg");
+    const std::size_t tables = jpg.find("\xFF\xDB");
     const std::pair<std::string, std::string_view> samples[] = {
         {jpg, "jpg"},
+        {jpg.substr(0, 2) + "\xFF" + jpg.substr(2), "jpg"},
+        {jpg.substr(0, tables) + "\xFF\xFF\xFF" + jpg.substr(tables), "jpg"},
         {convert(kNoise + " -interlace JPEG", "jpg"), "jpg"},
         {jpg.substr(0, 2) + exifSegment(convert("-size 40x30 plasma:", "jpg")) + jpg.substr(2), "jpg"},
         {convert(kNoise, "png"), "png"},
@@ -84,21 +93,28 @@ TEST_F(ImageCalculatorsTest, ToolSamplesAreClaimedByTheirFormatAndMeasuredByItsR
         EXPECT_EQ(hit.calculator ? hit.calculator->parentKey() : "", key) << bytes.size();
         const std::uint64_t rule = key == "psd" ? psdAnswer(bytes) : bytes.size() + (key == "bmp" ? 0 : 512);
         EXPECT_EQ(hit.size, key.empty() ? 0 : rule) << key << " of " << bytes.size() << " bytes";
+        EXPECT_FALSE(cut) << key << " of " << bytes.size() << " bytes";
         const std::string_view ours[] = {"jpg", "png", "gif", "bmp", "psd"};
         EXPECT_EQ(acceptedBy(image, kSector, ours), std::vector<std::string_view>{key});
     }
 }
 
-// Broken, truncated and hostile files end their walks where their rules say.
+// Broken, truncated and hostile files end their walks where their rules say;
+// a JPEG or PNG whose walk ended before its end is left marked.
 TEST_F(ImageCalculatorsTest, DamagedFilesEndTheWalkWhereTheirRulesSay) {
     // A zero segment length steps over its 2 bytes; the scan ends at 22.
     EXPECT_EQ(carve("\xFF\xD8\xFF\xE0" + be(0, 2) + "\xFF\xDA" + be(12, 2) + std::string(10, 'x') + "\xFF\xD9").size,
               22u + 512);
-    // A segment not followed by a marker: up to it plus 2, no margin.
-    EXPECT_EQ(carve("\xFF\xD8\xFF\xE0" + be(16, 2) + std::string(14, 'x') + '\0').size, 22u);
-    // No end marker before the zeros: the 25 MiB walk limit answers 5 MiB.
+    // A segment followed by a byte that is no marker, or by a stuffed zero: up to it plus 2, no margin, marked.
+    for (const std::string after : {"\0"s, "\xFF\0"s}) {
+        EXPECT_EQ(carve("\xFF\xD8\xFF\xE0" + be(16, 2) + std::string(14, 'x') + after).size, 22u);
+        EXPECT_TRUE(cut);
+    }
+    // No end marker before the zeros: the scan data is looked through to the volume's end, listed that far, marked.
     const std::string jpg = convert(kNoise, "jpg");
-    EXPECT_EQ(carve(jpg.substr(0, jpg.size() / 2)).size, 5242880u);
+    const std::uint64_t looked = carve(jpg.substr(0, jpg.size() / 2)).size;
+    EXPECT_EQ(looked, std::filesystem::file_size(image) - kSector * 512);
+    EXPECT_TRUE(cut);
     // A stopped walk answers its length so far: a JPEG's first 4 bytes.
     EXPECT_EQ(carve(jpg, true).size, 4u);
     // A marker and its length astride the end of the first window, and an end marker split between the second
@@ -111,8 +127,9 @@ TEST_F(ImageCalculatorsTest, DamagedFilesEndTheWalkWhereTheirRulesSay) {
     // Signature, header and one empty chunk are too short to keep.
     const std::string png = convert(kNoise, "png");
     EXPECT_FALSE(carve(png.substr(0, 33) + be(0, 4) + "IEND" + be(0, 4)));
-    // A chunk longer than allowed ends the walk at the CRC before it.
+    // A chunk longer than allowed ends the walk at the CRC before it, short of IEND: marked.
     EXPECT_EQ(carve(png.substr(0, 93) + be(51404801, 4) + "IDAT").size, 89u + 516);
+    EXPECT_TRUE(cut);
 
     // Only zero bytes where blocks should be: the position after 2049 of them.
     const std::string gifHeader = "GIF89a"s + be(0x0100'0100, 4) + std::string(3, '\0');

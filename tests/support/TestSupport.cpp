@@ -127,6 +127,23 @@ std::string toolSample(const std::string& command, const std::string& extension)
     return std::string(bytes.begin(), bytes.end());
 }
 
+std::string textDocument(const std::string& extension) {
+    const std::string line = "Line $i of a plain report, seed " + sampleSeed(71) + ".";
+    if (extension == "pdf") {
+        const std::string show = "72 $((780 - i * 18)) moveto (" + line + ") show";
+        const std::string page = "{ echo '/Helvetica findfont 12 scalefont setfont'; for i in $(seq 40); do echo \"" +
+                                 show + "\"; done; echo showpage; } >\"$OUT.ps\"";
+        return toolSample(page + " && gs -q -sDEVICE=pdfwrite -dCompressPages=false -dEmbedAllFonts=false "
+                                 "-dSubsetFonts=false -o \"$OUT\" \"$OUT.ps\"",
+                          "pdf");
+    }
+    const std::string text =
+        "cd \"$(dirname \"$OUT\")\" && for i in $(seq 60); do echo \"" + line + "\"; done >report.txt";
+    return toolSample(text + " && soffice -env:UserInstallation=file://$PWD/lo --headless --convert-to " + extension +
+                          " report.txt && mv report." + extension + " \"$OUT\"",
+                      extension);
+}
+
 fs::path imageWith(const std::string& bytes, std::uint64_t sector, std::uint64_t tailSectors,
                    std::uint32_t bytesPerSector) {
     const fs::path image = makeTempDir("carve") / "disk.img";

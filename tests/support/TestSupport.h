@@ -54,6 +54,10 @@ bool haveTool(const std::string& name);
 // named sample.<extension>); a test failure and an empty string when the
 // command fails or writes nothing.
 std::string toolSample(const std::string& command, const std::string& extension);
+// A document of plain text that holds no 0xFF byte: a PDF ghostscript writes
+// without compression or embedded fonts ("pdf"), or a file of that extension
+// LibreOffice writes of a text file (HTML, RTF and others).
+std::string textDocument(const std::string& extension);
 // An image of `bytesPerSector`-byte sectors in a fresh folder, zero but for
 // `bytes` at `sector`, long enough to hold them and `tailSectors` more.
 std::filesystem::path imageWith(const std::string& bytes, std::uint64_t sector, std::uint64_t tailSectors = 64,
