@@ -300,6 +300,15 @@ Array markedTypes(const fs::path& table, const std::set<std::string>& extensions
     return out;
 }
 
+Array fileListTypes(const fs::path& table, const std::set<std::string>& extensions) {
+    const auto rows = FileTypeTable::parse(readText(table)).value();
+    Array out;
+    for (const auto& category : FileTypeTable::buildList(rows, FileTypeTable::FR))
+        for (const auto& node : category->children())
+            if (extensions.count(node->sig()->extension)) out.emplace_back(node);
+    return out;
+}
+
 namespace {
 // The scans' keep-awake threads are detached and outlive the test; talking
 // to the system bus and logging while the test program exits is what they

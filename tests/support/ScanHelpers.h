@@ -133,6 +133,9 @@ std::optional<std::filesystem::path> cutShortHfsDisk(std::uint64_t bytes = kCutS
 // the extensions the photo list lacks, from the file-type table at `table`,
 // marked as scan-image marks them.
 platform::Array markedTypes(const std::filesystem::path& table, const std::set<std::string>& extensions);
+// The file list's types with these extensions, as the plain search is given
+// them.
+platform::Array fileListTypes(const std::filesystem::path& table, const std::set<std::string>& extensions);
 
 // A recording controller and a log sink installed for the test; volumes kept
 // here have their trees, and the HFS+ readers' states made here their parked
