@@ -10,11 +10,12 @@
 #include <string_view>
 
 namespace {
-// What the NEF and Sony raw walk found: the length (0: refused) and whether
-// a NewSubfileType entry was met.
+// What the NEF and Sony raw walk found: the length (0: refused), whether
+// a NewSubfileType entry was met and whether the walk broke.
 struct MakerWalk {
     std::uint64_t length = 0;
     bool newSubfileType = false;
+    bool broken = false;
 };
 
 // Nikon and Sony files name their maker near the start, and keep the
@@ -24,7 +25,7 @@ MakerWalk walkMakerRaw(RecogniserMedium& medium, std::string_view mark) {
     if (!TiffRecognisers::readHead(medium, head) || !TiffRecognisers::makerWindowHas(head, mark)) return {};
     TiffDirectoryWalk walk(medium, {.directoryTest = &CameraRawRecognisers::checkNEF_IFD, .followSubIFDs = true});
     const std::uint64_t length = walk.measure(head);
-    return {length, walk.sawNewSubfileType()};
+    return {length, walk.sawNewSubfileType(), walk.broken()};
 }
 } // namespace
 
@@ -33,18 +34,20 @@ bool CameraRawRecognisers::checkCR2FileAtBlock(std::uint64_t block, Sig& sig) {
     std::vector<std::uint8_t> head;
     if (!TiffRecognisers::readHead(medium, head) || !TiffRecognisers::hasCR2Marker(head)) return false;
     TiffDirectoryWalk walk(medium, {.directoryTest = &checkCR2_IFD});
-    return TiffDirectoryWalk::report(medium, sig, walk.measure(head));
+    const std::uint64_t length = walk.measure(head);
+    return TiffDirectoryWalk::report(medium, sig, length, walk.broken());
 }
 
 bool CameraRawRecognisers::checkNEF_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
-    return TiffDirectoryWalk::report(medium, sig, walkMakerRaw(medium, "NIKO").length);
+    const MakerWalk walk = walkMakerRaw(medium, "NIKO");
+    return TiffDirectoryWalk::report(medium, sig, walk.length, walk.broken);
 }
 
 bool CameraRawRecognisers::checkSONY_RAWFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     const MakerWalk walk = walkMakerRaw(medium, "SONY");
-    if (!TiffDirectoryWalk::report(medium, sig, walk.length)) return false;
+    if (!TiffDirectoryWalk::report(medium, sig, walk.length, walk.broken)) return false;
     sig.extension = walk.newSubfileType ? "sr2" : "srf";
     // An SRF file is recorded a fifth longer than its directories measure;
     // the jump stays with the measured part.
@@ -61,7 +64,8 @@ bool CameraRawRecognisers::checkORF_FileAtBlock(std::uint64_t block, Sig& sig) {
     if (!TiffRecognisers::readHead(medium, head)) return false;
     TiffDirectoryWalk walk(medium, {.byteOrder = TiffDirectoryWalk::ByteOrder::LittleEndian,
                                     .directoryTest = &TiffRecognisers::checkTIFF_IFD});
-    return TiffDirectoryWalk::report(medium, sig, walk.measure(head));
+    const std::uint64_t length = walk.measure(head);
+    return TiffDirectoryWalk::report(medium, sig, length, walk.broken());
 }
 
 bool CameraRawRecognisers::checkCR2_IFD(const Tiff_IFD& ifd) {

@@ -10,7 +10,6 @@ namespace {
 // sector a directory starts.
 constexpr std::uint32_t kMaxEntries = 50;
 constexpr std::uint32_t kDirectorySectors = 4;
-constexpr std::size_t kMaxDirectories = 64;
 
 constexpr std::uint16_t kNewSubfileType = 254;
 constexpr std::uint16_t kStripOffsets = 273;
@@ -36,30 +35,39 @@ std::uint32_t TiffDirectoryWalk::u32(platform::ByteView bytes, std::size_t offse
 std::uint64_t TiffDirectoryWalk::measure(platform::ByteView head) {
     bigEndian_ = rules_.byteOrder == ByteOrder::FromHeader && head.be32(0) == 0x4D4D002A;
     const std::uint32_t first = u32(head, 4);
-    if (first % 2 != 0 || !walk(first)) return 0;
-    // Directories are measured apart and the furthest end wins: a thumbnail
-    // directory may well point beyond the main image.
-    std::uint64_t length = 0;
-    for (const Tiff_IFD& ifd : directories_)
-        length = std::max(length, directoryEnd(ifd));
+    if (first % 2 != 0) return 0;
+    const std::uint64_t length = walk(first);
+    // A file cut by the volume's end or the type's size limit is not whole.
+    if (length > medium_.readableBytes()) broken_ = true;
     return length;
 }
 
-bool TiffDirectoryWalk::walk(std::uint64_t position) {
+std::uint64_t TiffDirectoryWalk::walk(std::uint64_t position) {
+    // Directories are measured apart and the furthest end wins: a thumbnail
+    // directory may well point beyond the main image.
+    std::uint64_t dataEnd = 0, directoriesEnd = 0;
+    std::size_t read = 0;
     // The user's stop ends the walk; what was read by then is still measured.
-    while (position != 0 && directories_.size() < kMaxDirectories && !medium_.stopped()) {
+    while (position != 0 && !medium_.stopped()) {
         if (!visited_.insert(position).second) {
             position = nextChain();
             continue;
         }
         Tiff_IFD ifd;
-        const Step step = readDirectory(position, ifd);
-        if (step == Step::Refused) return false;
-        if (step == Step::Ended) break;
-        directories_.push_back(ifd);
+        const Step step = read < kMostDirectories ? readDirectory(position, ifd) : Step::Ended;
+        // The first directory tells a TIFF; a later one that fails tells
+        // where the file was cut.
+        if (step != Step::Accepted || (read > 0 && ifd.IFD().entryCount == 0)) {
+            if (read == 0) return 0;
+            broken_ = true;
+            break;
+        }
+        ++read;
+        dataEnd = std::max(dataEnd, directoryEnd(ifd));
+        directoriesEnd = std::max(directoriesEnd, position + ifd.IFD().length);
         position = ifd.IFD().nextPosition != 0 ? ifd.IFD().nextPosition : nextChain();
     }
-    return true;
+    return dataEnd == 0 ? 0 : std::max(dataEnd, directoriesEnd);
 }
 
 TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position, Tiff_IFD& ifd) {
@@ -74,6 +82,8 @@ TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position,
     record.rejected = record.entryCount > kMaxEntries;
     if (record.rejected) return Step::Refused;
     record.length = 12 * record.entryCount + 6;
+    // A sector the medium could not give reads as zeros: no directory.
+    if (directoryReads_.unreadable(position, record.length)) return Step::Ended;
     record.nextPosition = u32(at, 2 + 12 * std::size_t{record.entryCount});
     for (std::size_t i = 0; i < record.entryCount; ++i) {
         const platform::ByteView entry = at.sub(2 + 12 * i, 12);
@@ -102,6 +112,7 @@ void TiffDirectoryWalk::fillSubIFDs(const Tiff_DE::Record& de) {
     const platform::ByteView positions = values_.sectors(de.value / bps, kDirectorySectors).sub(de.value % bps);
     const std::size_t listBytes = std::size_t{kDirectorySectors} * bps - de.value % bps;
     const std::size_t n = std::min<std::size_t>({de.count, subIFDs_.size(), listBytes / 4});
+    if (values_.unreadable(de.value, 4 * n)) broken_ = true;
     for (std::size_t i = 0; i < n; ++i)
         subIFDs_[i] = u32(positions, 4 * i);
 }
@@ -135,13 +146,23 @@ std::uint64_t TiffDirectoryWalk::lastValue(const Tiff_DE::Record& de) {
     if (de.count <= 1) return de.value;
     if (isShort && de.count == 2) return de.value >> 16;
     const std::size_t size = isShort ? 2 : 4;
-    // A value that cannot be read is 0, as a zero-filled read gives it.
-    const platform::ByteView last = values_.at(de.value + std::uint64_t{de.count - 1} * size, size);
+    // A value that cannot be read is 0, as a zero-filled read gives it; one
+    // the medium could not give leaves the measure short.
+    const std::uint64_t at = de.value + std::uint64_t{de.count - 1} * size;
+    const platform::ByteView last = values_.at(at, size);
+    if (values_.unreadable(at, size)) broken_ = true;
     return isShort ? u16(last, 0) : u32(last, 0);
 }
 
-bool TiffDirectoryWalk::report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length) {
+bool TiffDirectoryWalk::report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length, bool broken) {
     if (length == 0) return false;
-    medium.acceptJumpable(sig, length);
+    if (!broken) {
+        medium.acceptJumpable(sig, length);
+        return true;
+    }
+    sig.foundSize = std::min(length, medium.readableBytes());
+    sig.skipSize = 0;
+    sig.skipFileSize = false;
+    sig.foundCut = true;
     return true;
 }

@@ -3,15 +3,20 @@
 // The directory walk of the TIFF family, for the TIFF recogniser and the
 // camera-raw recognisers of the formats that are TIFF underneath. It reads
 // the chain of image file directories from the header's first position,
-// tests each with the member's directory test (one failure refuses the whole
-// candidate), and measures the file as the furthest byte those directories
-// point to: their out-of-line values and the end of their last strip or
-// tile. The directory bytes themselves do not count.
+// tests each with the member's directory test (the first directory failing
+// refuses the candidate), and measures the file as the furthest byte of
+// those directories and of what they point to: their out-of-line values and
+// the end of their last strip or tile. libtiff writes a page's directory
+// behind its image data, so a file often ends with its last directory.
 //
 // The chain comes from the medium, so it is bounded: a position already
-// visited ends that chain, at most 64 directories are read, and a read past
-// the candidate's readable bytes ends the walk with what it has. One walk
-// serves one recogniser call.
+// visited ends that chain, and at most kMostDirectories directories are
+// read. A walk that cannot complete is broken, and measures the directories
+// read before: one that leads to a directory in bytes that are not the
+// file's (failing its test, or of no entries), past the candidate's readable
+// bytes, or in a sector the medium could not give, or that meets a value
+// list it needs in such a sector, or reaches the bound; so is a file measured
+// past its readable bytes. One walk serves one recogniser call.
 
 #include "platform/ByteView.h"
 #include "signatures/RecogniserMedium.h"
@@ -20,7 +25,6 @@
 #include <array>
 #include <cstdint>
 #include <unordered_set>
-#include <vector>
 
 class Sig;
 
@@ -40,23 +44,33 @@ public:
 
     TiffDirectoryWalk(RecogniserMedium& medium, const Rules& rules);
 
+    // A scanned document or a fax holds a directory a page.
+    static constexpr std::size_t kMostDirectories = 65536;
+
     // Walks from the first directory position in the header (`head`: the
     // candidate's first bytes) and answers the length; 0 when the position
-    // is odd, a directory fails its test or has more than 50 entries, or the
-    // directories point nowhere.
+    // is odd, the first directory fails its test, has more than 50 entries
+    // or cannot be read, or the directories point nowhere.
     std::uint64_t measure(platform::ByteView head);
     // Whether a directory of the walk holds a NewSubfileType entry (254).
     bool sawNewSubfileType() const { return newSubfileType_; }
+    // Whether the measured walk could not complete.
+    bool broken() const { return broken_; }
 
     // Sets the record's per-hit fields for a measured length, which is cut
-    // to the candidate's readable bytes, since the search jumps over it;
-    // false (the record untouched) for 0.
-    static bool report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length);
+    // to the candidate's readable bytes: a whole file is jumped over; a
+    // broken one is marked and not jumped over, as what lies past the
+    // break may be another file's. False (the record untouched) for 0.
+    static bool report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length, bool broken);
 
 private:
+    // Refused: a directory in bytes that are not the file's; Ended: one
+    // that cannot be had.
     enum class Step { Accepted, Refused, Ended };
 
-    bool walk(std::uint64_t position);
+    // The furthest end of the directories read; 0 when the first is refused
+    // or cannot be had.
+    std::uint64_t walk(std::uint64_t position);
     Step readDirectory(std::uint64_t position, Tiff_IFD& ifd);
     void fillSubIFDs(const Tiff_DE::Record& de);
     std::uint64_t nextChain();
@@ -71,7 +85,7 @@ private:
     BoundedCursor values_;
     BoundedCursor directoryReads_;
     bool bigEndian_ = false;
-    std::vector<Tiff_IFD> directories_;
+    bool broken_ = false;
     std::unordered_set<std::uint64_t> visited_;
     std::array<std::uint32_t, 32> subIFDs_{};
     std::size_t subIFDsUsed_ = 0;

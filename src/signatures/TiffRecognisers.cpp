@@ -17,7 +17,8 @@ bool TiffRecognisers::checkTIFF_FileAtBlock(std::uint64_t block, Sig& sig) {
     // measure them.
     if (makerWindowHas(head, "NIKO") || makerWindowHas(head, "SONY") || hasCR2Marker(head)) return false;
     TiffDirectoryWalk walk(medium, {.directoryTest = &checkTIFF_IFD});
-    return TiffDirectoryWalk::report(medium, sig, walk.measure(head));
+    const std::uint64_t length = walk.measure(head);
+    return TiffDirectoryWalk::report(medium, sig, length, walk.broken());
 }
 
 bool TiffRecognisers::checkTIFF_IFD(const Tiff_IFD& ifd) {

@@ -148,8 +148,10 @@ const Case kTiffCases[] = {
                  "\"-UserComment=$(printf 'Taken on the way. %.0s' $(seq 150))\" \"$OUT\"",
              "tif");
      }},
+    {"FaxOf3Pages", "tif", 512, [] { return fax(3); }},
     {"FaxOf26Pages", "tif", 512, [] { return fax(26); }},
     {"FaxOf30Pages", "tif", 512, [] { return fax(30); }},
+    {"FaxOf100Pages", "tif", 512, [] { return fax(100); }},
 };
 
 const Case kPsdCases[] = {
@@ -173,8 +175,9 @@ const Case kPsdCases[] = {
      }},
 };
 
+// The search of the disk: the carving (1), or the plain search (0), which measures a file to its end exactly.
 class CarvedImageLengthsTest : public testsupport::ScanFixture,
-                               public testing::WithParamInterface<std::tuple<Case, bool>> {
+                               public testing::WithParamInterface<std::tuple<Case, bool, int>> {
 protected:
     static void SetUpTestSuite() {
         for (const char* tool : {"convert", "exiftool", "ffmpeg", "gifsicle", "tiffcp"})
@@ -184,15 +187,20 @@ protected:
         ScanFixture::SetUp();
         if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
     }
-    // The carving of the whole disk with the file's type and photos marked.
-    std::multimap<std::uint64_t, testsupport::SearchedFile> carve(const fs::path& image, const std::string& extension) {
-        return searchedDisk(image, testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {extension, "jpg"}), 1);
+    // The search of the whole disk with the file's type and photos marked.
+    std::multimap<std::uint64_t, testsupport::SearchedFile> search(const fs::path& image, const std::string& extension,
+                                                                   int method) {
+        const std::set<std::string> types{extension, "jpg"};
+        return searchedDisk(image,
+                            method == 1 ? testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, types)
+                                        : testsupport::fileListTypes(DRENTIC_FILE_TYPE_TABLE, types),
+                            method);
     }
     static inline std::string missing_;
 };
 
 TEST_P(CarvedImageLengthsTest, IsMeasuredFromItsLengthToItsMarginAndThePhotosAfterItAreFound) {
-    const auto& [c, random] = GetParam();
+    const auto& [c, random, method] = GetParam();
     const std::string file = c.make();
     ASSERT_FALSE(file.empty());
     // The photos three sectors apart after it.
@@ -204,10 +212,10 @@ TEST_P(CarvedImageLengthsTest, IsMeasuredFromItsLengthToItsMarginAndThePhotosAft
     const fs::path image = testsupport::filledImage(random, "lengths", std::max<std::uint64_t>(end, 8 << 20));
     for (const auto& [sector, bytes] : planted)
         testsupport::writeAt(image, sector * 512, {bytes.begin(), bytes.end()});
-    const auto found = carve(image, c.extension);
+    const auto found = search(image, c.extension, method);
     for (const auto& [sector, bytes] : planted) {
         const auto [from, to] = found.equal_range(sector);
-        const std::uint64_t most = sector == 2048 ? bytes.size() + c.margin : UINT64_MAX;
+        const std::uint64_t most = sector == 2048 ? bytes.size() + (method == 1 ? c.margin : 0) : UINT64_MAX;
         std::string there;
         bool whole = false;
         for (auto it = from; it != to; ++it) {
@@ -220,17 +228,20 @@ TEST_P(CarvedImageLengthsTest, IsMeasuredFromItsLengthToItsMarginAndThePhotosAft
     }
 }
 
-std::string nameOf(const testing::TestParamInfo<std::tuple<Case, bool>>& info) {
-    return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+std::string nameOf(const testing::TestParamInfo<std::tuple<Case, bool, int>>& info) {
+    return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros") +
+           (std::get<2>(info.param) == 0 ? "ByThePlainSearch" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Png, CarvedImageLengthsTest, testing::Combine(testing::ValuesIn(kPngCases), testing::Bool()),
+INSTANTIATE_TEST_SUITE_P(Png, CarvedImageLengthsTest,
+                         testing::Combine(testing::ValuesIn(kPngCases), testing::Bool(), testing::Values(1)), nameOf);
+INSTANTIATE_TEST_SUITE_P(Gif, CarvedImageLengthsTest,
+                         testing::Combine(testing::ValuesIn(kGifCases), testing::Bool(), testing::Values(1)), nameOf);
+// The plain search measures a TIFF by its directories, the last of which may end the file.
+INSTANTIATE_TEST_SUITE_P(Tiff, CarvedImageLengthsTest,
+                         testing::Combine(testing::ValuesIn(kTiffCases), testing::Bool(), testing::Values(0, 1)),
                          nameOf);
-INSTANTIATE_TEST_SUITE_P(Gif, CarvedImageLengthsTest, testing::Combine(testing::ValuesIn(kGifCases), testing::Bool()),
-                         nameOf);
-INSTANTIATE_TEST_SUITE_P(Tiff, CarvedImageLengthsTest, testing::Combine(testing::ValuesIn(kTiffCases), testing::Bool()),
-                         nameOf);
-INSTANTIATE_TEST_SUITE_P(Psd, CarvedImageLengthsTest, testing::Combine(testing::ValuesIn(kPsdCases), testing::Bool()),
-                         nameOf);
+INSTANTIATE_TEST_SUITE_P(Psd, CarvedImageLengthsTest,
+                         testing::Combine(testing::ValuesIn(kPsdCases), testing::Bool(), testing::Values(1)), nameOf);
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "RecogniserFixture.h"
+#include "support/FailingReads.h"
 #include "support/TestSupport.h"
 #include "support/TiffBuilder.h"
 #include "volume/Volume.h"
@@ -89,7 +90,49 @@ TEST_F(TiffRecognisersTest, MalformedRawOrEmptyCandidatesAreRefused) {
 TEST_F(TiffRecognisersTest, AStoppedScanAndAnEndBeyondTheVolumeStayInsideIt) {
     Volume& volume = volumeOver(imageWith(tiff([](B& b, B::Ifd d) { b.entry(d, 279, B::Long, {0xFFFFFFF0}); }), 7));
     Sig sig = sigOf(5, "tif");
-    EXPECT_EQ(recognise(volume, sig), (Verdict{true, 65 * 512, 65, true, "tif"}));
+    // Cut by the volume's end: marked, and not jumped over.
+    EXPECT_EQ(recognise(volume, sig), (Verdict{true, 65 * 512, 0, false, "tif", true}));
     volume.setStopTreeThread(true);
     EXPECT_FALSE(recognise(volume, sig).accepted);
+}
+
+// Three fax pages of about 24 KiB as tiffcp joins them, each page's directory behind its strip: a walk broken at the
+// second directory lists the file to the end of the first, marked, and the search looks inside it again.
+TEST_F(TiffRecognisersTest, AWalkThatBreaksAfterTheFirstDirectoryListsTheFileToThereMarked) {
+    const std::string fax =
+        toolSample("convert -size 1728x1100 pattern:checkerboard -compress Group4 \"$OUT.a.tif\" && "
+                   "tiffcp \"$OUT.a.tif\" \"$OUT.a.tif\" \"$OUT.a.tif\" \"$OUT\"",
+                   "tif");
+    const platform::ByteView bytes(reinterpret_cast<const std::uint8_t*>(fax.data()), fax.size());
+    const std::uint64_t first = bytes.le32(4), firstEnd = first + 6 + 12 * std::uint64_t{bytes.le16(first)};
+    const std::uint64_t second = bytes.le32(firstEnd - 4);
+    ASSERT_GT(second / 512, firstEnd / 512);
+    const Verdict cut{true, firstEnd, 0, false, "tif", true};
+    // Another file's bytes or zeros where the second directory was.
+    for (const char fill : {'\xFF', '\0'}) {
+        std::string broken = fax;
+        broken.replace(second, 512 - second % 512, 512 - second % 512, fill);
+        EXPECT_EQ(recogniseBytes(broken, sigOf(5, "tif")), cut) << int(fill);
+    }
+    // The second directory's sector could not be read.
+    testsupport::FailingReads bad;
+    bad.failSectors(kSector + second / 512);
+    Volume& failing = volumeOver(imageWith(fax, kSector));
+    failing.setRawRead(bad.reader());
+    Sig sig = sigOf(5, "tif");
+    EXPECT_EQ(recognise(failing, sig), cut);
+    // A strip list whose last byte count could not be read leaves the measure short.
+    std::vector<B::Blob> strips;
+    B b;
+    const auto d = b.addIfd();
+    for (int i = 0; i < 300; ++i)
+        strips.push_back(b.addBlob(std::string(10, 's')));
+    b.strips(d, strips);
+    const std::string list = b.build();
+    testsupport::FailingReads lost;
+    lost.failSectors(kSector + (list.size() - 3001) / 512);
+    Volume& listLost = volumeOver(imageWith(list, kSector));
+    listLost.setRawRead(lost.reader());
+    const Verdict shortened = recognise(listLost, sig);
+    EXPECT_TRUE(shortened.foundCut && !shortened.skipFileSize) << shortened;
 }
