@@ -295,7 +295,7 @@ TEST_F(DMediaReaders, AMediumThatStopsAnsweringIsToldOnceAndNotReadAgain) {
         EXPECT_EQ(m->mediumGone(), gone);
         EXPECT_EQ(controller.alerts().size(), gone ? 1u : 0u);
         const std::uint64_t failed = disk.failedReads();
-        EXPECT_EQ(m->readSweepSectors(0, 8, 63, buf.data()), gone ? 8u : 0u);
+        EXPECT_EQ(m->readSweepSectors(0, 8, buf.data()), gone ? 8u : 0u);
         EXPECT_EQ(disk.failedReads(), failed);
     }
 }
@@ -316,7 +316,7 @@ TEST_F(DMediaReaders, ABadStretchCostsTheLogarithmOfItsLengthAndOnlyItsOwnSector
         auto m = listedDrive(image, size, disk);
         std::uint64_t lost = 0;
         for (std::uint64_t s = 0; s < sectors; s += 256) {
-            lost += m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+            lost += m->readSweepSectors(s, 256, batch.data());
             for (std::uint64_t i = 0; i < 256; ++i) {
                 const bool bad = s + i >= first && s + i < first + length;
                 std::vector<std::uint8_t> one(batch.begin() + static_cast<std::ptrdiff_t>(i * 512),
@@ -333,7 +333,7 @@ TEST_F(DMediaReaders, ABadStretchCostsTheLogarithmOfItsLengthAndOnlyItsOwnSector
     dying.dieUnderThePageCacheAt(sectors - 64);
     auto m = listedDrive(image, size, dying);
     for (std::uint64_t s = 0; s < sectors; s += 256)
-        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+        m->readSweepSectors(s, 256, batch.data());
     // The last batch reached the sector where it died.
     EXPECT_EQ(std::tuple(m->mediumGone(), m->unreadableSectorCount(), controller.alerts().size()),
               std::tuple(false, 256ull, 0u));
@@ -356,7 +356,7 @@ TEST_F(DMediaReaders, ADiskDyingUnderACacheThatHoldsItsLastPageCostsAFewDozenRea
             dying.holdInTheCache(i == samples ? sectors - 8 : sectors / samples * i, 8);
         auto m = listedDrive(image, size, dying);
         for (std::uint64_t s = 0; s < sectors; s += 256)
-            m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+            m->readSweepSectors(s, 256, batch.data());
         EXPECT_FALSE(m->mediumGone());
         EXPECT_GE(m->unreadableSectorCount(), sectors * 3 / 10 - 8 * samples);
         EXPECT_LE(dying.failedReads(), 48u);
@@ -377,7 +377,7 @@ TEST_F(DMediaReaders, AComeBackAfterAWalkAnsweredOnlyWhereAnythingHadReadStopsWh
     std::vector<std::uint8_t> batch(256 * 512);
     EXPECT_EQ(m->readSectorRange(250 * mib, 8, batch.data()), 8u);
     const std::uint64_t failed = dying.failedReads();
-    EXPECT_EQ(m->readSweepSectors(16 * mib, 256, DMedia::kRetryGroupSectors, batch.data()), 256u);
+    EXPECT_EQ(m->readSweepSectors(16 * mib, 256, batch.data()), 256u);
     EXPECT_LE(dying.failedReads() - failed, static_cast<std::uint64_t>(2 * std::bit_width(sectors) + 8));
     EXPECT_EQ(std::tuple(m->mediumGone(), dying.mostFailedReadsOfOnePlace()), std::tuple(false, 1u));
 }
@@ -439,7 +439,7 @@ TEST_F(DMediaReaders, NoReaderOfAScanAsksInsideAStretchItFoundUnreadableAndASave
     disk.failSectors(1250, 50);
     auto m = listedDrive(makeImage(size), size, disk);
     std::vector<std::uint8_t> buf(2048 * 512);
-    EXPECT_EQ(m->readSweepSectors(0, 2048, DMedia::kRetryGroupSectors, buf.data()), 300u);
+    EXPECT_EQ(m->readSweepSectors(0, 2048, buf.data()), 300u);
     EXPECT_EQ(m->unreadableSectorCount(), 300u);
     const std::uint64_t failed = disk.failedReads();
     std::uint64_t reads = 0;
@@ -448,7 +448,7 @@ TEST_F(DMediaReaders, NoReaderOfAScanAsksInsideAStretchItFoundUnreadableAndASave
         return failing(fd, into, length, offset);
     });
     const std::vector<std::uint8_t> zeros(120 * 512, 0);
-    EXPECT_EQ(m->readSweepSectors(1130, 120, DMedia::kRetryGroupSectors, buf.data()), 120u);
+    EXPECT_EQ(m->readSweepSectors(1130, 120, buf.data()), 120u);
     EXPECT_EQ(std::vector(buf.begin(), buf.begin() + 120 * 512), zeros);
     for (const auto reader : {DMedia::RangeReader::Scan, DMedia::RangeReader::Carving}) {
         buf.assign(buf.size(), 0xAA);
@@ -494,7 +494,7 @@ TEST_F(DMediaReaders, ASweepComesBackOverAWideBadStretchAFewAsksInItsWidestGapsB
                 ASSERT_EQ(m->readSectorRange(badFirst - 8, 64, window.data(), DMedia::RangeReader::Carving), 56u);
             }
             for (std::uint64_t s = 0; s < sectors; s += 256) {
-                m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+                m->readSweepSectors(s, 256, batch.data());
                 if (read && s + 256 > island && s < island + width) {
                     const std::uint64_t from = std::max(s, island), to = std::min(s + 256, island + width);
                     ASSERT_TRUE(matchesImage(std::vector(batch.begin() + static_cast<std::ptrdiff_t>((from - s) * 512),
@@ -512,14 +512,14 @@ TEST_F(DMediaReaders, ASweepComesBackOverAWideBadStretchAFewAsksInItsWidestGapsB
         periodic.failSectors(at, mib);
     auto m = listedDrive(image, size, periodic);
     for (std::uint64_t s = 0; s < sectors; s += 256)
-        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+        m->readSweepSectors(s, 256, batch.data());
     EXPECT_EQ(m->unreadableSectorCount(), sectors / (16 * mib) * mib);
     EXPECT_LE(periodic.failedReads(), sectors / (16 * mib) * 30);
     testsupport::FailingReads dying;
     dying.dieUnderThePageCacheAt(sectors * 3 / 10);
     m = listedDrive(image, size, dying);
     for (std::uint64_t s = 0; s < sectors; s += 256)
-        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+        m->readSweepSectors(s, 256, batch.data());
     EXPECT_FALSE(m->mediumGone());
     EXPECT_LE(dying.failedReads(), 30u);
 }

@@ -1319,7 +1319,7 @@ TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
                 v->setRawRead(failing.reader());
                 std::vector<std::uint8_t> batch(2048 * 512);
                 for (std::uint64_t s = 0; sweptBefore && s < kSectors; s += 2048)
-                    v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data());
+                    v->readSweepSectors(s, 2048, batch.data());
                 auto s = saver(v, files.root);
                 save(*s);
                 std::uint64_t holed = 0;
@@ -1863,7 +1863,7 @@ TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeA
                           });
             std::vector<std::uint8_t> batch(2048 * 512);
             for (std::uint64_t s = 0; row.held != Held::Nothing && s + 2048 <= kDeath - 16384; s += 2048)
-                ASSERT_EQ(v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data()), 0u);
+                ASSERT_EQ(v->readSweepSectors(s, 2048, batch.data()), 0u);
             auto s = saver(v, files.root);
             save(*s);
             EXPECT_TRUE(toldTheMediumGone());
@@ -1920,7 +1920,7 @@ TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheF
             auto v = medium(kSectors);
             std::vector<std::uint8_t> batch(2048 * 512);
             for (std::uint64_t s = 0; s < kSectors; s += 2048)
-                ASSERT_EQ(v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data()), 0u);
+                ASSERT_EQ(v->readSweepSectors(s, 2048, batch.data()), 0u);
             testsupport::FailingReads dying;
             const auto cached = [&](std::uint64_t page) { return everyOther ? page % 2 == 0 : page < kPages / 2; };
             dying.dieUnderThePageCacheAfter(kPages / 2);
@@ -2035,7 +2035,7 @@ TEST_F(Saving, ADiskFailingWholePhysicalSectorsIsSavedToTheEndAfterAWholeDiskSca
     v->setRawRead(failing.reader());
     std::vector<std::uint8_t> batch(2048 * 512);
     for (std::uint64_t s = 0; s < kSectors; s += 2048)
-        v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data());
+        v->readSweepSectors(s, 2048, batch.data());
     for (std::uint64_t n = 0; n < kFiles; ++n)
         for (const std::uint64_t at : {n * kEvery + 8 * (n % 5), n * kEvery + 64 + 8 * (n % 7)})
             if (bad.insert(at / 8).second) failing.failSectors(at, 8);

@@ -1,4 +1,4 @@
-#include "media/UnreadableSectors.h"
+#include "media/MediumMap.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -7,22 +7,22 @@
 
 namespace {
 using Kept = std::vector<std::tuple<std::uint64_t, std::uint64_t, bool>>; // begin, end, failed
-Kept runsOf(const UnreadableSectors& known) {
+Kept runsOf(const MediumMap& known) {
     Kept out;
-    for (const UnreadableSectors::Run& run : known.runsIn(0, 1000))
-        out.emplace_back(run.begin, run.end, run.failed);
+    for (const MediumMap::Run& run : known.runsIn(0, 1000))
+        out.emplace_back(run.begin, run.end, run.failed());
     return out;
 }
 } // namespace
 
 // Sectors that failed and sectors a walk stepped over are kept apart: a failure takes the place of what was skipped,
 // a stepped-over sector never hides one that failed, a read takes either out, and both count as unreadable.
-TEST(UnreadableSectors, FailedAndSteppedOverSectorsAreKeptApartAndBothCount) {
-    UnreadableSectors known;
-    known.addSkipped(100, 200);
+TEST(MediumMap, FailedAndSteppedOverSectorsAreKeptApartAndBothCount) {
+    MediumMap known;
+    known.addSteppedOver(100, 200);
     known.addFailed(100);
     known.addFailed(150, 160);
-    known.addSkipped(90, 210);
+    known.addSteppedOver(90, 210);
     EXPECT_EQ(runsOf(known),
               (Kept{{90, 100, false}, {100, 101, true}, {101, 150, false}, {150, 160, true}, {160, 210, false}}));
     EXPECT_EQ(std::tuple(known.count(), known.countIn(95, 10)), std::tuple(120ull, 10ull));
@@ -33,11 +33,10 @@ TEST(UnreadableSectors, FailedAndSteppedOverSectorsAreKeptApartAndBothCount) {
     for (const auto& [at, run] : std::vector<std::pair<std::uint64_t, Kept>>{
              {120, {{101, 150, false}}}, {155, {{150, 160, true}}}, {209, {{160, 210, false}}}, {210, {}}}) {
         Kept got;
-        if (const std::optional<UnreadableSectors::Run> r = known.runAt(at))
-            got.emplace_back(r->begin, r->end, r->failed);
+        if (const std::optional<MediumMap::Run> r = known.runAt(at)) got.emplace_back(r->begin, r->end, r->failed());
         EXPECT_EQ(got, run) << at;
     }
-    known.forget(95, 155);
+    known.noteRead(95, 155);
     EXPECT_EQ(runsOf(known), (Kept{{90, 95, false}, {155, 160, true}, {160, 210, false}}));
     EXPECT_EQ(std::tuple(known.count(), known.runEndAt(100)), std::tuple(60ull, std::optional<std::uint64_t>()));
     known.addFailed(90, 210);
