@@ -39,6 +39,9 @@ constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
 
 struct DMedia::Device {
     int fd = -1;
+    // The device's size in bytes (0 when it would not tell): a read that
+    // stops short before it failed on the page where it stopped.
+    std::uint64_t bytes = 0;
     std::mutex windowMutex;
     platform::AlignedBuffer window;
     std::uint64_t windowStart = 0;
@@ -140,6 +143,7 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
                    u32BytesInSector_, static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)));
     device_ = std::make_shared<Device>();
     device_->fd = fd;
+    device_->bytes = end > 0 ? static_cast<std::uint64_t>(end) : 0;
     if (cacheKeeper_ < 0) cacheKeeper_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode)) {
@@ -227,12 +231,13 @@ bool DMedia::devicePresent() const {
 }
 
 DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
-                              ReadFailurePolicy::Source source) {
+                              ReadFailurePolicy::Source source, std::uint64_t deviceBytes) {
     Got got;
     while (got.bytes < length) {
-        const std::int64_t n =
-            rawRead_ ? rawRead_(fd, buffer + got.bytes, length - got.bytes, offset + got.bytes)
-                     : ::pread(fd, buffer + got.bytes, length - got.bytes, static_cast<off_t>(offset + got.bytes));
+        const std::size_t asked = length - got.bytes;
+        const std::int64_t n = rawRead_
+                                   ? rawRead_(fd, buffer + got.bytes, asked, offset + got.bytes)
+                                   : ::pread(fd, buffer + got.bytes, asked, static_cast<off_t>(offset + got.bytes));
         if (n < 0) {
             if (errno == EINTR) continue;
             got.failed = true;
@@ -243,6 +248,14 @@ DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, 
         // these pages into the cache.
         policy_.noteAnswer(offset + got.bytes, static_cast<std::uint64_t>(n), source);
         got.bytes += static_cast<std::size_t>(n);
+        // Short before the device's end: the page cache answered up to the
+        // page it could not read, and asking there again would only fail
+        // there again, at a dying disk's cost.
+        if (static_cast<std::size_t>(n) < asked && offset + got.bytes < deviceBytes) {
+            errno = EIO;
+            got.failed = true;
+            return got;
+        }
     }
     return got;
 }
@@ -355,9 +368,9 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     } else if (dev && way != Way::ThroughTheCache && uncachedDescriptor(*dev) >= 0) {
         platform::AlignedBuffer aligned(length);
         const bool pastEveryCache = dev->answersPastEveryCache;
-        const Got read =
-            readFully(dev->uncachedFd, aligned.data(), length, offset,
-                      pastEveryCache ? ReadFailurePolicy::Source::PastEveryCache : ReadFailurePolicy::Source::Medium);
+        const Got read = readFully(
+            dev->uncachedFd, aligned.data(), length, offset,
+            pastEveryCache ? ReadFailurePolicy::Source::PastEveryCache : ReadFailurePolicy::Source::Medium, dev->bytes);
         if (read.bytes > 0) std::memcpy(buffer, aligned.data(), read.bytes);
         if (!read.failed) {
             got = read.bytes;
@@ -378,8 +391,8 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
             if (!inWindow && offset == dev->lastEnd && !readAheadPausedAt(offset)) {
                 // Sequential batches: one large read serves the next ones.
                 dev->window.resize(kReadAheadBytes);
-                const Got n =
-                    readFully(dev->fd, dev->window.data(), kReadAheadBytes, offset, ReadFailurePolicy::Source::Medium);
+                const Got n = readFully(dev->fd, dev->window.data(), kReadAheadBytes, offset,
+                                        ReadFailurePolicy::Source::Medium, dev->bytes);
                 dev->windowStart = offset;
                 dev->windowLength = n.failed ? 0 : n.bytes;
                 if (!n.failed) {
@@ -402,7 +415,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
         // Random reads (B-tree nodes, headers), large ones and those after a
         // failed window go straight to the device.
         if (!got) {
-            const Got read = readFully(dev->fd, buffer, length, offset, ReadFailurePolicy::Source::Medium);
+            const Got read = readFully(dev->fd, buffer, length, offset, ReadFailurePolicy::Source::Medium, dev->bytes);
             if (!read.failed) {
                 got = read.bytes;
             } else {

@@ -289,16 +289,17 @@ private:
     // `fd` is open on, then read into `buffer` without asking the medium
     // (see readCachedSectors).
     bool cachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const;
-    // Up to `length` bytes at `offset`, retrying interrupted and partial
-    // reads: the bytes read (fewer only at the end of the medium), and
-    // whether a read then failed (errno set). What each read brings is told
-    // to the failure policy as coming from `source`.
+    // Up to `length` bytes at `offset`, retrying interrupted reads: the bytes
+    // read (fewer only at the end of the medium), and whether a read then
+    // failed (errno set), as one that stops short before `deviceBytes` does.
+    // What each read brings is told to the failure policy as coming from
+    // `source`.
     struct Got {
         std::size_t bytes = 0;
         bool failed = false;
     };
     Got readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
-                  ReadFailurePolicy::Source source);
+                  ReadFailurePolicy::Source source, std::uint64_t deviceBytes = 0);
     // Whether a read-ahead window from this offset is paused, and pausing
     // every window that would reach the range from `offset` on after a failed
     // window read there.

@@ -20,6 +20,12 @@ constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
 // page is the run's own), and a bad area costs a failed read for each such
 // length until the scrape gives it up.
 constexpr std::uint64_t kScrapeSectors = 64;
+// A device that fails a read through the page cache whole, rather than up to
+// the page that failed, has the rest of it read past the cache in pieces this
+// long, and the piece that fails sector by sector: a bad sector costs a failed
+// read more, and a request of thousands of sectors no more single reads than
+// this.
+constexpr std::uint64_t kPieceSectors = 64;
 // Asks that fail in a row before the save judges whether the disk still
 // answers, as after a walked stretch: a dead disk ends a save of a large file
 // as soon as one of a small file.
@@ -134,27 +140,50 @@ std::optional<MediumReader::Progress> MediumReader::readThroughTheCache(const Re
         device_.readSectors(r.asker, at, static_cast<std::int32_t>(to - at), r.at(at), Way::ThroughTheCache);
     if (MediumDevice::answered(got.answer)) return Progress{0, to};
     if (got.answer == Answer::Hopeless) return std::nullopt;
-    // The cache answered up to the page that failed: its bad sector is looked
-    // for from there, past the cache. (A device that fails a request whole
-    // tells less: it is looked for from the request's first sector.)
+    // The cache answered up to the page that failed, which is never read
+    // through it again: its bad sector is looked for from there, past the
+    // cache, and may lie in a neighbour's part of the page. (A device that
+    // fails a request whole tells less: it is looked for from the request's
+    // first sector on.)
     const std::uint64_t from = at + std::min(got.sectorsBefore, to - at);
-    if (!device_.readsPastTheCache()) {
-        // Asked again through the cache, the page could only fail again.
-        policy_.map().addFailedPage(from);
-        return passStretch(r, from, to);
-    }
+    policy_.map().addFailedPage(from);
+    // Asked again through the cache, the page could only fail again.
+    if (!device_.readsPastTheCache()) return passStretch(r, from, to);
     return readPastTheCache(r, from, to, true);
 }
 
 std::optional<MediumReader::Progress> MediumReader::readPastTheCache(const Request& r, std::uint64_t at,
                                                                      std::uint64_t to, bool failedThroughTheCache) {
-    for (std::uint64_t s = at; s < to; ++s) {
-        const MediumDevice::Outcome got = device_.readSectors(r.asker, s, 1, r.at(s), Way::PastTheCache);
-        if (MediumDevice::answered(got.answer)) continue;
+    // Sectors [from, end) each alone, up to the first that fails, whose
+    // stretch is walked: nothing when none fails, else the step (itself
+    // nothing when the medium has gone).
+    const auto eachAlone = [&](std::uint64_t from, std::uint64_t end) -> std::optional<std::optional<Progress>> {
+        for (std::uint64_t s = from; s < end; ++s) {
+            const MediumDevice::Outcome got = device_.readSectors(r.asker, s, 1, r.at(s), Way::PastTheCache);
+            if (MediumDevice::answered(got.answer)) continue;
+            if (got.answer == Answer::Hopeless) return std::optional<Progress>();
+            if (failedThroughTheCache) policy_.map().addFailedPage(s);
+            // The first bad sector: its stretch is walked, not read.
+            return passStretch(r, s, to);
+        }
+        return std::nullopt;
+    };
+    const std::uint64_t pageSectors = policy_.map().pageSectors();
+    const std::uint64_t pageEnd = std::min(to, at - at % pageSectors + pageSectors);
+    const std::uint64_t end = failedThroughTheCache ? pageEnd : to;
+    if (const auto step = eachAlone(at, end)) return *step;
+    if (end == to) return Progress{0, to};
+    // The page the cache stopped at answers past it: the device failed the
+    // request whole, and its bad sector lies further on. The rest is read
+    // past the cache in pieces, and the piece that fails each sector alone.
+    for (std::uint64_t piece = end; piece < to;) {
+        const std::uint64_t n = std::min(kPieceSectors, to - piece);
+        const MediumDevice::Outcome got =
+            device_.readSectors(r.asker, piece, static_cast<std::int32_t>(n), r.at(piece), Way::PastTheCache);
         if (got.answer == Answer::Hopeless) return std::nullopt;
-        if (failedThroughTheCache) policy_.map().addFailedPage(s);
-        // The first bad sector: its stretch is walked, not read.
-        return passStretch(r, s, to);
+        if (!MediumDevice::answered(got.answer))
+            if (const auto step = eachAlone(piece, piece + n)) return *step;
+        piece += n;
     }
     return Progress{0, to};
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -105,8 +106,11 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
     const std::filesystem::path tool = readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
     const std::filesystem::path mnt = image.parent_path() / "mnt";
     mountPoint = shellQuote(mnt.string());
+    countFile = (image.parent_path() / "mnt.counts").string();
+    std::filesystem::remove(countFile);
     const std::string environment = std::string("DIRECT_IO=") + (uncachedFile ? "1" : "0") +
-                                    (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "");
+                                    (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "") +
+                                    " COUNT_FILE=" + shellQuote(countFile);
     // Unmounted, the tool ends.
     device = runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) +
                         " " + shellQuote(image.string()) + " " + mountPoint + " @" + shellQuote(map.string()) +
@@ -120,6 +124,13 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
 ServedByTheFuseTool::~ServedByTheFuseTool() {
     if (!device.empty()) runCommand("losetup -d " + device);
     runCommand("umount " + mountPoint + " || umount -l " + mountPoint);
+}
+
+std::uint64_t ServedByTheFuseTool::failedReads() const {
+    std::ifstream counts(countFile);
+    std::uint64_t reads = 0, failed = 0;
+    counts >> reads >> failed;
+    return failed;
 }
 
 std::uint64_t FailingReads::mostFailedReadsOfOnePlace() const {

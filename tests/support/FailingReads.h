@@ -121,8 +121,13 @@ struct ServedByTheFuseTool {
     ~ServedByTheFuseTool();
     ServedByTheFuseTool(const ServedByTheFuseTool&) = delete;
     ServedByTheFuseTool& operator=(const ServedByTheFuseTool&) = delete;
+    // The reads the tool has failed so far: those of the device below the
+    // loop device, as a disk counts them (a read through a page cache that
+    // fails may cost it more than one).
+    std::uint64_t failedReads() const;
     std::string device;
     std::string mountPoint;
+    std::string countFile;
 };
 
 } // namespace testsupport
