@@ -76,6 +76,10 @@ std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> Fail
             fails = fails || (offset < end && begin < offset + length);
         }
         fails = fails || !state->answers(offset, length);
+        if (state->deadPastTheCache && (::fcntl(fd, F_GETFL) & O_DIRECT) != 0) {
+            std::lock_guard lock(state->cacheMutex);
+            fails = fails || state->dead;
+        }
         int error = state->error != 0 ? state->error : EIO;
         if (!fails) {
             const std::int64_t got = ::pread(fd, buffer, length, static_cast<off_t>(offset));
