@@ -12,7 +12,7 @@
 # two patterns show where they are not: pages bad but for one in sixteen give
 # no sign of a live disk, and damage that fails every sector the walk of a
 # stretch steps to, up to the medium's end, costs the sectors between them.
-#   save-on-failing-device.sh BUILD_DIR [cached]
+#   [SEED=N] save-on-failing-device.sh BUILD_DIR [cached]
 # "cached" serves the file through the page cache, which fails a whole 4 KiB
 # page for one bad sector: the copy then zeros the whole page.
 set -euo pipefail
@@ -133,6 +133,8 @@ EOF
 }
 
 run "control (nothing bad)" ""
+# SEED makes the scattered pattern the same from one run to the next.
+[ -n "${SEED:-}" ] && RANDOM=$SEED
 singles=()
 s=$first
 while [ "$s" -lt "$sectors" ]; do
