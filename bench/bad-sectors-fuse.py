@@ -18,8 +18,11 @@ one pattern a line: "FIRST COUNT" fails COUNT sectors from FIRST, and
 every read fail from the first read that runs into sector S from before it
 on (a disk that dies part-way as a walk of it reaches S; the pages the
 kernel cached before still answer, those a probe of the disk's end read
-among them), and DIRECT_IO=1 keeps the kernel from caching disk.img's pages
-at all.
+among them), DIRECT_IO=1 keeps the kernel from caching disk.img's pages
+at all, and COUNT_FILE=PATH keeps in PATH how many reads it has served and
+failed ("READS FAILED"), as the device below a loop device counts them: the
+failed ones at each failure, the served ones then, every 4096th and at the
+end.
 
 Speaks the kernel's FUSE protocol on /dev/fuse itself (no libfuse needed);
 root only. Unmount (umount MOUNTPOINT) to stop it.
@@ -112,6 +115,18 @@ def main():
     die_at = int(os.environ["DIE_AT_SECTOR"]) * 512 if os.environ.get("DIE_AT_SECTOR") else None
     died = False
     open_flags = 1 if os.environ.get("DIRECT_IO") == "1" else 0  # FOPEN_DIRECT_IO
+    count_file = os.open(os.environ["COUNT_FILE"], os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644) \
+        if os.environ.get("COUNT_FILE") else None
+    reads = failed = 0
+
+    def count(failed_now):
+        nonlocal reads, failed
+        reads += 1
+        failed += 1 if failed_now else 0
+        # Kept in place at a fixed width: each failure, and now and then.
+        if count_file is not None and (failed_now or reads % 4096 == 0):
+            os.pwrite(count_file, f"{reads:20d} {failed:20d}\n".encode(), 0)
+
     fuse = os.open("/dev/fuse", os.O_RDWR)
     libc = ctypes.CDLL(None, use_errno=True)
     options = f"fd={fuse},rootmode=40000,user_id=0,group_id=0,allow_other".encode()
@@ -158,6 +173,7 @@ def main():
                 error = -errno.EIO
             else:
                 reply = os.pread(data, length, offset)
+            count(error != 0)
         elif opcode in (RELEASE, RELEASEDIR, FLUSH, DESTROY):
             pass
         elif opcode in NO_REPLY:
@@ -167,6 +183,8 @@ def main():
         os.write(fuse, OUT_HEADER.pack(OUT_HEADER.size + len(reply), error, unique) + reply)
         if opcode == DESTROY:
             break
+    if count_file is not None:
+        os.pwrite(count_file, f"{reads:20d} {failed:20d}\n".encode(), 0)
 
 
 if __name__ == "__main__":

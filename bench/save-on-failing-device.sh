@@ -6,12 +6,13 @@
 # device, and the same save is made from a copy of the image whose bad
 # sectors are zeros (what dd conv=noerror,sync of the device would give).
 # The two saves should be identical: every readable sector of every file is
-# the medium's, every unreadable one zeros, and the save runs to its end.
+# the medium's, every unreadable one zeros, and the save runs to its end. Each
+# line gives the reads the served device failed.
 # The reserved sectors, the FATs and the root folder stay readable. The last
 # two patterns show where they are not: pages bad but for one in sixteen give
 # no sign of a live disk, and damage that fails every sector the walk of a
 # stretch steps to, up to the medium's end, costs the sectors between them.
-#   save-on-failing-device.sh BUILD_DIR [cached]
+#   [SEED=N] save-on-failing-device.sh BUILD_DIR [cached]
 # "cached" serves the file through the page cache, which fails a whole 4 KiB
 # page for one bad sector: the copy then zeros the whole page.
 set -euo pipefail
@@ -78,7 +79,7 @@ open(out, 'wb').write(data)
 EOF
   local direct=1
   [ "$mode" = cached ] && direct=0
-  DIRECT_IO=$direct python3 "$here/bad-sectors-fuse.py" "$image" "$work/mnt" "@$work/map" 0 &
+  DIRECT_IO=$direct COUNT_FILE="$work/counts" python3 "$here/bad-sectors-fuse.py" "$image" "$work/mnt" "@$work/map" 0 &
   for _ in $(seq 50); do [ -e "$work/mnt/disk.img" ] && break; sleep 0.1; done
   loop=$(losetup -r -f --show "$work/mnt/disk.img")
   rm -rf "$work/got" "$work/want"
@@ -102,7 +103,10 @@ EOF
   local gone=""
   grep -q "no longer available" "$work/got.log" && gone=" TOLD GONE"
   [ -n "${KEEP_LOGS:-}" ] && cp "$work/got.log" "$KEEP_LOGS/$(echo "$name" | tr -c "a-z0-9\n" _).log"
-  printf '%-34s files %2d/%2d identical  exit %d  %5.1f s  %s%s\n' "$name" "$same" "$files" "$rc" "$took" \
+  local failed
+  failed=$(awk '{print $2}' "$work/counts" 2>/dev/null || echo "?")
+  printf '%-34s files %2d/%2d identical  exit %d  %5.1f s  %6s failed reads  %s%s\n' "$name" "$same" "$files" \
+    "$rc" "$took" "$failed" \
     "$(grep -o 'Saving [A-Za-z ]*' "$work/got.log" | tail -1)" "$gone"
   if [ "$same" != "$files" ]; then
     python3 - "$work/want" "$work/got" <<'EOF'
@@ -129,6 +133,8 @@ EOF
 }
 
 run "control (nothing bad)" ""
+# SEED makes the scattered pattern the same from one run to the next.
+[ -n "${SEED:-}" ] && RANDOM=$SEED
 singles=()
 s=$first
 while [ "$s" -lt "$sectors" ]; do

@@ -73,7 +73,7 @@ void CatalogFragmentSearch::searchCatFrags() {
         // their batch is searched.
         const std::uint64_t n = std::min(batchSectors, end - at);
         batch_.resize(static_cast<std::size_t>(n) * bps);
-        batchLost_ = v.readSweepSectors(at, static_cast<std::int32_t>(n), kGroupSectors, batch_.data());
+        batchLost_ = v.readSweepSectors(at, static_cast<std::int32_t>(n), batch_.data());
         batchStart_ = at;
         batchSectors_ = n;
 

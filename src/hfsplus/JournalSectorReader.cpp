@@ -20,8 +20,7 @@ void JournalSectorReader::loadBatch(std::uint64_t i) {
     std::uint64_t unreadable = batchLength_;
     batchInVolume_ = HFSPlusVolume(state_).sectorsInVolume(first_ + i, batchLength_);
     if (batchInVolume_)
-        unreadable =
-            volume_.readSweepSectors(first_ + i, static_cast<std::int32_t>(batchLength_), kRetrySectors, batch_.data());
+        unreadable = volume_.readSweepSectors(first_ + i, static_cast<std::int32_t>(batchLength_), batch_.data());
     else
         std::fill(batch_.data(), batch_.data() + batch_.size(), 0);
     batchReadable_ = unreadable == 0;

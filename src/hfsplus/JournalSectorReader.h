@@ -44,9 +44,6 @@ public:
 
     // Bytes fetched in one go: large enough to stream, small enough to keep.
     static constexpr std::uint64_t kBatchBytes = 1u << 20;
-    // A batch that cannot be read is read again in pieces of this many
-    // sectors, then sector by sector, as the volume sweeps do.
-    static constexpr std::uint32_t kRetrySectors = 63;
 
 private:
     void loadBatch(std::uint64_t i);

@@ -126,7 +126,7 @@ void LostVolumeSearch::initializeForVolumeThoroughScan(Array& argument) {
         // Unreadable sectors read as zeros, which hold no signature; the rest
         // of their batch is searched.
         batch.resize(static_cast<std::size_t>(inBatch * bps));
-        m.readSweepSectors(first, static_cast<std::int32_t>(inBatch), kChunkSectors, batch.data());
+        m.readSweepSectors(first, static_cast<std::int32_t>(inBatch), batch.data());
         const ByteView view = batch.view();
 
         for (std::uint64_t chunk = 0; chunk < inBatch; chunk += kChunkSectors) {

@@ -24,8 +24,6 @@ constexpr std::uint64_t kProbedEndShare = 16;
 // part of the area wide; a save asks inside what the walks stepped over in
 // its files.
 constexpr std::uint64_t kComeBackAsks = 4;
-// Touched runs kept before nearby ones are joined into fewer.
-constexpr std::size_t kMostTouchedRuns = 1u << 16;
 // Stretches walked in a row with no sign of the disk itself answering: a
 // disk behind a cache may answer a walk from what it holds. Each time the
 // places asked elsewhere find the disk alive, twice as many, up to the most:
@@ -45,70 +43,46 @@ bool ReadFailurePolicy::errorMeansGone(int error) {
 
 void ReadFailurePolicy::layOut(std::uint64_t mediumBytes, std::uint32_t sectorBytes, std::uint64_t pageBytes) {
     if (endSector() != 0 || mediumBytes == 0 || sectorBytes == 0) return;
-    std::lock_guard lock(touchedMutex_);
-    margin_ = std::max<std::uint64_t>(kCacheReachBytes / sectorBytes, 1);
-    joinGap_ = 0;
-    pageSectors_.store(std::max<std::uint64_t>(pageBytes / sectorBytes, 1), std::memory_order_relaxed);
+    map_.layOut(pageBytes / sectorBytes, kCacheReachBytes / sectorBytes);
     sectorBytes_.store(sectorBytes, std::memory_order_relaxed);
     const std::uint64_t end = mediumBytes / sectorBytes;
     // Whatever looks at a medium reads its last sector before any scan does
     // (the kernel's partition scan, the drive list, the identity check): a
     // cache may answer for it, and for what its read-ahead took in before it.
-    if (end != 0) touched_.emplace(end > margin_ + 1 ? end - 1 - margin_ : 0, end);
+    if (end != 0) map_.noteReached(end - 1, end - 1);
     probedEnds_.store(std::min(kProbedEndBytes / sectorBytes, end / kProbedEndShare), std::memory_order_relaxed);
     endSector_.store(end, std::memory_order_release);
 }
 
 bool ReadFailurePolicy::mayHaveBeenRead(std::uint64_t sector) const {
     const std::uint64_t probed = probedEnds_.load(std::memory_order_relaxed), end = endSector();
-    return sector < probed || sector + probed >= end || reachedBefore(sector);
+    return sector < probed || sector + probed >= end || map_.reachedBefore(sector);
 }
 
-std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t failed, UnreadableSectors& known,
-                                                                  const ProbeSector& probe, bool comeBack,
-                                                                  const NeededRange* needed) const {
+std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t failed, const ProbeSector& probe,
+                                                                  bool comeBack) {
     // Without a known end nothing past the failed sector is asked for.
     std::uint64_t end = endSector();
     if (end <= failed) end = platform::saturatingAdd(failed, 1);
-    known.addFailed(failed);
+    map_.addFailed(failed);
     bool failedAtEnd = failed + 1 == end;
-    // Whether a sector answered where nothing may have read before it was
-    // asked, or past every cache: no cache could have answered for it.
+    // Whether a sector answered that no cache could have answered for: past
+    // every cache, or where nothing may have read before it was asked.
     bool answeredAfresh = false;
     const auto ask = [&](std::uint64_t at) {
         const bool read = mayHaveBeenRead(at);
-        const std::uint64_t pastCaches = diskAnswers_.load(std::memory_order_acquire);
         const Probe p = probe(at);
         if (p == Probe::Failed) {
-            known.addFailed(at);
+            map_.addFailed(at);
             failedAtEnd = failedAtEnd || at + 1 == end;
         }
-        answeredAfresh = answeredAfresh ||
-                         (p == Probe::Answered && (!read || diskAnswers_.load(std::memory_order_acquire) > pastCaches));
+        answeredAfresh = answeredAfresh || p == Probe::AnsweredPastEveryCache || (p == Probe::Answered && !read);
         return p;
     };
-    // What is known of `at`: the end of the known sectors from there that
-    // the walk passes over (every known sector, but inside a needed range
-    // only those that failed and those the reader has asked into or its own
-    // walks stepped over), or, inside a needed range, the run that another
-    // walk stepped over.
-    struct Known {
-        std::optional<std::uint64_t> passedTo;
-        std::optional<UnreadableSectors::Run> othersRun;
-    };
-    const auto knownAt = [&](std::uint64_t at) -> Known {
-        if (!needed || at >= needed->end) return {known.runEndAt(at), std::nullopt};
-        const std::optional<UnreadableSectors::Run> run = known.runAt(at);
-        if (!run) return {};
-        if (run->failed) return {run->end, std::nullopt};
-        for (const auto& [first, last] : needed->asked)
-            if (first <= at && at < last) return {std::min(run->end, last), std::nullopt};
-        return {std::nullopt, run};
-    };
-    const std::uint64_t pageSectors = pageSectors_.load(std::memory_order_relaxed);
     // Ahead in doubling steps from the last sector that failed, until one
     // answers or the medium ends; then back in halving steps, the stretch
-    // ending after `bad` and by `good`.
+    // ending after `bad` and by `good`. What the map knows to be unreadable
+    // is passed over.
     std::uint64_t bad = failed;
     std::uint64_t step = 1;
     std::optional<std::uint64_t> good;
@@ -126,34 +100,16 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             if (*good - bad <= 1) break;
             at = bad + (*good - bad) / 2;
         }
-        const Known there = knownAt(at);
-        // Where the walk goes on from when `at` fails.
-        std::uint64_t failedTo = at;
-        if (there.othersRun && !good) {
-            // A step into a run that another walk stepped over asks into it
-            // once, where the page after the last failed sector begins (the
-            // cache fails a page whole) or else at the run's first sector,
-            // and passes over the rest when that fails: a bad area costs a
-            // read a run, and a readable island there answers. Halving steps
-            // ask in it as anywhere.
-            const std::uint64_t from = std::max(there.othersRun->begin, bad + 1);
-            const std::uint64_t nextPage = platform::saturatingAdd(bad - bad % pageSectors, pageSectors);
-            at = nextPage > from && nextPage < std::min(there.othersRun->end, needed->end) ? nextPage : from;
-            failedTo = there.othersRun->end - 1;
-        } else if (there.passedTo) {
-            bad = std::min(*there.passedTo, good.value_or(UINT64_MAX)) - 1;
+        if (const std::optional<std::uint64_t> known = map_.runEndAt(at)) {
+            bad = std::min(*known, good.value_or(UINT64_MAX)) - 1;
             continue;
         }
-        switch (ask(at)) {
-        case Probe::Gone:
-            return std::nullopt;
-        case Probe::Answered:
+        const Probe p = ask(at);
+        if (p == Probe::Gone) return std::nullopt;
+        if (answered(p))
             good = at;
-            break;
-        case Probe::Failed:
-            bad = failedTo;
-            break;
-        }
+        else
+            bad = at;
     }
     // A walk answered only where a cache may hold what was read before has
     // nothing behind it to come back for: on a disk that died behind the
@@ -172,8 +128,8 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
         // The runs of the stretch known to have failed, first and last
         // sector: the gaps lie between them.
         std::vector<std::pair<std::uint64_t, std::uint64_t>> failedRuns{{failed, failed}};
-        for (const UnreadableSectors::Run& run : known.runsIn(failed, *good - failed))
-            if (run.failed) failedRuns.emplace_back(run.begin, run.end - 1);
+        for (const MediumMap::Run& run : map_.runsIn(failed, *good - failed))
+            if (run.failed()) failedRuns.emplace_back(run.begin, run.end - 1);
         std::sort(failedRuns.begin(), failedRuns.end());
         // The last sector that failed before `at`.
         const auto failedBefore = [&](std::uint64_t at) {
@@ -183,8 +139,7 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             return last;
         };
         std::optional<std::uint64_t> island;
-        bool gone = false;
-        for (std::uint64_t asked = 0; asked < kComeBackAsks && !gone; ++asked) {
+        for (std::uint64_t asked = 0; asked < kComeBackAsks; ++asked) {
             // The widest gap before the island found, or the stretch's end.
             const std::uint64_t limit = island.value_or(*good);
             std::uint64_t from = 0, width = 0;
@@ -198,78 +153,50 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
             }
             if (width <= every) break;
             const std::uint64_t at = from + width / 2;
-            switch (ask(at)) {
-            case Probe::Gone:
-                gone = true;
-                break;
-            case Probe::Answered:
+            const Probe p = ask(at);
+            if (p == Probe::Gone) return std::nullopt;
+            if (answered(p))
                 island = at;
-                break;
-            case Probe::Failed:
+            else
                 failedRuns.insert(std::upper_bound(failedRuns.begin(), failedRuns.end(), std::pair{at, at}),
                                   std::pair{at, at});
-                break;
-            }
         }
-        if (gone) return std::nullopt;
         if (island) {
             std::uint64_t lo = failedBefore(*island), hi = *island;
             while (hi - lo > 1) {
                 const std::uint64_t at = lo + (hi - lo) / 2;
-                switch (ask(at)) {
-                case Probe::Gone:
-                    return std::nullopt;
-                case Probe::Answered:
-                    hi = at;
-                    break;
-                case Probe::Failed:
-                    lo = at;
-                    break;
-                }
+                const Probe p = ask(at);
+                if (p == Probe::Gone) return std::nullopt;
+                (answered(p) ? hi : lo) = at;
             }
             good = hi;
         }
     }
     const std::uint64_t stretchEnd = good.value_or(end);
-    known.addSkipped(failed, stretchEnd);
+    map_.addSteppedOver(failed, stretchEnd);
+    if (!good) map_.noteUnansweredFrom(failed);
     return Stretch{stretchEnd, good.has_value(), failedAtEnd};
 }
 
-void ReadFailurePolicy::noteRead(std::uint64_t offset, std::uint64_t length) {
+void ReadFailurePolicy::noteAnswer(std::uint64_t offset, std::uint64_t length, Source source) {
     const std::uint64_t bps = sectorBytes_.load(std::memory_order_relaxed);
     if (bps == 0 || length == 0) return;
-    std::lock_guard lock(touchedMutex_);
     const std::uint64_t first = offset / bps, last = platform::saturatingAdd(offset, length - 1) / bps;
-    std::uint64_t begin = first > margin_ ? first - margin_ : 0;
-    std::uint64_t end = platform::saturatingAdd(last + 1, margin_);
-    // Sequential reads extend the run before them; most reads change nothing.
-    auto run = touched_.upper_bound(first);
-    if (run != touched_.begin() && std::prev(run)->second > last) return;
-    // A read that reaches past every run near it answered where no cache
-    // could have.
-    freshAnswers_.fetch_add(1, std::memory_order_release);
-    if (run != touched_.begin() && platform::saturatingAdd(std::prev(run)->second, joinGap_) >= begin) --run;
-    while (run != touched_.end() && run->first <= platform::saturatingAdd(end, joinGap_)) {
-        begin = std::min(begin, run->first);
-        end = std::max(end, run->second);
-        run = touched_.erase(run);
-    }
-    touched_.emplace(begin, end);
-    if (touched_.size() <= kMostTouchedRuns) return;
-    // Too many: the gap that joins runs doubles, and they are joined again.
-    joinGap_ = std::max(platform::saturatingMul(joinGap_, 2), margin_);
-    std::map<std::uint64_t, std::uint64_t> joined;
-    for (const auto& [b, e] : touched_) {
-        if (!joined.empty() && platform::saturatingAdd(std::prev(joined.end())->second, joinGap_) >= b)
-            std::prev(joined.end())->second = std::max(std::prev(joined.end())->second, e);
-        else
-            joined.emplace(b, e);
-    }
-    touched_.swap(joined);
+    // The place is read: a cache below the device answers for it from now
+    // on, and none of it is unreadable any more.
+    const bool fresh = map_.noteReached(first, last);
+    map_.noteRead(first, last + 1);
+    // The one rule of what proves the disk alive: an answer no cache could
+    // have given. The page cache's is data only; the medium's counts where
+    // no read had reached, nor a cache's read-ahead next to one; one read
+    // past every cache counts wherever it lies.
+    if (source == Source::PageCache) return;
+    if (fresh) freshAnswers_.fetch_add(1, std::memory_order_release);
+    if (source == Source::PastEveryCache) diskAnswers_.fetch_add(1, std::memory_order_release);
 }
 
 void ReadFailurePolicy::notePageRead(std::uint64_t sector, std::uint64_t count, bool answered) {
-    const std::uint64_t pageSectors = pageSectors_.load(std::memory_order_relaxed);
+    const std::uint64_t pageSectors = map_.pageSectors();
     if (count == 0 || pageSectors <= 1) return;
     const std::uint64_t page = sector / pageSectors;
     if (platform::saturatingAdd(sector, count - 1) / pageSectors != page) return;
@@ -284,8 +211,7 @@ void ReadFailurePolicy::notePageRead(std::uint64_t sector, std::uint64_t count, 
     nextPageRead_ = (nextPageRead_ + 1) % pageReads_.size();
 }
 
-bool ReadFailurePolicy::stillAnswers(const Stretch& stretch, std::uint64_t liveBefore, UnreadableSectors& known,
-                                     const ProbeSector& probe) {
+bool ReadFailurePolicy::stillAnswers(const Stretch& stretch, std::uint64_t liveBefore, const ProbeSector& ask) {
     std::lock_guard lock(judging_);
     if (!judged_) {
         judged_ = true;
@@ -301,12 +227,12 @@ bool ReadFailurePolicy::stillAnswers(const Stretch& stretch, std::uint64_t liveB
     ++walksUnanswered_;
     if (!stretch.failedAtEnd && walksUnanswered_ < walksBeforeAsking_) return true;
     const std::uint64_t placesAsked = answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAsked;
-    Probe heard = askAt(placesElsewhere(known, placesAsked), known, probe);
+    Probe heard = askAt(placesElsewhere(placesAsked), ask);
     // Before the medium is given up: where the save still has to read. A
     // disk unreadable but for the files on it answers there, and nowhere
     // else the save would ever read.
-    if (heard == Probe::Failed && stillToRead_) heard = askAt(placesStillToRead(known, kPlacesAsked), known, probe);
-    const bool answers = heard == Probe::Answered;
+    if (heard == Probe::Failed && stillToRead_) heard = askAt(placesStillToRead(kPlacesAsked), ask);
+    const bool answers = answered(heard);
     liveAtLastJudgement_ = liveAnswers();
     if (answers) {
         walksUnanswered_ = 0;
@@ -321,55 +247,45 @@ void ReadFailurePolicy::setStillToRead(StillToRead stillToRead) {
     stillToRead_ = std::move(stillToRead);
 }
 
-bool ReadFailurePolicy::reachedBefore(std::uint64_t sector) const {
-    std::lock_guard lock(touchedMutex_);
-    const auto run = touched_.upper_bound(sector);
-    return run != touched_.begin() && std::prev(run)->second > sector;
-}
-
-ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_t>& places, UnreadableSectors& known,
-                                                  const ProbeSector& probe) {
+ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask) {
     for (const std::uint64_t sector : places) {
-        switch (probe(sector)) {
-        case Probe::Answered:
-            return Probe::Answered;
-        case Probe::Gone:
-            return Probe::Gone;
-        case Probe::Failed:
-            known.addFailed(sector);
-            break;
-        }
+        const Probe p = ask(sector);
+        // The page cache's answer tells nothing of the disk: the next place.
+        if (p == Probe::Gone || p == Probe::Answered || p == Probe::AnsweredPastEveryCache) return p;
+        if (p == Probe::Failed) map_.addFailed(sector);
     }
     return Probe::Failed;
 }
 
-std::vector<std::uint64_t> ReadFailurePolicy::placesStillToRead(const UnreadableSectors& known,
-                                                                std::uint64_t placesAsked) {
+std::vector<std::uint64_t> ReadFailurePolicy::placesStillToRead(std::uint64_t placesAsked) {
     std::vector<std::uint64_t> places;
     const std::uint64_t mediumEnd = endSector();
-    const std::uint64_t pageSectors = pageSectors_.load(std::memory_order_relaxed);
-    const std::vector<SectorRuns> files = stillToRead_();
-    std::lock_guard lock(touchedMutex_);
-    for (const SectorRuns& file : files) {
+    const std::uint64_t pageSectors = map_.pageSectors();
+    // Not asked again: what failed, and what this save gave up on.
+    const auto notAsked = [&](std::uint64_t at, std::uint64_t to) -> std::optional<std::uint64_t> {
+        const std::vector<MediumMap::Run> known = map_.runsIn(at, to - at);
+        if (known.empty() || known.front().begin != at || known.front().kind == MediumMap::Kind::SteppedOver)
+            return std::nullopt;
+        return known.front().end;
+    };
+    for (const SectorRuns& file : stillToRead_()) {
         if (places.size() >= placesAsked) break;
         // The file's first sector that no read has reached and that is not
-        // known to have failed: a file read already, or within a cache's
-        // reach of a read, is passed over for the next. Where the file holds
-        // the whole page, the page's first: the page cache fails a page whole
-        // for one bad sector, and a page shared with the file before may
-        // hold that file's.
+        // known to fail: a file read already, or within a cache's reach of a
+        // read, is passed over for the next. Where the file holds the whole
+        // page, the page's first: the page cache fails a page whole for one
+        // bad sector, and a page shared with the file before may hold that
+        // file's.
         std::optional<std::uint64_t> first;
         for (const auto& [begin, end] : file) {
             const std::uint64_t to = std::min(end, mediumEnd);
             for (std::uint64_t at = begin; !first && at < to;) {
-                const auto run = touched_.upper_bound(at);
-                if (run != touched_.begin() && std::prev(run)->second > at) {
-                    at = std::prev(run)->second;
+                if (const std::optional<std::uint64_t> reached = map_.reachEndAt(at)) {
+                    at = *reached;
                     continue;
                 }
-                const std::vector<UnreadableSectors::Run> knownThere = known.runsIn(at, to - at);
-                if (!knownThere.empty() && knownThere.front().begin == at && knownThere.front().failed) {
-                    at = knownThere.front().end;
+                if (const std::optional<std::uint64_t> known = notAsked(at, to)) {
+                    at = *known;
                     continue;
                 }
                 const std::uint64_t page = platform::saturatingAdd(at, (pageSectors - at % pageSectors) % pageSectors);
@@ -386,31 +302,16 @@ std::vector<std::uint64_t> ReadFailurePolicy::placesStillToRead(const Unreadable
     return places;
 }
 
-std::vector<std::uint64_t> ReadFailurePolicy::placesElsewhere(const UnreadableSectors& known,
-                                                              std::uint64_t placesAsked) {
+std::vector<std::uint64_t> ReadFailurePolicy::placesElsewhere(std::uint64_t placesAsked) {
     // The stretches no read has reached, nor a cache next to one.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps;
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps = map_.unreached(endSector());
     std::uint64_t untouched = 0;
-    {
-        std::lock_guard lock(touchedMutex_);
-        const std::uint64_t mediumEnd = endSector();
-        std::uint64_t from = 0;
-        const auto gap = [&](std::uint64_t to) {
-            if (to <= from) return;
-            gaps.emplace_back(from, to);
-            untouched += to - from;
-        };
-        for (const auto& [begin, end] : touched_) {
-            if (begin >= mediumEnd) break;
-            gap(begin);
-            from = std::max(from, end);
-        }
-        gap(mediumEnd);
-    }
+    for (const auto& [from, to] : gaps)
+        untouched += to - from;
     // Spread evenly over them, in order, and each at another sector of its
     // page: damage that repeats with the reads' alignment, or with the
     // page, does not fail them all.
-    const std::uint64_t pageSectors = pageSectors_.load(std::memory_order_relaxed);
+    const std::uint64_t pageSectors = map_.pageSectors();
     std::vector<std::uint64_t> places;
     auto in = gaps.begin();
     std::uint64_t before = 0;
@@ -425,9 +326,9 @@ std::vector<std::uint64_t> ReadFailurePolicy::placesElsewhere(const UnreadableSe
         const std::uint64_t at = in->first + (target - before);
         std::uint64_t place = at - at % pageSectors + (3 * i + 1) % pageSectors;
         if (place < in->first || place >= in->second) place = at;
-        const std::vector<UnreadableSectors::Run> knownThere = known.runsIn(place, 1);
-        // Not asked again.
-        if (!knownThere.empty() && knownThere.front().failed) continue;
+        const std::optional<MediumMap::Run> known = map_.runAt(place);
+        // Not asked again: what failed, and what this save gave up on.
+        if (known && known->kind != MediumMap::Kind::SteppedOver) continue;
         if (places.empty() || places.back() != place) places.push_back(place);
     }
     return places;

@@ -26,6 +26,17 @@ constexpr std::uint32_t kJournaledBit = 0x2000;
 // the block size and the checkpoint descriptor area's place are theirs.
 constexpr std::uint16_t kApfsSuperblockType = 1;
 
+// A device opened for a probe, read through the page cache without the
+// kernel's read-ahead: what it would read around the probe stays behind in
+// the device's cache as pages to read ahead from, and a disk dying later
+// under a reader that holds the device open then has each page of a batch
+// asked for alone. -1 when it cannot be opened.
+int openForProbes(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+    return fd;
+}
+
 // Reads up to buffer.size() bytes at offset through fd (with `read` when
 // given); the byte count read (fewer at the end of the device), or -1 when
 // the device cannot be read.
@@ -51,7 +62,7 @@ std::int64_t readFully(const VolumeContentDetection::RawRead& read, int fd, std:
 
 // The same on a device opened for this one read.
 std::int64_t readAt(const std::string& path, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openForProbes(path);
     if (fd < 0) return -1;
     const std::int64_t n = readFully({}, fd, offset, buffer);
     ::close(fd);
@@ -103,7 +114,7 @@ bool VolumeContentDetection::readSaveSector(std::uint64_t sector, std::uint32_t 
 bool VolumeContentDetection::readWhole(const std::string& devicePath, std::uint64_t offset,
                                        std::span<std::uint8_t> buffer) const {
     if (failures_->knownToFail(devicePath, offset, buffer.size())) return false;
-    const int fd = ::open(devicePath.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openForProbes(devicePath);
     if (fd < 0) return false;
     const std::int64_t n = readFully(read_, fd, offset, buffer);
     ::close(fd);
@@ -142,7 +153,7 @@ VolumeContentDetection::Probe VolumeContentDetection::probe(const Dict& volume, 
     const auto offset = sector ? platform::checkedMul(*sector, bps) : std::nullopt;
     if (!offset) return p;
     const std::string path = volume.get("Path").description();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openForProbes(path);
     if (fd < 0) return p;
     // A request of one piece is asked for past the cache at once.
     unit = std::clamp<std::uint32_t>(unit, 1, std::max<std::uint32_t>(sectors, 1));

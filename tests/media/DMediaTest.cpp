@@ -299,7 +299,7 @@ TEST_F(DMediaReaders, AMediumThatStopsAnsweringIsToldOnceAndNotReadAgain) {
         EXPECT_EQ(m->mediumGone(), gone);
         EXPECT_EQ(controller.alerts().size(), gone ? 1u : 0u);
         const std::uint64_t failed = disk.failedReads();
-        EXPECT_EQ(m->readSweepSectors(0, 8, 63, buf.data()), gone ? 8u : 0u);
+        EXPECT_EQ(m->readSweepSectors(0, 8, buf.data()), gone ? 8u : 0u);
         EXPECT_EQ(disk.failedReads(), failed);
     }
 }
@@ -320,7 +320,7 @@ TEST_F(DMediaReaders, ABadStretchCostsTheLogarithmOfItsLengthAndOnlyItsOwnSector
         auto m = listedDrive(image, size, disk);
         std::uint64_t lost = 0;
         for (std::uint64_t s = 0; s < sectors; s += 256) {
-            lost += m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+            lost += m->readSweepSectors(s, 256, batch.data());
             for (std::uint64_t i = 0; i < 256; ++i) {
                 const bool bad = s + i >= first && s + i < first + length;
                 std::vector<std::uint8_t> one(batch.begin() + static_cast<std::ptrdiff_t>(i * 512),
@@ -337,7 +337,7 @@ TEST_F(DMediaReaders, ABadStretchCostsTheLogarithmOfItsLengthAndOnlyItsOwnSector
     dying.dieUnderThePageCacheAt(sectors - 64);
     auto m = listedDrive(image, size, dying);
     for (std::uint64_t s = 0; s < sectors; s += 256)
-        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+        m->readSweepSectors(s, 256, batch.data());
     // The last batch reached the sector where it died.
     EXPECT_EQ(std::tuple(m->mediumGone(), m->unreadableSectorCount(), controller.alerts().size()),
               std::tuple(false, 256ull, 0u));
@@ -360,7 +360,7 @@ TEST_F(DMediaReaders, ADiskDyingUnderACacheThatHoldsItsLastPageCostsAFewDozenRea
             dying.holdInTheCache(i == samples ? sectors - 8 : sectors / samples * i, 8);
         auto m = listedDrive(image, size, dying);
         for (std::uint64_t s = 0; s < sectors; s += 256)
-            m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+            m->readSweepSectors(s, 256, batch.data());
         EXPECT_FALSE(m->mediumGone());
         EXPECT_GE(m->unreadableSectorCount(), sectors * 3 / 10 - 8 * samples);
         EXPECT_LE(dying.failedReads(), 48u);
@@ -381,7 +381,7 @@ TEST_F(DMediaReaders, AComeBackAfterAWalkAnsweredOnlyWhereAnythingHadReadStopsWh
     std::vector<std::uint8_t> batch(256 * 512);
     EXPECT_EQ(m->readSectorRange(250 * mib, 8, batch.data()), 8u);
     const std::uint64_t failed = dying.failedReads();
-    EXPECT_EQ(m->readSweepSectors(16 * mib, 256, DMedia::kRetryGroupSectors, batch.data()), 256u);
+    EXPECT_EQ(m->readSweepSectors(16 * mib, 256, batch.data()), 256u);
     EXPECT_LE(dying.failedReads() - failed, static_cast<std::uint64_t>(2 * std::bit_width(sectors) + 8));
     EXPECT_EQ(std::tuple(m->mediumGone(), dying.mostFailedReadsOfOnePlace()), std::tuple(false, 1u));
 }
@@ -443,7 +443,7 @@ TEST_F(DMediaReaders, NoReaderOfAScanAsksInsideAStretchItFoundUnreadableAndASave
     disk.failSectors(1250, 50);
     auto m = listedDrive(makeImage(size), size, disk);
     std::vector<std::uint8_t> buf(2048 * 512);
-    EXPECT_EQ(m->readSweepSectors(0, 2048, DMedia::kRetryGroupSectors, buf.data()), 300u);
+    EXPECT_EQ(m->readSweepSectors(0, 2048, buf.data()), 300u);
     EXPECT_EQ(m->unreadableSectorCount(), 300u);
     const std::uint64_t failed = disk.failedReads();
     std::uint64_t reads = 0;
@@ -452,7 +452,7 @@ TEST_F(DMediaReaders, NoReaderOfAScanAsksInsideAStretchItFoundUnreadableAndASave
         return failing(fd, into, length, offset);
     });
     const std::vector<std::uint8_t> zeros(120 * 512, 0);
-    EXPECT_EQ(m->readSweepSectors(1130, 120, DMedia::kRetryGroupSectors, buf.data()), 120u);
+    EXPECT_EQ(m->readSweepSectors(1130, 120, buf.data()), 120u);
     EXPECT_EQ(std::vector(buf.begin(), buf.begin() + 120 * 512), zeros);
     for (const auto reader : {DMedia::RangeReader::Scan, DMedia::RangeReader::Carving}) {
         buf.assign(buf.size(), 0xAA);
@@ -498,7 +498,7 @@ TEST_F(DMediaReaders, ASweepComesBackOverAWideBadStretchAFewAsksInItsWidestGapsB
                 ASSERT_EQ(m->readSectorRange(badFirst - 8, 64, window.data(), DMedia::RangeReader::Carving), 56u);
             }
             for (std::uint64_t s = 0; s < sectors; s += 256) {
-                m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+                m->readSweepSectors(s, 256, batch.data());
                 if (read && s + 256 > island && s < island + width) {
                     const std::uint64_t from = std::max(s, island), to = std::min(s + 256, island + width);
                     ASSERT_TRUE(matchesImage(std::vector(batch.begin() + static_cast<std::ptrdiff_t>((from - s) * 512),
@@ -516,14 +516,87 @@ TEST_F(DMediaReaders, ASweepComesBackOverAWideBadStretchAFewAsksInItsWidestGapsB
         periodic.failSectors(at, mib);
     auto m = listedDrive(image, size, periodic);
     for (std::uint64_t s = 0; s < sectors; s += 256)
-        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+        m->readSweepSectors(s, 256, batch.data());
     EXPECT_EQ(m->unreadableSectorCount(), sectors / (16 * mib) * mib);
     EXPECT_LE(periodic.failedReads(), sectors / (16 * mib) * 30);
     testsupport::FailingReads dying;
     dying.dieUnderThePageCacheAt(sectors * 3 / 10);
     m = listedDrive(image, size, dying);
     for (std::uint64_t s = 0; s < sectors; s += 256)
-        m->readSweepSectors(s, 256, DMedia::kRetryGroupSectors, batch.data());
+        m->readSweepSectors(s, 256, batch.data());
     EXPECT_FALSE(m->mediumGone());
     EXPECT_LE(dying.failedReads(), 30u);
+}
+
+// A disk that fails a read through the page cache for its page's one bad sector: the page is asked there once, then
+// past the cache sector by sector, each once, and never through the cache again; a scan's read of the same place later
+// costs no failed read, and only the bad sector reads as zeros.
+TEST_F(DMediaReaders, APageThatFailedThroughTheCacheIsNeverAskedThereAgain) {
+    const std::uint64_t size = 8 << 20;
+    testsupport::FailingReads disk;
+    disk.failSectors(1000);
+    disk.failWholePagesThroughTheCache();
+    auto m = listedDrive(makeImage(size), size, disk);
+    std::vector<std::uint8_t> buf(128 * 512);
+    for (const auto reader : {DMedia::RangeReader::Save, DMedia::RangeReader::Scan, DMedia::RangeReader::Save}) {
+        EXPECT_EQ(m->readSectorRange(960, 128, buf.data(), reader), 1u);
+        EXPECT_TRUE(matchesImage(buf, 960 * 512, 40 * 512));
+        EXPECT_TRUE(matchesImage(std::vector(buf.begin() + 41 * 512, buf.end()), 1001 * 512, 87 * 512));
+    }
+    // The request through the cache, a piece of it past the cache (this disk fails a request whole), the sector.
+    EXPECT_EQ(std::tuple(disk.failedReads(), disk.mostFailedReadsOfOnePlace()), std::tuple(3u, 1u));
+}
+
+// A disk that died behind the page cache, which holds the files a save has still to read: what the cache gives is
+// data for those files, never a sign that the disk answers, so the save finds the disk gone within a few dozen failed
+// reads, with its alert, and still gets the files the cache holds whole.
+TEST_F(DMediaReaders, AnAnswerFromThePageCacheNeverKeepsADeadDiskAlive) {
+    const std::uint64_t size = 64 << 20, death = 60000;
+    const std::vector<std::uint64_t> files{70000, 80000, 90000, 100000};
+    testsupport::FailingReads dying;
+    dying.dieUnderThePageCacheAt(death);
+    dying.failPastTheCacheOnceDead();
+    for (const std::uint64_t file : files)
+        dying.holdInTheCache(file, 64);
+    auto m = listedDrive(makeImage(size), size, dying);
+    m->setRawRead(dying.reader(), dying.cachedReader());
+    m->setStillToRead([&] {
+        std::vector<ReadFailurePolicy::SectorRuns> runs;
+        for (const std::uint64_t file : files)
+            runs.push_back({{file, file + 64}});
+        return runs;
+    });
+    std::vector<std::uint8_t> buf(64 * 512);
+    EXPECT_EQ(m->readSectorRange(death + 100, 64, buf.data(), DMedia::RangeReader::Save), std::nullopt);
+    EXPECT_LE(dying.failedReads(), 40u);
+    ASSERT_EQ(controller.alerts().size(), 1u);
+    EXPECT_EQ(controller.alerts()[0].title, "! Can not save files");
+    for (const std::uint64_t file : files)
+        EXPECT_TRUE(m->readCachedSectors(file, 64, buf.data()) == 0 && matchesImage(buf, file * 512, buf.size()));
+}
+
+// A file lying wholly in a bad area, read by a save a MiB at a time: its walk and the scrape's asks until it gives
+// the area up, under a hundred failed reads for 112 MiB, and none for each MiB after; a read that does not go on
+// from the one before (another file's) asks at its first sector alone, and the next save asks as the first did.
+TEST_F(DMediaReaders, ARunTheSavesScrapeGaveUpOnIsNotAskedAgainInThatSave) {
+    const std::uint64_t size = 128 << 20, badFirst = 20000, badEnd = 250000;
+    testsupport::FailingReads disk;
+    disk.failSectors(badFirst, badEnd - badFirst);
+    auto m = listedDrive(makeImage(size), size, disk);
+    m->setStillToRead([] { return std::vector<ReadFailurePolicy::SectorRuns>{}; });
+    std::vector<std::uint8_t> buf(2048 * 512);
+    std::uint64_t lost = 0;
+    for (std::uint64_t at = badFirst; at < badEnd; at += 2048)
+        lost += m->readSectorRange(at, static_cast<std::int32_t>(std::min<std::uint64_t>(2048, badEnd - at)),
+                                   buf.data(), DMedia::RangeReader::Save)
+                    .value_or(0);
+    EXPECT_EQ(std::tuple(lost, m->unreadableSectorCount()), std::tuple(badEnd - badFirst, badEnd - badFirst));
+    EXPECT_LE(disk.failedReads(), 100u);
+    const std::uint64_t failed = disk.failedReads();
+    EXPECT_EQ(m->readSectorRange(badEnd - 4096, 2048, buf.data(), DMedia::RangeReader::Save), 2048u);
+    EXPECT_EQ(disk.failedReads(), failed + 1);
+    m->setStillToRead(nullptr);
+    EXPECT_EQ(m->readSectorRange(badEnd - 4096, 2048, buf.data(), DMedia::RangeReader::Save), 2048u);
+    EXPECT_GT(disk.failedReads(), failed + 8);
+    EXPECT_TRUE(controller.calls().empty());
 }

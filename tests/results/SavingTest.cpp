@@ -6,6 +6,7 @@
 // from the fixture volumes are compared with their manifest and with The
 // Sleuth Kit's icat through scan-image by tests/tools/scan-image-save.sh.
 
+#include "fs/exfat/ExFATFileSystem.h"
 #include "platform/ByteView.h"
 #include "platform/PageCache.h"
 #include "results/DataSaving.h"
@@ -236,13 +237,15 @@ protected:
         return volumeOver(image, start, sectors - start);
     }
 
-    // The FAT32 card served at `device`, read through `raw` where given (a failing model's reader), scanned as the
-    // normal scan scans it and every file marked, the destination emptied.
-    std::shared_ptr<Volume> scannedCard(const std::string& device, std::uint64_t sectors, DMedia::RawRead raw = {}) {
+    // The FAT32 card (or the volume of `content` from sector `start`) served at `device`, read through `raw` where
+    // given (a failing model's reader), scanned as the normal scan scans it and every file marked, the destination
+    // emptied.
+    std::shared_ptr<Volume> scannedCard(const std::string& device, std::uint64_t sectors, DMedia::RawRead raw = {},
+                                        const std::string& content = "FAT32", std::uint64_t start = 0) {
         fs::remove_all(destination / "Root");
         controller.clear();
         controller.setDriveDictArray(Array{Dict{{"Path", device}}});
-        auto v = keep(volumeOver(device, 0, sectors, 512, "FAT32"));
+        auto v = keep(volumeOver(device, start, sectors - start, 512, content));
         if (raw) v->setRawRead(std::move(raw));
         ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
         newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
@@ -1399,7 +1402,7 @@ TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
                 v->setRawRead(failing.reader());
                 std::vector<std::uint8_t> batch(2048 * 512);
                 for (std::uint64_t s = 0; sweptBefore && s < kSectors; s += 2048)
-                    v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data());
+                    v->readSweepSectors(s, 2048, batch.data());
                 auto s = saver(v, files.root);
                 save(*s);
                 std::uint64_t holed = 0;
@@ -1943,7 +1946,7 @@ TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeA
                           });
             std::vector<std::uint8_t> batch(2048 * 512);
             for (std::uint64_t s = 0; row.held != Held::Nothing && s + 2048 <= kDeath - 16384; s += 2048)
-                ASSERT_EQ(v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data()), 0u);
+                ASSERT_EQ(v->readSweepSectors(s, 2048, batch.data()), 0u);
             // A loop device's cache keeps the swept files through the save, whatever another process's load makes
             // the kernel let go of: their pages are pinned there. The model's cache keeps what it holds.
             std::vector<std::unique_ptr<testsupport::PinnedPages>> pinned;
@@ -2012,7 +2015,7 @@ TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheF
             auto v = medium(kSectors);
             std::vector<std::uint8_t> batch(2048 * 512);
             for (std::uint64_t s = 0; s < kSectors; s += 2048)
-                ASSERT_EQ(v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data()), 0u);
+                ASSERT_EQ(v->readSweepSectors(s, 2048, batch.data()), 0u);
             testsupport::FailingReads dying;
             const auto cached = [&](std::uint64_t page) { return everyOther ? page % 2 == 0 : page < kPages / 2; };
             dying.dieUnderThePageCacheAfter(kPages / 2);
@@ -2127,7 +2130,7 @@ TEST_F(Saving, ADiskFailingWholePhysicalSectorsIsSavedToTheEndAfterAWholeDiskSca
     v->setRawRead(failing.reader());
     std::vector<std::uint8_t> batch(2048 * 512);
     for (std::uint64_t s = 0; s < kSectors; s += 2048)
-        v->readSweepSectors(s, 2048, DMedia::kRetryGroupSectors, batch.data());
+        v->readSweepSectors(s, 2048, batch.data());
     for (std::uint64_t n = 0; n < kFiles; ++n)
         for (const std::uint64_t at : {n * kEvery + 8 * (n % 5), n * kEvery + 64 + 8 * (n % 7)})
             if (bad.insert(at / 8).second) failing.failSectors(at, 8);
@@ -2204,6 +2207,322 @@ TEST_F(Saving, ASaveOfNothingButFoldersIsNoCompletedSave) {
     EXPECT_EQ(lastAlertTitle(), "Nothing Saved");
     EXPECT_EQ(lastAlertMessage(),
               "No marked file holds any data; only the marked folders were made at: " + destination.string());
+}
+
+// ================================================= a failing medium ====
+
+// Every file below `root` by its path from there, with its bytes.
+std::map<std::string, std::string> filesBelow(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (const std::string& entry : entriesBelow(root))
+        if (fs::is_regular_file(root / entry)) out[entry] = readText(root / entry);
+    return out;
+}
+
+// Whether a file of `bytes` bytes holds nothing but zeros, read a piece at a time.
+bool zerosOnly(const fs::path& file, std::uint64_t bytes) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> piece(1 << 20);
+    std::uint64_t seen = 0;
+    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+        const auto n = static_cast<std::size_t>(in.gcount());
+        if (std::any_of(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n), [](char c) { return c != 0; }))
+            return false;
+        seen += n;
+    }
+    return seen == bytes;
+}
+
+// The passes over a failing medium measured by what the medium's one map lets them ask.
+class SavingFromAFailingMedium : public Saving {
+protected:
+    // A file of `bytes` zeros copied onto the card as `name`, which mtools writes whole.
+    static void zerosOnCard(const fs::path& dir, const fs::path& image, const std::string& name, std::uint64_t bytes) {
+        const fs::path file = dir / name;
+        std::ofstream(file).close();
+        fs::resize_file(file, bytes);
+        testsupport::mtools(image, "mcopy", testsupport::shellQuote(file.string()) + " ::/" + name);
+        fs::remove(file);
+    }
+    // Where each found file of a card's normal scan lies, in one piece, by its name without the blanks the scan shows
+    // it with: the name it is saved under, its first sector and its sectors.
+    struct Place {
+        std::string shown;
+        std::uint64_t first = 0, sectors = 0;
+    };
+    std::map<std::string, Place> placesOnCard(const fs::path& image) {
+        auto v = keep(volumeOver(image, 0, 0, 512, "FAT32"));
+        ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
+        std::map<std::string, Place> out;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot)) {
+            if (node->isFolder() || node->extents.size() != 1) continue;
+            std::string name = path.substr(path.find('/') + 1);
+            const std::string shown = name;
+            name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
+            out[name] = {shown, testsupport::firstSector(*node), (node->fileSize + 511) / 512};
+        }
+        freeVolumes();
+        return out;
+    }
+
+    // scannedCard, but an exFAT volume is searched for its deleted files, as its normal scan reads none.
+    std::shared_ptr<Volume> scanned(const std::string& medium, std::uint64_t sectors, const std::string& content,
+                                    std::uint64_t start) {
+        if (content != kExFATContent) return scannedCard(medium, sectors, {}, content, start);
+        fs::remove_all(destination / "Root");
+        controller.clear();
+        controller.setDriveDictArray(Array{Dict{{"Path", medium}}});
+        auto v = keep(volumeOver(medium, 0, sectors, 512, content));
+        v->resetSigArraysAndBtreesAndOthers();
+        v->createRoot();
+        ExFATFileSystem(*v).startExFATFileSystemRecovery();
+        newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+        return v;
+    }
+    static constexpr const char* kExFATContent = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+
+    // A 512 MiB card of ten files, four of them read before the save by a reader that keeps the device open, dying
+    // halfway through the 200 MB file under a loop device in direct I/O, its own page cache the only cache.
+    void diesWhileTheCacheHoldsSomeFiles() {
+        const fs::path dir = testsupport::makeTempDir("dies-cached"),
+                       image = testsupport::mkfsVfat(dir, "-F 32", "524288");
+        std::map<std::string, std::string> files = randomFilesOnCard(
+            dir, image, {{"A1", 1500000}, {"A2", 1700000}, {"A3", 1300000}, {"A4", 1600000}, {"PNG", 900000}}, ".BIN");
+        zerosOnCard(dir, image, "BIG.BIN", 200000000);
+        files.merge(randomFilesOnCard(
+            dir, image, {{"MP3", 3000000}, {"TIFF", 2500000}, {"PDF", 1200000}, {"MP4", 6000000}}, ".BIN"));
+        const auto places = placesOnCard(image);
+        ASSERT_EQ(places.size(), 10u);
+        const std::uint64_t big = places.at("BIG.BIN").first, bigSectors = places.at("BIG.BIN").sectors;
+        testsupport::writeText(dir / "map", "");
+        testsupport::ServedByTheFuseTool served(image, dir / "map", testsupport::ServedByTheFuseTool::Loop::DirectIo,
+                                                big + bigSectors / 2);
+        ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the card";
+        const int holder = ::open(served.device.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(holder, 0);
+        const std::vector<std::string> cached{"MP3", "TIFF", "PDF", "MP4"};
+        const auto wholeInTheCache = [&](const std::string& name) {
+            std::vector<std::uint8_t> bytes(files.at(name).size());
+            return platform::readCachedBytes(holder, bytes.data(), bytes.size(),
+                                             places.at(name + ".BIN").first * 512) ==
+                   static_cast<std::int64_t>(bytes.size());
+        };
+        std::vector<std::uint8_t> buffer;
+        for (const std::string& name : cached) {
+            buffer.resize(files.at(name).size());
+            ASSERT_EQ(
+                ::pread(holder, buffer.data(), buffer.size(), static_cast<off_t>(places.at(name + ".BIN").first * 512)),
+                static_cast<ssize_t>(buffer.size()));
+        }
+        auto v = scannedCard(served.device, fs::file_size(image) / 512);
+        save(*saver(v, v->dirRoot));
+        EXPECT_TRUE(toldTheMediumGone());
+        EXPECT_LE(served.failedReads(), 64u);
+        for (const std::string& name : cached) {
+            const fs::path path = destination / "Root" / places.at(name + ".BIN").shown;
+            // The kernel may let go of a page under another process's load: what it still holds was held through
+            // the save, and a file is never saved wrong.
+            if (wholeInTheCache(name)) EXPECT_TRUE(fs::exists(path) && readText(path) == files.at(name)) << name;
+            EXPECT_TRUE(!fs::exists(path) || fs::file_size(path) == 0 || readText(path) == files.at(name)) << name;
+        }
+        ::close(holder);
+        v.reset();
+        freeVolumes();
+    }
+
+    // A file of `bytes` zeros lying wholly in a bad area between readable files, read directly.
+    void savesAFileWhollyInABadArea(std::uint64_t bytes) {
+        const fs::path dir = testsupport::makeTempDir("wholly-bad");
+        const fs::path image = testsupport::mkfsVfat(dir, "-F 32", std::to_string(bytes / 1024 + 100 * 1024));
+        std::map<std::string, std::string> files =
+            randomFilesOnCard(dir, image, {{"A", 1300000}, {"B", 2600000}}, ".BIN");
+        zerosOnCard(dir, image, "BAD.BIN", bytes);
+        files.merge(randomFilesOnCard(dir, image, {{"C", 700000}, {"D", 1400000}}, ".BIN"));
+        const auto places = placesOnCard(image);
+        ASSERT_EQ(places.size(), 5u);
+        const std::uint64_t bad = places.at("BAD.BIN").first, badSectors = places.at("BAD.BIN").sectors;
+        ServedCard served(Serving::LoopInDirectIO, image, {{bad, badSectors}});
+        ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
+        auto v = scannedCard(served.medium, fs::file_size(image) / 512);
+        const std::uint64_t before = served.served->failedReads();
+        auto s = saver(v, v->dirRoot);
+        save(*s);
+        // About what the walks of the area cost, whatever the file's length.
+        EXPECT_LE(served.served->failedReads() - before, 100u);
+        for (const auto& [name, content] : files)
+            EXPECT_TRUE(saved(places.at(name + ".BIN").shown) == content) << name;
+        const std::string shown = places.at("BAD.BIN").shown;
+        EXPECT_TRUE(zerosOnly(destination / "Root" / shown, bytes));
+        EXPECT_TRUE(logged(std::to_string(badSectors) + " sectors of Root/" + shown + " could not be read"));
+        EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
+                  std::tuple(5ull, 1ull, std::string("Saving completed with unreadable sectors")));
+        v.reset();
+        freeVolumes();
+    }
+
+    // Twelve files of random bytes on a volume of `content` (FAT32, exFAT or HFS+), with one sector in `every` of
+    // them bad, served by a loop device that reads through its own page cache: the cache fails a bad sector's page
+    // whole, and a read past it gets each sector alone, as from a disk.
+    void savesScatteredBadSectors(const std::string& content, std::uint64_t every) {
+        const fs::path dir = testsupport::makeTempDir("scattered"), tree = dir / "tree";
+        std::mt19937_64 random(std::random_device{}());
+        std::map<std::string, std::string> files;
+        for (int i = 0; i < 12; ++i) {
+            std::string& bytes = files["F" + std::to_string(10 + i) + ".BIN"];
+            bytes.resize(static_cast<std::size_t>(20000 + i * i * 5000 + i * 333));
+            std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+            testsupport::writeText(tree / ("F" + std::to_string(10 + i) + ".BIN"), bytes);
+        }
+        fs::path image;
+        std::uint64_t start = 0;
+        std::string kind = "FAT32";
+        if (content == "FAT32") {
+            image = testsupport::mkfsVfat(dir, "-F 32", "65536");
+            testsupport::mtools(image, "mcopy", testsupport::shellQuote(tree.string()) + "/* ::/");
+        } else if (content == "exFAT") {
+            // Its files deleted: the exFAT scan finds the deleted ones.
+            image = dir / "exfat.img";
+            kind = kExFATContent;
+            ASSERT_TRUE(testsupport::runCommand(
+                "set -e; cd " + testsupport::shellQuote(dir.string()) +
+                "; truncate -s 64M exfat.img; mkfs.exfat exfat.img >/dev/null; mkdir -p m; "
+                "loop=$(losetup -f --show exfat.img); mount.exfat-fuse $loop m 2>/dev/null && cp tree/* m/ && sync &&"
+                " rm m/* && umount m; losetup -d $loop"));
+        } else {
+            image = dir / "hfs.iso";
+            kind = "Apple_HFS";
+            ASSERT_TRUE(testsupport::runCommand("xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -o " +
+                                                testsupport::shellQuote(image.string()) + " " +
+                                                testsupport::shellQuote(tree.string()) + " 2>/dev/null"));
+            // The Apple partition map, in 512-byte blocks, names the HFS+ volume.
+            for (std::uint64_t entry = 1; entry <= 8 && start == 0; ++entry) {
+                const std::vector<std::uint8_t> e = testsupport::readBytesAt(image, entry * 512, 512);
+                if (std::string(e.begin() + 48, e.begin() + 57) == "Apple_HFS") start = platform::ByteView(e).be32(8);
+            }
+            ASSERT_NE(start, 0u);
+        }
+        // The bad sectors: one in `every` of the files', each file found in one piece by its bytes.
+        const std::string card = readText(image);
+        const std::uint64_t sectors = card.size() / 512;
+        ServedCard::Runs bad;
+        std::string zeroed = card;
+        for (const auto& [name, bytes] : files) {
+            const std::size_t at = card.find(bytes);
+            ASSERT_TRUE(at != std::string::npos && at % 512 == 0) << name << " is not in one piece";
+            for (std::uint64_t s = at / 512; s < (at + bytes.size() + 511) / 512; ++s) {
+                if (s % every != 5) continue;
+                bad.emplace_back(s, 1);
+                std::fill_n(zeroed.begin() + static_cast<std::ptrdiff_t>(s * 512), 512, '\0');
+            }
+        }
+        // What the save of a dd conv=noerror,sync copy of the device gives.
+        testsupport::writeText(dir / "zeroed.img", zeroed);
+        auto copy = scanned((dir / "zeroed.img").string(), sectors, kind, start);
+        save(*saver(copy, copy->dirRoot));
+        const std::map<std::string, std::string> fromTheCopy = filesBelow(destination / "Root");
+        ASSERT_EQ(fromTheCopy.size(), files.size());
+        copy.reset();
+        freeVolumes();
+        ServedCard served(Serving::LoopOverAnUncachedFile, image, bad);
+        ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the volume";
+        auto v = scanned(served.medium, sectors, kind, start);
+        const std::uint64_t before = served.served->failedReads();
+        save(*saver(v, v->dirRoot));
+        const std::uint64_t failed = served.served->failedReads() - before;
+        EXPECT_TRUE(filesBelow(destination / "Root") == fromTheCopy);
+        // The page through the cache once, as the device counts it, then the bad sector past it once.
+        EXPECT_LE(failed, 3 * bad.size()) << failed << " failed reads for " << bad.size() << " bad sectors";
+        v.reset();
+        freeVolumes();
+    }
+
+    // A carving of a 1 GiB disk with a photo every 8 MiB, dying `percent` of the way into it under a loop device in
+    // direct I/O that a second reader holds open too.
+    void carvesADiskThatDies(std::uint64_t percent) {
+        const fs::path dir = testsupport::makeTempDir("carving-dies"), photo = dir / "photo.jpg";
+        ASSERT_TRUE(testsupport::runCommand("convert -seed " + testsupport::sampleSeed(5) +
+                                            " -size 320x240 plasma: -quality 90 " +
+                                            testsupport::shellQuote(photo.string())));
+        const std::string bytes = readText(photo);
+        const std::uint64_t mib = 2048, sectors = 1024 * mib, diesAt = sectors * percent / 100;
+        const fs::path image = dir / "disk.img";
+        std::ofstream(image).close();
+        fs::resize_file(image, sectors * 512);
+        std::vector<std::uint64_t> photos;
+        for (std::uint64_t at = mib; at < sectors; at += 8 * mib) {
+            testsupport::writeAt(image, at * 512, {bytes.begin(), bytes.end()});
+            photos.push_back(at);
+        }
+        testsupport::writeText(dir / "map", "");
+        testsupport::ServedByTheFuseTool served(image, dir / "map", testsupport::ServedByTheFuseTool::Loop::DirectIo,
+                                                diesAt);
+        ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the disk";
+        const int secondOpener = ::open(served.device.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(secondOpener, 0);
+        controller.clear();
+        controller.setDriveDictArray(Array{Dict{{"Path", served.device}}});
+        auto v = keep(volumeOver(served.device, 0, sectors, 512, ""));
+        ScanThread(v).scanForDeletedFilesDisk(Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg"}), 1});
+        EXPECT_LE(served.failedReads(), 48u);
+        EXPECT_FALSE(v->mediumGone());
+        std::set<std::uint64_t> found;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (!node->isFolder() && !node->extents.empty()) found.insert(testsupport::firstSector(*node));
+        // The windows read ahead of the carving reach the death first.
+        for (const std::uint64_t at : photos)
+            if (at + 16 * mib <= diesAt) EXPECT_TRUE(found.count(at)) << at;
+        ::close(secondOpener);
+        v.reset();
+        freeVolumes();
+    }
+};
+
+// Each pass over a failing medium costs what its one map lets it ask, counted as the device below the loop device
+// counts failed reads: a save whose disk dies while the page cache holds some of its files finds it gone within a
+// few dozen, saves every file the cache holds whole byte-exact and says the disk went; a file lying wholly in a bad
+// area costs about what the walks of the area cost, whatever its length; a page that fails through the cache is
+// asked there once and its sectors past it once each, no more than three failed reads a bad sector, every file as
+// the save of a dd conv=noerror,sync copy gives it; a carving at a death costs a few dozen, also where a second
+// reader holds the device open.
+TEST_F(SavingFromAFailingMedium, EachPassCostsWhatTheMapLetsItAsk) {
+    if (!ServedCard::fuseServes()) GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+    for (const char* tool : {"mkfs.vfat", "mcopy", "mkfs.exfat", "mount.exfat-fuse", "xorriso", "convert"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    enum class Pass { DiesWithFilesCached, FileWhollyBad, ScatteredBadSectors, CarvingDies };
+    const struct {
+        const char* what;
+        Pass pass;
+        const char* content;
+        std::uint64_t number; // bytes, one in how many sectors, or percent
+    } cases[] = {
+        {"a save whose disk dies while the cache holds some of its files", Pass::DiesWithFilesCached, "FAT32", 0},
+        {"a 200 MB file wholly in a bad area", Pass::FileWhollyBad, "FAT32", 200000000},
+        {"a 1 GB file wholly in a bad area", Pass::FileWhollyBad, "FAT32", 1000000000},
+        {"one sector in 16 bad on FAT32", Pass::ScatteredBadSectors, "FAT32", 16},
+        {"one sector in 32 bad on FAT32", Pass::ScatteredBadSectors, "FAT32", 32},
+        {"one sector in 16 bad on exFAT", Pass::ScatteredBadSectors, "exFAT", 16},
+        {"one sector in 32 bad on HFS+", Pass::ScatteredBadSectors, "HFS+", 32},
+        {"a carving dying at 30 %", Pass::CarvingDies, "", 30},
+        {"a carving dying at 70 %", Pass::CarvingDies, "", 70},
+        {"a carving dying at 95 %", Pass::CarvingDies, "", 95},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        switch (row.pass) {
+        case Pass::DiesWithFilesCached:
+            diesWhileTheCacheHoldsSomeFiles();
+            break;
+        case Pass::FileWhollyBad:
+            savesAFileWhollyInABadArea(row.number);
+            break;
+        case Pass::ScatteredBadSectors:
+            savesScatteredBadSectors(row.content, row.number);
+            break;
+        case Pass::CarvingDies:
+            carvesADiskThatDies(row.number);
+            break;
+        }
+    }
 }
 
 // ======================================================= loop devices ====

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -75,6 +76,10 @@ std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> Fail
             fails = fails || (offset < end && begin < offset + length);
         }
         fails = fails || !state->answers(offset, length);
+        if (state->deadPastTheCache && (::fcntl(fd, F_GETFL) & O_DIRECT) != 0) {
+            std::lock_guard lock(state->cacheMutex);
+            fails = fails || state->dead;
+        }
         int error = state->error != 0 ? state->error : EIO;
         if (!fails) {
             const std::int64_t got = ::pread(fd, buffer, length, static_cast<off_t>(offset));
@@ -105,8 +110,11 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
     const std::filesystem::path tool = readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
     const std::filesystem::path mnt = image.parent_path() / "mnt";
     mountPoint = shellQuote(mnt.string());
+    countFile = (image.parent_path() / "mnt.counts").string();
+    std::filesystem::remove(countFile);
     const std::string environment = std::string("DIRECT_IO=") + (uncachedFile ? "1" : "0") +
-                                    (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "");
+                                    (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "") +
+                                    " COUNT_FILE=" + shellQuote(countFile);
     // Unmounted, the tool ends.
     device = runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) +
                         " " + shellQuote(image.string()) + " " + mountPoint + " @" + shellQuote(map.string()) +
@@ -120,6 +128,13 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
 ServedByTheFuseTool::~ServedByTheFuseTool() {
     if (!device.empty()) runCommand("losetup -d " + device);
     runCommand("umount " + mountPoint + " || umount -l " + mountPoint);
+}
+
+std::uint64_t ServedByTheFuseTool::failedReads() const {
+    std::ifstream counts(countFile);
+    std::uint64_t reads = 0, failed = 0;
+    counts >> reads >> failed;
+    return failed;
 }
 
 std::uint64_t FailingReads::mostFailedReadsOfOnePlace() const {

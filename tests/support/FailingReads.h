@@ -52,6 +52,10 @@ public:
     void holdInTheCache(std::uint64_t first, std::uint64_t count);
     // A read through the page cache fails the whole page of a bad sector.
     void failWholePagesThroughTheCache() { state_->wholePagesThroughTheCache = true; }
+    // Once dead under the page cache, a read past the cache (a descriptor
+    // opened with O_DIRECT) fails also where the cache holds the pages, as
+    // it asks the disk itself.
+    void failPastTheCacheOnceDead() { state_->deadPastTheCache = true; }
     // Every read does, past the cache or not.
     void failWholePages() { state_->wholePagesPastTheCache = state_->wholePagesThroughTheCache = true; }
     // The errno of a failed read (EIO unless set).
@@ -80,6 +84,7 @@ private:
         std::uint64_t diesAfterReads = UINT64_MAX;
         bool wholePagesThroughTheCache = false;
         bool wholePagesPastTheCache = false;
+        bool deadPastTheCache = false;
         std::mutex cacheMutex;
         bool dead = false;
         std::vector<bool> cachedPages;
@@ -121,8 +126,13 @@ struct ServedByTheFuseTool {
     ~ServedByTheFuseTool();
     ServedByTheFuseTool(const ServedByTheFuseTool&) = delete;
     ServedByTheFuseTool& operator=(const ServedByTheFuseTool&) = delete;
+    // The reads the tool has failed so far: those of the device below the
+    // loop device, as a disk counts them (a read through a page cache that
+    // fails may cost it more than one).
+    std::uint64_t failedReads() const;
     std::string device;
     std::string mountPoint;
+    std::string countFile;
 };
 
 } // namespace testsupport

@@ -1,0 +1,56 @@
+#pragma once
+
+// The device under a medium's reader (MediumReader): one request to it, made
+// in the way the reader chooses, and what the device said. The device knows
+// who asks, as that decides who tells the user that the medium has gone and
+// what a short answer means; what to ask, and what an answer proves, it
+// leaves to the reader and the failure policy.
+
+#include <cstdint>
+#include <string>
+
+class MediumDevice {
+public:
+    // Who asks: a scan (its sweeps, recognisers, directory, catalog and
+    // record reads, maps of used blocks); a size calculator of the carving
+    // (a scan's reader without the alerts of opening); an identity check of
+    // a medium (no alert at all); a preview; a save's single read; a save's
+    // read of a range.
+    enum class Asker { Scan, SizeCalculator, IdentityCheck, Preview, SaveSector, Save };
+    static bool scans(Asker a) { return a == Asker::Scan || a == Asker::SizeCalculator; }
+    static bool saves(Asker a) { return a == Asker::Preview || a == Asker::SaveSector || a == Asker::Save; }
+    // How: through the page cache (a save's read takes what the cache holds
+    // whole from it first); past the cache where the device allows it,
+    // taking what the cache holds from it first; or past the cache to the
+    // medium itself, never from the cache.
+    enum class Way { ThroughTheCache, PastTheCache, ToTheMedium };
+    // Failed: the device answered with an error, and parts of the request may
+    // still be readable. Hopeless: asking again cannot help (the request was
+    // refused, or the device could not be opened or has gone). Answered from
+    // the page cache, by the medium, or by the medium past every cache.
+    enum class Answer { Failed, Hopeless, FromTheCache, Read, ReadPastEveryCache };
+    static bool answered(Answer a) { return a >= Answer::FromTheCache; }
+    struct Outcome {
+        Answer answer = Answer::Failed;
+        // Of a failed request: the sectors it got before the failure, as the
+        // page cache answers up to the page that fails.
+        std::uint64_t sectorsBefore = 0;
+    };
+    // `count` sectors from `sector` into `buffer`, which holds them; what
+    // was not read is zeros.
+    virtual Outcome readSectors(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
+                                Way way) = 0;
+    // Whether reads past the page cache can be made at all.
+    virtual bool readsPastTheCache() = 0;
+    // Opens the device, which lays the medium out in the failure policy:
+    // false when it cannot be opened.
+    virtual bool opens() = 0;
+    // A save has judged that the medium no longer answers: the save's alert.
+    virtual void tellStopped() = 0;
+    virtual std::uint32_t sectorBytes() const = 0;
+    // The path read, for the log.
+    virtual const std::string& name() const = 0;
+
+protected:
+    ~MediumDevice() = default;
+};

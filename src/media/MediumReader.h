@@ -1,0 +1,138 @@
+#pragma once
+
+// The one reader every read of a medium goes through: the sweeps, the size
+// calculators' windows, the recognisers' cursors, the directory, catalog and
+// record reads, the maps of used blocks, the preview and the save. A reader
+// says what it needs (a range, records, or all of a request or nothing) and
+// who asks (a scan, a preview or a save); how each place is read it asks the
+// one map of the medium (MediumMap, kept by ReadFailurePolicy):
+//   - where nothing is known, through the page cache, in one request;
+//   - the sectors of a page that failed through the cache, or holds an
+//     unreadable sector, past the cache, each alone, and that page never
+//     through the cache again: the cache fails a page whole for one bad
+//     sector in it, and answers up to the page that fails, so a failure
+//     through it tells where the first bad sector is looked for;
+//   - a sector that failed past the cache, never again: it reads as zeros
+//     and counts as lost;
+//   - from a sector that fails past the cache, the bad stretch is walked as
+//     the policy says, not read;
+//   - a scan reads nothing inside a failed or stepped-over run, but the
+//     few come-back asks the policy places in its own walks;
+//   - a save asks inside a stepped-over run only by its scrape, and a run
+//     the scrape gave up on not again in that save; it judges after each
+//     stretch it walked, and after some scrape asks, whether the medium
+//     still answers (see ReadFailurePolicy::stillAnswers).
+
+#include "media/MediumDevice.h"
+#include "media/ReadFailurePolicy.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class HeldSectors;
+
+class MediumReader {
+public:
+    using Asker = MediumDevice::Asker;
+    MediumReader(MediumDevice& device, ReadFailurePolicy& policy) : device_(device), policy_(policy) {}
+    MediumReader(const MediumReader&) = delete;
+    MediumReader& operator=(const MediumReader&) = delete;
+
+    // A range of `count` sectors (a scan's or a size calculator's, or a
+    // save's): every sector that can be got, those lost as zeros, counted.
+    // How many were lost, or nothing (the buffer zeroed) when the request is
+    // out of range or the medium has gone or, to a save, stopped answering.
+    // What a save asks for past the medium's end is lost, never data.
+    std::optional<std::uint64_t> readRange(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer);
+    // readRange, with what a search holds in memory taken from there and only
+    // the rest read: the same bytes, and the unreadable sectors of what it
+    // holds counted as the map knows them.
+    std::optional<std::uint64_t> readExamined(Asker asker, std::uint64_t sector, std::int32_t count,
+                                              std::uint8_t* buffer);
+    // A search lends the sectors it holds, for as long as it runs (nullptr:
+    // none). Only the search's own thread reads through them.
+    void setHeldSectors(HeldSectors* held) { held_ = held; }
+    // A scan's records (a partition table's sectors, a volume's header): each
+    // sector asked for once, through the cache with the others where nothing
+    // is known, else alone past it; no stretch walked beyond them, as these
+    // readers need their own few sectors. False unless every sector came in.
+    bool readRecords(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer);
+    // All of a request or nothing (a preview, a save's single read, a check
+    // of a medium's identity), `pastTheCache` where the device allows it:
+    // nothing known to fail is asked for, and a page that failed through the
+    // cache is read past it. What the device answered.
+    MediumDevice::Answer readWhole(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
+                                   bool pastTheCache);
+    // The save has ended: what it gave up on is asked again by the next one.
+    void endSave();
+
+private:
+    // A range being read: who asks, its first sector and buffer.
+    struct Request {
+        Asker asker;
+        std::uint64_t sector;
+        std::uint8_t* buffer;
+        std::uint64_t bps;
+        std::uint8_t* at(std::uint64_t s) const { return buffer + (s - sector) * bps; }
+        void zero(std::uint64_t from, std::uint64_t to) const;
+    };
+    // How many sectors of a piece were lost, and where reading goes on.
+    struct Progress {
+        std::uint64_t lost = 0;
+        std::uint64_t next = 0;
+    };
+    // The next piece from `at` up to `to`, read as the map says; nothing when
+    // the medium has gone.
+    std::optional<Progress> readOn(const Request& r, std::uint64_t at, std::uint64_t to);
+    // Sectors [at, to), none of them known, through the cache; a failure goes
+    // on past the cache from where the cache stopped.
+    std::optional<Progress> readThroughTheCache(const Request& r, std::uint64_t at, std::uint64_t to);
+    // Sectors [at, to), none of them known, past the cache each alone, up to
+    // the first that fails, whose stretch is walked; `failedThroughTheCache`:
+    // a read of them through the cache has just failed, and the page of that
+    // sector is the one that failed there.
+    std::optional<Progress> readPastTheCache(const Request& r, std::uint64_t at, std::uint64_t to,
+                                             bool failedThroughTheCache = false);
+    // The stretch from `failed`, which has just failed past the cache, passed
+    // over up to `to` at the most: its sectors zeros, how many, and where
+    // reading goes on.
+    std::optional<Progress> passStretch(const Request& r, std::uint64_t failed, std::uint64_t to);
+    // The policy's walk from `failed`; `endSector` holds the bytes of its last
+    // answer, which are those of the stretch's end when `endRead`. A save's
+    // walk is followed by its judgement.
+    std::optional<ReadFailurePolicy::Stretch> walkStretch(Asker asker, std::uint64_t failed, std::uint8_t* endSector,
+                                                          bool& endRead);
+    // One sector into `into`, as the policy's probes ask.
+    ReadFailurePolicy::Probe probe(Asker asker, std::uint64_t sector, std::uint8_t* into, MediumDevice::Way way);
+    // A save's judgement (see ReadFailurePolicy::stillAnswers): false, the
+    // user told, when the medium no longer answers.
+    bool stillAnswers(const ReadFailurePolicy::Stretch& stretch, std::uint64_t liveBefore);
+    // The save's scrape of what [r.sector, end) holds of stepped-over runs,
+    // once the rest is read: how many of their sectors it read, or nothing
+    // when the medium has gone or stopped answering. `continuing`: the read
+    // goes on from the one before (a file's next piece); `before`: what the
+    // map knew of the read as it began.
+    std::optional<std::uint64_t> scrape(const Request& r, std::uint64_t end, bool continuing,
+                                        const std::vector<MediumMap::Run>& before);
+    // A scrape's ask at `at` has failed: counted with those that failed
+    // before it in the same bad stretch, nothing answering between; true
+    // when they are enough to give the stretch up from there.
+    bool givesUp(std::uint64_t at);
+
+    MediumDevice& device_;
+    ReadFailurePolicy& policy_;
+    HeldSectors* held_ = nullptr;
+    // Where the save's last read of a range ended.
+    std::atomic<std::uint64_t> lastSaveEnd_{UINT64_MAX};
+    // The last of the scrape's asks that failed, with how many failed in a
+    // row in its bad stretch.
+    struct ScrapeRow {
+        std::uint64_t last = 0;
+        std::uint32_t failed = 0;
+    };
+    std::mutex scrapeMutex_;
+    ScrapeRow scrapeRow_;
+};
