@@ -336,13 +336,7 @@ TEST_F(PhotoCarvingTest, ADiskDyingBehindACacheAfterLibblkidProbedItCostsAFewDoz
     const std::string photo = testsupport::readText(media_ / "photo.jpg");
     const std::uint64_t mib = 2048, sectors = 256 * mib, diesAt = sectors * 7 / 10;
     const fs::path dir = testsupport::makeTempDir("dying-behind-a-cache"), image = dir / "disk.img";
-    std::ofstream(image).close();
-    fs::resize_file(image, sectors * 512);
-    std::vector<std::uint64_t> photos;
-    for (std::uint64_t at = mib; at < sectors; at += 16 * mib) {
-        testsupport::writeAt(image, at * 512, {photo.begin(), photo.end()});
-        photos.push_back(at);
-    }
+    const std::vector<std::uint64_t> photos = testsupport::imageWithFileEvery(image, sectors, photo, mib, 16 * mib);
     testsupport::writeText(dir / "map", "");
     for (const bool probed : {false, true}) {
         SCOPED_TRACE(probed ? "probed by libblkid" : "not probed");

@@ -2446,13 +2446,7 @@ protected:
         const std::string bytes = readText(photo);
         const std::uint64_t mib = 2048, sectors = 1024 * mib, diesAt = sectors * percent / 100;
         const fs::path image = dir / "disk.img";
-        std::ofstream(image).close();
-        fs::resize_file(image, sectors * 512);
-        std::vector<std::uint64_t> photos;
-        for (std::uint64_t at = mib; at < sectors; at += 8 * mib) {
-            testsupport::writeAt(image, at * 512, {bytes.begin(), bytes.end()});
-            photos.push_back(at);
-        }
+        const std::vector<std::uint64_t> photos = testsupport::imageWithFileEvery(image, sectors, bytes, mib, 8 * mib);
         testsupport::writeText(dir / "map", "");
         testsupport::ServedByTheFuseTool served(image, dir / "map", testsupport::ServedByTheFuseTool::Loop::DirectIo,
                                                 diesAt);

@@ -143,6 +143,18 @@ void writeAt(const fs::path& file, std::uint64_t offset, const std::vector<std::
     ASSERT_TRUE(f.good()) << file;
 }
 
+std::vector<std::uint64_t> imageWithFileEvery(const fs::path& image, std::uint64_t sectors, const std::string& file,
+                                              std::uint64_t first, std::uint64_t every) {
+    std::ofstream(image).close();
+    fs::resize_file(image, sectors * 512);
+    std::vector<std::uint64_t> placed;
+    for (std::uint64_t at = first; at < sectors; at += every) {
+        writeAt(image, at * 512, {file.begin(), file.end()});
+        placed.push_back(at);
+    }
+    return placed;
+}
+
 std::vector<std::uint8_t> be16(std::uint16_t v) {
     return {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
 }

@@ -80,6 +80,10 @@ std::filesystem::path zeroImage(std::uint64_t bytes);
 std::filesystem::path filledImage(bool random, const std::string& phrase, std::uint64_t bytes = 8 << 20);
 // Overwrites bytes of an existing file.
 void writeAt(const std::filesystem::path& file, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+// A disk image of `sectors` zero sectors at `image` holding `file` at `first`
+// and every `every` sectors after it: the sectors it was placed at.
+std::vector<std::uint64_t> imageWithFileEvery(const std::filesystem::path& image, std::uint64_t sectors,
+                                              const std::string& file, std::uint64_t first, std::uint64_t every);
 std::vector<std::uint8_t> be16(std::uint16_t v);
 std::vector<std::uint8_t> be32(std::uint32_t v);
 std::string asString(const std::vector<std::uint8_t>& bytes);
