@@ -359,8 +359,12 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     // gave it before (a page that held a bad sector is never cached), by a
     // read past the cache, which would otherwise ask a disk that may have
     // died behind the cache since, and by a save's reads, to which the cache
-    // answers only for its data: its answer proves nothing of the disk.
-    const bool cacheFirst = dev && (way == Way::PastTheCache || (way == Way::ThroughTheCache && asker == Asker::Save));
+    // answers only for its data: its answer proves nothing of the disk. A
+    // save on a medium that has not failed yet is never judged on what came
+    // before its first failure, and reads as a plain read does: asking the
+    // cache first costs a small file's save several calls more.
+    const bool cacheFirst = dev && (way == Way::PastTheCache ||
+                                    (way == Way::ThroughTheCache && asker == Asker::Save && policy_.hasFailed()));
     if (cacheFirst && cachedBytes(dev->fd, buffer, length, offset)) {
         got = length;
         answer = Answer::FromTheCache;
@@ -460,6 +464,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     platform::logFormat("Further info, sectorNum: %@, size: %d, sizeInSect: %@",
                         static_cast<unsigned long long>(sector), size, static_cast<unsigned long long>(sizeInSect_));
     if (dev) dropDevice(dev);
+    policy_.noteFailure();
     // A device that says it has gone, or has left the lists, has; any other
     // failure costs only what failed. A save asks the device for itself and
     // a failed single read of the preview or the save is not theirs to judge

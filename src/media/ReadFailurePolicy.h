@@ -115,6 +115,11 @@ public:
     // answered or failed. A page split between answers and failures is one
     // no cache made.
     void notePageRead(std::uint64_t sector, std::uint64_t count, bool answered);
+    // A read of the medium has failed (`noteFailure`), or the map knows some
+    // place of it unreadable: only then is a save's answer's source weighed,
+    // as only then is the disk judged.
+    void noteFailure() { failed_.store(true, std::memory_order_release); }
+    bool hasFailed() const { return failed_.load(std::memory_order_acquire) || map_.count() != 0; }
     // Answers so far that no cache could have given (see noteAnswer).
     std::uint64_t liveAnswers() const {
         return freshAnswers_.load(std::memory_order_acquire) + splitPages_.load(std::memory_order_acquire) +
@@ -154,6 +159,7 @@ private:
     std::size_t nextPageRead_ = 0;
     std::atomic<std::uint64_t> splitPages_{0};
     std::atomic<std::uint64_t> diskAnswers_{0};
+    std::atomic<bool> failed_{false};
     // The save's count of stretches walked since the disk last answered, and
     // liveAnswers() at the last judgement.
     std::mutex judging_;
