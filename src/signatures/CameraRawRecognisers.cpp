@@ -3,7 +3,6 @@
 #include "platform/CheckedMath.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
-#include "signatures/TiffDirectoryWalk.h"
 #include "signatures/TiffRecognisers.h"
 
 #include <algorithm>
@@ -23,7 +22,8 @@ struct MakerWalk {
 MakerWalk walkMakerRaw(RecogniserMedium& medium, std::string_view mark) {
     std::vector<std::uint8_t> head;
     if (!TiffRecognisers::readHead(medium, head) || !TiffRecognisers::makerWindowHas(head, mark)) return {};
-    TiffDirectoryWalk walk(medium, {.directoryTest = &CameraRawRecognisers::checkNEF_IFD, .followSubIFDs = true});
+    TiffDirectoryWalk walk = TiffRecognisers::directoryWalk(
+        medium, {.directoryTest = &CameraRawRecognisers::checkNEF_IFD, .followSubIFDs = true});
     const std::uint64_t length = walk.measure(head);
     return {length, walk.sawNewSubfileType(), walk.broken()};
 }
@@ -33,21 +33,21 @@ bool CameraRawRecognisers::checkCR2FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     std::vector<std::uint8_t> head;
     if (!TiffRecognisers::readHead(medium, head) || !TiffRecognisers::hasCR2Marker(head)) return false;
-    TiffDirectoryWalk walk(medium, {.directoryTest = &checkCR2_IFD});
+    TiffDirectoryWalk walk = TiffRecognisers::directoryWalk(medium, {.directoryTest = &checkCR2_IFD});
     const std::uint64_t length = walk.measure(head);
-    return TiffDirectoryWalk::report(medium, sig, length, walk.broken());
+    return TiffRecognisers::report(medium, sig, length, walk.broken());
 }
 
 bool CameraRawRecognisers::checkNEF_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     const MakerWalk walk = walkMakerRaw(medium, "NIKO");
-    return TiffDirectoryWalk::report(medium, sig, walk.length, walk.broken);
+    return TiffRecognisers::report(medium, sig, walk.length, walk.broken);
 }
 
 bool CameraRawRecognisers::checkSONY_RAWFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     const MakerWalk walk = walkMakerRaw(medium, "SONY");
-    if (!TiffDirectoryWalk::report(medium, sig, walk.length, walk.broken)) return false;
+    if (!TiffRecognisers::report(medium, sig, walk.length, walk.broken)) return false;
     sig.extension = walk.newSubfileType ? "sr2" : "srf";
     // An SRF file is recorded a fifth longer than its directories measure;
     // the jump stays with the measured part.
@@ -62,10 +62,11 @@ bool CameraRawRecognisers::checkORF_FileAtBlock(std::uint64_t block, Sig& sig) {
     // The signature match is the only identifying test: the header is not
     // looked at, and every number is read little-endian.
     if (!TiffRecognisers::readHead(medium, head)) return false;
-    TiffDirectoryWalk walk(medium, {.byteOrder = TiffDirectoryWalk::ByteOrder::LittleEndian,
-                                    .directoryTest = &TiffRecognisers::checkTIFF_IFD});
+    TiffDirectoryWalk walk =
+        TiffRecognisers::directoryWalk(medium, {.byteOrder = TiffDirectoryWalk::ByteOrder::LittleEndian,
+                                                .directoryTest = &TiffRecognisers::checkTIFF_IFD});
     const std::uint64_t length = walk.measure(head);
-    return TiffDirectoryWalk::report(medium, sig, length, walk.broken());
+    return TiffRecognisers::report(medium, sig, length, walk.broken());
 }
 
 bool CameraRawRecognisers::checkCR2_IFD(const Tiff_IFD& ifd) {

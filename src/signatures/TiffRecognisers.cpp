@@ -1,7 +1,7 @@
 #include "signatures/TiffRecognisers.h"
 
 #include "signatures/RecogniserMedium.h"
-#include "signatures/TiffDirectoryWalk.h"
+#include "signatures/Sig.h"
 
 #include <algorithm>
 
@@ -16,9 +16,12 @@ bool TiffRecognisers::checkTIFF_FileAtBlock(std::uint64_t block, Sig& sig) {
     // Nikon, Sony and Canon raw files are TIFF too; their own recognisers
     // measure them.
     if (makerWindowHas(head, "NIKO") || makerWindowHas(head, "SONY") || hasCR2Marker(head)) return false;
-    TiffDirectoryWalk walk(medium, {.directoryTest = &checkTIFF_IFD});
+    // A TIFF's images may lie in any directory its entries point to: a
+    // DNG-like file keeps the full-size one in a SubIFD.
+    TiffDirectoryWalk walk =
+        directoryWalk(medium, {.directoryTest = &checkTIFF_IFD, .followSubIFDs = true, .followExifDirectories = true});
     const std::uint64_t length = walk.measure(head);
-    return TiffDirectoryWalk::report(medium, sig, length, walk.broken());
+    return report(medium, sig, length, walk.broken());
 }
 
 bool TiffRecognisers::checkTIFF_IFD(const Tiff_IFD& ifd) {
@@ -61,4 +64,23 @@ bool TiffRecognisers::makerWindowHas(platform::ByteView head, std::string_view m
 
 bool TiffRecognisers::hasCR2Marker(platform::ByteView head) {
     return head.be32(8) == 0x43520200;
+}
+
+TiffDirectoryWalk TiffRecognisers::directoryWalk(RecogniserMedium& medium, const TiffDirectoryWalk::Rules& rules) {
+    return TiffDirectoryWalk(
+        medium, medium.bytesPerSector(), medium.firstSector(), medium.readableBytes(),
+        [&medium] { return medium.stopped(); }, rules);
+}
+
+bool TiffRecognisers::report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length, bool broken) {
+    if (length == 0) return false;
+    if (!broken) {
+        medium.acceptJumpable(sig, length);
+        return true;
+    }
+    sig.foundSize = std::min(length, medium.readableBytes());
+    sig.skipSize = 0;
+    sig.skipFileSize = false;
+    sig.foundCut = true;
+    return true;
 }

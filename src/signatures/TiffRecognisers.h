@@ -4,8 +4,9 @@
 // recogniser reads the candidate from the sector `block` of the search's
 // numbering through a RecogniserMedium and answers as RecogniserDispatch
 // describes; the camera-raw recognisers share the steps before
-// the directory walk (TiffDirectoryWalk) with it.
+// the directory walk (TiffDirectoryWalk) with it, and its answer.
 
+#include "media/TiffDirectoryWalk.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>
@@ -14,8 +15,6 @@
 
 class RecogniserMedium;
 class Sig;
-class Tiff_DE;
-class Tiff_IFD;
 class Volume;
 
 class TiffRecognisers {
@@ -40,6 +39,14 @@ public:
     static bool makerWindowHas(platform::ByteView head, std::string_view mark);
     // Bytes 8-11 "CR", 2, 0: a Canon raw file.
     static bool hasCR2Marker(platform::ByteView head);
+
+    // The directory walk of the candidate the medium reads.
+    static TiffDirectoryWalk directoryWalk(RecogniserMedium& medium, const TiffDirectoryWalk::Rules& rules);
+    // Sets the record's per-hit fields for a measured length, which is cut
+    // to the candidate's readable bytes: a whole file is jumped over; a
+    // broken one is marked and not jumped over, as what lies past the
+    // break may be another file's. False (the record untouched) for 0.
+    static bool report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length, bool broken);
 
 private:
     Volume& volume_;

@@ -117,6 +117,8 @@ bool RawTiffClassifier::readModel(const Entry& entry, Classification& c, std::ui
     // SR2 and KDC look at 32 bytes whatever the count says.
     const bool wide = column == ModelColumn::Sr2 || column == ModelColumn::Kdc;
     modelTests(view().sub(*at), wide ? 32 : entry.count, column, layout);
+    // A Sony raw may name its camera in the Model only.
+    if (layout && (layout->arw || layout->a100)) c.rawMake = true;
     return reloadIfd0(c);
 }
 

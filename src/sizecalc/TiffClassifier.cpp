@@ -2,12 +2,17 @@
 
 #include "platform/CheckedMath.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::uint16_t kLittle = 0x4949; // "II"
 constexpr std::uint16_t kBig = 0x4D4D;    // "MM"
 // The chain count of a PENTAX file stops here.
 constexpr int kPentaxIfdLimit = 10;
+// The makers whose raw files the family's calculators measure.
+constexpr std::string_view kRawMakes[] = {"NIKON",   "SONY",    "PENTAX", "OLYMPUS", "LEICA",        "Leica",
+                                          "Panason", "Hasselb", "Kodak",  "KODAK",   "EASTMAN KODAK"};
 
 } // namespace
 
@@ -80,6 +85,8 @@ bool TiffClassifier::classify(platform::ByteView leading, std::uint64_t sectorNu
             if (entry.value > makeOffsetLimit()) return false;
             const auto at = windowAt(sectorNumber, entry.value);
             if (!at) return false;
+            c.rawMake = std::ranges::any_of(
+                kRawMakes, [&](std::string_view maker) { return begins(window_.view().sub(*at), maker); });
             verdict = makerTests(window_.view().sub(*at), entry, c);
             if (verdict == Verdict::Continue && !reloadIfd0(c)) return false;
             break;
@@ -88,7 +95,7 @@ bool TiffClassifier::classify(platform::ByteView leading, std::uint64_t sectorNu
         case kDngBackwardVersion:
             return dngTag(c);
         case kSubIfds:
-            c.rawMarker = true;
+            c.subIfds = true;
             break;
         default:
             verdict = otherTag(entry, c);
@@ -96,6 +103,13 @@ bool TiffClassifier::classify(platform::ByteView leading, std::uint64_t sectorNu
         }
         if (verdict != Verdict::Continue) return verdict == Verdict::Yes;
     }
+    // A raw camera keeps its full-size image in a SubIFD; a TIFF of anyone
+    // else keeps further images there (a DNG-like layout, a scanner's
+    // reductions), and is measured by them as a TIFF.
+    const bool rawFlag = f.cr2FormatFlag || f.crwFormatFlag || f.k25FormatFlag || f.kdcFormatFlag || f.dcrFormatFlag ||
+                         f.leicaFormatFlag || f.nefFormatFlag || f.orfFormatFlag || f.pefFormatFlag ||
+                         f.dngFormatFlag || f.panasonicFormatFlag || f.sr2FormatFlag || f.hasselbladFormatFlag;
+    if (c.subIfds && (c.rawMake || rawFlag)) c.rawMarker = true;
     return endRule(c);
 }
 

@@ -20,8 +20,11 @@
 //      271 Make: the value (at most makeOffsetLimit()) goes to makerTests(),
 //          whose verdict may end the classification, then IFD0 is read
 //          again; 50706/50707 (DNG versions): dngTag() answers;
-//      330 SubIFDs: the raw marker; any other tag: otherTag();
-//   7. endRule() answers.
+//      330 SubIFDs: noted; any other tag: otherTag();
+//   7. SubIFDs are the raw marker where a raw camera's maker made the
+//      file (its Make, or a raw format's flag the hooks set); in any other
+//      file they hold a TIFF's further images;
+//   8. endRule() answers.
 // A member overrides the hooks for the steps it changes. makerTests()
 // defaults to the common maker table with the few choices of MakerRules
 // (makerRules()); a member whose maker tests differ more overrides it and
@@ -87,6 +90,9 @@ protected:
         // The IFD0 entry being looked at.
         std::uint32_t entry = 0;
         bool makeSeen = false;
+        // The Make (or a Sony raw's Model) names a raw camera's maker.
+        bool rawMake = false;
+        bool subIfds = false;
         bool rawMarker = false;
         // Header bytes 2-3 are these.
         bool magicIs(std::uint8_t a, std::uint8_t b) const { return leading.u8(2) == a && leading.u8(3) == b; }

@@ -1,5 +1,6 @@
 #include "sizecalc/TiffFileCheck.h"
 
+#include "media/TiffDirectoryWalk.h"
 #include "platform/CheckedMath.h"
 
 #include <algorithm>
@@ -25,10 +26,6 @@ constexpr std::uint32_t kStopPollElements = 4096;
 
 bool isByteCounts(std::uint16_t tag) {
     return tag == 279 || tag == 325;
-}
-
-bool isOffsets(std::uint16_t tag) {
-    return tag == 273 || tag == 324;
 }
 
 // An entry that holds one directory's offset.
@@ -75,15 +72,33 @@ void TiffFileCheck::setBothEndianFormatFlagsToNo() {
 }
 
 std::uint64_t TiffFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
-    if (flags().cameraTiffFormatFlag) {
-        if (!useFlagsByteOrder()) return 0;
-        // Both walks start from an IFD0 of an image's size.
-        const auto pos = windowAt(sectorNumber, headerU32(leading, 4));
-        const std::uint32_t entries = pos ? u16(*pos) : 0;
-        if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
-        return cameraTiffSize(leading, sectorNumber);
-    }
-    return plainTiffSize(leading, sectorNumber, PlainWalkBounds{});
+    if (!useFlagsByteOrder()) return 0;
+    // The walk starts from an IFD0 of an image's size.
+    const auto pos = windowAt(sectorNumber, headerU32(leading, 4));
+    const std::uint32_t entries = pos ? u16(*pos) : 0;
+    if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
+    const bool little = flags().littleEndianFormatFlag;
+    TiffDirectoryWalk walk(
+        context_.reader(), context_.bytesPerSector(), sectorNumber, context_.bytesFrom(sectorNumber),
+        [this] { return context_.stopped(); },
+        {.byteOrder = little ? TiffDirectoryWalk::ByteOrder::LittleEndian : TiffDirectoryWalk::ByteOrder::BigEndian,
+         .directoryTest = &directoryOfTheFile,
+         .mostFirstEntries = kMaxEntries,
+         .followSubIFDs = true,
+         .followExifDirectories = true});
+    std::uint64_t length = walk.measure(leading);
+    if (length != 0 && flags().canonTiffFormatFlag) length = std::max(length, canonTiffJpgEnd(leading, sectorNumber));
+    // Numbers that put a part this far are no TIFF's.
+    if (length < kMinFile || length > kMaxFile) return 0;
+    context_.measuredCut = walk.broken();
+    return length + kMargin;
+}
+
+bool TiffFileCheck::directoryOfTheFile(const Tiff_IFD& ifd) {
+    return std::ranges::all_of(ifd.DEArray(), [](const Tiff_DE& de) {
+        const std::uint16_t type = de.DE().fieldType;
+        return type >= 1 && type <= kIfdType;
+    });
 }
 
 TiffFileCheck::PlainWalkBounds TiffFileCheck::sigmaTiffBounds() {
@@ -208,56 +223,7 @@ std::optional<std::uint64_t> TiffFileCheck::byteCountSum(std::uint64_t sectorNum
     return sum;
 }
 
-std::uint64_t TiffFileCheck::cameraTiffSize(platform::ByteView leading, std::uint64_t sectorNumber) {
-    const std::uint64_t jpeg = flags().canonTiffFormatFlag ? canonTiffJpgFileSize(leading, sectorNumber) : 0;
-    useFlagsByteOrder();
-    const std::uint64_t ifd0 = headerU32(leading, 4);
-    std::uint64_t ifd = ifd0;
-    std::uint64_t total = 8;
-    for (int index = 0; !context_.stopped(); ++index) {
-        auto pos = windowAt(sectorNumber, ifd);
-        if (index == kMostPages || !pos) return 0;
-        const std::uint32_t entries = u16(*pos);
-        if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
-        // A directory behind the image data is not counted by its entries.
-        if (ifd0 > 512) total += std::uint64_t{kEntryBytes} * entries;
-        const std::uint64_t next = u32(*pos + 2 + std::uint64_t{kEntryBytes} * entries);
-        std::uint64_t lastOffset = 0;
-        for (std::uint32_t i = 0; i < entries; ++i) {
-            pos = windowAt(sectorNumber, ifd);
-            if (!pos) return 0;
-            const Entry e = entryAt(*pos + 2 + std::uint64_t{kEntryBytes} * i);
-            if (next != 0) {
-                const std::uint32_t size = e.type >= 1 && e.type <= 12 ? scalarDataTypeValue(e.type) : 0;
-                if (e.value > ifd) total += std::uint64_t{size} * e.count;
-            } else if (isOffsets(e.tag) || isByteCounts(e.tag)) {
-                std::uint64_t value = 0;
-                if (e.count < 2) {
-                    value = sized(*pos + 2 + std::uint64_t{kEntryBytes} * i + 8, scalarDataTypeValue(e.type));
-                } else {
-                    const std::uint32_t size = e.type == 3 ? 2 : 4;
-                    total += std::uint64_t{size} * e.count;
-                    const auto last =
-                        windowAt(sectorNumber, std::uint64_t{e.value} + std::uint64_t{e.count - 1} * size);
-                    if (!last) return 0;
-                    value = sized(*last, size);
-                }
-                if (isOffsets(e.tag))
-                    lastOffset = value;
-                else
-                    total += lastOffset + value;
-            } else if (e.value > ifd) {
-                total += std::uint64_t{scalarDataTypeValue(e.type > 12 ? 5 : e.type)} * e.count;
-            }
-        }
-        if (next == 0) break;
-        ifd = next;
-    }
-    if (total > kMaxFile) return 0;
-    return total + jpeg + kMargin;
-}
-
-std::uint64_t TiffFileCheck::canonTiffJpgFileSize(platform::ByteView leading, std::uint64_t sectorNumber) {
+std::uint64_t TiffFileCheck::canonTiffJpgEnd(platform::ByteView leading, std::uint64_t sectorNumber) {
     useByteOrder(leading.be16(0) == 0x4949);
     const auto pos = windowAt(sectorNumber, headerU32(leading, 4));
     if (!pos) return 0;
@@ -265,12 +231,12 @@ std::uint64_t TiffFileCheck::canonTiffJpgFileSize(platform::ByteView leading, st
     const std::uint32_t entries = std::min<std::uint32_t>(u16(*pos), kMaxEntries);
     for (std::uint32_t i = 0; i < entries; ++i) {
         const Entry e = entryAt(*pos + 2 + std::uint64_t{kEntryBytes} * i);
-        if (e.tag == kExifIfd) return canonTiffJpgFileSize(std::uint64_t{e.value}, sectorNumber);
+        if (e.tag == kExifIfd) return canonTiffJpgEnd(std::uint64_t{e.value}, sectorNumber);
     }
     return 0;
 }
 
-std::uint64_t TiffFileCheck::canonTiffJpgFileSize(std::uint64_t exifOffset, std::uint64_t sectorNumber) {
+std::uint64_t TiffFileCheck::canonTiffJpgEnd(std::uint64_t exifOffset, std::uint64_t sectorNumber) {
     const auto start = windowAt(sectorNumber, 0);
     if (!start) return 0;
     useByteOrder(view().be16(0) == 0x4949);
@@ -292,7 +258,8 @@ std::uint64_t TiffFileCheck::canonTiffJpgFileSize(std::uint64_t exifOffset, std:
             const Entry n = entryAt(*note + 2 + std::uint64_t{kEntryBytes} * j);
             if (n.tag != kCanonJpegOffset) continue;
             const std::uint64_t fileStart = platform::saturatingMul(sectorNumber, context_.bytesPerSector());
-            return jpgFileSizeCalculation(platform::saturatingAdd(fileStart, n.value));
+            const std::uint64_t jpeg = jpgFileSizeCalculation(platform::saturatingAdd(fileStart, n.value));
+            return jpeg == 0 ? 0 : n.value + jpeg;
         }
     }
     return 0;
@@ -301,5 +268,5 @@ std::uint64_t TiffFileCheck::canonTiffJpgFileSize(std::uint64_t exifOffset, std:
 std::uint64_t TiffFileCheck::jpgFileSizeCalculation(std::uint64_t address) {
     const std::uint32_t bps = context_.bytesPerSector();
     if (bps == 0) return 0;
-    return jpeg_.length(address / bps, static_cast<std::uint32_t>(address % bps));
+    return jpeg_.length(address / bps, static_cast<std::uint32_t>(address % bps), {.margin = 0});
 }

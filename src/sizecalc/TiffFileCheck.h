@@ -1,13 +1,16 @@
 #pragma once
 
-// TIFF: every TIFF-style file that no raw format claims. A plain TIFF is
-// measured as the sum of its parts (header, directories with the EXIF, GPS
-// and interoperability ones, out-of-line values, strips or tiles), which
-// follow one another without gaps; a camera TIFF
-// (one with a Make, or a Canon, Phase One or non-raw Pentax file) ends where
-// the last directory's image data ends, and a Canon TIFF adds the JPEG its
-// maker note points at.
+// TIFF: every TIFF-style file that no raw format claims, a camera's (one
+// with a Make, or a Canon, Phase One or non-raw Pentax file) or anyone
+// else's. It ends at the furthest of its directories (the chain, the SubIFDs
+// and the EXIF, GPS and interoperability ones) and of what they name, as the
+// plain search measures it (TiffDirectoryWalk), and a Canon TIFF at the
+// JPEG its maker note points at where that lies further. A walk that breaks
+// lists the file as far as it measured, marked cut. The sum-of-parts walk
+// (header, directories, out-of-line values and image data counted one after
+// another) measures the Sigma TIFFs the X3F calculator claims.
 
+#include "media/Tiff_IFD.h"
 #include "sizecalc/JpegStreamWalk.h"
 #include "sizecalc/TiffClassifier.h"
 
@@ -16,12 +19,12 @@ public:
     explicit TiffFileCheck(CarvingContext& context);
     std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
 
-    // The length of the JPEG a Canon TIFF carries (0: none), found through
-    // its EXIF directory's maker note.
-    std::uint64_t canonTiffJpgFileSize(platform::ByteView leading, std::uint64_t sectorNumber);
-    std::uint64_t canonTiffJpgFileSize(std::uint64_t exifOffset, std::uint64_t sectorNumber);
+    // Where the JPEG a Canon TIFF carries ends in the file (0: none), found
+    // through its EXIF directory's maker note.
+    std::uint64_t canonTiffJpgEnd(platform::ByteView leading, std::uint64_t sectorNumber);
+    std::uint64_t canonTiffJpgEnd(std::uint64_t exifOffset, std::uint64_t sectorNumber);
     // The length of the JPEG stream starting at the device byte address (0:
-    // none), from its markers.
+    // none), from its markers, without a margin.
     std::uint64_t jpgFileSizeCalculation(std::uint64_t address);
     void setBothEndianFormatFlagsToNo();
 
@@ -30,8 +33,8 @@ public:
     // page.
     static constexpr int kMostPages = 65536;
 
-    // The bounds of the plain walk. A Sigma TIFF, which X3F claims ahead of
-    // the family, is measured by the same walk with bounds of its own.
+    // The bounds of the sum-of-parts walk. A Sigma TIFF, which X3F claims
+    // ahead of the family, is measured by it with sigmaTiffBounds().
     struct PlainWalkBounds {
         // IFD0's offset is refused above this before IFD0 is read.
         std::uint64_t firstIfdLimit = kMaxPart;
@@ -54,8 +57,8 @@ public:
         bool subDirectories = true;
     };
     static PlainWalkBounds sigmaTiffBounds();
-    // The plain walk on its own, for a file whose byte order the run's
-    // flags hold: 0 unless IFD0 has an image's entries.
+    // The sum-of-parts walk on its own, for a file whose byte order the
+    // run's flags hold: 0 unless IFD0 has an image's entries.
     std::uint64_t plainTiffSize(platform::ByteView leading, std::uint64_t sectorNumber, const PlainWalkBounds& bounds);
 
 private:
@@ -66,6 +69,10 @@ private:
     bool dngTag(Classification& c) override;
     bool endRule(Classification& c) override;
 
+    // The directory test of the walk: entries of the field types TIFF
+    // defines, which the bytes of another file, where a cut file's chain
+    // leads, do not hold.
+    static bool directoryOfTheFile(const Tiff_IFD& ifd);
     std::uint64_t plainWalk(platform::ByteView leading, std::uint64_t sectorNumber, const PlainWalkBounds& bounds);
     // The bytes of the EXIF, GPS or interoperability directory at the file
     // offset and of the values it points to (an interoperability directory
@@ -73,7 +80,6 @@ private:
     // or entry count no directory has, or that could not be read: the walk
     // goes on without it.
     std::uint64_t subDirectoryBytes(std::uint64_t sectorNumber, std::uint64_t offset, bool nested);
-    std::uint64_t cameraTiffSize(platform::ByteView leading, std::uint64_t sectorNumber);
     // The sum of a strip or tile byte-count array, or nothing when the walk
     // ends with 0 (with `stopped` set: the run was stopped).
     std::optional<std::uint64_t> byteCountSum(std::uint64_t sectorNumber, const Entry& e, std::uint32_t size,

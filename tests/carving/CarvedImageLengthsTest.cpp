@@ -2,6 +2,7 @@
 #include "scan/ScanThread.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
+#include "support/TiffBuilder.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -52,6 +53,76 @@ std::string fax(unsigned pages) {
         "tif");
 }
 
+// Where a DNG-like file's SubIFDs entry points: to the directories of its images, past the end of the volume, or to
+// the bytes that follow the file.
+enum class SubIfds { Images, PastTheVolume, PastTheFile };
+
+// A TIFF laid out as a raw converter writes a DNG, without the DNG tags: IFD0 holds a small RGB preview, and its
+// SubIFDs name the directories of the full-size image (in strips of 16 rows) and of a half-size one behind it, whose
+// pixels end the file. `big` files are big-endian and have 38 entries in IFD0 (a camera's texts and numbers, the
+// EXIF directory among them). The pixels are ImageMagick's.
+std::string dngLike(unsigned seed, unsigned width, unsigned height, bool big, SubIfds subIfds = SubIfds::Images) {
+    using B = testsupport::TiffBuilder;
+    const auto pixels = [](unsigned seed, unsigned w, unsigned h) {
+        return testsupport::toolSample(
+            plasma(seed, std::to_string(w) + "x" + std::to_string(h)) + "-depth 8 \"rgb:$OUT\"", "rgb");
+    };
+    B b(big);
+    const auto ifd0 = b.addIfd(), full = b.addIfd(true), half = b.addIfd(true);
+    // Texts of even length with their NUL, so that every directory lies at an even offset.
+    const auto text = [&](B::Ifd ifd, std::uint16_t tag, const std::string& value) {
+        b.ascii(ifd, tag, value + (value.size() % 2 == 0 ? " " : ""));
+    };
+    const auto image = [&](B::Ifd ifd, std::uint32_t kind, unsigned w, unsigned h, const std::string& rgb) {
+        b.entry(ifd, 254, B::Long, {kind});
+        b.entry(ifd, 256, B::Long, {w});
+        b.entry(ifd, 257, B::Long, {h});
+        b.entry(ifd, 258, B::Short, {8, 8, 8});
+        b.entry(ifd, 259, B::Short, {1});
+        b.entry(ifd, 262, B::Short, {2});
+        std::vector<B::Blob> strips;
+        for (std::size_t at = 0; at < rgb.size(); at += 16 * 3 * w)
+            strips.push_back(b.addBlob(rgb.substr(at, 16 * 3 * w)));
+        b.strips(ifd, strips);
+        b.entry(ifd, 277, B::Short, {3});
+        b.entry(ifd, 278, B::Short, {16});
+        b.entry(ifd, 284, B::Short, {1});
+    };
+    image(ifd0, 1, 160, 120, pixels(seed, 160, 120));
+    if (big) {
+        for (const auto& [tag, value] : std::vector<std::pair<std::uint16_t, std::string>>{{270, "A field"},
+                                                                                           {271, "Drentic"},
+                                                                                           {272, "Field Camera 2"},
+                                                                                           {305, "Converter 1.0"},
+                                                                                           {306, "2024:05:01 12:00:00"},
+                                                                                           {315, "Someone"},
+                                                                                           {33432, "Nobody's"}})
+            text(ifd0, tag, value);
+        for (std::uint16_t tag = 40000; tag < 40018; ++tag)
+            b.entry(ifd0, tag, B::Short, {tag});
+        const auto exif = b.addIfd(true);
+        b.pointer(ifd0, 34665, exif);
+        text(exif, 36867, "2024:05:01 12:00:00");
+        b.entry(exif, 34855, B::Short, {200});
+        b.bytes(exif, 37500, std::string(2000, '\x5A'));
+    }
+    if (subIfds == SubIfds::Images) b.subIfds(ifd0, {full, half});
+    image(full, 0, width, height, pixels(seed + 1, width, height));
+    image(half, 1, width / 2, height / 2, pixels(seed + 2, width / 2, height / 2));
+    if (subIfds == SubIfds::Images) return b.build();
+    const std::uint32_t past = static_cast<std::uint32_t>(b.build().size() + 512) & ~1u;
+    b.raw(ifd0, 330, B::Long, 1, subIfds == SubIfds::PastTheVolume ? 0xFFFFFF00 : past);
+    return b.build();
+}
+
+// Pages of ImageMagick's plasma, LZW-coded.
+std::string pages(unsigned seed, unsigned count, const std::string& size) {
+    std::string convert = "convert";
+    for (unsigned page = 0; page < count; ++page)
+        convert += " -seed " + sampleSeed(seed + page) + " -size " + size + " plasma:";
+    return convert + " -compress lzw";
+}
+
 // The PSD, whose composite behind its three sections is run-length coded (compression 1), as layered ones are.
 std::string rleCoded(const std::string& psd) {
     const platform::ByteView bytes(reinterpret_cast<const std::uint8_t*>(psd.data()), psd.size());
@@ -71,6 +142,8 @@ struct Case {
     // What the carving measures past the file's end at most.
     std::uint64_t margin;
     std::string (*make)();
+    // The file's own structure cannot be followed to its end: it is listed marked damaged.
+    bool cut = false;
 };
 
 void PrintTo(const Case& c, std::ostream* out) {
@@ -152,6 +225,25 @@ const Case kTiffCases[] = {
     {"FaxOf26Pages", "tif", 512, [] { return fax(26); }},
     {"FaxOf30Pages", "tif", 512, [] { return fax(30); }},
     {"FaxOf100Pages", "tif", 512, [] { return fax(100); }},
+    {"DngLikeWithItsImagesInSubIfds", "tif", 512, [] { return dngLike(13, 1000, 600, false); }},
+    {"DngLikeOf38EntriesInIfd0", "tif", 512, [] { return dngLike(14, 1400, 1000, true); }},
+    // The tag editor writes every directory first, and the pages' data after them, the last page's first.
+    {"FivePagesOfLzwGivenAMakeByATagEditor", "tif", 512,
+     [] {
+         return testsupport::toolSample(
+             pages(15, 5, "500x400") + " \"$OUT\" && exiftool -q -overwrite_original -Make=Drentic \"$OUT\"", "tif");
+     }},
+    // libtiff writes the first page's directory, grown by the Make, again behind the third page's.
+    {"ThreePagesWhoseSecondDirectoryLiesBeforeTheFirst", "tif", 512,
+     [] {
+         return testsupport::toolSample(pages(18, 3, "400x300") +
+                                            " \"$OUT.3.tif\" && tiffcp \"$OUT.3.tif\" \"$OUT\" && "
+                                            "tiffset -d 0 -s 271 \"Drentic Scanner\" \"$OUT\"",
+                                        "tif");
+     }},
+    {"SubIfdPastTheVolume", "tif", 512, [] { return dngLike(21, 600, 400, false, SubIfds::PastTheVolume); }, true},
+    {"SubIfdInTheBytesAfterTheFile", "tif", 512, [] { return dngLike(24, 600, 400, true, SubIfds::PastTheFile); },
+     true},
 };
 
 const Case kPsdCases[] = {
@@ -217,14 +309,17 @@ TEST_P(CarvedImageLengthsTest, IsMeasuredFromItsLengthToItsMarginAndThePhotosAft
         const auto [from, to] = found.equal_range(sector);
         const std::uint64_t most = sector == 2048 ? bytes.size() + (method == 1 ? c.margin : 0) : UINT64_MAX;
         std::string there;
-        bool whole = false;
+        bool whole = false, marked = false;
         for (auto it = from; it != to; ++it) {
             whole =
                 whole || (it->second.bytes.starts_with(bytes) && it->second.bytes.size() <= most && !it->second.bad);
+            marked = marked || it->second.bad;
             there += " " + std::to_string(it->second.bytes.size()) + (it->second.bad ? " (marked)" : "");
         }
-        EXPECT_TRUE(whole) << "the file of " << bytes.size() << " bytes at sector " << sector
-                           << " unmarked; found there:" << (there.empty() ? " nothing" : there);
+        const bool cut = sector == 2048 && c.cut;
+        EXPECT_TRUE(cut ? marked && !whole : whole)
+            << "the file of " << bytes.size() << " bytes at sector " << sector << (cut ? " marked" : " unmarked")
+            << "; found there:" << (there.empty() ? " nothing" : there);
     }
 }
 

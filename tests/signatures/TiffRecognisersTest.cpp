@@ -63,6 +63,62 @@ TEST_F(TiffRecognisersTest, StripEndsAndOutOfLineDataGiveTheLengthInEitherByteOr
     }
 }
 
+// The directories entries point to (SubIFDs, one or a list, nested or not; the EXIF directory and the GPS and
+// interoperability ones) and a JPEG interchange stream measure the file as the chain's do: here their data end it.
+// A SubIFD that cannot be followed lists the file as far as the one directory it has measures, marked.
+TEST_F(TiffRecognisersTest, DirectoriesTheEntriesPointToMeasureTheFileAndOneThatCannotBeFollowedMarksIt) {
+    const auto blob = [](B& b, std::size_t size) { return b.addBlob(std::string(size, 'd')); };
+    struct Layout {
+        const char* name;
+        Tweak tweak;
+        bool cut;
+    };
+    const Layout layouts[] = {
+        {"SubIfdList",
+         [&](B& b, B::Ifd d) {
+             const auto a = b.addIfd(true), c = b.addIfd(true);
+             b.subIfds(d, {a, c}), b.strips(a, {blob(b, 100)}), b.strips(c, {blob(b, 5000)});
+         },
+         false},
+        {"NestedSubIfd",
+         [&](B& b, B::Ifd d) {
+             const auto a = b.addIfd(true), c = b.addIfd(true);
+             b.subIfds(d, {a}), b.subIfds(a, {c}), b.strips(a, {blob(b, 100)}), b.tiles(c, {blob(b, 5000)});
+         },
+         false},
+        {"ExifValue",
+         [](B& b, B::Ifd d) {
+             const auto exif = b.addIfd(true);
+             b.pointer(d, 34665, exif), b.bytes(exif, 37500, std::string(3000, 'n'));
+         },
+         false},
+        {"GpsAndInteropValues",
+         [](B& b, B::Ifd d) {
+             const auto exif = b.addIfd(true), gps = b.addIfd(true), interop = b.addIfd(true);
+             b.pointer(d, 34665, exif), b.pointer(d, 34853, gps), b.pointer(exif, 40965, interop);
+             b.ascii(gps, 27, std::string(1999, 'g')), b.ascii(interop, 1, std::string(2999, 'i'));
+         },
+         false},
+        {"JpegInterchangeStream",
+         [&](B& b, B::Ifd d) { b.pointer(d, 513, blob(b, 4000)), b.entry(d, 514, B::Long, {4000}); }, false},
+        {"SubIfdPastTheVolume", [](B& b, B::Ifd d) { b.raw(d, 330, B::Long, 1, 0xFFFFFF00); }, true},
+        {"SubIfdInZeros", [](B& b, B::Ifd d) { b.raw(d, 330, B::Long, 1, 8192); }, true},
+        {"SubIfdListPastTheVolume",
+         [](B& b, B::Ifd d) {
+             b.entry(d, 330, B::Long, {0xFFFFFF00, 0xFFFFFE00});
+         },
+         true},
+        {"SubIfdAtNoPosition", [](B& b, B::Ifd d) { b.raw(d, 330, B::Long, 1, 0); }, true},
+    };
+    for (const bool big : {false, true})
+        for (const Layout& layout : layouts) {
+            const std::string file = tiff(layout.tweak, big);
+            const Verdict whole{true, file.size(), file.size() / 512, true, "tif"};
+            const Verdict cut{true, 1000, 0, false, "tif", true};
+            EXPECT_EQ(recogniseBytes(file, sigOf(5, "tif")), layout.cut ? cut : whole) << layout.name << " " << big;
+        }
+}
+
 TEST_F(TiffRecognisersTest, MalformedRawOrEmptyCandidatesAreRefused) {
     const auto entries = [](int n) -> Tweak {
         return [n](B& b, B::Ifd d) {

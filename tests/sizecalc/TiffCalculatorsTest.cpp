@@ -18,31 +18,6 @@ std::string hex(std::uint64_t value) {
     return text;
 }
 
-// A TIFF's parts by its own directories: the 8-byte header, each directory (count, entries, next offset), the values
-// too long for their entries, and the strips or tiles their byte counts give.
-std::uint64_t partsOf(const std::string& tiff) {
-    const platform::ByteView b(reinterpret_cast<const std::uint8_t*>(tiff.data()), tiff.size());
-    const bool big = tiff.starts_with("MM");
-    const auto u16 = [&](std::uint64_t at) -> std::uint64_t { return big ? b.be16(at) : b.le16(at); };
-    const auto u32 = [&](std::uint64_t at) -> std::uint64_t { return big ? b.be32(at) : b.le32(at); };
-    const auto value = [&](std::uint64_t at, std::uint64_t width) { return width == 2 ? u16(at) : u32(at); };
-    constexpr std::uint64_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-    std::uint64_t parts = 8, ifd = u32(4);
-    for (int pages = 0; ifd != 0 && ifd < tiff.size() && pages < 16; ++pages) {
-        const std::uint64_t entries = u16(ifd);
-        parts += 2 + 12 * entries + 4;
-        for (std::uint64_t e = ifd + 2; e < ifd + 2 + 12 * entries; e += 12) {
-            const std::uint64_t type = u16(e + 2), count = u32(e + 4), width = type < 13 ? kTypeBytes[type] : 0;
-            const bool outOfLine = count * width > 4;
-            if (outOfLine) parts += count * width;
-            if (u16(e) == 279 || u16(e) == 325) // StripByteCounts, TileByteCounts
-                for (std::uint64_t i = 0; i < count; ++i)
-                    parts += value((outOfLine ? u32(e + 8) : e + 8) + i * width, width);
-        }
-        ifd = u32(ifd + 2 + 12 * entries);
-    }
-    return parts;
-}
 } // namespace
 
 class TiffCalculatorsTest : public SizeCalcFixture {
@@ -142,8 +117,8 @@ TEST_F(TiffCalculatorsTest, Cr2EndsAtTheRawStripAndRecordsThePreview) {
 }
 
 // A Canon TIFF is no CR2; TIFF claims it from the flags the CR2
-// classification left, ends it at its last strip and adds the JPEG its maker
-// note points at (that JPEG's length + 512).
+// classification left, and ends it at the JPEG its maker note points at,
+// which lies past its strip.
 TEST_F(TiffCalculatorsTest, CanonTiffAddsTheJpegOfItsMakerNote) {
     TiffBuilder b;
     const auto ifd0 = b.addIfd();
@@ -160,15 +135,14 @@ TEST_F(TiffCalculatorsTest, CanonTiffAddsTheJpegOfItsMakerNote) {
     const std::string file = b.build();
     const auto hit = carve(file);
     EXPECT_EQ(keyOf(hit), "tiff");
-    // Camera walk: header 8, the out-of-line Make (6) and the EXIF pointer's
-    // LONG (4) lie past IFD0, the strip ends where the JPEG begins; + 512.
-    const std::uint64_t camera = 8 + 6 + b.offsetOf(jpeg) + 4 + 512;
-    EXPECT_EQ(hit.size, camera + 20000 + 512);
+    EXPECT_EQ(hit.size, b.offsetOf(jpeg) + 20000 + 512);
+    EXPECT_EQ(hit.size, file.size() + 512);
 }
 
 // Phase One and one- or two-IFD PENTAX files are camera TIFFs even with a
 // SubIFDs tag; a three-IFD PENTAX file is raw, and a DNG tag or a raw Canon
 // keeps a plain TIFF from TIFF; a CIFF, a JPEG or an MP3 is no TIFF.
+// Another maker's TIFF with SubIFDs is a TIFF.
 TEST_F(TiffCalculatorsTest, MakersDecideWhatIsATiff) {
     const auto with = [](const std::string& make, int ifds, std::uint16_t extraTag) {
         TiffBuilder b;
@@ -192,16 +166,19 @@ TEST_F(TiffCalculatorsTest, MakersDecideWhatIsATiff) {
     EXPECT_EQ(acceptors(with("Anything", 1, 50706)), Keys{});
     EXPECT_EQ(acceptors(with("CanonRaw", 2, 0)), Keys{"cr2"});
     EXPECT_EQ(acceptors(with("Anything", 1, 0)), Keys{"tiff"});
+    // SubIFDs hold a raw file's image where a raw camera's maker made it,
+    // and a TIFF's further images where anyone else did.
+    EXPECT_EQ(acceptors(with("Anything", 1, 330)), Keys{"tiff"});
+    EXPECT_EQ(acceptors(with("PENTAX Corporation", 3, 330)), Keys{});
     EXPECT_EQ(acceptors("II*\0\x08\0\0\0HEAPCCDR"s + std::string(600, '\0')), Keys{});
     EXPECT_EQ(acceptors(toolSample("convert -size 8x8 xc:red \"$OUT\"", "jpg")), Keys{});
     EXPECT_EQ(acceptors("ID3\x04\0\0\0\0\x10\0"s + std::string(600, 'I')), Keys{});
 }
 
-// ImageMagick's TIFFs (strips, tiles, two pages, big-endian) are measured as
-// the sum of the parts their directories name, + 512. libtiff starts a part
-// on an even offset, so a part of odd length leaves a pad byte that no part
-// holds; the margin still covers the whole file.
-TEST_F(TiffCalculatorsTest, PlainTiffIsTheSumOfItsParts) {
+// ImageMagick's TIFFs (strips, tiles, two pages, big-endian) end at the
+// furthest of their parts, + 512: libtiff writes a page's directory behind
+// its data and the last one ends the file.
+TEST_F(TiffCalculatorsTest, PlainTiffEndsAtItsFurthestPart) {
     for (const std::string options :
          {"-size 64x48 xc:red", "-size 256x256 xc:blue -define tiff:tile-geometry=64x64", "-size 40x40 xc:red xc:green",
           "-size 50x30 xc:red -endian MSB", "-size 300x200 plasma: -compress lzw"}) {
@@ -209,9 +186,39 @@ TEST_F(TiffCalculatorsTest, PlainTiffIsTheSumOfItsParts) {
         ASSERT_FALSE(tiff.empty());
         const auto hit = carve(tiff);
         EXPECT_EQ(keyOf(hit), "tiff") << options;
-        EXPECT_EQ(hit.size, partsOf(tiff) + 512) << options;
-        EXPECT_GE(hit.size, tiff.size()) << options;
+        EXPECT_EQ(hit.size, tiff.size() + 512) << options;
+        EXPECT_FALSE(contexts.back()->measuredCut) << options;
     }
+}
+
+// The SubIFDs and the EXIF directory of a camera TIFF and of another measure
+// it as the chain's directories do; a SubIFD past the volume or in zeros, or
+// a next directory past the volume, ends the walk: the file is carved as far
+// as IFD0 measures it, marked cut.
+TEST_F(TiffCalculatorsTest, EveryDirectoryMeasuresTheTiffAndOneThatCannotBeFollowedMarksIt) {
+    enum Pointer { SubIfd, Exif, SubIfdPastTheVolume, SubIfdInZeros, NextPastTheVolume };
+    for (const bool camera : {false, true})
+        for (const Pointer pointer : {SubIfd, Exif, SubIfdPastTheVolume, SubIfdInZeros, NextPastTheVolume}) {
+            TiffBuilder b;
+            const auto ifd0 = b.addIfd(), sub = b.addIfd(true);
+            for (std::uint16_t tag = 256; tag < 260; ++tag)
+                b.entry(ifd0, tag, TiffBuilder::Short, {1});
+            if (camera) b.ascii(ifd0, kMake, "Drentic");
+            const auto preview = b.addBlob(std::string(300, 'p'));
+            b.strips(ifd0, {preview});
+            b.strips(sub, {b.addBlob(std::string(9000, 'f'))});
+            if (pointer == SubIfd) b.subIfds(ifd0, {sub});
+            if (pointer == Exif) b.pointer(ifd0, 34665, sub);
+            if (pointer == SubIfdPastTheVolume) b.raw(ifd0, 330, TiffBuilder::Long, 1, 0xFFFFFF00);
+            if (pointer == SubIfdInZeros) b.raw(ifd0, 330, TiffBuilder::Long, 1, 40000);
+            if (pointer == NextPastTheVolume) b.nextOffset(ifd0, 0xFFFFFF00);
+            const std::string file = b.build();
+            const bool cut = pointer != SubIfd && pointer != Exif;
+            const auto hit = carve(file);
+            EXPECT_EQ(keyOf(hit), "tiff") << camera << pointer;
+            EXPECT_EQ(hit.size, (cut ? b.offsetOf(preview) + 300 : file.size()) + 512) << camera << pointer;
+            EXPECT_EQ(contexts.back()->measuredCut, cut) << camera << pointer;
+        }
 }
 
 // A classifier in use before TIFF has decided: TIFF answers its flag and
@@ -228,7 +235,8 @@ TEST_F(TiffCalculatorsTest, TiffAnswersFromAnEarlierClassification) {
     EXPECT_FALSE(tiff.isFile(platform::ByteView(junk), kSector));
 }
 
-// Loops, wild counts and offsets end with no file, at once.
+// Wild counts and offsets end with no file, at once; a chain that loops
+// ends where it comes back, the file measured by the directories read.
 TEST_F(TiffCalculatorsTest, HostileDirectoriesEndPromptly) {
     const auto plain = [](const std::function<void(TiffBuilder&, TiffBuilder::Ifd)>& craft, bool canonRaw = false) {
         TiffBuilder b;
@@ -247,9 +255,10 @@ TEST_F(TiffCalculatorsTest, HostileDirectoriesEndPromptly) {
         b.entry(ifd1, 257, TiffBuilder::Short, {1});
         b.linkTo(ifd1, ifd0);
     };
-    EXPECT_FALSE(carve(plain(loop)));
+    const std::string looped = plain(loop);
+    EXPECT_EQ(carve(looped).size, looped.size() + 512);
+    EXPECT_FALSE(contexts.back()->measuredCut);
     EXPECT_FALSE(carve(plain(loop, true)));
-    EXPECT_FALSE(carve(plain([](TiffBuilder& b, TiffBuilder::Ifd ifd0) { b.nextOffset(ifd0, 0xFFFFFFF0); })));
     EXPECT_FALSE(carve(
         plain([](TiffBuilder& b, TiffBuilder::Ifd ifd0) { b.raw(ifd0, 279, TiffBuilder::Long, 0xFFFFFFFF, 64); })));
     EXPECT_FALSE(carve(plain([](TiffBuilder& b, TiffBuilder::Ifd) { b.ifd0Offset(0xFFFFFFF0); })));

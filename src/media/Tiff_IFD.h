@@ -2,9 +2,9 @@
 
 // One TIFF image file directory as the directory walks read it: where it
 // lies, its entries in file order and where the next directory lies. It
-// lives for one recogniser call.
+// lives for one walk.
 
-#include "signatures/Tiff_DE.h"
+#include "media/Tiff_DE.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,14 +1,9 @@
-#include "signatures/TiffDirectoryWalk.h"
-
-#include "signatures/Sig.h"
+#include "media/TiffDirectoryWalk.h"
 
 #include <algorithm>
 #include <bit>
 
 namespace {
-// The entry count that four sectors always hold, wherever in its first
-// sector a directory starts.
-constexpr std::uint32_t kMaxEntries = 50;
 constexpr std::uint32_t kDirectorySectors = 4;
 
 constexpr std::uint16_t kNewSubfileType = 254;
@@ -17,12 +12,23 @@ constexpr std::uint16_t kStripByteCounts = 279;
 constexpr std::uint16_t kTileOffsets = 324;
 constexpr std::uint16_t kTileByteCounts = 325;
 constexpr std::uint16_t kSubIFDs = 330;
+constexpr std::uint16_t kJpegInterchangeFormat = 513;
+constexpr std::uint16_t kJpegInterchangeFormatLength = 514;
+constexpr std::uint16_t kExifIFD = 34665;
+constexpr std::uint16_t kGpsIFD = 34853;
+constexpr std::uint16_t kInteropIFD = 40965;
 constexpr std::uint16_t kShort = 3;
 constexpr std::uint16_t kLong = 4;
+// The field type of a directory's offset, which some writers give such
+// pointers instead of LONG.
+constexpr std::uint16_t kIfd = 13;
 } // namespace
 
-TiffDirectoryWalk::TiffDirectoryWalk(RecogniserMedium& medium, const Rules& rules)
-    : medium_(medium), rules_(rules), values_(medium.cursor()), directoryReads_(medium.cursor(kDirectorySectors)) {}
+TiffDirectoryWalk::TiffDirectoryWalk(SectorSource& source, std::uint32_t bytesPerSector, std::uint64_t firstSector,
+                                     std::uint64_t readableBytes, std::function<bool()> stopped, const Rules& rules)
+    : bps_(bytesPerSector), readable_(readableBytes), stopped_(std::move(stopped)), rules_(rules),
+      values_(source, bytesPerSector, firstSector, readableBytes),
+      directoryReads_(source, bytesPerSector, firstSector, readableBytes, kDirectorySectors) {}
 
 std::uint16_t TiffDirectoryWalk::u16(platform::ByteView bytes, std::size_t offset) const {
     return bigEndian_ ? bytes.be16(offset) : bytes.le16(offset);
@@ -33,12 +39,13 @@ std::uint32_t TiffDirectoryWalk::u32(platform::ByteView bytes, std::size_t offse
 }
 
 std::uint64_t TiffDirectoryWalk::measure(platform::ByteView head) {
-    bigEndian_ = rules_.byteOrder == ByteOrder::FromHeader && head.be32(0) == 0x4D4D002A;
+    bigEndian_ = rules_.byteOrder == ByteOrder::BigEndian ||
+                 (rules_.byteOrder == ByteOrder::FromHeader && head.be32(0) == 0x4D4D002A);
     const std::uint32_t first = u32(head, 4);
-    if (first % 2 != 0) return 0;
+    if (first % 2 != 0 || bps_ == 0) return 0;
     const std::uint64_t length = walk(first);
     // A file cut by the volume's end or the type's size limit is not whole.
-    if (length > medium_.readableBytes()) broken_ = true;
+    if (length > readable_) broken_ = true;
     return length;
 }
 
@@ -47,14 +54,13 @@ std::uint64_t TiffDirectoryWalk::walk(std::uint64_t position) {
     // directory may well point beyond the main image.
     std::uint64_t dataEnd = 0, directoriesEnd = 0;
     std::size_t read = 0;
+    seen_.insert(position);
     // The user's stop ends the walk; what was read by then is still measured.
-    while (position != 0 && !medium_.stopped()) {
-        if (!visited_.insert(position).second) {
-            position = nextChain();
-            continue;
-        }
+    while (position != 0 && !stopped_()) {
         Tiff_IFD ifd;
-        const Step step = read < kMostDirectories ? readDirectory(position, ifd) : Step::Ended;
+        const Step step = read == kMostDirectories ? Step::Ended
+                          : read == 0              ? readDirectory(position, ifd, rules_.mostFirstEntries)
+                                                   : readDirectory(position, ifd, kMostEntries);
         // The first directory tells a TIFF; a later one that fails tells
         // where the file was cut.
         if (step != Step::Accepted || (read > 0 && ifd.IFD().entryCount == 0)) {
@@ -65,21 +71,25 @@ std::uint64_t TiffDirectoryWalk::walk(std::uint64_t position) {
         ++read;
         dataEnd = std::max(dataEnd, directoryEnd(ifd));
         directoriesEnd = std::max(directoriesEnd, position + ifd.IFD().length);
-        position = ifd.IFD().nextPosition != 0 ? ifd.IFD().nextPosition : nextChain();
+        queuePointers(ifd);
+        // A chain that leads back to a directory walked (or queued) already
+        // ends there.
+        const std::uint64_t next = ifd.IFD().nextPosition;
+        position = next != 0 && seen_.insert(next).second ? next : nextChain();
     }
     return dataEnd == 0 ? 0 : std::max(dataEnd, directoriesEnd);
 }
 
-TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position, Tiff_IFD& ifd) {
-    const std::uint32_t bps = medium_.bytesPerSector();
-    if (!directoryReads_.holdsSector(position / bps)) return Step::Ended;
-    const platform::ByteView read = directoryReads_.sectors(position / bps, kDirectorySectors);
+TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position, Tiff_IFD& ifd,
+                                                         std::uint32_t mostEntries) {
+    if (!directoryReads_.holdsSector(position / bps_)) return Step::Ended;
+    const platform::ByteView read = directoryReads_.sectors(position / bps_, kDirectorySectors);
     if (read.empty()) return Step::Ended;
-    const platform::ByteView at = read.sub(position % bps);
+    const platform::ByteView at = read.sub(position % bps_);
     auto& record = ifd.IFD();
     record.position = position;
     record.entryCount = u16(at, 0);
-    record.rejected = record.entryCount > kMaxEntries;
+    record.rejected = record.entryCount > mostEntries;
     if (record.rejected) return Step::Refused;
     record.length = 12 * record.entryCount + 6;
     // A sector the medium could not give reads as zeros: no directory.
@@ -92,7 +102,6 @@ TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position,
         // both byte orders, as the measuring reads them.
         if (bigEndian_ && de.fieldType == kShort && (de.count == 1 || de.count == 2))
             de.value = std::rotl(de.value, 16);
-        if (de.tag == kSubIFDs && rules_.followSubIFDs) fillSubIFDs(de);
         if (de.tag == kNewSubfileType) newSubfileType_ = true;
         ifd.addDE(Tiff_DE(de));
     }
@@ -100,32 +109,57 @@ TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position,
     return record.rejected ? Step::Refused : Step::Accepted;
 }
 
-void TiffDirectoryWalk::fillSubIFDs(const Tiff_DE::Record& de) {
-    // Slots beyond this entry's count keep what an earlier SubIFDs entry
-    // left there.
-    if (de.count == 1) subIFDs_[0] = de.value;
-    if (de.count < 2) return;
-    const std::uint32_t bps = medium_.bytesPerSector();
-    // A list that cannot be read leaves zero slots, which end the walk
-    // where it reaches them.
-    // Read apart from the directory this entry belongs to, which is in use.
-    const platform::ByteView positions = values_.sectors(de.value / bps, kDirectorySectors).sub(de.value % bps);
-    const std::size_t listBytes = std::size_t{kDirectorySectors} * bps - de.value % bps;
-    const std::size_t n = std::min<std::size_t>({de.count, subIFDs_.size(), listBytes / 4});
-    if (values_.unreadable(de.value, 4 * n)) broken_ = true;
-    for (std::size_t i = 0; i < n; ++i)
-        subIFDs_[i] = u32(positions, 4 * i);
+void TiffDirectoryWalk::queuePointers(const Tiff_IFD& ifd) {
+    for (const Tiff_DE& entry : ifd.DEArray()) {
+        const auto& de = entry.DE();
+        if (de.tag == kSubIFDs && rules_.followSubIFDs) queueSubIFDs(de);
+        const bool exif = de.tag == kExifIFD || de.tag == kGpsIFD || de.tag == kInteropIFD;
+        // A pointer of no directory (0) points to none.
+        if (exif && rules_.followExifDirectories && de.count == 1 && (de.fieldType == kLong || de.fieldType == kIfd) &&
+            de.value != 0)
+            queue(de.value);
+    }
+}
+
+void TiffDirectoryWalk::queueSubIFDs(const Tiff_DE::Record& de) {
+    if (de.count == 1) {
+        // No directory lies at 0: the list is no SubIFDs list of the file's.
+        if (de.value == 0) broken_ = true;
+        queue(de.value);
+        return;
+    }
+    for (std::uint64_t i = 0; i < de.count; ++i) {
+        // A walk of more SubIFDs than the directories it may read is no
+        // file's.
+        if (listed_ == kMostDirectories) {
+            broken_ = true;
+            return;
+        }
+        ++listed_;
+        const std::uint64_t at = de.value + 4 * i;
+        const platform::ByteView position = values_.at(at, 4);
+        // A list past the readable bytes, or in a sector the medium could
+        // not give, cannot be followed.
+        if (position.empty() || values_.unreadable(at, 4) || u32(position, 0) == 0) {
+            broken_ = true;
+            return;
+        }
+        queue(u32(position, 0));
+    }
+}
+
+void TiffDirectoryWalk::queue(std::uint64_t position) {
+    if (position != 0 && seen_.insert(position).second) pending_.push_back(position);
 }
 
 std::uint64_t TiffDirectoryWalk::nextChain() {
-    if (!rules_.followSubIFDs || subIFDsUsed_ == subIFDs_.size()) return 0;
-    return subIFDs_[subIFDsUsed_++];
+    return nextPending_ < pending_.size() ? pending_[nextPending_++] : 0;
 }
 
 std::uint64_t TiffDirectoryWalk::directoryEnd(const Tiff_IFD& ifd) {
     // Counts and positions are 32-bit, so none of these sums can wrap in 64
     // bits.
-    std::uint64_t dataEnd = 0, offset = 0, byteCount = 0;
+    std::uint64_t dataEnd = 0, offset = 0, byteCount = 0, jpegOffset = 0, jpegLength = 0;
     for (const Tiff_DE& entry : ifd.DEArray()) {
         const auto& de = entry.DE();
         // Data that starts before what the earlier entries reached is passed
@@ -137,8 +171,12 @@ std::uint64_t TiffDirectoryWalk::directoryEnd(const Tiff_IFD& ifd) {
         // each kind in the directory gives it.
         if (de.tag == kStripOffsets || de.tag == kTileOffsets) offset = lastValue(de);
         if (de.tag == kStripByteCounts || de.tag == kTileByteCounts) byteCount = lastValue(de);
+        if (de.count != 1) continue;
+        if (de.tag == kJpegInterchangeFormat) jpegOffset = de.value;
+        if (de.tag == kJpegInterchangeFormatLength) jpegLength = de.value;
     }
-    return std::max(dataEnd, offset + byteCount);
+    const std::uint64_t jpegEnd = jpegOffset != 0 ? jpegOffset + jpegLength : 0;
+    return std::max({dataEnd, offset + byteCount, jpegEnd});
 }
 
 std::uint64_t TiffDirectoryWalk::lastValue(const Tiff_DE::Record& de) {
@@ -152,17 +190,4 @@ std::uint64_t TiffDirectoryWalk::lastValue(const Tiff_DE::Record& de) {
     const platform::ByteView last = values_.at(at, size);
     if (values_.unreadable(at, size)) broken_ = true;
     return isShort ? u16(last, 0) : u32(last, 0);
-}
-
-bool TiffDirectoryWalk::report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length, bool broken) {
-    if (length == 0) return false;
-    if (!broken) {
-        medium.acceptJumpable(sig, length);
-        return true;
-    }
-    sig.foundSize = std::min(length, medium.readableBytes());
-    sig.skipSize = 0;
-    sig.skipFileSize = false;
-    sig.foundCut = true;
-    return true;
 }
