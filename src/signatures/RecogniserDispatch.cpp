@@ -15,9 +15,10 @@ bool mayStartMP3(std::uint16_t firstTwoBytes) {
     return firstTwoBytes >= 0xFFE0 || firstTwoBytes == 0x4944 || firstTwoBytes == 0x5249;
 }
 
-// A header of this many bytes that are not zero begins no sector of random
-// or compressed data by chance; zeros do not count, as the sparse data of a
-// photo's later scans is mostly zeros.
+// A header that holds this many bytes that are not zero begins one sector of
+// random or compressed data in 2^40 by chance, once in hundreds of terabytes;
+// zeros do not count, as the sparse data of a photo's later scans is mostly
+// zeros.
 constexpr int kChanceFreeHeaderBytes = 5;
 
 template <class> struct FamilyOf;
