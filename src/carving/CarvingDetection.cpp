@@ -48,10 +48,9 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
         }
     }
     if (!recorded) {
-        const std::uint32_t filesBefore = volume_.fileCount;
         const BlockSearchEngine::Skip found = p_.groups.examineSector(sector, bytes);
         if (found.sectors != 0) skip = found;
-        if (volume_.fileCount != filesBefore) foundAt(sector);
+        if (p_.groups.recordedAKnownStart()) foundAt(sector);
     }
     p_.context.rawJpeg.found = false;
     p_.context.measuredCut = false;

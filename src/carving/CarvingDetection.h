@@ -10,7 +10,10 @@
 // its end, so a file written over its later sectors that holds no 0xFF byte
 // (plain text, a document written without compression) reads as its data:
 // the photo is held open while the sectors inside its data are examined, and
-// one found there cuts it at that sector.
+// a file found there that is known to begin there (measured by a size
+// calculator, or RecogniserDispatch::vouchesForStart) cuts it at that
+// sector. A header taken alone that compressed data begins a sector with by
+// chance cuts nothing.
 
 #include "carving/BlockSearchEngine.h"
 #include "sizecalc/CarvingContext.h"
@@ -56,9 +59,9 @@ private:
 
     // Records a measured file; false when it could not be.
     bool record(const SizeCalculator& calculator, std::uint64_t measured, std::uint64_t sector);
-    // A file was recorded at the sector: the open photo whose scan data
-    // holds the sector's start is cut there, and measured to it and the
-    // margin a carved photo has past its end.
+    // A file known to begin at the sector was recorded there: the open
+    // photo whose scan data holds the sector's start is cut there, and
+    // measured to it and the margin a carved photo has past its end.
     void foundAt(std::uint64_t sector);
 
     Volume& volume_;

@@ -132,6 +132,7 @@ Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteVie
 }
 
 BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
+    recordedAKnownStart_ = false;
     if (search_.rtfdArray.empty()) search_.lookForRtfAttachments = false;
     const bool anyFirstByte = firstByteStands(bytes);
     if (!anyFirstByte && idGroup_ >= groups_.size()) return {};
@@ -149,7 +150,7 @@ bool SignatureGroupDetection::startsFile(std::uint64_t sector, platform::ByteVie
     bool primary = false;
     Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
     probing_ = false;
-    return sig && recorder_.fitsRecord(sector, *sig);
+    return sig && RecogniserDispatch::vouchesForStart(*sig) && recorder_.fitsRecord(sector, *sig);
 }
 
 BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t sector, bool skips) {
@@ -159,6 +160,7 @@ BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t 
     if (recorder_.recordedBefore(sector)) return skip;
     ++volume_.fileCount;
     ++volume_.entryCount;
+    recordedAKnownStart_ = RecogniserDispatch::vouchesForStart(sig);
     const bool picture = search_.lookForRtfAttachments && !search_.rtfdArray.empty() && recordRtfGraphic(sig, sector);
     if (!picture) recorder_.addFileToListAtBlock(sector, sig, fileDesc_);
     fileDesc_.recordsWritten();

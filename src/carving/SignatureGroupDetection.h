@@ -36,6 +36,11 @@ public:
     // tree holds for the key (those chained on it always allow it).
     void setSkipsAfterPrimaryHits(bool on) { skipsAfterPrimaryHits_ = on; }
 
+    // Whether the last sector examined recorded a file known to begin there
+    // (RecogniserDispatch::vouchesForStart): only such a file cuts another
+    // whose data holds that sector.
+    bool recordedAKnownStart() const { return recordedAKnownStart_; }
+
 private:
     struct Group {
         SignatureGroups::Group group;
@@ -63,8 +68,8 @@ private:
     // the type is the one the group's tree holds for the key, not one
     // chained on it.
     Sig* recognised(std::uint64_t sector, platform::ByteView bytes, bool anyFirstByte, bool& primary);
-    // Whether the search would record a file at the sector; asked by a
-    // recogniser whose walk reads the sector as its own file's.
+    // Whether the search would record a file known to begin at the sector;
+    // asked by a recogniser whose walk reads the sector as its own file's.
     bool startsFile(std::uint64_t sector, platform::ByteView bytes) override;
     // Resets the record's per-hit fields and the names a recogniser may
     // leave, then asks the dispatch.
@@ -86,6 +91,7 @@ private:
     // The group that probes "ID"; groups_.size() when none does.
     std::size_t idGroup_ = 0;
     bool skipsAfterPrimaryHits_ = true;
+    bool recordedAKnownStart_ = false;
     // A recogniser's walk asked for the lookup of a sector: the recognisers
     // that lookup runs ask for none, and what they leave in the search's
     // state is undone.

@@ -2,7 +2,8 @@
 
 // The search's own lookup of a sector, asked by a recogniser whose walk reads
 // that sector as bytes of the file it measures, and would have the search
-// jump over it: whether the search would list another file there instead.
+// jump over it: whether the search would list another file there instead,
+// one known to begin there (RecogniserDispatch::vouchesForStart).
 
 #include "platform/ByteView.h"
 
@@ -10,10 +11,10 @@
 
 class FileStartProbe {
 public:
-    // Whether the search lists a file at `sector` (counted as the search
-    // counts), whose bytes from the sector's start on are `bytes`: the
-    // sector's, and those after it that the search's keys read. Nothing the
-    // search keeps changes.
+    // Whether the search lists a file known to begin at `sector` (counted
+    // as the search counts), whose bytes from the sector's start on are
+    // `bytes`: the sector's, and those after it that the search's keys read.
+    // Nothing the search keeps changes.
     virtual bool startsFile(std::uint64_t sector, platform::ByteView bytes) = 0;
 
 protected:

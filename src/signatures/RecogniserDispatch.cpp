@@ -2,6 +2,7 @@
 
 #include "signatures/Sig.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -13,6 +14,12 @@ namespace {
 bool mayStartMP3(std::uint16_t firstTwoBytes) {
     return firstTwoBytes >= 0xFFE0 || firstTwoBytes == 0x4944 || firstTwoBytes == 0x5249;
 }
+
+// A header that holds this many bytes that are not zero begins one sector of
+// random or compressed data in 2^40 by chance, once in hundreds of terabytes;
+// zeros do not count, as the sparse data of a photo's later scans is mostly
+// zeros.
+constexpr int kChanceFreeHeaderBytes = 5;
 
 template <class> struct FamilyOf;
 template <class F> struct FamilyOf<bool (F::*)(std::uint64_t, Sig&)> { using type = F; };
@@ -106,6 +113,14 @@ RecogniserDispatch::RecogniserDispatch(Volume& volume, SignatureSearchState& sea
 
 bool RecogniserDispatch::hasRecogniser(std::uint32_t typeOfFile) {
     return rowOf(typeOfFile) != nullptr;
+}
+
+bool RecogniserDispatch::vouchesForStart(const Sig& sig) {
+    if (hasRecogniser(sig.typeOfFile)) return true;
+    int standing = 0;
+    for (int i = 0; i < std::min<int>(sig.headerLength, 8); ++i)
+        standing += (sig.header >> (8 * i) & 0xFF) != 0;
+    return standing >= kChanceFreeHeaderBytes;
 }
 
 bool RecogniserDispatch::refusesAtOnce(const Sig& sig, std::uint16_t firstTwoBytes) {

@@ -55,6 +55,16 @@ public:
     // Whether a typeOfFile has a recogniser of its own.
     static bool hasRecogniser(std::uint32_t typeOfFile);
 
+    // Whether a file accepted for this type is known to begin where it was
+    // found, so that another file whose walk reads that sector as its own
+    // data was cut there: its recogniser read its structure past its header,
+    // or, for a type accepted on its header alone, that header holds five
+    // bytes that are not zero. Compressed data begins a sector with a
+    // shorter header by chance (a picture format's three or four bytes, a
+    // font's 00 01 00 00 00 in the sparse scans of a progressive photo),
+    // and such a hit cuts nothing.
+    static bool vouchesForStart(const Sig& sig);
+
 private:
     struct Row;
     static const Row* rowOf(std::uint32_t typeOfFile);

@@ -1,5 +1,6 @@
 #include "platform/Crc32.h"
 #include "scan/ScanThread.h"
+#include "signatures/FileTypeTable.h"
 #include "sizecalc/JpegStreamWalk.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -543,6 +544,117 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotoMeasuredWholeTest,
                          [](const auto& info) {
                              return std::string(kWholePhotos[std::get<0>(info.param)].name) +
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// Headers of types taken on their header alone that compressed data begins a sector with by chance: a PCX picture's
+// three bytes, a PPM picture's, and a font's five, four of them zeros, as the sparse refinement scans of a progressive
+// photo hold them.
+struct ChanceHeader {
+    const char* name;
+    std::string bytes;
+};
+
+const std::vector<ChanceHeader> kChanceHeaders = {
+    {"PcxHeader", std::string("\x0A\x05\x01", 3)},
+    {"PpmHeader", "P6\n"},
+    {"TtfHeader", std::string("\x00\x01\x00\x00\x00", 5)},
+};
+
+// Where in a photo the header is written, in hundredths of its length.
+constexpr unsigned kChancePlaces[] = {5, 20, 50, 80, 99};
+
+// A photo of fine noise, whose scan data is dense, or a progressive one of about 6 MB; made once each.
+const std::string& noisePhoto(bool progressive) {
+    static std::map<bool, std::string> made;
+    auto [at, fresh] = made.try_emplace(progressive);
+    if (fresh)
+        at->second =
+            testsupport::toolSample("convert -seed " + sampleSeed(progressive ? 131 : 130) + " -size " +
+                                        (progressive ? "4000x3000" : "2000x1500") + " xc:gray +noise Gaussian " +
+                                        (progressive ? "-interlace JPEG " : "") + "-quality 92 \"$OUT\"",
+                                    "jpg");
+    return at->second;
+}
+
+// Whether the byte at `at` lies in a scan's entropy-coded data: the last marker before it is a scan's start, whose
+// header it follows.
+bool inEntropyCodedData(const std::string& photo, std::size_t at) {
+    for (std::size_t marker = at; marker-- > 0;) {
+        if (photo[marker] != '\xFF') continue;
+        const std::uint8_t kind = photo[marker + 1];
+        if (kind == 0x00 || kind == 0xFF || (kind >= 0xD0 && kind <= 0xD7)) continue;
+        return kind == 0xDA &&
+               at >= marker + 2 + (std::size_t{std::uint8_t(photo[marker + 2])} << 8 | std::uint8_t(photo[marker + 3]));
+    }
+    return false;
+}
+
+// The photo with the header written at the start of the first sector from `percent` of its length on that lies in its
+// scan data with no 0xFF byte beside the header's bytes, so that no marker is made or lost: a walk of the photo reads
+// on through them. The sector's number in the photo.
+std::uint64_t writeHeaderInto(std::string& photo, const std::string& header, unsigned percent) {
+    for (std::size_t at = photo.size() * percent / 100 / 512 * 512; at + header.size() + 4 < photo.size(); at += 512)
+        if (inEntropyCodedData(photo, at) && photo.find('\xFF', at - 1) > at + header.size()) {
+            photo.replace(at, header.size(), header);
+            return at / 512;
+        }
+    ADD_FAILURE() << "no sector of the photo's scan data from " << percent << " % on takes the header";
+    return 0;
+}
+
+class ChanceHeaderInScanDataTest : public FragmentSearchTest,
+                                   public testing::WithParamInterface<std::tuple<std::size_t, bool, bool>> {};
+
+// A photo of noise (baseline, or progressive of about 6 MB) five times, one after the other, each with a header of a
+// type taken on its header alone at the start of a sector of its scan data (at 5, 20, 50, 80 and 99 % of its length),
+// then photos; every type of the lists marked. No such header cuts a photo: each is listed whole at its sector (the
+// carving with its margin past its end marker), not marked damaged, and the photos after it are found.
+TEST_P(ChanceHeaderInScanDataTest, CutsNoPhoto) {
+    const auto [header, progressive, random] = GetParam();
+    const std::string& noisy = noisePhoto(progressive);
+    ASSERT_FALSE(noisy.empty());
+    std::vector<std::string> files;
+    std::vector<std::uint64_t> written;
+    for (const unsigned percent : kChancePlaces) {
+        files.push_back(noisy);
+        written.push_back(writeHeaderInto(files.back(), kChanceHeaders[header].bytes, percent));
+    }
+    files.push_back(photo(141, "640x480", Photo::Exif));
+    files.push_back(photo(142, "320x240"));
+    const std::vector<Planted> planted = laidOut(2048, files, 3);
+    const fs::path image =
+        diskWith(random, planted, std::max<std::uint64_t>(8 << 20, (planted.back().end() + 8) * 512));
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+    std::set<std::string> every;
+    for (const auto& row : rows)
+        every.insert(row.extension);
+    for (const int method : {0, 1}) {
+        const Found found = search(image, every, method);
+        for (std::size_t i = 0; i < planted.size(); ++i) {
+            if (i >= written.size()) {
+                expectWhole(found, planted[i], std::string(kSearches[method]) + ": a photo after them");
+                continue;
+            }
+            const std::size_t size = noisy.size() + (method == 1 ? JpegStreamWalk::kMargin : 0);
+            const auto [from, to] = found.equal_range(planted[i].sector);
+            EXPECT_TRUE(std::any_of(from, to,
+                                    [&](const auto& f) {
+                                        return !f.second.bad && f.second.bytes.size() == size &&
+                                               f.second.bytes.starts_with(planted[i].bytes);
+                                    }))
+                << kSearches[method] << ": the photo with the header at its sector " << written[i] << " ("
+                << kChancePlaces[i] << " %) is not listed whole, unmarked, at " << size << " bytes";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, ChanceHeaderInScanDataTest,
+                         testing::Combine(testing::Range<std::size_t>(0, kChanceHeaders.size()), testing::Bool(),
+                                          testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(kChanceHeaders[std::get<0>(info.param)].name) +
+                                    (std::get<1>(info.param) ? "InAProgressivePhoto" : "InANoisyPhoto") +
+                                    (std::get<2>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
 
 // A 48 MiB FAT16 card of 4 KiB clusters through six rounds of files of every kind written with mtools, which gives

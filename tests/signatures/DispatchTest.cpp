@@ -1,8 +1,11 @@
 #include "RecogniserFixture.h"
+#include "signatures/FileTypeTable.h"
 #include "signatures/RecogniserDispatch.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
 
 using DispatchTest = RecogniserFixture;
 
@@ -26,4 +29,28 @@ TEST_F(DispatchTest, EachRecogniserHasItsNumberOthersPassUncheckedAndMp3RunsOnly
         EXPECT_FALSE(RecogniserDispatch(zeros, searchOf(zeros)).runCheckForSig(sig, firstTwoBytes, mp3Ran, kSector));
         EXPECT_EQ(mp3Ran, runs) << firstTwoBytes;
     }
+}
+
+// A hit vouches for a file's start when its recogniser checked it past its header, however short the header (a
+// bitmap's "BM", a transport stream's sync byte), or when its header alone holds five bytes that are not zero (a web
+// page's "<!DOCTYP", an XML document's "<?xml "); the short headers that compressed data begins sectors with by chance
+// do not, nor a font's 00 01 00 00 00 or the "II*\0" of a raw type the plain search takes unchecked.
+TEST_F(DispatchTest, AHitVouchesForAFilesStartWhenCheckedPastItsHeaderOrItsHeaderHoldsFiveStandingBytes) {
+    const std::map<std::string, bool> vouches = {
+        {"bmp", true},  {"mts", true},  {"jpg", true},  {"pdf", true},  {"rtf", true},  {"html", true},
+        {"xml", true},  {"7z", true},   {"pcx", false}, {"ppm", false}, {"pgm", false}, {"pbm", false},
+        {"cdr", false}, {"dpx", false}, {"exr", false}, {"ras", false}, {"qoi", false}, {"eps", false},
+        {"j2k", false}, {"ttf", false}, {"dng", false}, {"kdc", false}, {"cab", false}, {"wk1", false}};
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+    std::set<std::string> seen;
+    for (const auto& row : rows) {
+        const auto expected = vouches.find(row.extension);
+        if (expected == vouches.end() || !(row.lists & FileTypeTable::FR)) continue;
+        Sig sig = sigOf(row.typeOfFile, row.extension);
+        sig.header = row.header;
+        sig.headerLength = row.headerLength;
+        EXPECT_EQ(RecogniserDispatch::vouchesForStart(sig), expected->second) << row.extension << " line " << row.line;
+        seen.insert(row.extension);
+    }
+    EXPECT_EQ(seen.size(), vouches.size());
 }
