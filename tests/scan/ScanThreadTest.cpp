@@ -403,8 +403,10 @@ TEST_F(ScanThreads, FilesOnSectorsTheScanCouldNotReadAreMarkedBadWhateverMeasure
             testsupport::writeAt(image, kPhotoAt * 512, {photo.begin(), photo.end()});
             testsupport::writeAt(image, kMovieAt * 512, {video.begin(), video.end()});
         }
+        // Each is told by its first sector.
         const std::string disk = testsupport::readText(image);
-        const std::uint64_t photoAt = disk.find(photo) / 512, movieAt = disk.find(video) / 512;
+        const std::uint64_t photoAt = disk.find(photo.substr(0, 512)) / 512,
+                            movieAt = disk.find(video.substr(0, 512)) / 512;
         ASSERT_TRUE(photoAt * 512 < disk.size() && movieAt * 512 < disk.size());
         testsupport::FailingReads failing;
         if (c.bad == Bad::InsideTheMovie) failing.failSectors(movieAt + kBadInside / 512, kBadSectors);
