@@ -4,6 +4,7 @@
 #include "volume/NewDir.h"
 
 #include <algorithm>
+#include <optional>
 
 void FileSectorRuns::visit(const NewDir& node, const Geometry& geometry, bool singleExtentSizedFromFile,
                            const std::function<bool(std::uint64_t first, std::uint64_t end)>& run) {
