@@ -208,6 +208,10 @@ bool DataSaving::destinationPanelDidEnd(int panelResult, const std::string& path
         c->updateTextField(Dict{{"textField", "textFieldSavedData"}, {"textField String", " "}});
     }
     savedData_ = 0;
+    {
+        std::lock_guard lock(shownMutex_);
+        shownData_ = 0;
+    }
     startSaveThread(path);
     return true;
 }
@@ -253,6 +257,15 @@ void DataSaving::updateTreeProgress(std::uint64_t bytes) {
         Dict{{"progressIndicator", "progressTree"}, {"doubleValue", static_cast<double>(bytes)}});
 }
 
+void DataSaving::showSavedData() {
+    std::lock_guard lock(shownMutex_);
+    const std::uint64_t saved = savedData_.load();
+    if (saved == shownData_) return;
+    shownData_ = saved;
+    if (platform::AppController* c = platform::appController())
+        c->performOnMainThread([this, saved] { updateTreeProgress(saved); }, true);
+}
+
 void DataSaving::startElapsedTimeThreadSavingData() {
     if (elapsedThread_.joinable()) {
         {
@@ -278,7 +291,7 @@ void DataSaving::elapsedTimeThreadSavingData() {
         if (auto* c = platform::appController())
             c->updateTextField(Dict{{"textField", "textFieldSavingTimeElapsed"},
                                     {"textField String", platform::getTimeFormStringForInterval(seconds)}});
-        showSavingProgress_ = true;
+        showSavedData();
         lock.lock();
     }
 }
@@ -327,6 +340,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
 
         const MarkedCount marked = countMarkedToSave(dirRootTemp_);
         saveDir(dirRootTemp_, path);
+        showSavedData();
         // Whatever the walk never reached (a folder that could not be made,
         // a destination that filled up) was not saved either; a stop is the
         // user's choice and no failure.
@@ -656,7 +670,6 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
         return false;
     }
 
-    platform::AppController* c = platform::appController();
     // A read that fails on a medium no longer listed ends the medium's part
     // in the save: the reader has told the user, and every read after it
     // would fail too. From then on only the system's cache is read.
@@ -668,13 +681,10 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
         if (!lost && !sourcePresent()) sourceGone_ = true;
         return lost;
     };
-    copier_.emplace(geometry(), std::move(reader), abortSaving_, [this, c](std::uint64_t bytes) {
+    copier_.emplace(geometry(), std::move(reader), abortSaving_, [this](std::uint64_t bytes) {
         savedData_ += bytes;
-        if (showSavingProgress_.load()) {
-            const std::uint64_t saved = savedData_.load();
-            if (c) c->performOnMainThread([this, saved] { updateTreeProgress(saved); }, true);
-            showSavingProgress_ = false;
-        }
+        // The first bytes show at once; the tick shows the rest.
+        if (showSavingProgress_.exchange(false)) showSavedData();
     });
     // The folders' entries go with the file system's syncs.
     syncs_.emplace(destination->fd(), kSyncBatchEntries, kSyncBatchBytes);

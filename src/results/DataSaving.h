@@ -102,6 +102,12 @@ public:
     bool saveDir(NewDir* node, const std::string& atPath);
     // On the main thread: the bytes saved so far in the sheet.
     void updateTreeProgress(std::uint64_t bytes);
+    // Every byte written so far, in the sheet unless it shows them already:
+    // from the save thread at its first write and its end, and from the
+    // once-a-second tick in between, also while the save waits on a slow
+    // read or an alert. One at a time, so an older figure never follows a
+    // newer one.
+    void showSavedData();
     void startElapsedTimeThreadSavingData();
     void elapsedTimeThreadSavingData();
 
@@ -208,7 +214,10 @@ private:
     std::shared_ptr<const DestinationFileSystem> destination_;
 
     std::atomic<std::uint64_t> markedData_{0};
+    // Bytes written to the destination, counted as each write ends.
     std::atomic<std::uint64_t> savedData_{0};
+    std::mutex shownMutex_;
+    std::uint64_t shownData_ = 0;
     std::atomic<bool> canSaveSlashes_{true};
     std::atomic<bool> abortSaving_{false};
     std::atomic<bool> showSavingProgress_{false};

@@ -2,6 +2,7 @@
 
 #include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
+#include "volume/FileSectorRuns.h"
 #include "volume/NewDir.h"
 
 #include <algorithm>
@@ -166,40 +167,10 @@ FileExtentsCopier::Result FileExtentsCopier::add(std::uint64_t sector, std::uint
 }
 
 FileExtentsCopier::SectorRuns FileExtentsCopier::sectorRuns(const NewDir& node, std::size_t most) const {
-    SectorRuns runs;
-    const std::uint64_t bytesPerSector = geometry_.bytesPerSector;
-    const std::uint64_t unitSectors = node.sectorsPerBlock;
-    const auto base = platform::checkedAdd(geometry_.volumeStart, node.dataStartSector);
-    if (bytesPerSector == 0 || unitSectors == 0 || node.fileSize == 0 || !base) return runs;
-    // Whole sectors before the file's first byte, and the sectors from there
-    // that hold its bytes.
-    std::uint64_t skip = node.firstSectorOffset / bytesPerSector;
-    std::uint64_t needed =
-        platform::saturatingAdd(node.fileSize, node.firstSectorOffset % bytesPerSector + bytesPerSector - 1) /
-        bytesPerSector;
     // As copy sizes it: a single extent from the file, unless its chain ended it.
-    const bool sizedFromFile =
-        node.extents.size() == 1 && !(geometry_.chainsEndDamagedFiles && node.complete == NewDir::kDamaged);
-    for (const ExtP& extent : node.extents) {
-        if (needed == 0 || runs.size() >= most) break;
-        const std::uint64_t sectors = sizedFromFile ? platform::saturatingAdd(skip, needed)
-                                                    : platform::saturatingMul(extent.blockCount, unitSectors);
-        if (skip >= sectors) {
-            skip -= sectors;
-            continue;
-        }
-        const std::optional<std::uint64_t> first = platform::checkedMulAdd(*base, extent.startBlock, unitSectors);
-        const std::uint64_t count = std::min(sectors - skip, needed);
-        if (!first) break;
-        const std::uint64_t begin = platform::saturatingAdd(*first, skip);
-        const std::uint64_t end = platform::saturatingAdd(begin, count);
-        // The copy reads nothing outside the volume, nor anything after it.
-        if (begin < geometry_.volumeStart || (geometry_.volumeEnd != 0 && end > geometry_.volumeEnd)) break;
-        runs.emplace_back(begin, end);
-        needed -= count;
-        skip = 0;
-    }
-    return runs;
+    const bool cutByItsChain = geometry_.chainsEndDamagedFiles && node.complete == NewDir::kDamaged;
+    return FileSectorRuns::of(node, {geometry_.bytesPerSector, geometry_.volumeStart, geometry_.volumeEnd},
+                              !cutByItsChain, most);
 }
 
 FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {

@@ -1,7 +1,9 @@
 #include "volume/TreeCleanup.h"
 
 #include "platform/AppController.h"
+#include "platform/CheckedMath.h"
 #include "platform/SystemLog.h"
+#include "volume/FileSectorRuns.h"
 #include "volume/FileTypeRegistry.h"
 #include "volume/Volume.h"
 
@@ -131,6 +133,7 @@ void TreeCleanup::processDuplicateEntries(bool filterTreeForMedia) {
     rearrangeDeletedTree(v.dirRoot);
     step("Fixing names...");
     fixNilFileNames(v.dirRoot);
+    markFilesOnUnreadableSectors();
     step("Optimizing Tree...");
     if (v.dirRoot) newdir::fillChildrenDirectArrays(v.dirRoot);
 
@@ -141,6 +144,36 @@ void TreeCleanup::processDuplicateEntries(bool filterTreeForMedia) {
     progress.clear();
     progress.set("Stop Animation", platform::Value(true));
     step("Rearranging tree (done)...");
+}
+
+void TreeCleanup::markFilesOnUnreadableSectors() {
+    Volume& v = volume_;
+    if (!v.dirRoot || v.unreadableSectorCount() == 0) return;
+    // What measured a file knew only the sectors lost by then: a walk that
+    // jumps a movie's media data by its length, a file system's record of
+    // where a file lies, read nothing of it. By the end of the scan the map
+    // holds every place its readers lost, wherever the file lies, as the
+    // save will read it.
+    const FileSectorRuns::Geometry geometry{v.u32BytesInSector(), v.HPlusVolStart(),
+                                            v.sizeInSect() != 0 ? platform::saturatingAdd(v.startSector, v.sizeInSect())
+                                                                : 0};
+    std::uint64_t marked = 0;
+    newdir::preOrder(v.dirRoot, newdir::childList, newdir::folderChild, [&](NewDir* folder) {
+        for (NewDir* file : folder->childList) {
+            if (!file || file->fileType != NewDir::File || file->complete == NewDir::kDamaged) continue;
+            bool lost = false;
+            FileSectorRuns::visit(*file, geometry, true, [&](std::uint64_t first, std::uint64_t end) {
+                lost = v.unreadableSectorsIn(first, end - first) != 0;
+                return !lost;
+            });
+            if (!lost) continue;
+            file->complete = NewDir::kDamaged;
+            ++marked;
+        }
+    });
+    if (marked != 0)
+        platform::logFormat("%llu files found on %@ lie on sectors that could not be read; they are marked Bad",
+                            static_cast<unsigned long long>(marked), v.path());
 }
 
 bool TreeCleanup::isMediaFile(std::u16string_view extension) {

@@ -24,17 +24,20 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -829,6 +832,88 @@ TEST_F(Saving, TheSheetShowsProgressOnceAfterTheStartAndEndsBeforeTheAlert) {
     auto bars = controller.callsNamed("updateProgressIndicator:");
     ASSERT_GE(bars.size(), 2u);
     EXPECT_EQ(bars[1].dictValue().get("maxValue").doubleValue(), 3.0 * 8 * 4096);
+}
+
+// The figures the sheet showed of the bytes saved, in order (its bar's values, but the reset to nothing at the end).
+std::vector<std::uint64_t> shownFigures(const platform::RecordingController& controller) {
+    std::vector<std::uint64_t> out;
+    for (const auto& call : controller.callsNamed("updateProgressIndicator:"))
+        if (const Dict d = call.dictValue(); d.contains("doubleValue") && d.get("doubleValue").doubleValue() > 0)
+            out.push_back(static_cast<std::uint64_t>(d.get("doubleValue").doubleValue()));
+    return out;
+}
+
+// Waits up to a few seconds for the sheet to show `bytes`, as its once-a-second tick shows them.
+bool showsWithinSeconds(const platform::RecordingController& controller, std::uint64_t bytes) {
+    for (int i = 0; i < 500; ++i) {
+        if (const auto figures = shownFigures(controller); !figures.empty() && figures.back() == bytes) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// The bytes of the files on the destination.
+std::uint64_t bytesBelow(const fs::path& root) {
+    std::uint64_t bytes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) bytes += entry.file_size();
+    return bytes;
+}
+
+// The sheet counts every byte written, as it is written: while a long file's save waits on a read that is slow to
+// come back, it shows the chunks written before, and what it shows only grows, to the bytes the files hold. A save
+// whose disk goes part-way shows what was written while the alert that says so waits, and at the end.
+TEST_F(Saving, TheSheetShowsEveryByteWrittenAsItIsWrittenAlsoWhileAReadOrAnAlertWaits) {
+    constexpr std::uint64_t kChunk = FileExtentsCopier::kMaxReadBytes;
+    constexpr std::uint32_t kChunkBlocks = kChunk / 4096;
+    tree.file(tree.root, u"long.bin", 4 * kChunk, {{0, 4 * kChunkBlocks}});
+    auto v = medium(4 * kChunkBlocks * 8 + 8);
+    auto s = saver(v, tree.root);
+    int readsMade = 0;
+    bool shownWhileReading = false;
+    s->setSectorReader([&](std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
+        // The third read comes back only once the two chunks before it show.
+        if (++readsMade == 3) shownWhileReading = showsWithinSeconds(controller, 2 * kChunk);
+        return saveRead(*v, sector, count, buffer);
+    });
+    save(*s);
+    EXPECT_TRUE(shownWhileReading);
+    std::vector<std::uint64_t> figures = shownFigures(controller);
+    EXPECT_TRUE(std::is_sorted(figures.begin(), figures.end()));
+    ASSERT_FALSE(figures.empty());
+    EXPECT_EQ(std::tuple(figures.back(), bytesBelow(destination), lastAlertTitle()),
+              std::tuple(4 * kChunk, 4 * kChunk, std::string("Saving Completed")));
+
+    // Six files of a chunk, a chunk apart; the disk goes at the fourth's first sector.
+    TreeBuilder six;
+    for (std::uint32_t i = 0; i < 6; ++i)
+        six.file(six.root, u"f" + newdir::utf16(std::to_string(i)), kChunk, {{2 * i * kChunkBlocks, kChunkBlocks}});
+    fs::remove_all(destination / "Root");
+    controller.clear();
+    auto dying = medium(12 * kChunkBlocks * 8 + 8);
+    const std::uint64_t diesAt = 6 * kChunkBlocks * 8 * 512;
+    dying->setRawRead([diesAt](int fd, std::uint8_t* into, std::size_t length, std::uint64_t offset) -> std::int64_t {
+        if (offset + length > diesAt) {
+            errno = ENODEV;
+            return -1;
+        }
+        return ::pread(fd, into, length, static_cast<off_t>(offset));
+    });
+    std::optional<std::pair<std::uint64_t, bool>> atTheAlert; // bytes written then, and whether they showed
+    controller.setCallObserver([&](const platform::RecordingController::Call& call) {
+        if (call.name != "runAlertPanel:" || atTheAlert) return;
+        const std::uint64_t written = bytesBelow(destination);
+        atTheAlert = {written, showsWithinSeconds(controller, written)};
+    });
+    auto gone = saver(dying, six.root);
+    save(*gone);
+    controller.setCallObserver(nullptr);
+    ASSERT_TRUE(toldTheMediumGone());
+    ASSERT_TRUE(atTheAlert.has_value());
+    EXPECT_EQ(*atTheAlert, std::pair(3 * kChunk, true));
+    figures = shownFigures(controller);
+    ASSERT_FALSE(figures.empty());
+    EXPECT_EQ(std::pair(figures.back(), bytesBelow(destination)), std::pair(3 * kChunk, 3 * kChunk));
 }
 
 // ====================================================== tree shape ====

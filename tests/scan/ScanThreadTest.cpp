@@ -1,6 +1,8 @@
 #include "scan/ScanThread.h"
 
+#include "carving/BlockSearchEngine.h"
 #include "media/ContentKind.h"
+#include "platform/ByteView.h"
 #include "session/AutoRecoverySnapshot.h"
 #include "signatures/SignatureSearchState.h"
 #include "support/FailingReads.h"
@@ -9,6 +11,8 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
 
 using namespace platform;
 using testsupport::zeroImage;
@@ -333,4 +337,101 @@ TEST_F(ScanThreads, AResumedCarvingCountsTheSectorsItsInterruptedPartLostOnce) {
         EXPECT_EQ(resumed->scanUnreadableSectorCount(), lost) << folder;
     }
     ::unsetenv("DRENTIC_STATE_DIR");
+}
+
+// Files found on sectors the scan could not read, whatever measured them: a movie whose walk jumps its media data by
+// its length, carved from a disk with a run unreadable far inside those data, where the carving reads only after it
+// listed the movie, and the same movie as a file of a FAT volume, which the normal scan lists from its directory
+// without reading it and then searches the volume. Each is marked "Bad" once the scan ends, while a photo before it,
+// on sectors that read, is not. A run that meets no file, or none at all, marks nothing.
+TEST_F(ScanThreads, FilesOnSectorsTheScanCouldNotReadAreMarkedBadWhateverMeasuredThem) {
+    for (const char* tool : {"convert", "ffmpeg", "mkfs.vfat", "mcopy"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " is missing";
+    const std::string photo = testsupport::toolSample(
+        "convert -seed " + testsupport::sampleSeed(11) + " -size 320x240 plasma: -strip \"$OUT\"", "jpg");
+    // Movies of some 20 MB, as noise barely compresses.
+    std::map<std::string, std::string> movies;
+    for (const char* extension : {"mp4", "mov"})
+        movies[extension] = testsupport::toolSample(
+            "ffmpeg -v error -f lavfi -i " + testsupport::sampleVideo("size=640x480:rate=25:duration=6") +
+                ",noise=alls=80:allf=t+u -threads 1 -c:v mpeg4 -q:v 1 -fflags +bitexact \"$OUT\"",
+            extension);
+    // Where a movie's media data end.
+    const auto mediaDataEnd = [](const std::string& bytes) -> std::uint64_t {
+        const std::size_t at = bytes.find("mdat");
+        if (at < 4 || at == std::string::npos) return 0;
+        const platform::ByteView view(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        return at - 4 + view.be32(at - 4);
+    };
+    // The run lies well past what the carving reads ahead of the sector where it finds the movie.
+    constexpr std::uint64_t kPhotoAt = 2048, kMovieAt = 4096, kBadSectors = 32,
+                            kBadInside = 4 * BlockSearchEngine::kWindowBytes;
+    enum class Scan { DiskCarving, FATNormalScanSearching };
+    enum class Bad { None, InsideTheMovie, BetweenTheFiles };
+    struct Case {
+        const char* movie;
+        Scan scan;
+        Bad bad;
+    };
+    const Case cases[] = {
+        {"mp4", Scan::DiskCarving, Bad::InsideTheMovie},
+        {"mov", Scan::DiskCarving, Bad::InsideTheMovie},
+        {"mp4", Scan::FATNormalScanSearching, Bad::InsideTheMovie},
+        {"mp4", Scan::DiskCarving, Bad::BetweenTheFiles},
+        {"mp4", Scan::DiskCarving, Bad::None},
+        {"mp4", Scan::FATNormalScanSearching, Bad::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.movie) + ", scan " + std::to_string(static_cast<int>(c.scan)) + ", bad " +
+                     std::to_string(static_cast<int>(c.bad)));
+        const std::string& video = movies[c.movie];
+        ASSERT_GT(mediaDataEnd(video), kBadInside + kBadSectors * 512) << "the movie's media data are too small";
+        // The photo and the movie on a disk of zeros, or copied onto a FAT volume: where each begins.
+        fs::path image;
+        std::string content;
+        if (c.scan == Scan::FATNormalScanSearching) {
+            const fs::path dir = testsupport::makeTempDir("bad-marks");
+            testsupport::writeText(dir / "photo.jpg", photo);
+            testsupport::writeText(dir / "movie.bin", video);
+            image = testsupport::mkfsVfat(dir, "-F 16 -s 4", "65536");
+            testsupport::mtools(image, "mcopy",
+                                testsupport::shellQuote((dir / "photo.jpg").string()) + " " +
+                                    testsupport::shellQuote((dir / "movie.bin").string()) + " ::/");
+            content = "FAT16";
+        } else {
+            image = zeroImage(48 << 20);
+            testsupport::writeAt(image, kPhotoAt * 512, {photo.begin(), photo.end()});
+            testsupport::writeAt(image, kMovieAt * 512, {video.begin(), video.end()});
+        }
+        // Each is told by its first sector.
+        const std::string disk = testsupport::readText(image);
+        const std::uint64_t photoAt = disk.find(photo.substr(0, 512)) / 512,
+                            movieAt = disk.find(video.substr(0, 512)) / 512;
+        ASSERT_TRUE(photoAt * 512 < disk.size() && movieAt * 512 < disk.size());
+        testsupport::FailingReads failing;
+        if (c.bad == Bad::InsideTheMovie) failing.failSectors(movieAt + kBadInside / 512, kBadSectors);
+        if (c.bad == Bad::BetweenTheFiles) failing.failSectors((photoAt + movieAt) / 2, kBadSectors);
+        controller.clear();
+        auto v = volumeFor(image, content);
+        v->setRawSearchStart(0, 100);
+        v->setRawRead(failing.reader());
+        const std::set<std::string> found{"jpg", c.movie};
+        if (c.scan == Scan::DiskCarving)
+            ScanThread(v).scanForDeletedFilesDisk(Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, found), 1});
+        else
+            ScanThread(v).startMakingTree(
+                Array{"Normal Scan", 1, testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg"})});
+        EXPECT_EQ(v->unreadableSectorCount() != 0, c.bad != Bad::None);
+        std::map<std::uint64_t, bool> bad; // first device sector of each file, marked Bad
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (!node->isFolder() && !node->extents.empty())
+                bad[v->HPlusVolStart() + testsupport::firstSector(*node)] = node->complete == NewDir::kDamaged;
+        ASSERT_TRUE(bad.count(photoAt) && bad.count(movieAt));
+        EXPECT_FALSE(bad[photoAt]);
+        EXPECT_EQ(bad[movieAt], c.bad == Bad::InsideTheMovie);
+        EXPECT_EQ(std::count_if(bad.begin(), bad.end(), [](const auto& b) { return b.second; }),
+                  c.bad == Bad::InsideTheMovie ? 1 : 0);
+        expectTreeCompleteLast();
+        freeVolumes();
+    }
 }
