@@ -111,18 +111,44 @@ std::string appleLoop() {
     return aif.replace(4, 4, testsupport::asString(testsupport::be32(static_cast<std::uint32_t>(aif.size() - 8))));
 }
 
-// An APEv2 tag as taggers write it after the last frame: header, a title and a front cover as items, footer.
-std::string apeTag() {
+// An APE tag as taggers write it after the last frame: header, a title and a front cover as items, footer. An APEv1
+// tag (version 1000) has no header, and an APEv2 tag (2000) may leave it out; its footer then says it has none.
+std::string apeTag(std::uint32_t version = 2000, bool withHeader = true) {
     const std::string cover = toolSample("convert -seed " + sampleSeed(71) + " -size 240x240 plasma: \"$OUT\"", "jpg");
     const std::string picture = std::string("cover.jpg") + '\0' + cover;
     const std::string items = le32(4) + le32(0) + "Title" + '\0' + "Memo" +
                               le32(static_cast<std::uint32_t>(picture.size())) + le32(2) + "Cover Art (Front)" + '\0' +
                               picture;
     const auto frame = [&](std::uint32_t flags) {
-        return "APETAGEX" + le32(2000) + le32(static_cast<std::uint32_t>(items.size() + 32)) + le32(2) + le32(flags) +
-               std::string(8, '\0');
+        return "APETAGEX" + le32(version) + le32(static_cast<std::uint32_t>(items.size() + 32)) + le32(2) +
+               le32(flags) + std::string(8, '\0');
     };
-    return frame(0xA0000000) + items + frame(0x80000000);
+    return withHeader ? frame(0xA0000000) + items + frame(0x80000000) : items + frame(0);
+}
+
+// A Lyrics3 v2 tag: "LYRICSBEGIN", fields of a three-letter name, a five-digit length and the data, then the length
+// of all that in six digits and "LYRICS200".
+std::string lyrics3Tag() {
+    const auto digits = [](std::size_t value, int width) {
+        std::string text = std::to_string(value);
+        return std::string(static_cast<std::size_t>(width) - text.size(), '0') + text;
+    };
+    const auto field = [&](const std::string& name, const std::string& data) {
+        return name + digits(data.size(), 5) + data;
+    };
+    std::string lyrics;
+    for (int line = 0; line < 40; ++line)
+        lyrics += "[00:" + digits(static_cast<std::size_t>(line), 2) + "]A line of the song, sung at its time\r\n";
+    const std::string fields = "LYRICSBEGIN" + field("IND", "11") + field("ETT", "Song") + field("LYR", lyrics);
+    return fields + digits(fields.size(), 6) + "LYRICS200";
+}
+
+// An ID3v1 tag: "TAG", title, artist, album, year, comment and genre, 128 bytes.
+std::string id3v1Tag() {
+    const auto text = [](const std::string& value, std::size_t width) {
+        return value + std::string(width - value.size(), '\0');
+    };
+    return "TAG" + text("Song", 30) + text("Band", 30) + text("Album", 30) + "2024" + text("", 30) + '\x0C';
 }
 
 // A WAV that `command` writes, with its RIFF length and its data chunk's length left at 0.
@@ -326,16 +352,18 @@ protected:
                                         : testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions),
                             method);
     }
-    // A file found at the planted one's sector beginning with its bytes, and up to `margin` bytes longer.
+    // A file found at the planted one's sector beginning with its bytes, and up to `margin` bytes longer; not marked
+    // Bad when it is to be whole.
     static void expectMeasured(const std::multimap<std::uint64_t, testsupport::SearchedFile>& found,
-                               const Planted& file, std::uint64_t margin, const std::string& what) {
+                               const Planted& file, std::uint64_t margin, const std::string& what, bool whole = false) {
         const auto [from, to] = found.equal_range(file.sector);
         std::string there;
         bool measured = false;
         for (auto it = from; it != to; ++it) {
             const std::string& bytes = it->second.bytes;
-            measured = measured || (bytes.starts_with(file.bytes) && bytes.size() - file.bytes.size() <= margin);
-            there += " " + std::to_string(bytes.size());
+            measured = measured || (bytes.starts_with(file.bytes) && bytes.size() - file.bytes.size() <= margin &&
+                                    !(whole && it->second.bad));
+            there += " " + std::to_string(bytes.size()) + (it->second.bad ? " (Bad)" : "");
         }
         EXPECT_TRUE(measured) << what << ": a file of " << file.bytes.size() << " bytes, up to "
                               << (margin == kToTheDisksEnd ? "the disk's end" : std::to_string(margin) + " more")
@@ -384,6 +412,61 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, CarvedAudioVideoLengthsTest,
                          testing::Combine(testing::Range<std::size_t>(0, kCases.size()), testing::Bool()),
                          [](const auto& info) {
                              return std::string(kCases[std::get<0>(info.param)].name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// Tags a tagger writes after an MP3's last frame, before its ID3v1 tag, each built as its format lays it out: both
+// searches take them for the file's own, so the plain search lists the file to its last byte and the carving to no
+// further than its margin past it (a tagged walk looks 50 bytes further, a bare one 5 bytes and a sector), neither
+// marks it Bad, and the photos after it are found.
+struct TaggedMp3 {
+    const char* name;
+    std::string (*make)();
+    std::uint64_t margin;
+};
+
+std::string lameMp3(const std::string& options) {
+    return toolSample(tone("4") + "lame --quiet " + options + "\"$OUT.wav\" \"$OUT\"", "mp3");
+}
+std::string ffmpegMp3(const std::string& options) {
+    return toolSample(tone("4") + "ffmpeg -v error -i \"$OUT.wav\" -threads 1 " + options + " \"$OUT\"", "mp3");
+}
+
+const std::vector<TaggedMp3> kTaggedMp3s = {
+    {"BareMp3WithAnApeV2TagWithoutItsHeader", [] { return lameMp3("") + apeTag(2000, false) + id3v1Tag(); }, 517},
+    {"Mp3WithAnApeV1Tag", [] { return ffmpegMp3("-metadata title=T") + apeTag(1000, false) + id3v1Tag(); }, 50},
+    {"Mp3WithAnApeV2TagWithItsHeader", [] { return ffmpegMp3("-metadata title=T") + apeTag(2000, true) + id3v1Tag(); },
+     50},
+    {"Mp3WithALyrics3Tag", [] { return lameMp3("--tt Song --id3v2-only ") + lyrics3Tag() + id3v1Tag(); }, 50},
+    {"BareMp3WithAHeaderlessApeTagAndALyrics3Tag",
+     [] { return ffmpegMp3("-id3v2_version 0") + apeTag(2000, false) + lyrics3Tag() + id3v1Tag(); }, 517},
+};
+
+class TaggedMp3Test : public AudioVideoSearchTest, public testing::WithParamInterface<std::tuple<std::size_t, bool>> {};
+
+TEST_P(TaggedMp3Test, IsListedWholeWithItsTagsAndThePhotosAfterItAreFound) {
+    const auto [row, random] = GetParam();
+    const TaggedMp3& c = kTaggedMp3s[row];
+    const Planted planted{c.make(), 2048};
+    ASSERT_TRUE(planted.bytes.starts_with("ID3") || planted.bytes.starts_with("\xFF")) << "no MP3 was made";
+    const Planted first{photo(85, "640x480"), planted.end()};
+    const Planted second{photo(86, "320x240"), first.end() + 3};
+    const fs::path image = testsupport::filledImage(random, "tagged-mp3");
+    for (const Planted* p : {&planted, &first, &second})
+        testsupport::writeAt(image, p->sector * 512, {p->bytes.begin(), p->bytes.end()});
+
+    for (const int method : {0, 1}) {
+        const auto found = search(image, {"mp3", "jpg"}, method);
+        expectMeasured(found, planted, method == 0 ? 0 : c.margin, kSearches[method], true);
+        for (const Planted* p : {&first, &second})
+            expectMeasured(found, *p, kToTheDisksEnd, std::string(kSearches[method]) + ": the photo");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, TaggedMp3Test,
+                         testing::Combine(testing::Range<std::size_t>(0, kTaggedMp3s.size()), testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(kTaggedMp3s[std::get<0>(info.param)].name) +
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
 
