@@ -222,9 +222,18 @@ struct Case {
     std::optional<std::uint64_t> searchedMargin = std::nullopt;
     // The disk's size: large enough for the file and the photos.
     std::uint64_t diskBytes = 8 << 20;
+    // Listed whole, not marked Bad, by both searches.
+    bool whole = false;
 };
 
 constexpr std::uint64_t kToTheDisksEnd = UINT64_MAX;
+
+std::string lameMp3(const std::string& options) {
+    return toolSample(tone("4") + "lame --quiet " + options + "\"$OUT.wav\" \"$OUT\"", "mp3");
+}
+std::string ffmpegMp3(const std::string& options) {
+    return toolSample(tone("4") + "ffmpeg -v error -i \"$OUT.wav\" -threads 1 " + options + " \"$OUT\"", "mp3");
+}
 // The plain search's walk may take the bytes after a stream's last frame for one more frame, of 1729 bytes at the most.
 constexpr std::uint64_t kOneFrameMore = 1729;
 
@@ -288,6 +297,19 @@ const std::vector<Case> kCases = {
                 std::string(125, ' ');
      },
      517, 0},
+    // The tags a tagger writes after the last frame, before an ID3v1 tag, are the file's own: an APE tag with or
+    // without its header (APEv1 has none, APEv2 may leave it out), a Lyrics3 v2 tag, or both.
+    {"BareMp3WithAnApeV2TagWithoutItsHeaderAndAnId3v1Tag", "mp3",
+     [] { return lameMp3("") + apeTag(2000, false) + id3v1Tag(); }, 517, 0, 8 << 20, true},
+    {"Mp3WithAnApeV1TagAndAnId3v1Tag", "mp3",
+     [] { return ffmpegMp3("-metadata title=T") + apeTag(1000, false) + id3v1Tag(); }, 50, 0, 8 << 20, true},
+    {"Mp3WithAnApeV2TagWithItsHeaderAndAnId3v1Tag", "mp3",
+     [] { return ffmpegMp3("-metadata title=T") + apeTag(2000, true) + id3v1Tag(); }, 50, 0, 8 << 20, true},
+    {"Mp3WithALyrics3TagAndAnId3v1Tag", "mp3",
+     [] { return lameMp3("--tt Song --id3v2-only ") + lyrics3Tag() + id3v1Tag(); }, 50, 0, 8 << 20, true},
+    {"BareMp3WithAnApeTagWithoutItsHeaderALyrics3TagAndAnId3v1Tag", "mp3",
+     [] { return ffmpegMp3("-id3v2_version 0") + apeTag(2000, false) + lyrics3Tag() + id3v1Tag(); }, 517, 0, 8 << 20,
+     true},
     {"Mpeg2Layer3WithCrcAfterAnId3v2Tag", "mp3",
      [] {
          return toolSample(tone("4") + "lame --quiet -p -m m --resample 22.05 -b 64 --tt Memo --id3v2-only " +
@@ -402,7 +424,7 @@ TEST_P(CarvedAudioVideoLengthsTest, IsMeasuredFromItsOwnLengthToItsMarginAndTheP
     for (const int method : {0, 1}) {
         if (method == 0 && !c.searchedMargin) continue;
         const auto found = search(image, {c.extension, "jpg"}, method);
-        expectMeasured(found, planted, method == 1 ? c.margin : *c.searchedMargin, kSearches[method]);
+        expectMeasured(found, planted, method == 1 ? c.margin : *c.searchedMargin, kSearches[method], c.whole);
         for (const Planted* p : {&first, &second})
             expectMeasured(found, *p, kToTheDisksEnd, std::string(kSearches[method]) + ": the photo");
     }
@@ -412,61 +434,6 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, CarvedAudioVideoLengthsTest,
                          testing::Combine(testing::Range<std::size_t>(0, kCases.size()), testing::Bool()),
                          [](const auto& info) {
                              return std::string(kCases[std::get<0>(info.param)].name) +
-                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
-                         });
-
-// Tags a tagger writes after an MP3's last frame, before its ID3v1 tag, each built as its format lays it out: both
-// searches take them for the file's own, so the plain search lists the file to its last byte and the carving to no
-// further than its margin past it (a tagged walk looks 50 bytes further, a bare one 5 bytes and a sector), neither
-// marks it Bad, and the photos after it are found.
-struct TaggedMp3 {
-    const char* name;
-    std::string (*make)();
-    std::uint64_t margin;
-};
-
-std::string lameMp3(const std::string& options) {
-    return toolSample(tone("4") + "lame --quiet " + options + "\"$OUT.wav\" \"$OUT\"", "mp3");
-}
-std::string ffmpegMp3(const std::string& options) {
-    return toolSample(tone("4") + "ffmpeg -v error -i \"$OUT.wav\" -threads 1 " + options + " \"$OUT\"", "mp3");
-}
-
-const std::vector<TaggedMp3> kTaggedMp3s = {
-    {"BareMp3WithAnApeV2TagWithoutItsHeader", [] { return lameMp3("") + apeTag(2000, false) + id3v1Tag(); }, 517},
-    {"Mp3WithAnApeV1Tag", [] { return ffmpegMp3("-metadata title=T") + apeTag(1000, false) + id3v1Tag(); }, 50},
-    {"Mp3WithAnApeV2TagWithItsHeader", [] { return ffmpegMp3("-metadata title=T") + apeTag(2000, true) + id3v1Tag(); },
-     50},
-    {"Mp3WithALyrics3Tag", [] { return lameMp3("--tt Song --id3v2-only ") + lyrics3Tag() + id3v1Tag(); }, 50},
-    {"BareMp3WithAHeaderlessApeTagAndALyrics3Tag",
-     [] { return ffmpegMp3("-id3v2_version 0") + apeTag(2000, false) + lyrics3Tag() + id3v1Tag(); }, 517},
-};
-
-class TaggedMp3Test : public AudioVideoSearchTest, public testing::WithParamInterface<std::tuple<std::size_t, bool>> {};
-
-TEST_P(TaggedMp3Test, IsListedWholeWithItsTagsAndThePhotosAfterItAreFound) {
-    const auto [row, random] = GetParam();
-    const TaggedMp3& c = kTaggedMp3s[row];
-    const Planted planted{c.make(), 2048};
-    ASSERT_TRUE(planted.bytes.starts_with("ID3") || planted.bytes.starts_with("\xFF")) << "no MP3 was made";
-    const Planted first{photo(85, "640x480"), planted.end()};
-    const Planted second{photo(86, "320x240"), first.end() + 3};
-    const fs::path image = testsupport::filledImage(random, "tagged-mp3");
-    for (const Planted* p : {&planted, &first, &second})
-        testsupport::writeAt(image, p->sector * 512, {p->bytes.begin(), p->bytes.end()});
-
-    for (const int method : {0, 1}) {
-        const auto found = search(image, {"mp3", "jpg"}, method);
-        expectMeasured(found, planted, method == 0 ? 0 : c.margin, kSearches[method], true);
-        for (const Planted* p : {&first, &second})
-            expectMeasured(found, *p, kToTheDisksEnd, std::string(kSearches[method]) + ": the photo");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, TaggedMp3Test,
-                         testing::Combine(testing::Range<std::size_t>(0, kTaggedMp3s.size()), testing::Bool()),
-                         [](const auto& info) {
-                             return std::string(kTaggedMp3s[std::get<0>(info.param)].name) +
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
 
