@@ -86,6 +86,33 @@ QPixmap scaledToFit(const QImage& image, const QSize& area) {
     return QPixmap::fromImage(image.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
+// The picture `data` decodes to; null when nothing decodes. A cut photo
+// (one marked Bad) decodes as far as its bytes go, as image viewers show
+// it: the reader leaves what it decoded in the image though it answers that
+// the rest is missing. What it never reached is then grey, or clear in a
+// picture with transparency, never whatever the memory held: the bytes are
+// decoded once more into an image of that size filled so, which the reader
+// fills in.
+QImage decodedImage(QByteArray& data) {
+    const auto decode = [&](QImage& into) {
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadOnly);
+        // The readers decide by the content, whatever the name says; Qt's
+        // allocation limit keeps a hostile header from asking for gigabytes.
+        QImageReader reader(&buffer);
+        return reader.canRead() && reader.read(&into);
+    };
+    QImage image;
+    if (decode(image) || image.isNull()) return image;
+    const QSize size = image.size();
+    const QImage::Format format = image.format();
+    image = QImage();
+    QImage canvas(size, format);
+    canvas.fill(canvas.hasAlphaChannel() ? QColor(Qt::transparent) : QColor(128, 128, 128));
+    decode(canvas);
+    return canvas;
+}
+
 QString textOf(const QVariant& value) {
     if (value.userType() == QMetaType::QStringList) return value.toStringList().join(QStringLiteral(", "));
     return value.toString();
@@ -423,13 +450,7 @@ void PreviewWindow::previewImage() {
     selectPreviewTab(QStringLiteral("Image"));
     previewText_->clear();
     setPreviewMovieMovieView(nullptr);
-    QBuffer buffer(&previewData_);
-    buffer.open(QIODevice::ReadOnly);
-    // The readers decide by the content, whatever the name says; Qt's
-    // allocation limit keeps a hostile header from asking for gigabytes.
-    QImageReader reader(&buffer);
-    QImage image;
-    if (reader.canRead()) image = reader.read();
+    const QImage image = decodedImage(previewData_);
     if (!image.isNull()) {
         setPreviewImage(image);
         return;

@@ -78,7 +78,7 @@ class PreviewWindowTest : public QObject {
     std::string imagePath_;
     std::vector<NewDir*> nodes_;
     Bytes png_, cover_;
-    Placed pngAt_{}, textAt_{}, garbageAt_{}, mp3At_{}, notImageAt_{}, faxAt_{};
+    Placed pngAt_{}, textAt_{}, garbageAt_{}, mp3At_{}, notImageAt_{}, faxAt_{}, cutJpegAt_{}, cutPngAt_{};
     std::uint32_t nextSector_ = 8;
 
     Placed place(std::ofstream& out, const Bytes& data) {
@@ -136,6 +136,16 @@ class PreviewWindowTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&p.window));
     }
 
+    // A photo of 1000 x 750 whose top 150 rows are red over a plasma, as ImageMagick writes it.
+    Bytes madePicture(unsigned seed, const char* extension) {
+        const QString path = dir_.filePath(QStringLiteral("made.") + QLatin1String(extension));
+        const std::string command = "MAGICK_THREAD_LIMIT=1 convert -seed " + testsupport::sampleSeed(seed) +
+                                    " -size 1000x750 plasma: -fill red -draw 'rectangle 0,0 999,149' " +
+                                    testsupport::shellQuote(path.toStdString());
+        if (!testsupport::runCommand(command)) return {};
+        return testsupport::readBytes(path.toStdString());
+    }
+
     static QString text(PreviewWindow* w) { return w->findChild<QPlainTextEdit*>("previewText")->toPlainText(); }
     static QString label(PreviewWindow* w, const char* name) { return w->findChild<QLabel*>(name)->text(); }
     static QPixmap pixmap(PreviewWindow* w, const char* name) { return w->findChild<QLabel*>(name)->pixmap(); }
@@ -155,7 +165,16 @@ private slots:
         const std::filesystem::path fax = dir_.filePath(QStringLiteral("fax.tif")).toStdString();
         QVERIFY2(testsupport::writeFax(fax), "ImageMagick and tiffcp made no fax");
         faxAt_ = place(out, testsupport::readBytes(fax));
-        out.seekp(4096 * 512 - 1);
+        // Photos whose top band is red, cut halfway as a carving lists a first fragment that another photo follows:
+        // to the other photo's first sector, the JPEG with its 512 bytes of margin past it.
+        const Bytes jpeg = madePicture(61, "jpg"), png = madePicture(62, "png"), next = madePicture(63, "jpg");
+        QVERIFY2(!jpeg.empty() && !png.empty() && next.size() > 512, "ImageMagick made no photos");
+        const auto firstHalf = [](const Bytes& photo) {
+            return Bytes(photo.begin(), photo.begin() + photo.size() / 1024 * 512);
+        };
+        cutJpegAt_ = place(out, firstHalf(jpeg) + Bytes(next.begin(), next.begin() + 512));
+        cutPngAt_ = place(out, firstHalf(png));
+        out.seekp(std::max<std::streamoff>(4096, nextSector_) * 512 - 1);
         out.put('\0');
     }
     void cleanupTestCase() {
@@ -356,6 +375,39 @@ private slots:
             QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
             QVERIFY2(c.shown(pixmap(w, "previewImage")), qPrintable(name));
             // Closed, so that selecting the next file previews nothing before its button is pressed.
+            p.delegate.previewClose();
+        }
+    }
+
+    // A photo marked Bad, cut halfway by another file, previews through the Preview button as a picture of what its
+    // bytes decode to, its top rows the photo's, as image viewers show a cut photo.
+    void aPhotoMarkedBadShowsAsThePictureItsBytesDecodeTo() {
+        ProgramUnderTest p;
+        TreeScreenController* tree = TreeScreenController::install(p.delegate);
+        auto v = volume();
+        NewDir* root = v->createRoot();
+        NewDir* const cut[] = {addPlaced(root, u"cut.jpg", cutJpegAt_), addPlaced(root, u"cut.png", cutPngAt_)};
+        for (NewDir* file : cut)
+            file->complete = NewDir::kDamaged;
+        showResult(p, tree, v, root);
+        QTreeView* outline = tree->outline();
+        for (NewDir* file : cut) {
+            const QByteArray name = QString::fromStdU16String(newdir::fileName(file)).toUtf8();
+            const QModelIndex row = tree->model()->indexOfNode(file);
+            QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(row).center());
+            QVERIFY(tree->selectedItem() && tree->selectedItem()->newDir() == file);
+            QTest::mouseClick(p.widget<QAbstractButton>("previewButton"), Qt::LeftButton);
+            auto* w = PreviewWindow::of(&p.window);
+            QTRY_VERIFY(w->isVisible() && w->previewHDir() == file && !w->previewLoading());
+            QCOMPARE(w->selectedPreviewTab(), QStringLiteral("Image"));
+            QCOMPARE(w->previewImageName(), QString());
+            const QImage shown = pixmap(w, "previewImage").toImage();
+            QVERIFY2(!shown.isNull(), name.constData());
+            // The red band, across the picture, wherever it was scaled to.
+            for (const int x : {1, 5, 9}) {
+                const QColor top = shown.pixelColor(x * shown.width() / 10, shown.height() / 10);
+                QVERIFY2(top.red() > 200 && top.green() < 60 && top.blue() < 60, name.constData());
+            }
             p.delegate.previewClose();
         }
     }

@@ -111,18 +111,44 @@ std::string appleLoop() {
     return aif.replace(4, 4, testsupport::asString(testsupport::be32(static_cast<std::uint32_t>(aif.size() - 8))));
 }
 
-// An APEv2 tag as taggers write it after the last frame: header, a title and a front cover as items, footer.
-std::string apeTag() {
+// An APE tag as taggers write it after the last frame: header, a title and a front cover as items, footer. An APEv1
+// tag (version 1000) has no header, and an APEv2 tag (2000) may leave it out; its footer then says it has none.
+std::string apeTag(std::uint32_t version = 2000, bool withHeader = true) {
     const std::string cover = toolSample("convert -seed " + sampleSeed(71) + " -size 240x240 plasma: \"$OUT\"", "jpg");
     const std::string picture = std::string("cover.jpg") + '\0' + cover;
     const std::string items = le32(4) + le32(0) + "Title" + '\0' + "Memo" +
                               le32(static_cast<std::uint32_t>(picture.size())) + le32(2) + "Cover Art (Front)" + '\0' +
                               picture;
     const auto frame = [&](std::uint32_t flags) {
-        return "APETAGEX" + le32(2000) + le32(static_cast<std::uint32_t>(items.size() + 32)) + le32(2) + le32(flags) +
-               std::string(8, '\0');
+        return "APETAGEX" + le32(version) + le32(static_cast<std::uint32_t>(items.size() + 32)) + le32(2) +
+               le32(flags) + std::string(8, '\0');
     };
-    return frame(0xA0000000) + items + frame(0x80000000);
+    return withHeader ? frame(0xA0000000) + items + frame(0x80000000) : items + frame(0);
+}
+
+// A Lyrics3 v2 tag: "LYRICSBEGIN", fields of a three-letter name, a five-digit length and the data, then the length
+// of all that in six digits and "LYRICS200".
+std::string lyrics3Tag() {
+    const auto digits = [](std::size_t value, int width) {
+        std::string text = std::to_string(value);
+        return std::string(static_cast<std::size_t>(width) - text.size(), '0') + text;
+    };
+    const auto field = [&](const std::string& name, const std::string& data) {
+        return name + digits(data.size(), 5) + data;
+    };
+    std::string lyrics;
+    for (int line = 0; line < 40; ++line)
+        lyrics += "[00:" + digits(static_cast<std::size_t>(line), 2) + "]A line of the song, sung at its time\r\n";
+    const std::string fields = "LYRICSBEGIN" + field("IND", "11") + field("ETT", "Song") + field("LYR", lyrics);
+    return fields + digits(fields.size(), 6) + "LYRICS200";
+}
+
+// An ID3v1 tag: "TAG", title, artist, album, year, comment and genre, 128 bytes.
+std::string id3v1Tag() {
+    const auto text = [](const std::string& value, std::size_t width) {
+        return value + std::string(width - value.size(), '\0');
+    };
+    return "TAG" + text("Song", 30) + text("Band", 30) + text("Album", 30) + "2024" + text("", 30) + '\x0C';
 }
 
 // A WAV that `command` writes, with its RIFF length and its data chunk's length left at 0.
@@ -196,9 +222,18 @@ struct Case {
     std::optional<std::uint64_t> searchedMargin = std::nullopt;
     // The disk's size: large enough for the file and the photos.
     std::uint64_t diskBytes = 8 << 20;
+    // Listed whole, not marked Bad, by both searches.
+    bool whole = false;
 };
 
 constexpr std::uint64_t kToTheDisksEnd = UINT64_MAX;
+
+std::string lameMp3(const std::string& options) {
+    return toolSample(tone("4") + "lame --quiet " + options + "\"$OUT.wav\" \"$OUT\"", "mp3");
+}
+std::string ffmpegMp3(const std::string& options) {
+    return toolSample(tone("4") + "ffmpeg -v error -i \"$OUT.wav\" -threads 1 " + options + " \"$OUT\"", "mp3");
+}
 // The plain search's walk may take the bytes after a stream's last frame for one more frame, of 1729 bytes at the most.
 constexpr std::uint64_t kOneFrameMore = 1729;
 
@@ -262,6 +297,19 @@ const std::vector<Case> kCases = {
                 std::string(125, ' ');
      },
      517, 0},
+    // The tags a tagger writes after the last frame, before an ID3v1 tag, are the file's own: an APE tag with or
+    // without its header (APEv1 has none, APEv2 may leave it out), a Lyrics3 v2 tag, or both.
+    {"BareMp3WithAnApeV2TagWithoutItsHeaderAndAnId3v1Tag", "mp3",
+     [] { return lameMp3("") + apeTag(2000, false) + id3v1Tag(); }, 517, 0, 8 << 20, true},
+    {"Mp3WithAnApeV1TagAndAnId3v1Tag", "mp3",
+     [] { return ffmpegMp3("-metadata title=T") + apeTag(1000, false) + id3v1Tag(); }, 50, 0, 8 << 20, true},
+    {"Mp3WithAnApeV2TagWithItsHeaderAndAnId3v1Tag", "mp3",
+     [] { return ffmpegMp3("-metadata title=T") + apeTag(2000, true) + id3v1Tag(); }, 50, 0, 8 << 20, true},
+    {"Mp3WithALyrics3TagAndAnId3v1Tag", "mp3",
+     [] { return lameMp3("--tt Song --id3v2-only ") + lyrics3Tag() + id3v1Tag(); }, 50, 0, 8 << 20, true},
+    {"BareMp3WithAnApeTagWithoutItsHeaderALyrics3TagAndAnId3v1Tag", "mp3",
+     [] { return ffmpegMp3("-id3v2_version 0") + apeTag(2000, false) + lyrics3Tag() + id3v1Tag(); }, 517, 0, 8 << 20,
+     true},
     {"Mpeg2Layer3WithCrcAfterAnId3v2Tag", "mp3",
      [] {
          return toolSample(tone("4") + "lame --quiet -p -m m --resample 22.05 -b 64 --tt Memo --id3v2-only " +
@@ -326,16 +374,18 @@ protected:
                                         : testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions),
                             method);
     }
-    // A file found at the planted one's sector beginning with its bytes, and up to `margin` bytes longer.
+    // A file found at the planted one's sector beginning with its bytes, and up to `margin` bytes longer; not marked
+    // Bad when it is to be whole.
     static void expectMeasured(const std::multimap<std::uint64_t, testsupport::SearchedFile>& found,
-                               const Planted& file, std::uint64_t margin, const std::string& what) {
+                               const Planted& file, std::uint64_t margin, const std::string& what, bool whole = false) {
         const auto [from, to] = found.equal_range(file.sector);
         std::string there;
         bool measured = false;
         for (auto it = from; it != to; ++it) {
             const std::string& bytes = it->second.bytes;
-            measured = measured || (bytes.starts_with(file.bytes) && bytes.size() - file.bytes.size() <= margin);
-            there += " " + std::to_string(bytes.size());
+            measured = measured || (bytes.starts_with(file.bytes) && bytes.size() - file.bytes.size() <= margin &&
+                                    !(whole && it->second.bad));
+            there += " " + std::to_string(bytes.size()) + (it->second.bad ? " (Bad)" : "");
         }
         EXPECT_TRUE(measured) << what << ": a file of " << file.bytes.size() << " bytes, up to "
                               << (margin == kToTheDisksEnd ? "the disk's end" : std::to_string(margin) + " more")
@@ -374,7 +424,7 @@ TEST_P(CarvedAudioVideoLengthsTest, IsMeasuredFromItsOwnLengthToItsMarginAndTheP
     for (const int method : {0, 1}) {
         if (method == 0 && !c.searchedMargin) continue;
         const auto found = search(image, {c.extension, "jpg"}, method);
-        expectMeasured(found, planted, method == 1 ? c.margin : *c.searchedMargin, kSearches[method]);
+        expectMeasured(found, planted, method == 1 ? c.margin : *c.searchedMargin, kSearches[method], c.whole);
         for (const Planted* p : {&first, &second})
             expectMeasured(found, *p, kToTheDisksEnd, std::string(kSearches[method]) + ": the photo");
     }

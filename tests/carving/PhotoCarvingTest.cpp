@@ -211,8 +211,9 @@ TEST_F(PhotoCarvingTest, AnUnreadableSectorLosesNoFile) {
         EXPECT_EQ(foundWithEveryType("random.img", "", method, &bad,
                                      [&](Volume& v) {
                                          for (const auto& [path, node] : testsupport::nodesByPath(v.dirRoot))
-                                             if (!node->isFolder() && deviceSector(v, *node) == jpeg)
+                                             if (!node->isFolder() && deviceSector(v, *node) == jpeg) {
                                                  EXPECT_EQ(node->complete, NewDir::kDamaged) << path;
+                                             }
                                          EXPECT_TRUE(logged("Sectors " + std::to_string(jpeg + 3) + " to " +
                                                             std::to_string(jpeg + 3) + " of"));
                                      }),
@@ -275,8 +276,12 @@ TEST_F(PhotoCarvingTest, BadAreasOfALiveDiskCostTheirOwnFilesAndAFewReadsEach) {
                 foundWithEveryType("spread.img", "", method, &failing, [&](Volume& v) {
                     EXPECT_FALSE(v.mediumGone());
                     EXPECT_FALSE(controller.terminateRequested());
-                    if (c.diesAt == UINT64_MAX) EXPECT_EQ(v.unreadableSectorCount(), badSectors);
-                    if (c.diesAt != UINT64_MAX) EXPECT_GE(v.unreadableSectorCount(), (sectors - c.diesAt) / 2);
+                    if (c.diesAt == UINT64_MAX) {
+                        EXPECT_EQ(v.unreadableSectorCount(), badSectors);
+                    }
+                    if (c.diesAt != UINT64_MAX) {
+                        EXPECT_GE(v.unreadableSectorCount(), (sectors - c.diesAt) / 2);
+                    }
                     expectTreeCompleteLast();
                 });
             for (const std::uint64_t at : photos) {
@@ -286,7 +291,9 @@ TEST_F(PhotoCarvingTest, BadAreasOfALiveDiskCostTheirOwnFilesAndAFewReadsEach) {
                     c.diesAt == UINT64_MAX || at + photoSectors + 3 * BlockSearchEngine::kWindowBytes / 512 <= c.diesAt;
                 for (const auto& [first, count] : c.bad)
                     clear = clear && (at + photoSectors <= first || first + count <= at);
-                if (clear) EXPECT_TRUE(found.count(at)) << "the photo at sector " << at;
+                if (clear) {
+                    EXPECT_TRUE(found.count(at)) << "the photo at sector " << at;
+                }
             }
             EXPECT_LE(failing.failedReads(), c.maxFailedReads);
         }
@@ -357,7 +364,9 @@ TEST_F(PhotoCarvingTest, ADiskDyingBehindACacheAfterLibblkidProbedItCostsAFewDoz
             if (!node->isFolder()) found.insert(deviceSector(*v, *node));
         // The windows read ahead of the carving reach the death first.
         for (const std::uint64_t at : photos)
-            if (at + 3 * BlockSearchEngine::kWindowBytes / 512 <= diesAt) EXPECT_TRUE(found.count(at)) << at;
+            if (at + 3 * BlockSearchEngine::kWindowBytes / 512 <= diesAt) {
+                EXPECT_TRUE(found.count(at)) << at;
+            }
         EXPECT_EQ(std::tuple(counted.failedReads() <= 64, counted.mostFailedReadsOfOnePlace()), std::tuple(true, 1u))
             << counted.failedReads() << " failed reads";
         freeVolumes();
@@ -947,10 +956,11 @@ TEST_F(PhotoCarvingTest, PhotosRunningPastTheWindowsEndAreMeasuredFromTheWindows
     // 64 KiB windows twice), then by the search; its last window may reach past it.
     const std::uint64_t past = 3 * window, end = at[1] + photos[1].size() / 512;
     for (std::uint64_t s = 0; s < 4 * window; ++s) {
-        if (s >= past && s < end)
+        if (s >= past && s < end) {
             ASSERT_GE(timesRead[s], 2) << s;
-        else if (s < end || s >= end + 128)
+        } else if (s < end || s >= end + 128) {
             ASSERT_EQ(timesRead[s], s == bad ? 0 : 1) << s;
+        }
     }
 }
 

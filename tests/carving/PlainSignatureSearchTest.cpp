@@ -157,7 +157,9 @@ TEST_F(PlainSignatureSearchTest, AFailingCardCostsAFewDozenReadsAndAClusterWhose
             if (exFat && failing == &lostFat) continue;
             const std::set<std::uint64_t> found = search(*failing);
             EXPECT_LE(failing->failedReads(), 64u);
-            if (failing == &lostFat) EXPECT_TRUE(std::includes(found.begin(), found.end(), clean.begin(), clean.end()));
+            if (failing == &lostFat) {
+                EXPECT_TRUE(std::includes(found.begin(), found.end(), clean.begin(), clean.end()));
+            }
         }
     }
 }
@@ -222,7 +224,9 @@ TEST_F(PlainSignatureSearchTest, ABadAreaCostsEachSearchAFewDozenFailedReadsWhat
                 if (!node->isFolder() && !node->extents.empty())
                     found.insert(v->HPlusVolStart() + testsupport::firstSector(*node));
             for (const auto& [at, readable] : row.photos)
-                if (readable) EXPECT_TRUE(found.count(at)) << "the photo at sector " << at;
+                if (readable) {
+                    EXPECT_TRUE(found.count(at)) << "the photo at sector " << at;
+                }
             EXPECT_LE(failing.failedReads(), 64u);
             freeVolumes();
             controller.clear();
@@ -273,7 +277,9 @@ TEST_P(ProgressiveJpegSearchTest, EveryReadablePhotoIsFoundAndTheProgressiveOneE
         if (!node->isFolder()) found[node->dataStartSector + node->extents[0].startBlock] = node->fileSize;
     EXPECT_EQ(found[2048], progressive.rfind("\xFF\xD9") + 2);
     for (const std::uint64_t at : photos)
-        if (!bad || at + photoSectors <= badFirst || at >= badEnd) EXPECT_TRUE(found.count(at)) << at;
+        if (!bad || at + photoSectors <= badFirst || at >= badEnd) {
+            EXPECT_TRUE(found.count(at)) << at;
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, ProgressiveJpegSearchTest,

@@ -507,7 +507,9 @@ TEST_F(DMediaReaders, ASweepComesBackOverAWideBadStretchAFewAsksInItsWidestGapsB
                         << "sector " << s;
                 }
             }
-            if (read) EXPECT_EQ(m->unreadableSectorCount(), badEnd - badFirst - width);
+            if (read) {
+                EXPECT_EQ(m->unreadableSectorCount(), badEnd - badFirst - width);
+            }
             EXPECT_LE(disk.failedReads(), 2 * (2 * 17 + 4) + 8);
         }
     }

@@ -713,8 +713,12 @@ TEST_F(Saving, AFileOfWhichNothingIsSavedIsNotLeftAndEachFileIsToldAsItEnded) {
         save(*s);
         const fs::path path = destination / "Root" / "f";
         EXPECT_EQ(fs::exists(path), !row.saved.empty());
-        if (!row.saved.empty()) EXPECT_TRUE(readText(path) == row.saved);
-        if (!row.told.empty()) EXPECT_TRUE(logged(row.told));
+        if (!row.saved.empty()) {
+            EXPECT_TRUE(readText(path) == row.saved);
+        }
+        if (!row.told.empty()) {
+            EXPECT_TRUE(logged(row.told));
+        }
         EXPECT_FALSE(logged("0 of its"));
         EXPECT_EQ(std::tuple(s->savedFiles(), s->savingErrors()),
                   std::tuple(row.counted ? 1ull : 0ull, row.counted ? 0ull : 1ull));
@@ -1407,7 +1411,9 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
                 whole += exact ? 1 : 0;
                 if (disk != Disk::BadEnd) {
                     // One read a file: the first twenty are saved whole.
-                    if (i < 20) EXPECT_TRUE(exact) << path;
+                    if (i < 20) {
+                        EXPECT_TRUE(exact) << path;
+                    }
                     continue;
                 }
                 std::string expected = image.substr(at * 512, kFileBytes);
@@ -2107,7 +2113,9 @@ TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheF
             const auto other = dying.reader();
             const int fd = ::open(image.c_str(), O_RDONLY);
             for (std::uint64_t page = 0; page < kPages; ++page)
-                if (cached(page)) ASSERT_EQ(other(fd, batch.data(), 4096, page * 4096), 4096);
+                if (cached(page)) {
+                    ASSERT_EQ(other(fd, batch.data(), 4096, page * 4096), 4096);
+                }
             ::close(fd);
             v->setRawRead(dying.reader());
             auto s = saver(v, files.root);
@@ -2407,7 +2415,9 @@ protected:
             const fs::path path = destination / "Root" / places.at(name + ".BIN").shown;
             // The kernel may let go of a page under another process's load: what it still holds was held through
             // the save, and a file is never saved wrong.
-            if (wholeInTheCache(name)) EXPECT_TRUE(fs::exists(path) && readText(path) == files.at(name)) << name;
+            if (wholeInTheCache(name)) {
+                EXPECT_TRUE(fs::exists(path) && readText(path) == files.at(name)) << name;
+            }
             EXPECT_TRUE(!fs::exists(path) || fs::file_size(path) == 0 || readText(path) == files.at(name)) << name;
         }
         ::close(holder);
@@ -2549,7 +2559,9 @@ protected:
             if (!node->isFolder() && !node->extents.empty()) found.insert(testsupport::firstSector(*node));
         // The windows read ahead of the carving reach the death first.
         for (const std::uint64_t at : photos)
-            if (at + 16 * mib <= diesAt) EXPECT_TRUE(found.count(at)) << at;
+            if (at + 16 * mib <= diesAt) {
+                EXPECT_TRUE(found.count(at)) << at;
+            }
         ::close(secondOpener);
         v.reset();
         freeVolumes();

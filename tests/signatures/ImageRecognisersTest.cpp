@@ -95,7 +95,7 @@ TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {
     // to there, marked, and not jumped over, once a segment led to a marker or the first is of a kind images open
     // with; the first segment's breaking refuses any other.
     const std::string filledApp0 = "\xFF\xD8\xFF\xFF\xE0"s + be(16, 2) + std::string(14, 'a');
-    for (const std::string after : {"x"s, "\xFF\x00"s}) {
+    for (const std::string& after : {"x"s, "\xFF\x00"s}) {
         EXPECT_EQ(recogniseBytes(filledApp0 + after, sigOf(3)), (Verdict{true, 21, 0, false, "", true}));
         EXPECT_EQ(recogniseBytes("\xFF\xD8\xFF\xC0"s + be(8, 2) + std::string(6, 'f') + "\xFF\xFE"s + be(8, 2) +
                                      std::string(6, 'c') + after,

@@ -106,7 +106,7 @@ TEST_F(ImageCalculatorsTest, DamagedFilesEndTheWalkWhereTheirRulesSay) {
     EXPECT_EQ(carve("\xFF\xD8\xFF\xE0" + be(0, 2) + "\xFF\xDA" + be(12, 2) + std::string(10, 'x') + "\xFF\xD9").size,
               22u + 512);
     // A segment followed by a byte that is no marker, or by a stuffed zero: up to it plus 2, no margin, marked.
-    for (const std::string after : {"\0"s, "\xFF\0"s}) {
+    for (const std::string& after : {"\0"s, "\xFF\0"s}) {
         EXPECT_EQ(carve("\xFF\xD8\xFF\xE0" + be(16, 2) + std::string(14, 'x') + after).size, 22u);
         EXPECT_TRUE(cut);
     }

@@ -174,7 +174,9 @@ TEST_F(StreamCalculatorsTest, AVideoStreamWithNoEndCodeEndsAtTheZerosBehindItOrA
         EXPECT_GE(hit.size, stream.size());
         EXPECT_LE(hit.size, after == random.size() ? stream.size() + after : stream.size() + after + 2);
         EXPECT_EQ(context.skipCarvedFileBlocks, after != random.size());
-        if (after != 0) EXPECT_LE(context.checkedBytes.value_or(hit.size), stream.size());
+        if (after != 0) {
+            EXPECT_LE(context.checkedBytes.value_or(hit.size), stream.size());
+        }
     }
 }
 
