@@ -1354,6 +1354,67 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
     }
 }
 
+// A disk that stops answering while a scan reads it, judged so by the scan's own walk, then a save of every file: the
+// save asks once more whether it answers, is told it does not, tells the user, and takes from the page cache the files
+// it holds whole (those the scan read before the death, and one a probe read after it); no other file is made, none
+// of zeros, each told as not saved, and the end says the disk no longer answers. The disk comes back: the next save
+// asks again, finds it answering, and saves every file exact, those the first walk stepped over included, until it
+// reads into a place where the disk dies once more.
+TEST_F(Saving, ASaveAfterAScanFoundItsDiskStoppedTakesOnlyWhatTheCacheHoldsUntilTheDiskAnswersAgain) {
+    constexpr std::uint64_t kSectors = 131072, kFiles = 16, kEvery = kSectors / kFiles, kFileSectors = 128;
+    constexpr std::uint64_t kDeath = kSectors / 2 + 1000, kHeld = 12, kDiesAgain = 13;
+    TreeBuilder files;
+    for (std::uint64_t k = 0; k < kFiles; ++k)
+        files.file(files.root, newdir::utf16("f" + std::to_string(k)), kFileSectors * 512,
+                   {{static_cast<std::uint32_t>(k * kEvery / 8), static_cast<std::uint32_t>(kFileSectors / 8)}});
+    auto v = medium(kSectors);
+    const std::string bytes = readText(image);
+    const auto exact = [&](std::uint64_t k) {
+        const fs::path path = destination / "Root" / ("f" + std::to_string(k));
+        return fs::exists(path) && readText(path) == bytes.substr(k * kEvery * 512, kFileSectors * 512);
+    };
+    testsupport::FailingReads dying;
+    dying.dieUnderThePageCacheAt(kDeath);
+    dying.holdInTheCache(kHeld * kEvery, kFileSectors);
+    v->setRawRead(dying.reader(), dying.cachedReader());
+    std::vector<std::uint8_t> batch(2048 * 512);
+    for (std::uint64_t s = 0; s < kSectors; s += 2048)
+        v->readSweepSectors(s, 2048, batch.data());
+    ASSERT_TRUE(v->stoppedAnswering());
+    const std::uint64_t byTheScan = dying.failedReads();
+    auto s = saver(v, files.root);
+    save(*s);
+    for (std::uint64_t k = 0; k < kFiles; ++k) {
+        const bool cached = k == kHeld || (k + 1) * kEvery + 8192 < kDeath;
+        const bool past = k * kEvery >= kDeath;
+        if (cached) {
+            EXPECT_TRUE(exact(k)) << k;
+        } else if (past) {
+            EXPECT_FALSE(fs::exists(destination / "Root" / ("f" + std::to_string(k)))) << k;
+        }
+    }
+    EXPECT_TRUE(toldTheMediumGone());
+    EXPECT_LE(dying.failedReads() - byTheScan, 12u);
+    EXPECT_EQ(s->savingErrors(), kFiles - s->savedFiles());
+    EXPECT_NE(lastAlertMessage().find("no longer answers"), std::string::npos) << lastAlertMessage();
+    EXPECT_TRUE(logged("f15 is not saved: the medium is no longer available"));
+
+    dying.answerAgain(kDiesAgain * kEvery + 1);
+    fs::remove_all(destination / "Root");
+    controller.clear();
+    const std::uint64_t beforeTheSecond = dying.failedReads();
+    save(*(s = saver(v, files.root)));
+    for (std::uint64_t k = 0; k < kFiles; ++k) {
+        if (k < kDiesAgain || k == kHeld) {
+            EXPECT_TRUE(exact(k)) << k;
+        } else if (k > kDiesAgain) {
+            EXPECT_FALSE(fs::exists(destination / "Root" / ("f" + std::to_string(k)))) << k;
+        }
+    }
+    EXPECT_TRUE(toldTheMediumGone());
+    EXPECT_LE(dying.failedReads() - beforeTheSecond, 40u);
+}
+
 // Files on readable islands of a 48 MiB bad area of a live disk (one just the file's size, one of a MiB holding
 // two, one of 16 sectors), files on the bad area and files clear of it, saved in the tree's order or another: the
 // walk of the area steps over the islands, and the save asks for the places it needs, so every file lying wholly on
