@@ -143,7 +143,7 @@ public:
     // A scan begins afresh: what its readers could not read is forgotten,
     // and a disk judged to have stopped is asked again whether it answers.
     void forgetUnreadableSectors() {
-        policy_.map().clear();
+        policy_.forget();
         reader_.endSave();
         reader_.beginScan();
     }

@@ -49,6 +49,21 @@ void MediumMap::unfail(std::uint64_t first, std::uint64_t end) {
     recast(first, end, Kind::Failed, Kind::SteppedOver);
 }
 
+void MediumMap::forgetSteppedOver(std::uint64_t first, std::uint64_t end) {
+    if (first >= end) return;
+    std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> found;
+    auto run = runs_.upper_bound(first);
+    if (run != runs_.begin() && std::prev(run)->second.end > first) --run;
+    for (; run != runs_.end() && run->first < end; ++run)
+        if (run->second.kind == Kind::SteppedOver)
+            found.emplace_back(std::max(run->first, first), std::min(run->second.end, end));
+    std::uint64_t taken = 0;
+    for (const auto& [b, e] : found)
+        taken += cut(b, e);
+    if (taken != 0) total_.fetch_sub(taken, std::memory_order_release);
+}
+
 void MediumMap::recast(std::uint64_t first, std::uint64_t end, Kind from, Kind to) {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> found;
     auto run = runs_.upper_bound(first);

@@ -59,6 +59,9 @@ public:
     // and it answers again: what failed there is stepped over, for a save to
     // ask once more.
     void unfail(std::uint64_t first, std::uint64_t end);
+    // What a walk stepped over in [first, end) is not known to be unreadable
+    // after all (a readable island was found at `first`).
+    void forgetSteppedOver(std::uint64_t first, std::uint64_t end);
     // Sectors [first, end) were read: they are no longer unreadable.
     void noteRead(std::uint64_t first, std::uint64_t end);
     // The end of the unbroken stretch of unreadable sectors, of any kind,

@@ -98,8 +98,11 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
                                 device_.name());
         }
     }
-    // A file's next piece goes on from the one before.
+    // A file's next piece goes on from the one before; what other walks
+    // stepped over in it is asked into whoever's walk it was.
     const bool continuing = saving && lastSaveEnd_.exchange(end, std::memory_order_acq_rel) == sector;
+    const std::vector<MediumMap::Run> before =
+        saving ? policy_.map().runsIn(sector, readable - sector) : std::vector<MediumMap::Run>{};
     for (std::uint64_t at = sector; at < readable;) {
         // Judged stopped by a walk of this read: the rest of a scan's read
         // comes from the page cache.
@@ -118,7 +121,7 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
     // A walk steps over readable runs shorter than its step: a save asks
     // inside what it needs of them, as a disk-rescue tool scrapes a bad area.
     if (saving && lost != 0) {
-        const std::optional<std::uint64_t> got = scrape(r, readable, continuing);
+        const std::optional<std::uint64_t> got = scrape(r, readable, continuing, before);
         if (!got) {
             r.zero(sector, end);
             return std::nullopt;
@@ -146,7 +149,7 @@ std::uint64_t MediumReader::readFromTheCache(const Request& r, std::uint64_t at,
     for (const auto& [first, last] : notHeld) {
         const std::uint64_t b = std::clamp(first, from, to), e = std::clamp(last, b, to);
         held(b);
-        policy_.map().addSteppedOver(b, e);
+        policy_.noteNotAsked(b, e);
         lost += e - b;
         from = e;
     }
@@ -264,13 +267,19 @@ std::optional<ReadFailurePolicy::Stretch> MediumReader::walkStretch(Asker asker,
     // size calculator or a catalog read may walk into a bad area ahead of
     // the sweep: every walk of a scan comes back over its stretch as far as
     // the policy asks, whichever reader walked it.
-    const std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, ask, MediumDevice::scans(asker));
+    std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, ask, MediumDevice::scans(asker));
     endRead = stretch && held == stretch->end;
     if (!stretch) return std::nullopt;
     // Every walk is followed by the one verdict: a scan on a disk that has
-    // stopped goes on with what the cache holds, a save ends its part.
+    // stopped goes on with what the cache holds, a save ends its part. A
+    // stretch that ran to the medium's end on a disk that answers is come
+    // back over before it is taken for a bad end.
     switch (policy_.judge(stretch, failed, liveBefore, asking(asker))) {
     case ReadFailurePolicy::Verdict::Answers:
+        if (stretch->unansweredToTheEnd) {
+            stretch = policy_.comeBackToTheEnd(std::move(*stretch), failed, ask);
+            endRead = stretch && held == stretch->end;
+        }
         return stretch;
     case ReadFailurePolicy::Verdict::Stopped:
         tellStopped(asker);
@@ -311,12 +320,14 @@ void MediumReader::tellStopped(Asker asker) {
 void MediumReader::beginSave() {
     toldTheSave_.store(false, std::memory_order_release);
     // It may have come back since it was judged stopped.
-    if (policy_.askAgain(asking(Asker::Save)) == ReadFailurePolicy::Verdict::Stopped) tellStopped(Asker::Save);
+    if (policy_.stopped() && policy_.askAgain(asking(Asker::Save)) == ReadFailurePolicy::Verdict::Stopped)
+        tellStopped(Asker::Save);
 }
 
 void MediumReader::beginScan() {
     toldTheScan_.store(false, std::memory_order_release);
-    if (policy_.askAgain(asking(Asker::Scan)) == ReadFailurePolicy::Verdict::Stopped) tellStopped(Asker::Scan);
+    if (policy_.stopped() && policy_.askAgain(asking(Asker::Scan)) == ReadFailurePolicy::Verdict::Stopped)
+        tellStopped(Asker::Scan);
 }
 
 bool MediumReader::scrapeAskFailed(std::uint64_t at, std::uint64_t liveBefore) {
@@ -358,7 +369,8 @@ bool MediumReader::givesUp(std::uint64_t at) {
     return true;
 }
 
-std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_t end, bool continuing) {
+std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_t end, bool continuing,
+                                                  const std::vector<MediumMap::Run>& before) {
     MediumMap& map = policy_.map();
     const std::uint64_t pageSectors = map.pageSectors();
     // Sectors [first, last] into their place, past the page cache: the cache
@@ -493,6 +505,10 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
             return true;
         }
     };
+    // Not past where a stretch of this save's own walks runs on into the
+    // disk's bad end: a disk that answers elsewhere, come back over there in
+    // vain.
+    const std::uint64_t scrapedTo = std::min(end, policy_.badEndFrom());
     const auto firstAsked = [](std::uint64_t from) {
         return (from + kScrapeSectors - 1) / kScrapeSectors * kScrapeSectors;
     };
@@ -509,14 +525,16 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         if (!next) break;
         const MediumMap::Run run = *next;
         pos = run.end;
-        // What walks stepped over is asked into where the read meets it: a
-        // walk that ran to the medium's end with nothing answering stepped
-        // over a bad area only once the verdict found the disk answering. A
-        // run this save gave up on only where a read that does not go on
-        // from the one before it (another file's) begins: that file may lie
-        // on an island.
+        // What other walks stepped over is asked into where the read meets
+        // it; what this read's own walks stepped over, not past where the
+        // disk's bad end begins. A run this save gave up on only where a
+        // read that does not go on from the one before it (another file's)
+        // begins: that file may lie on an island.
         const bool givenUp = run.kind == MediumMap::Kind::GivenUp;
-        if (givenUp && (continuing || run.begin != r.sector)) continue;
+        const bool others = std::any_of(before.begin(), before.end(), [&](const MediumMap::Run& known) {
+            return !known.failed() && known.begin <= run.begin && run.begin < known.end;
+        });
+        if (givenUp ? continuing || run.begin != r.sector : !others && run.begin >= scrapedTo) continue;
         // First at the run's first sector in the read, and, when that fails
         // inside a page, where its first whole page begins: the page cache
         // fails a page whole, and the page the run begins in may hold a bad
@@ -531,7 +549,7 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         // Then at every kScrapeSectors-th sector of the medium; after enough
         // of them fail in a row, in doubling steps.
         bool gaveUp = false;
-        for (std::uint64_t at = firstAsked(from); at < run.end;) {
+        for (std::uint64_t at = firstAsked(from); at < std::min(run.end, scrapedTo);) {
             asked = ask(at, from, run.end, true);
             if (asked == Asked::Gone) return std::nullopt;
             if (asked == Asked::GaveUp) {
@@ -546,7 +564,7 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         // A readable run that goes on past the read's end is found there by
         // the read after, which cannot go back: it is asked for here, so the
         // run's sectors in this read are read to its edge too.
-        if (gaveUp || run.end != end || from >= end || end >= policy_.endSector()) continue;
+        if (gaveUp || run.end != end || from >= end || end >= policy_.endSector() || end >= scrapedTo) continue;
         const std::optional<MediumMap::Run> past = map.runAt(end);
         if (past && past->kind != MediumMap::Kind::SteppedOver) continue;
         const Probe heard = probe(Asker::Save, end, one.data(), Way::PastTheCache);

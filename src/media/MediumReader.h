@@ -130,8 +130,10 @@ private:
     // The save's scrape of what [r.sector, end) holds of stepped-over runs,
     // once the rest is read: how many of their sectors it read, or nothing
     // when the medium has gone or stopped answering. `continuing`: the read
-    // goes on from the one before (a file's next piece).
-    std::optional<std::uint64_t> scrape(const Request& r, std::uint64_t end, bool continuing);
+    // goes on from the one before (a file's next piece); `before`: what the
+    // map knew of the read as it began.
+    std::optional<std::uint64_t> scrape(const Request& r, std::uint64_t end, bool continuing,
+                                        const std::vector<MediumMap::Run>& before);
     // A scrape ask at `at` has failed, or one has answered: every
     // kScrapeFailuresJudged-th in a row of the save is followed by the
     // verdict. False, the user told, when the medium no longer answers.

@@ -115,62 +115,9 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     // nothing behind it to come back for: on a disk that died behind the
     // cache it would only ask into the dead rest.
     if (comeBack && good && answeredAfresh) {
-        // Back over the stretch, a few asks at the most, each in the middle
-        // of the widest gap left between its sectors that failed, as long as
-        // one is wider than kComeBackBytes: the doubling steps asked densely
-        // near its start and sparsely further on, so a readable island a
-        // sizeable part of the stretch wide is found wherever it lies. The
-        // first sector that answers begins an island; the asks left look
-        // for one before it. The island's beginning ends the stretch, and
-        // the reader reads on from there.
-        const std::uint64_t bps = sectorBytes_.load(std::memory_order_relaxed);
-        const std::uint64_t every = std::max<std::uint64_t>(bps == 0 ? 1 : kComeBackBytes / bps, 1);
-        // The runs of the stretch known to have failed, first and last
-        // sector: the gaps lie between them.
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> failedRuns{{failed, failed}};
-        for (const MediumMap::Run& run : map_.runsIn(failed, *good - failed))
-            if (run.failed()) failedRuns.emplace_back(run.begin, run.end - 1);
-        std::sort(failedRuns.begin(), failedRuns.end());
-        // The last sector that failed before `at`.
-        const auto failedBefore = [&](std::uint64_t at) {
-            std::uint64_t last = failed;
-            for (const auto& [first, lastOfRun] : failedRuns)
-                if (first < at) last = std::max(last, std::min(lastOfRun, at - 1));
-            return last;
-        };
-        std::optional<std::uint64_t> island;
-        for (std::uint64_t asked = 0; asked < kComeBackAsks; ++asked) {
-            // The widest gap before the island found, or the stretch's end.
-            const std::uint64_t limit = island.value_or(*good);
-            std::uint64_t from = 0, width = 0;
-            for (std::size_t i = 0; i < failedRuns.size(); ++i) {
-                const std::uint64_t begin = failedRuns[i].second;
-                const std::uint64_t to = i + 1 < failedRuns.size() ? std::min(failedRuns[i + 1].first, limit) : limit;
-                if (begin < to && to - begin > width) {
-                    from = begin;
-                    width = to - begin;
-                }
-            }
-            if (width <= every) break;
-            const std::uint64_t at = from + width / 2;
-            const Probe p = ask(at);
-            if (p == Probe::Gone) return std::nullopt;
-            if (answered(p))
-                island = at;
-            else
-                failedRuns.insert(std::upper_bound(failedRuns.begin(), failedRuns.end(), std::pair{at, at}),
-                                  std::pair{at, at});
-        }
-        if (island) {
-            std::uint64_t lo = failedBefore(*island), hi = *island;
-            while (hi - lo > 1) {
-                const std::uint64_t at = lo + (hi - lo) / 2;
-                const Probe p = ask(at);
-                if (p == Probe::Gone) return std::nullopt;
-                (answered(p) ? hi : lo) = at;
-            }
-            good = hi;
-        }
+        const std::optional<std::optional<std::uint64_t>> island = comeBackOver(failed, *good, ask);
+        if (!island) return std::nullopt;
+        if (*island) good = **island;
     }
     const std::uint64_t stretchEnd = good.value_or(end);
     map_.addSteppedOver(failed, stretchEnd);
@@ -180,6 +127,96 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     const std::uint64_t nearTheEnd = std::max(probedEnds_.load(std::memory_order_relaxed), map_.pageSectors());
     const bool toTheEnd = !answeredAfresh && platform::saturatingAdd(stretchEnd, nearTheEnd) >= end;
     return Stretch{stretchEnd, good.has_value(), toTheEnd, std::move(failedAsks)};
+}
+
+std::optional<std::optional<std::uint64_t>>
+ReadFailurePolicy::comeBackOver(std::uint64_t failed, std::uint64_t limitOfTheStretch,
+                                const std::function<Probe(std::uint64_t)>& ask) {
+    // Back over the stretch, a few asks at the most, each in the middle of
+    // the widest gap left between its sectors that failed, as long as one is
+    // wider than kComeBackBytes: the doubling steps asked densely near its
+    // start and sparsely further on, so a readable island a sizeable part of
+    // the stretch wide is found wherever it lies. The first sector that
+    // answers begins an island; the asks left look for one before it.
+    const std::uint64_t bps = sectorBytes_.load(std::memory_order_relaxed);
+    const std::uint64_t every = std::max<std::uint64_t>(bps == 0 ? 1 : kComeBackBytes / bps, 1);
+    // The runs of the stretch known to have failed, first and last sector:
+    // the gaps lie between them.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> failedRuns{{failed, failed}};
+    for (const MediumMap::Run& run : map_.runsIn(failed, limitOfTheStretch - failed))
+        if (run.failed()) failedRuns.emplace_back(run.begin, run.end - 1);
+    std::sort(failedRuns.begin(), failedRuns.end());
+    // The last sector that failed before `at`.
+    const auto failedBefore = [&](std::uint64_t at) {
+        std::uint64_t last = failed;
+        for (const auto& [first, lastOfRun] : failedRuns)
+            if (first < at) last = std::max(last, std::min(lastOfRun, at - 1));
+        return last;
+    };
+    std::optional<std::uint64_t> island;
+    for (std::uint64_t asked = 0; asked < kComeBackAsks; ++asked) {
+        // The widest gap before the island found, or the stretch's end.
+        const std::uint64_t limit = island.value_or(limitOfTheStretch);
+        std::uint64_t from = 0, width = 0;
+        for (std::size_t i = 0; i < failedRuns.size(); ++i) {
+            const std::uint64_t begin = failedRuns[i].second;
+            const std::uint64_t to = i + 1 < failedRuns.size() ? std::min(failedRuns[i + 1].first, limit) : limit;
+            if (begin < to && to - begin > width) {
+                from = begin;
+                width = to - begin;
+            }
+        }
+        if (width <= every) break;
+        const std::uint64_t at = from + width / 2;
+        const Probe p = ask(at);
+        if (p == Probe::Gone) return std::nullopt;
+        if (answered(p))
+            island = at;
+        else
+            failedRuns.insert(std::upper_bound(failedRuns.begin(), failedRuns.end(), std::pair{at, at}),
+                              std::pair{at, at});
+    }
+    if (!island) return std::optional<std::uint64_t>();
+    // Where the island begins: the stretch ends there.
+    std::uint64_t lo = failedBefore(*island), hi = *island;
+    while (hi - lo > 1) {
+        const std::uint64_t at = lo + (hi - lo) / 2;
+        const Probe p = ask(at);
+        if (p == Probe::Gone) return std::nullopt;
+        (answered(p) ? hi : lo) = at;
+    }
+    return std::optional<std::uint64_t>(hi);
+}
+
+std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::comeBackToTheEnd(Stretch stretch, std::uint64_t failed,
+                                                                            const ProbeSector& probe) {
+    // Only as far as a bad end found before: it was come back over then.
+    const std::uint64_t badEnd = badEndFrom();
+    const std::uint64_t limit = std::max(failed + 1, std::min(stretch.end, badEnd));
+    const auto ask = [&](std::uint64_t at) {
+        const Probe p = probe(at);
+        if (p == Probe::Failed) {
+            map_.addFailed(at);
+            stretch.failed.push_back(at);
+        }
+        return p;
+    };
+    const std::optional<std::optional<std::uint64_t>> island = comeBackOver(failed, limit, ask);
+    if (!island) return std::nullopt;
+    if (!*island) {
+        // Nothing answers in it: the disk's bad end begins here.
+        std::uint64_t from = badEndFrom_.load(std::memory_order_acquire);
+        while (failed < from && !badEndFrom_.compare_exchange_weak(from, failed, std::memory_order_acq_rel)) {
+        }
+        return stretch;
+    }
+    // An island: the stretch ends where it begins, and what the walk stepped
+    // over past it is not known to be unreadable after all.
+    map_.forgetSteppedOver(**island, stretch.end);
+    stretch.end = **island;
+    stretch.answeredAfter = true;
+    stretch.unansweredToTheEnd = false;
+    return stretch;
 }
 
 void ReadFailurePolicy::noteAnswer(std::uint64_t offset, std::uint64_t length, Source source) {
@@ -260,15 +297,46 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::askAgain(const Asking& asking) {
     walksUnanswered_ = 0;
     if (verdict == Verdict::Answers) {
         answeredElsewhere_ = true;
-        // What failed as it stopped may well read now.
+        // What failed as it stopped may well read now, and what its walks
+        // stepped over from there, or was not asked for since, is not known
+        // to be unreadable: it is read again as any place is.
         for (const std::uint64_t sector : diedWith_)
             map_.unfail(sector, sector + 1);
         diedWith_.clear();
+        map_.forgetSteppedOver(stoppedAt(), endSector());
+        std::lock_guard notAskedLock(notAskedMutex_);
+        for (const auto& [first, end] : notAsked_)
+            map_.forgetSteppedOver(first, end);
+        notAsked_.clear();
         stopped_.store(false, std::memory_order_release);
     } else {
         diedWith_.insert(diedWith_.end(), asksFailed_.begin(), asksFailed_.end());
     }
     return verdict;
+}
+
+void ReadFailurePolicy::forget() {
+    map_.clear();
+    badEndFrom_.store(UINT64_MAX, std::memory_order_release);
+    std::lock_guard lock(notAskedMutex_);
+    notAsked_.clear();
+}
+
+void ReadFailurePolicy::noteNotAsked(std::uint64_t first, std::uint64_t end) {
+    if (first >= end) return;
+    map_.addSteppedOver(first, end);
+    std::lock_guard lock(notAskedMutex_);
+    auto run = notAsked_.upper_bound(first);
+    if (run != notAsked_.begin() && std::prev(run)->second >= first) {
+        --run;
+        run->second = std::max(run->second, end);
+    } else {
+        run = notAsked_.emplace(first, end).first;
+    }
+    for (auto next = std::next(run); next != notAsked_.end() && next->first <= run->second;) {
+        run->second = std::max(run->second, next->second);
+        next = notAsked_.erase(next);
+    }
 }
 
 ReadFailurePolicy::Verdict ReadFailurePolicy::askPlaces(const Asking& asking) {

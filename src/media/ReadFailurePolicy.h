@@ -40,6 +40,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -92,6 +93,20 @@ public:
     static constexpr std::uint64_t kComeBackBytes = 1u << 20;
     std::optional<Stretch> walk(std::uint64_t failed, const ProbeSector& probe, bool comeBack = false);
 
+    // A walk ran to the medium's end with nothing but a cache answering, and
+    // the disk answers elsewhere: the stretch from `failed` is come back
+    // over, a few asks as a scan's walk comes back, up to a bad end found
+    // before. An island ends the stretch where it begins; none makes the
+    // stretch the disk's bad end (see badEndFrom). Nothing when a probe found
+    // the medium gone.
+    std::optional<Stretch> comeBackToTheEnd(Stretch stretch, std::uint64_t failed, const ProbeSector& probe);
+    // Where a stretch that runs to the medium's end on a disk that still
+    // answers, come back over in vain, begins: a save asks into its own
+    // walks' runs no further (UINT64_MAX: none).
+    std::uint64_t badEndFrom() const { return badEndFrom_.load(std::memory_order_acquire); }
+    // A scan begins afresh: the map but for the places read, and the bad end.
+    void forget();
+
     // --- the verdict: does the disk still answer? ---
     // How a judgement asks: one sector of the medium itself, never from the
     // page cache, and whether the device's answers come past every cache (a
@@ -123,6 +138,10 @@ public:
     // back. Asked as above; the verdict stands until an answer.
     Verdict askAgain(const Asking& asking);
     bool stopped() const { return stopped_.load(std::memory_order_acquire); }
+    // Sectors [first, end) were not asked for, as the disk has stopped: the
+    // page cache did not hold them. Unreadable for now; a disk that answers
+    // again is asked there, as past where it stopped.
+    void noteNotAsked(std::uint64_t first, std::uint64_t end);
     // The sector where the disk was judged to have stopped.
     std::uint64_t stoppedAt() const { return stoppedAt_.load(std::memory_order_acquire); }
 
@@ -174,6 +193,10 @@ private:
     // The first sector of each of the files still to read that no read has
     // reached and that is not known to be unreadable, up to `placesAsked`.
     std::vector<std::uint64_t> placesStillToRead(std::uint64_t placesAsked);
+    // The come-back over [failed, limit): the first sector of the island
+    // found, none, or nothing when the medium has gone.
+    std::optional<std::optional<std::uint64_t>> comeBackOver(std::uint64_t failed, std::uint64_t limit,
+                                                             const std::function<Probe(std::uint64_t)>& ask);
     // The places asked in turn until the disk answers at one or the medium
     // has gone: Failed when none answered (those that failed join the map).
     // `pastEveryCache`: only an answer past every cache counts.
@@ -212,10 +235,15 @@ private:
     bool answeredElsewhere_ = false;
     std::uint64_t liveAtLastJudgement_ = 0;
     std::atomic<bool> stopped_{false};
+    std::atomic<std::uint64_t> badEndFrom_{UINT64_MAX};
     std::atomic<std::uint64_t> stoppedAt_{0};
     // The sectors that failed in the walk and the asks that judged the disk
     // stopped: a disk that answers again gives them back to the saves.
     std::vector<std::uint64_t> diedWith_;
+    // What was not asked for while the disk had stopped, as runs of first
+    // sector to the sector after.
+    std::mutex notAskedMutex_;
+    std::map<std::uint64_t, std::uint64_t> notAsked_;
     // The asks of the judgement being made that failed.
     std::vector<std::uint64_t> asksFailed_;
     StillToRead stillToRead_;

@@ -518,10 +518,11 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     // not saved, as a file the save could not begin is not made.
     const bool done = result == FileExtentsCopier::Result::Done;
     const bool lostToTheCache = sourceGone_ && copier.unreadableSectors() != 0;
-    // Zeros where not one sector of the file could be read are none of the
-    // file's bytes: nothing is left under its name, and it is told as not
-    // saved.
-    const bool zerosOnly = copier.bytesWritten() != 0 && copier.nothingRead();
+    // Zeros where not one sector of the file could be read as the medium
+    // went are none of the file's bytes: nothing is left under its name,
+    // and it is told as not saved. (From a live disk with a bad area, such a
+    // file is saved as a copy of the disk would give it.)
+    const bool zerosOnly = sourceGone_ && copier.bytesWritten() != 0 && copier.nothingRead();
     const bool whole = done && copier.bytesWritten() >= node->fileSize && !lostToTheCache && !zerosOnly;
     const bool nothing = copier.bytesWritten() == 0 || zerosOnly;
     if (nothing) {
