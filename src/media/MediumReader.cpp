@@ -297,10 +297,18 @@ ReadFailurePolicy::Probe MediumReader::probe(Asker asker, std::uint64_t sector, 
 
 ReadFailurePolicy::Asking MediumReader::asking(Asker asker) {
     // What a judgement reads is written nowhere, and asked of the medium
-    // itself: what the page cache holds tells nothing of the disk.
+    // itself: what the page cache holds tells nothing of the disk. Nor is a
+    // place asked whose page the cache holds, whoever read it: a cache below
+    // the device (a loop device's file) may hold it too, and answer for a
+    // disk that has stopped.
     auto one = std::make_shared<std::vector<std::uint8_t>>(device_.sectorBytes());
-    return {[this, asker, one](std::uint64_t at) { return probe(asker, at, one->data(), Way::ToTheMedium); },
-            device_.readsPastEveryCache()};
+    const bool pastEveryCache = device_.readsPastEveryCache();
+    return {[this, asker, one, pastEveryCache](std::uint64_t at) {
+                if (!pastEveryCache && device_.readFromTheCache(at, 1, one->data()).empty())
+                    return ReadFailurePolicy::Probe::FromTheCache;
+                return probe(asker, at, one->data(), Way::ToTheMedium);
+            },
+            pastEveryCache};
 }
 
 void MediumReader::tellStopped(Asker asker) {
