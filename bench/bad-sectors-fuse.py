@@ -18,7 +18,10 @@ one pattern a line: "FIRST COUNT" fails COUNT sectors from FIRST, and
 every read fail from the first read that runs into sector S from before it
 on (a disk that dies part-way as a walk of it reaches S; the pages the
 kernel cached before still answer, those a probe of the disk's end read
-among them), DIRECT_IO=1 keeps the kernel from caching disk.img's pages
+among them), DEAD_FILE=PATH makes every read fail while PATH exists (the
+tool makes it as the disk dies at DIE_AT_SECTOR; take it away and the disk
+answers again, until a read runs into that sector once more), DIRECT_IO=1
+keeps the kernel from caching disk.img's pages
 at all, and COUNT_FILE=PATH keeps in PATH how many reads it has served and
 failed ("READS FAILED"), as the device below a loop device counts them: the
 failed ones at each failure, the served ones then, every 4096th and at the
@@ -114,6 +117,7 @@ def main():
     bad.finish()
     die_at = int(os.environ["DIE_AT_SECTOR"]) * 512 if os.environ.get("DIE_AT_SECTOR") else None
     died = False
+    dead_file = os.environ.get("DEAD_FILE")
     open_flags = 1 if os.environ.get("DIRECT_IO") == "1" else 0  # FOPEN_DIRECT_IO
     count_file = os.open(os.environ["COUNT_FILE"], os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644) \
         if os.environ.get("COUNT_FILE") else None
@@ -165,7 +169,13 @@ def main():
             _, offset, length = struct.unpack_from("<QQI", body)
             now = time.monotonic()
             first_read = now if first_read is None else first_read
-            died = died or (die_at is not None and offset <= die_at < offset + length)
+            dies = die_at is not None and offset <= die_at < offset + length
+            if dead_file is None:
+                died = died or dies
+            else:
+                if dies:
+                    os.close(os.open(dead_file, os.O_WRONLY | os.O_CREAT, 0o644))
+                died = os.path.exists(dead_file)
             dead = died or (dead_after is not None and now - first_read >= dead_after)
             # An empty range (COUNT 0) fails nothing: a clean control run.
             if dead or bad.hits(offset, length):

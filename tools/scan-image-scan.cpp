@@ -235,6 +235,11 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
     if (out.unreadableSectors != 0)
         std::fprintf(stderr, "scan-image: %llu sectors of %s could not be read; they were taken as zeros\n",
                      static_cast<unsigned long long>(out.unreadableSectors), platform::escapedText(o.image).c_str());
+    if (const std::optional<std::uint32_t> stoppedAt = out.volume->stoppedAnsweringAtPercent())
+        std::fprintf(stderr,
+                     "scan-image: %s stopped answering %u%% of the way into the scan; from there on only what the "
+                     "system's cache held of it was read\n",
+                     platform::escapedText(o.image).c_str(), static_cast<unsigned>(*stoppedAt));
     if (out.volume->catalogNodesUnread && mode == "normal" && (!o.searchTypes || driver == "volume"))
         std::fprintf(stderr, "scan-image: nodes of the volume's catalog could not be read; the advanced scan "
                              "(--mode advanced) may find what they held\n");

@@ -283,6 +283,15 @@ void TreeScreenController::showTree() {
                           : platform::format("Sectors of the drive that could not be read: %llu. The scan took them as "
                                              "zeros: entries and files that lay on them may be missing or damaged.",
                                              static_cast<unsigned long long>(lost));
+            // A disk that stopped answering is no disk with a few bad
+            // sectors: the end says so, and how far the scan had come.
+            const std::optional<std::uint32_t> stoppedAt = volume->stoppedAnsweringAtPercent();
+            if (stoppedAt)
+                lostLine = platform::format("The drive stopped answering %u%% of the way into the scan. From there on "
+                                            "only what the system still held of it in memory was read: entries and "
+                                            "files that lay on the rest may be missing or damaged.",
+                                            static_cast<unsigned>(*stoppedAt)) +
+                           (lostLine.empty() ? std::string() : "\n\n" + lostLine);
             const auto withLostLine = [&](std::string message) {
                 return lostLine.empty() ? message : message + "\n\n" + lostLine;
             };
@@ -320,7 +329,8 @@ void TreeScreenController::showTree() {
                 told = true;
             }
             if (!told && !lostLine.empty())
-                delegate_.runAlertPanel(platform::alertRequest("! Sectors could not be read", lostLine, "OK"));
+                delegate_.runAlertPanel(platform::alertRequest(
+                    stoppedAt ? "! The drive stopped answering" : "! Sectors could not be read", lostLine, "OK"));
         }
     }
     if (MainWindow* window = delegate_.window()) {

@@ -185,10 +185,27 @@ std::uint64_t DMedia::readCachedSectors(std::uint64_t sector, std::int32_t count
         return static_cast<std::uint64_t>(std::max(count, 0));
     const auto sectors = static_cast<std::uint64_t>(count);
     const std::uint64_t mediumEnd = policy_.endSector();
-    std::memset(buffer, 0, static_cast<std::size_t>(sectors * bps));
-    if (mediumUnconfirmed() || (mediumEnd != 0 && sector + sectors > mediumEnd)) return sectors;
-    // Whole if the cache holds it all, as it mostly does; else page by page,
-    // as the cache holds pages.
+    if (mediumEnd != 0 && sector + sectors > mediumEnd) {
+        std::memset(buffer, 0, static_cast<std::size_t>(sectors * bps));
+        return sectors;
+    }
+    std::uint64_t lost = 0;
+    for (const auto& [first, end] : readFromTheCache(sector, sectors, buffer))
+        lost += end - first;
+    return lost;
+}
+
+MediumDevice::Runs DMedia::readFromTheCache(std::uint64_t sector, std::uint64_t count, std::uint8_t* buffer) {
+    const std::uint64_t bps = u32BytesInSector_;
+    if (count == 0) return {};
+    const Runs all{{sector, platform::saturatingAdd(sector, count)}};
+    if (bps == 0 || count > kMaxReadBytes / bps ||
+        !platform::checkedMul(platform::saturatingAdd(sector, count), bps))
+        return all;
+    std::memset(buffer, 0, static_cast<std::size_t>(count * bps));
+    if (mediumUnconfirmed()) return all;
+    // Whole if the cache holds it all, as it mostly does; else the pages it
+    // holds, as the cache holds pages.
     const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     const std::uint64_t pageSectors = page > bps ? page / bps : 1;
     std::lock_guard lock(deviceMutex_);
@@ -199,14 +216,46 @@ std::uint64_t DMedia::readCachedSectors(std::uint64_t sector, std::int32_t count
         std::memset(into, 0, length);
         return false;
     };
-    if (cached(sector, sectors)) return 0;
-    std::uint64_t lost = 0;
-    for (std::uint64_t at = sector; at < sector + sectors;) {
-        const std::uint64_t n = std::min(pageSectors - at % pageSectors, sector + sectors - at);
-        if (!cached(at, n)) lost += n;
+    if (cached(sector, count)) return {};
+    // Which pages are held, asked once for the whole request where the
+    // system tells; a test's cache answers page by page.
+    std::optional<std::vector<bool>> held;
+    if (!rawRead_) held = platform::heldPages(cacheKeeper_, sector * bps, static_cast<std::size_t>(count * bps));
+    Runs notHeld;
+    const auto lose = [&](std::uint64_t first, std::uint64_t end) {
+        if (!notHeld.empty() && notHeld.back().second == first)
+            notHeld.back().second = end;
+        else
+            notHeld.emplace_back(first, end);
+    };
+    const std::uint64_t firstPage = sector * bps / page;
+    for (std::uint64_t at = sector; at < sector + count;) {
+        // A run of pages alike, held or not by what the system told.
+        std::uint64_t n = std::min(pageSectors - at % pageSectors, sector + count - at);
+        const auto pageHeld = [&](std::uint64_t s) {
+            const std::uint64_t index = s * bps / page - firstPage;
+            return !held || (index < held->size() && (*held)[static_cast<std::size_t>(index)]);
+        };
+        const bool told = pageHeld(at);
+        if (held)
+            while (at + n < sector + count && pageHeld(at + n) == told)
+                n += std::min(pageSectors, sector + count - at - n);
+        if (!told || !cached(at, n)) {
+            // A run the kernel let go of since it was told is read page by
+            // page, as it may have let go of only some.
+            if (told && held && n > pageSectors) {
+                for (std::uint64_t p = at; p < at + n;) {
+                    const std::uint64_t m = std::min(pageSectors - p % pageSectors, at + n - p);
+                    if (!cached(p, m)) lose(p, p + m);
+                    p += m;
+                }
+            } else {
+                lose(at, at + n);
+            }
+        }
         at += n;
     }
-    return lost;
+    return notHeld;
 }
 
 bool DMedia::cachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const {
@@ -311,6 +360,20 @@ DMedia::CarvingRead DMedia::readCarvingSector(std::uint64_t sector, std::int32_t
 bool DMedia::readsPastTheCache() {
     const std::shared_ptr<Device> dev = device();
     return dev && uncachedDescriptor(*dev) >= 0;
+}
+
+bool DMedia::readsPastEveryCache() {
+    const std::shared_ptr<Device> dev = device();
+    return dev && dev->answersPastEveryCache && uncachedDescriptor(*dev) >= 0;
+}
+
+void DMedia::tellStopped(Asker asker) {
+    if (MediumDevice::scans(asker)) {
+        // The scan goes on with what the cache holds; its end says so.
+        mediumJudgedStopped();
+        return;
+    }
+    tellGone(asker);
 }
 
 DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer,

@@ -118,9 +118,13 @@ public:
     // runs (nullptr: nowhere, and the save has ended): before the save's
     // reader gives up a medium that answers nowhere else, it asks there (see
     // ReadFailurePolicy::stillAnswers).
+    // Set as a save begins, it asks again whether a disk judged to have
+    // stopped answers (see MediumReader::beginSave).
     void setStillToRead(ReadFailurePolicy::StillToRead stillToRead) {
-        if (!stillToRead) reader_.endSave();
+        const bool begins = stillToRead != nullptr;
+        if (!begins) reader_.endSave();
         policy_.setStillToRead(std::move(stillToRead));
+        if (begins) reader_.beginSave();
     }
     // readSectorRange, with what the search holds taken from memory and only
     // the rest read: the same bytes, and its unreadable sectors (zeros
@@ -136,10 +140,19 @@ public:
     std::uint64_t unreadableSectorsIn(std::uint64_t first, std::uint64_t count) const {
         return policy_.map().countIn(first, count);
     }
+    // A scan begins afresh: what its readers could not read is forgotten,
+    // and a disk judged to have stopped is asked again whether it answers.
     void forgetUnreadableSectors() {
-        policy_.map().clear();
+        policy_.forget();
         reader_.endSave();
+        reader_.beginScan();
     }
+    // Whether the disk has been judged to answer no more (see
+    // ReadFailurePolicy::judge): its readers take only what the page cache
+    // holds until a save or a scan that begins finds it answering again.
+    // The sector where it was so judged.
+    bool stoppedAnswering() const { return policy_.stopped(); }
+    std::uint64_t stoppedAnsweringAt() const { return policy_.stoppedAt(); }
     // Sectors [first, end) that a reader knows the medium cannot give
     // without asking it: those past its end where a volume's own structures
     // say more of the volume lies. They count as unreadable from then on.
@@ -241,9 +254,12 @@ public:
     platform::Dict dataUpdate;
 
 protected:
-    // Called once, on the reading thread, when the medium has stopped
-    // answering, after the user was told.
+    // Called once, on the reading thread, when the medium has gone, after
+    // the user was told.
     virtual void mediumStoppedAnswering() {}
+    // Called on the reading thread when a scan's reader has judged that the
+    // disk answers no more (once a scan).
+    virtual void mediumJudgedStopped() {}
 
     std::string path_;
     std::string cPath_;
@@ -269,8 +285,10 @@ private:
     // came from, and the user when the medium has gone.
     Outcome readSectors(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer, Way way) override;
     bool readsPastTheCache() override;
+    bool readsPastEveryCache() override;
+    Runs readFromTheCache(std::uint64_t sector, std::uint64_t count, std::uint8_t* buffer) override;
     bool opens() override { return device() != nullptr; }
-    void tellStopped() override { tellGone(Asker::Save); }
+    void tellStopped(Asker asker) override;
     std::uint32_t sectorBytes() const override { return u32BytesInSector_; }
     const std::string& name() const override { return cPath_; }
     // True when the device is still in the drive or volume list as last built.

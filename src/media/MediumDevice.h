@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 class MediumDevice {
 public:
@@ -40,13 +42,23 @@ public:
     // was not read is zeros.
     virtual Outcome readSectors(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
                                 Way way) = 0;
-    // Whether reads past the page cache can be made at all.
+    // Whether reads past the page cache can be made at all, and whether they
+    // reach the medium itself, past every cache (a disk read with O_DIRECT,
+    // not a loop device over a file the page cache holds).
     virtual bool readsPastTheCache() = 0;
+    virtual bool readsPastEveryCache() = 0;
+    // `count` sectors from `sector` into `buffer` as far as the page cache
+    // holds them, asking the medium for nothing: the runs [first, end) it
+    // does not hold, zeros in the buffer (all of it where the request
+    // cannot be answered so).
+    using Runs = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+    virtual Runs readFromTheCache(std::uint64_t sector, std::uint64_t count, std::uint8_t* buffer) = 0;
     // Opens the device, which lays the medium out in the failure policy:
     // false when it cannot be opened.
     virtual bool opens() = 0;
-    // A save has judged that the medium no longer answers: the save's alert.
-    virtual void tellStopped() = 0;
+    // The medium has been judged to answer no more: a save's alert, once a
+    // save; a scan's word at its end.
+    virtual void tellStopped(Asker asker) = 0;
     virtual std::uint32_t sectorBytes() const = 0;
     // The path read, for the log.
     virtual const std::string& name() const = 0;

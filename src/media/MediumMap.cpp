@@ -43,6 +43,27 @@ void MediumMap::endSave() {
     recast(0, UINT64_MAX, Kind::GivenUp, Kind::SteppedOver);
 }
 
+void MediumMap::unfail(std::uint64_t first, std::uint64_t end) {
+    if (first >= end) return;
+    std::lock_guard lock(mutex_);
+    recast(first, end, Kind::Failed, Kind::SteppedOver);
+}
+
+void MediumMap::forgetSteppedOver(std::uint64_t first, std::uint64_t end) {
+    if (first >= end) return;
+    std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> found;
+    auto run = runs_.upper_bound(first);
+    if (run != runs_.begin() && std::prev(run)->second.end > first) --run;
+    for (; run != runs_.end() && run->first < end; ++run)
+        if (run->second.kind == Kind::SteppedOver)
+            found.emplace_back(std::max(run->first, first), std::min(run->second.end, end));
+    std::uint64_t taken = 0;
+    for (const auto& [b, e] : found)
+        taken += cut(b, e);
+    if (taken != 0) total_.fetch_sub(taken, std::memory_order_release);
+}
+
 void MediumMap::recast(std::uint64_t first, std::uint64_t end, Kind from, Kind to) {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> found;
     auto run = runs_.upper_bound(first);
@@ -256,10 +277,14 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> MediumMap::unreached(std::u
     return gaps;
 }
 
-void MediumMap::noteUnansweredFrom(std::uint64_t sector) {
-    std::uint64_t from = unansweredFrom_.load(std::memory_order_acquire);
-    while (sector < from && !unansweredFrom_.compare_exchange_weak(from, sector, std::memory_order_acq_rel)) {
+std::vector<std::pair<std::uint64_t, std::uint64_t>> MediumMap::reached(std::uint64_t end) const {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
+    std::lock_guard lock(reachedMutex_);
+    for (const auto& [begin, runEnd] : reached_) {
+        if (begin >= end) break;
+        runs.emplace_back(begin, std::min(runEnd, end));
     }
+    return runs;
 }
 
 void MediumMap::clear() {
@@ -268,5 +293,4 @@ void MediumMap::clear() {
     failedPages_.clear();
     anyFailedPage_.store(false, std::memory_order_release);
     total_.store(0, std::memory_order_release);
-    unansweredFrom_.store(UINT64_MAX, std::memory_order_release);
 }

@@ -13,9 +13,7 @@
 //     asks there no more.
 // Apart from them, the memory pages that failed through the page cache: the
 // cache fails a page whole for one bad sector in it, so such a page is read
-// past the cache sector by sector, and never through the cache again. And
-// where the first walk that ran to the medium's end with nothing answering
-// began: a dying disk, or a bad end, which a save does not scrape.
+// past the cache sector by sector, and never through the cache again.
 // A sector a later read gets leaves the unreadable kinds. What is kept grows
 // with the number of separate runs, not with their length, and is safe to
 // share between threads.
@@ -57,6 +55,13 @@ public:
     // The save has ended: what it gave up is stepped over again, for the
     // next save to ask.
     void endSave();
+    // Sectors [first, end) that failed did so as the disk stopped answering,
+    // and it answers again: what failed there is stepped over, for a save to
+    // ask once more.
+    void unfail(std::uint64_t first, std::uint64_t end);
+    // What a walk stepped over in [first, end) is not known to be unreadable
+    // after all (a readable island was found at `first`).
+    void forgetSteppedOver(std::uint64_t first, std::uint64_t end);
     // Sectors [first, end) were read: they are no longer unreadable.
     void noteRead(std::uint64_t first, std::uint64_t end);
     // The end of the unbroken stretch of unreadable sectors, of any kind,
@@ -94,12 +99,10 @@ public:
     // one; and where that reach ends.
     bool reachedBefore(std::uint64_t sector) const;
     std::optional<std::uint64_t> reachEndAt(std::uint64_t sector) const;
-    // The stretches [first, end) before `end` that no read has reached.
+    // The stretches [first, end) before `end` that no read has reached, and
+    // those that reads have reached.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> unreached(std::uint64_t end) const;
-
-    // --- walks that ran to the medium's end with nothing answering ---
-    void noteUnansweredFrom(std::uint64_t sector);
-    std::uint64_t unansweredFrom() const { return unansweredFrom_.load(std::memory_order_acquire); }
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> reached(std::uint64_t end) const;
 
     // Everything but the places read: a scan begins afresh.
     void clear();
@@ -133,7 +136,6 @@ private:
     std::map<std::uint64_t, std::uint64_t> failedPages_;
     std::atomic<bool> anyFailedPage_{false};
     std::atomic<std::uint64_t> pageSectors_{1};
-    std::atomic<std::uint64_t> unansweredFrom_{UINT64_MAX};
 
     // The sectors reads have reached, each widened by the reach of a cache's
     // read-ahead (margin_), as runs of first sector to the sector after;

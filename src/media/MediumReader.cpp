@@ -72,12 +72,21 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
     if (!fits(sector, count, bps)) return std::nullopt;
     const Request r{asker, sector, buffer, bps};
     const std::uint64_t end = sector + static_cast<std::uint64_t>(count);
+    const bool saving = asker == Asker::Save;
+    // A disk judged to have stopped is asked nothing more: a scan reads what
+    // the page cache holds, and a save takes it from there itself, file by
+    // file.
+    if (policy_.stopped()) {
+        if (!saving) return readFromTheCache(r, sector, end);
+        tellStopped(asker);
+        r.zero(sector, end);
+        return std::nullopt;
+    }
     std::uint64_t lost = 0;
     // A save finds nothing to save past the medium's end, and each sector
     // asked for there would cost a read: they are lost at once. The end is
     // known from the first open on.
     std::uint64_t readable = end;
-    const bool saving = asker == Asker::Save;
     if (saving && count > 0 && (policy_.endSector() != 0 || device_.opens())) {
         const std::uint64_t mediumEnd = policy_.endSector();
         if (mediumEnd != 0 && end > mediumEnd) {
@@ -95,6 +104,12 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
     const std::vector<MediumMap::Run> before =
         saving ? policy_.map().runsIn(sector, readable - sector) : std::vector<MediumMap::Run>{};
     for (std::uint64_t at = sector; at < readable;) {
+        // Judged stopped by a walk of this read: the rest of a scan's read
+        // comes from the page cache.
+        if (!saving && policy_.stopped()) {
+            lost += readFromTheCache(r, at, readable);
+            break;
+        }
         const std::optional<Progress> step = readOn(r, at, readable);
         if (!step) {
             r.zero(sector, end);
@@ -113,6 +128,32 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
         }
         lost -= std::min(lost, *got);
     }
+    return lost;
+}
+
+std::uint64_t MediumReader::readFromTheCache(const Request& r, std::uint64_t at, std::uint64_t end) {
+    // Past the medium's end there is nothing to hold: a scan reads it as
+    // zeros, as ever.
+    const std::uint64_t mediumEnd = policy_.endSector();
+    const std::uint64_t to = mediumEnd != 0 ? std::min(end, std::max(at, mediumEnd)) : end;
+    r.zero(to, end);
+    if (at >= to) return 0;
+    const MediumDevice::Runs notHeld = device_.readFromTheCache(at, to - at, r.at(at));
+    // What the cache gave is the medium's bytes, and no sign of the disk;
+    // what it did not is unreadable for now, stepped over: a save on a disk
+    // that answers again asks there.
+    std::uint64_t lost = 0, from = at;
+    const auto held = [&](std::uint64_t upTo) {
+        if (upTo > from) policy_.noteAnswer(from * r.bps, (upTo - from) * r.bps, ReadFailurePolicy::Source::PageCache);
+    };
+    for (const auto& [first, last] : notHeld) {
+        const std::uint64_t b = std::clamp(first, from, to), e = std::clamp(last, b, to);
+        held(b);
+        policy_.noteNotAsked(b, e);
+        lost += e - b;
+        from = e;
+    }
+    held(to);
     return lost;
 }
 
@@ -226,9 +267,27 @@ std::optional<ReadFailurePolicy::Stretch> MediumReader::walkStretch(Asker asker,
     // size calculator or a catalog read may walk into a bad area ahead of
     // the sweep: every walk of a scan comes back over its stretch as far as
     // the policy asks, whichever reader walked it.
-    const std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, ask, MediumDevice::scans(asker));
+    std::optional<ReadFailurePolicy::Stretch> stretch = policy_.walk(failed, ask, MediumDevice::scans(asker));
     endRead = stretch && held == stretch->end;
-    if (!stretch || asker != Asker::Save || stillAnswers(*stretch, liveBefore)) return stretch;
+    if (!stretch) return std::nullopt;
+    // Every walk is followed by the one verdict: a scan on a disk that has
+    // stopped goes on with what the cache holds, a save ends its part. A
+    // stretch that ran to the medium's end on a disk that answers is come
+    // back over before it is taken for a bad end.
+    switch (policy_.judge(stretch, failed, liveBefore, asking(asker))) {
+    case ReadFailurePolicy::Verdict::Answers:
+        if (stretch->unansweredToTheEnd) {
+            stretch = policy_.comeBackToTheEnd(std::move(*stretch), failed, ask);
+            endRead = stretch && held == stretch->end;
+        }
+        return stretch;
+    case ReadFailurePolicy::Verdict::Stopped:
+        tellStopped(asker);
+        if (MediumDevice::scans(asker)) return stretch;
+        break;
+    case ReadFailurePolicy::Verdict::Gone:
+        break;
+    }
     return std::nullopt;
 }
 
@@ -236,17 +295,73 @@ ReadFailurePolicy::Probe MediumReader::probe(Asker asker, std::uint64_t sector, 
     return probeOf(device_.readSectors(asker, sector, 1, into, way).answer);
 }
 
-bool MediumReader::stillAnswers(const ReadFailurePolicy::Stretch& stretch, std::uint64_t liveBefore) {
+ReadFailurePolicy::Asking MediumReader::asking(Asker asker) {
+    // What a judgement reads is written nowhere, and asked of the medium
+    // itself: what the page cache holds tells nothing of the disk. Nor is a
+    // place asked whose page the cache holds, whoever read it: a cache below
+    // the device (a loop device's file) may hold it too, and answer for a
+    // disk that has stopped.
+    auto one = std::make_shared<std::vector<std::uint8_t>>(device_.sectorBytes());
+    const bool pastEveryCache = device_.readsPastEveryCache();
+    return {[this, asker, one, pastEveryCache](std::uint64_t at) {
+                if (!pastEveryCache && device_.readFromTheCache(at, 1, one->data()).empty())
+                    return ReadFailurePolicy::Probe::FromTheCache;
+                return probe(asker, at, one->data(), Way::ToTheMedium);
+            },
+            pastEveryCache};
+}
+
+void MediumReader::tellStopped(Asker asker) {
+    // Once a save, or a scan, however many of its readers meet the verdict.
+    std::atomic<bool>& told = asker == Asker::Save ? toldTheSave_ : toldTheScan_;
+    if (told.exchange(true, std::memory_order_acq_rel)) return;
+    if (asker == Asker::Save)
+        platform::logFormat("%@ no longer answers; the save of it takes only what the system's cache holds",
+                            device_.name());
+    else
+        platform::logFormat("%@ no longer answers from sector %llu on; the scan of it reads only what the system's "
+                            "cache holds",
+                            device_.name(), static_cast<unsigned long long>(policy_.stoppedAt()));
+    device_.tellStopped(asker == Asker::Save ? Asker::Save : Asker::Scan);
+}
+
+void MediumReader::beginSave() {
+    toldTheSave_.store(false, std::memory_order_release);
+    // It may have come back since it was judged stopped.
+    if (policy_.stopped() && policy_.askAgain(asking(Asker::Save)) == ReadFailurePolicy::Verdict::Stopped)
+        tellStopped(Asker::Save);
+}
+
+void MediumReader::beginScan() {
+    toldTheScan_.store(false, std::memory_order_release);
+    if (policy_.stopped() && policy_.askAgain(asking(Asker::Scan)) == ReadFailurePolicy::Verdict::Stopped)
+        tellStopped(Asker::Scan);
+}
+
+bool MediumReader::scrapeAskFailed(std::uint64_t at, std::uint64_t liveBefore) {
+    std::uint32_t failed = 0;
+    {
+        std::lock_guard lock(scrapeMutex_);
+        failed = ++scrapeFailedInARow_;
+    }
+    if (failed % kScrapeFailuresJudged != 0) return true;
     // A save from a disk that has stopped would write nothing but zeros
-    // from here on; a live disk with a bad area is saved to the end. What
-    // the judgement reads is written nowhere, and asked of the medium
-    // itself: what the page cache holds tells nothing of the disk.
-    std::vector<std::uint8_t> one(device_.sectorBytes());
-    const auto ask = [&](std::uint64_t at) { return probe(Asker::Save, at, one.data(), Way::ToTheMedium); };
-    if (policy_.stillAnswers(stretch, liveBefore, ask)) return true;
-    platform::logFormat("%@ no longer answers where it has not been read; the save of it ends", device_.name());
-    device_.tellStopped();
+    // from here on; a live disk with a bad area is saved to the end.
+    switch (policy_.judge(std::nullopt, at, liveBefore, asking(Asker::Save))) {
+    case ReadFailurePolicy::Verdict::Answers:
+        return true;
+    case ReadFailurePolicy::Verdict::Stopped:
+        tellStopped(Asker::Save);
+        break;
+    case ReadFailurePolicy::Verdict::Gone:
+        break;
+    }
     return false;
+}
+
+void MediumReader::scrapeAskAnswered() {
+    std::lock_guard lock(scrapeMutex_);
+    scrapeFailedInARow_ = 0;
 }
 
 bool MediumReader::givesUp(std::uint64_t at) {
@@ -327,13 +442,12 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         return to;
     };
     std::uint64_t got = 0;
-    std::uint32_t failedInARow = 0;
     const std::uint64_t liveBefore = policy_.liveAnswers();
     // `at` of the stepped-over run [begin, to), which has just answered: the
     // readable run around it is read to its edges, from `from` on, and
     // `from` moves past it.
     const auto readAround = [&](std::uint64_t at, std::uint64_t& from, std::uint64_t to) {
-        failedInARow = 0;
+        scrapeAskAnswered();
         const std::optional<std::uint64_t> begins = runBegins(from, at);
         const std::optional<std::uint64_t> ends = begins ? runEnds(at, to) : std::nullopt;
         if (!ends) return false;
@@ -342,10 +456,12 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         return true;
     };
     // One ask at `at` of a stepped-over run that ends at `to` and whose
-    // readable sectors may begin at `from`. The asks at every
-    // kScrapeSectors-th sector are `counted` towards the judgement and
-    // giving the stretch up; the first asks into a run, one or two a run,
-    // are not.
+    // readable sectors may begin at `from`. Every ask that fails counts
+    // towards the judgement, in a row across the files of the save: a file
+    // lying wholly where the disk died costs its first asks, and a few dozen
+    // such files no more than one large one. The asks at every
+    // kScrapeSectors-th sector are `counted` towards giving the stretch up;
+    // the first asks into a run, one or two a run, are not.
     enum class Asked { Answered, Failed, GaveUp, Gone };
     const auto ask = [&](std::uint64_t at, std::uint64_t& from, std::uint64_t to, bool counted) {
         const std::optional<MediumMap::Run> known = map.runAt(at);
@@ -354,10 +470,8 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         if (MediumDevice::answered(a)) return readAround(at, from, to) ? Asked::Answered : Asked::Gone;
         failed(at);
         from = at + 1;
+        if (!scrapeAskFailed(at, liveBefore)) return Asked::Gone;
         if (!counted) return Asked::Failed;
-        if (++failedInARow % kScrapeFailuresJudged == 0 &&
-            !stillAnswers(ReadFailurePolicy::Stretch{from, false, false}, liveBefore))
-            return Asked::Gone;
         return givesUp(at) ? Asked::GaveUp : Asked::Failed;
     };
     // Given up asking densely at `at`, which failed: on through the rest of
@@ -387,6 +501,7 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
                 if (p < end) r.zero(p, p + 1);
                 map.addFailed(p);
                 last = p;
+                if (!scrapeAskFailed(p, liveBefore)) return std::nullopt;
                 continue;
             }
             map.giveUp(at, last + 1);
@@ -398,9 +513,10 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
             return true;
         }
     };
-    // Not past where a walk ran to the medium's end with nothing answering: a
-    // dying disk, or a bad end.
-    const std::uint64_t scrapedTo = std::min(end, map.unansweredFrom());
+    // Not past where a stretch of this save's own walks runs on into the
+    // disk's bad end: a disk that answers elsewhere, come back over there in
+    // vain.
+    const std::uint64_t scrapedTo = std::min(end, policy_.badEndFrom());
     const auto firstAsked = [](std::uint64_t from) {
         return (from + kScrapeSectors - 1) / kScrapeSectors * kScrapeSectors;
     };
@@ -418,10 +534,10 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         const MediumMap::Run run = *next;
         pos = run.end;
         // What other walks stepped over is asked into where the read meets
-        // it; what this read's own walks stepped over, not past where a walk
-        // ran to the medium's end with nothing answering. A run this save
-        // gave up on only where a read that does not go on from the one
-        // before it (another file's) begins: that file may lie on an island.
+        // it; what this read's own walks stepped over, not past where the
+        // disk's bad end begins. A run this save gave up on only where a
+        // read that does not go on from the one before it (another file's)
+        // begins: that file may lie on an island.
         const bool givenUp = run.kind == MediumMap::Kind::GivenUp;
         const bool others = std::any_of(before.begin(), before.end(), [&](const MediumMap::Run& known) {
             return !known.failed() && known.begin <= run.begin && run.begin < known.end;
@@ -464,8 +580,10 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         if (heard == Probe::Failed) {
             map.addFailed(end);
             givesUp(end);
+            if (!scrapeAskFailed(end, liveBefore)) return std::nullopt;
             continue;
         }
+        scrapeAskAnswered();
         const std::optional<std::uint64_t> begins = runBegins(from, end);
         if (!begins) return std::nullopt;
         got += end - *begins;
@@ -511,6 +629,7 @@ bool MediumReader::readRecords(std::uint64_t sector, std::int32_t count, std::ui
     MediumMap& map = policy_.map();
     const Request r{Asker::Scan, sector, buffer, bps};
     const std::uint64_t end = sector + static_cast<std::uint64_t>(count);
+    if (policy_.stopped()) return readFromTheCache(r, sector, end) == 0;
     std::uint64_t from = sector;
     if (count > 1 && map.countIn(sector, end - sector) == 0 && !map.readPastTheCache(sector) &&
         map.throughTheCacheTo(sector, end) == end) {
@@ -546,6 +665,15 @@ MediumDevice::Answer MediumReader::readWhole(Asker asker, std::uint64_t sector, 
                                              std::uint8_t* buffer, bool pastTheCache) {
     const std::uint64_t bps = device_.sectorBytes();
     Way way = pastTheCache ? Way::PastTheCache : Way::ThroughTheCache;
+    // All of it from the page cache, or nothing, from a disk judged to have
+    // stopped.
+    if (policy_.stopped() && count > 0 && fits(sector, count, bps)) {
+        const Request r{asker, sector, buffer, bps};
+        const std::uint64_t end = sector + static_cast<std::uint64_t>(count);
+        if (end <= policy_.endSector() && readFromTheCache(r, sector, end) == 0) return Answer::FromTheCache;
+        r.zero(sector, end);
+        return Answer::Failed;
+    }
     if (count > 0 && fits(sector, count, bps)) {
         const MediumMap& map = policy_.map();
         const std::uint64_t end = sector + static_cast<std::uint64_t>(count);
@@ -580,4 +708,5 @@ void MediumReader::endSave() {
     lastSaveEnd_.store(UINT64_MAX, std::memory_order_release);
     std::lock_guard lock(scrapeMutex_);
     scrapeRow_ = {};
+    scrapeFailedInARow_ = 0;
 }

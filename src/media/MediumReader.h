@@ -19,15 +19,21 @@
 //   - a scan reads nothing inside a failed or stepped-over run, but the
 //     few come-back asks the policy places in its own walks;
 //   - a save asks inside a stepped-over run only by its scrape, and a run
-//     the scrape gave up on not again in that save; it judges after each
-//     stretch it walked, and after some scrape asks, whether the medium
-//     still answers (see ReadFailurePolicy::stillAnswers).
+//     the scrape gave up on not again in that save;
+//   - every walk, and every row of a save's scrape asks that fail, is
+//     followed by the one verdict on whether the disk still answers (see
+//     ReadFailurePolicy::judge); from a disk judged to have stopped, every
+//     reader takes only what the page cache holds, page by page, and walks
+//     nothing: a scan goes on so to its end, a save ends its reads of the
+//     medium and takes from the cache the files it holds whole. A save or
+//     a scan that begins asks again (see beginSave, beginScan).
 
 #include "media/MediumDevice.h"
 #include "media/ReadFailurePolicy.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -66,6 +72,11 @@ public:
     // cache is read past it. What the device answered.
     MediumDevice::Answer readWhole(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
                                    bool pastTheCache);
+    // A save, or a scan, begins: on a disk judged to have stopped it asks
+    // again whether the disk answers, as it may have come back, and tells
+    // the user when it does not.
+    void beginSave();
+    void beginScan();
     // The save has ended: what it gave up on is asked again by the next one.
     void endSave();
 
@@ -101,15 +112,21 @@ private:
     // reading goes on.
     std::optional<Progress> passStretch(const Request& r, std::uint64_t failed, std::uint64_t to);
     // The policy's walk from `failed`; `endSector` holds the bytes of its last
-    // answer, which are those of the stretch's end when `endRead`. A save's
-    // walk is followed by its judgement.
+    // answer, which are those of the stretch's end when `endRead`. Every
+    // walk is followed by the verdict: nothing when the medium has gone or,
+    // to a save, stopped answering.
     std::optional<ReadFailurePolicy::Stretch> walkStretch(Asker asker, std::uint64_t failed, std::uint8_t* endSector,
                                                           bool& endRead);
     // One sector into `into`, as the policy's probes ask.
     ReadFailurePolicy::Probe probe(Asker asker, std::uint64_t sector, std::uint8_t* into, MediumDevice::Way way);
-    // A save's judgement (see ReadFailurePolicy::stillAnswers): false, the
-    // user told, when the medium no longer answers.
-    bool stillAnswers(const ReadFailurePolicy::Stretch& stretch, std::uint64_t liveBefore);
+    // How a judgement of the verdict asks the medium, for `asker`.
+    ReadFailurePolicy::Asking asking(Asker asker);
+    // The verdict found the disk stopped: the user told, once a save or a
+    // scan.
+    void tellStopped(Asker asker);
+    // Sectors [at, end) of the request from the page cache alone: how many
+    // of them it did not hold (zeros, stepped over in the map).
+    std::uint64_t readFromTheCache(const Request& r, std::uint64_t at, std::uint64_t end);
     // The save's scrape of what [r.sector, end) holds of stepped-over runs,
     // once the rest is read: how many of their sectors it read, or nothing
     // when the medium has gone or stopped answering. `continuing`: the read
@@ -117,6 +134,11 @@ private:
     // map knew of the read as it began.
     std::optional<std::uint64_t> scrape(const Request& r, std::uint64_t end, bool continuing,
                                         const std::vector<MediumMap::Run>& before);
+    // A scrape ask at `at` has failed, or one has answered: every
+    // kScrapeFailuresJudged-th in a row of the save is followed by the
+    // verdict. False, the user told, when the medium no longer answers.
+    bool scrapeAskFailed(std::uint64_t at, std::uint64_t liveBefore);
+    void scrapeAskAnswered();
     // A scrape's ask at `at` has failed: counted with those that failed
     // before it in the same bad stretch, nothing answering between; true
     // when they are enough to give the stretch up from there.
@@ -135,4 +157,9 @@ private:
     };
     std::mutex scrapeMutex_;
     ScrapeRow scrapeRow_;
+    // The scrape's asks that failed in a row, across the reads of a save.
+    std::uint32_t scrapeFailedInARow_ = 0;
+    // Whether the save, or the scan, was told the disk stopped answering.
+    std::atomic<bool> toldTheSave_{false};
+    std::atomic<bool> toldTheScan_{false};
 };

@@ -65,7 +65,7 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     std::uint64_t end = endSector();
     if (end <= failed) end = platform::saturatingAdd(failed, 1);
     map_.addFailed(failed);
-    bool failedAtEnd = failed + 1 == end;
+    std::vector<std::uint64_t> failedAsks{failed};
     // Whether a sector answered that no cache could have answered for: past
     // every cache, or where nothing may have read before it was asked.
     bool answeredAfresh = false;
@@ -74,7 +74,7 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
         const Probe p = probe(at);
         if (p == Probe::Failed) {
             map_.addFailed(at);
-            failedAtEnd = failedAtEnd || at + 1 == end;
+            failedAsks.push_back(at);
         }
         answeredAfresh = answeredAfresh || p == Probe::AnsweredPastEveryCache || (p == Probe::Answered && !read);
         return p;
@@ -115,67 +115,108 @@ std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::walk(std::uint64_t 
     // nothing behind it to come back for: on a disk that died behind the
     // cache it would only ask into the dead rest.
     if (comeBack && good && answeredAfresh) {
-        // Back over the stretch, a few asks at the most, each in the middle
-        // of the widest gap left between its sectors that failed, as long as
-        // one is wider than kComeBackBytes: the doubling steps asked densely
-        // near its start and sparsely further on, so a readable island a
-        // sizeable part of the stretch wide is found wherever it lies. The
-        // first sector that answers begins an island; the asks left look
-        // for one before it. The island's beginning ends the stretch, and
-        // the reader reads on from there.
-        const std::uint64_t bps = sectorBytes_.load(std::memory_order_relaxed);
-        const std::uint64_t every = std::max<std::uint64_t>(bps == 0 ? 1 : kComeBackBytes / bps, 1);
-        // The runs of the stretch known to have failed, first and last
-        // sector: the gaps lie between them.
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> failedRuns{{failed, failed}};
-        for (const MediumMap::Run& run : map_.runsIn(failed, *good - failed))
-            if (run.failed()) failedRuns.emplace_back(run.begin, run.end - 1);
-        std::sort(failedRuns.begin(), failedRuns.end());
-        // The last sector that failed before `at`.
-        const auto failedBefore = [&](std::uint64_t at) {
-            std::uint64_t last = failed;
-            for (const auto& [first, lastOfRun] : failedRuns)
-                if (first < at) last = std::max(last, std::min(lastOfRun, at - 1));
-            return last;
-        };
-        std::optional<std::uint64_t> island;
-        for (std::uint64_t asked = 0; asked < kComeBackAsks; ++asked) {
-            // The widest gap before the island found, or the stretch's end.
-            const std::uint64_t limit = island.value_or(*good);
-            std::uint64_t from = 0, width = 0;
-            for (std::size_t i = 0; i < failedRuns.size(); ++i) {
-                const std::uint64_t begin = failedRuns[i].second;
-                const std::uint64_t to = i + 1 < failedRuns.size() ? std::min(failedRuns[i + 1].first, limit) : limit;
-                if (begin < to && to - begin > width) {
-                    from = begin;
-                    width = to - begin;
-                }
-            }
-            if (width <= every) break;
-            const std::uint64_t at = from + width / 2;
-            const Probe p = ask(at);
-            if (p == Probe::Gone) return std::nullopt;
-            if (answered(p))
-                island = at;
-            else
-                failedRuns.insert(std::upper_bound(failedRuns.begin(), failedRuns.end(), std::pair{at, at}),
-                                  std::pair{at, at});
-        }
-        if (island) {
-            std::uint64_t lo = failedBefore(*island), hi = *island;
-            while (hi - lo > 1) {
-                const std::uint64_t at = lo + (hi - lo) / 2;
-                const Probe p = ask(at);
-                if (p == Probe::Gone) return std::nullopt;
-                (answered(p) ? hi : lo) = at;
-            }
-            good = hi;
-        }
+        const std::optional<std::optional<std::uint64_t>> island = comeBackOver(failed, *good, ask);
+        if (!island) return std::nullopt;
+        if (*island) good = **island;
     }
     const std::uint64_t stretchEnd = good.value_or(end);
     map_.addSteppedOver(failed, stretchEnd);
-    if (!good) map_.noteUnansweredFrom(failed);
-    return Stretch{stretchEnd, good.has_value(), failedAtEnd};
+    // Nothing but a cache answered up to the part near the end that anything
+    // may have read: a disk that died behind its cache walks so as much as a
+    // bad end does, and only the verdict tells them apart.
+    const std::uint64_t nearTheEnd = std::max(probedEnds_.load(std::memory_order_relaxed), map_.pageSectors());
+    const bool toTheEnd = !answeredAfresh && platform::saturatingAdd(stretchEnd, nearTheEnd) >= end;
+    return Stretch{stretchEnd, good.has_value(), toTheEnd, std::move(failedAsks)};
+}
+
+std::optional<std::optional<std::uint64_t>>
+ReadFailurePolicy::comeBackOver(std::uint64_t failed, std::uint64_t limitOfTheStretch,
+                                const std::function<Probe(std::uint64_t)>& ask) {
+    // Back over the stretch, a few asks at the most, each in the middle of
+    // the widest gap left between its sectors that failed, as long as one is
+    // wider than kComeBackBytes: the doubling steps asked densely near its
+    // start and sparsely further on, so a readable island a sizeable part of
+    // the stretch wide is found wherever it lies. The first sector that
+    // answers begins an island; the asks left look for one before it.
+    const std::uint64_t bps = sectorBytes_.load(std::memory_order_relaxed);
+    const std::uint64_t every = std::max<std::uint64_t>(bps == 0 ? 1 : kComeBackBytes / bps, 1);
+    // The runs of the stretch known to have failed, first and last sector:
+    // the gaps lie between them.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> failedRuns{{failed, failed}};
+    for (const MediumMap::Run& run : map_.runsIn(failed, limitOfTheStretch - failed))
+        if (run.failed()) failedRuns.emplace_back(run.begin, run.end - 1);
+    std::sort(failedRuns.begin(), failedRuns.end());
+    // The last sector that failed before `at`.
+    const auto failedBefore = [&](std::uint64_t at) {
+        std::uint64_t last = failed;
+        for (const auto& [first, lastOfRun] : failedRuns)
+            if (first < at) last = std::max(last, std::min(lastOfRun, at - 1));
+        return last;
+    };
+    std::optional<std::uint64_t> island;
+    for (std::uint64_t asked = 0; asked < kComeBackAsks; ++asked) {
+        // The widest gap before the island found, or the stretch's end.
+        const std::uint64_t limit = island.value_or(limitOfTheStretch);
+        std::uint64_t from = 0, width = 0;
+        for (std::size_t i = 0; i < failedRuns.size(); ++i) {
+            const std::uint64_t begin = failedRuns[i].second;
+            const std::uint64_t to = i + 1 < failedRuns.size() ? std::min(failedRuns[i + 1].first, limit) : limit;
+            if (begin < to && to - begin > width) {
+                from = begin;
+                width = to - begin;
+            }
+        }
+        if (width <= every) break;
+        const std::uint64_t at = from + width / 2;
+        const Probe p = ask(at);
+        if (p == Probe::Gone) return std::nullopt;
+        if (answered(p))
+            island = at;
+        else
+            failedRuns.insert(std::upper_bound(failedRuns.begin(), failedRuns.end(), std::pair{at, at}),
+                              std::pair{at, at});
+    }
+    if (!island) return std::optional<std::uint64_t>();
+    // Where the island begins: the stretch ends there.
+    std::uint64_t lo = failedBefore(*island), hi = *island;
+    while (hi - lo > 1) {
+        const std::uint64_t at = lo + (hi - lo) / 2;
+        const Probe p = ask(at);
+        if (p == Probe::Gone) return std::nullopt;
+        (answered(p) ? hi : lo) = at;
+    }
+    return std::optional<std::uint64_t>(hi);
+}
+
+std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::comeBackToTheEnd(Stretch stretch, std::uint64_t failed,
+                                                                            const ProbeSector& probe) {
+    // Only as far as a bad end found before: it was come back over then.
+    const std::uint64_t badEnd = badEndFrom();
+    const std::uint64_t limit = std::max(failed + 1, std::min(stretch.end, badEnd));
+    const auto ask = [&](std::uint64_t at) {
+        const Probe p = probe(at);
+        if (p == Probe::Failed) {
+            map_.addFailed(at);
+            stretch.failed.push_back(at);
+        }
+        return p;
+    };
+    const std::optional<std::optional<std::uint64_t>> island = comeBackOver(failed, limit, ask);
+    if (!island) return std::nullopt;
+    if (!*island) {
+        // Nothing answers in it: the disk's bad end begins here.
+        std::uint64_t from = badEndFrom_.load(std::memory_order_acquire);
+        while (failed < from && !badEndFrom_.compare_exchange_weak(from, failed, std::memory_order_acq_rel)) {
+        }
+        return stretch;
+    }
+    // An island: the stretch ends where it begins, and what the walk stepped
+    // over past it is not known to be unreadable after all.
+    map_.forgetSteppedOver(**island, stretch.end);
+    stretch.end = **island;
+    stretch.answeredAfter = true;
+    stretch.unansweredToTheEnd = false;
+    return stretch;
 }
 
 void ReadFailurePolicy::noteAnswer(std::uint64_t offset, std::uint64_t length, Source source) {
@@ -211,35 +252,108 @@ void ReadFailurePolicy::notePageRead(std::uint64_t sector, std::uint64_t count, 
     nextPageRead_ = (nextPageRead_ + 1) % pageReads_.size();
 }
 
-bool ReadFailurePolicy::stillAnswers(const Stretch& stretch, std::uint64_t liveBefore, const ProbeSector& ask) {
+ReadFailurePolicy::Verdict ReadFailurePolicy::judge(const std::optional<Stretch>& walked, std::uint64_t where,
+                                                    std::uint64_t liveBefore, const Asking& asking) {
     std::lock_guard lock(judging_);
+    // Another reader's judgement has found it so already.
+    if (stopped()) return Verdict::Stopped;
     if (!judged_) {
         judged_ = true;
         liveAtLastJudgement_ = liveBefore;
     }
     const std::uint64_t live = liveAnswers();
-    // The disk answered where no cache could since it was last judged.
-    if (live > liveAtLastJudgement_) {
+    // A walk that met nothing but a cache up to the medium's end is judged
+    // at once, whatever answered before it began: a disk that dies in the
+    // middle of a sweep gave its sweep fresh answers up to the moment it
+    // died.
+    const bool toTheEnd = walked && walked->unansweredToTheEnd;
+    if (!toTheEnd && live > liveAtLastJudgement_) {
         walksUnanswered_ = 0;
         liveAtLastJudgement_ = live;
-        return true;
+        return Verdict::Answers;
     }
     ++walksUnanswered_;
-    if (!stretch.failedAtEnd && walksUnanswered_ < walksBeforeAsking_) return true;
-    const std::uint64_t placesAsked = answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAsked;
-    Probe heard = askAt(placesElsewhere(placesAsked), ask);
-    // Before the medium is given up: where the save still has to read. A
-    // disk unreadable but for the files on it answers there, and nowhere
-    // else the save would ever read.
-    if (heard == Probe::Failed && stillToRead_) heard = askAt(placesStillToRead(kPlacesAsked), ask);
-    const bool answers = answered(heard);
+    if (!toTheEnd && walksUnanswered_ < walksBeforeAsking_) return Verdict::Answers;
+    const Verdict verdict = askPlaces(asking);
     liveAtLastJudgement_ = liveAnswers();
-    if (answers) {
+    if (verdict == Verdict::Answers) {
         walksUnanswered_ = 0;
         walksBeforeAsking_ = std::min(walksBeforeAsking_ * 2, kMostWalksUnanswered);
         answeredElsewhere_ = true;
+    } else if (verdict == Verdict::Stopped) {
+        diedWith_ = asksFailed_;
+        if (walked) diedWith_.insert(diedWith_.end(), walked->failed.begin(), walked->failed.end());
+        stoppedAt_.store(where, std::memory_order_release);
+        stopped_.store(true, std::memory_order_release);
     }
-    return answers;
+    return verdict;
+}
+
+ReadFailurePolicy::Verdict ReadFailurePolicy::askAgain(const Asking& asking) {
+    std::lock_guard lock(judging_);
+    if (!stopped()) return Verdict::Answers;
+    const Verdict verdict = askPlaces(asking);
+    liveAtLastJudgement_ = liveAnswers();
+    walksUnanswered_ = 0;
+    if (verdict == Verdict::Answers) {
+        answeredElsewhere_ = true;
+        // What failed as it stopped may well read now, and what its walks
+        // stepped over from there, or was not asked for since, is not known
+        // to be unreadable: it is read again as any place is.
+        for (const std::uint64_t sector : diedWith_)
+            map_.unfail(sector, sector + 1);
+        diedWith_.clear();
+        map_.forgetSteppedOver(stoppedAt(), endSector());
+        std::lock_guard notAskedLock(notAskedMutex_);
+        for (const auto& [first, end] : notAsked_)
+            map_.forgetSteppedOver(first, end);
+        notAsked_.clear();
+        stopped_.store(false, std::memory_order_release);
+    } else {
+        diedWith_.insert(diedWith_.end(), asksFailed_.begin(), asksFailed_.end());
+    }
+    return verdict;
+}
+
+void ReadFailurePolicy::forget() {
+    map_.clear();
+    badEndFrom_.store(UINT64_MAX, std::memory_order_release);
+    std::lock_guard lock(notAskedMutex_);
+    notAsked_.clear();
+}
+
+void ReadFailurePolicy::noteNotAsked(std::uint64_t first, std::uint64_t end) {
+    if (first >= end) return;
+    map_.addSteppedOver(first, end);
+    std::lock_guard lock(notAskedMutex_);
+    auto run = notAsked_.upper_bound(first);
+    if (run != notAsked_.begin() && std::prev(run)->second >= first) {
+        --run;
+        run->second = std::max(run->second, end);
+    } else {
+        run = notAsked_.emplace(first, end).first;
+    }
+    for (auto next = std::next(run); next != notAsked_.end() && next->first <= run->second;) {
+        run->second = std::max(run->second, next->second);
+        next = notAsked_.erase(next);
+    }
+}
+
+ReadFailurePolicy::Verdict ReadFailurePolicy::askPlaces(const Asking& asking) {
+    asksFailed_.clear();
+    const std::uint64_t placesAsked = answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAsked;
+    Probe heard = Probe::Failed;
+    // Where the disk answered before, asked past every cache: a live disk
+    // whose bad area runs to its end, read up to it, answers there, and
+    // nowhere else a pass has still to reach.
+    if (asking.pastEveryCache) heard = askAt(placesReadBefore(placesAsked), asking.ask, true);
+    if (heard == Probe::Failed) heard = askAt(placesElsewhere(placesAsked), asking.ask);
+    // Before the medium is given up: where the save still has to read. A
+    // disk unreadable but for the files on it answers there, and nowhere
+    // else the save would ever read.
+    if (heard == Probe::Failed && stillToRead_) heard = askAt(placesStillToRead(kPlacesAsked), asking.ask);
+    if (heard == Probe::Gone) return Verdict::Gone;
+    return answered(heard) ? Verdict::Answers : Verdict::Stopped;
 }
 
 void ReadFailurePolicy::setStillToRead(StillToRead stillToRead) {
@@ -247,12 +361,19 @@ void ReadFailurePolicy::setStillToRead(StillToRead stillToRead) {
     stillToRead_ = std::move(stillToRead);
 }
 
-ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask) {
+ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask,
+                                                  bool pastEveryCache) {
     for (const std::uint64_t sector : places) {
         const Probe p = ask(sector);
-        // The page cache's answer tells nothing of the disk: the next place.
-        if (p == Probe::Gone || p == Probe::Answered || p == Probe::AnsweredPastEveryCache) return p;
-        if (p == Probe::Failed) map_.addFailed(sector);
+        // The page cache's answer tells nothing of the disk, nor, where a
+        // cache may hold the place, one that may have come from that cache:
+        // the next place.
+        if (p == Probe::Gone || p == Probe::AnsweredPastEveryCache) return p;
+        if (p == Probe::Answered && !pastEveryCache) return p;
+        if (p == Probe::Failed) {
+            map_.addFailed(sector);
+            asksFailed_.push_back(sector);
+        }
     }
     return Probe::Failed;
 }
@@ -303,8 +424,37 @@ std::vector<std::uint64_t> ReadFailurePolicy::placesStillToRead(std::uint64_t pl
 }
 
 std::vector<std::uint64_t> ReadFailurePolicy::placesElsewhere(std::uint64_t placesAsked) {
-    // The stretches no read has reached, nor a cache next to one.
-    const std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps = map_.unreached(endSector());
+    // The stretches no read has reached, nor a cache next to one: first
+    // where nothing is known, then what walks stepped over. A live disk with
+    // a wide bad area answers in what is left of it, however narrow.
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> unreached = map_.unreached(endSector());
+    std::vector<std::uint64_t> places = placesSpreadOver(unreached, placesAsked, false);
+    if (places.size() < placesAsked)
+        for (const std::uint64_t place : placesSpreadOver(unreached, placesAsked - places.size(), true))
+            if (std::find(places.begin(), places.end(), place) == places.end()) places.push_back(place);
+    return places;
+}
+
+std::vector<std::uint64_t> ReadFailurePolicy::placesReadBefore(std::uint64_t placesAsked) {
+    return placesSpreadOver(map_.reached(endSector()), placesAsked, false);
+}
+
+std::vector<std::uint64_t>
+ReadFailurePolicy::placesSpreadOver(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& stretches,
+                                    std::uint64_t placesAsked, bool steppedOverToo) const {
+    // The stretches but for what is not asked again (what failed, what this
+    // save gave up on): a wide bad area takes none of the places from the
+    // readable rest, however narrow.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps;
+    for (const auto& [from, to] : stretches) {
+        std::uint64_t at = from;
+        for (const MediumMap::Run& run : map_.runsIn(from, to - from)) {
+            if (steppedOverToo && run.kind == MediumMap::Kind::SteppedOver) continue;
+            if (run.begin > at) gaps.emplace_back(at, run.begin);
+            at = std::max(at, run.end);
+        }
+        if (at < to) gaps.emplace_back(at, to);
+    }
     std::uint64_t untouched = 0;
     for (const auto& [from, to] : gaps)
         untouched += to - from;
@@ -326,9 +476,6 @@ std::vector<std::uint64_t> ReadFailurePolicy::placesElsewhere(std::uint64_t plac
         const std::uint64_t at = in->first + (target - before);
         std::uint64_t place = at - at % pageSectors + (3 * i + 1) % pageSectors;
         if (place < in->first || place >= in->second) place = at;
-        const std::optional<MediumMap::Run> known = map_.runAt(place);
-        // Not asked again: what failed, and what this save gave up on.
-        if (known && known->kind != MediumMap::Kind::SteppedOver) continue;
         if (places.empty() || places.back() != place) places.push_back(place);
     }
     return places;

@@ -21,11 +21,18 @@
 // with O_DIRECT), or one from where no read of this program has reached, nor
 // a cache's read-ahead next to one; a sector that answers in a page where
 // another failed. An answer the page cache gave is data for the file, never
-// evidence about the disk. A medium is gone when the device says so (ENODEV,
-// ENXIO) or has left the drive lists; failed reads alone never make a scan
-// give up a medium that is still there. Only a save judges more (see
-// stillAnswers), as a disk that has stopped behind a cache still answers for
-// what the cache holds.
+// evidence about the disk.
+//
+// Whether the disk still answers is one verdict, kept here for every pass
+// (see judge): a disk that has stopped behind a cache still answers for what
+// the cache holds, and a stretch where nothing answered up to the medium's
+// end is a dying disk as much as a bad end, until the verdict has asked
+// places the disk alone can answer. Judged stopped, it stays so for every
+// pass until a save or a scan that begins asks again and it answers (see
+// askAgain); meanwhile the readers take only what the page cache holds. A
+// medium is gone when the device says so (ENODEV, ENXIO) or has left the
+// drive lists; failed reads alone never make a scan give up a medium that
+// still answers somewhere, however wide its bad areas.
 
 #include "media/MediumMap.h"
 
@@ -33,6 +40,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -60,40 +68,82 @@ public:
     // The stretch that begins with `failed`, which has just failed past the
     // cache: its end (the first sector after it that answers, or the
     // medium's end), whether a sector after it answered at all, and whether
-    // the medium's last sector failed to this walk's own probe. Sectors the
-    // map knows to be unreadable are passed over without being asked for;
-    // the sectors probed that failed join it as failed, the rest of the
-    // stretch as stepped over. With `comeBack` (a scan's walks), a stretch
-    // that ended with an answer that proves the disk alive is come back
-    // over, a few asks at the most, each in the middle of the widest gap
-    // wider than kComeBackBytes left between its sectors that failed, and the
-    // first sector that answers there ends the stretch where its readable
-    // run begins. A walk whose only answers came from places anything may
-    // have read before (a read of this medium, or a probe of what it holds
-    // near either end, which a cache may hold) or from the page cache is not
-    // come back over: to a disk that died behind a cache it is one that ran
-    // to the end with nothing answering. Nothing when a probe found the
-    // medium gone.
+    // the walk ran to the medium's end with nothing but a cache answering:
+    // no ask answered past every cache nor where nothing may have read
+    // before, and the stretch reaches the part near the medium's end that
+    // anything may have read. Sectors the map knows to be unreadable are
+    // passed over without being asked for; the sectors probed that failed
+    // join it as failed, the rest of the stretch as stepped over. With
+    // `comeBack` (a scan's walks), a stretch that ended with an answer that
+    // proves the disk alive is come back over, a few asks at the most, each
+    // in the middle of the widest gap wider than kComeBackBytes left between
+    // its sectors that failed, and the first sector that answers there ends
+    // the stretch where its readable run begins. A walk whose only answers
+    // came from places anything may have read before (a read of this medium,
+    // or a probe of what it holds near either end, which a cache may hold)
+    // or from the page cache is not come back over. Nothing when a probe
+    // found the medium gone.
     struct Stretch {
         std::uint64_t end = 0;
         bool answeredAfter = false;
-        bool failedAtEnd = false;
+        bool unansweredToTheEnd = false;
+        // The sectors the walk asked for that failed, its first among them.
+        std::vector<std::uint64_t> failed;
     };
     static constexpr std::uint64_t kComeBackBytes = 1u << 20;
     std::optional<Stretch> walk(std::uint64_t failed, const ProbeSector& probe, bool comeBack = false);
 
-    // A save's judgement after each stretch it walked, and after some asks
-    // of its scrape: whether the medium still answers. Evidence that the
-    // disk itself answered since the last judgement (see liveAnswers) keeps
-    // it. Without any, a stretch whose own walk failed at the medium's last
-    // sector, or the third stretch in a row (more once the disk has answered
-    // so), makes it ask, past every cache it can, at a few places no read has
+    // A walk ran to the medium's end with nothing but a cache answering, and
+    // the disk answers elsewhere: the stretch from `failed` is come back
+    // over, a few asks as a scan's walk comes back, up to a bad end found
+    // before. An island ends the stretch where it begins; none makes the
+    // stretch the disk's bad end (see badEndFrom). Nothing when a probe found
+    // the medium gone.
+    std::optional<Stretch> comeBackToTheEnd(Stretch stretch, std::uint64_t failed, const ProbeSector& probe);
+    // Where a stretch that runs to the medium's end on a disk that still
+    // answers, come back over in vain, begins: a save asks into its own
+    // walks' runs no further (UINT64_MAX: none).
+    std::uint64_t badEndFrom() const { return badEndFrom_.load(std::memory_order_acquire); }
+    // A scan begins afresh: the map but for the places read, and the bad end.
+    void forget();
+
+    // --- the verdict: does the disk still answer? ---
+    // How a judgement asks: one sector of the medium itself, never from the
+    // page cache, and whether the device's answers come past every cache (a
+    // disk read with O_DIRECT), so that a place read before proves it alive.
+    struct Asking {
+        ProbeSector ask;
+        bool pastEveryCache = false;
+    };
+    // What a judgement found: the disk answers; it has stopped (the readers
+    // take only what the page cache holds from now on); the device has gone.
+    enum class Verdict { Answers, Stopped, Gone };
+    // Asked by every pass after each stretch it walked (`walked`, whose walk
+    // began with liveAnswers() at `liveBefore`), and by a save after a row of
+    // its scrape's asks failed (no stretch). Evidence that the disk itself
+    // answered since the last judgement keeps it, unless the walk ran to the
+    // medium's end with nothing but a cache answering. Without any, such a
+    // walk, or the third walk or row in a row (more once the disk has
+    // answered so), makes it ask, past every cache it can: at places read
+    // before where the device reads past every cache, at places no read has
     // reached, spread over the medium and at different sectors of a page,
-    // and, before it gives the medium up, where the save still has to read
-    // (see setStillToRead): an answer from the disk at either keeps it; all
-    // failing, or no such place left, it has stopped. `liveBefore` is
-    // liveAnswers() as the walk began; places that fail join the map.
-    bool stillAnswers(const Stretch& stretch, std::uint64_t liveBefore, const ProbeSector& ask);
+    // and, before it gives the medium up, where a save still has to read
+    // (see setStillToRead). An answer from the disk at any keeps it; all
+    // failing, or no such place left, it has stopped at `where` (the
+    // stretch's first sector, or the scrape's ask). Places that fail join
+    // the map.
+    Verdict judge(const std::optional<Stretch>& walked, std::uint64_t where, std::uint64_t liveBefore,
+                  const Asking& asking);
+    // A save or a scan begins on a medium judged stopped: it may have come
+    // back. Asked as above; the verdict stands until an answer.
+    Verdict askAgain(const Asking& asking);
+    bool stopped() const { return stopped_.load(std::memory_order_acquire); }
+    // Sectors [first, end) were not asked for, as the disk has stopped: the
+    // page cache did not hold them. Unreadable for now; a disk that answers
+    // again is asked there, as past where it stopped.
+    void noteNotAsked(std::uint64_t first, std::uint64_t end);
+    // The sector where the disk was judged to have stopped.
+    std::uint64_t stoppedAt() const { return stoppedAt_.load(std::memory_order_acquire); }
 
     // Where a save still has to read, for as long as it runs (nullptr when
     // none): the sectors of the files it saves next, in the order it saves
@@ -130,12 +180,27 @@ private:
     // Places no read has reached, spread over the medium, away from sectors
     // known to be unreadable; none when no such place is left.
     std::vector<std::uint64_t> placesElsewhere(std::uint64_t placesAsked);
+    // Places reads have reached, spread over them, away from sectors known
+    // to be unreadable.
+    std::vector<std::uint64_t> placesReadBefore(std::uint64_t placesAsked);
+    // `placesAsked` places spread evenly over the stretches [first, end),
+    // in order, each at another sector of its page, away from sectors known
+    // to be unreadable (but for stepped-over ones, `steppedOverToo`).
+    std::vector<std::uint64_t> placesSpreadOver(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& stretches,
+                                                std::uint64_t placesAsked, bool steppedOverToo) const;
+    // The asks of a judgement, the lock held: whether the disk answered.
+    Verdict askPlaces(const Asking& asking);
     // The first sector of each of the files still to read that no read has
     // reached and that is not known to be unreadable, up to `placesAsked`.
     std::vector<std::uint64_t> placesStillToRead(std::uint64_t placesAsked);
+    // The come-back over [failed, limit): the first sector of the island
+    // found, none, or nothing when the medium has gone.
+    std::optional<std::optional<std::uint64_t>> comeBackOver(std::uint64_t failed, std::uint64_t limit,
+                                                             const std::function<Probe(std::uint64_t)>& ask);
     // The places asked in turn until the disk answers at one or the medium
     // has gone: Failed when none answered (those that failed join the map).
-    Probe askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask);
+    // `pastEveryCache`: only an answer past every cache counts.
+    Probe askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask, bool pastEveryCache = false);
     // Whether anything may have read `sector` before now, so that a cache may
     // answer for it: a read of this medium, or a probe of what it holds near
     // either of its ends, by this program or another.
@@ -160,8 +225,8 @@ private:
     std::atomic<std::uint64_t> splitPages_{0};
     std::atomic<std::uint64_t> diskAnswers_{0};
     std::atomic<bool> failed_{false};
-    // The save's count of stretches walked since the disk last answered, and
-    // liveAnswers() at the last judgement.
+    // The judgements' count of walks and rows since the disk last answered,
+    // and liveAnswers() at the last judgement.
     std::mutex judging_;
     bool judged_ = false;
     std::uint32_t walksUnanswered_ = 0;
@@ -169,5 +234,17 @@ private:
     std::uint32_t walksBeforeAsking_ = kWalksUnanswered;
     bool answeredElsewhere_ = false;
     std::uint64_t liveAtLastJudgement_ = 0;
+    std::atomic<bool> stopped_{false};
+    std::atomic<std::uint64_t> badEndFrom_{UINT64_MAX};
+    std::atomic<std::uint64_t> stoppedAt_{0};
+    // The sectors that failed in the walk and the asks that judged the disk
+    // stopped: a disk that answers again gives them back to the saves.
+    std::vector<std::uint64_t> diedWith_;
+    // What was not asked for while the disk had stopped, as runs of first
+    // sector to the sector after.
+    std::mutex notAskedMutex_;
+    std::map<std::uint64_t, std::uint64_t> notAsked_;
+    // The asks of the judgement being made that failed.
+    std::vector<std::uint64_t> asksFailed_;
     StillToRead stillToRead_;
 };

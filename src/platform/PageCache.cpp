@@ -31,38 +31,51 @@ bool cacheTold(int fd) {
 
 } // namespace
 
-std::int64_t readCachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
-    if (fd < 0) {
-        errno = EBADF;
-        return -1;
+std::optional<std::vector<bool>> heldPages(int fd, std::uint64_t offset, std::size_t length) {
+    if (fd < 0 || length == 0) {
+        errno = fd < 0 ? EBADF : EINVAL;
+        return std::nullopt;
     }
-    if (length == 0) return 0;
     const long pageBytes = ::sysconf(_SC_PAGESIZE);
     const std::uint64_t page = pageBytes > 0 ? static_cast<std::uint64_t>(pageBytes) : 4096;
     const std::optional<std::uint64_t> end = checkedAdd(offset, std::uint64_t{length});
     const std::optional<std::uint64_t> mappedEnd = end ? checkedAdd(*end, page - 1) : std::nullopt;
     if (!mappedEnd || *mappedEnd / page * page > static_cast<std::uint64_t>(INT64_MAX)) {
         errno = EINVAL;
-        return -1;
+        return std::nullopt;
     }
     if (!cacheTold(fd)) {
         errno = EPERM;
-        return -1;
+        return std::nullopt;
     }
     const std::uint64_t first = offset - offset % page;
     const std::size_t span = static_cast<std::size_t>(*mappedEnd / page * page - first);
     void* mapped = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(first));
-    if (mapped == MAP_FAILED) return -1;
+    if (mapped == MAP_FAILED) return std::nullopt;
     std::vector<unsigned char> held(span / page);
     const int asked = ::mincore(mapped, span, held.data());
     const int error = errno;
     ::munmap(mapped, span);
     if (asked != 0) {
         errno = error;
+        return std::nullopt;
+    }
+    std::vector<bool> pages(held.size());
+    for (std::size_t i = 0; i < held.size(); ++i)
+        pages[i] = (held[i] & 1) != 0;
+    return pages;
+}
+
+std::int64_t readCachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
+    if (fd < 0) {
+        errno = EBADF;
         return -1;
     }
-    for (const unsigned char pageHeld : held) {
-        if ((pageHeld & 1) == 0) {
+    if (length == 0) return 0;
+    const std::optional<std::vector<bool>> held = heldPages(fd, offset, length);
+    if (!held) return -1;
+    for (const bool pageHeld : *held) {
+        if (!pageHeld) {
             errno = EAGAIN;
             return -1;
         }

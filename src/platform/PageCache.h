@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -19,5 +21,10 @@ namespace platform {
 // the files and devices one owns or may write to, and tells of others that
 // it holds everything).
 std::int64_t readCachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset);
+
+// Which memory pages of the bytes [offset, offset + length) of what `fd` is
+// open on the page cache holds, the page that holds `offset` first; nothing
+// where the system will not tell or the question fails.
+std::optional<std::vector<bool>> heldPages(int fd, std::uint64_t offset, std::size_t length);
 
 } // namespace platform

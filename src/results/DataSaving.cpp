@@ -373,6 +373,12 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
                                      "Those sectors are written as zeros; the system log names the files.",
                                      static_cast<unsigned long long>(holed))
                   : std::string();
+        // A medium that stopped answering, or went, during the save is said
+        // so at the end, whatever else it says.
+        const std::string gone =
+            sourceGone_ ? std::string("\n\nThe drive or volume being read no longer answers: of the files left "
+                                      "when it stopped, only those the system's cache held whole were saved.")
+                        : std::string();
         Ending ending = Ending::Completed;
         // Only a save that left the user's files on the destination may say
         // it completed: nothing at all, or nothing but failures, is no
@@ -380,16 +386,16 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         if (abortSaving()) {
             ending = Ending::Aborted;
             title = "Saving Aborted";
-            body = platform::format("Saving location was: %@", path) + unreadable + failures;
+            body = platform::format("Saving location was: %@", path) + unreadable + failures + gone;
         } else if (destinationFull_) {
             ending = Ending::DestinationFull;
             title = "! Not enough free disk space";
             body = "The volume you have chosen to save data does not have enough free space available." +
-                   platform::format(" Saving stopped at: %@", path) + unreadable + failures;
+                   platform::format(" Saving stopped at: %@", path) + unreadable + failures + gone;
         } else if (savedFiles() == 0 && errors) {
             ending = Ending::Failed;
             title = "Saving Failed";
-            body = platform::format("Nothing could be saved at: %@", path) + failures;
+            body = platform::format("Nothing could be saved at: %@", path) + failures + gone;
         } else if (savedFiles() == 0) {
             ending = Ending::NothingMarked;
             title = "Nothing Saved";
@@ -397,7 +403,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         } else if (errors) {
             ending = Ending::CompletedWithErrors;
             title = platform::format("Saving completed with %llu errors", static_cast<unsigned long long>(errors));
-            body = platform::format("Saved at: %@", path) + unreadable + failures;
+            body = platform::format("Saved at: %@", path) + unreadable + failures + gone;
         } else if (holed) {
             ending = Ending::CompletedWithUnreadableSectors;
             title = "Saving completed with unreadable sectors";
@@ -526,12 +532,18 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     // not saved, as a file the save could not begin is not made.
     const bool done = result == FileExtentsCopier::Result::Done;
     const bool lostToTheCache = sourceGone_ && copier.unreadableSectors() != 0;
-    const bool whole = done && copier.bytesWritten() >= node->fileSize && !lostToTheCache;
-    const bool nothing = copier.bytesWritten() == 0;
+    // Zeros where not one sector of the file could be read as the medium
+    // went are none of the file's bytes: nothing is left under its name,
+    // and it is told as not saved. (From a live disk with a bad area, such a
+    // file is saved as a copy of the disk would give it.)
+    const bool zerosOnly = sourceGone_ && copier.bytesWritten() != 0 && copier.nothingRead();
+    const bool whole = done && copier.bytesWritten() >= node->fileSize && !lostToTheCache && !zerosOnly;
+    const bool nothing = copier.bytesWritten() == 0 || zerosOnly;
     if (nothing) {
         if (!folder.removeFile(created, fd))
-            platform::logFormat("Could not remove the empty file %@ from the destination: %@", path, errorText(errno));
+            platform::logFormat("Could not remove the file %@ from the destination: %@", path, errorText(errno));
         ::close(fd);
+        if (zerosOnly) savedData_ -= std::min(savedData_.load(), copier.bytesWritten());
     } else {
         syncAndClose(fd, Unsynced{path, whole, whole && copier.unreadableSectors() != 0}, copier.bytesWritten());
     }
@@ -541,7 +553,10 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
                             static_cast<unsigned long long>(copier.unreadableSectors()), path);
     switch (result) {
     case FileExtentsCopier::Result::Done:
-        if (lostToTheCache) {
+        if (zerosOnly) {
+            ++errors_;
+            platform::logFormat("Not one sector of %@ could be read from the medium; it is not saved", told);
+        } else if (lostToTheCache) {
             ++errors_;
             platform::logFormat("%@ is not saved whole: the medium is no longer available", path);
         } else if (!whole) {
@@ -691,8 +706,11 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
 
     std::vector<Frame> stack;
     walk_ = &stack;
-    if (selectedVolume_) selectedVolume_->setStillToRead([this] { return stillToRead(); });
     stack.push_back(Frame{node, created, created, std::move(top), {}, 0});
+    // Before the first file, every marked file is still to read: a save on
+    // a disk judged to have stopped asks there whether it has come back.
+    childAt_ = kBeforeTheFirstChild;
+    if (selectedVolume_) selectedVolume_->setStillToRead([this] { return stillToRead(); });
     saveChildren(stack.back());
     while (!stack.empty() && !stopped()) {
         Frame& frame = stack.back();
@@ -787,11 +805,12 @@ std::vector<FileExtentsCopier::SectorRuns> DataSaving::stillToRead() const {
     // The rest of the folder being saved, then what each folder of the walk
     // still has to enter, innermost first.
     const Frame& inner = walk_->back();
-    filesOf(inner.node, childAt_ + 1);
+    const std::uint32_t next = childAt_ == kBeforeTheFirstChild ? 0 : childAt_ + 1;
+    filesOf(inner.node, next);
     for (std::size_t k = inner.next; k < inner.subfolders.size() && !enough(); ++k)
         subtree(inner.subfolders[k].first);
     const std::uint32_t count = inner.node->childrenCount == 0 ? 0 : inner.node->childrenArrayCount();
-    for (std::uint32_t i = childAt_ + 1; i < count && !enough(); ++i, ++looked)
+    for (std::uint32_t i = next; i < count && !enough(); ++i, ++looked)
         if (const NewDir* c = newdir::childAtIndex(inner.node, i); markedFolder(c)) subtree(c);
     for (std::size_t f = walk_->size() - 1; f-- > 0 && !enough();) {
         const Frame& outer = (*walk_)[f];

@@ -13,9 +13,10 @@
 // is overwritten, and every failed write, flush, read or folder is counted
 // and reported. A sector the medium does not give is written as zeros and
 // the rest of its file is saved; the end of the save says how many files
-// hold such sectors. A medium found gone is asked nothing more: each file
-// left is saved from what the system's cache holds of it when it holds all
-// of it, and counted as not saved otherwise. Only a save that wrote every
+// hold such sectors. A medium found gone, or judged to answer no more, is
+// asked nothing more: each file left is saved from what the system's cache
+// holds of it when it holds all of it, and counted as not saved otherwise;
+// no file of which not one sector could be read is left. Only a save that wrote every
 // marked file whole says "Saving Completed".
 
 #include "platform/Value.h"
@@ -236,6 +237,7 @@ private:
     // the innermost whose turn it is.
     std::vector<Frame>* walk_ = nullptr;
     std::uint32_t childAt_ = 0;
+    static constexpr std::uint32_t kBeforeTheFirstChild = UINT32_MAX;
     std::optional<FileExtentsCopier> copier_;
     std::optional<FileSyncQueue> syncs_;
     std::unordered_map<std::uint64_t, Unsynced> unsynced_;

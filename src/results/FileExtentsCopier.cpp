@@ -102,14 +102,19 @@ FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
     return Result::Done;
 }
 
-std::uint64_t FileExtentsCopier::lostOfTheFile(std::uint64_t sector, std::uint64_t sectors, std::uint64_t lost) {
+std::pair<std::uint64_t, std::uint64_t> FileExtentsCopier::sectorsOfTheFile(std::uint64_t sectors) const {
     const std::uint64_t bytesPerSector = geometry_.bytesPerSector;
     const std::uint64_t bytes = sectors * bytesPerSector;
     const std::uint64_t skipped = std::min(bytes, skip_);
     const std::uint64_t length = std::min(bytes - skipped, fileSize_ - written_);
-    if (length == 0) return 0;
-    const std::uint64_t first = skipped / bytesPerSector;
-    const std::uint64_t end = (skipped + length + bytesPerSector - 1) / bytesPerSector;
+    if (length == 0) return {0, 0};
+    return {skipped / bytesPerSector, (skipped + length + bytesPerSector - 1) / bytesPerSector};
+}
+
+std::uint64_t FileExtentsCopier::lostOfTheFile(std::uint64_t sector, std::uint64_t sectors, std::uint64_t lost) {
+    const std::uint64_t bytesPerSector = geometry_.bytesPerSector;
+    const auto [first, end] = sectorsOfTheFile(sectors);
+    if (first == end) return 0;
     if (first == 0 && end == sectors) return lost;
     // The lost sectors may lie before the file's first byte or past its
     // last: only those it takes are read again and counted, apart from the
@@ -140,6 +145,8 @@ FileExtentsCopier::Result FileExtentsCopier::readGathered() {
     gatheredSectors_ = 0;
     const std::optional<std::uint64_t> lost = readInto(start, sectors);
     if (!lost) return Result::ReadFailed;
+    const auto [first, end] = sectorsOfTheFile(sectors);
+    sectorsOfTheFile_ += end - first;
     unreadable_ += *lost != 0 ? lostOfTheFile(start, sectors, *lost) : 0;
     return write(sectors * geometry_.bytesPerSector);
 }
@@ -179,6 +186,7 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
     skip_ = node->firstSectorOffset;
     written_ = 0;
     unreadable_ = 0;
+    sectorsOfTheFile_ = 0;
     writebackStarted_ = 0;
     writeError_ = 0;
     gatheredSectors_ = 0;

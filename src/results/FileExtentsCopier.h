@@ -80,6 +80,9 @@ public:
     // Sectors of the file's bytes that could not be read: they are zeros in
     // the destination file.
     std::uint64_t unreadableSectors() const { return unreadable_; }
+    // Whether the copy read sectors of the file and not one of them could
+    // be read: what it wrote is zeros, none of it the file's.
+    bool nothingRead() const { return sectorsOfTheFile_ != 0 && unreadable_ >= sectorsOfTheFile_; }
     // The errno of the failed write.
     int writeError() const { return writeError_; }
 
@@ -95,6 +98,9 @@ private:
     std::optional<std::uint64_t> readInto(std::uint64_t sector, std::uint64_t sectors, std::uint64_t into = 0);
     // Of the `lost` sectors of the read of `sectors` sectors at sector just
     // made, those the file takes bytes from, the read's bytes kept.
+    // Of the read of `sectors` sectors about to be written, the sectors
+    // [first, end) the file takes bytes from.
+    std::pair<std::uint64_t, std::uint64_t> sectorsOfTheFile(std::uint64_t sectors) const;
     std::uint64_t lostOfTheFile(std::uint64_t sector, std::uint64_t sectors, std::uint64_t lost);
     Result write(std::uint64_t bytes);
     // Bytes the file still needs once the gathered reads are written.
@@ -122,6 +128,8 @@ private:
     std::uint64_t skip_ = 0;
     std::uint64_t written_ = 0;
     std::uint64_t unreadable_ = 0;
+    // Sectors the file took bytes from, read or lost.
+    std::uint64_t sectorsOfTheFile_ = 0;
     // Bytes of the file whose write-back to the device has been started.
     std::uint64_t writebackStarted_ = 0;
     int writeError_ = 0;

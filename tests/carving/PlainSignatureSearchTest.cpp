@@ -215,7 +215,8 @@ TEST_F(PlainSignatureSearchTest, ABadAreaCostsEachSearchAFewDozenFailedReadsWhat
             row.fail(failing);
             auto v = keep(testsupport::volumeOver(row.image, 0, 0, 512, row.content));
             v->setRawSearchStart(0, 100);
-            v->setRawRead(failing.reader());
+            // What the page cache above the disk holds is read from there once the disk has stopped answering.
+            v->setRawRead(failing.reader(), failing.cachedReader());
             ScanThread(v).scanForDeletedFiles(Array{1, 1, marked({"jpg"}), method});
             expectTreeCompleteLast();
             EXPECT_FALSE(v->mediumGone());

@@ -602,3 +602,51 @@ TEST_F(DMediaReaders, ARunTheSavesScrapeGaveUpOnIsNotAskedAgainInThatSave) {
     EXPECT_GT(disk.failedReads(), failed + 8);
     EXPECT_TRUE(controller.calls().empty());
 }
+
+// A disk that dies 70 % into a sweep is judged to have stopped by the walk that meets the death, once: the rest of the
+// sweep, and a second sweep of the whole disk, read only what the page cache holds, page by page, and ask the disk
+// nothing more, however many pages the kernel lets go of meanwhile; what the cache holds reads exact, what it let go
+// of reads as zeros and counts as unreadable, and the disk is never taken for gone.
+TEST_F(DMediaReaders, AScanOfADiskThatStoppedReadsOnlyWhatTheCacheHolds) {
+    const std::uint64_t size = 64 << 20, sectors = size / 512, death = sectors * 7 / 10, held = sectors * 8 / 10;
+    testsupport::FailingReads dying;
+    dying.dieUnderThePageCacheAt(death);
+    // A probe read 64 sectors past the death before it.
+    dying.holdInTheCache(held, 64);
+    auto m = listedDrive(makeImage(size), size, dying);
+    m->setRawRead(dying.reader(), dying.cachedReader());
+    std::vector<std::uint8_t> batch(256 * 512);
+    const auto sector = [&](std::uint64_t i) {
+        return std::vector<std::uint8_t>(batch.begin() + static_cast<std::ptrdiff_t>(i * 512),
+                                         batch.begin() + static_cast<std::ptrdiff_t>(i * 512 + 512));
+    };
+    std::uint64_t failedInTheFirstSweep = 0;
+    for (const bool second : {false, true}) {
+        SCOPED_TRACE(second ? "second sweep" : "first sweep");
+        for (std::uint64_t s = 0; s < sectors; s += 256) {
+            m->readSweepSectors(s, 256, batch.data());
+            for (std::uint64_t i = 0; i < 256; ++i) {
+                const std::uint64_t at = s + i;
+                // Held by the cache through both sweeps: what a probe read, and, in the second, what the first read
+                // before the death but the page in every 64 the kernel let go of.
+                const bool cached = (at >= held && at < held + 64) ||
+                                    (second && at + 8192 < death && at % 512 >= 8) || (!second && at + 8192 < death);
+                if (cached) {
+                    ASSERT_TRUE(matchesImage(sector(i), at * 512, 512)) << "sector " << at;
+                } else if (second && at < death && at % 512 < 8) {
+                    ASSERT_EQ(sector(i), std::vector<std::uint8_t>(512, 0)) << "sector " << at;
+                }
+            }
+        }
+        if (!second) failedInTheFirstSweep = dying.failedReads();
+        for (std::uint64_t at = 0; at < death; at += 512)
+            dying.letGo(at, 8);
+    }
+    EXPECT_TRUE(m->stoppedAnswering());
+    EXPECT_GE(m->stoppedAnsweringAt() + 8192, death);
+    EXPECT_FALSE(m->mediumGone());
+    EXPECT_LE(failedInTheFirstSweep, 40u);
+    EXPECT_EQ(dying.failedReads(), failedInTheFirstSweep);
+    EXPECT_GE(m->unreadableSectorCount(), sectors - death - 64 + death / 512 * 8 - 8192);
+    EXPECT_TRUE(controller.alerts().empty());
+}

@@ -1445,6 +1445,67 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
     }
 }
 
+// A disk that stops answering while a scan reads it, judged so by the scan's own walk, then a save of every file: the
+// save asks once more whether it answers, is told it does not, tells the user, and takes from the page cache the files
+// it holds whole (those the scan read before the death, and one a probe read after it); no other file is made, none
+// of zeros, each told as not saved, and the end says the disk no longer answers. The disk comes back: the next save
+// asks again, finds it answering, and saves every file exact, those the first walk stepped over included, until it
+// reads into a place where the disk dies once more.
+TEST_F(Saving, ASaveAfterAScanFoundItsDiskStoppedTakesOnlyWhatTheCacheHoldsUntilTheDiskAnswersAgain) {
+    constexpr std::uint64_t kSectors = 131072, kFiles = 16, kEvery = kSectors / kFiles, kFileSectors = 128;
+    constexpr std::uint64_t kDeath = kSectors / 2 + 1000, kHeld = 12, kDiesAgain = 13;
+    TreeBuilder files;
+    for (std::uint64_t k = 0; k < kFiles; ++k)
+        files.file(files.root, newdir::utf16("f" + std::to_string(k)), kFileSectors * 512,
+                   {{static_cast<std::uint32_t>(k * kEvery / 8), static_cast<std::uint32_t>(kFileSectors / 8)}});
+    auto v = medium(kSectors);
+    const std::string bytes = readText(image);
+    const auto exact = [&](std::uint64_t k) {
+        const fs::path path = destination / "Root" / ("f" + std::to_string(k));
+        return fs::exists(path) && readText(path) == bytes.substr(k * kEvery * 512, kFileSectors * 512);
+    };
+    testsupport::FailingReads dying;
+    dying.dieUnderThePageCacheAt(kDeath);
+    dying.holdInTheCache(kHeld * kEvery, kFileSectors);
+    v->setRawRead(dying.reader(), dying.cachedReader());
+    std::vector<std::uint8_t> batch(2048 * 512);
+    for (std::uint64_t s = 0; s < kSectors; s += 2048)
+        v->readSweepSectors(s, 2048, batch.data());
+    ASSERT_TRUE(v->stoppedAnswering());
+    const std::uint64_t byTheScan = dying.failedReads();
+    auto s = saver(v, files.root);
+    save(*s);
+    for (std::uint64_t k = 0; k < kFiles; ++k) {
+        const bool cached = k == kHeld || (k + 1) * kEvery + 8192 < kDeath;
+        const bool past = k * kEvery >= kDeath;
+        if (cached) {
+            EXPECT_TRUE(exact(k)) << k;
+        } else if (past) {
+            EXPECT_FALSE(fs::exists(destination / "Root" / ("f" + std::to_string(k)))) << k;
+        }
+    }
+    EXPECT_TRUE(toldTheMediumGone());
+    EXPECT_LE(dying.failedReads() - byTheScan, 12u);
+    EXPECT_EQ(s->savingErrors(), kFiles - s->savedFiles());
+    EXPECT_NE(lastAlertMessage().find("no longer answers"), std::string::npos) << lastAlertMessage();
+    EXPECT_TRUE(logged("f15 is not saved: the medium is no longer available"));
+
+    dying.answerAgain(kDiesAgain * kEvery + 1);
+    fs::remove_all(destination / "Root");
+    controller.clear();
+    const std::uint64_t beforeTheSecond = dying.failedReads();
+    save(*(s = saver(v, files.root)));
+    for (std::uint64_t k = 0; k < kFiles; ++k) {
+        if (k < kDiesAgain || k == kHeld) {
+            EXPECT_TRUE(exact(k)) << k;
+        } else if (k > kDiesAgain) {
+            EXPECT_FALSE(fs::exists(destination / "Root" / ("f" + std::to_string(k)))) << k;
+        }
+    }
+    EXPECT_TRUE(toldTheMediumGone());
+    EXPECT_LE(dying.failedReads() - beforeTheSecond, 40u);
+}
+
 // Files on readable islands of a 48 MiB bad area of a live disk (one just the file's size, one of a MiB holding
 // two, one of 16 sectors), files on the bad area and files clear of it, saved in the tree's order or another: the
 // walk of the area steps over the islands, and the save asks for the places it needs, so every file lying wholly on
@@ -2567,6 +2628,307 @@ protected:
         freeVolumes();
     }
 };
+
+// A disk that stops answering, met by a scan or a save, and a live disk with bad areas, served by the FUSE tool under a
+// read-only loop device in direct I/O or through the page cache of the file it serves.
+class ADiskThatStopsAnswering : public SavingFromAFailingMedium {
+protected:
+    using Loop = testsupport::ServedByTheFuseTool::Loop;
+    struct Card {
+        fs::path dir, image;
+        // Every file's bytes by its path below the folder Root of a save.
+        std::map<std::string, std::string> files;
+        // The sector where the disk is to die, and the files held in the page cache before it does.
+        std::uint64_t death = 0;
+        std::vector<std::string> held;
+    };
+
+    // A FAT32 card of 96 MiB that mtools filled with three folders of six files of random bytes, one folder after
+    // the other, or an exFAT card that exfat-fuse filled so and whose files were then deleted; the disk dies as a
+    // scan reads the third folder's entries, and two files of the first folder are in the page cache.
+    Card cardOfThreeFolders(const std::string& content) {
+        Card card;
+        card.dir = testsupport::makeTempDir("three-folders");
+        std::mt19937_64 random(std::random_device{}());
+        const fs::path tree = card.dir / "tree";
+        for (int folder = 0; folder < 3; ++folder) {
+            fs::create_directories(tree / ("F" + std::to_string(folder)));
+            for (int k = 0; k < 6; ++k) {
+                const std::string name = "F" + std::to_string(folder) + "/F" + std::to_string(folder) + "A" +
+                                         std::to_string(k) + ".BIN";
+                std::string& bytes = card.files[name];
+                bytes.resize(static_cast<std::size_t>(400000 + (random() % 1600000)));
+                std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+                testsupport::writeText(tree / name, bytes);
+            }
+        }
+        if (content == "FAT32") {
+            card.image = testsupport::mkfsVfat(card.dir, "-F 32", "98304");
+            for (int folder = 0; folder < 3; ++folder) {
+                const std::string f = "F" + std::to_string(folder);
+                testsupport::mtools(card.image, "mmd", "::/" + f);
+                testsupport::mtools(card.image, "mcopy", testsupport::shellQuote((tree / f).string()) + "/* ::/" + f);
+            }
+        } else {
+            card.image = card.dir / "exfat.img";
+            EXPECT_TRUE(testsupport::runCommand(
+                "set -e; cd " + testsupport::shellQuote(card.dir.string()) +
+                "; truncate -s 96M exfat.img; mkfs.exfat exfat.img >/dev/null; mkdir -p m; "
+                "loop=$(losetup -f --show exfat.img); mount.exfat-fuse $loop m 2>/dev/null && "
+                "for f in F0 F1 F2; do mkdir m/$f && cp tree/$f/* m/$f/ && sync; done && rm -r m/F0/* m/F1/* m/F2/* "
+                "&& umount m; losetup -d $loop"));
+        }
+        // The third folder's entries: its first file's name, as the folder's entries hold it.
+        const std::string bytes = readText(card.image);
+        std::string entry = content == "FAT32" ? std::string("F2A0    BIN") : std::string();
+        if (content != "FAT32")
+            for (const char c : std::string("F2A0.BIN")) {
+                entry += c;
+                entry += '\0';
+            }
+        const std::size_t at = bytes.find(entry);
+        EXPECT_NE(at, std::string::npos);
+        card.death = at / 512;
+        card.held = {"F0/F0A1.BIN", "F0/F0A4.BIN"};
+        return card;
+    }
+
+    // The card's files saved into Root, by their paths without the blanks a FAT scan shows short names with.
+    std::map<std::string, std::string> savedFiles() const {
+        std::map<std::string, std::string> saved;
+        for (const auto& [shown, bytes] : filesBelow(destination / "Root")) {
+            std::string path = shown;
+            path.erase(std::remove(path.begin(), path.end(), ' '), path.end());
+            saved[path] = bytes;
+        }
+        return saved;
+    }
+    // Each file saved is its bytes, or, the one being read as the disk went, their first part; none holds zeros
+    // in place of its bytes; those the cache held are saved whole.
+    void expectNoFileOfZerosAndTheHeldSaved(const Card& card) {
+        const std::map<std::string, std::string> saved = savedFiles();
+        for (const auto& [path, bytes] : saved) {
+            const auto file = card.files.find(path);
+            EXPECT_TRUE(file != card.files.end() && !bytes.empty() && bytes.size() <= file->second.size() &&
+                        file->second.compare(0, bytes.size(), bytes) == 0)
+                << path << " is not the file's bytes";
+        }
+        for (const std::string& path : card.held)
+            EXPECT_TRUE(saved.count(path) && saved.at(path) == card.files.at(path))
+                << path << " was held in the cache and is not saved whole";
+    }
+
+    // The page-cache copies of files of the card read through the served device, pinned while the object lives.
+    struct Held {
+        std::vector<std::unique_ptr<testsupport::PinnedPages>> pages;
+    };
+    static Held hold(const std::string& device, const std::string& image, const std::vector<std::string>& bytes) {
+        Held held;
+        for (const std::string& one : bytes) {
+            const std::size_t at = image.find(one);
+            if (at == std::string::npos || at % 512 != 0) {
+                ADD_FAILURE() << "a held file is not in one piece";
+                continue;
+            }
+            held.pages.push_back(std::make_unique<testsupport::PinnedPages>(device, at, one.size()));
+            EXPECT_TRUE(held.pages.back()->pinned());
+        }
+        return held;
+    }
+
+    // What a save of the same volume from a dd conv=noerror,sync copy of the served card, its bad sectors zeros,
+    // writes below Root.
+    std::map<std::string, std::string> savedFromADdCopy(const fs::path& image, const ServedCard::Runs& bad,
+                                                        const std::string& content) {
+        std::string zeroed = readText(image);
+        for (const auto& [first, count] : bad)
+            std::fill_n(zeroed.begin() + static_cast<std::ptrdiff_t>(first * 512),
+                        std::min<std::uint64_t>(count * 512, zeroed.size() - first * 512), '\0');
+        const fs::path copy = image.parent_path() / "copy.img";
+        testsupport::writeText(copy, zeroed);
+        auto v = scanned(copy.string(), zeroed.size() / 512, content, 0);
+        save(*saver(v, v->dirRoot));
+        std::map<std::string, std::string> out = filesBelow(destination / "Root");
+        v.reset();
+        freeVolumes();
+        fs::remove(copy);
+        return out;
+    }
+};
+
+// The one verdict on whether the disk still answers, asked by every pass. A card that dies as the save's own scan
+// reads its third folder (FAT32 and exFAT, in direct I/O and through the cache), a disk of photos that dies half-way
+// through the carving of a save, and a card that dies in a save, answers again and dies in the next: the save is told
+// the disk has gone within a few dozen failed reads, writes no file of zeros, saves the files the page cache holds,
+// and ends saying the disk no longer answers. A card whose last two fifths are bad, and one with half its data area
+// bad in runs of 128 sectors, are live disks with bad areas: the save runs to its end and gives every file as a save
+// of a dd conv=noerror,sync copy of the card gives it.
+TEST_F(ADiskThatStopsAnswering, IsToldGoneByEveryPassAndNoFileOfZerosIsSaved) {
+    if (!ServedCard::fuseServes()) GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+    for (const char* tool : {"mkfs.vfat", "mcopy", "mmd", "mkfs.exfat", "mount.exfat-fuse", "convert"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    enum class Flow { DiesInTheScan, DiesInTheCarving, DiesAgainAfterASave, BadEnd, HalfBad };
+    const struct {
+        const char* what;
+        Flow flow;
+        const char* content;
+        Loop loop;
+    } rows[] = {
+        {"FAT32 dying in the save's scan, direct I/O", Flow::DiesInTheScan, "FAT32", Loop::DirectIo},
+        {"FAT32 dying in the save's scan, through the cache", Flow::DiesInTheScan, "FAT32", Loop::ThroughTheFilesCache},
+        {"exFAT dying in the save's scan, direct I/O", Flow::DiesInTheScan, "exFAT", Loop::DirectIo},
+        {"exFAT dying in the save's scan, through the cache", Flow::DiesInTheScan, "exFAT", Loop::ThroughTheFilesCache},
+        {"photos dying half-way through the carving, direct I/O", Flow::DiesInTheCarving, "", Loop::DirectIo},
+        {"photos dying half-way through the carving, through the cache", Flow::DiesInTheCarving, "",
+         Loop::ThroughTheFilesCache},
+        {"FAT32 dying in a save, answering again, dying in the next", Flow::DiesAgainAfterASave, "FAT32",
+         Loop::DirectIo},
+        {"FAT32 with its last two fifths bad, direct I/O", Flow::BadEnd, "FAT32", Loop::DirectIo},
+        {"FAT32 with its last two fifths bad, through the cache", Flow::BadEnd, "FAT32", Loop::OverAnUncachedFile},
+        {"FAT32 half bad in runs of 128 sectors, direct I/O", Flow::HalfBad, "FAT32", Loop::DirectIo},
+        {"FAT32 half bad in runs of 128 sectors, through the cache", Flow::HalfBad, "FAT32", Loop::OverAnUncachedFile},
+    };
+    const std::string exFAT = kExFATContent;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string content = std::string(row.content) == "exFAT" ? exFAT : std::string(row.content);
+        if (row.flow == Flow::DiesInTheScan || row.flow == Flow::DiesAgainAfterASave) {
+            Card card = cardOfThreeFolders(row.content);
+            const std::string bytes = readText(card.image);
+            if (row.flow == Flow::DiesAgainAfterASave) {
+                // Inside the second folder's fourth file: the scan reads none of it.
+                card.death = bytes.find(card.files.at("F1/F1A3.BIN")) / 512 + 100;
+                card.held.clear();
+            }
+            testsupport::writeText(card.dir / "map", "");
+            testsupport::ServedByTheFuseTool served(card.image, card.dir / "map", row.loop, card.death);
+            ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the card";
+            std::vector<std::string> heldBytes;
+            for (const std::string& path : card.held)
+                heldBytes.push_back(card.files.at(path));
+            const Held held = hold(served.device, bytes, heldBytes);
+            auto v = scanned(served.device, bytes.size() / 512, content, 0);
+            EXPECT_EQ(v->stoppedAnswering(), row.flow == Flow::DiesInTheScan);
+            const std::uint64_t byTheScan = served.failedReads();
+            save(*saver(v, v->dirRoot));
+            EXPECT_TRUE(toldTheMediumGone());
+            EXPECT_NE(lastAlertMessage().find("no longer answers"), std::string::npos) << lastAlertMessage();
+            EXPECT_LE(served.failedReads(), 80u) << byTheScan << " by the scan";
+            expectNoFileOfZerosAndTheHeldSaved(card);
+            if (row.flow == Flow::DiesAgainAfterASave) {
+                // The first folder and the second's first three files were read before the death.
+                const auto savedBefore = [&] {
+                    const std::map<std::string, std::string> saved = savedFiles();
+                    for (const auto& [path, file] : card.files) {
+                        if (path < "F1/F1A3.BIN") {
+                            EXPECT_TRUE(saved.count(path) && saved.at(path) == file) << path;
+                        }
+                    }
+                };
+                savedBefore();
+                served.answerAgain();
+                fs::remove_all(destination / "Root");
+                controller.clear();
+                const std::uint64_t beforeTheSecond = served.failedReads();
+                save(*saver(v, v->dirRoot));
+                EXPECT_TRUE(toldTheMediumGone());
+                EXPECT_LE(served.failedReads() - beforeTheSecond, 80u);
+                expectNoFileOfZerosAndTheHeldSaved(card);
+                savedBefore();
+            }
+            v.reset();
+            freeVolumes();
+            continue;
+        }
+        if (row.flow == Flow::DiesInTheCarving) {
+            const fs::path dir = testsupport::makeTempDir("carving-dies"), photo = dir / "photo.jpg";
+            ASSERT_TRUE(testsupport::runCommand("convert -seed " + testsupport::sampleSeed(7) +
+                                                " -size 640x480 plasma: -quality 90 " +
+                                                testsupport::shellQuote(photo.string())));
+            const std::string jpeg = readText(photo);
+            const std::uint64_t mib = 2048, sectors = 256 * mib, death = sectors / 2;
+            const fs::path image = dir / "disk.img";
+            const std::vector<std::uint64_t> photos = testsupport::imageWithFileEvery(image, sectors, jpeg, mib, 8 * mib);
+            testsupport::writeText(dir / "map", "");
+            testsupport::ServedByTheFuseTool served(image, dir / "map", row.loop, death);
+            ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the disk";
+            // Every photo before the death, and two after it that a probe read, held in the cache.
+            std::vector<std::unique_ptr<testsupport::PinnedPages>> pinned;
+            std::set<std::uint64_t> cached;
+            for (std::size_t k = 0; k < photos.size(); ++k) {
+                if (photos[k] + 16 * mib > death && k + 2 != photos.size() && k + 4 != photos.size()) continue;
+                pinned.push_back(
+                    std::make_unique<testsupport::PinnedPages>(served.device, photos[k] * 512, jpeg.size() + 4096));
+                ASSERT_TRUE(pinned.back()->pinned());
+                cached.insert(photos[k]);
+            }
+            controller.clear();
+            controller.setDriveDictArray(Array{Dict{{"Path", served.device}}});
+            fs::remove_all(destination / "Root");
+            auto v = keep(volumeOver(served.device, 0, sectors, 512, ""));
+            ScanThread(v).scanForDeletedFilesDisk(
+                Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg"}), 1});
+            EXPECT_TRUE(v->stoppedAnswering());
+            std::set<std::uint64_t> found;
+            for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+                if (!node->isFolder() && !node->extents.empty()) found.insert(testsupport::firstSector(*node));
+            for (const std::uint64_t at : cached)
+                EXPECT_TRUE(found.count(at)) << "the photo the cache holds at sector " << at;
+            newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
+            save(*saver(v, v->dirRoot));
+            EXPECT_TRUE(toldTheMediumGone());
+            EXPECT_LE(served.failedReads(), 80u);
+            // Each photo saved is the photo, and the margin after it zeros, never zeros in place of the photo.
+            std::size_t whole = 0;
+            for (const auto& [path, bytes] : filesBelow(destination / "Root")) {
+                EXPECT_TRUE(bytes.compare(0, jpeg.size(), jpeg) == 0 &&
+                            bytes.find_first_not_of('\0', jpeg.size()) == std::string::npos)
+                    << path;
+                ++whole;
+            }
+            EXPECT_GE(whole, cached.size());
+            v.reset();
+            freeVolumes();
+            continue;
+        }
+        // Live disks with bad areas: a card of files of random bytes, 41 of them in turns of sizes.
+        const fs::path dir = testsupport::makeTempDir("live-bad");
+        const fs::path image = testsupport::mkfsVfat(dir, "-F 32", "98304");
+        std::vector<std::pair<std::string, std::size_t>> sizes;
+        for (int k = 0; k < 41; ++k)
+            sizes.emplace_back("F" + std::to_string(10 + k), static_cast<std::size_t>(300000 + (k % 7) * 410000 + k));
+        randomFilesOnCard(dir, image, sizes, ".BIN");
+        const std::uint64_t sectors = fs::file_size(image) / 512;
+        ServedCard::Runs bad;
+        if (row.flow == Flow::BadEnd) {
+            bad.emplace_back(sectors * 3 / 5, sectors - sectors * 3 / 5);
+        } else {
+            // Half of the data area's runs of 128 sectors, as a seeded coin falls.
+            const std::uint64_t dataFrom = 16384;
+            std::mt19937_64 coin(20260 + static_cast<int>(row.loop));
+            for (std::uint64_t at = dataFrom; at + 128 <= sectors; at += 128)
+                if (coin() % 2 == 0) bad.emplace_back(at, 128);
+        }
+        const std::map<std::string, std::string> fromTheCopy = savedFromADdCopy(image, bad, "FAT32");
+        ASSERT_EQ(fromTheCopy.size(), sizes.size());
+        ServedCard served(row.loop == Loop::DirectIo ? Serving::LoopInDirectIO : Serving::LoopOverAnUncachedFile, image,
+                          bad);
+        ASSERT_FALSE(served.medium.empty()) << "the FUSE tool did not serve the card";
+        auto v = scanned(served.medium, sectors, "FAT32", 0);
+        EXPECT_FALSE(v->stoppedAnswering());
+        auto s = saver(v, v->dirRoot);
+        save(*s);
+        EXPECT_FALSE(toldTheMediumGone());
+        const std::map<std::string, std::string> saved = filesBelow(destination / "Root");
+        for (const auto& [name, bytes] : fromTheCopy) {
+            const auto got = saved.find(name);
+            EXPECT_TRUE(got != saved.end() && got->second == bytes) << name << " is not as the dd copy gives it";
+        }
+        EXPECT_EQ(s->savedFiles(), sizes.size());
+        v.reset();
+        freeVolumes();
+    }
+}
 
 // Each pass over a failing medium costs what its one map lets it ask, counted as the device below the loop device
 // counts failed reads: a save whose disk dies while the page cache holds some of its files finds it gone within a

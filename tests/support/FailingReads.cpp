@@ -30,6 +30,21 @@ void FailingReads::holdInTheCache(std::uint64_t first, std::uint64_t count) {
         state_->cachedPages[page] = true;
 }
 
+void FailingReads::letGo(std::uint64_t first, std::uint64_t count) {
+    const std::uint64_t end = ((first + count) * 512 + kPageBytes - 1) / kPageBytes;
+    std::lock_guard lock(state_->cacheMutex);
+    for (std::uint64_t page = first * 512 / kPageBytes; page < std::min<std::uint64_t>(end, state_->cachedPages.size());
+         ++page)
+        state_->cachedPages[page] = false;
+}
+
+void FailingReads::answerAgain(std::optional<std::uint64_t> diesAgainAt) {
+    std::lock_guard lock(state_->cacheMutex);
+    state_->dead = false;
+    state_->diesAtByte = diesAgainAt ? *diesAgainAt * 512 : UINT64_MAX;
+    state_->diesAfterReads = UINT64_MAX;
+}
+
 bool FailingReads::State::answers(std::uint64_t offset, std::size_t length) {
     if ((diesAtByte == UINT64_MAX && diesAfterReads == UINT64_MAX) || length == 0) return true;
     std::lock_guard lock(cacheMutex);
@@ -111,10 +126,12 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
     const std::filesystem::path mnt = image.parent_path() / "mnt";
     mountPoint = shellQuote(mnt.string());
     countFile = (image.parent_path() / "mnt.counts").string();
+    deadFile = (image.parent_path() / "mnt.dead").string();
     std::filesystem::remove(countFile);
+    std::filesystem::remove(deadFile);
     const std::string environment = std::string("DIRECT_IO=") + (uncachedFile ? "1" : "0") +
                                     (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "") +
-                                    " COUNT_FILE=" + shellQuote(countFile);
+                                    " COUNT_FILE=" + shellQuote(countFile) + " DEAD_FILE=" + shellQuote(deadFile);
     // Unmounted, the tool ends.
     device = runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) +
                         " " + shellQuote(image.string()) + " " + mountPoint + " @" + shellQuote(map.string()) +
@@ -128,6 +145,10 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
 ServedByTheFuseTool::~ServedByTheFuseTool() {
     if (!device.empty()) runCommand("losetup -d " + device);
     runCommand("umount " + mountPoint + " || umount -l " + mountPoint);
+}
+
+void ServedByTheFuseTool::answerAgain() const {
+    std::filesystem::remove(deadFile);
 }
 
 std::uint64_t ServedByTheFuseTool::failedReads() const {

@@ -50,6 +50,12 @@ public:
     // before it dies (the drive list, the identity check): their pages still
     // answer from the page cache after it has died.
     void holdInTheCache(std::uint64_t first, std::uint64_t count);
+    // The kernel lets go of the pages of sectors [first, first + count): once
+    // the disk has died, they answer no more.
+    void letGo(std::uint64_t first, std::uint64_t count);
+    // A disk that died under the page cache comes back, to die again at the
+    // first read that reaches `diesAgainAt`, if given.
+    void answerAgain(std::optional<std::uint64_t> diesAgainAt = std::nullopt);
     // A read through the page cache fails the whole page of a bad sector.
     void failWholePagesThroughTheCache() { state_->wholePagesThroughTheCache = true; }
     // Once dead under the page cache, a read past the cache (a descriptor
@@ -130,9 +136,13 @@ struct ServedByTheFuseTool {
     // loop device, as a disk counts them (a read through a page cache that
     // fails may cost it more than one).
     std::uint64_t failedReads() const;
+    // A disk that died comes back: it answers again until a read runs into
+    // the sector it dies at once more.
+    void answerAgain() const;
     std::string device;
     std::string mountPoint;
     std::string countFile;
+    std::string deadFile;
 };
 
 } // namespace testsupport
