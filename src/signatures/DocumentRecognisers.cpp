@@ -14,7 +14,6 @@
 #include <array>
 #include <charconv>
 #include <cstring>
-#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -240,7 +239,6 @@ std::uint64_t pdfObjectsEnd(RecogniserMedium& medium, std::uint64_t windowBound)
     constexpr std::string_view kObjectEnd = "endobj", kHeader = "%PDF-";
     const std::uint32_t bps = medium.bytesPerSector();
     const std::size_t searched = std::size_t{kWindowStep} * bps;
-    const std::boyer_moore_horspool_searcher objectEnd(kObjectEnd.begin(), kObjectEnd.end());
     BoundedCursor cursor = medium.cursor(kWindowSectors);
     std::uint64_t end = 0;
     for (std::uint64_t w = 0; w < windowBound && !medium.stopped(); w += kWindowStep) {
@@ -258,9 +256,10 @@ std::uint64_t pdfObjectsEnd(RecogniserMedium& medium, std::uint64_t windowBound)
                 other = true;
             }
         for (const char* at = bytes; at < bytes + limit;) {
-            const char* found = std::search(at, bytes + limit, objectEnd);
-            if (found == bytes + limit) break;
-            at = found + kObjectEnd.size();
+            const void* found =
+                ::memmem(at, static_cast<std::size_t>(bytes + limit - at), kObjectEnd.data(), kObjectEnd.size());
+            if (found == nullptr) break;
+            at = static_cast<const char*>(found) + kObjectEnd.size();
             end = w * bps + static_cast<std::uint64_t>(at - bytes);
         }
         if (other) break;
