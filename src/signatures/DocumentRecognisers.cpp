@@ -554,6 +554,9 @@ bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
     // archive stored in it, or another's after this one's first fragment.
     // Only as far as they lead is the archive jumped over.
     const ZipWalk walk = walkZipRecords(medium, bound);
+    // A format kept in an archive is found by its first entry's name or
+    // content: the archive's local header comes first.
+    if (walk.localRecords == 0) return false;
     if (walk.end) {
         medium.acceptJumpable(sig, *walk.end);
         return true;
