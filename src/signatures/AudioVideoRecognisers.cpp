@@ -2,7 +2,9 @@
 
 #include "media/MpegAudioFileBounds.h"
 #include "media/MpegVideoStreamWalk.h"
+#include "media/WaveFileBounds.h"
 #include "platform/CheckedMath.h"
+#include "signatures/FileStartProbe.h"
 #include "signatures/Mp4ChunkCheck.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
@@ -28,10 +30,9 @@ constexpr std::uint32_t kForm = fourCC("FORM");
 constexpr std::uint32_t kMidiHeader = fourCC("MThd");
 constexpr std::uint32_t kMidiTrack = fourCC("MTrk");
 
-// The chunks before a WAVE file's sound come to far less.
-constexpr std::uint64_t kLongestWaveHeader = 65536;
-// The RIFF length a writer that could not go back to its header leaves.
-constexpr std::uint64_t kUnfinishedRiffBytes = 0xFFFFFFFF;
+// Sectors read at once while the search's lookup is asked where the next
+// file begins.
+constexpr std::uint32_t kProbeWindowSectors = 64;
 // WAVE format tag of MPEG Layer III audio.
 constexpr std::uint16_t kMpegLayer3Tag = 0x55;
 // Eleven set bits: the sync that opens every MPEG audio frame.
@@ -178,6 +179,16 @@ std::optional<std::uint64_t> atomAfterLoss(RecogniserMedium& medium, BoundedCurs
     return type.offset - 4;
 }
 
+// The first audio byte of a RIFF file that starts at `riffStart`, its data
+// chunk among the chunks that begin no later than `lastChunkAt`.
+std::optional<std::uint64_t> riffAudioStart(RecogniserMedium& medium, BoundedCursor& cursor, std::uint64_t riffStart,
+                                            std::uint64_t lastChunkAt) {
+    const std::optional<std::uint64_t> data =
+        WaveFileBounds::dataChunkAt(cursor, riffStart, lastChunkAt, [&] { return medium.stopped(); });
+    if (!data) return std::nullopt;
+    return *data + 8;
+}
+
 // The answer for a file that was found, jumped over by the search or not.
 bool acceptFile(Sig& sig, const RecogniserMedium& medium, std::uint64_t length, bool skipFile) {
     if (skipFile) {
@@ -235,18 +246,6 @@ bool AudioVideoRecognisers::checkMP4AtomName(std::uint32_t atomType) {
 
 bool AudioVideoRecognisers::checkMOVAtomName(std::uint32_t atomType) {
     return checkMP4AtomName(atomType);
-}
-
-std::optional<std::uint64_t> AudioVideoRecognisers::riffAudioStart(RecogniserMedium& medium, BoundedCursor& cursor,
-                                                                   std::uint64_t riffStart, std::uint64_t lastChunkAt) {
-    // Chunk sizes are 32-bit and the positions stay within a few sectors, so no sum here can wrap.
-    for (std::uint64_t chunk = riffStart + 12; chunk <= lastChunkAt;) {
-        const platform::ByteView header = cursor.at(chunk, 8);
-        if (header.empty() || medium.stopped()) return std::nullopt;
-        if (header.be32(0) == kData) return chunk + 8;
-        chunk += std::uint64_t{header.le32(4)} + 8;
-    }
-    return std::nullopt;
 }
 
 bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
@@ -331,15 +330,28 @@ bool AudioVideoRecognisers::checkWAVFileAtBlock(std::uint64_t block, Sig& sig) {
     const platform::ByteView head = leading.sectors(0, 1);
     if (head.be32(8) != kWave) return false;
     if (head.le16(20) == kMpegLayer3Tag) return checkMP3FileAtBlock(block, sig);
-    std::uint64_t riffBytes = head.le32(4);
-    // A length that ends before the sound's first byte (a recorder that writes its header first leaves it at 0) was
-    // never finished, as one left at 0xFFFFFFFF: measured alike.
-    if (riffBytes < kLongestWaveHeader) {
-        BoundedCursor cursor = medium.cursor();
-        if (const auto sound = riffAudioStart(medium, cursor, 0, kLongestWaveHeader); sound && riffBytes + 8 <= *sound)
-            riffBytes = kUnfinishedRiffBytes;
+    BoundedCursor cursor = medium.cursor();
+    const WaveFileBounds::Length length = WaveFileBounds::length(cursor, head, [&] { return medium.stopped(); });
+    if (!length.unendedSoundFrom && length.bytes != 0) return acceptFile(sig, medium, length.bytes, false);
+    // A header whose lengths were never written: the sound runs on to where
+    // the search lists the next file, as the carving measures it; with none
+    // in reach, where it ends is not known.
+    const std::uint64_t bps = medium.bytesPerSector();
+    if (const std::optional<std::uint64_t> next = nextFileSector(medium, 1))
+        return acceptFile(sig, medium, *next * bps, false);
+    medium.acceptCut(sig, medium.readableBytes());
+    return true;
+}
+
+std::optional<std::uint64_t> AudioVideoRecognisers::nextFileSector(RecogniserMedium& medium, std::uint64_t from) {
+    if (!probe_) return std::nullopt;
+    const std::uint64_t bps = medium.bytesPerSector();
+    BoundedCursor cursor = medium.cursor(kProbeWindowSectors);
+    for (std::uint64_t sector = from; cursor.holdsSector(sector) && !medium.stopped(); ++sector) {
+        const platform::ByteView bytes = cursor.bytes(sector * bps, FileStartProbe::kProbedBytes);
+        if (!bytes.empty() && probe_->startsFile(medium.block() + sector, bytes)) return sector;
     }
-    return acceptFile(sig, medium, riffBytes + 8, false);
+    return std::nullopt;
 }
 
 bool AudioVideoRecognisers::checkAIFF_FileAtBlock(std::uint64_t block, Sig& sig) {

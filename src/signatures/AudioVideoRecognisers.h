@@ -14,6 +14,7 @@
 #include <optional>
 
 class BoundedCursor;
+class FileStartProbe;
 class RecogniserMedium;
 class Sig;
 class SignatureSearchState;
@@ -22,6 +23,10 @@ class Volume;
 class AudioVideoRecognisers {
 public:
     AudioVideoRecognisers(Volume& volume, SignatureSearchState& search) noexcept : volume_(volume), search_(search) {}
+
+    // The search's lookup, which a WAVE file whose header gives no length
+    // asks where the next file begins; none: nothing is asked.
+    void setFileStartProbe(FileStartProbe* probe) { probe_ = probe; }
 
     bool checkMP3FileAtBlock(std::uint64_t block, Sig& sig);
     bool checkWAVFileAtBlock(std::uint64_t block, Sig& sig);
@@ -69,13 +74,13 @@ private:
     static bool firstPackLeadsOn(RecogniserMedium& medium);
     // A movie header holds a few hundred atoms at the most.
     static constexpr std::uint32_t kMostAtomChildren = 65536;
-    // The first audio byte of a RIFF file of MPEG audio that starts at `riffStart`, found among chunks that begin
-    // no later than `lastChunkAt`; nothing when no "data" chunk begins there or the user stops the scan.
-    static std::optional<std::uint64_t> riffAudioStart(RecogniserMedium& medium, BoundedCursor& cursor,
-                                                       std::uint64_t riffStart, std::uint64_t lastChunkAt);
+    // The first of the candidate's sectors from `from` on, among its readable bytes, where the search lists
+    // another file; nothing when none does, or no lookup was set.
+    std::optional<std::uint64_t> nextFileSector(RecogniserMedium& medium, std::uint64_t from);
     // The measured length of a program stream: its packs and the packets after each.
     std::uint64_t packStreamEnd(RecogniserMedium& medium);
 
     Volume& volume_;
     SignatureSearchState& search_;
+    FileStartProbe* probe_ = nullptr;
 };

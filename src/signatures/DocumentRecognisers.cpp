@@ -33,6 +33,14 @@ constexpr std::size_t kPdfLookAhead = 256;
 // A document saved with updates has a marker for each; more than this many
 // is no document but a medium that repeats one (each costs a window read).
 constexpr std::uint64_t kPdfMostMarkers = 256;
+// The "startxref" line before a marker, its number and the line breaks
+// come to less than this.
+constexpr std::uint64_t kPdfStartxrefBack = 64;
+// How much of a cross-reference stream's object is read for its type.
+constexpr std::uint64_t kPdfXrefLook = 4096;
+// How far after a linearized document's first-page table its trailer is
+// looked for.
+constexpr std::uint64_t kPdfTrailerReach = 65536;
 // The codes of a compress file that are tested: about half of the values
 // each can take are no code yet.
 constexpr std::uint32_t kCompressCodesTested = 8;
@@ -120,6 +128,145 @@ bool pdfGoesOn(platform::ByteView next) {
     return spells("obj");
 }
 
+// The offset that the "startxref" line before the end-of-file marker at
+// `marker` gives: the keyword, then the number alone on the last line
+// before the marker. Nothing when the lines before the marker are not so.
+std::optional<std::uint64_t> pdfStartxref(BoundedCursor& cursor, std::uint64_t marker) {
+    const std::uint64_t from = marker - std::min<std::uint64_t>(marker, kPdfStartxrefBack);
+    const platform::ByteView tail = cursor.at(from, static_cast<std::size_t>(marker - from));
+    const std::string_view text(reinterpret_cast<const char*>(tail.data()), tail.size());
+    constexpr std::string_view kKeyword = "startxref";
+    const std::size_t keyword = text.rfind(kKeyword);
+    if (tail.empty() || keyword == std::string_view::npos) return std::nullopt;
+    std::size_t at = keyword + kKeyword.size();
+    while (at < text.size() && isPdfSpace(tail.u8(at)))
+        ++at;
+    std::uint64_t offset = 0;
+    const auto [digitsEnd, error] = std::from_chars(text.data() + at, text.data() + text.size(), offset);
+    if (error != std::errc()) return std::nullopt;
+    for (at = static_cast<std::size_t>(digitsEnd - text.data()); at < text.size(); ++at)
+        if (!isPdfSpace(tail.u8(at))) return std::nullopt;
+    return offset;
+}
+
+// Where the name `name` ("/XRef") stands whole in `text`, not as the start
+// of a longer one ("/XRefStm"): a name ends at white space or a delimiter.
+std::size_t pdfNameAt(std::string_view text, std::string_view name) {
+    for (std::size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1)) {
+        const std::size_t next = at + name.size();
+        if (next == text.size() || isPdfSpace(static_cast<std::uint8_t>(text[next])) ||
+            std::string_view("/<>[]()%").find(text[next]) != std::string_view::npos)
+            return at;
+    }
+    return std::string_view::npos;
+}
+
+// The cross-reference section at `offset`, before `end`: `reach` bytes of
+// it, from its first; the line break before it may be where the offset
+// points.
+struct PdfXref {
+    platform::ByteView bytes;
+    std::string_view text;
+    // Where "xref" or the object's "obj" stands.
+    std::size_t keyword = 0;
+    bool table = false;
+};
+
+std::optional<PdfXref> pdfXrefAt(BoundedCursor& cursor, std::uint64_t offset, std::uint64_t end, std::uint64_t reach) {
+    if (offset >= end) return std::nullopt;
+    PdfXref x;
+    x.bytes = cursor.at(offset, static_cast<std::size_t>(std::min(reach, end - offset)));
+    x.text = std::string_view(reinterpret_cast<const char*>(x.bytes.data()), x.bytes.size());
+    std::size_t at = 0;
+    while (at < x.text.size() && at < 2 && isPdfSpace(x.bytes.u8(at)))
+        ++at;
+    x.keyword = at;
+    x.table = x.text.substr(at, 4) == "xref";
+    if (x.table) return x;
+    // "12 0 obj", whose dictionary up to the stream's data gives its type.
+    for (int number = 0; number < 2; ++number) {
+        const std::size_t digits = at;
+        while (at < x.text.size() && x.text[at] >= '0' && x.text[at] <= '9')
+            ++at;
+        if (at == digits || at == x.text.size() || !isPdfSpace(x.bytes.u8(at))) return std::nullopt;
+        while (at < x.text.size() && isPdfSpace(x.bytes.u8(at)))
+            ++at;
+    }
+    if (x.text.substr(at, 3) != "obj") return std::nullopt;
+    x.keyword = at;
+    x.text = x.text.substr(0, x.text.find("stream", at));
+    if (pdfNameAt(x.text.substr(at), "/XRef") == std::string_view::npos) return std::nullopt;
+    return x;
+}
+
+// The offset of the section before `x` that its trailer's /Prev, or its
+// dictionary's, names; nothing when it names none. The first "/Prev" after
+// a table is its trailer's: the table holds only numbers.
+std::optional<std::uint64_t> pdfPreviousXref(const PdfXref& x) {
+    const std::size_t key = pdfNameAt(x.text.substr(x.keyword), "/Prev");
+    if (key == std::string_view::npos) return std::nullopt;
+    std::size_t at = x.keyword + key + 5;
+    while (at < x.text.size() && isPdfSpace(x.bytes.u8(at)))
+        ++at;
+    std::uint64_t offset = 0;
+    if (std::from_chars(x.text.data() + at, x.text.data() + x.text.size(), offset).ec != std::errc())
+        return std::nullopt;
+    return offset;
+}
+
+// Whether the end-of-file marker at `marker` is the document's, the
+// previous marker ending at `segment`: its "startxref" names a
+// cross-reference section at that offset from the document's first byte,
+// written since the previous marker. A linearized document's last names
+// its first page's section, near its start, whose trailer names the section
+// written last. Another document's marker, after this one's first
+// fragment, names a place counted from that document's first byte.
+bool pdfOwnMarker(BoundedCursor& cursor, BoundedCursor& xrefs, std::uint64_t marker, std::uint64_t segment) {
+    const std::optional<std::uint64_t> offset = pdfStartxref(cursor, marker);
+    const std::optional<PdfXref> named =
+        offset ? pdfXrefAt(xrefs, *offset, marker, kPdfXrefLook) : std::optional<PdfXref>();
+    if (!named || *offset >= segment) return named.has_value();
+    // The trailer follows the first page's few entries.
+    const std::optional<PdfXref> first = pdfXrefAt(xrefs, *offset, marker, kPdfTrailerReach);
+    const std::optional<std::uint64_t> previous = first ? pdfPreviousXref(*first) : std::nullopt;
+    return previous && *previous >= segment && pdfXrefAt(xrefs, *previous, marker, kPdfXrefLook);
+}
+
+// How far the objects of a document whose end was not found go: past the
+// last "endobj" before the first sector that begins another document
+// ("%PDF-"), among the windows that start below `windowBound` sectors.
+std::uint64_t pdfObjectsEnd(RecogniserMedium& medium, std::uint64_t windowBound) {
+    constexpr std::string_view kObjectEnd = "endobj", kHeader = "%PDF-";
+    const std::uint32_t bps = medium.bytesPerSector();
+    const std::size_t searched = std::size_t{kWindowStep} * bps;
+    BoundedCursor cursor = medium.cursor(kWindowSectors);
+    std::uint64_t end = 0;
+    for (std::uint64_t w = 0; w < windowBound && !medium.stopped(); w += kWindowStep) {
+        if (!cursor.holdsSector(w)) break;
+        const platform::ByteView window = cursor.sectors(w, kWindowSectors);
+        if (window.empty()) break;
+        const auto* bytes = reinterpret_cast<const char*>(window.data());
+        // The objects that end in the window's first 63 sectors, before
+        // another document's first sector.
+        std::size_t limit = std::min(searched + kObjectEnd.size() - 1, window.size());
+        bool other = false;
+        for (std::size_t sector = w == 0 ? 1 : 0; sector < kWindowStep && !other; ++sector)
+            if (std::string_view(bytes + sector * bps, kHeader.size()) == kHeader) {
+                limit = sector * bps;
+                other = true;
+            }
+        for (const char* at = bytes; at < bytes + limit;) {
+            const void* found =
+                ::memmem(at, static_cast<std::size_t>(bytes + limit - at), kObjectEnd.data(), kObjectEnd.size());
+            if (found == nullptr) break;
+            at = static_cast<const char*>(found) + kObjectEnd.size();
+            end = w * bps + static_cast<std::uint64_t>(at - bytes);
+        }
+        if (other) break;
+    }
+    return end;
+}
+
 // The position after the ARJ header at `at` (its mark, size, basic part,
 // CRC and extended parts) when its CRC holds; for the end-of-archive header
 // (size 0) the position after its four bytes.
@@ -151,6 +298,9 @@ constexpr std::uint32_t kZip64EndRecord = 0x06064B50;
 constexpr std::uint32_t kZip64EndLocator = 0x07064B50;
 constexpr std::uint32_t kZipEndRecord = 0x06054B50;
 constexpr std::uint32_t kZipSizeInExtra = 0xFFFFFFFF;
+// End records looked at after an archive's last local record before the
+// search gives up: each costs a window read.
+constexpr std::uint64_t kZipMostEndRecords = 64;
 
 // How far a ZIP archive's records lead from one to the next: each local
 // header by its sizes to the next local header or the central directory,
@@ -158,6 +308,14 @@ constexpr std::uint32_t kZipSizeInExtra = 0xFFFFFFFF;
 struct ZipWalk {
     // Where the last record that the one before it led to begins.
     std::uint64_t checked = 0;
+    // Where the records stop leading on: where the walk looked for the next
+    // record and found none, or where the data begins of one whose end
+    // cannot be read or found.
+    std::uint64_t reached = 0;
+    // The local records walked.
+    std::uint64_t localRecords = 0;
+    // Where the central directory begins, when the local records led to it.
+    std::optional<std::uint64_t> centralStart;
     // Past the end record and its comment, when the walk reached it.
     std::optional<std::uint64_t> end;
 };
@@ -218,10 +376,16 @@ ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
     BoundedCursor cursor = medium.cursor();
     ZipWalk walk;
     const auto signatureAt = [&](std::uint64_t at) { return cursor.at(at, 4).le32(0); };
+    // The walk ends where it stands: the record looked for at `at` is not there.
+    const auto brokenAt = [&](std::uint64_t at) {
+        walk.reached = at;
+        return walk;
+    };
     std::uint64_t at = 0;
     while (!medium.stopped()) {
         const platform::ByteView header = cursor.at(at, 30);
         if (header.empty() || header.le32(0) != kZipLocalHeader) break;
+        ++walk.localRecords;
         const std::uint64_t data = at + 30 + header.le16(26) + header.le16(28);
         const std::uint64_t size = zipCompressedSize(cursor, at, header);
         std::optional<std::uint64_t> next;
@@ -232,13 +396,14 @@ ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
         else if (size <= medium.readableBytes() - std::min(data, medium.readableBytes()))
             next = data + size;
         if (next && (header.le16(6) & 8) != 0 && size != 0) *next += signatureAt(*next) == kZipDataDescriptor ? 16 : 12;
-        if (!next) return walk;
+        if (!next) return brokenAt(std::min(data, medium.readableBytes()));
         const std::uint32_t signature = signatureAt(*next);
         if (signature != kZipLocalHeader && signature != kZipCentralHeader && signature != kZip64EndRecord &&
             signature != kZipEndRecord)
-            return walk;
+            return brokenAt(*next);
         walk.checked = at = *next;
     }
+    walk.centralStart = at;
     while (!medium.stopped()) {
         const platform::ByteView header = cursor.at(at, 46);
         if (header.empty() || header.le32(0) != kZipCentralHeader) break;
@@ -246,21 +411,59 @@ ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
         const std::uint32_t signature = signatureAt(at);
         if (signature != kZipCentralHeader && signature != kZipDigitalSignature && signature != kZip64EndRecord &&
             signature != kZipEndRecord)
-            return walk;
+            return brokenAt(at);
         walk.checked = at;
     }
     if (signatureAt(at) == kZipDigitalSignature) at += 6 + std::uint64_t{cursor.at(at, 6).le16(4)};
+    // Where the central directory begins, counted from the archive's first
+    // byte, as the end records give it.
+    std::uint64_t centralOffset = UINT64_MAX;
     if (signatureAt(at) == kZip64EndRecord) {
-        const std::uint64_t length = cursor.at(at, 12).le64(4);
-        if (length > medium.readableBytes()) return walk;
+        const platform::ByteView zip64 = cursor.at(at, 56);
+        const std::uint64_t length = zip64.le64(4);
+        if (zip64.empty() || length > medium.readableBytes()) return brokenAt(at);
+        centralOffset = zip64.le64(48);
         at += 12 + length;
-        if (signatureAt(at) != kZip64EndLocator) return walk;
+        if (signatureAt(at) != kZip64EndLocator) return brokenAt(at);
         at += 20;
     }
     const platform::ByteView record = cursor.at(at, 22);
-    if (record.empty() || record.le32(0) != kZipEndRecord) return walk;
-    walk.end = walk.checked = at + 22 + record.le16(20);
+    if (record.empty() || record.le32(0) != kZipEndRecord) return brokenAt(at);
+    if (record.le32(16) != kZipSizeInExtra) centralOffset = record.le32(16);
+    // An end record whose central directory lies elsewhere is that of an
+    // archive that began inside this one's records: this one's first
+    // fragment was followed by another archive at a record's end. This
+    // one's records are its own up to where the other began.
+    if (centralOffset != *walk.centralStart) {
+        const std::uint64_t other = centralOffset <= *walk.centralStart ? *walk.centralStart - centralOffset : 0;
+        walk.checked = std::min(walk.checked, other != 0 ? other : *walk.centralStart);
+        return brokenAt(other != 0 ? other : *walk.centralStart);
+    }
+    walk.end = walk.checked = walk.reached = at + 22 + record.le16(20);
     return walk;
+}
+
+// The end of an archive whose local records are all followed by bytes that
+// are no record, before its central directory: a block that the archive's
+// format leaves to its writers, such as the signing block of an Android
+// package. The first end record after the records walked that counts as
+// many entries as they are, and whose central directory ends right before
+// it, starting past them, is the archive's; nothing when there is none.
+std::optional<std::uint64_t> zipEndAfterGap(RecogniserMedium& medium, std::uint64_t windowBound, const ZipWalk& walk) {
+    if (walk.centralStart || walk.localRecords == 0) return std::nullopt;
+    BoundedCursor cursor = medium.cursor();
+    const auto anyRecord = [](platform::ByteView, std::size_t, const std::array<std::uint8_t, 2>&) { return true; };
+    for (std::uint64_t from = walk.reached, records = 0; records < kZipMostEndRecords; ++records) {
+        const std::optional<std::uint64_t> at = findMarker(medium, windowBound, "PK\x05\x06", anyRecord, from);
+        if (!at) return std::nullopt;
+        const platform::ByteView record = cursor.at(*at, 22);
+        const std::uint64_t centralOffset = record.le32(16), centralBytes = record.le32(12);
+        if (record.le16(10) == walk.localRecords && centralOffset >= walk.reached &&
+            centralOffset + centralBytes == *at && cursor.at(centralOffset, 4).le32(0) == kZipCentralHeader)
+            return *at + 22 + record.le16(20);
+        from = *at + 1;
+    }
+    return std::nullopt;
 }
 
 bool isRarBlockType(std::uint8_t type) {
@@ -341,18 +544,6 @@ std::string readRtfText(RecogniserMedium& medium, std::uint64_t limit) {
 
 } // namespace
 
-void DocumentRecognisers::setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end,
-                                             std::uint64_t checked) {
-    if (found) {
-        medium.acceptJumpable(sig, end, checked);
-        return;
-    }
-    // No end record: the size limit, or the rest of the volume, its last
-    // sector included, when the limit reaches past it.
-    sig.foundSize = std::min(sig.sizeLimitBytes(), medium.bytesToVolumeEnd());
-    sig.skipFileSize = false;
-}
-
 bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig);
     if (medium.bytesPerSector() == 0) return false;
@@ -363,18 +554,20 @@ bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
     // archive stored in it, or another's after this one's first fragment.
     // Only as far as they lead is the archive jumped over.
     const ZipWalk walk = walkZipRecords(medium, bound);
+    // A format kept in an archive is found by its first entry's name or
+    // content: the archive's local header comes first.
+    if (walk.localRecords == 0) return false;
     if (walk.end) {
         medium.acceptJumpable(sig, *walk.end);
         return true;
     }
-    std::uint16_t commentLength = 0;
-    const auto record = findMarker(medium, bound, "PK\x05\x06",
-                                   [&](platform::ByteView window, std::size_t at, const std::array<std::uint8_t, 2>&) {
-                                       commentLength = window.le16(at + 20);
-                                       return true;
-                                   });
-    // The 22-byte record and its comment end the archive.
-    setEndRecordLength(medium, sig, record.has_value(), record.value_or(0) + 22 + commentLength, walk.checked);
+    if (const std::optional<std::uint64_t> end = zipEndAfterGap(medium, bound, walk)) {
+        medium.acceptJumpable(sig, *end, walk.reached);
+        return true;
+    }
+    // Records that break off before an end record of their own: the first
+    // fragment of an archive, another file's sectors after it.
+    medium.acceptCut(sig, walk.reached);
     return true;
 }
 
@@ -388,24 +581,37 @@ bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
         return lineEnd == '\r' || lineEnd == '\n';
     };
     BoundedCursor cursor = medium.cursor();
-    std::optional<std::uint64_t> end;
+    BoundedCursor xrefs = medium.cursor();
     // The file ends after the line break that follows its last marker: an
-    // update appended to the document has a marker of its own.
-    for (std::uint64_t from = 0, markers = 0; markers < kPdfMostMarkers; ++markers) {
+    // update appended to the document has a marker of its own, as has the
+    // first page of a linearized one (whose "startxref" gives 0), and an
+    // embedded file's may stand inside it. The document ends at a marker of
+    // its own (pdfOwnMarker) that nothing of it follows.
+    std::optional<std::uint64_t> end;
+    bool ended = false;
+    for (std::uint64_t from = 0, markers = 0; markers < kPdfMostMarkers && !ended; ++markers) {
         const auto marker = findMarker(medium, bound, "%%EOF", atLineStart, from);
         if (!marker) break;
         std::uint64_t after = *marker + 5;
         const platform::ByteView lineBreak = cursor.at(after, 2);
         if (lineBreak.size() == 2 && lineBreak.u8(0) == '\r') after += lineBreak.u8(1) == '\n' ? 2 : 1;
         if (lineBreak.size() == 2 && lineBreak.u8(0) == '\n') after += 1;
-        end = after;
-        if (!pdfGoesOn(cursor.at(after, kPdfLookAhead))) break;
+        // A marker not the document's (a first page's, another document's,
+        // or one inside an embedded file) ends nothing: the search goes on
+        // to the next.
+        end = pdfOwnMarker(cursor, xrefs, *marker, from) ? std::optional(after) : std::nullopt;
+        ended = end && !pdfGoesOn(cursor.at(after, kPdfLookAhead));
         from = after;
     }
-    // Nothing ties the marker found to this document's first sectors: a
-    // document's first fragment followed by other files reads on to the
-    // next document's marker, and the files between are looked at again.
-    setEndRecordLength(medium, sig, end.has_value(), end.value_or(0), 0);
+    // Nothing but the markers ties the document's bytes to its first
+    // sectors, and the search looks at them again.
+    if (ended && end) {
+        medium.acceptJumpable(sig, *end, 0);
+        return true;
+    }
+    // A document whose marker is gone, or names no section of its own: its
+    // first fragment, another file's sectors after it.
+    medium.acceptCut(sig, pdfObjectsEnd(medium, bound));
     return true;
 }
 

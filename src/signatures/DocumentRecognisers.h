@@ -28,11 +28,6 @@ public:
     bool checkEXEFileAtBlock(std::uint64_t block, Sig& sig);
 
 private:
-    // The length of an archive or document whose end record was found at
-    // `end` bytes from its start, jumped over as far as its first `checked`
-    // bytes, or of the rest of the size limit when it was not.
-    static void setEndRecordLength(RecogniserMedium& medium, Sig& sig, bool found, std::uint64_t end,
-                                   std::uint64_t checked);
     // The pictures a document package's RTF text names, left in the
     // search's rtfdArray for the search to pick up.
     bool listRtfPictures(const std::string& text);

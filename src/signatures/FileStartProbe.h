@@ -7,10 +7,16 @@
 
 #include "platform/ByteView.h"
 
+#include <cstddef>
 #include <cstdint>
 
 class FileStartProbe {
 public:
+    // The bytes from a sector's start on that a caller passes: a search
+    // reads a header of up to eight bytes as far as 1,024 bytes into a
+    // sector.
+    static constexpr std::size_t kProbedBytes = 1032;
+
     // Whether the search lists a file known to begin at `sector` (counted
     // as the search counts), whose bytes from the sector's start on are
     // `bytes`: the sector's, and those after it that the search's keys read.

@@ -1,5 +1,6 @@
 #include "signatures/ImageRecognisers.h"
 
+#include "formats/RiffHeader.h"
 #include "media/JpegScanWalk.h"
 #include "platform/ByteView.h"
 #include "platform/Crc32.h"
@@ -11,6 +12,8 @@
 #include <vector>
 
 namespace {
+
+constexpr std::uint32_t kWebP = 0x57454250; // "WEBP"
 
 // A GIF colour table's length from the packed byte of the descriptor it
 // follows: none unless bit 7 is set, else 3 x 2^(N+1) bytes.
@@ -553,5 +556,35 @@ bool ImageRecognisers::checkICOFileAtBlock(std::uint64_t block, Sig& sig) {
         end = std::max(end, std::uint64_t{offset} + bytes);
     }
     medium.acceptJumpable(sig, end);
+    return true;
+}
+
+bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
+    RecogniserMedium medium(volume_, block, sig);
+    BoundedCursor cursor = medium.cursor();
+    const platform::ByteView header = cursor.at(0, riff::kHeaderBytes);
+    if (header.empty() || !riff::isRiff(header) || header.be32(8) != kWebP) return false;
+    // The RIFF header gives the file's length; its chunks (the image's
+    // data, and a simple file holds nothing else) lead there.
+    const std::uint64_t length = riff::fileBytes(header);
+    const std::uint64_t walked = std::min(length, medium.readableBytes());
+    std::uint64_t at = riff::kHeaderBytes;
+    while (at < walked && !medium.stopped()) {
+        const std::optional<riff::Chunk> chunk = riff::chunkAt(cursor.at(at, riff::kChunkHeaderBytes), at);
+        if (!chunk) break;
+        at = chunk->next;
+    }
+    if (at != length) {
+        // Bytes that are no chunk where one should begin: the first fragment
+        // of a file, another's sectors after it; or chunks that run past the
+        // end the header gives.
+        medium.acceptCut(sig, std::min(at, length));
+        return true;
+    }
+    // Nothing checks the image's data as its own: what follows its header
+    // may be another file's, and the search looks at it again.
+    sig.foundSize = length;
+    sig.skipSize = 0;
+    sig.skipFileSize = false;
     return true;
 }

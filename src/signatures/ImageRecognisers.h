@@ -1,7 +1,7 @@
 #pragma once
 
-// The recognisers of JPEG, PNG, GIF, BMP, SGI, Apple icon and Windows icon
-// and cursor files. Each reads the candidate
+// The recognisers of JPEG, PNG, GIF, BMP, SGI, WebP, Apple icon and Windows
+// icon and cursor files. Each reads the candidate
 // from the sector `block` of the search's numbering through a RecogniserMedium
 // and answers as RecogniserDispatch describes.
 
@@ -31,6 +31,8 @@ public:
     // A Windows icon or cursor: its four fixed bytes are mostly zeros, so
     // the directory and the head of every image it lists are checked.
     bool checkICOFileAtBlock(std::uint64_t block, Sig& sig);
+    // A WebP image: the length its RIFF header gives, where its chunks lead.
+    bool checkWebPFileAtBlock(std::uint64_t block, Sig& sig);
 
     // One chunk header of a PNG file, at `position` from the file's start;
     // `total` counts the length field, the type, the data and the CRC.

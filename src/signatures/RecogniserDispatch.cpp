@@ -92,6 +92,7 @@ const RecogniserDispatch::Row* RecogniserDispatch::rowOf(std::uint32_t typeOfFil
         {52, run<&DocumentRecognisers::checkARJFileAtBlock>},                // ARJ archive
         {53, run<&DocumentRecognisers::checkEXEFileAtBlock>},                // Windows program
         {54, run<&ImageRecognisers::checkICOFileAtBlock>},                   // Windows icon or cursor
+        {55, run<&ImageRecognisers::checkWebPFileAtBlock>},                  // WebP
     };
     // clang-format on
     // The rows by number, looked up for every hit; two rows of one number

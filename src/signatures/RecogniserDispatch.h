@@ -44,8 +44,12 @@ public:
     bool runCheckForSig(Sig& sig, std::uint16_t wHeaderForMP3, bool& bMP3SkippedOnce, std::uint64_t atBlock);
 
     // The search's lookup, asked of the sectors a JPEG's walk would have the
-    // search jump over; none (as at first): nothing is asked.
-    void setFileStartProbe(FileStartProbe* probe) { std::get<ImageRecognisers>(families_).setFileStartProbe(probe); }
+    // search jump over, and where the next file begins after a WAVE file
+    // whose header gives no length; none (as at first): nothing is asked.
+    void setFileStartProbe(FileStartProbe* probe) {
+        std::get<ImageRecognisers>(families_).setFileStartProbe(probe);
+        std::get<AudioVideoRecognisers>(families_).setFileStartProbe(probe);
+    }
 
     // Whether runCheckForSig would refuse the candidate on its first two
     // bytes alone (byte 0 high), doing nothing else: the MP3 recogniser's

@@ -52,3 +52,11 @@ void RecogniserMedium::acceptJumpable(Sig& sig, std::uint64_t length, std::uint6
     sig.skipFileSize = true;
     sig.skipSize = bps_ != 0 ? lost_.jumpable(std::min(sig.foundSize, checked) / bps_) : 0;
 }
+
+void RecogniserMedium::acceptCut(Sig& sig, std::uint64_t length) const {
+    // A length of 0 would have the recorder take the type's size limit.
+    sig.foundSize = std::min(length != 0 ? length : bps_, readable_);
+    sig.skipFileSize = false;
+    sig.skipSize = 0;
+    sig.foundCut = true;
+}

@@ -62,6 +62,12 @@ public:
     // lies past the checked bytes may be another file's, cut into this
     // one's first fragment, and the search looks at it again.
     void acceptJumpable(Sig& sig, std::uint64_t length, std::uint64_t checked) const;
+    // The answer for a file whose walk broke off before the file's end (its
+    // end record gone, bytes that are not its own where its next structure
+    // should begin): its first `length` bytes, as far as the walk took them
+    // as the file's (its first sector when none), marked as cut and not
+    // jumped over, as what follows may be another file's.
+    void acceptCut(Sig& sig, std::uint64_t length) const;
     // Whether the candidate's byte at `position` lies before the first
     // sector the walks read that the medium could not give: a walk's marks
     // of the places it walked hold only there, and past it the search looks

@@ -1,6 +1,6 @@
 #include "sizecalc/AviFileCheck.h"
 
-#include "sizecalc/RiffHeader.h"
+#include "formats/RiffHeader.h"
 
 namespace {
 constexpr std::uint64_t kAviList = 0x415649204C495354; // "AVI LIST"

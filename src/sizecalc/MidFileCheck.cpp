@@ -1,7 +1,7 @@
 #include "sizecalc/MidFileCheck.h"
 
+#include "formats/RiffHeader.h"
 #include "sizecalc/CarvingContext.h"
-#include "sizecalc/RiffHeader.h"
 
 namespace {
 

@@ -217,8 +217,8 @@ struct Case {
     // How far past the file's own end the carving's measure may reach: its margin, and for an MP3 the bytes its
     // walk looked at for another frame.
     std::uint64_t margin;
-    // How far the plain search's may reach (a header left unfinished runs to the disk's end); none for a type it
-    // does not find (its list has no row for MPEG-2.5 frames) or measures otherwise.
+    // How far the plain search's may reach; none for a type it does not find (its list has no row for MPEG-2.5
+    // frames) or measures otherwise.
     std::optional<std::uint64_t> searchedMargin = std::nullopt;
     // The disk's size: large enough for the file and the photos.
     std::uint64_t diskBytes = 8 << 20;
@@ -266,16 +266,17 @@ const std::vector<Case> kCases = {
      },
      500},
     // WAV: a header ffmpeg could not go back to ends where the next file begins, one whose data chunk holds its
-    // length there.
+    // length there, in both searches.
     {"WavWrittenThroughAPipe", "wav",
      [] { return toolSample(tone("3") + "ffmpeg -v error -i \"$OUT.wav\" -threads 1 -f wav - | tee \"$OUT\"", "wav"); },
-     511, kToTheDisksEnd},
+     511, 511},
     {"WavWhoseRiffLengthWasNeverWritten", "wav",
-     [] { return toolSample(tone("3") + "mv \"$OUT.wav\" \"$OUT\"", "wav").replace(4, 4, "\xFF\xFF\xFF\xFF"); }, 0,
-     kToTheDisksEnd},
+     [] { return toolSample(tone("3") + "mv \"$OUT.wav\" \"$OUT\"", "wav").replace(4, 4, "\xFF\xFF\xFF\xFF"); }, 0, 0},
+    {"WavWhoseRiffLengthIsZero", "wav",
+     [] { return toolSample(tone("3") + "mv \"$OUT.wav\" \"$OUT\"", "wav").replace(4, 4, le32(0)); }, 0, 0},
     // A recorder that writes its header first and died before closing it left its lengths at 0.
     {"WavWhoseRiffAndDataLengthsAreZero", "wav",
-     [] { return withLengthsLeftAtZero(tone("3") + "mv \"$OUT.wav\" \"$OUT\""); }, 511, kToTheDisksEnd},
+     [] { return withLengthsLeftAtZero(tone("3") + "mv \"$OUT.wav\" \"$OUT\""); }, 511, 511},
     // MP3: a tagged walk looks 50 bytes past the last frame or tag, a bare one 5 bytes and a sector; the plain
     // search's walk ends at the last tag, or at the last frame.
     {"Mp3WithAnId3v1TagFromFfmpeg", "mp3",

@@ -105,6 +105,20 @@ TEST_F(AudioVideoRecognisersTest, ToolSamplesAreAcceptedWithTheLengthTheirFormat
     }
 }
 
+// A WAV whose RIFF length was left at 0 ends with its data chunk; one whose data chunk's length was left at 0 too
+// gives no end: with no search to ask where the next file begins, it is marked Bad as far as can be read.
+TEST_F(AudioVideoRecognisersTest, AWavWhoseRiffLengthWasNeverWrittenEndsWithItsDataChunkOrIsBad) {
+    std::string wav = toolSample("sox -n -r 8000 -c 1 \"$OUT\" synth 0.5 sine " + sampleTone(440), "wav");
+    const std::size_t data = wav.find("data");
+    ASSERT_NE(data, std::string::npos);
+    wav.replace(4, 4, std::string(4, '\0'));
+    EXPECT_EQ(recogniseBytes(wav, sigOf(13, "wav")),
+              (Verdict{true, data + 8 + le32At(wav, data + 4), 0, false, "wav"}));
+    wav.replace(data + 4, 4, std::string(4, '\0'));
+    EXPECT_EQ(recogniseBytes(wav, sigOf(13, "wav")),
+              (Verdict{true, ((wav.size() + 511) / 512 + 64) * 512, 0, false, "wav", true}));
+}
+
 TEST_F(AudioVideoRecognisersTest, MpegAudioNeedsTenFramesAndIsCarvedOnceFromItsFirstSector) {
     EXPECT_FALSE(recogniseBytes(sectorFrames(9), sigOf(16, "mp3")).accepted);
     EXPECT_EQ(recogniseBytes(sectorFrames(10), sigOf(16, "mp3")), (Verdict{true, 5120, 10, true, "mp3"}));

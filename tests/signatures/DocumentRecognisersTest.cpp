@@ -19,13 +19,18 @@ std::filesystem::path imageOf(const std::map<std::uint64_t, std::string>& sample
         disk.resize(sector * 512), disk += bytes;
     return imageWith(disk, 0);
 }
+// A document section: `before`, a cross-reference table of `entries` with its trailer, and the "startxref" line
+// naming the table's offset, then `marker`.
+std::string withXref(const std::string& before, const std::string& entries, const std::string& marker) {
+    return before + "xref\n" + entries + "\ntrailer\n<<>>\nstartxref\n" + std::to_string(before.size()) + marker;
+}
 // A RAR block head: CRC, type, flags, header size (all little-endian).
 std::string rarBlock(int type, int flags, int headerSize) {
     return "\0\0"s + char(type) + char(flags) + char(flags >> 8) + char(headerSize) + char(headerSize >> 8);
 }
 } // namespace
 
-TEST_F(DocumentRecognisersTest, ZipEndsAfterItsEndRecordPdfAfterItsEofMarkerOrBothTakeTheLimitOrTheVolumesRest) {
+TEST_F(DocumentRecognisersTest, ZipEndsAfterItsEndRecordPdfAfterItsEofMarkerOrBothAreBadAsFarAsTheirWalksRead) {
     const std::string make = "cd \"$(dirname \"$OUT\")\" && echo text >t.txt && ";
     const auto zip = toolSample(make + "zip -q \"$OUT\" t.txt", "zip");
     const auto commented = toolSample(make + "echo a note | zip -q -z \"$OUT\" t.txt", "zip");
@@ -43,25 +48,76 @@ TEST_F(DocumentRecognisersTest, ZipEndsAfterItsEndRecordPdfAfterItsEofMarkerOrBo
     for (const auto& [bytes, type] : {std::pair{zip, 21}, {pdf, 24}})
         EXPECT_EQ(recogniseBytes(bytes, sigOf(type, "x", 200), 0).foundSize, bytes.size()) << type;
     // A line end before the marker, in the window before.
-    const std::string straddling = "%PDF" + std::string(63 * 512 - 6, ' ') + "\n%%EOF";
+    const std::string table = "%PDF-1.4\nxref\n0 1\n0000000000 65535 f \ntrailer\n<<>>\n", named = "startxref\n9\n";
+    const std::string straddling =
+        table + std::string(63 * 512 - 1 - table.size() - named.size(), ' ') + named + "%%EOF";
     EXPECT_EQ(recogniseBytes(straddling, sigOf(24, "pdf", 1)), (Verdict{true, 63 * 512 + 4, 0, true, "pdf"}));
     // An update appended to a document ends it after its own marker and line break; what follows a marker that is
     // no object or table is not the document's.
-    const std::string first = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\r\n";
-    const std::string update = "2 0 obj\n<<>>\nendobj\nxref\n0 1\ntrailer\n<<>>\n%%EOF\r";
-    EXPECT_EQ(recogniseBytes(first + update + "\n7 words", sigOf(24, "pdf", 1)).foundSize, (first + update).size() + 1);
+    const std::string first = withXref("%PDF-1.4\n1 0 obj\n<<>>\nendobj\n", "0 2", "\n%%EOF\r\n");
+    const auto update = [](const std::string& before) {
+        return withXref(before + "2 0 obj\n<<>>\nendobj\n", "2 1", "\n%%EOF\r");
+    };
+    EXPECT_EQ(recogniseBytes(update(first) + "\n7 words", sigOf(24, "pdf", 1)).foundSize, update(first).size() + 1);
     EXPECT_EQ(recogniseBytes(first + "words\n%%EOF\n", sigOf(24, "pdf", 1)).foundSize, first.size());
     // A comment line may open an update; one naming the format's version begins another document.
-    const std::string marked = first + "%BeginExifToolUpdate\r\n" + update;
+    const std::string marked = update(first + "%BeginExifToolUpdate\r\n");
     EXPECT_EQ(recogniseBytes(marked, sigOf(24, "pdf", 1)).foundSize, marked.size());
-    EXPECT_EQ(recogniseBytes(first + "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n" + update, sigOf(24, "pdf", 1)).foundSize,
-              first.size());
-    // Without an end record (a "%EOF" after one percent sign is none): the
-    // size limit, or the volume's rest (its last sector too) when the limit reaches past it.
-    for (const auto& [type, header] : {std::pair{21, "PK\x03\x04"}, {24, "%PDF-1.4\n%EOF"}}) {
-        EXPECT_EQ(recogniseBytes(header, sigOf(type, "x", 1)), (Verdict{true, (72 - kSector) * 512, 0, false, "x"}));
-        EXPECT_EQ(recogniseBytes(header, sigOf(type, "x", 1), 4096), (Verdict{true, 1 << 20, 0, false, "x"}));
+    const std::string next = update("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+    EXPECT_EQ(recogniseBytes(first + next, sigOf(24, "pdf", 1)).foundSize, first.size());
+    // Without an end record (a "%EOF" after one percent sign is none), the records or objects read: marked, and
+    // not jumped over. The header's zero sizes lead the archive to its byte 30, where no record begins; the document
+    // holds no object, and is listed to its first sector.
+    for (const auto& [type, header, length] :
+         {std::tuple{21, "PK\x03\x04", std::uint64_t{30}}, {24, "%PDF-1.4\n%EOF", std::uint64_t{512}}}) {
+        EXPECT_EQ(recogniseBytes(header, sigOf(type, "x", 1)), (Verdict{true, length, 0, false, "x", true}));
+        EXPECT_EQ(recogniseBytes(header, sigOf(type, "x", 1), 4096), (Verdict{true, length, 0, false, "x", true}));
     }
+}
+
+// What ties an end record to the file's first sector: an archive's records lead to its central directory, which
+// the end record names, and a document's "startxref" names the cross-reference section before its marker, counted
+// from the document's first byte. An archive whose records lead into another's (its first record, then another
+// archive at the record's end) is marked Bad as far as its own records go; a document whose marker's "startxref"
+// names no section is marked Bad as far as its objects go. A block between the last local record and the central
+// directory (an Android package's signing block) cuts nothing when the end record counts the records walked and its
+// directory ends at it.
+TEST_F(DocumentRecognisersTest, AnEndRecordIsTheFilesWhenItNamesTheFilesOwnRecords) {
+    const std::string make =
+        "cd \"$(dirname \"$OUT\")\" && seq 1 500 >a.txt && seq 7 900 >b.txt && zip -q -X \"$OUT\" ";
+    const std::string zip = toolSample(make + "a.txt b.txt", "zip"), other = toolSample(make + "b.txt", "zip");
+    const auto le = [](const std::string& bytes, std::size_t at, int width) {
+        std::uint64_t v = 0;
+        for (int i = width - 1; i >= 0; --i)
+            v = v << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+        return v;
+    };
+    const std::size_t firstRecord = 30 + le(zip, 26, 2) + le(zip, 28, 2) + le(zip, 18, 4);
+    EXPECT_EQ(recogniseBytes(zip.substr(0, firstRecord) + other, sigOf(21, "zip", 200)),
+              (Verdict{true, firstRecord, 0, false, "zip", true}));
+    const std::size_t endRecord = zip.rfind("PK\x05\x06"), central = le(zip, endRecord + 16, 4);
+    const std::string block =
+        std::string(8, '\x18') + std::string(8, '\0') + std::string(8, '\x18') + "APK Sig Block 42";
+    std::string signed_ = zip.substr(0, central) + block + zip.substr(central);
+    EXPECT_EQ(recogniseBytes(signed_, sigOf(21, "zip", 200)).foundCut, true);
+    std::vector<std::uint8_t> offset(4);
+    testsupport::putLE(offset, 0, central + block.size(), 4);
+    signed_.replace(endRecord + block.size() + 16, 4, std::string(offset.begin(), offset.end()));
+    const Verdict whole = recogniseBytes(signed_, sigOf(21, "zip", 200));
+    EXPECT_EQ(whole.foundSize, signed_.size());
+    EXPECT_FALSE(whole.foundCut);
+
+    const std::string page = "gs -q -sDEVICE=pdfwrite -o \"$OUT\" -c '/Helvetica findfont 20 scalefont setfont 72 700 "
+                             "moveto (One) show showpage 72 700 moveto (Two) show showpage' ";
+    const std::string pdf = toolSample(page, "pdf");
+    for (const std::string& whole : {pdf, toolSample(page + "-dFastWebView", "pdf"),
+                                     toolSample(page + "&& exiftool -q -overwrite_original -Title=T \"$OUT\"", "pdf")})
+        EXPECT_EQ(recogniseBytes(whole, sigOf(24, "pdf", 200)), (Verdict{true, whole.size(), 0, true, "pdf"}));
+    const std::size_t number = pdf.rfind("startxref") + 10;
+    const std::string misnamed = pdf.substr(0, number) + "1" + pdf.substr(pdf.find_first_not_of("0123456789", number));
+    const Verdict cut = recogniseBytes(misnamed, sigOf(24, "pdf", 200));
+    EXPECT_TRUE(cut.foundCut);
+    EXPECT_EQ(cut.foundSize, misnamed.rfind("endobj") + 6);
 }
 
 // The type comes from the directory's first four entries: LibreOffice writes
