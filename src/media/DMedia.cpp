@@ -199,8 +199,7 @@ MediumDevice::Runs DMedia::readFromTheCache(std::uint64_t sector, std::uint64_t 
     const std::uint64_t bps = u32BytesInSector_;
     if (count == 0) return {};
     const Runs all{{sector, platform::saturatingAdd(sector, count)}};
-    if (bps == 0 || count > kMaxReadBytes / bps ||
-        !platform::checkedMul(platform::saturatingAdd(sector, count), bps))
+    if (bps == 0 || count > kMaxReadBytes / bps || !platform::checkedMul(platform::saturatingAdd(sector, count), bps))
         return all;
     std::memset(buffer, 0, static_cast<std::size_t>(count * bps));
     if (mediumUnconfirmed()) return all;

@@ -189,7 +189,7 @@ ReadFailurePolicy::comeBackOver(std::uint64_t failed, std::uint64_t limitOfTheSt
 }
 
 std::optional<ReadFailurePolicy::Stretch> ReadFailurePolicy::comeBackToTheEnd(Stretch stretch, std::uint64_t failed,
-                                                                            const ProbeSector& probe) {
+                                                                              const ProbeSector& probe) {
     // Only as far as a bad end found before: it was come back over then.
     const std::uint64_t badEnd = badEndFrom();
     const std::uint64_t limit = std::max(failed + 1, std::min(stretch.end, badEnd));

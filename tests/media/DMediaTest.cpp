@@ -629,8 +629,8 @@ TEST_F(DMediaReaders, AScanOfADiskThatStoppedReadsOnlyWhatTheCacheHolds) {
                 const std::uint64_t at = s + i;
                 // Held by the cache through both sweeps: what a probe read, and, in the second, what the first read
                 // before the death but the page in every 64 the kernel let go of.
-                const bool cached = (at >= held && at < held + 64) ||
-                                    (second && at + 8192 < death && at % 512 >= 8) || (!second && at + 8192 < death);
+                const bool cached = (at >= held && at < held + 64) || (second && at + 8192 < death && at % 512 >= 8) ||
+                                    (!second && at + 8192 < death);
                 if (cached) {
                     ASSERT_TRUE(matchesImage(sector(i), at * 512, 512)) << "sector " << at;
                 } else if (second && at < death && at % 512 < 8) {

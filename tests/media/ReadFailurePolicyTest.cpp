@@ -64,12 +64,15 @@ TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswers) {
         Verdict verdict;
     } cases[] = {
         {"a disk that died as the pass reached it", {Kind::DiedAtTheRead, true}, false, Verdict::Stopped},
-        {"a disk that died behind a cache holding its last page", {Kind::DiedAtTheRead, false, true}, false,
+        {"a disk that died behind a cache holding its last page",
+         {Kind::DiedAtTheRead, false, true},
+         false,
          Verdict::Stopped},
         {"a live disk with a bad end, read past every cache", {Kind::BadEndFromTheRead, true}, false, Verdict::Answers},
-        {"a live disk with a bad area, readable after it", {Kind::BadAreaThenReadable, false}, false,
-         Verdict::Answers},
-        {"a disk unreadable but where the save still has to read", {Kind::UnreadableButForFiles, false}, true,
+        {"a live disk with a bad area, readable after it", {Kind::BadAreaThenReadable, false}, false, Verdict::Answers},
+        {"a disk unreadable but where the save still has to read",
+         {Kind::UnreadableButForFiles, false},
+         true,
          Verdict::Answers},
         {"a dead disk that the save still had to read", {Kind::DiedAtTheRead, false}, true, Verdict::Stopped},
     };
@@ -145,8 +148,9 @@ TEST(ReadFailurePolicy, WalksAnsweredOnlyByACacheAreJudgedAfterThreeInARow) {
             if (freshBetween)
                 policy.noteAnswer((kRead + k * 4096) * 512, 4096 * 512, ReadFailurePolicy::Source::Medium);
         }
-        EXPECT_EQ(verdicts, freshBetween ? std::vector<Verdict>(3, Verdict::Answers)
-                                         : (std::vector<Verdict>{Verdict::Answers, Verdict::Answers, Verdict::Stopped}));
+        EXPECT_EQ(verdicts, freshBetween
+                                ? std::vector<Verdict>(3, Verdict::Answers)
+                                : (std::vector<Verdict>{Verdict::Answers, Verdict::Answers, Verdict::Stopped}));
         EXPECT_EQ(asks != 0, !freshBetween);
     }
 }

@@ -17,6 +17,7 @@
 #include "results/PreviewData.h"
 #include "results/SaveFileName.h"
 #include "scan/ScanThread.h"
+#include "support/ApfsNodeBuilder.h"
 #include "support/FailingReads.h"
 #include "support/PinnedPages.h"
 #include "support/ScanHelpers.h"
@@ -2654,8 +2655,8 @@ protected:
         for (int folder = 0; folder < 3; ++folder) {
             fs::create_directories(tree / ("F" + std::to_string(folder)));
             for (int k = 0; k < 6; ++k) {
-                const std::string name = "F" + std::to_string(folder) + "/F" + std::to_string(folder) + "A" +
-                                         std::to_string(k) + ".BIN";
+                const std::string name =
+                    "F" + std::to_string(folder) + "/F" + std::to_string(folder) + "A" + std::to_string(k) + ".BIN";
                 std::string& bytes = card.files[name];
                 bytes.resize(static_cast<std::size_t>(400000 + (random() % 1600000)));
                 std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
@@ -2736,6 +2737,79 @@ protected:
         return held;
     }
 
+    // A 4 GiB APFS container that mkapfs made, a photo every 32 MiB from 64 MiB on, served through the page cache of
+    // the file the tool serves and dying as the carving reaches 70 % of it, while another process has the kernel let
+    // go of 64 KiB of every 4 MiB of its pages, at both caches, ten times a second: the walk that meets the death
+    // judges the disk stopped, and from then on the carving and its second sweep of the container (its space manager
+    // lies past the death) read only what the cache holds. The program's own failed reads stay about a hundred
+    // however many pages are let go of, the photos the cache holds are listed, and the end says the disk stopped.
+    void carvesAnApfsContainerThatDiesWhileItsPagesAreLetGo() {
+        const fs::path dir = testsupport::makeTempDir("apfs-dies"), photo = dir / "photo.jpg";
+        const std::uint64_t mib = 2048, sectors = 4096 * mib, death = sectors * 7 / 10;
+        const fs::path image = testsupport::ApfsNodeBuilder::makeContainer(dir / "apfs.img", sectors * 512);
+        ASSERT_FALSE(image.empty()) << "mkapfs failed";
+        ASSERT_TRUE(testsupport::runCommand("convert -seed " + testsupport::sampleSeed(9) +
+                                            " -size 480x360 plasma: -quality 90 " +
+                                            testsupport::shellQuote(photo.string())));
+        const std::string jpeg = readText(photo);
+        std::vector<std::uint64_t> photos;
+        for (std::uint64_t at = 64 * mib; at + 32 * mib <= sectors; at += 32 * mib) {
+            testsupport::writeAt(image, at * 512, {jpeg.begin(), jpeg.end()});
+            photos.push_back(at);
+        }
+        testsupport::writeText(dir / "map", "");
+        testsupport::ServedByTheFuseTool served(image, dir / "map", Loop::ThroughTheFilesCache, death);
+        ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the container";
+        // Some photos before the death and two after it held in the cache whatever is let go of.
+        std::vector<std::unique_ptr<testsupport::PinnedPages>> pinned;
+        std::set<std::uint64_t> held;
+        for (std::size_t k = 0; k < photos.size(); ++k) {
+            if (k % 16 != 3 && k + 3 != photos.size() && k + 9 != photos.size()) continue;
+            pinned.push_back(
+                std::make_unique<testsupport::PinnedPages>(served.device, photos[k] * 512, jpeg.size() + 4096));
+            ASSERT_TRUE(pinned.back()->pinned());
+            held.insert(photos[k]);
+        }
+        std::atomic<bool> letting{true};
+        std::thread letGo([&] {
+            const int loop = ::open(served.device.c_str(), O_RDONLY | O_CLOEXEC);
+            const std::string file = (dir / "mnt" / "disk.img").string();
+            const int below = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            while (letting.load()) {
+                for (std::uint64_t at = 0; at < sectors * 512; at += 4 << 20)
+                    for (const int fd : {loop, below})
+                        if (fd >= 0) ::posix_fadvise(fd, static_cast<off_t>(at), 64 << 10, POSIX_FADV_DONTNEED);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            for (const int fd : {loop, below})
+                if (fd >= 0) ::close(fd);
+        });
+        controller.clear();
+        controller.setDriveDictArray(Array{Dict{{"Path", served.device}}});
+        auto v = keep(volumeOver(served.device, 0, sectors, 512, "APFS"));
+        v->setRawSearchStart(0, 100);
+        // The program's own reads counted as they pass, and the page cache asked as it is.
+        testsupport::FailingReads counted;
+        v->setRawRead(counted.reader(), platform::readCachedBytes);
+        ScanThread(v).scanForDeletedFiles(Array{1, 1, testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg"}), 1});
+        letting = false;
+        letGo.join();
+        EXPECT_TRUE(v->stoppedAnswering());
+        EXPECT_TRUE(v->stoppedAnsweringAtPercent().has_value());
+        EXPECT_FALSE(v->mediumGone());
+        EXPECT_LE(counted.failedReads(), 110u);
+        std::set<std::uint64_t> found;
+        for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
+            if (!node->isFolder() && !node->extents.empty())
+                found.insert(v->HPlusVolStart() + testsupport::firstSector(*node));
+        for (const std::uint64_t at : held)
+            EXPECT_TRUE(found.count(at)) << "the photo the cache holds at sector " << at;
+        for (const std::uint64_t at : found)
+            EXPECT_TRUE(std::find(photos.begin(), photos.end(), at) != photos.end()) << "a file at sector " << at;
+        v.reset();
+        freeVolumes();
+    }
+
     // What a save of the same volume from a dd conv=noerror,sync copy of the served card, its bad sectors zeros,
     // writes below Root.
     std::map<std::string, std::string> savedFromADdCopy(const fs::path& image, const ServedCard::Runs& bad,
@@ -2767,7 +2841,7 @@ TEST_F(ADiskThatStopsAnswering, IsToldGoneByEveryPassAndNoFileOfZerosIsSaved) {
     if (!ServedCard::fuseServes()) GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
     for (const char* tool : {"mkfs.vfat", "mcopy", "mmd", "mkfs.exfat", "mount.exfat-fuse", "convert"})
         if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
-    enum class Flow { DiesInTheScan, DiesInTheCarving, DiesAgainAfterASave, BadEnd, HalfBad };
+    enum class Flow { DiesInTheScan, DiesInTheCarving, DiesAgainAfterASave, BadEnd, HalfBad, ApfsCarving };
     const struct {
         const char* what;
         Flow flow;
@@ -2787,6 +2861,8 @@ TEST_F(ADiskThatStopsAnswering, IsToldGoneByEveryPassAndNoFileOfZerosIsSaved) {
         {"FAT32 with its last two fifths bad, through the cache", Flow::BadEnd, "FAT32", Loop::OverAnUncachedFile},
         {"FAT32 half bad in runs of 128 sectors, direct I/O", Flow::HalfBad, "FAT32", Loop::DirectIo},
         {"FAT32 half bad in runs of 128 sectors, through the cache", Flow::HalfBad, "FAT32", Loop::OverAnUncachedFile},
+        {"a 4 GiB APFS container dying at 70 % of a carving, its pages let go of", Flow::ApfsCarving, "APFS",
+         Loop::ThroughTheFilesCache},
     };
     const std::string exFAT = kExFATContent;
     for (const auto& row : rows) {
@@ -2840,6 +2916,10 @@ TEST_F(ADiskThatStopsAnswering, IsToldGoneByEveryPassAndNoFileOfZerosIsSaved) {
             freeVolumes();
             continue;
         }
+        if (row.flow == Flow::ApfsCarving) {
+            carvesAnApfsContainerThatDiesWhileItsPagesAreLetGo();
+            continue;
+        }
         if (row.flow == Flow::DiesInTheCarving) {
             const fs::path dir = testsupport::makeTempDir("carving-dies"), photo = dir / "photo.jpg";
             ASSERT_TRUE(testsupport::runCommand("convert -seed " + testsupport::sampleSeed(7) +
@@ -2848,7 +2928,8 @@ TEST_F(ADiskThatStopsAnswering, IsToldGoneByEveryPassAndNoFileOfZerosIsSaved) {
             const std::string jpeg = readText(photo);
             const std::uint64_t mib = 2048, sectors = 256 * mib, death = sectors / 2;
             const fs::path image = dir / "disk.img";
-            const std::vector<std::uint64_t> photos = testsupport::imageWithFileEvery(image, sectors, jpeg, mib, 8 * mib);
+            const std::vector<std::uint64_t> photos =
+                testsupport::imageWithFileEvery(image, sectors, jpeg, mib, 8 * mib);
             testsupport::writeText(dir / "map", "");
             testsupport::ServedByTheFuseTool served(image, dir / "map", row.loop, death);
             ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the disk";
@@ -2866,8 +2947,7 @@ TEST_F(ADiskThatStopsAnswering, IsToldGoneByEveryPassAndNoFileOfZerosIsSaved) {
             controller.setDriveDictArray(Array{Dict{{"Path", served.device}}});
             fs::remove_all(destination / "Root");
             auto v = keep(volumeOver(served.device, 0, sectors, 512, ""));
-            ScanThread(v).scanForDeletedFilesDisk(
-                Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg"}), 1});
+            ScanThread(v).scanForDeletedFilesDisk(Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg"}), 1});
             EXPECT_TRUE(v->stoppedAnswering());
             std::set<std::uint64_t> found;
             for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))
