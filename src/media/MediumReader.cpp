@@ -36,6 +36,9 @@ constexpr std::uint32_t kScrapeFailuresJudged = 16;
 // last answer is still found, and a file lying wholly in a bad area costs its
 // walks and these asks, not a failed read for each kScrapeSectors of it.
 constexpr std::uint32_t kScrapeFailuresInARun = 16;
+// Asks a save's scrape comes back with over a stretch it is about to give up,
+// each in the middle of the widest gap its steps left.
+constexpr std::uint64_t kComeBackAsks = 4;
 
 // Whether `count` sectors from `sector` are a request a device could answer.
 bool fits(std::uint64_t sector, std::int32_t count, std::uint64_t bps) {
@@ -481,42 +484,93 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
     // read after. True when an answer in the read brings the scrape back
     // there; nothing when the medium has gone.
     std::vector<std::uint8_t> one(static_cast<std::size_t>(r.bps));
+    // The last giving up found the disk answering past the read's end.
+    bool answeredPastTheRead = false;
     const auto stepOn = [&](std::uint64_t at, std::uint64_t& from) -> std::optional<bool> {
+        answeredPastTheRead = false;
         const std::uint64_t stretchEnd = map.runEndAt(at).value_or(at + 1);
-        std::uint64_t last = at;
-        for (std::uint64_t step = 2 * kScrapeSectors;; step = platform::saturatingMul(step, 2)) {
-            const std::uint64_t p = platform::saturatingAdd(last, step);
-            const std::optional<MediumMap::Run> known = p < stretchEnd ? map.runAt(p) : std::nullopt;
-            if (!known || known->kind == MediumMap::Kind::GivenUp) {
-                map.giveUp(at, known ? p : stretchEnd);
-                return false;
-            }
-            if (known->failed()) {
-                last = p;
-                continue;
-            }
+        // The sectors of the stretch asked that failed, in order.
+        std::vector<std::uint64_t> failedAt{at};
+        // What one ask at `p` heard; a failure joins the map and the row.
+        const auto askAt = [&](std::uint64_t p) -> std::optional<Probe> {
+            const std::optional<MediumMap::Run> known = map.runAt(p);
+            if (known && known->failed()) return Probe::Failed;
             const Probe heard = p < end ? probeOf(read(p, p)) : probe(Asker::Save, p, one.data(), Way::PastTheCache);
             if (heard == Probe::Gone) return std::nullopt;
             if (heard == Probe::Failed) {
                 if (p < end) r.zero(p, p + 1);
                 map.addFailed(p);
-                last = p;
                 if (!scrapeAskFailed(p, liveBefore)) return std::nullopt;
-                continue;
             }
+            return heard;
+        };
+        // `p` answered: what lies before it up to the last sector that failed
+        // is given up, and the readable run around it, when it lies in the
+        // read, read to its edges; the scrape goes on from there.
+        const auto answeredAt = [&](std::uint64_t p, const std::optional<MediumMap::Run>& run) -> std::optional<bool> {
+            std::uint64_t last = at;
+            for (const std::uint64_t f : failedAt)
+                if (f < p) last = std::max(last, f);
             map.giveUp(at, last + 1);
-            if (p >= end) return false;
-            from = std::max(last + 1, known->begin);
-            if (!readAround(p, from, std::min(known->end, end))) return std::nullopt;
+            if (p >= end) {
+                // Past the read: a readable run from before its end on is
+                // looked for there, as at any read's end.
+                answeredPastTheRead = last + 1 < end;
+                return false;
+            }
+            from = std::max(last + 1, run ? run->begin : p);
+            if (!readAround(p, from, std::min(run ? run->end : p + 1, end))) return std::nullopt;
             std::lock_guard lock(scrapeMutex_);
             scrapeRow_ = {};
             return true;
+        };
+        std::uint64_t last = at;
+        for (std::uint64_t step = 2 * kScrapeSectors;; step = platform::saturatingMul(step, 2)) {
+            const std::uint64_t p = platform::saturatingAdd(last, step);
+            const std::optional<MediumMap::Run> known = p < stretchEnd ? map.runAt(p) : std::nullopt;
+            if (!known || known->kind == MediumMap::Kind::GivenUp) {
+                // Before it is given up, the stretch is come back over where
+                // the steps left it widest, a few asks as a walk comes back: a
+                // readable run between bad ones that the steps jumped is read,
+                // as a copy of the disk has it, and the scrape goes on there.
+                const std::uint64_t limit = known ? p : stretchEnd;
+                for (std::uint64_t asked = 0; asked < kComeBackAsks; ++asked) {
+                    std::uint64_t widestFrom = 0, width = 0;
+                    for (std::size_t i = 0; i < failedAt.size(); ++i) {
+                        const std::uint64_t to = i + 1 < failedAt.size() ? failedAt[i + 1] : limit;
+                        if (to > failedAt[i] && to - failedAt[i] > width) {
+                            widestFrom = failedAt[i];
+                            width = to - failedAt[i];
+                        }
+                    }
+                    if (width <= 2 * kScrapeSectors) break;
+                    const std::uint64_t middle = widestFrom + width / 2;
+                    // The run that holds it as it was before the ask, whose
+                    // answer takes the sector out of it.
+                    const std::optional<MediumMap::Run> run = map.runAt(middle);
+                    const std::optional<Probe> heard = askAt(middle);
+                    if (!heard) return std::nullopt;
+                    if (*heard != Probe::Failed) return answeredAt(middle, run);
+                    failedAt.insert(std::upper_bound(failedAt.begin(), failedAt.end(), middle), middle);
+                }
+                map.giveUp(at, limit);
+                return false;
+            }
+            const std::optional<Probe> heard = askAt(p);
+            if (!heard) return std::nullopt;
+            if (*heard == Probe::Failed) {
+                last = p;
+                failedAt.push_back(p);
+                continue;
+            }
+            return answeredAt(p, known);
         }
     };
     // Not past where a stretch of this save's own walks runs on into the
     // disk's bad end: a disk that answers elsewhere, come back over there in
     // vain.
-    const std::uint64_t scrapedTo = std::min(end, policy_.badEndFrom());
+    const std::uint64_t badEnd = policy_.badEndFrom();
+    const std::uint64_t scrapedTo = std::min(end, badEnd);
     const auto firstAsked = [](std::uint64_t from) {
         return (from + kScrapeSectors - 1) / kScrapeSectors * kScrapeSectors;
     };
@@ -568,11 +622,25 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
             }
             at = asked == Asked::Failed ? at + kScrapeSectors : firstAsked(from);
         }
+        // The run's tail past its last multiple of kScrapeSectors holds no
+        // ask: a walk that stepped on past the read's end left it unasked,
+        // and a readable run there, shorter than kScrapeSectors, would read
+        // as zeros where a copy of the disk has its bytes. It is asked in its
+        // middle, once.
+        const std::uint64_t tailEnd = std::min(run.end, scrapedTo);
+        const std::uint64_t tail =
+            std::max(from, tailEnd == 0 ? 0 : (tailEnd - 1) / kScrapeSectors * kScrapeSectors + 1);
+        if (!gaveUp && tail < tailEnd && tailEnd - tail > 2 * pageSectors) {
+            asked = ask(tail + (tailEnd - tail) / 2, from, run.end, false);
+            if (asked == Asked::Gone) return std::nullopt;
+        }
         pos = std::max(pos, std::min(from, end));
         // A readable run that goes on past the read's end is found there by
         // the read after, which cannot go back: it is asked for here, so the
         // run's sectors in this read are read to its edge too.
-        if (gaveUp || run.end != end || from >= end || end >= policy_.endSector() || end >= scrapedTo) continue;
+        if ((gaveUp && !answeredPastTheRead) || run.end != end || from >= end || end >= policy_.endSector() ||
+            end >= badEnd)
+            continue;
         const std::optional<MediumMap::Run> past = map.runAt(end);
         if (past && past->kind != MediumMap::Kind::SteppedOver) continue;
         const Probe heard = probe(Asker::Save, end, one.data(), Way::PastTheCache);
