@@ -9,12 +9,12 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,10 +44,15 @@ std::optional<std::pair<fs::path, std::uint64_t>> mkfsVfat(const std::string& op
     const fs::path image = testsupport::makeTempDir("fat") / "fat.img";
     auto out = runCommand("mkfs.vfat -C -a --invariant -v " + options + " " + testsupport::shellQuote(image.string()) +
                           " " + std::to_string(kib) + " 2>&1");
-    std::smatch m;
-    static const std::regex provides(R"(provides (\d+) clusters)");
-    if (!out || !std::regex_search(*out, m, provides)) return std::nullopt;
-    return std::pair(image, std::stoull(m[1]));
+    // "... provides N clusters ..."
+    const std::size_t at = out ? out->find("provides ") : std::string::npos;
+    if (at == std::string::npos) return std::nullopt;
+    std::size_t digits = 0;
+    const std::string rest = out->substr(at + 9);
+    while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits])))
+        ++digits;
+    if (digits == 0 || rest.compare(digits, 9, " clusters") != 0) return std::nullopt;
+    return std::pair(image, std::stoull(rest.substr(0, digits)));
 }
 
 class ContentDetection : public ::testing::Test {

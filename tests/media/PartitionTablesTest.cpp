@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,12 +51,20 @@ std::ostream& operator<<(std::ostream& os, const Listed& l) {
 std::vector<Listed> mmls(const fs::path& image, const std::string& match = "", std::uint32_t sectorSize = 512) {
     std::vector<Listed> rows;
     auto out = runCommand("mmls -b " + std::to_string(sectorSize) + " " + quoted(image) + " 2>/dev/null");
-    static const std::regex row(R"(^\d+:\s+(\S+)\s+(\d+)\s+(\d+)\s+(\d+)\s+(.*)$)");
     std::istringstream lines(out.value_or(""));
     for (std::string line; std::getline(lines, line);) {
-        std::smatch m;
-        if (!std::regex_match(line, m, row) || m[1] == "Meta" || m[1] == "-------") continue;
-        if (m[5].str().find(match) != std::string::npos) rows.push_back({std::stoull(m[2]), std::stoull(m[4]), ""});
+        // "NNN:  SLOT  START  END  LENGTH  DESCRIPTION"
+        std::istringstream cols(line);
+        std::string index, slot, start, end, length, description;
+        if (!(cols >> index >> slot >> start >> end >> length) || index.size() < 2 || index.back() != ':' ||
+            index.find_first_not_of("0123456789") != index.size() - 1 || slot == "Meta" || slot == "-------")
+            continue;
+        const auto number = [](const std::string& t) {
+            return !t.empty() && t.find_first_not_of("0123456789") == t.npos;
+        };
+        if (!number(start) || !number(end) || !number(length)) continue;
+        std::getline(cols >> std::ws, description);
+        if (description.find(match) != std::string::npos) rows.push_back({std::stoull(start), std::stoull(length), ""});
     }
     return rows;
 }
