@@ -2716,7 +2716,16 @@ protected:
         }
         for (const std::string& path : card.held)
             EXPECT_TRUE(saved.count(path) && saved.at(path) == card.files.at(path))
-                << path << " was held in the cache and is not saved whole";
+                << path << " was held in the cache and is not saved whole; the log of it: " << logOf(path);
+    }
+    // The log's lines that name a file, by its name.
+    std::string logOf(const std::string& path) {
+        const std::string name = fs::path(path).filename().string().substr(0, 4);
+        std::lock_guard lock(logMutex);
+        std::string lines;
+        for (const std::string& line : logs)
+            if (line.find(name) != std::string::npos) lines += line + " | ";
+        return lines;
     }
 
     // The page-cache copies of files of the card read through the served device, pinned while the object lives.
