@@ -889,10 +889,10 @@ void ScanWizardTest::photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCache
 }
 
 // A disk of photos that dies 30 % into Recover Photos ▸ Advanced (a loop device in direct I/O over the FUSE tool): the
-// scan goes on with what the page cache holds and its end says the drive stopped answering. Everything marked, then
-// Save: the save asks the disk again, finds it gone and says so, and saves each photo the cache holds whole, exact,
-// and no other file: none of zeros, none cut. The cache holds chosen photos on both sides of the death (pinned while
-// the disk answered, so that the machine's load does not choose), and lets go of the first one after the scan.
+// scan goes on with what the page cache holds and its end says the drive stopped answering. Mark All, then Save: the
+// save asks the disk again, finds it gone and says so, and saves each photo the cache holds whole, exact, and no
+// other file: none of zeros, none cut. The cache holds chosen photos on both sides of the death (pinned while the
+// disk answered, so that the machine's load does not choose), and lets go of the first one after the scan.
 void ScanWizardTest::aDiskDyingAThirdIntoAPhotoScanIsToldGoneAndOnlyWhatTheCacheHoldsIsSaved() {
     if (!ServedByTheFuseTool::possible()) QSKIP("the FUSE tool and loop devices need root, /dev/fuse and losetup");
     constexpr std::uint64_t kSectors = 262144, kEvery = 16384, kDeath = kSectors * 3 / 10;
@@ -929,7 +929,14 @@ void ScanWizardTest::aDiskDyingAThirdIntoAPhotoScanIsToldGoneAndOnlyWhatTheCache
     QVERIFY(letGo(served.device, disk.sectorOf(0) * 512, (photos[0].size() + 4095) / 4096 * 4096));
 
     EveryAlertAnswered alerts;
-    w.markEverything();
+    // Every photo found by its extension, then Mark All: the root is marked whole.
+    QLineEdit* find = w.p.widget<QLineEdit>("findField");
+    find->setText(QStringLiteral(".jpg"));
+    QTest::keyClick(find, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(w.p.enabled("markAllButton"), 10000);
+    w.click("markAllButton");
+    QCOMPARE(w.tree->model()->index(0, ResultOutlineModel::MarkColumn).data(Qt::CheckStateRole).toInt(),
+             int(Qt::Checked));
     const fs::path out = makeTempDir("dead-disk-save");
     w.saveTo(out);
     QTRY_VERIFY_WITH_TIMEOUT(alerts.titles.filter(QStringLiteral("Saving")).size() > 0, 60000);
