@@ -164,8 +164,8 @@ struct PhotoDisk {
         const fs::path dir = makeTempDir("photo-disk");
         std::string command = "cd " + shellQuote(dir.string());
         for (std::uint64_t k = 0; k < sectors / every; ++k)
-            command += " && convert -size " + std::to_string(300 + 20 * k) + "x200 plasma:fractal -seed " +
-                       sampleSeed(static_cast<unsigned>(k + 1)) + " -quality 90 p" + std::to_string(k) + ".jpg";
+            command += " && convert -seed " + sampleSeed(static_cast<unsigned>(k + 1)) + " -size " +
+                       std::to_string(300 + 20 * k) + "x200 plasma:fractal -quality 90 p" + std::to_string(k) + ".jpg";
         if (!runCommand(command + " 2>&1")) return;
         image = zeroFile(dir / "disk.img", sectors * 512);
         for (std::uint64_t k = 0; k < sectors / every; ++k) {
