@@ -35,6 +35,7 @@
 #include <QVBoxLayout>
 #include <QVideoSink>
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 // One preview request: what it needs of the node, copied when it was made,
@@ -44,6 +45,8 @@ struct PreviewWindow::Job {
     std::shared_ptr<Volume> volume;
     const NewDir* node = nullptr;
     PreviewData::Source source;
+    // Marked Bad: its bytes may end in what follows its cut.
+    bool damaged = false;
     std::atomic<bool> previewThreadAbort{false};
 };
 
@@ -57,6 +60,8 @@ const char kSaveSessionWarning[] =
 
 constexpr int kPosterSize = 48;
 constexpr int kBigPosterSize = 180;
+// What a carving measures past the last byte it could tie to a file.
+constexpr qsizetype kCutMargin = 512;
 
 // The last "."-separated component of a name, as it stands.
 QString lastComponent(const QString& name) {
@@ -92,8 +97,8 @@ QPixmap scaledToFit(const QImage& image, const QSize& area) {
 // the rest is missing. What it never reached is then grey, or clear in a
 // picture with transparency, never whatever the memory held: the bytes are
 // decoded once more into an image of that size filled so, which the reader
-// fills in.
-QImage decodedImage(QByteArray& data) {
+// fills in. `rowless` tells whether the reader gave no row at all.
+QImage decodedImage(QByteArray& data, bool& rowless) {
     const auto decode = [&](QImage& into) {
         QBuffer buffer(&data);
         buffer.open(QIODevice::ReadOnly);
@@ -103,13 +108,22 @@ QImage decodedImage(QByteArray& data) {
         return reader.canRead() && reader.read(&into);
     };
     QImage image;
-    if (decode(image) || image.isNull()) return image;
+    rowless = false;
+    if (decode(image) || image.isNull()) {
+        rowless = image.isNull();
+        return image;
+    }
     const QSize size = image.size();
     const QImage::Format format = image.format();
     image = QImage();
     QImage canvas(size, format);
     canvas.fill(canvas.hasAlphaChannel() ? QColor(Qt::transparent) : QColor(128, 128, 128));
+    const QImage blank = canvas.copy(0, 0, canvas.width(), 1);
     decode(canvas);
+    const auto rowBytes = static_cast<std::size_t>(canvas.width()) * static_cast<std::size_t>(canvas.depth()) / 8;
+    rowless = true;
+    for (int y = 0; y < canvas.height() && rowless; ++y)
+        rowless = std::memcmp(canvas.constScanLine(y), blank.constScanLine(0), rowBytes) == 0;
     return canvas;
 }
 
@@ -306,6 +320,7 @@ void PreviewWindow::showPreviewFor(std::shared_ptr<Volume> volume, NewDir* node)
     job->volume = std::move(volume);
     job->node = node;
     job->source = PreviewData::Source::of(*node);
+    job->damaged = node->complete == NewDir::kDamaged;
 
     if (loading_) {
         // The preview being read gives up, and this one waits behind it in
@@ -450,7 +465,18 @@ void PreviewWindow::previewImage() {
     selectPreviewTab(QStringLiteral("Image"));
     previewText_->clear();
     setPreviewMovieMovieView(nullptr);
-    const QImage image = decodedImage(previewData_);
+    bool rowless = false;
+    QImage image = decodedImage(previewData_, rowless);
+    if (rowless && current_ && current_->damaged && previewData_.size() > kCutMargin) {
+        // A photo cut at a sector is listed to there and the margin a
+        // carving measures past it, which may hold the next file's start: a
+        // decoder that meets another image's start marker may give up before
+        // any row. Without that margin the photo's own bytes end early, as a
+        // cut file does in an image viewer.
+        QByteArray own = previewData_.left((previewData_.size() - 1) / kCutMargin * kCutMargin);
+        QImage cut = decodedImage(own, rowless);
+        if (!rowless) image = std::move(cut);
+    }
     if (!image.isNull()) {
         setPreviewImage(image);
         return;

@@ -284,14 +284,17 @@ void TreeScreenController::showTree() {
                                              "zeros: entries and files that lay on them may be missing or damaged.",
                                              static_cast<unsigned long long>(lost));
             // A disk that stopped answering is no disk with a few bad
-            // sectors: the end says so, and how far the scan had come.
+            // sectors: the end says so, and how far the scan had come. The
+            // alert takes its message as a format too: its percent sign is
+            // written doubled.
             const std::optional<std::uint32_t> stoppedAt = volume->stoppedAnsweringAtPercent();
             if (stoppedAt)
-                lostLine = platform::format("The drive stopped answering %u%% of the way into the scan. From there on "
-                                            "only what the system still held of it in memory was read: entries and "
-                                            "files that lay on the rest may be missing or damaged.",
-                                            static_cast<unsigned>(*stoppedAt)) +
-                           (lostLine.empty() ? std::string() : "\n\n" + lostLine);
+                lostLine =
+                    platform::format("The drive stopped answering %u%%%% of the way into the scan. From there on "
+                                     "only what the system still held of it in memory was read: entries and "
+                                     "files that lay on the rest may be missing or damaged.",
+                                     static_cast<unsigned>(*stoppedAt)) +
+                    (lostLine.empty() ? std::string() : "\n\n" + lostLine);
             const auto withLostLine = [&](std::string message) {
                 return lostLine.empty() ? message : message + "\n\n" + lostLine;
             };

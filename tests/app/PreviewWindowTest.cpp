@@ -78,7 +78,8 @@ class PreviewWindowTest : public QObject {
     std::string imagePath_;
     std::vector<NewDir*> nodes_;
     Bytes png_, cover_;
-    Placed pngAt_{}, textAt_{}, garbageAt_{}, mp3At_{}, notImageAt_{}, faxAt_{}, cutJpegAt_{}, cutPngAt_{};
+    Placed pngAt_{}, textAt_{}, garbageAt_{}, mp3At_{}, notImageAt_{}, faxAt_{}, cutJpegAt_{}, cutPngAt_{},
+        cutProgressiveAt_{};
     std::uint32_t nextSector_ = 8;
 
     Placed place(std::ofstream& out, const Bytes& data) {
@@ -137,10 +138,10 @@ class PreviewWindowTest : public QObject {
     }
 
     // A photo of 1000 x 750 whose top 150 rows are red over a plasma, as ImageMagick writes it.
-    Bytes madePicture(unsigned seed, const char* extension) {
+    Bytes madePicture(unsigned seed, const char* extension, const std::string& options = {}) {
         const QString path = dir_.filePath(QStringLiteral("made.") + QLatin1String(extension));
         const std::string command = "MAGICK_THREAD_LIMIT=1 convert -seed " + testsupport::sampleSeed(seed) +
-                                    " -size 1000x750 plasma: -fill red -draw 'rectangle 0,0 999,149' " +
+                                    " -size 1000x750 plasma: -fill red -draw 'rectangle 0,0 999,149' " + options + " " +
                                     testsupport::shellQuote(path.toStdString());
         if (!testsupport::runCommand(command)) return {};
         return testsupport::readBytes(path.toStdString());
@@ -167,13 +168,18 @@ private slots:
         faxAt_ = place(out, testsupport::readBytes(fax));
         // Photos whose top band is red, cut halfway as a carving lists a first fragment that another photo follows:
         // to the other photo's first sector, the JPEG with its 512 bytes of margin past it.
-        const Bytes jpeg = madePicture(61, "jpg"), png = madePicture(62, "png"), next = madePicture(63, "jpg");
-        QVERIFY2(!jpeg.empty() && !png.empty() && next.size() > 512, "ImageMagick made no photos");
+        const Bytes jpeg = madePicture(61, "jpg"), png = madePicture(62, "png"), next = madePicture(63, "jpg"),
+                    progressive = madePicture(64, "jpg", "-interlace Plane");
+        QVERIFY2(!jpeg.empty() && !png.empty() && next.size() > 512 && !progressive.empty(),
+                 "ImageMagick made no photos");
         const auto firstHalf = [](const Bytes& photo) {
             return Bytes(photo.begin(), photo.begin() + photo.size() / 1024 * 512);
         };
         cutJpegAt_ = place(out, firstHalf(jpeg) + Bytes(next.begin(), next.begin() + 512));
         cutPngAt_ = place(out, firstHalf(png));
+        // A progressive photo decodes its first scans over the whole picture: the next photo's start marker in the
+        // margin ends the decoding before any row comes out.
+        cutProgressiveAt_ = place(out, firstHalf(progressive) + Bytes(next.begin(), next.begin() + 512));
         out.seekp(std::max<std::streamoff>(4096, nextSector_) * 512 - 1);
         out.put('\0');
     }
@@ -380,13 +386,15 @@ private slots:
     }
 
     // A photo marked Bad, cut halfway by another file, previews through the Preview button as a picture of what its
-    // bytes decode to, its top rows the photo's, as image viewers show a cut photo.
+    // bytes decode to, its top rows the photo's, as image viewers show a cut photo; a progressive one too, though its
+    // margin holds the next photo's start.
     void aPhotoMarkedBadShowsAsThePictureItsBytesDecodeTo() {
         ProgramUnderTest p;
         TreeScreenController* tree = TreeScreenController::install(p.delegate);
         auto v = volume();
         NewDir* root = v->createRoot();
-        NewDir* const cut[] = {addPlaced(root, u"cut.jpg", cutJpegAt_), addPlaced(root, u"cut.png", cutPngAt_)};
+        NewDir* const cut[] = {addPlaced(root, u"cut.jpg", cutJpegAt_), addPlaced(root, u"cut.png", cutPngAt_),
+                               addPlaced(root, u"cut-progressive.jpg", cutProgressiveAt_)};
         for (NewDir* file : cut)
             file->complete = NewDir::kDamaged;
         showResult(p, tree, v, root);

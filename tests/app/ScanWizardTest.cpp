@@ -154,6 +154,62 @@ Dict volumeRow(const std::string& path, unsigned long long size) {
                 {"Volume and Drive Index", 1}};
 }
 
+// A disk image of `sectors` zero sectors in a fresh folder with a photo ImageMagick made at sector 2048 and every
+// `every` sectors after it, each of its own size; no photos when they could not be made.
+struct PhotoDisk {
+    fs::path image;
+    std::vector<std::string> photos;
+    std::uint64_t every;
+    PhotoDisk(std::uint64_t sectors, std::uint64_t every_) : every(every_) {
+        const fs::path dir = makeTempDir("photo-disk");
+        std::string command = "cd " + shellQuote(dir.string());
+        for (std::uint64_t k = 0; k < sectors / every; ++k)
+            command += " && convert -seed " + sampleSeed(static_cast<unsigned>(k + 1)) + " -size " +
+                       std::to_string(300 + 20 * k) + "x200 plasma:fractal -quality 90 p" + std::to_string(k) + ".jpg";
+        if (!runCommand(command + " 2>&1")) return;
+        image = zeroFile(dir / "disk.img", sectors * 512);
+        for (std::uint64_t k = 0; k < sectors / every; ++k) {
+            photos.push_back(readText(dir / ("p" + std::to_string(k) + ".jpg")));
+            writeAt(image, sectorOf(k) * 512, {photos.back().begin(), photos.back().end()});
+        }
+    }
+    std::uint64_t sectorOf(std::size_t k) const { return k * every + 2048; }
+};
+
+// The page cache lets go of bytes of a device.
+bool letGo(const std::string& device, std::uint64_t offset, std::uint64_t length) {
+    return runCommand("python3 -c 'import os; f = os.open(\"" + device + "\", os.O_RDONLY); os.posix_fadvise(f, " +
+                      std::to_string(offset) + ", " + std::to_string(length) + ", os.POSIX_FADV_DONTNEED)' 2>&1")
+        .has_value();
+}
+
+// While it lives, every alert is answered as a user who goes on answers it (Yes or OK, else its first button);
+// what each said is kept.
+struct EveryAlertAnswered {
+    QStringList titles, messages;
+    QTimer timer;
+    EveryAlertAnswered() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible() && !box->buttons().isEmpty()) {
+                    titles << box->text();
+                    messages << box->informativeText();
+                    QAbstractButton* answer = box->buttons().front();
+                    for (QAbstractButton* b : box->buttons())
+                        if (b->text() == QStringLiteral("Yes") || b->text() == QStringLiteral("OK")) answer = b;
+                    answer->click();
+                }
+        });
+        timer.start(20);
+    }
+    QString said() const {
+        QStringList all;
+        for (qsizetype i = 0; i < titles.size(); ++i)
+            all << titles[i] + QStringLiteral(": ") + messages[i];
+        return all.join(QStringLiteral(" | "));
+    }
+};
+
 struct Wizard {
     ProgramUnderTest p;
     TreeScreenController* tree = TreeScreenController::install(p.delegate);
@@ -227,6 +283,37 @@ struct Wizard {
         return treesShown > before && tab() == QStringLiteral("Tree");
     }
     Start lastStart() { return starts.empty() ? Start{} : starts.back(); }
+    // Recover Photos ▸ Advanced of a disk, every type marked, to its result screen.
+    bool photoScanOf(const std::string& disk) {
+        choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
+        clickDriveRow(disk);
+        click("nextButtonInDrivesList");
+        if (tab() != QStringLiteral("Signatures")) return false;
+        SignatureListController::of(p.delegate)->selectAllSig();
+        click("nextButtonSigTab");
+        return waitForTree();
+    }
+    // Everything marked through the root row's check box.
+    void markEverything() {
+        QTreeView* outline = tree->outline();
+        const QModelIndex box = tree->model()->index(0, ResultOutlineModel::MarkColumn);
+        QStyleOptionViewItem item;
+        item.initFrom(outline->viewport());
+        item.rect = outline->visualRect(box);
+        item.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QRect indicator = outline->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, outline);
+        QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, indicator.center());
+        QCOMPARE(box.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    }
+    // Save, to `out` as the folder chooser takes it; the alerts are the caller's to answer.
+    void saveTo(const fs::path& out) {
+        click("saveButton");
+        QFileDialog* chooser = nullptr;
+        QTRY_VERIFY((chooser = p.window.findChild<QFileDialog*>()) != nullptr && chooser->isVisible());
+        chooser->setDirectory(QString::fromStdString(out.string()));
+        chooser->selectFile(QString::fromStdString(out.string()));
+        QMetaObject::invokeMethod(chooser, "accept");
+    }
 };
 
 Array argumentsOf(const Wizard::Start& s) {
@@ -252,6 +339,8 @@ private slots:
     void formattedRecoveryOfAnExFATStickFindsItsPhotos();
     void aWholeDiskAPFSContainerIsOfferedAndScanned();
     void photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCacheHolds();
+    void aDiskDyingAThirdIntoAPhotoScanIsToldGoneAndOnlyWhatTheCacheHoldsIsSaved();
+    void aMovieWithUnreadableSectorsInItsMediaDataIsListedBadBesideAWholePhoto();
 };
 
 void ScanWizardTest::initTestCase() {
@@ -682,29 +771,20 @@ void ScanWizardTest::aWholeDiskAPFSContainerIsOfferedAndScanned() {
 void ScanWizardTest::photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCacheHolds() {
     if (!ServedByTheFuseTool::possible()) QSKIP("the FUSE tool and loop devices need root, /dev/fuse and losetup");
     constexpr std::uint64_t kSectors = 262144, kEvery = 16384;
-    const fs::path dir = makeTempDir("dying-disk");
-    std::vector<std::string> photos;
-    std::string command = "cd " + shellQuote(dir.string());
-    for (std::uint64_t k = 0; k < kSectors / kEvery; ++k)
-        command += " && convert -size " + std::to_string(300 + 20 * k) + "x200 plasma:fractal -seed " +
-                   std::to_string(k + 1) + " -quality 90 p" + std::to_string(k) + ".jpg";
-    if (!runCommand(command + " 2>&1")) QSKIP("ImageMagick could not make the photos");
-    const fs::path image = zeroImage(kSectors * 512);
-    for (std::uint64_t k = 0; k < kSectors / kEvery; ++k) {
-        photos.push_back(readText(dir / ("p" + std::to_string(k) + ".jpg")));
-        writeAt(image, (k * kEvery + 2048) * 512, {photos.back().begin(), photos.back().end()});
-    }
-    writeText(dir / "map", "");
+    const PhotoDisk disk(kSectors, kEvery);
+    if (disk.photos.empty()) QSKIP("ImageMagick could not make the photos");
+    const std::vector<std::string>& photos = disk.photos;
+    const fs::path map = disk.image.parent_path() / "map";
+    writeText(map, "");
     constexpr std::uint64_t kDeath = kSectors - kSectors / 16;
-    ServedByTheFuseTool served(image, dir / "map", ServedByTheFuseTool::Loop::DirectIo, kDeath);
+    ServedByTheFuseTool served(disk.image, map, ServedByTheFuseTool::Loop::DirectIo, kDeath);
     QVERIFY2(!served.device.empty(), "the FUSE tool did not serve the disk");
     // The cache holds every photo before the death but the first through the save, whatever else the machine does:
     // their pages, with the margin the carving measures past a photo's end, are pinned there while the disk still
     // answers; the first one's are let go after the scan.
     std::vector<std::unique_ptr<PinnedPages>> pinned;
-    for (std::uint64_t k = 1; k * kEvery + 2048 < kDeath; ++k) {
-        pinned.push_back(
-            std::make_unique<PinnedPages>(served.device, (k * kEvery + 2048) * 512, photos[k].size() + 4096));
+    for (std::size_t k = 1; disk.sectorOf(k) < kDeath; ++k) {
+        pinned.push_back(std::make_unique<PinnedPages>(served.device, disk.sectorOf(k) * 512, photos[k].size() + 4096));
         QVERIFY2(pinned.back()->pinned(), qPrintable(QStringLiteral("photo %1").arg(k)));
     }
     // The save's log, for the files it tells cut.
@@ -733,57 +813,23 @@ void ScanWizardTest::photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCache
     Wizard w([drives] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{drives, {}, {}}; }, false);
     w.p.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
-    w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
-    w.clickDriveRow(served.device);
-    w.click("nextButtonInDrivesList");
-    QCOMPARE(w.tab(), QStringLiteral("Signatures"));
-    SignatureListController::of(w.p.delegate)->selectAllSig();
     {
         AlertAnswerer scanned(QStringLiteral("OK"));
-        w.click("nextButtonSigTab");
-        QVERIFY(w.waitForTree());
+        QVERIFY(w.photoScanOf(served.device));
     }
     // The scan read every photo; the cache lets go of the first one's pages.
-    const std::uint64_t firstBytes = (photos[0].size() + 4095) / 4096 * 4096;
-    QVERIFY(runCommand("python3 -c 'import os; f = os.open(\"" + served.device +
-                       "\", os.O_RDONLY); os.posix_fadvise(f, " + std::to_string(2048 * 512) + ", " +
-                       std::to_string(firstBytes) + ", os.POSIX_FADV_DONTNEED)' 2>&1"));
+    QVERIFY(letGo(served.device, disk.sectorOf(0) * 512, (photos[0].size() + 4095) / 4096 * 4096));
 
     // Every alert answered, the destination taken as it is.
-    QStringList titles;
-    QTimer answering;
-    QObject::connect(&answering, &QTimer::timeout, [&] {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible() && !box->buttons().isEmpty()) {
-                titles << box->text();
-                QAbstractButton* answer = box->buttons().front();
-                for (QAbstractButton* b : box->buttons())
-                    if (b->text() == QStringLiteral("Yes") || b->text() == QStringLiteral("OK")) answer = b;
-                answer->click();
-            }
-    });
-    answering.start(20);
-    // Everything marked through the root row's check box.
-    QTreeView* outline = w.tree->outline();
-    const QModelIndex box = w.tree->model()->index(0, ResultOutlineModel::MarkColumn);
-    QStyleOptionViewItem item;
-    item.initFrom(outline->viewport());
-    item.rect = outline->visualRect(box);
-    item.features |= QStyleOptionViewItem::HasCheckIndicator;
-    const QRect indicator = outline->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, outline);
-    QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, indicator.center());
-    QCOMPARE(box.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    EveryAlertAnswered alerts;
+    const QStringList& titles = alerts.titles;
+    w.markEverything();
     const fs::path out = makeTempDir("dying-disk-save");
-    w.click("saveButton");
-    QFileDialog* chooser = nullptr;
-    QTRY_VERIFY((chooser = w.p.window.findChild<QFileDialog*>()) != nullptr && chooser->isVisible());
-    chooser->setDirectory(QString::fromStdString(out.string()));
-    chooser->selectFile(QString::fromStdString(out.string()));
-    QMetaObject::invokeMethod(chooser, "accept");
+    w.saveTo(out);
     QTRY_VERIFY_WITH_TIMEOUT(titles.filter(QStringLiteral("Saving")).size() > 0, 60000);
     QTRY_VERIFY_WITH_TIMEOUT(!w.tree->savingRunning(), 20000);
-    answering.stop();
-    QVERIFY2(titles.filter(QStringLiteral("Saving completed")).size() == 1, qPrintable(titles.join("|")));
+    alerts.timer.stop();
+    QVERIFY2(titles.filter(QStringLiteral("Saving completed")).size() == 1, qPrintable(alerts.said()));
 
     // Each saved file a photo, each of its sectors the photo's own bytes or zeros (what could not be read), and
     // zeros past the photo's end; or, cut where the save found the disk gone, as the log tells it, the photo's first
@@ -831,7 +877,7 @@ void ScanWizardTest::photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCache
     std::size_t held = 0;
     for (std::size_t k = 1; k < photos.size(); ++k) {
         std::vector<std::uint8_t> bytes(photos[k].size());
-        if (platform::readCachedBytes(device, bytes.data(), bytes.size(), (k * kEvery + 2048) * 512) !=
+        if (platform::readCachedBytes(device, bytes.data(), bytes.size(), disk.sectorOf(k) * 512) !=
             static_cast<std::int64_t>(bytes.size()))
             continue;
         ++held;
@@ -840,6 +886,157 @@ void ScanWizardTest::photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCache
     }
     ::close(device);
     QVERIFY2(held * 2 > photos.size(), qPrintable(QString::number(held)));
+}
+
+// A disk of photos that dies 30 % into Recover Photos ▸ Advanced (a loop device in direct I/O over the FUSE tool): the
+// scan goes on with what the page cache holds and its end says the drive stopped answering. Mark All, then Save: the
+// save asks the disk again, finds it gone and says so, and saves each photo the cache holds whole, exact, and no
+// other file: none of zeros, none cut. The cache holds chosen photos on both sides of the death (pinned while the
+// disk answered, so that the machine's load does not choose), and lets go of the first one after the scan.
+void ScanWizardTest::aDiskDyingAThirdIntoAPhotoScanIsToldGoneAndOnlyWhatTheCacheHoldsIsSaved() {
+    if (!ServedByTheFuseTool::possible()) QSKIP("the FUSE tool and loop devices need root, /dev/fuse and losetup");
+    constexpr std::uint64_t kSectors = 262144, kEvery = 16384, kDeath = kSectors * 3 / 10;
+    const PhotoDisk disk(kSectors, kEvery);
+    if (disk.photos.empty()) QSKIP("ImageMagick could not make the photos");
+    const std::vector<std::string>& photos = disk.photos;
+    const fs::path map = disk.image.parent_path() / "map";
+    writeText(map, "");
+    ServedByTheFuseTool served(disk.image, map, ServedByTheFuseTool::Loop::DirectIo, kDeath);
+    QVERIFY2(!served.device.empty(), "the FUSE tool did not serve the disk");
+    // Three photos before the death and two past it, each with the margin the carving measures past its end.
+    const std::set<std::size_t> held{1, 2, 3, 8, 12};
+    std::vector<std::unique_ptr<PinnedPages>> pinned;
+    for (const std::size_t k : held) {
+        pinned.push_back(std::make_unique<PinnedPages>(served.device, disk.sectorOf(k) * 512, photos[k].size() + 4096));
+        QVERIFY2(pinned.back()->pinned(), qPrintable(QStringLiteral("photo %1").arg(k)));
+    }
+    const platform::Array drives{diskRow(served.device, kSectors * 512)};
+    Wizard w([drives] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{drives, {}, {}}; }, false);
+    w.p.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
+    QString scanEnd;
+    {
+        AlertAnswerer scanned(QStringLiteral("OK"));
+        QVERIFY(w.photoScanOf(served.device));
+        scanEnd = scanned.title() + QStringLiteral(": ") + scanned.message();
+    }
+    // How far the scan had come: the read that ran into the death began at most a read's length before it.
+    const QRegularExpressionMatch stopped =
+        QRegularExpression(QStringLiteral("The drive stopped answering (\\d+)% of the way into the scan"))
+            .match(scanEnd);
+    QVERIFY2(stopped.hasMatch() && stopped.captured(1).toInt() >= 20 && stopped.captured(1).toInt() <= 30,
+             qPrintable(scanEnd));
+    QVERIFY(letGo(served.device, disk.sectorOf(0) * 512, (photos[0].size() + 4095) / 4096 * 4096));
+
+    EveryAlertAnswered alerts;
+    // Every photo found by its extension, then Mark All: the root is marked whole.
+    QLineEdit* find = w.p.widget<QLineEdit>("findField");
+    find->setText(QStringLiteral(".jpg"));
+    QTest::keyClick(find, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(w.p.enabled("markAllButton"), 10000);
+    w.click("markAllButton");
+    QCOMPARE(w.tree->model()->index(0, ResultOutlineModel::MarkColumn).data(Qt::CheckStateRole).toInt(),
+             int(Qt::Checked));
+    const fs::path out = makeTempDir("dead-disk-save");
+    w.saveTo(out);
+    QTRY_VERIFY_WITH_TIMEOUT(alerts.titles.filter(QStringLiteral("Saving")).size() > 0, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.tree->savingRunning(), 20000);
+    alerts.timer.stop();
+    const qsizetype gone = alerts.titles.indexOf(QStringLiteral("! Can not save files"));
+    QVERIFY2(gone >= 0, qPrintable(alerts.said()));
+    QCOMPARE(alerts.messages[gone], QStringLiteral("The Drive or Volume being read is no longer available."));
+    QVERIFY2(alerts.titles.back().startsWith(QStringLiteral("Saving")) &&
+                 alerts.messages.back().contains(QStringLiteral("no longer answers")),
+             qPrintable(alerts.said()));
+
+    // Each saved file is a photo to its last byte, then zeros as far as the margin goes.
+    std::set<std::size_t> saved;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (!it->is_regular_file()) continue;
+        const std::string bytes = readText(it->path());
+        const auto k = std::find_if(photos.begin(), photos.end(), [&](const std::string& photo) {
+            return bytes.starts_with(photo) && bytes.size() < photo.size() + 4096 &&
+                   bytes.find_first_not_of('\0', photo.size()) == std::string::npos;
+        });
+        QVERIFY2(k != photos.end(), qPrintable(QStringLiteral("%1 (%2 bytes) | %3")
+                                                   .arg(QString::fromStdString(it->path().string()))
+                                                   .arg(bytes.size())
+                                                   .arg(alerts.said())));
+        saved.insert(static_cast<std::size_t>(k - photos.begin()));
+    }
+    for (const std::size_t k : held)
+        QVERIFY2(saved.count(k), qPrintable(QStringLiteral("photo %1 | %2").arg(k).arg(alerts.said())));
+    QVERIFY(!saved.count(0));
+}
+
+// A live disk holding a movie whose media data has a run of sectors the disk cannot read, far past what a walk of the
+// movie's atoms reads, and a photo after it (Recover Photos ▸ Advanced): the movie's row shows it Bad, the photo's
+// not; the scan's end tells lost sectors, not a drive that stopped.
+void ScanWizardTest::aMovieWithUnreadableSectorsInItsMediaDataIsListedBadBesideAWholePhoto() {
+    if (!ServedByTheFuseTool::possible()) QSKIP("the FUSE tool and loop devices need root, /dev/fuse and losetup");
+    if (!haveTool("ffmpeg") || !haveTool("convert")) QSKIP("needs ffmpeg and ImageMagick");
+    const std::string movie =
+        toolSample("ffmpeg -v error -f lavfi -i " + sampleVideo("size=320x240:rate=25:duration=4") +
+                       " -vf noise=alls=60:allf=t -threads 1 -c:v mpeg4 -q:v 3 \"$OUT\"",
+                   "mp4");
+    const std::string photo =
+        toolSample("convert -seed " + sampleSeed(7) + " -size 640x480 plasma: -quality 90 \"$OUT\"", "jpg");
+    QVERIFY(!movie.empty() && !photo.empty());
+    // The media data atom among the movie's top-level atoms.
+    std::uint64_t mdat = 0, mdatSize = 0;
+    for (std::uint64_t at = 0; at + 8 <= movie.size() && mdatSize == 0;) {
+        const std::uint64_t size = std::uint64_t(std::uint8_t(movie[at])) << 24 |
+                                   std::uint64_t(std::uint8_t(movie[at + 1])) << 16 |
+                                   std::uint64_t(std::uint8_t(movie[at + 2])) << 8 | std::uint8_t(movie[at + 3]);
+        if (movie.compare(at + 4, 4, "mdat") == 0) {
+            mdat = at;
+            mdatSize = size;
+        }
+        if (size < 8) break;
+        at += size;
+    }
+    QVERIFY2(mdatSize >= (2u << 20), qPrintable(QString::number(mdatSize)));
+    constexpr std::uint64_t kSectors = 131072, kMovieAt = 2048, kPhotoAt = 65536, kBadRun = 64;
+    QVERIFY(kMovieAt * 512 + movie.size() < kPhotoAt * 512);
+    const std::uint64_t bad = kMovieAt + (mdat + mdatSize / 2) / 512;
+    const fs::path image = zeroImage(kSectors * 512);
+    writeAt(image, kMovieAt * 512, {movie.begin(), movie.end()});
+    writeAt(image, kPhotoAt * 512, {photo.begin(), photo.end()});
+    const fs::path map = image.parent_path() / "map";
+    writeText(map, std::to_string(bad) + " " + std::to_string(kBadRun) + "\n");
+    ServedByTheFuseTool served(image, map, ServedByTheFuseTool::Loop::DirectIo);
+    QVERIFY2(!served.device.empty(), "the FUSE tool did not serve the disk");
+
+    const platform::Array drives{diskRow(served.device, kSectors * 512)};
+    Wizard w([drives] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{drives, {}, {}}; }, false);
+    w.p.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
+    QString scanEnd;
+    {
+        AlertAnswerer scanned(QStringLiteral("OK"));
+        QVERIFY(w.photoScanOf(served.device));
+        scanEnd = scanned.title() + QStringLiteral(": ") + scanned.message();
+    }
+    QVERIFY2(scanEnd.contains(QStringLiteral("could not be read")) && !scanEnd.contains(QStringLiteral("stopped")),
+             qPrintable(scanEnd));
+    std::shared_ptr<Volume> v = w.p.delegate.selectedVolume();
+    QVERIFY(v && v->dirRoot);
+    const NewDir *found = nullptr, *beside = nullptr;
+    for (const auto& [path, node] : nodesByPath(v->dirRoot)) {
+        if (node->isFolder()) continue;
+        if (firstSector(*node) == kMovieAt) found = node;
+        if (firstSector(*node) == kPhotoAt) beside = node;
+    }
+    QVERIFY(found && beside);
+    const auto verdict = [&](const NewDir* node) {
+        const QModelIndex row = w.tree->model()->indexOfNode(node);
+        w.tree->outline()->scrollTo(row);
+        return row.siblingAtColumn(ResultOutlineModel::CompleteColumn).data().toString();
+    };
+    QCOMPARE(verdict(found), QStringLiteral("Bad"));
+    QVERIFY(verdict(beside) != QStringLiteral("Bad"));
 }
 
 QTEST_MAIN(ScanWizardTest)

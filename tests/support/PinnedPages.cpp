@@ -1,8 +1,10 @@
 #include "support/PinnedPages.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace testsupport {
 
@@ -17,11 +19,16 @@ PinnedPages::PinnedPages(const std::filesystem::path& path, std::uint64_t offset
         if (fd >= 0) ::close(fd);
         return;
     }
-    void* mapped = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(first));
+    // Mapped, the pages are read in where the cache does not hold them: under a sanitizer, which makes mlock a
+    // call that does nothing, they are then at least held and mapped.
+    void* mapped = ::mmap(nullptr, span, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, static_cast<off_t>(first));
     ::close(fd);
     if (mapped == MAP_FAILED) return;
-    // Locking reads in the pages the cache does not hold; one that cannot be read fails it.
-    if (::mlock(mapped, span) != 0) {
+    // Locking reads in the pages the cache does not hold; one that cannot be read fails it, and so does one the
+    // cache does not hold after it.
+    std::vector<unsigned char> held(span / pageBytes);
+    if (::mlock(mapped, span) != 0 || ::mincore(mapped, span, held.data()) != 0 ||
+        std::any_of(held.begin(), held.end(), [](unsigned char h) { return (h & 1) == 0; })) {
         ::munmap(mapped, span);
         return;
     }

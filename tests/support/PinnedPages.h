@@ -2,7 +2,8 @@
 
 // Bytes of a file or device held in the page cache while the object lives:
 // their pages are mapped and locked in memory, read in first where the cache
-// did not hold them. What the kernel keeps there of them is then the test's
+// did not hold them (under a sanitizer, whose mlock does nothing, mapped
+// only). What the kernel keeps there of them is then the test's
 // choice, however much memory other processes take; a test of what a program
 // does with what the cache holds makes it hold what the test needs.
 
