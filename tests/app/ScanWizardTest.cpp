@@ -293,6 +293,15 @@ struct Wizard {
         click("nextButtonSigTab");
         return waitForTree();
     }
+    // The window shown, then photoScanOf, its end alert answered OK: its title and message, empty where the scan did
+    // not reach its result screen.
+    QString shownPhotoScanOf(const std::string& disk) {
+        p.window.show();
+        if (!QTest::qWaitForWindowExposed(&p.window)) return {};
+        AlertAnswerer scanned(QStringLiteral("OK"));
+        if (!photoScanOf(disk)) return {};
+        return scanned.title() + QStringLiteral(": ") + scanned.message();
+    }
     // Everything marked through the root row's check box.
     void markEverything() {
         QTreeView* outline = tree->outline();
@@ -811,12 +820,7 @@ void ScanWizardTest::photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCache
     } sinkRestored;
     const platform::Array drives{diskRow(served.device, kSectors * 512)};
     Wizard w([drives] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{drives, {}, {}}; }, false);
-    w.p.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
-    {
-        AlertAnswerer scanned(QStringLiteral("OK"));
-        QVERIFY(w.photoScanOf(served.device));
-    }
+    QVERIFY(!w.shownPhotoScanOf(served.device).isEmpty());
     // The scan read every photo; the cache lets go of the first one's pages.
     QVERIFY(letGo(served.device, disk.sectorOf(0) * 512, (photos[0].size() + 4095) / 4096 * 4096));
 
@@ -912,14 +916,8 @@ void ScanWizardTest::aDiskDyingAThirdIntoAPhotoScanIsToldGoneAndOnlyWhatTheCache
     }
     const platform::Array drives{diskRow(served.device, kSectors * 512)};
     Wizard w([drives] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{drives, {}, {}}; }, false);
-    w.p.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
-    QString scanEnd;
-    {
-        AlertAnswerer scanned(QStringLiteral("OK"));
-        QVERIFY(w.photoScanOf(served.device));
-        scanEnd = scanned.title() + QStringLiteral(": ") + scanned.message();
-    }
+    const QString scanEnd = w.shownPhotoScanOf(served.device);
+    QVERIFY(!scanEnd.isEmpty());
     // How far the scan had come: the read that ran into the death began at most a read's length before it.
     const QRegularExpressionMatch stopped =
         QRegularExpression(QStringLiteral("The drive stopped answering (\\d+)% of the way into the scan"))
@@ -1011,14 +1009,8 @@ void ScanWizardTest::aMovieWithUnreadableSectorsInItsMediaDataIsListedBadBesideA
 
     const platform::Array drives{diskRow(served.device, kSectors * 512)};
     Wizard w([drives] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{drives, {}, {}}; }, false);
-    w.p.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
-    QString scanEnd;
-    {
-        AlertAnswerer scanned(QStringLiteral("OK"));
-        QVERIFY(w.photoScanOf(served.device));
-        scanEnd = scanned.title() + QStringLiteral(": ") + scanned.message();
-    }
+    const QString scanEnd = w.shownPhotoScanOf(served.device);
+    QVERIFY(!scanEnd.isEmpty());
     QVERIFY2(scanEnd.contains(QStringLiteral("could not be read")) && !scanEnd.contains(QStringLiteral("stopped")),
              qPrintable(scanEnd));
     std::shared_ptr<Volume> v = w.p.delegate.selectedVolume();
