@@ -43,7 +43,15 @@ std::uint64_t TiffDirectoryWalk::measure(platform::ByteView head) {
                  (rules_.byteOrder == ByteOrder::FromHeader && head.be32(0) == 0x4D4D002A);
     const std::uint32_t first = u32(head, 4);
     if (first % 2 != 0 || bps_ == 0) return 0;
-    const std::uint64_t length = walk(first);
+    std::uint64_t length = walk(first);
+    // Writers that keep each block on a word boundary pad a block of odd
+    // length with a zero byte, the file's last one too (a tag editor's
+    // rewrite ends so): that byte is the file's. A file with a directory at
+    // an odd position keeps no such rule.
+    if (length % 2 != 0 && wordAligned_ && length < readable_) {
+        const platform::ByteView pad = values_.at(length, 1);
+        if (!pad.empty() && pad.u8(0) == 0 && !values_.unreadable(length, 1)) ++length;
+    }
     // A file cut by the volume's end or the type's size limit is not whole.
     if (length > readable_) broken_ = true;
     return length;
@@ -69,6 +77,7 @@ std::uint64_t TiffDirectoryWalk::walk(std::uint64_t position) {
             break;
         }
         ++read;
+        wordAligned_ = wordAligned_ && position % 2 == 0;
         dataEnd = std::max(dataEnd, directoryEnd(ifd));
         directoriesEnd = std::max(directoriesEnd, position + ifd.IFD().length);
         queuePointers(ifd);

@@ -105,6 +105,8 @@ private:
     BoundedCursor directoryReads_;
     bool bigEndian_ = false;
     bool broken_ = false;
+    // Every directory read lies on a word boundary.
+    bool wordAligned_ = true;
     // Positions walked or queued, and those queued in the order found.
     std::unordered_set<std::uint64_t> seen_;
     std::vector<std::uint64_t> pending_;

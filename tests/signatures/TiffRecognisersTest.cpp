@@ -63,6 +63,19 @@ TEST_F(TiffRecognisersTest, StripEndsAndOutOfLineDataGiveTheLengthInEitherByteOr
     }
 }
 
+// A tag editor pads a block of odd length with a zero byte, so that the next lies on a word boundary, the file's
+// last block too: that byte is the file's. Another byte after an odd end is not.
+TEST_F(TiffRecognisersTest, AFileEndingInABlockOfOddLengthTakesTheZeroByteThatPadsIt) {
+    for (const bool big : {false, true})
+        for (const char after : {'\0', 'n'}) {
+            B b(big);
+            const auto d = b.addIfd();
+            b.pointer(d, 273, b.addBlob(std::string(63, 'd') + after)), b.entry(d, 279, B::Long, {63});
+            const std::string file = b.build();
+            EXPECT_EQ(recogniseBytes(file, sigOf(5, "tif")).foundSize, file.size() - (after == 0 ? 0 : 1)) << big;
+        }
+}
+
 // The directories entries point to (SubIFDs, one or a list, nested or not; the EXIF directory and the GPS and
 // interoperability ones) and a JPEG interchange stream measure the file as the chain's do: here their data end it.
 // A SubIFD that cannot be followed lists the file as far as the one directory it has measures, marked.
