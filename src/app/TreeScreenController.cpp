@@ -34,6 +34,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeView>
+#include <atomic>
+#include <memory>
 #include <thread>
 
 using platform::Array;
@@ -681,10 +683,15 @@ void TreeScreenController::saveMarkedFiles() {
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QPointer<QFileDialog> guard(dialog);
-    saving_->setOpenPanelVisible([guard] { return guard && guard->isVisible(); });
+    // The save's thread waits for the panel to go; the panel is the main
+    // thread's, which may be deleting it as the thread asks, so the thread
+    // asks a flag the main thread clears as the panel ends or goes.
+    auto panelUp = std::make_shared<std::atomic<bool>>(true);
+    saving_->setOpenPanelVisible([panelUp] { return panelUp->load(); });
+    connect(dialog, &QObject::destroyed, this, [panelUp] { panelUp->store(false); });
     std::weak_ptr<DataSaving> weak = saving_;
-    connect(dialog, &QFileDialog::finished, this, [weak, dialog](int result) {
+    connect(dialog, &QFileDialog::finished, this, [weak, dialog, panelUp](int result) {
+        panelUp->store(false);
         auto saving = weak.lock();
         if (!saving) return;
         const QStringList chosen = dialog->selectedFiles();
