@@ -1,8 +1,8 @@
 #include "signatures/AudioVideoRecognisers.h"
 
-#include "media/MpegAudioFileBounds.h"
-#include "media/MpegVideoStreamWalk.h"
-#include "media/WaveFileBounds.h"
+#include "walks/MpegAudioFileBounds.h"
+#include "walks/MpegVideoStreamWalk.h"
+#include "walks/WaveFileBounds.h"
 #include "platform/CheckedMath.h"
 #include "signatures/FileStartProbe.h"
 #include "signatures/Mp4ChunkCheck.h"

@@ -1,7 +1,7 @@
 #include "signatures/ImageRecognisers.h"
 
 #include "formats/RiffHeader.h"
-#include "media/JpegScanWalk.h"
+#include "walks/JpegScanWalk.h"
 #include "platform/ByteView.h"
 #include "platform/Crc32.h"
 #include "signatures/FileStartProbe.h"

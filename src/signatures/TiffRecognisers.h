@@ -6,7 +6,7 @@
 // describes; the camera-raw recognisers share the steps before
 // the directory walk (TiffDirectoryWalk) with it, and its answer.
 
-#include "media/TiffDirectoryWalk.h"
+#include "walks/TiffDirectoryWalk.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "sizecalc/JpegStreamWalk.h"
 
-#include "media/JpegScanWalk.h"
+#include "walks/JpegScanWalk.h"
 #include "platform/CheckedMath.h"
 #include "sizecalc/CarvingContext.h"
 

@@ -1,6 +1,6 @@
 #include "sizecalc/JpgFileCheck.h"
 
-#include "media/JpegScanWalk.h"
+#include "walks/JpegScanWalk.h"
 #include "sizecalc/CarvingContext.h"
 
 JpgFileCheck::JpgFileCheck(CarvingContext& context) : SizeCalculator("jpg", context), walk_(context) {}

@@ -1,6 +1,6 @@
 #include "sizecalc/Mp3FileCheck.h"
 
-#include "media/MpegAudioFileBounds.h"
+#include "walks/MpegAudioFileBounds.h"
 #include "sizecalc/CarvingContext.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "sizecalc/MpgFileCheck.h"
 
-#include "media/MpegVideoStreamWalk.h"
+#include "walks/MpegVideoStreamWalk.h"
 #include "sizecalc/CarvingContext.h"
 
 namespace {

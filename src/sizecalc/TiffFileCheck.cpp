@@ -1,6 +1,6 @@
 #include "sizecalc/TiffFileCheck.h"
 
-#include "media/TiffDirectoryWalk.h"
+#include "walks/TiffDirectoryWalk.h"
 #include "platform/CheckedMath.h"
 
 #include <algorithm>

@@ -10,7 +10,7 @@
 // (header, directories, out-of-line values and image data counted one after
 // another) measures the Sigma TIFFs the X3F calculator claims.
 
-#include "media/Tiff_IFD.h"
+#include "walks/Tiff_IFD.h"
 #include "sizecalc/JpegStreamWalk.h"
 #include "sizecalc/TiffClassifier.h"
 

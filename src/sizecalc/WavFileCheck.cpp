@@ -1,7 +1,7 @@
 #include "sizecalc/WavFileCheck.h"
 
 #include "formats/RiffHeader.h"
-#include "media/WaveFileBounds.h"
+#include "walks/WaveFileBounds.h"
 #include "sizecalc/CarvingContext.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "media/Tiff_DE.h"
+#include "walks/Tiff_DE.h"
 
 std::uint32_t Tiff_DE::valueSize(std::uint16_t fieldType) {
     switch (fieldType) {

@@ -1,4 +1,4 @@
-#include "media/WaveFileBounds.h"
+#include "walks/WaveFileBounds.h"
 
 #include "formats/RiffHeader.h"
 

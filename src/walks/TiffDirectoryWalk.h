@@ -27,7 +27,7 @@
 
 #include "media/BoundedCursor.h"
 #include "media/SectorSource.h"
-#include "media/Tiff_IFD.h"
+#include "walks/Tiff_IFD.h"
 #include "platform/ByteView.h"
 
 #include <cstdint>

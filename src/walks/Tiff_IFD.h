@@ -4,7 +4,7 @@
 // lies, its entries in file order and where the next directory lies. It
 // lives for one walk.
 
-#include "media/Tiff_DE.h"
+#include "walks/Tiff_DE.h"
 
 #include <cstdint>
 #include <vector>

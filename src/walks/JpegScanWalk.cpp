@@ -1,4 +1,4 @@
-#include "media/JpegScanWalk.h"
+#include "walks/JpegScanWalk.h"
 
 #include <algorithm>
 #include <cstring>

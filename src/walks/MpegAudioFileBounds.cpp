@@ -1,4 +1,4 @@
-#include "media/MpegAudioFileBounds.h"
+#include "walks/MpegAudioFileBounds.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "media/TiffDirectoryWalk.h"
+#include "walks/TiffDirectoryWalk.h"
 
 #include <algorithm>
 #include <bit>

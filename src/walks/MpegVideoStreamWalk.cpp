@@ -1,4 +1,4 @@
-#include "media/MpegVideoStreamWalk.h"
+#include "walks/MpegVideoStreamWalk.h"
 
 #include "platform/CheckedMath.h"
 
