@@ -1,8 +1,5 @@
 #include "signatures/AudioVideoRecognisers.h"
 
-#include "walks/MpegAudioFileBounds.h"
-#include "walks/MpegVideoStreamWalk.h"
-#include "walks/WaveFileBounds.h"
 #include "platform/CheckedMath.h"
 #include "signatures/FileStartProbe.h"
 #include "signatures/Mp4ChunkCheck.h"
@@ -10,6 +7,9 @@
 #include "signatures/Sig.h"
 #include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
+#include "walks/MpegAudioFileBounds.h"
+#include "walks/MpegVideoStreamWalk.h"
+#include "walks/WaveFileBounds.h"
 
 #include <algorithm>
 #include <array>

@@ -1,12 +1,12 @@
 #include "signatures/ImageRecognisers.h"
 
 #include "formats/RiffHeader.h"
-#include "walks/JpegScanWalk.h"
 #include "platform/ByteView.h"
 #include "platform/Crc32.h"
 #include "signatures/FileStartProbe.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
+#include "walks/JpegScanWalk.h"
 
 #include <algorithm>
 #include <vector>

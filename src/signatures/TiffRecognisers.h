@@ -6,8 +6,8 @@
 // describes; the camera-raw recognisers share the steps before
 // the directory walk (TiffDirectoryWalk) with it, and its answer.
 
-#include "walks/TiffDirectoryWalk.h"
 #include "platform/ByteView.h"
+#include "walks/TiffDirectoryWalk.h"
 
 #include <cstdint>
 #include <string_view>
