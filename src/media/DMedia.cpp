@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -54,11 +56,25 @@ struct DMedia::Device {
     std::once_flag uncachedOpened;
     int uncachedFd = -1;
     // What a read past the page cache gets was read from the medium itself:
-    // a disk, not a loop device over a file that the page cache holds.
+    // a disk, an image file, a loop device in direct I/O; not a loop device
+    // over a file that the page cache holds.
     bool answersPastEveryCache = false;
+    // The file such a loop device serves: read with O_DIRECT, it answers
+    // past every cache.
+    std::optional<SysfsBlockDevice::LoopFile> loopFile;
+    // Where a read past every cache goes, opened at the first such read, and
+    // where the device's first byte lies there; -1 where there is no such
+    // way. Reads there are aligned to `directBlock` bytes, what the file's
+    // own device takes.
+    std::once_flag pastEveryCacheOpened;
+    int pastEveryCacheFd = -1;
+    std::uint64_t pastEveryCacheStart = 0;
+    std::atomic<std::uint32_t> directBlock{0};
+    std::atomic<bool> pastEveryCacheRefused{false};
 
     ~Device() {
         if (fd >= 0) ::close(fd);
+        if (pastEveryCacheFd >= 0 && pastEveryCacheFd != uncachedFd) ::close(pastEveryCacheFd);
         if (uncachedFd >= 0) ::close(uncachedFd);
     }
 };
@@ -151,8 +167,98 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
         const std::optional<SysfsBlockDevice> d = SysfsBlockDevice::open(
             sysfs + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), sysfs);
         device_->answersPastEveryCache = d && d->readsPastEveryCache();
+        if (d && !device_->answersPastEveryCache) device_->loopFile = d->loopFile();
+    } else if (S_ISREG(st.st_mode)) {
+        // An image file read with O_DIRECT is read from its disk. A test's
+        // reader in between that gives a way past every cache of its own says
+        // so for itself.
+        device_->answersPastEveryCache = !pastEveryCacheRead_;
     }
     return device_;
+}
+
+int DMedia::pastEveryCacheDescriptor(Device& dev) {
+    std::call_once(dev.pastEveryCacheOpened, [&] {
+        // A test's reader in between an image file stands for the file read
+        // with O_DIRECT, unless it gives a way of its own.
+        if (dev.answersPastEveryCache || (rawRead_ && !dev.loopFile)) {
+            dev.pastEveryCacheFd = uncachedDescriptor(dev);
+            return;
+        }
+        if (!dev.loopFile) return;
+        // The file the loop device serves, if it is still the one: the name
+        // the kernel gives may since stand for another file.
+        const int file = ::open(dev.loopFile->path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+        if (file < 0) return;
+        loop_info64 info{};
+        struct stat st {};
+        const bool same = ::ioctl(dev.fd, LOOP_GET_STATUS64, &info) == 0 && ::fstat(file, &st) == 0 &&
+                          S_ISREG(st.st_mode) && info.lo_inode == st.st_ino &&
+                          major(info.lo_device) == major(st.st_dev) && minor(info.lo_device) == minor(st.st_dev);
+        const std::optional<std::uint64_t> start =
+            same ? platform::checkedAdd(std::uint64_t{info.lo_offset}, dev.loopFile->startBytes) : std::nullopt;
+        if (!start) {
+            ::close(file);
+            return;
+        }
+        dev.pastEveryCacheFd = file;
+        dev.pastEveryCacheStart = *start;
+    });
+    return dev.pastEveryCacheRefused.load(std::memory_order_acquire) ? -1 : dev.pastEveryCacheFd;
+}
+
+DMedia::Got DMedia::readPastEveryCache(Device& dev, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
+    Got got;
+    const int fd = pastEveryCacheDescriptor(dev);
+    const std::optional<std::uint64_t> at = platform::checkedAdd(offset, dev.pastEveryCacheStart);
+    if (fd < 0 || !at) {
+        errno = EINVAL;
+        got.failed = true;
+        return got;
+    }
+    // O_DIRECT takes whole blocks of the file's own device: the sector size
+    // first, and a page where that is refused.
+    const std::uint32_t known = dev.directBlock.load(std::memory_order_acquire);
+    const std::uint32_t tries[] = {known != 0 ? known : std::max<std::uint32_t>(u32BytesInSector_, 512), 4096};
+    for (const std::uint32_t block : tries) {
+        if (block == 0 || (known != 0 && block != known)) continue;
+        const std::uint64_t from = *at / block * block;
+        const std::uint64_t span = (*at + length + block - 1) / block * block - from;
+        platform::AlignedBuffer aligned(static_cast<std::size_t>(span));
+        std::size_t done = 0;
+        int error = 0;
+        while (done < span) {
+            const std::int64_t n =
+                rawRead_ ? (pastEveryCacheRead_ ? pastEveryCacheRead_ : rawRead_)(
+                               fd, aligned.data() + done, static_cast<std::size_t>(span) - done, from + done)
+                         : ::pread(fd, aligned.data() + done, static_cast<std::size_t>(span) - done,
+                                   static_cast<off_t>(from + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) error = errno;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        if (error == EINVAL && done == 0) continue;
+        dev.directBlock.store(block, std::memory_order_release);
+        const std::size_t skip = static_cast<std::size_t>(*at - from);
+        const std::size_t useful = done > skip ? std::min(done - skip, length) : 0;
+        if (useful > 0) std::memcpy(buffer, aligned.data() + skip, useful);
+        got.bytes = useful;
+        if (error != 0) {
+            got.failed = true;
+            errno = error;
+            return got;
+        }
+        // The end of the file: what lies past it is nothing to read.
+        if (useful > 0) policy_.noteAnswer(offset, useful, ReadFailurePolicy::Source::PastEveryCache);
+        return got;
+    }
+    // Refused however aligned: no way past every cache here.
+    platform::logFormat("%@ refuses reads past every cache; it is read through the caches", cPath_);
+    dev.pastEveryCacheRefused.store(true, std::memory_order_release);
+    errno = EINVAL;
+    got.failed = true;
+    return got;
 }
 
 int DMedia::uncachedDescriptor(Device& dev) {
@@ -363,7 +469,7 @@ bool DMedia::readsPastTheCache() {
 
 bool DMedia::readsPastEveryCache() {
     const std::shared_ptr<Device> dev = device();
-    return dev && dev->answersPastEveryCache && uncachedDescriptor(*dev) >= 0;
+    return dev && pastEveryCacheDescriptor(*dev) >= 0;
 }
 
 void DMedia::tellStopped(Asker asker) {
@@ -431,7 +537,19 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
         got = length;
         answer = Answer::FromTheCache;
         policy_.noteAnswer(offset, length, ReadFailurePolicy::Source::PageCache);
-    } else if (dev && way != Way::ThroughTheCache && uncachedDescriptor(*dev) >= 0) {
+    } else if (dev && way == Way::ToTheMedium && pastEveryCacheDescriptor(*dev) >= 0) {
+        const Got read = readPastEveryCache(*dev, buffer, length, offset);
+        if (!read.failed) {
+            got = read.bytes;
+            answer = Answer::ReadPastEveryCache;
+        } else if (errno != EINVAL) {
+            failedPastTheCache = true;
+            err = errno;
+            before = read.bytes;
+        }
+    }
+    // Past the page cache, where the read past every cache was refused too.
+    if (dev && !got && !failedPastTheCache && way != Way::ThroughTheCache && uncachedDescriptor(*dev) >= 0) {
         platform::AlignedBuffer aligned(length);
         const bool pastEveryCache = dev->answersPastEveryCache;
         const Got read = readFully(
@@ -494,9 +612,6 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     if (got) {
         if (*got == length) {
             if (scanning) answered_.store(true, std::memory_order_release);
-            // A split page is one no cache made: see ReadFailurePolicy.
-            if (way != Way::ThroughTheCache && answer != Answer::FromTheCache)
-                policy_.notePageRead(sector, static_cast<std::uint64_t>(size), true);
             return {answer};
         }
         // Past the end of the medium: the caller must never see stale bytes
@@ -532,10 +647,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     // a failed single read of the preview or the save is not theirs to judge
     // by its error, as designed.
     const bool saysGone = (scanning || asker == Asker::Save) && ReadFailurePolicy::errorMeansGone(err);
-    if (!saysGone && devicePresent()) {
-        policy_.notePageRead(sector, static_cast<std::uint64_t>(size), false);
-        return {Answer::Failed, before / bps};
-    }
+    if (!saysGone && devicePresent()) return {Answer::Failed, before / bps};
     tellGone(asker);
     return {Answer::Hopeless};
 }

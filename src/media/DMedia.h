@@ -126,6 +126,9 @@ public:
         policy_.setStillToRead(std::move(stillToRead));
         if (begins) reader_.beginSave();
     }
+    // A save begins to read the next file: its scrape asks densely again
+    // wherever the file's own bad runs begin.
+    void beginSavingFile() { reader_.beginFile(); }
     // readSectorRange, with what the search holds taken from memory and only
     // the rest read: the same bytes, and its unreadable sectors (zeros
     // there) counted as the range reader counts those it knows.
@@ -181,10 +184,14 @@ public:
     // the system's cache above it alike: what that cache holds is then what
     // `cachedRead` gives (all the bytes asked for, or -1), and with none,
     // nothing (see readCachedSectors).
+    // `pastEveryCacheRead` is how the medium is read past every cache, on
+    // the descriptor opened with O_DIRECT; with none, `read` is, as of an
+    // image file.
     using RawRead = std::function<std::int64_t(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset)>;
-    void setRawRead(RawRead read, RawRead cachedRead = {}) {
+    void setRawRead(RawRead read, RawRead cachedRead = {}, RawRead pastEveryCacheRead = {}) {
         rawRead_ = std::move(read);
         cachedRead_ = std::move(cachedRead);
+        pastEveryCacheRead_ = std::move(pastEveryCacheRead);
     }
     // Sectors [sector, sector + count) as far as the system's page cache
     // holds them, read from memory without asking the medium for anything:
@@ -303,6 +310,9 @@ private:
     // The device's descriptor past the page cache, opened at its first use;
     // -1 where the device or its file system refuses one.
     int uncachedDescriptor(Device& dev);
+    // Where a read past every cache goes (see Device), opened at its first
+    // use; -1 where there is no such way.
+    int pastEveryCacheDescriptor(Device& dev);
     // Whether the page cache holds all of `length` bytes at `offset` of what
     // `fd` is open on, then read into `buffer` without asking the medium
     // (see readCachedSectors).
@@ -318,6 +328,9 @@ private:
     };
     Got readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
                   ReadFailurePolicy::Source source, std::uint64_t deviceBytes = 0);
+    // `length` bytes at the device's `offset`, read past every cache; failed
+    // with EINVAL where the way refuses the request however aligned.
+    Got readPastEveryCache(Device& dev, std::uint8_t* buffer, std::size_t length, std::uint64_t offset);
     // Whether a read-ahead window from this offset is paused, and pausing
     // every window that would reach the range from `offset` on after a failed
     // window read there.
@@ -338,6 +351,7 @@ private:
     std::uint64_t readAheadPausedUntil_ = 0;
     RawRead rawRead_;
     RawRead cachedRead_;
+    RawRead pastEveryCacheRead_;
     // A descriptor of the medium kept from its first open on: the kernel
     // drops a block device's page cache when the last descriptor of it is
     // closed, as a failed read closes the readers' own, and what the readers

@@ -23,8 +23,9 @@ public:
     static bool saves(Asker a) { return a == Asker::Preview || a == Asker::SaveSector || a == Asker::Save; }
     // How: through the page cache (a save's read takes what the cache holds
     // whole from it first); past the cache where the device allows it,
-    // taking what the cache holds from it first; or past the cache to the
-    // medium itself, never from the cache.
+    // taking what the cache holds from it first; or to the medium itself,
+    // past every cache where the device has a way (else as past the cache),
+    // never from a cache.
     enum class Way { ThroughTheCache, PastTheCache, ToTheMedium };
     // Failed: the device answered with an error, and parts of the request may
     // still be readable. Hopeless: asking again cannot help (the request was
@@ -42,9 +43,9 @@ public:
     // was not read is zeros.
     virtual Outcome readSectors(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
                                 Way way) = 0;
-    // Whether reads past the page cache can be made at all, and whether they
-    // reach the medium itself, past every cache (a disk read with O_DIRECT,
-    // not a loop device over a file the page cache holds).
+    // Whether reads past the page cache can be made at all, and whether the
+    // medium itself can be read past every cache (a disk or an image file
+    // read with O_DIRECT, a loop device by the file it serves read so).
     virtual bool readsPastTheCache() = 0;
     virtual bool readsPastEveryCache() = 0;
     // `count` sectors from `sector` into `buffer` as far as the page cache

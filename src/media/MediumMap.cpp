@@ -7,6 +7,8 @@
 namespace {
 // Reached runs kept before nearby ones are joined into fewer.
 constexpr std::size_t kMostReachedRuns = 1u << 16;
+// Runs made unreadable since the disk last answered that are kept.
+constexpr std::size_t kMostRunsSinceAnswered = 1u << 16;
 } // namespace
 
 void MediumMap::layOut(std::uint64_t pageSectors, std::uint64_t cacheReachSectors) {
@@ -30,17 +32,6 @@ void MediumMap::addSteppedOver(std::uint64_t first, std::uint64_t end) {
     if (first >= end) return;
     std::lock_guard lock(mutex_);
     put(first, end, Kind::SteppedOver, false);
-}
-
-void MediumMap::giveUp(std::uint64_t first, std::uint64_t end) {
-    if (first >= end) return;
-    std::lock_guard lock(mutex_);
-    recast(first, end, Kind::SteppedOver, Kind::GivenUp);
-}
-
-void MediumMap::endSave() {
-    std::lock_guard lock(mutex_);
-    recast(0, UINT64_MAX, Kind::GivenUp, Kind::SteppedOver);
 }
 
 void MediumMap::unfail(std::uint64_t first, std::uint64_t end) {
@@ -83,11 +74,35 @@ void MediumMap::noteRead(std::uint64_t first, std::uint64_t end) {
     if (taken != 0) total_.fetch_sub(taken, std::memory_order_release);
 }
 
+void MediumMap::markAnswered() {
+    if (!anySinceAnswered_.load(std::memory_order_acquire)) return;
+    std::lock_guard lock(mutex_);
+    sinceAnswered_.clear();
+    anySinceAnswered_.store(false, std::memory_order_release);
+}
+
+std::vector<MediumMap::Run> MediumMap::sinceAnswered() const {
+    std::lock_guard lock(mutex_);
+    return sinceAnswered_;
+}
+
+void MediumMap::noteSinceAnswered(std::uint64_t first, std::uint64_t end, Kind kind) {
+    if (!sinceAnswered_.empty() && sinceAnswered_.back().kind == kind && sinceAnswered_.back().end >= first &&
+        sinceAnswered_.back().begin <= end) {
+        sinceAnswered_.back().begin = std::min(sinceAnswered_.back().begin, first);
+        sinceAnswered_.back().end = std::max(sinceAnswered_.back().end, end);
+    } else if (sinceAnswered_.size() < kMostRunsSinceAnswered) {
+        sinceAnswered_.push_back({first, end, kind});
+    }
+    anySinceAnswered_.store(true, std::memory_order_release);
+}
+
 void MediumMap::put(std::uint64_t first, std::uint64_t end, Kind kind, bool overwrite) {
     std::uint64_t added = 0;
     if (overwrite) {
         const std::uint64_t taken = cut(first, end);
         join(runs_.emplace(first, Kept{end, kind}).first);
+        noteSinceAnswered(first, end, kind);
         added = end - first - taken;
     } else {
         // Only the gaps between the runs already kept.
@@ -102,6 +117,7 @@ void MediumMap::put(std::uint64_t first, std::uint64_t end, Kind kind, bool over
         if (from < end) gaps.emplace_back(from, end);
         for (const auto& [b, e] : gaps) {
             join(runs_.emplace(b, Kept{e, kind}).first);
+            noteSinceAnswered(b, e, kind);
             added += e - b;
         }
     }
@@ -290,6 +306,8 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> MediumMap::reached(std::uin
 void MediumMap::clear() {
     std::lock_guard lock(mutex_);
     runs_.clear();
+    sinceAnswered_.clear();
+    anySinceAnswered_.store(false, std::memory_order_release);
     failedPages_.clear();
     anyFailedPage_.store(false, std::memory_order_release);
     total_.store(0, std::memory_order_release);

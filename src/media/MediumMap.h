@@ -8,9 +8,7 @@
 //   failed: asked for past the page cache, and the device answered with an
 //     error; never asked for again, as a dying disk spends seconds on each;
 //   stepped over: passed by the walk of a bad stretch without being asked
-//     for; it may well be readable, and only a save's scrape asks there;
-//   given up: stepped over where a save's scrape stopped asking; that save
-//     asks there no more.
+//     for; it may well be readable, and only a save's scrape asks there.
 // Apart from them, the memory pages that failed through the page cache: the
 // cache fails a page whole for one bad sector in it, so such a page is read
 // past the cache sector by sector, and never through the cache again.
@@ -28,7 +26,7 @@
 
 class MediumMap {
 public:
-    enum class Kind { Failed, SteppedOver, GivenUp };
+    enum class Kind { Failed, SteppedOver };
     struct Run {
         std::uint64_t begin = 0;
         std::uint64_t end = 0;
@@ -49,12 +47,6 @@ public:
     // Sectors [first, end) were stepped over: those not known yet become so,
     // and those known stay as they are.
     void addSteppedOver(std::uint64_t first, std::uint64_t end);
-    // The save's scrape gave up asking in [first, end): what of it is
-    // stepped over is given up.
-    void giveUp(std::uint64_t first, std::uint64_t end);
-    // The save has ended: what it gave up is stepped over again, for the
-    // next save to ask.
-    void endSave();
     // Sectors [first, end) that failed did so as the disk stopped answering,
     // and it answers again: what failed there is stepped over, for a save to
     // ask once more.
@@ -104,6 +96,13 @@ public:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> unreached(std::uint64_t end) const;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> reached(std::uint64_t end) const;
 
+    // --- what became unreadable since the disk last answered ---
+    // The runs made failed or stepped over since the last markAnswered(), in
+    // order: a disk that stopped answering failed them for that alone, and
+    // when it answers again they are given back, to be read as any place.
+    void markAnswered();
+    std::vector<Run> sinceAnswered() const;
+
     // Everything but the places read: a scan begins afresh.
     void clear();
 
@@ -115,6 +114,8 @@ private:
     // Sectors [first, end) of `kind`, taking the place of what was there when
     // `overwrite`, else only filling what was not known; the lock held.
     void put(std::uint64_t first, std::uint64_t end, Kind kind, bool overwrite);
+    // [first, end) became `kind` since the disk last answered; the lock held.
+    void noteSinceAnswered(std::uint64_t first, std::uint64_t end, Kind kind);
     // Takes [first, end) out of the runs, splitting those it cuts, and
     // answers how many sectors were taken; the lock held.
     std::uint64_t cut(std::uint64_t first, std::uint64_t end);
@@ -135,6 +136,11 @@ private:
     // after.
     std::map<std::uint64_t, std::uint64_t> failedPages_;
     std::atomic<bool> anyFailedPage_{false};
+    // Runs [first, end) made unreadable since the disk last answered, the
+    // lock held; none are kept past the most, as a disk that stops is judged
+    // within a few dozen failed reads.
+    std::vector<Run> sinceAnswered_;
+    std::atomic<bool> anySinceAnswered_{false};
     std::atomic<std::uint64_t> pageSectors_{1};
 
     // The sectors reads have reached, each widened by the reach of a cache's

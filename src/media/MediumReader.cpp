@@ -14,12 +14,17 @@ using Way = MediumDevice::Way;
 using Probe = ReadFailurePolicy::Probe;
 
 constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
-// A save's scrape asks inside a run that walks stepped over at every sector
-// of the medium that is a multiple of this: any readable run this long holds
-// one, whatever its alignment (and, as it is a multiple of a page, one whose
-// page is the run's own), and a bad area costs a failed read for each such
-// length until the scrape gives it up.
+// A save's scrape asks inside a run that walks stepped over at least once in
+// every this many sectors of the medium: any readable run this long holds an
+// ask, whatever its alignment, until kScrapeFailuresInARun of them fail in a
+// row (see placeFrom).
 constexpr std::uint64_t kScrapeSectors = 64;
+// From then on, at least once in every this many bytes: an island this wide
+// inside a file is found wherever it lies, however wide the bad area round
+// it. The places are the same for every file, so a second file over the same
+// area asks none of them again, and they lie at uneven distances, so damage
+// that repeats at a power of two apart does not miss them all.
+constexpr std::uint64_t kScrapeGridBytes = 128u << 10;
 // A device that fails a read through the page cache whole, rather than up to
 // the page that failed, has the rest of it read past the cache in pieces this
 // long, and the piece that fails sector by sector: a bad sector costs a failed
@@ -30,15 +35,28 @@ constexpr std::uint64_t kPieceSectors = 64;
 // answers, as after a walked stretch: a dead disk ends a save of a large file
 // as soon as one of a small file.
 constexpr std::uint32_t kScrapeFailuresJudged = 16;
-// Asks that fail in a row inside one bad stretch, nothing in it answering
-// since, after which the save gives the rest of the stretch up, as a walk
-// stops: a readable run less than this many times kScrapeSectors past the
-// last answer is still found, and a file lying wholly in a bad area costs its
-// walks and these asks, not a failed read for each kScrapeSectors of it.
+// Asks of one file that fail in a row, nothing answering between, after
+// which the scrape asks half as often; and how many more before it asks only
+// once in every kScrapeGridBytes: a readable run of kScrapeSectors, or of
+// twice that up to this many times it past the last answer, is still found
+// sector-exact.
+constexpr std::uint32_t kDenseAsksInARow = 8;
 constexpr std::uint32_t kScrapeFailuresInARun = 16;
-// Asks a save's scrape comes back with over a stretch it is about to give up,
-// each in the middle of the widest gap its steps left.
-constexpr std::uint64_t kComeBackAsks = 4;
+
+// The first from `from` on of the places a scrape asks at, at least one in
+// every `grid` sectors of the medium: one in each step of seven eighths of
+// it, at a distance into the step that a hash of the step's number gives
+// (under an eighth of it), so no two lie `grid` or more apart, and damage that
+// repeats at a power of two apart does not miss them all.
+std::uint64_t placeFrom(std::uint64_t from, std::uint64_t grid) {
+    const std::uint64_t step = std::max<std::uint64_t>(grid - grid / 8, 1),
+                        spread = std::max<std::uint64_t>(grid / 8, 1);
+    const auto place = [&](std::uint64_t k) {
+        return platform::saturatingAdd(platform::saturatingMul(k, step), (k * 0x9E3779B97F4A7C15ull >> 32) % spread);
+    };
+    const std::uint64_t k = from / step;
+    return place(k) >= from ? place(k) : place(k + 1);
+}
 
 // Whether `count` sectors from `sector` are a request a device could answer.
 bool fits(std::uint64_t sector, std::int32_t count, std::uint64_t bps) {
@@ -101,11 +119,6 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
                                 device_.name());
         }
     }
-    // A file's next piece goes on from the one before; what other walks
-    // stepped over in it is asked into whoever's walk it was.
-    const bool continuing = saving && lastSaveEnd_.exchange(end, std::memory_order_acq_rel) == sector;
-    const std::vector<MediumMap::Run> before =
-        saving ? policy_.map().runsIn(sector, readable - sector) : std::vector<MediumMap::Run>{};
     for (std::uint64_t at = sector; at < readable;) {
         // Judged stopped by a walk of this read: the rest of a scan's read
         // comes from the page cache.
@@ -124,7 +137,7 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
     // A walk steps over readable runs shorter than its step: a save asks
     // inside what it needs of them, as a disk-rescue tool scrapes a bad area.
     if (saving && lost != 0) {
-        const std::optional<std::uint64_t> got = scrape(r, readable, continuing, before);
+        const std::optional<std::uint64_t> got = scrape(r, readable);
         if (!got) {
             r.zero(sector, end);
             return std::nullopt;
@@ -300,17 +313,14 @@ ReadFailurePolicy::Probe MediumReader::probe(Asker asker, std::uint64_t sector, 
 
 ReadFailurePolicy::Asking MediumReader::asking(Asker asker) {
     // What a judgement reads is written nowhere, and asked of the medium
-    // itself: what the page cache holds tells nothing of the disk. Nor is a
-    // place asked whose page the cache holds, whoever read it: a cache below
-    // the device (a loop device's file) may hold it too, and answer for a
-    // disk that has stopped.
+    // past every cache: what any cache holds tells nothing of the disk.
     auto one = std::make_shared<std::vector<std::uint8_t>>(device_.sectorBytes());
     const bool pastEveryCache = device_.readsPastEveryCache();
-    return {[this, asker, one, pastEveryCache](std::uint64_t at) {
-                if (!pastEveryCache && device_.readFromTheCache(at, 1, one->data()).empty())
-                    return ReadFailurePolicy::Probe::FromTheCache;
-                return probe(asker, at, one->data(), Way::ToTheMedium);
-            },
+    if (!pastEveryCache && !toldNoWayPastTheCaches_.exchange(true, std::memory_order_acq_rel))
+        platform::logFormat("%@ cannot be read past every cache: there a medium that stops answering cannot be told "
+                            "from one with bad areas, and it is read on as one that answers",
+                            device_.name());
+    return {[this, asker, one](std::uint64_t at) { return probe(asker, at, one->data(), Way::ToTheMedium); },
             pastEveryCache};
 }
 
@@ -365,25 +375,14 @@ bool MediumReader::scrapeAskFailed(std::uint64_t at, std::uint64_t liveBefore) {
 void MediumReader::scrapeAskAnswered() {
     std::lock_guard lock(scrapeMutex_);
     scrapeFailedInARow_ = 0;
+    denseRowFailed_ = 0;
 }
 
-bool MediumReader::givesUp(std::uint64_t at) {
-    const MediumMap& map = policy_.map();
-    std::lock_guard lock(scrapeMutex_);
-    ScrapeRow& row = scrapeRow_;
-    const std::optional<std::uint64_t> runEnd =
-        row.failed != 0 && row.last < at ? map.runEndAt(row.last) : std::nullopt;
-    const bool sameStretch = runEnd && *runEnd >= at;
-    row = ScrapeRow{at, sameStretch ? row.failed + 1 : 1};
-    if (row.failed < kScrapeFailuresInARun) return false;
-    row.failed = 0;
-    return true;
-}
-
-std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_t end, bool continuing,
-                                                  const std::vector<MediumMap::Run>& before) {
+std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_t end) {
     MediumMap& map = policy_.map();
     const std::uint64_t pageSectors = map.pageSectors();
+    const std::uint64_t gridSectors = std::max<std::uint64_t>(kScrapeGridBytes / r.bps, 1);
+    const std::uint64_t denseSectors = std::min(kScrapeSectors, gridSectors);
     // Sectors [first, last] into their place, past the page cache: the cache
     // fails a page whole for one bad sector.
     const auto read = [&](std::uint64_t first, std::uint64_t last) {
@@ -462,122 +461,44 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
     // readable sectors may begin at `from`. Every ask that fails counts
     // towards the judgement, in a row across the files of the save: a file
     // lying wholly where the disk died costs its first asks, and a few dozen
-    // such files no more than one large one. The asks at every
-    // kScrapeSectors-th sector are `counted` towards giving the stretch up;
-    // the first asks into a run, one or two a run, are not.
-    enum class Asked { Answered, Failed, GaveUp, Gone };
-    const auto ask = [&](std::uint64_t at, std::uint64_t& from, std::uint64_t to, bool counted) {
+    // such files no more than one large one. The asks at the places of the
+    // lattice are `counted` towards asking only once in every
+    // kScrapeGridBytes; the first asks into a run are not. A sector known to
+    // have failed is not asked again, so a second file over an area asked
+    // before costs nothing there.
+    enum class Asked { Answered, Failed, Gone };
+    const auto ask = [&](std::uint64_t at, std::uint64_t& from, std::uint64_t to, bool counted = false) {
         const std::optional<MediumMap::Run> known = map.runAt(at);
-        const Answer a = known && known->failed() ? Answer::Failed : read(at, at);
+        if (known && known->failed()) {
+            from = std::max(from, at + 1);
+            return Asked::Failed;
+        }
+        const Answer a = read(at, at);
         if (a == Answer::Hopeless) return Asked::Gone;
         if (MediumDevice::answered(a)) return readAround(at, from, to) ? Asked::Answered : Asked::Gone;
         failed(at);
         from = at + 1;
-        if (!scrapeAskFailed(at, liveBefore)) return Asked::Gone;
-        if (!counted) return Asked::Failed;
-        return givesUp(at) ? Asked::GaveUp : Asked::Failed;
-    };
-    // Given up asking densely at `at`, which failed: on through the rest of
-    // its bad stretch in doubling steps, as a walk goes, and what they step
-    // over with nothing answering is given up for this save. An answer in the
-    // read is read around, `from` past it; one past the read is left to the
-    // read after. True when an answer in the read brings the scrape back
-    // there; nothing when the medium has gone.
-    std::vector<std::uint8_t> one(static_cast<std::size_t>(r.bps));
-    // The last giving up found the disk answering past the read's end.
-    bool answeredPastTheRead = false;
-    const auto stepOn = [&](std::uint64_t at, std::uint64_t& from) -> std::optional<bool> {
-        answeredPastTheRead = false;
-        const std::uint64_t stretchEnd = map.runEndAt(at).value_or(at + 1);
-        // The sectors of the stretch asked that failed, in order.
-        std::vector<std::uint64_t> failedAt{at};
-        // What one ask at `p` heard; a failure joins the map and the row.
-        const auto askAt = [&](std::uint64_t p) -> std::optional<Probe> {
-            const std::optional<MediumMap::Run> known = map.runAt(p);
-            if (known && known->failed()) return Probe::Failed;
-            const Probe heard = p < end ? probeOf(read(p, p)) : probe(Asker::Save, p, one.data(), Way::PastTheCache);
-            if (heard == Probe::Gone) return std::nullopt;
-            if (heard == Probe::Failed) {
-                if (p < end) r.zero(p, p + 1);
-                map.addFailed(p);
-                if (!scrapeAskFailed(p, liveBefore)) return std::nullopt;
-            }
-            return heard;
-        };
-        // `p` answered: what lies before it up to the last sector that failed
-        // is given up, and the readable run around it, when it lies in the
-        // read, read to its edges; the scrape goes on from there.
-        const auto answeredAt = [&](std::uint64_t p, const std::optional<MediumMap::Run>& run) -> std::optional<bool> {
-            std::uint64_t last = at;
-            for (const std::uint64_t f : failedAt)
-                if (f < p) last = std::max(last, f);
-            map.giveUp(at, last + 1);
-            if (p >= end) {
-                // Past the read: a readable run from before its end on is
-                // looked for there, as at any read's end.
-                answeredPastTheRead = last + 1 < end;
-                return false;
-            }
-            from = std::max(last + 1, run ? run->begin : p);
-            if (!readAround(p, from, std::min(run ? run->end : p + 1, end))) return std::nullopt;
+        if (counted) {
             std::lock_guard lock(scrapeMutex_);
-            scrapeRow_ = {};
-            return true;
-        };
-        std::uint64_t last = at;
-        for (std::uint64_t step = 2 * kScrapeSectors;; step = platform::saturatingMul(step, 2)) {
-            const std::uint64_t p = platform::saturatingAdd(last, step);
-            const std::optional<MediumMap::Run> known = p < stretchEnd ? map.runAt(p) : std::nullopt;
-            if (!known || known->kind == MediumMap::Kind::GivenUp) {
-                // Before it is given up, the stretch is come back over where
-                // the steps left it widest, a few asks as a walk comes back: a
-                // readable run between bad ones that the steps jumped is read,
-                // as a copy of the disk has it, and the scrape goes on there.
-                const std::uint64_t limit = known ? p : stretchEnd;
-                for (std::uint64_t asked = 0; asked < kComeBackAsks; ++asked) {
-                    std::uint64_t widestFrom = 0, width = 0;
-                    for (std::size_t i = 0; i < failedAt.size(); ++i) {
-                        const std::uint64_t to = i + 1 < failedAt.size() ? failedAt[i + 1] : limit;
-                        if (to > failedAt[i] && to - failedAt[i] > width) {
-                            widestFrom = failedAt[i];
-                            width = to - failedAt[i];
-                        }
-                    }
-                    if (width <= 2 * kScrapeSectors) break;
-                    const std::uint64_t middle = widestFrom + width / 2;
-                    // The run that holds it as it was before the ask, whose
-                    // answer takes the sector out of it.
-                    const std::optional<MediumMap::Run> run = map.runAt(middle);
-                    const std::optional<Probe> heard = askAt(middle);
-                    if (!heard) return std::nullopt;
-                    if (*heard != Probe::Failed) return answeredAt(middle, run);
-                    failedAt.insert(std::upper_bound(failedAt.begin(), failedAt.end(), middle), middle);
-                }
-                map.giveUp(at, limit);
-                return false;
-            }
-            const std::optional<Probe> heard = askAt(p);
-            if (!heard) return std::nullopt;
-            if (*heard == Probe::Failed) {
-                last = p;
-                failedAt.push_back(p);
-                continue;
-            }
-            return answeredAt(p, known);
+            ++denseRowFailed_;
         }
+        return scrapeAskFailed(at, liveBefore) ? Asked::Failed : Asked::Gone;
     };
-    // Not past where a stretch of this save's own walks runs on into the
-    // disk's bad end: a disk that answers elsewhere, come back over there in
-    // vain.
+    // The row of asks that failed, nothing answering between, runs on across
+    // the reads of one file: a bad area read a piece at a time is asked
+    // densely only where it begins. Another file begins a row of its own.
+    const auto failedInARow = [&] {
+        std::lock_guard lock(scrapeMutex_);
+        return denseRowFailed_;
+    };
+    std::vector<std::uint8_t> one(static_cast<std::size_t>(r.bps));
     const std::uint64_t badEnd = policy_.badEndFrom();
-    const std::uint64_t scrapedTo = std::min(end, badEnd);
-    const auto firstAsked = [](std::uint64_t from) {
-        return (from + kScrapeSectors - 1) / kScrapeSectors * kScrapeSectors;
-    };
+    // A read that begins at a sector that failed was asked there already.
+    const std::optional<MediumMap::Run> atFirst = map.runAt(r.sector);
+    bool firstAsked = atFirst && atFirst->failed();
     for (std::uint64_t pos = r.sector; pos < end;) {
-        // The next run of the read that is stepped over or given up, as it is
-        // now: the scrape's own answers split runs, and its giving up joins
-        // them.
+        // The next stepped-over run of the read, as it is now: the scrape's
+        // own answers split runs.
         std::optional<MediumMap::Run> next;
         for (const MediumMap::Run& run : map.runsIn(pos, end - pos)) {
             if (run.failed()) continue;
@@ -586,68 +507,71 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         }
         if (!next) break;
         const MediumMap::Run run = *next;
+        // The read got sectors between the last run and this one: what
+        // answered there begins a new row.
+        if (map.countIn(pos, run.begin - pos) != run.begin - pos) {
+            std::lock_guard lock(scrapeMutex_);
+            denseRowFailed_ = 0;
+        }
         pos = run.end;
-        // What other walks stepped over is asked into where the read meets
-        // it; what this read's own walks stepped over, not past where the
-        // disk's bad end begins. A run this save gave up on only where a
-        // read that does not go on from the one before it (another file's)
-        // begins: that file may lie on an island.
-        const bool givenUp = run.kind == MediumMap::Kind::GivenUp;
-        const bool others = std::any_of(before.begin(), before.end(), [&](const MediumMap::Run& known) {
-            return !known.failed() && known.begin <= run.begin && run.begin < known.end;
-        });
-        if (givenUp ? continuing || run.begin != r.sector : !others && run.begin >= scrapedTo) continue;
-        // First at the run's first sector in the read, and, when that fails
-        // inside a page, where its first whole page begins: the page cache
-        // fails a page whole, and the page the run begins in may hold a bad
-        // neighbour's sectors too.
+        // Inside a wide bad area (asks failing in a row) the grid alone: the
+        // pieces its own failures leave are asked no more densely than it.
+        // The read's first run is asked all the same: a file is asked at
+        // every run of its own at least once.
+        const bool wide = failedInARow() >= kDenseAsksInARow;
         std::uint64_t from = run.begin;
-        Asked asked = ask(run.begin, from, run.end, false);
-        const std::uint64_t wholePage = run.begin - run.begin % pageSectors + pageSectors;
-        if (asked == Asked::Failed && run.begin % pageSectors != 0 && wholePage < run.end)
-            asked = ask(wholePage, from, run.end, false);
-        if (asked == Asked::Gone) return std::nullopt;
-        if (givenUp) continue;
-        // Then at every kScrapeSectors-th sector of the medium; after enough
-        // of them fail in a row, in doubling steps.
-        bool gaveUp = false;
-        for (std::uint64_t at = firstAsked(from); at < std::min(run.end, scrapedTo);) {
+        Asked asked = Asked::Failed;
+        if (!wide || run.begin == r.sector || !firstAsked) {
+            firstAsked = true;
+            // First at the run's first sector in the read, and, when that
+            // fails inside a page, where its first whole page begins: the page
+            // cache fails a page whole, and the page the run begins in may
+            // hold a bad neighbour's sectors too.
+            asked = ask(run.begin, from, run.end);
+            const std::uint64_t wholePage = run.begin - run.begin % pageSectors + pageSectors;
+            if (asked == Asked::Failed && run.begin % pageSectors != 0 && wholePage < run.end)
+                asked = ask(wholePage, from, run.end);
+            if (asked == Asked::Gone) return std::nullopt;
+        }
+        // Then once in every kScrapeSectors sectors of the medium, twice as
+        // far apart once kDenseAsksInARow of them fail in a row, and once in
+        // every kScrapeGridBytes after kScrapeFailuresInARun more, to the
+        // run's end: every island of the grid's width in the file is found,
+        // and a narrower one close to what answered.
+        const auto nextAsk = [&](std::uint64_t after) {
+            const std::uint32_t failed = failedInARow();
+            return placeFrom(after, failed < kDenseAsksInARow ? denseSectors
+                                    : failed < kDenseAsksInARow + kScrapeFailuresInARun
+                                        ? std::min(2 * denseSectors, gridSectors)
+                                        : gridSectors);
+        };
+        std::uint64_t tail = from;
+        for (std::uint64_t at = nextAsk(from); at < run.end;) {
             asked = ask(at, from, run.end, true);
             if (asked == Asked::Gone) return std::nullopt;
-            if (asked == Asked::GaveUp) {
-                const std::optional<bool> back = stepOn(at, from);
-                if (!back) return std::nullopt;
-                gaveUp = !*back;
-                if (gaveUp || from > run.end) break;
-            }
-            at = asked == Asked::Failed ? at + kScrapeSectors : firstAsked(from);
+            tail = std::max(from, at + 1);
+            at = nextAsk(asked == Asked::Answered ? from : at + 1);
         }
-        // The run's tail past its last multiple of kScrapeSectors holds no
-        // ask: a walk that stepped on past the read's end left it unasked,
-        // and a readable run there, shorter than kScrapeSectors, would read
-        // as zeros where a copy of the disk has its bytes. It is asked in its
-        // middle, once.
-        const std::uint64_t tailEnd = std::min(run.end, scrapedTo);
-        const std::uint64_t tail =
-            std::max(from, tailEnd == 0 ? 0 : (tailEnd - 1) / kScrapeSectors * kScrapeSectors + 1);
-        if (!gaveUp && tail < tailEnd && tailEnd - tail > 2 * pageSectors) {
-            asked = ask(tail + (tailEnd - tail) / 2, from, run.end, false);
+        // The run's tail past its last ask holds none: a walk that stepped on
+        // past the read's end left it unasked, and a readable run there,
+        // shorter than kScrapeSectors, would read as zeros where a copy of the
+        // disk has its bytes. It is asked in its middle, once.
+        tail = std::max(tail, from);
+        if (!wide && tail < run.end && run.end - tail > 2 * pageSectors) {
+            asked = ask(tail + (run.end - tail) / 2, from, run.end);
             if (asked == Asked::Gone) return std::nullopt;
         }
         pos = std::max(pos, std::min(from, end));
         // A readable run that goes on past the read's end is found there by
         // the read after, which cannot go back: it is asked for here, so the
         // run's sectors in this read are read to its edge too.
-        if ((gaveUp && !answeredPastTheRead) || run.end != end || from >= end || end >= policy_.endSector() ||
-            end >= badEnd)
-            continue;
+        if (wide || run.end != end || from >= end || end >= policy_.endSector() || end >= badEnd) continue;
         const std::optional<MediumMap::Run> past = map.runAt(end);
         if (past && past->kind != MediumMap::Kind::SteppedOver) continue;
         const Probe heard = probe(Asker::Save, end, one.data(), Way::PastTheCache);
         if (heard == Probe::Gone) return std::nullopt;
         if (heard == Probe::Failed) {
             map.addFailed(end);
-            givesUp(end);
             if (!scrapeAskFailed(end, liveBefore)) return std::nullopt;
             continue;
         }
@@ -772,9 +696,12 @@ MediumDevice::Answer MediumReader::readWhole(Asker asker, std::uint64_t sector, 
 }
 
 void MediumReader::endSave() {
-    policy_.map().endSave();
-    lastSaveEnd_.store(UINT64_MAX, std::memory_order_release);
     std::lock_guard lock(scrapeMutex_);
-    scrapeRow_ = {};
     scrapeFailedInARow_ = 0;
+    denseRowFailed_ = 0;
+}
+
+void MediumReader::beginFile() {
+    std::lock_guard lock(scrapeMutex_);
+    denseRowFailed_ = 0;
 }

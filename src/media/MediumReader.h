@@ -77,8 +77,10 @@ public:
     // the user when it does not.
     void beginSave();
     void beginScan();
-    // The save has ended: what it gave up on is asked again by the next one.
+    // The save has ended: its row of failed asks with it.
     void endSave();
+    // The save begins to read another file.
+    void beginFile();
 
 private:
     // A range being read: who asks, its first sector and buffer.
@@ -129,37 +131,26 @@ private:
     std::uint64_t readFromTheCache(const Request& r, std::uint64_t at, std::uint64_t end);
     // The save's scrape of what [r.sector, end) holds of stepped-over runs,
     // once the rest is read: how many of their sectors it read, or nothing
-    // when the medium has gone or stopped answering. `continuing`: the read
-    // goes on from the one before (a file's next piece); `before`: what the
-    // map knew of the read as it began.
-    std::optional<std::uint64_t> scrape(const Request& r, std::uint64_t end, bool continuing,
-                                        const std::vector<MediumMap::Run>& before);
+    // when the medium has gone or stopped answering.
+    std::optional<std::uint64_t> scrape(const Request& r, std::uint64_t end);
     // A scrape ask at `at` has failed, or one has answered: every
     // kScrapeFailuresJudged-th in a row of the save is followed by the
     // verdict. False, the user told, when the medium no longer answers.
     bool scrapeAskFailed(std::uint64_t at, std::uint64_t liveBefore);
     void scrapeAskAnswered();
-    // A scrape's ask at `at` has failed: counted with those that failed
-    // before it in the same bad stretch, nothing answering between; true
-    // when they are enough to give the stretch up from there.
-    bool givesUp(std::uint64_t at);
 
     MediumDevice& device_;
     ReadFailurePolicy& policy_;
     HeldSectors* held_ = nullptr;
-    // Where the save's last read of a range ended.
-    std::atomic<std::uint64_t> lastSaveEnd_{UINT64_MAX};
-    // The last of the scrape's asks that failed, with how many failed in a
-    // row in its bad stretch.
-    struct ScrapeRow {
-        std::uint64_t last = 0;
-        std::uint32_t failed = 0;
-    };
     std::mutex scrapeMutex_;
-    ScrapeRow scrapeRow_;
-    // The scrape's asks that failed in a row, across the reads of a save.
+    // The scrape's asks that failed in a row, across the reads of a save,
+    // and across the reads of one file.
     std::uint32_t scrapeFailedInARow_ = 0;
+    std::uint32_t denseRowFailed_ = 0;
     // Whether the save, or the scan, was told the disk stopped answering.
     std::atomic<bool> toldTheSave_{false};
     std::atomic<bool> toldTheScan_{false};
+    // Whether the log was told that the medium cannot be read past every
+    // cache.
+    std::atomic<bool> toldNoWayPastTheCaches_{false};
 };

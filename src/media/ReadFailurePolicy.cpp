@@ -24,18 +24,22 @@ constexpr std::uint64_t kProbedEndShare = 16;
 // part of the area wide; a save asks inside what the walks stepped over in
 // its files.
 constexpr std::uint64_t kComeBackAsks = 4;
-// Stretches walked in a row with no sign of the disk itself answering: a
-// disk behind a cache may answer a walk from what it holds. Each time the
-// places asked elsewhere find the disk alive, twice as many, up to the most:
-// a live disk that fails whole pages gives no other sign, and each question
-// uses up a place no read has reached and may meet only bad pages.
-constexpr std::uint32_t kMostWalksUnanswered = 96;
-// Places a save asks at when nothing else tells whether the disk answers;
-// three times as many once they have found it alive before, so that a live
-// disk with a share of its pages bad is not taken for stopped by chance.
-constexpr std::uint64_t kPlacesAsked = 4;
-constexpr std::uint64_t kPlacesAskedOfALiveDisk = 12;
+// Places that read before asked by a judgement: all of them failing past
+// every cache is what makes a disk stopped. A live disk answers at the
+// first; a dead one costs this many failed reads once.
+constexpr std::uint64_t kPlacesReadBeforeAsked = 4;
+// Places asked elsewhere, and where a save still has to read, once those
+// that read before have all failed: a disk answering anywhere is never
+// given up.
+constexpr std::uint64_t kPlacesAsked = 2;
 } // namespace
+
+ReadFailurePolicy::ReadFailurePolicy() {
+    for (std::atomic<std::uint64_t>& place : recentPlaces_)
+        place.store(UINT64_MAX, std::memory_order_relaxed);
+    for (std::atomic<std::uint64_t>& place : spreadPlaces_)
+        place.store(UINT64_MAX, std::memory_order_relaxed);
+}
 
 bool ReadFailurePolicy::errorMeansGone(int error) {
     return error == ENODEV || error == ENXIO;
@@ -225,31 +229,25 @@ void ReadFailurePolicy::noteAnswer(std::uint64_t offset, std::uint64_t length, S
     const std::uint64_t first = offset / bps, last = platform::saturatingAdd(offset, length - 1) / bps;
     // The place is read: a cache below the device answers for it from now
     // on, and none of it is unreadable any more.
-    const bool fresh = map_.noteReached(first, last);
+    map_.noteReached(first, last);
     map_.noteRead(first, last + 1);
-    // The one rule of what proves the disk alive: an answer no cache could
-    // have given. The page cache's is data only; the medium's counts where
-    // no read had reached, nor a cache's read-ahead next to one; one read
-    // past every cache counts wherever it lies.
+    // What the page cache gave tells nothing of the disk, nor that this
+    // program ever read the place from it.
     if (source == Source::PageCache) return;
-    if (fresh) freshAnswers_.fetch_add(1, std::memory_order_release);
-    if (source == Source::PastEveryCache) diskAnswers_.fetch_add(1, std::memory_order_release);
+    const std::uint64_t place = first + (last - first) / 2, end = endSector();
+    recentPlaces_[nextRecentPlace_.fetch_add(1, std::memory_order_relaxed) % kRecentPlaces].store(
+        place, std::memory_order_relaxed);
+    if (end != 0 && place < end)
+        spreadPlaces_[static_cast<std::size_t>(place / (end / kSpreadParts + 1))].store(place,
+                                                                                        std::memory_order_relaxed);
+    // The one rule of what proves the disk alive: an answer no cache could
+    // have given.
+    if (source == Source::PastEveryCache) noteAlive();
 }
 
-void ReadFailurePolicy::notePageRead(std::uint64_t sector, std::uint64_t count, bool answered) {
-    const std::uint64_t pageSectors = map_.pageSectors();
-    if (count == 0 || pageSectors <= 1) return;
-    const std::uint64_t page = sector / pageSectors;
-    if (platform::saturatingAdd(sector, count - 1) / pageSectors != page) return;
-    std::lock_guard lock(pagesMutex_);
-    for (const PageRead& read : pageReads_) {
-        if (read.page == page && read.answered != answered) {
-            splitPages_.fetch_add(1, std::memory_order_release);
-            break;
-        }
-    }
-    pageReads_[nextPageRead_] = {page, answered};
-    nextPageRead_ = (nextPageRead_ + 1) % pageReads_.size();
+void ReadFailurePolicy::noteAlive() {
+    diskAnswers_.fetch_add(1, std::memory_order_release);
+    map_.markAnswered();
 }
 
 ReadFailurePolicy::Verdict ReadFailurePolicy::judge(const std::optional<Stretch>& walked, std::uint64_t where,
@@ -257,32 +255,22 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::judge(const std::optional<Stretch>
     std::lock_guard lock(judging_);
     // Another reader's judgement has found it so already.
     if (stopped()) return Verdict::Stopped;
-    if (!judged_) {
-        judged_ = true;
-        liveAtLastJudgement_ = liveBefore;
-    }
+    // Without a way past every cache there is no evidence to be had: the
+    // medium is read on as a live one.
+    if (!asking.pastEveryCache) return Verdict::Answers;
+    // The disk itself answered since the walk began and since the last
+    // judgement. A walk that met nothing but a cache up to the medium's end
+    // is asked of at once, whatever answered before: a disk that dies in the
+    // middle of a sweep gave it answers up to the moment it died.
     const std::uint64_t live = liveAnswers();
-    // A walk that met nothing but a cache up to the medium's end is judged
-    // at once, whatever answered before it began: a disk that dies in the
-    // middle of a sweep gave its sweep fresh answers up to the moment it
-    // died.
     const bool toTheEnd = walked && walked->unansweredToTheEnd;
-    if (!toTheEnd && live > liveAtLastJudgement_) {
-        walksUnanswered_ = 0;
+    if (!toTheEnd && live > liveBefore && live > liveAtLastJudgement_) {
         liveAtLastJudgement_ = live;
         return Verdict::Answers;
     }
-    ++walksUnanswered_;
-    if (!toTheEnd && walksUnanswered_ < walksBeforeAsking_) return Verdict::Answers;
     const Verdict verdict = askPlaces(asking);
     liveAtLastJudgement_ = liveAnswers();
-    if (verdict == Verdict::Answers) {
-        walksUnanswered_ = 0;
-        walksBeforeAsking_ = std::min(walksBeforeAsking_ * 2, kMostWalksUnanswered);
-        answeredElsewhere_ = true;
-    } else if (verdict == Verdict::Stopped) {
-        diedWith_ = asksFailed_;
-        if (walked) diedWith_.insert(diedWith_.end(), walked->failed.begin(), walked->failed.end());
+    if (verdict == Verdict::Stopped) {
         stoppedAt_.store(where, std::memory_order_release);
         stopped_.store(true, std::memory_order_release);
     }
@@ -292,26 +280,24 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::judge(const std::optional<Stretch>
 ReadFailurePolicy::Verdict ReadFailurePolicy::askAgain(const Asking& asking) {
     std::lock_guard lock(judging_);
     if (!stopped()) return Verdict::Answers;
+    // What failed since the disk last answered, and what walks stepped over
+    // since: nothing has answered since it stopped.
+    const std::vector<MediumMap::Run> diedWith = map_.sinceAnswered();
     const Verdict verdict = askPlaces(asking);
     liveAtLastJudgement_ = liveAnswers();
-    walksUnanswered_ = 0;
-    if (verdict == Verdict::Answers) {
-        answeredElsewhere_ = true;
-        // What failed as it stopped may well read now, and what its walks
-        // stepped over from there, or was not asked for since, is not known
-        // to be unreadable: it is read again as any place is.
-        for (const std::uint64_t sector : diedWith_)
-            map_.unfail(sector, sector + 1);
-        diedWith_.clear();
-        map_.forgetSteppedOver(stoppedAt(), endSector());
-        std::lock_guard notAskedLock(notAskedMutex_);
-        for (const auto& [first, end] : notAsked_)
-            map_.forgetSteppedOver(first, end);
-        notAsked_.clear();
-        stopped_.store(false, std::memory_order_release);
-    } else {
-        diedWith_.insert(diedWith_.end(), asksFailed_.begin(), asksFailed_.end());
+    if (verdict != Verdict::Answers) return verdict;
+    // What failed as it stopped may well read now, and what its walks
+    // stepped over from there, or was not asked for since, is not known to be
+    // unreadable: it is read again as any place is.
+    for (const MediumMap::Run& run : diedWith) {
+        if (run.failed()) map_.unfail(run.begin, run.end);
+        map_.forgetSteppedOver(run.begin, run.end);
     }
+    std::lock_guard notAskedLock(notAskedMutex_);
+    for (const auto& [first, end] : notAsked_)
+        map_.forgetSteppedOver(first, end);
+    notAsked_.clear();
+    stopped_.store(false, std::memory_order_release);
     return verdict;
 }
 
@@ -340,20 +326,21 @@ void ReadFailurePolicy::noteNotAsked(std::uint64_t first, std::uint64_t end) {
 }
 
 ReadFailurePolicy::Verdict ReadFailurePolicy::askPlaces(const Asking& asking) {
-    asksFailed_.clear();
-    const std::uint64_t placesAsked = answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAsked;
-    Probe heard = Probe::Failed;
-    // Where the disk answered before, asked past every cache: a live disk
-    // whose bad area runs to its end, read up to it, answers there, and
-    // nowhere else a pass has still to reach.
-    if (asking.pastEveryCache) heard = askAt(placesReadBefore(placesAsked), asking.ask, true);
-    if (heard == Probe::Failed) heard = askAt(placesElsewhere(placesAsked), asking.ask);
-    // Before the medium is given up: where the save still has to read. A
-    // disk unreadable but for the files on it answers there, and nowhere
-    // else the save would ever read.
+    // Where the disk answered this program before: a live disk, however
+    // wide its bad areas, answers there again.
+    const std::vector<std::uint64_t> readBefore = placesReadBefore(kPlacesReadBeforeAsked);
+    // Nothing read before, nothing can show that it stopped.
+    if (readBefore.empty()) return Verdict::Answers;
+    Probe heard = askAt(readBefore, asking.ask, false);
+    // None answering is the evidence that it stopped, unless it answers
+    // anywhere else: where no read has reached, and where the save still
+    // has to read (a disk unreadable but for the files on it answers there,
+    // and nowhere else the save would ever read).
+    if (heard == Probe::Failed) heard = askAt(placesElsewhere(kPlacesAsked), asking.ask);
     if (heard == Probe::Failed && stillToRead_) heard = askAt(placesStillToRead(kPlacesAsked), asking.ask);
     if (heard == Probe::Gone) return Verdict::Gone;
-    return answered(heard) ? Verdict::Answers : Verdict::Stopped;
+    if (answered(heard)) return Verdict::Answers;
+    return Verdict::Stopped;
 }
 
 void ReadFailurePolicy::setStillToRead(StillToRead stillToRead) {
@@ -362,18 +349,17 @@ void ReadFailurePolicy::setStillToRead(StillToRead stillToRead) {
 }
 
 ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask,
-                                                  bool pastEveryCache) {
+                                                  bool mapFailures) {
     for (const std::uint64_t sector : places) {
         const Probe p = ask(sector);
-        // The page cache's answer tells nothing of the disk, nor, where a
-        // cache may hold the place, one that may have come from that cache:
-        // the next place.
-        if (p == Probe::Gone || p == Probe::AnsweredPastEveryCache) return p;
-        if (p == Probe::Answered && !pastEveryCache) return p;
-        if (p == Probe::Failed) {
-            map_.addFailed(sector);
-            asksFailed_.push_back(sector);
+        // Only an answer past every cache tells of the disk; any other was
+        // a cache's, and the next place is asked.
+        if (p == Probe::Gone) return p;
+        if (p == Probe::AnsweredPastEveryCache) {
+            noteAlive();
+            return p;
         }
+        if (p == Probe::Failed && mapFailures) map_.addFailed(sector);
     }
     return Probe::Failed;
 }
@@ -435,8 +421,33 @@ std::vector<std::uint64_t> ReadFailurePolicy::placesElsewhere(std::uint64_t plac
     return places;
 }
 
-std::vector<std::uint64_t> ReadFailurePolicy::placesReadBefore(std::uint64_t placesAsked) {
-    return placesSpreadOver(map_.reached(endSector()), placesAsked, false);
+std::vector<std::uint64_t> ReadFailurePolicy::placesReadBefore(std::uint64_t placesAsked) const {
+    // The latest first, as a disk that has just died has surely died there;
+    // then spread over the medium, as a part of it may have died alone.
+    std::vector<std::uint64_t> candidates;
+    const std::uint64_t next = nextRecentPlace_.load(std::memory_order_relaxed);
+    for (std::uint64_t k = 1; k <= kRecentPlaces; ++k)
+        candidates.push_back(recentPlaces_[(next + kRecentPlaces - k) % kRecentPlaces].load(std::memory_order_relaxed));
+    // The parts in an order that halves the gaps left: first, middle,
+    // quarters, and so on.
+    for (std::size_t stride = kSpreadParts; stride >= 1; stride /= 2)
+        for (std::size_t part = 0; part < kSpreadParts; part += stride)
+            if (part % (2 * stride) != 0 || stride == kSpreadParts)
+                candidates.push_back(spreadPlaces_[part].load(std::memory_order_relaxed));
+    const std::uint64_t pageSectors = map_.pageSectors();
+    std::vector<std::uint64_t> places;
+    for (const std::uint64_t place : candidates) {
+        if (places.size() >= placesAsked) break;
+        if (place == UINT64_MAX) continue;
+        // One that failed since is not asked again; a walk stepping over it
+        // asked it nothing.
+        if (const std::optional<MediumMap::Run> known = map_.runAt(place); known && known->failed()) continue;
+        if (std::any_of(places.begin(), places.end(),
+                        [&](std::uint64_t p) { return p / pageSectors == place / pageSectors; }))
+            continue;
+        places.push_back(place);
+    }
+    return places;
 }
 
 std::vector<std::uint64_t>

@@ -16,23 +16,21 @@
 // found wherever it lies; no reader of the scan asks inside the stretch
 // again.
 //
-// What proves the disk alive is decided here alone (see noteAnswer): an
-// answer no cache could have given, one read past every cache (a disk read
-// with O_DIRECT), or one from where no read of this program has reached, nor
-// a cache's read-ahead next to one; a sector that answers in a page where
-// another failed. An answer the page cache gave is data for the file, never
-// evidence about the disk.
+// What proves the disk alive is decided here alone, on evidence only: an
+// answer read past every cache (see noteAnswer). An answer any cache may
+// have given (the page cache, or a loop device's file's) is data for the
+// file, never evidence about the disk, wherever it lies.
 //
 // Whether the disk still answers is one verdict, kept here for every pass
-// (see judge): a disk that has stopped behind a cache still answers for what
-// the cache holds, and a stretch where nothing answered up to the medium's
-// end is a dying disk as much as a bad end, until the verdict has asked
-// places the disk alone can answer. Judged stopped, it stays so for every
-// pass until a save or a scan that begins asks again and it answers (see
-// askAgain); meanwhile the readers take only what the page cache holds. A
-// medium is gone when the device says so (ENODEV, ENXIO) or has left the
-// drive lists; failed reads alone never make a scan give up a medium that
-// still answers somewhere, however wide its bad areas.
+// (see judge). A disk has stopped only when places that read before, in
+// this process, no longer answer when asked past every cache: failures at
+// places never read, or inside an area known bad, however many, never make
+// that verdict, and one answer past every cache anywhere unmakes it. Judged
+// stopped, it stays so for every pass until a save or a scan that begins
+// asks again and it answers (see askAgain); meanwhile the readers take only
+// what the page cache holds. A medium that cannot be asked past every cache
+// is never judged: it is read on as a live one. A medium is gone when the
+// device says so (ENODEV, ENXIO) or has left the drive lists.
 
 #include "media/MediumMap.h"
 
@@ -48,6 +46,8 @@
 
 class ReadFailurePolicy {
 public:
+    ReadFailurePolicy();
+
     // What the device said to one ask of a single sector: failed; gone; the
     // page cache held it (its bytes, and nothing about the disk); the device
     // answered, or answered past every cache.
@@ -108,9 +108,9 @@ public:
     void forget();
 
     // --- the verdict: does the disk still answer? ---
-    // How a judgement asks: one sector of the medium itself, never from the
-    // page cache, and whether the device's answers come past every cache (a
-    // disk read with O_DIRECT), so that a place read before proves it alive.
+    // How a judgement asks: one sector of the medium past every cache, and
+    // whether the device has such a way at all (a disk or an image file read
+    // with O_DIRECT, a loop device by its file read so).
     struct Asking {
         ProbeSector ask;
         bool pastEveryCache = false;
@@ -120,22 +120,20 @@ public:
     enum class Verdict { Answers, Stopped, Gone };
     // Asked by every pass after each stretch it walked (`walked`, whose walk
     // began with liveAnswers() at `liveBefore`), and by a save after a row of
-    // its scrape's asks failed (no stretch). Evidence that the disk itself
-    // answered since the last judgement keeps it, unless the walk ran to the
-    // medium's end with nothing but a cache answering. Without any, such a
-    // walk, or the third walk or row in a row (more once the disk has
-    // answered so), makes it ask, past every cache it can: at places read
-    // before where the device reads past every cache, at places no read has
-    // reached, spread over the medium and at different sectors of a page,
-    // and, before it gives the medium up, where a save still has to read
-    // (see setStillToRead). An answer from the disk at any keeps it; all
-    // failing, or no such place left, it has stopped at `where` (the
-    // stretch's first sector, or the scrape's ask). Places that fail join
-    // the map.
+    // its scrape's asks failed (no stretch). An answer past every cache since
+    // the walk began, and since the last judgement, keeps the disk, unless
+    // the walk ran to the medium's end with nothing but a cache answering.
+    // Otherwise it asks, past every cache: places that read before; only
+    // when all of them fail, a few places no read has reached and where a
+    // save still has to read (see setStillToRead), any of which answering
+    // keeps it too. It has stopped at `where` (the stretch's first sector,
+    // or the scrape's ask) only when places that read before were asked and
+    // none answered. Places never read that fail join the map.
     Verdict judge(const std::optional<Stretch>& walked, std::uint64_t where, std::uint64_t liveBefore,
                   const Asking& asking);
     // A save or a scan begins on a medium judged stopped: it may have come
-    // back. Asked as above; the verdict stands until an answer.
+    // back. Asked as above; the verdict stands until an answer. Answering,
+    // what it failed and stepped over since it last answered is given back.
     Verdict askAgain(const Asking& asking);
     bool stopped() const { return stopped_.load(std::memory_order_acquire); }
     // Sectors [first, end) were not asked for, as the disk has stopped: the
@@ -159,36 +157,32 @@ public:
     // of its own or of what lies below it; or the medium past every cache.
     enum class Source { PageCache, Medium, PastEveryCache };
     // Bytes [offset, offset + length) answered from `source`: the place is
-    // read, and the one rule of what proves the disk alive is applied to it.
+    // read, and, unless the page cache gave it, one that read before; one
+    // read past every cache proves the disk alive.
     void noteAnswer(std::uint64_t offset, std::uint64_t length, Source source);
-    // What a read of sectors of one memory page got from the medium:
-    // answered or failed. A page split between answers and failures is one
-    // no cache made.
-    void notePageRead(std::uint64_t sector, std::uint64_t count, bool answered);
     // A read of the medium has failed (`noteFailure`), or the map knows some
     // place of it unreadable: only then is a save's answer's source weighed,
     // as only then is the disk judged.
     void noteFailure() { failed_.store(true, std::memory_order_release); }
     bool hasFailed() const { return failed_.load(std::memory_order_acquire) || map_.count() != 0; }
-    // Answers so far that no cache could have given (see noteAnswer).
-    std::uint64_t liveAnswers() const {
-        return freshAnswers_.load(std::memory_order_acquire) + splitPages_.load(std::memory_order_acquire) +
-               diskAnswers_.load(std::memory_order_acquire);
-    }
+    // Answers so far read past every cache: the only ones that prove the
+    // disk alive.
+    std::uint64_t liveAnswers() const { return diskAnswers_.load(std::memory_order_acquire); }
 
 private:
     // Places no read has reached, spread over the medium, away from sectors
     // known to be unreadable; none when no such place is left.
     std::vector<std::uint64_t> placesElsewhere(std::uint64_t placesAsked);
-    // Places reads have reached, spread over them, away from sectors known
-    // to be unreadable.
-    std::vector<std::uint64_t> placesReadBefore(std::uint64_t placesAsked);
+    // Places that answered a read of this program from the medium, the
+    // latest first and then spread over the medium, each in a page of its
+    // own, none known to be unreadable since.
+    std::vector<std::uint64_t> placesReadBefore(std::uint64_t placesAsked) const;
     // `placesAsked` places spread evenly over the stretches [first, end),
     // in order, each at another sector of its page, away from sectors known
     // to be unreadable (but for stepped-over ones, `steppedOverToo`).
     std::vector<std::uint64_t> placesSpreadOver(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& stretches,
                                                 std::uint64_t placesAsked, bool steppedOverToo) const;
-    // The asks of a judgement, the lock held: whether the disk answered.
+    // The asks of a judgement, the lock held.
     Verdict askPlaces(const Asking& asking);
     // The first sector of each of the files still to read that no read has
     // reached and that is not known to be unreadable, up to `placesAsked`.
@@ -197,54 +191,41 @@ private:
     // found, none, or nothing when the medium has gone.
     std::optional<std::optional<std::uint64_t>> comeBackOver(std::uint64_t failed, std::uint64_t limit,
                                                              const std::function<Probe(std::uint64_t)>& ask);
-    // The places asked in turn until the disk answers at one or the medium
-    // has gone: Failed when none answered (those that failed join the map).
-    // `pastEveryCache`: only an answer past every cache counts.
-    Probe askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask, bool pastEveryCache = false);
+    // The places asked in turn, past every cache, until the disk answers at
+    // one or the medium has gone: Failed when none answered. Those that
+    // failed join the map when `mapFailures`: a place read before keeps the
+    // bytes it gave, which the page cache may still hold for a save.
+    Probe askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask, bool mapFailures = true);
     // Whether anything may have read `sector` before now, so that a cache may
     // answer for it: a read of this medium, or a probe of what it holds near
     // either of its ends, by this program or another.
     bool mayHaveBeenRead(std::uint64_t sector) const;
+    // The disk answered past every cache: what failed before is its own.
+    void noteAlive();
 
     MediumMap map_;
     std::atomic<std::uint64_t> endSector_{0};
     // The sectors at either end that a probe may have read.
     std::atomic<std::uint64_t> probedEnds_{0};
     std::atomic<std::uint32_t> sectorBytes_{0};
-    std::atomic<std::uint64_t> freshAnswers_{0};
-    // The last reads within one page, as page number and whether it
-    // answered, to tell a page split between answers and failures, which no
-    // cache makes.
-    struct PageRead {
-        std::uint64_t page = UINT64_MAX;
-        bool answered = false;
-    };
-    std::mutex pagesMutex_;
-    std::array<PageRead, 32> pageReads_{};
-    std::size_t nextPageRead_ = 0;
-    std::atomic<std::uint64_t> splitPages_{0};
     std::atomic<std::uint64_t> diskAnswers_{0};
     std::atomic<bool> failed_{false};
-    // The judgements' count of walks and rows since the disk last answered,
-    // and liveAnswers() at the last judgement.
+    // Places that answered a read from the medium: the latest few, and the
+    // latest in each of a number of equal parts of the medium (UINT64_MAX:
+    // none yet).
+    static constexpr std::size_t kRecentPlaces = 8, kSpreadParts = 64;
+    std::array<std::atomic<std::uint64_t>, kRecentPlaces> recentPlaces_;
+    std::atomic<std::uint64_t> nextRecentPlace_{0};
+    std::array<std::atomic<std::uint64_t>, kSpreadParts> spreadPlaces_;
+    // The judgements' liveAnswers() at the last judgement.
     std::mutex judging_;
-    bool judged_ = false;
-    std::uint32_t walksUnanswered_ = 0;
-    static constexpr std::uint32_t kWalksUnanswered = 3;
-    std::uint32_t walksBeforeAsking_ = kWalksUnanswered;
-    bool answeredElsewhere_ = false;
     std::uint64_t liveAtLastJudgement_ = 0;
     std::atomic<bool> stopped_{false};
     std::atomic<std::uint64_t> badEndFrom_{UINT64_MAX};
     std::atomic<std::uint64_t> stoppedAt_{0};
-    // The sectors that failed in the walk and the asks that judged the disk
-    // stopped: a disk that answers again gives them back to the saves.
-    std::vector<std::uint64_t> diedWith_;
     // What was not asked for while the disk had stopped, as runs of first
     // sector to the sector after.
     std::mutex notAskedMutex_;
     std::map<std::uint64_t, std::uint64_t> notAsked_;
-    // The asks of the judgement being made that failed.
-    std::vector<std::uint64_t> asksFailed_;
     StillToRead stillToRead_;
 };

@@ -172,6 +172,24 @@ bool SysfsBlockDevice::readsPastEveryCache(int depth) const {
     return true;
 }
 
+std::optional<SysfsBlockDevice::LoopFile> SysfsBlockDevice::loopFile() const {
+    const bool partition = isPartition();
+    const fs::path disk = partition ? fs::path(parentFolder()) : fs::path(folder_);
+    const std::optional<std::string> file = readAttribute((disk / "loop" / "backing_file").string());
+    if (!file || trimmed(*file).empty()) return std::nullopt;
+    LoopFile loop{*file, 0};
+    if (partition) {
+        // sysfs counts a partition's start in 512-byte units whatever the
+        // sector size.
+        const std::optional<std::uint64_t> start = parseUnsigned(attribute("start"));
+        const std::optional<std::uint64_t> bytes =
+            start ? platform::checkedMul(*start, std::uint64_t{512}) : std::nullopt;
+        if (!bytes) return std::nullopt;
+        loop.startBytes = *bytes;
+    }
+    return loop;
+}
+
 bool SysfsBlockDevice::isPartition() const {
     return pathExists(fs::path(folder_) / "partition");
 }

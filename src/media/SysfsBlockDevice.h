@@ -49,6 +49,14 @@ public:
     // reads its file through the page cache, nor by anything stacked on one
     // (a partition of it, a device-mapper target over it).
     bool readsPastEveryCache() const;
+    // For a loop device, or a partition of one: the file it serves, as the
+    // kernel names it, and where the device begins past the loop's own
+    // offset into that file (a partition's start). Nothing for any other.
+    struct LoopFile {
+        std::string path;
+        std::uint64_t startBytes = 0;
+    };
+    std::optional<LoopFile> loopFile() const;
 
     // Identity strings of the device behind the disk; "" when absent.
     std::string model() const;

@@ -513,6 +513,7 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         return;
     }
     FileExtentsCopier& copier = *copier_;
+    if (selectedVolume_) selectedVolume_->beginSavingFile();
     FileExtentsCopier::Result result = copier.copy(node, fd);
     const std::string path = where + created;
     // The medium went while this file was read: if the cache holds all of

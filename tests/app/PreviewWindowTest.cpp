@@ -429,7 +429,7 @@ private slots:
         testsupport::FailingReads bad;
         bad.failSectors(pngAt_.sector);
         bad.failSectors(textAt_.sector);
-        v->setRawRead(bad.reader());
+        v->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
         p.delegate.setDriveDictArray(platform::Array{platform::Dict{{"Path", v->path()}}});
         NewDir* root = v->createRoot();
         addPlaced(root, u"photo.png", pngAt_);

@@ -226,7 +226,7 @@ private slots:
             p.delegate.setDriveDictArray(Array{Dict{{"Path", volume->path()}}});
             testsupport::FailingReads bad;
             bad.failSectors(5, 2);
-            volume->setRawRead(bad.reader());
+            volume->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
             std::vector<std::uint8_t> sectors(16 * 512);
             QCOMPARE(volume->readSectorRange(0, 16, sectors.data()), std::optional<std::uint64_t>(2));
             // Three below sector 4, where the resumed search went on.
@@ -263,7 +263,7 @@ private slots:
         p.delegate.setDriveDictArray(Array{Dict{{"Path", volume->path()}}});
         testsupport::FailingReads dying;
         dying.dieUnderThePageCacheAt(std::filesystem::file_size(image) / 512 / 8);
-        volume->setRawRead(dying.reader());
+        volume->setRawRead(dying.reader(), {}, dying.pastEveryCacheReader());
         p.delegate.setSelectedVolume(volume);
         platform::scanRunningFlag() = true;
         p.window.selectTabViewItemWithIdentifier("Progress");
@@ -308,7 +308,7 @@ private slots:
             s.volume = testsupport::volumeOver(image.path, image.start);
             testsupport::FailingReads bad;
             bad.failSectors(testsupport::catalogNodeSector(*sound, node), 8);
-            s.volume->setRawRead(bad.reader());
+            s.volume->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
             // Listed, so that a failed read is a bad sector and not a drive that has gone.
             s.p.delegate.setDriveDictArray(Array{Dict{{"Path", s.volume->path()}}});
             s.p.delegate.setIsPTListOrPTScanListChosen(1);

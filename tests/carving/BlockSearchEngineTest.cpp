@@ -105,7 +105,7 @@ TEST_F(BlockSearchEngineTest, AnUnreadableSectorIsExaminedAsZerosKnownAndUsedUni
     v->setRawSearchStart(0, 100);
     testsupport::FailingReads bad;
     bad.failSectors(50);
-    v->setRawRead(bad.reader());
+    v->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
     v->btreeFirstFileBlock->insert(std::make_unique<ItemTypeUInt32>(130));
     Offered examined;
     examined.keepBytes = true;

@@ -155,7 +155,7 @@ protected:
                                                const std::function<void(Volume&)>& inspect = {}) {
         const Array types = listTypes(method);
         auto v = searchable(image, content);
-        if (medium) v->setRawRead(medium->reader());
+        if (medium) v->setRawRead(medium->reader(), {}, medium->pastEveryCacheReader());
         if (content.empty())
             ScanThread(v).scanForDeletedFilesDisk(Array{types, method});
         else
@@ -355,7 +355,7 @@ TEST_F(PhotoCarvingTest, ADiskDyingBehindACacheAfterLibblkidProbedItCostsAFewDoz
         testsupport::FailingReads counted;
         auto v = keep(testsupport::volumeOver(served.device, 0, sectors, 512, ""));
         v->setRawSearchStart(0, 100);
-        v->setRawRead(counted.reader());
+        v->setRawRead(counted.reader(), {}, counted.pastEveryCacheReader());
         ScanThread(v).scanForDeletedFilesDisk(Array{marked({"jpg"}), 1});
         expectTreeCompleteLast();
         EXPECT_FALSE(v->mediumGone());

@@ -133,7 +133,7 @@ TEST_F(PlainSignatureSearchTest, AFailingCardCostsAFewDozenReadsAndAClusterWhose
         const auto search = [&](const testsupport::FailingReads& failing) {
             auto v = keep(testsupport::volumeOver(image, 0, 0, 512, content));
             v->setRawSearchStart(0, 100);
-            v->setRawRead(failing.reader());
+            v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
             ScanThread(v).scanForDeletedFiles(Array{1, 1, marked({"jpg"}), 0});
             expectTreeCompleteLast();
             EXPECT_FALSE(v->mediumGone());
@@ -216,7 +216,7 @@ TEST_F(PlainSignatureSearchTest, ABadAreaCostsEachSearchAFewDozenFailedReadsWhat
             auto v = keep(testsupport::volumeOver(row.image, 0, 0, 512, row.content));
             v->setRawSearchStart(0, 100);
             // What the page cache above the disk holds is read from there once the disk has stopped answering.
-            v->setRawRead(failing.reader(), failing.cachedReader());
+            v->setRawRead(failing.reader(), failing.cachedReader(), failing.pastEveryCacheReader());
             ScanThread(v).scanForDeletedFiles(Array{1, 1, marked({"jpg"}), method});
             expectTreeCompleteLast();
             EXPECT_FALSE(v->mediumGone());
@@ -270,7 +270,7 @@ TEST_P(ProgressiveJpegSearchTest, EveryReadablePhotoIsFoundAndTheProgressiveOneE
     if (bad) failing.failSectors(badFirst, badEnd - badFirst);
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     v->setRawSearchStart(0, 100);
-    v->setRawRead(failing.reader());
+    v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
     ScanThread(v).scanForDeletedFilesDisk(Array{marked({"jpg"}), 0});
     expectTreeCompleteLast();
     std::map<std::uint64_t, std::uint64_t> found; // first sector, size
@@ -414,7 +414,7 @@ TEST_P(ProgramStreamPastALostPackTest, IsFoundAtItsFirstSector) {
     failing.failSectors(first, page ? lost / 8 * 8 + 8 - first : std::max<std::uint64_t>(2048 + 64, lost + 1) - lost);
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     v->setRawSearchStart(0, 100);
-    v->setRawRead(failing.reader());
+    v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
     ScanThread(v).scanForDeletedFilesDisk(Array{marked({"mpg", "jpg"}), 0});
     std::map<std::uint64_t, std::uint64_t> found; // first sector, size
     for (const auto& [path, node] : testsupport::nodesByPath(v->dirRoot))

@@ -107,7 +107,7 @@ TEST_F(UsedBlockMapsTest, AnUnreadableMapSectorFreesTheUnitsItHoldsAndABadMapCos
         auto v = keep(testsupport::volumeOver(image, 0, 0, 512, content));
         testsupport::FailingReads bad;
         bad.failSectors(kMapStart + 1);
-        v->setRawRead(bad.reader());
+        v->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
         FATGeometry fat{type, {}};
         fat.boot.reservedSectorCount = kMapStart;
         UsedBlockMaps maps(*v, fat);
@@ -126,7 +126,7 @@ TEST_F(UsedBlockMapsTest, AnUnreadableMapSectorFreesTheUnitsItHoldsAndABadMapCos
     testsupport::FailingReads dead;
     dead.failSectors(kMapStart, kSectors);
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, "FAT16"));
-    v->setRawRead(dead.reader());
+    v->setRawRead(dead.reader(), {}, dead.pastEveryCacheReader());
     FATGeometry fat{FATType::FAT16, {}};
     fat.boot.reservedSectorCount = kMapStart;
     UsedBlockMaps fatMap(*v, fat);

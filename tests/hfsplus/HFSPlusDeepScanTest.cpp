@@ -763,7 +763,7 @@ TEST_F(DeepScan, UnreadableSectorsHideOnlyThemselvesFromTheFragmentSearch) {
         auto v = open(image, 0, sectors);
         FailingReads disk;
         disk.failSectors(bad, count);
-        v->setRawRead(disk.reader());
+        v->setRawRead(disk.reader(), {}, disk.pastEveryCacheReader());
         const auto got = ids(listTree(scan(v, "Advanced Scan")->dirRoot));
         EXPECT_TRUE(std::includes(got.begin(), got.end(), want.begin(), want.end()));
     }

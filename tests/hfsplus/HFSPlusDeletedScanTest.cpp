@@ -527,7 +527,7 @@ TEST_F(HFSPlusDeletedScan, AnUnreadableJournalSectorHidesOnlyItself) {
     auto v = mounted(b.build());
     FailingReads disk;
     disk.failSectors(b.layout().journalCatalogNodes.back().imageOffset / 512 + 16);
-    v->setRawRead(disk.reader());
+    v->setRawRead(disk.reader(), {}, disk.pastEveryCacheReader());
     scan(v);
     expectRecovered(*v, "Docs/gone.bin", data, kComplete);
     EXPECT_GT(disk.failedReads(), 0u);

@@ -622,7 +622,7 @@ TEST_F(HFSPlusScan, ACatalogJustBeforeABadAreaCostsOneFailedRead) {
     disk.failSectors(sound->HPlusVolStart() + (trees.startBlock() + trees.blockCount() + 64ull) * sound->blockSize(),
                      100);
     auto v = volumeFor(image);
-    v->setRawRead(disk.reader());
+    v->setRawRead(disk.reader(), {}, disk.pastEveryCacheReader());
     runNormalScan(hfsState(*v));
     EXPECT_EQ(treeSignature(*v), treeSignature(*sound));
     EXPECT_EQ(disk.failedReads(), 1u);

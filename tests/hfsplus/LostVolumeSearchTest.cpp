@@ -537,7 +537,7 @@ TEST_F(LostVolumeSearchTest, BadAreasOfALiveDriveHideOnlyThemselves) {
         for (const auto& [first, count] : bad)
             disk.failSectors(first, count);
         if (bad.empty()) disk.dieUnderThePageCacheAt(40 + kVolumeBytes / 512);
-        media->setRawRead(disk.reader());
+        media->setRawRead(disk.reader(), {}, disk.pastEveryCacheReader());
         expectOneVolume(search(media), Value(Array{100, "Valid"}), "hfsplus_test");
         EXPECT_FALSE(media->mediumGone());
         EXPECT_TRUE(controller.alerts().empty());

@@ -146,7 +146,7 @@ TEST_F(UnreadableCatalogSector, TheTreeScansKeepEveryRecordThatReads) {
         SCOPED_TRACE(mode);
         const auto scanned = [&](const FailingReads* disk) {
             auto v = keep(volumeOver(image.path, image.start));
-            if (disk) v->setRawRead(disk->reader());
+            if (disk) v->setRawRead(disk->reader(), {}, disk->pastEveryCacheReader());
             ScanThread(v).startMakingTree(Array{mode, 0});
             return v;
         };
@@ -244,7 +244,7 @@ TEST_F(UnreadableCatalogSector, AnUnreadableExtentsHeaderCostsOnlyTheFilesWhoseE
         FailingReads disk;
         if (!headerRead) disk.failSectors(extentsHeaderSector(*keep(scannedVolume(image))));
         auto v = keep(volumeOver(image));
-        v->setRawRead(disk.reader());
+        v->setRawRead(disk.reader(), {}, disk.pastEveryCacheReader());
         ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
         ASSERT_FALSE(refused(controller));
         for (const Builder::Entry& entry : b.manifest()) {
@@ -294,7 +294,7 @@ TEST_F(UnreadableCatalogSector, TheDeletedScanKeepsEveryRecordOfAJournalCopyThat
                            {"device revision", "-"}}));
         FailingReads disk;
         disk.failSectors(copy + sector);
-        v->setRawRead(disk.reader());
+        v->setRawRead(disk.reader(), {}, disk.pastEveryCacheReader());
         ScanThread(v).scanForDeletedFiles(Array{1, 0});
         for (const auto& [id, data] : deleted) {
             const std::string path = "Docs/" + b.entry(id)->name.utf8();
@@ -337,7 +337,7 @@ TEST_F(UnreadableCatalogSector, ANodeWhoseDescriptorCannotBeReadIsJudgedByItsRec
         FailingReads disk;
         for (const std::uint64_t sector : c.sectors)
             disk.failSectors(sector);
-        v->setRawRead(disk.reader());
+        v->setRawRead(disk.reader(), {}, disk.pastEveryCacheReader());
         v->resetSigArraysAndBtreesAndOthers();
         v->setBlockSize(8);
         v->createRoot();

@@ -47,7 +47,7 @@ TEST(MediumMap, FailedAndSteppedOverSectorsAreKeptApartAndBothCount) {
 // A page is read past the page cache when it failed through the cache or holds an unreadable sector, which would fail
 // it there; a read through the cache goes up to the first such page. A save gives up only what a walk stepped over,
 // and its end makes that stepped over again for the next save.
-TEST(MediumMap, PagesReadPastTheCacheAndRunsGivenUpBySaves) {
+TEST(MediumMap, PagesReadPastTheCacheAndWhatBecameUnreadableSinceTheDiskLastAnswered) {
     MediumMap map;
     map.layOut(8, 512);
     map.addFailedPage(43);
@@ -58,23 +58,25 @@ TEST(MediumMap, PagesReadPastTheCacheAndRunsGivenUpBySaves) {
         EXPECT_EQ(map.readPastTheCache(sector), past) << sector;
     EXPECT_EQ(std::tuple(map.throughTheCacheTo(0, 100), map.throughTheCacheTo(48, 100), map.throughTheCacheTo(48, 96)),
               std::tuple(40ull, 96ull, 96ull));
-    map.giveUp(150, 250);
-    const auto kinds = [&] {
-        std::vector<std::tuple<std::uint64_t, std::uint64_t, MediumMap::Kind>> out;
-        for (const MediumMap::Run& run : map.runsIn(0, 1000))
+    // What failed and what was stepped over since the disk last answered, each kind apart, in order: a disk that
+    // answers again gets it back; an answer forgets it.
+    using K = MediumMap::Kind;
+    const auto since = [&] {
+        std::vector<std::tuple<std::uint64_t, std::uint64_t, K>> out;
+        for (const MediumMap::Run& run : map.sinceAnswered())
             out.emplace_back(run.begin, run.end, run.kind);
         return out;
     };
-    using K = MediumMap::Kind;
-    EXPECT_EQ(kinds(), (std::vector<std::tuple<std::uint64_t, std::uint64_t, K>>{{100, 150, K::SteppedOver},
-                                                                                 {150, 200, K::GivenUp},
-                                                                                 {200, 201, K::Failed},
-                                                                                 {201, 250, K::GivenUp},
-                                                                                 {250, 300, K::SteppedOver}}));
-    EXPECT_EQ(std::tuple(map.count(), map.runEndAt(160)), std::tuple(200ull, std::optional<std::uint64_t>(300)));
-    map.endSave();
-    EXPECT_EQ(kinds(), (std::vector<std::tuple<std::uint64_t, std::uint64_t, K>>{
-                           {100, 200, K::SteppedOver}, {200, 201, K::Failed}, {201, 300, K::SteppedOver}}));
+    map.markAnswered();
+    EXPECT_TRUE(since().empty());
+    map.addFailed(400);
+    map.addFailed(401);
+    map.addSteppedOver(402, 500);
+    map.addFailed(600);
+    EXPECT_EQ(since(), (std::vector<std::tuple<std::uint64_t, std::uint64_t, K>>{
+                           {400, 402, K::Failed}, {402, 500, K::SteppedOver}, {600, 601, K::Failed}}));
+    map.markAnswered();
+    EXPECT_TRUE(since().empty());
     // A place is read once: what a cache's read-ahead takes in next to it answers for it after.
     EXPECT_TRUE(map.noteReached(10000, 10007));
     EXPECT_FALSE(map.noteReached(10100, 10107));

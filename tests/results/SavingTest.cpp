@@ -145,6 +145,13 @@ struct ServedCard {
     }
 };
 
+// What a save asks inside `sectors` of one file where nothing answers, at the most: eight asks once in every 64
+// sectors, sixteen twice as far apart, then one at least once in every 128 KiB (its places lie about seven eighths
+// of that apart), so that an island of that width in a file is always found.
+std::uint64_t asksInABadRunOfAFile(std::uint64_t sectors) {
+    return 8 + 16 + sectors / 224 + 1;
+}
+
 // The destination answered by the test.
 struct FakeDestination : DestinationFileSystem {
     std::optional<std::uint64_t> free = UINT64_MAX;
@@ -775,7 +782,7 @@ TEST_F(Saving, AMediumThatHasGoneStopsTheSaveAndCountsWhatWasLeft) {
         dead.failEveryReadAfter(0);
         dead.setError(error);
         auto v = medium();
-        v->setRawRead(dead.reader());
+        v->setRawRead(dead.reader(), {}, dead.pastEveryCacheReader());
         if (error == EIO) controller.setDriveDictArray({});
         controller.clear();
         save(*(s = saver(v, tree.root)));
@@ -1204,7 +1211,7 @@ TEST_F(Saving, AnUnreadableSectorIsSavedAsZerosInAWholeFileAndTheEndSaysSo) {
     bad.failSectors(100);
     bad.failSectors(250);
     auto v = medium();
-    v->setRawRead(bad.reader());
+    v->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
     auto s = saver(v, tree.root);
     recordReads(*s, *v);
     save(*s);
@@ -1231,7 +1238,7 @@ TEST_F(Saving, EachSectorIsSavedFromItsOwnPlaceOnly) {
     for (const std::uint64_t sector : {2464, 2474, 2484})
         bad.failSectors(sector);
     auto v = medium(65536);
-    v->setRawRead(bad.reader());
+    v->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
     auto s = saver(v, tree.root);
     save(*s);
     std::string expected = patternBytes(2364 * 512, 256 * 512);
@@ -1292,7 +1299,7 @@ TEST_F(Saving, ScatteredBadSectorsCostOnlyThemselvesInTheSaveAndThePreview) {
         fs::remove_all(destination / "Root");
         controller.clear();
         auto v = keep(volumeOver(image, 0, 0, 512, "FAT16"));
-        v->setRawRead(failing.reader());
+        v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
         ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
         std::atomic<bool> abort{false};
         std::size_t files = 0;
@@ -1349,7 +1356,7 @@ TEST_F(Saving, APhotoWithAnUnreadableSectorIsSavedWholeFromTheFATScanAndFromTheC
         testsupport::FailingReads bad;
         bad.failSectors(unreadable);
         auto v = keep(volumeOver(image, 0, 0, 512, carving ? "" : "FAT16"));
-        v->setRawRead(bad.reader());
+        v->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
         if (carving)
             ScanThread(v).scanForDeletedFilesDisk(Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg"}), 1});
         else
@@ -1398,7 +1405,7 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
             if (disk == Disk::Dies) failing.failEveryReadAfter(20);
             if (disk == Disk::DiesUnderACache) failing.dieUnderThePageCacheAfter(20);
             if (disk == Disk::BadEnd) failing.failSectors(kBadFrom, kSectors - kBadFrom);
-            v->setRawRead(failing.reader());
+            v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
             auto s = saver(v, files.root);
             save(*s);
 
@@ -1432,8 +1439,9 @@ TEST_F(Saving, ADiskThatDiesEndsTheSaveWithinAFewReadsAndALiveOneWithABadEndIsSa
                 EXPECT_FALSE(toldGone);
                 EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
                           std::tuple(kFiles, holed, std::string("Saving completed with unreadable sectors")));
-                // A few for each file in the bad end, whose first sector is not known yet when shuffled.
-                EXPECT_LE(failing.failedReads(), 4 * holed);
+                // A few for each file in the bad end, whose first sector is not known yet when shuffled, and the
+                // asks inside each.
+                EXPECT_LE(failing.failedReads(), 4 * holed + holed * (3 + kFileBytes / 512 / 56));
             } else {
                 EXPECT_TRUE(toldGone);
                 EXPECT_GE(whole, 20u);
@@ -1468,7 +1476,7 @@ TEST_F(Saving, ASaveAfterAScanFoundItsDiskStoppedTakesOnlyWhatTheCacheHoldsUntil
     testsupport::FailingReads dying;
     dying.dieUnderThePageCacheAt(kDeath);
     dying.holdInTheCache(kHeld * kEvery, kFileSectors);
-    v->setRawRead(dying.reader(), dying.cachedReader());
+    v->setRawRead(dying.reader(), dying.cachedReader(), dying.pastEveryCacheReader());
     std::vector<std::uint8_t> batch(2048 * 512);
     for (std::uint64_t s = 0; s < kSectors; s += 2048)
         v->readSweepSectors(s, 2048, batch.data());
@@ -1552,7 +1560,7 @@ TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
                 }
                 failing.failSectors(from, kBadEnd - from);
                 if (wholePages) failing.failWholePages();
-                v->setRawRead(failing.reader());
+                v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
                 std::vector<std::uint8_t> batch(2048 * 512);
                 for (std::uint64_t s = 0; sweptBefore && s < kSectors; s += 2048)
                     v->readSweepSectors(s, 2048, batch.data());
@@ -1654,9 +1662,13 @@ TEST_F(Saving, ACardUnreadableButForHalfItsFilesIsSavedByteExactToItsEnd) {
         EXPECT_EQ(std::tuple(found, s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
                   std::tuple(files.size(), std::uint64_t{files.size()}, std::uint64_t{holed},
                              std::string("Saving completed with unreadable sectors")));
-        // A few for each file: none of its pages is asked for twice, nor a bad area page by page.
+        // A few for each file, and the asks inside each bad one: none of its pages is asked for twice, nor a bad
+        // area page by page.
         if (!overFuse) {
-            EXPECT_LE(failing.failedReads(), 10 * files.size());
+            std::uint64_t inside = 0;
+            for (const auto& [first, k] : fileAt)
+                if (k % 2 != 0) inside += asksInABadRunOfAFile((files[k].size() + 511) / 512);
+            EXPECT_LE(failing.failedReads(), 10 * files.size() + inside);
         }
         // The loop device is detached, and the tool unmounted, once nothing holds it open.
         freeVolumes();
@@ -1954,15 +1966,14 @@ TEST_F(Saving, ReadableRunsBetweenBadRunsOfAFileAreSavedAsADdCopyGivesThem) {
 
 // A file lying wholly in a bad area of a FAT32 card that mkfs.vfat made and mtools filled, between readable files: the
 // walks of the area and the asks into what they stepped over cost a few failed reads for each of the file's reads, and
-// the scrape of the area stops a few asks in, as nothing there answers, not a failed read for every 64 sectors of it
-// (a 40 MiB file cost 1,444 where its walks cost 90). Served each way a card is served here, every other file is saved
-// as a dd conv=noerror,sync copy gives it, byte-exact where its pages are readable, and the bad one as zeros, counted.
-TEST_F(Saving, AFileWhollyInABadAreaCostsAboutWhatItsWalksCostAndTheOthersAreSavedExact) {
+// the scrape of the area asks densely a few times, then at least once in every 128 KiB, so an island that wide would
+// be found, not a failed read for every 64 sectors of it (a 40 MiB file cost 1,444 so). Served each way a card is
+// served here, every other file is saved as a dd conv=noerror,sync copy gives it, byte-exact where its pages are
+// readable, and the bad one as zeros, counted.
+TEST_F(Saving, AFileWhollyInABadAreaCostsItsWalksAndAnAskIn128KiBAndTheOthersAreSavedExact) {
     for (const char* tool : {"mkfs.vfat", "mcopy"})
         if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
     constexpr std::uint64_t kSectors = 262144;
-    // The asks after which a scrape stops in a bad stretch where nothing answers.
-    constexpr std::uint64_t kScrapeAsks = 16;
     const struct {
         const char* size;
         std::size_t bytes;
@@ -2012,11 +2023,12 @@ TEST_F(Saving, AFileWhollyInABadAreaCostsAboutWhatItsWalksCostAndTheOthersAreSav
                       std::tuple(std::uint64_t{files.size()}, std::uint64_t{files.size()}, holed,
                                  std::string("Saving completed with unreadable sectors")));
             // Twice a walk of the area with its halving back (the file's, and an ask's into what it stepped over), a
-            // few asks for each read of the file, and the scrape's: what the file cost before its runs were scraped.
+            // few asks for each read of the file, and the asks inside it, at least once in every 128 KiB.
             const std::uint64_t reads =
                 (row.bytes + FileExtentsCopier::kMaxReadBytes - 1) / FileExtentsCopier::kMaxReadBytes;
             const std::uint64_t walk = 2 * static_cast<std::uint64_t>(std::bit_width(badSectors));
-            EXPECT_LE(served.failing.failedReads() - beforeTheSave, 2 * walk + 4 * reads + kScrapeAsks);
+            EXPECT_LE(served.failing.failedReads() - beforeTheSave,
+                      2 * walk + 4 * reads + asksInABadRunOfAFile(badSectors));
             freeVolumes();
         }
     }
@@ -2024,9 +2036,10 @@ TEST_F(Saving, AFileWhollyInABadAreaCostsAboutWhatItsWalksCostAndTheOthersAreSav
 
 // A disk that dies behind a cache as a save reads the first file (a read-only loop device over the FUSE tool, reading
 // its file through the page cache or in direct I/O, where the loop device's own cache is all there is; or the model of
-// one), after a scan's sweep read the files before the death, or with nothing read before, or with the file being read
-// held whole in the cache by another reader as its sectors go bad. The save finds the disk gone within a few dozen
-// failed reads and says so, then goes on through the files left asking the disk for nothing: each one the cache holds
+// one), after a scan's sweep read the files before the death, or with nothing read before but the volume's first
+// sectors, as any scan reads, or with the file being read held whole in the cache by another reader as its sectors go
+// bad. The save finds the disk gone within a few dozen failed reads, as the places read before no longer answer past
+// every cache, and says so, then goes on through the files left asking the disk for nothing: each one the cache holds
 // whole is saved byte-exact, the file being read written again from its start, and each other one is not saved, nor
 // made; the end counts both.
 TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeAndAsksTheDiskNothingMore) {
@@ -2041,7 +2054,7 @@ TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeA
         {"the files before the death swept before the save",
          Held::SweptBefore,
          {Disk::Model, Disk::LoopThroughThePageCache, Disk::LoopInDirectIO}},
-        {"nothing read before the save",
+        {"nothing read before the save but the volume's first sectors",
          Held::Nothing,
          {Disk::Model, Disk::LoopThroughThePageCache, Disk::LoopInDirectIO}},
         {"the file being read held in the cache as it goes bad", Held::TheFileBeingRead, {Disk::Model}},
@@ -2090,15 +2103,17 @@ TEST_F(Saving, ASaveThatFindsItsDiskGoneSavesTheFilesLeftThatTheCacheHoldsWholeA
                 v = volumeOver(served->device, 0, kSectors);
                 cache = platform::readCachedBytes;
             }
-            v->setRawRead(failing.reader(),
-                          [&](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
-                              // The cache also answers a read past it for what it holds: the save asks it
-                              // alone once it has said the disk is gone.
-                              if (!whenGone && !controller.alerts().empty()) whenGone = failing.failedReads();
-                              return cache(fd, buffer, length, offset);
-                          });
+            v->setRawRead(
+                failing.reader(),
+                [&](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
+                    // The cache also answers a read past it for what it holds: the save asks it
+                    // alone once it has said the disk is gone.
+                    if (!whenGone && !controller.alerts().empty()) whenGone = failing.failedReads();
+                    return cache(fd, buffer, length, offset);
+                },
+                failing.pastEveryCacheReader());
             std::vector<std::uint8_t> batch(2048 * 512);
-            for (std::uint64_t s = 0; row.held != Held::Nothing && s + 2048 <= kDeath - 16384; s += 2048)
+            for (std::uint64_t s = 0; s + 2048 <= (row.held == Held::Nothing ? 2048 : kDeath - 16384); s += 2048)
                 ASSERT_EQ(v->readSweepSectors(s, 2048, batch.data()), 0u);
             // A loop device's cache keeps the swept files through the save, whatever another process's load makes
             // the kernel let go of: their pages are pinned there. The model's cache keeps what it holds.
@@ -2179,7 +2194,7 @@ TEST_F(Saving, ADiskStoppedBehindACacheEndsTheSaveAtACostThatDoesNotGrowWithTheF
                     ASSERT_EQ(other(fd, batch.data(), 4096, page * 4096), 4096);
                 }
             ::close(fd);
-            v->setRawRead(dying.reader());
+            v->setRawRead(dying.reader(), {}, dying.pastEveryCacheReader());
             auto s = saver(v, files.root);
             save(*s);
             EXPECT_TRUE(toldTheMediumGone());
@@ -2216,7 +2231,7 @@ TEST_F(Saving, ALiveDiskFailingAQuarterOfItsPagesWholeIsSavedToTheEndAndEndsSoon
             failing.failSectors(page * 8, 8);
         }
         if (dies) failing.dieUnderThePageCacheAt(80 * kEvery);
-        v->setRawRead(failing.reader());
+        v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
         TreeBuilder files;
         for (std::uint64_t n = 0; n < kFiles; ++n)
             files.file(files.root, newdir::utf16("f" + std::to_string(n)), kFileBytes,
@@ -2282,7 +2297,7 @@ TEST_F(Saving, ADiskFailingWholePhysicalSectorsIsSavedToTheEndAfterAWholeDiskSca
                    {{static_cast<std::uint32_t>(first / 8), 16}});
         if (bad.insert((first + 400) / 8).second) failing.failSectors(first + 400, 8);
     }
-    v->setRawRead(failing.reader());
+    v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
     std::vector<std::uint8_t> batch(2048 * 512);
     for (std::uint64_t s = 0; s < kSectors; s += 2048)
         v->readSweepSectors(s, 2048, batch.data());
@@ -2504,8 +2519,10 @@ protected:
         const std::uint64_t before = served.served->failedReads();
         auto s = saver(v, v->dirRoot);
         save(*s);
-        // About what the walks of the area cost, whatever the file's length.
-        EXPECT_LE(served.served->failedReads() - before, 100u);
+        // About what the walks of the area cost, an ask at the start of each read of it, and the asks inside it, at
+        // least once in every 128 KiB.
+        const std::uint64_t reads = (bytes + FileExtentsCopier::kMaxReadBytes - 1) / FileExtentsCopier::kMaxReadBytes;
+        EXPECT_LE(served.served->failedReads() - before, 100 + reads + asksInABadRunOfAFile(badSectors));
         for (const auto& [name, content] : files)
             EXPECT_TRUE(saved(places.at(name + ".BIN").shown) == content) << name;
         const std::string shown = places.at("BAD.BIN").shown;
@@ -3023,7 +3040,7 @@ TEST_F(ADiskThatStopsAnswering, IsToldGoneByEveryPassAndNoFileOfZerosIsSaved) {
 // Each pass over a failing medium costs what its one map lets it ask, counted as the device below the loop device
 // counts failed reads: a save whose disk dies while the page cache holds some of its files finds it gone within a
 // few dozen, saves every file the cache holds whole byte-exact and says the disk went; a file lying wholly in a bad
-// area costs about what the walks of the area cost, whatever its length; a page that fails through the cache is
+// area costs what the walks of the area cost and an ask in every 128 KiB of it; a page that fails through the cache is
 // asked there once and its sectors past it once each, no more than three failed reads a bad sector, every file as
 // the save of a dd conv=noerror,sync copy gives it; a carving at a death costs a few dozen, also where a second
 // reader holds the device open.

@@ -231,7 +231,7 @@ TEST_F(ScanThreads, CatalogNodesTheDiskWillNotGiveAreCountedAndNoted) {
     if (!image) GTEST_SKIP() << "xorriso is missing";
     auto scanned = [&](const char* mode, const testsupport::FailingReads* disk) {
         auto v = volumeFor(image.path, "Apple_HFS", image.start);
-        if (disk) v->setRawRead(disk->reader());
+        if (disk) v->setRawRead(disk->reader(), {}, disk->pastEveryCacheReader());
         ScanThread(v).startMakingTree(Array{mode, 0});
         return v;
     };
@@ -269,7 +269,7 @@ TEST_F(ScanThreads, AContentNoRowTakesWithUnreadableFirstSectorsSaysTheySoInBoth
             testsupport::FailingReads disk;
             if (failing) disk.failSectors(2);
             auto v = volumeFor(image, "-");
-            v->setRawRead(disk.reader());
+            v->setRawRead(disk.reader(), {}, disk.pastEveryCacheReader());
             ScanThread scan(v);
             if (deletedFileScan)
                 scan.scanForDeletedFiles(Array{1, 0});
@@ -331,7 +331,7 @@ TEST_F(ScanThreads, AResumedCarvingCountsTheSectorsItsInterruptedPartLostOnce) {
         ASSERT_GT(*read->autoRecBeginSize, 30000u);
         ASSERT_LT(*read->autoRecBeginSize, 69000u);
         auto resumed = keep(read->volume);
-        resumed->setRawRead(bad.reader());
+        resumed->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
         ScanThread(resumed).scanForDeletedFilesDisk(Array{Array{}, 1, *read->autoRecBeginSize, "auto"});
         EXPECT_EQ(resumed->unreadableSectorsIn(0, 30001), 0u);
         EXPECT_EQ(resumed->scanUnreadableSectorCount(), lost) << folder;
@@ -414,7 +414,7 @@ TEST_F(ScanThreads, FilesOnSectorsTheScanCouldNotReadAreMarkedBadWhateverMeasure
         controller.clear();
         auto v = volumeFor(image, content);
         v->setRawSearchStart(0, 100);
-        v->setRawRead(failing.reader());
+        v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
         const std::set<std::string> found{"jpg", c.movie};
         if (c.scan == Scan::DiskCarving)
             ScanThread(v).scanForDeletedFilesDisk(Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, found), 1});

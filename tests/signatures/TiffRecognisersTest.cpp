@@ -187,7 +187,7 @@ TEST_F(TiffRecognisersTest, AWalkThatBreaksAfterTheFirstDirectoryListsTheFileToT
     testsupport::FailingReads bad;
     bad.failSectors(kSector + second / 512);
     Volume& failing = volumeOver(imageWith(fax, kSector));
-    failing.setRawRead(bad.reader());
+    failing.setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
     Sig sig = sigOf(5, "tif");
     EXPECT_EQ(recognise(failing, sig), cut);
     // A strip list whose last byte count could not be read leaves the measure short.
@@ -201,7 +201,7 @@ TEST_F(TiffRecognisersTest, AWalkThatBreaksAfterTheFirstDirectoryListsTheFileToT
     testsupport::FailingReads lost;
     lost.failSectors(kSector + (list.size() - 3001) / 512);
     Volume& listLost = volumeOver(imageWith(list, kSector));
-    listLost.setRawRead(lost.reader());
+    listLost.setRawRead(lost.reader(), {}, lost.pastEveryCacheReader());
     const Verdict shortened = recognise(listLost, sig);
     EXPECT_TRUE(shortened.foundCut && !shortened.skipFileSize) << shortened;
 }

@@ -31,7 +31,7 @@ TEST_F(UnreadableStructureTest, ARecogniserGoesOnAtTheNextStructureAfterIt) {
         testsupport::FailingReads bad;
         bad.failSectors(kSector + c.lost);
         Volume& failing = volumeOver(image);
-        failing.setRawRead(bad.reader());
+        failing.setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
         Verdict jumpedToTheLoss = whole;
         jumpedToTheLoss.skipSize = std::min(whole.skipSize, c.lost);
         EXPECT_EQ(recognise(failing, sig), jumpedToTheLoss);

@@ -33,7 +33,7 @@ TEST_F(SizeCalculatorChainTest, UnreadableSectorsReadAsZerosAreReportedOncePerRu
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     testsupport::FailingReads bad;
     bad.failSectors(0, 8);
-    v->setRawRead(bad.reader());
+    v->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
     CarvingContext context(*v);
     ReadWindow window(context);
     ASSERT_TRUE(window.readAt(0));

@@ -45,10 +45,11 @@ void FailingReads::answerAgain(std::optional<std::uint64_t> diesAgainAt) {
     state_->diesAfterReads = UINT64_MAX;
 }
 
-bool FailingReads::State::answers(std::uint64_t offset, std::size_t length) {
+bool FailingReads::State::answers(std::uint64_t offset, std::size_t length, bool pastEveryCache) {
     if ((diesAtByte == UINT64_MAX && diesAfterReads == UINT64_MAX) || length == 0) return true;
     std::lock_guard lock(cacheMutex);
     dead = dead || offset + length > diesAtByte || reads > diesAfterReads;
+    if (dead && pastEveryCache) return false;
     const std::uint64_t first = offset / 4096, end = (offset + length - 1) / 4096 + 1;
     if (cachedPages.size() < end) cachedPages.resize(end);
     for (std::uint64_t page = first; page < end; ++page)
@@ -79,7 +80,17 @@ std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> Fail
 }
 
 std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> FailingReads::reader() const {
-    return [state = state_](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) -> std::int64_t {
+    return reader(false);
+}
+
+std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> FailingReads::pastEveryCacheReader() const {
+    return reader(true);
+}
+
+std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)>
+FailingReads::reader(bool pastEveryCache) const {
+    return [state = state_, pastEveryCache](int fd, std::uint8_t* buffer, std::size_t length,
+                                            std::uint64_t offset) -> std::int64_t {
         bool fails = ++state->reads > state->deadAfter;
         const bool wholePages = state->wholePagesPastTheCache ||
                                 (state->wholePagesThroughTheCache && (::fcntl(fd, F_GETFL) & O_DIRECT) == 0);
@@ -90,7 +101,7 @@ std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> Fail
             }
             fails = fails || (offset < end && begin < offset + length);
         }
-        fails = fails || !state->answers(offset, length);
+        fails = fails || !state->answers(offset, length, pastEveryCache);
         if (state->deadPastTheCache && (::fcntl(fd, F_GETFL) & O_DIRECT) != 0) {
             std::lock_guard lock(state->cacheMutex);
             fails = fails || state->dead;

@@ -69,6 +69,10 @@ public:
 
     // The reader to hand to DMedia::setRawRead.
     std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> reader() const;
+    // How the disk is read past every cache, to hand to DMedia::setRawRead
+    // with reader(): its bad sectors fail, and once it has died every read
+    // does, whatever a cache holds.
+    std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> pastEveryCacheReader() const;
     // What the page cache above this disk holds, to hand to DMedia::setRawRead
     // with reader(): the pages read before it died under the cache and those
     // held there (holdInTheCache), whole, or -1 (EAGAIN). It asks the disk
@@ -95,7 +99,7 @@ private:
         bool dead = false;
         std::vector<bool> cachedPages;
         // By the disk, whose pages are then cached, or from the cache.
-        bool answers(std::uint64_t offset, std::size_t length);
+        bool answers(std::uint64_t offset, std::size_t length, bool pastEveryCache = false);
         bool cached(std::uint64_t offset, std::size_t length);
         std::atomic<std::uint64_t> reads{0};
         std::atomic<std::uint64_t> failed{0};
@@ -103,6 +107,7 @@ private:
         // By device, inode, offset and length.
         std::map<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::size_t>, std::uint64_t> failedPlaces;
     };
+    std::function<std::int64_t(int, std::uint8_t*, std::size_t, std::uint64_t)> reader(bool pastEveryCache) const;
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 

@@ -292,7 +292,7 @@ TEST_F(FATRecovery, AnUnreadableSectorOfAFolderCostsOnlyTheEntriesItHolds) {
     FailingReads bad;
     bad.failSectors(folder / 512 + 1);
     auto v = keep(volumeOver(image, 0, 0, 512, "FAT16"));
-    v->setRawRead(bad.reader());
+    v->setRawRead(bad.reader(), {}, bad.pastEveryCacheReader());
     ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
     std::size_t kept = 0;
     for (std::uint64_t at = 64; at < 4 * 512; at += 32) {
@@ -362,7 +362,7 @@ TEST_F(FATRecovery, BadAreasOfALiveCardCostOnlyTheFoldersOnThem) {
             failing.failSectors(first, count);
         if (c.diesAt != UINT64_MAX) failing.dieUnderThePageCacheAt(c.diesAt);
         auto v = keep(volumeOver(image, 0, 0, 512, "FAT16"));
-        v->setRawRead(failing.reader());
+        v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
         ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
         EXPECT_FALSE(v->mediumGone());
         EXPECT_FALSE(controller.terminateRequested());
