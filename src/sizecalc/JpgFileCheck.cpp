@@ -1,7 +1,7 @@
 #include "sizecalc/JpgFileCheck.h"
 
-#include "walks/JpegScanWalk.h"
 #include "sizecalc/CarvingContext.h"
+#include "walks/JpegScanWalk.h"
 
 JpgFileCheck::JpgFileCheck(CarvingContext& context) : SizeCalculator("jpg", context), walk_(context) {}
 

@@ -1,7 +1,7 @@
 #include "sizecalc/Mp3FileCheck.h"
 
-#include "walks/MpegAudioFileBounds.h"
 #include "sizecalc/CarvingContext.h"
+#include "walks/MpegAudioFileBounds.h"
 
 #include <array>
 

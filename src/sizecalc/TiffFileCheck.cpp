@@ -1,7 +1,7 @@
 #include "sizecalc/TiffFileCheck.h"
 
-#include "walks/TiffDirectoryWalk.h"
 #include "platform/CheckedMath.h"
+#include "walks/TiffDirectoryWalk.h"
 
 #include <algorithm>
 

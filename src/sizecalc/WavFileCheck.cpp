@@ -1,8 +1,8 @@
 #include "sizecalc/WavFileCheck.h"
 
 #include "formats/RiffHeader.h"
-#include "walks/WaveFileBounds.h"
 #include "sizecalc/CarvingContext.h"
+#include "walks/WaveFileBounds.h"
 
 #include <algorithm>
 

@@ -27,8 +27,8 @@
 
 #include "media/BoundedCursor.h"
 #include "media/SectorSource.h"
-#include "walks/Tiff_IFD.h"
 #include "platform/ByteView.h"
+#include "walks/Tiff_IFD.h"
 
 #include <cstdint>
 #include <functional>
