@@ -505,32 +505,35 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
                             where + name);
         return;
     }
+    // The file is made when its first bytes are in hand: one whose first
+    // read meets a medium that has gone is not there, empty, under its name
+    // while the reader's alert waits for the user, nor after, whatever
+    // happens to the program then.
     std::string created;
-    const int fd = folder.createFile(name, created);
-    if (fd < 0) {
-        ++errors_;
-        platform::logFormat("Could not create the file %@ on the destination: %@", where + name, errorText(errno));
-        return;
-    }
+    int fd = -1;
+    const FileExtentsCopier::DestinationOpener open = [&] {
+        if (fd < 0) fd = folder.createFile(name, created);
+        return fd;
+    };
     FileExtentsCopier& copier = *copier_;
     if (selectedVolume_) selectedVolume_->beginSavingFile();
-    FileExtentsCopier::Result result = copier.copy(node, fd);
-    const std::string path = where + created;
+    FileExtentsCopier::Result result = copier.copy(node, open);
+    const auto pathNow = [&] { return where + (fd >= 0 ? created : name); };
     // The medium went while this file was read: if the cache holds all of
     // it, it is written again from its start from there.
     if (result == FileExtentsCopier::Result::ReadFailed && sourceGone_ && !goneBefore && cacheHoldsWhole(*node) &&
-        ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0) {
+        (fd < 0 || (::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0))) {
         savedData_ -= std::min(savedData_.load(), copier.bytesWritten());
-        platform::logFormat("%@ is saved again from what the system's cache holds of it", path);
-        result = copier.copy(node, fd);
+        platform::logFormat("%@ is saved again from what the system's cache holds of it", pathNow());
+        result = copier.copy(node, open);
     }
+    const std::string path = pathNow();
     // Whatever was written is kept and synced, but only a whole file counts:
     // one whose extents hold none or only part of its bytes (its volume cut
     // short, a chain that broke) is not saved, whatever was copied of it;
     // nor is one the cache let go of in part as it was copied: a disk that
     // has gone is no disk with a few bad sectors. A file of which nothing was
-    // written is not left under the found file's name, empty: it is told as
-    // not saved, as a file the save could not begin is not made.
+    // written was never made: it is told as not saved.
     const bool done = result == FileExtentsCopier::Result::Done;
     const bool lostToTheCache = sourceGone_ && copier.unreadableSectors() != 0;
     // Zeros where not one sector of the file could be read as the medium
@@ -541,9 +544,11 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     const bool whole = done && copier.bytesWritten() >= node->fileSize && !lostToTheCache && !zerosOnly;
     const bool nothing = copier.bytesWritten() == 0 || zerosOnly;
     if (nothing) {
-        if (!folder.removeFile(created, fd))
-            platform::logFormat("Could not remove the file %@ from the destination: %@", path, errorText(errno));
-        ::close(fd);
+        if (fd >= 0) {
+            if (!folder.removeFile(created, fd))
+                platform::logFormat("Could not remove the file %@ from the destination: %@", path, errorText(errno));
+            ::close(fd);
+        }
         if (zerosOnly) savedData_ -= std::min(savedData_.load(), copier.bytesWritten());
     } else {
         syncAndClose(fd, Unsynced{path, whole, whole && copier.unreadableSectors() != 0}, copier.bytesWritten());
@@ -600,6 +605,11 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
             destinationFull_ = true;
             platform::logFormat("The destination has no room left; saving stops");
         }
+        break;
+    case FileExtentsCopier::Result::OpenFailed:
+        ++errors_;
+        platform::logFormat("Could not create the file %@ on the destination: %@", told,
+                            errorText(copier.writeError()));
         break;
     case FileExtentsCopier::Result::Refused:
         ++errors_;

@@ -83,6 +83,14 @@ FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
     skip_ -= skipped;
     // Never past the file's size, whatever the extents add up to.
     const std::size_t length = static_cast<std::size_t>(std::min(bytes - skipped, fileSize_ - written_));
+    if (length != 0 && fd_ < 0) {
+        errno = EBADF;
+        fd_ = *open_ ? (*open_)() : -1;
+        if (fd_ < 0) {
+            writeError_ = errno;
+            return Result::OpenFailed;
+        }
+    }
     std::size_t done = 0;
     const bool whole = writeAll(fd_, buffer_.get() + skipped, length, done);
     const int error = errno;
@@ -180,8 +188,9 @@ FileExtentsCopier::SectorRuns FileExtentsCopier::sectorRuns(const NewDir& node, 
                               !cutByItsChain, most);
 }
 
-FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, int fd) {
-    fd_ = fd;
+FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, const DestinationOpener& open) {
+    open_ = &open;
+    fd_ = -1;
     fileSize_ = node->fileSize;
     skip_ = node->firstSectorOffset;
     written_ = 0;

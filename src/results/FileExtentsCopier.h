@@ -1,16 +1,19 @@
 #pragma once
 
-// Copies one found file from the medium into an open destination file: the
-// bytes of its extents from its first sector offset on, as many as its size
-// says. The extents give the file's reads: runs of up to eight allocation
-// blocks, the file's last block on its own. Reads that follow each other on
-// the medium are joined into one large read, up to kMaxReadBytes, into one
-// buffer kept for the whole save. The reader reads a failed range again in
-// smaller pieces and gives a sector that cannot be read as zeros: the file
-// keeps its full length and every byte that could be read, and the copier
-// counts the sectors of it that were lost. Every write is checked; syncing
-// the finished file is the caller's. Nothing past the file's size is written
-// and nothing outside the volume is read, whatever the extents say.
+// Copies one found file from the medium into a destination file: the bytes
+// of its extents from its first sector offset on, as many as its size says.
+// The destination file is made only when its first bytes are in hand to be
+// written, so a file of which nothing could be read is never made, not even
+// for the time an alert about the medium waits for the user. The extents
+// give the file's reads: runs of up to eight allocation blocks, the file's
+// last block on its own. Reads that follow each other on the medium are
+// joined into one large read, up to kMaxReadBytes, into one buffer kept for
+// the whole save. The reader reads a failed range again in smaller pieces
+// and gives a sector that cannot be read as zeros: the file keeps its full
+// length and every byte that could be read, and the copier counts the
+// sectors of it that were lost. Every write is checked; syncing the finished
+// file is the caller's. Nothing past the file's size is written and nothing
+// outside the volume is read, whatever the extents say.
 
 #include <atomic>
 #include <cstdint>
@@ -33,6 +36,9 @@ public:
         std::function<std::optional<std::uint64_t>(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer)>;
     // Called after each write, with its byte count.
     using WriteObserver = std::function<void(std::uint64_t bytes)>;
+    // Makes (or gives again) the destination file: its descriptor, or -1
+    // with errno set.
+    using DestinationOpener = std::function<int()>;
 
     // The largest joined read. A run larger than this (blocks of more than
     // 128 KiB) is read on its own, never split.
@@ -57,18 +63,20 @@ public:
         Aborted,     // the user stopped the save before a read
         ReadFailed,  // a read failed or lay outside the volume
         WriteFailed, // a write failed
+        OpenFailed,  // the destination file could not be made
         Refused,     // the node's geometry cannot be used
     };
 
     FileExtentsCopier(Geometry geometry, SectorReader reader, const std::atomic<bool>& abortSaving,
                       WriteObserver afterWrite);
 
-    // Copies node's data into fd. A node with exactly one extent first gets
-    // that extent's block count set to what its offset and size need (the
-    // node keeps it), unless a chain ended the damaged node there. An offset
-    // at or past the end of the extents leaves the file nothing: it is Done
-    // with no bytes and nothing read.
-    Result copy(NewDir* node, int fd);
+    // Copies node's data into the file `open` gives, asked for at the first
+    // write. A node with exactly one extent first gets that extent's block
+    // count set to what its offset and size need (the node keeps it), unless
+    // a chain ended the damaged node there. An offset at or past the end of
+    // the extents leaves the file nothing: it is Done with no bytes, nothing
+    // read and no file made.
+    Result copy(NewDir* node, const DestinationOpener& open);
 
     // The sectors a copy of node reads, as runs [first, end) in the order it
     // reads them, at most the first `most`; the node is left as it is.
@@ -83,7 +91,8 @@ public:
     // Whether the copy read sectors of the file and not one of them could
     // be read: what it wrote is zeros, none of it the file's.
     bool nothingRead() const { return sectorsOfTheFile_ != 0 && unreadable_ >= sectorsOfTheFile_; }
-    // The errno of the failed write.
+    // The errno of the failed write, or of the destination file that could
+    // not be made.
     int writeError() const { return writeError_; }
 
 private:
@@ -122,6 +131,8 @@ private:
     // The joined read being gathered.
     std::uint64_t gatheredStart_ = 0;
     std::uint64_t gatheredSectors_ = 0;
+    const DestinationOpener* open_ = nullptr;
+    // The destination file once it was made; -1 before.
     int fd_ = -1;
     std::uint64_t fileSize_ = 0;
     // Bytes of the reads still to be passed over before the file's first.

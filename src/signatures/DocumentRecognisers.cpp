@@ -371,6 +371,67 @@ std::optional<std::uint64_t> zipDescriptorEnd(RecogniserMedium& medium, std::uin
     return std::nullopt;
 }
 
+// The offset of the local header that the central header `header` at `at`
+// names: its field, or the Zip64 extra field's when the field says so, past
+// the sizes that field holds for the size fields that say so too.
+std::uint64_t zipNamedLocalOffset(BoundedCursor& cursor, std::uint64_t at, platform::ByteView header) {
+    const std::uint32_t offset = header.le32(42);
+    if (offset != kZipSizeInExtra) return offset;
+    const std::uint64_t sizes =
+        (header.le32(24) == kZipSizeInExtra ? 8u : 0u) + (header.le32(20) == kZipSizeInExtra ? 8u : 0u);
+    const std::uint64_t extraStart = at + 46 + header.le16(28);
+    const std::uint16_t extraLength = header.le16(30);
+    for (std::uint64_t field = extraStart; field + 4 <= extraStart + extraLength;) {
+        const platform::ByteView head = cursor.at(field, 4);
+        if (head.empty()) break;
+        if (head.le16(0) == 1 && head.le16(2) >= sizes + 8) return cursor.at(field + 4 + sizes, 8).le64(0);
+        field += 4 + std::uint64_t{head.le16(2)};
+    }
+    return UINT64_MAX;
+}
+
+// Whether the central directory the walk reached, from its start to
+// `centralEnd`, is the archive's own though its end record places it at
+// `centralOffset`, further on: the archive's offsets count bytes written
+// before it, as those of a self-extracting archive count its program (`zip
+// -A` writes them so). It is when it fills the `centralBytes` its end record
+// gives it, right before that record, and names each local record of the
+// archive once, by the record's own name, at the one shift by which the end
+// record places the directory. Another archive's directory, begun inside
+// this one's records, names none of the records before its own.
+bool zipDirectoryAtShift(RecogniserMedium& medium, const ZipWalk& walk, std::uint64_t centralOffset,
+                         std::uint64_t centralBytes, std::uint64_t centralEnd) {
+    const std::uint64_t start = *walk.centralStart;
+    if (centralOffset <= start || centralEnd - start != centralBytes) return false;
+    const std::uint64_t shift = centralOffset - start;
+    BoundedCursor directory = medium.cursor();
+    BoundedCursor records = medium.cursor();
+    std::vector<std::uint64_t> named;
+    for (std::uint64_t at = start; at < centralEnd && !medium.stopped();) {
+        const platform::ByteView header = directory.at(at, 46);
+        // A digital signature may end the directory.
+        if (header.empty() || header.le32(0) != kZipCentralHeader) break;
+        if (named.size() == walk.localRecords) return false;
+        const std::uint16_t nameLength = header.le16(28);
+        const std::uint64_t next = at + 46 + nameLength + header.le16(30) + header.le16(32);
+        const std::uint64_t offset = zipNamedLocalOffset(directory, at, header);
+        if (offset < shift || offset - shift >= start) return false;
+        const std::uint64_t local = offset - shift;
+        const platform::ByteView own = records.at(local, 30);
+        if (own.empty() || own.le32(0) != kZipLocalHeader || own.le16(26) != nameLength) return false;
+        const platform::ByteView name = directory.at(at + 46, nameLength);
+        const platform::ByteView ownName = records.at(local + 30, nameLength);
+        if (name.size() != nameLength || ownName.size() != nameLength ||
+            !std::equal(name.data(), name.data() + nameLength, ownName.data()))
+            return false;
+        named.push_back(local);
+        at = next;
+    }
+    if (medium.stopped() || named.size() != walk.localRecords) return false;
+    std::sort(named.begin(), named.end());
+    return std::adjacent_find(named.begin(), named.end()) == named.end();
+}
+
 // `windowBound`: how far the data descriptors are looked for, in sectors.
 ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
     BoundedCursor cursor = medium.cursor();
@@ -415,13 +476,15 @@ ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
         walk.checked = at;
     }
     if (signatureAt(at) == kZipDigitalSignature) at += 6 + std::uint64_t{cursor.at(at, 6).le16(4)};
+    const std::uint64_t centralEnd = at;
     // Where the central directory begins, counted from the archive's first
-    // byte, as the end records give it.
-    std::uint64_t centralOffset = UINT64_MAX;
+    // byte, and its length, as the end records give them.
+    std::uint64_t centralOffset = UINT64_MAX, centralBytes = UINT64_MAX;
     if (signatureAt(at) == kZip64EndRecord) {
         const platform::ByteView zip64 = cursor.at(at, 56);
         const std::uint64_t length = zip64.le64(4);
         if (zip64.empty() || length > medium.readableBytes()) return brokenAt(at);
+        centralBytes = zip64.le64(40);
         centralOffset = zip64.le64(48);
         at += 12 + length;
         if (signatureAt(at) != kZip64EndLocator) return brokenAt(at);
@@ -430,16 +493,20 @@ ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
     const platform::ByteView record = cursor.at(at, 22);
     if (record.empty() || record.le32(0) != kZipEndRecord) return brokenAt(at);
     if (record.le32(16) != kZipSizeInExtra) centralOffset = record.le32(16);
+    if (record.le32(12) != kZipSizeInExtra) centralBytes = record.le32(12);
+    const std::uint64_t endRecord = at, comment = record.le16(20);
     // An end record whose central directory lies elsewhere is that of an
     // archive that began inside this one's records: this one's first
     // fragment was followed by another archive at a record's end. This
-    // one's records are its own up to where the other began.
-    if (centralOffset != *walk.centralStart) {
+    // one's records are its own up to where the other began. Unless the
+    // directory is this one's, its offsets counting bytes before it.
+    if (centralOffset != *walk.centralStart &&
+        !zipDirectoryAtShift(medium, walk, centralOffset, centralBytes, centralEnd)) {
         const std::uint64_t other = centralOffset <= *walk.centralStart ? *walk.centralStart - centralOffset : 0;
         walk.checked = std::min(walk.checked, other != 0 ? other : *walk.centralStart);
         return brokenAt(other != 0 ? other : *walk.centralStart);
     }
-    walk.end = walk.checked = walk.reached = at + 22 + record.le16(20);
+    walk.end = walk.checked = walk.reached = endRecord + 22 + comment;
     return walk;
 }
 

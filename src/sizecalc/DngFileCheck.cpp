@@ -53,10 +53,9 @@ std::uint64_t DngFileCheck::fileSizeCalculation(platform::ByteView leading, std:
         const auto e = entryOf(sectorNumber, ifd0.offset, i);
         if (!e) return 0;
         if (e->tag == kModel) {
-            if (e->value > kMaxPart) return 0;
-            const auto at = windowAt(sectorNumber, e->value);
-            if (!at) return 0;
-            istD = begins(view().sub(*at), kIstD);
+            const auto model = textOf(*e, sectorNumber, kMaxPart);
+            if (!model) return 0;
+            istD = begins(*model, kIstD);
         } else if (e->tag == kXmp) {
             length += 4 * std::uint64_t{e->count};
         } else if (e->tag == kSubIfds) {

@@ -111,12 +111,11 @@ void RawTiffClassifier::modelTests(platform::ByteView model, std::uint32_t avail
 
 bool RawTiffClassifier::readModel(const Entry& entry, Classification& c, std::uint64_t offsetLimit, ModelColumn column,
                                   ArwLayout* layout) {
-    if (entry.value > offsetLimit) return false;
-    const auto at = windowAt(c.sector, entry.value);
-    if (!at) return false;
+    const auto model = textOf(entry, c.sector, offsetLimit);
+    if (!model) return false;
     // SR2 and KDC look at 32 bytes whatever the count says.
     const bool wide = column == ModelColumn::Sr2 || column == ModelColumn::Kdc;
-    modelTests(view().sub(*at), wide ? 32 : entry.count, column, layout);
+    modelTests(*model, wide ? 32 : entry.count, column, layout);
     // A Sony raw may name its camera in the Model only.
     if (layout && (layout->arw || layout->a100)) c.rawMake = true;
     return reloadIfd0(c);

@@ -22,10 +22,9 @@ TiffClassifier::Verdict Sr2FileCheck::sonyProbe(Classification& c) {
         const auto e = entryOf(c.sector, c.ifd0, i);
         if (!e) return Verdict::No;
         if (e->tag != kModel) continue;
-        if (e->value > kSonyLimit) return Verdict::No;
-        const auto at = windowAt(c.sector, e->value);
-        if (!at) return Verdict::No;
-        if (begins(view().sub(*at), "DSC-R1")) {
+        const auto model = textOf(*e, c.sector, kSonyLimit);
+        if (!model) return Verdict::No;
+        if (begins(*model, "DSC-R1")) {
             flags().sr2FormatFlag = true;
             break;
         }

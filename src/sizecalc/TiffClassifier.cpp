@@ -82,12 +82,10 @@ bool TiffClassifier::classify(platform::ByteView leading, std::uint64_t sectorNu
         switch (entry.tag) {
         case kMake: {
             c.makeSeen = true;
-            if (entry.value > makeOffsetLimit()) return false;
-            const auto at = windowAt(sectorNumber, entry.value);
-            if (!at) return false;
-            c.rawMake = std::ranges::any_of(
-                kRawMakes, [&](std::string_view maker) { return begins(window_.view().sub(*at), maker); });
-            verdict = makerTests(window_.view().sub(*at), entry, c);
+            const auto make = textOf(entry, sectorNumber, makeOffsetLimit());
+            if (!make) return false;
+            c.rawMake = std::ranges::any_of(kRawMakes, [&](std::string_view maker) { return begins(*make, maker); });
+            verdict = makerTests(*make, entry, c);
             if (verdict == Verdict::Continue && !reloadIfd0(c)) return false;
             break;
         }
@@ -262,7 +260,22 @@ std::uint32_t TiffClassifier::sized(std::uint64_t pos, std::uint32_t size) const
 }
 
 TiffClassifier::Entry TiffClassifier::entryAt(std::uint64_t pos) const {
-    return {u16(pos), u16(pos + 2), u32(pos + 4), u32(pos + 8)};
+    Entry entry{u16(pos), u16(pos + 2), u32(pos + 4), u32(pos + 8), {}};
+    for (std::size_t i = 0; i < entry.field.size(); ++i)
+        entry.field[i] = window_.view().u8(pos + 8 + i);
+    return entry;
+}
+
+std::optional<platform::ByteView> TiffClassifier::textOf(const Entry& entry, std::uint64_t sector,
+                                                         std::uint64_t offsetLimit) {
+    // "X" as a Make, read as an offset, is 0x58000000 in a big-endian file:
+    // far past any limit, and the file would be refused for it.
+    const std::uint64_t bytes = std::uint64_t{entry.count} * scalarDataTypeValue(entry.type);
+    if (bytes <= entry.field.size()) return platform::ByteView(entry.field.data(), static_cast<std::size_t>(bytes));
+    if (entry.value > offsetLimit) return std::nullopt;
+    const auto at = windowAt(sector, entry.value);
+    if (!at) return std::nullopt;
+    return window_.view().sub(*at);
 }
 
 bool TiffClassifier::useFlagsByteOrder() {

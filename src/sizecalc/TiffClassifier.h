@@ -17,7 +17,8 @@
 //   5. IFD0 offset 8..157286400, IFD0 read, entry count
 //      minimumEntries()..100;
 //   6. each IFD0 entry, the scan's stop answering no:
-//      271 Make: the value (at most makeOffsetLimit()) goes to makerTests(),
+//      271 Make: the value (from the entry when it fits there, else from
+//          an offset of at most makeOffsetLimit()) goes to makerTests(),
 //          whose verdict may end the classification, then IFD0 is read
 //          again; 50706/50707 (DNG versions): dngTag() answers;
 //      330 SubIFDs: noted; any other tag: otherTag();
@@ -40,6 +41,7 @@
 #include "sizecalc/ReadWindow.h"
 #include "sizecalc/SizeCalculator.h"
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -103,6 +105,9 @@ protected:
         std::uint16_t type = 0;
         std::uint32_t count = 0;
         std::uint32_t value = 0; // the value or offset field as a u32
+        // The value or offset field as written: a value of four bytes or
+        // fewer lies here, in the file's byte order.
+        std::array<std::uint8_t, 4> field{};
     };
     enum class Verdict { Continue, Yes, No };
 
@@ -159,6 +164,13 @@ protected:
     // A value of `size` bytes (1, 2, otherwise 4).
     std::uint32_t sized(std::uint64_t pos, std::uint32_t size) const;
     Entry entryAt(std::uint64_t pos) const;
+    // The bytes of a text value (Make, Model) from its first on: in the
+    // entry itself when they fit its four bytes, as TIFF keeps every value
+    // that small, else in the window at the offset the entry gives, at most
+    // `offsetLimit`. Nothing when that offset lies past the limit or cannot
+    // be read. A value in the entry is a view of `entry`, which must outlive
+    // it; one in the window is good until the window is read again.
+    std::optional<platform::ByteView> textOf(const Entry& entry, std::uint64_t sector, std::uint64_t offsetLimit);
     // The order the classification left in the flags; false when it left
     // none.
     bool useFlagsByteOrder();

@@ -1,5 +1,6 @@
 #include "platform/Crc32.h"
 #include "scan/ScanThread.h"
+#include "signatures/FileTypeTable.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 #include "support/TiffBuilder.h"
@@ -246,6 +247,28 @@ const Case kTiffCases[] = {
      true},
 };
 
+// Big-endian TIFFs whose Make or Model is of four bytes or fewer with its NUL, which TIFF keeps in the directory
+// entry itself: tiffcp writes the big-endian LZW file, the tag editor the texts.
+std::string bigEndianLzwTaggedWith(unsigned seed, const std::string& tags) {
+    return testsupport::toolSample(plasma(seed, "600x400") +
+                                       "-compress lzw \"$OUT.lzw.tif\" && tiffcp -B \"$OUT.lzw.tif\" " +
+                                       "\"$OUT\" && exiftool -q -overwrite_original " + tags + " \"$OUT\"",
+                                   "tif");
+}
+
+const Case kShortTextTiffCases[] = {
+    {"BigEndianGivenAOneLetterMake", "tif", 512, [] { return bigEndianLzwTaggedWith(25, "-Make=X"); }},
+    {"BigEndianGivenAOneLetterModel", "tif", 512, [] { return bigEndianLzwTaggedWith(26, "-Model=Z"); }},
+    {"BigEndianOfAThreeLetterMakeAndModel", "tif", 512,
+     [] { return bigEndianLzwTaggedWith(28, "-Make=ABC -Model=XYZ"); }},
+};
+
+// The plain search leaves a Nikon's TIFF to the NEF recogniser, which only every type marked brings in.
+const Case kNikonShortTextTiffCases[] = {
+    {"BigEndianOfANikonMakeAndAOneLetterModel", "tif", 512,
+     [] { return bigEndianLzwTaggedWith(27, "'-Make=NIKON CORPORATION' -Model=Z"); }},
+};
+
 const Case kPsdCases[] = {
     {"RawCompositeOfARectangle", "psd", 512,
      [] {
@@ -267,7 +290,8 @@ const Case kPsdCases[] = {
      }},
 };
 
-// The search of the disk: the carving (1), or the plain search (0), which measures a file to its end exactly.
+// The search of the disk: the carving (1), or the plain search (0), which measures a file to its end exactly; with
+// every type marked, 3 and 2.
 class CarvedImageLengthsTest : public testsupport::ScanFixture,
                                public testing::WithParamInterface<std::tuple<Case, bool, int>> {
 protected:
@@ -279,14 +303,20 @@ protected:
         ScanFixture::SetUp();
         if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
     }
-    // The search of the whole disk with the file's type and photos marked.
+    // The search of the whole disk with the file's type and photos marked, or (methods 2 and 3) every type.
     std::multimap<std::uint64_t, testsupport::SearchedFile> search(const fs::path& image, const std::string& extension,
                                                                    int method) {
-        const std::set<std::string> types{extension, "jpg"};
+        std::set<std::string> types{extension, "jpg"};
+        if (method >= 2) {
+            const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+            for (const auto& row : rows)
+                types.insert(row.extension);
+        }
+        const int carving = method % 2;
         return searchedDisk(image,
-                            method == 1 ? testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, types)
-                                        : testsupport::fileListTypes(DRENTIC_FILE_TYPE_TABLE, types),
-                            method);
+                            carving == 1 ? testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, types)
+                                         : testsupport::fileListTypes(DRENTIC_FILE_TYPE_TABLE, types),
+                            carving);
     }
     static inline std::string missing_;
 };
@@ -307,7 +337,7 @@ TEST_P(CarvedImageLengthsTest, IsMeasuredFromItsLengthToItsMarginAndThePhotosAft
     const auto found = search(image, c.extension, method);
     for (const auto& [sector, bytes] : planted) {
         const auto [from, to] = found.equal_range(sector);
-        const std::uint64_t most = sector == 2048 ? bytes.size() + (method == 1 ? c.margin : 0) : UINT64_MAX;
+        const std::uint64_t most = sector == 2048 ? bytes.size() + (method % 2 == 1 ? c.margin : 0) : UINT64_MAX;
         std::string there;
         bool whole = false, marked = false;
         for (auto it = from; it != to; ++it) {
@@ -324,8 +354,9 @@ TEST_P(CarvedImageLengthsTest, IsMeasuredFromItsLengthToItsMarginAndThePhotosAft
 }
 
 std::string nameOf(const testing::TestParamInfo<std::tuple<Case, bool, int>>& info) {
+    const char* searches[] = {"ByThePlainSearch", "", "ByThePlainSearchWithEveryTypeMarked", "WithEveryTypeMarked"};
     return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros") +
-           (std::get<2>(info.param) == 0 ? "ByThePlainSearch" : "");
+           searches[std::get<2>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Png, CarvedImageLengthsTest,
@@ -335,6 +366,15 @@ INSTANTIATE_TEST_SUITE_P(Gif, CarvedImageLengthsTest,
 // The plain search measures a TIFF by its directories, the last of which may end the file.
 INSTANTIATE_TEST_SUITE_P(Tiff, CarvedImageLengthsTest,
                          testing::Combine(testing::ValuesIn(kTiffCases), testing::Bool(), testing::Values(0, 1)),
+                         nameOf);
+// A text of four bytes or fewer is read from its entry, in the carving with the TIFF family's calculators.
+INSTANTIATE_TEST_SUITE_P(TiffWithShortTexts, CarvedImageLengthsTest,
+                         testing::Combine(testing::ValuesIn(kShortTextTiffCases), testing::Bool(),
+                                          testing::Values(0, 1, 2, 3)),
+                         nameOf);
+INSTANTIATE_TEST_SUITE_P(NikonTiffWithAShortModel, CarvedImageLengthsTest,
+                         testing::Combine(testing::ValuesIn(kNikonShortTextTiffCases), testing::Bool(),
+                                          testing::Values(1, 2, 3)),
                          nameOf);
 INSTANTIATE_TEST_SUITE_P(Psd, CarvedImageLengthsTest,
                          testing::Combine(testing::ValuesIn(kPsdCases), testing::Bool(), testing::Values(1)), nameOf);

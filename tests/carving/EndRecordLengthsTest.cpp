@@ -41,6 +41,29 @@ std::string photoPdf(unsigned which, const std::string& options) {
            options + " -o \"$OUT\" viewjpeg.ps -c \"($OUT.jpg) viewJPEG showpage\"";
 }
 
+// The archive that `archive` writes to "$OUT" as a self-extracting archive holds it: written after 32 KiB of other
+// bytes and adjusted by `zip -A`, so that its offsets count those bytes. Its own part, from the sector it starts on,
+// which Python's zipfile opens whole.
+std::string withOffsetsCountingThe32KiBBeforeIt(const std::string& archive) {
+    return archive + " && mv \"$OUT\" \"$OUT.zip\" && yes 'A program before the archive.' | head -c 32768 " +
+           ">\"$OUT.sfx\" && cat \"$OUT.zip\" >>\"$OUT.sfx\" && zip -q -A \"$OUT.sfx\" && tail -c +32769 "
+           "\"$OUT.sfx\" " +
+           ">\"$OUT\" && ! cmp -s \"$OUT\" \"$OUT.zip\" && python3 -c 'import sys, zipfile; " +
+           "sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)' \"$OUT\"";
+}
+
+// A folder of a photo and a text as `zip -X` writes it.
+std::string zipOfAFolder(unsigned which) {
+    return "mkdir -p \"$OUT.d\" && " + plasma(50 + which, "320x240") + "\"$OUT.d/photo.jpg\" && seq " +
+           std::to_string(which) + " 9 20000 >\"$OUT.d/notes.txt\" && (cd \"$OUT.d\" && zip -q -r -X \"$OUT\" .)";
+}
+
+// A document in Word's order: the content types first, which the document's own row finds.
+std::string docxInWordsOrder(unsigned which) {
+    return "(" + office(which, "txt", "docx") + " && mkdir p && cd p && unzip -q \"$OUT\" && rm \"$OUT\" && " +
+           "zip -q -X -nw \"$OUT\" '[Content_Types].xml' $(find . -type f ! -name '*Content_Types*' | cut -c3-))";
+}
+
 struct Case {
     const char* name;
     // The type marked; the photos' and the follower's too.
@@ -58,22 +81,12 @@ void PrintTo(const Case& c, std::ostream* out) {
 }
 
 const Case kCases[] = {
-    {"ZipOfAFolder", "zip",
-     [](unsigned which) {
-         return toolSample("mkdir -p \"$OUT.d\" && " + plasma(50 + which, "320x240") + "\"$OUT.d/photo.jpg\" && seq " +
-                               std::to_string(which) +
-                               " 9 20000 >\"$OUT.d/notes.txt\" && cd \"$OUT.d\" && zip -q -r -X " + "\"$OUT\" .",
-                           "zip");
-     }},
-    // Word's order: the content types first, which the document's own row finds.
-    {"DocxInWordsOrder", "docx",
-     [](unsigned which) {
-         return toolSample(
-             office(which, "txt", "docx") + " && mkdir p && cd p && unzip -q \"$OUT\" && rm \"$OUT\" && " +
-                 "zip -q -X -nw \"$OUT\" '[Content_Types].xml' $(find . -type f ! -name '*Content_Types*' " +
-                 "| cut -c3-)",
-             "docx");
-     }},
+    {"ZipOfAFolder", "zip", [](unsigned which) { return toolSample(zipOfAFolder(which), "zip"); }},
+    {"DocxInWordsOrder", "docx", [](unsigned which) { return toolSample(docxInWordsOrder(which), "docx"); }},
+    {"ZipWithOffsetsCountingTheBytesBeforeIt", "zip",
+     [](unsigned which) { return toolSample(withOffsetsCountingThe32KiBBeforeIt(zipOfAFolder(which)), "zip"); }},
+    {"DocxWithOffsetsCountingTheBytesBeforeIt", "docx",
+     [](unsigned which) { return toolSample(withOffsetsCountingThe32KiBBeforeIt(docxInWordsOrder(which)), "docx"); }},
     {"OdtFromLibreOffice", "odt", [](unsigned which) { return toolSample(office(which, "txt", "odt"), "odt"); }},
     {"XlsxFromLibreOffice", "zip", [](unsigned which) { return toolSample(office(which, "csv", "xlsx"), "xlsx"); }},
     {"PdfFromLibreOffice", "pdf", [](unsigned which) { return toolSample(office(which, "txt", "pdf"), "pdf"); }},
@@ -99,7 +112,7 @@ class EndRecordLengthsTest : public testsupport::ScanFixture,
                              public testing::WithParamInterface<std::tuple<Case, bool>> {
 protected:
     static void SetUpTestSuite() {
-        for (const char* tool : {"convert", "soffice", "gs", "zip", "unzip", "exiftool"})
+        for (const char* tool : {"convert", "soffice", "gs", "zip", "unzip", "exiftool", "python3"})
             if (!testsupport::haveTool(tool)) missing_ = tool;
     }
     void SetUp() override {

@@ -792,6 +792,65 @@ TEST_F(Saving, AMediumThatHasGoneStopsTheSaveAndCountsWhatWasLeft) {
     }
 }
 
+// A medium that goes as a file is saved: while the reader's alert waits for the user, and after it, no file lies
+// empty under a found file's name, whether the medium went at the file's first read or after some of it was written
+// (which stays); what was written of a file is there while the alert waits.
+TEST_F(Saving, NoFileLiesEmptyUnderAFoundFilesNameWhileAnAlertAboutTheMediumWaits) {
+    const struct {
+        const char* name;
+        std::uint64_t readsBeforeDeath;
+        int error;
+        std::map<std::string, std::string> written; // by name, what the save leaves
+    } cases[] = {
+        {"at the first file's first read", 0, ENODEV, {}},
+        {"at the first read, off the drive lists", 0, EIO, {}},
+        {"at the first file's second read", 1, ENODEV, {{"f", patternBytes(8 * 512, 4096)}}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(destination / "Root");
+        controller.clear();
+        TreeBuilder files;
+        files.file(files.root, u"f", 8000, {{1, 1}, {10, 1}});
+        files.file(files.root, u"g", 100, {{20, 1}});
+        auto v = medium();
+        testsupport::FailingReads dying;
+        dying.failEveryReadAfter(row.readsBeforeDeath);
+        dying.setError(row.error);
+        // The system's cache holds none of it.
+        v->setRawRead(dying.reader(), [](int, std::uint8_t*, std::size_t, std::uint64_t) -> std::int64_t {
+            errno = EAGAIN;
+            return -1;
+        });
+        if (row.error == EIO) controller.setDriveDictArray({});
+        // Each file in the destination and its size, as every alert finds them.
+        std::vector<std::map<std::string, std::uintmax_t>> seen;
+        const auto filesThere = [&] {
+            std::map<std::string, std::uintmax_t> there;
+            if (fs::exists(destination / "Root"))
+                for (const auto& entry : fs::directory_iterator(destination / "Root"))
+                    there[entry.path().filename().string()] = fs::file_size(entry.path());
+            return there;
+        };
+        controller.setCallObserver([&](const platform::RecordingController::Call& call) {
+            if (call.name == "runAlertPanel:" || call.name == "showAlertPanelWithData:") seen.push_back(filesThere());
+        });
+        save(*saver(v, files.root));
+        controller.setCallObserver(nullptr);
+        EXPECT_TRUE(toldTheMediumGone());
+        ASSERT_FALSE(seen.empty());
+        std::map<std::string, std::uintmax_t> expected;
+        for (const auto& [name, bytes] : row.written)
+            expected[name] = bytes.size();
+        // The reader's alert, then the end's.
+        for (const auto& there : seen)
+            EXPECT_EQ(there, expected);
+        EXPECT_EQ(filesThere(), expected);
+        for (const auto& [name, bytes] : row.written)
+            EXPECT_TRUE(saved(name) == bytes) << name;
+    }
+}
+
 // Stop pressed while the save thread reads: nothing is read after that read,
 // and nothing after that file is written.
 TEST_F(Saving, TheStopButtonOfTheSheetStopsASaveOnItsThreadBeforeTheNextRead) {

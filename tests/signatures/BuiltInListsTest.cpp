@@ -3,6 +3,7 @@
 #include "signatures/SigLists.h"
 #include "signatures/SizeCalculatorFormats.h"
 #include "support/TestSupport.h"
+#include "volume/FileTypeRegistry.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -90,4 +91,23 @@ TEST(BuiltInLists, RowsKeepTheRulesOfTheSearch) {
                                     return (r.lists & Table::PR) && r.typeOfFile == 1 && r.extension == extension;
                                 }))
             << "the photo list does not measure " << extension;
+}
+
+// What a photo scan finds of a type its list offers goes through the clean-up that keeps media files only: every
+// such type is kept there, and previewed as the kind its category names.
+TEST(BuiltInLists, EveryTypeThePhotoListOffersIsKeptByThePhotoScansAsTheKindOfItsCategory) {
+    using Kind = FileTypeRegistry::Kind;
+    const std::map<std::string, Kind> kinds{
+        {"Images", Kind::Picture}, {"Camera Raw", Kind::Picture}, {"Video", Kind::Movie}, {"Audio", Kind::Sound}};
+    std::size_t offered = 0;
+    for (const auto& row : tableRows()) {
+        if (!(row.lists & Table::PR)) continue;
+        ++offered;
+        const std::u16string extension(row.extension.begin(), row.extension.end());
+        EXPECT_TRUE(FileTypeRegistry::isMediaFile(extension)) << "line " << row.line << ": " << row.extension;
+        const FileTypeRegistry::Entry* entry = FileTypeRegistry::find(row.extension);
+        ASSERT_TRUE(entry && kinds.count(row.category)) << "line " << row.line;
+        EXPECT_EQ(entry->kind, kinds.at(row.category)) << "line " << row.line << ": " << row.extension;
+    }
+    EXPECT_GT(offered, 80u);
 }

@@ -118,7 +118,10 @@ TEST_F(CleanUp, MediaFilterJudgesTheLastExtensionOfTheDesignedOnesIgnoringCaseAn
     for (auto ext : {u"ra", u"RM", u"mts", u"jpg", u"3gp", u"3G2", u"x3f", u"k25", u"avi", u"indd", u"indt", u"indb",
                      u"tiff", u"aiff", u"mpeg", u"JPEG", u"cr2", u"raw"})
         EXPECT_TRUE(TreeCleanup::isMediaFile(ext)) << newdir::utf8(ext);
-    for (auto ext : {u"", u"j", u"gz", u"txt", u"mpeg4", u"jpe", u"heic", u"webp", u"jpg ", u"j\u00e9g"})
+    // And every other type the photo search offers.
+    for (auto ext : {u"heic", u"WebP", u"cr3", u"jxl", u"psb", u"ico"})
+        EXPECT_TRUE(TreeCleanup::isMediaFile(ext)) << newdir::utf8(ext);
+    for (auto ext : {u"", u"j", u"gz", u"txt", u"mpeg4", u"jpe", u"pdf", u"zip", u"jpg ", u"j\u00e9g"})
         EXPECT_FALSE(TreeCleanup::isMediaFile(ext)) << newdir::utf8(ext);
 }
 
