@@ -555,7 +555,9 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         // The run's tail past its last ask holds none: a walk that stepped on
         // past the read's end left it unasked, and a readable run there,
         // shorter than kScrapeSectors, would read as zeros where a copy of the
-        // disk has its bytes. It is asked in its middle, once.
+        // disk has its bytes. It is asked in its middle, once, but inside a
+        // wide bad area, where the ask past the read's end looks for the one
+        // that reaches it.
         tail = std::max(tail, from);
         if (!wide && tail < run.end && run.end - tail > 2 * pageSectors) {
             asked = ask(tail + (run.end - tail) / 2, from, run.end);
@@ -565,7 +567,7 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         // A readable run that goes on past the read's end is found there by
         // the read after, which cannot go back: it is asked for here, so the
         // run's sectors in this read are read to its edge too.
-        if (wide || run.end != end || from >= end || end >= policy_.endSector() || end >= badEnd) continue;
+        if (run.end != end || from >= end || end >= policy_.endSector() || end >= badEnd) continue;
         const std::optional<MediumMap::Run> past = map.runAt(end);
         if (past && past->kind != MediumMap::Kind::SteppedOver) continue;
         const Probe heard = probe(Asker::Save, end, one.data(), Way::PastTheCache);
