@@ -20,7 +20,8 @@ on (a disk that dies part-way as a walk of it reaches S; the pages the
 kernel cached before still answer, those a probe of the disk's end read
 among them), DEAD_FILE=PATH makes every read fail while PATH exists (the
 tool makes it as the disk dies at DIE_AT_SECTOR; take it away and the disk
-answers again, until a read runs into that sector once more), DIRECT_IO=1
+answers again, until a read runs into that sector once more, or for good
+with DIE_ONCE=1), DIRECT_IO=1
 keeps the kernel from caching disk.img's pages
 at all, and COUNT_FILE=PATH keeps in PATH how many reads it has served and
 failed ("READS FAILED"), as the device below a loop device counts them: the
@@ -116,7 +117,8 @@ def main():
         bad.add(int(first_arg), count)
     bad.finish()
     die_at = int(os.environ["DIE_AT_SECTOR"]) * 512 if os.environ.get("DIE_AT_SECTOR") else None
-    died = False
+    die_once = os.environ.get("DIE_ONCE") == "1"
+    died = ever_died = False
     dead_file = os.environ.get("DEAD_FILE")
     open_flags = 1 if os.environ.get("DIRECT_IO") == "1" else 0  # FOPEN_DIRECT_IO
     count_file = os.open(os.environ["COUNT_FILE"], os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644) \
@@ -169,7 +171,8 @@ def main():
             _, offset, length = struct.unpack_from("<QQI", body)
             now = time.monotonic()
             first_read = now if first_read is None else first_read
-            dies = die_at is not None and offset <= die_at < offset + length
+            dies = die_at is not None and offset <= die_at < offset + length and not (die_once and ever_died)
+            ever_died = ever_died or dies
             if dead_file is None:
                 died = died or dies
             else:

@@ -40,7 +40,7 @@ constexpr std::uint32_t kScrapeFailuresJudged = 16;
 // once in every kScrapeGridBytes: a readable run of kScrapeSectors, or of
 // twice that up to this many times it past the last answer, is still found
 // sector-exact.
-constexpr std::uint32_t kDenseAsksInARow = 8;
+constexpr std::uint32_t kDenseAsksInARow = 16;
 constexpr std::uint32_t kScrapeFailuresInARun = 16;
 
 // The first from `from` on of the places a scrape asks at, at least one in
@@ -492,7 +492,6 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         return denseRowFailed_;
     };
     std::vector<std::uint8_t> one(static_cast<std::size_t>(r.bps));
-    const std::uint64_t badEnd = policy_.badEndFrom();
     // A read that begins at a sector that failed was asked there already.
     const std::optional<MediumMap::Run> atFirst = map.runAt(r.sector);
     bool firstAsked = atFirst && atFirst->failed();
@@ -567,7 +566,7 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         // A readable run that goes on past the read's end is found there by
         // the read after, which cannot go back: it is asked for here, so the
         // run's sectors in this read are read to its edge too.
-        if (run.end != end || from >= end || end >= policy_.endSector() || end >= badEnd) continue;
+        if (run.end != end || from >= end || end >= policy_.endSector()) continue;
         const std::optional<MediumMap::Run> past = map.runAt(end);
         if (past && past->kind != MediumMap::Kind::SteppedOver) continue;
         const Probe heard = probe(Asker::Save, end, one.data(), Way::PastTheCache);

@@ -131,7 +131,7 @@ bool ServedByTheFuseTool::possible() {
 }
 
 ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map,
-                                         Loop loop, std::optional<std::uint64_t> dieAtSector) {
+                                         Loop loop, std::optional<std::uint64_t> dieAtSector, bool diesOnce) {
     const bool uncachedFile = loop != Loop::ThroughTheFilesCache, directIo = loop == Loop::DirectIo;
     const std::filesystem::path tool = readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
     const std::filesystem::path mnt = image.parent_path() / "mnt";
@@ -142,19 +142,24 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
     std::filesystem::remove(deadFile);
     const std::string environment = std::string("DIRECT_IO=") + (uncachedFile ? "1" : "0") +
                                     (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "") +
-                                    " COUNT_FILE=" + shellQuote(countFile) + " DEAD_FILE=" + shellQuote(deadFile);
+                                    (diesOnce ? " DIE_ONCE=1" : "") + " COUNT_FILE=" + shellQuote(countFile) +
+                                    " DEAD_FILE=" + shellQuote(deadFile);
     // Unmounted, the tool ends.
+    const std::string attach = loop == Loop::TheFileItself
+                                   ? "echo " + shellQuote((mnt / "disk.img").string())
+                                   : std::string("losetup -r ") + (directIo ? "--direct-io=on " : "") + "-f --show " +
+                                         mountPoint + "/disk.img";
     device = runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) +
                         " " + shellQuote(image.string()) + " " + mountPoint + " @" + shellQuote(map.string()) +
                         " 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e " + mountPoint +
-                        "/disk.img ] && break; sleep 0.1; done && losetup -r " + (directIo ? "--direct-io=on " : "") +
-                        "-f --show " + mountPoint + "/disk.img")
+                        "/disk.img ] && break; sleep 0.1; done && " + attach)
                  .value_or("");
     device = device.substr(0, device.find('\n'));
+    ownsLoop = loop != Loop::TheFileItself;
 }
 
 ServedByTheFuseTool::~ServedByTheFuseTool() {
-    if (!device.empty()) runCommand("losetup -d " + device);
+    if (!device.empty() && ownsLoop) runCommand("losetup -d " + device);
     runCommand("umount " + mountPoint + " || umount -l " + mountPoint);
 }
 

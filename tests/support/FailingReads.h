@@ -130,10 +130,14 @@ struct ServedByTheFuseTool {
         // from caching: the loop device's own cache fails a bad sector's page
         // whole, and a read past it gets each sector alone, as on a disk.
         OverAnUncachedFile,
+        // No loop device: the file the tool serves is the medium, read as an
+        // image file is, the tool keeping the kernel from caching it.
+        TheFileItself,
     };
     static bool possible();
+    // `diesOnce`: a disk that died and answers again does so for good.
     ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map, Loop loop,
-                        std::optional<std::uint64_t> dieAtSector = std::nullopt);
+                        std::optional<std::uint64_t> dieAtSector = std::nullopt, bool diesOnce = false);
     ~ServedByTheFuseTool();
     ServedByTheFuseTool(const ServedByTheFuseTool&) = delete;
     ServedByTheFuseTool& operator=(const ServedByTheFuseTool&) = delete;
@@ -145,6 +149,7 @@ struct ServedByTheFuseTool {
     // the sector it dies at once more.
     void answerAgain() const;
     std::string device;
+    bool ownsLoop = false;
     std::string mountPoint;
     std::string countFile;
     std::string deadFile;
