@@ -101,8 +101,8 @@ public:
     // the medium gone.
     std::optional<Stretch> comeBackToTheEnd(Stretch stretch, std::uint64_t failed, const ProbeSector& probe);
     // Where a stretch that runs to the medium's end on a disk that still
-    // answers, come back over in vain, begins: a save asks into its own
-    // walks' runs no further (UINT64_MAX: none).
+    // answers, come back over in vain, begins: later walks come back over it
+    // no further (UINT64_MAX: none).
     std::uint64_t badEndFrom() const { return badEndFrom_.load(std::memory_order_acquire); }
     // A scan begins afresh: the map but for the places read, and the bad end.
     void forget();
