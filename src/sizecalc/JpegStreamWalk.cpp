@@ -1,8 +1,8 @@
 #include "sizecalc/JpegStreamWalk.h"
 
-#include "walks/JpegScanWalk.h"
 #include "platform/CheckedMath.h"
 #include "sizecalc/CarvingContext.h"
+#include "walks/JpegScanWalk.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "sizecalc/MpgFileCheck.h"
 
-#include "walks/MpegVideoStreamWalk.h"
 #include "sizecalc/CarvingContext.h"
+#include "walks/MpegVideoStreamWalk.h"
 
 namespace {
 

@@ -116,7 +116,7 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
     const bool skip = context_.skipCarvedFileBlocks;
     const std::optional<std::uint64_t> checked = context_.checkedBytes;
     const bool cut = context_.measuredCut;
-    const CarvingContext::ScanData scan = context_.measuredScan;
+    CarvingContext::Unvouched unvouched = std::move(context_.measuredUnvouched);
     const std::uint64_t windowSectors = ReadWindow::kBytes / bps;
     std::optional<std::uint64_t> found;
     for (std::uint64_t sector = from; sector < end && !context_.stopped(); ++sector) {
@@ -137,7 +137,7 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
     context_.skipCarvedFileBlocks = skip;
     context_.checkedBytes = checked;
     context_.measuredCut = cut;
-    context_.measuredScan = scan;
+    context_.measuredUnvouched = std::move(unvouched);
     lookingAhead_ = false;
     return found;
 }

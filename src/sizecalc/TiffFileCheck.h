@@ -10,9 +10,9 @@
 // (header, directories, out-of-line values and image data counted one after
 // another) measures the Sigma TIFFs the X3F calculator claims.
 
-#include "walks/Tiff_IFD.h"
 #include "sizecalc/JpegStreamWalk.h"
 #include "sizecalc/TiffClassifier.h"
+#include "walks/Tiff_IFD.h"
 
 class TiffFileCheck final : public TiffClassifier {
 public:
