@@ -28,7 +28,7 @@ CarvingDetection::~CarvingDetection() {
 
 bool CarvingDetection::startsFile(std::uint64_t sector, platform::ByteView bytes) {
     const std::uint64_t device = platform::saturatingAdd(origin_, sector);
-    return p_.chain.firstFileFrom(device, device + 1).has_value() || p_.groups.startsKnownFile(sector, bytes);
+    return p_.chain.measuresFileAt(bytes, device) || p_.groups.startsKnownFile(sector, bytes);
 }
 
 BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
