@@ -5,7 +5,6 @@
 #include "carving/SignatureGroupDetection.h"
 #include "platform/CheckedMath.h"
 #include "sizecalc/CarvingContext.h"
-#include "sizecalc/JpegStreamWalk.h"
 #include "sizecalc/SizeCalculator.h"
 #include "sizecalc/SizeCalculatorChain.h"
 #include "sizecalc/X3fFileCheck.h"
@@ -18,9 +17,23 @@ namespace {
 constexpr std::uint64_t kSmallestRawJpeg = 1024;
 } // namespace
 
+CarvingDetection::CarvingDetection(Volume& volume, const Parts& parts, std::uint64_t origin)
+    : volume_(volume), p_(parts), origin_(origin) {
+    p_.groups.setLookup(this);
+}
+
+CarvingDetection::~CarvingDetection() {
+    p_.groups.setLookup(nullptr);
+}
+
+bool CarvingDetection::startsFile(std::uint64_t sector, platform::ByteView bytes) {
+    const std::uint64_t device = platform::saturatingAdd(origin_, sector);
+    return p_.chain.measuresFileAt(bytes, device) || p_.groups.startsKnownFile(sector, bytes);
+}
+
 BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
-    // Past the open photo's scan data: nothing was found inside it.
-    if (open_ && platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector()) >= open_->scan.end)
+    // Past the open file's unvouched bytes: nothing was found inside them.
+    if (open_ && platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector()) >= open_->unvouched.end)
         settle();
     // The calculators see the sector's first bytes only; those that need
     // more read the device themselves.
@@ -55,7 +68,7 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
     p_.context.rawJpeg.found = false;
     p_.context.measuredCut = false;
     p_.context.checkedBytes.reset();
-    p_.context.measuredScan = {};
+    p_.context.measuredUnvouched = {};
     return skip;
 }
 
@@ -68,12 +81,17 @@ void CarvingDetection::settle() {
 
 void CarvingDetection::foundAt(std::uint64_t sector) {
     if (!open_ || sector <= open_->sector) return;
-    // A file that begins inside the photo's header segments, such as its
-    // thumbnail, is the photo's own.
+    // A file that begins inside the structure its walk read, such as a
+    // photo's thumbnail in its header segments, or where a part of its own
+    // begins, is the file's own.
     const std::uint64_t at = platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector());
-    if (at < open_->scan.from || at >= open_->scan.end) return;
+    const CarvingContext::Unvouched& unvouched = open_->unvouched;
+    if (at < unvouched.from || at >= unvouched.end) return;
+    if (std::find(unvouched.ownSectors.begin(), unvouched.ownSectors.end(), sector - open_->sector) !=
+        unvouched.ownSectors.end())
+        return;
     const std::uint64_t before = open_->file->fileSize;
-    p_.recorder.cutCarvedFile(open_->file, at + JpegStreamWalk::kMargin);
+    p_.recorder.cutCarvedFile(open_->file, at + unvouched.cutMargin);
     volume_.dataSize -= before - open_->file->fileSize;
     settle();
 }
@@ -96,12 +114,13 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
         ++volume_.folderCount;
         ++volume_.entryCount;
     }
-    // A photo whose scan data runs on past this sector stays open, its
+    // A file whose unvouched bytes run on past this sector stays open, its
     // record held, while no other is (a thumbnail that begins a sector lies
     // in the header of the photo open).
-    const bool opens = !open_ && p_.context.measuredScan.end > p_.context.measuredScan.from;
+    CarvingContext::Unvouched& unvouched = p_.context.measuredUnvouched;
+    const bool opens = !open_ && unvouched.end > unvouched.from;
     NewDir* file = p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc, p_.context.measuredCut, opens);
-    if (opens && file) open_ = OpenPhoto{file, sector, p_.context.measuredScan};
+    if (opens && file) open_ = OpenFile{file, sector, std::move(unvouched)};
 
     CarvingContext::RawJpeg& preview = p_.context.rawJpeg;
     NewDir* rawJpg = p_.folders.rawJpgFolder();

@@ -6,16 +6,23 @@
 // result folder, with the JPEG preview a raw photo holds beside it, and an
 // MP3 or MPEG stream is jumped over. Only a sector no built-in format
 // recorded goes on to the signature groups of the other marked types, so a
-// sector yields at most one file. A photo's scan data holds no marker before
-// its end, so a file written over its later sectors that holds no 0xFF byte
-// (plain text, a document written without compression) reads as its data:
-// the photo is held open while the sectors inside its data are examined, and
-// a file found there that is known to begin there (measured by a size
+// sector yields at most one file. A file is its own as far as its walk read
+// its structure: the bytes past it (a TIFF's strips after its last
+// directory, sound data, a movie's media data past the atoms read), and a
+// photo's scan data, which holds no marker before its end, so that a file
+// written over its later sectors that holds no 0xFF byte (plain text, a
+// document written without compression) reads as its data, nothing vouches
+// for. The file is held open while the sectors there are examined, and a
+// file found there that is known to begin there (measured by a size
 // calculator, or RecogniserDispatch::vouchesForStart) cuts it at that
-// sector. A header taken alone that compressed data begins a sector with by
-// chance cuts nothing.
+// sector, marked. A header taken alone that compressed data begins a sector
+// with by chance cuts nothing. The signature groups' recognisers are offered
+// the sectors of the files they find in the same way, and this detection
+// answers them as the carving would: a size calculator or a group finds a
+// file known to begin there.
 
 #include "carving/BlockSearchEngine.h"
+#include "signatures/FileStartProbe.h"
 #include "sizecalc/CarvingContext.h"
 
 #include <cstdint>
@@ -28,7 +35,7 @@ class SizeCalculator;
 class SizeCalculatorChain;
 class Volume;
 
-class CarvingDetection final : public BlockSearchEngine::Detection {
+class CarvingDetection final : public BlockSearchEngine::Detection, private FileStartProbe {
 public:
     struct Parts {
         CarvingContext& context;
@@ -40,32 +47,40 @@ public:
     };
     // `origin`: the device sector of the search's sector 0, where the size
     // calculators, which read the device, are told a sector lies.
-    CarvingDetection(Volume& volume, const Parts& parts, std::uint64_t origin) noexcept
-        : volume_(volume), p_(parts), origin_(origin) {}
+    CarvingDetection(Volume& volume, const Parts& parts, std::uint64_t origin);
+    ~CarvingDetection() override;
+    // The groups' recognisers ask this detection for lookups.
+    CarvingDetection(const CarvingDetection&) = delete;
+    CarvingDetection& operator=(const CarvingDetection&) = delete;
 
     BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView bytes) override;
-    // Writes the open photo's record as it stands.
+    // Writes the open file's record as it stands.
     void settle() override;
 
 private:
-    // A photo whose scan data runs over sectors not examined yet; its record
-    // waits until the examined sectors pass that data's end, or a file found
-    // inside it cuts the photo.
-    struct OpenPhoto {
+    // A file whose bytes that nothing vouches for run over sectors not
+    // examined yet; its record waits until the examined sectors pass their
+    // end, or a file found inside them cuts it.
+    struct OpenFile {
         NewDir* file = nullptr;
         std::uint64_t sector = 0;
-        CarvingContext::ScanData scan;
+        CarvingContext::Unvouched unvouched;
     };
 
     // Records a measured file; false when it could not be.
     bool record(const SizeCalculator& calculator, std::uint64_t measured, std::uint64_t sector);
-    // A file known to begin at the sector was recorded there: the open
-    // photo whose scan data holds the sector's start is cut there, and
-    // measured to it and the margin a carved photo has past its end.
+    // A file known to begin at the sector was recorded there: the open file
+    // whose unvouched bytes hold the sector's start is cut there, marked, and
+    // measured to it (a photo, and the margin a carved photo has past its
+    // end).
     void foundAt(std::uint64_t sector);
+    // Whether the run would record a file known to begin at the sector: a
+    // size calculator measures one there, or a group's recogniser vouches
+    // for one.
+    bool startsFile(std::uint64_t sector, platform::ByteView bytes) override;
 
     Volume& volume_;
     Parts p_;
     std::uint64_t origin_;
-    std::optional<OpenPhoto> open_;
+    std::optional<OpenFile> open_;
 };

@@ -146,9 +146,14 @@ bool SignatureGroupDetection::startsFile(std::uint64_t sector, platform::ByteVie
     if (probing_) return false;
     const bool anyFirstByte = firstByteStands(bytes);
     if (!anyFirstByte && idGroup_ >= groups_.size()) return false;
+    // The recognisers this lookup runs have none of their own to offer a
+    // file's sectors to: what lies past a file they find there is nothing
+    // this answer depends on.
     probing_ = true;
+    dispatch_.setFileStartProbe(nullptr);
     bool primary = false;
     Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
+    dispatch_.setFileStartProbe(lookup_);
     probing_ = false;
     return sig && RecogniserDispatch::vouchesForStart(*sig) && recorder_.fitsRecord(sector, *sig);
 }

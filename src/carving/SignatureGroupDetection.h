@@ -41,6 +41,19 @@ public:
     // whose data holds that sector.
     bool recordedAKnownStart() const { return recordedAKnownStart_; }
 
+    // The lookup the recognisers are offered a found file's sectors to: the
+    // search's own, of these groups (as at first), or one that asks what
+    // else the search finds at a sector as well (the carving's size
+    // calculators), which must outlast this detection.
+    void setLookup(FileStartProbe* lookup) {
+        lookup_ = lookup ? lookup : this;
+        dispatch_.setFileStartProbe(lookup_);
+    }
+    // Whether these groups would record a file known to begin at `sector`,
+    // whose bytes from the sector's start on are `bytes`; nothing the search
+    // keeps changes.
+    bool startsKnownFile(std::uint64_t sector, platform::ByteView bytes) { return startsFile(sector, bytes); }
+
 private:
     struct Group {
         SignatureGroups::Group group;
@@ -96,4 +109,5 @@ private:
     // that lookup runs ask for none, and what they leave in the search's
     // state is undone.
     bool probing_ = false;
+    FileStartProbe* lookup_ = this;
 };

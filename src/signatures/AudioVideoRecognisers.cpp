@@ -1,5 +1,6 @@
 #include "signatures/AudioVideoRecognisers.h"
 
+#include "formats/RiffHeader.h"
 #include "platform/CheckedMath.h"
 #include "signatures/FileStartProbe.h"
 #include "signatures/Mp4ChunkCheck.h"
@@ -7,6 +8,7 @@
 #include "signatures/Sig.h"
 #include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
+#include "walks/AviChunkWalk.h"
 #include "walks/MpegAudioFileBounds.h"
 #include "walks/MpegVideoStreamWalk.h"
 #include "walks/WaveFileBounds.h"
@@ -29,6 +31,17 @@ constexpr std::uint32_t kData = fourCC("data");
 constexpr std::uint32_t kForm = fourCC("FORM");
 constexpr std::uint32_t kMidiHeader = fourCC("MThd");
 constexpr std::uint32_t kMidiTrack = fourCC("MTrk");
+// A MIDI file's header chunk: "MThd", its length (6) and six bytes.
+constexpr std::uint32_t kMidiHeaderLength = 6;
+constexpr std::size_t kMidiHeaderChunkBytes = 14;
+constexpr std::uint32_t kAiff = fourCC("AIFF");
+constexpr std::uint32_t kAifc = fourCC("AIFC");
+constexpr std::uint32_t kCommon = fourCC("COMM");
+constexpr std::uint32_t kSound = fourCC("SSND");
+// The chunks before an AIFF file's sound come to a few.
+constexpr std::uint64_t kMostAiffHeadChunks = 64;
+// An AVI file is listed this far past its RIFF's end.
+constexpr std::uint64_t kAviMargin = 2048;
 
 // Sectors read at once while the search's lookup is asked where the next
 // file begins.
@@ -153,6 +166,13 @@ std::optional<std::uint64_t> packAfterLoss(RecogniserMedium& medium, BoundedCurs
     return pack.offset;
 }
 
+// Four characters from space to tilde, as a chunk's identifier is.
+bool printableChunkId(std::uint32_t id) {
+    for (int shift = 0; shift < 32; shift += 8)
+        if (const auto c = static_cast<std::uint8_t>(id >> shift); c < 0x20 || c > 0x7E) return false;
+    return true;
+}
+
 // The top-level atoms a file of the ISO base media family is made of.
 constexpr std::array<std::uint32_t, 8> kTopLevelAtoms = {fourCC("free"), fourCC("ftyp"), fourCC("mdat"),
                                                          fourCC("moov"), fourCC("pnot"), fourCC("skip"),
@@ -187,18 +207,6 @@ std::optional<std::uint64_t> riffAudioStart(RecogniserMedium& medium, BoundedCur
         WaveFileBounds::dataChunkAt(cursor, riffStart, lastChunkAt, [&] { return medium.stopped(); });
     if (!data) return std::nullopt;
     return *data + 8;
-}
-
-// The answer for a file that was found, jumped over by the search or not.
-bool acceptFile(Sig& sig, const RecogniserMedium& medium, std::uint64_t length, bool skipFile) {
-    if (skipFile) {
-        medium.acceptJumpable(sig, length);
-    } else {
-        sig.foundSize = length;
-        sig.skipFileSize = false;
-        sig.skipSize = 0;
-    }
-    return true;
 }
 
 } // namespace
@@ -249,7 +257,7 @@ bool AudioVideoRecognisers::checkMOVAtomName(std::uint32_t atomType) {
 }
 
 bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     const std::uint64_t bps = medium.bytesPerSector();
     const std::uint64_t first = medium.firstSector();
     if (bps == 0 || search_.mp3DoneArray.contains(first)) return false;
@@ -298,9 +306,13 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
     // A stream that begins with an encoder's header frame ends where its byte count puts the end of its frames,
     // when a frame and a sector end there (MpegAudioFileBounds).
     std::uint64_t countedEnd = UINT64_MAX;
-    if (const auto counted = MpegAudioFileBounds::headerFrameBytes(cursor, start, header);
-        counted && *counted > stream->length && (start + *counted) % bps == 0)
-        countedEnd = start + *counted;
+    // Where that count puts the end of the frames, wherever it lies.
+    std::optional<std::uint64_t> counted;
+    if (const auto bytes = MpegAudioFileBounds::headerFrameBytes(cursor, start, header);
+        bytes && *bytes > stream->length) {
+        counted = start + *bytes;
+        if (*counted % bps == 0) countedEnd = *counted;
+    }
     std::uint64_t end = start;
     std::uint64_t frames = 0;
     while (!medium.stopped() && end != countedEnd) {
@@ -320,26 +332,43 @@ bool AudioVideoRecognisers::checkMP3FileAtBlock(std::uint64_t block, Sig& sig) {
         if (!frame->sameStreamAs(*stream)) break;
     }
     if (frames < kFewestFrames) return false;
-    // The tags after the last frame are the file's last bytes.
-    return acceptFile(sig, medium, end + MpegAudioFileBounds::tagsAt(cursor, end), true);
+    // The tags after the last frame are the file's last bytes, and every
+    // frame was read.
+    const std::uint64_t length = end + MpegAudioFileBounds::tagsAt(cursor, end);
+    medium.acceptJumpable(sig, length, length);
+    // Frames that end short of the count their header frame gives, at bytes
+    // that are no frame (not at a sector the medium could not give): the
+    // file was cut there.
+    if (counted && end < *counted && !medium.stopped() && !cursor.unreadable(end, 4)) sig.foundCut = true;
+    return true;
 }
 
 bool AudioVideoRecognisers::checkWAVFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor leading = medium.cursor(1);
     const platform::ByteView head = leading.sectors(0, 1);
     if (head.be32(8) != kWave) return false;
     if (head.le16(20) == kMpegLayer3Tag) return checkMP3FileAtBlock(block, sig);
     BoundedCursor cursor = medium.cursor();
-    const WaveFileBounds::Length length = WaveFileBounds::length(cursor, head, [&] { return medium.stopped(); });
-    if (!length.unendedSoundFrom && length.bytes != 0) return acceptFile(sig, medium, length.bytes, false);
+    const auto stopped = [&] { return medium.stopped(); };
+    const WaveFileBounds::Length length = WaveFileBounds::length(cursor, head, stopped);
+    // Its chunks are read up to the sound's; nothing leads past the sound.
+    const std::optional<std::uint64_t> data =
+        WaveFileBounds::dataChunkAt(cursor, 0, WaveFileBounds::kLongestHeader, stopped);
+    const std::uint64_t sound = data ? *data + riff::kChunkHeaderBytes : riff::kHeaderBytes;
+    if (!length.unendedSoundFrom && length.bytes != 0) {
+        medium.acceptListed(sig, length.bytes, sound);
+        return true;
+    }
     // A header whose lengths were never written: the sound runs on to where
     // the search lists the next file, as the carving measures it; with none
     // in reach, where it ends is not known.
     const std::uint64_t bps = medium.bytesPerSector();
-    if (const std::optional<std::uint64_t> next = nextFileSector(medium, 1))
-        return acceptFile(sig, medium, *next * bps, false);
-    medium.acceptCut(sig, medium.readableBytes());
+    if (const std::optional<std::uint64_t> next = nextFileSector(medium, 1)) {
+        medium.acceptEstimated(sig, *next * bps, sound);
+        return true;
+    }
+    medium.acceptCut(sig, medium.readableBytes(), sound);
     return true;
 }
 
@@ -355,36 +384,68 @@ std::optional<std::uint64_t> AudioVideoRecognisers::nextFileSector(RecogniserMed
 }
 
 bool AudioVideoRecognisers::checkAIFF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor leading = medium.cursor(1);
     const platform::ByteView head = leading.sectors(0, 1);
     if (head.be32(0) != kForm) return false;
-    return acceptFile(sig, medium, std::uint64_t{head.be32(4)} + 8, false);
+    const std::uint64_t length = std::uint64_t{head.be32(4)} + 8;
+    // Its form type, then chunks up to the sound's, among them the common
+    // chunk every AIFF file has: nothing leads past the sound. A FORM of
+    // another type, or one without the common chunk, is read no further
+    // than its header.
+    const std::uint32_t form = head.be32(8);
+    std::uint64_t read = 0;
+    if (form == kAiff || form == kAifc) {
+        BoundedCursor cursor = medium.cursor();
+        bool common = false;
+        for (std::uint64_t at = riff::kHeaderBytes, chunks = 0; at < length && chunks < kMostAiffHeadChunks; ++chunks) {
+            const platform::ByteView chunk = cursor.at(at, 8);
+            if (chunk.empty() || !printableChunkId(chunk.be32(0)) || medium.stopped()) break;
+            common = common || chunk.be32(0) == kCommon;
+            at += 8;
+            if (common) read = at;
+            if (chunk.be32(0) == kSound) break;
+            at += std::uint64_t{chunk.be32(4)} + (chunk.be32(4) & 1);
+        }
+    }
+    medium.acceptListed(sig, length, read);
+    return true;
 }
 
 bool AudioVideoRecognisers::checkAVIFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
-    BoundedCursor leading = medium.cursor(1);
-    // The RIFF size is taken with a margin of 2 KiB rather than its 8-byte header.
-    return acceptFile(sig, medium, std::uint64_t{leading.sectors(0, 1).le32(4)} + 2048, false);
+    RecogniserMedium medium(volume_, block, sig, probe_);
+    BoundedCursor cursor = medium.cursor();
+    const AviChunkWalk::Walk walk = AviChunkWalk::walk(cursor, [&] { return medium.stopped(); });
+    // The RIFF size is taken with a margin of 2 KiB rather than its 8-byte
+    // header; what the search is offered ends at the RIFF's end.
+    medium.acceptListed(sig, walk.riffEnd, walk.structureEnd);
+    const std::uint64_t riffLength = walk.riffEnd - std::min(walk.riffEnd, riff::kChunkHeaderBytes);
+    if (!sig.foundCut) sig.foundSize = std::min(riffLength + kAviMargin, medium.readableBytes());
+    return true;
 }
 
 bool AudioVideoRecognisers::checkMIDIFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
     // Chunk lengths are 32-bit and the end 64-bit, so a step always advances; a chunk that claims more than can be
-    // read ends the walk there.
-    std::uint64_t end = 0;
+    // read ends the walk there. The chunks' heads are read, their events are not.
+    std::uint64_t end = 0, read = 0;
     platform::ByteView chunk = cursor.at(0, 8);
     while ((chunk.be32(0) == kMidiTrack || chunk.be32(0) == kMidiHeader) && !medium.stopped()) {
+        read = end + 8;
         end += std::uint64_t{chunk.be32(4)} + 8;
         chunk = cursor.at(end, 8);
     }
-    return acceptFile(sig, medium, end + 2, true);
+    // A header of six bytes, then a track: a MIDI file's structure. Else
+    // only its header was read.
+    const platform::ByteView head = cursor.at(0, kMidiHeaderChunkBytes + 4);
+    if (head.be32(4) != kMidiHeaderLength || head.be32(kMidiHeaderChunkBytes) != kMidiTrack) read = 0;
+    medium.acceptJumpable(sig, end + 2, read);
+    return true;
 }
 
 bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     // The first packets lie in the first two sectors: a chance 0x47 costs no
     // large read.
     BoundedCursor first = medium.cursor();
@@ -400,7 +461,8 @@ bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
         ++packets;
     }
     if (packets < kTransportRunPackets) return false;
-    return acceptFile(sig, medium, packets * kTransportPacketBytes, true);
+    medium.acceptJumpable(sig, packets * kTransportPacketBytes, packets * kTransportPacketBytes);
+    return true;
 }
 
 AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor,
@@ -444,7 +506,7 @@ AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMed
         last = walk.end;
         lastSize = size;
         lastType = atom.be32(4);
-        lastBody = walk.end + (largeSize ? 16 : 8);
+        lastBody = walk.lastHeaderEnd = walk.end + (largeSize ? 16 : 8);
         walk.end = platform::saturatingAdd(walk.end, size);
     }
     // The last atom is the file's only when it holds atoms that fill it (a
@@ -480,7 +542,7 @@ bool AudioVideoRecognisers::atomChildrenFill(RecogniserMedium& medium, std::uint
 
 bool AudioVideoRecognisers::checkMP4FileAtBlock(std::uint64_t block, Sig& sig) {
     sig.extension = "mp4";
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
     const platform::ByteView brand = cursor.at(8, 3);
     // 3GPP files have file types of their own.
@@ -495,7 +557,7 @@ bool AudioVideoRecognisers::checkMP4FileAtBlock(std::uint64_t block, Sig& sig) {
 }
 
 bool AudioVideoRecognisers::check3GPP_FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
     const AtomWalk walk = atomWalkEnd(medium, cursor, checkMP4AtomName);
     medium.acceptJumpable(sig, walk.end, walk.checked);
@@ -507,9 +569,14 @@ bool AudioVideoRecognisers::check3GPP2_FileAtBlock(std::uint64_t block, Sig& sig
 }
 
 bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
-    return acceptFile(sig, medium, atomWalkEnd(medium, cursor, checkMOVAtomName).end, false);
+    // The atoms are read as far as one follows another, the last one's
+    // header too; a movie's first atom that no other follows is read no
+    // further than its header.
+    const AtomWalk walk = atomWalkEnd(medium, cursor, checkMOVAtomName);
+    medium.acceptListed(sig, walk.end, walk.checked != 0 ? std::max(walk.checked, walk.lastHeaderEnd) : 0);
+    return true;
 }
 
 std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
@@ -576,7 +643,7 @@ bool AudioVideoRecognisers::firstPackLeadsOn(RecogniserMedium& medium) {
 }
 
 bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     const std::uint64_t bps = medium.bytesPerSector();
     if (bps == 0 || search_.mpgDoneArray.contains(medium.firstSector())) return false;
     BoundedCursor leading = medium.cursor(kPackSearchSectors);
@@ -588,9 +655,15 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
         while (head.has(next, 4) && head.be32(next) != kPackStart)
             ++next;
         if (!head.has(next, 4) && !firstPackLeadsOn(medium)) return false;
-        return acceptFile(sig, medium, packStreamEnd(medium), true);
+        // Its packs and packets are read to its end.
+        const std::uint64_t end = packStreamEnd(medium);
+        medium.acceptJumpable(sig, end, end);
+        return true;
     }
-    if (head.be32(0) != kSequenceHeader) return acceptFile(sig, medium, 0, true);
+    if (head.be32(0) != kSequenceHeader) {
+        medium.acceptJumpable(sig, 0, 0);
+        return true;
+    }
     // A video stream found again from a sector inside it is the same stream.
     BoundedCursor cursor = medium.cursor(kVideoWindowSectors);
     const MpegVideoStreamWalk::Measure stream = MpegVideoStreamWalk::measure(
@@ -601,8 +674,14 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
     // A stream this short is too short to trust its length; one whose end nothing marks is not jumped over, as what
     // follows it may lie inside its estimate. Nor is the rest of one past its last start code: nothing checked those
     // bytes as the stream's, and another file may lie in them before what ends it.
-    if (stream.length <= kShortestVideoStream) return acceptFile(sig, medium, 0, true);
-    if (!stream.endMarked) return acceptFile(sig, medium, stream.length, false);
+    if (stream.length <= kShortestVideoStream) {
+        medium.acceptJumpable(sig, 0, 0);
+        return true;
+    }
+    if (!stream.endMarked) {
+        medium.acceptEstimated(sig, stream.length, stream.structureEnd);
+        return true;
+    }
     medium.acceptJumpable(sig, stream.length, stream.structureEnd);
     return true;
 }
@@ -630,7 +709,7 @@ std::pair<std::uint64_t, std::uint64_t> frameRun(RecogniserMedium& medium, std::
 } // namespace
 
 bool AudioVideoRecognisers::checkAACFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView first = cursor.at(0, 3);
     if (first.empty()) return false;
@@ -644,11 +723,12 @@ bool AudioVideoRecognisers::checkAACFileAtBlock(std::uint64_t block, Sig& sig) {
         return valid ? length : 0;
     });
     if (frames < kFrameRun) return false;
-    return acceptFile(sig, medium, end, true);
+    medium.acceptJumpable(sig, end, end);
+    return true;
 }
 
 bool AudioVideoRecognisers::checkAC3FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     const auto [frames, end] = frameRun(medium, 6, [](platform::ByteView h) -> std::uint64_t {
         if (h.be16(0) != 0x0B77) return 0;
         const std::uint32_t bitstreamId = h.u8(5) >> 3;
@@ -666,5 +746,6 @@ bool AudioVideoRecognisers::checkAC3FileAtBlock(std::uint64_t block, Sig& sig) {
         return 2 * words;
     });
     if (frames < kFrameRun) return false;
-    return acceptFile(sig, medium, end, true);
+    medium.acceptJumpable(sig, end, end);
+    return true;
 }

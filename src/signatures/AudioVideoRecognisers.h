@@ -24,8 +24,9 @@ class AudioVideoRecognisers {
 public:
     AudioVideoRecognisers(Volume& volume, SignatureSearchState& search) noexcept : volume_(volume), search_(search) {}
 
-    // The search's lookup, which a WAVE file whose header gives no length
-    // asks where the next file begins; none: nothing is asked.
+    // The search's lookup, offered the sectors of a found file that its walk
+    // did not vouch for, and asked by a WAVE file whose header gives no
+    // length where the next file begins; none: nothing is asked.
     void setFileStartProbe(FileStartProbe* probe) { probe_ = probe; }
 
     bool checkMP3FileAtBlock(std::uint64_t block, Sig& sig);
@@ -64,6 +65,8 @@ private:
     struct AtomWalk {
         std::uint64_t end = 0;
         std::uint64_t checked = 0;
+        // Past the header of the last atom taken.
+        std::uint64_t lastHeaderEnd = 0;
     };
     static AtomWalk atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor, bool (*atomNameCheck)(std::uint32_t));
     // Whether the atoms inside an atom whose body begins at `body` (printable names, each at least its header) end

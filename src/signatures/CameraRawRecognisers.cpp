@@ -6,58 +6,56 @@
 #include "signatures/TiffRecognisers.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 namespace {
-// What the NEF and Sony raw walk found: the length (0: refused), whether
-// a NewSubfileType entry was met and whether the walk broke.
-struct MakerWalk {
-    std::uint64_t length = 0;
-    bool newSubfileType = false;
-    bool broken = false;
-};
-
 // Nikon and Sony files name their maker near the start, and keep the
-// full-size image in directories only SubIFDs entries point to.
-MakerWalk walkMakerRaw(RecogniserMedium& medium, std::string_view mark) {
+// full-size image in directories only SubIFDs entries point to: the walk of
+// such a file, and the length it measured (0: refused).
+std::optional<TiffDirectoryWalk> walkMakerRaw(RecogniserMedium& medium, std::string_view mark, std::uint64_t& length) {
     std::vector<std::uint8_t> head;
-    if (!TiffRecognisers::readHead(medium, head) || !TiffRecognisers::makerWindowHas(head, mark)) return {};
+    length = 0;
+    if (!TiffRecognisers::readHead(medium, head) || !TiffRecognisers::makerWindowHas(head, mark)) return std::nullopt;
     TiffDirectoryWalk walk = TiffRecognisers::directoryWalk(
         medium, {.directoryTest = &CameraRawRecognisers::checkNEF_IFD, .followSubIFDs = true});
-    const std::uint64_t length = walk.measure(head);
-    return {length, walk.sawNewSubfileType(), walk.broken()};
+    length = walk.measure(head);
+    return walk;
 }
 } // namespace
 
 bool CameraRawRecognisers::checkCR2FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     std::vector<std::uint8_t> head;
     if (!TiffRecognisers::readHead(medium, head) || !TiffRecognisers::hasCR2Marker(head)) return false;
     TiffDirectoryWalk walk = TiffRecognisers::directoryWalk(medium, {.directoryTest = &checkCR2_IFD});
     const std::uint64_t length = walk.measure(head);
-    return TiffRecognisers::report(medium, sig, length, walk.broken());
+    return TiffRecognisers::report(medium, sig, length, walk);
 }
 
 bool CameraRawRecognisers::checkNEF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
-    const MakerWalk walk = walkMakerRaw(medium, "NIKO");
-    return TiffRecognisers::report(medium, sig, walk.length, walk.broken);
+    RecogniserMedium medium(volume_, block, sig, probe_);
+    std::uint64_t length = 0;
+    const std::optional<TiffDirectoryWalk> walk = walkMakerRaw(medium, "NIKO", length);
+    return walk && TiffRecognisers::report(medium, sig, length, *walk);
 }
 
 bool CameraRawRecognisers::checkSONY_RAWFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
-    const MakerWalk walk = walkMakerRaw(medium, "SONY");
-    if (!TiffRecognisers::report(medium, sig, walk.length, walk.broken)) return false;
-    sig.extension = walk.newSubfileType ? "sr2" : "srf";
-    // An SRF file is recorded a fifth longer than its directories measure;
-    // the jump stays with the measured part.
-    if (!walk.newSubfileType)
+    RecogniserMedium medium(volume_, block, sig, probe_);
+    std::uint64_t length = 0;
+    const std::optional<TiffDirectoryWalk> walk = walkMakerRaw(medium, "SONY", length);
+    if (!walk || !TiffRecognisers::report(medium, sig, length, *walk)) return false;
+    sig.extension = walk->sawNewSubfileType() ? "sr2" : "srf";
+    // An SRF file is recorded a fifth longer than its directories measure
+    // (a cut one only to where it was cut); the jump stays with the measured
+    // part.
+    if (!walk->sawNewSubfileType() && !sig.foundCut)
         sig.foundSize = std::min(platform::saturatingMul(sig.foundSize, 12) / 10, medium.readableBytes());
     return true;
 }
 
 bool CameraRawRecognisers::checkORF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     std::vector<std::uint8_t> head;
     // The signature match is the only identifying test: the header is not
     // looked at, and every number is read little-endian.
@@ -66,7 +64,7 @@ bool CameraRawRecognisers::checkORF_FileAtBlock(std::uint64_t block, Sig& sig) {
         TiffRecognisers::directoryWalk(medium, {.byteOrder = TiffDirectoryWalk::ByteOrder::LittleEndian,
                                                 .directoryTest = &TiffRecognisers::checkTIFF_IFD});
     const std::uint64_t length = walk.measure(head);
-    return TiffRecognisers::report(medium, sig, length, walk.broken());
+    return TiffRecognisers::report(medium, sig, length, walk);
 }
 
 bool CameraRawRecognisers::checkCR2_IFD(const Tiff_IFD& ifd) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+class FileStartProbe;
 class Sig;
 class Tiff_IFD;
 class Volume;
@@ -14,6 +15,10 @@ class Volume;
 class CameraRawRecognisers {
 public:
     explicit CameraRawRecognisers(Volume& volume) noexcept : volume_(volume) {}
+
+    // The search's lookup, offered the sectors of a found file that its walk
+    // did not vouch for; none: nothing is offered.
+    void setFileStartProbe(FileStartProbe* probe) { probe_ = probe; }
 
     bool checkCR2FileAtBlock(std::uint64_t block, Sig& sig);
     bool checkNEF_FileAtBlock(std::uint64_t block, Sig& sig);
@@ -28,4 +33,5 @@ public:
 
 private:
     Volume& volume_;
+    FileStartProbe* probe_ = nullptr;
 };

@@ -11,7 +11,7 @@
 #include <string>
 
 bool DatabaseRecordRecognisers::checkOlk14RecordAtBlock(std::uint64_t block, Sig& sig, const Olk14RecordKind& kind) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 20);
     // The record's length stands twice, in 32 and in 16 bits.
@@ -28,8 +28,8 @@ bool DatabaseRecordRecognisers::checkOlk14RecordAtBlock(std::uint64_t block, Sig
     search_.foundName = std::string(kind.namePrefix) + "_" + std::to_string(number);
     search_.foundParentPath = "Office 2011 Identities/Main Identity/Data Records/" + std::string(kind.folder) +
                               "/0T/0B/" + std::to_string(millions) + "M/" + std::to_string(thousands) + "K";
-    sig.foundSize = std::uint64_t{header.be32(4)} + 20; // the length leaves out the 20-byte header
-    sig.skipFileSize = false;
+    // The length leaves out the 20-byte header, the record's structure.
+    medium.acceptListed(sig, std::uint64_t{header.be32(4)} + 20, header.size());
     return true;
 }
 
@@ -139,7 +139,7 @@ bool contains(const std::array<std::uint64_t, 2>& values, std::uint64_t value) {
 } // namespace
 
 bool DatabaseRecordRecognisers::checkInddAndOtherSuchFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const MasterPage first = masterPageAt(cursor, 0);
     if (!first.valid) return false;
@@ -172,7 +172,8 @@ bool DatabaseRecordRecognisers::checkInddAndOtherSuchFileAtBlock(std::uint64_t b
             if (length == 0) break;
         }
     }
-    sig.foundSize = (end + kPageBytes - 1) / kPageBytes * kPageBytes;
-    sig.skipFileSize = false;
+    // Its pages and the objects after them are read to their end, which the
+    // last page's padding follows.
+    medium.acceptListed(sig, (end + kPageBytes - 1) / kPageBytes * kPageBytes, end);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+class FileStartProbe;
 class Sig;
 class SignatureSearchState;
 class Volume;
@@ -15,6 +16,10 @@ class DatabaseRecordRecognisers {
 public:
     DatabaseRecordRecognisers(Volume& volume, SignatureSearchState& search) noexcept
         : volume_(volume), search_(search) {}
+
+    // The search's lookup, offered the sectors of a found file that its walk
+    // did not vouch for; none: nothing is offered.
+    void setFileStartProbe(FileStartProbe* probe) { probe_ = probe; }
 
     bool checkOlk14CategoryFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkOlk14ContactFileAtBlock(std::uint64_t block, Sig& sig);
@@ -46,4 +51,5 @@ private:
 
     Volume& volume_;
     SignatureSearchState& search_;
+    FileStartProbe* probe_ = nullptr;
 };

@@ -301,6 +301,34 @@ constexpr std::uint32_t kZipSizeInExtra = 0xFFFFFFFF;
 // End records looked at after an archive's last local record before the
 // search gives up: each costs a window read.
 constexpr std::uint64_t kZipMostEndRecords = 64;
+// The compression methods the format names: stored, the early ones (shrunk,
+// reduced, imploded, tokenized), deflated, deflate64, the old terse ones,
+// bzip2, LZMA, the IBM ones, zstd, MP3, xz, JPEG, WavPack, PPMd and AES.
+constexpr std::array<std::uint16_t, 23> kZipMethods = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 12,
+                                                       14, 16, 18, 19, 20, 93, 94, 95, 96, 97, 98};
+constexpr std::uint16_t kZipAesMethod = 99;
+// An MRW file's picture description block, "\0PRD", the first in its MRM
+// block; the blocks of an MRM block are a handful.
+constexpr std::uint32_t kMrwPictureDescription = 0x00505244;
+constexpr std::uint64_t kMrwMostBlocks = 64;
+// A longer entry name is no writer's.
+constexpr std::uint16_t kZipLongestName = 4096;
+
+// Whether the local header the archive begins with is one: a method the
+// format names and a name of characters (no control character or NUL, as
+// each writer spells names) that the header's length holds.
+bool zipLocalHeaderStands(BoundedCursor& cursor) {
+    const platform::ByteView header = cursor.at(0, 30);
+    const std::uint16_t method = header.le16(8), nameLength = header.le16(26);
+    if (header.empty() || nameLength == 0 || nameLength > kZipLongestName) return false;
+    if (method != kZipAesMethod && std::find(kZipMethods.begin(), kZipMethods.end(), method) == kZipMethods.end())
+        return false;
+    const platform::ByteView name = cursor.at(30, nameLength);
+    if (name.size() != nameLength) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (name.u8(i) < 0x20 || name.u8(i) == 0x7F) return false;
+    return true;
+}
 
 // How far a ZIP archive's records lead from one to the next: each local
 // header by its sizes to the next local header or the central directory,
@@ -612,7 +640,7 @@ std::string readRtfText(RecogniserMedium& medium, std::uint64_t limit) {
 } // namespace
 
 bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     if (medium.bytesPerSector() == 0) return false;
     // The end of the central directory lies within half the size limit.
     const std::uint64_t bound = sig.sizeLimitBytes() / medium.bytesPerSector() / 2 + kWindowStep;
@@ -622,24 +650,27 @@ bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
     // Only as far as they lead is the archive jumped over.
     const ZipWalk walk = walkZipRecords(medium, bound);
     // A format kept in an archive is found by its first entry's name or
-    // content: the archive's local header comes first.
+    // content: the archive's local header comes first. A walk whose first
+    // header is none read nothing of an archive past its signature.
     if (walk.localRecords == 0) return false;
+    BoundedCursor header = medium.cursor();
+    const bool stands = zipLocalHeaderStands(header);
     if (walk.end) {
-        medium.acceptJumpable(sig, *walk.end);
+        medium.acceptJumpable(sig, *walk.end, stands ? *walk.end : 0);
         return true;
     }
     if (const std::optional<std::uint64_t> end = zipEndAfterGap(medium, bound, walk)) {
-        medium.acceptJumpable(sig, *end, walk.reached);
+        medium.acceptJumpable(sig, *end, stands ? walk.reached : 0);
         return true;
     }
     // Records that break off before an end record of their own: the first
     // fragment of an archive, another file's sectors after it.
-    medium.acceptCut(sig, walk.reached);
+    medium.acceptCut(sig, walk.reached, stands ? walk.reached : 0);
     return true;
 }
 
 bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     if (medium.bytesPerSector() == 0) return false;
     const std::uint64_t bound = sig.sizeLimitBytes() / medium.bytesPerSector() + kWindowStep;
     // "%%EOF" at the start of a line.
@@ -649,6 +680,12 @@ bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
     };
     BoundedCursor cursor = medium.cursor();
     BoundedCursor xrefs = medium.cursor();
+    // A header that gives the version, "%PDF-d.d": the document's structure
+    // past its signature.
+    const platform::ByteView version = cursor.at(4, 4);
+    const auto digit = [](std::uint8_t c) { return c >= '0' && c <= '9'; };
+    const bool stands = version.size() == 4 && version.u8(0) == '-' && digit(version.u8(1)) && version.u8(2) == '.' &&
+                        digit(version.u8(3));
     // The file ends after the line break that follows its last marker: an
     // update appended to the document has a marker of its own, as has the
     // first page of a linearized one (whose "startxref" gives 0), and an
@@ -671,25 +708,31 @@ bool DocumentRecognisers::checkPDF_FileAtBlock(std::uint64_t block, Sig& sig) {
         from = after;
     }
     // Nothing but the markers ties the document's bytes to its first
-    // sectors, and the search looks at them again.
+    // sectors, and the search looks at them again; its sections, which its
+    // marker names, are its own up to it.
     if (ended && end) {
-        medium.acceptJumpable(sig, *end, 0);
+        medium.acceptJumpable(sig, *end, stands ? *end : 0);
+        medium.jumpNoFurtherThan(sig, 0);
         return true;
     }
     // A document whose marker is gone, or names no section of its own: its
     // first fragment, another file's sectors after it.
-    medium.acceptCut(sig, pdfObjectsEnd(medium, bound));
+    const std::uint64_t objects = pdfObjectsEnd(medium, bound);
+    medium.acceptCut(sig, objects, stands ? objects : 0);
     return true;
 }
 
 bool DocumentRecognisers::checkRAR_FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
     const platform::ByteView marker = cursor.at(0, 10);
     if (marker.empty()) return false;
     // The 7-byte marker block, then blocks of CRC (2), type (1), flags (2) and
     // header size (2), with a 32-bit data size after them in a long block.
     std::uint64_t position = 7;
+    // The block headers read; the last block's data nothing leads past
+    // unless the archive's end block follows it.
+    std::uint64_t read = 7;
     std::uint8_t type = marker.u8(9);
     while (isRarBlockType(type) && !medium.stopped()) {
         const platform::ByteView header = cursor.at(position, 7);
@@ -709,16 +752,17 @@ bool DocumentRecognisers::checkRAR_FileAtBlock(std::uint64_t block, Sig& sig) {
         }
         const std::uint64_t next = platform::saturatingAdd(position, headerSize + dataSize);
         if (next == position) break;
+        read = type == 0x7B ? next : platform::saturatingAdd(position, headerSize);
         position = next;
         if (type == 0x7B || (headerSize == 0 && !longBlock)) break;
     }
-    medium.acceptJumpable(sig, position);
+    medium.acceptJumpable(sig, position, read);
     return true;
 }
 
 bool DocumentRecognisers::checkRTF_FileAtBlock(std::uint64_t block, Sig& sig) {
     sig.skipSize = 0;
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     const std::uint64_t limit =
         sig.sizeLimitBytes() != 0 ? medium.readableBytes() : std::min(medium.readableBytes(), kRtfTextLimit);
     std::string text = readRtfText(medium, limit);
@@ -728,12 +772,14 @@ bool DocumentRecognisers::checkRTF_FileAtBlock(std::uint64_t block, Sig& sig) {
     // Only a document that names pictures takes the list: entries still
     // pending from an earlier package are not this document's, and would
     // make a plain document a package.
-    if (listRtfPictures(text) && !search_.rtfdArray.empty()) {
+    const bool pictures = listRtfPictures(text) && !search_.rtfdArray.empty();
+    // The text is read to its end.
+    medium.acceptListed(sig, text.size(), text.size());
+    if (pictures) {
         // A count of pictures, not of sectors: the search does not jump.
         sig.skipSize = search_.rtfdArray.size();
         search_.lookForRtfAttachments = true;
     }
-    sig.foundSize = text.size();
     return true;
 }
 
@@ -776,7 +822,7 @@ bool DocumentRecognisers::listRtfPictures(const std::string& text) {
 }
 
 bool DocumentRecognisers::checkMSOFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 52);
     if (header.empty()) return false;
@@ -799,27 +845,44 @@ bool DocumentRecognisers::checkMSOFileAtBlock(std::uint64_t block, Sig& sig) {
         }
     }
     sig.extension = extension;
-    // The most that the FAT sectors can map, and the header.
-    sig.foundSize = platform::saturatingMul(std::uint64_t{fatSectors} * 128 + 1, medium.bytesPerSector());
-    sig.skipFileSize = false;
+    // The most that the FAT sectors can map, and the header: a bound, read
+    // no further than the directory's first entries.
+    medium.acceptEstimated(sig, platform::saturatingMul(std::uint64_t{fatSectors} * 128 + 1, medium.bytesPerSector()),
+                           directory + 4 * 128);
     return true;
 }
 
 bool DocumentRecognisers::checkMRWFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 33);
     if (header.empty()) return false;
     // The MRM block (its length after its 8-byte head), then the raw sensor
     // data: height x width pixels of the PRD block's bit depth.
     const std::uint64_t bits = std::uint64_t{header.be16(24)} * header.be16(26) * header.u8(32);
-    sig.foundSize = std::uint64_t{header.be32(4)} + 8 + (bits + 7) / 8;
-    sig.skipFileSize = false;
+    const std::uint64_t mrmEnd = std::uint64_t{header.be32(4)} + 8;
+    // The MRM block's blocks, the picture description (PRD) first, each
+    // leading by its length to the next: the file's structure as far as
+    // they lead, all of it when they lead to the block's end. Without the
+    // PRD block first, nothing past the file's signature is read.
+    std::uint64_t read = 0;
+    if (header.be32(8) == kMrwPictureDescription) {
+        BoundedCursor blocks = medium.cursor();
+        std::uint64_t at = 8;
+        for (std::uint64_t count = 0; at < mrmEnd && count < kMrwMostBlocks && !medium.stopped(); ++count) {
+            const platform::ByteView head = blocks.at(at, 8);
+            if (head.empty() || head.u8(0) != 0) break;
+            read = at + 8;
+            at = platform::saturatingAdd(read, head.be32(4));
+        }
+        if (at == mrmEnd) read = mrmEnd;
+    }
+    medium.acceptListed(sig, mrmEnd + (bits + 7) / 8, read);
     return true;
 }
 
 bool DocumentRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView head = cursor.at(0, 3 + kCompressCodesTested * 9 / 8 + 4);
     if (head.empty()) return false;
@@ -838,13 +901,12 @@ bool DocumentRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig
         if (code > (i == 0 ? 255 : firstEntry + i - 1) || (code == 256 && firstEntry == 257)) return false;
     }
     // The codes run to the file's end with no record of it: no length.
-    sig.foundSize = 0;
-    sig.skipFileSize = false;
+    medium.acceptEstimated(sig, 0, head.size());
     return true;
 }
 
 bool DocumentRecognisers::checkARJFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
     bool archiveEnd = false;
     // The main header's CRC is the test; each file after it is a header and
@@ -852,20 +914,24 @@ bool DocumentRecognisers::checkARJFileAtBlock(std::uint64_t block, Sig& sig) {
     auto next = arjHeaderEnd(cursor, 0, archiveEnd);
     if (!next || archiveEnd) return false;
     std::uint64_t end = *next;
+    // The headers read; a file's compressed bytes nothing leads past unless
+    // a header follows them.
+    std::uint64_t read = end;
     while (!archiveEnd && !medium.stopped()) {
         // The basic part holds the compressed size at its 12th byte.
         const platform::ByteView basic = cursor.at(end + 4, 16);
         const std::uint64_t compressed = basic.empty() ? 0 : basic.le32(12);
         const auto after = arjHeaderEnd(cursor, end, archiveEnd);
         if (!after) break;
+        read = *after;
         end = archiveEnd ? *after : platform::saturatingAdd(*after, compressed);
     }
-    medium.acceptJumpable(sig, end);
+    medium.acceptJumpable(sig, end, read);
     return true;
 }
 
 bool DocumentRecognisers::checkEXEFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
     const platform::ByteView dos = cursor.at(0, 64);
     if (dos.empty()) return false;
@@ -889,11 +955,18 @@ bool DocumentRecognisers::checkEXEFileAtBlock(std::uint64_t block, Sig& sig) {
                             certificateBytes = optional.le32(directories + 36);
         if (certificateBytes != 0) end = std::max(end, std::uint64_t{certificates} + certificateBytes);
     }
+    // The headers and the section table are read; the sections, which begin
+    // where the table puts them, are the program's own parts.
+    const std::uint64_t read = end;
+    std::vector<std::uint64_t> sectionSectors;
     for (std::uint16_t i = 0; i < sections; ++i) {
         const platform::ByteView section = cursor.at(table + 40 * std::uint64_t{i}, 40);
         if (section.empty()) break;
         if (section.le32(16) != 0) end = std::max(end, std::uint64_t{section.le32(20)} + section.le32(16));
+        if (section.le32(16) != 0 && medium.bytesPerSector() != 0 && section.le32(20) % medium.bytesPerSector() == 0)
+            sectionSectors.push_back(section.le32(20) / medium.bytesPerSector());
     }
-    medium.acceptJumpable(sig, end);
+    medium.ownPartsBeginAt(std::move(sectionSectors));
+    medium.acceptJumpable(sig, end, read);
     return true;
 }

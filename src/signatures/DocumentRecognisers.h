@@ -9,6 +9,7 @@
 #include <string>
 
 class RecogniserMedium;
+class FileStartProbe;
 class Sig;
 class SignatureSearchState;
 class Volume;
@@ -16,6 +17,10 @@ class Volume;
 class DocumentRecognisers {
 public:
     DocumentRecognisers(Volume& volume, SignatureSearchState& search) noexcept : volume_(volume), search_(search) {}
+
+    // The search's lookup, offered the sectors of a found file that its walk
+    // did not vouch for; none: nothing is offered.
+    void setFileStartProbe(FileStartProbe* probe) { probe_ = probe; }
 
     bool checkZIP_FileAtBlock(std::uint64_t block, Sig& sig);
     bool checkRAR_FileAtBlock(std::uint64_t block, Sig& sig);
@@ -34,4 +39,5 @@ private:
 
     Volume& volume_;
     SignatureSearchState& search_;
+    FileStartProbe* probe_ = nullptr;
 };

@@ -1,9 +1,10 @@
 #pragma once
 
-// The search's own lookup of a sector, asked by a recogniser whose walk reads
-// that sector as bytes of the file it measures, and would have the search
-// jump over it: whether the search would list another file there instead,
-// one known to begin there (RecogniserDispatch::vouchesForStart).
+// The search's own lookup of a sector, asked of the sectors of a found file
+// that its walk did not vouch for (RecogniserMedium), and by a recogniser
+// whose walk reads a sector as bytes of the file it measures and would have
+// the search jump over it: whether the search would list another file there
+// instead, one known to begin there (RecogniserDispatch::vouchesForStart).
 
 #include "platform/ByteView.h"
 

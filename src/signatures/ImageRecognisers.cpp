@@ -68,16 +68,6 @@ std::optional<std::uint64_t> jpegMarkerAfterLoss(RecogniserMedium& medium, Bound
     return found.offset;
 }
 
-// A JPEG whose end is not known, as far as its walk took it as the image's:
-// it is listed to there, marked, and not jumped over, as what follows may be
-// another file's.
-void listedUnended(Sig& sig, std::uint64_t length) {
-    sig.foundSize = length;
-    sig.skipSize = 0;
-    sig.skipFileSize = false;
-    sig.foundCut = true;
-}
-
 // The first of the file's sectors from `from` to below `end` that begins as
 // a JPEG file does; `end` when none does.
 std::uint64_t firstSectorStartingAJpeg(RecogniserMedium& medium, std::uint64_t from, std::uint64_t end) {
@@ -139,7 +129,7 @@ bool pngChunkCrcHolds(BoundedCursor& cursor, std::uint64_t position, std::uint32
 } // namespace
 
 bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView first = cursor.at(0, 6);
     if (first.empty() || first.u8(2) != 0xFF) return false;
@@ -149,8 +139,11 @@ bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
     if (kind >= sector.size() || sector.u8(kind) == 0x00) return false;
     const std::optional<JPEGScanStart> scan = walkJPEGSegments(medium, kind - 1);
     if (!scan) return false;
+    // A JPEG whose end is not known, as far as its walk took it as the
+    // image's: it is listed to there, marked, and not jumped over, as what
+    // follows may be another file's.
     if (scan->broken)
-        listedUnended(sig, std::min(scan->position, medium.readableBytes()));
+        medium.acceptCut(sig, scan->position, scan->position);
     else
         measureJPEG(medium, *scan, sig);
     return true;
@@ -234,18 +227,20 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
             return probe_->startsFile(medium.block() + sector, bytes);
         });
     if (const std::optional<JpegScanWalk::End> end = walk.end(scan.position)) {
-        // A cut image's data, or one that holds another file's first sector,
-        // may hold other files' first sectors anywhere: only its header is
-        // jumped over.
+        // Its markers lead to its end, and the walk showed the lookup every
+        // sector of its scan data itself. A cut image's data, or one that
+        // holds another file's first sector, may hold other files' first
+        // sectors anywhere: only its header is jumped over.
         const bool cut = end->cut || walk.sectorTaken();
+        medium.acceptJumpable(sig, end->position, end->position);
         sig.foundCut = cut;
-        medium.acceptJumpable(sig, end->position,
-                              cut || headerSectors < scanSector ? headerSectors * bps : end->position);
+        if (cut || headerSectors < scanSector) medium.jumpNoFurtherThan(sig, headerSectors * bps);
         return;
     }
     // No end marker where the walk could read: all it looked through may be
     // the image's, but that the image ends there is not known.
-    listedUnended(sig, std::max(walk.looked(), std::min(scan.position, medium.readableBytes())));
+    const std::uint64_t looked = std::max(walk.looked(), std::min(scan.position, medium.readableBytes()));
+    medium.acceptCut(sig, looked, looked);
 }
 
 bool ImageRecognisers::checkPNG_Chunk(const PNGChunk& chunk) {
@@ -254,7 +249,7 @@ bool ImageRecognisers::checkPNG_Chunk(const PNGChunk& chunk) {
 }
 
 bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(2);
     const platform::ByteView header = cursor.at(0, 29);
     if (header.empty() || header.be32(8) != 13 || header.be32(12) != 0x49484452) return false;
@@ -292,15 +287,16 @@ bool ImageRecognisers::checkPNGFileAtBlock(std::uint64_t block, Sig& sig) {
         if (checked == position && pngChunkCrcHolds(crcReader, position, chunk.length)) checked += chunk.total;
         position += chunk.total;
     }
+    // The chunks whose CRCs held are the file's structure.
     medium.acceptJumpable(sig, position, checked);
     // A walk that broke off before IEND, on a chunk that claims more than is
     // left or one that is no chunk, has not found the file's end.
-    sig.foundCut = !ended;
+    sig.foundCut = sig.foundCut || !ended;
     return true;
 }
 
 bool ImageRecognisers::checkGIFFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(2);
     const platform::ByteView screen = cursor.at(0, 13);
     if (screen.empty()) return false;
@@ -469,28 +465,29 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
 }
 
 bool ImageRecognisers::checkBMPFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 10);
-    // Both reserved fields are zero in a bitmap.
+    // Both reserved fields are zero in a bitmap. Its length field is the
+    // file's, which nothing past its header ties to its first sectors.
     if (header.empty() || header.be32(6) != 0) return false;
-    sig.foundSize = header.le32(2);
-    sig.skipFileSize = false;
+    medium.acceptListed(sig, header.le32(2), header.size());
     return true;
 }
 
 bool ImageRecognisers::checkICNS_FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, 8);
     if (header.empty() || header.be32(4) > 10'000'000) return false;
-    sig.foundSize = header.be32(4);
-    sig.skipFileSize = false;
+    // A length is all that follows the header: nothing of the file's
+    // structure is read.
+    medium.acceptListed(sig, header.be32(4), 0);
     return true;
 }
 
 bool ImageRecognisers::checkSGIFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
     const platform::ByteView header = cursor.at(0, kSgiHeaderBytes);
     if (header.empty()) return false;
@@ -505,13 +502,16 @@ bool ImageRecognisers::checkSGIFileAtBlock(std::uint64_t block, Sig& sig) {
         return false;
     for (std::size_t at = kSgiUnusedFrom; at < kSgiHeaderBytes; ++at)
         if (header.u8(at) != 0) return false;
+    // The pixels after the header, and after the tables of run-length rows,
+    // are nothing the walk reads.
     if (storage == 0) {
-        medium.acceptJumpable(sig, kSgiHeaderBytes + width * height * channels * bytesPerChannel);
+        medium.acceptJumpable(sig, kSgiHeaderBytes + width * height * channels * bytesPerChannel, kSgiHeaderBytes);
         return true;
     }
     // Run-length rows: a table of their starts, then one of their lengths.
     const std::uint64_t rows = height * channels;
     std::uint64_t end = kSgiHeaderBytes + 8 * rows;
+    std::uint64_t tables = kSgiHeaderBytes;
     BoundedCursor starts = medium.cursor();
     BoundedCursor lengths = medium.cursor();
     for (std::uint64_t row = 0; row < rows && !medium.stopped(); ++row) {
@@ -521,20 +521,23 @@ bool ImageRecognisers::checkSGIFileAtBlock(std::uint64_t block, Sig& sig) {
         const platform::ByteView length = lengths.at(kSgiHeaderBytes + 4 * (rows + row), 4);
         if (length.empty()) break;
         end = std::max(end, offset + length.be32(0));
+        tables = kSgiHeaderBytes + 4 * (rows + row + 1);
     }
-    medium.acceptJumpable(sig, end);
+    medium.acceptJumpable(sig, end, tables);
     return true;
 }
 
 bool ImageRecognisers::checkICOFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor directory = medium.cursor(1);
     BoundedCursor images = medium.cursor(1);
     const platform::ByteView head = directory.at(0, kIconHeadBytes);
     const std::uint16_t type = head.le16(2), count = head.le16(4);
     if (head.empty() || head.le16(0) != 0 || (type != 1 && type != 2) || count == 0) return false;
     const std::uint64_t imagesFrom = kIconHeadBytes + std::uint64_t{count} * kIconEntryBytes;
-    std::uint64_t end = imagesFrom;
+    // The directory and the head of each image are read; the rest of the
+    // images is not.
+    std::uint64_t end = imagesFrom, read = imagesFrom;
     for (std::uint16_t i = 0; i < count; ++i) {
         const platform::ByteView entry =
             directory.at(kIconHeadBytes + std::uint64_t{i} * kIconEntryBytes, kIconEntryBytes);
@@ -554,13 +557,14 @@ bool ImageRecognisers::checkICOFileAtBlock(std::uint64_t block, Sig& sig) {
                             image.le16(12) == 1 && isBitCount(image.le16(14));
         if (!png && !bitmap) return false;
         end = std::max(end, std::uint64_t{offset} + bytes);
+        read = std::max(read, std::uint64_t{offset} + image.size());
     }
-    medium.acceptJumpable(sig, end);
+    medium.acceptJumpable(sig, end, read);
     return true;
 }
 
 bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
     const platform::ByteView header = cursor.at(0, riff::kHeaderBytes);
     if (header.empty() || !riff::isRiff(header) || header.be32(8) != kWebP) return false;
@@ -569,22 +573,23 @@ bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
     const std::uint64_t length = riff::fileBytes(header);
     const std::uint64_t walked = std::min(length, medium.readableBytes());
     std::uint64_t at = riff::kHeaderBytes;
+    // The chunk heads read; the last chunk's data nothing leads past.
+    std::uint64_t heads = at;
     while (at < walked && !medium.stopped()) {
         const std::optional<riff::Chunk> chunk = riff::chunkAt(cursor.at(at, riff::kChunkHeaderBytes), at);
         if (!chunk) break;
+        heads = at + riff::kChunkHeaderBytes;
         at = chunk->next;
     }
     if (at != length) {
         // Bytes that are no chunk where one should begin: the first fragment
         // of a file, another's sectors after it; or chunks that run past the
         // end the header gives.
-        medium.acceptCut(sig, std::min(at, length));
+        medium.acceptCut(sig, std::min(at, length), heads);
         return true;
     }
     // Nothing checks the image's data as its own: what follows its header
     // may be another file's, and the search looks at it again.
-    sig.foundSize = length;
-    sig.skipSize = 0;
-    sig.skipFileSize = false;
+    medium.acceptListed(sig, length, heads);
     return true;
 }

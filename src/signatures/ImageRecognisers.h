@@ -18,8 +18,9 @@ class ImageRecognisers {
 public:
     explicit ImageRecognisers(Volume& volume) noexcept : volume_(volume) {}
 
-    // The search's lookup, which a JPEG's walk asks of the sectors its scan
-    // data runs over; none: nothing is asked.
+    // The search's lookup, offered the sectors of a found file that its walk
+    // did not vouch for, and asked of the sectors a JPEG's scan data runs
+    // over; none: nothing is asked.
     void setFileStartProbe(FileStartProbe* probe) { probe_ = probe; }
 
     bool checkJPGFileAtBlock(std::uint64_t block, Sig& sig);

@@ -117,7 +117,7 @@ bool RecogniserDispatch::hasRecogniser(std::uint32_t typeOfFile) {
 }
 
 bool RecogniserDispatch::vouchesForStart(const Sig& sig) {
-    if (hasRecogniser(sig.typeOfFile)) return true;
+    if (hasRecogniser(sig.typeOfFile)) return !sig.foundOnHeaderAlone;
     int standing = 0;
     for (int i = 0; i < std::min<int>(sig.headerLength, 8); ++i)
         standing += (sig.header >> (8 * i) & 0xFF) != 0;
@@ -140,5 +140,7 @@ bool RecogniserDispatch::runCheckForSig(Sig& sig, std::uint16_t wHeaderForMP3, b
         if (!mayStartMP3(wHeaderForMP3)) return false;
         bMP3SkippedOnce = true;
     }
+    // Until its answer says how far its walk read, a hit vouches for nothing.
+    sig.foundOnHeaderAlone = true;
     return row->check(*this, atBlock, sig);
 }

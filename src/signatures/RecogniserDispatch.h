@@ -43,12 +43,13 @@ public:
     // of the search's sector numbering.
     bool runCheckForSig(Sig& sig, std::uint16_t wHeaderForMP3, bool& bMP3SkippedOnce, std::uint64_t atBlock);
 
-    // The search's lookup, asked of the sectors a JPEG's walk would have the
-    // search jump over, and where the next file begins after a WAVE file
-    // whose header gives no length; none (as at first): nothing is asked.
+    // The search's lookup, offered the sectors of a found file that its walk
+    // did not vouch for (RecogniserMedium), asked of the sectors a JPEG's
+    // walk would have the search jump over, and where the next file begins
+    // after a WAVE file whose header gives no length; none (as at first):
+    // nothing is asked.
     void setFileStartProbe(FileStartProbe* probe) {
-        std::get<ImageRecognisers>(families_).setFileStartProbe(probe);
-        std::get<AudioVideoRecognisers>(families_).setFileStartProbe(probe);
+        std::apply([probe](auto&... family) { (family.setFileStartProbe(probe), ...); }, families_);
     }
 
     // Whether runCheckForSig would refuse the candidate on its first two
@@ -59,14 +60,16 @@ public:
     // Whether a typeOfFile has a recogniser of its own.
     static bool hasRecogniser(std::uint32_t typeOfFile);
 
-    // Whether a file accepted for this type is known to begin where it was
-    // found, so that another file whose walk reads that sector as its own
-    // data was cut there: its recogniser read its structure past its header,
-    // or, for a type accepted on its header alone, that header holds five
-    // bytes that are not zero. Compressed data begins a sector with a
-    // shorter header by chance (a picture format's three or four bytes, a
-    // font's 00 01 00 00 00 in the sparse scans of a progressive photo),
-    // and such a hit cuts nothing.
+    // Whether the file the last call accepted for this record is known to
+    // begin where it was found, so that another file whose walk reads that
+    // sector as its own data was cut there: its recogniser's walk read its
+    // structure past the header the search matched (Sig::foundOnHeaderAlone
+    // clear), or, for a type accepted on its header alone, that header holds
+    // five bytes that are not zero. Any data begins a sector with four given
+    // bytes about once in 2^32 sectors, and compressed data with a shorter
+    // header far more often (a picture format's three or four bytes, a
+    // font's 00 01 00 00 00 in the sparse scans of a progressive photo): such
+    // a hit cuts nothing.
     static bool vouchesForStart(const Sig& sig);
 
 private:

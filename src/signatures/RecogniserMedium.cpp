@@ -1,14 +1,20 @@
 #include "signatures/RecogniserMedium.h"
 
 #include "platform/CheckedMath.h"
+#include "signatures/FileStartProbe.h"
 #include "signatures/Sig.h"
 #include "volume/Volume.h"
 
 #include <algorithm>
 #include <optional>
 
-RecogniserMedium::RecogniserMedium(Volume& volume, std::uint64_t block, const Sig& sig)
-    : volume_(volume), bps_(volume.u32BytesInSector()), block_(block) {
+namespace {
+// Sectors read at once while the lookup is offered a file's sectors.
+constexpr std::uint32_t kOfferedWindowSectors = 64;
+} // namespace
+
+RecogniserMedium::RecogniserMedium(Volume& volume, std::uint64_t block, const Sig& sig, FileStartProbe* probe)
+    : volume_(volume), probe_(probe), bps_(volume.u32BytesInSector()), block_(block) {
     if (bps_ == 0) return;
     const auto origin = platform::checkedAdd(volume.HPlusVolStart(), volume.blocksStartsAtSector);
     const auto first = origin ? platform::checkedAdd(*origin, block) : std::nullopt;
@@ -47,16 +53,68 @@ std::uint64_t RecogniserMedium::unreadableSectorsIn(std::uint64_t sector, std::u
     return volume_.unreadableSectorsIn(sector, count);
 }
 
-void RecogniserMedium::acceptJumpable(Sig& sig, std::uint64_t length, std::uint64_t checked) const {
-    sig.foundSize = std::min(length, readable_);
-    sig.skipFileSize = true;
-    sig.skipSize = bps_ != 0 ? lost_.jumpable(std::min(sig.foundSize, checked) / bps_) : 0;
+void RecogniserMedium::acceptJumpable(Sig& sig, std::uint64_t length, std::uint64_t structureEnd) {
+    take(sig, Take::Jump, length, structureEnd);
 }
 
-void RecogniserMedium::acceptCut(Sig& sig, std::uint64_t length) const {
+void RecogniserMedium::acceptListed(Sig& sig, std::uint64_t length, std::uint64_t structureEnd) {
+    take(sig, Take::List, length, structureEnd);
+}
+
+void RecogniserMedium::acceptEstimated(Sig& sig, std::uint64_t length, std::uint64_t structureEnd) {
+    take(sig, Take::Estimate, length, structureEnd);
+}
+
+void RecogniserMedium::acceptCut(Sig& sig, std::uint64_t length, std::uint64_t structureEnd) {
     // A length of 0 would have the recorder take the type's size limit.
-    sig.foundSize = std::min(length != 0 ? length : bps_, readable_);
-    sig.skipFileSize = false;
+    take(sig, Take::Cut, length != 0 ? length : bps_, structureEnd);
+}
+
+void RecogniserMedium::take(Sig& sig, Take how, std::uint64_t length, std::uint64_t structureEnd) {
+    // A length the search jumps by, or lists a cut file to, is cut to the
+    // readable bytes; the recorder bounds the others.
+    sig.foundSize = how == Take::Jump || how == Take::Cut ? std::min(length, readable_) : length;
+    sig.skipFileSize = how == Take::Jump;
     sig.skipSize = 0;
-    sig.foundCut = true;
+    sig.foundCut = how == Take::Cut;
+    // The header the search matched, and where it ends in the file.
+    const std::uint64_t headerEnd = std::uint64_t{sig.offset} + sig.headerLength;
+    sig.foundOnHeaderAlone = structureEnd <= headerEnd;
+    if (sig.foundOnHeaderAlone || bps_ == 0) return;
+    const std::uint64_t structure = std::min({structureEnd, sig.foundSize, readable_});
+    std::uint64_t jumpTo = structure;
+    if (how == Take::Jump || how == Take::List) {
+        // The first sector wholly past the structure; never the file's own
+        // first, where the lookup would find the file itself.
+        const std::uint64_t from = std::max<std::uint64_t>(1, (structure + bps_ - 1) / bps_);
+        const std::uint64_t end = std::min(sig.foundSize, readable_);
+        const std::optional<std::uint64_t> found = firstFileStartIn(from, (end + bps_ - 1) / bps_);
+        if (found) {
+            sig.foundSize = *found * bps_;
+            sig.foundCut = true;
+        } else if (probe_) {
+            jumpTo = end;
+        }
+    }
+    if (how == Take::Jump) sig.skipSize = lost_.jumpable(jumpTo / bps_);
+}
+
+std::optional<std::uint64_t> RecogniserMedium::firstFileStartIn(std::uint64_t from, std::uint64_t end) {
+    if (!probe_ || from >= end) return std::nullopt;
+    BoundedCursor cursor = this->cursor(kOfferedWindowSectors);
+    for (std::uint64_t sector = from; sector < end && cursor.holdsSector(sector) && !stopped(); ++sector) {
+        if (std::binary_search(ownSectors_.begin(), ownSectors_.end(), sector)) continue;
+        const platform::ByteView bytes = cursor.bytes(sector * bps_, FileStartProbe::kProbedBytes);
+        if (!bytes.empty() && probe_->startsFile(block_ + sector, bytes)) return sector;
+    }
+    return std::nullopt;
+}
+
+void RecogniserMedium::ownPartsBeginAt(std::vector<std::uint64_t> sectors) {
+    std::sort(sectors.begin(), sectors.end());
+    ownSectors_ = std::move(sectors);
+}
+
+void RecogniserMedium::jumpNoFurtherThan(Sig& sig, std::uint64_t bytes) const {
+    if (bps_ != 0) sig.skipSize = std::min(sig.skipSize, lost_.jumpable(bytes / bps_));
 }

@@ -14,15 +14,20 @@
 #include "media/SectorSource.h"
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
+class FileStartProbe;
 class Sig;
 class Volume;
 
 class RecogniserMedium final : public SectorSource {
 public:
     // block: the candidate's first sector, counted from the search's sector
-    // numbering (the volume's start plus blocksStartsAtSector).
-    RecogniserMedium(Volume& volume, std::uint64_t block, const Sig& sig);
+    // numbering (the volume's start plus blocksStartsAtSector). probe: the
+    // search's lookup, offered the sectors a file's walk did not vouch for;
+    // none: nothing is offered.
+    RecogniserMedium(Volume& volume, std::uint64_t block, const Sig& sig, FileStartProbe* probe);
 
     Volume& volume() const { return volume_; }
     std::uint32_t bytesPerSector() const { return bps_; }
@@ -47,27 +52,53 @@ public:
         return BoundedCursor(*this, bps_, firstSector_, readable_, windowSectors);
     }
 
-    // The answer for a file the search jumps over: its length, cut to the
-    // readable bytes (a hostile length would otherwise make the search leave
-    // the volume or jump over files the user wants), and the sectors it
-    // covers up to the first the walks read that the medium could not give:
-    // a walk goes on past such zeros by searching for what comes next, which
+    // The answers a recogniser gives for a file it found. Each says how far
+    // its walk read the file's structure (`structureEnd`, bytes from its
+    // first: headers, records, directories, chunk heads that led on to the
+    // next): the file is its own as far as that. A hit whose walk read
+    // nothing past the header the search matched vouches for no file's start
+    // (RecogniserDispatch::vouchesForStart): it is listed, and jumps over and
+    // offers nothing. The bytes before the structure's end are the file's,
+    // and a file stored in them (a photo in an archive, a movie's frame) is
+    // its part. The sectors from there to the file's end (image strips after
+    // its last directory, sound or picture data nothing leads past) nothing
+    // vouches for: the start of each is offered to the search's lookup, and
+    // the first where the search lists a file known to begin there cuts this
+    // one there, marked.
+    //
+    // A file the search may jump over, its length cut to the readable bytes
+    // (a hostile length would otherwise make the search leave the volume or
+    // jump over files the user wants): as far as its structure, and, once
+    // the lookup found no file in the sectors after it, to its end; never
+    // past the first sector the walks read that the medium could not give (a
+    // walk goes on past such zeros by searching for what comes next, which
     // may be another file's, and the search then finds that file at its own
-    // sector.
-    void acceptJumpable(Sig& sig, std::uint64_t length) const { acceptJumpable(sig, length, length); }
-    // The same for a file whose walk checked only its first `checked` bytes
-    // as its own (chunks whose checksums held, headers that led to the next
-    // one): a length read from fields nothing could check (an end record
-    // found further on, an atom's stated size) stays the file's, but what
-    // lies past the checked bytes may be another file's, cut into this
-    // one's first fragment, and the search looks at it again.
-    void acceptJumpable(Sig& sig, std::uint64_t length, std::uint64_t checked) const;
-    // The answer for a file whose walk broke off before the file's end (its
-    // end record gone, bytes that are not its own where its next structure
-    // should begin): its first `length` bytes, as far as the walk took them
-    // as the file's (its first sector when none), marked as cut and not
-    // jumped over, as what follows may be another file's.
-    void acceptCut(Sig& sig, std::uint64_t length) const;
+    // sector). With no lookup set, only its structure is jumped over.
+    void acceptJumpable(Sig& sig, std::uint64_t length, std::uint64_t structureEnd);
+    // A file the search looks at again, not jumped over: its length is
+    // nothing the search may rely on to pass over what follows (a length its
+    // header claims and nothing else ties to its first sectors).
+    void acceptListed(Sig& sig, std::uint64_t length, std::uint64_t structureEnd);
+    // A file whose length is the walk's estimate or bound, not the file's
+    // claim (a stream whose end nothing marks, the most its allocation table
+    // can map, where the search finds the next file): listed to it, neither
+    // jumped over nor cut by what lies past its structure.
+    void acceptEstimated(Sig& sig, std::uint64_t length, std::uint64_t structureEnd);
+    // A file whose walk broke off before the file's end (its end record
+    // gone, bytes that are not its own where its next structure should
+    // begin): its first `length` bytes, as far as the walk took them as the
+    // file's (its first sector when none; no more than the readable bytes),
+    // marked as cut and not jumped over, as what follows may be another
+    // file's.
+    void acceptCut(Sig& sig, std::uint64_t length, std::uint64_t structureEnd);
+    // The sectors of the file (counted from its first) where parts of its
+    // own begin that its structure points to (a TIFF's strips): a file the
+    // lookup finds at one of them is that part, and cuts nothing. Asked
+    // before the answer.
+    void ownPartsBeginAt(std::vector<std::uint64_t> sectors);
+    // After an answer: the search jumps no further than `bytes` of the
+    // file, whose walk showed the lookup the sectors past them itself.
+    void jumpNoFurtherThan(Sig& sig, std::uint64_t bytes) const;
     // Whether the candidate's byte at `position` lies before the first
     // sector the walks read that the medium could not give: a walk's marks
     // of the places it walked hold only there, and past it the search looks
@@ -78,7 +109,15 @@ public:
     std::uint64_t unreadableSectorsIn(std::uint64_t sector, std::uint64_t count) const override;
 
 private:
+    enum class Take { Jump, List, Estimate, Cut };
+    void take(Sig& sig, Take how, std::uint64_t length, std::uint64_t structureEnd);
+    // The first of the file's sectors from `from` to below `end` where the
+    // lookup finds a file known to begin; nothing when none, or no lookup
+    // was set.
+    std::optional<std::uint64_t> firstFileStartIn(std::uint64_t from, std::uint64_t end);
+
     Volume& volume_;
+    FileStartProbe* probe_;
     std::uint32_t bps_;
     std::uint64_t block_;
     std::uint64_t firstSector_ = 0;
@@ -86,4 +125,5 @@ private:
     std::uint64_t bytesToEnd_ = 0;
     std::uint64_t readable_ = 0;
     FirstLostSector lost_;
+    std::vector<std::uint64_t> ownSectors_;
 };

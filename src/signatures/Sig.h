@@ -50,6 +50,10 @@ public:
     // elsewhere); what it holds up to there is recorded and marked damaged.
     // Neither archived nor copied.
     bool foundCut = false;
+    // Per hit: the recogniser's walk read nothing of the file past the header
+    // the search matched, so the hit does not vouch that a file begins there
+    // (RecogniserDispatch::vouchesForStart). Neither archived nor copied.
+    bool foundOnHeaderAlone = false;
 
     // Further types with the same offset, length and header, chained when a
     // search's lookup trees are built. Neither archived nor copied.

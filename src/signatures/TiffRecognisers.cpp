@@ -10,7 +10,7 @@ constexpr std::size_t kMakerWindow = 1015;
 }
 
 bool TiffRecognisers::checkTIFF_FileAtBlock(std::uint64_t block, Sig& sig) {
-    RecogniserMedium medium(volume_, block, sig);
+    RecogniserMedium medium(volume_, block, sig, probe_);
     std::vector<std::uint8_t> head;
     if (!readHead(medium, head)) return false;
     // Nikon, Sony and Canon raw files are TIFF too; their own recognisers
@@ -21,7 +21,7 @@ bool TiffRecognisers::checkTIFF_FileAtBlock(std::uint64_t block, Sig& sig) {
     TiffDirectoryWalk walk =
         directoryWalk(medium, {.directoryTest = &checkTIFF_IFD, .followSubIFDs = true, .followExifDirectories = true});
     const std::uint64_t length = walk.measure(head);
-    return report(medium, sig, length, walk.broken());
+    return report(medium, sig, length, walk);
 }
 
 bool TiffRecognisers::checkTIFF_IFD(const Tiff_IFD& ifd) {
@@ -72,15 +72,13 @@ TiffDirectoryWalk TiffRecognisers::directoryWalk(RecogniserMedium& medium, const
         [&medium] { return medium.stopped(); }, rules);
 }
 
-bool TiffRecognisers::report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length, bool broken) {
+bool TiffRecognisers::report(RecogniserMedium& medium, Sig& sig, std::uint64_t length, const TiffDirectoryWalk& walk) {
     if (length == 0) return false;
-    if (!broken) {
-        medium.acceptJumpable(sig, length);
+    if (walk.broken()) {
+        medium.acceptCut(sig, length, walk.structureEnd());
         return true;
     }
-    sig.foundSize = std::min(length, medium.readableBytes());
-    sig.skipSize = 0;
-    sig.skipFileSize = false;
-    sig.foundCut = true;
+    medium.ownPartsBeginAt(walk.partSectors());
+    medium.acceptJumpable(sig, length, walk.structureEnd());
     return true;
 }

@@ -14,12 +14,17 @@
 #include <vector>
 
 class RecogniserMedium;
+class FileStartProbe;
 class Sig;
 class Volume;
 
 class TiffRecognisers {
 public:
     explicit TiffRecognisers(Volume& volume) noexcept : volume_(volume) {}
+
+    // The search's lookup, offered the sectors of a found file that its walk
+    // did not vouch for; none: nothing is offered.
+    void setFileStartProbe(FileStartProbe* probe) { probe_ = probe; }
 
     bool checkTIFF_FileAtBlock(std::uint64_t block, Sig& sig);
 
@@ -42,12 +47,16 @@ public:
 
     // The directory walk of the candidate the medium reads.
     static TiffDirectoryWalk directoryWalk(RecogniserMedium& medium, const TiffDirectoryWalk::Rules& rules);
-    // Sets the record's per-hit fields for a measured length, which is cut
-    // to the candidate's readable bytes: a whole file is jumped over; a
-    // broken one is marked and not jumped over, as what lies past the
-    // break may be another file's. False (the record untouched) for 0.
-    static bool report(const RecogniserMedium& medium, Sig& sig, std::uint64_t length, bool broken);
+    // Sets the record's per-hit fields for the length the walk measured,
+    // which is cut to the candidate's readable bytes: a whole file is jumped
+    // over as far as its walk read its directories, and past them as far as
+    // the search finds no file in the image data behind them (the strips
+    // and tiles they point to are the file's own); a broken one is marked
+    // and not jumped over, as what lies past the break may be another
+    // file's. False (the record untouched) for 0.
+    static bool report(RecogniserMedium& medium, Sig& sig, std::uint64_t length, const TiffDirectoryWalk& walk);
 
 private:
     Volume& volume_;
+    FileStartProbe* probe_ = nullptr;
 };

@@ -87,15 +87,19 @@ std::uint64_t AifFileCheck::fileSizeCalculation(platform::ByteView leading, std:
     cursor_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
     chunkBytes_ = leading.be32(4) < 4 ? 0 : leading.be32(4) - 4ull;
     std::uint64_t n = 0; // the chunks, without the FORM header
+    // The chunks' heads are read; the last one's body nothing leads past.
+    std::uint64_t read = kFormHeaderBytes;
     while (!context_.stopped()) {
         const std::uint64_t at = kFormHeaderBytes + n;
         if (cursor_.bytes(at, kChunkHeaderBytes).empty()) return 0;
         if (!isChunkAt(at)) break;
+        read = at + kChunkHeaderBytes;
         n += chunkStep(at, cursor_.bytes(at, kChunkHeaderBytes).be32(4));
         if (n > kRunawayBytes) return kRunawayAnswer;
     }
     if (n > kMaxBytes) n = kRunawayAnswer;
     // A walk that did not get this far found no file.
     if (n < kMinBytes) return 0;
+    context_.measuredUnvouched = {read, kFormHeaderBytes + n, 0, {}};
     return n + kMargin;
 }

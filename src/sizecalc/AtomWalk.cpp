@@ -119,6 +119,8 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
     std::uint64_t p = 0;
     std::uint64_t n = 0;
     std::uint64_t last = 0;
+    // Past the header of the last atom taken: its body nothing leads past.
+    std::uint64_t lastHeaderEnd = 0;
     // A 64-bit size was taken: the file's own word for a length past what
     // 32 bits hold, so the walk is bounded by the volume, not by them.
     bool wide = false;
@@ -166,6 +168,7 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
         if (!named && (size < kHeaderBytes || !atomFollows(sectorNumber, n + size))) break;
         wide = wide || wideSize;
         last = size;
+        lastHeaderEnd = n + (wideSize ? kWideHeaderBytes : kHeaderBytes);
         n += size;
         p += size;
         if (!wide && rules.endsPast2GiB && n > k2GiBBound) break;
@@ -193,5 +196,7 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
             return kCappedLength + kMargin;
         }
     }
-    return n < kShortest ? 0 : n + kMargin;
+    if (n < kShortest) return 0;
+    context_.measuredUnvouched = {lastHeaderEnd, n, 0, {}};
+    return n + kMargin;
 }

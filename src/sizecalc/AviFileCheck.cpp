@@ -1,6 +1,8 @@
 #include "sizecalc/AviFileCheck.h"
 
 #include "formats/RiffHeader.h"
+#include "sizecalc/CarvingContext.h"
+#include "walks/AviChunkWalk.h"
 
 namespace {
 constexpr std::uint64_t kAviList = 0x415649204C495354; // "AVI LIST"
@@ -8,12 +10,17 @@ constexpr std::uint64_t kAviList = 0x415649204C495354; // "AVI LIST"
 constexpr std::uint64_t kMinRiffBytes = 10240;
 } // namespace
 
-AviFileCheck::AviFileCheck(CarvingContext& context) : SizeCalculator("avi", context) {}
+AviFileCheck::AviFileCheck(CarvingContext& context) : SizeCalculator("avi", context), cursor_(context.fileCursor()) {}
 
 bool AviFileCheck::isFile(platform::ByteView leading, std::uint64_t) {
     return riff::isRiff(leading) && leading.be64(8) == kAviList;
 }
 
-std::uint64_t AviFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t) {
-    return riff::fileBytesWithin(leading, kMinRiffBytes);
+std::uint64_t AviFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
+    const std::uint64_t length = riff::fileBytesWithin(leading, kMinRiffBytes);
+    if (length == 0) return 0;
+    cursor_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
+    const AviChunkWalk::Walk walk = AviChunkWalk::walk(cursor_, [this] { return context_.stopped(); });
+    context_.measuredUnvouched = {walk.structureEnd, length, 0, {}};
+    return length;
 }

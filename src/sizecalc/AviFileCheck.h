@@ -1,11 +1,17 @@
 #pragma once
 
+#include "media/BoundedCursor.h"
 #include "sizecalc/SizeCalculator.h"
 
-// AVI: the RIFF header's length is the file's; nothing else is read.
+// AVI: the RIFF header's length is the file's. Its chunks are walked as far
+// as they lead (AviChunkWalk): what lies past them up to that length,
+// nothing vouches for.
 class AviFileCheck final : public SizeCalculator {
 public:
     explicit AviFileCheck(CarvingContext& context);
     bool isFile(platform::ByteView leading, std::uint64_t sectorNumber) override;
     std::uint64_t fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) override;
+
+private:
+    BoundedCursor cursor_;
 };

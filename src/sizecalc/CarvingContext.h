@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 class DMedia;
 class SizeCalculatorChain;
@@ -70,18 +71,28 @@ public:
     // The file measured last was cut by another file's bytes where its
     // length ends (before its margin): the run records it damaged.
     bool measuredCut = false;
-    // The scan data the walk of the photo measured last looked through: from
-    // where it begins to its end marker, the marker that cut it, or as far as
-    // the walk looked for one, in bytes from the photo's start (both 0:
-    // none). It holds no marker before that end, yet a file that holds no
-    // 0xFF byte may begin inside it: one another calculator or a signature
-    // finds at a sector there was written over the photo, and the run cuts
-    // the photo there.
-    struct ScanData {
+    // The bytes of the file measured last that its walk could not tell from
+    // another file's, in bytes from the file's start (both 0: none): the
+    // scan data a photo's walk looked through, from where it begins to its
+    // end marker, the marker that cut it, or as far as the walk looked for
+    // one (it holds no marker before that end, yet a file that holds no 0xFF
+    // byte may begin inside it); or what lies past the last structure a
+    // walk read up to the file's end (a TIFF's strips after its last
+    // directory, sound data, a movie's media data after the atoms it read).
+    // A file another calculator or a signature finds at a sector there,
+    // known to begin there, was written over this one, and the run cuts it
+    // there.
+    struct Unvouched {
         std::uint64_t from = 0;
         std::uint64_t end = 0;
+        // What a file cut there keeps past the cut (a photo, its margin).
+        std::uint64_t cutMargin = 0;
+        // The file's sectors (counted from its first) where parts of its own
+        // begin that its structure points to (strips, a preview): a file
+        // found at one of them is that part, and cuts nothing.
+        std::vector<std::uint64_t> ownSectors;
     };
-    ScanData measuredScan;
+    Unvouched measuredUnvouched;
 
     // What the TIFF-family calculators learnt of the sector being offered:
     // the first of them to look classifies the header, and those after it

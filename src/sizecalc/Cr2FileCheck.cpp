@@ -1,12 +1,18 @@
 #include "sizecalc/Cr2FileCheck.h"
 
 #include "platform/CheckedMath.h"
+#include "sizecalc/CarvingContext.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 // A CR2 has a handful of IFDs; a longer chain is damage or a loop.
 constexpr int kMaxIfds = 25;
 // An entry with a count outside 2..65534 holds its value itself.
 constexpr std::uint32_t kMaxArray = 65534;
+// Where a directory's JPEG stream (a thumbnail) begins.
+constexpr std::uint16_t kJpegInterchangeFormat = 513;
 } // namespace
 
 Cr2FileCheck::Cr2FileCheck(CarvingContext& context) : TiffClassifier("cr2", context) {}
@@ -45,6 +51,11 @@ std::uint64_t Cr2FileCheck::fileSizeCalculation(platform::ByteView leading, std:
     if (ifd < 8 || ifd > kMaxFile || bps == 0) return 0;
     auto& jpeg = context_.rawJpeg;
     std::uint64_t result = 0;
+    // The directories are read; the images they point to (the preview, the
+    // thumbnail, the sensor data) are the file's own, and what else lies
+    // past the last directory nothing vouches for.
+    std::uint64_t read = 8;
+    std::vector<std::uint64_t> parts;
     for (int index = 0;; ++index) {
         if (index == kMaxIfds || context_.stopped()) return 0;
         const auto pos = windowAt(sectorNumber, ifd);
@@ -54,6 +65,13 @@ std::uint64_t Cr2FileCheck::fileSizeCalculation(platform::ByteView leading, std:
             return 0;
         }
         const std::uint64_t next = u32(*pos + 2 + std::uint64_t{kEntryBytes} * entries);
+        read = std::max(read, ifd + 2 + std::uint64_t{kEntryBytes} * entries + 4);
+        for (std::uint32_t i = 0; i < entries; ++i) {
+            const Entry e = entryAt(*pos + 2 + std::uint64_t{kEntryBytes} * i);
+            const std::uint32_t v = e.type == 3 ? u16(*pos + 2 + std::uint64_t{kEntryBytes} * i + 8) : e.value;
+            if ((e.tag == kStripOffsets || e.tag == kJpegInterchangeFormat) && e.count == 1 && v % bps == 0)
+                parts.push_back(v / bps);
+        }
         if (index == 0) {
             // IFD0's single strip is the JPEG preview.
             for (std::uint32_t i = 0; i < entries; ++i) {
@@ -75,7 +93,9 @@ std::uint64_t Cr2FileCheck::fileSizeCalculation(platform::ByteView leading, std:
         if (next == 0) break;
         ifd = next;
     }
-    return result >= kMinFile && result <= kMaxFile ? result : 0;
+    if (result < kMinFile || result > kMaxFile) return 0;
+    context_.measuredUnvouched = {read, result, 0, std::move(parts)};
+    return result;
 }
 
 std::optional<std::uint64_t> Cr2FileCheck::lastIfdEnd(std::uint64_t sectorNumber, std::uint64_t ifd,

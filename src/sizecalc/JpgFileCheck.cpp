@@ -20,6 +20,6 @@ std::uint64_t JpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
                      JpegStreamWalk::Rules{
                          .walkLimit = JpegStreamWalk::kScanReach, .limitAnswersLength = true, .scanByMarkers = true});
     context_.measuredCut = walk_.cut();
-    context_.measuredScan = {walk_.scanFrom(), walk_.scanTo()};
+    context_.measuredUnvouched = {walk_.scanFrom(), walk_.scanTo(), JpegStreamWalk::kMargin, {}};
     return length;
 }

@@ -57,6 +57,8 @@ std::uint64_t MidFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
 
 std::uint64_t MidFileCheck::standardFileBytes(std::uint32_t tracks) {
     std::uint64_t n = kHeaderBytes;
+    // The chunks' heads are read, their events are not.
+    std::uint64_t read = kHeaderBytes;
     bool allTracks = true;
     // A file is carved from its smallest whole form, a header and one track.
     bool oneTrack = false;
@@ -67,10 +69,12 @@ std::uint64_t MidFileCheck::standardFileBytes(std::uint32_t tracks) {
             allTracks = false;
             break;
         }
+        read = n + kChunkHeaderBytes;
         n += track.be32(4) + kChunkHeaderBytes;
         if (n > kMaxBytes) return kRunawayAnswer;
         oneTrack = true;
     }
+    context_.measuredUnvouched = {read, n, 0, {}};
     if (allTracks) {
         if (n > kMaxFileBytes) return kRunawayAnswer;
         return oneTrack ? n : 0;

@@ -98,7 +98,16 @@ bool Mp3FileCheck::isFile(platform::ByteView leading, std::uint64_t) {
 std::uint64_t Mp3FileCheck::fileSizeCalculation(platform::ByteView, std::uint64_t sectorNumber) {
     context_.skipCarvedFileBlocks = false;
     window_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
-    return bId3File_ ? id3Walk() : frameWalk();
+    countedFramesEnd_.reset();
+    lastFrameEnd_ = 0;
+    const std::uint64_t length = bId3File_ ? id3Walk() : frameWalk();
+    // Frames that end short of the count their header frame gives, at bytes
+    // that are no frame (not at a sector the medium could not give): the
+    // file was cut there.
+    if (length != 0 && countedFramesEnd_ && lastFrameEnd_ < *countedFramesEnd_ && !context_.stopped() &&
+        !window_.unreadable(lastFrameEnd_, 4))
+        context_.measuredCut = true;
+    return length;
 }
 
 std::uint64_t Mp3FileCheck::endAt(std::uint64_t length) {
@@ -176,9 +185,10 @@ std::uint64_t Mp3FileCheck::frameWalk() {
         if (beginsASector(n))
             if (const std::optional<std::uint64_t> counted = MpegAudioFileBounds::headerFrameBytes(window_, n, h)) {
                 if (n != 0) return endAt(n);
+                if (*counted > header.length()) countedFramesEnd_ = *counted;
                 if (*counted > header.length() && beginsASector(*counted)) countedEnd = *counted;
             }
-        frameEnd = n + header.length();
+        frameEnd = lastFrameEnd_ = n + header.length();
         if (frameEnd == countedEnd) {
             // The frames agree with the count: the stream ends here. The
             // step over the frame's last byte counts as the miss it is
@@ -269,10 +279,11 @@ std::uint64_t Mp3FileCheck::id3Walk() {
         if (n == first || beginsASector(n))
             if (const std::optional<std::uint64_t> counted = MpegAudioFileBounds::headerFrameBytes(window_, n, h)) {
                 if (n != first) return endAt(n);
+                if (*counted > header.length()) countedFramesEnd_ = n + *counted;
                 if (*counted > header.length() && beginsASector(n + *counted)) countedEnd = n + *counted;
             }
         n += header.length();
-        frameEnd = n;
+        frameEnd = lastFrameEnd_ = n;
         if (n == countedEnd) closed = true;
     }
     if (n > kLongestWalk) return 0;

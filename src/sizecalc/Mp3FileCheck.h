@@ -40,4 +40,8 @@ private:
     BoundedCursor window_;
     // The file begins with an ID3v2 tag.
     bool bId3File_ = false;
+    // Where the byte count of the header frame the file begins with puts
+    // the end of its frames, and where the last frame the walk took ends.
+    std::optional<std::uint64_t> countedFramesEnd_;
+    std::uint64_t lastFrameEnd_ = 0;
 };

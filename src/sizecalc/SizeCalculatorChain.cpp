@@ -105,20 +105,44 @@ SizeCalculatorChain::Hit SizeCalculatorChain::offer(platform::ByteView leading, 
     return {};
 }
 
+class SizeCalculatorChain::LookingAhead {
+public:
+    explicit LookingAhead(SizeCalculatorChain& chain)
+        : chain_(chain), context_(chain.context_), rawJpeg_(context_.rawJpeg), tiff_(context_.tiff),
+          skip_(context_.skipCarvedFileBlocks), checked_(context_.checkedBytes), cut_(context_.measuredCut),
+          unvouched_(context_.measuredUnvouched) {
+        chain_.lookingAhead_ = true;
+    }
+    ~LookingAhead() {
+        context_.rawJpeg = rawJpeg_;
+        context_.tiff = tiff_;
+        context_.skipCarvedFileBlocks = skip_;
+        context_.checkedBytes = checked_;
+        context_.measuredCut = cut_;
+        context_.measuredUnvouched = std::move(unvouched_);
+        chain_.lookingAhead_ = false;
+    }
+    LookingAhead(const LookingAhead&) = delete;
+    LookingAhead& operator=(const LookingAhead&) = delete;
+
+private:
+    // What the calculators leave in the context belongs to the file being
+    // measured, not to those found ahead of it.
+    SizeCalculatorChain& chain_;
+    CarvingContext& context_;
+    CarvingContext::RawJpeg rawJpeg_;
+    CarvingContext::TiffClassification tiff_;
+    bool skip_;
+    std::optional<std::uint64_t> checked_;
+    bool cut_;
+    CarvingContext::Unvouched unvouched_;
+};
+
 std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t from, std::uint64_t end) {
     const std::uint32_t bps = context_.bytesPerSector();
     if (lookingAhead_ || bps == 0 || bps > ReadWindow::kBytes) return std::nullopt;
-    lookingAhead_ = true;
-    // What the calculators leave in the context belongs to the file being
-    // measured, not to those found ahead of it.
-    const CarvingContext::RawJpeg rawJpeg = context_.rawJpeg;
-    const CarvingContext::TiffClassification tiff = context_.tiff;
-    const bool skip = context_.skipCarvedFileBlocks;
-    const std::optional<std::uint64_t> checked = context_.checkedBytes;
-    const bool cut = context_.measuredCut;
-    const CarvingContext::ScanData scan = context_.measuredScan;
+    const LookingAhead ahead(*this);
     const std::uint64_t windowSectors = ReadWindow::kBytes / bps;
-    std::optional<std::uint64_t> found;
     for (std::uint64_t sector = from; sector < end && !context_.stopped(); ++sector) {
         // A window that could not be read holds zeros, in which no file is
         // found.
@@ -127,17 +151,14 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
         const platform::ByteView leading =
             ahead_.view().sub((sector - ahead_.sector()) * bps, SizeCalculator::kLeadingBytes);
         context_.tiff = {};
-        if (offer(leading, sector)) {
-            found = sector;
-            break;
-        }
+        if (offer(leading, sector)) return sector;
     }
-    context_.rawJpeg = rawJpeg;
-    context_.tiff = tiff;
-    context_.skipCarvedFileBlocks = skip;
-    context_.checkedBytes = checked;
-    context_.measuredCut = cut;
-    context_.measuredScan = scan;
-    lookingAhead_ = false;
-    return found;
+    return std::nullopt;
+}
+
+bool SizeCalculatorChain::measuresFileAt(platform::ByteView leading, std::uint64_t sectorNumber) {
+    if (lookingAhead_ || leading.size() < SizeCalculator::kLeadingBytes || context_.stopped()) return false;
+    const LookingAhead ahead(*this);
+    context_.tiff = {};
+    return static_cast<bool>(offer(leading.sub(0, SizeCalculator::kLeadingBytes), sectorNumber));
 }

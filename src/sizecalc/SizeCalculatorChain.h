@@ -50,11 +50,20 @@ public:
     // is found, the run was stopped, or a calculator measuring for this
     // asks again.
     std::optional<std::uint64_t> firstFileFrom(std::uint64_t from, std::uint64_t end);
+    // Whether the chain measures a file at the device sector whose first
+    // bytes (at least 25) are `leading`, as the carving would find it there;
+    // what its calculators leave in the run's context is put back. False
+    // when the run was stopped, or a calculator measuring for this asks
+    // again.
+    bool measuresFileAt(platform::ByteView leading, std::uint64_t sectorNumber);
 
     std::span<const std::unique_ptr<SizeCalculator>> calculators() const { return calculators_; }
 
 private:
     Hit offer(platform::ByteView leading, std::uint64_t sectorNumber);
+    // Keeps what the calculators left in the run's context while the chain
+    // offers sectors ahead of the file being measured, and puts it back.
+    class LookingAhead;
 
     CarvingContext& context_;
     // The sectors firstFileFrom offers, and whether it is offering them.

@@ -91,6 +91,9 @@ std::uint64_t TiffFileCheck::fileSizeCalculation(platform::ByteView leading, std
     // Numbers that put a part this far are no TIFF's.
     if (length < kMinFile || length > kMaxFile) return 0;
     context_.measuredCut = walk.broken();
+    // Its strips and tiles are its own; what else lies past its last
+    // directory, nothing vouches for.
+    context_.measuredUnvouched = {walk.structureEnd(), length, 0, walk.partSectors()};
     return length + kMargin;
 }
 

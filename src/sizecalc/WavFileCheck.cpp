@@ -23,8 +23,13 @@ std::uint64_t WavFileCheck::fileSizeCalculation(platform::ByteView leading, std:
     const std::uint32_t bps = context_.bytesPerSector();
     const std::uint64_t room = context_.bytesFrom(sectorNumber);
     cursor_.startFile(sectorNumber, room);
-    const WaveFileBounds::Length length = WaveFileBounds::length(cursor_, leading, [&] { return context_.stopped(); });
+    const auto stopped = [&] { return context_.stopped(); };
+    const WaveFileBounds::Length length = WaveFileBounds::length(cursor_, leading, stopped);
     std::uint64_t n = length.bytes;
+    // Its chunks are read up to the sound's; nothing leads past the sound.
+    if (!length.unendedSoundFrom)
+        if (const auto data = WaveFileBounds::dataChunkAt(cursor_, 0, WaveFileBounds::kLongestHeader, stopped))
+            context_.measuredUnvouched = {*data + riff::kChunkHeaderBytes, n, 0, {}};
     if (length.unendedSoundFrom && bps != 0) {
         // The sound runs on to where the next file begins, as far as any
         // RIFF file may reach.

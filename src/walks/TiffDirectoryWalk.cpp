@@ -22,6 +22,8 @@ constexpr std::uint16_t kLong = 4;
 // The field type of a directory's offset, which some writers give such
 // pointers instead of LONG.
 constexpr std::uint16_t kIfd = 13;
+// Offsets read between asks whether the walk was stopped.
+constexpr std::uint64_t kStopPollParts = 4096;
 } // namespace
 
 TiffDirectoryWalk::TiffDirectoryWalk(SectorSource& source, std::uint32_t bytesPerSector, std::uint64_t firstSector,
@@ -43,6 +45,7 @@ std::uint64_t TiffDirectoryWalk::measure(platform::ByteView head) {
                  (rules_.byteOrder == ByteOrder::FromHeader && head.be32(0) == 0x4D4D002A);
     const std::uint32_t first = u32(head, 4);
     if (first % 2 != 0 || bps_ == 0) return 0;
+    noteRead(8);
     std::uint64_t length = walk(first);
     // Writers that keep each block on a word boundary pad a block of odd
     // length with a zero byte, the file's last one too (a tag editor's
@@ -77,6 +80,7 @@ std::uint64_t TiffDirectoryWalk::walk(std::uint64_t position) {
             break;
         }
         ++read;
+        noteRead(position + ifd.IFD().length);
         wordAligned_ = wordAligned_ && position % 2 == 0;
         dataEnd = std::max(dataEnd, directoryEnd(ifd));
         directoriesEnd = std::max(directoriesEnd, position + ifd.IFD().length);
@@ -147,6 +151,7 @@ void TiffDirectoryWalk::queueSubIFDs(const Tiff_DE::Record& de) {
         ++listed_;
         const std::uint64_t at = de.value + 4 * i;
         const platform::ByteView position = values_.at(at, 4);
+        noteRead(at + 4);
         // A list past the readable bytes, or in a sector the medium could
         // not give, cannot be followed.
         if (position.empty() || values_.unreadable(at, 4) || u32(position, 0) == 0) {
@@ -178,12 +183,16 @@ std::uint64_t TiffDirectoryWalk::directoryEnd(const Tiff_IFD& ifd) {
         if (de.fieldType != kShort && de.fieldType != kLong) continue;
         // Strips and tiles share the offset and the count: the later tag of
         // each kind in the directory gives it.
-        if (de.tag == kStripOffsets || de.tag == kTileOffsets) offset = lastValue(de);
+        if (de.tag == kStripOffsets || de.tag == kTileOffsets) {
+            offset = lastValue(de);
+            notePartStarts(de);
+        }
         if (de.tag == kStripByteCounts || de.tag == kTileByteCounts) byteCount = lastValue(de);
         if (de.count != 1) continue;
         if (de.tag == kJpegInterchangeFormat) jpegOffset = de.value;
         if (de.tag == kJpegInterchangeFormatLength) jpegLength = de.value;
     }
+    if (jpegOffset != 0) notePartStart(jpegOffset);
     const std::uint64_t jpegEnd = jpegOffset != 0 ? jpegOffset + jpegLength : 0;
     return std::max({dataEnd, offset + byteCount, jpegEnd});
 }
@@ -198,5 +207,29 @@ std::uint64_t TiffDirectoryWalk::lastValue(const Tiff_DE::Record& de) {
     const std::uint64_t at = de.value + std::uint64_t{de.count - 1} * size;
     const platform::ByteView last = values_.at(at, size);
     if (values_.unreadable(at, size)) broken_ = true;
+    if (!last.empty()) noteRead(at + size);
     return isShort ? u16(last, 0) : u32(last, 0);
+}
+
+void TiffDirectoryWalk::notePartStarts(const Tiff_DE::Record& de) {
+    const bool isShort = de.fieldType == kShort;
+    if (de.count <= 1 || (isShort && de.count == 2)) {
+        notePartStart(de.value & (isShort ? 0xFFFF : 0xFFFFFFFF));
+        if (isShort && de.count == 2) notePartStart(de.value >> 16);
+        return;
+    }
+    const std::size_t size = isShort ? 2 : 4;
+    for (std::uint64_t i = 0; i < de.count && partStartsRead_ < kMostPartStarts; ++i) {
+        if (i % kStopPollParts == 0 && stopped_()) return;
+        const std::uint64_t at = de.value + i * size;
+        const platform::ByteView offset = values_.at(at, size);
+        if (offset.empty()) return;
+        noteRead(at + size);
+        notePartStart(isShort ? u16(offset, 0) : u32(offset, 0));
+    }
+}
+
+void TiffDirectoryWalk::notePartStart(std::uint64_t offset) {
+    ++partStartsRead_;
+    if (offset != 0 && offset % bps_ == 0) partSectors_.push_back(offset / bps_);
 }

@@ -30,6 +30,7 @@
 #include "platform/ByteView.h"
 #include "walks/Tiff_IFD.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <unordered_set>
@@ -75,6 +76,18 @@ public:
     bool sawNewSubfileType() const { return newSubfileType_; }
     // Whether the measured walk could not complete.
     bool broken() const { return broken_; }
+    // How far the structure the walk read reaches, from the file's first
+    // byte: its header, the directories it read and the value lists it read
+    // of them. What lies past it up to the length (a tag editor's image data
+    // behind every directory) no read structure leads past.
+    std::uint64_t structureEnd() const { return structureEnd_; }
+    // The file's sectors where a strip, a tile or the JPEG interchange
+    // stream of a directory read begins, in the order found (at most
+    // kMostPartStarts are read): the file's own parts.
+    const std::vector<std::uint64_t>& partSectors() const { return partSectors_; }
+
+    // Strip and tile offsets read to find where the file's parts begin.
+    static constexpr std::size_t kMostPartStarts = 1 << 20;
 
 private:
     // Refused: a directory in bytes that are not the file's; Ended: one
@@ -93,6 +106,12 @@ private:
     std::uint64_t nextChain();
     std::uint64_t directoryEnd(const Tiff_IFD& ifd);
     std::uint64_t lastValue(const Tiff_DE::Record& de);
+    // Notes the parts whose offsets the entry (strips, tiles) holds that
+    // begin a sector.
+    void notePartStarts(const Tiff_DE::Record& de);
+    void notePartStart(std::uint64_t offset);
+    // The walk read the bytes up to `end` as the file's structure.
+    void noteRead(std::uint64_t end) { structureEnd_ = std::max(structureEnd_, end); }
     std::uint16_t u16(platform::ByteView bytes, std::size_t offset) const;
     std::uint32_t u32(platform::ByteView bytes, std::size_t offset) const;
 
@@ -113,4 +132,7 @@ private:
     std::size_t nextPending_ = 0;
     std::size_t listed_ = 0;
     bool newSubfileType_ = false;
+    std::uint64_t structureEnd_ = 0;
+    std::vector<std::uint64_t> partSectors_;
+    std::size_t partStartsRead_ = 0;
 };

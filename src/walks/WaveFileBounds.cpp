@@ -4,9 +4,7 @@
 
 namespace {
 constexpr std::uint32_t kData = 0x64617461; // "data"
-// The chunks before the sound (format, facts, broadcast extension, lists of
-// tags, padding) come to far less, and are far fewer.
-constexpr std::uint64_t kLongestHeader = 1048576;
+// The chunks before the sound are few.
 constexpr unsigned kMostHeaderChunks = 64;
 } // namespace
 

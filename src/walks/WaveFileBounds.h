@@ -28,6 +28,9 @@ public:
     };
     // The longest RIFF length believed; one above it was never written.
     static constexpr std::uint64_t kLongestRiff = 0xFFFFFFF0;
+    // The chunks before the sound (format, facts, broadcast extension, lists
+    // of tags, padding) come to far less.
+    static constexpr std::uint64_t kLongestHeader = 1048576;
 
     // The length of the file that the cursor reads from its first byte on,
     // whose first 12 bytes, `header`, are a RIFF WAVE header. stopped() is

@@ -16,7 +16,9 @@ TEST_F(CameraRawRecognisersTest, Cr2WalksDirectoriesAtOddPositionsThatTheTiffTes
         b.ascii(b.addIfd(), 271, canon ? "Canon SONY" : "Canon EOS!"); // 11 bytes: the raw IFD lands at an odd position
         b.strips(b.addIfd(), {b.addBlob(std::string(9000, 'r'))});
         const std::string file = b.build();
-        const Verdict walked{true, file.size(), file.size() / 512, true, "cr2"};
+        // With no search to offer the image data behind the directories to, only the directories (in the first
+        // sector) are jumped over.
+        const Verdict walked{true, file.size(), 0, true, "cr2"};
         EXPECT_EQ(recogniseBytes(file, sigOf(8, "cr2")), (canon ? walked : Verdict{.extension = "cr2"}));
         EXPECT_FALSE(recogniseBytes(file, sigOf(5, "tif")).accepted);
     }
@@ -30,7 +32,7 @@ TEST_F(CameraRawRecognisersTest, NefMeasuresTheMainChainThenEachSubIFDChain) {
     b.strips(a, {b.addBlob(std::string(200, 'a'))});
     b.strips(full, {b.addBlob(std::string(5000, 'f'))}); // only the second SubIFD reaches the end
     const std::string nef = b.build();
-    EXPECT_EQ(recogniseBytes(nef, sigOf(9, "nef")), (Verdict{true, nef.size(), nef.size() / 512, true, "nef"}));
+    EXPECT_EQ(recogniseBytes(nef, sigOf(9, "nef")), (Verdict{true, nef.size(), 0, true, "nef"}));
     EXPECT_FALSE(recogniseBytes(nef, sigOf(5, "tif")).accepted);
     EXPECT_FALSE(recogniseBytes(nef, sigOf(10, "arw")).accepted);
 
@@ -54,7 +56,7 @@ TEST_F(CameraRawRecognisersTest, SonyRawIsSr2WithANewSubfileTypeElseSrfRecordedA
         if (sr2) b.entry(d, 254, B::Long, {0});
         b.entry(d, 273, B::Long, {300}), b.entry(d, 279, B::Long, {700});
         EXPECT_EQ(recogniseBytes(b.build(), sigOf(10, "arw")),
-                  (sr2 ? Verdict{true, 1000, 1, true, "sr2"} : Verdict{true, 1200, 1, true, "srf"}));
+                  (sr2 ? Verdict{true, 1000, 0, true, "sr2"} : Verdict{true, 1200, 0, true, "srf"}));
     }
 }
 
@@ -66,6 +68,6 @@ TEST_F(CameraRawRecognisersTest, OrfIsReadLittleEndianWhateverTheHeaderSays) {
         const std::string orf = b.build();
         // Big-endian, IFD0 at 8 reads as 134217728: past the volume.
         EXPECT_EQ(recogniseBytes(orf, sigOf(12, "orf")),
-                  (big ? Verdict{.extension = "orf"} : Verdict{true, orf.size(), orf.size() / 512, true, "orf"}));
+                  (big ? Verdict{.extension = "orf"} : Verdict{true, orf.size(), 0, true, "orf"}));
     }
 }

@@ -1,0 +1,539 @@
+#include "signatures/FileTypeTable.h"
+#include "sizecalc/JpegStreamWalk.h"
+#include "support/ScanHelpers.h"
+#include "support/TestSupport.h"
+#include "support/TiffBuilder.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+
+// A found file is its own as far as its walk read its structure, in the plain search and in the carving alike: a
+// file written where nothing its walk read leads (a TIFF's strips behind its directories, sound, a movie's media data
+// past the atoms read) cuts it, marked, and is found; a file stored where its structure does lead (a photo in an
+// archive, a movie's frame) is its part; and a hit whose walk read nothing past its header vouches for no file. Each
+// table is one part of the rule, each case laid on zeros and on random bytes.
+
+namespace fs = std::filesystem;
+using testsupport::sampleSeed;
+using testsupport::sampleTone;
+using testsupport::toolSample;
+
+namespace {
+
+using Found = std::multimap<std::uint64_t, testsupport::SearchedFile>;
+
+const char* const kSearches[] = {"the plain search", "the carving"};
+
+std::string plasma(unsigned seed, const std::string& size) {
+    return "convert -seed " + sampleSeed(seed) + " -size " + size + " plasma: ";
+}
+
+std::string photo(unsigned seed, const std::string& size = "640x480") {
+    return toolSample(plasma(seed, size) + "\"$OUT\"", "jpg");
+}
+
+// The JPEG stream with a comment segment after its start marker that makes it `size` bytes long (4 more at least).
+std::string padded(const std::string& jpeg, std::size_t size) {
+    const std::size_t comment = size - jpeg.size();
+    return jpeg.substr(0, 2) + "\xFF\xFE" + testsupport::asString(testsupport::be16(comment - 2)) +
+           std::string(comment - 4, ' ') + jpeg.substr(2);
+}
+
+// The JPEG padded so that its length plus `overhead` is a whole number of sectors.
+std::string sectorSized(const std::string& jpeg, std::size_t overhead = 0) {
+    std::size_t size = (jpeg.size() + overhead + 4 + 511) / 512 * 512 - overhead;
+    return padded(jpeg, size);
+}
+
+// An uncompressed or JPEG-coded TIFF that a tag editor rewrote: every directory first, the image data after them.
+std::string tagEdited(unsigned seed, const std::string& compress) {
+    return toolSample(plasma(seed, "1200x900") + "-depth 8 " + compress +
+                          "\"$OUT\" && exiftool -q -overwrite_original -Artist=me \"$OUT\"",
+                      "tif");
+}
+
+std::string pixels(unsigned seed, const std::string& size, const std::string& format) {
+    return toolSample(plasma(seed, size) + "-depth 8 \"" + format + ":$OUT\"", format);
+}
+
+// A TIFF as a raw converter lays out a DNG: a small preview in IFD0, whose SubIFD names the full-size image's
+// directory; the directories first, the strips of 16 rows behind them.
+std::string dngLike(unsigned seed) {
+    using B = testsupport::TiffBuilder;
+    B b;
+    const auto ifd0 = b.addIfd(), full = b.addIfd(true);
+    const auto image = [&](B::Ifd ifd, std::uint32_t kind, unsigned w, unsigned h, const std::string& rgb) {
+        b.entry(ifd, 254, B::Long, {kind});
+        b.entry(ifd, 256, B::Long, {w});
+        b.entry(ifd, 257, B::Long, {h});
+        b.entry(ifd, 258, B::Short, {8, 8, 8});
+        b.entry(ifd, 259, B::Short, {1});
+        b.entry(ifd, 262, B::Short, {2});
+        std::vector<B::Blob> strips;
+        for (std::size_t at = 0; at < rgb.size(); at += 16 * 3 * w)
+            strips.push_back(b.addBlob(rgb.substr(at, 16 * 3 * w)));
+        b.strips(ifd, strips);
+        b.entry(ifd, 277, B::Short, {3});
+        b.entry(ifd, 278, B::Short, {16});
+    };
+    image(ifd0, 1, 160, 120, pixels(seed, "160x120", "rgb"));
+    b.subIfds(ifd0, {full});
+    image(full, 0, 1000, 750, pixels(seed + 1, "1000x750", "rgb"));
+    return b.build();
+}
+
+// A Canon raw file's layout: a "CR" header, IFD0 with its maker and a JPEG preview, a thumbnail's directory and the
+// sensor data's; the directories first. The preview begins a sector, where a search finds a photo.
+std::string cr2Like(unsigned seed) {
+    using B = testsupport::TiffBuilder;
+    const std::string preview = photo(seed, "800x600"), sensor = pixels(seed + 1, "1200x900", "gray");
+    const auto build = [&](std::size_t pad, std::uint64_t& previewAt) {
+        B b;
+        b.extraHeader(std::string("CR\x02\0\0\0\0\0", 8));
+        const auto ifd0 = b.addIfd();
+        b.entry(ifd0, 256, B::Short, {800});
+        b.entry(ifd0, 257, B::Short, {600});
+        b.ascii(ifd0, 271, "Canon");
+        b.addBlob(std::string(pad, '\0'));
+        const auto previewBlob = b.addBlob(preview);
+        b.strips(ifd0, {previewBlob});
+        const auto thumb = b.addIfd();
+        b.entry(thumb, 256, B::Short, {160});
+        b.entry(thumb, 257, B::Short, {120});
+        const auto raw = b.addIfd();
+        b.strips(raw, {b.addBlob(sensor)});
+        std::string file = b.build();
+        previewAt = b.offsetOf(previewBlob);
+        return file;
+    };
+    std::uint64_t at = 0;
+    build(0, at);
+    return build((512 - at % 512) % 512, at);
+}
+
+// One track of notes, about 40 KB.
+std::string midi(unsigned seed) {
+    return toolSample("/usr/bin/python3 -c \"import mido,sys; m=mido.MidiFile(); t=mido.MidiTrack(); "
+                      "m.tracks.append(t); [t.append(mido.Message(k,note=30+(i*" +
+                          sampleSeed(seed) +
+                          ")%60,time=10)) for i in range(5000) for k in ('note_on','note_off')]; "
+                          "m.save(sys.argv[1])\" \"$OUT\"",
+                      "mid");
+}
+
+std::string tone(const std::string& format, unsigned hertz, const std::string& seconds, const std::string& extension) {
+    return toolSample("sox -n " + format + " \"$OUT\" synth " + seconds + " sine " + sampleTone(hertz), extension);
+}
+
+std::string movie(unsigned seed, const std::string& codec, const std::string& container) {
+    return toolSample("ffmpeg -v error -f lavfi -i " +
+                          testsupport::sampleVideo("size=320x240:rate=10:duration=" + std::to_string(3 + seed % 2)) +
+                          " -threads 1 -c:v " + codec + " -f " + container + " \"$OUT\"",
+                      container == "mov" ? "mov" : "avi");
+}
+
+struct Walked {
+    const char* name;
+    // The type marked, with the photos'.
+    const char* extension;
+    std::string (*make)();
+    // What is left of it in front of the photos that cut it: a share of its sectors, or 8 KiB.
+    std::uint64_t (*fragment)(std::uint64_t size);
+};
+
+void PrintTo(const Walked& c, std::ostream* out) {
+    *out << c.name;
+}
+
+std::uint64_t sixTenths(std::uint64_t size) {
+    return size * 6 / 10 / 512 * 512;
+}
+std::uint64_t half(std::uint64_t size) {
+    return size / 2 / 512 * 512;
+}
+std::uint64_t eightKiB(std::uint64_t) {
+    return 8192;
+}
+
+const Walked kWalked[] = {
+    {"TagEditedTiff", "tif", [] { return tagEdited(1, ""); }, sixTenths},
+    {"TagEditedTiffOfJpegStrips", "tif", [] { return tagEdited(2, "-compress JPEG "); }, sixTenths},
+    {"DngLikeTiff", "tif", [] { return dngLike(3); }, sixTenths},
+    {"Cr2Like", "cr2", [] { return cr2Like(5); }, sixTenths},
+    {"Midi", "mid", [] { return midi(7); }, eightKiB},
+    {"LossyWebp", "webp", [] { return toolSample(plasma(8, "1000x750") + "-quality 80 \"$OUT\"", "webp"); }, half},
+    {"LosslessWebp", "webp",
+     [] { return toolSample(plasma(9, "800x600") + "-define webp:lossless=true \"$OUT\"", "webp"); }, half},
+    {"WebpWithAlpha", "webp",
+     [] {
+         return toolSample(plasma(10, "800x600") + "-alpha set -channel A -evaluate set 60% +channel \"$OUT\"", "webp");
+     },
+     half},
+    {"Wav24BitSixChannels", "wav", [] { return tone("-r 48000 -b 24 -c 6", 440, "2", "wav"); }, half},
+    {"WavWithTags", "wav",
+     [] {
+         return toolSample("ffmpeg -v error -f lavfi -i sine=frequency=" + sampleTone(520) +
+                               ":duration=3 -metadata title=Walk -metadata artist=Me -c:a pcm_s16le \"$OUT\"",
+                           "wav");
+     },
+     half},
+    {"Aiff", "aif", [] { return tone("-r 44100 -c 2", 330, "2", "aif"); }, eightKiB},
+    {"MjpegAvi", "avi", [] { return movie(11, "mjpeg", "avi"); }, eightKiB},
+    {"Mov", "mov", [] { return movie(12, "mpeg4", "mov"); }, eightKiB},
+    {"Mp3WithAnInfoCount", "mp3",
+     [] {
+         return toolSample("sox -n -r 44100 -c 1 \"$OUT.wav\" synth 6 sine " + sampleTone(610) +
+                               " && lame --quiet -b 128 \"$OUT.wav\" \"$OUT\"",
+                           "mp3");
+     },
+     half},
+};
+
+struct Planted {
+    std::string bytes;
+    std::uint64_t sector = 0;
+    std::uint64_t end() const { return sector + (bytes.size() + 511) / 512; }
+};
+
+class WalkedStructureTest : public testsupport::ScanFixture {
+protected:
+    static void SetUpTestSuite() {
+        for (const char* tool : {"convert", "exiftool", "sox", "lame", "ffmpeg", "zip", "gs"})
+            if (!testsupport::haveTool(tool)) missing_ = tool;
+    }
+    void SetUp() override {
+        ScanFixture::SetUp();
+        if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
+    }
+    // A disk of zeros or random bytes with the files planted.
+    static fs::path diskWith(bool random, const std::vector<Planted>& files) {
+        const fs::path image = testsupport::filledImage(
+            random, "walked", std::max<std::uint64_t>(8 << 20, (files.back().end() + 2048) * 512));
+        for (const Planted& file : files)
+            testsupport::writeAt(image, file.sector * 512, {file.bytes.begin(), file.bytes.end()});
+        return image;
+    }
+    // The plain search (0) of the file scans' types or the carving (1) of the photo scans' and the file scans' others.
+    Found search(const fs::path& image, const std::set<std::string>& extensions, int method) {
+        return searchedDisk(image,
+                            method == 0 ? testsupport::fileListTypes(DRENTIC_FILE_TYPE_TABLE, extensions)
+                                        : testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions),
+                            method);
+    }
+    // Whether a file found at the planted one's sector begins with its bytes, and holds no more than `margin` after
+    // them, and is marked "Bad" or not as `bad` says.
+    static bool foundAt(const Found& found, const Planted& file, bool bad, std::uint64_t margin = 4096,
+                        std::uint64_t prefix = std::string::npos) {
+        const auto [from, to] = found.equal_range(file.sector);
+        const std::string head = file.bytes.substr(0, prefix);
+        return std::any_of(from, to, [&](const auto& f) {
+            return f.second.bad == bad && f.second.bytes.starts_with(head) &&
+                   f.second.bytes.size() <= file.bytes.size() + margin;
+        });
+    }
+    static std::string described(const Found& found, std::uint64_t sector) {
+        const auto [from, to] = found.equal_range(sector);
+        std::string there;
+        for (auto it = from; it != to; ++it)
+            there += " " + std::to_string(it->second.bytes.size()) + (it->second.bad ? " (Bad)" : "");
+        return there.empty() ? " nothing" : there;
+    }
+
+    static inline std::string missing_;
+};
+
+class WalkedFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Walked, bool>> {};
+
+// Its first fragment, then three photos written at the very next sectors, where its header puts more of its own
+// bytes: the photos are found whole, and the file is listed from its first sector no longer than it was, marked. A
+// photo three sectors on is found too.
+TEST_P(WalkedFileTest, CutByPhotosWhereItsWalkReadNothingIsMarkedAndThePhotosAreFound) {
+    const auto& [c, random] = GetParam();
+    const std::string file = c.make();
+    ASSERT_GT(file.size(), c.fragment(file.size()) + 512);
+    std::vector<Planted> planted{{file.substr(0, c.fragment(file.size())), 2048}};
+    for (unsigned i = 0; i < 3; ++i)
+        planted.push_back({photo(20 + i), planted.back().end()});
+    planted.push_back({photo(23, "320x240"), planted.back().end() + 3});
+    const fs::path image = diskWith(random, planted);
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(kSearches[method]);
+        const Found found = search(image, {c.extension, "jpg"}, method);
+        for (std::size_t i = 1; i < planted.size(); ++i)
+            EXPECT_TRUE(foundAt(found, planted[i], false))
+                << "the photo at sector " << planted[i].sector
+                << " is not found whole; found there:" << described(found, planted[i].sector);
+        EXPECT_TRUE(foundAt(found, Planted{file, 2048}, true, 0, 512))
+            << "the cut file is not listed marked; found there:" << described(found, 2048);
+    }
+}
+
+// Whole, with a photo at the sector after it and another three sectors on: it is listed whole and unmarked (the
+// carving, and for an AVI the plain search, with a margin after it), and the photos are found.
+TEST_P(WalkedFileTest, WholeIsListedWholeAndUnmarked) {
+    const auto& [c, random] = GetParam();
+    std::vector<Planted> planted{{c.make(), 2048}};
+    ASSERT_FALSE(planted[0].bytes.empty());
+    planted.push_back({photo(24), planted.back().end()});
+    planted.push_back({photo(25, "320x240"), planted.back().end() + 3});
+    const fs::path image = diskWith(random, planted);
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(kSearches[method]);
+        const Found found = search(image, {c.extension, "jpg"}, method);
+        EXPECT_TRUE(foundAt(found, planted[0], false))
+            << "the file is not listed whole and unmarked; found there:" << described(found, 2048);
+        for (std::size_t i = 1; i < planted.size(); ++i)
+            EXPECT_TRUE(foundAt(found, planted[i], false))
+                << "the photo at sector " << planted[i].sector
+                << " is not found whole; found there:" << described(found, planted[i].sector);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, WalkedFileTest,
+                         testing::Combine(testing::ValuesIn(kWalked), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// The headers of ten checked types, each of which the data of a photo begins a sector with about once in 2^32:
+// written alone at such a sector (the three movie atoms four bytes in, as a movie's first atom names itself there).
+struct LoneHeader {
+    const char* name;
+    std::string bytes;
+    std::size_t at = 0;
+};
+
+void PrintTo(const LoneHeader& h, std::ostream* out) {
+    *out << h.name;
+}
+
+const LoneHeader kLoneHeaders[] = {
+    {"Aiff", "FORM"},
+    {"Avi", "RIFF"},
+    {"Midi", "MThd"},
+    {"MovMediaData", "mdat", 4},
+    {"MovMovie", "moov", 4},
+    {"MovWide", "wide", 4},
+    {"Mrw", std::string("\0MRM", 4)},
+    {"MpegVideo", std::string("\0\0\1\xB3", 4)},
+    {"Zip", "PK\3\4"},
+    {"Pdf", "%PDF"},
+};
+
+// A photo of fine noise, whose scan data is dense; made once.
+const std::string& noisePhoto() {
+    static const std::string made = toolSample(
+        "convert -seed " + sampleSeed(131) + " -size 2000x1500 xc:gray +noise Gaussian -quality 92 \"$OUT\"", "jpg");
+    return made;
+}
+
+// The first sector from half the photo's length on whose start lies in its scan data with no 0xFF byte among its
+// first 16 bytes or the byte before, so that no marker is made or lost.
+std::size_t scanDataSector(const std::string& photo) {
+    const std::size_t scan = photo.find("\xFF\xDA");
+    for (std::size_t at = photo.size() / 2 / 512 * 512; scan != std::string::npos && at + 512 < photo.size(); at += 512)
+        if (at > scan + 512 && photo.find('\xFF', at - 1) > at + 16) return at;
+    return 0;
+}
+
+class LoneHeaderTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<LoneHeader, bool>> {};
+
+// Such a header at a sector inside a photo's scan data, every type of the lists marked: the photo is listed whole and
+// unmarked (the carving with its margin), and the photos after it are found.
+TEST_P(LoneHeaderTest, CutsNoPhotoAndLosesNothingAfterIt) {
+    const auto& [header, random] = GetParam();
+    std::string noisy = noisePhoto();
+    const std::size_t at = scanDataSector(noisy);
+    ASSERT_NE(at, 0u) << "no sector of the photo's scan data takes the header";
+    noisy.replace(at + header.at, header.bytes.size(), header.bytes);
+    std::vector<Planted> planted{{noisy, 2048}};
+    planted.push_back({photo(26), planted.back().end() + 3});
+    planted.push_back({photo(27, "320x240"), planted.back().end() + 3});
+    const fs::path image = diskWith(random, planted);
+    std::set<std::string> every;
+    const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+    for (const auto& row : rows)
+        every.insert(row.extension);
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(kSearches[method]);
+        const Found found = search(image, every, method);
+        const auto [from, to] = found.equal_range(2048);
+        const std::size_t size = noisy.size() + (method == 1 ? JpegStreamWalk::kMargin : 0);
+        EXPECT_TRUE(std::any_of(from, to,
+                                [&](const auto& f) {
+                                    return !f.second.bad && f.second.bytes.size() == size &&
+                                           f.second.bytes.starts_with(noisy);
+                                }))
+            << "the photo is not listed whole and unmarked; found there:" << described(found, 2048);
+        for (std::size_t i = 1; i < planted.size(); ++i)
+            EXPECT_TRUE(foundAt(found, planted[i], false))
+                << "the photo at sector " << planted[i].sector
+                << " is lost; found there:" << described(found, planted[i].sector);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, LoneHeaderTest,
+                         testing::Combine(testing::ValuesIn(kLoneHeaders), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// A second of ffmpeg's test pattern coded as JPEG frames, in a fresh folder.
+std::vector<std::string> mjpegFrames(unsigned seed) {
+    const fs::path dir = testsupport::makeTempDir("frames");
+    testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) + " && ffmpeg -v error -f lavfi -i " +
+                            testsupport::sampleVideo("size=320x240:rate=10:duration=1") +
+                            " -threads 1 -c:v mjpeg -q:v " + std::to_string(3 + seed % 3) + " f%04d.jpg");
+    std::vector<std::string> frames;
+    for (unsigned i = 1; i < 100; ++i) {
+        const std::string number = std::to_string(i);
+        const fs::path frame = dir / ("f" + std::string(4 - number.size(), '0') + number + ".jpg");
+        if (!fs::exists(frame)) break;
+        frames.push_back(testsupport::readText(frame));
+    }
+    return frames;
+}
+
+// A movie of the frames: each padded so that it and what the container puts before the next (`overhead`) fill
+// whole sectors, the first so that the second lands on a sector start; all but the first then do.
+std::string framesMovie(const std::vector<std::string>& frames, std::size_t overhead, const std::string& container) {
+    const fs::path dir = testsupport::makeTempDir("frames");
+    const auto mux = [&](std::size_t firstPad) {
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            std::string frame = sectorSized(frames[i], overhead);
+            if (i == 0 && firstPad != 0) frame = padded(frame, frame.size() + firstPad);
+            testsupport::writeText(dir / ("g" + std::to_string(1000 + i) + ".jpg"), frame);
+        }
+        const fs::path out = dir / ("out." + container);
+        fs::remove(out);
+        testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) +
+                                " && ffmpeg -v error -framerate 10 -start_number 1000 -i g%04d.jpg -c:v copy -f " +
+                                container + " " + testsupport::shellQuote(out.string()));
+        return testsupport::readText(out);
+    };
+    const std::string first = mux(0);
+    const std::size_t at = first.find("\xFF\xD8\xFF");
+    if (at == std::string::npos) return {};
+    const std::size_t next = at + sectorSized(frames[0], overhead).size() + overhead;
+    std::size_t pad = (512 - next % 512) % 512;
+    if (pad != 0 && pad < 4) pad += 512;
+    return mux(pad);
+}
+
+// Three photos stored in a ZIP archive, each named so that its local header and name fill a sector and padded to
+// whole sectors: each photo's data begins a sector.
+std::string storedPhotos(unsigned seed) {
+    const fs::path dir = testsupport::makeTempDir("stored");
+    const std::string folders = std::string(200, 'a') + "/" + std::string(200, 'b');
+    fs::create_directories(dir / folders);
+    std::string names;
+    for (unsigned i = 0; i < 3; ++i) {
+        const std::string name = folders + "/photo" + std::to_string(i) + std::string(70, 'x') + ".jpg";
+        testsupport::writeText(dir / name, sectorSized(photo(seed + i)));
+        names += " " + testsupport::shellQuote(name);
+    }
+    const fs::path out = dir / "out.zip";
+    testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) + " && zip -q -0 -X -D " +
+                            testsupport::shellQuote(out.string()) + names);
+    return testsupport::readText(out);
+}
+
+// A PDF document of one page that shows two photos, each stored as it is (DCT-coded) from a sector's start: its
+// objects, cross-reference table and trailer written out, as ghostscript reads them.
+std::string documentOfPhotos(unsigned seed) {
+    std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+    std::vector<std::size_t> offsets;
+    const auto object = [&](const std::string& body) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+    };
+    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 640 960] /Resources << /XObject << /A 5 0 R /B 6 0 R >> >> "
+           "/Contents 4 0 R >>");
+    const std::string draw = "q 640 0 0 480 0 480 cm /A Do Q q 640 0 0 480 0 0 cm /B Do Q";
+    object("<< /Length " + std::to_string(draw.size()) + " >>\nstream\n" + draw + "\nendstream");
+    for (unsigned i = 0; i < 2; ++i) {
+        const std::string jpeg = photo(seed + i);
+        const std::string dict = "<< /Type /XObject /Subtype /Image /Width 640 /Height 480 /ColorSpace /DeviceRGB "
+                                 "/BitsPerComponent 8 /Filter /DCTDecode /Length " +
+                                 std::to_string(jpeg.size()) + " >>\nstream\n";
+        // A comment line moves the stream's data to a sector's start.
+        const std::size_t head = std::to_string(offsets.size() + 1).size() + 7 + dict.size();
+        const std::size_t fill = (1024 - (pdf.size() + 2 + head) % 512) % 512;
+        pdf += "%" + std::string(fill, ' ') + "\n";
+        object(dict + jpeg + "\nendstream");
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t at : offsets) {
+        const std::string number = std::to_string(at);
+        pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+struct Holder {
+    const char* name;
+    const char* extension;
+    std::string (*make)();
+};
+
+void PrintTo(const Holder& h, std::ostream* out) {
+    *out << h.name;
+}
+
+const Holder kHolders[] = {
+    {"ZipOfStoredPhotos", "zip", [] { return storedPhotos(30); }},
+    {"PdfOfTwoPhotos", "pdf", [] { return documentOfPhotos(33); }},
+    // A frame's chunk header (8 bytes) comes before it.
+    {"MjpegAvi", "avi", [] { return framesMovie(mjpegFrames(35), 8, "avi"); }},
+    {"MovOfJpegFrames", "mov", [] { return framesMovie(mjpegFrames(36), 0, "mov"); }},
+};
+
+class PhotosInVouchedBytesTest : public WalkedStructureTest,
+                                 public testing::WithParamInterface<std::tuple<Holder, bool>> {};
+
+// A file that holds photos, or a movie's frames, where its structure leads, each from a sector's start: it is listed
+// whole and unmarked (the carving, and for a movie the plain search, list the photos in it as well), and the photos
+// after it are found.
+TEST_P(PhotosInVouchedBytesTest, CutNothing) {
+    const auto& [c, random] = GetParam();
+    std::vector<Planted> planted{{c.make(), 2048}};
+    const std::string& file = planted[0].bytes;
+    ASSERT_FALSE(file.empty());
+    std::size_t photosOnASector = 0;
+    for (std::size_t at = 512; at + 3 < file.size(); at += 512)
+        photosOnASector += file.compare(at, 3, "\xFF\xD8\xFF") == 0;
+    ASSERT_GE(photosOnASector, 2u) << "the photos do not begin sectors";
+    if (c.extension == std::string("pdf")) {
+        const fs::path document = testsupport::makeTempDir("pdf") / "photos.pdf";
+        testsupport::writeText(document, file);
+        EXPECT_TRUE(testsupport::runCommand("gs -q -dNODISPLAY -dBATCH -dNOPAUSE -dPDFSTOPONERROR " +
+                                            testsupport::shellQuote(document.string())))
+            << "ghostscript cannot read the document";
+    }
+    planted.push_back({photo(28), planted.back().end() + 3});
+    const fs::path image = diskWith(random, planted);
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(kSearches[method]);
+        const Found found = search(image, {c.extension, "jpg"}, method);
+        EXPECT_TRUE(foundAt(found, planted[0], false))
+            << "the file is not listed whole and unmarked; found there:" << described(found, 2048);
+        EXPECT_TRUE(foundAt(found, planted[1], false))
+            << "the photo after it is not found whole; found there:" << described(found, planted[1].sector);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotosInVouchedBytesTest,
+                         testing::Combine(testing::ValuesIn(kHolders), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+} // namespace
