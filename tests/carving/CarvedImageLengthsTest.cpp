@@ -75,18 +75,7 @@ std::string dngLike(unsigned seed, unsigned width, unsigned height, bool big, Su
         b.ascii(ifd, tag, value + (value.size() % 2 == 0 ? " " : ""));
     };
     const auto image = [&](B::Ifd ifd, std::uint32_t kind, unsigned w, unsigned h, const std::string& rgb) {
-        b.entry(ifd, 254, B::Long, {kind});
-        b.entry(ifd, 256, B::Long, {w});
-        b.entry(ifd, 257, B::Long, {h});
-        b.entry(ifd, 258, B::Short, {8, 8, 8});
-        b.entry(ifd, 259, B::Short, {1});
-        b.entry(ifd, 262, B::Short, {2});
-        std::vector<B::Blob> strips;
-        for (std::size_t at = 0; at < rgb.size(); at += 16 * 3 * w)
-            strips.push_back(b.addBlob(rgb.substr(at, 16 * 3 * w)));
-        b.strips(ifd, strips);
-        b.entry(ifd, 277, B::Short, {3});
-        b.entry(ifd, 278, B::Short, {16});
+        b.rgbImage(ifd, kind, w, h, rgb);
         b.entry(ifd, 284, B::Short, {1});
     };
     image(ifd0, 1, 160, 120, pixels(seed, 160, 120));

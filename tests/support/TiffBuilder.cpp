@@ -90,6 +90,22 @@ void TiffBuilder::strips(Ifd ifd, const std::vector<Blob>& blobs, Type type) {
     pair(ifd, 273, 279, blobs, type);
 }
 
+void TiffBuilder::rgbImage(Ifd ifd, std::uint32_t kind, unsigned width, unsigned height, const std::string& rgb) {
+    entry(ifd, 254, Long, {kind});
+    entry(ifd, 256, Long, {width});
+    entry(ifd, 257, Long, {height});
+    entry(ifd, 258, Short, {8, 8, 8});
+    entry(ifd, 259, Short, {1});
+    entry(ifd, 262, Short, {2});
+    std::vector<Blob> blobs;
+    const std::size_t stripBytes = std::size_t{16} * 3 * width;
+    for (std::size_t at = 0; at < rgb.size(); at += stripBytes)
+        blobs.push_back(addBlob(rgb.substr(at, stripBytes)));
+    strips(ifd, blobs);
+    entry(ifd, 277, Short, {3});
+    entry(ifd, 278, Short, {16});
+}
+
 void TiffBuilder::tiles(Ifd ifd, const std::vector<Blob>& blobs, Type type) {
     pair(ifd, 324, 325, blobs, type);
 }

@@ -73,6 +73,10 @@ public:
     void tiles(Ifd ifd, const std::vector<Blob>& blobs, Type type = Long);
     // SubIFDs (330) naming the directories.
     void subIfds(Ifd ifd, const std::vector<Ifd>& children);
+    // An uncompressed RGB image of `width` x `height` pixels (`rgb`, three
+    // bytes a pixel) in strips of 16 rows, of subfile type `kind`: the
+    // entries that describe it, and the strips as blobs behind them.
+    void rgbImage(Ifd ifd, std::uint32_t kind, unsigned width, unsigned height, const std::string& rgb);
 
     std::string build();
     std::uint64_t offsetOf(Ifd ifd) const { return ifdOffsets_.at(ifd.index); }
