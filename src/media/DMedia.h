@@ -13,6 +13,7 @@
 #include "media/MediumReader.h"
 #include "media/ReadFailurePolicy.h"
 #include "platform/Archivable.h"
+#include "platform/PageCache.h"
 #include "platform/Value.h"
 
 #include <algorithm>
@@ -305,8 +306,12 @@ private:
     int uncachedDescriptor(Device& dev);
     // Whether the page cache holds all of `length` bytes at `offset` of what
     // `fd` is open on, then read into `buffer` without asking the medium
-    // (see readCachedSectors).
+    // (see readCachedSectors); the same of the descriptor `asking` names,
+    // asked as it says, errno telling why not when it does not (EAGAIN: some
+    // page is not held).
     bool cachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const;
+    bool cachedBytes(const platform::CacheAsking& asking, std::uint8_t* buffer, std::size_t length,
+                     std::uint64_t offset) const;
     // Up to `length` bytes at `offset`, retrying interrupted reads: the bytes
     // read (fewer only at the end of the medium), and whether a read then
     // failed (errno set), as one that stops short before `deviceBytes` does.
@@ -344,6 +349,8 @@ private:
     // read is then lost to a save that finds the disk gone. Closed with the
     // path, or when the medium is no longer known to be the one.
     int cacheKeeper_ = -1;
+    // How the page cache of cacheKeeper_ is asked (see readFromTheCache).
+    platform::CacheAsking keeperAsking_;
     std::atomic<bool> mediumGone_{false};
     std::atomic<bool> mediumUnconfirmed_{false};
     // Some read of a scan's reader has succeeded: a device that can no

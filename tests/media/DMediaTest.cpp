@@ -1,5 +1,6 @@
 #include "media/DMedia.h"
 
+#include "platform/PageCache.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 #include "support/FailingReads.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/mman.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace platform;
@@ -649,4 +651,75 @@ TEST_F(DMediaReaders, AScanOfADiskThatStoppedReadsOnlyWhatTheCacheHolds) {
     EXPECT_EQ(dying.failedReads(), failedInTheFirstSweep);
     EXPECT_GE(m->unreadableSectorCount(), sectors - death - 64 + death / 512 * 8 - 8192);
     EXPECT_TRUE(controller.alerts().empty());
+}
+
+// Once a disk has stopped, its scan reads only what the page cache holds: a cache that cannot be asked at all (a
+// medium nothing of which can be mapped, as a file served in direct I/O) is asked once for each request, whatever its
+// length, never page by page; everything from there on reads as zeros and counts as unreadable.
+TEST_F(DMediaReaders, ACacheThatCannotBeAskedIsAskedOnceARequestWhateverItsLength) {
+    const std::uint64_t size = 64 << 20, sectors = size / 512, death = sectors / 10;
+    testsupport::FailingReads dying;
+    dying.dieUnderThePageCacheAt(death);
+    auto m = listedDrive(makeImage(size), size, dying);
+    std::uint64_t asked = 0;
+    m->setRawRead(dying.reader(), [&asked](int, std::uint8_t*, std::size_t, std::uint64_t) -> std::int64_t {
+        ++asked;
+        errno = ENODEV;
+        return -1;
+    });
+    std::vector<std::uint8_t> batch(2048 * 512);
+    std::uint64_t batches = 0, askedBefore = 0;
+    for (std::uint64_t s = 0; s < sectors; s += 2048) {
+        m->readSweepSectors(s, 2048, batch.data());
+        if (s < death + 2048) {
+            askedBefore = asked;
+            continue;
+        }
+        ++batches;
+        ASSERT_EQ(batch, std::vector<std::uint8_t>(batch.size(), 0)) << "sector " << s;
+    }
+    ASSERT_TRUE(m->stoppedAnswering());
+    EXPECT_EQ(asked - askedBefore, batches);
+    // What a save takes from the cache of the disk it found gone: one question for the whole disk.
+    asked = 0;
+    std::vector<std::uint8_t> all(size);
+    EXPECT_EQ(m->readCachedSectors(0, static_cast<std::int32_t>(sectors), all.data()), sectors);
+    EXPECT_EQ(asked, 1u);
+}
+
+// What the system tells of a descriptor's page cache is found out once: a file that a FUSE server serves in direct
+// I/O cannot be mapped, so its cache is never asked by a map that fails (nor page by page: a disk that died behind it
+// reads as unheld at once), while a loop device over it, which the page cache serves, is asked and tells.
+TEST_F(DMediaReaders, AFileServedInDirectIoIsNeverMappedToAskItsCacheAndALoopDeviceOverItIs) {
+    if (!testsupport::ServedByTheFuseTool::possible()) GTEST_SKIP() << "the FUSE tool needs root, /dev/fuse, losetup";
+    const std::uint64_t size = 4 << 20;
+    const fs::path image = makeImage(size);
+    testsupport::writeText(image.parent_path() / "map", "");
+    testsupport::ServedByTheFuseTool served(image, image.parent_path() / "map",
+                                            testsupport::ServedByTheFuseTool::Loop::DirectIo);
+    ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the image";
+    const fs::path file = image.parent_path() / "mnt" / "disk.img";
+    std::vector<std::uint8_t> buf(64 * 512);
+    for (const auto& [path, maps] : {std::pair{file.string(), false}, std::pair{served.device, true}}) {
+        SCOPED_TRACE(path);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pread(fd, buf.data(), buf.size(), 0), static_cast<ssize_t>(buf.size()));
+        const platform::CacheAsking asking = platform::cacheAsking(fd);
+        EXPECT_EQ(std::tuple(asking.fd, asking.told, asking.maps), std::tuple(fd, true, maps));
+        errno = 0;
+        const std::int64_t got = platform::readCachedBytesAsked(asking, buf.data(), buf.size(), 0);
+        EXPECT_EQ(got, maps ? static_cast<std::int64_t>(buf.size()) : -1);
+        if (!maps) {
+            EXPECT_EQ(errno, ENODEV);
+            EXPECT_FALSE(platform::heldPagesAsked(asking, 0, buf.size()));
+        } else {
+            EXPECT_TRUE(matchesImage(buf, 0, buf.size()));
+        }
+        ::close(fd);
+    }
+    // Read through the served file, its sectors are never held.
+    auto m = DMedia::initWithDictionary(driveDict(file, size));
+    ASSERT_TRUE(m->readSector(0, 64, buf.data()) && matchesImage(buf, 0, buf.size()));
+    EXPECT_EQ(m->readCachedSectors(0, 64, buf.data()), 64u);
 }
