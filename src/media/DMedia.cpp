@@ -311,6 +311,9 @@ DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, 
                                    : ::pread(fd, buffer + got.bytes, asked, static_cast<off_t>(offset + got.bytes));
         if (n < 0) {
             if (errno == EINTR) continue;
+            // EINVAL: a request the device refuses as asked (past the cache,
+            // one it takes only through it), which it did not fail.
+            if (errno != EINVAL) failedReads_.fetch_add(1, std::memory_order_relaxed);
             got.failed = true;
             return got;
         }
@@ -323,6 +326,7 @@ DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, 
         // page it could not read, and asking there again would only fail
         // there again, at a dying disk's cost.
         if (static_cast<std::size_t>(n) < asked && offset + got.bytes < deviceBytes) {
+            failedReads_.fetch_add(1, std::memory_order_relaxed);
             errno = EIO;
             got.failed = true;
             return got;

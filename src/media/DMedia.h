@@ -165,6 +165,11 @@ public:
     // is still there never make it gone: they only cost their sectors (see
     // ReadFailurePolicy).
     bool mediumGone() const { return mediumGone_.load(std::memory_order_acquire); }
+    // The read requests the device failed: each request the readers made of
+    // it that came back with an error, or stopped short before the device's
+    // end, counted once, however many reads of its pages the caches below
+    // made of the disk for it. What this medium's readers cost a dying disk.
+    std::uint64_t failedReads() const { return failedReads_.load(std::memory_order_relaxed); }
 
     // A medium not known to be the one the found files were found on (a
     // recovery session whose drive was not found: another disk may have
@@ -352,6 +357,7 @@ private:
     // How the page cache of cacheKeeper_ is asked (see readFromTheCache).
     platform::CacheAsking keeperAsking_;
     std::atomic<bool> mediumGone_{false};
+    std::atomic<std::uint64_t> failedReads_{0};
     std::atomic<bool> mediumUnconfirmed_{false};
     // Some read of a scan's reader has succeeded: a device that can no
     // longer be opened after that has gone with its disk.

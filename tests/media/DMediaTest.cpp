@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/mman.h>
@@ -651,6 +652,72 @@ TEST_F(DMediaReaders, AScanOfADiskThatStoppedReadsOnlyWhatTheCacheHolds) {
     EXPECT_EQ(dying.failedReads(), failedInTheFirstSweep);
     EXPECT_GE(m->unreadableSectorCount(), sectors - death - 64 + death / 512 * 8 - 8192);
     EXPECT_TRUE(controller.alerts().empty());
+}
+
+// The device layer counts each request the device failed once, whoever asked: the scans' sweeps and windows, a size
+// calculator's window, a save's range and single reads, a preview, an identity check, each as the disk itself counts
+// the requests it failed, and a read that stops short before the device's end is one failed request too. A request
+// the device refuses as asked (EINVAL: past the cache, one it takes only through it) is no read it failed.
+TEST_F(DMediaReaders, EveryRequestTheDeviceFailedIsCountedOnceWhateverReaderMadeIt) {
+    const std::uint64_t size = 8 << 20;
+    const fs::path image = makeImage(size);
+    std::vector<std::uint8_t> buf(4096 * 512);
+    using Reader = std::function<void(DMedia&)>;
+    const struct {
+        const char* what;
+        Reader read;
+    } readers[] = {
+        {"a sweep", [&](DMedia& m) { m.readSweepSectors(0, 4096, buf.data()); }},
+        {"a scan's small batches",
+         [&](DMedia& m) {
+             for (std::uint64_t s = 0; s < 4096; s += 16)
+                 m.readSector(s, 16, buf.data());
+         }},
+        {"a size calculator's window",
+         [&](DMedia& m) { m.readSectorRange(900, 1024, buf.data(), DMedia::RangeReader::Carving); }},
+        {"a save's range", [&](DMedia& m) { m.readSectorRange(0, 4096, buf.data(), DMedia::RangeReader::Save); }},
+        {"a save's and a preview's single reads",
+         [&](DMedia& m) {
+             m.readSaveSector(1000, 8, buf.data());
+             m.readPreviewSector(3000, 8, buf.data());
+         }},
+        {"an identity check",
+         [&](DMedia& m) {
+             for (std::uint64_t s = 0; s < 4096; s += 100)
+                 m.readCarvingSector(s, 1, buf.data(), true);
+         }},
+    };
+    for (const auto& reader : readers) {
+        SCOPED_TRACE(reader.what);
+        testsupport::FailingReads disk;
+        for (const std::uint64_t bad : {1000, 1001, 2500, 3000, 3400})
+            disk.failSectors(bad, bad == 3000 ? 64 : 1);
+        auto m = listedDrive(image, size, disk);
+        reader.read(*m);
+        EXPECT_GT(disk.failedReads(), 0u);
+        EXPECT_EQ(m->failedReads(), disk.failedReads());
+    }
+    // Short of what was asked, before the end: the cache answered up to the page it could not read.
+    auto m = listedDrive(image, size, testsupport::FailingReads());
+    m->setRawRead([](int fd, std::uint8_t* into, std::size_t length, std::uint64_t offset) -> std::int64_t {
+        if (offset <= 5000 * 512 && offset + length > 5000 * 512 && (::fcntl(fd, F_GETFL) & O_DIRECT) == 0)
+            return ::pread(fd, into, std::min<std::uint64_t>(length, 5000 * 512 - offset), static_cast<off_t>(offset));
+        return ::pread(fd, into, length, static_cast<off_t>(offset));
+    });
+    EXPECT_EQ(m->readSectorRange(4990, 20, buf.data()), 0u);
+    EXPECT_EQ(m->failedReads(), 1u);
+    // Refused past the cache, answered through it.
+    m = listedDrive(image, size, testsupport::FailingReads());
+    m->setRawRead([](int fd, std::uint8_t* into, std::size_t length, std::uint64_t offset) -> std::int64_t {
+        if ((::fcntl(fd, F_GETFL) & O_DIRECT) != 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        return ::pread(fd, into, length, static_cast<off_t>(offset));
+    });
+    EXPECT_EQ(m->readCarvingSector(7, 1, buf.data(), true), DMedia::CarvingRead::Read);
+    EXPECT_TRUE(matchesImage(buf, 7 * 512, 512));
+    EXPECT_EQ(m->failedReads(), 0u);
 }
 
 // Once a disk has stopped, its scan reads only what the page cache holds: a cache that cannot be asked at all (a
