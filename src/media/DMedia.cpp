@@ -395,11 +395,29 @@ bool DMedia::readsPastEveryCache() {
 
 void DMedia::tellStopped(Asker asker) {
     if (MediumDevice::scans(asker)) {
-        // The scan goes on with what the cache holds; its end says so.
-        mediumJudgedStopped();
+        // The scan goes on with what the cache holds; its end says so, and
+        // how far it had come.
+        const std::uint64_t at = stoppedAnsweringAt(), size = sizeInSect();
+        const std::uint64_t into = at > HPlusVolStart_ ? at - HPlusVolStart_ : 0;
+        sweepProgress_.judgedStopped(size == 0 ? 0 : static_cast<std::uint32_t>(std::min(into, size) * 100 / size));
         return;
     }
     tellGone(asker);
+}
+
+void DMedia::forgetUnreadableSectors() {
+    sweepProgress_.begin();
+    policy_.forget();
+    reader_.endSave();
+    reader_.beginScan();
+    // Judged stopped before and asked again in vain: the scan met it at its
+    // start.
+    if (stoppedAnswering()) sweepProgress_.judgedStopped(0);
+}
+
+std::optional<std::uint32_t> DMedia::stoppedAnsweringAtPercent() const {
+    if (!stoppedAnswering()) return std::nullopt;
+    return sweepProgress_.stoppedPercent();
 }
 
 DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer,

@@ -12,6 +12,7 @@
 #include "media/MediumDevice.h"
 #include "media/MediumReader.h"
 #include "media/ReadFailurePolicy.h"
+#include "media/SweepProgress.h"
 #include "platform/Archivable.h"
 #include "platform/PageCache.h"
 #include "platform/Value.h"
@@ -141,19 +142,20 @@ public:
     std::uint64_t unreadableSectorsIn(std::uint64_t first, std::uint64_t count) const {
         return policy_.map().countIn(first, count);
     }
-    // A scan begins afresh: what its readers could not read is forgotten,
-    // and a disk judged to have stopped is asked again whether it answers.
-    void forgetUnreadableSectors() {
-        policy_.forget();
-        reader_.endSave();
-        reader_.beginScan();
-    }
+    // A scan begins afresh: what its readers could not read, and how far its
+    // sweeps had come, are forgotten, and a disk judged to have stopped is
+    // asked again whether it answers.
+    void forgetUnreadableSectors();
     // Whether the disk has been judged to answer no more (see
     // ReadFailurePolicy::judge): its readers take only what the page cache
     // holds until a save or a scan that begins finds it answering again.
     // The sector where it was so judged.
     bool stoppedAnswering() const { return policy_.stopped(); }
     std::uint64_t stoppedAnsweringAt() const { return policy_.stoppedAt(); }
+    // How far the scan had come, in per cent, when its disk was judged to
+    // answer no more (its sweep's progress, or else where the disk stopped
+    // within the volume); nothing while the disk answers.
+    std::optional<std::uint32_t> stoppedAnsweringAtPercent() const;
     // Sectors [first, end) that a reader knows the medium cannot give
     // without asking it: those past its end where a volume's own structures
     // say more of the volume lies. They count as unreadable from then on.
@@ -214,6 +216,8 @@ public:
     void setTimerFireMethodCanRun(bool v) { timerFireMethodCanRun_.store(v, std::memory_order_release); }
     void setTimerFireMethodCanRunAlt(const platform::Value& v) { setTimerFireMethodCanRun(v.boolValue()); }
     std::string getTimeFormStringForInterval(double seconds) const;
+    // A sweep of the scan has done `done` of its `total` units.
+    void noteSweepProgress(std::uint64_t done, std::uint64_t total) { sweepProgress_.note(done, total); }
 
     // --- accessors ---
     const std::string& path() const { return path_; }
@@ -263,9 +267,6 @@ protected:
     // Called once, on the reading thread, when the medium has gone, after
     // the user was told.
     virtual void mediumStoppedAnswering() {}
-    // Called on the reading thread when a scan's reader has judged that the
-    // disk answers no more (once a scan).
-    virtual void mediumJudgedStopped() {}
 
     std::string path_;
     std::string cPath_;
@@ -277,6 +278,8 @@ protected:
     std::uint64_t HPlusVolStart_ = 0;
     std::atomic<bool> abortVolumeScan_{false};
     std::atomic<bool> timerFireMethodCanRun_{false};
+    // Where the scan had come when its disk was judged to answer no more.
+    SweepProgress sweepProgress_;
 
 private:
     using Asker = MediumDevice::Asker;
