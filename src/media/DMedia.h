@@ -142,6 +142,11 @@ public:
     std::uint64_t unreadableSectorsIn(std::uint64_t first, std::uint64_t count) const {
         return policy_.map().countIn(first, count);
     }
+    // Where the unbroken stretch of such sectors that holds `sector` ends;
+    // nothing when none holds it.
+    std::optional<std::uint64_t> unreadableStretchEnd(std::uint64_t sector) const {
+        return policy_.map().runEndAt(sector);
+    }
     // A scan begins afresh: what its readers could not read, and how far its
     // sweeps had come, are forgotten, and a disk judged to have stopped is
     // asked again whether it answers.
