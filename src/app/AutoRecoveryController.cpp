@@ -78,6 +78,11 @@ void AutoRecoveryController::rawScanStarted(const platform::Value&) {
             }
             state.mp3DoneArray = search.mp3DoneArray;
             state.mpgDoneArray = search.mpgDoneArray;
+            // A resumed search on the medium this start has just read.
+            if (resumedMedium_ && resumedMedium_->volume.lock() == state.volume &&
+                resumedMedium_->device == SessionMediumCheck::identityDevice(*state.volume))
+                state.medium = std::move(resumedMedium_->identity);
+            resumedMedium_.reset();
             // Set before the thread exists: its clear can never come first.
             state.volume->setPauseThread(true);
             std::thread([this, state = std::move(state)]() mutable {
@@ -148,6 +153,9 @@ void AutoRecoveryController::openScanInfoAutoRecoveryAndScanThread() {
                 }
                 if (searching) {
                     if (medium.pathIsDifferent) adoptMediumPath(**state, medium);
+                    resumedMedium_.reset();
+                    if (medium.identity)
+                        resumedMedium_ = ResumedMedium{(*state)->volume, medium.identityDevice, *medium.identity};
                     scanAutoRecovery(**state);
                     emit resumeFinished(true);
                     return;

@@ -11,6 +11,9 @@
 #include "session/SessionMediumCheck.h"
 
 #include <QObject>
+#include <memory>
+#include <optional>
+#include <string>
 
 class Quelvar_Recovery_SoftwareAppDelegate;
 class Volume;
@@ -57,4 +60,13 @@ private:
     static void adoptMediumPath(AutoRecoveryState& state, const SessionMediumCheck::Found& medium);
 
     Quelvar_Recovery_SoftwareAppDelegate& delegate_;
+    // The identity the resumed scan's medium was found by at this start, for
+    // the resumed search's snapshot: read once, a failing disk's samples cost
+    // one failed read each, not two.
+    struct ResumedMedium {
+        std::weak_ptr<Volume> volume;
+        std::string device;
+        MediumIdentity identity;
+    };
+    std::optional<ResumedMedium> resumedMedium_;
 };

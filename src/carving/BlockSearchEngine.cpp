@@ -104,8 +104,25 @@ struct BlockSearchEngine::Run final : HeldSectors {
     // A resumed search reads from the unit's first sector on: what was lost
     // below it goes with the checkpoint.
     void checkpoint(std::uint64_t unit) {
-        const std::uint64_t sector =
-            unit > p.unitBase ? platform::saturatingMulAdd(origin, unit - p.unitBase, spu) : origin;
+        const auto sectorOf = [&](std::uint64_t u) {
+            return u > p.unitBase ? platform::saturatingMulAdd(origin, u - p.unitBase, spu) : origin;
+        };
+        std::uint64_t sector = sectorOf(unit);
+        // Inside a stretch this scan found unreadable, where nothing can be
+        // found (it reads as zeros), a resumed search, knowing nothing of it,
+        // would walk the rest of it again at a dying disk's cost: it goes on
+        // from the first unit past the stretch. Not so on a disk judged to
+        // have stopped, whose stretches not asked since may read again.
+        if (!v.stoppedAnswering()) {
+            const std::optional<std::uint64_t> stretchEnd = v.unreadableStretchEnd(sector);
+            if (stretchEnd && *stretchEnd > origin) {
+                const std::uint64_t past = platform::saturatingAdd(p.unitBase, (*stretchEnd - origin + spu - 1) / spu);
+                if (past > unit && sectorOf(past) < areaEnd) {
+                    unit = past;
+                    sector = sectorOf(past);
+                }
+            }
+        }
         detection.settle();
         fileDesc.checkpoint(unit, sector, v.scanUnreadableSectorsBelow(sector));
     }

@@ -273,6 +273,7 @@ void DMedia::setCPath() {
     device_.reset();
     if (cacheKeeper_ >= 0) ::close(cacheKeeper_);
     cacheKeeper_ = -1;
+    keeperAsking_ = {};
 }
 
 void DMedia::setMediumUnconfirmed(bool unconfirmed) {
@@ -282,6 +283,7 @@ void DMedia::setMediumUnconfirmed(bool unconfirmed) {
     device_.reset();
     if (cacheKeeper_ >= 0) ::close(cacheKeeper_);
     cacheKeeper_ = -1;
+    keeperAsking_ = {};
 }
 
 std::uint64_t DMedia::readCachedSectors(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer) {
@@ -314,18 +316,31 @@ MediumDevice::Runs DMedia::readFromTheCache(std::uint64_t sector, std::uint64_t 
     const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     const std::uint64_t pageSectors = page > bps ? page / bps : 1;
     std::lock_guard lock(deviceMutex_);
+    // Found out once for the descriptor that keeps the cache: a dead medium
+    // is read from here a window at a time to its end.
+    if (keeperAsking_.fd != cacheKeeper_) keeperAsking_ = platform::cacheAsking(cacheKeeper_);
+    // Why the last look found less than all it asked for.
+    int notAll = 0;
     const auto cached = [&](std::uint64_t first, std::uint64_t n) {
         std::uint8_t* into = buffer + (first - sector) * bps;
         const std::size_t length = static_cast<std::size_t>(n * bps);
-        if (cachedBytes(cacheKeeper_, into, length, first * bps)) return true;
+        if (cachedBytes(keeperAsking_, into, length, first * bps)) return true;
+        notAll = errno;
         std::memset(into, 0, length);
         return false;
     };
     if (cached(sector, count)) return {};
+    // Nothing of it can be looked at (the descriptor cannot be mapped, or
+    // the system will not tell): asked page by page, each page would only
+    // fail the same way, at the cost of a question each.
+    if (notAll != EAGAIN) return all;
     // Which pages are held, asked once for the whole request where the
     // system tells; a test's cache answers page by page.
     std::optional<std::vector<bool>> held;
-    if (!rawRead_) held = platform::heldPages(cacheKeeper_, sector * bps, static_cast<std::size_t>(count * bps));
+    if (!rawRead_) {
+        held = platform::heldPagesAsked(keeperAsking_, sector * bps, static_cast<std::size_t>(count * bps));
+        if (!held) return all;
+    }
     Runs notHeld;
     const auto lose = [&](std::uint64_t first, std::uint64_t end) {
         if (!notHeld.empty() && notHeld.back().second == first)
@@ -370,6 +385,14 @@ bool DMedia::cachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::
     return got == static_cast<std::int64_t>(length);
 }
 
+bool DMedia::cachedBytes(const platform::CacheAsking& asking, std::uint8_t* buffer, std::size_t length,
+                         std::uint64_t offset) const {
+    // A test's disk with no cache above it holds nothing to look at.
+    errno = ENODATA;
+    if (rawRead_) return cachedBytes(asking.fd, buffer, length, offset);
+    return platform::readCachedBytesAsked(asking, buffer, length, offset) == static_cast<std::int64_t>(length);
+}
+
 void DMedia::dropDevice(const std::shared_ptr<Device>& failed) {
     std::lock_guard lock(deviceMutex_);
     if (device_ == failed) device_.reset();
@@ -394,6 +417,9 @@ DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, 
                                    : ::pread(fd, buffer + got.bytes, asked, static_cast<off_t>(offset + got.bytes));
         if (n < 0) {
             if (errno == EINTR) continue;
+            // EINVAL: a request the device refuses as asked (past the cache,
+            // one it takes only through it), which it did not fail.
+            if (errno != EINVAL) failedReads_.fetch_add(1, std::memory_order_relaxed);
             got.failed = true;
             return got;
         }
@@ -406,6 +432,7 @@ DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, 
         // page it could not read, and asking there again would only fail
         // there again, at a dying disk's cost.
         if (static_cast<std::size_t>(n) < asked && offset + got.bytes < deviceBytes) {
+            failedReads_.fetch_add(1, std::memory_order_relaxed);
             errno = EIO;
             got.failed = true;
             return got;
@@ -474,11 +501,29 @@ bool DMedia::readsPastEveryCache() {
 
 void DMedia::tellStopped(Asker asker) {
     if (MediumDevice::scans(asker)) {
-        // The scan goes on with what the cache holds; its end says so.
-        mediumJudgedStopped();
+        // The scan goes on with what the cache holds; its end says so, and
+        // how far it had come.
+        const std::uint64_t at = stoppedAnsweringAt(), size = sizeInSect();
+        const std::uint64_t into = at > HPlusVolStart_ ? at - HPlusVolStart_ : 0;
+        sweepProgress_.judgedStopped(size == 0 ? 0 : static_cast<std::uint32_t>(std::min(into, size) * 100 / size));
         return;
     }
     tellGone(asker);
+}
+
+void DMedia::forgetUnreadableSectors() {
+    sweepProgress_.begin();
+    policy_.forget();
+    reader_.endSave();
+    reader_.beginScan();
+    // Judged stopped before and asked again in vain: the scan met it at its
+    // start.
+    if (stoppedAnswering()) sweepProgress_.judgedStopped(0);
+}
+
+std::optional<std::uint32_t> DMedia::stoppedAnsweringAtPercent() const {
+    if (!stoppedAnswering()) return std::nullopt;
+    return sweepProgress_.stoppedPercent();
 }
 
 DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int32_t size, std::uint8_t* buffer,

@@ -12,7 +12,9 @@
 #include "media/MediumDevice.h"
 #include "media/MediumReader.h"
 #include "media/ReadFailurePolicy.h"
+#include "media/SweepProgress.h"
 #include "platform/Archivable.h"
+#include "platform/PageCache.h"
 #include "platform/Value.h"
 
 #include <algorithm>
@@ -143,19 +145,25 @@ public:
     std::uint64_t unreadableSectorsIn(std::uint64_t first, std::uint64_t count) const {
         return policy_.map().countIn(first, count);
     }
-    // A scan begins afresh: what its readers could not read is forgotten,
-    // and a disk judged to have stopped is asked again whether it answers.
-    void forgetUnreadableSectors() {
-        policy_.forget();
-        reader_.endSave();
-        reader_.beginScan();
+    // Where the unbroken stretch of such sectors that holds `sector` ends;
+    // nothing when none holds it.
+    std::optional<std::uint64_t> unreadableStretchEnd(std::uint64_t sector) const {
+        return policy_.map().runEndAt(sector);
     }
+    // A scan begins afresh: what its readers could not read, and how far its
+    // sweeps had come, are forgotten, and a disk judged to have stopped is
+    // asked again whether it answers.
+    void forgetUnreadableSectors();
     // Whether the disk has been judged to answer no more (see
     // ReadFailurePolicy::judge): its readers take only what the page cache
     // holds until a save or a scan that begins finds it answering again.
     // The sector where it was so judged.
     bool stoppedAnswering() const { return policy_.stopped(); }
     std::uint64_t stoppedAnsweringAt() const { return policy_.stoppedAt(); }
+    // How far the scan had come, in per cent, when its disk was judged to
+    // answer no more (its sweep's progress, or else where the disk stopped
+    // within the volume); nothing while the disk answers.
+    std::optional<std::uint32_t> stoppedAnsweringAtPercent() const;
     // Sectors [first, end) that a reader knows the medium cannot give
     // without asking it: those past its end where a volume's own structures
     // say more of the volume lies. They count as unreadable from then on.
@@ -167,6 +175,11 @@ public:
     // is still there never make it gone: they only cost their sectors (see
     // ReadFailurePolicy).
     bool mediumGone() const { return mediumGone_.load(std::memory_order_acquire); }
+    // The read requests the device failed: each request the readers made of
+    // it that came back with an error, or stopped short before the device's
+    // end, counted once, however many reads of its pages the caches below
+    // made of the disk for it. What this medium's readers cost a dying disk.
+    std::uint64_t failedReads() const { return failedReads_.load(std::memory_order_relaxed); }
 
     // A medium not known to be the one the found files were found on (a
     // recovery session whose drive was not found: another disk may have
@@ -215,6 +228,8 @@ public:
     void setTimerFireMethodCanRun(bool v) { timerFireMethodCanRun_.store(v, std::memory_order_release); }
     void setTimerFireMethodCanRunAlt(const platform::Value& v) { setTimerFireMethodCanRun(v.boolValue()); }
     std::string getTimeFormStringForInterval(double seconds) const;
+    // A sweep of the scan has done `done` of its `total` units.
+    void noteSweepProgress(std::uint64_t done, std::uint64_t total) { sweepProgress_.note(done, total); }
 
     // --- accessors ---
     const std::string& path() const { return path_; }
@@ -264,9 +279,6 @@ protected:
     // Called once, on the reading thread, when the medium has gone, after
     // the user was told.
     virtual void mediumStoppedAnswering() {}
-    // Called on the reading thread when a scan's reader has judged that the
-    // disk answers no more (once a scan).
-    virtual void mediumJudgedStopped() {}
 
     std::string path_;
     std::string cPath_;
@@ -278,6 +290,8 @@ protected:
     std::uint64_t HPlusVolStart_ = 0;
     std::atomic<bool> abortVolumeScan_{false};
     std::atomic<bool> timerFireMethodCanRun_{false};
+    // Where the scan had come when its disk was judged to answer no more.
+    SweepProgress sweepProgress_;
 
 private:
     using Asker = MediumDevice::Asker;
@@ -315,8 +329,12 @@ private:
     int pastEveryCacheDescriptor(Device& dev);
     // Whether the page cache holds all of `length` bytes at `offset` of what
     // `fd` is open on, then read into `buffer` without asking the medium
-    // (see readCachedSectors).
+    // (see readCachedSectors); the same of the descriptor `asking` names,
+    // asked as it says, errno telling why not when it does not (EAGAIN: some
+    // page is not held).
     bool cachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) const;
+    bool cachedBytes(const platform::CacheAsking& asking, std::uint8_t* buffer, std::size_t length,
+                     std::uint64_t offset) const;
     // Up to `length` bytes at `offset`, retrying interrupted reads: the bytes
     // read (fewer only at the end of the medium), and whether a read then
     // failed (errno set), as one that stops short before `deviceBytes` does.
@@ -358,7 +376,10 @@ private:
     // read is then lost to a save that finds the disk gone. Closed with the
     // path, or when the medium is no longer known to be the one.
     int cacheKeeper_ = -1;
+    // How the page cache of cacheKeeper_ is asked (see readFromTheCache).
+    platform::CacheAsking keeperAsking_;
     std::atomic<bool> mediumGone_{false};
+    std::atomic<std::uint64_t> failedReads_{0};
     std::atomic<bool> mediumUnconfirmed_{false};
     // Some read of a scan's reader has succeeded: a device that can no
     // longer be opened after that has gone with its disk.

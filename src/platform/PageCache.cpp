@@ -29,9 +29,33 @@ bool cacheTold(int fd) {
     return ::faccessat(AT_FDCWD, self.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
+// Whether `fd` can be mapped at all: a file system that serves a file
+// without the page cache (FUSE in direct I/O) refuses every mapping of it.
+bool maps(int fd) {
+    const long pageBytes = ::sysconf(_SC_PAGESIZE);
+    const std::size_t page = pageBytes > 0 ? static_cast<std::size_t>(pageBytes) : 4096;
+    void* mapped = ::mmap(nullptr, page, PROT_READ, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) return errno != ENODEV;
+    ::munmap(mapped, page);
+    return true;
+}
+
 } // namespace
 
+CacheAsking cacheAsking(int fd) {
+    if (fd < 0) return {fd, false, false};
+    const bool told = cacheTold(fd);
+    return {fd, told, told && maps(fd)};
+}
+
 std::optional<std::vector<bool>> heldPages(int fd, std::uint64_t offset, std::size_t length) {
+    // One question: whether the system tells is asked with it, and the map
+    // itself finds out whether the descriptor maps.
+    return heldPagesAsked(CacheAsking{fd, fd >= 0 && cacheTold(fd), true}, offset, length);
+}
+
+std::optional<std::vector<bool>> heldPagesAsked(const CacheAsking& asking, std::uint64_t offset, std::size_t length) {
+    const int fd = asking.fd;
     if (fd < 0 || length == 0) {
         errno = fd < 0 ? EBADF : EINVAL;
         return std::nullopt;
@@ -44,8 +68,8 @@ std::optional<std::vector<bool>> heldPages(int fd, std::uint64_t offset, std::si
         errno = EINVAL;
         return std::nullopt;
     }
-    if (!cacheTold(fd)) {
-        errno = EPERM;
+    if (!asking.told || !asking.maps) {
+        errno = asking.told ? ENODEV : EPERM;
         return std::nullopt;
     }
     const std::uint64_t first = offset - offset % page;
@@ -67,12 +91,18 @@ std::optional<std::vector<bool>> heldPages(int fd, std::uint64_t offset, std::si
 }
 
 std::int64_t readCachedBytes(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
+    return readCachedBytesAsked(CacheAsking{fd, fd >= 0 && cacheTold(fd), true}, buffer, length, offset);
+}
+
+std::int64_t readCachedBytesAsked(const CacheAsking& asking, std::uint8_t* buffer, std::size_t length,
+                                  std::uint64_t offset) {
+    const int fd = asking.fd;
     if (fd < 0) {
         errno = EBADF;
         return -1;
     }
     if (length == 0) return 0;
-    const std::optional<std::vector<bool>> held = heldPages(fd, offset, length);
+    const std::optional<std::vector<bool>> held = heldPagesAsked(asking, offset, length);
     if (!held) return -1;
     for (const bool pageHeld : *held) {
         if (!pageHeld) {

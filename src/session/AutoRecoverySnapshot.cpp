@@ -187,7 +187,9 @@ AutoRecoverySnapshot::Saved AutoRecoverySnapshot::saveScanInfoAutoRecovery(const
     // Sector by sector, those the device would not give marked: a failing
     // disk is still known again, by the sectors it gives.
     const std::optional<MediumIdentity> medium =
-        SessionMediumCheck::readMediumIdentity(SessionMediumCheck::identityDevice(*volume), volume->u32BytesInSector());
+        state.medium ? state.medium
+                     : SessionMediumCheck::readMediumIdentity(SessionMediumCheck::identityDevice(*volume),
+                                                              volume->u32BytesInSector());
     writeInfo(*infoFile, *volume, medium);
     if (!infoFile->sync() || !infoFile->close()) return failed(Saved::WriteFailed, info + ": " + infoFile->reason());
 

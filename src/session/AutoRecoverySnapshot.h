@@ -84,6 +84,9 @@ struct AutoRecoveryState {
     std::optional<std::uint64_t> autoRecBeginSize;
     static constexpr std::uint64_t kRecordsCut = UINT64_MAX;
     // The scanned medium's identity; nothing when the snapshot holds none.
+    // To the writer: the identity read of the medium a moment before (a
+    // resume's start read it to know the medium), written as it is rather
+    // than read again; nothing, and the writer reads it.
     std::optional<MediumIdentity> medium;
 };
 

@@ -356,6 +356,8 @@ SessionMediumCheck::Found SessionMediumCheck::findSnapshotMedium(const Volume& v
         found.path = path;
         found.parentDrivePath = parentDrive;
         found.pathIsDifferent = path != volume.path();
+        found.identity = read;
+        found.identityDevice = device;
         break;
     }
     return found;

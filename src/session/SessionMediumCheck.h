@@ -75,6 +75,12 @@ public:
         std::string path;
         // A mounted volume's drive, as the row that matched names it.
         std::string parentDrivePath;
+        // The identity the medium that matched was known by, as read just now
+        // from `identityDevice` (see findSnapshotMedium): a scan that goes on
+        // there at once keeps it in its snapshot, and asks a failing disk
+        // for its samples once.
+        std::optional<MediumIdentity> identity;
+        std::string identityDevice;
     };
 
     // A power of two from 512 to 65536: the only sector sizes a file's

@@ -280,12 +280,7 @@ std::uint64_t Volume::scanUnreadableSectorsBelow(std::uint64_t sector) const {
 }
 
 void Volume::resetSigArraysAndBtreesAndOthers() {
-    sweepPercent_.store(kNone, std::memory_order_relaxed);
-    stoppedPercent_.store(kNone, std::memory_order_relaxed);
     forgetUnreadableSectors();
-    // Judged stopped before and asked again in vain: the scan met it at its
-    // start.
-    if (stoppedAnswering()) stoppedPercent_.store(0, std::memory_order_release);
     catalogNodesUnread = false;
     if (!autoCrashRecovery) {
         lostBeforeResume.reset();
@@ -327,8 +322,7 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
 
 void Volume::postSweepProgress(const char* status, std::uint64_t done, std::uint64_t total, std::uint64_t unitBytes,
                                double elapsed, std::uint64_t doneBefore) {
-    sweepPercent_.store(static_cast<std::uint32_t>(total ? std::min(done, total) * 100 / total : 0),
-                        std::memory_order_relaxed);
+    noteSweepProgress(done, total);
     if (timerFireMethodCanRun()) return;
     platform::Dict& d = dataUpdate;
     d.clear();
@@ -346,22 +340,6 @@ void Volume::postSweepProgress(const char* status, std::uint64_t done, std::uint
     d.set("Data", static_cast<unsigned long long>(dataSize));
     d.set("BarDoubleValue", static_cast<unsigned long long>(done));
     setTimerFireMethodCanRun(true);
-}
-
-void Volume::mediumJudgedStopped() {
-    std::uint32_t percent = sweepPercent_.load(std::memory_order_relaxed);
-    if (percent == kNone) {
-        const std::uint64_t at = stoppedAnsweringAt(), size = sizeInSect();
-        const std::uint64_t into = at > HPlusVolStart_ ? at - HPlusVolStart_ : 0;
-        percent = size == 0 ? 0 : static_cast<std::uint32_t>(std::min(into, size) * 100 / size);
-    }
-    stoppedPercent_.store(percent, std::memory_order_release);
-}
-
-std::optional<std::uint32_t> Volume::stoppedAnsweringAtPercent() const {
-    if (!stoppedAnswering()) return std::nullopt;
-    const std::uint32_t percent = stoppedPercent_.load(std::memory_order_acquire);
-    return percent == kNone ? std::optional<std::uint32_t>(0) : percent;
 }
 
 void Volume::myTimerFireMethod() {

@@ -182,10 +182,6 @@ public:
     // the earlier ones: a sector both parts lost counts once.
     std::uint64_t scanUnreadableSectorsBelow(std::uint64_t sector) const;
     std::uint64_t scanUnreadableSectorCount() const { return scanUnreadableSectorsBelow(UINT64_MAX); }
-    // How far the scan had come, in per cent, when its disk was judged to
-    // answer no more (its sweep's progress, or else where the disk stopped
-    // within the volume); nothing while the disk answers.
-    std::optional<std::uint32_t> stoppedAnsweringAtPercent() const;
 
     // --- control ---
     std::atomic<bool> autoCrashRecovery{false};
@@ -204,20 +200,12 @@ protected:
     // Every walk and search polls the stop flag: a medium that stopped
     // answering ends the scan as a stop does.
     void mediumStoppedAnswering() override { setStopTreeThread(true); }
-    // The scan goes on with what the page cache holds: only how far it had
-    // come is kept, for its end to say.
-    void mediumJudgedStopped() override;
 
 private:
     // Points every node's childIndex/advScanIndex that names one of the
     // replaced indexes at the replacement (nullptr: no index).
     void redirectNodeIndexes(std::initializer_list<const BTreeTableClass*> replaced, BTreeTableClass* replacement);
 
-    // The per cent of the scan's last sweep progress, and where the scan had
-    // come when its disk stopped answering (kNone: no sweep, or answering).
-    static constexpr std::uint32_t kNone = UINT32_MAX;
-    std::atomic<std::uint32_t> sweepPercent_{kNone};
-    std::atomic<std::uint32_t> stoppedPercent_{kNone};
     std::atomic<bool> stopTreeThread_{false};
     std::atomic<bool> pauseThread_{false};
     std::mutex pauseMutex_;

@@ -8,8 +8,9 @@
 // back under another path while another medium has its old one, with an Info
 // file that lies, with a snapshot cut inside a record, and with the disk's
 // sector 3, one of its spread samples and its last sector unreadable when
-// the snapshot was written, at the restart or both; with the disk gone the
-// program says so, shows no result and keeps the pair.
+// the snapshot was written, at the restart (which asks each of them once) or
+// both; with the disk gone the program says so, shows no result and keeps the
+// pair.
 
 #include "AppTestSupport.h"
 #include "app/ApplicationMain.h"
@@ -160,7 +161,11 @@ int runProgram(int argc, char** argv) {
             });
         }
     };
-    return runApplication(argc, argv, options);
+    const int exit = runApplication(argc, argv, options);
+    // What the unreadable sectors cost this run, for the test to count.
+    if (const QString failed = qEnvironmentVariable("RESUME_TEST_FAILED"); !failed.isEmpty())
+        std::ofstream(failed.toStdString()) << unreadable.failedReads() << '\n';
+    return exit;
 }
 
 // --- the test's side ---
@@ -180,6 +185,7 @@ struct Run {
     fs::path state = testsupport::makeTempDir("resume-state");
     fs::path out = state / "tree.txt";
     fs::path alerts = state / "alerts.txt";
+    fs::path failed = state / "failed.txt";
     std::vector<fs::path> drives;
     QString unreadable;
 
@@ -198,6 +204,7 @@ struct Run {
         env.insert("RESUME_TEST_OUT", QString::fromStdString(out.string()));
         env.insert("RESUME_TEST_ALERTS", QString::fromStdString(alerts.string()));
         env.insert("RESUME_TEST_UNREADABLE", unreadable);
+        env.insert("RESUME_TEST_FAILED", QString::fromStdString(failed.string()));
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QStringList args{QStringLiteral("--program")};
@@ -264,6 +271,8 @@ struct Run {
         if (p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0) return {};
         return QString::fromStdString(testsupport::readText(out)).split('\n', Qt::SkipEmptyParts);
     }
+    // The reads of the unreadable sectors that failed in the program's last run.
+    std::uint64_t failedReads() const { return std::stoull("0" + testsupport::readText(failed)); }
     QStringList alertsShown() const {
         return QString::fromStdString(testsupport::readText(alerts)).split('\n', Qt::SkipEmptyParts);
     }
@@ -395,6 +404,9 @@ private slots:
         if (how != "cut record")
             for (const auto& [path, sector] : keptFailing ? beforeFailing_ : before_)
                 QVERIFY2(after.contains(path) && after.at(path) == sector, path.c_str());
+        // Its start asks each unreadable place the disk is known by once: the disk found by them, and the resumed
+        // search's snapshot keeping what was read.
+        if (how.contains(QStringLiteral("at restart"))) QCOMPARE(run.failedReads(), std::uint64_t(3));
         // The resumed run ends as a fresh one does.
         QStringList ending = run.alertsShown();
         ending.removeAll(QStringLiteral("Resume Recovery?"));

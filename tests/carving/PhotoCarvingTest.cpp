@@ -82,6 +82,8 @@ std::uint64_t deviceSector(const Volume& v, const NewDir& file) {
 struct CapturingAppend : AutoRecoveryAppend {
     Volume* stopVolume = nullptr;
     std::size_t stopAfterNodes = 0;
+    // Stopped too at the first checkpoint at or past this unit.
+    std::uint64_t stopAtCheckpoint = UINT64_MAX;
     std::vector<std::uint64_t> checkpoints;
     std::vector<const NewDir*> written;
     // Each node's size and whether it was marked damaged, as written.
@@ -91,7 +93,10 @@ struct CapturingAppend : AutoRecoveryAppend {
         writtenAs.emplace_back(node->fileSize, node->complete == NewDir::kDamaged);
         if (stopVolume && written.size() == stopAfterNodes) stopVolume->setStopTreeThread(true);
     }
-    void checkpoint(std::uint64_t unit, std::uint64_t, std::uint64_t) override { checkpoints.push_back(unit); }
+    void checkpoint(std::uint64_t unit, std::uint64_t, std::uint64_t) override {
+        checkpoints.push_back(unit);
+        if (stopVolume && unit >= stopAtCheckpoint) stopVolume->setStopTreeThread(true);
+    }
 };
 
 class PhotoCarvingTest : public testsupport::ScanFixture {
@@ -744,6 +749,40 @@ TEST_F(PhotoCarvingTest, StopEndsTheRunAtTheNextSectorAndAResumedRunGoesOnAfterT
     // file3.jpg and file4.jpg, then the PNG folder and its file: the JPEG
     // folder and the file at 20001 are the stopped run's.
     EXPECT_EQ(resumed.written.size(), 4u);
+}
+
+// A disk with a wide unreadable area that a carving walks and then goes on through, reading it as zeros: none of its
+// checkpoints lies inside the area, where nothing can be found, so a run stopped there and resumed on a reader that
+// knows nothing of the area (a program started anew) goes on past it and asks none of it again.
+TEST_F(PhotoCarvingTest, NoCheckpointLiesInsideAnAreaTheCarvingFoundUnreadableSoAResumedRunAsksNoneOfIt) {
+    constexpr std::uint64_t kSectors = 256000, kBad = 40000, kBadEnd = 220000;
+    const fs::path image = testsupport::zeroImage(kSectors * 512);
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    testsupport::writeAt(image, (kBadEnd + 5000) * 512, std::vector<std::uint8_t>(photo.begin(), photo.end()));
+    SignatureSearchState search;
+    search.sigArray = marked({"jpg"});
+    testsupport::FailingReads bad;
+    bad.failSectors(kBad, kBadEnd - kBad);
+
+    auto v = carvable(image);
+    v->setRawRead(bad.reader());
+    CapturingAppend first;
+    first.stopVolume = v.get();
+    first.stopAtCheckpoint = kBad;
+    PhotoCarving(*v, search, first).signatureSearchDiskPhotoMethodStartAt(0);
+    ASSERT_FALSE(first.checkpoints.empty());
+    for (const std::uint64_t unit : first.checkpoints)
+        EXPECT_TRUE(unit < kBad || unit >= kBadEnd) << unit;
+    EXPECT_EQ(first.checkpoints.back(), kBadEnd);
+    EXPECT_GT(v->failedReads(), 0u);
+
+    auto resumed = carvable(image);
+    resumed->setRawRead(bad.reader());
+    resumed->autoCrashRecovery = true;
+    CapturingAppend goingOn;
+    PhotoCarving(*resumed, search, goingOn).signatureSearchDiskPhotoMethodStartAt(first.checkpoints.back());
+    EXPECT_EQ(resumed->failedReads(), 0u);
+    EXPECT_NE(testsupport::nodeAt(resumed->dirRoot, "JPG Files/file1.jpg"), nullptr);
 }
 
 std::shared_ptr<SigNode> typeNode(std::uint32_t typeOfFile, const std::string& extension,

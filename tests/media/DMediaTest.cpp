@@ -1,5 +1,6 @@
 #include "media/DMedia.h"
 
+#include "platform/PageCache.h"
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 #include "support/FailingReads.h"
@@ -10,9 +11,11 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/mman.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace platform;
@@ -663,4 +666,141 @@ TEST_F(DMediaReaders, AScanOfADiskThatStoppedReadsOnlyWhatTheCacheHolds) {
     EXPECT_EQ(dying.failedReads(), failedInTheFirstSweep);
     EXPECT_GE(m->unreadableSectorCount(), sectors - death - 64 + death / 512 * 8 - 8192);
     EXPECT_TRUE(controller.alerts().empty());
+}
+
+// The device layer counts each request the device failed once, whoever asked: the scans' sweeps and windows, a size
+// calculator's window, a save's range and single reads, a preview, an identity check, each as the disk itself counts
+// the requests it failed, and a read that stops short before the device's end is one failed request too. A request
+// the device refuses as asked (EINVAL: past the cache, one it takes only through it) is no read it failed.
+TEST_F(DMediaReaders, EveryRequestTheDeviceFailedIsCountedOnceWhateverReaderMadeIt) {
+    const std::uint64_t size = 8 << 20;
+    const fs::path image = makeImage(size);
+    std::vector<std::uint8_t> buf(4096 * 512);
+    using Reader = std::function<void(DMedia&)>;
+    const struct {
+        const char* what;
+        Reader read;
+    } readers[] = {
+        {"a sweep", [&](DMedia& m) { m.readSweepSectors(0, 4096, buf.data()); }},
+        {"a scan's small batches",
+         [&](DMedia& m) {
+             for (std::uint64_t s = 0; s < 4096; s += 16)
+                 m.readSector(s, 16, buf.data());
+         }},
+        {"a size calculator's window",
+         [&](DMedia& m) { m.readSectorRange(900, 1024, buf.data(), DMedia::RangeReader::Carving); }},
+        {"a save's range", [&](DMedia& m) { m.readSectorRange(0, 4096, buf.data(), DMedia::RangeReader::Save); }},
+        {"a save's and a preview's single reads",
+         [&](DMedia& m) {
+             m.readSaveSector(1000, 8, buf.data());
+             m.readPreviewSector(3000, 8, buf.data());
+         }},
+        {"an identity check",
+         [&](DMedia& m) {
+             for (std::uint64_t s = 0; s < 4096; s += 100)
+                 m.readCarvingSector(s, 1, buf.data(), true);
+         }},
+    };
+    for (const auto& reader : readers) {
+        SCOPED_TRACE(reader.what);
+        testsupport::FailingReads disk;
+        for (const std::uint64_t bad : {1000, 1001, 2500, 3000, 3400})
+            disk.failSectors(bad, bad == 3000 ? 64 : 1);
+        auto m = listedDrive(image, size, disk);
+        reader.read(*m);
+        EXPECT_GT(disk.failedReads(), 0u);
+        EXPECT_EQ(m->failedReads(), disk.failedReads());
+    }
+    // Short of what was asked, before the end: the cache answered up to the page it could not read.
+    auto m = listedDrive(image, size, testsupport::FailingReads());
+    m->setRawRead([](int fd, std::uint8_t* into, std::size_t length, std::uint64_t offset) -> std::int64_t {
+        if (offset <= 5000 * 512 && offset + length > 5000 * 512 && (::fcntl(fd, F_GETFL) & O_DIRECT) == 0)
+            return ::pread(fd, into, std::min<std::uint64_t>(length, 5000 * 512 - offset), static_cast<off_t>(offset));
+        return ::pread(fd, into, length, static_cast<off_t>(offset));
+    });
+    EXPECT_EQ(m->readSectorRange(4990, 20, buf.data()), 0u);
+    EXPECT_EQ(m->failedReads(), 1u);
+    // Refused past the cache, answered through it.
+    m = listedDrive(image, size, testsupport::FailingReads());
+    m->setRawRead([](int fd, std::uint8_t* into, std::size_t length, std::uint64_t offset) -> std::int64_t {
+        if ((::fcntl(fd, F_GETFL) & O_DIRECT) != 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        return ::pread(fd, into, length, static_cast<off_t>(offset));
+    });
+    EXPECT_EQ(m->readCarvingSector(7, 1, buf.data(), true), DMedia::CarvingRead::Read);
+    EXPECT_TRUE(matchesImage(buf, 7 * 512, 512));
+    EXPECT_EQ(m->failedReads(), 0u);
+}
+
+// Once a disk has stopped, its scan reads only what the page cache holds: a cache that cannot be asked at all (a
+// medium nothing of which can be mapped, as a file served in direct I/O) is asked once for each request, whatever its
+// length, never page by page; everything from there on reads as zeros and counts as unreadable.
+TEST_F(DMediaReaders, ACacheThatCannotBeAskedIsAskedOnceARequestWhateverItsLength) {
+    const std::uint64_t size = 64 << 20, sectors = size / 512, death = sectors / 10;
+    testsupport::FailingReads dying;
+    dying.dieUnderThePageCacheAt(death);
+    auto m = listedDrive(makeImage(size), size, dying);
+    std::uint64_t asked = 0;
+    m->setRawRead(dying.reader(), [&asked](int, std::uint8_t*, std::size_t, std::uint64_t) -> std::int64_t {
+        ++asked;
+        errno = ENODEV;
+        return -1;
+    });
+    std::vector<std::uint8_t> batch(2048 * 512);
+    std::uint64_t batches = 0, askedBefore = 0;
+    for (std::uint64_t s = 0; s < sectors; s += 2048) {
+        m->readSweepSectors(s, 2048, batch.data());
+        if (s < death + 2048) {
+            askedBefore = asked;
+            continue;
+        }
+        ++batches;
+        ASSERT_EQ(batch, std::vector<std::uint8_t>(batch.size(), 0)) << "sector " << s;
+    }
+    ASSERT_TRUE(m->stoppedAnswering());
+    EXPECT_EQ(asked - askedBefore, batches);
+    // What a save takes from the cache of the disk it found gone: one question for the whole disk.
+    asked = 0;
+    std::vector<std::uint8_t> all(size);
+    EXPECT_EQ(m->readCachedSectors(0, static_cast<std::int32_t>(sectors), all.data()), sectors);
+    EXPECT_EQ(asked, 1u);
+}
+
+// What the system tells of a descriptor's page cache is found out once: a file that a FUSE server serves in direct
+// I/O cannot be mapped, so its cache is never asked by a map that fails (nor page by page: a disk that died behind it
+// reads as unheld at once), while a loop device over it, which the page cache serves, is asked and tells.
+TEST_F(DMediaReaders, AFileServedInDirectIoIsNeverMappedToAskItsCacheAndALoopDeviceOverItIs) {
+    if (!testsupport::ServedByTheFuseTool::possible()) GTEST_SKIP() << "the FUSE tool needs root, /dev/fuse, losetup";
+    const std::uint64_t size = 4 << 20;
+    const fs::path image = makeImage(size);
+    testsupport::writeText(image.parent_path() / "map", "");
+    testsupport::ServedByTheFuseTool served(image, image.parent_path() / "map",
+                                            testsupport::ServedByTheFuseTool::Loop::DirectIo);
+    ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the image";
+    const fs::path file = image.parent_path() / "mnt" / "disk.img";
+    std::vector<std::uint8_t> buf(64 * 512);
+    for (const auto& [path, maps] : {std::pair{file.string(), false}, std::pair{served.device, true}}) {
+        SCOPED_TRACE(path);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pread(fd, buf.data(), buf.size(), 0), static_cast<ssize_t>(buf.size()));
+        const platform::CacheAsking asking = platform::cacheAsking(fd);
+        EXPECT_EQ(std::tuple(asking.fd, asking.told, asking.maps), std::tuple(fd, true, maps));
+        errno = 0;
+        const std::int64_t got = platform::readCachedBytesAsked(asking, buf.data(), buf.size(), 0);
+        EXPECT_EQ(got, maps ? static_cast<std::int64_t>(buf.size()) : -1);
+        if (!maps) {
+            EXPECT_EQ(errno, ENODEV);
+            EXPECT_FALSE(platform::heldPagesAsked(asking, 0, buf.size()));
+        } else {
+            EXPECT_TRUE(matchesImage(buf, 0, buf.size()));
+        }
+        ::close(fd);
+    }
+    // Read through the served file, its sectors are never held.
+    auto m = DMedia::initWithDictionary(driveDict(file, size));
+    ASSERT_TRUE(m->readSector(0, 64, buf.data()) && matchesImage(buf, 0, buf.size()));
+    EXPECT_EQ(m->readCachedSectors(0, 64, buf.data()), 64u);
 }

@@ -257,6 +257,22 @@ TEST_F(AutoRecoverySnapshotTest, AFailingDiskResumesOnItselfAndNoOtherDiskDoes) 
             EXPECT_EQ(std::tuple(found.notConnected, found.path), std::tuple(false, disk.string()));
             // Once on each of the four candidates.
             EXPECT_EQ(resumed.failedReads(), when & Resumed ? 4u : 0u);
+            // The resumed search's snapshot keeps the identity its medium was just found by, as read, and asks the
+            // disk nothing.
+            ASSERT_TRUE(found.identity);
+            EXPECT_EQ(found.identityDevice, disk.string());
+            AutoRecoveryState goingOn;
+            goingOn.volume = volume;
+            goingOn.medium = found.identity;
+            const fs::path elsewhere = testsupport::makeTempDir("snapshot-resumed");
+            ASSERT_EQ(AutoRecoverySnapshot::saveScanInfoAutoRecovery(elsewhere.string(), goingOn, {}, &error),
+                      AutoRecoverySnapshot::Saved::Written)
+                << error;
+            EXPECT_EQ(resumed.failedReads(), when & Resumed ? 4u : 0u);
+            const auto written = AutoRecoverySnapshot::openScanInfoAutoRecovery(elsewhere.string(), &error);
+            ASSERT_TRUE(written && written->medium) << error;
+            EXPECT_EQ(written->medium->samples, found.identity->samples);
+            keep(written->volume);
             if (when != Resumed) continue;
 
             // The same pair as a program of an earlier time leaves it.
