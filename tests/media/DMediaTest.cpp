@@ -747,7 +747,7 @@ TEST_F(DMediaReaders, ACacheThatCannotBeAskedIsAskedOnceARequestWhateverItsLengt
         ++asked;
         errno = ENODEV;
         return -1;
-    });
+    }, dying.pastEveryCacheReader());
     std::vector<std::uint8_t> batch(2048 * 512);
     std::uint64_t batches = 0, askedBefore = 0;
     for (std::uint64_t s = 0; s < sectors; s += 2048) {
