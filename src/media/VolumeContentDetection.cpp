@@ -69,16 +69,10 @@ std::int64_t readAt(const std::string& path, std::uint64_t offset, std::span<std
     return n;
 }
 
-bool bytesAre(ByteView b, std::size_t offset, const char* text) {
-    const std::size_t n = std::strlen(text);
-    if (!b.has(offset, n)) return false;
-    return std::memcmp(b.data() + offset, text, n) == 0;
-}
-
 // A FAT32 boot sector: its type field, signature and a layout of FAT32.
 bool isFAT32BootSector(ByteView b) {
     const std::optional<FATBootSector> boot = FATBootSector::decode(b);
-    return bytesAre(b, 82, "FAT") && boot && boot->hasBootCode() && boot->type() == FATType::FAT32;
+    return b.spells(82, "FAT") && boot && boot->hasBootCode() && boot->type() == FATType::FAT32;
 }
 
 // An exFAT main boot sector of sectors of 2^shift bytes.
@@ -252,7 +246,7 @@ bool VolumeContentDetection::checkpointSuperblockReads(const Dict& volume) const
             whole = whole && !area.sectorLost(std::size_t(b) * perBlock + i);
         if (!whole) continue;
         const ByteView block = ByteView(area.bytes).sub(std::size_t(b) * kApfsBlockBytes, kApfsBlockBytes);
-        if (!bytesAre(block, 32, "NXSB") || block.le16(24) != kApfsSuperblockType || !ObjPhys::checksumHolds(block))
+        if (!block.spells(32, "NXSB") || block.le16(24) != kApfsSuperblockType || !ObjPhys::checksumHolds(block))
             continue;
         // It must lie in the descriptor area it names, as a superblock
         // written at a checkpoint does.
@@ -270,14 +264,14 @@ bool VolumeContentDetection::checkpointSuperblockReads(const Dict& volume) const
 
 bool VolumeContentDetection::isVolumeAPFS(const Dict& volume) const {
     const Probe p = probe(volume, 0, kProbeSectors);
-    if (!p.bytes.empty() && !p.sectorLost(0)) return bytesAre(ByteView(p.bytes), 32, "NXSB");
+    if (!p.bytes.empty() && !p.sectorLost(0)) return ByteView(p.bytes).spells(32, "NXSB");
     return !p.bytes.empty() && checkpointSuperblockReads(volume);
 }
 
 bool VolumeContentDetection::isVolumeFAT(const Dict& volume) const {
     const Probe p = bootRecord(volume);
     const ByteView b(p.bytes);
-    return bytesAre(b, 54, "FAT") || bytesAre(b, 82, "FAT");
+    return b.spells(54, "FAT") || b.spells(82, "FAT");
 }
 
 bool VolumeContentDetection::isVolumeExFAT(const Dict& volume) const {

@@ -7,12 +7,14 @@
 // same thing a zeroed sector buffer would have given. Structures are never
 // cast onto a buffer; every field is read through this view at its offset.
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -45,6 +47,13 @@ public:
     // Everything from offset on.
     constexpr ByteView sub(std::size_t offset) const noexcept {
         return offset >= size_ ? ByteView() : ByteView(data_ + offset, size_ - offset);
+    }
+
+    // Whether the bytes at offset spell text; false where the view ends first.
+    bool spells(std::size_t offset, std::string_view text) const noexcept {
+        return has(offset, text.size()) &&
+               std::equal(text.begin(), text.end(), data_ + offset,
+                          [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
     }
 
     std::uint8_t u8(std::size_t off) const noexcept { return off < size_ ? data_[off] : 0; }

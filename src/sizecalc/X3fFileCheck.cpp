@@ -26,19 +26,13 @@ constexpr std::uint16_t kMakeTag = 271;
 constexpr std::uint16_t kDngVersionTag = 50706;
 constexpr std::uint16_t kDngBackwardVersionTag = 50707;
 
-bool bytesAre(platform::ByteView view, std::size_t at, std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (view.u8(at + i) != static_cast<std::uint8_t>(text[i])) return false;
-    return true;
-}
-
 } // namespace
 
 X3fFileCheck::X3fFileCheck(CarvingContext& context)
     : SizeCalculator("x3f", context), window_(context), scan_(context.fileCursor()), tiff_(context) {}
 
 bool X3fFileCheck::isFile(platform::ByteView leading, std::uint64_t sectorNumber) {
-    if (leading.be32(0) == kFovb) return window_.readAt(sectorNumber) && bytesAre(window_.view(), kFirstSection, "SEC");
+    if (leading.be32(0) == kFovb) return window_.readAt(sectorNumber) && window_.view().spells(kFirstSection, "SEC");
     return isSigmaTiff(leading, sectorNumber);
 }
 
@@ -51,7 +45,7 @@ bool X3fFileCheck::isSigmaTiff(platform::ByteView leading, std::uint64_t sectorN
     t.littleEndianFormatFlag = little;
     t.bigEndianFormatFlag = !little;
     // A Canon CRW, which begins like a TIFF.
-    if (bytesAre(leading, 6, "HEAPCCDR")) return false;
+    if (leading.spells(6, "HEAPCCDR")) return false;
 
     const std::uint64_t ifd = little ? leading.le32(4) : leading.be32(4);
     if (ifd < 8 || ifd > kMaxIfdOffset) return false;
@@ -73,7 +67,7 @@ bool X3fFileCheck::isSigmaTiff(platform::ByteView leading, std::uint64_t sectorN
             const std::uint64_t make = u32(e + 8);
             if (make > kMaxMakeOffset) return false;
             if (!window_.readAt(platform::saturatingAdd(sectorNumber, make / bps))) return false;
-            sigma = bytesAre(window_.view(), make % bps, "SIGMA");
+            sigma = window_.view().spells(make % bps, "SIGMA");
             if (!window_.readAt(ifdSector)) return false;
         } else if (tag == kDngVersionTag || tag == kDngBackwardVersionTag) {
             // A DNG made from a Sigma file belongs to the DNG calculator.
@@ -94,7 +88,7 @@ std::uint64_t X3fFileCheck::sectionedFileSize(std::uint64_t sectorNumber) {
     extensionOfFile_ = ".x3f";
     const platform::ByteView w = window_.view();
     const std::uint8_t jpegMarker = w.u8(kFirstSectionData + 3);
-    const bool preview = w.be32(kFirstSection) == kSeci && bytesAre(w, kFirstSectionData, "\xFF\xD8\xFF") &&
+    const bool preview = w.be32(kFirstSection) == kSeci && w.spells(kFirstSectionData, "\xFF\xD8\xFF") &&
                          (jpegMarker == 0xDB || jpegMarker == 0xE1 || jpegMarker == 0xE0);
 
     const auto directory = [](std::uint64_t, std::uint32_t big, std::uint32_t) { return big == kSecd; };

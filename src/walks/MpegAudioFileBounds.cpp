@@ -33,12 +33,6 @@ constexpr std::uint32_t kHasByteCount = 2;
 constexpr std::uint64_t kFrameHeaderBytes = 4;
 constexpr std::uint64_t kCrcBytes = 2;
 
-bool holds(platform::ByteView bytes, std::size_t at, std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (bytes.u8(at + i) != static_cast<std::uint8_t>(text[i])) return false;
-    return true;
-}
-
 // The number that `count` ASCII digits at `at` write; nothing when one is no digit.
 std::optional<std::uint64_t> digits(platform::ByteView bytes, std::size_t at, std::size_t count) {
     std::uint64_t value = 0;
@@ -93,12 +87,12 @@ std::uint64_t apeTag(BoundedCursor& cursor, std::uint64_t at) {
 // The length of a Lyrics3 v2 tag at `at`, walked field by field to the
 // size that closes it; 0 when none lies there.
 std::uint64_t lyrics3Tag(BoundedCursor& cursor, std::uint64_t at) {
-    if (!holds(cursor.bytes(at, kLyricsBegin.size()), 0, kLyricsBegin)) return 0;
+    if (!cursor.bytes(at, kLyricsBegin.size()).spells(0, kLyricsBegin)) return 0;
     std::uint64_t n = at + kLyricsBegin.size();
     while (n - at <= kLargestLyricsTag) {
         const platform::ByteView field = cursor.bytes(n, kLyricsSizeDigits + kLyricsEnd.size());
         if (field.empty()) return 0;
-        if (digits(field, 0, kLyricsSizeDigits) == n - at && holds(field, kLyricsSizeDigits, kLyricsEnd))
+        if (digits(field, 0, kLyricsSizeDigits) == n - at && field.spells(kLyricsSizeDigits, kLyricsEnd))
             return n - at + kLyricsSizeDigits + kLyricsEnd.size();
         for (std::size_t i = 0; i < 3; ++i)
             if (field.u8(i) < 'A' || field.u8(i) > 'Z') return 0;

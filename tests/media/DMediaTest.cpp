@@ -743,11 +743,14 @@ TEST_F(DMediaReaders, ACacheThatCannotBeAskedIsAskedOnceARequestWhateverItsLengt
     dying.dieUnderThePageCacheAt(death);
     auto m = listedDrive(makeImage(size), size, dying);
     std::uint64_t asked = 0;
-    m->setRawRead(dying.reader(), [&asked](int, std::uint8_t*, std::size_t, std::uint64_t) -> std::int64_t {
-        ++asked;
-        errno = ENODEV;
-        return -1;
-    }, dying.pastEveryCacheReader());
+    m->setRawRead(
+        dying.reader(),
+        [&asked](int, std::uint8_t*, std::size_t, std::uint64_t) -> std::int64_t {
+            ++asked;
+            errno = ENODEV;
+            return -1;
+        },
+        dying.pastEveryCacheReader());
     std::vector<std::uint8_t> batch(2048 * 512);
     std::uint64_t batches = 0, askedBefore = 0;
     for (std::uint64_t s = 0; s < sectors; s += 2048) {
