@@ -2,6 +2,7 @@
 
 #include "platform/SystemLog.h"
 #include "sizecalc/CarvingContext.h"
+#include "walks/Mp4ChunkCheck.h"
 
 #include <algorithm>
 #include <array>
@@ -35,6 +36,8 @@ constexpr std::array<std::uint32_t, 8> kWalkedTypes = {
     0x6D657461, // meta
 };
 
+constexpr std::uint32_t kMdat = 0x6D646174;
+constexpr std::uint32_t kMoov = 0x6D6F6F76;
 constexpr std::uint32_t kLargestFirstAtom = 1048576;
 // Sizes are 32-bit, so the walk stops short of a length that needs more;
 // one that took a 64-bit size is bounded by the volume instead.
@@ -121,6 +124,9 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
     std::uint64_t last = 0;
     // Past the header of the last atom taken: its body nothing leads past.
     std::uint64_t lastHeaderEnd = 0;
+    // The last atom's place and type, and the movie atom right before it.
+    std::uint64_t lastStart = 0, moov = 0, moovSize = 0;
+    std::uint32_t lastType = 0;
     // A 64-bit size was taken: the file's own word for a length past what
     // 32 bits hold, so the walk is bounded by the volume, not by them.
     bool wide = false;
@@ -139,6 +145,7 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
         if (n != 0 && (!isKnownAtomType(type) || w.be32(p) == 0) && window_.unreadable(window_.sector(), p, 8))
             if (const std::optional<std::uint64_t> next = atomAfterLoss(window_.sector(), p)) {
                 n += *next - p;
+                lastType = 0;
                 std::uint64_t at = sectorNumber + n / bps;
                 p = n % bps;
                 if (rules.wholeWindowMoves) {
@@ -167,6 +174,9 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
         if ((wide || wideSize || !named) && !fits) break;
         if (!named && (size < kHeaderBytes || !atomFollows(sectorNumber, n + size))) break;
         wide = wide || wideSize;
+        if (lastType == kMoov) moov = lastStart, moovSize = last;
+        lastStart = n;
+        lastType = type;
         last = size;
         lastHeaderEnd = n + (wideSize ? kWideHeaderBytes : kHeaderBytes);
         n += size;
@@ -197,6 +207,15 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
         }
     }
     if (n < kShortest) return 0;
-    context_.measuredUnvouched = {lastHeaderEnd, n, 0, {}};
+    // Media data after the movie atom is the movie's as far as its sample
+    // tables put samples there that begin as their coding's do: a frame
+    // they place on a sector's start cuts nothing.
+    std::uint64_t vouched = lastHeaderEnd;
+    if (lastType == kMdat && moovSize != 0) {
+        ahead_.startFile(sectorNumber, room);
+        vouched = std::max(vouched, Mp4ChunkCheck::checkedEnd(ahead_, moov, moovSize, lastHeaderEnd, n,
+                                                              [this] { return context_.stopped(); }));
+    }
+    context_.measuredUnvouched = {vouched, n, 0, {}};
     return n + kMargin;
 }

@@ -386,9 +386,11 @@ std::vector<std::string> mjpegFrames(unsigned seed) {
     return frames;
 }
 
-// A movie of the frames: each padded so that it and what the container puts before the next (`overhead`) fill
-// whole sectors, the first so that the second lands on a sector start; all but the first then do.
-std::string framesMovie(const std::vector<std::string>& frames, std::size_t overhead, const std::string& container) {
+// A movie of the frames, muxed with `options`: each padded so that it and what the container puts before the next
+// (`overhead`) fill whole sectors, the first so that the second lands on a sector start; all but the first then do.
+// A movie header written before the frames grows with their offsets, so the first pad is found again until it holds.
+std::string framesMovie(const std::vector<std::string>& frames, std::size_t overhead, const std::string& container,
+                        const std::string& options = "") {
     const fs::path dir = testsupport::makeTempDir("frames");
     const auto mux = [&](std::size_t firstPad) {
         for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -399,17 +401,21 @@ std::string framesMovie(const std::vector<std::string>& frames, std::size_t over
         const fs::path out = dir / ("out." + container);
         fs::remove(out);
         testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) +
-                                " && ffmpeg -v error -framerate 10 -start_number 1000 -i g%04d.jpg -c:v copy -f " +
-                                container + " " + testsupport::shellQuote(out.string()));
+                                " && ffmpeg -v error -framerate 10 -start_number 1000 -i g%04d.jpg -c:v copy " +
+                                options + " -f " + container + " " + testsupport::shellQuote(out.string()));
         return testsupport::readText(out);
     };
-    const std::string first = mux(0);
-    const std::size_t at = first.find("\xFF\xD8\xFF");
-    if (at == std::string::npos) return {};
-    const std::size_t next = at + sectorSized(frames[0], overhead).size() + overhead;
-    std::size_t pad = (512 - next % 512) % 512;
-    if (pad != 0 && pad < 4) pad += 512;
-    return mux(pad);
+    std::size_t pad = 0;
+    for (int tries = 0; tries < 4; ++tries) {
+        const std::string movie = mux(pad);
+        const std::size_t at = movie.find("\xFF\xD8\xFF");
+        if (at == std::string::npos) return {};
+        const std::size_t off = (at + sectorSized(frames[0], overhead).size() + pad + overhead) % 512;
+        if (off == 0) return movie;
+        pad = (pad + 512 - off) % 512;
+        if (pad != 0 && pad < 4) pad += 512;
+    }
+    return {};
 }
 
 // Three photos stored in a ZIP archive, each named so that its local header and name fill a sector and padded to
@@ -483,6 +489,8 @@ const Holder kHolders[] = {
     // A frame's chunk header (8 bytes) comes before it.
     {"MjpegAvi", "avi", [] { return framesMovie(mjpegFrames(35), 8, "avi"); }},
     {"MovOfJpegFrames", "mov", [] { return framesMovie(mjpegFrames(36), 0, "mov"); }},
+    // Its movie header first: the frames are the movie's as far as its sample tables put them.
+    {"FastStartMovOfJpegFrames", "mov", [] { return framesMovie(mjpegFrames(37), 0, "mov", "-movflags +faststart"); }},
 };
 
 class PhotosInVouchedBytesTest : public WalkedStructureTest,

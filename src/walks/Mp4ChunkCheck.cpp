@@ -1,4 +1,4 @@
-#include "signatures/Mp4ChunkCheck.h"
+#include "walks/Mp4ChunkCheck.h"
 
 #include "platform/ByteView.h"
 
@@ -142,17 +142,18 @@ void addSamples(ByteView header, std::pair<std::size_t, std::size_t> trak, std::
     }
 }
 
-// Whether the sample begins as its coding's do (and, of NAL units, is
-// filled by them).
-bool sampleHolds(BoundedCursor& cursor, const Sample& chunk) {
+// How far into the sample its check read, when it begins as its coding's do
+// (and, of NAL units, is filled by them): a JPEG's start, an MPEG-4 start
+// code, the head of its last NAL unit; 0 when it does not.
+std::uint64_t sampleHolds(BoundedCursor& cursor, const Sample& chunk) {
     const std::uint64_t end = chunk.offset + chunk.bytes;
     switch (chunk.coding) {
     case Coding::H264:
     case Coding::H265: {
-        std::uint64_t at = chunk.offset;
+        std::uint64_t at = chunk.offset, read = 0;
         for (int units = 0; at < end && units < kMostNalUnitsWalked; ++units) {
             const ByteView unit = cursor.at(at, chunk.lengthBytes + 2);
-            if (unit.empty()) return false;
+            if (unit.empty()) return 0;
             std::uint64_t length = 0;
             for (std::uint32_t i = 0; i < chunk.lengthBytes; ++i)
                 length = length << 8 | unit.u8(i);
@@ -162,22 +163,23 @@ bool sampleHolds(BoundedCursor& cursor, const Sample& chunk) {
             const bool type = chunk.coding == Coding::H264
                                   ? (head & 0x1F) >= 1 && (head & 0x1F) <= 23
                                   : (head >> 1) <= 40 && (unit.u8(chunk.lengthBytes + 1) & 7) != 0;
-            if (length == 0 || (head & 0x80) != 0 || !type || length > end - at - chunk.lengthBytes) return false;
+            if (length == 0 || (head & 0x80) != 0 || !type || length > end - at - chunk.lengthBytes) return 0;
+            read = at - chunk.offset + chunk.lengthBytes + 2;
             at += chunk.lengthBytes + length;
         }
-        return true;
+        return read;
     }
     case Coding::Mpeg4Visual: {
         const std::uint32_t code = cursor.at(chunk.offset, 4).be32(0);
         const std::uint32_t kind = code & 0xFF;
-        return code >> 8 == 1 && (kind <= 0x2F || kind == 0xB0 || kind == 0xB3 || kind == 0xB5 || kind == 0xB6);
+        return code >> 8 == 1 && (kind <= 0x2F || kind == 0xB0 || kind == 0xB3 || kind == 0xB5 || kind == 0xB6) ? 4 : 0;
     }
     case Coding::Jpeg:
-        return cursor.at(chunk.offset, 3).be16(0) == 0xFFD8;
+        return cursor.at(chunk.offset, 3).be16(0) == 0xFFD8 ? 3 : 0;
     case Coding::Unchecked:
         break;
     }
-    return false;
+    return 0;
 }
 
 } // namespace
@@ -203,11 +205,15 @@ std::uint64_t Mp4ChunkCheck::checkedEnd(BoundedCursor& cursor, std::uint64_t moo
     std::uint64_t end = mediaStart;
     for (const Sample& sample : samples) {
         if (stopped() || sample.offset < mediaStart || sample.offset > mediaEnd || sample.bytes == 0 ||
-            sample.bytes > mediaEnd - sample.offset || !sampleHolds(cursor, sample))
+            sample.bytes > mediaEnd - sample.offset)
             break;
-        // Only a sample that begins after it vouches for a sample's last
-        // bytes.
-        end = std::max(end, sample.offset);
+        const std::uint64_t read = sampleHolds(cursor, sample);
+        if (read == 0) break;
+        // Only a sample that begins after it vouches for the rest of a
+        // sample's bytes; the last one's are the movie's as far as its
+        // check read them (the frame the tables put there is the movie's,
+        // and cuts nothing).
+        end = std::max(end, sample.offset + read);
     }
     return end;
 }

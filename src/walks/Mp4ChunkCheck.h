@@ -7,9 +7,10 @@
 // say where each sample of media lies, and a video sample begins as its
 // coding's do: NAL units whose lengths fill the sample (H.264, H.265), an
 // MPEG-4 visual start code, a JPEG start. The samples so found where the
-// tables put them, in the order they lie, are the movie's; the first that is
-// not shows where other bytes begin. Sound samples hold nothing to check and
-// are passed over.
+// tables put them, in the order they lie, are the movie's (the last as far
+// as its check read it); the first that is not shows where other bytes
+// begin. Sound samples hold nothing to check and are passed over. The plain
+// search's and the carving's walks of the QuickTime family share it.
 
 #include "media/BoundedCursor.h"
 
