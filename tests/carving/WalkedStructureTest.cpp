@@ -212,6 +212,13 @@ protected:
                                         : testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, extensions),
                             method);
     }
+    // Every planted file after the first (the photos) is found whole and unmarked at its own sector.
+    static void expectPhotosAfterTheFirstFoundWhole(const Found& found, const std::vector<Planted>& planted) {
+        for (std::size_t i = 1; i < planted.size(); ++i)
+            EXPECT_TRUE(foundAt(found, planted[i], false))
+                << "the photo at sector " << planted[i].sector
+                << " is not found whole; found there:" << described(found, planted[i].sector);
+    }
     // Whether a file found at the planted one's sector begins with its bytes, and holds no more than `margin` after
     // them, and is marked "Bad" or not as `bad` says.
     static bool foundAt(const Found& found, const Planted& file, bool bad, std::uint64_t margin = 4096,
@@ -251,10 +258,7 @@ TEST_P(WalkedFileTest, CutByPhotosWhereItsWalkReadNothingIsMarkedAndThePhotosAre
     for (const int method : {0, 1}) {
         SCOPED_TRACE(kSearches[method]);
         const Found found = search(image, {c.extension, "jpg"}, method);
-        for (std::size_t i = 1; i < planted.size(); ++i)
-            EXPECT_TRUE(foundAt(found, planted[i], false))
-                << "the photo at sector " << planted[i].sector
-                << " is not found whole; found there:" << described(found, planted[i].sector);
+        expectPhotosAfterTheFirstFoundWhole(found, planted);
         EXPECT_TRUE(foundAt(found, Planted{file, 2048}, true, 0, 512))
             << "the cut file is not listed marked; found there:" << described(found, 2048);
     }
@@ -274,10 +278,7 @@ TEST_P(WalkedFileTest, WholeIsListedWholeAndUnmarked) {
         const Found found = search(image, {c.extension, "jpg"}, method);
         EXPECT_TRUE(foundAt(found, planted[0], false))
             << "the file is not listed whole and unmarked; found there:" << described(found, 2048);
-        for (std::size_t i = 1; i < planted.size(); ++i)
-            EXPECT_TRUE(foundAt(found, planted[i], false))
-                << "the photo at sector " << planted[i].sector
-                << " is not found whole; found there:" << described(found, planted[i].sector);
+        expectPhotosAfterTheFirstFoundWhole(found, planted);
     }
 }
 
@@ -357,10 +358,7 @@ TEST_P(LoneHeaderTest, CutsNoPhotoAndLosesNothingAfterIt) {
                                            f.second.bytes.starts_with(noisy);
                                 }))
             << "the photo is not listed whole and unmarked; found there:" << described(found, 2048);
-        for (std::size_t i = 1; i < planted.size(); ++i)
-            EXPECT_TRUE(foundAt(found, planted[i], false))
-                << "the photo at sector " << planted[i].sector
-                << " is lost; found there:" << described(found, planted[i].sector);
+        expectPhotosAfterTheFirstFoundWhole(found, planted);
     }
 }
 
