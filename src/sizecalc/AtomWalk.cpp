@@ -39,6 +39,8 @@ constexpr std::array<std::uint32_t, 8> kWalkedTypes = {
 constexpr std::uint32_t kMdat = 0x6D646174;
 constexpr std::uint32_t kMoov = 0x6D6F6F76;
 constexpr std::uint32_t kLargestFirstAtom = 1048576;
+// Sectors a read of a movie's samples takes at once.
+constexpr std::uint32_t kSampleWindowSectors = 128;
 // Sizes are 32-bit, so the walk stops short of a length that needs more;
 // one that took a 64-bit size is bounded by the volume instead.
 constexpr std::uint64_t kLengthBound = 0xFFFFFFF0;
@@ -212,8 +214,9 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
     // they place on a sector's start cuts nothing.
     std::uint64_t vouched = lastHeaderEnd;
     if (lastType == kMdat && moovSize != 0) {
-        ahead_.startFile(sectorNumber, room);
-        vouched = std::max(vouched, Mp4ChunkCheck::checkedEnd(ahead_, moov, moovSize, lastHeaderEnd, n,
+        // Samples lie close together: a window of 64 KiB serves many.
+        BoundedCursor samples(context_.reader(), bps, sectorNumber, room, kSampleWindowSectors);
+        vouched = std::max(vouched, Mp4ChunkCheck::checkedEnd(samples, moov, moovSize, lastHeaderEnd, n,
                                                               [this] { return context_.stopped(); }));
     }
     context_.measuredUnvouched = {vouched, n, 0, {}};
