@@ -172,6 +172,9 @@ const Walked kWalked[] = {
     {"Aiff", "aif", [] { return tone("-r 44100 -c 2", 330, "2", "aif"); }, eightKiB},
     {"MjpegAvi", "avi", [] { return movie(11, "mjpeg", "avi"); }, eightKiB},
     {"Mov", "mov", [] { return movie(12, "mpeg4", "mov"); }, eightKiB},
+    // An image's meta box, then its mdat box, whose coded picture nothing leads past.
+    {"Heic", "heic", [] { return toolSample(plasma(14, "800x600") + "\"$OUT\"", "heic"); }, half},
+    {"Avif", "avif", [] { return toolSample(plasma(15, "640x480") + "\"$OUT\"", "avif"); }, half},
     {"Mp3WithAnInfoCount", "mp3",
      [] {
          return toolSample("sox -n -r 44100 -c 1 \"$OUT.wav\" synth 6 sine " + sampleTone(610) +
