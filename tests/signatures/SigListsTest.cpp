@@ -284,7 +284,8 @@ TEST(SigLists, ACopyFromBeforeTheOlympusHeaderWasMendedGetsItKeepingWhatTheUserD
         ASSERT_TRUE(bytes);
         testsupport::writeText(data / (std::string(name) + ".dat"), std::string(bytes->begin(), bytes->end()));
 
-        const SigNode* mended = typeNamed(SigLists::loadSigData(mode, 0).value(), "Olympus raw (IIRO)");
+        const SigRootArray list = SigLists::loadSigData(mode, 0).value();
+        const SigNode* mended = typeNamed(list, "Olympus raw (IIRO)");
         ASSERT_NE(mended, nullptr);
         EXPECT_EQ(
             std::tuple(mended->sig()->header, mended->sig()->headerLength, mended->selected, mended->sig()->userSize),
