@@ -308,7 +308,7 @@ const Case kDngCases[] = {
 // mdat box.
 const Case kHeifCases[] = {
     {"HeicOfImageMagick", "heic", 512,
-     [] { return testsupport::toolSample(plasma(32, "800x600") + "\"$OUT\"", "heic"); }},
+     [] { return testsupport::toolSample(plasma(32, "480x360") + "\"$OUT\"", "heic"); }},
     {"AvifOfImageMagick", "avif", 512,
      [] { return testsupport::toolSample(plasma(33, "640x480") + "\"$OUT\"", "avif"); }},
 };

@@ -173,7 +173,7 @@ const Walked kWalked[] = {
     {"MjpegAvi", "avi", [] { return movie(11, "mjpeg", "avi"); }, eightKiB},
     {"Mov", "mov", [] { return movie(12, "mpeg4", "mov"); }, eightKiB},
     // An image's meta box, then its mdat box, whose coded picture nothing leads past.
-    {"Heic", "heic", [] { return toolSample(plasma(14, "800x600") + "\"$OUT\"", "heic"); }, half},
+    {"Heic", "heic", [] { return toolSample(plasma(14, "480x360") + "\"$OUT\"", "heic"); }, half},
     {"Avif", "avif", [] { return toolSample(plasma(15, "640x480") + "\"$OUT\"", "avif"); }, half},
     {"Mp3WithAnInfoCount", "mp3",
      [] {
