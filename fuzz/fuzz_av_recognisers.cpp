@@ -4,5 +4,5 @@
 #include "RecogniserFuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    return fuzzRecognisers(data, size, {13, 14, 15, 16, 17, 18, 19, 26, 27, 28, 31, 49, 50});
+    return fuzzRecognisers(data, size, {13, 14, 15, 16, 17, 18, 19, 26, 27, 28, 31, 49, 50, 56});
 }

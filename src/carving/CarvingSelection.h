@@ -8,14 +8,13 @@
 // the user-signature list that the signature groups are made of. A built-in
 // type that selects no row takes no part in the run.
 
+#include "formats/CarvingFormat.h"
 #include "platform/Value.h"
 
 #include <bitset>
 #include <cstddef>
 #include <string_view>
 #include <vector>
-
-struct CarvingFormat;
 
 class CarvingSelection {
 public:
@@ -34,7 +33,7 @@ public:
     const platform::Array& userSignatures() const { return userSignatures_; }
 
 private:
-    static constexpr std::size_t kRows = 39;
+    static constexpr std::size_t kRows = CarvingFormat::kRowCount;
     std::bitset<kRows> flags_;
     bool srf_ = false;
     platform::Array userSignatures_;

@@ -6,6 +6,7 @@
 // calculator). The size calculators, the carving's result folders and the
 // file-type checks all read this one table.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -35,8 +36,13 @@ struct CarvingFormat {
 
     bool is(Family f) const { return (family & f) != 0; }
 
-    // Every row, in checker order.
+    // Every row, in checker order, and how many there are.
     static std::span<const CarvingFormat> table();
+    static constexpr std::size_t kRowCount = 0
+#define CARVING_FORMAT(label, selecting, key, firstByte, folder, folderExtension, family, calculator) +1
+#include "formats/CarvingFormatRows.h"
+#undef CARVING_FORMAT
+        ;
     // The row of a key, or nullptr.
     static const CarvingFormat* byKey(std::string_view key);
 };

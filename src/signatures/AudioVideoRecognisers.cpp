@@ -568,6 +568,11 @@ bool AudioVideoRecognisers::check3GPP2_FileAtBlock(std::uint64_t block, Sig& sig
     return check3GPP_FileAtBlock(block, sig);
 }
 
+bool AudioVideoRecognisers::checkHEIF_FileAtBlock(std::uint64_t block, Sig& sig) {
+    // A HEIF or AVIF image is a file of the same boxes (ftyp, meta, mdat), walked alike.
+    return check3GPP_FileAtBlock(block, sig);
+}
+
 bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();

@@ -1,7 +1,8 @@
 #pragma once
 
 // The recognisers of MPEG audio, WAVE, AIFF, MIDI, AVI, MPEG transport, program and video streams, the ISO base
-// media family (MP4, 3GPP, 3GPP2, QuickTime), and AAC (ADTS) and AC-3 streams. Each reads the candidate from the sector
+// media family (MP4, 3GPP, 3GPP2, QuickTime, and the HEIF and AVIF images kept in its boxes), and AAC (ADTS) and AC-3
+// streams. Each reads the candidate from the sector
 // `block` of the search's numbering through a RecogniserMedium and answers as RecogniserDispatch describes.
 //
 // The MPEG audio and MPEG stream recognisers note in the search's done lists every sector at which a frame or pack of
@@ -38,6 +39,7 @@ public:
     bool checkMP4FileAtBlock(std::uint64_t block, Sig& sig);
     bool check3GPP_FileAtBlock(std::uint64_t block, Sig& sig);
     bool check3GPP2_FileAtBlock(std::uint64_t block, Sig& sig);
+    bool checkHEIF_FileAtBlock(std::uint64_t block, Sig& sig);
     bool checkMOVFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkMPGFileAtBlock(std::uint64_t block, Sig& sig);
     bool checkAACFileAtBlock(std::uint64_t block, Sig& sig);

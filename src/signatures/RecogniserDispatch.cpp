@@ -93,6 +93,7 @@ const RecogniserDispatch::Row* RecogniserDispatch::rowOf(std::uint32_t typeOfFil
         {53, run<&DocumentRecognisers::checkEXEFileAtBlock>},                // Windows program
         {54, run<&ImageRecognisers::checkICOFileAtBlock>},                   // Windows icon or cursor
         {55, run<&ImageRecognisers::checkWebPFileAtBlock>},                  // WebP
+        {56, run<&AudioVideoRecognisers::checkHEIF_FileAtBlock>},            // HEIF or AVIF image
     };
     // clang-format on
     // The rows by number, looked up for every hit; two rows of one number

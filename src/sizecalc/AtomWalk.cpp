@@ -53,7 +53,6 @@ constexpr std::uint64_t kWideHeaderBytes = 16;
 constexpr std::uint64_t kMostAtoms = 4194304;
 constexpr std::uint64_t k2GiBBound = 0x7FFFFFF8;
 constexpr std::uint64_t kCappedLength = 62914560;
-constexpr std::uint64_t kShortest = 10240;
 // Covers trailing bytes behind the last atom.
 constexpr std::uint64_t kMargin = 512;
 
@@ -85,12 +84,13 @@ bool AtomWalk::hasBrand(platform::ByteView leading, std::string_view brand) {
     return true;
 }
 
-bool AtomWalk::secondAtomFollows(platform::ByteView leading, std::uint64_t sectorNumber) {
+bool AtomWalk::secondAtomFollows(platform::ByteView leading, std::uint64_t sectorNumber,
+                                 bool (*follows)(std::uint32_t)) {
     const std::uint32_t size = leading.be32(0);
     if (size < 8 || size > kLargestFirstAtom) return false;
     const std::uint32_t bps = context_.bytesPerSector();
     if (bps == 0 || !window_.readAt(sectorNumber + size / bps)) return false;
-    return isKnownAtomType(window_.view().be32(size % bps + 4));
+    return follows(window_.view().be32(size % bps + 4));
 }
 
 std::optional<std::uint64_t> AtomWalk::atomAfterLoss(std::uint64_t sector, std::uint64_t p) {
@@ -208,7 +208,7 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
             return kCappedLength + kMargin;
         }
     }
-    if (n < kShortest) return 0;
+    if (n < rules.shortest) return 0;
     // Media data after the movie atom is the movie's as far as its sample
     // tables put samples there that begin as their coding's do: a frame
     // they place on a sector's start cuts nothing.

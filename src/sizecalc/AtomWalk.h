@@ -42,6 +42,8 @@ public:
         Overflow overflow = Overflow::Capped;
         // Writes where a walk starts and goes on to the system log.
         bool logsWindows = false;
+        // Atoms that add up to fewer bytes are no file.
+        std::uint64_t shortest = 10240;
     };
     explicit AtomWalk(CarvingContext& context);
 
@@ -56,10 +58,11 @@ public:
     // `brand`.
     static bool hasBrand(platform::ByteView leading, std::string_view brand);
     // The first atom's size is plausible (8 bytes to 1 MiB) and an atom of a
-    // known type follows it on the device.
-    bool secondAtomFollows(platform::ByteView leading, std::uint64_t sectorNumber);
+    // type `follows` takes follows it on the device.
+    bool secondAtomFollows(platform::ByteView leading, std::uint64_t sectorNumber,
+                           bool (*follows)(std::uint32_t) = &isKnownAtomType);
     // The file's length from the sector on, margin included; 0 when the
-    // atoms add up to less than 10 KiB or a read fails.
+    // atoms add up to less than the rules' shortest or a read fails.
     std::uint64_t fileSize(std::uint64_t sectorNumber, const Rules& rules);
 
 private:

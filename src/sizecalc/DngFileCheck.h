@@ -1,9 +1,10 @@
 #pragma once
 
 // DNG: any TIFF whose IFD0 carries a DNG version tag, whatever its maker.
-// The raw image lies in a sub-IFD and often a preview in a second one: the
-// file ends where the raw strip ends, holds IFD0 at least, and the preview's
-// length is added.
+// The raw image lies in IFD0 or in a SubIFD, often with a preview in a
+// second SubIFD: the file is measured as the TIFF walk measures a TIFF, to
+// the furthest of its directories and of the strips and tiles they name, and
+// a JPEG preview in the second SubIFD is recorded.
 
 #include "sizecalc/RawTiffClassifier.h"
 
@@ -20,19 +21,8 @@ private:
     bool dngTag(Classification& c) override;
     bool endRule(Classification& c) override;
 
-    // What the walk knows of IFD0.
-    struct Ifd0 {
-        std::uint64_t sector;
-        std::uint64_t offset;
-        std::uint32_t entries;
-        // The smallest file holding IFD0.
-        std::uint64_t end() const { return offset + kEntryBytes * entries + 6; }
-    };
-    // The raw strip's end through a single sub-IFD; nothing for 0.
-    std::optional<std::uint64_t> oneSubIfd(const Ifd0& ifd0, std::uint64_t subIfd);
-    // The raw strip's end through the first of two sub-IFDs, the second
-    // one's preview recorded; nothing for 0.
-    std::optional<std::uint64_t> twoSubIfds(const Ifd0& ifd0, std::uint64_t array);
-    // IFD0 and its out-of-line values; nothing for 0.
-    std::optional<std::uint64_t> ifd0Alone(const Ifd0& ifd0);
+    // Records the JPEG preview the second of two SubIFDs names, whose
+    // offsets are at `array`; false when a read failed or the directory is
+    // no directory.
+    bool previewInSecondSubIfd(std::uint64_t sector, std::uint64_t array);
 };

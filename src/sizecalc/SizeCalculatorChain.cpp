@@ -11,6 +11,7 @@
 #include "sizecalc/CrwFileCheck.h"
 #include "sizecalc/DngFileCheck.h"
 #include "sizecalc/GifFileCheck.h"
+#include "sizecalc/HeifFileCheck.h"
 #include "sizecalc/JpgFileCheck.h"
 #include "sizecalc/KodakFileCheck.h"
 #include "sizecalc/LeicaFileCheck.h"

@@ -1,6 +1,7 @@
 #include "sizecalc/TiffClassifier.h"
 
 #include "platform/CheckedMath.h"
+#include "walks/TiffDirectoryWalk.h"
 
 #include <algorithm>
 
@@ -13,6 +14,19 @@ constexpr int kPentaxIfdLimit = 10;
 // The makers whose raw files the family's calculators measure.
 constexpr std::string_view kRawMakes[] = {"NIKON",   "SONY",    "PENTAX", "OLYMPUS", "LEICA",        "Leica",
                                           "Panason", "Hasselb", "Kodak",  "KODAK",   "EASTMAN KODAK"};
+
+// The field type TIFF defines last (IFD).
+constexpr std::uint16_t kLastFieldType = 13;
+
+// The directory test of the walk: entries of the field types TIFF defines,
+// which the bytes of another file, where a cut file's chain leads, do not
+// hold.
+bool directoryOfTheFile(const Tiff_IFD& ifd) {
+    return std::ranges::all_of(ifd.DEArray(), [](const Tiff_DE& de) {
+        const std::uint16_t type = de.DE().fieldType;
+        return type >= 1 && type <= kLastFieldType;
+    });
+}
 
 } // namespace
 
@@ -283,4 +297,29 @@ bool TiffClassifier::useFlagsByteOrder() {
     if (!f.littleEndianFormatFlag && !f.bigEndianFormatFlag) return false;
     useByteOrder(f.littleEndianFormatFlag);
     return true;
+}
+
+std::uint64_t TiffClassifier::walkedLength(platform::ByteView leading, std::uint64_t sectorNumber,
+                                           std::uint32_t leastEntries,
+                                           const std::function<std::uint64_t(std::uint64_t)>& further) {
+    const auto pos = windowAt(sectorNumber, headerU32(leading, 4));
+    const std::uint32_t entries = pos ? u16(*pos) : 0;
+    if (entries < leastEntries || entries > kMaxEntries) return 0;
+    TiffDirectoryWalk walk(
+        context_.reader(), context_.bytesPerSector(), sectorNumber, context_.bytesFrom(sectorNumber),
+        [this] { return context_.stopped(); },
+        {.byteOrder = little_ ? TiffDirectoryWalk::ByteOrder::LittleEndian : TiffDirectoryWalk::ByteOrder::BigEndian,
+         .directoryTest = &directoryOfTheFile,
+         .mostFirstEntries = kMaxEntries,
+         .followSubIFDs = true,
+         .followExifDirectories = true});
+    std::uint64_t length = walk.measure(leading);
+    if (length != 0 && further) length = further(length);
+    // Numbers that put a part this far are no file's of the family.
+    if (length < kMinFile || length > kMaxFile) return 0;
+    context_.measuredCut = walk.broken();
+    // Its strips and tiles are its own; what else lies past its last
+    // directory, nothing vouches for.
+    context_.measuredUnvouched = {walk.structureEnd(), length, 0, walk.partSectors()};
+    return length;
 }

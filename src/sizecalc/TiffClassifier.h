@@ -43,6 +43,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string_view>
@@ -178,6 +179,18 @@ protected:
     std::uint64_t headerU32(platform::ByteView leading, std::size_t off) const {
         return little_ ? leading.le32(off) : leading.be32(off);
     }
+
+    // The file measured as the plain search measures the family: to the
+    // furthest of its directories (the chain, the SubIFDs and the EXIF, GPS
+    // and interoperability directories) and of what they name (values,
+    // strips, tiles, a JPEG stream), whatever order they lie in
+    // (TiffDirectoryWalk), IFD0 of `leastEntries` entries at least;
+    // `further` may move that end on (a Canon TIFF's JPEG). The run is told
+    // how far the directories read reach, where the parts they name begin,
+    // and whether the walk broke (the file measured as far as it went, cut).
+    // 0 when the walk refused the file or measured no file of the family.
+    std::uint64_t walkedLength(platform::ByteView leading, std::uint64_t sectorNumber, std::uint32_t leastEntries,
+                               const std::function<std::uint64_t(std::uint64_t)>& further = {});
 
     // The window read last, with its zero slack.
     platform::ByteView view() const { return window_.view(); }

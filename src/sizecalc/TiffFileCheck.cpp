@@ -1,7 +1,6 @@
 #include "sizecalc/TiffFileCheck.h"
 
 #include "platform/CheckedMath.h"
-#include "walks/TiffDirectoryWalk.h"
 
 #include <algorithm>
 
@@ -74,34 +73,10 @@ void TiffFileCheck::setBothEndianFormatFlagsToNo() {
 std::uint64_t TiffFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
     if (!useFlagsByteOrder()) return 0;
     // The walk starts from an IFD0 of an image's size.
-    const auto pos = windowAt(sectorNumber, headerU32(leading, 4));
-    const std::uint32_t entries = pos ? u16(*pos) : 0;
-    if (entries < kMinImageEntries || entries > kMaxEntries) return 0;
-    const bool little = flags().littleEndianFormatFlag;
-    TiffDirectoryWalk walk(
-        context_.reader(), context_.bytesPerSector(), sectorNumber, context_.bytesFrom(sectorNumber),
-        [this] { return context_.stopped(); },
-        {.byteOrder = little ? TiffDirectoryWalk::ByteOrder::LittleEndian : TiffDirectoryWalk::ByteOrder::BigEndian,
-         .directoryTest = &directoryOfTheFile,
-         .mostFirstEntries = kMaxEntries,
-         .followSubIFDs = true,
-         .followExifDirectories = true});
-    std::uint64_t length = walk.measure(leading);
-    if (length != 0 && flags().canonTiffFormatFlag) length = std::max(length, canonTiffJpgEnd(leading, sectorNumber));
-    // Numbers that put a part this far are no TIFF's.
-    if (length < kMinFile || length > kMaxFile) return 0;
-    context_.measuredCut = walk.broken();
-    // Its strips and tiles are its own; what else lies past its last
-    // directory, nothing vouches for.
-    context_.measuredUnvouched = {walk.structureEnd(), length, 0, walk.partSectors()};
-    return length + kMargin;
-}
-
-bool TiffFileCheck::directoryOfTheFile(const Tiff_IFD& ifd) {
-    return std::ranges::all_of(ifd.DEArray(), [](const Tiff_DE& de) {
-        const std::uint16_t type = de.DE().fieldType;
-        return type >= 1 && type <= kIfdType;
+    const std::uint64_t length = walkedLength(leading, sectorNumber, kMinImageEntries, [&](std::uint64_t walked) {
+        return flags().canonTiffFormatFlag ? std::max(walked, canonTiffJpgEnd(leading, sectorNumber)) : walked;
     });
+    return length == 0 ? 0 : length + kMargin;
 }
 
 TiffFileCheck::PlainWalkBounds TiffFileCheck::sigmaTiffBounds() {

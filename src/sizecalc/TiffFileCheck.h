@@ -69,10 +69,6 @@ private:
     bool dngTag(Classification& c) override;
     bool endRule(Classification& c) override;
 
-    // The directory test of the walk: entries of the field types TIFF
-    // defines, which the bytes of another file, where a cut file's chain
-    // leads, do not hold.
-    static bool directoryOfTheFile(const Tiff_IFD& ifd);
     std::uint64_t plainWalk(platform::ByteView leading, std::uint64_t sectorNumber, const PlainWalkBounds& bounds);
     // The bytes of the EXIF, GPS or interoperability directory at the file
     // offset and of the values it points to (an interoperability directory

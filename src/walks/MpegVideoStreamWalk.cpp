@@ -48,6 +48,16 @@ MpegVideoStreamWalk::Measure MpegVideoStreamWalk::measure(BoundedCursor& cursor,
     std::uint64_t last = 0;
     std::uint64_t reach = reachOf(rows);
     std::uint64_t structureEnd = 4;
+    // What the walk vouches for is the sequence it read: each start code
+    // where the one before puts the next, a header's right behind its fields,
+    // tables and user data (two sectors at the most), a slice's within its
+    // rows' reach, and from the first slice of a picture on. A start code
+    // merely within reach may be chance bytes of other data (a photo's scan
+    // data holds 00 00 01 now and then): the walk goes on through it to
+    // measure the stream, but vouches for nothing from there.
+    bool chained = true;
+    bool afterHeader = true;
+    bool sliceRead = false;
     bool inPicture = false;
     std::uint8_t lastSlice = 0;
     // Past a sequence end code the stream ends, unless another sequence
@@ -106,10 +116,12 @@ MpegVideoStreamWalk::Measure MpegVideoStreamWalk::measure(BoundedCursor& cursor,
                 }
                 std::uint64_t rowsCoded = rows;
                 bool ours = true;
+                const bool slice = byte != kPicture && byte <= kLastSlice;
+                chained = chained && at - last <= (afterHeader ? reachOf(0) : reach);
                 if (byte == kPicture) {
                     inPicture = true;
                     lastSlice = 0;
-                } else if (byte <= kLastSlice) {
+                } else if (slice) {
                     // A slice belongs to a picture, and begins in no row above
                     // the slice before it.
                     ours = inPicture && byte >= lastSlice;
@@ -117,7 +129,7 @@ MpegVideoStreamWalk::Measure MpegVideoStreamWalk::measure(BoundedCursor& cursor,
                     rowsCoded = std::max<std::uint64_t>(rows, byte) - byte + 1;
                 } else if (byte == kSequenceHeaderCode || byte == kGroupOfPictures) {
                     inPicture = false;
-                    if (byte == kSequenceHeaderCode && at % bps == 0 && sectorHeader) sectorHeader(at);
+                    if (byte == kSequenceHeaderCode && at % bps == 0 && chained && sectorHeader) sectorHeader(at);
                 } else if (byte == kSequenceEnd) {
                     endCodeEnd = at + 4;
                     rowsCoded = 0;
@@ -131,7 +143,9 @@ MpegVideoStreamWalk::Measure MpegVideoStreamWalk::measure(BoundedCursor& cursor,
                 if (!ours) return finish(std::min(at, stuffing + 2), at % bps == 0 || toSectorEnd(stuffing, at));
                 last = at;
                 reach = reachOf(rowsCoded);
-                structureEnd = at + 4;
+                afterHeader = !slice;
+                sliceRead = sliceRead || (chained && slice);
+                if (chained && sliceRead) structureEnd = at + 4;
                 continue;
             }
             if (byte == 0) {
@@ -161,6 +175,7 @@ MpegVideoStreamWalk::Measure MpegVideoStreamWalk::measure(BoundedCursor& cursor,
         p = *resume;
         last = *resume;
         reach = reachOf(rows);
+        afterHeader = false;
         inPicture = true;
         lastSlice = 0;
         zeros = 0;

@@ -32,16 +32,20 @@ public:
         // Whether the stream's bytes mark that end. Else the length is an
         // estimate: it holds the stream, and may hold what follows it.
         bool endMarked = false;
-        // The byte after the last start code taken as the stream's: what the
-        // walk checked as its own. The bytes from there to the end, marked
-        // or not, nothing checked; another file may lie in them.
+        // The byte after the last start code of the sequence the walk read:
+        // headers each right behind the one before, a picture and its slices,
+        // each within the reach of the one before; 4 (the sequence header's
+        // code) until a picture's first slice was read so. What the walk
+        // checked as its own. The bytes from there to the end, marked or not,
+        // nothing checked (a start code merely within reach may be chance
+        // bytes of other data); another file may lie in them.
         std::uint64_t structureEnd = 0;
     };
 
     // The stream whose sequence header begins the bytes `cursor` reads.
     // stopped() is asked before each read; sectorHeader(position) is told of
-    // every sequence header the stream repeats at the start of a sector, where
-    // a search would take another stream to begin. Sectors the medium could
+    // every sequence header of the sequence read (structureEnd) that begins a
+    // sector, where a search would take another stream to begin. Sectors the medium could
     // not give are lost data, never the stream's end: the walk goes on at the
     // first start code after them.
     static Measure measure(BoundedCursor& cursor, const std::function<bool()>& stopped,

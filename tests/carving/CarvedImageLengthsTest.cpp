@@ -279,6 +279,40 @@ const Case kPsdCases[] = {
      }},
 };
 
+// A raw photo of the kind an Olympus camera writes: a TIFF whose header says "IIRO", its image after its directory.
+const Case kOlympusRawCases[] = {
+    {"OlympusRawOfTheIiroHeader", "orf", 512,
+     [] {
+         return testsupport::toolSample(plasma(30, "800x600") +
+                                            "-depth 8 \"tif:$OUT\" && exiftool -q -overwrite_original "
+                                            "'-Make=OLYMPUS IMAGING CORP.' -Model=E-M10 \"$OUT\" && printf RO | dd "
+                                            "of=\"$OUT\" bs=1 seek=2 conv=notrunc status=none",
+                                        "orf");
+     }},
+};
+
+// A DNG whose image lies in IFD0 (no SubIFDs), its strips after its directories: a TIFF the tag editor gave the DNG
+// tags.
+const Case kDngCases[] = {
+    {"DngWithItsImageInIfd0", "dng", 512,
+     [] {
+         return testsupport::toolSample(plasma(31, "800x600") +
+                                            "-depth 8 \"$OUT\" && exiftool -q -overwrite_original "
+                                            "-DNGVersion=1.4.0.0 -DNGBackwardVersion=1.1.0.0 -Make=Drentic "
+                                            "'-UniqueCameraModel=Drentic Field' \"$OUT\"",
+                                        "tif");
+     }},
+};
+
+// HEIF images as ImageMagick writes them: an ftyp box of the image's brand, a meta box, the coded picture in an
+// mdat box.
+const Case kHeifCases[] = {
+    {"HeicOfImageMagick", "heic", 512,
+     [] { return testsupport::toolSample(plasma(32, "480x360") + "\"$OUT\"", "heic"); }},
+    {"AvifOfImageMagick", "avif", 512,
+     [] { return testsupport::toolSample(plasma(33, "640x480") + "\"$OUT\"", "avif"); }},
+};
+
 // The search of the disk: the carving (1), or the plain search (0), which measures a file to its end exactly; with
 // every type marked, 3 and 2.
 class CarvedImageLengthsTest : public testsupport::ScanFixture,
@@ -364,6 +398,19 @@ INSTANTIATE_TEST_SUITE_P(TiffWithShortTexts, CarvedImageLengthsTest,
 INSTANTIATE_TEST_SUITE_P(NikonTiffWithAShortModel, CarvedImageLengthsTest,
                          testing::Combine(testing::ValuesIn(kNikonShortTextTiffCases), testing::Bool(),
                                           testing::Values(1, 2, 3)),
+                         nameOf);
+// The plain search finds such a file under its own header, and measures it as a TIFF.
+INSTANTIATE_TEST_SUITE_P(OlympusRaw, CarvedImageLengthsTest,
+                         testing::Combine(testing::ValuesIn(kOlympusRawCases), testing::Bool(), testing::Values(0, 1)),
+                         nameOf);
+// Measured as far as the strips its directories name, as a TIFF. The plain search leaves a DNG to the TIFF
+// recogniser, which every type marked brings in.
+INSTANTIATE_TEST_SUITE_P(Dng, CarvedImageLengthsTest,
+                         testing::Combine(testing::ValuesIn(kDngCases), testing::Bool(), testing::Values(1, 2, 3)),
+                         nameOf);
+// Measured by their boxes, as a movie of the family is.
+INSTANTIATE_TEST_SUITE_P(Heif, CarvedImageLengthsTest,
+                         testing::Combine(testing::ValuesIn(kHeifCases), testing::Bool(), testing::Values(0, 1)),
                          nameOf);
 INSTANTIATE_TEST_SUITE_P(Psd, CarvedImageLengthsTest,
                          testing::Combine(testing::ValuesIn(kPsdCases), testing::Bool(), testing::Values(1)), nameOf);

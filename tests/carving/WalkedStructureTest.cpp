@@ -172,6 +172,9 @@ const Walked kWalked[] = {
     {"Aiff", "aif", [] { return tone("-r 44100 -c 2", 330, "2", "aif"); }, eightKiB},
     {"MjpegAvi", "avi", [] { return movie(11, "mjpeg", "avi"); }, eightKiB},
     {"Mov", "mov", [] { return movie(12, "mpeg4", "mov"); }, eightKiB},
+    // An image's meta box, then its mdat box, whose coded picture nothing leads past.
+    {"Heic", "heic", [] { return toolSample(plasma(14, "480x360") + "\"$OUT\"", "heic"); }, half},
+    {"Avif", "avif", [] { return toolSample(plasma(15, "640x480") + "\"$OUT\"", "avif"); }, half},
     {"Mp3WithAnInfoCount", "mp3",
      [] {
          return toolSample("sox -n -r 44100 -c 1 \"$OUT.wav\" synth 6 sine " + sampleTone(610) +
@@ -364,6 +367,63 @@ TEST_P(LoneHeaderTest, CutsNoPhotoAndLosesNothingAfterIt) {
 
 INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, LoneHeaderTest,
                          testing::Combine(testing::ValuesIn(kLoneHeaders), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// Start codes of an MPEG video stream written by chance in a photo's scan data, the first a sequence header (of a
+// picture of 320 x 240) at a sector's start: those after it lie within the reach its picture gives, but not where the
+// stream puts its next code (right behind a header, a picture's first slice right behind the picture's).
+struct ChanceStartCodes {
+    const char* name;
+    // The codes and the offsets from the sector's start they are written at.
+    std::vector<std::pair<std::size_t, std::string>> codes;
+};
+
+void PrintTo(const ChanceStartCodes& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::string kSequenceHeader("\0\0\1\xB3\x14\x00\xF0\x13", 8);
+const std::string kPicture("\0\0\1\0", 4);
+const std::string kSlice("\0\0\1\1", 4);
+
+const ChanceStartCodes kChanceStartCodes[] = {
+    {"APictureThreeSectorsOn", {{0, kSequenceHeader}, {3 * 512 + 100, kPicture}}},
+    {"AnotherSequenceHeaderFourSectorsOn", {{0, kSequenceHeader}, {4 * 512 + 7, kSequenceHeader}}},
+    {"APictureAndItsSliceEightSectorsOn", {{0, kSequenceHeader}, {8 * 512 + 40, kPicture}, {8 * 512 + 52, kSlice}}},
+};
+
+class ChanceStartCodesTest : public WalkedStructureTest,
+                             public testing::WithParamInterface<std::tuple<ChanceStartCodes, bool>> {};
+
+// Such codes in a photo's scan data, with what the disk holds after the photo: the stream's walk reads no sequence
+// there and vouches for no stream, so the photo is listed whole and unmarked (the carving with its margin), nothing is
+// listed at the sequence header, and the photo after it is found.
+TEST_P(ChanceStartCodesTest, VouchForNoStreamAndCutNoPhoto) {
+    const auto& [c, random] = GetParam();
+    std::string noisy = noisePhoto();
+    const std::size_t at = scanDataSector(noisy);
+    ASSERT_NE(at, 0u) << "no sector of the photo's scan data takes the codes";
+    ASSERT_LT(at + c.codes.back().first + 4, noisy.size());
+    for (const auto& [offset, code] : c.codes)
+        noisy.replace(at + offset, code.size(), code);
+    std::vector<Planted> planted{{noisy, 2048}};
+    planted.push_back({photo(29, "320x240"), planted.back().end() + 64});
+    const fs::path image = diskWith(random, planted);
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(kSearches[method]);
+        const Found found = search(image, {"mpg", "jpg"}, method);
+        EXPECT_TRUE(foundAt(found, planted[0], false, method == 1 ? JpegStreamWalk::kMargin : 0))
+            << "the photo is not listed whole and unmarked; found there:" << described(found, 2048);
+        EXPECT_EQ(found.count(2048 + at / 512), 0u)
+            << "found at the sequence header:" << described(found, 2048 + at / 512);
+        expectPhotosAfterTheFirstFoundWhole(found, planted);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, ChanceStartCodesTest,
+                         testing::Combine(testing::ValuesIn(kChanceStartCodes), testing::Bool()), [](const auto& info) {
                              return std::string(std::get<0>(info.param).name) +
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });

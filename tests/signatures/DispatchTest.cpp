@@ -15,10 +15,10 @@ using DispatchTest = RecogniserFixture;
 TEST_F(DispatchTest, EachRecogniserHasItsNumberOthersPassUncheckedAndMp3RunsOnlyOnItsStarts) {
     for (std::uint32_t type = 0; type <= 64; ++type)
         EXPECT_EQ(RecogniserDispatch::hasRecogniser(type),
-                  type >= 2 && type <= 55 && type != 7 && type != 22 && type != 29)
+                  type >= 2 && type <= 56 && type != 7 && type != 22 && type != 29)
             << type;
     Volume& zeros = volumeOver(testsupport::zeroImage(64 * 512));
-    for (std::uint32_t type : {0u, 1u, 7u, 22u, 29u, 56u, 1000u}) {
+    for (std::uint32_t type : {0u, 1u, 7u, 22u, 29u, 57u, 1000u}) {
         Sig sig = sigOf(type, "indb");
         EXPECT_EQ(recognise(zeros, sig), (Verdict{true, 0, 0, false, "indd"})) << type;
     }

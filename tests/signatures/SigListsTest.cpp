@@ -259,3 +259,38 @@ TEST(SigLists, ACopyFromBeforeTheLayoutDocumentRowGainsIt) {
     ::unsetenv("DRENTIC_RESOURCE_DIR");
     ::unsetenv("DRENTIC_STATE_DIR");
 }
+
+// The file and photo lists of version 6 held the Olympus raw row of "IIRO" files with the header "IIRI": a copy
+// made from them, in which the user unmarked the row and gave it a size of their own, gets the row's header the
+// format gives and keeps the mark and the size.
+TEST(SigLists, ACopyFromBeforeTheOlympusHeaderWasMendedGetsItKeepingWhatTheUserDid) {
+    const fs::path data = testsupport::makeTempDir("data");
+    ::setenv("DRENTIC_RESOURCE_DIR", DRENTIC_BUILT_IN_LISTS, 1);
+    ::setenv("DRENTIC_STATE_DIR", data.c_str(), 1);
+    for (const auto& [name, mode] : {std::pair{"Sig_FR", M::FastFiles}, {"Sig_PR", M::FastPhotos}}) {
+        SCOPED_TRACE(name);
+        SigRootArray old = SigLists::decodeList(readBytes(SigLists::builtInListPath(name))).value();
+        int rows = 0;
+        for (const auto& category : old)
+            for (const auto& node : category->children())
+                if (node->sig()->software == "Olympus raw (IIRO)") {
+                    node->sig()->header = 0x49495249;
+                    node->sig()->userSize = 7;
+                    node->selected = 0;
+                    ++rows;
+                }
+        ASSERT_EQ(rows, 1);
+        const auto bytes = SigLists::encodeList(old, 6);
+        ASSERT_TRUE(bytes);
+        testsupport::writeText(data / (std::string(name) + ".dat"), std::string(bytes->begin(), bytes->end()));
+
+        const SigRootArray list = SigLists::loadSigData(mode, 0).value();
+        const SigNode* mended = typeNamed(list, "Olympus raw (IIRO)");
+        ASSERT_NE(mended, nullptr);
+        EXPECT_EQ(
+            std::tuple(mended->sig()->header, mended->sig()->headerLength, mended->selected, mended->sig()->userSize),
+            std::tuple(std::uint64_t{0x4949524F}, std::uint8_t{4}, std::uint8_t{0}, std::uint64_t{7}));
+    }
+    ::unsetenv("DRENTIC_RESOURCE_DIR");
+    ::unsetenv("DRENTIC_STATE_DIR");
+}

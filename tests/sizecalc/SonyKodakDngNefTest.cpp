@@ -183,9 +183,10 @@ TEST_F(SonyKodakDngNefTest, KodakDcrTakesTheLargestStripEnd) {
     EXPECT_FALSE(carve(dcr("KODAK DCS Pro 14N", 11)));
 }
 
-// A DNG version tag makes a DNG of any maker: the raw sub-IFD's strip end
-// plus the second sub-IFD's preview, + 512. Without SubIFDs it is IFD0 and
-// its out-of-line values, + 512.
+// A DNG version tag makes a DNG of any maker: it ends where the furthest of
+// its directories and of the strips they name does, + 512, the second
+// sub-IFD's strip recorded as its preview. Without SubIFDs it is IFD0, its
+// out-of-line values and its strips, + 512.
 TEST_F(SonyKodakDngNefTest, DngIsItsRawStripAndPreview) {
     B b;
     const auto ifd0 = b.addIfd();
@@ -201,12 +202,12 @@ TEST_F(SonyKodakDngNefTest, DngIsItsRawStripAndPreview) {
     const std::string file = b.build();
     const auto hit = carve(file);
     EXPECT_EQ(keyOf(hit), "dng");
-    // The raw strip is stored last; the preview's length is added to it.
-    EXPECT_EQ(hit.size, file.size() + 4000 + 512);
+    // The raw strip is stored last: the file ends with it.
+    EXPECT_EQ(hit.size, file.size() + 512);
     expectPreview(b, preview, 4000);
 
-    // A raw strip that ends inside IFD0 still leaves the file IFD0, its
-    // next offset and two bytes; more than ten sub-IFDs are damage.
+    // Strips that begin inside IFD0 end the file where the longer ends;
+    // more than ten sub-IFDs are damage.
     const auto early = [](std::uint32_t subIfdCount) {
         B e;
         const auto ifd = e.addIfd();
@@ -224,7 +225,7 @@ TEST_F(SonyKodakDngNefTest, DngIsItsRawStripAndPreview) {
         e.raw(previewSub, 279, B::Long, 1, 3000);
         return e.build();
     };
-    EXPECT_EQ(carve(early(2)).size, 8 + 12 * 5 + 8 + 3000 + 512u);
+    EXPECT_EQ(carve(early(2)).size, 8 + 3000 + 512u);
     EXPECT_FALSE(carve(early(11)));
 
     B lone;
