@@ -56,15 +56,16 @@ struct DMedia::Device {
     std::once_flag uncachedOpened;
     int uncachedFd = -1;
     // What a read past the page cache gets was read from the medium itself:
-    // a disk, an image file, a loop device in direct I/O; not a loop device
-    // over a file that the page cache holds.
+    // a disk, an image file on one, a loop device in direct I/O over one;
+    // not a loop device that reads through a page cache, nor anything over
+    // one.
     bool answersPastEveryCache = false;
-    // The file such a loop device serves: read with O_DIRECT, it answers
-    // past every cache.
-    std::optional<SysfsBlockDevice::LoopFile> loopFile;
+    // Where the loop devices such a device stands on read past every cache:
+    // the file or device at their bottom, read with O_DIRECT.
+    std::optional<SysfsBlockDevice::Bottom> below;
     // Where a read past every cache goes, opened at the first such read, and
     // where the device's first byte lies there; -1 where there is no such
-    // way. Reads there are aligned to `directBlock` bytes, what the file's
+    // way. Reads there are aligned to `directBlock` bytes, what the bottom's
     // own device takes.
     std::once_flag pastEveryCacheOpened;
     int pastEveryCacheFd = -1;
@@ -166,14 +167,24 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
         const std::string sysfs = SystemPaths::system().sysfsRoot;
         const std::optional<SysfsBlockDevice> d = SysfsBlockDevice::open(
             sysfs + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), sysfs);
-        device_->answersPastEveryCache = d && d->readsPastEveryCache();
-        if (d && !device_->answersPastEveryCache) device_->loopFile = d->loopFile();
+        const std::optional<SysfsBlockDevice::Bottom> bottom = d ? std::optional(d->bottom()) : std::nullopt;
+        device_->answersPastEveryCache = bottom && bottom->way == SysfsBlockDevice::Bottom::Way::Itself;
+        if (bottom && bottom->way == SysfsBlockDevice::Bottom::Way::Below) device_->below = bottom;
     } else if (S_ISREG(st.st_mode)) {
-        // An image file read with O_DIRECT is read from its disk. A test's
-        // reader in between that gives a way past every cache of its own says
-        // so for itself.
-        device_->answersPastEveryCache = !pastEveryCacheRead_;
+        // An image file read with O_DIRECT is read from its disk, unless a
+        // cache lies under its file system (a loop device that reads through
+        // the page cache). A test's reader in between that gives a way past
+        // every cache of its own says so for itself.
+        SysfsBlockDevice::PathFacts file;
+        file.kind = SysfsBlockDevice::PathFacts::Kind::RegularFile;
+        file.devNumber = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+        file.inode = st.st_ino;
+        device_->answersPastEveryCache =
+            !pastEveryCacheRead_ && SysfsBlockDevice::fileReadsPastEveryCache(file, SystemPaths::system().sysfsRoot);
     }
+    // With no way past every cache, the verdict takes weaker evidence from
+    // the first read on.
+    policy_.setCacheOnly(!device_->answersPastEveryCache && !device_->below && !rawRead_);
     return device_;
 }
 
@@ -181,28 +192,43 @@ int DMedia::pastEveryCacheDescriptor(Device& dev) {
     std::call_once(dev.pastEveryCacheOpened, [&] {
         // A test's reader in between an image file stands for the file read
         // with O_DIRECT, unless it gives a way of its own.
-        if (dev.answersPastEveryCache || (rawRead_ && !dev.loopFile)) {
+        if (dev.answersPastEveryCache || (rawRead_ && !dev.below)) {
             dev.pastEveryCacheFd = uncachedDescriptor(dev);
             return;
         }
-        if (!dev.loopFile) return;
-        // The file the loop device serves, if it is still the one: the name
-        // the kernel gives may since stand for another file.
-        const int file = ::open(dev.loopFile->path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
-        if (file < 0) return;
-        loop_info64 info{};
-        struct stat st {};
-        const bool same = ::ioctl(dev.fd, LOOP_GET_STATUS64, &info) == 0 && ::fstat(file, &st) == 0 &&
-                          S_ISREG(st.st_mode) && info.lo_inode == st.st_ino &&
-                          major(info.lo_device) == major(st.st_dev) && minor(info.lo_device) == minor(st.st_dev);
-        const std::optional<std::uint64_t> start =
-            same ? platform::checkedAdd(std::uint64_t{info.lo_offset}, dev.loopFile->startBytes) : std::nullopt;
-        if (!start) {
-            ::close(file);
-            return;
+        if (!dev.below) return;
+        // Down the loop devices to the bottom, each what the kernel says it
+        // reads: a name the kernel gave may since stand for another file or
+        // device, which is never read in its place.
+        int above = dev.fd;
+        int opened = -1;
+        const std::vector<SysfsBlockDevice::Loop>& loops = dev.below->loops;
+        for (std::size_t k = 0; k < loops.size(); ++k) {
+            const SysfsBlockDevice::Loop& loop = loops[k];
+            const bool last = k + 1 == loops.size();
+            loop_info64 info{};
+            const bool told = ::ioctl(above, LOOP_GET_STATUS64, &info) == 0 && info.lo_offset == loop.offset;
+            if (opened >= 0) ::close(opened);
+            opened = told ? ::open(loop.backing.c_str(), O_RDONLY | O_CLOEXEC | (last ? O_DIRECT : 0)) : -1;
+            struct stat st {};
+            const bool file = loop.facts.kind == SysfsBlockDevice::PathFacts::Kind::RegularFile;
+            const bool same =
+                opened >= 0 && ::fstat(opened, &st) == 0 &&
+                (file ? S_ISREG(st.st_mode) && info.lo_inode == st.st_ino &&
+                            major(info.lo_device) == major(st.st_dev) && minor(info.lo_device) == minor(st.st_dev)
+                      : S_ISBLK(st.st_mode) && major(info.lo_rdevice) == major(st.st_rdev) &&
+                            minor(info.lo_rdevice) == minor(st.st_rdev));
+            if (!same) {
+                if (opened >= 0) ::close(opened);
+                platform::logFormat("%@ no longer reads %@ as it was attached; it is not read past every cache", cPath_,
+                                    loop.backing);
+                return;
+            }
+            above = opened;
         }
-        dev.pastEveryCacheFd = file;
-        dev.pastEveryCacheStart = *start;
+        if (opened < 0) return;
+        dev.pastEveryCacheFd = opened;
+        dev.pastEveryCacheStart = dev.below->startBytes;
     });
     return dev.pastEveryCacheRefused.load(std::memory_order_acquire) ? -1 : dev.pastEveryCacheFd;
 }
@@ -210,6 +236,10 @@ int DMedia::pastEveryCacheDescriptor(Device& dev) {
 DMedia::Got DMedia::readPastEveryCache(Device& dev, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
     Got got;
     const int fd = pastEveryCacheDescriptor(dev);
+    // What lies below past the device's end (a loop's size limit, a
+    // partition's end) is none of the medium's.
+    if (dev.below && dev.bytes != 0)
+        length = offset < dev.bytes ? std::min<std::uint64_t>(length, dev.bytes - offset) : 0;
     const std::optional<std::uint64_t> at = platform::checkedAdd(offset, dev.pastEveryCacheStart);
     if (fd < 0 || !at) {
         errno = EINVAL;
@@ -657,6 +687,9 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     if (got) {
         if (*got == length) {
             if (scanning) answered_.store(true, std::memory_order_release);
+            // A split page is one no cache made: see ReadFailurePolicy.
+            if (way != Way::ThroughTheCache && answer != Answer::FromTheCache)
+                policy_.notePageRead(sector, static_cast<std::uint64_t>(size), true);
             return {answer};
         }
         // Past the end of the medium: the caller must never see stale bytes
@@ -692,7 +725,10 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     // a failed single read of the preview or the save is not theirs to judge
     // by its error, as designed.
     const bool saysGone = (scanning || asker == Asker::Save) && ReadFailurePolicy::errorMeansGone(err);
-    if (!saysGone && devicePresent()) return {Answer::Failed, before / bps};
+    if (!saysGone && devicePresent()) {
+        policy_.notePageRead(sector, static_cast<std::uint64_t>(size), false);
+        return {Answer::Failed, before / bps};
+    }
     tellGone(asker);
     return {Answer::Hopeless};
 }
