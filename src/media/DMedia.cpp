@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -38,6 +40,39 @@ constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
 // bad area costs one failed read instead of one per node.
 constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
 } // namespace
+
+std::optional<std::vector<DMedia::FileExtent>> DMedia::extentsOf(int fd) {
+    // Asked once for how many, then for them all: a file of more is read
+    // the other ways.
+    constexpr std::uint32_t kMostExtents = 1u << 20;
+    fiemap head{};
+    head.fm_length = FIEMAP_MAX_OFFSET;
+    head.fm_flags = FIEMAP_FLAG_SYNC;
+    if (::ioctl(fd, FS_IOC_FIEMAP, &head) != 0 || head.fm_mapped_extents > kMostExtents) return std::nullopt;
+    const std::uint32_t count = head.fm_mapped_extents;
+    std::vector<std::uint64_t> memory((sizeof(fiemap) + count * sizeof(fiemap_extent)) / sizeof(std::uint64_t) + 1);
+    auto* map = reinterpret_cast<fiemap*>(memory.data());
+    map->fm_length = FIEMAP_MAX_OFFSET;
+    map->fm_flags = FIEMAP_FLAG_SYNC;
+    map->fm_extent_count = count;
+    if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return std::nullopt;
+    // Only extents whose bytes lie as they are on the device: none whose
+    // place is not known yet, packed with others, encoded, or not yet
+    // written (those read as zeros, from nowhere).
+    constexpr std::uint32_t kNotAsOnTheDevice =
+        FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC | FIEMAP_EXTENT_ENCODED | FIEMAP_EXTENT_DATA_ENCRYPTED |
+        FIEMAP_EXTENT_NOT_ALIGNED | FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_DATA_TAIL | FIEMAP_EXTENT_UNWRITTEN;
+    std::vector<FileExtent> extents;
+    for (std::uint32_t i = 0; i < std::min(map->fm_mapped_extents, count); ++i) {
+        const fiemap_extent& e = map->fm_extents[i];
+        if ((e.fe_flags & kNotAsOnTheDevice) == 0 && e.fe_length != 0 &&
+            platform::checkedAdd(e.fe_logical, e.fe_length) && platform::checkedAdd(e.fe_physical, e.fe_length))
+            extents.push_back({e.fe_logical, e.fe_length, e.fe_physical});
+    }
+    std::sort(extents.begin(), extents.end(),
+              [](const FileExtent& a, const FileExtent& b) { return a.logical < b.logical; });
+    return extents;
+}
 
 struct DMedia::Device {
     int fd = -1;
@@ -68,6 +103,9 @@ struct DMedia::Device {
     // way. Reads there are aligned to `directBlock` bytes, what the bottom's
     // own device takes.
     std::once_flag pastEveryCacheOpened;
+    // Where the way passes through a file's extents: those that hold its
+    // bytes, in order.
+    std::vector<FileExtent> extents;
     int pastEveryCacheFd = -1;
     std::uint64_t pastEveryCacheStart = 0;
     std::atomic<std::uint32_t> directBlock{0};
@@ -179,8 +217,10 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
         file.kind = SysfsBlockDevice::PathFacts::Kind::RegularFile;
         file.devNumber = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
         file.inode = st.st_ino;
-        device_->answersPastEveryCache =
-            !pastEveryCacheRead_ && SysfsBlockDevice::fileReadsPastEveryCache(file, SystemPaths::system().sysfsRoot);
+        const SysfsBlockDevice::Bottom bottom =
+            SysfsBlockDevice::fileBottom(file, cPath_, SystemPaths::system().sysfsRoot);
+        device_->answersPastEveryCache = !pastEveryCacheRead_ && bottom.way == SysfsBlockDevice::Bottom::Way::Itself;
+        if (!pastEveryCacheRead_ && bottom.way == SysfsBlockDevice::Bottom::Way::Below) device_->below = bottom;
     }
     // With no way past every cache, the verdict takes weaker evidence from
     // the first read on.
@@ -199,36 +239,62 @@ int DMedia::pastEveryCacheDescriptor(Device& dev) {
         if (!dev.below) return;
         // Down the loop devices to the bottom, each what the kernel says it
         // reads: a name the kernel gave may since stand for another file or
-        // device, which is never read in its place.
+        // device, which is never read in its place. Where the way passes
+        // through a file's extents, from the file to the device its file
+        // system is on, which must be the file's.
+        const SysfsBlockDevice::Bottom& below = *dev.below;
+        std::vector<int> opened;
+        const auto closeAll = [&](int keep) {
+            for (const int fd : opened)
+                if (fd != keep) ::close(fd);
+        };
         int above = dev.fd;
-        int opened = -1;
-        const std::vector<SysfsBlockDevice::Loop>& loops = dev.below->loops;
-        for (std::size_t k = 0; k < loops.size(); ++k) {
-            const SysfsBlockDevice::Loop& loop = loops[k];
-            const bool last = k + 1 == loops.size();
+        for (std::size_t k = 0; k < below.loops.size(); ++k) {
+            if (below.through && k == below.through->loopsAbove) {
+                std::optional<std::vector<FileExtent>> extents = extentsOf(above);
+                struct stat file {};
+                const int fileSystem =
+                    extents && ::fstat(above, &file) == 0
+                        ? ::open(SystemPaths::system().deviceNode(below.through->device).c_str(), O_RDONLY | O_CLOEXEC)
+                        : -1;
+                if (fileSystem >= 0) opened.push_back(fileSystem);
+                struct stat st {};
+                if (fileSystem < 0 || ::fstat(fileSystem, &st) != 0 || !S_ISBLK(st.st_mode) ||
+                    st.st_rdev != file.st_dev) {
+                    closeAll(-1);
+                    platform::logFormat("%@ is read past every cache by no way: where %@ lies could not be told",
+                                        cPath_, below.through->file);
+                    return;
+                }
+                dev.extents = std::move(*extents);
+                above = fileSystem;
+            }
+            const SysfsBlockDevice::Loop& loop = below.loops[k];
+            const bool last = k + 1 == below.loops.size();
             loop_info64 info{};
             const bool told = ::ioctl(above, LOOP_GET_STATUS64, &info) == 0 && info.lo_offset == loop.offset;
-            if (opened >= 0) ::close(opened);
-            opened = told ? ::open(loop.backing.c_str(), O_RDONLY | O_CLOEXEC | (last ? O_DIRECT : 0)) : -1;
+            const int next = told ? ::open(loop.backing.c_str(), O_RDONLY | O_CLOEXEC | (last ? O_DIRECT : 0)) : -1;
+            if (next >= 0) opened.push_back(next);
             struct stat st {};
             const bool file = loop.facts.kind == SysfsBlockDevice::PathFacts::Kind::RegularFile;
             const bool same =
-                opened >= 0 && ::fstat(opened, &st) == 0 &&
+                next >= 0 && ::fstat(next, &st) == 0 &&
                 (file ? S_ISREG(st.st_mode) && info.lo_inode == st.st_ino &&
                             major(info.lo_device) == major(st.st_dev) && minor(info.lo_device) == minor(st.st_dev)
                       : S_ISBLK(st.st_mode) && major(info.lo_rdevice) == major(st.st_rdev) &&
                             minor(info.lo_rdevice) == minor(st.st_rdev));
             if (!same) {
-                if (opened >= 0) ::close(opened);
+                closeAll(-1);
                 platform::logFormat("%@ no longer reads %@ as it was attached; it is not read past every cache", cPath_,
                                     loop.backing);
                 return;
             }
-            above = opened;
+            above = next;
         }
-        if (opened < 0) return;
-        dev.pastEveryCacheFd = opened;
-        dev.pastEveryCacheStart = dev.below->startBytes;
+        if (opened.empty()) return;
+        closeAll(above);
+        dev.pastEveryCacheFd = above;
+        dev.pastEveryCacheStart = below.startBytes;
     });
     return dev.pastEveryCacheRefused.load(std::memory_order_acquire) ? -1 : dev.pastEveryCacheFd;
 }
@@ -240,20 +306,58 @@ DMedia::Got DMedia::readPastEveryCache(Device& dev, std::uint8_t* buffer, std::s
     // partition's end) is none of the medium's.
     if (dev.below && dev.bytes != 0)
         length = offset < dev.bytes ? std::min<std::uint64_t>(length, dev.bytes - offset) : 0;
-    const std::optional<std::uint64_t> at = platform::checkedAdd(offset, dev.pastEveryCacheStart);
-    if (fd < 0 || !at) {
-        errno = EINVAL;
-        got.failed = true;
-        return got;
+    while (got.bytes < length || length == 0) {
+        // Where the rest lies at the bottom, as far as it lies there in one
+        // run: a place of a file that no extent holds (a hole) has no place
+        // there, and is read the other ways.
+        const std::optional<std::pair<std::uint64_t, std::size_t>> at =
+            fd < 0 ? std::nullopt : bottomOf(dev, offset + got.bytes, length - got.bytes);
+        if (!at) {
+            errno = EINVAL;
+            got.failed = true;
+            return got;
+        }
+        const Got piece = readAtTheBottom(dev, fd, buffer + got.bytes, at->second, at->first);
+        if (piece.bytes > 0 && !piece.failed)
+            policy_.noteAnswer(offset + got.bytes, piece.bytes, ReadFailurePolicy::Source::PastEveryCache);
+        got.bytes += piece.bytes;
+        got.failed = piece.failed;
+        // The end of the file: what lies past it is nothing to read.
+        if (piece.failed || piece.bytes < at->second || length == 0) return got;
     }
+    return got;
+}
+
+std::optional<std::pair<std::uint64_t, std::size_t>> DMedia::bottomOf(const Device& dev, std::uint64_t offset,
+                                                                      std::size_t length) const {
+    if (!dev.below || !dev.below->through) {
+        const std::optional<std::uint64_t> at = platform::checkedAdd(offset, dev.pastEveryCacheStart);
+        if (!at) return std::nullopt;
+        return std::pair{*at, length};
+    }
+    const std::optional<std::uint64_t> inFile = platform::checkedAdd(offset, dev.below->through->startBytes);
+    if (!inFile) return std::nullopt;
+    const auto after = std::upper_bound(dev.extents.begin(), dev.extents.end(), *inFile,
+                                        [](std::uint64_t at, const FileExtent& e) { return at < e.logical; });
+    if (after == dev.extents.begin()) return std::nullopt;
+    const FileExtent& e = *std::prev(after);
+    if (*inFile - e.logical >= e.length) return std::nullopt;
+    const std::optional<std::uint64_t> at =
+        platform::checkedAdd(e.physical + (*inFile - e.logical), dev.pastEveryCacheStart);
+    if (!at) return std::nullopt;
+    return std::pair{*at, static_cast<std::size_t>(std::min<std::uint64_t>(length, e.length - (*inFile - e.logical)))};
+}
+
+DMedia::Got DMedia::readAtTheBottom(Device& dev, int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t at) {
+    Got got;
     // O_DIRECT takes whole blocks of the file's own device: the sector size
     // first, and a page where that is refused.
     const std::uint32_t known = dev.directBlock.load(std::memory_order_acquire);
     const std::uint32_t tries[] = {known != 0 ? known : std::max<std::uint32_t>(u32BytesInSector_, 512), 4096};
     for (const std::uint32_t block : tries) {
         if (block == 0 || (known != 0 && block != known)) continue;
-        const std::uint64_t from = *at / block * block;
-        const std::uint64_t span = (*at + length + block - 1) / block * block - from;
+        const std::uint64_t from = at / block * block;
+        const std::uint64_t span = (at + length + block - 1) / block * block - from;
         platform::AlignedBuffer aligned(static_cast<std::size_t>(span));
         std::size_t done = 0;
         int error = 0;
@@ -270,17 +374,14 @@ DMedia::Got DMedia::readPastEveryCache(Device& dev, std::uint8_t* buffer, std::s
         }
         if (error == EINVAL && done == 0) continue;
         dev.directBlock.store(block, std::memory_order_release);
-        const std::size_t skip = static_cast<std::size_t>(*at - from);
+        const std::size_t skip = static_cast<std::size_t>(at - from);
         const std::size_t useful = done > skip ? std::min(done - skip, length) : 0;
         if (useful > 0) std::memcpy(buffer, aligned.data() + skip, useful);
         got.bytes = useful;
         if (error != 0) {
             got.failed = true;
             errno = error;
-            return got;
         }
-        // The end of the file: what lies past it is nothing to read.
-        if (useful > 0) policy_.noteAnswer(offset, useful, ReadFailurePolicy::Source::PastEveryCache);
         return got;
     }
     // Refused however aligned: no way past every cache here.

@@ -191,6 +191,28 @@ bool SysfsBlockDevice::fileReadsPastEveryCache(const PathFacts& file, const std:
     return below->bottom(look, depth + 1).way == Bottom::Way::Itself;
 }
 
+SysfsBlockDevice::Bottom SysfsBlockDevice::fileBottom(const PathFacts& file, const std::string& path,
+                                                      const std::string& sysfsRoot, const LookAt& look) {
+    return fileBottom(file, path, sysfsRoot, look, 0);
+}
+
+SysfsBlockDevice::Bottom SysfsBlockDevice::fileBottom(const PathFacts& file, const std::string& path,
+                                                      const std::string& sysfsRoot, const LookAt& look, int depth) {
+    using Way = Bottom::Way;
+    const std::optional<SysfsBlockDevice> below = ofNumber(file.devNumber, sysfsRoot);
+    if (!below) return Bottom{Way::Itself, {}, 0, {}, {}};
+    Bottom under = below->bottom(look, depth + 1);
+    // A file system over a device read past every cache reads the file so
+    // with O_DIRECT; over one whose way passes through a file's extents
+    // already, no way is followed further.
+    if (under.way == Way::Itself) return under;
+    if (under.way != Way::Below || under.through) return Bottom{};
+    // Its kernel name, as its device node has it; the entry is named by its
+    // number.
+    under.through = Bottom::Through{path, 0, fs::path(below->folder()).filename().string(), 0};
+    return under;
+}
+
 std::string SysfsBlockDevice::loopBacking() const {
     const fs::path disk = isPartition() ? fs::path(parentFolder()) : fs::path(folder_);
     const std::optional<std::string> file = readAttribute((disk / "loop" / "backing_file").string());
@@ -228,10 +250,19 @@ SysfsBlockDevice::Bottom SysfsBlockDevice::bottom(const LookAt& look, int depth)
         const std::optional<std::uint64_t> at = platform::checkedAdd(offset, start);
         if (!at) return none;
         if (facts->kind == PathFacts::Kind::RegularFile) {
-            if (!fileReadsPastEveryCache(*facts, sysfsRoot_, look, depth)) return none;
+            if (!fileReadsPastEveryCache(*facts, sysfsRoot_, look, depth)) {
+                // Through the file's extents on a device that reads through a
+                // page cache, down to what that device reads.
+                Bottom under = fileBottom(*facts, backing, sysfsRoot_, look, depth);
+                if (under.way != Way::Below || !under.through) return none;
+                under.through->startBytes = *at;
+                under.through->loopsAbove = 1;
+                under.loops.insert(under.loops.begin(), loop);
+                return under;
+            }
             // In direct I/O the loop reads its file as O_DIRECT does.
-            if (direct) return Bottom{Way::Itself, {}, 0, {}};
-            return Bottom{Way::Below, backing, *at, {loop}};
+            if (direct) return Bottom{Way::Itself, {}, 0, {}, {}};
+            return Bottom{Way::Below, backing, *at, {loop}, {}};
         }
         if (facts->kind != PathFacts::Kind::BlockDevice) return none;
         const std::optional<SysfsBlockDevice> below = ofNumber(facts->devNumber, sysfsRoot_);
@@ -242,11 +273,15 @@ SysfsBlockDevice::Bottom SysfsBlockDevice::bottom(const LookAt& look, int depth)
         // over one that has a cache of its own, only what lies below that is.
         if (under.way == Way::Itself) {
             if (direct) return under;
-            return Bottom{Way::Below, backing, *at, {loop}};
+            return Bottom{Way::Below, backing, *at, {loop}, {}};
         }
-        const std::optional<std::uint64_t> deeper = platform::checkedAdd(under.startBytes, *at);
+        // The offset is added where the device below begins: before the
+        // extents of a file it passes through, else at the bottom.
+        std::uint64_t& from = under.through ? under.through->startBytes : under.startBytes;
+        const std::optional<std::uint64_t> deeper = platform::checkedAdd(from, *at);
         if (!deeper) return none;
-        under.startBytes = *deeper;
+        from = *deeper;
+        if (under.through) ++under.through->loopsAbove;
         under.loops.insert(under.loops.begin(), loop);
         return under;
     }
@@ -254,13 +289,13 @@ SysfsBlockDevice::Bottom SysfsBlockDevice::bottom(const LookAt& look, int depth)
     // when every device under it is read so itself.
     std::error_code ec;
     fs::directory_iterator slaves(disk / "slaves", ec);
-    if (ec) return Bottom{Way::Itself, {}, 0, {}};
+    if (ec) return Bottom{Way::Itself, {}, 0, {}, {}};
     for (const fs::directory_entry& slave : slaves) {
         const std::optional<SysfsBlockDevice> below =
             open((fs::path(sysfsRoot_) / "class" / "block" / slave.path().filename()).string(), sysfsRoot_);
         if (!below || below->bottom(look, depth + 1).way != Way::Itself) return none;
     }
-    return Bottom{Way::Itself, {}, 0, {}};
+    return Bottom{Way::Itself, {}, 0, {}, {}};
 }
 
 bool SysfsBlockDevice::isPartition() const {

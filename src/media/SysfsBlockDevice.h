@@ -76,14 +76,33 @@ public:
         PathFacts facts;
         std::uint64_t offset = 0;
     };
+    // Where the way passes through a regular file on a file system whose
+    // device reads through a page cache (`through`): the medium begins at
+    // `startBytes` of `file`, whose extents there lie on the device named
+    // `device`; the first `loopsAbove` of `loops` lead to the file, the rest
+    // from that device down to `path`, where `startBytes` of the bottom is
+    // added to the extents' places.
     struct Bottom {
         enum class Way { Itself, Below, None };
         Way way = Way::None;
         std::string path;
         std::uint64_t startBytes = 0;
         std::vector<Loop> loops;
+        struct Through {
+            std::string file;
+            std::uint64_t startBytes = 0;
+            std::string device;
+            std::size_t loopsAbove = 0;
+        };
+        std::optional<Through> through;
     };
     Bottom bottom(const LookAt& look = lookAt) const;
+    // The same for a regular file at `path`, read with O_DIRECT: Itself when
+    // the block device its file system is on is read past every cache (or it
+    // has none), Below through its extents where that device reads through
+    // a page cache and its own bottom lies below it.
+    static Bottom fileBottom(const PathFacts& file, const std::string& path, const std::string& sysfsRoot,
+                             const LookAt& look = lookAt);
     // Whether a regular file read with O_DIRECT is read past every cache:
     // when the block device its file system is on is (one with none, as a
     // network or FUSE file system, answers O_DIRECT itself).
@@ -122,6 +141,8 @@ private:
     Bottom bottom(const LookAt& look, int depth) const;
     static bool fileReadsPastEveryCache(const PathFacts& file, const std::string& sysfsRoot, const LookAt& look,
                                         int depth);
+    static Bottom fileBottom(const PathFacts& file, const std::string& path, const std::string& sysfsRoot,
+                             const LookAt& look, int depth);
 
     std::string sysfsRoot_;
     std::string entry_;

@@ -597,10 +597,11 @@ TEST_F(DriveDiscoveryTree, APartitionBelongsToTheDiskAboveItAnEmptyTreeGivesEmpt
 // every cache with O_DIRECT themselves, and so is a loop device in direct I/O over what is itself read so. A loop
 // device that reads through the page cache, or one in direct I/O over such a loop device, is read past every cache by
 // what the loop devices below it read, each loop's offset and a partition's start added, whether that is a file or a
-// device. A file is read past every cache only when the device under its file system is (or it has none, as on a FUSE
-// file system). Where a page-cached loop device lies under the file system of what a loop device reads, or under a
-// device-mapper device, nothing reaches the bottom; so too where the kernel names no backing file, or the stack loops
-// on itself.
+// device. A file is read past every cache itself only when the device under its file system is (or it has none, as
+// on a FUSE file system); where that device is a page-cached loop device, through the file's extents on it, down to
+// what that loop device reads. Where a page-cached loop device lies under a device-mapper device, or under a second
+// file system on the way, nothing reaches the bottom; so too where the kernel names no backing file, or the stack
+// loops on itself.
 TEST_F(DriveDiscoveryTree, EveryMediumIsFollowedToWhereItIsReadPastEveryCache) {
     using Kind = SysfsBlockDevice::PathFacts::Kind;
     using Way = SysfsBlockDevice::Bottom::Way;
@@ -614,6 +615,7 @@ TEST_F(DriveDiscoveryTree, EveryMediumIsFollowedToWhereItIsReadPastEveryCache) {
         {"/mnt/cached/c.img", {Kind::RegularFile, "7:2", 15}}, {"/dev/loop0", {Kind::BlockDevice, "7:0", 0}},
         {"/dev/loop1", {Kind::BlockDevice, "7:1", 0}},         {"/dev/loop2", {Kind::BlockDevice, "7:2", 0}},
         {"/dev/sda1", {Kind::BlockDevice, "8:1", 0}},          {"/dev/loop4", {Kind::BlockDevice, "7:4", 0}},
+        {"/mnt/dm/d.img", {Kind::RegularFile, "253:0", 16}},   {"/mnt/deep/e.img", {Kind::RegularFile, "7:5", 17}},
     };
     const SysfsBlockDevice::LookAt look = [&](const std::string& path) -> std::optional<SysfsBlockDevice::PathFacts> {
         const auto it = files.find(path);
@@ -632,6 +634,7 @@ TEST_F(DriveDiscoveryTree, EveryMediumIsFollowedToWhereItIsReadPastEveryCache) {
         {"loop6", "/mnt/inner/card.img", "1", "0"}, {"loop7", "", "1", "0"},
         {"loop8", "/dev/sda1", "0", "1024"},        {"loop9", "/mnt/self/self.img", "0", "0"},
         {"loop10", "/dev/loop4", "0", "0"},         {"loop11", "/mnt/cached/c.img", "1", "0"},
+        {"loop12", "/mnt/dm/d.img", "0", "0"},      {"loop13", "/mnt/deep/e.img", "0", "0"},
     };
     for (const auto& l : loops) {
         const std::string number = "7:" + std::string(l.name).substr(4);
@@ -666,13 +669,15 @@ TEST_F(DriveDiscoveryTree, EveryMediumIsFollowedToWhereItIsReadPastEveryCache) {
         below("loop3", "/img/card.img", 512, 2),
         below("loop3p1", "/img/card.img", 512 + 2048 * 512, 2),
         below("loop4", "/img/card.img", 0, 2),
-        none("loop5"),
-        none("loop6"),
+        below("loop5", "/img/card.img", 0, 2),
+        below("loop6", "/img/card.img", 0, 2),
         none("loop7"),
         below("loop8", "/dev/sda1", 1024, 1),
         none("loop9"),
         below("loop10", "/img/card.img", 0, 3),
-        none("loop11"),
+        below("loop11", "/dev/loop1", 4096, 2),
+        none("loop12"),
+        none("loop13"),
         none("dm-0"),
         itself("dm-1"),
         itself("dm-2"),
@@ -695,6 +700,22 @@ TEST_F(DriveDiscoveryTree, EveryMediumIsFollowedToWhereItIsReadPastEveryCache) {
     for (const SysfsBlockDevice::Loop& l : loop10->bottom(look).loops)
         passed.push_back(l.backing + " " + l.facts.devNumber);
     EXPECT_EQ(passed, (std::vector<std::string>{"/dev/loop4 7:4", "/dev/loop0 7:0", "/img/card.img 8:1"}));
+    // Through a file's extents: the file, where the medium begins in it, the device its file system is on, and how
+    // many loop devices lead to it, as a loop device over the file and as the file itself.
+    const auto loop5 = SysfsBlockDevice::open((f.sys() / "class" / "block" / "loop5").string(), f.sys().string());
+    ASSERT_TRUE(loop5);
+    const auto through = [](const SysfsBlockDevice::Bottom& b) {
+        return b.through ? std::tuple(b.through->file, static_cast<unsigned long long>(b.through->startBytes),
+                                      b.through->device, b.through->loopsAbove)
+                         : std::tuple(std::string(), 0ull, std::string(), std::size_t{0});
+    };
+    EXPECT_EQ(through(loop5->bottom(look)),
+              std::tuple(std::string("/mnt/inner/card.img"), 0ull, std::string("loop0"), std::size_t{1}));
+    const SysfsBlockDevice::Bottom file =
+        SysfsBlockDevice::fileBottom(files.at("/mnt/inner/card.img"), "/mnt/inner/card.img", f.sys().string(), look);
+    EXPECT_EQ(std::tuple(file.path, file.loops.size()), std::tuple(std::string("/img/card.img"), std::size_t{1}));
+    EXPECT_EQ(through(file),
+              std::tuple(std::string("/mnt/inner/card.img"), 0ull, std::string("loop0"), std::size_t{0}));
     // Files read with O_DIRECT, by the device their file system is on.
     std::map<std::string, bool> past;
     for (const char* on : {"8:1", "7:0", "0:55", "253:1", "253:0", "7:1", "7:2", "7:8"})
