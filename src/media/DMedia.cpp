@@ -538,7 +538,7 @@ bool DMedia::devicePresent() const {
     return false;
 }
 
-DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
+DMedia::Got DMedia::readFully(Device& dev, int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
                               ReadFailurePolicy::Source source, std::uint64_t deviceBytes) {
     Got got;
     while (got.bytes < length) {
@@ -557,7 +557,7 @@ DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, 
         if (n == 0) break;
         // Told as it comes: a read that fails further on has still brought
         // these pages into the cache.
-        policy_.noteAnswer(offset + got.bytes, static_cast<std::uint64_t>(n), source);
+        noteAnswer(dev, offset + got.bytes, static_cast<std::uint64_t>(n), source);
         got.bytes += static_cast<std::size_t>(n);
         // Short before the device's end: the page cache answered up to the
         // page it could not read, and asking there again would only fail
@@ -570,6 +570,33 @@ DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, 
         }
     }
     return got;
+}
+
+void DMedia::noteAnswer(Device& dev, std::uint64_t offset, std::uint64_t length, ReadFailurePolicy::Source source) {
+    // A hole of a file the way past every cache passes through lies on no
+    // disk: its zeros are the file's, and no sign of the disk, nor a place
+    // that read from it.
+    if (source == ReadFailurePolicy::Source::PageCache || !dev.below || !dev.below->through ||
+        pastEveryCacheDescriptor(dev) < 0) {
+        policy_.noteAnswer(offset, length, source);
+        return;
+    }
+    for (std::uint64_t at = offset; at < offset + length;) {
+        const std::size_t rest = static_cast<std::size_t>(offset + length - at);
+        const std::optional<std::pair<std::uint64_t, std::size_t>> placed = bottomOf(dev, at, rest);
+        std::uint64_t run = placed ? placed->second : rest;
+        if (!placed) {
+            // To the next extent, or the end.
+            const std::optional<std::uint64_t> inFile = platform::checkedAdd(at, dev.below->through->startBytes);
+            const auto next = inFile
+                                  ? std::upper_bound(dev.extents.begin(), dev.extents.end(), *inFile,
+                                                     [](std::uint64_t a, const FileExtent& e) { return a < e.logical; })
+                                  : dev.extents.end();
+            if (next != dev.extents.end()) run = std::min<std::uint64_t>(rest, next->logical - *inFile);
+        }
+        policy_.noteAnswer(at, run, placed ? source : ReadFailurePolicy::Source::PageCache);
+        at += std::max<std::uint64_t>(run, 1);
+    }
 }
 
 bool DMedia::readAheadPausedAt(std::uint64_t offset) {
@@ -729,7 +756,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
         platform::AlignedBuffer aligned(length);
         const bool pastEveryCache = dev->answersPastEveryCache;
         const Got read = readFully(
-            dev->uncachedFd, aligned.data(), length, offset,
+            *dev, dev->uncachedFd, aligned.data(), length, offset,
             pastEveryCache ? ReadFailurePolicy::Source::PastEveryCache : ReadFailurePolicy::Source::Medium, dev->bytes);
         if (read.bytes > 0) std::memcpy(buffer, aligned.data(), read.bytes);
         if (!read.failed) {
@@ -751,7 +778,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
             if (!inWindow && offset == dev->lastEnd && !readAheadPausedAt(offset)) {
                 // Sequential batches: one large read serves the next ones.
                 dev->window.resize(kReadAheadBytes);
-                const Got n = readFully(dev->fd, dev->window.data(), kReadAheadBytes, offset,
+                const Got n = readFully(*dev, dev->fd, dev->window.data(), kReadAheadBytes, offset,
                                         ReadFailurePolicy::Source::Medium, dev->bytes);
                 dev->windowStart = offset;
                 dev->windowLength = n.failed ? 0 : n.bytes;
@@ -775,7 +802,8 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
         // Random reads (B-tree nodes, headers), large ones and those after a
         // failed window go straight to the device.
         if (!got) {
-            const Got read = readFully(dev->fd, buffer, length, offset, ReadFailurePolicy::Source::Medium, dev->bytes);
+            const Got read =
+                readFully(*dev, dev->fd, buffer, length, offset, ReadFailurePolicy::Source::Medium, dev->bytes);
             if (!read.failed) {
                 got = read.bytes;
             } else {
@@ -862,7 +890,7 @@ void DMedia::tellGone(Asker asker) {
 
 bool DMedia::returnsSectorZero(const std::shared_ptr<Device>& dev) {
     std::vector<std::uint8_t> first(std::max<std::uint32_t>(u32BytesInSector_, 1));
-    const Got read = readFully(dev->fd, first.data(), first.size(), 0, ReadFailurePolicy::Source::Medium);
+    const Got read = readFully(*dev, dev->fd, first.data(), first.size(), 0, ReadFailurePolicy::Source::Medium);
     return !read.failed && read.bytes > 0;
 }
 

@@ -344,8 +344,12 @@ private:
         std::size_t bytes = 0;
         bool failed = false;
     };
-    Got readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
+    Got readFully(Device& dev, int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
                   ReadFailurePolicy::Source source, std::uint64_t deviceBytes = 0);
+    // An answer of `length` bytes at `offset` told to the failure policy as
+    // coming from `source`, but what lies in holes of a file the way past
+    // every cache passes through, which comes from no disk.
+    void noteAnswer(Device& dev, std::uint64_t offset, std::uint64_t length, ReadFailurePolicy::Source source);
     // `length` bytes at the device's `offset`, read past every cache; failed
     // with EINVAL where the way refuses the request however aligned, or has
     // no place for it (a hole of a file the way passes through).

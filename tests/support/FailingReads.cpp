@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -153,15 +155,39 @@ std::filesystem::path ext4Holding(const std::filesystem::path& image) {
     return ext4;
 }
 
-// Where sector `sector` of card.img lies on the ext4 file system that holds it.
-std::optional<std::uint64_t> onExt4(const std::filesystem::path& ext4, std::uint64_t sector) {
-    const std::optional<std::string> block = runCommand("debugfs -R 'bmap /card.img " + std::to_string(sector / 8) +
-                                                        "' " + shellQuote(ext4.string()) + " 2>/dev/null");
-    if (!block) return std::nullopt;
-    char* end = nullptr;
-    const std::uint64_t physical = std::strtoull(block->c_str(), &end, 10);
-    if (end == block->c_str() || physical == 0) return std::nullopt;
-    return physical * 8 + sector % 8;
+// Where card.img lies on the ext4 file system that holds it: its extents, in 4 KiB blocks, as first block of the
+// file, first block of the file system and blocks; read once a file system.
+using Ext4Extents = std::vector<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>>;
+const Ext4Extents& extentsOnExt4(const std::filesystem::path& ext4) {
+    static std::map<std::string, Ext4Extents> known;
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    Ext4Extents& extents = known[ext4.string()];
+    if (!extents.empty()) return extents;
+    std::istringstream lines(
+        runCommand("debugfs -R 'ex /card.img' " + shellQuote(ext4.string()) + " 2>/dev/null").value_or(""));
+    std::string line;
+    while (std::getline(lines, line)) {
+        // "level/depth entry/entries  first - last  physical - end  length flags": leaves only (level = depth).
+        unsigned level = 0, depth = 0, entry = 0, entries = 0;
+        unsigned long long first = 0, last = 0, physical = 0, end = 0;
+        if (std::sscanf(line.c_str(), " %u/ %u %u/ %u %llu - %llu %llu - %llu", &level, &depth, &entry, &entries,
+                        &first, &last, &physical, &end) == 8 &&
+            level == depth && last >= first)
+            extents.emplace_back(first, physical, last - first + 1);
+    }
+    return extents;
+}
+
+// Sectors [first, first + count) of card.img as runs of sectors of the ext4 file system; nothing of a hole.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> onExt4(const std::filesystem::path& ext4, std::uint64_t first,
+                                                            std::uint64_t count) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
+    for (const auto& [logical, physical, blocks] : extentsOnExt4(ext4)) {
+        const std::uint64_t from = std::max(first, logical * 8), to = std::min(first + count, (logical + blocks) * 8);
+        if (from < to) runs.emplace_back(physical * 8 + (from - logical * 8), to - from);
+    }
+    return runs;
 }
 
 } // namespace
@@ -180,8 +206,9 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
         served = ext4Holding(image);
         if (served.empty()) return;
         if (dieAtSector) {
-            dieAtSector = onExt4(served, *dieAtSector);
-            if (!dieAtSector) return;
+            const auto at = onExt4(served, *dieAtSector, 1);
+            if (at.empty()) return;
+            dieAtSector = at.front().first;
         }
     }
     mountPoint = shellQuote(mnt.string());
@@ -193,10 +220,21 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
                                     (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "") +
                                     (diesOnce ? " DIE_ONCE=1" : "") + " COUNT_FILE=" + shellQuote(countFile) +
                                     " DEAD_FILE=" + shellQuote(deadFile);
+    // The bad sectors where the ext4 file system holds them.
+    std::filesystem::path badMap = map;
+    if (onExt4File) {
+        badMap = map.string() + ".ext4";
+        std::ifstream in(map);
+        std::ofstream out(badMap);
+        std::uint64_t first = 0, count = 0;
+        while (in >> first >> count)
+            for (const auto& [at, sectors] : onExt4(served, first, count))
+                out << at << ' ' << sectors << '\n';
+    }
     // Unmounted, the tool ends.
     undo.push_back("umount " + mountPoint + " || umount -l " + mountPoint);
     if (!runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) + " " +
-                    shellQuote(served.string()) + " " + mountPoint + " @" + shellQuote(map.string()) +
+                    shellQuote(served.string()) + " " + mountPoint + " @" + shellQuote(badMap.string()) +
                     " 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e " + mountPoint +
                     "/disk.img ] && break; sleep 0.1; done && [ -e " + mountPoint + "/disk.img ]"))
         return;

@@ -144,7 +144,9 @@ struct ServedByTheFuseTool {
         // The image lies on an ext4 file system the tool serves (made once
         // beside the image, as ext4.img), mounted from a loop device through
         // the page cache: the medium is the image file there, or a loop
-        // device through the page cache over it.
+        // device through the page cache over it. The map's runs ("FIRST
+        // COUNT" lines) and the sector the disk dies at are the image's,
+        // where the file system holds them.
         FileOnExt4OverCached,
         CachedOverFileOnExt4OverCached,
         // A device-mapper linear device over a loop device through the page
