@@ -3569,6 +3569,7 @@ TEST_F(ADiskUnderAStackOfDevices, ALiveCardDamagedAllOverIsNeverToldGone) {
     for (const char* tool : {"mkfs.vfat", "mcopy", "mmd", "mkfs.ext4", "debugfs"})
         if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
     const SmallFilesCard card;
+    const std::vector<Stack> all = stacks();
     for (const bool lastHalf : {true, false}) {
         ServedCard::Runs bad;
         std::vector<bool> unreadable(card.sectors);
@@ -3585,7 +3586,7 @@ TEST_F(ADiskUnderAStackOfDevices, ALiveCardDamagedAllOverIsNeverToldGone) {
         }
         for (const auto& [first, count] : bad)
             std::fill_n(unreadable.begin() + static_cast<std::ptrdiff_t>(first), count, true);
-        for (const Stack& stack : stacks()) {
+        for (const Stack& stack : all) {
             SCOPED_TRACE(std::string(stack.name) + (lastHalf ? ", its last half bad" : ", one unit in eight readable"));
             card.writeMap(bad);
             testsupport::ServedByTheFuseTool served(card.image, card.dir / "map", stack.loop);
