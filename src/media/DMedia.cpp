@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -39,6 +41,39 @@ constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
 constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
 } // namespace
 
+std::optional<std::vector<DMedia::FileExtent>> DMedia::extentsOf(int fd) {
+    // Asked once for how many, then for them all: a file of more is read
+    // the other ways.
+    constexpr std::uint32_t kMostExtents = 1u << 20;
+    fiemap head{};
+    head.fm_length = FIEMAP_MAX_OFFSET;
+    head.fm_flags = FIEMAP_FLAG_SYNC;
+    if (::ioctl(fd, FS_IOC_FIEMAP, &head) != 0 || head.fm_mapped_extents > kMostExtents) return std::nullopt;
+    const std::uint32_t count = head.fm_mapped_extents;
+    std::vector<std::uint64_t> memory((sizeof(fiemap) + count * sizeof(fiemap_extent)) / sizeof(std::uint64_t) + 1);
+    auto* map = reinterpret_cast<fiemap*>(memory.data());
+    map->fm_length = FIEMAP_MAX_OFFSET;
+    map->fm_flags = FIEMAP_FLAG_SYNC;
+    map->fm_extent_count = count;
+    if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return std::nullopt;
+    // Only extents whose bytes lie as they are on the device: none whose
+    // place is not known yet, packed with others, encoded, or not yet
+    // written (those read as zeros, from nowhere).
+    constexpr std::uint32_t kNotAsOnTheDevice =
+        FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC | FIEMAP_EXTENT_ENCODED | FIEMAP_EXTENT_DATA_ENCRYPTED |
+        FIEMAP_EXTENT_NOT_ALIGNED | FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_DATA_TAIL | FIEMAP_EXTENT_UNWRITTEN;
+    std::vector<FileExtent> extents;
+    for (std::uint32_t i = 0; i < std::min(map->fm_mapped_extents, count); ++i) {
+        const fiemap_extent& e = map->fm_extents[i];
+        if ((e.fe_flags & kNotAsOnTheDevice) == 0 && e.fe_length != 0 &&
+            platform::checkedAdd(e.fe_logical, e.fe_length) && platform::checkedAdd(e.fe_physical, e.fe_length))
+            extents.push_back({e.fe_logical, e.fe_length, e.fe_physical});
+    }
+    std::sort(extents.begin(), extents.end(),
+              [](const FileExtent& a, const FileExtent& b) { return a.logical < b.logical; });
+    return extents;
+}
+
 struct DMedia::Device {
     int fd = -1;
     // The device's size in bytes (0 when it would not tell): a read that
@@ -56,17 +91,21 @@ struct DMedia::Device {
     std::once_flag uncachedOpened;
     int uncachedFd = -1;
     // What a read past the page cache gets was read from the medium itself:
-    // a disk, an image file, a loop device in direct I/O; not a loop device
-    // over a file that the page cache holds.
+    // a disk, an image file on one, a loop device in direct I/O over one;
+    // not a loop device that reads through a page cache, nor anything over
+    // one.
     bool answersPastEveryCache = false;
-    // The file such a loop device serves: read with O_DIRECT, it answers
-    // past every cache.
-    std::optional<SysfsBlockDevice::LoopFile> loopFile;
+    // Where the loop devices such a device stands on read past every cache:
+    // the file or device at their bottom, read with O_DIRECT.
+    std::optional<SysfsBlockDevice::Bottom> below;
     // Where a read past every cache goes, opened at the first such read, and
     // where the device's first byte lies there; -1 where there is no such
-    // way. Reads there are aligned to `directBlock` bytes, what the file's
+    // way. Reads there are aligned to `directBlock` bytes, what the bottom's
     // own device takes.
     std::once_flag pastEveryCacheOpened;
+    // Where the way passes through a file's extents: those that hold its
+    // bytes, in order.
+    std::vector<FileExtent> extents;
     int pastEveryCacheFd = -1;
     std::uint64_t pastEveryCacheStart = 0;
     std::atomic<std::uint32_t> directBlock{0};
@@ -166,14 +205,26 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
         const std::string sysfs = SystemPaths::system().sysfsRoot;
         const std::optional<SysfsBlockDevice> d = SysfsBlockDevice::open(
             sysfs + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), sysfs);
-        device_->answersPastEveryCache = d && d->readsPastEveryCache();
-        if (d && !device_->answersPastEveryCache) device_->loopFile = d->loopFile();
+        const std::optional<SysfsBlockDevice::Bottom> bottom = d ? std::optional(d->bottom()) : std::nullopt;
+        device_->answersPastEveryCache = bottom && bottom->way == SysfsBlockDevice::Bottom::Way::Itself;
+        if (bottom && bottom->way == SysfsBlockDevice::Bottom::Way::Below) device_->below = bottom;
     } else if (S_ISREG(st.st_mode)) {
-        // An image file read with O_DIRECT is read from its disk. A test's
-        // reader in between that gives a way past every cache of its own says
-        // so for itself.
-        device_->answersPastEveryCache = !pastEveryCacheRead_;
+        // An image file read with O_DIRECT is read from its disk, unless a
+        // cache lies under its file system (a loop device that reads through
+        // the page cache). A test's reader in between that gives a way past
+        // every cache of its own says so for itself.
+        SysfsBlockDevice::PathFacts file;
+        file.kind = SysfsBlockDevice::PathFacts::Kind::RegularFile;
+        file.devNumber = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+        file.inode = st.st_ino;
+        const SysfsBlockDevice::Bottom bottom =
+            SysfsBlockDevice::fileBottom(file, cPath_, SystemPaths::system().sysfsRoot);
+        device_->answersPastEveryCache = !pastEveryCacheRead_ && bottom.way == SysfsBlockDevice::Bottom::Way::Itself;
+        if (!pastEveryCacheRead_ && bottom.way == SysfsBlockDevice::Bottom::Way::Below) device_->below = bottom;
     }
+    // With no way past every cache, the verdict takes weaker evidence from
+    // the first read on.
+    policy_.setCacheOnly(!device_->answersPastEveryCache && !device_->below && !rawRead_);
     return device_;
 }
 
@@ -181,28 +232,69 @@ int DMedia::pastEveryCacheDescriptor(Device& dev) {
     std::call_once(dev.pastEveryCacheOpened, [&] {
         // A test's reader in between an image file stands for the file read
         // with O_DIRECT, unless it gives a way of its own.
-        if (dev.answersPastEveryCache || (rawRead_ && !dev.loopFile)) {
+        if (dev.answersPastEveryCache || (rawRead_ && !dev.below)) {
             dev.pastEveryCacheFd = uncachedDescriptor(dev);
             return;
         }
-        if (!dev.loopFile) return;
-        // The file the loop device serves, if it is still the one: the name
-        // the kernel gives may since stand for another file.
-        const int file = ::open(dev.loopFile->path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
-        if (file < 0) return;
-        loop_info64 info{};
-        struct stat st {};
-        const bool same = ::ioctl(dev.fd, LOOP_GET_STATUS64, &info) == 0 && ::fstat(file, &st) == 0 &&
-                          S_ISREG(st.st_mode) && info.lo_inode == st.st_ino &&
-                          major(info.lo_device) == major(st.st_dev) && minor(info.lo_device) == minor(st.st_dev);
-        const std::optional<std::uint64_t> start =
-            same ? platform::checkedAdd(std::uint64_t{info.lo_offset}, dev.loopFile->startBytes) : std::nullopt;
-        if (!start) {
-            ::close(file);
-            return;
+        if (!dev.below) return;
+        // Down the loop devices to the bottom, each what the kernel says it
+        // reads: a name the kernel gave may since stand for another file or
+        // device, which is never read in its place. Where the way passes
+        // through a file's extents, from the file to the device its file
+        // system is on, which must be the file's.
+        const SysfsBlockDevice::Bottom& below = *dev.below;
+        std::vector<int> opened;
+        const auto closeAll = [&](int keep) {
+            for (const int fd : opened)
+                if (fd != keep) ::close(fd);
+        };
+        int above = dev.fd;
+        for (std::size_t k = 0; k < below.loops.size(); ++k) {
+            if (below.through && k == below.through->loopsAbove) {
+                std::optional<std::vector<FileExtent>> extents = extentsOf(above);
+                struct stat file {};
+                const int fileSystem =
+                    extents && ::fstat(above, &file) == 0
+                        ? ::open(SystemPaths::system().deviceNode(below.through->device).c_str(), O_RDONLY | O_CLOEXEC)
+                        : -1;
+                if (fileSystem >= 0) opened.push_back(fileSystem);
+                struct stat st {};
+                if (fileSystem < 0 || ::fstat(fileSystem, &st) != 0 || !S_ISBLK(st.st_mode) ||
+                    st.st_rdev != file.st_dev) {
+                    closeAll(-1);
+                    platform::logFormat("%@ is read past every cache by no way: where %@ lies could not be told",
+                                        cPath_, below.through->file);
+                    return;
+                }
+                dev.extents = std::move(*extents);
+                above = fileSystem;
+            }
+            const SysfsBlockDevice::Loop& loop = below.loops[k];
+            const bool last = k + 1 == below.loops.size();
+            loop_info64 info{};
+            const bool told = ::ioctl(above, LOOP_GET_STATUS64, &info) == 0 && info.lo_offset == loop.offset;
+            const int next = told ? ::open(loop.backing.c_str(), O_RDONLY | O_CLOEXEC | (last ? O_DIRECT : 0)) : -1;
+            if (next >= 0) opened.push_back(next);
+            struct stat st {};
+            const bool file = loop.facts.kind == SysfsBlockDevice::PathFacts::Kind::RegularFile;
+            const bool same =
+                next >= 0 && ::fstat(next, &st) == 0 &&
+                (file ? S_ISREG(st.st_mode) && info.lo_inode == st.st_ino &&
+                            major(info.lo_device) == major(st.st_dev) && minor(info.lo_device) == minor(st.st_dev)
+                      : S_ISBLK(st.st_mode) && major(info.lo_rdevice) == major(st.st_rdev) &&
+                            minor(info.lo_rdevice) == minor(st.st_rdev));
+            if (!same) {
+                closeAll(-1);
+                platform::logFormat("%@ no longer reads %@ as it was attached; it is not read past every cache", cPath_,
+                                    loop.backing);
+                return;
+            }
+            above = next;
         }
-        dev.pastEveryCacheFd = file;
-        dev.pastEveryCacheStart = *start;
+        if (opened.empty()) return;
+        closeAll(above);
+        dev.pastEveryCacheFd = above;
+        dev.pastEveryCacheStart = below.startBytes;
     });
     return dev.pastEveryCacheRefused.load(std::memory_order_acquire) ? -1 : dev.pastEveryCacheFd;
 }
@@ -210,20 +302,62 @@ int DMedia::pastEveryCacheDescriptor(Device& dev) {
 DMedia::Got DMedia::readPastEveryCache(Device& dev, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
     Got got;
     const int fd = pastEveryCacheDescriptor(dev);
-    const std::optional<std::uint64_t> at = platform::checkedAdd(offset, dev.pastEveryCacheStart);
-    if (fd < 0 || !at) {
-        errno = EINVAL;
-        got.failed = true;
-        return got;
+    // What lies below past the device's end (a loop's size limit, a
+    // partition's end) is none of the medium's.
+    if (dev.below && dev.bytes != 0)
+        length = offset < dev.bytes ? std::min<std::uint64_t>(length, dev.bytes - offset) : 0;
+    while (got.bytes < length || length == 0) {
+        // Where the rest lies at the bottom, as far as it lies there in one
+        // run: a place of a file that no extent holds (a hole) has no place
+        // there, and is read the other ways.
+        const std::optional<std::pair<std::uint64_t, std::size_t>> at =
+            fd < 0 ? std::nullopt : bottomOf(dev, offset + got.bytes, length - got.bytes);
+        if (!at) {
+            errno = EINVAL;
+            got.failed = true;
+            return got;
+        }
+        const Got piece = readAtTheBottom(dev, fd, buffer + got.bytes, at->second, at->first);
+        if (piece.bytes > 0 && !piece.failed)
+            policy_.noteAnswer(offset + got.bytes, piece.bytes, ReadFailurePolicy::Source::PastEveryCache);
+        got.bytes += piece.bytes;
+        got.failed = piece.failed;
+        // The end of the file: what lies past it is nothing to read.
+        if (piece.failed || piece.bytes < at->second || length == 0) return got;
     }
+    return got;
+}
+
+std::optional<std::pair<std::uint64_t, std::size_t>> DMedia::bottomOf(const Device& dev, std::uint64_t offset,
+                                                                      std::size_t length) const {
+    if (!dev.below || !dev.below->through) {
+        const std::optional<std::uint64_t> at = platform::checkedAdd(offset, dev.pastEveryCacheStart);
+        if (!at) return std::nullopt;
+        return std::pair{*at, length};
+    }
+    const std::optional<std::uint64_t> inFile = platform::checkedAdd(offset, dev.below->through->startBytes);
+    if (!inFile) return std::nullopt;
+    const auto after = std::upper_bound(dev.extents.begin(), dev.extents.end(), *inFile,
+                                        [](std::uint64_t at, const FileExtent& e) { return at < e.logical; });
+    if (after == dev.extents.begin()) return std::nullopt;
+    const FileExtent& e = *std::prev(after);
+    if (*inFile - e.logical >= e.length) return std::nullopt;
+    const std::optional<std::uint64_t> at =
+        platform::checkedAdd(e.physical + (*inFile - e.logical), dev.pastEveryCacheStart);
+    if (!at) return std::nullopt;
+    return std::pair{*at, static_cast<std::size_t>(std::min<std::uint64_t>(length, e.length - (*inFile - e.logical)))};
+}
+
+DMedia::Got DMedia::readAtTheBottom(Device& dev, int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t at) {
+    Got got;
     // O_DIRECT takes whole blocks of the file's own device: the sector size
     // first, and a page where that is refused.
     const std::uint32_t known = dev.directBlock.load(std::memory_order_acquire);
     const std::uint32_t tries[] = {known != 0 ? known : std::max<std::uint32_t>(u32BytesInSector_, 512), 4096};
     for (const std::uint32_t block : tries) {
         if (block == 0 || (known != 0 && block != known)) continue;
-        const std::uint64_t from = *at / block * block;
-        const std::uint64_t span = (*at + length + block - 1) / block * block - from;
+        const std::uint64_t from = at / block * block;
+        const std::uint64_t span = (at + length + block - 1) / block * block - from;
         platform::AlignedBuffer aligned(static_cast<std::size_t>(span));
         std::size_t done = 0;
         int error = 0;
@@ -240,17 +374,14 @@ DMedia::Got DMedia::readPastEveryCache(Device& dev, std::uint8_t* buffer, std::s
         }
         if (error == EINVAL && done == 0) continue;
         dev.directBlock.store(block, std::memory_order_release);
-        const std::size_t skip = static_cast<std::size_t>(*at - from);
+        const std::size_t skip = static_cast<std::size_t>(at - from);
         const std::size_t useful = done > skip ? std::min(done - skip, length) : 0;
         if (useful > 0) std::memcpy(buffer, aligned.data() + skip, useful);
         got.bytes = useful;
         if (error != 0) {
             got.failed = true;
             errno = error;
-            return got;
         }
-        // The end of the file: what lies past it is nothing to read.
-        if (useful > 0) policy_.noteAnswer(offset, useful, ReadFailurePolicy::Source::PastEveryCache);
         return got;
     }
     // Refused however aligned: no way past every cache here.
@@ -407,7 +538,7 @@ bool DMedia::devicePresent() const {
     return false;
 }
 
-DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
+DMedia::Got DMedia::readFully(Device& dev, int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
                               ReadFailurePolicy::Source source, std::uint64_t deviceBytes) {
     Got got;
     while (got.bytes < length) {
@@ -426,7 +557,7 @@ DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, 
         if (n == 0) break;
         // Told as it comes: a read that fails further on has still brought
         // these pages into the cache.
-        policy_.noteAnswer(offset + got.bytes, static_cast<std::uint64_t>(n), source);
+        noteAnswer(dev, offset + got.bytes, static_cast<std::uint64_t>(n), source);
         got.bytes += static_cast<std::size_t>(n);
         // Short before the device's end: the page cache answered up to the
         // page it could not read, and asking there again would only fail
@@ -439,6 +570,33 @@ DMedia::Got DMedia::readFully(int fd, std::uint8_t* buffer, std::size_t length, 
         }
     }
     return got;
+}
+
+void DMedia::noteAnswer(Device& dev, std::uint64_t offset, std::uint64_t length, ReadFailurePolicy::Source source) {
+    // A hole of a file the way past every cache passes through lies on no
+    // disk: its zeros are the file's, and no sign of the disk, nor a place
+    // that read from it.
+    if (source == ReadFailurePolicy::Source::PageCache || !dev.below || !dev.below->through ||
+        pastEveryCacheDescriptor(dev) < 0) {
+        policy_.noteAnswer(offset, length, source);
+        return;
+    }
+    for (std::uint64_t at = offset; at < offset + length;) {
+        const std::size_t rest = static_cast<std::size_t>(offset + length - at);
+        const std::optional<std::pair<std::uint64_t, std::size_t>> placed = bottomOf(dev, at, rest);
+        std::uint64_t run = placed ? placed->second : rest;
+        if (!placed) {
+            // To the next extent, or the end.
+            const std::optional<std::uint64_t> inFile = platform::checkedAdd(at, dev.below->through->startBytes);
+            const auto next = inFile
+                                  ? std::upper_bound(dev.extents.begin(), dev.extents.end(), *inFile,
+                                                     [](std::uint64_t a, const FileExtent& e) { return a < e.logical; })
+                                  : dev.extents.end();
+            if (next != dev.extents.end()) run = std::min<std::uint64_t>(rest, next->logical - *inFile);
+        }
+        policy_.noteAnswer(at, run, placed ? source : ReadFailurePolicy::Source::PageCache);
+        at += std::max<std::uint64_t>(run, 1);
+    }
 }
 
 bool DMedia::readAheadPausedAt(std::uint64_t offset) {
@@ -598,7 +756,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
         platform::AlignedBuffer aligned(length);
         const bool pastEveryCache = dev->answersPastEveryCache;
         const Got read = readFully(
-            dev->uncachedFd, aligned.data(), length, offset,
+            *dev, dev->uncachedFd, aligned.data(), length, offset,
             pastEveryCache ? ReadFailurePolicy::Source::PastEveryCache : ReadFailurePolicy::Source::Medium, dev->bytes);
         if (read.bytes > 0) std::memcpy(buffer, aligned.data(), read.bytes);
         if (!read.failed) {
@@ -620,7 +778,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
             if (!inWindow && offset == dev->lastEnd && !readAheadPausedAt(offset)) {
                 // Sequential batches: one large read serves the next ones.
                 dev->window.resize(kReadAheadBytes);
-                const Got n = readFully(dev->fd, dev->window.data(), kReadAheadBytes, offset,
+                const Got n = readFully(*dev, dev->fd, dev->window.data(), kReadAheadBytes, offset,
                                         ReadFailurePolicy::Source::Medium, dev->bytes);
                 dev->windowStart = offset;
                 dev->windowLength = n.failed ? 0 : n.bytes;
@@ -644,7 +802,8 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
         // Random reads (B-tree nodes, headers), large ones and those after a
         // failed window go straight to the device.
         if (!got) {
-            const Got read = readFully(dev->fd, buffer, length, offset, ReadFailurePolicy::Source::Medium, dev->bytes);
+            const Got read =
+                readFully(*dev, dev->fd, buffer, length, offset, ReadFailurePolicy::Source::Medium, dev->bytes);
             if (!read.failed) {
                 got = read.bytes;
             } else {
@@ -657,6 +816,9 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     if (got) {
         if (*got == length) {
             if (scanning) answered_.store(true, std::memory_order_release);
+            // A split page is one no cache made: see ReadFailurePolicy.
+            if (way != Way::ThroughTheCache && answer != Answer::FromTheCache)
+                policy_.notePageRead(sector, static_cast<std::uint64_t>(size), true);
             return {answer};
         }
         // Past the end of the medium: the caller must never see stale bytes
@@ -692,7 +854,10 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     // a failed single read of the preview or the save is not theirs to judge
     // by its error, as designed.
     const bool saysGone = (scanning || asker == Asker::Save) && ReadFailurePolicy::errorMeansGone(err);
-    if (!saysGone && devicePresent()) return {Answer::Failed, before / bps};
+    if (!saysGone && devicePresent()) {
+        policy_.notePageRead(sector, static_cast<std::uint64_t>(size), false);
+        return {Answer::Failed, before / bps};
+    }
     tellGone(asker);
     return {Answer::Hopeless};
 }
@@ -725,7 +890,7 @@ void DMedia::tellGone(Asker asker) {
 
 bool DMedia::returnsSectorZero(const std::shared_ptr<Device>& dev) {
     std::vector<std::uint8_t> first(std::max<std::uint32_t>(u32BytesInSector_, 1));
-    const Got read = readFully(dev->fd, first.data(), first.size(), 0, ReadFailurePolicy::Source::Medium);
+    const Got read = readFully(*dev, dev->fd, first.data(), first.size(), 0, ReadFailurePolicy::Source::Medium);
     return !read.failed && read.bytes > 0;
 }
 

@@ -344,11 +344,30 @@ private:
         std::size_t bytes = 0;
         bool failed = false;
     };
-    Got readFully(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
+    Got readFully(Device& dev, int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset,
                   ReadFailurePolicy::Source source, std::uint64_t deviceBytes = 0);
+    // An answer of `length` bytes at `offset` told to the failure policy as
+    // coming from `source`, but what lies in holes of a file the way past
+    // every cache passes through, which comes from no disk.
+    void noteAnswer(Device& dev, std::uint64_t offset, std::uint64_t length, ReadFailurePolicy::Source source);
     // `length` bytes at the device's `offset`, read past every cache; failed
-    // with EINVAL where the way refuses the request however aligned.
+    // with EINVAL where the way refuses the request however aligned, or has
+    // no place for it (a hole of a file the way passes through).
     Got readPastEveryCache(Device& dev, std::uint8_t* buffer, std::size_t length, std::uint64_t offset);
+    // Where the device's `offset` lies at the bottom of its way past every
+    // cache, and how many of `length` bytes from there lie there in one run;
+    // nothing where no place holds it.
+    std::optional<std::pair<std::uint64_t, std::size_t>> bottomOf(const Device& dev, std::uint64_t offset,
+                                                                  std::size_t length) const;
+    // `length` bytes at `at` of the bottom, open as `fd` with O_DIRECT.
+    Got readAtTheBottom(Device& dev, int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t at);
+    // The extents of the file open as `fd` that hold its bytes as they lie
+    // on its file system's device, in order; nothing where the file system
+    // will not tell.
+    struct FileExtent {
+        std::uint64_t logical = 0, length = 0, physical = 0;
+    };
+    static std::optional<std::vector<FileExtent>> extentsOf(int fd);
     // Whether a read-ahead window from this offset is paused, and pausing
     // every window that would reach the range from `offset` on after a failed
     // window read there.

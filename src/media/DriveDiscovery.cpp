@@ -278,6 +278,10 @@ void DriveDiscovery::CollectMediaProperties(const std::vector<SysfsBlockDevice>&
                                   {"Removable", m.removable()}};
             deviceProperties = Dict{};
             if (std::string s = m.model(); !s.empty()) deviceProperties.set("Model", s);
+            // A loop device has no model of its own: it is named by what it
+            // reads, the image file a user attached, or the device.
+            else if (const std::string backing = m.loopBacking(); !backing.empty())
+                deviceProperties.set("Model", fs::path(backing).filename().string());
             if (std::string s = m.serial(); !s.empty()) deviceProperties.set("Serial Number", s);
             if (std::string s = m.revision(); !s.empty()) deviceProperties.set("Revision", s);
             if (!bus.empty()) deviceProperties.set("Protocol Characteristics", Dict{{"Physical Interconnect", bus}});

@@ -314,13 +314,28 @@ ReadFailurePolicy::Probe MediumReader::probe(Asker asker, std::uint64_t sector, 
 ReadFailurePolicy::Asking MediumReader::asking(Asker asker) {
     // What a judgement reads is written nowhere, and asked of the medium
     // past every cache: what any cache holds tells nothing of the disk.
+    // Where there is no such way, nor is a place asked whose page the page
+    // cache holds, whoever read it: a cache below the device (a loop
+    // device's file) may hold it too, and answer for a disk that has
+    // stopped.
     auto one = std::make_shared<std::vector<std::uint8_t>>(device_.sectorBytes());
     const bool pastEveryCache = device_.readsPastEveryCache();
-    if (!pastEveryCache && !toldNoWayPastTheCaches_.exchange(true, std::memory_order_acq_rel))
-        platform::logFormat("%@ cannot be read past every cache: there a medium that stops answering cannot be told "
-                            "from one with bad areas, and it is read on as one that answers",
-                            device_.name());
-    return {[this, asker, one](std::uint64_t at) { return probe(asker, at, one->data(), Way::ToTheMedium); },
+    policy_.setCacheOnly(!pastEveryCache);
+    if (!toldTheEvidence_.exchange(true, std::memory_order_acq_rel)) {
+        if (pastEveryCache)
+            platform::logFormat("%@ is asked past every cache: the verdict on whether it still answers rests on "
+                                "places that read before no longer answering there",
+                                device_.name());
+        else
+            platform::logFormat("%@ cannot be asked past every cache: the verdict on whether it still answers rests "
+                                "on its answers where no read had reached, and on failures at places never read",
+                                device_.name());
+    }
+    return {[this, asker, one, pastEveryCache](std::uint64_t at) {
+                if (!pastEveryCache && device_.readFromTheCache(at, 1, one->data()).empty())
+                    return ReadFailurePolicy::Probe::FromTheCache;
+                return probe(asker, at, one->data(), Way::ToTheMedium);
+            },
             pastEveryCache};
 }
 

@@ -150,7 +150,7 @@ private:
     // Whether the save, or the scan, was told the disk stopped answering.
     std::atomic<bool> toldTheSave_{false};
     std::atomic<bool> toldTheScan_{false};
-    // Whether the log was told that the medium cannot be read past every
-    // cache.
-    std::atomic<bool> toldNoWayPastTheCaches_{false};
+    // Whether the log was told which evidence the verdict takes on this
+    // medium.
+    std::atomic<bool> toldTheEvidence_{false};
 };

@@ -32,6 +32,16 @@ constexpr std::uint64_t kPlacesReadBeforeAsked = 4;
 // that read before have all failed: a disk answering anywhere is never
 // given up.
 constexpr std::uint64_t kPlacesAsked = 2;
+// Where the medium cannot be asked past every cache: stretches walked in a
+// row with no evidence before places are asked, each time places elsewhere
+// find the disk alive twice as many, up to the most (a live disk that fails
+// whole pages gives no other sign, and each question uses up a place no read
+// has reached and may meet only bad pages); and the places asked, three
+// times as many once they have found it alive before, so that a live disk
+// with a share of its pages bad is not taken for stopped by chance.
+constexpr std::uint32_t kMostWalksUnanswered = 96;
+constexpr std::uint64_t kPlacesAskedCacheOnly = 4;
+constexpr std::uint64_t kPlacesAskedOfALiveDisk = 12;
 } // namespace
 
 ReadFailurePolicy::ReadFailurePolicy() {
@@ -229,11 +239,18 @@ void ReadFailurePolicy::noteAnswer(std::uint64_t offset, std::uint64_t length, S
     const std::uint64_t first = offset / bps, last = platform::saturatingAdd(offset, length - 1) / bps;
     // The place is read: a cache below the device answers for it from now
     // on, and none of it is unreadable any more.
-    map_.noteReached(first, last);
+    const bool fresh = map_.noteReached(first, last);
     map_.noteRead(first, last + 1);
     // What the page cache gave tells nothing of the disk, nor that this
     // program ever read the place from it.
     if (source == Source::PageCache) return;
+    // The medium's answer where no read had reached, nor a cache's
+    // read-ahead next to one: evidence where none past every cache is to be
+    // had.
+    if (fresh) {
+        freshAnswers_.fetch_add(1, std::memory_order_release);
+        if (cacheOnly()) map_.markAnswered();
+    }
     const std::uint64_t place = first + (last - first) / 2, end = endSector();
     recentPlaces_[nextRecentPlace_.fetch_add(1, std::memory_order_relaxed) % kRecentPlaces].store(
         place, std::memory_order_relaxed);
@@ -255,9 +272,7 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::judge(const std::optional<Stretch>
     std::lock_guard lock(judging_);
     // Another reader's judgement has found it so already.
     if (stopped()) return Verdict::Stopped;
-    // Without a way past every cache there is no evidence to be had: the
-    // medium is read on as a live one.
-    if (!asking.pastEveryCache) return Verdict::Answers;
+    if (!asking.pastEveryCache) return judgeCacheOnly(walked, where, liveBefore, asking);
     // The disk itself answered since the walk began and since the last
     // judgement. A walk that met nothing but a cache up to the medium's end
     // is asked of at once, whatever answered before: a disk that dies in the
@@ -283,9 +298,11 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::askAgain(const Asking& asking) {
     // What failed since the disk last answered, and what walks stepped over
     // since: nothing has answered since it stopped.
     const std::vector<MediumMap::Run> diedWith = map_.sinceAnswered();
-    const Verdict verdict = askPlaces(asking);
+    const Verdict verdict = asking.pastEveryCache ? askPlaces(asking) : askPlacesCacheOnly(asking);
     liveAtLastJudgement_ = liveAnswers();
+    walksUnanswered_ = 0;
     if (verdict != Verdict::Answers) return verdict;
+    if (!asking.pastEveryCache) answeredElsewhere_ = true;
     // What failed as it stopped may well read now, and what its walks
     // stepped over from there, or was not asked for since, is not known to be
     // unreadable: it is read again as any place is.
@@ -343,13 +360,77 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::askPlaces(const Asking& asking) {
     return Verdict::Stopped;
 }
 
+ReadFailurePolicy::Verdict ReadFailurePolicy::judgeCacheOnly(const std::optional<Stretch>& walked, std::uint64_t where,
+                                                             std::uint64_t liveBefore, const Asking& asking) {
+    setCacheOnly(true);
+    const std::uint64_t live = liveAnswers();
+    if (!judgedCacheOnly_) {
+        judgedCacheOnly_ = true;
+        liveAtLastJudgement_ = liveBefore;
+    }
+    // A walk that met nothing but a cache up to the medium's end is judged
+    // at once, whatever answered before it began: a disk that dies in the
+    // middle of a sweep gave its sweep fresh answers up to the moment it
+    // died.
+    const bool toTheEnd = walked && walked->unansweredToTheEnd;
+    if (!toTheEnd && live > liveAtLastJudgement_) {
+        walksUnanswered_ = 0;
+        liveAtLastJudgement_ = live;
+        return Verdict::Answers;
+    }
+    ++walksUnanswered_;
+    if (!toTheEnd && walksUnanswered_ < walksBeforeAsking_) return Verdict::Answers;
+    const Verdict verdict = askPlacesCacheOnly(asking);
+    liveAtLastJudgement_ = liveAnswers();
+    if (verdict == Verdict::Answers) {
+        walksUnanswered_ = 0;
+        walksBeforeAsking_ = std::min(walksBeforeAsking_ * 2, kMostWalksUnanswered);
+        answeredElsewhere_ = true;
+    } else if (verdict == Verdict::Stopped) {
+        stoppedAt_.store(where, std::memory_order_release);
+        stopped_.store(true, std::memory_order_release);
+    }
+    return verdict;
+}
+
+ReadFailurePolicy::Verdict ReadFailurePolicy::askPlacesCacheOnly(const Asking& asking) {
+    const std::uint64_t placesAsked = answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAskedCacheOnly;
+    // Places no read has reached: a cache below the device holds nothing of
+    // them, so the medium's answer there is the disk's. Before the medium
+    // is given up, where the save still has to read: a disk unreadable but
+    // for the files on it answers there, and nowhere else the save would
+    // ever read.
+    Probe heard = askAt(placesElsewhere(placesAsked), asking.ask, true, true);
+    if (heard == Probe::Failed && stillToRead_)
+        heard = askAt(placesStillToRead(kPlacesAskedCacheOnly), asking.ask, true, true);
+    if (heard == Probe::Gone) return Verdict::Gone;
+    return answered(heard) ? Verdict::Answers : Verdict::Stopped;
+}
+
+void ReadFailurePolicy::notePageRead(std::uint64_t sector, std::uint64_t count, bool answered) {
+    const std::uint64_t pageSectors = map_.pageSectors();
+    if (count == 0 || pageSectors <= 1) return;
+    const std::uint64_t page = sector / pageSectors;
+    if (platform::saturatingAdd(sector, count - 1) / pageSectors != page) return;
+    std::lock_guard lock(pagesMutex_);
+    for (const PageRead& read : pageReads_) {
+        if (read.page == page && read.answered != answered) {
+            splitPages_.fetch_add(1, std::memory_order_release);
+            if (cacheOnly()) map_.markAnswered();
+            break;
+        }
+    }
+    pageReads_[nextPageRead_] = {page, answered};
+    nextPageRead_ = (nextPageRead_ + 1) % pageReads_.size();
+}
+
 void ReadFailurePolicy::setStillToRead(StillToRead stillToRead) {
     std::lock_guard lock(judging_);
     stillToRead_ = std::move(stillToRead);
 }
 
 ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask,
-                                                  bool mapFailures) {
+                                                  bool mapFailures, bool theMediumsAnswer) {
     for (const std::uint64_t sector : places) {
         const Probe p = ask(sector);
         // Only an answer past every cache tells of the disk; any other was
@@ -359,6 +440,7 @@ ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_
             noteAlive();
             return p;
         }
+        if (p == Probe::Answered && theMediumsAnswer) return p;
         if (p == Probe::Failed && mapFailures) map_.addFailed(sector);
     }
     return Probe::Failed;

@@ -29,8 +29,12 @@
 // stopped, it stays so for every pass until a save or a scan that begins
 // asks again and it answers (see askAgain); meanwhile the readers take only
 // what the page cache holds. A medium that cannot be asked past every cache
-// is never judged: it is read on as a live one. A medium is gone when the
-// device says so (ENODEV, ENXIO) or has left the drive lists.
+// (a cache lies under every way down to it) is judged on weaker evidence:
+// an answer where no read had reached, nor a cache's read-ahead next to
+// one, or a page split between answers and failures, which no cache makes,
+// proves it alive, and failures at places never read, asked once a few
+// walks in a row have brought no such answer, prove it stopped. A medium is
+// gone when the device says so (ENODEV, ENXIO) or has left the drive lists.
 
 #include "media/MediumMap.h"
 
@@ -129,8 +133,18 @@ public:
     // keeps it too. It has stopped at `where` (the stretch's first sector,
     // or the scrape's ask) only when places that read before were asked and
     // none answered. Places never read that fail join the map.
+    // Where the medium cannot be asked past every cache, the evidence is as
+    // the header says: the third walk or row in a row with none of it (more
+    // once places elsewhere found the disk answering), or a walk to the
+    // medium's end, asks places no read has reached and where a save still
+    // has to read, whose answer from the medium keeps it, all failing makes
+    // it stopped.
     Verdict judge(const std::optional<Stretch>& walked, std::uint64_t where, std::uint64_t liveBefore,
                   const Asking& asking);
+    // Whether the medium is known to have no way past every cache: from
+    // then on liveAnswers() counts the weaker evidence too.
+    void setCacheOnly(bool cacheOnly) { cacheOnly_.store(cacheOnly, std::memory_order_release); }
+    bool cacheOnly() const { return cacheOnly_.load(std::memory_order_acquire); }
     // A save or a scan begins on a medium judged stopped: it may have come
     // back. Asked as above; the verdict stands until an answer. Answering,
     // what it failed and stepped over since it last answered is given back.
@@ -165,9 +179,17 @@ public:
     // as only then is the disk judged.
     void noteFailure() { failed_.store(true, std::memory_order_release); }
     bool hasFailed() const { return failed_.load(std::memory_order_acquire) || map_.count() != 0; }
-    // Answers so far read past every cache: the only ones that prove the
-    // disk alive.
-    std::uint64_t liveAnswers() const { return diskAnswers_.load(std::memory_order_acquire); }
+    // What a read of sectors of one memory page got from the medium,
+    // answered or failed, not from the page cache: a page split between
+    // answers and failures is one no cache made.
+    void notePageRead(std::uint64_t sector, std::uint64_t count, bool answered);
+    // Answers so far that prove the disk alive: read past every cache, and,
+    // on a medium that cannot be asked so, the weaker evidence.
+    std::uint64_t liveAnswers() const {
+        const std::uint64_t past = diskAnswers_.load(std::memory_order_acquire);
+        if (!cacheOnly()) return past;
+        return past + freshAnswers_.load(std::memory_order_acquire) + splitPages_.load(std::memory_order_acquire);
+    }
 
 private:
     // Places no read has reached, spread over the medium, away from sectors
@@ -184,6 +206,11 @@ private:
                                                 std::uint64_t placesAsked, bool steppedOverToo) const;
     // The asks of a judgement, the lock held.
     Verdict askPlaces(const Asking& asking);
+    // The judgement and its asks where the medium cannot be asked past
+    // every cache, the lock held.
+    Verdict judgeCacheOnly(const std::optional<Stretch>& walked, std::uint64_t where, std::uint64_t liveBefore,
+                           const Asking& asking);
+    Verdict askPlacesCacheOnly(const Asking& asking);
     // The first sector of each of the files still to read that no read has
     // reached and that is not known to be unreadable, up to `placesAsked`.
     std::vector<std::uint64_t> placesStillToRead(std::uint64_t placesAsked);
@@ -194,8 +221,12 @@ private:
     // The places asked in turn, past every cache, until the disk answers at
     // one or the medium has gone: Failed when none answered. Those that
     // failed join the map when `mapFailures`: a place read before keeps the
-    // bytes it gave, which the page cache may still hold for a save.
-    Probe askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask, bool mapFailures = true);
+    // bytes it gave, which the page cache may still hold for a save. With
+    // `theMediumsAnswer`, any answer of the medium (not the page cache's)
+    // counts, as at places no read has reached on a medium that cannot be
+    // asked past every cache.
+    Probe askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask, bool mapFailures = true,
+                bool theMediumsAnswer = false);
     // Whether anything may have read `sector` before now, so that a cache may
     // answer for it: a read of this medium, or a probe of what it holds near
     // either of its ends, by this program or another.
@@ -209,6 +240,19 @@ private:
     std::atomic<std::uint64_t> probedEnds_{0};
     std::atomic<std::uint32_t> sectorBytes_{0};
     std::atomic<std::uint64_t> diskAnswers_{0};
+    // The weaker evidence: answers of the medium where nothing had read, and
+    // pages split between answers and failures, the last reads within one
+    // page kept as its number and whether it answered.
+    std::atomic<std::uint64_t> freshAnswers_{0};
+    std::atomic<std::uint64_t> splitPages_{0};
+    struct PageRead {
+        std::uint64_t page = UINT64_MAX;
+        bool answered = false;
+    };
+    std::mutex pagesMutex_;
+    std::array<PageRead, 32> pageReads_{};
+    std::size_t nextPageRead_ = 0;
+    std::atomic<bool> cacheOnly_{false};
     std::atomic<bool> failed_{false};
     // Places that answered a read from the medium: the latest few, and the
     // latest in each of a number of equal parts of the medium (UINT64_MAX:
@@ -220,6 +264,14 @@ private:
     // The judgements' liveAnswers() at the last judgement.
     std::mutex judging_;
     std::uint64_t liveAtLastJudgement_ = 0;
+    // Where the medium cannot be asked past every cache: walks and rows in a
+    // row without evidence, how many before places are asked, and whether
+    // places elsewhere found the disk answering before.
+    bool judgedCacheOnly_ = false;
+    std::uint32_t walksUnanswered_ = 0;
+    static constexpr std::uint32_t kWalksUnanswered = 3;
+    std::uint32_t walksBeforeAsking_ = kWalksUnanswered;
+    bool answeredElsewhere_ = false;
     std::atomic<bool> stopped_{false};
     std::atomic<std::uint64_t> badEndFrom_{UINT64_MAX};
     std::atomic<std::uint64_t> stoppedAt_{0};

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -152,42 +154,148 @@ std::optional<std::string> SysfsBlockDevice::firstAttribute(std::initializer_lis
     return std::nullopt;
 }
 
-bool SysfsBlockDevice::readsPastEveryCache() const {
-    return readsPastEveryCache(0);
+std::optional<SysfsBlockDevice::PathFacts> SysfsBlockDevice::lookAt(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    const auto number = [](dev_t d) { return std::to_string(major(d)) + ":" + std::to_string(minor(d)); };
+    PathFacts facts;
+    if (S_ISBLK(st.st_mode)) {
+        facts.kind = PathFacts::Kind::BlockDevice;
+        facts.devNumber = number(st.st_rdev);
+    } else if (S_ISREG(st.st_mode)) {
+        facts.kind = PathFacts::Kind::RegularFile;
+        facts.devNumber = number(st.st_dev);
+        facts.inode = st.st_ino;
+    }
+    return facts;
 }
 
-bool SysfsBlockDevice::readsPastEveryCache(int depth) const {
-    // A stack deeper than any real one is a broken tree: not trusted.
-    if (depth > 8) return false;
+std::optional<SysfsBlockDevice> SysfsBlockDevice::ofNumber(const std::string& devNumber, const std::string& sysfsRoot) {
+    if (devNumber.empty() || devNumber.find('/') != std::string::npos) return std::nullopt;
+    return open((fs::path(sysfsRoot) / "dev" / "block" / devNumber).string(), sysfsRoot);
+}
+
+bool SysfsBlockDevice::fileReadsPastEveryCache(const PathFacts& file, const std::string& sysfsRoot,
+                                               const LookAt& look) {
+    return fileReadsPastEveryCache(file, sysfsRoot, look, 0);
+}
+
+bool SysfsBlockDevice::fileReadsPastEveryCache(const PathFacts& file, const std::string& sysfsRoot, const LookAt& look,
+                                               int depth) {
+    const std::optional<SysfsBlockDevice> below = ofNumber(file.devNumber, sysfsRoot);
+    // No block device holds the file system (a network or FUSE one): it
+    // answers O_DIRECT itself.
+    if (!below) return true;
+    // A file system reads a file with O_DIRECT from its device past that
+    // device's page cache, as the device itself is read with O_DIRECT.
+    return below->bottom(look, depth + 1).way == Bottom::Way::Itself;
+}
+
+SysfsBlockDevice::Bottom SysfsBlockDevice::fileBottom(const PathFacts& file, const std::string& path,
+                                                      const std::string& sysfsRoot, const LookAt& look) {
+    return fileBottom(file, path, sysfsRoot, look, 0);
+}
+
+SysfsBlockDevice::Bottom SysfsBlockDevice::fileBottom(const PathFacts& file, const std::string& path,
+                                                      const std::string& sysfsRoot, const LookAt& look, int depth) {
+    using Way = Bottom::Way;
+    const std::optional<SysfsBlockDevice> below = ofNumber(file.devNumber, sysfsRoot);
+    if (!below) return Bottom{Way::Itself, {}, 0, {}, {}};
+    Bottom under = below->bottom(look, depth + 1);
+    // A file system over a device read past every cache reads the file so
+    // with O_DIRECT; over one whose way passes through a file's extents
+    // already, no way is followed further.
+    if (under.way == Way::Itself) return under;
+    if (under.way != Way::Below || under.through) return Bottom{};
+    // Its kernel name, as its device node has it; the entry is named by its
+    // number.
+    under.through = Bottom::Through{path, 0, fs::path(below->folder()).filename().string(), 0};
+    return under;
+}
+
+std::string SysfsBlockDevice::loopBacking() const {
     const fs::path disk = isPartition() ? fs::path(parentFolder()) : fs::path(folder_);
-    if (isDir(disk / "loop")) return readAttribute((disk / "loop" / "dio").string()).value_or("") == "1";
+    const std::optional<std::string> file = readAttribute((disk / "loop" / "backing_file").string());
+    return file ? trimmed(*file) : std::string();
+}
+
+SysfsBlockDevice::Bottom SysfsBlockDevice::bottom(const LookAt& look) const {
+    return bottom(look, 0);
+}
+
+SysfsBlockDevice::Bottom SysfsBlockDevice::bottom(const LookAt& look, int depth) const {
+    using Way = Bottom::Way;
+    Bottom none;
+    // A stack deeper than any real one is a broken tree: not trusted.
+    if (depth > 8) return none;
+    const bool partition = isPartition();
+    const fs::path disk = partition ? fs::path(parentFolder()) : fs::path(folder_);
+    if (isDir(disk / "loop")) {
+        // sysfs counts a partition's start in 512-byte units whatever the
+        // sector size.
+        std::uint64_t start = 0;
+        if (partition) {
+            const std::optional<std::uint64_t> sectors = parseUnsigned(attribute("start"));
+            const std::optional<std::uint64_t> bytes =
+                sectors ? platform::checkedMul(*sectors, std::uint64_t{512}) : std::nullopt;
+            if (!bytes) return none;
+            start = *bytes;
+        }
+        const std::string backing = loopBacking();
+        const std::optional<PathFacts> facts = backing.empty() ? std::nullopt : look(backing);
+        const std::uint64_t offset = parseUnsigned(readAttribute((disk / "loop" / "offset").string())).value_or(0);
+        const bool direct = readAttribute((disk / "loop" / "dio").string()).value_or("") == "1";
+        if (!facts) return none;
+        const Loop loop{backing, *facts, offset};
+        const std::optional<std::uint64_t> at = platform::checkedAdd(offset, start);
+        if (!at) return none;
+        if (facts->kind == PathFacts::Kind::RegularFile) {
+            if (!fileReadsPastEveryCache(*facts, sysfsRoot_, look, depth)) {
+                // Through the file's extents on a device that reads through a
+                // page cache, down to what that device reads.
+                Bottom under = fileBottom(*facts, backing, sysfsRoot_, look, depth);
+                if (under.way != Way::Below || !under.through) return none;
+                under.through->startBytes = *at;
+                under.through->loopsAbove = 1;
+                under.loops.insert(under.loops.begin(), loop);
+                return under;
+            }
+            // In direct I/O the loop reads its file as O_DIRECT does.
+            if (direct) return Bottom{Way::Itself, {}, 0, {}, {}};
+            return Bottom{Way::Below, backing, *at, {loop}, {}};
+        }
+        if (facts->kind != PathFacts::Kind::BlockDevice) return none;
+        const std::optional<SysfsBlockDevice> below = ofNumber(facts->devNumber, sysfsRoot_);
+        if (!below) return none;
+        Bottom under = below->bottom(look, depth + 1);
+        if (under.way == Way::None) return none;
+        // In direct I/O over a device read past every cache, the loop is too;
+        // over one that has a cache of its own, only what lies below that is.
+        if (under.way == Way::Itself) {
+            if (direct) return under;
+            return Bottom{Way::Below, backing, *at, {loop}, {}};
+        }
+        // The offset is added where the device below begins: before the
+        // extents of a file it passes through, else at the bottom.
+        std::uint64_t& from = under.through ? under.through->startBytes : under.startBytes;
+        const std::optional<std::uint64_t> deeper = platform::checkedAdd(from, *at);
+        if (!deeper) return none;
+        from = *deeper;
+        if (under.through) ++under.through->loopsAbove;
+        under.loops.insert(under.loops.begin(), loop);
+        return under;
+    }
+    // A device-mapper or RAID device reads what it maps: past every cache
+    // when every device under it is read so itself.
     std::error_code ec;
     fs::directory_iterator slaves(disk / "slaves", ec);
-    if (ec) return true;
+    if (ec) return Bottom{Way::Itself, {}, 0, {}, {}};
     for (const fs::directory_entry& slave : slaves) {
         const std::optional<SysfsBlockDevice> below =
             open((fs::path(sysfsRoot_) / "class" / "block" / slave.path().filename()).string(), sysfsRoot_);
-        if (!below || !below->readsPastEveryCache(depth + 1)) return false;
+        if (!below || below->bottom(look, depth + 1).way != Way::Itself) return none;
     }
-    return true;
-}
-
-std::optional<SysfsBlockDevice::LoopFile> SysfsBlockDevice::loopFile() const {
-    const bool partition = isPartition();
-    const fs::path disk = partition ? fs::path(parentFolder()) : fs::path(folder_);
-    const std::optional<std::string> file = readAttribute((disk / "loop" / "backing_file").string());
-    if (!file || trimmed(*file).empty()) return std::nullopt;
-    LoopFile loop{*file, 0};
-    if (partition) {
-        // sysfs counts a partition's start in 512-byte units whatever the
-        // sector size.
-        const std::optional<std::uint64_t> start = parseUnsigned(attribute("start"));
-        const std::optional<std::uint64_t> bytes =
-            start ? platform::checkedMul(*start, std::uint64_t{512}) : std::nullopt;
-        if (!bytes) return std::nullopt;
-        loop.startBytes = *bytes;
-    }
-    return loop;
+    return Bottom{Way::Itself, {}, 0, {}, {}};
 }
 
 bool SysfsBlockDevice::isPartition() const {

@@ -6,8 +6,10 @@
 // device's name, says which disk a partition belongs to.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class SysfsBlockDevice {
 public:
@@ -44,19 +46,73 @@ public:
     // not a medium anyone recovers files from.
     bool isMemoryDisk() const;
 
-    // Whether a read of the device that goes past its own page cache
-    // (O_DIRECT) is answered by the medium itself: not by a loop device that
-    // reads its file through the page cache, nor by anything stacked on one
-    // (a partition of it, a device-mapper target over it).
-    bool readsPastEveryCache() const;
-    // For a loop device, or a partition of one: the file it serves, as the
-    // kernel names it, and where the device begins past the loop's own
-    // offset into that file (a partition's start). Nothing for any other.
-    struct LoopFile {
+    // What a path is, as stat(2) tells: a block device and its number, or a
+    // regular file, the number of the block device its file system is on
+    // and its inode; nothing when it cannot be looked at.
+    struct PathFacts {
+        enum class Kind { BlockDevice, RegularFile, Other };
+        Kind kind = Kind::Other;
+        // "major:minor": the device's own, or that of the file's file system.
+        std::string devNumber;
+        std::uint64_t inode = 0;
+    };
+    using LookAt = std::function<std::optional<PathFacts>(const std::string& path)>;
+    static std::optional<PathFacts> lookAt(const std::string& path);
+
+    // Where a read of the device reaches the medium itself, past every cache.
+    // Itself: the device read with O_DIRECT (a disk or a partition of one, a
+    // loop device in direct I/O over what is itself so read, a device-mapper
+    // device over such devices only). Below: `path` read with O_DIRECT from
+    // `startBytes` on, the file or block device that the loop devices in
+    // `loops` (the first over the device, each over the next) read through
+    // their page caches, each loop's offset and a partition's start added.
+    // None: nothing reaches the medium past every cache (a page-cached loop
+    // device under a file system the file lies on, a device-mapper device
+    // over one, a loop device the kernel names no backing file of).
+    struct Loop {
+        // What the loop device reads, as the kernel names it, and what that
+        // is; where the loop begins in it.
+        std::string backing;
+        PathFacts facts;
+        std::uint64_t offset = 0;
+    };
+    // Where the way passes through a regular file on a file system whose
+    // device reads through a page cache (`through`): the medium begins at
+    // `startBytes` of `file`, whose extents there lie on the device named
+    // `device`; the first `loopsAbove` of `loops` lead to the file, the rest
+    // from that device down to `path`, where `startBytes` of the bottom is
+    // added to the extents' places.
+    struct Bottom {
+        enum class Way { Itself, Below, None };
+        Way way = Way::None;
         std::string path;
         std::uint64_t startBytes = 0;
+        std::vector<Loop> loops;
+        struct Through {
+            std::string file;
+            std::uint64_t startBytes = 0;
+            std::string device;
+            std::size_t loopsAbove = 0;
+        };
+        std::optional<Through> through;
     };
-    std::optional<LoopFile> loopFile() const;
+    Bottom bottom(const LookAt& look = lookAt) const;
+    // The same for a regular file at `path`, read with O_DIRECT: Itself when
+    // the block device its file system is on is read past every cache (or it
+    // has none), Below through its extents where that device reads through
+    // a page cache and its own bottom lies below it.
+    static Bottom fileBottom(const PathFacts& file, const std::string& path, const std::string& sysfsRoot,
+                             const LookAt& look = lookAt);
+    // Whether a regular file read with O_DIRECT is read past every cache:
+    // when the block device its file system is on is (one with none, as a
+    // network or FUSE file system, answers O_DIRECT itself).
+    static bool fileReadsPastEveryCache(const PathFacts& file, const std::string& sysfsRoot,
+                                        const LookAt& look = lookAt);
+    // The device of a number ("major:minor"), as <sysfs>/dev/block names it.
+    static std::optional<SysfsBlockDevice> ofNumber(const std::string& devNumber, const std::string& sysfsRoot);
+    // For a loop device, or a partition of one: what it reads, as the kernel
+    // names it (a file or a block device); "" for any other device.
+    std::string loopBacking() const;
 
     // Identity strings of the device behind the disk; "" when absent.
     std::string model() const;
@@ -82,7 +138,11 @@ public:
 private:
     SysfsBlockDevice() = default;
     std::optional<std::string> firstAttribute(std::initializer_list<const char*> names) const;
-    bool readsPastEveryCache(int depth) const;
+    Bottom bottom(const LookAt& look, int depth) const;
+    static bool fileReadsPastEveryCache(const PathFacts& file, const std::string& sysfsRoot, const LookAt& look,
+                                        int depth);
+    static Bottom fileBottom(const PathFacts& file, const std::string& path, const std::string& sysfsRoot,
+                             const LookAt& look, int depth);
 
     std::string sysfsRoot_;
     std::string entry_;

@@ -57,6 +57,9 @@ const char* const kKeyStructuresNotFound =
 const char* const kNotOneThisScanRebuilds =
     "The file system of this volume is not one this scan rebuilds: it finds the volume's files by their contents. Go "
     "back and mark the file types to look for.";
+const char* const kNoLongerAnswers =
+    "The drive or volume being read no longer answers: the file system of this volume could not be read from it. "
+    "Only what the system still held of it in memory was read.";
 const char* const kFirstSectorsUnreadable =
     "The first sectors of this volume could not be read from the drive, so the file system it holds cannot be told. "
     "Go back and mark the file types to look for: the scan then finds the volume's files by their contents.";
@@ -371,6 +374,9 @@ void ScanThread::apfsTreeRecovery(const Recovery&) {
 
 void ScanThread::cannotProcess(const char* message) {
     aborting_ = true;
+    // Structures that could not be read from a disk that stopped answering
+    // say nothing of the volume: the disk is what the user must hear of.
+    if (volume_->stoppedAnswering()) message = kNoLongerAnswers;
     if (auto* c = platform::appController()) {
         c->runAlertPanel(platform::alertRequest("!Can not process", message, "OK"));
         c->destroyVolumeAndBackToPartList();

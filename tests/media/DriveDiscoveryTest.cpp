@@ -121,6 +121,7 @@ public:
         if (!deviceDir.empty()) fs::create_directory_symlink(deviceDir, blockFolder / "device");
         fs::create_directory_symlink(blockFolder, sys() / "block" / name);
         fs::create_directory_symlink(blockFolder, sys() / "class" / "block" / name);
+        byNumber(blockFolder, d.dev);
         return blockFolder;
     }
     // A virtual disk (loop, zram, RAM disk) without a device link.
@@ -138,7 +139,14 @@ public:
                        {"ro", std::to_string(ro)},
                        {"dev", devNumber}});
         fs::create_directory_symlink(p, sys() / "class" / "block" / name);
+        byNumber(p, devNumber);
         return p;
+    }
+    // The entry of dev/block that names a device by its number.
+    void byNumber(const fs::path& folder, const std::string& devNumber) {
+        fs::create_directories(sys() / "dev" / "block");
+        std::error_code ec;
+        fs::create_directory_symlink(folder, sys() / "dev" / "block" / devNumber, ec);
     }
     void mountLine(const std::string& line) { std::ofstream(mountInfo(), std::ios::app) << line << "\n"; }
     std::unique_ptr<DriveDiscovery> discover(const SystemPaths& p) const {
@@ -190,7 +198,8 @@ protected:
 //  - sdc: a read-only SATA disk;
 //  - nvme0n1: NVMe disk whose GPT holds an APFS container;
 //  - mmcblk0: SD card formatted without a partition table (FAT12), unmounted;
-//  - loop0: an attached loop device of zeros; loop1: an unattached one;
+//  - loop0: an attached loop device of zeros over an image file; loop1: an
+//    unattached one;
 //  - zram0: compressed swap; ram0: RAM disk.
 class DriveDiscoveryFake : public DriveDiscoveryTree {
 protected:
@@ -268,7 +277,8 @@ protected:
         f.diskOf(card, "mmcblk0", {.sectors = 4096, .dev = "179:0"});
         ok = ok && makeFAT(f.dev() / "mmcblk0", 2u << 20, "-n CARD");
 
-        f.virtualDisk("loop0", {.sectors = 2048, .dev = "7:0"}, true);
+        f.attributes(f.virtualDisk("loop0", {.sectors = 2048, .dev = "7:0"}, true) / "loop",
+                     {{"backing_file", "/home/user/Pictures/old card.img"}});
         zeroFile(f.dev() / "loop0", 1u << 20);
         f.virtualDisk("loop1", {.sectors = 0, .dev = "7:1"}, true);
         writeText(f.virtualDisk("zram0", {.sectors = 1048576, .dev = "253:0"}) / "comp_algorithm", "[lzo-rle] zstd\n");
@@ -464,7 +474,7 @@ TEST_F(DriveDiscoveryFake, EachFileSystemGetsItsContentWordAndEachDriveItsBusIde
     EXPECT_EQ(valuesAt(drives, fake.node("loop0"),
                        {"Physical Interconnect", "CFBundleIdentifier", "bundle path", "device model", "Size",
                         "Children Volume Array"}),
-              (Array{"Virtual Interface", "loop", "nil", "-", 2048ull * 512, Value()}));
+              (Array{"Virtual Interface", "loop", "nil", "old card.img", 2048ull * 512, Value()}));
 }
 
 TEST_F(DriveDiscoveryFake, RowsAndCellsForEachModeAndNumbersInListOrder) {
@@ -583,43 +593,141 @@ TEST_F(DriveDiscoveryTree, APartitionBelongsToTheDiskAboveItAnEmptyTreeGivesEmpt
     EXPECT_EQ(*SysfsBlockDevice::readAttribute((f.sys() / "ctl").string()), "a  [31mb");
 }
 
-// A read past the page cache reaches the medium itself on a disk, its partitions and what is stacked on disks only;
-// a loop device reads its file through the page cache unless it was set up with direct I/O, and so does whatever is
-// stacked on it.
-TEST_F(DriveDiscoveryTree, OnlyADiskOrALoopDeviceWithDirectIOIsReadPastEveryCache) {
+// Every medium is followed to its bottom. A disk, its partitions and a device-mapper device over disks are read past
+// every cache with O_DIRECT themselves, and so is a loop device in direct I/O over what is itself read so. A loop
+// device that reads through the page cache, or one in direct I/O over such a loop device, is read past every cache by
+// what the loop devices below it read, each loop's offset and a partition's start added, whether that is a file or a
+// device. A file is read past every cache itself only when the device under its file system is (or it has none, as
+// on a FUSE file system); where that device is a page-cached loop device, through the file's extents on it, down to
+// what that loop device reads. Where a page-cached loop device lies under a device-mapper device, or under a second
+// file system on the way, nothing reaches the bottom; so too where the kernel names no backing file, or the stack
+// loops on itself.
+TEST_F(DriveDiscoveryTree, EveryMediumIsFollowedToWhereItIsReadPastEveryCache) {
+    using Kind = SysfsBlockDevice::PathFacts::Kind;
+    using Way = SysfsBlockDevice::Bottom::Way;
     FakeSystem f("caches");
     const fs::path sda = f.diskOf(f.device("pci0000:00/ata1/host0/target0:0:0/0:0:0:0"), "sda", {});
     f.addPartition(sda, "sda1", 1, 16384, "8:1");
-    const fs::path cached = f.virtualDisk("loop0", {.dev = "7:0"}, true);
-    f.attributes(cached / "loop", {{"dio", "0"}});
-    f.addPartition(cached, "loop0p1", 1, 16384, "259:0");
-    const fs::path direct = f.virtualDisk("loop1", {.dev = "7:1"}, true);
-    f.attributes(direct / "loop", {{"dio", "1"}});
-    f.virtualDisk("loop2", {.dev = "7:2"}, true); // a kernel that does not say
-    for (const auto& [name, below] : {std::pair{"dm-0", "loop0"}, {"dm-1", "sda1"}, {"dm-2", "loop1"}}) {
-        const fs::path dm = f.virtualDisk(name, {.dev = "253:0"});
+    // What each loop device reads, as stat tells of it.
+    const std::map<std::string, SysfsBlockDevice::PathFacts> files{
+        {"/img/card.img", {Kind::RegularFile, "8:1", 12}},     {"/mnt/inner/card.img", {Kind::RegularFile, "7:0", 13}},
+        {"/fuse/disk.img", {Kind::RegularFile, "0:55", 2}},    {"/mnt/self/self.img", {Kind::RegularFile, "7:9", 14}},
+        {"/mnt/cached/c.img", {Kind::RegularFile, "7:2", 15}}, {"/dev/loop0", {Kind::BlockDevice, "7:0", 0}},
+        {"/dev/loop1", {Kind::BlockDevice, "7:1", 0}},         {"/dev/loop2", {Kind::BlockDevice, "7:2", 0}},
+        {"/dev/sda1", {Kind::BlockDevice, "8:1", 0}},          {"/dev/loop4", {Kind::BlockDevice, "7:4", 0}},
+        {"/mnt/dm/d.img", {Kind::RegularFile, "253:0", 16}},   {"/mnt/deep/e.img", {Kind::RegularFile, "7:5", 17}},
+    };
+    const SysfsBlockDevice::LookAt look = [&](const std::string& path) -> std::optional<SysfsBlockDevice::PathFacts> {
+        const auto it = files.find(path);
+        if (it == files.end()) return std::nullopt;
+        return it->second;
+    };
+    const struct {
+        const char* name;
+        const char* backing;
+        const char* dio;
+        const char* offset;
+    } loops[] = {
+        {"loop0", "/img/card.img", "0", "0"},       {"loop1", "/fuse/disk.img", "1", "0"},
+        {"loop2", "/dev/loop1", "0", "4096"},       {"loop3", "/dev/loop0", "0", "512"},
+        {"loop4", "/dev/loop0", "1", "0"},          {"loop5", "/mnt/inner/card.img", "0", "0"},
+        {"loop6", "/mnt/inner/card.img", "1", "0"}, {"loop7", "", "1", "0"},
+        {"loop8", "/dev/sda1", "0", "1024"},        {"loop9", "/mnt/self/self.img", "0", "0"},
+        {"loop10", "/dev/loop4", "0", "0"},         {"loop11", "/mnt/cached/c.img", "1", "0"},
+        {"loop12", "/mnt/dm/d.img", "0", "0"},      {"loop13", "/mnt/deep/e.img", "0", "0"},
+    };
+    for (const auto& l : loops) {
+        const std::string number = "7:" + std::string(l.name).substr(4);
+        const fs::path loop = f.virtualDisk(l.name, {.dev = number}, true) / "loop";
+        f.attributes(loop, {{"dio", l.dio}, {"offset", l.offset}});
+        if (*l.backing) f.attributes(loop, {{"backing_file", l.backing}});
+    }
+    f.addPartition(f.sys() / "block" / "loop0", "loop0p1", 1, 16384, "259:0");
+    f.addPartition(f.sys() / "block" / "loop3", "loop3p1", 1, 16384, "259:1");
+    for (const auto& [name, below] :
+         {std::pair{"dm-0", "loop0"}, {"dm-1", "sda1"}, {"dm-2", "loop1"}, {"dm-3", "dm-0"}, {"dm-4", "loop2"}}) {
+        const fs::path dm = f.virtualDisk(name, {.dev = "253:" + std::string(name).substr(3)});
         fs::create_directories(dm / "slaves");
         fs::create_directory_symlink(f.sys() / "class" / "block" / below, dm / "slaves" / below);
     }
-    const fs::path onDm = f.virtualDisk("dm-3", {.dev = "253:3"});
-    fs::create_directories(onDm / "slaves");
-    fs::create_directory_symlink(f.sys() / "class" / "block" / "dm-0", onDm / "slaves" / "dm-0");
-    std::map<std::string, bool> past;
-    for (const char* name : {"sda", "sda1", "loop0", "loop0p1", "loop1", "loop2", "dm-0", "dm-1", "dm-2", "dm-3"}) {
+    const auto itself = [](const char* name) {
+        return std::tuple(std::string(name), Way::Itself, std::string(), 0ull, 0u);
+    };
+    const auto none = [](const char* name) {
+        return std::tuple(std::string(name), Way::None, std::string(), 0ull, 0u);
+    };
+    const auto below = [](const char* name, const char* path, unsigned long long start, unsigned loopsPassed) {
+        return std::tuple(std::string(name), Way::Below, std::string(path), start, loopsPassed);
+    };
+    const std::vector<std::tuple<std::string, Way, std::string, unsigned long long, unsigned>> expected{
+        itself("sda"),
+        itself("sda1"),
+        below("loop0", "/img/card.img", 0, 1),
+        below("loop0p1", "/img/card.img", 2048 * 512, 1),
+        itself("loop1"),
+        below("loop2", "/dev/loop1", 4096, 1),
+        below("loop3", "/img/card.img", 512, 2),
+        below("loop3p1", "/img/card.img", 512 + 2048 * 512, 2),
+        below("loop4", "/img/card.img", 0, 2),
+        below("loop5", "/img/card.img", 0, 2),
+        below("loop6", "/img/card.img", 0, 2),
+        none("loop7"),
+        below("loop8", "/dev/sda1", 1024, 1),
+        none("loop9"),
+        below("loop10", "/img/card.img", 0, 3),
+        below("loop11", "/dev/loop1", 4096, 2),
+        none("loop12"),
+        none("loop13"),
+        none("dm-0"),
+        itself("dm-1"),
+        itself("dm-2"),
+        none("dm-3"),
+        none("dm-4"),
+    };
+    for (const auto& row : expected) {
+        const std::string& name = std::get<0>(row);
         const auto d = SysfsBlockDevice::open((f.sys() / "class" / "block" / name).string(), f.sys().string());
         ASSERT_TRUE(d) << name;
-        past[name] = d->readsPastEveryCache();
+        const SysfsBlockDevice::Bottom b = d->bottom(look);
+        EXPECT_EQ(std::tuple(name, b.way, b.path, static_cast<unsigned long long>(b.startBytes),
+                             static_cast<unsigned>(b.loops.size())),
+                  row);
     }
-    EXPECT_EQ(past, (std::map<std::string, bool>{{"sda", true},
-                                                 {"sda1", true},
-                                                 {"loop0", false},
-                                                 {"loop0p1", false},
-                                                 {"loop1", true},
-                                                 {"loop2", false},
-                                                 {"dm-0", false},
-                                                 {"dm-1", true},
-                                                 {"dm-2", true},
-                                                 {"dm-3", false}}));
+    // The loops passed, each with what the kernel is to be asked it reads.
+    const auto loop10 = SysfsBlockDevice::open((f.sys() / "class" / "block" / "loop10").string(), f.sys().string());
+    ASSERT_TRUE(loop10);
+    std::vector<std::string> passed;
+    for (const SysfsBlockDevice::Loop& l : loop10->bottom(look).loops)
+        passed.push_back(l.backing + " " + l.facts.devNumber);
+    EXPECT_EQ(passed, (std::vector<std::string>{"/dev/loop4 7:4", "/dev/loop0 7:0", "/img/card.img 8:1"}));
+    // Through a file's extents: the file, where the medium begins in it, the device its file system is on, and how
+    // many loop devices lead to it, as a loop device over the file and as the file itself.
+    const auto loop5 = SysfsBlockDevice::open((f.sys() / "class" / "block" / "loop5").string(), f.sys().string());
+    ASSERT_TRUE(loop5);
+    const auto through = [](const SysfsBlockDevice::Bottom& b) {
+        return b.through ? std::tuple(b.through->file, static_cast<unsigned long long>(b.through->startBytes),
+                                      b.through->device, b.through->loopsAbove)
+                         : std::tuple(std::string(), 0ull, std::string(), std::size_t{0});
+    };
+    EXPECT_EQ(through(loop5->bottom(look)),
+              std::tuple(std::string("/mnt/inner/card.img"), 0ull, std::string("loop0"), std::size_t{1}));
+    const SysfsBlockDevice::Bottom file =
+        SysfsBlockDevice::fileBottom(files.at("/mnt/inner/card.img"), "/mnt/inner/card.img", f.sys().string(), look);
+    EXPECT_EQ(std::tuple(file.path, file.loops.size()), std::tuple(std::string("/img/card.img"), std::size_t{1}));
+    EXPECT_EQ(through(file),
+              std::tuple(std::string("/mnt/inner/card.img"), 0ull, std::string("loop0"), std::size_t{0}));
+    // Files read with O_DIRECT, by the device their file system is on.
+    std::map<std::string, bool> past;
+    for (const char* on : {"8:1", "7:0", "0:55", "253:1", "253:0", "7:1", "7:2", "7:8"})
+        past[on] = SysfsBlockDevice::fileReadsPastEveryCache({Kind::RegularFile, on, 1}, f.sys().string(), look);
+    EXPECT_EQ(past, (std::map<std::string, bool>{{"8:1", true},
+                                                 {"7:0", false},
+                                                 {"0:55", true},
+                                                 {"253:1", true},
+                                                 {"253:0", false},
+                                                 {"7:1", true},
+                                                 {"7:2", false},
+                                                 {"7:8", false}}));
 }
 
 TEST_F(DriveDiscoveryTree, LongPathsAreFollowedWhateverTheirLength) {

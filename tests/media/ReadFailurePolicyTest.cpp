@@ -11,7 +11,8 @@ using Verdict = ReadFailurePolicy::Verdict;
 constexpr std::uint64_t kSectors = 1u << 20, kRead = kSectors / 2;
 
 // A disk of kSectors sectors that a pass has read up to kRead, as the policy sees it: which sectors answer now, and
-// how. A walk's probes may be answered by a cache; a judgement asks past every cache, where only the disk answers.
+// how. A walk's probes may be answered by a cache; a judgement asks past every cache, where only the disk answers, or,
+// on a disk that cannot be asked so, the medium through the caches below it.
 struct Disk {
     enum class Kind {
         DiedAtTheRead,
@@ -45,15 +46,16 @@ struct Disk {
     Probe walkProbe(std::uint64_t s) {
         ++asked;
         if (lastPageCached && s + 8 >= kSectors) return Probe::FromTheCache;
-        if (answers(s)) return Probe::AnsweredPastEveryCache;
+        if (answers(s)) return answered();
         ++failed;
         return Probe::Failed;
     }
+    Probe answered() const { return pastEveryCache ? Probe::AnsweredPastEveryCache : Probe::Answered; }
     // A judgement's ask, past every cache.
     Probe judgementAsk(std::uint64_t s) {
         ++asked;
         ++askedByJudgements;
-        if (answers(s)) return Probe::AnsweredPastEveryCache;
+        if (answers(s)) return answered();
         ++failed;
         return Probe::Failed;
     }
@@ -72,6 +74,7 @@ struct Judged {
     Probe told(std::uint64_t s, Probe p) {
         if (p == Probe::AnsweredPastEveryCache)
             policy.noteAnswer(s * 512, 512, ReadFailurePolicy::Source::PastEveryCache);
+        if (p == Probe::Answered) policy.noteAnswer(s * 512, 512, ReadFailurePolicy::Source::Medium);
         return p;
     }
     ReadFailurePolicy::Asking asking(Disk& disk) {
@@ -91,9 +94,10 @@ struct Judged {
 // The one verdict after a walk rests on evidence only: a disk has stopped when the places the pass read no longer
 // answer past every cache, and one answer past every cache anywhere keeps it. A walk that found the disk answering
 // further on costs no ask; a live disk with a bad end or wide regular damage answers at the first place read before;
-// a dead one costs a few asks. Without places read before, or without a way past every cache, there is no evidence,
-// and the disk is read on as a live one. A disk judged stopped is asked again as a pass begins, and found answering
-// when it has come back: what it failed since it last answered is given back, to be read again.
+// a dead one costs a few asks. Without places read before there is no evidence, and the disk is read on as a live
+// one. Without a way past every cache, the medium's answer where nothing had read keeps it, and failures where
+// nothing had read make it stopped. A disk judged stopped is asked again as a pass begins, and found answering when
+// it has come back: what it failed since it last answered is given back, to be read again.
 TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnly) {
     using Kind = Disk::Kind;
     const struct {
@@ -123,6 +127,11 @@ TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnl
          {Kind::DiedAtTheRead, false},
          true,
          false,
+         Verdict::Stopped},
+        {"a live disk with a bad area, readable after it, that cannot be asked past every cache",
+         {Kind::BadAreaThenReadable, false},
+         true,
+         false,
          Verdict::Answers},
     };
     for (auto row : cases) {
@@ -138,7 +147,8 @@ TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnl
         EXPECT_EQ(policy.stopped(), row.verdict == Verdict::Stopped);
         // A stretch that ended where the disk answered needs no ask, nor a medium with no evidence to be had; a
         // live disk answers at the first place read before; any other, a few asks.
-        if (row.disk.kind == Kind::BadAreaThenReadable || !row.readBefore || !disk.pastEveryCache)
+        if (row.disk.kind == Kind::BadAreaThenReadable || !row.readBefore ||
+            (!disk.pastEveryCache && row.verdict == Verdict::Answers))
             EXPECT_EQ(disk.askedByJudgements, 0u);
         else if (row.verdict == Verdict::Answers && row.disk.kind != Kind::UnreadableButForFiles)
             EXPECT_EQ(disk.askedByJudgements, 1u);
@@ -152,7 +162,8 @@ TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnl
         EXPECT_EQ(policy.askAgain(judged.asking(disk)), Verdict::Stopped);
         EXPECT_TRUE(policy.stopped());
         EXPECT_NE(policy.map().count(), 0u);
-        disk.kind = Kind::BadEndFromTheRead;
+        // Come back: without a way past every cache, only where nothing had read shows it.
+        disk.kind = disk.pastEveryCache ? Kind::BadEndFromTheRead : Kind::BadAreaThenReadable;
         EXPECT_EQ(policy.askAgain(judged.asking(disk)), Verdict::Answers);
         EXPECT_FALSE(policy.stopped());
         EXPECT_EQ(policy.map().count(), 0u);

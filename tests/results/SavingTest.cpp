@@ -31,6 +31,7 @@
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <random>
@@ -2903,7 +2904,9 @@ protected:
         letting = false;
         letGo.join();
         EXPECT_TRUE(v->stoppedAnswering());
-        EXPECT_TRUE(v->stoppedAnsweringAtPercent().has_value());
+        // How far the scan had come as it died, whatever the display took of its progress.
+        const std::uint32_t at = v->stoppedAnsweringAtPercent().value_or(0);
+        EXPECT_TRUE(at >= 50 && at <= 75) << at << " %";
         EXPECT_FALSE(v->mediumGone());
         EXPECT_LE(counted.failedReads(), 110u);
         std::set<std::uint64_t> found;
@@ -3358,6 +3361,253 @@ TEST_F(SavingFromAFailingMedium, EachPassCostsWhatTheMapLetsItAsk) {
         case Pass::CarvingDies:
             carvesADiskThatDies(row.number);
             break;
+        }
+    }
+}
+
+// ===================================================== stacks of devices ====
+
+// A card under a stack of devices, each stack built over the FUSE tool: a loop device through its own page cache over
+// one in direct I/O, one over another, one in direct I/O over one through the page cache, the image on an ext4 file
+// system mounted from a loop device through the page cache (read as the file, and through a loop device over it), and
+// a device-mapper linear device over a loop device through the page cache, where the kernel has device-mapper. Each
+// card is made once and served anew for every stack and every death.
+class ADiskUnderAStackOfDevices : public ADiskThatStopsAnswering {
+protected:
+    struct Stack {
+        Loop loop;
+        const char* name;
+    };
+    static std::vector<Stack> stacks() {
+        std::vector<Stack> out{{Loop::CachedOverDirectIo, "a cached loop device over one in direct I/O"},
+                               {Loop::CachedOverCached, "a cached loop device over a cached one"},
+                               {Loop::DirectIoOverCached, "a loop device in direct I/O over a cached one"},
+                               {Loop::FileOnExt4OverCached, "the image on ext4 over a cached loop device"},
+                               {Loop::CachedOverFileOnExt4OverCached,
+                                "a cached loop device over the image on ext4 over a cached loop device"}};
+        if (testsupport::ServedByTheFuseTool::deviceMapperPossible())
+            out.push_back({Loop::LinearOverCached, "a device-mapper linear device over a cached loop device"});
+        else
+            std::cout << "This kernel has no device-mapper: the row of a linear device over a cached loop device is "
+                         "left out\n";
+        return out;
+    }
+
+    // A card of 24 files of random bytes, of a few KiB to over a MiB, on a volume of `content` (FAT32; exFAT, whose
+    // files are then deleted; HFS+ made by xorriso, from sector `start` of its image).
+    struct StackCard {
+        fs::path dir, image;
+        std::string kind;
+        std::uint64_t start = 0, sectors = 0;
+        // Each file's bytes, by its first 64 bytes, and the files' first sectors in the order they lie.
+        std::map<std::string, std::string> byStart;
+        std::vector<std::uint64_t> firsts;
+    };
+    StackCard stackCard(const std::string& content) {
+        StackCard card;
+        card.dir = testsupport::makeTempDir("stack-card");
+        const fs::path tree = card.dir / "tree";
+        fs::create_directories(tree);
+        std::mt19937_64 random(std::random_device{}());
+        std::vector<std::string> all;
+        for (int i = 0; i < 24; ++i) {
+            std::string bytes(static_cast<std::size_t>(3000 + (i % 6) * 230000 + random() % 4000), '\0');
+            std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+            testsupport::writeText(tree / ("F" + std::to_string(10 + i) + ".BIN"), bytes);
+            all.push_back(bytes);
+        }
+        card.kind = content;
+        if (content == "FAT32") {
+            card.image = testsupport::mkfsVfat(card.dir, "-F 32", "49152");
+            testsupport::mtools(card.image, "mcopy", testsupport::shellQuote(tree.string()) + "/* ::/");
+        } else if (content == "exFAT") {
+            card.image = card.dir / "exfat.img";
+            card.kind = kExFATContent;
+            EXPECT_TRUE(testsupport::runCommand(
+                "set -e; cd " + testsupport::shellQuote(card.dir.string()) +
+                "; truncate -s 48M exfat.img; mkfs.exfat exfat.img >/dev/null; mkdir -p m; "
+                "loop=$(losetup -f --show exfat.img); mount.exfat-fuse $loop m 2>/dev/null && cp tree/* m/ && sync &&"
+                " rm m/* && umount m; losetup -d $loop"));
+        } else {
+            card.image = card.dir / "hfs.iso";
+            card.kind = "Apple_HFS";
+            EXPECT_TRUE(testsupport::runCommand("xorriso -as mkisofs -quiet -hfsplus -apm-block-size 512 -o " +
+                                                testsupport::shellQuote(card.image.string()) + " " +
+                                                testsupport::shellQuote(tree.string()) + " 2>/dev/null"));
+            for (std::uint64_t entry = 1; entry <= 8 && card.start == 0; ++entry) {
+                const std::vector<std::uint8_t> e = testsupport::readBytesAt(card.image, entry * 512, 512);
+                if (std::string(e.begin() + 48, e.begin() + 57) == "Apple_HFS")
+                    card.start = platform::ByteView(e).be32(8);
+            }
+            EXPECT_NE(card.start, 0u);
+        }
+        fs::remove_all(tree);
+        const std::string bytes = readText(card.image);
+        card.sectors = bytes.size() / 512;
+        for (const std::string& file : all) {
+            const std::size_t at = bytes.find(file);
+            EXPECT_TRUE(at != std::string::npos && at % 512 == 0) << "a file is not in one piece";
+            card.byStart[file.substr(0, 64)] = file;
+            card.firsts.push_back(at / 512);
+        }
+        std::sort(card.firsts.begin(), card.firsts.end());
+        return card;
+    }
+
+    // Every file saved below Root is the first part of a file of the card, none of its sectors zeros where the file
+    // has bytes: a file that is not, by its path.
+    std::vector<std::string> notTheFilesBytes(const StackCard& card) {
+        std::vector<std::string> wrong;
+        for (const auto& [path, bytes] : filesBelow(destination / "Root")) {
+            const auto file = bytes.size() < 64 ? card.byStart.end() : card.byStart.find(bytes.substr(0, 64));
+            if (file == card.byStart.end() || bytes.size() > file->second.size() ||
+                file->second.compare(0, bytes.size(), bytes) != 0)
+                wrong.push_back(path);
+        }
+        return wrong;
+    }
+
+    // Saves of the card dying at 10, 50 and 95 % of them (in the file that lies there, in the order the files are
+    // saved), through a single cached loop device and each stack: every save is told the disk has gone, no file of
+    // zeros is written, and the failed reads stay about as many as through the single loop device. A whole-disk
+    // search of the card (the plain search, or the carving with `carving`) dying in its middle file says the disk
+    // stopped, and about how far it had come, through every stack; an HFS+ card read as the file that dies inside its
+    // catalog says the disk no longer answers.
+    void diesUnderEveryStack(const std::string& content, bool carving) {
+        if (!ServedCard::fuseServes())
+            GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+        for (const char* tool :
+             {"mkfs.vfat", "mcopy", "mkfs.exfat", "mount.exfat-fuse", "xorriso", "mkfs.ext4", "debugfs"})
+            if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+        const StackCard card = stackCard(content);
+        std::vector<Stack> rows = stacks();
+        rows.insert(rows.begin(), {Loop::ThroughTheFilesCache, "a single cached loop device"});
+        for (const std::uint64_t percent : {10, 50, 95}) {
+            const std::uint64_t death = card.firsts[card.firsts.size() * percent / 100] + 2;
+            std::uint64_t single = 0;
+            for (const Stack& stack : rows) {
+                SCOPED_TRACE(std::string(stack.name) + ", dying at " + std::to_string(percent) + " %");
+                testsupport::writeText(card.dir / "map", "");
+                testsupport::ServedByTheFuseTool served(card.image, card.dir / "map", stack.loop, death);
+                ASSERT_FALSE(served.device.empty()) << "the stack was not built";
+                auto v = scanned(served.device, card.sectors, card.kind, card.start);
+                save(*saver(v, v->dirRoot));
+                EXPECT_TRUE(toldTheMediumGone()) << lastAlertMessage();
+                EXPECT_EQ(notTheFilesBytes(card), std::vector<std::string>());
+                const std::uint64_t failed = v->failedReads();
+                if (stack.loop == Loop::ThroughTheFilesCache) single = failed;
+                std::cout << content << ", " << stack.name << ", dying at " << percent << " %: " << failed
+                          << " failed reads (a single cached loop device: " << single << ")\n";
+                EXPECT_LE(failed, std::max<std::uint64_t>(2 * single, 40) + 24);
+                v.reset();
+                freeVolumes();
+            }
+        }
+        if (content == "HFS+") {
+            // Read as the file, dying inside the catalog as the scan reads it: the scan says the disk no longer
+            // answers, not that the volume holds no file system it rebuilds.
+            const std::vector<std::uint8_t> header = testsupport::readBytesAt(card.image, (card.start + 2) * 512, 512);
+            const platform::ByteView h(header);
+            const std::uint64_t catalog = card.start + std::uint64_t{h.be32(0x110 + 16)} * h.be32(40) / 512;
+            // Its first leaf node, as the catalog's header node names it.
+            const std::vector<std::uint8_t> node = testsupport::readBytesAt(card.image, catalog * 512, 512);
+            const platform::ByteView n(node);
+            const std::uint64_t leaf = catalog + std::uint64_t{n.be32(14 + 10)} * n.be16(14 + 18) / 512;
+            testsupport::writeText(card.dir / "map", "");
+            testsupport::ServedByTheFuseTool served(card.image, card.dir / "map", Loop::TheFileItself, leaf + 1);
+            ASSERT_FALSE(served.device.empty()) << "the FUSE tool did not serve the card";
+            auto v = scanned(served.device, card.sectors, card.kind, card.start);
+            EXPECT_TRUE(v->stoppedAnswering());
+            const auto alerts = controller.alerts();
+            EXPECT_TRUE(std::any_of(alerts.begin(), alerts.end(), [](const platform::AlertText& a) {
+                return a.message.rfind("The drive or volume being read no longer answers", 0) == 0;
+            })) << lastAlertMessage();
+            v.reset();
+            freeVolumes();
+        }
+        for (const Stack& stack : rows) {
+            SCOPED_TRACE(std::string(stack.name) + ", a search dying half-way");
+            testsupport::writeText(card.dir / "map", "");
+            // In the middle file, whose sectors the file system on ext4 holds.
+            const std::uint64_t death = card.firsts[card.firsts.size() / 2] + 2, percent = death * 100 / card.sectors;
+            testsupport::ServedByTheFuseTool served(card.image, card.dir / "map", stack.loop, death);
+            ASSERT_FALSE(served.device.empty()) << "the stack was not built";
+            controller.clear();
+            controller.setDriveDictArray(Array{Dict{{"Path", served.device}}});
+            auto v = keep(volumeOver(served.device, 0, card.sectors, 512, ""));
+            ScanThread(v).scanForDeletedFilesDisk(
+                Array{testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg", "pdf"}), carving ? 1 : 0});
+            EXPECT_TRUE(v->stoppedAnswering());
+            EXPECT_FALSE(v->mediumGone());
+            const std::uint32_t at = v->stoppedAnsweringAtPercent().value_or(0);
+            // Never past where it died, nor 0 % when it came as far as that: the sweep tells its progress a read-ahead
+            // window behind its reads.
+            EXPECT_TRUE(at > 0 && at <= percent + 5) << at << " %, dying at " << percent << " %";
+            v.reset();
+            freeVolumes();
+        }
+    }
+};
+
+TEST_F(ADiskUnderAStackOfDevices, OnFAT32IsToldGoneAndNoFileOfZerosIsSaved) {
+    diesUnderEveryStack("FAT32", false);
+}
+
+TEST_F(ADiskUnderAStackOfDevices, OnExFATIsToldGoneAndNoFileOfZerosIsSaved) {
+    diesUnderEveryStack("exFAT", true);
+}
+
+TEST_F(ADiskUnderAStackOfDevices, OnHFSPlusIsToldGoneAndNoFileOfZerosIsSaved) {
+    diesUnderEveryStack("HFS+", true);
+}
+
+// A live card damaged all over, under each stack: the last half of its files and all after them unreadable, or one
+// 32 KiB unit in eight readable. It is never told gone, and every file lying wholly on readable sectors is saved
+// byte-exact.
+TEST_F(ADiskUnderAStackOfDevices, ALiveCardDamagedAllOverIsNeverToldGone) {
+    if (!ServedCard::fuseServes()) GTEST_SKIP() << "the FUSE tool and loop devices need root, /dev/fuse and losetup";
+    for (const char* tool : {"mkfs.vfat", "mcopy", "mmd", "mkfs.ext4", "debugfs"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    const SmallFilesCard card;
+    const std::vector<Stack> all = stacks();
+    for (const bool lastHalf : {true, false}) {
+        ServedCard::Runs bad;
+        std::vector<bool> unreadable(card.sectors);
+        if (lastHalf) {
+            // The last half of where the files lie, and all after it.
+            std::uint64_t filesEnd = 0;
+            for (const auto& [path, place] : card.places)
+                filesEnd = std::max(filesEnd, place.first + place.second);
+            const std::uint64_t from = (card.dataFrom + filesEnd) / 2;
+            bad.emplace_back(from, card.sectors - from);
+        } else {
+            for (std::uint64_t at = (card.dataFrom + 7) / 8 * 8; at < card.sectors; at += 512)
+                bad.emplace_back(at + 64, std::min<std::uint64_t>(448, card.sectors - std::min(card.sectors, at + 64)));
+        }
+        for (const auto& [first, count] : bad)
+            std::fill_n(unreadable.begin() + static_cast<std::ptrdiff_t>(first), count, true);
+        for (const Stack& stack : all) {
+            SCOPED_TRACE(std::string(stack.name) + (lastHalf ? ", its last half bad" : ", one unit in eight readable"));
+            card.writeMap(bad);
+            testsupport::ServedByTheFuseTool served(card.image, card.dir / "map", stack.loop);
+            ASSERT_FALSE(served.device.empty()) << "the stack was not built";
+            auto v = scanned(served.device, card.sectors, "FAT32", 0);
+            save(*saver(v, v->dirRoot));
+            EXPECT_FALSE(v->stoppedAnswering());
+            EXPECT_FALSE(toldTheMediumGone()) << lastAlertMessage();
+            const std::map<std::string, std::string> saved = savedFiles();
+            for (const auto& [path, place] : card.places) {
+                const auto [first, sectors] = place;
+                if (std::any_of(unreadable.begin() + static_cast<std::ptrdiff_t>(first),
+                                unreadable.begin() + static_cast<std::ptrdiff_t>(first + sectors),
+                                [](bool b) { return b; }))
+                    continue;
+                EXPECT_TRUE(saved.count(path) && saved.at(path) == card.files.at(path)) << path;
+            }
+            std::cout << stack.name << (lastHalf ? ", last half bad: " : ", one unit in eight readable: ")
+                      << v->failedReads() << " failed reads\n";
+            v.reset();
+            freeVolumes();
         }
     }
 }

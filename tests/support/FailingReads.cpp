@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -130,11 +133,84 @@ bool ServedByTheFuseTool::possible() {
     return ::geteuid() == 0 && std::filesystem::exists("/dev/fuse") && haveTool("losetup");
 }
 
+bool ServedByTheFuseTool::deviceMapperPossible() {
+    return std::filesystem::exists("/sys/module/dm_mod") && haveTool("dmsetup") &&
+           runCommand("dmsetup targets 2>/dev/null | grep -q '^linear '").has_value();
+}
+
+namespace {
+
+// The ext4 file system the tool serves for an image on one: made once beside the image, with the image as
+// card.img in it, in blocks of 4 KiB; empty when it cannot be made.
+std::filesystem::path ext4Holding(const std::filesystem::path& image) {
+    const std::filesystem::path dir = image.parent_path() / "ext4", ext4 = image.parent_path() / "ext4.img";
+    if (std::filesystem::exists(ext4)) return ext4;
+    std::filesystem::create_directories(dir);
+    const std::uint64_t mib = std::filesystem::file_size(image) / (1 << 20) * 5 / 4 + 16;
+    if (!runCommand("cp --sparse=always " + shellQuote(image.string()) + " " + shellQuote((dir / "card.img").string()) +
+                    " && mkfs.ext4 -q -F -b 4096 -d " + shellQuote(dir.string()) + " " + shellQuote(ext4.string()) +
+                    " " + std::to_string(mib) + "M"))
+        return {};
+    std::filesystem::remove_all(dir);
+    return ext4;
+}
+
+// Where card.img lies on the ext4 file system that holds it: its extents, in 4 KiB blocks, as first block of the
+// file, first block of the file system and blocks; read once a file system.
+using Ext4Extents = std::vector<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>>;
+const Ext4Extents& extentsOnExt4(const std::filesystem::path& ext4) {
+    static std::map<std::string, Ext4Extents> known;
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    Ext4Extents& extents = known[ext4.string()];
+    if (!extents.empty()) return extents;
+    std::istringstream lines(
+        runCommand("debugfs -R 'ex /card.img' " + shellQuote(ext4.string()) + " 2>/dev/null").value_or(""));
+    std::string line;
+    while (std::getline(lines, line)) {
+        // "level/depth entry/entries  first - last  physical - end  length flags": leaves only (level = depth).
+        unsigned level = 0, depth = 0, entry = 0, entries = 0;
+        unsigned long long first = 0, last = 0, physical = 0, end = 0;
+        if (std::sscanf(line.c_str(), " %u/ %u %u/ %u %llu - %llu %llu - %llu", &level, &depth, &entry, &entries,
+                        &first, &last, &physical, &end) == 8 &&
+            level == depth && last >= first)
+            extents.emplace_back(first, physical, last - first + 1);
+    }
+    return extents;
+}
+
+// Sectors [first, first + count) of card.img as runs of sectors of the ext4 file system; nothing of a hole.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> onExt4(const std::filesystem::path& ext4, std::uint64_t first,
+                                                            std::uint64_t count) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
+    for (const auto& [logical, physical, blocks] : extentsOnExt4(ext4)) {
+        const std::uint64_t from = std::max(first, logical * 8), to = std::min(first + count, (logical + blocks) * 8);
+        if (from < to) runs.emplace_back(physical * 8 + (from - logical * 8), to - from);
+    }
+    return runs;
+}
+
+} // namespace
+
 ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map,
                                          Loop loop, std::optional<std::uint64_t> dieAtSector, bool diesOnce) {
-    const bool uncachedFile = loop != Loop::ThroughTheFilesCache, directIo = loop == Loop::DirectIo;
+    const bool onExt4File = loop == Loop::FileOnExt4OverCached || loop == Loop::CachedOverFileOnExt4OverCached;
+    const bool uncachedFile = loop == Loop::DirectIo || loop == Loop::OverAnUncachedFile ||
+                              loop == Loop::TheFileItself || loop == Loop::CachedOverDirectIo;
+    const bool directIo = loop == Loop::DirectIo || loop == Loop::CachedOverDirectIo;
     const std::filesystem::path tool = readyImagesDir().parent_path().parent_path() / "bench/bad-sectors-fuse.py";
     const std::filesystem::path mnt = image.parent_path() / "mnt";
+    // The file the tool serves, and where the disk dies on it.
+    std::filesystem::path served = image;
+    if (onExt4File) {
+        served = ext4Holding(image);
+        if (served.empty()) return;
+        if (dieAtSector) {
+            const auto at = onExt4(served, *dieAtSector, 1);
+            if (at.empty()) return;
+            dieAtSector = at.front().first;
+        }
+    }
     mountPoint = shellQuote(mnt.string());
     countFile = (image.parent_path() / "mnt.counts").string();
     deadFile = (image.parent_path() / "mnt.dead").string();
@@ -144,23 +220,77 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
                                     (dieAtSector ? " DIE_AT_SECTOR=" + std::to_string(*dieAtSector) : "") +
                                     (diesOnce ? " DIE_ONCE=1" : "") + " COUNT_FILE=" + shellQuote(countFile) +
                                     " DEAD_FILE=" + shellQuote(deadFile);
+    // The bad sectors where the ext4 file system holds them.
+    std::filesystem::path badMap = map;
+    if (onExt4File) {
+        badMap = map.string() + ".ext4";
+        std::ifstream in(map);
+        std::ofstream out(badMap);
+        std::uint64_t first = 0, count = 0;
+        while (in >> first >> count)
+            for (const auto& [at, sectors] : onExt4(served, first, count))
+                out << at << ' ' << sectors << '\n';
+    }
     // Unmounted, the tool ends.
-    const std::string attach = loop == Loop::TheFileItself
-                                   ? "echo " + shellQuote((mnt / "disk.img").string())
-                                   : std::string("losetup -r ") + (directIo ? "--direct-io=on " : "") + "-f --show " +
-                                         mountPoint + "/disk.img";
-    device = runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) +
-                        " " + shellQuote(image.string()) + " " + mountPoint + " @" + shellQuote(map.string()) +
-                        " 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e " + mountPoint +
-                        "/disk.img ] && break; sleep 0.1; done && " + attach)
-                 .value_or("");
-    device = device.substr(0, device.find('\n'));
-    ownsLoop = loop != Loop::TheFileItself;
+    undo.push_back("umount " + mountPoint + " || umount -l " + mountPoint);
+    if (!runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) + " " +
+                    shellQuote(served.string()) + " " + mountPoint + " @" + shellQuote(badMap.string()) +
+                    " 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e " + mountPoint +
+                    "/disk.img ] && break; sleep 0.1; done && [ -e " + mountPoint + "/disk.img ]"))
+        return;
+    const std::string file = (mnt / "disk.img").string();
+    if (loop == Loop::TheFileItself) {
+        device = file;
+        return;
+    }
+    // A read-only loop device over `what`, in direct I/O or not, taken down with the rest.
+    const auto attach = [&](const std::string& what, bool direct) -> std::string {
+        std::string made =
+            runCommand(std::string("losetup -r ") + (direct ? "--direct-io=on " : "") + "-f --show " + shellQuote(what))
+                .value_or("");
+        made = made.substr(0, made.find('\n'));
+        if (!made.empty()) undo.insert(undo.begin(), "losetup -d " + made);
+        return made;
+    };
+    const std::string below = attach(file, directIo);
+    if (below.empty()) return;
+    switch (loop) {
+    case Loop::CachedOverDirectIo:
+    case Loop::CachedOverCached:
+        device = attach(below, false);
+        return;
+    case Loop::DirectIoOverCached:
+        device = attach(below, true);
+        return;
+    case Loop::FileOnExt4OverCached:
+    case Loop::CachedOverFileOnExt4OverCached: {
+        const std::filesystem::path ext4 = image.parent_path() / "mnt-ext4";
+        std::filesystem::create_directories(ext4);
+        if (!runCommand("mount -t ext4 -o ro,noload " + below + " " + shellQuote(ext4.string()))) return;
+        undo.insert(undo.begin(), "umount " + shellQuote(ext4.string()) + " || umount -l " + shellQuote(ext4.string()));
+        const std::string card = (ext4 / "card.img").string();
+        device = loop == Loop::FileOnExt4OverCached ? card : attach(card, false);
+        return;
+    }
+    case Loop::LinearOverCached: {
+        const std::string name = "drentic-" + std::to_string(::getpid()) + "-" + below.substr(below.rfind('/') + 1);
+        const std::uint64_t sectors = std::filesystem::file_size(image) / 512;
+        if (!runCommand("dmsetup create " + name + " --readonly --table '0 " + std::to_string(sectors) + " linear " +
+                        below + " 0'"))
+            return;
+        undo.insert(undo.begin(), "dmsetup remove " + name);
+        device = "/dev/mapper/" + name;
+        return;
+    }
+    default:
+        device = below;
+        return;
+    }
 }
 
 ServedByTheFuseTool::~ServedByTheFuseTool() {
-    if (!device.empty() && ownsLoop) runCommand("losetup -d " + device);
-    runCommand("umount " + mountPoint + " || umount -l " + mountPoint);
+    for (const std::string& step : undo)
+        runCommand(step);
 }
 
 void ServedByTheFuseTool::answerAgain() const {

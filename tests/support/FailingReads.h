@@ -133,8 +133,31 @@ struct ServedByTheFuseTool {
         // No loop device: the file the tool serves is the medium, read as an
         // image file is, the tool keeping the kernel from caching it.
         TheFileItself,
+        // Stacks of devices over the file the tool serves. A loop device
+        // through its own page cache over one in direct I/O (the tool keeping
+        // the kernel from caching the file); one over another, both through
+        // the page cache of the file the tool lets the kernel keep; one in
+        // direct I/O over such a one.
+        CachedOverDirectIo,
+        CachedOverCached,
+        DirectIoOverCached,
+        // The image lies on an ext4 file system the tool serves (made once
+        // beside the image, as ext4.img), mounted from a loop device through
+        // the page cache: the medium is the image file there, or a loop
+        // device through the page cache over it. The map's runs ("FIRST
+        // COUNT" lines) and the sector the disk dies at are the image's,
+        // where the file system holds them.
+        FileOnExt4OverCached,
+        CachedOverFileOnExt4OverCached,
+        // A device-mapper linear device over a loop device through the page
+        // cache: only where the kernel has device-mapper (see
+        // deviceMapperPossible).
+        LinearOverCached,
     };
     static bool possible();
+    // Whether device-mapper devices can be made here: its module loaded and
+    // dmsetup naming the linear target.
+    static bool deviceMapperPossible();
     // `diesOnce`: a disk that died and answers again does so for good.
     ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map, Loop loop,
                         std::optional<std::uint64_t> dieAtSector = std::nullopt, bool diesOnce = false);
@@ -149,7 +172,8 @@ struct ServedByTheFuseTool {
     // the sector it dies at once more.
     void answerAgain() const;
     std::string device;
-    bool ownsLoop = false;
+    // What takes the stack down again, in order.
+    std::vector<std::string> undo;
     std::string mountPoint;
     std::string countFile;
     std::string deadFile;

@@ -117,8 +117,11 @@ bool APFSFileSystem::readBlocks(std::uint64_t first, std::uint64_t count, std::u
 }
 
 void APFSFileSystem::progressStep(std::uint64_t done, std::uint64_t count) {
-    // While the display has not taken the last figures there is nothing to
-    // do, not even reading the clock.
+    // How far the walk has come is kept whatever the display does: a disk
+    // that stops answering is told with it.
+    volume_.noteSweepProgress(done, count);
+    // While the display has not taken the last figures there is nothing more
+    // to do, not even reading the clock.
     if (volume_.timerFireMethodCanRun()) return;
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     volume_.postSweepProgress(kStatus, done, count, kApfsBlockBytes, elapsed);
