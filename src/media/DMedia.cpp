@@ -43,17 +43,18 @@ constexpr std::uint64_t kReadAheadPauseBytes = 64u << 20;
 
 std::optional<std::vector<DMedia::FileExtent>> DMedia::extentsOf(int fd) {
     // Asked once for how many, then for them all: a file of more is read
-    // the other ways.
+    // the other ways. Never with FIEMAP_FLAG_SYNC: that writes the file's
+    // dirty pages back, and the file system it would write to lies on the
+    // disk being recovered. What is not yet on the disk comes back flagged
+    // (delayed allocation) and is left out below.
     constexpr std::uint32_t kMostExtents = 1u << 20;
     fiemap head{};
     head.fm_length = FIEMAP_MAX_OFFSET;
-    head.fm_flags = FIEMAP_FLAG_SYNC;
     if (::ioctl(fd, FS_IOC_FIEMAP, &head) != 0 || head.fm_mapped_extents > kMostExtents) return std::nullopt;
     const std::uint32_t count = head.fm_mapped_extents;
     std::vector<std::uint64_t> memory((sizeof(fiemap) + count * sizeof(fiemap_extent)) / sizeof(std::uint64_t) + 1);
     auto* map = reinterpret_cast<fiemap*>(memory.data());
     map->fm_length = FIEMAP_MAX_OFFSET;
-    map->fm_flags = FIEMAP_FLAG_SYNC;
     map->fm_extent_count = count;
     if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return std::nullopt;
     // Only extents whose bytes lie as they are on the device: none whose
