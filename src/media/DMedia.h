@@ -112,6 +112,24 @@ public:
                                                  RangeReader reader = RangeReader::Scan) {
         return reader_.readRange(askerOf(reader), sector, count, buffer);
     }
+    // A save's second pass over `count` sectors from `sector`: their
+    // stepped-over runs scraped, and what the buffer then holds of them (see
+    // MediumReader::scrapeRange); nothing, after the save's alert, when the
+    // medium has gone or stopped answering.
+    std::optional<MediumReader::Runs> scrapeSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
+                                                        bool continued, bool goesOn,
+                                                        const std::atomic<bool>* stop = nullptr) {
+        return reader_.scrapeRange(sector, count, buffer, continued, goesOn, stop);
+    }
+    // The runs [first, end) of `count` sectors from `first` that a walk
+    // stepped over and no read has got since: what only a save's second pass
+    // asks.
+    MediumReader::Runs steppedOverIn(std::uint64_t first, std::uint64_t count) const {
+        MediumReader::Runs runs;
+        for (const MediumMap::Run& run : policy_.map().runsIn(first, count))
+            if (!run.failed()) runs.emplace_back(run.begin, run.end);
+        return runs;
+    }
     // A search that holds sectors in memory lends them, for as long as it
     // runs, to the readers of the files it examines (nullptr: none). Only
     // the search's own thread reads through them.
@@ -128,8 +146,8 @@ public:
         policy_.setStillToRead(std::move(stillToRead));
         if (begins) reader_.beginSave();
     }
-    // A save begins to read the next file: its scrape asks densely again
-    // wherever the file's own bad runs begin.
+    // A save begins to read the next file, or to scrape it: its scrape asks
+    // densely again wherever the file's own bad runs begin.
     void beginSavingFile() { reader_.beginFile(); }
     // readSectorRange, with what the search holds taken from memory and only
     // the rest read: the same bytes, and its unreadable sectors (zeros

@@ -134,17 +134,60 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
         lost += step->lost;
         at = step->next;
     }
-    // A walk steps over readable runs shorter than its step: a save asks
-    // inside what it needs of them, as a disk-rescue tool scrapes a bad area.
-    if (saving && lost != 0) {
-        const std::optional<std::uint64_t> got = scrape(r, readable);
-        if (!got) {
-            r.zero(sector, end);
-            return std::nullopt;
-        }
-        lost -= std::min(lost, *got);
-    }
     return lost;
+}
+
+std::optional<MediumReader::Runs> MediumReader::scrapeRange(std::uint64_t sector, std::int32_t count,
+                                                            std::uint8_t* buffer, bool continued, bool goesOn,
+                                                            const std::atomic<bool>* stop) {
+    const std::uint64_t bps = device_.sectorBytes();
+    if (!fits(sector, count, bps)) return std::nullopt;
+    if (policy_.stopped()) {
+        tellStopped(Asker::Save);
+        return std::nullopt;
+    }
+    const Request r{Asker::Save, sector, buffer, bps};
+    // Past the medium's end there is nothing to ask.
+    const std::uint64_t mediumEnd = policy_.endSector();
+    const std::uint64_t end =
+        std::min(sector + static_cast<std::uint64_t>(count), mediumEnd != 0 ? std::max(sector, mediumEnd) : UINT64_MAX);
+    Runs got;
+    if (!scrape(r, end, Piece{continued, goesOn, stop}, got)) return std::nullopt;
+    std::sort(got.begin(), got.end());
+    // What is readable now and was not read into the buffer by the asks was
+    // read since it was stepped over (an ask past the end of the piece
+    // before, say): it is read as the first pass reads, from the page cache
+    // that still holds it, most likely.
+    const MediumMap& map = policy_.map();
+    const auto readable = [&] {
+        Runs runs;
+        std::uint64_t from = sector;
+        for (const MediumMap::Run& run : map.runsIn(sector, end - sector)) {
+            if (run.begin > from) runs.emplace_back(from, run.begin);
+            from = run.end;
+        }
+        if (from < end) runs.emplace_back(from, end);
+        return runs;
+    };
+    std::size_t g = 0;
+    for (const auto& [first, last] : readable()) {
+        for (std::uint64_t at = first; at < last;) {
+            while (g < got.size() && got[g].second <= at)
+                ++g;
+            if (g < got.size() && got[g].first <= at) {
+                at = std::min(last, got[g].second);
+                continue;
+            }
+            const std::uint64_t to = g < got.size() ? std::min(last, got[g].first) : last;
+            for (std::uint64_t next = at; next < to;) {
+                const std::optional<Progress> step = readOn(r, next, to);
+                if (!step) return std::nullopt;
+                next = step->next;
+            }
+            at = to;
+        }
+    }
+    return readable();
 }
 
 std::uint64_t MediumReader::readFromTheCache(const Request& r, std::uint64_t at, std::uint64_t end) {
@@ -378,7 +421,7 @@ void MediumReader::scrapeAskAnswered() {
     denseRowFailed_ = 0;
 }
 
-std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_t end) {
+bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piece, Runs& got) {
     MediumMap& map = policy_.map();
     const std::uint64_t pageSectors = map.pageSectors();
     const std::uint64_t gridSectors = std::max<std::uint64_t>(kScrapeGridBytes / r.bps, 1);
@@ -443,7 +486,6 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         }
         return to;
     };
-    std::uint64_t got = 0;
     const std::uint64_t liveBefore = policy_.liveAnswers();
     // `at` of the stepped-over run [begin, to), which has just answered: the
     // readable run around it is read to its edges, from `from` on, and
@@ -453,7 +495,7 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         const std::optional<std::uint64_t> begins = runBegins(from, at);
         const std::optional<std::uint64_t> ends = begins ? runEnds(at, to) : std::nullopt;
         if (!ends) return false;
-        got += *ends - *begins;
+        got.emplace_back(*begins, *ends);
         from = *ends + 1;
         return true;
     };
@@ -491,11 +533,14 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         std::lock_guard lock(scrapeMutex_);
         return denseRowFailed_;
     };
+    const auto stopping = [&] { return piece.stop && piece.stop->load(); };
     std::vector<std::uint8_t> one(static_cast<std::size_t>(r.bps));
-    // A read that begins at a sector that failed was asked there already.
+    // A read that begins at a sector that failed was asked there already,
+    // and one that goes on from the piece before where that piece's asks
+    // left off.
     const std::optional<MediumMap::Run> atFirst = map.runAt(r.sector);
-    bool firstAsked = atFirst && atFirst->failed();
-    for (std::uint64_t pos = r.sector; pos < end;) {
+    bool firstAsked = piece.continued || (atFirst && atFirst->failed());
+    for (std::uint64_t pos = r.sector; pos < end && !stopping();) {
         // The next stepped-over run of the read, as it is now: the scrape's
         // own answers split runs.
         std::optional<MediumMap::Run> next;
@@ -516,11 +561,12 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         // Inside a wide bad area (asks failing in a row) the grid alone: the
         // pieces its own failures leave are asked no more densely than it.
         // The read's first run is asked all the same: a file is asked at
-        // every run of its own at least once.
+        // every run of its own at least once; but not one that goes on from
+        // the piece before inside a wide bad area: the grid goes on there.
         const bool wide = failedInARow() >= kDenseAsksInARow;
         std::uint64_t from = run.begin;
         Asked asked = Asked::Failed;
-        if (!wide || run.begin == r.sector || !firstAsked) {
+        if (!wide || (run.begin == r.sector && !piece.continued) || !firstAsked) {
             firstAsked = true;
             // First at the run's first sector in the read, and, when that
             // fails inside a page, where its first whole page begins: the page
@@ -530,7 +576,7 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
             const std::uint64_t wholePage = run.begin - run.begin % pageSectors + pageSectors;
             if (asked == Asked::Failed && run.begin % pageSectors != 0 && wholePage < run.end)
                 asked = ask(wholePage, from, run.end);
-            if (asked == Asked::Gone) return std::nullopt;
+            if (asked == Asked::Gone) return false;
         }
         // Then once in every kScrapeSectors sectors of the medium, twice as
         // far apart once kDenseAsksInARow of them fail in a row, and once in
@@ -546,8 +592,9 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         };
         std::uint64_t tail = from;
         for (std::uint64_t at = nextAsk(from); at < run.end;) {
+            if (stopping()) return true;
             asked = ask(at, from, run.end, true);
-            if (asked == Asked::Gone) return std::nullopt;
+            if (asked == Asked::Gone) return false;
             tail = std::max(from, at + 1);
             at = nextAsk(asked == Asked::Answered ? from : at + 1);
         }
@@ -556,32 +603,35 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         // shorter than kScrapeSectors, would read as zeros where a copy of the
         // disk has its bytes. It is asked in its middle, once, but inside a
         // wide bad area, where the ask past the read's end looks for the one
-        // that reaches it.
+        // that reaches it, and but where the next piece goes on with the
+        // run's asks.
         tail = std::max(tail, from);
-        if (!wide && tail < run.end && run.end - tail > 2 * pageSectors) {
+        if (!wide && !(piece.goesOn && run.end == end) && tail < run.end && run.end - tail > 2 * pageSectors &&
+            !stopping()) {
             asked = ask(tail + (run.end - tail) / 2, from, run.end);
-            if (asked == Asked::Gone) return std::nullopt;
+            if (asked == Asked::Gone) return false;
         }
         pos = std::max(pos, std::min(from, end));
         // A readable run that goes on past the read's end is found there by
         // the read after, which cannot go back: it is asked for here, so the
-        // run's sectors in this read are read to its edge too.
-        if (run.end != end || from >= end || end >= policy_.endSector()) continue;
+        // run's sectors in this read are read to its edge too. (A piece that
+        // the next goes on from finds it there.)
+        if (piece.goesOn || run.end != end || from >= end || end >= policy_.endSector() || stopping()) continue;
         const std::optional<MediumMap::Run> past = map.runAt(end);
         if (past && past->kind != MediumMap::Kind::SteppedOver) continue;
         const Probe heard = probe(Asker::Save, end, one.data(), Way::PastTheCache);
-        if (heard == Probe::Gone) return std::nullopt;
+        if (heard == Probe::Gone) return false;
         if (heard == Probe::Failed) {
             map.addFailed(end);
-            if (!scrapeAskFailed(end, liveBefore)) return std::nullopt;
+            if (!scrapeAskFailed(end, liveBefore)) return false;
             continue;
         }
         scrapeAskAnswered();
         const std::optional<std::uint64_t> begins = runBegins(from, end);
-        if (!begins) return std::nullopt;
-        got += end - *begins;
+        if (!begins) return false;
+        got.emplace_back(*begins, end);
     }
-    return got;
+    return true;
 }
 
 std::optional<std::uint64_t> MediumReader::readExamined(Asker asker, std::uint64_t sector, std::int32_t count,

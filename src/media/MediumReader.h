@@ -18,8 +18,11 @@
 //     the policy says, not read;
 //   - a scan reads nothing inside a failed or stepped-over run, but the
 //     few come-back asks the policy places in its own walks;
-//   - a save asks inside a stepped-over run only by its scrape, and a run
-//     the scrape gave up on not again in that save;
+//   - a save reads in two passes, as a disk-rescue tool copies before it
+//     scrapes: its first reads what answers and walks the bad stretches,
+//     asking nothing inside a stepped-over run; its second scrapes the
+//     stepped-over runs of its files (see scrapeRange), and a run the scrape
+//     gave up on not again in that save;
 //   - every walk, and every row of a save's scrape asks that fail, is
 //     followed by the one verdict on whether the disk still answers (see
 //     ReadFailurePolicy::judge); from a disk judged to have stopped, every
@@ -48,11 +51,25 @@ public:
     MediumReader& operator=(const MediumReader&) = delete;
 
     // A range of `count` sectors (a scan's or a size calculator's, or a
-    // save's): every sector that can be got, those lost as zeros, counted.
-    // How many were lost, or nothing (the buffer zeroed) when the request is
-    // out of range or the medium has gone or, to a save, stopped answering.
-    // What a save asks for past the medium's end is lost, never data.
+    // save's first pass): every sector that can be got, those lost as zeros,
+    // counted. How many were lost, or nothing (the buffer zeroed) when the
+    // request is out of range or the medium has gone or, to a save, stopped
+    // answering. What a save asks for past the medium's end is lost, never
+    // data.
     std::optional<std::uint64_t> readRange(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer);
+    // A save's second pass over `count` sectors from `sector`: the
+    // stepped-over runs in them scraped, each sector that answers read into
+    // its place in the buffer, and any other sector of them not known to be
+    // unreadable read as the first pass reads it. The runs [first, end) whose
+    // bytes the buffer now holds, in order: all but the unreadable sectors.
+    // Nothing when the request is out of range or the medium has gone or
+    // stopped answering. A long run is scraped a piece at a time at the cost
+    // of one call: `continued`, the piece that ends at `sector` was scraped
+    // just before; `goesOn`, the piece from the end of this one comes next.
+    // Once `stop` is set no more asks are made, and what they got is given.
+    using Runs = MediumDevice::Runs;
+    std::optional<Runs> scrapeRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer, bool continued,
+                                    bool goesOn, const std::atomic<bool>* stop);
     // readRange, with what a search holds in memory taken from there and only
     // the rest read: the same bytes, and the unreadable sectors of what it
     // holds counted as the map knows them.
@@ -130,9 +147,14 @@ private:
     // of them it did not hold (zeros, stepped over in the map).
     std::uint64_t readFromTheCache(const Request& r, std::uint64_t at, std::uint64_t end);
     // The save's scrape of what [r.sector, end) holds of stepped-over runs,
-    // once the rest is read: how many of their sectors it read, or nothing
-    // when the medium has gone or stopped answering.
-    std::optional<std::uint64_t> scrape(const Request& r, std::uint64_t end);
+    // as scrapeRange asks it: false when the medium has gone or stopped
+    // answering. The runs it read join `got`.
+    struct Piece {
+        bool continued = false;
+        bool goesOn = false;
+        const std::atomic<bool>* stop = nullptr;
+    };
+    bool scrape(const Request& r, std::uint64_t end, const Piece& piece, Runs& got);
     // A scrape ask at `at` has failed, or one has answered: every
     // kScrapeFailuresJudged-th in a row of the save is followed by the
     // verdict. False, the user told, when the medium no longer answers.
