@@ -113,22 +113,19 @@ public:
         return reader_.readRange(askerOf(reader), sector, count, buffer);
     }
     // A save's second pass over `count` sectors from `sector`: their
-    // stepped-over runs scraped, and what the buffer then holds of them (see
-    // MediumReader::scrapeRange); nothing, after the save's alert, when the
-    // medium has gone or stopped answering.
-    std::optional<MediumReader::Runs> scrapeSectorRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer,
-                                                        bool continued, bool goesOn,
-                                                        const std::atomic<bool>* stop = nullptr) {
-        return reader_.scrapeRange(sector, count, buffer, continued, goesOn, stop);
+    // stepped-over runs scraped, what answers handed to `take` as it is read
+    // (see MediumReader::scrapeRange); false, after the save's alert, when
+    // the medium has gone or stopped answering.
+    bool scrapeSectorRange(std::uint64_t sector, std::uint64_t count, const MediumReader::Take& take,
+                           const MediumReader::Asked& asked = {}, const MediumReader::Stop& stop = {}) {
+        return reader_.scrapeRange(sector, count, take, asked, stop);
     }
-    // The runs [first, end) of `count` sectors from `first` that a walk
-    // stepped over and no read has got since: what only a save's second pass
-    // asks.
+    // The stretches [first, end) of `count` sectors from `first` that hold
+    // sectors a walk stepped over and no read has got since, and nothing
+    // readable: what only a save's second pass asks (see
+    // MediumMap::steppedOverIn).
     MediumReader::Runs steppedOverIn(std::uint64_t first, std::uint64_t count) const {
-        MediumReader::Runs runs;
-        for (const MediumMap::Run& run : policy_.map().runsIn(first, count))
-            if (!run.failed()) runs.emplace_back(run.begin, run.end);
-        return runs;
+        return policy_.map().steppedOverIn(first, count);
     }
     // A search that holds sectors in memory lends them, for as long as it
     // runs, to the readers of the files it examines (nullptr: none). Only

@@ -14,6 +14,9 @@ using Way = MediumDevice::Way;
 using Probe = ReadFailurePolicy::Probe;
 
 constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
+// What a save's second pass reads at a time of what was read since it was
+// stepped over.
+constexpr std::uint64_t kExtraReadBytes = 1u << 20;
 // A save's scrape asks inside a run that walks stepped over at least once in
 // every this many sectors of the medium: any readable run this long holds an
 // ask, whatever its alignment, until kScrapeFailuresInARun of them fail in a
@@ -137,57 +140,67 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
     return lost;
 }
 
-std::optional<MediumReader::Runs> MediumReader::scrapeRange(std::uint64_t sector, std::int32_t count,
-                                                            std::uint8_t* buffer, bool continued, bool goesOn,
-                                                            const std::atomic<bool>* stop) {
+bool MediumReader::scrapeRange(std::uint64_t sector, std::uint64_t count, const Take& take, const Asked& asked,
+                               const Stop& stop) {
     const std::uint64_t bps = device_.sectorBytes();
-    if (!fits(sector, count, bps)) return std::nullopt;
+    if (bps == 0 || !platform::checkedMul(platform::saturatingAdd(sector, count), bps)) return false;
     if (policy_.stopped()) {
         tellStopped(Asker::Save);
-        return std::nullopt;
+        return false;
     }
-    const Request r{Asker::Save, sector, buffer, bps};
     // Past the medium's end there is nothing to ask.
     const std::uint64_t mediumEnd = policy_.endSector();
-    const std::uint64_t end =
-        std::min(sector + static_cast<std::uint64_t>(count), mediumEnd != 0 ? std::max(sector, mediumEnd) : UINT64_MAX);
-    Runs got;
-    if (!scrape(r, end, Piece{continued, goesOn, stop}, got)) return std::nullopt;
-    std::sort(got.begin(), got.end());
-    // What is readable now and was not read into the buffer by the asks was
-    // read since it was stepped over (an ask past the end of the piece
-    // before, say): it is read as the first pass reads, from the page cache
-    // that still holds it, most likely.
+    const std::uint64_t end = std::min(sector + count, mediumEnd != 0 ? std::max(sector, mediumEnd) : UINT64_MAX);
+    Runs taken;
+    const Take keep = [&](std::uint64_t first, std::uint64_t n, const std::uint8_t* bytes) {
+        if (!taken.empty() && taken.back().second == first)
+            taken.back().second = first + n;
+        else
+            taken.emplace_back(first, first + n);
+        take(first, n, bytes);
+    };
+    if (!scrape(sector, end, keep, asked, stop)) return false;
+    if (stop && stop()) return true;
+    std::sort(taken.begin(), taken.end());
+    // What is readable now and was not read by the asks was read since it
+    // was stepped over (by a judgement's ask where the save still had to
+    // read, say): it is read as the first pass reads, from the page cache
+    // that still holds it, most likely, and handed over as it came.
     const MediumMap& map = policy_.map();
-    const auto readable = [&] {
+    const auto readableIn = [&](std::uint64_t first, std::uint64_t last) {
         Runs runs;
-        std::uint64_t from = sector;
-        for (const MediumMap::Run& run : map.runsIn(sector, end - sector)) {
-            if (run.begin > from) runs.emplace_back(from, run.begin);
-            from = run.end;
+        for (const MediumMap::Run& run : map.runsIn(first, last - first)) {
+            if (run.begin > first) runs.emplace_back(first, run.begin);
+            first = run.end;
         }
-        if (from < end) runs.emplace_back(from, end);
+        if (first < last) runs.emplace_back(first, last);
         return runs;
     };
-    std::size_t g = 0;
-    for (const auto& [first, last] : readable()) {
+    const std::uint64_t piece = std::max<std::uint64_t>(kExtraReadBytes / bps, 1);
+    std::vector<std::uint8_t> bytes;
+    std::size_t t = 0;
+    for (const auto& [first, last] : readableIn(sector, end)) {
         for (std::uint64_t at = first; at < last;) {
-            while (g < got.size() && got[g].second <= at)
-                ++g;
-            if (g < got.size() && got[g].first <= at) {
-                at = std::min(last, got[g].second);
+            while (t < taken.size() && taken[t].second <= at)
+                ++t;
+            if (t < taken.size() && taken[t].first <= at) {
+                at = std::min(last, taken[t].second);
                 continue;
             }
-            const std::uint64_t to = g < got.size() ? std::min(last, got[g].first) : last;
+            const std::uint64_t to = std::min({t < taken.size() ? taken[t].first : last, last, at + piece});
+            bytes.resize(static_cast<std::size_t>((to - at) * bps));
+            const Request r{Asker::Save, at, bytes.data(), bps};
             for (std::uint64_t next = at; next < to;) {
                 const std::optional<Progress> step = readOn(r, next, to);
-                if (!step) return std::nullopt;
+                if (!step) return false;
                 next = step->next;
             }
+            for (const auto& [b, e] : readableIn(at, to))
+                take(b, e - b, r.at(b));
             at = to;
         }
     }
-    return readable();
+    return true;
 }
 
 std::uint64_t MediumReader::readFromTheCache(const Request& r, std::uint64_t at, std::uint64_t end) {
@@ -421,23 +434,30 @@ void MediumReader::scrapeAskAnswered() {
     denseRowFailed_ = 0;
 }
 
-bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piece, Runs& got) {
+bool MediumReader::scrape(std::uint64_t sector, std::uint64_t end, const Take& take, const Asked& asked,
+                          const Stop& stop) {
     MediumMap& map = policy_.map();
+    const std::uint64_t bps = device_.sectorBytes();
     const std::uint64_t pageSectors = map.pageSectors();
-    const std::uint64_t gridSectors = std::max<std::uint64_t>(kScrapeGridBytes / r.bps, 1);
+    const std::uint64_t gridSectors = std::max<std::uint64_t>(kScrapeGridBytes / bps, 1);
     const std::uint64_t denseSectors = std::min(kScrapeSectors, gridSectors);
+    // Room for what is read between two asks, and the sector `base` its
+    // first byte is of: a readable run is read back from an ask at most to
+    // the ask before, and on in steps of kScrapeSectors, each handed over as
+    // it is read.
+    const std::uint64_t room = gridSectors + kScrapeSectors + 1;
+    std::vector<std::uint8_t> scratch(static_cast<std::size_t>(room * bps));
+    std::uint64_t base = sector;
+    const auto into = [&](std::uint64_t at) { return scratch.data() + (at - base) * bps; };
     // Sectors [first, last] into their place, past the page cache: the cache
     // fails a page whole for one bad sector.
     const auto read = [&](std::uint64_t first, std::uint64_t last) {
         return device_
-            .readSectors(Asker::Save, first, static_cast<std::int32_t>(last + 1 - first), r.at(first),
+            .readSectors(Asker::Save, first, static_cast<std::int32_t>(last + 1 - first), into(first),
                          Way::PastTheCache)
             .answer;
     };
-    const auto failed = [&](std::uint64_t at) {
-        r.zero(at, at + 1);
-        map.addFailed(at);
-    };
+    const auto failed = [&](std::uint64_t at) { map.addFailed(at); };
     // Where the readable run that holds `at`, which has just answered,
     // begins, from `from` on (no sector between known to have failed): in
     // halving steps, each a read from the step up to what has been read, so
@@ -461,13 +481,16 @@ bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piec
     // Where the readable run from `at`, which has just answered, ends, up to
     // `to` (no sector between known to have failed): read on in steps of
     // kScrapeSectors, and the step that fails in halving steps from its
-    // first sector; the sector that ends it failed.
+    // first sector; the sector that ends it failed. What reads is handed
+    // over step by step.
     const auto runEnds = [&](std::uint64_t at, std::uint64_t to) -> std::optional<std::uint64_t> {
         for (std::uint64_t next = at + 1; next < to;) {
             const std::uint64_t stepEnd = std::min(next + kScrapeSectors, to);
+            base = next;
             Answer a = read(next, stepEnd - 1);
             if (a == Answer::Hopeless) return std::nullopt;
             if (MediumDevice::answered(a)) {
+                take(next, stepEnd - next, into(next));
                 next = stepEnd;
                 continue;
             }
@@ -476,10 +499,12 @@ bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piec
                 const std::uint64_t step = next + (last - next) / 2;
                 a = read(next, step);
                 if (a == Answer::Hopeless) return std::nullopt;
-                if (MediumDevice::answered(a))
+                if (MediumDevice::answered(a)) {
+                    take(next, step + 1 - next, into(next));
                     next = step + 1;
-                else
+                } else {
                     last = step;
+                }
             }
             failed(next);
             return next;
@@ -493,9 +518,10 @@ bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piec
     const auto readAround = [&](std::uint64_t at, std::uint64_t& from, std::uint64_t to) {
         scrapeAskAnswered();
         const std::optional<std::uint64_t> begins = runBegins(from, at);
-        const std::optional<std::uint64_t> ends = begins ? runEnds(at, to) : std::nullopt;
+        if (!begins) return false;
+        take(*begins, at + 1 - *begins, into(*begins));
+        const std::optional<std::uint64_t> ends = runEnds(at, to);
         if (!ends) return false;
-        got.emplace_back(*begins, *ends);
         from = *ends + 1;
         return true;
     };
@@ -515,7 +541,11 @@ bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piec
             from = std::max(from, at + 1);
             return Asked::Failed;
         }
+        // Read back no further than the room holds.
+        from = std::max(from, at + 1 > room - kScrapeSectors ? at + 1 - (room - kScrapeSectors) : 0);
+        base = from;
         const Answer a = read(at, at);
+        if (asked) asked(at);
         if (a == Answer::Hopeless) return Asked::Gone;
         if (MediumDevice::answered(a)) return readAround(at, from, to) ? Asked::Answered : Asked::Gone;
         failed(at);
@@ -527,22 +557,19 @@ bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piec
         return scrapeAskFailed(at, liveBefore) ? Asked::Failed : Asked::Gone;
     };
     // The row of asks that failed, nothing answering between, runs on across
-    // the reads of one file: a bad area read a piece at a time is asked
-    // densely only where it begins. Another file begins a row of its own.
+    // the stretches of one file: a bad area met again is asked densely only
+    // where it begins. Another file begins a row of its own.
     const auto failedInARow = [&] {
         std::lock_guard lock(scrapeMutex_);
         return denseRowFailed_;
     };
-    const auto stopping = [&] { return piece.stop && piece.stop->load(); };
-    std::vector<std::uint8_t> one(static_cast<std::size_t>(r.bps));
-    // A read that begins at a sector that failed was asked there already,
-    // and one that goes on from the piece before where that piece's asks
-    // left off.
-    const std::optional<MediumMap::Run> atFirst = map.runAt(r.sector);
-    bool firstAsked = piece.continued || (atFirst && atFirst->failed());
-    for (std::uint64_t pos = r.sector; pos < end && !stopping();) {
-        // The next stepped-over run of the read, as it is now: the scrape's
-        // own answers split runs.
+    const auto stopping = [&] { return stop && stop(); };
+    // A stretch that begins at a sector that failed was asked there already.
+    const std::optional<MediumMap::Run> atFirst = map.runAt(sector);
+    bool firstAsked = atFirst && atFirst->failed();
+    for (std::uint64_t pos = sector; pos < end && !stopping();) {
+        // The next stepped-over run of the stretch, as it is now: the
+        // scrape's own answers split runs.
         std::optional<MediumMap::Run> next;
         for (const MediumMap::Run& run : map.runsIn(pos, end - pos)) {
             if (run.failed()) continue;
@@ -551,8 +578,8 @@ bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piec
         }
         if (!next) break;
         const MediumMap::Run run = *next;
-        // The read got sectors between the last run and this one: what
-        // answered there begins a new row.
+        // Sectors between the last run and this one were read: what answered
+        // there begins a new row.
         if (map.countIn(pos, run.begin - pos) != run.begin - pos) {
             std::lock_guard lock(scrapeMutex_);
             denseRowFailed_ = 0;
@@ -560,23 +587,22 @@ bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piec
         pos = run.end;
         // Inside a wide bad area (asks failing in a row) the grid alone: the
         // pieces its own failures leave are asked no more densely than it.
-        // The read's first run is asked all the same: a file is asked at
-        // every run of its own at least once; but not one that goes on from
-        // the piece before inside a wide bad area: the grid goes on there.
+        // The stretch's first run is asked all the same: a file is asked at
+        // every stretch of its own at least once.
         const bool wide = failedInARow() >= kDenseAsksInARow;
         std::uint64_t from = run.begin;
-        Asked asked = Asked::Failed;
-        if (!wide || (run.begin == r.sector && !piece.continued) || !firstAsked) {
+        Asked answer = Asked::Failed;
+        if (!wide || run.begin == sector || !firstAsked) {
             firstAsked = true;
-            // First at the run's first sector in the read, and, when that
-            // fails inside a page, where its first whole page begins: the page
-            // cache fails a page whole, and the page the run begins in may
-            // hold a bad neighbour's sectors too.
-            asked = ask(run.begin, from, run.end);
+            // First at the run's first sector, and, when that fails inside a
+            // page, where its first whole page begins: the page cache fails a
+            // page whole, and the page the run begins in may hold a bad
+            // neighbour's sectors too.
+            answer = ask(run.begin, from, run.end);
             const std::uint64_t wholePage = run.begin - run.begin % pageSectors + pageSectors;
-            if (asked == Asked::Failed && run.begin % pageSectors != 0 && wholePage < run.end)
-                asked = ask(wholePage, from, run.end);
-            if (asked == Asked::Gone) return false;
+            if (answer == Asked::Failed && run.begin % pageSectors != 0 && wholePage < run.end)
+                answer = ask(wholePage, from, run.end);
+            if (answer == Asked::Gone) return false;
         }
         // Then once in every kScrapeSectors sectors of the medium, twice as
         // far apart once kDenseAsksInARow of them fail in a row, and once in
@@ -584,42 +610,40 @@ bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piec
         // run's end: every island of the grid's width in the file is found,
         // and a narrower one close to what answered.
         const auto nextAsk = [&](std::uint64_t after) {
-            const std::uint32_t failed = failedInARow();
-            return placeFrom(after, failed < kDenseAsksInARow ? denseSectors
-                                    : failed < kDenseAsksInARow + kScrapeFailuresInARun
+            const std::uint32_t inARow = failedInARow();
+            return placeFrom(after, inARow < kDenseAsksInARow ? denseSectors
+                                    : inARow < kDenseAsksInARow + kScrapeFailuresInARun
                                         ? std::min(2 * denseSectors, gridSectors)
                                         : gridSectors);
         };
         std::uint64_t tail = from;
         for (std::uint64_t at = nextAsk(from); at < run.end;) {
             if (stopping()) return true;
-            asked = ask(at, from, run.end, true);
-            if (asked == Asked::Gone) return false;
+            answer = ask(at, from, run.end, true);
+            if (answer == Asked::Gone) return false;
             tail = std::max(from, at + 1);
-            at = nextAsk(asked == Asked::Answered ? from : at + 1);
+            at = nextAsk(answer == Asked::Answered ? from : at + 1);
         }
-        // The run's tail past its last ask holds none: a walk that stepped on
-        // past the read's end left it unasked, and a readable run there,
-        // shorter than kScrapeSectors, would read as zeros where a copy of the
-        // disk has its bytes. It is asked in its middle, once, but inside a
-        // wide bad area, where the ask past the read's end looks for the one
-        // that reaches it, and but where the next piece goes on with the
-        // run's asks.
+        // The run's tail past its last ask holds none: a readable run there,
+        // shorter than kScrapeSectors, would read as zeros where a copy of
+        // the disk has its bytes. It is asked in its middle, once, but inside
+        // a wide bad area.
         tail = std::max(tail, from);
-        if (!wide && !(piece.goesOn && run.end == end) && tail < run.end && run.end - tail > 2 * pageSectors &&
-            !stopping()) {
-            asked = ask(tail + (run.end - tail) / 2, from, run.end);
-            if (asked == Asked::Gone) return false;
+        if (!wide && tail < run.end && run.end - tail > 2 * pageSectors && !stopping()) {
+            answer = ask(tail + (run.end - tail) / 2, from, run.end);
+            if (answer == Asked::Gone) return false;
         }
         pos = std::max(pos, std::min(from, end));
-        // A readable run that goes on past the read's end is found there by
-        // the read after, which cannot go back: it is asked for here, so the
-        // run's sectors in this read are read to its edge too. (A piece that
-        // the next goes on from finds it there.)
-        if (piece.goesOn || run.end != end || from >= end || end >= policy_.endSector() || stopping()) continue;
+        // A readable run that goes on past the stretch's end (into what a
+        // walk stepped over of the next file) is found there, which the
+        // stretch's own asks may not reach: it is asked for there, and the
+        // run's sectors in the stretch read to its edge.
+        if (run.end != end || from >= end || end >= policy_.endSector() || stopping()) continue;
         const std::optional<MediumMap::Run> past = map.runAt(end);
         if (past && past->kind != MediumMap::Kind::SteppedOver) continue;
-        const Probe heard = probe(Asker::Save, end, one.data(), Way::PastTheCache);
+        from = std::max(from, end + 1 > room - kScrapeSectors ? end + 1 - (room - kScrapeSectors) : 0);
+        base = from;
+        const Probe heard = probe(Asker::Save, end, into(end), Way::PastTheCache);
         if (heard == Probe::Gone) return false;
         if (heard == Probe::Failed) {
             map.addFailed(end);
@@ -629,7 +653,7 @@ bool MediumReader::scrape(const Request& r, std::uint64_t end, const Piece& piec
         scrapeAskAnswered();
         const std::optional<std::uint64_t> begins = runBegins(from, end);
         if (!begins) return false;
-        got.emplace_back(*begins, end);
+        if (*begins < end) take(*begins, end - *begins, into(*begins));
     }
     return true;
 }

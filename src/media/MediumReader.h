@@ -36,6 +36,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,19 +58,19 @@ public:
     // answering. What a save asks for past the medium's end is lost, never
     // data.
     std::optional<std::uint64_t> readRange(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer);
-    // A save's second pass over `count` sectors from `sector`: the
-    // stepped-over runs in them scraped, each sector that answers read into
-    // its place in the buffer, and any other sector of them not known to be
-    // unreadable read as the first pass reads it. The runs [first, end) whose
-    // bytes the buffer now holds, in order: all but the unreadable sectors.
-    // Nothing when the request is out of range or the medium has gone or
-    // stopped answering. A long run is scraped a piece at a time at the cost
-    // of one call: `continued`, the piece that ends at `sector` was scraped
-    // just before; `goesOn`, the piece from the end of this one comes next.
-    // Once `stop` is set no more asks are made, and what they got is given.
+    // A save's second pass over `count` sectors from `sector`, none of them
+    // read before: the stepped-over runs in them scraped, each run of sectors
+    // that answers handed to `take` as it is read (its first sector, its
+    // sector count and its bytes), a piece at a time, and any other sector
+    // of them not known to be unreadable by now (read since) read as the
+    // first pass reads it, and handed over so. `asked` is told each place
+    // asked. False when the request is out of range or the medium has gone
+    // or stopped answering. Once `stop` answers true no more asks are made.
     using Runs = MediumDevice::Runs;
-    std::optional<Runs> scrapeRange(std::uint64_t sector, std::int32_t count, std::uint8_t* buffer, bool continued,
-                                    bool goesOn, const std::atomic<bool>* stop);
+    using Take = std::function<void(std::uint64_t first, std::uint64_t count, const std::uint8_t* bytes)>;
+    using Asked = std::function<void(std::uint64_t at)>;
+    using Stop = std::function<bool()>;
+    bool scrapeRange(std::uint64_t sector, std::uint64_t count, const Take& take, const Asked& asked, const Stop& stop);
     // readRange, with what a search holds in memory taken from there and only
     // the rest read: the same bytes, and the unreadable sectors of what it
     // holds counted as the map knows them.
@@ -146,15 +147,10 @@ private:
     // Sectors [at, end) of the request from the page cache alone: how many
     // of them it did not hold (zeros, stepped over in the map).
     std::uint64_t readFromTheCache(const Request& r, std::uint64_t at, std::uint64_t end);
-    // The save's scrape of what [r.sector, end) holds of stepped-over runs,
+    // The save's scrape of what [sector, end) holds of stepped-over runs,
     // as scrapeRange asks it: false when the medium has gone or stopped
-    // answering. The runs it read join `got`.
-    struct Piece {
-        bool continued = false;
-        bool goesOn = false;
-        const std::atomic<bool>* stop = nullptr;
-    };
-    bool scrape(const Request& r, std::uint64_t end, const Piece& piece, Runs& got);
+    // answering.
+    bool scrape(std::uint64_t sector, std::uint64_t end, const Take& take, const Asked& asked, const Stop& stop);
     // A scrape ask at `at` has failed, or one has answered: every
     // kScrapeFailuresJudged-th in a row of the save is followed by the
     // verdict. False, the user told, when the medium no longer answers.

@@ -845,8 +845,6 @@ void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destina
     const NewDir& node = *file.node;
     const std::uint64_t bps = geometry().bytesPerSector;
     if (bps == 0) return;
-    const std::uint64_t pieceSectors = std::max<std::uint64_t>(FileExtentsCopier::kMaxReadBytes / bps, 1);
-    scraped_.resize(static_cast<std::size_t>(pieceSectors * bps));
     // Where the file's sector number `inFile` begins in it: its first sector
     // holds bytes before the file's own.
     const std::uint64_t before = node.firstSectorOffset % bps;
@@ -894,34 +892,40 @@ void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destina
     if (selectedVolume_) selectedVolume_->beginSavingFile();
     std::uint64_t got = 0, bytes = 0;
     bool failed = false;
+    const std::uint64_t askedBefore = placesAsked_.load();
+    std::uint64_t runsBefore = 0;
     for (const LeftForLater::Run& run : file.runs) {
-        for (std::uint64_t at = run.first; at < run.end && !stopped() && !sourceGone_ && !failed;) {
-            const std::uint64_t n = std::min(pieceSectors, run.end - at);
-            const std::optional<MediumReader::Runs> read = selectedVolume_->scrapeSectorRange(
-                at, static_cast<std::int32_t>(n), scraped_.data(), at != run.first, at + n < run.end, &abortSaving_);
-            // Gone or stopped: the reader has told the user.
-            if (!read) sourceGone_ = goneInTheSecondPass_ = true;
-            for (const auto& [b, e] : read ? *read : MediumReader::Runs{}) {
-                const std::uint64_t inFile = run.inFile + (b - run.first);
-                const std::uint64_t from = byteOf(inFile), to = byteOf(inFile + (e - b));
-                if (from >= to) continue;
-                if (!openIt()) {
-                    failed = true;
-                    break;
-                }
-                std::size_t done = 0;
-                const std::uint8_t* data = scraped_.data() + (b - at) * bps + (from + before - inFile * bps);
-                if (!FileExtentsCopier::writeAll(fd, data, static_cast<std::size_t>(to - from), from, done)) {
-                    writeError = errno;
-                    failed = true;
-                    break;
-                }
-                got += e - b;
-                bytes += to - from;
+        if (stopped() || sourceGone_ || failed) break;
+        // Each run of it that answers goes into its place in the file as it
+        // is read.
+        const MediumReader::Take take = [&](std::uint64_t first, std::uint64_t count, const std::uint8_t* data) {
+            if (failed) return;
+            const std::uint64_t inFile = run.inFile + (first - run.first);
+            const std::uint64_t from = byteOf(inFile), to = byteOf(inFile + count);
+            if (from >= to) return;
+            if (!openIt()) {
+                failed = true;
+                return;
             }
-            placesAsked_ += n;
-            at += n;
-        }
+            std::size_t done = 0;
+            if (!FileExtentsCopier::writeAll(fd, data + (from + before - inFile * bps),
+                                             static_cast<std::size_t>(to - from), from, done)) {
+                writeError = errno;
+                failed = true;
+                return;
+            }
+            got += count;
+            bytes += to - from;
+        };
+        const MediumReader::Asked asked = [&](std::uint64_t at) {
+            placesAsked_ = askedBefore + runsBefore + (at - run.first);
+        };
+        // Gone or stopped: the reader has told the user.
+        if (!selectedVolume_->scrapeSectorRange(run.first, run.end - run.first, take, asked,
+                                                [&] { return failed || stopped(); }))
+            sourceGone_ = goneInTheSecondPass_ = true;
+        runsBefore += run.end - run.first;
+        placesAsked_ = askedBefore + runsBefore;
     }
     file.askedAgain = !failed && !sourceGone_ && !abortSaving();
     const std::string path = file.where + (file.made.empty() ? file.name : file.made);

@@ -303,8 +303,6 @@ private:
     std::atomic<std::uint64_t> placesToAsk_{0};
     std::atomic<std::uint64_t> placesAsked_{0};
     std::uint64_t shownAsked_ = 0;
-    // Room for what the second pass reads.
-    std::vector<std::uint8_t> scraped_;
     bool sourceGone_ = false;
     bool goneInTheSecondPass_ = false;
     // A write found no room: every file after it would fail as well.

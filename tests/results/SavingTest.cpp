@@ -262,15 +262,16 @@ protected:
     }
 
     // The FAT32 card (or the volume of `content` from sector `start`) served at `device`, read through `raw` where
-    // given (a failing model's reader), scanned as the normal scan scans it and every file marked, the destination
-    // emptied.
+    // given (a failing model's reader, and its way past every cache), scanned as the normal scan scans it and every
+    // file marked, the destination emptied.
     std::shared_ptr<Volume> scannedCard(const std::string& device, std::uint64_t sectors, DMedia::RawRead raw = {},
-                                        const std::string& content = "FAT32", std::uint64_t start = 0) {
+                                        const std::string& content = "FAT32", std::uint64_t start = 0,
+                                        DMedia::RawRead pastEveryCache = {}) {
         fs::remove_all(destination / "Root");
         controller.clear();
         controller.setDriveDictArray(Array{Dict{{"Path", device}}});
         auto v = keep(volumeOver(device, start, sectors - start, 512, content));
-        if (raw) v->setRawRead(std::move(raw));
+        if (raw) v->setRawRead(std::move(raw), {}, std::move(pastEveryCache));
         ScanThread(v).startMakingTree(Array{"Normal Scan", 0});
         newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
         return v;
@@ -2483,6 +2484,148 @@ std::map<std::string, std::string> filesBelow(const fs::path& root) {
     for (const std::string& entry : entriesBelow(root))
         if (fs::is_regular_file(root / entry)) out[entry] = readText(root / entry);
     return out;
+}
+
+// A FAT32 card that mkfs.vfat made and mtools filled: its first file (8 MiB) lies wholly on bad sectors but a readable
+// island of 256 KiB in its middle, the next (2 MiB) wholly on bad sectors, and twenty readable files follow. The save
+// reads what answers first: when its second pass begins, every readable file is on the destination as a dd
+// conv=noerror,sync copy gives it, whatever happens next, at a few dozen failed reads for the bad areas. Run to its
+// end, the second pass finds the island and writes it at its place in the first file, the 2 MiB file is not written
+// and the end says so, at about one failed read in every 128 KiB of the bad files; stopped as it begins, or once its
+// asks are past the island, the save ends "Saving Aborted" with all that was written kept; a disk that dies in it, or
+// in the first pass, is told gone. No file of zeros is ever left.
+TEST_F(Saving, EveryReadableFileIsSavedBeforeTheBadAreasAreAskedAgainAndNoFileOfZerosIsLeft) {
+    for (const char* tool : {"mkfs.vfat", "mcopy"})
+        if (!testsupport::haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    constexpr std::uint64_t kSectors = 131072, kBigSectors = 16384, kIsland = 512;
+    const fs::path dir = testsupport::makeTempDir("two-passes"), image = testsupport::mkfsVfat(dir, "-F 32", "65536");
+    // A readable file first keeps the folder's page away from the bad area.
+    std::vector<std::pair<std::string, std::size_t>> sizes{
+        {"R09", 50000}, {"BIG", kBigSectors * 512}, {"MID", 2u << 20}};
+    for (int k = 10; k < 30; ++k)
+        sizes.emplace_back("R" + std::to_string(k), static_cast<std::size_t>(20000 + k * 7919 % 150000));
+    const std::map<std::string, std::string> files = randomFilesOnCard(dir, image, sizes, ".BIN");
+    const std::string card = readText(image);
+    std::map<std::string, std::uint64_t> first;
+    for (const auto& [name, bytes] : files) {
+        first[name] = card.find(bytes) / 512;
+        ASSERT_EQ(card.compare(first[name] * 512, bytes.size(), bytes), 0) << name << " is not in one piece";
+    }
+    const std::uint64_t big = first["BIG"], mid = first["MID"], island = (big + kBigSectors / 2) / 8 * 8;
+    const ServedCard::Runs bad{
+        {big, island - big}, {island + kIsland, big + kBigSectors - island - kIsland}, {mid, 4096}};
+    enum class Then { RunsToItsEnd, StopsAsItBegins, StopsPastTheIsland, DiesInIt, DiesInTheFirstPass };
+    const struct {
+        const char* what;
+        Then then;
+        bool wholePages;
+    } rows[] = {
+        {"run to its end", Then::RunsToItsEnd, false},
+        {"run to its end, pages failing whole", Then::RunsToItsEnd, true},
+        {"stopped as the second pass begins", Then::StopsAsItBegins, false},
+        {"stopped once the second pass is past the island", Then::StopsPastTheIsland, true},
+        {"the disk dying as the second pass begins", Then::DiesInIt, false},
+        {"the disk dying in the first pass, at the tenth readable file", Then::DiesInTheFirstPass, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        testsupport::FailingReads failing;
+        for (const auto& [at, count] : bad)
+            failing.failSectors(at, count);
+        std::vector<bool> badSector(kSectors);
+        for (const auto& [at, count] : bad)
+            std::fill_n(badSector.begin() + static_cast<std::ptrdiff_t>(at), count, true);
+        if (row.wholePages) failing.failWholePages();
+        std::shared_ptr<DataSaving> s;
+        std::atomic<bool> second{false};
+        // The reads that had failed as the second pass began, or the disk died.
+        std::uint64_t failedBefore = 0;
+        // The stop button, pressed once the second pass asks past the island; the disk dying as the first pass
+        // reaches the tenth readable file.
+        const DMedia::RawRead raw = [&, read = failing.reader()](int fd, std::uint8_t* buffer, std::size_t length,
+                                                                 std::uint64_t offset) {
+            if (row.then == Then::StopsPastTheIsland && second && offset >= (island + 2 * kIsland) * 512)
+                s->abortDataSaving();
+            if (row.then == Then::DiesInTheFirstPass && s && offset == first["R19"] * 512) {
+                failedBefore = failing.failedReads();
+                failing.dieUnderThePageCacheAfter(0);
+            }
+            return read(fd, buffer, length, offset);
+        };
+        auto v = scannedCard(image.string(), kSectors, raw, "FAT32", 0, failing.pastEveryCacheReader());
+        s = saver(v, v->dirRoot);
+        // The card's files on the destination by their names, without the blanks of a short name.
+        const auto onTheDestination = [&] {
+            std::map<std::string, std::string> there;
+            for (const auto& [shown, bytes] : filesBelow(destination / "Root")) {
+                std::string name = shown.substr(0, shown.find_first_of(" ."));
+                there[name] = bytes;
+            }
+            return there;
+        };
+        std::map<std::string, std::string> atTheSecondPass;
+        controller.setCallObserver([&](const platform::RecordingController::Call& call) {
+            if (call.name != "updateProgressIndicator:" || !s->inSecondPass() || second.exchange(true)) return;
+            atTheSecondPass = onTheDestination();
+            failedBefore = failing.failedReads();
+            if (row.then == Then::StopsAsItBegins) s->abortDataSaving();
+            if (row.then == Then::DiesInIt) failing.dieUnderThePageCacheAfter(0);
+        });
+        save(*s);
+        controller.setCallObserver(nullptr);
+        const std::map<std::string, std::string> there = onTheDestination();
+        EXPECT_EQ(second.load(), row.then != Then::DiesInTheFirstPass);
+        for (const auto& [name, bytes] : files) {
+            if (name[0] != 'R' || (row.then == Then::DiesInTheFirstPass && name >= "R19")) continue;
+            const std::string copy = asDdCopiesIt(bytes, first[name], badSector, row.wholePages).first;
+            EXPECT_TRUE(there.count(name) && there.at(name) == copy) << name;
+            if (row.then != Then::DiesInTheFirstPass) {
+                EXPECT_TRUE(atTheSecondPass.count(name) && atTheSecondPass.at(name) == copy) << name;
+            }
+        }
+        for (const auto& [name, bytes] : there)
+            EXPECT_NE(bytes.find_first_not_of('\0'), std::string::npos) << name << " is zeros";
+        EXPECT_FALSE(there.count("MID"));
+        // The first file, where it is saved, is the island at its place and zeros around it.
+        const std::uint64_t at = (island - big) * 512;
+        const std::string& whole = files.at("BIG");
+        const std::string expected = std::string(at, '\0') + whole.substr(at, kIsland * 512) +
+                                     std::string(whole.size() - at - kIsland * 512, '\0');
+        EXPECT_TRUE(!there.count("BIG") || there.at("BIG") == expected);
+        if (row.then == Then::RunsToItsEnd || row.then == Then::StopsPastTheIsland) {
+            EXPECT_TRUE(there.count("BIG"));
+        }
+        switch (row.then) {
+        case Then::RunsToItsEnd:
+            EXPECT_EQ(std::tuple(s->savedFiles(), s->notOneSectorRead(), lastAlertTitle()),
+                      std::tuple(22ull, 1ull, endOfASaveWithUnreadableSectors(1)));
+            EXPECT_NE(lastAlertMessage().find("Marked files not saved as not one of their sectors could be read from "
+                                              "the medium: 1."),
+                      std::string::npos)
+                << lastAlertMessage();
+            EXPECT_TRUE(logged("Not one sector of Root/MID     .BIN could be read"));
+            // A few dozen for the bad areas before the second pass; then an ask at least once in every 128 KiB of
+            // them, denser where each begins (around the island too), and at the runs the walks split them into.
+            EXPECT_LE(failedBefore, 60u);
+            EXPECT_LE(failing.failedReads() - failedBefore,
+                      asksInABadRunOfAFile(island - big) + asksInABadRunOfAFile(big + kBigSectors - island - kIsland) +
+                          asksInABadRunOfAFile(4096) + 16)
+                << failedBefore;
+            break;
+        case Then::StopsAsItBegins:
+        case Then::StopsPastTheIsland:
+            EXPECT_EQ(s->ending(), DataSaving::Ending::Aborted);
+            EXPECT_EQ(lastAlertTitle(), "Saving Aborted");
+            break;
+        case Then::DiesInIt:
+        case Then::DiesInTheFirstPass:
+            EXPECT_TRUE(toldTheMediumGone());
+            EXPECT_NE(lastAlertMessage().find("no longer answers"), std::string::npos) << lastAlertMessage();
+            EXPECT_LE(failing.failedReads() - failedBefore, 40u);
+            break;
+        }
+        freeVolumes();
+    }
 }
 
 // The passes over a failing medium measured by what the medium's one map lets them ask.
