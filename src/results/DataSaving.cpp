@@ -572,6 +572,7 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
             later.device = st.st_dev;
             later.inode = st.st_ino;
             later.unreadable = copier.unreadableSectors();
+            later.zerosRead = copier.sectorsRead() != 0;
             later.runs = std::move(runs);
             left_.push_back(std::move(later));
             if (made) syncAndClose(fd, Unsynced{path, false, false, left_.size() - 1}, copier.bytesWritten());
@@ -604,9 +605,7 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     switch (result) {
     case FileExtentsCopier::Result::Done:
         if (notOneRead) {
-            ++errors_;
-            ++notOneSectorRead_;
-            platform::logFormat("Not one sector of %@ could be read from the medium; it is not saved", told);
+            notOneSectorRead(told, copier.sectorsRead() != 0);
         } else if (lostToTheCache) {
             ++errors_;
             platform::logFormat("%@ is not saved whole: the medium is no longer available", path);
@@ -826,7 +825,13 @@ void DataSaving::comeBackToTheBadRuns(const DestinationFolder& destination) {
         shownAsked_ = 0;
     }
     secondPass_ = true;
+    // The sheet says what this pass does, and that stopping it loses
+    // nothing.
     if (platform::AppController* c = platform::appController()) {
+        c->updateTextField(Dict{{"textField", "textFieldSavingMessage"},
+                                {"textField String", "Every marked file is saved from what the drive gave. Now what it "
+                                                     "could not read is asked again; Stop Saving keeps all that is "
+                                                     "saved."}});
         c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"doubleValue", 0.0}});
         c->updateProgressIndicator(
             Dict{{"progressIndicator", "progressTree"}, {"maxValue", static_cast<double>(places)}});
@@ -903,18 +908,23 @@ void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destina
             const std::uint64_t inFile = run.inFile + (first - run.first);
             const std::uint64_t from = byteOf(inFile), to = byteOf(inFile + count);
             if (from >= to) return;
+            got += count;
+            const std::uint8_t* bytesOfIt = data + (from + before - inFile * bps);
+            // Zeros make no file, as in the first pass.
+            if (fd < 0 && std::all_of(bytesOfIt, bytesOfIt + (to - from), [](std::uint8_t b) { return b == 0; })) {
+                file.zerosRead = true;
+                return;
+            }
             if (!openIt()) {
                 failed = true;
                 return;
             }
             std::size_t done = 0;
-            if (!FileExtentsCopier::writeAll(fd, data + (from + before - inFile * bps),
-                                             static_cast<std::size_t>(to - from), from, done)) {
+            if (!FileExtentsCopier::writeAll(fd, bytesOfIt, static_cast<std::size_t>(to - from), from, done)) {
                 writeError = errno;
                 failed = true;
                 return;
             }
-            got += count;
             bytes += to - from;
         };
         const MediumReader::Asked asked = [&](std::uint64_t at) {
@@ -928,6 +938,11 @@ void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destina
         placesAsked_ = askedBefore + runsBefore;
     }
     file.askedAgain = !failed && !sourceGone_ && !abortSaving();
+    const std::uint64_t lost = file.unreadable - std::min(file.unreadable, got);
+    file.unreadable = lost;
+    // Read whole at last, what was left of it zeros: that is what the medium
+    // holds there, and the file is saved whole.
+    if (file.askedAgain && fd < 0 && lost == 0 && !openIt()) failed = true;
     const std::string path = file.where + (file.made.empty() ? file.name : file.made);
     const bool full = failed && (writeError == ENOSPC || writeError == EDQUOT);
     if (full) destinationFull_ = true;
@@ -944,7 +959,6 @@ void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destina
         file.settled = true;
     } else if (fd >= 0) {
         // What the first pass wrote stays, with what this one could add.
-        const std::uint64_t lost = file.unreadable - std::min(file.unreadable, got);
         if (failed)
             platform::logFormat("Could not write %@ on the destination: %@; the sectors read again are not all in it",
                                 path, errorText(writeError));
@@ -965,6 +979,15 @@ void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destina
     if (full) platform::logFormat("The destination has no room left; saving stops");
 }
 
+void DataSaving::notOneSectorRead(const std::string& path, bool zerosRead) {
+    ++errors_;
+    ++notOneSectorRead_;
+    platform::logFormat(zerosRead ? "Not one sector of %@ that could be read from the medium holds anything but zeros; "
+                                    "it is not saved"
+                                  : "Not one sector of %@ could be read from the medium; it is not saved",
+                        path);
+}
+
 void DataSaving::settleLeft() {
     for (LeftForLater& file : left_) {
         if (file.settled) continue;
@@ -982,9 +1005,7 @@ void DataSaving::settleLeft() {
                                 "areas stepped over were asked again",
                                 path);
         } else {
-            ++errors_;
-            ++notOneSectorRead_;
-            platform::logFormat("Not one sector of %@ could be read from the medium; it is not saved", path);
+            notOneSectorRead(path, file.zerosRead);
         }
     }
     left_.clear();

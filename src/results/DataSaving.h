@@ -206,8 +206,10 @@ private:
         std::string made;
         dev_t device = 0;
         ino_t inode = 0;
-        // Its sectors lost by the first pass.
+        // Its sectors lost by the first pass; whether any that were read
+        // (all zeros, or it would have been made).
         std::uint64_t unreadable = 0;
+        bool zerosRead = false;
         // The runs [first, end) of its sectors stepped over, each with the
         // number of its first sector among the file's.
         struct Run {
@@ -250,6 +252,9 @@ private:
     // Counts and logs each file of left_ the second pass did not finish, as
     // the first pass left it.
     void settleLeft();
+    // A file not saved as not one of its sectors could be read, or none that
+    // holds anything but zeros (`zerosRead`): counted and logged.
+    void notOneSectorRead(const std::string& path, bool zerosRead);
     // path: the folder as the log names it.
     void folderFailed(const std::string& path, int error);
     // Hands a finished file (`bytes` written) over to be synced and closed;

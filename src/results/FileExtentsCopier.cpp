@@ -83,8 +83,11 @@ FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes, bool not
     // Never past the file's size, whatever the extents add up to.
     const std::size_t length = static_cast<std::size_t>(std::min(bytes - skipped, fileSize_ - written_));
     if (length != 0 && fd_ < 0) {
-        // Zeros before the file's first readable sector make no file yet.
-        if (nothingRead) {
+        // Zeros before the file's first readable sector make no file yet, nor
+        // do zeros it read there: a file whose readable sectors hold nothing
+        // else, round sectors the medium did not give, is no recovered file.
+        const std::uint8_t* data = buffer_.get() + skipped;
+        if (nothingRead || std::all_of(data, data + length, [](std::uint8_t b) { return b == 0; })) {
             written_ += length;
             return Result::Done;
         }
@@ -162,6 +165,7 @@ FileExtentsCopier::Result FileExtentsCopier::readGathered() {
     const auto [first, end] = sectorsOfTheFile(sectors);
     const std::uint64_t lostOfIt = *lost != 0 ? lostOfTheFile(start, sectors, *lost) : 0;
     unreadable_ += lostOfIt;
+    readOfTheFile_ += end - first - std::min(lostOfIt, end - first);
     return write(sectors * geometry_.bytesPerSector, lostOfIt >= end - first);
 }
 
@@ -201,6 +205,7 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, const Destinatio
     skip_ = node->firstSectorOffset;
     written_ = 0;
     unreadable_ = 0;
+    readOfTheFile_ = 0;
     writebackStarted_ = 0;
     writeError_ = 0;
     gatheredSectors_ = 0;
@@ -273,5 +278,21 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, const Destinatio
                 if (Result res = run(b, 1); res != Result::Done) return res;
         }
     }
-    return readGathered();
+    const Result result = readGathered();
+    // Read whole, zeros are what the medium holds there: the file is made
+    // as long as they are.
+    if (result == Result::Done && fd_ < 0 && written_ != 0 && unreadable_ == 0) {
+        errno = EBADF;
+        fd_ = *open_ ? (*open_)() : -1;
+        if (fd_ < 0) {
+            writeError_ = errno;
+            return Result::OpenFailed;
+        }
+        if (::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
+            writeError_ = errno;
+            return Result::WriteFailed;
+        }
+        if (afterWrite_) afterWrite_(written_);
+    }
+    return result;
 }

@@ -2,11 +2,14 @@
 
 // Copies one found file from the medium into a destination file: the bytes
 // of its extents from its first sector offset on, as many as its size says.
-// The destination file is made only when the first of its sectors that could
-// be read is in hand to be written, so a file of which nothing could be read
-// is never made, not even for the time an alert about the medium waits for
-// the user: zeros are no recovered file. What could not be read before that
-// sector is left a hole, which reads as zeros. The extents
+// The destination file is made only when the first bytes of it that could be
+// read and are not zeros are in hand to be written, so a file of which
+// nothing could be read, or nothing but zeros, is never made, not even for
+// the time an alert about the medium waits for the user: zeros round sectors
+// the medium did not give are no recovered file. (One read whole that holds
+// nothing but zeros is made, as long as it is: that is what the medium
+// holds.) What comes before those bytes is left a hole, which reads as
+// zeros. The extents
 // give the file's reads: runs of up to eight allocation blocks, the file's
 // last block on its own. Reads that follow each other on the medium are
 // joined into one large read, up to kMaxReadBytes, into one buffer kept for
@@ -97,6 +100,8 @@ public:
     // Sectors of the file's bytes that could not be read: they are zeros in
     // the destination file.
     std::uint64_t unreadableSectors() const { return unreadable_; }
+    // Sectors of the file's bytes that were read.
+    std::uint64_t sectorsRead() const { return readOfTheFile_; }
     // The errno of the failed write, or of the destination file that could
     // not be made.
     int writeError() const { return writeError_; }
@@ -146,6 +151,7 @@ private:
     std::uint64_t skip_ = 0;
     std::uint64_t written_ = 0;
     std::uint64_t unreadable_ = 0;
+    std::uint64_t readOfTheFile_ = 0;
     // Bytes of the file whose write-back to the device has been started.
     std::uint64_t writebackStarted_ = 0;
     int writeError_ = 0;
