@@ -866,11 +866,16 @@ void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destina
     // name, device and inode the first pass made it with.
     const auto openIt = [&] {
         if (fd >= 0) return true;
-        for (const std::string& name : file.folders) {
-            folder = (folder ? *folder : destination).openFolder(name);
-            if (!folder) break;
+        // Down from the destination by name, as the first pass made them.
+        if (!folder) {
+            std::optional<DestinationFolder> at;
+            for (const std::string& name : file.folders) {
+                at = (at ? *at : destination).openFolder(name);
+                if (!at) break;
+            }
+            folder = std::move(at);
         }
-        if (!folder || file.folders.empty()) {
+        if (!folder) {
             writeError = errno;
             return false;
         }

@@ -382,6 +382,38 @@ TEST(SaveDestination, UnsafeComponentsAreRefusedBeforeAnyCall) {
     EXPECT_TRUE(fs::is_empty(dir));
 }
 
+// A save's second pass writes again into a file its first pass made: only into that very file, under its name, never
+// into what has taken the name since, nor through a link, nor waiting on a pipe planted there.
+TEST(SaveDestination, OnlyTheFileTheSaveMadeIsOpenedAgainUnderItsName) {
+    const fs::path dir = testsupport::makeTempDir("save-again");
+    auto folder = DestinationFolder::openDestination(dir.string());
+    ASSERT_TRUE(folder);
+    std::string made;
+    int fd = folder->createFile("a.bin", made);
+    struct stat st {};
+    ASSERT_TRUE(fd >= 0 && ::fstat(fd, &st) == 0);
+    ::close(fd);
+    fd = folder->reopenFile(made, st.st_dev, st.st_ino);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+    } rows[] = {
+        {"another file", [&] { std::ofstream(dir / made) << "theirs"; }},
+        {"a link to the file made", [&] { fs::create_symlink(dir / "b.bin", dir / made); }},
+        {"a pipe", [&] { ASSERT_EQ(::mkfifo((dir / made).c_str(), 0600), 0); }},
+    };
+    fs::rename(dir / made, dir / "b.bin");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove(dir / made);
+        row.plant();
+        EXPECT_LT(folder->reopenFile(made, st.st_dev, st.st_ino), 0);
+    }
+    EXPECT_EQ(fs::file_size(dir / "b.bin"), 0u);
+}
+
 TEST(SaveDestination, TheMountTableNamesTheDeepestFileSystemAbove) {
     fs::path dir = testsupport::makeTempDir("save-mounts");
     fs::create_directories(dir / "usb" / "photos");
