@@ -101,7 +101,7 @@ QTEST_MAIN(RecoverPhotosTest)
 void RecoverPhotosTest::theStopButtonInASavesSecondPassKeepsWhatBothPassesWrote() {
     if (!haveTool("convert") || !haveTool("mkfs.vfat") || !haveTool("mcopy")) QSKIP("needs ImageMagick and mtools");
     const fs::path dir = makeTempDir("stopped-second-pass");
-    const fs::path card = mkfsVfat(dir, "-F 16", "32768");
+    const fs::path card = mkfsVfat(dir, "-F 16", "16384");
     std::vector<std::pair<std::string, std::string>> photos;
     for (const auto& [name, size] : std::vector<std::pair<std::string, std::string>>{
              {"A", "320x240"}, {"BIG", "1600x1200"}, {"MID", "640x480"}, {"C", "320x240"}, {"D", "400x300"}}) {
