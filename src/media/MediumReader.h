@@ -161,8 +161,8 @@ private:
     ReadFailurePolicy& policy_;
     HeldSectors* held_ = nullptr;
     std::mutex scrapeMutex_;
-    // The scrape's asks that failed in a row, across the reads of a save,
-    // and across the reads of one file.
+    // The scrape's asks that failed in a row, across the files of a save,
+    // and across the stretches of one file.
     std::uint32_t scrapeFailedInARow_ = 0;
     std::uint32_t denseRowFailed_ = 0;
     // Whether the save, or the scan, was told the disk stopped answering.
