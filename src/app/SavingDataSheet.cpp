@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -28,4 +29,15 @@ SavingDataSheet::SavingDataSheet(QWidget* parent)
     stop->setObjectName(QStringLiteral("stopSaveButton"));
     stop->setToolTip(QStringLiteral("Abort Saving Files"));
     buttons()->addWidget(stop);
+    firstMessage_ = messageLabel()->text();
+    // As wide as ever, and as tall as its message needs, which the second
+    // pass makes longer.
+    const QMargins margins = layout()->contentsMargins();
+    messageLabel()->setFixedWidth(minimumWidth() - margins.left() - margins.right());
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void SavingDataSheet::showEvent(QShowEvent* event) {
+    messageLabel()->setText(firstMessage_);
+    SheetWindow::showEvent(event);
 }

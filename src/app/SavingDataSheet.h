@@ -6,7 +6,8 @@ class ProgressIndicator;
 class QPushButton;
 
 // The sheet shown while marked files are written to the destination: how
-// much is saved, for how long, and the button that stops it.
+// much is saved, for how long, and the button that stops it. Its message line
+// says which pass of the save runs; each save begins with the first's.
 class SavingDataSheet : public SheetWindow {
     Q_OBJECT
 public:
@@ -16,7 +17,11 @@ public:
     QLabel* textFieldSavedData() const { return textFieldSavedData_; }
     QPushButton* stopSaveButton() const { return stopSaveButton_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    QString firstMessage_;
     ProgressIndicator* progressTree_;
     QLabel* textFieldSavedData_;
     QPushButton* stopSaveButton_;

@@ -194,8 +194,9 @@ void TreeScreenController::connectControls() {
         if (previewHook_) previewHook_();
     });
     onClick(window->windowSavingData()->stopSaveButton(), &TreeScreenController::abortSaving);
-    // The returning sheet's message line, by the name requests give it.
+    // The returning and saving sheets' message lines, by the names requests give them.
     delegate_.registerElement(QStringLiteral("textFieldReturningTree"), window->windowReturningTree()->messageLabel());
+    delegate_.registerElement(QStringLiteral("textFieldSavingMessage"), window->windowSavingData()->messageLabel());
     ClearingSearchField* field = screen->findField();
     field->setTitleString(field->property("title").toString());
     connect(field, &QLineEdit::returnPressed, this, &TreeScreenController::find);

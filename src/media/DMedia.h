@@ -112,6 +112,21 @@ public:
                                                  RangeReader reader = RangeReader::Scan) {
         return reader_.readRange(askerOf(reader), sector, count, buffer);
     }
+    // A save's second pass over `count` sectors from `sector`: their
+    // stepped-over runs scraped, what answers handed to `take` as it is read
+    // (see MediumReader::scrapeRange); false, after the save's alert, when
+    // the medium has gone or stopped answering.
+    bool scrapeSectorRange(std::uint64_t sector, std::uint64_t count, const MediumReader::Take& take,
+                           const MediumReader::Asked& asked = {}, const MediumReader::Stop& stop = {}) {
+        return reader_.scrapeRange(sector, count, take, asked, stop);
+    }
+    // The stretches [first, end) of `count` sectors from `first` that hold
+    // sectors a walk stepped over and no read has got since, and nothing
+    // readable: what only a save's second pass asks (see
+    // MediumMap::steppedOverIn).
+    MediumReader::Runs steppedOverIn(std::uint64_t first, std::uint64_t count) const {
+        return policy_.map().steppedOverIn(first, count);
+    }
     // A search that holds sectors in memory lends them, for as long as it
     // runs, to the readers of the files it examines (nullptr: none). Only
     // the search's own thread reads through them.
@@ -128,8 +143,8 @@ public:
         policy_.setStillToRead(std::move(stillToRead));
         if (begins) reader_.beginSave();
     }
-    // A save begins to read the next file: its scrape asks densely again
-    // wherever the file's own bad runs begin.
+    // A save begins to read the next file, or to scrape it: its scrape asks
+    // densely again wherever the file's own bad runs begin.
     void beginSavingFile() { reader_.beginFile(); }
     // readSectorRange, with what the search holds taken from memory and only
     // the rest read: the same bytes, and its unreadable sectors (zeros

@@ -191,6 +191,27 @@ std::vector<MediumMap::Run> MediumMap::runsIn(std::uint64_t first, std::uint64_t
     return out;
 }
 
+std::vector<std::pair<std::uint64_t, std::uint64_t>> MediumMap::steppedOverIn(std::uint64_t first,
+                                                                              std::uint64_t count) const {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
+    // Whether the runs since the last stretch's end touch each other, up to
+    // `reach`.
+    bool unbroken = false;
+    std::uint64_t reach = 0;
+    for (const Run& run : runsIn(first, count)) {
+        const bool touches = unbroken && run.begin == reach;
+        if (!run.failed()) {
+            if (touches)
+                out.back().second = run.end;
+            else
+                out.emplace_back(run.begin, run.end);
+        }
+        unbroken = !run.failed() || touches;
+        reach = run.end;
+    }
+    return out;
+}
+
 std::uint64_t MediumMap::countIn(std::uint64_t first, std::uint64_t count) const {
     if (total_.load(std::memory_order_acquire) == 0) return 0;
     std::uint64_t n = 0;

@@ -66,6 +66,11 @@ public:
     // The runs of one kind that meet [first, first + count), cut to it, in
     // order.
     std::vector<Run> runsIn(std::uint64_t first, std::uint64_t count) const;
+    // The stretches of unreadable sectors that meet [first, first + count),
+    // cut to it, that hold stepped-over sectors, each from its first such
+    // sector to the end of its last: a bad area a walk crossed, whose failed
+    // probes split what it stepped over into many runs, is one stretch.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> steppedOverIn(std::uint64_t first, std::uint64_t count) const;
     // The whole run of one kind that holds `sector`, if one does.
     std::optional<Run> runAt(std::uint64_t sector) const;
 

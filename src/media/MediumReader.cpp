@@ -14,6 +14,9 @@ using Way = MediumDevice::Way;
 using Probe = ReadFailurePolicy::Probe;
 
 constexpr std::uint64_t kMaxReadBytes = 1ull << 31;
+// What a save's second pass reads at a time of what was read since it was
+// stepped over.
+constexpr std::uint64_t kExtraReadBytes = 1u << 20;
 // A save's scrape asks inside a run that walks stepped over at least once in
 // every this many sectors of the medium: any readable run this long holds an
 // ask, whatever its alignment, until kScrapeFailuresInARun of them fail in a
@@ -134,17 +137,70 @@ std::optional<std::uint64_t> MediumReader::readRange(Asker asker, std::uint64_t 
         lost += step->lost;
         at = step->next;
     }
-    // A walk steps over readable runs shorter than its step: a save asks
-    // inside what it needs of them, as a disk-rescue tool scrapes a bad area.
-    if (saving && lost != 0) {
-        const std::optional<std::uint64_t> got = scrape(r, readable);
-        if (!got) {
-            r.zero(sector, end);
-            return std::nullopt;
-        }
-        lost -= std::min(lost, *got);
-    }
     return lost;
+}
+
+bool MediumReader::scrapeRange(std::uint64_t sector, std::uint64_t count, const Take& take, const Asked& asked,
+                               const Stop& stop) {
+    const std::uint64_t bps = device_.sectorBytes();
+    if (bps == 0 || !platform::checkedMul(platform::saturatingAdd(sector, count), bps)) return false;
+    if (policy_.stopped()) {
+        tellStopped(Asker::Save);
+        return false;
+    }
+    // Past the medium's end there is nothing to ask.
+    const std::uint64_t mediumEnd = policy_.endSector();
+    const std::uint64_t end = std::min(sector + count, mediumEnd != 0 ? std::max(sector, mediumEnd) : UINT64_MAX);
+    Runs taken;
+    const Take keep = [&](std::uint64_t first, std::uint64_t n, const std::uint8_t* bytes) {
+        if (!taken.empty() && taken.back().second == first)
+            taken.back().second = first + n;
+        else
+            taken.emplace_back(first, first + n);
+        take(first, n, bytes);
+    };
+    if (!scrape(sector, end, keep, asked, stop)) return false;
+    if (stop && stop()) return true;
+    std::sort(taken.begin(), taken.end());
+    // What is readable now and was not read by the asks was read since it
+    // was stepped over (by a judgement's ask where the save still had to
+    // read, say): it is read as the first pass reads, from the page cache
+    // that still holds it, most likely, and handed over as it came.
+    const MediumMap& map = policy_.map();
+    const auto readableIn = [&](std::uint64_t first, std::uint64_t last) {
+        Runs runs;
+        for (const MediumMap::Run& run : map.runsIn(first, last - first)) {
+            if (run.begin > first) runs.emplace_back(first, run.begin);
+            first = run.end;
+        }
+        if (first < last) runs.emplace_back(first, last);
+        return runs;
+    };
+    const std::uint64_t piece = std::max<std::uint64_t>(kExtraReadBytes / bps, 1);
+    std::vector<std::uint8_t> bytes;
+    std::size_t t = 0;
+    for (const auto& [first, last] : readableIn(sector, end)) {
+        for (std::uint64_t at = first; at < last;) {
+            while (t < taken.size() && taken[t].second <= at)
+                ++t;
+            if (t < taken.size() && taken[t].first <= at) {
+                at = std::min(last, taken[t].second);
+                continue;
+            }
+            const std::uint64_t to = std::min({t < taken.size() ? taken[t].first : last, last, at + piece});
+            bytes.resize(static_cast<std::size_t>((to - at) * bps));
+            const Request r{Asker::Save, at, bytes.data(), bps};
+            for (std::uint64_t next = at; next < to;) {
+                const std::optional<Progress> step = readOn(r, next, to);
+                if (!step) return false;
+                next = step->next;
+            }
+            for (const auto& [b, e] : readableIn(at, to))
+                take(b, e - b, r.at(b));
+            at = to;
+        }
+    }
+    return true;
 }
 
 std::uint64_t MediumReader::readFromTheCache(const Request& r, std::uint64_t at, std::uint64_t end) {
@@ -393,23 +449,30 @@ void MediumReader::scrapeAskAnswered() {
     denseRowFailed_ = 0;
 }
 
-std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_t end) {
+bool MediumReader::scrape(std::uint64_t sector, std::uint64_t end, const Take& take, const Asked& asked,
+                          const Stop& stop) {
     MediumMap& map = policy_.map();
+    const std::uint64_t bps = device_.sectorBytes();
     const std::uint64_t pageSectors = map.pageSectors();
-    const std::uint64_t gridSectors = std::max<std::uint64_t>(kScrapeGridBytes / r.bps, 1);
+    const std::uint64_t gridSectors = std::max<std::uint64_t>(kScrapeGridBytes / bps, 1);
     const std::uint64_t denseSectors = std::min(kScrapeSectors, gridSectors);
+    // Room for what is read between two asks, and the sector `base` its
+    // first byte is of: a readable run is read back from an ask at most to
+    // the ask before, and on in steps of kScrapeSectors, each handed over as
+    // it is read.
+    const std::uint64_t room = gridSectors + kScrapeSectors + 1;
+    std::vector<std::uint8_t> scratch(static_cast<std::size_t>(room * bps));
+    std::uint64_t base = sector;
+    const auto into = [&](std::uint64_t at) { return scratch.data() + (at - base) * bps; };
     // Sectors [first, last] into their place, past the page cache: the cache
     // fails a page whole for one bad sector.
     const auto read = [&](std::uint64_t first, std::uint64_t last) {
         return device_
-            .readSectors(Asker::Save, first, static_cast<std::int32_t>(last + 1 - first), r.at(first),
+            .readSectors(Asker::Save, first, static_cast<std::int32_t>(last + 1 - first), into(first),
                          Way::PastTheCache)
             .answer;
     };
-    const auto failed = [&](std::uint64_t at) {
-        r.zero(at, at + 1);
-        map.addFailed(at);
-    };
+    const auto failed = [&](std::uint64_t at) { map.addFailed(at); };
     // Where the readable run that holds `at`, which has just answered,
     // begins, from `from` on (no sector between known to have failed): in
     // halving steps, each a read from the step up to what has been read, so
@@ -433,13 +496,16 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
     // Where the readable run from `at`, which has just answered, ends, up to
     // `to` (no sector between known to have failed): read on in steps of
     // kScrapeSectors, and the step that fails in halving steps from its
-    // first sector; the sector that ends it failed.
+    // first sector; the sector that ends it failed. What reads is handed
+    // over step by step.
     const auto runEnds = [&](std::uint64_t at, std::uint64_t to) -> std::optional<std::uint64_t> {
         for (std::uint64_t next = at + 1; next < to;) {
             const std::uint64_t stepEnd = std::min(next + kScrapeSectors, to);
+            base = next;
             Answer a = read(next, stepEnd - 1);
             if (a == Answer::Hopeless) return std::nullopt;
             if (MediumDevice::answered(a)) {
+                take(next, stepEnd - next, into(next));
                 next = stepEnd;
                 continue;
             }
@@ -448,17 +514,18 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
                 const std::uint64_t step = next + (last - next) / 2;
                 a = read(next, step);
                 if (a == Answer::Hopeless) return std::nullopt;
-                if (MediumDevice::answered(a))
+                if (MediumDevice::answered(a)) {
+                    take(next, step + 1 - next, into(next));
                     next = step + 1;
-                else
+                } else {
                     last = step;
+                }
             }
             failed(next);
             return next;
         }
         return to;
     };
-    std::uint64_t got = 0;
     const std::uint64_t liveBefore = policy_.liveAnswers();
     // `at` of the stepped-over run [begin, to), which has just answered: the
     // readable run around it is read to its edges, from `from` on, and
@@ -466,9 +533,10 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
     const auto readAround = [&](std::uint64_t at, std::uint64_t& from, std::uint64_t to) {
         scrapeAskAnswered();
         const std::optional<std::uint64_t> begins = runBegins(from, at);
-        const std::optional<std::uint64_t> ends = begins ? runEnds(at, to) : std::nullopt;
+        if (!begins) return false;
+        take(*begins, at + 1 - *begins, into(*begins));
+        const std::optional<std::uint64_t> ends = runEnds(at, to);
         if (!ends) return false;
-        got += *ends - *begins;
         from = *ends + 1;
         return true;
     };
@@ -488,7 +556,11 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
             from = std::max(from, at + 1);
             return Asked::Failed;
         }
+        // Read back no further than the room holds.
+        from = std::max(from, at + 1 > room - kScrapeSectors ? at + 1 - (room - kScrapeSectors) : 0);
+        base = from;
         const Answer a = read(at, at);
+        if (asked) asked(at);
         if (a == Answer::Hopeless) return Asked::Gone;
         if (MediumDevice::answered(a)) return readAround(at, from, to) ? Asked::Answered : Asked::Gone;
         failed(at);
@@ -500,19 +572,19 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         return scrapeAskFailed(at, liveBefore) ? Asked::Failed : Asked::Gone;
     };
     // The row of asks that failed, nothing answering between, runs on across
-    // the reads of one file: a bad area read a piece at a time is asked
-    // densely only where it begins. Another file begins a row of its own.
+    // the stretches of one file: a bad area met again is asked densely only
+    // where it begins. Another file begins a row of its own.
     const auto failedInARow = [&] {
         std::lock_guard lock(scrapeMutex_);
         return denseRowFailed_;
     };
-    std::vector<std::uint8_t> one(static_cast<std::size_t>(r.bps));
-    // A read that begins at a sector that failed was asked there already.
-    const std::optional<MediumMap::Run> atFirst = map.runAt(r.sector);
+    const auto stopping = [&] { return stop && stop(); };
+    // A stretch that begins at a sector that failed was asked there already.
+    const std::optional<MediumMap::Run> atFirst = map.runAt(sector);
     bool firstAsked = atFirst && atFirst->failed();
-    for (std::uint64_t pos = r.sector; pos < end;) {
-        // The next stepped-over run of the read, as it is now: the scrape's
-        // own answers split runs.
+    for (std::uint64_t pos = sector; pos < end && !stopping();) {
+        // The next stepped-over run of the stretch, as it is now: the
+        // scrape's own answers split runs.
         std::optional<MediumMap::Run> next;
         for (const MediumMap::Run& run : map.runsIn(pos, end - pos)) {
             if (run.failed()) continue;
@@ -521,8 +593,8 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         }
         if (!next) break;
         const MediumMap::Run run = *next;
-        // The read got sectors between the last run and this one: what
-        // answered there begins a new row.
+        // Sectors between the last run and this one were read: what answered
+        // there begins a new row.
         if (map.countIn(pos, run.begin - pos) != run.begin - pos) {
             std::lock_guard lock(scrapeMutex_);
             denseRowFailed_ = 0;
@@ -530,22 +602,22 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         pos = run.end;
         // Inside a wide bad area (asks failing in a row) the grid alone: the
         // pieces its own failures leave are asked no more densely than it.
-        // The read's first run is asked all the same: a file is asked at
-        // every run of its own at least once.
+        // The stretch's first run is asked all the same: a file is asked at
+        // every stretch of its own at least once.
         const bool wide = failedInARow() >= kDenseAsksInARow;
         std::uint64_t from = run.begin;
-        Asked asked = Asked::Failed;
-        if (!wide || run.begin == r.sector || !firstAsked) {
+        Asked answer = Asked::Failed;
+        if (!wide || run.begin == sector || !firstAsked) {
             firstAsked = true;
-            // First at the run's first sector in the read, and, when that
-            // fails inside a page, where its first whole page begins: the page
-            // cache fails a page whole, and the page the run begins in may
-            // hold a bad neighbour's sectors too.
-            asked = ask(run.begin, from, run.end);
+            // First at the run's first sector, and, when that fails inside a
+            // page, where its first whole page begins: the page cache fails a
+            // page whole, and the page the run begins in may hold a bad
+            // neighbour's sectors too.
+            answer = ask(run.begin, from, run.end);
             const std::uint64_t wholePage = run.begin - run.begin % pageSectors + pageSectors;
-            if (asked == Asked::Failed && run.begin % pageSectors != 0 && wholePage < run.end)
-                asked = ask(wholePage, from, run.end);
-            if (asked == Asked::Gone) return std::nullopt;
+            if (answer == Asked::Failed && run.begin % pageSectors != 0 && wholePage < run.end)
+                answer = ask(wholePage, from, run.end);
+            if (answer == Asked::Gone) return false;
         }
         // Then once in every kScrapeSectors sectors of the medium, twice as
         // far apart once kDenseAsksInARow of them fail in a row, and once in
@@ -553,50 +625,52 @@ std::optional<std::uint64_t> MediumReader::scrape(const Request& r, std::uint64_
         // run's end: every island of the grid's width in the file is found,
         // and a narrower one close to what answered.
         const auto nextAsk = [&](std::uint64_t after) {
-            const std::uint32_t failed = failedInARow();
-            return placeFrom(after, failed < kDenseAsksInARow ? denseSectors
-                                    : failed < kDenseAsksInARow + kScrapeFailuresInARun
+            const std::uint32_t inARow = failedInARow();
+            return placeFrom(after, inARow < kDenseAsksInARow ? denseSectors
+                                    : inARow < kDenseAsksInARow + kScrapeFailuresInARun
                                         ? std::min(2 * denseSectors, gridSectors)
                                         : gridSectors);
         };
         std::uint64_t tail = from;
         for (std::uint64_t at = nextAsk(from); at < run.end;) {
-            asked = ask(at, from, run.end, true);
-            if (asked == Asked::Gone) return std::nullopt;
+            if (stopping()) return true;
+            answer = ask(at, from, run.end, true);
+            if (answer == Asked::Gone) return false;
             tail = std::max(from, at + 1);
-            at = nextAsk(asked == Asked::Answered ? from : at + 1);
+            at = nextAsk(answer == Asked::Answered ? from : at + 1);
         }
-        // The run's tail past its last ask holds none: a walk that stepped on
-        // past the read's end left it unasked, and a readable run there,
-        // shorter than kScrapeSectors, would read as zeros where a copy of the
-        // disk has its bytes. It is asked in its middle, once, but inside a
-        // wide bad area, where the ask past the read's end looks for the one
-        // that reaches it.
+        // The run's tail past its last ask holds none: a readable run there,
+        // shorter than kScrapeSectors, would read as zeros where a copy of
+        // the disk has its bytes. It is asked in its middle, once, but inside
+        // a wide bad area.
         tail = std::max(tail, from);
-        if (!wide && tail < run.end && run.end - tail > 2 * pageSectors) {
-            asked = ask(tail + (run.end - tail) / 2, from, run.end);
-            if (asked == Asked::Gone) return std::nullopt;
+        if (!wide && tail < run.end && run.end - tail > 2 * pageSectors && !stopping()) {
+            answer = ask(tail + (run.end - tail) / 2, from, run.end);
+            if (answer == Asked::Gone) return false;
         }
         pos = std::max(pos, std::min(from, end));
-        // A readable run that goes on past the read's end is found there by
-        // the read after, which cannot go back: it is asked for here, so the
-        // run's sectors in this read are read to its edge too.
-        if (run.end != end || from >= end || end >= policy_.endSector()) continue;
+        // A readable run that goes on past the stretch's end (into what a
+        // walk stepped over of the next file) is found there, which the
+        // stretch's own asks may not reach: it is asked for there, and the
+        // run's sectors in the stretch read to its edge.
+        if (run.end != end || from >= end || end >= policy_.endSector() || stopping()) continue;
         const std::optional<MediumMap::Run> past = map.runAt(end);
         if (past && past->kind != MediumMap::Kind::SteppedOver) continue;
-        const Probe heard = probe(Asker::Save, end, one.data(), Way::PastTheCache);
-        if (heard == Probe::Gone) return std::nullopt;
+        from = std::max(from, end + 1 > room - kScrapeSectors ? end + 1 - (room - kScrapeSectors) : 0);
+        base = from;
+        const Probe heard = probe(Asker::Save, end, into(end), Way::PastTheCache);
+        if (heard == Probe::Gone) return false;
         if (heard == Probe::Failed) {
             map.addFailed(end);
-            if (!scrapeAskFailed(end, liveBefore)) return std::nullopt;
+            if (!scrapeAskFailed(end, liveBefore)) return false;
             continue;
         }
         scrapeAskAnswered();
         const std::optional<std::uint64_t> begins = runBegins(from, end);
-        if (!begins) return std::nullopt;
-        got += end - *begins;
+        if (!begins) return false;
+        if (*begins < end) take(*begins, end - *begins, into(*begins));
     }
-    return got;
+    return true;
 }
 
 std::optional<std::uint64_t> MediumReader::readExamined(Asker asker, std::uint64_t sector, std::int32_t count,

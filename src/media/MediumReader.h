@@ -18,8 +18,11 @@
 //     the policy says, not read;
 //   - a scan reads nothing inside a failed or stepped-over run, but the
 //     few come-back asks the policy places in its own walks;
-//   - a save asks inside a stepped-over run only by its scrape, and a run
-//     the scrape gave up on not again in that save;
+//   - a save reads in two passes, as a disk-rescue tool copies before it
+//     scrapes: its first reads what answers and walks the bad stretches,
+//     asking nothing inside a stepped-over run; its second scrapes the
+//     stepped-over runs of its files (see scrapeRange), and a run the scrape
+//     gave up on not again in that save;
 //   - every walk, and every row of a save's scrape asks that fail, is
 //     followed by the one verdict on whether the disk still answers (see
 //     ReadFailurePolicy::judge); from a disk judged to have stopped, every
@@ -33,6 +36,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,11 +52,25 @@ public:
     MediumReader& operator=(const MediumReader&) = delete;
 
     // A range of `count` sectors (a scan's or a size calculator's, or a
-    // save's): every sector that can be got, those lost as zeros, counted.
-    // How many were lost, or nothing (the buffer zeroed) when the request is
-    // out of range or the medium has gone or, to a save, stopped answering.
-    // What a save asks for past the medium's end is lost, never data.
+    // save's first pass): every sector that can be got, those lost as zeros,
+    // counted. How many were lost, or nothing (the buffer zeroed) when the
+    // request is out of range or the medium has gone or, to a save, stopped
+    // answering. What a save asks for past the medium's end is lost, never
+    // data.
     std::optional<std::uint64_t> readRange(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer);
+    // A save's second pass over `count` sectors from `sector`, none of them
+    // read before: the stepped-over runs in them scraped, each run of sectors
+    // that answers handed to `take` as it is read (its first sector, its
+    // sector count and its bytes), a piece at a time, and any other sector
+    // of them not known to be unreadable by now (read since) read as the
+    // first pass reads it, and handed over so. `asked` is told each place
+    // asked. False when the request is out of range or the medium has gone
+    // or stopped answering. Once `stop` answers true no more asks are made.
+    using Runs = MediumDevice::Runs;
+    using Take = std::function<void(std::uint64_t first, std::uint64_t count, const std::uint8_t* bytes)>;
+    using Asked = std::function<void(std::uint64_t at)>;
+    using Stop = std::function<bool()>;
+    bool scrapeRange(std::uint64_t sector, std::uint64_t count, const Take& take, const Asked& asked, const Stop& stop);
     // readRange, with what a search holds in memory taken from there and only
     // the rest read: the same bytes, and the unreadable sectors of what it
     // holds counted as the map knows them.
@@ -129,10 +147,10 @@ private:
     // Sectors [at, end) of the request from the page cache alone: how many
     // of them it did not hold (zeros, stepped over in the map).
     std::uint64_t readFromTheCache(const Request& r, std::uint64_t at, std::uint64_t end);
-    // The save's scrape of what [r.sector, end) holds of stepped-over runs,
-    // once the rest is read: how many of their sectors it read, or nothing
-    // when the medium has gone or stopped answering.
-    std::optional<std::uint64_t> scrape(const Request& r, std::uint64_t end);
+    // The save's scrape of what [sector, end) holds of stepped-over runs,
+    // as scrapeRange asks it: false when the medium has gone or stopped
+    // answering.
+    bool scrape(std::uint64_t sector, std::uint64_t end, const Take& take, const Asked& asked, const Stop& stop);
     // A scrape ask at `at` has failed, or one has answered: every
     // kScrapeFailuresJudged-th in a row of the save is followed by the
     // verdict. False, the user told, when the medium no longer answers.
@@ -143,8 +161,8 @@ private:
     ReadFailurePolicy& policy_;
     HeldSectors* held_ = nullptr;
     std::mutex scrapeMutex_;
-    // The scrape's asks that failed in a row, across the reads of a save,
-    // and across the reads of one file.
+    // The scrape's asks that failed in a row, across the files of a save,
+    // and across the stretches of one file.
     std::uint32_t scrapeFailedInARow_ = 0;
     std::uint32_t denseRowFailed_ = 0;
     // Whether the save, or the scan, was told the disk stopped answering.

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using platform::AlertDefaultReturn;
@@ -246,24 +247,33 @@ int DataSaving::showAlert() {
                  "OK", "Cancel");
 }
 
-void DataSaving::updateTreeProgress(std::uint64_t bytes) {
-    if (bytes == 0) return;
+void DataSaving::updateTreeProgress(std::uint64_t bytes, std::optional<std::uint64_t> placesAsked) {
     platform::AppController* c = platform::appController();
     if (!c) return;
+    // In the second pass the bar goes by the places asked of those to ask.
+    if (placesAsked)
+        c->updateProgressIndicator(
+            Dict{{"progressIndicator", "progressTree"}, {"doubleValue", static_cast<double>(*placesAsked)}});
+    if (bytes == 0) return;
     const std::string text =
         "Saved: " + ResultText::sizeString(bytes, ResultText::ZeroSize::TwoPlaces, ResultText::Precision::Double);
     c->updateTextField(Dict{{"textField", "textFieldSavedData"}, {"textField String", text}});
-    c->updateProgressIndicator(
-        Dict{{"progressIndicator", "progressTree"}, {"doubleValue", static_cast<double>(bytes)}});
+    if (!placesAsked)
+        c->updateProgressIndicator(
+            Dict{{"progressIndicator", "progressTree"}, {"doubleValue", static_cast<double>(bytes)}});
 }
 
 void DataSaving::showSavedData() {
     std::lock_guard lock(shownMutex_);
     const std::uint64_t saved = savedData_.load();
-    if (saved == shownData_) return;
+    const bool second = secondPass_.load();
+    const std::uint64_t asked = placesAsked_.load();
+    if (saved == shownData_ && (!second || asked == shownAsked_)) return;
     shownData_ = saved;
+    shownAsked_ = asked;
+    const std::optional<std::uint64_t> places = second ? std::optional(asked) : std::nullopt;
     if (platform::AppController* c = platform::appController())
-        c->performOnMainThread([this, saved] { updateTreeProgress(saved); }, true);
+        c->performOnMainThread([this, saved, places] { updateTreeProgress(saved, places); }, true);
 }
 
 void DataSaving::startElapsedTimeThreadSavingData() {
@@ -302,8 +312,10 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
     errors_ = 0;
     savedFiles_ = 0;
     savedWithUnreadableSectors_ = 0;
+    notOneSectorRead_ = 0;
     filesReached_ = 0;
     sourceGone_ = false;
+    goneInTheSecondPass_ = false;
     destinationFull_ = false;
     {
         std::lock_guard lock(mutex_);
@@ -360,11 +372,18 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
 
         std::string title, body;
         const std::uint64_t errors = savingErrors();
+        // Files of which not one sector could be read are among them, and
+        // said apart: the user may wonder where they are.
+        const std::uint64_t unread = notOneSectorRead();
         const std::string failures =
-            errors ? platform::format("\n\n%llu of the marked files and folders could not be saved; the system log "
-                                      "says which and why.",
-                                      static_cast<unsigned long long>(errors))
-                   : std::string();
+            (errors ? platform::format("\n\n%llu of the marked files and folders could not be saved; the system log "
+                                       "says which and why.",
+                                       static_cast<unsigned long long>(errors))
+                    : std::string()) +
+            (unread ? platform::format("\n\nMarked files not saved as not one of their sectors could be read from the "
+                                       "medium: %llu. The system log names them.",
+                                       static_cast<unsigned long long>(unread))
+                    : std::string());
         // Files that hold zeros for sectors the medium did not give are
         // saved, and the user is told they are not whole.
         const std::uint64_t holed = savedWithUnreadableSectors();
@@ -376,9 +395,13 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         // A medium that stopped answering, or went, during the save is said
         // so at the end, whatever else it says.
         const std::string gone =
-            sourceGone_ ? std::string("\n\nThe drive or volume being read no longer answers: of the files left "
-                                      "when it stopped, only those the system's cache held whole were saved.")
-                        : std::string();
+            !sourceGone_ ? std::string()
+            : goneInTheSecondPass_
+                ? std::string("\n\nThe drive or volume being read no longer answers: it stopped as the save came "
+                              "back to the runs of its files that walks over bad areas had stepped over. Every file "
+                              "keeps what was read of it before.")
+                : std::string("\n\nThe drive or volume being read no longer answers: of the files left when it "
+                              "stopped, only those the system's cache held whole were saved.");
         Ending ending = Ending::Completed;
         // Only a save that left the user's files on the destination may say
         // it completed: nothing at all, or nothing but failures, is no
@@ -505,10 +528,11 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
                             where + name);
         return;
     }
-    // The file is made when its first bytes are in hand: one whose first
-    // read meets a medium that has gone is not there, empty, under its name
-    // while the reader's alert waits for the user, nor after, whatever
-    // happens to the program then.
+    // The file is made when the first of its sectors that could be read is
+    // in hand: one whose first read meets a medium that has gone is not
+    // there, empty, under its name while the reader's alert waits for the
+    // user, nor after, whatever happens to the program then; nor is one of
+    // which nothing could be read.
     std::string created;
     int fd = -1;
     const FileExtentsCopier::DestinationOpener open = [&] {
@@ -522,53 +546,73 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
     // The medium went while this file was read: if the cache holds all of
     // it, it is written again from its start from there.
     if (result == FileExtentsCopier::Result::ReadFailed && sourceGone_ && !goneBefore && cacheHoldsWhole(*node) &&
-        (fd < 0 || (::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(fd, 0) == 0))) {
+        (fd < 0 || ::ftruncate(fd, 0) == 0)) {
         savedData_ -= std::min(savedData_.load(), copier.bytesWritten());
         platform::logFormat("%@ is saved again from what the system's cache holds of it", pathNow());
         result = copier.copy(node, open);
     }
     const std::string path = pathNow();
+    const bool done = result == FileExtentsCopier::Result::Done;
+    const bool made = fd >= 0;
+    // Runs of its own sectors that walks stepped over are asked by the
+    // second pass, once every marked file has been saved from what answers:
+    // the file is counted then.
+    struct stat st {};
+    if (done && !sourceGone_ && copier.unreadableSectors() != 0 && copier.bytesWritten() >= node->fileSize &&
+        selectedVolume_ && walk_ && (!made || ::fstat(fd, &st) == 0)) {
+        std::vector<LeftForLater::Run> runs = steppedOverRunsOf(*node);
+        if (!runs.empty()) {
+            LeftForLater later;
+            later.node = node;
+            for (const Frame& f : *walk_)
+                later.folders.push_back(f.name);
+            later.where = where;
+            later.name = name;
+            later.made = made ? created : std::string();
+            later.device = st.st_dev;
+            later.inode = st.st_ino;
+            later.unreadable = copier.unreadableSectors();
+            later.zerosRead = copier.sectorsRead() != 0;
+            later.runs = std::move(runs);
+            left_.push_back(std::move(later));
+            if (made) syncAndClose(fd, Unsynced{path, false, false, left_.size() - 1}, copier.bytesWritten());
+            return;
+        }
+    }
     // Whatever was written is kept and synced, but only a whole file counts:
     // one whose extents hold none or only part of its bytes (its volume cut
     // short, a chain that broke) is not saved, whatever was copied of it;
     // nor is one the cache let go of in part as it was copied: a disk that
-    // has gone is no disk with a few bad sectors. A file of which nothing was
-    // written was never made: it is told as not saved.
-    const bool done = result == FileExtentsCopier::Result::Done;
+    // has gone is no disk with a few bad sectors. A file of which nothing
+    // was read was never made: it is told as not saved. Nor is one the
+    // destination could not hold left under its name, short, looking saved.
     const bool lostToTheCache = sourceGone_ && copier.unreadableSectors() != 0;
-    // Zeros where not one sector of the file could be read as the medium
-    // went are none of the file's bytes: nothing is left under its name,
-    // and it is told as not saved. (From a live disk with a bad area, such a
-    // file is saved as a copy of the disk would give it.)
-    const bool zerosOnly = sourceGone_ && copier.bytesWritten() != 0 && copier.nothingRead();
-    const bool whole = done && copier.bytesWritten() >= node->fileSize && !lostToTheCache && !zerosOnly;
-    const bool nothing = copier.bytesWritten() == 0 || zerosOnly;
-    if (nothing) {
-        if (fd >= 0) {
-            if (!folder.removeFile(created, fd))
-                platform::logFormat("Could not remove the file %@ from the destination: %@", path, errorText(errno));
-            ::close(fd);
-        }
-        if (zerosOnly) savedData_ -= std::min(savedData_.load(), copier.bytesWritten());
-    } else {
+    const bool notOneRead = !made && done && copier.bytesWritten() != 0;
+    const bool whole = done && made && copier.bytesWritten() >= node->fileSize && !lostToTheCache;
+    const bool kept = made && result != FileExtentsCopier::Result::WriteFailed;
+    if (made && !kept) {
+        if (!folder.removeFile(created, fd))
+            platform::logFormat("Could not remove the file %@ from the destination: %@", path, errorText(errno));
+        ::close(fd);
+        savedData_ -= std::min(savedData_.load(), copier.bytesWritten());
+    } else if (kept) {
         syncAndClose(fd, Unsynced{path, whole, whole && copier.unreadableSectors() != 0}, copier.bytesWritten());
     }
-    const std::string told = nothing ? where + name : path;
-    if (copier.unreadableSectors() != 0 && !nothing)
+    const std::string told = kept ? path : where + name;
+    if (copier.unreadableSectors() != 0 && kept)
         platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
                             static_cast<unsigned long long>(copier.unreadableSectors()), path);
     switch (result) {
     case FileExtentsCopier::Result::Done:
-        if (zerosOnly) {
-            ++errors_;
-            platform::logFormat("Not one sector of %@ could be read from the medium; it is not saved", told);
+        if (notOneRead) {
+            notOneSectorRead(told, copier.sectorsRead() != 0);
         } else if (lostToTheCache) {
             ++errors_;
             platform::logFormat("%@ is not saved whole: the medium is no longer available", path);
         } else if (!whole) {
             ++errors_;
-            platform::logFormat(nothing ? "The extents of %@ hold %llu of its %llu bytes; it is not saved"
-                                        : "The extents of %@ hold %llu of its %llu bytes; the rest was not found",
+            platform::logFormat(!kept ? "The extents of %@ hold %llu of its %llu bytes; it is not saved"
+                                      : "The extents of %@ hold %llu of its %llu bytes; the rest was not found",
                                 told, static_cast<unsigned long long>(copier.bytesWritten()),
                                 static_cast<unsigned long long>(node->fileSize));
         }
@@ -577,7 +621,7 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         break;
     case FileExtentsCopier::Result::ReadFailed:
         ++errors_;
-        if (nothing)
+        if (!kept)
             platform::logFormat("Could not read %@ from the medium; it is not saved", told);
         else
             platform::logFormat("Could not read %@ from the medium; %llu of its %llu bytes are saved", path,
@@ -590,17 +634,9 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         break;
     case FileExtentsCopier::Result::WriteFailed:
         ++errors_;
-        // What did fit is recovered data and stays, under the file's name;
-        // the log tells how much of the file that is.
-        if (nothing)
-            platform::logFormat("Could not write %@ on the destination: %@; it is not saved", told,
-                                errorText(copier.writeError()));
-        else
-            platform::logFormat("Could not write %@ on the destination: %@; it holds the first %llu of its %llu "
-                                "bytes",
-                                path, errorText(copier.writeError()),
-                                static_cast<unsigned long long>(copier.bytesWritten()),
-                                static_cast<unsigned long long>(node->fileSize));
+        // What did fit is no saved file: nothing is left under its name.
+        platform::logFormat("Could not write %@ on the destination: %@; it is not saved", told,
+                            errorText(copier.writeError()));
         if (copier.writeError() == ENOSPC || copier.writeError() == EDQUOT) {
             destinationFull_ = true;
             platform::logFormat("The destination has no room left; saving stops");
@@ -632,8 +668,10 @@ void DataSaving::settle(const std::vector<FileSyncQueue::Synced>& ended) {
             if (it->second.countsWhenSynced) ++savedFiles_;
             if (it->second.countsWhenSynced && it->second.unreadableSectors) ++savedWithUnreadableSectors_;
         } else {
-            // A file that failed before is counted already.
+            // A file that failed before is counted already, and one the
+            // second pass comes back to when that pass ends.
             if (it->second.countsWhenSynced) ++errors_;
+            if (it->second.left < left_.size()) left_[it->second.left].syncFailed = true;
             platform::logFormat("Could not sync %@ on the destination: %@; what was written may not be there",
                                 it->second.path, errorText(synced.error));
         }
@@ -747,13 +785,236 @@ bool DataSaving::saveDir(NewDir* node, const std::string& atPath) {
         stack.push_back(Frame{child, made, std::move(relative), std::move(folder), {}, 0});
         saveChildren(stack.back());
     }
+    // Every marked file has been saved from what answers: the second pass
+    // comes back to the runs of them that walks stepped over.
+    if (!stopped() && !sourceGone_ && !left_.empty()) comeBackToTheBadRuns(*destination);
     if (selectedVolume_) selectedVolume_->setStillToRead(nullptr);
     walk_ = nullptr;
     // Nothing counts as saved before it is on the device.
     settle(syncs_->finish());
     syncs_.reset();
+    settleLeft();
     copier_.reset();
     return !stopped();
+}
+
+std::vector<DataSaving::LeftForLater::Run> DataSaving::steppedOverRunsOf(const NewDir& node) const {
+    std::vector<LeftForLater::Run> runs;
+    std::uint64_t inFile = 0;
+    for (const auto& [first, end] : copier_->sectorRuns(node, SIZE_MAX)) {
+        for (const auto& [b, e] : selectedVolume_->steppedOverIn(first, end - first))
+            runs.push_back({b, e, inFile + (b - first)});
+        inFile += end - first;
+    }
+    return runs;
+}
+
+void DataSaving::comeBackToTheBadRuns(const DestinationFolder& destination) {
+    // What the first pass wrote is on the destination before the second
+    // begins: a disk that dies in it, or a program ended there, loses none
+    // of it.
+    settle(syncs_->finish());
+    std::uint64_t places = 0;
+    for (const LeftForLater& file : left_)
+        for (const LeftForLater::Run& run : file.runs)
+            places += run.end - run.first;
+    placesToAsk_ = places;
+    placesAsked_ = 0;
+    {
+        std::lock_guard lock(shownMutex_);
+        shownAsked_ = 0;
+    }
+    secondPass_ = true;
+    // The sheet says what this pass does, and that stopping it loses
+    // nothing.
+    if (platform::AppController* c = platform::appController()) {
+        c->updateTextField(Dict{{"textField", "textFieldSavingMessage"},
+                                {"textField String", "Every marked file is saved from what the drive gave. Now what it "
+                                                     "could not read is asked again; Stop Saving keeps all that is "
+                                                     "saved."}});
+        c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"doubleValue", 0.0}});
+        c->updateProgressIndicator(
+            Dict{{"progressIndicator", "progressTree"}, {"maxValue", static_cast<double>(places)}});
+    }
+    platform::logFormat("Every marked file is saved from what %@ gave; the save comes back to the %llu sectors of "
+                        "%llu of them that walks over bad areas stepped over",
+                        sourcePath_, static_cast<unsigned long long>(places),
+                        static_cast<unsigned long long>(left_.size()));
+    for (comingBackTo_ = 0; comingBackTo_ < left_.size() && !stopped() && !sourceGone_; ++comingBackTo_)
+        comeBackTo(left_[comingBackTo_], destination);
+    showSavedData();
+}
+
+void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destination) {
+    if (file.syncFailed) return;
+    const NewDir& node = *file.node;
+    const std::uint64_t bps = geometry().bytesPerSector;
+    if (bps == 0) return;
+    // Where the file's sector number `inFile` begins in it: its first sector
+    // holds bytes before the file's own.
+    const std::uint64_t before = node.firstSectorOffset % bps;
+    const auto byteOf = [&](std::uint64_t inFile) {
+        const std::uint64_t at = platform::saturatingMul(inFile, bps);
+        return at > before ? std::min(at - before, node.fileSize) : 0;
+    };
+    std::optional<DestinationFolder> folder;
+    int fd = -1;
+    bool madeNow = false;
+    int writeError = 0;
+    // The file, made now (as long as it is: zeros where nothing could be
+    // read) when the first pass read nothing of it, else made again by the
+    // name, device and inode the first pass made it with.
+    const auto openIt = [&] {
+        if (fd >= 0) return true;
+        // Down from the destination by name, as the first pass made them.
+        if (!folder) {
+            std::optional<DestinationFolder> at;
+            for (const std::string& name : file.folders) {
+                at = (at ? *at : destination).openFolder(name);
+                if (!at) break;
+            }
+            folder = std::move(at);
+        }
+        if (!folder) {
+            writeError = errno;
+            return false;
+        }
+        if (!file.made.empty()) {
+            fd = folder->reopenFile(file.made, file.device, file.inode);
+            writeError = errno;
+            return fd >= 0;
+        }
+        std::string created;
+        fd = folder->createFile(file.name, created);
+        if (fd < 0) {
+            writeError = errno;
+            return false;
+        }
+        file.made = created;
+        madeNow = true;
+        if (::ftruncate(fd, static_cast<off_t>(node.fileSize)) != 0) {
+            writeError = errno;
+            return false;
+        }
+        savedData_ += node.fileSize;
+        return true;
+    };
+    if (selectedVolume_) selectedVolume_->beginSavingFile();
+    std::uint64_t got = 0, bytes = 0;
+    bool failed = false;
+    const std::uint64_t askedBefore = placesAsked_.load();
+    std::uint64_t runsBefore = 0;
+    for (const LeftForLater::Run& run : file.runs) {
+        if (stopped() || sourceGone_ || failed) break;
+        // Each run of it that answers goes into its place in the file as it
+        // is read.
+        const MediumReader::Take take = [&](std::uint64_t first, std::uint64_t count, const std::uint8_t* data) {
+            if (failed) return;
+            const std::uint64_t inFile = run.inFile + (first - run.first);
+            const std::uint64_t from = byteOf(inFile), to = byteOf(inFile + count);
+            if (from >= to) return;
+            got += count;
+            const std::uint8_t* bytesOfIt = data + (from + before - inFile * bps);
+            // Zeros make no file, as in the first pass.
+            if (fd < 0 && std::all_of(bytesOfIt, bytesOfIt + (to - from), [](std::uint8_t b) { return b == 0; })) {
+                file.zerosRead = true;
+                return;
+            }
+            if (!openIt()) {
+                failed = true;
+                return;
+            }
+            std::size_t done = 0;
+            if (!FileExtentsCopier::writeAll(fd, bytesOfIt, static_cast<std::size_t>(to - from), from, done)) {
+                writeError = errno;
+                failed = true;
+                return;
+            }
+            bytes += to - from;
+        };
+        const MediumReader::Asked asked = [&](std::uint64_t at) {
+            placesAsked_ = askedBefore + runsBefore + (at - run.first);
+        };
+        // Gone or stopped: the reader has told the user.
+        if (!selectedVolume_->scrapeSectorRange(run.first, run.end - run.first, take, asked,
+                                                [&] { return failed || stopped(); }))
+            sourceGone_ = goneInTheSecondPass_ = true;
+        runsBefore += run.end - run.first;
+        placesAsked_ = askedBefore + runsBefore;
+    }
+    file.askedAgain = !failed && !sourceGone_ && !abortSaving();
+    const std::uint64_t lost = file.unreadable - std::min(file.unreadable, got);
+    file.unreadable = lost;
+    // Read whole at last, what was left of it zeros: that is what the medium
+    // holds there, and the file is saved whole.
+    if (file.askedAgain && fd < 0 && lost == 0 && !openIt()) failed = true;
+    const std::string path = file.where + (file.made.empty() ? file.name : file.made);
+    const bool full = failed && (writeError == ENOSPC || writeError == EDQUOT);
+    if (full) destinationFull_ = true;
+    if (fd >= 0 && failed && madeNow) {
+        // What it could not hold is no saved file: nothing is left under its
+        // name.
+        ++errors_;
+        if (!folder->removeFile(file.made, fd))
+            platform::logFormat("Could not remove the file %@ from the destination: %@", path, errorText(errno));
+        ::close(fd);
+        savedData_ -= std::min(savedData_.load(), node.fileSize);
+        platform::logFormat("Could not write %@ on the destination: %@; it is not saved", file.where + file.name,
+                            errorText(writeError));
+        file.settled = true;
+    } else if (fd >= 0) {
+        // What the first pass wrote stays, with what this one could add.
+        if (failed)
+            platform::logFormat("Could not write %@ on the destination: %@; the sectors read again are not all in it",
+                                path, errorText(writeError));
+        platform::logFormat("%llu sectors of %@ that walks over bad areas stepped over are read",
+                            static_cast<unsigned long long>(got), path);
+        if (lost != 0)
+            platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
+                                static_cast<unsigned long long>(lost), path);
+        syncAndClose(fd, Unsynced{path, true, lost != 0}, bytes);
+        file.settled = true;
+    } else if (failed) {
+        ++errors_;
+        platform::logFormat(madeNow || file.made.empty() ? "Could not create the file %@ on the destination: %@"
+                                                         : "Could not open %@ on the destination again: %@",
+                            path, errorText(writeError));
+        file.settled = true;
+    }
+    if (full) platform::logFormat("The destination has no room left; saving stops");
+}
+
+void DataSaving::notOneSectorRead(const std::string& path, bool zerosRead) {
+    ++errors_;
+    ++notOneSectorRead_;
+    platform::logFormat(zerosRead ? "Not one sector of %@ that could be read from the medium holds anything but zeros; "
+                                    "it is not saved"
+                                  : "Not one sector of %@ could be read from the medium; it is not saved",
+                        path);
+}
+
+void DataSaving::settleLeft() {
+    for (LeftForLater& file : left_) {
+        if (file.settled) continue;
+        const std::string path = file.where + (file.made.empty() ? file.name : file.made);
+        if (file.syncFailed) {
+            ++errors_;
+        } else if (!file.made.empty()) {
+            // As the first pass wrote it.
+            ++savedFiles_;
+            ++savedWithUnreadableSectors_;
+            platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
+                                static_cast<unsigned long long>(file.unreadable), path);
+        } else if (!file.askedAgain && abortSaving()) {
+            platform::logFormat("%@ is not saved: the save was stopped before the runs of it that walks over bad "
+                                "areas stepped over were asked again",
+                                path);
+        } else {
+            notOneSectorRead(path, file.zerosRead);
+        }
+    }
+    left_.clear();
+    secondPass_ = false;
 }
 
 bool DataSaving::cacheHoldsWhole(const NewDir& node) {
@@ -777,6 +1038,18 @@ bool DataSaving::cacheHoldsWhole(const NewDir& node) {
 
 std::vector<FileExtentsCopier::SectorRuns> DataSaving::stillToRead() const {
     std::vector<FileExtentsCopier::SectorRuns> files;
+    // In the second pass, the runs of the files it comes back to next.
+    if (secondPass_) {
+        for (std::size_t k = comingBackTo_ + 1; k < left_.size() && files.size() < kFilesStillToRead; ++k) {
+            FileExtentsCopier::SectorRuns runs;
+            for (const LeftForLater::Run& run : left_[k].runs) {
+                if (runs.size() >= kRunsOfAFile) break;
+                runs.emplace_back(run.first, run.end);
+            }
+            files.push_back(std::move(runs));
+        }
+        return files;
+    }
     if (!walk_ || walk_->empty() || !copier_) return files;
     std::size_t looked = 0;
     const auto enough = [&] { return files.size() >= kFilesStillToRead || looked >= kNodesLookedAt; };

@@ -11,13 +11,26 @@
 // application controller and ends with an alert; a small thread shows the
 // elapsed time. Nothing is written outside the destination, nothing there
 // is overwritten, and every failed write, flush, read or folder is counted
-// and reported. A sector the medium does not give is written as zeros and
-// the rest of its file is saved; the end of the save says how many files
-// hold such sectors. A medium found gone, or judged to answer no more, is
-// asked nothing more: each file left is saved from what the system's cache
-// holds of it when it holds all of it, and counted as not saved otherwise;
-// no file of which not one sector could be read is left. Only a save that wrote every
-// marked file whole says "Saving Completed".
+// and reported.
+//
+// A save runs in two passes, as a disk-rescue tool copies before it
+// scrapes, so that a dying disk gives up what reads before its worst areas
+// are tried. The first writes every marked file from what answers, crossing
+// a bad area in a few dozen failed reads and stepping over what lies between
+// its asks. The second comes back to the stepped-over runs of those files,
+// asks them at least every 128 KiB (denser around what answers), and writes
+// each readable island into its file at its place; the saving sheet's bar
+// then shows the places asked of those to ask. The stop button ends either
+// pass with everything written kept. A sector the medium does not give is
+// written as zeros and the rest of its file is saved; the end of the save
+// says how many files hold such sectors. A file not one of whose sectors
+// could be read in either pass is not written: zeros are no recovered file;
+// the end counts such files and the log names them. Nor is a file the
+// destination could not hold left under its name. A medium found gone, or
+// judged to answer no more, is asked nothing more: each file left is saved
+// from what the system's cache holds of it when it holds all of it, and
+// counted as not saved otherwise. Only a save that wrote every marked file
+// whole says "Saving Completed".
 
 #include "platform/Value.h"
 #include "results/DestinationFileSystem.h"
@@ -33,6 +46,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -97,12 +111,14 @@ public:
     // does not take every name. The alert's answer (default: go on).
     int showAlert();
     // Writes the marked folder node, and everything marked below it, under
-    // the destination folder atPath, and returns once all of it is synced.
+    // the destination folder atPath, in the save's two passes, and returns
+    // once all of it is synced.
     // False when the walk could not finish (stopped, destination or folder
     // unusable, source gone).
     bool saveDir(NewDir* node, const std::string& atPath);
-    // On the main thread: the bytes saved so far in the sheet.
-    void updateTreeProgress(std::uint64_t bytes);
+    // On the main thread: the bytes saved so far in the sheet, and, in the
+    // second pass, the places asked so far on its bar.
+    void updateTreeProgress(std::uint64_t bytes, std::optional<std::uint64_t> placesAsked = std::nullopt);
     // Every byte written so far, in the sheet unless it shows them already:
     // from the save thread at its first write and its end, and from the
     // once-a-second tick in between, also while the save waits on a slow
@@ -130,6 +146,14 @@ public:
     std::uint64_t savedFiles() const { return savedFiles_.load(); }
     // Of those, the files that hold zeros for sectors that could not be read.
     std::uint64_t savedWithUnreadableSectors() const { return savedWithUnreadableSectors_.load(); }
+    // Marked files not saved as not one of their sectors could be read (they
+    // count among savingErrors()).
+    std::uint64_t notOneSectorRead() const { return notOneSectorRead_.load(); }
+    // Whether the save is in its second pass, and the places it has asked
+    // there of those it has to ask (sectors).
+    bool inSecondPass() const { return secondPass_.load(); }
+    std::uint64_t placesAsked() const { return placesAsked_.load(); }
+    std::uint64_t placesToAsk() const { return placesToAsk_.load(); }
     // How the last save ended, as its final alert says.
     enum class Ending {
         None,                // no save has ended (or it was cancelled)
@@ -168,6 +192,36 @@ private:
                std::shared_ptr<const DestinationFileSystem> destination);
 
     struct Frame;
+    // A file the first pass met whose own sectors a walk stepped over: what
+    // the second pass comes back to.
+    struct LeftForLater {
+        NewDir* node = nullptr;
+        // The names of its folder and those above it, from the destination
+        // down, as they were made; the folder's path for the log, with a
+        // trailing "/"; the file's own name.
+        std::vector<std::string> folders;
+        std::string where, name;
+        // The name it was made under, and its device and inode; empty when
+        // the first pass read nothing of it, so made nothing.
+        std::string made;
+        dev_t device = 0;
+        ino_t inode = 0;
+        // Its sectors lost by the first pass; whether any that were read
+        // (all zeros, or it would have been made).
+        std::uint64_t unreadable = 0;
+        bool zerosRead = false;
+        // The runs [first, end) of its sectors stepped over, each with the
+        // number of its first sector among the file's.
+        struct Run {
+            std::uint64_t first = 0, end = 0, inFile = 0;
+        };
+        std::vector<Run> runs;
+        // The first pass's sync of it failed: it may not be there.
+        bool syncFailed = false;
+        // Every run of it asked again by the second pass; counted by it.
+        bool askedAgain = false;
+        bool settled = false;
+    };
     // A file or folder handed over for its sync: a file counts as saved
     // once it is synced.
     struct Unsynced {
@@ -175,6 +229,8 @@ private:
         bool countsWhenSynced = false;
         // Saved with zeros for sectors that could not be read.
         bool unreadableSectors = false;
+        // The file the second pass comes back to, by its place in left_.
+        std::size_t left = SIZE_MAX;
     };
     std::string displayNameOf(const NewDir* node) const;
     FileExtentsCopier::Geometry geometry() const;
@@ -186,6 +242,19 @@ private:
     bool reopenTopFolder(std::vector<Frame>& stack);
     // where: the folder's path from the destination, with a trailing "/".
     void writeFile(NewDir* node, const DestinationFolder& folder, const std::string& where, const std::string& name);
+    // The runs of the file's own sectors that walks stepped over, each with
+    // its place in the file.
+    std::vector<LeftForLater::Run> steppedOverRunsOf(const NewDir& node) const;
+    // The second pass, over left_: the files' stepped-over runs asked again,
+    // what answers written into them. `destination`: the chosen folder.
+    void comeBackToTheBadRuns(const DestinationFolder& destination);
+    void comeBackTo(LeftForLater& file, const DestinationFolder& destination);
+    // Counts and logs each file of left_ the second pass did not finish, as
+    // the first pass left it.
+    void settleLeft();
+    // A file not saved as not one of its sectors could be read, or none that
+    // holds anything but zeros (`zerosRead`): counted and logged.
+    void notOneSectorRead(const std::string& path, bool zerosRead);
     // path: the folder as the log names it.
     void folderFailed(const std::string& path, int error);
     // Hands a finished file (`bytes` written) over to be synced and closed;
@@ -229,8 +298,18 @@ private:
     std::atomic<std::uint64_t> errors_{0};
     std::atomic<std::uint64_t> savedFiles_{0};
     std::atomic<std::uint64_t> savedWithUnreadableSectors_{0};
+    std::atomic<std::uint64_t> notOneSectorRead_{0};
     std::uint64_t filesReached_ = 0;
+    // The files the first pass met with runs a walk stepped over, in the
+    // order it met them, and the one the second pass is at.
+    std::vector<LeftForLater> left_;
+    std::size_t comingBackTo_ = 0;
+    std::atomic<bool> secondPass_{false};
+    std::atomic<std::uint64_t> placesToAsk_{0};
+    std::atomic<std::uint64_t> placesAsked_{0};
+    std::uint64_t shownAsked_ = 0;
     bool sourceGone_ = false;
+    bool goneInTheSecondPass_ = false;
     // A write found no room: every file after it would fail as well.
     bool destinationFull_ = false;
     // Set up by saveDir for its walk: the folders it is in, and the child of

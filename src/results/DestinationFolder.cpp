@@ -141,6 +141,23 @@ int DestinationFolder::createFile(const std::string& name, std::string& createdN
     return -1;
 }
 
+int DestinationFolder::reopenFile(const std::string& name, dev_t device, ino_t inode) const {
+    if (!SaveFileName::isSafeComponent(name)) {
+        errno = EINVAL;
+        return -1;
+    }
+    // Not through a link, and not blocking on a pipe planted in its place.
+    const int fd = ::openat(fd_, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != device || st.st_ino != inode) {
+        ::close(fd);
+        errno = ESTALE;
+        return -1;
+    }
+    return fd;
+}
+
 bool DestinationFolder::removeFile(const std::string& name, int fd) const {
     struct stat made {};
     struct stat named {};

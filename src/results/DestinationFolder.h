@@ -6,12 +6,13 @@
 // folder swapped for one while the save runs, cannot send a write anywhere
 // else. Each folder and file made is checked once more: its resolved path
 // must lie inside the destination. Nothing that exists is ever opened for
-// writing: files are created exclusively, under a new name when the name is
-// taken.
+// writing but a file the save itself made, known by its device and inode:
+// files are created exclusively, under a new name when the name is taken.
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 class DestinationFolder {
 public:
@@ -39,6 +40,11 @@ public:
     // name until one is free. Returns the descriptor (the caller closes it)
     // or -1 with errno set.
     int createFile(const std::string& name, std::string& createdName) const;
+    // The file createFile made as `name`, open for writing again, when the
+    // name still names that very file (its device and inode) and it is a
+    // plain file: the descriptor, or -1 with errno set (ESTALE when something
+    // else has taken the name).
+    int reopenFile(const std::string& name, dev_t device, ino_t inode) const;
     // Removes the file createFile made as `name`, open as `fd`, when the name
     // still names that very file; whatever has taken the name since stays.
     bool removeFile(const std::string& name, int fd) const;

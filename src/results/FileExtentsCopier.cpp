@@ -25,13 +25,14 @@ constexpr std::size_t kWriteBytes = 256u << 10;
 // being copied, so its one sync at the end has little left to wait for.
 constexpr std::uint64_t kWritebackBytes = 8u << 20;
 
-// Writes all of it, across interrupted and partial writes; `done` counts
-// what reached the file, also when a write fails part of the way (a
-// destination that fills up takes what still fits).
-bool writeAll(int fd, const std::uint8_t* data, std::size_t length, std::size_t& done) {
+} // namespace
+
+bool FileExtentsCopier::writeAll(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t offset,
+                                 std::size_t& done) {
     done = 0;
     while (done < length) {
-        const ssize_t n = ::write(fd, data + done, std::min(length - done, kWriteBytes));
+        const ssize_t n =
+            ::pwrite(fd, data + done, std::min(length - done, kWriteBytes), static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -44,8 +45,6 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t length, std::size_t&
     }
     return true;
 }
-
-} // namespace
 
 FileExtentsCopier::FileExtentsCopier(Geometry geometry, SectorReader reader, const std::atomic<bool>& abortSaving,
                                      WriteObserver afterWrite)
@@ -78,21 +77,31 @@ std::optional<std::uint64_t> FileExtentsCopier::readInto(std::uint64_t sector, s
     return reader_(sector, static_cast<std::int32_t>(sectors), buffer_.get() + offset);
 }
 
-FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes) {
+FileExtentsCopier::Result FileExtentsCopier::write(std::uint64_t bytes, bool nothingRead) {
     const std::uint64_t skipped = std::min(bytes, skip_);
     skip_ -= skipped;
     // Never past the file's size, whatever the extents add up to.
     const std::size_t length = static_cast<std::size_t>(std::min(bytes - skipped, fileSize_ - written_));
     if (length != 0 && fd_ < 0) {
+        // Zeros before the file's first readable sector make no file yet, nor
+        // do zeros it read there: a file whose readable sectors hold nothing
+        // else, round sectors the medium did not give, is no recovered file.
+        const std::uint8_t* data = buffer_.get() + skipped;
+        if (nothingRead || std::all_of(data, data + length, [](std::uint8_t b) { return b == 0; })) {
+            written_ += length;
+            return Result::Done;
+        }
         errno = EBADF;
         fd_ = *open_ ? (*open_)() : -1;
         if (fd_ < 0) {
             writeError_ = errno;
             return Result::OpenFailed;
         }
+        // The hole before it is the file's from now on.
+        if (afterWrite_ && written_ != 0) afterWrite_(written_);
     }
     std::size_t done = 0;
-    const bool whole = writeAll(fd_, buffer_.get() + skipped, length, done);
+    const bool whole = writeAll(fd_, buffer_.get() + skipped, length, written_, done);
     const int error = errno;
     written_ += done;
     if (!whole) {
@@ -154,9 +163,10 @@ FileExtentsCopier::Result FileExtentsCopier::readGathered() {
     const std::optional<std::uint64_t> lost = readInto(start, sectors);
     if (!lost) return Result::ReadFailed;
     const auto [first, end] = sectorsOfTheFile(sectors);
-    sectorsOfTheFile_ += end - first;
-    unreadable_ += *lost != 0 ? lostOfTheFile(start, sectors, *lost) : 0;
-    return write(sectors * geometry_.bytesPerSector);
+    const std::uint64_t lostOfIt = *lost != 0 ? lostOfTheFile(start, sectors, *lost) : 0;
+    unreadable_ += lostOfIt;
+    readOfTheFile_ += end - first - std::min(lostOfIt, end - first);
+    return write(sectors * geometry_.bytesPerSector, lostOfIt >= end - first);
 }
 
 FileExtentsCopier::Result FileExtentsCopier::add(std::uint64_t sector, std::uint64_t sectors) {
@@ -195,7 +205,7 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, const Destinatio
     skip_ = node->firstSectorOffset;
     written_ = 0;
     unreadable_ = 0;
-    sectorsOfTheFile_ = 0;
+    readOfTheFile_ = 0;
     writebackStarted_ = 0;
     writeError_ = 0;
     gatheredSectors_ = 0;
@@ -268,5 +278,21 @@ FileExtentsCopier::Result FileExtentsCopier::copy(NewDir* node, const Destinatio
                 if (Result res = run(b, 1); res != Result::Done) return res;
         }
     }
-    return readGathered();
+    const Result result = readGathered();
+    // Read whole, zeros are what the medium holds there: the file is made
+    // as long as they are.
+    if (result == Result::Done && fd_ < 0 && written_ != 0 && unreadable_ == 0) {
+        errno = EBADF;
+        fd_ = *open_ ? (*open_)() : -1;
+        if (fd_ < 0) {
+            writeError_ = errno;
+            return Result::OpenFailed;
+        }
+        if (::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
+            writeError_ = errno;
+            return Result::WriteFailed;
+        }
+        if (afterWrite_) afterWrite_(written_);
+    }
+    return result;
 }

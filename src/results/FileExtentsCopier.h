@@ -2,9 +2,14 @@
 
 // Copies one found file from the medium into a destination file: the bytes
 // of its extents from its first sector offset on, as many as its size says.
-// The destination file is made only when its first bytes are in hand to be
-// written, so a file of which nothing could be read is never made, not even
-// for the time an alert about the medium waits for the user. The extents
+// The destination file is made only when the first bytes of it that could be
+// read and are not zeros are in hand to be written, so a file of which
+// nothing could be read, or nothing but zeros, is never made, not even for
+// the time an alert about the medium waits for the user: zeros round sectors
+// the medium did not give are no recovered file. (One read whole that holds
+// nothing but zeros is made, as long as it is: that is what the medium
+// holds.) What comes before those bytes is left a hole, which reads as
+// zeros. The extents
 // give the file's reads: runs of up to eight allocation blocks, the file's
 // last block on its own. Reads that follow each other on the medium are
 // joined into one large read, up to kMaxReadBytes, into one buffer kept for
@@ -84,13 +89,19 @@ public:
     using SectorRuns = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
     SectorRuns sectorRuns(const NewDir& node, std::size_t most) const;
 
+    // How far into the file the copy has come: the bytes written, and, once
+    // the file is made, the hole before its first readable sector.
     std::uint64_t bytesWritten() const { return written_; }
+    // Writes all of `length` bytes at `offset`, across interrupted and
+    // partial writes; `done` counts what reached the file, also when a write
+    // fails part of the way (a destination that fills up takes what still
+    // fits).
+    static bool writeAll(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t offset, std::size_t& done);
     // Sectors of the file's bytes that could not be read: they are zeros in
     // the destination file.
     std::uint64_t unreadableSectors() const { return unreadable_; }
-    // Whether the copy read sectors of the file and not one of them could
-    // be read: what it wrote is zeros, none of it the file's.
-    bool nothingRead() const { return sectorsOfTheFile_ != 0 && unreadable_ >= sectorsOfTheFile_; }
+    // Sectors of the file's bytes that were read.
+    std::uint64_t sectorsRead() const { return readOfTheFile_; }
     // The errno of the failed write, or of the destination file that could
     // not be made.
     int writeError() const { return writeError_; }
@@ -111,7 +122,8 @@ private:
     // [first, end) the file takes bytes from.
     std::pair<std::uint64_t, std::uint64_t> sectorsOfTheFile(std::uint64_t sectors) const;
     std::uint64_t lostOfTheFile(std::uint64_t sector, std::uint64_t sectors, std::uint64_t lost);
-    Result write(std::uint64_t bytes);
+    // `nothingRead`: not one of the file's sectors in them could be read.
+    Result write(std::uint64_t bytes, bool nothingRead);
     // Bytes the file still needs once the gathered reads are written.
     std::uint64_t stillNeeded() const;
 
@@ -139,8 +151,7 @@ private:
     std::uint64_t skip_ = 0;
     std::uint64_t written_ = 0;
     std::uint64_t unreadable_ = 0;
-    // Sectors the file took bytes from, read or lost.
-    std::uint64_t sectorsOfTheFile_ = 0;
+    std::uint64_t readOfTheFile_ = 0;
     // Bytes of the file whose write-back to the device has been started.
     std::uint64_t writebackStarted_ = 0;
     int writeError_ = 0;
