@@ -82,19 +82,33 @@ void RecogniserMedium::take(Sig& sig, Take how, std::uint64_t length, std::uint6
     sig.foundOnHeaderAlone = structureEnd <= headerEnd;
     if (sig.foundOnHeaderAlone || bps_ == 0) return;
     const std::uint64_t structure = std::min({structureEnd, sig.foundSize, readable_});
+    if (how == Take::Estimate) return;
     std::uint64_t jumpTo = structure;
-    if (how == Take::Jump || how == Take::List) {
-        // The first sector wholly past the structure; never the file's own
-        // first, where the lookup would find the file itself.
-        const std::uint64_t from = std::max<std::uint64_t>(1, (structure + bps_ - 1) / bps_);
-        const std::uint64_t end = std::min(sig.foundSize, readable_);
-        const std::optional<std::uint64_t> found = firstFileStartIn(from, (end + bps_ - 1) / bps_);
-        if (found) {
-            sig.foundSize = *found * bps_;
-            sig.foundCut = true;
-        } else if (probe_) {
-            jumpTo = end;
-        }
+    const std::uint64_t end = std::min(sig.foundSize, readable_);
+    // The bodies the walk stepped over come first, then what lies past the
+    // structure; never the file's own first sector, where the lookup would
+    // find the file itself.
+    std::optional<std::uint64_t> found;
+    std::uint64_t offered = 0;
+    for (const SteppedBodies::Span& body : bodies_) {
+        if (body.from >= end || found) break;
+        const std::uint64_t from = std::max<std::uint64_t>(1, (body.from + bps_ - 1) / bps_);
+        offered = (std::min(body.to, end) + bps_ - 1) / bps_;
+        found = firstFileStartIn(from, offered);
+    }
+    if (how != Take::Cut && !found) {
+        const std::uint64_t from = std::max<std::uint64_t>({1, (structure + bps_ - 1) / bps_, offered});
+        found = firstFileStartIn(from, (end + bps_ - 1) / bps_);
+    }
+    if (found) {
+        sig.foundSize = *found * bps_;
+        sig.foundCut = true;
+        jumpTo = std::min(jumpTo, sig.foundSize);
+    } else if (probe_ && how != Take::Cut) {
+        jumpTo = end;
+    } else if (!bodies_.empty()) {
+        // Nothing was offered what the walk stepped over.
+        jumpTo = std::min(jumpTo, bodies_.front().from);
     }
     if (how == Take::Jump) sig.skipSize = lost_.jumpable(jumpTo / bps_);
 }
@@ -113,6 +127,13 @@ std::optional<std::uint64_t> RecogniserMedium::firstFileStartIn(std::uint64_t fr
 void RecogniserMedium::ownPartsBeginAt(std::vector<std::uint64_t> sectors) {
     std::sort(sectors.begin(), sectors.end());
     ownSectors_ = std::move(sectors);
+}
+
+void RecogniserMedium::steppedOver(const SteppedBodies& bodies) {
+    bodies_ = bodies.spans();
+    ownSectors_.insert(ownSectors_.end(), bodies.ownSectors().begin(), bodies.ownSectors().end());
+    std::sort(ownSectors_.begin(), ownSectors_.end());
+    ownSectors_.erase(std::unique(ownSectors_.begin(), ownSectors_.end()), ownSectors_.end());
 }
 
 void RecogniserMedium::jumpNoFurtherThan(Sig& sig, std::uint64_t bytes) const {
