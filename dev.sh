@@ -17,7 +17,7 @@ packages=(
   ffmpeg lame libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui libreoffice-draw-nogui
   xvfb xauth desktop-file-utils libxml2-utils
   abcmidi
-  libtiff-tools gifsicle icnsutils python3-mido ncompress file libimage-exiftool-perl libjpeg-turbo-progs
+  libtiff-tools gifsicle icnsutils python3-mido ncompress file libimage-exiftool-perl libjpeg-turbo-progs webp
 )
 
 install_packages() {
