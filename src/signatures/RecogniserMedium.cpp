@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace {
 // Sectors read at once while the lookup is offered a file's sectors.
@@ -85,20 +87,24 @@ void RecogniserMedium::take(Sig& sig, Take how, std::uint64_t length, std::uint6
     if (how == Take::Estimate) return;
     std::uint64_t jumpTo = structure;
     const std::uint64_t end = std::min(sig.foundSize, readable_);
-    // The bodies the walk stepped over come first, then what lies past the
-    // structure; never the file's own first sector, where the lookup would
-    // find the file itself.
+    // The sectors that begin inside the bodies the walk stepped over, and
+    // past the structure, in order; never the file's own first sector,
+    // where the lookup would find the file itself.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> offered;
+    const auto offer = [&](std::uint64_t from, std::uint64_t to) {
+        if (from < end)
+            offered.emplace_back(std::max<std::uint64_t>(1, (from + bps_ - 1) / bps_), (to + bps_ - 1) / bps_);
+    };
+    for (const SteppedBodies::Span& body : bodies_)
+        offer(body.from, std::min(body.to, end));
+    if (how != Take::Cut) offer(structure, end);
+    std::sort(offered.begin(), offered.end());
     std::optional<std::uint64_t> found;
-    std::uint64_t offered = 0;
-    for (const SteppedBodies::Span& body : bodies_) {
-        if (body.from >= end || found) break;
-        const std::uint64_t from = std::max<std::uint64_t>(1, (body.from + bps_ - 1) / bps_);
-        offered = (std::min(body.to, end) + bps_ - 1) / bps_;
-        found = firstFileStartIn(from, offered);
-    }
-    if (how != Take::Cut && !found) {
-        const std::uint64_t from = std::max<std::uint64_t>({1, (structure + bps_ - 1) / bps_, offered});
-        found = firstFileStartIn(from, (end + bps_ - 1) / bps_);
+    std::uint64_t asked = 0;
+    for (const auto& [from, to] : offered) {
+        found = firstFileStartIn(std::max(from, asked), to);
+        if (found) break;
+        asked = std::max(asked, to);
     }
     if (found) {
         sig.foundSize = *found * bps_;

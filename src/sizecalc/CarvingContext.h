@@ -79,7 +79,7 @@ public:
     // one (it holds no marker before that end, yet a file that holds no 0xFF
     // byte may begin inside it); or what lies past the last structure a
     // walk read up to the file's end (a TIFF's strips after its last
-    // directory, sound data, a movie's media data after the atoms it read).
+    // directory, sound data); and the bodies the walk stepped over.
     // A file another calculator or a signature finds at a sector there,
     // known to begin there, was written over this one, and the run cuts it
     // there.
