@@ -137,7 +137,7 @@ std::string animatedGif(unsigned seed) {
 }
 
 std::string animatedWebp(unsigned seed) {
-    return toolSample(plasmaFrames(seed, 8, "png") + "img2webp -loop 0 -lossy -q 80 -d 100 \"$OUT\".?.png -o \"$OUT\"",
+    return toolSample(plasmaFrames(seed, 9, "png") + "img2webp -loop 0 -lossy -q 95 -d 100 \"$OUT\".?.png -o \"$OUT\"",
                       "webp");
 }
 
@@ -616,12 +616,12 @@ void PrintTo(const Container& c, std::ostream* out) {
     *out << c.name;
 }
 
-// Eight seconds of the test pattern in MPEG-4 visual frames, or twenty of a tone in AAC ("ipod"), in the container.
+// Ten seconds of the test pattern in MPEG-4 visual frames, or thirty of a tone in AAC ("ipod"), in the container.
 std::string clip(const std::string& container, const std::string& options = "") {
     const bool song = container == "ipod";
     return toolSample("ffmpeg -v error -f lavfi -i " +
-                          (song ? "sine=frequency=" + sampleTone(400) + ":duration=20"
-                                : testsupport::sampleVideo("size=320x240:rate=10:duration=8")) +
+                          (song ? "sine=frequency=" + sampleTone(400) + ":duration=30"
+                                : testsupport::sampleVideo("size=320x240:rate=10:duration=10")) +
                           " -threads 1 " + (song ? "-c:a aac " : "-c:v mpeg4 ") + options + " -f " + container +
                           " \"$OUT\"",
                       song ? "m4a" : container);
