@@ -33,7 +33,8 @@ bool CarvingDetection::startsFile(std::uint64_t sector, platform::ByteView bytes
 
 BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
     // Past the open file's unvouched bytes: nothing was found inside them.
-    if (open_ && platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector()) >= open_->unvouched.end)
+    if (open_ &&
+        platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector()) >= open_->unvouched.reach())
         settle();
     // The calculators see the sector's first bytes only; those that need
     // more read the device themselves.
@@ -83,13 +84,10 @@ void CarvingDetection::foundAt(std::uint64_t sector) {
     if (!open_ || sector <= open_->sector) return;
     // A file that begins inside the structure its walk read, such as a
     // photo's thumbnail in its header segments, or where a part of its own
-    // begins, is the file's own.
+    // begins (a movie's frame), is the file's own.
     const std::uint64_t at = platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector());
     const CarvingContext::Unvouched& unvouched = open_->unvouched;
-    if (at < unvouched.from || at >= unvouched.end) return;
-    if (std::find(unvouched.ownSectors.begin(), unvouched.ownSectors.end(), sector - open_->sector) !=
-        unvouched.ownSectors.end())
-        return;
+    if (!unvouched.cutsAt(at, volume_.u32BytesInSector())) return;
     const std::uint64_t before = open_->file->fileSize;
     p_.recorder.cutCarvedFile(open_->file, at + unvouched.cutMargin);
     volume_.dataSize -= before - open_->file->fileSize;
@@ -118,9 +116,12 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
     // record held, while no other is (a thumbnail that begins a sector lies
     // in the header of the photo open).
     CarvingContext::Unvouched& unvouched = p_.context.measuredUnvouched;
-    const bool opens = !open_ && unvouched.end > unvouched.from;
+    const bool opens = !open_ && (unvouched.end > unvouched.from || !unvouched.bodies.empty());
     NewDir* file = p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc, p_.context.measuredCut, opens);
-    if (opens && file) open_ = OpenFile{file, sector, std::move(unvouched)};
+    if (opens && file) {
+        std::sort(unvouched.ownSectors.begin(), unvouched.ownSectors.end());
+        open_ = OpenFile{file, sector, std::move(unvouched)};
+    }
 
     CarvingContext::RawJpeg& preview = p_.context.rawJpeg;
     NewDir* rawJpg = p_.folders.rawJpgFolder();

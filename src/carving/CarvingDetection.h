@@ -8,18 +8,19 @@
 // recorded goes on to the signature groups of the other marked types, so a
 // sector yields at most one file. A file is its own as far as its walk read
 // its structure: the bytes past it (a TIFF's strips after its last
-// directory, sound data, a movie's media data past the atoms read), and a
-// photo's scan data, which holds no marker before its end, so that a file
-// written over its later sectors that holds no 0xFF byte (plain text, a
-// document written without compression) reads as its data, nothing vouches
-// for. The file is held open while the sectors there are examined, and a
-// file found there that is known to begin there (measured by a size
-// calculator, or RecogniserDispatch::vouchesForStart) cuts it at that
-// sector, marked. A header taken alone that compressed data begins a sector
-// with by chance cuts nothing. The signature groups' recognisers are offered
-// the sectors of the files they find in the same way, and this detection
-// answers them as the carving would: a size calculator or a group finds a
-// file known to begin there.
+// directory, sound data), the bodies its walk stepped over by their lengths
+// (a movie's media data, an AVI file's frames), and a photo's scan data,
+// which holds no marker before its end, so that a file written over its
+// later sectors that holds no 0xFF byte (plain text, a document written
+// without compression) reads as its data, nothing vouches for. The file is
+// held open while the sectors there are examined, and a file found there
+// that is known to begin there (measured by a size calculator, or
+// RecogniserDispatch::vouchesForStart) cuts it at that sector, marked. A
+// header taken alone that compressed data begins a sector with by chance
+// cuts nothing. The signature groups' recognisers are offered the sectors
+// of the files they find in the same way, and this detection answers them
+// as the carving would: a size calculator or a group finds a file known to
+// begin there.
 
 #include "carving/BlockSearchEngine.h"
 #include "signatures/FileStartProbe.h"

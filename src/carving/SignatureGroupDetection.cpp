@@ -119,11 +119,14 @@ Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteVie
             Sig& sig = *item->sig();
             primary = true;
             if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) return &sig;
+            // The types that share the header come next; when none takes
+            // the hit, another header of the sector may still be a file's (a
+            // RIFF file's form type is read further on: "WEBP").
             if (!sig.extraExts().empty()) {
                 primary = false;
                 for (const auto& extra : sig.extraExts())
                     if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector)) return extra.get();
-                return nullptr;
+                break;
             }
             again = probedNow && sig.extension == "mp3" && !mp3Tried;
         }

@@ -8,7 +8,7 @@
 #include "signatures/SignatureSearchState.h"
 #include "volume/Volume.h"
 #include "walks/AviChunkWalk.h"
-#include "walks/Mp4ChunkCheck.h"
+#include "walks/MovieAtoms.h"
 #include "walks/MpegAudioFileBounds.h"
 #include "walks/MpegVideoStreamWalk.h"
 #include "walks/WaveFileBounds.h"
@@ -415,7 +415,14 @@ bool AudioVideoRecognisers::checkAIFF_FileAtBlock(std::uint64_t block, Sig& sig)
 bool AudioVideoRecognisers::checkAVIFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
+    // The other RIFF forms (WAVE, WebP, MIDI …) are their own rows' files.
+    if (!AviChunkWalk::isAvi(cursor.at(0, riff::kHeaderBytes))) return false;
     const AviChunkWalk::Walk walk = AviChunkWalk::walk(cursor, [&] { return medium.stopped(); });
+    medium.steppedOver(walk.bodies);
+    if (walk.brokeOffAt) {
+        medium.acceptCut(sig, *walk.brokeOffAt, walk.structureEnd);
+        return true;
+    }
     // The RIFF size is taken with a margin of 2 KiB rather than its 8-byte
     // header; what the search is offered ends at the RIFF's end.
     medium.acceptListed(sig, walk.riffEnd, walk.structureEnd);
@@ -468,26 +475,20 @@ bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
 AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor,
                                                                    bool (*atomNameCheck)(std::uint32_t)) {
     const std::uint64_t bps = medium.bytesPerSector();
-    if (bps == 0) return {};
     AtomWalk walk;
-    // The movie atom, when one came before the last.
-    std::uint64_t moov = 0, moovSize = 0;
-    // Where the last atom taken begins, which only what follows it, or its
-    // own children, vouches for (none: UINT64_MAX), its size, type and
-    // where its body begins.
-    std::uint64_t last = UINT64_MAX, lastSize = 0, lastBody = 0;
-    std::uint32_t lastType = 0;
+    if (bps == 0) return walk;
+    // Children and samples are read in windows of their own, large enough
+    // for a movie's frames to lie close together in one.
+    BoundedCursor reader = medium.cursor(kProbeWindowSectors);
+    MovieAtoms atoms(reader, [&] { return medium.stopped(); });
     while (!medium.stopped()) {
         const platform::ByteView atom = cursor.at(walk.end, 8);
         // Zeros of a sector that could not be read are no end of the file.
         if (walk.end != 0 && !atom.empty() && (!atomNameCheck(atom.be32(4)) || atom.be32(0) == 0) &&
             cursor.unreadable(walk.end, 8))
             if (const std::optional<std::uint64_t> next = atomAfterLoss(medium, cursor, walk.end)) {
-                // The atom before the sector led into it; the search jumps
-                // no further than the sector.
-                if (last == walk.checked) walk.checked = *next;
+                atoms.passed(walk.end, *next);
                 walk.end = *next;
-                last = UINT64_MAX;
                 continue;
             }
         if (atom.empty() || !atomNameCheck(atom.be32(4))) break;
@@ -500,44 +501,15 @@ AudioVideoRecognisers::AtomWalk AudioVideoRecognisers::atomWalkEnd(RecogniserMed
         if (platform::saturatingAdd(platform::saturatingAdd(size / bps, medium.block()), walk.end / bps) >
             medium.volumeSectors())
             break;
-        // An atom that another follows is the file's to its end.
-        if (last == walk.checked) walk.checked = walk.end;
-        if (last != UINT64_MAX && lastType == fourCC("moov")) moov = last, moovSize = lastSize;
-        last = walk.end;
-        lastSize = size;
-        lastType = atom.be32(4);
-        lastBody = walk.lastHeaderEnd = walk.end + (largeSize ? 16 : 8);
-        walk.end = platform::saturatingAdd(walk.end, size);
+        const std::uint64_t end = platform::saturatingAdd(walk.end, size);
+        atoms.take(walk.end, walk.end + (largeSize ? 16 : 8), end, atom.be32(4));
+        walk.end = end;
     }
-    // The last atom is the file's only when it holds atoms that fill it (a
-    // movie header); a media-data atom's stated size is nothing the walk
-    // could check: past its header may lie another file's sectors, written
-    // after this file's first fragment.
-    if (last == walk.checked && atomChildrenFill(medium, lastBody, walk.end)) walk.checked = walk.end;
-    // A media-data atom after the movie atom holds what its sample tables
-    // say is there.
-    if (last == walk.checked && moovSize != 0 && lastType == fourCC("mdat"))
-        walk.checked =
-            Mp4ChunkCheck::checkedEnd(cursor, moov, moovSize, lastBody, walk.end, [&] { return medium.stopped(); });
+    // A movie's first atom that no other follows, and that holds no atoms
+    // that fill it, is read no further than its header.
+    walk.structureEnd = atoms.readPastFirstHeader() ? walk.end : 0;
+    walk.bodies = atoms.bodies();
     return walk;
-}
-
-bool AudioVideoRecognisers::atomChildrenFill(RecogniserMedium& medium, std::uint64_t body, std::uint64_t end) {
-    BoundedCursor cursor = medium.cursor();
-    std::uint64_t child = body;
-    const auto printable = [](std::uint32_t name) {
-        for (int shift = 0; shift < 32; shift += 8)
-            if (const auto c = static_cast<std::uint8_t>(name >> shift); c < 0x20 || c > 0x7E) return false;
-        return true;
-    };
-    for (std::uint32_t children = 0; child < end && children < kMostAtomChildren && !medium.stopped(); ++children) {
-        const platform::ByteView header = cursor.at(child, 8);
-        std::uint64_t size = header.be32(0);
-        if (size == 1) size = cursor.at(child + 8, 8).be64(0);
-        if (header.empty() || size < 8 || !printable(header.be32(4)) || size > end - child) return false;
-        child += size;
-    }
-    return child == end;
 }
 
 bool AudioVideoRecognisers::checkMP4FileAtBlock(std::uint64_t block, Sig& sig) {
@@ -552,7 +524,8 @@ bool AudioVideoRecognisers::checkMP4FileAtBlock(std::uint64_t block, Sig& sig) {
         if (brand.u8(2) == 'A') sig.extension = "m4a";
     }
     const AtomWalk walk = atomWalkEnd(medium, cursor, checkMP4AtomName);
-    medium.acceptJumpable(sig, walk.end, walk.checked);
+    medium.steppedOver(walk.bodies);
+    medium.acceptJumpable(sig, walk.end, walk.structureEnd);
     return true;
 }
 
@@ -560,7 +533,8 @@ bool AudioVideoRecognisers::check3GPP_FileAtBlock(std::uint64_t block, Sig& sig)
     RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
     const AtomWalk walk = atomWalkEnd(medium, cursor, checkMP4AtomName);
-    medium.acceptJumpable(sig, walk.end, walk.checked);
+    medium.steppedOver(walk.bodies);
+    medium.acceptJumpable(sig, walk.end, walk.structureEnd);
     return true;
 }
 
@@ -576,11 +550,9 @@ bool AudioVideoRecognisers::checkHEIF_FileAtBlock(std::uint64_t block, Sig& sig)
 bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor();
-    // The atoms are read as far as one follows another, the last one's
-    // header too; a movie's first atom that no other follows is read no
-    // further than its header.
     const AtomWalk walk = atomWalkEnd(medium, cursor, checkMOVAtomName);
-    medium.acceptListed(sig, walk.end, walk.checked != 0 ? std::max(walk.checked, walk.lastHeaderEnd) : 0);
+    medium.steppedOver(walk.bodies);
+    medium.acceptListed(sig, walk.end, walk.structureEnd);
     return true;
 }
 

@@ -10,6 +10,7 @@
 // sectors inside it.
 
 #include "platform/ByteView.h"
+#include "walks/SteppedBodies.h"
 
 #include <cstdint>
 #include <optional>
@@ -62,23 +63,18 @@ public:
     static bool checkMOVAtomName(std::uint32_t atomType);
 
 private:
-    // The byte just past the last top-level atom that reads as one, from the candidate's start, and how far the
-    // atoms hold together as one file's: each to where the next begins, and the last one when its children fill it.
+    // The byte just past the last top-level atom that reads as one, from the candidate's start; how far the walk read
+    // the atoms as the file's structure (0: no further than the first atom's header, when nothing follows it and it
+    // holds no atoms that fill it); and the bodies it stepped over (MovieAtoms).
     struct AtomWalk {
         std::uint64_t end = 0;
-        std::uint64_t checked = 0;
-        // Past the header of the last atom taken.
-        std::uint64_t lastHeaderEnd = 0;
+        std::uint64_t structureEnd = 0;
+        SteppedBodies bodies{0};
     };
     static AtomWalk atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor, bool (*atomNameCheck)(std::uint32_t));
-    // Whether the atoms inside an atom whose body begins at `body` (printable names, each at least its header) end
-    // exactly at `end`.
-    static bool atomChildrenFill(RecogniserMedium& medium, std::uint64_t body, std::uint64_t end);
     // Whether the packets of a program stream's first pack, walked by their lengths, lead to the next pack, or into
     // a sector the medium could not give, where it lies.
     static bool firstPackLeadsOn(RecogniserMedium& medium);
-    // A movie header holds a few hundred atoms at the most.
-    static constexpr std::uint32_t kMostAtomChildren = 65536;
     // The first of the candidate's sectors from `from` on, among its readable bytes, where the search lists
     // another file; nothing when none does, or no lookup was set.
     std::optional<std::uint64_t> nextFileSector(RecogniserMedium& medium, std::uint64_t from);

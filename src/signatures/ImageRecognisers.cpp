@@ -7,8 +7,10 @@
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
 #include "walks/JpegScanWalk.h"
+#include "walks/SteppedBodies.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -301,6 +303,7 @@ bool ImageRecognisers::checkGIFFileAtBlock(std::uint64_t block, Sig& sig) {
     const platform::ByteView screen = cursor.at(0, 13);
     if (screen.empty()) return false;
     const GIFWalk walk = walkGIFBlocks(medium, 13 + gifColourTableBytes(screen.u8(10)));
+    medium.steppedOver(walk.images);
     medium.acceptJumpable(sig, walk.end, walk.checked);
     return true;
 }
@@ -325,9 +328,12 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
     const auto broken = [&](std::uint64_t at) {
         if (!brokenAt && medium.beforeLoss(at)) brokenAt = recent.front();
     };
+    // An image's data the walk steps over by its sub-blocks' sizes.
+    SteppedBodies images(medium.bytesPerSector());
     const auto finish = [&](std::uint64_t end, bool whole) {
         if (!whole) broken(end);
-        return GIFWalk{end, std::min(end, brokenAt.value_or(end))};
+        images.endAt(end);
+        return GIFWalk{end, std::min(end, brokenAt.value_or(end)), std::move(images)};
     };
     // The byte at a position, or -1 past what can be read, where the walk
     // ends.
@@ -453,7 +459,10 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
             const int packed = byteAt(position + 9);
             if (packed < 0) return finish(position, true);
             position += 10 + gifColourTableBytes(static_cast<std::uint8_t>(packed));
-            if (subBlocks() == Blocks::Cut) return finish(position, true);
+            const std::uint64_t data = position + 1;
+            const Blocks ended = subBlocks();
+            images.add(data, position);
+            if (ended == Blocks::Cut) return finish(position, true);
             ++position;
             b = byteAt(position);
         } else {
@@ -573,14 +582,19 @@ bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
     const std::uint64_t length = riff::fileBytes(header);
     const std::uint64_t walked = std::min(length, medium.readableBytes());
     std::uint64_t at = riff::kHeaderBytes;
-    // The chunk heads read; the last chunk's data nothing leads past.
+    // The chunk heads read; the chunks' data (the image's, a frame of an
+    // animation) the walk steps over.
     std::uint64_t heads = at;
+    SteppedBodies bodies(medium.bytesPerSector());
     while (at < walked && !medium.stopped()) {
         const std::optional<riff::Chunk> chunk = riff::chunkAt(cursor.at(at, riff::kChunkHeaderBytes), at);
         if (!chunk) break;
         heads = at + riff::kChunkHeaderBytes;
+        bodies.add(heads, chunk->next);
         at = chunk->next;
     }
+    bodies.endAt(std::min(at, length));
+    medium.steppedOver(bodies);
     if (at != length) {
         // Bytes that are no chunk where one should begin: the first fragment
         // of a file, another's sectors after it; or chunks that run past the

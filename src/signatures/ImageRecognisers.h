@@ -5,6 +5,8 @@
 // from the sector `block` of the search's numbering through a RecogniserMedium
 // and answers as RecogniserDispatch describes.
 
+#include "walks/SteppedBodies.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -66,10 +68,12 @@ private:
     void measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig);
     // The position after the GIF's last block, from the first block at
     // `position`: after the trailer, or where the walk met something else;
-    // and how far the blocks it walked hold together as one file's.
+    // how far the blocks it walked hold together as one file's; and the
+    // images' data it stepped over by the sub-blocks' sizes.
     struct GIFWalk {
         std::uint64_t end = 0;
         std::uint64_t checked = 0;
+        SteppedBodies images{0};
     };
     static GIFWalk walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position);
 

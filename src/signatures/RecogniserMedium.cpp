@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace {
 // Sectors read at once while the lookup is offered a file's sectors.
@@ -82,19 +84,37 @@ void RecogniserMedium::take(Sig& sig, Take how, std::uint64_t length, std::uint6
     sig.foundOnHeaderAlone = structureEnd <= headerEnd;
     if (sig.foundOnHeaderAlone || bps_ == 0) return;
     const std::uint64_t structure = std::min({structureEnd, sig.foundSize, readable_});
+    if (how == Take::Estimate) return;
     std::uint64_t jumpTo = structure;
-    if (how == Take::Jump || how == Take::List) {
-        // The first sector wholly past the structure; never the file's own
-        // first, where the lookup would find the file itself.
-        const std::uint64_t from = std::max<std::uint64_t>(1, (structure + bps_ - 1) / bps_);
-        const std::uint64_t end = std::min(sig.foundSize, readable_);
-        const std::optional<std::uint64_t> found = firstFileStartIn(from, (end + bps_ - 1) / bps_);
-        if (found) {
-            sig.foundSize = *found * bps_;
-            sig.foundCut = true;
-        } else if (probe_) {
-            jumpTo = end;
-        }
+    const std::uint64_t end = std::min(sig.foundSize, readable_);
+    // The sectors that begin inside the bodies the walk stepped over, and
+    // past the structure, in order; never the file's own first sector,
+    // where the lookup would find the file itself.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> offered;
+    const auto offer = [&](std::uint64_t from, std::uint64_t to) {
+        if (from < end)
+            offered.emplace_back(std::max<std::uint64_t>(1, (from + bps_ - 1) / bps_), (to + bps_ - 1) / bps_);
+    };
+    for (const SteppedBodies::Span& body : bodies_)
+        offer(body.from, std::min(body.to, end));
+    if (how != Take::Cut) offer(structure, end);
+    std::sort(offered.begin(), offered.end());
+    std::optional<std::uint64_t> found;
+    std::uint64_t asked = 0;
+    for (const auto& [from, to] : offered) {
+        found = firstFileStartIn(std::max(from, asked), to);
+        if (found) break;
+        asked = std::max(asked, to);
+    }
+    if (found) {
+        sig.foundSize = *found * bps_;
+        sig.foundCut = true;
+        jumpTo = std::min(jumpTo, sig.foundSize);
+    } else if (probe_ && how != Take::Cut) {
+        jumpTo = end;
+    } else if (!bodies_.empty()) {
+        // Nothing was offered what the walk stepped over.
+        jumpTo = std::min(jumpTo, bodies_.front().from);
     }
     if (how == Take::Jump) sig.skipSize = lost_.jumpable(jumpTo / bps_);
 }
@@ -113,6 +133,13 @@ std::optional<std::uint64_t> RecogniserMedium::firstFileStartIn(std::uint64_t fr
 void RecogniserMedium::ownPartsBeginAt(std::vector<std::uint64_t> sectors) {
     std::sort(sectors.begin(), sectors.end());
     ownSectors_ = std::move(sectors);
+}
+
+void RecogniserMedium::steppedOver(const SteppedBodies& bodies) {
+    bodies_ = bodies.spans();
+    ownSectors_.insert(ownSectors_.end(), bodies.ownSectors().begin(), bodies.ownSectors().end());
+    std::sort(ownSectors_.begin(), ownSectors_.end());
+    ownSectors_.erase(std::unique(ownSectors_.begin(), ownSectors_.end()), ownSectors_.end());
 }
 
 void RecogniserMedium::jumpNoFurtherThan(Sig& sig, std::uint64_t bytes) const {

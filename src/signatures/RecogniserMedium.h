@@ -12,6 +12,7 @@
 #include "media/BoundedCursor.h"
 #include "media/FirstLostSector.h"
 #include "media/SectorSource.h"
+#include "walks/SteppedBodies.h"
 
 #include <cstdint>
 #include <optional>
@@ -96,6 +97,14 @@ public:
     // lookup finds at one of them is that part, and cuts nothing. Asked
     // before the answer.
     void ownPartsBeginAt(std::vector<std::uint64_t> sectors);
+    // The bodies its walk stepped over before the structure's end (a movie's
+    // media data, an AVI file's frames): a sector that begins inside one, not
+    // where a body or a part of the file's own begins, is offered to the
+    // lookup as those past the structure are, the first such file cuts this
+    // one there, and the search jumps no further than the first body when it
+    // has no lookup. A file cut where its walk broke off is offered its
+    // bodies too. Asked before the answer.
+    void steppedOver(const SteppedBodies& bodies);
     // After an answer: the search jumps no further than `bytes` of the
     // file, whose walk showed the lookup the sectors past them itself.
     void jumpNoFurtherThan(Sig& sig, std::uint64_t bytes) const;
@@ -126,4 +135,5 @@ private:
     std::uint64_t readable_ = 0;
     FirstLostSector lost_;
     std::vector<std::uint64_t> ownSectors_;
+    std::vector<SteppedBodies::Span> bodies_;
 };

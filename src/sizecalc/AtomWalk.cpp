@@ -2,7 +2,7 @@
 
 #include "platform/SystemLog.h"
 #include "sizecalc/CarvingContext.h"
-#include "walks/Mp4ChunkCheck.h"
+#include "walks/MovieAtoms.h"
 
 #include <algorithm>
 #include <array>
@@ -36,8 +36,6 @@ constexpr std::array<std::uint32_t, 8> kWalkedTypes = {
     0x6D657461, // meta
 };
 
-constexpr std::uint32_t kMdat = 0x6D646174;
-constexpr std::uint32_t kMoov = 0x6D6F6F76;
 constexpr std::uint32_t kLargestFirstAtom = 1048576;
 // Sectors a read of a movie's samples takes at once.
 constexpr std::uint32_t kSampleWindowSectors = 128;
@@ -124,11 +122,10 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
     std::uint64_t p = 0;
     std::uint64_t n = 0;
     std::uint64_t last = 0;
-    // Past the header of the last atom taken: its body nothing leads past.
-    std::uint64_t lastHeaderEnd = 0;
-    // The last atom's place and type, and the movie atom right before it.
-    std::uint64_t lastStart = 0, moov = 0, moovSize = 0;
-    std::uint32_t lastType = 0;
+    // Children and samples lie close together: a window of 64 KiB serves
+    // many.
+    BoundedCursor reader(context_.reader(), bps, sectorNumber, room, kSampleWindowSectors);
+    MovieAtoms movie(reader, [this] { return context_.stopped(); });
     // A 64-bit size was taken: the file's own word for a length past what
     // 32 bits hold, so the walk is bounded by the volume, not by them.
     bool wide = false;
@@ -146,8 +143,8 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
         // Zeros of a sector that could not be read are no end of the file.
         if (n != 0 && (!isKnownAtomType(type) || w.be32(p) == 0) && window_.unreadable(window_.sector(), p, 8))
             if (const std::optional<std::uint64_t> next = atomAfterLoss(window_.sector(), p)) {
+                movie.passed(n, n + (*next - p));
                 n += *next - p;
-                lastType = 0;
                 std::uint64_t at = sectorNumber + n / bps;
                 p = n % bps;
                 if (rules.wholeWindowMoves) {
@@ -176,11 +173,8 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
         if ((wide || wideSize || !named) && !fits) break;
         if (!named && (size < kHeaderBytes || !atomFollows(sectorNumber, n + size))) break;
         wide = wide || wideSize;
-        if (lastType == kMoov) moov = lastStart, moovSize = last;
-        lastStart = n;
-        lastType = type;
         last = size;
-        lastHeaderEnd = n + (wideSize ? kWideHeaderBytes : kHeaderBytes);
+        movie.take(n, n + (wideSize ? kWideHeaderBytes : kHeaderBytes), n + size, type);
         n += size;
         p += size;
         if (!wide && rules.endsPast2GiB && n > k2GiBBound) break;
@@ -209,16 +203,10 @@ std::uint64_t AtomWalk::fileSize(std::uint64_t sectorNumber, const Rules& rules)
         }
     }
     if (n < rules.shortest) return 0;
-    // Media data after the movie atom is the movie's as far as its sample
-    // tables put samples there that begin as their coding's do: a frame
-    // they place on a sector's start cuts nothing.
-    std::uint64_t vouched = lastHeaderEnd;
-    if (lastType == kMdat && moovSize != 0) {
-        // Samples lie close together: a window of 64 KiB serves many.
-        BoundedCursor samples(context_.reader(), bps, sectorNumber, room, kSampleWindowSectors);
-        vouched = std::max(vouched, Mp4ChunkCheck::checkedEnd(samples, moov, moovSize, lastHeaderEnd, n,
-                                                              [this] { return context_.stopped(); }));
-    }
-    context_.measuredUnvouched = {vouched, n, 0, {}};
+    // The bodies the walk stepped over, media data and free space, are the
+    // movie's only by their headers; its frames where its movie header
+    // places them are its own.
+    const SteppedBodies bodies = movie.bodies();
+    context_.measuredUnvouched = {n, n, 0, bodies.ownSectors(), bodies.spans()};
     return n + kMargin;
 }

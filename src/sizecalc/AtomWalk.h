@@ -7,7 +7,8 @@
 // something that is no top-level atom: a type that is not four printable
 // characters, or an atom of a type the walk does not name that the volume
 // cannot hold or that no atom follows. The formats differ only in a few
-// rules of that walk, which each passes in.
+// rules of that walk, which each passes in. What the atoms' bodies hold the
+// walk steps over (MovieAtoms, as the plain search's walk does).
 
 #include "media/BoundedCursor.h"
 #include "platform/ByteView.h"

@@ -21,6 +21,12 @@ std::uint64_t AviFileCheck::fileSizeCalculation(platform::ByteView leading, std:
     if (length == 0) return 0;
     cursor_.startFile(sectorNumber, context_.bytesFrom(sectorNumber));
     const AviChunkWalk::Walk walk = AviChunkWalk::walk(cursor_, [this] { return context_.stopped(); });
-    context_.measuredUnvouched = {walk.structureEnd, length, 0, {}};
+    if (walk.brokeOffAt) {
+        context_.measuredCut = true;
+        context_.measuredUnvouched = {*walk.brokeOffAt, *walk.brokeOffAt, 0, walk.bodies.ownSectors(),
+                                      walk.bodies.spans()};
+        return *walk.brokeOffAt;
+    }
+    context_.measuredUnvouched = {walk.structureEnd, length, 0, walk.bodies.ownSectors(), walk.bodies.spans()};
     return length;
 }

@@ -6,6 +6,7 @@
 #include "sizecalc/SizeCalculatorChain.h"
 #include "volume/Volume.h"
 
+#include <algorithm>
 #include <utility>
 
 CarvingContext::CarvingContext(DMedia& medium)
@@ -39,4 +40,14 @@ void CarvingContext::markInUse(std::string_view key) {
         {"orf", &u.orf}, {"raw", &u.panasonic}, {"lei", &u.leica}, {"3fr", &u.hasselblad}};
     for (const auto& [k, flag] : flags)
         if (k == key) *flag = true;
+}
+
+bool CarvingContext::Unvouched::cutsAt(std::uint64_t at, std::uint32_t bytesPerSector) const {
+    const auto inBody = [at](const SteppedBodies::Span& body) { return at >= body.from && at < body.to; };
+    if ((at < from || at >= end) && std::none_of(bodies.begin(), bodies.end(), inBody)) return false;
+    return bytesPerSector != 0 && !std::binary_search(ownSectors.begin(), ownSectors.end(), at / bytesPerSector);
+}
+
+std::uint64_t CarvingContext::Unvouched::reach() const {
+    return std::max(end, bodies.empty() ? 0 : bodies.back().to);
 }

@@ -9,6 +9,7 @@
 
 #include "media/BoundedCursor.h"
 #include "sizecalc/ReadVolume.h"
+#include "walks/SteppedBodies.h"
 
 #include <cstdint>
 #include <optional>
@@ -78,7 +79,7 @@ public:
     // one (it holds no marker before that end, yet a file that holds no 0xFF
     // byte may begin inside it); or what lies past the last structure a
     // walk read up to the file's end (a TIFF's strips after its last
-    // directory, sound data, a movie's media data after the atoms it read).
+    // directory, sound data); and the bodies the walk stepped over.
     // A file another calculator or a signature finds at a sector there,
     // known to begin there, was written over this one, and the run cuts it
     // there.
@@ -88,9 +89,19 @@ public:
         // What a file cut there keeps past the cut (a photo, its margin).
         std::uint64_t cutMargin = 0;
         // The file's sectors (counted from its first) where parts of its own
-        // begin that its structure points to (strips, a preview): a file
-        // found at one of them is that part, and cuts nothing.
+        // begin that its structure points to (strips, a preview, a movie's
+        // frames): a file found at one of them is that part, and cuts
+        // nothing.
         std::vector<std::uint64_t> ownSectors;
+        // The bodies its walk stepped over before `from` (SteppedBodies): a
+        // file found at a sector inside one cuts it as well.
+        std::vector<SteppedBodies::Span> bodies{};
+
+        // Whether a file found at the sector that begins `at` bytes from the
+        // file's start cuts it.
+        bool cutsAt(std::uint64_t at, std::uint32_t bytesPerSector) const;
+        // The bytes from the file's start up to which a file found may cut it.
+        std::uint64_t reach() const;
     };
     Unvouched measuredUnvouched;
 

@@ -1,6 +1,7 @@
 #include "sizecalc/GifFileCheck.h"
 
 #include "sizecalc/CarvingContext.h"
+#include "walks/SteppedBodies.h"
 
 namespace {
 // Covers the bytes a complete file may still have behind its trailer.
@@ -118,6 +119,14 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     lostUntil_ = 0;
     std::uint64_t p = 13 + colourTableBytes(window_.view().u8(10));
     std::uint32_t zeroRun = 0;
+    SteppedBodies images(context_.bytesPerSector());
+    // The file measured to `end`: its images' data is its only by the
+    // sub-blocks' sizes.
+    const auto measured = [&](std::uint64_t end) {
+        images.endAt(end);
+        context_.measuredUnvouched = {end, end, 0, images.ownSectors(), images.spans()};
+        return end;
+    };
     // The sub-blocks after a block byte that could not be read, from p on;
     // false when there are none to go on with.
     Walk walk = Walk::Ended;
@@ -141,7 +150,7 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
         if (*b == 0) {
             // The terminator of the block before, or padding behind the file.
             ++p;
-            if (++zeroRun > kLongestZeroRun) return p;
+            if (++zeroRun > kLongestZeroRun) return measured(p);
         } else if (*b == kExtension) {
             // The label, then data sub-blocks up to their terminator, however
             // many: an XMP packet or an ICC profile takes hundreds.
@@ -157,7 +166,9 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             p += 10 + colourTableBytes(*packed);
             // p is on the LZW code size, then on the last byte of each data
             // sub-block; the byte behind it sizes the next one.
+            const std::uint64_t data = p + 1;
             walk = subBlocks(p);
+            images.add(data, p);
             if (walk == Walk::On) break;
         } else {
             break;
@@ -166,5 +177,5 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     if (walk == Walk::Limit) return kCappedSize;
     if (walk == Walk::ReadFailed) return 0;
     if (*b == kTrailer) ++p;
-    return p < kSmallestFile ? 0 : p + kMargin;
+    return p < kSmallestFile ? 0 : measured(p) + kMargin;
 }

@@ -7,7 +7,9 @@
 
 // A GIF is measured by following its blocks (extensions, images with their
 // data sub-blocks, and the zero bytes that end them) from the end of the
-// global colour table to the trailer.
+// global colour table to the trailer. An image's data the walk steps over
+// by its sub-blocks' sizes (SteppedBodies): another file written over it
+// reads on as sub-blocks, and, found there, cuts the GIF.
 class GifFileCheck final : public SizeCalculator {
 public:
     explicit GifFileCheck(CarvingContext& context);

@@ -2,6 +2,7 @@
 
 #include "platform/Crc32.h"
 #include "sizecalc/CarvingContext.h"
+#include "walks/SteppedBodies.h"
 
 #include <algorithm>
 #include <array>
@@ -86,6 +87,8 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     std::uint64_t p = 29;
     std::uint64_t n = 29;
     bool ended = false;
+    // The chunks' data, which the walk steps over by their lengths.
+    SteppedBodies data(bytesPerSector);
     while (n < kWalkLimit && !context_.stopped()) {
         p += 4;
         const platform::ByteView w = window_.view();
@@ -106,6 +109,7 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
         // CRC says so: on a medium, the bytes behind a file rarely make one.
         if (!isKnownChunk(type) && !crcHolds(sectorNumber, n + 4, static_cast<std::uint32_t>(length))) break;
         ended = type.be32(0) == kIend;
+        data.add(n + 12, n + 12 + length);
         n += length + 12;
         p += length + 8;
         if (ended) break;
@@ -119,5 +123,8 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     // end: what it walked is listed, marked.
     context_.measuredCut = !ended || n > kSizeLimit;
     if (n > kSizeLimit) return kCappedSize + kMargin;
-    return n >= kSmallestFile ? n + kMargin : 0;
+    if (n < kSmallestFile) return 0;
+    data.endAt(n);
+    context_.measuredUnvouched = {n, n, 0, data.ownSectors(), data.spans()};
+    return n + kMargin;
 }

@@ -9,7 +9,9 @@
 // at the first chunk that is not one: a type that is no four letters, a
 // length no chunk has, or a type the standard's first list does not hold
 // whose CRC fails, which on a medium is usually the first bytes behind the
-// file. One whose walk ends before IEND is left marked.
+// file. One whose walk ends before IEND is left marked. The chunks' data the
+// walk steps over by their lengths (SteppedBodies): another file written
+// over an image's data, found there, cuts it.
 class PngFileCheck final : public SizeCalculator {
 public:
     explicit PngFileCheck(CarvingContext& context);

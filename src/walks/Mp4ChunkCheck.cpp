@@ -142,18 +142,17 @@ void addSamples(ByteView header, std::pair<std::size_t, std::size_t> trak, std::
     }
 }
 
-// How far into the sample its check read, when it begins as its coding's do
-// (and, of NAL units, is filled by them): a JPEG's start, an MPEG-4 start
-// code, the head of its last NAL unit; 0 when it does not.
-std::uint64_t sampleHolds(BoundedCursor& cursor, const Sample& chunk) {
+// Whether the sample begins as its coding's do (and, of NAL units, is filled
+// by them): a JPEG's start, an MPEG-4 start code, NAL units.
+bool sampleHolds(BoundedCursor& cursor, const Sample& chunk) {
     const std::uint64_t end = chunk.offset + chunk.bytes;
     switch (chunk.coding) {
     case Coding::H264:
     case Coding::H265: {
-        std::uint64_t at = chunk.offset, read = 0;
+        std::uint64_t at = chunk.offset;
         for (int units = 0; at < end && units < kMostNalUnitsWalked; ++units) {
             const ByteView unit = cursor.at(at, chunk.lengthBytes + 2);
-            if (unit.empty()) return 0;
+            if (unit.empty()) return false;
             std::uint64_t length = 0;
             for (std::uint32_t i = 0; i < chunk.lengthBytes; ++i)
                 length = length << 8 | unit.u8(i);
@@ -163,33 +162,32 @@ std::uint64_t sampleHolds(BoundedCursor& cursor, const Sample& chunk) {
             const bool type = chunk.coding == Coding::H264
                                   ? (head & 0x1F) >= 1 && (head & 0x1F) <= 23
                                   : (head >> 1) <= 40 && (unit.u8(chunk.lengthBytes + 1) & 7) != 0;
-            if (length == 0 || (head & 0x80) != 0 || !type || length > end - at - chunk.lengthBytes) return 0;
-            read = at - chunk.offset + chunk.lengthBytes + 2;
+            if (length == 0 || (head & 0x80) != 0 || !type || length > end - at - chunk.lengthBytes) return false;
             at += chunk.lengthBytes + length;
         }
-        return read;
+        return true;
     }
     case Coding::Mpeg4Visual: {
         const std::uint32_t code = cursor.at(chunk.offset, 4).be32(0);
         const std::uint32_t kind = code & 0xFF;
-        return code >> 8 == 1 && (kind <= 0x2F || kind == 0xB0 || kind == 0xB3 || kind == 0xB5 || kind == 0xB6) ? 4 : 0;
+        return code >> 8 == 1 && (kind <= 0x2F || kind == 0xB0 || kind == 0xB3 || kind == 0xB5 || kind == 0xB6);
     }
     case Coding::Jpeg:
-        return cursor.at(chunk.offset, 3).be16(0) == 0xFFD8 ? 3 : 0;
+        return cursor.at(chunk.offset, 3).be16(0) == 0xFFD8;
     case Coding::Unchecked:
         break;
     }
-    return 0;
+    return false;
 }
 
 } // namespace
 
-std::uint64_t Mp4ChunkCheck::checkedEnd(BoundedCursor& cursor, std::uint64_t moov, std::uint64_t moovSize,
-                                        std::uint64_t mediaStart, std::uint64_t mediaEnd,
-                                        const std::function<bool()>& stopped) {
-    if (moovSize < 8 || moovSize > kLargestMovieHeader || mediaEnd < mediaStart) return mediaStart;
+void Mp4ChunkCheck::markFrames(BoundedCursor& cursor, std::uint64_t moov, std::uint64_t moovSize,
+                               std::uint64_t mediaStart, std::uint64_t mediaEnd, const std::function<bool()>& stopped,
+                               SteppedBodies& bodies) {
+    if (moovSize < 8 || moovSize > kLargestMovieHeader || mediaEnd < mediaStart) return;
     const ByteView read = cursor.at(moov, static_cast<std::size_t>(moovSize));
-    if (read.empty()) return mediaStart;
+    if (read.empty()) return;
     // The cursor's window moves as the chunks are read.
     const std::vector<std::uint8_t> bytes(read.data(), read.data() + read.size());
     const ByteView header(bytes);
@@ -202,18 +200,10 @@ std::uint64_t Mp4ChunkCheck::checkedEnd(BoundedCursor& cursor, std::uint64_t moo
         from = trak->second;
     }
     std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) { return a.offset < b.offset; });
-    std::uint64_t end = mediaStart;
     for (const Sample& sample : samples) {
         if (stopped() || sample.offset < mediaStart || sample.offset > mediaEnd || sample.bytes == 0 ||
-            sample.bytes > mediaEnd - sample.offset)
+            sample.bytes > mediaEnd - sample.offset || !sampleHolds(cursor, sample))
             break;
-        const std::uint64_t read = sampleHolds(cursor, sample);
-        if (read == 0) break;
-        // Only a sample that begins after it vouches for the rest of a
-        // sample's bytes; the last one's are the movie's as far as its
-        // check read them (the frame the tables put there is the movie's,
-        // and cuts nothing).
-        end = std::max(end, sample.offset + read);
+        bodies.ownPartAt(sample.offset);
     }
-    return end;
 }

@@ -115,8 +115,10 @@ struct ProgramUnderTest {
 // timer that fires inside it; `seen` looks at the alert first.
 class AlertAnswerer : public QObject {
 public:
-    explicit AlertAnswerer(QString button, std::function<void(QMessageBox*)> seen = {})
-        : button_(std::move(button)), seen_(std::move(seen)) {
+    // `every`: every alert with the button is answered, and the last one's
+    // title and message kept; else the first only.
+    explicit AlertAnswerer(QString button, std::function<void(QMessageBox*)> seen = {}, bool every = false)
+        : button_(std::move(button)), seen_(std::move(seen)), every_(every) {
         timer_.setInterval(20);
         QObject::connect(&timer_, &QTimer::timeout, this, [this] { look(); });
         timer_.start();
@@ -139,7 +141,7 @@ private:
             if (seen_) seen_(box);
             const qsizetype at = buttons_.indexOf(button_);
             if (at < 0) continue;
-            timer_.stop();
+            if (!every_) timer_.stop();
             answered_ = true;
             box->buttons()[at]->click();
             return;
@@ -147,6 +149,7 @@ private:
     }
     QString button_;
     std::function<void(QMessageBox*)> seen_;
+    bool every_;
     QTimer timer_;
     bool answered_ = false;
     QString title_, message_;

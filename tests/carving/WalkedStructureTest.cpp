@@ -124,6 +124,23 @@ std::string movie(unsigned seed, const std::string& codec, const std::string& co
                       container == "mov" ? "mov" : "avi");
 }
 
+// Frames of plasma, 400 x 300, beside the sample, numbered from 1.
+std::string plasmaFrames(unsigned seed, unsigned count, const std::string& extension) {
+    std::string frames;
+    for (unsigned i = 1; i <= count; ++i)
+        frames += plasma(seed + i, "400x300") + "\"$OUT." + std::to_string(i) + "." + extension + "\" && ";
+    return frames;
+}
+
+std::string animatedGif(unsigned seed) {
+    return toolSample(plasmaFrames(seed, 4, "gif") + "gifsicle --delay 10 \"$OUT\".?.gif -o \"$OUT\"", "gif");
+}
+
+std::string animatedWebp(unsigned seed) {
+    return toolSample(plasmaFrames(seed, 9, "png") + "img2webp -loop 0 -lossy -q 95 -d 100 \"$OUT\".?.png -o \"$OUT\"",
+                      "webp");
+}
+
 struct Walked {
     const char* name;
     // The type marked, with the photos'.
@@ -170,6 +187,7 @@ const Walked kWalked[] = {
      },
      half},
     {"Aiff", "aif", [] { return tone("-r 44100 -c 2", 330, "2", "aif"); }, eightKiB},
+    {"AnimatedGif", "gif", [] { return animatedGif(13); }, half},
     {"MjpegAvi", "avi", [] { return movie(11, "mjpeg", "avi"); }, eightKiB},
     {"Mov", "mov", [] { return movie(12, "mpeg4", "mov"); }, eightKiB},
     // An image's meta box, then its mdat box, whose coded picture nothing leads past.
@@ -477,21 +495,54 @@ std::string framesMovie(const std::vector<std::string>& frames, std::size_t over
 }
 
 // Three photos stored in a ZIP archive, each named so that its local header and name fill a sector and padded to
-// whole sectors: each photo's data begins a sector.
-std::string storedPhotos(unsigned seed) {
+// whole sectors: each photo's data begins a sector. The entries `first` come before them (the name or content that
+// tells an Office, OpenDocument or EPUB file from another archive), and a filler entry after those that ends on a
+// sector's end.
+std::string storedPhotos(unsigned seed, const std::vector<std::pair<std::string, std::string>>& first = {}) {
     const fs::path dir = testsupport::makeTempDir("stored");
     const std::string folders = std::string(200, 'a') + "/" + std::string(200, 'b');
     fs::create_directories(dir / folders);
     std::string names;
-    for (unsigned i = 0; i < 3; ++i) {
-        const std::string name = folders + "/photo" + std::to_string(i) + std::string(70, 'x') + ".jpg";
-        testsupport::writeText(dir / name, sectorSized(photo(seed + i)));
+    std::size_t bytes = 0;
+    const auto add = [&](const std::string& name, const std::string& content) {
+        testsupport::writeText(dir / name, content);
         names += " " + testsupport::shellQuote(name);
-    }
+        bytes += 30 + name.size() + content.size();
+    };
+    for (const auto& [name, content] : first)
+        add(name, content);
+    if (bytes % 512 != 0) add("filler", std::string((1024 - (bytes + 36) % 512) % 512, ' '));
+    for (unsigned i = 0; i < 3; ++i)
+        add(folders + "/photo" + std::to_string(i) + std::string(70, 'x') + ".jpg", sectorSized(photo(seed + i)));
     const fs::path out = dir / "out.zip";
     testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) + " && zip -q -0 -X -D " +
                             testsupport::shellQuote(out.string()) + names);
     return testsupport::readText(out);
+}
+
+// A movie (ffmpeg's "mp4") or a song ("ipod") with a cover picture, which the muxer keeps in the movie header's
+// metadata, its title as long as puts the picture at a sector's start.
+std::string withCover(unsigned seed, const std::string& container, const std::string& options = "") {
+    const fs::path dir = testsupport::makeTempDir("cover");
+    const std::string cover = photo(seed, "320x240");
+    testsupport::writeText(dir / "cover.jpg", cover);
+    const bool song = container == "ipod";
+    const std::string input = song ? "sine=frequency=" + sampleTone(350) + ":duration=8"
+                                   : testsupport::sampleVideo("size=320x240:rate=10:duration=8");
+    const auto mux = [&](std::size_t title) {
+        const fs::path out = dir / "out";
+        fs::remove(out);
+        testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) + " && ffmpeg -v error -f lavfi -i " +
+                                input + " -i cover.jpg -map 0 -map 1 -threads 1 " +
+                                (song ? "-c:a aac -c:v copy -disposition:v attached_pic "
+                                      : "-c:v:0 mpeg4 -c:v:1 copy -disposition:v:1 attached_pic ") +
+                                "-metadata title=" + std::string(title, 't') + " " + options + " -f " + container +
+                                " out");
+        return testsupport::readText(out);
+    };
+    const std::string movie = mux(1);
+    const std::size_t at = movie.find(cover.substr(0, 64));
+    return at == std::string::npos ? std::string() : mux(1 + (512 - at % 512) % 512);
 }
 
 // A PDF document of one page that shows two photos, each stored as it is (DCT-coded) from a sector's start: its
@@ -535,6 +586,8 @@ struct Holder {
     const char* name;
     const char* extension;
     std::string (*make)();
+    // How many photos in it begin a sector.
+    std::size_t photos = 2;
 };
 
 void PrintTo(const Holder& h, std::ostream* out) {
@@ -543,6 +596,24 @@ void PrintTo(const Holder& h, std::ostream* out) {
 
 const Holder kHolders[] = {
     {"ZipOfStoredPhotos", "zip", [] { return storedPhotos(30); }},
+    {"DocxOfStoredPhotos", "docx",
+     [] {
+         return storedPhotos(50,
+                             {{"[Content_Types].xml", "<?xml version=\"1.0\"?><Types xmlns=\"http://"
+                                                      "schemas.openxmlformats.org/package/2006/content-types\"/>"}});
+     }},
+    {"OdtOfStoredPhotos", "odt",
+     [] {
+         return storedPhotos(53, {{"mimetype", "application/vnd.oasis.opendocument.text"}});
+     }},
+    {"EpubOfStoredPhotos", "epub",
+     [] {
+         return storedPhotos(56, {{"mimetype", "application/epub+zip"}});
+     }},
+    // The cover picture in the movie header, which comes last or first.
+    {"Mp4WithCoverArt", "mp4", [] { return withCover(59, "mp4"); }, 1},
+    {"M4aWithCoverArt", "m4a", [] { return withCover(60, "ipod"); }, 1},
+    {"M4aWithCoverArtAndItsIndexFirst", "m4a", [] { return withCover(61, "ipod", "-movflags +faststart"); }, 1},
     {"PdfOfTwoPhotos", "pdf", [] { return documentOfPhotos(33); }},
     // A frame's chunk header (8 bytes) comes before it.
     {"MjpegAvi", "avi", [] { return framesMovie(mjpegFrames(35), 8, "avi"); }},
@@ -565,7 +636,7 @@ TEST_P(PhotosInVouchedBytesTest, CutNothing) {
     std::size_t photosOnASector = 0;
     for (std::size_t at = 512; at + 3 < file.size(); at += 512)
         photosOnASector += file.compare(at, 3, "\xFF\xD8\xFF") == 0;
-    ASSERT_GE(photosOnASector, 2u) << "the photos do not begin sectors";
+    ASSERT_GE(photosOnASector, c.photos) << "the photos do not begin sectors";
     if (c.extension == std::string("pdf")) {
         const fs::path document = testsupport::makeTempDir("pdf") / "photos.pdf";
         testsupport::writeText(document, file);
@@ -587,6 +658,233 @@ TEST_P(PhotosInVouchedBytesTest, CutNothing) {
 
 INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, PhotosInVouchedBytesTest,
                          testing::Combine(testing::ValuesIn(kHolders), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// The search's lookup of a sector inside a body its container's walk stepped over (a movie's media data, an AVI
+// file's or an animated WebP's frame, a PNG's image data): a photo, a PDF and a ZIP archive, each written over a copy
+// of the container at the sector 10, 50 or 90 % into it, are found whole, and each copy is listed from its first
+// sector no longer than it was, marked.
+struct Container {
+    const char* name;
+    const char* extension;
+    std::string (*make)();
+};
+
+void PrintTo(const Container& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// Ten seconds of the test pattern in MPEG-4 visual frames, or thirty of a tone in AAC ("ipod"), in the container.
+std::string clip(const std::string& container, const std::string& options = "") {
+    const bool song = container == "ipod";
+    return toolSample("ffmpeg -v error -f lavfi -i " +
+                          (song ? "sine=frequency=" + sampleTone(400) + ":duration=30"
+                                : testsupport::sampleVideo("size=320x240:rate=10:duration=10")) +
+                          " -threads 1 " + (song ? "-c:a aac " : "-c:v mpeg4 ") + options + " -f " + container +
+                          " \"$OUT\"",
+                      song ? "m4a" : container);
+}
+
+const Container kContainers[] = {
+    {"Mp4", "mp4", [] { return clip("mp4"); }},
+    {"Mp4WithItsIndexFirst", "mp4", [] { return clip("mp4", "-movflags +faststart"); }},
+    {"M4a", "m4a", [] { return clip("ipod"); }},
+    {"M4aWithItsIndexFirst", "m4a", [] { return clip("ipod", "-movflags +faststart"); }},
+    {"Mpeg4Avi", "avi", [] { return clip("avi"); }},
+    {"MovWithItsIndexLast", "mov", [] { return clip("mov"); }},
+    {"AnimatedWebp", "webp", [] { return animatedWebp(62); }},
+    {"PngOfNoise", "png",
+     [] {
+         return toolSample("convert -seed " + sampleSeed(63) + " -size 400x300 xc:gray +noise Random \"$OUT\"", "png");
+     }},
+};
+
+class InsideABodyTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Container, bool>> {};
+
+TEST_P(InsideABodyTest, CutsTheContainerAndIsFound) {
+    const auto& [c, random] = GetParam();
+    const std::string container = c.make();
+    const std::string inner[] = {
+        photo(64, "160x120"), testsupport::textDocument("pdf"),
+        toolSample("echo 'a note, seed " + sampleSeed(65) + "' >\"$OUT.txt\" && zip -q -j \"$OUT\" \"$OUT.txt\"",
+                   "zip")};
+    std::vector<Planted> copies, inside;
+    for (const std::string& file : inner)
+        for (const std::size_t share : {10, 50, 90}) {
+            const std::size_t at = container.size() * share / 100 / 512 * 512;
+            ASSERT_LE(at + file.size(), container.size()) << "the container is too short to hold the file";
+            copies.push_back({container, copies.empty() ? 2048 : copies.back().end() + 8});
+            copies.back().bytes.replace(at, file.size(), file);
+            inside.push_back({file, copies.back().sector + at / 512});
+        }
+    const fs::path image = diskWith(random, copies);
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(kSearches[method]);
+        const Found found = search(image, {c.extension, "jpg", "pdf", "zip"}, method);
+        for (std::size_t i = 0; i < copies.size(); ++i) {
+            EXPECT_TRUE(foundAt(found, inside[i], false))
+                << "the file inside copy " << i
+                << " is not found whole; found there:" << described(found, inside[i].sector);
+            EXPECT_TRUE(foundAt(found, Planted{container, copies[i].sector}, true, 0, 512))
+                << "copy " << i << " is not listed cut and marked; found there:" << described(found, copies[i].sector);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, InsideABodyTest,
+                         testing::Combine(testing::ValuesIn(kContainers), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// The RIFF forms other than "AVI " are their own rows' files: with the types each search has marked at first, a
+// WebP or WAV file is listed under its own extension, whole and unmarked when whole, and marked when photos were
+// written over its second half.
+const Container kRiffForms[] = {
+    {"CwebpWebp", "webp",
+     [] {
+         return toolSample(plasma(66, "800x600") + "\"$OUT.png\" && cwebp -quiet -q 80 \"$OUT.png\" -o \"$OUT\"",
+                           "webp");
+     }},
+    {"AnimatedWebp", "webp", [] { return animatedWebp(67); }},
+    {"Wav", "wav", [] { return tone("-r 44100 -c 2", 370, "2", "wav"); }},
+};
+
+class RiffFormTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Container, bool>> {
+protected:
+    // The types a user's list holds marked at first: the file scans' for the plain search, the photo scans' for the
+    // carving.
+    static platform::Array defaultTypes(int method) {
+        const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();
+        platform::Array types;
+        for (const auto& category : FileTypeTable::buildList(rows, method == 0 ? FileTypeTable::FR : FileTypeTable::PR))
+            for (const auto& node : category->children())
+                if (node->selected) types.emplace_back(node);
+        return types;
+    }
+};
+
+TEST_P(RiffFormTest, IsListedUnderItsOwnTypeAndMarkedWhenCut) {
+    const auto& [c, random] = GetParam();
+    const std::string file = c.make();
+    std::vector<Planted> whole{{file, 2048}}, cut{{file.substr(0, half(file.size())), 2048}};
+    for (std::vector<Planted>* planted : {&whole, &cut}) {
+        planted->push_back({photo(68), planted->back().end()});
+        planted->push_back({photo(69, "320x240"), planted->back().end() + 3});
+    }
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(kSearches[method]);
+        for (const bool isCut : {false, true}) {
+            const std::vector<Planted>& planted = isCut ? cut : whole;
+            const Found found = searchedDisk(diskWith(random, planted), defaultTypes(method), method);
+            const auto [from, to] = found.equal_range(2048);
+            EXPECT_TRUE(std::any_of(from, to,
+                                    [&](const auto& f) {
+                                        return f.second.path.ends_with(std::string(".") + c.extension) &&
+                                               f.second.bad == isCut && f.second.bytes.starts_with(planted[0].bytes) &&
+                                               f.second.bytes.size() <= file.size() + 4096;
+                                    }))
+                << (isCut ? "cut" : "whole")
+                << ", it is not listed as its type; found there:" << described(found, 2048);
+            expectPhotosAfterTheFirstFoundWhole(found, planted);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, RiffFormTest,
+                         testing::Combine(testing::ValuesIn(kRiffForms), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+// A chunk whose length runs past the end of the list or RIFF that holds it is no structure: the walk ends there and
+// the file is listed from its first sector no longer than it was, marked; the photo after it is found.
+struct Overrun {
+    const char* name;
+    const char* extension;
+    // The file, and what it becomes: its chunks or the bytes after it changed, or cut.
+    std::string (*make)();
+    std::vector<Planted> (*lay)(const std::string& file);
+};
+
+void PrintTo(const Overrun& o, std::ostream* out) {
+    *out << o.name;
+}
+
+std::uint32_t le32At(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 4; i-- > 0;)
+        value = value << 8 | std::uint8_t(bytes.at(at + i));
+    return value;
+}
+
+std::string le32(std::uint32_t value) {
+    return {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+}
+
+// Where the chunks of an AVI file's "movi" list begin, and where the list ends.
+std::pair<std::vector<std::size_t>, std::size_t> moviChunks(const std::string& avi) {
+    const std::size_t list = avi.find("movi") - 8, end = list + 8 + le32At(avi, list + 4);
+    std::vector<std::size_t> chunks;
+    for (std::size_t at = list + 12; at + 8 <= end; at += 8 + (le32At(avi, at + 4) + 1) / 2 * 2)
+        chunks.push_back(at);
+    return {chunks, end};
+}
+
+const Overrun kOverruns[] = {
+    // Cut in half by a photo, with four printable characters and a length past the RIFF's end where its "movi" list
+    // ended: the walk of the list's frames breaks off inside the photo.
+    {"MjpegAviCutInHalf", "avi", [] { return movie(69, "mjpeg", "avi"); },
+     [](const std::string& file) {
+         std::vector<Planted> laid{{file.substr(0, half(file.size())), 2048}};
+         laid.push_back({photo(70, "160x120"), laid.back().end()});
+         const std::size_t moviEnd = moviChunks(file).second;
+         laid.push_back({std::string(moviEnd % 512, '\0') + "JUNK" + le32(0xFFFFFF00), 2048 + moviEnd / 512});
+         return laid;
+     }},
+    // A frame in the middle whose length runs past its "movi" list.
+    {"Mpeg4AviWithAFrameTooLong", "avi", [] { return clip("avi"); },
+     [](const std::string& file) {
+         std::string bad = file;
+         const auto chunks = moviChunks(bad).first;
+         bad.replace(chunks.at(chunks.size() / 2) + 4, 4, le32(std::uint32_t(bad.size())));
+         return std::vector<Planted>{{bad, 2048}, {photo(71, "160x120"), 2048 + (bad.size() + 511) / 512 + 3}};
+     }},
+    // Its picture's chunk longer than the RIFF.
+    {"WebpWithItsPictureTooLong", "webp",
+     [] {
+         return toolSample(plasma(72, "640x480") + "\"$OUT.png\" && cwebp -quiet -q 80 \"$OUT.png\" -o \"$OUT\"",
+                           "webp");
+     },
+     [](const std::string& file) {
+         std::string bad = file;
+         bad.replace(16, 4, le32(std::uint32_t(bad.size())));
+         return std::vector<Planted>{{bad, 2048}, {photo(73, "160x120"), 2048 + (bad.size() + 511) / 512 + 3}};
+     }},
+};
+
+class OverrunTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Overrun, bool>> {};
+
+TEST_P(OverrunTest, EndsTheWalkAndMarksTheFile) {
+    const auto& [c, random] = GetParam();
+    const std::string file = c.make();
+    ASSERT_FALSE(file.empty());
+    const std::vector<Planted> planted = c.lay(file);
+    const fs::path image = diskWith(random, planted);
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(kSearches[method]);
+        const Found found = search(image, {c.extension, "jpg"}, method);
+        EXPECT_TRUE(foundAt(found, planted[0], true, 0, 512))
+            << "the file is not listed marked; found there:" << described(found, 2048);
+        EXPECT_TRUE(foundAt(found, planted[1], false))
+            << "the photo is not found whole; found there:" << described(found, planted[1].sector);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, OverrunTest,
+                         testing::Combine(testing::ValuesIn(kOverruns), testing::Bool()), [](const auto& info) {
                              return std::string(std::get<0>(info.param).name) +
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });

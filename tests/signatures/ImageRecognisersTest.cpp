@@ -54,8 +54,9 @@ TEST_F(ImageRecognisersTest, ToolSamplesAreMeasuredToTheirRealEnd) {
         {convert("plasma: -compress none", "sgi"), 48, "sgi"},
         {toolSample("convert -size 48x48 plasma: \"$OUT\"", "ico"), 54, "ico"},
         {toolSample("convert -size 256x256 plasma: -define icon:auto-resize=256,48,16 \"$OUT\"", "ico"), 54, "ico"}};
-    // An SGI image's pixels and an icon's images past their heads no walk reads: with no search to offer them to,
-    // only the header, the row tables and the images' heads are jumped over.
+    // An SGI image's pixels and an icon's images past their heads no walk reads, and a GIF's image data its walk
+    // steps over by the sub-blocks' sizes: with no search to offer them to, only the header, the row tables and the
+    // images' heads are jumped over (a GIF's first image's data begins in its first of these sectors).
     const auto headersEnd = [](const std::string& bytes, std::uint32_t type) -> std::uint64_t {
         const platform::ByteView b(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         if (type == 48) return b.u8(2) == 0 ? 512 : 512 + 8 * std::uint64_t{b.be16(8)} * b.be16(10);
@@ -67,7 +68,7 @@ TEST_F(ImageRecognisersTest, ToolSamplesAreMeasuredToTheirRealEnd) {
     for (const auto& [bytes, type, ext] : samples) { // in 4096-byte sectors
         Sig sig = sigOf(type, ext);
         const bool jumped = type != 2 && type != 20;
-        const std::uint64_t jump = type == 48 || type == 54 ? headersEnd(bytes, type) : bytes.size();
+        const std::uint64_t jump = type == 48 || type == 54 ? headersEnd(bytes, type) : type == 4 ? 0 : bytes.size();
         EXPECT_EQ(recognise(volumeOver(imageWith(bytes, kSector, 64, 4096), 4096), sig),
                   (Verdict{true, bytes.size(), jumped ? jump / 4096 : 0, jumped, ext}));
     }
@@ -117,11 +118,12 @@ TEST_F(ImageRecognisersTest, HeadersAreTestedAndWalksEndWhereTheirRulesSay) {
     for (const char depth : {1, 3, 16, 18})
         EXPECT_EQ(recogniseBytes(pngHead(depth), sigOf(6)).accepted, depth == 1 || depth == 16) << int(depth);
     EXPECT_FALSE(recogniseBytes(pngHead(8, 2), sigOf(6)).accepted);
-    // A GIF ends after its trailer, or where a sector of zeros begins, or at the volume's end.
+    // A GIF ends after its trailer, or where a sector of zeros begins, or at the volume's end; its image data, with
+    // no search to offer it to, is not jumped over.
     EXPECT_EQ(recogniseBytes(kGifHead + "!\xF9\x04\x01\x0A\0\0\0;"s, sigOf(4)), (Verdict{true, 22, 0, true, ""}));
     EXPECT_EQ(recogniseBytes(kGifHead + kGifImage + kGifImage, sigOf(4)).foundSize, 13u + 2 * 15);
     const std::string endless = kGifHead + kGifImage.substr(0, 11) + std::string(5096, '\x40'); // 10 sectors
-    EXPECT_EQ(recogniseBytes(endless, sigOf(4), 0), (Verdict{true, 10 * 512, 10, true, ""}));
+    EXPECT_EQ(recogniseBytes(endless, sigOf(4), 0), (Verdict{true, 10 * 512, 0, true, ""}));
     // A JPEG without end marker is listed as far as its walk could read, to the volume's end or to the size limit,
     // marked cut and not jumped over: however many bytes a pixel it takes, its end may lie anywhere in them.
     const std::string app0 = "\xFF\xD8\xFF\xE0"s + be(16, 2) + std::string(14, 'a'), sos = "\xFF\xDA"s + be(12, 2);

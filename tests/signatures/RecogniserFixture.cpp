@@ -1,10 +1,27 @@
 #include "RecogniserFixture.h"
 
+#include "signatures/FileStartProbe.h"
 #include "signatures/RecogniserDispatch.h"
 #include "support/TestSupport.h"
 #include "volume/Volume.h"
 
 #include <vector>
+
+namespace {
+// Finds a file at the sectors it was told of, counted from the candidate's.
+class PlantedStarts final : public FileStartProbe {
+public:
+    PlantedStarts(std::uint64_t candidate, const std::set<std::uint64_t>& sectors)
+        : candidate_(candidate), sectors_(sectors) {}
+    bool startsFile(std::uint64_t sector, platform::ByteView) override {
+        return sector >= candidate_ && sectors_.contains(sector - candidate_);
+    }
+
+private:
+    std::uint64_t candidate_;
+    const std::set<std::uint64_t>& sectors_;
+};
+} // namespace
 
 std::ostream& operator<<(std::ostream& out, const Verdict& v) {
     return out << "{accepted " << v.accepted << ", foundSize " << v.foundSize << ", skipSize " << v.skipSize
@@ -35,7 +52,10 @@ Verdict RecogniserFixture::recognise(Volume& volume, Sig& sig, std::uint64_t sec
     volume.readSector(volume.HPlusVolStart() + volume.blocksStartsAtSector + sector, 1, first.data());
     const auto wHeaderForMP3 = static_cast<std::uint16_t>(first[0] << 8 | first[1]);
     bool mp3Ran = false;
-    const bool accepted = RecogniserDispatch(volume, search).runCheckForSig(sig, wHeaderForMP3, mp3Ran, sector);
+    RecogniserDispatch dispatch(volume, search);
+    std::optional<PlantedStarts> lookup;
+    if (lookupFinds_) dispatch.setFileStartProbe(&lookup.emplace(sector, *lookupFinds_));
+    const bool accepted = dispatch.runCheckForSig(sig, wHeaderForMP3, mp3Ran, sector);
     return {accepted, sig.foundSize, sig.skipSize, sig.skipFileSize, sig.extension, sig.foundCut};
 }
 

@@ -12,8 +12,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <ostream>
+#include <set>
 #include <string>
+#include <utility>
 
 class Volume;
 
@@ -44,10 +47,16 @@ protected:
     // `tailSectors` zero sectors behind them, asked with `sig`.
     Verdict recogniseBytes(const std::string& bytes, Sig sig, std::uint64_t tailSectors = 64);
 
+    // From now on the recognisers are given a lookup, as a search gives
+    // them, that finds a file at each of these sectors (counted from the
+    // candidate's first) and nowhere else.
+    void lookupFinds(std::set<std::uint64_t> fileSectors) { lookupFinds_ = std::move(fileSectors); }
+
     // The state of the search over a volume, one for each volume as a scan
     // has it.
     SignatureSearchState& searchOf(const Volume& volume) { return searches_[&volume]; }
 
 private:
     std::map<const Volume*, SignatureSearchState> searches_;
+    std::optional<std::set<std::uint64_t>> lookupFinds_;
 };

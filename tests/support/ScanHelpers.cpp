@@ -356,7 +356,7 @@ std::multimap<std::uint64_t, SearchedFile> ScanFixture::searchedDisk(const std::
     for (const auto& [path, node] : nodesByPath(v->dirRoot))
         if (!node->isFolder() && node->foundBySignature == 1 && !node->extents.empty())
             found.emplace(firstSector(*node),
-                          SearchedFile{readThroughExtents(*v, *node), node->complete == NewDir::kDamaged});
+                          SearchedFile{readThroughExtents(*v, *node), node->complete == NewDir::kDamaged, path});
     freeVolumes();
     controller.clear();
     return found;

@@ -146,10 +146,12 @@ platform::Array fileListTypes(const std::filesystem::path& table, const std::set
 // entries, freed at its end. The image of a
 // kept volume counts as a present drive, so a failed read is not taken for a
 // vanished device.
-// A file a search found: its bytes, and whether it is marked damaged ("Bad").
+// A file a search found: its bytes, whether it is marked damaged ("Bad"), and
+// its path of names in the results.
 struct SearchedFile {
     std::string bytes;
     bool bad = false;
+    std::string path{};
 };
 
 class ScanFixture : public ::testing::Test {
