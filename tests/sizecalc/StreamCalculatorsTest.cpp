@@ -92,6 +92,9 @@ TEST_F(StreamCalculatorsTest, OtherFormatsAndEmptySectorsAreRefused) {
              {"convert -size 64x64 plasma:fractal \"$OUT\"", "png"},
              {"convert -size 64x64 plasma:fractal \"$OUT\"", "jpg"},
              {"sox -n -r 8000 -c 1 \"$OUT\" synth 1 sine " + sampleTone(440), "wav"},
+             // A picture in the movies' boxes is its own type's, not a movie's.
+             {"convert -size 64x64 plasma:fractal \"$OUT\"", "heic"},
+             {"convert -size 64x64 plasma:fractal \"$OUT\"", "avif"},
              {kSmallVideo + "-c:v mpeg4 -f avi \"$OUT\"", "avi"}}) {
         SCOPED_TRACE(command);
         EXPECT_TRUE(acceptedBy(imageWith(sample(command, extension), kSector), kSector, kOurKeys).empty());
