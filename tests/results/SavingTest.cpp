@@ -2988,7 +2988,8 @@ protected:
         EXPECT_LE(now.own - since.own, limit) << beforeTheSave.own << " before the save; at the device "
                                               << now.atTheDevice << ", " << beforeTheSave.atTheDevice << " before it";
         if (loop == Loop::DirectIo) {
-            EXPECT_LE(now.atTheDevice - since.atTheDevice, limit) << beforeTheSave.atTheDevice << " before the save";
+            EXPECT_LE(now.atTheDevice - since.atTheDevice, limit)
+                << beforeTheSave.atTheDevice << " before the save; the program's own " << now.own - since.own;
         }
     }
 
@@ -3015,6 +3016,14 @@ protected:
         for (const std::string& path : card.held)
             EXPECT_TRUE(saved.count(path) && saved.at(path) == card.files.at(path))
                 << path << " was held in the cache and is not saved whole; the log of it: " << logOf(path);
+    }
+    // The log but its lines of single failed reads: what a wrong verdict is read from.
+    std::string logButFailedReads() {
+        std::lock_guard lock(logMutex);
+        std::string lines;
+        for (const std::string& line : logs)
+            if (line.rfind("Unable to read", 0) != 0 && line.rfind("Further info", 0) != 0) lines += line + " | ";
+        return lines;
     }
     // The log's lines that name a file, by its name.
     std::string logOf(const std::string& path) {
@@ -3195,7 +3204,7 @@ TEST_F(ADiskThatStopsAnswering, IsToldGoneByEveryPassAndNoFileOfZerosIsSaved) {
                 heldBytes.push_back(card.files.at(path));
             const Held held = hold(served.device, bytes, heldBytes);
             auto v = scanned(served.device, bytes.size() / 512, content, 0);
-            EXPECT_EQ(v->stoppedAnswering(), row.flow == Flow::DiesInTheScan);
+            EXPECT_EQ(v->stoppedAnswering(), row.flow == Flow::DiesInTheScan) << logButFailedReads();
             const FailedReads byTheScan = failedReads(served, *v);
             save(*saver(v, v->dirRoot));
             EXPECT_TRUE(toldTheMediumGone());
