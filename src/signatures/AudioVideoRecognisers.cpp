@@ -27,7 +27,6 @@ constexpr std::uint32_t fourCC(const char (&text)[5]) {
 
 constexpr std::uint32_t kRiff = fourCC("RIFF");
 constexpr std::uint32_t kWave = fourCC("WAVE");
-constexpr std::uint32_t kData = fourCC("data");
 constexpr std::uint32_t kForm = fourCC("FORM");
 constexpr std::uint32_t kMidiHeader = fourCC("MThd");
 constexpr std::uint32_t kMidiTrack = fourCC("MTrk");

@@ -9,7 +9,6 @@ namespace {
 // than its strips.
 constexpr std::uint8_t kR = 'R';
 constexpr std::uint64_t kRsExtra = 5500;
-constexpr std::uint32_t kMaxArray = 65535;
 constexpr std::uint16_t kExifIfd = 34665;
 constexpr std::uint16_t kMakerNote = 37500;
 // The newer maker note: the preview lies at this file offset and is ended

@@ -6,10 +6,6 @@ namespace {
 // A PEF has three directories; a few more are tolerated, a longer chain is
 // damage or a loop.
 constexpr int kMaxIfds = 6;
-constexpr std::uint16_t kJpegOffset = 513;
-constexpr std::uint16_t kJpegLength = 514;
-// An entry with a count outside 2..65534 holds its value itself.
-constexpr std::uint32_t kMaxArray = 65534;
 } // namespace
 
 PefFileCheck::PefFileCheck(CarvingContext& context) : RawTiffClassifier("pef", context) {}

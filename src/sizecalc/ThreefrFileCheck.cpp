@@ -3,7 +3,6 @@
 #include <algorithm>
 
 namespace {
-constexpr std::uint32_t kMaxArray = 65535;
 // Large files are cut by this much: their measured strip end runs past the
 // data the camera writes.
 constexpr std::uint64_t kLargeFile = 31457280;
