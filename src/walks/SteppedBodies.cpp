@@ -31,10 +31,3 @@ void SteppedBodies::endAt(std::uint64_t end) {
     if (!spans_.empty()) spans_.back().to = std::min(spans_.back().to, end);
     if (bps_ != 0) own_.erase(std::lower_bound(own_.begin(), own_.end(), (end + bps_ - 1) / bps_), own_.end());
 }
-
-bool SteppedBodies::offers(std::uint64_t at) const {
-    const auto after = std::upper_bound(spans_.begin(), spans_.end(), at,
-                                        [](std::uint64_t position, const Span& span) { return position < span.from; });
-    if (after == spans_.begin() || at >= std::prev(after)->to) return false;
-    return bps_ != 0 && !std::binary_search(own_.begin(), own_.end(), at / bps_);
-}

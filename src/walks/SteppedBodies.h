@@ -41,9 +41,6 @@ public:
     // The file's sectors (counted from its first) where a body or an own part
     // begins, in order.
     const std::vector<std::uint64_t>& ownSectors() const { return own_; }
-    // Whether the sector that begins at byte `at` of the file lies inside a
-    // body and is not where a body or an own part begins.
-    bool offers(std::uint64_t at) const;
 
     // A walk keeps no more own sectors than a film's frames come to.
     static constexpr std::size_t kMostOwnSectors = std::size_t{1} << 22;
