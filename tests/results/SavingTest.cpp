@@ -3278,7 +3278,10 @@ TEST_F(ADiskThatStopsAnswering, IsToldGoneByEveryPassAndNoFileOfZerosIsSaved) {
             newdir::preOrder(v->dirRoot, newdir::childList, newdir::anyChild, [](NewDir* n) { n->selected = 1; });
             save(*saver(v, v->dirRoot));
             EXPECT_TRUE(toldTheMediumGone());
-            expectFailedReadsAtMost(80, {}, failedReads(served, *v), byTheScan, row.loop);
+            // The program's own from the carving on; the device's from the save on: the carving reads ahead 4 MiB
+            // at a time, which the tool serves, and fails, as requests of 128 KiB, as many as the machine's load
+            // lets a window in flight reach past the death.
+            expectFailedReadsAtMost(80, {0, byTheScan.atTheDevice}, failedReads(served, *v), byTheScan, row.loop);
             // Each photo saved is the photo, and the margin after it zeros, never zeros in place of the photo.
             std::size_t whole = 0;
             for (const auto& [path, bytes] : filesBelow(destination / "Root")) {
