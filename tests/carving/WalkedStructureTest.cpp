@@ -889,4 +889,83 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, OverrunTest,
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
 
+// Files laid out as cameras, encoders and editors lay them out, where a measure can go wrong: a container longer
+// than the stride between the carving's checkpoints, an extension of many sub-blocks, an AVI in several RIFF parts,
+// a body that begins a sector, a thumbnail its own metadata places. Each layout says what both searches list at
+// each of its places; each is laid on zeros and on random bytes.
+enum class Listed {
+    // Listed from its sector, unmarked, no more than 4 KiB longer than its bytes.
+    Whole,
+    // Listed from its sector, marked, beginning with its first sector and no longer than its bytes.
+    Cut,
+    // No file is listed from its sector.
+    Nothing,
+};
+
+struct Laid {
+    std::string bytes;
+    std::uint64_t sector = 0;
+    Listed listed = Listed::Whole;
+    // Written on the disk, in the order laid (a file written inside another after it); a part of a file laid
+    // before it (a thumbnail) is only looked for.
+    bool written = true;
+};
+
+struct Layout {
+    const char* name;
+    // The types marked in both searches.
+    std::vector<const char*> types;
+    std::vector<Laid> (*lay)();
+};
+
+void PrintTo(const Layout& l, std::ostream* out) {
+    *out << l.name;
+}
+
+const Layout kLayouts[] = {
+    // Its cover picture, which begins a sector, is the movie's own.
+    {"Mp4WithCoverArt",
+     {"mp4", "jpg"},
+     [] {
+         return std::vector<Laid>{{withCover(80, "mp4"), 2048}};
+     }},
+};
+
+class LaidOutFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Layout, bool>> {};
+
+TEST_P(LaidOutFileTest, IsListedAsItsLayoutMakesIt) {
+    const auto& [layout, random] = GetParam();
+    const std::vector<Laid> laid = layout.lay();
+    std::uint64_t end = 0;
+    for (const Laid& l : laid) {
+        ASSERT_FALSE(l.bytes.empty()) << "a file of the layout could not be made";
+        end = std::max(end, l.sector + (l.bytes.size() + 511) / 512);
+    }
+    const fs::path image =
+        testsupport::filledImage(random, "walked", std::max<std::uint64_t>(8 << 20, (end + 2048) * 512));
+    for (const Laid& l : laid)
+        if (l.written) testsupport::writeAt(image, l.sector * 512, {l.bytes.begin(), l.bytes.end()});
+    const std::set<std::string> types(layout.types.begin(), layout.types.end());
+    for (const int method : {0, 1}) {
+        SCOPED_TRACE(kSearches[method]);
+        const Found found = search(image, types, method);
+        for (const Laid& l : laid) {
+            const bool listed = l.listed == Listed::Whole ? foundAt(found, Planted{l.bytes, l.sector}, false)
+                                : l.listed == Listed::Cut ? foundAt(found, Planted{l.bytes, l.sector}, true, 0, 512)
+                                                          : found.count(l.sector) == 0;
+            EXPECT_TRUE(listed) << "at sector " << l.sector << ", expected "
+                                << (l.listed == Listed::Whole ? "a whole file"
+                                    : l.listed == Listed::Cut ? "a cut file, marked"
+                                                              : "no file")
+                                << "; found there:" << described(found, l.sector);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, LaidOutFileTest,
+                         testing::Combine(testing::ValuesIn(kLayouts), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
 } // namespace
