@@ -421,7 +421,9 @@ TEST_F(DriveDiscoveryFake, ASATADiskAndAMountedFATPartitionOnItGiveTheirWholeDic
     Dict sda = *found;
     EXPECT_EQ(sda.get("Children Volume Array").arrayValue().size(), 2u);
     sda.remove("Children Volume Array");
+    // A disk of no sequence number: its own number alone tells it.
     EXPECT_EQ(sda, with({{"Path", fake.node("sda")},
+                         {"Medium Identity", "8:0 - -"},
                          {"Size", 131072ull * 512},
                          {"Content", "GUID_partition_scheme"},
                          {"WhetherDiskDict", true},
@@ -431,6 +433,7 @@ TEST_F(DriveDiscoveryFake, ASATADiskAndAMountedFATPartitionOnItGiveTheirWholeDic
     const Dict* v = findByPath(discovery->volumeDictArray(), fake.node("sda2"));
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(*v, with({{"Path", fake.node("sda2")},
+                        {"Medium Identity", "8:2 - 2048"},
                         {"Size", 81920ull * 512},
                         {"Content", "FAT32"},
                         {"WhetherVolume", true},
@@ -846,6 +849,44 @@ TEST_F(DriveDiscoveryTree, ABareHFSPlusVolumeWhoseFirstSectorsFailIsListed) {
                   (Array{"Apple_HFS", "No", f.node("loop4")}));
         EXPECT_EQ(pathsOf(d.volumeDictArrayHFSOnly()), std::vector<std::string>{f.node("loop4")});
         EXPECT_GT(disk.failedReads(), 0u);
+    }
+}
+
+// What tells a listed medium from another attached at its node since: a disk and its FAT partition keep their
+// "Medium Identity" when the disk grows; both lose it when the disk is attached anew (its sequence number counted up),
+// the partition alone when the disk is partitioned anew (the partition's start moved).
+TEST_F(DriveDiscoveryTree, AMediumKeepsItsIdentityWhenItGrowsAndLosesItWhenAttachedOrPartitionedAnew) {
+    const struct {
+        const char* what;
+        bool ofThePartition;
+        const char* attribute;
+        const char* value;
+        std::vector<bool> kept; // the disk's, the partition's
+    } cases[] = {{"grown", false, "size", "32768", {true, true}},
+                 {"attached anew", false, "diskseq", "13", {false, false}},
+                 {"partitioned anew", true, "start", "4096", {true, false}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeSystem f("identity");
+        const fs::path disk = f.virtualDisk("loop5", {.sectors = 16384, .dev = "7:5"}, true);
+        f.attributes(disk, {{"diskseq", "12"}});
+        zeroFile(f.dev() / "loop5", 8u << 20);
+        const fs::path partition = f.addPartition(disk, "loop5p1", 1, 8192, "259:5");
+        ASSERT_TRUE(makeFAT(f.dev() / "loop5p1", 4u << 20, ""));
+        const auto identities = [&] {
+            const auto d = f.discover();
+            const Dict* listed[] = {findByPath(d->driveDictArray(), f.node("loop5")),
+                                    findByPath(d->volumeDictArray(), f.node("loop5p1"))};
+            std::vector<Value> out;
+            for (const Dict* row : listed)
+                out.push_back(row ? row->get("Medium Identity") : Value());
+            return out;
+        };
+        const std::vector<Value> before = identities();
+        ASSERT_TRUE(before[0].isString() && before[1].isString() && before[0] != before[1]);
+        f.attributes(c.ofThePartition ? partition : disk, {{c.attribute, c.value}});
+        const std::vector<Value> after = identities();
+        EXPECT_EQ((std::vector<bool>{before[0] == after[0], before[1] == after[1]}), c.kept);
     }
 }
 
