@@ -191,11 +191,14 @@ bool DrivesTableDataSource::reloadDrivesKeepingChoice() {
 }
 
 bool DrivesTableDataSource::eventFilter(QObject* watched, QEvent* event) {
+    // Only the buttons are looked at: the viewport's last events come as the
+    // window is taken down, when it is no window to ask for its table.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick && type != QEvent::MouseButtonRelease)
+        return false;
     QTableView* view = this->view(Table::Drives);
     if (!view || watched != view->viewport()) return false;
-    const QEvent::Type type = event->type();
-    if (type == QEvent::MouseButtonRelease && std::exchange(pressSwallowed_, false)) return true;
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick) return false;
+    if (type == QEvent::MouseButtonRelease) return std::exchange(pressSwallowed_, false);
     if (std::chrono::steady_clock::now() - rowsMovedAt_ >= rowsSettleTime_) return false;
     // The rows are all one height: the place pressed showed the row at that
     // height of the list as it was scrolled before the rows moved.
