@@ -121,18 +121,19 @@ private slots:
         using namespace std::chrono_literals;
         const auto above = [](Array& d) { d.insert(d.begin(), diskRow("/dev/new", 1)); };
         const struct {
+            const char* what;
             std::function<void(Array&)> change;
             int chosen, pressed; // places in view, -1 none
             std::chrono::milliseconds settle;
             const char* expected;
         } cases[] = {
-            {above, 1, -1, 0ms, "/dev/d05"},
-            {[](Array& d) { d.erase(d.begin()); }, 0, -1, 0ms, "/dev/d04"}, // out of view, not scrolled to
-            {[](Array& d) { d[5].dict()->set("Medium Identity", "2"); }, 1, -1, 0ms, "<none>"},
-            {above, -1, -1, 0ms, "<none>"},
-            {[](Array&) {}, 1, -1, 0ms, "/dev/d05"},
-            {above, 1, 1, 1h, "<none>"},
-            {[](Array& d) { d.push_back(diskRow("/dev/new", 1)); }, 1, 1, 1h, "/dev/d05"},
+            {"attached above", above, 1, -1, 0ms, "/dev/d05"},
+            {"detached above, out of view", [](Array& d) { d.erase(d.begin()); }, 0, -1, 0ms, "/dev/d04"},
+            {"another image there", [](Array& d) { d[5].dict()->set("Medium Identity", "2"); }, 1, -1, 0ms, "<none>"},
+            {"nothing chosen", above, -1, -1, 0ms, "<none>"},
+            {"the same rows", [](Array&) {}, 1, -1, 0ms, "/dev/d05"},
+            {"pressed as one came above", above, 1, 1, 1h, "<none>"},
+            {"pressed as one came below", [](Array& d) { d.push_back(diskRow("/dev/new", 1)); }, 1, 1, 1h, "/dev/d05"},
         };
         ProgramUnderTest p;
         DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
@@ -162,9 +163,12 @@ private slots:
             const bool changed = disks != fourteenDisks();
             QSignalSpy resets(table->model(), &QAbstractItemModel::modelReset);
             QCOMPARE(follow(disks), changed);
-            QCOMPARE(std::tuple(resets.count(), table->verticalScrollBar()->value()), std::tuple(changed ? 1 : 0, 4));
+            QCOMPARE(std::tuple(c.what, resets.count(), table->verticalScrollBar()->value()),
+                     std::tuple(c.what, changed ? 1 : 0, 4));
             if (c.pressed >= 0) press(c.pressed);
-            QCOMPARE(path(source->selectedRow(DrivesTableDataSource::Table::Drives)), QString::fromLatin1(c.expected));
+            QCOMPARE(QString::fromLatin1(c.what) + ": " +
+                         path(source->selectedRow(DrivesTableDataSource::Table::Drives)),
+                     QString::fromLatin1(c.what) + ": " + c.expected);
             QCOMPARE(p.enabled("nextButtonInDrivesList"), QLatin1String(c.expected) != QLatin1String("<none>"));
         }
     }
