@@ -21,6 +21,7 @@ public:
 
     void setRows(std::vector<std::optional<platform::Dict>> rows);
     std::optional<platform::Dict> row(int r) const;
+    const std::vector<std::optional<platform::Dict>>& rows() const { return rows_; }
     // The dictionary of an index of such a model.
     static std::optional<platform::Dict> rowDict(const QModelIndex& index);
 

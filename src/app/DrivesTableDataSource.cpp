@@ -10,13 +10,17 @@
 #include "app/PTScanListScreen.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "media/DriveListRows.h"
+#include "platform/SystemLog.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
+#include <utility>
 
 using platform::Array;
 using platform::Dict;
@@ -78,6 +82,7 @@ void DrivesTableDataSource::attach(Table table, DriveListTableModel* model, QObj
     view->verticalHeader()->setDefaultSectionSize(std::max(view->verticalHeader()->defaultSectionSize(), needed));
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this, table] { updateNextButton(table); });
+    if (table == Table::Drives) view->viewport()->installEventFilter(this);
 }
 
 DriveListTableModel* DrivesTableDataSource::model(Table table) const {
@@ -134,13 +139,81 @@ std::vector<std::optional<Dict>> DrivesTableDataSource::driveRows(ScanMode scanM
     return rows;
 }
 
+std::vector<std::optional<Dict>> DrivesTableDataSource::currentDriveRows() const {
+    if (delegate_.zeroTableViewDrivesList()) return {};
+    return driveRows(delegate_.scanMode(), delegate_.driveDictArray(), delegate_.volumeDictArray(),
+                     delegate_.volumeDictArrayHFSOnly());
+}
+
 void DrivesTableDataSource::reloadDrives() {
-    const ScanMode mode = delegate_.scanMode();
-    drives_->setRows(delegate_.zeroTableViewDrivesList()
-                         ? std::vector<std::optional<Dict>>()
-                         : driveRows(mode, delegate_.driveDictArray(), delegate_.volumeDictArray(),
-                                     delegate_.volumeDictArrayHFSOnly()));
+    drives_->setRows(currentDriveRows());
     updateNextButton(Table::Drives);
+}
+
+std::string DrivesTableDataSource::deviceOf(const std::optional<Dict>& row) {
+    if (!row) return {};
+    // The node alone is no identity: another image attached at a freed loop
+    // device, or another card in the same reader, comes at the same path.
+    std::string device = row->get("Path").description() + (row->contains("WhetherVolume") ? "\nvolume" : "\ndisk");
+    for (const char* key : {"Medium Identity", "device model", "device serial", "device revision"})
+        device += "\n" + row->get(key).description();
+    return device;
+}
+
+bool DrivesTableDataSource::reloadDrivesKeepingChoice() {
+    std::vector<std::optional<Dict>> rows = currentDriveRows();
+    if (rows == drives_->rows()) return false;
+    QTableView* view = this->view(Table::Drives);
+    const std::optional<Dict> chosen = selectedRow(Table::Drives);
+    devicesShownBefore_.clear();
+    for (const std::optional<Dict>& row : drives_->rows())
+        devicesShownBefore_.push_back(deviceOf(row));
+    offsetBefore_ = view ? view->verticalHeader()->offset() : 0;
+    rowsMovedAt_ = std::chrono::steady_clock::now();
+    const int scrolled = view ? view->verticalScrollBar()->value() : 0;
+    drives_->setRows(std::move(rows));
+    if (view) {
+        // The scroll bar's range for the new rows, before it is set back.
+        view->doItemsLayout();
+        const std::string device = chosen ? deviceOf(chosen) : std::string();
+        for (int r = 0; chosen && r < drives_->rowCount(); ++r) {
+            if (deviceOf(drives_->row(r)) != device) continue;
+            view->selectionModel()->setCurrentIndex(drives_->index(r, 0),
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            break;
+        }
+        // Making a row current scrolls to it: the list stays where the user
+        // left it.
+        view->verticalScrollBar()->setValue(scrolled);
+    }
+    updateNextButton(Table::Drives);
+    return true;
+}
+
+bool DrivesTableDataSource::eventFilter(QObject* watched, QEvent* event) {
+    // Only the buttons are looked at: the viewport's last events come as the
+    // window is taken down, when it is no window to ask for its table.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick && type != QEvent::MouseButtonRelease)
+        return false;
+    QTableView* view = this->view(Table::Drives);
+    if (!view || watched != view->viewport()) return false;
+    if (type == QEvent::MouseButtonRelease) return std::exchange(pressSwallowed_, false);
+    if (std::chrono::steady_clock::now() - rowsMovedAt_ >= rowsSettleTime_) return false;
+    // The rows are all one height: the place pressed showed the row at that
+    // height of the list as it was scrolled before the rows moved.
+    const int y = static_cast<QMouseEvent*>(event)->position().toPoint().y();
+    const int height = view->verticalHeader()->defaultSectionSize();
+    const std::size_t before =
+        height > 0 ? static_cast<std::size_t>(std::max(0, y + offsetBefore_) / height) : devicesShownBefore_.size();
+    const std::string shown = before < devicesShownBefore_.size() ? devicesShownBefore_[before] : std::string();
+    const int now = view->rowAt(y);
+    if (deviceOf(now >= 0 ? drives_->row(now) : std::nullopt) == shown) return false;
+    view->clearSelection();
+    pressSwallowed_ = true;
+    platform::logLine("A click on the drives list as its rows moved chose nothing: the row under it had just "
+                      "changed to another device");
+    return true;
 }
 
 void DrivesTableDataSource::reloadPartitions() {

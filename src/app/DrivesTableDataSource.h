@@ -4,6 +4,7 @@
 #include "platform/Value.h"
 
 #include <QObject>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +19,8 @@ class Quelvar_Recovery_SoftwareAppDelegate;
 // "tableViewScanPTList") from the delegate's lists, gives
 // each its cell, and enables each screen's Next button while a row is
 // chosen. The tables reload whenever the delegate says its lists were
-// rebuilt; a reload clears the choice.
+// rebuilt; a reload clears the choice. The drives table also follows the
+// machine's devices without clearing it (reloadDrivesKeepingChoice).
 class DrivesTableDataSource : public QObject {
     Q_OBJECT
 public:
@@ -36,6 +38,22 @@ public:
     // there is none.
     bool selectRowWithPath(const std::string& path);
     int rowCount(Table table) const;
+    // The drives table's rows again from the delegate's lists, for a device
+    // attached, detached or resized rather than for the user's asking: the
+    // chosen drive or volume stays chosen, found by its device, while it is
+    // still listed (else nothing is), and the list stays scrolled where it
+    // was. Lists that give the rows shown leave the table untouched. Whether
+    // the rows changed.
+    bool reloadDrivesKeepingChoice();
+    // What names a row's device from one listing to the next: its node,
+    // whether it is the disk or a volume on it, and what tells the medium
+    // there from another attached since (a card swapped, an image attached
+    // anew); "" for a row without a dictionary.
+    static std::string deviceOf(const std::optional<platform::Dict>& row);
+    // How long after the drives table's rows moved by themselves a press on
+    // a place that now shows another device chooses nothing: the user aimed
+    // at what was there (see eventFilter).
+    void setRowsSettleTime(std::chrono::milliseconds time) { rowsSettleTime_ = time; }
     // The drives table's display mode from the scan mode: volumes for the
     // file and photo modes and formatted recovery, disks for partition
     // recovery, disks with their volumes for advanced photo recovery; -1
@@ -50,6 +68,14 @@ public:
                                                                 const platform::Array& volumeDictArray,
                                                                 const platform::Array& volumeDictArrayHFSOnly);
 
+protected:
+    // A press or double click on the drives table that lands, within the
+    // settle time after its rows moved by themselves, on a place that now
+    // shows another device than before chooses nothing and clears the
+    // choice: the user aimed at the row that was there, and Next must not
+    // scan the one that took its place. Its release goes with it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     explicit DrivesTableDataSource(Quelvar_Recovery_SoftwareAppDelegate& delegate);
     void attach(Table table, DriveListTableModel* model, QObject* cell);
@@ -57,6 +83,8 @@ private:
     // The table's view on its screen; null without a window.
     QTableView* view(Table table) const;
     void reloadDrives();
+    // The drives table's rows the delegate's lists give in its scan mode.
+    std::vector<std::optional<platform::Dict>> currentDriveRows() const;
     void reloadPartitions();
     // The Next button of a table's screen, from its choice (and on the
     // partition list, the search-the-whole-disk box).
@@ -67,4 +95,15 @@ private:
     DriveListTableModel* partitions_;
     DriveListTableModel* foundVolumes_;
     LogicalDriveCell* driveCell_;
+
+    // The last time the drives table's rows moved by themselves: the device
+    // each row showed before, how far the table was scrolled then (pixels),
+    // and when.
+    std::vector<std::string> devicesShownBefore_;
+    int offsetBefore_ = 0;
+    std::chrono::steady_clock::time_point rowsMovedAt_{};
+    // A human's reaction to what the screen shows, with the frames it takes
+    // to show it.
+    std::chrono::milliseconds rowsSettleTime_{500};
+    bool pressSwallowed_ = false;
 };

@@ -190,11 +190,21 @@ Quelvar_Recovery_SoftwareAppDelegate::DriveLists Quelvar_Recovery_SoftwareAppDel
 
 void Quelvar_Recovery_SoftwareAppDelegate::initialDriveList() {
     if (!driveListLoader_) return;
-    DriveLists lists = driveListLoader_();
+    setDriveLists(loadDriveLists());
+}
+
+Quelvar_Recovery_SoftwareAppDelegate::DriveLists Quelvar_Recovery_SoftwareAppDelegate::loadDriveLists() {
+    if (!driveListLoader_) return {};
+    std::lock_guard lock(loaderMutex_);
+    return driveListLoader_();
+}
+
+void Quelvar_Recovery_SoftwareAppDelegate::setDriveLists(DriveLists lists) {
     std::lock_guard lock(listsMutex_);
     driveDictArray_ = std::move(lists.driveDictArray);
     volumeDictArray_ = std::move(lists.volumeDictArray);
     volumeDictArrayHFSOnly_ = std::move(lists.volumeDictArrayHFSOnly);
+    ++driveListsKept_;
 }
 
 void Quelvar_Recovery_SoftwareAppDelegate::fillCellArray() {

@@ -78,6 +78,16 @@ public:
     // --- drive list ---
     // Rebuilds the drive and volume lists (main thread).
     void initialDriveList();
+    // The lists as the machine shows them now, not kept (any thread): one
+    // listing runs at a time, so a dying disk's first sectors are not asked
+    // by two at once.
+    DriveLists loadDriveLists();
+    // Keeps lists loaded by loadDriveLists (main thread), as initialDriveList
+    // does, without rebuilding the rows.
+    void setDriveLists(DriveLists lists);
+    // Counts the lists kept: a listing whose count changed while it ran was
+    // overtaken by another.
+    unsigned driveListsKept() const { return driveListsKept_; }
     // Rebuilds the rows of the drives table from the lists (main thread).
     void fillCellArray();
     // Both, on the main thread, from any thread; returns when done.
@@ -273,6 +283,8 @@ private:
     platform::Array volumeScanArgument_;
     platform::Array partitionListDictArray_;
     DriveListLoader driveListLoader_;
+    std::mutex loaderMutex_;
+    std::atomic<unsigned> driveListsKept_{0};
 
     std::shared_ptr<Volume> selectedVolume_;
     std::shared_ptr<SignatureSearchState> signatureSearch_;

@@ -165,11 +165,38 @@ void ScanWizard::watchDrives(DriveListMonitor* monitor) {
     monitor->setParent(this);
     // A drive or an image attached while the drives list is up shows in it
     // without a visit to the refresh button.
-    connect(monitor, &DriveListMonitor::changed, this, [this] {
-        MainWindow* window = delegate_.window();
-        if (window && window->selectedIdentifier() == QStringLiteral("Drives List") && !platform::autoResumeFlag())
-            refreshDrivesList();
-    });
+    connect(monitor, &DriveListMonitor::changed, this, &ScanWizard::followDrives);
+}
+
+void ScanWizard::followDrives() {
+    MainWindow* window = delegate_.window();
+    if (!window || window->selectedIdentifier() != QStringLiteral("Drives List") || platform::autoResumeFlag()) return;
+    if (loadingDrives()) {
+        followPending_ = true;
+        return;
+    }
+    ++loadersRunning_;
+    const unsigned kept = delegate_.driveListsKept();
+    // No sheet and no emptied list: the user goes on choosing among the rows
+    // shown while the devices are probed, and they change at one stroke.
+    std::thread([this, kept] {
+        Quelvar_Recovery_SoftwareAppDelegate::DriveLists lists = delegate_.loadDriveLists();
+        delegate_.performOnMainThread(
+            [this, kept, lists] {
+                MainWindow* shown = delegate_.window();
+                if (kept == delegate_.driveListsKept() && !delegate_.zeroTableViewDrivesList() && shown &&
+                    shown->selectedIdentifier() == QStringLiteral("Drives List")) {
+                    delegate_.setDriveLists(lists);
+                    if (tables_->reloadDrivesKeepingChoice()) {
+                        tables_->assignDisplayAttribsToCellArrayCells();
+                        writeDrivesHeading();
+                        showEmptyListTexts();
+                    }
+                }
+                drivesLoadingEnded();
+            },
+            false);
+    }).detach();
 }
 
 // ---------------------------------------------------------------------------
@@ -367,13 +394,19 @@ void ScanWizard::startDrivesLoading() {
     ++loadersRunning_;
     std::thread([this] {
         runSheetForDrivesLoading();
-        delegate_.performOnMainThread(
-            [this] {
-                --loadersRunning_;
-                if (std::exchange(refreshPending_, false)) refreshDrivesList();
-            },
-            false);
+        delegate_.performOnMainThread([this] { drivesLoadingEnded(); }, false);
     }).detach();
+}
+
+void ScanWizard::drivesLoadingEnded() {
+    --loadersRunning_;
+    // A refresh lists every change a follow would.
+    if (std::exchange(refreshPending_, false)) {
+        followPending_ = false;
+        refreshDrivesList();
+    } else if (std::exchange(followPending_, false)) {
+        followDrives();
+    }
 }
 
 void ScanWizard::drivesLoaded() {

@@ -42,9 +42,16 @@ public:
     static ScanWizard* install(Quelvar_Recovery_SoftwareAppDelegate& delegate);
     static ScanWizard* of(const Quelvar_Recovery_SoftwareAppDelegate& delegate);
 
-    // Reloads the drives list while it is shown whenever the monitor sees a
-    // drive come or go; the wizard keeps the monitor.
+    // Follows the machine's devices in the drives list while it is shown
+    // whenever the monitor sees one come, go or change size; the wizard
+    // keeps the monitor.
     void watchDrives(DriveListMonitor* monitor);
+    // Lists the devices again on a worker, behind the rows shown, and shows
+    // the lists where they give other rows, keeping the user's choice and
+    // place (DrivesTableDataSource::reloadDrivesKeepingChoice). Only while
+    // the drives list is shown and not loading; a listing that another
+    // overtook is dropped.
+    void followDrives();
 
     // How a scan thread is started: detached on the volume, by default.
     using ScanStarter = std::function<void(std::shared_ptr<Volume>, ScanThread::Entry, platform::Array)>;
@@ -166,9 +173,13 @@ private:
 
     // Starts the worker that rebuilds the drive list.
     void startDrivesLoading();
+    // A worker that listed the drives has ended (main thread): what was
+    // asked for meanwhile runs.
+    void drivesLoadingEnded();
 
     std::atomic<int> loadersRunning_{0};
     bool refreshPending_ = false;
+    bool followPending_ = false;
     platform::RawSearchMode rawSearchMode_ = platform::RawSearchMode::DeletedFiles;
     platform::Dict selectedDrvOrVolDict_;
     platform::Array sigSelArray_;

@@ -270,6 +270,7 @@ void DriveDiscovery::CollectMediaProperties(const std::vector<SysfsBlockDevice>&
             table = partitionTableOf(path);
             const std::string bus = m.physicalInterconnect();
             diskProperties = Dict{{"BSD Name", m.name()},
+                                  {"Medium Identity", m.mediumIdentity()},
                                   {"Size", static_cast<unsigned long long>(m.sizeInBytes())},
                                   {"Preferred Block Size", m.logicalBlockSize()},
                                   {"Content", MediumContentHint::forScheme(table.scheme)},
@@ -301,6 +302,7 @@ void DriveDiscovery::CollectMediaProperties(const std::vector<SysfsBlockDevice>&
                 break;
             }
         Dict partition{{"BSD Name", m.name()},
+                       {"Medium Identity", m.mediumIdentity()},
                        {"Size", static_cast<unsigned long long>(m.sizeInBytes())},
                        {"Preferred Block Size", disk->logicalBlockSize()},
                        {"Content", hint},
@@ -335,6 +337,7 @@ int DriveDiscovery::valueRequired(const std::string& key) {
         {"Revision", 2},
         {"Card Characteristics", 3},
         {"Size", 1},
+        {"Medium Identity", 1},
         {"BSD Name", 2},
         {"IOClass", 3},
     };

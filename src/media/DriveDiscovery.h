@@ -13,12 +13,14 @@
 // drives and volumes, classified by its content, and each volume is hung
 // under its drive. Which disk a partition belongs to
 // comes from sysfs (the folder above the partition's), never from its name.
+// Every drive and volume carries "Medium Identity" (SysfsBlockDevice::
+// mediumIdentity), so that a list rebuilt later tells the medium a row
+// showed from another attached at the same node since.
 //
-// Runs on the main thread only; the lists are rebuilt from nothing by every
-// initialDriveList. What failed when a device's first sectors were probed is
-// kept (ProbeFailures) and not asked for again, in that listing nor in the
-// next ones while the device stays attached as it was: a disk that fails
-// every read is listed in a few dozen failed reads, and again in none.
+// One thread at a time uses a discovery, and the program makes one listing
+// at a time; the lists are rebuilt from nothing by every initialDriveList. What failed when a device's first sectors
+// were probed is kept (ProbeFailures) and not asked for again, in that listing nor in the next ones while the device
+// stays attached as it was: a disk that fails every read is listed in a few dozen failed reads, and again in none.
 // libblkid reads a device's first sectors through the page cache and gives
 // up at a failed read; it is asked only about a device whose first 16 KiB
 // read whole in one request and on which nothing has failed, else the

@@ -333,11 +333,14 @@ std::string SysfsBlockDevice::devNumber() const {
     return v ? trimmed(*v) : std::string();
 }
 
-std::string SysfsBlockDevice::attachment() const {
+std::string SysfsBlockDevice::mediumIdentity() const {
     const fs::path disk = isPartition() ? fs::path(parentFolder()) : fs::path(folder_);
     const auto text = [](const std::optional<std::string>& v) { return v ? trimmed(*v) : std::string("-"); };
-    return devNumber() + " " + text(readAttribute((disk / "diskseq").string())) + " " + std::to_string(sizeInBytes()) +
-           " " + text(attribute("start"));
+    return devNumber() + " " + text(readAttribute((disk / "diskseq").string())) + " " + text(attribute("start"));
+}
+
+std::string SysfsBlockDevice::attachment() const {
+    return mediumIdentity() + " " + std::to_string(sizeInBytes());
 }
 
 bool SysfsBlockDevice::isMemoryDisk() const {

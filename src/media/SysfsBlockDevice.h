@@ -35,12 +35,15 @@ public:
     bool removable() const;
     // "major:minor" as the dev attribute gives it ("" when missing).
     std::string devNumber() const;
+    // What tells the medium at this node from another put there: its
+    // number, the sequence number the kernel gives its disk at every attach
+    // and change of medium ("diskseq", where it keeps one), and, for a
+    // partition, where it begins. Another disk plugged in, the same one put
+    // back, an image attached again, a card swapped or a disk partitioned
+    // anew changes it; the medium growing or shrinking does not.
+    std::string mediumIdentity() const;
     // What tells this attachment of the device from another at the same
-    // node: its number, the sequence number the kernel gives its disk at
-    // every attach and change of medium ("diskseq", where it keeps one), its
-    // size, and, for a partition, where it begins. Another disk plugged in,
-    // the same one put back, an image attached again, a card swapped or a
-    // disk partitioned anew changes it.
+    // node: its medium (mediumIdentity) and its size.
     std::string attachment() const;
     // A compressed swap device (zram) or a RAM disk (brd, major 1): memory,
     // not a medium anyone recovers files from.

@@ -7,13 +7,18 @@
 #include "app/LogicalDriveCellScanPTList.h"
 
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QImage>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <tuple>
 
 using platform::Array;
 using platform::Dict;
@@ -42,6 +47,17 @@ Quelvar_Recovery_SoftwareAppDelegate::DriveLists twoDisks() {
 
 QString path(const std::optional<Dict>& row) {
     return row ? QString::fromStdString(row->get("Path").stringValue()) : QStringLiteral("<none>");
+}
+
+// Disks /dev/d00 to /dev/d13, more than the list shows at once.
+Array fourteenDisks() {
+    Array disks;
+    for (int n = 0; n < 14; ++n) {
+        Dict d = diskRow(QString::asprintf("/dev/d%02d", n).toStdString(), 1u << 20);
+        d.set("Medium Identity", "1");
+        disks.push_back(d);
+    }
+    return disks;
 }
 
 } // namespace
@@ -96,6 +112,65 @@ private slots:
         p.widget<QTableView>("tableViewPTList")->selectRow(0);
         QVERIFY(p.enabled("buttonPTListNext"));
         QCOMPARE(path(source->selectedRow(DrivesTableDataSource::Table::Partitions)), QStringLiteral("/dev/a1"));
+    }
+
+    // The rows moved by a device attached or detached, not by the user: the chosen disk (the second in view) stays
+    // chosen while it is listed as the same medium, and the list stays scrolled where it was; a press that lands as
+    // they move (within the settle time), on a place that now shows another disk, chooses nothing.
+    void aReloadOfItsOwnKeepsTheChosenDiskAndAPressAsTheRowsMoveChoosesNothing() {
+        using namespace std::chrono_literals;
+        const auto above = [](Array& d) { d.insert(d.begin(), diskRow("/dev/new", 1)); };
+        const struct {
+            const char* what;
+            std::function<void(Array&)> change;
+            int chosen, pressed; // places in view, -1 none
+            std::chrono::milliseconds settle;
+            const char* expected;
+        } cases[] = {
+            {"attached above", above, 1, -1, 0ms, "/dev/d05"},
+            {"detached above, out of view", [](Array& d) { d.erase(d.begin()); }, 0, -1, 0ms, "/dev/d04"},
+            {"another image there", [](Array& d) { d[5].dict()->set("Medium Identity", "2"); }, 1, -1, 0ms, "<none>"},
+            {"nothing chosen", above, -1, -1, 0ms, "<none>"},
+            {"the same rows", [](Array&) {}, 1, -1, 0ms, "/dev/d05"},
+            {"pressed as one came above", above, 1, 1, 1h, "<none>"},
+            {"pressed as one came below", [](Array& d) { d.push_back(diskRow("/dev/new", 1)); }, 1, 1, 1h, "/dev/d05"},
+        };
+        ProgramUnderTest p;
+        DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
+        auto* table = p.widget<QTableView>("tableViewDrives");
+        p.delegate.setScanMode(platform::ScanMode::Partitions);
+        p.delegate.setZeroTableViewDrivesList(false);
+        p.window.selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
+        p.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        const auto follow = [&](const Array& disks) {
+            p.delegate.setDriveLists({disks, Array{}, Array{}});
+            return source->reloadDrivesKeepingChoice();
+        };
+        const auto press = [&](int place) {
+            const int height = table->verticalHeader()->defaultSectionSize();
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, QPoint(20, place * height + height / 2));
+        };
+        for (const auto& c : cases) {
+            source->setRowsSettleTime(0ms);
+            follow(fourteenDisks());
+            table->clearSelection();
+            table->verticalScrollBar()->setValue(4);
+            if (c.chosen >= 0) press(c.chosen);
+            source->setRowsSettleTime(c.settle);
+            Array disks = fourteenDisks();
+            c.change(disks);
+            const bool changed = disks != fourteenDisks();
+            QSignalSpy resets(table->model(), &QAbstractItemModel::modelReset);
+            QCOMPARE(follow(disks), changed);
+            QCOMPARE(std::tuple(c.what, resets.count(), table->verticalScrollBar()->value()),
+                     std::tuple(c.what, changed ? 1 : 0, 4));
+            if (c.pressed >= 0) press(c.pressed);
+            QCOMPARE(QString::fromLatin1(c.what) + ": " +
+                         path(source->selectedRow(DrivesTableDataSource::Table::Drives)),
+                     QString::fromLatin1(c.what) + ": " + c.expected);
+            QCOMPARE(p.enabled("nextButtonInDrivesList"), QLatin1String(c.expected) != QLatin1String("<none>"));
+        }
     }
 
     void linesOfTheCells() {

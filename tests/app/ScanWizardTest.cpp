@@ -9,11 +9,13 @@
 #include "AppTestSupport.h"
 #include "ScanWizardDriver.h"
 #include "app/DriveListMonitor.h"
+#include "app/DriveListTableModel.h"
 #include "app/DrivesTableDataSource.h"
 #include "app/PermissionPanel.h"
 #include "app/PreviewWindow.h"
 #include "app/SignatureListController.h"
 #include "app/TreeScreenController.h"
+#include "media/SystemPaths.h"
 #include "platform/PageCache.h"
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
@@ -230,6 +232,7 @@ private slots:
     void theRangeScreenRefusesAnEmptyRangeAndBackFreesTheVolume();
     void partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists();
     void anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRights();
+    void theDrivesListKeepsTheChosenImageAsOthersComeAndGo();
     void filesAreRecoveredFromADeviceAsANewUserWould();
     void formattedRecoveryOfAnExFATStickFindsItsPhotos();
     void aWholeDiskAPFSContainerIsOfferedAndScanned();
@@ -467,6 +470,8 @@ void ScanWizardTest::anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRi
         return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{}, volumes, volumes};
     });
     w.wizard->watchDrives(new DriveListMonitor(sysfs.string(), std::chrono::milliseconds(50)));
+    // The row is clicked as soon as it shows, quicker than a user sees it.
+    w.tables->setRowsSettleTime(std::chrono::milliseconds(0));
     w.choose("buttonRecoverFiles", "buttonRecoverFilesFast");
     QVERIFY(w.p.widget<QLabel>("textFieldEmptyDrivesList")->isVisible());
     attached = true;
@@ -500,6 +505,64 @@ void ScanWizardTest::anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRi
     QCOMPARE(PermissionPanel::startCommand(launch),
              QStringLiteral("pkexec env DISPLAY=:1 XAUTHORITY=/run/user/1000/gdm/Xauthority "
                             "/usr/local/bin/drentic-recovery"));
+}
+
+// Recover Photos ▸ Advanced lists the machine's disks as the program finds them. Two images attached, and one between
+// them detached as the list shows: a listing with nothing chosen, which chooses nothing. The second image chosen, a
+// third attached (at the loop device freed before the second's, unless another program took it: the second's row
+// moves down) and detached: the second stays chosen, Next scans it and the heading names it.
+void ScanWizardTest::theDrivesListKeepsTheChosenImageAsOthersComeAndGo() {
+    if (::geteuid() != 0) QSKIP("needs root for loop devices");
+    const fs::path dir = makeTempDir("come-and-go");
+    for (const char* name : {"first.img", "between.img", "second.img", "third.img"})
+        zeroFile(dir / name, 1u << 20);
+    LoopDevice first(dir / "first.img");
+    auto between = std::make_unique<LoopDevice>(dir / "between.img");
+    LoopDevice second(dir / "second.img");
+    QVERIFY(!first.path.empty() && !between->path.empty() && !second.path.empty());
+    Wizard w(Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives);
+    std::string scanned;
+    w.wizard->setScanStarter([&](std::shared_ptr<Volume> v, ScanThread::Entry, Array) { scanned = v->path(); });
+    w.wizard->watchDrives(new DriveListMonitor(SystemPaths::system().sysfsRoot, std::chrono::milliseconds(50)));
+    w.tables->setRowsSettleTime(std::chrono::milliseconds(0)); // the clicks come quicker than a user's
+    w.p.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
+    w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
+    const auto rowOf = [&](const std::string& path) {
+        auto* table = w.p.widget<QTableView>("tableViewDrives");
+        for (int r = 0; r < table->model()->rowCount(); ++r)
+            if (const auto row = DriveListTableModel::rowDict(table->model()->index(r, 0));
+                row && row->get("Path").stringValue() == path)
+                return r;
+        return -1;
+    };
+    const auto chosen = [&] {
+        const std::optional<Dict> row = w.tables->selectedRow(DrivesTableDataSource::Table::Drives);
+        return row ? row->get("Path").stringValue() : std::string("none");
+    };
+    const std::string gone = between->path;
+    QVERIFY(rowOf(gone) >= 0);
+    between.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(gone) < 0, 10000);
+    QCOMPARE(chosen(), std::string("none"));
+    QVERIFY(!w.p.enabled("nextButtonInDrivesList"));
+    w.clickDriveRow(second.path);
+    std::string third;
+    {
+        LoopDevice attached(dir / "third.img");
+        third = attached.path;
+        QVERIFY(!third.empty());
+        QTRY_VERIFY_WITH_TIMEOUT(rowOf(third) >= 0, 10000);
+        QCOMPARE(chosen(), second.path);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(third) < 0, 10000);
+    QCOMPARE(chosen(), second.path);
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Signatures"));
+    SignatureListController::of(w.p.delegate)->selectAllSig();
+    w.click("nextButtonSigTab");
+    QCOMPARE(scanned, second.path);
+    QCOMPARE(w.p.text("textFieldStatus"), QStringLiteral("Searching for music, video and photos from second.img - -"));
 }
 
 void ScanWizardTest::filesAreRecoveredFromADeviceAsANewUserWould() {

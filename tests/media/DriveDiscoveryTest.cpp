@@ -421,7 +421,9 @@ TEST_F(DriveDiscoveryFake, ASATADiskAndAMountedFATPartitionOnItGiveTheirWholeDic
     Dict sda = *found;
     EXPECT_EQ(sda.get("Children Volume Array").arrayValue().size(), 2u);
     sda.remove("Children Volume Array");
+    // A disk of no sequence number: its own number alone tells it.
     EXPECT_EQ(sda, with({{"Path", fake.node("sda")},
+                         {"Medium Identity", "8:0 - -"},
                          {"Size", 131072ull * 512},
                          {"Content", "GUID_partition_scheme"},
                          {"WhetherDiskDict", true},
@@ -431,6 +433,7 @@ TEST_F(DriveDiscoveryFake, ASATADiskAndAMountedFATPartitionOnItGiveTheirWholeDic
     const Dict* v = findByPath(discovery->volumeDictArray(), fake.node("sda2"));
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(*v, with({{"Path", fake.node("sda2")},
+                        {"Medium Identity", "8:2 - 2048"},
                         {"Size", 81920ull * 512},
                         {"Content", "FAT32"},
                         {"WhetherVolume", true},
@@ -847,6 +850,25 @@ TEST_F(DriveDiscoveryTree, ABareHFSPlusVolumeWhoseFirstSectorsFailIsListed) {
         EXPECT_EQ(pathsOf(d.volumeDictArrayHFSOnly()), std::vector<std::string>{f.node("loop4")});
         EXPECT_GT(disk.failedReads(), 0u);
     }
+}
+
+// What tells a listed disk from another attached at its node since: its "Medium Identity" stays when it grows and
+// changes when it is attached anew (its sequence number counted up).
+TEST_F(DriveDiscoveryTree, AMediumKeepsItsIdentityWhenItGrowsAndLosesItWhenAttachedAnew) {
+    FakeSystem f("identity");
+    const fs::path disk = f.virtualDisk("loop5", {.sectors = 16384, .dev = "7:5"}, true);
+    f.attributes(disk, {{"diskseq", "12"}});
+    zeroFile(f.dev() / "loop5", 8u << 20);
+    const auto identity = [&] {
+        return valuesAt(f.discover()->driveDictArray(), f.node("loop5"), {"Medium Identity"});
+    };
+    const Array first = identity();
+    f.attributes(disk, {{"size", "32768"}});
+    const Array grown = identity();
+    f.attributes(disk, {{"diskseq", "13"}});
+    EXPECT_TRUE(first[0].isString());
+    EXPECT_EQ(grown, first);
+    EXPECT_NE(identity(), first);
 }
 
 // Disks that fail every read: one without partitions on 512-byte sectors, one on 4096-byte sectors, and one whose
