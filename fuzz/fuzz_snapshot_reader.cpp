@@ -2,7 +2,8 @@
 // as a program cut off in the middle of a write, or a damaged disk, leaves
 // it: the snapshot (the volume's archive, the modes, the lists, the tree and
 // the records a search appended) and the Info file (the checkpoint, the
-// sectors lost below it and the medium's sampled sectors).
+// sectors lost below it, the file the carving held open across it and the
+// medium's sampled sectors).
 //   byte 0  mod 3: 0 the rest is the whole snapshot; 1 a sound snapshot's
 //           first n bytes come before the rest, n from bytes 2-3 (big-endian,
 //           modulo the snapshot's size + 1), so the fuzzer reaches the tree

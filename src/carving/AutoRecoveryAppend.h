@@ -8,6 +8,7 @@
 // search runs all the same.
 
 #include <cstdint>
+#include <optional>
 
 struct NewDir;
 
@@ -21,9 +22,12 @@ public:
     // before anything the search does next.
     virtual void recordsWritten();
     // The search's position, written only after the records of every file
-    // found before it: the unit a resumed search starts from, the device
-    // sector that unit begins at, and how many sectors below that one the
-    // scan could not read, which a resumed scan counts without reading them
-    // again.
-    virtual void checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lostBelow);
+    // found before it but `heldFile`: the unit a resumed search starts from,
+    // the device sector that unit begins at, how many sectors below that one
+    // the scan could not read, which a resumed scan counts without reading
+    // them again, and the first sector (of the search's numbering) of a file
+    // whose record the search still holds, as a file found further inside
+    // it may yet cut it: a resumed search measures that file again there.
+    virtual void checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lostBelow,
+                            std::optional<std::uint64_t> heldFile);
 };

@@ -43,13 +43,12 @@ void AutoRecoveryFiles::recordsWritten() {
     note(*data_, AutoRecoverySnapshot::kDataFile);
 }
 
-void AutoRecoveryFiles::checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lostBelow) {
+void AutoRecoveryFiles::checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lostBelow,
+                                   std::optional<std::uint64_t> heldFile) {
     if (!info_) return;
     if (data_) data_->flush();
     info_->seek(0);
-    info_->writeBE64(unit);
-    info_->writeBE64(sector);
-    info_->writeBE64(lostBelow);
+    AutoRecoverySnapshot::writeCheckpoint(*info_, unit, sector, lostBelow, heldFile);
     info_->flush();
     const auto now = std::chrono::steady_clock::now();
     if (now - lastSync_ >= kSyncInterval) {

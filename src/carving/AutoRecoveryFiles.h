@@ -3,14 +3,15 @@
 // The auto-recovery pair as a running search keeps it up to date, in the
 // state folder: the snapshot file, to whose end the record of every node the
 // search adds is appended through the tree-record writer, and the Info file,
-// whose first 24 bytes hold the checkpoint and what the scan lost below it
-// (see AutoRecoverySnapshot). Both are opened
-// as the snapshot writer left them; a file that is missing stays missing and
-// what would go into it is dropped, as a failed write is (the pair only helps
-// a resume). The records of each found file are handed to the system at
-// once; the Info file is synced, after the snapshot file, at most about once
-// a second, so the checkpoint on disk never names a position whose records
-// are not there.
+// whose first 40 bytes hold the checkpoint, what the scan lost below it and
+// the file the carving holds open across it (see AutoRecoverySnapshot). Both
+// are opened as the snapshot writer left them; a file that is missing stays
+// missing and what would go into it is dropped, as a failed write is (the
+// pair only helps a resume). The records of each found file are handed to
+// the system at once; the Info file is synced, after the snapshot file, at
+// most about once a second, so the checkpoint on disk never names a position
+// whose records are not there, but for the held file's, which a resumed
+// carving makes anew.
 
 #include "carving/AutoRecoveryAppend.h"
 
@@ -30,7 +31,8 @@ public:
 
     void writeDir(const NewDir* node) override;
     void recordsWritten() override;
-    void checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lostBelow) override;
+    void checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lostBelow,
+                    std::optional<std::uint64_t> heldFile) override;
 
 private:
     // Logs the first failure of the pair once.

@@ -123,8 +123,8 @@ struct BlockSearchEngine::Run final : HeldSectors {
                 }
             }
         }
-        detection.settle();
-        fileDesc.checkpoint(unit, sector, v.scanUnreadableSectorsBelow(sector));
+        const std::optional<std::uint64_t> held = detection.checkpointAt(sector - origin);
+        fileDesc.checkpoint(unit, sector, v.scanUnreadableSectorsBelow(sector), held);
     }
 
     // Sizes the stream's windows for batches of `batchSectors`: at least
@@ -344,8 +344,12 @@ void BlockSearchEngine::run(const Policy& policy, Detection& detection, std::uin
     r.post(Dict{{"TimeRemaining", ""}});
     if (auto* c = platform::appController()) c->setUpTimer();
     r.started = std::chrono::steady_clock::now();
-    // The pair the resume wrote anew starts from the point checked here.
-    if (resumed) r.checkpoint(start);
+    // The pair the resume wrote anew starts from the point checked here,
+    // with the file the interrupted search held open across it open again.
+    if (resumed) {
+        detection.resumeAt(start > policy.unitBase ? platform::saturatingMul(start - policy.unitBase, r.spu) : 0);
+        r.checkpoint(start);
+    }
     // The files the search examines are read from its windows meanwhile.
     struct Lent {
         Volume& v;

@@ -79,10 +79,23 @@ public:
         // as far as the batch window holds.
         virtual Skip examineSector(std::uint64_t sector, platform::ByteView bytes) = 0;
         // Writes the records of found files the detection held back, to
-        // settle them by sectors it had yet to examine: the engine asks
-        // before each checkpoint, which vouches for every file before it,
-        // and when its run ends.
+        // settle them by sectors it had yet to examine: the engine asks when
+        // its run ends.
         virtual void settle() {}
+        // Before a checkpoint at `sector` (of the search's numbering), which
+        // vouches for every file before it: writes the records held back of
+        // files that end before it. A file that runs on past it stays open,
+        // its record held, so that a file found inside it further on still
+        // cuts it however far that lies: its first sector, which the
+        // checkpoint keeps.
+        virtual std::optional<std::uint64_t> checkpointAt(std::uint64_t) {
+            settle();
+            return std::nullopt;
+        }
+        // A resumed search goes on from `sector`: a file the interrupted one
+        // held open across the checkpoint it goes on from was never
+        // recorded, and is measured and held again.
+        virtual void resumeAt(std::uint64_t) {}
     };
 
     BlockSearchEngine(Volume& volume, AutoRecoveryAppend& fileDesc) noexcept : volume_(volume), fileDesc_(fileDesc) {}
@@ -95,7 +108,8 @@ public:
     // `lastRecordedSector`, the furthest place the interrupted search's
     // records vouch for, or the range's start when they vouch for none.
     // The stretch from there to the interruption is searched again, so the
-    // detection must not record a file twice. Returns at the end of the
+    // detection must not record a file twice; a file it held open across the
+    // checkpoint is its to open again (resumeAt). Returns at the end of the
     // range or on the user's stop.
     void run(const Policy& policy, Detection& detection, std::uint64_t resumeUnit,
              std::optional<std::uint64_t> lastRecordedSector = std::nullopt);

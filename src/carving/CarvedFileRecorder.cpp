@@ -305,13 +305,20 @@ void CarvedFileRecorder::addToResultFolder(NewDir* folder, NewDir* file, bool co
     if (countInRootSize) root->fileSize += file->fileSize;
     ++root->childrenCount;
     ++root->fileCount;
-    if (folder->childList.empty()) {
+    if (!linkedUnderRoot(folder)) {
         ++root->childrenCount;
         newdir::appendChild(root, folder);
         fileDesc.writeDir(folder);
     }
     if (!holdRecord) fileDesc.writeDir(file);
     newdir::appendChild(folder, file);
+}
+
+bool CarvedFileRecorder::linkedUnderRoot(const NewDir* folder) const {
+    // Looked for only while the folder holds no file: before its first.
+    if (!folder->childList.empty()) return true;
+    const NewDir* root = volume_.dirRoot;
+    return root && std::find(root->childList.begin(), root->childList.end(), folder) != root->childList.end();
 }
 
 NewDir* CarvedFileRecorder::addDetailsToNdir(NewDir* folder, std::uint64_t andFileSize, std::uint64_t andBlockNumber,

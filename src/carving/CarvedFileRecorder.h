@@ -71,6 +71,10 @@ public:
     // Whether a file of `size` bytes found at `block`, `extraBytes` into its
     // first sector, fits the record's 32-bit sector fields; logged when not.
     bool fitsRecord(std::uint64_t block, std::uint64_t size, std::uint32_t extraBytes = 0) const;
+    // Whether a result folder is under the root already: once it holds a
+    // file, and a resumed search's restored folder may hold none (its first
+    // file was held open, unrecorded, when the scan was cut off).
+    bool linkedUnderRoot(const NewDir* folder) const;
     // A file a size calculator measured, found at `andBlockNumber`, as the
     // next "fileN.<extension>" of its result folder; the folder is linked
     // under the root and written before its first file. The detection counts

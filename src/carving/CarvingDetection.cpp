@@ -4,6 +4,7 @@
 #include "carving/CarvingResultFolders.h"
 #include "carving/SignatureGroupDetection.h"
 #include "platform/CheckedMath.h"
+#include "platform/SystemLog.h"
 #include "sizecalc/CarvingContext.h"
 #include "sizecalc/SizeCalculator.h"
 #include "sizecalc/SizeCalculatorChain.h"
@@ -11,6 +12,8 @@
 #include "volume/Volume.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 // Previews this small are thumbnails, not worth a file of their own.
@@ -31,11 +34,22 @@ bool CarvingDetection::startsFile(std::uint64_t sector, platform::ByteView bytes
     return p_.chain.measuresFileAt(bytes, device) || p_.groups.startsKnownFile(sector, bytes);
 }
 
+bool CarvingDetection::pastOpenFile(std::uint64_t sector) const {
+    return open_ && sector > open_->sector &&
+           platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector()) >= open_->unvouched.reach();
+}
+
+void CarvingDetection::forgetMeasure() {
+    p_.context.rawJpeg.found = false;
+    p_.context.skipCarvedFileBlocks = false;
+    p_.context.measuredCut = false;
+    p_.context.checkedBytes.reset();
+    p_.context.measuredUnvouched = {};
+}
+
 BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
     // Past the open file's unvouched bytes: nothing was found inside them.
-    if (open_ &&
-        platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector()) >= open_->unvouched.reach())
-        settle();
+    if (pastOpenFile(sector)) settle();
     // The calculators see the sector's first bytes only; those that need
     // more read the device themselves.
     p_.context.reader().lostSector().startFile(origin_ + sector);
@@ -66,10 +80,7 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
         if (found.sectors != 0) skip = found;
         if (p_.groups.recordedAKnownStart()) foundAt(sector);
     }
-    p_.context.rawJpeg.found = false;
-    p_.context.measuredCut = false;
-    p_.context.checkedBytes.reset();
-    p_.context.measuredUnvouched = {};
+    forgetMeasure();
     return skip;
 }
 
@@ -78,6 +89,36 @@ void CarvingDetection::settle() {
     p_.fileDesc.writeDir(open_->file);
     p_.fileDesc.recordsWritten();
     open_.reset();
+}
+
+std::optional<std::uint64_t> CarvingDetection::checkpointAt(std::uint64_t sector) {
+    if (pastOpenFile(sector)) settle();
+    if (!open_) return std::nullopt;
+    return open_->sector;
+}
+
+void CarvingDetection::resumeAt(std::uint64_t sector) {
+    // Taken once: a run after this one holds nothing of the interrupted one.
+    const std::optional<std::uint64_t> held = std::exchange(volume_.heldFileBeforeResume, std::nullopt);
+    // From that sector on the search finds it again; a file the restored
+    // tree holds there was settled before the interruption.
+    if (!held || *held >= sector || p_.recorder.recordedBefore(*held)) return;
+    const std::uint32_t bps = volume_.u32BytesInSector();
+    const std::optional<std::uint64_t> device = platform::checkedAdd(origin_, *held);
+    std::vector<std::uint8_t> first(bps);
+    bool recorded = false;
+    if (device && bps != 0 && p_.context.reader().readSaveSector(*device, 1, first.data())) {
+        p_.context.reader().lostSector().startFile(*device);
+        const platform::ByteView bytes(first.data(), first.size());
+        const SizeCalculatorChain::Hit hit = p_.chain.measure(bytes.sub(0, SizeCalculator::kLeadingBytes), *device);
+        p_.context.rawJpeg.found = false;
+        recorded = hit.calculator && hit.size != 0 && record(*hit.calculator, hit.size, *held);
+    }
+    forgetMeasure();
+    if (!recorded)
+        platform::logFormat("The file the interrupted carving of %@ held open at sector %llu is not found there again; "
+                            "it is not listed",
+                            volume_.path(), static_cast<unsigned long long>(*held));
 }
 
 void CarvingDetection::foundAt(std::uint64_t sector) {
@@ -108,7 +149,7 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
     volume_.dataSize += size;
     ++volume_.fileCount;
     ++volume_.entryCount;
-    if (folder->childList.empty()) {
+    if (!p_.recorder.linkedUnderRoot(folder)) {
         ++volume_.folderCount;
         ++volume_.entryCount;
     }

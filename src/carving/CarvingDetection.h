@@ -13,9 +13,11 @@
 // which holds no marker before its end, so that a file written over its
 // later sectors that holds no 0xFF byte (plain text, a document written
 // without compression) reads as its data, nothing vouches for. The file is
-// held open while the sectors there are examined, and a file found there
-// that is known to begin there (measured by a size calculator, or
-// RecogniserDispatch::vouchesForStart) cuts it at that sector, marked. A
+// held open while the sectors there are examined, across the run's
+// checkpoints too (each keeps its first sector, where a resumed run measures
+// it again), so a movie of gigabytes is held as one of megabytes; a file
+// found there that is known to begin there (measured by a size calculator,
+// or RecogniserDispatch::vouchesForStart) cuts it at that sector, marked. A
 // header taken alone that compressed data begins a sector with by chance
 // cuts nothing. The signature groups' recognisers are offered the sectors
 // of the files they find in the same way, and this detection answers them
@@ -57,11 +59,20 @@ public:
     BlockSearchEngine::Skip examineSector(std::uint64_t sector, platform::ByteView bytes) override;
     // Writes the open file's record as it stands.
     void settle() override;
+    // Settles the open file when its unvouched bytes end before the sector;
+    // otherwise it stays open, and its first sector is returned.
+    std::optional<std::uint64_t> checkpointAt(std::uint64_t sector) override;
+    // Measures and records again the file the interrupted run held open
+    // (the volume's heldFileBeforeResume), when it begins before the sector
+    // and the restored tree lacks it, holding it open as that run did; its
+    // raw preview, recorded with it then, is not recorded again.
+    void resumeAt(std::uint64_t sector) override;
 
 private:
     // A file whose bytes that nothing vouches for run over sectors not
     // examined yet; its record waits until the examined sectors pass their
-    // end, or a file found inside them cuts it.
+    // end, or a file found inside them cuts it, however many checkpoints
+    // lie between.
     struct OpenFile {
         NewDir* file = nullptr;
         std::uint64_t sector = 0;
@@ -70,6 +81,11 @@ private:
 
     // Records a measured file; false when it could not be.
     bool record(const SizeCalculator& calculator, std::uint64_t measured, std::uint64_t sector);
+    // Whether the examined sectors have reached past the open file's
+    // unvouched bytes at the sector.
+    bool pastOpenFile(std::uint64_t sector) const;
+    // Clears what the calculators left of the sector measured last.
+    void forgetMeasure();
     // A file known to begin at the sector was recorded there: the open file
     // whose unvouched bytes hold the sector's start is cut there, marked, and
     // measured to it (a photo, and the margin a carved photo has past its

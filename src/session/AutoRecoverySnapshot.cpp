@@ -58,9 +58,7 @@ bool readList(SessionFileInput& in, DoneSectorList& list) {
 // lost before (a resumed one), and the medium's identity sector by sector.
 void writeInfo(SessionFileOutput& out, const Volume& volume, const std::optional<MediumIdentity>& medium) {
     const Volume::LostBeforeResume lost = volume.lostBeforeResume.value_or(Volume::LostBeforeResume{});
-    out.writeBE64(0);
-    out.writeBE64(lost.sector);
-    out.writeBE64(lost.count);
+    AutoRecoverySnapshot::writeCheckpoint(out, 0, lost.sector, lost.count, std::nullopt);
     if (!medium || medium->samples.size() > kMostIdentitySamples) return;
     out.writeBE64(medium->bytes);
     out.writeBE32(static_cast<std::uint32_t>(medium->samples.size()));
@@ -94,6 +92,7 @@ std::optional<MediumIdentity> readIdentity(SessionFileInput& in) {
 struct InfoRead {
     std::optional<std::uint64_t> checkpoint;
     std::optional<Volume::LostBeforeResume> lost;
+    std::optional<std::uint64_t> heldFile;
     std::optional<MediumIdentity> medium;
 };
 
@@ -109,6 +108,15 @@ InfoRead readInfo(const std::string& path) {
     // There are no more sectors below a place than its number.
     lost.count = std::min(lost.count, lost.sector);
     info.lost = lost;
+    // An Info file of an earlier time goes on with the identity.
+    const std::uint64_t identityAt = in->position();
+    std::uint64_t tag = 0, held = 0;
+    if (in->readBE64(tag) && tag == AutoRecoverySnapshot::kHeldFileTag) {
+        if (!in->readBE64(held)) return info;
+        if (held != AutoRecoverySnapshot::kNoHeldFile) info.heldFile = held;
+    } else if (!in->seek(identityAt)) {
+        return info;
+    }
     info.medium = readIdentity(*in);
     return info;
 }
@@ -125,6 +133,14 @@ std::string AutoRecoverySnapshot::dataPath(const std::string& folder) {
 
 std::string AutoRecoverySnapshot::infoPath(const std::string& folder) {
     return folder + "/" + kInfoFile;
+}
+
+bool AutoRecoverySnapshot::writeCheckpoint(SessionFileOutput& info, std::uint64_t unit, std::uint64_t sector,
+                                           std::uint64_t lostBelow, std::optional<std::uint64_t> heldFile) {
+    // A sector no medium has stands for none; no file is held from there.
+    const std::uint64_t held = heldFile.value_or(kNoHeldFile);
+    return info.writeBE64(unit) && info.writeBE64(sector) && info.writeBE64(lostBelow) &&
+           info.writeBE64(kHeldFileTag) && info.writeBE64(held);
 }
 
 bool AutoRecoverySnapshot::pairExists(const std::string& folder) {
@@ -387,6 +403,7 @@ std::optional<AutoRecoveryState> AutoRecoverySnapshot::openScanInfoAutoRecovery(
     volume->entryCount += entries;
     volume->dataSize += dataSize;
     volume->lostBeforeResume = info.lost;
+    volume->heldFileBeforeResume = info.heldFile;
     RecoverySessionOpening::setSelectedVolumeDirRoot(*volume, root.release(), false);
     state.volume = std::move(volume);
     return state;

@@ -31,6 +31,12 @@
 //   u64 the device sector that unit begins at, u64 how many sectors below it
 //     the scan could not read (the part before an earlier resume included),
 //     both rewritten with every checkpoint
+//   u64 kHeldFileTag, then u64 the first sector (of the search's numbering)
+//     of the file whose record the carving held across the checkpoint, as a
+//     file found inside it further on may cut it (kNoHeldFile: none),
+//     rewritten with every checkpoint; an Info file of an earlier time has
+//     the identity's first u64 here, a medium's size, which is a whole
+//     number of sectors as the tag is not
 //   the medium's identity, written with the snapshot: u64 its size in bytes,
 //     u32 n (at most 64), then n samples, each u64 sector, u8 1 when it was
 //     read (0 when the device would not give it) and u64 the digest of its
@@ -83,6 +89,9 @@ struct AutoRecoveryState {
     // last record lies.
     std::optional<std::uint64_t> autoRecBeginSize;
     static constexpr std::uint64_t kRecordsCut = UINT64_MAX;
+    // The first sector of the file the carving held open across that
+    // checkpoint, whose record the snapshot therefore lacks, is the resumed
+    // volume's heldFileBeforeResume.
     // The scanned medium's identity; nothing when the snapshot holds none.
     // To the writer: the identity read of the medium a moment before (a
     // resume's start read it to know the medium), written as it is rather
@@ -100,6 +109,12 @@ class AutoRecoverySnapshot {
 public:
     static constexpr const char* kDataFile = "QuelvarMediaAutoRecovery.dat";
     static constexpr const char* kInfoFile = "QuelvarMediaAutoRecoveryInfo.dat";
+    // "HELDFILE": odd, so never a medium's size in bytes.
+    static constexpr std::uint64_t kHeldFileTag = 0x48454C4446494C45;
+    static constexpr std::uint64_t kNoHeldFile = UINT64_MAX;
+    // The part of the Info file every checkpoint rewrites, from its start.
+    static bool writeCheckpoint(SessionFileOutput& info, std::uint64_t unit, std::uint64_t sector,
+                                std::uint64_t lostBelow, std::optional<std::uint64_t> heldFile);
 
     static std::string dataPath(const std::string& folder);
     static std::string infoPath(const std::string& folder);

@@ -284,6 +284,7 @@ void Volume::resetSigArraysAndBtreesAndOthers() {
     catalogNodesUnread = false;
     if (!autoCrashRecovery) {
         lostBeforeResume.reset();
+        heldFileBeforeResume.reset();
         extentsExt.clear();
         catalogExt.clear();
         entryCount = folderCount = fileCount = 0;

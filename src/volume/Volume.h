@@ -60,8 +60,9 @@ public:
     std::shared_ptr<Volume> mutableCopy() const;
 
     // Prepares the object for a scan; keeps restored counters when the scan
-    // resumes an interrupted one (autoCrashRecovery), and what the
-    // interrupted part lost (lostBeforeResume). The count of sectors that
+    // resumes an interrupted one (autoCrashRecovery), what the interrupted
+    // part lost (lostBeforeResume) and the file it held open
+    // (heldFileBeforeResume). The count of sectors that
     // could not be read, and catalogNodesUnread, start again either way.
     void resetSigArraysAndBtreesAndOthers();
     // The once-a-second progress tick (main thread): hands dataUpdate to the
@@ -175,6 +176,11 @@ public:
         std::uint64_t count = 0;
     };
     std::optional<LostBeforeResume> lostBeforeResume;
+    // The first sector (of the search's numbering) of the file the carving
+    // of a resumed scan held open across the checkpoint it goes on from: the
+    // snapshot lacks its record, and the resumed carving measures it there
+    // again. None for a scan that was not resumed, or held no file open.
+    std::optional<std::uint64_t> heldFileBeforeResume;
     // The sectors the scan could not read, below `sector` and in all, those
     // lost before it was resumed included. Below where it went on, a resumed
     // scan reads again only what every scan reads first (and the stretch of

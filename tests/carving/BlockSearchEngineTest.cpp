@@ -37,7 +37,9 @@ struct Offered : BlockSearchEngine::Detection {
 
 struct Checkpoints : AutoRecoveryAppend {
     std::vector<std::uint64_t> units;
-    void checkpoint(std::uint64_t unit, std::uint64_t, std::uint64_t) override { units.push_back(unit); }
+    void checkpoint(std::uint64_t unit, std::uint64_t, std::uint64_t, std::optional<std::uint64_t>) override {
+        units.push_back(unit);
+    }
 };
 
 class BlockSearchEngineTest : public testsupport::ScanFixture {

@@ -1,11 +1,13 @@
 #include "carving/PhotoCarving.h"
 
+#include "carving/AutoRecoveryFiles.h"
 #include "carving/BlockSearchEngine.h"
 #include "carving/CarvingSelection.h"
 #include "carving/UsedBlockMaps.h"
 #include "formats/CarvingFormat.h"
 #include "platform/ByteView.h"
 #include "scan/ScanThread.h"
+#include "session/AutoRecoverySnapshot.h"
 #include "signatures/FileTypeTable.h"
 #include "signatures/Sig.h"
 #include "signatures/SigNode.h"
@@ -85,16 +87,28 @@ struct CapturingAppend : AutoRecoveryAppend {
     // Stopped too at the first checkpoint at or past this unit.
     std::uint64_t stopAtCheckpoint = UINT64_MAX;
     std::vector<std::uint64_t> checkpoints;
+    std::vector<std::optional<std::uint64_t>> heldFiles;
     std::vector<const NewDir*> written;
     // Each node's size and whether it was marked damaged, as written.
     std::vector<std::pair<std::uint64_t, bool>> writtenAs;
+    // Handed on every record and checkpoint until the run is stopped, and none after: the pair as a program killed
+    // at the stop leaves it.
+    AutoRecoveryAppend* pair = nullptr;
+    bool handsOn() const { return pair && !(stopVolume && stopVolume->stopTreeThread()); }
     void writeDir(const NewDir* node) override {
+        if (handsOn()) pair->writeDir(node);
         written.push_back(node);
         writtenAs.emplace_back(node->fileSize, node->complete == NewDir::kDamaged);
         if (stopVolume && written.size() == stopAfterNodes) stopVolume->setStopTreeThread(true);
     }
-    void checkpoint(std::uint64_t unit, std::uint64_t, std::uint64_t) override {
+    void recordsWritten() override {
+        if (pair) pair->recordsWritten();
+    }
+    void checkpoint(std::uint64_t unit, std::uint64_t sector, std::uint64_t lost,
+                    std::optional<std::uint64_t> held) override {
+        if (handsOn()) pair->checkpoint(unit, sector, lost, held);
         checkpoints.push_back(unit);
+        heldFiles.push_back(held);
         if (stopVolume && unit >= stopAtCheckpoint) stopVolume->setStopTreeThread(true);
     }
 };
@@ -783,6 +797,80 @@ TEST_F(PhotoCarvingTest, NoCheckpointLiesInsideAnAreaTheCarvingFoundUnreadableSo
     PhotoCarving(*resumed, search, goingOn).signatureSearchDiskPhotoMethodStartAt(first.checkpoints.back());
     EXPECT_EQ(resumed->failedReads(), 0u);
     EXPECT_NE(testsupport::nodeAt(resumed->dirRoot, "JPG Files/file1.jpg"), nullptr);
+}
+
+// Every carved file by its path: its first sector, its size and whether it is marked.
+std::map<std::string, std::tuple<std::uint64_t, std::uint64_t, bool>> carvedFiles(const Volume& v) {
+    std::map<std::string, std::tuple<std::uint64_t, std::uint64_t, bool>> files;
+    for (const auto& [path, node] : testsupport::nodesByPath(v.dirRoot))
+        if (!node->isFolder() && node->foundBySignature == 1)
+            files[path] = {deviceSector(v, *node), node->fileSize, node->complete == NewDir::kDamaged};
+    return files;
+}
+
+// A 6 MB movie from sector 19,950, over the carving's first checkpoint (20,000), with or without a photo written 100
+// sectors into it, carved with its pair and killed at the checkpoint, or after the photo cut the movie; the run
+// resumed from the pair the kill left lists every file once, as a run never interrupted lists it: the movie cut and
+// marked where the photo lies, or whole.
+TEST_F(PhotoCarvingTest, ACarvingResumedFromACheckpointInsideAMovieListsItOnceAsAnUninterruptedOneDoes) {
+    static const std::string movie = testsupport::toolSample(
+        "ffmpeg -v error -f lavfi -i " + testsupport::sampleVideo("size=320x240:rate=25:duration=2") +
+            ",noise=alls=60:allf=t -threads 1 -c:v libx264 -preset ultrafast -b:v 24M -f ipod \"$OUT\"",
+        "m4v");
+    ASSERT_FALSE(movie.empty());
+    const std::string photo = testsupport::readText(media_ / "photo.jpg");
+    struct Kill {
+        const char* name;
+        bool photoInside;
+        std::size_t afterNodes;
+        std::uint64_t atCheckpoint;
+    };
+    // The nodes: the movies' folder, then the movie cut, the photos' folder and the photo.
+    for (const Kill& kill : {Kill{"at the checkpoint, the photo past it", true, 0, 20000},
+                             Kill{"after the photo cut the movie", true, 4, UINT64_MAX},
+                             Kill{"at the checkpoint, nothing inside", false, 0, 20000}}) {
+        SCOPED_TRACE(kill.name);
+        const fs::path image = testsupport::zeroImage(40000 * 512);
+        testsupport::writeAt(image, 19950 * 512, std::vector<std::uint8_t>(movie.begin(), movie.end()));
+        if (kill.photoInside)
+            testsupport::writeAt(image, 20050 * 512, std::vector<std::uint8_t>(photo.begin(), photo.end()));
+        SignatureSearchState search;
+        search.sigArray = marked({"m4v", "jpg"});
+        auto whole = carvable(image);
+        AutoRecoveryAppend none;
+        PhotoCarving(*whole, search, none).signatureSearchDiskPhotoMethodStartAt(0);
+        const auto uninterrupted = carvedFiles(*whole);
+        ASSERT_EQ(uninterrupted.size(), kill.photoInside ? 2u : 1u);
+
+        const fs::path state = testsupport::makeTempDir("held-state");
+        auto v = carvable(image);
+        AutoRecoveryState snapshot;
+        snapshot.volume = v;
+        std::string error;
+        ASSERT_EQ(AutoRecoverySnapshot::saveScanInfoAutoRecovery(state.string(), snapshot, {}, &error),
+                  AutoRecoverySnapshot::Saved::Written)
+            << error;
+        {
+            AutoRecoveryFiles pair(state.string(), {});
+            CapturingAppend killed;
+            killed.stopVolume = v.get(), killed.pair = &pair;
+            killed.stopAfterNodes = kill.afterNodes, killed.stopAtCheckpoint = kill.atCheckpoint;
+            PhotoCarving(*v, search, killed).signatureSearchDiskPhotoMethodStartAt(0);
+            ASSERT_EQ(killed.heldFiles, std::vector<std::optional<std::uint64_t>>{19950});
+        }
+        auto read = AutoRecoverySnapshot::openScanInfoAutoRecovery(state.string(), &error);
+        ASSERT_TRUE(read && read->autoRecBeginSize) << error;
+        EXPECT_EQ(*read->autoRecBeginSize, 20000u);
+        auto resumed = keep(read->volume);
+        // Its records go on into the pair it resumed from, as the program's do into the pair its start wrote anew.
+        ::setenv("DRENTIC_STATE_DIR", state.c_str(), 1);
+        ScanThread(resumed).scanForDeletedFilesDisk(Array{search.sigArray, 1, *read->autoRecBeginSize, "auto"});
+        ::unsetenv("DRENTIC_STATE_DIR");
+        EXPECT_EQ(carvedFiles(*resumed), uninterrupted);
+        EXPECT_EQ(resumed->fileCount, uninterrupted.size());
+        freeVolumes();
+        controller.clear();
+    }
 }
 
 std::shared_ptr<SigNode> typeNode(std::uint32_t typeOfFile, const std::string& extension,

@@ -562,11 +562,14 @@ TEST_F(PlainSignatureSearchTest, AutoRecoveryPairGetsEachFolderBeforeItsFilesAnd
     EXPECT_EQ(written.size(), 1u + 2 * kTypes.size());
     const std::vector<std::uint8_t> checkpoint = testsupport::readBytes(state / AutoRecoverySnapshot::kInfoFile);
     const platform::ByteView info(checkpoint);
-    // The unit, its first sector and the sectors lost below it: none.
-    ASSERT_EQ(info.size(), 24u);
+    // The unit, its first sector, the sectors lost below it (none) and the file held open (none: the plain search
+    // holds none).
+    ASSERT_EQ(info.size(), 40u);
     EXPECT_GT(info.be64(0), 2u);
     EXPECT_LT(info.be64(0), v->totalBlocks);
     EXPECT_EQ(info.be64(16), 0u);
+    EXPECT_EQ(std::pair(info.be64(24), info.be64(32)),
+              std::pair(AutoRecoverySnapshot::kHeldFileTag, AutoRecoverySnapshot::kNoHeldFile));
 }
 
 } // namespace

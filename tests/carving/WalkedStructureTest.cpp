@@ -922,6 +922,20 @@ void PrintTo(const Layout& l, std::ostream* out) {
     *out << l.name;
 }
 
+// An x264 movie of noise at 24 Mbit/s, about 3 MB a second of it, made in a moment.
+std::string x264(const std::string& container, unsigned seconds, const std::string& extension) {
+    return toolSample("ffmpeg -v error -f lavfi -i " +
+                          testsupport::sampleVideo("size=320x240:rate=25:duration=" + std::to_string(seconds)) +
+                          ",noise=alls=60:allf=t -threads 1 -c:v libx264 -preset ultrafast -b:v 24M -f " + container +
+                          " \"$OUT\"",
+                      extension);
+}
+
+// A movie at `sector` with a photo written over it `in` sectors on.
+std::vector<Laid> movieWithAPhoto(const std::string& movie, std::uint64_t sector, std::uint64_t in, unsigned seed) {
+    return {{movie, sector, Listed::Cut}, {photo(seed), sector + in}};
+}
+
 const Layout kLayouts[] = {
     // Its cover picture, which begins a sector, is the movie's own.
     {"Mp4WithCoverArt",
@@ -929,6 +943,18 @@ const Layout kLayouts[] = {
      [] {
          return std::vector<Laid>{{withCover(80, "mp4"), 2048}};
      }},
+    // A container is held open across the carving's checkpoints, a disk's every 20,000 sectors or so and a volume's
+    // every 2,500: each movie's start and the photo inside lie on either side of sector 20,000, the M4V's as close
+    // as 50 sectors, the MOV's 3,000 sectors away, the 30 MB movie's two checkpoints before its photo.
+    {"X264Mp4OfThirtyMBWithAPhotoTwentyMiBIn",
+     {"mp4", "jpg"},
+     [] { return movieWithAPhoto(x264("mp4", 10, "mp4"), 2048, (20 << 20) / 512, 81); }},
+    {"M4vAcrossACheckpointWithAPhotoPastIt",
+     {"m4v", "jpg"},
+     [] { return movieWithAPhoto(x264("ipod", 2, "m4v"), 19950, 100, 82); }},
+    {"MovAcrossACheckpointWithAPhotoPastIt",
+     {"mov", "jpg"},
+     [] { return movieWithAPhoto(x264("mov", 2, "mov"), 17000, 6000, 83); }},
 };
 
 class LaidOutFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Layout, bool>> {};

@@ -73,7 +73,7 @@ protected:
             pair.writeDir(add(jpgFolder, name.c_str(), NewDir::File, 1000u * i, 30u + 10u * i));
             pair.recordsWritten();
         }
-        pair.checkpoint(1234, 1234, 0);
+        pair.checkpoint(1234, 1234, 0, std::nullopt);
     }
     std::optional<AutoRecoveryState> read() {
         auto s = AutoRecoverySnapshot::openScanInfoAutoRecovery(dir.string(), &error);
@@ -158,6 +158,44 @@ TEST_F(AutoRecoverySnapshotTest, ASnapshotCutAnywhereRestoresNothingOrAWholeTree
         s->volume->freeTree();
     }
     EXPECT_EQ(lastFiles, 3u);
+}
+
+// The file a carving held open across its checkpoint reads back as the resumed volume's, none when it held none; an
+// Info file of an earlier time, which goes on with the medium's identity, and one cut inside the held file's part read
+// back with none, the earlier one with its identity.
+TEST_F(AutoRecoverySnapshotTest, TheFileACarvingHeldOpenAcrossItsCheckpointReadsBackAndAnInfoFileWithoutOneHoldsNone) {
+    const fs::path disk = testsupport::patternImage(3300);
+    struct Row {
+        const char* name;
+        std::optional<std::uint64_t> held;
+        // The Info file's bytes from 24 on to drop, and to what length it is cut then (0: not cut).
+        std::size_t dropped;
+        std::size_t cutTo;
+        std::optional<std::uint64_t> read;
+        bool identity;
+    };
+    for (const Row& row : {Row{"held", 19950, 0, 0, 19950, true}, Row{"none held", std::nullopt, 0, 0, {}, true},
+                           Row{"of an earlier time", 19950, 16, 0, {}, true},
+                           Row{"cut inside the held file's part", 19950, 0, 36, {}, false}}) {
+        SCOPED_TRACE(row.name);
+        AutoRecoveryState saved;
+        saved.volume = volume = keep(testsupport::volumeOver(disk));
+        volume->createRoot();
+        ASSERT_EQ(save(saved), AutoRecoverySnapshot::Saved::Written) << error;
+        AutoRecoveryFiles(dir.string(), {}).checkpoint(20000, 20000, 0, row.held);
+        const fs::path info = dir / AutoRecoverySnapshot::kInfoFile;
+        std::vector<std::uint8_t> bytes = testsupport::readBytes(info);
+        ASSERT_GT(bytes.size(), 40u);
+        bytes.erase(bytes.begin() + 24, bytes.begin() + 24 + static_cast<std::ptrdiff_t>(row.dropped));
+        if (row.cutTo != 0) bytes.resize(row.cutTo);
+        testsupport::writeText(info, std::string(bytes.begin(), bytes.end()));
+        auto s = read();
+        ASSERT_TRUE(s) << error;
+        EXPECT_EQ(s->autoRecBeginSize, std::optional<std::uint64_t>(20000));
+        EXPECT_EQ(s->volume->heldFileBeforeResume, row.read);
+        ASSERT_TRUE(s->medium);
+        EXPECT_EQ(s->medium->samples.size(), row.identity ? 38u : 0u);
+    }
 }
 
 TEST_F(AutoRecoverySnapshotTest, ModesOutOfRangeComeBackAsMinusOneAndNoPartitionListIsRead) {
