@@ -4,6 +4,7 @@
 
 namespace {
 constexpr std::uint32_t kAvi = 0x41564920;  // "AVI "
+constexpr std::uint32_t kAvix = 0x41564958; // "AVIX"
 constexpr std::uint32_t kList = 0x4C495354; // "LIST"
 constexpr std::uint32_t kHdrl = 0x6864726C; // "hdrl"
 // A list's header: "LIST", its length and its type.
@@ -59,6 +60,26 @@ AviChunkWalk::Walk AviChunkWalk::walk(BoundedCursor& cursor, const std::function
     walk.riffEnd = riff::fileBytes(header);
     if (!isAvi(header) || header.be32(12) != kList || header.be32(20) != kHdrl) return walk;
     ListWalk lists{cursor, stopped, walk};
-    if (lists.chunksOf(riff::kHeaderBytes, walk.riffEnd, 0)) walk.structureEnd = walk.riffEnd;
+    if (!lists.chunksOf(riff::kHeaderBytes, walk.riffEnd, 0)) return walk;
+    walk.structureEnd = walk.riffEnd;
+    // Past 1 GiB a writer goes on in parts of form "AVIX" (OpenDML), each
+    // right after the one before and each with its own "movi" list: the same
+    // file, whose end is the last part's.
+    for (;;) {
+        const std::uint64_t at = walk.riffEnd + (walk.riffEnd & 1);
+        const platform::ByteView part = cursor.at(at, riff::kHeaderBytes);
+        if (part.empty() || cursor.unreadable(at, riff::kHeaderBytes) || !riff::isRiff(part) || part.be32(8) != kAvix)
+            break;
+        // A part that runs past the medium's end is no part of a file on it,
+        // nor one too short to hold its form.
+        const std::uint64_t partBytes = riff::fileBytes(part);
+        if (partBytes < riff::kHeaderBytes || !cursor.readable(at, partBytes) || stopped() ||
+            ++lists.chunks > kMostChunks)
+            break;
+        walk.riffEnd = at + partBytes;
+        walk.structureEnd = at + riff::kHeaderBytes;
+        if (!lists.chunksOf(at + riff::kHeaderBytes, walk.riffEnd, 0)) return walk;
+        walk.structureEnd = walk.riffEnd;
+    }
     return walk;
 }

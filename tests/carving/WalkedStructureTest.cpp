@@ -1,3 +1,4 @@
+#include "formats/RiffHeader.h"
 #include "signatures/FileTypeTable.h"
 #include "sizecalc/JpegStreamWalk.h"
 #include "support/ScanHelpers.h"
@@ -922,12 +923,97 @@ void PrintTo(const Layout& l, std::ostream* out) {
     *out << l.name;
 }
 
+std::string le16(std::uint16_t value) {
+    return {char(value), char(value >> 8)};
+}
+
+std::string le64(std::uint64_t value) {
+    return le32(std::uint32_t(value)) + le32(std::uint32_t(value >> 32));
+}
+
+std::string riffChunk(const std::string& id, const std::string& body) {
+    return id + le32(std::uint32_t(body.size())) + body + std::string(body.size() % 2, '\0');
+}
+
+std::string riffList(const std::string& kind, const std::string& type, const std::string& body) {
+    return kind + le32(std::uint32_t(body.size() + 4)) + type + body;
+}
+
+// An AVI file of one stream as ffmpeg lays out one past 1 GiB, made small: the frames of ffmpeg's `avi` split into
+// its "AVI " RIFF and `parts` RIFF parts of form "AVIX", each "movi" list closed by its standard index ("ix00") and
+// the first RIFF by the old index ("idx1") of its own frames; the stream's super index ("indx") of the standard
+// indexes and the OpenDML header ("odml") stand where ffmpeg kept room for them.
+std::string openDml(const std::string& avi, std::size_t parts) {
+    const std::size_t movi = avi.find("movi") - 8, idx1 = avi.find("idx1", moviChunks(avi).second);
+    const std::vector<std::size_t> chunks = moviChunks(avi).first;
+    if (idx1 == std::string::npos || chunks.empty()) return {};
+    const std::string id = avi.substr(chunks[0], 4);
+    std::string file, superIndex;
+    for (std::size_t part = 0, frame = 0; part <= parts; ++part) {
+        const std::size_t last = chunks.size() * (part + 1) / (parts + 1);
+        // The offsets of an index count from the "movi" list's type.
+        const std::size_t base = file.size() + (part == 0 ? movi : riff::kHeaderBytes) + 8;
+        std::string frames, entries, oldEntries;
+        for (const std::size_t first = frame; frame < last; ++frame) {
+            const std::size_t at = chunks[frame], bytes = le32At(avi, at + 4);
+            const bool key = (le32At(avi, idx1 + 8 + 16 * frame + 4) & 0x10) != 0;
+            const std::size_t offset = 4 + frames.size();
+            entries += le32(std::uint32_t(offset + 8)) + le32(std::uint32_t(bytes | (key ? 0 : 0x80000000)));
+            oldEntries += id + le32(key ? 0x10 : 0) + le32(std::uint32_t(offset)) + le32(std::uint32_t(bytes));
+            frames += avi.substr(at, 8 + (bytes + 1) / 2 * 2);
+            if (frame + 1 == last) {
+                const std::string index = riffChunk("ix" + id.substr(0, 2), le16(2) + std::string("\0\1", 2) +
+                                                                                le32(std::uint32_t(last - first)) + id +
+                                                                                le64(base) + le32(0) + entries);
+                superIndex += le64(base + 4 + frames.size()) + le32(std::uint32_t(index.size())) +
+                              le32(std::uint32_t(last - first));
+                frames += index;
+            }
+        }
+        std::string riff = part == 0 ? avi.substr(riff::kHeaderBytes, movi - riff::kHeaderBytes) : "";
+        riff += riffList("LIST", "movi", frames);
+        if (part == 0) riff += riffChunk("idx1", oldEntries);
+        file += riffList("RIFF", part == 0 ? "AVI " : "AVIX", riff);
+    }
+    // The room ffmpeg kept: the stream list's 4,120 bytes after its format, the header list's 260 bytes.
+    const std::size_t indexRoom = file.find(std::string("JUNK") + le32(4120));
+    if (indexRoom == std::string::npos) return {};
+    const std::string index =
+        le16(4) + std::string("\0\0", 2) + le32(std::uint32_t(parts + 1)) + id + std::string(12, '\0') + superIndex;
+    file.replace(indexRoom, 8 + 4120, riffChunk("indx", index + std::string(4120 - index.size(), '\0')));
+    const std::size_t odml = file.find(std::string("JUNK") + le32(260));
+    if (odml == std::string::npos) return {};
+    file.replace(
+        odml, 8 + 260,
+        riffList("LIST", "odml", riffChunk("dmlh", le32(std::uint32_t(chunks.size())) + std::string(244, '\0'))));
+    // The main header counts the first RIFF's frames.
+    file.replace(0x30, 4, le32(std::uint32_t(chunks.size() / (parts + 1))));
+    return file;
+}
+
 const Layout kLayouts[] = {
     // Its cover picture, which begins a sector, is the movie's own.
     {"Mp4WithCoverArt",
      {"mp4", "jpg"},
      [] {
          return std::vector<Laid>{{withCover(80, "mp4"), 2048}};
+     }},
+    // OpenDML "AVIX" parts are the AVI file's own, cut by a file found inside any of them.
+    {"OpenDmlAvi",
+     {"avi", "jpg"},
+     [] {
+         std::vector<Laid> laid{{openDml(clip("avi"), 2), 2048}};
+         laid.push_back({photo(81, "160x120"), laid.back().sector + (laid.back().bytes.size() + 511) / 512});
+         return laid;
+     }},
+    {"OpenDmlAviWithAPhotoInItsLastRiff",
+     {"avi", "jpg"},
+     [] {
+         const std::string avi = openDml(clip("avi"), 2);
+         const std::size_t lastRiff = avi.rfind("AVIX") - 8;
+         std::vector<Laid> laid{{avi, 2048, Listed::Cut}};
+         laid.push_back({photo(82, "160x120"), 2048 + (lastRiff + (avi.size() - lastRiff) / 3) / 512});
+         return laid;
      }},
 };
 
