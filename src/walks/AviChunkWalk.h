@@ -10,11 +10,13 @@
 // file ends where the last of them does. The walk goes into every list, the
 // "movi" lists' frames among them: their headers are the file's structure,
 // the bodies of the chunks it steps over are the file's only by those
-// headers (SteppedBodies), a frame's first byte where the frame begins. A
-// chunk whose length runs past the end of the list or RIFF that holds it,
-// or bytes that are no chunk where one should begin (a file cut after its
-// first fragment, another file written over its later sectors), are no
-// structure: the walk breaks off there, and the file ends there, cut.
+// headers (SteppedBodies), and a frame's first byte is where a part of its
+// own begins only as its stream's coding has it (a JPEG frame of a stream
+// of JPEG frames) or where the frame is one whole JPEG. A chunk whose
+// length runs past the end of the list or RIFF that holds it, or bytes that
+// are no chunk where one should begin (a file cut after its first fragment,
+// another file written over its later sectors), are no structure: the walk
+// breaks off there, and the file ends there, cut.
 
 #include "media/BoundedCursor.h"
 #include "walks/SteppedBodies.h"

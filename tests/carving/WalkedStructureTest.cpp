@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -991,6 +992,51 @@ std::string openDml(const std::string& avi, std::size_t parts) {
     return file;
 }
 
+// A file `make` writes with a header of the length `bytes` asks for (a title of so many characters, so much room
+// kept for the movie header) that puts what `where` finds in it on a sector's start; empty when none does.
+std::string ontoASector(const std::function<std::string(std::size_t bytes)>& make,
+                        std::size_t (*where)(const std::string& file), std::size_t bytes) {
+    for (int tries = 0; tries < 3; ++tries) {
+        const std::string file = make(bytes);
+        const std::size_t at = where(file);
+        if (file.empty() || at == std::string::npos) return {};
+        if (at % 512 == 0) return file;
+        bytes += 512 - at % 512;
+    }
+    return {};
+}
+
+std::size_t firstJpegFrame(const std::string& movie) {
+    return movie.find("\xFF\xD8\xFF");
+}
+
+std::size_t mediaData(const std::string& movie) {
+    const std::size_t atom = movie.find("mdat");
+    return atom == std::string::npos ? atom : atom + 4;
+}
+
+// Three seconds of the test pattern coded by x264, the movie header first in the room kept for it, as a camera
+// lays out its movies.
+std::string x264Mp4(std::size_t room) {
+    return toolSample("ffmpeg -v error -f lavfi -i " + testsupport::sampleVideo("size=320x240:rate=10:duration=3") +
+                          " -threads 1 -c:v libx264 -moov_size " + std::to_string(room) + " -f mp4 \"$OUT\"",
+                      "mp4");
+}
+
+// An MJPEG AVI (with a title) or MOV (its movie header first, in the room kept for it) whose frames each begin a
+// sector, its first at the first byte of its frames' list or media data.
+std::string framesFromASector(unsigned seed, const std::string& container) {
+    const std::vector<std::string> frames = mjpegFrames(seed);
+    const bool avi = container == "avi";
+    return ontoASector(
+        [&](std::size_t bytes) {
+            return framesMovie(frames, avi ? 8 : 0, container,
+                               avi ? "-metadata title=" + std::string(bytes, 't')
+                                   : "-moov_size " + std::to_string(bytes));
+        },
+        firstJpegFrame, avi ? 1 : 4000);
+}
+
 const Layout kLayouts[] = {
     // Its cover picture, which begins a sector, is the movie's own.
     {"Mp4WithCoverArt",
@@ -998,7 +1044,7 @@ const Layout kLayouts[] = {
      [] {
          return std::vector<Laid>{{withCover(80, "mp4"), 2048}};
      }},
-    // OpenDML "AVIX" parts are the AVI file's own, cut by a file found inside any of them.
+    // OpenDML "AVIX" parts are the AVI's own; at a body's first byte a file is the container's as a later sample is.
     {"OpenDmlAvi",
      {"avi", "jpg"},
      [] {
@@ -1014,6 +1060,22 @@ const Layout kLayouts[] = {
          std::vector<Laid> laid{{avi, 2048, Listed::Cut}};
          laid.push_back({photo(82, "160x120"), 2048 + (lastRiff + (avi.size() - lastRiff) / 3) / 512});
          return laid;
+     }},
+    {"Mp4WithAPhotoAtItsMediaDataOnASector",
+     {"mp4", "jpg"},
+     [] {
+         const std::string movie = ontoASector(x264Mp4, mediaData, 4000);
+         return std::vector<Laid>{{movie, 2048, Listed::Cut}, {photo(83, "160x120"), 2048 + mediaData(movie) / 512}};
+     }},
+    {"MjpegAviWithItsFirstFrameOnASector",
+     {"avi", "jpg"},
+     [] {
+         return std::vector<Laid>{{framesFromASector(84, "avi"), 2048}};
+     }},
+    {"MjpegMovWithItsFirstFrameOnASector",
+     {"mov", "jpg"},
+     [] {
+         return std::vector<Laid>{{framesFromASector(85, "mov"), 2048}};
      }},
 };
 
