@@ -422,8 +422,9 @@ bool AudioVideoRecognisers::checkAVIFileAtBlock(std::uint64_t block, Sig& sig) {
         medium.acceptCut(sig, *walk.brokeOffAt, walk.structureEnd);
         return true;
     }
-    // The RIFF size is taken with a margin of 2 KiB rather than its 8-byte
-    // header; what the search is offered ends at the RIFF's end.
+    // The RIFF size (to the last OpenDML part's end) is taken with a margin
+    // of 2 KiB rather than its 8-byte header; what the search is offered
+    // ends at the RIFF's end.
     medium.acceptListed(sig, walk.riffEnd, walk.structureEnd);
     const std::uint64_t riffLength = walk.riffEnd - std::min(walk.riffEnd, riff::kChunkHeaderBytes);
     if (!sig.foundCut) sig.foundSize = std::min(riffLength + kAviMargin, medium.readableBytes());

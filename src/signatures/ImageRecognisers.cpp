@@ -15,7 +15,8 @@
 
 namespace {
 
-constexpr std::uint32_t kWebP = 0x57454250; // "WEBP"
+constexpr std::uint32_t kWebP = 0x57454250;     // "WEBP"
+constexpr std::uint32_t kWebPExif = 0x45584946; // "EXIF"
 
 // A GIF colour table's length from the packed byte of the descriptor it
 // follows: none unless bit 7 is set, else 3 x 2^(N+1) bytes.
@@ -590,6 +591,11 @@ bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
         const std::optional<riff::Chunk> chunk = riff::chunkAt(cursor.at(at, riff::kChunkHeaderBytes), at);
         if (!chunk) break;
         heads = at + riff::kChunkHeaderBytes;
+        // An EXIF chunk holds the picture's metadata as a TIFF structure: a
+        // TIFF found where it begins is the WebP's own.
+        if (const std::uint32_t order = cursor.at(heads, 4).be32(0);
+            chunk->id == kWebPExif && (order == 0x49492A00 || order == 0x4D4D002A))
+            bodies.ownPartAt(heads);
         bodies.add(heads, chunk->next);
         at = chunk->next;
     }

@@ -4,6 +4,8 @@
 #include "sizecalc/CarvingContext.h"
 #include "walks/AviChunkWalk.h"
 
+#include <algorithm>
+
 namespace {
 constexpr std::uint64_t kAviList = 0x415649204C495354; // "AVI LIST"
 // Shorter than any playable clip.
@@ -27,6 +29,8 @@ std::uint64_t AviFileCheck::fileSizeCalculation(platform::ByteView leading, std:
                                       walk.bodies.spans()};
         return *walk.brokeOffAt;
     }
-    context_.measuredUnvouched = {walk.structureEnd, length, 0, walk.bodies.ownSectors(), walk.bodies.spans()};
-    return length;
+    // The first RIFF's length, or past the OpenDML parts that follow it.
+    const std::uint64_t end = std::max(length, walk.riffEnd);
+    context_.measuredUnvouched = {walk.structureEnd, end, 0, walk.bodies.ownSectors(), walk.bodies.spans()};
+    return end;
 }

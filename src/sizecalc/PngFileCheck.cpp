@@ -37,6 +37,7 @@ bool isChunkName(platform::ByteView type) {
 }
 
 constexpr std::uint32_t kIend = 0x49454E44;
+constexpr std::uint32_t kExif = 0x65584966; // "eXIf"
 } // namespace
 
 PngFileCheck::PngFileCheck(CarvingContext& context)
@@ -109,6 +110,11 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
         // CRC says so: on a medium, the bytes behind a file rarely make one.
         if (!isKnownChunk(type) && !crcHolds(sectorNumber, n + 4, static_cast<std::uint32_t>(length))) break;
         ended = type.be32(0) == kIend;
+        // An eXIf chunk holds the picture's metadata as a TIFF structure: a
+        // TIFF found where it begins is the picture's own.
+        if (const std::uint32_t order = w.be32(p + 8);
+            type.be32(0) == kExif && (order == 0x49492A00 || order == 0x4D4D002A))
+            data.ownPartAt(n + 12);
         data.add(n + 12, n + 12 + length);
         n += length + 12;
         p += length + 8;

@@ -5,14 +5,18 @@
 // "AVI " whose first chunk is the header list ("LIST", its length, "hdrl");
 // the lists and chunks after it (padding, tags, the "movi" list of the
 // streams' chunks, the index) each lead by their lengths to the next, up to
-// the RIFF's end. The walk goes into every list, the "movi" list's frames
-// among them: their headers are the file's structure, the bodies of the
-// chunks it steps over are the file's only by those headers
-// (SteppedBodies), a frame's first byte where the frame begins. A chunk
-// whose length runs past the end of the list or RIFF that holds it, or
-// bytes that are no chunk where one should begin (a file cut after its
-// first fragment, another file written over its later sectors), are no
-// structure: the walk breaks off there, and the file ends there, cut.
+// the RIFF's end. A file past 1 GiB goes on in RIFF parts of form "AVIX"
+// (OpenDML), each right after the one before, with its own "movi" list: the
+// file ends where the last of them does. The walk goes into every list, the
+// "movi" lists' frames among them: their headers are the file's structure,
+// the bodies of the chunks it steps over are the file's only by those
+// headers (SteppedBodies), and a frame's first byte is where a part of its
+// own begins only as its stream's coding has it (a JPEG frame of a stream
+// of JPEG frames) or where the frame is one whole JPEG. A chunk whose
+// length runs past the end of the list or RIFF that holds it, or bytes that
+// are no chunk where one should begin (a file cut after its first fragment,
+// another file written over its later sectors), are no structure: the walk
+// breaks off there, and the file ends there, cut.
 
 #include "media/BoundedCursor.h"
 #include "walks/SteppedBodies.h"
@@ -24,8 +28,9 @@
 class AviChunkWalk {
 public:
     struct Walk {
-        // The file's end as its RIFF header gives it: the 8 bytes before the
-        // RIFF length, and that length.
+        // The file's end as its RIFF headers give it: the 8 bytes before the
+        // RIFF length, and that length; the last "AVIX" part's end where any
+        // follow the first RIFF.
         std::uint64_t riffEnd = 0;
         // How far the chunk headers the walk read reach, from the file's
         // first byte; 0 when its header is no AVI file's (no "AVI " form with
@@ -39,7 +44,7 @@ public:
         SteppedBodies bodies{0};
     };
 
-    // Chunk headers read at the most: a long film's frames.
+    // Chunk headers and parts read at the most: a long film's frames.
     static constexpr std::uint64_t kMostChunks = std::uint64_t{1} << 24;
 
     // The file that `cursor` reads from its first byte, which begins with a

@@ -8,7 +8,8 @@
 // sample tables too. Any other atom's body (the media data, free space, an
 // atom of a kind nothing reads) is a body the walk steps over
 // (SteppedBodies), the media data's frames, where the movie header places
-// them, parts of the movie's own (Mp4ChunkCheck).
+// them and they hold as their coding's do, parts of the movie's own
+// (Mp4ChunkCheck): the media data's first byte no more than a later one.
 
 #include "media/BoundedCursor.h"
 #include "walks/SteppedBodies.h"

@@ -1,6 +1,7 @@
 #include "walks/Mp4ChunkCheck.h"
 
 #include "platform/ByteView.h"
+#include "walks/JpegSample.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -202,7 +203,8 @@ void Mp4ChunkCheck::markFrames(BoundedCursor& cursor, std::uint64_t moov, std::u
     std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) { return a.offset < b.offset; });
     for (const Sample& sample : samples) {
         if (stopped() || sample.offset < mediaStart || sample.offset > mediaEnd || sample.bytes == 0 ||
-            sample.bytes > mediaEnd - sample.offset || !sampleHolds(cursor, sample))
+            sample.bytes > mediaEnd - sample.offset ||
+            !(sampleHolds(cursor, sample) || JpegSample::isWhole(cursor, sample.offset, sample.offset + sample.bytes)))
             break;
         bodies.ownPartAt(sample.offset);
     }

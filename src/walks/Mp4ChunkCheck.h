@@ -6,10 +6,12 @@
 // movie's sectors there reads on as its data, and cuts it. The header's
 // sample tables say where each sample of media lies, and a video sample
 // begins as its coding's do: NAL units whose lengths fill the sample (H.264,
-// H.265), an MPEG-4 visual start code, a JPEG start. The samples so found
-// where the tables put them, in the order they lie, are the movie's frames,
-// and a photo found where one of them begins (a frame of JPEG) cuts nothing;
-// the first that is not shows where other bytes begin. Sound samples hold
+// H.265), an MPEG-4 visual start code, a JPEG start; or, whatever its
+// coding, it is one whole JPEG, as long as a photo found there. The samples
+// so found where the tables put them, in the order they lie, the first at
+// the media data's first byte among them, are the movie's frames, and a
+// photo found where one of them begins (a frame of JPEG) cuts nothing; the
+// first that is not shows where other bytes begin. Sound samples hold
 // nothing to check and are passed over. The plain search's and the
 // carving's walks of the QuickTime family share it (MovieAtoms).
 

@@ -4,7 +4,6 @@
 
 void SteppedBodies::add(std::uint64_t from, std::uint64_t to) {
     if (bps_ == 0 || to <= from) return;
-    ownPartAt(from);
     // A header or two between this body and the one before begins no sector
     // that anything is found at.
     if (!spans_.empty() && from >= spans_.back().from && from - std::min(from, spans_.back().to) < bps_) {

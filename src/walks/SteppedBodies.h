@@ -7,13 +7,18 @@
 // written over the container's sectors there reads as its body all the same.
 // A sector that begins inside a body is offered to the search's lookup, as
 // the bytes past the structure a walk read are, and a file found there cuts
-// the container. Only a body's own first byte is where what it holds begins
-// (a movie's frame, a picture), as are the samples a movie header places: a
-// file found there is the container's part and cuts nothing.
+// the container. A file found where a part of the container's own begins is
+// that part and cuts nothing: a sample a movie header places, an AVI file's
+// frame, where it begins as its coding's do (a JPEG frame of a stream of
+// JPEG frames) or is as long as such a file (one whole JPEG). A body's first
+// byte is such a place only as any sample's is: the walk that checked what
+// begins there says so, else a photo written over the body from its first
+// sector on cuts the container as one a sector later does.
 //
 // Bodies are taken in the order the walk meets them. Two that only a few
 // bytes of headers part are kept as one stretch, so that a film of a million
-// frames keeps a few stretches and the sectors where its frames begin.
+// frames keeps a few stretches, and the sectors where its checked frames
+// begin.
 
 #include <cstdint>
 #include <vector>
@@ -28,11 +33,11 @@ public:
 
     explicit SteppedBodies(std::uint32_t bytesPerSector) : bps_(bytesPerSector) {}
 
-    // A body from `from` to `to` that the walk stepped over; what it holds
-    // begins at `from`.
+    // A body from `from` to `to` that the walk stepped over.
     void add(std::uint64_t from, std::uint64_t to);
-    // A part of the file's own begins at `at` inside a body (a sample its
-    // movie header places there, checked to begin as its coding's do).
+    // A part of the file's own begins at `at` inside a body, a body's first
+    // byte included (a sample its movie header places there, checked to
+    // begin as its coding's do).
     void ownPartAt(std::uint64_t at);
     // The walk found the file to end at `end`: nothing from there on is its.
     void endAt(std::uint64_t end);

@@ -1,3 +1,4 @@
+#include "formats/RiffHeader.h"
 #include "signatures/FileTypeTable.h"
 #include "sizecalc/JpegStreamWalk.h"
 #include "support/ScanHelpers.h"
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -936,6 +938,119 @@ std::vector<Laid> movieWithAPhoto(const std::string& movie, std::uint64_t sector
     return {{movie, sector, Listed::Cut}, {photo(seed), sector + in}};
 }
 
+std::string le16(std::uint16_t value) {
+    return {char(value), char(value >> 8)};
+}
+
+std::string le64(std::uint64_t value) {
+    return le32(std::uint32_t(value)) + le32(std::uint32_t(value >> 32));
+}
+
+std::string riffChunk(const std::string& id, const std::string& body) {
+    return id + le32(std::uint32_t(body.size())) + body + std::string(body.size() % 2, '\0');
+}
+
+std::string riffList(const std::string& kind, const std::string& type, const std::string& body) {
+    return kind + le32(std::uint32_t(body.size() + 4)) + type + body;
+}
+
+// An AVI file of one stream as ffmpeg lays out one past 1 GiB, made small: the frames of ffmpeg's `avi` split into
+// its "AVI " RIFF and `parts` RIFF parts of form "AVIX", each "movi" list closed by its standard index ("ix00") and
+// the first RIFF by the old index ("idx1") of its own frames; the stream's super index ("indx") of the standard
+// indexes and the OpenDML header ("odml") stand where ffmpeg kept room for them.
+std::string openDml(const std::string& avi, std::size_t parts) {
+    const std::size_t movi = avi.find("movi") - 8, idx1 = avi.find("idx1", moviChunks(avi).second);
+    const std::vector<std::size_t> chunks = moviChunks(avi).first;
+    if (idx1 == std::string::npos || chunks.empty()) return {};
+    const std::string id = avi.substr(chunks[0], 4);
+    std::string file, superIndex;
+    for (std::size_t part = 0, frame = 0; part <= parts; ++part) {
+        const std::size_t last = chunks.size() * (part + 1) / (parts + 1);
+        // The offsets of an index count from the "movi" list's type.
+        const std::size_t base = file.size() + (part == 0 ? movi : riff::kHeaderBytes) + 8;
+        std::string frames, entries, oldEntries;
+        for (const std::size_t first = frame; frame < last; ++frame) {
+            const std::size_t at = chunks[frame], bytes = le32At(avi, at + 4);
+            const bool key = (le32At(avi, idx1 + 8 + 16 * frame + 4) & 0x10) != 0;
+            const std::size_t offset = 4 + frames.size();
+            entries += le32(std::uint32_t(offset + 8)) + le32(std::uint32_t(bytes | (key ? 0 : 0x80000000)));
+            oldEntries += id + le32(key ? 0x10 : 0) + le32(std::uint32_t(offset)) + le32(std::uint32_t(bytes));
+            frames += avi.substr(at, 8 + (bytes + 1) / 2 * 2);
+            if (frame + 1 == last) {
+                const std::string index = riffChunk("ix" + id.substr(0, 2), le16(2) + std::string("\0\1", 2) +
+                                                                                le32(std::uint32_t(last - first)) + id +
+                                                                                le64(base) + le32(0) + entries);
+                superIndex += le64(base + 4 + frames.size()) + le32(std::uint32_t(index.size())) +
+                              le32(std::uint32_t(last - first));
+                frames += index;
+            }
+        }
+        std::string riff = part == 0 ? avi.substr(riff::kHeaderBytes, movi - riff::kHeaderBytes) : "";
+        riff += riffList("LIST", "movi", frames);
+        if (part == 0) riff += riffChunk("idx1", oldEntries);
+        file += riffList("RIFF", part == 0 ? "AVI " : "AVIX", riff);
+    }
+    // The room ffmpeg kept: the stream list's 4,120 bytes after its format, the header list's 260 bytes.
+    const std::size_t indexRoom = file.find(std::string("JUNK") + le32(4120));
+    if (indexRoom == std::string::npos) return {};
+    const std::string index =
+        le16(4) + std::string("\0\0", 2) + le32(std::uint32_t(parts + 1)) + id + std::string(12, '\0') + superIndex;
+    file.replace(indexRoom, 8 + 4120, riffChunk("indx", index + std::string(4120 - index.size(), '\0')));
+    const std::size_t odml = file.find(std::string("JUNK") + le32(260));
+    if (odml == std::string::npos) return {};
+    file.replace(
+        odml, 8 + 260,
+        riffList("LIST", "odml", riffChunk("dmlh", le32(std::uint32_t(chunks.size())) + std::string(244, '\0'))));
+    // The main header counts the first RIFF's frames.
+    file.replace(0x30, 4, le32(std::uint32_t(chunks.size() / (parts + 1))));
+    return file;
+}
+
+// A file `make` writes with a header of the length `bytes` asks for (a title of so many characters, so much room
+// kept for the movie header) that puts what `where` finds in it on a sector's start; empty when none does.
+std::string ontoASector(const std::function<std::string(std::size_t bytes)>& make,
+                        std::size_t (*where)(const std::string& file), std::size_t bytes) {
+    for (int tries = 0; tries < 3; ++tries) {
+        const std::string file = make(bytes);
+        const std::size_t at = where(file);
+        if (file.empty() || at == std::string::npos) return {};
+        if (at % 512 == 0) return file;
+        bytes += 512 - at % 512;
+    }
+    return {};
+}
+
+std::size_t firstJpegFrame(const std::string& movie) {
+    return movie.find("\xFF\xD8\xFF");
+}
+
+std::size_t mediaData(const std::string& movie) {
+    const std::size_t atom = movie.find("mdat");
+    return atom == std::string::npos ? atom : atom + 4;
+}
+
+// Three seconds of the test pattern coded by x264, the movie header first in the room kept for it, as a camera
+// lays out its movies.
+std::string x264Mp4(std::size_t room) {
+    return toolSample("ffmpeg -v error -f lavfi -i " + testsupport::sampleVideo("size=320x240:rate=10:duration=3") +
+                          " -threads 1 -c:v libx264 -moov_size " + std::to_string(room) + " -f mp4 \"$OUT\"",
+                      "mp4");
+}
+
+// An MJPEG AVI (with a title) or MOV (its movie header first, in the room kept for it) whose frames each begin a
+// sector, its first at the first byte of its frames' list or media data.
+std::string framesFromASector(unsigned seed, const std::string& container) {
+    const std::vector<std::string> frames = mjpegFrames(seed);
+    const bool avi = container == "avi";
+    return ontoASector(
+        [&](std::size_t bytes) {
+            return framesMovie(frames, avi ? 8 : 0, container,
+                               avi ? "-metadata title=" + std::string(bytes, 't')
+                                   : "-moov_size " + std::to_string(bytes));
+        },
+        firstJpegFrame, avi ? 1 : 4000);
+}
+
 const Layout kLayouts[] = {
     // Its cover picture, which begins a sector, is the movie's own.
     {"Mp4WithCoverArt",
@@ -955,6 +1070,39 @@ const Layout kLayouts[] = {
     {"MovAcrossACheckpointWithAPhotoPastIt",
      {"mov", "jpg"},
      [] { return movieWithAPhoto(x264("mov", 2, "mov"), 17000, 6000, 83); }},
+    // OpenDML "AVIX" parts are the AVI's own; at a body's first byte a file is the container's as a later sample is.
+    {"OpenDmlAvi",
+     {"avi", "jpg"},
+     [] {
+         std::vector<Laid> laid{{openDml(clip("avi"), 2), 2048}};
+         laid.push_back({photo(81, "160x120"), laid.back().sector + (laid.back().bytes.size() + 511) / 512});
+         return laid;
+     }},
+    {"OpenDmlAviWithAPhotoInItsLastRiff",
+     {"avi", "jpg"},
+     [] {
+         const std::string avi = openDml(clip("avi"), 2);
+         const std::size_t lastRiff = avi.rfind("AVIX") - 8;
+         std::vector<Laid> laid{{avi, 2048, Listed::Cut}};
+         laid.push_back({photo(82, "160x120"), 2048 + (lastRiff + (avi.size() - lastRiff) / 3) / 512});
+         return laid;
+     }},
+    {"Mp4WithAPhotoAtItsMediaDataOnASector",
+     {"mp4", "jpg"},
+     [] {
+         const std::string movie = ontoASector(x264Mp4, mediaData, 4000);
+         return std::vector<Laid>{{movie, 2048, Listed::Cut}, {photo(83, "160x120"), 2048 + mediaData(movie) / 512}};
+     }},
+    {"MjpegAviWithItsFirstFrameOnASector",
+     {"avi", "jpg"},
+     [] {
+         return std::vector<Laid>{{framesFromASector(84, "avi"), 2048}};
+     }},
+    {"MjpegMovWithItsFirstFrameOnASector",
+     {"mov", "jpg"},
+     [] {
+         return std::vector<Laid>{{framesFromASector(85, "mov"), 2048}};
+     }},
 };
 
 class LaidOutFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Layout, bool>> {};
