@@ -33,15 +33,11 @@ constexpr std::uint64_t kPlacesReadBeforeAsked = 4;
 // given up.
 constexpr std::uint64_t kPlacesAsked = 2;
 // Where the medium cannot be asked past every cache: stretches walked in a
-// row with no evidence before places are asked, each time places elsewhere
-// find the disk alive twice as many, up to the most (a live disk that fails
-// whole pages gives no other sign, and each question uses up a place no read
-// has reached and may meet only bad pages); and the places asked, three
-// times as many once they have found it alive before, so that a live disk
-// with a share of its pages bad is not taken for stopped by chance.
+// row with no evidence before places are asked, each time the disk answers
+// there twice as many, up to the most (a live disk that fails whole pages
+// gives no other sign, and each question lets the caches below go of all
+// they hold).
 constexpr std::uint32_t kMostWalksUnanswered = 96;
-constexpr std::uint64_t kPlacesAskedCacheOnly = 4;
-constexpr std::uint64_t kPlacesAskedOfALiveDisk = 12;
 } // namespace
 
 ReadFailurePolicy::ReadFailurePolicy() {
@@ -302,7 +298,6 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::askAgain(const Asking& asking) {
     liveAtLastJudgement_ = liveAnswers();
     walksUnanswered_ = 0;
     if (verdict != Verdict::Answers) return verdict;
-    if (!asking.pastEveryCache) answeredElsewhere_ = true;
     // What failed as it stopped may well read now, and what its walks
     // stepped over from there, or was not asked for since, is not known to be
     // unreadable: it is read again as any place is.
@@ -385,7 +380,6 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::judgeCacheOnly(const std::optional
     if (verdict == Verdict::Answers) {
         walksUnanswered_ = 0;
         walksBeforeAsking_ = std::min(walksBeforeAsking_ * 2, kMostWalksUnanswered);
-        answeredElsewhere_ = true;
     } else if (verdict == Verdict::Stopped) {
         stoppedAt_.store(where, std::memory_order_release);
         stopped_.store(true, std::memory_order_release);
@@ -394,15 +388,24 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::judgeCacheOnly(const std::optional
 }
 
 ReadFailurePolicy::Verdict ReadFailurePolicy::askPlacesCacheOnly(const Asking& asking) {
-    const std::uint64_t placesAsked = answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAskedCacheOnly;
-    // Places no read has reached: a cache below the device holds nothing of
-    // them, so the medium's answer there is the disk's. Before the medium
-    // is given up, where the save still has to read: a disk unreadable but
-    // for the files on it answers there, and nowhere else the save would
-    // ever read.
-    Probe heard = askAt(placesElsewhere(placesAsked), asking.ask, true, true);
-    if (heard == Probe::Failed && stillToRead_)
-        heard = askAt(placesStillToRead(kPlacesAskedCacheOnly), asking.ask, true, true);
+    // Where the medium answered this program before, asked again once the
+    // caches the program can let go of have let go of it: a live disk
+    // answers there, however wide its damage, where a failure at a place no
+    // read has reached may be its damage, and one inside a run found bad (as
+    // every place a save's second pass asks) always may. An answer there may
+    // still be a cache's that could not be let go of, which tells nothing:
+    // the pass goes on, as it does for a disk that answers.
+    const std::vector<std::uint64_t> readBefore = placesReadBefore(kPlacesReadBeforeAsked);
+    if (readBefore.empty()) return Verdict::Answers;
+    const auto askAfresh = [&](const std::vector<std::uint64_t>& places, bool mapFailures) {
+        if (asking.letGo) asking.letGo(places);
+        return askAt(places, asking.ask, mapFailures, true);
+    };
+    Probe heard = askAfresh(readBefore, false);
+    // None answering is what a dead disk shows, unless it answers anywhere
+    // else: where no read has reached, and where the save still has to read.
+    if (heard == Probe::Failed) heard = askAfresh(placesElsewhere(kPlacesAsked), true);
+    if (heard == Probe::Failed && stillToRead_) heard = askAfresh(placesStillToRead(kPlacesAsked), true);
     if (heard == Probe::Gone) return Verdict::Gone;
     return answered(heard) ? Verdict::Answers : Verdict::Stopped;
 }
