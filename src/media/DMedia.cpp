@@ -568,8 +568,14 @@ DMedia::Got DMedia::readFully(Device& dev, int fd, std::uint8_t* buffer, std::si
         }
         if (n == 0) break;
         // Told as it comes: a read that fails further on has still brought
-        // these pages into the cache.
-        noteAnswer(dev, offset + got.bytes, static_cast<std::uint64_t>(n), source);
+        // these pages into the cache. Where no way reaches past every cache,
+        // an answer of nothing but zeros may be a hole of a file on the way,
+        // which answers without any disk: data, and no evidence.
+        const std::uint8_t* bytes = buffer + got.bytes;
+        const bool hole = source == ReadFailurePolicy::Source::Medium && policy_.cacheOnly() &&
+                          std::all_of(bytes, bytes + n, [](std::uint8_t b) { return b == 0; });
+        noteAnswer(dev, offset + got.bytes, static_cast<std::uint64_t>(n),
+                   hole ? ReadFailurePolicy::Source::PageCache : source);
         got.bytes += static_cast<std::size_t>(n);
         // Short before the device's end: the page cache answered up to the
         // page it could not read, and asking there again would only fail

@@ -391,9 +391,17 @@ ReadFailurePolicy::Asking MediumReader::asking(Asker asker) {
                                 "answering once the caches that can be let go of have let go of them",
                                 device_.name());
     }
-    ReadFailurePolicy::Asking ways{
-        [this, asker, one](std::uint64_t at) { return probe(asker, at, one->data(), Way::ToTheMedium); },
-        pastEveryCache, nullptr};
+    // There, zeros may be a hole of a file on the way, which answers without
+    // any disk: they are taken as the page cache's answer, data and no
+    // evidence.
+    ReadFailurePolicy::Asking ways{[this, asker, one, pastEveryCache](std::uint64_t at) {
+                                       const Probe p = probe(asker, at, one->data(), Way::ToTheMedium);
+                                       if (pastEveryCache || p != Probe::Answered ||
+                                           std::any_of(one->begin(), one->end(), [](std::uint8_t b) { return b != 0; }))
+                                           return p;
+                                       return Probe::FromTheCache;
+                                   },
+                                   pastEveryCache, nullptr};
     if (!pastEveryCache) ways.letGo = [this](const std::vector<std::uint64_t>& places) { device_.letCachesGo(places); };
     return ways;
 }

@@ -28,6 +28,9 @@ struct Disk {
     // Where it cannot be asked past every cache: a cache below the device holds what the pass read, and answers for
     // it until it lets go of it, if it can.
     bool cachedBelow = false, letsGo = true;
+    // Where nothing was read, holes of a file on the way, which answer zeros (the page cache's kind of answer) with
+    // no disk.
+    bool holes = false;
     bool letGo = false;
     std::uint64_t asked = 0, failed = 0, askedByJudgements = 0, letGoBeforeAsking = 0;
 
@@ -61,6 +64,7 @@ struct Disk {
         ++askedByJudgements;
         letGoBeforeAsking += letGo ? 1 : 0;
         if (answers(s) || (cachedBelow && !letGo && s < kRead)) return answered();
+        if (holes && s >= kRead) return Probe::FromTheCache;
         ++failed;
         return Probe::Failed;
     }
@@ -103,8 +107,9 @@ struct Judged {
 // a dead one costs a few asks. Without places read before there is no evidence, and the disk is read on as a live
 // one. Without a way past every cache, the medium's answer where nothing had read keeps it; places read before are
 // asked once the caches below have let go of them, their answer keeping it (a live disk with a bad end, whose
-// places never read all fail), and only their failing stops it; a cache below that cannot let go answers for a dead
-// disk, which tells nothing, and the pass goes on. A disk judged stopped is asked again as a pass begins, and found
+// places never read all fail), and only their failing stops it, whatever holes of a file on the way answer where
+// nothing was read; a cache below that cannot let go answers for a dead disk, which tells nothing, and the pass goes
+// on. A disk judged stopped is asked again as a pass begins, and found
 // answering when it has come back: what it failed since it last answered is given back, to be read again.
 TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnly) {
     using Kind = Disk::Kind;
@@ -155,6 +160,11 @@ TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnl
          {Kind::DiedAtTheRead, false, false, true, true},
          true,
          false,
+         Verdict::Stopped},
+        {"a dead disk that cannot be asked past every cache, its places never read holes",
+         {Kind::DiedAtTheRead, false, false, true, true, true},
+         true,
+         true,
          Verdict::Stopped},
         {"a dead disk that cannot be asked past every cache, behind a cache that cannot let go",
          {Kind::DiedAtTheRead, false, false, true, false},
