@@ -309,9 +309,19 @@ std::optional<MediumReader::Progress> MediumReader::passStretch(const Request& r
     if (!stretch) return std::nullopt;
     const std::uint64_t stop = std::min(stretch->end, to);
     r.zero(failed, stop);
-    platform::logFormat("Sectors %llu to %llu of %@ could not be read: they are unreadable and taken as zeros",
-                        static_cast<unsigned long long>(failed), static_cast<unsigned long long>(stretch->end - 1),
-                        device_.name());
+    // "Could not be read" only of what a read asked for: the walk stepped
+    // over the rest.
+    const std::uint64_t sectors = stretch->end - failed, asked = policy_.map().failedIn(failed, sectors);
+    if (asked >= sectors)
+        platform::logFormat("Sectors %llu to %llu of %@ could not be read: they are unreadable and taken as zeros",
+                            static_cast<unsigned long long>(failed), static_cast<unsigned long long>(stretch->end - 1),
+                            device_.name());
+    else
+        platform::logFormat("Sectors %llu to %llu of %@ are taken as zeros: %llu of them could not be read, and the "
+                            "walk over the bad area stepped over the other %llu, which were not read",
+                            static_cast<unsigned long long>(failed), static_cast<unsigned long long>(stretch->end - 1),
+                            device_.name(), static_cast<unsigned long long>(asked),
+                            static_cast<unsigned long long>(sectors - asked));
     // The sector that ended the stretch has been read already, unless the
     // walk's last answer came from elsewhere; then it is read with what
     // follows.

@@ -315,6 +315,24 @@ protected:
     std::string lastAlertMessage() const {
         return controller.alerts().empty() ? "" : controller.alerts().back().message;
     }
+    // How many sectors of the file at `path` the log, from its line `from` on, last says the save wrote as zeros, in
+    // whichever of its words: those that could not be read (a read asked for them), those no read asked for, or both.
+    std::uint64_t loggedAsZeros(const std::string& path, std::size_t from = 0) {
+        std::lock_guard lock(logMutex);
+        std::uint64_t count = 0;
+        for (std::size_t k = from; k < logs.size(); ++k)
+            for (const char* said :
+                 {" could not be read from the medium; they are written as zeros",
+                  " were not read from the medium, as no read asked for them", " are written as zeros: "})
+                if (logs[k].find(" sectors of " + path + said) != std::string::npos && std::isdigit(logs[k][0]))
+                    count = std::stoull(logs[k]);
+        return count;
+    }
+    // Whether the log says the file at `path` is not saved as not one of its sectors a read asked for could be read.
+    bool loggedNotOneSectorRead(const std::string& path) {
+        return logged("Not one sector of " + path + " could be read") ||
+               logged(" sectors of " + path + " that were asked for could be read from the medium, and no read asked");
+    }
 
     TreeBuilder tree;
     std::shared_ptr<FakeDestination> fake = std::make_shared<FakeDestination>();
@@ -899,7 +917,8 @@ TEST_F(Saving, NoFileLiesEmptyUnderAFoundFilesNameWhileAnAlertAboutTheMediumWait
 }
 
 // Stop pressed while the save thread reads: nothing is read after that read,
-// and nothing after that file is written.
+// nothing after that file is written, and the end counts the files not
+// written.
 TEST_F(Saving, TheStopButtonOfTheSheetStopsASaveOnItsThreadBeforeTheNextRead) {
     constexpr std::uint32_t readBlocks = FileExtentsCopier::kMaxReadBytes / 4096;
     tree.file(tree.root, u"big.bin", 3 * readBlocks * 4096, {{0, 3 * readBlocks}});
@@ -923,9 +942,15 @@ TEST_F(Saving, TheStopButtonOfTheSheetStopsASaveOnItsThreadBeforeTheNextRead) {
     EXPECT_EQ(count.load(), 2);
     EXPECT_EQ(fs::file_size(destination / "Root" / "big.bin"), 2 * FileExtentsCopier::kMaxReadBytes);
     EXPECT_FALSE(fs::exists(destination / "Root" / "after.bin"));
+    // The end counts both marked files as not saved, as a whole save's end would: the one cut short and the one
+    // never reached.
     EXPECT_EQ(lastAlertTitle(), "Saving Aborted");
-    EXPECT_EQ(lastAlertMessage(), "Saving location was: " + destination.string());
-    EXPECT_EQ(s->savingErrors(), 0u);
+    EXPECT_EQ(lastAlertMessage(), "Saving location was: " + destination.string() +
+                                      "\n\n2 of the marked files and folders could not be saved; the system log says "
+                                      "which and why.");
+    EXPECT_EQ(s->savingErrors(), 2u);
+    EXPECT_TRUE(logged("Root/big.bin is not saved whole: the save was stopped as it was written"));
+    EXPECT_TRUE(logged("The save was stopped before it reached 1 of the marked files"));
     EXPECT_TRUE(controller.scanInfoOrSavingNotProcessing());
 }
 
@@ -1331,9 +1356,11 @@ TEST_F(Saving, AnUnreadableSectorIsSavedAsZerosInAWholeFileAndTheEndSaysSo) {
     EXPECT_EQ(std::tuple(s->ending(), s->savedFiles(), s->savedWithUnreadableSectors(), lastAlertTitle()),
               std::tuple(DataSaving::Ending::CompletedWithUnreadableSectors, 2ull, 1ull,
                          std::string("Saving completed with unreadable sectors")));
-    EXPECT_EQ(lastAlertMessage(), "Saved at: " + destination.string() +
-                                      "\n\nSaved files with sectors that could not be read from the medium: 1. Those "
-                                      "sectors are written as zeros; the system log names the files.");
+    EXPECT_EQ(lastAlertMessage(),
+              "Saved at: " + destination.string() +
+                  "\n\nSaved files with sectors the medium did not give: 1. Those sectors are written "
+                  "as zeros; the system log names the files, and which of their sectors could not "
+                  "be read and which were not asked for.");
 }
 
 // Three bad sectors ten apart in a file: each stretch is one sector, and the sector after each is saved as its own
@@ -1439,8 +1466,7 @@ TEST_F(Saving, ScatteredBadSectorsCostOnlyThemselvesInTheSaveAndThePreview) {
                 continue;
             }
             ++holed;
-            EXPECT_TRUE(logged(std::to_string(badIn[name]) + " sectors of Root/" + name + " could not be read"))
-                << name;
+            EXPECT_EQ(loggedAsZeros("Root/" + name), badIn[name]) << name;
         }
         EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), s->notOneSectorRead(), lastAlertTitle()),
                   std::tuple(std::uint64_t{contents.size()} - unread, holed, unread,
@@ -1483,7 +1509,8 @@ TEST_F(Saving, APhotoWithAnUnreadableSectorIsSavedWholeFromTheFATScanAndFromTheC
             std::string expected = card.substr(first * 512, node->fileSize);
             std::fill_n(expected.begin() + (unreadable - first) * 512, 512, '\0');
             EXPECT_TRUE(saved(path) == expected) << path;
-            EXPECT_NE(lastAlertMessage().find("sectors that could not be read from the medium: 1."), std::string::npos);
+            EXPECT_NE(lastAlertMessage().find("Saved files with sectors the medium did not give: 1."),
+                      std::string::npos);
         }
         EXPECT_EQ(saves, 1u);
     }
@@ -1686,11 +1713,10 @@ TEST_F(Saving, FilesOnReadableIslandsOfABadAreaAreSavedWhole) {
                     EXPECT_TRUE(savedAsADdCopyGivesIt(destination / "Root" / name, expected, lost)) << name;
                     if (lost == count) {
                         ++unread;
-                        EXPECT_TRUE(logged("Not one sector of Root/" + name + " could be read")) << name;
+                        EXPECT_TRUE(loggedNotOneSectorRead("Root/" + name)) << name;
                     } else if (lost != 0) {
                         ++holed;
-                        EXPECT_TRUE(logged(std::to_string(lost) + " sectors of Root/" + name + " could not be read"))
-                            << name;
+                        EXPECT_EQ(loggedAsZeros("Root/" + name), lost) << name;
                     }
                 }
                 EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), s->notOneSectorRead(),
@@ -2075,12 +2101,7 @@ TEST_F(Saving, ReadableRunsBetweenBadRunsOfAFileAreSavedAsADdCopyGivesThem) {
                 }
                 EXPECT_EQ(wrong, 0u) << name;
                 // Random bytes: a sector of zeros is one the save could not read.
-                const std::string counted = " sectors of Root/" + name + " could not be read";
-                std::uint64_t lost = 0;
-                for (std::size_t k = logsBefore; k < logs.size(); ++k)
-                    if (const auto at = logs[k].find(counted); at != std::string::npos)
-                        lost = std::stoull(logs[k].substr(logs[k].rfind(' ', at - 1) + 1));
-                EXPECT_EQ(lost, zeros) << name;
+                EXPECT_EQ(loggedAsZeros("Root/" + name, logsBefore), zeros) << name;
             }
             // A failed read for every kLeastRun bad sectors asked inside, and a few for each bad run: its walk, the
             // runs that walk stepped over asked at their first sectors, the edges of a readable run found there.
@@ -2140,11 +2161,10 @@ TEST_F(Saving, AFileWhollyInABadAreaCostsItsWalksAndAnAskIn128KiBAndTheOthersAre
                     asDdCopiesIt(file->second, firstSector[file->first], badSector, served.wholePages);
                 EXPECT_TRUE(savedAsADdCopyGivesIt(destination / "Root" / shown, expected, lost)) << path;
                 if (file->first == "BAD") {
-                    EXPECT_TRUE(logged("Not one sector of Root/" + shown + " could be read")) << path;
+                    EXPECT_TRUE(loggedNotOneSectorRead("Root/" + shown)) << path;
                 } else if (lost != 0) {
                     ++holed;
-                    EXPECT_TRUE(logged(std::to_string(lost) + " sectors of Root/" + shown + " could not be read"))
-                        << path;
+                    EXPECT_EQ(loggedAsZeros("Root/" + shown), lost) << path;
                 }
             }
             EXPECT_EQ(std::tuple(found, s->savedFiles(), s->savedWithUnreadableSectors(), s->notOneSectorRead(),
@@ -2632,11 +2652,11 @@ TEST_F(Saving, EveryReadableFileIsSavedBeforeTheBadAreasAreAskedAgainAndNoFileOf
         case Then::RunsToItsEnd:
             EXPECT_EQ(std::tuple(s->savedFiles(), s->notOneSectorRead(), lastAlertTitle()),
                       std::tuple(22ull, 1ull, endOfASaveWithUnreadableSectors(1)));
-            EXPECT_NE(lastAlertMessage().find("Marked files not saved as not one of their sectors could be read from "
-                                              "the medium: 1."),
+            EXPECT_NE(lastAlertMessage().find("Marked files not saved as not one of their sectors that were asked for "
+                                              "could be read from the medium: 1."),
                       std::string::npos)
                 << lastAlertMessage();
-            EXPECT_TRUE(logged("Not one sector of Root/MID     .BIN could be read"));
+            EXPECT_TRUE(loggedNotOneSectorRead("Root/MID     .BIN"));
             // A few dozen for the bad areas before the second pass; then an ask at least once in every 128 KiB of
             // them, denser where each begins (around the island too), and at the runs the walks split them into.
             EXPECT_LE(failedBefore, 60u);
@@ -2785,7 +2805,7 @@ protected:
             EXPECT_TRUE(saved(places.at(name + ".BIN").shown) == content) << name;
         const std::string shown = places.at("BAD.BIN").shown;
         EXPECT_FALSE(fs::exists(destination / "Root" / shown));
-        EXPECT_TRUE(logged("Not one sector of Root/" + shown + " could be read"));
+        EXPECT_TRUE(loggedNotOneSectorRead("Root/" + shown));
         EXPECT_EQ(std::tuple(s->savedFiles(), s->savedWithUnreadableSectors(), s->notOneSectorRead(), lastAlertTitle()),
                   std::tuple(4ull, 0ull, 1ull, endOfASaveWithUnreadableSectors(1)));
         v.reset();
