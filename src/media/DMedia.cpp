@@ -111,6 +111,12 @@ struct DMedia::Device {
     std::uint64_t pastEveryCacheStart = 0;
     std::atomic<std::uint32_t> directBlock{0};
     std::atomic<bool> pastEveryCacheRefused{false};
+    // The way ends on a file system nothing can be seen below (see
+    // SysfsBlockDevice::Bottom::unseenBelow).
+    bool unseenBelow = false;
+    // The page caches a read past the device's own goes through (see
+    // SysfsBlockDevice::cachesBelow), by the names the kernel gives them.
+    std::vector<std::string> cachesBelow;
 
     ~Device() {
         if (fd >= 0) ::close(fd);
@@ -209,6 +215,8 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
         const std::optional<SysfsBlockDevice::Bottom> bottom = d ? std::optional(d->bottom()) : std::nullopt;
         device_->answersPastEveryCache = bottom && bottom->way == SysfsBlockDevice::Bottom::Way::Itself;
         if (bottom && bottom->way == SysfsBlockDevice::Bottom::Way::Below) device_->below = bottom;
+        device_->unseenBelow = bottom && bottom->way != SysfsBlockDevice::Bottom::Way::None && bottom->unseenBelow;
+        if (d) device_->cachesBelow = d->cachesBelow();
     } else if (S_ISREG(st.st_mode)) {
         // An image file read with O_DIRECT is read from its disk, unless a
         // cache lies under its file system (a loop device that reads through
@@ -222,6 +230,9 @@ std::shared_ptr<DMedia::Device> DMedia::device() {
             SysfsBlockDevice::fileBottom(file, cPath_, SystemPaths::system().sysfsRoot);
         device_->answersPastEveryCache = !pastEveryCacheRead_ && bottom.way == SysfsBlockDevice::Bottom::Way::Itself;
         if (!pastEveryCacheRead_ && bottom.way == SysfsBlockDevice::Bottom::Way::Below) device_->below = bottom;
+        device_->unseenBelow =
+            !pastEveryCacheRead_ && bottom.way != SysfsBlockDevice::Bottom::Way::None && bottom.unseenBelow;
+        device_->cachesBelow = SysfsBlockDevice::cachesBelowFile(file, SystemPaths::system().sysfsRoot);
     }
     // With no way past every cache, the verdict takes weaker evidence from
     // the first read on.
@@ -557,8 +568,14 @@ DMedia::Got DMedia::readFully(Device& dev, int fd, std::uint8_t* buffer, std::si
         }
         if (n == 0) break;
         // Told as it comes: a read that fails further on has still brought
-        // these pages into the cache.
-        noteAnswer(dev, offset + got.bytes, static_cast<std::uint64_t>(n), source);
+        // these pages into the cache. Where no way reaches past every cache,
+        // an answer of nothing but zeros may be a hole of a file on the way,
+        // which answers without any disk: data, and no evidence.
+        const std::uint8_t* bytes = buffer + got.bytes;
+        const bool hole = source == ReadFailurePolicy::Source::Medium && policy_.cacheOnly() &&
+                          std::all_of(bytes, bytes + n, [](std::uint8_t b) { return b == 0; });
+        noteAnswer(dev, offset + got.bytes, static_cast<std::uint64_t>(n),
+                   hole ? ReadFailurePolicy::Source::PageCache : source);
         got.bytes += static_cast<std::size_t>(n);
         // Short before the device's end: the page cache answered up to the
         // page it could not read, and asking there again would only fail
@@ -658,6 +675,35 @@ bool DMedia::readsPastEveryCache() {
     return dev && pastEveryCacheDescriptor(*dev) >= 0;
 }
 
+bool DMedia::unseenBelow() {
+    const std::shared_ptr<Device> dev = device();
+    return dev && dev->unseenBelow;
+}
+
+void DMedia::letCachesGo(const std::vector<std::uint64_t>& sectors) {
+    const std::shared_ptr<Device> dev = device();
+    if (!dev) return;
+    const std::uint64_t bps = u32BytesInSector_;
+    const long pageBytes = ::sysconf(_SC_PAGESIZE);
+    const std::uint64_t page = pageBytes > 0 ? static_cast<std::uint64_t>(pageBytes) : 4096;
+    for (const std::uint64_t sector : sectors)
+        if (const std::optional<std::uint64_t> at = platform::checkedMul(sector, bps))
+            platform::dropCleanPages(dev->fd, *at - *at % page, page);
+    letCachesBelowGo(*dev);
+}
+
+void DMedia::letCachesBelowGo(const Device& dev) {
+    for (const std::string& cache : dev.cachesBelow) {
+        // Opened as what the kernel names now, only to let its pages go:
+        // whatever file or device that is, nothing of it is read or written.
+        const int fd = ::open(cache.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) platform::dropCleanPages(fd, 0, 0);
+        ::close(fd);
+    }
+}
+
 void DMedia::tellStopped(Asker asker) {
     if (MediumDevice::scans(asker)) {
         // The scan goes on with what the cache holds; its end says so, and
@@ -720,6 +766,13 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
                 "! Could not open drive", "A valid fileDesc could not be obtained for drive: %@", "OK", {path_}));
         return {Answer::Hopeless};
     }
+
+    // A read failed since the caches below were last let go of: one of them
+    // may keep a large folio that failed whole, readable pages with its bad
+    // one, and fail every read of them for as long as it keeps it.
+    if (dev && !dev->cachesBelow.empty() && cachesBelowFailed_.load(std::memory_order_acquire) &&
+        cachesBelowFailed_.exchange(false, std::memory_order_acq_rel))
+        letCachesBelowGo(*dev);
 
     // The bytes read, and of a failed read those read before it failed.
     std::optional<std::size_t> got;
@@ -848,6 +901,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     platform::logFormat("Unable to read from the drive %@ error: %d", cPath_, err);
     platform::logFormat("Further info, sectorNum: %@, size: %d, sizeInSect: %@",
                         static_cast<unsigned long long>(sector), size, static_cast<unsigned long long>(sizeInSect_));
+    if (dev && !dev->cachesBelow.empty()) cachesBelowFailed_.store(true, std::memory_order_release);
     if (dev) dropDevice(dev);
     policy_.noteFailure();
     // A device that says it has gone, or has left the lists, has; any other

@@ -160,6 +160,11 @@ public:
     std::uint64_t unreadableSectorsIn(std::uint64_t first, std::uint64_t count) const {
         return policy_.map().countIn(first, count);
     }
+    // Of those, the sectors a read asked for and that failed: the others were
+    // not read (stepped over, or not asked of a disk that had stopped).
+    std::uint64_t failedSectorsIn(std::uint64_t first, std::uint64_t count) const {
+        return policy_.map().failedIn(first, count);
+    }
     // Where the unbroken stretch of such sectors that holds `sector` ends;
     // nothing when none holds it.
     std::optional<std::uint64_t> unreadableStretchEnd(std::uint64_t sector) const {
@@ -322,6 +327,8 @@ private:
     Outcome readSectors(Asker asker, std::uint64_t sector, std::int32_t count, std::uint8_t* buffer, Way way) override;
     bool readsPastTheCache() override;
     bool readsPastEveryCache() override;
+    bool unseenBelow() override;
+    void letCachesGo(const std::vector<std::uint64_t>& sectors) override;
     Runs readFromTheCache(std::uint64_t sector, std::uint64_t count, std::uint8_t* buffer) override;
     bool opens() override { return device() != nullptr; }
     void tellStopped(Asker asker) override;
@@ -388,6 +395,9 @@ private:
     // window read there.
     bool readAheadPausedAt(std::uint64_t offset);
     void pauseReadAheadFrom(std::uint64_t offset);
+    // Lets every cache below the device go of what it holds, where none of
+    // its pages waits to be written (see SysfsBlockDevice::cachesBelow).
+    static void letCachesBelowGo(const Device& dev);
     // The reader's own word that the medium has gone: the scans' alert and
     // quit (once), or the preview's or the save's alert.
     void tellGone(Asker asker);
@@ -414,6 +424,9 @@ private:
     platform::CacheAsking keeperAsking_;
     std::atomic<bool> mediumGone_{false};
     std::atomic<std::uint64_t> failedReads_{0};
+    // A read has failed since the caches below the device were last let go
+    // of (see readSectors).
+    std::atomic<bool> cachesBelowFailed_{false};
     std::atomic<bool> mediumUnconfirmed_{false};
     // Some read of a scan's reader has succeeded: a device that can no
     // longer be opened after that has gone with its disk.

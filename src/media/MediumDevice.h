@@ -48,6 +48,15 @@ public:
     // read with O_DIRECT, a loop device by the file it serves read so).
     virtual bool readsPastTheCache() = 0;
     virtual bool readsPastEveryCache() = 0;
+    // Whether that way ends on a file system the program cannot look below
+    // (FUSE, NFS, overlay, btrfs: no block device under it to follow), whose
+    // own O_DIRECT is all there is to go by.
+    virtual bool unseenBelow() = 0;
+    // Lets go of what the caches the program can let go of hold, where no
+    // page of theirs waits to be written: the page cache's pages of the
+    // `sectors`, and every cache below the device, whole; the next ask there
+    // reaches as far down as the program can make it.
+    virtual void letCachesGo(const std::vector<std::uint64_t>& sectors) = 0;
     // `count` sectors from `sector` into `buffer` as far as the page cache
     // holds them, asking the medium for nothing: the runs [first, end) it
     // does not hold, zeros in the buffer (all of it where the request

@@ -220,6 +220,14 @@ std::uint64_t MediumMap::countIn(std::uint64_t first, std::uint64_t count) const
     return n;
 }
 
+std::uint64_t MediumMap::failedIn(std::uint64_t first, std::uint64_t count) const {
+    if (total_.load(std::memory_order_acquire) == 0) return 0;
+    std::uint64_t n = 0;
+    for (const Run& run : runsIn(first, count))
+        if (run.failed()) n += run.end - run.begin;
+    return n;
+}
+
 void MediumMap::addFailedPage(std::uint64_t sector) {
     const std::uint64_t page = sector / pageSectors();
     std::lock_guard lock(mutex_);

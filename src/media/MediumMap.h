@@ -63,6 +63,9 @@ public:
     // [first, first + count): every kind, as none holds the medium's bytes.
     std::uint64_t count() const { return total_.load(std::memory_order_acquire); }
     std::uint64_t countIn(std::uint64_t first, std::uint64_t count) const;
+    // How many of [first, first + count) a read asked for and that failed:
+    // of the unreadable ones, the others were not read.
+    std::uint64_t failedIn(std::uint64_t first, std::uint64_t count) const;
     // The runs of one kind that meet [first, first + count), cut to it, in
     // order.
     std::vector<Run> runsIn(std::uint64_t first, std::uint64_t count) const;

@@ -309,9 +309,19 @@ std::optional<MediumReader::Progress> MediumReader::passStretch(const Request& r
     if (!stretch) return std::nullopt;
     const std::uint64_t stop = std::min(stretch->end, to);
     r.zero(failed, stop);
-    platform::logFormat("Sectors %llu to %llu of %@ could not be read: they are unreadable and taken as zeros",
-                        static_cast<unsigned long long>(failed), static_cast<unsigned long long>(stretch->end - 1),
-                        device_.name());
+    // "Could not be read" only of what a read asked for: the walk stepped
+    // over the rest.
+    const std::uint64_t sectors = stretch->end - failed, asked = policy_.map().failedIn(failed, sectors);
+    if (asked >= sectors)
+        platform::logFormat("Sectors %llu to %llu of %@ could not be read: they are unreadable and taken as zeros",
+                            static_cast<unsigned long long>(failed), static_cast<unsigned long long>(stretch->end - 1),
+                            device_.name());
+    else
+        platform::logFormat("Sectors %llu to %llu of %@ are taken as zeros: %llu of them could not be read, and the "
+                            "walk over the bad area stepped over the other %llu, which were not read",
+                            static_cast<unsigned long long>(failed), static_cast<unsigned long long>(stretch->end - 1),
+                            device_.name(), static_cast<unsigned long long>(asked),
+                            static_cast<unsigned long long>(sectors - asked));
     // The sector that ended the stretch has been read already, unless the
     // walk's last answer came from elsewhere; then it is read with what
     // follows.
@@ -370,29 +380,40 @@ ReadFailurePolicy::Probe MediumReader::probe(Asker asker, std::uint64_t sector, 
 ReadFailurePolicy::Asking MediumReader::asking(Asker asker) {
     // What a judgement reads is written nowhere, and asked of the medium
     // past every cache: what any cache holds tells nothing of the disk.
-    // Where there is no such way, nor is a place asked whose page the page
-    // cache holds, whoever read it: a cache below the device (a loop
-    // device's file) may hold it too, and answer for a disk that has
-    // stopped.
+    // Where there is no such way, it is asked past the page cache, the
+    // caches below it having let go of the place first where they can.
     auto one = std::make_shared<std::vector<std::uint8_t>>(device_.sectorBytes());
     const bool pastEveryCache = device_.readsPastEveryCache();
     policy_.setCacheOnly(!pastEveryCache);
     if (!toldTheEvidence_.exchange(true, std::memory_order_acq_rel)) {
-        if (pastEveryCache)
+        if (pastEveryCache && device_.unseenBelow())
+            platform::logFormat("%@ lies on a file system the program cannot look below, which answers O_DIRECT "
+                                "itself: the verdict on whether it still answers rests on places that read before "
+                                "no longer answering so, and whatever that file system caches is not known",
+                                device_.name());
+        else if (pastEveryCache)
             platform::logFormat("%@ is asked past every cache: the verdict on whether it still answers rests on "
                                 "places that read before no longer answering there",
                                 device_.name());
         else
             platform::logFormat("%@ cannot be asked past every cache: the verdict on whether it still answers rests "
-                                "on its answers where no read had reached, and on failures at places never read",
+                                "on its answers where no read had reached, and on places that read before no longer "
+                                "answering once the caches that can be let go of have let go of them",
                                 device_.name());
     }
-    return {[this, asker, one, pastEveryCache](std::uint64_t at) {
-                if (!pastEveryCache && device_.readFromTheCache(at, 1, one->data()).empty())
-                    return ReadFailurePolicy::Probe::FromTheCache;
-                return probe(asker, at, one->data(), Way::ToTheMedium);
-            },
-            pastEveryCache};
+    // There, zeros may be a hole of a file on the way, which answers without
+    // any disk: they are taken as the page cache's answer, data and no
+    // evidence.
+    ReadFailurePolicy::Asking ways{[this, asker, one, pastEveryCache](std::uint64_t at) {
+                                       const Probe p = probe(asker, at, one->data(), Way::ToTheMedium);
+                                       if (pastEveryCache || p != Probe::Answered ||
+                                           std::any_of(one->begin(), one->end(), [](std::uint8_t b) { return b != 0; }))
+                                           return p;
+                                       return Probe::FromTheCache;
+                                   },
+                                   pastEveryCache, nullptr};
+    if (!pastEveryCache) ways.letGo = [this](const std::vector<std::uint64_t>& places) { device_.letCachesGo(places); };
+    return ways;
 }
 
 void MediumReader::tellStopped(Asker asker) {

@@ -32,16 +32,6 @@ constexpr std::uint64_t kPlacesReadBeforeAsked = 4;
 // that read before have all failed: a disk answering anywhere is never
 // given up.
 constexpr std::uint64_t kPlacesAsked = 2;
-// Where the medium cannot be asked past every cache: stretches walked in a
-// row with no evidence before places are asked, each time places elsewhere
-// find the disk alive twice as many, up to the most (a live disk that fails
-// whole pages gives no other sign, and each question uses up a place no read
-// has reached and may meet only bad pages); and the places asked, three
-// times as many once they have found it alive before, so that a live disk
-// with a share of its pages bad is not taken for stopped by chance.
-constexpr std::uint32_t kMostWalksUnanswered = 96;
-constexpr std::uint64_t kPlacesAskedCacheOnly = 4;
-constexpr std::uint64_t kPlacesAskedOfALiveDisk = 12;
 } // namespace
 
 ReadFailurePolicy::ReadFailurePolicy() {
@@ -272,7 +262,9 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::judge(const std::optional<Stretch>
     std::lock_guard lock(judging_);
     // Another reader's judgement has found it so already.
     if (stopped()) return Verdict::Stopped;
-    if (!asking.pastEveryCache) return judgeCacheOnly(walked, where, liveBefore, asking);
+    // Where the medium cannot be asked past every cache, the weaker evidence
+    // counts from now on.
+    if (!asking.pastEveryCache) setCacheOnly(true);
     // The disk itself answered since the walk began and since the last
     // judgement. A walk that met nothing but a cache up to the medium's end
     // is asked of at once, whatever answered before: a disk that dies in the
@@ -283,7 +275,7 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::judge(const std::optional<Stretch>
         liveAtLastJudgement_ = live;
         return Verdict::Answers;
     }
-    const Verdict verdict = askPlaces(asking);
+    const Verdict verdict = asking.pastEveryCache ? askPlaces(asking) : askPlacesCacheOnly(asking);
     liveAtLastJudgement_ = liveAnswers();
     if (verdict == Verdict::Stopped) {
         stoppedAt_.store(where, std::memory_order_release);
@@ -300,9 +292,7 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::askAgain(const Asking& asking) {
     const std::vector<MediumMap::Run> diedWith = map_.sinceAnswered();
     const Verdict verdict = asking.pastEveryCache ? askPlaces(asking) : askPlacesCacheOnly(asking);
     liveAtLastJudgement_ = liveAnswers();
-    walksUnanswered_ = 0;
     if (verdict != Verdict::Answers) return verdict;
-    if (!asking.pastEveryCache) answeredElsewhere_ = true;
     // What failed as it stopped may well read now, and what its walks
     // stepped over from there, or was not asked for since, is not known to be
     // unreadable: it is read again as any place is.
@@ -360,49 +350,36 @@ ReadFailurePolicy::Verdict ReadFailurePolicy::askPlaces(const Asking& asking) {
     return Verdict::Stopped;
 }
 
-ReadFailurePolicy::Verdict ReadFailurePolicy::judgeCacheOnly(const std::optional<Stretch>& walked, std::uint64_t where,
-                                                             std::uint64_t liveBefore, const Asking& asking) {
-    setCacheOnly(true);
-    const std::uint64_t live = liveAnswers();
-    if (!judgedCacheOnly_) {
-        judgedCacheOnly_ = true;
-        liveAtLastJudgement_ = liveBefore;
-    }
-    // A walk that met nothing but a cache up to the medium's end is judged
-    // at once, whatever answered before it began: a disk that dies in the
-    // middle of a sweep gave its sweep fresh answers up to the moment it
-    // died.
-    const bool toTheEnd = walked && walked->unansweredToTheEnd;
-    if (!toTheEnd && live > liveAtLastJudgement_) {
-        walksUnanswered_ = 0;
-        liveAtLastJudgement_ = live;
-        return Verdict::Answers;
-    }
-    ++walksUnanswered_;
-    if (!toTheEnd && walksUnanswered_ < walksBeforeAsking_) return Verdict::Answers;
-    const Verdict verdict = askPlacesCacheOnly(asking);
-    liveAtLastJudgement_ = liveAnswers();
-    if (verdict == Verdict::Answers) {
-        walksUnanswered_ = 0;
-        walksBeforeAsking_ = std::min(walksBeforeAsking_ * 2, kMostWalksUnanswered);
-        answeredElsewhere_ = true;
-    } else if (verdict == Verdict::Stopped) {
-        stoppedAt_.store(where, std::memory_order_release);
-        stopped_.store(true, std::memory_order_release);
-    }
-    return verdict;
-}
-
 ReadFailurePolicy::Verdict ReadFailurePolicy::askPlacesCacheOnly(const Asking& asking) {
-    const std::uint64_t placesAsked = answeredElsewhere_ ? kPlacesAskedOfALiveDisk : kPlacesAskedCacheOnly;
-    // Places no read has reached: a cache below the device holds nothing of
-    // them, so the medium's answer there is the disk's. Before the medium
-    // is given up, where the save still has to read: a disk unreadable but
-    // for the files on it answers there, and nowhere else the save would
-    // ever read.
-    Probe heard = askAt(placesElsewhere(placesAsked), asking.ask, true, true);
-    if (heard == Probe::Failed && stillToRead_)
-        heard = askAt(placesStillToRead(kPlacesAskedCacheOnly), asking.ask, true, true);
+    // Where the medium answered this program before, asked again once the
+    // caches the program can let go of have let go of it: a live disk
+    // answers there, however wide its damage, where a failure at a place no
+    // read has reached may be its damage, and one inside a run found bad (as
+    // every place a save's second pass asks) always may. An answer there may
+    // still be a cache's that could not be let go of, which tells nothing:
+    // the pass goes on, as it does for a disk that answers.
+    const std::vector<std::uint64_t> readBefore = placesReadBefore(kPlacesReadBeforeAsked);
+    if (readBefore.empty()) return Verdict::Answers;
+    // Any answer of the medium keeps it; one the page cache's kind of answer
+    // (zeros, which a hole of a file on the way gives without any disk) only
+    // where it read before, and so was no hole.
+    const auto askAfresh = [&](const std::vector<std::uint64_t>& places, bool wereRead) {
+        if (asking.letGo) asking.letGo(places);
+        for (const std::uint64_t sector : places) {
+            const Probe p = asking.ask(sector);
+            if (p == Probe::Gone) return p;
+            if (p == Probe::AnsweredPastEveryCache) noteAlive();
+            if (p == Probe::Answered || p == Probe::AnsweredPastEveryCache || (p == Probe::FromTheCache && wereRead))
+                return Probe::Answered;
+            if (p == Probe::Failed && !wereRead) map_.addFailed(sector);
+        }
+        return Probe::Failed;
+    };
+    Probe heard = askAfresh(readBefore, true);
+    // None answering is what a dead disk shows, unless it answers anywhere
+    // else: where no read has reached, and where the save still has to read.
+    if (heard == Probe::Failed) heard = askAfresh(placesElsewhere(kPlacesAsked), false);
+    if (heard == Probe::Failed && stillToRead_) heard = askAfresh(placesStillToRead(kPlacesAsked), false);
     if (heard == Probe::Gone) return Verdict::Gone;
     return answered(heard) ? Verdict::Answers : Verdict::Stopped;
 }
@@ -430,7 +407,7 @@ void ReadFailurePolicy::setStillToRead(StillToRead stillToRead) {
 }
 
 ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask,
-                                                  bool mapFailures, bool theMediumsAnswer) {
+                                                  bool mapFailures) {
     for (const std::uint64_t sector : places) {
         const Probe p = ask(sector);
         // Only an answer past every cache tells of the disk; any other was
@@ -440,7 +417,6 @@ ReadFailurePolicy::Probe ReadFailurePolicy::askAt(const std::vector<std::uint64_
             noteAlive();
             return p;
         }
-        if (p == Probe::Answered && theMediumsAnswer) return p;
         if (p == Probe::Failed && mapFailures) map_.addFailed(sector);
     }
     return Probe::Failed;

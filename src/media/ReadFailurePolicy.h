@@ -32,9 +32,14 @@
 // (a cache lies under every way down to it) is judged on weaker evidence:
 // an answer where no read had reached, nor a cache's read-ahead next to
 // one, or a page split between answers and failures, which no cache makes,
-// proves it alive, and failures at places never read, asked once a few
-// walks in a row have brought no such answer, prove it stopped. A medium is
-// gone when the device says so (ENODEV, ENXIO) or has left the drive lists.
+// proves it alive (zeros do not: a hole of a file on the way gives them
+// without any disk); a walk without it asks places that read before again,
+// the caches the program can let go of having let go of them, and only their
+// failing, and then that of places never read, proves it stopped. Failures at places never read, or inside a
+// run found bad, are what a damaged disk shows too, and an answer a cache
+// that could not be let go of may have given tells nothing: where the
+// evidence cannot tell, the disk is read on. A medium is gone when the
+// device says so (ENODEV, ENXIO) or has left the drive lists.
 
 #include "media/MediumMap.h"
 
@@ -118,6 +123,10 @@ public:
     struct Asking {
         ProbeSector ask;
         bool pastEveryCache = false;
+        // Where there is no such way: lets the caches the program can let go
+        // of go of what they hold of the places about to be asked, and of
+        // all below the device (none when nothing can be let go of).
+        std::function<void(const std::vector<std::uint64_t>& places)> letGo;
     };
     // What a judgement found: the disk answers; it has stopped (the readers
     // take only what the page cache holds from now on); the device has gone.
@@ -134,11 +143,10 @@ public:
     // or the scrape's ask) only when places that read before were asked and
     // none answered. Places never read that fail join the map.
     // Where the medium cannot be asked past every cache, the evidence is as
-    // the header says: the third walk or row in a row with none of it (more
-    // once places elsewhere found the disk answering), or a walk to the
-    // medium's end, asks places no read has reached and where a save still
-    // has to read, whose answer from the medium keeps it, all failing makes
-    // it stopped.
+    // the header says, and the places are asked past the page cache once
+    // the caches the program can let go of have let go of them: an answer of
+    // the medium (not zeros where no read had reached, which a hole of a file
+    // on the way gives without any disk) keeps it.
     Verdict judge(const std::optional<Stretch>& walked, std::uint64_t where, std::uint64_t liveBefore,
                   const Asking& asking);
     // Whether the medium is known to have no way past every cache: from
@@ -206,10 +214,8 @@ private:
                                                 std::uint64_t placesAsked, bool steppedOverToo) const;
     // The asks of a judgement, the lock held.
     Verdict askPlaces(const Asking& asking);
-    // The judgement and its asks where the medium cannot be asked past
-    // every cache, the lock held.
-    Verdict judgeCacheOnly(const std::optional<Stretch>& walked, std::uint64_t where, std::uint64_t liveBefore,
-                           const Asking& asking);
+    // The asks of a judgement where the medium cannot be asked past every
+    // cache, the lock held.
     Verdict askPlacesCacheOnly(const Asking& asking);
     // The first sector of each of the files still to read that no read has
     // reached and that is not known to be unreadable, up to `placesAsked`.
@@ -221,12 +227,8 @@ private:
     // The places asked in turn, past every cache, until the disk answers at
     // one or the medium has gone: Failed when none answered. Those that
     // failed join the map when `mapFailures`: a place read before keeps the
-    // bytes it gave, which the page cache may still hold for a save. With
-    // `theMediumsAnswer`, any answer of the medium (not the page cache's)
-    // counts, as at places no read has reached on a medium that cannot be
-    // asked past every cache.
-    Probe askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask, bool mapFailures = true,
-                bool theMediumsAnswer = false);
+    // bytes it gave, which the page cache may still hold for a save.
+    Probe askAt(const std::vector<std::uint64_t>& places, const ProbeSector& ask, bool mapFailures = true);
     // Whether anything may have read `sector` before now, so that a cache may
     // answer for it: a read of this medium, or a probe of what it holds near
     // either of its ends, by this program or another.
@@ -264,14 +266,6 @@ private:
     // The judgements' liveAnswers() at the last judgement.
     std::mutex judging_;
     std::uint64_t liveAtLastJudgement_ = 0;
-    // Where the medium cannot be asked past every cache: walks and rows in a
-    // row without evidence, how many before places are asked, and whether
-    // places elsewhere found the disk answering before.
-    bool judgedCacheOnly_ = false;
-    std::uint32_t walksUnanswered_ = 0;
-    static constexpr std::uint32_t kWalksUnanswered = 3;
-    std::uint32_t walksBeforeAsking_ = kWalksUnanswered;
-    bool answeredElsewhere_ = false;
     std::atomic<bool> stopped_{false};
     std::atomic<std::uint64_t> badEndFrom_{UINT64_MAX};
     std::atomic<std::uint64_t> stoppedAt_{0};

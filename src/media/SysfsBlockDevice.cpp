@@ -200,7 +200,11 @@ SysfsBlockDevice::Bottom SysfsBlockDevice::fileBottom(const PathFacts& file, con
                                                       const std::string& sysfsRoot, const LookAt& look, int depth) {
     using Way = Bottom::Way;
     const std::optional<SysfsBlockDevice> below = ofNumber(file.devNumber, sysfsRoot);
-    if (!below) return Bottom{Way::Itself, {}, 0, {}, {}};
+    if (!below) {
+        Bottom itself{Way::Itself, {}, 0, {}, {}, false};
+        itself.unseenBelow = true;
+        return itself;
+    }
     Bottom under = below->bottom(look, depth + 1);
     // A file system over a device read past every cache reads the file so
     // with O_DIRECT; over one whose way passes through a file's extents
@@ -261,8 +265,10 @@ SysfsBlockDevice::Bottom SysfsBlockDevice::bottom(const LookAt& look, int depth)
                 return under;
             }
             // In direct I/O the loop reads its file as O_DIRECT does.
-            if (direct) return Bottom{Way::Itself, {}, 0, {}, {}};
-            return Bottom{Way::Below, backing, *at, {loop}, {}};
+            Bottom reached = direct ? Bottom{Way::Itself, {}, 0, {}, {}, false}
+                                    : Bottom{Way::Below, backing, *at, {loop}, {}, false};
+            reached.unseenBelow = !ofNumber(facts->devNumber, sysfsRoot_);
+            return reached;
         }
         if (facts->kind != PathFacts::Kind::BlockDevice) return none;
         const std::optional<SysfsBlockDevice> below = ofNumber(facts->devNumber, sysfsRoot_);
@@ -273,7 +279,9 @@ SysfsBlockDevice::Bottom SysfsBlockDevice::bottom(const LookAt& look, int depth)
         // over one that has a cache of its own, only what lies below that is.
         if (under.way == Way::Itself) {
             if (direct) return under;
-            return Bottom{Way::Below, backing, *at, {loop}, {}};
+            Bottom reached{Way::Below, backing, *at, {loop}, {}, false};
+            reached.unseenBelow = under.unseenBelow;
+            return reached;
         }
         // The offset is added where the device below begins: before the
         // extents of a file it passes through, else at the bottom.
@@ -289,13 +297,64 @@ SysfsBlockDevice::Bottom SysfsBlockDevice::bottom(const LookAt& look, int depth)
     // when every device under it is read so itself.
     std::error_code ec;
     fs::directory_iterator slaves(disk / "slaves", ec);
-    if (ec) return Bottom{Way::Itself, {}, 0, {}, {}};
+    if (ec) return Bottom{Way::Itself, {}, 0, {}, {}, false};
+    Bottom itself{Way::Itself, {}, 0, {}, {}, false};
     for (const fs::directory_entry& slave : slaves) {
         const std::optional<SysfsBlockDevice> below =
             open((fs::path(sysfsRoot_) / "class" / "block" / slave.path().filename()).string(), sysfsRoot_);
-        if (!below || below->bottom(look, depth + 1).way != Way::Itself) return none;
+        const std::optional<Bottom> under = below ? std::optional(below->bottom(look, depth + 1)) : std::nullopt;
+        if (!under || under->way != Way::Itself) return none;
+        itself.unseenBelow = itself.unseenBelow || under->unseenBelow;
     }
-    return Bottom{Way::Itself, {}, 0, {}, {}};
+    return itself;
+}
+
+std::vector<std::string> SysfsBlockDevice::cachesBelow(const LookAt& look) const {
+    std::vector<std::string> caches;
+    cachesBelow(look, 0, caches);
+    return caches;
+}
+
+std::vector<std::string> SysfsBlockDevice::cachesBelowFile(const PathFacts& file, const std::string& sysfsRoot,
+                                                           const LookAt& look) {
+    std::vector<std::string> caches;
+    cachesBelowFile(file, sysfsRoot, look, 0, caches);
+    return caches;
+}
+
+void SysfsBlockDevice::cachesBelowFile(const PathFacts& file, const std::string& sysfsRoot, const LookAt& look,
+                                       int depth, std::vector<std::string>& caches) {
+    // A file system reads a file's data from its device with requests of its
+    // own, not through the device's page cache: what lies below that device
+    // is what counts.
+    if (const std::optional<SysfsBlockDevice> below = ofNumber(file.devNumber, sysfsRoot))
+        below->cachesBelow(look, depth + 1, caches);
+}
+
+void SysfsBlockDevice::cachesBelow(const LookAt& look, int depth, std::vector<std::string>& caches) const {
+    // As deep as bottom() follows a stack, and no deeper.
+    if (depth > 8) return;
+    const fs::path disk = isPartition() ? fs::path(parentFolder()) : fs::path(folder_);
+    if (isDir(disk / "loop")) {
+        const std::string backing = loopBacking();
+        const std::optional<PathFacts> facts = backing.empty() ? std::nullopt : look(backing);
+        if (!facts) return;
+        if (readAttribute((disk / "loop" / "dio").string()).value_or("") != "1") caches.push_back(backing);
+        if (facts->kind == PathFacts::Kind::RegularFile) {
+            cachesBelowFile(*facts, sysfsRoot_, look, depth, caches);
+        } else if (facts->kind == PathFacts::Kind::BlockDevice) {
+            if (const std::optional<SysfsBlockDevice> below = ofNumber(facts->devNumber, sysfsRoot_))
+                below->cachesBelow(look, depth + 1, caches);
+        }
+        return;
+    }
+    std::error_code ec;
+    fs::directory_iterator slaves(disk / "slaves", ec);
+    if (ec) return;
+    for (const fs::directory_entry& slave : slaves)
+        if (const std::optional<SysfsBlockDevice> below =
+                open((fs::path(sysfsRoot_) / "class" / "block" / slave.path().filename()).string(), sysfsRoot_))
+            below->cachesBelow(look, depth + 1, caches);
 }
 
 bool SysfsBlockDevice::isPartition() const {

@@ -98,6 +98,11 @@ public:
             std::size_t loopsAbove = 0;
         };
         std::optional<Through> through;
+        // The bottom is a file on a file system with no block device under
+        // it that the program could follow (FUSE, NFS, overlay, btrfs): its
+        // O_DIRECT is taken as past every cache, though nothing tells what
+        // that file system caches below.
+        bool unseenBelow = false;
     };
     Bottom bottom(const LookAt& look = lookAt) const;
     // The same for a regular file at `path`, read with O_DIRECT: Itself when
@@ -111,6 +116,17 @@ public:
     // network or FUSE file system, answers O_DIRECT itself).
     static bool fileReadsPastEveryCache(const PathFacts& file, const std::string& sysfsRoot,
                                         const LookAt& look = lookAt);
+    // The page caches a read past the device's own goes through: the file or
+    // device that each loop device on the way reads through its page cache
+    // (one in direct I/O reads past it), down to the bottom, through the
+    // file systems of the files on the way and the devices a device-mapper
+    // device maps; as the kernel names them, the nearest first. Such a cache
+    // may fail a large folio whole for one bad page in it, readable pages
+    // with it, for as long as it keeps the folio.
+    std::vector<std::string> cachesBelow(const LookAt& look = lookAt) const;
+    // The same under a regular file: those below its file system's device.
+    static std::vector<std::string> cachesBelowFile(const PathFacts& file, const std::string& sysfsRoot,
+                                                    const LookAt& look = lookAt);
     // The device of a number ("major:minor"), as <sysfs>/dev/block names it.
     static std::optional<SysfsBlockDevice> ofNumber(const std::string& devNumber, const std::string& sysfsRoot);
     // For a loop device, or a partition of one: what it reads, as the kernel
@@ -146,6 +162,9 @@ private:
                                         int depth);
     static Bottom fileBottom(const PathFacts& file, const std::string& path, const std::string& sysfsRoot,
                              const LookAt& look, int depth);
+    void cachesBelow(const LookAt& look, int depth, std::vector<std::string>& caches) const;
+    static void cachesBelowFile(const PathFacts& file, const std::string& sysfsRoot, const LookAt& look, int depth,
+                                std::vector<std::string>& caches);
 
     std::string sysfsRoot_;
     std::string entry_;

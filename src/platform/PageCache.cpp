@@ -5,10 +5,14 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <optional>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
@@ -40,7 +44,49 @@ bool maps(int fd) {
     return true;
 }
 
+// The kernel's count of a range's cached pages (cachestat, Linux 6.5 on), as
+// its interface lays them out; its number is the same on every architecture.
+struct CachestatRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+struct Cachestat {
+    std::uint64_t cached = 0, dirty = 0, writeback = 0, evicted = 0, recentlyEvicted = 0;
+};
+constexpr long kCachestat = 451;
+
+// Whether no page of the range waits to be written: nothing when the kernel
+// cannot tell.
+std::optional<bool> noPageToWrite(int fd, std::uint64_t offset, std::uint64_t length) {
+    CachestatRange range{offset, length};
+    Cachestat stat;
+    if (::syscall(kCachestat, fd, &range, &stat, 0) != 0) return std::nullopt;
+    return stat.dirty == 0 && stat.writeback == 0;
+}
+
+// Whether nothing can be written through `fd`'s device or file system at
+// all: a read-only device, or a file on a read-only file system.
+bool readOnlyBelow(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (S_ISBLK(st.st_mode)) {
+        int readOnly = 0;
+        return ::ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0;
+    }
+    struct statvfs fs {};
+    return S_ISREG(st.st_mode) && ::fstatvfs(fd, &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0;
+}
+
 } // namespace
+
+bool dropCleanPages(int fd, std::uint64_t offset, std::uint64_t length) {
+    if (fd < 0 || offset > static_cast<std::uint64_t>(INT64_MAX) ||
+        length > static_cast<std::uint64_t>(INT64_MAX) - offset)
+        return false;
+    const std::optional<bool> clean = noPageToWrite(fd, offset, length);
+    if (clean ? !*clean : !readOnlyBelow(fd)) return false;
+    return ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_DONTNEED) == 0;
+}
 
 CacheAsking cacheAsking(int fd) {
     if (fd < 0) return {fd, false, false};

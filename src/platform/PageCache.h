@@ -44,4 +44,13 @@ std::int64_t readCachedBytesAsked(const CacheAsking& asking, std::uint8_t* buffe
 std::optional<std::vector<bool>> heldPages(int fd, std::uint64_t offset, std::size_t length);
 std::optional<std::vector<bool>> heldPagesAsked(const CacheAsking& asking, std::uint64_t offset, std::size_t length);
 
+// Lets the page cache go of the bytes [offset, offset + length) of what `fd`
+// is open on (length 0: to its end), so that the next read there asks what
+// lies below: only where no page of them waits to be written, as letting go
+// of such a page writes it first, and what lies below may be the medium
+// being recovered. Asked of the kernel (cachestat) where it can tell;
+// elsewhere only a read-only device, or a file on a read-only file system,
+// is let go of. True when it was.
+bool dropCleanPages(int fd, std::uint64_t offset, std::uint64_t length);
+
 } // namespace platform

@@ -354,9 +354,15 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
         saveDir(dirRootTemp_, path);
         showSavedData();
         // Whatever the walk never reached (a folder that could not be made,
-        // a destination that filled up) was not saved either; a stop is the
-        // user's choice and no failure.
-        if (!abortSaving() && marked.files > filesReached_) errors_ += marked.files - filesReached_;
+        // a destination that filled up, a stop) was not saved either: the
+        // end counts it as it counts every marked file not written.
+        if (marked.files > filesReached_) {
+            errors_ += marked.files - filesReached_;
+            if (abortSaving())
+                platform::logFormat("The save was stopped before it reached %llu of the marked files; they are not "
+                                    "saved",
+                                    static_cast<unsigned long long>(marked.files - filesReached_));
+        }
 
         if (c) {
             c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"doubleValue", 0.0}});
@@ -372,24 +378,27 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
 
         std::string title, body;
         const std::uint64_t errors = savingErrors();
-        // Files of which not one sector could be read are among them, and
-        // said apart: the user may wonder where they are.
+        // Files none of whose sectors asked for could be read are among
+        // them, and said apart: the user may wonder where they are. What a
+        // walk or the second pass's places stepped over was not asked for,
+        // and nothing is said of it but that it was not read.
         const std::uint64_t unread = notOneSectorRead();
         const std::string failures =
             (errors ? platform::format("\n\n%llu of the marked files and folders could not be saved; the system log "
                                        "says which and why.",
                                        static_cast<unsigned long long>(errors))
                     : std::string()) +
-            (unread ? platform::format("\n\nMarked files not saved as not one of their sectors could be read from the "
-                                       "medium: %llu. The system log names them.",
+            (unread ? platform::format("\n\nMarked files not saved as not one of their sectors that were asked for "
+                                       "could be read from the medium: %llu. The system log names them.",
                                        static_cast<unsigned long long>(unread))
                     : std::string());
         // Files that hold zeros for sectors the medium did not give are
         // saved, and the user is told they are not whole.
         const std::uint64_t holed = savedWithUnreadableSectors();
         const std::string unreadable =
-            holed ? platform::format("\n\nSaved files with sectors that could not be read from the medium: %llu. "
-                                     "Those sectors are written as zeros; the system log names the files.",
+            holed ? platform::format("\n\nSaved files with sectors the medium did not give: %llu. Those sectors are "
+                                     "written as zeros; the system log names the files, and which of their sectors "
+                                     "could not be read and which were not asked for.",
                                      static_cast<unsigned long long>(holed))
                   : std::string();
         // A medium that stopped answering, or went, during the save is said
@@ -599,13 +608,11 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         syncAndClose(fd, Unsynced{path, whole, whole && copier.unreadableSectors() != 0}, copier.bytesWritten());
     }
     const std::string told = kept ? path : where + name;
-    if (copier.unreadableSectors() != 0 && kept)
-        platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
-                            static_cast<unsigned long long>(copier.unreadableSectors()), path);
+    if (copier.unreadableSectors() != 0 && kept) logZeros(*node, copier.unreadableSectors(), path);
     switch (result) {
     case FileExtentsCopier::Result::Done:
         if (notOneRead) {
-            notOneSectorRead(told, copier.sectorsRead() != 0);
+            notOneSectorRead(*node, told, copier.sectorsRead() != 0);
         } else if (lostToTheCache) {
             ++errors_;
             platform::logFormat("%@ is not saved whole: the medium is no longer available", path);
@@ -618,6 +625,14 @@ void DataSaving::writeFile(NewDir* node, const DestinationFolder& folder, const 
         }
         break;
     case FileExtentsCopier::Result::Aborted:
+        // Stopped as it was written: what was written of it is kept, and it
+        // counts among the marked files not saved, as one the walk never
+        // reached does.
+        ++errors_;
+        platform::logFormat(kept ? "%@ is not saved whole: the save was stopped as it was written; what was written of "
+                                   "it is kept"
+                                 : "%@ is not saved: the save was stopped as it was read",
+                            told);
         break;
     case FileExtentsCopier::Result::ReadFailed:
         ++errors_;
@@ -829,9 +844,9 @@ void DataSaving::comeBackToTheBadRuns(const DestinationFolder& destination) {
     // nothing.
     if (platform::AppController* c = platform::appController()) {
         c->updateTextField(Dict{{"textField", "textFieldSavingMessage"},
-                                {"textField String", "Every marked file is saved from what the drive gave. Now what it "
-                                                     "could not read is asked again; Stop Saving keeps all that is "
-                                                     "saved."}});
+                                {"textField String", "Every marked file is saved from what the drive gave. Now the "
+                                                     "sectors stepped over in its bad areas are asked for; Stop Saving "
+                                                     "keeps all that is saved."}});
         c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"doubleValue", 0.0}});
         c->updateProgressIndicator(
             Dict{{"progressIndicator", "progressTree"}, {"maxValue", static_cast<double>(places)}});
@@ -969,9 +984,7 @@ void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destina
                                 path, errorText(writeError));
         platform::logFormat("%llu sectors of %@ that walks over bad areas stepped over are read",
                             static_cast<unsigned long long>(got), path);
-        if (lost != 0)
-            platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
-                                static_cast<unsigned long long>(lost), path);
+        if (lost != 0) logZeros(node, lost, path);
         syncAndClose(fd, Unsynced{path, true, lost != 0}, bytes);
         file.settled = true;
     } else if (failed) {
@@ -984,13 +997,55 @@ void DataSaving::comeBackTo(LeftForLater& file, const DestinationFolder& destina
     if (full) platform::logFormat("The destination has no room left; saving stops");
 }
 
-void DataSaving::notOneSectorRead(const std::string& path, bool zerosRead) {
+std::uint64_t DataSaving::failedSectorsOf(const NewDir& node) const {
+    std::uint64_t failed = 0;
+    if (!copier_ || !selectedVolume_) return failed;
+    for (const auto& [first, end] : copier_->sectorRuns(node, SIZE_MAX))
+        failed += selectedVolume_->failedSectorsIn(first, end - first);
+    return failed;
+}
+
+void DataSaving::logZeros(const NewDir& node, std::uint64_t lost, const std::string& path) const {
+    // "Could not be read" only of what a read asked for: what a walk or the
+    // second pass's places stepped over was never asked.
+    const std::uint64_t failed = std::min(lost, failedSectorsOf(node));
+    if (failed == lost)
+        platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
+                            static_cast<unsigned long long>(lost), path);
+    else if (failed == 0)
+        platform::logFormat("%llu sectors of %@ were not read from the medium, as no read asked for them; they are "
+                            "written as zeros",
+                            static_cast<unsigned long long>(lost), path);
+    else
+        platform::logFormat("%llu sectors of %@ are written as zeros: %llu of them could not be read from the medium, "
+                            "and no read asked for the other %llu",
+                            static_cast<unsigned long long>(lost), path, static_cast<unsigned long long>(failed),
+                            static_cast<unsigned long long>(lost - failed));
+}
+
+void DataSaving::notOneSectorRead(const NewDir& node, const std::string& path, bool zerosRead) {
     ++errors_;
     ++notOneSectorRead_;
-    platform::logFormat(zerosRead ? "Not one sector of %@ that could be read from the medium holds anything but zeros; "
-                                    "it is not saved"
-                                  : "Not one sector of %@ could be read from the medium; it is not saved",
-                        path);
+    if (zerosRead) {
+        platform::logFormat("Not one sector of %@ that could be read from the medium holds anything but zeros; it is "
+                            "not saved",
+                            path);
+        return;
+    }
+    std::uint64_t sectors = 0;
+    for (const auto& [first, end] : copier_ ? copier_->sectorRuns(node, SIZE_MAX) : FileExtentsCopier::SectorRuns())
+        sectors += end - first;
+    const std::uint64_t failed = std::min(sectors, failedSectorsOf(node));
+    if (failed == sectors)
+        platform::logFormat("Not one sector of %@ could be read from the medium; it is not saved", path);
+    else if (failed == 0)
+        platform::logFormat("No sector of %@ was read from the medium, as no read asked for any; it is not saved",
+                            path);
+    else
+        platform::logFormat("Not one of the %llu sectors of %@ that were asked for could be read from the medium, and "
+                            "no read asked for its other %llu; it is not saved",
+                            static_cast<unsigned long long>(failed), path,
+                            static_cast<unsigned long long>(sectors - failed));
 }
 
 void DataSaving::settleLeft() {
@@ -1003,14 +1058,22 @@ void DataSaving::settleLeft() {
             // As the first pass wrote it.
             ++savedFiles_;
             ++savedWithUnreadableSectors_;
-            platform::logFormat("%llu sectors of %@ could not be read from the medium; they are written as zeros",
-                                static_cast<unsigned long long>(file.unreadable), path);
-        } else if (!file.askedAgain && abortSaving()) {
-            platform::logFormat("%@ is not saved: the save was stopped before the runs of it that walks over bad "
-                                "areas stepped over were asked again",
+            logZeros(*file.node, file.unreadable, path);
+        } else if (!file.askedAgain && abortSaving() && failedSectorsOf(*file.node) == 0) {
+            // Nothing of it was asked for: no sector of it could not be read.
+            ++errors_;
+            platform::logFormat("%@ is not saved: the save was stopped before any of its sectors, which walks over "
+                                "bad areas stepped over, was asked for",
                                 path);
         } else {
-            notOneSectorRead(path, file.zerosRead);
+            // Stopped before the second pass came back to it, it is what the
+            // end of a whole save would count it as: a file none of whose
+            // sectors asked for answered.
+            if (!file.askedAgain && abortSaving())
+                platform::logFormat("%@ is not saved: the save was stopped before the runs of it that walks over bad "
+                                    "areas stepped over were asked for",
+                                    path);
+            notOneSectorRead(*file.node, path, file.zerosRead);
         }
     }
     left_.clear();

@@ -21,11 +21,14 @@
 // asks them at least every 128 KiB (denser around what answers), and writes
 // each readable island into its file at its place; the saving sheet's bar
 // then shows the places asked of those to ask. The stop button ends either
-// pass with everything written kept. A sector the medium does not give is
-// written as zeros and the rest of its file is saved; the end of the save
-// says how many files hold such sectors. A file not one of whose sectors
-// could be read in either pass is not written: zeros are no recovered file;
-// the end counts such files and the log names them. Nor is a file the
+// pass with everything written kept; its end counts every marked file it
+// did not write, as a whole save's end does. A sector the medium does not
+// give is written as zeros and the rest of its file is saved; the end of the
+// save says how many files hold such sectors, and the log which of them
+// could not be read (a read asked for them) and which were not asked for. A
+// file not one of whose sectors asked for could be read in either pass is
+// not written: zeros are no recovered file; the end counts such files and
+// the log names them. Nor is a file the
 // destination could not hold left under its name. A medium found gone, or
 // judged to answer no more, is asked nothing more: each file left is saved
 // from what the system's cache holds of it when it holds all of it, and
@@ -146,8 +149,8 @@ public:
     std::uint64_t savedFiles() const { return savedFiles_.load(); }
     // Of those, the files that hold zeros for sectors that could not be read.
     std::uint64_t savedWithUnreadableSectors() const { return savedWithUnreadableSectors_.load(); }
-    // Marked files not saved as not one of their sectors could be read (they
-    // count among savingErrors()).
+    // Marked files not saved as not one of their sectors asked for could be
+    // read (they count among savingErrors()).
     std::uint64_t notOneSectorRead() const { return notOneSectorRead_.load(); }
     // Whether the save is in its second pass, and the places it has asked
     // there of those it has to ask (sectors).
@@ -252,9 +255,17 @@ private:
     // Counts and logs each file of left_ the second pass did not finish, as
     // the first pass left it.
     void settleLeft();
-    // A file not saved as not one of its sectors could be read, or none that
-    // holds anything but zeros (`zerosRead`): counted and logged.
-    void notOneSectorRead(const std::string& path, bool zerosRead);
+    // A file not saved as not one of its sectors asked for could be read, or
+    // none that holds anything but zeros (`zerosRead`): counted and logged,
+    // the sectors no read asked for told apart.
+    void notOneSectorRead(const NewDir& node, const std::string& path, bool zerosRead);
+    // The file's sectors that a read asked for and that failed; its other
+    // unreadable ones were not read (stepped over, or not asked of a disk
+    // that had stopped).
+    std::uint64_t failedSectorsOf(const NewDir& node) const;
+    // `lost` sectors of the file written as zeros, told to the log as those
+    // that could not be read and those no read asked for.
+    void logZeros(const NewDir& node, std::uint64_t lost, const std::string& path) const;
     // path: the folder as the log names it.
     void folderFailed(const std::string& path, int error);
     // Hands a finished file (`bytes` written) over to be synced and closed;

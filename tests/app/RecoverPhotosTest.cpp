@@ -95,9 +95,9 @@ QTEST_MAIN(RecoverPhotosTest)
 // then the card goes bad before the save: its large photo lies on bad sectors but a readable island of 128 KiB in its
 // middle, the next photo wholly on bad sectors. Save: the first pass writes the readable photos; the second comes back
 // to the bad ones, its progress the places asked of those to ask on the sheet's bar, and once its asks are past the
-// island the user clicks the sheet's stop button. The save ends "Saving Aborted": every readable photo is kept whole,
-// the large one holds the island at its place, and no file of zeros is left (the photo not one of whose sectors was
-// read is not there).
+// island the user clicks the sheet's stop button. The save ends "Saving Aborted", counting the photo it did not write:
+// every readable photo is kept whole, the large one holds the island at its place, and no file of zeros is left (the
+// photo not one of whose sectors was read is not there).
 void RecoverPhotosTest::theStopButtonInASavesSecondPassKeepsWhatBothPassesWrote() {
     if (!haveTool("convert") || !haveTool("mkfs.vfat") || !haveTool("mcopy")) QSKIP("needs ImageMagick and mtools");
     const fs::path dir = makeTempDir("stopped-second-pass");
@@ -174,7 +174,13 @@ void RecoverPhotosTest::theStopButtonInASavesSecondPassKeepsWhatBothPassesWrote(
     }
     letGo.notify_all();
     QTRY_VERIFY_WITH_TIMEOUT(ended.answered(), 60000);
+    // The photo never written is counted as a whole save's end counts it: one not one of whose sectors asked for
+    // could be read, among the files not saved.
     QCOMPARE(ended.title(), QStringLiteral("Saving Aborted"));
+    QVERIFY2(ended.message().contains(QStringLiteral("\n\n1 of the marked files and folders could not be saved")) &&
+                 ended.message().contains(QStringLiteral("Marked files not saved as not one of their sectors that were "
+                                                         "asked for could be read from the medium: 1.")),
+             qPrintable(ended.message()));
     QTRY_VERIFY_WITH_TIMEOUT(!w.tree->savingRunning(), 20000);
 
     // Each saved file is a photo, its bytes at the start; the large one zeros but for the island; none zeros.

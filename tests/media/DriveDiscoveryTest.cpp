@@ -719,6 +719,29 @@ TEST_F(DriveDiscoveryTree, EveryMediumIsFollowedToWhereItIsReadPastEveryCache) {
     EXPECT_EQ(std::tuple(file.path, file.loops.size()), std::tuple(std::string("/img/card.img"), std::size_t{1}));
     EXPECT_EQ(through(file),
               std::tuple(std::string("/mnt/inner/card.img"), 0ull, std::string("loop0"), std::size_t{0}));
+    // The page caches a read past a device's own goes through, nearest first (a loop in direct I/O reads past its
+    // own, a file system reads its files past its device's), and whether the way ends on a file system that nothing
+    // can be seen below, as FUSE's.
+    std::map<std::string, std::pair<std::string, bool>> underneath;
+    for (const char* name : {"loop0", "loop1", "loop2", "loop5", "loop13", "dm-0"}) {
+        const auto d = SysfsBlockDevice::open((f.sys() / "class" / "block" / name).string(), f.sys().string());
+        ASSERT_TRUE(d) << name;
+        std::string caches;
+        for (const std::string& cache : d->cachesBelow(look))
+            caches += (caches.empty() ? "" : " ") + cache;
+        underneath[name] = {caches, d->bottom(look).unseenBelow};
+    }
+    EXPECT_EQ(underneath, (std::map<std::string, std::pair<std::string, bool>>{
+                              {"loop0", {"/img/card.img", false}},
+                              {"loop1", {"", true}},
+                              {"loop2", {"/dev/loop1", true}},
+                              {"loop5", {"/mnt/inner/card.img /img/card.img", false}},
+                              {"loop13", {"/mnt/deep/e.img /mnt/inner/card.img /img/card.img", false}},
+                              {"dm-0", {"/img/card.img", false}}}));
+    EXPECT_EQ(SysfsBlockDevice::cachesBelowFile(files.at("/mnt/deep/e.img"), f.sys().string(), look),
+              (std::vector<std::string>{"/mnt/inner/card.img", "/img/card.img"}));
+    EXPECT_TRUE(
+        SysfsBlockDevice::fileBottom(files.at("/fuse/disk.img"), "/fuse/disk.img", f.sys().string(), look).unseenBelow);
     // Files read with O_DIRECT, by the device their file system is on.
     std::map<std::string, bool> past;
     for (const char* on : {"8:1", "7:0", "0:55", "253:1", "253:0", "7:1", "7:2", "7:8"})

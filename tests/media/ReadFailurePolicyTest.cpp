@@ -25,7 +25,14 @@ struct Disk {
     bool pastEveryCache = true;
     // Sectors the page cache holds (a probe of the medium's last page by what listed it).
     bool lastPageCached = false;
-    std::uint64_t asked = 0, failed = 0, askedByJudgements = 0;
+    // Where it cannot be asked past every cache: a cache below the device holds what the pass read, and answers for
+    // it until it lets go of it, if it can.
+    bool cachedBelow = false, letsGo = true;
+    // Where nothing was read, holes of a file on the way, which answer zeros (the page cache's kind of answer) with
+    // no disk.
+    bool holes = false;
+    bool letGo = false;
+    std::uint64_t asked = 0, failed = 0, askedByJudgements = 0, letGoBeforeAsking = 0;
 
     bool answers(std::uint64_t s) const {
         switch (kind) {
@@ -51,11 +58,13 @@ struct Disk {
         return Probe::Failed;
     }
     Probe answered() const { return pastEveryCache ? Probe::AnsweredPastEveryCache : Probe::Answered; }
-    // A judgement's ask, past every cache.
+    // A judgement's ask, past every cache, or as far down as the caches that let go of it let it reach.
     Probe judgementAsk(std::uint64_t s) {
         ++asked;
         ++askedByJudgements;
-        if (answers(s)) return answered();
+        letGoBeforeAsking += letGo ? 1 : 0;
+        if (answers(s) || (cachedBelow && !letGo && s < kRead)) return answered();
+        if (holes && s >= kRead) return Probe::FromTheCache;
         ++failed;
         return Probe::Failed;
     }
@@ -78,7 +87,8 @@ struct Judged {
         return p;
     }
     ReadFailurePolicy::Asking asking(Disk& disk) {
-        return {[&](std::uint64_t s) { return told(s, disk.judgementAsk(s)); }, disk.pastEveryCache};
+        return {[&](std::uint64_t s) { return told(s, disk.judgementAsk(s)); }, disk.pastEveryCache,
+                [&](const std::vector<std::uint64_t>&) { disk.letGo = disk.letsGo; }};
     }
     // A walk from `at` and the verdict after it.
     Verdict walkAndJudge(Disk& disk, std::uint64_t at) {
@@ -95,9 +105,12 @@ struct Judged {
 // answer past every cache, and one answer past every cache anywhere keeps it. A walk that found the disk answering
 // further on costs no ask; a live disk with a bad end or wide regular damage answers at the first place read before;
 // a dead one costs a few asks. Without places read before there is no evidence, and the disk is read on as a live
-// one. Without a way past every cache, the medium's answer where nothing had read keeps it, and failures where
-// nothing had read make it stopped. A disk judged stopped is asked again as a pass begins, and found answering when
-// it has come back: what it failed since it last answered is given back, to be read again.
+// one. Without a way past every cache, the medium's answer where nothing had read keeps it; places read before are
+// asked once the caches below have let go of them, their answer keeping it (a live disk with a bad end, whose
+// places never read all fail), and only their failing stops it, whatever holes of a file on the way answer where
+// nothing was read; a cache below that cannot let go answers for a dead disk, which tells nothing, and the pass goes
+// on. A disk judged stopped is asked again as a pass begins, and found
+// answering when it has come back: what it failed since it last answered is given back, to be read again.
 TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnly) {
     using Kind = Disk::Kind;
     const struct {
@@ -133,6 +146,31 @@ TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnl
          true,
          false,
          Verdict::Answers},
+        {"a live disk with a bad end that cannot be asked past every cache",
+         {Kind::BadEndFromTheRead, false},
+         true,
+         false,
+         Verdict::Answers},
+        {"a live disk with wide regular damage that cannot be asked past every cache, the save still to read there",
+         {Kind::RegularDamageFromTheRead, false},
+         true,
+         true,
+         Verdict::Answers},
+        {"a dead disk that cannot be asked past every cache, behind a cache that lets go",
+         {Kind::DiedAtTheRead, false, false, true, true},
+         true,
+         false,
+         Verdict::Stopped},
+        {"a dead disk that cannot be asked past every cache, its places never read holes",
+         {Kind::DiedAtTheRead, false, false, true, true, true},
+         true,
+         true,
+         Verdict::Stopped},
+        {"a dead disk that cannot be asked past every cache, behind a cache that cannot let go",
+         {Kind::DiedAtTheRead, false, false, true, false},
+         true,
+         false,
+         Verdict::Answers},
     };
     for (auto row : cases) {
         SCOPED_TRACE(row.what);
@@ -146,14 +184,17 @@ TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnl
         EXPECT_EQ(judged.walkAndJudge(disk, kRead), row.verdict);
         EXPECT_EQ(policy.stopped(), row.verdict == Verdict::Stopped);
         // A stretch that ended where the disk answered needs no ask, nor a medium with no evidence to be had; a
-        // live disk answers at the first place read before; any other, a few asks.
-        if (row.disk.kind == Kind::BadAreaThenReadable || !row.readBefore ||
-            (!disk.pastEveryCache && row.verdict == Verdict::Answers))
+        // live disk answers at the first place read before (so does a cache that cannot let go); any other, a few
+        // asks. Without a way past every cache, every ask follows the caches' letting go.
+        if (row.disk.kind == Kind::BadAreaThenReadable || !row.readBefore)
             EXPECT_EQ(disk.askedByJudgements, 0u);
         else if (row.verdict == Verdict::Answers && row.disk.kind != Kind::UnreadableButForFiles)
             EXPECT_EQ(disk.askedByJudgements, 1u);
         else
             EXPECT_LE(disk.askedByJudgements, 8u);
+        if (!disk.pastEveryCache && disk.letsGo) {
+            EXPECT_EQ(disk.letGoBeforeAsking, disk.askedByJudgements);
+        }
         EXPECT_LE(disk.failed, 40u);
         if (row.verdict != Verdict::Stopped) continue;
         EXPECT_EQ(policy.stoppedAt(), kRead);
@@ -162,8 +203,8 @@ TEST(ReadFailurePolicy, OneVerdictOnWhetherTheDiskStillAnswersRestsOnEvidenceOnl
         EXPECT_EQ(policy.askAgain(judged.asking(disk)), Verdict::Stopped);
         EXPECT_TRUE(policy.stopped());
         EXPECT_NE(policy.map().count(), 0u);
-        // Come back: without a way past every cache, only where nothing had read shows it.
-        disk.kind = disk.pastEveryCache ? Kind::BadEndFromTheRead : Kind::BadAreaThenReadable;
+        // Come back: it answers where it read before.
+        disk.kind = Kind::BadEndFromTheRead;
         EXPECT_EQ(policy.askAgain(judged.asking(disk)), Verdict::Answers);
         EXPECT_FALSE(policy.stopped());
         EXPECT_EQ(policy.map().count(), 0u);

@@ -140,32 +140,33 @@ bool ServedByTheFuseTool::deviceMapperPossible() {
 
 namespace {
 
-// The ext4 file system the tool serves for an image on one: made once beside the image, with the image as
-// card.img in it, in blocks of 4 KiB; empty when it cannot be made.
-std::filesystem::path ext4Holding(const std::filesystem::path& image) {
-    const std::filesystem::path dir = image.parent_path() / "ext4", ext4 = image.parent_path() / "ext4.img";
-    if (std::filesystem::exists(ext4)) return ext4;
+// An ext4 file system holding `file` as `name`, made once as `made` beside it, in blocks of 4 KiB; empty when it
+// cannot be made.
+std::filesystem::path ext4Holding(const std::filesystem::path& file, const std::string& name,
+                                  const std::filesystem::path& made) {
+    if (std::filesystem::exists(made)) return made;
+    const std::filesystem::path dir = made.string() + ".d";
     std::filesystem::create_directories(dir);
-    const std::uint64_t mib = std::filesystem::file_size(image) / (1 << 20) * 5 / 4 + 16;
-    if (!runCommand("cp --sparse=always " + shellQuote(image.string()) + " " + shellQuote((dir / "card.img").string()) +
-                    " && mkfs.ext4 -q -F -b 4096 -d " + shellQuote(dir.string()) + " " + shellQuote(ext4.string()) +
+    const std::uint64_t mib = std::filesystem::file_size(file) / (1 << 20) * 5 / 4 + 16;
+    if (!runCommand("cp --sparse=always " + shellQuote(file.string()) + " " + shellQuote((dir / name).string()) +
+                    " && mkfs.ext4 -q -F -b 4096 -d " + shellQuote(dir.string()) + " " + shellQuote(made.string()) +
                     " " + std::to_string(mib) + "M"))
         return {};
     std::filesystem::remove_all(dir);
-    return ext4;
+    return made;
 }
 
-// Where card.img lies on the ext4 file system that holds it: its extents, in 4 KiB blocks, as first block of the
+// Where `name` lies on the ext4 file system `ext4` that holds it: its extents, in 4 KiB blocks, as first block of the
 // file, first block of the file system and blocks; read once a file system.
 using Ext4Extents = std::vector<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>>;
-const Ext4Extents& extentsOnExt4(const std::filesystem::path& ext4) {
+const Ext4Extents& extentsOnExt4(const std::filesystem::path& ext4, const std::string& name) {
     static std::map<std::string, Ext4Extents> known;
     static std::mutex mutex;
     std::lock_guard lock(mutex);
-    Ext4Extents& extents = known[ext4.string()];
+    Ext4Extents& extents = known[ext4.string() + "/" + name];
     if (!extents.empty()) return extents;
     std::istringstream lines(
-        runCommand("debugfs -R 'ex /card.img' " + shellQuote(ext4.string()) + " 2>/dev/null").value_or(""));
+        runCommand("debugfs -R 'ex /" + name + "' " + shellQuote(ext4.string()) + " 2>/dev/null").value_or(""));
     std::string line;
     while (std::getline(lines, line)) {
         // "level/depth entry/entries  first - last  physical - end  length flags": leaves only (level = depth).
@@ -179,13 +180,33 @@ const Ext4Extents& extentsOnExt4(const std::filesystem::path& ext4) {
     return extents;
 }
 
-// Sectors [first, first + count) of card.img as runs of sectors of the ext4 file system; nothing of a hole.
-std::vector<std::pair<std::uint64_t, std::uint64_t>> onExt4(const std::filesystem::path& ext4, std::uint64_t first,
-                                                            std::uint64_t count) {
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
-    for (const auto& [logical, physical, blocks] : extentsOnExt4(ext4)) {
+// Sectors [first, first + count) of the file `name` as runs of sectors of the ext4 file system that holds it;
+// nothing of a hole.
+using SectorRuns = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+SectorRuns onExt4(const std::filesystem::path& ext4, const std::string& name, std::uint64_t first,
+                  std::uint64_t count) {
+    SectorRuns runs;
+    for (const auto& [logical, physical, blocks] : extentsOnExt4(ext4, name)) {
         const std::uint64_t from = std::max(first, logical * 8), to = std::min(first + count, (logical + blocks) * 8);
         if (from < to) runs.emplace_back(physical * 8 + (from - logical * 8), to - from);
+    }
+    return runs;
+}
+
+// The file systems a sector of the image lies in, from the image's outwards: each made of the one before as `name`.
+struct Ext4Layer {
+    std::filesystem::path ext4;
+    std::string name;
+};
+// Sectors [first, first + count) of the image as runs of sectors of the outermost file system.
+SectorRuns throughLayers(const std::vector<Ext4Layer>& layers, std::uint64_t first, std::uint64_t count) {
+    SectorRuns runs{{first, count}};
+    for (const Ext4Layer& layer : layers) {
+        SectorRuns next;
+        for (const auto& [at, sectors] : runs)
+            for (const auto& run : onExt4(layer.ext4, layer.name, at, sectors))
+                next.push_back(run);
+        runs = std::move(next);
     }
     return runs;
 }
@@ -194,7 +215,9 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> onExt4(const std::filesyste
 
 ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, const std::filesystem::path& map,
                                          Loop loop, std::optional<std::uint64_t> dieAtSector, bool diesOnce) {
-    const bool onExt4File = loop == Loop::FileOnExt4OverCached || loop == Loop::CachedOverFileOnExt4OverCached;
+    const bool twoDeep = loop == Loop::FileOnExt4OnExt4OverCached || loop == Loop::CachedOverFileOnExt4OnExt4OverCached;
+    const bool onExt4File =
+        twoDeep || loop == Loop::FileOnExt4OverCached || loop == Loop::CachedOverFileOnExt4OverCached;
     const bool uncachedFile = loop == Loop::DirectIo || loop == Loop::OverAnUncachedFile ||
                               loop == Loop::TheFileItself || loop == Loop::CachedOverDirectIo;
     const bool directIo = loop == Loop::DirectIo || loop == Loop::CachedOverDirectIo;
@@ -202,11 +225,16 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
     const std::filesystem::path mnt = image.parent_path() / "mnt";
     // The file the tool serves, and where the disk dies on it.
     std::filesystem::path served = image;
+    std::vector<Ext4Layer> layers;
     if (onExt4File) {
-        served = ext4Holding(image);
-        if (served.empty()) return;
+        layers.push_back({ext4Holding(image, "card.img", image.parent_path() / "ext4.img"), "card.img"});
+        if (twoDeep)
+            layers.push_back(
+                {ext4Holding(layers.back().ext4, "inner.img", image.parent_path() / "ext4-ext4.img"), "inner.img"});
+        served = layers.back().ext4;
+        if (served.empty() || layers.front().ext4.empty()) return;
         if (dieAtSector) {
-            const auto at = onExt4(served, *dieAtSector, 1);
+            const auto at = throughLayers(layers, *dieAtSector, 1);
             if (at.empty()) return;
             dieAtSector = at.front().first;
         }
@@ -228,7 +256,7 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
         std::ofstream out(badMap);
         std::uint64_t first = 0, count = 0;
         while (in >> first >> count)
-            for (const auto& [at, sectors] : onExt4(served, first, count))
+            for (const auto& [at, sectors] : throughLayers(layers, first, count))
                 out << at << ' ' << sectors << '\n';
     }
     // Unmounted, the tool ends.
@@ -263,13 +291,25 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
         device = attach(below, true);
         return;
     case Loop::FileOnExt4OverCached:
-    case Loop::CachedOverFileOnExt4OverCached: {
-        const std::filesystem::path ext4 = image.parent_path() / "mnt-ext4";
-        std::filesystem::create_directories(ext4);
-        if (!runCommand("mount -t ext4 -o ro,noload " + below + " " + shellQuote(ext4.string()))) return;
-        undo.insert(undo.begin(), "umount " + shellQuote(ext4.string()) + " || umount -l " + shellQuote(ext4.string()));
-        const std::string card = (ext4 / "card.img").string();
-        device = loop == Loop::FileOnExt4OverCached ? card : attach(card, false);
+    case Loop::CachedOverFileOnExt4OverCached:
+    case Loop::FileOnExt4OnExt4OverCached:
+    case Loop::CachedOverFileOnExt4OnExt4OverCached: {
+        // Each file system mounted from the loop device over the file the one outside it holds, outermost first.
+        std::string from = below;
+        std::filesystem::path holding;
+        for (std::size_t k = layers.size(); k-- > 0;) {
+            holding = image.parent_path() / (k == 0 ? "mnt-ext4" : "mnt-ext4-outer");
+            std::filesystem::create_directories(holding);
+            if (!runCommand("mount -t ext4 -o ro,noload " + from + " " + shellQuote(holding.string()))) return;
+            undo.insert(undo.begin(),
+                        "umount " + shellQuote(holding.string()) + " || umount -l " + shellQuote(holding.string()));
+            if (k == 0) break;
+            from = attach((holding / layers[k].name).string(), false);
+            if (from.empty()) return;
+        }
+        const std::string card = (holding / "card.img").string();
+        device =
+            loop == Loop::FileOnExt4OverCached || loop == Loop::FileOnExt4OnExt4OverCached ? card : attach(card, false);
         return;
     }
     case Loop::LinearOverCached: {

@@ -149,6 +149,15 @@ struct ServedByTheFuseTool {
         // where the file system holds them.
         FileOnExt4OverCached,
         CachedOverFileOnExt4OverCached,
+        // Two file systems deep: the image on an ext4 file system mounted
+        // from a loop device through the page cache over the file
+        // inner.img, itself on the ext4 file system the tool serves (made
+        // once beside the image, as ext4-ext4.img), mounted from a loop
+        // device through the page cache. The medium is the image file, or
+        // a loop device through the page cache over it; the map's runs and
+        // the sector the disk dies at are the image's.
+        FileOnExt4OnExt4OverCached,
+        CachedOverFileOnExt4OnExt4OverCached,
         // A device-mapper linear device over a loop device through the page
         // cache: only where the kernel has device-mapper (see
         // deviceMapperPossible).
