@@ -283,9 +283,11 @@ void TreeScreenController::showTree() {
             const std::uint64_t lost = volume->scanUnreadableSectorCount();
             std::string lostLine =
                 lost == 0 ? std::string()
-                          : platform::format("Sectors of the drive that could not be read: %llu. The scan took them as "
-                                             "zeros: entries and files that lay on them may be missing or damaged.",
-                                             static_cast<unsigned long long>(lost));
+                          : platform::format(
+                                "Sectors of the drive that could not be read, or lay in a bad area and were not "
+                                "read: %llu. The scan took them as zeros: entries and files that lay on them may be "
+                                "missing or damaged.",
+                                static_cast<unsigned long long>(lost));
             // A disk that stopped answering is no disk with a few bad
             // sectors: the end says so, and how far the scan had come. The
             // alert takes its message as a format too: its percent sign is

@@ -340,8 +340,9 @@ void ScanThread::cleanUp() {
     // The result screen says it too: a tree built over sectors that read as
     // zeros is not the whole of what the medium held.
     if (const std::uint64_t lost = volume_->scanUnreadableSectorCount(); lost != 0)
-        platform::logFormat("%llu sectors of %@ could not be read; the scan took them as zeros",
-                            static_cast<unsigned long long>(lost), volume_->path());
+        platform::logFormat(
+            "%llu sectors of %@ could not be read, or lay in a bad area and were not read; the scan took them as zeros",
+            static_cast<unsigned long long>(lost), volume_->path());
     // No HFS+ reader runs after this; its indexes go before the passes, as
     // the volume's own do at their end.
     hfs_.reset();
