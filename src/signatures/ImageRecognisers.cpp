@@ -302,21 +302,27 @@ bool ImageRecognisers::checkGIFFileAtBlock(std::uint64_t block, Sig& sig) {
     BoundedCursor cursor = medium.cursor(2);
     const platform::ByteView screen = cursor.at(0, 13);
     if (screen.empty()) return false;
-    const GIFWalk walk = walkGIFBlocks(medium, 13 + gifColourTableBytes(screen.u8(10)));
-    medium.steppedOver(walk.images);
+    const GIFWalk walk = walkGIFBlocks(medium, 13, gifColourTableBytes(screen.u8(10)));
+    medium.steppedOver(walk.bodies);
     medium.acceptJumpable(sig, walk.end, walk.checked);
+    // Bytes that are no block where the next should begin: the file's end
+    // is not known.
+    sig.foundCut = sig.foundCut || walk.cut;
     return true;
 }
 
-ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position) {
+ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uint64_t table,
+                                                          std::uint64_t tableBytes) {
     BoundedCursor cursor = medium.cursor(2);
+    std::uint64_t position = table + tableBytes;
     // Nothing but the trailer, or the zeros after a file without one, ends a
-    // GIF, and writers cut an image's data into sub-blocks of one length but
-    // the last: a walk that breaks off another way, or meets a short
-    // sub-block that is not the last, has read another file's bytes as
-    // sizes, whose first byte lies after the start of the last few blocks
-    // and sub-blocks it walked (a foreign size byte that happens to look as
-    // the file's own may hide one of them). Those few are not vouched for.
+    // GIF; writers cut an image's data into sub-blocks of one length but the
+    // last, and LZW starts from a code size of 2 to 8 bits: a walk that
+    // breaks off another way, meets a short sub-block that is not the last
+    // or a code size LZW has not, has read another file's bytes as sizes.
+    // Their first byte lies after the start of the last few blocks it
+    // walked, as a chance block byte is rare in them: the blocks from there
+    // are not vouched for.
     std::array<std::uint64_t, 4> recent;
     recent.fill(position);
     // Past a sector the medium could not give the search jumps no further
@@ -328,12 +334,16 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
     const auto broken = [&](std::uint64_t at) {
         if (!brokenAt && medium.beforeLoss(at)) brokenAt = recent.front();
     };
-    // An image's data the walk steps over by its sub-blocks' sizes.
-    SteppedBodies images(medium.bytesPerSector());
+    // What the walk steps over by a length: the colour tables, and the data
+    // of extensions and images by their sub-blocks' sizes. The file's own
+    // only by the headers that size them, as a cut may have put another
+    // file's bytes anywhere in them.
+    SteppedBodies bodies(medium.bytesPerSector());
+    bodies.add(table, position);
     const auto finish = [&](std::uint64_t end, bool whole) {
         if (!whole) broken(end);
-        images.endAt(end);
-        return GIFWalk{end, std::min(end, brokenAt.value_or(end)), std::move(images)};
+        bodies.endAt(end);
+        return GIFWalk{end, std::min(end, brokenAt.value_or(end)), !whole, std::move(bodies)};
     };
     // The byte at a position, or -1 past what can be read, where the walk
     // ends.
@@ -381,9 +391,11 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
     };
     // The data sub-blocks from the one whose size byte follows `position`:
     // Ended leaves it on their terminator, Stopped on the last byte walked,
-    // Cut where the bytes that can be read end.
+    // Cut where the bytes that can be read end. `evenLengths`: an image's,
+    // cut into sub-blocks of one length but the last (an extension's follow
+    // what they hold: an XMP packet's the characters of its text).
     enum class Blocks { Ended, Stopped, Cut };
-    const auto subBlocks = [&]() {
+    const auto subBlocks = [&](bool evenLengths) {
         std::uint64_t step = 0;
         bool shortSeen = false;
         for (;;) {
@@ -395,9 +407,8 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
                     shortSeen = false;
                     continue;
                 }
-            walked(position + 1);
             if (size != 0 && shortSeen) broken(position + 1);
-            shortSeen = shortSeen || (step != 0 && static_cast<std::uint64_t>(size) + 1 != step);
+            shortSeen = evenLengths && (shortSeen || (step != 0 && static_cast<std::uint64_t>(size) + 1 != step));
             position += static_cast<std::uint64_t>(size) + 1;
             if (size == 0) return Blocks::Ended;
             if (medium.stopped()) return Blocks::Stopped;
@@ -411,7 +422,7 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
         const std::optional<std::uint64_t> next = subBlockAfterLoss(at, 0);
         if (!next) return false;
         position = *next - 1;
-        walked = subBlocks();
+        walked = subBlocks(false);
         if (walked != Blocks::Cut) ++position;
         return true;
     };
@@ -445,23 +456,29 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
         zeros = 0;
         walked(position);
         if (b == 0x21) {
-            // Extension: the introducer, the label and the first data
-            // sub-block, then a second sub-block when one follows; its size
-            // byte is what the loop tests.
-            const int first = byteAt(position + 2);
-            if (first < 0) return finish(position, true);
-            position += 3 + first;
+            // Extension: the introducer and the label, then the data
+            // sub-blocks to their terminator, however many: an ICC profile
+            // or an XMP packet takes dozens.
+            ++position;
+            const std::uint64_t data = position + 1;
+            const Blocks ended = subBlocks(false);
+            bodies.add(data, position);
+            if (ended == Blocks::Cut) return finish(position, true);
+            ++position;
             b = byteAt(position);
-            if (b > 0) walked(position), position += b + 1;
         } else if (b == 0x2C) {
             // Image: the descriptor and its colour table, then the data
             // sub-blocks from the code-size byte to the empty one.
             const int packed = byteAt(position + 9);
             if (packed < 0) return finish(position, true);
-            position += 10 + gifColourTableBytes(static_cast<std::uint8_t>(packed));
+            const std::uint64_t colours = position + 10;
+            position = colours + gifColourTableBytes(static_cast<std::uint8_t>(packed));
+            bodies.add(colours, position);
+            if (const int codeSize = byteAt(position); codeSize >= 0 && (codeSize < 2 || codeSize > 8))
+                broken(position);
             const std::uint64_t data = position + 1;
-            const Blocks ended = subBlocks();
-            images.add(data, position);
+            const Blocks ended = subBlocks(true);
+            bodies.add(data, position);
             if (ended == Blocks::Cut) return finish(position, true);
             ++position;
             b = byteAt(position);

@@ -922,12 +922,43 @@ void PrintTo(const Layout& l, std::ostream* out) {
     *out << l.name;
 }
 
+// A GIF of plasma that `then` gives an extension of many sub-blocks.
+std::string gifWith(unsigned seed, const std::string& then) {
+    return toolSample(plasma(seed, "240x180") + then, "gif");
+}
+
+// The file whole, then a copy of it with a photo written from the sector half its length in.
+std::vector<Laid> wholeAndCutByAPhoto(const std::string& file, unsigned seed) {
+    const std::uint64_t copy = 2048 + (file.size() + 511) / 512 + 8;
+    return {{file, 2048}, {file, copy, Listed::Cut}, {photo(seed, "160x120"), copy + half(file.size()) / 512}};
+}
+
 const Layout kLayouts[] = {
     // Its cover picture, which begins a sector, is the movie's own.
     {"Mp4WithCoverArt",
      {"mp4", "jpg"},
      [] {
          return std::vector<Laid>{{withCover(80, "mp4"), 2048}};
+     }},
+    // A GIF's extensions are walked to their terminator; what its walk steps over is its own only by its headers.
+    {"GifWithAnIccProfile",
+     {"gif", "jpg"},
+     [] {
+         return wholeAndCutByAPhoto(gifWith(90, "-profile /usr/share/color/icc/ghostscript/srgb.icc \"$OUT\""), 91);
+     }},
+    {"GifWithXmp",
+     {"gif", "jpg"},
+     [] {
+         return wholeAndCutByAPhoto(
+             gifWith(92, "\"$OUT\" && exiftool -q -overwrite_original -XMP-dc:Title=Walk -XMP-dc:Creator=me \"$OUT\""),
+             93);
+     }},
+    {"GifWithALongComment",
+     {"gif", "jpg"},
+     [] {
+         return wholeAndCutByAPhoto(
+             gifWith(94, "\"$OUT\" && exiftool -q -overwrite_original -Comment=" + std::string(700, 'c') + " \"$OUT\""),
+             95);
      }},
 };
 
