@@ -933,6 +933,20 @@ std::vector<Laid> wholeAndCutByAPhoto(const std::string& file, unsigned seed) {
     return {{file, 2048}, {file, copy, Listed::Cut}, {photo(seed, "160x120"), copy + half(file.size()) / 512}};
 }
 
+// An Olympus raw file as a camera writing big-endian lays it out: "MMOR", IFD0 with its maker, the sensor's data in
+// one strip behind it.
+std::string bigEndianOlympusRaw(unsigned seed) {
+    using B = testsupport::TiffBuilder;
+    B b(true);
+    b.magic('O', 'R');
+    const auto ifd0 = b.addIfd();
+    b.ascii(ifd0, 271, "OLYMPUS IMAGING CORP.");
+    b.entry(ifd0, 256, B::Long, {400});
+    b.entry(ifd0, 257, B::Long, {300});
+    b.strips(ifd0, {b.addBlob(pixels(seed, "400x300", "gray"))});
+    return b.build();
+}
+
 const Layout kLayouts[] = {
     // Its cover picture, which begins a sector, is the movie's own.
     {"Mp4WithCoverArt",
@@ -959,6 +973,12 @@ const Layout kLayouts[] = {
          return wholeAndCutByAPhoto(
              gifWith(94, "\"$OUT\" && exiftool -q -overwrite_original -Comment=" + std::string(700, 'c') + " \"$OUT\""),
              95);
+     }},
+    // Olympus raw files are read in the byte order their header names.
+    {"BigEndianOlympusRaw",
+     {"orf", "jpg"},
+     [] {
+         return std::vector<Laid>{{bigEndianOlympusRaw(96), 2048}};
      }},
 };
 
