@@ -36,6 +36,9 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
     if (open_ &&
         platform::saturatingMul(sector - open_->sector, volume_.u32BytesInSector()) >= open_->unvouched.reach())
         settle();
+    // A thumbnail that the metadata of a file found before places here is
+    // that file's.
+    if (p_.groups.passesOver(sector)) return {};
     // The calculators see the sector's first bytes only; those that need
     // more read the device themselves.
     p_.context.reader().lostSector().startFile(origin_ + sector);
@@ -118,6 +121,7 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
     CarvingContext::Unvouched& unvouched = p_.context.measuredUnvouched;
     const bool opens = !open_ && (unvouched.end > unvouched.from || !unvouched.bodies.empty());
     NewDir* file = p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc, p_.context.measuredCut, opens);
+    p_.groups.passOver(sector, p_.context.thumbnails);
     if (opens && file) {
         std::sort(unvouched.ownSectors.begin(), unvouched.ownSectors.end());
         open_ = OpenFile{file, sector, std::move(unvouched)};

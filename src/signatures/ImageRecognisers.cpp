@@ -6,6 +6,7 @@
 #include "signatures/FileStartProbe.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
+#include "walks/ExifThumbnail.h"
 #include "walks/JpegScanWalk.h"
 #include "walks/SteppedBodies.h"
 
@@ -15,7 +16,8 @@
 
 namespace {
 
-constexpr std::uint32_t kWebP = 0x57454250; // "WEBP"
+constexpr std::uint32_t kWebP = 0x57454250;      // "WEBP"
+constexpr std::uint32_t kExifChunk = 0x45584946; // "EXIF"
 
 // A GIF colour table's length from the packed byte of the descriptor it
 // follows: none unless bit 7 is set, else 3 x 2^(N+1) bytes.
@@ -32,6 +34,9 @@ constexpr std::uint64_t kJpegSegmentReach = 65537;
 constexpr std::uint64_t kGifLongestSubBlock = 256;
 
 constexpr std::uint32_t kIEND = 0x49454E44;
+// A JPEG's APP1 segment, and the word its EXIF block begins with.
+constexpr std::uint8_t kApp1 = 0xE1;
+constexpr std::uint32_t kExif = 0x45786966; // "Exif"
 // An SGI image's header; its unused bytes after the colour-map field are zero.
 constexpr std::size_t kSgiHeaderBytes = 512;
 constexpr std::size_t kSgiUnusedFrom = 108;
@@ -71,10 +76,13 @@ std::optional<std::uint64_t> jpegMarkerAfterLoss(RecogniserMedium& medium, Bound
 }
 
 // The first of the file's sectors from `from` to below `end` that begins as
-// a JPEG file does; `end` when none does.
-std::uint64_t firstSectorStartingAJpeg(RecogniserMedium& medium, std::uint64_t from, std::uint64_t end) {
+// a JPEG file does, other than those where a part of its own begins (`own`,
+// in order); `end` when none does.
+std::uint64_t firstSectorStartingAJpeg(RecogniserMedium& medium, std::uint64_t from, std::uint64_t end,
+                                       const std::vector<std::uint64_t>& own = {}) {
     BoundedCursor cursor = medium.cursor(JpegScanWalk::kWindowSectors);
     for (std::uint64_t sector = from; sector < end && cursor.holdsSector(sector); ++sector) {
+        if (std::binary_search(own.begin(), own.end(), sector)) continue;
         const platform::ByteView head = cursor.bytes(sector * medium.bytesPerSector(), 3);
         if (head.size() == 3 && head.u8(0) == 0xFF && head.u8(1) == 0xD8 && head.u8(2) == 0xFF) return sector;
     }
@@ -160,6 +168,15 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
     std::uint32_t length = first.be16(2);
     bool scanSeen = false;
     bool markerFollowed = false;
+    // The segment at `at`, of `kind` and `bytes` long with its length field:
+    // an EXIF block, where its data says so, may place a thumbnail in it.
+    const auto noteExif = [&](std::uint64_t at, std::uint8_t kind, std::uint32_t bytes) {
+        if (kind == kApp1 && scan.exifLength == 0 && bytes > 8 && cursor.at(at + 4, 4).be32(0) == kExif) {
+            scan.exifAt = at + 4;
+            scan.exifLength = bytes - 2;
+        }
+    };
+    noteExif(position, firstKind, length);
     // Past the readable bytes a marker reads as zeros, as an unread buffer
     // would: a zero length ends the walk, and before the first scan a zero
     // marker breaks it.
@@ -188,6 +205,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         const bool isMarker = marker.u8(0) == 0xFF;
         length = marker.be16(2);
         if (isMarker && kind == 0xDA) scanSeen = true;
+        if (isMarker) noteExif(position, kind, length);
         // A segment that ran into bytes that are no marker: the image is
         // known up to there, once a segment before led to a marker or the
         // first is of a kind images open with (three bytes of random data
@@ -216,7 +234,13 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
     // The header segments were walked by their lengths, but a thumbnail they
     // hold, or a photo that cut them, may begin a sector: the search looks
     // at it.
-    const std::uint64_t headerSectors = firstSectorStartingAJpeg(medium, 1, scanSector);
+    std::uint64_t headerSectors = firstSectorStartingAJpeg(medium, 1, scanSector);
+    // A thumbnail its EXIF block places there is the image's own.
+    if (headerSectors < scanSector && scan.exifLength != 0)
+        headerSectors = firstSectorStartingAJpeg(
+            medium, headerSectors, scanSector,
+            ExifThumbnail::sectors(medium, bps, medium.firstSector(), medium.readableBytes(), scan.exifAt,
+                                   scan.exifLength, [&] { return medium.stopped(); }));
     // The end marker is looked for as far as can be read: a dense image
     // (fine noise, high quality, lossless) takes two bytes a pixel or more.
     JpegScanWalk walk(medium, bps, medium.firstSector(), medium.readableBytes(), [&] { return medium.stopped(); });
@@ -603,11 +627,20 @@ bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
     // animation) the walk steps over.
     std::uint64_t heads = at;
     SteppedBodies bodies(medium.bytesPerSector());
+    // The thumbnail an EXIF chunk places is the image's own part.
+    std::vector<std::uint64_t> thumbnails;
     while (at < walked && !medium.stopped()) {
         const std::optional<riff::Chunk> chunk = riff::chunkAt(cursor.at(at, riff::kChunkHeaderBytes), at);
         if (!chunk) break;
         heads = at + riff::kChunkHeaderBytes;
         bodies.add(heads, chunk->next);
+        if (chunk->id == kExifChunk && thumbnails.empty()) {
+            thumbnails = ExifThumbnail::sectors(medium, medium.bytesPerSector(), medium.firstSector(),
+                                                std::min(length, medium.readableBytes()), heads, chunk->next - heads,
+                                                [&] { return medium.stopped(); });
+            for (const std::uint64_t sector : thumbnails)
+                bodies.ownPartAt(sector * medium.bytesPerSector());
+        }
         at = chunk->next;
     }
     bodies.endAt(std::min(at, length));
@@ -617,10 +650,13 @@ bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
         // of a file, another's sectors after it; or chunks that run past the
         // end the header gives.
         medium.acceptCut(sig, std::min(at, length), heads);
-        return true;
+    } else {
+        // Nothing checks the image's data as its own: what follows its
+        // header may be another file's, and the search looks at it again.
+        medium.acceptListed(sig, length, heads);
     }
-    // Nothing checks the image's data as its own: what follows its header
-    // may be another file's, and the search looks at it again.
-    medium.acceptListed(sig, length, heads);
+    // A thumbnail past where the file was cut is none of its own.
+    std::erase_if(thumbnails, [&](std::uint64_t sector) { return sector * medium.bytesPerSector() >= sig.foundSize; });
+    sig.ownThumbnails = std::move(thumbnails);
     return true;
 }

@@ -55,6 +55,10 @@ private:
     struct JPEGScanStart {
         std::uint64_t position = 0;
         bool broken = false;
+        // The data of the first APP1 segment that holds an EXIF block, and
+        // its length (0: none).
+        std::uint64_t exifAt = 0;
+        std::uint64_t exifLength = 0;
     };
     // The marker walk from the first segment's marker at `position` on
     // (its last 0xFF, after any fill bytes); nothing when the first segment,
