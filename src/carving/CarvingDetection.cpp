@@ -50,6 +50,9 @@ void CarvingDetection::forgetMeasure() {
 BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
     // Past the open file's unvouched bytes: nothing was found inside them.
     if (pastOpenFile(sector)) settle();
+    // A thumbnail that the metadata of a file found before places here is
+    // that file's.
+    if (p_.groups.passesOver(sector)) return {};
     // The calculators see the sector's first bytes only; those that need
     // more read the device themselves.
     p_.context.reader().lostSector().startFile(origin_ + sector);
@@ -159,6 +162,7 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
     CarvingContext::Unvouched& unvouched = p_.context.measuredUnvouched;
     const bool opens = !open_ && (unvouched.end > unvouched.from || !unvouched.bodies.empty());
     NewDir* file = p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc, p_.context.measuredCut, opens);
+    p_.groups.passOver(sector, p_.context.thumbnails);
     if (opens && file) {
         std::sort(unvouched.ownSectors.begin(), unvouched.ownSectors.end());
         open_ = OpenFile{file, sector, std::move(unvouched)};

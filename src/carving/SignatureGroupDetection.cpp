@@ -9,6 +9,7 @@
 #include "volume/Volume.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <span>
 
@@ -58,6 +59,7 @@ bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, b
     sig.skipSize = 0;
     sig.skipFileSize = false;
     sig.foundCut = false;
+    sig.ownThumbnails.clear();
     if (!probing_) {
         search_.foundName.clear();
         search_.foundParentPath.clear();
@@ -134,8 +136,25 @@ Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteVie
     return nullptr;
 }
 
+void SignatureGroupDetection::passOver(std::uint64_t fileSector, const std::vector<std::uint64_t>& parts) {
+    if (parts.empty()) return;
+    for (const std::uint64_t part : parts)
+        passedOver_.push_back(platform::saturatingAdd(fileSector, part));
+    std::sort(passedOver_.begin(), passedOver_.end(), std::greater<>());
+    nextPassedOver_ = passedOver_.back();
+}
+
+bool SignatureGroupDetection::reachedPassedOver(std::uint64_t sector) {
+    // The search goes forward: the parts it has passed are dropped.
+    while (!passedOver_.empty() && passedOver_.back() < sector)
+        passedOver_.pop_back();
+    nextPassedOver_ = passedOver_.empty() ? UINT64_MAX : passedOver_.back();
+    return nextPassedOver_ == sector;
+}
+
 BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
     recordedAKnownStart_ = false;
+    if (passesOver(sector)) return {};
     if (search_.rtfdArray.empty()) search_.lookForRtfAttachments = false;
     const bool anyFirstByte = firstByteStands(bytes);
     if (!anyFirstByte && idGroup_ >= groups_.size()) return {};
@@ -172,6 +191,7 @@ BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t 
     const bool picture = search_.lookForRtfAttachments && !search_.rtfdArray.empty() && recordRtfGraphic(sig, sector);
     if (!picture) recorder_.addFileToListAtBlock(sector, sig, fileDesc_);
     fileDesc_.recordsWritten();
+    passOver(sector, sig.ownThumbnails);
     return skip;
 }
 

@@ -54,6 +54,13 @@ public:
     // keeps changes.
     bool startsKnownFile(std::uint64_t sector, platform::ByteView bytes) { return startsFile(sector, bytes); }
 
+    // The sectors where parts of the file recorded at `fileSector` begin
+    // that its own metadata places (a thumbnail, counted from its first
+    // sector): the search lists no file at them. passesOver: whether
+    // `sector`, asked in the order the search goes, is one.
+    void passOver(std::uint64_t fileSector, const std::vector<std::uint64_t>& parts);
+    bool passesOver(std::uint64_t sector) { return sector >= nextPassedOver_ && reachedPassedOver(sector); }
+
 private:
     struct Group {
         SignatureGroups::Group group;
@@ -93,6 +100,9 @@ private:
     // Files the hit under the first picture the pending RTF package expects
     // that it matches; false when it matches none.
     bool recordRtfGraphic(Sig& sig, std::uint64_t sector);
+    // Whether `sector` is the nearest sector passed over, once those the
+    // search has gone past are dropped.
+    bool reachedPassedOver(std::uint64_t sector);
 
     Volume& volume_;
     SignatureSearchState& search_;
@@ -110,4 +120,8 @@ private:
     // state is undone.
     bool probing_ = false;
     FileStartProbe* lookup_ = this;
+    // The sectors passed over that the search has yet to reach, the nearest
+    // last, and that nearest one (none: the largest number).
+    std::vector<std::uint64_t> passedOver_;
+    std::uint64_t nextPassedOver_ = UINT64_MAX;
 };

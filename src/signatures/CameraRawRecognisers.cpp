@@ -57,11 +57,14 @@ bool CameraRawRecognisers::checkSONY_RAWFileAtBlock(std::uint64_t block, Sig& si
 bool CameraRawRecognisers::checkORF_FileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig, probe_);
     std::vector<std::uint8_t> head;
-    // The signature match is the only identifying test: the header is not
-    // looked at, and every number is read little-endian.
+    // The signature match is the only identifying test; its first two bytes
+    // name the byte order, "MM" big-endian ("MMOR") and "II" little-endian
+    // ("IIRO", "IIRS"), as a TIFF's do.
     if (!TiffRecognisers::readHead(medium, head)) return false;
+    const bool bigEndian = head.size() >= 2 && head[0] == 'M' && head[1] == 'M';
     TiffDirectoryWalk walk =
-        TiffRecognisers::directoryWalk(medium, {.byteOrder = TiffDirectoryWalk::ByteOrder::LittleEndian,
+        TiffRecognisers::directoryWalk(medium, {.byteOrder = bigEndian ? TiffDirectoryWalk::ByteOrder::BigEndian
+                                                                       : TiffDirectoryWalk::ByteOrder::LittleEndian,
                                                 .directoryTest = &TiffRecognisers::checkTIFF_IFD});
     const std::uint64_t length = walk.measure(head);
     return TiffRecognisers::report(medium, sig, length, walk);

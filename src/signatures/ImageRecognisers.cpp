@@ -6,6 +6,7 @@
 #include "signatures/FileStartProbe.h"
 #include "signatures/RecogniserMedium.h"
 #include "signatures/Sig.h"
+#include "walks/ExifThumbnail.h"
 #include "walks/JpegScanWalk.h"
 #include "walks/SteppedBodies.h"
 
@@ -15,8 +16,8 @@
 
 namespace {
 
-constexpr std::uint32_t kWebP = 0x57454250;     // "WEBP"
-constexpr std::uint32_t kWebPExif = 0x45584946; // "EXIF"
+constexpr std::uint32_t kWebP = 0x57454250;      // "WEBP"
+constexpr std::uint32_t kExifChunk = 0x45584946; // "EXIF"
 
 // A GIF colour table's length from the packed byte of the descriptor it
 // follows: none unless bit 7 is set, else 3 x 2^(N+1) bytes.
@@ -33,6 +34,9 @@ constexpr std::uint64_t kJpegSegmentReach = 65537;
 constexpr std::uint64_t kGifLongestSubBlock = 256;
 
 constexpr std::uint32_t kIEND = 0x49454E44;
+// A JPEG's APP1 segment, and the word its EXIF block begins with.
+constexpr std::uint8_t kApp1 = 0xE1;
+constexpr std::uint32_t kExif = 0x45786966; // "Exif"
 // An SGI image's header; its unused bytes after the colour-map field are zero.
 constexpr std::size_t kSgiHeaderBytes = 512;
 constexpr std::size_t kSgiUnusedFrom = 108;
@@ -72,10 +76,13 @@ std::optional<std::uint64_t> jpegMarkerAfterLoss(RecogniserMedium& medium, Bound
 }
 
 // The first of the file's sectors from `from` to below `end` that begins as
-// a JPEG file does; `end` when none does.
-std::uint64_t firstSectorStartingAJpeg(RecogniserMedium& medium, std::uint64_t from, std::uint64_t end) {
+// a JPEG file does, other than those where a part of its own begins (`own`,
+// in order); `end` when none does.
+std::uint64_t firstSectorStartingAJpeg(RecogniserMedium& medium, std::uint64_t from, std::uint64_t end,
+                                       const std::vector<std::uint64_t>& own = {}) {
     BoundedCursor cursor = medium.cursor(JpegScanWalk::kWindowSectors);
     for (std::uint64_t sector = from; sector < end && cursor.holdsSector(sector); ++sector) {
+        if (std::binary_search(own.begin(), own.end(), sector)) continue;
         const platform::ByteView head = cursor.bytes(sector * medium.bytesPerSector(), 3);
         if (head.size() == 3 && head.u8(0) == 0xFF && head.u8(1) == 0xD8 && head.u8(2) == 0xFF) return sector;
     }
@@ -161,6 +168,15 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
     std::uint32_t length = first.be16(2);
     bool scanSeen = false;
     bool markerFollowed = false;
+    // The segment at `at`, of `kind` and `bytes` long with its length field:
+    // an EXIF block, where its data says so, may place a thumbnail in it.
+    const auto noteExif = [&](std::uint64_t at, std::uint8_t kind, std::uint32_t bytes) {
+        if (kind == kApp1 && scan.exifLength == 0 && bytes > 8 && cursor.at(at + 4, 4).be32(0) == kExif) {
+            scan.exifAt = at + 4;
+            scan.exifLength = bytes - 2;
+        }
+    };
+    noteExif(position, firstKind, length);
     // Past the readable bytes a marker reads as zeros, as an unread buffer
     // would: a zero length ends the walk, and before the first scan a zero
     // marker breaks it.
@@ -189,6 +205,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         const bool isMarker = marker.u8(0) == 0xFF;
         length = marker.be16(2);
         if (isMarker && kind == 0xDA) scanSeen = true;
+        if (isMarker) noteExif(position, kind, length);
         // A segment that ran into bytes that are no marker: the image is
         // known up to there, once a segment before led to a marker or the
         // first is of a kind images open with (three bytes of random data
@@ -217,7 +234,13 @@ void ImageRecognisers::measureJPEG(RecogniserMedium& medium, const JPEGScanStart
     // The header segments were walked by their lengths, but a thumbnail they
     // hold, or a photo that cut them, may begin a sector: the search looks
     // at it.
-    const std::uint64_t headerSectors = firstSectorStartingAJpeg(medium, 1, scanSector);
+    std::uint64_t headerSectors = firstSectorStartingAJpeg(medium, 1, scanSector);
+    // A thumbnail its EXIF block places there is the image's own.
+    if (headerSectors < scanSector && scan.exifLength != 0)
+        headerSectors = firstSectorStartingAJpeg(
+            medium, headerSectors, scanSector,
+            ExifThumbnail::sectors(medium, bps, medium.firstSector(), medium.readableBytes(), scan.exifAt,
+                                   scan.exifLength, [&] { return medium.stopped(); }));
     // The end marker is looked for as far as can be read: a dense image
     // (fine noise, high quality, lossless) takes two bytes a pixel or more.
     JpegScanWalk walk(medium, bps, medium.firstSector(), medium.readableBytes(), [&] { return medium.stopped(); });
@@ -303,21 +326,27 @@ bool ImageRecognisers::checkGIFFileAtBlock(std::uint64_t block, Sig& sig) {
     BoundedCursor cursor = medium.cursor(2);
     const platform::ByteView screen = cursor.at(0, 13);
     if (screen.empty()) return false;
-    const GIFWalk walk = walkGIFBlocks(medium, 13 + gifColourTableBytes(screen.u8(10)));
-    medium.steppedOver(walk.images);
+    const GIFWalk walk = walkGIFBlocks(medium, 13, gifColourTableBytes(screen.u8(10)));
+    medium.steppedOver(walk.bodies);
     medium.acceptJumpable(sig, walk.end, walk.checked);
+    // Bytes that are no block where the next should begin: the file's end
+    // is not known.
+    sig.foundCut = sig.foundCut || walk.cut;
     return true;
 }
 
-ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position) {
+ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medium, std::uint64_t table,
+                                                          std::uint64_t tableBytes) {
     BoundedCursor cursor = medium.cursor(2);
+    std::uint64_t position = table + tableBytes;
     // Nothing but the trailer, or the zeros after a file without one, ends a
-    // GIF, and writers cut an image's data into sub-blocks of one length but
-    // the last: a walk that breaks off another way, or meets a short
-    // sub-block that is not the last, has read another file's bytes as
-    // sizes, whose first byte lies after the start of the last few blocks
-    // and sub-blocks it walked (a foreign size byte that happens to look as
-    // the file's own may hide one of them). Those few are not vouched for.
+    // GIF; writers cut an image's data into sub-blocks of one length but the
+    // last, and LZW starts from a code size of 2 to 8 bits: a walk that
+    // breaks off another way, meets a short sub-block that is not the last
+    // or a code size LZW has not, has read another file's bytes as sizes.
+    // Their first byte lies after the start of the last few blocks it
+    // walked, as a chance block byte is rare in them: the blocks from there
+    // are not vouched for.
     std::array<std::uint64_t, 4> recent;
     recent.fill(position);
     // Past a sector the medium could not give the search jumps no further
@@ -329,12 +358,16 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
     const auto broken = [&](std::uint64_t at) {
         if (!brokenAt && medium.beforeLoss(at)) brokenAt = recent.front();
     };
-    // An image's data the walk steps over by its sub-blocks' sizes.
-    SteppedBodies images(medium.bytesPerSector());
+    // What the walk steps over by a length: the colour tables, and the data
+    // of extensions and images by their sub-blocks' sizes. The file's own
+    // only by the headers that size them, as a cut may have put another
+    // file's bytes anywhere in them.
+    SteppedBodies bodies(medium.bytesPerSector());
+    bodies.add(table, position);
     const auto finish = [&](std::uint64_t end, bool whole) {
         if (!whole) broken(end);
-        images.endAt(end);
-        return GIFWalk{end, std::min(end, brokenAt.value_or(end)), std::move(images)};
+        bodies.endAt(end);
+        return GIFWalk{end, std::min(end, brokenAt.value_or(end)), !whole, std::move(bodies)};
     };
     // The byte at a position, or -1 past what can be read, where the walk
     // ends.
@@ -382,9 +415,11 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
     };
     // The data sub-blocks from the one whose size byte follows `position`:
     // Ended leaves it on their terminator, Stopped on the last byte walked,
-    // Cut where the bytes that can be read end.
+    // Cut where the bytes that can be read end. `evenLengths`: an image's,
+    // cut into sub-blocks of one length but the last (an extension's follow
+    // what they hold: an XMP packet's the characters of its text).
     enum class Blocks { Ended, Stopped, Cut };
-    const auto subBlocks = [&]() {
+    const auto subBlocks = [&](bool evenLengths) {
         std::uint64_t step = 0;
         bool shortSeen = false;
         for (;;) {
@@ -396,9 +431,8 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
                     shortSeen = false;
                     continue;
                 }
-            walked(position + 1);
             if (size != 0 && shortSeen) broken(position + 1);
-            shortSeen = shortSeen || (step != 0 && static_cast<std::uint64_t>(size) + 1 != step);
+            shortSeen = evenLengths && (shortSeen || (step != 0 && static_cast<std::uint64_t>(size) + 1 != step));
             position += static_cast<std::uint64_t>(size) + 1;
             if (size == 0) return Blocks::Ended;
             if (medium.stopped()) return Blocks::Stopped;
@@ -412,7 +446,7 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
         const std::optional<std::uint64_t> next = subBlockAfterLoss(at, 0);
         if (!next) return false;
         position = *next - 1;
-        walked = subBlocks();
+        walked = subBlocks(false);
         if (walked != Blocks::Cut) ++position;
         return true;
     };
@@ -446,23 +480,29 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
         zeros = 0;
         walked(position);
         if (b == 0x21) {
-            // Extension: the introducer, the label and the first data
-            // sub-block, then a second sub-block when one follows; its size
-            // byte is what the loop tests.
-            const int first = byteAt(position + 2);
-            if (first < 0) return finish(position, true);
-            position += 3 + first;
+            // Extension: the introducer and the label, then the data
+            // sub-blocks to their terminator, however many: an ICC profile
+            // or an XMP packet takes dozens.
+            ++position;
+            const std::uint64_t data = position + 1;
+            const Blocks ended = subBlocks(false);
+            bodies.add(data, position);
+            if (ended == Blocks::Cut) return finish(position, true);
+            ++position;
             b = byteAt(position);
-            if (b > 0) walked(position), position += b + 1;
         } else if (b == 0x2C) {
             // Image: the descriptor and its colour table, then the data
             // sub-blocks from the code-size byte to the empty one.
             const int packed = byteAt(position + 9);
             if (packed < 0) return finish(position, true);
-            position += 10 + gifColourTableBytes(static_cast<std::uint8_t>(packed));
+            const std::uint64_t colours = position + 10;
+            position = colours + gifColourTableBytes(static_cast<std::uint8_t>(packed));
+            bodies.add(colours, position);
+            if (const int codeSize = byteAt(position); codeSize >= 0 && (codeSize < 2 || codeSize > 8))
+                broken(position);
             const std::uint64_t data = position + 1;
-            const Blocks ended = subBlocks();
-            images.add(data, position);
+            const Blocks ended = subBlocks(true);
+            bodies.add(data, position);
             if (ended == Blocks::Cut) return finish(position, true);
             ++position;
             b = byteAt(position);
@@ -587,6 +627,8 @@ bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
     // animation) the walk steps over.
     std::uint64_t heads = at;
     SteppedBodies bodies(medium.bytesPerSector());
+    // The thumbnail an EXIF chunk places is the image's own part.
+    std::vector<std::uint64_t> thumbnails;
     while (at < walked && !medium.stopped()) {
         const std::optional<riff::Chunk> chunk = riff::chunkAt(cursor.at(at, riff::kChunkHeaderBytes), at);
         if (!chunk) break;
@@ -594,9 +636,16 @@ bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
         // An EXIF chunk holds the picture's metadata as a TIFF structure: a
         // TIFF found where it begins is the WebP's own.
         if (const std::uint32_t order = cursor.at(heads, 4).be32(0);
-            chunk->id == kWebPExif && (order == 0x49492A00 || order == 0x4D4D002A))
+            chunk->id == kExifChunk && (order == 0x49492A00 || order == 0x4D4D002A))
             bodies.ownPartAt(heads);
         bodies.add(heads, chunk->next);
+        if (chunk->id == kExifChunk && thumbnails.empty()) {
+            thumbnails = ExifThumbnail::sectors(medium, medium.bytesPerSector(), medium.firstSector(),
+                                                std::min(length, medium.readableBytes()), heads, chunk->next - heads,
+                                                [&] { return medium.stopped(); });
+            for (const std::uint64_t sector : thumbnails)
+                bodies.ownPartAt(sector * medium.bytesPerSector());
+        }
         at = chunk->next;
     }
     bodies.endAt(std::min(at, length));
@@ -606,10 +655,13 @@ bool ImageRecognisers::checkWebPFileAtBlock(std::uint64_t block, Sig& sig) {
         // of a file, another's sectors after it; or chunks that run past the
         // end the header gives.
         medium.acceptCut(sig, std::min(at, length), heads);
-        return true;
+    } else {
+        // Nothing checks the image's data as its own: what follows its
+        // header may be another file's, and the search looks at it again.
+        medium.acceptListed(sig, length, heads);
     }
-    // Nothing checks the image's data as its own: what follows its header
-    // may be another file's, and the search looks at it again.
-    medium.acceptListed(sig, length, heads);
+    // A thumbnail past where the file was cut is none of its own.
+    std::erase_if(thumbnails, [&](std::uint64_t sector) { return sector * medium.bytesPerSector() >= sig.foundSize; });
+    sig.ownThumbnails = std::move(thumbnails);
     return true;
 }

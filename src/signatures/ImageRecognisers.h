@@ -55,6 +55,10 @@ private:
     struct JPEGScanStart {
         std::uint64_t position = 0;
         bool broken = false;
+        // The data of the first APP1 segment that holds an EXIF block, and
+        // its length (0: none).
+        std::uint64_t exifAt = 0;
+        std::uint64_t exifLength = 0;
     };
     // The marker walk from the first segment's marker at `position` on
     // (its last 0xFF, after any fill bytes); nothing when the first segment,
@@ -66,16 +70,18 @@ private:
     // it; without either as far as can be read, the length looked through,
     // marked cut.
     void measureJPEG(RecogniserMedium& medium, const JPEGScanStart& scan, Sig& sig);
-    // The position after the GIF's last block, from the first block at
-    // `position`: after the trailer, or where the walk met something else;
-    // how far the blocks it walked hold together as one file's; and the
-    // images' data it stepped over by the sub-blocks' sizes.
+    // The position after the GIF's last block, from the global colour table
+    // at `table` and the first block after it: after the trailer, or where
+    // the walk met something else (`cut`: bytes that are no block); how far
+    // the blocks it walked hold together as one file's; and what it stepped
+    // over by a length (colour tables, the data sub-blocks).
     struct GIFWalk {
         std::uint64_t end = 0;
         std::uint64_t checked = 0;
-        SteppedBodies images{0};
+        bool cut = false;
+        SteppedBodies bodies{0};
     };
-    static GIFWalk walkGIFBlocks(RecogniserMedium& medium, std::uint64_t position);
+    static GIFWalk walkGIFBlocks(RecogniserMedium& medium, std::uint64_t table, std::uint64_t tableBytes);
 
     Volume& volume_;
     FileStartProbe* probe_ = nullptr;

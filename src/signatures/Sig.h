@@ -54,6 +54,10 @@ public:
     // the search matched, so the hit does not vouch that a file begins there
     // (RecogniserDispatch::vouchesForStart). Neither archived nor copied.
     bool foundOnHeaderAlone = false;
+    // Per hit: the file's sectors (counted from its first) where a thumbnail
+    // its own metadata places begins (ExifThumbnail): its own part, at which
+    // the search lists no file. Neither archived nor copied.
+    std::vector<std::uint64_t> ownThumbnails;
 
     // Further types with the same offset, length and header, chained when a
     // search's lookup trees are built. Neither archived nor copied.

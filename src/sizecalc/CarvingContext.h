@@ -104,6 +104,10 @@ public:
         std::uint64_t reach() const;
     };
     Unvouched measuredUnvouched;
+    // The sectors of the file measured last (counted from its first) where
+    // a thumbnail its own metadata places begins (ExifThumbnail), among its
+    // own sectors too: the run lists no file there.
+    std::vector<std::uint64_t> thumbnails;
 
     // What the TIFF-family calculators learnt of the sector being offered:
     // the first of them to look classifies the header, and those after it

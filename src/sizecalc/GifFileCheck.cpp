@@ -3,6 +3,8 @@
 #include "sizecalc/CarvingContext.h"
 #include "walks/SteppedBodies.h"
 
+#include <algorithm>
+
 namespace {
 // Covers the bytes a complete file may still have behind its trailer.
 constexpr std::uint64_t kMargin = 512;
@@ -91,14 +93,26 @@ std::optional<std::uint64_t> GifFileCheck::subBlockAfterLoss(std::uint64_t at, s
     return std::nullopt;
 }
 
-GifFileCheck::Walk GifFileCheck::subBlocks(std::uint64_t& p) {
+void GifFileCheck::walkedBlock(std::uint64_t at) {
+    if (!brokenAt_) std::rotate(recent_.begin(), recent_.begin() + 1, recent_.end()), recent_.back() = at;
+}
+
+void GifFileCheck::broken(std::uint64_t at) {
+    const std::uint32_t bytesPerSector = context_.bytesPerSector();
+    if (!brokenAt_ && bytesPerSector != 0 && context_.reader().lostSector().before(fileSector_ + at / bytesPerSector))
+        brokenAt_ = recent_.front();
+}
+
+GifFileCheck::Walk GifFileCheck::subBlocks(std::uint64_t& p, bool evenLengths) {
     std::uint64_t step = 0;
+    bool shortSeen = false;
     for (;;) {
         const auto size = byteAt(p + 1);
         if (!size) return Walk::ReadFailed;
         if (*size == 0 && lost(p + 1))
             if (const std::optional<std::uint64_t> next = subBlockAfterLoss(p + 1, step)) {
                 p = *next - 1;
+                shortSeen = false;
                 continue;
             }
         if (*size == 0) {
@@ -106,6 +120,8 @@ GifFileCheck::Walk GifFileCheck::subBlocks(std::uint64_t& p) {
             return Walk::Ended;
         }
         if (context_.stopped()) return Walk::On;
+        if (shortSeen) broken(p + 1);
+        shortSeen = evenLengths && (shortSeen || (step != 0 && *size + 1u != step));
         step = *size + 1;
         p += step;
         if (p >= kWalkLimit) return Walk::Limit;
@@ -118,13 +134,20 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     windowStart_ = 0;
     lostUntil_ = 0;
     std::uint64_t p = 13 + colourTableBytes(window_.view().u8(10));
+    recent_.fill(p);
+    brokenAt_.reset();
     std::uint32_t zeroRun = 0;
-    SteppedBodies images(context_.bytesPerSector());
-    // The file measured to `end`: its images' data is its only by the
-    // sub-blocks' sizes.
+    // What the walk steps over by a length: the colour tables, and the data
+    // of extensions and images by their sub-blocks' sizes.
+    SteppedBodies bodies(context_.bytesPerSector());
+    bodies.add(13, p);
+    // The file measured to `end`: what it stepped over is its only by the
+    // headers that size it, and the blocks from a few before the first sign
+    // of another file's bytes not at all.
     const auto measured = [&](std::uint64_t end) {
-        images.endAt(end);
-        context_.measuredUnvouched = {end, end, 0, images.ownSectors(), images.spans()};
+        bodies.endAt(end);
+        context_.measuredUnvouched = {std::min(end, brokenAt_.value_or(end)), end, 0, bodies.ownSectors(),
+                                      bodies.spans()};
         return end;
     };
     // The sub-blocks after a block byte that could not be read, from p on;
@@ -135,7 +158,7 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
         if (!next) return false;
         p = *next - 1;
         zeroRun = 0;
-        walk = subBlocks(p);
+        walk = subBlocks(p, false);
         return true;
     };
     auto b = byteAt(p);
@@ -155,20 +178,27 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             // The label, then data sub-blocks up to their terminator, however
             // many: an XMP packet or an ICC profile takes hundreds.
             zeroRun = 0;
+            walkedBlock(p);
             ++p;
-            walk = subBlocks(p);
+            const std::uint64_t data = p + 1;
+            walk = subBlocks(p, false);
+            bodies.add(data, p);
             if (walk == Walk::On) break;
         } else if (*b == kImage) {
             zeroRun = 0;
             const auto packed = byteAt(p + 9);
             if (!packed) return 0;
             if (window_.unreadable(fileSector_, p, 10) && goOnAfterLoss(p + 9)) continue;
-            p += 10 + colourTableBytes(*packed);
+            walkedBlock(p);
+            const std::uint64_t colours = p + 10;
+            p = colours + colourTableBytes(*packed);
+            bodies.add(colours, p);
             // p is on the LZW code size, then on the last byte of each data
             // sub-block; the byte behind it sizes the next one.
+            if (const auto codeSize = byteAt(p); codeSize && (*codeSize < 2 || *codeSize > 8)) broken(p);
             const std::uint64_t data = p + 1;
-            walk = subBlocks(p);
-            images.add(data, p);
+            walk = subBlocks(p, true);
+            bodies.add(data, p);
             if (walk == Walk::On) break;
         } else {
             break;
@@ -177,5 +207,11 @@ std::uint64_t GifFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     if (walk == Walk::Limit) return kCappedSize;
     if (walk == Walk::ReadFailed) return 0;
     if (*b == kTrailer) ++p;
-    return p < kSmallestFile ? 0 : measured(p) + kMargin;
+    if (p < kSmallestFile) return 0;
+    // Bytes that are no block where the next should begin: the file's end
+    // is not known.
+    const bool cut = *b != kTrailer && walk != Walk::On && !context_.stopped();
+    if (cut) broken(p);
+    context_.measuredCut = cut;
+    return measured(p) + kMargin;
 }

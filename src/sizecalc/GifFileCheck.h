@@ -3,6 +3,7 @@
 #include "sizecalc/ReadWindow.h"
 #include "sizecalc/SizeCalculator.h"
 
+#include <array>
 #include <optional>
 
 // A GIF is measured by following its blocks (extensions, images with their
@@ -25,9 +26,21 @@ private:
     bool lost(std::uint64_t offset) const;
     // The data sub-blocks from the one whose size byte follows p (the code
     // size, or the last byte of the sub-block before), up to and on their
-    // terminator; false when a read failed.
+    // terminator; false when a read failed. `evenLengths`: an image's, which
+    // writers cut into sub-blocks of one length but the last.
     enum class Walk { On, Ended, Limit, ReadFailed };
-    Walk subBlocks(std::uint64_t& p);
+    Walk subBlocks(std::uint64_t& p, bool evenLengths);
+    // Nothing but the trailer, or the zeros after a file without one, ends a
+    // GIF; an image's data comes in sub-blocks of one length but the last,
+    // from a code size of 2 to 8 bits. A walk that breaks off another way,
+    // or meets anything else, has read another file's bytes as sizes, whose
+    // first byte lies after the start of the last few blocks it walked (a
+    // chance block byte is rare in them): the blocks from there are not
+    // vouched for. walkedBlock: the walk begins a block at `at`; broken:
+    // the sign of another file's bytes at `at`, which counts before the
+    // first sector the medium could not give only.
+    void walkedBlock(std::uint64_t at);
+    void broken(std::uint64_t at);
     // The block byte at `at` lies in a sector that could not be read: the
     // size byte of a data sub-block after it from which the sub-blocks run to
     // a terminator that a block follows. `step`: the length of the
@@ -43,4 +56,8 @@ private:
     // The end of the sectors that could not be read after which no
     // sub-block was found.
     std::uint64_t lostUntil_ = 0;
+    // The starts of the last few blocks walked, the oldest first, and where
+    // the walk's first sign of another file's bytes left them.
+    std::array<std::uint64_t, 4> recent_{};
+    std::optional<std::uint64_t> brokenAt_;
 };

@@ -11,6 +11,9 @@ namespace {
 
 // The longest segment with its marker.
 constexpr std::uint64_t kSegmentReach = 65537;
+// An APP1 segment's kind, and the word an EXIF block in it begins with.
+constexpr std::uint8_t kApp1 = 0xE1;
+constexpr std::uint32_t kExif = 0x45786966; // "Exif"
 
 // Where in the `count` bytes from `bytes` an end-of-image marker starts
 // (its second byte may be the one after them), or `count` for nowhere.
@@ -79,6 +82,7 @@ std::uint64_t JpegStreamWalk::scanLength(std::uint64_t first, std::uint32_t offs
 std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset, const Rules& rules) {
     cut_ = false;
     scanFrom_ = scanTo_ = 0;
+    exifFrom_ = exifLength_ = 0;
     const std::uint32_t bytesPerSector = context_.bytesPerSector();
     if (bytesPerSector == 0 || offset >= bytesPerSector || !window_.readAt(sector)) return 0;
     if (window_.view().be16(offset) != 0xFFD8) return 0;
@@ -114,6 +118,13 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset,
         if (context_.stopped() || broken) return n;
         if (!inScan) {
             std::uint64_t length = window_.view().be16(p);
+            // p is on the length field, the marker's kind before it: an EXIF
+            // block's segment may place a thumbnail in its data.
+            if (window_.view().u8(p - 1) == kApp1 && exifLength_ == 0 && length > 8 &&
+                window_.view().be32(p + 2) == kExif) {
+                exifFrom_ = n + 2;
+                exifLength_ = length - 2;
+            }
             if (length == 0 && rules.zeroLengthIsTwo) length = 2;
             n += length + 2;
             p += length;

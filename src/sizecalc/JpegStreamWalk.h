@@ -72,6 +72,11 @@ public:
     // reached no scan.
     std::uint64_t scanFrom() const { return scanFrom_; }
     std::uint64_t scanTo() const { return scanTo_; }
+    // The data of the first APP1 segment of that stream that holds an EXIF
+    // block, and its length (0: none), in bytes from its start-of-image
+    // marker.
+    std::uint64_t exifFrom() const { return exifFrom_; }
+    std::uint64_t exifLength() const { return exifLength_; }
 
 private:
     // The marker `p` bytes into the device sector `sector` lies in a sector
@@ -91,4 +96,6 @@ private:
     bool cut_ = false;
     std::uint64_t scanFrom_ = 0;
     std::uint64_t scanTo_ = 0;
+    std::uint64_t exifFrom_ = 0;
+    std::uint64_t exifLength_ = 0;
 };

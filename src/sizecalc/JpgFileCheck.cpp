@@ -1,6 +1,7 @@
 #include "sizecalc/JpgFileCheck.h"
 
 #include "sizecalc/CarvingContext.h"
+#include "walks/ExifThumbnail.h"
 #include "walks/JpegScanWalk.h"
 
 JpgFileCheck::JpgFileCheck(CarvingContext& context) : SizeCalculator("jpg", context), walk_(context) {}
@@ -21,5 +22,12 @@ std::uint64_t JpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
                          .walkLimit = JpegStreamWalk::kScanReach, .limitAnswersLength = true, .scanByMarkers = true});
     context_.measuredCut = walk_.cut();
     context_.measuredUnvouched = {walk_.scanFrom(), walk_.scanTo(), JpegStreamWalk::kMargin, {}};
+    // A thumbnail its EXIF block places in its header is its own.
+    if (walk_.exifLength() != 0 && length != 0) {
+        context_.thumbnails = ExifThumbnail::sectors(context_.reader(), context_.bytesPerSector(), sectorNumber,
+                                                     context_.bytesFrom(sectorNumber), walk_.exifFrom(),
+                                                     walk_.exifLength(), [this] { return context_.stopped(); });
+        context_.measuredUnvouched.ownSectors = context_.thumbnails;
+    }
     return length;
 }

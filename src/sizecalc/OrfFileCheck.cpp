@@ -5,9 +5,7 @@
 #include <algorithm>
 
 namespace {
-// Header bytes 2-3 of the two raw kinds; an "RS" file carries this much more
-// than its strips.
-constexpr std::uint8_t kR = 'R';
+// An "RS" file carries this much more than its strips.
 constexpr std::uint64_t kRsExtra = 5500;
 constexpr std::uint16_t kExifIfd = 34665;
 constexpr std::uint16_t kMakerNote = 37500;
@@ -68,7 +66,7 @@ bool OrfFileCheck::endRule(Classification& c) {
 
 std::uint64_t OrfFileCheck::fileSizeCalculation(platform::ByteView leading, std::uint64_t sectorNumber) {
     if (!useFlagsByteOrder()) return 0;
-    std::uint64_t total = leading.u8(2) == kR && leading.u8(3) == 'S' ? kRsExtra : 0;
+    std::uint64_t total = headerU16(leading, 2) == kOrfRsMagic ? kRsExtra : 0;
     const std::uint64_t ifd0 = headerU32(leading, 4);
     if (ifd0 < 8 || ifd0 > kMaxFile) return 0;
     auto pos = windowAt(sectorNumber, ifd0);

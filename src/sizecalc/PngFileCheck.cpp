@@ -2,6 +2,7 @@
 
 #include "platform/Crc32.h"
 #include "sizecalc/CarvingContext.h"
+#include "walks/ExifThumbnail.h"
 #include "walks/SteppedBodies.h"
 
 #include <algorithm>
@@ -90,6 +91,7 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     bool ended = false;
     // The chunks' data, which the walk steps over by their lengths.
     SteppedBodies data(bytesPerSector);
+    std::vector<std::uint64_t> thumbnails;
     while (n < kWalkLimit && !context_.stopped()) {
         p += 4;
         const platform::ByteView w = window_.view();
@@ -116,6 +118,14 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
             type.be32(0) == kExif && (order == 0x49492A00 || order == 0x4D4D002A))
             data.ownPartAt(n + 12);
         data.add(n + 12, n + 12 + length);
+        // The thumbnail an eXIf chunk places is the image's own part.
+        if (type.be32(0) == kExif && thumbnails.empty()) {
+            thumbnails = ExifThumbnail::sectors(context_.reader(), bytesPerSector, sectorNumber,
+                                                context_.bytesFrom(sectorNumber), n + 12, length,
+                                                [this] { return context_.stopped(); });
+            for (const std::uint64_t sector : thumbnails)
+                data.ownPartAt(sector * bytesPerSector);
+        }
         n += length + 12;
         p += length + 8;
         if (ended) break;
@@ -131,6 +141,8 @@ std::uint64_t PngFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
     if (n > kSizeLimit) return kCappedSize + kMargin;
     if (n < kSmallestFile) return 0;
     data.endAt(n);
+    std::erase_if(thumbnails, [&](std::uint64_t sector) { return sector * bytesPerSector >= n; });
     context_.measuredUnvouched = {n, n, 0, data.ownSectors(), data.spans()};
+    context_.thumbnails = std::move(thumbnails);
     return n + kMargin;
 }

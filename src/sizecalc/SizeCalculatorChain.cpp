@@ -99,6 +99,7 @@ SizeCalculatorChain::Hit SizeCalculatorChain::offer(platform::ByteView leading, 
     for (const auto& c : calculators_) {
         if (c->isFile(leading, sectorNumber)) {
             context_.rawJpeg = {};
+            context_.thumbnails.clear();
             return Hit{c.get(), c->fileSizeCalculation(leading, sectorNumber)};
         }
         if (first < c->firstByteOfHeader() && !maybeBox) break;
@@ -111,7 +112,7 @@ public:
     explicit LookingAhead(SizeCalculatorChain& chain)
         : chain_(chain), context_(chain.context_), rawJpeg_(context_.rawJpeg), tiff_(context_.tiff),
           skip_(context_.skipCarvedFileBlocks), checked_(context_.checkedBytes), cut_(context_.measuredCut),
-          unvouched_(context_.measuredUnvouched) {
+          unvouched_(context_.measuredUnvouched), thumbnails_(context_.thumbnails) {
         chain_.lookingAhead_ = true;
     }
     ~LookingAhead() {
@@ -121,6 +122,7 @@ public:
         context_.checkedBytes = checked_;
         context_.measuredCut = cut_;
         context_.measuredUnvouched = std::move(unvouched_);
+        context_.thumbnails = std::move(thumbnails_);
         chain_.lookingAhead_ = false;
     }
     LookingAhead(const LookingAhead&) = delete;
@@ -137,6 +139,7 @@ private:
     std::optional<std::uint64_t> checked_;
     bool cut_;
     CarvingContext::Unvouched unvouched_;
+    std::vector<std::uint64_t> thumbnails_;
 };
 
 std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t from, std::uint64_t end) {

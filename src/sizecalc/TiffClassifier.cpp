@@ -150,7 +150,10 @@ TiffClassifier::Verdict TiffClassifier::makerTests(platform::ByteView make, cons
     } else if (begins(make, "PENTAX")) {
         return rules.pentaxLookAhead ? pentaxLookAhead(c) : pentaxRule(c);
     } else if (begins(make, "OLYMPUS")) {
-        if (c.magicIs('R', 'O') || c.magicIs('R', 'S')) f.orfFormatFlag = true;
+        // The raw kinds' magic numbers in the file's byte order: "IIRO" and
+        // "MMOR" alike.
+        if (const std::uint16_t magic = headerU16(c.leading, 2); magic == kOrfMagic || magic == kOrfRsMagic)
+            f.orfFormatFlag = true;
     } else if (begins(make, "Panason")) {
         if (c.magicIs(0x55, 0x00)) {
             f.panasonicFormatFlag = true;

@@ -74,6 +74,10 @@ protected:
     static constexpr std::uint16_t kSubIfds = 330;
     static constexpr std::uint16_t kDngVersion = 50706;
     static constexpr std::uint16_t kDngBackwardVersion = 50707;
+    // An Olympus raw file's magic numbers in place of TIFF's 42: "RO", and
+    // "RS" for the kind that carries more than its strips.
+    static constexpr std::uint16_t kOrfMagic = 0x4F52;
+    static constexpr std::uint16_t kOrfRsMagic = 0x5352;
 
     using Flag = bool CarvingContext::TiffClassification::*;
     using F = CarvingContext::TiffClassification;
@@ -178,6 +182,9 @@ protected:
     void useByteOrder(bool little) { little_ = little; }
     std::uint64_t headerU32(platform::ByteView leading, std::size_t off) const {
         return little_ ? leading.le32(off) : leading.be32(off);
+    }
+    std::uint16_t headerU16(platform::ByteView leading, std::size_t off) const {
+        return little_ ? leading.le16(off) : leading.be16(off);
     }
 
     // The file measured as the plain search measures the family: to the

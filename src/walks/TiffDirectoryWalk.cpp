@@ -27,9 +27,10 @@ constexpr std::uint64_t kStopPollParts = 4096;
 } // namespace
 
 TiffDirectoryWalk::TiffDirectoryWalk(SectorSource& source, std::uint32_t bytesPerSector, std::uint64_t firstSector,
-                                     std::uint64_t readableBytes, std::function<bool()> stopped, const Rules& rules)
-    : bps_(bytesPerSector), readable_(readableBytes), stopped_(std::move(stopped)), rules_(rules),
-      values_(source, bytesPerSector, firstSector, readableBytes),
+                                     std::uint64_t readableBytes, std::function<bool()> stopped, const Rules& rules,
+                                     std::uint64_t headerAt)
+    : bps_(bytesPerSector), base_(std::min(headerAt, readableBytes)), readable_(readableBytes - base_),
+      stopped_(std::move(stopped)), rules_(rules), values_(source, bytesPerSector, firstSector, readableBytes),
       directoryReads_(source, bytesPerSector, firstSector, readableBytes, kDirectorySectors) {}
 
 std::uint16_t TiffDirectoryWalk::u16(platform::ByteView bytes, std::size_t offset) const {
@@ -52,8 +53,8 @@ std::uint64_t TiffDirectoryWalk::measure(platform::ByteView head) {
     // rewrite ends so): that byte is the file's. A file with a directory at
     // an odd position keeps no such rule.
     if (length % 2 != 0 && wordAligned_ && length < readable_) {
-        const platform::ByteView pad = values_.at(length, 1);
-        if (!pad.empty() && pad.u8(0) == 0 && !values_.unreadable(length, 1)) ++length;
+        const platform::ByteView pad = values_.at(base_ + length, 1);
+        if (!pad.empty() && pad.u8(0) == 0 && !values_.unreadable(base_ + length, 1)) ++length;
     }
     // A file cut by the volume's end or the type's size limit is not whole.
     if (length > readable_) broken_ = true;
@@ -95,10 +96,11 @@ std::uint64_t TiffDirectoryWalk::walk(std::uint64_t position) {
 
 TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position, Tiff_IFD& ifd,
                                                          std::uint32_t mostEntries) {
-    if (!directoryReads_.holdsSector(position / bps_)) return Step::Ended;
-    const platform::ByteView read = directoryReads_.sectors(position / bps_, kDirectorySectors);
+    const std::uint64_t inFile = base_ + position;
+    if (!directoryReads_.holdsSector(inFile / bps_)) return Step::Ended;
+    const platform::ByteView read = directoryReads_.sectors(inFile / bps_, kDirectorySectors);
     if (read.empty()) return Step::Ended;
-    const platform::ByteView at = read.sub(position % bps_);
+    const platform::ByteView at = read.sub(inFile % bps_);
     auto& record = ifd.IFD();
     record.position = position;
     record.entryCount = u16(at, 0);
@@ -106,7 +108,7 @@ TiffDirectoryWalk::Step TiffDirectoryWalk::readDirectory(std::uint64_t position,
     if (record.rejected) return Step::Refused;
     record.length = 12 * record.entryCount + 6;
     // A sector the medium could not give reads as zeros: no directory.
-    if (directoryReads_.unreadable(position, record.length)) return Step::Ended;
+    if (directoryReads_.unreadable(inFile, record.length)) return Step::Ended;
     record.nextPosition = u32(at, 2 + 12 * std::size_t{record.entryCount});
     for (std::size_t i = 0; i < record.entryCount; ++i) {
         const platform::ByteView entry = at.sub(2 + 12 * i, 12);
@@ -150,11 +152,11 @@ void TiffDirectoryWalk::queueSubIFDs(const Tiff_DE::Record& de) {
         }
         ++listed_;
         const std::uint64_t at = de.value + 4 * i;
-        const platform::ByteView position = values_.at(at, 4);
+        const platform::ByteView position = values_.at(base_ + at, 4);
         noteRead(at + 4);
         // A list past the readable bytes, or in a sector the medium could
         // not give, cannot be followed.
-        if (position.empty() || values_.unreadable(at, 4) || u32(position, 0) == 0) {
+        if (position.empty() || values_.unreadable(base_ + at, 4) || u32(position, 0) == 0) {
             broken_ = true;
             return;
         }
@@ -205,8 +207,8 @@ std::uint64_t TiffDirectoryWalk::lastValue(const Tiff_DE::Record& de) {
     // A value that cannot be read is 0, as a zero-filled read gives it; one
     // the medium could not give leaves the measure short.
     const std::uint64_t at = de.value + std::uint64_t{de.count - 1} * size;
-    const platform::ByteView last = values_.at(at, size);
-    if (values_.unreadable(at, size)) broken_ = true;
+    const platform::ByteView last = values_.at(base_ + at, size);
+    if (values_.unreadable(base_ + at, size)) broken_ = true;
     if (!last.empty()) noteRead(at + size);
     return isShort ? u16(last, 0) : u32(last, 0);
 }
@@ -222,7 +224,7 @@ void TiffDirectoryWalk::notePartStarts(const Tiff_DE::Record& de) {
     for (std::uint64_t i = 0; i < de.count && partStartsRead_ < kMostPartStarts; ++i) {
         if (i % kStopPollParts == 0 && stopped_()) return;
         const std::uint64_t at = de.value + i * size;
-        const platform::ByteView offset = values_.at(at, size);
+        const platform::ByteView offset = values_.at(base_ + at, size);
         if (offset.empty()) return;
         noteRead(at + size);
         notePartStart(isShort ? u16(offset, 0) : u32(offset, 0));
@@ -231,5 +233,6 @@ void TiffDirectoryWalk::notePartStarts(const Tiff_DE::Record& de) {
 
 void TiffDirectoryWalk::notePartStart(std::uint64_t offset) {
     ++partStartsRead_;
-    if (offset != 0 && offset % bps_ == 0) partSectors_.push_back(offset / bps_);
+    const std::uint64_t inFile = base_ + offset;
+    if (offset != 0 && inFile % bps_ == 0) partSectors_.push_back(inFile / bps_);
 }

@@ -63,9 +63,13 @@ public:
 
     // The candidate whose first byte is the device sector `firstSector`, of
     // which `readableBytes` may be read from `source`; stopped() is asked
-    // before each directory.
+    // before each directory. `headerAt`: where the TIFF header lies in the
+    // file, for a TIFF inside another file (an EXIF block), whose offsets
+    // count from its header; the lengths the walk answers count from there
+    // too, the part sectors from the file's first.
     TiffDirectoryWalk(SectorSource& source, std::uint32_t bytesPerSector, std::uint64_t firstSector,
-                      std::uint64_t readableBytes, std::function<bool()> stopped, const Rules& rules);
+                      std::uint64_t readableBytes, std::function<bool()> stopped, const Rules& rules,
+                      std::uint64_t headerAt = 0);
 
     // Walks from the first directory position in the header (`head`: the
     // candidate's first bytes) and answers the length; 0 when the position
@@ -116,6 +120,9 @@ private:
     std::uint32_t u32(platform::ByteView bytes, std::size_t offset) const;
 
     std::uint32_t bps_;
+    // The header's place in the file, and the bytes from it that may be
+    // read.
+    std::uint64_t base_;
     std::uint64_t readable_;
     std::function<bool()> stopped_;
     Rules rules_;

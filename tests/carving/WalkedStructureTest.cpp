@@ -1,4 +1,5 @@
 #include "formats/RiffHeader.h"
+#include "platform/Crc32.h"
 #include "signatures/FileTypeTable.h"
 #include "sizecalc/JpegStreamWalk.h"
 #include "support/ScanHelpers.h"
@@ -1051,6 +1052,104 @@ std::string framesFromASector(unsigned seed, const std::string& container) {
         firstJpegFrame, avi ? 1 : 4000);
 }
 
+// A GIF of plasma that `then` gives an extension of many sub-blocks.
+std::string gifWith(unsigned seed, const std::string& then) {
+    return toolSample(plasma(seed, "240x180") + then, "gif");
+}
+
+// The file whole, then a copy of it with a photo written from the sector half its length in.
+std::vector<Laid> wholeAndCutByAPhoto(const std::string& file, unsigned seed) {
+    const std::uint64_t copy = 2048 + (file.size() + 511) / 512 + 8;
+    return {{file, 2048}, {file, copy, Listed::Cut}, {photo(seed, "160x120"), copy + half(file.size()) / 512}};
+}
+
+// An Olympus raw file as a camera writing big-endian lays it out: "MMOR", IFD0 with its maker, the sensor's data in
+// one strip behind it.
+std::string bigEndianOlympusRaw(unsigned seed) {
+    using B = testsupport::TiffBuilder;
+    B b(true);
+    b.magic('O', 'R');
+    const auto ifd0 = b.addIfd();
+    b.ascii(ifd0, 271, "OLYMPUS IMAGING CORP.");
+    b.entry(ifd0, 256, B::Long, {400});
+    b.entry(ifd0, 257, B::Long, {300});
+    b.strips(ifd0, {b.addBlob(pixels(seed, "400x300", "gray"))});
+    return b.build();
+}
+
+// A file whose EXIF block holds a thumbnail (`thumbnail`) that begins a sector: the file whole, nothing listed at the
+// thumbnail's sector.
+std::vector<Laid> withItsThumbnail(const std::string& file, const std::string& thumbnail) {
+    const std::size_t at = file.find(thumbnail);
+    if (thumbnail.empty() || at == std::string::npos || at % 512 != 0) {
+        ADD_FAILURE() << "the thumbnail does not begin a sector";
+        return {{file, 2048}};
+    }
+    return {{file, 2048}, {thumbnail, 2048 + at / 512, Listed::Nothing, false}};
+}
+
+// A folder holding the thumbnail as thumb.jpg.
+fs::path withThumbnailFile(const std::string& thumbnail) {
+    const fs::path dir = testsupport::makeTempDir("thumbnail");
+    testsupport::writeText(dir / "thumb.jpg", thumbnail);
+    return dir;
+}
+
+// exiftool's command that writes the thumbnail of the folder and an artist's name of `name` characters, whose value
+// lies before the thumbnail: a longer name moves the thumbnail on, by an even number of bytes.
+std::string exiftoolThumbnail(std::size_t name, const std::string& file) {
+    return "exiftool -q -overwrite_original -Make=Walk -IFD0:Artist=" + std::string(name, 'a') +
+           " '-ThumbnailImage<=thumb.jpg' " + testsupport::shellQuote(file);
+}
+
+// A photo whose EXIF block exiftool gave the thumbnail, and a comment segment after its start marker as long as puts
+// the thumbnail at a sector's start.
+std::string jpegWithThumbnail(unsigned seed, const std::string& thumbnail) {
+    const fs::path dir = withThumbnailFile(thumbnail);
+    testsupport::writeText(dir / "photo.jpg", photo(seed));
+    testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) + " && " + exiftoolThumbnail(8, "photo.jpg"));
+    const std::string jpeg = testsupport::readText(dir / "photo.jpg");
+    const std::size_t at = jpeg.find(thumbnail), fill = at == std::string::npos ? 0 : (512 - at % 512) % 512;
+    return fill == 0 ? jpeg : padded(jpeg, jpeg.size() + fill + (fill < 4 ? 512 : 0));
+}
+
+// A WebP whose EXIF chunk exiftool wrote with the thumbnail, the artist's name as long as puts it at a sector's start.
+std::string webpWithThumbnail(unsigned seed, const std::string& thumbnail) {
+    const fs::path dir = withThumbnailFile(thumbnail);
+    const std::string cd = "cd " + testsupport::shellQuote(dir.string()) + " && ";
+    testsupport::runCommand(cd + plasma(seed, "400x300") + "p.png && cwebp -quiet -q 80 p.png -o p.webp && " +
+                            exiftoolThumbnail(8, "p.webp"));
+    const std::string webp = testsupport::readText(dir / "p.webp");
+    const std::size_t at = webp.find(thumbnail);
+    if (at == std::string::npos || at % 512 == 0) return webp;
+    testsupport::runCommand(cd + exiftoolThumbnail(8 + (512 - at % 512) % 512, "p.webp"));
+    return testsupport::readText(dir / "p.webp");
+}
+
+// A PNG with an eXIf chunk after its header, which holds the EXIF block exiftool wrote with the thumbnail, and a text
+// chunk before it as long as puts the thumbnail at a sector's start.
+std::string pngWithThumbnail(unsigned seed, const std::string& thumbnail) {
+    const fs::path dir = withThumbnailFile(thumbnail);
+    testsupport::runCommand("cd " + testsupport::shellQuote(dir.string()) + " && " + plasma(seed, "8x8") + "e.jpg && " +
+                            exiftoolThumbnail(8, "e.jpg") + " && exiftool -b -EXIF e.jpg >exif.bin");
+    const std::string exif = testsupport::readText(dir / "exif.bin");
+    const std::string png = toolSample(plasma(seed, "240x180") + "-strip \"$OUT\"", "png");
+    const std::size_t at = exif.find(thumbnail);
+    if (at == std::string::npos || png.size() < 33) return {};
+    const auto chunk = [](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        const std::uint32_t crc =
+            platform::crc32(platform::ByteView(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()));
+        return testsupport::asString(testsupport::be32(std::uint32_t(data.size()))) + body +
+               testsupport::asString(testsupport::be32(crc));
+    };
+    // The signature and the header chunk, the text chunk's 12 bytes, its keyword, and the eXIf chunk's 8 before its
+    // data.
+    const std::string keyword("Comment\0", 8);
+    const std::size_t fill = (1024 - (33 + 12 + keyword.size() + 8 + at) % 512) % 512;
+    return png.substr(0, 33) + chunk("tEXt", keyword + std::string(fill, ' ')) + chunk("eXIf", exif) + png.substr(33);
+}
+
 const Layout kLayouts[] = {
     // Its cover picture, which begins a sector, is the movie's own.
     {"Mp4WithCoverArt",
@@ -1102,6 +1201,51 @@ const Layout kLayouts[] = {
      {"mov", "jpg"},
      [] {
          return std::vector<Laid>{{framesFromASector(85, "mov"), 2048}};
+     }},
+    // A GIF's extensions are walked to their terminator; what its walk steps over is its own only by its headers.
+    {"GifWithAnIccProfile",
+     {"gif", "jpg"},
+     [] {
+         return wholeAndCutByAPhoto(gifWith(90, "-profile /usr/share/color/icc/ghostscript/srgb.icc \"$OUT\""), 91);
+     }},
+    {"GifWithXmp",
+     {"gif", "jpg"},
+     [] {
+         return wholeAndCutByAPhoto(
+             gifWith(92, "\"$OUT\" && exiftool -q -overwrite_original -XMP-dc:Title=Walk -XMP-dc:Creator=me \"$OUT\""),
+             93);
+     }},
+    {"GifWithALongComment",
+     {"gif", "jpg"},
+     [] {
+         return wholeAndCutByAPhoto(
+             gifWith(94, "\"$OUT\" && exiftool -q -overwrite_original -Comment=" + std::string(700, 'c') + " \"$OUT\""),
+             95);
+     }},
+    // A thumbnail a file's own EXIF block places is its own part: it neither cuts the file nor is listed.
+    {"JpegWithAThumbnailOnASector",
+     {"jpg"},
+     [] {
+         const std::string thumbnail = photo(101, "160x120");
+         return withItsThumbnail(jpegWithThumbnail(100, thumbnail), thumbnail);
+     }},
+    {"WebpWithAThumbnailOnASector",
+     {"webp", "jpg"},
+     [] {
+         const std::string thumbnail = photo(103, "160x120");
+         return withItsThumbnail(webpWithThumbnail(102, thumbnail), thumbnail);
+     }},
+    {"PngWithAThumbnailOnASector",
+     {"png", "jpg"},
+     [] {
+         const std::string thumbnail = photo(105, "160x120");
+         return withItsThumbnail(pngWithThumbnail(104, thumbnail), thumbnail);
+     }},
+    // Olympus raw files are read in the byte order their header names.
+    {"BigEndianOlympusRaw",
+     {"orf", "jpg"},
+     [] {
+         return std::vector<Laid>{{bigEndianOlympusRaw(96), 2048}};
      }},
 };
 
