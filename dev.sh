@@ -57,7 +57,7 @@ case "${1:-}" in
     variant_tests+='|[A-Za-z]+/(ProgressiveJpegSearchTest|MpegStreamSearchTest|ProgramStreamPastALostPackTest|FirstFragmentTest'
     variant_tests+='|FileAfterAFragmentTest|PhotoOfSeveralScansTest|DeletedFilesCardTest|TextBetweenAPhotosFragmentsTest'
     variant_tests+='|ChanceHeaderInScanDataTest|PhotoMeasuredWholeTest|PhotoWithoutAnEndMarkerTest|CarvedAudioVideoLengthsTest|AlbumTest'
-    variant_tests+='|WalkedFileTest|LoneHeaderTest|PhotosInVouchedBytesTest|ChanceStartCodesTest))'
+    variant_tests+='|WalkedFileTest|LaidOutFileTest|LoneHeaderTest|PhotosInVouchedBytesTest|ChanceStartCodesTest))'
     variant_tests+='|^[A-Za-z]+(Calculators|Calculator[A-Za-z]+|Recognisers)Test\.|^tools\.scan_image_carve$'
     variant_tests+='|^[A-Za-z]+/(CarvedImageLengthsTest|EndRecordLengthsTest)\.'
     variant_tests+='|^[A-Za-z]+/(InsideABodyTest|RiffFormTest|OverrunTest)\.'
