@@ -769,7 +769,10 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
 
     // A read failed since the caches below were last let go of: one of them
     // may keep a large folio that failed whole, readable pages with its bad
-    // one, and fail every read of them for as long as it keeps it.
+    // one, and fail every read of them for as long as it keeps it. Only where
+    // no way reaches past every cache: a way that does reads past those
+    // caches sector by sector anyway, and letting them go there only makes
+    // the next read-ahead ask the bad pages of the disk again.
     if (dev && !dev->cachesBelow.empty() && cachesBelowFailed_.load(std::memory_order_acquire) &&
         cachesBelowFailed_.exchange(false, std::memory_order_acq_rel))
         letCachesBelowGo(*dev);
@@ -901,7 +904,8 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     platform::logFormat("Unable to read from the drive %@ error: %d", cPath_, err);
     platform::logFormat("Further info, sectorNum: %@, size: %d, sizeInSect: %@",
                         static_cast<unsigned long long>(sector), size, static_cast<unsigned long long>(sizeInSect_));
-    if (dev && !dev->cachesBelow.empty()) cachesBelowFailed_.store(true, std::memory_order_release);
+    if (dev && !dev->cachesBelow.empty() && policy_.cacheOnly())
+        cachesBelowFailed_.store(true, std::memory_order_release);
     if (dev) dropDevice(dev);
     policy_.noteFailure();
     // A device that says it has gone, or has left the lists, has; any other
