@@ -19,7 +19,11 @@ DriveListMonitor::Snapshot DriveListMonitor::look() const {
         std::error_code ec;
         for (fs::directory_iterator it(fs::path(sysfsRoot_) / folder, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string key = std::string(folder) + "/" + it->path().filename().string();
-            now[key] = SysfsBlockDevice::readAttribute((it->path() / "size").string()).value_or(std::string());
+            // A card swapped at a node for one of the same size, or an image
+            // attached at a freed loop device between two looks, keeps the
+            // name and the size: only its medium's identity tells.
+            const std::optional<SysfsBlockDevice> device = SysfsBlockDevice::open(it->path().string(), sysfsRoot_);
+            now[key] = device ? device->attachment() : std::string();
         }
     }
     return now;

@@ -8,11 +8,13 @@
 #include <map>
 #include <string>
 
-// Notices a drive, a partition or a loop device coming or going, or a loop
-// device being attached to a file (its size changes): it looks at the names
-// under <sysfs>/block and <sysfs>/class/block and at each one's size now and
-// then, and says changed() when they differ from the last look. Only sysfs
-// attributes are read; no device is opened.
+// Notices a drive, a partition or a loop device coming or going, a loop
+// device being attached to a file (its size changes), or another medium at a
+// node (a card swapped, an image attached at a freed loop device, whatever
+// its size): it looks at the names under <sysfs>/block and <sysfs>/class/block
+// and at each one's size and medium identity now and then, and says
+// changed() when they differ from the last look. Only sysfs attributes are
+// read; no device is opened.
 class DriveListMonitor : public QObject {
     Q_OBJECT
 public:
@@ -23,7 +25,7 @@ signals:
     void changed();
 
 private:
-    // Entry name -> its size attribute.
+    // Entry name -> its attachment (SysfsBlockDevice::attachment).
     using Snapshot = std::map<std::string, std::string>;
     Snapshot look() const;
     void poll();

@@ -2,6 +2,7 @@
 
 #include "app/ProgressIndicator.h"
 #include "app/WizardScreen.h"
+#include "results/DataSaving.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -9,6 +10,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 SavingDataSheet::SavingDataSheet(QWidget* parent)
     : SheetWindow(QStringLiteral("windowSavingData"), tr("Saving Marked Files"),
@@ -30,14 +32,30 @@ SavingDataSheet::SavingDataSheet(QWidget* parent)
     stop->setToolTip(QStringLiteral("Abort Saving Files"));
     buttons()->addWidget(stop);
     firstMessage_ = messageLabel()->text();
-    // As wide as ever, and as tall as its message needs, which the second
-    // pass makes longer.
+    // As wide as ever, and as tall as the longest message needs, which the
+    // second pass shows: a press aimed at Stop Saving in the first pass finds
+    // it at the same place in the second.
     const QMargins margins = layout()->contentsMargins();
     messageLabel()->setFixedWidth(minimumWidth() - margins.left() - margins.right());
+    messageLabel()->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    messageLabel()->ensurePolished();
+    keepRoomForEveryMessage();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void SavingDataSheet::keepRoomForEveryMessage() {
+    QLabel* message = messageLabel();
+    int room = 0;
+    for (const QString& text : {QString::fromUtf8(DataSaving::kSecondPassMessage), firstMessage_}) {
+        message->setText(text);
+        room = std::max(room, message->heightForWidth(message->minimumWidth()));
+    }
+    message->setMinimumHeight(room);
+}
+
 void SavingDataSheet::showEvent(QShowEvent* event) {
-    messageLabel()->setText(firstMessage_);
+    // Measured again in the font the sheet is shown in; each save begins
+    // with the first pass's message.
+    keepRoomForEveryMessage();
     SheetWindow::showEvent(event);
 }

@@ -21,6 +21,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The message line as tall as the longest message it shows needs, the
+    // first pass's set.
+    void keepRoomForEveryMessage();
+
     QString firstMessage_;
     ProgressIndicator* progressTree_;
     QLabel* textFieldSavedData_;

@@ -26,6 +26,8 @@
 #include "media/ContentKind.h"
 #include "media/DMedia.h"
 #include "media/DriveRow.h"
+#include "media/SysfsBlockDevice.h"
+#include "media/SystemPaths.h"
 #include "platform/ProcessFlags.h"
 #include "platform/SystemLog.h"
 #include "results/qt/Utf8Text.h"
@@ -425,11 +427,42 @@ bool ScanWizard::isSipEnable(const std::string& path) {
     return true;
 }
 
+bool ScanWizard::holdsItsMedium(const Dict& row) {
+    if (!row.contains("Medium Identity")) return true;
+    const std::optional<SysfsBlockDevice> device =
+        SysfsBlockDevice::ofNode(row.get("Path").description(), SystemPaths::system().sysfsRoot);
+    return device && device->holdsMedium(row.get("Medium Identity").description());
+}
+
+void ScanWizard::chooseAgain(const Dict& row) {
+    platform::logFormat("%@ no longer holds the medium its row was made of: it is not opened", row.get("Path"));
+    const Value& volumeName = row.get("Volume Name");
+    const std::string name = volumeName.isString() && !volumeName.stringValue().empty()
+                                 ? volumeName.stringValue()
+                                 : row.get("device model").description();
+    delegate_.setSelectedDrive(nullptr);
+    if (delegate_.selectedVolume()) fileTypes_->emptySigRootArray();
+    freeSelectedVolume();
+    delegate_.setIsPTListOrPTScanListChosen(-1);
+    backToDrivesList();
+    followDrives();
+    delegate_.runAlertPanel(platform::alertRequest(
+        "Drive Not Connected",
+        "The drive or volume " + name +
+            " is either not connected or another disk, card or image has taken its place since the list was made; "
+            "it was not scanned. The drives are listed again as they are now: choose the one to scan again.",
+        "OK", {}));
+}
+
 void ScanWizard::nextButtonInDrivesListTabClicked() {
     delegate_.setIsPTListOrPTScanListChosen(-1);
     if (platform::autoResumeFlag())
         if (std::shared_ptr<Volume> volume = delegate_.selectedVolume()) tables_->selectRowWithPath(volume->path());
     const std::optional<Dict> row = tables_->selectedRow(DrivesTableDataSource::Table::Drives);
+    if (row && !platform::autoResumeFlag() && !holdsItsMedium(*row)) {
+        chooseAgain(*row);
+        return;
+    }
     if (row) selectedDrvOrVolDict_ = *row;
     if (row && row->contains("WhetherVolume") && row->get("Content").stringValue() == "-") {
         delegate_.runAlertPanel(
@@ -551,8 +584,16 @@ void ScanWizard::prepareForScan() {
 
 void ScanWizard::ptListNextClicked() {
     MainWindow* window = delegate_.window();
-    if (!window || !window->ptListScreen()->buttonPTListCheckBoxScanForVolumes()->isChecked()) {
-        if (tables_->selectedRow(DrivesTableDataSource::Table::Partitions)) volumeFromPTIsSelected();
+    const bool search = window && window->ptListScreen()->buttonPTListCheckBoxScanForVolumes()->isChecked();
+    if (!search && !tables_->selectedRow(DrivesTableDataSource::Table::Partitions)) return;
+    // The partitions listed, and the volumes the search would find, are
+    // those of the disk chosen in the drives list.
+    if (!holdsItsMedium(selectedDrvOrVolDict_)) {
+        chooseAgain(selectedDrvOrVolDict_);
+        return;
+    }
+    if (!search) {
+        volumeFromPTIsSelected();
         return;
     }
     // The search for lost volumes over the whole disk.
@@ -617,7 +658,12 @@ void ScanWizard::showPTScanList() {
 }
 
 void ScanWizard::ptScanListNextClicked() {
-    if (tables_->selectedRow(DrivesTableDataSource::Table::FoundVolumes)) volumeFromScanListIsSelected();
+    if (!tables_->selectedRow(DrivesTableDataSource::Table::FoundVolumes)) return;
+    if (!holdsItsMedium(selectedDrvOrVolDict_)) {
+        chooseAgain(selectedDrvOrVolDict_);
+        return;
+    }
+    volumeFromScanListIsSelected();
 }
 
 void ScanWizard::volumeFromScanListIsSelected() {
@@ -855,6 +901,13 @@ void ScanWizard::startScan(bool resumed) {
     const float startPercent = start ? static_cast<float>(start->value()) * 100.0F / RawSliderScreen::kSliderSteps : 0;
     const float endPercent = end ? static_cast<float>(end->value()) * 100.0F / RawSliderScreen::kSliderSteps : 100;
     const ScanMode mode = delegate_.scanMode();
+    // The file types and the range took their time: the medium may have
+    // been swapped since its row was chosen.
+    if (!resumed && !holdsItsMedium(selectedDrvOrVolDict_)) {
+        platform::scanRunningFlag() = false;
+        chooseAgain(selectedDrvOrVolDict_);
+        return;
+    }
     if (!resumed) {
         std::string name;
         if (volume && !volume->volumeName.empty())

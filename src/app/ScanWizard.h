@@ -171,6 +171,15 @@ private:
     SignatureListController* fileTypes_ = nullptr;
     ScanStarter scanStarter_;
 
+    // Whether the node of a row still holds the medium the row was made of
+    // (SysfsBlockDevice::holdsMedium); a row no listing made, which names no
+    // medium, is taken at its word.
+    static bool holdsItsMedium(const platform::Dict& row);
+    // The row's medium is no longer at its node: nothing is opened, the user
+    // is told, and the drives list shows the devices as they are now, with
+    // nothing chosen, for a choice made again.
+    void chooseAgain(const platform::Dict& row);
+
     // Starts the worker that rebuilds the drive list.
     void startDrivesLoading();
     // A worker that listed the drives has ended (main thread): what was

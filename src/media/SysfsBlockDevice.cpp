@@ -146,9 +146,10 @@ std::optional<std::string> SysfsBlockDevice::attribute(const std::string& relati
     return readAttribute((fs::path(folder_) / relativePath).string());
 }
 
-std::optional<std::string> SysfsBlockDevice::firstAttribute(std::initializer_list<const char*> names) const {
+std::optional<std::string> SysfsBlockDevice::firstAttribute(const std::string& folder,
+                                                            std::initializer_list<const char*> names) {
     for (const char* n : names) {
-        auto v = attribute(n);
+        auto v = readAttribute((fs::path(folder) / n).string());
         if (v && !trimmed(*v).empty()) return v;
     }
     return std::nullopt;
@@ -173,6 +174,13 @@ std::optional<SysfsBlockDevice::PathFacts> SysfsBlockDevice::lookAt(const std::s
 std::optional<SysfsBlockDevice> SysfsBlockDevice::ofNumber(const std::string& devNumber, const std::string& sysfsRoot) {
     if (devNumber.empty() || devNumber.find('/') != std::string::npos) return std::nullopt;
     return open((fs::path(sysfsRoot) / "dev" / "block" / devNumber).string(), sysfsRoot);
+}
+
+std::optional<SysfsBlockDevice> SysfsBlockDevice::ofNode(const std::string& node, const std::string& sysfsRoot,
+                                                         const LookAt& look) {
+    const std::optional<PathFacts> facts = look(node);
+    if (!facts || facts->kind != PathFacts::Kind::BlockDevice) return std::nullopt;
+    return ofNumber(facts->devNumber, sysfsRoot);
 }
 
 bool SysfsBlockDevice::fileReadsPastEveryCache(const PathFacts& file, const std::string& sysfsRoot,
@@ -395,11 +403,23 @@ std::string SysfsBlockDevice::devNumber() const {
 std::string SysfsBlockDevice::mediumIdentity() const {
     const fs::path disk = isPartition() ? fs::path(parentFolder()) : fs::path(folder_);
     const auto text = [](const std::optional<std::string>& v) { return v ? trimmed(*v) : std::string("-"); };
-    return devNumber() + " " + text(readAttribute((disk / "diskseq").string())) + " " + text(attribute("start"));
+    const std::optional<std::string> sequence = readAttribute((disk / "diskseq").string());
+    std::string identity = devNumber() + " " + text(sequence) + " " + text(attribute("start"));
+    if (sequence) return identity;
+    // Without the kernel's count the node alone would name every medium put
+    // there alike.
+    if (isDir(disk / "loop"))
+        return identity + " " + loopBacking() + " " + text(readAttribute((disk / "loop" / "offset").string()));
+    const std::string serial = trimmed(serialIn(disk.string()));
+    return serial.empty() ? identity : identity + " " + serial;
 }
 
 std::string SysfsBlockDevice::attachment() const {
     return mediumIdentity() + " " + std::to_string(sizeInBytes());
+}
+
+bool SysfsBlockDevice::holdsMedium(const std::string& identity) const {
+    return sizeInBytes() > 0 && mediumIdentity() == identity;
 }
 
 bool SysfsBlockDevice::isMemoryDisk() const {
@@ -409,17 +429,21 @@ bool SysfsBlockDevice::isMemoryDisk() const {
 }
 
 std::string SysfsBlockDevice::model() const {
-    auto v = firstAttribute({"device/model", "device/name"});
+    auto v = firstAttribute(folder_, {"device/model", "device/name"});
     return v ? *v : std::string();
 }
 
 std::string SysfsBlockDevice::serial() const {
-    auto v = firstAttribute({"device/serial", "serial", "device/wwid", "wwid"});
+    return serialIn(folder_);
+}
+
+std::string SysfsBlockDevice::serialIn(const std::string& folder) {
+    auto v = firstAttribute(folder, {"device/serial", "serial", "device/wwid", "wwid"});
     return v ? *v : std::string();
 }
 
 std::string SysfsBlockDevice::revision() const {
-    auto v = firstAttribute({"device/rev", "device/firmware_rev", "device/fwrev"});
+    auto v = firstAttribute(folder_, {"device/rev", "device/firmware_rev", "device/fwrev"});
     return v ? *v : std::string();
 }
 

@@ -40,11 +40,19 @@ public:
     // and change of medium ("diskseq", where it keeps one), and, for a
     // partition, where it begins. Another disk plugged in, the same one put
     // back, an image attached again, a card swapped or a disk partitioned
-    // anew changes it; the medium growing or shrinking does not.
+    // anew changes it; the medium growing or shrinking does not. A kernel
+    // that keeps no sequence number still names what a loop device reads and
+    // the serial number of what the disk is (an SD card's own in a slot), so
+    // that there another image or card changes it too.
     std::string mediumIdentity() const;
     // What tells this attachment of the device from another at the same
     // node: its medium (mediumIdentity) and its size.
     std::string attachment() const;
+    // Whether the device still holds the medium `identity` (a
+    // mediumIdentity() read before) names, and any medium at all: a loop
+    // device detached, or a reader whose card was taken out, is left with
+    // the same identity and no size.
+    bool holdsMedium(const std::string& identity) const;
     // A compressed swap device (zram) or a RAM disk (brd, major 1): memory,
     // not a medium anyone recovers files from.
     bool isMemoryDisk() const;
@@ -129,6 +137,10 @@ public:
                                                     const LookAt& look = lookAt);
     // The device of a number ("major:minor"), as <sysfs>/dev/block names it.
     static std::optional<SysfsBlockDevice> ofNumber(const std::string& devNumber, const std::string& sysfsRoot);
+    // The device a node is, as stat(2) tells of it (by its number, not its
+    // name); nothing when it is no block device.
+    static std::optional<SysfsBlockDevice> ofNode(const std::string& node, const std::string& sysfsRoot,
+                                                  const LookAt& look = lookAt);
     // For a loop device, or a partition of one: what it reads, as the kernel
     // names it (a file or a block device); "" for any other device.
     std::string loopBacking() const;
@@ -156,7 +168,9 @@ public:
 
 private:
     SysfsBlockDevice() = default;
-    std::optional<std::string> firstAttribute(std::initializer_list<const char*> names) const;
+    static std::optional<std::string> firstAttribute(const std::string& folder,
+                                                     std::initializer_list<const char*> names);
+    static std::string serialIn(const std::string& folder);
     Bottom bottom(const LookAt& look, int depth) const;
     static bool fileReadsPastEveryCache(const PathFacts& file, const std::string& sysfsRoot, const LookAt& look,
                                         int depth);

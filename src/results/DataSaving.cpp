@@ -843,10 +843,7 @@ void DataSaving::comeBackToTheBadRuns(const DestinationFolder& destination) {
     // The sheet says what this pass does, and that stopping it loses
     // nothing.
     if (platform::AppController* c = platform::appController()) {
-        c->updateTextField(Dict{{"textField", "textFieldSavingMessage"},
-                                {"textField String", "Every marked file is saved from what the drive gave. Now the "
-                                                     "sectors stepped over in its bad areas are asked for; Stop Saving "
-                                                     "keeps all that is saved."}});
+        c->updateTextField(Dict{{"textField", "textFieldSavingMessage"}, {"textField String", kSecondPassMessage}});
         c->updateProgressIndicator(Dict{{"progressIndicator", "progressTree"}, {"doubleValue", 0.0}});
         c->updateProgressIndicator(
             Dict{{"progressIndicator", "progressTree"}, {"maxValue", static_cast<double>(places)}});

@@ -60,6 +60,12 @@ class Volume;
 
 class DataSaving : public std::enable_shared_from_this<DataSaving> {
 public:
+    // What the saving sheet's line says in the second pass; the sheet keeps
+    // room for it from the first, so that its stop button does not move.
+    static constexpr const char* kSecondPassMessage =
+        "Every marked file is saved from what the drive gave. Now the sectors stepped over in its bad areas are "
+        "asked for; Stop Saving keeps all that is saved.";
+
     // The shown name of a node and whether the child count goes with it
     // (the extension folders of the file-types view), as the outline item
     // of the node has them.

@@ -226,7 +226,7 @@ private slots:
         QCOMPARE(render(0), QColor(Qt::white));
     }
 
-    void monitorSeesADeviceArrive() {
+    void monitorSeesADeviceArriveAndAnotherMediumAtItsNode() {
         QTemporaryDir sysfs;
         std::filesystem::create_directories(sysfs.filePath("block").toStdString());
         DriveListMonitor monitor(sysfs.path().toStdString(), std::chrono::milliseconds(20));
@@ -237,6 +237,10 @@ private slots:
         std::ofstream(sysfs.filePath("block/loop0/size").toStdString()) << "0\n";
         QVERIFY(changed.wait(2000));
         std::ofstream(sysfs.filePath("block/loop0/size").toStdString()) << "2048\n"; // attached to a file
+        QVERIFY(changed.wait(2000));
+        std::ofstream(sysfs.filePath("block/loop0/diskseq").toStdString()) << "20\n";
+        QVERIFY(changed.wait(2000));
+        std::ofstream(sysfs.filePath("block/loop0/diskseq").toStdString()) << "21\n"; // another file, the same size
         QVERIFY(changed.wait(2000));
     }
 };

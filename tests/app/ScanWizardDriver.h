@@ -6,6 +6,7 @@
 // there. Shared by the widget tests that run whole recoveries.
 
 #include "AppTestSupport.h"
+#include "app/DriveListTableModel.h"
 #include "app/DrivesTableDataSource.h"
 #include "app/ScanWizard.h"
 #include "app/SignatureListController.h"
@@ -81,6 +82,19 @@ struct Wizard {
         const int row = p.widget<QTableView>("tableViewDrives")->selectionModel()->selectedRows().first().row();
         p.widget<QTableView>("tableViewDrives")->clearSelection();
         clickRow("tableViewDrives", row);
+    }
+    // A device's row in the drives list, and the device chosen ("none").
+    std::optional<platform::Dict> driveRow(const std::string& path) {
+        auto* table = p.widget<QTableView>("tableViewDrives");
+        for (int r = 0; r < table->model()->rowCount(); ++r)
+            if (auto row = DriveListTableModel::rowDict(table->model()->index(r, 0));
+                row && row->get("Path").stringValue() == path)
+                return row;
+        return std::nullopt;
+    }
+    std::string chosenDrive() const {
+        const std::optional<platform::Dict> row = tables->selectedRow(DrivesTableDataSource::Table::Drives);
+        return row ? row->get("Path").stringValue() : std::string("none");
     }
     // From the home screen to the drives list of a kind.
     void choose(const char* kind, const char* choice) {

@@ -233,12 +233,16 @@ private slots:
     void partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists();
     void anEmptyListFillsWhenADeviceComesAndAnUnreadableOneAsksForRights();
     void theDrivesListKeepsTheChosenImageAsOthersComeAndGo();
+    void aCardSwappedAtItsNodeIsAnotherRowAndNothingScansItUnderTheFirstsName();
     void filesAreRecoveredFromADeviceAsANewUserWould();
     void formattedRecoveryOfAnExFATStickFindsItsPhotos();
     void aWholeDiskAPFSContainerIsOfferedAndScanned();
     void photosOfADiskThatDiesBehindItsCacheAreSavedFromWhatTheCacheHolds();
     void aDiskDyingAThirdIntoAPhotoScanIsToldGoneAndOnlyWhatTheCacheHoldsIsSaved();
     void aMovieWithUnreadableSectorsInItsMediaDataIsListedBadBesideAWholePhoto();
+
+private:
+    void swapCardsAtOneNode(bool& nodeTaken);
 };
 
 void ScanWizardTest::initTestCase() {
@@ -528,23 +532,11 @@ void ScanWizardTest::theDrivesListKeepsTheChosenImageAsOthersComeAndGo() {
     w.p.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
     w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
-    const auto rowOf = [&](const std::string& path) {
-        auto* table = w.p.widget<QTableView>("tableViewDrives");
-        for (int r = 0; r < table->model()->rowCount(); ++r)
-            if (const auto row = DriveListTableModel::rowDict(table->model()->index(r, 0));
-                row && row->get("Path").stringValue() == path)
-                return r;
-        return -1;
-    };
-    const auto chosen = [&] {
-        const std::optional<Dict> row = w.tables->selectedRow(DrivesTableDataSource::Table::Drives);
-        return row ? row->get("Path").stringValue() : std::string("none");
-    };
     const std::string gone = between->path;
-    QVERIFY(rowOf(gone) >= 0);
+    QVERIFY(w.driveRow(gone));
     between.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(rowOf(gone) < 0, 10000);
-    QCOMPARE(chosen(), std::string("none"));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.driveRow(gone), 10000);
+    QCOMPARE(w.chosenDrive(), std::string("none"));
     QVERIFY(!w.p.enabled("nextButtonInDrivesList"));
     w.clickDriveRow(second.path);
     std::string third;
@@ -552,17 +544,94 @@ void ScanWizardTest::theDrivesListKeepsTheChosenImageAsOthersComeAndGo() {
         LoopDevice attached(dir / "third.img");
         third = attached.path;
         QVERIFY(!third.empty());
-        QTRY_VERIFY_WITH_TIMEOUT(rowOf(third) >= 0, 10000);
-        QCOMPARE(chosen(), second.path);
+        QTRY_VERIFY_WITH_TIMEOUT(w.driveRow(third), 10000);
+        QCOMPARE(w.chosenDrive(), second.path);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(rowOf(third) < 0, 10000);
-    QCOMPARE(chosen(), second.path);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.driveRow(third), 10000);
+    QCOMPARE(w.chosenDrive(), second.path);
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("Signatures"));
     SignatureListController::of(w.p.delegate)->selectAllSig();
     w.click("nextButtonSigTab");
     QCOMPARE(scanned, second.path);
     QCOMPARE(w.p.text("textFieldStatus"), QStringLiteral("Searching for music, video and photos from second.img - -"));
+}
+
+// Two cards of one size, the first chosen at its loop device, then swapped there for the second (losetup -d, and -P at
+// the node). Next pressed at once, before any look at the devices, opens nothing: the user is told, and the list shows
+// the second card, not chosen. So does the scan's start where the card is swapped back as the file types are chosen.
+// Followed, the list shows the card swapped in within the monitor's interval, not chosen; that card chosen is the one
+// scanned.
+void ScanWizardTest::aCardSwappedAtItsNodeIsAnotherRowAndNothingScansItUnderTheFirstsName() {
+    if (::geteuid() != 0) QSKIP("needs root for loop devices");
+    // Another program's losetup -f may take the node between its detach and attach: the cards go to another node.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        bool nodeTaken = false;
+        swapCardsAtOneNode(nodeTaken);
+        if (!nodeTaken || QTest::currentTestFailed()) return;
+    }
+    QFAIL("other programs took the loop device at every swap");
+}
+
+void ScanWizardTest::swapCardsAtOneNode(bool& nodeTaken) {
+    using namespace std::chrono_literals;
+    const fs::path dir = makeTempDir("swapped");
+    for (const char* card : {"first.img", "second.img"})
+        zeroFile(dir / card, 1u << 20);
+    LoopDevice loop(dir / "first.img");
+    QVERIFY(!loop.path.empty());
+    const fs::path backing = fs::path("/sys/block") / fs::path(loop.path).filename() / "loop" / "backing_file";
+    // The program's listing may hold the node open as it is detached: the attach waits for it to let go.
+    const auto swapTo = [&](const char* card) {
+        nodeTaken = !runCommand("losetup -d " + loop.path + " && for i in $(seq 50); do losetup -P " + loop.path + " " +
+                                shellQuote((dir / card).string()) + " 2>/dev/null && exit 0; sleep 0.02; done; exit 1");
+        if (nodeTaken) loop.path.clear();
+        return !nodeTaken;
+    };
+    Wizard w(Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives);
+    std::vector<std::string> scanned; // the card each scan was started on, and the card at its node then
+    w.wizard->setScanStarter([&](std::shared_ptr<Volume> v, ScanThread::Entry, Array) {
+        const std::string at = readText(backing);
+        scanned.push_back(v->model() + " at " + fs::path(at.substr(0, at.find('\n'))).filename().string());
+    });
+    const auto listed = [&] {
+        const std::optional<Dict> row = w.driveRow(loop.path);
+        return (row ? row->get("device model").description() : "no row") +
+               (w.chosenDrive() == loop.path ? ", chosen" : "");
+    };
+    const auto pressed = [&](const char* button) {
+        AlertAnswerer told(QStringLiteral("OK"));
+        w.click(button);
+        return told.title() + QStringLiteral(" on ") + w.tab();
+    };
+    const QString refused = QStringLiteral("Drive Not Connected on Drives List");
+    w.tables->setRowsSettleTime(0ms);
+    w.p.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
+    w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
+    w.clickDriveRow(loop.path);
+    QCOMPARE(listed(), std::string("first.img, chosen"));
+    if (!swapTo("second.img")) return;
+    QCOMPARE(pressed("nextButtonInDrivesList"), refused);
+    QTRY_COMPARE_WITH_TIMEOUT(listed(), std::string("second.img"), 10000);
+
+    w.clickDriveRow(loop.path);
+    w.click("nextButtonInDrivesList");
+    QCOMPARE(w.tab(), QStringLiteral("Signatures"));
+    if (!swapTo("first.img")) return;
+    SignatureListController::of(w.p.delegate)->selectAllSig();
+    QCOMPARE(pressed("nextButtonSigTab"), refused);
+    QTRY_COMPARE_WITH_TIMEOUT(listed(), std::string("first.img"), 10000);
+
+    w.wizard->watchDrives(new DriveListMonitor(SystemPaths::system().sysfsRoot, 200ms));
+    w.clickDriveRow(loop.path);
+    if (!swapTo("second.img")) return;
+    QTRY_COMPARE_WITH_TIMEOUT(listed(), std::string("second.img"), 5000);
+    w.clickDriveRow(loop.path);
+    w.click("nextButtonInDrivesList");
+    SignatureListController::of(w.p.delegate)->selectAllSig();
+    w.click("nextButtonSigTab");
+    QCOMPARE(scanned, std::vector<std::string>{"second.img at second.img"});
 }
 
 void ScanWizardTest::filesAreRecoveredFromADeviceAsANewUserWould() {

@@ -1,9 +1,14 @@
 #include "AppTestSupport.h"
+#include "app/SavingDataSheet.h"
+#include "app/TreeScreenController.h"
 #include "media/DMedia.h"
+#include "results/DataSaving.h"
 #include "volume/Volume.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 using platform::Dict;
@@ -46,6 +51,35 @@ private slots:
         onWorker([&] { p.delegate.updateVolumeScanProgress(Dict{{"Scan Complete", true}}); });
         QVERIFY(!p.widget<QDialog>("alertWindowForAbort")->isVisible());
         QCOMPARE(p.window.selectedIdentifier(), QStringLiteral("PT scan list"));
+    }
+
+    // The saving sheet's line grows as the second pass begins; a press aimed where Stop Saving stood in the first
+    // pass lands on it.
+    void stopSavingStaysWhereItStoodInTheFirstPass() {
+        ProgramUnderTest p;
+        TreeScreenController::install(p.delegate);
+        p.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        onWorker([&] {
+            p.delegate.beginSheetWindow(Dict{{"sheetWindow", "windowSavingData"}, {"parentWindow", "window"}});
+        });
+        auto* sheet = p.widget<SavingDataSheet>("windowSavingData");
+        QVERIFY(QTest::qWaitForWindowExposed(sheet));
+        QTest::qWait(100);
+        const QPoint aimed = sheet->stopSaveButton()->geometry().center();
+        onWorker([&] {
+            p.delegate.updateTextField(
+                Dict{{"textField", "textFieldSavingMessage"}, {"textField String", DataSaving::kSecondPassMessage}});
+        });
+        QTest::qWait(100);
+        QCOMPARE(sheet->messageLabel()->text(), QString::fromUtf8(DataSaving::kSecondPassMessage));
+        QCOMPARE(sheet->stopSaveButton()->geometry().center(), aimed);
+        QWidget* under = sheet->childAt(aimed);
+        QCOMPARE(under, static_cast<QWidget*>(sheet->stopSaveButton()));
+        QSignalSpy pressed(sheet->stopSaveButton(), &QAbstractButton::clicked);
+        QTest::mouseClick(under, Qt::LeftButton, {}, under->mapFrom(sheet, aimed));
+        QCOMPARE(pressed.count(), 1);
+        p.delegate.endSheetWindow(Dict{{"sheetWindow", "windowSavingData"}});
     }
 };
 

@@ -421,9 +421,9 @@ TEST_F(DriveDiscoveryFake, ASATADiskAndAMountedFATPartitionOnItGiveTheirWholeDic
     Dict sda = *found;
     EXPECT_EQ(sda.get("Children Volume Array").arrayValue().size(), 2u);
     sda.remove("Children Volume Array");
-    // A disk of no sequence number: its own number alone tells it.
+    // A disk of no sequence number: its own number and its serial tell it.
     EXPECT_EQ(sda, with({{"Path", fake.node("sda")},
-                         {"Medium Identity", "8:0 - -"},
+                         {"Medium Identity", "8:0 - - t10.ATA     Samsung SSD 860 S3Z9NB0K"},
                          {"Size", 131072ull * 512},
                          {"Content", "GUID_partition_scheme"},
                          {"WhetherDiskDict", true},
@@ -433,7 +433,7 @@ TEST_F(DriveDiscoveryFake, ASATADiskAndAMountedFATPartitionOnItGiveTheirWholeDic
     const Dict* v = findByPath(discovery->volumeDictArray(), fake.node("sda2"));
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(*v, with({{"Path", fake.node("sda2")},
-                        {"Medium Identity", "8:2 - 2048"},
+                        {"Medium Identity", "8:2 - 2048 t10.ATA     Samsung SSD 860 S3Z9NB0K"},
                         {"Size", 81920ull * 512},
                         {"Content", "FAT32"},
                         {"WhetherVolume", true},
@@ -876,22 +876,26 @@ TEST_F(DriveDiscoveryTree, ABareHFSPlusVolumeWhoseFirstSectorsFailIsListed) {
 }
 
 // What tells a listed disk from another attached at its node since: its "Medium Identity" stays when it grows and
-// changes when it is attached anew (its sequence number counted up).
+// changes when it is attached anew (its sequence number counted up, or on a kernel that counts none, another file
+// read).
 TEST_F(DriveDiscoveryTree, AMediumKeepsItsIdentityWhenItGrowsAndLosesItWhenAttachedAnew) {
-    FakeSystem f("identity");
-    const fs::path disk = f.virtualDisk("loop5", {.sectors = 16384, .dev = "7:5"}, true);
-    f.attributes(disk, {{"diskseq", "12"}});
-    zeroFile(f.dev() / "loop5", 8u << 20);
-    const auto identity = [&] {
-        return valuesAt(f.discover()->driveDictArray(), f.node("loop5"), {"Medium Identity"});
-    };
-    const Array first = identity();
-    f.attributes(disk, {{"size", "32768"}});
-    const Array grown = identity();
-    f.attributes(disk, {{"diskseq", "13"}});
-    EXPECT_TRUE(first[0].isString());
-    EXPECT_EQ(grown, first);
-    EXPECT_NE(identity(), first);
+    for (const auto& [what, attachedAnew] : {std::pair("diskseq", "13"), std::pair("loop/backing_file", "/b.img")}) {
+        SCOPED_TRACE(what);
+        FakeSystem f("identity");
+        const fs::path disk = f.virtualDisk("loop5", {.sectors = 16384, .dev = "7:5"}, true);
+        f.attributes(disk, {{what, "12"}});
+        zeroFile(f.dev() / "loop5", 8u << 20);
+        const auto identity = [&] {
+            return valuesAt(f.discover()->driveDictArray(), f.node("loop5"), {"Medium Identity"});
+        };
+        const Array first = identity();
+        f.attributes(disk, {{"size", "32768"}});
+        const Array grown = identity();
+        f.attributes(disk, {{what, attachedAnew}});
+        EXPECT_TRUE(first[0].isString());
+        EXPECT_EQ(grown, first);
+        EXPECT_NE(identity(), first);
+    }
 }
 
 // Disks that fail every read: one without partitions on 512-byte sectors, one on 4096-byte sectors, and one whose

@@ -26,6 +26,7 @@
 #include "media/ContentKind.h"
 #include "media/DriveRow.h"
 #include "platform/ProcessFlags.h"
+#include "results/DataSaving.h"
 #include "results/qt/Utf8Text.h"
 #include "scan/ScanThread.h"
 #include "volume/Volume.h"
@@ -627,6 +628,12 @@ int main(int argc, char** argv) {
         delegate.beginSheetWindow(Dict{{"sheetWindow", sheet}, {"parentWindow", "window"}});
         QWidget* w = window.findChild<QWidget*>(QString::fromLatin1(sheet));
         if (w) write(w, QString::fromLatin1(sheet));
+        // The saving sheet's line as a save's second pass says it.
+        if (w && QLatin1String(sheet) == QLatin1String("windowSavingData")) {
+            delegate.updateTextField(
+                Dict{{"textField", "textFieldSavingMessage"}, {"textField String", DataSaving::kSecondPassMessage}});
+            write(w, QStringLiteral("windowSavingData-second-pass"));
+        }
         delegate.endSheetWindow(Dict{{"sheetWindow", sheet}});
     }
     for (const char* panel : {"windowAboutPanel", "windowSIPPanel"}) {
