@@ -151,9 +151,10 @@ bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
     if (!scan) return false;
     // A JPEG whose end is not known, as far as its walk took it as the
     // image's: it is listed to there, marked, and not jumped over, as what
-    // follows may be another file's.
+    // follows may be another file's. Its header is structure only where the
+    // segments chained to the frame header.
     if (scan->broken)
-        medium.acceptCut(sig, scan->position, scan->position);
+        medium.acceptCut(sig, scan->position, scan->frameSeen ? scan->position : 0);
     else
         measureJPEG(medium, *scan, sig);
     return true;
@@ -205,6 +206,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         const bool isMarker = marker.u8(0) == 0xFF;
         length = marker.be16(2);
         if (isMarker && kind == 0xDA) scanSeen = true;
+        if (isMarker && JpegScanWalk::isFrameHeader(kind)) scan.frameSeen = true;
         if (isMarker) noteExif(position, kind, length);
         // A segment that ran into bytes that are no marker: the image is
         // known up to there, once a segment before led to a marker or the
