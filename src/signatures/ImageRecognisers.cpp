@@ -1,5 +1,6 @@
 #include "signatures/ImageRecognisers.h"
 
+#include "formats/BitmapHeader.h"
 #include "formats/RiffHeader.h"
 #include "platform/ByteView.h"
 #include "platform/Crc32.h"
@@ -519,11 +520,12 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
 bool ImageRecognisers::checkBMPFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
-    const platform::ByteView header = cursor.at(0, 10);
+    const platform::ByteView header = cursor.at(0, bmp::kHeadBytes);
     // Both reserved fields are zero in a bitmap. Its length field is the
-    // file's, which nothing past its header ties to its first sectors.
+    // file's, which nothing past its headers ties to its first sectors; the
+    // headers are its structure only where an info header follows.
     if (header.empty() || header.be32(6) != 0) return false;
-    medium.acceptListed(sig, header.le32(2), header.size());
+    medium.acceptListed(sig, header.le32(2), bmp::infoHeaderEnd(header).value_or(0));
     return true;
 }
 

@@ -1267,6 +1267,16 @@ template <std::uint8_t Kind> std::string jpegOpening(const std::string& movie, s
     }
 }
 
+// A bitmap's file header, of a length between 64 KiB and 64 MiB and both reserved words zero, behind which no info
+// header of any writer's follows.
+std::string bmpOpening(const std::string& movie, std::size_t at) {
+    std::mt19937 random{std::uint32_t(at)};
+    std::string info = movie.substr(at + 14, 4);
+    if (const std::uint32_t length = le32At(movie, at + 14); length <= 124) info = le32(length + 125);
+    return "BM" + le32(std::uint32_t(65536 + random() % (64 << 20))) + std::string(4, '\0') +
+           le32(std::uint32_t(random())) + info;
+}
+
 // The movies of the table, made once: an x264 MP4 of about 30 MB, a MOV and an AVI of about 15 MB, none of them
 // coded in JPEG frames.
 const std::vector<std::string>& codedMovies() {
@@ -1324,6 +1334,9 @@ const Layout kChanceOpenings[] = {
     {"JpegHuffmanTables",
      {"mp4", "mov", "avi", "jpg"},
      [] { return moviesWith(jpegOpening<0xC4>, photo(114, "160x120")); }},
+    {"Bitmap",
+     {"mp4", "mov", "avi", "bmp"},
+     [] { return moviesWith(bmpOpening, toolSample(plasma(115, "160x120") + "\"$OUT\"", "bmp")); }},
 };
 
 class LaidOutFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Layout, bool>> {};
