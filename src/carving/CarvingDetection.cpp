@@ -40,12 +40,16 @@ bool CarvingDetection::pastOpenFile(std::uint64_t sector) const {
 }
 
 void CarvingDetection::forgetMeasure() {
-    p_.context.rawJpeg.found = false;
-    p_.context.skipCarvedFileBlocks = false;
-    p_.context.measuredCut = false;
-    p_.context.checkedBytes.reset();
-    p_.context.measuredUnvouched = {};
-    p_.context.measuredOnHeaderAlone = false;
+    CarvingContext& c = p_.context;
+    c.rawJpeg.found = false;
+    c.skipCarvedFileBlocks = false;
+    c.measuredCut = false;
+    c.measuredOnHeaderAlone = false;
+    c.checkedBytes.reset();
+    // Most sectors measure nothing, and a record made anew for each of them
+    // cost more than the look.
+    CarvingContext::Unvouched& u = c.measuredUnvouched;
+    if (u.from != 0 || u.end != 0 || u.cutMargin != 0 || !u.ownSectors.empty() || !u.bodies.empty()) u = {};
 }
 
 BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
@@ -71,7 +75,7 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
         // medium could not give, at a frame or pack it searched for, may
         // have gone on into another: the jump ends at the first of them. Nor
         // does it go past the bytes the walk checked as the stream's.
-        if (p_.context.skipCarvedFileBlocks && !hit.onHeaderAlone) {
+        if (p_.context.skipCarvedFileBlocks && !p_.context.measuredOnHeaderAlone) {
             p_.context.skipCarvedFileBlocks = false;
             const std::uint32_t bps = volume_.u32BytesInSector();
             const std::uint64_t covered = std::min(hit.size, p_.context.checkedBytes.value_or(hit.size));

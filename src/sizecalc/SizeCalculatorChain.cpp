@@ -101,8 +101,7 @@ SizeCalculatorChain::Hit SizeCalculatorChain::offer(platform::ByteView leading, 
             context_.rawJpeg = {};
             context_.thumbnails.clear();
             context_.measuredOnHeaderAlone = false;
-            const std::uint64_t size = c->fileSizeCalculation(leading, sectorNumber);
-            return Hit{c.get(), size, context_.measuredOnHeaderAlone};
+            return Hit{c.get(), c->fileSizeCalculation(leading, sectorNumber)};
         }
         if (first < c->firstByteOfHeader() && !maybeBox) break;
     }
@@ -160,7 +159,7 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
         const platform::ByteView leading =
             ahead_.view().sub((sector - ahead_.sector()) * bps, SizeCalculator::kLeadingBytes);
         context_.tiff = {};
-        if (offer(leading, sector).vouches()) return sector;
+        if (offer(leading, sector) && !context_.measuredOnHeaderAlone) return sector;
     }
     return std::nullopt;
 }
@@ -169,5 +168,5 @@ bool SizeCalculatorChain::measuresFileAt(platform::ByteView leading, std::uint64
     if (lookingAhead_ || leading.size() < SizeCalculator::kLeadingBytes || context_.stopped()) return false;
     const LookingAhead ahead(*this);
     context_.tiff = {};
-    return offer(leading.sub(0, SizeCalculator::kLeadingBytes), sectorNumber).vouches();
+    return offer(leading.sub(0, SizeCalculator::kLeadingBytes), sectorNumber) && !context_.measuredOnHeaderAlone;
 }

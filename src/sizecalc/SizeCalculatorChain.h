@@ -35,12 +35,7 @@ public:
     struct Hit {
         SizeCalculator* calculator = nullptr;
         std::uint64_t size = 0;
-        // The calculator's walk read nothing of the file that chance does
-        // not make (CarvingContext::measuredOnHeaderAlone).
-        bool onHeaderAlone = false;
         explicit operator bool() const { return calculator != nullptr && size != 0; }
-        // A file known to begin where it was measured.
-        bool vouches() const { return static_cast<bool>(*this) && !onHeaderAlone; }
     };
     // Offers the sector (its first bytes, at least 25, and its number on the
     // device) and measures it with the calculator that accepts it. No hit
