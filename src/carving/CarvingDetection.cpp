@@ -40,11 +40,16 @@ bool CarvingDetection::pastOpenFile(std::uint64_t sector) const {
 }
 
 void CarvingDetection::forgetMeasure() {
-    p_.context.rawJpeg.found = false;
-    p_.context.skipCarvedFileBlocks = false;
-    p_.context.measuredCut = false;
-    p_.context.checkedBytes.reset();
-    p_.context.measuredUnvouched = {};
+    CarvingContext& c = p_.context;
+    c.rawJpeg.found = false;
+    c.skipCarvedFileBlocks = false;
+    c.measuredCut = false;
+    c.measuredOnHeaderAlone = false;
+    c.checkedBytes.reset();
+    // Most sectors measure nothing, and a record made anew for each of them
+    // cost more than the look.
+    CarvingContext::Unvouched& u = c.measuredUnvouched;
+    if (u.from != 0 || u.end != 0 || u.cutMargin != 0 || !u.ownSectors.empty() || !u.bodies.empty()) u = {};
 }
 
 BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, platform::ByteView bytes) {
@@ -70,7 +75,7 @@ BlockSearchEngine::Skip CarvingDetection::examineSector(std::uint64_t sector, pl
         // medium could not give, at a frame or pack it searched for, may
         // have gone on into another: the jump ends at the first of them. Nor
         // does it go past the bytes the walk checked as the stream's.
-        if (p_.context.skipCarvedFileBlocks) {
+        if (p_.context.skipCarvedFileBlocks && !p_.context.measuredOnHeaderAlone) {
             p_.context.skipCarvedFileBlocks = false;
             const std::uint32_t bps = volume_.u32BytesInSector();
             const std::uint64_t covered = std::min(hit.size, p_.context.checkedBytes.value_or(hit.size));
@@ -148,7 +153,10 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
     // measures, each named by its own kind.
     if (const auto* x3f = dynamic_cast<const X3fFileCheck*>(&calculator); x3f && x3f->extensionOfFile().size() > 1)
         newdir::setExtension(folder, newdir::utf16(x3f->extensionOfFile().substr(1)));
-    foundAt(sector);
+    // A file read no further than chance makes is listed, but says nothing
+    // of the file it may lie in.
+    const bool vouches = !p_.context.measuredOnHeaderAlone;
+    if (vouches) foundAt(sector);
     volume_.dataSize += size;
     ++volume_.fileCount;
     ++volume_.entryCount;
@@ -160,7 +168,7 @@ bool CarvingDetection::record(const SizeCalculator& calculator, std::uint64_t me
     // record held, while no other is (a thumbnail that begins a sector lies
     // in the header of the photo open).
     CarvingContext::Unvouched& unvouched = p_.context.measuredUnvouched;
-    const bool opens = !open_ && (unvouched.end > unvouched.from || !unvouched.bodies.empty());
+    const bool opens = vouches && !open_ && (unvouched.end > unvouched.from || !unvouched.bodies.empty());
     NewDir* file = p_.recorder.addDetailsToNdir(folder, size, sector, p_.fileDesc, p_.context.measuredCut, opens);
     p_.groups.passOver(sector, p_.context.thumbnails);
     if (opens && file) {

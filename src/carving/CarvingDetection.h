@@ -16,13 +16,14 @@
 // held open while the sectors there are examined, across the run's
 // checkpoints too (each keeps its first sector, where a resumed run measures
 // it again), so a movie of gigabytes is held as one of megabytes; a file
-// found there that is known to begin there (measured by a size calculator,
-// or RecogniserDispatch::vouchesForStart) cuts it at that sector, marked. A
-// header taken alone that compressed data begins a sector with by chance
-// cuts nothing. The signature groups' recognisers are offered the sectors
-// of the files they find in the same way, and this detection answers them
-// as the carving would: a size calculator or a group finds a file known to
-// begin there.
+// found there that is known to begin there (measured by a size calculator
+// whose walk read past what chance makes, or
+// RecogniserDispatch::vouchesForStart) cuts it at that sector, marked. A
+// header that compressed data begins a sector with by chance, with a first
+// record whose length leads nowhere, cuts nothing. The signature groups'
+// recognisers are offered the sectors of the files they find in the same
+// way, and this detection answers them as the carving would: a size
+// calculator or a group finds a file known to begin there.
 
 #include "carving/BlockSearchEngine.h"
 #include "signatures/FileStartProbe.h"

@@ -1,5 +1,6 @@
 #include "signatures/ImageRecognisers.h"
 
+#include "formats/BitmapHeader.h"
 #include "formats/RiffHeader.h"
 #include "platform/ByteView.h"
 #include "platform/Crc32.h"
@@ -151,9 +152,10 @@ bool ImageRecognisers::checkJPGFileAtBlock(std::uint64_t block, Sig& sig) {
     if (!scan) return false;
     // A JPEG whose end is not known, as far as its walk took it as the
     // image's: it is listed to there, marked, and not jumped over, as what
-    // follows may be another file's.
+    // follows may be another file's. Its header is structure only where the
+    // segments chained to the frame header.
     if (scan->broken)
-        medium.acceptCut(sig, scan->position, scan->position);
+        medium.acceptCut(sig, scan->position, scan->frameSeen ? scan->position : 0);
     else
         measureJPEG(medium, *scan, sig);
     return true;
@@ -205,6 +207,7 @@ std::optional<ImageRecognisers::JPEGScanStart> ImageRecognisers::walkJPEGSegment
         const bool isMarker = marker.u8(0) == 0xFF;
         length = marker.be16(2);
         if (isMarker && kind == 0xDA) scanSeen = true;
+        if (isMarker && JpegScanWalk::isFrameHeader(kind)) scan.frameSeen = true;
         if (isMarker) noteExif(position, kind, length);
         // A segment that ran into bytes that are no marker: the image is
         // known up to there, once a segment before led to a marker or the
@@ -517,11 +520,12 @@ ImageRecognisers::GIFWalk ImageRecognisers::walkGIFBlocks(RecogniserMedium& medi
 bool ImageRecognisers::checkBMPFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
-    const platform::ByteView header = cursor.at(0, 10);
+    const platform::ByteView header = cursor.at(0, bmp::kHeadBytes);
     // Both reserved fields are zero in a bitmap. Its length field is the
-    // file's, which nothing past its header ties to its first sectors.
+    // file's, which nothing past its headers ties to its first sectors; the
+    // headers are its structure only where an info header follows.
     if (header.empty() || header.be32(6) != 0) return false;
-    medium.acceptListed(sig, header.le32(2), header.size());
+    medium.acceptListed(sig, header.le32(2), bmp::infoHeaderEnd(header).value_or(0));
     return true;
 }
 

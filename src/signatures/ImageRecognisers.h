@@ -55,6 +55,9 @@ private:
     struct JPEGScanStart {
         std::uint64_t position = 0;
         bool broken = false;
+        // The walk chained the segments to a frame header: the image's
+        // start is more than chance bytes.
+        bool frameSeen = false;
         // The data of the first APP1 segment that holds an EXIF block, and
         // its length (0: none).
         std::uint64_t exifAt = 0;

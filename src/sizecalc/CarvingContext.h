@@ -104,6 +104,14 @@ public:
         std::uint64_t reach() const;
     };
     Unvouched measuredUnvouched;
+    // The file measured last was read no further than its first record, or
+    // past it only by what chance makes as often (a JPEG whose first
+    // segment's length leads to no marker, a lone chunk whose length leads
+    // to no next one): compressed data begins sectors with such bytes
+    // often enough. It vouches for no file's start: the run lists it, but
+    // it cuts no file it lies in, is neither held open nor jumped over, and
+    // ends no other file's walk.
+    bool measuredOnHeaderAlone = false;
     // The sectors of the file measured last (counted from its first) where
     // a thumbnail its own metadata places begins (ExifThumbnail), among its
     // own sectors too: the run lists no file there.

@@ -80,7 +80,7 @@ std::uint64_t JpegStreamWalk::scanLength(std::uint64_t first, std::uint32_t offs
 }
 
 std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset, const Rules& rules) {
-    cut_ = false;
+    cut_ = brokeBeforeFrame_ = false;
     scanFrom_ = scanTo_ = 0;
     exifFrom_ = exifLength_ = 0;
     const std::uint32_t bytesPerSector = context_.bytesPerSector();
@@ -113,8 +113,10 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset,
     n += 2;
     bool inScan = false;
     bool broken = false;
+    bool frameSeen = false;
     for (;;) {
         if (broken) cut_ = true;
+        brokeBeforeFrame_ = broken && !frameSeen;
         if (context_.stopped() || broken) return n;
         if (!inScan) {
             std::uint64_t length = window_.view().be16(p);
@@ -165,6 +167,7 @@ std::uint64_t JpegStreamWalk::length(std::uint64_t sector, std::uint32_t offset,
                 // puts make a marker.
                 const std::uint8_t kind = w.u8(p + 1);
                 if ((w.u8(p) != 0xFF || kind == 0x00 || kind == 0xFF) && rules.missingMarkerEnds) broken = true;
+                frameSeen = frameSeen || (w.u8(p) == 0xFF && JpegScanWalk::isFrameHeader(kind));
                 p += 2;
             }
         } else if (rules.scanByMarkers) {

@@ -65,6 +65,10 @@ public:
     // that walk the scan data by markers), a segment ran into bytes that are
     // no marker, or no end marker was found within the walk's limit.
     bool cut() const { return cut_; }
+    // Whether that stream broke off in its header segments before they
+    // chained to its frame header (JpegScanWalk::isFrameHeader): nothing of
+    // it was read that chance does not make.
+    bool brokeBeforeFrame() const { return brokeBeforeFrame_; }
     // The scan data the walk of the stream measured last looked through, by
     // rules that walk it by markers: from where its first scan's data begins
     // to its end marker, the marker that cut it, or as far as the walk looked
@@ -94,6 +98,7 @@ private:
     // Looks for a marker past sectors that could not be read.
     BoundedCursor ahead_;
     bool cut_ = false;
+    bool brokeBeforeFrame_ = false;
     std::uint64_t scanFrom_ = 0;
     std::uint64_t scanTo_ = 0;
     std::uint64_t exifFrom_ = 0;

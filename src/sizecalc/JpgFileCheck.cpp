@@ -21,6 +21,7 @@ std::uint64_t JpgFileCheck::fileSizeCalculation(platform::ByteView, std::uint64_
                      JpegStreamWalk::Rules{
                          .walkLimit = JpegStreamWalk::kScanReach, .limitAnswersLength = true, .scanByMarkers = true});
     context_.measuredCut = walk_.cut();
+    context_.measuredOnHeaderAlone = walk_.brokeBeforeFrame();
     context_.measuredUnvouched = {walk_.scanFrom(), walk_.scanTo(), JpegStreamWalk::kMargin, {}};
     // A thumbnail its EXIF block places in its header is its own.
     if (walk_.exifLength() != 0 && length != 0) {

@@ -100,6 +100,7 @@ SizeCalculatorChain::Hit SizeCalculatorChain::offer(platform::ByteView leading, 
         if (c->isFile(leading, sectorNumber)) {
             context_.rawJpeg = {};
             context_.thumbnails.clear();
+            context_.measuredOnHeaderAlone = false;
             return Hit{c.get(), c->fileSizeCalculation(leading, sectorNumber)};
         }
         if (first < c->firstByteOfHeader() && !maybeBox) break;
@@ -112,7 +113,8 @@ public:
     explicit LookingAhead(SizeCalculatorChain& chain)
         : chain_(chain), context_(chain.context_), rawJpeg_(context_.rawJpeg), tiff_(context_.tiff),
           skip_(context_.skipCarvedFileBlocks), checked_(context_.checkedBytes), cut_(context_.measuredCut),
-          unvouched_(context_.measuredUnvouched), thumbnails_(context_.thumbnails) {
+          unvouched_(context_.measuredUnvouched), onHeaderAlone_(context_.measuredOnHeaderAlone),
+          thumbnails_(context_.thumbnails) {
         chain_.lookingAhead_ = true;
     }
     ~LookingAhead() {
@@ -122,6 +124,7 @@ public:
         context_.checkedBytes = checked_;
         context_.measuredCut = cut_;
         context_.measuredUnvouched = std::move(unvouched_);
+        context_.measuredOnHeaderAlone = onHeaderAlone_;
         context_.thumbnails = std::move(thumbnails_);
         chain_.lookingAhead_ = false;
     }
@@ -139,6 +142,7 @@ private:
     std::optional<std::uint64_t> checked_;
     bool cut_;
     CarvingContext::Unvouched unvouched_;
+    bool onHeaderAlone_;
     std::vector<std::uint64_t> thumbnails_;
 };
 
@@ -155,7 +159,7 @@ std::optional<std::uint64_t> SizeCalculatorChain::firstFileFrom(std::uint64_t fr
         const platform::ByteView leading =
             ahead_.view().sub((sector - ahead_.sector()) * bps, SizeCalculator::kLeadingBytes);
         context_.tiff = {};
-        if (offer(leading, sector)) return sector;
+        if (offer(leading, sector) && !context_.measuredOnHeaderAlone) return sector;
     }
     return std::nullopt;
 }
@@ -164,5 +168,5 @@ bool SizeCalculatorChain::measuresFileAt(platform::ByteView leading, std::uint64
     if (lookingAhead_ || leading.size() < SizeCalculator::kLeadingBytes || context_.stopped()) return false;
     const LookingAhead ahead(*this);
     context_.tiff = {};
-    return static_cast<bool>(offer(leading.sub(0, SizeCalculator::kLeadingBytes), sectorNumber));
+    return offer(leading.sub(0, SizeCalculator::kLeadingBytes), sectorNumber) && !context_.measuredOnHeaderAlone;
 }

@@ -45,13 +45,13 @@ public:
     Hit measure(platform::ByteView leading, std::uint64_t sectorNumber);
 
     // The first device sector from `from` on, before `end`, that the chain
-    // measures a file at, as the carving would find it there; what its
+    // measures a file known to begin there at, as the carving would find it; what its
     // calculators leave in the run's context is put back. Nothing when none
     // is found, the run was stopped, or a calculator measuring for this
     // asks again.
     std::optional<std::uint64_t> firstFileFrom(std::uint64_t from, std::uint64_t end);
-    // Whether the chain measures a file at the device sector whose first
-    // bytes (at least 25) are `leading`, as the carving would find it there;
+    // Whether the chain measures a file known to begin at the device sector
+    // whose first bytes (at least 25) are `leading`, as the carving would;
     // what its calculators leave in the run's context is put back. False
     // when the run was stopped, or a calculator measuring for this asks
     // again.

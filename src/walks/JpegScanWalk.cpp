@@ -38,6 +38,10 @@ bool JpegScanWalk::opensImage(std::uint8_t kind) {
     return (kind >= 0xE0 && kind <= 0xEF) || kind == 0xFE || kind == 0xDB || kind == 0xC4;
 }
 
+bool JpegScanWalk::isFrameHeader(std::uint8_t kind) {
+    return kind >= 0xC0 && kind <= 0xCF && kind != 0xC4 && kind != 0xC8 && kind != 0xCC;
+}
+
 template <class Takes> std::optional<std::uint64_t> JpegScanWalk::find(std::uint64_t from, Takes takes) {
     const std::size_t searched = std::size_t{kWindowSectors} * bps_;
     const std::uint64_t fromSector = std::max(from / bps_, firstData_);

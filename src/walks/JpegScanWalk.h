@@ -48,6 +48,12 @@ public:
     // open with: an application segment (JFIF, Exif, an ICC profile, Ducky,
     // Adobe and the others), a comment, quantisation or Huffman tables.
     static bool opensImage(std::uint8_t kind);
+    // Whether a marker of this kind begins a frame header (SOF0 to SOF15).
+    // Three bytes and a kind images open with begin a sector of compressed
+    // data by chance once in tens of gigabytes, with a first segment whose
+    // length leads to no marker; a header walk that chained its segments to
+    // the frame header has read what chance does not make.
+    static bool isFrameHeader(std::uint8_t kind);
 
     struct End {
         // Past the end marker, or at the marker that cut the image.

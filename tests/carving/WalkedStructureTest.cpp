@@ -11,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
 #include <set>
 
 // A found file is its own as far as its walk read its structure, in the plain search and in the carving alike: a
@@ -1249,6 +1250,95 @@ const Layout kLayouts[] = {
      }},
 };
 
+// Bytes that open a file of another type at a sector's start, as a movie's coded data holds them by chance: the
+// header a search matches and the fields checked with it, then a first record whose length leads to nothing of the
+// type. Made from the movie's bytes at `at`, as what the length leads to is the movie's.
+using Opening = std::string (*)(const std::string& movie, std::size_t at);
+
+// A JPEG's start marker and a first segment of `Kind`, a random length long, that ends at a byte that is no marker.
+template <std::uint8_t Kind> std::string jpegOpening(const std::string& movie, std::size_t at) {
+    std::mt19937 random(std::uint32_t(at) ^ Kind);
+    for (;;) {
+        const std::size_t length = 2 + random() % 0xFFFE;
+        if (at + 4 + length >= movie.size()) continue;
+        if (std::uint8_t(movie[at + 4 + length]) != 0xFF)
+            return std::string("\xFF\xD8\xFF") + char(Kind) +
+                   testsupport::asString(testsupport::be16(std::uint16_t(length)));
+    }
+}
+
+// A bitmap's file header, of a length between 64 KiB and 64 MiB and both reserved words zero, behind which no info
+// header of any writer's follows.
+std::string bmpOpening(const std::string& movie, std::size_t at) {
+    std::mt19937 random{std::uint32_t(at)};
+    std::string info = movie.substr(at + 14, 4);
+    if (const std::uint32_t length = le32At(movie, at + 14); length <= 124) info = le32(length + 125);
+    return "BM" + le32(std::uint32_t(65536 + random() % (64 << 20))) + std::string(4, '\0') +
+           le32(std::uint32_t(random())) + info;
+}
+
+// The movies of the table, made once: an x264 MP4 of about 30 MB, a MOV and an AVI of about 15 MB, none of them
+// coded in JPEG frames.
+const std::vector<std::string>& codedMovies() {
+    static const std::vector<std::string> made = {x264("mp4", 10, "mp4"), x264("mov", 5, "mov"), x264("avi", 5, "avi")};
+    return made;
+}
+
+// The first sector from four fifths of the movie on whose first 64 bytes lie in its media data (in an AVI, in one
+// frame's chunk past its header); npos when none does.
+std::size_t mediaDataSector(const std::string& movie) {
+    std::size_t at = movie.size() * 4 / 5 / 512 * 512;
+    if (movie.compare(8, 4, "AVI ") != 0) return at;
+    const std::vector<std::size_t> chunks = moviChunks(movie).first;
+    for (; at + 512 < movie.size(); at += 512) {
+        const auto next = std::upper_bound(chunks.begin(), chunks.end(), at);
+        if (next == chunks.begin()) continue;
+        const std::size_t chunk = *(next - 1);
+        if (at >= chunk + 8 && at + 64 <= chunk + 8 + le32At(movie, chunk + 4)) return at;
+    }
+    return std::string::npos;
+}
+
+// Each movie with the opening at a sector of its media data past the carving's first checkpoint, where it cuts
+// nothing, and again with `file` written there, which cuts it.
+std::vector<Laid> moviesWith(Opening opening, const std::string& file) {
+    std::vector<Laid> laid;
+    std::uint64_t sector = 2048;
+    for (const std::string& movie : codedMovies()) {
+        const std::size_t at = mediaDataSector(movie);
+        if (movie.empty() || at == std::string::npos || at / 512 <= 20000 || at + file.size() > movie.size()) {
+            ADD_FAILURE() << "no sector of a movie's media data past its first checkpoint takes the bytes";
+            return {};
+        }
+        const std::uint64_t sectors = (movie.size() + 511) / 512 + 8;
+        std::string chance = movie;
+        const std::string bytes = opening(movie, at);
+        chance.replace(at, bytes.size(), bytes);
+        laid.push_back({chance, sector});
+        laid.push_back({movie, sector + sectors, Listed::Cut});
+        laid.push_back({file, sector + sectors + at / 512});
+        sector += 2 * sectors;
+    }
+    return laid;
+}
+
+// A movie's own coded data cut by chance bytes in the searches' walks of the files they find there, and by a real
+// file written there: one row a type that can stop after its first record.
+const Layout kChanceOpenings[] = {
+    {"JpegApp0", {"mp4", "mov", "avi", "jpg"}, [] { return moviesWith(jpegOpening<0xE0>, photo(110, "160x120")); }},
+    {"JpegApp1", {"mp4", "mov", "avi", "jpg"}, [] { return moviesWith(jpegOpening<0xE1>, photo(111, "160x120")); }},
+    {"JpegComment", {"mp4", "mov", "avi", "jpg"}, [] { return moviesWith(jpegOpening<0xFE>, photo(112, "160x120")); }},
+    {"JpegQuantisationTables",
+     {"mp4", "mov", "avi", "jpg"},
+     [] { return moviesWith(jpegOpening<0xDB>, photo(113, "160x120")); }},
+    {"JpegHuffmanTables",
+     {"mp4", "mov", "avi", "jpg"},
+     [] { return moviesWith(jpegOpening<0xC4>, photo(114, "160x120")); }},
+    {"Bitmap",
+     {"mp4", "mov", "avi", "bmp"},
+     [] { return moviesWith(bmpOpening, toolSample(plasma(115, "160x120") + "\"$OUT\"", "bmp")); }},
+};
+
 class LaidOutFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Layout, bool>> {};
 
 TEST_P(LaidOutFileTest, IsListedAsItsLayoutMakesIt) {
@@ -1282,6 +1372,12 @@ TEST_P(LaidOutFileTest, IsListedAsItsLayoutMakesIt) {
 
 INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, LaidOutFileTest,
                          testing::Combine(testing::ValuesIn(kLayouts), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+INSTANTIATE_TEST_SUITE_P(ChanceOpeningsInMovies, LaidOutFileTest,
+                         testing::Combine(testing::ValuesIn(kChanceOpenings), testing::Bool()), [](const auto& info) {
                              return std::string(std::get<0>(info.param).name) +
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
