@@ -556,13 +556,14 @@ bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
     return true;
 }
 
-std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
+AudioVideoRecognisers::PackWalk AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
     const std::uint64_t bps = medium.bytesPerSector();
     BoundedCursor cursor = medium.cursor(kPackSearchSectors + 1);
     // The packs and the packets after each, by their lengths, to the program end code or to the first bytes that
     // are neither.
     const auto packetCode = [](std::uint32_t code) { return code >> 8 == 1 && (code & 0xFF) >= kFirstPacketCode; };
-    std::uint64_t end = 0;
+    PackWalk walk;
+    std::uint64_t& end = walk.end;
     while (!medium.stopped()) {
         const std::uint32_t code = cursor.at(end, 4).be32(0);
         const bool known = code == kPackStart || code == kProgramEnd || packetCode(code);
@@ -575,6 +576,7 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
             continue;
         }
         if (code == kPackStart) {
+            walk.ledOn = walk.ledOn || end != 0;
             if (end != 0 && end % bps == 0 && medium.beforeLoss(end))
                 search_.mpgDoneArray.add(medium.firstSector() + end / bps);
             // An MPEG-2 pack header is 14 bytes and its stuffing, an MPEG-1 one 12.
@@ -586,6 +588,7 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
             else
                 break;
         } else if (code == kProgramEnd) {
+            walk.ledOn = end != 0;
             end += 4;
             break;
         } else if (packetCode(code)) {
@@ -594,7 +597,7 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
             break;
         }
     }
-    return end;
+    return walk;
 }
 
 bool AudioVideoRecognisers::firstPackLeadsOn(RecogniserMedium& medium) {
@@ -632,9 +635,14 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
         while (head.has(next, 4) && head.be32(next) != kPackStart)
             ++next;
         if (!head.has(next, 4) && !firstPackLeadsOn(medium)) return false;
-        // Its packs and packets are read to its end.
-        const std::uint64_t end = packStreamEnd(medium);
-        medium.acceptJumpable(sig, end, end);
+        // Its packs and packets are read to its end. A pack's start code
+        // holds two bytes that are not zero, and an x264 movie's data begins
+        // a sector with it wherever a unit of 442 bytes does (its length
+        // prefix), another such unit within reach: only a walk whose packets
+        // led on to the next pack, or to the end code, read the stream's
+        // structure.
+        const PackWalk walk = packStreamEnd(medium);
+        medium.acceptJumpable(sig, walk.end, walk.ledOn ? walk.end : 0);
         return true;
     }
     if (head.be32(0) != kSequenceHeader) {

@@ -1267,6 +1267,14 @@ template <std::uint8_t Kind> std::string jpegOpening(const std::string& movie, s
     }
 }
 
+// An MPEG-2 pack header, as an x264 movie's length prefix of a 442-byte unit begins one, and the next unit's prefix
+// of that length where the first ends: a pack whose next bytes are no packet, another pack within reach.
+std::string packOpening(const std::string& movie, std::size_t at) {
+    const std::string pack("\0\0\1\xBA\x44\0\4\0\4\1\1\x89\xC3\xF8", 14);
+    if (movie.compare(at + pack.size(), 3, std::string("\0\0\1", 3)) == 0) return {};
+    return pack + movie.substr(at + pack.size(), 4 + 0x1BA - pack.size()) + std::string("\0\0\1\xBA", 4);
+}
+
 // The movies of the table, made once: an x264 MP4 of about 30 MB, a MOV and an AVI of about 15 MB, none of them
 // coded in JPEG frames.
 const std::vector<std::string>& codedMovies() {
@@ -1274,8 +1282,8 @@ const std::vector<std::string>& codedMovies() {
     return made;
 }
 
-// The first sector from four fifths of the movie on whose first 64 bytes lie in its media data (in an AVI, in one
-// frame's chunk past its header); npos when none does.
+// The first sector from four fifths of the movie whose first KiB lies in its media data (in an AVI, in one frame's
+// chunk past its header); npos when none does.
 std::size_t mediaDataSector(const std::string& movie) {
     std::size_t at = movie.size() * 4 / 5 / 512 * 512;
     if (movie.compare(8, 4, "AVI ") != 0) return at;
@@ -1284,7 +1292,7 @@ std::size_t mediaDataSector(const std::string& movie) {
         const auto next = std::upper_bound(chunks.begin(), chunks.end(), at);
         if (next == chunks.begin()) continue;
         const std::size_t chunk = *(next - 1);
-        if (at >= chunk + 8 && at + 64 <= chunk + 8 + le32At(movie, chunk + 4)) return at;
+        if (at >= chunk + 8 && at + 1024 <= chunk + 8 + le32At(movie, chunk + 4)) return at;
     }
     return std::string::npos;
 }
@@ -1303,6 +1311,10 @@ std::vector<Laid> moviesWith(Opening opening, const std::string& file) {
         const std::uint64_t sectors = (movie.size() + 511) / 512 + 8;
         std::string chance = movie;
         const std::string bytes = opening(movie, at);
+        if (bytes.empty()) {
+            ADD_FAILURE() << "the movie's bytes make no opening";
+            return {};
+        }
         chance.replace(at, bytes.size(), bytes);
         laid.push_back({chance, sector});
         laid.push_back({movie, sector + sectors, Listed::Cut});
@@ -1324,6 +1336,14 @@ const Layout kChanceOpenings[] = {
     {"JpegHuffmanTables",
      {"mp4", "mov", "avi", "jpg"},
      [] { return moviesWith(jpegOpening<0xC4>, photo(114, "160x120")); }},
+    {"MpegProgramStream",
+     {"mp4", "mov", "avi", "mpg"},
+     [] {
+         return moviesWith(packOpening, toolSample("ffmpeg -v error -f lavfi -i " +
+                                                       testsupport::sampleVideo("size=160x120:rate=25:duration=2") +
+                                                       " -threads 1 -c:v mpeg2video -f vob \"$OUT\"",
+                                                   "mpg"));
+     }},
 };
 
 class LaidOutFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Layout, bool>> {};
