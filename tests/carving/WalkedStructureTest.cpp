@@ -1275,6 +1275,30 @@ std::string packOpening(const std::string& movie, std::size_t at) {
     return pack + movie.substr(at + pack.size(), 4 + 0x1BA - pack.size()) + std::string("\0\0\1\xBA", 4);
 }
 
+// An ID3 tag whose length leads to the first of the movie's bytes that read as a Layer III frame header of the bitrate
+// no frame has: no frame follows the tag.
+std::string id3Opening(const std::string& movie, std::size_t at) {
+    // The second bytes of the frame headers a stream may begin with, the last of Layer II.
+    const std::string seconds("\xFB\xFA\xF3\xF2\xE3\xE2\xFD");
+    const auto sync = [&](std::size_t i, std::size_t kinds) {
+        return movie[i] == '\xFF' && seconds.find(movie[i + 1]) < kinds;
+    };
+    for (std::size_t frame = at + 16384; frame + 3 < movie.size() && frame - at < (8 << 20); ++frame) {
+        if (!sync(frame, 6) || std::uint8_t(movie[frame + 2]) < 0xF0) continue;
+        bool before = false;
+        for (std::size_t i = frame - 10; i < frame; ++i)
+            before = before || sync(i, 7);
+        if (before) continue;
+        const std::size_t size = frame - at - 10;
+        std::string tag = "ID3\3";
+        tag += std::string(2, '\0');
+        for (int shift = 21; shift >= 0; shift -= 7)
+            tag += char(size >> shift & 0x7F);
+        return tag;
+    }
+    return {};
+}
+
 // The movies of the table, made once: an x264 MP4 of about 30 MB, a MOV and an AVI of about 15 MB, none of them
 // coded in JPEG frames.
 const std::vector<std::string>& codedMovies() {
@@ -1343,6 +1367,14 @@ const Layout kChanceOpenings[] = {
                                                        testsupport::sampleVideo("size=160x120:rate=25:duration=2") +
                                                        " -threads 1 -c:v mpeg2video -f vob \"$OUT\"",
                                                    "mpg"));
+     }},
+    {"Mp3BehindAnId3Tag",
+     {"mp4", "mov", "avi", "mp3"},
+     [] {
+         return moviesWith(id3Opening, toolSample("sox -n -r 44100 -c 1 \"$OUT.wav\" synth 3 sine " + sampleTone(640) +
+                                                      " && lame --quiet -b 128 --add-id3v2 --tt Walk \"$OUT.wav\" "
+                                                      "\"$OUT\"",
+                                                  "mp3"));
      }},
 };
 
