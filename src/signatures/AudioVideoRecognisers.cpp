@@ -64,6 +64,11 @@ constexpr std::uint64_t kTransportPacketBytes = 192;
 // of any data has it at byte 4: a stream is taken only where this many
 // packets follow one another (a chance run of them is one in 2^32 sectors).
 constexpr std::uint64_t kTransportRunPackets = 4;
+// Such a run is as likely as a header of four bytes, which vouches for no
+// file: the stream vouches for its start once the sync bytes of the packets
+// after the first are as many as the bytes of a header chance does not make
+// (five, RecogniserDispatch::vouchesForStart).
+constexpr std::uint64_t kTransportVouchingPackets = 6;
 constexpr std::uint64_t kTransportWalkLimit = 5'000'000'000;
 constexpr std::uint32_t kTransportWindowSectors = 64;
 // Frames of an AAC or AC-3 stream in a row before its sync word counts: two
@@ -468,7 +473,8 @@ bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
         ++packets;
     }
     if (packets < kTransportRunPackets) return false;
-    medium.acceptJumpable(sig, packets * kTransportPacketBytes, packets * kTransportPacketBytes);
+    const std::uint64_t end = packets * kTransportPacketBytes;
+    medium.acceptJumpable(sig, end, packets < kTransportVouchingPackets ? 0 : end);
     return true;
 }
 

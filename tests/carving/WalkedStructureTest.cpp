@@ -1299,6 +1299,18 @@ std::string id3Opening(const std::string& movie, std::size_t at) {
     return {};
 }
 
+// Four transport packets behind their arrival times, the movie's bytes but for each sync byte and a payload flag, and
+// no fifth.
+std::string transportOpening(const std::string& movie, std::size_t at) {
+    std::string packets = movie.substr(at, 4 * 192 + 5);
+    for (std::size_t i = 0; i < 4; ++i) {
+        packets[192 * i + 4] = 0x47;
+        packets[192 * i + 7] = char(packets[192 * i + 7] | 0x10);
+    }
+    if (packets[4 * 192 + 4] == 0x47) packets[4 * 192 + 4] = 0;
+    return packets;
+}
+
 // The movies of the table, made once: an x264 MP4 of about 30 MB, a MOV and an AVI of about 15 MB, none of them
 // coded in JPEG frames.
 const std::vector<std::string>& codedMovies() {
@@ -1375,6 +1387,15 @@ const Layout kChanceOpenings[] = {
                                                       " && lame --quiet -b 128 --add-id3v2 --tt Walk \"$OUT.wav\" "
                                                       "\"$OUT\"",
                                                   "mp3"));
+     }},
+    {"TransportStream",
+     {"mp4", "mov", "avi", "mts"},
+     [] {
+         return moviesWith(transportOpening,
+                           toolSample("ffmpeg -v error -f lavfi -i " +
+                                          testsupport::sampleVideo("size=160x120:rate=25:duration=2") +
+                                          " -threads 1 -c:v mpeg2video -f mpegts -mpegts_m2ts_mode 1 \"$OUT\"",
+                                      "mts"));
      }},
 };
 
