@@ -904,6 +904,9 @@ enum class Listed {
     Cut,
     // No file is listed from its sector.
     Nothing,
+    // Listed from its sector, unmarked, beginning with its bytes: nothing in them ends it, so its length is the
+    // search's estimate.
+    Unended,
 };
 
 struct Laid {
@@ -1311,6 +1314,21 @@ std::string transportOpening(const std::string& movie, std::size_t at) {
     return packets;
 }
 
+// A compress header (block mode, 16 bits a code at most), eight codes that are the movie's bytes, then a code of an
+// entry not yet made.
+std::string compressOpening(const std::string& movie, std::size_t at) {
+    std::vector<std::uint32_t> codes;
+    for (std::size_t i = 0; i < 8; ++i)
+        codes.push_back(std::uint8_t(movie[at + 3 + i]));
+    codes.push_back(0x1FF);
+    std::string bytes = "\x1F\x9D\x90" + movie.substr(at + 3, 11);
+    for (std::size_t bit = 0; bit < 9 * codes.size(); ++bit) {
+        char& byte = bytes[3 + bit / 8];
+        byte = char((byte & ~(1 << bit % 8)) | (codes[bit / 9] >> bit % 9 & 1) << bit % 8);
+    }
+    return bytes;
+}
+
 // The movies of the table, made once: an x264 MP4 of about 30 MB, a MOV and an AVI of about 15 MB, none of them
 // coded in JPEG frames.
 const std::vector<std::string>& codedMovies() {
@@ -1334,8 +1352,8 @@ std::size_t mediaDataSector(const std::string& movie) {
 }
 
 // Each movie with the opening at a sector of its media data past the carving's first checkpoint, where it cuts
-// nothing, and again with `file` written there, which cuts it.
-std::vector<Laid> moviesWith(Opening opening, const std::string& file) {
+// nothing, and again with `file` written there, which cuts it and is listed as `listed` says.
+std::vector<Laid> moviesWith(Opening opening, const std::string& file, Listed listed = Listed::Whole) {
     std::vector<Laid> laid;
     std::uint64_t sector = 2048;
     for (const std::string& movie : codedMovies()) {
@@ -1354,7 +1372,7 @@ std::vector<Laid> moviesWith(Opening opening, const std::string& file) {
         chance.replace(at, bytes.size(), bytes);
         laid.push_back({chance, sector});
         laid.push_back({movie, sector + sectors, Listed::Cut});
-        laid.push_back({file, sector + sectors + at / 512});
+        laid.push_back({file, sector + sectors + at / 512, listed});
         sector += 2 * sectors;
     }
     return laid;
@@ -1397,6 +1415,12 @@ const Layout kChanceOpenings[] = {
                                           " -threads 1 -c:v mpeg2video -f mpegts -mpegts_m2ts_mode 1 \"$OUT\"",
                                       "mts"));
      }},
+    {"Compress",
+     {"mp4", "mov", "avi", "z"},
+     [] {
+         return moviesWith(compressOpening, toolSample("{ seq 1 20000 | compress -c >\"$OUT\"; }", "Z"),
+                           Listed::Unended);
+     }},
 };
 
 class LaidOutFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Layout, bool>> {};
@@ -1420,11 +1444,14 @@ TEST_P(LaidOutFileTest, IsListedAsItsLayoutMakesIt) {
         for (const Laid& l : laid) {
             const bool listed = l.listed == Listed::Whole ? foundAt(found, Planted{l.bytes, l.sector}, false)
                                 : l.listed == Listed::Cut ? foundAt(found, Planted{l.bytes, l.sector}, true, 0, 512)
-                                                          : found.count(l.sector) == 0;
+                                : l.listed == Listed::Unended
+                                    ? foundAt(found, Planted{l.bytes, l.sector}, false, UINT64_MAX / 2)
+                                    : found.count(l.sector) == 0;
             EXPECT_TRUE(listed) << "at sector " << l.sector << ", expected "
-                                << (l.listed == Listed::Whole ? "a whole file"
-                                    : l.listed == Listed::Cut ? "a cut file, marked"
-                                                              : "no file")
+                                << (l.listed == Listed::Whole     ? "a whole file"
+                                    : l.listed == Listed::Cut     ? "a cut file, marked"
+                                    : l.listed == Listed::Unended ? "a file whose end is estimated"
+                                                                  : "no file")
                                 << "; found there:" << described(found, l.sector);
         }
     }
