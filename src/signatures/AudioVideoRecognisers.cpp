@@ -64,6 +64,11 @@ constexpr std::uint64_t kTransportPacketBytes = 192;
 // of any data has it at byte 4: a stream is taken only where this many
 // packets follow one another (a chance run of them is one in 2^32 sectors).
 constexpr std::uint64_t kTransportRunPackets = 4;
+// Such a run is as likely as a header of four bytes, which vouches for no
+// file: the stream vouches for its start once the sync bytes of the packets
+// after the first are as many as the bytes of a header chance does not make
+// (five, RecogniserDispatch::vouchesForStart).
+constexpr std::uint64_t kTransportVouchingPackets = 6;
 constexpr std::uint64_t kTransportWalkLimit = 5'000'000'000;
 constexpr std::uint32_t kTransportWindowSectors = 64;
 // Frames of an AAC or AC-3 stream in a row before its sync word counts: two
@@ -468,7 +473,8 @@ bool AudioVideoRecognisers::checkMTSFileAtBlock(std::uint64_t block, Sig& sig) {
         ++packets;
     }
     if (packets < kTransportRunPackets) return false;
-    medium.acceptJumpable(sig, packets * kTransportPacketBytes, packets * kTransportPacketBytes);
+    const std::uint64_t end = packets * kTransportPacketBytes;
+    medium.acceptJumpable(sig, end, packets < kTransportVouchingPackets ? 0 : end);
     return true;
 }
 
@@ -556,13 +562,14 @@ bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
     return true;
 }
 
-std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
+AudioVideoRecognisers::PackWalk AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
     const std::uint64_t bps = medium.bytesPerSector();
     BoundedCursor cursor = medium.cursor(kPackSearchSectors + 1);
     // The packs and the packets after each, by their lengths, to the program end code or to the first bytes that
     // are neither.
     const auto packetCode = [](std::uint32_t code) { return code >> 8 == 1 && (code & 0xFF) >= kFirstPacketCode; };
-    std::uint64_t end = 0;
+    PackWalk walk;
+    std::uint64_t& end = walk.end;
     while (!medium.stopped()) {
         const std::uint32_t code = cursor.at(end, 4).be32(0);
         const bool known = code == kPackStart || code == kProgramEnd || packetCode(code);
@@ -575,6 +582,7 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
             continue;
         }
         if (code == kPackStart) {
+            walk.ledOn = walk.ledOn || end != 0;
             if (end != 0 && end % bps == 0 && medium.beforeLoss(end))
                 search_.mpgDoneArray.add(medium.firstSector() + end / bps);
             // An MPEG-2 pack header is 14 bytes and its stuffing, an MPEG-1 one 12.
@@ -586,6 +594,7 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
             else
                 break;
         } else if (code == kProgramEnd) {
+            walk.ledOn = end != 0;
             end += 4;
             break;
         } else if (packetCode(code)) {
@@ -594,7 +603,7 @@ std::uint64_t AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
             break;
         }
     }
-    return end;
+    return walk;
 }
 
 bool AudioVideoRecognisers::firstPackLeadsOn(RecogniserMedium& medium) {
@@ -632,9 +641,14 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
         while (head.has(next, 4) && head.be32(next) != kPackStart)
             ++next;
         if (!head.has(next, 4) && !firstPackLeadsOn(medium)) return false;
-        // Its packs and packets are read to its end.
-        const std::uint64_t end = packStreamEnd(medium);
-        medium.acceptJumpable(sig, end, end);
+        // Its packs and packets are read to its end. A pack's start code
+        // holds two bytes that are not zero, and an x264 movie's data begins
+        // a sector with it wherever a unit of 442 bytes does (its length
+        // prefix), another such unit within reach: only a walk whose packets
+        // led on to the next pack, or to the end code, read the stream's
+        // structure.
+        const PackWalk walk = packStreamEnd(medium);
+        medium.acceptJumpable(sig, walk.end, walk.ledOn ? walk.end : 0);
         return true;
     }
     if (head.be32(0) != kSequenceHeader) {

@@ -78,8 +78,13 @@ private:
     // The first of the candidate's sectors from `from` on, among its readable bytes, where the search lists
     // another file; nothing when none does, or no lookup was set.
     std::optional<std::uint64_t> nextFileSector(RecogniserMedium& medium, std::uint64_t from);
-    // The measured length of a program stream: its packs and the packets after each.
-    std::uint64_t packStreamEnd(RecogniserMedium& medium);
+    // The measured length of a program stream (its packs and the packets after each), and whether the walk went on
+    // past its first pack, to another pack or the program's end code.
+    struct PackWalk {
+        std::uint64_t end = 0;
+        bool ledOn = false;
+    };
+    PackWalk packStreamEnd(RecogniserMedium& medium);
 
     Volume& volume_;
     SignatureSearchState& search_;

@@ -44,6 +44,12 @@ constexpr std::uint64_t kPdfTrailerReach = 65536;
 // The codes of a compress file that are tested: about half of the values
 // each can take are no code yet.
 constexpr std::uint32_t kCompressCodesTested = 8;
+// The header, the flags and those codes begin one sector of any data in 2^28,
+// about as often as a JPEG's opening does by chance: the file vouches for its
+// start only where its codes hold on this far, which chance makes once in
+// 2^56, more seldom than a header of five bytes that vouches alone. All are
+// nine bits long: codes grow once 512 entries are made.
+constexpr std::uint32_t kCompressCodesVouching = 40;
 // An ARJ header's basic part is at most this long.
 constexpr std::uint16_t kArjMaxHeader = 2600;
 constexpr std::uint16_t kArjMark = 0x60EA;
@@ -884,7 +890,7 @@ bool DocumentRecognisers::checkMRWFileAtBlock(std::uint64_t block, Sig& sig) {
 bool DocumentRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig, probe_);
     BoundedCursor cursor = medium.cursor(1);
-    const platform::ByteView head = cursor.at(0, 3 + kCompressCodesTested * 9 / 8 + 4);
+    const platform::ByteView head = cursor.at(0, 3 + kCompressCodesVouching * 9 / 8 + 4);
     if (head.empty()) return false;
     // The flags byte: two reserved bits clear and 9 to 16 bits a code.
     const std::uint8_t flags = head.u8(2);
@@ -895,13 +901,17 @@ bool DocumentRecognisers::checkCompressFileAtBlock(std::uint64_t block, Sig& sig
     // about to be made (entries start at 257 when 256 clears the table in
     // block mode).
     const std::uint32_t firstEntry = (flags & 0x80) != 0 ? 257 : 256;
-    for (std::uint32_t i = 0; i < kCompressCodesTested; ++i) {
+    const auto codeHolds = [&](std::uint32_t i) {
         const std::uint32_t bit = 9 * i;
         const std::uint32_t code = head.le32(3 + bit / 8) >> (bit % 8) & 0x1FF;
-        if (code > (i == 0 ? 255 : firstEntry + i - 1) || (code == 256 && firstEntry == 257)) return false;
-    }
+        return code <= (i == 0 ? 255 : firstEntry + i - 1) && (code != 256 || firstEntry != 257);
+    };
+    std::uint32_t held = 0;
+    while (held < kCompressCodesVouching && codeHolds(held))
+        ++held;
+    if (held < kCompressCodesTested) return false;
     // The codes run to the file's end with no record of it: no length.
-    medium.acceptEstimated(sig, 0, head.size());
+    medium.acceptEstimated(sig, 0, held == kCompressCodesVouching ? head.size() : 0);
     return true;
 }
 

@@ -44,4 +44,6 @@ private:
     // the end of its frames, and where the last frame the walk took ends.
     std::optional<std::uint64_t> countedFramesEnd_;
     std::uint64_t lastFrameEnd_ = 0;
+    // A frame of the tagged walk began where the one before it ended.
+    bool framesChained_ = false;
 };

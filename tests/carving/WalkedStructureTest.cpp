@@ -904,6 +904,9 @@ enum class Listed {
     Cut,
     // No file is listed from its sector.
     Nothing,
+    // Listed from its sector, unmarked, beginning with its bytes: nothing in them ends it, so its length is the
+    // search's estimate.
+    Unended,
 };
 
 struct Laid {
@@ -1277,6 +1280,65 @@ std::string bmpOpening(const std::string& movie, std::size_t at) {
            le32(std::uint32_t(random())) + info;
 }
 
+// An MPEG-2 pack header, as an x264 movie's length prefix of a 442-byte unit begins one, and the next unit's prefix
+// of that length where the first ends: a pack whose next bytes are no packet, another pack within reach.
+std::string packOpening(const std::string& movie, std::size_t at) {
+    const std::string pack("\0\0\1\xBA\x44\0\4\0\4\1\1\x89\xC3\xF8", 14);
+    if (movie.compare(at + pack.size(), 3, std::string("\0\0\1", 3)) == 0) return {};
+    return pack + movie.substr(at + pack.size(), 4 + 0x1BA - pack.size()) + std::string("\0\0\1\xBA", 4);
+}
+
+// An ID3 tag whose length leads to the first of the movie's bytes that read as a Layer III frame header of the bitrate
+// no frame has: no frame follows the tag.
+std::string id3Opening(const std::string& movie, std::size_t at) {
+    // The second bytes of the frame headers a stream may begin with, the last of Layer II.
+    const std::string seconds("\xFB\xFA\xF3\xF2\xE3\xE2\xFD");
+    const auto sync = [&](std::size_t i, std::size_t kinds) {
+        return movie[i] == '\xFF' && seconds.find(movie[i + 1]) < kinds;
+    };
+    for (std::size_t frame = at + 16384; frame + 3 < movie.size() && frame - at < (8 << 20); ++frame) {
+        if (!sync(frame, 6) || std::uint8_t(movie[frame + 2]) < 0xF0) continue;
+        bool before = false;
+        for (std::size_t i = frame - 10; i < frame; ++i)
+            before = before || sync(i, 7);
+        if (before) continue;
+        const std::size_t size = frame - at - 10;
+        std::string tag = "ID3\3";
+        tag += std::string(2, '\0');
+        for (int shift = 21; shift >= 0; shift -= 7)
+            tag += char(size >> shift & 0x7F);
+        return tag;
+    }
+    return {};
+}
+
+// Four transport packets behind their arrival times, the movie's bytes but for each sync byte and a payload flag, and
+// no fifth.
+std::string transportOpening(const std::string& movie, std::size_t at) {
+    std::string packets = movie.substr(at, 4 * 192 + 5);
+    for (std::size_t i = 0; i < 4; ++i) {
+        packets[192 * i + 4] = 0x47;
+        packets[192 * i + 7] = char(packets[192 * i + 7] | 0x10);
+    }
+    if (packets[4 * 192 + 4] == 0x47) packets[4 * 192 + 4] = 0;
+    return packets;
+}
+
+// A compress header (block mode, 16 bits a code at most), eight codes that are the movie's bytes, then a code of an
+// entry not yet made.
+std::string compressOpening(const std::string& movie, std::size_t at) {
+    std::vector<std::uint32_t> codes;
+    for (std::size_t i = 0; i < 8; ++i)
+        codes.push_back(std::uint8_t(movie[at + 3 + i]));
+    codes.push_back(0x1FF);
+    std::string bytes = "\x1F\x9D\x90" + movie.substr(at + 3, 11);
+    for (std::size_t bit = 0; bit < 9 * codes.size(); ++bit) {
+        char& byte = bytes[3 + bit / 8];
+        byte = char((byte & ~(1 << bit % 8)) | (codes[bit / 9] >> bit % 9 & 1) << bit % 8);
+    }
+    return bytes;
+}
+
 // The movies of the table, made once: an x264 MP4 of about 30 MB, a MOV and an AVI of about 15 MB, none of them
 // coded in JPEG frames.
 const std::vector<std::string>& codedMovies() {
@@ -1284,8 +1346,8 @@ const std::vector<std::string>& codedMovies() {
     return made;
 }
 
-// The first sector from four fifths of the movie on whose first 64 bytes lie in its media data (in an AVI, in one
-// frame's chunk past its header); npos when none does.
+// The first sector from four fifths of the movie whose first KiB lies in its media data (in an AVI, in one frame's
+// chunk past its header); npos when none does.
 std::size_t mediaDataSector(const std::string& movie) {
     std::size_t at = movie.size() * 4 / 5 / 512 * 512;
     if (movie.compare(8, 4, "AVI ") != 0) return at;
@@ -1294,14 +1356,14 @@ std::size_t mediaDataSector(const std::string& movie) {
         const auto next = std::upper_bound(chunks.begin(), chunks.end(), at);
         if (next == chunks.begin()) continue;
         const std::size_t chunk = *(next - 1);
-        if (at >= chunk + 8 && at + 64 <= chunk + 8 + le32At(movie, chunk + 4)) return at;
+        if (at >= chunk + 8 && at + 1024 <= chunk + 8 + le32At(movie, chunk + 4)) return at;
     }
     return std::string::npos;
 }
 
 // Each movie with the opening at a sector of its media data past the carving's first checkpoint, where it cuts
-// nothing, and again with `file` written there, which cuts it.
-std::vector<Laid> moviesWith(Opening opening, const std::string& file) {
+// nothing, and again with `file` written there, which cuts it and is listed as `listed` says.
+std::vector<Laid> moviesWith(Opening opening, const std::string& file, Listed listed = Listed::Whole) {
     std::vector<Laid> laid;
     std::uint64_t sector = 2048;
     for (const std::string& movie : codedMovies()) {
@@ -1313,10 +1375,14 @@ std::vector<Laid> moviesWith(Opening opening, const std::string& file) {
         const std::uint64_t sectors = (movie.size() + 511) / 512 + 8;
         std::string chance = movie;
         const std::string bytes = opening(movie, at);
+        if (bytes.empty()) {
+            ADD_FAILURE() << "the movie's bytes make no opening";
+            return {};
+        }
         chance.replace(at, bytes.size(), bytes);
         laid.push_back({chance, sector});
         laid.push_back({movie, sector + sectors, Listed::Cut});
-        laid.push_back({file, sector + sectors + at / 512});
+        laid.push_back({file, sector + sectors + at / 512, listed});
         sector += 2 * sectors;
     }
     return laid;
@@ -1337,6 +1403,37 @@ const Layout kChanceOpenings[] = {
     {"Bitmap",
      {"mp4", "mov", "avi", "bmp"},
      [] { return moviesWith(bmpOpening, toolSample(plasma(115, "160x120") + "\"$OUT\"", "bmp")); }},
+    {"MpegProgramStream",
+     {"mp4", "mov", "avi", "mpg"},
+     [] {
+         return moviesWith(packOpening, toolSample("ffmpeg -v error -f lavfi -i " +
+                                                       testsupport::sampleVideo("size=160x120:rate=25:duration=2") +
+                                                       " -threads 1 -c:v mpeg2video -f vob \"$OUT\"",
+                                                   "mpg"));
+     }},
+    {"Mp3BehindAnId3Tag",
+     {"mp4", "mov", "avi", "mp3"},
+     [] {
+         return moviesWith(id3Opening, toolSample("sox -n -r 44100 -c 1 \"$OUT.wav\" synth 3 sine " + sampleTone(640) +
+                                                      " && lame --quiet -b 128 --add-id3v2 --tt Walk \"$OUT.wav\" "
+                                                      "\"$OUT\"",
+                                                  "mp3"));
+     }},
+    {"TransportStream",
+     {"mp4", "mov", "avi", "mts"},
+     [] {
+         return moviesWith(transportOpening,
+                           toolSample("ffmpeg -v error -f lavfi -i " +
+                                          testsupport::sampleVideo("size=160x120:rate=25:duration=2") +
+                                          " -threads 1 -c:v mpeg2video -f mpegts -mpegts_m2ts_mode 1 \"$OUT\"",
+                                      "mts"));
+     }},
+    {"Compress",
+     {"mp4", "mov", "avi", "z"},
+     [] {
+         return moviesWith(compressOpening, toolSample("{ seq 1 20000 | compress -c >\"$OUT\"; }", "Z"),
+                           Listed::Unended);
+     }},
 };
 
 class LaidOutFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Layout, bool>> {};
@@ -1360,11 +1457,14 @@ TEST_P(LaidOutFileTest, IsListedAsItsLayoutMakesIt) {
         for (const Laid& l : laid) {
             const bool listed = l.listed == Listed::Whole ? foundAt(found, Planted{l.bytes, l.sector}, false)
                                 : l.listed == Listed::Cut ? foundAt(found, Planted{l.bytes, l.sector}, true, 0, 512)
-                                                          : found.count(l.sector) == 0;
+                                : l.listed == Listed::Unended
+                                    ? foundAt(found, Planted{l.bytes, l.sector}, false, UINT64_MAX / 2)
+                                    : found.count(l.sector) == 0;
             EXPECT_TRUE(listed) << "at sector " << l.sector << ", expected "
-                                << (l.listed == Listed::Whole ? "a whole file"
-                                    : l.listed == Listed::Cut ? "a cut file, marked"
-                                                              : "no file")
+                                << (l.listed == Listed::Whole     ? "a whole file"
+                                    : l.listed == Listed::Cut     ? "a cut file, marked"
+                                    : l.listed == Listed::Unended ? "a file whose end is estimated"
+                                                                  : "no file")
                                 << "; found there:" << described(found, l.sector);
         }
     }

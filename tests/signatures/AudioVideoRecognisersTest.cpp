@@ -159,11 +159,14 @@ TEST_F(AudioVideoRecognisersTest, HostileLengthsEndAtTheReadableBytes) {
     EXPECT_EQ(recogniseBytes(midi, sigOf(14, "mid")), (Verdict{true, 65 * 512, 0, true, "mid"}));
 
     // A transport stream runs as long as its packets follow one another. Fewer than four in a row are no stream,
-    // and neither is a stretch of 0x47 bytes (its packets' adaptation-field control would be the reserved 00).
+    // and neither is a stretch of 0x47 bytes (its packets' adaptation-field control would be the reserved 00). Four
+    // are as likely by chance as a header of four bytes: they vouch for no stream, and are not jumped over; six are.
     std::string stream;
     for (const char* packet : {"\x47\x40\x00\x10", "\x47\x1F\xFF\x10", "\x47\x1F\xFF\x10", "\x47\x41\x00\x30"})
         stream += std::string(4, '\0') + std::string(packet, 4) + std::string(184, '\x55');
-    EXPECT_EQ(recogniseBytes(stream + std::string(192, '\0'), sigOf(31, "mts")), (Verdict{true, 768, 1, true, "mts"}));
+    EXPECT_EQ(recogniseBytes(stream + std::string(192, '\0'), sigOf(31, "mts")), (Verdict{true, 768, 0, true, "mts"}));
+    EXPECT_EQ(recogniseBytes(stream + stream.substr(192, 384) + std::string(192, '\0'), sigOf(31, "mts")),
+              (Verdict{true, 1152, 2, true, "mts"}));
     EXPECT_FALSE(recogniseBytes(stream.substr(0, 576), sigOf(31, "mts")).accepted);
     EXPECT_FALSE(recogniseBytes(std::string(4096, '\x47'), sigOf(31, "mts")).accepted);
     // Three frames of AAC or AC-3 are no stream yet.
