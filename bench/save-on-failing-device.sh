@@ -15,7 +15,9 @@
 # stretch steps to, up to the medium's end, costs the sectors between them.
 #   [SEED=N] save-on-failing-device.sh BUILD_DIR [cached]
 # "cached" serves the file through the page cache, which fails a whole 4 KiB
-# page for one bad sector: the copy then zeros the whole page.
+# page for one bad sector to the loop device; the save reads the sectors of
+# such a page past every cache (the file itself, with O_DIRECT), so the copy
+# zeros the bad sectors alone in either mode.
 set -euo pipefail
 build=$(realpath "${1:?usage: save-on-failing-device.sh BUILD_DIR [cached]}")
 mode=${2:-direct}
@@ -56,9 +58,9 @@ run() { # name, then the map's lines
   local name=$1
   shift
   printf '%s\n' "$@" >"$work/map"
-  python3 - "$image" "$work/map" "$work/zeroed.img" "$mode" <<'EOF'
+  python3 - "$image" "$work/map" "$work/zeroed.img" <<'EOF'
 import sys
-image, mapfile, out, mode = sys.argv[1:5]
+image, mapfile, out = sys.argv[1:4]
 data = bytearray(open(image, 'rb').read())
 total = len(data) // 512
 bad = set()
@@ -72,8 +74,6 @@ for line in open(mapfile):
     starts = range(first, end, every) if every else [first]
     for s in starts:
         bad.update(range(s, min(s + count, total)))
-if mode == 'cached':
-    bad = {p * 8 + k for p in {s // 8 for s in bad} for k in range(8)}
 for s in bad:
     data[s * 512:(s + 1) * 512] = bytes(512)
 open(out, 'wb').write(data)

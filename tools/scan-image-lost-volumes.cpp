@@ -108,9 +108,7 @@ int lostVolumesCommand(const std::vector<std::string>& args, const DMedia::RawRe
     platform::setAppController(nullptr);
     // A volume on sectors that read as zeros is missing from the list.
     const std::uint64_t unreadable = media->unreadableSectorCount();
-    if (unreadable != 0)
-        std::fprintf(stderr, "scan-image: %llu sectors of %s could not be read; they were taken as zeros\n",
-                     static_cast<unsigned long long>(unreadable), platform::escapedText(image).c_str());
+    reportUnreadableSectors(*media, image);
 
     for (const platform::Value& r : argument[1].arrayValue()) {
         const platform::Dict& row = r.dictValue();

@@ -1,5 +1,8 @@
 #include "ScanImageMedium.h"
+#include "media/DMedia.h"
+#include "platform/SystemLog.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -21,4 +24,17 @@ std::optional<std::uint64_t> mediumSize(const std::string& path) {
     }
     ::close(fd);
     return size;
+}
+
+void reportUnreadableSectors(const DMedia& medium, const std::string& image) {
+    const std::uint64_t lost = medium.unreadableSectorCount(), failed = medium.failedSectorsIn(0, UINT64_MAX);
+    const std::string name = platform::escapedText(image);
+    if (failed != 0)
+        std::fprintf(stderr, "scan-image: %llu sectors of %s could not be read; they were taken as zeros\n",
+                     static_cast<unsigned long long>(failed), name.c_str());
+    if (lost > failed)
+        std::fprintf(stderr,
+                     "scan-image: %llu sectors of %s were not read, stepped over in a bad area or not asked of a "
+                     "disk that had stopped answering; they were taken as zeros\n",
+                     static_cast<unsigned long long>(lost - failed), name.c_str());
 }

@@ -90,9 +90,7 @@ int partitionsCommand(const std::vector<std::string>& args, const DMedia::RawRea
     platform::setAppController(nullptr);
     // A partition whose entry lay on those sectors alone is missing.
     const std::uint64_t unreadable = drive->unreadableSectorCount();
-    if (unreadable != 0)
-        std::fprintf(stderr, "scan-image: %llu sectors of %s could not be read; they were taken as zeros\n",
-                     static_cast<unsigned long long>(unreadable), platform::escapedText(image).c_str());
+    reportUnreadableSectors(*drive, image);
     for (const platform::Value& v : volumes) {
         std::string line;
         for (const auto& [key, value] : v.dictValue()) {

@@ -232,9 +232,7 @@ ScannedImage scanImage(const ScanImageOptions& o, platform::RecordingController&
         std::fprintf(stderr, "scan-image: no usable volume at sector %llu of %s\n",
                      static_cast<unsigned long long>(o.start), platform::escapedText(o.image).c_str());
     out.unreadableSectors = out.volume->unreadableSectorCount();
-    if (out.unreadableSectors != 0)
-        std::fprintf(stderr, "scan-image: %llu sectors of %s could not be read; they were taken as zeros\n",
-                     static_cast<unsigned long long>(out.unreadableSectors), platform::escapedText(o.image).c_str());
+    reportUnreadableSectors(*out.volume, o.image);
     if (const std::optional<std::uint32_t> stoppedAt = out.volume->stoppedAnsweringAtPercent())
         std::fprintf(stderr,
                      "scan-image: %s stopped answering %u%% of the way into the scan; from there on only what the "

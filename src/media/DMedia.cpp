@@ -767,12 +767,12 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
         return {Answer::Hopeless};
     }
 
-    // A read failed since the caches below were last let go of: one of them
-    // may keep a large folio that failed whole, readable pages with its bad
-    // one, and fail every read of them for as long as it keeps it. Only where
-    // no way reaches past every cache: a way that does reads past those
-    // caches sector by sector anyway, and letting them go there only makes
-    // the next read-ahead ask the bad pages of the disk again.
+    // A read through the caches below failed since they were last let go of:
+    // one of them may keep a large folio that failed whole, readable pages
+    // with its bad one, and fail every read of them for as long as it keeps
+    // it. Reads past the device's own cache pass them by where a way reaches
+    // past them all (see below); those through it do not, and would fail one
+    // by one on each readable page of such a folio.
     if (dev && !dev->cachesBelow.empty() && cachesBelowFailed_.load(std::memory_order_acquire) &&
         cachesBelowFailed_.exchange(false, std::memory_order_acq_rel))
         letCachesBelowGo(*dev);
@@ -781,7 +781,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     std::optional<std::size_t> got;
     std::size_t before = 0;
     int err = ENODEV;
-    bool failedPastTheCache = false;
+    bool failedPastTheCache = false, failedPastEveryCache = false;
     Answer answer = Answer::Read;
     // A place the page cache holds whole is taken from there, as the medium
     // gave it before (a page that held a bad sector is never cached), by a
@@ -793,17 +793,25 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     // cache first costs a small file's save several calls more.
     const bool cacheFirst = dev && (way == Way::PastTheCache ||
                                     (way == Way::ThroughTheCache && asker == Asker::Save && policy_.hasFailed()));
+    // Past the device's own cache, where caches lie below it and a way
+    // reaches past them all, a read takes that way: through them, a folio one
+    // of them failed whole for one bad page fails its readable pages too for
+    // as long as it is kept, so a failure there is not the medium's word, and
+    // asking the medium again after each would ask every bad sector twice.
+    const bool pastTheCachesBelow =
+        dev && (way == Way::ToTheMedium ||
+                (way == Way::PastTheCache && !dev->cachesBelow.empty() && !dev->answersPastEveryCache));
     if (cacheFirst && cachedBytes(dev->fd, buffer, length, offset)) {
         got = length;
         answer = Answer::FromTheCache;
         policy_.noteAnswer(offset, length, ReadFailurePolicy::Source::PageCache);
-    } else if (dev && way == Way::ToTheMedium && pastEveryCacheDescriptor(*dev) >= 0) {
+    } else if (pastTheCachesBelow && pastEveryCacheDescriptor(*dev) >= 0) {
         const Got read = readPastEveryCache(*dev, buffer, length, offset);
         if (!read.failed) {
             got = read.bytes;
             answer = Answer::ReadPastEveryCache;
         } else if (errno != EINVAL) {
-            failedPastTheCache = true;
+            failedPastTheCache = failedPastEveryCache = true;
             err = errno;
             before = read.bytes;
         }
@@ -904,7 +912,7 @@ DMedia::Outcome DMedia::readSectors(Asker asker, std::uint64_t sector, std::int3
     platform::logFormat("Unable to read from the drive %@ error: %d", cPath_, err);
     platform::logFormat("Further info, sectorNum: %@, size: %d, sizeInSect: %@",
                         static_cast<unsigned long long>(sector), size, static_cast<unsigned long long>(sizeInSect_));
-    if (dev && !dev->cachesBelow.empty() && policy_.cacheOnly())
+    if (dev && !dev->cachesBelow.empty() && !failedPastEveryCache)
         cachesBelowFailed_.store(true, std::memory_order_release);
     if (dev) dropDevice(dev);
     policy_.noteFailure();

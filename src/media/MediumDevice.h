@@ -23,9 +23,10 @@ public:
     static bool saves(Asker a) { return a == Asker::Preview || a == Asker::SaveSector || a == Asker::Save; }
     // How: through the page cache (a save's read takes what the cache holds
     // whole from it first); past the cache where the device allows it,
-    // taking what the cache holds from it first; or to the medium itself,
-    // past every cache where the device has a way (else as past the cache),
-    // never from a cache.
+    // taking what the cache holds from it first, and past the caches below
+    // the device too where a way reaches past them all; or to the medium
+    // itself, past every cache where the device has a way (else as past the
+    // cache), never from a cache.
     enum class Way { ThroughTheCache, PastTheCache, ToTheMedium };
     // Failed: the device answered with an error, and parts of the request may
     // still be readable. Hopeless: asking again cannot help (the request was

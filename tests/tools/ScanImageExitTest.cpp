@@ -1,5 +1,6 @@
-// What scan-image's commands exit with when their scan could not read some sectors: the small xorriso volume read
-// through a disk that fails one node of its catalog, which the shell tests cannot give scan-image.
+// What scan-image's commands exit with, and say, when their scan could not read some sectors: the small xorriso volume
+// read through a disk that fails one node of its catalog or dies half-way, which the shell tests cannot give
+// scan-image.
 
 #include "ScanImageCommands.h"
 #include "ScanImageScan.h"
@@ -8,6 +9,7 @@
 #include "support/TestSupport.h"
 #include "volume/Volume.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -32,6 +34,20 @@ protected:
         return scanned;
     }
 
+    // Standard error counts the sectors of `image` a read asked for that could not be read, and apart from them
+    // those no read asked for: `lost` in all.
+    static void expectToldApart(const ScannedImage& scanned, const std::string& image, const std::string& said,
+                                std::uint64_t lost) {
+        const std::uint64_t failed = scanned.volume->failedSectorsIn(0, UINT64_MAX);
+        EXPECT_EQ(scanned.volume->unreadableSectorCount(), lost);
+        EXPECT_TRUE(failed > 0 && failed < lost) << failed << " of " << lost;
+        EXPECT_NE(said.find(std::to_string(failed) + " sectors of " + image + " could not be read"), std::string::npos)
+            << said;
+        EXPECT_NE(said.find(std::to_string(lost - failed) + " sectors of " + image + " were not read"),
+                  std::string::npos)
+            << said;
+    }
+
     testsupport::XorrisoImage image_;
 };
 
@@ -49,9 +65,31 @@ TEST_F(ScanImageExit, ANormalTreeScanThatLostACatalogNodeExitsOne) {
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(scanned.exitStatus(), 1) << node;
         EXPECT_TRUE(scanned.completed && scanned.volume->dirRoot && !scanned.volume->dirRoot->childList.empty());
-        EXPECT_NE(said.find("8 sectors of"), std::string::npos) << said;
+        expectToldApart(scanned, image_.path.string(), said, 8);
         EXPECT_NE(said.find("--mode advanced"), std::string::npos) << said;
     }
+}
+
+// A whole-disk carving of a disk that dies half-way behind a page cache, which it tells stopped: standard error
+// counts the sectors a few reads asked for apart from the many no read asked for.
+TEST_F(ScanImageExit, ACarvingOfADiskThatDiesHalfWayCountsWhatItAskedApartFromWhatItDidNot) {
+    constexpr std::uint64_t kSectors = 1u << 17;
+    testsupport::FailingReads disk;
+    disk.dieUnderThePageCacheAt(kSectors / 2);
+    disk.failPastTheCacheOnceDead();
+    ScanImageOptions o;
+    o.image = testsupport::patternImage(kSectors).string();
+    o.searchTypes = testsupport::markedTypes(DRENTIC_FILE_TYPE_TABLE, {"jpg"});
+    o.carveDriver = "disk";
+    o.rawRead = disk.reader();
+    testing::internal::CaptureStderr();
+    const ScannedImage scanned = scanImage(o, controller);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(scanned.volume);
+    keep(scanned.volume);
+    EXPECT_TRUE(scanned.volume->stoppedAnswering()) << said;
+    EXPECT_LT(scanned.volume->failedSectorsIn(0, UINT64_MAX), 64u);
+    expectToldApart(scanned, o.image, said, scanned.volume->unreadableSectorCount());
 }
 
 // The volume is still listed, its catalog's rating lower.
