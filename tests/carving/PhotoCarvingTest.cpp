@@ -122,15 +122,19 @@ protected:
         if (missing_.empty() && !testsupport::runCommand("/usr/bin/python3 -c 'import mido'"))
             missing_ = "python3-mido";
         if (!missing_.empty()) return;
-        media_ = testsupport::makeTempDir("carve-media");
-        made_ = testsupport::runCommand(std::string(DRENTIC_CARVE_IMAGES_SCRIPT) + " " +
-                                        testsupport::shellQuote(media_.string()))
-                    .has_value();
+        // One folder of the build for every test program: CTest's fixture makes the media once, and the script
+        // leaves them as they are for each program after it. The tests write their own images elsewhere.
+        media_ = DRENTIC_CARVE_MEDIA_DEFAULT;
+        if (testsupport::sampleVariant() != 0) media_ += "-variant-" + std::to_string(testsupport::sampleVariant());
+        const auto run = testsupport::runCommandWithStatus(std::string(DRENTIC_CARVE_IMAGES_SCRIPT) + " " +
+                                                           testsupport::shellQuote(media_.string()) + " 2>&1");
+        made_ = run.status == 0;
+        if (!made_) madeOutput_ = run.out;
     }
     void SetUp() override {
         ScanFixture::SetUp();
         if (!missing_.empty()) GTEST_SKIP() << missing_ << " is missing (./dev.sh installs it)";
-        ASSERT_TRUE(made_);
+        ASSERT_TRUE(made_) << "the carving media were not made:\n" << madeOutput_;
     }
     // A volume over a whole disk image, with its root, for a carving run of its own.
     std::shared_ptr<Volume> carvable(const fs::path& image) {
@@ -139,6 +143,7 @@ protected:
         v->createRoot();
         return v;
     }
+    // An image of the media folder by its name, or any image by its whole path.
     std::shared_ptr<Volume> searchable(const std::string& image, const std::string& content, std::uint64_t start = 0,
                                        std::uint64_t sectors = 0) {
         auto v = keep(testsupport::volumeOver(media_ / image, start, sectors, 512, content));
@@ -201,6 +206,7 @@ protected:
     static inline std::string missing_;
     static inline fs::path media_;
     static inline bool made_ = false;
+    static inline std::string madeOutput_;
 };
 
 // Formats whose measured length is the file's own; the others measure a
@@ -250,7 +256,7 @@ TEST_F(PhotoCarvingTest, BadAreasOfALiveDiskCostTheirOwnFilesAndAFewReadsEach) {
     const std::uint64_t mib = 2048, photoSectors = (photo.size() + 511) / 512;
     ASSERT_LT(photoSectors, mib / 4);
     // A photo at the start of every MiB but the first two.
-    const fs::path image = media_ / "spread.img";
+    const fs::path image = testsupport::makeTempDir("carve") / "spread.img";
     fs::copy_file(media_ / "random.img", image, fs::copy_options::overwrite_existing);
     const std::uint64_t sectors = fs::file_size(image) / 512;
     std::vector<std::uint64_t> photos;
@@ -279,7 +285,7 @@ TEST_F(PhotoCarvingTest, BadAreasOfALiveDiskCostTheirOwnFilesAndAFewReadsEach) {
     for (const int method : {1, 0}) {
         // On random bytes with every type marked the plain search takes a few stretches for files of other types;
         // what it finds on the whole disk is what it must find clear of the bad areas.
-        const std::set<std::uint64_t> clean = foundWithEveryType("spread.img", "", method);
+        const std::set<std::uint64_t> clean = foundWithEveryType(image.string(), "", method);
         EXPECT_GE(std::count_if(photos.begin(), photos.end(), [&](std::uint64_t at) { return clean.count(at); }),
                   static_cast<std::ptrdiff_t>(photos.size() * 3 / 4));
         for (const Case& c : cases) {
@@ -292,7 +298,7 @@ TEST_F(PhotoCarvingTest, BadAreasOfALiveDiskCostTheirOwnFilesAndAFewReadsEach) {
             }
             if (c.diesAt != UINT64_MAX) failing.dieUnderThePageCacheAt(c.diesAt);
             const std::set<std::uint64_t> found =
-                foundWithEveryType("spread.img", "", method, &failing, [&](Volume& v) {
+                foundWithEveryType(image.string(), "", method, &failing, [&](Volume& v) {
                     EXPECT_FALSE(v.mediumGone());
                     EXPECT_FALSE(controller.terminateRequested());
                     if (c.diesAt == UINT64_MAX) {
@@ -328,8 +334,7 @@ TEST_F(PhotoCarvingTest, PhotosOnAReadableStretchInsideAWideBadAreaAreFound) {
     ASSERT_LT(photoSectors, mib / 4);
     const std::uint64_t badFirst = 16 * mib, badEnd = badFirst + 256 * mib, island = badFirst + 84 * mib - 333,
                         width = 32 * mib;
-    const fs::path image = media_ / "island.img";
-    fs::remove(image);
+    const fs::path image = testsupport::makeTempDir("carve") / "island.img";
     std::ofstream(image).close();
     fs::resize_file(image, (badEnd + 16 * mib) * 512);
     const std::vector<std::uint64_t> photos{2 * mib, island, island + mib / 2, badEnd + 2 * mib};
@@ -340,7 +345,7 @@ TEST_F(PhotoCarvingTest, PhotosOnAReadableStretchInsideAWideBadAreaAreFound) {
         testsupport::FailingReads failing;
         failing.failSectors(badFirst, island - badFirst);
         failing.failSectors(island + width, badEnd - island - width);
-        const std::set<std::uint64_t> found = foundWithEveryType("island.img", "", method, &failing, [&](Volume& v) {
+        const std::set<std::uint64_t> found = foundWithEveryType(image.string(), "", method, &failing, [&](Volume& v) {
             EXPECT_FALSE(v.mediumGone());
             EXPECT_EQ(v.unreadableSectorCount(), badEnd - badFirst - width);
         });
@@ -400,8 +405,7 @@ TEST_F(PhotoCarvingTest, AStreamWalkedOnPastABadAreaIsJumpedOverOnlyUpToIt) {
     const std::string song = testsupport::readText(media_ / "song.mp3");
     const std::uint64_t first = 2048, sectors = (song.size() + 511) / 512;
     const std::uint64_t badFirst = first + sectors / 2, second = first + sectors + 40;
-    const fs::path image = media_ / "songs.img";
-    fs::remove(image);
+    const fs::path image = testsupport::makeTempDir("carve") / "songs.img";
     std::ofstream(image).close();
     fs::resize_file(image, (second + sectors + 2048) * 512);
     for (const std::uint64_t at : {first, second})
@@ -409,7 +413,7 @@ TEST_F(PhotoCarvingTest, AStreamWalkedOnPastABadAreaIsJumpedOverOnlyUpToIt) {
     for (const int method : {1, 0}) {
         testsupport::FailingReads failing;
         failing.failSectors(badFirst, second - badFirst);
-        const std::set<std::uint64_t> found = foundWithEveryType("songs.img", "", method, &failing);
+        const std::set<std::uint64_t> found = foundWithEveryType(image.string(), "", method, &failing);
         EXPECT_TRUE(found.count(first) && found.count(second)) << method;
     }
     fs::remove(image);

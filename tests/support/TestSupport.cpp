@@ -8,6 +8,7 @@
 #include <iterator>
 #include <mutex>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -102,15 +103,22 @@ fs::path copyOfReadyImage(const std::string& name) {
     return dst;
 }
 
-std::optional<std::string> runCommand(const std::string& command) {
+CommandRun runCommandWithStatus(const std::string& command) {
+    CommandRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return std::nullopt;
-    std::string out;
+    if (!pipe) return run;
     char chunk[65536];
     for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, n);
-    if (::pclose(pipe) != 0) return std::nullopt;
-    return out;
+        run.out.append(chunk, n);
+    const int waited = ::pclose(pipe);
+    if (waited != -1 && WIFEXITED(waited)) run.status = WEXITSTATUS(waited);
+    return run;
+}
+
+std::optional<std::string> runCommand(const std::string& command) {
+    CommandRun run = runCommandWithStatus(command);
+    if (run.status != 0) return std::nullopt;
+    return std::move(run.out);
 }
 
 bool haveTool(const std::string& name) {

@@ -48,6 +48,13 @@ std::filesystem::path makeTempDir(const std::string& tag = "t");
 // What a shell command printed on its standard output; nothing when it could
 // not run or exited with a failure.
 std::optional<std::string> runCommand(const std::string& command);
+// What a shell command printed on its standard output and how it ended: its
+// exit status, or -1 where it could not be started or was ended by a signal.
+struct CommandRun {
+    std::string out;
+    int status = -1;
+};
+CommandRun runCommandWithStatus(const std::string& command);
 // Whether a program is on the PATH.
 bool haveTool(const std::string& name);
 // The bytes of a sample file that `command` writes to "$OUT" (a fresh file

@@ -74,7 +74,7 @@ ras $im -size 8x8 gradient: sun:sample.ras
 $(for e in qoi exr; do echo "$e ff $picture sample.$e"; done)
 avif ff $picture -c:v libaom-av1 -cpu-used 8 -f avif sample.avif
 $(for e in wav aif au flac ogg wv voc caf; do echo "$e sox -n -r 8000 sample.$e synth 0.05 sine $(sample_tone 440)"; done)
-amr sox -n -r 8000 -t amr-nb sample.amr synth 0.05 sine $(sample_tone 440)
+amr sox -R -n -r 8000 -t amr-nb sample.amr synth 0.05 sine $(sample_tone 440)
 mp3 ff $sound sample.mp3
 $(for r in 44100 22050; do echo "mp3 ff $sound -ar $r -id3v2_version 0 sample.mp3"; done)
 $(for r in 44100 22050; do echo "mp3 sox -n -r $r sample.wav synth 0.1 sine $(sample_tone 440) && lame --quiet -p sample.wav sample.mp3"; done)

@@ -12,7 +12,7 @@ done
 /usr/bin/python3 -c 'import mido' 2>/dev/null || { echo "python3-mido not installed"; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$make" "$work/media" 2>/dev/null
+"$make" "$work/media"
 cd "$work/media"
 types=$(cut -d' ' -f1 disk.manifest | sed 's/.*\.//' | sort -u | paste -sd,)
 failed=0
