@@ -11,6 +11,7 @@
 #include "walks/MovieAtoms.h"
 #include "walks/MpegAudioFileBounds.h"
 #include "walks/MpegVideoStreamWalk.h"
+#include "walks/ProgramStreamWalk.h"
 #include "walks/WaveFileBounds.h"
 
 #include <algorithm>
@@ -79,17 +80,8 @@ constexpr std::array<std::uint32_t, 19> kAc3Rates = {32,  40,  48,  56,  64,  80
                                                      192, 224, 256, 320, 384, 448, 512, 576, 640};
 
 constexpr std::uint32_t kPackStart = 0x000001BA;
-constexpr std::uint32_t kProgramEnd = 0x000001B9;
 constexpr std::uint32_t kSequenceHeader = 0x000001B3;
-// The system header and the packets of a program stream's streams have codes from here on, each followed by the
-// packet's length.
-constexpr std::uint8_t kFirstPacketCode = 0xBB;
-constexpr std::size_t kPacketHeaderBytes = 6;
-constexpr std::size_t kMpeg1PackBytes = 12;
-constexpr std::size_t kMpeg2PackBytes = 14;
 constexpr std::uint32_t kPackSearchSectors = 63;
-// More packets than a pack of any multiplexer holds.
-constexpr std::uint32_t kMostPacketsOfAPack = 64;
 constexpr std::uint32_t kVideoWindowSectors = 64;
 // A stream no longer than this is too short to trust its length.
 constexpr std::uint64_t kShortestVideoStream = 10240;
@@ -152,22 +144,6 @@ std::optional<std::uint64_t> mpegAudioFrameAfterLoss(RecogniserMedium& medium, B
         if (const std::uint64_t length = frameOfStream(position); length != 0 && frameOfStream(position + length) != 0)
             return position;
     return std::nullopt;
-}
-
-// Past sectors the medium could not give, the next pack of a program stream
-// lies within its longest packet.
-constexpr std::uint64_t kPackReach = 65542;
-
-// The pack or packet at `at` lies in a sector that could not be read: the
-// next pack after it; nothing when none lies within reach.
-std::optional<std::uint64_t> packAfterLoss(RecogniserMedium& medium, BoundedCursor& cursor, std::uint64_t at) {
-    const std::optional<std::uint64_t> from = cursor.readableFrom(at, kLostReach);
-    if (!from) return std::nullopt;
-    const BoundedCursor::Found pack = cursor.findFourBytes(
-        *from, *from + kPackReach, [](std::uint64_t, std::uint32_t code, std::uint32_t) { return code == kPackStart; },
-        [&] { return medium.stopped(); });
-    if (pack.end != BoundedCursor::Search::Matched) return std::nullopt;
-    return pack.offset;
 }
 
 // Four characters from space to tilde, as a chunk's identifier is.
@@ -562,72 +538,6 @@ bool AudioVideoRecognisers::checkMOVFileAtBlock(std::uint64_t block, Sig& sig) {
     return true;
 }
 
-AudioVideoRecognisers::PackWalk AudioVideoRecognisers::packStreamEnd(RecogniserMedium& medium) {
-    const std::uint64_t bps = medium.bytesPerSector();
-    BoundedCursor cursor = medium.cursor(kPackSearchSectors + 1);
-    // The packs and the packets after each, by their lengths, to the program end code or to the first bytes that
-    // are neither.
-    const auto packetCode = [](std::uint32_t code) { return code >> 8 == 1 && (code & 0xFF) >= kFirstPacketCode; };
-    PackWalk walk;
-    std::uint64_t& end = walk.end;
-    while (!medium.stopped()) {
-        const std::uint32_t code = cursor.at(end, 4).be32(0);
-        const bool known = code == kPackStart || code == kProgramEnd || packetCode(code);
-        // A pack or packet in a sector that could not be read is there all the same: the walk goes on at the next
-        // pack.
-        if (!known && cursor.unreadable(end, kPacketHeaderBytes)) {
-            const std::optional<std::uint64_t> next = packAfterLoss(medium, cursor, end);
-            if (!next) break;
-            end = *next;
-            continue;
-        }
-        if (code == kPackStart) {
-            walk.ledOn = walk.ledOn || end != 0;
-            if (end != 0 && end % bps == 0 && medium.beforeLoss(end))
-                search_.mpgDoneArray.add(medium.firstSector() + end / bps);
-            // An MPEG-2 pack header is 14 bytes and its stuffing, an MPEG-1 one 12.
-            const platform::ByteView pack = cursor.at(end, kMpeg1PackBytes);
-            if ((pack.u8(4) & 0xC0) == 0x40)
-                end += kMpeg2PackBytes + (cursor.at(end, kMpeg2PackBytes).u8(13) & 7);
-            else if ((pack.u8(4) & 0xF0) == 0x20)
-                end += kMpeg1PackBytes;
-            else
-                break;
-        } else if (code == kProgramEnd) {
-            walk.ledOn = end != 0;
-            end += 4;
-            break;
-        } else if (packetCode(code)) {
-            end += kPacketHeaderBytes + cursor.at(end, kPacketHeaderBytes).be16(4);
-        } else {
-            break;
-        }
-    }
-    return walk;
-}
-
-bool AudioVideoRecognisers::firstPackLeadsOn(RecogniserMedium& medium) {
-    BoundedCursor cursor = medium.cursor(kPackSearchSectors + 1);
-    const platform::ByteView pack = cursor.at(0, kMpeg2PackBytes);
-    std::uint64_t at = 0;
-    if ((pack.u8(4) & 0xC0) == 0x40)
-        at = kMpeg2PackBytes + (pack.u8(13) & 7);
-    else if ((pack.u8(4) & 0xF0) == 0x20)
-        at = kMpeg1PackBytes;
-    else
-        return false;
-    // A pack holds a system header and a few packets; one found where the
-    // packets before it lead is the stream's, lost or not.
-    for (std::uint32_t packets = 0; packets < kMostPacketsOfAPack && !medium.stopped(); ++packets) {
-        if (cursor.unreadable(at, kPacketHeaderBytes)) return packets != 0;
-        const std::uint32_t code = cursor.at(at, 4).be32(0);
-        if (code == kPackStart) return true;
-        if (code >> 8 != 1 || (code & 0xFF) < kFirstPacketCode) return false;
-        at += kPacketHeaderBytes + cursor.at(at, kPacketHeaderBytes).be16(4);
-    }
-    return false;
-}
-
 bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
     RecogniserMedium medium(volume_, block, sig, probe_);
     const std::uint64_t bps = medium.bytesPerSector();
@@ -636,19 +546,43 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
     const platform::ByteView head = leading.sectors(0, kPackSearchSectors);
     if (head.be32(0) == kPackStart) {
         // Another pack follows the first within its sectors, or the first's
-        // packets lead on to one, or into sectors the medium could not give.
+        // packets lead on to one (however many a muxer puts in its first
+        // pack), or into sectors the medium could not give.
         std::uint64_t next = 4;
         while (head.has(next, 4) && head.be32(next) != kPackStart)
             ++next;
-        if (!head.has(next, 4) && !firstPackLeadsOn(medium)) return false;
-        // Its packs and packets are read to its end. A pack's start code
-        // holds two bytes that are not zero, and an x264 movie's data begins
-        // a sector with it wherever a unit of 442 bytes does (its length
-        // prefix), another such unit within reach: only a walk whose packets
-        // led on to the next pack, or to the end code, read the stream's
-        // structure.
-        const PackWalk walk = packStreamEnd(medium);
-        medium.acceptJumpable(sig, walk.end, walk.ledOn ? walk.end : 0);
+        const bool packWithin = head.has(next, 4);
+        const std::uint64_t packHeaderBytes = ProgramStreamWalk::packHeaderBytes(head);
+        if (packHeaderBytes == 0) {
+            if (!packWithin) return false;
+            medium.acceptJumpable(sig, 0, 0);
+            return true;
+        }
+        BoundedCursor cursor = medium.cursor(kPackSearchSectors + 1);
+        BoundedCursor probe = medium.cursor();
+        ProgramStreamWalk::Options options;
+        options.packHeaderBytes = packHeaderBytes;
+        options.lossReach = kLostReach;
+        options.lengthBound = medium.readableBytes();
+        options.stopped = [&] { return medium.stopped(); };
+        options.sectorPack = [&](std::uint64_t at) {
+            if (medium.beforeLoss(at)) search_.mpgDoneArray.add(medium.firstSector() + at / bps);
+        };
+        const ProgramStreamWalk::Measure walk = ProgramStreamWalk::measure(cursor, probe, options);
+        if (walk.readFailed || (!packWithin && !walk.ledOn)) return false;
+        // A pack's start code holds two bytes that are not zero, and an x264
+        // movie's data begins a sector with it wherever a unit of 442 bytes
+        // does (its length prefix), another such unit within reach: only a
+        // walk whose packets led on to the next pack, or to the end code,
+        // read the stream's structure.
+        const std::uint64_t vouched = walk.ledOn ? walk.paddedEnd : 0;
+        medium.steppedOver(walk.bodies);
+        // A stream whose walk could not follow it to where it stops is
+        // listed as far as it could, marked: never as a whole short file.
+        if (!walk.ended)
+            medium.acceptCut(sig, std::min(walk.paddedEnd, medium.readableBytes()), vouched);
+        else
+            medium.acceptJumpable(sig, walk.paddedEnd, vouched);
         return true;
     }
     if (head.be32(0) != kSequenceHeader) {

@@ -72,19 +72,9 @@ private:
         SteppedBodies bodies{0};
     };
     static AtomWalk atomWalkEnd(RecogniserMedium& medium, BoundedCursor& cursor, bool (*atomNameCheck)(std::uint32_t));
-    // Whether the packets of a program stream's first pack, walked by their lengths, lead to the next pack, or into
-    // a sector the medium could not give, where it lies.
-    static bool firstPackLeadsOn(RecogniserMedium& medium);
     // The first of the candidate's sectors from `from` on, among its readable bytes, where the search lists
     // another file; nothing when none does, or no lookup was set.
     std::optional<std::uint64_t> nextFileSector(RecogniserMedium& medium, std::uint64_t from);
-    // The measured length of a program stream (its packs and the packets after each), and whether the walk went on
-    // past its first pack, to another pack or the program's end code.
-    struct PackWalk {
-        std::uint64_t end = 0;
-        bool ledOn = false;
-    };
-    PackWalk packStreamEnd(RecogniserMedium& medium);
 
     Volume& volume_;
     SignatureSearchState& search_;

@@ -3,11 +3,9 @@
 #include "media/BoundedCursor.h"
 #include "sizecalc/SizeCalculator.h"
 
-#include <optional>
-
 // MPEG program streams and MPEG video elementary streams. Neither says how
-// long it is: the walk follows packets, or start codes (MpegVideoStreamWalk),
-// until the stream stops.
+// long it is: the walk follows packs and packets (ProgramStreamWalk), or
+// start codes (MpegVideoStreamWalk), until the stream stops.
 class MpgFileCheck final : public SizeCalculator {
 public:
     explicit MpgFileCheck(CarvingContext& context);
@@ -20,10 +18,6 @@ private:
     bool isFileValidated(std::uint64_t sectorNumber);
     std::uint64_t videoStreamLength(std::uint64_t sectorNumber);
     std::uint64_t programStreamLength();
-    // The packet at n lies in a sector the medium could not give: the next
-    // pack after it that the program goes on behind; nothing when none lies
-    // within reach.
-    std::optional<std::uint64_t> packAfterLoss(std::uint64_t n);
 
     // The stream by its offsets.
     BoundedCursor window_;

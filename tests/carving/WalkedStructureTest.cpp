@@ -1436,6 +1436,96 @@ const Layout kChanceOpenings[] = {
      }},
 };
 
+// Program streams as ffmpeg's muxers lay them out, of 2 s of noisy pictures: a system stream whose first pack holds a
+// hundred packets and more, MPEG-2 video in it, video alone, a Video CD's packs of 2,324 bytes that end in zero bytes
+// where their packets do not fill them, a DVD's and a VOB's packs of 2,048.
+std::string programStream(const std::string& options, bool sound = true) {
+    static std::map<std::string, std::string> made;
+    auto [it, fresh] = made.try_emplace(options + (sound ? "" : " -an"));
+    if (fresh)
+        it->second =
+            toolSample("ffmpeg -v error -f lavfi -i " + testsupport::sampleVideo("size=320x240:rate=25:duration=2") +
+                           ",noise=alls=60:allf=t" +
+                           (sound ? " -f lavfi -i sine=frequency=" + sampleTone(550) + ":duration=2" : std::string()) +
+                           " -threads 1 " + options + " \"$OUT\"",
+                       "mpg");
+    return it->second;
+}
+
+std::string mpeg1System() {
+    return programStream("-c:v mpeg1video -b:v 4M -c:a mp2 -f mpeg");
+}
+std::string mpeg2System() {
+    return programStream("-c:v mpeg2video -b:v 4M -c:a mp2 -f mpeg");
+}
+std::string mpeg1VideoAlone() {
+    return programStream("-c:v mpeg1video -b:v 4M -f mpeg", false);
+}
+std::string palVcd() {
+    return programStream("-target pal-vcd");
+}
+std::string ntscVcd() {
+    return programStream("-target ntsc-vcd");
+}
+std::string palDvd() {
+    return programStream("-target pal-dvd");
+}
+std::string vob() {
+    return programStream("-c:v mpeg2video -b:v 4M -c:a mp2 -f vob");
+}
+
+// The stream alone, and again right behind a photo.
+template <std::string (*Stream)()> std::vector<Laid> aloneAndAfterAPhoto() {
+    const std::string stream = Stream(), shot = photo(120, "320x240");
+    const std::uint64_t photoAt = 2048 + (stream.size() + 511) / 512 + 8;
+    return {{stream, 2048}, {shot, photoAt}, {stream, photoAt + (shot.size() + 511) / 512}};
+}
+
+// The stream written at a sector of an x264 movie's media data: the movie is cut there, marked, and the stream is
+// whole from its first pack.
+template <std::string (*Stream)()> std::vector<Laid> insideAMovie() {
+    const std::string& movie = codedMovies()[0];
+    const std::string stream = Stream();
+    const std::size_t at = mediaDataSector(movie);
+    if (movie.empty() || stream.empty() || at + stream.size() > movie.size()) {
+        ADD_FAILURE() << "no sector of the movie's media data takes the stream";
+        return {};
+    }
+    return {{movie, 2048, Listed::Cut}, {stream, 2048 + at / 512}};
+}
+
+const Layout kProgramStreams[] = {
+    {"Mpeg1System", {"mpg", "jpg"}, aloneAndAfterAPhoto<mpeg1System>},
+    {"Mpeg2System", {"mpg", "jpg"}, aloneAndAfterAPhoto<mpeg2System>},
+    {"Mpeg1VideoAlone", {"mpg", "jpg"}, aloneAndAfterAPhoto<mpeg1VideoAlone>},
+    {"PalVcd", {"mpg", "jpg"}, aloneAndAfterAPhoto<palVcd>},
+    {"NtscVcd", {"mpg", "jpg"}, aloneAndAfterAPhoto<ntscVcd>},
+    {"PalDvd", {"mpg", "jpg"}, aloneAndAfterAPhoto<palDvd>},
+    {"Vob", {"mpg", "jpg"}, aloneAndAfterAPhoto<vob>},
+};
+
+const Layout kProgramStreamsInAMovie[] = {
+    {"Mpeg1System", {"mp4", "mpg"}, insideAMovie<mpeg1System>},
+    {"Mpeg2System", {"mp4", "mpg"}, insideAMovie<mpeg2System>},
+    {"Mpeg1VideoAlone", {"mp4", "mpg"}, insideAMovie<mpeg1VideoAlone>},
+    {"PalVcd", {"mp4", "mpg"}, insideAMovie<palVcd>},
+    {"NtscVcd", {"mp4", "mpg"}, insideAMovie<ntscVcd>},
+    {"PalDvd", {"mp4", "mpg"}, insideAMovie<palDvd>},
+    {"Vob", {"mp4", "mpg"}, insideAMovie<vob>},
+};
+
+// A program stream the disk ends inside: the plain search lists it as far as the disk holds it, marked, never as a
+// whole short file.
+TEST_F(WalkedStructureTest, AProgramStreamTheDiskEndsInsideIsListedMarkedAsFarAsTheDiskHoldsIt) {
+    const std::string stream = mpeg1System();
+    ASSERT_FALSE(stream.empty());
+    const std::uint64_t held = stream.size() / 2 / 512 * 512 + 300;
+    const fs::path image = testsupport::filledImage(true, "cut-stream", 2048 * 512 + held / 512 * 512 + 512);
+    testsupport::writeAt(image, 2048 * 512, {stream.begin(), stream.begin() + std::ptrdiff_t(held)});
+    const Found found = search(image, {"mpg"}, 0);
+    EXPECT_TRUE(foundAt(found, Planted{stream.substr(0, held), 2048}, true, 512)) << described(found, 2048);
+}
+
 class LaidOutFileTest : public WalkedStructureTest, public testing::WithParamInterface<std::tuple<Layout, bool>> {};
 
 TEST_P(LaidOutFileTest, IsListedAsItsLayoutMakesIt) {
@@ -1478,6 +1568,19 @@ INSTANTIATE_TEST_SUITE_P(OnZerosAndRandomBytes, LaidOutFileTest,
 
 INSTANTIATE_TEST_SUITE_P(ChanceOpeningsInMovies, LaidOutFileTest,
                          testing::Combine(testing::ValuesIn(kChanceOpenings), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+INSTANTIATE_TEST_SUITE_P(ProgramStreamsByMuxers, LaidOutFileTest,
+                         testing::Combine(testing::ValuesIn(kProgramStreams), testing::Bool()), [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
+                         });
+
+INSTANTIATE_TEST_SUITE_P(ProgramStreamsInAMovie, LaidOutFileTest,
+                         testing::Combine(testing::ValuesIn(kProgramStreamsInAMovie), testing::Bool()),
+                         [](const auto& info) {
                              return std::string(std::get<0>(info.param).name) +
                                     (std::get<1>(info.param) ? "OnRandomBytes" : "OnZeros");
                          });
