@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <tuple>
 
 // The plain search lists each file a real tool writes once, at its first sector, under its own type, with every
 // type marked: a file whose own header stands again inside it (a tar's member headers, DV and DTS frames, MXF
@@ -172,6 +173,26 @@ TEST_F(RepeatedHeaderSearchTest, RandomBytesHoldNoScriptAndNoneOfTheTypesMeasure
     const std::set<std::string> types{"tar", "dv", "dts", "mxf", "vhd", "ps", "eps", "pfa", "sh", "docx", "odt"};
     for (const auto& [at, file] : searchedDisk(image, everyType(), 0))
         EXPECT_FALSE(types.count(file.path.substr(0, file.path.find(' ')))) << file.path << " at sector " << at;
+}
+
+// A Word document that LibreOffice wrote (its content types last) is found with Word documents alone marked, and an
+// OpenDocument text with its own type alone; the photo scans find an EPS picture in text as they find a binary one.
+TEST_F(RepeatedHeaderSearchTest, OfficeFilesAreFoundByTheirOwnTypeAloneAndTheCarvingFindsAnEpsInText) {
+    if (!testsupport::haveTool("soffice")) GTEST_SKIP() << "soffice is missing (./dev.sh installs it)";
+    const fs::path table = DRENTIC_FILE_TYPE_TABLE;
+    for (const auto& [extension, bytes, method] : {std::tuple{"docx", office(2, "docx"), 0},
+                                                   {"odt", office(3, "odt"), 0},
+                                                   {"eps", postScript(4, "eps2write", "eps"), 1}}) {
+        SCOPED_TRACE(extension);
+        const fs::path image = testsupport::filledImage(true, "own-type-alone", 4 << 20);
+        testsupport::writeAt(image, 1000 * 512, {bytes.begin(), bytes.end()});
+        const auto types =
+            method == 0 ? testsupport::fileListTypes(table, {extension}) : testsupport::markedTypes(table, {extension});
+        const auto found = searchedDisk(image, types, method);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found.begin()->first, 1000u);
+        EXPECT_EQ(found.begin()->second.bytes, bytes);
+    }
 }
 
 // A type of the user's own, at 1 MB a file: a file whose first 64 bytes stand again at three of its sectors, another
