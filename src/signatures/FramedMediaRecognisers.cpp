@@ -129,18 +129,23 @@ bool FramedMediaRecognisers::checkDVFileAtBlock(std::uint64_t block, Sig& sig) {
         const platform::ByteView header = cursor.at(s * kDifSequenceBytes, 4);
         if (header.empty() || header.u8(0) != kDifHeaderId || header.u8(1) >> 4 != s || header.u8(2) != 0) return false;
     }
-    // Channel after channel while each opens with its header block; one
+    // Channel after channel while each opens with its header block. One
     // whose first sector the medium could not give is stepped over, as the
-    // next lies a channel further on all the same.
+    // next lies a channel further on all the same: the film goes on past
+    // such channels when a header block follows them.
     SteppedBodies bodies(bps);
-    std::uint64_t end = 0;
+    std::uint64_t end = 0, walked = 0;
     for (std::uint64_t channels = 0; channels < kDvMostChannels && !medium.stopped(); ++channels) {
-        const platform::ByteView header = cursor.at(end, 4);
-        const bool lost = !header.empty() && cursor.unreadable(end, 4);
-        if (!lost && (!opensDvChannel(header) || (header.u8(3) & 0x80) != lines)) break;
-        if (!lost) bodies.ownPartAt(end);
-        bodies.add(end + kDifBlockBytes, end + channel);
-        end += channel;
+        const platform::ByteView header = cursor.at(walked, 4);
+        if (!header.empty() && cursor.unreadable(walked, 4)) {
+            walked += channel;
+            continue;
+        }
+        if (!opensDvChannel(header) || (header.u8(3) & 0x80) != lines) break;
+        bodies.add(end + kDifBlockBytes, walked);
+        bodies.ownPartAt(walked);
+        bodies.add(walked + kDifBlockBytes, walked + channel);
+        end = walked += channel;
     }
     bodies.endAt(end);
     medium.steppedOver(bodies);

@@ -48,8 +48,8 @@ TEST_F(FramedMediaRecognisersTest, DvRunsFrameByFrameAndItsFramesAreOfferedToThe
     }
 }
 
-// DTS core frames, as ffmpeg's encoder writes them, run to the stream's end; fewer than four in a row are no
-// stream, nor are frames whose sampling-rate code names no rate.
+// DTS core frames, as ffmpeg's encoder writes them, run to the stream's end, and so do the DTS-HD substreams after
+// them; fewer than four frames in a row are no stream, nor are frames whose sampling-rate code names no rate.
 TEST_F(FramedMediaRecognisersTest, DtsRunsFrameAfterFrameOfOneRate) {
     const std::string dts = toolSample(kFfmpeg + tone("1") + "-ar 48000 -c:a dca -strict -2 -f dts \"$OUT\"", "dts");
     ASSERT_EQ(dts.substr(0, 4), std::string("\x7F\xFE\x80\x01", 4));
@@ -59,6 +59,12 @@ TEST_F(FramedMediaRecognisersTest, DtsRunsFrameAfterFrameOfOneRate) {
     EXPECT_FALSE(recogniseBytes(dts.substr(0, 3 * frame), sigOf(58, "dts")).accepted);
     EXPECT_EQ(recogniseBytes(dts.substr(0, 4 * frame), sigOf(58, "dts")).foundSize, 4 * frame);
     EXPECT_EQ(recogniseBytes(dts.substr(0, 7 * frame + 3), sigOf(58, "dts")).foundSize, 7 * frame);
+    // A DTS-HD extension substream of 100 bytes (its header 16) after each core frame.
+    const std::string substream = std::string("\x64\x58\x20\x25\x00\x01\xE0\x0C\x60", 9) + std::string(91, '\0');
+    std::string hd;
+    for (int i = 0; i < 5; ++i)
+        hd += dts.substr(i * frame, frame) + substream;
+    EXPECT_EQ(recogniseBytes(hd, sigOf(58, "dts")).foundSize, hd.size());
     std::string noRate = dts;
     noRate[8] = static_cast<char>(noRate[8] & 0xC3);
     EXPECT_FALSE(recogniseBytes(noRate, sigOf(58, "dts")).accepted);
