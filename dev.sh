@@ -18,6 +18,7 @@ packages=(
   xvfb xauth desktop-file-utils libxml2-utils
   abcmidi
   libtiff-tools gifsicle icnsutils python3-mido ncompress file libimage-exiftool-perl libjpeg-turbo-progs webp
+  qemu-utils
 )
 
 install_packages() {

@@ -60,10 +60,16 @@ bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, b
     sig.skipFileSize = false;
     sig.foundCut = false;
     sig.ownThumbnails.clear();
+    std::string listed = sig.extension;
     if (!probing_) {
         search_.foundName.clear();
         search_.foundParentPath.clear();
-        return dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
+        const bool accepted = dispatch_.runCheckForSig(sig, firstTwoBytes, mp3Tried, sector);
+        if (accepted)
+            listedExtension_ = std::move(listed);
+        else
+            sig.extension = std::move(listed);
+        return accepted;
     }
     // The search finds the file again at its own sector, and finds what the
     // search keeps as it was: the streams walked, the pictures an RTF
@@ -83,6 +89,7 @@ bool SignatureGroupDetection::confirmed(Sig& sig, std::uint16_t firstTwoBytes, b
     search_.lookForRtfAttachments = lookForPictures;
     search_.foundName = std::move(name);
     search_.foundParentPath = std::move(path);
+    sig.extension = std::move(listed);
     return accepted;
 }
 
@@ -161,7 +168,9 @@ BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sec
     bool primary = false;
     Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
     if (!sig) return {};
-    return record(*sig, sector, !primary || skipsAfterPrimaryHits_);
+    const BlockSearchEngine::Skip skip = record(*sig, sector, bytes, !primary || skipsAfterPrimaryHits_);
+    sig->extension = std::move(listedExtension_);
+    return skip;
 }
 
 bool SignatureGroupDetection::startsFile(std::uint64_t sector, platform::ByteView bytes) {
@@ -177,19 +186,45 @@ bool SignatureGroupDetection::startsFile(std::uint64_t sector, platform::ByteVie
     Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
     dispatch_.setFileStartProbe(lookup_);
     probing_ = false;
-    return sig && RecogniserDispatch::vouchesForStart(*sig) && recorder_.fitsRecord(sector, *sig);
+    return sig && RecogniserDispatch::vouchesForStart(*sig) && recorder_.fitsRecord(sector, *sig) &&
+           !repeatsListedHeader(*sig, sector, bytes);
 }
 
-BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t sector, bool skips) {
+bool SignatureGroupDetection::repeatsListedHeader(const Sig& sig, std::uint64_t sector,
+                                                  platform::ByteView bytes) const {
+    const auto listed = listedSpans_.find(&sig);
+    if (listed == listedSpans_.end() || sector <= listed->second.first || sector >= listed->second.end) return false;
+    const std::size_t compared = std::min(bytes.size(), kHeaderCopyBytes);
+    return std::equal(bytes.data(), bytes.data() + compared, listed->second.head.data());
+}
+
+void SignatureGroupDetection::noteListed(const Sig& sig, std::uint64_t sector, platform::ByteView bytes) {
+    if (RecogniserDispatch::hasRecogniser(sig.typeOfFile)) return;
+    const std::uint32_t bps = volume_.u32BytesInSector();
+    const std::uint64_t size = recorder_.carvedSize(sig, sector);
+    ListedSpan& span = listedSpans_[&sig];
+    span.first = sector;
+    span.end = platform::saturatingAdd(sector, bps != 0 ? size / bps + (size % bps != 0) : 0);
+    span.head.fill(0);
+    bytes.copyTo(0, span.head.data(), std::min(bytes.size(), kHeaderCopyBytes));
+}
+
+BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t sector, platform::ByteView bytes,
+                                                        bool skips) {
     if (!recorder_.fitsRecord(sector, sig)) return {};
     const BlockSearchEngine::Skip skip{skips && sig.skipFileSize ? sig.skipSize : 0};
     // Found again by a resumed search: recorded already, jumped alike.
-    if (recorder_.recordedBefore(sector)) return skip;
+    if (recorder_.recordedBefore(sector)) {
+        noteListed(sig, sector, bytes);
+        return skip;
+    }
+    if (!RecogniserDispatch::hasRecogniser(sig.typeOfFile) && repeatsListedHeader(sig, sector, bytes)) return {};
     ++volume_.fileCount;
     ++volume_.entryCount;
     recordedAKnownStart_ = RecogniserDispatch::vouchesForStart(sig);
     const bool picture = search_.lookForRtfAttachments && !search_.rtfdArray.empty() && recordRtfGraphic(sig, sector);
     if (!picture) recorder_.addFileToListAtBlock(sector, sig, fileDesc_);
+    noteListed(sig, sector, bytes);
     fileDesc_.recordsWritten();
     passOver(sector, sig.ownThumbnails);
     return skip;

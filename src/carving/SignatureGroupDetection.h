@@ -15,6 +15,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 class Sig;
@@ -94,9 +96,19 @@ private:
     // Resets the record's per-hit fields and the names a recogniser may
     // leave, then asks the dispatch.
     bool confirmed(Sig& sig, std::uint16_t firstTwoBytes, bool& mp3Tried, std::uint64_t sector);
-    // Records the confirmed file; the sectors the search may jump when
-    // `skips`.
-    BlockSearchEngine::Skip record(Sig& sig, std::uint64_t sector, bool skips);
+    // Records the confirmed file, whose first sector's bytes are `bytes`;
+    // the sectors the search may jump when `skips`.
+    BlockSearchEngine::Skip record(Sig& sig, std::uint64_t sector, platform::ByteView bytes, bool skips);
+    // Whether the hit at `sector` of a type taken unchecked repeats, inside
+    // the span listed for the last file of the type, that file's header:
+    // the first kHeaderCopyBytes of its sector are those of the file's
+    // first. Distinct files of a type differ there (their names, sizes and
+    // offsets), while a format that repeats its header inside a file (a
+    // partition pack, a member header) repeats it byte for byte; a hit past
+    // the span is always a file.
+    bool repeatsListedHeader(const Sig& sig, std::uint64_t sector, platform::ByteView bytes) const;
+    // Notes the file just listed of a type taken unchecked.
+    void noteListed(const Sig& sig, std::uint64_t sector, platform::ByteView bytes);
     // Files the hit under the first picture the pending RTF package expects
     // that it matches; false when it matches none.
     bool recordRtfGraphic(Sig& sig, std::uint64_t sector);
@@ -120,6 +132,22 @@ private:
     // state is undone.
     bool probing_ = false;
     FileStartProbe* lookup_ = this;
+    // The extension the record confirmed last had in its list: a
+    // recogniser may name in it the kind it found (an archive's document, a
+    // PostScript file's kind), which the record keeps until the file is
+    // recorded, and no longer.
+    std::string listedExtension_;
+    // The last file listed of each type taken unchecked, by its record: its
+    // first sector, the sector past the span listed, and the first bytes of
+    // its first sector. A resumed search knows only the files it finds
+    // again, and lists the others' repeats as the search did before.
+    static constexpr std::size_t kHeaderCopyBytes = 64;
+    struct ListedSpan {
+        std::uint64_t first = 0;
+        std::uint64_t end = 0;
+        std::array<std::uint8_t, kHeaderCopyBytes> head{};
+    };
+    std::unordered_map<const Sig*, ListedSpan> listedSpans_;
     // The sectors passed over that the search has yet to reach, the nearest
     // last, and that nearest one (none: the largest number).
     std::vector<std::uint64_t> passedOver_;

@@ -15,7 +15,9 @@
 #include <charconv>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -352,6 +354,13 @@ struct ZipWalk {
     std::optional<std::uint64_t> centralStart;
     // Past the end record and its comment, when the walk reached it.
     std::optional<std::uint64_t> end;
+    // What the names of the local records walked show of an Office Open XML
+    // package: its content types, and the parts of a Word document, a
+    // workbook or a presentation.
+    bool contentTypes = false;
+    bool wordParts = false;
+    bool workbookParts = false;
+    bool slideParts = false;
 };
 
 // The compressed size of the entry whose local header is `header`: its
@@ -466,6 +475,10 @@ bool zipDirectoryAtShift(RecogniserMedium& medium, const ZipWalk& walk, std::uin
     return std::adjacent_find(named.begin(), named.end()) == named.end();
 }
 
+std::string_view asText(platform::ByteView bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 // `windowBound`: how far the data descriptors are looked for, in sectors.
 ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
     BoundedCursor cursor = medium.cursor();
@@ -476,11 +489,17 @@ ZipWalk walkZipRecords(RecogniserMedium& medium, std::uint64_t windowBound) {
         walk.reached = at;
         return walk;
     };
+    BoundedCursor names = medium.cursor();
     std::uint64_t at = 0;
     while (!medium.stopped()) {
         const platform::ByteView header = cursor.at(at, 30);
         if (header.empty() || header.le32(0) != kZipLocalHeader) break;
         ++walk.localRecords;
+        const std::string_view name = asText(names.at(at + 30, header.le16(26)));
+        walk.contentTypes = walk.contentTypes || name == "[Content_Types].xml";
+        walk.wordParts = walk.wordParts || name.starts_with("word/");
+        walk.workbookParts = walk.workbookParts || name.starts_with("xl/");
+        walk.slideParts = walk.slideParts || name.starts_with("ppt/");
         const std::uint64_t data = at + 30 + header.le16(26) + header.le16(28);
         const std::uint64_t size = zipCompressedSize(cursor, at, header);
         std::optional<std::uint64_t> next;
@@ -565,6 +584,41 @@ std::optional<std::uint64_t> zipEndAfterGap(RecogniserMedium& medium, std::uint6
         from = *at + 1;
     }
     return std::nullopt;
+}
+
+// The kinds of document an archive may hold, each by the extension the
+// file-type list names it with: an OpenDocument or EPUB by the "mimetype"
+// entry it begins with, stored, and an Office Open XML package by its
+// content types and the parts of its document. A workbook and a
+// presentation are told apart from a Word document, though the list has no
+// row for them.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 5> kZipMimeTypes = {{
+    {"application/vnd.oasis.opendocument.text", "odt"},
+    {"application/vnd.oasis.opendocument.spreadsheet", "ods"},
+    {"application/vnd.oasis.opendocument.presentation", "odp"},
+    {"application/vnd.oasis.opendocument.graphics", "odg"},
+    {"application/epub+zip", "epub"},
+}};
+// The kinds the list has rows for: a row of one of them takes only
+// archives of its kind, and the archive's own row names them so.
+constexpr std::array<std::string_view, 6> kZipListedKinds = {"docx", "odt", "ods", "odp", "odg", "epub"};
+
+bool isListedZipKind(std::string_view kind) {
+    return std::find(kZipListedKinds.begin(), kZipListedKinds.end(), kind) != kZipListedKinds.end();
+}
+
+// The kind of document the archive is; empty when it is none of them.
+std::string_view zipDocumentKind(BoundedCursor& cursor, const ZipWalk& walk) {
+    if (walk.contentTypes && walk.wordParts) return "docx";
+    if (walk.contentTypes && walk.workbookParts) return "xlsx";
+    if (walk.contentTypes && walk.slideParts) return "pptx";
+    const platform::ByteView header = cursor.at(0, 30);
+    const std::uint16_t nameLength = header.le16(26), extraLength = header.le16(28);
+    if (header.empty() || header.le16(8) != 0 || asText(cursor.at(30, nameLength)) != "mimetype") return {};
+    const std::string_view type = asText(cursor.bytes(30 + std::uint64_t{nameLength} + extraLength, 64));
+    for (const auto& [mime, kind] : kZipMimeTypes)
+        if (type.starts_with(mime)) return kind;
+    return {};
 }
 
 bool isRarBlockType(std::uint8_t type) {
@@ -660,18 +714,24 @@ bool DocumentRecognisers::checkZIP_FileAtBlock(std::uint64_t block, Sig& sig) {
     // header is none read nothing of an archive past its signature.
     if (walk.localRecords == 0) return false;
     BoundedCursor header = medium.cursor();
+    // A row of a kind of document takes only archives of that kind (another
+    // row, the archive's own, takes the others); the archive's own row names
+    // the kinds the list has rows for, and leaves the others a ZIP archive.
+    const std::string row = sig.extension;
+    const std::string_view kind = zipDocumentKind(header, walk);
+    if (isListedZipKind(row) && kind != row) return false;
+    const std::string named = row == "zip" && isListedZipKind(kind) ? std::string(kind) : row;
     const bool stands = zipLocalHeaderStands(header);
     if (walk.end) {
         medium.acceptJumpable(sig, *walk.end, stands ? *walk.end : 0);
-        return true;
-    }
-    if (const std::optional<std::uint64_t> end = zipEndAfterGap(medium, bound, walk)) {
+    } else if (const std::optional<std::uint64_t> end = zipEndAfterGap(medium, bound, walk)) {
         medium.acceptJumpable(sig, *end, stands ? walk.reached : 0);
-        return true;
+    } else {
+        // Records that break off before an end record of their own: the
+        // first fragment of an archive, another file's sectors after it.
+        medium.acceptCut(sig, walk.reached, stands ? walk.reached : 0);
     }
-    // Records that break off before an end record of their own: the first
-    // fragment of an archive, another file's sectors after it.
-    medium.acceptCut(sig, walk.reached, stands ? walk.reached : 0);
+    sig.extension = named;
     return true;
 }
 

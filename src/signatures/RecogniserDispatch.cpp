@@ -94,6 +94,13 @@ const RecogniserDispatch::Row* RecogniserDispatch::rowOf(std::uint32_t typeOfFil
         {54, run<&ImageRecognisers::checkICOFileAtBlock>},                   // Windows icon or cursor
         {55, run<&ImageRecognisers::checkWebPFileAtBlock>},                  // WebP
         {56, run<&AudioVideoRecognisers::checkHEIF_FileAtBlock>},            // HEIF or AVIF image
+        {57, run<&ArchiveRecognisers::checkTarFileAtBlock>},                 // tar archive
+        {58, run<&FramedMediaRecognisers::checkDTSFileAtBlock>},             // DTS audio
+        {59, run<&FramedMediaRecognisers::checkDVFileAtBlock>},              // DV video
+        {60, run<&FramedMediaRecognisers::checkMXFFileAtBlock>},             // MXF video
+        {61, run<&ArchiveRecognisers::checkVHDFileAtBlock>},                 // Virtual PC disk
+        {62, run<&TextRecognisers::checkPostScriptFileAtBlock>},             // PostScript, EPS or Type 1 font
+        {63, run<&TextRecognisers::checkScriptFileAtBlock>},                 // script
     };
     // clang-format on
     // The rows by number, looked up for every hit; two rows of one number
@@ -111,7 +118,8 @@ const RecogniserDispatch::Row* RecogniserDispatch::rowOf(std::uint32_t typeOfFil
 
 RecogniserDispatch::RecogniserDispatch(Volume& volume, SignatureSearchState& search)
     : families_(ImageRecognisers(volume), AudioVideoRecognisers(volume, search), DocumentRecognisers(volume, search),
-                DatabaseRecordRecognisers(volume, search), TiffRecognisers(volume), CameraRawRecognisers(volume)) {}
+                DatabaseRecordRecognisers(volume, search), TiffRecognisers(volume), CameraRawRecognisers(volume),
+                ArchiveRecognisers(volume), FramedMediaRecognisers(volume), TextRecognisers(volume)) {}
 
 bool RecogniserDispatch::hasRecogniser(std::uint32_t typeOfFile) {
     return rowOf(typeOfFile) != nullptr;

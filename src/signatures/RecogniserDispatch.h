@@ -16,11 +16,14 @@
 // found. What lasts of a call are the recognisers' effects on the search's
 // state and the "indb" rewrite.
 
+#include "signatures/ArchiveRecognisers.h"
 #include "signatures/AudioVideoRecognisers.h"
 #include "signatures/CameraRawRecognisers.h"
 #include "signatures/DatabaseRecordRecognisers.h"
 #include "signatures/DocumentRecognisers.h"
+#include "signatures/FramedMediaRecognisers.h"
 #include "signatures/ImageRecognisers.h"
+#include "signatures/TextRecognisers.h"
 #include "signatures/TiffRecognisers.h"
 
 #include <cstdint>
@@ -79,6 +82,6 @@ private:
     template <auto Check> static bool run(RecogniserDispatch& dispatch, std::uint64_t block, Sig& sig);
 
     std::tuple<ImageRecognisers, AudioVideoRecognisers, DocumentRecognisers, DatabaseRecordRecognisers, TiffRecognisers,
-               CameraRawRecognisers>
+               CameraRawRecognisers, ArchiveRecognisers, FramedMediaRecognisers, TextRecognisers>
         families_;
 };

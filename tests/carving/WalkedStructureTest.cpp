@@ -602,9 +602,9 @@ const Holder kHolders[] = {
     {"ZipOfStoredPhotos", "zip", [] { return storedPhotos(30); }},
     {"DocxOfStoredPhotos", "docx",
      [] {
-         return storedPhotos(50,
-                             {{"[Content_Types].xml", "<?xml version=\"1.0\"?><Types xmlns=\"http://"
-                                                      "schemas.openxmlformats.org/package/2006/content-types\"/>"}});
+         return storedPhotos(50, {{"[Content_Types].xml", "<?xml version=\"1.0\"?><Types xmlns=\"http://"
+                                                          "schemas.openxmlformats.org/package/2006/content-types\"/>"},
+                                  {"word/document.xml", "<w:document/>"}});
      }},
     {"OdtOfStoredPhotos", "odt",
      [] {

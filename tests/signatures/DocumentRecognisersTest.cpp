@@ -228,3 +228,33 @@ TEST(RtfGraphics, PicturesMapToTheTypesThatFindThem) {
     for (const auto& [extension, supported] : {std::pair{"Jpeg", true}, {"jPeg", false}, {"pdf", false}})
         EXPECT_EQ(RtfGraphics::isSupportedRTFGraphic(extension), supported) << extension;
 }
+
+// An archive is named by the document it holds, wherever its entries put the parts that tell it: LibreOffice's Word
+// document (its content types last) is taken by the Word row and named "docx" by the archive's own row; an
+// OpenDocument text is "odt" by its "mimetype" entry; a workbook, which the list has no row for, stays a ZIP archive
+// and is no Word document, nor is a text one.
+TEST_F(DocumentRecognisersTest, AnArchiveIsNamedByTheDocumentItHoldsAndARowOfAKindTakesOnlyItsOwn) {
+    if (!haveTool("soffice")) GTEST_SKIP() << "soffice is missing (./dev.sh installs it)";
+    const std::map<std::string, std::string> documents = {
+        {"docx", textDocument("docx")},
+        {"odt", textDocument("odt")},
+        {"xlsx", toolSample("cd \"$(dirname \"$OUT\")\" && seq 1 300 | sed 's/$/,1/' >t.csv && soffice "
+                            "-env:UserInstallation=file://$PWD/lo --headless --convert-to xlsx t.csv && mv t.xlsx "
+                            "\"$OUT\"",
+                            "xlsx")}};
+    ASSERT_TRUE(documents.at("docx").starts_with("PK\x03\x04"));
+    // LibreOffice's first entry is not the content types.
+    ASSERT_NE(documents.at("docx").substr(30, 19), "[Content_Types].xml");
+    for (const auto& [made, bytes] : documents) {
+        SCOPED_TRACE(made);
+        const std::string named = made == "xlsx" ? "zip" : made;
+        EXPECT_EQ(recogniseBytes(bytes, sigOf(21, "zip", 200)),
+                  (Verdict{true, bytes.size(), bytes.size() / 512, true, named}));
+        for (const char* row : {"docx", "odt"})
+            EXPECT_EQ(recogniseBytes(bytes, sigOf(21, row, 200)).accepted, made == row) << row;
+    }
+    const std::string plain =
+        toolSample("cd \"$(dirname \"$OUT\")\" && seq 1 900 >t.txt && zip -q \"$OUT\" t.txt", "zip");
+    EXPECT_FALSE(recogniseBytes(plain, sigOf(21, "docx", 200)).accepted);
+    EXPECT_EQ(recogniseBytes(plain, sigOf(21, "zip", 200)).extension, "zip");
+}

@@ -294,3 +294,57 @@ TEST(SigLists, ACopyFromBeforeTheOlympusHeaderWasMendedGetsItKeepingWhatTheUserD
     ::unsetenv("DRENTIC_RESOURCE_DIR");
     ::unsetenv("DRENTIC_STATE_DIR");
 }
+
+// A file list of version 7: the tar, DV, PostScript and script rows took their hits unchecked (DV unmarked), the
+// Word row looked for its content types as the first entry, and the rows of PostScript pictures in text and of
+// FontType1 fonts were not there. The user unmarked tar archives, gave scripts a size of their own and added a type.
+// The next load gives every row its recogniser and header and the new rows, and keeps what the user did.
+TEST(SigLists, ACopyFromBeforeTheRecognisersOfRepeatingHeadersGetsThemKeepingWhatTheUserDid) {
+    const fs::path data = testsupport::makeTempDir("data");
+    ::setenv("DRENTIC_RESOURCE_DIR", DRENTIC_BUILT_IN_LISTS, 1);
+    ::setenv("DRENTIC_STATE_DIR", data.c_str(), 1);
+    const SigRootArray program = SigLists::decodeList(readBytes(SigLists::builtInListPath("Sig_FR"))).value();
+    SigRootArray old = SigLists::decodeList(readBytes(SigLists::builtInListPath("Sig_FR"))).value();
+    for (const auto& category : old) {
+        std::erase_if(category->children(), [](const auto& node) {
+            return node->sig()->software == "EPS image (text)" ||
+                   node->sig()->software == "Type 1 font (text, FontType1)";
+        });
+        for (const auto& node : category->children()) {
+            Sig& sig = *node->sig();
+            if (sig.typeOfFile >= 57) sig.typeOfFile = 0;
+            if (sig.extension == "dv") node->selected = 0, node->markedByDefault = false;
+            if (sig.extension == "tar") node->selected = 0;
+            if (sig.extension == "sh") sig.header = 0x23212F62696E2F73, sig.headerLength = 8, sig.userSize = 3;
+            if (sig.extension == "docx") sig.offset = 30, sig.header = 0x5B436F6E74656E74, sig.headerLength = 8;
+        }
+    }
+    old.push_back(category("Own", {{"My format", 0x1234}}));
+    old.back()->children()[0]->sig()->preInstalled = false;
+    old.back()->children()[0]->selected = 1;
+    const auto bytes = SigLists::encodeList(old, 7);
+    ASSERT_TRUE(bytes);
+    testsupport::writeText(data / "Sig_FR.dat", std::string(bytes->begin(), bytes->end()));
+
+    const SigRootArray list = SigLists::loadSigData(M::FastFiles, 0).value();
+    for (const char* name :
+         {"Tar archive", "DV video", "MXF video", "DTS audio", "Virtual PC disk", "Shell script", "PostScript document",
+          "Type 1 font (text)", "Office Open XML document", "EPS image (text)", "Type 1 font (text, FontType1)"}) {
+        SCOPED_TRACE(name);
+        const SigNode* updated = typeNamed(list, name);
+        const SigNode* built = typeNamed(program, name);
+        ASSERT_TRUE(updated && built);
+        EXPECT_EQ(std::tuple(updated->sig()->typeOfFile, updated->sig()->offset, updated->sig()->header,
+                             updated->sig()->headerLength),
+                  std::tuple(built->sig()->typeOfFile, built->sig()->offset, built->sig()->header,
+                             built->sig()->headerLength));
+    }
+    EXPECT_EQ(typeNamed(list, "Tar archive")->selected, 0);
+    EXPECT_EQ(typeNamed(list, "DV video")->selected, 1);
+    EXPECT_EQ(typeNamed(list, "Shell script")->sig()->userSize, 3u);
+    const SigNode* mine = typeNamed(list, "My format");
+    ASSERT_NE(mine, nullptr);
+    EXPECT_EQ(std::tuple(mine->category, mine->selected, mine->sig()->preInstalled), std::tuple("Own"s, 1, false));
+    ::unsetenv("DRENTIC_RESOURCE_DIR");
+    ::unsetenv("DRENTIC_STATE_DIR");
+}

@@ -9,7 +9,7 @@ set -euo pipefail
 table=$(realpath "$1")
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../fixtures/sample-variant.sh"
 im=$(for c in magick convert-im6.q16 convert; do "$c" -version 2>/dev/null | grep -q ImageMagick && echo "$c" && break; done || true)
-for tool in ${im:-imagemagick} sox gs 7z zip bzip2 xz zstd lz4 compress ar sqlite3 openssl cc ffmpeg lame soffice; do
+for tool in ${im:-imagemagick} sox gs 7z zip bzip2 xz zstd lz4 compress ar sqlite3 openssl cc ffmpeg lame soffice qemu-img; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is missing (./dev.sh installs it)"; exit 77; }
 done
 work=$(mktemp -d)
@@ -110,11 +110,14 @@ ods office ods sample.csv
 odp office odp sample.fodp
 odg office odg sample.fodg
 $(for e in emf wmf; do echo "$e office $e sample.fodg"; done)
-$(for d in pdf:pdfwrite ps:ps2write; do echo "${d%%:*} gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=${d#*:} -sOutputFile=sample.${d%%:*} -c showpage"; done)
+$(for d in pdf:pdfwrite ps:ps2write eps:eps2write; do echo "${d%%:*} gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=${d#*:} -sOutputFile=sample.${d%%:*} -c showpage"; done)
 zip zip -q sample.zip text.txt
 $(for p in gz:gzip bz2:bzip2 xz:xz lzma:"xz --format=lzma" zst:"zstd -q" lz4:"lz4 -q" z:compress; do echo "${p%%:*} ${p#*:} -c text.txt >sample.${p%%:*}"; done)
 $(for e in 7z wim; do echo "$e 7z a -t$e sample.$e text.txt"; done)
 tar tar cf sample.tar text.txt
+tar tar --format=posix -cf sample.tar text.txt
+vhd qemu-img create -q -f vpc sample.vhd 8M
+$(for line in '#!/bin/bash' '#! /bin/sh' '#!/usr/bin/env python3'; do echo "sh printf '%s\\n' '$line' >sample.sh"; done)
 deb ar rc sample.deb text.txt
 sqlite sqlite3 sample.sqlite "create table t(x);"
 pem openssl genpkey -algorithm ed25519 -out sample.pem
