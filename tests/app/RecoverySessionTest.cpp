@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QWindow>
 
 namespace fs = std::filesystem;
 using platform::Dict;
@@ -510,6 +511,28 @@ private slots:
         s.showResult(smallVolume());
         saved->freeTree();
         QVERIFY(saveThen(quit, s.folder + "/last.drs") && s.p.delegate.selectedVolume()->scanInfoSaved);
+    }
+
+    // A quit on the result screen taken back at the session question by Escape, or by the question's close box, is
+    // taken back as by its Cancel: the program goes on, on the same page with the same found files.
+    void aQuitTakenBackByEscapeOrTheCloseBoxKeepsTheFoundFiles() {
+        SessionProgram s;
+        s.showResult(smallVolume());
+        s.p.window.show();
+        const std::shared_ptr<Volume> volume = s.p.delegate.selectedVolume();
+        const int rows = s.tree->model()->rowCount(s.tree->model()->index(0, 0));
+        for (const auto& back :
+             {std::function<void(QMessageBox*)>([](QMessageBox* b) { QTest::keyClick(b, Qt::Key_Escape); }),
+              std::function<void(QMessageBox*)>([](QMessageBox* b) { b->windowHandle()->close(); })}) {
+            s.p.window.activateWindow(); // the shortcut goes to the active window
+            QVERIFY(QTest::qWaitForWindowActive(&s.p.window));
+            AlertAnswerer question(QString(), back);
+            QVERIFY(!programEnds([&] { QTest::keyClick(&s.p.window, Qt::Key_Q, Qt::ControlModifier); }, 300));
+            QCOMPARE(question.title(), QStringLiteral("Do you want to save recovery session?"));
+            QVERIFY(s.p.window.isVisible() && s.p.window.selectedIdentifier() == QStringLiteral("Tree"));
+            QVERIFY(s.p.delegate.selectedVolume() == volume && s.p.delegate.dirRootTemp() == volume->dirRoot);
+            QCOMPARE(s.tree->model()->rowCount(s.tree->model()->index(0, 0)), rows);
+        }
     }
 
     // "No" ends the program, by the close button as by the Quit command; an
