@@ -3,6 +3,8 @@
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/RecoverySessionController.h"
+#include "app/TerminateSignal.h"
+#include "app/TreeScreenController.h"
 #include "app/WindowElements.h"
 #include "app/WorkerRequestBridge.h"
 #include "platform/ProcessFlags.h"
@@ -10,12 +12,21 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <utility>
 
 QuitController::QuitController(Quelvar_Recovery_SoftwareAppDelegate& delegate, WindowElements& elements,
                                WorkerRequestBridge& requests)
     : delegate_(delegate), elements_(elements), requests_(requests) {}
 
 void QuitController::connectControls() {
+    // Queued: a save that has ended says so from its own thread, and the
+    // quit it kept is asked afresh from the window's own event loop.
+    connect(
+        &delegate_, &Quelvar_Recovery_SoftwareAppDelegate::scanInfoOrSavingEnded, this,
+        [this] {
+            if (std::exchange(quitAfterSave_, false)) terminateApplication();
+        },
+        Qt::QueuedConnection);
     MainWindow* window = elements_.window();
     if (!window) return;
     connect(window->quitAction(), &QAction::triggered, this, &QuitController::terminateApplication);
@@ -24,6 +35,10 @@ void QuitController::connectControls() {
     connect(window, &MainWindow::windowClosed, this, [this] {
         if (!terminating_) terminateApp();
     });
+}
+
+void QuitController::followTerminateSignals(TerminateSignal& signal) {
+    connect(&signal, &TerminateSignal::requested, this, &QuitController::terminateApplication);
 }
 
 bool QuitController::onResultScreen() const {
@@ -49,12 +64,23 @@ bool QuitController::refuseWhileProcessing() {
     return true;
 }
 
+bool QuitController::waitForTheSavesEnd() {
+    if (delegate_.scanInfoOrSavingNotProcessing()) return false;
+    const TreeScreenController* tree = TreeScreenController::of(delegate_);
+    if (!tree || !tree->savingAtItsLastAlert()) return false;
+    // Its alert says how the save ended; it stays until the user has read
+    // it, and the program does not forget that it was asked to end.
+    quitAfterSave_ = true;
+    return true;
+}
+
 void QuitController::terminateApplication() {
+    if (terminating_) return;
     if (!onResultScreen()) {
         if (!refuseWhileScanning()) terminateApp();
         return;
     }
-    if (refuseWhileProcessing()) return;
+    if (waitForTheSavesEnd() || refuseWhileProcessing()) return;
     // On 2 the program ends once the session is written.
     if (promptForScanInfoSaving() == 1) terminateApp();
 }
@@ -66,7 +92,7 @@ bool QuitController::windowShouldClose() {
         delegate_.previewClose();
         return true;
     }
-    if (refuseWhileProcessing()) return false;
+    if (waitForTheSavesEnd() || refuseWhileProcessing()) return false;
     // On 2 the program ends once the session is written.
     return promptForScanInfoSaving() == 1;
 }

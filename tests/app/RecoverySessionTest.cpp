@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 #include "app/PreviewWindow.h"
 #include "app/RecoverySessionController.h"
+#include "app/TerminateSignal.h"
 #include "app/TreeScreenController.h"
 #include "platform/KeyedArchiver.h"
 #include "results/qt/ResultOutlineModel.h"
@@ -17,6 +18,8 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QWindow>
+#include <csignal>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using platform::Dict;
@@ -533,6 +536,48 @@ private slots:
             QVERIFY(s.p.delegate.selectedVolume() == volume && s.p.delegate.dirRootTemp() == volume->dirRoot);
             QCOMPARE(s.tree->model()->rowCount(s.tree->model()->index(0, 0)), rows);
         }
+    }
+
+    // A terminate while a save of the found files runs is refused as a quit is. One that comes while the save's last
+    // alert is up leaves that alert to be read, and the program then ends as a quit on the result screen does.
+    void aTerminateAtASavesLastAlertEndsTheProgramOnceItIsRead() {
+        Cards cards;
+        const fs::path card = cards.make("card.img", 11);
+        SessionProgram s{platform::Array{diskRow(card.string(), Cards::kSize)}};
+        TerminateSignal terminate;
+        s.p.delegate.followTerminateSignals(terminate);
+        s.p.delegate.initialDriveList();
+        const std::shared_ptr<Volume> volume = cards.carved(card);
+        // The card answers only once the test lets it: the save is held in its first read.
+        auto held = std::make_shared<std::atomic<bool>>(true);
+        volume->setRawRead([held](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t at) {
+            while (held->load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return static_cast<std::int64_t>(::pread(fd, buffer, length, static_cast<off_t>(at)));
+        });
+        s.showResult(volume);
+        QVERIFY(s.tree->model()->setData(s.tree->model()->index(0, ResultOutlineModel::MarkColumn), Qt::Checked,
+                                         Qt::CheckStateRole));
+        AlertAnswerer yes("Yes");
+        s.p.widget<QAbstractButton>("saveButton")->click();
+        s.chooseInDialog(QString::fromStdString(testsupport::makeTempDir("saved").string()));
+        AlertAnswerer refused("OK");
+        QCOMPARE(::raise(SIGTERM), 0);
+        QTRY_VERIFY(refused.answered());
+        QCOMPARE(refused.title(), QStringLiteral("Process Running"));
+
+        bool readAfterTheTerminate = false, terminated = false;
+        AlertAnswerer no("No", [&](QMessageBox* box) {
+            if (box->text() != QStringLiteral("Saving Completed") || std::exchange(terminated, true)) return;
+            QSignalSpy taken(&terminate, &TerminateSignal::requested);
+            QCOMPARE(::raise(SIGTERM), 0);
+            QVERIFY(taken.wait(5000) && box->isVisible());
+            readAfterTheTerminate = true;
+            box->buttons().first()->click();
+        });
+        QVERIFY(programEnds([&] { *held = false; }, 30000));
+        QVERIFY(readAfterTheTerminate);
+        QCOMPARE(no.title(), QStringLiteral("Do you want to save recovery session?"));
     }
 
     // "No" ends the program, by the close button as by the Quit command; an
