@@ -12,7 +12,13 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QTimer>
+#include <chrono>
 #include <utility>
+
+namespace {
+constexpr std::chrono::milliseconds kKeptQuitRecheck{20};
+} // namespace
 
 QuitController::QuitController(Quelvar_Recovery_SoftwareAppDelegate& delegate, WindowElements& elements,
                                WorkerRequestBridge& requests)
@@ -24,7 +30,7 @@ void QuitController::connectControls() {
     connect(
         &delegate_, &Quelvar_Recovery_SoftwareAppDelegate::scanInfoOrSavingEnded, this,
         [this] {
-            if (std::exchange(quitAfterSave_, false)) terminateApplication();
+            if (std::exchange(quitAfterSave_, false)) carryOutKeptQuit();
         },
         Qt::QueuedConnection);
     MainWindow* window = elements_.window();
@@ -72,6 +78,18 @@ bool QuitController::waitForTheSavesEnd() {
     // it, and the program does not forget that it was asked to end.
     quitAfterSave_ = true;
     return true;
+}
+
+void QuitController::carryOutKeptQuit() {
+    // The save's thread gives the window its buttons back after it says it
+    // has ended, and waits for the window to do so: the program ends only
+    // once that thread is done, asked again from the event loop meanwhile.
+    TreeScreenController* tree = TreeScreenController::of(delegate_);
+    if (tree && tree->savingRunning()) {
+        QTimer::singleShot(kKeptQuitRecheck, this, &QuitController::carryOutKeptQuit);
+        return;
+    }
+    terminateApplication();
 }
 
 void QuitController::terminateApplication() {

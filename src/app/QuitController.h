@@ -48,6 +48,8 @@ private:
     // True when the only process running is a save at its last alert: the
     // quit is then kept for the save's end (quitAfterSave_).
     bool waitForTheSavesEnd();
+    // The quit kept for a save's end, once nothing of the save runs.
+    void carryOutKeptQuit();
 
     Quelvar_Recovery_SoftwareAppDelegate& delegate_;
     WindowElements& elements_;
