@@ -176,15 +176,22 @@ bool DrivesTableDataSource::reloadDrivesKeepingChoice() {
         // The scroll bar's range for the new rows, before it is set back.
         view->doItemsLayout();
         const std::string device = chosen ? deviceOf(chosen) : std::string();
+        QModelIndex kept;
         for (int r = 0; chosen && r < drives_->rowCount(); ++r) {
             if (deviceOf(drives_->row(r)) != device) continue;
-            view->selectionModel()->setCurrentIndex(drives_->index(r, 0),
+            kept = drives_->index(r, 0);
+            view->selectionModel()->setCurrentIndex(kept,
                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
             break;
         }
         // Making a row current scrolls to it: the list stays where the user
-        // left it.
+        // left it, unless that hides the chosen row. Rows come and go one
+        // device at a time, and a shorter list pulls the scroll back that a
+        // longer one does not give again: the rows added later push the
+        // chosen one out of sight, with Next enabled and nothing on the page
+        // saying what it scans.
         view->verticalScrollBar()->setValue(scrolled);
+        if (kept.isValid()) view->scrollTo(kept, QAbstractItemView::EnsureVisible);
     }
     updateNextButton(Table::Drives);
     return true;

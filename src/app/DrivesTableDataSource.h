@@ -42,8 +42,9 @@ public:
     // attached, detached or resized rather than for the user's asking: the
     // chosen drive or volume stays chosen, found by its device, while it is
     // still listed (else nothing is), and the list stays scrolled where it
-    // was. Lists that give the rows shown leave the table untouched. Whether
-    // the rows changed.
+    // was, or scrolls just far enough to show the chosen row in full. Lists
+    // that give the rows shown leave the table untouched. Whether the rows
+    // changed.
     bool reloadDrivesKeepingChoice();
     // What names a row's device from one listing to the next: its node,
     // whether it is the disk or a volume on it, and what tells the medium

@@ -122,6 +122,8 @@ public:
 
     // --- quit, window and tabs ---
     void terminateApplication() { quit_.terminateApplication(); }
+    // A terminate signal from then on asks as the Quit command does.
+    void followTerminateSignals(TerminateSignal& signal) { quit_.followTerminateSignals(signal); }
     bool windowShouldClose() { return quit_.windowShouldClose(); }
     // 1 quit now, 0 do not quit, 2 quit once the session save has finished.
     int promptForScanInfoSaving() { return quit_.promptForScanInfoSaving(); }
@@ -240,7 +242,7 @@ public:
     platform::Array volumeDictArray() const override;
     bool scanInfoOrSavingNotProcessing() const override { return scanInfoOrSavingNotProcessing_; }
     void setScanInfoOrSavingNotProcessing(bool notProcessing) override {
-        scanInfoOrSavingNotProcessing_ = notProcessing;
+        if (!scanInfoOrSavingNotProcessing_.exchange(notProcessing) && notProcessing) emit scanInfoOrSavingEnded();
     }
     void rawScanStarted(const platform::Value& argument) override;
     void rawScanCompleted() override;
@@ -252,6 +254,9 @@ signals:
     void partitionListsChanged();
     // After the live list of the lost-volume search was rebuilt.
     void volumesFoundChanged();
+    // A session or data save, or a session opening, has ended; told from
+    // the thread that ended it.
+    void scanInfoOrSavingEnded();
 
 private:
     // The three notifications the delegate observes from its construction.

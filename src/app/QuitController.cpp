@@ -3,6 +3,8 @@
 #include "app/MainWindow.h"
 #include "app/Quelvar_Recovery_SoftwareAppDelegate.h"
 #include "app/RecoverySessionController.h"
+#include "app/TerminateSignal.h"
+#include "app/TreeScreenController.h"
 #include "app/WindowElements.h"
 #include "app/WorkerRequestBridge.h"
 #include "platform/ProcessFlags.h"
@@ -10,12 +12,27 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QTimer>
+#include <chrono>
+#include <utility>
+
+namespace {
+constexpr std::chrono::milliseconds kKeptQuitRecheck{20};
+} // namespace
 
 QuitController::QuitController(Quelvar_Recovery_SoftwareAppDelegate& delegate, WindowElements& elements,
                                WorkerRequestBridge& requests)
     : delegate_(delegate), elements_(elements), requests_(requests) {}
 
 void QuitController::connectControls() {
+    // Queued: a save that has ended says so from its own thread, and the
+    // quit it kept is asked afresh from the window's own event loop.
+    connect(
+        &delegate_, &Quelvar_Recovery_SoftwareAppDelegate::scanInfoOrSavingEnded, this,
+        [this] {
+            if (std::exchange(quitAfterSave_, false)) carryOutKeptQuit();
+        },
+        Qt::QueuedConnection);
     MainWindow* window = elements_.window();
     if (!window) return;
     connect(window->quitAction(), &QAction::triggered, this, &QuitController::terminateApplication);
@@ -24,6 +41,10 @@ void QuitController::connectControls() {
     connect(window, &MainWindow::windowClosed, this, [this] {
         if (!terminating_) terminateApp();
     });
+}
+
+void QuitController::followTerminateSignals(TerminateSignal& signal) {
+    connect(&signal, &TerminateSignal::requested, this, &QuitController::terminateApplication);
 }
 
 bool QuitController::onResultScreen() const {
@@ -49,12 +70,35 @@ bool QuitController::refuseWhileProcessing() {
     return true;
 }
 
+bool QuitController::waitForTheSavesEnd() {
+    if (delegate_.scanInfoOrSavingNotProcessing()) return false;
+    const TreeScreenController* tree = TreeScreenController::of(delegate_);
+    if (!tree || !tree->savingAtItsLastAlert()) return false;
+    // Its alert says how the save ended; it stays until the user has read
+    // it, and the program does not forget that it was asked to end.
+    quitAfterSave_ = true;
+    return true;
+}
+
+void QuitController::carryOutKeptQuit() {
+    // The save's thread gives the window its buttons back after it says it
+    // has ended, and waits for the window to do so: the program ends only
+    // once that thread is done, asked again from the event loop meanwhile.
+    TreeScreenController* tree = TreeScreenController::of(delegate_);
+    if (tree && tree->savingRunning()) {
+        QTimer::singleShot(kKeptQuitRecheck, this, &QuitController::carryOutKeptQuit);
+        return;
+    }
+    terminateApplication();
+}
+
 void QuitController::terminateApplication() {
+    if (terminating_) return;
     if (!onResultScreen()) {
         if (!refuseWhileScanning()) terminateApp();
         return;
     }
-    if (refuseWhileProcessing()) return;
+    if (waitForTheSavesEnd() || refuseWhileProcessing()) return;
     // On 2 the program ends once the session is written.
     if (promptForScanInfoSaving() == 1) terminateApp();
 }
@@ -66,7 +110,7 @@ bool QuitController::windowShouldClose() {
         delegate_.previewClose();
         return true;
     }
-    if (refuseWhileProcessing()) return false;
+    if (waitForTheSavesEnd() || refuseWhileProcessing()) return false;
     // On 2 the program ends once the session is written.
     return promptForScanInfoSaving() == 1;
 }

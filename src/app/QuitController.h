@@ -3,15 +3,19 @@
 #include <QObject>
 
 class Quelvar_Recovery_SoftwareAppDelegate;
+class TerminateSignal;
 class WindowElements;
 class WorkerRequestBridge;
 
-// When the program may end, and how: the Quit command and the main window's
-// close button refuse while a scan runs off the result screen, or while a
-// session or the recovered data is being saved or a session opened on it;
-// on the result screen an unsaved tree is first offered for saving as a
-// recovery session, and the program then ends once the session is written.
-// Once the end is under way nothing asks again.
+// When the program may end, and how: the Quit command, a terminate signal
+// and the main window's close button refuse while a scan runs off the result
+// screen, or while a session or the recovered data is being saved or a
+// session opened on it; on the result screen an unsaved tree is first offered
+// for saving as a recovery session, and the program then ends once the
+// session is written. A save that has written all it will and shows its last
+// alert is no longer running: a quit asked then waits for the user to read
+// that alert and is carried out after it. Once the end is under way nothing
+// asks again.
 class QuitController : public QObject {
     Q_OBJECT
 public:
@@ -20,6 +24,8 @@ public:
 
     // The Quit command, the window's close button and its closing.
     void connectControls();
+    // A terminate signal asks as the Quit command does.
+    void followTerminateSignals(TerminateSignal& signal);
 
     void terminateApplication();
     bool windowShouldClose();
@@ -39,10 +45,16 @@ private:
     // The refusals; false when the program may go on towards its end.
     bool refuseWhileScanning();
     bool refuseWhileProcessing();
+    // True when the only process running is a save at its last alert: the
+    // quit is then kept for the save's end (quitAfterSave_).
+    bool waitForTheSavesEnd();
+    // The quit kept for a save's end, once nothing of the save runs.
+    void carryOutKeptQuit();
 
     Quelvar_Recovery_SoftwareAppDelegate& delegate_;
     WindowElements& elements_;
     WorkerRequestBridge& requests_;
     QMetaObject::Connection pendingQuit_;
     bool terminating_ = false;
+    bool quitAfterSave_ = false;
 };

@@ -102,6 +102,8 @@ public:
     bool treeWorkerRunning() const { return treeWorkerRunning_; }
     // Whether a save started here is still running.
     bool savingRunning() { return saving_ && !saving_->waitUntilFinished(std::chrono::milliseconds(0)); }
+    // Whether that save has ended and only its last alert is left.
+    bool savingAtItsLastAlert() const { return saving_ && saving_->atItsLastAlert(); }
 
 signals:
     // After showTree, showTreeModified, and the end of freeTree's worker.

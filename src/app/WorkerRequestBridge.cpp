@@ -68,7 +68,14 @@ QMessageBox* WorkerRequestBridge::makeAlert(const QString& title, const QString&
     *b0 = alternateButton.isEmpty() ? nullptr : box->addButton(alternateButton, QMessageBox::RejectRole);
     *bm1 = otherButton.isEmpty() ? nullptr : box->addButton(otherButton, QMessageBox::DestructiveRole);
     box->setDefaultButton(static_cast<QPushButton*>(*b1));
-    box->setEscapeButton(*b0 ? *b0 : (*bm1 ? *bm1 : *b1));
+    // Escape and the alert's close box take the alert back where it offers
+    // that: its Cancel button, wherever it stands ("No" to the session
+    // question on the way out would lose the scan). Elsewhere they answer as
+    // the alternate, the other or the only button.
+    QAbstractButton* cancel = nullptr;
+    for (QAbstractButton* b : {*b1, *b0, *bm1})
+        if (b && b->text() == QLatin1String("Cancel")) cancel = b;
+    box->setEscapeButton(cancel ? cancel : (*b0 ? *b0 : (*bm1 ? *bm1 : *b1)));
     return box;
 }
 

@@ -221,6 +221,7 @@ void DataSaving::startSaveThread(const std::string& path) {
     {
         std::lock_guard lock(mutex_);
         running_ = true;
+        atLastAlert_ = false;
     }
     std::thread([self = shared_from_this(), path] { self->saveFilesAndFolders(Dict{{"path", path}}); }).detach();
 }
@@ -228,6 +229,11 @@ void DataSaving::startSaveThread(const std::string& path) {
 bool DataSaving::waitUntilFinished(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [this] { return !running_; });
+}
+
+bool DataSaving::atItsLastAlert() const {
+    std::lock_guard lock(mutex_);
+    return running_ && atLastAlert_;
 }
 
 void DataSaving::abortDataSaving() {
@@ -449,6 +455,7 @@ void DataSaving::saveFilesAndFolders(const platform::Dict& argument) {
             ending_ = ending;
             endTitle_ = title;
             endBody_ = body;
+            atLastAlert_ = true;
         }
         platform::logFormat("%@: %@", title, path);
         alert(title, body, "OK");

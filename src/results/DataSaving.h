@@ -139,6 +139,9 @@ public:
 
     // Blocks until a save started here has ended (true) or the time is up.
     bool waitUntilFinished(std::chrono::milliseconds timeout);
+    // Whether the save has written all it will and only its last alert
+    // (and giving the window back) is left: nothing of it runs any more.
+    bool atItsLastAlert() const;
 
     // --- state ---
     std::uint64_t markedData() const { return markedData_.load(); }
@@ -354,6 +357,7 @@ private:
     std::condition_variable changed_;
     std::thread elapsedThread_;
     bool running_ = false;
+    bool atLastAlert_ = false;
     Ending ending_ = Ending::None;
     std::string endTitle_, endBody_;
 };

@@ -115,8 +115,9 @@ private slots:
     }
 
     // The rows moved by a device attached or detached, not by the user: the chosen disk (the second in view) stays
-    // chosen while it is listed as the same medium, and the list stays scrolled where it was; a press that lands as
-    // they move (within the settle time), on a place that now shows another disk, chooses nothing.
+    // chosen while it is listed as the same medium, and the list stays scrolled where it was unless that would hide
+    // the chosen disk; a press that lands as they move (within the settle time), on a place that now shows another
+    // disk, chooses nothing.
     void aReloadOfItsOwnKeepsTheChosenDiskAndAPressAsTheRowsMoveChoosesNothing() {
         using namespace std::chrono_literals;
         const auto above = [](Array& d) { d.insert(d.begin(), diskRow("/dev/new", 1)); };
@@ -126,9 +127,10 @@ private slots:
             int chosen, pressed; // places in view, -1 none
             std::chrono::milliseconds settle;
             const char* expected;
+            int scrolled = 4; // the first row in view after
         } cases[] = {
             {"attached above", above, 1, -1, 0ms, "/dev/d05"},
-            {"detached above, out of view", [](Array& d) { d.erase(d.begin()); }, 0, -1, 0ms, "/dev/d04"},
+            {"detached above, out of view", [](Array& d) { d.erase(d.begin()); }, 0, -1, 0ms, "/dev/d04", 3},
             {"another image there", [](Array& d) { d[5].dict()->set("Medium Identity", "2"); }, 1, -1, 0ms, "<none>"},
             {"nothing chosen", above, -1, -1, 0ms, "<none>"},
             {"the same rows", [](Array&) {}, 1, -1, 0ms, "/dev/d05"},
@@ -164,12 +166,47 @@ private slots:
             QSignalSpy resets(table->model(), &QAbstractItemModel::modelReset);
             QCOMPARE(follow(disks), changed);
             QCOMPARE(std::tuple(c.what, resets.count(), table->verticalScrollBar()->value()),
-                     std::tuple(c.what, changed ? 1 : 0, 4));
+                     std::tuple(c.what, changed ? 1 : 0, c.scrolled));
             if (c.pressed >= 0) press(c.pressed);
             QCOMPARE(QString::fromLatin1(c.what) + ": " +
                          path(source->selectedRow(DrivesTableDataSource::Table::Drives)),
                      QString::fromLatin1(c.what) + ": " + c.expected);
             QCOMPARE(p.enabled("nextButtonInDrivesList"), QLatin1String(c.expected) != QLatin1String("<none>"));
+        }
+    }
+
+    // A disk near the bottom of the scrolled list chosen, the devices above it detached one at a time (the list gets
+    // shorter) and others attached above it: after every relist that disk is chosen and wholly in view.
+    void theChosenDiskStaysInViewAsDevicesComeAndGo() {
+        ProgramUnderTest p;
+        DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
+        auto* table = p.widget<QTableView>("tableViewDrives");
+        p.delegate.setScanMode(platform::ScanMode::Partitions);
+        p.delegate.setZeroTableViewDrivesList(false);
+        p.window.selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
+        p.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        source->setRowsSettleTime(std::chrono::milliseconds(0)); // the press is the user's, not a row that moved
+        Array disks = fourteenDisks();
+        p.delegate.setDriveLists({disks, Array{}, Array{}});
+        source->reloadDrivesKeepingChoice();
+        table->scrollToBottom();
+        const int chosen = table->rowAt(table->viewport()->height() - 1) - 1;
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualRect(table->model()->index(chosen, 0)).center());
+        const QString disk = path(source->selectedRow(DrivesTableDataSource::Table::Drives));
+        QVERIFY(chosen > 0 && table->verticalScrollBar()->value() > 0 &&
+                disk == QString::asprintf("/dev/d%02d", chosen));
+        for (int step = 0; step < 10; ++step) {
+            if (step < 4)
+                disks.erase(disks.begin());
+            else
+                disks.insert(disks.begin(), diskRow("/dev/new" + std::to_string(step), 1));
+            p.delegate.setDriveLists({disks, Array{}, Array{}});
+            QVERIFY(source->reloadDrivesKeepingChoice());
+            QCOMPARE(path(source->selectedRow(DrivesTableDataSource::Table::Drives)), disk);
+            const QRect shown = table->visualRect(table->selectionModel()->selectedRows().first());
+            QVERIFY2(table->viewport()->rect().contains(shown), qPrintable(QString::number(step)));
         }
     }
 

@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 #include "app/PreviewWindow.h"
 #include "app/RecoverySessionController.h"
+#include "app/TerminateSignal.h"
 #include "app/TreeScreenController.h"
 #include "platform/KeyedArchiver.h"
 #include "results/qt/ResultOutlineModel.h"
@@ -16,6 +17,9 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QWindow>
+#include <csignal>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using platform::Dict;
@@ -510,6 +514,70 @@ private slots:
         s.showResult(smallVolume());
         saved->freeTree();
         QVERIFY(saveThen(quit, s.folder + "/last.drs") && s.p.delegate.selectedVolume()->scanInfoSaved);
+    }
+
+    // A quit on the result screen taken back at the session question by Escape, or by the question's close box, is
+    // taken back as by its Cancel: the program goes on, on the same page with the same found files.
+    void aQuitTakenBackByEscapeOrTheCloseBoxKeepsTheFoundFiles() {
+        SessionProgram s;
+        s.showResult(smallVolume());
+        s.p.window.show();
+        const std::shared_ptr<Volume> volume = s.p.delegate.selectedVolume();
+        const int rows = s.tree->model()->rowCount(s.tree->model()->index(0, 0));
+        for (const auto& back :
+             {std::function<void(QMessageBox*)>([](QMessageBox* b) { QTest::keyClick(b, Qt::Key_Escape); }),
+              std::function<void(QMessageBox*)>([](QMessageBox* b) { b->windowHandle()->close(); })}) {
+            s.p.window.activateWindow(); // the shortcut goes to the active window
+            QVERIFY(QTest::qWaitForWindowActive(&s.p.window));
+            AlertAnswerer question(QString(), back);
+            QVERIFY(!programEnds([&] { QTest::keyClick(&s.p.window, Qt::Key_Q, Qt::ControlModifier); }, 300));
+            QCOMPARE(question.title(), QStringLiteral("Do you want to save recovery session?"));
+            QVERIFY(s.p.window.isVisible() && s.p.window.selectedIdentifier() == QStringLiteral("Tree"));
+            QVERIFY(s.p.delegate.selectedVolume() == volume && s.p.delegate.dirRootTemp() == volume->dirRoot);
+            QCOMPARE(s.tree->model()->rowCount(s.tree->model()->index(0, 0)), rows);
+        }
+    }
+
+    // A terminate while a save of the found files runs is refused as a quit is. One that comes while the save's last
+    // alert is up leaves that alert to be read, and the program then ends as a quit on the result screen does.
+    void aTerminateAtASavesLastAlertEndsTheProgramOnceItIsRead() {
+        Cards cards;
+        const fs::path card = cards.make("card.img", 11);
+        SessionProgram s{platform::Array{diskRow(card.string(), Cards::kSize)}};
+        TerminateSignal terminate;
+        s.p.delegate.followTerminateSignals(terminate);
+        s.p.delegate.initialDriveList();
+        const std::shared_ptr<Volume> volume = cards.carved(card);
+        // The card answers only once the test lets it: the save is held in its first read.
+        auto held = std::make_shared<std::atomic<bool>>(true);
+        volume->setRawRead([held](int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t at) {
+            while (held->load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return static_cast<std::int64_t>(::pread(fd, buffer, length, static_cast<off_t>(at)));
+        });
+        s.showResult(volume);
+        QVERIFY(s.tree->model()->setData(s.tree->model()->index(0, ResultOutlineModel::MarkColumn), Qt::Checked,
+                                         Qt::CheckStateRole));
+        AlertAnswerer yes("Yes");
+        s.p.widget<QAbstractButton>("saveButton")->click();
+        s.chooseInDialog(QString::fromStdString(testsupport::makeTempDir("saved").string()));
+        AlertAnswerer refused("OK");
+        QCOMPARE(::raise(SIGTERM), 0);
+        QTRY_VERIFY(refused.answered());
+        QCOMPARE(refused.title(), QStringLiteral("Process Running"));
+
+        bool readAfterTheTerminate = false, terminated = false;
+        AlertAnswerer no("No", [&](QMessageBox* box) {
+            if (box->text() != QStringLiteral("Saving Completed") || std::exchange(terminated, true)) return;
+            QSignalSpy taken(&terminate, &TerminateSignal::requested);
+            QCOMPARE(::raise(SIGTERM), 0);
+            QVERIFY(taken.wait(5000) && box->isVisible());
+            readAfterTheTerminate = true;
+            box->buttons().first()->click();
+        });
+        QVERIFY(programEnds([&] { *held = false; }, 30000));
+        QVERIFY(readAfterTheTerminate);
+        QCOMPARE(no.title(), QStringLiteral("Do you want to save recovery session?"));
     }
 
     // "No" ends the program, by the close button as by the Quit command; an
