@@ -2,6 +2,7 @@
 
 #include "carving/PictureSize.h"
 #include "platform/CheckedMath.h"
+#include "platform/Crc32.h"
 #include "signatures/BTreeTableClassSig.h"
 #include "signatures/RtfGraphics.h"
 #include "signatures/Sig.h"
@@ -195,7 +196,12 @@ bool SignatureGroupDetection::repeatsListedHeader(const Sig& sig, std::uint64_t 
     const auto listed = listedSpans_.find(&sig);
     if (listed == listedSpans_.end() || sector <= listed->second.first || sector >= listed->second.end) return false;
     const std::size_t compared = std::min(bytes.size(), kHeaderCopyBytes);
-    return std::equal(bytes.data(), bytes.data() + compared, listed->second.head.data());
+    return std::equal(bytes.data(), bytes.data() + compared, listed->second.head.data()) &&
+           firstSectorCrc(bytes) != listed->second.sectorCrc;
+}
+
+std::uint32_t SignatureGroupDetection::firstSectorCrc(platform::ByteView bytes) const {
+    return platform::crc32(bytes.sub(0, std::min<std::size_t>(bytes.size(), volume_.u32BytesInSector())));
 }
 
 void SignatureGroupDetection::noteListed(const Sig& sig, std::uint64_t sector, platform::ByteView bytes) {
@@ -207,6 +213,7 @@ void SignatureGroupDetection::noteListed(const Sig& sig, std::uint64_t sector, p
     span.end = platform::saturatingAdd(sector, bps != 0 ? size / bps + (size % bps != 0) : 0);
     span.head.fill(0);
     bytes.copyTo(0, span.head.data(), std::min(bytes.size(), kHeaderCopyBytes));
+    span.sectorCrc = firstSectorCrc(bytes);
 }
 
 BlockSearchEngine::Skip SignatureGroupDetection::record(Sig& sig, std::uint64_t sector, platform::ByteView bytes,

@@ -102,13 +102,17 @@ private:
     // Whether the hit at `sector` of a type taken unchecked repeats, inside
     // the span listed for the last file of the type, that file's header:
     // the first kHeaderCopyBytes of its sector are those of the file's
-    // first. Distinct files of a type differ there (their names, sizes and
-    // offsets), while a format that repeats its header inside a file (a
-    // partition pack, a member header) repeats it byte for byte; a hit past
-    // the span is always a file.
+    // first, and the rest of the sector is not. Distinct files of a type
+    // differ there (their names, sizes and offsets), while a format that
+    // repeats its header inside a file (a partition pack, a frame header)
+    // repeats it byte for byte before data of its own; a first sector the
+    // same throughout is a copy of the whole file (a photo saved twice),
+    // which is a file. A hit past the span is always a file.
     bool repeatsListedHeader(const Sig& sig, std::uint64_t sector, platform::ByteView bytes) const;
     // Notes the file just listed of a type taken unchecked.
     void noteListed(const Sig& sig, std::uint64_t sector, platform::ByteView bytes);
+    // The checksum of the first sector of `bytes`.
+    std::uint32_t firstSectorCrc(platform::ByteView bytes) const;
     // Files the hit under the first picture the pending RTF package expects
     // that it matches; false when it matches none.
     bool recordRtfGraphic(Sig& sig, std::uint64_t sector);
@@ -146,6 +150,7 @@ private:
         std::uint64_t first = 0;
         std::uint64_t end = 0;
         std::array<std::uint8_t, kHeaderCopyBytes> head{};
+        std::uint32_t sectorCrc = 0;
     };
     std::unordered_map<const Sig*, ListedSpan> listedSpans_;
     // The sectors passed over that the search has yet to reach, the nearest

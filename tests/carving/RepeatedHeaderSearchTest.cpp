@@ -196,8 +196,9 @@ TEST_F(RepeatedHeaderSearchTest, OfficeFilesAreFoundByTheirOwnTypeAloneAndTheCar
 }
 
 // A type of the user's own, at 1 MB a file: a file whose first 64 bytes stand again at three of its sectors, another
-// file of the type inside the span listed for it, and a copy of the first's header past that span. The copies inside
-// the span are not files; the other file and the copy past the span are. A search resumed before the first file
+// file of the type inside the span listed for it, a copy of its whole first sector there, and a copy of the first's
+// header past that span. The copies of the header inside the span are not files; the other file, the whole copy and
+// the copy past the span are. A search resumed before the first file
 // finds it again and knows its copies; one resumed inside it does not know it and lists the first copy it meets, as
 // the search did before, whose own copies then follow it.
 TEST_F(RepeatedHeaderSearchTest, AHeaderCopyInsideTheSpanListedForAFileOfAnUncheckedTypeIsNoFile) {
@@ -218,6 +219,9 @@ TEST_F(RepeatedHeaderSearchTest, AHeaderCopyInsideTheSpanListedForAFileOfAnUnche
         written[copy] = head('a');
     for (const auto& [sector, bytes] : written)
         testsupport::writeAt(image, sector * 512, {bytes.begin(), bytes.end()});
+    // A copy of the whole first sector is a copy of the file (the same photo saved twice), and a file.
+    const std::uint64_t twin = file + 100;
+    testsupport::writeAt(image, twin * 512, testsupport::readBytesAt(image, file * 512, 512));
 
     auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
     v->setRawSearchStart(0, 100);
@@ -233,13 +237,13 @@ TEST_F(RepeatedHeaderSearchTest, AHeaderCopyInsideTheSpanListedForAFileOfAnUnche
         return starts;
     };
     PlainSignatureSearch(*v, search, pair).signatureSearchDiskStartAt(0);
-    const std::set<std::uint64_t> files{file, other, past};
+    const std::set<std::uint64_t> files{file, twin, other, past};
     EXPECT_EQ(listed(), files);
     v->autoCrashRecovery = true;
     PlainSignatureSearch(*v, search, pair).signatureSearchDiskStartAt(file - 10);
     EXPECT_EQ(listed(), files);
     PlainSignatureSearch(*v, search, pair).signatureSearchDiskStartAt(file + 8);
-    EXPECT_EQ(listed(), (std::set<std::uint64_t>{file, file + 16, other, past}));
+    EXPECT_EQ(listed(), (std::set<std::uint64_t>{file, file + 16, twin, other, past}));
 }
 
 } // namespace
