@@ -2,9 +2,10 @@
 # scan-image on a read-only loop device, on a name with control characters and on a volume it cannot use.
 #   scan-image-hostile.sh SCAN_IMAGE DATA_DIR
 set -euo pipefail
+source "$(dirname "$(readlink -f "$0")")/../support/loop-devices.sh"
 scan=$1 img=$(mktemp -d)/hfsplus.raw loop=
 [ "$(id -u)" -eq 0 ] && command -v losetup >/dev/null || { echo "needs root and losetup"; exit 77; }
-trap '[ -z "$loop" ] || losetup -d "$loop"; rm -rf "${img%/*}"' EXIT && trap 'exit 1' INT TERM
+trap '[ -z "$loop" ] || loop_detach_own "$loop" "$img"; rm -rf "${img%/*}"' EXIT && trap 'exit 1' INT TERM
 fail() { echo "$*"; exit 1; }
 cp "$2/hfsplus.raw" "$img" && chmod u+w "$img"
 # "a_link" (key and thread record, UTF-16 big-endian) becomes "a<LF>l<ESC>nk".
