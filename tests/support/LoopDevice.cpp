@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/loop.h>
 #include <optional>
 #include <sys/ioctl.h>
@@ -20,99 +21,120 @@ namespace testsupport {
 
 namespace {
 
-// The node's file as the kernel names it in sysfs; empty where it holds none.
-std::string backingFileOf(const std::string& node) {
-    std::string name = readText(fs::path("/sys/block") / fs::path(node).filename() / "loop" / "backing_file");
-    return name.substr(0, name.find('\n'));
-}
-
-// What a node holds, through a descriptor open on it: the kernel looks up
-// its file's numbers as stat does.
-enum class Held { Nothing, TheFile, Another };
-Held heldThrough(int fd, const std::string& node, const fs::path& file, dev_t device, ino_t inode) {
-    loop_info64 info{};
-    if (::ioctl(fd, LOOP_GET_STATUS64, &info) == 0)
-        return info.lo_device == device && info.lo_inode == inode ? Held::TheFile : Held::Another;
-    if (errno == ENXIO) return Held::Nothing;
-    // Bound to a file whose numbers cannot be looked up (its FUSE server is
-    // gone): the descriptor keeps the node bound, so its path says it.
-    return backingFileOf(node) == file.string() ? Held::TheFile : Held::Another;
-}
-
-std::optional<Held> heldAt(const std::string& node, const fs::path& file, dev_t device, ino_t inode) {
-    const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    const Held held = heldThrough(fd, node, file, device, inode);
-    ::close(fd);
-    return held;
-}
+// A node's descriptor, closed when it goes; while it is open, anyone's
+// detach only marks the device to go at its last close, so what it holds
+// stays as it was looked at.
+struct OpenNode {
+    int fd;
+    explicit OpenNode(const std::string& node) : fd(::open(node.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~OpenNode() {
+        if (fd >= 0) ::close(fd);
+    }
+    OpenNode(const OpenNode&) = delete;
+    OpenNode& operator=(const OpenNode&) = delete;
+};
 
 } // namespace
 
-LoopDevice::LoopDevice(const fs::path& file, const std::string& options) {
-    if (!identify(file)) return;
-    const std::string out =
-        runCommand("losetup " + options + " -f --show " + shellQuote(file_.string()) + " 2>/dev/null").value_or("");
-    path_ = out.substr(0, out.find('\n'));
+LoopDevice::Attachment LoopDevice::heldThrough(int fd) {
+    Attachment held;
+    loop_info64 info{};
+    // Bound to a file whose numbers cannot be looked up (its FUSE server is
+    // gone), the node answers with that error rather than ENXIO.
+    if (::ioctl(fd, LOOP_GET_STATUS64, &info) == 0) {
+        held.bound = true;
+        held.device = static_cast<dev_t>(info.lo_device);
+        held.inode = static_cast<ino_t>(info.lo_inode);
+    } else {
+        held.bound = errno != ENXIO;
+    }
+#ifdef BLKGETDISKSEQ
+    __u64 sequence = 0;
+    if (::ioctl(fd, BLKGETDISKSEQ, &sequence) == 0) held.sequence = sequence;
+#endif
+    return held;
 }
 
-bool LoopDevice::identify(const fs::path& file) {
+bool LoopDevice::ours(const Attachment& held) const {
+    if (!held.bound) return false;
+    if (attachment_.sequence != 0) return held.sequence == attachment_.sequence;
+    return held.device == attachment_.device && held.inode == attachment_.inode;
+}
+
+LoopDevice::LoopDevice(const fs::path& file, const std::string& options) {
     std::error_code ec;
     file_ = fs::weakly_canonical(fs::absolute(file), ec);
+    const std::string out =
+        runCommand("losetup " + options + " -f --show " + shellQuote(file_.string()) + " 2>/dev/null").value_or("");
+    take(out.substr(0, out.find('\n')));
+}
+
+bool LoopDevice::take(const std::string& node) {
     struct stat st {};
-    if (ec || ::stat(file_.c_str(), &st) != 0) return false;
-    fileDevice_ = st.st_dev;
-    fileInode_ = st.st_ino;
+    if (node.empty() || ::stat(file_.c_str(), &st) != 0) return false;
+    const OpenNode open(node);
+    if (open.fd < 0) return false;
+    // The file is there, so no other file has its numbers: the node holds this
+    // attachment, or another process's made since.
+    const Attachment held = heldThrough(open.fd);
+    if (!held.bound || held.device != st.st_dev || held.inode != st.st_ino) {
+        std::fprintf(stderr, "%s holds %s, not %s, just after it was attached there\n", node.c_str(),
+                     holding(node).c_str(), file_.c_str());
+        return false;
+    }
+    attachment_ = held;
+    path_ = node;
     return true;
 }
 
 bool LoopDevice::holdsItsFile() const {
-    return !path_.empty() && heldAt(path_, file_, fileDevice_, fileInode_) == Held::TheFile;
+    if (path_.empty()) return false;
+    const OpenNode open(path_);
+    return open.fd >= 0 && ours(heldThrough(open.fd));
 }
 
 bool LoopDevice::detach() {
     if (path_.empty()) return false;
     const std::string node = std::exchange(path_, {});
-    const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool ours = fd >= 0 && heldThrough(fd, node, file_, fileDevice_, fileInode_) == Held::TheFile;
-    // With this descriptor open, the kernel only marks the device to go at
-    // its last close: this one, or that of a reader still holding it.
-    const bool detached = ours && ::ioctl(fd, LOOP_CLR_FD, 0) == 0;
-    if (fd >= 0) ::close(fd);
-    if (!ours)
-        std::fprintf(stderr, "%s no longer holds %s but %s: it is not this test's to detach\n", node.c_str(),
-                     file_.c_str(), holding(node).c_str());
-    return detached;
+    const OpenNode open(node);
+    if (open.fd < 0 || !ours(heldThrough(open.fd))) {
+        std::fprintf(stderr, "%s no longer holds the attachment of %s but %s: it is not this test's to detach\n",
+                     node.c_str(), file_.c_str(), holding(node).c_str());
+        return false;
+    }
+    // Gone at the last close: this descriptor's, or that of a reader still
+    // holding the device.
+    return ::ioctl(open.fd, LOOP_CLR_FD, 0) == 0;
 }
 
 bool LoopDevice::swapTo(const fs::path& file, const std::string& options) {
     using namespace std::chrono_literals;
     const std::string node = path_;
-    const fs::path before = file_;
-    const dev_t device = fileDevice_;
-    const ino_t inode = fileInode_;
-    if (!detach() || !identify(file)) return false;
+    if (!detach()) return false;
+    std::error_code ec;
+    file_ = fs::weakly_canonical(fs::absolute(file), ec);
     // Polled often: a node let go of is free for any process's attach until
-    // this one's comes.
-    std::optional<Held> held;
-    for (int i = 0; i < 2000 && held != Held::Another; ++i) {
-        held = heldAt(node, before, device, inode);
-        if (held == Held::Nothing &&
-            runCommand("losetup " + options + " " + node + " " + shellQuote(file_.string()) + " 2>/dev/null")) {
-            path_ = node;
-            return true;
-        }
-        if (held != Held::Another) std::this_thread::sleep_for(2ms);
+    // this one's comes. While it still holds the attachment just detached, a
+    // reader has it open.
+    bool taken = false;
+    for (int i = 0; i < 2000 && !taken; ++i) {
+        std::optional<Attachment> held;
+        if (const OpenNode open(node); open.fd >= 0) held = heldThrough(open.fd);
+        taken = held && held->bound && !ours(*held);
+        if (held && !held->bound &&
+            runCommand("losetup " + options + " " + node + " " + shellQuote(file_.string()) + " 2>/dev/null"))
+            return take(node);
+        if (!taken) std::this_thread::sleep_for(2ms);
     }
     std::fprintf(stderr, "%s %s, so %s is not attached there\n", node.c_str(),
-                 held == Held::Another ? ("went to another process's " + holding(node)).c_str()
-                                       : "was not let go of by its readers",
+                 taken ? ("went to another process's " + holding(node)).c_str() : "was not let go of by its readers",
                  file_.c_str());
     return false;
 }
 
 std::string LoopDevice::holding(const std::string& node) {
-    const std::string name = backingFileOf(node);
+    std::string name = readText(fs::path("/sys/block") / fs::path(node).filename() / "loop" / "backing_file");
+    name = name.substr(0, name.find('\n'));
     return name.empty() ? std::string("nothing") : name;
 }
 

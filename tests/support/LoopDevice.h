@@ -3,10 +3,13 @@
 // A loop device a test attaches over a file of its own. Other processes on
 // the machine attach and detach loop devices too, and the kernel gives a node
 // that one let go of to the next that asks: a node is this object's only
-// while it holds the file attached there, known by its device and inode
-// numbers (a path may name another file by then), and only then is it
-// detached. tests/support/loop-devices.sh does the same for the scripts.
+// while it holds the attachment made there, and only then is it detached.
+// An attachment is known by the sequence number the kernel gives it, which no
+// later one shares (where the kernel has none, by its file's device and inode
+// numbers), never by the file's path, which may name another file by then.
+// tests/support/loop-devices.sh does the same for the scripts.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
@@ -25,12 +28,12 @@ public:
 
     // The node ("/dev/loopN"); empty when there is none.
     const std::string& path() const { return path_; }
-    // Whether the node still holds the file this object attached there.
+    // Whether the node still holds the attachment this object made there.
     bool holdsItsFile() const;
-    // Detaches the device where it still holds its file, and forgets it
-    // either way. Where it holds another file (someone else detached it and
-    // the node went to another process), that is left attached, said on the
-    // standard error, and the answer is false. The node is held open from
+    // Detaches the device where it still holds its attachment, and forgets
+    // it either way. Where it does not (someone else detached it, and the
+    // node may have gone to another process), what it holds is left
+    // attached, said on the standard error, and the answer is false. The node is held open from
     // the look to the detach: anyone else's detach meanwhile only marks it to
     // go at its last close, so no other attach comes between the two.
     bool detach();
@@ -48,11 +51,23 @@ public:
     static std::string holding(const std::string& node);
 
 private:
-    bool identify(const std::filesystem::path& file);
+    // What a node holds: whether it is bound, the kernel's sequence number of
+    // its attachment (0 where it keeps none) and its file's device and inode
+    // numbers.
+    struct Attachment {
+        bool bound = false;
+        std::uint64_t sequence = 0;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    static Attachment heldThrough(int fd);
+    bool ours(const Attachment& held) const;
+    // Takes the attachment just made at `node` over file_ as this object's,
+    // where the node holds that file.
+    bool take(const std::string& node);
     std::string path_;
     std::filesystem::path file_;
-    dev_t fileDevice_ = 0;
-    ino_t fileInode_ = 0;
+    Attachment attachment_;
 };
 
 } // namespace testsupport
