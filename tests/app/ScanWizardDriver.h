@@ -113,12 +113,14 @@ struct Wizard {
         return QStringLiteral("%1 is not listed: the drives list has loaded with the rows %2%3")
             .arg(device, rows.join(QStringLiteral(", ")), held);
     }
-    // A device's row in the drives list, and the device chosen ("none").
-    std::optional<platform::Dict> driveRow(const std::string& path) {
+    // A device's row in the drives list, by its path or by another of its
+    // values ("Medium Identity", which no later medium at the node shares),
+    // and the device chosen ("none").
+    std::optional<platform::Dict> driveRow(const std::string& value, const char* key = "Path") {
         auto* table = p.widget<QTableView>("tableViewDrives");
         for (int r = 0; r < table->model()->rowCount(); ++r)
             if (auto row = DriveListTableModel::rowDict(table->model()->index(r, 0));
-                row && row->get("Path").stringValue() == path)
+                row && row->get(key).isString() && row->get(key).stringValue() == value)
                 return row;
         return std::nullopt;
     }

@@ -87,7 +87,7 @@ bool LoopDevice::take(const std::string& node) {
     return true;
 }
 
-bool LoopDevice::holdsItsFile() const {
+bool LoopDevice::stillAttached() const {
     if (path_.empty()) return false;
     const OpenNode open(path_);
     return open.fd >= 0 && ours(heldThrough(open.fd));

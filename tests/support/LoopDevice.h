@@ -29,13 +29,14 @@ public:
     // The node ("/dev/loopN"); empty when there is none.
     const std::string& path() const { return path_; }
     // Whether the node still holds the attachment this object made there.
-    bool holdsItsFile() const;
+    bool stillAttached() const;
     // Detaches the device where it still holds its attachment, and forgets
     // it either way. Where it does not (someone else detached it, and the
     // node may have gone to another process), what it holds is left
-    // attached, said on the standard error, and the answer is false. The node is held open from
-    // the look to the detach: anyone else's detach meanwhile only marks it to
-    // go at its last close, so no other attach comes between the two.
+    // attached, said on the standard error, and the answer is false. The
+    // node is held open from the look to the detach: anyone else's detach
+    // meanwhile only marks it to go at its last close, so no other attach
+    // comes between the two.
     bool detach();
     // The device's file swapped for `file` at the same node, as a card is
     // swapped in a reader: detached, then attached again there with

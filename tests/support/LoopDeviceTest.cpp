@@ -18,20 +18,20 @@ TEST(LoopDevice, ADeviceAnotherProcessWasGivenAfterItsOwnWasDetachedIsLeftAttach
     testsupport::zeroFile(card, 1 << 20);
     LoopDevice ours(card);
     if (ours.path().empty()) GTEST_SKIP() << "attaching a loop device needs root and losetup";
-    EXPECT_TRUE(ours.holdsItsFile());
+    EXPECT_TRUE(ours.stillAttached());
     // Detached behind its back, and gone once its readers (udev's probe) let go.
     ASSERT_TRUE(testsupport::runCommand("losetup -d " + ours.path()));
-    for (int i = 0; i < 500 && ours.holdsItsFile(); ++i)
+    for (int i = 0; i < 500 && ours.stillAttached(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     // Another card under the same name, most likely at the node just freed.
     fs::remove(card);
     testsupport::zeroFile(card, 1 << 20);
     LoopDevice theirs(card);
     ASSERT_FALSE(theirs.path().empty());
-    EXPECT_FALSE(ours.holdsItsFile());
+    EXPECT_FALSE(ours.stillAttached());
     EXPECT_FALSE(ours.detach());
     EXPECT_TRUE(ours.path().empty());
-    EXPECT_TRUE(theirs.holdsItsFile()) << theirs.path() << " holds " << LoopDevice::holding(theirs.path());
+    EXPECT_TRUE(theirs.stillAttached()) << theirs.path() << " holds " << LoopDevice::holding(theirs.path());
     EXPECT_TRUE(theirs.detach());
 }
 
@@ -48,7 +48,7 @@ TEST(LoopDevice, ACardSwappedAtItsNodeIsTheDevicesFileFromThenOn) {
         return;
     }
     EXPECT_EQ(loop.path(), node);
-    EXPECT_TRUE(loop.holdsItsFile());
+    EXPECT_TRUE(loop.stillAttached());
     EXPECT_EQ(LoopDevice::holding(node), fs::weakly_canonical(dir / "second.img").string());
     EXPECT_TRUE(loop.detach());
 }
