@@ -14,6 +14,7 @@
 #include "platform/ProcessFlags.h"
 #include "results/qt/ResultOutlineModel.h"
 #include "scan/ScanThread.h"
+#include "support/LoopDevice.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -77,18 +78,49 @@ struct Wizard {
         const QRect r = view->visualRect(view->model()->index(row, 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
     }
+    // A drive's row is clicked once the list shows it with no listing
+    // running: a device attached just before comes with the listing the
+    // wizard waits for, or with the relist that follows a change elsewhere.
     void clickDriveRow(const std::string& path) {
+        const QString missing = waitForDriveRow(path);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QVERIFY(tables->selectRowWithPath(path));
         const int row = p.widget<QTableView>("tableViewDrives")->selectionModel()->selectedRows().first().row();
         p.widget<QTableView>("tableViewDrives")->clearSelection();
         clickRow("tableViewDrives", row);
     }
-    // A device's row in the drives list, and the device chosen ("none").
-    std::optional<platform::Dict> driveRow(const std::string& path) {
+    // Waits for a drive's row in the list, no listing running: nothing when
+    // it shows, else whether the list was still loading or had loaded
+    // without it, with the rows it has and what a loop device's node holds.
+    QString waitForDriveRow(const std::string& path, int ms = 15000) {
+        for (int i = 0; i < ms / 10 && (wizard->loadingDrives() || !driveRow(path)); ++i)
+            QTest::qWait(10);
+        if (!wizard->loadingDrives() && driveRow(path)) return {};
+        QStringList rows;
+        auto* table = p.widget<QTableView>("tableViewDrives");
+        for (int r = 0; r < table->model()->rowCount(); ++r)
+            if (auto row = DriveListTableModel::rowDict(table->model()->index(r, 0)))
+                rows << QString::fromStdString(row->get("Path").description());
+        const QString device = QString::fromStdString(path);
+        const QString held =
+            path.starts_with("/dev/loop")
+                ? QStringLiteral("; the node holds ") + QString::fromStdString(testsupport::LoopDevice::holding(path))
+                : QString();
+        if (wizard->loadingDrives())
+            return QStringLiteral("the drives list was still loading after %1 s, without a row for %2 so far (%3)%4")
+                .arg(ms / 1000)
+                .arg(device, rows.join(QStringLiteral(", ")), held);
+        return QStringLiteral("%1 is not listed: the drives list has loaded with the rows %2%3")
+            .arg(device, rows.join(QStringLiteral(", ")), held);
+    }
+    // A device's row in the drives list, by its path or by another of its
+    // values ("Medium Identity", which no later medium at the node shares),
+    // and the device chosen ("none").
+    std::optional<platform::Dict> driveRow(const std::string& value, const char* key = "Path") {
         auto* table = p.widget<QTableView>("tableViewDrives");
         for (int r = 0; r < table->model()->rowCount(); ++r)
             if (auto row = DriveListTableModel::rowDict(table->model()->index(r, 0));
-                row && row->get("Path").stringValue() == path)
+                row && row->get(key).isString() && row->get(key).stringValue() == value)
                 return row;
         return std::nullopt;
     }

@@ -24,6 +24,7 @@
 #include "support/ApfsNodeBuilder.h"
 #include "support/FailingReads.h"
 #include "support/HFSPlusImageBuilder.h"
+#include "support/LoopDevice.h"
 #include "support/PinnedPages.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -93,20 +94,6 @@ fs::path diskWithLostVolume() {
     return disk;
 }
 
-// A loop device over an image, detached again at the end. Read-only devices
-// are not offered in the drive list; the program opens it read-only.
-struct LoopDevice {
-    std::string path;
-    explicit LoopDevice(const fs::path& image) {
-        if (::geteuid() != 0) return;
-        const auto out = runCommand("losetup -f --show " + shellQuote(image.string()) + " 2>/dev/null");
-        if (out && out->rfind("/dev/loop", 0) == 0) path = out->substr(0, out->find('\n'));
-    }
-    ~LoopDevice() {
-        if (!path.empty()) runCommand("losetup -d " + path);
-    }
-};
-
 // An exFAT stick made by mkfs.exfat and filled through exfat-fuse (as root,
 // on a loop device): a live photo and a live fax (writeFax), and a photo
 // deleted. `missing` says what was lacking when it could not be made.
@@ -120,14 +107,10 @@ struct ExFATStick {
             if (!haveTool(tool)) missing = std::string("needs ") + tool;
         if (!missing.empty()) return;
         const fs::path dir = makeTempDir("exfat-stick");
-        const std::string script =
-            "set -e; cd " + shellQuote(dir.string()) +
-            "; mkdir mnt; truncate -s 16M stick.img; mkfs.exfat stick.img >/dev/null; "
-            "loop=$(losetup -f --show stick.img); trap 'umount mnt 2>/dev/null || true; losetup -d $loop' EXIT; "
-            "mount.exfat-fuse $loop mnt; convert -size 320x240 gradient:red-blue mnt/photo.jpg; "
-            "convert -size 200x100 gradient:green-yellow mnt/old.jpg; cp fax.tif mnt/fax.tif; "
-            "cp mnt/photo.jpg photo.jpg; rm mnt/old.jpg; umount mnt";
-        if (!writeFax(dir / "fax.tif") || !runCommand("bash -c " + shellQuote(script) + " 2>&1")) {
+        const std::string fill = "convert -size 320x240 gradient:red-blue mnt/photo.jpg; "
+                                 "convert -size 200x100 gradient:green-yellow mnt/old.jpg; cp fax.tif mnt/fax.tif; "
+                                 "cp mnt/photo.jpg photo.jpg; rm mnt/old.jpg";
+        if (!writeFax(dir / "fax.tif") || !exfatFilledThroughFuse(dir / "stick.img", "16M", dir / "mnt", fill)) {
             missing = "the exFAT stick could not be made";
             return;
         }
@@ -420,11 +403,11 @@ void ScanWizardTest::partitionRecoveryFindsALostVolumeAndGoesBackThroughItsLists
     QVERIFY(!disk.empty());
     // The disk as a loop device where one can be attached, else its image.
     LoopDevice loop(disk);
-    const std::string device = loop.path.empty() ? disk.string() : loop.path;
+    const std::string device = loop.path().empty() ? disk.string() : loop.path();
     const Dict d = diskRow(device, sizeOf(disk.string()));
     Quelvar_Recovery_SoftwareAppDelegate::DriveListLoader drives =
         Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives;
-    if (loop.path.empty())
+    if (loop.path().empty())
         drives = [d] { return Quelvar_Recovery_SoftwareAppDelegate::DriveLists{Array{d}, Array{}, Array{}}; };
     Wizard w(drives, false);
     w.choose("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesFast");
@@ -523,7 +506,7 @@ void ScanWizardTest::theDrivesListKeepsTheChosenImageAsOthersComeAndGo() {
     LoopDevice first(dir / "first.img");
     auto between = std::make_unique<LoopDevice>(dir / "between.img");
     LoopDevice second(dir / "second.img");
-    QVERIFY(!first.path.empty() && !between->path.empty() && !second.path.empty());
+    QVERIFY(!first.path().empty() && !between->path().empty() && !second.path().empty());
     Wizard w(Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives);
     std::string scanned;
     w.wizard->setScanStarter([&](std::shared_ptr<Volume> v, ScanThread::Entry, Array) { scanned = v->path(); });
@@ -532,28 +515,37 @@ void ScanWizardTest::theDrivesListKeepsTheChosenImageAsOthersComeAndGo() {
     w.p.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
     w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
-    const std::string gone = between->path;
-    QVERIFY(w.driveRow(gone));
+    // A node let go of may go to another program's device at once: a row that goes is known by its medium.
+    const auto medium = [&](const std::string& node) {
+        const std::optional<Dict> row = w.driveRow(node);
+        return row ? row->get("Medium Identity").description() : std::string("no row");
+    };
+    const std::string gone = medium(between->path());
+    QVERIFY(w.driveRow(gone, "Medium Identity"));
     between.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.driveRow(gone), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.driveRow(gone, "Medium Identity"), 10000);
     QCOMPARE(w.chosenDrive(), std::string("none"));
     QVERIFY(!w.p.enabled("nextButtonInDrivesList"));
-    w.clickDriveRow(second.path);
+    w.clickDriveRow(second.path());
     std::string third;
     {
         LoopDevice attached(dir / "third.img");
-        third = attached.path;
-        QVERIFY(!third.empty());
-        QTRY_VERIFY_WITH_TIMEOUT(w.driveRow(third), 10000);
-        QCOMPARE(w.chosenDrive(), second.path);
+        QVERIFY(!attached.path().empty());
+        const auto shown = [&] {
+            const std::optional<Dict> row = w.driveRow(attached.path());
+            return row && row->get("device model").description() == "third.img";
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(shown(), 10000);
+        third = medium(attached.path());
+        QCOMPARE(w.chosenDrive(), second.path());
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!w.driveRow(third), 10000);
-    QCOMPARE(w.chosenDrive(), second.path);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.driveRow(third, "Medium Identity"), 10000);
+    QCOMPARE(w.chosenDrive(), second.path());
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("Signatures"));
     SignatureListController::of(w.p.delegate)->selectAllSig();
     w.click("nextButtonSigTab");
-    QCOMPARE(scanned, second.path);
+    QCOMPARE(scanned, second.path());
     QCOMPARE(w.p.text("textFieldStatus"), QStringLiteral("Searching for music, video and photos from second.img - -"));
 }
 
@@ -579,13 +571,11 @@ void ScanWizardTest::swapCardsAtOneNode(bool& nodeTaken) {
     for (const char* card : {"first.img", "second.img"})
         zeroFile(dir / card, 1u << 20);
     LoopDevice loop(dir / "first.img");
-    QVERIFY(!loop.path.empty());
-    const fs::path backing = fs::path("/sys/block") / fs::path(loop.path).filename() / "loop" / "backing_file";
+    QVERIFY(!loop.path().empty());
+    const fs::path backing = fs::path("/sys/block") / fs::path(loop.path()).filename() / "loop" / "backing_file";
     // The program's listing may hold the node open as it is detached: the attach waits for it to let go.
     const auto swapTo = [&](const char* card) {
-        nodeTaken = !runCommand("losetup -d " + loop.path + " && for i in $(seq 50); do losetup -P " + loop.path + " " +
-                                shellQuote((dir / card).string()) + " 2>/dev/null && exit 0; sleep 0.02; done; exit 1");
-        if (nodeTaken) loop.path.clear();
+        nodeTaken = !loop.swapTo(dir / card, "-P");
         return !nodeTaken;
     };
     Wizard w(Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives);
@@ -595,9 +585,9 @@ void ScanWizardTest::swapCardsAtOneNode(bool& nodeTaken) {
         scanned.push_back(v->model() + " at " + fs::path(at.substr(0, at.find('\n'))).filename().string());
     });
     const auto listed = [&] {
-        const std::optional<Dict> row = w.driveRow(loop.path);
+        const std::optional<Dict> row = w.driveRow(loop.path());
         return (row ? row->get("device model").description() : "no row") +
-               (w.chosenDrive() == loop.path ? ", chosen" : "");
+               (w.chosenDrive() == loop.path() ? ", chosen" : "");
     };
     const auto pressed = [&](const char* button) {
         AlertAnswerer told(QStringLiteral("OK"));
@@ -609,13 +599,13 @@ void ScanWizardTest::swapCardsAtOneNode(bool& nodeTaken) {
     w.p.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w.p.window));
     w.choose("buttonRecoverPhotos", "buttonRecoverPhotosAdvanced");
-    w.clickDriveRow(loop.path);
+    w.clickDriveRow(loop.path());
     QCOMPARE(listed(), std::string("first.img, chosen"));
     if (!swapTo("second.img")) return;
     QCOMPARE(pressed("nextButtonInDrivesList"), refused);
     QTRY_COMPARE_WITH_TIMEOUT(listed(), std::string("second.img"), 10000);
 
-    w.clickDriveRow(loop.path);
+    w.clickDriveRow(loop.path());
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("Signatures"));
     if (!swapTo("first.img")) return;
@@ -624,10 +614,10 @@ void ScanWizardTest::swapCardsAtOneNode(bool& nodeTaken) {
     QTRY_COMPARE_WITH_TIMEOUT(listed(), std::string("first.img"), 10000);
 
     w.wizard->watchDrives(new DriveListMonitor(SystemPaths::system().sysfsRoot, 200ms));
-    w.clickDriveRow(loop.path);
+    w.clickDriveRow(loop.path());
     if (!swapTo("second.img")) return;
     QTRY_COMPARE_WITH_TIMEOUT(listed(), std::string("second.img"), 5000);
-    w.clickDriveRow(loop.path);
+    w.clickDriveRow(loop.path());
     w.click("nextButtonInDrivesList");
     SignatureListController::of(w.p.delegate)->selectAllSig();
     w.click("nextButtonSigTab");
@@ -638,7 +628,7 @@ void ScanWizardTest::filesAreRecoveredFromADeviceAsANewUserWould() {
     DeletedFilesVolume volume;
     LoopDevice loop(volume.path);
     // On a machine that lends a loop device the program finds it by itself.
-    std::string device = loop.path;
+    std::string device = loop.path();
     Quelvar_Recovery_SoftwareAppDelegate::DriveListLoader drives =
         Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives;
     if (device.empty()) {
@@ -710,10 +700,10 @@ void ScanWizardTest::formattedRecoveryOfAnExFATStickFindsItsPhotos() {
     ExFATStick stick;
     if (stick.image.empty()) QSKIP(stick.missing.c_str());
     LoopDevice loop(stick.image);
-    QVERIFY(!loop.path.empty());
+    QVERIFY(!loop.path().empty());
     Wizard w(Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives, false);
     w.choose("buttonRecoverPartitionAndDrives", "buttonRecoverPartitionAndDrivesAdvanced");
-    w.clickDriveRow(loop.path);
+    w.clickDriveRow(loop.path());
     w.click("nextButtonInDrivesList");
     QCOMPARE(w.tab(), QStringLiteral("Signatures"));
     // Its file system is only searched: there is nothing to skip to.
@@ -771,10 +761,10 @@ void ScanWizardTest::aWholeDiskAPFSContainerIsOfferedAndScanned() {
         {.records = {ApfsNodeBuilder::inode({.id = 20, .parent = 2, .name = "note.txt", .size = text.size()}),
                      ApfsNodeBuilder::fileExtent(20, 0, 4096, at)}});
     LoopDevice loop(image);
-    if (loop.path.empty()) QSKIP("needs root for a loop device");
+    if (loop.path().empty()) QSKIP("needs root for a loop device");
     Wizard w(Quelvar_Recovery_SoftwareAppDelegate::discoveredDrives, false);
     w.choose("buttonRecoverFiles", "buttonRecoverFilesFast");
-    w.clickDriveRow(loop.path);
+    w.clickDriveRow(loop.path());
     {
         AlertAnswerer scanned(QStringLiteral("OK"));
         w.click("nextButtonInDrivesList");

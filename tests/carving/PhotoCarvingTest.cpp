@@ -30,6 +30,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using platform::Array;
@@ -631,19 +632,17 @@ TEST_F(PhotoCarvingTest, FatFreeSpaceEndsAtTheLastClusterOfTheFat) {
 // category ticked, the plain search (0) and the carving (1) find that icon,
 // measured, and no icon out of the exFAT tables or the video's data.
 TEST_F(PhotoCarvingTest, ImagesTickedOnAnExfatStickListOnlyItsRealIcon) {
+    if (::geteuid() != 0 || !fs::exists("/dev/fuse")) GTEST_SKIP() << "a loop device and exfat-fuse need root";
     const fs::path dir = testsupport::makeTempDir("stick");
-    const auto made = testsupport::runCommand(
-        "cd " + testsupport::shellQuote(dir.string()) +
-        " && truncate -s 64M stick.img && mkfs.exfat stick.img >/dev/null || exit 1; "
-        "loop=$(losetup -f --show stick.img) || { echo none; exit; }; mkdir mnt && mount.exfat-fuse $loop mnt && "
-        "for i in 1 2 3; do convert -seed $(($i + " +
-        testsupport::sampleSeed(0) + ")) -size 640x480 plasma: mnt/photo$i.jpg; done && ffmpeg -v error -f lavfi -i " +
-        testsupport::sampleVideo("size=320x240:duration=4") +
-        " -f lavfi -i sine=frequency=" + testsupport::sampleTone(440) +
-        ":duration=4 -threads 1 -c:v mpeg4 -c:a aac mnt/clip.mp4 && "
-        "convert -size 48x48 plasma: mnt/icon.ico && cp mnt/icon.ico .; s=$?; umount mnt; losetup -d $loop; exit $s");
-    ASSERT_TRUE(made) << "the stick could not be made and filled";
-    if (*made == "none\n") GTEST_SKIP() << "cannot attach a loop device here";
+    ASSERT_TRUE(testsupport::exfatFilledThroughFuse(
+        dir / "stick.img", "64M", dir / "mnt",
+        "for i in 1 2 3; do convert -seed $(($i + " + testsupport::sampleSeed(0) +
+            ")) -size 640x480 plasma: mnt/photo$i.jpg; done && ffmpeg -v error -f lavfi -i " +
+            testsupport::sampleVideo("size=320x240:duration=4") +
+            " -f lavfi -i sine=frequency=" + testsupport::sampleTone(440) +
+            ":duration=4 -threads 1 -c:v mpeg4 -c:a aac mnt/clip.mp4 && convert -size 48x48 plasma: mnt/icon.ico && "
+            "cp mnt/icon.ico ."))
+        << "the stick could not be made and filled";
     const std::string icon = testsupport::readText(dir / "icon.ico");
     const std::uint64_t iconAt = testsupport::readText(dir / "stick.img").find(icon) / 512;
     const auto rows = FileTypeTable::parse(testsupport::readText(DRENTIC_FILE_TYPE_TABLE)).value();

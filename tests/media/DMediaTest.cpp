@@ -4,6 +4,7 @@
 #include "platform/RecordingController.h"
 #include "platform/SystemLog.h"
 #include "support/FailingReads.h"
+#include "support/LoopDevice.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -228,19 +229,16 @@ TEST_F(DMediaReaders, VanishedDeviceQuitsTheScanButOnlyEndsPreviewAndSaveAListed
 TEST_F(DMediaReaders, LoopDeviceWith4096ByteSectors) {
     const std::uint64_t size = 8 << 20;
     fs::path img = makeImage(size);
-    std::string device = testsupport::runCommand("losetup --sector-size 4096 -r -f --show " +
-                                                 testsupport::shellQuote(img.string()) + " 2>/dev/null")
-                             .value_or("");
+    testsupport::LoopDevice loop(img, "--sector-size 4096 -r");
+    const std::string device = loop.path();
     if (device.empty()) GTEST_SKIP() << "cannot attach a loop device here";
-    while (!device.empty() && (device.back() == '\n' || device.back() == ' '))
-        device.pop_back();
     int sectorSize = 0;
     std::ifstream(fs::path("/sys/block") / fs::path(device).filename() / "queue/logical_block_size") >> sectorSize;
     auto m = DMedia::initWithDictionary(driveDict(device, size, sectorSize));
     ASSERT_TRUE(m);
     std::vector<std::uint8_t> buf(4 * 4096);
     bool ok = m->readSector(3, 4, buf.data());
-    testsupport::runCommand("losetup -d " + device);
+    loop.detach();
     EXPECT_EQ(sectorSize, 4096);
     ASSERT_TRUE(ok);
     EXPECT_TRUE(matchesImage(buf, 3 * 4096, buf.size()));

@@ -6,6 +6,7 @@
 #include "media/SysfsBlockDevice.h"
 #include "platform/SystemLog.h"
 #include "support/FailingReads.h"
+#include "support/LoopDevice.h"
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
@@ -822,14 +823,9 @@ TEST(DriveListRows, ADriveWithoutIconTakesItsFirstVolumesOrTheRemovableOneAndVol
 TEST_F(DriveDiscoveryTree, TheRealSystemListsAnAttachedImage) {
     const fs::path image = testsupport::makeTempDir("loop") / "card.img";
     ASSERT_TRUE(makeFAT(image, 8u << 20, "-F 16 -s 1 -n LOOPCARD"));
-    std::string loop = testsupport::runCommand("losetup -fP --show " + quoted(image) + " 2>/dev/null").value_or("");
-    while (!loop.empty() && (loop.back() == '\n' || loop.back() == ' '))
-        loop.pop_back();
+    const testsupport::LoopDevice attached(image, "-P");
+    const std::string& loop = attached.path();
     if (loop.empty()) GTEST_SKIP() << "losetup is not permitted here; attaching an image needs root";
-    struct Detach {
-        std::string dev;
-        ~Detach() { run("losetup -d '" + dev + "'"); }
-    } detach{loop};
 
     DriveDiscovery d;
     d.initialDriveList();

@@ -19,6 +19,7 @@
 #include "scan/ScanThread.h"
 #include "support/ApfsNodeBuilder.h"
 #include "support/FailingReads.h"
+#include "support/LoopDevice.h"
 #include "support/PinnedPages.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
@@ -221,19 +222,16 @@ struct TreeBuilder {
 
 // A loop device over an image while it lives, with the image's file system
 // mounted at `at` when one is given; an empty device when there is none.
-struct LoopDevice {
-    std::string device;
+struct MountedLoopDevice {
+    testsupport::LoopDevice loop;
     fs::path mounted;
-    LoopDevice(const fs::path& image, const fs::path& at = {}) {
-        device = testsupport::runCommand("losetup -f --show " + testsupport::shellQuote(image.string())).value_or("");
-        device = device.substr(0, device.find('\n'));
-        if (!at.empty() && fs::create_directories(at) &&
-            testsupport::runCommand("mount " + device + " " + testsupport::shellQuote(at.string())))
+    MountedLoopDevice(const fs::path& image, const fs::path& at = {}) : loop(image) {
+        if (!loop.path().empty() && !at.empty() && fs::create_directories(at) &&
+            testsupport::runCommand("mount " + loop.path() + " " + testsupport::shellQuote(at.string())))
             mounted = at;
     }
-    ~LoopDevice() {
+    ~MountedLoopDevice() {
         if (!mounted.empty()) testsupport::runCommand("umount " + testsupport::shellQuote(mounted.string()));
-        if (!device.empty()) testsupport::runCommand("losetup -d " + device);
     }
 };
 
@@ -1249,17 +1247,16 @@ public:
         fs::create_directories(at);
         if (!testsupport::runCommand("mount -t tmpfs -o size=6m tmpfs " + tmp + " 2>/dev/null")) return;
         tmpfs_ = true;
-        const auto loop =
-            testsupport::runCommand("truncate -s 64M " + backing + " && mkfs.ext4 -q -F -O ^has_journal " + backing +
-                                    " && losetup -f --show " + backing + " 2>/dev/null");
-        if (!loop || loop->empty()) return;
-        loop_ = loop->substr(0, loop->find('\n'));
-        if (testsupport::runCommand("mount " + loop_ + " " + testsupport::shellQuote(at.string()) + " 2>/dev/null"))
+        if (!testsupport::runCommand("truncate -s 64M " + backing + " && mkfs.ext4 -q -F -O ^has_journal " + backing))
+            return;
+        if (loop_.emplace(dir_ / "tmp" / "backing").path().empty()) return;
+        if (testsupport::runCommand("mount " + loop_->path() + " " + testsupport::shellQuote(at.string()) +
+                                    " 2>/dev/null"))
             mounted_ = at;
     }
     ~LosingFileSystem() {
         if (!mounted_.empty()) testsupport::runCommand("umount " + testsupport::shellQuote(mounted_.string()));
-        if (!loop_.empty()) testsupport::runCommand("losetup -d " + loop_);
+        loop_.reset();
         if (tmpfs_) testsupport::runCommand("umount " + testsupport::shellQuote((dir_ / "tmp").string()));
     }
     LosingFileSystem(const LosingFileSystem&) = delete;
@@ -1268,7 +1265,7 @@ public:
 
 private:
     fs::path dir_, mounted_;
-    std::string loop_;
+    std::optional<testsupport::LoopDevice> loop_;
     bool tmpfs_ = false;
 };
 
@@ -2425,15 +2422,9 @@ TEST_F(Saving, ADiskFailingWholePhysicalSectorsIsSavedToTheEndAfterAWholeDiskSca
     if (::geteuid() != 0 || !testsupport::haveTool("losetup")) GTEST_SKIP() << "loop devices need root and losetup";
     constexpr std::uint64_t kSectors = 131072, kFiles = 80, kEvery = 1536, kFileBytes = 64 * 1024;
     medium(kSectors);
-    std::string loop =
-        testsupport::runCommand("losetup -r --direct-io=on -f --show " + testsupport::shellQuote(image.string()))
-            .value_or("");
-    loop = loop.substr(0, loop.find('\n'));
+    const testsupport::LoopDevice attached(image, "-r --direct-io=on");
+    const std::string& loop = attached.path();
     ASSERT_FALSE(loop.empty());
-    struct Detach {
-        std::string device;
-        ~Detach() { testsupport::runCommand("losetup -d " + device); }
-    } detach{loop};
     const std::string dio = "/sys/block/" + fs::path(loop).filename().string() + "/loop/dio";
     ASSERT_EQ(readText(dio).substr(0, 1), "1") << "the loop device reads its file through the page cache";
     controller.setDriveDictArray(Array{Dict{{"Path", loop}}});
@@ -2835,11 +2826,7 @@ protected:
             // Its files deleted: the exFAT scan finds the deleted ones.
             image = dir / "exfat.img";
             kind = kExFATContent;
-            ASSERT_TRUE(testsupport::runCommand(
-                "set -e; cd " + testsupport::shellQuote(dir.string()) +
-                "; truncate -s 64M exfat.img; mkfs.exfat exfat.img >/dev/null; mkdir -p m; "
-                "loop=$(losetup -f --show exfat.img); mount.exfat-fuse $loop m 2>/dev/null && cp tree/* m/ && sync &&"
-                " rm m/* && umount m; losetup -d $loop"));
+            ASSERT_TRUE(testsupport::exfatFilledThroughFuse(image, "64M", dir / "m", "cp tree/* m/ && sync && rm m/*"));
         } else {
             image = dir / "hfs.iso";
             kind = "Apple_HFS";
@@ -2969,12 +2956,9 @@ protected:
             }
         } else {
             card.image = card.dir / "exfat.img";
-            EXPECT_TRUE(testsupport::runCommand(
-                "set -e; cd " + testsupport::shellQuote(card.dir.string()) +
-                "; truncate -s 96M exfat.img; mkfs.exfat exfat.img >/dev/null; mkdir -p m; "
-                "loop=$(losetup -f --show exfat.img); mount.exfat-fuse $loop m 2>/dev/null && "
-                "for f in F0 F1 F2; do mkdir m/$f && cp tree/$f/* m/$f/ && sync; done && rm -r m/F0/* m/F1/* m/F2/* "
-                "&& umount m; losetup -d $loop"));
+            EXPECT_TRUE(testsupport::exfatFilledThroughFuse(
+                card.image, "96M", card.dir / "m",
+                "for f in F0 F1 F2; do mkdir m/$f && cp tree/$f/* m/$f/ && sync; done && rm -r m/F0/* m/F1/* m/F2/*"));
         }
         // The third folder's entries: its first file's name, as the folder's entries hold it.
         const std::string bytes = readText(card.image);
@@ -3674,11 +3658,8 @@ protected:
         } else if (content == "exFAT") {
             card.image = card.dir / "exfat.img";
             card.kind = kExFATContent;
-            EXPECT_TRUE(testsupport::runCommand(
-                "set -e; cd " + testsupport::shellQuote(card.dir.string()) +
-                "; truncate -s 48M exfat.img; mkfs.exfat exfat.img >/dev/null; mkdir -p m; "
-                "loop=$(losetup -f --show exfat.img); mount.exfat-fuse $loop m 2>/dev/null && cp tree/* m/ && sync &&"
-                " rm m/* && umount m; losetup -d $loop"));
+            EXPECT_TRUE(testsupport::exfatFilledThroughFuse(card.image, "48M", card.dir / "m",
+                                                            "cp tree/* m/ && sync && rm m/*"));
         } else {
             card.image = card.dir / "hfs.iso";
             card.kind = "Apple_HFS";
@@ -3985,13 +3966,13 @@ TEST_F(Saving, AVolumeOnALoopDeviceOverTheScannedImageOrItsFileIsRefusedAndAnoth
     const fs::path scanned = testsupport::patternImage(32768), unrelated = testsupport::patternImage(32768);
     for (const fs::path& image : {scanned, unrelated})
         ASSERT_TRUE(testsupport::runCommand("mkfs.ext4 -q " + testsupport::shellQuote(image.string())));
-    LoopDevice mounted(scanned, outer / "mounted"), twin(scanned), elsewhere(unrelated, outer / "elsewhere");
-    if (twin.device.empty()) GTEST_SKIP() << "cannot attach a loop device here";
+    MountedLoopDevice mounted(scanned, outer / "mounted"), twin(scanned), elsewhere(unrelated, outer / "elsewhere");
+    if (twin.loop.path().empty()) GTEST_SKIP() << "cannot attach a loop device here";
     ASSERT_FALSE(mounted.mounted.empty() || elsewhere.mounted.empty()) << "cannot mount ext4 on a loop device";
     tree.file(tree.root, u"a.bin", 5000, {{300, 2}});
     const auto before = entriesBelow(mounted.mounted);
     for (auto [medium, to, title] : {std::tuple{scanned.string(), mounted.mounted, "! Can not save"},
-                                     {twin.device, mounted.mounted, "! Can not save"},
+                                     {twin.loop.path(), mounted.mounted, "! Can not save"},
                                      {scanned.string(), elsewhere.mounted, "Saving Completed"}}) {
         auto s = DataSaving::create(volumeOver(medium, 0, 32768), tree.root, {});
         s->setPanelSettleDelay(std::chrono::milliseconds(0));

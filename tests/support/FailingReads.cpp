@@ -1,5 +1,6 @@
 #include "support/FailingReads.h"
 
+#include "support/LoopDevice.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -259,8 +260,9 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
             for (const auto& [at, sectors] : throughLayers(layers, first, count))
                 out << at << ' ' << sectors << '\n';
     }
+    const auto command = [](const std::string& step) { return [step] { runCommand(step); }; };
     // Unmounted, the tool ends.
-    undo.push_back("umount " + mountPoint + " || umount -l " + mountPoint);
+    undo.push_back(command("umount " + mountPoint + " || umount -l " + mountPoint));
     if (!runCommand("mkdir -p " + mountPoint + " && (" + environment + " python3 " + shellQuote(tool.string()) + " " +
                     shellQuote(served.string()) + " " + mountPoint + " @" + shellQuote(badMap.string()) +
                     " 0 >/dev/null 2>&1 &) && for i in $(seq 100); do [ -e " + mountPoint +
@@ -273,12 +275,9 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
     }
     // A read-only loop device over `what`, in direct I/O or not, taken down with the rest.
     const auto attach = [&](const std::string& what, bool direct) -> std::string {
-        std::string made =
-            runCommand(std::string("losetup -r ") + (direct ? "--direct-io=on " : "") + "-f --show " + shellQuote(what))
-                .value_or("");
-        made = made.substr(0, made.find('\n'));
-        if (!made.empty()) undo.insert(undo.begin(), "losetup -d " + made);
-        return made;
+        const auto made = std::make_shared<LoopDevice>(what, direct ? "-r --direct-io=on" : "-r");
+        if (!made->path().empty()) undo.insert(undo.begin(), [made] { made->detach(); });
+        return made->path();
     };
     const std::string below = attach(file, directIo);
     if (below.empty()) return;
@@ -301,8 +300,8 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
             holding = image.parent_path() / (k == 0 ? "mnt-ext4" : "mnt-ext4-outer");
             std::filesystem::create_directories(holding);
             if (!runCommand("mount -t ext4 -o ro,noload " + from + " " + shellQuote(holding.string()))) return;
-            undo.insert(undo.begin(),
-                        "umount " + shellQuote(holding.string()) + " || umount -l " + shellQuote(holding.string()));
+            undo.insert(undo.begin(), command("umount " + shellQuote(holding.string()) + " || umount -l " +
+                                              shellQuote(holding.string())));
             if (k == 0) break;
             from = attach((holding / layers[k].name).string(), false);
             if (from.empty()) return;
@@ -318,7 +317,7 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
         if (!runCommand("dmsetup create " + name + " --readonly --table '0 " + std::to_string(sectors) + " linear " +
                         below + " 0'"))
             return;
-        undo.insert(undo.begin(), "dmsetup remove " + name);
+        undo.insert(undo.begin(), command("dmsetup remove " + name));
         device = "/dev/mapper/" + name;
         return;
     }
@@ -329,8 +328,8 @@ ServedByTheFuseTool::ServedByTheFuseTool(const std::filesystem::path& image, con
 }
 
 ServedByTheFuseTool::~ServedByTheFuseTool() {
-    for (const std::string& step : undo)
-        runCommand(step);
+    for (const auto& step : undo)
+        step();
 }
 
 void ServedByTheFuseTool::answerAgain() const {

@@ -182,7 +182,7 @@ struct ServedByTheFuseTool {
     void answerAgain() const;
     std::string device;
     // What takes the stack down again, in order.
-    std::vector<std::string> undo;
+    std::vector<std::function<void()>> undo;
     std::string mountPoint;
     std::string countFile;
     std::string deadFile;

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "support/LoopDevice.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -224,6 +226,20 @@ bool writeFax(const std::filesystem::path& file) {
                       black + " && tiffcp " + box + " " + black + " " + black + " " + shellQuote(file.string()) +
                       " && rm " + box + " " + black)
         .has_value();
+}
+
+bool exfatFilledThroughFuse(const fs::path& image, const std::string& size, const fs::path& mount,
+                            const std::string& fill) {
+    const std::string at = shellQuote(mount.string());
+    if (!runCommand("truncate -s " + size + " " + shellQuote(image.string()) + " && mkfs.exfat " +
+                    shellQuote(image.string()) + " >/dev/null 2>&1 && mkdir -p " + at))
+        return false;
+    LoopDevice loop(image);
+    if (loop.path().empty() || !runCommand("mount.exfat-fuse " + loop.path() + " " + at + " 2>/dev/null")) return false;
+    const bool filled = runCommand("cd " + shellQuote(image.parent_path().string()) + " && bash -ec " +
+                                   shellQuote(fill) + " >/dev/null 2>&1")
+                            .has_value();
+    return runCommand("umount " + at).has_value() && filled;
 }
 
 std::filesystem::path bareXorrisoHfsVolume() {

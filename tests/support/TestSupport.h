@@ -90,6 +90,13 @@ std::string shellQuote(const std::string& text);
 // codes as G4 and tiffcp joins, the first a black box from dot (100, 100) to
 // (799, 399) on white, the others black all over. False when the tools fail.
 bool writeFax(const std::filesystem::path& file);
+// An exFAT volume of `size` (as truncate takes it: "64M") made by
+// mkfs.exfat as `image` and filled through exfat-fuse, which as root takes
+// only block devices: mounted at `mount` from a loop device over the image
+// (LoopDevice), while `fill` runs in bash -e in the image's folder. False
+// where a step failed.
+bool exfatFilledThroughFuse(const std::filesystem::path& image, const std::string& size,
+                            const std::filesystem::path& mount, const std::string& fill);
 // A bare HFS+ volume, as a disk without partitions holds one: the one xorriso
 // writes into a hybrid image (ten files in two folders), cut out of the image
 // at its Apple partition, alternate header and all. Made once per process;

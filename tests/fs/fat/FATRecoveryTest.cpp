@@ -2,6 +2,7 @@
 #include "platform/TextEncoding.h"
 #include "scan/ScanThread.h"
 #include "support/FailingReads.h"
+#include "support/LoopDevice.h"
 #include "support/ScanHelpers.h"
 #include "support/TestSupport.h"
 
@@ -210,13 +211,13 @@ TEST_F(FATRecovery, AFAT32VolumeInsideAPartitionedDiskOrALoopDevice) {
                                " of=" + path + " bs=512 seek=2048 conv=notrunc status=none"));
         expectSameAsSleuthKit(*scan(dir / disk, "FAT32", 2048, sectors), dir / disk, 2048, "fat32.manifest");
     }
-    const auto loop = runCommand("losetup -fP --show " + shellQuote((dir / "mbr.img").string()) + " 2>/dev/null");
-    if (!loop || loop->empty()) GTEST_SKIP() << "no loop device could be attached";
-    const std::string device = loop->substr(0, loop->size() - 1);
+    testsupport::LoopDevice loop(dir / "mbr.img", "-P");
+    const std::string device = loop.path();
+    if (device.empty()) GTEST_SKIP() << "no loop device could be attached";
     // Without partition devices (a container), the disk's device with the partition's start does.
     const bool partitionDevice = fs::exists(device + "p1");
     auto v = partitionDevice ? scan(device + "p1", "FAT32", 0, sectors) : scan(device, "FAT32", 2048, sectors);
-    runCommand("losetup -d " + device);
+    loop.detach();
     EXPECT_TRUE(controller.alerts().empty());
     EXPECT_EQ(v->fileCount, 20u);
 }
