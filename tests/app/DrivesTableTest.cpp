@@ -60,6 +60,15 @@ Array fourteenDisks() {
     return disks;
 }
 
+// The drives list of a partition scan, shown.
+bool showDrivesList(ProgramUnderTest& p) {
+    p.delegate.setScanMode(platform::ScanMode::Partitions);
+    p.delegate.setZeroTableViewDrivesList(false);
+    p.window.selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
+    p.window.show();
+    return QTest::qWaitForWindowExposed(&p.window);
+}
+
 } // namespace
 
 class DrivesTableTest : public QObject {
@@ -140,11 +149,7 @@ private slots:
         ProgramUnderTest p;
         DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
         auto* table = p.widget<QTableView>("tableViewDrives");
-        p.delegate.setScanMode(platform::ScanMode::Partitions);
-        p.delegate.setZeroTableViewDrivesList(false);
-        p.window.selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
-        p.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        QVERIFY(showDrivesList(p));
         const auto follow = [&](const Array& disks) {
             p.delegate.setDriveLists({disks, Array{}, Array{}});
             return source->reloadDrivesKeepingChoice();
@@ -181,11 +186,7 @@ private slots:
         ProgramUnderTest p;
         DrivesTableDataSource* source = DrivesTableDataSource::install(p.delegate);
         auto* table = p.widget<QTableView>("tableViewDrives");
-        p.delegate.setScanMode(platform::ScanMode::Partitions);
-        p.delegate.setZeroTableViewDrivesList(false);
-        p.window.selectTabViewItemWithIdentifier(QStringLiteral("Drives List"));
-        p.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        QVERIFY(showDrivesList(p));
         source->setRowsSettleTime(std::chrono::milliseconds(0)); // the press is the user's, not a row that moved
         Array disks = fourteenDisks();
         p.delegate.setDriveLists({disks, Array{}, Array{}});
