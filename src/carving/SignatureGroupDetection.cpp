@@ -128,14 +128,20 @@ Sig* SignatureGroupDetection::recognised(std::uint64_t sector, platform::ByteVie
             if (!item || !item->sig()) break;
             Sig& sig = *item->sig();
             primary = true;
-            if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) return &sig;
+            if (confirmed(sig, firstTwoBytes, mp3Tried, sector)) {
+                confirmedBytes_ = bytes;
+                return &sig;
+            }
             // The types that share the header come next; when none takes
             // the hit, another header of the sector may still be a file's (a
             // RIFF file's form type is read further on: "WEBP").
             if (!sig.extraExts().empty()) {
                 primary = false;
                 for (const auto& extra : sig.extraExts())
-                    if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector)) return extra.get();
+                    if (extra && confirmed(*extra, firstTwoBytes, mp3Tried, sector)) {
+                        confirmedBytes_ = bytes;
+                        return extra.get();
+                    }
                 break;
             }
             again = probedNow && sig.extension == "mp3" && !mp3Tried;
@@ -169,8 +175,12 @@ BlockSearchEngine::Skip SignatureGroupDetection::examineSector(std::uint64_t sec
     bool primary = false;
     Sig* sig = recognised(sector, bytes, anyFirstByte, primary);
     if (!sig) return {};
-    const BlockSearchEngine::Skip skip = record(*sig, sector, bytes, !primary || skipsAfterPrimaryHits_);
-    sig->extension = std::move(listedExtension_);
+    return recordConfirmed(*sig, sector, !primary || skipsAfterPrimaryHits_);
+}
+
+BlockSearchEngine::Skip SignatureGroupDetection::recordConfirmed(Sig& sig, std::uint64_t sector, bool skips) {
+    const BlockSearchEngine::Skip skip = record(sig, sector, confirmedBytes_, skips);
+    sig.extension = std::move(listedExtension_);
     return skip;
 }
 

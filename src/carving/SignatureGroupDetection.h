@@ -99,6 +99,11 @@ private:
     // Records the confirmed file, whose first sector's bytes are `bytes`;
     // the sectors the search may jump when `skips`.
     BlockSearchEngine::Skip record(Sig& sig, std::uint64_t sector, platform::ByteView bytes, bool skips);
+    // record() of the hit recognised() confirmed last, then the record takes
+    // back the extension of its row. Kept out of line: the search asks
+    // examineSector of every sector, most of which hold nothing, and its own
+    // frame stays small.
+    [[gnu::noinline]] BlockSearchEngine::Skip recordConfirmed(Sig& sig, std::uint64_t sector, bool skips);
     // Whether the hit at `sector` of a type taken unchecked repeats, inside
     // the span listed for the last file of the type, that file's header:
     // the first kHeaderCopyBytes of its sector are those of the file's
@@ -141,6 +146,8 @@ private:
     // PostScript file's kind), which the record keeps until the file is
     // recorded, and no longer.
     std::string listedExtension_;
+    // The bytes of the sector whose hit recognised() confirmed last.
+    platform::ByteView confirmedBytes_;
     // The last file listed of each type taken unchecked, by its record: its
     // first sector, the sector past the span listed, and the first bytes of
     // its first sector. A resumed search knows only the files it finds
