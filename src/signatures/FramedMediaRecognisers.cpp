@@ -58,6 +58,23 @@ constexpr std::uint64_t kMxfMostPackets = std::uint64_t{1} << 28;
 
 // Whether the DIF block at the view's start is the header block that opens
 // a channel of a frame: DIF sequence 0, block 0, of the header section.
+// The timecode a DV channel's subcode gives (its frames, seconds, minutes
+// and hours, their flag bits cleared), from the SMPTE time code pack among
+// its first sequence's subcode blocks; none where it gives none.
+constexpr std::uint8_t kDvTimecodePack = 0x13;
+constexpr std::size_t kDvSubcodeSyncBlocks = 6, kDvSyncBlockBytes = 8;
+std::optional<std::uint32_t> dvTimecode(BoundedCursor& cursor, std::uint64_t channel) {
+    const platform::ByteView subcode = cursor.at(channel + kDifBlockBytes, 2 * kDifBlockBytes);
+    for (std::size_t block = 0; block < 2 && !subcode.empty(); ++block)
+        for (std::size_t sync = 0; sync < kDvSubcodeSyncBlocks; ++sync) {
+            // A sync block: its two ID bytes, a reserved byte, then its pack.
+            const platform::ByteView pack = subcode.sub(block * kDifBlockBytes + 3 + sync * kDvSyncBlockBytes + 3, 5);
+            if (pack.u8(0) != kDvTimecodePack || pack.be32(1) == 0xFFFFFFFF) continue;
+            return pack.be32(1) & 0x3F7F7F3F;
+        }
+    return std::nullopt;
+}
+
 bool opensDvChannel(platform::ByteView block) {
     return block.size() >= 4 && block.u8(0) == kDifHeaderId && (block.u8(1) & 0xF0) == 0 && block.u8(2) == 0;
 }
@@ -135,6 +152,7 @@ bool FramedMediaRecognisers::checkDVFileAtBlock(std::uint64_t block, Sig& sig) {
     // such channels when a header block follows them.
     SteppedBodies bodies(bps);
     std::uint64_t end = 0, walked = 0;
+    std::optional<std::uint32_t> lastTimecode;
     for (std::uint64_t channels = 0; channels < kDvMostChannels && !medium.stopped(); ++channels) {
         const platform::ByteView header = cursor.at(walked, 4);
         if (!header.empty() && cursor.unreadable(walked, 4)) {
@@ -142,6 +160,12 @@ bool FramedMediaRecognisers::checkDVFileAtBlock(std::uint64_t block, Sig& sig) {
             continue;
         }
         if (!opensDvChannel(header) || (header.u8(3) & 0x80) != lines) break;
+        // A recording starts its timecode at 00:00:00:00: where a frame that
+        // begins a sector does so behind one that did not, another film
+        // written right after this one begins.
+        const std::optional<std::uint32_t> timecode = dvTimecode(cursor, walked);
+        if (walked % bps == 0 && timecode == 0u && lastTimecode && *lastTimecode != 0) break;
+        lastTimecode = timecode;
         bodies.add(end + kDifBlockBytes, walked);
         bodies.ownPartAt(walked);
         bodies.add(walked + kDifBlockBytes, walked + channel);

@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::uint32_t kPack = 0x1BA;
 constexpr std::uint32_t kProgramEnd = 0x1B9;
+constexpr std::uint32_t kSystemHeader = 0x1BB;
 constexpr std::size_t kMpeg1PackBytes = 12;
 constexpr std::size_t kMpeg2PackBytes = 14;
 constexpr std::size_t kPacketHeaderBytes = 6;
@@ -36,6 +37,17 @@ bool continuesProgram(std::uint32_t c) {
 }
 
 } // namespace
+
+std::optional<std::uint64_t> ProgramStreamWalk::systemClock(platform::ByteView pack) {
+    if (pack.size() < kMpeg1PackBytes || pack.be32(0) != kPack) return std::nullopt;
+    const auto b = [&](std::size_t at) { return std::uint64_t{pack.u8(at)}; };
+    // The base of the clock, 33 bits between marker bits.
+    if ((b(4) & 0xC0) == 0x40)
+        return (b(4) >> 3 & 7) << 30 | (b(4) & 3) << 28 | b(5) << 20 | (b(6) >> 3) << 15 | (b(6) & 3) << 13 |
+               b(7) << 5 | b(8) >> 3;
+    if ((b(4) & 0xF0) == 0x20) return (b(4) >> 1 & 7) << 30 | b(5) << 22 | (b(6) >> 1) << 15 | b(7) << 7 | b(8) >> 1;
+    return std::nullopt;
+}
 
 std::uint64_t ProgramStreamWalk::packHeaderBytes(platform::ByteView head) {
     if (head.be32(0) != kPack) return 0;
@@ -82,6 +94,10 @@ ProgramStreamWalk::Measure ProgramStreamWalk::measure(BoundedCursor& cursor, Bou
     std::optional<std::uint64_t> lostAt;
     // The stream ended with its end code: nothing behind it is its.
     bool endCoded = false;
+    // The clock of the last pack read, and whether another stream begins
+    // where the walk stopped.
+    std::optional<std::uint64_t> lastClock;
+    bool endsHere = false;
     // A structure read: what the walk looked through before it was passed
     // over, not read.
     const auto structureAt = [&] {
@@ -114,6 +130,20 @@ ProgramStreamWalk::Measure ProgramStreamWalk::measure(BoundedCursor& cursor, Bou
             lostAt = n;
         }
         if (c == kPack) {
+            // A muxer starts its clock at a stream's first pack, which holds
+            // the system header: such a pack at a sector start, its clock
+            // behind the last pack's or its header of another kind than the
+            // stream's, is another stream written right after this one.
+            const platform::ByteView head = cursor.bytes(n, kMpeg2PackBytes);
+            const std::uint64_t headerBytes = packHeaderBytes(head);
+            const std::optional<std::uint64_t> clock = systemClock(head);
+            if (n != 0 && bps != 0 && n % bps == 0 && headerBytes != 0 &&
+                cursor.bytes(n + headerBytes, 4).be32(0) == kSystemHeader &&
+                (headerBytes != o.packHeaderBytes || (clock && lastClock && *clock < *lastClock))) {
+                endsHere = true;
+                break;
+            }
+            lastClock = clock;
             structureAt();
             if (n != 0) {
                 m.ledOn = m.ledOn || chained;
@@ -183,6 +213,7 @@ ProgramStreamWalk::Measure ProgramStreamWalk::measure(BoundedCursor& cursor, Bou
         }
     }
     m.length = n;
+    if (endsHere) m.structureEnd = n;
     m.bodies.endAt(m.structureEnd);
     m.ended = m.structureEnd <= cursor.readableBytes() && !(lostAt && *lostAt >= m.structureEnd);
     m.paddedEnd = m.structureEnd;

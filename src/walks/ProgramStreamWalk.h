@@ -15,13 +15,16 @@
 // other data or 100 zero bytes, for a code the program goes on with. The
 // stretches so passed, and sectors the medium could not give, are the
 // stream's by nothing the walk read: they are stepped over. Where none of
-// that finds the stream going on, it has ended.
+// that finds the stream going on, it has ended; so has it where a pack that
+// opens a stream (its system header behind it) begins a sector with its
+// clock set back: a muxer starts the clock of each stream it writes afresh.
 
 #include "media/BoundedCursor.h"
 #include "walks/SteppedBodies.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class ProgramStreamWalk {
 public:
@@ -70,6 +73,9 @@ public:
     // reads the same bytes, so that a look ahead keeps the walk's window.
     static Measure measure(BoundedCursor& cursor, BoundedCursor& probe, const Options& options);
 
+    // The system clock reference of the pack header that begins `pack`;
+    // none when it is no MPEG-1 or MPEG-2 pack header.
+    static std::optional<std::uint64_t> systemClock(platform::ByteView pack);
     // The length of the pack header that begins `head` (at least 14 bytes):
     // 12 for MPEG-1, 14 and its stuffing for MPEG-2; 0 when it is neither.
     static std::uint64_t packHeaderBytes(platform::ByteView head);

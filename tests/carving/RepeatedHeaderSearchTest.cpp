@@ -92,10 +92,11 @@ const Made kMade[] = {
                                " -f mxf \"$OUT\"",
                            "mxf");
      }},
+    // 16 frames of 144,000 bytes: the second film begins at the sector after the first's last byte.
     {"Dv", "dv",
      [](unsigned which) {
          return toolSample(kFfmpeg + "-f lavfi -i " +
-                               sampleVideo("size=720x576:rate=25:duration=0." + std::to_string(6 + which)) +
+                               sampleVideo("size=720x576:rate=25:duration=0." + std::to_string(64 + 8 * which)) +
                                " -f lavfi -i sine=frequency=" + sampleTone(440 + which) +
                                ":duration=1 -shortest -target pal-dv \"$OUT\"",
                            "dv");

@@ -1474,11 +1474,13 @@ std::string vob() {
     return programStream("-c:v mpeg2video -b:v 4M -c:a mp2 -f vob");
 }
 
-// The stream alone, and again right behind a photo.
+// The stream alone, again right behind a photo, and once more right behind that copy: a muxer starts each stream
+// it writes with its clock at zero.
 template <std::string (*Stream)()> std::vector<Laid> aloneAndAfterAPhoto() {
     const std::string stream = Stream(), shot = photo(120, "320x240");
-    const std::uint64_t photoAt = 2048 + (stream.size() + 511) / 512 + 8;
-    return {{stream, 2048}, {shot, photoAt}, {stream, photoAt + (shot.size() + 511) / 512}};
+    const std::uint64_t sectors = (stream.size() + 511) / 512, photoAt = 2048 + sectors + 8;
+    const std::uint64_t afterPhoto = photoAt + (shot.size() + 511) / 512;
+    return {{stream, 2048}, {shot, photoAt}, {stream, afterPhoto}, {stream, afterPhoto + sectors}};
 }
 
 // The stream written at a sector of an x264 movie's media data: the movie is cut there, marked, and the stream is
