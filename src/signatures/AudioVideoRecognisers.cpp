@@ -569,7 +569,7 @@ bool AudioVideoRecognisers::checkMPGFileAtBlock(std::uint64_t block, Sig& sig) {
             if (medium.beforeLoss(at)) search_.mpgDoneArray.add(medium.firstSector() + at / bps);
         };
         const ProgramStreamWalk::Measure walk = ProgramStreamWalk::measure(cursor, probe, options);
-        if (walk.readFailed || (!packWithin && !walk.ledOn)) return false;
+        if (walk.readFailed || (!packWithin && !walk.ledOn && !walk.ledIntoLoss)) return false;
         // A pack's start code holds two bytes that are not zero, and an x264
         // movie's data begins a sector with it wherever a unit of 442 bytes
         // does (its length prefix), another such unit within reach: only a

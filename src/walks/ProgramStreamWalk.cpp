@@ -119,6 +119,7 @@ ProgramStreamWalk::Measure ProgramStreamWalk::measure(BoundedCursor& cursor, Bou
         // Zeros of a sector that could not be read are no end of the stream,
         // nor a packet's length.
         if (c != kPack && cursor.unreadable(n, kPacketHeaderBytes)) {
+            m.ledIntoLoss = m.ledIntoLoss || chained;
             if (const std::optional<std::uint64_t> next = packAfterLoss(n)) {
                 m.bodies.add(n, *next);
                 n = *next;

@@ -43,6 +43,9 @@ public:
         // sectors the medium could not give) led to another pack or to the
         // end code: the walk read structure chance does not make.
         bool ledOn = false;
+        // Or they led into sectors the medium could not give, where the next
+        // pack lies lost or not.
+        bool ledIntoLoss = false;
         // The walk followed the stream to where it stops: false when a packet
         // runs past the bytes that may be read, or sectors the medium could
         // not give end it with no pack found after them.

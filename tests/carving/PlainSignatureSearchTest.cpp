@@ -430,6 +430,32 @@ INSTANTIATE_TEST_SUITE_P(PageOrHead, ProgramStreamPastALostPackTest,
                                     (std::get<1>(info.param) ? "PageLost" : "HeadLostFromIt");
                          });
 
+// The same stream whose sectors are lost from its second pack to past its end, no pack readable behind them: the
+// walk cannot follow it to where it stops, and it is listed as far as it reads, marked, never as a whole short file.
+TEST_F(PlainSignatureSearchTest, AProgramStreamLostToItsEndIsListedMarked) {
+    if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing (./dev.sh installs it)";
+    const std::string stream =
+        testsupport::toolSample("ffmpeg -v error " + kMpegSamples[2].options + " -threads 1 \"$OUT\"", "mpg");
+    const std::size_t secondPack = stream.find(std::string("\0\0\1\xBA", 4), 4);
+    ASSERT_GE(secondPack, 512u);
+    const fs::path image = testsupport::filledImage(true, "lost-stream-end");
+    testsupport::writeAt(image, 2048 * 512, {stream.begin(), stream.end()});
+    testsupport::FailingReads failing;
+    const std::uint64_t lost = 2048 + secondPack / 512;
+    failing.failSectors(lost, 2048 + (stream.size() + 511) / 512 + 256 - lost);
+    auto v = keep(testsupport::volumeOver(image, 0, 0, 512, ""));
+    v->setRawSearchStart(0, 100);
+    v->setRawRead(failing.reader(), {}, failing.pastEveryCacheReader());
+    ScanThread(v).scanForDeletedFilesDisk(Array{marked({"mpg"}), 0});
+    const auto nodes = testsupport::nodesByPath(v->dirRoot);
+    const auto file = std::find_if(nodes.begin(), nodes.end(), [](const auto& n) {
+        return !n.second->isFolder() && n.second->dataStartSector + n.second->extents[0].startBlock == 2048;
+    });
+    ASSERT_NE(file, nodes.end());
+    EXPECT_EQ(file->second->complete, NewDir::kDamaged);
+    EXPECT_LT(file->second->fileSize, stream.size());
+}
+
 // The document gives its picture in twips; a 60 x 40 picture at 144 dots per
 // inch shows at 30 x 20 points. Another PNG of other proportions is no
 // picture of the document.
